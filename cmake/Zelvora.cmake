@@ -1,0 +1,46 @@
+# Shared build helpers.
+
+# zelvora_add_subdirectories(): adds every direct subfolder that has a CMakeLists.txt,
+# so a new module needs no edit of its parent.
+function(zelvora_add_subdirectories)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child IN LISTS children)
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
+
+# The sanitizer build (scripts/test) builds only this target and runs the tests labelled
+# "sanitize".
+if(NOT TARGET sanitize_tests)
+  add_custom_target(sanitize_tests)
+endif()
+
+# zelvora_add_test(NAME <name> SOURCES <files...> [LIBS <libs...>] [SANITIZE]
+#                  [TIMEOUT <seconds>] [LABELS <labels...>] [RESOURCE_LOCK <name>])
+# Builds one GoogleTest executable and registers it as one ctest test. SANITIZE adds it
+# to the sanitizer run. Tests get a fresh ZELVORA_ROOT through the test fixture helpers.
+function(zelvora_add_test)
+  cmake_parse_arguments(T "SANITIZE" "NAME;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  set(labels ${T_LABELS})
+  if(T_SANITIZE)
+    list(APPEND labels sanitize)
+    add_dependencies(sanitize_tests ${T_NAME})
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "ZELVORA_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin;QT_QPA_PLATFORM=offscreen")
+  if(labels)
+    set_tests_properties(${T_NAME} PROPERTIES LABELS "${labels}")
+  endif()
+  if(T_RESOURCE_LOCK)
+    set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
+endfunction()

@@ -1,0 +1,76 @@
+// Small result values: a code and a message. Every operation that can fail on input or on
+// the operating system returns one (or a Result<T>) instead of throwing.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace zv {
+
+class Status {
+ public:
+  enum class Code {
+    kOk = 0,
+    kNotFound,
+    kInvalidArgument,  // bad input from a caller, a file, a request or a message
+    kCorruption,       // a stored record that fails its checks
+    kIOError,          // the operating system refused
+    kNotSupported,
+    kBusy,             // a lock or slot is taken; try later
+    kTimeout,
+    kMoreData,         // the caller's buffer is too small
+  };
+
+  Status() = default;
+  static Status Ok() { return Status(); }
+  static Status NotFound(std::string m) { return Status(Code::kNotFound, std::move(m)); }
+  static Status InvalidArgument(std::string m) { return Status(Code::kInvalidArgument, std::move(m)); }
+  static Status Corruption(std::string m) { return Status(Code::kCorruption, std::move(m)); }
+  static Status IOError(std::string m) { return Status(Code::kIOError, std::move(m)); }
+  static Status NotSupported(std::string m) { return Status(Code::kNotSupported, std::move(m)); }
+  static Status Busy(std::string m) { return Status(Code::kBusy, std::move(m)); }
+  static Status Timeout(std::string m) { return Status(Code::kTimeout, std::move(m)); }
+  static Status MoreData(std::string m) { return Status(Code::kMoreData, std::move(m)); }
+
+  bool ok() const { return code_ == Code::kOk; }
+  Code code() const { return code_; }
+  const std::string& message() const { return message_; }
+  std::string ToString() const;
+
+ private:
+  Status(Code c, std::string m) : code_(c), message_(std::move(m)) {}
+  Code code_ = Code::kOk;
+  std::string message_;
+};
+
+inline std::string Status::ToString() const {
+  static const char* const kNames[] = {"OK",        "Not found", "Invalid argument",
+                                       "Corruption", "IO error",  "Not supported",
+                                       "Busy",       "Timeout",   "More data"};
+  std::string s = kNames[static_cast<int>(code_)];
+  if (!message_.empty()) s += ": " + message_;
+  return s;
+}
+
+// A value or the Status that says why there is none.
+template <typename T>
+class Result {
+ public:
+  Result(T value) : value_(std::move(value)) {}
+  Result(Status status) : status_(std::move(status)) {}
+  bool ok() const { return status_.ok() && value_.has_value(); }
+  const Status& status() const { return status_; }
+  T& value() { return *value_; }
+  const T& value() const { return *value_; }
+  T* operator->() { return &*value_; }
+  const T* operator->() const { return &*value_; }
+  T& operator*() { return *value_; }
+  const T& operator*() const { return *value_; }
+
+ private:
+  std::optional<T> value_;
+  Status status_;
+};
+
+}  // namespace zv
