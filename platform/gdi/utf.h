@@ -1,0 +1,14 @@
+// Private: UTF-8 <-> UTF-16 for face names and text (no code page tables involved).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zv::gdi::detail {
+
+// Takes UTF-8 (invalid bytes become U+FFFD); gives UTF-16.
+std::u16string Utf8To16(std::string_view s);
+// Takes UTF-16 (unpaired surrogates become U+FFFD); gives UTF-8.
+std::string Utf16To8(std::u16string_view s);
+
+}  // namespace zv::gdi::detail
