@@ -1,0 +1,351 @@
+#include "jobdoc/codec.h"
+
+#include <array>
+#include <cstring>
+
+namespace zv::jobdoc {
+namespace {
+
+constexpr int kLiteralInternal = 256;  // internal nodes 0..255, leaves 256..512
+constexpr int kLengthInternal = 31;    // internal nodes 0..30, leaves 31..62
+constexpr int kEndSymbol = 256;
+constexpr int kMaxLengthPiece = 31;
+constexpr int kMaxCodeBits = 256;
+constexpr int kOutputFull = 2;
+
+// The initial shape of one literal tree and of the length tree: left child of node i is
+// 2i+1, right child 2i+2, parent of node i is (i-1)/2. Built once and copied per block.
+struct InitialTrees {
+  std::uint8_t literal_up[513];
+  std::uint16_t literal_left[256];
+  std::uint16_t literal_right[256];
+  std::uint8_t length_up[64];
+  std::uint8_t length_left[32];
+  std::uint8_t length_right[32];
+
+  InitialTrees() {
+    literal_up[0] = 0;
+    for (int i = 1; i <= 512; ++i) literal_up[i] = static_cast<std::uint8_t>((i - 1) / 2);
+    for (int i = 0; i < 256; ++i) {
+      literal_left[i] = static_cast<std::uint16_t>(2 * i + 1);
+      literal_right[i] = static_cast<std::uint16_t>(2 * i + 2);
+    }
+    // The length tree's set-up also writes links for node 31 (children) and node 63
+    // (parent); they are never used but belong to the initial state.
+    length_up[0] = 0;
+    for (int i = 1; i < 64; ++i) length_up[i] = static_cast<std::uint8_t>((i - 1) / 2);
+    for (int i = 0; i < 32; ++i) {
+      length_left[i] = static_cast<std::uint8_t>(2 * i + 1);
+      length_right[i] = static_cast<std::uint8_t>(2 * i + 2);
+    }
+  }
+};
+
+const InitialTrees& Initial() {
+  static const InitialTrees trees;
+  return trees;
+}
+
+void ResetModel(JobCodecState& s) {
+  const InitialTrees& t = Initial();
+  for (int i = 0; i < 128; ++i) {
+    std::memcpy(s.literal_up[i], t.literal_up, sizeof t.literal_up);
+    std::memcpy(s.literal_left[i], t.literal_left, sizeof t.literal_left);
+    std::memcpy(s.literal_right[i], t.literal_right, sizeof t.literal_right);
+  }
+  std::memcpy(s.length_up, t.length_up, sizeof t.length_up);
+  std::memcpy(s.length_left, t.length_left, sizeof t.length_left);
+  std::memcpy(s.length_right, t.length_right, sizeof t.length_right);
+  std::memset(s.prediction, 0, sizeof s.prediction);
+}
+
+// Moves leaf `a` up: it takes its uncle's place and the uncle takes its place, then the
+// same is done from the grandparent on, until the root is reached.
+template <typename Up, typename Link>
+inline void Splay(Up* up, Link* left, Link* right, unsigned a) {
+  for (;;) {
+    unsigned c = up[a];
+    if (c == 0) return;
+    unsigned d = up[c];
+    unsigned b = left[d];
+    if (b == c) {
+      b = right[d];
+      right[d] = static_cast<Link>(a);
+    } else {
+      left[d] = static_cast<Link>(a);
+    }
+    if (left[c] == a) {
+      left[c] = static_cast<Link>(b);
+    } else {
+      right[c] = static_cast<Link>(b);
+    }
+    up[a] = static_cast<Up>(d);
+    up[b] = static_cast<Up>(c);
+    a = d;
+    if (a == 0) return;
+  }
+}
+
+// ---- packing ----
+
+// Writes one bit; gives false (output full) when a completed byte has no room.
+inline bool PutBit(JobCodecState& s, unsigned bit) {
+  s.bit_accumulator = static_cast<std::uint16_t>(s.bit_accumulator | bit);
+  if (static_cast<std::int16_t>(s.bit_accumulator) < 0) {
+    if (s.stream == s.stream_end) return false;
+    *s.stream++ = static_cast<std::uint8_t>(s.bit_accumulator & 0xFF);
+    s.bit_accumulator = 0x0100;
+  } else {
+    s.bit_accumulator = static_cast<std::uint16_t>(s.bit_accumulator << 1);
+  }
+  return true;
+}
+
+// Codes the leaf `leaf` of a tree: its path from the root, root side first; then splays.
+template <typename Up, typename Link>
+inline int EncodeLeaf(JobCodecState& s, Up* up, Link* left, Link* right, unsigned leaf) {
+  std::array<std::uint8_t, kMaxCodeBits> bits;
+  int count = 0;
+  unsigned node = leaf;
+  while (node != 0) {
+    unsigned parent = up[node];
+    if (count == kMaxCodeBits) return kCodecCodeTooLong;
+    bits[count++] = right[parent] == node ? 1 : 0;
+    node = parent;
+  }
+  while (count > 0) {
+    if (!PutBit(s, bits[--count])) return kOutputFull;
+  }
+  Splay(up, left, right, leaf);
+  return kCodecOk;
+}
+
+inline int EncodeLiteral(JobCodecState& s, unsigned tree, unsigned symbol) {
+  return EncodeLeaf(s, s.literal_up[tree], s.literal_left[tree], s.literal_right[tree],
+                    kLiteralInternal + symbol);
+}
+
+inline int EncodeLength(JobCodecState& s, unsigned symbol) {
+  return EncodeLeaf(s, s.length_up, s.length_left, s.length_right, kLengthInternal + symbol);
+}
+
+// The prediction slot of the position p: a hash of the three bytes before it.
+inline unsigned Hash(const std::uint8_t* p) {
+  unsigned x = p[-3], y = p[-2], z = p[-1];
+  return (((((y & 0xF8u) ^ x) * 4) ^ (y & 7u)) * 8) ^ z;
+}
+
+// Runs after each literal from the third on: when the slot of the current position names
+// an earlier position whose two preceding bytes agree, codes how far the bytes from there
+// repeat at the current position and steps over them.
+inline int PackPrediction(JobCodecState& s) {
+  std::uint8_t* p = s.position;
+  unsigned h = Hash(p);
+  std::uint16_t e = s.prediction[h];
+  if (e == 1) return kCodecOk;
+  std::uint16_t r = static_cast<std::uint16_t>(p - s.block_start);
+  const std::uint8_t* q = s.block_start + e;
+  if (e == 0 || q[-1] != p[-1] || q[-2] != p[-2]) {
+    s.prediction[h] = r;
+    return kCodecOk;
+  }
+  const bool pair_differs = p[-2] != p[-1];
+  int first = -1;
+  for (;;) {
+    std::ptrdiff_t remain = s.block_end - p;
+    int limit = remain >= kMaxLengthPiece ? kMaxLengthPiece : static_cast<int>(remain);
+    int n = 0;
+    while (n < limit && q[n] == p[n]) ++n;
+    int rc = EncodeLength(s, static_cast<unsigned>(n));
+    if (rc != kCodecOk) return rc;
+    if (first < 0) first = n;
+    p += n;
+    q += n;
+    if (n < kMaxLengthPiece) break;
+  }
+  s.prediction[h] = (first == 0 && pair_differs) ? 1 : r;
+  s.position = p;
+  return kCodecOk;
+}
+
+// Codes the whole block; gives kCodecOk, kOutputFull or kCodecCodeTooLong.
+int PackBlock(JobCodecState& s) {
+  const std::uint8_t* in = s.block_start;
+  int rc = EncodeLiteral(s, 0, in[0]);
+  if (rc != kCodecOk) return rc;
+  rc = EncodeLiteral(s, in[0] & 0x7Fu, in[1]);
+  if (rc != kCodecOk) return rc;
+  s.position = s.block_start + 2;
+  while (s.position < s.block_end) {
+    rc = EncodeLiteral(s, s.position[-1] & 0x7Fu, *s.position);
+    if (rc != kCodecOk) return rc;
+    ++s.position;
+    rc = PackPrediction(s);
+    if (rc != kCodecOk) return rc;
+  }
+  rc = EncodeLiteral(s, s.block_end[-1] & 0x7Fu, kEndSymbol);
+  if (rc != kCodecOk) return rc;
+  if (s.bit_accumulator != 0x0100) {
+    while (static_cast<std::int16_t>(s.bit_accumulator) >= 0) {
+      s.bit_accumulator = static_cast<std::uint16_t>(s.bit_accumulator << 1);
+    }
+    if (s.stream == s.stream_end) return kOutputFull;
+    *s.stream++ = static_cast<std::uint8_t>(s.bit_accumulator & 0xFF);
+  }
+  return kCodecOk;
+}
+
+// ---- expanding ----
+
+// Reads one bit, most significant first; -1 when the input is exhausted.
+inline int GetBit(JobCodecState& s) {
+  if (s.bits_left == 0) {
+    if (s.stream == s.stream_end) return -1;
+    s.current_byte = *s.stream++;
+    s.bits_left = 7;
+  } else {
+    --s.bits_left;
+  }
+  return (s.current_byte >> s.bits_left) & 1;
+}
+
+inline int DecodeLiteral(JobCodecState& s, unsigned tree) {
+  std::uint8_t* up = s.literal_up[tree];
+  std::uint16_t* left = s.literal_left[tree];
+  std::uint16_t* right = s.literal_right[tree];
+  unsigned node = 0;
+  while (node < static_cast<unsigned>(kLiteralInternal)) {
+    int bit = GetBit(s);
+    if (bit < 0) return -1;
+    node = bit ? right[node] : left[node];
+  }
+  Splay(up, left, right, node);
+  return static_cast<int>(node) - kLiteralInternal;
+}
+
+inline int DecodeLength(JobCodecState& s) {
+  unsigned node = 0;
+  while (node < static_cast<unsigned>(kLengthInternal)) {
+    int bit = GetBit(s);
+    if (bit < 0) return -1;
+    node = bit ? s.length_right[node] : s.length_left[node];
+  }
+  Splay(s.length_up, s.length_left, s.length_right, node);
+  return static_cast<int>(node) - kLengthInternal;
+}
+
+// The expander's side of PackPrediction: reads the match lengths and copies the bytes
+// one at a time, so that a match overlapping its source repeats it.
+inline bool ExpandPrediction(JobCodecState& s) {
+  std::uint8_t* p = s.position;
+  unsigned h = Hash(p);
+  std::uint16_t e = s.prediction[h];
+  if (e == 1) return true;
+  std::uint16_t r = static_cast<std::uint16_t>(p - s.block_start);
+  const std::uint8_t* q = s.block_start + e;
+  if (e == 0 || q[-1] != p[-1] || q[-2] != p[-2]) {
+    s.prediction[h] = r;
+    return true;
+  }
+  const bool pair_differs = p[-2] != p[-1];
+  int first = -1;
+  for (;;) {
+    int n = DecodeLength(s);
+    if (n < 0) return false;
+    if (first < 0) first = n;
+    if (s.block_end - p < n) return false;
+    for (int i = 0; i < n; ++i) *p++ = *q++;
+    if (n < kMaxLengthPiece) break;
+  }
+  s.prediction[h] = (first == 0 && pair_differs) ? 1 : r;
+  s.position = p;
+  return true;
+}
+
+}  // namespace
+
+void InitCodecTables(JobCodecState& state) {
+  unsigned v = 1;
+  state.substitution[0] = 0;
+  state.inverse_substitution[0] = 0;
+  for (unsigned i = 1; i <= 255; ++i) {
+    v *= 2;
+    if (v >= 256) v ^= 0x12D;
+    state.substitution[i] = static_cast<std::uint8_t>(v);
+    state.inverse_substitution[v] = static_cast<std::uint8_t>(i);
+  }
+}
+
+int CompressJobData(const std::uint8_t* input, std::uint8_t* output, std::uint16_t length,
+                    std::uint16_t& output_length, JobCodecState& state) {
+  if (length > kCodecBlockSize) return kCodecMalformed;
+  if (length > 2) {
+    ResetModel(state);
+    state.bit_accumulator = 0x0100;
+    // The packer only reads through these pointers.
+    state.block_start = const_cast<std::uint8_t*>(input);
+    state.position = state.block_start;
+    state.block_end = state.block_start + length;
+    state.stream = output + kCodecHeaderSize;
+    state.stream_end = output + kCodecOutputSize;
+    int rc = PackBlock(state);
+    if (rc == kCodecCodeTooLong) return rc;
+    std::size_t payload = rc == kOutputFull
+                              ? kCodecBlockSize
+                              : static_cast<std::size_t>(state.stream - output) - kCodecHeaderSize;
+    if (payload < length) {
+      output[0] = static_cast<std::uint8_t>(payload >> 8);
+      output[1] = static_cast<std::uint8_t>(payload & 0xFF);
+      output_length = static_cast<std::uint16_t>(payload + kCodecHeaderSize);
+      return kCodecOk;
+    }
+  }
+  // Stored: the header carries bit 15 and the length (0 standing for 32,768).
+  unsigned header = (length | kStoredBlockFlag) & 0xFFFFu;
+  output[0] = static_cast<std::uint8_t>(header >> 8);
+  output[1] = static_cast<std::uint8_t>(header & 0xFF);
+  const std::uint8_t* sub = state.substitution;
+  for (std::size_t i = 0; i < length; ++i) output[kCodecHeaderSize + i] = sub[input[i]];
+  output_length = static_cast<std::uint16_t>(length + kCodecHeaderSize);
+  return kCodecOk;
+}
+
+int ExpandJobData(const std::uint8_t* input, std::uint8_t* output, std::uint16_t input_length,
+                  std::uint16_t& output_length, bool stored, JobCodecState& state) {
+  if (stored) {
+    if (input_length > kCodecBlockSize) return kCodecMalformed;
+    const std::uint8_t* inv = state.inverse_substitution;
+    for (std::size_t i = 0; i < input_length; ++i) output[i] = inv[input[i]];
+    output_length = input_length;
+    return kCodecOk;
+  }
+  ResetModel(state);
+  state.bits_left = 0;
+  state.current_byte = 0;
+  // The expander only reads through these pointers.
+  state.stream = const_cast<std::uint8_t*>(input);
+  state.stream_end = state.stream + input_length;
+  state.block_start = output;
+  state.position = output;
+  state.block_end = output + kCodecBlockSize;
+
+  int sym = DecodeLiteral(state, 0);
+  if (sym < 0 || sym == kEndSymbol) return kCodecMalformed;
+  *state.position++ = static_cast<std::uint8_t>(sym);
+  sym = DecodeLiteral(state, output[0] & 0x7Fu);
+  if (sym < 0 || sym == kEndSymbol) return kCodecMalformed;
+  *state.position++ = static_cast<std::uint8_t>(sym);
+  for (;;) {
+    sym = DecodeLiteral(state, state.position[-1] & 0x7Fu);
+    if (sym < 0) return kCodecMalformed;
+    if (sym == kEndSymbol) break;
+    if (state.position == state.block_end) return kCodecMalformed;
+    *state.position++ = static_cast<std::uint8_t>(sym);
+    if (!ExpandPrediction(state)) return kCodecMalformed;
+  }
+  if (state.stream != state.stream_end) return kCodecMalformed;
+  output_length = static_cast<std::uint16_t>(state.position - state.block_start);
+  return kCodecOk;
+}
+
+}  // namespace zv::jobdoc
