@@ -1,0 +1,144 @@
+#include "platform/codepage/codepage.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace zv::codepage {
+namespace {
+
+// One converter from `from` to `to`. Each call opens its own iconv descriptor, so
+// conversions are safe from any thread.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (ok()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t cd() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+// Length of the unit that failed at `p` in the source encoding, so substitution can skip it.
+using SkipFn = size_t (*)(const unsigned char* p, size_t left);
+
+size_t SkipCp932(const unsigned char* p, size_t left) {
+  unsigned char c = p[0];
+  bool lead = (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
+  return (lead && left >= 2) ? 2 : 1;
+}
+
+size_t SkipUtf8(const unsigned char* p, size_t left) {
+  unsigned char c = p[0];
+  size_t n = (c >= 0xc2 && c <= 0xdf) ? 2 : (c >= 0xe0 && c <= 0xef) ? 3 : (c >= 0xf0 && c <= 0xf4) ? 4 : 1;
+  // Skip only the continuation bytes that are there, so that a broken sequence costs one
+  // substitute and the next character survives.
+  size_t i = 1;
+  while (i < n && i < left && (p[i] & 0xc0) == 0x80) ++i;
+  return i;
+}
+
+size_t SkipUtf16Le(const unsigned char* p, size_t left) {
+  if (left < 2) return left;
+  unsigned u = p[0] | (p[1] << 8);
+  if (u >= 0xd800 && u <= 0xdbff && left >= 4) {
+    unsigned v = p[2] | (p[3] << 8);
+    if (v >= 0xdc00 && v <= 0xdfff) return 4;
+  }
+  return 2;
+}
+
+Result<std::string> Convert(const char* to, const char* from, std::string_view in, OnError on_error,
+                            SkipFn skip, std::string_view substitute) {
+  Converter conv(to, from);
+  if (!conv.ok()) return Status::NotSupported(std::string("no converter from ") + from + " to " + to);
+  std::string out;
+  out.resize(in.size() * 2 + 16);
+  char* inp = const_cast<char*>(in.data());
+  size_t inleft = in.size();
+  size_t used = 0;
+  for (;;) {
+    char* outp = out.data() + used;
+    size_t outleft = out.size() - used;
+    size_t r = iconv(conv.cd(), inleft ? &inp : nullptr, &inleft, &outp, &outleft);
+    used = out.size() - outleft;
+    if (r != static_cast<size_t>(-1)) {
+      if (inleft == 0) break;
+      continue;
+    }
+    int e = errno;
+    if (e == E2BIG) {
+      out.resize(out.size() * 2);
+      continue;
+    }
+    size_t offset = in.size() - inleft;
+    if (on_error == OnError::kFail) {
+      return Status::InvalidArgument(std::string(e == EILSEQ ? "unmappable or invalid character" : "incomplete character") +
+                                     " at byte " + std::to_string(offset) + " (" + from + " to " + to + ")");
+    }
+    size_t n = skip(reinterpret_cast<const unsigned char*>(inp), inleft);
+    if (n == 0) n = 1;
+    if (n > inleft) n = inleft;
+    inp += n;
+    inleft -= n;
+    out.resize(used);
+    out.append(substitute);
+    used = out.size();
+    out.resize(used + inleft * 2 + 16);
+    iconv(conv.cd(), nullptr, nullptr, nullptr, nullptr);  // reset shift state
+    if (inleft == 0) break;
+  }
+  out.resize(used);
+  return out;
+}
+
+}  // namespace
+
+Result<std::string> Cp932ToUtf8(std::string_view cp932, OnError on_error) {
+  return Convert("UTF-8", "CP932", cp932, on_error, SkipCp932, "\xEF\xBF\xBD");
+}
+
+Result<std::string> Utf8ToCp932(std::string_view utf8, OnError on_error) {
+  return Convert("CP932", "UTF-8", utf8, on_error, SkipUtf8, "?");
+}
+
+Result<std::string> Utf16LeBytesToUtf8(std::string_view bytes, OnError on_error) {
+  if (bytes.size() % 2 != 0 && on_error == OnError::kFail) {
+    return Status::InvalidArgument("UTF-16 text with an odd number of bytes");
+  }
+  return Convert("UTF-8", "UTF-16LE", bytes, on_error, SkipUtf16Le, "\xEF\xBF\xBD");
+}
+
+Result<std::string> Utf16ToUtf8(std::u16string_view utf16, OnError on_error) {
+  std::string bytes;
+  bytes.reserve(utf16.size() * 2);
+  for (char16_t u : utf16) {
+    bytes.push_back(static_cast<char>(u & 0xff));
+    bytes.push_back(static_cast<char>(u >> 8));
+  }
+  return Utf16LeBytesToUtf8(bytes, on_error);
+}
+
+Result<std::string> Utf8ToUtf16LeBytes(std::string_view utf8, OnError on_error) {
+  return Convert("UTF-16LE", "UTF-8", utf8, on_error, SkipUtf8, std::string_view("\xFD\xFF", 2));
+}
+
+Result<std::u16string> Utf8ToUtf16(std::string_view utf8, OnError on_error) {
+  auto bytes = Utf8ToUtf16LeBytes(utf8, on_error);
+  if (!bytes.ok()) return bytes.status();
+  std::u16string out;
+  out.reserve(bytes->size() / 2);
+  for (size_t i = 0; i + 1 < bytes->size(); i += 2) {
+    out.push_back(static_cast<char16_t>(static_cast<unsigned char>((*bytes)[i]) |
+                                        (static_cast<unsigned char>((*bytes)[i + 1]) << 8)));
+  }
+  return out;
+}
+
+}  // namespace zv::codepage

@@ -1,0 +1,40 @@
+// Text encodings at the edge: CP932 (the Japanese ANSI code page of the job documents,
+// capture files, shared-memory records and metafile records) and UTF-16LE (the "wide"
+// text of Windows records) to and from UTF-8, the encoding used inside the program.
+// Backed by glibc iconv.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/base/status.h"
+
+namespace zv::codepage {
+
+// What to do with a character that the target encoding lacks, or with bytes that are not
+// valid in the source encoding.
+enum class OnError {
+  kFail,        // give InvalidArgument naming the byte offset in the input
+  kSubstitute,  // put a substitute in its place ("?" for CP932 output, U+FFFD for UTF-8
+                // output, U+FFFD for UTF-16 output) and go on
+};
+
+// Takes CP932 bytes; gives UTF-8 text.
+Result<std::string> Cp932ToUtf8(std::string_view cp932, OnError on_error = OnError::kFail);
+
+// Takes UTF-8 text; gives CP932 bytes.
+Result<std::string> Utf8ToCp932(std::string_view utf8, OnError on_error = OnError::kFail);
+
+// Takes UTF-16LE text as 16-bit units; gives UTF-8 text. Unpaired surrogates are errors.
+Result<std::string> Utf16ToUtf8(std::u16string_view utf16, OnError on_error = OnError::kFail);
+
+// Takes UTF-16LE text as raw bytes (an odd count is an error); gives UTF-8 text.
+Result<std::string> Utf16LeBytesToUtf8(std::string_view bytes, OnError on_error = OnError::kFail);
+
+// Takes UTF-8 text; gives UTF-16 units (no byte order mark).
+Result<std::u16string> Utf8ToUtf16(std::string_view utf8, OnError on_error = OnError::kFail);
+
+// Takes UTF-8 text; gives UTF-16LE bytes (no byte order mark).
+Result<std::string> Utf8ToUtf16LeBytes(std::string_view utf8, OnError on_error = OnError::kFail);
+
+}  // namespace zv::codepage

@@ -1,0 +1,60 @@
+#include "platform/codepage/codepage.h"
+
+#include <gtest/gtest.h>
+
+namespace zv::codepage {
+namespace {
+
+// "印刷" in CP932 and UTF-8; half-width katakana "ｻｰﾋﾞｽ" in CP932 (one byte each).
+const std::string kInsatsuCp932 = "\x88\xf3\x8d\xfc";
+const std::string kInsatsuUtf8 = "印刷";
+const std::string kServiceCp932 = "\xbb\xb0\xcb\xde\xbd";
+const std::string kServiceUtf8 = "ｻｰﾋﾞｽ";
+
+TEST(Codepage, Cp932RoundTrips) {
+  struct Case {
+    std::string cp932, utf8;
+  } cases[] = {{"", ""},
+               {"abc 123", "abc 123"},
+               {kInsatsuCp932, kInsatsuUtf8},
+               {kServiceCp932, kServiceUtf8},
+               {"A" + kInsatsuCp932 + "\x5c", "A" + kInsatsuUtf8 + "\\"},
+               {"\x81\x60", "～"}};  // the CP932 wave dash maps to the full-width tilde
+  for (const auto& c : cases) {
+    EXPECT_EQ(Cp932ToUtf8(c.cp932).value(), c.utf8);
+    EXPECT_EQ(Utf8ToCp932(c.utf8).value(), c.cp932);
+  }
+}
+
+TEST(Codepage, UnmappableAndInvalidInput) {
+  // A character CP932 lacks: a clear error by default, "?" when substitution is asked.
+  auto r = Utf8ToCp932("a😀b");
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.status().code(), Status::Code::kInvalidArgument);
+  EXPECT_NE(r.status().message().find("byte 1"), std::string::npos) << r.status().message();
+  EXPECT_EQ(Utf8ToCp932("a😀b" + kInsatsuUtf8, OnError::kSubstitute).value(), "a?b" + kInsatsuCp932);
+  // Invalid CP932: a lead byte cut off at the end, a bad trail byte.
+  EXPECT_FALSE(Cp932ToUtf8("ab\x88").ok());
+  EXPECT_EQ(Cp932ToUtf8("ab\x88", OnError::kSubstitute).value(), "ab\xEF\xBF\xBD");
+  EXPECT_EQ(Cp932ToUtf8("x\xa0y", OnError::kSubstitute).value(), "x\xEF\xBF\xBDy");
+  // Invalid UTF-8.
+  EXPECT_FALSE(Utf8ToCp932("a\xff").ok());
+  EXPECT_EQ(Utf8ToCp932("a\xffz", OnError::kSubstitute).value(), "a?z");
+}
+
+TEST(Codepage, Utf16) {
+  EXPECT_EQ(Utf16ToUtf8(u"印刷 A").value(), "印刷 A");
+  EXPECT_EQ(Utf8ToUtf16("印刷 A😀").value(), u"印刷 A😀");
+  EXPECT_EQ(Utf8ToUtf16LeBytes("A印").value(), std::string("A\0\x70\x53", 4));
+  EXPECT_EQ(Utf16LeBytesToUtf8(std::string("A\0\x70\x53", 4)).value(), "A印");
+  // Odd byte count and a lone surrogate.
+  EXPECT_FALSE(Utf16LeBytesToUtf8(std::string("A\0B", 3)).ok());
+  std::u16string lone = u"a";
+  lone.push_back(char16_t(0xD800));
+  lone += u"b";
+  EXPECT_FALSE(Utf16ToUtf8(lone).ok());
+  EXPECT_EQ(Utf16ToUtf8(lone, OnError::kSubstitute).value(), "a\xEF\xBF\xBD" "b");
+}
+
+}  // namespace
+}  // namespace zv::codepage

@@ -1,0 +1,75 @@
+#include "platform/eventlog/eventlog.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/testing/temp_root.h"
+
+namespace zv::eventlog {
+namespace {
+
+TEST(EventLog, EntriesReadBackWithTheirStrings) {
+  zv::testing::TempRoot root;
+  EXPECT_TRUE(ReadAll()->empty());
+  ASSERT_TRUE(Report("Zelvora Engine", EventType::kInformation, 1, {"実行部が起動しました"}).ok());
+  ASSERT_TRUE(Report("Zelvora Service", EventType::kError, 3,
+                     {"GetLastError [5] ", "\r\nｻｰﾋﾞｽの登録に失敗しました", "\r\nCZvmDatbase::Open error\tx\\y"})
+                  .ok());
+  ASSERT_TRUE(Report("Zelvora Engine", EventType::kWarning, 2, {}).ok());
+  EXPECT_EQ(Report("", EventType::kError, 1, {"x"}).code(), Status::Code::kInvalidArgument);
+
+  auto events = ReadAll();
+  ASSERT_TRUE(events.ok());
+  ASSERT_EQ(events->size(), 3u);
+  const Event& e = (*events)[1];
+  EXPECT_EQ(e.source, "Zelvora Service");
+  EXPECT_EQ(e.type, EventType::kError);
+  EXPECT_EQ(e.id, 3u);
+  EXPECT_EQ(e.pid, static_cast<long>(getpid()));
+  EXPECT_EQ(e.strings, (std::vector<std::string>{"GetLastError [5] ", "\r\nｻｰﾋﾞｽの登録に失敗しました",
+                                                 "\r\nCZvmDatbase::Open error\tx\\y"}));
+  EXPECT_EQ((*events)[2].type, EventType::kWarning);
+  EXPECT_TRUE((*events)[2].strings.empty());
+
+  // Three entries, three lines, whatever the strings held.
+  std::ifstream in(LogPath());
+  int lines = 0;
+  for (std::string l; std::getline(in, l);) ++lines;
+  EXPECT_EQ(lines, 3);
+}
+
+TEST(EventLog, DamagedLinesAreSkippedAndWritersInSeveralProcessesDoNotMix) {
+  zv::testing::TempRoot root;
+  ASSERT_TRUE(Report("A", EventType::kInformation, 1, {"first"}).ok());
+  { std::ofstream(LogPath(), std::ios::app) << "garbage\n\t\t\n2026\tA\tbogus\t1\t1\n2026\tA\terror\tx\t1\n2026\tA\terror\t1\t1\tbad\\q\n"; }
+  pid_t kids[3];
+  const std::string big(5000, 'z');
+  for (pid_t& kid : kids) {
+    kid = fork();
+    if (kid == 0) {
+      for (int i = 0; i < 50; ++i) {
+        if (!Report("Zelvora Engine", EventType::kError, 2, {big, std::to_string(i)}).ok()) _exit(1);
+      }
+      _exit(0);
+    }
+  }
+  for (pid_t kid : kids) {
+    int status = 0;
+    waitpid(kid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  auto events = ReadAll();
+  ASSERT_TRUE(events.ok());
+  ASSERT_EQ(events->size(), 151u);
+  for (size_t i = 1; i < events->size(); ++i) {
+    ASSERT_EQ((*events)[i].strings.size(), 2u);
+    EXPECT_EQ((*events)[i].strings[0], big);
+  }
+}
+
+}  // namespace
+}  // namespace zv::eventlog

@@ -1,0 +1,151 @@
+#include "platform/fs/files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace zv::fs {
+
+std::string ErrnoText(const std::string& what, int e) { return what + ": " + std::strerror(e); }
+
+Result<std::string> ReadFile(const std::string& path, size_t max_bytes) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    int e = errno;
+    if (e == ENOENT || e == ENOTDIR) return Status::NotFound(ErrnoText("open " + path, e));
+    return Status::IOError(ErrnoText("open " + path, e));
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    int e = errno;
+    ::close(fd);
+    return Status::IOError(ErrnoText("stat " + path, e));
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return Status::IOError("not a file: " + path);
+  }
+  if (static_cast<unsigned long long>(st.st_size) > max_bytes) {
+    ::close(fd);
+    return Status::InvalidArgument("file too large: " + path);
+  }
+  std::string out;
+  out.reserve(static_cast<size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int e = errno;
+      ::close(fd);
+      return Status::IOError(ErrnoText("read " + path, e));
+    }
+    if (n == 0) break;
+    if (out.size() + static_cast<size_t>(n) > max_bytes) {
+      ::close(fd);
+      return Status::InvalidArgument("file too large: " + path);
+    }
+    out.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return out;
+}
+
+namespace {
+
+Status WriteAll(int fd, std::string_view data, const std::string& path) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Status::IOError(ErrnoText("write " + path, errno));
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t mode) {
+  auto slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (base.empty()) return Status::InvalidArgument("no file name in path: " + path);
+  std::string tmp = (slash == std::string::npos ? std::string() : dir) + "." + base + ".tmpXXXXXX";
+  int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+  if (fd < 0) return Status::IOError(ErrnoText("create temporary file for " + path, errno));
+  Status st = Status::Ok();
+  if (::fchmod(fd, mode) != 0) st = Status::IOError(ErrnoText("chmod " + tmp, errno));
+  if (st.ok()) st = WriteAll(fd, content, tmp);
+  if (st.ok() && ::fsync(fd) != 0) st = Status::IOError(ErrnoText("fsync " + tmp, errno));
+  if (::close(fd) != 0 && st.ok()) st = Status::IOError(ErrnoText("close " + tmp, errno));
+  if (st.ok() && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    st = Status::IOError(ErrnoText("rename " + tmp + " to " + path, errno));
+  }
+  if (!st.ok()) ::unlink(tmp.c_str());
+  return st;
+}
+
+Status MakeDirs(const std::string& path, mode_t mode) {
+  if (path.empty()) return Status::InvalidArgument("empty folder path");
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) {
+    return S_ISDIR(st.st_mode) ? Status::Ok() : Status::IOError("not a folder: " + path);
+  }
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  auto slash = p.rfind('/');
+  if (slash != std::string::npos && slash > 0) {
+    Status s = MakeDirs(p.substr(0, slash), mode);
+    if (!s.ok()) return s;
+  }
+  if (::mkdir(p.c_str(), mode) != 0 && errno != EEXIST) {
+    return Status::IOError(ErrnoText("mkdir " + p, errno));
+  }
+  if (::stat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Status::IOError("not a folder: " + p);
+  return Status::Ok();
+}
+
+FileLock::~FileLock() { Release(); }
+
+FileLock::FileLock(FileLock&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+
+FileLock& FileLock::operator=(FileLock&& o) noexcept {
+  if (this != &o) {
+    Release();
+    fd_ = o.fd_;
+    o.fd_ = -1;
+  }
+  return *this;
+}
+
+void FileLock::Release() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // closing the only descriptor drops the flock
+    fd_ = -1;
+  }
+}
+
+Result<FileLock> FileLock::Take(const std::string& path, bool wait) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return Status::IOError(ErrnoText("open lock " + path, errno));
+  for (;;) {
+    if (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) == 0) return FileLock(fd);
+    int e = errno;
+    if (e == EINTR) continue;
+    ::close(fd);
+    if (e == EWOULDBLOCK) return Status::Busy("lock held by another: " + path);
+    return Status::IOError(ErrnoText("flock " + path, e));
+  }
+}
+
+Result<FileLock> FileLock::Acquire(const std::string& path) { return Take(path, true); }
+Result<FileLock> FileLock::TryAcquire(const std::string& path) { return Take(path, false); }
+
+}  // namespace zv::fs

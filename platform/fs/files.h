@@ -1,0 +1,63 @@
+// Small file helpers shared by the platform layer: whole-file reads with a size limit,
+// atomic replacement (temporary file + rename), folder creation and advisory file locks.
+//
+// Files that another process reads are always replaced through WriteFileAtomic, so a
+// reader sees either the old or the new content, never a half-written file.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/base/status.h"
+
+namespace zv::fs {
+
+// Takes a path and a limit in bytes; gives the whole content of the file. NotFound when
+// the file does not exist, InvalidArgument when it is larger than max_bytes, IOError for
+// other failures.
+Result<std::string> ReadFile(const std::string& path, size_t max_bytes = 64u << 20);
+
+// Takes a path, the new content and the file mode; writes the content to a temporary file
+// in the same folder (created exclusively, with that mode), flushes it to disk and renames
+// it over the path. On failure the old file is untouched and the temporary file removed.
+Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t mode = 0644);
+
+// Takes a folder path and a mode; creates the folder and any missing parents (each new one
+// with that mode). Ok when the folder exists afterwards; IOError when a part is not a folder
+// or cannot be made.
+Status MakeDirs(const std::string& path, mode_t mode = 0755);
+
+// An exclusive advisory lock (flock) on a lock file, held while the object lives. The
+// kernel releases it when the process dies, so a crashed holder never blocks others.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock();
+  FileLock(FileLock&& o) noexcept;
+  FileLock& operator=(FileLock&& o) noexcept;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Takes the lock file's path (created with mode 0600 when missing; its folder must
+  // exist); blocks until the lock is had. IOError when the file cannot be opened.
+  static Result<FileLock> Acquire(const std::string& path);
+  // As Acquire, but gives Busy at once when another holder has the lock.
+  static Result<FileLock> TryAcquire(const std::string& path);
+
+  bool held() const { return fd_ >= 0; }
+  // Releases the lock (also done by the destructor).
+  void Release();
+
+ private:
+  explicit FileLock(int fd) : fd_(fd) {}
+  static Result<FileLock> Take(const std::string& path, bool wait);
+  int fd_ = -1;
+};
+
+// Gives strerror text for errno value e, prefixed by what, e.g. "open /x: No such file".
+std::string ErrnoText(const std::string& what, int e);
+
+}  // namespace zv::fs

@@ -1,0 +1,102 @@
+#include "platform/fs/files.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "platform/testing/temp_root.h"
+
+namespace zv::fs {
+namespace {
+
+TEST(Files, ReadMissingTooLargeAndWhole) {
+  zv::testing::TempRoot root;
+  std::string p = root.str() + "/a.txt";
+  EXPECT_EQ(ReadFile(p).status().code(), Status::Code::kNotFound);
+  ASSERT_TRUE(WriteFileAtomic(p, "hello", 0600).ok());
+  EXPECT_EQ(ReadFile(p).value(), "hello");
+  EXPECT_EQ(ReadFile(p, 4).status().code(), Status::Code::kInvalidArgument);
+  EXPECT_EQ(ReadFile(root.str()).status().code(), Status::Code::kIOError);
+}
+
+TEST(Files, AtomicWriteSetsModeAndLeavesNoTemporaryFile) {
+  zv::testing::TempRoot root;
+  std::string p = root.str() + "/secret";
+  ASSERT_TRUE(WriteFileAtomic(p, "one", 0600).ok());
+  ASSERT_TRUE(WriteFileAtomic(p, "two", 0600).ok());
+  struct stat st;
+  ASSERT_EQ(::stat(p.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  int files = 0;
+  for (auto& e : std::filesystem::directory_iterator(root.path())) files += e.is_regular_file();
+  EXPECT_EQ(files, 1);
+  // A folder that does not exist: an error, nothing created.
+  EXPECT_FALSE(WriteFileAtomic(root.str() + "/no/such/file", "x").ok());
+}
+
+TEST(Files, ReaderInAnotherProcessNeverSeesHalfAFile) {
+  zv::testing::TempRoot root;
+  std::string p = root.str() + "/shared";
+  const std::string a(200000, 'a'), b(300000, 'b');
+  ASSERT_TRUE(WriteFileAtomic(p, a).ok());
+  pid_t child = fork();
+  if (child == 0) {
+    for (int i = 0; i < 200; ++i) {
+      if (!WriteFileAtomic(p, i % 2 ? a : b).ok()) _exit(1);
+    }
+    _exit(0);
+  }
+  int bad = 0;
+  for (;;) {
+    auto r = ReadFile(p);
+    if (!r.ok() || (*r != a && *r != b)) ++bad;
+    int status;
+    if (waitpid(child, &status, WNOHANG) == child) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      break;
+    }
+  }
+  EXPECT_EQ(bad, 0);
+}
+
+TEST(Files, MakeDirsCreatesParentsAndRefusesAFile) {
+  zv::testing::TempRoot root;
+  EXPECT_TRUE(MakeDirs(root.str() + "/x/y/z/").ok());
+  EXPECT_TRUE(std::filesystem::is_directory(root.path() / "x/y/z"));
+  ASSERT_TRUE(WriteFileAtomic(root.str() + "/f", "").ok());
+  EXPECT_FALSE(MakeDirs(root.str() + "/f/g").ok());
+}
+
+TEST(FileLock, HeldAcrossProcessesAndReleasedWhenTheHolderIsKilled) {
+  zv::testing::TempRoot root;
+  std::string lock_path = root.str() + "/x.lock";
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    auto l = FileLock::Acquire(lock_path);
+    char c = l.ok() ? 'y' : 'n';
+    (void)!write(ready[1], &c, 1);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  EXPECT_EQ(FileLock::TryAcquire(lock_path).status().code(), Status::Code::kBusy);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  auto mine = FileLock::Acquire(lock_path);  // would block forever if the lock had stayed
+  ASSERT_TRUE(mine.ok());
+  EXPECT_TRUE(mine->held());
+  close(ready[0]);
+  close(ready[1]);
+}
+
+}  // namespace
+}  // namespace zv::fs

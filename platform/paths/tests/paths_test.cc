@@ -1,0 +1,110 @@
+#include "platform/paths/paths.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "platform/testing/temp_root.h"
+
+namespace zv::paths {
+namespace {
+
+TEST(Paths, MapsNetworkAndLocalPaths) {
+  zv::testing::TempRoot root;
+  const std::string r = root.str();
+  struct Case {
+    const char* in;
+    std::string out;
+  } cases[] = {
+      {"\\\\SRV\\Share\\PrintInfo\\order00.lst", r + "/net/SRV/Share/PrintInfo/order00.lst"},
+      {"\\\\SRV\\Share", r + "/net/SRV/Share"},
+      {"\\\\SRV\\Share\\a\\..\\b\\.\\c", r + "/net/SRV/Share/b/c"},
+      {"//SRV/Share/x", r + "/net/SRV/Share/x"},
+      {"\\\\SRV\\Share\\dir\\", r + "/net/SRV/Share/dir/"},
+      {"/srv/zelvora\\Result\\a.ans", "/srv/zelvora/Result/a.ans"},
+      {"relative\\name.txt", "relative/name.txt"},
+  };
+  for (const auto& c : cases) {
+    auto got = ToLocalPath(c.in);
+    ASSERT_TRUE(got.ok()) << c.in << ": " << got.status().ToString();
+    EXPECT_EQ(*got, c.out) << c.in;
+  }
+}
+
+TEST(Paths, RefusesNetworkPathsThatLeaveTheirShare) {
+  zv::testing::TempRoot root;
+  for (const char* bad : {"", "\\\\", "\\\\SRV", "\\\\SRV\\", "\\\\..\\Share\\x", "\\\\SRV\\..\\x",
+                          "\\\\SRV\\Share\\..\\..\\etc", "\\\\SRV\\Share\\a\\..\\..\\x", "\\\\SRV\\Sh\x01re\\x",
+                          "\\\\SRV\\Share\\a\x1b"}) {
+    EXPECT_FALSE(ToLocalPath(bad).ok()) << bad;
+  }
+}
+
+TEST(Paths, PlainFileNames) {
+  for (const char* good : {"order00.lst", "a b.txt", "ユーザ-PC.an2", ".hidden", "a.b.c"}) {
+    EXPECT_TRUE(IsPlainFileName(good)) << good;
+  }
+  std::string nul_name("a\0b", 3);
+  for (std::string bad : {std::string(), std::string("."), std::string(".."), std::string("../x"),
+                          std::string("a/b"), std::string("a\\b"), std::string("x..y"), std::string("a\nb"),
+                          std::string("a\x7f"), nul_name, std::string(256, 'a')}) {
+    EXPECT_FALSE(IsPlainFileName(bad)) << bad;
+  }
+  EXPECT_TRUE(IsPlainFileName(std::string(255, 'a')));
+  EXPECT_FALSE(IsPlainFileName("abcdef", 5));
+  EXPECT_EQ(JoinInside("/srv/x/", "a.txt").value(), "/srv/x/a.txt");
+  EXPECT_FALSE(JoinInside("/srv/x", "..").ok());
+  EXPECT_FALSE(JoinInside("/srv/x", "..\\..\\etc\\passwd").ok());
+}
+
+TEST(Paths, RootFolderStaysUnderTheRoot) {
+  zv::testing::TempRoot root;
+  auto run = RootFolder("run");
+  ASSERT_TRUE(run.ok());
+  EXPECT_EQ(*run, root.str() + "/run");
+  struct stat st;
+  ASSERT_EQ(::stat(run->c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_TRUE(RootFolder("a/b").ok());
+  for (const char* bad : {"..", "a/../..", "/etc", "a//b", "a/"}) EXPECT_FALSE(RootFolder(bad).ok()) << bad;
+}
+
+TEST(Paths, ProgramAndTemporaryFolders) {
+  zv::testing::TempRoot root;
+  auto exe = ProgramPath();
+  ASSERT_TRUE(exe.ok());
+  EXPECT_TRUE(std::filesystem::exists(*exe));
+  EXPECT_EQ(ProgramFolder().value(), std::filesystem::path(*exe).parent_path().string());
+  EXPECT_EQ(TempFolder().value(), root.str() + "/tmp");
+}
+
+TEST(Paths, TemporaryFilesAreUniqueAndExclusive) {
+  zv::testing::TempRoot root;
+  std::string dir = TempFolder().value();
+  std::set<std::string> seen;
+  std::regex wxq(".*/WXQ[0-9A-F]{8}\\.tmp");
+  for (int i = 0; i < 200; ++i) {
+    auto p = CreateTempFile(dir, "WXQ", ".tmp");
+    ASSERT_TRUE(p.ok()) << p.status().ToString();
+    EXPECT_TRUE(std::regex_match(*p, wxq)) << *p;
+    EXPECT_TRUE(seen.insert(*p).second);
+    struct stat st;
+    ASSERT_EQ(::stat(p->c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+  }
+  auto prc = CreateTempFile(dir, "PRC");
+  ASSERT_TRUE(prc.ok());
+  EXPECT_EQ(std::filesystem::path(*prc).filename().string().substr(0, 3), "PRC");
+  EXPECT_FALSE(CreateTempFile(dir, "../x").ok());
+  EXPECT_FALSE(CreateTempFile(dir, "a/b").ok());
+  EXPECT_FALSE(CreateTempFile(dir, "W", "/.tmp").ok());
+  EXPECT_FALSE(CreateTempFile(root.str() + "/missing", "W").ok());
+}
+
+}  // namespace
+}  // namespace zv::paths

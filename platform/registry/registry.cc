@@ -1,0 +1,162 @@
+#include "platform/registry/registry.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/base/root.h"
+#include "platform/fs/files.h"
+#include "platform/paths/paths.h"
+
+namespace zv::registry {
+namespace {
+
+std::string HiveBaseName(RootKey root) {
+  return root == RootKey::kLocalMachine ? "machine" : "user-" + std::to_string(::getuid());
+}
+
+Result<HiveData> Load(const std::string& path) {
+  auto text = fs::ReadFile(path, kMaxHiveFileSize);
+  if (!text.ok()) {
+    if (text.status().code() == Status::Code::kNotFound) return HiveData();
+    return text.status();
+  }
+  return HiveData::Parse(*text);
+}
+
+Status WrongType(std::string_view name) { return Status::InvalidArgument("registry value of wrong type: " + std::string(name)); }
+
+}  // namespace
+
+std::string HivePath(RootKey root) { return RuntimeRoot() + "/registry/" + HiveBaseName(root) + ".reg"; }
+
+Result<HiveData> Snapshot(RootKey root) { return Load(HivePath(root)); }
+
+Status Update(RootKey root, const std::function<Status(HiveData&)>& fn) {
+  auto folder = paths::RootFolder("registry", 0700);
+  if (!folder.ok()) return folder.status();
+  auto lock = fs::FileLock::Acquire(*folder + "/" + HiveBaseName(root) + ".lock");
+  if (!lock.ok()) return lock.status();
+  std::string path = HivePath(root);
+  auto hive = Load(path);
+  if (!hive.ok()) return hive.status();  // never overwrite a damaged hive
+  Status st = fn(*hive);
+  if (!st.ok()) return st;
+  return fs::WriteFileAtomic(path, hive->Serialize(), 0600);
+}
+
+Result<Key> Key::Open(RootKey root, std::string_view path) {
+  auto canon = HiveData::CanonicalPath(path);
+  if (!canon.ok()) return canon.status();
+  auto hive = Snapshot(root);
+  if (!hive.ok()) return hive.status();
+  if (!hive->HasKey(*canon)) return Status::NotFound("no registry key " + *canon);
+  return Key(root, *canon);
+}
+
+Result<Key> Key::Create(RootKey root, std::string_view path) {
+  auto canon = HiveData::CanonicalPath(path);
+  if (!canon.ok()) return canon.status();
+  auto hive = Snapshot(root);
+  if (!hive.ok()) return hive.status();
+  if (!hive->HasKey(*canon)) {
+    Status st = Update(root, [&](HiveData& h) { return h.CreateKey(*canon); });
+    if (!st.ok()) return st;
+  }
+  return Key(root, *canon);
+}
+
+Result<Value> Key::GetValue(std::string_view name) const {
+  auto hive = Snapshot(root_);
+  if (!hive.ok()) return hive.status();
+  if (!hive->HasKey(path_)) return Status::NotFound("registry key deleted: " + path_);
+  const Value* v = hive->Find(path_, name);
+  if (!v) return Status::NotFound("no registry value " + std::string(name));
+  return *v;
+}
+
+Status Key::QueryValue(std::string_view name, uint32_t* type, void* data, uint32_t* size) const {
+  if (data && !size) return Status::InvalidArgument("data buffer without a size");
+  auto v = GetValue(name);
+  if (!v.ok()) return v.status();
+  if (type) *type = v->type;
+  uint32_t need = static_cast<uint32_t>(v->data.size());
+  if (!data) {
+    if (size) *size = need;
+    return Status::Ok();
+  }
+  if (*size < need) {
+    *size = need;
+    return Status::MoreData("registry value needs " + std::to_string(need) + " bytes");
+  }
+  if (need) std::memcpy(data, v->data.data(), need);
+  *size = need;
+  return Status::Ok();
+}
+
+Result<std::string> Key::GetString(std::string_view name) const {
+  auto v = GetValue(name);
+  if (!v.ok()) return v.status();
+  if (v->type != kRegSz && v->type != kRegExpandSz) return WrongType(name);
+  auto nul = v->data.find('\0');
+  return nul == std::string::npos ? v->data : v->data.substr(0, nul);
+}
+
+Result<uint32_t> Key::GetDword(std::string_view name) const {
+  auto v = GetValue(name);
+  if (!v.ok()) return v.status();
+  if (v->type != kRegDword || v->data.size() != 4) return WrongType(name);
+  const auto* b = reinterpret_cast<const unsigned char*>(v->data.data());
+  return static_cast<uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24));
+}
+
+Result<std::string> Key::GetBinary(std::string_view name) const {
+  auto v = GetValue(name);
+  if (!v.ok()) return v.status();
+  if (v->type != kRegBinary) return WrongType(name);
+  return v->data;
+}
+
+Status Key::SetValue(std::string_view name, uint32_t type, std::string_view data) const {
+  return Update(root_, [&](HiveData& h) { return h.Set(path_, name, Value{type, std::string(data)}); });
+}
+
+Status Key::SetString(std::string_view name, std::string_view text) const {
+  std::string bytes(text);
+  bytes.push_back('\0');
+  return SetValue(name, kRegSz, bytes);
+}
+
+Status Key::SetDword(std::string_view name, uint32_t value) const {
+  char b[4] = {static_cast<char>(value & 0xff), static_cast<char>((value >> 8) & 0xff),
+               static_cast<char>((value >> 16) & 0xff), static_cast<char>(value >> 24)};
+  return SetValue(name, kRegDword, std::string_view(b, 4));
+}
+
+Status Key::SetBinary(std::string_view name, std::string_view bytes) const { return SetValue(name, kRegBinary, bytes); }
+
+Status Key::DeleteValue(std::string_view name) const {
+  return Update(root_, [&](HiveData& h) { return h.DeleteValue(path_, name); });
+}
+
+Result<std::vector<std::string>> Key::SubKeyNames() const {
+  auto hive = Snapshot(root_);
+  if (!hive.ok()) return hive.status();
+  return hive->SubKeyNames(path_);
+}
+
+Result<std::vector<std::string>> Key::ValueNames() const {
+  auto hive = Snapshot(root_);
+  if (!hive.ok()) return hive.status();
+  return hive->ValueNames(path_);
+}
+
+Status Key::DeleteSubKey(std::string_view relative_path) const {
+  auto rel = HiveData::CanonicalPath(relative_path);
+  if (!rel.ok()) return rel.status();
+  if (rel->empty()) return Status::InvalidArgument("empty subkey path");
+  std::string full = path_.empty() ? *rel : path_ + "\\" + *rel;
+  return Update(root_, [&](HiveData& h) { return h.DeleteKey(full); });
+}
+
+}  // namespace zv::registry
