@@ -79,6 +79,29 @@ Result<std::string> ToLocalPath(std::string_view path) {
   return out;
 }
 
+std::string SafeFileName(std::string_view name) {
+  static const char* hex = "0123456789ABCDEF";
+  if (name.empty()) return "%";
+  std::string out;
+  for (unsigned char c : name) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  if (out.size() > 160) {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : name) h = (h ^ c) * 1099511628211ull;
+    char tail[20];
+    std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(h));
+    out = out.substr(0, 64) + tail;
+  }
+  return out;
+}
+
 Result<std::string> JoinInside(std::string_view folder, std::string_view name) {
   if (!IsPlainFileName(name)) return Status::InvalidArgument("not a plain file name: " + std::string(name));
   std::string out(folder);

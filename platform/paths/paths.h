@@ -33,6 +33,13 @@ Result<std::string> ToLocalPath(std::string_view path);
 // they are joined to a folder.
 bool IsPlainFileName(std::string_view name, size_t max_len = 255);
 
+// Takes any name (e.g. a mutex, guard or service name) and gives a plain file name that
+// stands for it alone: letters, digits, "_" and "-" are kept, every other byte (".", "/",
+// "\", "%", spaces, non-ASCII) becomes %XX, so distinct names never meet and no name can
+// form a path. Names whose encoding is longer than 160 bytes are cut and end in a hash of
+// the whole name. An empty name gives "%".
+std::string SafeFileName(std::string_view name);
+
 // Takes a folder and a name; gives "folder/name" when the name is plain (IsPlainFileName),
 // else InvalidArgument. The folder is used as given (trailing slashes allowed).
 Result<std::string> JoinInside(std::string_view folder, std::string_view name);

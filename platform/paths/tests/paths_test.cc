@@ -61,6 +61,19 @@ TEST(Paths, PlainFileNames) {
   EXPECT_FALSE(JoinInside("/srv/x", "..\\..\\etc\\passwd").ok());
 }
 
+TEST(Paths, SafeFileNamesAreDistinctAndPlain) {
+  std::set<std::string> seen;
+  for (std::string n : std::vector<std::string>{"Hevrasto.exeMultiplexStartingPrevention", "Zelvora ExplorerMultiplexStartingPrevention",
+                        "Ostrane", "ostrane", "..", "../../etc/passwd", "a/b", "a%2Fb", "a\\b", "", "%",
+                        "ウェルモリック", std::string(300, 'x'), std::string(299, 'x') + "y"}) {
+    std::string f = SafeFileName(n);
+    EXPECT_TRUE(IsPlainFileName(f)) << n << " -> " << f;
+    EXPECT_LE(f.size(), 160u);
+    EXPECT_TRUE(seen.insert(f).second) << n << " -> " << f;
+  }
+  EXPECT_EQ(SafeFileName("Zelvora Service"), "Zelvora%20Service");
+}
+
 TEST(Paths, RootFolderStaysUnderTheRoot) {
   zv::testing::TempRoot root;
   auto run = RootFolder("run");

@@ -1,0 +1,120 @@
+#include "platform/fs/watch.h"
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "platform/fs/files.h"
+
+namespace zv::fs {
+namespace {
+constexpr uint32_t kChangeMask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO;
+constexpr uint32_t kGoneMask = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
+}  // namespace
+
+FolderWatch::~FolderWatch() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+FolderWatch::FolderWatch(FolderWatch&& o) noexcept
+    : fd_(o.fd_), folder_(std::move(o.folder_)), names_(std::move(o.names_)) {
+  o.fd_ = -1;
+}
+
+FolderWatch& FolderWatch::operator=(FolderWatch&& o) noexcept {
+  if (this != &o) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = o.fd_;
+    folder_ = std::move(o.folder_);
+    names_ = std::move(o.names_);
+    o.fd_ = -1;
+  }
+  return *this;
+}
+
+Result<FolderWatch> FolderWatch::Start(const std::string& folder) {
+  int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0) return Status::IOError(ErrnoText("inotify_init1", errno));
+  if (::inotify_add_watch(fd, folder.c_str(), kChangeMask | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
+    int e = errno;
+    ::close(fd);
+    if (e == ENOENT || e == ENOTDIR) return Status::NotFound(ErrnoText("watch " + folder, e));
+    return Status::IOError(ErrnoText("watch " + folder, e));
+  }
+  FolderWatch w;
+  w.fd_ = fd;
+  w.folder_ = folder;
+  return w;
+}
+
+Result<bool> FolderWatch::Drain() {
+  alignas(inotify_event) char buf[16384];
+  bool changed = false;
+  bool gone = false;
+  for (;;) {
+    ssize_t n = ::read(fd_, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) break;
+      return Status::IOError(ErrnoText("read inotify for " + folder_, errno));
+    }
+    if (n == 0) break;
+    size_t off = 0;
+    while (off + sizeof(inotify_event) <= static_cast<size_t>(n)) {
+      inotify_event ev;
+      std::memcpy(&ev, buf + off, sizeof ev);
+      size_t total = sizeof(inotify_event) + ev.len;
+      if (off + total > static_cast<size_t>(n)) break;  // never read past what came
+      if (ev.mask & IN_Q_OVERFLOW) {
+        changed = true;
+      } else if (ev.mask & kGoneMask) {
+        gone = true;
+      } else if (ev.mask & kChangeMask) {
+        changed = true;
+        if (ev.len > 0) {
+          const char* name = buf + off + sizeof(inotify_event);
+          std::string s(name, strnlen(name, ev.len));
+          bool seen = false;
+          for (const auto& x : names_) seen = seen || x == s;
+          if (!seen) names_.push_back(std::move(s));
+        }
+      }
+      off += total;
+    }
+  }
+  if (gone) return Status::IOError("watched folder was removed or moved: " + folder_);
+  return changed;
+}
+
+Result<FolderWatch::WaitResult> FolderWatch::Wait(const sync::Event* stop, int timeout_ms) {
+  if (fd_ < 0) return Status::IOError("folder watch is not armed");
+  names_.clear();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+  for (;;) {
+    if (stop && stop->IsSet()) return WaitResult::kStopped;
+    int wait_ms = -1;
+    if (timeout_ms >= 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      wait_ms = left.count() < 0 ? 0 : static_cast<int>(left.count());
+    }
+    pollfd p[2] = {{fd_, POLLIN, 0}, {stop ? stop->fd() : -1, POLLIN, 0}};
+    int r = ::poll(p, stop ? 2 : 1, wait_ms);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return Status::IOError(ErrnoText("poll", errno));
+    }
+    if (stop && stop->IsSet()) return WaitResult::kStopped;
+    if (r > 0 && (p[0].revents & POLLIN)) {
+      auto changed = Drain();
+      if (!changed.ok()) return changed.status();
+      if (*changed) return WaitResult::kChanged;
+    }
+    if (timeout_ms >= 0 && std::chrono::steady_clock::now() >= deadline) return WaitResult::kTimeout;
+  }
+}
+
+}  // namespace zv::fs

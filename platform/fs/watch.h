@@ -1,0 +1,55 @@
+// Change notification on one folder (FindFirstChangeNotification / FindNextChangeNotification
+// with a wait on the notification and a stop event), backed by inotify.
+//
+// The watch is armed when it is made: make it first, then scan the folder, then Wait. A file
+// that arrives during the scan is not missed, because its event is already queued and the
+// next Wait returns at once. Each Wait takes every queued event (that is the re-arming).
+// Events that count as a change: a file created (IN_CREATE), a file written and closed
+// (IN_CLOSE_WRITE) and a file renamed into the folder (IN_MOVED_TO); also a queue
+// overflow, after which the caller rescans anyway.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/base/status.h"
+#include "platform/sync/event.h"
+
+namespace zv::fs {
+
+class FolderWatch {
+ public:
+  enum class WaitResult { kChanged, kStopped, kTimeout };
+
+  FolderWatch() = default;
+  ~FolderWatch();
+  FolderWatch(FolderWatch&& o) noexcept;
+  FolderWatch& operator=(FolderWatch&& o) noexcept;
+  FolderWatch(const FolderWatch&) = delete;
+  FolderWatch& operator=(const FolderWatch&) = delete;
+
+  // Takes a folder path; gives an armed watch on it (the folder alone, not its subfolders).
+  // NotFound when the folder does not exist; IOError when inotify refuses.
+  static Result<FolderWatch> Start(const std::string& folder);
+
+  // Waits until a change arrives, the stop event is set, or timeout_ms passes (-1: no
+  // limit). The stop event (may be null) is checked first, so a set stop event ends the
+  // wait even with changes queued. On kChanged the names of the entries that changed since
+  // the last wait are in changed_names(). IOError when the folder itself was removed or
+  // moved away, or the watch is not armed.
+  Result<WaitResult> Wait(const sync::Event* stop, int timeout_ms);
+
+  // Names (within the folder) reported by the last Wait that gave kChanged; an overflow of
+  // the event queue gives no names (rescan everything).
+  const std::vector<std::string>& changed_names() const { return names_; }
+  const std::string& folder() const { return folder_; }
+
+ private:
+  // Reads every queued event; true when one of them was a change.
+  Result<bool> Drain();
+  int fd_ = -1;
+  std::string folder_;
+  std::vector<std::string> names_;
+};
+
+}  // namespace zv::fs
