@@ -1,0 +1,118 @@
+// A small C++ layer over unixODBC: connections, statements with bound parameters, forward
+// reading of result rows by column name, transactions and the driver's diagnostic texts.
+// Dates and times always travel as ODBC date/time values, never as text in the SQL.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/base/status.h"
+
+namespace zv::odbc {
+
+struct Date {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+};
+
+struct Time {
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+struct Null {};
+
+// One bound parameter value.
+using Value = std::variant<Null, int64_t, std::string, Date, Time>;
+
+class Connection;
+
+// The rows of one executed SELECT, read forward once. Values arrive as text (the driver
+// converts numbers, dates "YYYY-MM-DD" and times "HH:MM:SS"); SQL NULL is std::nullopt.
+class Rows {
+ public:
+  ~Rows();
+  Rows(const Rows&) = delete;
+  Rows& operator=(const Rows&) = delete;
+
+  // Moves to the next row. Gives true when a row is there, false at the end, or an error
+  // (its diagnostics also land in the connection's Diagnostics()).
+  Result<bool> Next();
+
+  // Number of result columns.
+  int ColumnCount() const { return static_cast<int>(names_.size()); }
+  // Name of column i (0-based) as the driver reports it (PostgreSQL gives lower case).
+  const std::string& ColumnName(int i) const { return names_.at(i); }
+  // Index of the column named `name` without regard to ASCII case, or -1.
+  int FindColumn(const std::string& name) const;
+  // Value of column i of the current row; nullopt for NULL or a bad index.
+  const std::optional<std::string>& Get(int i) const;
+  // Value of the column named `name` (any case); nullopt for NULL or an unknown column.
+  const std::optional<std::string>& Get(const std::string& name) const;
+
+ private:
+  friend class Connection;
+  Rows(Connection* conn, void* stmt);
+  Connection* conn_;
+  void* stmt_;
+  std::vector<std::string> names_;
+  std::vector<std::optional<std::string>> values_;
+};
+
+// One open connection to a data source. Not shared between threads.
+class Connection {
+ public:
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Opens a connection. `source` is either a data source name, first looked up in the
+  // private odbc.ini under $ZELVORA_ROOT/odbc/ (see odbc_config.h) and otherwise passed to
+  // the driver manager as "DSN=<name>", or a whole connection string (it holds "="). `user`
+  // and `password` are added as UID/PWD when not empty. On failure the Status message holds
+  // the driver's diagnostics joined by "; " and `diagnostics` (when given) gets them one
+  // per line.
+  static Result<std::unique_ptr<Connection>> Open(const std::string& source,
+                                                  const std::string& user,
+                                                  const std::string& password,
+                                                  std::vector<std::string>* diagnostics = nullptr);
+
+  // Runs a statement that returns no rows with the `?` parameters bound in order. Gives the
+  // number of rows affected (-1 when the driver cannot tell).
+  Result<int64_t> Execute(const std::string& sql, const std::vector<Value>& params = {});
+
+  // Runs a SELECT with bound parameters and hands back its rows. Only one Rows object per
+  // connection may be open at a time; destroy it before the next statement.
+  Result<std::unique_ptr<Rows>> Query(const std::string& sql, const std::vector<Value>& params = {});
+
+  // Transactions: Begin switches autocommit off; Commit and Rollback end the transaction
+  // and switch it back on.
+  Status Begin();
+  Status Commit();
+  Status Rollback();
+
+  // The driver's name for its database product, e.g. "SQLite" or "PostgreSQL".
+  const std::string& DbmsName() const { return dbms_; }
+
+  // The diagnostic texts of the last failed call on this connection (empty after success).
+  const std::vector<std::string>& Diagnostics() const { return diagnostics_; }
+
+ private:
+  friend class Rows;
+  Connection() = default;
+  Status Fail(short handle_type, void* handle, const std::string& what);
+  Result<void*> Prepare(const std::string& sql, const std::vector<Value>& params,
+                        std::vector<std::vector<char>>* buffers);
+  void* dbc_ = nullptr;
+  std::string dbms_;
+  std::vector<std::string> diagnostics_;
+  bool rows_open_ = false;
+};
+
+}  // namespace zv::odbc

@@ -1,0 +1,257 @@
+#include "platform/odbc/odbc_config.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/base/root.h"
+
+namespace zv::odbc {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Section {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> entries;
+};
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// Reads an odbc.ini-style file; a missing or unreadable file gives no sections. Lines are
+// limited in number so that a damaged file cannot take the process's memory.
+std::vector<Section> ReadIni(const std::string& path) {
+  std::vector<Section> out;
+  std::ifstream in(path);
+  std::string line;
+  size_t lines = 0;
+  while (in && std::getline(in, line) && ++lines < 100000) {
+    std::string t = Trim(line);
+    if (t.empty() || t[0] == ';' || t[0] == '#') continue;
+    if (t.front() == '[' && t.back() == ']') {
+      out.push_back({Trim(t.substr(1, t.size() - 2)), {}});
+      continue;
+    }
+    size_t eq = t.find('=');
+    if (eq == std::string::npos || out.empty()) continue;
+    out.back().entries.emplace_back(Trim(t.substr(0, eq)), Trim(t.substr(eq + 1)));
+  }
+  return out;
+}
+
+const Section* FindSection(const std::vector<Section>& ini, const std::string& name) {
+  for (const auto& s : ini)
+    if (Lower(s.name) == Lower(name)) return &s;
+  return nullptr;
+}
+
+std::string FindEntry(const Section& s, const std::string& key) {
+  for (const auto& [k, v] : s.entries)
+    if (Lower(k) == Lower(key)) return v;
+  return "";
+}
+
+Status WriteIni(const std::string& path, const std::vector<Section>& ini) {
+  std::ostringstream text;
+  for (const auto& s : ini) {
+    text << '[' << s.name << "]\n";
+    for (const auto& [k, v] : s.entries) text << k << '=' << v << '\n';
+    text << '\n';
+  }
+  std::error_code ec;
+  fs::create_directories(fs::path(path).parent_path(), ec);
+  std::string tmp = path + ".tmp." + std::to_string(getpid());
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    out << text.str();
+    out.flush();
+    if (!out) {
+      fs::remove(tmp, ec);
+      return Status::IOError("cannot write " + tmp);
+    }
+  }
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    fs::remove(tmp, ec);
+    return Status::IOError("cannot rename " + tmp + " to " + path);
+  }
+  return Status::Ok();
+}
+
+std::string AttrValue(const std::string& v) {
+  if (v.find_first_of(";{}") == std::string::npos) return v;
+  std::string q = "{";
+  for (char c : v) {
+    q += c;
+    if (c == '}') q += '}';
+  }
+  return q + "}";
+}
+
+// Splits "a=b;c={d;e}" into pairs, honouring braces.
+std::vector<std::pair<std::string, std::string>> SplitConnectionString(const std::string& s) {
+  std::vector<std::pair<std::string, std::string>> out;
+  size_t i = 0;
+  while (i < s.size()) {
+    size_t eq = s.find('=', i);
+    if (eq == std::string::npos) break;
+    std::string key = Trim(s.substr(i, eq - i));
+    size_t j = eq + 1;
+    std::string value;
+    if (j < s.size() && s[j] == '{') {
+      ++j;
+      while (j < s.size()) {
+        if (s[j] == '}') {
+          if (j + 1 < s.size() && s[j + 1] == '}') {
+            value += '}';
+            j += 2;
+            continue;
+          }
+          ++j;
+          break;
+        }
+        value += s[j++];
+      }
+      size_t semi = s.find(';', j);
+      j = semi == std::string::npos ? s.size() : semi + 1;
+    } else {
+      size_t semi = s.find(';', j);
+      value = s.substr(j, semi == std::string::npos ? std::string::npos : semi - j);
+      j = semi == std::string::npos ? s.size() : semi + 1;
+    }
+    out.emplace_back(key, value);
+    i = j;
+  }
+  return out;
+}
+
+// Gives the library of a driver name from the private odbcinst.ini; empty when unknown.
+std::string DriverLibrary(const std::string& driver) {
+  auto inst = ReadIni(ConfigDir() + "/odbcinst.ini");
+  if (const Section* s = FindSection(inst, driver)) return FindEntry(*s, "Driver");
+  return "";
+}
+
+}  // namespace
+
+std::string ConfigDir() { return RuntimeRoot() + "/odbc"; }
+
+std::string FindDriverLibrary(const std::string& file_name) {
+  static const char* const kDirs[] = {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc",
+                                      "/usr/lib/odbc", "/usr/lib64/odbc", "/usr/local/lib/odbc",
+                                      "/usr/lib/x86_64-linux-gnu", "/usr/lib64", "/usr/lib"};
+  for (const char* d : kDirs) {
+    std::string p = std::string(d) + "/" + file_name;
+    if (access(p.c_str(), R_OK) == 0) return p;
+  }
+  return "";
+}
+
+Status WriteDriverConfig() {
+  std::vector<Section> ini;
+  struct Known {
+    const char* name;
+    const char* description;
+    const char* library;
+  };
+  static const Known kDrivers[] = {
+      {"SQLite3", "SQLite3 ODBC Driver", "libsqlite3odbc.so"},
+      {"PostgreSQL Unicode", "PostgreSQL ODBC driver (Unicode version)", "psqlodbcw.so"},
+      {"PostgreSQL ANSI", "PostgreSQL ODBC driver (ANSI version)", "psqlodbca.so"},
+  };
+  for (const auto& d : kDrivers) {
+    std::string lib = FindDriverLibrary(d.library);
+    if (lib.empty()) continue;
+    ini.push_back({d.name, {{"Description", d.description}, {"Driver", lib}, {"Debug", "0"}, {"CommLog", "0"}}});
+  }
+  if (ini.empty()) return Status::NotFound("no ODBC driver library is installed");
+  return WriteIni(ConfigDir() + "/odbcinst.ini", ini);
+}
+
+Status AddDataSource(const std::string& name, const std::string& driver,
+                     const std::vector<std::pair<std::string, std::string>>& attributes) {
+  if (name.empty() || name.find_first_of("[]=;{}\r\n") != std::string::npos)
+    return Status::InvalidArgument("bad data source name: " + name);
+  for (const auto& [k, v] : attributes)
+    if (k.find_first_of("=;\r\n") != std::string::npos || v.find_first_of("\r\n") != std::string::npos)
+      return Status::InvalidArgument("bad data source attribute: " + k);
+  if (access((ConfigDir() + "/odbcinst.ini").c_str(), F_OK) != 0) {
+    Status s = WriteDriverConfig();
+    if (!s.ok()) return s;
+  }
+  std::string path = ConfigDir() + "/odbc.ini";
+  auto ini = ReadIni(path);
+  Section sec{name, {{"Driver", driver}}};
+  for (const auto& a : attributes) sec.entries.push_back(a);
+  bool replaced = false;
+  for (auto& s : ini) {
+    if (Lower(s.name) == Lower(name)) {
+      s = sec;
+      replaced = true;
+    }
+  }
+  if (!replaced) ini.push_back(sec);
+  return WriteIni(path, ini);
+}
+
+Status AddSqliteDataSource(const std::string& name, const std::string& database_path) {
+  // The SQLite driver reads its connection attributes without quoting: a path holding one
+  // of these characters cannot be passed to it.
+  if (database_path.empty() || database_path.find_first_of(";{}") != std::string::npos)
+    return Status::InvalidArgument("the SQLite driver cannot open a file named " + database_path);
+  return AddDataSource(name, "SQLite3", {{"Database", database_path}, {"Timeout", "10000"}});
+}
+
+std::optional<std::string> DataSourceConnectionString(const std::string& name) {
+  auto ini = ReadIni(ConfigDir() + "/odbc.ini");
+  const Section* s = FindSection(ini, name);
+  if (!s) return std::nullopt;
+  std::string out;
+  for (const auto& [k, v] : s->entries) {
+    std::string value = v;
+    if (Lower(k) == "driver") {
+      std::string lib = DriverLibrary(v);
+      if (!lib.empty()) value = lib;
+    }
+    if (!out.empty()) out += ';';
+    out += k + "=" + AttrValue(value);
+  }
+  return out;
+}
+
+std::string ResolveConnectionString(const std::string& connection_string) {
+  auto parts = SplitConnectionString(connection_string);
+  bool changed = false;
+  for (auto& [k, v] : parts) {
+    if (Lower(k) == "driver") {
+      std::string lib = DriverLibrary(v);
+      if (!lib.empty()) {
+        v = lib;
+        changed = true;
+      }
+    }
+  }
+  if (!changed) return connection_string;
+  std::string out;
+  for (const auto& [k, v] : parts) {
+    if (!out.empty()) out += ';';
+    out += k + "=" + AttrValue(v);
+  }
+  return out;
+}
+
+}  // namespace zv::odbc
