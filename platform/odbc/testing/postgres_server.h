@@ -105,4 +105,13 @@ class PostgresServer {
   bool running_ = false;
 };
 
+// Gives the one server of this test executable, started at the first call and stopped when
+// the process exits; nullptr when it cannot run (then *why, when given, says why).
+inline PostgresServer* SharedPostgresServer(Status* why = nullptr) {
+  static PostgresServer server;
+  static Status status = server.Start();
+  if (why) *why = status;
+  return status.ok() ? &server : nullptr;
+}
+
 }  // namespace zv::testing

@@ -11,26 +11,6 @@
 namespace zv::odbc {
 namespace {
 
-zv::testing::PostgresServer* g_pg = nullptr;
-Status g_pg_status;
-
-class PgEnvironment : public ::testing::Environment {
- public:
-  void TearDown() override {
-    delete g_pg;
-    g_pg = nullptr;
-  }
-};
-[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new PgEnvironment);
-
-zv::testing::PostgresServer* Pg() {
-  if (!g_pg) {
-    g_pg = new zv::testing::PostgresServer();
-    g_pg_status = g_pg->Start();
-  }
-  return g_pg_status.ok() ? g_pg : nullptr;
-}
-
 class OdbcTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
@@ -38,8 +18,9 @@ class OdbcTest : public ::testing::TestWithParam<std::string> {
       ASSERT_TRUE(AddSqliteDataSource("ZvTest", root_.str() + "/t.db").ok());
       source_ = "ZvTest";
     } else {
-      auto* pg = Pg();
-      if (!pg) GTEST_SKIP() << g_pg_status.ToString();
+      Status why;
+      auto* pg = zv::testing::SharedPostgresServer(&why);
+      if (!pg) GTEST_SKIP() << why.ToString();
       static int n = 0;
       std::string db = "odbc" + std::to_string(++n);
       ASSERT_TRUE(pg->CreateDatabase(db).ok());

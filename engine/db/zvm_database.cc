@@ -1,0 +1,470 @@
+#include "engine/db/zvm_database.h"
+
+#include <limits>
+
+#include "engine/rules/quota_period.h"
+#include "engine/rules/text_util.h"
+
+namespace zv::engine {
+namespace {
+
+odbc::Date ToDate(int32_t d) { return odbc::Date{d / 10000, (d / 100) % 100, d % 100}; }
+odbc::Time ToTime(int32_t t) { return odbc::Time{t / 10000, (t / 100) % 100, t % 100}; }
+
+const std::string& Text(const odbc::Rows& r, const char* col) {
+  static const std::string kEmpty;
+  const auto& v = r.Get(col);
+  return v ? *v : kEmpty;
+}
+int32_t Int(const odbc::Rows& r, const char* col) { return LeadingInt(Text(r, col)); }
+int16_t Small(const odbc::Rows& r, const char* col) { return static_cast<int16_t>(Int(r, col)); }
+
+UserRecord ReadUser(const odbc::Rows& r) {
+  UserRecord u;
+  u.UID = Int(r, "UID");
+  u.Account = Text(r, "Account");
+  u.UserName = Text(r, "UserName");
+  u.GID = Int(r, "GID");
+  u.CountShubetsu = Small(r, "CountShubetsu");
+  u.MaxPages = Int(r, "MaxPages");
+  u.MaxPages_Color = Int(r, "MaxPages_Color");
+  u.Mail = Text(r, "Mail");
+  u.Used = Small(r, "Used");
+  return u;
+}
+
+GroupRecord ReadGroup(const odbc::Rows& r) {
+  GroupRecord g;
+  g.GID = Int(r, "GID");
+  g.GroupName = Text(r, "GroupName");
+  g.MaxPages = Int(r, "MaxPages");
+  g.MaxPages_Color = Int(r, "MaxPages_Color");
+  g.Used = Small(r, "Used");
+  return g;
+}
+
+PrinterRecord ReadPrinter(const odbc::Rows& r) {
+  PrinterRecord p;
+  p.PID = Int(r, "PID");
+  p.PrinterName = Text(r, "PrinterName");
+  p.Ptype = Int(r, "Ptype");
+  p.Used = Small(r, "Used");
+  return p;
+}
+
+PrintLogRecord ReadPrintLog(const odbc::Rows& r) {
+  PrintLogRecord l;
+  l.ID = Int(r, "ID");
+  l.UID = Int(r, "UID");
+  l.PID = Int(r, "PID");
+  l.PDate = ParseDateText(Text(r, "PDate"));
+  l.PTime = ParseTimeText(Text(r, "PTime"));
+  l.JobName = Text(r, "JobName");
+  l.SpoolName = Text(r, "SpoolName");
+  l.Pages = Int(r, "Pages");
+  l.Ptype = Int(r, "Ptype");
+  l.ThumbnailCount = Int(r, "ThumbnailCount");
+  l.PaperSize = Int(r, "PaperSize");
+  l.JobPages = Int(r, "JobPages");
+  return l;
+}
+
+// Reads up to `count` digits from text[*i]; gives -1 when there are none.
+int Digits(const std::string& text, size_t* i, int max_count) {
+  int v = 0, n = 0;
+  while (*i < text.size() && n < max_count && text[*i] >= '0' && text[*i] <= '9') {
+    v = v * 10 + (text[*i] - '0');
+    ++*i;
+    ++n;
+  }
+  return n == 0 ? -1 : v;
+}
+
+std::string KindCondition(int kind) {
+  if (kind == kMonoPages) return " AND Ptype=0";
+  if (kind == kColorPages) return " AND Ptype=1";
+  return "";
+}
+
+const char kAccountUids[] = " AND UID IN (SELECT UID FROM Main WHERE LOWER(Account)=LOWER(?))";
+
+}  // namespace
+
+int32_t ParseDateText(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  int y = Digits(text, &i, 4);
+  if (y < 0 || i >= text.size() || (text[i] != '-' && text[i] != '/')) return 0;
+  ++i;
+  int m = Digits(text, &i, 2);
+  if (m < 0 || i >= text.size() || (text[i] != '-' && text[i] != '/')) return 0;
+  ++i;
+  int d = Digits(text, &i, 2);
+  if (d < 0) return 0;
+  int32_t v = y * 10000 + m * 100 + d;
+  return IsValidDate(v) ? v : 0;
+}
+
+int32_t ParseTimeText(const std::string& text) {
+  size_t i = text.find(':');
+  if (i == std::string::npos || i < 1) return 0;
+  size_t start = i - 1;
+  if (start > 0 && text[start - 1] >= '0' && text[start - 1] <= '9') --start;
+  size_t p = start;
+  int h = Digits(text, &p, 2);
+  if (h < 0 || p >= text.size() || text[p] != ':') return 0;
+  ++p;
+  int m = Digits(text, &p, 2);
+  if (m < 0) return 0;
+  int s = 0;
+  if (p < text.size() && text[p] == ':') {
+    ++p;
+    s = Digits(text, &p, 2);
+    if (s < 0) return 0;
+  }
+  if (h > 23 || m > 59 || s > 59) return 0;
+  return h * 10000 + m * 100 + s;
+}
+
+CZvmDatbase::CZvmDatbase(std::string dsn, std::string account, std::string password)
+    : dsn_(std::move(dsn)), account_(std::move(account)), password_(std::move(password)) {}
+
+CZvmDatbase::~CZvmDatbase() { ErrorLines.clear(); }
+
+void CZvmDatbase::ClearDbErrors() { ErrorLines.clear(); }
+
+void CZvmDatbase::ReportDbError(const std::string& operation, const std::string* message,
+                                const std::vector<std::string>* diagnostics, long status) {
+  ErrorLines.clear();
+  ErrorLines.push_back("CZvmDatbase::" + operation + " error");
+  if (message) ErrorLines.push_back(" " + *message);
+  bool any = false;
+  if (diagnostics) {
+    for (const auto& d : *diagnostics) {
+      ErrorLines.push_back(" " + d);
+      any = true;
+    }
+  }
+  if (!any) ErrorLines.push_back(" Unknown Error Handle:" + std::to_string(status));
+}
+
+void CZvmDatbase::EscapeSqlQuotes(std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  text = std::move(out);
+}
+
+bool CZvmDatbase::ConnectDB() {
+  ErrorLines.clear();
+  if (conn_) return true;
+  if (dsn_.empty()) {
+    const std::string msg = "「データソース名」「アカウント」「パスワード」の取得に失敗ました。";
+    ReportDbError("ConnectDB", &msg, nullptr, 0);
+    return false;
+  }
+  std::vector<std::string> diag;
+  auto c = odbc::Connection::Open(dsn_, account_, password_, &diag);
+  if (!c.ok()) {
+    if (diag.empty()) diag.push_back(c.status().message());
+    ReportDbError("ConnectDB", nullptr, &diag, 0);
+    return false;
+  }
+  conn_ = std::move(*c);
+  return true;
+}
+
+bool CZvmDatbase::ExecuteQuery(const std::string& sql, const std::vector<odbc::Value>& params,
+                               std::unique_ptr<odbc::Rows>* rows, bool* empty) {
+  ErrorLines.clear();
+  if ((rows == nullptr) != (empty == nullptr)) {
+    const std::string msg = "INVALID PARAM";
+    ReportDbError("ExecuteQuery", &msg, nullptr, 0);
+    return false;
+  }
+  if (rows) rows->reset();
+  if (!ConnectDB()) return false;
+  auto fail = [&](const Status& s) {
+    std::vector<std::string> diag = conn_->Diagnostics();
+    if (diag.empty()) diag.push_back(s.message());
+    ReportDbError("ExecuteQuery", &sql, &diag, 0);
+    if (rows) rows->reset();
+    conn_.reset();  // a broken connection is not reused; the next statement reconnects
+    return false;
+  };
+  if (!rows) {
+    auto r = conn_->Execute(sql, params);
+    return r.ok() ? true : fail(r.status());
+  }
+  auto r = conn_->Query(sql, params);
+  if (!r.ok()) return fail(r.status());
+  auto first = (*r)->Next();
+  if (!first.ok()) return fail(first.status());
+  *empty = !*first;
+  *rows = std::move(*r);
+  return true;
+}
+
+bool CZvmDatbase::Lookup(const std::string& operation, const std::string& sql, const std::vector<odbc::Value>& params,
+                         std::unique_ptr<odbc::Rows>* rows, bool* empty) {
+  if (ExecuteQuery(sql, params, rows, empty)) return true;
+  if (ErrorLines.empty()) ReportDbError(operation, nullptr, nullptr, 0);
+  return false;
+}
+
+bool CZvmDatbase::GetUserInfo(const std::string& account, UserRecord* out, bool* found) {
+  *out = UserRecord();
+  *found = false;
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("GetUserInfo", "SELECT * FROM Main WHERE LOWER(Account)=LOWER(?) AND Used=?",
+              {account, int64_t{1}}, &rows, &empty))
+    return false;
+  if (!empty) {
+    *out = ReadUser(*rows);
+    *found = true;
+  }
+  return true;
+}
+
+bool CZvmDatbase::GetUserInfo(std::vector<UserRecord>* out, int32_t uid_filter, int32_t used_filter) {
+  out->clear();
+  std::string cond;
+  std::vector<odbc::Value> params;
+  if (uid_filter > 0) {
+    cond = "UID=?";
+    params.emplace_back(int64_t{uid_filter});
+  }
+  if (used_filter >= 0) {
+    cond += cond.empty() ? "Used=?" : " AND Used=?";
+    params.emplace_back(int64_t{used_filter});
+  }
+  std::string sql = "SELECT * FROM Main" + (cond.empty() ? "" : " WHERE " + cond) + " ORDER BY UID";
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("GetUserInfo", sql, params, &rows, &empty)) return false;
+  for (bool more = !empty; more;) {
+    out->push_back(ReadUser(*rows));
+    auto next = rows->Next();
+    if (!next.ok()) {
+      ReportDbError("GetUserInfo", nullptr, &conn_->Diagnostics(), 0);
+      conn_.reset();
+      return false;
+    }
+    more = *next;
+  }
+  return true;
+}
+
+bool CZvmDatbase::GetGroupInfo(int32_t gid, GroupRecord* out, bool* found) {
+  *out = GroupRecord();
+  *found = false;
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("GetGroupInfo", "SELECT * FROM Groups WHERE GID=? AND Used=?", {int64_t{gid}, int64_t{1}}, &rows,
+              &empty))
+    return false;
+  if (!empty) {
+    *out = ReadGroup(*rows);
+    *found = true;
+  }
+  return true;
+}
+
+bool CZvmDatbase::GetGroupInfo(std::vector<GroupRecord>* out, int32_t gid_filter, int32_t used_filter) {
+  out->clear();
+  std::string cond;
+  std::vector<odbc::Value> params;
+  if (gid_filter > 0) {
+    cond = "GID=?";
+    params.emplace_back(int64_t{gid_filter});
+  }
+  if (used_filter >= 0) {
+    cond += cond.empty() ? "Used=?" : " AND Used=?";
+    params.emplace_back(int64_t{used_filter});
+  }
+  std::string sql = "SELECT * FROM Groups" + (cond.empty() ? "" : " WHERE " + cond) + " ORDER BY GID";
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("GetGroupInfo", sql, params, &rows, &empty)) return false;
+  for (bool more = !empty; more;) {
+    out->push_back(ReadGroup(*rows));
+    auto next = rows->Next();
+    if (!next.ok()) {
+      ReportDbError("GetGroupInfo", nullptr, &conn_->Diagnostics(), 0);
+      conn_.reset();
+      return false;
+    }
+    more = *next;
+  }
+  return true;
+}
+
+bool CZvmDatbase::GetPrinterInfo(const std::string& printer_name, PrinterRecord* out, bool* found) {
+  *out = PrinterRecord();
+  *found = false;
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("GetPrinterInfo", "SELECT * FROM Printers WHERE LOWER(PrinterName)=LOWER(?) AND Used=?",
+              {printer_name, int64_t{1}}, &rows, &empty))
+    return false;
+  if (!empty) {
+    *out = ReadPrinter(*rows);
+    *found = true;
+  }
+  return true;
+}
+
+bool CZvmDatbase::GetPrinterInfo(int32_t pid, PrinterRecord* out, bool* found) {
+  *found = false;
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("GetPrinterInfo", "SELECT * FROM Printers WHERE PID=? AND Used=?", {int64_t{pid}, int64_t{1}}, &rows,
+              &empty))
+    return false;
+  if (!empty) {
+    *out = ReadPrinter(*rows);
+    *found = true;
+  }
+  return true;
+}
+
+bool CZvmDatbase::SumPages(const std::string& sql, const std::vector<odbc::Value>& params, int64_t* pages) {
+  *pages = 0;
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("SumPages", sql, params, &rows, &empty)) return false;
+  if (!empty) {
+    const auto& v = rows->Get(0);
+    if (v) {
+      // The leading number of the text; a sum is never beyond 64 bits of pages.
+      int64_t n = 0;
+      size_t i = 0;
+      bool neg = i < v->size() && (*v)[i] == '-';
+      if (neg) ++i;
+      while (i < v->size() && (*v)[i] >= '0' && (*v)[i] <= '9' && n < std::numeric_limits<int64_t>::max() / 10)
+        n = n * 10 + ((*v)[i++] - '0');
+      *pages = neg ? -n : n;
+    }
+  }
+  return true;
+}
+
+bool CZvmDatbase::SumPages(int kind, int64_t* pages, const std::string& account, int32_t first_date,
+                           int32_t last_date) {
+  *pages = 0;
+  std::string sql = std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate>=? AND PDate<=?") + kAccountUids +
+                    KindCondition(kind);
+  return SumPages(sql, {ToDate(first_date), ToDate(last_date), account}, pages);
+}
+
+bool CZvmDatbase::SumPages(int kind, int64_t* pages, const std::string& account, int32_t date, SumMode mode) {
+  *pages = 0;
+  std::string sql = std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate") + (mode == kSumOnDay ? "=" : "<=") + "?" +
+                    kAccountUids + KindCondition(kind);
+  return SumPages(sql, {ToDate(date), account}, pages);
+}
+
+int32_t CZvmDatbase::GetPringLogMaxID() {
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("GetPringLogMaxID", "SELECT MAX(ID) FROM PrintLog", {}, &rows, &empty)) return 0;
+  if (empty) return 0;
+  const auto& v = rows->Get(0);
+  return v ? LeadingInt(*v) : 0;
+}
+
+bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
+  ErrorLines.clear();
+  if (list.empty()) return true;
+  if (!ConnectDB()) return false;
+  Status begun = conn_->Begin();
+  if (!begun.ok()) {
+    std::vector<std::string> diag = conn_->Diagnostics();
+    ReportDbError("InsertPrintLog", nullptr, &diag, 0);
+    conn_.reset();
+    return false;
+  }
+  auto rollback = [&] {
+    std::vector<std::string> lines = ErrorLines;
+    if (conn_) {
+      conn_->Rollback();
+      conn_.reset();
+    }
+    ErrorLines = lines;
+    return false;
+  };
+  // The maximum is read inside the transaction, so the numbers and the rows go together.
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("GetPringLogMaxID", "SELECT MAX(ID) FROM PrintLog", {}, &rows, &empty)) return rollback();
+  int64_t first = 1;
+  if (!empty && rows->Get(0)) first = int64_t{LeadingInt(*rows->Get(0))} + 1;
+  rows.reset();
+  static const char kInsert[] =
+      "INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,JobName,SpoolName,Pages,Ptype,ThumbnailCount,PaperSize,JobPages)"
+      " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)";
+  for (size_t i = 0; i < list.size(); ++i) {
+    const PrintLogRecord& r = list[i];
+    int h = r.PTime / 10000, m = r.PTime / 100 % 100, sec = r.PTime % 100;
+    if (!IsValidDate(r.PDate) || r.PTime < 0 || h > 23 || m > 59 || sec > 59) {
+      const std::string msg = "invalid date or time in print-log row " + std::to_string(i);
+      ReportDbError("InsertPrintLog", &msg, nullptr, 0);
+      return rollback();
+    }
+    std::vector<odbc::Value> v = {first + static_cast<int64_t>(i), int64_t{r.UID}, int64_t{r.PID},
+                                  ToDate(r.PDate), ToTime(r.PTime), r.JobName, r.SpoolName,
+                                  int64_t{r.Pages}, int64_t{r.Ptype}, int64_t{r.ThumbnailCount},
+                                  int64_t{r.PaperSize}, int64_t{r.JobPages}};
+    if (!ExecuteQuery(kInsert, v, nullptr, nullptr)) return rollback();
+  }
+  Status committed = conn_->Commit();
+  if (!committed.ok()) {
+    std::vector<std::string> diag = conn_->Diagnostics();
+    ReportDbError("InsertPrintLog", nullptr, &diag, 0);
+    return rollback();
+  }
+  return true;
+}
+
+bool CZvmDatbase::DupCheckPrintLog(int32_t uid, const std::string& spool_name, const DateTimeValue& start,
+                                   const DateTimeValue& end, PrintLogRecord* out, bool* found) {
+  *found = false;
+  std::string when;
+  std::vector<odbc::Value> params = {int64_t{uid}, spool_name};
+  if (start.date == end.date) {
+    when = "(PDate=? AND (PTime>=? AND PTime<=?))";
+    params.insert(params.end(), {ToDate(start.date), ToTime(start.time), ToTime(end.time)});
+  } else {
+    // The first day from the start time, the whole days between, the last day up to the end.
+    when = "((PDate=? AND PTime>=?) OR (PDate>? AND PDate<?) OR (PDate=? AND PTime<=?))";
+    params.insert(params.end(), {ToDate(start.date), ToTime(start.time), ToDate(start.date), ToDate(end.date),
+                                 ToDate(end.date), ToTime(end.time)});
+  }
+  std::string sql = "SELECT * FROM PrintLog WHERE (UID=? AND LOWER(SpoolName)=LOWER(?) AND " + when +
+                    ") ORDER BY ID DESC";
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("DupCheckPrintLog", sql, params, &rows, &empty)) return false;
+  if (!empty) {
+    *out = ReadPrintLog(*rows);
+    *found = true;
+  }
+  return true;
+}
+
+bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                        const std::string& account, int kind, int64_t* pages) {
+  PeriodDays p = PeriodSumDays(period_index, days, limit_date);
+  int64_t sum = 0;
+  bool ok = p.form == PeriodDays::kRange ? db.SumPages(kind, &sum, account, p.first, p.last)
+                                         : db.SumPages(kind, &sum, account, p.last,
+                                                     p.form == PeriodDays::kOnDay ? CZvmDatbase::kSumOnDay : CZvmDatbase::kSumUpTo);
+  if (ok) *pages = sum;
+  return ok;
+}
+
+}  // namespace zv::engine

@@ -1,0 +1,173 @@
+// CZvmDatbase: the engine's and the console's access to the system database (tables Main,
+// Groups, Printers, PrintLog) through an ODBC data source, with the record lookups, the
+// page sums of a quota period, the print-log insert and the duplicate search. Every value
+// travels as a bound parameter (dates and times as ODBC date/time values); account and
+// printer names compare without regard to case. Failures return false and leave text
+// lines in ErrorLines, whose first line is "CZvmDatbase::<operation> error".
+//
+// An object is made for one unit of work (one check step, one answer, one reset) and used
+// by one thread. It opens its connection at the first statement and keeps it until it is
+// destroyed; a statement that fails drops the connection so that the next one reconnects.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/odbc/odbc.h"
+
+namespace zv::engine {
+
+// A row of Main. An empty record has all numbers 0 and all strings empty.
+struct UserRecord {
+  int32_t UID = 0;
+  std::string Account;
+  std::string UserName;
+  int32_t GID = 0;
+  int16_t CountShubetsu = 0;  // 0 no limit, 1 defaults, 2 the group's, 3 the user's own
+  int32_t MaxPages = 0;
+  int32_t MaxPages_Color = 0;
+  std::string Mail;
+  int16_t Used = 0;
+};
+
+// A row of Groups.
+struct GroupRecord {
+  int32_t GID = 0;
+  std::string GroupName;
+  int32_t MaxPages = 0;
+  int32_t MaxPages_Color = 0;
+  int16_t Used = 0;
+};
+
+// A row of Printers. Ptype 0 monochrome, 1 colour.
+struct PrinterRecord {
+  int32_t PID = 0;
+  std::string PrinterName;
+  int32_t Ptype = 0;
+  int16_t Used = 0;
+};
+
+// A row of PrintLog. PDate yyyymmdd, PTime hhmmss.
+struct PrintLogRecord {
+  int32_t ID = 0;
+  int32_t UID = 0;
+  int32_t PID = 0;
+  int32_t PDate = 0;
+  int32_t PTime = 0;
+  std::string JobName;
+  std::string SpoolName;
+  int32_t Pages = 0;
+  int32_t Ptype = 0;
+  int32_t ThumbnailCount = 0;
+  int32_t PaperSize = 0;
+  int32_t JobPages = 0;
+};
+
+// A moment as date (yyyymmdd) and time of day (hhmmss).
+struct DateTimeValue {
+  int32_t date = 0;
+  int32_t time = 0;
+};
+
+// Page-sum kinds: 0 monochrome pages, 1 colour pages, any other value all pages.
+enum PageKind : int { kMonoPages = 0, kColorPages = 1, kAllPages = 2 };
+
+class CZvmDatbase {
+ public:
+  // Takes the data source (a name of the private or system odbc.ini, or a connection
+  // string), the account and the password. Opens nothing.
+  CZvmDatbase(std::string dsn, std::string account, std::string password);
+  virtual ~CZvmDatbase();
+  CZvmDatbase(const CZvmDatbase&) = delete;
+  CZvmDatbase& operator=(const CZvmDatbase&) = delete;
+
+  // The lines that describe the last failure; empty after a statement that succeeded.
+  std::vector<std::string> ErrorLines;
+
+  // Empties ErrorLines.
+  void ClearDbErrors();
+
+  // Opens the object's connection unless it is open. Gives false with ErrorLines set when
+  // the data source name is empty or the connection cannot be opened.
+  bool ConnectDB();
+
+  // Runs one statement with bound parameters. With `rows` given, the result is handed to
+  // the caller positioned on its first row (when *empty is false) or past the end (when
+  // *empty is true); `empty` must then be given too. Without `rows` the statement's result
+  // is discarded (INSERT, UPDATE, DDL) and `empty` must be null. Giving exactly one of the
+  // two is a parameter error ("INVALID PARAM"). Failures leave the SQL text in ErrorLines.
+  bool ExecuteQuery(const std::string& sql, const std::vector<odbc::Value>& params,
+                    std::unique_ptr<odbc::Rows>* rows, bool* empty);
+
+  // Replaces ErrorLines with one failure: "CZvmDatbase::<operation> error", " <message>"
+  // when given, then " <text>" for each diagnostic (when `diagnostics` is given and holds
+  // any) or " Unknown Error Handle:<status>".
+  void ReportDbError(const std::string& operation, const std::string* message,
+                     const std::vector<std::string>* diagnostics, long status);
+
+  // Doubles every single quote of `text` (for SQL texts that a caller still builds itself;
+  // values should be bound instead).
+  static void EscapeSqlQuotes(std::string& text);
+
+  // Looks the live user (Used = 1) of an account name up, without regard to case. Gives
+  // true with *found false when there is none; *out is emptied first.
+  bool GetUserInfo(const std::string& account, UserRecord* out, bool* found);
+  // Lists users, ascending UID: uid_filter > 0 selects one UID, used_filter >= 0 one Used
+  // value. The records read before a failure stay in *out.
+  bool GetUserInfo(std::vector<UserRecord>* out, int32_t uid_filter, int32_t used_filter);
+  // Looks the live group of a GID up; *out is emptied first.
+  bool GetGroupInfo(int32_t gid, GroupRecord* out, bool* found);
+  // Lists groups by the same filters, ascending GID.
+  bool GetGroupInfo(std::vector<GroupRecord>* out, int32_t gid_filter, int32_t used_filter);
+  // Looks the live printer of a name up, without regard to case; *out is emptied first.
+  bool GetPrinterInfo(const std::string& printer_name, PrinterRecord* out, bool* found);
+  // Looks the live printer of a PID up; *out is changed only when a row is found.
+  bool GetPrinterInfo(int32_t pid, PrinterRecord* out, bool* found);
+
+  // Sums the Pages of `kind` printed by every user row of the account name (any Used
+  // value) on days first..last (yyyymmdd, both included). *pages is 0 first.
+  bool SumPages(int kind, int64_t* pages, const std::string& account, int32_t first_date, int32_t last_date);
+  // As above for one day (kSumOnDay: PDate = date) or everything up to a day (kSumUpTo).
+  enum SumMode { kSumUpTo = 0, kSumOnDay = 1 };
+  bool SumPages(int kind, int64_t* pages, const std::string& account, int32_t date, SumMode mode);
+  // Runs a statement whose first column is a sum and gives it (NULL gives 0).
+  bool SumPages(const std::string& sql, const std::vector<odbc::Value>& params, int64_t* pages);
+
+  // Gives the largest ID of PrintLog; 0 when the table is empty or the query failed.
+  int32_t GetPringLogMaxID();
+
+  // Inserts the rows in one transaction, numbered from the largest ID + 1 in list order.
+  // Either all rows are stored or none (rolled back on the first failure).
+  bool InsertPrintLog(const std::vector<PrintLogRecord>& rows);
+
+  // Finds the newest print-log row (highest ID) of the user `uid` whose SpoolName equals
+  // `spool_name` (without regard to case), printed between `start` and `end` (both
+  // included; the window may span any number of days). *out is changed only when found.
+  bool DupCheckPrintLog(int32_t uid, const std::string& spool_name, const DateTimeValue& start,
+                        const DateTimeValue& end, PrintLogRecord* out, bool* found);
+
+ private:
+  bool Lookup(const std::string& operation, const std::string& sql, const std::vector<odbc::Value>& params,
+              std::unique_ptr<odbc::Rows>* rows, bool* empty);
+  std::string dsn_;
+  std::string account_;
+  std::string password_;
+  std::unique_ptr<odbc::Connection> conn_;
+};
+
+// Gives the pages of `kind` that `account` used in the period ending `limit_date` (period
+// index and N as in the quota files; N below 1 counts as 1): one day sums that day, week,
+// month and N days the period's range, no period everything up to the end.
+bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                        const std::string& account, int kind, int64_t* pages);
+
+// Gives yyyymmdd of a date text "YYYY-MM-DD" (also "/" separated, a time part may follow),
+// 0 when it is not a valid date.
+int32_t ParseDateText(const std::string& text);
+// Gives hhmmss of a time text "HH:MM:SS" (a date part "YYYY-MM-DD " may precede it), 0
+// when it is not a valid time.
+int32_t ParseTimeText(const std::string& text);
+
+}  // namespace zv::engine

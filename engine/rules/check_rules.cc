@@ -1,0 +1,37 @@
+#include "engine/rules/check_rules.h"
+
+namespace zv::engine {
+
+int PagesPerSheet(int32_t thumbnail_count) {
+  switch (thumbnail_count) {
+    case 1: return 2;
+    case 2: return 4;
+    case 3: return 8;
+    default: return 1;
+  }
+}
+
+int64_t RequestPageCount(const CRequestInfo& r) {
+  if (r.FirstPage == 0 || r.LastPage == 0) return r.TotalJobPages();
+  if (r.FirstPage == r.LastPage) return 1;
+  return int64_t{r.LastPage} - r.FirstPage + 1;
+}
+
+int64_t RequestSheetCount(const CRequestInfo& r, int32_t thumbnail_count) {
+  int64_t pages = RequestPageCount(r);
+  int64_t per = PagesPerSheet(thumbnail_count);
+  int64_t sheets = pages <= 0 ? 0 : (pages + per - 1) / per;
+  return sheets * (r.Copies < 1 ? 1 : r.Copies);
+}
+
+QuotaDecision DecideQuota(bool refuse, int32_t limit_over_action, int32_t ptype, int64_t used, int64_t sheets,
+                          const UserLimits& limits) {
+  if (!refuse || (ptype != 0 && ptype != 1)) return QuotaDecision::kAllow;
+  int64_t limit = ptype == 0 ? limits.mono : limits.color;
+  if (limit <= 0) return QuotaDecision::kAllow;
+  bool over = limit_over_action == 1 ? used + sheets > limit : used > limit;
+  if (!over) return QuotaDecision::kAllow;
+  return ptype == 0 ? QuotaDecision::kRefuseMono : QuotaDecision::kRefuseColor;
+}
+
+}  // namespace zv::engine

@@ -1,0 +1,39 @@
+// The arithmetic of the request check: pages and sheets of a job, the limits that apply to
+// a user, and the quota decision. Pure functions.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/rules/request_info.h"
+
+namespace zv::engine {
+
+// Gives the pages per sheet of a ThumbnailCount: 0 -> 1, 1 -> 2, 2 -> 4, 3 -> 8; other
+// values count as 0.
+int PagesPerSheet(int32_t thumbnail_count);
+
+// Gives the pages of the job: all jobs' pages when the first or last page is 0, 1 when they
+// are equal, otherwise last - first + 1.
+int64_t RequestPageCount(const CRequestInfo& request);
+
+// Gives the sheets the job uses: pages / pages per sheet rounded up, times the copies
+// (below 1 counts as 1). 64-bit, so large copies cannot overflow.
+int64_t RequestSheetCount(const CRequestInfo& request, int32_t thumbnail_count);
+
+// The limits that apply to a user (0 = no limit).
+struct UserLimits {
+  int32_t mono = 0;
+  int32_t color = 0;
+};
+
+enum class QuotaDecision { kAllow, kRefuseMono, kRefuseColor };
+
+// Decides the quota for a job of `sheets` on a printer of `ptype` when `used` pages of that
+// kind are already used: nothing is refused unless `refuse` is set; a limit of 0 or less
+// never refuses; with limit_over_action 1 a job that would cross the limit is refused,
+// otherwise only a job that starts over the limit. A ptype other than 0 and 1 is never
+// refused.
+QuotaDecision DecideQuota(bool refuse, int32_t limit_over_action, int32_t ptype, int64_t used, int64_t sheets,
+                          const UserLimits& limits);
+
+}  // namespace zv::engine

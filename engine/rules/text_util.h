@@ -1,0 +1,36 @@
+// Small text helpers of the engine's file formats: trimming, ASCII case, leading numbers,
+// list splitting and joining, plain-name checks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zv::engine {
+
+// Gives `s` without blanks (space, tab, CR, LF, VT, FF) on both sides.
+std::string Trim(std::string_view s);
+
+// Gives `s` with ASCII letters upper-cased (other bytes, UTF-8 included, unchanged).
+std::string UpperAscii(std::string_view s);
+
+// Gives whether `a` and `b` are equal without regard to ASCII case.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// Gives the leading decimal number of `s` after optional blanks and a sign; 0 when there is
+// none. Values beyond the int32 range are clamped to it.
+int32_t LeadingInt(std::string_view s);
+
+// Splits `text` at `sep`: the whole text is trimmed, each item is trimmed, and empty items
+// are dropped unless `keep_empty`.
+std::vector<std::string> SplitList(std::string_view text, char sep, bool keep_empty = false);
+
+// Joins `items` with `sep` between them; empty items are left out unless `keep_empty`.
+std::string JoinList(const std::vector<std::string>& items, std::string_view sep, bool keep_empty = false);
+
+// Gives whether `name` may be used as one file-name part inside a folder: not empty, at
+// most `max_bytes` long, no "/" or "\", no "..", no control characters.
+bool IsPlainName(std::string_view name, size_t max_bytes);
+
+}  // namespace zv::engine
