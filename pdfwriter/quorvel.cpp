@@ -8,9 +8,9 @@
 #include <new>
 #include <string>
 
-#include "pdfwriter/cp932.h"
 #include "pdfwriter/jpeg_header.h"
 #include "pdfwriter/pdf_objects.h"
+#include "platform/codepage/codepage.h"
 
 namespace zv {
 
@@ -193,8 +193,8 @@ int CQuorvel::FindFont(const char* face, bool bold, bool italic) {
         pdf::PdfFont* font = writer_->FindFontEntry(name, style);
         if (font == nullptr) {
           // Not a catalogue key as CP932 bytes: try the name as UTF-8.
-          auto cp932 = pdf::Utf8ToCp932(name);
-          if (cp932 && *cp932 != name) font = writer_->FindFontEntry(*cp932, style);
+          auto cp932 = codepage::Utf8ToCp932(name);
+          if (cp932.ok() && *cp932 != name) font = writer_->FindFontEntry(*cp932, style);
         }
         return font ? font->GetNumber() : -1;
       },
@@ -206,8 +206,10 @@ int CQuorvel::FindFont(const char16_t* face, bool bold, bool italic) {
   const int style = (bold ? 1 : 0) + (italic ? 2 : 0);
   return Guard(
       [&] {
-        auto cp932 = pdf::Utf16ToCp932(face);
-        if (!cp932) return -1;
+        auto utf8 = codepage::Utf16ToUtf8(face);
+        if (!utf8.ok()) return -1;
+        auto cp932 = codepage::Utf8ToCp932(*utf8);
+        if (!cp932.ok()) return -1;
         pdf::PdfFont* font = writer_->FindFontEntry(*cp932, style);
         return font ? font->GetNumber() : -1;
       },

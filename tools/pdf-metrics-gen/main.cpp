@@ -14,7 +14,7 @@
 #include FT_FREETYPE_H
 #include FT_TRUETYPE_TABLES_H
 
-#include <iconv.h>
+#include "platform/codepage/codepage.h"
 
 #include <cmath>
 #include <cstdio>
@@ -258,17 +258,12 @@ std::string DescendantText(const Face& f, const Metrics& m) {
 }
 
 std::string Cp932(const std::string& utf8) {
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) std::exit(1);
-  std::string out(utf8.size() * 2 + 4, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t inleft = utf8.size();
-  char* o = out.data();
-  size_t oleft = out.size();
-  if (iconv(cd, &in, &inleft, &o, &oleft) == static_cast<size_t>(-1)) std::exit(1);
-  iconv_close(cd);
-  out.resize(out.size() - oleft);
-  return out;
+  auto r = zv::codepage::Utf8ToCp932(utf8);
+  if (!r.ok()) {
+    std::fprintf(stderr, "pdf-metrics-gen: %s\n", r.status().ToString().c_str());
+    std::exit(1);
+  }
+  return *r;
 }
 
 // A C++ string literal of arbitrary bytes: printable ASCII as is, the rest as three-digit
