@@ -13,22 +13,8 @@
 namespace zv::jobdoc {
 namespace {
 
-struct BlockInfo {
-  bool stored;
-  std::size_t payload;
-};
-
-// Walks the block headers of a packed file.
-std::vector<BlockInfo> Blocks(const std::vector<std::uint8_t>& file) {
-  std::vector<BlockInfo> out;
-  for (std::size_t at = kDocumentHeadSize; at + 2 <= file.size();) {
-    unsigned h = (unsigned(file[at]) << 8) | file[at + 1];
-    std::size_t len = (h & 0x7FFF) ? (h & 0x7FFF) : 32768;
-    out.push_back({(h & 0x8000) != 0, len});
-    at += 2 + len;
-  }
-  return out;
-}
+using testdata::BlockInfo;
+using testdata::Blocks;
 
 class ContainerTest : public ::testing::Test {
  protected:
