@@ -5,14 +5,14 @@
 #include <cstring>
 #include <limits>
 
-#include "jobdoc/internal/file_util.h"
+#include "jobdoc/internal/names.h"
+#include "platform/fs/files.h"
 
 namespace zv::jobdoc {
 
 using internal::BaseName;
 using internal::EqualsNoCase;
 using internal::Extension;
-using internal::ReadWholeFile;
 
 bool IsSupportedDocumentVersion(std::uint8_t version) {
   return version <= 3 || version == 0x4D;
@@ -160,15 +160,16 @@ UnpackResult UnpackDocumentFile(const std::string& path) {
   if (!EqualsNoCase(ext, ".prc")) {
     return Fail(UnpackError::kWrongExtension, path + " does not end in .prc");
   }
-  std::vector<std::uint8_t> bytes;
-  Status read = ReadWholeFile(path, bytes);
-  if (!read.ok()) {
-    return Fail(read.code() == Status::Code::kNotFound ? UnpackError::kNotFound
-                                                       : UnpackError::kUnreadable,
-                read.message());
+  // A packed image of up to 2^31-1 bytes takes a little more than 2 GiB of blocks.
+  Result<std::string> bytes = fs::ReadFile(path, std::size_t{3} << 30);
+  if (!bytes.ok()) {
+    return Fail(bytes.status().code() == Status::Code::kNotFound ? UnpackError::kNotFound
+                                                                 : UnpackError::kUnreadable,
+                bytes.status().message());
   }
   std::unique_ptr<JobCodecState> state = NewCodecState();
-  UnpackResult r = UnpackDocumentBytes(bytes, *state);
+  UnpackResult r = UnpackDocumentBytes(
+      {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, *state);
   if (r.ok()) r.document->job_name = base.substr(0, base.size() - ext.size());
   else if (!r.message.empty()) r.message = path + ": " + r.message;
   return r;

@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "jobdoc/container.h"
-#include "jobdoc/internal/file_util.h"
 #include "jobdoc/internal/le.h"
+#include "platform/fs/files.h"
 #include "platform/wintypes/emf.h"
 
 namespace zv::jobdoc {
@@ -400,7 +400,8 @@ Status WriteDocumentData(const DocumentImage& document, DocumentWriteMode mode,
                          const std::string& path) {
   Result<std::vector<std::uint8_t>> bytes = EncodeDocumentData(document, mode);
   if (!bytes.ok()) return bytes.status();
-  return internal::WriteWholeFileAtomic(path, *bytes);
+  return fs::WriteFileAtomic(
+      path, std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
 }
 
 }  // namespace zv::jobdoc
