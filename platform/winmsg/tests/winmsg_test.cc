@@ -23,58 +23,13 @@
 #include "platform/base/root.h"
 #include "platform/shm/owner.h"
 #include "platform/testing/temp_root.h"
-
-extern char** environ;
+#include "platform/winmsg/tests/peer.h"
 
 namespace zv::winmsg {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The window of another process: the test peer program, started with its own window.
-class Peer {
- public:
-  Peer(const char* cls, const char* text) {
-    const char* dir = std::getenv("ZELVORA_TEST_BIN_DIR");
-    std::string path = std::string(dir ? dir : ".") + "/winmsg_test_peer";
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-    posix_spawn_file_actions_addclose(&fa, fds[0]);
-    char* argv[] = {path.data(), const_cast<char*>(cls), const_cast<char*>(text), nullptr};
-    if (posix_spawn(&pid_, path.c_str(), &fa, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(fds[1]);
-    std::string line;
-    char c;
-    struct pollfd p {fds[0], POLLIN, 0};
-    while (pid_ > 0 && ::poll(&p, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') line += c;
-    ::close(fds[0]);
-    unsigned h = 0;
-    if (std::sscanf(line.c_str(), "ready %u", &h) == 1) hwnd_ = h;
-  }
-  ~Peer() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  HWND hwnd() const { return hwnd_; }
-  pid_t pid() const { return pid_; }
-  // Waits for the peer to end; gives its exit code (-1 when it was killed).
-  int Wait() {
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  HWND hwnd_ = 0;
-};
+using testing::Peer;
 
 std::vector<std::string> TableFiles(const std::string& suffix) {
   std::vector<std::string> out;
@@ -430,8 +385,8 @@ TEST_F(WinmsgTest, TimersTickWithoutPilingUp) {
   EXPECT_EQ(ticks, 3);
   EXPECT_FALSE(KillTimer(w->hwnd(), 9));
 
-  ASSERT_TRUE(SetTimer(w->hwnd(), 4, 10));
-  std::this_thread::sleep_for(100ms);  // ten intervals pass unserved
+  ASSERT_TRUE(SetTimer(w->hwnd(), 4, 100));
+  std::this_thread::sleep_for(500ms);  // five intervals pass unserved
   MSG msg;
   ASSERT_TRUE(PeekMessage(&msg));
   EXPECT_EQ(msg.message, WM_TIMER);
