@@ -1,0 +1,49 @@
+// Small private helpers of the folder spooler: key=value text files, atomic writes, locks.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/base/status.h"
+
+namespace zv::spool::internal {
+
+struct KvLine {
+  std::string key;
+  std::string value;  // unescaped
+  int line = 0;
+};
+
+// Reads "key=value" lines; blank lines and lines starting with '#' or ';' are skipped,
+// spaces around keys and values trimmed, values unescaped. Fails on a line without '=',
+// a file larger than `max_bytes`, or a file that cannot be read.
+Result<std::vector<KvLine>> ReadKvFile(const std::filesystem::path& path,
+                                       std::uintmax_t max_bytes = 1 << 20);
+
+// Escapes '%', CR and LF in a value so it stays on one line (as %25, %0D, %0A).
+std::string EscapeValue(const std::string& value);
+std::string UnescapeValue(const std::string& value);
+
+// Writes `content` to a temporary name beside `path` and renames it into place.
+Status WriteFileAtomic(const std::filesystem::path& path, const std::string& content);
+
+// Parses a decimal or 0x-prefixed integer that fits in [lo, hi].
+std::optional<std::int64_t> ParseInt(const std::string& text, std::int64_t lo, std::int64_t hi);
+
+// An exclusive flock on a lock file, held for the object's life.
+class FileLock {
+ public:
+  explicit FileLock(const std::filesystem::path& path);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  bool ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace zv::spool::internal
