@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "platform/base/root.h"
+#include "platform/fs/files.h"
 #include "platform/spool/internal/kv_file.h"
 #include "platform/spool/media.h"
 
@@ -19,11 +20,26 @@ namespace zv::spool {
 
 namespace fs = std::filesystem;
 using internal::EscapeValue;
-using internal::FileLock;
 using internal::KvLine;
 using internal::ParseInt;
 using internal::ReadKvFile;
-using internal::WriteFileAtomic;
+
+Status WriteFileAtomic(const fs::path& path, const std::string& content) {
+  return zv::fs::WriteFileAtomic(path.string(), content);
+}
+
+// An exclusive lock on a lock file; not held when the file cannot be opened.
+class FileLock {
+ public:
+  explicit FileLock(const fs::path& path) {
+    auto lock = zv::fs::FileLock::Acquire(path.string());
+    if (lock.ok()) lock_ = std::move(*lock);
+  }
+  bool ok() const { return lock_.held(); }
+
+ private:
+  zv::fs::FileLock lock_;
+};
 
 namespace {
 

@@ -1,15 +1,9 @@
 #include "platform/spool/internal/kv_file.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <fstream>
 #include <sstream>
+
+#include "platform/fs/files.h"
 
 namespace zv::spool::internal {
 
@@ -27,12 +21,9 @@ std::string Trim(const std::string& s) {
 }  // namespace
 
 Result<std::vector<KvLine>> ReadKvFile(const fs::path& path, std::uintmax_t max_bytes) {
-  std::error_code ec;
-  auto size = fs::file_size(path, ec);
-  if (ec) return Status::NotFound(path.string() + ": " + ec.message());
-  if (size > max_bytes) return Status::Corruption(path.string() + ": file too large");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Status::IOError(path.string() + ": cannot open");
+  auto text = zv::fs::ReadFile(path.string(), static_cast<std::size_t>(max_bytes));
+  if (!text.ok()) return text.status();
+  std::istringstream in(*text);
   std::vector<KvLine> out;
   std::string line;
   int n = 0;
@@ -46,7 +37,6 @@ Result<std::vector<KvLine>> ReadKvFile(const fs::path& path, std::uintmax_t max_
     }
     out.push_back({Trim(t.substr(0, eq)), UnescapeValue(Trim(t.substr(eq + 1))), n});
   }
-  if (in.bad()) return Status::IOError(path.string() + ": read failed");
   return out;
 }
 
@@ -85,38 +75,6 @@ std::string UnescapeValue(const std::string& value) {
   return out;
 }
 
-Status WriteFileAtomic(const fs::path& path, const std::string& content) {
-  static std::atomic<unsigned> counter{0};
-  fs::path tmp = path;
-  tmp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return Status::IOError(tmp.string() + ": " + std::strerror(errno));
-  const char* p = content.data();
-  std::size_t left = content.size();
-  while (left > 0) {
-    ssize_t w = ::write(fd, p, left);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      int e = errno;
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      return Status::IOError(tmp.string() + ": " + std::strerror(e));
-    }
-    p += w;
-    left -= static_cast<std::size_t>(w);
-  }
-  if (::close(fd) != 0) {
-    ::unlink(tmp.c_str());
-    return Status::IOError(tmp.string() + ": close failed");
-  }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    int e = errno;
-    ::unlink(tmp.c_str());
-    return Status::IOError(path.string() + ": " + std::strerror(e));
-  }
-  return Status::Ok();
-}
-
 std::optional<std::int64_t> ParseInt(const std::string& text, std::int64_t lo, std::int64_t hi) {
   if (text.empty()) return std::nullopt;
   const char* b = text.data();
@@ -137,22 +95,6 @@ std::optional<std::int64_t> ParseInt(const std::string& text, std::int64_t lo, s
   std::int64_t s = neg ? -std::int64_t(v) : std::int64_t(v);
   if (s < lo || s > hi) return std::nullopt;
   return s;
-}
-
-FileLock::FileLock(const fs::path& path) {
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0) return;
-  while (::flock(fd_, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      ::close(fd_);
-      fd_ = -1;
-      return;
-    }
-  }
-}
-
-FileLock::~FileLock() {
-  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace zv::spool::internal

@@ -1,4 +1,4 @@
-// Small private helpers of the folder spooler: key=value text files, atomic writes, locks.
+// Small private helpers of the folder spooler: key=value text files and numbers.
 #pragma once
 
 #include <cstdint>
@@ -27,23 +27,7 @@ Result<std::vector<KvLine>> ReadKvFile(const std::filesystem::path& path,
 std::string EscapeValue(const std::string& value);
 std::string UnescapeValue(const std::string& value);
 
-// Writes `content` to a temporary name beside `path` and renames it into place.
-Status WriteFileAtomic(const std::filesystem::path& path, const std::string& content);
-
 // Parses a decimal or 0x-prefixed integer that fits in [lo, hi].
 std::optional<std::int64_t> ParseInt(const std::string& text, std::int64_t lo, std::int64_t hi);
-
-// An exclusive flock on a lock file, held for the object's life.
-class FileLock {
- public:
-  explicit FileLock(const std::filesystem::path& path);
-  ~FileLock();
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-  bool ok() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
 
 }  // namespace zv::spool::internal
