@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -185,11 +187,45 @@ bool PdfStream::Write(OutputFile& out) {
 
 // ---- PdfContentStream ------------------------------------------------------------------
 
+namespace {
+
+// "%5.4f" of each colour byte divided by 255, formatted once.
+const std::string& ColourComponent(unsigned byte) {
+  static const auto table = [] {
+    std::vector<std::string> t(256);
+    for (unsigned i = 0; i < 256; ++i) t[i] = Format("%5.4f", i / 255.0);
+    return t;
+  }();
+  return table[byte & 0xFF];
+}
+
+void AppendInt(std::string& s, long long v) {
+  char tmp[24];
+  auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
+  s.append(tmp, static_cast<size_t>(r.ptr - tmp));
+}
+
+}  // namespace
+
 bool PdfContentStream::ContinueText(const char* text) {
   if (font_ < 0) return false;
-  const unsigned r = color_ & 0xFF, g = (color_ >> 8) & 0xFF, b = (color_ >> 16) & 0xFF;
-  std::string e = Format("BT\r\n/F%d %d Tf\r\n%d %d TD\r\n%5.4f %5.4f %5.4f  rg\r\n 0 Tc\r\n(", font_, size_, x_,
-                         y_, r / 255.0, g / 255.0, b / 255.0);
+  std::string e;
+  e.reserve(96 + std::strlen(text));
+  e += "BT\r\n/F";
+  AppendInt(e, font_);
+  e += ' ';
+  AppendInt(e, size_);
+  e += " Tf\r\n";
+  AppendInt(e, x_);
+  e += ' ';
+  AppendInt(e, y_);
+  e += " TD\r\n";
+  e += ColourComponent(color_);
+  e += ' ';
+  e += ColourComponent(color_ >> 8);
+  e += ' ';
+  e += ColourComponent(color_ >> 16);
+  e += "  rg\r\n 0 Tc\r\n(";
   for (const char* p = text; *p; ++p) {
     if (*p == '\\' || *p == '(' || *p == ')') e += '\\';
     e += *p;
