@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "platform/gdi/dc.h"
-#include "platform/gdi/utf.h"
+#include "platform/gdi/internal/utf.h"
 
 namespace zv::gdi {
 

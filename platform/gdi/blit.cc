@@ -1,0 +1,396 @@
+// The cairo-backed device context: bitmaps and raster operations. Ternary raster operations
+// are computed per pixel on the image surface (pattern, source, destination), exactly.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/gdi/internal/cairo_dc.h"
+
+namespace zv::gdi::detail {
+
+namespace {
+
+std::uint32_t ToRgb(COLORREF c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
+
+// Applies a ternary raster operation (the operation index, bits P S D) to 24-bit values.
+inline std::uint32_t Rop3(unsigned code, std::uint32_t P, std::uint32_t S, std::uint32_t D) {
+  switch (code) {
+    case 0x00: return 0;
+    case 0xFF: return 0xFFFFFF;
+    case 0xCC: return S;
+    case 0xF0: return P;
+    case 0x88: return S & D;
+    case 0xEE: return S | D;
+    case 0x66: return S ^ D;
+    case 0x55: return ~D & 0xFFFFFF;
+    case 0x5A: return P ^ D;
+    case 0x33: return ~S & 0xFFFFFF;
+    case 0xAA: return D;
+    default: break;
+  }
+  std::uint32_t r = 0;
+  for (unsigned i = 0; i < 8; ++i) {
+    if (!((code >> i) & 1)) continue;
+    r |= ((i & 4) ? P : ~P) & ((i & 2) ? S : ~S) & ((i & 1) ? D : ~D);
+  }
+  return r & 0xFFFFFF;
+}
+
+bool UsesSource(unsigned code) { return ((code >> 2) ^ code) & 0x33; }
+bool UsesPattern(unsigned code) { return ((code >> 4) ^ code) & 0x0F; }
+
+int RoundI(double v) { return int(std::lround(std::clamp(v, -1e9, 1e9))); }
+
+}  // namespace
+
+std::uint32_t CairoDC::BrushPixel(const Brush& b, int x, int y) const {
+  const std::uint32_t fg = ToRgb(b.color);
+  if (b.style == win::BS_SOLID) return fg;
+  if (b.style == win::BS_HATCHED) {
+    int hx = (x - s_.brush_org.x) & 7, hy = (y - s_.brush_org.y) & 7;
+    bool on = false;
+    switch (b.hatch) {
+      case win::HS_HORIZONTAL: on = hy == 7; break;
+      case win::HS_VERTICAL: on = hx == 7; break;
+      case win::HS_FDIAGONAL: on = hx == hy; break;
+      case win::HS_BDIAGONAL: on = hx == 7 - hy; break;
+      case win::HS_CROSS: on = hx == 7 || hy == 7; break;
+      case win::HS_DIAGCROSS: on = hx == hy || hx == 7 - hy; break;
+      default: break;
+    }
+    return on ? fg : ToRgb(s_.bk_color);
+  }
+  return fg;
+}
+
+std::optional<DecodedDib> CairoDC::SourceOf(const DeviceContext* src, int xs, int ys, int cxs, int cys,
+                                            int* sx, int* sy) const {
+  if (!src) return std::nullopt;
+  POINT pts[2] = {{xs, ys}, {xs + cxs, ys + cys}};
+  src->LPtoDP(pts);
+  RECT r{std::min(pts[0].x, pts[1].x), std::min(pts[0].y, pts[1].y), std::max(pts[0].x, pts[1].x),
+         std::max(pts[0].y, pts[1].y)};
+  if (r.right - r.left <= 0 || r.bottom - r.top <= 0) return std::nullopt;
+  std::optional<Dib> d = src->ReadPixels(r);
+  if (!d) return std::nullopt;
+  auto dec = DecodeDib(d->ref());
+  if (!dec.ok()) return std::nullopt;
+  *sx = pts[0].x <= pts[1].x ? 0 : r.right - r.left;
+  *sy = pts[0].y <= pts[1].y ? 0 : r.bottom - r.top;
+  return std::move(*dec);
+}
+
+std::optional<Dib> CairoDC::ReadPixels(const RECT& rect) const {
+  int l = std::max(rect.left, origin_x_), t = std::max(rect.top, origin_y_);
+  int r = std::min(rect.right, origin_x_ + surf_w_), b = std::min(rect.bottom, origin_y_ + surf_h_);
+  int w = rect.right - rect.left, h = rect.bottom - rect.top;
+  if (w <= 0 || h <= 0 || std::int64_t(w) * h > (std::int64_t(1) << 27)) return std::nullopt;
+  std::vector<std::uint32_t> px(size_t(w) * h, 0);
+  Flush();
+  const std::uint32_t* src = Pixels();
+  const int stride = Stride();
+  for (int y = t; y < b; ++y) {
+    for (int x = l; x < r; ++x) {
+      px[size_t(y - rect.top) * w + (x - rect.left)] = src[size_t(y - origin_y_) * stride + (x - origin_x_)] & 0xFFFFFF;
+    }
+  }
+  return EncodeDib(w, h, px, 24);
+}
+
+// The core of every blit: destination (x, y, cx, cy) in logical units; source rectangle in
+// pixels of `src` (top row first); nearest-pixel stretching; mirror for negative extents.
+bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, int ys, int cxs, int cys,
+                   win::DWORD rop, const DecodedDib* mask, int xm, int ym, win::DWORD rop_back) {
+  const unsigned code = (rop >> 16) & 0xFF;
+  const unsigned code_back = (rop_back >> 16) & 0xFF;
+  const bool need_src = UsesSource(code) || (mask && UsesSource(code_back));
+  const bool need_pat = UsesPattern(code) || (mask && UsesPattern(code_back));
+  if (need_src && !src) return false;
+  if (need_pat && s_.brush.style == win::BS_NULL) return true;  // nothing to paint with
+  if (s_.path_open || !draw_) return true;
+  if (cx == 0 || cy == 0) return true;
+  if (need_src && (cxs == 0 || cys == 0)) return true;
+
+  if (!AxisAligned()) {
+    // Rotated or sheared destinations: the source (or the pattern) is drawn through cairo,
+    // as a copy.
+    Path p;
+    AddRectPath(p, x, y, x + cx, y + cy);
+    if (!need_src) {
+      Brush b = s_.brush;
+      if (code == 0x00) b = Brush::Solid(0);
+      if (code == 0xFF) b = Brush::Solid(0xFFFFFF);
+      int rop2 = std::exchange(s_.rop2, win::R2_COPYPEN);
+      Render(p, true, &b, nullptr);
+      s_.rop2 = rop2;
+      return true;
+    }
+    cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, src->width, src->height);
+    cairo_surface_flush(img);
+    auto* ip = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(img));
+    int istride = cairo_image_surface_get_stride(img) / 4;
+    for (int row = 0; row < src->height; ++row) {
+      std::memcpy(ip + size_t(row) * istride, src->pixels.data() + size_t(row) * src->width, size_t(src->width) * 4);
+    }
+    cairo_surface_mark_dirty(img);
+    XFORM m = Total();
+    cairo_save(cr_);
+    cairo_identity_matrix(cr_);
+    ApplyClip(cr_, nullptr);
+    cairo_matrix_t cm;
+    cairo_matrix_init(&cm, m.eM11, m.eM12, m.eM21, m.eM22, m.eDx - origin_x_, m.eDy - origin_y_);
+    cairo_transform(cr_, &cm);
+    cairo_translate(cr_, x, y);
+    cairo_scale(cr_, double(cx) / cxs, double(cy) / cys);
+    cairo_translate(cr_, -xs, -ys);
+    cairo_set_source_surface(cr_, img, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_NEAREST);
+    cairo_rectangle(cr_, xs, ys, cxs, cys);
+    cairo_fill(cr_);
+    cairo_restore(cr_);
+    cairo_surface_destroy(img);
+    return true;
+  }
+
+  double d0x, d0y, d1x, d1y;
+  Xf(x, y, &d0x, &d0y);
+  Xf(double(x) + cx, double(y) + cy, &d1x, &d1y);
+  int l = RoundI(std::min(d0x, d1x)), r = RoundI(std::max(d0x, d1x));
+  int t = RoundI(std::min(d0y, d1y)), b = RoundI(std::max(d0y, d1y));
+  if (r <= l || b <= t) return true;
+  Region area(RECT{l, t, r, b});
+  area.Combine(EffectiveClip(), win::RGN_AND);
+  area.Combine(SurfaceRegion(), win::RGN_AND);
+  if (area.IsEmpty()) return true;
+
+  // Source column/row of each destination column/row (-1: outside the source).
+  const bool mirror_x = (d1x < d0x) != (cxs < 0), mirror_y = (d1y < d0y) != (cys < 0);
+  const int acxs = std::abs(cxs), acys = std::abs(cys);
+  const int sx0 = cxs < 0 ? xs + cxs : xs, sy0 = cys < 0 ? ys + cys : ys;
+  std::vector<int> col(size_t(r - l), -1), row(size_t(b - t), -1);
+  if (src) {
+    for (int i = 0; i < r - l; ++i) {
+      double f = (i + 0.5) / (r - l);
+      int k = std::min(int(f * acxs), acxs - 1);
+      int sx = sx0 + (mirror_x ? acxs - 1 - k : k);
+      col[i] = (sx >= 0 && sx < src->width) ? sx : -1;
+    }
+    for (int i = 0; i < b - t; ++i) {
+      double f = (i + 0.5) / (b - t);
+      int k = std::min(int(f * acys), acys - 1);
+      int sy = sy0 + (mirror_y ? acys - 1 - k : k);
+      row[i] = (sy >= 0 && sy < src->height) ? sy : -1;
+    }
+  }
+  Flush();
+  std::uint32_t* dst = Pixels();
+  const int stride = Stride();
+  const bool solid = s_.brush.style == win::BS_SOLID;
+  const std::uint32_t solid_p = ToRgb(s_.brush.color);
+  std::optional<DecodedDib> pat;
+  if (need_pat && s_.brush.pattern && s_.brush.style != win::BS_HATCHED && s_.brush.style != win::BS_SOLID) {
+    auto d = DecodeDib(s_.brush.pattern->ref());
+    if (d.ok()) pat = std::move(*d);
+  }
+  auto pattern_at = [&](int px, int py) -> std::uint32_t {
+    if (solid) return solid_p;
+    if (pat) {
+      int u = ((px - s_.brush_org.x) % pat->width + pat->width) % pat->width;
+      int v = ((py - s_.brush_org.y) % pat->height + pat->height) % pat->height;
+      return pat->pixels[size_t(v) * pat->width + u] & 0xFFFFFF;
+    }
+    return BrushPixel(s_.brush, px, py);
+  };
+  for (const RECT& q : area.Rects()) {
+    for (int py = q.top; py < q.bottom; ++py) {
+      int sr = src ? row[py - t] : 0;
+      if (need_src && sr < 0) continue;
+      std::uint32_t* drow = dst + size_t(py - origin_y_) * stride;
+      for (int px = q.left; px < q.right; ++px) {
+        std::uint32_t S = 0;
+        if (need_src) {
+          int sc = col[px - l];
+          if (sc < 0) continue;
+          S = src->pixels[size_t(sr) * src->width + sc] & 0xFFFFFF;
+        }
+        unsigned c = code;
+        if (mask) {
+          int mx = xm + (px - l), my = ym + (py - t);
+          bool fore = mx >= 0 && my >= 0 && mx < mask->width && my < mask->height &&
+                      (mask->pixels[size_t(my) * mask->width + mx] & 0xFFFFFF) != 0;
+          if (!fore) c = code_back;
+        }
+        std::uint32_t P = need_pat ? pattern_at(px, py) : 0;
+        std::uint32_t& D = drow[px - origin_x_];
+        D = 0xFF000000u | Rop3(c, P, S, D & 0xFFFFFF);
+      }
+    }
+    MarkDirty(q);
+  }
+  return true;
+}
+
+bool CairoDC::Blend(int x, int y, int cx, int cy, const DecodedDib& src, int xs, int ys, int cxs, int cys,
+                    win::BLENDFUNCTION blend) {
+  if (s_.path_open || !draw_ || cx <= 0 || cy <= 0 || cxs <= 0 || cys <= 0) return cx >= 0 && cy >= 0;
+  double d0x, d0y, d1x, d1y;
+  Xf(x, y, &d0x, &d0y);
+  Xf(double(x) + cx, double(y) + cy, &d1x, &d1y);
+  int l = RoundI(std::min(d0x, d1x)), r = RoundI(std::max(d0x, d1x));
+  int t = RoundI(std::min(d0y, d1y)), b = RoundI(std::max(d0y, d1y));
+  if (r <= l || b <= t) return true;
+  Region area(RECT{l, t, r, b});
+  area.Combine(EffectiveClip(), win::RGN_AND);
+  area.Combine(SurfaceRegion(), win::RGN_AND);
+  Flush();
+  std::uint32_t* dst = Pixels();
+  const int stride = Stride();
+  const bool per_pixel = (blend.AlphaFormat & win::AC_SRC_ALPHA) && src.has_alpha;
+  const unsigned ca = blend.SourceConstantAlpha;
+  for (const RECT& q : area.Rects()) {
+    for (int py = q.top; py < q.bottom; ++py) {
+      int sy = ys + std::min(int((py - t + 0.5) / (b - t) * cys), cys - 1);
+      if (sy < 0 || sy >= src.height) continue;
+      for (int px = q.left; px < q.right; ++px) {
+        int sx = xs + std::min(int((px - l + 0.5) / (r - l) * cxs), cxs - 1);
+        if (sx < 0 || sx >= src.width) continue;
+        std::uint32_t S = src.pixels[size_t(sy) * src.width + sx];
+        std::uint32_t& D = dst[size_t(py - origin_y_) * stride + (px - origin_x_)];
+        std::uint32_t out = 0;
+        if (per_pixel) {
+          // Premultiplied source: D = S * ca + D * (1 - Sa * ca).
+          unsigned sa = ((S >> 24) * ca + 127) / 255;
+          for (int sh = 0; sh <= 16; sh += 8) {
+            unsigned s = (((S >> sh) & 0xFF) * ca + 127) / 255;
+            unsigned d = (D >> sh) & 0xFF;
+            unsigned v = std::min(255u, s + (d * (255 - sa) + 127) / 255);
+            out |= v << sh;
+          }
+        } else {
+          for (int sh = 0; sh <= 16; sh += 8) {
+            unsigned s = (S >> sh) & 0xFF, d = (D >> sh) & 0xFF;
+            out |= ((s * ca + d * (255 - ca) + 127) / 255) << sh;
+          }
+        }
+        D = 0xFF000000u | out;
+      }
+    }
+    MarkDirty(q);
+  }
+  return true;
+}
+
+bool CairoDC::PatBlt(int x, int y, int cx, int cy, win::DWORD rop) {
+  if (UsesSource((rop >> 16) & 0xFF)) return false;
+  return Blit(x, y, cx, cy, nullptr, 0, 0, 0, 0, rop, nullptr, 0, 0, 0);
+}
+
+bool CairoDC::BitBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, win::DWORD rop) {
+  return StretchBlt(x, y, cx, cy, src, xs, ys, cx, cy, rop);
+}
+
+bool CairoDC::StretchBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs, int cys,
+                         win::DWORD rop) {
+  if (!UsesSource((rop >> 16) & 0xFF)) return PatBlt(x, y, cx, cy, rop);
+  int sx = 0, sy = 0;
+  auto s = SourceOf(src, xs, ys, cxs, cys, &sx, &sy);
+  if (!s) return false;
+  int w = s->width, h = s->height;
+  return Blit(x, y, cx, cy, &*s, sx == 0 ? 0 : w, sy == 0 ? 0 : h, sx == 0 ? w : -w, sy == 0 ? h : -h, rop, nullptr,
+              0, 0, 0);
+}
+
+bool CairoDC::StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys, const DibRef& dib,
+                            win::DWORD rop) {
+  if (!UsesSource((rop >> 16) & 0xFF)) return PatBlt(x, y, cx, cy, rop);
+  auto d = DecodeDib(dib);
+  if (!d.ok()) return false;
+  auto hdr = win::LoadRecord<win::BITMAPINFOHEADER>(dib.info);
+  // For bottom-up bitmaps the source origin is the lower-left corner.
+  int top = hdr->biHeight > 0 ? d->height - ys - cys : ys;
+  return Blit(x, y, cx, cy, &*d, xs, top, cxs, cys, rop, nullptr, 0, 0, 0);
+}
+
+bool CairoDC::SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys, win::UINT start, win::UINT lines,
+                                const DibRef& dib) {
+  auto hdr = win::LoadRecord<win::BITMAPINFOHEADER>(dib.info);
+  if (!hdr) return false;
+  if (lines == 0 || cx <= 0 || cy <= 0) return true;
+  if (hdr->biHeight == INT32_MIN) return false;
+  const std::int64_t full = std::abs(std::int64_t(hdr->biHeight));
+  if (start >= full) return true;
+  lines = win::UINT(std::min<std::int64_t>(lines, full - start));
+  // Decode only the scan lines given.
+  std::vector<std::uint8_t> info(dib.info.begin(), dib.info.end());
+  win::BITMAPINFOHEADER h2 = *hdr;
+  h2.biHeight = hdr->biHeight > 0 ? win::LONG(lines) : -win::LONG(lines);
+  h2.biSizeImage = 0;
+  std::memcpy(info.data(), &h2, sizeof(h2));
+  auto d = DecodeDib(DibRef{info, dib.bits, dib.usage});
+  if (!d.ok()) return false;
+  if (hdr->biHeight > 0) {
+    // Bottom-up: scan line `start` is the bottom row of the part given.
+    int top = int(std::int64_t(start) + lines - ys - cy);
+    return Blit(x, y, cx, cy, &*d, xs, top, cx, cy, win::SRCCOPY, nullptr, 0, 0, 0);
+  }
+  return Blit(x, y, cx, cy, &*d, xs, int(ys - std::int64_t(start)), cx, cy, win::SRCCOPY, nullptr, 0, 0, 0);
+}
+
+bool CairoDC::MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, const DibRef* mask,
+                      int xm, int ym, win::DWORD rop4) {
+  std::optional<DecodedDib> s;
+  int sx = 0, sy = 0;
+  if (src) s = SourceOf(src, xs, ys, cx, cy, &sx, &sy);
+  std::optional<DecodedDib> m;
+  if (mask) {
+    auto d = DecodeDib(*mask);
+    if (!d.ok()) return false;
+    m = std::move(*d);
+  }
+  win::DWORD fore = rop4 & 0x00FFFFFF, back = ((rop4 >> 8) & 0x00FF0000);
+  if (!m) back = fore;
+  return Blit(x, y, cx, cy, s ? &*s : nullptr, 0, 0, cx, cy, fore, m ? &*m : nullptr, xm, ym, back);
+}
+
+bool CairoDC::AlphaBlend(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs, int cys,
+                         win::BLENDFUNCTION blend) {
+  int sx = 0, sy = 0;
+  auto s = SourceOf(src, xs, ys, cxs, cys, &sx, &sy);
+  if (!s) return false;
+  return Blend(x, y, cx, cy, *s, 0, 0, s->width, s->height, blend);
+}
+
+bool CairoDC::DibBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, int cxs, int cys,
+                     win::DWORD rop) {
+  if (!src || !UsesSource((rop >> 16) & 0xFF)) return PatBlt(x, y, cx, cy, rop);
+  auto d = DecodeDib(*src);
+  if (!d.ok()) return false;
+  return Blit(x, y, cx, cy, &*d, xs, ys, cxs, cys, rop, nullptr, 0, 0, 0);
+}
+
+bool CairoDC::DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, const DibRef* mask,
+                         int xm, int ym, win::DWORD rop4) {
+  std::optional<DecodedDib> s, m;
+  if (src) {
+    auto d = DecodeDib(*src);
+    if (!d.ok()) return false;
+    s = std::move(*d);
+  }
+  if (mask) {
+    auto d = DecodeDib(*mask);
+    if (!d.ok()) return false;
+    m = std::move(*d);
+  }
+  win::DWORD fore = rop4 & 0x00FFFFFF, back = ((rop4 >> 8) & 0x00FF0000);
+  if (!m) back = fore;
+  return Blit(x, y, cx, cy, s ? &*s : nullptr, xs, ys, cx, cy, fore, m ? &*m : nullptr, xm, ym, back);
+}
+
+bool CairoDC::DibAlphaBlend(int x, int y, int cx, int cy, const DibRef& src, int xs, int ys, int cxs, int cys,
+                            win::BLENDFUNCTION blend) {
+  auto d = DecodeDib(src);
+  if (!d.ok()) return false;
+  return Blend(x, y, cx, cy, *d, xs, ys, cxs, cys, blend);
+}
+
+}  // namespace zv::gdi::detail

@@ -1,0 +1,420 @@
+// The cairo-backed device context: fonts and text. Faces come from the font table
+// (fonts.h) through fontconfig and FreeType; a character the chosen face lacks is drawn
+// with the Japanese face, then with a wide Unicode face, never as an empty box.
+#include <cairo-ft.h>
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <numbers>
+
+#include "platform/gdi/fonts.h"
+#include "platform/gdi/internal/cairo_dc.h"
+#include "platform/gdi/internal/charset.h"
+
+namespace zv::gdi::detail {
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+// A face and the metrics the Windows text calls need, per em.
+struct FaceInfo {
+  cairo_font_face_t* face = nullptr;
+  double ascent = 0.88;  // winAscent / unitsPerEm
+  double descent = 0.12;
+  double avg_width = 0.5;
+  bool fixed = false;
+};
+
+std::mutex g_faces_mu;
+std::map<std::string, FaceInfo>* g_faces = new std::map<std::string, FaceInfo>;
+
+const FaceInfo& GetFace(const std::string& family, int weight, bool italic) {
+  std::string key = family + "|" + std::to_string(weight >= 600 ? 700 : 400) + (italic ? "|i" : "|r");
+  std::lock_guard<std::mutex> lock(g_faces_mu);
+  auto it = g_faces->find(key);
+  if (it != g_faces->end()) return it->second;
+  FcPattern* pat = FcPatternCreate();
+  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+  FcPatternAddInteger(pat, FC_WEIGHT, weight >= 600 ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+  FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+  FcDefaultSubstitute(pat);
+  FcResult res;
+  FcPattern* match = FcFontMatch(nullptr, pat, &res);
+  FcPatternDestroy(pat);
+  FaceInfo info;
+  if (match) {
+    info.face = cairo_ft_font_face_create_for_pattern(match);
+    FcPatternDestroy(match);
+  } else {
+    info.face = cairo_toy_font_face_create(family.c_str(), italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
+                                           weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+  }
+  // Read the metrics Windows uses from the face's tables.
+  cairo_matrix_t fm, ctm;
+  cairo_matrix_init_scale(&fm, 1000, 1000);
+  cairo_matrix_init_identity(&ctm);
+  cairo_font_options_t* opt = cairo_font_options_create();
+  cairo_scaled_font_t* sf = cairo_scaled_font_create(info.face, &fm, &ctm, opt);
+  cairo_font_options_destroy(opt);
+  if (cairo_scaled_font_status(sf) == CAIRO_STATUS_SUCCESS &&
+      cairo_font_face_get_type(info.face) == CAIRO_FONT_TYPE_FT) {
+    FT_Face ft = cairo_ft_scaled_font_lock_face(sf);
+    if (ft && ft->units_per_EM > 0) {
+      double upem = ft->units_per_EM;
+      auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(ft, FT_SFNT_OS2));
+      if (os2 && os2->usWinAscent > 0) {
+        info.ascent = os2->usWinAscent / upem;
+        info.descent = os2->usWinDescent / upem;
+        if (os2->xAvgCharWidth > 0) info.avg_width = os2->xAvgCharWidth / upem;
+      } else {
+        info.ascent = ft->ascender / upem;
+        info.descent = -ft->descender / upem;
+      }
+      info.fixed = FT_IS_FIXED_WIDTH(ft);
+    }
+    cairo_ft_scaled_font_unlock_face(sf);
+  }
+  cairo_scaled_font_destroy(sf);
+  return g_faces->emplace(key, info).first->second;
+}
+
+bool HasGlyph(cairo_scaled_font_t* sf, char32_t c) {
+  if (cairo_scaled_font_get_type(sf) != CAIRO_FONT_TYPE_FT) return true;
+  FT_Face ft = cairo_ft_scaled_font_lock_face(sf);
+  bool has = ft && FT_Get_Char_Index(ft, c) != 0;
+  cairo_ft_scaled_font_unlock_face(sf);
+  return has;
+}
+
+unsigned long GlyphIndex(cairo_scaled_font_t* sf, char32_t c) {
+  if (cairo_scaled_font_get_type(sf) != CAIRO_FONT_TYPE_FT) return 0;
+  FT_Face ft = cairo_ft_scaled_font_lock_face(sf);
+  unsigned long g = ft ? FT_Get_Char_Index(ft, c) : 0;
+  cairo_ft_scaled_font_unlock_face(sf);
+  return g;
+}
+
+}  // namespace
+
+// One text call laid out in device pixels.
+struct CairoDC::TextLayout {
+  struct Face {
+    cairo_scaled_font_t* upright = nullptr;  // without rotation: advances
+    cairo_scaled_font_t* drawn = nullptr;    // with rotation: drawing
+  };
+  std::vector<Face> faces;  // 0: the chosen face, 1: Japanese fallback, 2: Unicode fallback
+  std::vector<char32_t> chars;
+  std::vector<int> units;  // UTF-16 units per character
+  std::vector<int> face_of;
+  std::vector<unsigned long> glyph;
+  std::vector<double> adv;  // natural advance of each character, device pixels
+  double ascent = 0, descent = 0, em = 0;
+  double dir_x = 1, dir_y = 0;  // baseline direction in device pixels
+  double scale_x = 1;           // device pixels per logical unit along the baseline
+  double scale_y = 1;
+  bool underline = false, strike = false;
+
+  ~TextLayout() {
+    for (Face& f : faces) {
+      if (f.upright) cairo_scaled_font_destroy(f.upright);
+      if (f.drawn) cairo_scaled_font_destroy(f.drawn);
+    }
+  }
+};
+
+bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
+  const LOGFONTW& lf = s_.font.lf;
+  FontChoice choice = ChooseFont(lf);
+  XFORM m = Total();
+  double sx = std::hypot(m.eM11, m.eM12), sy = std::hypot(m.eM21, m.eM22);
+  if (sx <= 0 || sy <= 0 || !std::isfinite(sx) || !std::isfinite(sy)) return false;
+  const FaceInfo& main = GetFace(choice.family, lf.lfWeight, lf.lfItalic);
+  double cell = main.ascent + main.descent;
+  double em_log;
+  if (lf.lfHeight < 0) {
+    em_log = -double(lf.lfHeight);
+  } else if (lf.lfHeight > 0) {
+    em_log = lf.lfHeight / (cell > 0 ? cell : 1.0);
+  } else {
+    em_log = 12.0 * GetDeviceCaps(win::LOGPIXELSY) / 72.0 / sy;  // 12 points
+  }
+  double em_dev = std::min(em_log * sy, 1e5);
+  double wfac = 1.0;
+  if (lf.lfWidth > 0 && em_log > 0) wfac = std::clamp(lf.lfWidth / (em_log * main.avg_width), 0.01, 100.0);
+  double axis = std::atan2(m.eM12, m.eM11);
+  double esc = -double(lf.lfEscapement % 3600) / 10.0 * kPi / 180.0;
+  double angle = axis + esc;
+  out->dir_x = std::cos(angle);
+  out->dir_y = std::sin(angle);
+  out->scale_x = sx;
+  out->scale_y = sy;
+  out->em = em_dev;
+  out->ascent = main.ascent * em_dev;
+  out->descent = main.descent * em_dev;
+  out->underline = lf.lfUnderline;
+  out->strike = lf.lfStrikeOut;
+  cairo_font_options_t* opt = cairo_font_options_create();
+  cairo_font_options_set_hint_metrics(opt, CAIRO_HINT_METRICS_OFF);
+  cairo_font_options_set_hint_style(opt, CAIRO_HINT_STYLE_NONE);
+  cairo_font_options_set_antialias(opt, CAIRO_ANTIALIAS_GRAY);
+  cairo_matrix_t identity;
+  cairo_matrix_init_identity(&identity);
+  auto make = [&](const FaceInfo& fi) {
+    TextLayout::Face f;
+    cairo_matrix_t fm;
+    cairo_matrix_init_scale(&fm, em_dev * wfac * sx / sy, em_dev);
+    f.upright = cairo_scaled_font_create(fi.face, &fm, &identity, opt);
+    if (std::fabs(angle) > 1e-9) {
+      cairo_matrix_t rot;
+      cairo_matrix_init_rotate(&rot, angle);
+      cairo_matrix_t full;
+      cairo_matrix_multiply(&full, &fm, &rot);
+      f.drawn = cairo_scaled_font_create(fi.face, &full, &identity, opt);
+    } else {
+      f.drawn = cairo_scaled_font_reference(f.upright);
+    }
+    return f;
+  };
+  out->faces.push_back(make(main));
+  // Characters.
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    int units = 1;
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      units = 2;
+      ++i;
+    }
+    out->chars.push_back(c);
+    out->units.push_back(units);
+  }
+  bool proportional = !main.fixed;
+  for (char32_t c : out->chars) {
+    int fi = 0;
+    unsigned long g = GlyphIndex(out->faces[0].upright, c);
+    if (g == 0 && c >= 0x20) {
+      // Fall back: the Japanese face, then the wide Unicode face.
+      const char* fams[2] = {JapaneseFallbackFamily(proportional), UnicodeFallbackFamily()};
+      for (int k = 0; k < 2 && g == 0; ++k) {
+        while (int(out->faces.size()) < k + 2) {
+          out->faces.push_back(make(GetFace(fams[out->faces.size() - 1], lf.lfWeight, lf.lfItalic)));
+        }
+        unsigned long g2 = GlyphIndex(out->faces[k + 1].upright, c);
+        if (g2 != 0) {
+          g = g2;
+          fi = k + 1;
+        }
+      }
+    }
+    out->face_of.push_back(fi);
+    out->glyph.push_back(g);
+    cairo_glyph_t gl{g, 0, 0};
+    cairo_text_extents_t ext;
+    cairo_scaled_font_glyph_extents(out->faces[fi].upright, &gl, 1, &ext);
+    out->adv.push_back(c < 0x20 ? 0.0 : ext.x_advance);
+  }
+  cairo_font_options_destroy(opt);
+  return true;
+}
+
+bool CairoDC::ExtTextOutW(int x, int y, win::UINT options, const RECT* rect, std::u16string_view text,
+                          std::span<const int> dx) {
+  std::vector<double> adv;
+  if (!dx.empty()) {
+    const bool pdy = options & win::ETO_PDY;
+    size_t need = pdy ? text.size() * 2 : text.size();
+    if (dx.size() < need) return false;
+    for (size_t i = 0; i < text.size(); ++i) adv.push_back(dx[pdy ? 2 * i : i]);
+  }
+  return DrawText(x, y, options, rect, text, std::move(adv));
+}
+
+bool CairoDC::ExtTextOutA(int x, int y, win::UINT options, const RECT* rect, std::string_view text,
+                          std::span<const int> dx) {
+  DecodedText d = DecodeAnsi(text, s_.font.lf.lfCharSet);
+  std::vector<double> adv;
+  if (!dx.empty()) {
+    const bool pdy = options & win::ETO_PDY;
+    size_t need = pdy ? text.size() * 2 : text.size();
+    if (dx.size() < need) return false;
+    size_t byte = 0;
+    for (size_t i = 0; i < d.text.size(); ++i) {
+      double a = 0;
+      for (int k = 0; k < d.bytes_per_char[i]; ++k, ++byte) a += dx[pdy ? 2 * byte : byte];
+      adv.push_back(a);
+    }
+  }
+  return DrawText(x, y, options, rect, d.text, std::move(adv));
+}
+
+bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u16string_view text,
+                       std::vector<double> adv_log) {
+  if (s_.path_open) return true;  // text in paths is not kept
+  const bool update_cp = s_.text_align & win::TA_UPDATECP;
+  if (update_cp) {
+    x = s_.cp.x;
+    y = s_.cp.y;
+  }
+  std::optional<Region> opaque, clip_rect;
+  if (rect && (options & (win::ETO_OPAQUE | win::ETO_CLIPPED))) {
+    Region r = DeviceRect(rect->left, rect->top, rect->right, rect->bottom);
+    if (options & win::ETO_OPAQUE) opaque = r;
+    if (options & win::ETO_CLIPPED) clip_rect = r;
+  }
+  if (opaque && draw_) {
+    int rop2 = std::exchange(s_.rop2, win::R2_COPYPEN);
+    FillRgn(*opaque, Brush::Solid(s_.bk_color));
+    s_.rop2 = rop2;
+  }
+  if (text.empty()) return true;
+  TextLayout lay;
+  if (!Layout(text, &lay)) return false;
+  // Advances along the baseline in device pixels, one per character.
+  std::vector<double> adv(lay.chars.size());
+  size_t unit = 0;
+  for (size_t i = 0; i < lay.chars.size(); ++i) {
+    if (!adv_log.empty()) {
+      double a = 0;
+      for (int k = 0; k < lay.units[i]; ++k) a += unit + k < adv_log.size() ? adv_log[unit + k] : 0;
+      adv[i] = a * lay.scale_x;
+    } else {
+      adv[i] = lay.adv[i];
+    }
+    unit += lay.units[i];
+  }
+  double total = 0;
+  for (double a : adv) total += a;
+  double ox, oy;
+  Xf(x, y, &ox, &oy);
+  // Horizontal alignment along the baseline.
+  const win::UINT h = s_.text_align & 6;
+  double shift = h == win::TA_RIGHT ? -total : h == win::TA_CENTER ? -total / 2 : 0;
+  // Vertical: move the reference point to the baseline.
+  const win::UINT v = s_.text_align & 24;
+  double down = v == win::TA_BASELINE ? 0 : v == win::TA_BOTTOM ? -lay.descent : lay.ascent;
+  const double nx = -lay.dir_y, ny = lay.dir_x;  // "down" perpendicular to the baseline
+  double bx = ox + lay.dir_x * shift + nx * down, by = oy + lay.dir_y * shift + ny * down;
+  if (draw_) {
+    if (s_.bk_mode == win::OPAQUE && !(options & win::ETO_OPAQUE)) {
+      Path cell;
+      double ax = -nx * lay.ascent, ay = -ny * lay.ascent, dx2 = nx * lay.descent, dy2 = ny * lay.descent;
+      double ex = lay.dir_x * total, ey = lay.dir_y * total;
+      cell.push_back({PathOp::kMove, {bx + ax}, {by + ay}});
+      cell.push_back({PathOp::kLine, {bx + ax + ex}, {by + ay + ey}});
+      cell.push_back({PathOp::kLine, {bx + dx2 + ex}, {by + dy2 + ey}});
+      cell.push_back({PathOp::kLine, {bx + dx2}, {by + dy2}});
+      cell.push_back({PathOp::kClose, {}, {}});
+      Brush bk = Brush::Solid(s_.bk_color);
+      int rop2 = std::exchange(s_.rop2, win::R2_COPYPEN);
+      Render(cell, true, &bk, nullptr, clip_rect ? &*clip_rect : nullptr);
+      s_.rop2 = rop2;
+    }
+    cairo_save(cr_);
+    cairo_identity_matrix(cr_);
+    ApplyClip(cr_, clip_rect ? &*clip_rect : nullptr);
+    cairo_set_antialias(cr_, CAIRO_ANTIALIAS_GRAY);
+    std::uint32_t c = s_.text_color;
+    cairo_set_source_rgb(cr_, (c & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0, ((c >> 16) & 0xFF) / 255.0);
+    double pos = 0;
+    std::vector<cairo_glyph_t> run;
+    int run_face = -1;
+    auto flush = [&] {
+      if (!run.empty()) {
+        cairo_set_scaled_font(cr_, lay.faces[run_face].drawn);
+        cairo_show_glyphs(cr_, run.data(), int(run.size()));
+        run.clear();
+      }
+    };
+    for (size_t i = 0; i < lay.chars.size(); ++i) {
+      if (lay.chars[i] >= 0x20 && lay.glyph[i] != 0) {
+        if (lay.face_of[i] != run_face) {
+          flush();
+          run_face = lay.face_of[i];
+        }
+        run.push_back({lay.glyph[i], bx + lay.dir_x * pos - origin_x_, by + lay.dir_y * pos - origin_y_});
+      }
+      pos += adv[i];
+    }
+    flush();
+    if (lay.underline || lay.strike) {
+      double th = std::max(1.0, lay.em / 14);
+      for (int k = 0; k < 2; ++k) {
+        if ((k == 0 && !lay.underline) || (k == 1 && !lay.strike)) continue;
+        double off = k == 0 ? lay.descent / 2 : -lay.ascent / 3;
+        double sx0 = bx + nx * off - origin_x_, sy0 = by + ny * off - origin_y_;
+        cairo_set_line_width(cr_, th);
+        cairo_move_to(cr_, sx0, sy0);
+        cairo_line_to(cr_, sx0 + lay.dir_x * total, sy0 + lay.dir_y * total);
+        cairo_stroke(cr_);
+      }
+    }
+    cairo_restore(cr_);
+  }
+  if (update_cp) {
+    double lt = total / lay.scale_x;
+    if (h == win::TA_LEFT) s_.cp.x = x + int(std::lround(lt));
+    else if (h == win::TA_RIGHT) s_.cp.x = x - int(std::lround(lt));
+  }
+  return true;
+}
+
+bool CairoDC::GetTextMetricsW(win::TEXTMETRICW* tm) const {
+  TextLayout lay;
+  if (!Layout(u"x", &lay)) return false;
+  const LOGFONTW& lf = s_.font.lf;
+  FontChoice choice = ChooseFont(lf);
+  const FaceInfo& fi = GetFace(choice.family, lf.lfWeight, lf.lfItalic);
+  *tm = {};
+  double sy = lay.scale_y, sx = lay.scale_x;
+  tm->tmAscent = int(std::lround(lay.ascent / sy));
+  tm->tmDescent = int(std::lround(lay.descent / sy));
+  tm->tmHeight = tm->tmAscent + tm->tmDescent;
+  tm->tmInternalLeading = std::max(0, tm->tmHeight - int(std::lround(lay.em / sy)));
+  tm->tmExternalLeading = 0;
+  cairo_font_extents_t fe;
+  cairo_scaled_font_extents(lay.faces[0].upright, &fe);
+  tm->tmAveCharWidth = std::max(1, int(std::lround(fi.avg_width * lay.em / sy * (lf.lfWidth > 0 ? 1.0 : 1.0))));
+  if (lf.lfWidth > 0) tm->tmAveCharWidth = lf.lfWidth;
+  tm->tmMaxCharWidth = std::max<int>(tm->tmAveCharWidth, int(std::lround(fe.max_x_advance / sx)));
+  tm->tmWeight = lf.lfWeight ? lf.lfWeight : win::FW_NORMAL;
+  tm->tmDigitizedAspectX = tm->tmDigitizedAspectY = GetDeviceCaps(win::LOGPIXELSX);
+  tm->tmFirstChar = 0x20;
+  tm->tmLastChar = 0xFFFC;
+  tm->tmDefaultChar = 0x30FB;
+  tm->tmBreakChar = 0x20;
+  tm->tmItalic = lf.lfItalic;
+  tm->tmUnderlined = lf.lfUnderline;
+  tm->tmStruckOut = lf.lfStrikeOut;
+  win::BYTE pf = choice.raster ? 0 : (win::TMPF_VECTOR | win::TMPF_TRUETYPE);
+  if (!fi.fixed) pf |= win::TMPF_FIXED_PITCH;  // the bit means variable pitch
+  tm->tmPitchAndFamily = win::BYTE(pf | (lf.lfPitchAndFamily & 0xF0));
+  tm->tmCharSet = lf.lfCharSet == win::DEFAULT_CHARSET ? win::SHIFTJIS_CHARSET : lf.lfCharSet;
+  return true;
+}
+
+bool CairoDC::GetTextExtentPoint32W(std::u16string_view text, SIZE* size) const {
+  TextLayout lay;
+  if (!Layout(text, &lay)) return false;
+  double total = 0;
+  for (double a : lay.adv) total += a;
+  size->cx = int(std::lround(total / lay.scale_x));
+  size->cy = int(std::lround(lay.ascent / lay.scale_y)) + int(std::lround(lay.descent / lay.scale_y));
+  return true;
+}
+
+bool CairoDC::GetTextExtentPoint32A(std::string_view text, SIZE* size) const {
+  DecodedText d = DecodeAnsi(text, s_.font.lf.lfCharSet);
+  return GetTextExtentPoint32W(d.text, size);
+}
+
+std::string CairoDC::GetTextFace() const { return ChooseFont(s_.font.lf).family; }
+
+}  // namespace zv::gdi::detail
