@@ -1,6 +1,8 @@
 #include "pdfwriter/pdf_objects.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -131,9 +133,21 @@ void PdfStream::SetData(std::string data) {
   EnsureLength();
 }
 
-void PdfStream::AttachFile(int fd) {
+void PdfStream::AttachFile(int fd, const std::string& path, bool keep_open) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = fd;
+  has_file_ = true;
+  path_ = path;
+  struct stat st;
+  if (::fstat(fd, &st) == 0) {
+    dev_ = static_cast<uint64_t>(st.st_dev);
+    ino_ = static_cast<uint64_t>(st.st_ino);
+    size_ = static_cast<int64_t>(st.st_size);
+  }
+  if (!keep_open) {
+    ::close(fd_);
+    fd_ = -1;
+  }
   EnsureLength();
 }
 
@@ -163,13 +177,25 @@ void PdfStream::WriteDictionaryEntries(OutputFile& out) const {
 }
 
 bool PdfStream::WriteDataPart(OutputFile& out) {
-  if ((fd_ >= 0) == has_data_ || length_ == nullptr) return false;
+  if (has_file_ == has_data_ || length_ == nullptr) return false;
   out.Write("stream\r\n");
   if (has_data_) {
     out.Write(data_);
     length_->SetValue(static_cast<long long>(data_.size()));
   } else {
-    length_->SetValue(static_cast<long long>(out.CopyFrom(fd_)));
+    int fd = fd_;
+    if (fd < 0) {
+      // Opened again: copied only while it is still the file that was read.
+      fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+      struct stat st;
+      if (fd >= 0 && (::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_dev) != dev_ ||
+                      static_cast<uint64_t>(st.st_ino) != ino_ || static_cast<int64_t>(st.st_size) != size_)) {
+        ::close(fd);
+        fd = -1;
+      }
+    }
+    length_->SetValue(fd >= 0 ? static_cast<long long>(out.CopyFrom(fd)) : 0);
+    if (fd >= 0 && fd != fd_) ::close(fd);
   }
   out.Write("\r\nendstream\r\n");
   return out.good();
@@ -270,13 +296,14 @@ void PdfContentStream::Finish() {
 PdfImage::PdfImage(int number, int generation, PdfFileWriter* doc)
     : PdfNamedObject(number, generation), data_(std::make_unique<PdfStream>(0, -1, doc)) {}
 
-void PdfImage::Setup(int width, int height, int bits, int components, int fd) {
+void PdfImage::Setup(int width, int height, int bits, int components, int fd, const std::string& path,
+                     bool keep_open) {
   width_ = width;
   height_ = height;
   bits_ = bits;
   components_ = components;
   color_space_ = components == 1 ? "DeviceGray" : components == 4 ? "DeviceCMYK" : "DeviceRGB";
-  data_->AttachFile(fd);
+  data_->AttachFile(fd, path, keep_open);
   data_->set_embedded(true);
   data_->AddFilter("/DCTDecode", "<<>>");
   SetName("SampleImage" + std::to_string(number_));

@@ -74,9 +74,11 @@ class PdfStream : public PdfObject {
 
   // Takes the stream's data (may be empty); creates the length object on first use.
   void SetData(std::string data);
-  // Takes an open file descriptor (owned from now on) whose whole content is the data;
-  // creates the length object on first use.
-  void AttachFile(int fd);
+  // Takes an open file descriptor (owned from now on) whose whole content is the data, and
+  // the file's path; creates the length object on first use. With keep_open false the
+  // descriptor is closed now and the file opened again when the stream is written (it is
+  // then copied only if it is still the same file of the same size).
+  void AttachFile(int fd, const std::string& path, bool keep_open);
   // Adds a filter name (without "/") and its decode parameters (may be empty).
   void AddFilter(const std::string& filter, const std::string& params);
   bool has_length() const { return length_ != nullptr; }
@@ -96,7 +98,12 @@ class PdfStream : public PdfObject {
   std::string params_;
   std::string data_;
   bool has_data_ = false;
+  bool has_file_ = false;
   int fd_ = -1;
+  std::string path_;
+  uint64_t dev_ = 0;
+  uint64_t ino_ = 0;
+  int64_t size_ = 0;
 };
 
 // The drawing stream of a page: one entry per drawing call, joined at EndPage.
@@ -150,7 +157,7 @@ class PdfImage : public PdfNamedObject {
  public:
   PdfImage(int number, int generation, PdfFileWriter* doc);
   // Sets the frame values and hands over the open JPEG file as the DCT-encoded data.
-  void Setup(int width, int height, int bits, int components, int fd);
+  void Setup(int width, int height, int bits, int components, int fd, const std::string& path, bool keep_open);
   int width() const { return width_; }
   int height() const { return height_; }
   int components() const { return components_; }
@@ -328,6 +335,14 @@ class PdfFileWriter {
   // Drops the document without writing; nothing is left at the destination.
   void Abandon() { out_.Discard(); }
 
+  // True while the document may keep one more image file open until it is written (a
+  // bounded number, so large documents do not run out of descriptors); counts it.
+  bool TakeFileSlot() {
+    if (open_files_ >= kMaxOpenFiles) return false;
+    ++open_files_;
+    return true;
+  }
+
   // Shared ownership by CQuorvel objects that were assigned from one another.
   void AddRef() { ++refs_; }
   bool Release() { return --refs_ == 0; }
@@ -342,6 +357,8 @@ class PdfFileWriter {
   PdfInfo* info_ = nullptr;
   PdfPageTree* tree_ = nullptr;
   OutputFile out_;
+  static constexpr int kMaxOpenFiles = 200;
+  int open_files_ = 0;
   int refs_ = 1;
   bool closed_ = false;
 };

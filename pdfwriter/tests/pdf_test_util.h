@@ -108,7 +108,12 @@ inline std::string MaskDates(const std::string& pdf) {
 
 // The information dictionary body the writer gives a file of this title (dates masked).
 inline std::string InfoBody(const std::string& title) {
-  return "<</Title (" + title + ")\r\n/Author (" + UserName() +
+  std::string author;
+  for (char c : UserName()) {
+    if (c == '\\' || c == '(' || c == ')') author += '\\';
+    author += c;
+  }
+  return "<</Title (" + title + ")\r\n/Author (" + author +
          ")\r\n/Creator (Orbelin Limited https://www.orbelin.example/)\r\n/Producer (Zelvora)\r\n"
          "/CreationDate (D:YYYYMMDDhhmmss)\r\n/ModDate (D:YYYYMMDDhhmmss)\r\n>>\r\nendobj\r\n";
 }

@@ -479,6 +479,36 @@ TEST_F(QuorvelTest, ImageKindsAndPlacementOrder) {
   ExpectValid(out, 2);
 }
 
+TEST_F(QuorvelTest, ManyImagesDoNotExhaustFileDescriptors) {
+  // Past a bounded number of open image files the writer opens each file again at Close,
+  // and copies it only if it is still the file it read.
+  const std::string jpeg = MakeJpeg({});
+  WriteFile(Path("same.jpg"), jpeg);
+  WriteFile(Path("changed.jpg"), jpeg);
+  const fs::path out = Path("many.pdf");
+  CQuorvel q;
+  ASSERT_EQ(q.Open(out.c_str()), 0);
+  constexpr int kImages = 260;
+  for (int i = 0; i < kImages; ++i) {
+    const int image = q.OpenImageFile("jpeg", Path("same.jpg").c_str(), "", 1);
+    ASSERT_NE(image, 0) << i;
+    q.BeginPage(64, 48);
+    q.PlaceImage(image, 0, 0, 1);
+    q.EndPage();
+  }
+  const int changed = q.OpenImageFile("jpeg", Path("changed.jpg").c_str(), "", 1);
+  ASSERT_NE(changed, 0);
+  WriteFile(Path("changed.jpg"), jpeg + "more");
+  q.Close();
+  const std::string pdf = ReadFile(out);
+  size_t copies = 0;
+  for (size_t at = pdf.find(jpeg); at != std::string::npos; at = pdf.find(jpeg, at + 1)) ++copies;
+  EXPECT_EQ(copies, static_cast<size_t>(kImages));
+  const std::string length_obj = "\n" + std::to_string(changed + 1) + " 0 obj\r\n0\r\nendobj";
+  EXPECT_NE(pdf.find(length_obj), std::string::npos);
+  ExpectValid(out, kImages);
+}
+
 TEST_F(QuorvelTest, WritersKeepTheirOwnDocuments) {
   // Interleaved on one thread: each file is numbered on its own.
   {
