@@ -322,6 +322,27 @@ std::string FormatFolderPrinter(const FolderPrinter& p) {
   return o.str();
 }
 
+FolderPrinter StandardFolderPrinter(const std::string& name) {
+  FolderPrinter p;
+  p.info.name = name;
+  p.info.port = "FILE:";
+  p.info.driver = "Zelvora Folder Printer";
+  Capabilities& c = p.caps;
+  for (win::SHORT code : {9, 8, 12, 13, 1, 5}) {
+    const MediaEntry* m = MediaByCode(code);
+    c.papers.push_back({code, m->name, m->width, m->length, 42, 42, 42, 42});
+  }
+  c.resolutions = {{300, 300}, {600, 600}};
+  c.default_resolution = {600, 600};
+  c.color = true;
+  c.default_color = true;
+  c.duplex = true;
+  c.collate = true;
+  c.max_copies = 999;
+  c.default_paper = 9;
+  return p;
+}
+
 Result<FolderPrinter> ParseFolderPrinter(const fs::path& file) {
   auto lines = ReadKvFile(file);
   if (!lines.ok()) return lines.status();

@@ -69,6 +69,11 @@ class FolderSpooler : public Spooler {
   std::filesystem::path root_;
 };
 
+// A typical office printer to start from: A4 (the default), A3, B4, B5, Letter and Legal
+// with 4.2 mm margins, 300 and 600 dpi (600 the default), colour, duplex, collation and up to
+// 999 copies, on a local port named "FILE:".
+FolderPrinter StandardFolderPrinter(const std::string& name);
+
 // The text of a description, and back. Parse errors name the line.
 std::string FormatFolderPrinter(const FolderPrinter& printer);
 Result<FolderPrinter> ParseFolderPrinter(const std::filesystem::path& file);

@@ -123,11 +123,8 @@ TEST_F(FolderSpoolerTest, BrokenDescriptionsAreReportedAndHideOnlyThemselves) {
 }
 
 TEST_F(FolderSpoolerTest, AddedPrinterRoundTripsAndNamesStayInTheirFolder) {
-  FolderPrinter p;
-  p.info.name = "..\\..\\evil/../x";
+  FolderPrinter p = StandardFolderPrinter("..\\..\\evil/../x");
   p.info.driver = "Generic";
-  p.caps.papers = {{9, "A4", 2100, 2970, 0, 0, 0, 0}};
-  p.caps.resolutions = {{300, 300}};
   ASSERT_TRUE(spooler_.AddPrinter(p).ok());
   for (const auto& e : fs::directory_iterator(root_.path() / "printers")) {
     EXPECT_EQ(e.path().parent_path(), root_.path() / "printers");
@@ -135,7 +132,12 @@ TEST_F(FolderSpoolerTest, AddedPrinterRoundTripsAndNamesStayInTheirFolder) {
   auto back = spooler_.ReadPrinter(p.info.name);
   ASSERT_TRUE(back.ok()) << back.status().ToString();
   EXPECT_EQ(back->info.driver, "Generic");
-  EXPECT_EQ(back->caps.papers.size(), 1u);
+  ASSERT_EQ(back->caps.papers.size(), p.caps.papers.size());
+  EXPECT_EQ(back->caps.papers[3].name, p.caps.papers[3].name);
+  EXPECT_EQ(back->caps.papers[3].bottom, 42);
+  EXPECT_EQ(back->caps.resolutions, p.caps.resolutions);
+  EXPECT_EQ(back->caps.default_resolution, p.caps.default_resolution);
+  EXPECT_EQ(back->caps.max_copies, 999);
   EXPECT_EQ(spooler_.EnumPrinters()->size(), 2u);
   ASSERT_TRUE(spooler_.RemovePrinter(p.info.name).ok());
   EXPECT_EQ(spooler_.EnumPrinters()->size(), 1u);
