@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/base/root.h"
+#include "platform/fs/files.h"
 #include "platform/shm/owner.h"
 
 namespace zv::shm {
@@ -37,7 +38,6 @@ constexpr std::uint32_t kVersion = 1;
 constexpr auto kInitWait = std::chrono::milliseconds(1000);
 constexpr std::size_t kMaxEncodedName = 160;
 
-std::string ErrText(const char* what, int e) { return std::string(what) + ": " + std::strerror(e); }
 
 std::uint64_t Fnv1a(std::string_view s) {
   std::uint64_t h = 0xcbf29ce484222325ull;
@@ -196,13 +196,13 @@ Attempt TryOpenExisting(std::string_view name, const std::string& object, Access
     if (errno == ENOENT) {
       a.kind = Attempt::kMissing;
     } else {
-      a.status = Status::IOError(ErrText("shared memory block cannot be opened", errno));
+      a.status = Status::IOError(fs::ErrnoText("shared memory block cannot be opened", errno));
     }
     return a;
   }
   struct stat st;
   if (::fstat(fd, &st) != 0) {
-    a.status = Status::IOError(ErrText("shared memory block cannot be examined", errno));
+    a.status = Status::IOError(fs::ErrnoText("shared memory block cannot be examined", errno));
     ::close(fd);
     return a;
   }
@@ -219,7 +219,7 @@ Attempt TryOpenExisting(std::string_view name, const std::string& object, Access
   }
   void* head = ::mmap(nullptr, kHeaderSize, PROT_READ, MAP_SHARED, fd, 0);
   if (head == MAP_FAILED) {
-    a.status = Status::IOError(ErrText("shared memory header cannot be mapped", errno));
+    a.status = Status::IOError(fs::ErrnoText("shared memory header cannot be mapped", errno));
     ::close(fd);
     return a;
   }
@@ -252,7 +252,7 @@ Attempt TryOpenExisting(std::string_view name, const std::string& object, Access
   int map_errno = errno;
   ::close(fd);
   if (map == MAP_FAILED) {
-    a.status = Status::IOError(ErrText("shared memory block cannot be mapped", map_errno));
+    a.status = Status::IOError(fs::ErrnoText("shared memory block cannot be mapped", map_errno));
     return a;
   }
   a.kind = Attempt::kOpened;
@@ -300,7 +300,7 @@ Result<SharedBlock> SharedBlock::Create(std::string_view name, std::size_t size,
       struct stat st;
       const std::size_t length = kHeaderSize + size;
       if (::fstat(fd, &st) != 0 || ::ftruncate(fd, static_cast<off_t>(length)) != 0) {
-        Status s = Status::IOError(ErrText("shared memory block cannot be sized", errno));
+        Status s = Status::IOError(fs::ErrnoText("shared memory block cannot be sized", errno));
         ::shm_unlink(object->c_str());
         ::close(fd);
         return s;
@@ -310,7 +310,7 @@ Result<SharedBlock> SharedBlock::Create(std::string_view name, std::size_t size,
       ::close(fd);
       if (map == MAP_FAILED) {
         ::shm_unlink(object->c_str());
-        return Status::IOError(ErrText("shared memory block cannot be mapped", map_errno));
+        return Status::IOError(fs::ErrnoText("shared memory block cannot be mapped", map_errno));
       }
       auto* base = static_cast<std::byte*>(map);
       ProcessIdentity me = SelfIdentity();
@@ -327,7 +327,7 @@ Result<SharedBlock> SharedBlock::Create(std::string_view name, std::size_t size,
                                std::string(name), *object, st.st_dev, st.st_ino);
     }
     if (errno != EEXIST) {
-      return Status::IOError(ErrText("shared memory block cannot be created", errno));
+      return Status::IOError(fs::ErrnoText("shared memory block cannot be created", errno));
     }
     Attempt a = OpenExisting(name, *object, Access::kReadWrite);
     if (a.kind == Attempt::kOpened) return std::move(a.block);
@@ -354,7 +354,7 @@ Status RemoveBlock(std::string_view name) {
   if (!object.ok()) return object.status();
   if (::shm_unlink(object->c_str()) != 0) {
     if (errno == ENOENT) return Status::NotFound("no shared memory block \"" + std::string(name) + "\"");
-    return Status::IOError(ErrText("shared memory block cannot be removed", errno));
+    return Status::IOError(fs::ErrnoText("shared memory block cannot be removed", errno));
   }
   return Status::Ok();
 }

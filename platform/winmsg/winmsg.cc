@@ -22,6 +22,8 @@
 #include <unordered_map>
 
 #include "platform/base/root.h"
+#include "platform/fs/files.h"
+#include "platform/paths/paths.h"
 #include "platform/shm/owner.h"
 #include "platform/winmsg/wire.h"
 
@@ -48,7 +50,6 @@ T Fail(Status s, T value) {
   return value;
 }
 
-std::string ErrText(const std::string& what, int e) { return what + ": " + std::strerror(e); }
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -71,27 +72,10 @@ int RemainingMs(Clock::time_point deadline) {
 
 std::string TableDir() { return RuntimeRoot() + "/run/winmsg"; }
 
-Status MakePrivateDir(const std::string& path) {
-  if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-      return Status::IOError(path + " is not a folder");
-    }
-    return Status::Ok();
-  }
-  return Status::IOError(ErrText("cannot create " + path, errno));
-}
-
 Status EnsureTableDir() {
-  std::string root = RuntimeRoot();
-  if (::mkdir(root.c_str(), 0700) != 0 && errno != EEXIST) {
-    return Status::IOError(ErrText("cannot create " + root, errno));
-  }
-  for (const std::string& d : {root + "/run", root + "/run/winmsg"}) {
-    Status s = MakePrivateDir(d);
-    if (!s.ok()) return s;
-  }
-  ::chmod((root + "/run/winmsg").c_str(), 0700);
+  auto dir = paths::RootFolder("run/winmsg", 0700);
+  if (!dir.ok()) return dir.status();
+  ::chmod(dir->c_str(), 0700);
   return Status::Ok();
 }
 
@@ -105,36 +89,11 @@ std::string SocketPath(const std::string& dir, const shm::ProcessIdentity& who) 
   return dir + "/" + std::to_string(who.pid) + "-" + std::to_string(who.start_time) + ".sock";
 }
 
-Result<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) {
-    if (errno == ENOENT) return Status::NotFound(path);
-    return Status::IOError(ErrText("cannot open " + path, errno));
-  }
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      st.st_size > static_cast<off_t>(wire::kMaxRecordSize)) {
-    ::close(fd);
-    return Status::Corruption(path + " is not a window record");
-  }
-  std::vector<std::uint8_t> data(static_cast<std::size_t>(st.st_size));
-  std::size_t got = 0;
-  while (got < data.size()) {
-    ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  data.resize(got);
-  return data;
-}
-
 // Writes `content` to a fresh temporary file in `dir`; gives its path.
 Result<std::string> WriteTemp(const std::string& dir, const std::string& content) {
   std::string tmp = dir + "/.tmp-XXXXXX";
   int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-  if (fd < 0) return Status::IOError(ErrText("cannot write in " + dir, errno));
+  if (fd < 0) return Status::IOError(fs::ErrnoText("cannot write in " + dir, errno));
   ::fchmod(fd, 0600);
   std::size_t done = 0;
   while (done < content.size()) {
@@ -144,7 +103,7 @@ Result<std::string> WriteTemp(const std::string& dir, const std::string& content
       int e = errno;
       ::close(fd);
       ::unlink(tmp.c_str());
-      return Status::IOError(ErrText("cannot write " + tmp, e));
+      return Status::IOError(fs::ErrnoText("cannot write " + tmp, e));
     }
     done += static_cast<std::size_t>(n);
   }
@@ -456,11 +415,11 @@ Status Runtime::StartListener(const std::string& dir) {
   }
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return Status::IOError(ErrText("socket", errno));
+  if (fd < 0) return Status::IOError(fs::ErrnoText("socket", errno));
   ::unlink(path.c_str());  // left by an earlier runtime of this very process
   if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       ::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 128) != 0) {
-    Status s = Status::IOError(ErrText("cannot listen on " + path, errno));
+    Status s = Status::IOError(fs::ErrnoText("cannot listen on " + path, errno));
     ::close(fd);
     ::unlink(path.c_str());
     return s;
@@ -469,7 +428,7 @@ Status Runtime::StartListener(const std::string& dir) {
   if (stop < 0) {
     ::close(fd);
     ::unlink(path.c_str());
-    return Status::IOError(ErrText("eventfd", errno));
+    return Status::IOError(fs::ErrnoText("eventfd", errno));
   }
   listen_fd_ = fd;
   stop_fd_ = stop;
@@ -485,13 +444,15 @@ void Runtime::StopListener(std::unique_lock<std::mutex>& lock) {
   std::thread t = std::move(receiver_);
   listen_fd_ = stop_fd_ = -1;
   socket_path_.clear();
+  // The name goes before the lock is let go: a window created meanwhile starts a new
+  // listener on the same path, which must not lose its name to this one.
+  ::unlink(path.c_str());
   lock.unlock();
   std::uint64_t one = 1;
   [[maybe_unused]] ssize_t n = ::write(stop, &one, sizeof one);
   if (t.joinable()) t.join();
   ::close(fd);
   ::close(stop);
-  ::unlink(path.c_str());
   lock.lock();
 }
 
@@ -546,7 +507,7 @@ Result<HWND> Runtime::Create(std::string_view cls, std::string_view text, Window
     }
     if (err != EEXIST) {
       if (windows_.empty()) StopListener(lock);
-      return Status::IOError(ErrText("cannot list the window in " + dir, err));
+      return Status::IOError(fs::ErrnoText("cannot list the window in " + dir, err));
     }
   }
   if (windows_.empty()) StopListener(lock);
@@ -572,11 +533,11 @@ bool Runtime::Destroy(HWND h, const std::shared_ptr<ThreadQueue>& caller) {
     t.erase(std::remove_if(t.begin(), t.end(), [h](const TimerEntry& x) { return x.hwnd == h; }),
             t.end());
   }
-  {
-    std::lock_guard<std::mutex> rl(record_m_);
-    ::unlink(e->record_path.c_str());
-  }
   if (windows_.empty()) StopListener(lock);
+  lock.unlock();
+  // record_m_ is never taken while holding m_ (WriteRecord takes them the other way round).
+  std::lock_guard<std::mutex> rl(record_m_);
+  ::unlink(e->record_path.c_str());
   return true;
 }
 
@@ -590,17 +551,20 @@ void Runtime::ThreadEnded(const std::shared_ptr<ThreadQueue>& q) {
     q->timers.clear();
   }
   for (auto& item : pending) Finish(item, ReplyCode::kFailed, 0);
+  std::vector<std::string> records;
   std::unique_lock<std::mutex> lock(m_);
   for (auto it = windows_.begin(); it != windows_.end();) {
     if (it->second->owner == q) {
-      std::lock_guard<std::mutex> rl(record_m_);
-      ::unlink(it->second->record_path.c_str());
+      records.push_back(it->second->record_path);
       it = windows_.erase(it);
     } else {
       ++it;
     }
   }
   if (windows_.empty()) StopListener(lock);
+  lock.unlock();
+  std::lock_guard<std::mutex> rl(record_m_);
+  for (const auto& r : records) ::unlink(r.c_str());
 }
 
 Status Runtime::WriteRecord(const std::shared_ptr<WindowEntry>& e) {
@@ -625,7 +589,7 @@ Status Runtime::WriteRecord(const std::shared_ptr<WindowEntry>& e) {
   if (::rename(tmp->c_str(), e->record_path.c_str()) != 0) {
     int err = errno;
     ::unlink(tmp->c_str());
-    return Status::IOError(ErrText("cannot update " + e->record_path, err));
+    return Status::IOError(fs::ErrnoText("cannot update " + e->record_path, err));
   }
   return Status::Ok();
 }
@@ -778,9 +742,10 @@ void Runtime::Deliver(Frame frame, int fd) {
 // with its socket, and counts as no window.
 Result<wire::WindowRecord> ReadLiveRecord(const std::string& dir, const std::string& file) {
   std::string path = dir + "/" + file;
-  auto bytes = ReadSmallFile(path);
+  auto bytes = fs::ReadFile(path, wire::kMaxRecordSize);
   if (!bytes.ok()) return bytes.status();
-  auto rec = wire::DecodeRecord(*bytes);
+  auto rec = wire::DecodeRecord(
+      std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
   if (!rec.ok()) return rec.status();
   if (HandleName(rec->hwnd) != file) return Status::Corruption(path + " names another window");
   const auto& me = Runtime::Get().me();
@@ -840,7 +805,7 @@ Result<LRESULT> Exchange(const wire::WindowRecord& rec, const Frame& frame, Cloc
   }
   std::memcpy(addr.sun_path, rec.socket.c_str(), rec.socket.size() + 1);
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return Status::IOError(ErrText("socket", errno));
+  if (fd < 0) return Status::IOError(fs::ErrnoText("socket", errno));
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
@@ -853,7 +818,7 @@ Result<LRESULT> Exchange(const wire::WindowRecord& rec, const Frame& frame, Cloc
       continue;
     }
     if (errno == EAGAIN) return Status::Timeout("the window's process accepts no messages");
-    return Status::IOError(ErrText("cannot reach the window's process", errno));
+    return Status::IOError(fs::ErrnoText("cannot reach the window's process", errno));
   }
   pid_t peer = 0;
   if (!PeerIsSameUser(fd, &peer) || static_cast<std::uint32_t>(peer) != rec.pid) {
@@ -875,7 +840,7 @@ Result<LRESULT> Exchange(const wire::WindowRecord& rec, const Frame& frame, Cloc
       return Status::Timeout("the window did not answer in time");
     }
     int n = ::poll(p, 2, ms);
-    if (n < 0 && errno != EINTR) return Status::IOError(ErrText("poll", errno));
+    if (n < 0 && errno != EINTR) return Status::IOError(fs::ErrnoText("poll", errno));
     if (p[1].revents & POLLIN) {
       self->Drain();
       RunAllSent(self);
@@ -1020,6 +985,10 @@ bool DestroyWindow(HWND hwnd) {
     return Fail(Status::InvalidArgument("not a window of this thread"), false);
   }
   return true;
+}
+
+bool SetForegroundWindow(HWND hwnd) {
+  return PostMessage(hwnd, WM_ACTIVATE, WA_ACTIVE, 0);
 }
 
 LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM, LPARAM) {

@@ -40,12 +40,14 @@ using LRESULT = std::int64_t;
 
 inline constexpr UINT WM_NULL = 0x0000;
 inline constexpr UINT WM_DESTROY = 0x0002;
+inline constexpr UINT WM_ACTIVATE = 0x0006;
 inline constexpr UINT WM_CLOSE = 0x0010;
 inline constexpr UINT WM_QUIT = 0x0012;
 inline constexpr UINT WM_COPYDATA = 0x004A;
 inline constexpr UINT WM_TIMER = 0x0113;
 inline constexpr UINT WM_USER = 0x0400;
 inline constexpr UINT WM_APP = 0x8000;
+inline constexpr WPARAM WA_ACTIVE = 1;
 
 // What WM_COPYDATA's lParam points to, in the receiving procedure as in the sender: the
 // sender's number, the byte count and the bytes. Valid for the length of the call.
@@ -83,6 +85,11 @@ Result<HWND> CreateWindow(std::string_view class_name, std::string_view text, Wi
 // (messages still queued for it are dropped; senders waiting for it get a failure). False
 // for a handle that is not a window of the calling thread.
 bool DestroyWindow(HWND hwnd);
+
+// Takes a window of any process; asks it to come to the front by posting it WM_ACTIVATE
+// (wParam WA_ACTIVE): a window program raises its frame on it. False when there is no such
+// window.
+bool SetForegroundWindow(HWND hwnd);
 
 // The default handling: WM_CLOSE destroys the window; every other message gives 0.
 LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -317,6 +317,47 @@ TEST_F(WinmsgTest, WorkerThreadSendsToTheMainThreadsWindow) {
   EXPECT_FALSE(IsWindow(h));
 }
 
+// Threads in a ring each send to the next one's window while serving their own: a waiting
+// sender keeps serving its window, so the ring never locks up, and every answer arrives.
+TEST_F(WinmsgTest, ThreadsSendingToEachOtherInARingAllGetTheirAnswers) {
+  constexpr int kThreads = 4, kRounds = 200;
+  std::vector<HWND> hwnds(kThreads, 0);
+  std::atomic<int> created{0}, finished{0};
+  std::vector<int> wrong(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      auto w = Window::Create("ZvRing", std::to_string(i), [](HWND h, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (m == WM_USER) {
+          SetProp(h, "last", static_cast<std::int64_t>(wp));
+          return static_cast<LRESULT>(wp) + 1;
+        }
+        if (m == WM_DESTROY) PostQuitMessage(0);
+        return DefWindowProc(h, m, wp, lp);
+      });
+      if (!w.ok()) return;
+      hwnds[i] = w->hwnd();
+      ++created;
+      while (created < kThreads) std::this_thread::yield();
+      HWND next = hwnds[(i + 1) % kThreads];
+      for (int r = 0; r < kRounds; ++r) {
+        if (SendMessage(next, WM_USER, r, 0) != r + 1) ++wrong[i];
+      }
+      ++finished;
+      RunMessageLoop();
+      w->Reset();
+    });
+  }
+  while (finished < kThreads) std::this_thread::sleep_for(1ms);
+  for (HWND h : hwnds) {
+    EXPECT_EQ(GetProp(h, "last"), kRounds - 1);
+    PostMessage(h, WM_CLOSE, 0, 0);
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
+  EXPECT_TRUE(EnumWindows().empty());
+}
+
 TEST_F(WinmsgTest, WindowOfAnEndedThreadIsGoneAndItsSendersAreReleased) {
   HWND h = 0;
   std::atomic<bool> started{false};
@@ -354,6 +395,12 @@ TEST_F(WinmsgTest, PropertiesTextAndEnabledState) {
   EXPECT_FALSE(EnableWindow(h, false));
   EXPECT_FALSE(IsWindowEnabled(h));
   EXPECT_TRUE(EnableWindow(h, true));
+  EXPECT_TRUE(SetForegroundWindow(h));
+  MSG msg;
+  ASSERT_TRUE(PeekMessage(&msg));
+  EXPECT_EQ(msg.message, WM_ACTIVATE);
+  EXPECT_EQ(msg.wParam, WA_ACTIVE);
+  EXPECT_FALSE(SetForegroundWindow(0x7ffffff0));
   EXPECT_FALSE(CreateWindow("", "x", DefWindowProc).ok());
   EXPECT_FALSE(CreateWindow(std::string(257, 'c'), "x", DefWindowProc).ok());
   EXPECT_FALSE(SetProp(0x7ffffff0, "x", 1));
