@@ -284,6 +284,20 @@ class Runtime {
   }
 
   const shm::ProcessIdentity& me() const { return me_; }
+  // Gives the table record of a window of this process under the handle h.
+  wire::WindowRecord RecordOf(const WindowEntry& e, HWND h) const {
+    wire::WindowRecord rec;
+    rec.hwnd = h;
+    rec.pid = me_.pid;
+    rec.start_time = me_.start_time;
+    rec.created = e.created;
+    rec.enabled = e.enabled;
+    rec.socket = e.socket_path;
+    rec.class_name = e.class_name;
+    rec.text = e.text;
+    rec.props = e.props;
+    return rec;
+  }
 
  private:
   Runtime() : pid_(::getpid()), me_(shm::SelfIdentity()), rng_(std::random_device{}()) {}
@@ -482,15 +496,7 @@ Result<HWND> Runtime::Create(std::string_view cls, std::string_view text, Window
   for (int tries = 0; tries < 64; ++tries) {
     HWND h = std::uniform_int_distribution<HWND>(0x00010000u, 0x7FFFFFFFu)(rng_);
     if (windows_.count(h)) continue;
-    wire::WindowRecord rec;
-    rec.hwnd = h;
-    rec.pid = me_.pid;
-    rec.start_time = me_.start_time;
-    rec.created = e->created;
-    rec.socket = e->socket_path;
-    rec.class_name = e->class_name;
-    rec.text = e->text;
-    Result<std::string> tmp = WriteTemp(dir, wire::EncodeRecord(rec));
+    Result<std::string> tmp = WriteTemp(dir, wire::EncodeRecord(RecordOf(*e, h)));
     if (!tmp.ok()) {
       if (windows_.empty()) StopListener(lock);
       return tmp.status();
@@ -573,15 +579,7 @@ Status Runtime::WriteRecord(const std::shared_ptr<WindowEntry>& e) {
   {
     std::lock_guard<std::mutex> lock(m_);
     if (!windows_.count(e->hwnd)) return Status::NotFound("window was destroyed");
-    rec.hwnd = e->hwnd;
-    rec.pid = me_.pid;
-    rec.start_time = me_.start_time;
-    rec.created = e->created;
-    rec.enabled = e->enabled;
-    rec.socket = e->socket_path;
-    rec.class_name = e->class_name;
-    rec.text = e->text;
-    rec.props = e->props;
+    rec = RecordOf(*e, e->hwnd);
   }
   std::string dir = e->record_path.substr(0, e->record_path.rfind('/'));
   Result<std::string> tmp = WriteTemp(dir, wire::EncodeRecord(rec));
