@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/rules/text_util.h"
+#include "platform/paths/paths.h"
 
 namespace zv::engine {
 namespace {
@@ -147,15 +148,15 @@ bool CRequestInfo::ValidateRequest(std::vector<std::string>* messages) const {
   messages->clear();
   if (AccountName.empty()) {
     messages->push_back("[依頼者のアカウント名]が指定されていません");
-  } else if (!IsPlainName(AccountName, kMaxRequestName)) {
+  } else if (!paths::IsPlainFileName(AccountName, kMaxRequestName)) {
     messages->push_back("[依頼者のアカウント名]に使用できない文字が含まれています");
   } else if (MachineName.empty()) {
     messages->push_back("[依頼者のマシン名]が指定されていません");
-  } else if (!IsPlainName(MachineName, kMaxRequestName)) {
+  } else if (!paths::IsPlainFileName(MachineName, kMaxRequestName)) {
     messages->push_back("[依頼者のマシン名]に使用できない文字が含まれています");
   } else if (JobFileName.empty()) {
     messages->push_back("[印刷ファイル]が指定されていません");
-  } else if (!IsPlainName(JobFileName, kMaxJobFileName)) {
+  } else if (!paths::IsPlainFileName(JobFileName, kMaxJobFileName)) {
     messages->push_back("[印刷ファイル]に使用できない文字が含まれています");
   } else if (Jobs.empty()) {
     messages->push_back("[印刷ジョブ名]または、[印刷ジョブページ数]が指定されていません");

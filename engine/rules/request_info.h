@@ -70,7 +70,7 @@ class CRequestInfo {
 
   // Empties `messages`, appends at most one message naming the first missing or unusable
   // item and gives true when it appended none. Account, machine and job file must be plain
-  // names (IsPlainName): they become parts of file names.
+  // names (paths::IsPlainFileName): they become parts of file names.
   bool ValidateRequest(std::vector<std::string>* messages) const;
 
   // Appends a readable copy of the first 14 keys of the request to `lines`.

@@ -2,6 +2,7 @@
 
 #include "engine/rules/request_info.h"
 #include "engine/rules/text_util.h"
+#include "platform/paths/paths.h"
 
 namespace zv::engine {
 namespace {
@@ -87,13 +88,13 @@ std::string CRequestResult::ComposeResultText(bool show_normal, bool show_error)
 }
 
 Result<std::string> AnswerFileName(const std::string& account, const std::string& machine) {
-  if (!IsPlainName(account, kMaxRequestName) || !IsPlainName(machine, kMaxRequestName))
+  if (!paths::IsPlainFileName(account, kMaxRequestName) || !paths::IsPlainFileName(machine, kMaxRequestName))
     return Status::InvalidArgument("account or machine name is not a plain name");
   return account + "-" + machine + ".ans";
 }
 
 Result<std::string> MonitorCopyName(const std::string& slot, const std::string& account, const std::string& machine) {
-  if (!IsPlainName(slot, 32) || !IsPlainName(account, kMaxRequestName) || !IsPlainName(machine, kMaxRequestName))
+  if (!paths::IsPlainFileName(slot, 32) || !paths::IsPlainFileName(account, kMaxRequestName) || !paths::IsPlainFileName(machine, kMaxRequestName))
     return Status::InvalidArgument("slot, account or machine name is not a plain name");
   return slot + "-" + account + "-" + machine + ".an2";
 }

@@ -71,12 +71,4 @@ std::string JoinList(const std::vector<std::string>& items, std::string_view sep
   return out;
 }
 
-bool IsPlainName(std::string_view name, size_t max_bytes) {
-  if (name.empty() || name.size() > max_bytes) return false;
-  if (name.find("..") != std::string_view::npos) return false;
-  for (unsigned char c : name)
-    if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
-  return name != ".";
-}
-
 }  // namespace zv::engine

@@ -1,5 +1,5 @@
 // Small text helpers of the engine's file formats: trimming, ASCII case, leading numbers,
-// list splitting and joining, plain-name checks.
+// list splitting and joining.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +28,5 @@ std::vector<std::string> SplitList(std::string_view text, char sep, bool keep_em
 
 // Joins `items` with `sep` between them; empty items are left out unless `keep_empty`.
 std::string JoinList(const std::vector<std::string>& items, std::string_view sep, bool keep_empty = false);
-
-// Gives whether `name` may be used as one file-name part inside a folder: not empty, at
-// most `max_bytes` long, no "/" or "\", no "..", no control characters.
-bool IsPlainName(std::string_view name, size_t max_bytes);
 
 }  // namespace zv::engine

@@ -3,22 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include "platform/base/root.h"
+#include "platform/fs/files.h"
+#include "platform/profile/profile.h"
 
 namespace zv::odbc {
 namespace {
-
-namespace fs = std::filesystem;
-
-struct Section {
-  std::string name;
-  std::vector<std::pair<std::string, std::string>> entries;
-};
 
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
@@ -31,65 +21,6 @@ std::string Lower(std::string s) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return s;
-}
-
-// Reads an odbc.ini-style file; a missing or unreadable file gives no sections. Lines are
-// limited in number so that a damaged file cannot take the process's memory.
-std::vector<Section> ReadIni(const std::string& path) {
-  std::vector<Section> out;
-  std::ifstream in(path);
-  std::string line;
-  size_t lines = 0;
-  while (in && std::getline(in, line) && ++lines < 100000) {
-    std::string t = Trim(line);
-    if (t.empty() || t[0] == ';' || t[0] == '#') continue;
-    if (t.front() == '[' && t.back() == ']') {
-      out.push_back({Trim(t.substr(1, t.size() - 2)), {}});
-      continue;
-    }
-    size_t eq = t.find('=');
-    if (eq == std::string::npos || out.empty()) continue;
-    out.back().entries.emplace_back(Trim(t.substr(0, eq)), Trim(t.substr(eq + 1)));
-  }
-  return out;
-}
-
-const Section* FindSection(const std::vector<Section>& ini, const std::string& name) {
-  for (const auto& s : ini)
-    if (Lower(s.name) == Lower(name)) return &s;
-  return nullptr;
-}
-
-std::string FindEntry(const Section& s, const std::string& key) {
-  for (const auto& [k, v] : s.entries)
-    if (Lower(k) == Lower(key)) return v;
-  return "";
-}
-
-Status WriteIni(const std::string& path, const std::vector<Section>& ini) {
-  std::ostringstream text;
-  for (const auto& s : ini) {
-    text << '[' << s.name << "]\n";
-    for (const auto& [k, v] : s.entries) text << k << '=' << v << '\n';
-    text << '\n';
-  }
-  std::error_code ec;
-  fs::create_directories(fs::path(path).parent_path(), ec);
-  std::string tmp = path + ".tmp." + std::to_string(getpid());
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << text.str();
-    out.flush();
-    if (!out) {
-      fs::remove(tmp, ec);
-      return Status::IOError("cannot write " + tmp);
-    }
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    fs::remove(tmp, ec);
-    return Status::IOError("cannot rename " + tmp + " to " + path);
-  }
-  return Status::Ok();
 }
 
 std::string AttrValue(const std::string& v) {
@@ -141,9 +72,7 @@ std::vector<std::pair<std::string, std::string>> SplitConnectionString(const std
 
 // Gives the library of a driver name from the private odbcinst.ini; empty when unknown.
 std::string DriverLibrary(const std::string& driver) {
-  auto inst = ReadIni(ConfigDir() + "/odbcinst.ini");
-  if (const Section* s = FindSection(inst, driver)) return FindEntry(*s, "Driver");
-  return "";
+  return profile::GetString(ConfigDir() + "/odbcinst.ini", driver, "Driver", "");
 }
 
 }  // namespace
@@ -162,7 +91,7 @@ std::string FindDriverLibrary(const std::string& file_name) {
 }
 
 Status WriteDriverConfig() {
-  std::vector<Section> ini;
+  profile::IniDocument ini;
   struct Known {
     const char* name;
     const char* description;
@@ -173,39 +102,37 @@ Status WriteDriverConfig() {
       {"PostgreSQL Unicode", "PostgreSQL ODBC driver (Unicode version)", "psqlodbcw.so"},
       {"PostgreSQL ANSI", "PostgreSQL ODBC driver (ANSI version)", "psqlodbca.so"},
   };
+  bool any = false;
   for (const auto& d : kDrivers) {
     std::string lib = FindDriverLibrary(d.library);
     if (lib.empty()) continue;
-    ini.push_back({d.name, {{"Description", d.description}, {"Driver", lib}, {"Debug", "0"}, {"CommLog", "0"}}});
+    Status s = ini.ReplaceSection(d.name, {{"Description", d.description}, {"Driver", lib}, {"Debug", "0"}, {"CommLog", "0"}});
+    if (!s.ok()) return s;
+    any = true;
   }
-  if (ini.empty()) return Status::NotFound("no ODBC driver library is installed");
-  return WriteIni(ConfigDir() + "/odbcinst.ini", ini);
+  if (!any) return Status::NotFound("no ODBC driver library is installed");
+  Status s = fs::MakeDirs(ConfigDir());
+  if (!s.ok()) return s;
+  return fs::WriteFileAtomic(ConfigDir() + "/odbcinst.ini", ini.Serialize(profile::LineEnd::kLf));
 }
 
 Status AddDataSource(const std::string& name, const std::string& driver,
                      const std::vector<std::pair<std::string, std::string>>& attributes) {
   if (name.empty() || name.find_first_of("[]=;{}\r\n") != std::string::npos)
     return Status::InvalidArgument("bad data source name: " + name);
-  for (const auto& [k, v] : attributes)
-    if (k.find_first_of("=;\r\n") != std::string::npos || v.find_first_of("\r\n") != std::string::npos)
-      return Status::InvalidArgument("bad data source attribute: " + k);
   if (access((ConfigDir() + "/odbcinst.ini").c_str(), F_OK) != 0) {
     Status s = WriteDriverConfig();
     if (!s.ok()) return s;
   }
-  std::string path = ConfigDir() + "/odbc.ini";
-  auto ini = ReadIni(path);
-  Section sec{name, {{"Driver", driver}}};
-  for (const auto& a : attributes) sec.entries.push_back(a);
-  bool replaced = false;
-  for (auto& s : ini) {
-    if (Lower(s.name) == Lower(name)) {
-      s = sec;
-      replaced = true;
-    }
-  }
-  if (!replaced) ini.push_back(sec);
-  return WriteIni(path, ini);
+  profile::KeyValues entries = {{"Driver", driver}};
+  for (const auto& a : attributes) entries.push_back(a);
+  return profile::Modify(
+      ConfigDir() + "/odbc.ini",
+      [&](profile::IniDocument& doc) {
+        doc.DeleteSection(name);
+        return doc.ReplaceSection(name, entries);
+      },
+      profile::LineEnd::kLf);
 }
 
 Status AddSqliteDataSource(const std::string& name, const std::string& database_path) {
@@ -217,11 +144,10 @@ Status AddSqliteDataSource(const std::string& name, const std::string& database_
 }
 
 std::optional<std::string> DataSourceConnectionString(const std::string& name) {
-  auto ini = ReadIni(ConfigDir() + "/odbc.ini");
-  const Section* s = FindSection(ini, name);
-  if (!s) return std::nullopt;
+  auto ini = profile::Load(ConfigDir() + "/odbc.ini");
+  if (!ini.ok() || !ini->HasSection(name)) return std::nullopt;
   std::string out;
-  for (const auto& [k, v] : s->entries) {
+  for (const auto& [k, v] : ini->Section(name)) {
     std::string value = v;
     if (Lower(k) == "driver") {
       std::string lib = DriverLibrary(v);
