@@ -1,0 +1,100 @@
+#include "engine/core/quota_renewal.h"
+
+#include <unistd.h>
+
+#include "engine/core/event_writer.h"
+#include "engine/db/zvm_database.h"
+#include "engine/rules/quota_file.h"
+#include "engine/rules/quota_period.h"
+#include "engine/rules/text_util.h"
+#include "platform/fs/files.h"
+#include "platform/paths/paths.h"
+#include "platform/profile/profile.h"
+#include "platform/registry/registry.h"
+
+namespace zv::engine {
+
+bool QuotaRenewalTimer::Due(int hour) {
+  if (hour >= 1 && hour <= 23 && ran_) return false;
+  ran_ = true;
+  return true;
+}
+
+Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalReport* report) {
+  *report = RenewalReport();
+  auto period_path = paths::JoinInside(settings.ResultPath, "Aperiod.prd");
+  if (!period_path.ok()) return period_path.status();
+  if (access(period_path->c_str(), F_OK) != 0) return Status::Ok();
+  // Values are read as decimals of at most 32 characters, as the console writes them.
+  auto read = [&](const char* key) {
+    return LeadingInt(profile::GetString(*period_path, "PrintLimit", key, "0", 33));
+  };
+  int32_t index = read("CheckRange");
+  int32_t limit_date = read("LimitDate");
+  int32_t days = read("LimitDays");
+  if (limit_date >= today) return Status::Ok();
+
+  auto key = registry::Key::Open(registry::RootKey::kLocalMachine, kZelvoraKey);
+  auto dword = [&](const char* name, int32_t fallback) {
+    if (!key.ok()) return fallback;
+    auto v = key->GetDword(name);
+    return v.ok() ? static_cast<int32_t>(*v) : fallback;
+  };
+  int32_t new_end = index == kPeriodWeek ? WeekEndDate(today, dword("WeekFlag", 0))
+                                         : NextLimitDate(limit_date, today, index, days);
+  Status s = profile::WriteString(*period_path, "PrintLimit", "LimitDate", std::to_string(new_end));
+  if (!s.ok()) return s;
+  report->renewed = true;
+  report->new_limit_date = new_end;
+
+  CZvmDatbase db(settings.DSN, settings.UID, settings.PWD);
+  std::vector<UserRecord> users;
+  if (!db.GetUserInfo(&users, 0, 1)) {
+    std::string text = JoinList(db.ErrorLines, "\r\n", true);
+    int no_code = 0;
+    (void)WriteEventLog(kEngineEventSource, kEvDatabaseError, &text, &no_code);
+    return Status::IOError("user list: " + (db.ErrorLines.empty() ? std::string() : db.ErrorLines.front()));
+  }
+  int32_t default_mono = dword("MaxPages", settings.MaxPages);
+  int32_t default_color = dword("MaxPages_Color", settings.MaxPages_Color);
+  for (const auto& u : users) {
+    int32_t mono = 0, color = 0;
+    switch (u.CountShubetsu) {
+      case 1:
+        mono = default_mono;
+        color = default_color;
+        break;
+      case 2: {
+        std::vector<GroupRecord> groups;
+        mono = 50;
+        color = 20;
+        if (db.GetGroupInfo(&groups, u.GID, 1) && !groups.empty()) {
+          mono = groups.front().MaxPages;
+          color = groups.front().MaxPages_Color;
+        }
+        break;
+      }
+      case 3:
+        mono = u.MaxPages;
+        color = u.MaxPages_Color;
+        break;
+      default: break;
+    }
+    auto path = paths::JoinInside(settings.ResultPath, u.Account + ".ans");
+    Status w = path.ok() ? fs::WriteFileAtomic(*path, ComposeQuotaFile(index, new_end, days, color, mono))
+                         : Status::InvalidArgument("account name is not a plain name");
+    if (w.ok()) {
+      ++report->files_written;
+    } else {
+      report->failures.push_back(u.Account + ": " + w.ToString());
+    }
+  }
+  if (!report->failures.empty()) {
+    std::string text = "quota files not written:\r\n" + JoinList(report->failures, "\r\n");
+    int no_code = 0;
+    (void)WriteEventLog(kEngineEventSource, kEvWorkerError, &text, &no_code);
+  }
+  return Status::Ok();
+}
+
+}  // namespace zv::engine

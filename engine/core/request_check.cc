@@ -1,0 +1,169 @@
+#include "engine/core/request_check.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "engine/core/clock.h"
+#include "engine/core/event_writer.h"
+#include "engine/rules/event_table.h"
+#include "engine/rules/text_util.h"
+
+namespace zv::engine {
+namespace {
+
+int32_t Clamp32(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+void Event(int number, const std::string& extra) {
+  int no_code = 0;
+  // A failed event write must not change the answer; the event log reports its own trouble.
+  (void)WriteEventLog(kEngineEventSource, number, &extra, &no_code);
+}
+
+}  // namespace
+
+std::string RequestEventText(const std::vector<std::string>& lines, const CRequestInfo& request) {
+  std::vector<std::string> all = lines;
+  request.FormatRequestReport(&all);
+  return JoinList(all, "\r\n", true);
+}
+
+RequestCheck::RequestCheck(const EngineSettings& settings, JobQueueProbe* probe)
+    : settings_(settings), probe_(probe) {}
+
+CheckStep RequestCheck::Refuse(int code, int event, const std::vector<std::string>& lines,
+                               const CRequestInfo& request, CRequestResult& result,
+                               const std::vector<std::string>& extra) {
+  if (event >= 0) Event(event, RequestEventText(lines, request));
+  result.SetResultMessage(code, extra);
+  return CheckStep::kRefused;
+}
+
+CheckStep RequestCheck::DatabaseError(CZvmDatbase& db, const CRequestInfo& request, CRequestResult& result) {
+  return Refuse(kResultDatabaseError, kEvDatabaseError, db.ErrorLines, request, result, DatabaseErrorLines());
+}
+
+CheckStep RequestCheck::Run(CRequestInfo& request, CRequestResult& result, std::chrono::system_clock::time_point now) {
+  for (int step = 1;; ++step) {
+    CheckStep r = RunStep(step, request, result, now);
+    if (r != CheckStep::kNextStep) return r;
+  }
+}
+
+CheckStep RequestCheck::RunStep(int step, CRequestInfo& request, CRequestResult& result,
+                                std::chrono::system_clock::time_point now) {
+  switch (step) {
+    case 1: return Completeness(request, result);
+    case 2: return User(request, result);
+    case 3: return Printer(request, result);
+    case 4: return QuotaAndDuplicates(request, result, now);
+    default:
+      result.SetResultMessage(-1);
+      return CheckStep::kRefused;
+  }
+}
+
+CheckStep RequestCheck::Completeness(CRequestInfo& request, CRequestResult& result) {
+  std::vector<std::string> messages;
+  if (request.ValidateRequest(&messages)) return CheckStep::kNextStep;
+  return Refuse(kResultIncomplete, kEvBadRequest, messages, request, result, messages);
+}
+
+CheckStep RequestCheck::User(CRequestInfo& request, CRequestResult& result) {
+  CZvmDatbase db(settings_.DSN, settings_.UID, settings_.PWD);
+  bool found = false;
+  if (!db.GetUserInfo(request.AccountName, &user_, &found)) return DatabaseError(db, request, result);
+  if (!found) return Refuse(kResultUnknownUser, kEvUnknownUser, {}, request, result, {request.AccountName});
+  switch (user_.CountShubetsu) {
+    case 1:
+      user_.MaxPages = settings_.MaxPages;
+      user_.MaxPages_Color = settings_.MaxPages_Color;
+      break;
+    case 2:
+      if (!db.GetGroupInfo(user_.GID, &group_, &found)) return DatabaseError(db, request, result);
+      if (found) {
+        user_.MaxPages = group_.MaxPages;
+        user_.MaxPages_Color = group_.MaxPages_Color;
+      } else {
+        user_.CountShubetsu = 1;
+        user_.MaxPages = settings_.MaxPages;
+        user_.MaxPages_Color = settings_.MaxPages_Color;
+      }
+      break;
+    case 3: break;
+    default:
+      user_.MaxPages = 0;
+      user_.MaxPages_Color = 0;
+      break;
+  }
+  return CheckStep::kNextStep;
+}
+
+CheckStep RequestCheck::LookUpPrinter(CZvmDatbase& db, CRequestInfo& request, CRequestResult& result) {
+  bool found = false;
+  if (!db.GetPrinterInfo(request.DeviceName, &printer_, &found)) return DatabaseError(db, request, result);
+  if (!found) return Refuse(kResultUnmanagedPrinter, kEvUnmanagedPrinter, {}, request, result, {request.DeviceName});
+  return CheckStep::kNextStep;
+}
+
+CheckStep RequestCheck::Printer(CRequestInfo& request, CRequestResult& result) {
+  CZvmDatbase db(settings_.DSN, settings_.UID, settings_.PWD);
+  CheckStep r = LookUpPrinter(db, request, result);
+  if (r == CheckStep::kNextStep && settings_.ThumbnailCount != 0) {
+    request.ThumbnailCount = (settings_.ThumbnailCount >= 0 && settings_.ThumbnailCount <= 3) ? settings_.ThumbnailCount : 0;
+  }
+  return r;
+}
+
+CheckStep RequestCheck::QuotaAndDuplicates(CRequestInfo& request, CRequestResult& result,
+                                           std::chrono::system_clock::time_point now) {
+  CZvmDatbase db(settings_.DSN, settings_.UID, settings_.PWD);
+  result.CheckRange = settings_.PeriodIndex;
+  result.LimitDays = settings_.LimitDays;
+  result.LimitDate = settings_.LimitDate;
+  result.MaxPages = user_.MaxPages;
+  result.MaxPages_Color = user_.MaxPages_Color;
+
+  CheckStep r = LookUpPrinter(db, request, result);
+  if (r != CheckStep::kNextStep) return r;
+
+  int64_t used = 0;
+  if (!GetPeriodPageTotal(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName,
+                          printer_.Ptype, &used))
+    return DatabaseError(db, request, result);
+  if (printer_.Ptype == 0) {
+    result.PageCount = Clamp32(used);
+  } else {
+    result.PageCount_Color = Clamp32(used);
+  }
+
+  int64_t sheets = RequestSheetCount(request, request.ThumbnailCount);
+  switch (DecideQuota(settings_.RefuseOverLimit, settings_.LimitOverAction, printer_.Ptype, used, sheets,
+                      UserLimits{user_.MaxPages, user_.MaxPages_Color})) {
+    case QuotaDecision::kRefuseMono: return Refuse(kResultMonoLimit, -1, {}, request, result, {});
+    case QuotaDecision::kRefuseColor: return Refuse(kResultColorLimit, -1, {}, request, result, {});
+    case QuotaDecision::kAllow: break;
+  }
+
+  if (settings_.DupCheck == 1 && !request.Jobs.empty()) {
+    DateTimeValue end = LocalDateTime(now);
+    DateTimeValue start = LocalDateTime(now - std::chrono::hours(1));
+    PrintLogRecord row;
+    bool found = false;
+    if (!db.DupCheckPrintLog(user_.UID, request.Jobs.front().name, start, end, &row, &found))
+      return DatabaseError(db, request, result);
+    if (found) {
+      PrinterRecord queued;
+      bool printer_found = false;
+      // Whether this look-up works does not matter: without a name there is no queue to ask.
+      if (!db.GetPrinterInfo(row.PID, &queued, &printer_found) || !printer_found) queued.PrinterName.clear();
+      if (!queued.PrinterName.empty() && probe_ && PrinterQueueHoldsJob(*probe_, queued.PrinterName, row))
+        return Refuse(kResultDuplicate, -1, {}, request, result, {});
+    }
+  }
+  return CheckStep::kPassed;
+}
+
+}  // namespace zv::engine

@@ -1,0 +1,69 @@
+// The check of a print request before it is printed: complete request, registered user
+// (and the limits that apply to the user), managed printer, page quota of the period, and
+// no duplicate of a job still queued. Each refusal sets the result code and message of the
+// request's CRequestResult and writes the event that goes with it.
+#pragma once
+
+#include <chrono>
+
+#include "engine/core/job_queue.h"
+#include "engine/db/zvm_database.h"
+#include "engine/rules/check_rules.h"
+#include "engine/rules/request_info.h"
+#include "engine/rules/request_result.h"
+#include "engine/rules/settings.h"
+
+namespace zv::engine {
+
+enum class CheckStep {
+  kNextStep,  // go on with the next step
+  kPassed,    // every step passed: the request may be printed
+  kRefused,   // the result holds the refusal: answer it
+};
+
+class RequestCheck {
+ public:
+  // Takes the settings (read, not kept beyond the object) and the queue probe of the
+  // duplicate check (may be null: no job then counts as queued).
+  RequestCheck(const EngineSettings& settings, JobQueueProbe* probe);
+
+  // Runs step `step` (1 completeness, 2 user, 3 printer, 4 quota and duplicates) on the
+  // request and its result; `now` is the time of the duplicate window. Each step makes its
+  // own database object. Step 4 gives kPassed when nothing refuses; an unknown step
+  // refuses with an internal error.
+  CheckStep RunStep(int step, CRequestInfo& request, CRequestResult& result,
+                    std::chrono::system_clock::time_point now);
+
+  // Runs the steps 1 to 4 in turn; gives kPassed or kRefused.
+  CheckStep Run(CRequestInfo& request, CRequestResult& result,
+                std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
+
+  // The user row found in step 2 (Used is 1 then; an empty record before), with MaxPages
+  // and MaxPages_Color holding the limits that apply to the user.
+  const UserRecord& user() const { return user_; }
+  const GroupRecord& group() const { return group_; }
+  const PrinterRecord& printer() const { return printer_; }
+
+ private:
+  CheckStep Completeness(CRequestInfo& request, CRequestResult& result);
+  CheckStep User(CRequestInfo& request, CRequestResult& result);
+  CheckStep Printer(CRequestInfo& request, CRequestResult& result);
+  CheckStep QuotaAndDuplicates(CRequestInfo& request, CRequestResult& result,
+                               std::chrono::system_clock::time_point now);
+  CheckStep DatabaseError(CZvmDatbase& db, const CRequestInfo& request, CRequestResult& result);
+  CheckStep Refuse(int code, int event, const std::vector<std::string>& lines, const CRequestInfo& request,
+                   CRequestResult& result, const std::vector<std::string>& extra);
+  CheckStep LookUpPrinter(CZvmDatbase& db, CRequestInfo& request, CRequestResult& result);
+
+  const EngineSettings& settings_;
+  JobQueueProbe* probe_;
+  UserRecord user_;
+  GroupRecord group_;
+  PrinterRecord printer_;
+};
+
+// Gives the extra text of a refusal event: `lines`, then the request report, joined by
+// CR LF.
+std::string RequestEventText(const std::vector<std::string>& lines, const CRequestInfo& request);
+
+}  // namespace zv::engine
