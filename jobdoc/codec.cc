@@ -287,7 +287,9 @@ int CompressJobData(const std::uint8_t* input, std::uint8_t* output, std::uint16
     state.position = state.block_start;
     state.block_end = state.block_start + length;
     state.stream = output + kCodecHeaderSize;
-    state.stream_end = output + kCodecOutputSize;
+    // A payload of `length` bytes or more ends up stored, so coding may stop as soon as
+    // one more byte would reach that; the bytes written are the same up to that point.
+    state.stream_end = output + kCodecHeaderSize + (length - 1);
     int rc = PackBlock(state);
     if (rc == kCodecCodeTooLong) return rc;
     std::size_t payload = rc == kOutputFull

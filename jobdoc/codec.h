@@ -41,7 +41,7 @@ struct JobCodecState {
   std::uint8_t* block_start;              // start of the uncompressed block
   std::uint8_t* block_end;                // packer: input end; expander: block start + 32,768
   std::uint8_t* stream;                   // packer: next output byte; expander: next input byte
-  std::uint8_t* stream_end;               // packer: output + 32,770; expander: input end
+  std::uint8_t* stream_end;               // packer: output limit; expander: input end
 };
 
 // Takes a state record; fills its substitution tables (the powers of 2 in GF(2^8) reduced

@@ -22,4 +22,9 @@ std::vector<std::uint8_t> MakePage(int page_number, int lines);
 DocumentImage MakeDocument(int pages, int lines_per_page, bool attachment,
                            std::size_t attachment_bytes = 3000);
 
+// Gives `n` bytes of English-like text (words, spaces, line ends) from a fixed seed.
+std::vector<std::uint8_t> TextLike(std::size_t n, std::uint32_t seed = 1);
+// Gives `n` bytes that do not compress (a fixed pseudo-random stream).
+std::vector<std::uint8_t> Random(std::size_t n, std::uint32_t seed = 7);
+
 }  // namespace zv::jobdoc::sample

@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "jobdoc/sample/sample_document.h"
+
 namespace zv::jobdoc::testdata {
 
-// Gives `n` bytes of English-like text (words, spaces, line ends) from a fixed seed.
-std::vector<std::uint8_t> TextLike(std::size_t n, std::uint32_t seed = 1);
-// Gives `n` bytes that do not compress (a fixed pseudo-random stream).
-std::vector<std::uint8_t> Random(std::size_t n, std::uint32_t seed = 7);
+using sample::Random;
+using sample::TextLike;
 
 // One block of a packed document file, as its header describes it.
 struct BlockInfo {
