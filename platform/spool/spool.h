@@ -99,7 +99,7 @@ struct JobInfo {
   std::string datatype = "application/pdf";
   JobState state = JobState::kQueued;
   std::uint32_t status = 0;  // JOB_STATUS_* bits
-  std::uint32_t total_pages = 0;  // sheets sides of one copy; 0 when unknown
+  std::uint32_t total_pages = 0;  // sheet sides of one copy; 0 when unknown (CUPS)
   std::uint32_t pages_printed = 0;
   std::uint64_t size = 0;         // bytes of the document
   win::SYSTEMTIME submitted{};    // UTC, as Windows gives it

@@ -48,6 +48,7 @@ std::string EscapeValue(const std::string& value) {
       case '%': out += "%25"; break;
       case '\n': out += "%0A"; break;
       case '\r': out += "%0D"; break;
+      case '\t': out += "%09"; break;
       default: out += c;
     }
   }

@@ -23,7 +23,7 @@ struct KvLine {
 Result<std::vector<KvLine>> ReadKvFile(const std::filesystem::path& path,
                                        std::uintmax_t max_bytes = 1 << 20);
 
-// Escapes '%', CR and LF in a value so it stays on one line (as %25, %0D, %0A).
+// Escapes '%', CR, LF and tabs in a value so it stays on one line and keeps its spaces.
 std::string EscapeValue(const std::string& value);
 std::string UnescapeValue(const std::string& value);
 

@@ -150,7 +150,7 @@ TEST_F(FolderSpoolerTest, JobLandsAsPdfAndRecord) {
   mode.dm.dmCopies = 2;
   mode.dm.dmCollate = 1;
   mode.dm.dmDuplex = 3;
-  auto job = spooler_.StartDoc("Office 2F", {"Report 報告書.pdf"}, mode);
+  auto job = spooler_.StartDoc("Office 2F", {"\tReport 報告書=1 %41.pdf "}, mode);
   ASSERT_TRUE(job.ok()) << job.status().ToString();
   const std::uint32_t id = (*job)->id();
   EXPECT_GT(id, 0u);
@@ -162,7 +162,7 @@ TEST_F(FolderSpoolerTest, JobLandsAsPdfAndRecord) {
   ASSERT_EQ(queued->size(), 1u);
   EXPECT_EQ((*queued)[0].id, id);
   EXPECT_EQ((*queued)[0].status, JOB_STATUS_SPOOLING);
-  EXPECT_EQ((*queued)[0].document, "Report 報告書.pdf");
+  EXPECT_EQ((*queued)[0].document, "\tReport 報告書=1 %41.pdf ");
   EXPECT_EQ(std::memcmp(&(*queued)[0].submitted, &(*job)->submitted(), sizeof(win::SYSTEMTIME)), 0);
   EXPECT_EQ(spooler_.GetPrinter("Office 2F")->jobs, 1u);
 
@@ -347,6 +347,10 @@ TEST(FolderSpoolerEmpty, NoPrintersNoDefault) {
   setenv("ZELVORA_SPOOLER", "nonsense", 1);
   EXPECT_FALSE(OpenSpooler().ok());
   unsetenv("ZELVORA_SPOOLER");
+  // Without the variable the root's printers/backend file chooses.
+  fs::create_directories(root.path() / "printers");
+  std::ofstream(root.path() / "printers" / "backend") << "cups\n";
+  EXPECT_EQ((*OpenSpooler())->backend(), "cups");
 }
 
 }  // namespace
