@@ -4,26 +4,32 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <utility>
 
 namespace zv::codepage {
 namespace {
 
-// One converter from `from` to `to`. Each call opens its own iconv descriptor, so
-// conversions are safe from any thread.
-class Converter {
- public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~Converter() {
-    if (ok()) iconv_close(cd_);
-  }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-  iconv_t cd() const { return cd_; }
-
- private:
-  iconv_t cd_;
-};
+// The converter from `from` to `to` of the calling thread, opened on first use and kept
+// for the thread's life (iconv descriptors are not shared between threads); null when the
+// system has no such converter. Reset to its initial state before it is handed out.
+iconv_t ThreadConverter(const char* to, const char* from) {
+  struct Cache {
+    std::map<std::pair<std::string, std::string>, iconv_t> open;
+    ~Cache() {
+      for (auto& [k, cd] : open) {
+        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+      }
+    }
+  };
+  thread_local Cache cache;
+  auto key = std::make_pair(std::string(to), std::string(from));
+  auto it = cache.open.find(key);
+  if (it == cache.open.end()) it = cache.open.emplace(key, iconv_open(to, from)).first;
+  if (it->second == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  iconv(it->second, nullptr, nullptr, nullptr, nullptr);
+  return it->second;
+}
 
 // Length of the unit that failed at `p` in the source encoding, so substitution can skip it.
 using SkipFn = size_t (*)(const unsigned char* p, size_t left);
@@ -56,8 +62,8 @@ size_t SkipUtf16Le(const unsigned char* p, size_t left) {
 
 Result<std::string> Convert(const char* to, const char* from, std::string_view in, OnError on_error,
                             SkipFn skip, std::string_view substitute) {
-  Converter conv(to, from);
-  if (!conv.ok()) return Status::NotSupported(std::string("no converter from ") + from + " to " + to);
+  iconv_t cd = ThreadConverter(to, from);
+  if (!cd) return Status::NotSupported(std::string("no converter from ") + from + " to " + to);
   std::string out;
   out.resize(in.size() * 2 + 16);
   char* inp = const_cast<char*>(in.data());
@@ -66,7 +72,7 @@ Result<std::string> Convert(const char* to, const char* from, std::string_view i
   for (;;) {
     char* outp = out.data() + used;
     size_t outleft = out.size() - used;
-    size_t r = iconv(conv.cd(), inleft ? &inp : nullptr, &inleft, &outp, &outleft);
+    size_t r = iconv(cd, inleft ? &inp : nullptr, &inleft, &outp, &outleft);
     used = out.size() - outleft;
     if (r != static_cast<size_t>(-1)) {
       if (inleft == 0) break;
@@ -91,7 +97,7 @@ Result<std::string> Convert(const char* to, const char* from, std::string_view i
     out.append(substitute);
     used = out.size();
     out.resize(used + inleft * 2 + 16);
-    iconv(conv.cd(), nullptr, nullptr, nullptr, nullptr);  // reset shift state
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
     if (inleft == 0) break;
   }
   out.resize(used);

@@ -1,5 +1,8 @@
 #include "platform/codepage/codepage.h"
 
+#include <thread>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace zv::codepage {
@@ -54,6 +57,22 @@ TEST(Codepage, Utf16) {
   lone += u"b";
   EXPECT_FALSE(Utf16ToUtf8(lone).ok());
   EXPECT_EQ(Utf16ToUtf8(lone, OnError::kSubstitute).value(), "a\xEF\xBF\xBD" "b");
+}
+
+TEST(Codepage, ThreadsConvertAtOnce) {
+  std::vector<std::thread> threads;
+  std::vector<int> bad(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 500; ++i) {
+        auto a = Cp932ToUtf8(kInsatsuCp932 + std::to_string(i));
+        auto b = Utf8ToCp932("a😀", OnError::kSubstitute);  // leaves a converter mid-error
+        bad[t] += !(a.ok() && *a == kInsatsuUtf8 + std::to_string(i) && b.ok() && *b == "a?");
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(bad, std::vector<int>(4, 0));
 }
 
 }  // namespace

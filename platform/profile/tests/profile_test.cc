@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -161,6 +162,24 @@ TEST_F(ProfileTest, ConcurrentWritersInTwoProcessesLoseNoKey) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   EXPECT_EQ(GetKeyNames(path_, "S").size(), 200u);
+}
+
+TEST(IniDocument, AnyTextParsesAndWritesBackAsItWas) {
+  std::mt19937 rng(5);
+  const char alphabet[] = {'[', ']', '=', ';', ' ', '\t', '\n', 'a', 'B', '"', '\'', '\0', '\xe3'};
+  for (int i = 0; i < 2000; ++i) {
+    std::string t;
+    for (int n = static_cast<int>(rng() % 60); n > 0; --n) t += alphabet[rng() % sizeof alphabet];
+    IniDocument d = IniDocument::Parse(t);
+    for (const auto& s : d.SectionNames()) {
+      for (const auto& k : d.KeyNames(s)) EXPECT_TRUE(d.Get(s, k).has_value());
+    }
+    // Lines are kept byte for byte; only line ends may change.
+    std::string lf = d.Serialize(LineEnd::kLf);
+    EXPECT_EQ(IniDocument::Parse(lf).Serialize(LineEnd::kLf), lf);
+    EXPECT_TRUE(d.Set("Sec", "Key", "v").ok());
+    EXPECT_EQ(d.Get("sec", "key").value_or("?"), "v");
+  }
 }
 
 }  // namespace

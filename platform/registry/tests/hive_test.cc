@@ -1,5 +1,7 @@
 #include "platform/registry/hive.h"
 
+#include <random>
+
 #include <gtest/gtest.h>
 
 namespace zv::registry {
@@ -77,6 +79,33 @@ TEST(Hive, DamagedFilesAreRefused) {
   }
   EXPECT_TRUE(HiveData::Parse("").ok());
   EXPECT_TRUE(HiveData::Parse("zelvora-registry 1\r\n\r\n   \n# note\n").ok());
+}
+
+TEST(Hive, DamagedCopiesOfAGoodFileNeverCrashTheReader) {
+  HiveData h;
+  ASSERT_TRUE(h.CreateKey("Software\\Orbelin\\Zelvora\\1.0\\Conv").ok());
+  ASSERT_TRUE(h.Set("Software\\Orbelin\\Zelvora\\1.0", "AppPath", {kRegSz, std::string("/srv/z\0", 7)}).ok());
+  ASSERT_TRUE(h.Set("Software\\Orbelin\\Zelvora\\1.0", "MaxPages", {kRegDword, std::string("\x32\0\0\0", 4)}).ok());
+  ASSERT_TRUE(h.Set("Software\\Orbelin\\Zelvora\\1.0\\Conv", "Bin", {kRegBinary, "\x01\x02"}).ok());
+  const std::string good = h.Serialize();
+  std::mt19937 rng(11);
+  const char noise[] = {'"', '%', ' ', '\n', '\\', 'z', '0', ':', '\0', '\xff'};
+  for (int i = 0; i < 3000; ++i) {
+    std::string t = good;
+    for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k) {
+      size_t at = rng() % t.size();
+      switch (rng() % 3) {
+        case 0: t[at] = noise[rng() % sizeof noise]; break;
+        case 1: t.erase(at, 1 + rng() % 6); break;
+        default: t.insert(at, 1, noise[rng() % sizeof noise]);
+      }
+      if (t.empty()) t = "x";
+    }
+    auto r = HiveData::Parse(t);
+    if (r.ok()) {
+      EXPECT_TRUE(HiveData::Parse(r->Serialize()).ok());
+    }
+  }
 }
 
 }  // namespace
