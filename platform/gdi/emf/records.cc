@@ -566,7 +566,7 @@ std::u16string Text::Utf16() const {
     return s;
   }
   std::u16string s(chars.size() / 2, u'\0');
-  std::memcpy(s.data(), chars.data(), s.size() * 2);
+  if (!s.empty()) std::memcpy(s.data(), chars.data(), s.size() * 2);
   return s;
 }
 

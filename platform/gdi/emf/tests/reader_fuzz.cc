@@ -18,7 +18,7 @@ void Touch(std::span<const std::uint8_t> s) {
 }
 
 void Touch(const zv::emf::Points& p) {
-  for (std::size_t i = 0; i < p.size(); ++i) sink = sink + std::uint64_t(p[i].x + p[i].y);
+  for (std::size_t i = 0; i < p.size(); ++i) sink = sink + std::uint64_t(std::uint32_t(p[i].x)) + std::uint32_t(p[i].y);
 }
 
 void Touch(const std::optional<zv::emf::Dib>& d) {
