@@ -39,8 +39,8 @@ class FolderWatch {
   // moved away, or the watch is not armed.
   Result<WaitResult> Wait(const sync::Event* stop, int timeout_ms);
 
-  // Names (within the folder) reported by the last Wait that gave kChanged; an overflow of
-  // the event queue gives no names (rescan everything).
+  // Names (within the folder) reported by the last Wait that gave kChanged. After an
+  // overflow of the event queue the list is incomplete: rescan everything.
   const std::vector<std::string>& changed_names() const { return names_; }
   const std::string& folder() const { return folder_; }
 

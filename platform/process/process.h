@@ -31,7 +31,9 @@ struct StartOptions {
   bool ready_signal = false;
   // Start the program outside the caller's process tree (a new session, re-parented to
   // init): it outlives the caller, and the caller does not reap it. Such a process has no
-  // exit code for the caller (Wait gives -1 once it has ended).
+  // exit code for the caller (Wait gives -1 once it has ended). Use this for programs that
+  // are started and forgotten: a child that is never waited for stays a zombie until the
+  // caller ends.
   bool detached = false;
   // When not empty, standard output and error go to this file (created or appended, mode
   // 0600) instead of the caller's.

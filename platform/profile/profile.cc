@@ -276,7 +276,17 @@ std::string GetString(const std::string& path, std::string_view section, std::st
   if (auto doc = LoadOrNothing(path)) {
     if (auto v = doc->Get(section, key)) out = std::move(*v);
   }
-  if (buffer_size > 0 && out.size() > buffer_size - 1) out.resize(buffer_size - 1);
+  if (buffer_size > 0 && out.size() > buffer_size - 1) {
+    out.resize(buffer_size - 1);
+    // Never leave half a UTF-8 character at the cut.
+    size_t lead = out.size();
+    while (lead > 0 && out.size() - lead < 4 && (static_cast<unsigned char>(out[lead - 1]) & 0xC0) == 0x80) --lead;
+    if (lead > 0) {
+      unsigned char c = static_cast<unsigned char>(out[lead - 1]);
+      size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+      if (out.size() - (lead - 1) < need) out.resize(lead - 1);
+    }
+  }
   return out;
 }
 

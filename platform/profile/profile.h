@@ -95,7 +95,8 @@ Result<IniDocument> Load(const std::string& path);
 
 // GetPrivateProfileString: gives the value, or `def` when the file, section or key is
 // missing. With a buffer size above 0, the value is cut to buffer_size - 1 bytes as the
-// Windows call cuts it.
+// Windows call cuts it (and further back to the start of a UTF-8 character cut in two).
+// There is no cache: every read sees the file as it is now.
 std::string GetString(const std::string& path, std::string_view section, std::string_view key,
                       std::string_view def, size_t buffer_size = 0);
 

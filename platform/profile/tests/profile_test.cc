@@ -65,6 +65,10 @@ TEST_F(ProfileTest, ReadsLikeTheWindowsProfileFunctions) {
   // Windows cuts a value to the buffer size less one.
   EXPECT_EQ(GetString(path_, "NormalMessage", "Title", "", 8), "Zelvora");
   EXPECT_EQ(GetString(path_, "x", "y", "default", 4), "def");
+  // "サーバ" is three 3-byte characters: a cut inside the second keeps only the first.
+  EXPECT_EQ(GetString(path_, "NormalMessage", "Title", "", 13), "Zelvoraサ");
+  EXPECT_EQ(GetString(path_, "NormalMessage", "Title", "", 11), "Zelvoraサ");
+  EXPECT_EQ(GetString(path_, "NormalMessage", "Title", "", 10), "Zelvora");
 
   EXPECT_EQ(GetInt(path_, "PrintLimit", "MaxPages", 7), -5);
   EXPECT_EQ(GetInt(path_, "PrintLimit", "Used", 7), 12);
