@@ -7,6 +7,9 @@
 // Events that count as a change: a file created (IN_CREATE), a file written and closed
 // (IN_CLOSE_WRITE) and a file renamed into the folder (IN_MOVED_TO); also a queue
 // overflow, after which the caller rescans anyway.
+// inotify sees only changes made through this machine's kernel: on a network mount, files
+// written by other machines raise no event. Callers therefore wait with a time limit and
+// rescan when it passes (the periodic rescan), instead of waiting without limit.
 #pragma once
 
 #include <string>
