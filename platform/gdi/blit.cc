@@ -163,23 +163,24 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
   area.Combine(SurfaceRegion(), win::RGN_AND);
   if (area.IsEmpty()) return true;
 
-  // Source column/row of each destination column/row (-1: outside the source).
+  // Source column/row of each visible destination column/row (-1: outside the source).
+  const RECT vis = area.Box();
   const bool mirror_x = (d1x < d0x) != (cxs < 0), mirror_y = (d1y < d0y) != (cys < 0);
-  const int acxs = std::abs(cxs), acys = std::abs(cys);
-  const int sx0 = cxs < 0 ? xs + cxs : xs, sy0 = cys < 0 ? ys + cys : ys;
-  std::vector<int> col(size_t(r - l), -1), row(size_t(b - t), -1);
+  const std::int64_t acxs = std::llabs(std::int64_t(cxs)), acys = std::llabs(std::int64_t(cys));
+  const std::int64_t sx0 = cxs < 0 ? std::int64_t(xs) + cxs : xs, sy0 = cys < 0 ? std::int64_t(ys) + cys : ys;
+  std::vector<int> col(size_t(vis.right - vis.left), -1), row(size_t(vis.bottom - vis.top), -1);
   if (src) {
-    for (int i = 0; i < r - l; ++i) {
-      double f = (i + 0.5) / (r - l);
-      int k = std::min(int(f * acxs), acxs - 1);
-      int sx = sx0 + (mirror_x ? acxs - 1 - k : k);
-      col[i] = (sx >= 0 && sx < src->width) ? sx : -1;
+    for (int i = vis.left; i < vis.right; ++i) {
+      double f = (double(i) - l + 0.5) / (double(r) - l);
+      std::int64_t k = std::min(std::int64_t(f * double(acxs)), acxs - 1);
+      std::int64_t sx = sx0 + (mirror_x ? acxs - 1 - k : k);
+      col[i - vis.left] = (sx >= 0 && sx < src->width) ? int(sx) : -1;
     }
-    for (int i = 0; i < b - t; ++i) {
-      double f = (i + 0.5) / (b - t);
-      int k = std::min(int(f * acys), acys - 1);
-      int sy = sy0 + (mirror_y ? acys - 1 - k : k);
-      row[i] = (sy >= 0 && sy < src->height) ? sy : -1;
+    for (int i = vis.top; i < vis.bottom; ++i) {
+      double f = (double(i) - t + 0.5) / (double(b) - t);
+      std::int64_t k = std::min(std::int64_t(f * double(acys)), acys - 1);
+      std::int64_t sy = sy0 + (mirror_y ? acys - 1 - k : k);
+      row[i - vis.top] = (sy >= 0 && sy < src->height) ? int(sy) : -1;
     }
   }
   Flush();
@@ -203,19 +204,19 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
   };
   for (const RECT& q : area.Rects()) {
     for (int py = q.top; py < q.bottom; ++py) {
-      int sr = src ? row[py - t] : 0;
+      int sr = src ? row[py - vis.top] : 0;
       if (need_src && sr < 0) continue;
       std::uint32_t* drow = dst + size_t(py - origin_y_) * stride;
       for (int px = q.left; px < q.right; ++px) {
         std::uint32_t S = 0;
         if (need_src) {
-          int sc = col[px - l];
+          int sc = col[px - vis.left];
           if (sc < 0) continue;
           S = src->pixels[size_t(sr) * src->width + sc] & 0xFFFFFF;
         }
         unsigned c = code;
         if (mask) {
-          int mx = xm + (px - l), my = ym + (py - t);
+          std::int64_t mx = std::int64_t(xm) + (px - l), my = std::int64_t(ym) + (py - t);
           bool fore = mx >= 0 && my >= 0 && mx < mask->width && my < mask->height &&
                       (mask->pixels[size_t(my) * mask->width + mx] & 0xFFFFFF) != 0;
           if (!fore) c = code_back;
@@ -249,10 +250,10 @@ bool CairoDC::Blend(int x, int y, int cx, int cy, const DecodedDib& src, int xs,
   const unsigned ca = blend.SourceConstantAlpha;
   for (const RECT& q : area.Rects()) {
     for (int py = q.top; py < q.bottom; ++py) {
-      int sy = ys + std::min(int((py - t + 0.5) / (b - t) * cys), cys - 1);
+      std::int64_t sy = std::int64_t(ys) + std::min(std::int64_t((py - t + 0.5) / (b - t) * cys), std::int64_t(cys) - 1);
       if (sy < 0 || sy >= src.height) continue;
       for (int px = q.left; px < q.right; ++px) {
-        int sx = xs + std::min(int((px - l + 0.5) / (r - l) * cxs), cxs - 1);
+        std::int64_t sx = std::int64_t(xs) + std::min(std::int64_t((px - l + 0.5) / (r - l) * cxs), std::int64_t(cxs) - 1);
         if (sx < 0 || sx >= src.width) continue;
         std::uint32_t S = src.pixels[size_t(sy) * src.width + sx];
         std::uint32_t& D = dst[size_t(py - origin_y_) * stride + (px - origin_x_)];

@@ -584,7 +584,7 @@ double CairoDC::PenDeviceWidth(const Pen& p) const {
   if (PenIsCosmetic(p)) return 1.0;
   XFORM m = Total();
   double scale = std::sqrt(std::fabs(double(m.eM11) * m.eM22 - double(m.eM12) * m.eM21));
-  return std::max(1.0, p.width * scale);
+  return std::clamp(p.width * scale, 1.0, 16384.0);
 }
 
 void CairoDC::SetPenStyle(cairo_t* cr, const Pen& p) const {
