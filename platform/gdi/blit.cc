@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/gdi/internal/cairo_dc.h"
+#include "platform/gdi/internal/round.h"
 
 namespace zv::gdi::detail {
 
@@ -39,7 +40,6 @@ inline std::uint32_t Rop3(unsigned code, std::uint32_t P, std::uint32_t S, std::
 bool UsesSource(unsigned code) { return ((code >> 2) ^ code) & 0x33; }
 bool UsesPattern(unsigned code) { return ((code >> 4) ^ code) & 0x0F; }
 
-int RoundI(double v) { return int(std::lround(std::clamp(v, -1e9, 1e9))); }
 
 }  // namespace
 
@@ -308,7 +308,7 @@ bool CairoDC::StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cx
   if (!d.ok()) return false;
   auto hdr = win::LoadRecord<win::BITMAPINFOHEADER>(dib.info);
   // For bottom-up bitmaps the source origin is the lower-left corner.
-  int top = hdr->biHeight > 0 ? d->height - ys - cys : ys;
+  int top = int(std::clamp<std::int64_t>(hdr->biHeight > 0 ? std::int64_t(d->height) - ys - cys : ys, INT32_MIN, INT32_MAX));
   return Blit(x, y, cx, cy, &*d, xs, top, cxs, cys, rop, nullptr, 0, 0, 0);
 }
 
@@ -331,10 +331,10 @@ bool CairoDC::SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys, wi
   if (!d.ok()) return false;
   if (hdr->biHeight > 0) {
     // Bottom-up: scan line `start` is the bottom row of the part given.
-    int top = int(std::int64_t(start) + lines - ys - cy);
+    int top = int(std::clamp<std::int64_t>(std::int64_t(start) + lines - ys - cy, INT32_MIN, INT32_MAX));
     return Blit(x, y, cx, cy, &*d, xs, top, cx, cy, win::SRCCOPY, nullptr, 0, 0, 0);
   }
-  return Blit(x, y, cx, cy, &*d, xs, int(ys - std::int64_t(start)), cx, cy, win::SRCCOPY, nullptr, 0, 0, 0);
+  return Blit(x, y, cx, cy, &*d, xs, int(std::clamp<std::int64_t>(ys - std::int64_t(start), INT32_MIN, INT32_MAX)), cx, cy, win::SRCCOPY, nullptr, 0, 0, 0);
 }
 
 bool CairoDC::MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, const DibRef* mask,

@@ -2,6 +2,7 @@
 // Shapes are drawn without anti-aliasing (as the Windows drawing layer does) so that their
 // pixels are exact; binary raster operations other than copy are done on the pixels.
 #include "platform/gdi/internal/cairo_dc.h"
+#include "platform/gdi/internal/round.h"
 
 #include <algorithm>
 #include <cmath>
@@ -37,7 +38,6 @@ void AppendPath(cairo_t* cr, const Path& p) {
   }
 }
 
-int RoundI(double v) { return int(std::lround(std::clamp(v, -1e9, 1e9))); }
 
 }  // namespace
 
@@ -558,8 +558,8 @@ void CairoDC::AddRoundRectPath(Path& p, double l, double t, double r, double b, 
 }
 
 bool CairoDC::ArcAngles(const RECT& box, int xs, int ys, int xe, int ye, double* a0, double* sweep) const {
-  double cx = (box.left + box.right) / 2.0, cy = (box.top + box.bottom) / 2.0;
-  double rx = std::fabs(box.right - box.left) / 2.0, ry = std::fabs(box.bottom - box.top) / 2.0;
+  double cx = (double(box.left) + box.right) / 2.0, cy = (double(box.top) + box.bottom) / 2.0;
+  double rx = std::fabs(double(box.right) - box.left) / 2.0, ry = std::fabs(double(box.bottom) - box.top) / 2.0;
   if (rx <= 0 || ry <= 0) return false;
   double s = std::atan2(-(ys - cy) / ry, (xs - cx) / rx);
   double e = std::atan2(-(ye - cy) / ry, (xe - cx) / rx);
@@ -976,16 +976,16 @@ bool CairoDC::Arc(const RECT& box, int xs, int ys, int xe, int ye) {
   double a0, sw;
   if (!ArcAngles(box, xs, ys, xe, ye, &a0, &sw)) return false;
   Path p;
-  AddArcPoints(p, (box.left + box.right) / 2.0, (box.top + box.bottom) / 2.0, std::fabs(box.right - box.left) / 2.0,
-               std::fabs(box.bottom - box.top) / 2.0, a0, sw, false);
+  AddArcPoints(p, (double(box.left) + box.right) / 2.0, (double(box.top) + box.bottom) / 2.0, std::fabs(double(box.right) - box.left) / 2.0,
+               std::fabs(double(box.bottom) - box.top) / 2.0, a0, sw, false);
   return DrawShape(p, p, false, true);
 }
 
 bool CairoDC::ArcTo(const RECT& box, int xs, int ys, int xe, int ye) {
   double a0, sw;
   if (!ArcAngles(box, xs, ys, xe, ye, &a0, &sw)) return false;
-  double cx = (box.left + box.right) / 2.0, cy = (box.top + box.bottom) / 2.0;
-  double rx = std::fabs(box.right - box.left) / 2.0, ry = std::fabs(box.bottom - box.top) / 2.0;
+  double cx = (double(box.left) + box.right) / 2.0, cy = (double(box.top) + box.bottom) / 2.0;
+  double rx = std::fabs(double(box.right) - box.left) / 2.0, ry = std::fabs(double(box.bottom) - box.top) / 2.0;
   Path p;
   if (!ContinuesFigure()) AddPolyline(p, std::span<const POINT>(&s_.cp, 1), false, true);
   AddArcPoints(p, cx, cy, rx, ry, a0, sw, true);
@@ -997,8 +997,8 @@ bool CairoDC::Chord(const RECT& box, int xs, int ys, int xe, int ye) {
   double a0, sw;
   if (!ArcAngles(box, xs, ys, xe, ye, &a0, &sw)) return false;
   Path p;
-  AddArcPoints(p, (box.left + box.right) / 2.0, (box.top + box.bottom) / 2.0, std::fabs(box.right - box.left) / 2.0,
-               std::fabs(box.bottom - box.top) / 2.0, a0, sw, false);
+  AddArcPoints(p, (double(box.left) + box.right) / 2.0, (double(box.top) + box.bottom) / 2.0, std::fabs(double(box.right) - box.left) / 2.0,
+               std::fabs(double(box.bottom) - box.top) / 2.0, a0, sw, false);
   p.push_back({PathOp::kClose, {}, {}});
   return DrawShape(p, p, true, true);
 }
@@ -1006,12 +1006,12 @@ bool CairoDC::Chord(const RECT& box, int xs, int ys, int xe, int ye) {
 bool CairoDC::Pie(const RECT& box, int xs, int ys, int xe, int ye) {
   double a0, sw;
   if (!ArcAngles(box, xs, ys, xe, ye, &a0, &sw)) return false;
-  double cx = (box.left + box.right) / 2.0, cy = (box.top + box.bottom) / 2.0;
+  double cx = (double(box.left) + box.right) / 2.0, cy = (double(box.top) + box.bottom) / 2.0;
   Path p;
   PathOp c{PathOp::kMove, {}, {}};
   Xf(cx, cy, &c.x[0], &c.y[0]);
   p.push_back(c);
-  AddArcPoints(p, cx, cy, std::fabs(box.right - box.left) / 2.0, std::fabs(box.bottom - box.top) / 2.0, a0, sw, true);
+  AddArcPoints(p, cx, cy, std::fabs(double(box.right) - box.left) / 2.0, std::fabs(double(box.bottom) - box.top) / 2.0, a0, sw, true);
   p.push_back({PathOp::kClose, {}, {}});
   return DrawShape(p, p, true, true);
 }
@@ -1029,7 +1029,7 @@ bool CairoDC::AngleArc(int x, int y, win::DWORD radius, float start_deg, float s
 bool CairoDC::SetPixelV(int x, int y, COLORREF c) {
   double dx, dy;
   Xf(x, y, &dx, &dy);
-  int px = int(std::floor(dx)), py = int(std::floor(dy));
+  int px = RoundI(std::floor(dx)), py = RoundI(std::floor(dy));
   if (!draw_) return true;
   Region clip = EffectiveClip();
   clip.Combine(SurfaceRegion(), win::RGN_AND);
@@ -1043,7 +1043,7 @@ bool CairoDC::SetPixelV(int x, int y, COLORREF c) {
 COLORREF CairoDC::GetPixel(int x, int y) const {
   double dx, dy;
   Xf(x, y, &dx, &dy);
-  int px = int(std::floor(dx)) - origin_x_, py = int(std::floor(dy)) - origin_y_;
+  int px = RoundI(std::floor(dx)) - origin_x_, py = RoundI(std::floor(dy)) - origin_y_;
   if (px < 0 || py < 0 || px >= surf_w_ || py >= surf_h_) return win::CLR_INVALID;
   Flush();
   std::uint32_t v = Pixels()[size_t(py) * Stride() + px];

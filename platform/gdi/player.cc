@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/gdi/emf/records.h"
+#include "platform/gdi/internal/round.h"
 
 namespace zv::gdi {
 
@@ -18,7 +19,7 @@ DibRef RefOf(const emf::Dib& d) { return DibRef{d.info, d.bits, d.usage}; }
 
 std::shared_ptr<const Dib> OwnedOf(const emf::Dib& d) { return std::make_shared<Dib>(Dib::Copy(RefOf(d))); }
 
-int Ri(double v) { return int(std::lround(std::clamp(v, -1e9, 1e9))); }
+using detail::RoundI;
 
 }  // namespace
 
@@ -168,7 +169,7 @@ Region Player::ToDeviceRegion(const emf::Region& rgn) const {
     double y0 = base_.eM12 * q.left + base_.eM22 * q.top + base_.eDy;
     double x1 = base_.eM11 * q.right + base_.eM21 * q.bottom + base_.eDx;
     double y1 = base_.eM12 * q.right + base_.eM22 * q.bottom + base_.eDy;
-    rects.push_back({Ri(std::min(x0, x1)), Ri(std::min(y0, y1)), Ri(std::max(x0, x1)), Ri(std::max(y0, y1))});
+    rects.push_back({RoundI(std::min(x0, x1)), RoundI(std::min(y0, y1)), RoundI(std::max(x0, x1)), RoundI(std::max(y0, y1))});
   }
   return Region(rects);
 }
@@ -466,7 +467,7 @@ Status Player::Dispatch(const emf::Record& r) {
       std::vector<int> dx(t->dx.begin(), t->dx.end());
       win::UINT opts = t->options & ~(win::ETO_NO_RECT | win::ETO_SMALL_CHARS);
       const RECT* rect = t->rect ? &*t->rect : nullptr;
-      if (t->wide) dc.ExtTextOutW(t->reference.x, t->reference.y, opts, rect, t->Utf16(), dx);
+      if (t->wide) dc.ExtTextOutW(t->reference.x, t->reference.y, opts, rect, t->chars.empty() ? std::u16string() : t->Utf16(), dx);
       else dc.ExtTextOutA(t->reference.x, t->reference.y, opts, rect, t->Bytes(), dx);
       return Status::Ok();
     }
@@ -476,7 +477,7 @@ Status Player::Dispatch(const emf::Record& r) {
         std::vector<int> dx(t.dx.begin(), t.dx.end());
         win::UINT opts = t.options & ~win::ETO_NO_RECT;
         const RECT* rect = t.rect ? &*t.rect : nullptr;
-        if (t.wide) dc.ExtTextOutW(t.reference.x, t.reference.y, opts, rect, t.Utf16(), dx);
+        if (t.wide) dc.ExtTextOutW(t.reference.x, t.reference.y, opts, rect, t.chars.empty() ? std::u16string() : t.Utf16(), dx);
         else dc.ExtTextOutA(t.reference.x, t.reference.y, opts, rect, t.Bytes(), dx);
       }
       return Status::Ok();
@@ -499,10 +500,10 @@ Status Player::Dispatch(const emf::Record& r) {
       int cys = r.type == win::EMR_BITBLT ? x.cyDest : x.cySrc;
       int xs = x.xSrc, ys = x.ySrc;
       if (plain) {
-        xs = Ri(sx.eM11 * x.xSrc + sx.eM21 * x.ySrc + sx.eDx);
-        ys = Ri(sx.eM12 * x.xSrc + sx.eM22 * x.ySrc + sx.eDy);
-        cxs = Ri(cxs * double(sx.eM11));
-        cys = Ri(cys * double(sx.eM22));
+        xs = RoundI(sx.eM11 * x.xSrc + sx.eM21 * x.ySrc + sx.eDx);
+        ys = RoundI(sx.eM12 * x.xSrc + sx.eM22 * x.ySrc + sx.eDy);
+        cxs = RoundI(cxs * double(sx.eM11));
+        cys = RoundI(cys * double(sx.eM22));
       }
       // Writers that store only the source rectangle's pixels keep its origin anyway.
       if ((xs < 0 || ys < 0 || xs + std::int64_t(std::abs(cxs)) > d.width ||

@@ -146,9 +146,12 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
   } else {
     em_log = 12.0 * GetDeviceCaps(win::LOGPIXELSY) / 72.0 / sy;  // 12 points
   }
-  double em_dev = std::min(em_log * sy, 1e5);
+  double em_dev = std::min(em_log * sy, 1e4);  // FreeType refuses much larger sizes
+  // Too small to see (or from a damaged record): nothing to lay out.
+  if (!(em_dev >= 0.05)) return false;
   double wfac = 1.0;
   if (lf.lfWidth > 0 && em_log > 0) wfac = std::clamp(lf.lfWidth / (em_log * main.avg_width), 0.01, 100.0);
+  if (!(wfac * sx / sy >= 1e-3) || !(em_dev * wfac * sx / sy <= 1e4)) return false;
   double axis = std::atan2(m.eM12, m.eM11);
   double esc = -double(lf.lfEscapement % 3600) / 10.0 * kPi / 180.0;
   double angle = axis + esc;
@@ -184,6 +187,11 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
     return f;
   };
   out->faces.push_back(make(main));
+  if (cairo_scaled_font_status(out->faces[0].upright) != CAIRO_STATUS_SUCCESS ||
+      cairo_scaled_font_status(out->faces[0].drawn) != CAIRO_STATUS_SUCCESS) {
+    cairo_font_options_destroy(opt);
+    return false;
+  }
   // Characters.
   for (size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
@@ -360,8 +368,8 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
   }
   if (update_cp) {
     double lt = total / lay.scale_x;
-    if (h == win::TA_LEFT) s_.cp.x = x + int(std::lround(lt));
-    else if (h == win::TA_RIGHT) s_.cp.x = x - int(std::lround(lt));
+    double nx2 = h == win::TA_LEFT ? x + lt : h == win::TA_RIGHT ? x - lt : x;
+    s_.cp.x = int(std::clamp(std::round(nx2), -2147483648.0, 2147483647.0));
   }
   return true;
 }
@@ -405,7 +413,7 @@ bool CairoDC::GetTextExtentPoint32W(std::u16string_view text, SIZE* size) const 
   if (!Layout(text, &lay)) return false;
   double total = 0;
   for (double a : lay.adv) total += a;
-  size->cx = int(std::lround(total / lay.scale_x));
+  size->cx = int(std::clamp(std::round(total / lay.scale_x), 0.0, 2147483647.0));
   size->cy = int(std::lround(lay.ascent / lay.scale_y)) + int(std::lround(lay.descent / lay.scale_y));
   return true;
 }
