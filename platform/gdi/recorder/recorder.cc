@@ -420,27 +420,25 @@ struct MetafileRecorder::Impl {
   }
 
   // ---- Text ----
-  // Text extent in logical units: from the reference device context when there is one,
-  // else estimated from the font height.
-  SIZE Extent(std::u16string_view text, std::span<const int> dx) const {
-    if (!dx.empty()) {
-      const bool pairs = dx.size() >= text.size() * 2 && text.size() > 0;
-      long long w = 0;
-      for (std::size_t i = 0; i < dx.size(); i += pairs ? 2 : 1) w += dx[i];
-      SIZE s{LONG(std::clamp<long long>(w, -(1 << 30), 1 << 30)), FontHeight()};
-      if (opt.reference) {
-        opt.reference->SelectFont(st.font);
-        SIZE r;
-        if (opt.reference->GetTextExtentPoint32W(text, &r)) s.cy = r.cy;
-      }
-      return s;
-    }
+  // Text extent in logical units: the advances when given (x advances, every other one with
+  // ETO_PDY), else from the reference device context, else estimated from the font height.
+  // `ansi` is the 8-bit text of EXTTEXTOUTA (measured as such), empty for UTF-16 text.
+  SIZE Extent(std::u16string_view text, std::string_view ansi, std::size_t count,
+              std::span<const int> dx, bool pdy) const {
+    SIZE measured{};
+    bool have = false;
     if (opt.reference) {
       opt.reference->SelectFont(st.font);
-      SIZE r;
-      if (opt.reference->GetTextExtentPoint32W(text, &r)) return r;
+      have = ansi.empty() ? opt.reference->GetTextExtentPoint32W(text, &measured)
+                          : opt.reference->GetTextExtentPoint32A(ansi, &measured);
     }
-    return SIZE{LONG(text.size()) * FontHeight() / 2, FontHeight()};
+    if (!dx.empty()) {
+      long long w = 0;
+      for (std::size_t i = 0; i < count; ++i) w += dx[pdy ? 2 * i : i];
+      return SIZE{LONG(std::clamp<long long>(w, -(1 << 30), 1 << 30)), have ? measured.cy : FontHeight()};
+    }
+    if (have) return measured;
+    return SIZE{LONG(std::min<std::size_t>(count, 1 << 24)) * FontHeight() / 2, FontHeight()};
   }
   LONG FontHeight() const {
     const LONG h = std::abs(st.font.lf.lfHeight);
@@ -468,12 +466,15 @@ struct MetafileRecorder::Impl {
   }
 
   bool Text(DWORD type, int x, int y, UINT options, const RECT* rect,
-            std::span<const std::uint8_t> chars, std::size_t count, std::u16string_view as16,
-            std::span<const int> dx) {
+            std::span<const std::uint8_t> chars, std::size_t count, std::u16string_view text16,
+            std::string_view ansi, std::span<const int> dx) {
     if (closed) return false;
     const bool update_cp = st.align & TA_UPDATECP;
     const POINT at = update_cp ? st.cur : POINT{x, y};
-    const SIZE ext = Extent(as16, dx);
+    const bool pdy = options & ETO_PDY;
+    const std::size_t need = count * (pdy ? 2 : 1);
+    if (!dx.empty() && dx.size() < need) return false;
+    const SIZE ext = Extent(text16, ansi, count, dx, pdy);
     RECTL bounds = count ? TextBox(at, ext) : kEmpty;
     if (rect && (options & (ETO_OPAQUE | ETO_CLIPPED))) {
       const RECTL rb = BoxOfRect(rect->left, rect->top, rect->right, rect->bottom);
@@ -504,13 +505,10 @@ struct MetafileRecorder::Impl {
     Bytes tail(chars.begin(), chars.end());
     Pad4(tail);
     if (!dx.empty()) {
-      const std::size_t need = count * ((options & ETO_PDY) ? 2 : 1);
-      if (dx.size() < need) return false;
       h.emrtext.offDx = DWORD(sizeof(h) + tail.size());
       for (std::size_t i = 0; i < need; ++i) PutBytes(tail, LONG(dx[i]));
     }
-    if (!EmitFixed(h, tail)) return false;
-    if (!in_path) writer.AddBounds(bounds);
+    if (!EmitFixed(h, tail)) return false;  // the writer takes the bounds from the record
     if (update_cp) {
       const bool rtl = (st.align & TA_RIGHT) && !((st.align & TA_CENTER) == TA_CENTER);
       st.cur.x += rtl ? -ext.cx : ext.cx;
@@ -1357,14 +1355,13 @@ bool MetafileRecorder::ExtTextOutW(int x, int y, UINT options, const RECT* rect,
                                    std::u16string_view text, std::span<const int> dx) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
   return impl_->Text(EMR_EXTTEXTOUTW, x, y, options, rect, {p, text.size() * 2}, text.size(),
-                     text, dx);
+                     text, {}, dx);
 }
 bool MetafileRecorder::ExtTextOutA(int x, int y, UINT options, const RECT* rect,
                                    std::string_view text, std::span<const int> dx) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
-  // Extents of 8-bit text are estimated per byte (the reference measures UTF-16 only).
-  std::u16string as16(text.size(), u'x');
-  return impl_->Text(EMR_EXTTEXTOUTA, x, y, options, rect, {p, text.size()}, text.size(), as16, dx);
+  return impl_->Text(EMR_EXTTEXTOUTA, x, y, options, rect, {p, text.size()}, text.size(), {},
+                     text, dx);
 }
 bool MetafileRecorder::GetTextMetricsW(win::TEXTMETRICW* tm) const {
   auto* ref = impl_->opt.reference;

@@ -8,7 +8,8 @@
 // EMR_EXTCREATEFONTINDIRECTW) and emits EMR_SELECTOBJECT with that index. Values equal to a
 // stock object (and SelectStockObject) select the stock object (ENHMETA_STOCK_OBJECT bit)
 // instead. Objects no longer selected, nor held by a saved state, are kept for reuse and
-// deleted (EMR_DELETEOBJECT) once more than a few of a kind pile up; the rest at Close.
+// deleted (EMR_DELETEOBJECT) once more than a few of a kind pile up; the player frees the rest
+// with its handle table at the end.
 //
 // State: the recorder keeps the drawing state that the records set (map mode, window and
 // viewport, world transform, colours, modes, current position, clip box, selected objects,
@@ -50,8 +51,8 @@ class MetafileRecorder final : public DeviceContext {
   explicit MetafileRecorder(const Options& options);
   ~MetafileRecorder() override;
 
-  // CloseEnhMetaFile: deletes the objects still alive, writes EMR_EOF and the header, and
-  // gives the metafile's bytes (or the writer's error). Drawing afterwards fails.
+  // CloseEnhMetaFile: writes EMR_EOF and the header and gives the metafile's bytes (or the
+  // writer's error). Drawing afterwards fails.
   Result<std::vector<std::uint8_t>> Close();
 
   // Appends a record the caller already holds (a record of another metafile passed through

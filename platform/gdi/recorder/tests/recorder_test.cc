@@ -53,7 +53,13 @@ emf::Record At(const Parsed& p, std::size_t i) {
   return *r;
 }
 
-Pen SolidPen(COLORREF c, int width = 0) { return Pen{PS_SOLID, width, c}; }
+Pen SolidPen(COLORREF c, int width = 0) {
+  Pen p;
+  p.style = PS_SOLID;
+  p.width = width;
+  p.color = c;
+  return p;
+}
 
 TEST(MetafileRecorder, DrawingParsesBackToTheRecordsWritten) {
   MetafileRecorder rec(SmallDevice());
@@ -230,6 +236,9 @@ TEST(MetafileRecorder, RefusedCallsWriteNothing) {
   EXPECT_FALSE(rec.DibMaskBlt(0, 0, 2, 2, nullptr, 0, 0, &not_a_mask, 0, 0, PATCOPY));
   EXPECT_FALSE(rec.StretchDIBits(0, 0, 4, 4, 0, 0, 4, 4, DibRef{cut.info, cut.bits}, SRCCOPY));
   EXPECT_FALSE(rec.BitBlt(0, 0, 4, 4, nullptr, 0, 0, SRCCOPY));  // no source to copy from
+  const int two_advances[] = {5, 5};
+  EXPECT_FALSE(rec.ExtTextOutW(0, 0, 0, nullptr, u"abc", two_advances));
+  EXPECT_FALSE(rec.ExtTextOutW(0, 0, ETO_PDY, nullptr, u"a", {two_advances, 1}));
   EXPECT_EQ(rec.RecordCount(), 0u);
   auto bytes = rec.Close();
   ASSERT_TRUE(bytes.ok());
