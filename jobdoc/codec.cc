@@ -88,18 +88,32 @@ inline void Splay(Up* up, Link* left, Link* right, unsigned a) {
 
 // ---- packing ----
 
-// Writes one bit; gives false (output full) when a completed byte has no room.
-inline bool PutBit(JobCodecState& s, unsigned bit) {
-  s.bit_accumulator = static_cast<std::uint16_t>(s.bit_accumulator | bit);
-  if (static_cast<std::int16_t>(s.bit_accumulator) < 0) {
-    if (s.stream == s.stream_end) return false;
-    *s.stream++ = static_cast<std::uint8_t>(s.bit_accumulator & 0xFF);
-    s.bit_accumulator = 0x0100;
-  } else {
-    s.bit_accumulator = static_cast<std::uint16_t>(s.bit_accumulator << 1);
+// The packer's bit output, held in locals while a code is written and stored back into
+// the state afterwards (the state fields would otherwise be reloaded for every bit).
+struct BitWriter {
+  explicit BitWriter(JobCodecState& s)
+      : state(s), accumulator(s.bit_accumulator), stream(s.stream), end(s.stream_end) {}
+  ~BitWriter() {
+    state.bit_accumulator = accumulator;
+    state.stream = stream;
   }
-  return true;
-}
+  // Writes one bit; gives false (output full) when a completed byte has no room.
+  bool Put(unsigned bit) {
+    accumulator = static_cast<std::uint16_t>(accumulator | bit);
+    if (static_cast<std::int16_t>(accumulator) < 0) {
+      if (stream == end) return false;
+      *stream++ = static_cast<std::uint8_t>(accumulator & 0xFF);
+      accumulator = 0x0100;
+    } else {
+      accumulator = static_cast<std::uint16_t>(accumulator << 1);
+    }
+    return true;
+  }
+  JobCodecState& state;
+  std::uint16_t accumulator;
+  std::uint8_t* stream;
+  std::uint8_t* const end;
+};
 
 // Codes the leaf `leaf` of a tree: its path from the root, root side first; then splays.
 template <typename Up, typename Link>
@@ -113,8 +127,11 @@ inline int EncodeLeaf(JobCodecState& s, Up* up, Link* left, Link* right, unsigne
     bits[count++] = right[parent] == node ? 1 : 0;
     node = parent;
   }
-  while (count > 0) {
-    if (!PutBit(s, bits[--count])) return kOutputFull;
+  {
+    BitWriter out(s);
+    while (count > 0) {
+      if (!out.Put(bits[--count])) return kOutputFull;
+    }
   }
   Splay(up, left, right, leaf);
   return kCodecOk;
@@ -135,21 +152,48 @@ inline unsigned Hash(const std::uint8_t* p) {
   return (((((y & 0xF8u) ^ x) * 4) ^ (y & 7u)) * 8) ^ z;
 }
 
+// The outcome of looking up the current position's prediction slot.
+struct Prediction {
+  const std::uint8_t* source = nullptr;  // where a match is coded from; null: none
+  unsigned slot = 0;
+  std::uint16_t position = 0;            // the current position, relative to the block
+  bool pair_differs = false;             // the two bytes before the position differ
+};
+
+// Looks up the slot of the current position. A closed slot gives nothing; an empty slot,
+// or one whose position is not preceded by the same two bytes, is given the current
+// position and gives nothing; otherwise gives the earlier position to match from.
+inline Prediction Predict(JobCodecState& s) {
+  Prediction m;
+  const std::uint8_t* p = s.position;
+  m.slot = Hash(p);
+  const std::uint16_t e = s.prediction[m.slot];
+  if (e == 1) return m;
+  m.position = static_cast<std::uint16_t>(p - s.block_start);
+  const std::uint8_t* q = s.block_start + e;
+  if (e == 0 || q[-1] != p[-1] || q[-2] != p[-2]) {
+    s.prediction[m.slot] = m.position;
+    return m;
+  }
+  m.source = q;
+  m.pair_differs = p[-2] != p[-1];
+  return m;
+}
+
+// After a match: a first length piece of 0 after two differing bytes closes the slot for
+// the rest of the block; otherwise the slot takes the position the match was coded at.
+inline void CloseOrMoveSlot(JobCodecState& s, const Prediction& m, int first_piece) {
+  s.prediction[m.slot] = (first_piece == 0 && m.pair_differs) ? 1 : m.position;
+}
+
 // Runs after each literal from the third on: when the slot of the current position names
 // an earlier position whose two preceding bytes agree, codes how far the bytes from there
 // repeat at the current position and steps over them.
 inline int PackPrediction(JobCodecState& s) {
+  Prediction m = Predict(s);
+  if (!m.source) return kCodecOk;
   std::uint8_t* p = s.position;
-  unsigned h = Hash(p);
-  std::uint16_t e = s.prediction[h];
-  if (e == 1) return kCodecOk;
-  std::uint16_t r = static_cast<std::uint16_t>(p - s.block_start);
-  const std::uint8_t* q = s.block_start + e;
-  if (e == 0 || q[-1] != p[-1] || q[-2] != p[-2]) {
-    s.prediction[h] = r;
-    return kCodecOk;
-  }
-  const bool pair_differs = p[-2] != p[-1];
+  const std::uint8_t* q = m.source;
   int first = -1;
   for (;;) {
     std::ptrdiff_t remain = s.block_end - p;
@@ -163,7 +207,7 @@ inline int PackPrediction(JobCodecState& s) {
     q += n;
     if (n < kMaxLengthPiece) break;
   }
-  s.prediction[h] = (first == 0 && pair_differs) ? 1 : r;
+  CloseOrMoveSlot(s, m, first);
   s.position = p;
   return kCodecOk;
 }
@@ -197,57 +241,70 @@ int PackBlock(JobCodecState& s) {
 
 // ---- expanding ----
 
-// Reads one bit, most significant first; -1 when the input is exhausted.
-inline int GetBit(JobCodecState& s) {
-  if (s.bits_left == 0) {
-    if (s.stream == s.stream_end) return -1;
-    s.current_byte = *s.stream++;
-    s.bits_left = 7;
-  } else {
-    --s.bits_left;
+// The expander's bit input, held in locals while a code is read and stored back into the
+// state afterwards. Bits are read from the most significant down.
+struct BitReader {
+  explicit BitReader(JobCodecState& s)
+      : state(s), bits_left(s.bits_left), current(s.current_byte), stream(s.stream),
+        end(s.stream_end) {}
+  ~BitReader() {
+    state.bits_left = bits_left;
+    state.current_byte = current;
+    state.stream = stream;
   }
-  return (s.current_byte >> s.bits_left) & 1;
+  // Gives the next bit, or -1 when the input is exhausted.
+  int Get() {
+    if (bits_left == 0) {
+      if (stream == end) return -1;
+      current = *stream++;
+      bits_left = 7;
+    } else {
+      --bits_left;
+    }
+    return (current >> bits_left) & 1;
+  }
+  JobCodecState& state;
+  unsigned bits_left;
+  std::uint8_t current;
+  std::uint8_t* stream;
+  std::uint8_t* const end;
+};
+
+// Walks a tree from the root by the input bits to a leaf (a node number of at least
+// `internal`); splays at it. Gives the leaf, or -1 when the input ends inside the code.
+template <typename Up, typename Link>
+inline int DecodeLeaf(JobCodecState& s, Up* up, Link* left, Link* right, unsigned internal) {
+  unsigned node = 0;
+  {
+    BitReader in(s);
+    while (node < internal) {
+      int bit = in.Get();
+      if (bit < 0) return -1;
+      node = bit ? right[node] : left[node];
+    }
+  }
+  Splay(up, left, right, node);
+  return static_cast<int>(node);
 }
 
 inline int DecodeLiteral(JobCodecState& s, unsigned tree) {
-  std::uint8_t* up = s.literal_up[tree];
-  std::uint16_t* left = s.literal_left[tree];
-  std::uint16_t* right = s.literal_right[tree];
-  unsigned node = 0;
-  while (node < static_cast<unsigned>(kLiteralInternal)) {
-    int bit = GetBit(s);
-    if (bit < 0) return -1;
-    node = bit ? right[node] : left[node];
-  }
-  Splay(up, left, right, node);
-  return static_cast<int>(node) - kLiteralInternal;
+  int leaf = DecodeLeaf(s, s.literal_up[tree], s.literal_left[tree], s.literal_right[tree],
+                        kLiteralInternal);
+  return leaf < 0 ? -1 : leaf - kLiteralInternal;
 }
 
 inline int DecodeLength(JobCodecState& s) {
-  unsigned node = 0;
-  while (node < static_cast<unsigned>(kLengthInternal)) {
-    int bit = GetBit(s);
-    if (bit < 0) return -1;
-    node = bit ? s.length_right[node] : s.length_left[node];
-  }
-  Splay(s.length_up, s.length_left, s.length_right, node);
-  return static_cast<int>(node) - kLengthInternal;
+  int leaf = DecodeLeaf(s, s.length_up, s.length_left, s.length_right, kLengthInternal);
+  return leaf < 0 ? -1 : leaf - kLengthInternal;
 }
 
 // The expander's side of PackPrediction: reads the match lengths and copies the bytes
 // one at a time, so that a match overlapping its source repeats it.
 inline bool ExpandPrediction(JobCodecState& s) {
+  Prediction m = Predict(s);
+  if (!m.source) return true;
   std::uint8_t* p = s.position;
-  unsigned h = Hash(p);
-  std::uint16_t e = s.prediction[h];
-  if (e == 1) return true;
-  std::uint16_t r = static_cast<std::uint16_t>(p - s.block_start);
-  const std::uint8_t* q = s.block_start + e;
-  if (e == 0 || q[-1] != p[-1] || q[-2] != p[-2]) {
-    s.prediction[h] = r;
-    return true;
-  }
-  const bool pair_differs = p[-2] != p[-1];
+  const std::uint8_t* q = m.source;
   int first = -1;
   for (;;) {
     int n = DecodeLength(s);
@@ -257,7 +314,7 @@ inline bool ExpandPrediction(JobCodecState& s) {
     for (int i = 0; i < n; ++i) *p++ = *q++;
     if (n < kMaxLengthPiece) break;
   }
-  s.prediction[h] = (first == 0 && pair_differs) ? 1 : r;
+  CloseOrMoveSlot(s, m, first);
   s.position = p;
   return true;
 }

@@ -340,7 +340,7 @@ Result<std::vector<std::uint8_t>> BuildDocumentImage(const DocumentImage& docume
                                           (first.rotated() ? kFormatRotated : 0) |
                                           (first.landscape() ? kFormatLandscape : 0));
   }
-  if (rec.client_mode > 2) rec.client_mode = 0;
+  rec.client_mode = ClientMode(rec);
   out.resize(kPageFormatRecordSize);
   for (const DocumentPage& page : pages) {
     out.insert(out.end(), page.metafile.begin(), page.metafile.end());

@@ -51,6 +51,11 @@ struct PageFormatRecord {
 #pragma pack(pop)
 static_assert(sizeof(PageFormatRecord) == kPageFormatRecordSize);
 
+// Gives the record's client mode as readers take it: 0, 1 or 2, any larger value as 0.
+inline std::uint8_t ClientMode(const PageFormatRecord& record) {
+  return record.client_mode > 2 ? 0 : record.client_mode;
+}
+
 // Gives the record of a document with no stored default: all zero except the length 35,
 // a page count of 1 and zoom, placement and page pane 1.
 PageFormatRecord DefaultPageFormatRecord();

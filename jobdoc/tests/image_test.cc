@@ -177,6 +177,12 @@ TEST_F(ImageTest, WriterLayout) {
   EXPECT_EQ(internal::Load32(img->data() + 22), 35 + emf);
   EXPECT_EQ(internal::Load16(img->data() + 2), 1);
 
+  // A client mode above 2 is written as 0, as readers take it.
+  one.format.client_mode = 7;
+  EXPECT_EQ((*BuildDocumentImage(one, false))[26], 0);
+  one.format.client_mode = 2;
+  EXPECT_EQ((*BuildDocumentImage(one, false))[26], 2);
+
   // Attribute records only where a page differs from the one before it, and empty texts
   // give no records at all.
   DocumentImage doc = sample::MakeDocument(4, 1, false);
