@@ -81,6 +81,7 @@ std::optional<DecodedDib> CairoDC::SourceOf(const DeviceContext* src, int xs, in
 }
 
 std::optional<Dib> CairoDC::ReadPixels(const RECT& rect) const {
+  if (!draw_ || vector_) return std::nullopt;
   int l = std::max(rect.left, origin_x_), t = std::max(rect.top, origin_y_);
   int r = std::min(rect.right, origin_x_ + surf_w_), b = std::min(rect.bottom, origin_y_ + surf_h_);
   int w = rect.right - rect.left, h = rect.bottom - rect.top;
@@ -111,11 +112,11 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
   if (cx == 0 || cy == 0) return true;
   if (need_src && (cxs == 0 || cys == 0)) return true;
 
-  if (!AxisAligned()) {
-    // Rotated or sheared destinations: the source (or the pattern) is drawn through cairo,
-    // as a copy.
+  if (!AxisAligned() || vector_) {
+    // Rotated or sheared destinations, and vector surfaces: the source (or the pattern) is
+    // drawn through cairo, as a copy.
     Path p;
-    AddRectPath(p, x, y, x + cx, y + cy);
+    AddRectPath(p, x, y, double(x) + cx, double(y) + cy);
     if (!need_src) {
       Brush b = s_.brush;
       if (code == 0x00) b = Brush::Solid(0);
@@ -234,6 +235,37 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
 bool CairoDC::Blend(int x, int y, int cx, int cy, const DecodedDib& src, int xs, int ys, int cxs, int cys,
                     win::BLENDFUNCTION blend) {
   if (s_.path_open || !draw_ || cx <= 0 || cy <= 0 || cxs <= 0 || cys <= 0) return cx >= 0 && cy >= 0;
+  if (vector_) {
+    // Through cairo: premultiplied source over the page, times the constant alpha.
+    cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, src.width, src.height);
+    cairo_surface_flush(img);
+    auto* ip = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(img));
+    int istride = cairo_image_surface_get_stride(img) / 4;
+    const bool per_pixel = (blend.AlphaFormat & win::AC_SRC_ALPHA) && src.has_alpha;
+    for (int row = 0; row < src.height; ++row) {
+      for (int col = 0; col < src.width; ++col) {
+        std::uint32_t v = src.pixels[size_t(row) * src.width + col];
+        ip[size_t(row) * istride + col] = per_pixel ? v : (v | 0xFF000000u);
+      }
+    }
+    cairo_surface_mark_dirty(img);
+    XFORM m = Total();
+    cairo_save(cr_);
+    cairo_identity_matrix(cr_);
+    ApplyClip(cr_, nullptr);
+    cairo_matrix_t cm;
+    cairo_matrix_init(&cm, m.eM11, m.eM12, m.eM21, m.eM22, m.eDx - origin_x_, m.eDy - origin_y_);
+    cairo_transform(cr_, &cm);
+    cairo_rectangle(cr_, x, y, cx, cy);
+    cairo_clip(cr_);
+    cairo_translate(cr_, x, y);
+    cairo_scale(cr_, double(cx) / cxs, double(cy) / cys);
+    cairo_set_source_surface(cr_, img, -xs, -ys);
+    cairo_paint_with_alpha(cr_, blend.SourceConstantAlpha / 255.0);
+    cairo_restore(cr_);
+    cairo_surface_destroy(img);
+    return true;
+  }
   double d0x, d0y, d1x, d1y;
   Xf(x, y, &d0x, &d0y);
   Xf(double(x) + cx, double(y) + cy, &d1x, &d1y);

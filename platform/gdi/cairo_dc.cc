@@ -47,8 +47,13 @@ CairoDC::CairoDC(cairo_surface_t* surface, DeviceInfo info, int origin_x, int or
       info_(info),
       origin_x_(origin_x),
       origin_y_(origin_y),
-      surf_w_(cairo_image_surface_get_width(surface)),
-      surf_h_(cairo_image_surface_get_height(surface)) {
+      surf_w_(info.width),
+      surf_h_(info.height) {
+  vector_ = cairo_surface_get_type(surface) != CAIRO_SURFACE_TYPE_IMAGE;
+  if (!vector_) {
+    surf_w_ = cairo_image_surface_get_width(surface);
+    surf_h_ = cairo_image_surface_get_height(surface);
+  }
   cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
   s_.font = *StockFont(win::SYSTEM_FONT);
 }
@@ -697,8 +702,25 @@ void CairoDC::Render(const Path& path, bool fill, const Brush* brush, const Pen*
   if (!draw_ || path.empty()) return;
   if (fill && (!brush || brush->style == win::BS_NULL)) return;
   if (!fill && (!pen || (pen->style & win::PS_STYLE_MASK) == win::PS_NULL)) return;
-  const int rop2 = s_.rop2;
+  int rop2 = s_.rop2;
   if (rop2 == win::R2_NOP) return;
+  Brush fixed;
+  Pen fixed_pen;
+  if (vector_ && rop2 != win::R2_COPYPEN) {
+    // No destination pixels to combine with: black, white or the colour itself.
+    if (rop2 == win::R2_BLACK || rop2 == win::R2_WHITE) {
+      COLORREF c = rop2 == win::R2_BLACK ? 0 : 0xFFFFFF;
+      if (fill) {
+        fixed = Brush::Solid(c);
+        brush = &fixed;
+      } else {
+        fixed_pen = *pen;
+        fixed_pen.color = c;
+        pen = &fixed_pen;
+      }
+    }
+    rop2 = win::R2_COPYPEN;
+  }
   auto build = [&](cairo_t* cr, double ox, double oy) {
     cairo_identity_matrix(cr);
     cairo_translate(cr, -ox, -oy);
@@ -1031,6 +1053,16 @@ bool CairoDC::SetPixelV(int x, int y, COLORREF c) {
   Xf(x, y, &dx, &dy);
   int px = RoundI(std::floor(dx)), py = RoundI(std::floor(dy));
   if (!draw_) return true;
+  if (vector_) {
+    Brush b = Brush::Solid(c);
+    Path p = {{PathOp::kMove, {double(px)}, {double(py)}}, {PathOp::kLine, {px + 1.0}, {double(py)}},
+              {PathOp::kLine, {px + 1.0}, {py + 1.0}}, {PathOp::kLine, {double(px)}, {py + 1.0}},
+              {PathOp::kClose, {}, {}}};
+    int rop2 = std::exchange(s_.rop2, win::R2_COPYPEN);
+    Render(p, true, &b, nullptr);
+    s_.rop2 = rop2;
+    return true;
+  }
   Region clip = EffectiveClip();
   clip.Combine(SurfaceRegion(), win::RGN_AND);
   if (!clip.Contains(px, py)) return true;
@@ -1041,6 +1073,7 @@ bool CairoDC::SetPixelV(int x, int y, COLORREF c) {
 }
 
 COLORREF CairoDC::GetPixel(int x, int y) const {
+  if (!draw_ || vector_) return win::CLR_INVALID;
   double dx, dy;
   Xf(x, y, &dx, &dy);
   int px = RoundI(std::floor(dx)) - origin_x_, py = RoundI(std::floor(dy)) - origin_y_;
@@ -1090,7 +1123,7 @@ bool CairoDC::FrameRgn(const Region& rgn, const Brush& brush, int w, int h) {
 }
 
 bool CairoDC::InvertRgn(const Region& rgn) {
-  if (!draw_) return true;
+  if (!draw_ || vector_) return true;
   Region r = rgn;
   r.Combine(EffectiveClip(), win::RGN_AND);
   r.Combine(SurfaceRegion(), win::RGN_AND);

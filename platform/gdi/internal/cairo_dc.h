@@ -62,8 +62,9 @@ struct DcState {
 
 class CairoDC final : public DeviceContext {
  public:
-  // Draws on `surface` (an image surface, RGB24 or ARGB32; a reference is taken). The
-  // surface shows the device pixels from (origin_x, origin_y) on: a band of a larger page.
+  // Draws on `surface` (an image surface, RGB24 or ARGB32, or a vector surface of
+  // info.width x info.height units; a reference is taken). An image surface shows the device
+  // pixels from (origin_x, origin_y) on: a band of a larger page.
   CairoDC(cairo_surface_t* surface, DeviceInfo info, int origin_x = 0, int origin_y = 0);
   ~CairoDC() override;
 
@@ -269,6 +270,9 @@ class CairoDC final : public DeviceContext {
   int origin_x_, origin_y_;
   int surf_w_, surf_h_;
   bool draw_ = true;
+  // The surface is not an image (a PDF page): drawing goes through cairo only, raster
+  // operations that need the destination's pixels are drawn as copies.
+  bool vector_ = false;
   DcState s_;
   std::vector<DcState> saved_;
 };

@@ -1,0 +1,562 @@
+// The printer surface: a page is collected as a list of drawing calls while a state-only
+// device context answers the queries; at the end of the page the list is replayed band by band
+// on image surfaces (exact raster operations, bounded memory) and each band is placed into the
+// page of a cairo PDF surface at the printer's resolution.
+#include <cairo-pdf.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+
+#include "platform/gdi/internal/cairo_dc.h"
+#include "platform/gdi/surfaces.h"
+
+namespace zv::gdi {
+
+namespace {
+
+using Op = std::function<void(DeviceContext&)>;
+
+std::shared_ptr<const Dib> Keep(const DibRef& d) { return std::make_shared<Dib>(Dib::Copy(d)); }
+std::optional<RECT> Keep(const RECT* r) { return r ? std::optional<RECT>(*r) : std::nullopt; }
+
+// Forwards every call to the state-only context (which answers queries) and keeps the calls
+// that draw or change state for the replay.
+class PageRecorder final : public DeviceContext {
+ public:
+  PageRecorder(int width, int height, double dpi) {
+    probe_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
+    detail::DeviceInfo info{width, height, dpi, dpi, win::DT_RASPRINTER, 24};
+    state_ = std::make_unique<detail::CairoDC>(probe_, info);
+    state_->set_draw_enabled(false);
+  }
+  ~PageRecorder() override {
+    state_.reset();
+    cairo_surface_destroy(probe_);
+  }
+  const std::vector<Op>& ops() const { return ops_; }
+  // True when some call needs the destination's pixels (raster operations other than copies),
+  // so the page must be rendered as pixels.
+  bool needs_raster() const { return needs_raster_; }
+
+  int GetDeviceCaps(int i) const override { return state_->GetDeviceCaps(i); }
+  int SaveDC() override { Add([](DeviceContext& d) { d.SaveDC(); }); return state_->SaveDC(); }
+  bool RestoreDC(int l) override { Add([=](DeviceContext& d) { d.RestoreDC(l); }); return state_->RestoreDC(l); }
+  int SetMapMode(int m) override { Add([=](DeviceContext& d) { d.SetMapMode(m); }); return state_->SetMapMode(m); }
+  int GetMapMode() const override { return state_->GetMapMode(); }
+  bool SetWindowOrgEx(int x, int y, POINT* o) override {
+    Add([=](DeviceContext& d) { d.SetWindowOrgEx(x, y); });
+    return state_->SetWindowOrgEx(x, y, o);
+  }
+  bool SetWindowExtEx(int x, int y, SIZE* o) override {
+    Add([=](DeviceContext& d) { d.SetWindowExtEx(x, y); });
+    return state_->SetWindowExtEx(x, y, o);
+  }
+  bool SetViewportOrgEx(int x, int y, POINT* o) override {
+    Add([=](DeviceContext& d) { d.SetViewportOrgEx(x, y); });
+    return state_->SetViewportOrgEx(x, y, o);
+  }
+  bool SetViewportExtEx(int x, int y, SIZE* o) override {
+    Add([=](DeviceContext& d) { d.SetViewportExtEx(x, y); });
+    return state_->SetViewportExtEx(x, y, o);
+  }
+  bool OffsetWindowOrgEx(int x, int y, POINT* o) override {
+    Add([=](DeviceContext& d) { d.OffsetWindowOrgEx(x, y); });
+    return state_->OffsetWindowOrgEx(x, y, o);
+  }
+  bool OffsetViewportOrgEx(int x, int y, POINT* o) override {
+    Add([=](DeviceContext& d) { d.OffsetViewportOrgEx(x, y); });
+    return state_->OffsetViewportOrgEx(x, y, o);
+  }
+  bool ScaleWindowExtEx(int a, int b, int c, int e, SIZE* o) override {
+    Add([=](DeviceContext& d) { d.ScaleWindowExtEx(a, b, c, e); });
+    return state_->ScaleWindowExtEx(a, b, c, e, o);
+  }
+  bool ScaleViewportExtEx(int a, int b, int c, int e, SIZE* o) override {
+    Add([=](DeviceContext& d) { d.ScaleViewportExtEx(a, b, c, e); });
+    return state_->ScaleViewportExtEx(a, b, c, e, o);
+  }
+  POINT GetWindowOrgEx() const override { return state_->GetWindowOrgEx(); }
+  SIZE GetWindowExtEx() const override { return state_->GetWindowExtEx(); }
+  POINT GetViewportOrgEx() const override { return state_->GetViewportOrgEx(); }
+  SIZE GetViewportExtEx() const override { return state_->GetViewportExtEx(); }
+  bool SetWorldTransform(const XFORM& x) override {
+    Add([=](DeviceContext& d) { d.SetWorldTransform(x); });
+    return state_->SetWorldTransform(x);
+  }
+  bool ModifyWorldTransform(const XFORM& x, win::DWORD m) override {
+    Add([=](DeviceContext& d) { d.ModifyWorldTransform(x, m); });
+    return state_->ModifyWorldTransform(x, m);
+  }
+  XFORM GetWorldTransform() const override { return state_->GetWorldTransform(); }
+  void LPtoDP(std::span<POINT> p) const override { state_->LPtoDP(p); }
+  void DPtoLP(std::span<POINT> p) const override { state_->DPtoLP(p); }
+
+#define ZV_SET(Type, Name, GetName)                                   \
+  Type Name(Type v) override {                                        \
+    Add([=](DeviceContext& d) { d.Name(v); });                        \
+    return state_->Name(v);                                           \
+  }                                                                   \
+  Type GetName() const override { return state_->GetName(); }
+  ZV_SET(COLORREF, SetTextColor, GetTextColor)
+  ZV_SET(COLORREF, SetBkColor, GetBkColor)
+  ZV_SET(int, SetBkMode, GetBkMode)
+  ZV_SET(win::UINT, SetTextAlign, GetTextAlign)
+  int SetROP2(int v) override {
+    if (v != win::R2_COPYPEN) needs_raster_ = true;
+    Add([=](DeviceContext& d) { d.SetROP2(v); });
+    return state_->SetROP2(v);
+  }
+  int GetROP2() const override { return state_->GetROP2(); }
+  ZV_SET(int, SetPolyFillMode, GetPolyFillMode)
+  ZV_SET(int, SetStretchBltMode, GetStretchBltMode)
+  ZV_SET(int, SetArcDirection, GetArcDirection)
+#undef ZV_SET
+  bool SetMiterLimit(float l, float* o) override {
+    Add([=](DeviceContext& d) { d.SetMiterLimit(l); });
+    return state_->SetMiterLimit(l, o);
+  }
+  bool SetBrushOrgEx(int x, int y, POINT* o) override {
+    Add([=](DeviceContext& d) { d.SetBrushOrgEx(x, y); });
+    return state_->SetBrushOrgEx(x, y, o);
+  }
+  win::DWORD SetMapperFlags(win::DWORD f) override {
+    Add([=](DeviceContext& d) { d.SetMapperFlags(f); });
+    return state_->SetMapperFlags(f);
+  }
+  bool SetTextJustification(int e, int b) override {
+    Add([=](DeviceContext& d) { d.SetTextJustification(e, b); });
+    return state_->SetTextJustification(e, b);
+  }
+  Pen SelectPen(const Pen& p) override { Add([=](DeviceContext& d) { d.SelectPen(p); }); return state_->SelectPen(p); }
+  Brush SelectBrush(const Brush& b) override {
+    Add([=](DeviceContext& d) { d.SelectBrush(b); });
+    return state_->SelectBrush(b);
+  }
+  Font SelectFont(const Font& f) override { Add([=](DeviceContext& d) { d.SelectFont(f); }); return state_->SelectFont(f); }
+  bool SelectStockObject(int i) override {
+    Add([=](DeviceContext& d) { d.SelectStockObject(i); });
+    return state_->SelectStockObject(i);
+  }
+  Pen GetCurrentPen() const override { return state_->GetCurrentPen(); }
+  Brush GetCurrentBrush() const override { return state_->GetCurrentBrush(); }
+  Font GetCurrentFont() const override { return state_->GetCurrentFont(); }
+  bool MoveToEx(int x, int y, POINT* o) override {
+    Add([=](DeviceContext& d) { d.MoveToEx(x, y); });
+    return state_->MoveToEx(x, y, o);
+  }
+  POINT GetCurrentPositionEx() const override { return state_->GetCurrentPositionEx(); }
+  bool LineTo(int x, int y) override { Add([=](DeviceContext& d) { d.LineTo(x, y); }); return state_->LineTo(x, y); }
+
+#define ZV_PTS(Name)                                                             \
+  bool Name(std::span<const POINT> p) override {                                 \
+    Add([v = std::vector<POINT>(p.begin(), p.end())](DeviceContext& d) { d.Name(v); }); \
+    return state_->Name(p);                                                      \
+  }
+  ZV_PTS(Polyline)
+  ZV_PTS(PolylineTo)
+  ZV_PTS(Polygon)
+  ZV_PTS(PolyBezier)
+  ZV_PTS(PolyBezierTo)
+#undef ZV_PTS
+  bool PolyPolygon(std::span<const POINT> p, std::span<const win::DWORD> c) override {
+    Add([v = std::vector<POINT>(p.begin(), p.end()), n = std::vector<win::DWORD>(c.begin(), c.end())](
+            DeviceContext& d) { d.PolyPolygon(v, n); });
+    return state_->PolyPolygon(p, c);
+  }
+  bool PolyPolyline(std::span<const POINT> p, std::span<const win::DWORD> c) override {
+    Add([v = std::vector<POINT>(p.begin(), p.end()), n = std::vector<win::DWORD>(c.begin(), c.end())](
+            DeviceContext& d) { d.PolyPolyline(v, n); });
+    return state_->PolyPolyline(p, c);
+  }
+  bool PolyDraw(std::span<const POINT> p, std::span<const win::BYTE> t) override {
+    Add([v = std::vector<POINT>(p.begin(), p.end()), n = std::vector<win::BYTE>(t.begin(), t.end())](
+            DeviceContext& d) { d.PolyDraw(v, n); });
+    return state_->PolyDraw(p, t);
+  }
+  bool Rectangle(int l, int t, int r, int b) override {
+    Add([=](DeviceContext& d) { d.Rectangle(l, t, r, b); });
+    return state_->Rectangle(l, t, r, b);
+  }
+  bool RoundRect(int l, int t, int r, int b, int cx, int cy) override {
+    Add([=](DeviceContext& d) { d.RoundRect(l, t, r, b, cx, cy); });
+    return state_->RoundRect(l, t, r, b, cx, cy);
+  }
+  bool Ellipse(int l, int t, int r, int b) override {
+    Add([=](DeviceContext& d) { d.Ellipse(l, t, r, b); });
+    return state_->Ellipse(l, t, r, b);
+  }
+#define ZV_ARC(Name)                                                                 \
+  bool Name(const RECT& box, int xs, int ys, int xe, int ye) override {              \
+    Add([=](DeviceContext& d) { d.Name(box, xs, ys, xe, ye); });                     \
+    return state_->Name(box, xs, ys, xe, ye);                                        \
+  }
+  ZV_ARC(Arc)
+  ZV_ARC(ArcTo)
+  ZV_ARC(Chord)
+  ZV_ARC(Pie)
+#undef ZV_ARC
+  bool AngleArc(int x, int y, win::DWORD r, float a, float s) override {
+    Add([=](DeviceContext& d) { d.AngleArc(x, y, r, a, s); });
+    return state_->AngleArc(x, y, r, a, s);
+  }
+  bool SetPixelV(int x, int y, COLORREF c) override {
+    Add([=](DeviceContext& d) { d.SetPixelV(x, y, c); });
+    return state_->SetPixelV(x, y, c);
+  }
+  COLORREF GetPixel(int, int) const override { return win::CLR_INVALID; }
+  bool FillRgn(const Region& r, const Brush& b) override {
+    Add([=](DeviceContext& d) { d.FillRgn(r, b); });
+    return state_->FillRgn(r, b);
+  }
+  bool FrameRgn(const Region& r, const Brush& b, int w, int h) override {
+    Add([=](DeviceContext& d) { d.FrameRgn(r, b, w, h); });
+    return state_->FrameRgn(r, b, w, h);
+  }
+  bool InvertRgn(const Region& r) override { needs_raster_ = true; Add([=](DeviceContext& d) { d.InvertRgn(r); }); return state_->InvertRgn(r); }
+  bool PaintRgn(const Region& r) override { Add([=](DeviceContext& d) { d.PaintRgn(r); }); return state_->PaintRgn(r); }
+#define ZV_NOARG(Name)                                   \
+  bool Name() override {                                 \
+    Add([](DeviceContext& d) { d.Name(); });             \
+    return state_->Name();                               \
+  }
+  ZV_NOARG(BeginPath)
+  ZV_NOARG(EndPath)
+  ZV_NOARG(AbortPath)
+  ZV_NOARG(CloseFigure)
+  ZV_NOARG(FillPath)
+  ZV_NOARG(StrokePath)
+  ZV_NOARG(StrokeAndFillPath)
+  ZV_NOARG(FlattenPath)
+  ZV_NOARG(WidenPath)
+#undef ZV_NOARG
+  bool SelectClipPath(int m) override { Add([=](DeviceContext& d) { d.SelectClipPath(m); }); return state_->SelectClipPath(m); }
+  int ExtSelectClipRgn(const Region* r, int m) override {
+    Add([k = r ? std::optional<Region>(*r) : std::nullopt, m](DeviceContext& d) {
+      d.ExtSelectClipRgn(k ? &*k : nullptr, m);
+    });
+    return state_->ExtSelectClipRgn(r, m);
+  }
+  int IntersectClipRect(int l, int t, int r, int b) override {
+    Add([=](DeviceContext& d) { d.IntersectClipRect(l, t, r, b); });
+    return state_->IntersectClipRect(l, t, r, b);
+  }
+  int ExcludeClipRect(int l, int t, int r, int b) override {
+    Add([=](DeviceContext& d) { d.ExcludeClipRect(l, t, r, b); });
+    return state_->ExcludeClipRect(l, t, r, b);
+  }
+  int OffsetClipRgn(int x, int y) override { Add([=](DeviceContext& d) { d.OffsetClipRgn(x, y); }); return state_->OffsetClipRgn(x, y); }
+  int SetMetaRgn() override { Add([](DeviceContext& d) { d.SetMetaRgn(); }); return state_->SetMetaRgn(); }
+  int GetClipBox(RECT* b) const override { return state_->GetClipBox(b); }
+  std::optional<Region> GetClipRgn() const override { return state_->GetClipRgn(); }
+  bool ExtTextOutW(int x, int y, win::UINT o, const RECT* r, std::u16string_view t, std::span<const int> dx) override {
+    Add([=, k = Keep(r), s = std::u16string(t), v = std::vector<int>(dx.begin(), dx.end())](DeviceContext& d) {
+      d.ExtTextOutW(x, y, o, k ? &*k : nullptr, s, v);
+    });
+    return state_->ExtTextOutW(x, y, o, r, t, dx);
+  }
+  bool ExtTextOutA(int x, int y, win::UINT o, const RECT* r, std::string_view t, std::span<const int> dx) override {
+    Add([=, k = Keep(r), s = std::string(t), v = std::vector<int>(dx.begin(), dx.end())](DeviceContext& d) {
+      d.ExtTextOutA(x, y, o, k ? &*k : nullptr, s, v);
+    });
+    return state_->ExtTextOutA(x, y, o, r, t, dx);
+  }
+  bool GetTextMetricsW(win::TEXTMETRICW* tm) const override { return state_->GetTextMetricsW(tm); }
+  bool GetTextExtentPoint32W(std::u16string_view t, SIZE* s) const override { return state_->GetTextExtentPoint32W(t, s); }
+  bool GetTextExtentPoint32A(std::string_view t, SIZE* s) const override { return state_->GetTextExtentPoint32A(t, s); }
+  std::string GetTextFace() const override { return state_->GetTextFace(); }
+  bool PatBlt(int x, int y, int cx, int cy, win::DWORD rop) override {
+    Rop(rop);
+    Add([=](DeviceContext& d) { d.PatBlt(x, y, cx, cy, rop); });
+    return state_->PatBlt(x, y, cx, cy, rop);
+  }
+  // Blits from another context take its pixels now, as a bitmap.
+  bool BitBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, win::DWORD rop) override {
+    return StretchBlt(x, y, cx, cy, src, xs, ys, cx, cy, rop);
+  }
+  bool StretchBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs, int cys,
+                  win::DWORD rop) override {
+    if (!src) return PatBlt(x, y, cx, cy, rop);
+    Rop(rop);
+    auto dib = Capture(src, xs, ys, cxs, cys);
+    if (!dib) return false;
+    Add([=](DeviceContext& d) {
+      DibRef r = dib->ref();
+      d.DibBlt(x, y, cx, cy, &r, 0, 0, DibWidth(*dib), DibHeight(*dib), rop);
+    });
+    return true;
+  }
+  bool StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys, const DibRef& dib,
+                     win::DWORD rop) override {
+    Rop(rop);
+    Add([=, k = Keep(dib)](DeviceContext& d) { d.StretchDIBits(x, y, cx, cy, xs, ys, cxs, cys, k->ref(), rop); });
+    return true;
+  }
+  bool SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys, win::UINT st, win::UINT n,
+                         const DibRef& dib) override {
+    Add([=, k = Keep(dib)](DeviceContext& d) { d.SetDIBitsToDevice(x, y, cx, cy, xs, ys, st, n, k->ref()); });
+    return true;
+  }
+  bool MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, const DibRef* mask, int xm,
+               int ym, win::DWORD rop4) override {
+    needs_raster_ = true;
+    std::shared_ptr<const Dib> s = src ? Capture(src, xs, ys, cx, cy) : nullptr;
+    std::shared_ptr<const Dib> m = mask ? Keep(*mask) : nullptr;
+    Add([=](DeviceContext& d) {
+      std::optional<DibRef> sr, mr;
+      if (s) sr = s->ref();
+      if (m) mr = m->ref();
+      d.DibMaskBlt(x, y, cx, cy, sr ? &*sr : nullptr, 0, 0, mr ? &*mr : nullptr, xm, ym, rop4);
+    });
+    return true;
+  }
+  bool AlphaBlend(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs, int cys,
+                  win::BLENDFUNCTION bf) override {
+    auto dib = src ? Capture(src, xs, ys, cxs, cys) : nullptr;
+    if (!dib) return false;
+    Add([=](DeviceContext& d) { d.DibAlphaBlend(x, y, cx, cy, dib->ref(), 0, 0, DibWidth(*dib), DibHeight(*dib), bf); });
+    return true;
+  }
+  bool DibBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, int cxs, int cys,
+              win::DWORD rop) override {
+    Rop(rop);
+    std::shared_ptr<const Dib> s = src ? Keep(*src) : nullptr;
+    Add([=](DeviceContext& d) {
+      std::optional<DibRef> r;
+      if (s) r = s->ref();
+      d.DibBlt(x, y, cx, cy, r ? &*r : nullptr, xs, ys, cxs, cys, rop);
+    });
+    return true;
+  }
+  bool DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, const DibRef* mask, int xm, int ym,
+                  win::DWORD rop4) override {
+    needs_raster_ = true;
+    std::shared_ptr<const Dib> s = src ? Keep(*src) : nullptr;
+    std::shared_ptr<const Dib> m = mask ? Keep(*mask) : nullptr;
+    Add([=](DeviceContext& d) {
+      std::optional<DibRef> sr, mr;
+      if (s) sr = s->ref();
+      if (m) mr = m->ref();
+      d.DibMaskBlt(x, y, cx, cy, sr ? &*sr : nullptr, xs, ys, mr ? &*mr : nullptr, xm, ym, rop4);
+    });
+    return true;
+  }
+  bool DibAlphaBlend(int x, int y, int cx, int cy, const DibRef& src, int xs, int ys, int cxs, int cys,
+                     win::BLENDFUNCTION bf) override {
+    Add([=, k = Keep(src)](DeviceContext& d) { d.DibAlphaBlend(x, y, cx, cy, k->ref(), xs, ys, cxs, cys, bf); });
+    return true;
+  }
+  std::optional<Dib> ReadPixels(const RECT&) const override { return std::nullopt; }
+  bool GdiComment(std::span<const std::uint8_t>) override { return true; }
+  void SetBaseTransform(const XFORM& x) override {
+    Add([=](DeviceContext& d) { d.SetBaseTransform(x); });
+    state_->SetBaseTransform(x);
+  }
+  XFORM GetBaseTransform() const override { return state_->GetBaseTransform(); }
+
+ private:
+  void Add(Op op) { ops_.push_back(std::move(op)); }
+  // Copies of the source or the pattern, black and white need no destination pixels.
+  void Rop(win::DWORD rop) {
+    unsigned code = (rop >> 16) & 0xFF;
+    if (code != 0x00 && code != 0xFF && code != 0xCC && code != 0xF0) needs_raster_ = true;
+  }
+  static int DibWidth(const Dib& d) {
+    auto h = win::LoadRecord<win::BITMAPINFOHEADER>(d.info);
+    return h ? h->biWidth : 0;
+  }
+  static int DibHeight(const Dib& d) {
+    auto h = win::LoadRecord<win::BITMAPINFOHEADER>(d.info);
+    return h ? std::abs(h->biHeight) : 0;
+  }
+  std::shared_ptr<const Dib> Capture(const DeviceContext* src, int xs, int ys, int cxs, int cys) const {
+    POINT pts[2] = {{xs, ys}, {xs + cxs, ys + cys}};
+    src->LPtoDP(pts);
+    RECT r{std::min(pts[0].x, pts[1].x), std::min(pts[0].y, pts[1].y), std::max(pts[0].x, pts[1].x),
+           std::max(pts[0].y, pts[1].y)};
+    auto d = src->ReadPixels(r);
+    if (!d) return nullptr;
+    return std::make_shared<Dib>(std::move(*d));
+  }
+
+  cairo_surface_t* probe_;
+  std::unique_ptr<detail::CairoDC> state_;
+  std::vector<Op> ops_;
+  bool needs_raster_ = false;
+};
+
+cairo_status_t WriteToFile(void* closure, const unsigned char* data, unsigned int length) {
+  return std::fwrite(data, 1, length, static_cast<FILE*>(closure)) == length ? CAIRO_STATUS_SUCCESS
+                                                                            : CAIRO_STATUS_WRITE_ERROR;
+}
+
+// The PDF surface keeps every image painted on a page until the page ends, so only the tiles
+// of a band that hold ink (anything not white) are copied out and painted: a mostly white sheet
+// costs little memory however large it is.
+void PaintInkedTiles(cairo_t* cr, cairo_surface_t* band, int y0, int rows, double pt) {
+  constexpr int kTile = 256;
+  cairo_surface_flush(band);
+  const int w = cairo_image_surface_get_width(band);
+  const int stride = cairo_image_surface_get_stride(band) / 4;
+  const auto* px = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(band));
+  for (int x0 = 0; x0 < w; x0 += kTile) {
+    const int tw = std::min(kTile, w - x0);
+    int top = rows, bottom = -1;
+    for (int y = 0; y < rows; ++y) {
+      const std::uint32_t* row = px + size_t(y) * stride + x0;
+      for (int x = 0; x < tw; ++x) {
+        if ((row[x] & 0xFFFFFF) != 0xFFFFFF) {
+          top = std::min(top, y);
+          bottom = y;
+          break;
+        }
+      }
+    }
+    if (bottom < 0) continue;
+    const int th = bottom - top + 1;
+    cairo_surface_t* tile = cairo_image_surface_create(CAIRO_FORMAT_RGB24, tw, th);
+    cairo_surface_flush(tile);
+    auto* tp = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(tile));
+    const int ts = cairo_image_surface_get_stride(tile) / 4;
+    for (int y = 0; y < th; ++y) {
+      std::memcpy(tp + size_t(y) * ts, px + size_t(top + y) * stride + x0, size_t(tw) * 4);
+    }
+    cairo_surface_mark_dirty(tile);
+    cairo_save(cr);
+    cairo_scale(cr, pt, pt);
+    cairo_rectangle(cr, x0, y0 + top, tw, th);
+    cairo_clip(cr);
+    cairo_set_source_surface(cr, tile, x0, y0 + top);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    cairo_paint(cr);
+    cairo_restore(cr);
+    cairo_surface_destroy(tile);
+  }
+}
+
+}  // namespace
+
+struct PrinterSurface::Impl {
+  std::string path, temp_path;
+  int dpi = 600;
+  FILE* file = nullptr;
+  cairo_surface_t* pdf = nullptr;
+  std::unique_ptr<PageRecorder> page;
+  int page_w = 0, page_h = 0;
+  ~Impl() {
+    page.reset();
+    if (pdf) cairo_surface_destroy(pdf);
+    if (file) std::fclose(file);
+    if (!temp_path.empty()) std::remove(temp_path.c_str());
+  }
+};
+
+Result<std::unique_ptr<PrinterSurface>> PrinterSurface::Create(const std::string& pdf_path, int dpi) {
+  if (dpi < 10 || dpi > 4800) return Status::InvalidArgument("printer resolution out of range");
+  std::unique_ptr<PrinterSurface> p(new PrinterSurface());
+  p->impl_ = std::make_unique<Impl>();
+  Impl& m = *p->impl_;
+  m.path = pdf_path;
+  m.temp_path = pdf_path + ".tmp";
+  m.dpi = dpi;
+  m.file = std::fopen(m.temp_path.c_str(), "wb");
+  if (!m.file) {
+    m.temp_path.clear();
+    return Status::IOError("cannot create " + pdf_path);
+  }
+  m.pdf = cairo_pdf_surface_create_for_stream(WriteToFile, m.file, 595, 842);
+  if (cairo_surface_status(m.pdf) != CAIRO_STATUS_SUCCESS) return Status::IOError("cannot start the PDF file");
+  return p;
+}
+
+PrinterSurface::~PrinterSurface() = default;
+
+Result<DeviceContext*> PrinterSurface::StartPage(int width, int height) {
+  Impl& m = *impl_;
+  if (!m.pdf) return Status::InvalidArgument("the printer is closed");
+  if (m.page) {
+    if (Status s = EndPage(); !s.ok()) return s;
+  }
+  if (width <= 0 || height <= 0 || width > 200000 || height > 200000) {
+    return Status::InvalidArgument("page size out of range");
+  }
+  m.page = std::make_unique<PageRecorder>(width, height, double(m.dpi));
+  m.page_w = width;
+  m.page_h = height;
+  return static_cast<DeviceContext*>(m.page.get());
+}
+
+Status PrinterSurface::EndPage() {
+  Impl& m = *impl_;
+  if (!m.page) return Status::InvalidArgument("no page is open");
+  const double pt = 72.0 / m.dpi;
+  cairo_pdf_surface_set_size(m.pdf, m.page_w * pt, m.page_h * pt);
+  detail::DeviceInfo info{m.page_w, m.page_h, double(m.dpi), double(m.dpi), win::DT_RASPRINTER, 24};
+  if (!m.page->needs_raster()) {
+    // Nothing needs the page's pixels: draw it as vectors, text as text.
+    cairo_surface_set_device_scale(m.pdf, pt, pt);
+    {
+      detail::CairoDC dc(m.pdf, info);
+      for (const Op& op : m.page->ops()) op(dc);
+    }
+    cairo_surface_set_device_scale(m.pdf, 1, 1);
+    cairo_surface_show_page(m.pdf);
+    m.page.reset();
+    ++pages_;
+    if (cairo_surface_status(m.pdf) != CAIRO_STATUS_SUCCESS) return Status::IOError("writing the PDF page failed");
+    return Status::Ok();
+  }
+  cairo_t* cr = cairo_create(m.pdf);
+  int rows = band_rows_ > 0 ? band_rows_ : std::max(1, int((32u << 20) / (4u * unsigned(m.page_w))));
+  rows = std::min(rows, m.page_h);
+  cairo_surface_t* band = cairo_image_surface_create(CAIRO_FORMAT_RGB24, m.page_w, rows);
+  Status result;
+  if (cairo_surface_status(band) != CAIRO_STATUS_SUCCESS) {
+    result = Status::IOError("cannot allocate a band of the page");
+  } else {
+    for (int y0 = 0; y0 < m.page_h; y0 += rows) {
+      int h = std::min(rows, m.page_h - y0);
+      cairo_surface_flush(band);
+      std::memset(cairo_image_surface_get_data(band), 0xFF, size_t(cairo_image_surface_get_stride(band)) * rows);
+      cairo_surface_mark_dirty(band);
+      {
+        detail::CairoDC dc(band, info, 0, y0);
+        for (const Op& op : m.page->ops()) op(dc);
+      }
+      cairo_surface_flush(band);
+      PaintInkedTiles(cr, band, y0, h, pt);
+    }
+  }
+  cairo_surface_destroy(band);
+  cairo_show_page(cr);
+  cairo_destroy(cr);
+  m.page.reset();
+  ++pages_;
+  if (result.ok() && cairo_surface_status(m.pdf) != CAIRO_STATUS_SUCCESS) {
+    result = Status::IOError("writing the PDF page failed");
+  }
+  return result;
+}
+
+Result<int> PrinterSurface::Close() {
+  Impl& m = *impl_;
+  if (!m.pdf) return Status::InvalidArgument("the printer is closed");
+  Status s;
+  if (m.page) s = EndPage();
+  cairo_surface_finish(m.pdf);
+  bool ok = cairo_surface_status(m.pdf) == CAIRO_STATUS_SUCCESS;
+  cairo_surface_destroy(m.pdf);
+  m.pdf = nullptr;
+  ok = std::fclose(m.file) == 0 && ok;
+  m.file = nullptr;
+  if (!s.ok()) return s;
+  if (!ok) return Status::IOError("writing " + m.path + " failed");
+  std::error_code ec;
+  std::filesystem::rename(m.temp_path, m.path, ec);
+  if (ec) return Status::IOError("cannot rename the PDF into place: " + ec.message());
+  m.temp_path.clear();
+  return pages_;
+}
+
+}  // namespace zv::gdi
