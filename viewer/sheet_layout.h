@@ -14,6 +14,7 @@ namespace zv::viewer {
 
 using win::POINT;
 using win::RECT;
+using win::SIZE;
 
 // How one sheet is divided: six 32-bit values in the order callers pass them.
 struct SheetLayout {

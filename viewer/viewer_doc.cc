@@ -12,7 +12,7 @@
 
 #include "jobdoc/image.h"
 #include "platform/codepage/codepage.h"
-#include "platform/gdi/emf/writer.h"
+#include "platform/gdi/recorder/recorder.h"
 #include "platform/paths/paths.h"
 
 namespace zv::viewer {
@@ -286,15 +286,6 @@ int CViewerDocBase::LoadDocument(std::span<const std::uint8_t> image, std::uint1
   return int(page_count) - 1;
 }
 
-int CViewerDocBase::DrawSheetPages(gdi::DeviceContext&, int, int, std::uint16_t, const RECT*,
-                                   const SheetLayout*) {
-  return 0;
-}
-
-int CViewerDocBase::RenderPage(gdi::DeviceContext&, int, int, std::int16_t, const RECT*) {
-  return 0;
-}
-
 int CViewerDocBase::Reserved(int, int) { return 1; }
 
 const std::string& CViewerDocBase::SetDocName(std::string_view name) {
@@ -355,14 +346,11 @@ int CViewerDocBase::InsertBlankPage(std::int16_t index) {
   const ViewerPage& first = *pages_.front();
   // A complete metafile with nothing on it: header and end record.
   // Its reference device is page 0's paper at 300 dpi, so it fits like page 0.
-  emf::Writer::Options options;
   const std::int32_t ex = std::max<std::int32_t>(first.extent_x(), 1);
   const std::int32_t ey = std::max<std::int32_t>(first.extent_y(), 1);
-  options.device = win::SIZEL{std::max(ex / 96, 1), std::max(ey / 96, 1)};
-  options.millimeters = win::SIZEL{std::max(ex * 254 / 288000, 1), std::max(ey * 254 / 288000, 1)};
-  options.frame = win::RECTL{0, 0, options.millimeters.cx * 100, options.millimeters.cy * 100};
-  emf::Writer writer(options);
-  auto bytes = writer.Close();
+  auto bytes = gdi::RecordBlankPage(
+      win::SIZEL{std::max(ex / 96, 1), std::max(ey / 96, 1)},
+      win::SIZEL{std::max(ex * 254 / 288000, 1), std::max(ey * 254 / 288000, 1)});
   if (!bytes.ok()) return 0;
   auto p = std::make_unique<ViewerPage>(first.attributes(), first.width(), first.length());
   p->set_extent(first.extent_x(), first.extent_y());
