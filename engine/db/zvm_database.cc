@@ -129,7 +129,10 @@ int32_t ParseTimeText(const std::string& text) {
 CZvmDatbase::CZvmDatbase(std::string dsn, std::string account, std::string password)
     : dsn_(std::move(dsn)), account_(std::move(account)), password_(std::move(password)) {}
 
-CZvmDatbase::~CZvmDatbase() { ErrorLines.clear(); }
+CZvmDatbase::~CZvmDatbase() {
+  ErrorLines.clear();
+  odbc::ReleaseConnection(std::move(conn_));
+}
 
 void CZvmDatbase::ClearDbErrors() { ErrorLines.clear(); }
 
@@ -167,7 +170,7 @@ bool CZvmDatbase::ConnectDB() {
     return false;
   }
   std::vector<std::string> diag;
-  auto c = odbc::Connection::Open(dsn_, account_, password_, &diag);
+  auto c = odbc::AcquireConnection(dsn_, account_, password_, &diag, &reused_);
   if (!c.ok()) {
     if (diag.empty()) diag.push_back(c.status().message());
     ReportDbError("ConnectDB", nullptr, &diag, 0);
@@ -200,6 +203,13 @@ bool CZvmDatbase::ExecuteQuery(const std::string& sql, const std::vector<odbc::V
     return r.ok() ? true : fail(r.status());
   }
   auto r = conn_->Query(sql, params);
+  if (!r.ok() && reused_ && !conn_->InTransaction()) {
+    // The idle connections of the pool may all have been closed by the server: start anew.
+    conn_.reset();
+    odbc::ClearConnectionPool();
+    if (!ConnectDB()) return false;
+    r = conn_->Query(sql, params);
+  }
   if (!r.ok()) return fail(r.status());
   auto first = (*r)->Next();
   if (!first.ok()) return fail(first.status());

@@ -6,8 +6,11 @@
 // lines in ErrorLines, whose first line is "CZvmDatbase::<operation> error".
 //
 // An object is made for one unit of work (one check step, one answer, one reset) and used
-// by one thread. It opens its connection at the first statement and keeps it until it is
-// destroyed; a statement that fails drops the connection so that the next one reconnects.
+// by one thread. It takes its connection at the first statement (from the process's pool of
+// idle connections, odbc::AcquireConnection) and gives it back when it is destroyed; a
+// statement that fails drops the connection so that the next one reconnects. A SELECT that
+// fails on a reused connection is tried once more on a new one (the server may have closed
+// the idle connection).
 #pragma once
 
 #include <cstdint>
@@ -155,6 +158,7 @@ class CZvmDatbase {
   std::string account_;
   std::string password_;
   std::unique_ptr<odbc::Connection> conn_;
+  bool reused_ = false;
 };
 
 // Gives the pages of `kind` that `account` used in the period ending `limit_date` (period

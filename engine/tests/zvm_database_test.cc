@@ -290,6 +290,19 @@ TEST_P(DatabaseTest, SetupKeepsDataAndSumsUseTheIndex) {
   }
 }
 
+TEST_P(DatabaseTest, IdleConnectionClosedByTheServerIsReplaced) {
+  if (GetParam() != "postgres") GTEST_SKIP() << "only a server closes connections";
+  User(1, "a", 0, 1, 0, 0);
+  odbc::ClearConnectionPool();
+  { CZvmDatbase warm = Db(); EXPECT_EQ(warm.GetPringLogMaxID(), 0); }  // leaves an idle connection
+  Sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND datname = current_database()");
+  CZvmDatbase db = Db();
+  UserRecord u;
+  bool found = false;
+  ASSERT_TRUE(db.GetUserInfo("a", &u, &found)) << (db.ErrorLines.empty() ? "" : db.ErrorLines.back());
+  EXPECT_TRUE(found);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, DatabaseTest, ::testing::Values("sqlite", "postgres"));
 
 }  // namespace

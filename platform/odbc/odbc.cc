@@ -3,6 +3,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -148,6 +149,21 @@ Status Connection::Fail(short handle_type, void* handle, const std::string& what
   return Status::IOError(msg);
 }
 
+std::string Connection::ConnectionString(const std::string& source, const std::string& user,
+                                         const std::string& password) {
+  std::string conn_str;
+  if (source.find('=') != std::string::npos) {
+    conn_str = ResolveConnectionString(source);
+  } else if (auto resolved = DataSourceConnectionString(source)) {
+    conn_str = *resolved;
+  } else {
+    conn_str = "DSN=" + AttrValue(source);
+  }
+  if (!user.empty()) conn_str += ";UID=" + AttrValue(user);
+  if (!password.empty()) conn_str += ";PWD=" + AttrValue(password);
+  return conn_str;
+}
+
 Result<std::unique_ptr<Connection>> Connection::Open(const std::string& source, const std::string& user,
                                                      const std::string& password,
                                                      std::vector<std::string>* diagnostics) {
@@ -161,16 +177,7 @@ Result<std::unique_ptr<Connection>> Connection::Open(const std::string& source, 
     if (diagnostics) diagnostics->push_back("no data source given");
     return Status::InvalidArgument("no data source given");
   }
-  std::string conn_str;
-  if (source.find('=') != std::string::npos) {
-    conn_str = ResolveConnectionString(source);
-  } else if (auto resolved = DataSourceConnectionString(source)) {
-    conn_str = *resolved;
-  } else {
-    conn_str = "DSN=" + AttrValue(source);
-  }
-  if (!user.empty()) conn_str += ";UID=" + AttrValue(user);
-  if (!password.empty()) conn_str += ";PWD=" + AttrValue(password);
+  std::string conn_str = ConnectionString(source, user, password);
 
   std::unique_ptr<Connection> c(new Connection());
   SQLHDBC dbc = SQL_NULL_HDBC;
@@ -179,6 +186,7 @@ Result<std::unique_ptr<Connection>> Connection::Open(const std::string& source, 
     return Status::IOError("the ODBC connection handle could not be made");
   }
   c->dbc_ = dbc;
+  c->pool_key_ = conn_str;
   SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
   SQLRETURN r = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(conn_str.data()),
                                  static_cast<SQLSMALLINT>(conn_str.size()), nullptr, 0, nullptr,
@@ -316,6 +324,7 @@ Status Connection::Begin() {
   SQLRETURN r = SQLSetConnectAttr(static_cast<SQLHDBC>(dbc_), SQL_ATTR_AUTOCOMMIT,
                                   reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
   if (!SQL_SUCCEEDED(r)) return Fail(SQL_HANDLE_DBC, dbc_, "begin transaction");
+  in_transaction_ = true;
   return Status::Ok();
 }
 
@@ -324,6 +333,7 @@ Status Connection::Commit() {
   SQLRETURN r = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(dbc_), SQL_COMMIT);
   Status s = SQL_SUCCEEDED(r) ? Status::Ok() : Fail(SQL_HANDLE_DBC, dbc_, "commit");
   if (!s.ok()) return s;  // the transaction stays open so that the caller can roll it back
+  in_transaction_ = false;
   SQLSetConnectAttr(static_cast<SQLHDBC>(dbc_), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
   return s;
 }
@@ -332,8 +342,91 @@ Status Connection::Rollback() {
   diagnostics_.clear();
   SQLRETURN r = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(dbc_), SQL_ROLLBACK);
   Status s = SQL_SUCCEEDED(r) ? Status::Ok() : Fail(SQL_HANDLE_DBC, dbc_, "rollback");
+  in_transaction_ = false;
   SQLSetConnectAttr(static_cast<SQLHDBC>(dbc_), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
   return s;
+}
+
+// ---------------------------------------------------------------------------------------
+namespace {
+
+constexpr auto kPoolIdle = std::chrono::seconds(30);
+constexpr size_t kPoolPerKey = 4;
+
+struct Idle {
+  std::unique_ptr<Connection> connection;
+  std::string key;
+  std::chrono::steady_clock::time_point since;
+};
+
+struct Pool {
+  std::mutex mutex;
+  std::vector<Idle> idle;
+};
+
+Pool& ThePool() {
+  static Pool* pool = new Pool();  // never destroyed: connections may be released at exit
+  return *pool;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<Connection>> AcquireConnection(const std::string& source, const std::string& user,
+                                                      const std::string& password,
+                                                      std::vector<std::string>* diagnostics, bool* reused) {
+  if (reused) *reused = false;
+  if (diagnostics) diagnostics->clear();
+  if (!source.empty()) {
+    std::string key = Connection::ConnectionString(source, user, password);
+    std::vector<std::unique_ptr<Connection>> expired;  // closed outside the lock
+    std::unique_ptr<Connection> found;
+    {
+      Pool& pool = ThePool();
+      std::lock_guard<std::mutex> lock(pool.mutex);
+      auto now = std::chrono::steady_clock::now();
+      for (auto it = pool.idle.begin(); it != pool.idle.end();) {
+        if (now - it->since > kPoolIdle) {
+          expired.push_back(std::move(it->connection));
+          it = pool.idle.erase(it);
+        } else if (!found && it->key == key) {
+          found = std::move(it->connection);
+          it = pool.idle.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    }
+    if (found) {
+      if (reused) *reused = true;
+      return found;
+    }
+  }
+  return Connection::Open(source, user, password, diagnostics);
+}
+
+void ReleaseConnection(std::unique_ptr<Connection> connection) {
+  if (!connection || connection->InTransaction() || connection->rows_open_ || connection->pool_key_.empty()) return;
+  connection->diagnostics_.clear();
+  Pool& pool = ThePool();
+  std::unique_ptr<Connection> surplus;
+  std::lock_guard<std::mutex> lock(pool.mutex);
+  size_t same = 0;
+  for (const auto& i : pool.idle) same += i.key == connection->pool_key_;
+  if (same >= kPoolPerKey) {
+    surplus = std::move(connection);
+    return;
+  }
+  pool.idle.push_back({std::move(connection), {}, std::chrono::steady_clock::now()});
+  pool.idle.back().key = pool.idle.back().connection->pool_key_;
+}
+
+void ClearConnectionPool() {
+  std::vector<Idle> all;
+  {
+    Pool& pool = ThePool();
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    all.swap(pool.idle);
+  }
 }
 
 }  // namespace zv::odbc

@@ -103,9 +103,18 @@ class Connection {
   // The diagnostic texts of the last failed call on this connection (empty after success).
   const std::vector<std::string>& Diagnostics() const { return diagnostics_; }
 
+  // Whether a transaction begun with Begin is still open.
+  bool InTransaction() const { return in_transaction_; }
+
  private:
   friend class Rows;
+  friend Result<std::unique_ptr<Connection>> AcquireConnection(const std::string&, const std::string&,
+                                                               const std::string&, std::vector<std::string>*, bool*);
+  friend void ReleaseConnection(std::unique_ptr<Connection>);
   Connection() = default;
+  static std::string ConnectionString(const std::string& source, const std::string& user, const std::string& password);
+  std::string pool_key_;
+  bool in_transaction_ = false;
   Status Fail(short handle_type, void* handle, const std::string& what);
   Result<void*> Prepare(const std::string& sql, const std::vector<Value>& params,
                         std::vector<std::vector<char>>* buffers);
@@ -114,5 +123,24 @@ class Connection {
   std::vector<std::string> diagnostics_;
   bool rows_open_ = false;
 };
+
+// A process-wide pool of idle connections, so that short-lived users of the database (one
+// object per unit of work) do not pay for a new connection each time. Connections are
+// keyed by their resolved connection string, account and password: a data source that is
+// pointed elsewhere never hands out a connection to its old target.
+
+// Takes an idle connection of the same source from the pool (one that has idled less than
+// 30 seconds) or opens a new one as Connection::Open does. *reused (when given) tells which.
+Result<std::unique_ptr<Connection>> AcquireConnection(const std::string& source, const std::string& user,
+                                                      const std::string& password,
+                                                      std::vector<std::string>* diagnostics = nullptr,
+                                                      bool* reused = nullptr);
+
+// Gives a connection back: kept for reuse (at most 4 per source) unless it holds an open
+// transaction or result, else closed.
+void ReleaseConnection(std::unique_ptr<Connection> connection);
+
+// Closes every idle connection of the pool (e.g. before the database file is moved).
+void ClearConnectionPool();
 
 }  // namespace zv::odbc

@@ -89,6 +89,30 @@ TEST_P(OdbcTest, RollbackDiscardsAndErrorsCarryDiagnostics) {
   EXPECT_TRUE(conn_->Diagnostics().empty());
 }
 
+TEST_P(OdbcTest, PoolReusesIdleConnectionsOfTheSameTarget) {
+  ClearConnectionPool();
+  bool reused = true;
+  auto a = AcquireConnection(source_, "", "", nullptr, &reused);
+  ASSERT_TRUE(a.ok());
+  EXPECT_FALSE(reused);
+  Connection* first = a->get();
+  ReleaseConnection(std::move(*a));
+  auto b = AcquireConnection(source_, "", "", nullptr, &reused);
+  ASSERT_TRUE(b.ok());
+  EXPECT_TRUE(reused);
+  EXPECT_EQ(b->get(), first);
+  // A connection in the middle of a transaction is not kept.
+  ASSERT_TRUE((*b)->Begin().ok());
+  ReleaseConnection(std::move(*b));
+  auto c = AcquireConnection(source_, "", "", nullptr, &reused);
+  ASSERT_TRUE(c.ok());
+  EXPECT_FALSE(reused);
+  ReleaseConnection(std::move(*c));
+  ClearConnectionPool();
+  auto d = AcquireConnection(source_, "", "", nullptr, &reused);
+  EXPECT_FALSE(reused);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, OdbcTest, ::testing::Values("sqlite", "postgres"));
 
 TEST(OdbcConfig, PrivateDataSourceAndMissingOne) {
@@ -102,6 +126,15 @@ TEST(OdbcConfig, PrivateDataSourceAndMissingOne) {
   EXPECT_NE(cs->find("libsqlite3odbc.so"), std::string::npos);
   auto c = Connection::Open("Second", "", "");
   ASSERT_TRUE(c.ok()) << c.status().ToString();
+  // A data source pointed at another file never gets a pooled connection to the old one.
+  bool reused = true;
+  auto p = AcquireConnection("First", "", "", nullptr, &reused);
+  ASSERT_TRUE(p.ok());
+  ReleaseConnection(std::move(*p));
+  ASSERT_TRUE(AddSqliteDataSource("First", root.str() + "/moved.db").ok());
+  p = AcquireConnection("First", "", "", nullptr, &reused);
+  ASSERT_TRUE(p.ok());
+  EXPECT_FALSE(reused);
   EXPECT_EQ((*c)->DbmsName(), "SQLite");
   EXPECT_TRUE(std::ifstream(root.str() + "/b c.db").good());
 
