@@ -2,9 +2,12 @@
 // Built only with -DZELVORA_FUZZ=ON and clang; run it with the sanitizers for best effect.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 #include "platform/gdi/emf/reader.h"
 #include "platform/gdi/emf/records.h"
+#include "platform/gdi/emf/tests/fixture.h"
 
 namespace {
 
@@ -60,6 +63,19 @@ void Views(const zv::emf::Record& r) {
 }
 
 }  // namespace
+
+// With ZV_EMF_FUZZ_SEED naming a file, writes a metafile holding every kind of record there
+// (a seed for the corpus) before fuzzing starts.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (const char* path = std::getenv("ZV_EMF_FUZZ_SEED")) {
+    const auto seed = zv::emf::testing::RichMetafile();
+    if (std::FILE* f = std::fopen(path, "wb")) {
+      std::fwrite(seed.data(), 1, seed.size(), f);
+      std::fclose(f);
+    }
+  }
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto mf = zv::emf::Metafile::Parse(std::span<const std::uint8_t>(data, size));
