@@ -56,7 +56,7 @@ bool Player::IsPlayedType(std::uint32_t t) {
     case win::EMR_EXTCREATEFONTINDIRECTW: case win::EMR_EXTTEXTOUTA: case win::EMR_EXTTEXTOUTW:
     case win::EMR_CREATEMONOBRUSH: case win::EMR_CREATEDIBPATTERNBRUSHPT: case win::EMR_EXTCREATEPEN:
     case win::EMR_POLYTEXTOUTA: case win::EMR_POLYTEXTOUTW: case win::EMR_SMALLTEXTOUT: case win::EMR_ALPHABLEND:
-    case win::EMR_SETTEXTJUSTIFICATION: case win::EMR_SETLAYOUT:
+    case win::EMR_SETTEXTJUSTIFICATION: case win::EMR_SETLAYOUT: case win::EMR_GRADIENTFILL:
       return true;
     default:
       return false;
@@ -548,6 +548,40 @@ Status Player::Dispatch(const emf::Record& r) {
       if (!b->source) return Status::Ok();
       dc.SetDIBitsToDevice(x.xDest, x.yDest, x.cxSrc, x.cySrc, x.xSrc, x.ySrc, x.iStartScan, x.cScans,
                            RefOf(*b->source));
+      return Status::Ok();
+    }
+    case win::EMR_GRADIENTFILL: {
+      ZV_READ(g, emf::ReadGradientFill(r));
+      if (g->mode != win::GRADIENT_FILL_RECT_H && g->mode != win::GRADIENT_FILL_RECT_V) {
+        // Triangles are not drawn.
+        ++stats_.skipped;
+        ++stats_.skipped_by_type[r.type];
+        --stats_.played;
+        return Status::Ok();
+      }
+      // Each rectangle as solid strips from the first vertex's colour to the second's.
+      const bool horizontal = g->mode == win::GRADIENT_FILL_RECT_H;
+      const Brush saved = dc.GetCurrentBrush();
+      for (std::size_t i = 0; i + 1 < g->indices.size(); i += 2) {
+        const win::TRIVERTEX a = g->vertices[g->indices[i]], b = g->vertices[g->indices[i + 1]];
+        const std::int64_t x0 = std::min(a.x, b.x), x1 = std::max(a.x, b.x);
+        const std::int64_t y0 = std::min(a.y, b.y), y1 = std::max(a.y, b.y);
+        const std::int64_t len = horizontal ? x1 - x0 : y1 - y0;
+        if (len <= 0 || x1 == x0 || y1 == y0) continue;
+        const std::int64_t strips = std::min<std::int64_t>(len, 256);
+        const win::TRIVERTEX& first = horizontal ? (a.x <= b.x ? a : b) : (a.y <= b.y ? a : b);
+        const win::TRIVERTEX& last = &first == &a ? b : a;
+        for (std::int64_t k = 0; k < strips; ++k) {
+          const double f = strips == 1 ? 0.0 : double(k) / double(strips - 1);
+          auto mix = [&](win::WORD p, win::WORD q) { return win::BYTE((p + (q - p) * f) / 256.0); };
+          dc.SelectBrush(Brush::Solid(win::RGB(mix(first.Red, last.Red), mix(first.Green, last.Green),
+                                               mix(first.Blue, last.Blue))));
+          const std::int64_t s0 = len * k / strips, s1 = len * (k + 1) / strips;
+          if (horizontal) dc.PatBlt(int(x0 + s0), int(y0), int(s1 - s0), int(y1 - y0), win::PATCOPY);
+          else dc.PatBlt(int(x0), int(y0 + s0), int(x1 - x0), int(s1 - s0), win::PATCOPY);
+        }
+      }
+      dc.SelectBrush(saved);
       return Status::Ok();
     }
     default:

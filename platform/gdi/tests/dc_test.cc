@@ -331,6 +331,30 @@ TEST(DcTest, BitmapsOfEveryDepthAndOrientation) {
   }
 }
 
+TEST(DcTest, ScanLinesToDeviceAndAlphaBlend) {
+  // A 1 x 4 bottom-up bitmap: rows from the bottom red, green, blue, white; only scan lines
+  // 1 and 2 (green, blue) are given.
+  Dib part = MakeDib24(1, 2, {kBlue, 0x00FF00});
+  win::BITMAPINFOHEADER h;
+  std::memcpy(&h, part.info.data(), 40);
+  h.biHeight = 4;
+  std::memcpy(part.info.data(), &h, 40);
+  auto b = NewBitmap(4, 4);
+  // Whole bitmap to (0, 0): device rows 0..3 show scan lines 3..0.
+  ASSERT_TRUE(b->dc().SetDIBitsToDevice(0, 0, 1, 4, 0, 0, 1, 2, part.ref()));
+  EXPECT_EQ(b->Pixel(0, 0), kWhite);  // scan line 3: not given
+  EXPECT_EQ(b->Pixel(0, 1), kBlue);
+  EXPECT_EQ(b->Pixel(0, 2), 0x00FF00u);
+  EXPECT_EQ(b->Pixel(0, 3), kWhite);  // scan line 0: not given
+  // Constant alpha: half red over white.
+  Dib red = MakeDib24(1, 1, {kRed});
+  win::BLENDFUNCTION bf{win::AC_SRC_OVER, 0, 128, 0};
+  ASSERT_TRUE(b->dc().DibAlphaBlend(2, 0, 2, 2, red.ref(), 0, 0, 1, 1, bf));
+  std::uint32_t p = b->Pixel(3, 1);
+  EXPECT_EQ(p >> 16, 0xFFu);
+  EXPECT_NEAR(int(p & 0xFF), 127, 2);
+}
+
 TEST(DcTest, BadBitmapsAreRefused) {
   Dib good = MakeDib24(4, 4, std::vector<std::uint32_t>(16, kRed));
   struct Case {

@@ -132,6 +132,7 @@ TEST(PlayerTest, MapModesTextBitmapsAndSkippedRecords) {
   dib.bits = {0, 0, 255, 255, 0, 0, 0, 0};  // red, blue
   LOGFONTW lf = MakeLogFont("ＭＳ ゴシック", -40, win::FW_NORMAL, false, win::SHIFTJIS_CHARSET);
   std::vector<std::uint8_t> gradient(36 - 8, 0);
+  gradient[24] = win::GRADIENT_FILL_TRIANGLE;  // triangles are not drawn
   auto mf = Builder()
                 .SaveDC()
                 .SetMapMode(win::MM_ANISOTROPIC)
@@ -159,6 +160,29 @@ TEST(PlayerTest, MapModesTextBitmapsAndSkippedRecords) {
   EXPECT_GT(ink, 50);
   EXPECT_EQ(p->stats().skipped, 1u);
   EXPECT_EQ(p->stats().skipped_by_type.at(win::EMR_GRADIENTFILL), 1u);
+}
+
+TEST(PlayerTest, RectangleGradientsRunFromColourToColour) {
+  // Two vertices (black at the left, red at the right) and one rectangle.
+  std::vector<std::uint8_t> body(28 + 2 * 16 + 8, 0);
+  auto put32 = [&](size_t at, std::uint32_t v) { std::memcpy(&body[at], &v, 4); };
+  put32(16, 2);  // nVer
+  put32(20, 1);  // nTri
+  put32(24, win::GRADIENT_FILL_RECT_H);
+  win::TRIVERTEX v[2] = {{0, 0, 0, 0, 0, 0}, {256, 10, 0xFF00, 0, 0, 0}};
+  std::memcpy(&body[28], v, sizeof v);
+  put32(60, 0);
+  put32(64, 1);
+  auto mf = Builder().Raw(win::EMR_GRADIENTFILL, body).Build();
+  auto b = NewBitmap(300, 20);
+  PlayStats st;
+  ASSERT_TRUE(PlayMetafile(b->dc(), mf, nullptr, nullptr, &st).ok());
+  EXPECT_EQ(st.skipped, 0u);
+  EXPECT_LT(b->Pixel(2, 5) >> 16, 8u);
+  EXPECT_NEAR(int(b->Pixel(128, 5) >> 16), 128, 4);
+  EXPECT_GT(b->Pixel(254, 5) >> 16, 0xF8u);
+  EXPECT_EQ(b->Pixel(270, 5), kWhite);
+  EXPECT_EQ(b->Pixel(128, 15), kWhite);
 }
 
 }  // namespace
