@@ -103,6 +103,10 @@ Result<std::vector<std::uint8_t>> Writer::Close() {
   if (!status_.ok()) return status_;
   if (closed_) return Status::InvalidArgument("metafile writer already closed");
   closed_ = true;
+  if (options_.device.cx <= 0 || options_.device.cy <= 0 || options_.millimeters.cx <= 0 ||
+      options_.millimeters.cy <= 0) {
+    return Status::InvalidArgument("a metafile needs a reference device of positive size");
+  }
 
   const std::size_t desc_bytes = options_.description.size() * 2;
   const std::size_t header_size = this->header_size();

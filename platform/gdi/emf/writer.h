@@ -67,7 +67,8 @@ class Writer {
   const Status& status() const { return status_; }
 
   // Writes EMR_EOF and the header (nBytes, nRecords, nHandles, bounds, frame); gives the
-  // metafile's bytes, or the error of a failed Append. The writer is spent afterwards.
+  // metafile's bytes, or the error of a failed Append or of a reference device without a
+  // positive size. The writer is spent afterwards.
   Result<std::vector<std::uint8_t>> Close();
 
  private:

@@ -252,6 +252,9 @@ TEST(EmfWriter, RefusesRecordsItWritesItselfAndShortOnes) {
   const std::uint8_t four[4] = {1, 0, 0, 0};
   EXPECT_FALSE(w2.Append(std::span<const std::uint8_t>(four)));
   EXPECT_FALSE(w2.status().ok());
+  Writer::Options flat;
+  flat.device = {1000, 0};
+  EXPECT_FALSE(Writer(flat).Close().ok());
 }
 
 }  // namespace
