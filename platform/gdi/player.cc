@@ -57,6 +57,7 @@ bool Player::IsPlayedType(std::uint32_t t) {
     case win::EMR_CREATEMONOBRUSH: case win::EMR_CREATEDIBPATTERNBRUSHPT: case win::EMR_EXTCREATEPEN:
     case win::EMR_POLYTEXTOUTA: case win::EMR_POLYTEXTOUTW: case win::EMR_SMALLTEXTOUT: case win::EMR_ALPHABLEND:
     case win::EMR_SETTEXTJUSTIFICATION: case win::EMR_SETLAYOUT: case win::EMR_GRADIENTFILL:
+    case win::EMR_TRANSPARENTBLT:
       return true;
     default:
       return false;
@@ -484,11 +485,11 @@ Status Player::Dispatch(const emf::Record& r) {
     }
 
     // ---- bitmaps ----
-    case win::EMR_BITBLT: case win::EMR_STRETCHBLT: case win::EMR_ALPHABLEND: {
+    case win::EMR_BITBLT: case win::EMR_STRETCHBLT: case win::EMR_ALPHABLEND: case win::EMR_TRANSPARENTBLT: {
       ZV_READ(b, emf::ReadBlt(r));
       const win::EMRSTRETCHBLT& x = b->rec;
       if (!b->source) {
-        if (r.type == win::EMR_ALPHABLEND) return Status::Ok();
+        if (r.type == win::EMR_ALPHABLEND || r.type == win::EMR_TRANSPARENTBLT) return Status::Ok();
         dc.PatBlt(x.xDest, x.yDest, x.cxDest, x.cyDest, x.dwRop);
         return Status::Ok();
       }
@@ -512,6 +513,17 @@ Status Player::Dispatch(const emf::Record& r) {
         xs = ys = 0;
       }
       DibRef ref = RefOf(d);
+      if (r.type == win::EMR_TRANSPARENTBLT) {
+        // The source with the transparent colour made fully transparent, blended over.
+        auto dec = DecodeDib(ref);
+        if (!dec.ok()) return Status::Ok();
+        const std::uint32_t key = ((x.dwRop & 0xFF) << 16) | (x.dwRop & 0xFF00) | ((x.dwRop >> 16) & 0xFF);
+        for (std::uint32_t& v : dec->pixels) v = (v & 0xFFFFFF) == key ? 0u : (v | 0xFF000000u);
+        Dib keyed = EncodeDib(dec->width, dec->height, dec->pixels, 32);
+        dc.DibAlphaBlend(x.xDest, x.yDest, x.cxDest, x.cyDest, keyed.ref(), xs, ys, cxs, cys,
+                         win::BLENDFUNCTION{win::AC_SRC_OVER, 0, 255, win::AC_SRC_ALPHA});
+        return Status::Ok();
+      }
       if (r.type == win::EMR_ALPHABLEND) {
         win::BLENDFUNCTION bf;
         std::memcpy(&bf, &x.dwRop, 4);

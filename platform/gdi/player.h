@@ -24,11 +24,12 @@
 //                 OFFSETCLIPRGN, SETMETARGN
 //   regions       FILLRGN, FRAMERGN, INVERTRGN, PAINTRGN
 //   text          EXTTEXTOUTA, EXTTEXTOUTW, POLYTEXTOUTA, POLYTEXTOUTW, SMALLTEXTOUT
-//   bitmaps       BITBLT, STRETCHBLT, MASKBLT, STRETCHDIBITS, SETDIBITSTODEVICE, ALPHABLEND
+//   bitmaps       BITBLT, STRETCHBLT, MASKBLT, STRETCHDIBITS, SETDIBITSTODEVICE, ALPHABLEND,
+//                 TRANSPARENTBLT
 //   gradients     GRADIENTFILL with rectangles (as 256 solid strips at most)
 //   no drawing    HEADER, EOF, GDICOMMENT (nothing to draw: counted as played)
-// Every other record (palettes, colour management, PLGBLT, TRANSPARENTBLT, GRADIENTFILL with
-// triangles, EXTFLOODFILL, escapes, OpenGL records, right-to-left layout) is skipped and counted in the
+// Every other record (palettes, colour management, PLGBLT, GRADIENTFILL with triangles,
+// EXTFLOODFILL, escapes, OpenGL records, right-to-left layout) is skipped and counted in the
 // statistics, never drawn wrongly.
 //
 // Coordinates: the metafile's reference device (szlDevice pixels) is mapped onto the

@@ -162,6 +162,38 @@ TEST(PlayerTest, MapModesTextBitmapsAndSkippedRecords) {
   EXPECT_EQ(p->stats().skipped_by_type.at(win::EMR_GRADIENTFILL), 1u);
 }
 
+TEST(PlayerTest, TransparentBlitKeepsTheDestinationUnderTheKeyColour) {
+  auto dib = emf::MakeTestDib(2, 1, 24);
+  dib.bits = {0, 0, 255, 0, 255, 0, 0, 0};  // red, green
+  win::EMRTRANSPARENTBLT rec{};
+  rec.xDest = 0;
+  rec.yDest = 0;
+  rec.cxDest = 20;
+  rec.cyDest = 10;
+  rec.dwRop = RGB(0, 255, 0);  // the transparent colour
+  rec.xformSrc = XFORM{1, 0, 0, 1, 0, 0};
+  rec.offBmiSrc = sizeof(rec);
+  rec.cbBmiSrc = win::DWORD(dib.info.size());
+  rec.offBitsSrc = win::DWORD(sizeof(rec) + dib.info.size());
+  rec.cbBitsSrc = win::DWORD(dib.bits.size());
+  rec.cxSrc = 2;
+  rec.cySrc = 1;
+  std::vector<std::uint8_t> body(reinterpret_cast<std::uint8_t*>(&rec) + 8,
+                                 reinterpret_cast<std::uint8_t*>(&rec) + sizeof(rec));
+  body.insert(body.end(), dib.info.begin(), dib.info.end());
+  body.insert(body.end(), dib.bits.begin(), dib.bits.end());
+  auto mf = Builder().Raw(win::EMR_TRANSPARENTBLT, body).Build();
+  auto b = NewBitmap(30, 10);
+  b->dc().SelectBrush(Brush::Solid(RGB(0, 0, 255)));
+  b->dc().PatBlt(0, 0, 30, 10, win::PATCOPY);
+  PlayStats st;
+  Status s = PlayMetafile(b->dc(), mf, nullptr, nullptr, &st);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+  EXPECT_EQ(st.skipped, 0u);
+  EXPECT_EQ(b->Pixel(5, 5), kRed);
+  EXPECT_EQ(b->Pixel(15, 5), kBlue);
+}
+
 TEST(PlayerTest, RectangleGradientsRunFromColourToColour) {
   // Two vertices (black at the left, red at the right) and one rectangle.
   std::vector<std::uint8_t> body(28 + 2 * 16 + 8, 0);
