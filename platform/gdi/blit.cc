@@ -126,30 +126,7 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
       s_.rop2 = rop2;
       return true;
     }
-    cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, src->width, src->height);
-    cairo_surface_flush(img);
-    auto* ip = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(img));
-    int istride = cairo_image_surface_get_stride(img) / 4;
-    for (int row = 0; row < src->height; ++row) {
-      std::memcpy(ip + size_t(row) * istride, src->pixels.data() + size_t(row) * src->width, size_t(src->width) * 4);
-    }
-    cairo_surface_mark_dirty(img);
-    XFORM m = Total();
-    cairo_save(cr_);
-    cairo_identity_matrix(cr_);
-    ApplyClip(cr_, nullptr);
-    cairo_matrix_t cm;
-    cairo_matrix_init(&cm, m.eM11, m.eM12, m.eM21, m.eM22, m.eDx - origin_x_, m.eDy - origin_y_);
-    cairo_transform(cr_, &cm);
-    cairo_translate(cr_, x, y);
-    cairo_scale(cr_, double(cx) / cxs, double(cy) / cys);
-    cairo_translate(cr_, -xs, -ys);
-    cairo_set_source_surface(cr_, img, 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_NEAREST);
-    cairo_rectangle(cr_, xs, ys, cxs, cys);
-    cairo_fill(cr_);
-    cairo_restore(cr_);
-    cairo_surface_destroy(img);
+    PaintThroughCairo(*src, false, x, y, cx, cy, xs, ys, cxs, cys, 1.0);
     return true;
   }
 
@@ -232,38 +209,44 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
   return true;
 }
 
+void CairoDC::PaintThroughCairo(const DecodedDib& src, bool with_alpha, int x, int y, int cx, int cy, int xs,
+                                int ys, int cxs, int cys, double alpha) {
+  cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, src.width, src.height);
+  cairo_surface_flush(img);
+  auto* ip = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(img));
+  const int istride = cairo_image_surface_get_stride(img) / 4;
+  for (int row = 0; row < src.height; ++row) {
+    for (int col = 0; col < src.width; ++col) {
+      std::uint32_t v = src.pixels[size_t(row) * src.width + col];
+      ip[size_t(row) * istride + col] = with_alpha ? v : (v | 0xFF000000u);
+    }
+  }
+  cairo_surface_mark_dirty(img);
+  XFORM m = Total();
+  cairo_save(cr_);
+  cairo_identity_matrix(cr_);
+  ApplyClip(cr_, nullptr);
+  cairo_matrix_t cm;
+  cairo_matrix_init(&cm, m.eM11, m.eM12, m.eM21, m.eM22, m.eDx - origin_x_, m.eDy - origin_y_);
+  cairo_transform(cr_, &cm);
+  cairo_rectangle(cr_, x, y, cx, cy);
+  cairo_clip(cr_);
+  cairo_translate(cr_, x, y);
+  cairo_scale(cr_, double(cx) / cxs, double(cy) / cys);
+  cairo_set_source_surface(cr_, img, -xs, -ys);
+  cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_NEAREST);
+  cairo_paint_with_alpha(cr_, alpha);
+  cairo_restore(cr_);
+  cairo_surface_destroy(img);
+}
+
 bool CairoDC::Blend(int x, int y, int cx, int cy, const DecodedDib& src, int xs, int ys, int cxs, int cys,
                     win::BLENDFUNCTION blend) {
   if (s_.path_open || !draw_ || cx <= 0 || cy <= 0 || cxs <= 0 || cys <= 0) return cx >= 0 && cy >= 0;
   if (vector_) {
     // Through cairo: premultiplied source over the page, times the constant alpha.
-    cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, src.width, src.height);
-    cairo_surface_flush(img);
-    auto* ip = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(img));
-    int istride = cairo_image_surface_get_stride(img) / 4;
     const bool per_pixel = (blend.AlphaFormat & win::AC_SRC_ALPHA) && src.has_alpha;
-    for (int row = 0; row < src.height; ++row) {
-      for (int col = 0; col < src.width; ++col) {
-        std::uint32_t v = src.pixels[size_t(row) * src.width + col];
-        ip[size_t(row) * istride + col] = per_pixel ? v : (v | 0xFF000000u);
-      }
-    }
-    cairo_surface_mark_dirty(img);
-    XFORM m = Total();
-    cairo_save(cr_);
-    cairo_identity_matrix(cr_);
-    ApplyClip(cr_, nullptr);
-    cairo_matrix_t cm;
-    cairo_matrix_init(&cm, m.eM11, m.eM12, m.eM21, m.eM22, m.eDx - origin_x_, m.eDy - origin_y_);
-    cairo_transform(cr_, &cm);
-    cairo_rectangle(cr_, x, y, cx, cy);
-    cairo_clip(cr_);
-    cairo_translate(cr_, x, y);
-    cairo_scale(cr_, double(cx) / cxs, double(cy) / cys);
-    cairo_set_source_surface(cr_, img, -xs, -ys);
-    cairo_paint_with_alpha(cr_, blend.SourceConstantAlpha / 255.0);
-    cairo_restore(cr_);
-    cairo_surface_destroy(img);
+    PaintThroughCairo(src, per_pixel, x, y, cx, cy, xs, ys, cxs, cys, blend.SourceConstantAlpha / 255.0);
     return true;
   }
   double d0x, d0y, d1x, d1y;

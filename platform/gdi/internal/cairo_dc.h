@@ -256,6 +256,10 @@ class CairoDC final : public DeviceContext {
             win::DWORD rop, const DecodedDib* mask, int xm, int ym, win::DWORD rop_back);
   bool Blend(int x, int y, int cx, int cy, const DecodedDib& src, int xs, int ys, int cxs, int cys,
              win::BLENDFUNCTION blend);
+  // Paints a bitmap through cairo (rotated destinations, vector surfaces): the source
+  // rectangle (xs, ys, cxs, cys) onto the logical rectangle (x, y, cx, cy).
+  void PaintThroughCairo(const DecodedDib& src, bool with_alpha, int x, int y, int cx, int cy, int xs, int ys,
+                         int cxs, int cys, double alpha);
   std::optional<DecodedDib> SourceOf(const DeviceContext* src, int xs, int ys, int cxs, int cys,
                                      int* sx, int* sy) const;
 

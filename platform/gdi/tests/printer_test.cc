@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <algorithm>
 
 #include "platform/gdi/surfaces.h"
 #include "platform/testing/temp_root.h"
@@ -59,6 +60,8 @@ TEST(PrinterTest, PagesOfTwoSizesVectorTextAndBandedRasterOperations) {
   ASSERT_TRUE(dc.ok());
   (*dc)->SelectFont(Font{MakeLogFont("Arial", -40)});
   (*dc)->TextOutW(100, 100, u"Zelvora sheet");
+  Dib green = EncodeDib(1, 1, std::vector<std::uint32_t>{0x00FF00}, 24);
+  (*dc)->StretchDIBits(600, 400, 100, 100, 0, 0, 1, 1, green.ref(), win::SRCCOPY);
   auto pages = (*printer)->Close();
   ASSERT_TRUE(pages.ok());
   EXPECT_EQ(*pages, 2);
@@ -72,14 +75,23 @@ TEST(PrinterTest, PagesOfTwoSizesVectorTextAndBandedRasterOperations) {
   EXPECT_NE(RunCommand("pdftotext -f 2 -l 2 '" + pdf + "' - 2>&1").find("Zelvora sheet"), std::string::npos);
 
   const std::string base = (root.path() / "p").string();
-  RunCommand("pdftoppm -r 100 -f 1 -l 1 '" + pdf + "' '" + base + "' 2>&1");
-  std::string ppm;
+  RunCommand("pdftoppm -r 100 '" + pdf + "' '" + base + "' 2>&1");
+  std::vector<std::string> ppms;
   for (const auto& e : std::filesystem::directory_iterator(root.path())) {
-    if (e.path().extension() == ".ppm") ppm = e.path().string();
+    if (e.path().extension() == ".ppm") ppms.push_back(e.path().string());
   }
+  std::sort(ppms.begin(), ppms.end());
+  ASSERT_EQ(ppms.size(), 2u);
   int w = 0, h = 0;
   std::vector<unsigned char> rgb;
-  ASSERT_TRUE(ReadPpm(ppm, &w, &h, &rgb)) << ppm;
+  ASSERT_TRUE(ReadPpm(ppms[1], &w, &h, &rgb)) << ppms[1];
+  EXPECT_EQ(w, 1169);
+  {
+    size_t i = (size_t(450) * w + 650) * 3;
+    EXPECT_EQ(rgb[i], 0);
+    EXPECT_EQ(rgb[i + 1], 255);  // the bitmap on the vector page
+  }
+  ASSERT_TRUE(ReadPpm(ppms[0], &w, &h, &rgb)) << ppms[0];
   auto at = [&](int x, int y) {
     size_t i = (size_t(y) * w + x) * 3;
     return (unsigned(rgb[i]) << 16) | (unsigned(rgb[i + 1]) << 8) | rgb[i + 2];
