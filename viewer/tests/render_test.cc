@@ -223,6 +223,70 @@ TEST_F(RenderTest, TurnedPageOutsideItsBitmapIsReportedOnce) {
   EXPECT_EQ(reports, 1);
 }
 
+TEST_F(RenderTest, FixFontTable) {
+  auto bmp = Bitmap(10, 10);
+  gdi::DeviceContext& dc = bmp->dc();
+  struct Case {
+    const char* face;
+    win::BYTE charset;
+    win::LONG height, escapement;
+    FixFontMode mode;
+    bool changed;
+    const char* new_face;  // when changed
+    win::BYTE new_charset;
+    win::LONG new_height;
+  } cases[] = {
+      {"FixedSys", 0, 0, 0, FixFontMode::kPlain, true, "ＭＳ ゴシック", 0, -40},
+      {"System", 0, -20, 0, FixFontMode::kPlain, true, "ＭＳ ゴシック", 0, -20},
+      {"", 0, 0, 0, FixFontMode::kPlain, true, "ＭＳ ゴシック", 0, -40},
+      {"Arial", 0, -20, 0, FixFontMode::kPlain, false, "", 0, 0},
+      {"Arial", 0, -20, 900, FixFontMode::kPlain, true, "Arial", 0, -20},
+      {"Arial", 0, -20, 0, FixFontMode::kCharset, true, "Arial", 128, -20},
+      {"Batang", 129, -20, 0, FixFontMode::kCharset, true, "ＭＳ ゴシック", 128, -20},
+      {"Symbol", 2, -20, 0, FixFontMode::kCharset, false, "", 0, 0},
+  };
+  for (const Case& c : cases) {
+    win::LOGFONTW lf = gdi::MakeLogFont(c.face, c.height, 400, false, c.charset);
+    lf.lfEscapement = c.escapement;
+    const gdi::Font font{lf};
+    dc.SelectFont(font);
+    std::optional<win::LOGFONTW> made;
+    EXPECT_EQ(FixFont(dc, font, &made, 40, c.mode), c.changed) << c.face;
+    if (!c.changed) {
+      EXPECT_FALSE(made.has_value());
+      continue;
+    }
+    ASSERT_TRUE(made.has_value());
+    EXPECT_EQ(gdi::FaceName(made->lfFaceName[0] ? *made : lf), c.new_face) << c.face;
+    EXPECT_EQ(made->lfCharSet, c.new_charset) << c.face;
+    EXPECT_EQ(made->lfHeight, c.new_height) << c.face;
+    EXPECT_EQ(made->lfOrientation, c.escapement) << c.face;
+    EXPECT_EQ(gdi::FaceName(dc.GetCurrentFont().lf), c.new_face) << "selected";
+  }
+}
+
+TEST_F(RenderTest, ThinShapesNeverVanish) {
+  // A rectangle of no height, and a pattern blit of no height with a black brush, each at
+  // a tenth of the reference device.
+  Bytes page = RecordPage(false, [&](gdi::MetafileRecorder& r) {
+    r.Rectangle(100, 500, 2000, 500);
+    r.SelectBrush(gdi::Brush::Solid(0));
+    r.PatBlt(100, 1000, 2000, 0, win::PATCOPY);
+  });
+  CViewerDoc doc;
+  Add(doc, page);
+  auto bmp = Bitmap(248, 351);
+  const RECT r{0, 0, 248, 351};
+  doc.RenderPage(bmp->dc(), 96, 0, 0, &r);
+  RECT line = InkBox(*bmp, RECT{0, 40, 248, 60});
+  EXPECT_LE(line.left, 12);
+  EXPECT_GE(line.right, 190);
+  EXPECT_LE(line.bottom - line.top, 1);
+  RECT bar = InkBox(*bmp, RECT{0, 90, 248, 110}, 0xA0A0A0);
+  EXPECT_LE(bar.left, 12) << "the bar shows as a grey line";
+  EXPECT_GE(bar.right, 190);
+}
+
 class SheetTest : public RenderTest {
  protected:
   // A4 paper with 10 mm margins all round, pages moved 5 mm right and down.
