@@ -262,6 +262,7 @@ int CViewerDocBase::LoadDocument(std::span<const std::uint8_t> image, std::uint1
           break;
         }
         p->ApplyOrientation((a.rotated() ? 1u : 0u) | (a.landscape() ? 2u : 0u));
+        p->FillTrailer();
         pages_.push_back(std::move(p));
         SyncPageCount();
         break;
@@ -522,6 +523,33 @@ int CViewerDoc::LoadFromBuffer(std::span<const std::uint8_t> image, std::uint16_
   if (last < 0) return 0;
   expected_last_ = last;
   return 1;
+}
+
+SaveOutcome CViewerDoc::SaveAttachments(const std::string& folder,
+                                        const std::function<bool()>& stop_on_conflict) {
+  if (attachments_.empty()) return SaveOutcome::kNothingToSave;
+  namespace fs = std::filesystem;
+  for (const AttachmentFile& a : attachments_) {
+    auto target = paths::JoinInside(folder, SanitisedBaseName(a.name));
+    if (!target.ok()) return SaveOutcome::kStopped;
+    std::error_code ec;
+    bool copied = fs::copy_file(a.path, *target, fs::copy_options::none, ec);
+    while (!copied) {
+      if (!stop_on_conflict || stop_on_conflict()) return SaveOutcome::kStopped;
+      ec.clear();
+      copied = fs::copy_file(a.path, *target, fs::copy_options::overwrite_existing, ec);
+    }
+    // The copy keeps the attachment's last-write time, as the stored record gave it.
+    struct stat st;
+    if (::stat(a.path.c_str(), &st) == 0) {
+      struct timespec times[2];
+      times[0].tv_sec = 0;
+      times[0].tv_nsec = UTIME_OMIT;
+      times[1] = st.st_mtim;
+      ::utimensat(AT_FDCWD, target->c_str(), times, 0);
+    }
+  }
+  return SaveOutcome::kAllSaved;
 }
 
 }  // namespace zv::viewer

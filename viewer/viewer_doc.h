@@ -54,6 +54,9 @@ struct HeaderFooterTexts {
   std::string left, centre, right;
 };
 
+// What SaveAttachments did.
+enum class SaveOutcome { kAllSaved, kStopped, kNothingToSave };
+
 // The messages the document reports through its failure callback.
 inline constexpr const char* kRotationFailedMessage = "印字データの回転に失敗しました。";
 
@@ -241,6 +244,15 @@ class CViewerDoc : public CViewerDocBase {
   // Takes an image and the page count; resets the views and loads at twice the display
   // resolution. Gives 1, 0 on failure.
   virtual int LoadFromBuffer(std::span<const std::uint8_t> image, std::uint16_t page_count);
+
+  // Takes a folder and the question asked when a file of an attachment's name is there
+  // already or cannot be written ("中断しますか。": true stops); copies each attachment
+  // into the folder under its own plain name, refusing to overwrite until the question was
+  // answered false. Gives kAllSaved when every copy was made (the caller then says so),
+  // kStopped when the question stopped it or the folder cannot hold the name, and
+  // kNothingToSave without attachments.
+  SaveOutcome SaveAttachments(const std::string& folder,
+                              const std::function<bool()>& stop_on_conflict);
 
   // The notification window's procedure: takes a posted notice and passes it on to the
   // views (progress), sending ready once the pages a view waits for are there.

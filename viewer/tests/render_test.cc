@@ -287,6 +287,16 @@ TEST_F(RenderTest, ThinShapesNeverVanish) {
   EXPECT_GE(bar.right, 190);
 }
 
+TEST(TurnPixelsTest, EveryPixelLandsInsideTheTurnedImage) {
+  // 3 x 2 upright: 0 1 2 / 3 4 5.
+  const std::vector<std::uint32_t> up = {0, 1, 2, 3, 4, 5};
+  EXPECT_EQ(TurnPixels(up, 3, 2, kTurnClockwise), (std::vector<std::uint32_t>{3, 0, 4, 1, 5, 2}));
+  EXPECT_EQ(TurnPixels(up, 3, 2, kTurnCounterClockwise),
+            (std::vector<std::uint32_t>{2, 5, 1, 4, 0, 3}));
+  // Too few pixels for the size: a white image, nothing read past the input.
+  EXPECT_EQ(TurnPixels({1, 2}, 3, 2, kTurnClockwise), std::vector<std::uint32_t>(6, 0xFFFFFF));
+}
+
 class SheetTest : public RenderTest {
  protected:
   // A4 paper with 10 mm margins all round, pages moved 5 mm right and down.

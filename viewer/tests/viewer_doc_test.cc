@@ -283,6 +283,37 @@ TEST_F(ViewerDocTest, AttachmentsStayInsideTheDocumentsFolder) {
   EXPECT_FALSE(fs::exists(folder)) << "the attachment folder goes with the document";
 }
 
+TEST_F(ViewerDocTest, SaveAttachmentsAsksBeforeOverwriting) {
+  jobdoc::DocumentImage d = testing::MakeDocument(1);
+  d.attachments.push_back(jobdoc::Attachment{{}, "one.txt", Bytes{'1'}});
+  d.attachments.push_back(jobdoc::Attachment{{}, "sub\\two.txt", Bytes{'2'}});
+  CViewerDoc doc;
+  ASSERT_EQ(doc.LoadFromBuffer(testing::ImageOf(d), 1), 1);
+  const fs::path out = root_.path() / "out";
+  fs::create_directories(out);
+  auto read = [](const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  int asked = 0;
+  EXPECT_EQ(doc.SaveAttachments(out.string(), [&] { ++asked; return true; }), SaveOutcome::kAllSaved);
+  EXPECT_EQ(asked, 0);
+  EXPECT_EQ(read(out / "two.txt"), "2");
+  // Both names exist now: "stop" at the first conflict leaves the second file alone.
+  std::ofstream(out / "one.txt") << "old";
+  std::ofstream(out / "two.txt") << "old";
+  EXPECT_EQ(doc.SaveAttachments(out.string(), [&] { ++asked; return true; }), SaveOutcome::kStopped);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(read(out / "one.txt"), "old");
+  // "Go on" overwrites each.
+  EXPECT_EQ(doc.SaveAttachments(out.string(), [&] { ++asked; return false; }), SaveOutcome::kAllSaved);
+  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(read(out / "one.txt"), "1");
+  EXPECT_EQ(read(out / "two.txt"), "2");
+  CViewerDoc empty;
+  EXPECT_EQ(empty.SaveAttachments(out.string(), nullptr), SaveOutcome::kNothingToSave);
+}
+
 TEST_F(ViewerDocTest, ProgressNoticesReachAttachedViews) {
   CViewerDoc doc;
   Recorder early;
