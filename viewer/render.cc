@@ -63,7 +63,7 @@ std::vector<std::string_view> Cp932Chars(std::string_view text) {
 // The hook that plays a page's records onto the device context with the repairs.
 class PageHook {
  public:
-  explicit PageHook(CViewerDocBase& doc) : doc_(doc), state_(doc.draw_state()) {}
+  explicit PageHook(CViewerDocBase& doc) : state_(doc.draw_state()) {}
 
   Status operator()(gdi::Player& player, const emf::Record& rec) {
     switch (rec.type) {
@@ -311,7 +311,6 @@ class PageHook {
     return dx;
   }
 
-  CViewerDocBase& doc_;
   CViewerDocBase::DrawState& state_;
 };
 

@@ -197,15 +197,18 @@ Status CViewerDocBase::WriteAttachment(std::string_view stored_name, win::FILETI
     }
     done += std::size_t(n);
   }
-  const std::int64_t nanos = win::UnixNanosFromFileTime(time);
+  // The record's last-write time (100 ns ticks since 1601); a time before 1970 leaves the
+  // file's own time.
+  const std::uint64_t ticks = (std::uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = time_t(nanos / 1000000000);
-  times[1].tv_nsec = long(nanos % 1000000000);
-  if (times[1].tv_nsec < 0) {
-    times[1].tv_nsec += 1000000000;
-    times[1].tv_sec -= 1;
+  times[1].tv_sec = 0;
+  times[1].tv_nsec = UTIME_OMIT;
+  if (ticks >= win::kFileTimeUnixEpoch) {
+    const std::uint64_t since = ticks - win::kFileTimeUnixEpoch;
+    times[1].tv_sec = time_t(since / 10000000u);
+    times[1].tv_nsec = long(since % 10000000u) * 100;
   }
   ::futimens(fd, times);
   ::close(fd);
