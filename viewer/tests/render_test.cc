@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 
 #include "jobdoc/private_records.h"
+#include "platform/gdi/emf/reader.h"
+#include "platform/gdi/emf/records.h"
 #include "platform/gdi/recorder/recorder.h"
 #include "platform/gdi/surfaces.h"
 #include "platform/testing/temp_root.h"
@@ -375,6 +378,48 @@ TEST_F(SheetTest, HeaderRoomAndDottedFrameFollowTheNumberingRule) {
       EXPECT_LE(first_ink, 23) << "rule " << c.rule;
     }
   }
+}
+
+TEST_F(SheetTest, HeaderAndFooterNumberTheSheets) {
+  // The third sheet of a 10-page document shown two pages per sheet, drawn onto a recorder
+  // so the texts and their places can be read back.
+  CViewerDoc doc;
+  SetUpDoc(doc, 10);
+  doc.SetHeaderFooter(0, "", "<ページ>/<総ページ>", "", 1);
+  doc.SetHeaderFooter(1, "L", "", "F<ページ>", 1);
+  auto reference = Bitmap(10, 10);
+  gdi::MetafileRecorder::Options o;
+  o.device = win::SIZEL{420, 594};
+  o.millimeters = win::SIZEL{210, 297};
+  o.reference = &reference->dc();
+  gdi::MetafileRecorder rec(o);
+  const RECT target{0, 0, 420, 594};
+  const SheetLayout layout{2, 1, 0, 1, 2, 1};
+  doc.DrawSheetPages(rec, 96, 0, 4, &target, &layout);
+  auto bytes = rec.Close();
+  ASSERT_TRUE(bytes.ok());
+  auto mf = emf::Metafile::Parse(*bytes);
+  ASSERT_TRUE(mf.ok());
+  std::map<std::u16string, win::POINTL> texts;
+  ASSERT_TRUE(emf::ForEachRecord(*mf, [&](const emf::Record& r) {
+                if (r.type == win::EMR_EXTTEXTOUTW) {
+                  auto t = emf::ReadText(r);
+                  if (t.ok()) texts[t->Utf16()] = t->reference;
+                }
+                return Status::Ok();
+              }).ok());
+  // Printable area (20, 20) to (399, 573).
+  ASSERT_TRUE(texts.count(u"3/5"));
+  ASSERT_TRUE(texts.count(u"F3"));
+  ASSERT_TRUE(texts.count(u"L"));
+  int hh = 0, fh = 0;
+  doc.GetSheetTextHeights(&hh, &fh, nullptr);
+  EXPECT_EQ(texts[u"3/5"].y, 20);
+  EXPECT_NEAR(texts[u"3/5"].x, 20 + (399 - 20) / 2 - 10, 12);
+  EXPECT_EQ(texts[u"L"].x, 20);
+  EXPECT_EQ(texts[u"L"].y, 573 - fh);
+  EXPECT_GT(texts[u"F3"].x, 399 - 30);
+  EXPECT_EQ(texts[u"F3"].y, 573 - fh);
 }
 
 TEST_F(SheetTest, ZeroSizesDrawNothingAndNeverFault) {
