@@ -225,121 +225,82 @@ bool CZvmDatbase::Lookup(const std::string& operation, const std::string& sql, c
   return false;
 }
 
-bool CZvmDatbase::GetUserInfo(const std::string& account, UserRecord* out, bool* found) {
-  *out = UserRecord();
+template <typename Record>
+bool CZvmDatbase::FirstRow(const std::string& operation, const std::string& sql,
+                           const std::vector<odbc::Value>& params, Record (*read)(const odbc::Rows&), Record* out,
+                           bool* found) {
   *found = false;
   std::unique_ptr<odbc::Rows> rows;
   bool empty = true;
-  if (!Lookup("GetUserInfo", "SELECT * FROM Main WHERE LOWER(Account)=LOWER(?) AND Used=?",
-              {account, int64_t{1}}, &rows, &empty))
-    return false;
+  if (!Lookup(operation, sql, params, &rows, &empty)) return false;
   if (!empty) {
-    *out = ReadUser(*rows);
+    *out = read(*rows);
     *found = true;
   }
   return true;
 }
 
-bool CZvmDatbase::GetUserInfo(std::vector<UserRecord>* out, int32_t uid_filter, int32_t used_filter) {
+template <typename Record>
+bool CZvmDatbase::AllRows(const std::string& operation, const std::string& table, const char* id_column,
+                          int32_t id_filter, int32_t used_filter, Record (*read)(const odbc::Rows&),
+                          std::vector<Record>* out) {
   out->clear();
   std::string cond;
   std::vector<odbc::Value> params;
-  if (uid_filter > 0) {
-    cond = "UID=?";
-    params.emplace_back(int64_t{uid_filter});
+  if (id_filter > 0) {
+    cond = std::string(id_column) + "=?";
+    params.emplace_back(int64_t{id_filter});
   }
   if (used_filter >= 0) {
     cond += cond.empty() ? "Used=?" : " AND Used=?";
     params.emplace_back(int64_t{used_filter});
   }
-  std::string sql = "SELECT * FROM Main" + (cond.empty() ? "" : " WHERE " + cond) + " ORDER BY UID";
+  std::string sql = "SELECT * FROM " + table + (cond.empty() ? "" : " WHERE " + cond) + " ORDER BY " + id_column;
   std::unique_ptr<odbc::Rows> rows;
   bool empty = true;
-  if (!Lookup("GetUserInfo", sql, params, &rows, &empty)) return false;
+  if (!Lookup(operation, sql, params, &rows, &empty)) return false;
   for (bool more = !empty; more;) {
-    out->push_back(ReadUser(*rows));
+    out->push_back(read(*rows));
     auto next = rows->Next();
     if (!next.ok()) {
-      ReportDbError("GetUserInfo", nullptr, &conn_->Diagnostics(), 0);
+      ReportDbError(operation, nullptr, &conn_->Diagnostics(), 0);
       conn_.reset();
       return false;
     }
     more = *next;
   }
   return true;
+}
+
+bool CZvmDatbase::GetUserInfo(const std::string& account, UserRecord* out, bool* found) {
+  *out = UserRecord();
+  return FirstRow("GetUserInfo", "SELECT * FROM Main WHERE LOWER(Account)=LOWER(?) AND Used=?",
+                  {account, int64_t{1}}, &ReadUser, out, found);
+}
+
+bool CZvmDatbase::GetUserInfo(std::vector<UserRecord>* out, int32_t uid_filter, int32_t used_filter) {
+  return AllRows("GetUserInfo", "Main", "UID", uid_filter, used_filter, &ReadUser, out);
 }
 
 bool CZvmDatbase::GetGroupInfo(int32_t gid, GroupRecord* out, bool* found) {
   *out = GroupRecord();
-  *found = false;
-  std::unique_ptr<odbc::Rows> rows;
-  bool empty = true;
-  if (!Lookup("GetGroupInfo", "SELECT * FROM Groups WHERE GID=? AND Used=?", {int64_t{gid}, int64_t{1}}, &rows,
-              &empty))
-    return false;
-  if (!empty) {
-    *out = ReadGroup(*rows);
-    *found = true;
-  }
-  return true;
+  return FirstRow("GetGroupInfo", "SELECT * FROM Groups WHERE GID=? AND Used=?", {int64_t{gid}, int64_t{1}},
+                  &ReadGroup, out, found);
 }
 
 bool CZvmDatbase::GetGroupInfo(std::vector<GroupRecord>* out, int32_t gid_filter, int32_t used_filter) {
-  out->clear();
-  std::string cond;
-  std::vector<odbc::Value> params;
-  if (gid_filter > 0) {
-    cond = "GID=?";
-    params.emplace_back(int64_t{gid_filter});
-  }
-  if (used_filter >= 0) {
-    cond += cond.empty() ? "Used=?" : " AND Used=?";
-    params.emplace_back(int64_t{used_filter});
-  }
-  std::string sql = "SELECT * FROM Groups" + (cond.empty() ? "" : " WHERE " + cond) + " ORDER BY GID";
-  std::unique_ptr<odbc::Rows> rows;
-  bool empty = true;
-  if (!Lookup("GetGroupInfo", sql, params, &rows, &empty)) return false;
-  for (bool more = !empty; more;) {
-    out->push_back(ReadGroup(*rows));
-    auto next = rows->Next();
-    if (!next.ok()) {
-      ReportDbError("GetGroupInfo", nullptr, &conn_->Diagnostics(), 0);
-      conn_.reset();
-      return false;
-    }
-    more = *next;
-  }
-  return true;
+  return AllRows("GetGroupInfo", "Groups", "GID", gid_filter, used_filter, &ReadGroup, out);
 }
 
 bool CZvmDatbase::GetPrinterInfo(const std::string& printer_name, PrinterRecord* out, bool* found) {
   *out = PrinterRecord();
-  *found = false;
-  std::unique_ptr<odbc::Rows> rows;
-  bool empty = true;
-  if (!Lookup("GetPrinterInfo", "SELECT * FROM Printers WHERE LOWER(PrinterName)=LOWER(?) AND Used=?",
-              {printer_name, int64_t{1}}, &rows, &empty))
-    return false;
-  if (!empty) {
-    *out = ReadPrinter(*rows);
-    *found = true;
-  }
-  return true;
+  return FirstRow("GetPrinterInfo", "SELECT * FROM Printers WHERE LOWER(PrinterName)=LOWER(?) AND Used=?",
+                  {printer_name, int64_t{1}}, &ReadPrinter, out, found);
 }
 
 bool CZvmDatbase::GetPrinterInfo(int32_t pid, PrinterRecord* out, bool* found) {
-  *found = false;
-  std::unique_ptr<odbc::Rows> rows;
-  bool empty = true;
-  if (!Lookup("GetPrinterInfo", "SELECT * FROM Printers WHERE PID=? AND Used=?", {int64_t{pid}, int64_t{1}}, &rows,
-              &empty))
-    return false;
-  if (!empty) {
-    *out = ReadPrinter(*rows);
-    *found = true;
-  }
-  return true;
+  return FirstRow("GetPrinterInfo", "SELECT * FROM Printers WHERE PID=? AND Used=?", {int64_t{pid}, int64_t{1}},
+                  &ReadPrinter, out, found);
 }
 
 bool CZvmDatbase::SumPages(const std::string& sql, const std::vector<odbc::Value>& params, int64_t* pages) {
@@ -456,14 +417,7 @@ bool CZvmDatbase::DupCheckPrintLog(int32_t uid, const std::string& spool_name, c
   }
   std::string sql = "SELECT * FROM PrintLog WHERE (UID=? AND LOWER(SpoolName)=LOWER(?) AND " + when +
                     ") ORDER BY ID DESC";
-  std::unique_ptr<odbc::Rows> rows;
-  bool empty = true;
-  if (!Lookup("DupCheckPrintLog", sql, params, &rows, &empty)) return false;
-  if (!empty) {
-    *out = ReadPrintLog(*rows);
-    *found = true;
-  }
-  return true;
+  return FirstRow("DupCheckPrintLog", sql, params, &ReadPrintLog, out, found);
 }
 
 bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,

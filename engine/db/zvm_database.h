@@ -152,6 +152,14 @@ class CZvmDatbase {
                         const DateTimeValue& end, PrintLogRecord* out, bool* found);
 
  private:
+  // Reads the first row of a query into *out (left as it is when there is none).
+  template <typename Record>
+  bool FirstRow(const std::string& operation, const std::string& sql, const std::vector<odbc::Value>& params,
+                Record (*read)(const odbc::Rows&), Record* out, bool* found);
+  // Reads every row of `table` filtered by id and Used, ordered by the id column.
+  template <typename Record>
+  bool AllRows(const std::string& operation, const std::string& table, const char* id_column, int32_t id_filter,
+               int32_t used_filter, Record (*read)(const odbc::Rows&), std::vector<Record>* out);
   bool Lookup(const std::string& operation, const std::string& sql, const std::vector<odbc::Value>& params,
               std::unique_ptr<odbc::Rows>* rows, bool* empty);
   std::string dsn_;
