@@ -86,9 +86,11 @@ int PagesPerSheet(int mode) {
   }
 }
 
+int PagesPerSide(int mode) { return mode == kModeHalves ? 2 : PagesPerSheet(mode); }
+
 int LabelTotal(int pages, int mode) {
   if (pages <= 0) return 0;
-  const int n = PagesPerSheet(mode);
+  const int n = PagesPerSide(mode);
   return (pages + n - 1) / n;
 }
 

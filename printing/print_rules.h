@@ -39,8 +39,12 @@ int LayoutModeFromRequest(int thumbnail_count, int orientation);
 // 4 for modes 4 and 8, 8 for modes 12 and 13, 1 for every other mode (mode 3 included).
 int PagesPerSheet(int mode);
 
+// Takes a layout mode; gives the pages one side really holds: as PagesPerSheet, but 2 for the
+// halves of mode 3.
+int PagesPerSide(int mode);
+
 // Takes the number of pages of a run and the layout mode; gives the number of sheet sides the
-// run prints on (pages / pages per sheet, rounded up; 0 for no pages).
+// run prints on (pages / pages per side, rounded up; 0 for no pages).
 int LabelTotal(int pages, int mode);
 
 // The facts of one document page that the device-mode rules read.

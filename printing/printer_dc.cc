@@ -78,6 +78,7 @@ Status PrinterDC::StartDoc(const std::string& document_name) {
   if (!job.ok()) return job.status();
   job_ = std::move(*job);
   job_id_ = job_->id();
+  page_error_ = Status::Ok();
   submitted_ = job_->submitted();
   pages_ = 0;
   // One resolution for every sheet: the surface renders at a single resolution.
@@ -105,7 +106,10 @@ Result<gdi::DeviceContext*> PrinterDC::StartPage() {
   if (!job_) return Status::InvalidArgument("StartPage without a document");
   if (page_dc_) return Status::InvalidArgument("StartPage inside a page");
   auto dc = surface_->StartPage(geometry_);
-  if (!dc.ok()) return dc.status();
+  if (!dc.ok()) {
+    if (page_error_.ok()) page_error_ = dc.status();
+    return dc.status();
+  }
   page_dc_ = *dc;
   // The printer's device pixels start at the printable area's top-left corner, and nothing
   // prints outside that area.
@@ -119,13 +123,15 @@ Result<gdi::DeviceContext*> PrinterDC::StartPage() {
 Status PrinterDC::EndPage() {
   if (!page_dc_) return Status::InvalidArgument("EndPage without a page");
   page_dc_ = nullptr;
-  return surface_->EndPage();
+  Status s = surface_->EndPage();
+  if (!s.ok() && page_error_.ok()) page_error_ = s;
+  return s;
 }
 
 Status PrinterDC::EndDoc() {
   if (!job_) return Status::InvalidArgument("EndDoc without a document");
-  Status result;
-  if (page_dc_) result = EndPage();
+  if (page_dc_) EndPage();
+  Status result = page_error_;
   int pages = 0;
   if (result.ok()) {
     auto closed = surface_->Close();

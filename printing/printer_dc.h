@@ -86,6 +86,8 @@ class PrinterDC : public PrinterDevice {
   const win::SYSTEMTIME& submitted() const { return submitted_; }
   // Sides started since StartDoc.
   int pages() const { return pages_; }
+  // The first failure of a page call since StartDoc (OK when none); EndDoc gives it back.
+  const Status& page_error() const { return page_error_; }
 
  private:
   PrinterDC() = default;
@@ -104,6 +106,7 @@ class PrinterDC : public PrinterDevice {
   gdi::DeviceContext* page_dc_ = nullptr;
   int pages_ = 0;
   int doc_dpi_ = 0;
+  Status page_error_;
   std::uint32_t job_id_ = 0;
   win::SYSTEMTIME submitted_{};
 };

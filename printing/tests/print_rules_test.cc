@@ -17,7 +17,7 @@ TEST(PrintRules, LayoutModes) {
     EXPECT_EQ(LayoutModeFromRequest(c.thumbs, c.orientation), c.mode) << c.thumbs << "/" << c.orientation;
   }
   struct Total { int pages, mode, sides; } totals[] = {
-      {5, 0, 5}, {5, 2, 3}, {5, 3, 5}, {5, 4, 2}, {8, 8, 2}, {9, 12, 2}, {8, 13, 1}, {0, 4, 0}};
+      {5, 0, 5}, {5, 2, 3}, {5, 3, 3}, {5, 4, 2}, {8, 8, 2}, {9, 12, 2}, {8, 13, 1}, {0, 4, 0}};
   for (const auto& c : totals) EXPECT_EQ(LabelTotal(c.pages, c.mode), c.sides) << c.pages << "/" << c.mode;
 }
 

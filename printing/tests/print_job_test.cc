@@ -1,0 +1,256 @@
+#include "printing/print_job.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "platform/spool/folder_spooler.h"
+#include "platform/testing/temp_root.h"
+#include "printing/print_locally.h"
+#include "printing/tests/fixtures.h"
+
+namespace zv::printing {
+namespace {
+
+using testing::BoxDocument;
+using testing::PageColour;
+using testing::RasterPdfSurfaces;
+
+std::string Run(const std::string& cmd) {
+  std::string out;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  ::pclose(p);
+  return out;
+}
+
+// "W x H" of each page of a PDF, in points, as pdfinfo gives them.
+std::vector<std::string> PageSizes(const std::string& pdf) {
+  std::vector<std::string> sizes;
+  std::istringstream in(Run("pdfinfo -f 1 -l 999 '" + pdf + "' 2>/dev/null"));
+  for (std::string line; std::getline(in, line);) {
+    auto at = line.find(" size:");
+    if (line.rfind("Page", 0) != 0 || at == std::string::npos) continue;
+    std::istringstream v(line.substr(at + 6));
+    double w = 0, h = 0;
+    std::string x;
+    v >> w >> x >> h;
+    sizes.push_back(std::to_string(int(w + 0.5)) + "x" + std::to_string(int(h + 0.5)));
+  }
+  return sizes;
+}
+
+// The colour of a pixel of a page rendered at 72 dpi (0xRRGGBB), -1 when it cannot be read.
+long PixelAt(const std::string& pdf, int page, int x, int y) {
+  const std::string ppm = Run("pdftoppm -r 72 -f " + std::to_string(page) + " -l " +
+                              std::to_string(page) + " -x " + std::to_string(x) + " -y " +
+                              std::to_string(y) + " -W 1 -H 1 '" + pdf + "' 2>/dev/null");
+  // "P6\n1 1\n255\n" then three bytes.
+  if (ppm.size() < 3 || ppm.rfind("P6", 0) != 0) return -1;
+  const auto* b = reinterpret_cast<const unsigned char*>(ppm.data() + ppm.size() - 3);
+  return (long(b[0]) << 16) | (long(b[1]) << 8) | b[2];
+}
+
+bool Near(long a, std::uint32_t b) {
+  if (a < 0) return false;
+  for (int shift : {0, 8, 16}) {
+    if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > 24) return false;
+  }
+  return true;
+}
+
+class PrintJobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    spool::FolderPrinter p = spool::StandardFolderPrinter("Office");
+    p.caps.resolutions = {{72, 72}};
+    p.caps.default_resolution = {72, 72};
+    p.caps.default_duplex = win::DMDUP_VERTICAL;
+    ASSERT_TRUE(spooler.AddPrinter(p).ok());
+  }
+
+  PrintJobSpec Spec(int mode) {
+    PrintJobSpec spec;
+    spec.printer = "Office";
+    spec.document_name = "report";
+    spec.layout_mode = mode;
+    return spec;
+  }
+
+  spool::JobInfo Job(std::uint32_t id) {
+    auto job = spooler.GetJob("Office", id);
+    EXPECT_TRUE(job.ok()) << job.status().ToString();
+    return job.ok() ? *job : spool::JobInfo{};
+  }
+
+  std::string Pdf(std::uint32_t id) {
+    auto path = spooler.JobDocumentPath("Office", id);
+    EXPECT_TRUE(path.ok()) << path.status().ToString();
+    return path.ok() ? path->string() : std::string();
+  }
+
+  zv::testing::TempRoot root;
+  spool::FolderSpooler spooler;
+};
+
+TEST_F(PrintJobTest, FourUpSheetsLandInThePdf) {
+  BoxDocument doc(6);
+  auto out = RunPrintJob(spooler, doc, Spec(kModeFourByColumn), RasterPdfSurfaces(), nullptr);
+  ASSERT_EQ(out.code, kPrintOk) << out.detail;
+  EXPECT_EQ(out.sides, 2);
+  EXPECT_EQ(doc.run_.label_total, 2);
+  EXPECT_EQ(doc.run_.first_page, 1);
+  EXPECT_EQ(doc.run_.numbering_base, 0);
+  const auto job = Job(out.job_id);
+  EXPECT_EQ(job.document, "report");
+  EXPECT_EQ(job.total_pages, 2u);
+  EXPECT_EQ(job.options.duplex, win::DMDUP_VERTICAL);
+  const std::string pdf = Pdf(out.job_id);
+  EXPECT_EQ(PageSizes(pdf), (std::vector<std::string>{"595x841", "595x841"}));
+  // A4 at 72 dpi (sizes truncated to whole pixels): the cells of 4-up in the printable area.
+  const auto g = spool::GeometryFor(job.options);
+  const auto plan = PlanSide(kModeFourByColumn, g, {}, 0, 0, 0, 4);
+  for (int i = 0; i < 4; ++i) {
+    const auto& r = plan.cells[i].rect;
+    const int x = g.offset_x + (r.left + r.right) / 2, y = g.offset_y + (r.top + r.bottom) / 2;
+    EXPECT_TRUE(Near(PixelAt(pdf, 1, x, y), PageColour(i))) << "page " << i;
+  }
+  // Nothing is drawn in the unprintable margin.
+  EXPECT_TRUE(Near(PixelAt(pdf, 1, 3, 3), 0xFFFFFF));
+  EXPECT_TRUE(Near(PixelAt(pdf, 2, g.offset_x + plan.cells[1].rect.left + 20,
+                           g.offset_y + plan.cells[1].rect.top + 20), PageColour(5)));
+}
+
+TEST_F(PrintJobTest, CopiesAndCollation) {
+  BoxDocument doc(2);
+  auto spec = Spec(kModeOneUp);
+  spec.copies = 3;
+  spec.collate = true;
+  auto collated = RunPrintJob(spooler, doc, spec, RasterPdfSurfaces(), nullptr);
+  ASSERT_EQ(collated.code, kPrintOk) << collated.detail;
+  EXPECT_EQ(collated.passes, 3);
+  EXPECT_EQ(Job(collated.job_id).options.copies, 1);
+  EXPECT_EQ(PageSizes(Pdf(collated.job_id)).size(), 6u);
+  EXPECT_TRUE(Near(PixelAt(Pdf(collated.job_id), 3, 300, 400), PageColour(0)));
+
+  spec.collate = false;
+  auto plain = RunPrintJob(spooler, doc, spec, RasterPdfSurfaces(), nullptr);
+  ASSERT_EQ(plain.code, kPrintOk) << plain.detail;
+  EXPECT_EQ(plain.passes, 1);
+  EXPECT_EQ(Job(plain.job_id).options.copies, 3);
+  EXPECT_EQ(PageSizes(Pdf(plain.job_id)).size(), 2u);
+}
+
+TEST_F(PrintJobTest, EachPageKeepsItsOwnPaperAndOrientation) {
+  BoxDocument doc(4);
+  doc.pages_[1] = PageFacts{9, true, false, 2970, 2100};   // A4 landscape
+  doc.pages_[2] = PageFacts{8, false, false, 4200, 2970};  // A3 portrait
+  auto spec = Spec(kModeOneUp);
+  spec.copies = 2;
+  spec.collate = true;
+  auto out = RunPrintJob(spooler, doc, spec, RasterPdfSurfaces(), nullptr);
+  ASSERT_EQ(out.code, kPrintOk) << out.detail;
+  const std::vector<std::string> pass{"595x841", "841x595", "841x1190", "595x841"};
+  std::vector<std::string> both = pass;
+  both.insert(both.end(), pass.begin(), pass.end());
+  EXPECT_EQ(PageSizes(Pdf(out.job_id)), both);
+
+  // A chosen paper puts every page on it.
+  spec.chosen_paper = 8;
+  spec.copies = 1;
+  auto chosen = RunPrintJob(spooler, doc, spec, RasterPdfSurfaces(), nullptr);
+  ASSERT_EQ(chosen.code, kPrintOk) << chosen.detail;
+  EXPECT_EQ(PageSizes(Pdf(chosen.job_id)),
+            (std::vector<std::string>{"841x1190", "841x1190", "841x1190", "841x1190"}));
+}
+
+TEST_F(PrintJobTest, TwoUpTurnsTheSheetAndItsBindingEdge) {
+  BoxDocument doc(5);
+  auto out = RunPrintJob(spooler, doc, Spec(kModeTwoUp), RasterPdfSurfaces(), nullptr);
+  ASSERT_EQ(out.code, kPrintOk) << out.detail;
+  EXPECT_EQ(out.sides, 3);
+  const auto job = Job(out.job_id);
+  EXPECT_EQ(job.options.orientation, win::DMORIENT_LANDSCAPE);
+  EXPECT_EQ(job.options.duplex, win::DMDUP_HORIZONTAL);
+  EXPECT_EQ(PageSizes(Pdf(out.job_id)), (std::vector<std::string>{"841x595", "841x595", "841x595"}));
+
+  // Two pages fit on one side: simplex.
+  auto spec = Spec(kModeTwoUp);
+  spec.page_range = true;
+  spec.first_page = 2;
+  spec.last_page = 3;
+  auto short_run = RunPrintJob(spooler, doc, spec, RasterPdfSurfaces(), nullptr);
+  ASSERT_EQ(short_run.code, kPrintOk) << short_run.detail;
+  EXPECT_EQ(Job(short_run.job_id).options.duplex, win::DMDUP_SIMPLEX);
+  EXPECT_EQ(doc.run_.first_page, 2);
+  EXPECT_EQ(doc.run_.numbering_base, 1);
+}
+
+TEST_F(PrintJobTest, FailuresGiveCodeSix) {
+  BoxDocument doc(3);
+  class Host : public LocalPrintHost {
+   public:
+    void SetResultMessage(int code, const std::vector<std::string>& lines) override {
+      codes.push_back(code);
+      last = lines;
+    }
+    std::vector<int> codes;
+    std::vector<std::string> last;
+  } host;
+
+  LocalPrintSettings settings;
+  settings.printer = "Nowhere";
+  auto unknown = PrintDocumentLocally(doc, settings, spooler, RasterPdfSurfaces(), &host);
+  EXPECT_EQ(unknown.code, kPrintFailed);
+  EXPECT_EQ(host.last, (std::vector<std::string>{kPrinterNotSelectableMessage, "Nowhere"}));
+
+  // A range outside the document prints nothing and fails.
+  settings.printer = "Office";
+  settings.all_pages = false;
+  settings.first_page = 5;
+  settings.last_page = 9;
+  EXPECT_EQ(PrintDocumentLocally(doc, settings, spooler, RasterPdfSurfaces(), &host).code, kPrintFailed);
+
+  // A surface that cannot be made: the job is removed, not submitted.
+  auto broken = [](const std::string&, int) -> Result<std::unique_ptr<SheetSurface>> {
+    return Status::IOError("disk full");
+  };
+  auto no_surface = RunPrintJob(spooler, doc, Spec(kModeOneUp), broken, nullptr);
+  EXPECT_EQ(no_surface.code, kPrintFailed);
+  EXPECT_EQ(no_surface.lines, (std::vector<std::string>{kPrintFailedMessage, "Office"}));
+  ASSERT_NE(no_surface.job_id, 0u);
+  EXPECT_EQ(Job(no_surface.job_id).state, spool::JobState::kDeleted);
+
+  // A printer that takes no jobs.
+  auto desc = spooler.ReadPrinter("Office");
+  ASSERT_TRUE(desc.ok());
+  desc->info.accepting = false;
+  ASSERT_TRUE(spooler.AddPrinter(*desc).ok());
+  auto refused = RunPrintJob(spooler, doc, Spec(kModeOneUp), RasterPdfSurfaces(), nullptr);
+  EXPECT_EQ(refused.code, kPrintFailed);
+  EXPECT_EQ(refused.job_id, 0u);
+  EXPECT_EQ(host.codes, (std::vector<int>{kPrintFailed, kPrintFailed}));
+}
+
+TEST_F(PrintJobTest, ARangeIsCutToTheDocument) {
+  BoxDocument doc(3);
+  auto spec = Spec(kModeOneUp);
+  spec.page_range = true;
+  spec.first_page = 2;
+  spec.last_page = 70;
+  auto out = RunPrintJob(spooler, doc, spec, RasterPdfSurfaces(), nullptr);
+  ASSERT_EQ(out.code, kPrintOk) << out.detail;
+  EXPECT_EQ(out.from, 2);
+  EXPECT_EQ(out.to, 3);
+  EXPECT_EQ(PageSizes(Pdf(out.job_id)).size(), 2u);
+  std::vector<int> drawn;
+  for (const auto& d : doc.drawn) drawn.push_back(d.index);
+  EXPECT_EQ(drawn, (std::vector<int>{1, 2}));
+}
+
+}  // namespace
+}  // namespace zv::printing
