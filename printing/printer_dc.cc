@@ -9,6 +9,7 @@
 #include "platform/base/root.h"
 #include "platform/fs/files.h"
 #include "platform/gdi/dc.h"
+#include "platform/gdi/surfaces.h"
 
 namespace zv::printing {
 
@@ -23,7 +24,28 @@ Result<std::string> SheetFilePath(std::uint32_t job_id) {
          std::to_string(counter.fetch_add(1)) + ".pdf";
 }
 
+class GdiSheetSurface : public SheetSurface {
+ public:
+  explicit GdiSheetSurface(std::unique_ptr<gdi::PrinterSurface> s) : s_(std::move(s)) {}
+  Result<gdi::DeviceContext*> StartPage(const spool::PageGeometry& g) override {
+    return s_->StartPage(g.physical_width, g.physical_height);
+  }
+  Status EndPage() override { return s_->EndPage(); }
+  Result<int> Close() override { return s_->Close(); }
+
+ private:
+  std::unique_ptr<gdi::PrinterSurface> s_;
+};
+
 }  // namespace
+
+SheetSurfaceFactory PrinterSurfaces() {
+  return [](const std::string& pdf_path, int dpi) -> Result<std::unique_ptr<SheetSurface>> {
+    auto s = gdi::PrinterSurface::Create(pdf_path, dpi);
+    if (!s.ok()) return s.status();
+    return std::unique_ptr<SheetSurface>(new GdiSheetSurface(std::move(*s)));
+  };
+}
 
 Result<std::unique_ptr<PrinterDC>> PrinterDC::Create(spool::Spooler& spooler,
                                                      const std::string& printer,

@@ -50,6 +50,10 @@ class SheetSurface {
 using SheetSurfaceFactory =
     std::function<Result<std::unique_ptr<SheetSurface>>(const std::string& pdf_path, int dpi)>;
 
+// The sheet surfaces of the drawing layer: each sheet drawn at the printer's resolution and
+// rendered band by band into a page of the physical sheet's size.
+SheetSurfaceFactory PrinterSurfaces();
+
 // The spooler-backed printer device context.
 class PrinterDC : public PrinterDevice {
  public:

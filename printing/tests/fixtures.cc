@@ -4,6 +4,9 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
 
 #include "platform/gdi/dc.h"
 
@@ -141,6 +144,52 @@ class RasterPdfSurface : public SheetSurface {
 };
 
 }  // namespace
+
+namespace {
+
+std::string RunCommand(const std::string& cmd) {
+  std::string out;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  ::pclose(p);
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> PdfPageSizes(const std::string& pdf) {
+  std::vector<std::string> sizes;
+  std::istringstream in(RunCommand("pdfinfo -f 1 -l 9999 '" + pdf + "' 2>/dev/null"));
+  for (std::string line; std::getline(in, line);) {
+    auto at = line.find(" size:");
+    if (line.rfind("Page", 0) != 0 || at == std::string::npos) continue;
+    std::istringstream v(line.substr(at + 6));
+    double w = 0, h = 0;
+    std::string x;
+    v >> w >> x >> h;
+    sizes.push_back(std::to_string(int(w + 0.5)) + "x" + std::to_string(int(h + 0.5)));
+  }
+  return sizes;
+}
+
+long PdfPixel(const std::string& pdf, int page, int x, int y) {
+  const std::string ppm = RunCommand(
+      "pdftoppm -r 72 -f " + std::to_string(page) + " -l " + std::to_string(page) + " -x " +
+      std::to_string(x) + " -y " + std::to_string(y) + " -W 1 -H 1 '" + pdf + "' 2>/dev/null");
+  if (ppm.size() < 3 || ppm.rfind("P6", 0) != 0) return -1;
+  const auto* b = reinterpret_cast<const unsigned char*>(ppm.data() + ppm.size() - 3);
+  return (long(b[0]) << 16) | (long(b[1]) << 8) | b[2];
+}
+
+bool NearColour(long a, std::uint32_t b) {
+  if (a < 0) return false;
+  for (int shift : {0, 8, 16}) {
+    if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > 24) return false;
+  }
+  return true;
+}
 
 SheetSurfaceFactory RasterPdfSurfaces() {
   return [](const std::string& path, int dpi) -> Result<std::unique_ptr<SheetSurface>> {

@@ -68,4 +68,12 @@ int InkIn(const gdi::MemoryBitmap& bmp, const win::RECT& rect);
 // page of the physical size (cairo's PDF surface).
 SheetSurfaceFactory RasterPdfSurfaces();
 
+// "WxH" of each page of a PDF in points (rounded), as pdfinfo reports them.
+std::vector<std::string> PdfPageSizes(const std::string& pdf);
+// The colour (0xRRGGBB) of pixel (x, y) of a PDF page (1-based) rendered by pdftoppm at
+// 72 dpi; -1 when it cannot be rendered.
+long PdfPixel(const std::string& pdf, int page, int x, int y);
+// True when each channel of `a` is within 24 of `b`'s.
+bool NearColour(long a, std::uint32_t b);
+
 }  // namespace zv::printing::testing

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "platform/spool/folder_spooler.h"
 #include "platform/testing/temp_root.h"
@@ -17,51 +14,10 @@ namespace {
 using testing::BoxDocument;
 using testing::PageColour;
 using testing::RasterPdfSurfaces;
-
-std::string Run(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
-
-// "W x H" of each page of a PDF, in points, as pdfinfo gives them.
-std::vector<std::string> PageSizes(const std::string& pdf) {
-  std::vector<std::string> sizes;
-  std::istringstream in(Run("pdfinfo -f 1 -l 999 '" + pdf + "' 2>/dev/null"));
-  for (std::string line; std::getline(in, line);) {
-    auto at = line.find(" size:");
-    if (line.rfind("Page", 0) != 0 || at == std::string::npos) continue;
-    std::istringstream v(line.substr(at + 6));
-    double w = 0, h = 0;
-    std::string x;
-    v >> w >> x >> h;
-    sizes.push_back(std::to_string(int(w + 0.5)) + "x" + std::to_string(int(h + 0.5)));
-  }
-  return sizes;
-}
-
-// The colour of a pixel of a page rendered at 72 dpi (0xRRGGBB), -1 when it cannot be read.
-long PixelAt(const std::string& pdf, int page, int x, int y) {
-  const std::string ppm = Run("pdftoppm -r 72 -f " + std::to_string(page) + " -l " +
-                              std::to_string(page) + " -x " + std::to_string(x) + " -y " +
-                              std::to_string(y) + " -W 1 -H 1 '" + pdf + "' 2>/dev/null");
-  // "P6\n1 1\n255\n" then three bytes.
-  if (ppm.size() < 3 || ppm.rfind("P6", 0) != 0) return -1;
-  const auto* b = reinterpret_cast<const unsigned char*>(ppm.data() + ppm.size() - 3);
-  return (long(b[0]) << 16) | (long(b[1]) << 8) | b[2];
-}
-
-bool Near(long a, std::uint32_t b) {
-  if (a < 0) return false;
-  for (int shift : {0, 8, 16}) {
-    if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > 24) return false;
-  }
-  return true;
-}
+using PageSizesFn = std::vector<std::string> (*)(const std::string&);
+const PageSizesFn PageSizes = testing::PdfPageSizes;
+const auto PixelAt = testing::PdfPixel;
+const auto Near = testing::NearColour;
 
 class PrintJobTest : public ::testing::Test {
  protected:
