@@ -6,21 +6,20 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/base/root.h"
-#include "platform/fs/files.h"
 #include "platform/gdi/dc.h"
 #include "platform/gdi/surfaces.h"
+#include "platform/paths/paths.h"
 
 namespace zv::printing {
 
 namespace {
 
-// A fresh path for the sheets of one document, under the runtime root's temporary folder.
+// A fresh path for the sheets of one document, in the runtime root's temporary folder.
 Result<std::string> SheetFilePath(std::uint32_t job_id) {
   static std::atomic<unsigned> counter{0};
-  const std::string dir = RuntimeRoot() + "/tmp";
-  if (Status s = fs::MakeDirs(dir, 0700); !s.ok()) return s;
-  return dir + "/sheets-" + std::to_string(::getpid()) + "-" + std::to_string(job_id) + "-" +
+  auto dir = paths::TempFolder();
+  if (!dir.ok()) return dir.status();
+  return *dir + "/sheets-" + std::to_string(::getpid()) + "-" + std::to_string(job_id) + "-" +
          std::to_string(counter.fetch_add(1)) + ".pdf";
 }
 
