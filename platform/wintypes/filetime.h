@@ -2,6 +2,7 @@
 // 32-bit halves (low first). Job documents carry it with each attachment.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "platform/wintypes/wintypes.h"
@@ -25,10 +26,17 @@ constexpr FILETIME FileTimeFromUnixNanos(std::int64_t nanos) {
   return FILETIME{static_cast<DWORD>(t & 0xFFFFFFFFu), static_cast<DWORD>(t >> 32)};
 }
 
-// Gives the Unix time in nanoseconds of a FILETIME.
+// Gives the Unix time in nanoseconds of a FILETIME; times outside what 64-bit nanoseconds can
+// hold (before 1677 or after 2262, e.g. a zero FILETIME) are clamped to the nearest end.
 constexpr std::int64_t UnixNanosFromFileTime(FILETIME ft) {
+  constexpr std::uint64_t kMaxTicks = static_cast<std::uint64_t>(INT64_MAX / 100);
   std::uint64_t t = (std::uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-  return (static_cast<std::int64_t>(t) - static_cast<std::int64_t>(kFileTimeUnixEpoch)) * 100;
+  if (t >= kFileTimeUnixEpoch) {
+    std::uint64_t d = t - kFileTimeUnixEpoch;
+    return d > kMaxTicks ? INT64_MAX : static_cast<std::int64_t>(d) * 100;
+  }
+  std::uint64_t d = kFileTimeUnixEpoch - t;
+  return d > kMaxTicks ? INT64_MIN : -static_cast<std::int64_t>(d) * 100;
 }
 
 }  // namespace zv::win

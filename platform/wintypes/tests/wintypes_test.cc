@@ -26,3 +26,27 @@ TEST(StoreRecord, RoundTripsLittleEndianFields) {
 
 }  // namespace
 }  // namespace zv::win
+
+#include "platform/wintypes/filetime.h"
+
+namespace zv::win {
+namespace {
+
+TEST(FileTime, ConvertsAndClampsInsteadOfOverflowing) {
+  struct Case {
+    FILETIME ft;
+    std::int64_t nanos;
+  } cases[] = {
+      {FileTimeFromUnixNanos(0), 0},
+      {FileTimeFromUnixNanos(1'700'000'000'000'000'000), 1'700'000'000'000'000'000},
+      {FileTimeFromUnixNanos(-3'000'000'000'000'000'000), -3'000'000'000'000'000'000},
+      {FILETIME{0, 0}, INT64_MIN},                   // 1601: before what nanoseconds hold
+      {FILETIME{0xFFFFFFFFu, 0xFFFFFFFFu}, INT64_MAX},  // far future
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(UnixNanosFromFileTime(c.ft), c.nanos);
+  }
+}
+
+}  // namespace
+}  // namespace zv::win
