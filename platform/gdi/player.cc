@@ -468,6 +468,19 @@ Status Player::Dispatch(const emf::Record& r) {
       std::vector<int> dx(t->dx.begin(), t->dx.end());
       win::UINT opts = t->options & ~(win::ETO_NO_RECT | win::ETO_SMALL_CHARS);
       const RECT* rect = t->rect ? &*t->rect : nullptr;
+      if (opts & win::ETO_GLYPH_INDEX) {
+        // Glyph numbers of a font we do not have: only the opaque rectangle is drawn, the
+        // text is skipped rather than drawn as wrong glyphs.
+        if (rect && (opts & win::ETO_OPAQUE)) {
+          dc.ExtTextOutW(t->reference.x, t->reference.y, opts & ~win::ETO_GLYPH_INDEX, rect, u"");
+        }
+        if (t->count > 0) {
+          ++stats_.skipped;
+          ++stats_.skipped_by_type[r.type];
+          --stats_.played;
+        }
+        return Status::Ok();
+      }
       if (t->wide) dc.ExtTextOutW(t->reference.x, t->reference.y, opts, rect, t->chars.empty() ? std::u16string() : t->Utf16(), dx);
       else dc.ExtTextOutA(t->reference.x, t->reference.y, opts, rect, t->Bytes(), dx);
       return Status::Ok();

@@ -29,7 +29,8 @@
 //   gradients     GRADIENTFILL with rectangles (as 256 solid strips at most)
 //   no drawing    HEADER, EOF, GDICOMMENT (nothing to draw: counted as played)
 // Every other record (palettes, colour management, PLGBLT, GRADIENTFILL with triangles,
-// EXTFLOODFILL, escapes, OpenGL records, right-to-left layout) is skipped and counted in the
+// EXTFLOODFILL, escapes, OpenGL records, right-to-left layout, text given as glyph numbers
+// (ETO_GLYPH_INDEX: only its opaque rectangle is drawn) is skipped and counted in the
 // statistics, never drawn wrongly.
 //
 // Coordinates: the metafile's reference device (szlDevice pixels) is mapped onto the

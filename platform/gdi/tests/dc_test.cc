@@ -404,6 +404,24 @@ TEST(DcTest, MonochromeBitmapMapsToItsPalette) {
   EXPECT_FALSE(MemoryBitmap::Create(5, 5, 8).ok());
 }
 
+TEST(DcTest, ScreenSurfacePixelsAreQImageRgb32Rows) {
+  auto s = ScreenSurface::Create(20, 10);
+  ASSERT_TRUE(s.ok());
+  (*s)->dc().SelectStockObject(win::NULL_PEN);
+  (*s)->dc().SelectBrush(Brush::Solid(RGB(0x12, 0x34, 0x56)));
+  (*s)->dc().Rectangle(10, 5, 20, 10);
+  (*s)->Flush();
+  const std::uint8_t* row = (*s)->data() + 7 * (*s)->stride();
+  std::uint32_t px;
+  std::memcpy(&px, row + 4 * 15, 4);
+  EXPECT_EQ(px & 0xFFFFFF, 0x123456u);
+  std::memcpy(&px, row + 4 * 5, 4);
+  EXPECT_EQ(px & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_GE((*s)->stride(), 80);
+  ASSERT_TRUE((*s)->Resize(40, 40).ok());
+  EXPECT_EQ((*s)->dc().GetDeviceCaps(win::HORZRES), 40);
+}
+
 TEST(DcTest, HatchedBrushAndMaskBlt) {
   auto b = NewBitmap(16, 16);
   DeviceContext& dc = b->dc();

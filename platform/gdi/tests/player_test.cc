@@ -145,6 +145,7 @@ TEST(PlayerTest, MapModesTextBitmapsAndSkippedRecords) {
                 .SelectObject(1)
                 .SetBkMode(win::TRANSPARENT)
                 .ExtTextOutA(0, 200, "\x8A\xBF\x8E\x9A")
+                .ExtTextOutW(0, 250, u"\x0024\x0044", win::ETO_GLYPH_INDEX)
                 .Raw(win::EMR_GRADIENTFILL, gradient)
                 .Build();
   auto b = NewBitmap(400, 300);
@@ -158,8 +159,11 @@ TEST(PlayerTest, MapModesTextBitmapsAndSkippedRecords) {
   for (int y = 200; y < 250; ++y)
     for (int x = 0; x < 100; ++x) ink += b->Pixel(x, y) != kWhite;
   EXPECT_GT(ink, 50);
-  EXPECT_EQ(p->stats().skipped, 1u);
+  EXPECT_EQ(p->stats().skipped, 2u);
   EXPECT_EQ(p->stats().skipped_by_type.at(win::EMR_GRADIENTFILL), 1u);
+  EXPECT_EQ(p->stats().skipped_by_type.at(win::EMR_EXTTEXTOUTW), 1u);
+  for (int y = 250; y < 300; ++y)
+    for (int x = 0; x < 100; ++x) ASSERT_EQ(b->Pixel(x, y), kWhite);  // no wrong glyphs
 }
 
 TEST(PlayerTest, TransparentBlitKeepsTheDestinationUnderTheKeyColour) {
