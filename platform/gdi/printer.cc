@@ -415,21 +415,45 @@ void PaintInkedTiles(cairo_t* cr, cairo_surface_t* band, int y0, int rows, doubl
     }
     if (bottom < 0) continue;
     const int th = bottom - top + 1;
-    cairo_surface_t* tile = cairo_image_surface_create(CAIRO_FORMAT_RGB24, tw, th);
+    // Grey tiles (black text and lines) are kept as 8-bit coverage painted in black over the
+    // white page, a quarter of the memory of colour tiles.
+    bool grey = true;
+    for (int y = top; y <= bottom && grey; ++y) {
+      const std::uint32_t* row = px + size_t(y) * stride + x0;
+      for (int x = 0; x < tw; ++x) {
+        const std::uint32_t v = row[x];
+        if (((v >> 16) & 0xFF) != (v & 0xFF) || ((v >> 8) & 0xFF) != (v & 0xFF)) {
+          grey = false;
+          break;
+        }
+      }
+    }
+    cairo_surface_t* tile =
+        cairo_image_surface_create(grey ? CAIRO_FORMAT_A8 : CAIRO_FORMAT_RGB24, tw, th);
     cairo_surface_flush(tile);
-    auto* tp = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(tile));
-    const int ts = cairo_image_surface_get_stride(tile) / 4;
+    unsigned char* tdata = cairo_image_surface_get_data(tile);
+    const int tstride = cairo_image_surface_get_stride(tile);
     for (int y = 0; y < th; ++y) {
-      std::memcpy(tp + size_t(y) * ts, px + size_t(top + y) * stride + x0, size_t(tw) * 4);
+      const std::uint32_t* src = px + size_t(top + y) * stride + x0;
+      if (grey) {
+        for (int x = 0; x < tw; ++x) tdata[size_t(y) * tstride + x] = std::uint8_t(255 - (src[x] & 0xFF));
+      } else {
+        std::memcpy(tdata + size_t(y) * tstride, src, size_t(tw) * 4);
+      }
     }
     cairo_surface_mark_dirty(tile);
     cairo_save(cr);
     cairo_scale(cr, pt, pt);
     cairo_rectangle(cr, x0, y0 + top, tw, th);
     cairo_clip(cr);
-    cairo_set_source_surface(cr, tile, x0, y0 + top);
-    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
-    cairo_paint(cr);
+    if (grey) {
+      cairo_set_source_rgb(cr, 0, 0, 0);
+      cairo_mask_surface(cr, tile, x0, y0 + top);
+    } else {
+      cairo_set_source_surface(cr, tile, x0, y0 + top);
+      cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+      cairo_paint(cr);
+    }
     cairo_restore(cr);
     cairo_surface_destroy(tile);
   }
