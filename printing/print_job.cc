@@ -47,7 +47,7 @@ PrintOutcome RunPrintJob(spool::Spooler& spooler, PrintDocument& doc, const Prin
   std::uint32_t flags = PD_HIDEPRINTTOFILE | PD_ENABLEPRINTTEMPLATE | PD_NOSELECTION;
   if (spec.page_range) flags |= PD_PAGENUMS;
   if (spec.collate) flags |= PD_COLLATE;
-  CRpqcprtd dlg(false, flags, nullptr);
+  CRpqcprtd dlg(false, flags, nullptr, spec.trace);
   dlg.m_pd.nMinPage = 1;
   dlg.m_pd.nMaxPage = static_cast<std::uint16_t>(count);
   dlg.m_pd.nFromPage = static_cast<std::uint16_t>(from);

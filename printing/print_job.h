@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,8 @@ struct PrintJobSpec {
   int copies = 1;
   bool collate = false;       // the job repeats the run per copy
   SheetSettings sheet;
+  // The client's trace log for the print dialog object's lines; the engine leaves it empty.
+  std::function<void(const std::string&)> trace;
 };
 
 // What became of the job.

@@ -15,18 +15,13 @@ const spool::Paper* FindPaper(const std::vector<spool::Paper>& papers, int code)
   return nullptr;
 }
 
-// Places a page's two size values by its orientation: a landscape page's first value is the
-// paper width, a portrait page's first value the paper length.
+// Takes a page's orientation and paper size into the mode. A device mode's paper width and
+// length are those of the paper itself, whatever the orientation, and so are a page's stored
+// width and length: they go across unchanged.
 void PlacePageSize(DevMode& m, const PageFacts& page) {
-  if (page.landscape) {
-    m.dm.dmOrientation = win::DMORIENT_LANDSCAPE;
-    m.dm.dmPaperWidth = page.first_size;
-    m.dm.dmPaperLength = page.second_size;
-  } else {
-    m.dm.dmOrientation = win::DMORIENT_PORTRAIT;
-    m.dm.dmPaperLength = page.first_size;
-    m.dm.dmPaperWidth = page.second_size;
-  }
+  m.dm.dmOrientation = page.landscape ? win::DMORIENT_LANDSCAPE : win::DMORIENT_PORTRAIT;
+  m.dm.dmPaperWidth = page.first_size;
+  m.dm.dmPaperLength = page.second_size;
 }
 
 // The run fits on one side of a sheet, so duplex would only waste the back.

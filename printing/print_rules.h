@@ -52,8 +52,8 @@ struct PageFacts {
   std::uint16_t paper_code = 0;  // DMPAPER value (low 14 bits of the attribute word)
   bool landscape = false;
   bool rotated = false;
-  std::int16_t first_size = 0;   // the page's first size value (0.1 mm)
-  std::int16_t second_size = 0;  // the page's second size value (0.1 mm)
+  std::int16_t first_size = 0;   // the page's first size value: paper width (0.1 mm)
+  std::int16_t second_size = 0;  // the page's second size value: paper length (0.1 mm)
 };
 // Takes a page attribute word (low 14 bits paper, bit 14 rotated, bit 15 landscape) and the
 // two size values; gives the page facts.
@@ -107,7 +107,7 @@ FitResult FitDevMode(const spool::DevMode& base, const std::vector<spool::Paper>
 
 // Takes the device mode of a one-page-per-sheet run that follows each page's paper and the
 // page about to print; gives the mode for that page: its paper code and orientation (2 for a
-// landscape page, else 1) with its own size values placed as for the first page.
+// landscape page, else 1) with its own paper width and length.
 spool::DevMode DevModeForPage(const spool::DevMode& mode, const PageFacts& page);
 
 }  // namespace zv::printing

@@ -27,7 +27,7 @@ std::uint32_t PageColour(int index);
 // A document of `pages` pages; page i fills its rectangle with PageColour(i).
 class BoxDocument : public PrintDocument {
  public:
-  explicit BoxDocument(int pages, PageFacts facts = PageFacts{9, false, false, 2970, 2100});
+  explicit BoxDocument(int pages, PageFacts facts = PageFacts{9, false, false, 2100, 2970});
   std::string name() const override { return name_; }
   int page_count() const override { return static_cast<int>(pages_.size()); }
   PageFacts page(int index) const override { return pages_.at(index); }

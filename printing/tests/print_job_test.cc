@@ -103,8 +103,8 @@ TEST_F(PrintJobTest, CopiesAndCollation) {
 
 TEST_F(PrintJobTest, EachPageKeepsItsOwnPaperAndOrientation) {
   BoxDocument doc(4);
-  doc.pages_[1] = PageFacts{9, true, false, 2970, 2100};   // A4 landscape
-  doc.pages_[2] = PageFacts{8, false, false, 4200, 2970};  // A3 portrait
+  doc.pages_[1] = PageFacts{9, true, false, 2100, 2970};   // A4 landscape
+  doc.pages_[2] = PageFacts{8, false, false, 2970, 4200};  // A3 portrait
   auto spec = Spec(kModeOneUp);
   spec.copies = 2;
   spec.collate = true;
@@ -192,12 +192,86 @@ TEST_F(PrintJobTest, FailuresGiveCodeSix) {
   EXPECT_EQ(host.codes, (std::vector<int>{kPrintFailed, kPrintFailed}));
 }
 
+// A surface whose page rendering fails from the given page on (0-based).
+SheetSurfaceFactory FailingSurfaces(int fail_from) {
+  class Failing : public SheetSurface {
+   public:
+    Failing(std::unique_ptr<SheetSurface> inner, int fail_from)
+        : inner_(std::move(inner)), fail_from_(fail_from) {}
+    Result<gdi::DeviceContext*> StartPage(const spool::PageGeometry& g) override {
+      return inner_->StartPage(g);
+    }
+    Status EndPage() override {
+      Status s = inner_->EndPage();
+      return pages_++ >= fail_from_ ? Status::IOError("disk full") : s;
+    }
+    Result<int> Close() override { return inner_->Close(); }
+
+   private:
+    std::unique_ptr<SheetSurface> inner_;
+    int fail_from_;
+    int pages_ = 0;
+  };
+  return [fail_from](const std::string& path, int dpi) -> Result<std::unique_ptr<SheetSurface>> {
+    auto inner = RasterPdfSurfaces()(path, dpi);
+    if (!inner.ok()) return inner.status();
+    return std::unique_ptr<SheetSurface>(new Failing(std::move(*inner), fail_from));
+  };
+}
+
+TEST_F(PrintJobTest, APageThatCannotBeWrittenFailsTheJob) {
+  BoxDocument doc(3);
+  auto out = RunPrintJob(spooler, doc, Spec(kModeOneUp), FailingSurfaces(1), nullptr);
+  EXPECT_EQ(out.code, kPrintFailed);
+  EXPECT_NE(out.detail.find("disk full"), std::string::npos) << out.detail;
+  ASSERT_NE(out.job_id, 0u);
+  EXPECT_EQ(Job(out.job_id).state, spool::JobState::kDeleted);
+}
+
+TEST_F(PrintJobTest, DeviceContextPageValuesAndReset) {
+  auto base = spooler.DefaultDevMode("Office");
+  ASSERT_TRUE(base.ok());
+  auto dc = PrinterDC::Create(spooler, "Office", *base, RasterPdfSurfaces());
+  ASSERT_TRUE(dc.ok()) << dc.status().ToString();
+  // A4 at 72 dpi with 4.2 mm margins on every side.
+  const spool::PageGeometry g = (*dc)->geometry();
+  EXPECT_EQ(g.physical_width, 595);
+  EXPECT_EQ(g.offset_x, 11);
+  EXPECT_EQ(g.horzres, 595 - 2 * 11);
+  EXPECT_FALSE((*dc)->StartPage().ok());  // no document yet
+  ASSERT_TRUE((*dc)->StartDoc("values").ok());
+  auto page = (*dc)->StartPage();
+  ASSERT_TRUE(page.ok());
+  spool::DevMode turned = *base;
+  turned.dm.dmOrientation = win::DMORIENT_LANDSCAPE;
+  turned.dm.dmFields |= win::DM_ORIENTATION;
+  EXPECT_FALSE((*dc)->ResetDC(turned).ok());  // not inside a page
+  // Drawing at the origin lands at the printable area's corner, nothing in the margin.
+  (*page)->SelectBrush(gdi::Brush::Solid(0));
+  (*page)->SelectStockObject(win::NULL_PEN);
+  (*page)->Rectangle(-50, -50, 20, 20);
+  ASSERT_TRUE((*dc)->EndPage().ok());
+  ASSERT_TRUE((*dc)->ResetDC(turned).ok());
+  EXPECT_EQ((*dc)->geometry().physical_width, g.physical_height);
+  ASSERT_TRUE((*dc)->StartPage().ok());
+  ASSERT_TRUE((*dc)->EndPage().ok());
+  const std::uint32_t id = (*dc)->job_id();
+  ASSERT_TRUE((*dc)->EndDoc().ok());
+  const std::string pdf = Pdf(id);
+  EXPECT_EQ(PageSizes(pdf), (std::vector<std::string>{"595x841", "841x595"}));
+  EXPECT_TRUE(Near(PixelAt(pdf, 1, 5, 5), 0xFFFFFF));
+  EXPECT_TRUE(Near(PixelAt(pdf, 1, 15, 15), 0x000000));
+  EXPECT_TRUE(Near(PixelAt(pdf, 1, 35, 35), 0xFFFFFF));
+}
+
 TEST_F(PrintJobTest, ARangeIsCutToTheDocument) {
   BoxDocument doc(3);
   auto spec = Spec(kModeOneUp);
   spec.page_range = true;
   spec.first_page = 2;
   spec.last_page = 70;
+  std::vector<std::string> trace;
+  spec.trace = [&trace](const std::string& line) { trace.push_back(line); };
   auto out = RunPrintJob(spooler, doc, spec, RasterPdfSurfaces(), nullptr);
   ASSERT_EQ(out.code, kPrintOk) << out.detail;
   EXPECT_EQ(out.from, 2);
@@ -206,6 +280,8 @@ TEST_F(PrintJobTest, ARangeIsCutToTheDocument) {
   std::vector<int> drawn;
   for (const auto& d : doc.drawn) drawn.push_back(d.index);
   EXPECT_EQ(drawn, (std::vector<int>{1, 2}));
+  EXPECT_EQ(trace, (std::vector<std::string>{"CPageDat::CRpqcprtd IN", "CPageDat::CRpqcprtd OUT",
+                                             "CPageDat::~CRpqcprtd IN", "CPageDat::~CRpqcprtd OUT"}));
 }
 
 }  // namespace

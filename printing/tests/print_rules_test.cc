@@ -46,8 +46,8 @@ std::vector<spool::Paper> Papers() {
   return {{9, "A4", 2100, 2970}, {8, "A3", 2970, 4200}, {11, "A5", 1480, 2100}};
 }
 
-PageFacts Portrait(std::uint16_t code, std::int16_t len, std::int16_t wid) {
-  return PageFacts{code, false, false, len, wid};
+PageFacts Portrait(std::uint16_t code, std::int16_t wid, std::int16_t len) {
+  return PageFacts{code, false, false, wid, len};
 }
 PageFacts Landscape(std::uint16_t code, std::int16_t wid, std::int16_t len, bool rotated = false) {
   return PageFacts{code, true, rotated, wid, len};
@@ -61,19 +61,19 @@ TEST(PrintRules, FitDevModeTable) {
     int mode;
     bool chosen;
   } cases[] = {
-      {"page's own portrait paper", {0, -1, 3, 1, false, Portrait(9, 2970, 2100)}, 9, 1, 2100, 2970, 2, 0, false},
-      {"single page prints simplex", {0, -1, 1, 1, false, Portrait(9, 2970, 2100)}, 9, 1, 2100, 2970, 1, 0, false},
-      {"landscape page", {0, -1, 3, 1, false, Landscape(8, 4200, 2970)}, 8, 2, 4200, 2970, 2, 0, false},
-      {"chosen paper, portrait page", {0, 8, 3, 1, false, Portrait(9, 2970, 2100)}, 8, 1, 2970, 4200, 2, 0, true},
-      {"chosen paper, landscape page", {0, 8, 3, 1, false, Landscape(9, 2970, 2100)}, 8, 2, 2970, 4200, 2, 0, true},
-      {"paper the printer lacks: current paper", {0, -1, 3, 1, false, Portrait(70, 1000, 500)}, 9, 1, 2100, 2970, 2, 0, true},
-      {"two-up turns the sheet and the binding edge", {2, -1, 5, 1, false, Portrait(9, 2970, 2100)}, 9, 2, 2100, 2970, 3, 2, false},
-      {"two-up of two pages: simplex", {2, -1, 2, 1, false, Portrait(9, 2970, 2100)}, 9, 2, 2100, 2970, 1, 2, false},
-      {"rotated landscape two-up becomes halves", {2, -1, 5, 1, false, Landscape(9, 2970, 2100, true)}, 9, 1, 2970, 2100, 3, 3, false},
-      {"halves of a rotated landscape become two-up", {3, -1, 5, 1, false, Landscape(9, 2970, 2100, true)}, 9, 1, 2970, 2100, 3, 2, false},
-      {"four-up of four pages: simplex", {4, -1, 4, 1, false, Portrait(9, 2970, 2100)}, 9, 1, 2100, 2970, 1, 4, false},
-      {"four-up of five pages keeps duplex", {8, -1, 5, 1, false, Portrait(9, 2970, 2100)}, 9, 1, 2100, 2970, 2, 8, false},
-      {"eight-up never falls back to simplex", {12, -1, 1, 1, false, Portrait(9, 2970, 2100)}, 9, 2, 2100, 2970, 3, 12, false},
+      {"page's own portrait paper", {0, -1, 3, 1, false, Portrait(9, 2100, 2970)}, 9, 1, 2100, 2970, 2, 0, false},
+      {"single page prints simplex", {0, -1, 1, 1, false, Portrait(9, 2100, 2970)}, 9, 1, 2100, 2970, 1, 0, false},
+      {"landscape page", {0, -1, 3, 1, false, Landscape(8, 2970, 4200)}, 8, 2, 2970, 4200, 2, 0, false},
+      {"chosen paper, portrait page", {0, 8, 3, 1, false, Portrait(9, 2100, 2970)}, 8, 1, 2970, 4200, 2, 0, true},
+      {"chosen paper, landscape page", {0, 8, 3, 1, false, Landscape(9, 2100, 2970)}, 8, 2, 2970, 4200, 2, 0, true},
+      {"paper the printer lacks: current paper", {0, -1, 3, 1, false, Portrait(70, 500, 1000)}, 9, 1, 2100, 2970, 2, 0, true},
+      {"two-up turns the sheet and the binding edge", {2, -1, 5, 1, false, Portrait(9, 2100, 2970)}, 9, 2, 2100, 2970, 3, 2, false},
+      {"two-up of two pages: simplex", {2, -1, 2, 1, false, Portrait(9, 2100, 2970)}, 9, 2, 2100, 2970, 1, 2, false},
+      {"rotated landscape two-up becomes halves", {2, -1, 5, 1, false, Landscape(9, 2100, 2970, true)}, 9, 1, 2100, 2970, 3, 3, false},
+      {"halves of a rotated landscape become two-up", {3, -1, 5, 1, false, Landscape(9, 2100, 2970, true)}, 9, 1, 2100, 2970, 3, 2, false},
+      {"four-up of four pages: simplex", {4, -1, 4, 1, false, Portrait(9, 2100, 2970)}, 9, 1, 2100, 2970, 1, 4, false},
+      {"four-up of five pages keeps duplex", {8, -1, 5, 1, false, Portrait(9, 2100, 2970)}, 9, 1, 2100, 2970, 2, 8, false},
+      {"eight-up never falls back to simplex", {12, -1, 1, 1, false, Portrait(9, 2100, 2970)}, 9, 2, 2100, 2970, 3, 12, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -90,7 +90,7 @@ TEST(PrintRules, FitDevModeTable) {
 }
 
 TEST(PrintRules, CopiesInDevMode) {
-  FitRequest req{0, -1, 4, 3, true, Portrait(9, 2970, 2100)};
+  FitRequest req{0, -1, 4, 3, true, Portrait(9, 2100, 2970)};
   auto collated = FitDevMode(BaseMode(), Papers(), req);
   EXPECT_EQ(collated.mode.dm.dmCopies, 1);
   EXPECT_EQ(collated.copies.passes, 3);
@@ -118,7 +118,7 @@ TEST(PrintRules, PrivateDuplexModel) {
       {0, 1, 2, 1, 1},  // switch off: binding untouched
   };
   for (const auto& c : cases) {
-    FitRequest req{c.mode, -1, 9, 1, false, Portrait(9, 2970, 2100)};
+    FitRequest req{c.mode, -1, 9, 1, false, Portrait(9, 2100, 2970)};
     auto r = FitDevMode(model(c.on, c.binding), Papers(), req);
     std::uint8_t b = 0;
     ASSERT_TRUE(r.mode.GetByte(kPrivateBindingByte, b));
@@ -132,18 +132,23 @@ TEST(PrintRules, PrivateDuplexModel) {
   spool::DevMode shorter = BaseMode(kPrivateDuplexModel);
   shorter.dm.dmSpecVersion = 0x400;
   shorter.dm.dmDuplex = 2;
-  auto r = FitDevMode(shorter, Papers(), FitRequest{0, -1, 9, 1, false, Portrait(9, 2970, 2100)});
+  auto r = FitDevMode(shorter, Papers(), FitRequest{0, -1, 9, 1, false, Portrait(9, 2100, 2970)});
   EXPECT_EQ(r.mode.dm.dmDuplex, 1);
 }
 
 TEST(PrintRules, DevModeForEachPage) {
-  auto fitted = FitDevMode(BaseMode(), Papers(), FitRequest{0, -1, 2, 1, false, Portrait(9, 2970, 2100)});
-  auto next = DevModeForPage(fitted.mode, Landscape(8, 4200, 2970));
+  auto fitted = FitDevMode(BaseMode(), Papers(), FitRequest{0, -1, 2, 1, false, Portrait(9, 2100, 2970)});
+  auto next = DevModeForPage(fitted.mode, Landscape(8, 2970, 4200));
   EXPECT_EQ(next.dm.dmPaperSize, 8);
   EXPECT_EQ(next.dm.dmOrientation, 2);
-  EXPECT_EQ(next.dm.dmPaperWidth, 4200);
-  EXPECT_EQ(next.dm.dmPaperLength, 2970);
-  auto back = DevModeForPage(next, Portrait(9, 2970, 2100));
+  EXPECT_EQ(next.dm.dmPaperWidth, 2970);
+  EXPECT_EQ(next.dm.dmPaperLength, 4200);
+  // A page on a paper of its own keeps its width and length as they are.
+  auto custom = DevModeForPage(next, Portrait(256, 1000, 1500));
+  EXPECT_EQ(custom.dm.dmPaperSize, 256);
+  EXPECT_EQ(custom.dm.dmPaperWidth, 1000);
+  EXPECT_EQ(custom.dm.dmPaperLength, 1500);
+  auto back = DevModeForPage(next, Portrait(9, 2100, 2970));
   EXPECT_EQ(back.dm.dmOrientation, 1);
   EXPECT_EQ(back.dm.dmPaperLength, 2970);
   EXPECT_EQ(back.dm.dmPaperWidth, 2100);
