@@ -183,6 +183,21 @@ long PdfPixel(const std::string& pdf, int page, int x, int y) {
   return (long(b[0]) << 16) | (long(b[1]) << 8) | b[2];
 }
 
+long PdfDarkPixels(const std::string& pdf, int page, const win::RECT& r) {
+  const long w = r.right - r.left, h = r.bottom - r.top;
+  const std::string ppm = RunCommand(
+      "pdftoppm -r 72 -f " + std::to_string(page) + " -l " + std::to_string(page) + " -x " +
+      std::to_string(r.left) + " -y " + std::to_string(r.top) + " -W " + std::to_string(w) +
+      " -H " + std::to_string(h) + " '" + pdf + "' 2>/dev/null");
+  if (w <= 0 || h <= 0 || ppm.size() < std::size_t(w * h * 3) || ppm.rfind("P6", 0) != 0) return -1;
+  const auto* px = reinterpret_cast<const unsigned char*>(ppm.data() + ppm.size() - w * h * 3);
+  long dark = 0;
+  for (long i = 0; i < w * h; ++i) {
+    if (px[3 * i] < 128 && px[3 * i + 1] < 128 && px[3 * i + 2] < 128) ++dark;
+  }
+  return dark;
+}
+
 bool NearColour(long a, std::uint32_t b) {
   if (a < 0) return false;
   for (int shift : {0, 8, 16}) {

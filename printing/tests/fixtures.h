@@ -73,6 +73,9 @@ std::vector<std::string> PdfPageSizes(const std::string& pdf);
 // The colour (0xRRGGBB) of pixel (x, y) of a PDF page (1-based) rendered by pdftoppm at
 // 72 dpi; -1 when it cannot be rendered.
 long PdfPixel(const std::string& pdf, int page, int x, int y);
+// The number of dark pixels (every channel below 128) in a region of a PDF page (1-based)
+// rendered by pdftoppm at 72 dpi; -1 when it cannot be rendered.
+long PdfDarkPixels(const std::string& pdf, int page, const win::RECT& region);
 // True when each channel of `a` is within 24 of `b`'s.
 bool NearColour(long a, std::uint32_t b);
 

@@ -80,6 +80,12 @@ TEST(ViewerPrint, FourUpSheetsOfViewerPagesInThePdf) {
   EXPECT_TRUE(NearColour(PdfPixel(pdf->string(), 2, g.offset_x + (r1.left + r1.right) / 2,
                                   g.offset_y + (r1.top + r1.bottom) / 2), 0xFFFFFF));
   EXPECT_TRUE(NearColour(PdfPixel(pdf->string(), 1, 2, 2), 0xFFFFFF));
+  // The header "1/2" and "2/2" stands centred above the cells of each sheet.
+  const win::RECT header{g.offset_x + g.horzres / 2 - 40, g.offset_y,
+                         g.offset_x + g.horzres / 2 + 40, g.offset_y + doc.run().header_height};
+  EXPECT_GT(testing::PdfDarkPixels(pdf->string(), 1, header), 0);
+  EXPECT_GT(testing::PdfDarkPixels(pdf->string(), 2, header), 0);
+  EXPECT_EQ(testing::PdfDarkPixels(pdf->string(), 1, {0, 0, g.offset_x, g.offset_y}), 0);
 }
 
 }  // namespace
