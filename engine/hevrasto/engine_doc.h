@@ -1,0 +1,69 @@
+// CHevrastoDoc: the job in the engine's hands. It opens the packed job document of a
+// request with the job document library, prints it on the requested printer through the
+// spooler (each page's metafile played onto a printer surface at the printer's resolution),
+// reads back the spooler's job id and submission time, builds the print-log rows and checks
+// the printed job's status afterwards.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/db/zvm_database.h"
+#include "engine/rules/request_info.h"
+#include "engine/rules/request_result.h"
+#include "jobdoc/image.h"
+#include "platform/spool/spool.h"
+#include "platform/wintypes/wintypes.h"
+
+namespace zv::engine {
+
+class CHevrastoDoc {
+ public:
+  // Takes the spooler the jobs go to (kept by the caller).
+  explicit CHevrastoDoc(spool::Spooler& spooler) : spooler_(spooler) {}
+
+  // Empties the document (no job open, job id and time zeroed).
+  void OnNewDocument();
+
+  // Takes the path of a job document (".prc", any case); unpacks and reads it. On failure
+  // sets result 5 in `result`, leaves the document empty and gives false. A document whose
+  // page-format record names no page, or that holds no page, fails too.
+  bool OnOpenDocument(const std::string& path, CRequestResult& result);
+
+  // Prints the open document as `request` says on its printer; the outcome goes to
+  // `result` (6 with the printer's name when it cannot be used or the print fails, 6 with
+  // the status lines when the spooler reports the job in error or offline afterwards), the
+  // print-log rows to `log`. Gives the result code.
+  int PrintRequest(const CRequestInfo& request, CRequestResult& result, const UserRecord& user,
+                   const PrinterRecord& printer, std::vector<PrintLogRecord>* log);
+
+  // WM_USER+24: gives the spooler's id of the job last printed (0 when none) and writes its
+  // submission time (local) to `out` when given.
+  uint32_t FindSpooledJob(win::SYSTEMTIME* out) const;
+
+  bool is_open() const { return document_.has_value(); }
+  int page_count() const { return document_ ? static_cast<int>(document_->pages.size()) : 0; }
+  const std::string& name() const { return name_; }
+  // The printed job's PDF path once handed to the spooler (for logs and tests).
+  const std::string& last_printer() const { return printer_; }
+
+ private:
+  Status Render(const CRequestInfo& request, const spool::DevMode& mode, const spool::Capabilities& caps,
+                int first, int last, int passes, const std::string& pdf, int* sheets);
+  void CheckPrintedJobStatus(CRequestResult& result);
+
+  spool::Spooler& spooler_;
+  std::optional<jobdoc::DocumentImage> document_;
+  std::string name_;
+  std::string printer_;
+  uint32_t job_id_ = 0;
+  win::SYSTEMTIME submitted_{};
+};
+
+// The lines of a printer that cannot be selected (result 6).
+std::vector<std::string> PrinterNotSelectedLines(const std::string& printer);
+
+}  // namespace zv::engine

@@ -1,0 +1,47 @@
+// hevrasto: the server print engine. Started by the service host with the single argument
+// "-ZelvoraPrintService"; one instance per runtime root.
+#include <strings.h>
+#include <unistd.h>
+
+#include "engine/core/event_writer.h"
+#include "engine/hevrasto/main_frame.h"
+#include "engine/rules/event_table.h"
+#include "platform/process/process.h"
+#include "platform/spool/spool.h"
+#include "platform/sync/guard.h"
+
+namespace {
+void Event(int number, const std::string* extra = nullptr) {
+  int zero = 0;
+  zv::engine::WriteEventLog(zv::engine::kEngineEventSource, number, extra, &zero);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace zv::engine;
+  auto guard = zv::sync::NamedGuard::TryAcquire(kEngineMutexName);
+  if (!guard.ok() || argc < 2 || strcasecmp(argv[1], kEngineArgument) != 0) {
+    Event(kEvEngineEnded);
+    return 1;
+  }
+  auto spooler = zv::spool::OpenSpooler();
+  if (!spooler.ok()) {
+    std::string extra = "[spooler] " + spooler.status().ToString();
+    Event(kEvEngineStartFailed, &extra);
+    Event(kEvEngineEnded);
+    return 1;
+  }
+  CMainFrame::Options options;
+  if (const char* t = getenv("ZELVORA_ENGINE_RESCAN_MS")) options.worker.rescan_ms = atoi(t) > 0 ? atoi(t) : 5000;
+  CMainFrame frame(**spooler, options);
+  if (!frame.Create().ok()) {
+    Event(kEvEngineEnded);
+    return 1;
+  }
+  zv::winmsg::PostMessage(frame.hwnd(), WM_ENGINE_START, 0, 0);
+  Event(kEvEngineStarted);
+  zv::process::SignalReady();
+  int code = zv::winmsg::RunMessageLoop();
+  Event(kEvEngineEnded);
+  return code;
+}

@@ -1,0 +1,167 @@
+#include "engine/hevrasto/main_frame.h"
+
+#include <chrono>
+#include <random>
+
+#include "engine/core/clock.h"
+#include "engine/core/event_writer.h"
+#include "engine/core/quota_renewal.h"
+#include "engine/core/settings_store.h"
+#include "engine/rules/event_table.h"
+#include "platform/fs/files.h"
+#include "platform/paths/paths.h"
+
+namespace zv::engine {
+
+namespace {
+void Event(int number, const std::string& extra, int code = 0) { WriteEventLog(kEngineEventSource, number, &extra, &code); }
+}  // namespace
+
+std::string GetWakeupPath(const std::string& folder) {
+  if (folder.empty()) return "";
+  return folder + (folder.back() == '/' ? "" : "/") + "Wakeup.inf";
+}
+
+CMainFrame::CMainFrame(spool::Spooler& spooler, Options options)
+    : spooler_(spooler), options_(options), doc_(spooler), mailer_(kEngineEventSource) {
+  std::random_device rd;
+  cookie_ = (static_cast<uint64_t>(rd()) << 32) | rd() | 1;
+}
+
+CMainFrame::~CMainFrame() {
+  if (worker_) worker_->Stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+Status CMainFrame::Create() {
+  Status loaded = LoadSettings(&settings_, TodayDate());
+  if (!loaded.ok()) {
+    Event(kEvRegistryReadFailed, "[CMainFrame::OnCreate() failed]\r\n" + loaded.message());
+    return loaded;
+  }
+  auto w = winmsg::Window::Create(kEngineWindowClass, "Hevrasto",
+                                  [this](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp, winmsg::LPARAM lp) {
+                                    return Proc(h, m, wp, lp);
+                                  });
+  if (!w.ok()) {
+    Event(kEvEngineStartFailed, "[CMainFrame::OnCreate() failed]\r\n" + w.status().ToString());
+    return w.status();
+  }
+  window_ = std::move(*w);
+  worker_ = std::make_unique<CPhaseObj>(*this, &mailer_, nullptr, settings_, options_.worker);
+  return Status::Ok();
+}
+
+bool CMainFrame::CreateWakeupFile() {
+  std::string path = GetWakeupPath(settings_.PrintInfoPath);
+  if (path.empty()) return false;
+  // Replaces whatever a killed engine left behind.
+  return fs::WriteFileAtomic(path, "", 0644).ok();
+}
+
+void CMainFrame::DeleteWakeupFile() {
+  std::string path = GetWakeupPath(settings_.PrintInfoPath);
+  if (!path.empty()) ::unlink(path.c_str());
+}
+
+void CMainFrame::OnStart() {
+  if (thread_.joinable()) return;
+  thread_ = std::thread([this] { worker_->Run(); });
+  if (!CreateWakeupFile()) Event(kEvEngineStartFailed, "[Wakeup.inf] " + GetWakeupPath(settings_.PrintInfoPath));
+  last_renewal_ = 0;
+  OnTimer();  // a renewal that fell due while the engine was down runs now
+  winmsg::SetTimer(hwnd(), 1, options_.timer_ms);
+}
+
+void CMainFrame::OnTimer() {
+  // Runs when the date has changed since the last renewal, whatever the hour.
+  int32_t today = TodayDate();
+  if (today == last_renewal_) return;
+  EngineSettings s = worker_ ? worker_->settings() : settings_;
+  RenewalReport report;
+  RenewQuotaPeriod(s, today, &report);
+  last_renewal_ = today;
+}
+
+void CMainFrame::OnClose() {
+  if (worker_) worker_->Stop();
+  // The worker finishes the request in hand; its messages are served meanwhile.
+  while (worker_ && thread_.joinable() && worker_->running()) {
+    winmsg::PumpMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (thread_.joinable()) {
+    // The worker may still be starting up; its loop ends on the stop event.
+    while (thread_.joinable()) {
+      winmsg::PumpMessages();
+      if (!worker_->running()) {
+        thread_.join();
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  DeleteWakeupFile();
+  winmsg::KillTimer(hwnd(), 1);
+  winmsg::PostQuitMessage(0);
+}
+
+winmsg::LRESULT CMainFrame::Proc(winmsg::HWND hwnd, winmsg::UINT msg, winmsg::WPARAM wp, winmsg::LPARAM lp) {
+  switch (msg) {
+    case WM_ENGINE_START:
+      OnStart();
+      return 0;
+    case winmsg::WM_TIMER:
+      if (wp == 1) OnTimer();
+      return 0;
+    case winmsg::WM_CLOSE:
+      OnClose();
+      return 0;
+    case WM_ENGINE_OPEN: {
+      if (wp != cookie_ || !pending_.name || !pending_.result) return kResultJobNotOpened;
+      if (pending_.name->empty()) {
+        doc_.OnNewDocument();
+        pages_ = 0;
+        return 0;
+      }
+      EngineSettings s = worker_->settings();
+      auto path = paths::JoinInside(s.JobsPath, *pending_.name);
+      bool ok = path.ok() && doc_.OnOpenDocument(*path, *pending_.result);
+      if (!path.ok()) pending_.result->SetResultMessage(kResultJobNotOpened);
+      pages_ = doc_.page_count();
+      return ok ? 0 : kResultJobNotOpened;
+    }
+    case WM_ENGINE_PRINT: {
+      if (wp != cookie_ || !pending_.request) return kResultPrintFailed;
+      print_log_.clear();
+      return doc_.PrintRequest(*pending_.request, *pending_.result, *pending_.user, *pending_.printer, &print_log_);
+    }
+    case WM_ENGINE_JOBINFO:
+      return 0;  // the print job asks the document directly
+    default:
+      return winmsg::DefWindowProc(hwnd, msg, wp, lp);
+  }
+}
+
+int CMainFrame::OpenJob(const std::string& name, CRequestResult& result) {
+  pending_ = Pending{&name, nullptr, &result, nullptr, nullptr};
+  auto r = winmsg::SendMessage(hwnd(), WM_ENGINE_OPEN, cookie_, 0);
+  pending_ = Pending{};
+  return static_cast<int>(r);
+}
+
+int CMainFrame::PrintJob(const CRequestInfo& request, CRequestResult& result, const UserRecord& user,
+                         const PrinterRecord& printer) {
+  pending_ = Pending{nullptr, &request, &result, &user, &printer};
+  auto r = winmsg::SendMessage(hwnd(), WM_ENGINE_PRINT, cookie_, 0);
+  pending_ = Pending{};
+  return static_cast<int>(r);
+}
+
+std::vector<PrintLogRecord> CMainFrame::TakePrintLog() {
+  std::vector<PrintLogRecord> rows;
+  rows.swap(print_log_);
+  return rows;
+}
+
+}  // namespace zv::engine

@@ -1,0 +1,157 @@
+#include "engine/hevrasto/pending_log.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+
+#include "platform/fs/files.h"
+#include "platform/paths/paths.h"
+
+namespace zv::engine {
+namespace fsys = std::filesystem;
+namespace {
+
+std::string Escape(const std::string& s) {
+  std::string o;
+  for (char c : s) {
+    switch (c) {
+      case '\\': o += "\\\\"; break;
+      case '\t': o += "\\t"; break;
+      case '\n': o += "\\n"; break;
+      case '\r': o += "\\r"; break;
+      default: o += c;
+    }
+  }
+  return o;
+}
+
+bool Unescape(const std::string& s, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\') {
+      *out += s[i];
+      continue;
+    }
+    if (++i >= s.size()) return false;
+    switch (s[i]) {
+      case '\\': *out += '\\'; break;
+      case 't': *out += '\t'; break;
+      case 'n': *out += '\n'; break;
+      case 'r': *out += '\r'; break;
+      default: return false;
+    }
+  }
+  return true;
+}
+
+bool ToInt(const std::string& s, int32_t* v) {
+  if (s.empty() || s.size() > 11) return false;
+  size_t i = s[0] == '-' ? 1 : 0;
+  if (i == s.size()) return false;
+  long long x = 0;
+  for (; i < s.size(); ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    x = x * 10 + (s[i] - '0');
+  }
+  if (s[0] == '-') x = -x;
+  if (x < INT32_MIN || x > INT32_MAX) return false;
+  *v = static_cast<int32_t>(x);
+  return true;
+}
+
+Result<std::string> PendingFolder() { return paths::RootFolder("engine/pending-printlog"); }
+
+}  // namespace
+
+std::string FormatPendingRows(const std::vector<PrintLogRecord>& rows) {
+  std::string t;
+  for (const auto& r : rows) {
+    t += std::to_string(r.UID) + "\t" + std::to_string(r.PID) + "\t" + std::to_string(r.PDate) + "\t" +
+         std::to_string(r.PTime) + "\t" + Escape(r.JobName) + "\t" + Escape(r.SpoolName) + "\t" +
+         std::to_string(r.Pages) + "\t" + std::to_string(r.Ptype) + "\t" + std::to_string(r.ThumbnailCount) +
+         "\t" + std::to_string(r.PaperSize) + "\t" + std::to_string(r.JobPages) + "\n";
+  }
+  return t;
+}
+
+Result<std::vector<PrintLogRecord>> ParsePendingRows(const std::string& text) {
+  std::vector<PrintLogRecord> rows;
+  size_t pos = 0;
+  int line_no = 0;
+  while (pos < text.size()) {
+    size_t eol = text.find('\n', pos);
+    if (eol == std::string::npos) return Status::Corruption("unfinished line " + std::to_string(line_no + 1));
+    std::string line = text.substr(pos, eol - pos);
+    pos = eol + 1;
+    ++line_no;
+    std::vector<std::string> f;
+    size_t s = 0;
+    for (;;) {
+      size_t t = line.find('\t', s);
+      f.push_back(line.substr(s, t == std::string::npos ? std::string::npos : t - s));
+      if (t == std::string::npos) break;
+      s = t + 1;
+    }
+    PrintLogRecord r;
+    bool ok = f.size() == 11 && ToInt(f[0], &r.UID) && ToInt(f[1], &r.PID) && ToInt(f[2], &r.PDate) &&
+              ToInt(f[3], &r.PTime) && Unescape(f[4], &r.JobName) && Unescape(f[5], &r.SpoolName) &&
+              ToInt(f[6], &r.Pages) && ToInt(f[7], &r.Ptype) && ToInt(f[8], &r.ThumbnailCount) &&
+              ToInt(f[9], &r.PaperSize) && ToInt(f[10], &r.JobPages);
+    if (!ok) return Status::Corruption("bad print-log line " + std::to_string(line_no));
+    rows.push_back(std::move(r));
+  }
+  return rows;
+}
+
+Status SavePendingRows(const std::vector<PrintLogRecord>& rows) {
+  auto dir = PendingFolder();
+  if (!dir.ok()) return dir.status();
+  static std::atomic<unsigned> seq{0};
+  auto now = std::chrono::system_clock::now().time_since_epoch();
+  std::string name = *dir + "/" + std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now).count()) +
+                     "-" + std::to_string(getpid()) + "-" + std::to_string(seq++) + ".tsv";
+  return fs::WriteFileAtomic(name, FormatPendingRows(rows), 0600);
+}
+
+bool HasPendingRows() {
+  auto dir = PendingFolder();
+  if (!dir.ok()) return false;
+  std::error_code ec;
+  for (const auto& e : fsys::directory_iterator(*dir, ec)) {
+    if (e.path().extension() == ".tsv") return true;
+  }
+  return false;
+}
+
+int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors) {
+  auto dir = PendingFolder();
+  if (!dir.ok()) return 0;
+  std::vector<fsys::path> files;
+  std::error_code ec;
+  for (const auto& e : fsys::directory_iterator(*dir, ec)) {
+    if (e.path().extension() == ".tsv") files.push_back(e.path());
+  }
+  std::sort(files.begin(), files.end());
+  int stored = 0;
+  for (const auto& f : files) {
+    auto text = fs::ReadFile(f.string(), 16u << 20);
+    auto rows = text.ok() ? ParsePendingRows(*text) : Result<std::vector<PrintLogRecord>>(text.status());
+    if (!rows.ok()) {
+      fsys::rename(f, fsys::path(f).replace_extension(".bad"), ec);
+      continue;
+    }
+    if (!rows->empty() && !db.InsertPrintLog(*rows)) {
+      if (errors) *errors = db.ErrorLines;
+      break;
+    }
+    fsys::remove(f, ec);
+    ++stored;
+  }
+  return stored;
+}
+
+}  // namespace zv::engine

@@ -1,0 +1,29 @@
+// Print-log rows that could not be stored after their job printed: kept in files under
+// $ZELVORA_ROOT/engine/pending-printlog/ (one file per print, one tab-separated line per
+// row) and stored later, so that no printed page goes uncounted.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/db/zvm_database.h"
+#include "platform/base/status.h"
+
+namespace zv::engine {
+
+// Gives the text of rows (one line each) and back. Corruption for a damaged line.
+std::string FormatPendingRows(const std::vector<PrintLogRecord>& rows);
+Result<std::vector<PrintLogRecord>> ParsePendingRows(const std::string& text);
+
+// Keeps rows for a later insert. IOError when they cannot be written.
+Status SavePendingRows(const std::vector<PrintLogRecord>& rows);
+
+// Inserts the kept rows, file by file (each file in one transaction), removing each file
+// once stored. Gives the number of files stored; stops at the first failure (its database
+// lines in *errors when given). Damaged files are renamed "*.bad" and skipped.
+int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors);
+
+// Gives whether rows are waiting.
+bool HasPendingRows();
+
+}  // namespace zv::engine

@@ -1,0 +1,360 @@
+#include "engine/hevrasto/phase_obj.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "engine/core/answer.h"
+#include "engine/core/clock.h"
+#include "engine/core/event_writer.h"
+#include "engine/core/request_check.h"
+#include "engine/core/settings_store.h"
+#include "engine/hevrasto/pending_log.h"
+#include "engine/hevrasto/request_slots.h"
+#include "engine/rules/event_table.h"
+#include "platform/fs/files.h"
+#include "platform/paths/paths.h"
+
+namespace zv::engine {
+namespace fsys = std::filesystem;
+
+namespace {
+constexpr char kRejectedFolder[] = "Rejected";
+constexpr char kTakenSuffix[] = ".taken";
+
+void Event(int number, const std::string& extra, int code = 0) { WriteEventLog(kEngineEventSource, number, &extra, &code); }
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string s;
+  for (const auto& l : lines) {
+    if (!s.empty()) s += "\r\n";
+    s += l;
+  }
+  return s;
+}
+}  // namespace
+
+std::vector<std::string> InterruptedPrintLines() {
+  return {"前回の印刷中に実行部が停止しました。", "印刷されている可能性があります。プリンタを確認してください。"};
+}
+
+CPhaseObj::CPhaseObj(FrameLink& frame, QuotaMailer* mailer, JobQueueProbe* probe, const EngineSettings& settings,
+                     Options options)
+    : frame_(frame), mailer_(mailer), probe_(probe), options_(options), settings_(settings) {
+  request_.Init();
+  result_.Init();
+}
+
+EngineSettings CPhaseObj::settings() const {
+  std::lock_guard<std::mutex> l(settings_mutex_);
+  return settings_;
+}
+
+int CPhaseObj::Run() {
+  running_ = true;
+  phase_ = 0;
+  {
+    std::lock_guard<std::mutex> l(settings_mutex_);
+    folder_ = settings_.PrintInfoPath;
+  }
+  for (;;) {
+    int p = phase_.load();
+    // A request from phase 3 on (printing and after) is always finished first.
+    if (p <= 2 && stop_.IsSet()) break;
+    switch (p) {
+      case 0: PhaseWait(); break;
+      case 1: PhaseTake(); break;
+      case 2: PhaseOpen(); break;
+      case 3: PhasePrint(); break;
+      case 4: PhaseAnswer(); break;
+      case 5: PhaseMail(); break;
+      default: PhaseCleanUp(); break;
+    }
+  }
+  if (!slot_path_.empty() && phase_.load() == 2) frame_.OpenJob("", result_);
+  watch_ = fs::FolderWatch();
+  watching_ = false;
+  running_ = false;
+  return 0;
+}
+
+bool CPhaseObj::ReloadSettings() {
+  EngineSettings fresh;
+  Status st = LoadSettings(&fresh, TodayDate());
+  if (!st.ok()) {
+    if (!settings_failing_) Event(kEvRegistryReadFailed, st.message());
+    settings_failing_ = true;
+    return false;
+  }
+  settings_failing_ = false;
+  std::lock_guard<std::mutex> l(settings_mutex_);
+  settings_ = fresh;
+  folder_ = settings_.PrintInfoPath;
+  return true;
+}
+
+void CPhaseObj::PhaseWait() {
+  if (!watching_ || watch_.folder() != folder_) {
+    auto w = fs::FolderWatch::Start(folder_);
+    if (!w.ok()) {
+      // No folder to watch (yet): look again after the rescan pause.
+      if (!ReloadSettings() || folder_.empty()) {
+        stop_.Wait(options_.settings_retry_ms);
+        return;
+      }
+      w = fs::FolderWatch::Start(folder_);
+      if (!w.ok()) {
+        Event(kEvWorkerError, "[" + folder_ + "] " + w.status().ToString());
+        stop_.Wait(options_.rescan_ms);
+        return;
+      }
+    }
+    watch_ = std::move(*w);
+    watching_ = true;
+  }
+  // The watch is armed: whatever arrives from now on wakes the wait below.
+  if (HasPendingRows()) {
+    EngineSettings s = settings();
+    CZvmDatbase db(s.DSN, s.UID, s.PWD);
+    StorePendingRows(db, nullptr);
+  }
+  auto scan = ScanRequestFolder(folder_);
+  if (scan.ok() && scan->any()) {
+    if (ReloadSettings()) {
+      phase_ = 1;
+    } else {
+      stop_.Wait(options_.settings_retry_ms);
+    }
+    return;
+  }
+  auto r = watch_.Wait(&stop_, options_.rescan_ms);
+  if (!r.ok()) {
+    watching_ = false;
+    stop_.Wait(options_.rescan_ms);
+  }
+}
+
+void CPhaseObj::MoveAside(const std::string& name, const std::string& why) {
+  std::string dir = folder_ + "/" + kRejectedFolder;
+  fs::MakeDirs(dir);
+  std::string target = dir + "/" + name;
+  std::error_code ec;
+  for (int n = 1; fsys::exists(target, ec) && n < 1000; ++n) target = dir + "/" + name + "." + std::to_string(n);
+  fsys::rename(folder_ + "/" + name, target, ec);
+  if (ec) {
+    // Cannot be moved: remove it rather than meet it again and again.
+    fsys::remove(folder_ + "/" + name, ec);
+  }
+  Event(kEvBadRequest, "[" + name + "] " + why + (ec ? "" : " -> " + std::string(kRejectedFolder) + "/"));
+}
+
+void CPhaseObj::PhaseTake() {
+  EngineSettings s = settings();
+  {
+    std::lock_guard<std::mutex> l(settings_mutex_);
+    Status rolled = RollOnLimitDate(&settings_, TodayDate());
+    if (!rolled.ok()) Event(kEvRegistryWriteFailed, rolled.message());
+  }
+  auto seq = SequenceFile::Lock(folder_, &stop_, options_.sequence_lock_ms);
+  if (!seq.ok()) {
+    if (seq.status().code() != Status::Code::kBusy) {
+      Event(kEvWorkerError, "[Sequence.seq] " + seq.status().ToString());
+      stop_.Wait(options_.rescan_ms);
+    }
+    phase_ = 0;
+    return;
+  }
+  auto start = seq->ReadStart();
+  auto scan = ScanRequestFolder(folder_);
+  if (!start.ok() || !scan.ok()) {
+    seq->Close();
+    Event(kEvWorkerError, start.ok() ? scan.status().ToString() : start.status().ToString());
+    stop_.Wait(options_.rescan_ms);
+    phase_ = 0;
+    return;
+  }
+  for (const std::string& stray : scan->strays) MoveAside(stray, "not a request slot");
+  int slot = PickSlot(scan->present, *start);
+  if (slot < 0) {
+    seq->Close();
+    phase_ = 0;
+    return;
+  }
+  seq->WriteNext(slot);
+  seq->Close();
+  slot_base_ = SlotBaseName(slot);
+  slot_path_ = folder_ + "/" + SlotFileName(slot);
+  request_.Init();
+  result_.Init();
+  user_ = UserRecord{};
+  printer_ = PrinterRecord{};
+  answered_ = false;
+
+  Status read = request_.ReadTopRequest(slot_path_, options_.read_attempts,
+                                        std::chrono::milliseconds(options_.read_retry_ms));
+  if (!read.ok()) {
+    std::error_code ec;
+    if (fsys::exists(slot_path_, ec)) {
+      MoveAside(SlotFileName(slot), "unreadable request: " + read.ToString());
+    }
+    slot_path_.clear();
+    phase_ = 1;
+    return;
+  }
+  auto text = fs::ReadFile(slot_path_, kMaxRequestFileBytes);
+  request_text_ = text.ok() ? *text : std::string();
+
+  // A request marked as taken was being printed when the engine stopped: say so instead of
+  // printing it again.
+  auto mark = fs::ReadFile(folder_ + "/" + slot_base_ + kTakenSuffix, kMaxRequestFileBytes);
+  if (mark.ok() && *mark == request_text_) {
+    RequestCheck check(s, probe_);
+    check.RunStep(1, request_, result_, std::chrono::system_clock::now());
+    check.RunStep(2, request_, result_, std::chrono::system_clock::now());
+    user_ = check.user();
+    result_.Init();
+    result_.SetResultMessage(kResultPrintFailed, InterruptedPrintLines());
+    std::vector<std::string> lines = result_.Messages;
+    Event(kEvPrintFailed, RequestEventText(lines, request_));
+    phase_ = 4;
+    return;
+  }
+
+  RequestCheck check(s, probe_);
+  CheckStep r = check.Run(request_, result_);
+  user_ = check.user();
+  printer_ = check.printer();
+  phase_ = r == CheckStep::kPassed ? 2 : 4;
+}
+
+bool CPhaseObj::AlignPagesWithDocument() {
+  int pages = frame_.OpenPages();
+  if (pages <= 0) return false;
+  bool changed = false;
+  int64_t claimed = request_.TotalJobPages();
+  if (claimed != pages) {
+    // The document decides: the jobs' counts are made to add up to its pages, the last
+    // jobs giving up or taking the difference.
+    if (request_.Jobs.empty()) request_.Jobs.push_back(RequestJob{request_.JobFileName, 0});
+    int64_t diff = pages - claimed;
+    for (size_t i = request_.Jobs.size(); i-- > 0 && diff != 0;) {
+      int64_t v = request_.Jobs[i].pages + diff;
+      if (v < 0 && i > 0) {
+        diff = v;
+        request_.Jobs[i].pages = 0;
+      } else {
+        request_.Jobs[i].pages = static_cast<int32_t>(std::max<int64_t>(v, 0));
+        diff = 0;
+      }
+    }
+    changed = true;
+  }
+  if (request_.LastPage > pages) {
+    request_.LastPage = pages;
+    changed = true;
+  }
+  if (request_.FirstPage > pages) {
+    request_.FirstPage = pages;
+    changed = true;
+  }
+  return changed;
+}
+
+void CPhaseObj::PhaseOpen() {
+  int rc = frame_.OpenJob(request_.JobFileName, result_);
+  if (rc != 0) {
+    if (result_.ResultCode == 0) result_.SetResultMessage(kResultJobNotOpened);
+    Event(kEvJobOpenFailed, RequestEventText(result_.Messages, request_));
+    phase_ = 4;
+    return;
+  }
+  // The quota counts the pages that will print, not only those the client named.
+  if (AlignPagesWithDocument()) {
+    EngineSettings s = settings();
+    RequestCheck check(s, probe_);
+    CheckStep step = CheckStep::kNextStep;
+    for (int i = 1; i <= 4 && step == CheckStep::kNextStep; ++i)
+      step = check.RunStep(i, request_, result_, std::chrono::system_clock::now());
+    user_ = check.user();
+    printer_ = check.printer();
+    if (step != CheckStep::kPassed) {
+      phase_ = 4;
+      return;
+    }
+  }
+  // Marked as taken before anything is printed.
+  Status marked = fs::WriteFileAtomic(folder_ + "/" + slot_base_ + kTakenSuffix, request_text_, 0644);
+  if (!marked.ok()) Event(kEvWorkerError, "[taken mark] " + marked.ToString());
+  phase_ = 3;
+}
+
+void CPhaseObj::PhasePrint() {
+  int rc = frame_.PrintJob(request_, result_, user_, printer_);
+  if (rc != 0) Event(kEvPrintFailed, RequestEventText(result_.Messages, request_));
+  std::vector<PrintLogRecord> rows = frame_.TakePrintLog();
+  if (!rows.empty()) {
+    EngineSettings s = settings();
+    CZvmDatbase db(s.DSN, s.UID, s.PWD);
+    if (HasPendingRows()) StorePendingRows(db, nullptr);
+    if (!db.InsertPrintLog(rows)) {
+      // The job printed: the answer says so, and its rows are kept and stored later.
+      std::string lines = JoinLines(db.ErrorLines);
+      Status kept = SavePendingRows(rows);
+      Event(kEvDatabaseError, lines + (kept.ok() ? "" : "\r\n" + kept.ToString()));
+    }
+  }
+  phase_ = 4;
+}
+
+void CPhaseObj::PhaseAnswer() {
+  EngineSettings s = settings();
+  Status st = WriteResult(s, request_, result_, user_, slot_base_);
+  answered_ = st.ok();
+  int code = result_.ResultCode;
+  phase_ = (answered_ && (code == 0 || code == 4 || code == 9)) ? 5 : 6;
+}
+
+void CPhaseObj::PhaseMail() {
+  if (mailer_) {
+    EngineSettings s = settings();
+    mailer_->SendQuotaMail(s, result_, request_.AccountName, user_);
+  }
+  phase_ = 6;
+}
+
+void CPhaseObj::DeleteWithRetries(const std::string& path) {
+  for (int attempt = 0; attempt < 6; ++attempt) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return;
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+void CPhaseObj::PhaseCleanUp() {
+  if (!slot_path_.empty()) {
+    if (answered_) {
+      DeleteWithRetries(slot_path_);
+      EngineSettings s = settings();
+      auto job = paths::JoinInside(s.JobsPath, request_.JobFileName);
+      if (job.ok() && !request_.JobFileName.empty()) DeleteWithRetries(*job);
+    } else {
+      // No answer could be written: the request is kept aside, with its job file.
+      MoveAside(fsys::path(slot_path_).filename().string(), "the answer could not be written");
+    }
+    DeleteWithRetries(folder_ + "/" + slot_base_ + kTakenSuffix);
+  }
+  slot_base_.clear();
+  slot_path_.clear();
+  CRequestResult scratch;
+  frame_.OpenJob("", scratch);
+  request_.Init();
+  result_.Init();
+  user_ = UserRecord{};
+  printer_ = PrinterRecord{};
+  request_text_.clear();
+  answered_ = false;
+  phase_ = 1;
+}
+
+}  // namespace zv::engine

@@ -1,0 +1,113 @@
+// CPhaseObj: the engine's worker. It waits for requests in the request folder, takes each
+// from its slot, checks it, has the user-interface thread open and print its job, writes
+// the answer, mails the quota notice and cleans up, one request at a time:
+// phase 0 wait, 1 take and check, 2 open, 3 print, 4 answer, 5 mail, 6 clean up.
+//
+// Nothing accepted is lost and nothing loops: the folder watch is armed before each scan
+// and backed by a periodic rescan; names that match "order*.lst" without being a slot, and
+// requests that cannot be read or answered, are moved into the "Rejected" subfolder and
+// reported once; a request is deleted only after its answer was written; before a job is
+// printed its request is marked as taken ("orderNN.taken"), so that an engine killed while
+// printing answers the request at its next start instead of printing it a second time
+// unannounced; print-log rows that cannot be stored are kept and stored later.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/core/job_queue.h"
+#include "engine/db/zvm_database.h"
+#include "engine/hevrasto/quota_mail.h"
+#include "engine/rules/request_info.h"
+#include "engine/rules/request_result.h"
+#include "engine/rules/settings.h"
+#include "platform/fs/watch.h"
+#include "platform/sync/event.h"
+
+namespace zv::engine {
+
+// What the worker asks of the user-interface thread (the main frame and its document).
+class FrameLink {
+ public:
+  virtual ~FrameLink() = default;
+  // Opens the job file `name` of the jobs folder as the document; "" closes the document.
+  // Gives 0, or the result code (5) that it also set in `result`.
+  virtual int OpenJob(const std::string& name, CRequestResult& result) = 0;
+  // Gives the number of pages of the open document.
+  virtual int OpenPages() = 0;
+  // Prints the open document as the request says; the print's result code and lines go to
+  // `result` and the print-log rows to TakePrintLog. Gives the result code.
+  virtual int PrintJob(const CRequestInfo& request, CRequestResult& result, const UserRecord& user,
+                       const PrinterRecord& printer) = 0;
+  // Gives (and forgets) the print-log rows of the last print.
+  virtual std::vector<PrintLogRecord> TakePrintLog() = 0;
+};
+
+// Lines of the answer to a request that was being printed when the engine stopped.
+std::vector<std::string> InterruptedPrintLines();
+
+class CPhaseObj {
+ public:
+  struct Options {
+    int rescan_ms = 5000;          // the periodic rescan behind the folder watch
+    int settings_retry_ms = 5000;  // pause after settings that cannot be read
+    int sequence_lock_ms = 30000;  // longest wait for the lock of "Sequence.seq"
+    int read_attempts = 5;         // tries to read a request file ...
+    int read_retry_ms = 2000;      // ... this far apart
+  };
+
+  // Takes the frame link, the mail sender (may be null: no mail), the queue probe of the
+  // duplicate check (may be null) and the settings loaded at start.
+  CPhaseObj(FrameLink& frame, QuotaMailer* mailer, JobQueueProbe* probe, const EngineSettings& settings,
+            Options options);
+
+  // The thread procedure: runs the phases until Stop. A request being printed, answered,
+  // mailed or cleaned up is finished first. Gives 0.
+  int Run();
+  // Asks Run to end (at once while waiting; after the request in hand from phase 3 on).
+  void Stop() { stop_.Set(); }
+
+  int phase() const { return phase_.load(); }
+  bool running() const { return running_.load(); }
+  // A copy of the current settings (the worker reloads them before each batch).
+  EngineSettings settings() const;
+
+ private:
+  void PhaseWait();
+  void PhaseTake();
+  void PhaseOpen();
+  void PhasePrint();
+  void PhaseAnswer();
+  void PhaseMail();
+  void PhaseCleanUp();
+  bool ReloadSettings();
+  void MoveAside(const std::string& name, const std::string& why);
+  void DeleteWithRetries(const std::string& path);
+  bool AlignPagesWithDocument();
+
+  FrameLink& frame_;
+  QuotaMailer* mailer_;
+  JobQueueProbe* probe_;
+  Options options_;
+  sync::Event stop_;
+  mutable std::mutex settings_mutex_;
+  EngineSettings settings_;
+  std::string folder_;  // the request folder of the batch
+  CRequestResult result_;
+  CRequestInfo request_;
+  std::string request_text_;  // the request file as read (the taken mark holds a copy)
+  UserRecord user_;
+  PrinterRecord printer_;
+  std::string slot_path_;
+  std::string slot_base_;
+  bool answered_ = false;
+  bool settings_failing_ = false;
+  std::atomic<int> phase_{0};
+  std::atomic<bool> running_{false};
+  fs::FolderWatch watch_;
+  bool watching_ = false;
+};
+
+}  // namespace zv::engine

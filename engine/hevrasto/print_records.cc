@@ -1,0 +1,101 @@
+#include "engine/hevrasto/print_records.h"
+
+#include <algorithm>
+
+namespace zv::engine {
+
+int LayoutModeFor(int32_t thumbnail_count, int32_t orientation) {
+  bool landscape = orientation == 2;
+  switch (thumbnail_count) {
+    case 1: return 2;
+    case 2: return landscape ? 8 : 4;
+    case 3: return landscape ? 13 : 12;
+    default: return 0;
+  }
+}
+
+int PagesPerSheetOfMode(int mode) {
+  switch (mode) {
+    case 2:
+    case 3: return 2;
+    case 4:
+    case 8: return 4;
+    case 12:
+    case 13: return 8;
+    default: return 1;
+  }
+}
+
+PageRange RequestRange(const CRequestInfo& r, int pages) {
+  PageRange range{1, pages};
+  if (r.AllPages == 0 && r.FirstPage > 0 && r.LastPage > 0) {
+    range.first = std::max(1, r.FirstPage);
+    range.last = std::min(pages, r.LastPage);
+  }
+  return range;
+}
+
+std::vector<PrintLogRecord> BuildPrintLogRows(const CRequestInfo& request, const PageRange& range, int mode,
+                                              int copies, int32_t uid, const PrinterRecord& printer,
+                                              int32_t date, int32_t time) {
+  std::vector<PrintLogRecord> rows;
+  if (range.count() <= 0) return rows;
+  // The owner of each page of the document, from the request's jobs in order.
+  std::vector<const std::string*> owners;
+  for (const RequestJob& j : request.Jobs) {
+    for (int32_t i = 0; i < j.pages && owners.size() < static_cast<size_t>(range.last); ++i) owners.push_back(&j.name);
+  }
+  static const std::string kNone;
+  auto owner = [&](int page) -> const std::string& {
+    return page - 1 < static_cast<int>(owners.size()) ? *owners[page - 1] : kNone;
+  };
+  std::string spool = request.Jobs.empty() ? std::string() : request.Jobs.front().name;
+  int mult = copies > 1 ? copies : 1;
+  size_t job_entry = 0;
+  for (int p = range.first; p <= range.last; ++p) {
+    if (rows.empty() || owner(p) != rows.back().JobName) {
+      PrintLogRecord r;
+      r.UID = uid;
+      r.PID = printer.PID;
+      r.Ptype = printer.Ptype;
+      r.PDate = date;
+      r.PTime = time;
+      r.JobName = owner(p);
+      r.SpoolName = spool;
+      r.ThumbnailCount = request.ThumbnailCount;
+      r.PaperSize = request.PaperSize;
+      r.JobPages = job_entry < request.Jobs.size() ? request.Jobs[job_entry].pages : 0;
+      ++job_entry;
+      rows.push_back(r);
+    }
+    rows.back().Pages += mult;
+  }
+  int per_sheet = PagesPerSheetOfMode(mode);
+  if (per_sheet > 1 && !rows.empty()) {
+    PrintLogRecord folded = rows.front();
+    if (rows.size() > 1) folded.JobName = "...";
+    folded.Pages = (range.count() + per_sheet - 1) / per_sheet * mult;
+    rows.assign(1, folded);
+  }
+  return rows;
+}
+
+std::vector<uint16_t> RotationsForRange(const std::string& rotate, int pages) {
+  std::vector<uint16_t> out;
+  uint16_t prev = 0;
+  size_t pos = 0;
+  while (static_cast<int>(out.size()) < pages) {
+    size_t comma = rotate.find(',', pos);
+    if (comma == std::string::npos) break;
+    std::string item = rotate.substr(pos, comma - pos);
+    pos = comma + 1;
+    long v = -1;
+    if (!item.empty() && item.size() < 8 && std::all_of(item.begin(), item.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      v = std::stol(item);
+    if (v == 0 || v == 1 || v == 16) prev = static_cast<uint16_t>(v);
+    out.push_back(prev);
+  }
+  return out;
+}
+
+}  // namespace zv::engine

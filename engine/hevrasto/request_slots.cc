@@ -1,0 +1,155 @@
+#include "engine/hevrasto/request_slots.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/fs/files.h"
+
+namespace zv::engine {
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool StartsWithNoCase(std::string_view s, std::string_view p) {
+  if (s.size() < p.size()) return false;
+  for (size_t i = 0; i < p.size(); ++i)
+    if (Lower(s[i]) != p[i]) return false;
+  return true;
+}
+bool EndsWithNoCase(std::string_view s, std::string_view p) {
+  return s.size() >= p.size() && StartsWithNoCase(s.substr(s.size() - p.size()), p);
+}
+
+}  // namespace
+
+std::string SlotFileName(int slot) { return SlotBaseName(slot) + ".lst"; }
+
+std::string SlotBaseName(int slot) {
+  char b[16];
+  snprintf(b, sizeof b, "order%02d", slot);
+  return b;
+}
+
+int ParseSlotFileName(std::string_view name) {
+  if (name.size() != 11 || !StartsWithNoCase(name, "order") || !EndsWithNoCase(name, ".lst")) return -1;
+  char a = name[5], b = name[6];
+  if (a < '0' || a > '9' || b < '0' || b > '9') return -1;
+  return (a - '0') * 10 + (b - '0');
+}
+
+bool MatchesRequestPattern(std::string_view name) {
+  return name.size() >= 9 && StartsWithNoCase(name, "order") && EndsWithNoCase(name, ".lst");
+}
+
+int ParseSequence(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  int v = 0;
+  size_t digits = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
+    v = v * 10 + (text[i] - '0');
+    ++i;
+    ++digits;
+  }
+  return (digits == 0 || v >= kSlotCount) ? 0 : v;
+}
+
+int PickSlot(const std::array<bool, kSlotCount>& present, int start) {
+  if (start < 0 || start >= kSlotCount) start = 0;
+  for (int i = 0; i < kSlotCount; ++i) {
+    int s = (start + i) % kSlotCount;
+    if (present[s]) return s;
+  }
+  return -1;
+}
+
+bool RequestFolderScan::any() const {
+  if (!strays.empty()) return true;
+  for (bool p : present)
+    if (p) return true;
+  return false;
+}
+
+Result<RequestFolderScan> ScanRequestFolder(const std::string& folder) {
+  DIR* d = opendir(folder.c_str());
+  if (!d) return Status::IOError(fs::ErrnoText("opendir " + folder, errno));
+  RequestFolderScan scan;
+  while (dirent* e = readdir(d)) {
+    std::string_view name = e->d_name;
+    if (!MatchesRequestPattern(name)) continue;
+    if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+    int slot = ParseSlotFileName(name);
+    if (slot >= 0 && std::string_view(SlotFileName(slot)) == name) {
+      scan.present[slot] = true;
+    } else {
+      scan.strays.emplace_back(name);
+    }
+  }
+  closedir(d);
+  return scan;
+}
+
+SequenceFile::~SequenceFile() { Close(); }
+SequenceFile::SequenceFile(SequenceFile&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+SequenceFile& SequenceFile::operator=(SequenceFile&& o) noexcept {
+  if (this != &o) {
+    Close();
+    fd_ = o.fd_;
+    o.fd_ = -1;
+  }
+  return *this;
+}
+
+void SequenceFile::Close() {
+  if (fd_ >= 0) {
+    flock(fd_, LOCK_UN);
+    ::close(fd_);
+  }
+  fd_ = -1;
+}
+
+Result<SequenceFile> SequenceFile::Lock(const std::string& folder, const sync::Event* stop, int timeout_ms) {
+  std::string path = folder + "/" + kSequenceFileName;
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return Status::IOError(fs::ErrnoText("open " + path, errno));
+  SequenceFile f(fd);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) break;
+    if (errno != EWOULDBLOCK && errno != EINTR) return Status::IOError(fs::ErrnoText("flock " + path, errno));
+    if (std::chrono::steady_clock::now() >= deadline) return Status::Timeout(path + " stays locked");
+    if (stop ? stop->Wait(100) : (usleep(100000), false)) return Status::Busy("stopped while waiting for " + path);
+  }
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && st.st_size == 0) {
+    // A missing (or emptied) sequence file starts the ring at slot 00.
+    if (pwrite(fd, "00", 2, 0) != 2) return Status::IOError(fs::ErrnoText("write " + path, errno));
+  }
+  return f;
+}
+
+Result<int> SequenceFile::ReadStart() {
+  char buf[64];
+  ssize_t n = pread(fd_, buf, sizeof buf, 0);
+  if (n < 0) return Status::IOError(fs::ErrnoText("read Sequence.seq", errno));
+  std::string_view text(buf, static_cast<size_t>(n));
+  size_t eol = text.find_first_of("\r\n");
+  return ParseSequence(text.substr(0, eol));
+}
+
+Status SequenceFile::WriteNext(int taken) {
+  char b[8];
+  snprintf(b, sizeof b, "%02d", (taken + 1) % kSlotCount);
+  if (pwrite(fd_, b, 2, 0) != 2) return Status::IOError(fs::ErrnoText("write Sequence.seq", errno));
+  return Status::Ok();
+}
+
+}  // namespace zv::engine

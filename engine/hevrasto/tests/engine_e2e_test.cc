@@ -1,0 +1,219 @@
+// The engine program end to end: a real hevrasto process with a folder printer, the
+// embedded database and a local SMTP server, fed by requests placed as the client places
+// them.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "engine/hevrasto/tests/engine_harness.h"
+#include "platform/eventlog/eventlog.h"
+#include "platform/fs/files.h"
+
+namespace zv::engine::testing {
+namespace {
+namespace fsys = std::filesystem;
+
+class EngineE2E : public ::testing::Test {
+ public:
+  static void SetUpTestSuite() {
+    smtp_root_ = new zv::testing::TempRoot();
+    auto s = mail::testing::SmtpServer::Start(smtp_root_->str() + "/smtp");
+    ASSERT_TRUE(s.ok()) << s.status().ToString();
+    server_ = s->release();
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    delete smtp_root_;
+  }
+  void SetUp() override {
+    server_->Clear();
+    h_ = std::make_unique<EngineHarness>(root_, server_->port());
+    h_->smtp = server_;
+  }
+  void TearDown() override { h_.reset(); }
+
+  std::vector<eventlog::Event> Events(uint32_t id_text_contains_min = 0) {
+    (void)id_text_contains_min;
+    auto all = eventlog::ReadAll();
+    return all.ok() ? *all : std::vector<eventlog::Event>{};
+  }
+  bool EventHas(const std::string& text) {
+    for (const auto& e : Events())
+      for (const auto& s : e.strings)
+        if (s.find(text) != std::string::npos) return true;
+    return false;
+  }
+
+  static zv::testing::TempRoot* smtp_root_;
+  static mail::testing::SmtpServer* server_;
+  zv::testing::TempRoot root_;
+  std::unique_ptr<EngineHarness> h_;
+};
+zv::testing::TempRoot* EngineE2E::smtp_root_ = nullptr;
+mail::testing::SmtpServer* EngineE2E::server_ = nullptr;
+
+TEST_F(EngineE2E, PrintsAnswersAndRefusesAsTheRequestsDeserve) {
+  h_->StartEngine();
+  // A printed job: answer 0, one print-log row, a PDF on the folder printer, files gone.
+  h_->WriteJob("job1.prc", 2);
+  RequestSpec ok;
+  std::string slot = h_->Submit(EngineHarness::RequestText(ok));
+  std::string answer = h_->WaitForAnswer("alice", "pc1", slot);
+  EXPECT_EQ(EngineHarness::ResultCode(answer), 0) << answer;
+  EXPECT_NE(answer.find("PageCount=2"), std::string::npos) << answer;
+  EXPECT_TRUE(EngineHarness::WaitGone(h_->jobs() + "/job1.prc"));
+  auto rows = h_->PrintLog();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].UID, 1);
+  EXPECT_EQ(rows[0].PID, 1);
+  EXPECT_EQ(rows[0].Pages, 2);
+  EXPECT_EQ(rows[0].JobName, "Report");
+  auto pdfs = h_->PrintedPdfs();
+  ASSERT_EQ(pdfs.size(), 1u);
+  auto pdf = fs::ReadFile(pdfs[0]);
+  ASSERT_TRUE(pdf.ok());
+  EXPECT_EQ(pdf->rfind("%PDF", 0), 0u);
+
+  // An unknown user, an unmanaged printer, a job file that is not a document.
+  struct Case {
+    RequestSpec spec;
+    std::string job_bytes;
+    int code;
+  } cases[] = {
+      {RequestSpec{"mallory", "pc9", "job2.prc"}, "", 2},
+      {RequestSpec{"alice", "pc2", "job3.prc", {{"R", 1}}, "Nowhere"}, "", 3},
+      {RequestSpec{"alice", "pc3", "job4.prc"}, "this is not a job document", 5},
+  };
+  for (auto& c : cases) {
+    if (c.job_bytes.empty()) {
+      h_->WriteJob(c.spec.job_file, 1);
+    } else {
+      h_->WriteJobBytes(c.spec.job_file, c.job_bytes);
+    }
+    std::string s = h_->Submit(EngineHarness::RequestText(c.spec));
+    std::string a = h_->WaitForAnswer(c.spec.account, c.spec.machine, s);
+    EXPECT_EQ(EngineHarness::ResultCode(a), c.code) << a;
+    EXPECT_TRUE(EngineHarness::WaitGone(h_->jobs() + "/" + c.spec.job_file)) << c.spec.job_file;
+  }
+  EXPECT_EQ(h_->PrintLog().size(), 1u);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+
+  // A request without account (incomplete): answered with 1 when it can be, otherwise
+  // moved aside; a name that is no slot is moved aside and reported once.
+  RequestSpec incomplete;
+  incomplete.machine = "pc4";
+  incomplete.jobs.clear();
+  h_->WriteJob("job1.prc", 1);
+  std::string s = h_->Submit(EngineHarness::RequestText(incomplete));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pc4", s)), 1);
+  h_->PlaceFile("order.lst", "garbage");
+  h_->PlaceFile(slot + "x.lst", "[RequestInfo]\r\n");
+  h_->PlaceFile("order77.lst", "no section here");
+  for (int i = 0; i < 500 && !(fsys::exists(h_->print_info() + "/Rejected/order77.lst") &&
+                               fsys::exists(h_->print_info() + "/Rejected/order.lst"));
+       ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(fsys::exists(h_->print_info() + "/Rejected/order.lst"));
+  EXPECT_TRUE(fsys::exists(h_->print_info() + "/Rejected/order77.lst"));
+  EXPECT_TRUE(fsys::exists(h_->print_info() + "/Rejected/" + slot + "x.lst"));
+
+  EXPECT_EQ(h_->StopEngine(), 0);
+  EXPECT_FALSE(fsys::exists(h_->print_info() + "/Wakeup.inf"));
+  int bad_request_events = 0;
+  for (const auto& e : Events())
+    for (const auto& str : e.strings)
+      if (str.find("[order77.lst]") != std::string::npos) ++bad_request_events;
+  EXPECT_EQ(bad_request_events, 1);
+}
+
+TEST_F(EngineE2E, QuotaRefusalMailsAndCountsTheDocumentsPages) {
+  h_->StartEngine();
+  // bob may print 3 pages; the client claims 1 page but the document holds 3: they count.
+  h_->WriteJob("b1.prc", 3);
+  RequestSpec first{"bob", "pc1", "b1.prc", {{"Memo", 1}}};
+  std::string s1 = h_->Submit(EngineHarness::RequestText(first));
+  std::string a1 = h_->WaitForAnswer("bob", "pc1", s1);
+  EXPECT_EQ(EngineHarness::ResultCode(a1), 0) << a1;
+  EXPECT_NE(a1.find("PageCount=3"), std::string::npos) << a1;
+  auto rows = h_->PrintLog();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Pages, 3);
+  // At the limit: the notice goes to bob and to the administrator.
+  auto mails = server_->WaitForMails(2, 10000);
+  ASSERT_EQ(mails.size(), 2u);
+  EXPECT_NE(mails[0].find("Content-Type: text/plain; charset=\"iso-2022-jp\""), std::string::npos);
+  bool to_bob = false, to_admin = false;
+  for (auto& m : mails) {
+    to_bob |= m.find("To: bob@example.org") != std::string::npos;
+    to_admin |= m.find("To: admin@example.org") != std::string::npos;
+  }
+  EXPECT_TRUE(to_bob && to_admin);
+
+  // Over the limit: refused with 4, nothing printed.
+  h_->WriteJob("b2.prc", 1);
+  std::string s2 = h_->Submit(EngineHarness::RequestText(RequestSpec{"bob", "pc1", "b2.prc", {{"Memo2", 1}}}));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("bob", "pc1", s2)), 4);
+  EXPECT_EQ(h_->PrintLog().size(), 1u);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+TEST_F(EngineE2E, AKilledEngineNeitherLosesNorSilentlyRepeatsARequest) {
+  // Requests placed while no engine runs are served after the start.
+  h_->WriteJob("k1.prc", 1);
+  std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcA", "k1.prc"}));
+  // A request marked as taken (the engine died while printing it) is answered, not printed.
+  h_->WriteJob("k2.prc", 1);
+  std::string text2 = EngineHarness::RequestText(RequestSpec{"alice", "pcB", "k2.prc"});
+  std::string s2 = h_->Submit(text2);
+  ASSERT_TRUE(fs::WriteFileAtomic(h_->print_info() + "/" + s2 + ".taken", text2).ok());
+  // A stale "Wakeup.inf" of a killed engine is replaced.
+  ASSERT_TRUE(fs::WriteFileAtomic(h_->print_info() + "/Wakeup.inf", "stale").ok());
+  h_->StartEngine();
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcA", s1)), 0);
+  std::string a2 = h_->WaitForAnswer("alice", "pcB", s2);
+  EXPECT_EQ(EngineHarness::ResultCode(a2), 6) << a2;
+  EXPECT_TRUE(EngineHarness::WaitGone(h_->print_info() + "/" + s2 + ".taken"));
+  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+  EXPECT_EQ(h_->PrintLog().size(), 1u);
+  auto wake = fs::ReadFile(h_->print_info() + "/Wakeup.inf");
+  ASSERT_TRUE(wake.ok());
+  EXPECT_EQ(*wake, "");
+
+  // Killed outright: the next start serves what was left.
+  h_->KillEngine();
+  h_->WriteJob("k3.prc", 1);
+  std::string s3 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcC", "k3.prc"}));
+  h_->StartEngine();
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcC", s3)), 0);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 2u);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+TEST_F(EngineE2E, OneInstanceAndTheArgument) {
+  const char* bin = std::getenv("ZELVORA_TEST_BIN_DIR");
+  ASSERT_NE(bin, nullptr);
+  for (std::vector<std::string> argv : {std::vector<std::string>{std::string(bin) + "/hevrasto"},
+                                        std::vector<std::string>{std::string(bin) + "/hevrasto", "-other"}}) {
+    process::StartOptions o;
+    o.argv = argv;
+    auto p = process::Start(o);
+    ASSERT_TRUE(p.ok());
+    auto code = p->Wait(10000);
+    ASSERT_TRUE(code.ok());
+    EXPECT_EQ(*code, 1);
+  }
+  h_->StartEngine({});
+  process::StartOptions o;
+  o.argv = {std::string(bin) + "/hevrasto", "-zelvoraprintservice"};
+  auto second = process::Start(o);
+  ASSERT_TRUE(second.ok());
+  auto code = second->Wait(10000);
+  ASSERT_TRUE(code.ok());
+  EXPECT_EQ(*code, 1);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+}  // namespace
+}  // namespace zv::engine::testing

@@ -1,0 +1,214 @@
+#include "engine/hevrasto/tests/engine_harness.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "engine/db/schema.h"
+#include "engine/hevrasto/main_frame.h"
+#include "engine/hevrasto/request_slots.h"
+#include "engine/rules/settings.h"
+#include "jobdoc/image.h"
+#include "jobdoc/sample/sample_document.h"
+#include "platform/fs/files.h"
+#include "platform/spool/folder_spooler.h"
+#include "platform/winmsg/winmsg.h"
+
+namespace zv::engine::testing {
+namespace fsys = std::filesystem;
+
+namespace {
+template <typename Pred>
+bool WaitFor(Pred pred, int timeout_ms) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+}  // namespace
+
+EngineHarness::EngineHarness(const zv::testing::TempRoot& root, int smtp_port) : root_(root) {
+  auto key = registry::Key::Create(registry::RootKey::kLocalMachine, kZelvoraKey);
+  EXPECT_TRUE(key.ok());
+  key_ = *key;
+  key_->SetString("AppPath", root_.str() + "/app");
+  key_->SetString("ShareDir", "share");
+  auto dsn = SetupEmbeddedDatabase();
+  EXPECT_TRUE(dsn.ok()) << dsn.status().ToString();
+  key_->SetString("DSN", *dsn);
+  key_->SetString("SMTPServer", "127.0.0.1");
+  key_->SetDword("SMTPPort", static_cast<uint32_t>(smtp_port));
+  key_->SetString("SenderMailAddress", "zelvora@example.org");
+  key_->SetString("AdminMailAddress", "admin@example.org");
+  key_->SetDword("LimitAction", 1 | 2 | 4);
+  key_->SetDword("DispMessage", 3);
+  key_->SetDword("CheckRange", EncodeCheckRange(3, 0));
+  key_->SetDword("DupCheck", 0);
+  for (const auto& d : {print_info(), jobs(), result()}) fs::MakeDirs(d);
+  auto c = odbc::Connection::Open(*dsn, "", "");
+  EXPECT_TRUE(c.ok());
+  conn_ = std::move(*c);
+  Sql("INSERT INTO Groups (GID,GroupName,MaxPages,MaxPages_Color,Used) VALUES (1,'staff',100,30,1)");
+  Sql("INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) VALUES "
+      "(1,'alice','Alice',1,3,100,0,'alice@example.org',1),"
+      "(2,'bob','Bob',1,3,3,0,'bob@example.org',1)");
+  Sql("INSERT INTO Printers (PID,PrinterName,Ptype,Used) VALUES (1,'Office',0,1)");
+  spool::FolderSpooler spooler(printers());
+  auto printer = spool::StandardFolderPrinter("Office");
+  printer.caps.resolutions = {{150, 150}};
+  printer.caps.default_resolution = {150, 150};
+  EXPECT_TRUE(spooler.AddPrinter(printer).ok());
+}
+
+EngineHarness::~EngineHarness() {
+  if (engine_ && engine_->Running()) KillEngine();
+}
+
+void EngineHarness::Sql(const std::string& sql) {
+  auto r = conn_->Execute(sql, {});
+  ASSERT_TRUE(r.ok()) << sql << ": " << r.status().ToString();
+}
+
+std::vector<PrintLogRecord> EngineHarness::PrintLog() {
+  CZvmDatbase db(std::string(kEmbeddedDataSource), "", "");
+  std::vector<PrintLogRecord> rows;
+  std::unique_ptr<odbc::Rows> r;
+  bool empty = true;
+  if (!db.ExecuteQuery("SELECT ID,UID,PID,PDate,PTime,JobName,SpoolName,Pages,Ptype,JobPages FROM PrintLog ORDER BY ID",
+                       {}, &r, &empty))
+    return rows;
+  while (!empty) {
+    PrintLogRecord p;
+    auto num = [&](const char* n) { return atoi(r->Get(std::string(n)).value_or("0").c_str()); };
+    p.ID = num("ID");
+    p.UID = num("UID");
+    p.PID = num("PID");
+    p.JobName = r->Get(std::string("JobName")).value_or("");
+    p.SpoolName = r->Get(std::string("SpoolName")).value_or("");
+    p.Pages = num("Pages");
+    p.JobPages = num("JobPages");
+    rows.push_back(p);
+    auto more = r->Next();
+    empty = !more.ok() || !*more;
+  }
+  return rows;
+}
+
+void EngineHarness::StartEngine(std::vector<std::string> env) {
+  const char* bin = std::getenv("ZELVORA_TEST_BIN_DIR");
+  ASSERT_NE(bin, nullptr);
+  ::unlink((print_info() + "/Wakeup.inf").c_str());
+  process::StartOptions o;
+  o.argv = {std::string(bin) + "/hevrasto", "-ZelvoraPrintService"};
+  o.env = std::move(env);
+  o.env.push_back("ZELVORA_ENGINE_RESCAN_MS=300");
+  o.ready_signal = true;
+  o.output_file = root_.str() + "/hevrasto.out";
+  auto p = process::Start(o);
+  ASSERT_TRUE(p.ok()) << p.status().ToString();
+  engine_ = std::move(*p);
+  ASSERT_TRUE(engine_->WaitReady(20000).ok());
+  ASSERT_TRUE(WaitFor([&] { return fsys::exists(print_info() + "/Wakeup.inf"); }, 10000));
+}
+
+int EngineHarness::StopEngine() {
+  winmsg::HWND w = winmsg::FindWindow(kEngineWindowClass, nullptr);
+  EXPECT_NE(w, 0u);
+  winmsg::PostMessage(w, winmsg::WM_CLOSE, 0, 0);
+  auto code = engine_->Wait(30000);
+  EXPECT_TRUE(code.ok());
+  return code.ok() ? *code : -1;
+}
+
+void EngineHarness::KillEngine() {
+  engine_->Kill(9);
+  engine_->Wait(10000);
+}
+
+void EngineHarness::WriteJob(const std::string& name, int pages) {
+  jobdoc::DocumentImage doc = jobdoc::sample::MakeDocument(pages, 3, false);
+  ASSERT_TRUE(jobdoc::WriteDocumentData(doc, jobdoc::DocumentWriteMode::kPacked, jobs() + "/" + name).ok());
+}
+
+void EngineHarness::WriteJobBytes(const std::string& name, const std::string& bytes) {
+  ASSERT_TRUE(fs::WriteFileAtomic(jobs() + "/" + name, bytes).ok());
+}
+
+std::string EngineHarness::RequestText(const RequestSpec& s) {
+  std::string names, pages;
+  for (const auto& j : s.jobs) {
+    names += (names.empty() ? "" : "\\") + j.first;
+    pages += (pages.empty() ? "" : ",") + std::to_string(j.second);
+  }
+  std::string t = "[RequestInfo]\r\n";
+  t += "AccountName=" + s.account + "\r\nMachineName=" + s.machine + "\r\nJobFileName=" + s.job_file + "\r\n";
+  t += "JobName=" + names + "\r\nJobPages=" + pages + "\r\nOrientation=1\r\nThumbnailCount=0\r\nSeparator=0\r\n";
+  t += "OffSetSize=0,0,1000\r\nDeviceName=" + s.printer + "\r\nPaperSize=" + std::to_string(s.paper) + "\r\n";
+  t += "PrintPages=" + (s.print_pages.empty() ? std::string("0,0") : s.print_pages) + "\r\n";
+  t += "Copies=" + std::to_string(s.copies) + "\r\nCollate=0\r\n";
+  t += "H_Left=\r\nH_Center=\r\nH_Right=\r\nF_Left=\r\nF_Center=\r\nF_Right=\r\nFontPoint=10\r\nLogFont=\r\n";
+  t += "PrintPageMode=1\r\nRotate=\r\n";
+  return t;
+}
+
+std::string EngineHarness::Submit(const std::string& text) {
+  auto seq = SequenceFile::Lock(print_info(), nullptr, 10000);
+  EXPECT_TRUE(seq.ok());
+  if (!seq.ok()) return "";
+  auto started = seq->ReadStart();
+  int start = started.ok() ? *started : 0;
+  for (int i = 0; i < kSlotCount; ++i) {
+    int slot = (start + i) % kSlotCount;
+    std::string path = print_info() + "/" + SlotFileName(slot);
+    if (fsys::exists(path)) continue;
+    std::string tmp = print_info() + "/client.tmp";
+    EXPECT_TRUE(fs::WriteFileAtomic(tmp, text).ok());
+    fsys::rename(tmp, path);
+    return SlotBaseName(slot);
+  }
+  ADD_FAILURE() << "no free slot";
+  return "";
+}
+
+void EngineHarness::PlaceFile(const std::string& name, const std::string& text) {
+  std::string tmp = print_info() + "/place.tmp";
+  ASSERT_TRUE(fs::WriteFileAtomic(tmp, text).ok());
+  fsys::rename(tmp, print_info() + "/" + name);
+}
+
+std::string EngineHarness::WaitForAnswer(const std::string& account, const std::string& machine,
+                                         const std::string& slot, int timeout_ms) {
+  std::string ans = result() + "/" + account + "-" + machine + ".ans";
+  std::string an2 = result() + "/" + slot + "-" + account + "-" + machine + ".an2";
+  std::string req = print_info() + "/" + slot + ".lst";
+  bool ok = WaitFor([&] { return fsys::exists(ans) && fsys::exists(an2) && !fsys::exists(req); }, timeout_ms);
+  EXPECT_TRUE(ok) << "no answer for " << slot;
+  auto text = fs::ReadFile(ans);
+  return text.ok() ? *text : "";
+}
+
+bool EngineHarness::WaitGone(const std::string& path, int timeout_ms) {
+  return WaitFor([&] { return !fsys::exists(path); }, timeout_ms);
+}
+
+int EngineHarness::ResultCode(const std::string& answer) {
+  size_t p = answer.find("Result=");
+  return p == std::string::npos ? -1 : atoi(answer.c_str() + p + 7);
+}
+
+std::vector<std::string> EngineHarness::PrintedPdfs() {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto& d : fsys::recursive_directory_iterator(printers(), ec)) {
+    if (d.path().extension() == ".pdf") out.push_back(d.path().string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace zv::engine::testing

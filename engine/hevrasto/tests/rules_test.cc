@@ -1,0 +1,148 @@
+// The pure parts of the engine program: slot names and the ring, the sequence text, the
+// print-log rows and rotations of a print, the quota notice, and the kept print-log rows.
+#include <gtest/gtest.h>
+
+#include "engine/hevrasto/pending_log.h"
+#include "engine/hevrasto/print_records.h"
+#include "engine/hevrasto/quota_mail.h"
+#include "engine/hevrasto/request_slots.h"
+
+namespace zv::engine {
+namespace {
+
+TEST(Slots, NamesAndRing) {
+  EXPECT_EQ(SlotFileName(7), "order07.lst");
+  EXPECT_EQ(ParseSlotFileName("order42.lst"), 42);
+  EXPECT_EQ(ParseSlotFileName("ORDER42.LST"), 42);
+  for (const char* bad : {"order.lst", "order1.lst", "order123.lst", "orderab.lst", "order42.ls", "x"})
+    EXPECT_EQ(ParseSlotFileName(bad), -1) << bad;
+  EXPECT_TRUE(MatchesRequestPattern("order.lst"));
+  EXPECT_FALSE(MatchesRequestPattern("order07.lst.taken"));
+  struct { const char* text; int start; } seq[] = {{"05", 5}, {"98\r\n", 98}, {"", 0}, {"x", 0}, {"100", 0}, {" 7", 7}};
+  for (auto& c : seq) EXPECT_EQ(ParseSequence(c.text), c.start) << c.text;
+  std::array<bool, kSlotCount> present{};
+  EXPECT_EQ(PickSlot(present, 0), -1);
+  present[2] = true;
+  EXPECT_EQ(PickSlot(present, 98), 2);  // 98, 99, 00, 01 tested, 02 taken
+  present[5] = true;
+  EXPECT_EQ(PickSlot(present, 5), 5);
+  EXPECT_EQ(PickSlot(present, 3), 5);
+}
+
+CRequestInfo TwoJobs(int pages_a, int pages_b) {
+  CRequestInfo r;
+  r.Init();
+  r.Jobs = {{"A", pages_a}, {"B", pages_b}};
+  r.ThumbnailCount = 0;
+  r.PaperSize = 9;
+  return r;
+}
+
+TEST(PrintRecords, RowsPerJobAndFoldedInMultiPageModes) {
+  PrinterRecord printer{3, "P", 1, 1};
+  CRequestInfo r = TwoJobs(3, 2);
+  auto rows = BuildPrintLogRows(r, PageRange{1, 5}, 0, 2, 9, printer, 20260415, 101500);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].JobName, "A");
+  EXPECT_EQ(rows[0].Pages, 6);
+  EXPECT_EQ(rows[0].JobPages, 3);
+  EXPECT_EQ(rows[1].Pages, 4);
+  EXPECT_EQ(rows[1].JobPages, 2);
+  EXPECT_EQ(rows[1].SpoolName, "A");
+  EXPECT_EQ(rows[1].PID, 3);
+  EXPECT_EQ(rows[1].Ptype, 1);
+  EXPECT_EQ(rows[1].UID, 9);
+  r.ThumbnailCount = 1;
+  rows = BuildPrintLogRows(r, PageRange{1, 5}, LayoutModeFor(1, 1), 2, 9, printer, 20260415, 101500);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].JobName, "...");
+  EXPECT_EQ(rows[0].Pages, 6);  // three sheets of two pages, two copies
+  EXPECT_EQ(rows[0].JobPages, 3);
+  rows = BuildPrintLogRows(TwoJobs(3, 0), PageRange{1, 3}, 2, 1, 9, printer, 1, 1);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].JobName, "A");
+  EXPECT_TRUE(BuildPrintLogRows(r, PageRange{3, 2}, 0, 1, 9, printer, 1, 1).empty());
+}
+
+TEST(PrintRecords, LayoutModesRangesAndRotations) {
+  EXPECT_EQ(LayoutModeFor(2, 2), 8);
+  EXPECT_EQ(LayoutModeFor(2, 1), 4);
+  EXPECT_EQ(LayoutModeFor(3, 2), 13);
+  EXPECT_EQ(LayoutModeFor(9, 1), 0);
+  CRequestInfo r = TwoJobs(3, 2);
+  r.AllPages = 0;
+  r.FirstPage = 2;
+  r.LastPage = 9;
+  PageRange range = RequestRange(r, 5);
+  EXPECT_EQ(range.first, 2);
+  EXPECT_EQ(range.last, 5);
+  EXPECT_EQ(RotationsForRange("1,7,16,", 3), (std::vector<uint16_t>{1, 1, 16}));
+  EXPECT_EQ(RotationsForRange("1,0,16", 3), (std::vector<uint16_t>{1, 0}));  // the last item has no ","
+  EXPECT_EQ(RotationsForRange("x,,99999999999,", 3), (std::vector<uint16_t>{0, 0, 0}));
+}
+
+TEST(QuotaNotice, WhenDueAndWhatItSays) {
+  EngineSettings s;
+  s.Init(20260315);
+  s.MailUser = true;
+  s.AdminMailAddress = "admin@example.org";
+  CRequestResult r;
+  r.Init();
+  r.CheckRange = 4;
+  r.LimitDays = 30;
+  r.LimitDate = 20260315;
+  r.MaxPages = 0;
+  r.PageCount = 12;
+  r.MaxPages_Color = 10;
+  r.PageCount_Color = 10;
+  UserRecord u;
+  u.UserName = "山田";
+  u.Mail = "yamada@example.org";
+  QuotaNotice n = ComposeQuotaNotice(s, r, "yamada", u, MailClock{2026, 3, 15, 9, 5});
+  ASSERT_TRUE(n.send);
+  EXPECT_EQ(n.subject, "印刷枚数制限の通知 [2026/03/15 09:05]");
+  std::string body;
+  for (auto& l : n.body_lines) body += l + "\n";
+  EXPECT_NE(body.find("◎カラー印刷可能枚数を超えています。"), std::string::npos);
+  EXPECT_EQ(body.find("◎モノクロ"), std::string::npos);  // no monochrome limit
+  EXPECT_NE(body.find("依頼者　　　　　　　　　　：yamada（山田）\n"), std::string::npos);
+  EXPECT_NE(body.find("印刷可能枚数（カラー）　　：10 枚\n"), std::string::npos);
+  EXPECT_NE(body.find("印刷制限の範囲　　　　　　：30日間（3月15日まで）\n"), std::string::npos);
+  EXPECT_NE(body.find("E-Mail：admin@example.org\n"), std::string::npos);
+  // The rule line: the longest of heading and signatures in ANSI bytes, plus 5.
+  EXPECT_EQ(n.body_lines[0], std::string(std::string("E-Mail：admin@example.org").size() - 1 + 5, '-'));
+
+  r.MaxPages = 10;
+  n = ComposeQuotaNotice(s, r, "yamada", UserRecord{}, MailClock{2026, 3, 15, 9, 5});
+  size_t color = 0, mono = 0;
+  for (size_t i = 0; i < n.body_lines.size(); ++i) {
+    if (n.body_lines[i].rfind("◎カラー", 0) == 0) color = i;
+    if (n.body_lines[i].rfind("◎モノクロ", 0) == 0) mono = i;
+  }
+  EXPECT_TRUE(color > 0 && mono == color + 1);
+  r.PageCount_Color = 9;
+  r.PageCount = 9;
+  EXPECT_FALSE(ComposeQuotaNotice(s, r, "y", u, MailClock{}).send);  // nothing reached
+  r.PageCount = -1;
+  r.MaxPages = 1;
+  EXPECT_FALSE(ComposeQuotaNotice(s, r, "y", u, MailClock{}).send);  // not computed
+  EXPECT_EQ(PeriodText(2, 0, 0, 1), "1週間（月曜～日曜）");
+  EXPECT_EQ(PeriodText(2, 0, 0, 0), "1週間（日曜～土曜）");
+  EXPECT_EQ(PeriodText(0, 0, 0, 0), "無期限");
+}
+
+TEST(PendingRows, RoundTripAndDamage) {
+  PrintLogRecord a{0, 1, 2, 20260415, 101500, "job\twith\ttabs\\", "spool\nname", 3, 1, 0, 9, 3};
+  auto back = ParsePendingRows(FormatPendingRows({a, a}));
+  ASSERT_TRUE(back.ok());
+  ASSERT_EQ(back->size(), 2u);
+  EXPECT_EQ((*back)[1].JobName, a.JobName);
+  EXPECT_EQ((*back)[1].SpoolName, a.SpoolName);
+  EXPECT_EQ((*back)[1].PTime, 101500);
+  for (const char* bad : {"1\t2\n", "1\t2\t3\t4\ta\tb\tx\t1\t0\t9\t3\n", "1\t2\t3\t4\ta\\q\tb\t1\t1\t0\t9\t3\n",
+                          "1\t2\t3\t4\ta\tb\t1\t1\t0\t9\t3"})
+    EXPECT_FALSE(ParsePendingRows(bad).ok()) << bad;
+}
+
+}  // namespace
+}  // namespace zv::engine
