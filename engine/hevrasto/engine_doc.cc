@@ -8,7 +8,6 @@
 #include "engine/hevrasto/print_records.h"
 #include "jobdoc/container.h"
 #include "platform/codepage/codepage.h"
-#include "platform/gdi/player.h"
 #include "platform/gdi/surfaces.h"
 #include "platform/paths/paths.h"
 
@@ -31,6 +30,7 @@ std::vector<std::string> PrinterNotSelectedLines(const std::string& printer) {
 
 void CHevrastoDoc::OnNewDocument() {
   document_.reset();
+  pages_.reset();
   name_.clear();
   printer_.clear();
   job_id_ = 0;
@@ -44,6 +44,21 @@ bool CHevrastoDoc::OnOpenDocument(const std::string& path, CRequestResult& resul
     const jobdoc::UnpackedDocument& d = *unpacked.document;
     auto image = jobdoc::ReadDocumentImage(d.image(), d.has_page_trailers());
     if (image.ok() && image->format.page_count > 0 && !image->pages.empty()) {
+      auto pages = std::make_unique<viewer::CViewerDoc>();
+      bool loaded = true;
+      for (const jobdoc::DocumentPage& page : image->pages) {
+        const jobdoc::PageAttributes& a = page.attributes;
+        uint32_t flags = (a.landscape() ? 2u : 0u) | (a.rotated() ? 1u : 0u);
+        if (!pages->AppendData(0x8000, a.word, a.width, a.length, page.metafile, flags, 0)) {
+          loaded = false;
+          break;
+        }
+      }
+      if (!loaded) {
+        result.SetResultMessage(kResultJobNotOpened);
+        return false;
+      }
+      pages_ = std::move(pages);
       document_ = std::move(*image);
       name_ = d.version == 1 || document_->name.empty() ? d.job_name : ToUtf8(document_->name);
       return true;
@@ -64,23 +79,16 @@ Status CHevrastoDoc::Render(const CRequestInfo& request, const spool::DevMode& m
   int dpi = opts.resolution.x > 0 ? opts.resolution.x : 300;
   auto surface = gdi::PrinterSurface::Create(pdf, dpi);
   if (!surface.ok()) return surface.status();
-  std::vector<uint16_t> rotations = RotationsForRange(request.Rotate, last - first + 1);
   for (int pass = 0; pass < passes; ++pass) {
     for (int p = first; p <= last; ++p) {
       const jobdoc::DocumentPage& page = document_->pages[p - 1];
       spool::JobOptions po = opts;
-      bool landscape = page.attributes.landscape();
-      size_t idx = static_cast<size_t>(p - first);
-      if (idx < rotations.size() && rotations[idx] == 1) landscape = !landscape;
-      po.orientation = landscape ? win::DMORIENT_LANDSCAPE : win::DMORIENT_PORTRAIT;
+      po.orientation = page.attributes.landscape() ? win::DMORIENT_LANDSCAPE : win::DMORIENT_PORTRAIT;
       spool::PageGeometry g = spool::GeometryFor(po);
       auto dc = (*surface)->StartPage(g.physical_width, g.physical_height);
       if (!dc.ok()) return dc.status();
-      auto player = gdi::Player::Open(page.metafile);
-      if (player.ok()) {
-        win::RECT dest{0, 0, g.physical_width, g.physical_height};
-        player->Play(**dc, &dest);  // a damaged record ends that page's drawing only
-      }
+      win::RECT dest{0, 0, g.physical_width, g.physical_height};
+      pages_->RenderPage(**dc, dpi, 0, static_cast<int16_t>(p - 1), &dest);
       Status e = (*surface)->EndPage();
       if (!e.ok()) return e;
     }

@@ -1,6 +1,7 @@
 // CHevrastoDoc: the job in the engine's hands. It opens the packed job document of a
 // request with the job document library, prints it on the requested printer through the
-// spooler (each page's metafile played onto a printer surface at the printer's resolution),
+// spooler (each page drawn by the print-document object onto a printer surface at the
+// printer's resolution, the private text records of captured pages included),
 // reads back the spooler's job id and submission time, builds the print-log rows and checks
 // the printed job's status afterwards.
 #pragma once
@@ -17,6 +18,7 @@
 #include "jobdoc/image.h"
 #include "platform/spool/spool.h"
 #include "platform/wintypes/wintypes.h"
+#include "viewer/viewer_doc.h"
 
 namespace zv::engine {
 
@@ -57,6 +59,8 @@ class CHevrastoDoc {
 
   spool::Spooler& spooler_;
   std::optional<jobdoc::DocumentImage> document_;
+  // The pages as the viewer's print-document object holds and draws them.
+  std::unique_ptr<viewer::CViewerDoc> pages_;
   std::string name_;
   std::string printer_;
   uint32_t job_id_ = 0;

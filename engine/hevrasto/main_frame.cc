@@ -23,7 +23,7 @@ std::string GetWakeupPath(const std::string& folder) {
 }
 
 CMainFrame::CMainFrame(spool::Spooler& spooler, Options options)
-    : spooler_(spooler), options_(options), doc_(spooler), mailer_(kEngineEventSource) {
+    : spooler_(spooler), options_(options), doc_(spooler), mailer_(kEngineEventSource), probe_(spooler) {
   std::random_device rd;
   cookie_ = (static_cast<uint64_t>(rd()) << 32) | rd() | 1;
 }
@@ -48,7 +48,7 @@ Status CMainFrame::Create() {
     return w.status();
   }
   window_ = std::move(*w);
-  worker_ = std::make_unique<CPhaseObj>(*this, &mailer_, nullptr, settings_, options_.worker);
+  worker_ = std::make_unique<CPhaseObj>(*this, &mailer_, &probe_, settings_, options_.worker);
   return Status::Ok();
 }
 

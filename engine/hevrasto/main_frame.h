@@ -14,6 +14,7 @@
 #include "engine/hevrasto/engine_doc.h"
 #include "engine/hevrasto/phase_obj.h"
 #include "engine/hevrasto/quota_mail.h"
+#include "engine/hevrasto/queue_probe.h"
 #include "platform/spool/spool.h"
 #include "platform/winmsg/winmsg.h"
 
@@ -67,6 +68,7 @@ class CMainFrame : public FrameLink {
   winmsg::Window window_;
   CHevrastoDoc doc_;
   QuotaMailer mailer_;
+  SpoolerQueueProbe probe_;
   std::unique_ptr<CPhaseObj> worker_;
   std::thread thread_;
   std::vector<PrintLogRecord> print_log_;

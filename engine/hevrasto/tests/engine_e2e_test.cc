@@ -99,6 +99,13 @@ TEST_F(EngineE2E, PrintsAnswersAndRefusesAsTheRequestsDeserve) {
   EXPECT_EQ(h_->PrintLog().size(), 1u);
   EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
 
+  // The same job again while the first is still in the printer's queue: a duplicate.
+  h_->SetDword("DupCheck", 1);
+  h_->WriteJob("job1.prc", 2);
+  std::string dup = h_->Submit(EngineHarness::RequestText(ok));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pc1", dup)), 8);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+
   // A request without account (incomplete): answered with 1 when it can be, otherwise
   // moved aside; a name that is no slot is moved aside and reported once.
   RequestSpec incomplete;

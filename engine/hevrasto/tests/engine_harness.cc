@@ -9,12 +9,8 @@
 
 #include "engine/db/schema.h"
 #include "engine/hevrasto/main_frame.h"
-#include "engine/hevrasto/request_slots.h"
 #include "engine/rules/settings.h"
-#include "jobdoc/image.h"
-#include "jobdoc/sample/sample_document.h"
 #include "platform/fs/files.h"
-#include "platform/spool/folder_spooler.h"
 #include "platform/winmsg/winmsg.h"
 
 namespace zv::engine::testing {
@@ -33,36 +29,15 @@ bool WaitFor(Pred pred, int timeout_ms) {
 }  // namespace
 
 EngineHarness::EngineHarness(const zv::testing::TempRoot& root, int smtp_port) : root_(root) {
+  auto folders = SetUpServer(ServerSetupOptions{"", smtp_port});
+  EXPECT_TRUE(folders.ok()) << folders.status().ToString();
+  if (folders.ok()) folders_ = *folders;
   auto key = registry::Key::Create(registry::RootKey::kLocalMachine, kZelvoraKey);
   EXPECT_TRUE(key.ok());
   key_ = *key;
-  key_->SetString("AppPath", root_.str() + "/app");
-  key_->SetString("ShareDir", "share");
-  auto dsn = SetupEmbeddedDatabase();
-  EXPECT_TRUE(dsn.ok()) << dsn.status().ToString();
-  key_->SetString("DSN", *dsn);
-  key_->SetString("SMTPServer", "127.0.0.1");
-  key_->SetDword("SMTPPort", static_cast<uint32_t>(smtp_port));
-  key_->SetString("SenderMailAddress", "zelvora@example.org");
-  key_->SetString("AdminMailAddress", "admin@example.org");
-  key_->SetDword("LimitAction", 1 | 2 | 4);
-  key_->SetDword("DispMessage", 3);
-  key_->SetDword("CheckRange", EncodeCheckRange(3, 0));
-  key_->SetDword("DupCheck", 0);
-  for (const auto& d : {print_info(), jobs(), result()}) fs::MakeDirs(d);
-  auto c = odbc::Connection::Open(*dsn, "", "");
+  auto c = odbc::Connection::Open(std::string(kEmbeddedDataSource), "", "");
   EXPECT_TRUE(c.ok());
-  conn_ = std::move(*c);
-  Sql("INSERT INTO Groups (GID,GroupName,MaxPages,MaxPages_Color,Used) VALUES (1,'staff',100,30,1)");
-  Sql("INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) VALUES "
-      "(1,'alice','Alice',1,3,100,0,'alice@example.org',1),"
-      "(2,'bob','Bob',1,3,3,0,'bob@example.org',1)");
-  Sql("INSERT INTO Printers (PID,PrinterName,Ptype,Used) VALUES (1,'Office',0,1)");
-  spool::FolderSpooler spooler(printers());
-  auto printer = spool::StandardFolderPrinter("Office");
-  printer.caps.resolutions = {{150, 150}};
-  printer.caps.default_resolution = {150, 150};
-  EXPECT_TRUE(spooler.AddPrinter(printer).ok());
+  if (c.ok()) conn_ = std::move(*c);
 }
 
 EngineHarness::~EngineHarness() {
@@ -131,48 +106,17 @@ void EngineHarness::KillEngine() {
 }
 
 void EngineHarness::WriteJob(const std::string& name, int pages) {
-  jobdoc::DocumentImage doc = jobdoc::sample::MakeDocument(pages, 3, false);
-  ASSERT_TRUE(jobdoc::WriteDocumentData(doc, jobdoc::DocumentWriteMode::kPacked, jobs() + "/" + name).ok());
+  ASSERT_TRUE(WriteSampleJob(jobs() + "/" + name, pages).ok());
 }
 
 void EngineHarness::WriteJobBytes(const std::string& name, const std::string& bytes) {
   ASSERT_TRUE(fs::WriteFileAtomic(jobs() + "/" + name, bytes).ok());
 }
 
-std::string EngineHarness::RequestText(const RequestSpec& s) {
-  std::string names, pages;
-  for (const auto& j : s.jobs) {
-    names += (names.empty() ? "" : "\\") + j.first;
-    pages += (pages.empty() ? "" : ",") + std::to_string(j.second);
-  }
-  std::string t = "[RequestInfo]\r\n";
-  t += "AccountName=" + s.account + "\r\nMachineName=" + s.machine + "\r\nJobFileName=" + s.job_file + "\r\n";
-  t += "JobName=" + names + "\r\nJobPages=" + pages + "\r\nOrientation=1\r\nThumbnailCount=0\r\nSeparator=0\r\n";
-  t += "OffSetSize=0,0,1000\r\nDeviceName=" + s.printer + "\r\nPaperSize=" + std::to_string(s.paper) + "\r\n";
-  t += "PrintPages=" + (s.print_pages.empty() ? std::string("0,0") : s.print_pages) + "\r\n";
-  t += "Copies=" + std::to_string(s.copies) + "\r\nCollate=0\r\n";
-  t += "H_Left=\r\nH_Center=\r\nH_Right=\r\nF_Left=\r\nF_Center=\r\nF_Right=\r\nFontPoint=10\r\nLogFont=\r\n";
-  t += "PrintPageMode=1\r\nRotate=\r\n";
-  return t;
-}
-
 std::string EngineHarness::Submit(const std::string& text) {
-  auto seq = SequenceFile::Lock(print_info(), nullptr, 10000);
-  EXPECT_TRUE(seq.ok());
-  if (!seq.ok()) return "";
-  auto started = seq->ReadStart();
-  int start = started.ok() ? *started : 0;
-  for (int i = 0; i < kSlotCount; ++i) {
-    int slot = (start + i) % kSlotCount;
-    std::string path = print_info() + "/" + SlotFileName(slot);
-    if (fsys::exists(path)) continue;
-    std::string tmp = print_info() + "/client.tmp";
-    EXPECT_TRUE(fs::WriteFileAtomic(tmp, text).ok());
-    fsys::rename(tmp, path);
-    return SlotBaseName(slot);
-  }
-  ADD_FAILURE() << "no free slot";
-  return "";
+  auto slot = SubmitRequest(print_info(), text);
+  EXPECT_TRUE(slot.ok()) << slot.status().ToString();
+  return slot.ok() ? *slot : "";
 }
 
 void EngineHarness::PlaceFile(const std::string& name, const std::string& text) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/db/zvm_database.h"
+#include "engine/hevrasto/server_setup.h"
 #include "platform/mail/testing/smtp_server.h"
 #include "platform/odbc/odbc.h"
 #include "platform/process/process.h"
@@ -20,16 +21,7 @@
 
 namespace zv::engine::testing {
 
-struct RequestSpec {
-  std::string account = "alice";
-  std::string machine = "pc1";
-  std::string job_file = "job1.prc";
-  std::vector<std::pair<std::string, int>> jobs = {{"Report", 2}};
-  std::string printer = "Office";
-  int copies = 1;
-  int paper = 9;
-  std::string print_pages;  // "first,last" or empty for all pages
-};
+using engine::RequestSpec;
 
 class EngineHarness {
  public:
@@ -43,6 +35,8 @@ class EngineHarness {
   std::string result() const { return share() + "/Result"; }
   std::string printers() const { return root_.str() + "/printers"; }
 
+  // Sets a DWORD value of the engine's registry key (the engine reads it before its next batch).
+  void SetDword(const std::string& name, uint32_t value) { ASSERT_TRUE(key_->SetDword(name, value).ok()); }
   // Runs one SQL statement on the database.
   void Sql(const std::string& sql);
   // Gives the print-log rows, ascending ID.
@@ -62,7 +56,7 @@ class EngineHarness {
   // Writes raw bytes as a job file.
   void WriteJobBytes(const std::string& name, const std::string& bytes);
   // Gives the request text of a spec.
-  static std::string RequestText(const RequestSpec& spec);
+  static std::string RequestText(const RequestSpec& spec) { return engine::RequestText(spec); }
   // Places a request text into the first free slot as the client does; gives the slot's
   // base name ("order07").
   std::string Submit(const std::string& text);
@@ -85,6 +79,7 @@ class EngineHarness {
  private:
   const zv::testing::TempRoot& root_;
   std::optional<registry::Key> key_;
+  ServerFolders folders_;
   std::unique_ptr<odbc::Connection> conn_;
   std::optional<process::Process> engine_;
 };
