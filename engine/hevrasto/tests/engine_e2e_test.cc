@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "engine/hevrasto/phase_obj.h"
 #include "engine/hevrasto/tests/engine_harness.h"
 #include "platform/eventlog/eventlog.h"
 #include "platform/fs/files.h"
@@ -195,6 +196,43 @@ TEST_F(EngineE2E, AKilledEngineNeitherLosesNorSilentlyRepeatsARequest) {
   h_->StartEngine();
   EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcC", s3)), 0);
   EXPECT_EQ(h_->PrintedPdfs().size(), 2u);
+
+  // Killed while printing a long job: after the restart the request is answered as
+  // possibly printed, and it is not printed again.
+  h_->WriteJob("k4.prc", 60);
+  std::string s4 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcD", "k4.prc", {{"Long", 60}}}));
+  std::string taken = h_->print_info() + "/" + s4 + ".taken";
+  for (int i = 0; i < 20000 && !fsys::exists(taken); ++i) std::this_thread::sleep_for(std::chrono::microseconds(500));
+  ASSERT_TRUE(fsys::exists(taken));
+  h_->KillEngine();
+  EXPECT_FALSE(fsys::exists(h_->result() + "/alice-pcD.ans"));
+  size_t pdfs = h_->PrintedPdfs().size();
+  h_->StartEngine();
+  std::string a4 = h_->WaitForAnswer("alice", "pcD", s4);
+  EXPECT_EQ(EngineHarness::ResultCode(a4), 6) << a4;
+  EXPECT_NE(a4.find(InterruptedPrintLines()[0]), std::string::npos) << a4;
+  EXPECT_EQ(h_->PrintedPdfs().size(), pdfs);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+TEST_F(EngineE2E, APrintLogRowThatCannotBeStoredIsKeptAndStoredLater) {
+  h_->Sql("CREATE TRIGGER refuse_log BEFORE INSERT ON PrintLog BEGIN SELECT RAISE(ABORT, 'refused'); END");
+  h_->StartEngine();
+  h_->WriteJob("p1.prc", 2);
+  std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcP", "p1.prc", {{"Kept", 2}}}));
+  std::string a1 = h_->WaitForAnswer("alice", "pcP", s1);
+  EXPECT_EQ(EngineHarness::ResultCode(a1), 0) << a1;  // it printed
+  EXPECT_TRUE(h_->PrintLog().empty());
+  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+  h_->Sql("DROP TRIGGER refuse_log");
+  h_->WriteJob("p2.prc", 1);
+  std::string s2 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcQ", "p2.prc", {{"Next", 1}}}));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcQ", s2)), 0);
+  auto rows = h_->PrintLog();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].JobName, "Kept");
+  EXPECT_EQ(rows[0].Pages, 2);
+  EXPECT_EQ(rows[1].JobName, "Next");
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 
