@@ -2,13 +2,17 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "engine/core/clock.h"
 #include "engine/hevrasto/print_records.h"
 #include "jobdoc/container.h"
 #include "platform/codepage/codepage.h"
-#include "platform/gdi/surfaces.h"
+#include "printing/print_job.h"
+#include "printing/viewer_document.h"
+#include "viewer/page.h"
 #include "platform/paths/paths.h"
 
 namespace zv::engine {
@@ -73,85 +77,120 @@ uint32_t CHevrastoDoc::FindSpooledJob(win::SYSTEMTIME* out) const {
   return job_id_;
 }
 
-Status CHevrastoDoc::Render(const CRequestInfo& request, const spool::DevMode& mode, const spool::Capabilities& caps,
-                            int first, int last, int passes, const std::string& pdf, int* sheets) {
-  spool::JobOptions opts = spool::ResolveJobOptions(mode, caps);
-  int dpi = opts.resolution.x > 0 ? opts.resolution.x : 300;
-  auto surface = gdi::PrinterSurface::Create(pdf, dpi);
-  if (!surface.ok()) return surface.status();
-  for (int pass = 0; pass < passes; ++pass) {
-    for (int p = first; p <= last; ++p) {
-      const jobdoc::DocumentPage& page = document_->pages[p - 1];
-      spool::JobOptions po = opts;
-      po.orientation = page.attributes.landscape() ? win::DMORIENT_LANDSCAPE : win::DMORIENT_PORTRAIT;
-      spool::PageGeometry g = spool::GeometryFor(po);
-      auto dc = (*surface)->StartPage(g.physical_width, g.physical_height);
-      if (!dc.ok()) return dc.status();
-      win::RECT dest{0, 0, g.physical_width, g.physical_height};
-      pages_->RenderPage(**dc, dpi, 0, static_cast<int16_t>(p - 1), &dest);
-      Status e = (*surface)->EndPage();
-      if (!e.ok()) return e;
+namespace {
+
+// Learns the spooler's job id and submission time right after the document started (what
+// the print job asks the main window with WM_USER+24).
+class StartObserver : public printing::PrintJobObserver {
+ public:
+  void OnDocumentStarted(std::uint32_t job_id, const win::SYSTEMTIME& submitted) override {
+    id = job_id;
+    time = submitted;
+  }
+  std::uint32_t id = 0;
+  win::SYSTEMTIME time{};
+};
+
+// Reads a decimal item of the LogFont text; false for an empty or unreadable item.
+bool FontItem(const std::string& item, long* out) {
+  if (item.empty() || item.size() > 11) return false;
+  char* end = nullptr;
+  long v = strtol(item.c_str(), &end, 10);
+  if (end == item.c_str()) return false;
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+void ApplyRequest(viewer::CViewerDocBase& doc, const CRequestInfo& r) {
+  doc.SetHeaderFooter(0, r.H_Left, r.H_Center, r.H_Right, r.PrintPageMode);
+  doc.SetHeaderFooter(1, r.F_Left, r.F_Center, r.F_Right, r.PrintPageMode);
+  win::LOGFONTA lf{};
+  doc.GetHeaderFooterFont(&lf);
+  std::vector<std::string> items;
+  size_t pos = 0;
+  while (items.size() < 14) {
+    size_t comma = r.LogFont.find(',', pos);
+    if (items.size() == 13 || comma == std::string::npos) {
+      items.push_back(r.LogFont.substr(pos));
+      break;
+    }
+    items.push_back(r.LogFont.substr(pos, comma - pos));
+    pos = comma + 1;
+  }
+  long v = 0;
+  win::LONG* longs[] = {&lf.lfHeight, &lf.lfWidth, &lf.lfEscapement, &lf.lfOrientation, &lf.lfWeight};
+  win::BYTE* bytes[] = {&lf.lfItalic,        &lf.lfUnderline,     &lf.lfStrikeOut, &lf.lfCharSet,
+                        &lf.lfOutPrecision,  &lf.lfClipPrecision, &lf.lfQuality,   &lf.lfPitchAndFamily};
+  for (size_t i = 0; i < items.size() && i < 13; ++i) {
+    if (!FontItem(items[i], &v)) continue;
+    if (i < 5) {
+      *longs[i] = static_cast<win::LONG>(v);
+    } else {
+      *bytes[i - 5] = static_cast<win::BYTE>(v & 0xFF);
     }
   }
-  auto closed = (*surface)->Close();
-  if (!closed.ok()) return closed.status();
-  *sheets = *closed;
-  return Status::Ok();
+  if (items.size() == 14 && !items[13].empty()) {
+    auto face = codepage::Utf8ToCp932(items[13], codepage::OnError::kSubstitute);
+    std::string f = face.ok() ? *face : std::string();
+    // Cut to the field's 31 bytes without splitting a double-byte character.
+    size_t n = 0;
+    while (n < f.size()) {
+      unsigned char c = static_cast<unsigned char>(f[n]);
+      size_t w = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
+      if (n + w > sizeof(lf.lfFaceName) - 1) break;
+      n += w;
+    }
+    std::memset(lf.lfFaceName, 0, sizeof(lf.lfFaceName));
+    std::memcpy(lf.lfFaceName, f.data(), n);
+  }
+  int points = r.FontPoint > 0 ? r.FontPoint : 12;
+  doc.SetHeaderFooterFont(lf, points);
 }
 
 int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& result, const UserRecord& user,
                                const PrinterRecord& printer, std::vector<PrintLogRecord>* log) {
   log->clear();
   job_id_ = 0;
-  if (!document_) {
+  if (!document_ || !pages_) {
     result.SetResultMessage(kResultPrintFailed, {"ドキュメントの取得に失敗しました。"});
     return result.ResultCode;
   }
   printer_ = request.DeviceName;
-  auto info = spooler_.GetPrinter(request.DeviceName);
-  auto caps = info.ok() ? spooler_.GetCapabilities(request.DeviceName) : Result<spool::Capabilities>(info.status());
-  auto base = caps.ok() ? spooler_.DefaultDevMode(request.DeviceName) : Result<spool::DevMode>(caps.status());
-  if (!base.ok()) {
-    result.SetResultMessage(kResultPrintFailed, PrinterNotSelectedLines(request.DeviceName));
-    return result.ResultCode;
-  }
+  ApplyRequest(*pages_, request);
   PageRange range = RequestRange(request, page_count());
-  int mode = LayoutModeFor(request.ThumbnailCount, request.Orientation);
-  int copies = request.Copies > 0 ? request.Copies : 1;
-  const jobdoc::DocumentPage& first = document_->pages[range.first - 1];
-
-  spool::DevMode in = *base;
-  in.dm.dmFields = win::DM_ORIENTATION | win::DM_PAPERSIZE | win::DM_COPIES | win::DM_COLLATE;
-  bool mark = request.PaperSize != -1;
-  int16_t target = static_cast<int16_t>(mark ? request.PaperSize : first.attributes.paper_code());
-  if (!caps->FindPaper(target)) target = base->dm.dmPaperSize;  // a paper the printer lacks: its current one
-  in.dm.dmPaperSize = target;
-  in.dm.dmOrientation = first.attributes.landscape() ? win::DMORIENT_LANDSCAPE : win::DMORIENT_PORTRAIT;
-  in.dm.dmCopies = static_cast<int16_t>(request.Collate ? 1 : std::min(copies, 32767));
-  in.dm.dmCollate = 0;
-  spool::DevMode mode_used = spool::MergeDevMode(*base, in, *caps);
-
-  std::string doc_name = request.Jobs.empty() ? name_ : request.Jobs.front().name;
-  auto job = spooler_.StartDoc(request.DeviceName, spool::DocInfo{doc_name}, mode_used);
-  if (!job.ok()) {
-    result.SetResultMessage(kResultPrintFailed, PrinterNotSelectedLines(request.DeviceName));
-    return result.ResultCode;
+  std::vector<uint16_t> rotations = RotationsForRange(request.Rotate, range.count());
+  for (size_t i = 0; i < rotations.size(); ++i) {
+    if (viewer::ViewerPage* page = pages_->page(range.first - 1 + static_cast<int>(i))) page->SetRotation(rotations[i]);
   }
-  job_id_ = (*job)->id();
-  submitted_ = (*job)->submitted();
 
-  auto tmp = paths::TempFolder();
-  std::string pdf = (tmp.ok() ? *tmp : std::string("/tmp")) + "/hevrasto-" + std::to_string(getpid()) + "-" +
-                    std::to_string(job_id_) + ".pdf";
-  int sheets = 0;
-  Status rendered = Render(request, mode_used, *caps, range.first, range.last, request.Collate ? copies : 1, pdf, &sheets);
-  Status ended = rendered.ok() ? (*job)->WriteDocument(pdf, sheets) : rendered;
-  if (ended.ok()) ended = (*job)->End();
-  std::error_code ec;
-  fsys::remove(pdf, ec);
-  if (!ended.ok()) {
-    (*job)->Abort();
-    result.SetResultMessage(kResultPrintFailed, {"印刷に失敗しました。", ended.message()});
+  printing::PrintJobSpec spec;
+  spec.printer = request.DeviceName;
+  spec.document_name = request.Jobs.empty() ? name_ : request.Jobs.front().name;
+  spec.layout_mode = printing::LayoutModeFromRequest(request.ThumbnailCount, request.Orientation);
+  spec.chosen_paper = request.PaperSize;
+  spec.page_range = request.AllPages == 0;
+  spec.first_page = range.first;
+  spec.last_page = range.last;
+  spec.copies = request.Copies > 0 ? request.Copies : 1;
+  spec.collate = request.Collate;
+  spec.sheet.offset_x = request.OffsetX;
+  spec.sheet.offset_y = request.OffsetY;
+  spec.sheet.reduction = request.OffsetSize > 0 ? request.OffsetSize : 1000;
+  spec.sheet.separators = request.Separator;
+
+  printing::ViewerPrintDocument doc(*pages_);
+  StartObserver started;
+  printing::PrintOutcome outcome =
+      printing::RunPrintJob(spooler_, doc, spec, printing::PrinterSurfaces(), &started);
+  job_id_ = outcome.job_id ? outcome.job_id : started.id;
+  submitted_ = outcome.job_id ? outcome.submitted : started.time;
+  if (outcome.code != printing::kPrintOk) {
+    std::vector<std::string> lines = outcome.lines;
+    if (lines.empty()) lines = {printing::kPrintFailedMessage};
+    if (lines.size() == 1 && lines[0] == printing::kPrinterNotSelectableMessage) lines.push_back(request.DeviceName);
+    result.SetResultMessage(kResultPrintFailed, lines);
     return result.ResultCode;
   }
 
@@ -162,7 +201,9 @@ int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& resu
     when.date = local.wYear * 10000 + local.wMonth * 100 + local.wDay;
     when.time = local.wHour * 10000 + local.wMinute * 100 + local.wSecond;
   }
-  *log = BuildPrintLogRows(request, range, mode, copies, user.UID, printer, when.date, when.time);
+  PageRange printed{outcome.from, outcome.to};
+  *log = BuildPrintLogRows(request, printed, outcome.layout_mode, spec.copies, user.UID, printer, when.date,
+                           when.time);
   CheckPrintedJobStatus(result);
   return result.ResultCode;
 }

@@ -1,7 +1,7 @@
 // CHevrastoDoc: the job in the engine's hands. It opens the packed job document of a
-// request with the job document library, prints it on the requested printer through the
-// spooler (each page drawn by the print-document object onto a printer surface at the
-// printer's resolution, the private text records of captured pages included),
+// request with the job document library into the viewer's print-document object, prints it
+// on the requested printer through the shared print job (layout, paper, duplex, copies,
+// header and footer as the request says),
 // reads back the spooler's job id and submission time, builds the print-log rows and checks
 // the printed job's status afterwards.
 #pragma once
@@ -53,8 +53,6 @@ class CHevrastoDoc {
   const std::string& last_printer() const { return printer_; }
 
  private:
-  Status Render(const CRequestInfo& request, const spool::DevMode& mode, const spool::Capabilities& caps,
-                int first, int last, int passes, const std::string& pdf, int* sheets);
   void CheckPrintedJobStatus(CRequestResult& result);
 
   spool::Spooler& spooler_;
@@ -66,6 +64,11 @@ class CHevrastoDoc {
   uint32_t job_id_ = 0;
   win::SYSTEMTIME submitted_{};
 };
+
+// Takes the print-document object and the request; gives the object the request's header
+// and footer texts, numbering rule and font (LogFont: up to 13 numbers, then the face; an
+// empty item keeps its member).
+void ApplyRequest(viewer::CViewerDocBase& doc, const CRequestInfo& request);
 
 // The lines of a printer that cannot be selected (result 6).
 std::vector<std::string> PrinterNotSelectedLines(const std::string& printer);

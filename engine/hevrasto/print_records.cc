@@ -2,29 +2,9 @@
 
 #include <algorithm>
 
+#include "printing/print_rules.h"
+
 namespace zv::engine {
-
-int LayoutModeFor(int32_t thumbnail_count, int32_t orientation) {
-  bool landscape = orientation == 2;
-  switch (thumbnail_count) {
-    case 1: return 2;
-    case 2: return landscape ? 8 : 4;
-    case 3: return landscape ? 13 : 12;
-    default: return 0;
-  }
-}
-
-int PagesPerSheetOfMode(int mode) {
-  switch (mode) {
-    case 2:
-    case 3: return 2;
-    case 4:
-    case 8: return 4;
-    case 12:
-    case 13: return 8;
-    default: return 1;
-  }
-}
 
 PageRange RequestRange(const CRequestInfo& r, int pages) {
   PageRange range{1, pages};
@@ -70,7 +50,7 @@ std::vector<PrintLogRecord> BuildPrintLogRows(const CRequestInfo& request, const
     }
     rows.back().Pages += mult;
   }
-  int per_sheet = PagesPerSheetOfMode(mode);
+  int per_sheet = printing::PagesPerSide(mode);
   if (per_sheet > 1 && !rows.empty()) {
     PrintLogRecord folded = rows.front();
     if (rows.size() > 1) folded.JobName = "...";

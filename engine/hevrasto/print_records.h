@@ -1,5 +1,5 @@
-// The pure rules of the engine's print job: the layout mode of a request, the pages per
-// sheet of a mode, the page range, and the print-log rows of a print.
+// The pure rules of the engine's print job: the page range of a request, the rotations of
+// its pages, and the print-log rows of a print.
 #pragma once
 
 #include <cstdint>
@@ -9,13 +9,6 @@
 #include "engine/rules/request_info.h"
 
 namespace zv::engine {
-
-// Gives the layout mode of a ThumbnailCount (0..3) and Orientation (2 landscape): 0; 2; 4
-// or 8; 12 or 13. Other counts give 0.
-int LayoutModeFor(int32_t thumbnail_count, int32_t orientation);
-// Gives the pages per sheet of a layout mode: 2 for 2 and 3, 4 for 4 and 8, 8 for 12 and
-// 13, 1 otherwise.
-int PagesPerSheetOfMode(int mode);
 
 // The pages to print, 1-based and both included; empty when first > last.
 struct PageRange {
@@ -31,7 +24,8 @@ PageRange RequestRange(const CRequestInfo& request, int pages);
 // printer row and the moment (yyyymmdd, hhmmss); gives the print-log rows: one per run of
 // pages of the same job (Pages times the copies, JobPages the job's page count), folded
 // into one row ("..." as JobName when several) whose Pages are the sheets times the copies
-// in the modes with more than one page per sheet.
+// in the modes with more than one page per side (mode 3, the turned form of mode 2, folds
+// as mode 2 does).
 std::vector<PrintLogRecord> BuildPrintLogRows(const CRequestInfo& request, const PageRange& range, int mode,
                                               int copies, int32_t uid, const PrinterRecord& printer,
                                               int32_t date, int32_t time);

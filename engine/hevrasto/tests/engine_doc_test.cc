@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "engine/hevrasto/server_setup.h"
+#include "platform/codepage/codepage.h"
 #include "platform/fs/files.h"
 #include "platform/spool/folder_spooler.h"
 #include "platform/testing/temp_root.h"
@@ -105,6 +106,27 @@ TEST_F(EngineDocTest, OnlyErrorStatesAfterPrintingFailTheJob) {
   }
 }
 
+TEST_F(EngineDocTest, TwoUpPrintsFoldTheirPrintLogRows) {
+  ASSERT_TRUE(WriteSampleJob(folders_.jobs + "/a.prc", 5).ok());
+  CHevrastoDoc doc(*spooler_);
+  CRequestResult r;
+  r.Init();
+  ASSERT_TRUE(doc.OnOpenDocument(folders_.jobs + "/a.prc", r));
+  request_.Jobs = {{"A", 3}, {"B", 2}};
+  request_.ThumbnailCount = 1;
+  request_.Copies = 2;
+  std::vector<PrintLogRecord> log;
+  ASSERT_EQ(doc.PrintRequest(request_, r, UserRecord{}, PrinterRecord{1, "Office", 0, 1}, &log), 0);
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].JobName, "...");
+  EXPECT_EQ(log[0].Pages, 6);  // three sheets of two pages, two copies
+  EXPECT_EQ(log[0].JobPages, 3);
+  auto jobs = spooler_->EnumJobs("Office");
+  ASSERT_TRUE(jobs.ok());
+  ASSERT_EQ(jobs->size(), 1u);
+  EXPECT_EQ(jobs->front().document, "A");
+}
+
 TEST_F(EngineDocTest, AnUnknownPrinterIsNotSelected) {
   ASSERT_TRUE(WriteSampleJob(folders_.jobs + "/a.prc", 1).ok());
   CHevrastoDoc doc(*spooler_);
@@ -116,6 +138,46 @@ TEST_F(EngineDocTest, AnUnknownPrinterIsNotSelected) {
   EXPECT_EQ(doc.PrintRequest(request_, r, UserRecord{}, PrinterRecord{}, &log), 6);
   EXPECT_EQ(r.Messages, PrinterNotSelectedLines("Nowhere"));
   EXPECT_TRUE(log.empty());
+}
+
+}  // namespace
+}  // namespace zv::engine
+
+namespace zv::engine {
+namespace {
+
+TEST(ApplyRequest, HeaderFooterAndFontFromTheRequest) {
+  viewer::CViewerDoc doc;
+  CRequestInfo r;
+  r.Init();
+  r.H_Left = "左";
+  r.F_Right = "<ページ>/<総ページ>";
+  r.FontPoint = 9;
+  r.LogFont = "-20,0,0,0,700,0,0,0,128,0,0,0,0,ＭＳ 明朝";
+  ApplyRequest(doc, r);
+  win::LOGFONTA lf{};
+  doc.GetHeaderFooterFont(&lf);
+  EXPECT_EQ(lf.lfHeight, -20);
+  EXPECT_EQ(lf.lfWeight, 700);
+  EXPECT_EQ(lf.lfCharSet, 128);
+  auto face = codepage::Cp932ToUtf8(lf.lfFaceName);
+  ASSERT_TRUE(face.ok());
+  EXPECT_EQ(*face, "ＭＳ 明朝");
+  // Empty items keep their members; only the weight changes.
+  r.LogFont = ",,,,400";
+  ApplyRequest(doc, r);
+  doc.GetHeaderFooterFont(&lf);
+  EXPECT_EQ(lf.lfHeight, -20);
+  EXPECT_EQ(lf.lfWeight, 400);
+  EXPECT_EQ(*codepage::Cp932ToUtf8(lf.lfFaceName), "ＭＳ 明朝");
+  // A face longer than the field is cut on a character boundary.
+  r.LogFont = ",,,,,,,,,,,,," + std::string(20, 'x') + "明明明明明明";
+  ApplyRequest(doc, r);
+  doc.GetHeaderFooterFont(&lf);
+  EXPECT_EQ(std::string(lf.lfFaceName).size(), 30u);
+  std::string out;
+  EXPECT_TRUE(doc.ReplacePagePlaceholders("<ページ>/<総ページ>", 2, &out, 5));
+  EXPECT_EQ(out, "2/5");
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ TEST(PrintRecords, RowsPerJobAndFoldedInMultiPageModes) {
   EXPECT_EQ(rows[1].Ptype, 1);
   EXPECT_EQ(rows[1].UID, 9);
   r.ThumbnailCount = 1;
-  rows = BuildPrintLogRows(r, PageRange{1, 5}, LayoutModeFor(1, 1), 2, 9, printer, 20260415, 101500);
+  rows = BuildPrintLogRows(r, PageRange{1, 5}, 2, 2, 9, printer, 20260415, 101500);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].JobName, "...");
   EXPECT_EQ(rows[0].Pages, 6);  // three sheets of two pages, two copies
@@ -64,11 +64,7 @@ TEST(PrintRecords, RowsPerJobAndFoldedInMultiPageModes) {
   EXPECT_TRUE(BuildPrintLogRows(r, PageRange{3, 2}, 0, 1, 9, printer, 1, 1).empty());
 }
 
-TEST(PrintRecords, LayoutModesRangesAndRotations) {
-  EXPECT_EQ(LayoutModeFor(2, 2), 8);
-  EXPECT_EQ(LayoutModeFor(2, 1), 4);
-  EXPECT_EQ(LayoutModeFor(3, 2), 13);
-  EXPECT_EQ(LayoutModeFor(9, 1), 0);
+TEST(PrintRecords, RangesAndRotations) {
   CRequestInfo r = TwoJobs(3, 2);
   r.AllPages = 0;
   r.FirstPage = 2;
