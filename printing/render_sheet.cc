@@ -15,24 +15,10 @@ namespace {
 // The header and footer font: the stored face and style at the point size on this device.
 // None when the stored face name is not valid text.
 std::optional<gdi::Font> MakeHeaderFont(const win::LOGFONTA& a, int points, int dpi_y) {
-  std::size_t n = 0;
-  while (n < sizeof(a.lfFaceName) && a.lfFaceName[n] != '\0') ++n;
-  auto face = codepage::Cp932ToUtf8(std::string_view(a.lfFaceName, n));
-  if (!face.ok()) return std::nullopt;
   // -MulDiv(points, dpi, 72): rounded to the nearest.
   const long long num = static_cast<long long>(points) * dpi_y;
   const int height = -static_cast<int>((num >= 0 ? num + 36 : num - 36) / 72);
-  win::LOGFONTW lf = gdi::MakeLogFont(*face, height, a.lfWeight, a.lfItalic != 0, a.lfCharSet);
-  lf.lfWidth = a.lfWidth;
-  lf.lfEscapement = a.lfEscapement;
-  lf.lfOrientation = a.lfOrientation;
-  lf.lfUnderline = a.lfUnderline;
-  lf.lfStrikeOut = a.lfStrikeOut;
-  lf.lfOutPrecision = a.lfOutPrecision;
-  lf.lfClipPrecision = a.lfClipPrecision;
-  lf.lfQuality = a.lfQuality;
-  lf.lfPitchAndFamily = a.lfPitchAndFamily;
-  return gdi::Font{lf};
+  return gdi::FontFromLogFontA(a, height, /*substitute=*/false);
 }
 
 std::u16string Wide(const std::string& text) {

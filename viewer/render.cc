@@ -1,3 +1,4 @@
+#include "platform/base/ascii.h"
 #include "viewer/render.h"
 
 #include <algorithm>
@@ -29,17 +30,6 @@ std::int32_t I32(std::span<const std::uint8_t> b, std::size_t off) {
   std::int32_t v;
   std::memcpy(&v, b.data() + off, 4);
   return v;
-}
-
-bool SameFaceNoCase(const std::string& a, const char* b) {
-  const std::size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 void SetFace(win::LOGFONTW& lf, const char* utf8_face) {
@@ -257,7 +247,7 @@ class PageHook {
     std::optional<gdi::Font> restore =
         SelectCharset(dc, run.extension && (run.extension->flags & 1) != 0);
     const gdi::Font current = dc.GetCurrentFont();
-    if (SameFaceNoCase(gdi::FaceName(current.lf), "system")) {
+    if (EqualsNoCase(gdi::FaceName(current.lf), "system")) {
       win::LOGFONTW lf = current.lf;
       SetFace(lf, kMincho);
       lf.lfHeight = -Height();
@@ -339,7 +329,7 @@ bool FixFont(gdi::DeviceContext& dc, const gdi::Font& font, std::optional<win::L
     const bool metrics = dc.GetTextMetricsW(&tm);
     const std::string face = gdi::FaceName(lf);
     if (!metrics || (tm.tmPitchAndFamily & win::TMPF_VECTOR) == 0 || face.empty() ||
-        SameFaceNoCase(face, "System") || SameFaceNoCase(face, "FixedSys")) {
+        EqualsNoCase(face, "System") || EqualsNoCase(face, "FixedSys")) {
       SetFace(lf, kGothic);
       lf.lfQuality = win::DRAFT_QUALITY;
       if (lf.lfHeight == 0) {

@@ -25,21 +25,7 @@ std::u16string Utf16(std::string_view utf8) {
 
 // Takes the header font as stored (CP932 face) and the height to use; gives the font.
 gdi::Font HeaderFont(const win::LOGFONTA& a, int height) {
-  std::size_t n = 0;
-  while (n < sizeof(a.lfFaceName) && a.lfFaceName[n] != '\0') ++n;
-  auto face = codepage::Cp932ToUtf8(std::string_view(a.lfFaceName, n), codepage::OnError::kSubstitute);
-  win::LOGFONTW lf = gdi::MakeLogFont(face.ok() ? *face : std::string(), height, a.lfWeight,
-                                      a.lfItalic != 0, a.lfCharSet);
-  lf.lfWidth = a.lfWidth;
-  lf.lfEscapement = a.lfEscapement;
-  lf.lfOrientation = a.lfOrientation;
-  lf.lfUnderline = a.lfUnderline;
-  lf.lfStrikeOut = a.lfStrikeOut;
-  lf.lfOutPrecision = a.lfOutPrecision;
-  lf.lfClipPrecision = a.lfClipPrecision;
-  lf.lfQuality = a.lfQuality;
-  lf.lfPitchAndFamily = a.lfPitchAndFamily;
-  return gdi::Font{lf};
+  return *gdi::FontFromLogFontA(a, height, /*substitute=*/true);
 }
 
 void DrawLines(gdi::DeviceContext& dc, const std::vector<LineSegment>& lines) {

@@ -21,13 +21,6 @@ std::string UpperAscii(std::string_view s) {
   return out;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Up(a[i]) != Up(b[i])) return false;
-  return true;
-}
-
 int32_t LeadingInt(std::string_view s) {
   size_t i = 0;
   while (i < s.size() && IsBlank(s[i])) ++i;

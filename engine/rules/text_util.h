@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/base/ascii.h"
+
 namespace zv::engine {
 
 // Gives `s` without blanks (space, tab, CR, LF, VT, FF) on both sides.
@@ -15,8 +17,7 @@ std::string Trim(std::string_view s);
 // Gives `s` with ASCII letters upper-cased (other bytes, UTF-8 included, unchanged).
 std::string UpperAscii(std::string_view s);
 
-// Gives whether `a` and `b` are equal without regard to ASCII case.
-bool EqualsNoCase(std::string_view a, std::string_view b);
+using zv::EqualsNoCase;
 
 // Gives the leading decimal number of `s` after optional blanks and a sign; 0 when there is
 // none. Values beyond the int32 range are clamped to it.

@@ -68,6 +68,10 @@ struct Font {
 // Makes a LOGFONTW from the common fields; `face` is UTF-8 (cut to 31 UTF-16 units).
 LOGFONTW MakeLogFont(std::string_view face, win::LONG height, win::LONG weight = win::FW_NORMAL,
                      bool italic = false, win::BYTE charset = win::DEFAULT_CHARSET);
+// Makes the font of a stored ANSI LOGFONT (CP932 face name) at `height`, every other field
+// kept. With `substitute`, face bytes that are not CP932 become substitutes; without it such
+// a face gives none.
+std::optional<Font> FontFromLogFontA(const win::LOGFONTA& a, win::LONG height, bool substitute);
 // The face name of a LOGFONTW as UTF-8.
 std::string FaceName(const LOGFONTW& lf);
 

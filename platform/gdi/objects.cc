@@ -1,6 +1,7 @@
 // GDI object values: comparisons, stock objects, LOGFONT helpers and transform arithmetic.
 #include <cstring>
 
+#include "platform/codepage/codepage.h"
 #include "platform/gdi/dc.h"
 #include "platform/gdi/internal/utf.h"
 
@@ -103,6 +104,28 @@ LOGFONTW MakeLogFont(std::string_view face, win::LONG height, win::LONG weight, 
   size_t n = std::min<size_t>(w.size(), win::LF_FACESIZE - 1);
   for (size_t i = 0; i < n; ++i) lf.lfFaceName[i] = w[i];
   return lf;
+}
+
+std::optional<Font> FontFromLogFontA(const win::LOGFONTA& a, win::LONG height, bool substitute) {
+  std::size_t n = 0;
+  while (n < sizeof(a.lfFaceName) && a.lfFaceName[n] != '\0') ++n;
+  auto face = codepage::Cp932ToUtf8(std::string_view(a.lfFaceName, n),
+                                    substitute ? codepage::OnError::kSubstitute : codepage::OnError::kFail);
+  if (!face.ok()) {
+    if (!substitute) return std::nullopt;
+    face = std::string();
+  }
+  LOGFONTW lf = MakeLogFont(*face, height, a.lfWeight, a.lfItalic != 0, a.lfCharSet);
+  lf.lfWidth = a.lfWidth;
+  lf.lfEscapement = a.lfEscapement;
+  lf.lfOrientation = a.lfOrientation;
+  lf.lfUnderline = a.lfUnderline;
+  lf.lfStrikeOut = a.lfStrikeOut;
+  lf.lfOutPrecision = a.lfOutPrecision;
+  lf.lfClipPrecision = a.lfClipPrecision;
+  lf.lfQuality = a.lfQuality;
+  lf.lfPitchAndFamily = a.lfPitchAndFamily;
+  return Font{lf};
 }
 
 std::string FaceName(const LOGFONTW& lf) {

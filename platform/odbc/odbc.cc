@@ -1,3 +1,4 @@
+#include "platform/base/ascii.h"
 #include "platform/odbc/odbc.h"
 
 #include <sql.h>
@@ -57,17 +58,6 @@ std::string AttrValue(const std::string& v) {
     if (c == '}') q += '}';
   }
   return q + "}";
-}
-
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 const std::optional<std::string> kNoValue;

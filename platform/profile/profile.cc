@@ -1,3 +1,4 @@
+#include "platform/base/ascii.h"
 #include "platform/profile/profile.h"
 
 #include <sys/stat.h>
@@ -17,17 +18,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 std::string Unquote(std::string_view v) {
@@ -127,7 +117,7 @@ IniDocument::Line IniDocument::KeyLine(std::string_view key, std::string_view va
 long IniDocument::FindSection(std::string_view section) const {
   std::string_view s = Trim(section);
   for (size_t i = 0; i < lines_.size(); ++i) {
-    if (lines_[i].kind == Kind::kSection && EqualNoCase(lines_[i].name, s)) return static_cast<long>(i);
+    if (lines_[i].kind == Kind::kSection && EqualsNoCase(lines_[i].name, s)) return static_cast<long>(i);
   }
   return -1;
 }
@@ -143,7 +133,7 @@ std::optional<std::string> IniDocument::Get(std::string_view section, std::strin
   if (h < 0) return std::nullopt;
   std::string_view k = Trim(key);
   for (size_t i = h + 1, e = SectionEnd(h); i < e; ++i) {
-    if (lines_[i].kind == Kind::kKey && EqualNoCase(lines_[i].name, k)) return Unquote(lines_[i].value);
+    if (lines_[i].kind == Kind::kKey && EqualsNoCase(lines_[i].name, k)) return Unquote(lines_[i].value);
   }
   return std::nullopt;
 }
@@ -155,7 +145,7 @@ std::vector<std::string> IniDocument::SectionNames() const {
   for (const auto& l : lines_) {
     if (l.kind != Kind::kSection) continue;
     bool seen = false;
-    for (const auto& o : out) seen = seen || EqualNoCase(o, l.name);
+    for (const auto& o : out) seen = seen || EqualsNoCase(o, l.name);
     if (!seen) out.push_back(l.name);
   }
   return out;
@@ -165,7 +155,7 @@ std::vector<std::string> IniDocument::KeyNames(std::string_view section) const {
   std::vector<std::string> out;
   for (const auto& [k, v] : Section(section)) {
     bool seen = false;
-    for (const auto& o : out) seen = seen || EqualNoCase(o, k);
+    for (const auto& o : out) seen = seen || EqualsNoCase(o, k);
     if (!seen) out.push_back(k);
   }
   return out;
@@ -194,7 +184,7 @@ Status IniDocument::Set(std::string_view section, std::string_view key, std::str
   size_t end = SectionEnd(h);
   size_t insert_at = h + 1;
   for (size_t i = h + 1; i < end; ++i) {
-    if (lines_[i].kind == Kind::kKey && EqualNoCase(lines_[i].name, line.name)) {
+    if (lines_[i].kind == Kind::kKey && EqualsNoCase(lines_[i].name, line.name)) {
       lines_[i] = std::move(line);
       return Status::Ok();
     }
@@ -211,7 +201,7 @@ bool IniDocument::DeleteKey(std::string_view section, std::string_view key) {
   bool any = false;
   size_t end = SectionEnd(h);
   for (size_t i = h + 1; i < end;) {
-    if (lines_[i].kind == Kind::kKey && EqualNoCase(lines_[i].name, k)) {
+    if (lines_[i].kind == Kind::kKey && EqualsNoCase(lines_[i].name, k)) {
       lines_.erase(lines_.begin() + static_cast<long>(i));
       --end;
       any = true;

@@ -1,3 +1,4 @@
+#include "platform/base/ascii.h"
 #include "platform/winmsg/winmsg.h"
 
 #include <fcntl.h>
@@ -50,17 +51,6 @@ T Fail(Status s, T value) {
   return value;
 }
 
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x += 32;
-    if (y >= 'A' && y <= 'Z') y += 32;
-    if (x != y) return false;
-  }
-  return true;
-}
 
 int RemainingMs(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -996,8 +986,8 @@ LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM, LPARAM) {
 
 HWND FindWindow(const char* class_name, const char* text) {
   for (const auto& rec : AllLiveRecords()) {
-    if (class_name && !EqualNoCase(rec.class_name, class_name)) continue;
-    if (text && !EqualNoCase(rec.text, text)) continue;
+    if (class_name && !EqualsNoCase(rec.class_name, class_name)) continue;
+    if (text && !EqualsNoCase(rec.text, text)) continue;
     return rec.hwnd;
   }
   return Fail(Status::NotFound("no matching window"), HWND{0});
@@ -1059,7 +1049,7 @@ bool SetProp(HWND hwnd, std::string_view name, std::int64_t value) {
   }
   return Runtime::Get().Update(hwnd, [&](WindowEntry& e) {
     for (auto& [n, v] : e.props) {
-      if (EqualNoCase(n, name)) {
+      if (EqualsNoCase(n, name)) {
         v = value;
         return;
       }
@@ -1076,7 +1066,7 @@ std::int64_t GetProp(HWND hwnd, std::string_view name) {
     props = std::move(rec->props);
   }
   for (const auto& [n, v] : props) {
-    if (EqualNoCase(n, name)) return v;
+    if (EqualsNoCase(n, name)) return v;
   }
   return 0;
 }
@@ -1085,7 +1075,7 @@ std::int64_t RemoveProp(HWND hwnd, std::string_view name) {
   std::int64_t old = 0;
   Runtime::Get().Update(hwnd, [&](WindowEntry& e) {
     for (auto it = e.props.begin(); it != e.props.end(); ++it) {
-      if (EqualNoCase(it->first, name)) {
+      if (EqualsNoCase(it->first, name)) {
         old = it->second;
         e.props.erase(it);
         return;
