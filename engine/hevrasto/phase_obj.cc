@@ -121,6 +121,7 @@ void CPhaseObj::PhaseWait() {
     StorePendingRows(db, nullptr);
   }
   auto scan = ScanRequestFolder(folder_);
+  if (scan.ok()) DropIgnored(&*scan);
   if (scan.ok() && scan->any()) {
     if (ReloadSettings()) {
       phase_ = 1;
@@ -143,11 +144,34 @@ void CPhaseObj::MoveAside(const std::string& name, const std::string& why) {
   std::error_code ec;
   for (int n = 1; fsys::exists(target, ec) && n < 1000; ++n) target = dir + "/" + name + "." + std::to_string(n);
   fsys::rename(folder_ + "/" + name, target, ec);
-  if (ec) {
-    // Cannot be moved: remove it rather than meet it again and again.
-    fsys::remove(folder_ + "/" + name, ec);
+  bool moved = !ec;
+  if (!moved) {
+    // Cannot be moved: left where it is and passed over from now on, so that it is not
+    // met again and again.
+    ignored_.insert(name);
   }
-  Event(kEvBadRequest, "[" + name + "] " + why + (ec ? "" : " -> " + std::string(kRejectedFolder) + "/"));
+  Event(kEvBadRequest, "[" + name + "] " + why + (moved ? " -> " + std::string(kRejectedFolder) + "/" : ""));
+}
+
+void CPhaseObj::DropIgnored(RequestFolderScan* scan) {
+  if (ignored_.empty()) return;
+  std::set<std::string> still;
+  std::vector<std::string> strays;
+  for (auto& n : scan->strays) {
+    if (ignored_.count(n)) {
+      still.insert(n);
+    } else {
+      strays.push_back(n);
+    }
+  }
+  scan->strays = std::move(strays);
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (scan->present[i] && ignored_.count(SlotFileName(i))) {
+      scan->present[i] = false;
+      still.insert(SlotFileName(i));
+    }
+  }
+  ignored_ = std::move(still);
 }
 
 void CPhaseObj::PhaseTake() {
@@ -175,6 +199,7 @@ void CPhaseObj::PhaseTake() {
     phase_ = 0;
     return;
   }
+  DropIgnored(&*scan);
   for (const std::string& stray : scan->strays) MoveAside(stray, "not a request slot");
   int slot = PickSlot(scan->present, *start);
   if (slot < 0) {
@@ -192,6 +217,12 @@ void CPhaseObj::PhaseTake() {
   printer_ = PrinterRecord{};
   answered_ = false;
 
+  std::error_code gone;
+  if (!fsys::exists(slot_path_, gone)) {  // taken away meanwhile: nothing to serve
+    slot_path_.clear();
+    phase_ = 1;
+    return;
+  }
   Status read = request_.ReadTopRequest(slot_path_, options_.read_attempts,
                                         std::chrono::milliseconds(options_.read_retry_ms));
   if (!read.ok()) {

@@ -14,12 +14,14 @@
 
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/core/job_queue.h"
 #include "engine/db/zvm_database.h"
 #include "engine/hevrasto/quota_mail.h"
+#include "engine/hevrasto/request_slots.h"
 #include "engine/rules/request_info.h"
 #include "engine/rules/request_result.h"
 #include "engine/rules/settings.h"
@@ -84,6 +86,9 @@ class CPhaseObj {
   void PhaseCleanUp();
   bool ReloadSettings();
   void MoveAside(const std::string& name, const std::string& why);
+  // Drops from a scan the names that could not be moved aside, and forgets those that are
+  // gone (a name placed again later is served again).
+  void DropIgnored(RequestFolderScan* scan);
   void DeleteWithRetries(const std::string& path);
   bool AlignPagesWithDocument();
 
@@ -106,6 +111,7 @@ class CPhaseObj {
   bool settings_failing_ = false;
   std::atomic<int> phase_{0};
   std::atomic<bool> running_{false};
+  std::set<std::string> ignored_;  // reported once; left where they are
   fs::FolderWatch watch_;
   bool watching_ = false;
 };

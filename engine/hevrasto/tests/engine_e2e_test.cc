@@ -115,6 +115,14 @@ TEST_F(EngineE2E, PrintsAnswersAndRefusesAsTheRequestsDeserve) {
   h_->WriteJob("job1.prc", 1);
   std::string s = h_->Submit(EngineHarness::RequestText(incomplete));
   EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pc4", s)), 1);
+  // An account that is no plain name cannot be answered: the request is kept aside and no
+  // file is written outside the result folder.
+  std::string evil = h_->Submit(EngineHarness::RequestText(RequestSpec{"../../evil", "pc5", "job1.prc"}));
+  std::string kept = h_->print_info() + "/Rejected/" + evil + ".lst";
+  for (int i = 0; i < 500 && !fsys::exists(kept); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(fsys::exists(kept));
+  EXPECT_FALSE(fsys::exists(h_->share() + "/evil-pc5.ans"));
+  EXPECT_FALSE(fsys::exists(h_->share() + "/../evil-pc5.ans"));
   h_->PlaceFile("order.lst", "garbage");
   h_->PlaceFile(slot + "x.lst", "[RequestInfo]\r\n");
   h_->PlaceFile("order77.lst", "no section here");
@@ -234,6 +242,24 @@ TEST_F(EngineE2E, APrintLogRowThatCannotBeStoredIsKeptAndStoredLater) {
   EXPECT_EQ(rows[0].Pages, 2);
   EXPECT_EQ(rows[1].JobName, "Next");
   EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+TEST_F(EngineE2E, ANameThatCannotBeMovedAsideIsReportedOnceAndPassedOver) {
+  // "Rejected" is a file, so nothing can be moved aside.
+  ASSERT_TRUE(fs::WriteFileAtomic(h_->print_info() + "/Rejected", "in the way").ok());
+  h_->PlaceFile("order.lst", "stray");
+  h_->StartEngine();
+  h_->WriteJob("n1.prc", 1);
+  std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcN", "n1.prc"}));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcN", s1)), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // two rescans
+  EXPECT_EQ(h_->StopEngine(), 0);
+  int reports = 0;
+  for (const auto& e : Events())
+    for (const auto& str : e.strings)
+      if (str.find("[order.lst]") != std::string::npos) ++reports;
+  EXPECT_EQ(reports, 1);
+  EXPECT_TRUE(fsys::exists(h_->print_info() + "/order.lst"));
 }
 
 TEST_F(EngineE2E, OneInstanceAndTheArgument) {
