@@ -1,7 +1,10 @@
 // hevrasto: the server print engine. Started by the service host with the single argument
 // "-ZelvoraPrintService"; one instance per runtime root.
+#include <signal.h>
 #include <strings.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include "engine/core/event_writer.h"
 #include "engine/hevrasto/main_frame.h"
@@ -19,6 +22,13 @@ void Event(int number, const std::string* extra = nullptr) {
 
 int main(int argc, char** argv) {
   using namespace zv::engine;
+  // SIGTERM and SIGINT close the main window as the service host does, so that the job in
+  // hand is finished and "Wakeup.inf" removed. Blocked here, before any thread starts.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   auto guard = zv::sync::NamedGuard::TryAcquire(kEngineMutexName);
   if (!guard.ok() || argc < 2 || strcasecmp(argv[1], kEngineArgument) != 0) {
     Event(kEvEngineEnded);
@@ -38,6 +48,11 @@ int main(int argc, char** argv) {
     Event(kEvEngineEnded);
     return 1;
   }
+  zv::winmsg::HWND hwnd = frame.hwnd();
+  std::thread([stop_signals, hwnd] {
+    int sig = 0;
+    if (sigwait(&stop_signals, &sig) == 0) zv::winmsg::PostMessage(hwnd, zv::winmsg::WM_CLOSE, 0, 0);
+  }).detach();
   zv::winmsg::PostMessage(frame.hwnd(), WM_ENGINE_START, 0, 0);
   Event(kEvEngineStarted);
   zv::process::SignalReady();

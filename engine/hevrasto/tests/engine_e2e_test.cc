@@ -283,7 +283,12 @@ TEST_F(EngineE2E, OneInstanceAndTheArgument) {
   auto code = second->Wait(10000);
   ASSERT_TRUE(code.ok());
   EXPECT_EQ(*code, 1);
-  EXPECT_EQ(h_->StopEngine(), 0);
+  // SIGTERM closes the engine as WM_CLOSE does.
+  ASSERT_TRUE(h_->engine().Kill(15).ok());
+  auto ended = h_->engine().Wait(20000);
+  ASSERT_TRUE(ended.ok());
+  EXPECT_EQ(*ended, 0);
+  EXPECT_FALSE(fsys::exists(h_->print_info() + "/Wakeup.inf"));
 }
 
 }  // namespace
