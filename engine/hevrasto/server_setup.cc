@@ -2,8 +2,10 @@
 
 #include <filesystem>
 
+#include "engine/core/clock.h"
 #include "engine/db/schema.h"
 #include "engine/hevrasto/request_slots.h"
+#include "engine/rules/quota_period.h"
 #include "engine/rules/settings.h"
 #include "jobdoc/image.h"
 #include "jobdoc/sample/sample_document.h"
@@ -44,6 +46,7 @@ Result<ServerFolders> SetUpServer(const ServerSetupOptions& o) {
   set(key->SetDword("LimitAction", 1 | 2 | 4));
   set(key->SetDword("DispMessage", 3));
   set(key->SetDword("CheckRange", EncodeCheckRange(3, 0)));
+  set(key->SetDword("LimitDate", static_cast<uint32_t>(LastDayOfMonth(TodayDate()))));  // a month period
   set(key->SetDword("DupCheck", 0));
   for (const auto& d : {f.print_info, f.jobs, f.result}) set(fs::MakeDirs(d));
   if (!st.ok()) return st;
