@@ -1,11 +1,16 @@
 // The pure parts of the engine program: slot names and the ring, the sequence text, the
 // print-log rows and rotations of a print, the quota notice, and the kept print-log rows.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "engine/hevrasto/pending_log.h"
 #include "engine/hevrasto/print_records.h"
 #include "engine/hevrasto/quota_mail.h"
 #include "engine/hevrasto/request_slots.h"
+#include "platform/fs/files.h"
+#include "platform/testing/temp_root.h"
 
 namespace zv::engine {
 namespace {
@@ -27,6 +32,35 @@ TEST(Slots, NamesAndRing) {
   present[5] = true;
   EXPECT_EQ(PickSlot(present, 5), 5);
   EXPECT_EQ(PickSlot(present, 3), 5);
+}
+
+TEST(Slots, SequenceFileLockIsSharedBoundedAndStoppable) {
+  zv::testing::TempRoot root;
+  std::string dir = root.str();
+  {
+    auto seq = SequenceFile::Lock(dir, nullptr, 1000);
+    ASSERT_TRUE(seq.ok());
+    auto start = seq->ReadStart();
+    ASSERT_TRUE(start.ok());
+    EXPECT_EQ(*start, 0);  // a missing file starts at 00
+    ASSERT_TRUE(seq->WriteNext(99).ok());
+  }
+  auto text = fs::ReadFile(dir + "/Sequence.seq");
+  ASSERT_TRUE(text.ok());
+  EXPECT_EQ(*text, "00");  // 99 is followed by 00
+  // Another holder (the client) keeps the lock: the wait ends at its limit, or at once when
+  // the stop event is set.
+  int fd = ::open((dir + "/Sequence.seq").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  auto timed = SequenceFile::Lock(dir, nullptr, 300);
+  EXPECT_EQ(timed.status().code(), Status::Code::kTimeout);
+  sync::Event stop;
+  stop.Set();
+  auto stopped = SequenceFile::Lock(dir, &stop, 60000);
+  EXPECT_EQ(stopped.status().code(), Status::Code::kBusy);
+  ::close(fd);
+  EXPECT_TRUE(SequenceFile::Lock(dir, &stop, 0).ok());
 }
 
 CRequestInfo TwoJobs(int pages_a, int pages_b) {
