@@ -9,7 +9,6 @@
 #include "engine/core/event_writer.h"
 #include "engine/hevrasto/main_frame.h"
 #include "engine/rules/event_table.h"
-#include "platform/process/process.h"
 #include "platform/spool/spool.h"
 #include "platform/sync/guard.h"
 
@@ -55,7 +54,6 @@ int main(int argc, char** argv) {
   }).detach();
   zv::winmsg::PostMessage(frame.hwnd(), WM_ENGINE_START, 0, 0);
   Event(kEvEngineStarted);
-  zv::process::SignalReady();
   int code = zv::winmsg::RunMessageLoop();
   Event(kEvEngineEnded);
   return code;

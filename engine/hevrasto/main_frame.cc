@@ -10,6 +10,7 @@
 #include "engine/rules/event_table.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
+#include "platform/process/process.h"
 
 namespace zv::engine {
 
@@ -71,6 +72,8 @@ void CMainFrame::OnStart() {
   last_renewal_ = 0;
   OnTimer();  // a renewal that fell due while the engine was down runs now
   winmsg::SetTimer(hwnd(), 1, options_.timer_ms);
+  // Whoever started the engine and waits for it to become idle may go on now.
+  process::SignalReady();
 }
 
 void CMainFrame::OnTimer() {
