@@ -115,7 +115,11 @@ void CPhaseObj::PhaseWait() {
     watching_ = true;
   }
   // The watch is armed: whatever arrives from now on wakes the wait below.
-  if (HasPendingRows()) {
+  // Kept print-log rows are stored before the next print's rows in any case; while idle they
+  // are tried now and then only, so that a database that refuses them is not pressed.
+  auto now = std::chrono::steady_clock::now();
+  if (now - pending_tried_ >= std::chrono::milliseconds(options_.pending_retry_ms) && HasPendingRows()) {
+    pending_tried_ = now;
     EngineSettings s = settings();
     CZvmDatbase db(s.DSN, s.UID, s.PWD);
     StorePendingRows(db, nullptr);

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <string>
@@ -58,6 +59,7 @@ class CPhaseObj {
     int sequence_lock_ms = 30000;  // longest wait for the lock of "Sequence.seq"
     int read_attempts = 5;         // tries to read a request file ...
     int read_retry_ms = 2000;      // ... this far apart
+    int pending_retry_ms = 30000;  // kept print-log rows are tried again this often while idle
   };
 
   // Takes the frame link, the mail sender (may be null: no mail), the queue probe of the
@@ -111,6 +113,7 @@ class CPhaseObj {
   bool settings_failing_ = false;
   std::atomic<int> phase_{0};
   std::atomic<bool> running_{false};
+  std::chrono::steady_clock::time_point pending_tried_{};
   std::set<std::string> ignored_;  // reported once; left where they are
   fs::FolderWatch watch_;
   bool watching_ = false;
