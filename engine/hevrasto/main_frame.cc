@@ -87,23 +87,17 @@ void CMainFrame::OnTimer() {
 }
 
 void CMainFrame::OnClose() {
+  // A second WM_CLOSE that arrives while this one waits (the service host may send two) is
+  // taken by the close already under way.
+  if (closing_) return;
+  closing_ = true;
   if (worker_) worker_->Stop();
   // The worker finishes the request in hand; its messages are served meanwhile.
-  while (worker_ && thread_.joinable() && worker_->running()) {
+  while (thread_.joinable() && worker_->running()) {
     winmsg::PumpMessages();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  if (thread_.joinable()) {
-    // The worker may still be starting up; its loop ends on the stop event.
-    while (thread_.joinable()) {
-      winmsg::PumpMessages();
-      if (!worker_->running()) {
-        thread_.join();
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
+  if (thread_.joinable()) thread_.join();
   DeleteWakeupFile();
   winmsg::KillTimer(hwnd(), 1);
   winmsg::PostQuitMessage(0);

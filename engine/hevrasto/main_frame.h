@@ -74,6 +74,7 @@ class CMainFrame : public FrameLink {
   std::vector<PrintLogRecord> print_log_;
   std::atomic<int> pages_{0};
   int32_t last_renewal_ = 0;
+  bool closing_ = false;
   // The worker's pending request; the messages carry this cookie so that a message from
   // anywhere else is never taken for one.
   uint64_t cookie_ = 0;

@@ -77,11 +77,40 @@ TEST(Inkarrow, InstallRunsTheEngineAndRemoveStopsIt) {
   auto events = eventlog::ReadAll();
   ASSERT_TRUE(events.ok());
   std::vector<std::string> service_texts;
-  for (const auto& e : *events)
+  int engine_ends = 0;  // written only by an engine that closed in order
+  for (const auto& e : *events) {
     if (e.source == engine::kServiceEventSource) service_texts.push_back(e.strings.back());
+    if (e.source == engine::kEngineEventSource && e.strings.back() == "実行部は終了しました") ++engine_ends;
+  }
+  EXPECT_EQ(engine_ends, 1);
   std::vector<std::string> want = {"ｻｰﾋﾞｽが登録されました", "ｻｰﾋﾞｽが開始されました", "ｻｰﾋﾞｽが停止されました",
                                    "ｻｰﾋﾞｽが削除されました"};
   EXPECT_EQ(service_texts, want);
+  unsetenv("ZELVORA_SYSTEMD_UNIT_DIR");
+}
+
+TEST(Inkarrow, AnEngineThatRunsAlreadyIsTakenOverNotStartedTwice) {
+  ASSERT_NE(std::getenv("ZELVORA_TEST_BIN_DIR"), nullptr);
+  zv::testing::TempRoot root;
+  setenv("ZELVORA_SYSTEMD_UNIT_DIR", (root.str() + "/units").c_str(), 1);
+  engine::testing::EngineHarness h(root, 1);
+  h.StartEngine();
+  ASSERT_EQ(RunInkarrow({"/install"}), 0);
+  service::Manager manager;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        auto s = manager.Query(kServiceName);
+        return s.ok() && s->state == service::State::kRunning;
+      },
+      30000));
+  EXPECT_EQ(winmsg::EnumWindows().size(), 1u);  // the one engine window
+  EXPECT_TRUE(h.engine().Running());
+  // Stopping the service closes the engine it found.
+  ASSERT_EQ(RunInkarrow({"-remove"}), 0);
+  auto code = h.engine().Wait(30000);
+  ASSERT_TRUE(code.ok());
+  EXPECT_EQ(*code, 0);
+  EXPECT_FALSE(fsys::exists(h.print_info() + "/Wakeup.inf"));
   unsetenv("ZELVORA_SYSTEMD_UNIT_DIR");
 }
 
