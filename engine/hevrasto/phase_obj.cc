@@ -106,13 +106,15 @@ void CPhaseObj::PhaseWait() {
       }
       w = fs::FolderWatch::Start(folder_);
       if (!w.ok()) {
-        Event(kEvWorkerError, "[" + folder_ + "] " + w.status().ToString());
+        if (!watch_failing_) Event(kEvWorkerError, "[" + folder_ + "] " + w.status().ToString());
+        watch_failing_ = true;
         stop_.Wait(options_.rescan_ms);
         return;
       }
     }
     watch_ = std::move(*w);
     watching_ = true;
+    watch_failing_ = false;
   }
   // The watch is armed: whatever arrives from now on wakes the wait below.
   // Kept print-log rows are stored before the next print's rows in any case; while idle they

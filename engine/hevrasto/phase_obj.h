@@ -117,6 +117,7 @@ class CPhaseObj {
   std::set<std::string> ignored_;  // reported once; left where they are
   fs::FolderWatch watch_;
   bool watching_ = false;
+  bool watch_failing_ = false;  // reported once until the watch works again
 };
 
 }  // namespace zv::engine
