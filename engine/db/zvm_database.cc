@@ -368,6 +368,10 @@ bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
     ErrorLines = lines;
     return false;
   };
+  // Take the database's write lock before reading: on SQLite a transaction that first reads
+  // and then writes can deadlock with another writer (one of them is refused at once instead
+  // of waiting), so a statement that writes nothing comes first and waits its turn.
+  if (!ExecuteQuery("UPDATE PrintLog SET ID=ID WHERE 1=0", {}, nullptr, nullptr)) return rollback();
   // The maximum is read inside the transaction, so the numbers and the rows go together.
   std::unique_ptr<odbc::Rows> rows;
   bool empty = true;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "engine/db/schema.h"
 #include "engine/rules/quota_period.h"
 #include "platform/odbc/testing/postgres_server.h"
@@ -157,6 +161,33 @@ TEST_P(DatabaseTest, PageSumsByKindAndPeriod) {
     ASSERT_TRUE(GetPeriodPageTotal(db, c.index, c.days, c.end, "Tanaka", c.kind, &pages));
     EXPECT_EQ(pages, c.want);
   }
+}
+
+// Several writers at once (the engine storing a job's rows while another process writes)
+// wait for each other instead of failing, and the rows are numbered without clashes.
+TEST_P(DatabaseTest, ConcurrentPrintLogWritersAllSucceed) {
+  if (GetParam() != "sqlite") GTEST_SKIP() << "the print log has one writer on a server database";
+  PrintLogRecord r;
+  r.UID = 1;
+  r.PID = 1;
+  r.PDate = 20261210;
+  r.PTime = 120000;
+  r.JobName = r.SpoolName = "job";
+  r.Pages = 1;
+  constexpr int kThreads = 4, kJobs = 15;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([&] {
+      CZvmDatbase db = Db();
+      for (int j = 0; j < kJobs; ++j) {
+        if (!db.InsertPrintLog({r, r})) ++failures;
+      }
+    });
+  }
+  for (auto& w : writers) w.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(Db().GetPringLogMaxID(), kThreads * kJobs * 2);
 }
 
 TEST_P(DatabaseTest, InsertNumbersRowsInOneTransaction) {
