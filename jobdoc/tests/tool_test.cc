@@ -10,6 +10,7 @@
 #include <iterator>
 #include <string>
 
+#include "platform/testing/bin_dir.h"
 #include "platform/testing/temp_root.h"
 
 namespace {
@@ -20,8 +21,7 @@ struct ToolRun {
 };
 
 ToolRun Tool(const std::string& args) {
-  const char* bin = std::getenv("ZELVORA_TEST_BIN_DIR");
-  std::string cmd = std::string(bin ? bin : ".") + "/jobdoc-tool " + args + " 2>&1";
+  std::string cmd = zv::testing::BinPath("jobdoc-tool") + " " + args + " 2>&1";
   ToolRun r{-1, {}};
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return r;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/testing/bin_dir.h"
 #include "engine/hevrasto/main_frame.h"
 #include "engine/rules/event_table.h"
 #include "engine/hevrasto/tests/engine_harness.h"
@@ -32,7 +33,7 @@ TEST(Inkarrow, CommandLine) {
 
 int RunInkarrow(const std::vector<std::string>& args) {
   process::StartOptions o;
-  o.argv = {std::string(std::getenv("ZELVORA_TEST_BIN_DIR")) + "/inkarrow"};
+  o.argv = {zv::testing::BinPath("inkarrow")};
   o.argv.insert(o.argv.end(), args.begin(), args.end());
   auto p = process::Start(o);
   if (!p.ok()) return -1;
@@ -50,7 +51,6 @@ bool WaitFor(Pred pred, int timeout_ms) {
 }
 
 TEST(Inkarrow, InstallRunsTheEngineAndRemoveStopsIt) {
-  ASSERT_NE(std::getenv("ZELVORA_TEST_BIN_DIR"), nullptr);
   zv::testing::TempRoot root;
   setenv("ZELVORA_SYSTEMD_UNIT_DIR", (root.str() + "/units").c_str(), 1);
   engine::testing::EngineHarness h(root, 1);
@@ -90,7 +90,6 @@ TEST(Inkarrow, InstallRunsTheEngineAndRemoveStopsIt) {
 }
 
 TEST(Inkarrow, AnEngineThatRunsAlreadyIsTakenOverNotStartedTwice) {
-  ASSERT_NE(std::getenv("ZELVORA_TEST_BIN_DIR"), nullptr);
   zv::testing::TempRoot root;
   setenv("ZELVORA_SYSTEMD_UNIT_DIR", (root.str() + "/units").c_str(), 1);
   engine::testing::EngineHarness h(root, 1);

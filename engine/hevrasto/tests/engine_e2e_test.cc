@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/testing/bin_dir.h"
 #include "engine/hevrasto/phase_obj.h"
 #include "engine/hevrasto/tests/engine_harness.h"
 #include "platform/eventlog/eventlog.h"
@@ -263,10 +264,9 @@ TEST_F(EngineE2E, ANameThatCannotBeMovedAsideIsReportedOnceAndPassedOver) {
 }
 
 TEST_F(EngineE2E, OneInstanceAndTheArgument) {
-  const char* bin = std::getenv("ZELVORA_TEST_BIN_DIR");
-  ASSERT_NE(bin, nullptr);
-  for (std::vector<std::string> argv : {std::vector<std::string>{std::string(bin) + "/hevrasto"},
-                                        std::vector<std::string>{std::string(bin) + "/hevrasto", "-other"}}) {
+  const std::string bin = zv::testing::BinDir();
+  for (std::vector<std::string> argv : {std::vector<std::string>{bin + "/hevrasto"},
+                                        std::vector<std::string>{bin + "/hevrasto", "-other"}}) {
     process::StartOptions o;
     o.argv = argv;
     auto p = process::Start(o);
@@ -277,7 +277,7 @@ TEST_F(EngineE2E, OneInstanceAndTheArgument) {
   }
   h_->StartEngine({});
   process::StartOptions o;
-  o.argv = {std::string(bin) + "/hevrasto", "-zelvoraprintservice"};
+  o.argv = {bin + "/hevrasto", "-zelvoraprintservice"};
   auto second = process::Start(o);
   ASSERT_TRUE(second.ok());
   auto code = second->Wait(10000);

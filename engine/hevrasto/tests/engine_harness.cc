@@ -1,3 +1,4 @@
+#include "platform/testing/bin_dir.h"
 #include "engine/hevrasto/tests/engine_harness.h"
 
 #include <unistd.h>
@@ -75,11 +76,10 @@ std::vector<PrintLogRecord> EngineHarness::PrintLog() {
 }
 
 void EngineHarness::StartEngine(std::vector<std::string> env) {
-  const char* bin = std::getenv("ZELVORA_TEST_BIN_DIR");
-  ASSERT_NE(bin, nullptr);
+  const std::string bin = zv::testing::BinDir();
   ::unlink((print_info() + "/Wakeup.inf").c_str());
   process::StartOptions o;
-  o.argv = {std::string(bin) + "/hevrasto", "-ZelvoraPrintService"};
+  o.argv = {bin + "/hevrasto", "-ZelvoraPrintService"};
   o.env = std::move(env);
   o.env.push_back("ZELVORA_ENGINE_RESCAN_MS=300");
   o.ready_signal = true;

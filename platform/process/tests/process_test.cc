@@ -1,3 +1,4 @@
+#include "platform/testing/bin_dir.h"
 #include "platform/process/process.h"
 
 #include <signal.h>
@@ -21,7 +22,7 @@ StartOptions Opts(std::vector<std::string> argv) {
   return o;
 }
 
-std::string Child() { return std::string(std::getenv("ZELVORA_TEST_BIN_DIR")) + "/zv_process_test_child"; }
+std::string Child() { return zv::testing::BinPath("zv_process_test_child"); }
 
 TEST(Process, ExitCodesAndSignals) {
   auto p = Start(Opts({Child(), "exit", "7"}));

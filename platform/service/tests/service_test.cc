@@ -1,3 +1,4 @@
+#include "platform/testing/bin_dir.h"
 #include "platform/service/service.h"
 
 #include <signal.h>
@@ -19,7 +20,7 @@ namespace {
 
 constexpr const char* kName = "Zelvora Test Service";
 
-std::string Host() { return std::string(std::getenv("ZELVORA_TEST_BIN_DIR")) + "/zv_service_test_host"; }
+std::string Host() { return zv::testing::BinPath("zv_service_test_host"); }
 
 class ServiceTest : public ::testing::Test {
  protected:

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/testing/bin_dir.h"
 #include "platform/winmsg/winmsg.h"
 
 extern char** environ;
@@ -23,8 +24,7 @@ namespace zv::winmsg::testing {
 class Peer {
  public:
   Peer(const char* cls, const char* text) {
-    const char* dir = std::getenv("ZELVORA_TEST_BIN_DIR");
-    std::string path = std::string(dir ? dir : ".") + "/winmsg_test_peer";
+    std::string path = zv::testing::BinPath("winmsg_test_peer");
     int fds[2];
     if (::pipe(fds) != 0) return;
     posix_spawn_file_actions_t fa;
