@@ -44,3 +44,18 @@ function(zelvora_add_test)
     set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK ${T_RESOURCE_LOCK})
   endif()
 endfunction()
+
+# zelvora_add_fuzzer(NAME <name> SOURCE <file> LIBRARY <lib>)
+# A libFuzzer target, built only with -DZELVORA_FUZZ=ON and clang. The library under test is
+# instrumented as well, so coverage of its own code guides the fuzzer.
+function(zelvora_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME;SOURCE;LIBRARY" "" ${ARGN})
+  if(NOT (ZELVORA_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang"))
+    return()
+  endif()
+  target_compile_options(${F_LIBRARY} PRIVATE -fsanitize=fuzzer-no-link)
+  add_executable(${F_NAME} ${F_SOURCE})
+  target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBRARY})
+endfunction()
