@@ -23,6 +23,9 @@ namespace fsys = std::filesystem;
 namespace {
 constexpr char kRejectedFolder[] = "Rejected";
 constexpr char kTakenSuffix[] = ".taken";
+// Marks a request whose answer was written: met again after a restart, it is only cleaned
+// up, since the client may already have taken (and deleted) that answer.
+constexpr char kAnsweredSuffix[] = ".answered";
 
 void Event(int number, const std::string& extra, int code = 0) { WriteEventLog(kEngineEventSource, number, &extra, &code); }
 
@@ -243,6 +246,13 @@ void CPhaseObj::PhaseTake() {
   auto text = fs::ReadFile(slot_path_, kMaxRequestFileBytes);
   request_text_ = text.ok() ? *text : std::string();
 
+  auto answered = fs::ReadFile(folder_ + "/" + slot_base_ + kAnsweredSuffix, kMaxRequestFileBytes);
+  if (answered.ok() && !request_text_.empty() && *answered == request_text_) {
+    answered_ = true;
+    phase_ = 6;
+    return;
+  }
+
   // A request marked as taken was being printed when the engine stopped: say so instead of
   // printing it again.
   auto mark = fs::ReadFile(folder_ + "/" + slot_base_ + kTakenSuffix, kMaxRequestFileBytes);
@@ -349,6 +359,10 @@ void CPhaseObj::PhaseAnswer() {
   EngineSettings s = settings();
   Status st = WriteResult(s, request_, result_, user_, slot_base_);
   answered_ = st.ok();
+  if (answered_ && !request_text_.empty()) {
+    Status marked = fs::WriteFileAtomic(folder_ + "/" + slot_base_ + kAnsweredSuffix, request_text_, 0644);
+    if (!marked.ok()) Event(kEvWorkerError, "[answered mark] " + marked.ToString());
+  }
   int code = result_.ResultCode;
   phase_ = (answered_ && (code == 0 || code == 4 || code == 9)) ? 5 : 6;
 }
@@ -380,6 +394,7 @@ void CPhaseObj::PhaseCleanUp() {
       MoveAside(fsys::path(slot_path_).filename().string(), "the answer could not be written");
     }
     DeleteWithRetries(folder_ + "/" + slot_base_ + kTakenSuffix);
+    DeleteWithRetries(folder_ + "/" + slot_base_ + kAnsweredSuffix);
   }
   slot_base_.clear();
   slot_path_.clear();

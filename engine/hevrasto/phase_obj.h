@@ -9,7 +9,9 @@
 // reported once; a request is deleted only after its answer was written; before a job is
 // printed its request is marked as taken ("orderNN.taken"), so that an engine killed while
 // printing answers the request at its next start instead of printing it a second time
-// unannounced; print-log rows that cannot be stored are kept and stored later.
+// unannounced; once its answer is written it is marked as answered ("orderNN.answered"), so
+// that an engine killed before the clean-up does not answer it a second time; print-log rows
+// that cannot be stored are kept and stored later.
 #pragma once
 
 #include <atomic>

@@ -224,6 +224,28 @@ TEST_F(EngineE2E, AKilledEngineNeitherLosesNorSilentlyRepeatsARequest) {
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 
+TEST_F(EngineE2E, ARequestAnsweredBeforeTheEngineWasKilledIsNotAnsweredAgain) {
+  // The engine died after writing the answer (while mailing or cleaning up): the client may
+  // already have taken that answer, so a second one would be read as the answer to its next
+  // request. The request is only cleaned up.
+  h_->WriteJob("d1.prc", 1);
+  std::string text1 = EngineHarness::RequestText(RequestSpec{"alice", "pcD", "d1.prc"});
+  std::string s1 = h_->Submit(text1);
+  ASSERT_TRUE(fs::WriteFileAtomic(h_->print_info() + "/" + s1 + ".taken", text1).ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(h_->print_info() + "/" + s1 + ".answered", text1).ok());
+  h_->WriteJob("d2.prc", 1);
+  std::string s2 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcE", "d2.prc"}));
+  h_->StartEngine();
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcE", s2)), 0);
+  EXPECT_TRUE(EngineHarness::WaitGone(h_->print_info() + "/" + s1 + ".lst"));
+  EXPECT_FALSE(fsys::exists(h_->result() + "/alice-pcD.ans"));
+  EXPECT_FALSE(fsys::exists(h_->jobs() + "/d1.prc"));
+  EXPECT_FALSE(fsys::exists(h_->print_info() + "/" + s1 + ".taken"));
+  EXPECT_FALSE(fsys::exists(h_->print_info() + "/" + s1 + ".answered"));
+  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
 TEST_F(EngineE2E, APrintLogRowThatCannotBeStoredIsKeptAndStoredLater) {
   h_->Sql("CREATE TRIGGER refuse_log BEFORE INSERT ON PrintLog BEGIN SELECT RAISE(ABORT, 'refused'); END");
   h_->StartEngine();
