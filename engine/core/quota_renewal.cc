@@ -42,11 +42,9 @@ Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalRe
   };
   int32_t new_end = index == kPeriodWeek ? WeekEndDate(today, dword("WeekFlag", 0))
                                          : NextLimitDate(limit_date, today, index, days);
-  Status s = profile::WriteString(*period_path, "PrintLimit", "LimitDate", std::to_string(new_end));
-  if (!s.ok()) return s;
-  report->renewed = true;
-  report->new_limit_date = new_end;
-
+  // The users are read before the period moves on: when they cannot be read, the period
+  // file keeps its old end, so that the next try renews the period and its quota files
+  // together instead of leaving the quota files of the old period for a whole period.
   CZvmDatbase db(settings.DSN, settings.UID, settings.PWD);
   std::vector<UserRecord> users;
   if (!db.GetUserInfo(&users, 0, 1)) {
@@ -55,6 +53,11 @@ Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalRe
     (void)WriteEventLog(kEngineEventSource, kEvDatabaseError, &text, &no_code);
     return Status::IOError("user list: " + (db.ErrorLines.empty() ? std::string() : db.ErrorLines.front()));
   }
+  Status s = profile::WriteString(*period_path, "PrintLimit", "LimitDate", std::to_string(new_end));
+  if (!s.ok()) return s;
+  report->renewed = true;
+  report->new_limit_date = new_end;
+
   int32_t default_mono = dword("MaxPages", settings.MaxPages);
   int32_t default_color = dword("MaxPages_Color", settings.MaxPages_Color);
   for (const auto& u : users) {
@@ -68,7 +71,8 @@ Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalRe
         std::vector<GroupRecord> groups;
         mono = 50;
         color = 20;
-        if (db.GetGroupInfo(&groups, u.GID, 1) && !groups.empty()) {
+        // A group number of 0 or less filters nothing: such a user has no group.
+        if (u.GID > 0 && db.GetGroupInfo(&groups, u.GID, 1) && !groups.empty()) {
           mono = groups.front().MaxPages;
           color = groups.front().MaxPages_Color;
         }

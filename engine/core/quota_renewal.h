@@ -38,7 +38,7 @@ struct RenewalReport {
 // CountShubetsu: 0 none, 1 the registry's "MaxPages"/"MaxPages_Color" read afresh (the
 // settings' values where that fails), 2 the first live group row of the user's GID (50 and
 // 20 when there is none or the look-up fails), 3 the user's own, others none. A failed
-// user query writes event 16 and is returned; quota files that cannot be written (or whose
+// user query writes event 16 and is returned, and the period is not moved on; quota files that cannot be written (or whose
 // account is not a plain name) are listed in the report and in event 17.
 Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalReport* report);
 

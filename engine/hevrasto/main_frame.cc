@@ -82,8 +82,8 @@ void CMainFrame::OnTimer() {
   if (today == last_renewal_) return;
   EngineSettings s = worker_ ? worker_->settings() : settings_;
   RenewalReport report;
-  RenewQuotaPeriod(s, today, &report);
-  last_renewal_ = today;
+  // A renewal that failed (the users could not be read) is tried again at the next tick.
+  if (RenewQuotaPeriod(s, today, &report).ok()) last_renewal_ = today;
 }
 
 void CMainFrame::OnClose() {

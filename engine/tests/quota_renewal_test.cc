@@ -19,7 +19,8 @@ class QuotaRenewalTest : public EngineFixture {
     ASSERT_TRUE(key_->SetDword("MaxPages_Color", 7).ok());
     Sql("INSERT INTO Main (UID,Account,GID,CountShubetsu,MaxPages,MaxPages_Color,Used) VALUES"
         " (1,'tanaka',0,1,0,0,1),(2,'sato',10,2,0,0,1),(3,'kato',11,2,0,0,1),(4,'free',0,0,9,9,1),"
-        " (5,'own',0,3,10,5,1),(6,'gone',0,1,0,0,0),(7,'x..y',0,1,0,0,1)");
+        " (5,'own',0,3,10,5,1),(6,'gone',0,1,0,0,0),(7,'x..y',0,1,0,0,1),"
+        " (8,'nogroup',0,2,0,0,1)");
     Sql("INSERT INTO Groups (GID,GroupName,MaxPages,MaxPages_Color,Used) VALUES (10,'g',100,30,1),(11,'old',1,1,0)");
     Load(20260415);
     period_ = settings_.ResultPath + "/Aperiod.prd";
@@ -50,10 +51,11 @@ TEST_F(QuotaRenewalTest, RenewsAnEndedMonth) {
   EXPECT_EQ(Quota("tanaka"), file(70, 7));   // registry defaults read afresh
   EXPECT_EQ(Quota("sato"), file(100, 30));   // group
   EXPECT_EQ(Quota("kato"), file(50, 20));    // no live group: fixed 50 and 20
+  EXPECT_EQ(Quota("nogroup"), file(50, 20)); // no group at all, not the first group listed
   EXPECT_EQ(Quota("free"), file(0, 0));
   EXPECT_EQ(Quota("own"), file(10, 5));
   EXPECT_EQ(Quota("gone"), "(missing)");
-  EXPECT_EQ(report.files_written, 5);
+  EXPECT_EQ(report.files_written, 6);
   ASSERT_EQ(report.failures.size(), 1u);  // the account that is no plain name
   EXPECT_EQ(report.failures[0].rfind("x..y", 0), 0u);
 
@@ -62,6 +64,20 @@ TEST_F(QuotaRenewalTest, RenewsAnEndedMonth) {
   ASSERT_TRUE(RenewQuotaPeriod(settings_, 20260415, &report).ok());
   EXPECT_FALSE(report.renewed);
   EXPECT_EQ(Quota("tanaka"), "(missing)");
+}
+
+TEST_F(QuotaRenewalTest, UsersThatCannotBeReadLeaveThePeriodForTheNextTry) {
+  Period(3, 20260331, 0);
+  EngineSettings broken = settings_;
+  broken.DSN.clear();
+  RenewalReport report;
+  EXPECT_FALSE(RenewQuotaPeriod(broken, 20260415, &report).ok());
+  EXPECT_FALSE(report.renewed);
+  EXPECT_EQ(profile::GetString(period_, "PrintLimit", "LimitDate", ""), "20260331");
+  EXPECT_EQ(Quota("tanaka"), "(missing)");
+  ASSERT_TRUE(RenewQuotaPeriod(settings_, 20260415, &report).ok());
+  EXPECT_TRUE(report.renewed);
+  EXPECT_NE(Quota("tanaka").find("LimitDate=20260430\r\n"), std::string::npos);
 }
 
 TEST_F(QuotaRenewalTest, PeriodsAndMissingFile) {
