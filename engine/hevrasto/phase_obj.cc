@@ -184,12 +184,13 @@ void CPhaseObj::DropIgnored(RequestFolderScan* scan) {
 }
 
 void CPhaseObj::PhaseTake() {
-  EngineSettings s = settings();
   {
     std::lock_guard<std::mutex> l(settings_mutex_);
     Status rolled = RollOnLimitDate(&settings_, TodayDate());
     if (!rolled.ok()) Event(kEvRegistryWriteFailed, rolled.message());
   }
+  // Taken after the roll-on: the request is checked against the period that holds today.
+  EngineSettings s = settings();
   auto seq = SequenceFile::Lock(folder_, &stop_, options_.sequence_lock_ms);
   if (!seq.ok()) {
     if (seq.status().code() != Status::Code::kBusy) {

@@ -7,7 +7,9 @@
 #include <thread>
 
 #include "platform/testing/bin_dir.h"
+#include "engine/core/clock.h"
 #include "engine/hevrasto/phase_obj.h"
+#include "engine/rules/quota_period.h"
 #include "engine/hevrasto/tests/engine_harness.h"
 #include "platform/eventlog/eventlog.h"
 #include "platform/fs/files.h"
@@ -173,6 +175,25 @@ TEST_F(EngineE2E, QuotaRefusalMailsAndCountsTheDocumentsPages) {
   EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("bob", "pc1", s2)), 4);
   EXPECT_EQ(h_->PrintLog().size(), 1u);
   EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+TEST_F(EngineE2E, TheFirstRequestAfterThePeriodEndedIsCheckedAgainstTheNewPeriod) {
+  // bob (3 pages a month) used 5 pages last month, and the period still ends last month.
+  int32_t today = TodayDate();
+  int32_t last_month_end = AddDays(today / 100 * 100 + 1, -1);
+  char pdate[16];
+  snprintf(pdate, sizeof pdate, "%04d-%02d-%02d", last_month_end / 10000, last_month_end / 100 % 100,
+           last_month_end % 100);
+  h_->Sql(std::string("INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,JobName,SpoolName,Pages,Ptype,ThumbnailCount,"
+                      "PaperSize,JobPages) VALUES (1,2,1,'") + pdate + "','10:00:00','Old','Old',5,0,0,9,5)");
+  h_->SetDword("LimitDate", static_cast<uint32_t>(last_month_end));
+  h_->StartEngine();
+  h_->WriteJob("m1.prc", 1);
+  std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"bob", "pcM", "m1.prc", {{"New", 1}}}));
+  std::string a1 = h_->WaitForAnswer("bob", "pcM", s1);
+  EXPECT_EQ(EngineHarness::ResultCode(a1), 0) << a1;
+  EXPECT_NE(a1.find("LimitDate=" + std::to_string(LastDayOfMonth(today)) + "\r\n"), std::string::npos) << a1;
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 
