@@ -35,6 +35,13 @@ struct FaceInfo {
 std::mutex g_faces_mu;
 std::map<std::string, FaceInfo>* g_faces = new std::map<std::string, FaceInfo>;
 
+// Held around all work with the shared faces: laying text out, drawing its glyphs and
+// freeing its scaled fonts. The font backend keeps only a few faces open and closes an
+// idle one when it opens another; its idle test is not made under the face's own lock, so
+// a face one thread is about to use can be closed by another. Text calls on different
+// device contexts (pages drawn on several threads) therefore take turns here.
+std::mutex g_text_mu;
+
 const FaceInfo& GetFace(const std::string& family, int weight, bool italic) {
   std::string key = family + "|" + std::to_string(weight >= 600 ? 700 : 400) + (italic ? "|i" : "|r");
   std::lock_guard<std::mutex> lock(g_faces_mu);
@@ -283,6 +290,7 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
     s_.rop2 = rop2;
   }
   if (text.empty()) return true;
+  std::lock_guard<std::mutex> text_lock(g_text_mu);
   TextLayout lay;
   if (!Layout(text, &lay)) return false;
   // Advances along the baseline in device pixels, one per character.
@@ -375,6 +383,7 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
 }
 
 bool CairoDC::GetTextMetricsW(win::TEXTMETRICW* tm) const {
+  std::lock_guard<std::mutex> text_lock(g_text_mu);
   TextLayout lay;
   if (!Layout(u"x", &lay)) return false;
   const LOGFONTW& lf = s_.font.lf;
@@ -409,6 +418,7 @@ bool CairoDC::GetTextMetricsW(win::TEXTMETRICW* tm) const {
 }
 
 bool CairoDC::GetTextExtentPoint32W(std::u16string_view text, SIZE* size) const {
+  std::lock_guard<std::mutex> text_lock(g_text_mu);
   TextLayout lay;
   if (!Layout(text, &lay)) return false;
   double total = 0;

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "platform/gdi/dc.h"
 #include "platform/gdi/surfaces.h"
@@ -282,6 +284,43 @@ TEST(DcTest, OpaqueAndClippedTextRectangles) {
   b2->dc().SetBkColor(RGB(0, 255, 0));
   b2->dc().TextOutW(0, 0, u"...");
   EXPECT_EQ(b2->Pixel(2, 2), 0x00FF00u);
+}
+
+// Pages are drawn on several threads at once; faces are shared between them. More faces than
+// the font layer keeps open at a time are in use, so faces are closed and reopened while
+// other threads draw.
+TEST(DcTest, TextInManyFacesOnSeveralThreadsDrawsAsOnOne) {
+  const char* faces[] = {"Arial", "Times New Roman", "Courier New", "MS Mincho", "MS Gothic",
+                         "MS PGothic", "MS PMincho", "Symbol"};
+  auto draw = [&](int seed) {
+    auto b = NewBitmap(400, 260);
+    DeviceContext& dc = b->dc();
+    dc.SetBkMode(win::TRANSPARENT);
+    for (int k = 0; k < 8; ++k) {
+      for (int f = 0; f < 8; ++f) {
+        dc.SelectFont(Font{MakeLogFont(faces[(f + seed + k) % 8], -(12 + k % 4 * 3),
+                                       k & 1 ? win::FW_BOLD : win::FW_NORMAL, (k & 2) != 0,
+                                       win::SHIFTJIS_CHARSET)});
+        dc.TextOutW(4, 4 + f * 30, u"Hello 日本語 テスト");
+      }
+    }
+    // The picture compared: one pass in every face at one size.
+    dc.PatBlt(0, 0, 400, 260, win::WHITENESS);
+    for (int f = 0; f < 8; ++f) {
+      dc.SelectFont(Font{MakeLogFont(faces[f], -20, win::FW_NORMAL, false, win::SHIFTJIS_CHARSET)});
+      dc.TextOutW(4, 4 + f * 30, u"Hello 日本語 テスト");
+    }
+    std::uint64_t sum = 0;
+    for (int y = 0; y < b->height(); ++y)
+      for (int x = 0; x < b->width(); ++x) sum = sum * 31 + b->Pixel(x, y);
+    return sum;
+  };
+  const std::uint64_t alone = draw(0);
+  std::vector<std::uint64_t> sums(8, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) threads.emplace_back([&, t] { sums[t] = draw(t); });
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < 8; ++t) EXPECT_EQ(sums[t], alone) << "thread " << t;
 }
 
 TEST(DcTest, BitmapsOfEveryDepthAndOrientation) {
