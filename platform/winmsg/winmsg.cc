@@ -1047,15 +1047,24 @@ bool SetProp(HWND hwnd, std::string_view name, std::int64_t value) {
   if (name.empty() || name.size() > kMaxClassNameLength) {
     return Fail(Status::InvalidArgument("property name must have 1 to 256 bytes"), false);
   }
-  return Runtime::Get().Update(hwnd, [&](WindowEntry& e) {
+  // The table record holds at most wire::kMaxRecordProps properties; one more would make
+  // the record unreadable and hide the window from every other process.
+  bool full = false;
+  bool ok = Runtime::Get().Update(hwnd, [&](WindowEntry& e) {
     for (auto& [n, v] : e.props) {
       if (EqualsNoCase(n, name)) {
         v = value;
         return;
       }
     }
+    if (e.props.size() >= wire::kMaxRecordProps) {
+      full = true;
+      return;
+    }
     e.props.emplace_back(std::string(name), value);
   });
+  if (full) return Fail(Status::InvalidArgument("window has too many properties"), false);
+  return ok;
 }
 
 std::int64_t GetProp(HWND hwnd, std::string_view name) {

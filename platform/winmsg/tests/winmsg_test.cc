@@ -407,6 +407,17 @@ TEST_F(WinmsgTest, PropertiesTextAndEnabledState) {
   EXPECT_FALSE(DestroyWindow(0x7ffffff0));
 }
 
+TEST_F(WinmsgTest, PropertiesBeyondTheRecordLimitAreRefusedAndTheWindowStaysListed) {
+  auto w = Window::Create("ZvManyProps", "t", DefWindowProc);
+  ASSERT_TRUE(w.ok());
+  HWND h = w->hwnd();
+  int accepted = 0;
+  for (int i = 0; i < 1100; ++i) accepted += SetProp(h, "p" + std::to_string(i), i);
+  EXPECT_EQ(accepted, 1024);
+  EXPECT_TRUE(SetProp(h, "p5", 50));  // an existing property can still change
+  EXPECT_EQ(FindWindow("ZvManyProps", nullptr), h);
+}
+
 TEST_F(WinmsgTest, EachRootHasItsOwnWindowTable) {
   auto w = Window::Create("ZvRoot", "a", DefWindowProc);
   ASSERT_TRUE(w.ok());
