@@ -137,7 +137,15 @@ Result<Process> Start(const StartOptions& options) {
     if (kv.find('=') == std::string::npos || kv[0] == '=') return Status::InvalidArgument("bad environment entry: " + kv);
     put(kv);
   }
-  if (options.ready_signal) put(std::string(kReadyEnv) + "=" + std::to_string(kReadyFd));
+  if (options.ready_signal) {
+    put(std::string(kReadyEnv) + "=" + std::to_string(kReadyFd));
+  } else {
+    // A caller that was itself started with a ready descriptor must not hand its number on:
+    // the child would take whatever pipe of its own lands on that number for it.
+    std::erase_if(env_strings, [](const std::string& s) {
+      return s.compare(0, std::strlen(kReadyEnv) + 1, std::string(kReadyEnv) + "=") == 0;
+    });
+  }
   std::vector<char*> argv, envp;
   for (const auto& a : options.argv) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);

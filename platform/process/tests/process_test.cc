@@ -95,6 +95,16 @@ TEST(Process, WaitUntilReady) {
   ASSERT_TRUE(plain.ok());
   EXPECT_EQ(plain->WaitReady(0).code(), Status::Code::kNotSupported);
   plain->Wait(-1);
+
+  // A caller that was started with a ready descriptor does not pass its number on to a
+  // child started without one.
+  zv::testing::TempRoot root;
+  setenv("ZELVORA_READY_FD", "4", 1);
+  auto inner = Start(Opts({Child(), "report", root.str() + "/r"}));
+  unsetenv("ZELVORA_READY_FD");
+  ASSERT_TRUE(inner.ok());
+  ASSERT_EQ(inner->Wait(-1).value(), 0);
+  EXPECT_NE(fs::ReadFile(root.str() + "/r").value().find("ready=(none)\n"), std::string::npos);
 }
 
 TEST(Process, DetachedProgramsLeaveTheCallersTree) {

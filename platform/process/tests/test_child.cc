@@ -2,8 +2,9 @@
 //   exit N          end with code N
 //   ready-then-wait signal readiness, then wait until killed (or SIGTERM)
 //   wait-forever    never signal readiness, wait until killed
-//   report PATH     write the working folder, the variable ZV_TEST_VAR, the count of
-//                   open descriptors and the blocked-signal state into PATH, then end
+//   report PATH     write the working folder, the variables ZV_TEST_VAR and ZELVORA_READY_FD,
+//                   the count of open descriptors and the blocked-signal state into PATH,
+//                   then end
 #include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
@@ -34,6 +35,8 @@ int main(int argc, char** argv) {
     std::fprintf(f, "cwd=%s\n", getcwd(cwd, sizeof cwd) ? cwd : "?");
     const char* v = std::getenv("ZV_TEST_VAR");
     std::fprintf(f, "var=%s\n", v ? v : "(none)");
+    const char* ready = std::getenv("ZELVORA_READY_FD");
+    std::fprintf(f, "ready=%s\n", ready ? ready : "(none)");
     int fds = 0;
     if (DIR* d = opendir("/proc/self/fd")) {
       while (dirent* e = readdir(d)) fds += e->d_name[0] != '.';
