@@ -628,7 +628,7 @@ Result<Capabilities> FolderSpooler::GetCapabilities(const std::string& name) {
   return p->caps;
 }
 
-Result<std::uint32_t> FolderSpooler::NextJobId() {
+Result<std::uint32_t> FolderSpooler::NextJobId(const fs::path& printer_dir) {
   FileLock lock(root_ / ".jobid.lock");
   if (!lock.ok()) return Status::IOError("cannot lock the job counter in " + root_.string());
   std::uint32_t last = 0;
@@ -637,8 +637,15 @@ Result<std::uint32_t> FolderSpooler::NextJobId() {
     std::getline(in, text);
     if (auto n = ParseInt(text, 0, UINT32_MAX)) last = static_cast<std::uint32_t>(*n);
   }
-  std::uint32_t id = last + 1;
-  if (id == 0) id = 1;
+  // The counter may be missing or behind the jobs folder (a printer folder brought from
+  // elsewhere, a lost counter file): an id already taken there would overwrite that job.
+  std::uint32_t id = last;
+  std::error_code ec;
+  for (int tries = 0;; ++tries) {
+    if (tries == 1000000) return Status::IOError("no free job id in " + printer_dir.string());
+    if (++id == 0) id = 1;
+    if (!fs::exists(JobFile(printer_dir, id), ec) && !fs::exists(JobPdf(printer_dir, id), ec)) break;
+  }
   Status st = WriteFileAtomic(root_ / ".jobid", std::to_string(id) + "\n");
   if (!st.ok()) return st;
   return id;
@@ -657,7 +664,7 @@ Result<std::unique_ptr<PrintJob>> FolderSpooler::StartDoc(const std::string& pri
   std::error_code ec;
   fs::create_directories(*dir / "jobs", ec);
   if (ec) return Status::IOError("cannot make the job folder: " + ec.message());
-  auto id = NextJobId();
+  auto id = NextJobId(*dir);
   if (!id.ok()) return id.status();
 
   const Capabilities& caps = desc->caps;

@@ -65,7 +65,9 @@ class FolderSpooler : public Spooler {
  private:
   friend class FolderJob;
   Result<std::filesystem::path> FindPrinterDir(const std::string& name);
-  Result<std::uint32_t> NextJobId();
+  // Takes the printer's folder; gives the next job id, passing over ids whose record or
+  // document is already in that printer's jobs folder.
+  Result<std::uint32_t> NextJobId(const std::filesystem::path& printer_dir);
   std::filesystem::path root_;
 };
 

@@ -335,6 +335,23 @@ TEST_F(FolderSpoolerTest, JobIdsStayUniqueAcrossThreads) {
   EXPECT_FALSE(unique.count(0));
 }
 
+TEST_F(FolderSpoolerTest, NewJobsPassOverIdsAlreadyInTheJobsFolder) {
+  // A queued job whose id the counter does not know (no counter file yet).
+  const fs::path jobs = root_.path() / "printers" / "office" / "jobs";
+  WriteText(jobs / "1.job", "id=1\nprinter=Office 2F\ndocument=old\nstate=queued\n");
+  WriteText(jobs / "2.pdf", TinyPdf(1, 595, 842));
+  DevMode mode = *spooler_.DefaultDevMode("Office 2F");
+  auto job = spooler_.StartDoc("Office 2F", {"new"}, mode);
+  ASSERT_TRUE(job.ok()) << job.status().ToString();
+  EXPECT_EQ((*job)->id(), 3u);
+  (*job)->Abort();
+  auto old = spooler_.GetJob("Office 2F", 1);
+  ASSERT_TRUE(old.ok()) << old.status().ToString();
+  EXPECT_EQ(old->document, "old");
+  EXPECT_EQ(old->state, JobState::kQueued);
+  EXPECT_EQ(Slurp(jobs / "2.pdf"), TinyPdf(1, 595, 842));
+}
+
 TEST(FolderSpoolerEmpty, NoPrintersNoDefault) {
   zv::testing::TempRoot root;
   FolderSpooler spooler;
