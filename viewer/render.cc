@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "jobdoc/private_records.h"
@@ -279,22 +280,35 @@ class PageHook {
 
   // Advances that spread the text over `width`: each character's place is its natural
   // place plus an equal share of the extra space, rounded, so no place is more than a
-  // pixel from its exact value.
+  // pixel from its exact value. Natural places are the running sum of the characters'
+  // widths (each distinct character measured once), scaled so that the last one is the
+  // whole text's extent; the work grows with the text's length, not with its square, so a
+  // long run in a damaged page cannot stall the drawing.
   static std::vector<int> SpreadAdvances(gdi::DeviceContext& dc, const std::string& text,
                                          int width) {
     const std::vector<std::string_view> chars = Cp932Chars(text);
     const std::size_t n = chars.size();
     SIZE whole{};
     dc.GetTextExtentPoint32A(text, &whole);
+    std::map<std::string_view, int> widths;
+    std::vector<std::int64_t> ends(n);
+    std::int64_t sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      auto it = widths.find(chars[i]);
+      if (it == widths.end()) {
+        SIZE one{};
+        dc.GetTextExtentPoint32A(chars[i], &one);
+        it = widths.emplace(chars[i], std::max(0, int(one.cx))).first;
+      }
+      sum += it->second;
+      ends[i] = sum;
+    }
+    const double fit = sum > 0 ? double(whole.cx) / double(sum) : 0.0;
     const double extra = double(width - whole.cx) / double(n);
     std::vector<int> dx(n);
     int placed = 0;
-    std::size_t prefix = 0;
     for (std::size_t i = 0; i < n; ++i) {
-      prefix += chars[i].size();
-      SIZE part{};
-      dc.GetTextExtentPoint32A(std::string_view(text).substr(0, prefix), &part);
-      const int next = int(std::lround(part.cx + extra * double(i + 1)));
+      const int next = int(std::lround(double(ends[i]) * fit + extra * double(i + 1)));
       dx[i] = next - placed;
       placed = next;
     }

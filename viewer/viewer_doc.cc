@@ -286,7 +286,8 @@ int CViewerDocBase::LoadDocument(std::span<const std::uint8_t> image, std::uint1
   }
   SyncPageCount();
   PostNotice(kNoticeProgress, 0);
-  if (failed) return -1;
+  // An image without a page is no document, whatever page count the caller expects.
+  if (failed || pages_.empty()) return -1;
   return int(page_count) - 1;
 }
 

@@ -174,6 +174,28 @@ TEST_F(RenderTest, PrivateTextRecordsDrawInsideTheirBoxes) {
   }
 }
 
+TEST_F(RenderTest, LongSpreadRunStillDraws) {
+  // A damaged page may hold a text run of tens of thousands of characters; spreading it must
+  // not measure the text once per character.
+  jobdoc::TextRun run;
+  run.x = 400;
+  run.y = 400;
+  run.text = std::string(60000, 'A');
+  run.width = 2000;
+  Bytes page = RecordPage(false, [&](gdi::MetafileRecorder& r) {
+    r.AppendRecord(jobdoc::BuildFontScaleRecord(100));
+    r.SelectFont(gdi::Font{gdi::MakeLogFont("Arial", -100)});
+    r.AppendRecord(*jobdoc::BuildTextRunRecord(run));
+  });
+  CViewerDoc doc;
+  Add(doc, page);
+  auto bmp = Bitmap(248, 351);
+  const RECT r{0, 0, 248, 351};
+  doc.RenderPage(bmp->dc(), 96, 0, 0, &r);
+  const RECT ink = InkBox(*bmp, RECT{0, 30, 248, 80});
+  EXPECT_GE(ink.right, ink.left) << "no ink";
+}
+
 TEST_F(RenderTest, OnePixelCharacterBecomesAGreyBox) {
   std::vector<jobdoc::CharListItem> chars = {{1000, 1000, 'W', 0, 0}};
   Bytes page = RecordPage(false, [&](gdi::MetafileRecorder& r) {

@@ -83,16 +83,17 @@ TEST_F(ViewerDocTest, BadImagesFailWithoutPages) {
     const char* what;
     Bytes bytes;
     std::uint16_t count;
+    bool no_chain;
   } cases[] = {
-      {"empty", {}, 1},
-      {"record only with count 0", Bytes(image.begin(), image.begin() + 35), 0},
-      {"cut inside page 1", Bytes(image.begin(), image.begin() + 60), 1},
+      {"empty", {}, 1, false},
+      {"record only with count 0", Bytes(image.begin(), image.begin() + 35), 0, true},
+      {"record only with count 3", Bytes(image.begin(), image.begin() + 35), 3, true},
+      {"cut inside page 1", Bytes(image.begin(), image.begin() + 60), 1, false},
   };
   for (auto& c : cases) {
-    if (c.what == std::string("record only with count 0")) {
-      c.bytes[22] = c.bytes[23] = c.bytes[24] = c.bytes[25] = 0;  // no chain
-    }
+    if (c.no_chain) c.bytes[22] = c.bytes[23] = c.bytes[24] = c.bytes[25] = 0;
     EXPECT_EQ(doc.LoadFromBuffer(c.bytes, c.count), 0) << c.what;
+    EXPECT_EQ(doc.page_count(), 0) << c.what;
   }
 }
 
