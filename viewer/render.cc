@@ -33,6 +33,10 @@ std::int32_t I32(std::span<const std::uint8_t> b, std::size_t off) {
   return v;
 }
 
+// Takes a coordinate computed in 64 bits; gives it held inside 32 bits, so that a damaged
+// record's far-out coordinates never overflow.
+int Clamp32(std::int64_t v) { return int(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)); }
+
 void SetFace(win::LOGFONTW& lf, const char* utf8_face) {
   win::LOGFONTW made = gdi::MakeLogFont(utf8_face, 0);
   std::memcpy(lf.lfFaceName, made.lfFaceName, sizeof(lf.lfFaceName));
@@ -222,18 +226,19 @@ class PageHook {
       std::string ch;
       if (it.code > 0xFF) ch.push_back(char(it.code >> 8));
       ch.push_back(char(it.code & 0xFF));
-      const int y = it.y * ysign;
+      const int y = Clamp32(std::int64_t(it.y) * ysign);
       std::optional<gdi::Font> restore = SelectCharset(dc, (it.flags & 1) != 0);
       SIZE sz{};
       dc.GetTextExtentPoint32A(ch, &sz);
-      POINT box[2] = {{it.x, y}, {it.x + sz.cx, y + sz.cy}};
+      POINT box[2] = {{it.x, y},
+                      {Clamp32(std::int64_t(it.x) + sz.cx), Clamp32(std::int64_t(y) + sz.cy)}};
       dc.LPtoDP(box);
-      if (std::abs(box[1].x - box[0].x) <= 1) {
+      if (std::abs(std::int64_t(box[1].x) - box[0].x) <= 1) {
         // Too small to read: a light grey box shows where the character stands.
         RECT d{std::min(box[0].x, box[1].x), std::min(box[0].y, box[1].y),
                std::max(box[0].x, box[1].x), std::max(box[0].y, box[1].y)};
-        if (d.right == d.left) d.right = d.left + 1;
-        if (d.bottom == d.top) d.bottom = d.top + 1;
+        if (d.right == d.left) d.right = Clamp32(std::int64_t(d.left) + 1);
+        if (d.bottom == d.top) d.bottom = Clamp32(std::int64_t(d.top) + 1);
         dc.FillRgn(gdi::Region(d), *gdi::StockBrush(win::LTGRAY_BRUSH));
       } else {
         dc.TextOutA(it.x, y, ch);
@@ -244,7 +249,7 @@ class PageHook {
 
   void DrawTextRun(gdi::DeviceContext& dc, const jobdoc::TextRun& run, int ysign) {
     if (run.text.empty()) return;
-    const int y = run.y * ysign;
+    const int y = Clamp32(std::int64_t(run.y) * ysign);
     std::optional<gdi::Font> restore =
         SelectCharset(dc, run.extension && (run.extension->flags & 1) != 0);
     const gdi::Font current = dc.GetCurrentFont();
@@ -263,7 +268,8 @@ class PageHook {
     if (run.extension) {
       const win::RECT& c = run.extension->clip;
       if (c.left != 0 || c.top != 0 || c.right != 0 || c.bottom != 0) {
-        clip = RECT{c.left, c.top * ysign, c.right, c.bottom * ysign};
+        clip = RECT{c.left, Clamp32(std::int64_t(c.top) * ysign), c.right,
+                    Clamp32(std::int64_t(c.bottom) * ysign)};
         if (clip.top > clip.bottom) std::swap(clip.top, clip.bottom);
         clip_ptr = &clip;
         options = run.extension->options & (win::ETO_OPAQUE | win::ETO_CLIPPED);

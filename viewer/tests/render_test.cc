@@ -196,6 +196,38 @@ TEST_F(RenderTest, LongSpreadRunStillDraws) {
   EXPECT_GE(ink.right, ink.left) << "no ink";
 }
 
+TEST_F(RenderTest, FarOutTextCoordinatesDrawNothingAndNeverOverflow) {
+  // Private text records of a damaged page at the ends of the 32-bit range, on an upright
+  // page and on one whose y axis is flipped.
+  constexpr std::int32_t kMax = INT32_MAX, kMin = INT32_MIN;
+  std::vector<jobdoc::CharListItem> chars = {
+      {kMax, kMax, 'X', 0, 0}, {kMin, kMin, 'Y', 0, 0}, {kMax, kMin, 'Z', 0, 0}};
+  jobdoc::TextRun run;
+  run.x = kMax;
+  run.y = kMin;
+  run.text = "AB";
+  run.width = 100;
+  jobdoc::TextRunExtension ext{};
+  ext.clip = win::RECT{0, kMin, 10, kMin + 5};
+  run.extension = ext;
+  for (const bool flipped : {false, true}) {
+    Bytes page = RecordPage(false, [&](gdi::MetafileRecorder& r) {
+      r.AppendRecord(jobdoc::BuildFontScaleRecord(100));
+      r.SelectFont(gdi::Font{gdi::MakeLogFont("Arial", -100)});
+      if (flipped) r.SetWorldTransform(win::XFORM{1, 0, 0, -1, 0, 0});
+      r.AppendRecord(*jobdoc::BuildCharListRecord(chars));
+      r.AppendRecord(*jobdoc::BuildTextRunRecord(run));
+    });
+    CViewerDoc doc;
+    Add(doc, page);
+    auto bmp = Bitmap(248, 351);
+    const RECT r{0, 0, 248, 351};
+    doc.RenderPage(bmp->dc(), 96, 0, 0, &r);
+    const RECT ink = InkBox(*bmp, r);
+    EXPECT_LT(ink.right, ink.left) << "flipped " << flipped;
+  }
+}
+
 TEST_F(RenderTest, OnePixelCharacterBecomesAGreyBox) {
   std::vector<jobdoc::CharListItem> chars = {{1000, 1000, 'W', 0, 0}};
   Bytes page = RecordPage(false, [&](gdi::MetafileRecorder& r) {
