@@ -42,7 +42,10 @@ Status Update(RootKey root, const std::function<Status(HiveData&)>& fn) {
   if (!hive.ok()) return hive.status();  // never overwrite a damaged hive
   Status st = fn(*hive);
   if (!st.ok()) return st;
-  return fs::WriteFileAtomic(path, hive->Serialize(), 0600);
+  // A hive the reader would refuse as too large would lock every program out of all keys.
+  std::string text = hive->Serialize();
+  if (text.size() > kMaxHiveFileSize) return Status::InvalidArgument("registry hive would grow too large");
+  return fs::WriteFileAtomic(path, text, 0600);
 }
 
 Result<Key> Key::Open(RootKey root, std::string_view path) {

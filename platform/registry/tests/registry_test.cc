@@ -108,6 +108,25 @@ TEST(Registry, HiveFilesAreMode0600AndADamagedHiveIsNotOverwritten) {
   EXPECT_EQ(first, "garbage");
 }
 
+TEST(Registry, AChangeThatWouldMakeTheHiveTooLargeIsRefusedAndTheHiveStaysReadable) {
+  zv::testing::TempRoot root;
+  auto k = Key::Create(RootKey::kLocalMachine, kKey).value();
+  ASSERT_TRUE(k.SetDword("Kept", 7).ok());
+  // Each value is within the value limit, but escaped they add up to more than a hive holds.
+  const std::string big(kMaxValueSize, '%');  // "%25" each in the file
+  const size_t count = kMaxHiveFileSize / (3 * kMaxValueSize) + 1;
+  Status st = Update(RootKey::kLocalMachine, [&](HiveData& h) {
+    for (size_t i = 0; i < count; ++i) {
+      Status s = h.Set(kKey, "Big" + std::to_string(i), Value{kRegSz, big});
+      if (!s.ok()) return s;
+    }
+    return Status::Ok();
+  });
+  EXPECT_EQ(st.code(), Status::Code::kInvalidArgument);
+  EXPECT_EQ(k.GetDword("Kept").value(), 7u);
+  EXPECT_TRUE(k.SetDword("Kept", 8).ok());
+}
+
 TEST(Registry, ChangesOfAnotherProcessAreSeenAtOnce) {
   zv::testing::TempRoot root;
   auto k = Key::Create(RootKey::kLocalMachine, kKey).value();
