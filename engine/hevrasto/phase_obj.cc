@@ -376,17 +376,30 @@ void CPhaseObj::PhaseMail() {
   phase_ = 6;
 }
 
-void CPhaseObj::DeleteWithRetries(const std::string& path) {
+Status CPhaseObj::DeleteWithRetries(const std::string& path) {
+  int error = 0;
   for (int attempt = 0; attempt < 6; ++attempt) {
-    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return;
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return Status::Ok();
+    error = errno;
     if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
+  return Status::IOError(fs::ErrnoText("unlink " + path, error));
 }
 
 void CPhaseObj::PhaseCleanUp() {
+  bool keep_answered_mark = false;
   if (!slot_path_.empty()) {
     if (answered_) {
-      DeleteWithRetries(slot_path_);
+      Status gone = DeleteWithRetries(slot_path_);
+      if (!gone.ok()) {
+        // An answered request that stays in its slot would be printed and answered again
+        // and again: it is passed over from now on, and its answered mark is kept so that
+        // it is not served after a restart either.
+        std::string name = fsys::path(slot_path_).filename().string();
+        ignored_.insert(name);
+        keep_answered_mark = true;
+        Event(kEvWorkerError, "[" + name + "] answered but not removed: " + gone.ToString());
+      }
       EngineSettings s = settings();
       auto job = paths::JoinInside(s.JobsPath, request_.JobFileName);
       if (job.ok() && !request_.JobFileName.empty()) DeleteWithRetries(*job);
@@ -395,7 +408,7 @@ void CPhaseObj::PhaseCleanUp() {
       MoveAside(fsys::path(slot_path_).filename().string(), "the answer could not be written");
     }
     DeleteWithRetries(folder_ + "/" + slot_base_ + kTakenSuffix);
-    DeleteWithRetries(folder_ + "/" + slot_base_ + kAnsweredSuffix);
+    if (!keep_answered_mark) DeleteWithRetries(folder_ + "/" + slot_base_ + kAnsweredSuffix);
   }
   slot_base_.clear();
   slot_path_.clear();

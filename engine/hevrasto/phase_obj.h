@@ -93,7 +93,8 @@ class CPhaseObj {
   // Drops from a scan the names that could not be moved aside, and forgets those that are
   // gone (a name placed again later is served again).
   void DropIgnored(RequestFolderScan* scan);
-  void DeleteWithRetries(const std::string& path);
+  // Deletes a file, trying six times; IOError when it stays.
+  Status DeleteWithRetries(const std::string& path);
   bool AlignPagesWithDocument();
 
   FrameLink& frame_;

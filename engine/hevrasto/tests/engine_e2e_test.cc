@@ -1,7 +1,11 @@
 // The engine program end to end: a real hevrasto process with a folder printer, the
 // embedded database and a local SMTP server, fed by requests placed as the client places
 // them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <thread>
@@ -264,6 +268,47 @@ TEST_F(EngineE2E, ARequestAnsweredBeforeTheEngineWasKilledIsNotAnsweredAgain) {
   EXPECT_FALSE(fsys::exists(h_->print_info() + "/" + s1 + ".taken"));
   EXPECT_FALSE(fsys::exists(h_->print_info() + "/" + s1 + ".answered"));
   EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+// Sets or clears the immutable flag of a file (which keeps even root from deleting it);
+// false where the file system or the process's rights do not allow it.
+bool SetImmutable(const std::string& path, bool on) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return ok;
+}
+
+TEST_F(EngineE2E, AnAnsweredRequestThatCannotBeDeletedIsNotServedAgain) {
+  h_->WriteJob("u1.prc", 1);
+  std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcU", "u1.prc"}));
+  std::string slot1 = h_->print_info() + "/" + s1 + ".lst";
+  if (!SetImmutable(slot1, true)) GTEST_SKIP() << "no immutable files here";
+  struct Release {
+    std::string path;
+    ~Release() { SetImmutable(path, false); }
+  } release{slot1};
+  h_->StartEngine();
+  std::string answer = h_->result() + "/alice-pcU.ans";
+  for (int i = 0; i < 20000 && !fsys::exists(answer); ++i) std::this_thread::sleep_for(std::chrono::microseconds(500));
+  ASSERT_TRUE(fsys::exists(answer));
+  h_->WriteJob("u2.prc", 1);
+  std::string s2 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcV", "u2.prc"}));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcV", s2)), 0);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 2u);
+  EXPECT_EQ(h_->PrintLog().size(), 2u);
+  // Not served again: its answer still says it printed (a second pass would find the job
+  // file gone and answer 5 over it).
+  auto first = fs::ReadFile(answer);
+  ASSERT_TRUE(first.ok());
+  EXPECT_EQ(EngineHarness::ResultCode(*first), 0) << *first;
+  EXPECT_TRUE(fsys::exists(slot1));
+  EXPECT_TRUE(fsys::exists(h_->print_info() + "/" + s1 + ".answered"));
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 
