@@ -335,8 +335,11 @@ KeyValues GetSection(const std::string& path, std::string_view section) {
 Status Modify(const std::string& path, const std::function<Status(IniDocument&)>& fn, LineEnd line_end) {
   auto run = paths::RootFolder("run", 0700);
   if (!run.ok()) return run.status();
-  // Writers of one file take one of 64 lock files, picked by a hash of the file's path.
-  std::string abs = std::filesystem::absolute(path).lexically_normal().string();
+  // Writers of one file take one of 64 lock files, picked by a hash of the file's path
+  // with its links resolved, so that every spelling of one file takes the same lock.
+  std::error_code ec;
+  std::string abs = std::filesystem::weakly_canonical(path, ec).string();
+  if (ec) abs = std::filesystem::absolute(path).lexically_normal().string();
   uint64_t h = 1469598103934665603ull;
   for (unsigned char c : abs) h = (h ^ c) * 1099511628211ull;
   char name[32];

@@ -150,22 +150,31 @@ TEST_F(ProfileTest, KeepsTheFileModeAndAByteOrderMark) {
 }
 
 TEST_F(ProfileTest, ConcurrentWritersInTwoProcessesLoseNoKey) {
-  pid_t kids[2];
-  for (int k = 0; k < 2; ++k) {
-    kids[k] = fork();
-    if (kids[k] == 0) {
-      for (int i = 0; i < 100; ++i) {
-        if (!WriteString(path_, "S", "p" + std::to_string(k) + "_" + std::to_string(i), "v").ok()) _exit(1);
+  // The second writer names the file by the same path, or through a linked folder.
+  std::filesystem::create_directory_symlink(root_.str(), root_.str() + "/link");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {root_.str() + "/same.ini", root_.str() + "/same.ini"},
+      {root_.str() + "/linked.ini", root_.str() + "/link/linked.ini"},
+  };
+  for (const auto& [first, second] : cases) {
+    pid_t kids[2];
+    for (int k = 0; k < 2; ++k) {
+      kids[k] = fork();
+      if (kids[k] == 0) {
+        const std::string& path = k == 0 ? first : second;
+        for (int i = 0; i < 100; ++i) {
+          if (!WriteString(path, "S", "p" + std::to_string(k) + "_" + std::to_string(i), "v").ok()) _exit(1);
+        }
+        _exit(0);
       }
-      _exit(0);
     }
+    for (pid_t kid : kids) {
+      int status = 0;
+      waitpid(kid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(GetKeyNames(first, "S").size(), 200u) << second;
   }
-  for (pid_t kid : kids) {
-    int status = 0;
-    waitpid(kid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  EXPECT_EQ(GetKeyNames(path_, "S").size(), 200u);
 }
 
 TEST(IniDocument, AnyTextParsesAndWritesBackAsItWas) {
