@@ -10,17 +10,20 @@
 namespace zv::winmsg {
 
 QtMessagePump::QtMessagePump(QObject* parent)
-    : notifier_(std::make_unique<QSocketNotifier>(WakeDescriptor(), QSocketNotifier::Read, parent)),
-      timer_(std::make_unique<QTimer>(parent)),
+    : notifier_(new QSocketNotifier(WakeDescriptor(), QSocketNotifier::Read, parent)),
+      timer_(new QTimer(parent)),
       on_quit_([](int code) { QCoreApplication::exit(code); }) {
   timer_->setSingleShot(true);
-  QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { Pump(); });
-  QObject::connect(timer_.get(), &QTimer::timeout, [this] { Pump(); });
+  QObject::connect(notifier_.data(), &QSocketNotifier::activated, [this] { Pump(); });
+  QObject::connect(timer_.data(), &QTimer::timeout, [this] { Pump(); });
   // Whatever arrived before the pump existed is run on the first turn of the loop.
-  QTimer::singleShot(0, timer_.get(), [this] { Pump(); });
+  QTimer::singleShot(0, timer_.data(), [this] { Pump(); });
 }
 
-QtMessagePump::~QtMessagePump() = default;
+QtMessagePump::~QtMessagePump() {
+  delete notifier_.data();
+  delete timer_.data();
+}
 
 void QtMessagePump::set_quit_handler(std::function<void(int)> on_quit) {
   on_quit_ = std::move(on_quit);
@@ -33,6 +36,7 @@ void QtMessagePump::Pump() {
 }
 
 void QtMessagePump::ArmTimer() {
+  if (!timer_) return;
   auto due = NextTimerDue();
   if (!due) {
     timer_->stop();

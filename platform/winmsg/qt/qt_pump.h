@@ -4,12 +4,10 @@
 // the windows (normally the main thread), after the QCoreApplication exists.
 #pragma once
 
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <functional>
-#include <memory>
-
-class QObject;
-class QSocketNotifier;
-class QTimer;
 
 namespace zv::winmsg {
 
@@ -30,8 +28,9 @@ class QtMessagePump {
 
  private:
   void ArmTimer();
-  std::unique_ptr<QSocketNotifier> notifier_;
-  std::unique_ptr<QTimer> timer_;
+  // Owned by the pump, or by the parent when one was given and goes first (then null).
+  QPointer<QSocketNotifier> notifier_;
+  QPointer<QTimer> timer_;
   std::function<void(int)> on_quit_;
 };
 

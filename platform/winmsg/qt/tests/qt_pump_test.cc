@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -90,6 +91,17 @@ TEST(QtMessagePump, RunsWindowMessagesOnTheQtLoop) {
   EXPECT_EQ(ticks, 3);
   EXPECT_FALSE(IsWindow(h));
   EXPECT_FALSE(IsWindow(early->hwnd()));
+}
+
+// A parent that goes before the pump takes the pump's helpers with it; the pump then
+// neither runs on them nor deletes them a second time.
+TEST(QtMessagePump, OutlivesItsParent) {
+  App();
+  auto* parent = new QObject;
+  auto pump = std::make_unique<QtMessagePump>(parent);
+  delete parent;
+  pump->Pump();
+  pump.reset();
 }
 
 }  // namespace
