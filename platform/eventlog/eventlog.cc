@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <time.h>
 #include <unistd.h>
@@ -145,12 +146,17 @@ Status Report(std::string_view source, EventType type, uint32_t id, const std::v
   Status st = Status::Ok();
   while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
   }
+  struct stat before;
+  const bool sized = ::fstat(fd, &before) == 0;
   std::string_view rest = line;
   while (!rest.empty()) {
     ssize_t n = ::write(fd, rest.data(), rest.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       st = Status::IOError(fs::ErrnoText("write " + path, errno));
+      // Take back the part written (a full disk, a size limit): a line left without its end
+      // would swallow the next writer's line.
+      if (sized && rest.size() != line.size()) (void)::ftruncate(fd, before.st_size);
       break;
     }
     rest.remove_prefix(static_cast<size_t>(n));

@@ -1,8 +1,10 @@
 #include "platform/eventlog/eventlog.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -69,6 +71,28 @@ TEST(EventLog, DamagedLinesAreSkippedAndWritersInSeveralProcessesDoNotMix) {
     ASSERT_EQ((*events)[i].strings.size(), 2u);
     EXPECT_EQ((*events)[i].strings[0], big);
   }
+}
+
+TEST(EventLog, AnEventThatCouldNotBeWrittenWholeLeavesNoPartOfItsLine) {
+  zv::testing::TempRoot root;
+  ASSERT_TRUE(Report("A", EventType::kInformation, 1, {"first"}).ok());
+  // A file size limit stands in for a full disk: the long event gets only part way.
+  struct rlimit old;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto* old_handler = ::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 200;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  Status st = Report("A", EventType::kError, 2, {std::string(1000, 'z')});
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(st.code(), Status::Code::kIOError);
+  ASSERT_TRUE(Report("A", EventType::kInformation, 3, {"third"}).ok());
+  auto events = ReadAll();
+  ASSERT_TRUE(events.ok());
+  ASSERT_EQ(events->size(), 2u);
+  EXPECT_EQ((*events)[0].id, 1u);
+  EXPECT_EQ((*events)[1].id, 3u);
 }
 
 }  // namespace
