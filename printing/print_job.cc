@@ -17,23 +17,23 @@ PrintOutcome Failed(PrintOutcome out, std::vector<std::string> lines, const Stat
 
 }  // namespace
 
-PrintOutcome RunPrintJob(spool::Spooler& spooler, PrintDocument& doc, const PrintJobSpec& spec,
+PrintOutcome RunPrintJob(spool::Spooler& spooler, PrintDocument& doc, const PrintJobSpec& order,
                          SheetSurfaceFactory surfaces, PrintJobObserver* observer) {
   PrintJobObserver quiet;
   PrintJobObserver& notify = observer ? *observer : quiet;
   PrintOutcome out;
-  out.layout_mode = spec.layout_mode;
-  const std::vector<std::string> not_selectable{kPrinterNotSelectableMessage, spec.printer};
-  const std::vector<std::string> failed{kPrintFailedMessage, spec.printer};
+  out.layout_mode = order.layout_mode;
+  const std::vector<std::string> not_selectable{kPrinterNotSelectableMessage, order.printer};
+  const std::vector<std::string> failed{kPrintFailedMessage, order.printer};
 
-  if (!IsLayoutMode(spec.layout_mode)) {
+  if (!IsLayoutMode(order.layout_mode)) {
     return Failed(out, failed, Status::InvalidArgument("unknown layout mode " +
-                                                       std::to_string(spec.layout_mode)));
+                                                       std::to_string(order.layout_mode)));
   }
   // The run, cut to the document's pages.
   const int count = doc.page_count();
-  int from = spec.page_range ? spec.first_page : 1;
-  int to = spec.page_range ? spec.last_page : count;
+  int from = order.page_range ? order.first_page : 1;
+  int to = order.page_range ? order.last_page : count;
   from = std::max(from, 1);
   to = std::min(to, count);
   out.from = from;
@@ -45,28 +45,28 @@ PrintOutcome RunPrintJob(spool::Spooler& spooler, PrintDocument& doc, const Prin
 
   // The print dialog object carries the selection; it is never shown.
   std::uint32_t flags = PD_HIDEPRINTTOFILE | PD_ENABLEPRINTTEMPLATE | PD_NOSELECTION;
-  if (spec.page_range) flags |= PD_PAGENUMS;
-  if (spec.collate) flags |= PD_COLLATE;
-  CRpqcprtd dlg(false, flags, nullptr, spec.trace);
+  if (order.page_range) flags |= PD_PAGENUMS;
+  if (order.collate) flags |= PD_COLLATE;
+  CRpqcprtd dlg(false, flags, nullptr, order.trace);
   dlg.m_pd.nMinPage = 1;
   dlg.m_pd.nMaxPage = static_cast<std::uint16_t>(count);
   dlg.m_pd.nFromPage = static_cast<std::uint16_t>(from);
   dlg.m_pd.nToPage = static_cast<std::uint16_t>(to);
-  dlg.m_pd.nCopies = static_cast<std::uint16_t>(std::clamp(spec.copies, 1, 0x7FFF));
-  dlg.binding_kind = spec.layout_mode;
-  dlg.paper_flag = spec.chosen_paper != -1;
+  dlg.m_pd.nCopies = static_cast<std::uint16_t>(std::clamp(order.copies, 1, 0x7FFF));
+  dlg.binding_kind = order.layout_mode;
+  dlg.paper_flag = order.chosen_paper != -1;
 
-  auto names = spooler.DevNames(spec.printer);
+  auto names = spooler.DevNames(order.printer);
   if (!names.ok()) return Failed(out, not_selectable, names.status());
-  auto base = spooler.DefaultDevMode(spec.printer);
+  auto base = spooler.DefaultDevMode(order.printer);
   if (!base.ok()) return Failed(out, not_selectable, base.status());
-  auto caps = spooler.GetCapabilities(spec.printer);
+  auto caps = spooler.GetCapabilities(order.printer);
   if (!caps.ok()) return Failed(out, not_selectable, caps.status());
   dlg.m_pd.hDevNames = std::move(*names);
 
   FitRequest fit_request;
-  fit_request.layout_mode = spec.layout_mode;
-  fit_request.chosen_paper = spec.chosen_paper;
+  fit_request.layout_mode = order.layout_mode;
+  fit_request.chosen_paper = order.chosen_paper;
   fit_request.run_pages = run_pages;
   fit_request.copies = dlg.GetCopies();
   fit_request.collate = (flags & PD_COLLATE) != 0;
@@ -83,7 +83,7 @@ PrintOutcome RunPrintJob(spool::Spooler& spooler, PrintDocument& doc, const Prin
   PrinterDC& dc = **created;
   out.devmode = dc.devmode();
 
-  if (Status s = dc.StartDoc(spec.document_name); !s.ok()) {
+  if (Status s = dc.StartDoc(order.document_name); !s.ok()) {
     out.job_id = dc.job_id();  // a job started and then removed keeps its id
     return Failed(out, failed, s);
   }
@@ -109,10 +109,10 @@ PrintOutcome RunPrintJob(spool::Spooler& spooler, PrintDocument& doc, const Prin
           Status s = dc.ResetDC(DevModeForPage(fit.mode, doc.page(page - 1)));
           if (!s.ok() && reset_error.ok()) reset_error = s;
         }
-        out.sides += RenderSheet(doc, dc, page, page, kModeOneUp, spec.sheet, &notify);
+        out.sides += RenderSheet(doc, dc, page, page, kModeOneUp, order.sheet, &notify);
       }
     } else {
-      out.sides += RenderSheet(doc, dc, from, to, fit.layout_mode, spec.sheet, &notify);
+      out.sides += RenderSheet(doc, dc, from, to, fit.layout_mode, order.sheet, &notify);
     }
   }
   notify.OnPrintingFinished();

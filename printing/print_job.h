@@ -74,7 +74,7 @@ class PrintJobObserver : public SheetObserver {
 // context and an observer (may be null); prints the job and gives the outcome. Sets the
 // document's run state (label total, numbering base, first page). A range outside the
 // document is cut to its pages; a run without pages fails with code 6.
-PrintOutcome RunPrintJob(spool::Spooler& spooler, PrintDocument& doc, const PrintJobSpec& spec,
+PrintOutcome RunPrintJob(spool::Spooler& spooler, PrintDocument& doc, const PrintJobSpec& order,
                          SheetSurfaceFactory surfaces, PrintJobObserver* observer);
 
 }  // namespace zv::printing

@@ -3,18 +3,18 @@
 namespace zv::printing {
 
 PrintJobSpec LocalJobSpec(const LocalPrintSettings& s, const std::string& document_name) {
-  PrintJobSpec spec;
-  spec.printer = s.printer;
-  spec.document_name = document_name;
-  spec.layout_mode = LayoutModeFromSettings(s.pages_per_sheet, s.page_order);
-  spec.chosen_paper = s.paper;
-  spec.page_range = !s.all_pages;
-  spec.first_page = s.first_page;
-  spec.last_page = s.last_page;
-  spec.copies = s.copies;
-  spec.collate = s.collate;
-  spec.sheet = SheetSettings{s.offset_x, s.offset_y, s.reduction, s.separators};
-  return spec;
+  PrintJobSpec order;
+  order.printer = s.printer;
+  order.document_name = document_name;
+  order.layout_mode = LayoutModeFromSettings(s.pages_per_sheet, s.page_order);
+  order.chosen_paper = s.paper;
+  order.page_range = !s.all_pages;
+  order.first_page = s.first_page;
+  order.last_page = s.last_page;
+  order.copies = s.copies;
+  order.collate = s.collate;
+  order.sheet = SheetSettings{s.offset_x, s.offset_y, s.reduction, s.separators};
+  return order;
 }
 
 PrintOutcome PrintDocumentLocally(PrintDocument& doc, const LocalPrintSettings& settings,

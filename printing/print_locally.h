@@ -41,7 +41,7 @@ PrintOutcome PrintDocumentLocally(PrintDocument& doc, const LocalPrintSettings& 
                                   spool::Spooler& spooler, SheetSurfaceFactory surfaces,
                                   LocalPrintHost* host);
 
-// Takes the client's settings and the document's name; gives the shared job's spec.
+// Takes the client's settings and the document's name; gives the shared job's order.
 PrintJobSpec LocalJobSpec(const LocalPrintSettings& settings, const std::string& document_name);
 
 }  // namespace zv::printing

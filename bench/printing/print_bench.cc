@@ -64,14 +64,14 @@ void BM_FourUpFiftyPages(benchmark::State& state) {
     }
   }
   ViewerPrintDocument doc(vdoc);
-  PrintJobSpec spec;
-  spec.printer = "Office";
-  spec.document_name = "bench";
-  spec.layout_mode = kModeFourByColumn;
-  spec.sheet.separators = 0;
+  PrintJobSpec order;
+  order.printer = "Office";
+  order.document_name = "bench";
+  order.layout_mode = kModeFourByColumn;
+  order.sheet.separators = 0;
   std::int64_t sides = 0;
   for (auto _ : state) {
-    PrintOutcome out = RunPrintJob(spooler, doc, spec, PrinterSurfaces(), nullptr);
+    PrintOutcome out = RunPrintJob(spooler, doc, order, PrinterSurfaces(), nullptr);
     if (out.code != kPrintOk) {
       state.SkipWithError(out.detail.c_str());
       return;

@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
     if (pages < 1 || pages > 1000) return Fail("pages must be 1 to 1000");
     zv::Status w = WriteSampleJob(f.jobs + "/demo.prc", pages);
     if (!w.ok()) return Fail(w.ToString());
-    RequestSpec spec{"alice", "demo-pc", "demo.prc", {{"Demo report", pages}}};
-    auto slot = SubmitRequest(f.print_info, RequestText(spec));
+    RequestSpec order{"alice", "demo-pc", "demo.prc", {{"Demo report", pages}}};
+    auto slot = SubmitRequest(f.print_info, RequestText(order));
     if (!slot.ok()) return Fail(slot.status().ToString());
     printf("%s\n", slot->c_str());
     return 0;

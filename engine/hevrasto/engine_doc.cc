@@ -165,25 +165,25 @@ int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& resu
     if (viewer::ViewerPage* page = pages_->page(range.first - 1 + static_cast<int>(i))) page->SetRotation(rotations[i]);
   }
 
-  printing::PrintJobSpec spec;
-  spec.printer = request.DeviceName;
-  spec.document_name = request.Jobs.empty() ? name_ : request.Jobs.front().name;
-  spec.layout_mode = printing::LayoutModeFromRequest(request.ThumbnailCount, request.Orientation);
-  spec.chosen_paper = request.PaperSize;
-  spec.page_range = request.AllPages == 0;
-  spec.first_page = range.first;
-  spec.last_page = range.last;
-  spec.copies = request.Copies > 0 ? request.Copies : 1;
-  spec.collate = request.Collate;
-  spec.sheet.offset_x = request.OffsetX;
-  spec.sheet.offset_y = request.OffsetY;
-  spec.sheet.reduction = request.OffsetSize > 0 ? request.OffsetSize : 1000;
-  spec.sheet.separators = request.Separator;
+  printing::PrintJobSpec order;
+  order.printer = request.DeviceName;
+  order.document_name = request.Jobs.empty() ? name_ : request.Jobs.front().name;
+  order.layout_mode = printing::LayoutModeFromRequest(request.ThumbnailCount, request.Orientation);
+  order.chosen_paper = request.PaperSize;
+  order.page_range = request.AllPages == 0;
+  order.first_page = range.first;
+  order.last_page = range.last;
+  order.copies = request.Copies > 0 ? request.Copies : 1;
+  order.collate = request.Collate;
+  order.sheet.offset_x = request.OffsetX;
+  order.sheet.offset_y = request.OffsetY;
+  order.sheet.reduction = request.OffsetSize > 0 ? request.OffsetSize : 1000;
+  order.sheet.separators = request.Separator;
 
   printing::ViewerPrintDocument doc(*pages_);
   StartObserver started;
   printing::PrintOutcome outcome =
-      printing::RunPrintJob(spooler_, doc, spec, printing::PrinterSurfaces(), &started);
+      printing::RunPrintJob(spooler_, doc, order, printing::PrinterSurfaces(), &started);
   job_id_ = outcome.job_id ? outcome.job_id : started.id;
   submitted_ = outcome.job_id ? outcome.submitted : started.time;
   if (outcome.code != printing::kPrintOk) {
@@ -202,7 +202,7 @@ int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& resu
     when.time = local.wHour * 10000 + local.wMinute * 100 + local.wSecond;
   }
   PageRange printed{outcome.from, outcome.to};
-  *log = BuildPrintLogRows(request, printed, outcome.layout_mode, spec.copies, user.UID, printer, when.date,
+  *log = BuildPrintLogRows(request, printed, outcome.layout_mode, order.copies, user.UID, printer, when.date,
                            when.time);
   CheckPrintedJobStatus(result);
   return result.ResultCode;

@@ -40,8 +40,8 @@ struct RequestSpec {
   std::string print_pages;  // "first,last"; empty for all pages
 };
 
-// Gives the request file text of a spec.
-std::string RequestText(const RequestSpec& spec);
+// Gives the request file text of a order.
+std::string RequestText(const RequestSpec& order);
 
 // Writes a sample job document of `pages` pages as `path`.
 Status WriteSampleJob(const std::string& path, int pages);

@@ -30,11 +30,11 @@ class PrintJobTest : public ::testing::Test {
   }
 
   PrintJobSpec Spec(int mode) {
-    PrintJobSpec spec;
-    spec.printer = "Office";
-    spec.document_name = "report";
-    spec.layout_mode = mode;
-    return spec;
+    PrintJobSpec order;
+    order.printer = "Office";
+    order.document_name = "report";
+    order.layout_mode = mode;
+    return order;
   }
 
   spool::JobInfo Job(std::uint32_t id) {
@@ -83,18 +83,18 @@ TEST_F(PrintJobTest, FourUpSheetsLandInThePdf) {
 
 TEST_F(PrintJobTest, CopiesAndCollation) {
   BoxDocument doc(2);
-  auto spec = Spec(kModeOneUp);
-  spec.copies = 3;
-  spec.collate = true;
-  auto collated = RunPrintJob(spooler, doc, spec, RasterPdfSurfaces(), nullptr);
+  auto order = Spec(kModeOneUp);
+  order.copies = 3;
+  order.collate = true;
+  auto collated = RunPrintJob(spooler, doc, order, RasterPdfSurfaces(), nullptr);
   ASSERT_EQ(collated.code, kPrintOk) << collated.detail;
   EXPECT_EQ(collated.passes, 3);
   EXPECT_EQ(Job(collated.job_id).options.copies, 1);
   EXPECT_EQ(PageSizes(Pdf(collated.job_id)).size(), 6u);
   EXPECT_TRUE(Near(PixelAt(Pdf(collated.job_id), 3, 300, 400), PageColour(0)));
 
-  spec.collate = false;
-  auto plain = RunPrintJob(spooler, doc, spec, RasterPdfSurfaces(), nullptr);
+  order.collate = false;
+  auto plain = RunPrintJob(spooler, doc, order, RasterPdfSurfaces(), nullptr);
   ASSERT_EQ(plain.code, kPrintOk) << plain.detail;
   EXPECT_EQ(plain.passes, 1);
   EXPECT_EQ(Job(plain.job_id).options.copies, 3);
@@ -105,10 +105,10 @@ TEST_F(PrintJobTest, EachPageKeepsItsOwnPaperAndOrientation) {
   BoxDocument doc(4);
   doc.pages_[1] = PageFacts{9, true, false, 2100, 2970};   // A4 landscape
   doc.pages_[2] = PageFacts{8, false, false, 2970, 4200};  // A3 portrait
-  auto spec = Spec(kModeOneUp);
-  spec.copies = 2;
-  spec.collate = true;
-  auto out = RunPrintJob(spooler, doc, spec, RasterPdfSurfaces(), nullptr);
+  auto order = Spec(kModeOneUp);
+  order.copies = 2;
+  order.collate = true;
+  auto out = RunPrintJob(spooler, doc, order, RasterPdfSurfaces(), nullptr);
   ASSERT_EQ(out.code, kPrintOk) << out.detail;
   const std::vector<std::string> pass{"595x841", "841x595", "841x1190", "595x841"};
   std::vector<std::string> both = pass;
@@ -116,9 +116,9 @@ TEST_F(PrintJobTest, EachPageKeepsItsOwnPaperAndOrientation) {
   EXPECT_EQ(PageSizes(Pdf(out.job_id)), both);
 
   // A chosen paper puts every page on it.
-  spec.chosen_paper = 8;
-  spec.copies = 1;
-  auto chosen = RunPrintJob(spooler, doc, spec, RasterPdfSurfaces(), nullptr);
+  order.chosen_paper = 8;
+  order.copies = 1;
+  auto chosen = RunPrintJob(spooler, doc, order, RasterPdfSurfaces(), nullptr);
   ASSERT_EQ(chosen.code, kPrintOk) << chosen.detail;
   EXPECT_EQ(PageSizes(Pdf(chosen.job_id)),
             (std::vector<std::string>{"841x1190", "841x1190", "841x1190", "841x1190"}));
@@ -135,11 +135,11 @@ TEST_F(PrintJobTest, TwoUpTurnsTheSheetAndItsBindingEdge) {
   EXPECT_EQ(PageSizes(Pdf(out.job_id)), (std::vector<std::string>{"841x595", "841x595", "841x595"}));
 
   // Two pages fit on one side: simplex.
-  auto spec = Spec(kModeTwoUp);
-  spec.page_range = true;
-  spec.first_page = 2;
-  spec.last_page = 3;
-  auto short_run = RunPrintJob(spooler, doc, spec, RasterPdfSurfaces(), nullptr);
+  auto order = Spec(kModeTwoUp);
+  order.page_range = true;
+  order.first_page = 2;
+  order.last_page = 3;
+  auto short_run = RunPrintJob(spooler, doc, order, RasterPdfSurfaces(), nullptr);
   ASSERT_EQ(short_run.code, kPrintOk) << short_run.detail;
   EXPECT_EQ(Job(short_run.job_id).options.duplex, win::DMDUP_SIMPLEX);
   EXPECT_EQ(doc.run_.first_page, 2);
@@ -266,13 +266,13 @@ TEST_F(PrintJobTest, DeviceContextPageValuesAndReset) {
 
 TEST_F(PrintJobTest, ARangeIsCutToTheDocument) {
   BoxDocument doc(3);
-  auto spec = Spec(kModeOneUp);
-  spec.page_range = true;
-  spec.first_page = 2;
-  spec.last_page = 70;
+  auto order = Spec(kModeOneUp);
+  order.page_range = true;
+  order.first_page = 2;
+  order.last_page = 70;
   std::vector<std::string> trace;
-  spec.trace = [&trace](const std::string& line) { trace.push_back(line); };
-  auto out = RunPrintJob(spooler, doc, spec, RasterPdfSurfaces(), nullptr);
+  order.trace = [&trace](const std::string& line) { trace.push_back(line); };
+  auto out = RunPrintJob(spooler, doc, order, RasterPdfSurfaces(), nullptr);
   ASSERT_EQ(out.code, kPrintOk) << out.detail;
   EXPECT_EQ(out.from, 2);
   EXPECT_EQ(out.to, 3);

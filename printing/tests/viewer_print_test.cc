@@ -48,12 +48,12 @@ TEST(ViewerPrint, FourUpSheetsOfViewerPagesInThePdf) {
   vdoc.SetHeaderFooter(0, "", "<ページ>/<総ページ>", "", 1);
   ViewerPrintDocument doc(vdoc);
 
-  PrintJobSpec spec;
-  spec.printer = "Office";
-  spec.document_name = doc.name();
-  spec.layout_mode = kModeFourByRow;
-  spec.sheet.separators = 0;
-  PrintOutcome out = RunPrintJob(spooler, doc, spec, PrinterSurfaces(), nullptr);
+  PrintJobSpec order;
+  order.printer = "Office";
+  order.document_name = doc.name();
+  order.layout_mode = kModeFourByRow;
+  order.sheet.separators = 0;
+  PrintOutcome out = RunPrintJob(spooler, doc, order, PrinterSurfaces(), nullptr);
   ASSERT_EQ(out.code, kPrintOk) << out.detail;
   EXPECT_EQ(out.sides, 2);
   EXPECT_GT(doc.run().header_height, 0);
@@ -66,7 +66,7 @@ TEST(ViewerPrint, FourUpSheetsOfViewerPagesInThePdf) {
   EXPECT_EQ(PdfPageSizes(pdf->string()), (std::vector<std::string>{"595x841", "595x841"}));
 
   const auto g = spool::GeometryFor(job->options);
-  const auto plan = PlanSide(kModeFourByRow, g, spec.sheet, doc.run().header_height, 0, 0, 4);
+  const auto plan = PlanSide(kModeFourByRow, g, order.sheet, doc.run().header_height, 0, 0, 4);
   for (int i = 0; i < 4; ++i) {
     const auto& r = plan.cells[i].rect;
     const int x = g.offset_x + (r.left + r.right) / 2, y = g.offset_y + (r.top + r.bottom) / 2;

@@ -85,7 +85,7 @@ TEST_F(EngineE2E, PrintsAnswersAndRefusesAsTheRequestsDeserve) {
 
   // An unknown user, an unmanaged printer, a job file that is not a document.
   struct Case {
-    RequestSpec spec;
+    RequestSpec order;
     std::string job_bytes;
     int code;
   } cases[] = {
@@ -95,14 +95,14 @@ TEST_F(EngineE2E, PrintsAnswersAndRefusesAsTheRequestsDeserve) {
   };
   for (auto& c : cases) {
     if (c.job_bytes.empty()) {
-      h_->WriteJob(c.spec.job_file, 1);
+      h_->WriteJob(c.order.job_file, 1);
     } else {
-      h_->WriteJobBytes(c.spec.job_file, c.job_bytes);
+      h_->WriteJobBytes(c.order.job_file, c.job_bytes);
     }
-    std::string s = h_->Submit(EngineHarness::RequestText(c.spec));
-    std::string a = h_->WaitForAnswer(c.spec.account, c.spec.machine, s);
+    std::string s = h_->Submit(EngineHarness::RequestText(c.order));
+    std::string a = h_->WaitForAnswer(c.order.account, c.order.machine, s);
     EXPECT_EQ(EngineHarness::ResultCode(a), c.code) << a;
-    EXPECT_TRUE(EngineHarness::WaitGone(h_->jobs() + "/" + c.spec.job_file)) << c.spec.job_file;
+    EXPECT_TRUE(EngineHarness::WaitGone(h_->jobs() + "/" + c.order.job_file)) << c.order.job_file;
   }
   EXPECT_EQ(h_->PrintLog().size(), 1u);
   EXPECT_EQ(h_->PrintedPdfs().size(), 1u);

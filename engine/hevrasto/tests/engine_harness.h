@@ -55,8 +55,8 @@ class EngineHarness {
   void WriteJob(const std::string& name, int pages);
   // Writes raw bytes as a job file.
   void WriteJobBytes(const std::string& name, const std::string& bytes);
-  // Gives the request text of a spec.
-  static std::string RequestText(const RequestSpec& spec) { return engine::RequestText(spec); }
+  // Gives the request text of a order.
+  static std::string RequestText(const RequestSpec& order) { return engine::RequestText(order); }
   // Places a request text into the first free slot as the client does; gives the slot's
   // base name ("order07").
   std::string Submit(const std::string& text);
