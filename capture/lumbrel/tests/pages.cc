@@ -53,9 +53,9 @@ TestPage RectanglePage(bool landscape, std::uint32_t colour, const std::string& 
   return Sized(b.Build(), landscape);
 }
 
-TestPage CharListPage(const std::vector<jobdoc::CharListItem>& items) {
+TestPage CharListPage(const std::vector<jobdoc::CharListItem>& items, const std::string& face) {
   emf::MetafileBuilder b(A4Device(false));
-  b.CreateFont(1, gdi::MakeLogFont("Arial", -100));
+  b.CreateFont(1, gdi::MakeLogFont(face, -100));
   b.SelectObject(1);
   b.RawBytes(*jobdoc::BuildCharListRecord(items));
   return Sized(b.Build(), false);

@@ -31,9 +31,10 @@ struct TestPage {
 TestPage RectanglePage(bool landscape, std::uint32_t colour, const std::string& text = "",
                        std::uint32_t align = 0);
 
-// Gives a portrait A4 page whose only drawing is one private character list in Arial 100
+// Gives a portrait A4 page whose only drawing is one private character list in `face`, 100
 // units high.
-TestPage CharListPage(const std::vector<jobdoc::CharListItem>& items);
+TestPage CharListPage(const std::vector<jobdoc::CharListItem>& items,
+                      const std::string& face = "Arial");
 
 // Gives an A4 page of 60 lines of private text runs.
 TestPage TextPage();
