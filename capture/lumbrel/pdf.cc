@@ -191,7 +191,8 @@ class TextPass {
 
   TextStyle Style(gdi::DeviceContext& dc) {
     TextStyle st;
-    const win::LOGFONTW& lf = dc.GetCurrentFont().lf;
+    const gdi::Font current = dc.GetCurrentFont();
+    const win::LOGFONTW& lf = current.lf;
     std::string face = gdi::FaceName(lf);
     std::int64_t height = std::abs(std::int64_t(lf.lfHeight));
     if (EqualsNoCase(face, "system")) {
