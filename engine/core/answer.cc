@@ -5,6 +5,7 @@
 
 #include "engine/core/event_writer.h"
 #include "engine/core/request_check.h"
+#include "engine/rules/quota_file.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
 
@@ -56,6 +57,10 @@ Status WriteResult(const EngineSettings& settings, const CRequestInfo& request, 
   if (!s.ok()) return Report(s, "answer file " + *path + " not written");
   s = result.CreateResultFile(*copy_path, settings.ShowCompletion, settings.ShowErrors);
   if (!s.ok()) return Report(s, "answer copy " + *copy_path + " not written");
+  if (result.CarriesQuota()) {
+    s = WriteAccountQuotaFile(settings.ResultPath, request.AccountName, result.ComposeLimitText());
+    if (!s.ok()) return Report(s, "quota file of " + request.AccountName + " not written");
+  }
   return Status::Ok();
 }
 
