@@ -141,6 +141,25 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
   area.Combine(SurfaceRegion(), win::RGN_AND);
   if (area.IsEmpty()) return true;
 
+  // Solid fills: one colour for every pixel, whatever the destination holds.
+  if (!need_src && !mask && (code == 0x00 || code == 0xFF || (code == 0xF0 && s_.brush.style == win::BS_SOLID))) {
+    FillSolid(area, code == 0x00 ? 0u : code == 0xFF ? 0xFFFFFFu : ToRgb(s_.brush.color));
+    return true;
+  }
+
+  // Reductions: the eliminated pixels are combined first, as the stretch mode says.
+  std::optional<DecodedDib> reduced;
+  if (need_src && !mask) {
+    reduced = Reduce(*src, xs, ys, cxs, cys, double(r) - l, double(b) - t);
+    if (reduced) {
+      src = &*reduced;
+      xs = cxs < 0 ? reduced->width : 0;
+      ys = cys < 0 ? reduced->height : 0;
+      cxs = cxs < 0 ? -reduced->width : reduced->width;
+      cys = cys < 0 ? -reduced->height : reduced->height;
+    }
+  }
+
   // Source column/row of each visible destination column/row (-1: outside the source).
   const RECT vis = area.Box();
   const bool mirror_x = (d1x < d0x) != (cxs < 0), mirror_y = (d1y < d0y) != (cys < 0);
@@ -209,8 +228,115 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
   return true;
 }
 
-void CairoDC::PaintThroughCairo(const DecodedDib& src, bool with_alpha, int x, int y, int cx, int cy, int xs,
+void CairoDC::FillSolid(const Region& area, std::uint32_t rgb) {
+  Flush();
+  std::uint32_t* dst = Pixels();
+  const int stride = Stride();
+  const std::uint32_t v = 0xFF000000u | rgb;
+  // White (and any colour whose four bytes agree) is a plain memset.
+  const bool bytes_alike = (v & 0xFF) == ((v >> 8) & 0xFF) && (v & 0xFF) == ((v >> 16) & 0xFF) && (v & 0xFF) == 0xFF;
+  for (const RECT& q : area.Rects()) {
+    const size_t w = size_t(q.right - q.left);
+    std::uint32_t* row = dst + size_t(q.top - origin_y_) * stride + (q.left - origin_x_);
+    if (w == size_t(stride) && bytes_alike) {
+      std::memset(row, 0xFF, w * 4 * size_t(q.bottom - q.top));
+    } else {
+      for (int y = q.top; y < q.bottom; ++y, row += stride) {
+        if (bytes_alike) std::memset(row, 0xFF, w * 4);
+        else std::fill_n(row, w, v);
+      }
+    }
+    MarkDirty(q);
+  }
+}
+
+std::optional<DecodedDib> CairoDC::Reduce(const DecodedDib& src, int xs, int ys, int cxs, int cys, double dw,
+                                          double dh) const {
+  const int mode = s_.stretch_mode;
+  if (mode != win::BLACKONWHITE && mode != win::WHITEONBLACK && mode != win::HALFTONE) return std::nullopt;
+  const std::int64_t acx = std::llabs(std::int64_t(cxs)), acy = std::llabs(std::int64_t(cys));
+  const std::int64_t x0 = cxs < 0 ? std::int64_t(xs) + cxs : xs, y0 = cys < 0 ? std::int64_t(ys) + cys : ys;
+  // Pixels outside the picture are not there to combine: such rectangles are sampled.
+  if (acx == 0 || acy == 0 || x0 < 0 || y0 < 0 || x0 + acx > src.width || y0 + acy > src.height) return std::nullopt;
+  dw = std::fabs(dw);
+  dh = std::fabs(dh);
+  const std::int64_t nw = dw < double(acx) ? std::max<std::int64_t>(1, std::llround(dw)) : acx;
+  const std::int64_t nh = dh < double(acy) ? std::max<std::int64_t>(1, std::llround(dh)) : acy;
+  if (nw >= acx && nh >= acy) return std::nullopt;
+  // Source span [start[i], start[i + 1]) of each reduced column / row.
+  auto spans = [](std::int64_t from, std::int64_t to) {
+    std::vector<std::int64_t> start(size_t(to) + 1);
+    for (std::int64_t i = 0; i <= to; ++i) start[size_t(i)] = i * from / to;
+    return start;
+  };
+  const std::vector<std::int64_t> cs = spans(acx, nw), rs = spans(acy, nh);
+  auto combine = [mode](std::uint32_t a, std::uint32_t b) { return mode == win::BLACKONWHITE ? (a & b) : (a | b); };
+  DecodedDib out;
+  out.width = int(nw);
+  out.height = int(nh);
+  out.pixels.assign(size_t(nw * nh), 0);
+  if (mode == win::HALFTONE) {
+    // Averages: channel sums over each block.
+    std::vector<std::uint32_t> sums(size_t(nw) * 3);
+    for (std::int64_t j = 0; j < nh; ++j) {
+      std::fill(sums.begin(), sums.end(), 0u);
+      for (std::int64_t y = rs[size_t(j)]; y < rs[size_t(j) + 1]; ++y) {
+        const std::uint32_t* row = src.pixels.data() + size_t(y0 + y) * src.width + x0;
+        for (std::int64_t i = 0; i < nw; ++i) {
+          std::uint32_t r = 0, g = 0, b = 0;
+          for (std::int64_t x = cs[size_t(i)]; x < cs[size_t(i) + 1]; ++x) {
+            const std::uint32_t v = row[x];
+            r += (v >> 16) & 0xFF;
+            g += (v >> 8) & 0xFF;
+            b += v & 0xFF;
+          }
+          sums[size_t(i) * 3] += r;
+          sums[size_t(i) * 3 + 1] += g;
+          sums[size_t(i) * 3 + 2] += b;
+        }
+      }
+      const std::uint64_t rows = std::uint64_t(rs[size_t(j) + 1] - rs[size_t(j)]);
+      for (std::int64_t i = 0; i < nw; ++i) {
+        const std::uint64_t n = rows * std::uint64_t(cs[size_t(i) + 1] - cs[size_t(i)]);
+        auto avg = [&](int k) { return std::uint32_t((sums[size_t(i) * 3 + k] + n / 2) / n); };
+        out.pixels[size_t(j * nw + i)] = avg(0) << 16 | avg(1) << 8 | avg(2);
+      }
+    }
+    return out;
+  }
+  const std::uint32_t seed = mode == win::BLACKONWHITE ? 0xFFFFFFu : 0u;
+  std::vector<std::uint32_t> acc(static_cast<size_t>(nw));
+  for (std::int64_t j = 0; j < nh; ++j) {
+    std::fill(acc.begin(), acc.end(), seed);
+    for (std::int64_t y = rs[size_t(j)]; y < rs[size_t(j) + 1]; ++y) {
+      const std::uint32_t* row = src.pixels.data() + size_t(y0 + y) * src.width + x0;
+      for (std::int64_t i = 0; i < nw; ++i) {
+        std::uint32_t v = acc[size_t(i)];
+        for (std::int64_t x = cs[size_t(i)]; x < cs[size_t(i) + 1]; ++x) v = combine(v, row[x] & 0xFFFFFF);
+        acc[size_t(i)] = v;
+      }
+    }
+    std::copy(acc.begin(), acc.end(), out.pixels.begin() + j * nw);
+  }
+  return out;
+}
+
+void CairoDC::PaintThroughCairo(const DecodedDib& src_in, bool with_alpha, int x, int y, int cx, int cy, int xs,
                                 int ys, int cxs, int cys, double alpha) {
+  // A reduction on the device combines the eliminated pixels as the stretch mode says.
+  std::optional<DecodedDib> reduced;
+  if (!with_alpha) {
+    const XFORM t = Total();
+    reduced = Reduce(src_in, xs, ys, cxs, cys, std::fabs(double(cx)) * std::hypot(t.eM11, t.eM12),
+                     std::fabs(double(cy)) * std::hypot(t.eM21, t.eM22));
+    if (reduced) {
+      xs = cxs < 0 ? reduced->width : 0;
+      ys = cys < 0 ? reduced->height : 0;
+      cxs = cxs < 0 ? -reduced->width : reduced->width;
+      cys = cys < 0 ? -reduced->height : reduced->height;
+    }
+  }
+  const DecodedDib& src = reduced ? *reduced : src_in;
   cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, src.width, src.height);
   cairo_surface_flush(img);
   auto* ip = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(img));
