@@ -273,53 +273,92 @@ std::optional<DecodedDib> CairoDC::Reduce(const DecodedDib& src, int xs, int ys,
     return start;
   };
   const std::vector<std::int64_t> cs = spans(acx, nw), rs = spans(acy, nh);
-  auto combine = [mode](std::uint32_t a, std::uint32_t b) { return mode == win::BLACKONWHITE ? (a & b) : (a | b); };
   DecodedDib out;
   out.width = int(nw);
   out.height = int(nh);
-  out.pixels.assign(size_t(nw * nh), 0);
+  out.pixels.resize(size_t(nw * nh));
+  // Each block of rows is first combined down the columns (a straight pass over the rows),
+  // then each run of columns across.
+  const size_t n = size_t(acx);
   if (mode == win::HALFTONE) {
-    // Averages: channel sums over each block.
-    std::vector<std::uint64_t> sums(size_t(nw) * 3);
+    // Column sums of a block: red and blue packed in one 32-bit value (16 bits each, room for
+    // 257 rows), green apart; taller blocks are summed in 64 bits per channel.
+    std::vector<double> inv_w(static_cast<size_t>(nw));
+    for (std::int64_t i = 0; i < nw; ++i) inv_w[size_t(i)] = 1.0 / double(cs[size_t(i) + 1] - cs[size_t(i)]);
+    std::vector<std::uint32_t> rb(n), gs(n);
+    std::vector<std::uint64_t> r(n), g(n), b(n);
     for (std::int64_t j = 0; j < nh; ++j) {
-      std::fill(sums.begin(), sums.end(), 0u);
+      const std::int64_t rows = rs[size_t(j) + 1] - rs[size_t(j)];
+      const bool packed = rows <= 257;
+      if (packed) {
+        std::fill(rb.begin(), rb.end(), 0u);
+        std::fill(gs.begin(), gs.end(), 0u);
+      } else {
+        std::fill(r.begin(), r.end(), 0u);
+        std::fill(g.begin(), g.end(), 0u);
+        std::fill(b.begin(), b.end(), 0u);
+      }
       for (std::int64_t y = rs[size_t(j)]; y < rs[size_t(j) + 1]; ++y) {
         const std::uint32_t* row = src.pixels.data() + size_t(y0 + y) * src.width + x0;
-        for (std::int64_t i = 0; i < nw; ++i) {
-          std::uint64_t r = 0, g = 0, b = 0;
-          for (std::int64_t x = cs[size_t(i)]; x < cs[size_t(i) + 1]; ++x) {
-            const std::uint32_t v = row[x];
-            r += (v >> 16) & 0xFF;
-            g += (v >> 8) & 0xFF;
-            b += v & 0xFF;
+        if (packed) {
+          std::uint32_t* prb = rb.data();
+          std::uint32_t* pg = gs.data();
+          for (size_t x = 0; x < n; ++x) {
+            prb[x] += row[x] & 0xFF00FFu;
+            pg[x] += (row[x] >> 8) & 0xFFu;
           }
-          sums[size_t(i) * 3] += r;
-          sums[size_t(i) * 3 + 1] += g;
-          sums[size_t(i) * 3 + 2] += b;
+        } else {
+          for (size_t x = 0; x < n; ++x) {
+            const std::uint32_t v = row[x];
+            r[x] += (v >> 16) & 0xFF;
+            g[x] += (v >> 8) & 0xFF;
+            b[x] += v & 0xFF;
+          }
         }
       }
-      const std::uint64_t rows = std::uint64_t(rs[size_t(j) + 1] - rs[size_t(j)]);
+      const double inv_h = 1.0 / double(rows);
       for (std::int64_t i = 0; i < nw; ++i) {
-        const std::uint64_t n = rows * std::uint64_t(cs[size_t(i) + 1] - cs[size_t(i)]);
-        auto avg = [&](int k) { return std::uint32_t((sums[size_t(i) * 3 + k] + n / 2) / n); };
-        out.pixels[size_t(j * nw + i)] = avg(0) << 16 | avg(1) << 8 | avg(2);
+        std::uint64_t sr = 0, sg = 0, sb = 0;
+        for (std::int64_t x = cs[size_t(i)]; x < cs[size_t(i) + 1]; ++x) {
+          if (packed) {
+            sr += rb[size_t(x)] >> 16;
+            sb += rb[size_t(x)] & 0xFFFF;
+            sg += gs[size_t(x)];
+          } else {
+            sr += r[size_t(x)];
+            sg += g[size_t(x)];
+            sb += b[size_t(x)];
+          }
+        }
+        // A multiplication by the reciprocal: divisions per pixel would cost more than the
+        // rest of the reduction.
+        const double inv = inv_h * inv_w[size_t(i)];
+        auto avg = [inv](std::uint64_t sum) {
+          return std::min<std::uint32_t>(255, std::uint32_t(double(sum) * inv + 0.5));
+        };
+        out.pixels[size_t(j * nw + i)] = avg(sr) << 16 | avg(sg) << 8 | avg(sb);
       }
     }
     return out;
   }
-  const std::uint32_t seed = mode == win::BLACKONWHITE ? 0xFFFFFFu : 0u;
-  std::vector<std::uint32_t> acc(static_cast<size_t>(nw));
+  const bool use_and = mode == win::BLACKONWHITE;
+  const std::uint32_t seed = use_and ? 0xFFFFFFu : 0u;
+  std::vector<std::uint32_t> acc(n);
   for (std::int64_t j = 0; j < nh; ++j) {
     std::fill(acc.begin(), acc.end(), seed);
     for (std::int64_t y = rs[size_t(j)]; y < rs[size_t(j) + 1]; ++y) {
       const std::uint32_t* row = src.pixels.data() + size_t(y0 + y) * src.width + x0;
-      for (std::int64_t i = 0; i < nw; ++i) {
-        std::uint32_t v = acc[size_t(i)];
-        for (std::int64_t x = cs[size_t(i)]; x < cs[size_t(i) + 1]; ++x) v = combine(v, row[x] & 0xFFFFFF);
-        acc[size_t(i)] = v;
+      if (use_and) {
+        for (size_t x = 0; x < n; ++x) acc[x] &= row[x];
+      } else {
+        for (size_t x = 0; x < n; ++x) acc[x] |= row[x];
       }
     }
-    std::copy(acc.begin(), acc.end(), out.pixels.begin() + j * nw);
+    for (std::int64_t i = 0; i < nw; ++i) {
+      std::uint32_t v = seed;
+      for (std::int64_t x = cs[size_t(i)]; x < cs[size_t(i) + 1]; ++x) v = use_and ? (v & acc[size_t(x)]) : (v | acc[size_t(x)]);
+      out.pixels[size_t(j * nw + i)] = v & 0xFFFFFF;
+    }
   }
   return out;
 }
