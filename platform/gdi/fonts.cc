@@ -105,11 +105,10 @@ std::optional<FontChoice> InstalledFamily(const std::string& face) {
   for (int i = 0; FcPatternGetString(match, FC_FAMILY, i, &name) == FcResultMatch; ++i) {
     const std::string family(reinterpret_cast<const char*>(name));
     if (FoldFace(family) != folded) continue;
-    // Draw with the family's first (Latin) name, the one fontconfig matches best.
-    FcChar8* first = nullptr;
-    FcPatternGetString(match, FC_FAMILY, 0, &first);
+    // Draw with the name that matched: a family such as "DejaVu Sans Condensed" also
+    // carries its parent's name, which would draw the parent's regular width.
     FontChoice c;
-    c.family = first ? reinterpret_cast<const char*>(first) : family;
+    c.family = family;
     FcLangSet* langs = nullptr;
     c.japanese = FcPatternGetLangSet(match, FC_LANG, 0, &langs) == FcResultMatch &&
                  FcLangSetHasLang(langs, reinterpret_cast<const FcChar8*>("ja")) == FcLangEqual;
@@ -154,8 +153,7 @@ constexpr size_t kMaxChoices = 4096;
 FontChoice ChooseFont(const win::LOGFONTW& lf) {
   size_t len = 0;
   while (len < std::size(lf.lfFaceName) && lf.lfFaceName[len] != 0) ++len;
-  ChoiceKey key{std::u16string(lf.lfFaceName, len), lf.lfCharSet,
-                lf.lfPitchAndFamily};
+  ChoiceKey key{std::u16string(lf.lfFaceName, len), lf.lfCharSet, lf.lfPitchAndFamily};
   {
     std::lock_guard<std::mutex> lock(g_choices_mu);
     auto it = g_choices->find(key);
