@@ -58,28 +58,28 @@ std::string DeriveDocumentTitle(std::string_view name) {
   std::string out;
   for (std::size_t i = 0; i < rest.size();) {
     unsigned char c = static_cast<unsigned char>(rest[i]);
-    std::string piece;
+    std::string chunk;
     if (IsCp932Lead(c)) {
       if (i + 1 >= rest.size()) break;  // a lone lead byte at the end: dropped
       unsigned char t = static_cast<unsigned char>(rest[i + 1]);
       if (t == 0) break;
       if (c == 0x81 && t < 0x40) {
-        piece = "\x81\x40";
+        chunk = "\x81\x40";
       } else {
-        piece = std::string(rest.substr(i, 2));
+        chunk = std::string(rest.substr(i, 2));
       }
       i += 2;
     } else {
       ++i;
       if (c < 0x20 || c == 0x7F) continue;  // never into a file name or command line
       if (const char* fw = FullWidth(static_cast<char>(c))) {
-        piece = fw;
+        chunk = fw;
       } else {
-        piece = std::string(1, static_cast<char>(c));
+        chunk = std::string(1, static_cast<char>(c));
       }
     }
-    if (out.size() + piece.size() > kMaxTitleBytes) break;
-    out += piece;
+    if (out.size() + chunk.size() > kMaxTitleBytes) break;
+    out += chunk;
   }
   return out;
 }

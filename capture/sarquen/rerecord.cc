@@ -246,7 +246,7 @@ class PageRerecorder {
     if (t.rect) clip = win::RECT{t.rect->left, t.rect->top, t.rect->right, t.rect->bottom};
 
     if (t.dx.size() == 0) {
-      WritePiece(origin.x, origin.y, ansi, special, t.options, clip, font);
+      WriteChunk(origin.x, origin.y, ansi, special, t.options, clip, font);
       return Status::Ok();
     }
 
@@ -256,12 +256,12 @@ class PageRerecorder {
     const double angle = esc * 0.0017453292519444444;
     const double cs = std::cos(angle), sn = std::sin(angle);
     const bool pdy = (t.options & win::ETO_PDY) != 0;
-    struct Piece {
+    struct Chunk {
       std::string bytes;
       long advance;
       bool special;
     };
-    std::vector<Piece> pieces;
+    std::vector<Chunk> chunks;
     auto dx_at = [&](std::size_t i) -> long {
       std::size_t k = pdy ? 2 * i : i;
       return k < t.dx.size() ? t.dx[k] : 0;
@@ -272,7 +272,7 @@ class PageRerecorder {
         auto u8 = codepage::Utf16ToUtf8(std::u16string_view(utf16).substr(i, n), codepage::OnError::kSubstitute);
         auto a = u8.ok() ? codepage::Utf8ToCp932(*u8, codepage::OnError::kSubstitute) : Result<std::string>(u8.status());
         long adv = dx_at(i) + (n == 2 ? dx_at(i + 1) : 0);
-        pieces.push_back({a.ok() ? *a : std::string("?"), adv, InSpecialRange(utf16[i])});
+        chunks.push_back({a.ok() ? *a : std::string("?"), adv, InSpecialRange(utf16[i])});
         i += n - 1;
       }
     } else {
@@ -280,20 +280,20 @@ class PageRerecorder {
       for (std::string_view ch : SplitCp932(ansi)) {
         long adv = dx_at(i) + (ch.size() == 2 ? dx_at(i + 1) : 0);
         i += ch.size();
-        pieces.push_back({std::string(ch), adv, special});
+        chunks.push_back({std::string(ch), adv, special});
       }
     }
     double x = origin.x, y = origin.y;
     const win::UINT horizontal = align & win::TA_CENTER;
     if (horizontal == win::TA_CENTER || horizontal == win::TA_RIGHT) {
       double total = 0;
-      for (const Piece& p : pieces) total += p.advance;
+      for (const Chunk& p : chunks) total += p.advance;
       if (horizontal == win::TA_CENTER) total /= 2;
       x -= total * cs;
       y += total * sn;
     }
-    for (const Piece& p : pieces) {
-      WritePiece(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), p.bytes, p.special,
+    for (const Chunk& p : chunks) {
+      WriteChunk(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), p.bytes, p.special,
                  t.options, clip, font);
       x += p.advance * cs;
       y -= p.advance * sn;
@@ -302,7 +302,7 @@ class PageRerecorder {
     return Status::Ok();
   }
 
-  void WritePiece(int x, int y, std::string bytes, bool special, win::DWORD options,
+  void WriteChunk(int x, int y, std::string bytes, bool special, win::DWORD options,
                   const std::optional<win::RECT>& clip, const gdi::Font& font) {
     if (!(state_->GetTextAlign() & win::TA_UPDATECP) && state_->GetBkMode() == win::TRANSPARENT) {
       // Trailing single-byte and full-width spaces draw nothing.
@@ -376,7 +376,7 @@ class PageRerecorder {
     const int w = box.right - box.left, h = box.bottom - box.top;
     if (w <= 0 || h <= 0) return Status::Ok();
     auto work = gdi::MemoryBitmap::Create(w, h, 24, reference_->dc().GetDeviceCaps(win::LOGPIXELSX));
-    if (!work.ok()) return Status::Ok();  // dropped, as a piece without a work bitmap is
+    if (!work.ok()) return Status::Ok();  // dropped, as a chunk without a work bitmap is
     gdi::DeviceContext& dc = (*work)->dc();
     dc.SelectFont(state_->GetCurrentFont());
     dc.SetTextAlign(align & ~win::TA_UPDATECP);
