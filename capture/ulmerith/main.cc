@@ -1,12 +1,19 @@
 // ulmerith: the resident program of the client. One instance per user and runtime root holds
 // the settings blocks and the window "ZvPermanent" until it is told to end (SIGTERM, SIGINT
 // or WM_CLOSE).
+#include <pwd.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <utility>
 
 #include "capture/common/log.h"
+#include "capture/spool/spool.h"
 #include "capture/ulmerith/resident.h"
+#include "capture/ulmerith/spool_worker.h"
 #include "platform/paths/paths.h"
 #include "platform/process/process.h"
 #include "platform/registry/registry.h"
@@ -52,8 +59,27 @@ int main() {
     std::fprintf(stderr, "ulmerith: %s\n", resident.status().ToString().c_str());
     return 1;
   }
-  (*resident)->SetTickHandler([] {
+  // The user's spool folder, by the same rule the backend writes it.
+  std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  if (home.empty()) {
+    if (passwd* pw = ::getpwuid(::getuid())) home = pw->pw_dir;
+  }
+  std::unique_ptr<zv::capture::SpoolWorker> spool;
+  auto folder = zv::paths::ProgramFolder();
+  if (!home.empty() && folder.ok()) {
+    zv::capture::SpoolWorker::Options so;
+    so.folder = zv::capture::SpoolFolder(zv::capture::CaptureRootFor(home, std::getenv("ZELVORA_CAPTURE_ROOT")));
+    so.feeder = *folder + "/zelvora-feeder";
+    auto worker = zv::capture::SpoolWorker::Start(so);
+    if (worker.ok()) {
+      spool = std::move(*worker);
+    } else {
+      zv::capture::AppendCaptureLog("the spool folder is not watched: " + worker.status().ToString());
+    }
+  }
+  (*resident)->SetTickHandler([&spool] {
     if (g_stop) zv::winmsg::PostQuitMessage(0);
+    if (spool) spool->Tick();
   });
   StartJobMonitor();
   zv::process::SignalReady();
