@@ -82,10 +82,6 @@ class PrinterEndToEnd : public ::testing::Test {
     for (const char* d : {"daemon", "notifier", "filter", "cgi-bin", "monitor", "driver"})
       if (sfs::exists(std::string("/usr/lib/cups/") + d))
         sfs::create_directory_symlink(std::string("/usr/lib/cups/") + d, cups_ + "/serverbin/" + d);
-    const std::string backend = cups_ + "/serverbin/backend/zelvora";
-    sfs::copy_file(testing::BinPath("zelvora"), backend);
-    ::chown(backend.c_str(), 0, 0);
-    ::chmod(backend.c_str(), 0700);  // runs as root
 
     capture_template_ = root_.str() + "/cap%h";
     capture_root_ = root_.str() + "/cap/root";
@@ -97,16 +93,13 @@ class PrinterEndToEnd : public ::testing::Test {
           "ServerRoot " + cups_ + "/etc\nRequestRoot " + cups_ + "/spool\nTempDir " + cups_ + "/spool/tmp\n"
           "CacheDir " + cups_ + "/cache\nStateDir " + cups_ + "/state\nServerBin " + cups_ + "/serverbin\n"
           "AccessLog " + cups_ + "/log/access_log\nErrorLog " + cups_ + "/log/error_log\nPageLog " + cups_ +
-          "/log/page_log\nFileDevice No\nUser lp\nGroup lp\nSystemGroup root\nPeerCred on\nSandboxing Relaxed\n"
+          "/log/page_log\nFileDevice No\nUser lp\nGroup lp\nSystemGroup root\nPeerCred off\nSandboxing Relaxed\n"
           "SetEnv ZELVORA_CAPTURE_ROOT " + capture_template_ + "\n");
     Write(cups_ + "/etc/cupsd.conf",
           "Listen " + cups_ + "/cups.sock\nListen 127.0.0.1:" + std::to_string(port) +
-          "\nBrowsing No\nWebInterface No\nLogLevel debug\nPreserveJobHistory Yes\nDefaultAuthType Basic\n"
+          "\nBrowsing No\nWebInterface No\nLogLevel debug\nPreserveJobHistory Yes\nDefaultAuthType None\n"
           "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-          "<Policy default>\n"
-          "  <Limit Create-Job Print-Job Print-URI Validate-Job Send-Document>\n"
-          "    AuthType Default\n    Require valid-user\n    Order deny,allow\n  </Limit>\n"
-          "  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
+          "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
     process::StartOptions o;
     o.argv = {"/usr/sbin/cupsd", "-f", "-c", cups_ + "/etc/cupsd.conf", "-s", cups_ + "/etc/cups-files.conf"};
     o.output_file = cups_ + "/log/cupsd.out";
@@ -119,12 +112,22 @@ class PrinterEndToEnd : public ::testing::Test {
       if (!up) std::this_thread::sleep_for(50ms);
     }
     ASSERT_TRUE(up) << "cupsd did not come up";
-    ASSERT_EQ(Run({"lpadmin", "-p", "Zelvora", "-D", "Zelvora Printer", "-E", "-v", "zelvora:/", "-P",
-                   testing::BinDir() + "/../share/zelvora.ppd"}),
-              0);
+    // The install script: backend, programs, owner authentication, queue, autostart entry.
+    programs_ = root_.str() + "/programs";
+    ASSERT_EQ(Run({ZELVORA_SOURCE_DIR "/scripts/install-printer", "--bin", testing::BinDir(), "--program-dir", programs_,
+                   "--serverbin", cups_ + "/serverbin", "--cups-files", cups_ + "/etc/cups-files.conf", "--cupsd-conf",
+                   cups_ + "/etc/cupsd.conf", "--autostart-dir", root_.str() + "/autostart", "--cups-server",
+                   cups_ + "/cups.sock", "--restart-command", "kill -HUP " + std::to_string(cupsd_->pid())}),
+              0)
+        << Logs();
+    struct stat st {};
+    ASSERT_EQ(::stat((cups_ + "/serverbin/backend/zelvora").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_TRUE(sfs::exists(root_.str() + "/autostart/ulmerith.desktop"));
 
     o = process::StartOptions{};
-    o.argv = {testing::BinPath("ulmerith")};
+    o.argv = {programs_ + "/ulmerith"};  // as installed: the feeder and library beside it
     o.ready_signal = true;
     o.env = {"ZELVORA_ROOT=" + capture_root_, "ZELVORA_CAPTURE_ROOT=" + capture_template_, "HOME=/root"};
     o.output_file = root_.str() + "/ulmerith.out";
@@ -191,12 +194,14 @@ class PrinterEndToEnd : public ::testing::Test {
   std::string Logs() {
     auto a = fs::ReadFile(cups_ + "/log/error_log");
     auto b = fs::ReadFile(capture_root_ + "/log/capture.log");
+    auto c = fs::ReadFile(cups_ + "/log/clients.out");
+    if (c.ok()) b = b.ok() ? *b + "\n--\n" + *c : *c;
     return (a.ok() ? a->substr(a->size() > 3000 ? a->size() - 3000 : 0) : std::string()) + "\n--\n" +
            (b.ok() ? *b : std::string());
   }
 
   testing::TempRoot root_;
-  std::string cups_, capture_template_, capture_root_;
+  std::string cups_, capture_template_, capture_root_, programs_;
   std::optional<process::Process> cupsd_, resident_;
   winmsg::Window client_;
   std::vector<std::string> received_;
