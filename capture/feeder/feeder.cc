@@ -1,6 +1,7 @@
 #include "capture/feeder/feeder.h"
 
 #include <cairo.h>
+#include <malloc.h>
 #include <poppler.h>
 
 #include <algorithm>
@@ -43,6 +44,13 @@ std::string TitleCp932(const std::string& utf8) {
 }
 
 }  // namespace
+
+void PrepareFeederProcess() {
+  // Page buffers of several megabytes come and go with every page: keep them in the heap
+  // instead of mapping and faulting them in afresh each time.
+  mallopt(M_MMAP_THRESHOLD, 512 << 20);
+  mallopt(M_TRIM_THRESHOLD, 1024 << 20);
+}
 
 win::DEVMODEA DevmodeForJob(const SpoolJob& job) {
   win::DEVMODEA dm{};
@@ -150,25 +158,29 @@ Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolut
     RenderedPage out;
     out.width = ToPixels(pw, resolution);
     out.height = ToPixels(pl, resolution);
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, out.width, out.height);
+    // Drawn straight into the page's pixels (RGB24 rows of width x 4 bytes, as cairo wants).
+    out.pixels.resize(static_cast<std::size_t>(out.width) * out.height);
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(
+        reinterpret_cast<unsigned char*>(out.pixels.data()), CAIRO_FORMAT_RGB24, out.width, out.height, out.width * 4);
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
       cairo_surface_destroy(surface);
-      return Status::IOError("no memory for a page of " + std::to_string(out.width) + "x" + std::to_string(out.height));
+      return Status::IOError("no page surface of " + std::to_string(out.width) + "x" + std::to_string(out.height));
     }
     cairo_t* cr = cairo_create(surface);
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
+    // A printer at its own resolution: no antialiasing, so black text stays black and white
+    // and the page keeps to one bit per pixel.
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    cairo_font_options_t* fo = cairo_font_options_create();
+    cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_NONE);
+    cairo_set_font_options(cr, fo);
+    cairo_font_options_destroy(fo);
     const double scale = std::min(out.width / wpt, out.height / hpt);
     cairo_scale(cr, scale, scale);
     poppler_page_render_for_printing(page.get(), cr);
     cairo_destroy(cr);
     cairo_surface_flush(surface);
-    const unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    out.pixels.resize(static_cast<std::size_t>(out.width) * out.height);
-    for (int y = 0; y < out.height; ++y)
-      std::memcpy(out.pixels.data() + static_cast<std::size_t>(y) * out.width, data + static_cast<std::size_t>(y) * stride,
-                  static_cast<std::size_t>(out.width) * 4);
     cairo_surface_destroy(surface);
     Status s = each(out, orientation);
     if (!s.ok()) return s;

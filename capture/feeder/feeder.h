@@ -30,6 +30,10 @@ struct RenderedPage {
 Result<std::vector<std::uint8_t>> RecordBitmapPage(const RenderedPage& page, int paper_width,
                                                    int paper_length, int* bits_used = nullptr);
 
+// Sets up the process for feeding pages (keeps large page buffers in the heap); called once
+// at the start of the feeder program.
+void PrepareFeederProcess();
+
 // Takes a job; gives the device mode the capture library is opened with.
 win::DEVMODEA DevmodeForJob(const SpoolJob& job);
 

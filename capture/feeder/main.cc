@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     else if (a == "--resolution") settings.resolution = std::atoi(next().c_str());
     else files.push_back(a);
   }
+  zv::capture::PrepareFeederProcess();
   if (memory_mb > 0) {
     rlimit lim{static_cast<rlim_t>(memory_mb) << 20, static_cast<rlim_t>(memory_mb) << 20};
     ::setrlimit(RLIMIT_AS, &lim);
