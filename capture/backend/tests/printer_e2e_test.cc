@@ -226,7 +226,8 @@ TEST_F(PrinterEndToEnd, PrintedPdfArrivesAsACaptureFile) {
   EXPECT_EQ(doc->pages[0].trailer->orientation, 1u);
   EXPECT_EQ(doc->pages[1].trailer->orientation, 2u);
   EXPECT_EQ(doc->pages[0].trailer->paper_code, 9u);
-  EXPECT_EQ(doc->format.paper_width, 2100);
+  const std::uint16_t paper_width = doc->format.paper_width;  // out of the packed record
+  EXPECT_EQ(paper_width, 2100);
 
   // Pixels: each page drawn at a quarter of 200 dpi.
   struct Probe {

@@ -219,10 +219,13 @@ TEST_F(CaptureTest, DeviceModeFillsThePageFormatRecord) {
     ASSERT_EQ(head.size(), 35u);
     jobdoc::PageFormatRecord rec;
     std::memcpy(&rec, head.data(), 35);
-    EXPECT_EQ(rec.paper_code, c.want_code) << c.paper;
-    EXPECT_EQ(rec.paper_width, c.want_width) << c.paper;
-    EXPECT_EQ(rec.paper_length, c.want_length) << c.paper;
-    EXPECT_EQ(rec.flags, c.want_flags) << c.paper;
+    // Copied out of the packed record before comparing.
+    const std::uint16_t code = rec.paper_code, width = rec.paper_width, length = rec.paper_length;
+    const std::uint8_t flags = rec.flags;
+    EXPECT_EQ(code, c.want_code) << c.paper;
+    EXPECT_EQ(width, c.want_width) << c.paper;
+    EXPECT_EQ(length, c.want_length) << c.paper;
+    EXPECT_EQ(flags, c.want_flags) << c.paper;
     EXPECT_EQ(EndEMF(s), 0);
     EXPECT_TRUE(CaptureFiles().empty());  // no page call: deleted
   }
