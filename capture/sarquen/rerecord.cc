@@ -36,6 +36,9 @@ constexpr std::uint32_t kTypePolygon16 = 86;
 constexpr std::uint32_t kTypeSmallText = 108;
 constexpr std::uint32_t kLastKeptType = 150;
 constexpr int kMaxPixelSide = 32766;
+// Text drawn as pixels larger than this (about 2000 x 2000) is dropped: a damaged record could
+// otherwise ask for gigabytes of work bitmap or a record per pixel of a whole page.
+constexpr long long kMaxPixelArea = 1LL << 22;
 
 bool IsTextType(std::uint32_t t) { return t == kTypeTextA || t == kTypeTextW || t == kTypeSmallText; }
 
@@ -374,7 +377,7 @@ class PageRerecorder {
       if (box.right - box.left > kMaxPixelSide || box.bottom - box.top > kMaxPixelSide) return Status::Ok();
     }
     const int w = box.right - box.left, h = box.bottom - box.top;
-    if (w <= 0 || h <= 0) return Status::Ok();
+    if (w <= 0 || h <= 0 || static_cast<long long>(w) * h > kMaxPixelArea) return Status::Ok();
     auto work = gdi::MemoryBitmap::Create(w, h, 24, reference_->dc().GetDeviceCaps(win::LOGPIXELSX));
     if (!work.ok()) return Status::Ok();  // dropped, as a chunk without a work bitmap is
     gdi::DeviceContext& dc = (*work)->dc();

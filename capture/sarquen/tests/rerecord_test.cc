@@ -211,6 +211,10 @@ TEST(Rerecord, TextThatIsNotPlainCp932BecomesPixels) {
       {"coloured text", [](emf::MetafileBuilder& b) {
          b.SetTextColor(0x0000FF).ExtTextOutW(10, 10, u"\u00e9");
        }, 15},
+      {"an opaque box of a whole damaged page", [](emf::MetafileBuilder& b) {
+         win::RECTL huge{0, 0, 30000, 30000};
+         b.SetTextColor(0x0000FF).ExtTextOutW(10, 10, u"\u00e9", win::ETO_OPAQUE, &huge);
+       }, 0},
   };
   for (const Case& c : cases) {
     emf::MetafileBuilder b = WithFont();
@@ -221,6 +225,7 @@ TEST(Rerecord, TextThatIsNotPlainCp932BecomesPixels) {
     if (c.pixel_type != 0) {
       EXPECT_GT(std::count(out.types.begin(), out.types.end(), c.pixel_type), 0) << c.name;
     }
+    EXPECT_LT(out.bytes.size(), 4u << 20) << c.name;
   }
 }
 
