@@ -376,8 +376,19 @@ class PageRerecorder {
       }
       if (box.right - box.left > kMaxPixelSide || box.bottom - box.top > kMaxPixelSide) return Status::Ok();
     }
-    const int w = box.right - box.left, h = box.bottom - box.top;
-    if (w <= 0 || h <= 0 || static_cast<long long>(w) * h > kMaxPixelArea) return Status::Ok();
+    int w = box.right - box.left, h = box.bottom - box.top;
+    if (w <= 0 || h <= 0) return Status::Ok();
+    if (state_->GetCurrentFont().lf.lfCharSet == 2) {
+      // Symbol fonts may draw beyond the record's bounds: twice the size plus 2, the text's
+      // reference point at the centre, and the centre put on the reference point.
+      w = 2 * w + 2;
+      h = 2 * h + 2;
+      box.left = ref.x - w / 2;
+      box.top = ref.y - h / 2;
+      box.right = box.left + w;
+      box.bottom = box.top + h;
+    }
+    if (static_cast<long long>(w) * h > kMaxPixelArea) return Status::Ok();
     auto work = gdi::MemoryBitmap::Create(w, h, 24, reference_->dc().GetDeviceCaps(win::LOGPIXELSX));
     if (!work.ok()) return Status::Ok();  // dropped, as a chunk without a work bitmap is
     gdi::DeviceContext& dc = (*work)->dc();

@@ -63,9 +63,9 @@ win::RECTL RectOf(const Bytes& r) {
   return v;
 }
 
-emf::MetafileBuilder WithFont(int escapement = 0) {
+emf::MetafileBuilder WithFont(int escapement = 0, int charset = 128) {
   emf::MetafileBuilder b;
-  win::LOGFONTW lf = gdi::MakeLogFont("IPAGothic", -20, win::FW_NORMAL, false, 128);
+  win::LOGFONTW lf = gdi::MakeLogFont("IPAGothic", -20, win::FW_NORMAL, false, static_cast<win::BYTE>(charset));
   lf.lfEscapement = escapement;
   b.CreateFont(1, lf).SelectObject(1);
   return b;
@@ -205,7 +205,9 @@ TEST(Rerecord, TextThatIsNotPlainCp932BecomesPixels) {
     const char* name;
     std::function<void(emf::MetafileBuilder&)> draw;
     std::uint32_t pixel_type;  // 0: nothing that draws (the font has no glyph for it)
+    int charset = 128;
   } cases[] = {
+      {"symbol font", [](emf::MetafileBuilder& b) { b.ExtTextOutW(200, 200, u"\u00e9x"); }, 81, 2},
       {"user-defined character", [](emf::MetafileBuilder& b) { b.ExtTextOutA(10, 10, "\xF0\x40"); }, 0},
       {"no CP932 form", [](emf::MetafileBuilder& b) { b.ExtTextOutW(10, 10, u"caf\u00e9"); }, 81},
       {"coloured text", [](emf::MetafileBuilder& b) {
@@ -217,7 +219,7 @@ TEST(Rerecord, TextThatIsNotPlainCp932BecomesPixels) {
        }, 0},
   };
   for (const Case& c : cases) {
-    emf::MetafileBuilder b = WithFont();
+    emf::MetafileBuilder b = WithFont(0, c.charset);
     c.draw(b);
     Out out = Rerecord(b.Build());
     EXPECT_TRUE(out.chars.empty()) << c.name;
