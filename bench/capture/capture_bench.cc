@@ -1,0 +1,126 @@
+// PDF pages per second from a spooled job to a finished capture file (render with poppler,
+// record the one-bitmap page, pass it through the capture exports, re-record and write it),
+// at 200 and 600 dpi, for a text page, a grey page and a colour photo page. The counter
+// "MB/page" is the capture file's size per page.
+#include <benchmark/benchmark.h>
+#include <cairo-pdf.h>
+#include <cairo.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "capture/common/blocks.h"
+#include "capture/feeder/feeder.h"
+#include "platform/paths/paths.h"
+#include "platform/shm/shm.h"
+#include "platform/testing/temp_root.h"
+
+namespace {
+
+namespace sfs = std::filesystem;
+constexpr double kA4W = 595.28, kA4H = 841.89;
+
+void TextPage(cairo_t* cr) {
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  cairo_select_font_face(cr, "DejaVu Serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr, 10);
+  for (int line = 0; line < 60; ++line) {
+    cairo_move_to(cr, 50, 60 + line * 12.5);
+    cairo_show_text(cr, "The quarterly report lists every print job by department, printer and page count.");
+  }
+}
+
+void GreyPage(cairo_t* cr) {
+  for (int i = 0; i < 16; ++i) {
+    cairo_set_source_rgb(cr, i / 16.0, i / 16.0, i / 16.0);
+    cairo_rectangle(cr, 40, 40 + i * 45, 515, 40);
+    cairo_fill(cr);
+  }
+}
+
+void PhotoPage(cairo_t* cr) {
+  const int w = 600, h = 800;
+  cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+  unsigned char* d = cairo_image_surface_get_data(img);
+  const int stride = cairo_image_surface_get_stride(img);
+  for (int y = 0; y < h; ++y) {
+    auto* row = reinterpret_cast<std::uint32_t*>(d + y * stride);
+    for (int x = 0; x < w; ++x) {
+      unsigned r = static_cast<unsigned>(127 + 127 * std::sin(x * 0.031 + y * 0.007));
+      unsigned g = static_cast<unsigned>(127 + 127 * std::sin(y * 0.023 + 1.0));
+      unsigned b = static_cast<unsigned>((x * 7 + y * 13 + (x * y) % 97) & 0xFF);
+      row[x] = (r << 16) | (g << 8) | b;
+    }
+  }
+  cairo_surface_mark_dirty(img);
+  cairo_scale(cr, kA4W / w, kA4H / h);
+  cairo_set_source_surface(cr, img, 0, 0);
+  cairo_paint(cr);
+  cairo_surface_destroy(img);
+}
+
+std::string MakePdf(const std::string& folder, const char* name, void (*draw)(cairo_t*)) {
+  const std::string path = folder + "/" + name + ".pdf";
+  cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), kA4W, kA4H);
+  cairo_t* cr = cairo_create(s);
+  draw(cr);
+  cairo_show_page(cr);
+  cairo_destroy(cr);
+  cairo_surface_destroy(s);
+  return path;
+}
+
+struct Setup {
+  zv::testing::TempRoot root;
+  zv::shm::SharedBlock temp_path;
+  std::string text, grey, photo;
+  Setup() {
+    zv::capture::PrepareFeederProcess();  // as the feeder program does
+    // The block the resident program publishes: where capture files go.
+    auto folder = zv::paths::TempFolder();
+    auto block = zv::shm::SharedBlock::Create(zv::capture::kTempPathBlock, zv::capture::kTempPathBlockSize);
+    temp_path = std::move(*block);
+    std::memcpy(temp_path.mutable_bytes().data(), folder->data(), folder->size());
+    const std::string work = root.str();
+    text = MakePdf(work, "text", TextPage);
+    grey = MakePdf(work, "grey", GreyPage);
+    photo = MakePdf(work, "photo", PhotoPage);
+  }
+};
+
+Setup& TheSetup() {
+  static Setup* s = new Setup;
+  return *s;
+}
+
+void BM_PdfToCapture(benchmark::State& state, int kind) {
+  Setup& s = TheSetup();
+  const std::string& pdf = kind == 0 ? s.text : kind == 1 ? s.grey : s.photo;
+  zv::capture::SpoolJob job;
+  job.title = "bench";
+  job.resolution = static_cast<int>(state.range(0));
+  const std::string tmp = s.root.str() + "/tmp";
+  double bytes = 0;
+  for (auto _ : state) {
+    zv::Status st = zv::capture::FeedJob(job, pdf);
+    if (!st.ok()) state.SkipWithError(st.ToString().c_str());
+    state.PauseTiming();
+    for (auto& e : sfs::directory_iterator(tmp)) {
+      bytes += static_cast<double>(sfs::file_size(e.path()));
+      sfs::remove(e.path());
+    }
+    state.ResumeTiming();
+  }
+  state.counters["pages/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["MB/page"] = bytes / 1e6 / static_cast<double>(state.iterations());
+}
+
+BENCHMARK_CAPTURE(BM_PdfToCapture, text, 0)->Arg(200)->Arg(600)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PdfToCapture, grey, 1)->Arg(200)->Arg(600)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PdfToCapture, photo, 2)->Arg(200)->Arg(600)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

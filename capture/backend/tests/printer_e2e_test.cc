@@ -1,0 +1,264 @@
+// End to end on a private cupsd: a PDF printed to the "Zelvora" queue goes through the
+// backend, the user's spool folder, the resident program and the feeder, and arrives at a
+// client window as a capture file; a job printed under another user's name is refused.
+#include <arpa/inet.h>
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "capture/common/blocks.h"
+#include "capture/common/log.h"
+#include "jobdoc/image.h"
+#include "platform/fs/files.h"
+#include "platform/gdi/player.h"
+#include "platform/gdi/surfaces.h"
+#include "platform/process/process.h"
+#include "platform/testing/bin_dir.h"
+#include "platform/testing/temp_root.h"
+#include "platform/winmsg/winmsg.h"
+
+namespace zv::capture {
+namespace {
+
+namespace sfs = std::filesystem;
+using namespace std::chrono_literals;
+
+int FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+// Two A4 pages made with cairo: portrait with a black box, landscape with a blue box.
+void MakePdf(const std::string& path) {
+  cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), 595.28, 841.89);
+  cairo_t* cr = cairo_create(s);
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  cairo_rectangle(cr, 50, 50, 200, 100);
+  cairo_fill(cr);
+  cairo_show_page(cr);
+  cairo_pdf_surface_set_size(s, 841.89, 595.28);
+  cairo_set_source_rgb(cr, 0.2, 0.4, 0.8);
+  cairo_rectangle(cr, 100, 100, 200, 100);
+  cairo_fill(cr);
+  cairo_show_page(cr);
+  cairo_destroy(cr);
+  cairo_surface_destroy(s);
+}
+
+class PrinterEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0 || ::access("/usr/sbin/cupsd", X_OK) != 0 || !sfs::exists("/usr/sbin/runuser"))
+      GTEST_SKIP() << "needs root, cupsd and runuser";
+    char dir[] = "/tmp/zv-cups.XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    cups_ = dir;
+    ::chmod(dir, 0755);  // other users reach the socket
+    for (const char* d : {"etc/ppd", "cache", "state", "log", "serverbin/backend"}) sfs::create_directories(cups_ + "/" + d);
+    sfs::create_directories(cups_ + "/spool/tmp");
+    ::chown((cups_ + "/spool").c_str(), 0, 7);
+    ::chmod((cups_ + "/spool").c_str(), 0710);
+    ::chown((cups_ + "/spool/tmp").c_str(), 0, 7);
+    ::chmod((cups_ + "/spool/tmp").c_str(), 01770);
+    for (const char* d : {"daemon", "notifier", "filter", "cgi-bin", "monitor", "driver"})
+      if (sfs::exists(std::string("/usr/lib/cups/") + d))
+        sfs::create_directory_symlink(std::string("/usr/lib/cups/") + d, cups_ + "/serverbin/" + d);
+
+    capture_template_ = root_.str() + "/cap%h";
+    capture_root_ = root_.str() + "/cap/root";
+    sfs::create_directories(capture_root_);
+    setenv("ZELVORA_ROOT", capture_root_.c_str(), 1);
+
+    const int port = FreePort();
+    Write(cups_ + "/etc/cups-files.conf",
+          "ServerRoot " + cups_ + "/etc\nRequestRoot " + cups_ + "/spool\nTempDir " + cups_ + "/spool/tmp\n"
+          "CacheDir " + cups_ + "/cache\nStateDir " + cups_ + "/state\nServerBin " + cups_ + "/serverbin\n"
+          "AccessLog " + cups_ + "/log/access_log\nErrorLog " + cups_ + "/log/error_log\nPageLog " + cups_ +
+          "/log/page_log\nFileDevice No\nUser lp\nGroup lp\nSystemGroup root\nPeerCred off\nSandboxing Relaxed\n"
+          "SetEnv ZELVORA_CAPTURE_ROOT " + capture_template_ + "\n");
+    Write(cups_ + "/etc/cupsd.conf",
+          "Listen " + cups_ + "/cups.sock\nListen 127.0.0.1:" + std::to_string(port) +
+          "\nBrowsing No\nWebInterface No\nLogLevel debug\nPreserveJobHistory Yes\nDefaultAuthType None\n"
+          "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+          "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
+    process::StartOptions o;
+    o.argv = {"/usr/sbin/cupsd", "-f", "-c", cups_ + "/etc/cupsd.conf", "-s", cups_ + "/etc/cups-files.conf"};
+    o.output_file = cups_ + "/log/cupsd.out";
+    auto c = process::Start(o);
+    ASSERT_TRUE(c.ok()) << c.status().ToString();
+    cupsd_ = std::move(*c);
+    bool up = false;
+    for (int i = 0; i < 100 && !up; ++i) {
+      up = Run({"lpstat", "-r"}) == 0;
+      if (!up) std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(up) << "cupsd did not come up";
+    // The install script: backend, programs, owner authentication, queue, autostart entry.
+    programs_ = root_.str() + "/programs";
+    ASSERT_EQ(Run({ZELVORA_SOURCE_DIR "/scripts/install-printer", "--bin", testing::BinDir(), "--program-dir", programs_,
+                   "--serverbin", cups_ + "/serverbin", "--cups-files", cups_ + "/etc/cups-files.conf", "--cupsd-conf",
+                   cups_ + "/etc/cupsd.conf", "--autostart-dir", root_.str() + "/autostart", "--cups-server",
+                   cups_ + "/cups.sock", "--restart-command", "kill -HUP " + std::to_string(cupsd_->pid())}),
+              0)
+        << Logs();
+    struct stat st {};
+    ASSERT_EQ(::stat((cups_ + "/serverbin/backend/zelvora").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_TRUE(sfs::exists(root_.str() + "/autostart/ulmerith.desktop"));
+
+    o = process::StartOptions{};
+    o.argv = {programs_ + "/ulmerith"};  // as installed: the feeder and library beside it
+    o.ready_signal = true;
+    o.env = {"ZELVORA_ROOT=" + capture_root_, "ZELVORA_CAPTURE_ROOT=" + capture_template_, "HOME=/root"};
+    o.output_file = root_.str() + "/ulmerith.out";
+    auto r = process::Start(o);
+    ASSERT_TRUE(r.ok());
+    resident_ = std::move(*r);
+    ASSERT_TRUE(resident_->WaitReady(10000).ok());
+
+    auto w = winmsg::Window::Create("ClientFrame", "client", [this](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp,
+                                                                    winmsg::LPARAM lp) -> winmsg::LRESULT {
+      if (m == winmsg::WM_COPYDATA) {
+        auto* cds = reinterpret_cast<const winmsg::COPYDATASTRUCT*>(lp);
+        received_.emplace_back(static_cast<const char*>(cds->lpData), strnlen(static_cast<const char*>(cds->lpData), cds->cbData));
+        return 1;
+      }
+      return winmsg::DefWindowProc(h, m, wp, lp);
+    });
+    ASSERT_TRUE(w.ok());
+    client_ = std::move(*w);
+    winmsg::SetProp(client_.hwnd(), kClientProperty, 1);
+    winmsg::SendMessage(winmsg::FindWindow(nullptr, kResidentWindowText), WM_PERM_SETCLIENTWND, client_.hwnd(), 0);
+  }
+
+  void TearDown() override {
+    client_.Reset();
+    if (resident_) {
+      (void)resident_->Kill(SIGTERM);
+      (void)resident_->Wait(10000);
+    }
+    if (cupsd_) {
+      (void)cupsd_->Kill(SIGTERM);
+      if (!cupsd_->Wait(10000).ok()) (void)cupsd_->Kill();
+      (void)cupsd_->Wait(5000);
+    }
+    if (!cups_.empty() && std::getenv("ZELVORA_KEEP_TEST_ROOT") == nullptr) sfs::remove_all(cups_);
+  }
+
+  // Runs a CUPS client against the private cupsd; gives its exit code.
+  int Run(std::vector<std::string> argv, const std::string& as_user = "") {
+    if (!as_user.empty()) {
+      argv.insert(argv.begin(), {"/usr/sbin/runuser", "-u", as_user, "--", "env", "CUPS_SERVER=" + cups_ + "/cups.sock"});
+    }
+    process::StartOptions o;
+    o.argv = argv;
+    o.env = {"CUPS_SERVER=" + cups_ + "/cups.sock"};
+    o.output_file = cups_ + "/log/clients.out";
+    auto p = process::Start(o);
+    if (!p.ok()) return -1;
+    auto code = p->Wait(30000);
+    return code.ok() ? *code : -1;
+  }
+
+  // Pumps the client window's messages until `done` or the limit.
+  bool PumpUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      winmsg::PumpMessages();
+      if (done()) return true;
+      std::this_thread::sleep_for(20ms);
+    }
+    return done();
+  }
+
+  std::string Logs() {
+    auto a = fs::ReadFile(cups_ + "/log/error_log");
+    auto b = fs::ReadFile(capture_root_ + "/log/capture.log");
+    auto c = fs::ReadFile(cups_ + "/log/clients.out");
+    if (c.ok()) b = b.ok() ? *b + "\n--\n" + *c : *c;
+    return (a.ok() ? a->substr(a->size() > 3000 ? a->size() - 3000 : 0) : std::string()) + "\n--\n" +
+           (b.ok() ? *b : std::string());
+  }
+
+  testing::TempRoot root_;
+  std::string cups_, capture_template_, capture_root_, programs_;
+  std::optional<process::Process> cupsd_, resident_;
+  winmsg::Window client_;
+  std::vector<std::string> received_;
+};
+
+TEST_F(PrinterEndToEnd, PrintedPdfArrivesAsACaptureFile) {
+  const std::string pdf = cups_ + "/report.pdf";
+  MakePdf(pdf);
+  ::chmod(pdf.c_str(), 0644);
+  ASSERT_EQ(Run({"lp", "-d", "Zelvora", "-t", "Microsoft Word - report.DOC", pdf}), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !received_.empty(); }, 60s)) << Logs();
+  const std::string text = received_[0];
+  const std::string path = text.substr(0, text.find(" /n "));
+  EXPECT_EQ(text, path + " /n \"report\" ");
+  auto bytes = fs::ReadFile(path);
+  ASSERT_TRUE(bytes.ok());
+  std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
+  auto doc = jobdoc::ReadDocumentImage(image, true);
+  ASSERT_TRUE(doc.ok()) << doc.status().ToString();
+  ASSERT_EQ(doc->pages.size(), 2u);
+  ASSERT_TRUE(doc->pages[0].trailer && doc->pages[1].trailer);
+  EXPECT_EQ(doc->pages[0].trailer->orientation, 1u);
+  EXPECT_EQ(doc->pages[1].trailer->orientation, 2u);
+  EXPECT_EQ(doc->pages[0].trailer->paper_code, 9u);
+  const std::uint16_t paper_width = doc->format.paper_width;  // out of the packed record
+  EXPECT_EQ(paper_width, 2100);
+
+  // Pixels: each page drawn at a quarter of 200 dpi.
+  struct Probe {
+    int page;
+    double x_pt, y_pt;
+    std::uint32_t colour;
+  } probes[] = {{0, 150, 100, 0x000000}, {0, 400, 600, 0xFFFFFF}, {1, 200, 150, 0x3366CC}, {1, 600, 400, 0xFFFFFF}};
+  for (const Probe& p : probes) {
+    auto mf = emf::Metafile::Parse(doc->pages[p.page].metafile);
+    ASSERT_TRUE(mf.ok());
+    const int w = mf->header().device.cx / 4, h = mf->header().device.cy / 4;
+    auto bmp = gdi::MemoryBitmap::Create(w, h, 24);
+    ASSERT_TRUE(bmp.ok());
+    win::RECT rect{0, 0, w, h};
+    ASSERT_TRUE(gdi::PlayMetafile((*bmp)->dc(), doc->pages[p.page].metafile, &rect).ok());
+    const std::uint32_t got = (*bmp)->Pixel(static_cast<int>(p.x_pt * 200 / 72 / 4), static_cast<int>(p.y_pt * 200 / 72 / 4));
+    for (int shift : {0, 8, 16}) {
+      EXPECT_NEAR(static_cast<int>((got >> shift) & 0xFF), static_cast<int>((p.colour >> shift) & 0xFF), 6)
+          << "page " << p.page << " at " << p.x_pt << "," << p.y_pt;
+    }
+  }
+  // The spool folder is empty again.
+  EXPECT_TRUE(sfs::is_empty(capture_root_ + "/spool")) << Logs();
+  EXPECT_EQ(sfs::status(capture_root_ + "/spool").permissions() & sfs::perms::all, sfs::perms::owner_all);
+
+  // Nobody prints as someone else.
+  EXPECT_NE(Run({"lp", "-U", "root", "-d", "Zelvora", "-t", "forged", pdf}, "nobody"), 0);
+  PumpUntil([&] { return received_.size() > 1; }, 3s);
+  EXPECT_EQ(received_.size(), 1u);
+  EXPECT_TRUE(sfs::is_empty(capture_root_ + "/spool"));
+}
+
+}  // namespace
+}  // namespace zv::capture

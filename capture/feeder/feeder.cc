@@ -1,0 +1,234 @@
+#include "capture/feeder/feeder.h"
+
+#include <cairo.h>
+#include <malloc.h>
+#include <poppler.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "capture/sarquen/sarquen.h"
+#include "platform/codepage/codepage.h"
+#include "platform/gdi/dib.h"
+#include "platform/gdi/handles/handles.h"
+#include "platform/gdi/recorder/recorder.h"
+
+namespace zv::capture {
+namespace {
+
+struct GObjectFree {
+  void operator()(void* p) const {
+    if (p) g_object_unref(p);
+  }
+};
+
+std::string FileUri(const std::string& path) {
+  GError* error = nullptr;
+  gchar* uri = g_filename_to_uri(path.c_str(), nullptr, &error);
+  if (uri == nullptr) {
+    if (error) g_error_free(error);
+    return {};
+  }
+  std::string out = uri;
+  g_free(uri);
+  return out;
+}
+
+int ToPixels(int tenth_mm, int dpi) { return static_cast<int>(std::lround(tenth_mm * dpi / 254.0)); }
+
+std::string TitleCp932(const std::string& utf8) {
+  auto t = codepage::Utf8ToCp932(utf8, codepage::OnError::kSubstitute);
+  return t.ok() ? *t : std::string();
+}
+
+}  // namespace
+
+void PrepareFeederProcess() {
+  // Page buffers of several megabytes come and go with every page: keep them in the heap
+  // instead of mapping and faulting them in afresh each time.
+  mallopt(M_MMAP_THRESHOLD, 512 << 20);
+  mallopt(M_TRIM_THRESHOLD, 1024 << 20);
+}
+
+win::DEVMODEA DevmodeForJob(const SpoolJob& job) {
+  win::DEVMODEA dm{};
+  std::strncpy(dm.dmDeviceName, "Zelvora Printer", sizeof dm.dmDeviceName - 1);
+  dm.dmSpecVersion = 0x401;
+  dm.dmSize = sizeof dm;
+  dm.dmFields = 0x1 | 0x2 | 0x4 | 0x8 | 0x100 | 0x400 | 0x2000;  // orientation, paper, size, copies, quality
+  const VirtualPaper paper = FindPaper(job.paper).value_or(VirtualPapers()[0]);
+  dm.dmOrientation = static_cast<short>(job.orientation == 2 ? 2 : 1);
+  dm.dmPaperSize = static_cast<short>(paper.code);
+  dm.dmPaperWidth = static_cast<short>(paper.width);
+  dm.dmPaperLength = static_cast<short>(paper.length);
+  dm.dmScale = 100;
+  dm.dmCopies = static_cast<short>(std::clamp(job.copies, 1, 9999));
+  dm.dmPrintQuality = static_cast<short>(job.resolution);
+  dm.dmYResolution = static_cast<short>(job.resolution);
+  dm.dmColor = 2;
+  return dm;
+}
+
+Result<std::vector<std::uint8_t>> RecordBitmapPage(const RenderedPage& page, int paper_width, int paper_length,
+                                                   int* bits_used) {
+  const int w = page.width, h = page.height;
+  if (w <= 0 || h <= 0 || page.pixels.size() != static_cast<std::size_t>(w) * static_cast<std::size_t>(h))
+    return Status::InvalidArgument("page pixels do not match the page size");
+  bool black_white = true, grey = true;
+  for (std::uint32_t p : page.pixels) {
+    p &= 0xFFFFFF;
+    const std::uint32_t r = p >> 16, g = (p >> 8) & 0xFF, b = p & 0xFF;
+    if (r != g || g != b) {
+      grey = black_white = false;
+      break;
+    }
+    if (p != 0 && p != 0xFFFFFF) black_white = false;
+  }
+  const int bits = black_white ? 1 : grey ? 8 : 24;
+  if (bits_used) *bits_used = bits;
+  const int colours = bits == 1 ? 2 : bits == 8 ? 256 : 0;
+  const std::size_t stride = ((static_cast<std::size_t>(w) * bits + 31) / 32) * 4;
+  gdi::Dib dib;
+  dib.info.assign(40 + 4 * colours, 0);
+  win::BITMAPINFOHEADER bih{};
+  bih.biSize = 40;
+  bih.biWidth = w;
+  bih.biHeight = h;  // bottom-up
+  bih.biPlanes = 1;
+  bih.biBitCount = static_cast<win::WORD>(bits);
+  bih.biSizeImage = static_cast<win::DWORD>(stride * static_cast<std::size_t>(h));
+  bih.biClrUsed = static_cast<win::DWORD>(colours);
+  std::memcpy(dib.info.data(), &bih, sizeof bih);
+  for (int i = 0; i < colours; ++i) {
+    std::uint8_t v = bits == 1 ? static_cast<std::uint8_t>(i * 255) : static_cast<std::uint8_t>(i);
+    std::uint8_t* e = dib.info.data() + 40 + 4 * i;
+    e[0] = e[1] = e[2] = v;
+  }
+  dib.bits.assign(stride * static_cast<std::size_t>(h), 0);
+  for (int y = 0; y < h; ++y) {
+    const std::uint32_t* src = page.pixels.data() + static_cast<std::size_t>(y) * w;
+    std::uint8_t* row = dib.bits.data() + static_cast<std::size_t>(h - 1 - y) * stride;
+    if (bits == 1) {
+      for (int x = 0; x < w; ++x)
+        if (src[x] & 0xFFFFFF) row[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7));
+    } else if (bits == 8) {
+      for (int x = 0; x < w; ++x) row[x] = static_cast<std::uint8_t>(src[x] & 0xFF);
+    } else {
+      for (int x = 0; x < w; ++x) {
+        row[3 * x] = static_cast<std::uint8_t>(src[x]);
+        row[3 * x + 1] = static_cast<std::uint8_t>(src[x] >> 8);
+        row[3 * x + 2] = static_cast<std::uint8_t>(src[x] >> 16);
+      }
+    }
+  }
+  gdi::MetafileRecorder::Options o;
+  o.device = {w, h};
+  o.millimeters = {std::max(1, paper_width / 10), std::max(1, paper_length / 10)};
+  o.frame = win::RECTL{0, 0, paper_width * 10, paper_length * 10};
+  gdi::MetafileRecorder rec(o);
+  if (!rec.StretchDIBits(0, 0, w, h, 0, 0, w, h, dib.ref(), win::SRCCOPY))
+    return Status::InvalidArgument("the bitmap could not be recorded");
+  return rec.Close();
+}
+
+Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
+                 const std::function<Status(const RenderedPage&, int orientation)>& each) {
+  const std::string uri = FileUri(path);
+  GError* error = nullptr;
+  std::unique_ptr<PopplerDocument, GObjectFree> doc(
+      uri.empty() ? nullptr : poppler_document_new_from_file(uri.c_str(), nullptr, &error));
+  if (!doc) {
+    std::string why = error ? error->message : "not a PDF file";
+    if (error) g_error_free(error);
+    return Status::InvalidArgument("cannot open " + path + ": " + why);
+  }
+  const int pages = poppler_document_get_n_pages(doc.get());
+  if (pages <= 0) return Status::InvalidArgument(path + " has no pages");
+  for (int i = 0; i < pages; ++i) {
+    std::unique_ptr<PopplerPage, GObjectFree> page(poppler_document_get_page(doc.get(), i));
+    if (!page) return Status::InvalidArgument("page " + std::to_string(i + 1) + " cannot be read");
+    double wpt = 0, hpt = 0;
+    poppler_page_get_size(page.get(), &wpt, &hpt);
+    if (!(wpt > 0) || !(hpt > 0)) return Status::InvalidArgument("page " + std::to_string(i + 1) + " has no size");
+    const int orientation = wpt > hpt ? 2 : 1;
+    const int pw = orientation == 2 ? paper.length : paper.width;
+    const int pl = orientation == 2 ? paper.width : paper.length;
+    RenderedPage out;
+    out.width = ToPixels(pw, resolution);
+    out.height = ToPixels(pl, resolution);
+    // Drawn straight into the page's pixels (RGB24 rows of width x 4 bytes, as cairo wants).
+    out.pixels.resize(static_cast<std::size_t>(out.width) * out.height);
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(
+        reinterpret_cast<unsigned char*>(out.pixels.data()), CAIRO_FORMAT_RGB24, out.width, out.height, out.width * 4);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+      cairo_surface_destroy(surface);
+      return Status::IOError("no page surface of " + std::to_string(out.width) + "x" + std::to_string(out.height));
+    }
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    // A printer at its own resolution: no antialiasing, so black text stays black and white
+    // and the page keeps to one bit per pixel.
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    cairo_font_options_t* fo = cairo_font_options_create();
+    cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_NONE);
+    cairo_set_font_options(cr, fo);
+    cairo_font_options_destroy(fo);
+    const double scale = std::min(out.width / wpt, out.height / hpt);
+    cairo_scale(cr, scale, scale);
+    poppler_page_render_for_printing(page.get(), cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    cairo_surface_destroy(surface);
+    Status s = each(out, orientation);
+    if (!s.ok()) return s;
+  }
+  return Status::Ok();
+}
+
+namespace {
+
+// Renders a PDF into an open session, one OutEMF per page.
+Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const SpoolJob& job) {
+  const VirtualPaper paper = FindPaper(job.paper).value_or(VirtualPapers()[0]);
+  return RenderPdf(path, paper, job.resolution, [&](const RenderedPage& page, int orientation) -> Status {
+    const int pw = orientation == 2 ? paper.length : paper.width;
+    const int pl = orientation == 2 ? paper.width : paper.length;
+    auto bytes = RecordBitmapPage(page, pw, pl);
+    if (!bytes.ok()) return bytes.status();
+    gdi::HENHMETAFILE handle = gdi::SetEnhMetaFileBits(*bytes);
+    if (handle == 0) return Status::InvalidArgument("the recorded page is no metafile");
+    ZvOutEmfRecord record{36, session, handle, paper.code, static_cast<std::uint32_t>(orientation),
+                          paper.width, paper.length, 0, 0};
+    OutEMF(&record);
+    gdi::DeleteEnhMetaFile(handle);
+    return Status::Ok();
+  });
+}
+
+}  // namespace
+
+Status FeedJob(const SpoolJob& job, const std::string& pdf_path) { return FeedFiles({pdf_path}, job); }
+
+Status FeedFiles(const std::vector<std::string>& files, const SpoolJob& settings) {
+  const win::DEVMODEA dm = DevmodeForJob(settings);
+  const std::string title = TitleCp932(settings.title);
+  ZvCaptureSession session = OpenMkExe(title.c_str(), &dm);
+  if (session == 0) return Status::IOError("the capture library refused the job (see log/capture.log)");
+  Status result;
+  for (const std::string& f : files) {
+    const bool pdf = f.size() > 4 && (f.substr(f.size() - 4) == ".pdf" || f.substr(f.size() - 4) == ".PDF");
+    if (pdf) {
+      result = FeedPdfPages(session, f, settings);
+    } else {
+      SetEmf(session, f.c_str(), 0);
+    }
+    if (!result.ok()) break;
+  }
+  EndEMF(session);
+  return result;
+}
+
+}  // namespace zv::capture

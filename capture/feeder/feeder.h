@@ -1,0 +1,55 @@
+// The feeder: what the print processor does on Windows. It renders each page of a spooled PDF
+// with poppler at the job's resolution onto a white image, records it as a metafile page
+// holding one bitmap in the smallest DIB format that keeps it (1 bit for black and white, 8
+// bits for grey, 24 bits for colour), and hands the pages to the capture library's exports:
+// OpenMkExe with the title and a device mode built from the job, one OutEMF per page, EndEMF.
+// From the command line it sends metafile or PDF files through the same exports.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "capture/spool/spool.h"
+#include "platform/base/status.h"
+#include "platform/wintypes/wintypes.h"
+
+namespace zv::capture {
+
+// A rendered page: 0x00RRGGBB pixels, top row first.
+struct RenderedPage {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> pixels;
+};
+
+// Takes a page's pixels and the paper it lies on (0.1 mm, already turned for landscape);
+// gives a metafile with one bitmap of the pixels' size on a frame of the paper's size, in the
+// smallest of 1, 8 and 24 bits per pixel that keeps every pixel. `bits_used` gets the choice.
+Result<std::vector<std::uint8_t>> RecordBitmapPage(const RenderedPage& page, int paper_width,
+                                                   int paper_length, int* bits_used = nullptr);
+
+// Sets up the process for feeding pages (keeps large page buffers in the heap); called once
+// at the start of the feeder program.
+void PrepareFeederProcess();
+
+// Takes a job; gives the device mode the capture library is opened with.
+win::DEVMODEA DevmodeForJob(const SpoolJob& job);
+
+// Takes a PDF file and a page range; renders each page at `resolution` onto a white page of
+// the paper's size (the page fitted into it, landscape pages on the turned paper). `each`
+// gets every page in order with its orientation (2 = landscape); a non-OK status stops.
+Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
+                 const std::function<Status(const RenderedPage&, int orientation)>& each);
+
+// Feeds a spooled job (the PDF beside its job file) through the exports. Gives the failure
+// of rendering or of opening the capture; what happens to the pages afterwards is the
+// capture library's (hand-over, conversion, or a line in the capture log).
+Status FeedJob(const SpoolJob& job, const std::string& pdf_path);
+
+// Feeds files (".pdf" rendered, anything else sent as metafile pages through SetEmf) as one
+// job with the given title and settings.
+Status FeedFiles(const std::vector<std::string>& files, const SpoolJob& settings);
+
+}  // namespace zv::capture

@@ -1,0 +1,70 @@
+// zelvora-feeder: feeds a spooled print job, or files given on the command line, through the
+// capture library's exports.
+//   zelvora-feeder --job SPOOL/ID.job [--memory-mb N] [--seconds N]
+//   zelvora-feeder [--title TITLE] [--paper A4] [--orientation 1|2] [--resolution DPI] FILE...
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "capture/common/log.h"
+#include "capture/feeder/feeder.h"
+#include "platform/fs/files.h"
+
+int main(int argc, char** argv) {
+  std::string job_file;
+  long memory_mb = 0, seconds = 0;
+  zv::capture::SpoolJob settings;
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
+    if (a == "--job") job_file = next();
+    else if (a == "--memory-mb") memory_mb = std::atol(next().c_str());
+    else if (a == "--seconds") seconds = std::atol(next().c_str());
+    else if (a == "--title") settings.title = next();
+    else if (a == "--paper") settings.paper = next();
+    else if (a == "--orientation") settings.orientation = std::atoi(next().c_str());
+    else if (a == "--resolution") settings.resolution = std::atoi(next().c_str());
+    else files.push_back(a);
+  }
+  zv::capture::PrepareFeederProcess();
+  if (memory_mb > 0) {
+    rlimit lim{static_cast<rlim_t>(memory_mb) << 20, static_cast<rlim_t>(memory_mb) << 20};
+    ::setrlimit(RLIMIT_AS, &lim);
+  }
+  if (seconds > 0) ::alarm(static_cast<unsigned>(seconds));
+
+  zv::Status result;
+  if (!job_file.empty()) {
+    const std::size_t slash = job_file.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : job_file.substr(0, slash);
+    std::string name = job_file.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (name.size() < 5 || name.substr(name.size() - 4) != ".job") {
+      std::fprintf(stderr, "zelvora-feeder: not a job file: %s\n", job_file.c_str());
+      return 2;
+    }
+    const std::string id = name.substr(0, name.size() - 4);
+    auto text = zv::fs::ReadFile(job_file, 1 << 20);
+    auto job = text.ok() ? zv::capture::ParseJobFile(*text, id) : zv::Result<zv::capture::SpoolJob>(text.status());
+    result = job.ok() ? zv::capture::FeedJob(*job, folder + "/" + id + ".pdf") : job.status();
+  } else if (!files.empty()) {
+    if (!zv::capture::FindPaper(settings.paper)) {
+      std::fprintf(stderr, "zelvora-feeder: unknown paper %s\n", settings.paper.c_str());
+      return 2;
+    }
+    result = zv::capture::FeedFiles(files, settings);
+  } else {
+    std::fprintf(stderr, "usage: zelvora-feeder --job FILE | [--title T] [--paper P] [--resolution DPI] FILE...\n");
+    return 2;
+  }
+  if (!result.ok()) {
+    zv::capture::AppendCaptureLog("feeder: " + result.ToString());
+    std::fprintf(stderr, "zelvora-feeder: %s\n", result.ToString().c_str());
+    return 1;
+  }
+  return 0;
+}

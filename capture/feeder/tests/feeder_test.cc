@@ -1,0 +1,60 @@
+#include "capture/feeder/feeder.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/gdi/emf/reader.h"
+#include "platform/gdi/player.h"
+#include "platform/gdi/surfaces.h"
+
+namespace zv::capture {
+namespace {
+
+TEST(Feeder, PagesKeepTheirPixelsInTheSmallestBitmap) {
+  struct Case {
+    const char* name;
+    std::uint32_t ink;
+    int bits;
+  } cases[] = {{"black and white", 0x000000, 1}, {"grey", 0x808080, 8}, {"colour", 0x2060C0, 24}};
+  for (const Case& c : cases) {
+    RenderedPage page;
+    page.width = 41;  // rows that need padding
+    page.height = 23;
+    page.pixels.assign(41 * 23, 0xFFFFFF);
+    for (int y = 5; y < 15; ++y)
+      for (int x = 3; x < 30; ++x) page.pixels[y * 41 + x] = c.ink;
+    int bits = 0;
+    auto bytes = RecordBitmapPage(page, 2100, 2970, &bits);
+    ASSERT_TRUE(bytes.ok()) << c.name;
+    EXPECT_EQ(bits, c.bits) << c.name;
+    auto mf = emf::Metafile::Parse(*bytes);
+    ASSERT_TRUE(mf.ok());
+    EXPECT_EQ(mf->header().device.cx, 41);
+    EXPECT_EQ(mf->header().frame.right, 21000);
+    EXPECT_EQ(mf->header().millimeters.cy, 297);
+    auto bmp = gdi::MemoryBitmap::Create(41, 23, 24);
+    ASSERT_TRUE(bmp.ok());
+    ASSERT_TRUE(gdi::PlayMetafile((*bmp)->dc(), *bytes, nullptr).ok());
+    EXPECT_EQ((*bmp)->Pixel(10, 10) & 0xFFFFFF, c.ink) << c.name;
+    EXPECT_EQ((*bmp)->Pixel(35, 20) & 0xFFFFFF, 0xFFFFFFu) << c.name;
+    EXPECT_EQ((*bmp)->Pixel(3, 5) & 0xFFFFFF, c.ink) << c.name;  // top-left corner of the ink: rows not flipped
+  }
+  RenderedPage bad;
+  bad.width = 4;
+  bad.height = 4;
+  EXPECT_FALSE(RecordBitmapPage(bad, 2100, 2970).ok());
+}
+
+TEST(Feeder, DeviceModeFromTheJob) {
+  SpoolJob job = JobFromOptions("1", "t", 3, "PageSize=B4 orientation-requested=4 Resolution=600dpi");
+  win::DEVMODEA dm = DevmodeForJob(job);
+  EXPECT_EQ(dm.dmSize, 156);
+  EXPECT_EQ(dm.dmPaperSize, 12);
+  EXPECT_EQ(dm.dmPaperWidth, 2570);
+  EXPECT_EQ(dm.dmPaperLength, 3640);
+  EXPECT_EQ(dm.dmOrientation, 2);
+  EXPECT_EQ(dm.dmPrintQuality, 600);
+  EXPECT_EQ(dm.dmCopies, 3);
+}
+
+}  // namespace
+}  // namespace zv::capture

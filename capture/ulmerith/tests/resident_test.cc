@@ -1,0 +1,250 @@
+// The resident program: its blocks after each message, from registry fixtures; programs it
+// starts; a second instance; another user.
+#include "capture/ulmerith/resident.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "capture/common/log.h"
+#include "platform/fs/files.h"
+#include "platform/process/process.h"
+#include "platform/registry/registry.h"
+#include "platform/testing/bin_dir.h"
+#include "platform/testing/temp_root.h"
+
+namespace zv::capture {
+namespace {
+
+namespace sfs = std::filesystem;
+using namespace std::chrono_literals;
+constexpr char kConv[] = "Software\\Orbelin\\Zelvora\\1.0\\Conv";
+constexpr char kSettings[] = "Software\\Orbelin\\Zelvora\\1.0\\Settings";
+
+std::vector<std::byte> BlockBytes(int slot, int kind) {
+  auto b = shm::SharedBlock::Open(SlotBlockName(slot, kind), shm::Access::kRead);
+  if (!b.ok()) return {};
+  return {b->bytes().begin(), b->bytes().end()};
+}
+
+std::uint32_t U32(const std::vector<std::byte>& b, std::size_t at) {
+  std::uint32_t v = 0;
+  if (b.size() >= at + 4) std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+
+PermanentSettings Permanent() {
+  PermanentSettings ps{};
+  auto b = shm::SharedBlock::Open(kPermanentBlock, shm::Access::kRead);
+  if (b.ok() && b->size() >= sizeof ps) std::memcpy(&ps, b->bytes().data(), sizeof ps);
+  return ps;
+}
+
+registry::Key UserKey(const char* path) { return *registry::Key::Create(registry::RootKey::kCurrentUser, path); }
+
+class ResidentTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<Resident> Start(Resident::Options o = {}) {
+    auto r = Resident::Create(std::move(o));
+    EXPECT_TRUE(r.ok()) << r.status().ToString();
+    return r.ok() ? std::move(*r) : nullptr;
+  }
+  winmsg::LRESULT Send(Resident& r, winmsg::UINT m, winmsg::WPARAM w = 0, winmsg::LPARAM l = 0) {
+    return winmsg::SendMessage(r.hwnd(), m, w, l);
+  }
+  // Puts a record into "Zvmkexe" as the capture library does, and sends the message.
+  void Transfer(Resident& r, winmsg::UINT m, std::uint32_t out_kind, const std::vector<std::byte>& record) {
+    auto b = shm::SharedBlock::Create(kTransferBlock, record.size());
+    ASSERT_TRUE(b.ok());
+    std::memcpy(b->mutable_bytes().data(), record.data(), record.size());
+    Send(r, m, out_kind, static_cast<winmsg::LPARAM>(record.size()));
+  }
+  testing::TempRoot root_;
+};
+
+TEST_F(ResidentTest, BlocksFromTheRegistry) {
+  {
+    auto r = Start();
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+      for (int kind = 0; kind < kKindCount; ++kind) {
+        auto b = BlockBytes(slot, kind);
+        ASSERT_EQ(b.size(), SlotBlockSize(slot, kind)) << slot << "_" << kind;
+        if (b.empty()) continue;
+        EXPECT_EQ(U32(b, 0), b.size());
+        EXPECT_TRUE(std::all_of(b.begin() + 4, b.end(), [](std::byte x) { return x == std::byte{0}; }));
+      }
+    }
+    EXPECT_EQ(Send(*r, WM_PERM_LOADSETTINGS), 0);
+    PermanentSettings ps = Permanent();
+    EXPECT_EQ(ps.task_combinate, 1);
+    EXPECT_EQ(ps.ie55_frame_off, 0);
+    EXPECT_EQ(ps.out_kind, 0u);
+    EXPECT_EQ(ps.init_format[0], 35);
+    EXPECT_EQ(ps.init_format[2], 1);
+    auto tmp = shm::SharedBlock::Open(kTempPathBlock, shm::Access::kRead);
+    ASSERT_TRUE(tmp.ok());
+    EXPECT_EQ(CText(tmp->bytes()), root_.str() + "/tmp");
+    EXPECT_EQ(Send(*r, WM_PERM_GETCLIENTWND), static_cast<winmsg::LRESULT>(kNoClientWindow));
+    Send(*r, WM_PERM_SETCLIENTWND, 77);
+    EXPECT_EQ(Send(*r, WM_PERM_GETCLIENTWND), 77);
+  }
+
+  struct Case {
+    std::string outdir, want_location;
+  } cases[] = {{"/srv/out", "/srv/out\\"}, {"C:\\out\\", "C:\\out\\"}, {"/srv/out/", "/srv/out/"}};
+  for (const Case& c : cases) {
+    UserKey(kConv).SetDword("OutKind", 0xFFF);  // slots 5 and 6 have no blocks: masked
+    UserKey(kConv).SetString("Outdir", c.outdir);
+    UserKey(kConv).SetString("notice2", "/srv/notice.txt");
+    UserKey(kConv).SetDword("OutInf_9_3", 0x1234);
+    std::string stored(35, '\0');
+    for (int i = 0; i < 35; ++i) stored[i] = static_cast<char>(30 + 3);
+    stored[0] = 65;
+    UserKey(kSettings).SetBinary("InitFormat", stored);
+    UserKey(kSettings).SetDword("TaskCombinate", 0);
+    auto m = *registry::Key::Create(registry::RootKey::kLocalMachine, kConv);
+    m.SetDword("0_ID", 100);
+    m.SetString("0_EXT", "pdf");
+    m.SetString("0", "liblumbrel.so");
+    m.SetString("1", "other.so");  // type and extension carried from slot 0
+    auto r = Start();
+    Send(*r, WM_PERM_LOADSETTINGS);
+    PermanentSettings ps = Permanent();
+    EXPECT_EQ(ps.out_kind, 0xF9Fu);
+    EXPECT_EQ(ps.task_combinate, 0);
+    EXPECT_EQ(ps.init_format[0], 35);
+    EXPECT_EQ(ps.init_format[34], 3);
+    auto out = ParseOutputRecord(BlockBytes(8, 1));
+    ASSERT_TRUE(out.ok());
+    EXPECT_EQ(out->location, c.want_location);
+    EXPECT_EQ(out->notice, "/srv/notice.txt");
+    EXPECT_EQ(U32(BlockBytes(10, 3), 6), 0x1234u);
+    auto conv1 = ParseConverterRecord(BlockBytes(1, 0));
+    ASSERT_TRUE(conv1.ok());
+    EXPECT_EQ(conv1->type, 100u);
+    EXPECT_EQ(conv1->extension, "pdf");
+    EXPECT_EQ(conv1->module, "other.so");
+    EXPECT_EQ(U32(BlockBytes(1, 0), 0), 27u + 8u);
+  }
+
+  // An output folder too long for its block is refused, never cut.
+  UserKey(kConv).SetString("Outdir", "/" + std::string(300, 'x'));
+  auto r = Start();
+  auto b = BlockBytes(0, 1);
+  EXPECT_EQ(U32(b, 0), 526u);
+  EXPECT_EQ(b[6], std::byte{0});
+  auto log = fs::ReadFile(CaptureLogPath());
+  ASSERT_TRUE(log.ok());
+  EXPECT_NE(log->find("too long"), std::string::npos);
+}
+
+TEST_F(ResidentTest, SetOverlayAndRestore) {
+  auto r = Start();
+  auto location = [](int slot) {
+    auto out = ParseOutputRecord(BlockBytes(slot, 1));
+    return out.ok() ? out->location : std::string("?");
+  };
+  Transfer(*r, WM_PERM_SETSLOT, 1u << 3, BuildOutputRecord(3, {"/a/", ""}));
+  EXPECT_EQ(location(3), "/a/");
+  EXPECT_EQ(r->out_kind(), 1u << 3);
+
+  Send(*r, WM_PERM_RESTORESLOTS, 0xFFF);  // no overlay: nothing changes
+  EXPECT_EQ(location(3), "/a/");
+
+  Transfer(*r, WM_PERM_OVERLAYSLOT, 1u << 4, BuildOutputRecord(3, {"/b/", ""}));
+  Transfer(*r, WM_PERM_OVERLAYSLOT, 1u << 5, BuildOutputRecord(3, {"/c/", ""}));
+  EXPECT_EQ(location(3), "/c/");
+  EXPECT_EQ(r->out_kind(), 1u << 4);  // later overlays leave OutKind alone
+  Send(*r, WM_PERM_RESTORESLOTS, 1u << 3);
+  EXPECT_EQ(location(3), "/b/");  // the record the second overlay replaced
+  EXPECT_EQ(r->out_kind(), 1u << 3);
+
+  // Records that do not fit: no block for the slot, larger than the block.
+  Transfer(*r, WM_PERM_SETSLOT, 0, BuildImageOptionsRecord(8, 1, 2, 3, 4));
+  auto big = BuildOutputRecord(3, {"/" + std::string(600, 'y') + "/", ""});
+  Transfer(*r, WM_PERM_SETSLOT, 0, big);
+  EXPECT_EQ(location(3), "/b/");
+  Transfer(*r, WM_PERM_SETSLOT, 0, BuildImageOptionsRecord(3, 1, 0, 9, 4));
+  EXPECT_EQ(U32(BlockBytes(3, 2), 0), 12u);
+  EXPECT_EQ(BlockBytes(3, 2)[11], std::byte{4});
+}
+
+TEST_F(ResidentTest, CopyDataStartsTheProgramWithItsArguments) {
+  auto r = Start();
+  const std::string out = root_.str() + "/argv.bin";
+  setenv("ZV_ARGV_OUT", out.c_str(), 1);
+  const std::string stub = testing::BinPath("capture_stub_program");
+  const std::string line = "\"" + stub + "\" \"/tmp/a b/WXQ1.tmp\" /n \"月次 報告\" ";
+  winmsg::COPYDATASTRUCT cds{5, static_cast<std::uint32_t>(line.size() + 1), line.c_str()};
+  EXPECT_EQ(Send(*r, winmsg::WM_COPYDATA, 0, reinterpret_cast<winmsg::LPARAM>(&cds)), 1);
+  unsetenv("ZV_ARGV_OUT");
+  auto got = fs::ReadFile(out);  // the resident waited until the program was ready
+  ASSERT_TRUE(got.ok()) << got.status().ToString();
+  EXPECT_EQ(*got, stub + std::string(1, '\0') + "/tmp/a b/WXQ1.tmp" + std::string(1, '\0') + "/n" +
+                      std::string(1, '\0') + "月次 報告" + std::string(1, '\0'));
+
+  // A program that never becomes ready does not hold the window for longer than its limit.
+  Resident::Options quick;
+  r.reset();
+  quick.start_ready_limit_ms = 300;
+  r = Start(std::move(quick));
+  const std::string sleeper = "/bin/sleep 1";
+  winmsg::COPYDATASTRUCT s{0, static_cast<std::uint32_t>(sleeper.size() + 1), sleeper.c_str()};
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(Send(*r, winmsg::WM_COPYDATA, 0, reinterpret_cast<winmsg::LPARAM>(&s)), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
+}
+
+TEST_F(ResidentTest, SecondInstanceLeavesTheBlocksAlone) {
+  process::StartOptions o;
+  o.argv = {testing::BinPath("ulmerith")};
+  o.ready_signal = true;
+  auto first = process::Start(o);
+  ASSERT_TRUE(first.ok());
+  ASSERT_TRUE(first->WaitReady(10000).ok());
+  {
+    auto b = shm::SharedBlock::Open(SlotBlockName(3, 2), shm::Access::kReadWrite);
+    ASSERT_TRUE(b.ok());
+    b->mutable_bytes()[8] = std::byte{0x5A};  // as the client writes its image options
+  }
+  o.ready_signal = false;
+  auto second = process::Start(o);
+  ASSERT_TRUE(second.ok());
+  auto code = second->Wait(10000);
+  ASSERT_TRUE(code.ok());
+  EXPECT_EQ(*code, 0);
+  EXPECT_EQ(BlockBytes(3, 2)[8], std::byte{0x5A});
+  EXPECT_NE(winmsg::FindWindow(nullptr, kResidentWindowText), 0u);
+
+  // Another local user can neither read the settings nor reach the window.
+  if (::geteuid() == 0 && sfs::exists("/usr/sbin/runuser")) {
+    char dir[] = "/tmp/zv-probe.XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    ::chmod(dir, 0755);
+    const std::string probe = std::string(dir) + "/probe";
+    sfs::copy_file(testing::BinPath("capture_stub_program"), probe);
+    ::chmod(probe.c_str(), 0755);
+    process::StartOptions p;
+    p.argv = {"/usr/sbin/runuser", "-u", "nobody", "--", probe, "--probe"};
+    p.output_file = root_.str() + "/probe.txt";
+    auto run = process::Start(p);
+    ASSERT_TRUE(run.ok());
+    EXPECT_TRUE(run->Wait(10000).ok());
+    sfs::remove_all(dir);
+    auto said = fs::ReadFile(p.output_file);
+    ASSERT_TRUE(said.ok());
+    EXPECT_NE(said->find("block=0 window=0"), std::string::npos) << *said;
+  }
+
+  ASSERT_TRUE(first->Kill(SIGTERM).ok());
+  auto ended = first->Wait(10000);
+  ASSERT_TRUE(ended.ok());
+  EXPECT_EQ(*ended, 0);
+}
+
+}  // namespace
+}  // namespace zv::capture

@@ -1,0 +1,151 @@
+// The resident program's spool worker with the real feeder: a good job reaches the client
+// window and leaves the spool, a damaged one moves to failed/ and is reported.
+#include "capture/ulmerith/spool_worker.h"
+
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "capture/common/log.h"
+#include "capture/spool/spool.h"
+#include "capture/ulmerith/resident.h"
+#include "jobdoc/image.h"
+#include "platform/fs/files.h"
+#include "platform/gdi/emf/builder.h"
+#include "platform/process/process.h"
+#include "platform/testing/bin_dir.h"
+#include "platform/testing/temp_root.h"
+
+namespace zv::capture {
+namespace {
+
+namespace sfs = std::filesystem;
+using namespace std::chrono_literals;
+
+TEST(SpoolWorker, FeedsJobsAndSetsFailedOnesAside) {
+  testing::TempRoot root;
+  std::vector<std::vector<std::string>> started;
+  winmsg::Window client;
+  Resident::Options o;
+  o.start_program = [&](const std::vector<std::string>& argv) {
+    started.push_back(argv);
+    // The started client opens its frame at once (and the capture file from its arguments).
+    auto w = winmsg::Window::Create("ClientFrame", "client", winmsg::DefWindowProc);
+    if (w.ok()) {
+      client = std::move(*w);
+      winmsg::SetProp(client.hwnd(), kClientProperty, 1);
+    }
+    return Status::Ok();
+  };
+  auto resident = Resident::Create(std::move(o));
+  ASSERT_TRUE(resident.ok());
+
+  const std::string spool = root.str() + "/spool";
+  SpoolWorker::Options so;
+  so.folder = spool;
+  so.feeder = testing::BinPath("zelvora-feeder");
+  so.rescan_ms = 100;
+  so.seconds = 60;
+  auto worker = SpoolWorker::Start(so);
+  ASSERT_TRUE(worker.ok()) << worker.status().ToString();
+
+  // Job 1: a one-page PDF; job 2: not a PDF; job 3: its PDF has not arrived.
+  cairo_surface_t* s = cairo_pdf_surface_create((spool + "/1.pdf").c_str(), 595.28, 841.89);
+  cairo_t* cr = cairo_create(s);
+  cairo_rectangle(cr, 10, 10, 100, 100);
+  cairo_fill(cr);
+  cairo_show_page(cr);
+  cairo_destroy(cr);
+  cairo_surface_destroy(s);
+  std::ofstream(spool + "/2.pdf") << "not a document";
+  for (const char* id : {"1", "2", "3"}) {
+    ASSERT_TRUE(fs::WriteFileAtomic(spool + "/" + id + ".job",
+                                    FormatJobFile(JobFromOptions(id, "Microsoft Word - job.DOC", 1, "")), 0600)
+                    .ok());
+  }
+
+  auto done = [&] {
+    return !(*worker)->busy() && !sfs::exists(spool + "/1.job") && !sfs::exists(spool + "/2.job");
+  };
+  const auto end = std::chrono::steady_clock::now() + 60s;
+  while (!done() && std::chrono::steady_clock::now() < end) {
+    winmsg::PumpMessages();
+    (*worker)->Tick();
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(done());
+  // No client ran: the resident program was asked to start one for job 1.
+  ASSERT_EQ(started.size(), 1u);
+  ASSERT_EQ(started[0].size(), 4u);
+  EXPECT_EQ(started[0][3], "job");
+  EXPECT_TRUE(sfs::exists(started[0][1]));  // the capture file, kept for the client
+  EXPECT_FALSE(sfs::exists(spool + "/1.pdf"));
+  EXPECT_TRUE(sfs::exists(spool + "/failed/2.pdf"));
+  EXPECT_TRUE(sfs::exists(spool + "/failed/2.job"));
+  EXPECT_TRUE(sfs::exists(spool + "/3.job"));
+  auto log = fs::ReadFile(CaptureLogPath());
+  ASSERT_TRUE(log.ok());
+  EXPECT_NE(log->find("print job 2 failed"), std::string::npos);
+}
+
+TEST(Feeder, CommandLineSendsMetafilesAndPdfsAsOneJob) {
+  testing::TempRoot root;
+  std::vector<std::vector<std::string>> started;
+  winmsg::Window client;
+  Resident::Options o;
+  o.start_program = [&](const std::vector<std::string>& argv) {
+    started.push_back(argv);
+    auto w = winmsg::Window::Create("ClientFrame", "client", winmsg::DefWindowProc);
+    if (w.ok()) {
+      client = std::move(*w);
+      winmsg::SetProp(client.hwnd(), kClientProperty, 1);
+    }
+    return Status::Ok();
+  };
+  auto resident = Resident::Create(std::move(o));
+  ASSERT_TRUE(resident.ok());
+
+  // Two metafile pages in one file, and a one-page PDF.
+  std::vector<std::uint8_t> page = emf::MetafileBuilder().Rectangle(5, 5, 50, 50).Build();
+  const std::string emf_path = root.str() + "/pages.emf";
+  {
+    std::ofstream f(emf_path, std::ios::binary);
+    for (int i = 0; i < 2; ++i) f.write(reinterpret_cast<const char*>(page.data()), static_cast<std::streamsize>(page.size()));
+  }
+  const std::string pdf_path = root.str() + "/one.pdf";
+  cairo_surface_t* s = cairo_pdf_surface_create(pdf_path.c_str(), 595.28, 841.89);
+  cairo_t* cr = cairo_create(s);
+  cairo_show_page(cr);
+  cairo_destroy(cr);
+  cairo_surface_destroy(s);
+
+  process::StartOptions p;
+  p.argv = {testing::BinPath("zelvora-feeder"), "--title", "Microsoft Word - cli.DOC", "--paper", "B5", emf_path,
+            pdf_path};
+  auto feeder = process::Start(p);
+  ASSERT_TRUE(feeder.ok());
+  Result<int> code = Status::Timeout("running");
+  for (int i = 0; i < 3000 && !code.ok(); ++i) {
+    winmsg::PumpMessages();
+    code = feeder->Wait(0);
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(code.ok());
+  EXPECT_EQ(*code, 0);
+  ASSERT_EQ(started.size(), 1u);
+  EXPECT_EQ(started[0][3], "cli");
+  auto bytes = fs::ReadFile(started[0][1]);
+  ASSERT_TRUE(bytes.ok());
+  std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
+  auto doc = jobdoc::ReadDocumentImage(image, true);
+  ASSERT_TRUE(doc.ok()) << doc.status().ToString();
+  ASSERT_EQ(doc->pages.size(), 3u);
+  EXPECT_EQ(doc->pages[2].trailer->paper_code, 13u);  // B5
+}
+
+}  // namespace
+}  // namespace zv::capture
