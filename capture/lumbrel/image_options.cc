@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "capture/common/blocks.h"
 #include "platform/shm/shm.h"
 
 namespace zv::lumbrel {
@@ -11,8 +12,9 @@ namespace zv::lumbrel {
 namespace {
 
 std::optional<ImageOptions> ReadSharedBlock(int slot) {
-  const std::string name = "ZvPerm" + std::to_string(slot) + "_2";
-  Result<shm::SharedBlock> block = shm::SharedBlock::Open(name, shm::Access::kRead);
+  // The resident program's kind-2 block of the slot (capture/common names it).
+  Result<shm::SharedBlock> block =
+      shm::SharedBlock::Open(capture::SlotBlockName(slot, 2), shm::Access::kRead);
   if (!block.ok()) return std::nullopt;
   return ParseImageOptions(block->bytes());
 }

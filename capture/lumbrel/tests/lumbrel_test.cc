@@ -15,6 +15,7 @@
 #include <png.h>
 #include <tiffio.h>
 
+#include "capture/common/blocks.h"
 #include "capture/lumbrel/convert.h"
 #include "capture/lumbrel/lumbrel.h"
 #include "capture/lumbrel/tests/pages.h"
@@ -193,14 +194,14 @@ class Library {
   std::int32_t (*get_)(std::uint32_t, char*, ZvConverter*) = nullptr;
 };
 
-// Stores the 12-byte image-options record of `slot` in its shared block, as the client does.
+// Stores the 12-byte image-options record of `slot` in its shared block with the resident
+// program's own record builder, so the writer's layout and the converter's reading agree.
 shm::SharedBlock StoreImageOptions(int slot, bool mono, int box_w, int box_h, int naming) {
-  auto block = shm::SharedBlock::Create("ZvPerm" + std::to_string(slot) + "_2", 12);
+  auto block = shm::SharedBlock::Create(capture::SlotBlockName(slot, 2), 12);
   EXPECT_TRUE(block.ok());
-  std::uint8_t rec[12] = {12, 0, 0, 0, std::uint8_t(slot), 2, std::uint8_t(mono ? 1 : 0),
-                          std::uint8_t(box_w), std::uint8_t(box_w >> 8), std::uint8_t(box_h),
-                          std::uint8_t(box_h >> 8), std::uint8_t(naming)};
-  std::memcpy(block->mutable_bytes().data(), rec, 12);
+  const std::vector<std::byte> rec = capture::BuildImageOptionsRecord(
+      slot, mono ? 1 : 0, std::uint16_t(box_w), std::uint16_t(box_h), std::uint8_t(naming));
+  std::memcpy(block->mutable_bytes().data(), rec.data(), rec.size());
   return std::move(*block);
 }
 

@@ -1,5 +1,6 @@
 // The capture exports driven as the print processor drives them, against an in-process
 // resident program and a test client window carrying the property "Zelvora".
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "platform/gdi/emf/reader.h"
 #include "platform/gdi/handles/handles.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/bin_dir.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/winmsg.h"
 
@@ -425,17 +427,20 @@ TEST_F(CaptureTest, ControlCommentsChangeSlotsAndLeaveNoDocument) {
   for (const std::string& f : CaptureFiles()) sfs::remove(f);
 }
 
-// The conversion run through a stub converter module in the library's folder.
+// The conversion run through a converter module in the library's folder: a stub that
+// describes what it got, or the real conversion library.
 class ConversionTest : public CaptureTest {
  protected:
-  void Configure(std::uint32_t type, std::uint32_t out_kind, int slot) {
+  void Configure(std::uint32_t type, std::uint32_t out_kind, int slot,
+                 const std::string& module = "libzvstubconverter.so",
+                 const std::string& extension = "txt") {
     auto m = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0\\Conv");
     auto u = registry::Key::Create(registry::RootKey::kCurrentUser, "Software\\Orbelin\\Zelvora\\1.0\\Conv");
     ASSERT_TRUE(m.ok() && u.ok());
     const std::string n = std::to_string(slot);
     m->SetDword(n + "_ID", type);
-    m->SetString(n + "_EXT", "txt");
-    m->SetString(n, "libzvstubconverter.so");
+    m->SetString(n + "_EXT", extension);
+    m->SetString(n, module);
     u->SetDword("OutKind", out_kind);
     u->SetString("Outdir", out_);
     u->SetString("notice2", root_.str() + "/notice.txt");
@@ -465,6 +470,24 @@ TEST_F(ConversionTest, ConverterGetsEveryPageAndTheNoticeFileTheOutcome) {
   EXPECT_EQ(ReadText(root_.str() + "/notice.txt"), "gifcount=3\nerror=0\n");
   EXPECT_TRUE(CaptureFiles().empty());  // deleted after a successful run
   EXPECT_TRUE(copydata_.empty());
+}
+
+TEST_F(ConversionTest, TheConversionLibraryWritesThePagesAsPdf) {
+  // Loaded once for the whole process (as the programs keep it), so that unloading it after
+  // the run leaves its caches alone.
+  const std::string library = zv::testing::BinDir() + "/liblumbrel.so";
+  ASSERT_NE(dlopen(library.c_str(), RTLD_NOW | RTLD_NODELETE), nullptr) << dlerror();
+  Configure(100, 1u << 1, 1, "liblumbrel.so", "pdf");
+  const auto dm = Devmode(9, 1, 2100, 2970);
+  ZvCaptureSession s = OpenMkExe("Microsoft Word - report.DOC", &dm);
+  ASSERT_NE(s, 0u) << Log();
+  for (int i = 0; i < 2; ++i) AddEmf(s, WriteFile("p.emf", Page(300, 300)).c_str());
+  EXPECT_EQ(EndEMF(s), 0);
+  EXPECT_EQ(ReadText(root_.str() + "/notice.txt"), "gifcount=2\nerror=0\n") << Log();
+  const std::string pdf = ReadText(out_ + "/report.pdf");
+  EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
+  EXPECT_NE(pdf.find("/Count 2"), std::string::npos);
+  EXPECT_TRUE(CaptureFiles().empty());
 }
 
 TEST_F(ConversionTest, FailedConversionKeepsTheCaptureAndReportsTheSlot) {
