@@ -1,5 +1,6 @@
 #include "viewer/view/page_worker.h"
 
+#include "platform/gdi/dib.h"
 #include "viewer/render.h"
 #include "viewer/viewer_doc.h"
 
@@ -13,12 +14,23 @@ void DrawRow(CViewerDoc& doc, const RenderRequest& rq, gdi::ScreenSurface& surfa
   ViewerPage* page = doc.page(rq.first_page);
   if (!page) return;
   if (rq.turned) {
-    // One page flagged rotated: the page's own drawing turns it clockwise for its rotation
-    // value; the value is set only for this drawing.
-    const std::uint16_t old = page->GetRotation();
-    page->SetRotation(kTurnClockwise);
-    doc.RenderPage(dc, rq.resolution, 0, std::int16_t(rq.first_page), &slot);
-    page->SetRotation(old);
+    // One page flagged rotated: drawn upright into a bitmap of the slot turned on its
+    // side, then turned clockwise into the slot (the upright row y becomes column
+    // height - 1 - y).
+    const int uw = rq.height, uh = rq.width;
+    auto upright = gdi::MemoryBitmap::Create(uw, uh, 24, rq.screen_res);
+    if (!upright.ok()) return;
+    gdi::DeviceContext& udc = (*upright)->dc();
+    udc.FillRgn(gdi::Region(RECT{0, 0, uw, uh}), gdi::Brush::Solid(rq.background));
+    const RECT up_rect{0, 0, uw, uh};
+    doc.RenderPage(udc, rq.resolution, 0, std::int16_t(rq.first_page), &up_rect);
+    std::vector<std::uint32_t> pixels(std::size_t(uw) * std::size_t(uh));
+    for (int y = 0; y < uh; ++y) {
+      for (int x = 0; x < uw; ++x) pixels[std::size_t(y) * std::size_t(uw) + std::size_t(x)] = (*upright)->Pixel(x, y);
+    }
+    const std::vector<std::uint32_t> turned = TurnPixels(pixels, uw, uh, kTurnClockwise);
+    const gdi::Dib dib = gdi::EncodeDib(rq.width, rq.height, turned);
+    dc.StretchDIBits(0, 0, rq.width, rq.height, 0, 0, rq.width, rq.height, dib.ref(), win::SRCCOPY);
   } else {
     doc.DrawSheetPages(dc, rq.resolution, 0, std::uint16_t(rq.first_page), &slot, &rq.layout);
   }
