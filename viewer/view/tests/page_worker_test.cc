@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -66,6 +67,43 @@ TEST(PageWorkerTest, DrawsRowsAndCancels) {
   worker.WaitIdle();
   EXPECT_LE(got.size(), 1u) << "at most the row that was running when cancelled";
   EXPECT_FALSE(worker.Pending(11));
+}
+
+// Page edits on the window thread while the worker draws: the document changes its pages
+// only under the drawing lock the worker draws under (the sanitizer run catches a race).
+TEST(PageWorkerTest, EditsWhileDrawingWaitForTheRowBeingDrawn) {
+  zv::testing::TempRoot root;
+  CViewerDoc doc;
+  const auto image = testing::ImageOf(jobdoc::sample::MakeDocument(12, 40, false));
+  ASSERT_EQ(doc.LoadFromBuffer(image, 12), 1);
+  std::atomic<int> delivered{0};
+  PageWorker worker([&](RenderedRow r) {
+    if (r.surface) ++delivered;
+  });
+  worker.SetDocument(&doc);
+  RenderRequest rq;
+  rq.width = 210;
+  rq.height = 297;
+  rq.resolution = 24;
+  const testing::Bytes page = testing::BlankA4Page(30000);  // kept in a temporary file
+  for (int round = 0; round < 6; ++round) {
+    for (int row = 0; row < 12; ++row) {
+      rq.row = round * 100 + row;
+      rq.first_page = row;
+      worker.Request(rq);
+    }
+    EXPECT_EQ(doc.DeletePages(0, 3), 1);
+    EXPECT_EQ(doc.MovePages(0, 1, 6), 1);
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(doc.AppendData(0x8000, 9, 2100, 2970, page, 0, 1), 1);
+    }
+    EXPECT_EQ(doc.CopyPage(2), 1);
+    EXPECT_EQ(doc.PastePage(0), 1);
+    EXPECT_EQ(doc.DeletePage(0, 1), 1);
+  }
+  worker.WaitIdle();
+  EXPECT_EQ(doc.page_count(), 12);
+  EXPECT_GT(delivered.load(), 0);
 }
 
 }  // namespace
