@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QSlider>
 #include <QTimer>
 #include <QWidget>
@@ -50,6 +51,43 @@ QImage ImageOf(gdi::ScreenSurface& s) {
   return QImage(s.data(), s.width(), s.height(), s.stride(), QImage::Format_RGB32);
 }
 
+constexpr int kTagHeight = 15;
+constexpr int kThumbHeight = 132;
+constexpr int kThumbSquare = 117;
+
+// Draws the page pane's entries: the label "-%d-" in the caption colours (active when
+// selected), and for thumbnails the page's image centred in a square above it.
+class PaneDelegate : public QStyledItemDelegate {
+ public:
+  explicit PaneDelegate(CViewerView* view) : QStyledItemDelegate(view), view_(view) {}
+  void paint(QPainter* p, const QStyleOptionViewItem& o, const QModelIndex& index) const override {
+    const bool selected = o.state & QStyle::State_Selected;
+    const QPalette& pal = o.palette;
+    p->fillRect(o.rect, selected ? pal.color(QPalette::Highlight) : pal.color(QPalette::Mid));
+    const QColor ink = selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Light);
+    QRect label = o.rect;
+    if (view_->pane_kind() == 0) {
+      const QRect square(o.rect.left() + (o.rect.width() - kThumbSquare) / 2, o.rect.top() + 1, kThumbSquare, kThumbSquare);
+      if (gdi::ScreenSurface* s = view_->Thumbnail(index.row())) {
+        const QImage img = ImageOf(*s);
+        p->drawImage(square.left() + (square.width() - img.width()) / 2, square.top() + (square.height() - img.height()) / 2, img);
+      } else {
+        p->fillRect(square.adjusted(20, 0, -20, 0), QColor(kPlaceholder));
+      }
+      label.setTop(square.bottom());
+    }
+    p->setFont(ViewerFont(false, kTagHeight));
+    p->setPen(ink);
+    p->drawText(label, Qt::AlignCenter, QStringLiteral("-%1-").arg(index.row() + 1));
+  }
+  QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override {
+    return QSize(30, view_->pane_kind() == 0 ? kThumbHeight : kTagHeight);
+  }
+
+ private:
+  CViewerView* view_;
+};
+
 }  // namespace
 
 int CViewerAutoScroll::SetAutoScroll(int active, int loop) {
@@ -70,6 +108,15 @@ CViewerView::CViewerView() {
     auto shared = std::make_shared<view::RenderedRow>(std::move(row));
     QMetaObject::invokeMethod(this, [this, shared] { OnRowReady(shared); }, Qt::QueuedConnection);
   });
+  thumb_worker_ = std::make_unique<view::PageWorker>([this, alive](view::RenderedRow row) {
+    if (alive.expired()) return;
+    auto shared = std::make_shared<view::RenderedRow>(std::move(row));
+    QMetaObject::invokeMethod(this, [this, shared] {
+      if (!shared->surface || shared->request.generation != thumb_worker_->generation()) return;
+      thumb_cache_.Insert(shared->request.row, std::move(shared->surface), -1, -1);
+      if (pane_) pane_->viewport()->update();
+    }, Qt::QueuedConnection);
+  });
 }
 
 CViewerView::~CViewerView() {
@@ -80,6 +127,7 @@ CViewerView::~CViewerView() {
     doc_->DetachView(this);
   }
   worker_.reset();
+  thumb_worker_.reset();
   if (timer_) timer_->stop();
   if (host_) {
     host_->removeEventFilter(this);
@@ -96,6 +144,8 @@ void CViewerView::SetDocument(CViewerDoc* doc) {
   if (doc_ && attached_to_doc_) doc_->DetachView(this);
   attached_to_doc_ = false;
   worker_->SetDocument(doc);
+  thumb_worker_->SetDocument(doc);
+  thumb_cache_.Clear();
   doc_ = doc;
   DiscardCaches();
 }
@@ -139,8 +189,25 @@ int CViewerView::AttachWindow(QWidget* window, int zoom, int pane) {
     slider_->hide();
     pane_ = new QListWidget(host_);
     pane_->setObjectName(QString::number(kIdPane));
-    pane_->setFont(ViewerFont(false, 15));
+    pane_->setFont(ViewerFont(false, kTagHeight));
+    pane_->setItemDelegate(new PaneDelegate(this));
+    pane_->setUniformItemSizes(true);
+    pane_->setFocusPolicy(Qt::NoFocus);
+    pane_->setContextMenuPolicy(Qt::CustomContextMenu);
     pane_->hide();
+    connect(pane_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+      GoToPage(std::uint16_t(pane_->row(item) / int(std::max<std::uint32_t>(sheet_.pages, 1))));
+    });
+    connect(pane_, &QListWidget::itemDoubleClicked, this, [this] { SwitchTagKind(); });
+    connect(pane_, &QWidget::customContextMenuRequested, this, [this](QPoint at) {
+      std::unique_ptr<QMenu> m(BuildPopup137(1, pane_));
+      for (int id : {cmd::kPaneTags, cmd::kPaneThumbs}) {
+        QAction* a = FindCommand(m.get(), id);
+        a->setCheckable(true);
+        a->setChecked((id == cmd::kPaneTags) == (pane_kind_ == 1));
+      }
+      if (QAction* chosen = m->exec(pane_->viewport()->mapToGlobal(at))) Command(chosen->data().toInt());
+    });
     scroll_tip_ = new QLabel(QStringLiteral("1 ページ"), host_);
     scroll_tip_->setFont(ViewerFont());
     scroll_tip_->setAutoFillBackground(true);
@@ -192,7 +259,8 @@ int CViewerView::AttachWindow(QWidget* window, int zoom, int pane) {
 
 win::RECT CViewerView::AreaRect() const {
   if (!host_) return {};
-  return win::RECT{0, 0, std::max(0, host_->width() - vbar_width_), host_->height()};
+  const int left = pane_open() ? pane_width_ : 0;
+  return win::RECT{left, 0, std::max(left, host_->width() - vbar_width_), host_->height()};
 }
 
 void CViewerView::GetPageArea(win::RECT* out) {
@@ -206,7 +274,12 @@ void CViewerView::Layout() {
   vbar_->setVisible(vbar_width_ > 0);
   corner_->setGeometry(w - vbar_width_, h - hbar_height_, vbar_width_, hbar_height_);
   corner_->setVisible(vbar_width_ > 0 && hbar_height_ > 0);
-  // The bottom strip's controls stay hidden: the page area keeps the full height.
+  // The page pane, when open, takes the left of the client area; the bottom strip's
+  // controls stay hidden and the page area keeps the full height.
+  if (pane_) {
+    pane_->setGeometry(0, 0, pane_open() ? pane_width_ : 0, h);
+    pane_->setVisible(pane_open() && page_count_ > 0);
+  }
   const int sq = hbar_height_;
   int x = 0;
   mouse_button_->setGeometry(x, h, sq, sq);
@@ -239,6 +312,7 @@ void CViewerView::OnDocumentNotice(std::uint32_t notice, std::uint64_t wparam) {
       for (int i = 0; i < page_count_; ++i) pane_->addItem(QStringLiteral("-%1-").arg(i + 1));
     }
     DiscardCaches();
+    thumb_cache_.Clear();
     if (!pane_open()) {
       if (initial_pane_ == 1) {
         ResizeTagPane(0);
@@ -255,12 +329,14 @@ void CViewerView::OnDocumentNotice(std::uint32_t notice, std::uint64_t wparam) {
     for (QWidget* w : std::initializer_list<QWidget*>{mouse_button_, zoom_button_, slider_, corner_, pane_}) {
       if (w) w->setEnabled(on);
     }
-    if (pane_ && current_ < pane_->count()) pane_->setCurrentRow(current_);
+    if (pane_ && PaneRow() < pane_->count()) pane_->setCurrentRow(PaneRow());
   }
 }
 
 void CViewerView::Reset() {
   if (worker_) worker_->CancelAndWait();
+  if (thumb_worker_) thumb_worker_->CancelAndWait();
+  thumb_cache_.Clear();
   CloseLens();
   page_count_ = 0;
   page_w_ = page_h_ = 0;
@@ -274,6 +350,7 @@ void CViewerView::Reset() {
     pane_->clear();
   }
   DiscardCaches();
+  Layout();
   Repaint();
 }
 
@@ -283,6 +360,7 @@ void CViewerView::ApplyPageCount(int n) {
   }
   page_count_ = n;
   RecomputeScroll();
+  Layout();
   Repaint();
 }
 
@@ -348,7 +426,7 @@ void CViewerView::ScrollTo(int x, int y) {
     const QSignalBlocker hblock(hbar_);
     hbar_->setValue(hpos_);
   }
-  if (pane_ && current_ < pane_->count()) pane_->setCurrentRow(current_);
+  if (pane_ && PaneRow() < pane_->count()) pane_->setCurrentRow(PaneRow());
   pan_anchor_ -= QPoint(dx, dy);
   if (!view::IsEmpty(view::Normalised(selection_))) {
     selection_.left -= dx; selection_.right -= dx;
@@ -633,14 +711,48 @@ int CViewerView::ResizeTagPane(int steps) {
     }
     Post(kMsgPaneChanged, 0, 0);
   } else {
-    pane_width_ = std::max(6, pane_width_ + steps * 48);
+    const int most = host_ ? std::max(6, host_->width() - 7 * 16) : 6;
+    pane_width_ = std::clamp(pane_width_ + steps * 48, 6, most);
   }
+  PaneChanged();
   return 1;
+}
+
+void CViewerView::PaneChanged() {
+  if (pane_) {
+    pane_->doItemsLayout();
+    pane_->viewport()->update();
+  }
+  Layout();
+  if (page_count_ > 0 && host_) {
+    SetZoom(zoom_mode_ == view::kFree ? zoom_percent_ : zoom_mode_, -1, -1);
+  }
+  Repaint();
+}
+
+gdi::ScreenSurface* CViewerView::Thumbnail(int page) {
+  if (gdi::ScreenSurface* s = thumb_cache_.Find(page)) return s;
+  ViewerPage* p = doc_ ? doc_->page(page) : nullptr;
+  if (!p || p->extent_y() <= 0) return nullptr;
+  // The page scaled to a height of 116 pixels: resolution 116 x 28800 / page height.
+  const int res = int(std::int64_t(116) * view::kPageUnitsPerInch / p->extent_y());
+  view::RenderRequest rq;
+  rq.row = page;
+  rq.first_page = page;
+  rq.width = std::max(1, view::UnitsToPixels(p->extent_x(), res));
+  rq.height = 116;
+  rq.resolution = std::max(res, 1);
+  rq.screen_res = screen_res_;
+  rq.turned = p->rotated();
+  rq.background = 0x808080;
+  if (!thumb_worker_->Pending(page)) thumb_worker_->Request(rq);
+  return nullptr;
 }
 
 void CViewerView::SwitchTagKind() {
   pane_kind_ = pane_kind_ == 1 ? 0 : 1;
   pane_width_ = 3;
+  if (page_count_ == 0) return;
   ResizeTagPane(0);
   Post(kMsgPaneChanged, 0, 0);
 }
@@ -804,6 +916,20 @@ void CViewerView::WaitForPages() {
     if (all || !cache_.HasRoomFor(vis.first, vis.last)) break;
     worker_->WaitIdle();
     QCoreApplication::sendPostedEvents();
+  }
+  // The thumbnails of the pane's entries on screen.
+  if (pane_ && pane_->isVisible() && pane_kind_ == 0) {
+    for (int i = 0; i < 20; ++i) {
+      bool all = true;
+      for (int row = 0; row < pane_->count(); ++row) {
+        const QRect r = pane_->visualItemRect(pane_->item(row));
+        if (!r.intersects(pane_->viewport()->rect())) continue;
+        if (!Thumbnail(row)) all = false;
+      }
+      if (all) break;
+      thumb_worker_->WaitIdle();
+      QCoreApplication::sendPostedEvents();
+    }
   }
   if (host_) host_->repaint();
 }

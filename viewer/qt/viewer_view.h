@@ -210,6 +210,10 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   void OpenLensAt(QPoint p);
   void CloseLens();
   bool lens_open() const { return lens_open_; }
+  // Takes a page; gives its thumbnail (116 pixels high) when drawn, else asks the
+  // thumbnail worker for it and gives null (the pane shows a placeholder meanwhile).
+  gdi::ScreenSurface* Thumbnail(int page);
+  QListWidget* pane() const { return pane_; }
   // Takes a selection rectangle in host coordinates (as a drag in image-selection mode
   // would leave it) and repaints.
   void SetSelectionRect(const win::RECT& r);
@@ -256,6 +260,8 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   win::RECT AreaRect() const;
   int Rows() const { return layout_.rows; }
   void SetZoomFromCommand(int zoom);
+  void PaneChanged();
+  int PaneRow() const { return current_ * int(std::max<std::uint32_t>(sheet_.pages, 1)); }
 
   CViewerDoc* doc_ = nullptr;
   QPointer<QWidget> host_;
@@ -308,6 +314,9 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   view::PageCache<gdi::ScreenSurface> cache_;
   std::size_t most_cached_ = 0;
   std::unique_ptr<view::PageWorker> worker_;
+  // The pane's thumbnails: a worker and a cache of their own.
+  std::unique_ptr<view::PageWorker> thumb_worker_;
+  view::PageCache<gdi::ScreenSurface> thumb_cache_{64};
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

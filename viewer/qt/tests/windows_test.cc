@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
@@ -435,12 +436,24 @@ TEST(FrameTest, ButtonsStatusAndDocumentInformation) {
   EXPECT_TRUE(frame.button(cmd::kPrevious)->isEnabled());
   Save(&frame, "frame.png");
 
-  // Thumbnails shown, then the page-tags button: tags, still open.
+  // Thumbnails shown, then the page-tags button: tags, still open. The open pane takes the
+  // left of the page area.
   frame.OnCommand(cmd::kPaneThumbs);
   EXPECT_EQ(frame.view()->pane_kind(), 0);
+  ASSERT_TRUE(frame.view()->pane_open());
+  win::RECT area;
+  frame.view()->GetPageArea(&area);
+  EXPECT_EQ(area.left, frame.view()->pane_width());
+  EXPECT_TRUE(frame.view()->pane()->isVisible());
+  frame.view()->WaitForPages();
+  Save(&frame, "frame-thumbnails.png");
   frame.OnCommand(cmd::kPaneTags);
   EXPECT_EQ(frame.view()->pane_kind(), 1);
   EXPECT_TRUE(frame.view()->pane_open());
+  frame.view()->WaitForPages();
+  Save(&frame, "frame-page-tags.png");
+  frame.OnCommand(cmd::kPaneClose);
+  EXPECT_FALSE(frame.view()->pane()->isVisible());
 
   QString papers, attachments;
   prompter.on_dialog = [&](QDialog* d) {
