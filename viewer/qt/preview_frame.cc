@@ -335,7 +335,8 @@ bool CViewerFlipDialog::Initialise() {
 QRect CViewerFlipDialog::PageRect() const {
   ViewerPage* p = doc_->page(current_);
   if (!p || p->extent_x() <= 0 || p->extent_y() <= 0) return QRect();
-  const int w = width(), h = height();
+  // The buttons keep a strip of their own at the bottom.
+  const int w = width(), h = std::max(1, height() - 40);
   // The page relatively taller than the client area: its height decides.
   const bool taller = std::int64_t(p->extent_y()) * w > std::int64_t(p->extent_x()) * h;
   const int res = taller ? int(std::int64_t(h) * view::kPageUnitsPerInch / p->extent_y())
