@@ -17,6 +17,7 @@
 #include "platform/gdi/emf/builder.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/temp_root.h"
+#include "platform/winmsg/winmsg.h"
 #include "viewer/qt/dialogs.h"
 #include "viewer/qt/menus.h"
 #include "viewer/qt/preview_frame.h"
@@ -251,6 +252,26 @@ TEST(ViewTest, PagePickSelectsClearsAndTellsTheHost) {
     }
   }
   EXPECT_EQ(picks, (std::vector<std::pair<qintptr, qintptr>>{{1, 3}, {1, -1}}));
+}
+
+// A host in another program: the view posts its messages to the host's platform window too.
+TEST(ViewTest, MessagesReachAPlatformHostWindow) {
+  ViewFixture f(600, 400, 12, 0);
+  std::vector<std::pair<winmsg::WPARAM, winmsg::LPARAM>> got;  // WM_USER+21: wParam, lParam
+  auto host = winmsg::Window::Create("ViewerTestHost", "", [&](winmsg::HWND, winmsg::UINT m, winmsg::WPARAM w,
+                                                               winmsg::LPARAM l) {
+    if (m == kMsgPageChanged) got.emplace_back(w, l);
+    return winmsg::LRESULT{0};
+  });
+  ASSERT_TRUE(host.ok());
+  f.view.SetHostWindowHandle(host->hwnd());
+  const win::RECT row = f.view.RowRect(0);
+  QTest::mouseClick(&f.host, Qt::LeftButton, {}, QPoint((row.left + row.right) / 2, (row.top + row.bottom) / 2));
+  f.view.GoToPage(2);
+  winmsg::PumpMessages();
+  EXPECT_EQ(got, (std::vector<std::pair<winmsg::WPARAM, winmsg::LPARAM>>{{1, 0}, {0, 0}}))
+      << "the picked page 0, then a scroll";
+  f.view.SetHostWindowHandle(0);
 }
 
 TEST(ViewTest, SheetsOfTwoAndFourWithSeparators) {
