@@ -11,6 +11,7 @@ class DeviceContext;
 }
 namespace zv::viewer {
 class CViewerDoc;
+class CViewerView;
 }
 
 extern "C" {
@@ -33,6 +34,25 @@ int D_TenpuCount(zv::viewer::CViewerDoc* doc);
 // flag nonzero into the whole device less one pixel, framed.
 void V_Draw(zv::viewer::CViewerDoc* doc, zv::gdi::DeviceContext* dc, const zv::win::RECT* rect,
             int flag);
-// Gives nonzero once the library is driven through its exports (D_NewDocument was called).
+// Gives nonzero once the library is driven through its exports (D_NewDocument or
+// V_SetWindow was called).
 int V_DrivenThroughExports();
+
+// Takes where to store the new page view; stores null, then the view (null when it
+// cannot be made). Gives 1.
+int CreateView(zv::viewer::CViewerView** out);
+// Takes a view (may be null); destroys it (its host widget stays). Gives 1.
+int DeleteView(zv::viewer::CViewerView* view);
+// Takes a view, the address of the host QWidget, the zoom and the initial page pane;
+// marks the library as driven through its exports and, when the view has a document,
+// switches auto-scroll off with looping, sets its step to 10 and attaches the view to the
+// widget (AttachWindow).
+void V_SetWindow(zv::viewer::CViewerView* view, std::intptr_t window, int zoom, int pane);
+// Takes a view and a document; binds the document to the view.
+void V_SetDoc(zv::viewer::CViewerView* view, zv::viewer::CViewerDoc* doc);
+// Takes the path of a document file and a mode (low 8 bits): 0 runs the preview frame
+// modally, 1 the page-flip window, 3 loads the document and hands it to the print
+// operation (which prints nothing); other modes and a null path do nothing. Makes a
+// QApplication for the run when the process has none.
+void raru_PrtPreview(const char* data, int mode);
 }

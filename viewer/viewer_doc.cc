@@ -14,6 +14,7 @@
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/recorder/recorder.h"
 #include "platform/paths/paths.h"
+#include "viewer/playback/playback.h"
 
 namespace zv::viewer {
 
@@ -141,6 +142,7 @@ void CViewerDocBase::SetDisplayMetrics(int logpixels, int screen_width) {
 }
 
 void CViewerDocBase::SetPrintOffsets(float size, float left, float top) {
+  std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
   size_offset_ = size;
   left_offset_ = left;
   top_offset_ = top;
@@ -148,6 +150,7 @@ void CViewerDocBase::SetPrintOffsets(float size, float left, float top) {
 
 void CViewerDocBase::SetPaperRecord(std::int32_t code, std::string_view name, std::int32_t width,
                                     std::int32_t height, std::vector<PaperMargins> margins) {
+  std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
   paper_.code = code;
   paper_.name = std::string(name);
   paper_.width = width;
@@ -324,21 +327,29 @@ int CViewerDocBase::AppendData(std::uint16_t index, std::uint16_t attributes, st
   } else {
     p->FillTrailer();
   }
-  pages_.insert(pages_.begin() + std::ptrdiff_t(at), std::move(p));
-  SyncPageCount();
+  {
+    // Pages change only under the drawing lock: a page worker may be drawing from them.
+    std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
+    pages_.insert(pages_.begin() + std::ptrdiff_t(at), std::move(p));
+    SyncPageCount();
+  }
   if (notify) PostProgress();
   return 1;
 }
 
 int CViewerDocBase::DeletePage(std::int16_t index, int notify) {
-  if (!IndexInside(index)) return 0;
-  pages_.erase(pages_.begin() + index);
-  SyncPageCount();
+  {
+    std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
+    if (!IndexInside(index)) return 0;
+    pages_.erase(pages_.begin() + index);
+    SyncPageCount();
+  }
   if (notify) PostProgress();
   return 1;
 }
 
 int CViewerDocBase::CopyPage(std::int16_t index) {
+  std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
   if (!IndexInside(index)) return 0;
   auto copy = pages_[std::size_t(index)]->Clone();
   if (!copy.ok()) return 0;
@@ -350,8 +361,11 @@ int CViewerDocBase::PastePage(std::int16_t index) {
   if (!held_page_ || index < 0 || std::size_t(index) > pages_.size()) return 0;
   auto copy = held_page_->Clone();
   if (!copy.ok()) return 0;
-  pages_.insert(pages_.begin() + index, std::move(*copy));
-  SyncPageCount();
+  {
+    std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
+    pages_.insert(pages_.begin() + index, std::move(*copy));
+    SyncPageCount();
+  }
   PostProgress();
   return 1;
 }
@@ -372,8 +386,11 @@ int CViewerDocBase::InsertBlankPage(std::int16_t index) {
   if (!p->StoreEmfPage(*bytes).ok()) return 0;
   p->FillTrailer();
   p->set_blank(true);
-  pages_.insert(pages_.begin() + index, std::move(p));
-  SyncPageCount();
+  {
+    std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
+    pages_.insert(pages_.begin() + index, std::move(p));
+    SyncPageCount();
+  }
   PostProgress();
   return 1;
 }
@@ -381,6 +398,7 @@ int CViewerDocBase::InsertBlankPage(std::int16_t index) {
 int CViewerDocBase::CanPastePage() const { return held_page_ && held_page_->has_data() ? 1 : 0; }
 
 int CViewerDocBase::MovePages(std::int16_t first, std::int16_t last, std::int16_t target) {
+  std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
   if (!IndexInside(first) || !IndexInside(last) || last < first || target < 0 ||
       std::size_t(target) > pages_.size()) {
     return 0;
@@ -399,15 +417,19 @@ int CViewerDocBase::MovePages(std::int16_t first, std::int16_t last, std::int16_
 }
 
 int CViewerDocBase::DeletePages(std::int16_t first, std::int16_t last) {
-  if (!IndexInside(first) || !IndexInside(last) || last < first) return 0;
-  for (int i = last; i >= first; --i) pages_.erase(pages_.begin() + i);
-  SyncPageCount();
+  {
+    std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
+    if (!IndexInside(first) || !IndexInside(last) || last < first) return 0;
+    for (int i = last; i >= first; --i) pages_.erase(pages_.begin() + i);
+    SyncPageCount();
+  }
   PostProgress();
   return 1;
 }
 
 void CViewerDocBase::SetHeaderFooter(int kind, std::string_view left, std::string_view centre,
                                      std::string_view right, int rule) {
+  std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
   HeaderFooterTexts& t = kind == 0 ? header_ : footer_;
   if (kind != 0 && kind != 1) return;
   t.left = std::string(left);
@@ -418,6 +440,7 @@ void CViewerDocBase::SetHeaderFooter(int kind, std::string_view left, std::strin
 }
 
 void CViewerDocBase::SetHeaderFooterFont(const win::LOGFONTA& font, int points) {
+  std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
   font_ = font;
   font_.lfFaceName[sizeof(font_.lfFaceName) - 1] = '\0';
   font_points_ = points;

@@ -10,6 +10,10 @@
 // the first 22, CViewerDoc adds the views and LoadFromBuffer. A page index is a signed
 // 16-bit value; an index outside the pages is refused (result 0 or nothing done), never
 // used.
+//
+// Pages, paper, offsets and header texts change only under the drawing lock, so a page
+// worker that draws them on another thread (under the same lock) never sees them half
+// changed; notices to the views are sent after the lock is released.
 #pragma once
 
 #include <cstdint>
