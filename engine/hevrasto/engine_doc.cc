@@ -173,7 +173,7 @@ int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& resu
   order.page_range = request.AllPages == 0;
   order.first_page = range.first;
   order.last_page = range.last;
-  order.copies = request.Copies > 0 ? request.Copies : 1;
+  order.copies = printing::DecideCopies(request.Copies);
   order.collate = request.Collate;
   order.sheet.offset_x = request.OffsetX;
   order.sheet.offset_y = request.OffsetY;
@@ -202,7 +202,8 @@ int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& resu
     when.time = local.wHour * 10000 + local.wMinute * 100 + local.wSecond;
   }
   PageRange printed{outcome.from, outcome.to};
-  *log = BuildPrintLogRows(request, printed, outcome.layout_mode, order.copies, user.UID, printer, when.date,
+  *log = BuildPrintLogRows(request, printed, outcome.layout_mode, outcome.device_copies * outcome.passes, user.UID,
+                           printer, when.date,
                            when.time);
   CheckPrintedJobStatus(result);
   return result.ResultCode;

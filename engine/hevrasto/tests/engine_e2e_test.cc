@@ -92,6 +92,9 @@ TEST_F(EngineE2E, PrintsAnswersAndRefusesAsTheRequestsDeserve) {
       {RequestSpec{"mallory", "pc9", "job2.prc"}, "", 2},
       {RequestSpec{"alice", "pc2", "job3.prc", {{"R", 1}}, "Nowhere"}, "", 3},
       {RequestSpec{"alice", "pc3", "job4.prc"}, "this is not a job document", 5},
+      // More copies than may be asked for: invalid, nothing printed or charged.
+      {RequestSpec{"alice", "pc6", "job5.prc", {{"R", 1}}, "Office", 1500}, "", 1},
+      {RequestSpec{"alice", "pc7", "job6.prc", {{"R", 1}}, "Office", 2147483647}, "", 1},
   };
   for (auto& c : cases) {
     if (c.job_bytes.empty()) {

@@ -96,6 +96,11 @@ TEST(PrintRecords, RowsPerJobAndFoldedInMultiPageModes) {
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].JobName, "A");
   EXPECT_TRUE(BuildPrintLogRows(r, PageRange{3, 2}, 0, 1, 9, printer, 1, 1).empty());
+  // A count the column cannot hold is stored at its largest, never wrapped below zero.
+  CRequestInfo big = TwoJobs(3000000, 0);
+  rows = BuildPrintLogRows(big, PageRange{1, 3000000}, 0, 999, 9, printer, 1, 1);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Pages, 2147483647);
 }
 
 TEST(PrintRecords, RangesAndRotations) {
