@@ -1,6 +1,11 @@
 #include "engine/core/answer.h"
 
+#include <stdio.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <utility>
 #include <limits>
 
 #include "engine/core/event_writer.h"
@@ -20,8 +25,10 @@ Status Report(const Status& s, const std::string& what) {
 
 }  // namespace
 
-Status WriteResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
-                   const UserRecord& user, const std::string& slot_base) {
+namespace {
+
+void CompleteResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
+                    const UserRecord& user) {
   if (result.CheckRange == -1) result.CheckRange = settings.PeriodIndex;
   if (result.LimitDays == -1) result.LimitDays = settings.LimitDays;
   if (result.LimitDate == -1) result.LimitDate = settings.LimitDate;
@@ -43,20 +50,58 @@ Status WriteResult(const EngineSettings& settings, const CRequestInfo& request, 
     }
   }
   if (result.ResultCode == kResultPrinted) result.SetResultMessage(kResultPrinted);
+}
 
+std::string SameName(const std::string& name, const std::string&) { return name; }
+
+}  // namespace
+
+Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
+                                 const UserRecord& user, const std::string& slot_base,
+                                 std::string (*staged_name)(const std::string&, const std::string&)) {
+  CompleteResult(settings, request, result, user);
   auto name = AnswerFileName(request.AccountName, request.MachineName);
   if (!name.ok()) return Report(name.status(), "answer not written");
   auto copy = MonitorCopyName(slot_base, request.AccountName, request.MachineName);
   if (!copy.ok()) return Report(copy.status(), "answer not written");
+  StagedAnswer st;
+  st.answer_name = *name;
+  st.copy_name = *copy;
   auto path = paths::JoinInside(settings.ResultPath, *name);
   auto copy_path = paths::JoinInside(settings.ResultPath, *copy);
   if (!path.ok()) return Report(path.status(), "answer not written");
   if (!copy_path.ok()) return Report(copy_path.status(), "answer not written");
-  Status s = result.CreateResultFile(*path, settings.ShowCompletion, settings.ShowErrors);
-  if (!s.ok()) return Report(s, "answer file " + *path + " not written");
-  s = result.CreateResultFile(*copy_path, settings.ShowCompletion, settings.ShowErrors);
-  if (!s.ok()) return Report(s, "answer copy " + *copy_path + " not written");
+  auto tmp = paths::JoinInside(settings.ResultPath, staged_name(*name, slot_base));
+  auto copy_tmp = paths::JoinInside(settings.ResultPath, staged_name(*copy, slot_base));
+  if (!tmp.ok()) return Report(tmp.status(), "answer not written");
+  if (!copy_tmp.ok()) return Report(copy_tmp.status(), "answer not written");
+  st.answer_path = *path;
+  st.copy_path = *copy_path;
+  st.answer_tmp = *tmp;
+  st.copy_tmp = *copy_tmp;
+  Status s = result.CreateResultFile(st.answer_tmp, settings.ShowCompletion, settings.ShowErrors);
+  if (!s.ok()) return Report(s, "answer file " + st.answer_path + " not written");
+  s = result.CreateResultFile(st.copy_tmp, settings.ShowCompletion, settings.ShowErrors);
+  if (!s.ok()) {
+    if (st.answer_tmp != st.answer_path) ::unlink(st.answer_tmp.c_str());
+    return Report(s, "answer copy " + st.copy_path + " not written");
+  }
+  return st;
+}
+
+Status PublishStaged(const StagedAnswer& st) {
+  for (const auto& [from, to] : {std::pair{st.answer_tmp, st.answer_path}, std::pair{st.copy_tmp, st.copy_path}}) {
+    if (from == to) continue;
+    if (::rename(from.c_str(), to.c_str()) != 0 && errno != ENOENT)
+      return Report(Status::IOError(fs::ErrnoText("rename " + from, errno)), "answer not put in place");
+  }
   return Status::Ok();
+}
+
+Status WriteResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
+                   const UserRecord& user, const std::string& slot_base) {
+  auto staged = StageResult(settings, request, result, user, slot_base, &SameName);
+  return staged.ok() ? Status::Ok() : staged.status();
 }
 
 }  // namespace zv::engine

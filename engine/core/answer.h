@@ -22,4 +22,22 @@ namespace zv::engine {
 Status WriteResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
                    const UserRecord& user, const std::string& slot_base);
 
+// An answer written under temporary names in the result folder, not yet in place.
+struct StagedAnswer {
+  std::string answer_name;  // "<account>-<machine>.ans"
+  std::string copy_name;    // "<slot>-<account>-<machine>.an2"
+  std::string answer_tmp, answer_path, copy_tmp, copy_path;
+};
+
+// As WriteResult, but writes the two files under the temporary names that `staged_name`
+// gives for (file name, slot) in the result folder and leaves them there; gives where they
+// lie and where they belong. A failure is reported as WriteResult reports it.
+Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
+                                 const UserRecord& user, const std::string& slot_base,
+                                 std::string (*staged_name)(const std::string&, const std::string&));
+
+// Takes a staged answer; renames each temporary file that is still there into its place
+// (one already renamed is not looked for again). IOError when a rename fails.
+Status PublishStaged(const StagedAnswer& staged);
+
 }  // namespace zv::engine

@@ -26,4 +26,18 @@ int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors);
 // Gives whether rows are waiting.
 bool HasPendingRows();
 
+// Rows of a job about to be submitted are held beside the kept rows (not stored, not
+// counted) until the job is known to have reached the printer; charging them is one
+// rename, so a job is charged once whatever moment the engine stops at.
+// Writes held rows under a fresh plain name; gives the name.
+Result<std::string> HoldRows(const std::vector<PrintLogRecord>& rows);
+// Replaces the content of held rows (they stay held). NotFound when they are gone.
+Status RewriteHeldRows(const std::string& name, const std::vector<PrintLogRecord>& rows);
+// Charges held rows: they become kept rows, stored by the next StorePendingRows. NotFound
+// when they are gone (charged or dropped before); InvalidArgument for a name that is not
+// one HoldRows gives.
+Status ChargeHeldRows(const std::string& name);
+// Removes held rows (the job never reached the printer).
+void DropHeldRows(const std::string& name);
+
 }  // namespace zv::engine

@@ -11,21 +11,34 @@
 #include "engine/core/event_writer.h"
 #include "engine/core/request_check.h"
 #include "engine/core/settings_store.h"
+#include "engine/hevrasto/engine_doc.h"
 #include "engine/hevrasto/pending_log.h"
+#include "engine/hevrasto/print_records.h"
 #include "engine/hevrasto/request_slots.h"
 #include "engine/rules/event_table.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
+#include "printing/print_job.h"
+#include "printing/print_rules.h"
 
 namespace zv::engine {
 namespace fsys = std::filesystem;
 
 namespace {
 constexpr char kRejectedFolder[] = "Rejected";
-constexpr char kTakenSuffix[] = ".taken";
-// Marks a request whose answer was written: met again after a restart, it is only cleaned
-// up, since the client may already have taken (and deleted) that answer.
-constexpr char kAnsweredSuffix[] = ".answered";
+
+// A job the spooler holds or has printed: it reached the printer and is charged.
+bool ReachedPrinter(spool::JobState state) {
+  switch (state) {
+    case spool::JobState::kQueued:
+    case spool::JobState::kPrinting:
+    case spool::JobState::kPaused:
+    case spool::JobState::kOffline:
+    case spool::JobState::kError:
+    case spool::JobState::kCompleted: return true;
+    default: return false;
+  }
+}
 
 void Event(int number, const std::string& extra, int code = 0) { WriteEventLog(kEngineEventSource, number, &extra, &code); }
 
@@ -130,7 +143,12 @@ void CPhaseObj::PhaseWait() {
     StorePendingRows(db, nullptr);
   }
   auto scan = ScanRequestFolder(folder_);
-  if (scan.ok()) DropIgnored(&*scan);
+  if (scan.ok()) {
+    // Marks whose request is gone (an engine stopped while cleaning up) are cleared.
+    for (int i = 0; i < kSlotCount; ++i)
+      if (scan->marked[i] && !scan->present[i]) ClearMarks(SlotBaseName(i));
+    DropIgnored(&*scan);
+  }
   if (scan.ok() && scan->any()) {
     if (ReloadSettings()) {
       phase_ = 1;
@@ -209,6 +227,9 @@ void CPhaseObj::PhaseTake() {
     phase_ = 0;
     return;
   }
+  // Marks whose request is gone (an engine stopped while cleaning up) are cleared.
+  for (int i = 0; i < kSlotCount; ++i)
+    if (scan->marked[i] && !scan->present[i]) ClearMarks(SlotBaseName(i));
   DropIgnored(&*scan);
   for (const std::string& stray : scan->strays) MoveAside(stray, "not a request slot");
   int slot = PickSlot(scan->present, *start);
@@ -244,31 +265,25 @@ void CPhaseObj::PhaseTake() {
     phase_ = 1;
     return;
   }
-  auto text = fs::ReadFile(slot_path_, kMaxRequestFileBytes);
-  request_text_ = text.ok() ? *text : std::string();
+  auto identity = RequestIdentity(slot_path_);
+  identity_ = identity.ok() ? *identity : std::string();
 
-  auto answered = fs::ReadFile(folder_ + "/" + slot_base_ + kAnsweredSuffix, kMaxRequestFileBytes);
-  if (answered.ok() && !request_text_.empty() && *answered == request_text_) {
+  // Marks of this very request were left by an engine that stopped while serving it.
+  auto answered = ReadMark(slot_base_ + kAnsweredSuffix);
+  if (answered.ok() && answered->request == identity_) {
+    // Answered before the stop: the staged answer is put in place, nothing new is written.
+    PublishMarkedAnswer(*answered);
     answered_ = true;
     phase_ = 6;
     return;
   }
-
-  // A request marked as taken was being printed when the engine stopped: say so instead of
-  // printing it again.
-  auto mark = fs::ReadFile(folder_ + "/" + slot_base_ + kTakenSuffix, kMaxRequestFileBytes);
-  if (mark.ok() && *mark == request_text_) {
-    RequestCheck check(s, probe_);
-    check.RunStep(1, request_, result_, std::chrono::system_clock::now());
-    check.RunStep(2, request_, result_, std::chrono::system_clock::now());
-    user_ = check.user();
-    result_.Init();
-    result_.SetResultMessage(kResultPrintFailed, InterruptedPrintLines());
-    std::vector<std::string> lines = result_.Messages;
-    Event(kEvPrintFailed, RequestEventText(lines, request_));
-    phase_ = 4;
+  auto taken = ReadMark(slot_base_ + kTakenSuffix);
+  if (taken.ok() && taken->request == identity_) {
+    RecoverTaken(*taken, s);
     return;
   }
+  // Marks of an earlier request in this slot are cleared.
+  ClearMarks(slot_base_);
 
   RequestCheck check(s, probe_);
   CheckStep r = check.Run(request_, result_);
@@ -332,37 +347,181 @@ void CPhaseObj::PhaseOpen() {
       return;
     }
   }
-  // Marked as taken before anything is printed.
-  Status marked = fs::WriteFileAtomic(folder_ + "/" + slot_base_ + kTakenSuffix, request_text_, 0644);
-  if (!marked.ok()) Event(kEvWorkerError, "[taken mark] " + marked.ToString());
+  // Marked as taken before anything is printed, with the print-log rows held for the job:
+  // an engine that stops from here on settles the job at its next start.
+  taken_ = RequestMark{};
+  taken_.request = identity_;
+  DateTimeValue when = LocalDateTime(std::chrono::system_clock::now());
+  std::vector<PrintLogRecord> planned = BuildPrintLogRows(
+      request_, RequestRange(request_, frame_.OpenPages()),
+      printing::LayoutModeFromRequest(request_.ThumbnailCount, request_.Orientation),
+      printing::DecideCopies(request_.Copies), user_.UID, printer_, when.date, when.time);
+  if (!planned.empty()) {
+    auto held = HoldRows(planned);
+    if (held.ok()) {
+      taken_.rows = *held;
+    } else {
+      Event(kEvWorkerError, "[held print-log rows] " + held.status().ToString());
+    }
+  }
+  WriteMark(slot_base_ + kTakenSuffix, taken_);
+  CrashPoint("taken");
   phase_ = 3;
 }
 
 void CPhaseObj::PhasePrint() {
-  int rc = frame_.PrintJob(request_, result_, user_, printer_);
+  // The job's id goes into the taken mark as soon as the spooler gives it.
+  auto started = [this](uint32_t id) {
+    taken_.job = id;
+    taken_.printer = PrintTarget(request_, printer_);
+    WriteMark(slot_base_ + kTakenSuffix, taken_);
+    CrashPoint("job-started");
+  };
+  int rc = frame_.PrintJob(request_, result_, user_, printer_, started);
+  CrashPoint("job-submitted");
   if (rc != 0) Event(kEvPrintFailed, RequestEventText(result_.Messages, request_));
   std::vector<PrintLogRecord> rows = frame_.TakePrintLog();
   if (!rows.empty()) {
-    EngineSettings s = settings();
-    CZvmDatbase db(s.DSN, s.UID, s.PWD);
-    if (HasPendingRows()) StorePendingRows(db, nullptr);
-    if (!db.InsertPrintLog(rows)) {
-      // The job printed: the answer says so, and its rows are kept and stored later.
-      std::string lines = JoinLines(db.ErrorLines);
-      Status kept = SavePendingRows(rows);
-      Event(kEvDatabaseError, lines + (kept.ok() ? "" : "\r\n" + kept.ToString()));
+    // The job reached the printer: its rows (with the spooler's time) are charged.
+    Status charged = Status::NotFound("no held rows");
+    if (!taken_.rows.empty()) {
+      (void)RewriteHeldRows(taken_.rows, rows);
+      charged = ChargeHeldRows(taken_.rows);
     }
+    if (!charged.ok()) {
+      Status kept = SavePendingRows(rows);
+      if (!kept.ok()) Event(kEvDatabaseError, kept.ToString());
+      if (!taken_.rows.empty()) DropHeldRows(taken_.rows);
+    }
+    CrashPoint("charged");
+    StoreKeptRows();
+  } else if (!taken_.rows.empty()) {
+    DropHeldRows(taken_.rows);
+  }
+  taken_.rows.clear();
+  phase_ = 4;
+}
+
+void CPhaseObj::StoreKeptRows() {
+  EngineSettings s = settings();
+  CZvmDatbase db(s.DSN, s.UID, s.PWD);
+  std::vector<std::string> errors;
+  StorePendingRows(db, &errors);
+  // The rows stay kept and are stored later; the answer does not change.
+  if (!errors.empty()) Event(kEvDatabaseError, JoinLines(errors));
+}
+
+bool CPhaseObj::SettleHeldJob(const RequestMark& mark, bool* known) {
+  *known = true;
+  bool reached = false;
+  if (mark.job != 0 && !mark.printer.empty()) {
+    auto job = frame_.QueryJob(mark.printer, mark.job);
+    if (job.ok()) {
+      reached = ReachedPrinter(job->state);
+    } else if (job.status().code() != Status::Code::kNotFound) {
+      *known = false;
+      Event(kEvWorkerError, "[job " + std::to_string(mark.job) + "] " + job.status().ToString());
+    }
+    // A submission that never completed is taken back.
+    if (*known && !reached) (void)frame_.CancelJob(mark.printer, mark.job);
+  }
+  if (!mark.rows.empty()) {
+    if (reached) {
+      Status charged = ChargeHeldRows(mark.rows);
+      if (!charged.ok() && charged.code() != Status::Code::kNotFound)
+        Event(kEvWorkerError, "[held print-log rows] " + charged.ToString());
+      StoreKeptRows();
+    } else {
+      DropHeldRows(mark.rows);
+    }
+  }
+  return reached;
+}
+
+void CPhaseObj::RecoverTaken(const RequestMark& mark, const EngineSettings& s) {
+  RequestCheck check(s, probe_);
+  check.RunStep(1, request_, result_, std::chrono::system_clock::now());
+  check.RunStep(2, request_, result_, std::chrono::system_clock::now());
+  user_ = check.user();
+  result_.Init();
+  bool known = true;
+  bool reached = SettleHeldJob(mark, &known);
+  if (reached) {
+    // The job reached the printer before the engine stopped: it is charged and answered as
+    // printed.
+    result_.SetResultMessage(kResultPrinted);
+  } else {
+    result_.SetResultMessage(kResultPrintFailed, known ? std::vector<std::string>{printing::kPrintFailedMessage,
+                                                                                  PrintTarget(request_, printer_)}
+                                                       : InterruptedPrintLines());
+    Event(kEvPrintFailed, RequestEventText(result_.Messages, request_));
   }
   phase_ = 4;
 }
 
+Result<RequestMark> CPhaseObj::ReadMark(const std::string& name) {
+  auto text = fs::ReadFile(folder_ + "/" + name, kMaxRequestFileBytes);
+  if (!text.ok()) return text.status();
+  return ParseMark(*text);
+}
+
+void CPhaseObj::WriteMark(const std::string& name, const RequestMark& mark) {
+  Status marked = fs::WriteFileAtomic(folder_ + "/" + name, FormatMark(mark), 0644);
+  if (!marked.ok()) Event(kEvWorkerError, "[" + name + "] " + marked.ToString());
+}
+
+void CPhaseObj::ClearMarks(const std::string& base) {
+  auto taken = ReadMark(base + kTakenSuffix);
+  if (taken.ok()) {
+    // A job of a request that is gone is still charged if it reached the printer.
+    bool known = true;
+    SettleHeldJob(*taken, &known);
+  }
+  for (const char* suffix : {kTakenSuffix, kAnsweredSuffix}) {
+    std::string path = folder_ + "/" + base + suffix;
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) Event(kEvWorkerError, fs::ErrnoText("unlink " + path, errno));
+  }
+}
+
+void CPhaseObj::PublishMarkedAnswer(const RequestMark& mark) {
+  EngineSettings s = settings();
+  StagedAnswer st;
+  auto path = paths::JoinInside(s.ResultPath, mark.answer);
+  auto copy = paths::JoinInside(s.ResultPath, mark.copy);
+  auto tmp = paths::JoinInside(s.ResultPath, StagedName(mark.answer, slot_base_));
+  auto copy_tmp = paths::JoinInside(s.ResultPath, StagedName(mark.copy, slot_base_));
+  if (!path.ok() || !copy.ok() || !tmp.ok() || !copy_tmp.ok()) {
+    Event(kEvWorkerError, "[" + slot_base_ + kAnsweredSuffix + "] names no answer");
+    return;
+  }
+  st.answer_path = *path;
+  st.copy_path = *copy;
+  st.answer_tmp = *tmp;
+  st.copy_tmp = *copy_tmp;
+  (void)PublishStaged(st);
+}
+
 void CPhaseObj::PhaseAnswer() {
   EngineSettings s = settings();
-  Status st = WriteResult(s, request_, result_, user_, slot_base_);
-  answered_ = st.ok();
-  if (answered_ && !request_text_.empty()) {
-    Status marked = fs::WriteFileAtomic(folder_ + "/" + slot_base_ + kAnsweredSuffix, request_text_, 0644);
-    if (!marked.ok()) Event(kEvWorkerError, "[answered mark] " + marked.ToString());
+  // Staged first, then marked as answered, then put in place: an engine that stops in
+  // between puts the staged files in place at its next start and writes nothing new.
+  auto staged = StageResult(s, request_, result_, user_, slot_base_, &StagedName);
+  answered_ = false;
+  if (staged.ok()) {
+    CrashPoint("answer-staged");
+    RequestMark mark;
+    mark.request = identity_;
+    mark.answer = staged->answer_name;
+    mark.copy = staged->copy_name;
+    WriteMark(slot_base_ + kAnsweredSuffix, mark);
+    CrashPoint("answer-marked");
+    Status put = PublishStaged(*staged);
+    answered_ = put.ok();
+    if (!put.ok()) {
+      ::unlink(staged->answer_tmp.c_str());
+      ::unlink(staged->copy_tmp.c_str());
+    }
+    CrashPoint("answered");
   }
   int code = result_.ResultCode;
   phase_ = (answered_ && (code == 0 || code == 4 || code == 9)) ? 5 : 6;
@@ -403,6 +562,7 @@ void CPhaseObj::PhaseCleanUp() {
       EngineSettings s = settings();
       auto job = paths::JoinInside(s.JobsPath, request_.JobFileName);
       if (job.ok() && !request_.JobFileName.empty()) DeleteWithRetries(*job);
+      CrashPoint("cleaning");
     } else {
       // No answer could be written: the request is kept aside, with its job file.
       MoveAside(fsys::path(slot_path_).filename().string(), "the answer could not be written");
@@ -418,7 +578,8 @@ void CPhaseObj::PhaseCleanUp() {
   result_.Init();
   user_ = UserRecord{};
   printer_ = PrinterRecord{};
-  request_text_.clear();
+  identity_.clear();
+  taken_ = RequestMark{};
   answered_ = false;
   phase_ = 1;
 }

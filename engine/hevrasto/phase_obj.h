@@ -6,16 +6,20 @@
 // Nothing accepted is lost and nothing loops: the folder watch is armed before each scan
 // and backed by a periodic rescan; names that match "order*.lst" without being a slot, and
 // requests that cannot be read or answered, are moved into the "Rejected" subfolder and
-// reported once; a request is deleted only after its answer was written; before a job is
-// printed its request is marked as taken ("orderNN.taken"), so that an engine killed while
-// printing answers the request at its next start instead of printing it a second time
-// unannounced; once its answer is written it is marked as answered ("orderNN.answered"), so
-// that an engine killed before the clean-up does not answer it a second time; print-log rows
+// reported once; a request is deleted only after its answer was written. Each request
+// served is marked ("orderNN.taken" before its job is submitted, "orderNN.answered" once its
+// answer is staged); a mark names the request instance it belongs to, so that an engine
+// stopped at any step finishes that request at its next start, and only that one: a job
+// that reached the printer is charged once (its print-log rows are held with the mark and
+// charged by one rename) and answered as printed, a submission that never completed is
+// cancelled and answered as failed, and a staged answer is put in place instead of a second
+// one being written. Print-log rows
 // that cannot be stored are kept and stored later.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -24,11 +28,13 @@
 #include "engine/core/job_queue.h"
 #include "engine/db/zvm_database.h"
 #include "engine/hevrasto/quota_mail.h"
+#include "engine/hevrasto/request_marks.h"
 #include "engine/hevrasto/request_slots.h"
 #include "engine/rules/request_info.h"
 #include "engine/rules/request_result.h"
 #include "engine/rules/settings.h"
 #include "platform/fs/watch.h"
+#include "platform/spool/spool.h"
 #include "platform/sync/event.h"
 
 namespace zv::engine {
@@ -44,8 +50,13 @@ class FrameLink {
   virtual int OpenPages() = 0;
   // Prints the open document as the request says; the print's result code and lines go to
   // `result` and the print-log rows to TakePrintLog. Gives the result code.
+  // `started` hears the spooler's job id as soon as the job exists (before it is written).
   virtual int PrintJob(const CRequestInfo& request, CRequestResult& result, const UserRecord& user,
-                       const PrinterRecord& printer) = 0;
+                       const PrinterRecord& printer, const std::function<void(uint32_t)>& started) = 0;
+  // Gives the spooler's state of a job (GetJob); NotFound when it knows no such job.
+  virtual Result<spool::JobInfo> QueryJob(const std::string& printer, uint32_t id) = 0;
+  // Removes a job from the printer's queue.
+  virtual Status CancelJob(const std::string& printer, uint32_t id) = 0;
   // Gives (and forgets) the print-log rows of the last print.
   virtual std::vector<PrintLogRecord> TakePrintLog() = 0;
 };
@@ -96,6 +107,21 @@ class CPhaseObj {
   // Deletes a file, trying six times; IOError when it stays.
   Status DeleteWithRetries(const std::string& path);
   bool AlignPagesWithDocument();
+  // Stores the kept print-log rows (reports a failure; they stay kept).
+  void StoreKeptRows();
+  // Takes a taken mark; asks the spooler about its job: one that reached the printer has
+  // its held rows charged, one that did not is cancelled and its rows dropped. Gives
+  // whether it reached the printer; *known is false when the spooler could not tell.
+  bool SettleHeldJob(const RequestMark& mark, bool* known);
+  // Answers the request of a taken mark of an engine that stopped while printing it.
+  void RecoverTaken(const RequestMark& mark, const EngineSettings& s);
+  Result<RequestMark> ReadMark(const std::string& name);
+  void WriteMark(const std::string& name, const RequestMark& mark);
+  // Clears the marks of a slot whose request is gone or was replaced (settling a job that
+  // a taken mark names).
+  void ClearMarks(const std::string& base);
+  // Puts the answer that an answered mark names in place (the staged files still there).
+  void PublishMarkedAnswer(const RequestMark& mark);
 
   FrameLink& frame_;
   QuotaMailer* mailer_;
@@ -107,11 +133,12 @@ class CPhaseObj {
   std::string folder_;  // the request folder of the batch
   CRequestResult result_;
   CRequestInfo request_;
-  std::string request_text_;  // the request file as read (the taken mark holds a copy)
   UserRecord user_;
   PrinterRecord printer_;
   std::string slot_path_;
   std::string slot_base_;
+  std::string identity_;  // RequestIdentity of the request in hand
+  RequestMark taken_;     // its taken mark
   bool answered_ = false;
   bool settings_failing_ = false;
   std::atomic<int> phase_{0};

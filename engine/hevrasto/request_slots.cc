@@ -84,6 +84,12 @@ Result<RequestFolderScan> ScanRequestFolder(const std::string& folder) {
   RequestFolderScan scan;
   while (dirent* e = readdir(d)) {
     std::string_view name = e->d_name;
+    for (std::string_view suffix : {std::string_view(".taken"), std::string_view(".answered")}) {
+      if (name.size() == 7 + suffix.size() && name.substr(7) == suffix) {
+        int slot = ParseSlotFileName(std::string(name.substr(0, 7)) + ".lst");
+        if (slot >= 0 && SlotBaseName(slot) == name.substr(0, 7)) scan.marked[slot] = true;
+      }
+    }
     if (!MatchesRequestPattern(name)) continue;
     if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
     int slot = ParseSlotFileName(name);

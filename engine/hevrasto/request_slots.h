@@ -42,6 +42,7 @@ int PickSlot(const std::array<bool, kSlotCount>& present, int start);
 struct RequestFolderScan {
   std::array<bool, kSlotCount> present{};  // numbered slots with a file
   std::vector<std::string> strays;         // other names matching "order*.lst"
+  std::array<bool, kSlotCount> marked{};   // slots with an "orderNN.taken" or ".answered" mark
   bool any() const;
 };
 // Lists the request folder. IOError when it cannot be read.

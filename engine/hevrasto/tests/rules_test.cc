@@ -8,6 +8,7 @@
 #include "engine/hevrasto/pending_log.h"
 #include "engine/hevrasto/print_records.h"
 #include "engine/hevrasto/quota_mail.h"
+#include "engine/hevrasto/request_marks.h"
 #include "engine/hevrasto/request_slots.h"
 #include "platform/fs/files.h"
 #include "platform/testing/temp_root.h"
@@ -177,6 +178,24 @@ TEST(PendingRows, RoundTripAndDamage) {
   for (const char* bad : {"1\t2\n", "1\t2\t3\t4\ta\tb\tx\t1\t0\t9\t3\n", "1\t2\t3\t4\ta\\q\tb\t1\t1\t0\t9\t3\n",
                           "1\t2\t3\t4\ta\tb\t1\t1\t0\t9\t3"})
     EXPECT_FALSE(ParsePendingRows(bad).ok()) << bad;
+}
+
+TEST(RequestMarks, RoundTripAndWhatIsNoMark) {
+  RequestMark m;
+  m.request = "1234:1700000000.5";
+  m.job = 17;
+  m.printer = "Office";
+  m.rows = "1-2-3.held";
+  auto back = ParseMark(FormatMark(m));
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ(back->request, m.request);
+  EXPECT_EQ(back->job, 17u);
+  EXPECT_EQ(back->printer, "Office");
+  EXPECT_EQ(back->rows, "1-2-3.held");
+  // A mark of the old kind (the request text) or a damaged one is no mark of any request.
+  for (const char* bad : {"[RequestInfo]\r\nAccountName=a\r\n", "", "job=5\n", "request=x\njob=-1\n",
+                          "request=x\njob=99999999999\n"})
+    EXPECT_FALSE(ParseMark(bad).ok()) << bad;
 }
 
 }  // namespace
