@@ -412,6 +412,17 @@ TEST_F(EngineE2E, ANameThatCannotBeMovedAsideIsReportedOnceAndPassedOver) {
   EXPECT_TRUE(fsys::exists(h_->print_info() + "/order.lst"));
 }
 
+TEST_F(EngineE2E, APrinterNamedInAnotherCaseIsPrintedToByItsInstalledName) {
+  h_->StartEngine();
+  h_->WriteJob("o1.prc", 1);
+  std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcO", "o1.prc", {{"O", 1}}, "office"}));
+  std::string a1 = h_->WaitForAnswer("alice", "pcO", s1);
+  EXPECT_EQ(EngineHarness::ResultCode(a1), 0) << a1;
+  EXPECT_EQ(h_->PrintLog().size(), 1u);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
 TEST_F(EngineE2E, OneInstanceAndTheArgument) {
   const std::string bin = zv::testing::BinDir();
   for (std::vector<std::string> argv : {std::vector<std::string>{bin + "/hevrasto"},
