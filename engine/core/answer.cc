@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "engine/core/event_writer.h"
+#include "engine/core/pending_log.h"
 #include "engine/core/request_check.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
@@ -38,8 +39,8 @@ void CompleteResult(const EngineSettings& settings, const CRequestInfo& request,
     CZvmDatbase db(settings.DSN, settings.UID, settings.PWD);
     for (int kind : {kMonoPages, kColorPages}) {
       int64_t pages = 0;
-      if (GetPeriodPageTotal(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, kind,
-                             &pages)) {
+      if (PeriodPagesUsed(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, user.UID,
+                          kind, &pages)) {
         int32_t v = static_cast<int32_t>(std::min<int64_t>(pages, std::numeric_limits<int32_t>::max()));
         (kind == kMonoPages ? result.PageCount : result.PageCount_Color) = v;
       } else {

@@ -12,7 +12,7 @@
 #include "engine/core/request_check.h"
 #include "engine/core/settings_store.h"
 #include "engine/hevrasto/engine_doc.h"
-#include "engine/hevrasto/pending_log.h"
+#include "engine/core/pending_log.h"
 #include "engine/hevrasto/print_records.h"
 #include "engine/hevrasto/request_slots.h"
 #include "engine/rules/event_table.h"

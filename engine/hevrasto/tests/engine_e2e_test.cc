@@ -394,6 +394,23 @@ TEST_F(EngineE2E, APrintLogRowThatCannotBeStoredIsKeptAndStoredLater) {
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 
+TEST_F(EngineE2E, KeptPrintLogRowsCountInTheQuota) {
+  // bob may print 3 pages; the database refuses his rows, so they are kept meanwhile.
+  h_->Sql("CREATE TRIGGER refuse_log BEFORE INSERT ON PrintLog BEGIN SELECT RAISE(ABORT, 'refused'); END");
+  h_->StartEngine();
+  h_->WriteJob("q1.prc", 3);
+  std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"bob", "pcK", "q1.prc", {{"K", 3}}}));
+  std::string a1 = h_->WaitForAnswer("bob", "pcK", s1);
+  EXPECT_EQ(EngineHarness::ResultCode(a1), 0) << a1;
+  EXPECT_NE(a1.find("PageCount=3"), std::string::npos) << a1;
+  h_->WriteJob("q2.prc", 1);
+  std::string s2 = h_->Submit(EngineHarness::RequestText(RequestSpec{"bob", "pcK", "q2.prc", {{"K2", 1}}}));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("bob", "pcK", s2)), 4);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+  EXPECT_TRUE(h_->PrintLog().empty());
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
 TEST_F(EngineE2E, ANameThatCannotBeMovedAsideIsReportedOnceAndPassedOver) {
   // "Rejected" is a file, so nothing can be moved aside.
   ASSERT_TRUE(fs::WriteFileAtomic(h_->print_info() + "/Rejected", "in the way").ok());

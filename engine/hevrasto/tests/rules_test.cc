@@ -5,7 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "engine/hevrasto/pending_log.h"
+#include "engine/core/pending_log.h"
 #include "engine/hevrasto/print_records.h"
 #include "engine/hevrasto/quota_mail.h"
 #include "engine/hevrasto/request_marks.h"

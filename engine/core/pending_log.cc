@@ -1,4 +1,4 @@
-#include "engine/hevrasto/pending_log.h"
+#include "engine/core/pending_log.h"
 
 #include <stdio.h>
 #include <unistd.h>
@@ -134,6 +134,35 @@ Status SavePendingRows(const std::vector<PrintLogRecord>& rows) {
   auto dir = PendingFolder();
   if (!dir.ok()) return dir.status();
   return fs::WriteFileAtomic(*dir + "/" + FreshName(".tsv"), FormatPendingRows(rows), 0600);
+}
+
+int64_t KeptPageTotal(int32_t uid, int kind, const PeriodDays& days) {
+  auto dir = PendingFolder();
+  if (!dir.ok()) return 0;
+  int64_t total = 0;
+  std::error_code ec;
+  for (const auto& e : fsys::directory_iterator(*dir, ec)) {
+    if (e.path().extension() != ".tsv") continue;
+    auto text = fs::ReadFile(e.path().string(), 16u << 20);
+    auto rows = text.ok() ? ParsePendingRows(*text) : Result<std::vector<PrintLogRecord>>(text.status());
+    if (!rows.ok()) continue;
+    for (const PrintLogRecord& r : *rows) {
+      if (r.UID != uid || r.Ptype != kind) continue;
+      bool in = days.form == PeriodDays::kRange   ? r.PDate >= days.first && r.PDate <= days.last
+                : days.form == PeriodDays::kOnDay ? r.PDate == days.last
+                                                  : r.PDate <= days.last;
+      if (in) total += r.Pages;
+    }
+  }
+  return total;
+}
+
+bool PeriodPagesUsed(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                     const std::string& account, int32_t uid, int kind, int64_t* pages) {
+  int64_t stored = 0;
+  if (!GetPeriodPageTotal(db, period_index, days, limit_date, account, kind, &stored)) return false;
+  *pages = stored + KeptPageTotal(uid, kind, PeriodSumDays(period_index, days, limit_date));
+  return true;
 }
 
 Result<std::string> HoldRows(const std::vector<PrintLogRecord>& rows) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/db/zvm_database.h"
+#include "engine/rules/quota_period.h"
 #include "platform/base/status.h"
 
 namespace zv::engine {
@@ -25,6 +26,16 @@ int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors);
 
 // Gives whether rows are waiting.
 bool HasPendingRows();
+
+// Takes a user's UID, a kind of pages (Ptype) and the days of a period; gives the pages of
+// the kept rows (charged, not yet stored) that fall in it. They count in the engine's quota
+// sums until they are stored.
+int64_t KeptPageTotal(int32_t uid, int kind, const PeriodDays& days);
+
+// Gives the pages of `kind` that `account` (UID `uid`) used in the period: the stored rows
+// (GetPeriodPageTotal) plus this engine's kept rows. False when the database failed.
+bool PeriodPagesUsed(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                     const std::string& account, int32_t uid, int kind, int64_t* pages);
 
 // Rows of a job about to be submitted are held beside the kept rows (not stored, not
 // counted) until the job is known to have reached the printer; charging them is one
