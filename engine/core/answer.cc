@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <cerrno>
 #include <utility>
 #include <limits>
@@ -15,6 +18,7 @@
 #include "platform/paths/paths.h"
 
 namespace zv::engine {
+namespace fsys = std::filesystem;
 namespace {
 
 Status Report(const Status& s, const std::string& what) {
@@ -97,6 +101,73 @@ Status PublishStaged(const StagedAnswer& st) {
       return Report(Status::IOError(fs::ErrnoText("rename " + from, errno)), "answer not put in place");
   }
   return Status::Ok();
+}
+
+namespace {
+Result<std::string> KeptFolder() { return paths::RootFolder("engine/pending-answers"); }
+
+std::vector<fsys::path> KeptAnswers() {
+  std::vector<fsys::path> out;
+  auto dir = KeptFolder();
+  if (!dir.ok()) return out;
+  std::error_code ec;
+  for (const auto& e : fsys::directory_iterator(*dir, ec))
+    if (e.is_directory(ec) && !e.is_symlink(ec)) out.push_back(e.path());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+}  // namespace
+
+Status KeepResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
+                  const UserRecord& user, const std::string& slot_base) {
+  auto dir = KeptFolder();
+  if (!dir.ok()) return dir.status();
+  static std::atomic<unsigned> seq{0};
+  auto now = std::chrono::system_clock::now().time_since_epoch();
+  std::string one = *dir + "/" + std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now).count()) +
+                    "-" + std::to_string(getpid()) + "-" + std::to_string(seq++);
+  Status made = fs::MakeDirs(one, 0700);
+  if (!made.ok()) return made;
+  EngineSettings here = settings;
+  here.ResultPath = one;
+  auto kept = StageResult(here, request, result, user, slot_base, &SameName);
+  if (!kept.ok()) {
+    std::error_code ec;
+    fsys::remove_all(one, ec);
+    return kept.status();
+  }
+  return Status::Ok();
+}
+
+bool HasKeptResults() { return !KeptAnswers().empty(); }
+
+int DeliverKeptResults(const std::string& result_folder) {
+  int written = 0;
+  for (const fsys::path& one : KeptAnswers()) {
+    std::error_code ec;
+    bool ok = true;
+    for (const auto& f : fsys::directory_iterator(one, ec)) {
+      auto text = fs::ReadFile(f.path().string(), 1u << 20);
+      auto to = paths::JoinInside(result_folder, f.path().filename().string());
+      ok = text.ok() && to.ok() && fs::WriteFileAtomic(*to, *text, 0644).ok();
+      if (!ok) break;
+    }
+    if (!ok || ec) break;
+    fsys::remove_all(one, ec);
+    ++written;
+  }
+  return written;
+}
+
+int DropKeptResults(const std::string& answer_name) {
+  int dropped = 0;
+  for (const fsys::path& one : KeptAnswers()) {
+    std::error_code ec;
+    if (!fsys::exists(one / answer_name, ec)) continue;
+    fsys::remove_all(one, ec);
+    ++dropped;
+  }
+  return dropped;
 }
 
 Status WriteResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,

@@ -36,6 +36,21 @@ Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestI
                                  const UserRecord& user, const std::string& slot_base,
                                  std::string (*staged_name)(const std::string&, const std::string&));
 
+// Answers that could not be written into the result folder are kept under
+// $ZELVORA_ROOT/engine/pending-answers/ (one subfolder per answer, holding the answer and
+// its monitor copy under their own names) and written when the folder works again.
+// Keeps the answer of a request there, completed as WriteResult completes it.
+Status KeepResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
+                  const UserRecord& user, const std::string& slot_base);
+// Gives whether answers are kept.
+bool HasKeptResults();
+// Writes the kept answers into `result_folder` (temporary name + rename), oldest first, and
+// forgets each once written. Gives the number written; stops at the first failure.
+int DeliverKeptResults(const std::string& result_folder);
+// Takes an answer file name; forgets the kept answers of that name (a newer request of the
+// same account and machine was taken, whose answer replaces them). Gives how many.
+int DropKeptResults(const std::string& answer_name);
+
 // Takes a staged answer; renames each temporary file that is still there into its place
 // (one already renamed is not looked for again). IOError when a rename fails.
 Status PublishStaged(const StagedAnswer& staged);

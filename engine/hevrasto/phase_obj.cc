@@ -1,5 +1,7 @@
 #include "engine/hevrasto/phase_obj.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -51,6 +53,22 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   return s;
 }
 }  // namespace
+
+Status CheckOwnFolder(const std::string& folder, const std::string& share) {
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0) return Status::IOError(fs::ErrnoText("lstat " + folder, errno));
+  if (S_ISLNK(st.st_mode)) return Status::InvalidArgument(folder + " is a link");
+  if (!S_ISDIR(st.st_mode)) return Status::InvalidArgument(folder + " is not a folder");
+  if (share.empty()) return Status::Ok();
+  std::error_code ec;
+  fsys::path real = fsys::canonical(folder, ec);
+  if (ec) return Status::IOError(folder + ": " + ec.message());
+  fsys::path root = fsys::canonical(share, ec);
+  if (ec) return Status::IOError(share + ": " + ec.message());
+  auto mismatch = std::mismatch(root.begin(), root.end(), real.begin(), real.end());
+  if (mismatch.first != root.end()) return Status::InvalidArgument(folder + " lies outside the share " + share);
+  return Status::Ok();
+}
 
 std::vector<std::string> InterruptedPrintLines() {
   return {"前回の印刷中に実行部が停止しました。", "印刷されている可能性があります。プリンタを確認してください。"};
@@ -112,6 +130,23 @@ bool CPhaseObj::ReloadSettings() {
 }
 
 void CPhaseObj::PhaseWait() {
+  {
+    // The request folder holds the marks and "Rejected": it must be a folder of the share.
+    EngineSettings s = settings();
+    Status own = CheckOwnFolder(folder_, s.ShareRoot);
+    if (!own.ok() && !folder_.empty() && fsys::exists(folder_)) {
+      if (!folder_failing_) Event(kEvWorkerError, "[" + folder_ + "] " + own.ToString());
+      folder_failing_ = true;
+      watching_ = false;
+      if (!ReloadSettings()) {
+        stop_.Wait(options_.settings_retry_ms);
+        return;
+      }
+      stop_.Wait(options_.rescan_ms);
+      return;
+    }
+    folder_failing_ = false;
+  }
   if (!watching_ || watch_.folder() != folder_) {
     auto w = fs::FolderWatch::Start(folder_);
     if (!w.ok()) {
@@ -142,6 +177,11 @@ void CPhaseObj::PhaseWait() {
     CZvmDatbase db(s.DSN, s.UID, s.PWD);
     StorePendingRows(db, nullptr);
   }
+  if (now - kept_tried_ >= std::chrono::milliseconds(options_.pending_retry_ms) && HasKeptResults()) {
+    kept_tried_ = now;
+    EngineSettings s = settings();
+    if (CheckOwnFolder(s.ResultPath, s.ShareRoot).ok()) DeliverKeptResults(s.ResultPath);
+  }
   auto scan = ScanRequestFolder(folder_);
   if (scan.ok()) {
     // Marks whose request is gone (an engine stopped while cleaning up) are cleared.
@@ -165,13 +205,25 @@ void CPhaseObj::PhaseWait() {
 }
 
 void CPhaseObj::MoveAside(const std::string& name, const std::string& why) {
-  std::string dir = folder_ + "/" + kRejectedFolder;
-  fs::MakeDirs(dir);
-  std::string target = dir + "/" + name;
-  std::error_code ec;
-  for (int n = 1; fsys::exists(target, ec) && n < 1000; ++n) target = dir + "/" + name + "." + std::to_string(n);
-  fsys::rename(folder_ + "/" + name, target, ec);
-  bool moved = !ec;
+  // The request folder and its "Rejected" subfolder are opened without following links,
+  // so a link put in their place never sends a file out of the share.
+  bool moved = false;
+  int dir = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir >= 0) {
+    if (::mkdirat(dir, kRejectedFolder, 0755) != 0 && errno != EEXIST) {
+      // reported below as not moved
+    }
+    int rejected = ::openat(dir, kRejectedFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (rejected >= 0) {
+      std::string target = name;
+      struct stat st {};
+      for (int n = 1; ::fstatat(rejected, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && n < 1000; ++n)
+        target = name + "." + std::to_string(n);
+      moved = ::renameat(dir, name.c_str(), rejected, target.c_str()) == 0;
+      ::close(rejected);
+    }
+    ::close(dir);
+  }
   if (!moved) {
     // Cannot be moved: left where it is and passed over from now on, so that it is not
     // met again and again.
@@ -284,6 +336,13 @@ void CPhaseObj::PhaseTake() {
   }
   // Marks of an earlier request in this slot are cleared.
   ClearMarks(slot_base_);
+  // A newer request of the same account and machine was taken: its answer (of the same
+  // name) replaces a kept one.
+  if (auto answer_name = AnswerFileName(request_.AccountName, request_.MachineName); answer_name.ok()) {
+    if (int dropped = DropKeptResults(*answer_name); dropped > 0)
+      Event(kEvWorkerError, "[" + *answer_name + "] " + std::to_string(dropped) +
+                                " kept answer(s) dropped: a newer request of the same account and machine was taken");
+  }
 
   RequestCheck check(s, probe_);
   CheckStep r = check.Run(request_, result_);
@@ -503,14 +562,18 @@ void CPhaseObj::PublishMarkedAnswer(const RequestMark& mark) {
 
 void CPhaseObj::PhaseAnswer() {
   EngineSettings s = settings();
+  // Answers kept while the result folder failed go first, where it works again.
+  Status folder = CheckOwnFolder(s.ResultPath, s.ShareRoot);
+  if (folder.ok() && HasKeptResults()) DeliverKeptResults(s.ResultPath);
   // Staged first, then marked as answered, then put in place: an engine that stops in
   // between puts the staged files in place at its next start and writes nothing new.
-  auto staged = StageResult(s, request_, result_, user_, slot_base_, &StagedName);
+  Result<StagedAnswer> staged = folder;
+  if (folder.ok()) staged = StageResult(s, request_, result_, user_, slot_base_, &StagedName);
   answered_ = false;
+  RequestMark mark;
+  mark.request = identity_;
   if (staged.ok()) {
     CrashPoint("answer-staged");
-    RequestMark mark;
-    mark.request = identity_;
     mark.answer = staged->answer_name;
     mark.copy = staged->copy_name;
     WriteMark(slot_base_ + kAnsweredSuffix, mark);
@@ -522,6 +585,20 @@ void CPhaseObj::PhaseAnswer() {
       ::unlink(staged->copy_tmp.c_str());
     }
     CrashPoint("answered");
+  }
+  if (!answered_ && AnswerFileName(request_.AccountName, request_.MachineName).ok() &&
+      MonitorCopyName(slot_base_, request_.AccountName, request_.MachineName).ok()) {
+    // The result folder cannot be written: the answer is kept and written when it works
+    // again, and the request counts as answered.
+    Status kept = KeepResult(s, request_, result_, user_, slot_base_);
+    if (kept.ok()) {
+      WriteMark(slot_base_ + kAnsweredSuffix, mark);
+      answered_ = true;
+      Event(kEvWorkerError, "[" + slot_base_ + "] answer kept until the result folder can be written: " +
+                                (folder.ok() ? staged.status().ToString() : folder.ToString()));
+    } else {
+      Event(kEvWorkerError, "[" + slot_base_ + "] answer not kept: " + kept.ToString());
+    }
   }
   int code = result_.ResultCode;
   phase_ = (answered_ && (code == 0 || code == 4 || code == 9)) ? 5 : 6;
@@ -561,7 +638,12 @@ void CPhaseObj::PhaseCleanUp() {
       }
       EngineSettings s = settings();
       auto job = paths::JoinInside(s.JobsPath, request_.JobFileName);
-      if (job.ok() && !request_.JobFileName.empty()) DeleteWithRetries(*job);
+      Status jobs_folder = CheckOwnFolder(s.JobsPath, s.ShareRoot);
+      if (!jobs_folder.ok()) {
+        Event(kEvWorkerError, "[" + request_.JobFileName + "] not deleted: " + jobs_folder.ToString());
+      } else if (job.ok() && !request_.JobFileName.empty()) {
+        DeleteWithRetries(*job);
+      }
       CrashPoint("cleaning");
     } else {
       // No answer could be written: the request is kept aside, with its job file.

@@ -61,6 +61,10 @@ class FrameLink {
   virtual std::vector<PrintLogRecord> TakePrintLog() = 0;
 };
 
+// Takes a folder the engine writes into and the share; gives Ok when the folder is a folder
+// itself (not a link to one) and lies inside the share (`share` empty: anywhere).
+Status CheckOwnFolder(const std::string& folder, const std::string& share);
+
 // Lines of the answer to a request that was being printed when the engine stopped.
 std::vector<std::string> InterruptedPrintLines();
 
@@ -144,10 +148,12 @@ class CPhaseObj {
   std::atomic<int> phase_{0};
   std::atomic<bool> running_{false};
   std::chrono::steady_clock::time_point pending_tried_{};
+  std::chrono::steady_clock::time_point kept_tried_{};  // kept answers, tried as often
   std::set<std::string> ignored_;  // reported once; left where they are
   fs::FolderWatch watch_;
   bool watching_ = false;
   bool watch_failing_ = false;  // reported once until the watch works again
+  bool folder_failing_ = false;  // the request folder is no folder of the share (reported once)
 };
 
 }  // namespace zv::engine

@@ -91,9 +91,15 @@ Result<RequestFolderScan> ScanRequestFolder(const std::string& folder) {
       }
     }
     if (!MatchesRequestPattern(name)) continue;
-    if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+    // Only a regular file is a request; anything else named like one (a link, a folder, a
+    // FIFO) is a stray, so that it is moved aside instead of blocking its slot.
+    bool regular = e->d_type == DT_REG;
+    if (e->d_type == DT_UNKNOWN) {
+      struct stat st {};
+      regular = fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+    }
     int slot = ParseSlotFileName(name);
-    if (slot >= 0 && std::string_view(SlotFileName(slot)) == name) {
+    if (regular && slot >= 0 && std::string_view(SlotFileName(slot)) == name) {
       scan.present[slot] = true;
     } else {
       scan.strays.emplace_back(name);
@@ -124,9 +130,13 @@ void SequenceFile::Close() {
 
 Result<SequenceFile> SequenceFile::Lock(const std::string& folder, const sync::Event* stop, int timeout_ms) {
   std::string path = folder + "/" + kSequenceFileName;
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Never through a link (the number would be written wherever it points) and never
+  // anything but a regular file.
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return Status::IOError(fs::ErrnoText("open " + path, errno));
   SequenceFile f(fd);
+  struct stat kind {};
+  if (fstat(fd, &kind) != 0 || !S_ISREG(kind.st_mode)) return Status::IOError(path + " is not a regular file");
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) break;

@@ -41,7 +41,8 @@ int PickSlot(const std::array<bool, kSlotCount>& present, int start);
 // What the request folder holds that matches "order*.lst".
 struct RequestFolderScan {
   std::array<bool, kSlotCount> present{};  // numbered slots with a file
-  std::vector<std::string> strays;         // other names matching "order*.lst"
+  std::vector<std::string> strays;         // other names matching "order*.lst", and slot
+                                           // names that are no regular file
   std::array<bool, kSlotCount> marked{};   // slots with an "orderNN.taken" or ".answered" mark
   bool any() const;
 };

@@ -14,10 +14,13 @@ namespace zv::fs {
 std::string ErrnoText(const std::string& what, int e) { return what + ": " + std::strerror(e); }
 
 Result<std::string> ReadFile(const std::string& path, size_t max_bytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking (a FIFO would wait for a writer) and without following a link in the
+  // last component; only a regular file is read.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
   if (fd < 0) {
     int e = errno;
     if (e == ENOENT || e == ENOTDIR) return Status::NotFound(ErrnoText("open " + path, e));
+    if (e == ELOOP) return Status::InvalidArgument("not a regular file (a link): " + path);
     return Status::IOError(ErrnoText("open " + path, e));
   }
   struct stat st;
@@ -26,9 +29,9 @@ Result<std::string> ReadFile(const std::string& path, size_t max_bytes) {
     ::close(fd);
     return Status::IOError(ErrnoText("stat " + path, e));
   }
-  if (S_ISDIR(st.st_mode)) {
+  if (!S_ISREG(st.st_mode)) {
     ::close(fd);
-    return Status::IOError("not a file: " + path);
+    return Status::InvalidArgument("not a regular file: " + path);
   }
   if (static_cast<unsigned long long>(st.st_size) > max_bytes) {
     ::close(fd);

@@ -15,9 +15,11 @@
 
 namespace zv::fs {
 
-// Takes a path and a limit in bytes; gives the whole content of the file. NotFound when
-// the file does not exist, InvalidArgument when it is larger than max_bytes, IOError for
-// other failures.
+// Takes a path and a limit in bytes; gives the whole content of the file. Only a regular
+// file is read: the last component is not followed when it is a link, and the file is
+// opened without blocking (a FIFO never holds the caller). NotFound when the file does not
+// exist, InvalidArgument when it is a link, a folder, a FIFO, a device or any other special
+// file, or larger than max_bytes (refused before reading), IOError for other failures.
 Result<std::string> ReadFile(const std::string& path, size_t max_bytes = 64u << 20);
 
 // Takes a path, the new content and the file mode; writes the content to a temporary file

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -437,6 +438,83 @@ TEST_F(EngineE2E, APrinterNamedInAnotherCaseIsPrintedToByItsInstalledName) {
   EXPECT_EQ(EngineHarness::ResultCode(a1), 0) << a1;
   EXPECT_EQ(h_->PrintLog().size(), 1u);
   EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+TEST_F(EngineE2E, NothingInTheShareButPlainFilesAndFoldersIsTrusted) {
+  const std::string outside = root_.str() + "/outside";
+  ASSERT_TRUE(fs::MakeDirs(outside).ok());
+  // "Rejected" replaced by a link to a folder outside the share.
+  fsys::create_directory_symlink(outside, h_->print_info() + "/Rejected");
+  h_->PlaceFile("order.lst", "stray");
+  // Job files that are no plain file: a FIFO (open() would wait for a writer) and a link
+  // to an endless device.
+  ASSERT_EQ(::mkfifo((h_->jobs() + "/fifo.prc").c_str(), 0600), 0);
+  fsys::create_symlink("/dev/zero", h_->jobs() + "/zero.prc");
+  h_->StartEngine();
+  for (const char* job : {"fifo.prc", "zero.prc"}) {
+    std::string machine = std::string("pc-") + job;
+    machine.resize(machine.size() - 4);
+    std::string s = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", machine, job, {{"X", 1}}}));
+    EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", machine, s, 10000)), 5) << job;
+  }
+  // Special files named like slots are moved aside instead of blocking their slots.
+  ASSERT_TRUE(fsys::remove(h_->print_info() + "/Rejected"));
+  ASSERT_EQ(::mkfifo((h_->print_info() + "/order40.lst").c_str(), 0600), 0);
+  ASSERT_TRUE(fs::MakeDirs(h_->print_info() + "/order41.lst").ok());
+  fsys::create_symlink(h_->jobs(), h_->print_info() + "/order42.lst");
+  for (const char* name : {"order40.lst", "order41.lst", "order42.lst"})
+    EXPECT_TRUE(EngineHarness::WaitGone(h_->print_info() + "/" + name)) << name;
+  for (const char* name : {"order40.lst", "order41.lst", "order42.lst"})
+    EXPECT_TRUE(fsys::exists(fsys::symlink_status(h_->print_info() + "/Rejected/" + name))) << name;
+  h_->WriteJob("f1.prc", 1);
+  std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcF", "f1.prc"}));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcF", s1)), 0);
+  EXPECT_EQ(h_->StopEngine(), 0);
+  // Nothing reached the folder outside; the stray stayed where it was, reported once.
+  EXPECT_TRUE(fsys::is_empty(outside));
+  int reports = 0;
+  for (const auto& e : Events())
+    for (const auto& str : e.strings)
+      if (str.find("[order.lst]") != std::string::npos) ++reports;
+  EXPECT_EQ(reports, 1);
+}
+
+TEST_F(EngineE2E, AnAnswerThatCannotBeWrittenIsKeptAndWrittenLater) {
+  // The result folder is replaced by a link (to a folder of the share): not written into.
+  const std::string real = h_->share() + "/Result.real";
+  fsys::rename(h_->result(), real);
+  fsys::create_directory_symlink(real, h_->result());
+  h_->StartEngine();
+  struct Order {
+    std::string machine, job;
+  } orders[] = {{"pcX", "x1.prc"}, {"pcY", "y1.prc"}, {"pcX", "x2.prc"}};
+  for (const auto& o : orders) {
+    h_->WriteJob(o.job, 1);
+    std::string s = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", o.machine, o.job, {{o.job, 1}}}));
+    // Served (printed, charged) and cleaned up: not moved aside.
+    EXPECT_TRUE(EngineHarness::WaitGone(h_->print_info() + "/" + s + ".lst"));
+    EXPECT_TRUE(EngineHarness::WaitGone(h_->jobs() + "/" + o.job));
+  }
+  EXPECT_TRUE(fsys::is_empty(real));
+  EXPECT_FALSE(fsys::exists(h_->print_info() + "/Rejected"));
+  EXPECT_EQ(h_->PrintLog().size(), 3u);
+  // The folder works again: the next answer brings the kept ones along, except the one a
+  // newer request of the same account and machine replaced.
+  ASSERT_TRUE(fsys::remove(h_->result()));
+  fsys::rename(real, h_->result());
+  h_->WriteJob("z1.prc", 1);
+  std::string s = h_->Submit(EngineHarness::RequestText(RequestSpec{"bob", "pcZ", "z1.prc", {{"Z", 1}}}));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("bob", "pcZ", s)), 0);
+  for (const char* machine : {"pcX", "pcY"}) {
+    auto a = fs::ReadFile(h_->result() + "/alice-" + std::string(machine) + ".ans");
+    ASSERT_TRUE(a.ok()) << machine;
+    EXPECT_EQ(EngineHarness::ResultCode(*a), 0);
+  }
+  int an2 = 0;
+  for (const auto& e : fsys::directory_iterator(h_->result())) an2 += e.path().extension() == ".an2";
+  EXPECT_EQ(an2, 3);  // pcY, the newer pcX and pcZ
+  EXPECT_TRUE(EventHas("kept answer(s) dropped"));
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 
