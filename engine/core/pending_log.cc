@@ -169,7 +169,7 @@ Result<std::string> HoldRows(const std::vector<PrintLogRecord>& rows) {
   auto dir = PendingFolder();
   if (!dir.ok()) return dir.status();
   std::string name = FreshName(kHeld);
-  Status s = fs::WriteFileAtomic(*dir + "/" + name, FormatPendingRows(rows), 0600);
+  Status s = fs::WriteFileAtomic(*dir + "/" + name, FormatPendingRows(rows), 0600, fs::Durability::kProcessSafe);
   if (!s.ok()) return s;
   return name;
 }
@@ -177,9 +177,12 @@ Result<std::string> HoldRows(const std::vector<PrintLogRecord>& rows) {
 Status RewriteHeldRows(const std::string& name, const std::vector<PrintLogRecord>& rows) {
   auto path = HeldPath(name);
   if (!path.ok()) return path.status();
-  std::error_code ec;
-  if (!fsys::exists(*path, ec)) return Status::NotFound("held rows gone: " + name);
-  return fs::WriteFileAtomic(*path, FormatPendingRows(rows), 0600);
+  auto held = fs::ReadFile(*path, 16u << 20);
+  if (!held.ok()) return held.status().code() == Status::Code::kNotFound ? Status::NotFound("held rows gone: " + name)
+                                                                        : held.status();
+  std::string text = FormatPendingRows(rows);
+  if (*held == text) return Status::Ok();
+  return fs::WriteFileAtomic(*path, text, 0600, fs::Durability::kProcessSafe);
 }
 
 Status ChargeHeldRows(const std::string& name) {

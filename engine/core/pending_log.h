@@ -42,7 +42,8 @@ bool PeriodPagesUsed(CZvmDatbase& db, int32_t period_index, int32_t days, int32_
 // rename, so a job is charged once whatever moment the engine stops at.
 // Writes held rows under a fresh plain name; gives the name.
 Result<std::string> HoldRows(const std::vector<PrintLogRecord>& rows);
-// Replaces the content of held rows (they stay held). NotFound when they are gone.
+// Replaces the content of held rows where it differs (they stay held). NotFound when they
+// are gone.
 Status RewriteHeldRows(const std::string& name, const std::vector<PrintLogRecord>& rows);
 // Charges held rows: they become kept rows, stored by the next StorePendingRows. NotFound
 // when they are gone (charged or dropped before); InvalidArgument for a name that is not

@@ -190,6 +190,7 @@ void CPhaseObj::PhaseWait() {
     DropIgnored(&*scan);
   }
   if (scan.ok() && scan->any()) {
+    Reached("woke");
     if (ReloadSettings()) {
       phase_ = 1;
     } else {
@@ -270,6 +271,7 @@ void CPhaseObj::PhaseTake() {
     phase_ = 0;
     return;
   }
+  Reached("locked");
   auto start = seq->ReadStart();
   auto scan = ScanRequestFolder(folder_);
   if (!start.ok() || !scan.ok()) {
@@ -319,6 +321,7 @@ void CPhaseObj::PhaseTake() {
   }
   auto identity = RequestIdentity(slot_path_);
   identity_ = identity.ok() ? *identity : std::string();
+  Reached("read");
 
   // Marks of this very request were left by an engine that stopped while serving it.
   auto answered = ReadMark(slot_base_ + kAnsweredSuffix);
@@ -348,6 +351,7 @@ void CPhaseObj::PhaseTake() {
   CheckStep r = check.Run(request_, result_);
   user_ = check.user();
   printer_ = check.printer();
+  Reached("checked");
   phase_ = r == CheckStep::kPassed ? 2 : 4;
 }
 
@@ -392,6 +396,7 @@ void CPhaseObj::PhaseOpen() {
     phase_ = 4;
     return;
   }
+  Reached("opened");
   // The quota counts the pages that will print, not only those the client named.
   if (AlignPagesWithDocument()) {
     EngineSettings s = settings();
@@ -424,7 +429,7 @@ void CPhaseObj::PhaseOpen() {
     }
   }
   WriteMark(slot_base_ + kTakenSuffix, taken_);
-  CrashPoint("taken");
+  Reached("taken");
   phase_ = 3;
 }
 
@@ -434,16 +439,18 @@ void CPhaseObj::PhasePrint() {
     taken_.job = id;
     taken_.printer = PrintTarget(request_, printer_);
     WriteMark(slot_base_ + kTakenSuffix, taken_);
-    CrashPoint("job-started");
+    Reached("job-started");
   };
   int rc = frame_.PrintJob(request_, result_, user_, printer_, started);
-  CrashPoint("job-submitted");
+  Reached("job-submitted");
   if (rc != 0) Event(kEvPrintFailed, RequestEventText(result_.Messages, request_));
   std::vector<PrintLogRecord> rows = frame_.TakePrintLog();
   if (!rows.empty()) {
     // The job reached the printer: its rows (with the spooler's time) are charged.
     Status charged = Status::NotFound("no held rows");
     if (!taken_.rows.empty()) {
+      // The held rows were planned before the job started; they are replaced only where
+      // the print's own rows differ (the spooler's submission time in another second).
       (void)RewriteHeldRows(taken_.rows, rows);
       charged = ChargeHeldRows(taken_.rows);
     }
@@ -452,13 +459,19 @@ void CPhaseObj::PhasePrint() {
       if (!kept.ok()) Event(kEvDatabaseError, kept.ToString());
       if (!taken_.rows.empty()) DropHeldRows(taken_.rows);
     }
-    CrashPoint("charged");
+    Reached("charged");
     StoreKeptRows();
+    Reached("stored");
   } else if (!taken_.rows.empty()) {
     DropHeldRows(taken_.rows);
   }
   taken_.rows.clear();
   phase_ = 4;
+}
+
+void CPhaseObj::Reached(const char* step) {
+  PhaseStamp(step, slot_base_);
+  CrashPoint(step);
 }
 
 void CPhaseObj::StoreKeptRows() {
@@ -525,7 +538,9 @@ Result<RequestMark> CPhaseObj::ReadMark(const std::string& name) {
 }
 
 void CPhaseObj::WriteMark(const std::string& name, const RequestMark& mark) {
-  Status marked = fs::WriteFileAtomic(folder_ + "/" + name, FormatMark(mark), 0644);
+  // Marks guard against the engine's own death; a flush to disk each time would cost more
+  // than the request itself.
+  Status marked = fs::WriteFileAtomic(folder_ + "/" + name, FormatMark(mark), 0644, fs::Durability::kProcessSafe);
   if (!marked.ok()) Event(kEvWorkerError, "[" + name + "] " + marked.ToString());
 }
 
@@ -573,18 +588,18 @@ void CPhaseObj::PhaseAnswer() {
   RequestMark mark;
   mark.request = identity_;
   if (staged.ok()) {
-    CrashPoint("answer-staged");
+    Reached("answer-staged");
     mark.answer = staged->answer_name;
     mark.copy = staged->copy_name;
     WriteMark(slot_base_ + kAnsweredSuffix, mark);
-    CrashPoint("answer-marked");
+    Reached("answer-marked");
     Status put = PublishStaged(*staged);
     answered_ = put.ok();
     if (!put.ok()) {
       ::unlink(staged->answer_tmp.c_str());
       ::unlink(staged->copy_tmp.c_str());
     }
-    CrashPoint("answered");
+    Reached("answered");
   }
   if (!answered_ && AnswerFileName(request_.AccountName, request_.MachineName).ok() &&
       MonitorCopyName(slot_base_, request_.AccountName, request_.MachineName).ok()) {
@@ -609,6 +624,7 @@ void CPhaseObj::PhaseMail() {
     EngineSettings s = settings();
     mailer_->SendQuotaMail(s, result_, request_.AccountName, user_);
   }
+  Reached("mailed");
   phase_ = 6;
 }
 
@@ -644,7 +660,7 @@ void CPhaseObj::PhaseCleanUp() {
       } else if (job.ok() && !request_.JobFileName.empty()) {
         DeleteWithRetries(*job);
       }
-      CrashPoint("cleaning");
+      Reached("cleaning");
     } else {
       // No answer could be written: the request is kept aside, with its job file.
       MoveAside(fsys::path(slot_path_).filename().string(), "the answer could not be written");
@@ -652,6 +668,7 @@ void CPhaseObj::PhaseCleanUp() {
     DeleteWithRetries(folder_ + "/" + slot_base_ + kTakenSuffix);
     if (!keep_answered_mark) DeleteWithRetries(folder_ + "/" + slot_base_ + kAnsweredSuffix);
   }
+  Reached("cleaned");
   slot_base_.clear();
   slot_path_.clear();
   CRequestResult scratch;

@@ -73,7 +73,7 @@ class CPhaseObj {
   struct Options {
     int rescan_ms = 5000;          // the periodic rescan behind the folder watch
     int settings_retry_ms = 5000;  // pause after settings that cannot be read
-    int sequence_lock_ms = 30000;  // longest wait for the lock of "Sequence.seq"
+    int sequence_lock_ms = -1;     // longest wait for the lock of "Sequence.seq" (-1: while running)
     int read_attempts = 5;         // tries to read a request file ...
     int read_retry_ms = 2000;      // ... this far apart
     int pending_retry_ms = 30000;  // kept print-log rows are tried again this often while idle
@@ -111,6 +111,9 @@ class CPhaseObj {
   // Deletes a file, trying six times; IOError when it stays.
   Status DeleteWithRetries(const std::string& path);
   bool AlignPagesWithDocument();
+  // Marks a step of the request in hand: stamped for the benchmark, and the test-only
+  // crash point of that name.
+  void Reached(const char* step);
   // Stores the kept print-log rows (reports a failure; they stay kept).
   void StoreKeptRows();
   // Takes a taken mark; asks the spooler about its job: one that reached the printer has

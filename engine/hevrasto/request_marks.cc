@@ -1,6 +1,8 @@
 #include "engine/hevrasto/request_marks.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,6 +68,19 @@ Result<std::string> RequestIdentity(const std::string& path) {
 
 std::string StagedName(const std::string& name, const std::string& slot_base) {
   return "." + name + ".staged-" + slot_base;
+}
+
+void PhaseStamp(const char* step, const std::string& slot) {
+  static const int fd = [] {
+    const char* path = std::getenv("ZELVORA_ENGINE_PHASE_LOG");
+    return path ? ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600) : -1;
+  }();
+  if (fd < 0) return;
+  timespec now {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  std::string line = (slot.empty() ? std::string("-") : slot) + " " + step + " " +
+                     std::to_string(static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec) + "\n";
+  (void)!::write(fd, line.data(), line.size());
 }
 
 void CrashPoint(const char* step) {

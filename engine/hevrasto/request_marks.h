@@ -45,4 +45,9 @@ std::string StagedName(const std::string& name, const std::string& slot_base);
 // narrow to hit with a signal.
 void CrashPoint(const char* step);
 
+// Takes a step name and the slot served; appends "<slot> <step> <monotonic ns>" to the file
+// that the environment variable ZELVORA_ENGINE_PHASE_LOG names (nothing when unset). The
+// server benchmark reads it to time each step of a request, waits included.
+void PhaseStamp(const char* step, const std::string& slot);
+
 }  // namespace zv::engine

@@ -40,7 +40,7 @@ struct RequestSpec {
   std::string printer = "Office";
   int copies = 1;
   int paper = 9;
-  std::string print_pages;  // "first,last"; empty for all pages
+  std::string print_pages = {};  // "first,last"; empty for all pages
 };
 
 // Gives the request file text of a order.

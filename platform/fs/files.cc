@@ -75,7 +75,7 @@ Status WriteAll(int fd, std::string_view data, const std::string& path) {
 
 }  // namespace
 
-Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t mode) {
+Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t mode, Durability durability) {
   auto slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -86,7 +86,7 @@ Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t
   Status st = Status::Ok();
   if (::fchmod(fd, mode) != 0) st = Status::IOError(ErrnoText("chmod " + tmp, errno));
   if (st.ok()) st = WriteAll(fd, content, tmp);
-  if (st.ok() && ::fsync(fd) != 0) st = Status::IOError(ErrnoText("fsync " + tmp, errno));
+  if (st.ok() && durability == Durability::kSynced && ::fsync(fd) != 0) st = Status::IOError(ErrnoText("fsync " + tmp, errno));
   if (::close(fd) != 0 && st.ok()) st = Status::IOError(ErrnoText("close " + tmp, errno));
   if (st.ok() && ::rename(tmp.c_str(), path.c_str()) != 0) {
     st = Status::IOError(ErrnoText("rename " + tmp + " to " + path, errno));

@@ -285,7 +285,9 @@ TEST_F(EngineE2E, AnEngineStoppedAtAnyStepChargesAndAnswersEachRequestOnce) {
     std::string slot = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", machine, job, {{"C", 2}}}));
     ASSERT_TRUE(WaitStopped(*h_));
     ASSERT_EQ(fsys::exists(answer), c.answered_before_restart);
-    if (c.answered_before_restart) ASSERT_TRUE(fsys::remove(answer));  // the client took it
+    if (c.answered_before_restart) {
+      ASSERT_TRUE(fsys::remove(answer));  // the client took it
+    }
     h_->StartEngine();
     if (c.answer_after_restart >= 0) {
       std::string a = h_->WaitForAnswer("alice", machine, slot);
@@ -294,7 +296,9 @@ TEST_F(EngineE2E, AnEngineStoppedAtAnyStepChargesAndAnswersEachRequestOnce) {
     EXPECT_TRUE(EngineHarness::WaitGone(h_->print_info() + "/" + slot + ".lst"));
     EXPECT_TRUE(EngineHarness::WaitGone(h_->print_info() + "/" + slot + ".taken"));
     EXPECT_TRUE(EngineHarness::WaitGone(h_->print_info() + "/" + slot + ".answered"));
-    if (c.answer_after_restart < 0) EXPECT_FALSE(fsys::exists(answer));
+    if (c.answer_after_restart < 0) {
+      EXPECT_FALSE(fsys::exists(answer));
+    }
     if (c.charged) ++rows;
     EXPECT_EQ(h_->PrintLog().size(), rows);
     EXPECT_EQ(h_->StopEngine(), 0);
