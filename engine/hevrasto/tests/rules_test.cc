@@ -5,6 +5,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "engine/core/pending_log.h"
 #include "engine/hevrasto/print_records.h"
 #include "engine/hevrasto/quota_mail.h"
@@ -62,6 +65,25 @@ TEST(Slots, SequenceFileLockIsSharedBoundedAndStoppable) {
   EXPECT_EQ(stopped.status().code(), Status::Code::kBusy);
   ::close(fd);
   EXPECT_TRUE(SequenceFile::Lock(dir, &stop, 0).ok());
+
+  // Without a limit the wait lasts until the holder lets go, however long that is.
+  fd = ::open((dir + "/Sequence.seq").c_str(), O_RDWR);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  std::thread holder([fd] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ::close(fd);
+  });
+  sync::Event running;
+  EXPECT_TRUE(SequenceFile::Lock(dir, &running, -1).ok());
+  holder.join();
+
+  // A "Sequence.seq" that is a link is never opened (the number would land where it points).
+  const std::string other = dir + "/other";
+  ASSERT_TRUE(fs::MakeDirs(other).ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(dir + "/target", "42").ok());
+  ASSERT_EQ(::symlink((dir + "/target").c_str(), (other + "/Sequence.seq").c_str()), 0);
+  EXPECT_FALSE(SequenceFile::Lock(other, nullptr, 100).ok());
+  EXPECT_EQ(fs::ReadFile(dir + "/target").value(), "42");
 }
 
 CRequestInfo TwoJobs(int pages_a, int pages_b) {
