@@ -389,7 +389,15 @@ bool CPhaseObj::AlignPagesWithDocument() {
 }
 
 void CPhaseObj::PhaseOpen() {
-  int rc = frame_.OpenJob(request_.JobFileName, result_);
+  // Jobs are read (and deleted after the answer) only in a jobs folder of the share itself.
+  EngineSettings folders = settings();
+  Status jobs_folder = CheckOwnFolder(folders.JobsPath, folders.ShareRoot);
+  int rc = kResultJobNotOpened;
+  if (jobs_folder.ok()) {
+    rc = frame_.OpenJob(request_.JobFileName, result_);
+  } else {
+    Event(kEvWorkerError, "[" + folders.JobsPath + "] " + jobs_folder.ToString());
+  }
   if (rc != 0) {
     if (result_.ResultCode == 0) result_.SetResultMessage(kResultJobNotOpened);
     Event(kEvJobOpenFailed, RequestEventText(result_.Messages, request_));

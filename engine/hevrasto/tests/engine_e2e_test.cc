@@ -474,6 +474,16 @@ TEST_F(EngineE2E, NothingInTheShareButPlainFilesAndFoldersIsTrusted) {
   h_->WriteJob("f1.prc", 1);
   std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcF", "f1.prc"}));
   EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcF", s1)), 0);
+  // A jobs folder replaced by a link to a folder outside: its jobs are neither printed nor
+  // deleted.
+  const std::string elsewhere = root_.str() + "/elsewhere";
+  ASSERT_TRUE(fs::MakeDirs(elsewhere).ok());
+  ASSERT_TRUE(WriteSampleJob(elsewhere + "/l1.prc", 1).ok());
+  fsys::rename(h_->jobs(), h_->share() + "/Jobs.real");
+  fsys::create_directory_symlink(elsewhere, h_->jobs());
+  std::string s2 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcL", "l1.prc", {{"L", 1}}}));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcL", s2)), 5);
+  EXPECT_TRUE(fsys::exists(elsewhere + "/l1.prc"));
   EXPECT_EQ(h_->StopEngine(), 0);
   // Nothing reached the folder outside; the stray stayed where it was, reported once.
   EXPECT_TRUE(fsys::is_empty(outside));
