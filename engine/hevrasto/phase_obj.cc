@@ -526,13 +526,11 @@ void CPhaseObj::RecoverTaken(const RequestMark& mark, const EngineSettings& s) {
   result_.Init();
   bool known = true;
   bool reached = SettleHeldJob(mark, &known);
-  if (reached) {
-    // The job reached the printer before the engine stopped: it is charged and answered as
-    // printed.
-    result_.SetResultMessage(kResultPrinted);
-  } else {
-    result_.SetResultMessage(kResultPrintFailed, known ? std::vector<std::string>{printing::kPrintFailedMessage,
-                                                                                  PrintTarget(request_, printer_)}
+  // A job that reached the printer before the engine stopped is charged and answered as
+  // printed (the answer adds its completion line, as for any print).
+  if (!reached) {
+    const std::string printer = mark.printer.empty() ? request_.DeviceName : mark.printer;
+    result_.SetResultMessage(kResultPrintFailed, known ? std::vector<std::string>{printing::kPrintFailedMessage, printer}
                                                        : InterruptedPrintLines());
     Event(kEvPrintFailed, RequestEventText(result_.Messages, request_));
   }

@@ -292,6 +292,11 @@ TEST_F(EngineE2E, AnEngineStoppedAtAnyStepChargesAndAnswersEachRequestOnce) {
     if (c.answer_after_restart >= 0) {
       std::string a = h_->WaitForAnswer("alice", machine, slot);
       EXPECT_EQ(EngineHarness::ResultCode(a), c.answer_after_restart) << a;
+      // One message, said once.
+      const std::string said = c.answer_after_restart == 0 ? "印刷が完了しました。" : "印刷に失敗しました。";
+      size_t first = a.find(said);
+      EXPECT_NE(first, std::string::npos) << a;
+      EXPECT_EQ(a.find(said, first + 1), std::string::npos) << a;
     }
     EXPECT_TRUE(EngineHarness::WaitGone(h_->print_info() + "/" + slot + ".lst"));
     EXPECT_TRUE(EngineHarness::WaitGone(h_->print_info() + "/" + slot + ".taken"));
