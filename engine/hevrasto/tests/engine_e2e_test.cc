@@ -18,6 +18,7 @@
 #include "engine/hevrasto/tests/engine_harness.h"
 #include "platform/eventlog/eventlog.h"
 #include "platform/fs/files.h"
+#include "platform/odbc/testing/postgres_server.h"
 #include "platform/spool/folder_spooler.h"
 
 namespace zv::engine::testing {
@@ -256,7 +257,28 @@ bool WaitStopped(EngineHarness& h) {
   return code.ok() && *code == 86;
 }
 
-TEST_F(EngineE2E, AnEngineStoppedAtAnyStepChargesAndAnswersEachRequestOnce) {
+// The same engine on the embedded SQLite database and on a PostgreSQL server.
+class EngineOnBothDatabases : public EngineE2E, public ::testing::WithParamInterface<std::string> {
+ public:
+  void SetUp() override {
+    server_->Clear();
+    ServerSetupOptions o;
+    if (GetParam() == "postgres") {
+      Status why;
+      auto* pg = zv::testing::SharedPostgresServer(&why);
+      if (!pg) GTEST_SKIP() << why.ToString();
+      static int n = 0;
+      std::string name = "zve2e" + std::to_string(++n);
+      ASSERT_TRUE(pg->CreateDatabase(name).ok());
+      o.dsn = pg->ConnectionString(name);
+    }
+    h_ = std::make_unique<EngineHarness>(root_, server_->port(), o);
+    h_->smtp = server_;
+  }
+};
+INSTANTIATE_TEST_SUITE_P(Backends, EngineOnBothDatabases, ::testing::Values("sqlite", "postgres"));
+
+TEST_P(EngineOnBothDatabases, AnEngineStoppedAtAnyStepChargesAndAnswersEachRequestOnce) {
   // What the next start does with a request the engine stopped at each step of serving:
   // the answer it gives (-1: none, the first one stands), and whether the job is charged.
   struct Case {
@@ -320,6 +342,28 @@ TEST_F(EngineE2E, AnEngineStoppedAtAnyStepChargesAndAnswersEachRequestOnce) {
   // Nothing staged is left in the result folder.
   for (const auto& e : fsys::directory_iterator(h_->result()))
     EXPECT_EQ(e.path().filename().string().find(".staged-"), std::string::npos) << e.path();
+}
+
+TEST_P(EngineOnBothDatabases, KeptPrintLogRowsCountInTheQuota) {
+  // bob may print 3 pages; the database refuses his rows, so they are kept meanwhile.
+  if (GetParam() == "postgres") {
+    h_->Sql("CREATE FUNCTION refuse_row() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'refused'; END $$ LANGUAGE plpgsql");
+    h_->Sql("CREATE TRIGGER refuse_log BEFORE INSERT ON PrintLog FOR EACH ROW EXECUTE FUNCTION refuse_row()");
+  } else {
+    h_->Sql("CREATE TRIGGER refuse_log BEFORE INSERT ON PrintLog BEGIN SELECT RAISE(ABORT, 'refused'); END");
+  }
+  h_->StartEngine();
+  h_->WriteJob("q1.prc", 3);
+  std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"bob", "pcK", "q1.prc", {{"K", 3}}}));
+  std::string a1 = h_->WaitForAnswer("bob", "pcK", s1);
+  EXPECT_EQ(EngineHarness::ResultCode(a1), 0) << a1;
+  EXPECT_NE(a1.find("PageCount=3"), std::string::npos) << a1;
+  h_->WriteJob("q2.prc", 1);
+  std::string s2 = h_->Submit(EngineHarness::RequestText(RequestSpec{"bob", "pcK", "q2.prc", {{"K2", 1}}}));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("bob", "pcK", s2)), 4);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+  EXPECT_TRUE(h_->PrintLog().empty());
+  EXPECT_EQ(h_->StopEngine(), 0);
 }
 
 TEST_F(EngineE2E, MarksLeftByAStoppedCleanUpDoNotApplyToTheNextRequestInTheSlot) {
@@ -401,23 +445,6 @@ TEST_F(EngineE2E, APrintLogRowThatCannotBeStoredIsKeptAndStoredLater) {
   EXPECT_EQ(rows[0].JobName, "Kept");
   EXPECT_EQ(rows[0].Pages, 2);
   EXPECT_EQ(rows[1].JobName, "Next");
-  EXPECT_EQ(h_->StopEngine(), 0);
-}
-
-TEST_F(EngineE2E, KeptPrintLogRowsCountInTheQuota) {
-  // bob may print 3 pages; the database refuses his rows, so they are kept meanwhile.
-  h_->Sql("CREATE TRIGGER refuse_log BEFORE INSERT ON PrintLog BEGIN SELECT RAISE(ABORT, 'refused'); END");
-  h_->StartEngine();
-  h_->WriteJob("q1.prc", 3);
-  std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"bob", "pcK", "q1.prc", {{"K", 3}}}));
-  std::string a1 = h_->WaitForAnswer("bob", "pcK", s1);
-  EXPECT_EQ(EngineHarness::ResultCode(a1), 0) << a1;
-  EXPECT_NE(a1.find("PageCount=3"), std::string::npos) << a1;
-  h_->WriteJob("q2.prc", 1);
-  std::string s2 = h_->Submit(EngineHarness::RequestText(RequestSpec{"bob", "pcK", "q2.prc", {{"K2", 1}}}));
-  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("bob", "pcK", s2)), 4);
-  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
-  EXPECT_TRUE(h_->PrintLog().empty());
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 
