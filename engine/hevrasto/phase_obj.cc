@@ -29,15 +29,16 @@ namespace fsys = std::filesystem;
 namespace {
 constexpr char kRejectedFolder[] = "Rejected";
 
-// A job the spooler holds or has printed: it reached the printer and is charged.
-bool ReachedPrinter(spool::JobState state) {
-  switch (state) {
+// A job the spooler holds or has printed: it reached the printer and is charged. One in
+// error counts while it stays in the queue; one the spooler gave up (aborted) does not.
+bool ReachedPrinter(const spool::JobInfo& job) {
+  switch (job.state) {
     case spool::JobState::kQueued:
     case spool::JobState::kPrinting:
     case spool::JobState::kPaused:
     case spool::JobState::kOffline:
-    case spool::JobState::kError:
     case spool::JobState::kCompleted: return true;
+    case spool::JobState::kError: return (job.status & spool::JOB_STATUS_DELETED) == 0;
     default: return false;
   }
 }
@@ -497,7 +498,7 @@ bool CPhaseObj::SettleHeldJob(const RequestMark& mark, bool* known) {
   if (mark.job != 0 && !mark.printer.empty()) {
     auto job = frame_.QueryJob(mark.printer, mark.job);
     if (job.ok()) {
-      reached = ReachedPrinter(job->state);
+      reached = ReachedPrinter(*job);
     } else if (job.status().code() != Status::Code::kNotFound) {
       *known = false;
       Event(kEvWorkerError, "[job " + std::to_string(mark.job) + "] " + job.status().ToString());
