@@ -65,7 +65,7 @@ inline constexpr const char* kPrivateDuplexModel = "KANDREL Morvaith QX-410";
 inline constexpr std::size_t kPrivateDuplexOnByte = 0x104;  // 1: duplex on for this job
 inline constexpr std::size_t kPrivateBindingByte = 0x106;   // binding edge, 0 to 3
 // Takes a device mode; gives true when it is that model's (device name equal, letter case
-// counting, and specification version 0x400).
+// counting, and dmSpecVersion 0x400).
 bool IsPrivateDuplexModel(const spool::DevMode& mode);
 
 // The most copies one print may ask for (the client's own limit). A request for more is

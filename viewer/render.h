@@ -1,31 +1,21 @@
-// Page rendering of the viewer: a page's metafile is played record by record through a hook
-// that repairs what would otherwise print badly (raster and system fonts, degenerate
-// rectangles, zero-size pattern blits, empty or hairline clip regions) and draws the
-// private text records of captured pages. RenderPage (a CViewerDoc operation) fits a page
+// Page rendering of the viewer: a page's metafile is played through the shared repairing
+// playback (viewer/playback). RenderPage (a CViewerDoc operation) fits a page
 // into a rectangle; PlayPage plays one into a rectangle as it stands, for sheet drawing.
 #pragma once
 
-#include <mutex>
-#include <optional>
+#include <cstdint>
+#include <vector>
 
 #include "platform/gdi/dc.h"
+#include "viewer/playback/playback.h"
 #include "viewer/viewer_doc.h"
 
 namespace zv::viewer {
 
-// The one lock that serialises all page drawing of the library, for every document.
-std::recursive_mutex& DrawingLock();
-
-enum class FixFontMode {
-  kPlain,    // raster, system and unusable fonts become "ＭＳ ゴシック"
-  kCharset,  // the Japanese character set for fonts of another set
-};
-
-// Takes a device context, the font selected in it, the font the hook made so far, a text
-// height (logical units) and the mode; when the font needs repair, selects the repaired font
-// into the device context and remembers it in `made`. Gives true when it changed the font.
-bool FixFont(gdi::DeviceContext& dc, const gdi::Font& font, std::optional<win::LOGFONTW>* made,
-             int height, FixFontMode mode);
+// The drawing lock and the font repair live in the shared playback library.
+using playback::DrawingLock;
+using playback::FixFont;
+using playback::FixFontMode;
 
 // Takes a document, a device context, a rectangle and a page index; plays the page into the
 // rectangle through the repairing hook without fitting, clipping, rotation or the lock (the

@@ -77,6 +77,13 @@ std::string SanitisedBaseName(std::string_view stored) {
   return clean;
 }
 
+// True for an image that is the 35-byte page-format record and nothing else, with no
+// record chain.
+bool RecordAlone(std::span<const std::uint8_t> image) {
+  if (image.size() != jobdoc::kPageFormatRecordSize) return false;
+  return image[22] == 0 && image[23] == 0 && image[24] == 0 && image[25] == 0;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -286,8 +293,11 @@ int CViewerDocBase::LoadDocument(std::span<const std::uint8_t> image, std::uint1
   }
   SyncPageCount();
   PostNotice(kNoticeProgress, 0);
-  // An image without a page is no document, whatever page count the caller expects.
-  if (failed || pages_.empty()) return -1;
+  if (failed) return -1;
+  // The page-format record alone (no chain) starts a document whose pages the caller then
+  // hands over with AppendData: it succeeds when the caller expects at least one page. Any
+  // other image without a page is no document, whatever page count the caller expects.
+  if (pages_.empty() && !(RecordAlone(image) && page_count >= 1)) return -1;
   return int(page_count) - 1;
 }
 

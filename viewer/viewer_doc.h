@@ -26,6 +26,7 @@
 #include "platform/wintypes/wintypes.h"
 #include "viewer/notify.h"
 #include "viewer/page.h"
+#include "viewer/playback/state.h"
 #include "viewer/sheet_layout.h"
 
 namespace zv::gdi {
@@ -181,12 +182,7 @@ class CViewerDocBase {
   const RECT& rotation_rect() const { return rotation_rect_; }
 
   // The drawing state of the page being drawn (for the enumeration hook).
-  struct DrawState {
-    int resolution = 0;
-    std::int64_t text_scale = 0;
-    POINT origin{};
-    std::optional<win::LOGFONTW> made_font;  // the font the hook made, if any
-  };
+  using DrawState = playback::PlaybackState;
   DrawState& draw_state() { return draw_; }
 
  protected:

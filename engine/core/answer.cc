@@ -14,6 +14,7 @@
 #include "engine/core/event_writer.h"
 #include "engine/core/pending_log.h"
 #include "engine/core/request_check.h"
+#include "engine/rules/quota_file.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
 
@@ -63,7 +64,8 @@ std::string SameName(const std::string& name, const std::string&) { return name;
 
 Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
                                  const UserRecord& user, const std::string& slot_base,
-                                 std::string (*staged_name)(const std::string&, const std::string&)) {
+                                 std::string (*staged_name)(const std::string&, const std::string&),
+                                 bool with_quota_file) {
   CompleteResult(settings, request, result, user);
   auto name = AnswerFileName(request.AccountName, request.MachineName);
   if (!name.ok()) return Report(name.status(), "answer not written");
@@ -90,6 +92,15 @@ Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestI
   if (!s.ok()) {
     if (st.answer_tmp != st.answer_path) ::unlink(st.answer_tmp.c_str());
     return Report(s, "answer copy " + st.copy_path + " not written");
+  }
+  // The account's quota file is state, not an answer: written in place beside it.
+  if (with_quota_file && result.CarriesQuota()) {
+    s = WriteAccountQuotaFile(settings.ResultPath, request.AccountName, result.ComposeLimitText());
+    if (!s.ok()) {
+      if (st.answer_tmp != st.answer_path) ::unlink(st.answer_tmp.c_str());
+      if (st.copy_tmp != st.copy_path) ::unlink(st.copy_tmp.c_str());
+      return Report(s, "quota file of " + request.AccountName + " not written");
+    }
   }
   return st;
 }
@@ -130,7 +141,7 @@ Status KeepResult(const EngineSettings& settings, const CRequestInfo& request, C
   if (!made.ok()) return made;
   EngineSettings here = settings;
   here.ResultPath = one;
-  auto kept = StageResult(here, request, result, user, slot_base, &SameName);
+  auto kept = StageResult(here, request, result, user, slot_base, &SameName, false);
   if (!kept.ok()) {
     std::error_code ec;
     fsys::remove_all(one, ec);

@@ -31,10 +31,13 @@ struct StagedAnswer {
 
 // As WriteResult, but writes the two files under the temporary names that `staged_name`
 // gives for (file name, slot) in the result folder and leaves them there; gives where they
-// lie and where they belong. A failure is reported as WriteResult reports it.
+// lie and where they belong. The account's quota file (when the result carries the quota
+// and `with_quota_file` is set) is written in place. A failure (the quota file's too) is
+// reported as WriteResult reports it, and nothing staged is left.
 Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
                                  const UserRecord& user, const std::string& slot_base,
-                                 std::string (*staged_name)(const std::string&, const std::string&));
+                                 std::string (*staged_name)(const std::string&, const std::string&),
+                                 bool with_quota_file = true);
 
 // Answers that could not be written into the result folder are kept under
 // $ZELVORA_ROOT/engine/pending-answers/ (one subfolder per answer, holding the answer and

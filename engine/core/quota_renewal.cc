@@ -85,8 +85,9 @@ Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalRe
       default: break;
     }
     auto path = paths::JoinInside(settings.ResultPath, u.Account + ".ans");
-    Status w = path.ok() ? fs::WriteFileAtomic(*path, ComposeQuotaFile(index, new_end, days, color, mono))
-                         : Status::InvalidArgument("account name is not a plain name");
+    std::string text = ComposeQuotaFile(index, new_end, days, color, mono);
+    Status w = path.ok() ? fs::WriteFileAtomic(*path, text) : Status::InvalidArgument("account name is not a plain name");
+    if (w.ok()) w = WriteAccountQuotaFile(settings.ResultPath, u.Account, text);
     if (w.ok()) {
       ++report->files_written;
     } else {

@@ -70,9 +70,11 @@ std::vector<uint16_t> RotationsForRange(const std::string& rotate, int pages) {
   std::vector<uint16_t> out;
   uint16_t prev = 0;
   size_t pos = 0;
-  while (static_cast<int>(out.size()) < pages) {
+  // Items are separated by ","; the last one needs none behind it. Nothing after a
+  // trailing "," is an item.
+  while (static_cast<int>(out.size()) < pages && pos < rotate.size()) {
     size_t comma = rotate.find(',', pos);
-    if (comma == std::string::npos) break;
+    if (comma == std::string::npos) comma = rotate.size();
     std::string item = rotate.substr(pos, comma - pos);
     pos = comma + 1;
     long v = -1;

@@ -30,9 +30,9 @@ std::vector<PrintLogRecord> BuildPrintLogRows(const CRequestInfo& request, const
                                               int copies, int32_t uid, const PrinterRecord& printer,
                                               int32_t date, int32_t time);
 
-// Gives the rotation per page of the range from a Rotate text ("1,0,16,"): the items that
-// a "," follows are paired with the pages from the first of the range on; 0, 1 and 16 are
-// taken, any other value repeats the page before (0 before the first).
+// Gives the rotation per page of the range from a Rotate text ("1,0,16", a trailing ","
+// allowed): the items are paired with the pages from the first of the range on; 0, 1 and
+// 16 are taken, any other value repeats the page before (0 before the first).
 std::vector<uint16_t> RotationsForRange(const std::string& rotate, int pages_in_range);
 
 }  // namespace zv::engine

@@ -1,9 +1,11 @@
 // File input and output of the request and answer classes.
 #include <thread>
 
+#include "engine/rules/quota_file.h"
 #include "engine/rules/request_info.h"
 #include "engine/rules/request_result.h"
 #include "platform/fs/files.h"
+#include "platform/paths/paths.h"
 
 namespace zv::engine {
 
@@ -22,6 +24,19 @@ Status CRequestInfo::ReadTopRequest(const std::string& path, int attempts, std::
 
 Status CRequestResult::CreateResultFile(const std::string& path, bool show_normal, bool show_error) const {
   return fs::WriteFileAtomic(path, ComposeResultText(show_normal, show_error));
+}
+
+Result<std::string> AccountQuotaFileName(const std::string& account) {
+  if (!paths::IsPlainFileName(account, kMaxRequestName)) return Status::InvalidArgument("account name is not a plain name");
+  return account + "-.ans";
+}
+
+Status WriteAccountQuotaFile(const std::string& result_folder, const std::string& account, std::string_view text) {
+  auto name = AccountQuotaFileName(account);
+  if (!name.ok()) return name.status();
+  auto path = paths::JoinInside(result_folder, *name);
+  if (!path.ok()) return path.status();
+  return fs::WriteFileAtomic(*path, text);
 }
 
 }  // namespace zv::engine

@@ -73,17 +73,24 @@ std::string CRequestResult::ComposeResultText(bool show_normal, bool show_error)
     lines.push_back("Message=" + JoinList(parts, "##KAIGYOU_POS##"));
   }
   lines.push_back("");
-  lines.push_back("[PrintLimit]");
-  std::string range = "CheckRange=" + std::to_string(CheckRange);
-  if (CheckRange == 4) range += "," + std::to_string(LimitDays);
-  lines.push_back(range);
-  lines.push_back("LimitDate=" + std::to_string(LimitDate));
-  lines.push_back("MaxPages=" + std::to_string(MaxPages));
-  lines.push_back("PageCount=" + std::to_string(PageCount));
-  lines.push_back("MaxPages_Color=" + std::to_string(MaxPages_Color));
-  lines.push_back("PageCount_Color=" + std::to_string(PageCount_Color));
   std::string text;
   for (const auto& l : lines) text += l + "\r\n";
+  return text + ComposeLimitText();
+}
+
+bool CRequestResult::CarriesQuota() const {
+  return MaxPages != -1 && PageCount != -1 && MaxPages_Color != -1 && PageCount_Color != -1;
+}
+
+std::string CRequestResult::ComposeLimitText() const {
+  std::string range = "CheckRange=" + std::to_string(CheckRange);
+  if (CheckRange == 4) range += "," + std::to_string(LimitDays);
+  std::string text = "[PrintLimit]\r\n" + range + "\r\n";
+  text += "LimitDate=" + std::to_string(LimitDate) + "\r\n";
+  text += "MaxPages=" + std::to_string(MaxPages) + "\r\n";
+  text += "PageCount=" + std::to_string(PageCount) + "\r\n";
+  text += "MaxPages_Color=" + std::to_string(MaxPages_Color) + "\r\n";
+  text += "PageCount_Color=" + std::to_string(PageCount_Color) + "\r\n";
   return text;
 }
 

@@ -49,6 +49,13 @@ class CRequestResult {
   // Messages (which are not emptied first).
   void SetResultMessage(int32_t code, const std::vector<std::string>& extra = {});
 
+  // Gives whether the result carries the account's quota: both limits and both counts
+  // known (none -1).
+  bool CarriesQuota() const;
+
+  // Gives the "[PrintLimit]" section as the answer carries it (CRLF line ends).
+  std::string ComposeLimitText() const;
+
   // Gives the answer file text (CRLF line ends). The message section is written only when
   // `show_normal` is set for code 0 or `show_error` for any other code.
   std::string ComposeResultText(bool show_normal, bool show_error) const;

@@ -49,6 +49,8 @@ TEST_F(AnswerTest, PrintedJobGetsItsTotals) {
       "MaxPages_Color=20\r\nPageCount_Color=3\r\n";
   EXPECT_EQ(Read("tanaka-PC01.ans"), want);
   EXPECT_EQ(Read("order07-tanaka-PC01.an2"), want);
+  // The account's quota file beside it: the same [PrintLimit] section.
+  EXPECT_EQ(Read("tanaka-.ans"), want.substr(want.find("[PrintLimit]")));
 }
 
 TEST_F(AnswerTest, UnknownUserGetsTheSettingsPeriod) {
@@ -62,6 +64,7 @@ TEST_F(AnswerTest, UnknownUserGetsTheSettingsPeriod) {
             "[PrintResult]\r\nResult=2\r\n\r\n[ErrorMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=ユーザ登録されていないため"
             "印刷の権限がありません。##KAIGYOU_POS##nobody\r\n\r\n[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20260430\r\n"
             "MaxPages=-1\r\nPageCount=-1\r\nMaxPages_Color=-1\r\nPageCount_Color=-1\r\n");
+  EXPECT_EQ(Read("nobody-.ans"), "(missing)");  // no quota values: no quota file
 }
 
 TEST_F(AnswerTest, FailedWritesAreReported) {

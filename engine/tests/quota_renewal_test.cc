@@ -54,6 +54,7 @@ TEST_F(QuotaRenewalTest, RenewsAnEndedMonth) {
   EXPECT_EQ(Quota("nogroup"), file(50, 20)); // no group at all, not the first group listed
   EXPECT_EQ(Quota("free"), file(0, 0));
   EXPECT_EQ(Quota("own"), file(10, 5));
+  EXPECT_EQ(Quota("own-"), file(10, 5));  // the file the clients read, beside it
   EXPECT_EQ(Quota("gone"), "(missing)");
   EXPECT_EQ(report.files_written, 6);
   ASSERT_EQ(report.failures.size(), 1u);  // the account that is no plain name

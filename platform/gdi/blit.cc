@@ -141,6 +141,25 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
   area.Combine(SurfaceRegion(), win::RGN_AND);
   if (area.IsEmpty()) return true;
 
+  // Solid fills: one colour for every pixel, whatever the destination holds.
+  if (!need_src && !mask && (code == 0x00 || code == 0xFF || (code == 0xF0 && s_.brush.style == win::BS_SOLID))) {
+    FillSolid(area, code == 0x00 ? 0u : code == 0xFF ? 0xFFFFFFu : ToRgb(s_.brush.color));
+    return true;
+  }
+
+  // Reductions: the eliminated pixels are combined first, as the stretch mode says.
+  std::optional<DecodedDib> reduced;
+  if (need_src && !mask) {
+    reduced = Reduce(*src, xs, ys, cxs, cys, double(r) - l, double(b) - t);
+    if (reduced) {
+      src = &*reduced;
+      xs = cxs < 0 ? reduced->width : 0;
+      ys = cys < 0 ? reduced->height : 0;
+      cxs = cxs < 0 ? -reduced->width : reduced->width;
+      cys = cys < 0 ? -reduced->height : reduced->height;
+    }
+  }
+
   // Source column/row of each visible destination column/row (-1: outside the source).
   const RECT vis = area.Box();
   const bool mirror_x = (d1x < d0x) != (cxs < 0), mirror_y = (d1y < d0y) != (cys < 0);
@@ -209,8 +228,157 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
   return true;
 }
 
-void CairoDC::PaintThroughCairo(const DecodedDib& src, bool with_alpha, int x, int y, int cx, int cy, int xs,
+void CairoDC::FillSolid(const Region& area, std::uint32_t rgb) {
+  Flush();
+  std::uint32_t* dst = Pixels();
+  const int stride = Stride();
+  const std::uint32_t v = 0xFF000000u | rgb;
+  // White (and any colour whose four bytes agree) is a plain memset.
+  const bool bytes_alike = (v & 0xFF) == ((v >> 8) & 0xFF) && (v & 0xFF) == ((v >> 16) & 0xFF) && (v & 0xFF) == 0xFF;
+  for (const RECT& q : area.Rects()) {
+    const size_t w = size_t(q.right - q.left);
+    std::uint32_t* row = dst + size_t(q.top - origin_y_) * stride + (q.left - origin_x_);
+    if (w == size_t(stride) && bytes_alike) {
+      std::memset(row, 0xFF, w * 4 * size_t(q.bottom - q.top));
+    } else if (bytes_alike) {
+      for (int y = q.top; y < q.bottom; ++y, row += stride) std::memset(row, 0xFF, w * 4);
+    } else {
+      // The first row value by value, the others copied from it (memcpy runs at memset speed).
+      const std::uint32_t* first = row;
+      std::fill_n(row, w, v);
+      row += stride;
+      for (int y = q.top + 1; y < q.bottom; ++y, row += stride) std::memcpy(row, first, w * 4);
+    }
+    MarkDirty(q);
+  }
+}
+
+std::optional<DecodedDib> CairoDC::Reduce(const DecodedDib& src, int xs, int ys, int cxs, int cys, double dw,
+                                          double dh) const {
+  const int mode = s_.stretch_mode;
+  if (mode != win::BLACKONWHITE && mode != win::WHITEONBLACK && mode != win::HALFTONE) return std::nullopt;
+  const std::int64_t acx = std::llabs(std::int64_t(cxs)), acy = std::llabs(std::int64_t(cys));
+  const std::int64_t x0 = cxs < 0 ? std::int64_t(xs) + cxs : xs, y0 = cys < 0 ? std::int64_t(ys) + cys : ys;
+  // Pixels outside the picture are not there to combine: such rectangles are sampled.
+  if (acx == 0 || acy == 0 || x0 < 0 || y0 < 0 || x0 + acx > src.width || y0 + acy > src.height) return std::nullopt;
+  dw = std::fabs(dw);
+  dh = std::fabs(dh);
+  const std::int64_t nw = dw < double(acx) ? std::max<std::int64_t>(1, std::llround(dw)) : acx;
+  const std::int64_t nh = dh < double(acy) ? std::max<std::int64_t>(1, std::llround(dh)) : acy;
+  if (nw >= acx && nh >= acy) return std::nullopt;
+  // Source span [start[i], start[i + 1]) of each reduced column / row.
+  auto spans = [](std::int64_t from, std::int64_t to) {
+    std::vector<std::int64_t> start(size_t(to) + 1);
+    for (std::int64_t i = 0; i <= to; ++i) start[size_t(i)] = i * from / to;
+    return start;
+  };
+  const std::vector<std::int64_t> cs = spans(acx, nw), rs = spans(acy, nh);
+  DecodedDib out;
+  out.width = int(nw);
+  out.height = int(nh);
+  out.pixels.resize(size_t(nw * nh));
+  // Each block of rows is first combined down the columns (a straight pass over the rows),
+  // then each run of columns across.
+  const size_t n = size_t(acx);
+  if (mode == win::HALFTONE) {
+    // Column sums of a block: red and blue packed in one 32-bit value (16 bits each, room for
+    // 257 rows), green apart; taller blocks are summed in 64 bits per channel.
+    std::vector<double> inv_w(static_cast<size_t>(nw));
+    for (std::int64_t i = 0; i < nw; ++i) inv_w[size_t(i)] = 1.0 / double(cs[size_t(i) + 1] - cs[size_t(i)]);
+    std::vector<std::uint32_t> rb(n), gs(n);
+    std::vector<std::uint64_t> r(n), g(n), b(n);
+    for (std::int64_t j = 0; j < nh; ++j) {
+      const std::int64_t rows = rs[size_t(j) + 1] - rs[size_t(j)];
+      const bool packed = rows <= 257;
+      if (packed) {
+        std::fill(rb.begin(), rb.end(), 0u);
+        std::fill(gs.begin(), gs.end(), 0u);
+      } else {
+        std::fill(r.begin(), r.end(), 0u);
+        std::fill(g.begin(), g.end(), 0u);
+        std::fill(b.begin(), b.end(), 0u);
+      }
+      for (std::int64_t y = rs[size_t(j)]; y < rs[size_t(j) + 1]; ++y) {
+        const std::uint32_t* row = src.pixels.data() + size_t(y0 + y) * src.width + x0;
+        if (packed) {
+          std::uint32_t* prb = rb.data();
+          std::uint32_t* pg = gs.data();
+          for (size_t x = 0; x < n; ++x) {
+            prb[x] += row[x] & 0xFF00FFu;
+            pg[x] += (row[x] >> 8) & 0xFFu;
+          }
+        } else {
+          for (size_t x = 0; x < n; ++x) {
+            const std::uint32_t v = row[x];
+            r[x] += (v >> 16) & 0xFF;
+            g[x] += (v >> 8) & 0xFF;
+            b[x] += v & 0xFF;
+          }
+        }
+      }
+      const double inv_h = 1.0 / double(rows);
+      for (std::int64_t i = 0; i < nw; ++i) {
+        std::uint64_t sr = 0, sg = 0, sb = 0;
+        for (std::int64_t x = cs[size_t(i)]; x < cs[size_t(i) + 1]; ++x) {
+          if (packed) {
+            sr += rb[size_t(x)] >> 16;
+            sb += rb[size_t(x)] & 0xFFFF;
+            sg += gs[size_t(x)];
+          } else {
+            sr += r[size_t(x)];
+            sg += g[size_t(x)];
+            sb += b[size_t(x)];
+          }
+        }
+        // A multiplication by the reciprocal: divisions per pixel would cost more than the
+        // rest of the reduction.
+        const double inv = inv_h * inv_w[size_t(i)];
+        auto avg = [inv](std::uint64_t sum) {
+          return std::min<std::uint32_t>(255, std::uint32_t(double(sum) * inv + 0.5));
+        };
+        out.pixels[size_t(j * nw + i)] = avg(sr) << 16 | avg(sg) << 8 | avg(sb);
+      }
+    }
+    return out;
+  }
+  const bool use_and = mode == win::BLACKONWHITE;
+  const std::uint32_t seed = use_and ? 0xFFFFFFu : 0u;
+  std::vector<std::uint32_t> acc(n);
+  for (std::int64_t j = 0; j < nh; ++j) {
+    std::fill(acc.begin(), acc.end(), seed);
+    for (std::int64_t y = rs[size_t(j)]; y < rs[size_t(j) + 1]; ++y) {
+      const std::uint32_t* row = src.pixels.data() + size_t(y0 + y) * src.width + x0;
+      if (use_and) {
+        for (size_t x = 0; x < n; ++x) acc[x] &= row[x];
+      } else {
+        for (size_t x = 0; x < n; ++x) acc[x] |= row[x];
+      }
+    }
+    for (std::int64_t i = 0; i < nw; ++i) {
+      std::uint32_t v = seed;
+      for (std::int64_t x = cs[size_t(i)]; x < cs[size_t(i) + 1]; ++x) v = use_and ? (v & acc[size_t(x)]) : (v | acc[size_t(x)]);
+      out.pixels[size_t(j * nw + i)] = v & 0xFFFFFF;
+    }
+  }
+  return out;
+}
+
+void CairoDC::PaintThroughCairo(const DecodedDib& src_in, bool with_alpha, int x, int y, int cx, int cy, int xs,
                                 int ys, int cxs, int cys, double alpha) {
+  // A reduction on the device combines the eliminated pixels as the stretch mode says.
+  std::optional<DecodedDib> reduced;
+  if (!with_alpha) {
+    const XFORM t = Total();
+    reduced = Reduce(src_in, xs, ys, cxs, cys, std::fabs(double(cx)) * std::hypot(t.eM11, t.eM12),
+                     std::fabs(double(cy)) * std::hypot(t.eM21, t.eM22));
+    if (reduced) {
+      xs = cxs < 0 ? reduced->width : 0;
+      ys = cys < 0 ? reduced->height : 0;
+      cxs = cxs < 0 ? -reduced->width : reduced->width;
+      cys = cys < 0 ? -reduced->height : reduced->height;
+    }
+  }
+  const DecodedDib& src = reduced ? *reduced : src_in;
   cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, src.width, src.height);
   cairo_surface_flush(img);
   auto* ip = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(img));

@@ -119,15 +119,31 @@ int CairoDC::SetMapMode(int mode) {
   return old;
 }
 
+void CairoDC::FixedModeDevice(double* px_w, double* px_h, double* mm_w, double* mm_h) const {
+  if (s_.ref_pixels.cx > 0 && s_.ref_pixels.cy > 0 && s_.ref_millimeters.cx > 0 && s_.ref_millimeters.cy > 0) {
+    *px_w = s_.ref_pixels.cx;
+    *px_h = s_.ref_pixels.cy;
+    *mm_w = s_.ref_millimeters.cx;
+    *mm_h = s_.ref_millimeters.cy;
+    return;
+  }
+  *px_w = info_.width;
+  *px_h = info_.height;
+  *mm_w = info_.width * 25.4 / info_.dpi_x;
+  *mm_h = info_.height * 25.4 / info_.dpi_y;
+}
+
 SIZE CairoDC::GetWindowExtEx() const {
+  double pw, ph, mw, mh;
+  FixedModeDevice(&pw, &ph, &mw, &mh);
   switch (s_.map_mode) {
     case win::MM_ISOTROPIC:
     case win::MM_ANISOTROPIC: return s_.wnd_ext;
-    case win::MM_LOMETRIC: return {RoundI(info_.width * 254 / info_.dpi_x), RoundI(info_.height * 254 / info_.dpi_y)};
-    case win::MM_HIMETRIC: return {RoundI(info_.width * 2540 / info_.dpi_x), RoundI(info_.height * 2540 / info_.dpi_y)};
-    case win::MM_LOENGLISH: return {RoundI(info_.width * 100 / info_.dpi_x), RoundI(info_.height * 100 / info_.dpi_y)};
-    case win::MM_HIENGLISH: return {RoundI(info_.width * 1000 / info_.dpi_x), RoundI(info_.height * 1000 / info_.dpi_y)};
-    case win::MM_TWIPS: return {RoundI(info_.width * 1440 / info_.dpi_x), RoundI(info_.height * 1440 / info_.dpi_y)};
+    case win::MM_LOMETRIC: return {RoundI(mw * 10), RoundI(mh * 10)};
+    case win::MM_HIMETRIC: return {RoundI(mw * 100), RoundI(mh * 100)};
+    case win::MM_LOENGLISH: return {RoundI(mw * 100 / 25.4), RoundI(mh * 100 / 25.4)};
+    case win::MM_HIENGLISH: return {RoundI(mw * 1000 / 25.4), RoundI(mh * 1000 / 25.4)};
+    case win::MM_TWIPS: return {RoundI(mw * 1440 / 25.4), RoundI(mh * 1440 / 25.4)};
     default: return {1, 1};
   }
 }
@@ -137,8 +153,23 @@ SIZE CairoDC::GetViewportExtEx() const {
     case win::MM_ISOTROPIC:
     case win::MM_ANISOTROPIC: return s_.vp_ext;
     case win::MM_TEXT: return {1, 1};
-    default: return {info_.width, -info_.height};
+    default: {
+      double pw, ph, mw, mh;
+      FixedModeDevice(&pw, &ph, &mw, &mh);
+      return {RoundI(pw), -RoundI(ph)};
+    }
   }
+}
+
+void CairoDC::SetReferenceDevice(SIZE pixels, SIZE millimeters) {
+  const bool valid = pixels.cx > 0 && pixels.cy > 0 && millimeters.cx > 0 && millimeters.cy > 0;
+  s_.ref_pixels = valid ? pixels : SIZE{0, 0};
+  s_.ref_millimeters = valid ? millimeters : SIZE{0, 0};
+}
+
+int CairoDC::SetGraphicsMode(int mode) {
+  if (mode != int(win::GM_COMPATIBLE) && mode != int(win::GM_ADVANCED)) return 0;
+  return std::exchange(s_.graphics_mode, mode);
 }
 
 void CairoDC::FixIsotropic() {
@@ -585,6 +616,38 @@ bool CairoDC::PenIsCosmetic(const Pen& p) const {
   return !p.extended ? p.width <= 1 : (p.style & win::PS_TYPE_MASK) == win::PS_COSMETIC;
 }
 
+bool CairoDC::PenInsideFrame(const Pen& p) const {
+  return (p.style & win::PS_STYLE_MASK) == win::PS_INSIDEFRAME && !PenIsCosmetic(p) && PenDeviceWidth(p) > 1.0;
+}
+
+bool CairoDC::InsideFrameBox(double* l, double* t, double* r, double* b) const {
+  if (!PenInsideFrame(s_.pen)) return false;
+  // Half the width in logical units along each axis, from the device width.
+  XFORM m = Total();
+  const double w = PenDeviceWidth(s_.pen);
+  const double ux = std::hypot(m.eM11, m.eM12), uy = std::hypot(m.eM21, m.eM22);
+  if (!(ux > 0) || !(uy > 0)) return false;
+  const double hx = w / 2 / ux, hy = w / 2 / uy;
+  if (*l > *r) std::swap(*l, *r);
+  if (*t > *b) std::swap(*t, *b);
+  const double cx = (*l + *r) / 2, cy = (*t + *b) / 2;
+  *l = std::min(*l + hx, cx);
+  *r = std::max(*r - hx, cx);
+  *t = std::min(*t + hy, cy);
+  *b = std::max(*b - hy, cy);
+  return true;
+}
+
+bool CairoDC::DrawBoxShape(const Path& fill, const Path& stroke, bool do_fill, bool do_stroke, bool inside, int l,
+                           int t, int r, int b) {
+  if (!inside || s_.path_open) return DrawShape(fill, stroke, do_fill, do_stroke);
+  // The outline's outer edge lies on the box: what rounding puts beyond it is cut off.
+  Region box = DeviceRect(l, t, r, b);
+  if (do_fill) Render(fill, true, &s_.brush, nullptr, &box);
+  if (do_stroke) Render(stroke, false, nullptr, &s_.pen, &box);
+  return true;
+}
+
 double CairoDC::PenDeviceWidth(const Pen& p) const {
   if (PenIsCosmetic(p)) return 1.0;
   XFORM m = Total();
@@ -620,10 +683,18 @@ void CairoDC::SetPenStyle(cairo_t* cr, const Pen& p) const {
     case win::PS_DASHDOT: dash = {9, 6, 3, 6}; break;
     case win::PS_DASHDOTDOT: dash = {9, 3, 3, 3, 3, 3}; break;
     case win::PS_ALTERNATE: dash = {1, 1}; break;
-    case win::PS_USERSTYLE:
-      for (win::DWORD e : p.style_entries) dash.push_back(std::max<double>(e, 0.0));
-      unit = cosmetic ? 1.0 : 1.0;
+    case win::PS_USERSTYLE: {
+      // Dash and gap lengths: device pixels for a cosmetic pen, logical units (scaled as the
+      // width is) for a geometric one.
+      double scale = 1.0;
+      if (!cosmetic) {
+        XFORM m = Total();
+        scale = std::sqrt(std::fabs(double(m.eM11) * m.eM22 - double(m.eM12) * m.eM21));
+        if (!std::isfinite(scale)) scale = 1.0;
+      }
+      for (win::DWORD e : p.style_entries) dash.push_back(std::min(double(e) * scale, 1e6));
       break;
+    }
     default: break;
   }
   if (!cosmetic && (p.style & win::PS_STYLE_MASK) != win::PS_USERSTYLE) {
@@ -964,78 +1035,110 @@ struct DevBox {
 
 bool CairoDC::Rectangle(int left, int top, int right, int bottom) {
   Path fill, stroke;
-  AddRectPath(fill, left, top, right, bottom);
+  double l = left, t = top, r = right, b = bottom;
+  const bool inside = InsideFrameBox(&l, &t, &r, &b);
+  AddRectPath(fill, l, t, r, b);
   if (AxisAligned() && !s_.path_open) {
     double x0, y0, x1, y1;
     Xf(left, top, &x0, &y0);
     Xf(right, bottom, &x1, &y1);
     DevBox d{std::round(std::min(x0, x1)), std::round(std::min(y0, y1)), std::round(std::max(x0, x1)) - 1,
              std::round(std::max(y0, y1)) - 1};
-    fill.clear();
+    DevBox s = d;
+    if (inside) {
+      // The stroke runs through pixel centres (odd widths) or pixel edges (even widths):
+      // move it in so that its outer pixels are the box's outer pixels.
+      const int w = int(std::lround(PenDeviceWidth(s_.pen)));
+      const double in_lt = w / 2, in_rb = (w - 1) / 2;
+      s = {d.l + in_lt, d.t + in_lt, d.r - in_rb, d.b - in_rb};
+      if (s.r < s.l) s.l = s.r = std::floor((d.l + d.r) / 2);
+      if (s.b < s.t) s.t = s.b = std::floor((d.t + d.b) / 2);
+    }
     fill = {{PathOp::kMove, {d.l}, {d.t}}, {PathOp::kLine, {d.r + 1}, {d.t}}, {PathOp::kLine, {d.r + 1}, {d.b + 1}},
             {PathOp::kLine, {d.l}, {d.b + 1}}, {PathOp::kClose, {}, {}}};
-    stroke = {{PathOp::kMove, {d.l}, {d.t}}, {PathOp::kLine, {d.r}, {d.t}}, {PathOp::kLine, {d.r}, {d.b}},
-              {PathOp::kLine, {d.l}, {d.b}}, {PathOp::kClose, {}, {}}};
+    stroke = {{PathOp::kMove, {s.l}, {s.t}}, {PathOp::kLine, {s.r}, {s.t}}, {PathOp::kLine, {s.r}, {s.b}},
+              {PathOp::kLine, {s.l}, {s.b}}, {PathOp::kClose, {}, {}}};
   } else {
     stroke = fill;
   }
-  return DrawShape(fill, stroke, true, true);
+  return DrawBoxShape(fill, stroke, true, true, inside, left, top, right, bottom);
 }
 
 bool CairoDC::RoundRect(int left, int top, int right, int bottom, int cx, int cy) {
   Path p;
-  AddRoundRectPath(p, left, top, right, bottom, cx, cy);
-  return DrawShape(p, p, true, true);
+  double l = left, t = top, r = right, b = bottom;
+  const bool inside = InsideFrameBox(&l, &t, &r, &b);
+  AddRoundRectPath(p, l, t, r, b, cx, cy);
+  return DrawBoxShape(p, p, true, true, inside, left, top, right, bottom);
 }
 
 bool CairoDC::Ellipse(int left, int top, int right, int bottom) {
   Path p;
-  AddEllipsePath(p, left, top, right, bottom);
-  return DrawShape(p, p, true, true);
+  double l = left, t = top, r = right, b = bottom;
+  const bool inside = InsideFrameBox(&l, &t, &r, &b);
+  AddEllipsePath(p, l, t, r, b);
+  return DrawBoxShape(p, p, true, true, inside, left, top, right, bottom);
 }
+
+namespace {
+// The centre and radii of a box shape's ellipse.
+struct Oval {
+  double cx, cy, rx, ry;
+};
+Oval OvalOf(double l, double t, double r, double b) {
+  return {(l + r) / 2.0, (t + b) / 2.0, std::fabs(r - l) / 2.0, std::fabs(b - t) / 2.0};
+}
+}  // namespace
 
 bool CairoDC::Arc(const RECT& box, int xs, int ys, int xe, int ye) {
   double a0, sw;
   if (!ArcAngles(box, xs, ys, xe, ye, &a0, &sw)) return false;
+  double l = box.left, t = box.top, r = box.right, b = box.bottom;
+  const bool inside = InsideFrameBox(&l, &t, &r, &b);
+  const Oval o = OvalOf(l, t, r, b);
   Path p;
-  AddArcPoints(p, (double(box.left) + box.right) / 2.0, (double(box.top) + box.bottom) / 2.0, std::fabs(double(box.right) - box.left) / 2.0,
-               std::fabs(double(box.bottom) - box.top) / 2.0, a0, sw, false);
-  return DrawShape(p, p, false, true);
+  AddArcPoints(p, o.cx, o.cy, o.rx, o.ry, a0, sw, false);
+  return DrawBoxShape(p, p, false, true, inside, box.left, box.top, box.right, box.bottom);
 }
 
 bool CairoDC::ArcTo(const RECT& box, int xs, int ys, int xe, int ye) {
   double a0, sw;
   if (!ArcAngles(box, xs, ys, xe, ye, &a0, &sw)) return false;
-  double cx = (double(box.left) + box.right) / 2.0, cy = (double(box.top) + box.bottom) / 2.0;
-  double rx = std::fabs(double(box.right) - box.left) / 2.0, ry = std::fabs(double(box.bottom) - box.top) / 2.0;
+  double l = box.left, t = box.top, r = box.right, b = box.bottom;
+  const bool inside = InsideFrameBox(&l, &t, &r, &b);
+  const Oval o = OvalOf(l, t, r, b);
   Path p;
   if (!ContinuesFigure()) AddPolyline(p, std::span<const POINT>(&s_.cp, 1), false, true);
-  AddArcPoints(p, cx, cy, rx, ry, a0, sw, true);
-  s_.cp = {RoundI(cx + rx * std::cos(a0 + sw)), RoundI(cy - ry * std::sin(a0 + sw))};
-  return DrawShape(p, p, false, true);
+  AddArcPoints(p, o.cx, o.cy, o.rx, o.ry, a0, sw, true);
+  s_.cp = {RoundI(o.cx + o.rx * std::cos(a0 + sw)), RoundI(o.cy - o.ry * std::sin(a0 + sw))};
+  return DrawBoxShape(p, p, false, true, inside, box.left, box.top, box.right, box.bottom);
 }
 
 bool CairoDC::Chord(const RECT& box, int xs, int ys, int xe, int ye) {
   double a0, sw;
   if (!ArcAngles(box, xs, ys, xe, ye, &a0, &sw)) return false;
+  double l = box.left, t = box.top, r = box.right, b = box.bottom;
+  const bool inside = InsideFrameBox(&l, &t, &r, &b);
+  const Oval o = OvalOf(l, t, r, b);
   Path p;
-  AddArcPoints(p, (double(box.left) + box.right) / 2.0, (double(box.top) + box.bottom) / 2.0, std::fabs(double(box.right) - box.left) / 2.0,
-               std::fabs(double(box.bottom) - box.top) / 2.0, a0, sw, false);
+  AddArcPoints(p, o.cx, o.cy, o.rx, o.ry, a0, sw, false);
   p.push_back({PathOp::kClose, {}, {}});
-  return DrawShape(p, p, true, true);
+  return DrawBoxShape(p, p, true, true, inside, box.left, box.top, box.right, box.bottom);
 }
 
 bool CairoDC::Pie(const RECT& box, int xs, int ys, int xe, int ye) {
   double a0, sw;
   if (!ArcAngles(box, xs, ys, xe, ye, &a0, &sw)) return false;
-  double cx = (double(box.left) + box.right) / 2.0, cy = (double(box.top) + box.bottom) / 2.0;
+  double l = box.left, t = box.top, r = box.right, b = box.bottom;
+  const bool inside = InsideFrameBox(&l, &t, &r, &b);
+  const Oval o = OvalOf(l, t, r, b);
   Path p;
   PathOp c{PathOp::kMove, {}, {}};
-  Xf(cx, cy, &c.x[0], &c.y[0]);
+  Xf(o.cx, o.cy, &c.x[0], &c.y[0]);
   p.push_back(c);
-  AddArcPoints(p, cx, cy, std::fabs(double(box.right) - box.left) / 2.0, std::fabs(double(box.bottom) - box.top) / 2.0, a0, sw, true);
+  AddArcPoints(p, o.cx, o.cy, o.rx, o.ry, a0, sw, true);
   p.push_back({PathOp::kClose, {}, {}});
-  return DrawShape(p, p, true, true);
+  return DrawBoxShape(p, p, true, true, inside, box.left, box.top, box.right, box.bottom);
 }
 
 bool CairoDC::AngleArc(int x, int y, win::DWORD radius, float start_deg, float sweep_deg) {

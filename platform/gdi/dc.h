@@ -20,6 +20,7 @@
 
 #include "platform/gdi/dib.h"
 #include "platform/gdi/region.h"
+#include "platform/wintypes/emf.h"
 #include "platform/wintypes/gdi.h"
 
 namespace zv::gdi {
@@ -121,7 +122,7 @@ class DeviceContext {
   virtual SIZE GetWindowExtEx() const = 0;
   virtual POINT GetViewportOrgEx() const = 0;
   virtual SIZE GetViewportExtEx() const = 0;
-  // World transform (always in effect: the advanced graphics mode).
+  // World transform (always in effect for shapes, whatever the graphics mode).
   virtual bool SetWorldTransform(const XFORM& xf) = 0;
   // MWT_IDENTITY, MWT_LEFTMULTIPLY (xf then world), MWT_RIGHTMULTIPLY (world then xf).
   virtual bool ModifyWorldTransform(const XFORM& xf, win::DWORD mode) = 0;
@@ -129,6 +130,15 @@ class DeviceContext {
   // Converts points between logical units and device pixels.
   virtual void LPtoDP(std::span<POINT> pts) const = 0;
   virtual void DPtoLP(std::span<POINT> pts) const = 0;
+
+  // Graphics mode for text: GM_COMPATIBLE (the default) never mirrors glyphs, so they stay
+  // upright when the map mode turns y upwards; GM_ADVANCED draws glyphs through the whole
+  // transform, mirrors included. Both slant glyphs under a shearing transform. Gives the
+  // previous mode, 0 for an unknown one. Devices without text of their own keep the default.
+  virtual int SetGraphicsMode(int mode) {
+    return mode == int(win::GM_COMPATIBLE) ? int(win::GM_COMPATIBLE) : 0;
+  }
+  virtual int GetGraphicsMode() const { return int(win::GM_COMPATIBLE); }
 
   // ---- Attributes ----
   virtual COLORREF SetTextColor(COLORREF c) = 0;
@@ -289,6 +299,15 @@ class DeviceContext {
   // reference device onto the destination rectangle; SaveDC/RestoreDC keep it.
   virtual void SetBaseTransform(const XFORM& xf) = 0;
   virtual XFORM GetBaseTransform() const = 0;
+  // The device the fixed map modes (MM_LOMETRIC ... MM_TWIPS) measure against: `pixels`
+  // covering `millimeters`, in the units the base transform starts from. The metafile player
+  // sets the metafile's reference device so that a page recorded in millimetres is drawn at
+  // the size it was recorded at wherever it is played; zero sizes go back to the device's own
+  // resolution. SaveDC/RestoreDC keep it. Devices without map modes of their own ignore it.
+  virtual void SetReferenceDevice(SIZE pixels, SIZE millimeters) {
+    (void)pixels;
+    (void)millimeters;
+  }
 };
 
 }  // namespace zv::gdi

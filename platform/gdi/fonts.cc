@@ -1,7 +1,13 @@
 #include "platform/gdi/fonts.h"
 
+#include <fontconfig/fontconfig.h>
+
 #include <algorithm>
 #include <cctype>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <tuple>
 
 #include "platform/gdi/dc.h"
 
@@ -62,11 +68,61 @@ bool SameFace(std::string_view a, std::string_view b) {
   return true;
 }
 
-}  // namespace
+// A face name as compared with installed family names: ASCII letters in lower case, blanks
+// (ASCII and ideographic spaces) dropped, so "Liberation Serif" and "LiberationSerif" meet.
+std::string FoldFace(std::string_view face) {
+  std::string out;
+  out.reserve(face.size());
+  for (size_t i = 0; i < face.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(face[i]);
+    if (c == ' ' || c == '\t') continue;
+    if (c == 0xE3 && i + 2 < face.size() && static_cast<unsigned char>(face[i + 1]) == 0x80 &&
+        static_cast<unsigned char>(face[i + 2]) == 0x80) {
+      i += 2;  // U+3000 IDEOGRAPHIC SPACE
+      continue;
+    }
+    out.push_back(static_cast<char>(std::tolower(c)));
+  }
+  return out;
+}
 
-FontChoice ChooseFont(const win::LOGFONTW& lf) {
+// The installed family that `face` names: fontconfig's best match for the name, taken only
+// when one of the match's own family names is the face (so aliases such as "Helvetica",
+// which fontconfig answers with a stand-in, are left to the table).
+std::optional<FontChoice> InstalledFamily(const std::string& face) {
+  const std::string folded = FoldFace(face);
+  if (folded.empty()) return std::nullopt;
+  FcPattern* pat = FcPatternCreate();
+  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(face.c_str()));
+  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+  FcDefaultSubstitute(pat);
+  FcResult res;
+  FcPattern* match = FcFontMatch(nullptr, pat, &res);
+  FcPatternDestroy(pat);
+  if (!match) return std::nullopt;
+  std::optional<FontChoice> found;
+  FcChar8* name = nullptr;
+  for (int i = 0; FcPatternGetString(match, FC_FAMILY, i, &name) == FcResultMatch; ++i) {
+    const std::string family(reinterpret_cast<const char*>(name));
+    if (FoldFace(family) != folded) continue;
+    // Draw with the name that matched: a family such as "DejaVu Sans Condensed" also
+    // carries its parent's name, which would draw the parent's regular width.
+    FontChoice c;
+    c.family = family;
+    FcLangSet* langs = nullptr;
+    c.japanese = FcPatternGetLangSet(match, FC_LANG, 0, &langs) == FcResultMatch &&
+                 FcLangSetHasLang(langs, reinterpret_cast<const FcChar8*>("ja")) == FcLangEqual;
+    found = std::move(c);
+    break;
+  }
+  FcPatternDestroy(match);
+  return found;
+}
+
+FontChoice ChooseUncached(const win::LOGFONTW& lf) {
   std::string face = FaceName(lf);
   if (!face.empty() && face[0] == '@') face.erase(0, 1);
+  if (auto installed = InstalledFamily(face)) return *installed;
   for (const Entry& e : kTable) {
     if (SameFace(face, e.face)) return FontChoice{e.family, e.raster, e.japanese};
   }
@@ -83,6 +139,31 @@ FontChoice ChooseFont(const win::LOGFONTW& lf) {
   if (fixed || family == win::FF_MODERN) return FontChoice{"Liberation Mono", false, false};
   if (family == win::FF_ROMAN) return FontChoice{"Liberation Serif", false, false};
   return FontChoice{"Liberation Sans", false, false};
+}
+
+// Answers by face name, character set and pitch-and-family (all ChooseFont reads). A damaged
+// file can name many faces, so the cache is emptied when it grows large.
+using ChoiceKey = std::tuple<std::u16string, win::BYTE, win::BYTE>;
+std::mutex g_choices_mu;
+std::map<ChoiceKey, FontChoice>* g_choices = new std::map<ChoiceKey, FontChoice>;
+constexpr size_t kMaxChoices = 4096;
+
+}  // namespace
+
+FontChoice ChooseFont(const win::LOGFONTW& lf) {
+  size_t len = 0;
+  while (len < std::size(lf.lfFaceName) && lf.lfFaceName[len] != 0) ++len;
+  ChoiceKey key{std::u16string(lf.lfFaceName, len), lf.lfCharSet, lf.lfPitchAndFamily};
+  {
+    std::lock_guard<std::mutex> lock(g_choices_mu);
+    auto it = g_choices->find(key);
+    if (it != g_choices->end()) return it->second;
+  }
+  FontChoice c = ChooseUncached(lf);
+  std::lock_guard<std::mutex> lock(g_choices_mu);
+  if (g_choices->size() >= kMaxChoices) g_choices->clear();
+  g_choices->emplace(std::move(key), c);
+  return c;
 }
 
 const char* JapaneseFallbackFamily(bool proportional) { return proportional ? "IPAPGothic" : "IPAGothic"; }

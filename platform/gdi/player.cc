@@ -21,6 +21,11 @@ std::shared_ptr<const Dib> OwnedOf(const emf::Dib& d) { return std::make_shared<
 
 using detail::RoundI;
 
+// A text record's graphics mode; anything but GM_ADVANCED is taken as GM_COMPATIBLE.
+int GraphicsModeOf(const emf::Text& t) {
+  return t.graphics_mode == win::GM_ADVANCED ? int(win::GM_ADVANCED) : int(win::GM_COMPATIBLE);
+}
+
 }  // namespace
 
 Result<Player> Player::Open(std::span<const std::uint8_t> bytes) {
@@ -100,6 +105,8 @@ Status Player::Play(DeviceContext& dc, const RECT* dest, const PlayHook& hook) {
   // The playback starts from the default state, inside the caller's clip (the meta region).
   dc.SetMetaRgn();
   dc.SetBaseTransform(base_);
+  // Fixed map modes measure against the device the metafile was recorded for.
+  dc.SetReferenceDevice(SIZE{h.device.cx, h.device.cy}, SIZE{h.millimeters.cx, h.millimeters.cy});
   dc.SetMapMode(win::MM_TEXT);
   dc.SetWindowOrgEx(0, 0);
   dc.SetViewportOrgEx(0, 0);
@@ -113,6 +120,8 @@ Status Player::Play(DeviceContext& dc, const RECT* dest, const PlayHook& hook) {
   dc.SetTextAlign(0);
   dc.SetROP2(win::R2_COPYPEN);
   dc.SetPolyFillMode(win::ALTERNATE);
+  dc.SetStretchBltMode(win::BLACKONWHITE);
+  dc.SetGraphicsMode(int(win::GM_COMPATIBLE));
   dc.MoveToEx(0, 0);
 
   Status result;
@@ -481,8 +490,11 @@ Status Player::Dispatch(const emf::Record& r) {
         }
         return Status::Ok();
       }
+      // Each text record carries the graphics mode it was recorded in.
+      const int mode = dc.SetGraphicsMode(GraphicsModeOf(*t));
       if (t->wide) dc.ExtTextOutW(t->reference.x, t->reference.y, opts, rect, t->chars.empty() ? std::u16string() : t->Utf16(), dx);
       else dc.ExtTextOutA(t->reference.x, t->reference.y, opts, rect, t->Bytes(), dx);
+      if (mode) dc.SetGraphicsMode(mode);
       return Status::Ok();
     }
     case win::EMR_POLYTEXTOUTA: case win::EMR_POLYTEXTOUTW: {
@@ -491,8 +503,10 @@ Status Player::Dispatch(const emf::Record& r) {
         std::vector<int> dx(t.dx.begin(), t.dx.end());
         win::UINT opts = t.options & ~win::ETO_NO_RECT;
         const RECT* rect = t.rect ? &*t.rect : nullptr;
+        const int mode = dc.SetGraphicsMode(GraphicsModeOf(t));
         if (t.wide) dc.ExtTextOutW(t.reference.x, t.reference.y, opts, rect, t.chars.empty() ? std::u16string() : t.Utf16(), dx);
         else dc.ExtTextOutA(t.reference.x, t.reference.y, opts, rect, t.Bytes(), dx);
+        if (mode) dc.SetGraphicsMode(mode);
       }
       return Status::Ok();
     }

@@ -35,7 +35,10 @@
 //
 // Coordinates: the metafile's reference device (szlDevice pixels) is mapped onto the
 // destination rectangle through the device context's base transform; the picture frame
-// (rclFrame) fills the rectangle. The device context's clip region at the start becomes the
+// (rclFrame) fills the rectangle. The fixed map modes (MM_LOMETRIC ... MM_TWIPS) measure
+// against the reference device (szlDevice pixels on szlMillimeters), so a page recorded in
+// millimetres keeps its size wherever it is played. Text is drawn in the graphics mode its
+// record carries. The device context's clip region at the start becomes the
 // meta region of the playback, so the metafile never draws outside it; the context's state is
 // saved before and restored after.
 #pragma once

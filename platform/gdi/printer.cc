@@ -112,6 +112,7 @@ class PageRecorder final : public DeviceContext {
   ZV_SET(int, SetPolyFillMode, GetPolyFillMode)
   ZV_SET(int, SetStretchBltMode, GetStretchBltMode)
   ZV_SET(int, SetArcDirection, GetArcDirection)
+  ZV_SET(int, SetGraphicsMode, GetGraphicsMode)
 #undef ZV_SET
   bool SetMiterLimit(float l, float* o) override {
     Add([=](DeviceContext& d) { d.SetMiterLimit(l); });
@@ -354,6 +355,10 @@ class PageRecorder final : public DeviceContext {
     state_->SetBaseTransform(x);
   }
   XFORM GetBaseTransform() const override { return state_->GetBaseTransform(); }
+  void SetReferenceDevice(SIZE px, SIZE mm) override {
+    Add([=](DeviceContext& d) { d.SetReferenceDevice(px, mm); });
+    state_->SetReferenceDevice(px, mm);
+  }
 
  private:
   void Add(Op op) { ops_.push_back(std::move(op)); }

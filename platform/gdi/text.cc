@@ -114,8 +114,8 @@ unsigned long GlyphIndex(cairo_scaled_font_t* sf, char32_t c) {
 // One text call laid out in device pixels.
 struct CairoDC::TextLayout {
   struct Face {
-    cairo_scaled_font_t* upright = nullptr;  // without rotation: advances
-    cairo_scaled_font_t* drawn = nullptr;    // with rotation: drawing
+    cairo_scaled_font_t* upright = nullptr;  // along the baseline, unrotated: advances
+    cairo_scaled_font_t* drawn = nullptr;    // through the transform: drawing
   };
   std::vector<Face> faces;  // 0: the chosen face, 1: Japanese fallback, 2: Unicode fallback
   std::vector<char32_t> chars;
@@ -124,9 +124,10 @@ struct CairoDC::TextLayout {
   std::vector<unsigned long> glyph;
   std::vector<double> adv;  // natural advance of each character, device pixels
   double ascent = 0, descent = 0, em = 0;
-  double dir_x = 1, dir_y = 0;  // baseline direction in device pixels
-  double scale_x = 1;           // device pixels per logical unit along the baseline
-  double scale_y = 1;
+  double dir_x = 1, dir_y = 0;   // baseline direction in device pixels (unit length)
+  double down_x = 0, down_y = 1; // the glyphs' downward direction in device pixels (unit length)
+  double scale_x = 1;            // device pixels per logical unit along the baseline
+  double scale_y = 1;            // device pixels per logical unit downwards
   bool underline = false, strike = false;
 
   ~TextLayout() {
@@ -137,11 +138,31 @@ struct CairoDC::TextLayout {
   }
 };
 
+// Glyphs are drawn through the whole logical-to-device transform, so a shearing or
+// unevenly scaled rotation slants them as it slants shapes. In GM_COMPATIBLE a transform that
+// mirrors (a map mode with y upwards) is taken with y turned back first: the glyphs stay
+// upright and unmirrored. In GM_ADVANCED they are mirrored like everything else.
 bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
   const LOGFONTW& lf = s_.font.lf;
   FontChoice choice = ChooseFont(lf);
   XFORM m = Total();
-  double sx = std::hypot(m.eM11, m.eM12), sy = std::hypot(m.eM21, m.eM22);
+  double det = double(m.eM11) * m.eM22 - double(m.eM12) * m.eM21;
+  if (!std::isfinite(det) || det == 0) return false;
+  // Logical -> device, columns: where a logical unit along x and along y goes.
+  double g11 = m.eM11, g21 = m.eM12, g12 = m.eM21, g22 = m.eM22;
+  if (det < 0 && s_.graphics_mode != int(win::GM_ADVANCED)) {
+    g12 = -g12;
+    g22 = -g22;
+  }
+  // The escapement turns the glyphs in logical space (counter-clockwise as seen).
+  double esc = -double(lf.lfEscapement % 3600) / 10.0 * kPi / 180.0;
+  if (esc != 0) {
+    const double c = std::cos(esc), sn = std::sin(esc);
+    const double n11 = g11 * c + g12 * sn, n12 = -g11 * sn + g12 * c;
+    const double n21 = g21 * c + g22 * sn, n22 = -g21 * sn + g22 * c;
+    g11 = n11, g12 = n12, g21 = n21, g22 = n22;
+  }
+  double sx = std::hypot(g11, g21), sy = std::hypot(g12, g22);
   if (sx <= 0 || sy <= 0 || !std::isfinite(sx) || !std::isfinite(sy)) return false;
   const FaceInfo& main = GetFace(choice.family, lf.lfWeight, lf.lfItalic);
   double cell = main.ascent + main.descent;
@@ -159,11 +180,11 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
   double wfac = 1.0;
   if (lf.lfWidth > 0 && em_log > 0) wfac = std::clamp(lf.lfWidth / (em_log * main.avg_width), 0.01, 100.0);
   if (!(wfac * sx / sy >= 1e-3) || !(em_dev * wfac * sx / sy <= 1e4)) return false;
-  double axis = std::atan2(m.eM12, m.eM11);
-  double esc = -double(lf.lfEscapement % 3600) / 10.0 * kPi / 180.0;
-  double angle = axis + esc;
-  out->dir_x = std::cos(angle);
-  out->dir_y = std::sin(angle);
+  em_log = em_dev / sy;
+  out->dir_x = g11 / sx;
+  out->dir_y = g21 / sx;
+  out->down_x = g12 / sy;
+  out->down_y = g22 / sy;
   out->scale_x = sx;
   out->scale_y = sy;
   out->em = em_dev;
@@ -177,16 +198,16 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
   cairo_font_options_set_antialias(opt, CAIRO_ANTIALIAS_GRAY);
   cairo_matrix_t identity;
   cairo_matrix_init_identity(&identity);
+  const double ex = em_log * wfac, ey = em_log;
+  const bool plain = g21 == 0 && g12 == 0 && g11 > 0 && g22 > 0;
   auto make = [&](const FaceInfo& fi) {
     TextLayout::Face f;
     cairo_matrix_t fm;
-    cairo_matrix_init_scale(&fm, em_dev * wfac * sx / sy, em_dev);
+    cairo_matrix_init_scale(&fm, ex * sx, ey * sy);
     f.upright = cairo_scaled_font_create(fi.face, &fm, &identity, opt);
-    if (std::fabs(angle) > 1e-9) {
-      cairo_matrix_t rot;
-      cairo_matrix_init_rotate(&rot, angle);
+    if (!plain) {
       cairo_matrix_t full;
-      cairo_matrix_multiply(&full, &fm, &rot);
+      cairo_matrix_init(&full, g11 * ex, g21 * ex, g12 * ey, g22 * ey, 0, 0);
       f.drawn = cairo_scaled_font_create(fi.face, &full, &identity, opt);
     } else {
       f.drawn = cairo_scaled_font_reference(f.upright);
@@ -316,7 +337,7 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
   // Vertical: move the reference point to the baseline.
   const win::UINT v = s_.text_align & 24;
   double down = v == win::TA_BASELINE ? 0 : v == win::TA_BOTTOM ? -lay.descent : lay.ascent;
-  const double nx = -lay.dir_y, ny = lay.dir_x;  // "down" perpendicular to the baseline
+  const double nx = lay.down_x, ny = lay.down_y;  // the glyphs' "down"
   double bx = ox + lay.dir_x * shift + nx * down, by = oy + lay.dir_y * shift + ny * down;
   if (draw_) {
     if (s_.bk_mode == win::OPAQUE && !(options & win::ETO_OPAQUE)) {

@@ -87,7 +87,8 @@ TEST_F(ViewerDocTest, BadImagesFailWithoutPages) {
   } cases[] = {
       {"empty", {}, 1, false},
       {"record only with count 0", Bytes(image.begin(), image.begin() + 35), 0, true},
-      {"record only with count 3", Bytes(image.begin(), image.begin() + 35), 3, true},
+      {"record with a chain offset but nothing behind it", Bytes(image.begin(), image.begin() + 35), 3, false},
+      {"record and a chain end byte", Bytes(image.begin(), image.begin() + 36), 3, true},
       {"cut inside page 1", Bytes(image.begin(), image.begin() + 60), 1, false},
   };
   for (auto& c : cases) {
@@ -95,6 +96,21 @@ TEST_F(ViewerDocTest, BadImagesFailWithoutPages) {
     EXPECT_EQ(doc.LoadFromBuffer(c.bytes, c.count), 0) << c.what;
     EXPECT_EQ(doc.page_count(), 0) << c.what;
   }
+}
+
+TEST_F(ViewerDocTest, RecordAloneStartsADocumentWhosePagesFollow) {
+  // The client's way of opening: the 35-byte record first, then each page by AppendData.
+  jobdoc::DocumentImage d = testing::MakeDocument(2);
+  Bytes image = testing::ImageOf(d);
+  Bytes record(image.begin(), image.begin() + 35);
+  record[22] = record[23] = record[24] = record[25] = 0;
+  CViewerDoc doc;
+  ASSERT_EQ(doc.LoadFromBuffer(record, 2), 1);
+  EXPECT_EQ(doc.page_count(), 0);
+  EXPECT_EQ(doc.expected_last_page(), 1);
+  for (const auto& p : d.pages)
+    ASSERT_EQ(doc.AppendData(0x8000, p.attributes.word, p.attributes.width, p.attributes.length, p.metafile, 0, 0), 1);
+  EXPECT_EQ(doc.page_count(), 2);
 }
 
 TEST_F(ViewerDocTest, LargePagesLiveInTemporaryFilesRemovedWithTheDocument) {

@@ -135,7 +135,10 @@ TEST(PrintRecords, RangesAndRotations) {
   EXPECT_EQ(range.first, 2);
   EXPECT_EQ(range.last, 5);
   EXPECT_EQ(RotationsForRange("1,7,16,", 3), (std::vector<uint16_t>{1, 1, 16}));
-  EXPECT_EQ(RotationsForRange("1,0,16", 3), (std::vector<uint16_t>{1, 0}));  // the last item has no ","
+  EXPECT_EQ(RotationsForRange("1,0,16", 3), (std::vector<uint16_t>{1, 0, 16}));  // the client's form
+  EXPECT_EQ(RotationsForRange("0,1", 3), (std::vector<uint16_t>{0, 1}));
+  EXPECT_EQ(RotationsForRange("", 3), (std::vector<uint16_t>{}));
+  EXPECT_EQ(RotationsForRange("16", 1), (std::vector<uint16_t>{16}));
   EXPECT_EQ(RotationsForRange("x,,99999999999,", 3), (std::vector<uint16_t>{0, 0, 0}));
 }
 

@@ -36,6 +36,10 @@ struct DcState {
   SIZE vp_ext{1, 1};
   XFORM world{1, 0, 0, 1, 0, 0};
   XFORM base{1, 0, 0, 1, 0, 0};
+  int graphics_mode = int(win::GM_COMPATIBLE);
+  // The device the fixed map modes measure against; zero: this device itself.
+  SIZE ref_pixels{0, 0};
+  SIZE ref_millimeters{0, 0};
   COLORREF text_color = 0;
   COLORREF bk_color = 0xFFFFFF;
   int bk_mode = win::OPAQUE;
@@ -95,6 +99,8 @@ class CairoDC final : public DeviceContext {
   bool SetWorldTransform(const XFORM& xf) override;
   bool ModifyWorldTransform(const XFORM& xf, win::DWORD mode) override;
   XFORM GetWorldTransform() const override { return s_.world; }
+  int SetGraphicsMode(int mode) override;
+  int GetGraphicsMode() const override { return s_.graphics_mode; }
   void LPtoDP(std::span<POINT> pts) const override;
   void DPtoLP(std::span<POINT> pts) const override;
 
@@ -206,6 +212,7 @@ class CairoDC final : public DeviceContext {
   bool GdiComment(std::span<const std::uint8_t>) override { return true; }
   void SetBaseTransform(const XFORM& xf) override { s_.base = xf; }
   XFORM GetBaseTransform() const override { return s_.base; }
+  void SetReferenceDevice(SIZE pixels, SIZE millimeters) override;
 
  private:
   struct Source;  // the pixels of a blit source, decoded
@@ -216,6 +223,8 @@ class CairoDC final : public DeviceContext {
   XFORM PageXform() const;
   void Xf(double x, double y, double* dx, double* dy) const;
   void FixIsotropic();
+  // The fixed map modes' device: its size in pixels and in millimetres.
+  void FixedModeDevice(double* px_w, double* px_h, double* mm_w, double* mm_h) const;
   Region DeviceRect(int l, int t, int r, int b) const;  // a logical rectangle in device pixels
   Region SurfaceRegion() const;
   Region EffectiveClip() const;
@@ -243,6 +252,16 @@ class CairoDC final : public DeviceContext {
   void SetPenStyle(cairo_t* cr, const Pen& p) const;
   double PenDeviceWidth(const Pen& p) const;
   bool PenIsCosmetic(const Pen& p) const;
+  // True for a PS_INSIDEFRAME pen that must be kept inside the box of a box shape: a
+  // geometric pen wider than a pixel.
+  bool PenInsideFrame(const Pen& p) const;
+  // The box a box shape is drawn on: the given one, shrunk by half the pen's width for an
+  // inside-frame pen (logical units). False when the pen is not such a pen.
+  bool InsideFrameBox(double* l, double* t, double* r, double* b) const;
+  // Draws a box shape's fill and outline, clipped to the logical box (l, t, r, b) when the
+  // pen is an inside-frame pen.
+  bool DrawBoxShape(const Path& fill, const Path& stroke, bool do_fill, bool do_stroke, bool inside, int l, int t,
+                    int r, int b);
   void ApplyClip(cairo_t* cr, const Region* extra) const;
   Region PathRegion(const Path& p, int fill_mode) const;
 
@@ -256,6 +275,14 @@ class CairoDC final : public DeviceContext {
             win::DWORD rop, const DecodedDib* mask, int xm, int ym, win::DWORD rop_back);
   bool Blend(int x, int y, int cx, int cy, const DecodedDib& src, int xs, int ys, int cxs, int cys,
              win::BLENDFUNCTION blend);
+  // Fills the device rectangles of `area` with one colour (the fast path of solid fills).
+  void FillSolid(const Region& area, std::uint32_t rgb);
+  // For a picture of (cxs, cys) source pixels drawn on (dw, dh) device pixels: when either
+  // way is a reduction and the source rectangle lies inside `src`, gives the source rectangle
+  // reduced to the destination's pixels in that way, the eliminated pixels combined as the
+  // stretch mode says (AND, OR, dropped, averaged). None when nothing is reduced.
+  std::optional<DecodedDib> Reduce(const DecodedDib& src, int xs, int ys, int cxs, int cys, double dw,
+                                   double dh) const;
   // Paints a bitmap through cairo (rotated destinations, vector surfaces): the source
   // rectangle (xs, ys, cxs, cys) onto the logical rectangle (x, y, cx, cy).
   void PaintThroughCairo(const DecodedDib& src, bool with_alpha, int x, int y, int cx, int cy, int xs, int ys,

@@ -97,6 +97,7 @@ struct State {
   UINT align = TA_NOUPDATECP | TA_LEFT | TA_TOP;
   int rop2 = R2_COPYPEN, fill_mode = ALTERNATE, stretch_mode = BLACKONWHITE;
   int arc_dir = AD_COUNTERCLOCKWISE;
+  int graphics_mode = int(GM_COMPATIBLE);
   float miter = 10.0f;
   POINT brush_org{0, 0};
   DWORD mapper = 0;
@@ -491,7 +492,8 @@ struct MetafileRecorder::Impl {
     EMREXTTEXTOUTW h{};
     h.emr.iType = type;
     h.rclBounds = bounds;
-    const bool compatible = IsIdentity(st.map.world);
+    // Text is recorded in GM_ADVANCED when the caller chose it or a world transform is set.
+    const bool compatible = st.graphics_mode != int(GM_ADVANCED) && IsIdentity(st.map.world);
     h.iGraphicsMode = compatible ? GM_COMPATIBLE : GM_ADVANCED;
     if (compatible) {
       h.exScale = float(opt.millimeters.cx * 100.0 / opt.device.cx);
@@ -927,6 +929,12 @@ int MetafileRecorder::SetStretchBltMode(int mode) {
   return std::exchange(m.st.stretch_mode, mode);
 }
 int MetafileRecorder::GetStretchBltMode() const { return impl_->st.stretch_mode; }
+int MetafileRecorder::SetGraphicsMode(int mode) {
+  // Metafiles keep the graphics mode in each text record, not in a record of its own.
+  if (mode != int(GM_COMPATIBLE) && mode != int(GM_ADVANCED)) return 0;
+  return std::exchange(impl_->st.graphics_mode, mode);
+}
+int MetafileRecorder::GetGraphicsMode() const { return impl_->st.graphics_mode; }
 int MetafileRecorder::SetArcDirection(int dir) {
   Impl& m = *impl_;
   if ((dir != AD_COUNTERCLOCKWISE && dir != AD_CLOCKWISE) || !m.EmitMode(EMR_SETARCDIRECTION, DWORD(dir))) return 0;

@@ -102,6 +102,9 @@ class MetafileRecorder final : public DeviceContext {
   int GetPolyFillMode() const override;
   int SetStretchBltMode(int mode) override;
   int GetStretchBltMode() const override;
+  // Kept for the text records (each records the mode it is drawn in).
+  int SetGraphicsMode(int mode) override;
+  int GetGraphicsMode() const override;
   int SetArcDirection(int dir) override;
   int GetArcDirection() const override;
   bool SetMiterLimit(float limit, float* old = nullptr) override;

@@ -1,0 +1,419 @@
+// The PDF converter: each page becomes a JPEG picture of everything but its text, drawn by the
+// repairing playback, with the text of its private text records above it as PDF text, placed
+// where the picture would have drawn it.
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+#include "capture/lumbrel/convert.h"
+#include "capture/lumbrel/image_files.h"
+#include "jobdoc/private_records.h"
+#include "pdfwriter/quorvel.h"
+#include "platform/base/ascii.h"
+#include "platform/gdi/emf/reader.h"
+#include "platform/gdi/player.h"
+#include "platform/paths/paths.h"
+#include "viewer/playback/playback.h"
+
+namespace zv::lumbrel {
+
+namespace {
+
+using win::POINT;
+using win::RECT;
+using win::SIZE;
+
+constexpr std::uint32_t kEmrHeader = 1;
+constexpr std::uint32_t kEmrSetMetaRgn = 28;
+constexpr std::uint32_t kEmrExcludeClipRect = 29;
+constexpr std::uint32_t kEmrIntersectClipRect = 30;
+constexpr std::uint32_t kEmrSelectClipPath = 67;
+constexpr std::uint32_t kEmrGdiComment = 70;
+constexpr std::uint32_t kEmrExtSelectClipRgn = 75;
+
+// Records that only put pixels on the page: the text pass, which plays the page again only
+// to follow the drawing state, passes over them.
+bool OnlyDrawsPixels(std::uint32_t type) {
+  switch (type) {
+    case 76:   // BITBLT
+    case 77:   // STRETCHBLT
+    case 78:   // MASKBLT
+    case 79:   // PLGBLT
+    case 80:   // SETDIBITSTODEVICE
+    case 81:   // STRETCHDIBITS
+    case 114:  // ALPHABLEND
+    case 116:  // TRANSPARENTBLT
+    case 118:  // GRADIENTFILL
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A private folder for the page pictures, removed with everything in it.
+class TempDir {
+ public:
+  static Result<TempDir> Create() {
+    Result<std::string> tmp = paths::TempFolder();
+    if (!tmp.ok()) return tmp.status();
+    std::string pattern = *tmp + "/lumbrel-XXXXXX";
+    if (!::mkdtemp(pattern.data())) return Status::IOError("cannot create a folder in " + *tmp);
+    return TempDir(pattern);
+  }
+  TempDir(TempDir&& other) noexcept : path_(std::move(other.path_)) { other.path_.clear(); }
+  TempDir& operator=(TempDir&&) = delete;
+  ~TempDir() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  explicit TempDir(std::string path) : path_(std::move(path)) {}
+  std::string path_;
+};
+
+// Takes a metafile; gives a copy without its comment records (the header's length and record
+// count patched), so the picture carries nothing of the private text records.
+Result<std::vector<std::uint8_t>> WithoutComments(const emf::Metafile& mf) {
+  std::vector<std::uint8_t> out;
+  out.reserve(mf.bytes().size());
+  std::uint32_t records = 0;
+  Status s = emf::ForEachRecord(mf, [&](const emf::Record& r) {
+    if (r.type == kEmrGdiComment) return Status::Ok();
+    out.insert(out.end(), r.bytes.begin(), r.bytes.end());
+    ++records;
+    return Status::Ok();
+  });
+  if (!s.ok()) return s;
+  if (out.size() < 56) return Status::Corruption("page without header");
+  const auto bytes = std::uint32_t(out.size());
+  std::memcpy(out.data() + 48, &bytes, 4);
+  std::memcpy(out.data() + 52, &records, 4);
+  return out;
+}
+
+// Splits CP932 bytes into characters (a lead byte takes the byte after it).
+std::vector<std::string> Characters(std::string_view text) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    const std::size_t n = (lead && i + 1 < text.size()) ? 2 : 1;
+    out.emplace_back(text.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
+// The text pass of one page: plays the page again to follow its drawing state, turns its
+// private text records into writer text calls and its clip records into clip rectangles.
+class TextPass {
+ public:
+  TextPass(CQuorvel& writer, int page_width, int page_height)
+      : writer_(writer), page_height_(page_height) {
+    text_height_ = std::int64_t(page_width) * 1536 / kDefaultDpi;
+  }
+
+  Status operator()(gdi::Player& player, const emf::Record& rec) {
+    if (rec.type == kEmrHeader) {
+      if (text_height_ > 0) text_height_ = std::int64_t(player.header().device.cx) * 256 / text_height_;
+      return player.PlayRecord(rec);
+    }
+    if (rec.type == kEmrGdiComment) return Comment(player.dc(), rec);
+    if (OnlyDrawsPixels(rec.type)) return Status::Ok();
+    Status s = player.PlayRecord(rec);
+    if (!s.ok()) return s;
+    switch (rec.type) {
+      case kEmrSetMetaRgn:
+      case kEmrExcludeClipRect:
+      case kEmrIntersectClipRect:
+      case kEmrSelectClipPath:
+      case kEmrExtSelectClipRgn:
+        Clip(player.dc());
+        break;
+      default:
+        break;
+    }
+    return Status::Ok();
+  }
+
+  // Writes the pending run.
+  void Flush() {
+    if (!run_.active) return;
+    run_.active = false;
+    if (run_.text.empty()) return;
+    writer_.SetFont(run_.font, float(run_.size));
+    writer_.SetTextPos(float(run_.x), float(page_height_ - run_.y));
+    writer_.SetTextColor(run_.colour);
+    writer_.ContinueText(run_.text.c_str());
+    ++runs_written_;
+  }
+
+  int runs_written() const { return runs_written_; }
+
+ private:
+  struct Run {
+    bool active = false;
+    int font = -1;
+    double size = 0;
+    win::COLORREF colour = 0;
+    double x = 0, y = 0;
+    double last_x = 0, last_advance = 0;
+    std::string text;
+  };
+
+  // The drawing facts shared by the characters of one record.
+  struct TextStyle {
+    int font = -1;         // writer font of the current face
+    int system_font = -1;  // writer font "System" (two-byte text of a non-Japanese font)
+    bool japanese = false;
+    double size = 0;       // pixels
+    double ascent = 0, descent = 0;  // pixels
+    double sx = 1;         // pixels per logical unit along x
+    win::UINT align = 0;
+    win::COLORREF colour = 0;
+  };
+
+  // Pixels per logical unit along x and y, from the device context's mapping.
+  static void Scales(const gdi::DeviceContext& dc, double* sx, double* sy) {
+    constexpr int kProbe = 4096;
+    POINT p[3] = {{0, 0}, {kProbe, 0}, {0, kProbe}};
+    dc.LPtoDP(p);
+    *sx = std::hypot(double(p[1].x - p[0].x), double(p[1].y - p[0].y)) / kProbe;
+    *sy = std::hypot(double(p[2].x - p[0].x), double(p[2].y - p[0].y)) / kProbe;
+  }
+
+  TextStyle Style(gdi::DeviceContext& dc) {
+    TextStyle st;
+    const gdi::Font current = dc.GetCurrentFont();
+    const win::LOGFONTW& lf = current.lf;
+    std::string face = gdi::FaceName(lf);
+    std::int64_t height = std::abs(std::int64_t(lf.lfHeight));
+    if (EqualsNoCase(face, "system")) {
+      face = "System";
+      height = text_height_;
+    }
+    const bool bold = lf.lfWeight > 699, italic = lf.lfItalic != 0;
+    st.font = writer_.FindFont(face.c_str(), bold, italic);
+    st.system_font = writer_.FindFont("System", bold, italic);
+    if (st.font == -1) st.font = st.system_font;
+    st.japanese = lf.lfCharSet == win::SHIFTJIS_CHARSET;
+    win::TEXTMETRICW tm{};
+    const bool metrics = dc.GetTextMetricsW(&tm);
+    if (height == 0 && metrics) height = tm.tmHeight;
+    double sy = 1;
+    Scales(dc, &st.sx, &sy);
+    st.size = double(height) * sy;
+    if (metrics) {
+      st.ascent = tm.tmAscent * sy;
+      st.descent = tm.tmDescent * sy;
+    }
+    st.align = dc.GetTextAlign();
+    st.colour = dc.GetTextColor();
+    return st;
+  }
+
+  // Gives the device point of a record's reference point, moved to the baseline.
+  POINT Origin(gdi::DeviceContext& dc, const TextStyle& st, int x, int y, double* baseline_y) {
+    POINT p = (st.align & win::TA_UPDATECP) ? dc.GetCurrentPositionEx() : POINT{x, y};
+    dc.LPtoDP(std::span<POINT>(&p, 1));
+    double by = p.y;
+    if ((st.align & win::TA_BASELINE) == win::TA_BASELINE) {
+    } else if (st.align & win::TA_BOTTOM) {
+      by -= st.descent;
+    } else {
+      by += st.ascent;
+    }
+    *baseline_y = by;
+    return p;
+  }
+
+  // Moves a start x left by the text's width for right and centre alignment.
+  static double Aligned(const TextStyle& st, double x, double width) {
+    if ((st.align & win::TA_CENTER) == win::TA_CENTER) return x - width / 2;
+    if (st.align & win::TA_RIGHT) return x - width;
+    return x;
+  }
+
+  double ExtentPixels(gdi::DeviceContext& dc, const TextStyle& st, std::string_view ch) {
+    SIZE sz{};
+    dc.GetTextExtentPoint32A(ch, &sz);
+    return double(sz.cx) * st.sx;
+  }
+
+  Status Comment(gdi::DeviceContext& dc, const emf::Record& rec) {
+    Result<jobdoc::PrivateRecord> pr = jobdoc::ParsePrivateRecord(rec.bytes);
+    if (!pr.ok()) return Status::Ok();  // a damaged private record is passed over
+    switch (pr->kind) {
+      case jobdoc::PrivateRecord::Kind::kNotPrivate:
+        return Status::Ok();
+      case jobdoc::PrivateRecord::Kind::kFontScale:
+        text_height_ = pr->text_height;
+        return Status::Ok();
+      case jobdoc::PrivateRecord::Kind::kCharList: {
+        const TextStyle st = Style(dc);
+        for (const jobdoc::CharListItem& it : pr->chars) {
+          std::string ch;
+          if (it.code > 0xFF) ch.push_back(char(it.code >> 8));
+          ch.push_back(char(it.code & 0xFF));
+          if (ch.find('\0') != std::string::npos) continue;
+          double y = 0;
+          const POINT p = Origin(dc, st, it.x, it.y, &y);
+          const double advance = ExtentPixels(dc, st, ch);
+          AddChar(st, ch, Aligned(st, p.x, advance), y, advance);
+        }
+        return Status::Ok();
+      }
+      case jobdoc::PrivateRecord::Kind::kTextRun: {
+        const TextStyle st = Style(dc);
+        const std::vector<std::string> chars = Characters(pr->run.text);
+        if (chars.empty()) return Status::Ok();
+        std::vector<double> advances;
+        advances.reserve(chars.size());
+        double total = 0;
+        for (const std::string& ch : chars) {
+          advances.push_back(ExtentPixels(dc, st, ch));
+          total += advances.back();
+        }
+        if (pr->run.width != 0) {
+          // A run stretched to its width: the difference is spread over the characters.
+          const double extra = (double(pr->run.width) * st.sx - total) / double(chars.size());
+          for (double& a : advances) a += extra;
+          total = double(pr->run.width) * st.sx;
+        }
+        double y = 0;
+        const POINT p = Origin(dc, st, pr->run.x, pr->run.y, &y);
+        double x = Aligned(st, p.x, total);
+        for (std::size_t i = 0; i < chars.size(); ++i) {
+          if (chars[i].find('\0') == std::string::npos) AddChar(st, chars[i], x, y, advances[i]);
+          x += advances[i];
+        }
+        return Status::Ok();
+      }
+    }
+    return Status::Ok();
+  }
+
+  void AddChar(const TextStyle& st, const std::string& ch, double x, double y, double advance) {
+    const bool two_byte = ch.size() == 2;
+    const int font = (two_byte && !st.japanese) ? st.system_font : st.font;
+    if (font == -1) return;  // the writer knows not even "System"
+    if (run_.active && (font != run_.font || st.colour != run_.colour)) Flush();
+    const bool room = 512 - int(run_.text.size()) - int(ch.size()) > 2;
+    const bool continues = run_.active && room && std::abs(st.size - run_.size) < 0.01 &&
+                           std::abs(x - (run_.last_x + run_.last_advance)) <= 2 &&
+                           std::abs(y - run_.y) <= 2;
+    if (!continues) {
+      Flush();
+      run_ = Run{true, font, st.size, st.colour, x, y, x, advance, ""};
+    }
+    run_.text += ch;
+    run_.last_x = x;
+    run_.last_advance = advance;
+  }
+
+  // After a clip record: the writer's clipping becomes the page's clip box.
+  void Clip(gdi::DeviceContext& dc) {
+    RECT box{};
+    const int kind = dc.GetClipBox(&box);
+    if (kind == win::RGN_ERROR) return;
+    POINT p[2] = {{box.left, box.top}, {box.right, box.bottom}};
+    dc.LPtoDP(p);
+    const int left = std::min(p[0].x, p[1].x), right = std::max(p[0].x, p[1].x);
+    const int top = std::min(p[0].y, p[1].y), bottom = std::max(p[0].y, p[1].y);
+    // Text gathered so far belongs to the clipping it was drawn under.
+    Flush();
+    writer_.Restore();
+    writer_.Save();
+    writer_.ClipRect(left, page_height_ - bottom, right - left, bottom - top, 0);
+  }
+
+  CQuorvel& writer_;
+  int page_height_;
+  std::int64_t text_height_ = 0;
+  Run run_;
+  int runs_written_ = 0;
+};
+
+// Writes one page: picture, then text.
+Status WritePage(CQuorvel& writer, const Page& page, const std::string& jpeg_path) {
+  Result<emf::Metafile> mf = emf::Metafile::Parse(page.metafile);
+  if (!mf.ok()) return mf.status();
+  Result<PixelSize> size = SizeAtResolution(page.width, page.height, kDefaultDpi);
+  if (!size.ok()) return size.status();
+  Result<std::vector<std::uint8_t>> picture = WithoutComments(*mf);
+  if (!picture.ok()) return picture.status();
+  Result<std::unique_ptr<gdi::MemoryBitmap>> bitmap =
+      RenderPage(*picture, *size, 24, kDefaultDpi);
+  if (!bitmap.ok()) return bitmap.status();
+  Status s = WriteJpeg(jpeg_path, (*bitmap)->ToDib(), kDefaultDpi, kJpegQuality);
+  if (!s.ok()) return s;
+
+  writer.BeginPage(float(size->width), float(size->height));
+  const int image = writer.OpenImageFile("jpeg", jpeg_path.c_str(), "", 1);
+  if (image == 0) return Status::IOError("the PDF writer cannot read " + jpeg_path);
+  writer.PlaceImage(image, 1, 1, 1);
+  writer.Save();
+
+  // The text pass plays the page again on the same bitmap; its pixels are no longer needed.
+  Result<gdi::Player> player = gdi::Player::Open(page.metafile);
+  if (!player.ok()) return player.status();
+  TextPass pass(writer, size->width, size->height);
+  const win::RECT rect{0, 0, size->width, size->height};
+  {
+    std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
+    (void)player->Play((*bitmap)->dc(), &rect, std::ref(pass));
+  }
+  pass.Flush();
+  writer.Restore();
+  writer.EndPage();
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status ConvertToPdf(std::string_view output, std::span<const Page> pages) {
+  if (pages.empty()) return Status::InvalidArgument("no pages");
+  const std::string path(output);
+  if (path.empty() || path.back() == '/') return Status::InvalidArgument("no output file name");
+  struct stat before {};
+  const bool existed = ::stat(path.c_str(), &before) == 0;
+
+  Result<TempDir> temp = TempDir::Create();
+  if (!temp.ok()) return temp.status();
+  std::string stem = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  if (const std::size_t dot = stem.rfind('.'); dot != std::string::npos) stem.resize(dot);
+  if (stem.empty()) stem = "page";
+
+  // Destroyed on every way out: a document that was not closed is dropped, leaving no file,
+  // and the writer is sound for the next one.
+  CQuorvel writer;
+  writer.SetParameter("compatibility", "1.4");
+  if (writer.Open(path.c_str()) == -1) return Status::IOError("the PDF writer cannot open " + path);
+  writer.SetInfo("Title", "pDaimei");
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    const std::string jpeg = temp->path() + "/" + stem + std::to_string(i) + ".jpg";
+    Status s = WritePage(writer, pages[i], jpeg);
+    if (!s.ok()) return s;
+  }
+  writer.SetParameter("openaction", "retain");
+  writer.SetParameter("openmode", "none");
+  writer.SetParameter("transition", "box");
+  writer.Close();
+
+  // The writer reports nothing from Close: the file must be there, and not the old one.
+  struct stat after {};
+  if (::stat(path.c_str(), &after) != 0 ||
+      (existed && after.st_dev == before.st_dev && after.st_ino == before.st_ino)) {
+    return Status::IOError("the PDF writer could not write " + path);
+  }
+  return Status::Ok();
+}
+
+}  // namespace zv::lumbrel

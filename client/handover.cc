@@ -1,0 +1,169 @@
+#include "client/handover.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "engine/hevrasto/request_slots.h"
+#include "engine/rules/request_result.h"
+#include "platform/fs/files.h"
+#include "platform/paths/paths.h"
+#include "platform/shm/shm.h"
+#include "platform/winmsg/winmsg.h"
+
+namespace zv::client {
+namespace fsys = std::filesystem;
+
+Result<std::string> CreateJobFile(const std::string& jobs_folder, const std::string& machine) {
+  if (!paths::IsPlainFileName(machine, 100)) return Status::InvalidArgument("machine name is not a plain name");
+  for (int n = 0; n <= kMaxJobFileNumber; ++n) {
+    std::string name = machine + std::to_string(n) + ".prc";
+    std::string path = jobs_folder + "/" + name;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::close(fd);
+      return name;
+    }
+    if (errno != EEXIST) return Status::IOError(fs::ErrnoText("create " + path, errno));
+  }
+  return Status::Busy("no free job file name in " + jobs_folder);
+}
+
+namespace {
+
+// A temporary name in the request folder that no request search takes ("order*.lst").
+std::string TempRequestName() {
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "zvreq-%d-%016llx.tmp", static_cast<int>(::getpid()),
+                static_cast<unsigned long long>(rng()));
+  return buf;
+}
+
+}  // namespace
+
+Result<int> PlaceRequest(const std::string& request_folder, const std::string& text, std::chrono::milliseconds lock_limit,
+                         const std::function<void(int slot)>& stale_copy_for) {
+  std::string tmp = request_folder + "/" + TempRequestName();
+  Status w = fs::WriteFileAtomic(tmp, text);
+  if (!w.ok()) return w;
+  struct Remove {
+    std::string path;
+    ~Remove() { ::unlink(path.c_str()); }
+  } remove_tmp{tmp};
+
+  auto seq = engine::SequenceFile::Lock(request_folder, nullptr, static_cast<int>(lock_limit.count()));
+  if (!seq.ok()) {
+    if (seq.status().code() == Status::Code::kTimeout) return Status::Busy("Sequence.seq stays locked");
+    return seq.status();
+  }
+  auto started = seq->ReadStart();
+  if (!started.ok()) return started.status();
+  for (int i = 0; i < engine::kSlotCount; ++i) {
+    int slot = (*started + i) % engine::kSlotCount;
+    std::string path = request_folder + "/" + engine::SlotFileName(slot);
+    if (::access(path.c_str(), F_OK) == 0) continue;
+    if (stale_copy_for) stale_copy_for(slot);
+    // link() never replaces an existing file: a slot taken meanwhile moves on to the next.
+    if (::link(tmp.c_str(), path.c_str()) == 0) return slot;
+    if (errno != EEXIST) return Status::IOError(fs::ErrnoText("link " + path, errno));
+  }
+  return Status::Busy("all request slots are taken");
+}
+
+HandOverResult HandOverJob(const ClientConfig& config, const std::vector<uint8_t>& packed, RequestOrder order,
+                           Prompt* prompt, const HandOverOptions& options) {
+  HandOverResult r;
+  auto show = [&](const char* text, const char* title, PromptIcon icon) {
+    if (prompt) prompt->Show(text, title, icon);
+  };
+  auto fail = [&](const std::string& why) {
+    r.outcome = HandOverResult::kFailed;
+    r.error = why;
+    show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop);
+    return r;
+  };
+  auto requests = config.RequestFolder();
+  auto jobs = config.JobsFolder();
+  auto results = config.ResultFolder();
+  if (!requests.ok() || !jobs.ok() || !results.ok()) return fail("server folders: " + requests.status().ToString());
+  std::error_code ec;
+  if (!fsys::exists(*requests + "/Wakeup.inf", ec)) {
+    r.outcome = HandOverResult::kNotRunning;
+    show(kServerNotRunningText, kPrintErrorTitle, PromptIcon::kStop);
+    return r;
+  }
+  auto answer = engine::AnswerFileName(config.account, config.machine);
+  if (!answer.ok()) return fail(answer.status().ToString());
+
+  auto job = CreateJobFile(*jobs, config.machine);
+  if (!job.ok()) {
+    if (job.status().code() == Status::Code::kBusy) {
+      r.outcome = HandOverResult::kBusy;
+      r.error = job.status().ToString();
+      show(kBusyText, kBusyTitle, PromptIcon::kExclamation);
+      return r;
+    }
+    return fail(job.status().ToString());
+  }
+  r.job_file = *job;
+  const std::string job_path = *jobs + "/" + *job;
+  auto drop_job = [&] { ::unlink(job_path.c_str()); };
+  Status s = fs::WriteFileAtomic(job_path, std::string_view(reinterpret_cast<const char*>(packed.data()), packed.size()));
+  if (!s.ok()) {
+    drop_job();
+    return fail(s.ToString());
+  }
+  ::unlink((*results + "/" + *answer).c_str());
+
+  order.account = config.account;
+  order.machine = config.machine;
+  order.job_file = *job;
+  std::string text = ComposeRequestText(order);
+  auto stale = [&](int slot) {
+    auto copy = engine::MonitorCopyName(engine::SlotBaseName(slot), config.account, config.machine);
+    if (copy.ok()) ::unlink((*results + "/" + *copy).c_str());
+  };
+  auto slot = PlaceRequest(*requests, text, options.lock_limit, stale);
+  if (!slot.ok()) {
+    drop_job();
+    if (slot.status().code() == Status::Code::kBusy) {
+      r.outcome = HandOverResult::kBusy;
+      r.error = slot.status().ToString();
+      show(kBusyText, kBusyTitle, PromptIcon::kExclamation);
+      return r;
+    }
+    return fail(slot.status().ToString());
+  }
+  r.outcome = HandOverResult::kHandedOver;
+  r.slot_base = engine::SlotBaseName(*slot);
+  auto copy = engine::MonitorCopyName(r.slot_base, config.account, config.machine);
+  if (copy.ok()) r.answer_copy = *copy;
+  return r;
+}
+
+Status NotifyMonitor(const std::string& answer_copy, Prompt* prompt, std::chrono::milliseconds limit) {
+  winmsg::HWND hwnd = winmsg::FindWindow(kMonitorClass, nullptr);
+  if (hwnd == 0) {
+    if (prompt) prompt->Show(kNoMonitorText, kNoMonitorTitle, PromptIcon::kExclamation);
+    return Status::NotFound("no job monitor window");
+  }
+  auto block = shm::SharedBlock::Create(kMonitorBlock, kMonitorBlockSize);
+  if (!block.ok()) return block.status();
+  auto bytes = block->mutable_bytes();
+  if (bytes.size() < kMonitorBlockSize) return Status::IOError("monitor block is too small");
+  size_t n = std::min(answer_copy.size(), kMonitorBlockSize - 1);
+  std::memset(bytes.data(), 0, kMonitorBlockSize);
+  std::memcpy(bytes.data(), answer_copy.data(), n);
+  // The block stays open until the monitor has handled the message, so it can read the
+  // name even when this process ends right after.
+  auto sent = winmsg::SendMessageTimeout(hwnd, kMonitorAddResult, 0, 0, limit);
+  block->Close();
+  return sent.ok() ? Status::Ok() : sent.status();
+}
+
+}  // namespace zv::client

@@ -1,0 +1,190 @@
+#include "client/handover.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "engine/hevrasto/request_slots.h"
+#include "platform/fs/files.h"
+#include "platform/shm/shm.h"
+#include "platform/testing/temp_root.h"
+#include "platform/winmsg/winmsg.h"
+
+namespace zv::client {
+namespace {
+
+namespace fsys = std::filesystem;
+using namespace std::chrono_literals;
+
+// A server share reached as \\SRV\share through this root's net folder.
+class HandOverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    share_ = root_.str() + "/net/SRV/share";
+    for (const char* d : {"/PrintInfo", "/Jobs", "/Result"}) ASSERT_TRUE(fs::MakeDirs(share_ + d).ok());
+    ASSERT_TRUE(fs::WriteFileAtomic(share_ + "/PrintInfo/Wakeup.inf", "").ok());
+    config_.server_name = "\\\\SRV";
+    config_.share_name = "share";
+    config_.account = "tanaka";
+    config_.machine = "PC01";
+  }
+  std::string Req(const std::string& name) const { return share_ + "/PrintInfo/" + name; }
+  // Writes a small file (plainly: the test makes thousands).
+  void Put(const std::string& path, const std::string& text = "x") {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    ASSERT_TRUE(out.good()) << path;
+  }
+  int FilesIn(const std::string& dir) const {
+    int n = 0;
+    for (auto& e : fsys::directory_iterator(dir)) (void)e, ++n;
+    return n;
+  }
+  RequestOrder Order() const {
+    RequestOrder o;
+    o.jobs = {{"report", 1}};
+    o.device = "Office";
+    return o;
+  }
+  zv::testing::TempRoot root_;
+  std::string share_;
+  ClientConfig config_;
+};
+
+TEST_F(HandOverTest, JobFileNamesAreCreatedExclusively) {
+  const std::string jobs = share_ + "/Jobs";
+  Put(jobs + "/PC010.prc");
+  Put(jobs + "/PC011.prc");
+  EXPECT_EQ(*CreateJobFile(jobs, "PC01"), "PC012.prc");
+  EXPECT_EQ(*CreateJobFile(jobs, "PC01"), "PC013.prc");  // the one just made counts as taken
+  for (int n = 4; n <= kMaxJobFileNumber; ++n) Put(jobs + "/PC01" + std::to_string(n) + ".prc", "");
+  EXPECT_EQ(CreateJobFile(jobs, "PC01").status().code(), Status::Code::kBusy);
+  EXPECT_EQ(CreateJobFile(jobs, "../x").status().code(), Status::Code::kInvalidArgument);
+}
+
+TEST_F(HandOverTest, SlotSearchTable) {
+  const std::string folder = share_ + "/PrintInfo";
+  struct Case {
+    const char* what;
+    std::string sequence;  // "-" for no file
+    std::vector<int> taken;
+    int want;  // -1: busy
+  } cases[] = {
+      {"start at the sequence", "07", {}, 7},
+      {"empty sequence starts at 0", "", {0}, 1},
+      {"98 with 98 and 99 taken wraps to 0", "98", {98, 99}, 0},
+      {"missing sequence starts at 0", "-", {}, 0},
+  };
+  for (const auto& c : cases) {
+    for (auto& e : fsys::directory_iterator(folder)) fsys::remove(e.path());
+    if (c.sequence != "-") Put(folder + "/Sequence.seq", c.sequence);
+    for (int t : c.taken) Put(folder + "/" + engine::SlotFileName(t), "earlier");
+    std::vector<int> stale;
+    auto slot = PlaceRequest(folder, "[RequestInfo]\n", 1000ms, [&](int s) { stale.push_back(s); });
+    ASSERT_TRUE(slot.ok()) << c.what << ": " << slot.status().ToString();
+    EXPECT_EQ(*slot, c.want) << c.what;
+    EXPECT_EQ(stale, std::vector<int>{c.want}) << c.what;
+    EXPECT_EQ(*fs::ReadFile(folder + "/" + engine::SlotFileName(*slot)), "[RequestInfo]\n") << c.what;
+    for (int t : c.taken) EXPECT_EQ(*fs::ReadFile(folder + "/" + engine::SlotFileName(t)), "earlier") << c.what;
+    // Only slot files and Sequence.seq remain: no temporary name is left behind.
+    for (auto& e : fsys::directory_iterator(folder)) {
+      std::string n = e.path().filename().string();
+      EXPECT_TRUE(n == "Sequence.seq" || n == "Wakeup.inf" || engine::ParseSlotFileName(n) >= 0) << c.what << ": " << n;
+    }
+  }
+}
+
+TEST_F(HandOverTest, AllSlotsTakenIsBusyAndTheJobCopyGoes) {
+  for (int s = 0; s < engine::kSlotCount; ++s) Put(Req(engine::SlotFileName(s)));
+  RecordingPrompt prompt;
+  HandOverResult r = HandOverJob(config_, {1, 2, 3}, Order(), &prompt);
+  EXPECT_EQ(r.outcome, HandOverResult::kBusy);
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, kBusyText);
+  EXPECT_EQ(prompt.shown[0].title, "Zelvora");
+  EXPECT_EQ(FilesIn(share_ + "/Jobs"), 0);
+}
+
+TEST_F(HandOverTest, ALockHeldElsewhereEndsBusyWithinItsLimit) {
+  auto held = engine::SequenceFile::Lock(share_ + "/PrintInfo", nullptr, 1000);
+  ASSERT_TRUE(held.ok());
+  RecordingPrompt prompt;
+  HandOverOptions options;
+  options.lock_limit = 300ms;
+  auto start = std::chrono::steady_clock::now();
+  HandOverResult r = HandOverJob(config_, {1, 2, 3}, Order(), &prompt, options);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(r.outcome, HandOverResult::kBusy);
+  EXPECT_LT(took, 10s);  // bounded: no endless wait
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, kBusyText);
+  EXPECT_EQ(FilesIn(share_ + "/Jobs"), 0);
+  for (auto& e : fsys::directory_iterator(share_ + "/PrintInfo"))
+    EXPECT_LT(engine::ParseSlotFileName(e.path().filename().string()), 0) << e.path();
+}
+
+TEST_F(HandOverTest, HandsOverTheJobAndTheRequest) {
+  Put(share_ + "/Result/tanaka-PC01.ans", "[PrintResult]\r\nResult=0\r\n");  // an earlier answer
+  Put(share_ + "/Result/order00-tanaka-PC01.an2", "stale");
+  Put(share_ + "/Jobs/PC010.prc");
+  RecordingPrompt prompt;
+  HandOverResult r = HandOverJob(config_, {7, 8, 9}, Order(), &prompt);
+  ASSERT_EQ(r.outcome, HandOverResult::kHandedOver) << r.error;
+  EXPECT_TRUE(prompt.shown.empty());
+  EXPECT_EQ(r.slot_base, "order00");
+  EXPECT_EQ(r.answer_copy, "order00-tanaka-PC01.an2");
+  EXPECT_EQ(r.job_file, "PC011.prc");
+  EXPECT_EQ(*fs::ReadFile(share_ + "/Jobs/PC011.prc"), std::string("\x07\x08\x09"));
+  EXPECT_FALSE(fsys::exists(share_ + "/Result/tanaka-PC01.ans"));
+  EXPECT_FALSE(fsys::exists(share_ + "/Result/order00-tanaka-PC01.an2"));
+  auto request = fs::ReadFile(Req("order00.lst"));
+  ASSERT_TRUE(request.ok());
+  EXPECT_NE(request->find("\nJobFileName=PC011.prc\n"), std::string::npos);
+  EXPECT_NE(request->find("\nAccountName=tanaka\n"), std::string::npos);
+
+  fsys::remove(Req("Wakeup.inf"));
+  r = HandOverJob(config_, {1}, Order(), &prompt);
+  EXPECT_EQ(r.outcome, HandOverResult::kNotRunning);
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, kServerNotRunningText);
+}
+
+TEST_F(HandOverTest, MonitorReadsTheNameBeforeTheBlockCloses) {
+  RecordingPrompt prompt;
+  EXPECT_EQ(NotifyMonitor("order01-a-b.an2", &prompt).code(), Status::Code::kNotFound);
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, kNoMonitorText);
+  EXPECT_EQ(prompt.shown[0].title, "Zelvora2");
+
+  std::atomic<winmsg::HWND> hwnd{0};
+  std::string got;
+  std::thread monitor([&] {
+    auto w = winmsg::CreateWindow(kMonitorClass, "monitor", [&](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp,
+                                                               winmsg::LPARAM lp) -> winmsg::LRESULT {
+      if (m == kMonitorAddResult) {
+        auto block = shm::SharedBlock::Open(kMonitorBlock, shm::Access::kRead);
+        if (block.ok()) got = reinterpret_cast<const char*>(block->bytes().data());
+        winmsg::PostQuitMessage(0);
+        return 1;
+      }
+      return winmsg::DefWindowProc(h, m, wp, lp);
+    });
+    if (!w.ok()) return;
+    hwnd = *w;
+    winmsg::RunMessageLoop();
+    winmsg::DestroyWindow(*w);
+  });
+  for (int i = 0; i < 200 && hwnd == 0; ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_NE(hwnd.load(), 0u);
+  EXPECT_TRUE(NotifyMonitor("order01-tanaka-PC01.an2", &prompt).ok());
+  monitor.join();
+  EXPECT_EQ(got, "order01-tanaka-PC01.an2");
+  EXPECT_EQ(shm::SharedBlock::Open(kMonitorBlock, shm::Access::kRead).status().code(), Status::Code::kNotFound);
+}
+
+}  // namespace
+}  // namespace zv::client

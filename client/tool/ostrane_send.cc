@@ -1,0 +1,188 @@
+// ostrane-send: sends a job document to a running engine through the client core and prints
+// the answer; "join" links this client's root to a server's share first.
+//
+//   ostrane-send join <server share folder> [--server NAME] [--share NAME]
+//   ostrane-send send [--account A] [--machine M] [--printer P] [--copies N] [--pages F,L]
+//                     [--count N] [--tag TEXT] [--wait SECONDS] <job document>
+//
+// Exit codes: 0 every answer read, 1 a failure, 2 busy, 3 server not running, 4 no answer
+// in time.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/answer.h"
+#include "client/client_doc.h"
+#include "client/config.h"
+#include "client/handover.h"
+#include "client/prompt.h"
+#include "engine/rules/quota_period.h"
+#include "platform/fs/files.h"
+
+namespace {
+
+using namespace zv;
+using namespace zv::client;
+
+class ConsolePrompt : public Prompt {
+ public:
+  PromptAnswer Show(std::string_view text, std::string_view title, PromptIcon, PromptButtons buttons) override {
+    std::fprintf(stderr, "[%.*s] %.*s\n", static_cast<int>(title.size()), title.data(), static_cast<int>(text.size()),
+                 text.data());
+    return buttons == PromptButtons::kOk ? PromptAnswer::kOk : PromptAnswer::kNo;
+  }
+};
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: ostrane-send join <share folder> [--server NAME] [--share NAME]\n"
+               "       ostrane-send send [--account A] [--machine M] [--printer P] [--copies N] [--pages F,L]\n"
+               "                         [--count N] [--tag TEXT] [--wait SECONDS] <job document>\n");
+  return 1;
+}
+
+int32_t Today() {
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday;
+}
+
+int Join(std::vector<std::string> args) {
+  std::string server = "ZELVORA", share = "share", folder;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--server" && i + 1 < args.size()) {
+      server = args[++i];
+    } else if (args[i] == "--share" && i + 1 < args.size()) {
+      share = args[++i];
+    } else {
+      folder = args[i];
+    }
+  }
+  if (folder.empty()) return Usage();
+  const char* root = std::getenv("ZELVORA_ROOT");
+  std::string app = std::string(root ? root : ".") + "/app";
+  Status s = JoinServer(folder, server, share, app);
+  if (!s.ok()) {
+    std::fprintf(stderr, "join: %s\n", s.ToString().c_str());
+    return 1;
+  }
+  std::printf("joined \\\\%s\\%s -> %s\n", server.c_str(), share.c_str(), folder.c_str());
+  return 0;
+}
+
+int Send(std::vector<std::string> args) {
+  auto config = LoadClientConfig();
+  if (!config.ok()) {
+    std::fprintf(stderr, "send: no client configuration: %s\n", config.status().ToString().c_str());
+    return 1;
+  }
+  RequestOrder order;
+  int count = 1, wait_s = 60;
+  std::string tag, path;
+  for (size_t i = 0; i < args.size(); ++i) {
+    auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
+    if (args[i] == "--account") {
+      config->account = next();
+    } else if (args[i] == "--machine") {
+      config->machine = next();
+    } else if (args[i] == "--printer") {
+      order.device = next();
+    } else if (args[i] == "--copies") {
+      order.copies = std::atoi(next().c_str());
+    } else if (args[i] == "--pages") {
+      std::string p = next();
+      order.first_page = std::atoi(p.c_str());
+      size_t comma = p.find(',');
+      order.last_page = comma == std::string::npos ? order.first_page : std::atoi(p.c_str() + comma + 1);
+    } else if (args[i] == "--count") {
+      count = std::atoi(next().c_str());
+    } else if (args[i] == "--tag") {
+      tag = next();
+    } else if (args[i] == "--wait") {
+      wait_s = std::atoi(next().c_str());
+    } else {
+      path = args[i];
+    }
+  }
+  if (path.empty() || count < 1) return Usage();
+  ConsolePrompt prompt;
+  ClientDocument doc;
+  if (!doc.OnOpenDocument(path, "", &prompt)) return 1;
+  auto packed = doc.EncodePacked();
+  if (!packed.ok()) {
+    std::fprintf(stderr, "send: %s\n", packed.status().ToString().c_str());
+    return 1;
+  }
+  order.paper = -1;
+  for (int i = 0; i < doc.GetAllPage(); ++i) order.rotations.push_back(doc.viewer().page(i)->GetRotation());
+  auto results = config->ResultFolder();
+  if (!results.ok()) {
+    std::fprintf(stderr, "send: %s\n", results.status().ToString().c_str());
+    return 1;
+  }
+  QuotaState quota;
+  for (int n = 0; n < count; ++n) {
+    std::string name = doc.DisplayName();
+    if (!tag.empty()) name = tag + "-" + std::to_string(n);
+    order.jobs = {{name, doc.GetAllPage()}};
+    HandOverResult r;
+    for (;;) {
+      // Busy (every slot taken) is tried again quietly; the message is for people.
+      r = HandOverJob(*config, *packed, order, nullptr);
+      if (r.outcome != HandOverResult::kBusy) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (r.outcome == HandOverResult::kNotRunning) {
+      prompt.Show(kServerNotRunningText, kPrintErrorTitle, PromptIcon::kStop, PromptButtons::kOk);
+      return 3;
+    }
+    if (r.outcome != HandOverResult::kHandedOver) {
+      std::fprintf(stderr, "send: %s\n", r.error.c_str());
+      prompt.Show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop, PromptButtons::kOk);
+      return 1;
+    }
+    // Wait for the answer copy of this slot, as the job monitor does, and take it away.
+    std::string copy = *results + "/" + r.answer_copy;
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(wait_s);
+    AnswerInfo answer;
+    for (;;) {
+      auto got = ReadAnswerFile(copy, quota);
+      if (got.ok() && got->complete) {
+        answer = *got;
+        break;
+      }
+      if (std::chrono::steady_clock::now() > end) {
+        std::fprintf(stderr, "send: no answer for %s in %d s\n", r.slot_base.c_str(), wait_s);
+        return 4;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::unlink(copy.c_str());
+    quota = answer.quota;
+    std::string message = answer.message;
+    for (char& c : message)
+      if (c == '\n') c = ' ';
+    std::printf("%s %s result=%d title=%s message=%s\n", r.slot_base.c_str(), name.c_str(), answer.code,
+                answer.title.c_str(), message.c_str());
+  }
+  std::printf("%s\n%s\n", PeriodStatusText(quota, Today()).c_str(), PagesStatusText(quota).c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  std::vector<std::string> args(argv + 2, argv + argc);
+  std::string cmd = argv[1];
+  if (cmd == "join") return Join(args);
+  if (cmd == "send") return Send(args);
+  return Usage();
+}

@@ -1,0 +1,55 @@
+// A private CUPS scheduler for tests: cupsd started as root on a socket in its own
+// temporary folder, with queues whose PDF filter is a capture script that copies each job's
+// PDF and its arguments (id, user, title, copies, options) to an output folder.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zv::spool::testing {
+
+// One queue: its name and its device URI (the port the spooler reports).
+struct CupsQueue {
+  std::string name;
+  std::string device_uri = "file:///dev/null";
+};
+
+// Takes the capture filter's path; gives the text of a PPD with three papers (A4 and JIS B5
+// with 12 pt margins, Letter with 18 pt), duplex, colour and two resolutions.
+std::string TestPpd(const std::filesystem::path& filter);
+
+class PrivateCupsd {
+ public:
+  // Takes the queues; starts the scheduler and adds them (each with TestPpd), and points
+  // CUPS_SERVER of this process at it. Never null: check ok() and error(). Without root the
+  // scheduler is not started (skipped() is true).
+  static std::unique_ptr<PrivateCupsd> Start(const std::vector<CupsQueue>& queues);
+  ~PrivateCupsd();
+  PrivateCupsd(const PrivateCupsd&) = delete;
+  PrivateCupsd& operator=(const PrivateCupsd&) = delete;
+
+  bool ok() const { return pid_ > 0 && error_.empty(); }
+  // Only a run without root may go without the scheduler; anything else is a failure.
+  static bool skipped();
+  const std::string& error() const { return error_; }
+  std::string socket() const { return (dir_ / "cups.sock").string(); }
+  std::filesystem::path out() const { return dir_ / "out"; }
+  // Takes a program and its arguments (e.g. /usr/sbin/cupsdisable Q); runs it against this
+  // scheduler; gives its exit code (-1 when it could not run).
+  static int Run(const std::vector<std::string>& args);
+  // Stops the scheduler (SIGTERM, waited for) and removes its folder.
+  void Stop();
+
+ private:
+  PrivateCupsd() = default;
+  void Launch(const std::vector<CupsQueue>& queues);
+  std::filesystem::path dir_;
+  pid_t pid_ = -1;
+  std::string error_;
+};
+
+}  // namespace zv::spool::testing
