@@ -13,8 +13,10 @@
 // that reached the printer is charged once (its print-log rows are held with the mark and
 // charged by one rename) and answered as printed, a submission that never completed is
 // cancelled and answered as failed, and a staged answer is put in place instead of a second
-// one being written. Print-log rows
-// that cannot be stored are kept and stored later.
+// one being written. Print-log rows that cannot be stored are kept and stored later (and
+// count in the quota meanwhile); answers that cannot be written are kept and written when
+// the result folder works again. The engine writes only into folders of the share itself,
+// never through a link put in their place.
 #pragma once
 
 #include <atomic>
