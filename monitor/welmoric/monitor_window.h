@@ -48,6 +48,7 @@ class MonitorWindow : public QMainWindow {
   winmsg::HWND hwnd() const { return hwnd_; }
   bool monitoring() const { return timer_.isActive(); }
   bool has_tray() const { return tray_ != nullptr; }
+  QSystemTrayIcon* tray() { return tray_; }
   QTableWidget* view() { return view_; }
   QMenu* tray_menu() { return menu_; }
   QString count_text() const { return count_->text(); }
