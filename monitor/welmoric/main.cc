@@ -34,6 +34,12 @@ int main(int argc, char** argv) {
     }
   });
   if (!window.ok()) return 1;
+  // Each result shown is also written to the error output, one line, for logs and demos.
+  window.set_on_shown([](const monitor::ResultPopupText& t) {
+    std::string line = "welmoric: [" + t.title + "]";
+    for (const std::string& l : t.lines) line += " " + l;
+    fprintf(stderr, "%s\n", line.c_str());
+  });
   process::SignalReady();
   return app.exec();
 }

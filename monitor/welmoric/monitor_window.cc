@@ -189,6 +189,7 @@ void MonitorWindow::Poll() {
 void MonitorWindow::PollDone(std::vector<AnswerQueue::Arrival> read, std::optional<ListView> list) {
   polling_ = false;
   for (const AnswerQueue::Arrival& a : queue_.Take(read)) {
+    if (on_shown_) on_shown_(PopupTextFor(a.answer));
     auto* popup = new ResultPopup(a.path, a.answer);
     popup->show();
     popup->raise();

@@ -69,6 +69,8 @@ class MonitorWindow : public QMainWindow {
   void RefreshList();
   // Waits until no poll is under way and its results were shown.
   void WaitIdle();
+  // Takes a function told of every result popup shown (its title and lines), for the log.
+  void set_on_shown(std::function<void(const ResultPopupText&)> f) { on_shown_ = std::move(f); }
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -81,6 +83,7 @@ class MonitorWindow : public QMainWindow {
   winmsg::LRESULT Proc(winmsg::UINT msg, winmsg::WPARAM w, winmsg::LPARAM l);
 
   std::function<void(const QString&)> notify_;
+  std::function<void(const ResultPopupText&)> on_shown_;
   QTableWidget* view_ = nullptr;
   QLabel* count_ = nullptr;
   QLabel* state_ = nullptr;
