@@ -114,8 +114,8 @@ class PrinterStatusService {
   void OnStartUp(const std::string& address);
   // a change of the selected printer: hides the popup, then queries the new one;
   void OnPrinterSelected(const std::string& address);
-  // the main frame's timer 4 (every 5 s): queries the selected printer again unless a print
-  // is under way.
+  // the main frame's timer 4 (every 5 s; FrameTimers' kQueryPrinter): queries the selected
+  // printer again unless a print is under way.
   void OnTimer4(bool print_active);
 
   // True after the first failure.

@@ -50,7 +50,9 @@ class QtStatusDisplay : public StatusDisplay {
 };
 
 // Gives a poster for PrinterStatusService that runs tasks on the thread of `context` (the
-// interface thread) through its event queue; tasks for a context that is gone are dropped.
+// interface thread) through its event queue. The context must outlive the service (the
+// service's destructor waits for its worker, so nothing is posted afterwards); tasks still
+// queued when the context goes are dropped with it.
 PrinterStatusService::Poster QtPoster(QObject* context);
 
 }  // namespace zv::client

@@ -61,6 +61,7 @@ TEST(WelmoricEngine, ShowsTheEnginesAnswer) {
   order.copies = 2;
   ASSERT_TRUE(fs::WriteFileAtomic(h.print_info() + "/order05.lst", client::ComposeRequestText(order)).ok());
   w.RefreshList();
+  w.WaitIdle();
   ASSERT_EQ(w.view()->rowCount(), 1);
   QStringList cells;
   for (int c = 1; c < kColumnCount; ++c) cells << w.view()->item(0, c)->text();

@@ -88,6 +88,7 @@ TEST_F(WelmoricTest, ListsRequestsShowsAnswersAndPauses) {
   EXPECT_EQ(notices, std::vector<QString>{QString::fromUtf8(kNoTrayText)});
   EXPECT_TRUE(w.isVisible());
   EXPECT_TRUE(w.monitoring());
+  w.WaitIdle();  // the list is read on the worker
   EXPECT_EQ(w.windowTitle(), QString::fromUtf8("Zelvora Server - \\\\SRV"));
   ASSERT_EQ(w.view()->rowCount(), 3);
   EXPECT_EQ(w.count_text(), QString::fromUtf8("キューに3個のドキュメント"));
@@ -136,6 +137,7 @@ TEST_F(WelmoricTest, ListsRequestsShowsAnswersAndPauses) {
   EXPECT_EQ(w.view()->rowCount(), 0);
   EXPECT_EQ(w.count_text(), QString::fromUtf8("キューに0個のドキュメント"));
   w.TogglePause();
+  w.WaitIdle();
   EXPECT_EQ(w.state_text(), QString::fromUtf8(kMonitoringText));
   EXPECT_EQ(w.view()->rowCount(), 3);
 }

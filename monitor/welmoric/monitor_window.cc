@@ -171,10 +171,17 @@ winmsg::LRESULT MonitorWindow::OnAddResult() {
 
 void MonitorWindow::Poll() {
   if (polling_) return;
+  StartWork(true, isVisible());
+}
+
+// Reads on the worker what may sit on a network share (answer copies, the request list)
+// and posts the results back to this thread.
+void MonitorWindow::StartWork(bool answers, bool list) {
   if (worker_.joinable()) worker_.join();
   polling_ = true;
-  std::vector<std::string> paths = queue_.paths();
-  bool list = isVisible();
+  refresh_pending_ = false;
+  std::vector<std::string> paths;
+  if (answers) paths = queue_.paths();
   bool monitoring_now = monitoring();
   worker_ = std::thread([this, paths, list, monitoring_now] {
     std::vector<AnswerQueue::Arrival> read;
@@ -195,14 +202,15 @@ void MonitorWindow::PollDone(std::vector<AnswerQueue::Arrival> read, std::option
     popup->raise();
     popup->activateWindow();
   }
-  if (list && isVisible()) {
+  if (list && isVisible() && monitoring()) {
     ApplyList(*list);
     setWindowTitle(Q(WindowTitle(ReadServerNames().server.value_or(""))));
   }
+  if (refresh_pending_) StartWork(false, true);
 }
 
 void MonitorWindow::WaitIdle() {
-  while (polling_) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  while (polling_ || refresh_pending_) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
 void MonitorWindow::ApplyList(const ListView& v) {
@@ -214,8 +222,15 @@ void MonitorWindow::ApplyList(const ListView& v) {
 }
 
 void MonitorWindow::RefreshList() {
-  WaitIdle();
-  ApplyList(list_.Refresh(monitoring()));
+  if (!monitoring()) {
+    ApplyList(ListView{{}, CountText(0), {}});
+    return;
+  }
+  if (polling_) {
+    refresh_pending_ = true;
+    return;
+  }
+  StartWork(false, true);
 }
 
 void MonitorWindow::ShowMonitor() {

@@ -63,9 +63,10 @@ class MonitorWindow : public QMainWindow {
   // block existed.
   winmsg::LRESULT OnAddResult();
   // One poll: reads the queued answers (and the list when the window is visible) on the
-  // worker; the results are shown when they come back.
+  // worker; the results are shown when they come back. A tick during a poll is skipped.
   void Poll();
-  // Rebuilds the list now (on this thread).
+  // Rebuilds the list: read on the worker (after a poll under way), shown when it comes
+  // back; while paused the list is emptied at once.
   void RefreshList();
   // Waits until no poll is under way and its results were shown.
   void WaitIdle();
@@ -77,6 +78,7 @@ class MonitorWindow : public QMainWindow {
 
  private:
   void ApplyList(const ListView& v);
+  void StartWork(bool answers, bool list);
   void PollDone(std::vector<AnswerQueue::Arrival> read, std::optional<ListView> list);
   void SavePlacementNow();
   void SaveWidths();
@@ -95,6 +97,7 @@ class MonitorWindow : public QMainWindow {
   RequestList list_;
   bool first_show_ = true;
   bool polling_ = false;
+  bool refresh_pending_ = false;
   std::thread worker_;
   winmsg::HWND hwnd_ = 0;
 };
