@@ -1,9 +1,15 @@
 #include "jobdoc/container.h"
 
-#include <array>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "jobdoc/internal/names.h"
 #include "platform/fs/files.h"
@@ -68,9 +74,35 @@ inline BlockHeader ReadBlockHeader(const std::uint8_t* p) {
   return {len == 0 ? kCodecBlockSize : len, (h & kStoredBlockFlag) != 0};
 }
 
+// Left to choose, the codec starts a worker for every few blocks: starting a thread costs
+// about as much as coding a small fraction of a block.
+constexpr std::size_t kBlocksPerWorker = 4;
+// Unpacking: blocks in flight per worker (expanded but not yet taken in file order).
+constexpr std::size_t kSlotsPerWorker = 3;
+
+// Runs work(i) for the workers i = 0 .. threads-1: worker 0 on the calling thread, the
+// others on threads started here and joined before returning. A thread that cannot be
+// started is done without: every worker loop lets any worker take any block, and worker 0
+// alone finishes the job.
+template <typename Work>
+void RunWorkers(unsigned threads, Work& work) {
+  std::vector<std::thread> pool;
+  pool.reserve(threads > 0 ? threads - 1 : 0);
+  for (unsigned i = 1; i < threads; ++i) {
+    try {
+      pool.emplace_back([&work, i] { work(i); });
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  work(0);
+  for (std::thread& t : pool) t.join();
+}
+
 }  // namespace
 
-UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecState& state) {
+UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecState& state,
+                                 unsigned threads) {
   if (file.empty()) return Fail(UnpackError::kEmpty, "the file is empty");
   const std::uint8_t version = file[0];
   if (!IsSupportedDocumentVersion(version)) {
@@ -93,6 +125,7 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
 
   // Before allocating, make sure the blocks in the file can produce the stated size: a
   // stored block gives exactly its payload, a packed one at most 32,768 bytes.
+  std::size_t blocks = 0;
   {
     std::size_t at = kDocumentHeadSize, bound = 0;
     while (bound < size && file.size() - at >= kCodecHeaderSize) {
@@ -100,6 +133,7 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
       if (file.size() - at - kCodecHeaderSize < b.payload) break;
       bound += b.stored ? b.payload : kCodecBlockSize;
       at += kCodecHeaderSize + b.payload;
+      ++blocks;
     }
     if (bound < size) {
       // Say which fault it is: blocks that stop short, or a size beyond them.
@@ -119,42 +153,132 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
   doc.size = static_cast<std::uint32_t>(size);
   doc.buffer.assign(std::max(size, kMinDocumentBuffer), 0);
 
-  std::array<std::uint8_t, kCodecBlockSize> scratch;
-  std::size_t at = kDocumentHeadSize, total = 0;
-  while (total < size) {
-    // Packed blocks may produce less than the pre-scan allowed for: check again.
-    if (file.size() - at < kCodecHeaderSize ||
-        file.size() - at - kCodecHeaderSize < ReadBlockHeader(file.data() + at).payload) {
-      return Fail(UnpackError::kTruncated,
-                  "the blocks end after " + std::to_string(total) + " of " +
-                      std::to_string(size) + " bytes",
-                  version);
+  // The blocks are claimed in file order (the claim reads the block's header), expanded
+  // by any worker into a slot of a small ring of scratch blocks, and taken in file order
+  // by the calling thread, which also expands blocks while the next one is not ready. A
+  // block's place in the image is known only once the blocks before it are taken.
+  const unsigned workers = CodecThreadCount(blocks, threads);
+  const std::size_t ring = workers == 1 ? 1 : workers * kSlotsPerWorker;
+  std::unique_ptr<std::uint8_t[]> scratch(new std::uint8_t[ring * kCodecBlockSize]);
+  struct Slot {
+    std::size_t at = 0;  // the offset of the block's header in the file
+    int rc = kCodecOk;
+    std::uint16_t produced = 0;
+    bool done = false;
+  };
+  std::vector<Slot> slots(ring);
+  std::vector<std::unique_ptr<JobCodecState>> states;
+  for (unsigned i = 1; i < workers; ++i) states.push_back(NewCodecState());
+
+  std::mutex mu;
+  std::condition_variable changed;
+  std::size_t claimed = 0, taken = 0;    // blocks claimed and taken so far
+  std::size_t next_at = kDocumentHeadSize;
+  bool ended = false;                    // no block header follows the last one claimed
+  bool stop = false;
+
+  // With `mu` held: claims the next block when the ring has room and the file holds it
+  // whole; gives its number, or nothing.
+  auto claim = [&]() -> std::optional<std::size_t> {
+    if (stop || ended || claimed >= taken + ring) return std::nullopt;
+    if (file.size() - next_at < kCodecHeaderSize ||
+        file.size() - next_at - kCodecHeaderSize < ReadBlockHeader(file.data() + next_at).payload) {
+      ended = true;
+      changed.notify_all();
+      return std::nullopt;
     }
+    Slot& slot = slots[claimed % ring];
+    slot.at = next_at;
+    slot.done = false;
+    next_at += kCodecHeaderSize + ReadBlockHeader(file.data() + next_at).payload;
+    return claimed++;
+  };
+  // Expands block n into its slot; takes `lock` (held) and gives it back held.
+  auto expand = [&](std::size_t n, JobCodecState& codec, std::unique_lock<std::mutex>& lock) {
+    Slot& slot = slots[n % ring];
+    const std::size_t at = slot.at;
+    lock.unlock();
     BlockHeader b = ReadBlockHeader(file.data() + at);
     std::uint16_t produced = 0;
-    int rc = ExpandJobData(file.data() + at + kCodecHeaderSize, scratch.data(),
-                           static_cast<std::uint16_t>(b.payload), produced, b.stored, state);
-    if (rc != kCodecOk) {
-      return Fail(UnpackError::kBadBlock,
-                  "the block at offset " + std::to_string(at) + " does not expand", version);
+    int rc = ExpandJobData(file.data() + at + kCodecHeaderSize,
+                           scratch.get() + (n % ring) * kCodecBlockSize,
+                           static_cast<std::uint16_t>(b.payload), produced, b.stored, codec);
+    lock.lock();
+    slot.rc = rc;
+    slot.produced = produced;
+    slot.done = true;
+    changed.notify_all();
+  };
+
+  std::optional<UnpackResult> failure;
+  auto work = [&](unsigned worker) {
+    std::unique_lock lock(mu);
+    if (worker != 0) {
+      JobCodecState& codec = *states[worker - 1];
+      while (!stop && !ended) {
+        if (std::optional<std::size_t> n = claim()) expand(*n, codec, lock);
+        else if (!stop && !ended) changed.wait(lock);
+      }
+      return;
     }
-    if (produced > size - total) {
-      return Fail(UnpackError::kBadBlock,
-                  "the block at offset " + std::to_string(at) +
-                      " expands past the stated size " + std::to_string(size),
-                  version);
+    std::size_t total = 0;
+    while (total < size) {
+      Slot& slot = slots[taken % ring];
+      if (taken < claimed && slot.done) {
+        const std::size_t at = slot.at;
+        lock.unlock();
+        if (slot.rc != kCodecOk) {
+          failure = Fail(UnpackError::kBadBlock,
+                         "the block at offset " + std::to_string(at) + " does not expand",
+                         version);
+        } else if (slot.produced > size - total) {
+          failure = Fail(UnpackError::kBadBlock,
+                         "the block at offset " + std::to_string(at) +
+                             " expands past the stated size " + std::to_string(size),
+                         version);
+        } else {
+          std::memcpy(doc.buffer.data() + total,
+                      scratch.get() + (taken % ring) * kCodecBlockSize, slot.produced);
+          total += slot.produced;
+        }
+        lock.lock();
+        if (failure) break;
+        slot.done = false;
+        ++taken;
+        changed.notify_all();
+      } else if (ended && taken == claimed) {
+        // Packed blocks may produce less than the pre-scan allowed for.
+        failure = Fail(UnpackError::kTruncated,
+                       "the blocks end after " + std::to_string(total) + " of " +
+                           std::to_string(size) + " bytes",
+                       version);
+        break;
+      } else if (std::optional<std::size_t> n = claim()) {
+        expand(*n, state, lock);
+      } else if (!ended || taken < claimed) {
+        changed.wait(lock);  // for the next block, or for room in the ring
+      }
     }
-    std::memcpy(doc.buffer.data() + total, scratch.data(), produced);
-    total += produced;
-    at += kCodecHeaderSize + b.payload;
-  }
+    stop = true;
+    changed.notify_all();
+  };
+  RunWorkers(workers, work);
+  if (failure) return std::move(*failure);
+
   UnpackResult r;
   r.version = version;
   r.document = std::move(doc);
   return r;
 }
 
-UnpackResult UnpackDocumentFile(const std::string& path) {
+unsigned CodecThreadCount(std::size_t blocks, unsigned requested) {
+  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  std::size_t n = requested != 0 ? requested : blocks / kBlocksPerWorker;
+  n = std::min({n, cores, blocks});
+  return static_cast<unsigned>(std::max<std::size_t>(n, 1));
+}
+
+UnpackResult UnpackDocumentFile(const std::string& path, unsigned threads) {
   std::string base = BaseName(path);
   std::string ext = Extension(base);
   if (!EqualsNoCase(ext, ".prc")) {
@@ -169,37 +293,73 @@ UnpackResult UnpackDocumentFile(const std::string& path) {
   }
   std::unique_ptr<JobCodecState> state = NewCodecState();
   UnpackResult r = UnpackDocumentBytes(
-      {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, *state);
+      {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, *state, threads);
   if (r.ok()) r.document->job_name = base.substr(0, base.size() - ext.size());
   else if (!r.message.empty()) r.message = path + ": " + r.message;
   return r;
 }
 
 Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::uint8_t>& out,
-                         JobCodecState& state) {
+                         JobCodecState& state, unsigned threads) {
   if (image.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
     return Status::InvalidArgument("a document image is limited to 2 GiB");
   }
   const std::size_t blocks = (image.size() + kCodecBlockSize - 1) / kCodecBlockSize;
+  // Block i is packed into its worst-case place, 32,770 bytes at kDocumentHeadSize +
+  // 32,770 i, and then moved down behind the blocks before it. Its final place ends no
+  // later than its worst-case place, so moving the finished blocks in file order never
+  // touches a place that a worker still writes.
   out.clear();
-  // Each block needs at most 32,770 bytes; reserve the worst case once.
-  out.reserve(kDocumentHeadSize + blocks * kCodecOutputSize);
+  out.resize(kDocumentHeadSize + blocks * kCodecOutputSize);
   std::uint32_t n = static_cast<std::uint32_t>(image.size());
-  out.push_back(kDocumentVersion);
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
-  for (std::size_t at = 0; at < image.size(); at += kCodecBlockSize) {
-    std::size_t len = std::min(kCodecBlockSize, image.size() - at);
-    std::size_t base = out.size();
-    out.resize(base + kCodecOutputSize);  // within the reserved capacity
-    std::uint16_t written = 0;
-    int rc = CompressJobData(image.data() + at, out.data() + base, static_cast<std::uint16_t>(len),
-                             written, state);
-    if (rc != kCodecOk) {
-      out.clear();
-      return Status::Corruption("the codec refused the block at offset " + std::to_string(at));
+  out[0] = kDocumentVersion;
+  for (int i = 0; i < 4; ++i) out[1 + i] = static_cast<std::uint8_t>(n >> (8 * i));
+
+  constexpr std::uint32_t kRefused = 0xFFFFFFFFu;
+  std::vector<std::atomic<std::uint32_t>> written(blocks);  // 0 while a block is not packed
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::size_t moved = 0, end = kDocumentHeadSize;  // used by the calling thread only
+  std::optional<std::size_t> refused;              // the first block refused, in file order
+  auto move_finished = [&] {
+    for (; moved < blocks && !refused; ++moved) {
+      std::uint32_t w = written[moved].load(std::memory_order_acquire);
+      if (w == 0) return;
+      if (w == kRefused) {
+        refused = moved;
+        return;
+      }
+      std::memmove(out.data() + end, out.data() + kDocumentHeadSize + moved * kCodecOutputSize, w);
+      end += w;
     }
-    out.resize(base + written);
+  };
+
+  const unsigned workers = CodecThreadCount(blocks, threads);
+  std::vector<std::unique_ptr<JobCodecState>> states;
+  for (unsigned i = 1; i < workers; ++i) states.push_back(NewCodecState());
+  auto work = [&](unsigned worker) {
+    JobCodecState& codec = worker == 0 ? state : *states[worker - 1];
+    while (!stop.load(std::memory_order_relaxed)) {
+      std::size_t b = next.fetch_add(1, std::memory_order_relaxed);
+      if (b >= blocks) break;
+      std::size_t at = b * kCodecBlockSize;
+      std::size_t len = std::min(kCodecBlockSize, image.size() - at);
+      std::uint16_t w = 0;
+      int rc = CompressJobData(image.data() + at, out.data() + kDocumentHeadSize + b * kCodecOutputSize,
+                               static_cast<std::uint16_t>(len), w, codec);
+      written[b].store(rc == kCodecOk ? w : kRefused, std::memory_order_release);
+      if (rc != kCodecOk) stop.store(true, std::memory_order_relaxed);
+      if (worker == 0) move_finished();
+    }
+  };
+  RunWorkers(workers, work);
+  move_finished();
+  if (refused) {
+    out.clear();
+    return Status::Corruption("the codec refused the block at offset " +
+                              std::to_string(*refused * kCodecBlockSize));
   }
+  out.resize(end);
   return Status::Ok();
 }
 
