@@ -77,7 +77,7 @@ inline BlockHeader ReadBlockHeader(const std::uint8_t* p) {
 // Left to choose, the codec starts a worker for every few blocks: starting a thread costs
 // about as much as coding a small fraction of a block.
 constexpr std::size_t kBlocksPerWorker = 4;
-// Unpacking: blocks in flight per worker (expanded but not yet taken in file order).
+// Blocks in flight per worker: coded but not yet placed in file order.
 constexpr std::size_t kSlotsPerWorker = 3;
 
 // Runs work(i) for the workers i = 0 .. threads-1: worker 0 on the calling thread, the
@@ -305,61 +305,69 @@ Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::u
     return Status::InvalidArgument("a document image is limited to 2 GiB");
   }
   const std::size_t blocks = (image.size() + kCodecBlockSize - 1) / kCodecBlockSize;
-  // Block i is packed into its worst-case place, 32,770 bytes at kDocumentHeadSize +
-  // 32,770 i, and then moved down behind the blocks before it. Its final place ends no
-  // later than its worst-case place, so moving the finished blocks in file order never
-  // touches a place that a worker still writes.
   out.clear();
-  out.resize(kDocumentHeadSize + blocks * kCodecOutputSize);
+  // Each block needs at most 32,770 bytes; reserve the worst case once.
+  out.reserve(kDocumentHeadSize + blocks * kCodecOutputSize);
   std::uint32_t n = static_cast<std::uint32_t>(image.size());
-  out[0] = kDocumentVersion;
-  for (int i = 0; i < 4; ++i) out[1 + i] = static_cast<std::uint8_t>(n >> (8 * i));
+  out.push_back(kDocumentVersion);
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
 
-  constexpr std::uint32_t kRefused = 0xFFFFFFFFu;
-  std::vector<std::atomic<std::uint32_t>> written(blocks);  // 0 while a block is not packed
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> stop{false};
-  std::size_t moved = 0, end = kDocumentHeadSize;  // used by the calling thread only
-  std::optional<std::size_t> refused;              // the first block refused, in file order
-  auto move_finished = [&] {
-    for (; moved < blocks && !refused; ++moved) {
-      std::uint32_t w = written[moved].load(std::memory_order_acquire);
-      if (w == 0) return;
-      if (w == kRefused) {
-        refused = moved;
-        return;
-      }
-      std::memmove(out.data() + end, out.data() + kDocumentHeadSize + moved * kCodecOutputSize, w);
-      end += w;
-    }
-  };
-
+  // The blocks are claimed in file order and packed by any worker into a slot of a small
+  // ring; whichever worker finishes the first block not yet written appends it, and the
+  // finished ones after it, to the file. A worker waits while the ring is full.
   const unsigned workers = CodecThreadCount(blocks, threads);
+  const std::size_t ring = workers * kSlotsPerWorker;
+  std::unique_ptr<std::uint8_t[]> scratch(new std::uint8_t[ring * kCodecOutputSize]);
+  struct Slot {
+    std::uint16_t written = 0;
+    bool refused = false;
+    bool done = false;
+  };
+  std::vector<Slot> slots(ring);
   std::vector<std::unique_ptr<JobCodecState>> states;
   for (unsigned i = 1; i < workers; ++i) states.push_back(NewCodecState());
+
+  std::mutex mu;
+  std::condition_variable room;
+  std::size_t claimed = 0, appended = 0;
+  std::optional<std::size_t> refused;  // the first block the codec refused, in file order
   auto work = [&](unsigned worker) {
     JobCodecState& codec = worker == 0 ? state : *states[worker - 1];
-    while (!stop.load(std::memory_order_relaxed)) {
-      std::size_t b = next.fetch_add(1, std::memory_order_relaxed);
-      if (b >= blocks) break;
-      std::size_t at = b * kCodecBlockSize;
-      std::size_t len = std::min(kCodecBlockSize, image.size() - at);
-      std::uint16_t w = 0;
-      int rc = CompressJobData(image.data() + at, out.data() + kDocumentHeadSize + b * kCodecOutputSize,
-                               static_cast<std::uint16_t>(len), w, codec);
-      written[b].store(rc == kCodecOk ? w : kRefused, std::memory_order_release);
-      if (rc != kCodecOk) stop.store(true, std::memory_order_relaxed);
-      if (worker == 0) move_finished();
+    std::unique_lock lock(mu);
+    for (;;) {
+      while (!refused && claimed < blocks && claimed >= appended + ring) room.wait(lock);
+      if (refused || claimed >= blocks) return;
+      const std::size_t b = claimed++;
+      lock.unlock();
+      const std::size_t at = b * kCodecBlockSize;
+      const std::size_t len = std::min(kCodecBlockSize, image.size() - at);
+      std::uint16_t written = 0;
+      const int rc = CompressJobData(image.data() + at, scratch.get() + (b % ring) * kCodecOutputSize,
+                                     static_cast<std::uint16_t>(len), written, codec);
+      lock.lock();
+      slots[b % ring] = {written, rc != kCodecOk, true};
+      bool freed = false;
+      while (appended < claimed && slots[appended % ring].done && !refused) {
+        Slot& slot = slots[appended % ring];
+        if (slot.refused) {
+          refused = appended;
+        } else {
+          const std::uint8_t* p = scratch.get() + (appended % ring) * kCodecOutputSize;
+          out.insert(out.end(), p, p + slot.written);  // within the reserved capacity
+          slot.done = false;
+          ++appended;
+        }
+        freed = true;
+      }
+      if (freed) room.notify_all();
     }
   };
   RunWorkers(workers, work);
-  move_finished();
   if (refused) {
     out.clear();
     return Status::Corruption("the codec refused the block at offset " +
                               std::to_string(*refused * kCodecBlockSize));
   }
-  out.resize(end);
   return Status::Ok();
 }
 

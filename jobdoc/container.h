@@ -94,8 +94,9 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
 // packed blocks. InvalidArgument when the image is longer than 2^31-1 bytes. The vector's
 // capacity is reused; packing itself allocates nothing per block. With more than one
 // thread (`threads`, 0: chosen by CodecThreadCount) the blocks are packed by a pool of
-// workers, the calling thread with `state` among them, each into its worst-case place in
-// `out`, and moved together in file order: the bytes are those of one thread.
+// workers, the calling thread with `state` among them and each other worker with a state
+// of its own, into a few scratch blocks per worker, and appended in file order: the bytes
+// are those of one thread.
 Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::uint8_t>& out,
                          JobCodecState& state, unsigned threads = 0);
 
