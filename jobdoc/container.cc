@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -78,7 +79,18 @@ inline BlockHeader ReadBlockHeader(const std::uint8_t* p) {
 // about as much as coding a small fraction of a block.
 constexpr std::size_t kBlocksPerWorker = 4;
 // Blocks in flight per worker: coded but not yet placed in file order.
-constexpr std::size_t kSlotsPerWorker = 3;
+constexpr std::size_t kSlotsPerWorker = 4;
+
+// Gives a codec state for a worker thread, or null when there is no memory for it (the
+// other workers, the calling thread among them, do the work without it). Made on the
+// worker's own thread, so that the pages it touches are faulted in there.
+std::unique_ptr<JobCodecState> NewWorkerState() {
+  try {
+    return NewCodecState();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
 
 // Runs work(i) for the workers i = 0 .. threads-1: worker 0 on the calling thread, the
 // others on threads started here and joined before returning. A thread that cannot be
@@ -151,118 +163,144 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
   UnpackedDocument doc;
   doc.version = version;
   doc.size = static_cast<std::uint32_t>(size);
-  doc.buffer.assign(std::max(size, kMinDocumentBuffer), 0);
 
-  // The blocks are claimed in file order (the claim reads the block's header), expanded
-  // by any worker into a slot of a small ring of scratch blocks, and taken in file order
-  // by the calling thread, which also expands blocks while the next one is not ready. A
-  // block's place in the image is known only once the blocks before it are taken.
+  // The blocks are claimed in file order (the claim reads the block's header) and
+  // expanded by any worker into a slot of a small ring of scratch blocks. Whichever worker
+  // finds the first block not yet placed expanded places it and the expanded ones behind
+  // it in file order: a block's place in the image is known only once the blocks before
+  // it are placed, so the checks against the stated size are made there. The placed
+  // blocks are then copied into the image outside the lock, and their slots freed. The
+  // calling thread clears the image buffer while the other workers expand the first
+  // blocks.
   const unsigned workers = CodecThreadCount(blocks, threads);
-  const std::size_t ring = workers == 1 ? 1 : workers * kSlotsPerWorker;
+  const std::size_t ring = workers * kSlotsPerWorker;
   std::unique_ptr<std::uint8_t[]> scratch(new std::uint8_t[ring * kCodecBlockSize]);
+  enum class Stage { kFree, kExpanding, kExpanded, kCopying };
   struct Slot {
-    std::size_t at = 0;  // the offset of the block's header in the file
+    Stage stage = Stage::kFree;
+    std::size_t at = 0;     // the offset of the block's header in the file
     int rc = kCodecOk;
     std::uint16_t produced = 0;
-    bool done = false;
+    std::size_t place = 0;  // where the block goes in the image
   };
   std::vector<Slot> slots(ring);
-  std::vector<std::unique_ptr<JobCodecState>> states;
-  for (unsigned i = 1; i < workers; ++i) states.push_back(NewCodecState());
 
   std::mutex mu;
   std::condition_variable changed;
-  std::size_t claimed = 0, taken = 0;    // blocks claimed and taken so far
+  std::size_t claimed = 0, placed = 0, freed = 0;  // blocks claimed, placed, freed (in order)
   std::size_t next_at = kDocumentHeadSize;
+  std::size_t total = 0;                 // bytes of the image placed so far
   bool ended = false;                    // no block header follows the last one claimed
-  bool stop = false;
+  bool buffer_ready = false;             // the image buffer is allocated and cleared
+  bool abandoned = false;                // the image buffer could not be allocated
+  std::optional<UnpackResult> failure;
+  auto finished = [&] { return abandoned || failure || total >= size; };
 
   // With `mu` held: claims the next block when the ring has room and the file holds it
   // whole; gives its number, or nothing.
   auto claim = [&]() -> std::optional<std::size_t> {
-    if (stop || ended || claimed >= taken + ring) return std::nullopt;
+    if (ended || claimed >= freed + ring) return std::nullopt;
     if (file.size() - next_at < kCodecHeaderSize ||
         file.size() - next_at - kCodecHeaderSize < ReadBlockHeader(file.data() + next_at).payload) {
       ended = true;
-      changed.notify_all();
       return std::nullopt;
     }
     Slot& slot = slots[claimed % ring];
+    slot.stage = Stage::kExpanding;
     slot.at = next_at;
-    slot.done = false;
     next_at += kCodecHeaderSize + ReadBlockHeader(file.data() + next_at).payload;
     return claimed++;
   };
-  // Expands block n into its slot; takes `lock` (held) and gives it back held.
-  auto expand = [&](std::size_t n, JobCodecState& codec, std::unique_lock<std::mutex>& lock) {
-    Slot& slot = slots[n % ring];
-    const std::size_t at = slot.at;
+  // Takes `lock` (held): places the expanded blocks at the front in file order, setting
+  // `failure` at the first bad one; copies them into the image without the lock; frees
+  // their slots. Gives `lock` back held.
+  auto place = [&](std::unique_lock<std::mutex>& lock) {
+    if (!buffer_ready) return;
+    const std::size_t first = placed;
+    while (!finished() && placed < claimed && slots[placed % ring].stage == Stage::kExpanded) {
+      Slot& slot = slots[placed % ring];
+      if (slot.rc != kCodecOk) {
+        failure = Fail(UnpackError::kBadBlock,
+                       "the block at offset " + std::to_string(slot.at) + " does not expand",
+                       version);
+      } else if (slot.produced > size - total) {
+        failure = Fail(UnpackError::kBadBlock,
+                       "the block at offset " + std::to_string(slot.at) +
+                           " expands past the stated size " + std::to_string(size),
+                       version);
+      } else {
+        slot.stage = Stage::kCopying;
+        slot.place = total;
+        total += slot.produced;
+        ++placed;
+      }
+    }
+    if (!finished() && ended && placed == claimed) {
+      // Packed blocks may produce less than the pre-scan allowed for.
+      failure = Fail(UnpackError::kTruncated,
+                     "the blocks end after " + std::to_string(total) + " of " +
+                         std::to_string(size) + " bytes",
+                     version);
+    }
+    const std::size_t last = placed;
+    if (first == last) return;
     lock.unlock();
-    BlockHeader b = ReadBlockHeader(file.data() + at);
-    std::uint16_t produced = 0;
-    int rc = ExpandJobData(file.data() + at + kCodecHeaderSize,
-                           scratch.get() + (n % ring) * kCodecBlockSize,
-                           static_cast<std::uint16_t>(b.payload), produced, b.stored, codec);
+    for (std::size_t n = first; n < last; ++n) {
+      const Slot& slot = slots[n % ring];
+      std::memcpy(doc.buffer.data() + slot.place, scratch.get() + (n % ring) * kCodecBlockSize,
+                  slot.produced);
+    }
     lock.lock();
-    slot.rc = rc;
-    slot.produced = produced;
-    slot.done = true;
-    changed.notify_all();
+    for (std::size_t n = first; n < last; ++n) slots[n % ring].stage = Stage::kFree;
+    while (freed < placed && slots[freed % ring].stage == Stage::kFree) ++freed;
+    changed.notify_all();  // room in the ring
   };
 
-  std::optional<UnpackResult> failure;
+  std::vector<std::unique_ptr<JobCodecState>> states(workers);
   auto work = [&](unsigned worker) {
-    std::unique_lock lock(mu);
-    if (worker != 0) {
-      JobCodecState& codec = *states[worker - 1];
-      while (!stop && !ended) {
-        if (std::optional<std::size_t> n = claim()) expand(*n, codec, lock);
-        else if (!stop && !ended) changed.wait(lock);
+    if (worker == 0) {
+      bool ok = true;
+      try {
+        doc.buffer.assign(std::max(size, kMinDocumentBuffer), 0);
+      } catch (const std::bad_alloc&) {
+        ok = false;
       }
+      std::lock_guard guard(mu);
+      (ok ? buffer_ready : abandoned) = true;
+      changed.notify_all();
+      if (!ok) return;
+    } else if (!(states[worker] = NewWorkerState())) {
       return;
     }
-    std::size_t total = 0;
-    while (total < size) {
-      Slot& slot = slots[taken % ring];
-      if (taken < claimed && slot.done) {
-        const std::size_t at = slot.at;
+    JobCodecState& codec = worker == 0 ? state : *states[worker];
+    std::unique_lock lock(mu);
+    for (;;) {
+      place(lock);
+      if (finished()) break;
+      if (std::optional<std::size_t> n = claim()) {
+        const std::size_t at = slots[*n % ring].at;
         lock.unlock();
-        if (slot.rc != kCodecOk) {
-          failure = Fail(UnpackError::kBadBlock,
-                         "the block at offset " + std::to_string(at) + " does not expand",
-                         version);
-        } else if (slot.produced > size - total) {
-          failure = Fail(UnpackError::kBadBlock,
-                         "the block at offset " + std::to_string(at) +
-                             " expands past the stated size " + std::to_string(size),
-                         version);
-        } else {
-          std::memcpy(doc.buffer.data() + total,
-                      scratch.get() + (taken % ring) * kCodecBlockSize, slot.produced);
-          total += slot.produced;
-        }
+        BlockHeader b = ReadBlockHeader(file.data() + at);
+        std::uint16_t produced = 0;
+        int rc = ExpandJobData(file.data() + at + kCodecHeaderSize,
+                               scratch.get() + (*n % ring) * kCodecBlockSize,
+                               static_cast<std::uint16_t>(b.payload), produced, b.stored, codec);
         lock.lock();
-        if (failure) break;
-        slot.done = false;
-        ++taken;
-        changed.notify_all();
-      } else if (ended && taken == claimed) {
-        // Packed blocks may produce less than the pre-scan allowed for.
-        failure = Fail(UnpackError::kTruncated,
-                       "the blocks end after " + std::to_string(total) + " of " +
-                           std::to_string(size) + " bytes",
-                       version);
-        break;
-      } else if (std::optional<std::size_t> n = claim()) {
-        expand(*n, state, lock);
-      } else if (!ended || taken < claimed) {
-        changed.wait(lock);  // for the next block, or for room in the ring
+        Slot& slot = slots[*n % ring];
+        slot.rc = rc;
+        slot.produced = produced;
+        slot.stage = Stage::kExpanded;
+        if (*n == placed) changed.notify_all();  // the block the others may wait for
+        continue;
       }
+      place(lock);  // the claim may have found the end of the blocks
+      if (finished()) break;
+      changed.wait(lock);  // for the first block not placed, or for room in the ring
     }
-    stop = true;
     changed.notify_all();
   };
   RunWorkers(workers, work);
+  if (abandoned) throw std::bad_alloc();
   if (failure) return std::move(*failure);
 
   UnpackResult r;
@@ -324,15 +362,15 @@ Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::u
     bool done = false;
   };
   std::vector<Slot> slots(ring);
-  std::vector<std::unique_ptr<JobCodecState>> states;
-  for (unsigned i = 1; i < workers; ++i) states.push_back(NewCodecState());
+  std::vector<std::unique_ptr<JobCodecState>> states(workers);
 
   std::mutex mu;
   std::condition_variable room;
   std::size_t claimed = 0, appended = 0;
   std::optional<std::size_t> refused;  // the first block the codec refused, in file order
   auto work = [&](unsigned worker) {
-    JobCodecState& codec = worker == 0 ? state : *states[worker - 1];
+    if (worker != 0 && !(states[worker] = NewWorkerState())) return;
+    JobCodecState& codec = worker == 0 ? state : *states[worker];
     std::unique_lock lock(mu);
     for (;;) {
       while (!refused && claimed < blocks && claimed >= appended + ring) room.wait(lock);
@@ -372,7 +410,8 @@ Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::u
 }
 
 std::unique_ptr<JobCodecState> NewCodecState() {
-  auto state = std::make_unique<JobCodecState>();
+  // Not zeroed: every block sets up what it uses, so untouched trees cost no memory.
+  std::unique_ptr<JobCodecState> state(new JobCodecState);
   InitCodecTables(*state);
   return state;
 }
