@@ -65,24 +65,17 @@ inline void ReadyLiteralTree(JobCodecState& s, unsigned tree) {
   s.literal_ready[tree] = 1;
 }
 
-// Moves leaf `a` up: it takes its uncle's place and the uncle takes its place, then the
-// same is done from the grandparent on, until the root is reached.
-inline void Splay(std::uint16_t* up, std::uint16_t (*child)[2], unsigned a) {
-  for (;;) {
-    const unsigned up_a = up[a];
-    const unsigned c = up_a >> 1;
-    if (c == 0) return;
-    const unsigned up_c = up[c];
-    const unsigned d = up_c >> 1;
-    const unsigned uncle_side = (up_c & 1) ^ 1;
-    const unsigned b = child[d][uncle_side];
-    child[d][uncle_side] = static_cast<std::uint16_t>(a);
-    child[c][up_a & 1] = static_cast<std::uint16_t>(b);
-    up[a] = static_cast<std::uint16_t>(d * 2 + uncle_side);
-    up[b] = static_cast<std::uint16_t>(c * 2 + (up_a & 1));
-    a = d;
-    if (a == 0) return;
-  }
+// The splay: leaf `a` takes its uncle's place and the uncle takes its place, then the
+// same is done from the grandparent on, until the root is reached. One step, given a,
+// its parent c and grandparent d and on which side of its parent each of a and c hangs.
+inline void SplayStep(std::uint16_t* up, std::uint16_t (*child)[2], unsigned a, unsigned side_a,
+                      unsigned c, unsigned side_c, unsigned d) {
+  const unsigned uncle_side = side_c ^ 1;
+  const unsigned b = child[d][uncle_side];
+  child[d][uncle_side] = static_cast<std::uint16_t>(a);
+  child[c][side_a] = static_cast<std::uint16_t>(b);
+  up[a] = static_cast<std::uint16_t>(d * 2 + uncle_side);
+  up[b] = static_cast<std::uint16_t>(c * 2 + side_a);
 }
 
 // ---- packing ----
@@ -117,37 +110,43 @@ struct BitWriter {
   std::uint8_t* const end;
 };
 
-// Codes the leaf `leaf` of a tree: its path from the root, root side first; then splays.
+// Codes the leaf `leaf` of a tree: its path from the root, root side first; splays at it.
+// The splay climbs the same path and reads each node's side on the way before it changes
+// anything above, so the code is gathered while splaying.
 inline int EncodeLeaf(JobCodecState& s, std::uint16_t* up, std::uint16_t (*child)[2],
                       unsigned leaf) {
-  // The path is read from the leaf up, so the leaf's own bit ends up lowest.
-  std::uint64_t code = 0;
+  constexpr unsigned kNear = 64;
+  std::uint64_t code = 0;  // the path's kNear bits nearest the leaf, the leaf's own lowest
+  std::array<std::uint8_t, kMaxCodeBits> above;  // the bits beyond those, upwards
   unsigned n = 0;
-  unsigned node = leaf;
-  for (; node != 0 && n < 48; ++n) {
-    const unsigned u = up[node];
-    code |= std::uint64_t{u & 1} << n;
-    node = u >> 1;
+  auto gather = [&](unsigned bit) {
+    if (n < kNear) code |= std::uint64_t{bit} << n;
+    else above[n - kNear] = static_cast<std::uint8_t>(bit);
+    ++n;
+  };
+  for (unsigned a = leaf;;) {
+    if (n + 2 > kMaxCodeBits) return kCodecCodeTooLong;
+    const unsigned up_a = up[a];
+    const unsigned c = up_a >> 1;
+    gather(up_a & 1);
+    if (c == 0) break;
+    const unsigned up_c = up[c];
+    const unsigned d = up_c >> 1;
+    gather(up_c & 1);
+    SplayStep(up, child, a, up_a & 1, c, up_c & 1, d);
+    a = d;
+    if (a == 0) break;
   }
-  if (node != 0) {
-    // A path longer than 48 bits: gather the rest above, root side first.
-    std::array<std::uint8_t, kMaxCodeBits> above;
-    int count = 0;
-    for (; node != 0; node = up[node] >> 1) {
-      if (n + count == kMaxCodeBits) return kCodecCodeTooLong;
-      above[count++] = static_cast<std::uint8_t>(up[node] & 1);
-    }
-    BitWriter out(s);
-    while (count > 0) {
-      if (!out.Put(above[--count], 1)) return kOutputFull;
-    }
+  BitWriter out(s);
+  const unsigned near = n < kNear ? n : kNear;
+  for (unsigned i = n; i > near; --i) {
+    if (!out.Put(above[i - kNear - 1], 1)) return kOutputFull;
   }
-  {
-    BitWriter out(s);
-    if (!out.Put(code, n)) return kOutputFull;
+  if (near > 32) {
+    if (!out.Put((code >> 32) & ((std::uint64_t{1} << (near - 32)) - 1), near - 32)) return kOutputFull;
+    return out.Put(code & 0xFFFFFFFFu, 32) ? kCodecOk : kOutputFull;
   }
-  Splay(up, child, leaf);
-  return kCodecOk;
+  return out.Put(code, near) ? kCodecOk : kOutputFull;
 }
 
 inline int EncodeLiteral(JobCodecState& s, unsigned tree, unsigned symbol) {
@@ -297,7 +296,16 @@ inline int DecodeLeaf(JobCodecState& s, std::uint16_t* up, std::uint16_t (*child
       node = child[node][bit];
     }
   }
-  Splay(up, child, node);
+  for (unsigned a = node;;) {
+    const unsigned up_a = up[a];
+    const unsigned c = up_a >> 1;
+    if (c == 0) break;
+    const unsigned up_c = up[c];
+    const unsigned d = up_c >> 1;
+    SplayStep(up, child, a, up_a & 1, c, up_c & 1, d);
+    a = d;
+    if (a == 0) break;
+  }
   return static_cast<int>(node);
 }
 
