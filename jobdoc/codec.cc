@@ -1,6 +1,7 @@
 #include "jobdoc/codec.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace zv::jobdoc {
@@ -198,6 +199,22 @@ inline void CloseOrMoveSlot(JobCodecState& s, const Prediction& m, int first_pie
   s.prediction[m.slot] = (first_piece == 0 && m.pair_differs) ? 1 : m.position;
 }
 
+// Gives how many of the `limit` bytes from `p` equal those from the earlier `q`, comparing
+// eight at a time while eight remain.
+inline int MatchLength(const std::uint8_t* q, const std::uint8_t* p, int limit) {
+  int n = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; n + 8 <= limit; n += 8) {
+      std::uint64_t a, b;
+      std::memcpy(&a, q + n, 8);
+      std::memcpy(&b, p + n, 8);
+      if (a != b) return n + std::countr_zero(a ^ b) / 8;  // the first byte that differs
+    }
+  }
+  while (n < limit && q[n] == p[n]) ++n;
+  return n;
+}
+
 // Runs after each literal from the third on: when the slot of the current position names
 // an earlier position whose two preceding bytes agree, codes how far the bytes from there
 // repeat at the current position and steps over them.
@@ -210,8 +227,7 @@ inline int PackPrediction(JobCodecState& s) {
   for (;;) {
     std::ptrdiff_t remain = s.block_end - p;
     int limit = remain >= kMaxLengthPiece ? kMaxLengthPiece : static_cast<int>(remain);
-    int n = 0;
-    while (n < limit && q[n] == p[n]) ++n;
+    int n = MatchLength(q, p, limit);
     int rc = EncodeLength(s, static_cast<unsigned>(n));
     if (rc != kCodecOk) return rc;
     if (first < 0) first = n;
@@ -320,6 +336,16 @@ inline int DecodeLength(JobCodecState& s) {
   return leaf < 0 ? -1 : leaf - kLengthInternal;
 }
 
+// Copies `n` bytes from the earlier `q` to `p` as a byte-by-byte copy would: a source
+// that overlaps the copy repeats. Eight at a time when the source lies at least eight back.
+inline void CopyMatch(std::uint8_t* p, const std::uint8_t* q, int n) {
+  int i = 0;
+  if (p - q >= 8) {
+    for (; i + 8 <= n; i += 8) std::memcpy(p + i, q + i, 8);
+  }
+  for (; i < n; ++i) p[i] = q[i];
+}
+
 // The expander's side of PackPrediction: reads the match lengths and copies the bytes
 // one at a time, so that a match overlapping its source repeats it.
 inline bool ExpandPrediction(JobCodecState& s) {
@@ -333,7 +359,9 @@ inline bool ExpandPrediction(JobCodecState& s) {
     if (n < 0) return false;
     if (first < 0) first = n;
     if (s.block_end - p < n) return false;
-    for (int i = 0; i < n; ++i) *p++ = *q++;
+    CopyMatch(p, q, n);
+    p += n;
+    q += n;
     if (n < kMaxLengthPiece) break;
   }
   CloseOrMoveSlot(s, m, first);
