@@ -1,7 +1,8 @@
 #include "jobdoc/container.h"
 
+#include <sched.h>
+
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -310,7 +311,12 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
 }
 
 unsigned CodecThreadCount(std::size_t blocks, unsigned requested) {
-  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  // The cores this process may run on (taskset, cgroup cpusets), else all of them.
+  std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+    cores = std::min<std::size_t>(cores, static_cast<std::size_t>(CPU_COUNT(&set)));
+  }
   std::size_t n = requested != 0 ? requested : blocks / kBlocksPerWorker;
   n = std::min({n, cores, blocks});
   return static_cast<unsigned>(std::max<std::size_t>(n, 1));

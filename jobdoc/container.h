@@ -67,7 +67,8 @@ struct UnpackResult {
 
 // Takes the number of blocks of a document and the thread count a caller asked for (0:
 // let the codec choose); gives the number of threads that pack or unpack it: never more
-// than the cores nor the blocks, and one for a document of a few blocks unless asked.
+// than the cores the process may run on nor the blocks, and one for a document of a few
+// blocks unless asked.
 unsigned CodecThreadCount(std::size_t blocks, unsigned requested);
 
 // Takes a path (a UTF-8 file name ending in ".prc", in any case) and a thread count (0:
