@@ -8,14 +8,18 @@
 // it was tuned (one thread, "today"), and with zlib at levels 1 and 6 on the same bytes.
 // Counters: MB, shown per second, is the throughput in uncompressed megabytes (10^6 bytes)
 // of wall-clock time; ratio = uncompressed / packed size; load1 is the machine's one-minute
-// load average when the benchmark ended (the figures mean little on a busy machine);
-// cpu_ms is the CPU time of all threads per document.
+// load average when the benchmark ended; cpu_ms is the CPU time of all threads per
+// document; others is how many cores other processes kept busy meanwhile (the figures
+// mean little on a busy machine, and these say how busy it was).
 // Run with --benchmark_repetitions=3 for the closing table.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
 #include <sys/resource.h>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -266,15 +270,40 @@ double ProcessCpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// Takes the process CPU time when the benchmark loop began. cpu_ms is the CPU time of all
-// threads per document: beside one thread's it shows the work the pool adds, apart from
-// how many cores a busy machine leaves free.
-void SetCounters(benchmark::State& state, std::size_t raw, std::size_t packed, double cpu_start) {
+// The CPU time all processes of the machine spent busy so far, in seconds (/proc/stat).
+double MachineBusySeconds() {
+  std::FILE* f = std::fopen("/proc/stat", "r");
+  if (!f) return 0;
+  unsigned long long v[8] = {};
+  int n = std::fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2],
+                      &v[3], &v[4], &v[5], &v[6], &v[7]);
+  std::fclose(f);
+  if (n < 5) return 0;
+  unsigned long long busy = 0;
+  for (int i = 0; i < 8; ++i) busy += (i == 3 || i == 4) ? 0 : v[i];  // all but idle, iowait
+  return static_cast<double>(busy) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Where a benchmark loop began: process CPU, machine busy time, wall clock.
+struct Start {
+  double cpu = ProcessCpuSeconds();
+  double busy = MachineBusySeconds();
+  std::chrono::steady_clock::time_point wall = std::chrono::steady_clock::now();
+};
+
+// cpu_ms is the CPU time of all threads per document: beside one thread's it shows the
+// work the pool adds. others is the number of cores that other processes kept busy on
+// average meanwhile: a pool of n threads can go at most min(n, cores - others) times as
+// fast as one thread.
+void SetCounters(benchmark::State& state, std::size_t raw, std::size_t packed, const Start& start) {
   state.counters["MB"] = benchmark::Counter(
       static_cast<double>(raw) / 1e6 * static_cast<double>(state.iterations()),
       benchmark::Counter::kIsRate);
-  state.counters["cpu_ms"] =
-      (ProcessCpuSeconds() - cpu_start) * 1e3 / static_cast<double>(state.iterations());
+  const double cpu = ProcessCpuSeconds() - start.cpu;
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start.wall).count();
+  state.counters["cpu_ms"] = cpu * 1e3 / static_cast<double>(state.iterations());
+  if (wall > 0) state.counters["others"] = (MachineBusySeconds() - start.busy - cpu) / wall;
   state.counters["ratio"] = static_cast<double>(raw) / static_cast<double>(packed);
   double load[1] = {0};
   if (getloadavg(load, 1) == 1) state.counters["load1"] = load[0];
@@ -283,55 +312,55 @@ void SetCounters(benchmark::State& state, std::size_t raw, std::size_t packed, d
 void CodecPack(benchmark::State& state, const Bytes& data, unsigned threads) {
   auto codec = jd::NewCodecState();
   Bytes out;
-  const double cpu = ProcessCpuSeconds();
+  const Start start;
   for (auto _ : state) {
     if (!jd::PackDocumentImage(data, out, *codec, threads).ok()) state.SkipWithError("pack failed");
     benchmark::DoNotOptimize(out.data());
   }
-  SetCounters(state, data.size(), out.size(), cpu);
+  SetCounters(state, data.size(), out.size(), start);
 }
 
 void CodecUnpack(benchmark::State& state, const Bytes& data, unsigned threads) {
   auto codec = jd::NewCodecState();
   Bytes file;
   (void)jd::PackDocumentImage(data, file, *codec);
-  const double cpu = ProcessCpuSeconds();
+  const Start start;
   for (auto _ : state) {
     jd::UnpackResult r = jd::UnpackDocumentBytes(file, *codec, threads);
     if (!r.ok() || r.document->size != data.size()) state.SkipWithError("unpack failed");
     benchmark::DoNotOptimize(r.document->buffer.data());
   }
-  SetCounters(state, data.size(), file.size(), cpu);
+  SetCounters(state, data.size(), file.size(), start);
 }
 
 void TodayPack(benchmark::State& state, const Bytes& data) {
   auto codec = std::make_unique<jd::reference::State>();
   jd::reference::InitTables(*codec);
   Bytes out;
-  const double cpu = ProcessCpuSeconds();
+  const Start start;
   for (auto _ : state) {
     out = jd::reference::PackImage(data, *codec);
     benchmark::DoNotOptimize(out.data());
   }
-  SetCounters(state, data.size(), out.size(), cpu);
+  SetCounters(state, data.size(), out.size(), start);
 }
 
 void TodayUnpack(benchmark::State& state, const Bytes& data) {
   auto codec = std::make_unique<jd::reference::State>();
   jd::reference::InitTables(*codec);
   Bytes file = jd::reference::PackImage(data, *codec), image;
-  const double cpu = ProcessCpuSeconds();
+  const Start start;
   for (auto _ : state) {
     if (!jd::reference::UnpackImage(file, image, *codec)) state.SkipWithError("unpack failed");
     benchmark::DoNotOptimize(image.data());
   }
-  SetCounters(state, data.size(), file.size(), cpu);
+  SetCounters(state, data.size(), file.size(), start);
 }
 
 void ZlibPack(benchmark::State& state, const Bytes& data, int level) {
   Bytes out(compressBound(data.size()));
   uLongf n = 0;
-  const double cpu = ProcessCpuSeconds();
+  const Start start;
   for (auto _ : state) {
     n = out.size();
     if (compress2(out.data(), &n, data.data(), data.size(), level) != Z_OK) {
@@ -339,7 +368,7 @@ void ZlibPack(benchmark::State& state, const Bytes& data, int level) {
     }
     benchmark::DoNotOptimize(out.data());
   }
-  SetCounters(state, data.size(), n, cpu);
+  SetCounters(state, data.size(), n, start);
 }
 
 void ZlibUnpack(benchmark::State& state, const Bytes& data, int level) {
@@ -347,7 +376,7 @@ void ZlibUnpack(benchmark::State& state, const Bytes& data, int level) {
   uLongf n = packed.size();
   compress2(packed.data(), &n, data.data(), data.size(), level);
   Bytes out(data.size());
-  const double cpu = ProcessCpuSeconds();
+  const Start start;
   for (auto _ : state) {
     uLongf m = out.size();
     if (uncompress(out.data(), &m, packed.data(), n) != Z_OK || m != data.size()) {
@@ -355,7 +384,7 @@ void ZlibUnpack(benchmark::State& state, const Bytes& data, int level) {
     }
     benchmark::DoNotOptimize(out.data());
   }
-  SetCounters(state, data.size(), n, cpu);
+  SetCounters(state, data.size(), n, start);
 }
 
 }  // namespace
