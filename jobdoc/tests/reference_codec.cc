@@ -14,7 +14,7 @@ namespace {
 constexpr int kLiteralInternal = 256;  // internal nodes 0..255, leaves 256..512
 constexpr int kLengthInternal = 31;    // internal nodes 0..30, leaves 31..62
 constexpr int kEndSymbol = 256;
-constexpr int kMaxLengthPiece = 31;
+constexpr int kMaxLengthRun = 31;
 constexpr int kMaxCodeBits = 256;
 constexpr int kOutputFull = 2;
 
@@ -185,10 +185,10 @@ inline Prediction Predict(State& s) {
   return m;
 }
 
-// After a match: a first length piece of 0 after two differing bytes closes the slot for
+// After a match: a first length run of 0 after two differing bytes closes the slot for
 // the rest of the block; otherwise the slot takes the position the match was coded at.
-inline void CloseOrMoveSlot(State& s, const Prediction& m, int first_piece) {
-  s.prediction[m.slot] = (first_piece == 0 && m.pair_differs) ? 1 : m.position;
+inline void CloseOrMoveSlot(State& s, const Prediction& m, int first_run) {
+  s.prediction[m.slot] = (first_run == 0 && m.pair_differs) ? 1 : m.position;
 }
 
 // Runs after each literal from the third on: when the slot of the current position names
@@ -202,7 +202,7 @@ inline int PackPrediction(State& s) {
   int first = -1;
   for (;;) {
     std::ptrdiff_t remain = s.block_end - p;
-    int limit = remain >= kMaxLengthPiece ? kMaxLengthPiece : static_cast<int>(remain);
+    int limit = remain >= kMaxLengthRun ? kMaxLengthRun : static_cast<int>(remain);
     int n = 0;
     while (n < limit && q[n] == p[n]) ++n;
     int rc = EncodeLength(s, static_cast<unsigned>(n));
@@ -210,7 +210,7 @@ inline int PackPrediction(State& s) {
     if (first < 0) first = n;
     p += n;
     q += n;
-    if (n < kMaxLengthPiece) break;
+    if (n < kMaxLengthRun) break;
   }
   CloseOrMoveSlot(s, m, first);
   s.position = p;
@@ -317,7 +317,7 @@ inline bool ExpandPrediction(State& s) {
     if (first < 0) first = n;
     if (s.block_end - p < n) return false;
     for (int i = 0; i < n; ++i) *p++ = *q++;
-    if (n < kMaxLengthPiece) break;
+    if (n < kMaxLengthRun) break;
   }
   CloseOrMoveSlot(s, m, first);
   s.position = p;
