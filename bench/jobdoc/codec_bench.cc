@@ -303,7 +303,13 @@ void SetCounters(benchmark::State& state, std::size_t raw, std::size_t packed, c
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start.wall).count();
   state.counters["cpu_ms"] = cpu * 1e3 / static_cast<double>(state.iterations());
-  if (wall > 0) state.counters["others"] = (MachineBusySeconds() - start.busy - cpu) / wall;
+  // /proc/stat counts in clock ticks of all cores: over a short run, or when it cannot be
+  // read, the figure means nothing and is left out.
+  const double others = (MachineBusySeconds() - start.busy - cpu) / wall;
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  if (wall >= 0.2 && others > -0.5 && others < static_cast<double>(cores) + 0.5) {
+    state.counters["others"] = others;
+  }
   state.counters["ratio"] = static_cast<double>(raw) / static_cast<double>(packed);
   double load[1] = {0};
   if (getloadavg(load, 1) == 1) state.counters["load1"] = load[0];
