@@ -67,6 +67,9 @@ struct PrintLogRecord {
   int32_t ThumbnailCount = 0;
   int32_t PaperSize = 0;
   int32_t JobPages = 0;
+  // The account UID belonged to when the row was made: kept with rows waiting to be
+  // stored (not a column), so that a row is never charged to a later owner of the UID.
+  std::string Account;
 };
 
 // A moment as date (yyyymmdd) and time of day (hhmmss).
