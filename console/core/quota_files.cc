@@ -1,7 +1,7 @@
 #include "console/core/quota_files.h"
 
 #include "client/printer_list.h"
-#include "console/rules/validators.h"
+#include "platform/base/ascii.h"
 #include "engine/rules/quota_file.h"
 #include "engine/rules/quota_period.h"
 #include "platform/fs/files.h"
@@ -75,7 +75,7 @@ Status WriteLimitAnswerFiles(CRegistryConfig& config, const std::string& name, i
 std::vector<std::string> ListCandidatePrinters(spool::Spooler& spooler) {
   std::vector<std::string> names;
   for (auto& n : client::ListLocalPrinters(spooler)) {
-    if (!SameNameNoCase(n, client::kVirtualPrinterName)) names.push_back(std::move(n));
+    if (!EqualsNoCase(n, client::kVirtualPrinterName)) names.push_back(std::move(n));
   }
   return names;
 }

@@ -4,6 +4,7 @@
 
 #include "console/rules/messages.h"
 #include "engine/rules/quota_period.h"
+#include "platform/base/ascii.h"
 #include "platform/codepage/codepage.h"
 
 namespace zv::console {
@@ -54,17 +55,6 @@ size_t Cp932Length(const std::string& text) {
   return n;
 }
 
-bool SameNameNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 Verdict CheckLimitPage(const LimitPageInput& in) {
   if (!InLimit(in.color)) return FailBounds(9, "color", 1, 32767);
   if (!InLimit(in.mono)) return FailBounds(9, "mono", 1, 32767);
@@ -81,7 +71,7 @@ Verdict CheckGroupDialog(const std::string& name, int64_t mono, int64_t color,
   if (name.empty()) return Fail(-1, "name");
   if (Cp932Length(name) > 255) return FailBounds(15, "name", 1, 255);
   for (const auto& other : other_names) {
-    if (SameNameNoCase(name, other)) return Fail(6, "name");
+    if (EqualsNoCase(name, other)) return Fail(6, "name");
   }
   if (!InLimit(color)) return FailBounds(9, "color", 1, 32767);
   if (!InLimit(mono)) return FailBounds(9, "mono", 1, 32767);
@@ -96,7 +86,7 @@ Verdict CheckUserDialog(const UserDialogInput& in, const std::vector<KnownUser>&
   if (Cp932Length(in.mail) >= 256) return FailBounds(15, "mail", 1, 255);
   for (const auto& u : users) {
     if (!in.original_account.empty() && u.account == in.original_account) continue;
-    if (SameNameNoCase(in.account, u.account)) return Fail(7, "account", FormatTextMessage(7, u.user_name));
+    if (EqualsNoCase(in.account, u.account)) return Fail(7, "account", FormatTextMessage(7, u.user_name));
   }
   if (in.count_shubetsu == 3) {
     if (!InLimit(in.color)) return FailBounds(9, "color", 1, 32767);

@@ -20,9 +20,6 @@ struct Verdict {
 // Takes UTF-8 text; gives its length in CP932 bytes (characters CP932 lacks count as two).
 size_t Cp932Length(const std::string& text);
 
-// Takes two names; gives whether they are equal without regard to ASCII case.
-bool SameNameNoCase(const std::string& a, const std::string& b);
-
 // Limit page of the environment sheet and the wizard: limits 1..32767 (colour first),
 // period days 1..999 (days below 1 only matter for choice 4), and the mail settings when a
 // mail flag is ticked. Fields: "color", "mono", "days".
