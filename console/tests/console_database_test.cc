@@ -190,6 +190,17 @@ TEST_P(ConsoleDatabaseTest, NamesRoundTripAndPrintLog) {
   ASSERT_TRUE(db.SumPages(engine::kAllPages, &pages, "o'brien", 20260401, 20260430));
   EXPECT_EQ(pages, 5);
 
+  // The day conditions: open ends take every row on that side.
+  struct Days {
+    int32_t first, last;
+    int32_t jobs;
+  } days[] = {{0, 0, 3}, {20260401, 0, 2}, {0, 20260331, 1}, {20260401, 20260401, 1}, {20260501, 20260430, 0}};
+  for (const auto& d : days) {
+    std::vector<UserPageRow> one(group.begin(), group.begin() + 1);
+    ASSERT_TRUE(db.SumUserPages(&one, d.first, d.last));
+    EXPECT_EQ(one[0].JobCount, d.jobs) << d.first << "-" << d.last;
+  }
+
   ASSERT_TRUE(db.DeletePrintLog({}));  // an empty list deletes nothing
   int32_t max = 0;
   ASSERT_TRUE(db.GetRecordMaxID("ID", "PrintLog", &max));
