@@ -6,10 +6,13 @@
 #include <cerrno>
 
 #include <algorithm>
+#include <map>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
+
+#include "platform/base/ascii.h"
 
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
@@ -76,7 +79,7 @@ std::string FormatPendingRows(const std::vector<PrintLogRecord>& rows) {
     t += std::to_string(r.UID) + "\t" + std::to_string(r.PID) + "\t" + std::to_string(r.PDate) + "\t" +
          std::to_string(r.PTime) + "\t" + Escape(r.JobName) + "\t" + Escape(r.SpoolName) + "\t" +
          std::to_string(r.Pages) + "\t" + std::to_string(r.Ptype) + "\t" + std::to_string(r.ThumbnailCount) +
-         "\t" + std::to_string(r.PaperSize) + "\t" + std::to_string(r.JobPages) + "\n";
+         "\t" + std::to_string(r.PaperSize) + "\t" + std::to_string(r.JobPages) + "\t" + Escape(r.Account) + "\n";
   }
   return t;
 }
@@ -100,10 +103,12 @@ Result<std::vector<PrintLogRecord>> ParsePendingRows(const std::string& text) {
       s = t + 1;
     }
     PrintLogRecord r;
-    bool ok = f.size() == 11 && ToInt(f[0], &r.UID) && ToInt(f[1], &r.PID) && ToInt(f[2], &r.PDate) &&
+    // Rows kept before the account was recorded have 11 fields.
+    bool ok = (f.size() == 11 || f.size() == 12) && ToInt(f[0], &r.UID) && ToInt(f[1], &r.PID) && ToInt(f[2], &r.PDate) &&
               ToInt(f[3], &r.PTime) && Unescape(f[4], &r.JobName) && Unescape(f[5], &r.SpoolName) &&
               ToInt(f[6], &r.Pages) && ToInt(f[7], &r.Ptype) && ToInt(f[8], &r.ThumbnailCount) &&
-              ToInt(f[9], &r.PaperSize) && ToInt(f[10], &r.JobPages);
+              ToInt(f[9], &r.PaperSize) && ToInt(f[10], &r.JobPages) &&
+              (f.size() == 11 || Unescape(f[11], &r.Account));
     if (!ok) return Status::Corruption("bad print-log line " + std::to_string(line_no));
     rows.push_back(std::move(r));
   }
@@ -212,7 +217,35 @@ bool HasPendingRows() {
   return false;
 }
 
-int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors) {
+namespace {
+
+// Drops the rows whose UID no longer belongs to the account they were kept with (the user
+// was deleted and the UID given to another), listing them in *dropped. False when the
+// users cannot be read.
+bool DropForeignRows(CZvmDatbase& db, std::vector<PrintLogRecord>* rows, std::vector<std::string>* dropped) {
+  std::map<std::pair<int32_t, std::string>, bool> owner_ok;
+  for (const auto& r : *rows) {
+    if (r.Account.empty() || owner_ok.count({r.UID, r.Account})) continue;
+    std::vector<UserRecord> users;
+    if (!db.GetUserInfo(&users, r.UID, -1)) return false;
+    owner_ok[{r.UID, r.Account}] = !users.empty() && EqualsNoCase(users.front().Account, r.Account);
+  }
+  std::vector<PrintLogRecord> keep;
+  for (auto& r : *rows) {
+    if (r.Account.empty() || owner_ok[{r.UID, r.Account}]) {
+      keep.push_back(std::move(r));
+    } else if (dropped) {
+      dropped->push_back("UID " + std::to_string(r.UID) + " (" + r.Account + "): " + std::to_string(r.Pages) +
+                         " pages of " + std::to_string(r.PDate) + " \"" + r.JobName + "\"");
+    }
+  }
+  *rows = std::move(keep);
+  return true;
+}
+
+}  // namespace
+
+int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vector<std::string>* dropped) {
   auto dir = PendingFolder();
   if (!dir.ok()) return 0;
   std::vector<fsys::path> files;
@@ -229,7 +262,7 @@ int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors) {
       fsys::rename(f, fsys::path(f).replace_extension(".bad"), ec);
       continue;
     }
-    if (!rows->empty() && !db.InsertPrintLog(*rows)) {
+    if (!DropForeignRows(db, &*rows, dropped) || (!rows->empty() && !db.InsertPrintLog(*rows))) {
       if (errors) *errors = db.ErrorLines;
       break;
     }

@@ -21,8 +21,10 @@ Status SavePendingRows(const std::vector<PrintLogRecord>& rows);
 
 // Inserts the kept rows, file by file (each file in one transaction), removing each file
 // once stored. Gives the number of files stored; stops at the first failure (its database
-// lines in *errors when given). Damaged files are renamed "*.bad" and skipped.
-int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors);
+// lines in *errors when given). Damaged files are renamed "*.bad" and skipped. A row kept
+// with an account whose UID now belongs to another account (or to none) is dropped, not
+// charged to the UID's new owner, and described in *dropped when given.
+int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vector<std::string>* dropped = nullptr);
 
 // Gives whether rows are waiting.
 bool HasPendingRows();

@@ -1,5 +1,6 @@
 #include "engine/db/zvm_database.h"
 
+#include <cctype>
 #include <limits>
 
 #include "engine/rules/quota_period.h"
@@ -164,6 +165,11 @@ void CZvmDatbase::EscapeSqlQuotes(std::string& text) {
 bool CZvmDatbase::ConnectDB() {
   ErrorLines.clear();
   if (conn_) return true;
+  if (in_transaction_) {
+    const std::string msg = "the transaction's connection was lost";
+    ReportDbError("ConnectDB", &msg, nullptr, 0);
+    return false;
+  }
   if (dsn_.empty()) {
     const std::string msg = "「データソース名」「アカウント」「パスワード」の取得に失敗ました。";
     ReportDbError("ConnectDB", &msg, nullptr, 0);
@@ -216,6 +222,23 @@ bool CZvmDatbase::ExecuteQuery(const std::string& sql, const std::vector<odbc::V
   *empty = !*first;
   *rows = std::move(*r);
   return true;
+}
+
+bool CZvmDatbase::ExecuteStatement(const std::string& sql, const std::vector<odbc::Value>& params,
+                                   int64_t* changed) {
+  ErrorLines.clear();
+  *changed = 0;
+  if (!ConnectDB()) return false;
+  auto r = conn_->Execute(sql, params);
+  if (r.ok()) {
+    *changed = *r;
+    return true;
+  }
+  std::vector<std::string> diag = conn_->Diagnostics();
+  if (diag.empty()) diag.push_back(r.status().message());
+  ReportDbError("ExecuteQuery", &sql, &diag, 0);
+  conn_.reset();
+  return false;
 }
 
 bool CZvmDatbase::Lookup(const std::string& operation, const std::string& sql, const std::vector<odbc::Value>& params,
@@ -385,6 +408,51 @@ bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
   }
 }
 
+bool CZvmDatbase::RunInTransaction(const std::string& operation, const std::string& lock_table,
+                                   const std::function<bool()>& body) {
+  for (char c : lock_table) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') {
+      const std::string msg = "not a table name: " + lock_table;
+      ReportDbError(operation, &msg, nullptr, 0);
+      return false;
+    }
+  }
+  if (in_transaction_) {
+    const std::string msg = "a transaction is already running";
+    ReportDbError(operation, &msg, nullptr, 0);
+    return false;
+  }
+  if (!ConnectDB()) return false;
+  if (Status begun = conn_->Begin(); !begun.ok()) {
+    std::vector<std::string> diag = conn_->Diagnostics();
+    ReportDbError(operation, nullptr, &diag, 0);
+    conn_.reset();
+    return false;
+  }
+  in_transaction_ = true;
+  const bool postgres = conn_->DbmsName().find("PostgreSQL") != std::string::npos;
+  const std::string lock = postgres ? "LOCK TABLE " + lock_table + " IN SHARE ROW EXCLUSIVE MODE"
+                                    : "DELETE FROM " + lock_table + " WHERE 1=0";
+  bool ok = ExecuteQuery(lock, {}, nullptr, nullptr) && body();
+  in_transaction_ = false;
+  if (ok && conn_) {
+    if (Status done = conn_->Commit(); done.ok()) return true;
+    std::vector<std::string> diag = conn_->Diagnostics();
+    ReportDbError(operation, nullptr, &diag, 0);
+    conn_->Rollback();
+    conn_.reset();
+    return false;
+  }
+  std::vector<std::string> lines = ErrorLines;
+  if (conn_) {
+    conn_->Rollback();
+    conn_.reset();
+  }
+  if (lines.empty()) ReportDbError(operation, nullptr, nullptr, 0);
+  else ErrorLines = lines;
+  return false;
+}
+
 bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bool* clash) {
   *clash = false;
   if (!ConnectDB()) return false;
@@ -471,5 +539,9 @@ bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int
   if (ok) *pages = sum;
   return ok;
 }
+
+UserRecord UserFromRow(const odbc::Rows& rows) { return ReadUser(rows); }
+GroupRecord GroupFromRow(const odbc::Rows& rows) { return ReadGroup(rows); }
+PrinterRecord PrinterFromRow(const odbc::Rows& rows) { return ReadPrinter(rows); }
 
 }  // namespace zv::engine

@@ -176,7 +176,9 @@ void CPhaseObj::PhaseWait() {
     pending_tried_ = now;
     EngineSettings s = settings();
     CZvmDatbase db(s.DSN, s.UID, s.PWD);
-    StorePendingRows(db, nullptr);
+    std::vector<std::string> dropped;
+    StorePendingRows(db, nullptr, &dropped);
+    if (!dropped.empty()) Event(kEvDatabaseError, "kept print-log rows of a user who is gone were dropped:\n" + JoinLines(dropped));
   }
   if (now - kept_tried_ >= std::chrono::milliseconds(options_.pending_retry_ms) && HasKeptResults()) {
     kept_tried_ = now;
@@ -486,10 +488,11 @@ void CPhaseObj::Reached(const char* step) {
 void CPhaseObj::StoreKeptRows() {
   EngineSettings s = settings();
   CZvmDatbase db(s.DSN, s.UID, s.PWD);
-  std::vector<std::string> errors;
-  StorePendingRows(db, &errors);
+  std::vector<std::string> errors, dropped;
+  StorePendingRows(db, &errors, &dropped);
   // The rows stay kept and are stored later; the answer does not change.
   if (!errors.empty()) Event(kEvDatabaseError, JoinLines(errors));
+  if (!dropped.empty()) Event(kEvDatabaseError, "kept print-log rows of a user who is gone were dropped:\n" + JoinLines(dropped));
 }
 
 bool CPhaseObj::SettleHeldJob(const RequestMark& mark, bool* known) {

@@ -40,6 +40,7 @@ std::vector<PrintLogRecord> BuildPrintLogRows(const CRequestInfo& request, const
     if (rows.empty() || owner(p) != rows.back().JobName) {
       PrintLogRecord r;
       r.UID = uid;
+      r.Account = request.AccountName;
       r.PID = printer.PID;
       r.Ptype = printer.Ptype;
       r.PDate = date;

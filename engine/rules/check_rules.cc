@@ -36,4 +36,14 @@ QuotaDecision DecideQuota(bool refuse, int32_t limit_over_action, int32_t ptype,
   return ptype == 0 ? QuotaDecision::kRefuseMono : QuotaDecision::kRefuseColor;
 }
 
+UserLimits ResolveUserLimits(int32_t count_shubetsu, const UserLimits& own, const UserLimits& system,
+                             const UserLimits* group) {
+  switch (count_shubetsu) {
+    case 1: return system;
+    case 2: return group ? *group : system;
+    case 3: return own;
+    default: return {};
+  }
+}
+
 }  // namespace zv::engine

@@ -193,10 +193,15 @@ TEST(QuotaNotice, WhenDueAndWhatItSays) {
 }
 
 TEST(PendingRows, RoundTripAndDamage) {
-  PrintLogRecord a{0, 1, 2, 20260415, 101500, "job\twith\ttabs\\", "spool\nname", 3, 1, 0, 9, 3};
+  PrintLogRecord a{0, 1, 2, 20260415, 101500, "job\twith\ttabs\\", "spool\nname", 3, 1, 0, 9, 3, "o'brien\t"};
   auto back = ParsePendingRows(FormatPendingRows({a, a}));
   ASSERT_TRUE(back.ok());
   ASSERT_EQ(back->size(), 2u);
+  EXPECT_EQ((*back)[0].Account, a.Account);
+  // rows kept before the account was recorded still read, without one
+  auto old = ParsePendingRows("1\t2\t20260415\t101500\tj\ts\t3\t1\t0\t9\t3\n");
+  ASSERT_TRUE(old.ok());
+  EXPECT_EQ(old->at(0).Account, "");
   EXPECT_EQ((*back)[1].JobName, a.JobName);
   EXPECT_EQ((*back)[1].SpoolName, a.SpoolName);
   EXPECT_EQ((*back)[1].PTime, 101500);
