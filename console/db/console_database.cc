@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "engine/rules/text_util.h"
@@ -20,16 +21,42 @@ std::string Placeholders(size_t n) {
   return s;
 }
 
-// Appends the day conditions of first..last (0: open) to `sql` and their values to `params`.
+// Appends the day condition of two days (yyyymmdd, 0 for none) to `sql` and their values to
+// `params`: two equal days select that day; two different days the days between them,
+// whichever comes first; a single day, given as either, is an upper bound; none selects
+// every day.
 void DayConditions(int32_t first, int32_t last, std::string* sql, std::vector<odbc::Value>* params) {
-  if (first > 0) {
-    *sql += " AND PDate>=?";
-    params->push_back(ToDate(first));
+  if (first > 0 && last > 0) {
+    if (first == last) {
+      *sql += " AND PDate=?";
+      params->push_back(ToDate(first));
+      return;
+    }
+    *sql += " AND PDate>=? AND PDate<=?";
+    params->push_back(ToDate(std::min(first, last)));
+    params->push_back(ToDate(std::max(first, last)));
+    return;
   }
-  if (last > 0) {
+  if (first > 0 || last > 0) {
     *sql += " AND PDate<=?";
-    params->push_back(ToDate(last));
+    params->push_back(ToDate(first > 0 ? first : last));
   }
+}
+
+// Takes a date as a database gives it ("2026-04-01", "2026/04/01", with or without a time);
+// gives it as yyyymmdd, or 0 when it is no date.
+int32_t DayFromText(const std::string& text) {
+  int32_t day = 0;
+  int digits = 0;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') {
+      day = day * 10 + (c - '0');
+      if (++digits == 8) break;
+    } else if (c != '-' && c != '/') {
+      break;
+    }
+  }
+  return digits == 8 ? day : 0;
 }
 
 int32_t ToInt(const std::optional<std::string>& v) { return v ? engine::LeadingInt(*v) : 0; }
@@ -414,6 +441,8 @@ bool CConsoleDatabase::SumUserPages(std::vector<UserPageRow>* rows, int32_t firs
       PrinterPageSum cell{ToInt(result->Get(1)), ToInt(result->Get(3)), ToInt(result->Get(4)),
                           ToInt(result->Get(2))};
       if (row) {
+        // A row without a breakdown yet starts its sums afresh; later calls add to them.
+        if (row->PrinterSums.empty()) row->MonoPages = row->ColorPages = row->JobCount = 0;
         row->PrinterSums.push_back(cell);
         (cell.Ptype == 1 ? row->ColorPages : row->MonoPages) += cell.Pages;
         row->JobCount += cell.Count;
@@ -426,6 +455,97 @@ bool CConsoleDatabase::SumUserPages(std::vector<UserPageRow>* rows, int32_t firs
       more = *next;
     }
   }
+  return true;
+}
+
+bool CConsoleDatabase::SumUserPagesOnly(std::vector<UserPageRow>* rows, int32_t first, int32_t last) {
+  std::map<int32_t, UserPageRow*> by_uid;
+  std::vector<int32_t> uids;
+  for (auto& r : *rows) {
+    if (by_uid.emplace(r.UID, &r).second) uids.push_back(r.UID);
+  }
+  for (size_t at = 0; at < uids.size(); at += kChunk) {
+    const size_t n = std::min(kChunk, uids.size() - at);
+    std::vector<odbc::Value> p;
+    for (size_t i = 0; i < n; ++i) p.push_back(int64_t{uids[at + i]});
+    std::string sql = "SELECT UID,Ptype,SUM(Pages),COUNT(*) FROM PrintLog WHERE UID IN (" + Placeholders(n) + ")";
+    DayConditions(first, last, &sql, &p);
+    sql += " GROUP BY UID,Ptype ORDER BY UID,Ptype";
+    std::unique_ptr<odbc::Rows> result;
+    bool empty = true;
+    if (!ExecuteQuery(sql, p, &result, &empty)) return false;
+    // The job count is the user's monochrome and colour jobs together.
+    std::map<int32_t, int32_t> jobs;
+    for (bool more = !empty; more;) {
+      const int32_t uid = ToInt(result->Get(0));
+      if (UserPageRow* row = by_uid[uid]) {
+        (ToInt(result->Get(1)) == 1 ? row->ColorPages : row->MonoPages) = ToInt(result->Get(2));
+        jobs[uid] += ToInt(result->Get(3));
+      }
+      auto next = result->Next();
+      if (!next.ok()) {
+        ReportDbError("SumUserPagesOnly", nullptr, nullptr, 0);
+        return false;
+      }
+      more = *next;
+    }
+    for (const auto& [uid, count] : jobs) by_uid[uid]->JobCount = count;
+  }
+  return true;
+}
+
+bool CConsoleDatabase::GetLogHavingUser(std::vector<UserRecord>* out, int32_t gid) {
+  out->clear();
+  std::string sql = "SELECT * FROM Main WHERE ";
+  std::vector<odbc::Value> p;
+  if (gid > 0) {
+    sql += "GID=? AND ";
+    p.push_back(int64_t{gid});
+  }
+  sql += "Used=1 AND UID IN (SELECT UID FROM PrintLog) ORDER BY UID";
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!ExecuteQuery(sql, p, &rows, &empty)) return false;
+  for (bool more = !empty; more;) {
+    out->push_back(engine::UserFromRow(*rows));
+    auto next = rows->Next();
+    if (!next.ok()) {
+      ReportDbError("GetLogHavingUser", nullptr, nullptr, 0);
+      return false;
+    }
+    more = *next;
+  }
+  return true;
+}
+
+bool CConsoleDatabase::GetLogMinDate(int32_t* day, const std::vector<int32_t>* uids) {
+  // An empty list names nobody: the day stays as it was (no list at all means every row).
+  if (uids && uids->empty()) return true;
+  std::optional<int32_t> earliest;
+  bool any_row = false;
+  auto read = [&](const std::string& sql, const std::vector<odbc::Value>& p) {
+    std::unique_ptr<odbc::Rows> rows;
+    bool empty = true;
+    if (!ExecuteQuery(sql, p, &rows, &empty)) return false;
+    if (empty) return true;
+    any_row = true;
+    const std::optional<std::string> v = rows->Get(0);
+    const int32_t d = v ? DayFromText(*v) : 0;
+    if (d > 0 && (!earliest || d < *earliest)) earliest = d;
+    return true;
+  };
+  if (!uids) {
+    if (!read("SELECT MIN(PDate) FROM PrintLog", {})) return false;
+  } else {
+    for (size_t at = 0; at < uids->size(); at += kChunk) {
+      const size_t n = std::min(kChunk, uids->size() - at);
+      std::vector<odbc::Value> p;
+      for (size_t i = 0; i < n; ++i) p.push_back(int64_t{(*uids)[at + i]});
+      if (!read("SELECT MIN(PDate) FROM PrintLog WHERE UID IN (" + Placeholders(n) + ")", p)) return false;
+    }
+  }
+  // A minimum over no matching row is null: no day.
+  if (any_row) *day = earliest.value_or(0);
   return true;
 }
 

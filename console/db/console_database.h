@@ -68,10 +68,23 @@ class CConsoleDatabase : public engine::CZvmDatbase {
   // Deletes every print-log row.
   bool DeleteAllPrintLog();
 
-  // Adds each row's page sums and per-printer breakdown over first..last (0: open end) to
-  // the rows (matched by UID); the totals come from the breakdown by type.
+  // Days are yyyymmdd, 0 for none. Two equal days select that day; two different days the
+  // days between them, whichever is given first; a single day, given as either, is an upper
+  // bound; none selects every day.
+
+  // Adds each row's page sums and per-printer breakdown in the days to the rows (matched by
+  // UID); a row without a breakdown starts from 0. Rows of users without print-log rows in
+  // the days keep their values.
   bool SumUserPages(std::vector<UserPageRow>* rows, int32_t first, int32_t last);
-  // The printers named by the users' print-log rows in first..last (0: open end), by PID.
+  // Sets each row's monochrome and colour pages and its job count in the days, without the
+  // breakdown; rows of users without print-log rows in the days keep their values.
+  bool SumUserPagesOnly(std::vector<UserPageRow>* rows, int32_t first, int32_t last);
+  // The live users (of the group when gid > 0) that have at least one print-log row, by UID.
+  bool GetLogHavingUser(std::vector<UserRecord>* out, int32_t gid);
+  // The earliest print-log day of the users (of every row when uids is null) into *day (0
+  // when the minimum is null); an empty list leaves *day as it was.
+  bool GetLogMinDate(int32_t* day, const std::vector<int32_t>* uids);
+  // The printers named by the users' print-log rows in the days, by PID.
   bool GetLogPrinters(std::vector<PrinterRecord>* out, const std::vector<UserPageRow>& rows, int32_t first,
                       int32_t last);
 

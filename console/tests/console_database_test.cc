@@ -190,16 +190,57 @@ TEST_P(ConsoleDatabaseTest, NamesRoundTripAndPrintLog) {
   ASSERT_TRUE(db.SumPages(engine::kAllPages, &pages, "o'brien", 20260401, 20260430));
   EXPECT_EQ(pages, 5);
 
-  // The day conditions: open ends take every row on that side.
+  // The day conditions: a single day is an upper bound whichever argument holds it; two
+  // days select the days between them in either order. The first user's rows lie on
+  // 03/31, 04/01 and 04/02.
   struct Days {
     int32_t first, last;
     int32_t jobs;
-  } days[] = {{0, 0, 3}, {20260401, 0, 2}, {0, 20260331, 1}, {20260401, 20260401, 1}, {20260501, 20260430, 0}};
+  } days[] = {{0, 0, 3},        {20260401, 0, 2},        {0, 20260401, 2},
+              {0, 20260331, 1}, {20260401, 20260401, 1}, {20260402, 20260331, 3},
+              {20260331, 20260402, 3}, {20260501, 20260430, 0}};
   for (const auto& d : days) {
     std::vector<UserPageRow> one(group.begin(), group.begin() + 1);
     ASSERT_TRUE(db.SumUserPages(&one, d.first, d.last));
     EXPECT_EQ(one[0].JobCount, d.jobs) << d.first << "-" << d.last;
+    std::vector<UserPageRow> only(group.begin(), group.begin() + 1);
+    ASSERT_TRUE(db.SumUserPagesOnly(&only, d.first, d.last));
+    EXPECT_EQ(only[0].JobCount, d.jobs) << d.first << "-" << d.last;
   }
+
+  // Totals without the breakdown; a user without rows keeps what the row held.
+  std::vector<UserPageRow> totals(group.begin(), group.begin() + 3);
+  totals[2].MonoPages = 9;
+  ASSERT_TRUE(db.SumUserPagesOnly(&totals, 20260401, 20260430));
+  EXPECT_EQ(totals[0].MonoPages, 3);
+  EXPECT_EQ(totals[0].ColorPages, 2);
+  EXPECT_EQ(totals[0].JobCount, 2);
+  EXPECT_TRUE(totals[0].PrinterSums.empty());
+  EXPECT_EQ(totals[1].ColorPages, 5);
+  EXPECT_EQ(totals[2].MonoPages, 9);
+  // A second breakdown call adds to the first.
+  ASSERT_TRUE(db.SumUserPages(&rows, 20260401, 20260430));
+  EXPECT_EQ(rows[0].MonoPages, 6);
+  EXPECT_EQ(rows[0].JobCount, 4);
+
+  // Users with print-log rows (of a group, or of all groups); their earliest day.
+  std::vector<UserRecord> having;
+  ASSERT_TRUE(db.GetLogHavingUser(&having, 0));
+  ASSERT_EQ(having.size(), 2u);
+  EXPECT_EQ(having[0].UID, 1);
+  EXPECT_EQ(having[1].UID, 2);
+  ASSERT_TRUE(db.GetLogHavingUser(&having, 99));
+  EXPECT_TRUE(having.empty());
+  int32_t day = -1;
+  ASSERT_TRUE(db.GetLogMinDate(&day, nullptr));
+  EXPECT_EQ(day, 20260331);
+  const std::vector<int32_t> second{2}, nobody{}, unknown{42};
+  ASSERT_TRUE(db.GetLogMinDate(&day, &second));
+  EXPECT_EQ(day, 20260430);
+  ASSERT_TRUE(db.GetLogMinDate(&day, &nobody));
+  EXPECT_EQ(day, 20260430);  // an empty list leaves the day alone
+  ASSERT_TRUE(db.GetLogMinDate(&day, &unknown));
+  EXPECT_EQ(day, 0);  // no matching row: no day
 
   ASSERT_TRUE(db.DeletePrintLog({}));  // an empty list deletes nothing
   int32_t max = 0;
