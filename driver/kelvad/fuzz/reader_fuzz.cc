@@ -1,4 +1,4 @@
-// Reads arbitrary bytes as a page raster stream, in uneven pieces.
+// Reads arbitrary bytes as a page raster stream, in uneven chunks.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
