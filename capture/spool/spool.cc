@@ -32,7 +32,8 @@ int ToInt(std::string_view s, int fallback) {
   return (ec == std::errc() && p == s.data() + s.size()) ? v : fallback;
 }
 
-// Splits CUPS option text into name=value pairs (values may be quoted).
+}  // namespace
+
 std::vector<std::pair<std::string, std::string>> SplitOptions(std::string_view text) {
   std::vector<std::pair<std::string, std::string>> out;
   std::size_t i = 0;
@@ -61,7 +62,6 @@ std::vector<std::pair<std::string, std::string>> SplitOptions(std::string_view t
   return out;
 }
 
-}  // namespace
 
 std::span<const VirtualPaper> VirtualPapers() { return kPapers; }
 
