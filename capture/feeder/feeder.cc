@@ -8,8 +8,14 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
 
+#include "capture/lumbrel/image_files.h"
 #include "capture/sarquen/sarquen.h"
+#include "driver/kelvad/device.h"
+#include "driver/kelvad/stream.h"
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/dib.h"
 #include "platform/gdi/handles/handles.h"
@@ -227,6 +233,91 @@ Status FeedFiles(const std::vector<std::string>& files, const SpoolJob& settings
     }
     if (!result.ok()) break;
   }
+  EndEMF(session);
+  return result;
+}
+
+Status FeedRasterJob(const SpoolJob& job, const std::string& stream_path) {
+  const int fd = ::open(stream_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Status::IOError("cannot open " + stream_path);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  driver::PageStreamReader reader([fd](std::span<std::uint8_t> b) -> std::optional<std::size_t> {
+    for (;;) {
+      ssize_t n = ::read(fd, b.data(), b.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return std::nullopt;
+      return static_cast<std::size_t>(n);
+    }
+  });
+  auto first = reader.NextPage();
+  if (!first.ok()) return first.status();
+  if (!first->has_value()) return Status::Corruption(stream_path + " holds no page");
+
+  // The capture is opened with the paper, orientation and resolution the pages were made with.
+  SpoolJob settings = job;
+  const driver::PRIVDEVMODE& mode0 = (*first)->mode;
+  if (auto paper = FindPaperByCode(static_cast<std::uint16_t>(mode0.dm.dmPaperSize))) settings.paper = paper->name;
+  settings.orientation = mode0.dm.dmOrientation == 2 ? 2 : 1;
+  settings.resolution = static_cast<std::uint16_t>(mode0.dm.dmPrintQuality);
+  const win::DEVMODEA dm = DevmodeForJob(settings);
+  const std::string title = TitleCp932(settings.title);
+  ZvCaptureSession session = OpenMkExe(title.c_str(), &dm);
+  if (session == 0) return Status::IOError("the capture library refused the job (see log/capture.log)");
+
+  const std::string bmp = stream_path + ".page.bmp";
+  Status result;
+  std::optional<driver::PageInfo> page = std::move(*first);
+  while (page) {
+    auto layout = driver::ComputePageLayout(page->mode);
+    if (!layout.ok()) {
+      result = layout.status();
+      break;
+    }
+    const driver::PaperRow& paper = layout->paper;
+    const std::uint32_t w = paper.width_px, h = paper.height_px;
+    const std::size_t stride = (std::size_t{w} * 3 + 3) & ~std::size_t{3};
+    gdi::Dib dib;
+    win::BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof bih;
+    bih.biWidth = static_cast<win::LONG>(w);
+    bih.biHeight = static_cast<win::LONG>(h);  // bottom-up
+    bih.biPlanes = 1;
+    bih.biBitCount = 24;
+    bih.biCompression = win::BI_RGB;
+    bih.biSizeImage = static_cast<win::DWORD>(stride * h);
+    bih.biXPelsPerMeter = bih.biYPelsPerMeter = static_cast<win::LONG>(std::lround(paper.dpi * 10000.0 / 254.0));
+    dib.info.resize(sizeof bih);
+    std::memcpy(dib.info.data(), &bih, sizeof bih);
+    dib.bits.assign(stride * h, 0xFF);
+    std::vector<std::uint8_t> row(page->bytes_per_row);
+    for (std::uint32_t y = 0; y < page->height && result.ok(); ++y) {
+      result = reader.ReadRow(row);
+      const std::uint32_t py = paper.top_px + y;
+      if (!result.ok() || py >= h) continue;
+      std::uint8_t* out = dib.bits.data() + std::size_t{h - 1 - py} * stride;
+      for (std::uint32_t x = 0; x < page->width && paper.left_px + x < w; ++x) {
+        std::uint8_t* px = out + std::size_t{paper.left_px + x} * 3;
+        px[0] = row[3 * x + 2];
+        px[1] = row[3 * x + 1];
+        px[2] = row[3 * x];
+      }
+    }
+    if (!result.ok()) break;
+    result = lumbrel::WriteBmp(bmp, dib);
+    if (!result.ok()) break;
+    SetDIB(session, bmp.c_str());
+    ::unlink(bmp.c_str());
+    auto next = reader.NextPage();
+    if (!next.ok()) {
+      result = next.status();
+      break;
+    }
+    page = std::move(*next);
+  }
+  ::unlink(bmp.c_str());
   EndEMF(session);
   return result;
 }

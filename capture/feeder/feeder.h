@@ -48,6 +48,13 @@ Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolut
 // capture library's (hand-over, conversion, or a line in the capture log).
 Status FeedJob(const SpoolJob& job, const std::string& pdf_path);
 
+// Feeds a job that came as a page raster stream (the raster queue's "<id>.zvr"): reads it with
+// the stream's checked reader and hands each page to the capture library through SetDIB, as a
+// 24-bit bitmap of the whole paper with the printable area at its offsets. The job's paper,
+// orientation and resolution are those of the first page's device mode. Corruption for a
+// damaged stream (the pages before it are kept), IOError when the capture cannot be opened.
+Status FeedRasterJob(const SpoolJob& job, const std::string& stream_path);
+
 // Feeds files (".pdf" rendered, anything else sent as metafile pages through SetEmf) as one
 // job with the given title and settings.
 Status FeedFiles(const std::vector<std::string>& files, const SpoolJob& settings);
