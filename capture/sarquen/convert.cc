@@ -113,7 +113,7 @@ int ImportDocumentForConversion(CaptureSession& s, int slot) {
 
   // 4, 5. Page size and the pages, each followed by its trailer.
   jobdoc::ImageWalker walker(image, true);
-  std::vector<const std::uint8_t*> pages;
+  std::vector<const void*> pages;
   for (;;) {
     auto item = walker.Next();
     if (!item.ok()) return fail("capture file damaged: " + item.status().ToString());

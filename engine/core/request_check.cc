@@ -5,6 +5,7 @@
 
 #include "engine/core/clock.h"
 #include "engine/core/event_writer.h"
+#include "engine/core/pending_log.h"
 #include "engine/rules/event_table.h"
 #include "engine/rules/text_util.h"
 
@@ -130,8 +131,8 @@ CheckStep RequestCheck::QuotaAndDuplicates(CRequestInfo& request, CRequestResult
   if (r != CheckStep::kNextStep) return r;
 
   int64_t used = 0;
-  if (!GetPeriodPageTotal(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName,
-                          printer_.Ptype, &used))
+  if (!PeriodPagesUsed(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, user_.UID,
+                       printer_.Ptype, &used))
     return DatabaseError(db, request, result);
   if (printer_.Ptype == 0) {
     result.PageCount = Clamp32(used);

@@ -348,9 +348,45 @@ int32_t CZvmDatbase::GetPringLogMaxID() {
   return v ? LeadingInt(*v) : 0;
 }
 
+namespace {
+// Whether the driver's diagnostics tell of a clash on a unique key (SQLSTATE 23505 on
+// PostgreSQL, 23000 with "UNIQUE constraint" on SQLite).
+bool IsUniqueClash(const std::vector<std::string>& diagnostics) {
+  for (const std::string& d : diagnostics) {
+    if (d.find("23505") != std::string::npos || d.find("UNIQUE constraint") != std::string::npos ||
+        d.find("duplicate key") != std::string::npos)
+      return true;
+  }
+  return false;
+}
+}  // namespace
+
 bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
   ErrorLines.clear();
   if (list.empty()) return true;
+  for (size_t i = 0; i < list.size(); ++i) {
+    const PrintLogRecord& r = list[i];
+    int h = r.PTime / 10000, m = r.PTime / 100 % 100, sec = r.PTime % 100;
+    if (!IsValidDate(r.PDate) || r.PTime < 0 || h > 23 || m > 59 || sec > 59) {
+      const std::string msg = "invalid date or time in print-log row " + std::to_string(i);
+      ReportDbError("InsertPrintLog", &msg, nullptr, 0);
+      return false;
+    }
+  }
+  // Rows are numbered MAX(ID)+1 under a lock that every writer of the print log takes, so
+  // that engines sharing one database never hand out one number twice. Should another
+  // writer (one that takes no lock) still take a number first, the insert is tried again.
+  constexpr int kAttempts = 5;
+  for (int attempt = 1;; ++attempt) {
+    bool clash = false;
+    if (InsertPrintLogOnce(list, &clash)) return true;
+    if (!clash || attempt >= kAttempts) return false;
+    ErrorLines.clear();
+  }
+}
+
+bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bool* clash) {
+  *clash = false;
   if (!ConnectDB()) return false;
   Status begun = conn_->Begin();
   if (!begun.ok()) {
@@ -359,19 +395,26 @@ bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
     conn_.reset();
     return false;
   }
+  std::vector<std::string> diagnostics;
   auto rollback = [&] {
     std::vector<std::string> lines = ErrorLines;
     if (conn_) {
+      diagnostics = conn_->Diagnostics();
       conn_->Rollback();
       conn_.reset();
     }
+    *clash = IsUniqueClash(diagnostics) || IsUniqueClash(lines);
     ErrorLines = lines;
     return false;
   };
-  // Take the database's write lock before reading: on SQLite a transaction that first reads
-  // and then writes can deadlock with another writer (one of them is refused at once instead
-  // of waiting), so a statement that writes nothing comes first and waits its turn.
-  if (!ExecuteQuery("UPDATE PrintLog SET ID=ID WHERE 1=0", {}, nullptr, nullptr)) return rollback();
+  // Take the table's write lock before reading the highest number. On PostgreSQL a lock
+  // that conflicts with itself and with every writer (SHARE ROW EXCLUSIVE) makes a second
+  // engine wait until the first committed; readers go on. On SQLite a statement that writes
+  // nothing takes the database's write lock (a transaction that first reads and then writes
+  // could otherwise be refused at once by another writer).
+  const bool postgres = conn_->DbmsName().find("PostgreSQL") != std::string::npos;
+  const char* lock = postgres ? "LOCK TABLE PrintLog IN SHARE ROW EXCLUSIVE MODE" : "UPDATE PrintLog SET ID=ID WHERE 1=0";
+  if (!ExecuteQuery(lock, {}, nullptr, nullptr)) return rollback();
   // The maximum is read inside the transaction, so the numbers and the rows go together.
   std::unique_ptr<odbc::Rows> rows;
   bool empty = true;
@@ -384,12 +427,6 @@ bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
       " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)";
   for (size_t i = 0; i < list.size(); ++i) {
     const PrintLogRecord& r = list[i];
-    int h = r.PTime / 10000, m = r.PTime / 100 % 100, sec = r.PTime % 100;
-    if (!IsValidDate(r.PDate) || r.PTime < 0 || h > 23 || m > 59 || sec > 59) {
-      const std::string msg = "invalid date or time in print-log row " + std::to_string(i);
-      ReportDbError("InsertPrintLog", &msg, nullptr, 0);
-      return rollback();
-    }
     std::vector<odbc::Value> v = {first + static_cast<int64_t>(i), int64_t{r.UID}, int64_t{r.PID},
                                   ToDate(r.PDate), ToTime(r.PTime), r.JobName, r.SpoolName,
                                   int64_t{r.Pages}, int64_t{r.Ptype}, int64_t{r.ThumbnailCount},

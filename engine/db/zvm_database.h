@@ -141,8 +141,10 @@ class CZvmDatbase {
   // Gives the largest ID of PrintLog; 0 when the table is empty or the query failed.
   int32_t GetPringLogMaxID();
 
-  // Inserts the rows in one transaction, numbered from the largest ID + 1 in list order.
-  // Either all rows are stored or none (rolled back on the first failure).
+  // Inserts the rows in one transaction, numbered from the largest ID + 1 in list order
+  // under a lock of the print log (several engines may share the database); a clash on the
+  // number is tried again. Either all rows are stored or none (rolled back on the first
+  // failure).
   bool InsertPrintLog(const std::vector<PrintLogRecord>& rows);
 
   // Finds the newest print-log row (highest ID) of the user `uid` whose SpoolName equals
@@ -152,6 +154,8 @@ class CZvmDatbase {
                         const DateTimeValue& end, PrintLogRecord* out, bool* found);
 
  private:
+  // One attempt of InsertPrintLog; *clash tells whether it failed on a taken number.
+  bool InsertPrintLogOnce(const std::vector<PrintLogRecord>& rows, bool* clash);
   // Reads the first row of a query into *out (left as it is when there is none).
   template <typename Record>
   bool FirstRow(const std::string& operation, const std::string& sql, const std::vector<odbc::Value>& params,

@@ -1,6 +1,9 @@
-#include "engine/hevrasto/pending_log.h"
+#include "engine/core/pending_log.h"
 
+#include <stdio.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <atomic>
@@ -107,14 +110,96 @@ Result<std::vector<PrintLogRecord>> ParsePendingRows(const std::string& text) {
   return rows;
 }
 
+namespace {
+// A fresh name in the folder, ordered by time: "<microseconds>-<pid>-<n><extension>".
+std::string FreshName(const char* extension) {
+  static std::atomic<unsigned> seq{0};
+  auto now = std::chrono::system_clock::now().time_since_epoch();
+  return std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now).count()) + "-" +
+         std::to_string(getpid()) + "-" + std::to_string(seq++) + extension;
+}
+
+constexpr char kHeld[] = ".held";
+
+Result<std::string> HeldPath(const std::string& name) {
+  if (name.size() <= sizeof kHeld - 1 || name.compare(name.size() - (sizeof kHeld - 1), std::string::npos, kHeld) != 0)
+    return Status::InvalidArgument("not held rows: " + name);
+  auto dir = PendingFolder();
+  if (!dir.ok()) return dir.status();
+  return paths::JoinInside(*dir, name);
+}
+}  // namespace
+
 Status SavePendingRows(const std::vector<PrintLogRecord>& rows) {
   auto dir = PendingFolder();
   if (!dir.ok()) return dir.status();
-  static std::atomic<unsigned> seq{0};
-  auto now = std::chrono::system_clock::now().time_since_epoch();
-  std::string name = *dir + "/" + std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now).count()) +
-                     "-" + std::to_string(getpid()) + "-" + std::to_string(seq++) + ".tsv";
-  return fs::WriteFileAtomic(name, FormatPendingRows(rows), 0600);
+  return fs::WriteFileAtomic(*dir + "/" + FreshName(".tsv"), FormatPendingRows(rows), 0600);
+}
+
+int64_t KeptPageTotal(int32_t uid, int kind, const PeriodDays& days) {
+  auto dir = PendingFolder();
+  if (!dir.ok()) return 0;
+  int64_t total = 0;
+  std::error_code ec;
+  for (const auto& e : fsys::directory_iterator(*dir, ec)) {
+    if (e.path().extension() != ".tsv") continue;
+    auto text = fs::ReadFile(e.path().string(), 16u << 20);
+    auto rows = text.ok() ? ParsePendingRows(*text) : Result<std::vector<PrintLogRecord>>(text.status());
+    if (!rows.ok()) continue;
+    for (const PrintLogRecord& r : *rows) {
+      if (r.UID != uid || r.Ptype != kind) continue;
+      bool in = days.form == PeriodDays::kRange   ? r.PDate >= days.first && r.PDate <= days.last
+                : days.form == PeriodDays::kOnDay ? r.PDate == days.last
+                                                  : r.PDate <= days.last;
+      if (in) total += r.Pages;
+    }
+  }
+  return total;
+}
+
+bool PeriodPagesUsed(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                     const std::string& account, int32_t uid, int kind, int64_t* pages) {
+  int64_t stored = 0;
+  if (!GetPeriodPageTotal(db, period_index, days, limit_date, account, kind, &stored)) return false;
+  *pages = stored + KeptPageTotal(uid, kind, PeriodSumDays(period_index, days, limit_date));
+  return true;
+}
+
+Result<std::string> HoldRows(const std::vector<PrintLogRecord>& rows) {
+  auto dir = PendingFolder();
+  if (!dir.ok()) return dir.status();
+  std::string name = FreshName(kHeld);
+  Status s = fs::WriteFileAtomic(*dir + "/" + name, FormatPendingRows(rows), 0600, fs::Durability::kProcessSafe);
+  if (!s.ok()) return s;
+  return name;
+}
+
+Status RewriteHeldRows(const std::string& name, const std::vector<PrintLogRecord>& rows) {
+  auto path = HeldPath(name);
+  if (!path.ok()) return path.status();
+  auto held = fs::ReadFile(*path, 16u << 20);
+  if (!held.ok()) return held.status().code() == Status::Code::kNotFound ? Status::NotFound("held rows gone: " + name)
+                                                                        : held.status();
+  std::string text = FormatPendingRows(rows);
+  if (*held == text) return Status::Ok();
+  return fs::WriteFileAtomic(*path, text, 0600, fs::Durability::kProcessSafe);
+}
+
+Status ChargeHeldRows(const std::string& name) {
+  auto path = HeldPath(name);
+  if (!path.ok()) return path.status();
+  std::string to = path->substr(0, path->size() - (sizeof kHeld - 1)) + ".tsv";
+  if (::rename(path->c_str(), to.c_str()) != 0) {
+    int e = errno;
+    if (e == ENOENT) return Status::NotFound("held rows gone: " + name);
+    return Status::IOError(fs::ErrnoText("rename " + *path, e));
+  }
+  return Status::Ok();
+}
+
+void DropHeldRows(const std::string& name) {
+  auto path = HeldPath(name);
+  if (path.ok()) ::unlink(path->c_str());
 }
 
 bool HasPendingRows() {
