@@ -343,9 +343,10 @@ int MergeDevmode(PlatformOps& ops, std::string_view printer, PRIVDEVMODE& target
     case 16: case 32: case 33: t.dmPrintQuality = t.dmYResolution; break;
     default: break;
   }
-  // The caller's private part, when it is one of ours and came whole.
-  if (header->extra >= kPrivateSize && std::memcmp(source.data() + header->size, "PRIV", 4) == 0) {
-    std::memcpy(&target.priv, source.data() + header->size, kPrivateSize);
+  // The caller's private part as the conversion left it in the work copy (what the caller
+  // did not bring is the default's), when it is one of ours; checked before anyone uses it.
+  if (std::memcmp(work.priv.tag, "PRIV", 4) == 0) {
+    target.priv = work.priv;
     SanitizePrivatePart(target.priv);
   }
   FillComputerName(target.priv, ops);
