@@ -140,7 +140,7 @@ Result<std::vector<std::uint8_t>> RecordBitmapPage(const RenderedPage& page, int
 }
 
 Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
-                 const std::function<Status(const RenderedPage&, int orientation)>& each) {
+                 const std::function<Status(const RenderedPage&, int orientation)>& each, int sheet_orientation) {
   const std::string uri = FileUri(path);
   GError* error = nullptr;
   std::unique_ptr<PopplerDocument, GObjectFree> doc(
@@ -158,7 +158,7 @@ Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolut
     double wpt = 0, hpt = 0;
     poppler_page_get_size(page.get(), &wpt, &hpt);
     if (!(wpt > 0) || !(hpt > 0)) return Status::InvalidArgument("page " + std::to_string(i + 1) + " has no size");
-    const int orientation = wpt > hpt ? 2 : 1;
+    const int orientation = sheet_orientation == 1 || sheet_orientation == 2 ? sheet_orientation : (wpt > hpt ? 2 : 1);
     const int pw = orientation == 2 ? paper.length : paper.width;
     const int pl = orientation == 2 ? paper.width : paper.length;
     RenderedPage out;

@@ -40,8 +40,10 @@ win::DEVMODEA DevmodeForJob(const SpoolJob& job);
 // Takes a PDF file and a page range; renders each page at `resolution` onto a white page of
 // the paper's size (the page fitted into it, landscape pages on the turned paper). `each`
 // gets every page in order with its orientation (2 = landscape); a non-OK status stops.
+// `orientation` 1 or 2 puts every page on the paper turned that way (a page of the other
+// shape is fitted into it); 0 takes each page's own shape.
 Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
-                 const std::function<Status(const RenderedPage&, int orientation)>& each);
+                 const std::function<Status(const RenderedPage&, int orientation)>& each, int orientation = 0);
 
 // Feeds a spooled job (the PDF beside its job file) through the exports. Gives the failure
 // of rendering or of opening the capture; what happens to the pages afterwards is the

@@ -91,6 +91,8 @@ Status WriteRasterJob(const std::string& pdf_path, PlatformOps& ops, std::string
   if (!s.ok()) return s;
   const PageLayout& l = device->layout();
   const PRIVDEVMODE& mode = device->mode();
+  // Every page lies on the job's sheet, turned as the job says (a page of the other shape is
+  // fitted into it), so the printable area is cut from where the device mode puts it.
   const PaperRow portrait = ComputePaperRow(l.row, mode);
   const PaperInfo* info = PaperByCode(portrait.code);
   const capture::VirtualPaper paper{info ? info->ppd_name : "A4", portrait.code, portrait.width_mm10,
@@ -130,7 +132,7 @@ Status WriteRasterJob(const std::string& pdf_path, PlatformOps& ops, std::string
     }
     if (pages) ++*pages;
     return Status::Ok();
-  });
+  }, l.landscape ? 2 : 1);
   device->EndDoc();
   if (write_failed) return Status::IOError("writing the page raster stream failed");
   return s;

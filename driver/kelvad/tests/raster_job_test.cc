@@ -109,6 +109,44 @@ TEST(KelvadRasterJob, PdfPagesBecomeTheStream) {
   }
 }
 
+TEST(KelvadRasterJob, PortraitPagesOnALandscapeJobAreFittedNotCut) {
+  testing::TempRoot root;
+  const std::string pdf = root.str() + "/two.pdf";
+  MakePdf(pdf);
+  PpdQueuePlatform ops(kQueue, "");
+  std::vector<std::uint8_t> port;
+  ASSERT_TRUE(WriteRasterJob(pdf, ops, kQueue, JobDevmode(ops, kQueue, "landscape"), [&](std::span<const std::uint8_t> b) {
+    port.insert(port.end(), b.begin(), b.end());
+    return true;
+  }).ok());
+  std::size_t at = 0;
+  PageStreamReader reader([&](std::span<std::uint8_t> b) -> std::optional<std::size_t> {
+    std::size_t n = std::min(b.size(), port.size() - at);
+    std::memcpy(b.data(), port.data() + at, n);
+    at += n;
+    return n;
+  });
+  auto page = reader.NextPage();
+  ASSERT_TRUE(page.ok() && page->has_value());
+  EXPECT_EQ((*page)->width, 2260u);
+  EXPECT_EQ((*page)->height, 1576u);
+  // The A4 page fitted into the turned sheet's height: one inch is 1654 / 841.89 * 72 = 141
+  // pixels of the sheet, so the square spans 141 to 283 less the 39-pixel margins.
+  std::vector<std::uint8_t> row((*page)->bytes_per_row);
+  std::size_t black = 0;
+  for (std::uint32_t y = 0; y < (*page)->height; ++y) {
+    ASSERT_TRUE(reader.ReadRow(row).ok());
+    if (y == 170) {
+      EXPECT_EQ(row[3 * 170 + 1], 0);
+      EXPECT_EQ(row[3 * 260 + 1], 255);
+      EXPECT_EQ(row[3 * 80 + 1], 255);
+    }
+    for (std::size_t i = 1; i < row.size(); i += 3) black += row[i] == 0;
+  }
+  // The whole square is on the page: about 142 x 142 pixels.
+  EXPECT_NEAR(static_cast<double>(black), 142.0 * 142.0, 142.0 * 6);
+}
+
 TEST(KelvadRasterJob, FailedWriteEndsTheJob) {
   testing::TempRoot root;
   const std::string pdf = root.str() + "/two.pdf";
