@@ -11,18 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "capture/feeder/pdf_render.h"
 #include "capture/spool/spool.h"
 #include "platform/base/status.h"
 #include "platform/wintypes/wintypes.h"
 
 namespace zv::capture {
-
-// A rendered page: 0x00RRGGBB pixels, top row first.
-struct RenderedPage {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint32_t> pixels;
-};
 
 // Takes a page's pixels and the paper it lies on (0.1 mm, already turned for landscape);
 // gives a metafile with one bitmap of the pixels' size on a frame of the paper's size, in the
@@ -36,14 +30,6 @@ void PrepareFeederProcess();
 
 // Takes a job; gives the device mode the capture library is opened with.
 win::DEVMODEA DevmodeForJob(const SpoolJob& job);
-
-// Takes a PDF file and a page range; renders each page at `resolution` onto a white page of
-// the paper's size (the page fitted into it, landscape pages on the turned paper). `each`
-// gets every page in order with its orientation (2 = landscape); a non-OK status stops.
-// `orientation` 1 or 2 puts every page on the paper turned that way (a page of the other
-// shape is fitted into it); 0 takes each page's own shape.
-Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
-                 const std::function<Status(const RenderedPage&, int orientation)>& each, int orientation = 0);
 
 // Feeds a spooled job (the PDF beside its job file) through the exports. Gives the failure
 // of rendering or of opening the capture; what happens to the pages afterwards is the

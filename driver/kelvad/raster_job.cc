@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstring>
 
-#include "capture/feeder/feeder.h"
+#include "capture/feeder/pdf_render.h"
 #include "capture/spool/spool.h"
 #include "driver/kelvad/device.h"
 #include "driver/settings/ppd.h"
