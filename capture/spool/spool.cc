@@ -100,7 +100,10 @@ SpoolJob JobFromOptions(std::string_view id, std::string_view title, int copies,
       if (v.size() > 3 && EqualsNoCase(v.substr(v.size() - 3), "dpi")) v.remove_suffix(3);
       if (auto x = v.find('x'); x != std::string_view::npos) v = v.substr(0, x);
       int dpi = ToInt(v, 0);
-      if (dpi == 200 || dpi == 300 || dpi == 600) job.resolution = dpi;
+      // The resolutions the PPD offers (the driver's resolution table; this library stays free
+      // of the driver's so the backends it is linked into need nothing beside them).
+      for (int known : {75, 100, 120, 150, 200, 300, 600})
+        if (dpi == known) job.resolution = dpi;
     }
   }
   if (auto p = FindPaper(page_size)) {
