@@ -1,6 +1,7 @@
 #include "driver/settings/devmode.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "platform/codepage/codepage.h"
