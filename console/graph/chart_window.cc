@@ -3,7 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QBarCategoryAxis>
+#include <QCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
 #include <QChart>
@@ -65,10 +65,19 @@ void CChartView::Update() {
   }
   chart_->setTitle(QString::fromStdString(d.title) + "<br>" + QString::fromStdString(d.period_text));
 
-  QStringList labels;
-  for (const auto& l : d.labels) labels << QString::fromStdString(l);
-  auto* x = new QBarCategoryAxis;
-  x->append(labels);
+  // Every n-th point is labelled, n being a tenth of the points (every point below ten).
+  // Labels repeat across years ("%m/%d") and an axis keeps only one of equal labels, so a
+  // repeated label is told apart by trailing zero-width spaces.
+  const int step = std::max(1, d.point_count / 10);
+  auto* x = new QCategoryAxis;
+  x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+  std::map<std::string, int> seen;
+  for (int p = 0; p < d.point_count; p += step) {
+    QString label = QString::fromStdString(d.labels[p]);
+    label += QString(seen[d.labels[p]]++, QChar(0x200B));
+    x->append(label, p);
+  }
+  x->setRange(-0.5, std::max(0, d.point_count - 1) + 0.5);
   x->setTitleText(QString::fromStdString(d.unit_text));
   x->setTitleFont(JapaneseFont(9));
   x->setLabelsFont(JapaneseFont(8));

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QBarCategoryAxis>
+#include <QCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
 #include <QChart>
@@ -83,7 +83,7 @@ class ChartWindowTest : public ::testing::Test {
 
 QStringList Categories(QChart* chart) {
   for (QAbstractAxis* a : chart->axes(Qt::Horizontal))
-    if (auto* c = qobject_cast<QBarCategoryAxis*>(a)) return c->categories();
+    if (auto* c = qobject_cast<QCategoryAxis*>(a)) return c->categoriesLabels();
   return {};
 }
 
@@ -208,6 +208,28 @@ TEST_F(ChartWindowTest, PlacementComesFromTheMainWindowAndIsSavedOnClose) {
   EXPECT_EQ(settings.GetGraphRect(), (CConsoleSettings::Rect{40, 50, 680, 530}));
   CChartFrame again(doc_, &settings, sink_, &main);
   EXPECT_EQ(again.geometry(), QRect(40, 50, 640, 480));
+}
+
+TEST_F(ChartWindowTest, LabelsEveryTenthOfThePointsAndKeepsRepeatedDays) {
+  CChartFrame frame(doc_, nullptr, sink_);
+  struct Case {
+    int days;
+    int labels;
+    const char* first;
+    const char* last;
+  };
+  // 730 days label every 73rd point: points 0 and 365 are both 04/16, 292 and 657 02/02.
+  const Case cases[] = {{9, 9, "04/07", "04/15"}, {25, 13, "03/22", "04/15"}, {730, 10, "04/16", "02/02\u200b"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.days);
+    doc_.SetPeriod(4, 1, c.days);
+    ASSERT_TRUE(frame.SetItems(Users(1)));
+    const QStringList labels = Categories(frame.View()->Chart());
+    ASSERT_EQ(labels.size(), c.labels);
+    EXPECT_EQ(labels.front(), c.first);
+    EXPECT_EQ(labels.back(), c.last);
+    if (c.days == 730) EXPECT_EQ(labels[5], QString("04/16") + QChar(0x200B));
+  }
 }
 
 TEST_F(ChartWindowTest, PeriodDialogExchangesTheChosenPeriod) {
