@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "console/core/registry_config.h"
 #include "console/db/console_database.h"
 #include "engine/db/schema.h"
 #include "engine/rules/quota_period.h"
@@ -234,6 +235,22 @@ TEST_P(ChartDocTest, SeventeenUsersGiveSixteenSeriesAndFailureKeepsTheData) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, ChartDocTest, ::testing::Values("sqlite", "postgres"));
+
+TEST(GraphEnvironment, ReadsTheRegistryWithTheEngineDefault) {
+  zv::testing::TempRoot root;
+  CConsoleSettings settings;
+  GraphEnvironment env = ReadGraphEnvironment(settings, kToday);
+  EXPECT_EQ(env.today, kToday);
+  EXPECT_EQ(env.check_index, 3);  // no "CheckRange": one month
+  EXPECT_EQ(env.week_flag, 0);
+  EXPECT_FALSE(env.limit_date);
+  ASSERT_TRUE(settings.SetCheckRange(4, 10));
+  ASSERT_TRUE(settings.SetLimitDate(20260420));
+  env = ReadGraphEnvironment(settings, kToday);
+  EXPECT_EQ(env.check_index, 4);
+  EXPECT_EQ(env.check_days, 10);
+  EXPECT_EQ(env.limit_date, 20260420);
+}
 
 TEST(ChartTypeCode, FollowsTheGraphType) {
   EXPECT_EQ(ChartTypeCode(kGraphLine), 9);
