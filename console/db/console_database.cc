@@ -494,6 +494,34 @@ bool CConsoleDatabase::SumUserPagesOnly(std::vector<UserPageRow>* rows, int32_t 
   return true;
 }
 
+bool CConsoleDatabase::SumPagesByUserDay(const std::vector<int32_t>& uids, int32_t first, int32_t last,
+                                          std::map<std::pair<int32_t, int32_t>, int64_t>* out) {
+  out->clear();
+  for (size_t at = 0; at < uids.size(); at += kChunk) {
+    const size_t n = std::min(kChunk, uids.size() - at);
+    std::vector<odbc::Value> p;
+    for (size_t i = 0; i < n; ++i) p.push_back(int64_t{uids[at + i]});
+    std::string sql = "SELECT UID,PDate,SUM(Pages) FROM PrintLog WHERE UID IN (" + Placeholders(n) + ")";
+    DayConditions(first, last, &sql, &p);
+    sql += " GROUP BY UID,PDate";
+    std::unique_ptr<odbc::Rows> result;
+    bool empty = true;
+    if (!ExecuteQuery(sql, p, &result, &empty)) return false;
+    for (bool more = !empty; more;) {
+      const std::optional<std::string> day = result->Get(1);
+      const int32_t d = day ? DayFromText(*day) : 0;
+      if (d > 0) (*out)[{ToInt(result->Get(0)), d}] += ToInt(result->Get(2));
+      auto next = result->Next();
+      if (!next.ok()) {
+        ReportDbError("SumPagesByUserDay", nullptr, nullptr, 0);
+        return false;
+      }
+      more = *next;
+    }
+  }
+  return true;
+}
+
 bool CConsoleDatabase::GetLogHavingUser(std::vector<UserRecord>* out, int32_t gid) {
   out->clear();
   std::string sql = "SELECT * FROM Main WHERE ";

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,11 @@ class CConsoleDatabase : public engine::CZvmDatbase {
   // The earliest print-log day of the users (of every row when uids is null) into *day (0
   // when the minimum is null); an empty list leaves *day as it was.
   bool GetLogMinDate(int32_t* day, const std::vector<int32_t>* uids);
+  // Takes user ids and a day range (as above); gives into *out the monochrome and colour
+  // pages together of each user and day that has print-log rows, keyed by (UID, yyyymmdd),
+  // from one grouped query per 200 users.
+  bool SumPagesByUserDay(const std::vector<int32_t>& uids, int32_t first, int32_t last,
+                         std::map<std::pair<int32_t, int32_t>, int64_t>* out);
   // The printers named by the users' print-log rows in the days, by PID.
   bool GetLogPrinters(std::vector<PrinterRecord>* out, const std::vector<UserPageRow>& rows, int32_t first,
                       int32_t last);
