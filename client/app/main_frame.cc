@@ -1,0 +1,407 @@
+#include "client/app/main_frame.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <chrono>
+#include <thread>
+
+#include "client/printer_list.h"
+#include "platform/fs/files.h"
+#include "viewer/qt/prompter.h"
+#include "viewer/qt/viewer_view.h"
+
+namespace zv::client::app {
+namespace {
+
+// Gives a child control's object name from its id.
+QString Id(int id) { return QString::number(id); }
+
+QPushButton* Button(QWidget* parent, int id, const QString& text) {
+  auto* b = new QPushButton(text, parent);
+  b->setObjectName(Id(id));
+  b->setFont(viewer::ViewerFont());
+  return b;
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(parent), options_(std::move(options)) {
+  setWindowTitle(QString::fromUtf8(kFrameText));
+  setFont(viewer::ViewerFont());
+  resize(590, 485);
+  doc_.set_capture_folder(options_.capture_folder);
+
+  for (int i = 0; i < 2; ++i) {
+    panes_[i] = new QLabel(this);
+    panes_[i]->setObjectName(QString("pane%1").arg(i));
+    statusBar()->addWidget(panes_[i], i == 0 ? 1 : 0);
+  }
+  view_host_ = new QWidget(this);
+  view_host_->setObjectName("view");
+  view_host_->setMinimumSize(120, 120);
+  setCentralWidget(view_host_);
+  view_ = new viewer::CViewerView();
+  view_->setParent(this);
+  view_->SetDocument(&doc_.viewer());
+  view_->AttachWindow(view_host_, viewer::view::kWholePage, 0);
+  connect(view_, &viewer::CViewerView::hostMessage, this, [this](int msg, qintptr wparam, qintptr lparam) {
+    if (msg == viewer::kMsgPageChanged && wparam == 1) PickPage(static_cast<int>(lparam));
+  });
+  BuildBars();
+
+  // Timer 4: the chosen printer's status every 5 seconds.
+  status_timer_ = new QTimer(this);
+  status_timer_->setInterval(5000);
+  connect(status_timer_, &QTimer::timeout, this, [this] {
+    if (options_.status && printer_combo_->currentIndex() >= 0)
+      options_.status->Query(printer_combo_->currentText().toStdString(), PrinterStatusSource::Reason::kTimer);
+  });
+  status_timer_->start();
+  if (options_.register_window) RegisterWindow();
+}
+
+CMainFrame::~CMainFrame() {
+  if (hwnd_ != 0) winmsg::DestroyWindow(hwnd_);
+  view_->SetDocument(nullptr);
+}
+
+void CMainFrame::BuildBars() {
+  auto* left = new QWidget(this);
+  left->setObjectName("105");
+  auto* lv = new QVBoxLayout(left);
+  lv->setContentsMargins(4, 4, 4, 4);
+  auto* plabel = new QLabel(QString::fromUtf8("プリンタ(&D):"), left);
+  printer_combo_ = new QComboBox(left);
+  printer_combo_->setObjectName(Id(1068));
+  plabel->setBuddy(printer_combo_);
+  auto* slabel = new QLabel(QString::fromUtf8("用紙(&S):"), left);
+  paper_combo_ = new QComboBox(left);
+  paper_combo_->setObjectName(Id(1071));
+  slabel->setBuddy(paper_combo_);
+  rate_line_ = new QLabel(QString::fromUtf8("削減率: 0.0%  印刷枚数:0 総ﾍﾟｰｼﾞ数:0"), left);
+  rate_line_->setObjectName(Id(1067));
+  tabs_ = new QTabWidget(left);
+  tabs_->setObjectName(Id(1005));
+  const char* titles[] = {"レイアウト", "ヘッダ", "部数"};
+  const int pages[] = {135, 146, 133};
+  for (int i = 0; i < 3; ++i) {
+    auto* p = new QWidget(tabs_);
+    p->setObjectName(Id(pages[i]));
+    tabs_->addTab(p, QString::fromUtf8(titles[i]));
+  }
+  tabs_->addTab(BuildJobPage(), QString::fromUtf8("ジョブ"));
+  lv->addWidget(plabel);
+  lv->addWidget(printer_combo_);
+  lv->addWidget(slabel);
+  lv->addWidget(paper_combo_);
+  lv->addWidget(rate_line_);
+  lv->addWidget(tabs_, 1);
+  auto* dock = new QDockWidget(this);
+  dock->setObjectName("106");
+  dock->setTitleBarWidget(new QWidget(dock));
+  dock->setFeatures(QDockWidget::NoDockWidgetFeatures);
+  dock->setWidget(left);
+  addDockWidget(Qt::LeftDockWidgetArea, dock);
+  connect(printer_combo_, &QComboBox::currentIndexChanged, this, [this] { OnPrinterChosen(); });
+
+  auto* bottom = new QWidget(this);
+  bottom->setObjectName("103");
+  auto* bl = new QHBoxLayout(bottom);
+  bl->setContentsMargins(4, 2, 4, 2);
+  // The print queue and printer properties commands need the shell's printer commands,
+  // which this system lacks: they stay disabled.
+  QPushButton* queue = Button(bottom, 1000, QString::fromUtf8("プリンタ(&P)"));
+  QPushButton* props = Button(bottom, 1072, QString::fromUtf8("プロパティ(&R)"));
+  queue->setEnabled(false);
+  props->setEnabled(false);
+  QPushButton* print = Button(bottom, 1002, QString::fromUtf8("印刷"));
+  print->setDefault(true);
+  QPushButton* cancel = Button(bottom, 1003, QString::fromUtf8("キャンセル"));
+  QPushButton* help = Button(bottom, 1004, QString::fromUtf8("ヘルプ"));
+  bl->addWidget(queue);
+  bl->addWidget(props);
+  bl->addStretch(1);
+  bl->addWidget(print);
+  bl->addWidget(cancel);
+  bl->addWidget(help);
+  auto* bdock = new QDockWidget(this);
+  bdock->setObjectName("104");
+  bdock->setTitleBarWidget(new QWidget(bdock));
+  bdock->setFeatures(QDockWidget::NoDockWidgetFeatures);
+  bdock->setWidget(bottom);
+  addDockWidget(Qt::BottomDockWidgetArea, bdock);
+  connect(cancel, &QPushButton::clicked, this, &QWidget::close);
+}
+
+QWidget* CMainFrame::BuildJobPage() {
+  auto* page = new QWidget(tabs_);
+  page->setObjectName(Id(132));
+  auto* v = new QVBoxLayout(page);
+  job_rows_ = new QTreeWidget(page);
+  job_rows_->setObjectName(Id(1010));
+  job_rows_->setRootIsDecorated(false);
+  job_rows_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  job_rows_->setHeaderLabels({QString::fromUtf8("ジョブ名"), QString::fromUtf8("ページ数")});
+  job_rows_->setColumnWidth(0, 107);
+  job_rows_->setColumnWidth(1, 58);
+  v->addWidget(job_rows_, 1);
+  auto* row = new QHBoxLayout();
+  QPushButton* up = Button(page, 1006, QString::fromUtf8("↑"));
+  QPushButton* down = Button(page, 1007, QString::fromUtf8("↓"));
+  QPushButton* del = Button(page, 1008, QString::fromUtf8("削除"));
+  del->setToolTip(QString::fromUtf8("ジョブの削除"));
+  for (QPushButton* b : {up, down, del}) row->addWidget(b);
+  v->addLayout(row);
+  auto* total = new QHBoxLayout();
+  total->addWidget(new QLabel(QString::fromUtf8("合計"), page));
+  total_edit_ = new QLineEdit(page);
+  total_edit_->setObjectName(Id(1014));
+  total_edit_->setReadOnly(true);
+  total_edit_->setText("0");
+  total->addWidget(total_edit_);
+  total->addWidget(new QLabel(QString::fromUtf8("ページ"), page));
+  v->addLayout(total);
+  v->addWidget(Button(page, 1011, QString::fromUtf8("サーバ設定(&S)...")));
+  connect(up, &QPushButton::clicked, this, [this] { MoveSelectedJob(true); });
+  connect(down, &QPushButton::clicked, this, [this] { MoveSelectedJob(false); });
+  connect(del, &QPushButton::clicked, this, [this] { DeleteSelectedJob(); });
+  return page;
+}
+
+void CMainFrame::RegisterWindow() {
+  auto hwnd = winmsg::CreateWindow(kFrameClass, kFrameText, [this](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM w,
+                                                                   winmsg::LPARAM l) { return WindowProc(h, m, w, l); });
+  if (!hwnd.ok()) return;
+  hwnd_ = *hwnd;
+  const auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+  winmsg::SetProp(hwnd_, kFrameProperty, (ticks & 0x7FFFFFFF) | 1);
+  // The resident program keeps the handle for the capture side; without it jobs still
+  // find this window by its property.
+  if (winmsg::HWND resident = winmsg::FindWindow(nullptr, kResidentText); resident != 0)
+    (void)winmsg::PostMessage(resident, kMsgSetClientWindow, hwnd_, 0);
+}
+
+winmsg::LRESULT CMainFrame::WindowProc(winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM w, winmsg::LPARAM l) {
+  if (m == winmsg::WM_COPYDATA) {
+    const auto* cds = reinterpret_cast<const winmsg::COPYDATASTRUCT*>(l);
+    if (cds == nullptr || cds->lpData == nullptr) return 0;
+    return OnCopyData(std::string_view(static_cast<const char*>(cds->lpData), cds->cbData));
+  }
+  if (m == winmsg::WM_ACTIVATE) {
+    if (!options_.auto_print) {
+      showNormal();
+      raise();
+      activateWindow();
+    }
+    return 0;
+  }
+  return winmsg::DefWindowProc(h, m, w, l);
+}
+
+bool CMainFrame::OpenJob(const std::string& path, const std::string& title) {
+  const int before = doc_.GetAllPage();
+  bool ok;
+  if (!document_opened_) {
+    ok = doc_.OnOpenDocument(path, title, options_.prompt);
+    if (ok) document_opened_ = true;
+  } else {
+    ok = doc_.AddTempDoc(path, title, options_.prompt);
+  }
+  if (!ok) return false;
+  const int grown = doc_.GetAllPage() - before;
+  jobs_.Add(title, grown);
+  view_->RefreshPages();
+  RefreshJobRows();
+  return true;
+}
+
+bool CMainFrame::StartUp(const StartArgs& args) {
+  job_name_ = args.job_name;
+  bool open_failed = false;
+  if (!args.doc_path.empty()) {
+    if (!OpenJob(args.doc_path, job_name_)) {
+      open_failed = true;
+      job_name_.clear();
+    }
+  } else {
+    job_name_.clear();
+  }
+  auto config = LoadClientConfig();
+  if (!config.ok()) {
+    options_.prompt->Show("アプリケーションに必要なレジストリが存在しません。", "初期設定", PromptIcon::kStop);
+    return false;
+  }
+  config_ = *config;
+  config_ok_ = true;
+  if (open_failed && !options_.auto_print)
+    options_.prompt->Show(kOpenFailedAdminText, kSystemErrorTitle, PromptIcon::kStop);
+  LoadPrintersAsync();
+  return true;
+}
+
+void CMainFrame::LoadPrintersAsync() {
+  // printers.lst may lie on the server's share: read it off the window thread.
+  std::string path = config_.app_path + "/printers.lst";
+  std::string server_copy;
+  if (config_.has_server())
+    if (auto folder = config_.RequestFolder(); folder.ok()) server_copy = *folder + "/printers.lst";
+  QPointer<CMainFrame> self(this);
+  std::thread([self, path, server_copy] {
+    if (!server_copy.empty())
+      if (auto bytes = fs::ReadFile(server_copy); bytes.ok()) (void)fs::WriteFileAtomic(path, *bytes);
+    std::vector<std::string> names;
+    if (auto text = fs::ReadFile(path); text.ok()) names = PrinterNamesInList(*text);
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, names] {
+          if (self) self->SetPrinters(names);
+        },
+        Qt::QueuedConnection);
+  }).detach();
+}
+
+void CMainFrame::SetPrinters(const std::vector<std::string>& names) {
+  printer_combo_->blockSignals(true);
+  printer_combo_->clear();
+  for (const auto& n : names) printer_combo_->addItem(QString::fromStdString(n));
+  printer_combo_->blockSignals(false);
+  if (names.empty()) {
+    tabs_->setCurrentIndex(1);
+    if (!options_.auto_print) options_.prompt->Show(kNoPrinterText, kPrinterErrorTitle, PromptIcon::kStop);
+  } else {
+    printer_combo_->setCurrentIndex(0);
+    if (options_.status) options_.status->Query(names.front(), PrinterStatusSource::Reason::kStartUp);
+  }
+  emit printersLoaded();
+}
+
+void CMainFrame::OnPrinterChosen() {
+  if (options_.status && printer_combo_->currentIndex() >= 0)
+    options_.status->Query(printer_combo_->currentText().toStdString(), PrinterStatusSource::Reason::kSelection);
+}
+
+long CMainFrame::OnCopyData(std::string_view text) {
+  // An unattended run prints the one job it was started with; a job arriving meanwhile is
+  // refused so the capture side keeps and reports it.
+  if (options_.auto_print) return 0;
+  CopyDataJob job = ParseCopyData(text);
+  job_name_ = job.title;
+  const int current = view_->GetCurrentPage();
+  const bool appended = document_opened_;
+  if (!OpenJob(job.path, job.title)) {
+    if (!appended) options_.prompt->Show(kOpenFailedAdminText, kSystemErrorTitle, PromptIcon::kStop);
+    return 0;
+  }
+  if (appended) view_->ShowPage(current);
+  if (!options_.auto_print && isHidden()) show();
+  raise();
+  return 1;
+}
+
+void CMainFrame::RefreshJobRows() {
+  int selected = job_rows_->currentItem() ? job_rows_->indexOfTopLevelItem(job_rows_->currentItem()) : -1;
+  job_rows_->clear();
+  for (const auto& r : jobs_.rows()) {
+    auto* item = new QTreeWidgetItem({QString::fromStdString(r.name), QString::number(r.pages)});
+    item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    job_rows_->addTopLevelItem(item);
+  }
+  if (jobs_.size() > 0) {
+    if (selected < 0) selected = 0;
+    job_rows_->setCurrentItem(job_rows_->topLevelItem(std::min(selected, jobs_.size() - 1)));
+  }
+  total_edit_->setText(QString::number(doc_.GetAllPage()));
+}
+
+void CMainFrame::MoveSelectedJob(bool up) {
+  auto* item = job_rows_->currentItem();
+  if (item == nullptr) return;
+  const int r = job_rows_->indexOfTopLevelItem(item);
+  const int other = up ? r - 1 : r + 1;
+  if (other < 0 || other >= jobs_.size()) return;
+  const int first = jobs_.FirstPage(r), count = jobs_.row(r).pages;
+  // The pages of row r move to where the other row's pages start (up) or to just after
+  // them (down; the document lowers a later target by the count minus one).
+  const int target = up ? jobs_.FirstPage(other) : jobs_.FirstPage(other) + jobs_.row(other).pages + count - 1;
+  if (count > 0 && view_->MoveDocumentPages(first, first + count - 1, target) != 1) return;
+  jobs_.Move(r, up);
+  RefreshJobRows();
+  job_rows_->setCurrentItem(job_rows_->topLevelItem(other));
+  view_->RefreshPages();
+}
+
+void CMainFrame::DeleteSelectedJob() {
+  auto* item = job_rows_->currentItem();
+  if (item == nullptr) return;
+  const int r = job_rows_->indexOfTopLevelItem(item);
+  const int first = jobs_.FirstPage(r), count = jobs_.row(r).pages;
+  if (count > 0 && doc_.viewer().DeletePages(first, first + count - 1) != 1) return;
+  jobs_.Remove(r);
+  selected_page_ = -1;
+  RefreshJobRows();
+  view_->RefreshPages();
+}
+
+void CMainFrame::PickPage(int page) {
+  if (page < 0 || page >= doc_.GetAllPage()) return;  // a pick of nothing changes nothing
+  selected_page_ = page;
+}
+
+void CMainFrame::InsertBlankPage(bool after) {
+  if (selected_page_ < 0) return;
+  const int at = selected_page_ + (after ? 1 : 0);
+  if (doc_.viewer().InsertBlankPage(at) != 1) return;
+  jobs_.PagesInserted(at, 1);
+  if (!after) ++selected_page_;
+  RefreshJobRows();
+  view_->RefreshPages();
+}
+
+void CMainFrame::DeleteSelectedPage() {
+  if (selected_page_ < 0) return;
+  if (doc_.viewer().DeletePage(selected_page_, 1) != 1) return;
+  jobs_.PagesRemoved(selected_page_, 1);
+  selected_page_ = -1;
+  RefreshJobRows();
+  view_->RefreshPages();
+}
+
+void CMainFrame::keyPressEvent(QKeyEvent* event) {
+  const bool alt = event->modifiers() & Qt::AltModifier;
+  auto click = [this](int id) {
+    if (auto* b = findChild<QPushButton*>(Id(id)); b && b->isEnabled()) b->click();
+  };
+  auto focus = [this](int id) {
+    if (auto* w = findChild<QWidget*>(Id(id))) w->setFocus();
+  };
+  switch (event->key()) {
+    case Qt::Key_Escape: view_->ClearSelectedPage(); selected_page_ = -1; return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: click(1002); return;
+    case Qt::Key_P: if (alt) { click(1000); return; } break;
+    case Qt::Key_R: if (alt) { click(1072); return; } break;
+    case Qt::Key_D: if (alt) { focus(1068); return; } break;
+    case Qt::Key_S:
+      if (alt) { focus(1071); return; }
+      if (tabs_->currentIndex() == 3) { click(1011); return; }
+      break;
+    default: break;
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
+}  // namespace zv::client::app

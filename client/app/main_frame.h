@@ -1,0 +1,144 @@
+// The client's main window: status bar with two panes, the left bar with the printer and
+// paper lists, the reduction-rate line and the four tab pages (layout, header and footer,
+// copies and printer, job list), the bottom bar with the command buttons, and the page
+// view over the client document in the middle. It is a platform window too (class
+// "AfxFrameOrView42" with the property "Zelvora"), so the capture side hands it further
+// jobs by WM_COPYDATA on the Qt loop. Every message goes through the injected prompt.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+#include <string>
+
+#include "client/app/start_args.h"
+#include "client/client_doc.h"
+#include "client/config.h"
+#include "client/prompt.h"
+#include "platform/winmsg/winmsg.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTreeWidget;
+class QTimer;
+
+namespace zv::viewer {
+class CViewerView;
+}
+
+namespace zv::client::app {
+
+// The frame's platform window class and the messages it takes.
+inline constexpr char kFrameClass[] = "AfxFrameOrView42";
+inline constexpr char kFrameText[] = "Ostrane";
+inline constexpr char kFrameProperty[] = "Zelvora";
+inline constexpr unsigned kMsgSetClientWindow = 0x40A;  // to the resident program "ZvPermanent"
+inline constexpr char kResidentText[] = "ZvPermanent";
+inline constexpr char kOpenFailedAdminText[] = "管理者権限で実行して下さい。";
+inline constexpr char kSystemErrorTitle[] = "システムエラー";
+inline constexpr char kNoPrinterText[] = "プリンタが存在しません。";
+inline constexpr char kPrinterErrorTitle[] = "プリンタエラー";
+
+// The printer-status queries of the frame: at start-up, on a printer choice and on timer
+// 4. The default does nothing; the monitor's status query replaces it.
+class PrinterStatusSource {
+ public:
+  enum class Reason { kStartUp, kSelection, kTimer };
+  virtual ~PrinterStatusSource() = default;
+  // Takes the printer chosen and why it is asked; must not block (query on a worker).
+  virtual void Query(const std::string& printer, Reason reason) {
+    (void)printer;
+    (void)reason;
+  }
+};
+
+struct FrameOptions {
+  Prompt* prompt = nullptr;                  // required
+  PrinterStatusSource* status = nullptr;     // null: no status queries
+  bool auto_print = false;
+  std::string capture_folder;                // capture files elsewhere are kept
+  bool register_window = true;               // make the platform window (tests may skip)
+};
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Takes the options; builds the window (590 x 485) and, when asked, its platform window.
+  explicit CMainFrame(FrameOptions options, QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  // Start-up: takes what the command line asked for; opens the document (a failed open
+  // shows the open-failure message unless AutoPrint is set), reads the configuration and
+  // fills the printer list. Gives false when the configuration key is missing (after its
+  // message), true otherwise.
+  bool StartUp(const StartArgs& args);
+
+  // A job arriving by copy-data: takes the text '<path> /n "<title>" '; opens it, or
+  // appends it to the open document, and adds its row to the job list. Gives 1 when the job
+  // was taken, 0 when not (also while AutoPrint runs a job, so the capture side keeps it).
+  long OnCopyData(std::string_view text);
+
+  // Job list commands (buttons 1006, 1007, 1008): act on the selected row.
+  void MoveSelectedJob(bool up);
+  void DeleteSelectedJob();
+  // Page edits of the view's selected page (commands 32778, 32779 and delete): the job
+  // rows' page counts follow.
+  void InsertBlankPage(bool after);
+  void DeleteSelectedPage();
+  // Selects page `page` of the view (from 0); a negative page is ignored.
+  void PickPage(int page);
+
+  ClientDocument& document() { return doc_; }
+  const JobList& jobs() const { return jobs_; }
+  const ClientConfig& config() const { return config_; }
+  bool has_config() const { return config_ok_; }
+  winmsg::HWND platform_window() const { return hwnd_; }
+  int selected_page() const { return selected_page_; }
+  const std::string& job_name() const { return job_name_; }
+  bool document_opened() const { return document_opened_; }
+  // Fills the printer combo (1068) from names (the frame reads printers.lst on a worker).
+  void SetPrinters(const std::vector<std::string>& names);
+
+ signals:
+  void printersLoaded();
+
+ protected:
+  void keyPressEvent(class QKeyEvent* event) override;
+
+ private:
+  void BuildBars();
+  QWidget* BuildJobPage();
+  void RegisterWindow();
+  void LoadPrintersAsync();
+  void RefreshJobRows();
+  void OnPrinterChosen();
+  winmsg::LRESULT WindowProc(winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM);
+  bool OpenJob(const std::string& path, const std::string& title);
+
+  FrameOptions options_;
+  ClientDocument doc_;
+  ClientConfig config_;
+  bool config_ok_ = false;
+  JobList jobs_;
+  std::string job_name_;
+  bool document_opened_ = false;
+  int selected_page_ = -1;
+  winmsg::HWND hwnd_ = 0;
+
+  zv::viewer::CViewerView* view_ = nullptr;
+  QWidget* view_host_ = nullptr;
+  QLabel* panes_[2] = {};
+  QComboBox* printer_combo_ = nullptr;
+  QComboBox* paper_combo_ = nullptr;
+  QLabel* rate_line_ = nullptr;
+  QTabWidget* tabs_ = nullptr;
+  QTreeWidget* job_rows_ = nullptr;
+  QLineEdit* total_edit_ = nullptr;
+  QTimer* status_timer_ = nullptr;
+};
+
+}  // namespace zv::client::app

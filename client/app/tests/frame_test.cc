@@ -1,0 +1,213 @@
+// The client frame offscreen: start-up, jobs arriving by copy-data through its platform
+// window, the job rows with their page counts after page edits, the printer-status calls.
+#include "client/app/main_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "client/config.h"
+#include "jobdoc/container.h"
+#include "jobdoc/sample/sample_document.h"
+#include "platform/fs/files.h"
+#include "platform/registry/registry.h"
+#include "platform/testing/artifacts.h"
+#include "platform/testing/temp_root.h"
+
+namespace zv::client::app {
+namespace {
+
+namespace fsys = std::filesystem;
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "ostrane_frame_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+class RecordingStatus : public PrinterStatusSource {
+ public:
+  std::vector<std::pair<std::string, Reason>> asked;
+  void Query(const std::string& printer, Reason reason) override { asked.emplace_back(printer, reason); }
+};
+
+class FrameTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    app_ = root_.str() + "/app";
+    tmp_ = root_.str() + "/tmp";
+    fsys::create_directories(app_);
+    fsys::create_directories(tmp_);
+    auto key = registry::Key::Create(registry::RootKey::kLocalMachine, kMachineKey);
+    ASSERT_TRUE(key.ok());
+    ASSERT_TRUE(key->SetString("AppPath", app_).ok());
+  }
+  void WritePrinters(const std::vector<std::string>& names) {
+    std::string text = "[PRINTERS]\r\n";
+    for (const auto& n : names) text += n + "=\r\n";
+    ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/printers.lst", text).ok());
+  }
+  // Writes a capture file of `pages` pages into `folder`.
+  std::string Capture(const std::string& folder, const std::string& name, int pages) {
+    std::string path = folder + "/" + name;
+    EXPECT_TRUE(jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(pages, 2, false), jobdoc::DocumentWriteMode::kUnpacked,
+                                          path)
+                    .ok());
+    return path;
+  }
+  std::unique_ptr<CMainFrame> Make(bool auto_print = false) {
+    FrameOptions o;
+    o.prompt = &prompt_;
+    o.status = &status_;
+    o.auto_print = auto_print;
+    o.capture_folder = tmp_;
+    return std::make_unique<CMainFrame>(o);
+  }
+  void WaitPrinters(CMainFrame& f) {
+    QSignalSpy spy(&f, &CMainFrame::printersLoaded);
+    ASSERT_TRUE(spy.wait(5000));
+  }
+  // Sends copy-data to the frame's platform window as the capture side does.
+  long SendJob(CMainFrame& f, const std::string& path, const std::string& title) {
+    const std::string text = FormatCopyData(path, title);
+    winmsg::COPYDATASTRUCT cds{};
+    cds.cbData = static_cast<std::uint32_t>(text.size() + 1);
+    cds.lpData = text.c_str();
+    auto r = winmsg::SendMessage(f.platform_window(), winmsg::WM_COPYDATA, 0, reinterpret_cast<winmsg::LPARAM>(&cds));
+    return static_cast<long>(r);
+  }
+  std::vector<std::pair<std::string, int>> Rows(CMainFrame& f) {
+    std::vector<std::pair<std::string, int>> v;
+    auto* tree = f.findChild<QTreeWidget*>("1010");
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+      v.emplace_back(tree->topLevelItem(i)->text(0).toStdString(), tree->topLevelItem(i)->text(1).toInt());
+    return v;
+  }
+
+  zv::testing::TempRoot root_;
+  std::string app_, tmp_;
+  RecordingPrompt prompt_;
+  RecordingStatus status_;
+};
+
+TEST_F(FrameTest, StartsWithTheCommandLineJobAndTakesFurtherJobsByCopyData) {
+  WritePrinters({"Office A", "Office B"});
+  auto f = Make();
+  const std::string first = Capture(tmp_, "WXQ0001.tmp", 3);
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({first, "/n", "見積書"})));
+  WaitPrinters(*f);
+  EXPECT_FALSE(fsys::exists(first));  // read from the capture folder, so deleted
+  EXPECT_EQ(f->document().GetAllPage(), 3);
+  ASSERT_NE(f->platform_window(), 0u);
+  EXPECT_EQ(winmsg::FindWindow(kFrameClass, nullptr), f->platform_window());
+  EXPECT_NE(winmsg::GetProp(f->platform_window(), kFrameProperty), 0);
+
+  // A capture file outside the capture folder, in a folder with a blank: read and kept.
+  fsys::create_directories(root_.str() + "/my docs");
+  const std::string outside = Capture(root_.str() + "/my docs", "WXQ0002.tmp", 2);
+  EXPECT_EQ(SendJob(*f, outside, "a \"b\" c"), 1);
+  EXPECT_TRUE(fsys::exists(outside));
+  EXPECT_EQ(SendJob(*f, Capture(tmp_, "WXQ0003.tmp", 1), ""), 1);
+  EXPECT_EQ(SendJob(*f, tmp_ + "/WXQmissing.tmp", "gone"), 0);
+
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{
+                          {"見積書", 3}, {"a \"b\" c", 2}, {kNoJobNameText, 1}}));
+  EXPECT_EQ(f->findChild<QLineEdit*>("1014")->text(), "6");
+  ASSERT_EQ(status_.asked.size(), 1u);
+  EXPECT_EQ(status_.asked[0], std::make_pair(std::string("Office A"), PrinterStatusSource::Reason::kStartUp));
+  f->findChild<QComboBox*>("1068")->setCurrentIndex(1);
+  ASSERT_EQ(status_.asked.size(), 2u);
+  EXPECT_EQ(status_.asked[1], std::make_pair(std::string("Office B"), PrinterStatusSource::Reason::kSelection));
+  // The shell's printer commands do not exist here.
+  EXPECT_FALSE(f->findChild<QPushButton*>("1000")->isEnabled());
+  EXPECT_FALSE(f->findChild<QPushButton*>("1072")->isEnabled());
+
+  f->findChild<QTabWidget*>("1005")->setCurrentIndex(3);
+  f->show();
+  QApplication::processEvents();
+  f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_frame_jobs.png"));
+}
+
+TEST_F(FrameTest, JobRowsFollowPageEditsSoLaterDeletesHitTheRightPages) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQa.tmp", 2), "/n", "A"})));
+  ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQb.tmp", 3), "B"), 1);
+  ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQc.tmp", 1), "C"), 1);
+  auto* tree = f->findChild<QTreeWidget*>("1010");
+
+  f->PickPage(-1);  // a pick of nothing is ignored
+  EXPECT_EQ(f->selected_page(), -1);
+  f->PickPage(1);        // A's last page
+  f->InsertBlankPage(true);  // A grows to 3
+  f->PickPage(3);        // B's first page
+  f->DeleteSelectedPage();   // B shrinks to 2
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"A", 3}, {"B", 2}, {"C", 1}}));
+
+  // Moving C up puts its one page before B's two.
+  tree->setCurrentItem(tree->topLevelItem(2));
+  f->MoveSelectedJob(true);
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"A", 3}, {"C", 1}, {"B", 2}}));
+  EXPECT_EQ(f->document().GetAllPage(), 6);
+  tree->setCurrentItem(tree->topLevelItem(0));
+  f->MoveSelectedJob(false);
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"C", 1}, {"A", 3}, {"B", 2}}));
+
+  // Deleting A removes exactly its three pages.
+  tree->setCurrentItem(tree->topLevelItem(1));
+  f->DeleteSelectedJob();
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"C", 1}, {"B", 2}}));
+  EXPECT_EQ(f->document().GetAllPage(), 3);
+  EXPECT_EQ(f->findChild<QLineEdit*>("1014")->text(), "3");
+}
+
+TEST_F(FrameTest, StartUpFailures) {
+  // An unreadable document: the open-failure message, an empty document, no job name.
+  WritePrinters({});
+  {
+    auto f = Make();
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({root_.str() + "/missing.prc", "/n", "x"})));
+    WaitPrinters(*f);
+    EXPECT_EQ(f->job_name(), "");
+    EXPECT_FALSE(f->document_opened());
+    EXPECT_EQ(f->findChild<QTabWidget*>("1005")->currentIndex(), 1);
+    std::vector<std::string> titles;
+    for (const auto& s : prompt_.shown) titles.push_back(s.title);
+    EXPECT_EQ(titles, (std::vector<std::string>{"Ostrane", kSystemErrorTitle, kPrinterErrorTitle}));
+    EXPECT_EQ(prompt_.shown.back().text, kNoPrinterText);
+  }
+  // AutoPrint: jobs arriving by copy-data are refused so the capture side keeps them.
+  {
+    WritePrinters({"P"});
+    auto f = Make(true);
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQa.tmp", 1), "/n", "A"})));
+    const std::string late = Capture(tmp_, "WXQlate.tmp", 1);
+    EXPECT_EQ(SendJob(*f, late, "late"), 0);
+    EXPECT_TRUE(fsys::exists(late));
+    EXPECT_EQ(f->jobs().size(), 1);
+  }
+  // Without the machine key the program cannot run.
+  prompt_.shown.clear();
+  ASSERT_TRUE(registry::Update(registry::RootKey::kLocalMachine, [](registry::HiveData& h) {
+                h = registry::HiveData{};
+                return Status::Ok();
+              }).ok());
+  auto f = Make();
+  EXPECT_FALSE(f->StartUp(StartArgs{}));
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].title, "初期設定");
+}
+
+}  // namespace
+}  // namespace zv::client::app
