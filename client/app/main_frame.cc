@@ -94,13 +94,16 @@ void CMainFrame::BuildBars() {
   rate_line_->setObjectName(Id(1067));
   tabs_ = new QTabWidget(left);
   tabs_->setObjectName(Id(1005));
-  const char* titles[] = {"レイアウト", "ヘッダ", "部数"};
-  const int pages[] = {135, 146, 133};
-  for (int i = 0; i < 3; ++i) {
-    auto* p = new QWidget(tabs_);
-    p->setObjectName(Id(pages[i]));
-    tabs_->addTab(p, QString::fromUtf8(titles[i]));
-  }
+  layout_ = new LayoutPage(tabs_);
+  header_ = new HeaderPage(options_.prompt, tabs_);
+  copies_ = new CopiesPage(tabs_);
+  tabs_->addTab(layout_, QString::fromUtf8("レイアウト"));
+  tabs_->addTab(header_, QString::fromUtf8("ヘッダ"));
+  tabs_->addTab(copies_, QString::fromUtf8("部数"));
+  connect(layout_, &LayoutPage::splitChanged, this, [this] {
+    const PreviewSplit s = ToPreviewSplit(layout_->choice(), 0, 0);
+    view_->SetSheetLayout(static_cast<std::uint32_t>(s.pages), s.direction, s.separator);
+  });
   tabs_->addTab(BuildJobPage(), QString::fromUtf8("ジョブ"));
   lv->addWidget(plabel);
   lv->addWidget(printer_combo_);
@@ -247,6 +250,10 @@ bool CMainFrame::StartUp(const StartArgs& args) {
   }
   config_ = *config;
   config_ok_ = true;
+  (void)LoadSettings(&settings_, config_.app_path, options_.auto_print);
+  layout_->Load(settings_);
+  copies_->Load(settings_);
+  header_->LoadFormats(config_.app_path);
   if (open_failed && !options_.auto_print)
     options_.prompt->Show(kOpenFailedAdminText, kSystemErrorTitle, PromptIcon::kStop);
   LoadPrintersAsync();
@@ -287,6 +294,28 @@ void CMainFrame::SetPrinters(const std::vector<std::string>& names) {
     if (options_.status) options_.status->Query(names.front(), PrinterStatusSource::Reason::kStartUp);
   }
   emit printersLoaded();
+}
+
+RequestOrder CMainFrame::BuildOrder() const {
+  RequestOrder o;
+  o.account = config_.account;
+  o.machine = config_.machine;
+  for (const auto& r : jobs_.rows()) o.jobs.push_back({r.name, r.pages});
+  layout_->Fill(&o);
+  header_->Fill(&o);
+  copies_->Fill(&o);
+  o.device = printer_combo_->currentText().toStdString();
+  o.paper = settings_.paper_size;
+  auto& doc = const_cast<ClientDocument&>(doc_).viewer();  // page() has no const form
+  for (int p = 0; p < doc.page_count(); ++p) o.rotations.push_back(doc.page(p)->GetRotation());
+  return o;
+}
+
+Status CMainFrame::SaveSettingsNow() {
+  layout_->Store(&settings_);
+  copies_->Store(&settings_);
+  settings_.output_printer = printer_combo_->currentText().toStdString();
+  return SaveSettings(settings_);
 }
 
 void CMainFrame::OnPrinterChosen() {

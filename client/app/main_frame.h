@@ -11,10 +11,13 @@
 #include <memory>
 #include <string>
 
+#include "client/app/settings_pages.h"
 #include "client/app/start_args.h"
 #include "client/client_doc.h"
 #include "client/config.h"
 #include "client/prompt.h"
+#include "client/request_file.h"
+#include "client/settings_store.h"
 #include "platform/winmsg/winmsg.h"
 
 class QComboBox;
@@ -100,6 +103,15 @@ class CMainFrame : public QMainWindow {
   int selected_page() const { return selected_page_; }
   const std::string& job_name() const { return job_name_; }
   bool document_opened() const { return document_opened_; }
+  LayoutPage* layout_page() const { return layout_; }
+  HeaderPage* header_page() const { return header_; }
+  CopiesPage* copies_page() const { return copies_; }
+  const ClientSettings& settings() const { return settings_; }
+  // Gives the request of the document as the panel stands (account, machine, jobs, layout,
+  // header and footer, copies and range, printer, rotations); the job file is left empty.
+  RequestOrder BuildOrder() const;
+  // Stores the panel into the settings and writes them.
+  Status SaveSettingsNow();
   // Fills the printer combo (1068) from names (the frame reads printers.lst on a worker).
   void SetPrinters(const std::vector<std::string>& names);
 
@@ -120,6 +132,10 @@ class CMainFrame : public QMainWindow {
   bool OpenJob(const std::string& path, const std::string& title);
 
   FrameOptions options_;
+  ClientSettings settings_;
+  LayoutPage* layout_ = nullptr;
+  HeaderPage* header_ = nullptr;
+  CopiesPage* copies_ = nullptr;
   ClientDocument doc_;
   ClientConfig config_;
   bool config_ok_ = false;

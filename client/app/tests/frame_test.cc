@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -135,7 +137,7 @@ TEST_F(FrameTest, StartsWithTheCommandLineJobAndTakesFurtherJobsByCopyData) {
 
   f->findChild<QTabWidget*>("1005")->setCurrentIndex(3);
   f->show();
-  QApplication::processEvents();
+  QTest::qWait(300);  // let the page worker draw the preview before the picture
   f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_frame_jobs.png"));
 }
 
@@ -170,6 +172,84 @@ TEST_F(FrameTest, JobRowsFollowPageEditsSoLaterDeletesHitTheRightPages) {
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"C", 1}, {"B", 2}}));
   EXPECT_EQ(f->document().GetAllPage(), 3);
   EXPECT_EQ(f->findChild<QLineEdit*>("1014")->text(), "3");
+}
+
+TEST_F(FrameTest, PanelShowsStoredSettingsAndFillsTheRequest) {
+  WritePrinters({"Office A"});
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/Format.fmt",
+                                  ComposeFormatFile({{"なし", "", "", ""}, {"社内", "<日付>", "社外秘", "<ページ>"}}))
+                  .ok());
+  {
+    ClientSettings s;
+    ASSERT_TRUE(LoadSettings(&s, app_, false).ok());
+    s.thumbnail = 2;  // 4 pages per sheet
+    s.lodrin = 2;
+    s.page_line = 1;
+    s.copies = 3;
+    s.collate = 1;
+    s.t_offset = 900;  // out of range: the default
+    s.l_offset = -25;
+    ASSERT_TRUE(SaveSettings(s).ok());
+  }
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQa.tmp", 2), "/n", "A"})));
+  WaitPrinters(*f);
+  auto* header_list = f->findChild<QComboBox*>("1070");
+  ASSERT_EQ(header_list->count(), 2);
+  header_list->setCurrentIndex(1);
+  emit header_list->activated(1);
+  EXPECT_EQ(f->findChild<QLineEdit*>("1089")->text().toStdString(), "社外秘");
+  // The 2-pages radio leaves direction off and separators on.
+  EXPECT_TRUE(f->findChild<QRadioButton*>("1044")->isEnabled());
+  f->layout_page()->ChoosePages(2);
+  EXPECT_FALSE(f->findChild<QRadioButton*>("1040")->isEnabled());
+  EXPECT_TRUE(f->findChild<QRadioButton*>("1043")->isEnabled());
+  f->layout_page()->ChoosePages(4);
+
+  auto* copies = f->findChild<QLineEdit*>("1030");
+  EXPECT_EQ(copies->text(), "1");  // the copies field starts at 1 whatever was stored
+  EXPECT_TRUE(f->findChild<QCheckBox*>("1032")->isChecked());
+  copies->setText("250");
+  f->copies_page()->ClampCopiesField();
+  EXPECT_EQ(copies->text(), "100");
+
+  RequestOrder o = f->BuildOrder();
+  EXPECT_EQ(o.thumbnail, 2);
+  EXPECT_EQ(o.orientation, 2);
+  EXPECT_EQ(o.separator, 1);
+  EXPECT_EQ(o.offset_top, 0);
+  EXPECT_EQ(o.offset_left, -25);
+  EXPECT_EQ(o.copies, 100);
+  EXPECT_TRUE(o.collate);
+  EXPECT_EQ(o.device, "Office A");
+  EXPECT_EQ(o.h_left, "<日付>");
+  EXPECT_EQ(o.h_right, "<ページ>");
+  ASSERT_EQ(o.jobs.size(), 1u);
+  EXPECT_EQ(o.jobs[0].name, "A");
+  EXPECT_EQ(o.rotations.size(), 2u);
+
+  // A new format lands in Format.fmt; a name that would break the file is refused.
+  EXPECT_TRUE(f->header_page()->SaveAs("控え"));
+  EXPECT_FALSE(f->header_page()->SaveAs("HeaderFormat"));
+  auto text = fs::ReadFile(app_ + "/Format.fmt");
+  ASSERT_TRUE(text.ok());
+  EXPECT_EQ(ParseFormatFile(*text).size(), 3u);
+
+  // The stored settings follow the panel.
+  ASSERT_TRUE(f->SaveSettingsNow().ok());
+  ClientSettings back;
+  ASSERT_TRUE(LoadSettings(&back, app_, false).ok());
+  EXPECT_EQ(back.thumbnail, 2);
+  EXPECT_EQ(back.l_offset, -25);
+  EXPECT_EQ(back.t_offset, 0);
+
+  f->show();
+  const char* names[] = {"ostrane_tab_layout.png", "ostrane_tab_header.png", "ostrane_tab_copies.png"};
+  for (int i = 0; i < 3; ++i) {
+    f->findChild<QTabWidget*>("1005")->setCurrentIndex(i);
+    QTest::qWait(300);  // let the page worker draw the preview before the picture
+    f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/" + names[i]));
+  }
 }
 
 TEST_F(FrameTest, StartUpFailures) {
