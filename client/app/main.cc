@@ -3,6 +3,7 @@
 // ends. Reads "AutoPrint" from the machine key and "LogOutput" (the trace switch), parses
 // the command line, opens the job and shows the frame (hidden in an unattended run).
 #include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -80,11 +81,16 @@ int main(int argc, char** argv) {
   options.prompt = &prompt;
   options.auto_print = ReadAutoPrint();
   if (auto tmp = paths::TempFolder(); tmp.ok()) options.capture_folder = *tmp;
+  options.on_close = [] { QCoreApplication::exit(0); };
   client::app::CMainFrame frame(options);
   if (!frame.StartUp(args)) return 1;
+  prompt.set_owner(&frame);
   if (!options.auto_print) {
     frame.show();
     frame.raise();
+  } else {
+    // Unattended: print the job at once; the frame shows itself when the run fails.
+    QTimer::singleShot(200, &frame, &client::app::CMainFrame::Print);
   }
   return app.exec();
 }

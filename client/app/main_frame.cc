@@ -17,13 +17,21 @@
 #include <chrono>
 #include <thread>
 
+#include "client/answer.h"
+#include "client/handover.h"
+#include "client/local_run.h"
 #include "client/printer_list.h"
+#include "platform/spool/spool.h"
+#include "printing/printer_dc.h"
 #include "platform/fs/files.h"
 #include "viewer/qt/prompter.h"
 #include "viewer/qt/viewer_view.h"
 
 namespace zv::client::app {
 namespace {
+
+// True when the job monitor's window runs in this root.
+bool FindWindowOfMonitor() { return winmsg::FindWindow(kMonitorClass, nullptr) != 0; }
 
 // Gives a child control's object name from its id.
 QString Id(int id) { return QString::number(id); }
@@ -146,6 +154,7 @@ void CMainFrame::BuildBars() {
   bdock->setWidget(bottom);
   addDockWidget(Qt::BottomDockWidgetArea, bdock);
   connect(cancel, &QPushButton::clicked, this, &QWidget::close);
+  connect(print, &QPushButton::clicked, this, &CMainFrame::Print);
 }
 
 QWidget* CMainFrame::BuildJobPage() {
@@ -328,6 +337,11 @@ long CMainFrame::OnCopyData(std::string_view text) {
   // refused so the capture side keeps and reports it.
   if (options_.auto_print) return 0;
   CopyDataJob job = ParseCopyData(text);
+  if (printing_) {
+    // The document is being printed: the job is opened when the run has ended.
+    waiting_.push_back(job);
+    return 1;
+  }
   job_name_ = job.title;
   const int current = view_->GetCurrentPage();
   const bool appended = document_opened_;
@@ -339,6 +353,128 @@ long CMainFrame::OnCopyData(std::string_view text) {
   if (!options_.auto_print && isHidden()) show();
   raise();
   return 1;
+}
+
+void CMainFrame::Print() {
+  if (printing_ || doc_.GetAllPage() == 0 || !config_ok_) {
+    // An unattended run with nothing to print must not stay as a hidden process.
+    if (!printing_ && isHidden()) {
+      options_.auto_print = false;
+      show();
+    }
+    emit printFinished(PrintOutcome::kNothing);
+    return;
+  }
+  (void)SaveSettingsNow();
+  RequestOrder order = BuildOrder();
+  const int run_jobs = jobs_.size();
+  printing_ = true;
+  if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(false);
+  QPointer<CMainFrame> self(this);
+  auto back = [self](std::function<void(CMainFrame*)> fn) {
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, fn] {
+          if (self) fn(self.data());
+        },
+        Qt::QueuedConnection);
+  };
+
+  if (config_.has_server()) {
+    auto packed = doc_.EncodePacked();
+    if (!packed.ok()) {
+      options_.prompt->Show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop);
+      FinishRun(PrintOutcome::kFailed, run_jobs, false);
+      return;
+    }
+    const bool quiet_monitor = options_.auto_print;
+    std::thread([config = config_, bytes = std::move(*packed), order, back, run_jobs, quiet_monitor]() mutable {
+      HandOverResult r = HandOverJob(config, bytes, order, nullptr);
+      // Unattended, nobody would read that the job monitor is missing.
+      if (r.outcome == HandOverResult::kHandedOver) (void)NotifyMonitor(r.answer_copy, nullptr);
+      back([r, run_jobs, quiet_monitor](CMainFrame* f) {
+        switch (r.outcome) {
+          case HandOverResult::kHandedOver:
+            if (!quiet_monitor && !FindWindowOfMonitor())
+              f->options_.prompt->Show(kNoMonitorText, kNoMonitorTitle, PromptIcon::kExclamation);
+            f->FinishRun(PrintOutcome::kHandedOver, run_jobs, true);
+            return;
+          case HandOverResult::kNotRunning:
+            f->options_.prompt->Show(kServerNotRunningText, kPrintErrorTitle, PromptIcon::kStop);
+            break;
+          case HandOverResult::kBusy:
+            f->options_.prompt->Show(kBusyText, kBusyTitle, PromptIcon::kExclamation);
+            break;
+          case HandOverResult::kFailed:
+            f->options_.prompt->Show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop);
+            break;
+        }
+        f->FinishRun(PrintOutcome::kFailed, run_jobs, false);
+      });
+    }).detach();
+    return;
+  }
+
+  // Without a server the job is printed here; the document stays untouched until the run
+  // has ended, because arriving jobs wait meanwhile.
+  ClientDocument* doc = &doc_;
+  std::thread([config = config_, doc, order, back, run_jobs] {
+    Result<std::string> answer_path = Status::IOError("no spooler");
+    if (auto spooler = spool::OpenSpooler(); spooler.ok())
+      answer_path = RunLocally(config, *doc, order, **spooler, printing::PrinterSurfaces());
+    Result<AnswerInfo> answer = Status::IOError("no answer");
+    if (answer_path.ok()) answer = ReadAnswerFile(*answer_path, QuotaState{});
+    back([answer, run_jobs](CMainFrame* f) {
+      if (!answer.ok() || !answer->complete) {
+        f->options_.prompt->Show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop);
+        f->FinishRun(PrintOutcome::kFailed, run_jobs, false);
+        return;
+      }
+      const std::string title = answer->title.empty() ? std::string(kFrameText) : answer->title;
+      f->options_.prompt->Show(answer->message, title, answer->code == 0 ? PromptIcon::kInformation : PromptIcon::kStop);
+      const RunEnd end = DecideRunEnd(answer->code, !f->waiting_.empty(), false);
+      if (end.remove_jobs) f->RemoveRunJobs(run_jobs);
+      f->FinishRun(answer->code == 0 ? PrintOutcome::kPrinted : PrintOutcome::kFailed, end.remove_jobs ? 0 : run_jobs,
+                   end.close);
+    });
+  }).detach();
+}
+
+void CMainFrame::RemoveRunJobs(int run_jobs) {
+  const int pages = jobs_.FirstPage(run_jobs);
+  if (pages > 0) doc_.viewer().DeletePages(0, static_cast<std::int16_t>(pages - 1));
+  for (int i = 0; i < run_jobs && jobs_.size() > 0; ++i) jobs_.Remove(0);
+  if (jobs_.size() == 0) document_opened_ = doc_.GetAllPage() > 0;
+}
+
+void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone) {
+  printing_ = false;
+  if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(true);
+  const bool newer = !waiting_.empty();
+  if (outcome == PrintOutcome::kHandedOver) {
+    if (!newer && close_if_alone) {
+      emit printFinished(outcome);
+      hide();
+      if (options_.on_close) options_.on_close();
+      return;
+    }
+    RemoveRunJobs(run_jobs);
+  }
+  for (const CopyDataJob& job : std::exchange(waiting_, {})) OpenJob(job.path, job.title);
+  RefreshJobRows();
+  view_->RefreshPages();
+  emit printFinished(outcome);
+  if (outcome == PrintOutcome::kPrinted && close_if_alone) {
+    hide();
+    if (options_.on_close) options_.on_close();
+    return;
+  }
+  // A run that did not end the program leaves a window a person can see, also unattended.
+  if (isHidden()) {
+    options_.auto_print = false;
+    show();
+    raise();
+  }
 }
 
 void CMainFrame::RefreshJobRows() {

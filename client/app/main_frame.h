@@ -8,6 +8,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -64,6 +65,15 @@ struct FrameOptions {
   bool auto_print = false;
   std::string capture_folder;                // capture files elsewhere are kept
   bool register_window = true;               // make the platform window (tests may skip)
+  std::function<void()> on_close;            // the program ends (main quits the Qt loop)
+};
+
+// How a print run ended.
+enum class PrintOutcome {
+  kNothing,     // no pages, or a run is already under way
+  kHandedOver,  // the request lies on a server slot; the job monitor shows the answer
+  kPrinted,     // a local run printed (code 0 in its answer)
+  kFailed,      // not handed over, or a local run with a failure answer
 };
 
 class CMainFrame : public QMainWindow {
@@ -84,6 +94,13 @@ class CMainFrame : public QMainWindow {
   // appends it to the open document, and adds its row to the job list. Gives 1 when the job
   // was taken, 0 when not (also while AutoPrint runs a job, so the capture side keeps it).
   long OnCopyData(std::string_view text);
+
+  // The print command (1002): saves the settings, builds the request and hands the job to
+  // the server, or, without a server, prints it here and shows the client's result text.
+  // The hand-over and the local print run on a worker thread; printFinished tells the end.
+  // Jobs arriving meanwhile wait and are opened after the run.
+  void Print();
+  bool printing() const { return printing_; }
 
   // Job list commands (buttons 1006, 1007, 1008): act on the selected row.
   void MoveSelectedJob(bool up);
@@ -117,6 +134,7 @@ class CMainFrame : public QMainWindow {
 
  signals:
   void printersLoaded();
+  void printFinished(zv::client::app::PrintOutcome outcome);
 
  protected:
   void keyPressEvent(class QKeyEvent* event) override;
@@ -131,6 +149,11 @@ class CMainFrame : public QMainWindow {
   winmsg::LRESULT WindowProc(winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM);
   bool OpenJob(const std::string& path, const std::string& title);
 
+  void FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone);
+  void RemoveRunJobs(int run_jobs);
+
+  bool printing_ = false;
+  std::vector<CopyDataJob> waiting_;
   FrameOptions options_;
   ClientSettings settings_;
   LayoutPage* layout_ = nullptr;
@@ -158,3 +181,4 @@ class CMainFrame : public QMainWindow {
 };
 
 }  // namespace zv::client::app
+Q_DECLARE_METATYPE(zv::client::app::PrintOutcome)

@@ -21,6 +21,7 @@
 #include "jobdoc/sample/sample_document.h"
 #include "platform/fs/files.h"
 #include "platform/registry/registry.h"
+#include "platform/spool/folder_spooler.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/temp_root.h"
 
@@ -250,6 +251,49 @@ TEST_F(FrameTest, PanelShowsStoredSettingsAndFillsTheRequest) {
     QTest::qWait(300);  // let the page worker draw the preview before the picture
     f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/" + names[i]));
   }
+}
+
+TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
+  spool::FolderSpooler spooler;
+  auto office = spool::StandardFolderPrinter("Office");
+  office.caps.resolutions = {{100, 100}};
+  office.caps.default_resolution = {100, 100};
+  ASSERT_TRUE(spooler.AddPrinter(office).ok());
+  struct Case {
+    std::string printer;
+    PrintOutcome outcome;
+    std::string text;
+    bool closed;
+    int rows_left;
+  } cases[] = {
+      {"Office", PrintOutcome::kPrinted, "印刷が完了しました。", true, 0},
+      {"Nowhere", PrintOutcome::kFailed, "指定されたプリンタを選択できませんでした。\nNowhere", false, 1},
+  };
+  for (const auto& c : cases) {
+    WritePrinters({c.printer});
+    prompt_.shown.clear();
+    bool closed = false;
+    FrameOptions o;
+    o.prompt = &prompt_;
+    o.capture_folder = tmp_;
+    o.on_close = [&closed] { closed = true; };
+    auto f = std::make_unique<CMainFrame>(o);
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQp.tmp", 2), "/n", "report"})));
+    WaitPrinters(*f);
+    QSignalSpy done(f.get(), &CMainFrame::printFinished);
+    f->findChild<QPushButton*>("1002")->click();
+    ASSERT_TRUE(done.wait(60000)) << c.printer;
+    EXPECT_EQ(done.at(0).at(0).value<PrintOutcome>(), c.outcome) << c.printer;
+    ASSERT_FALSE(prompt_.shown.empty());
+    EXPECT_EQ(prompt_.shown.back().text, c.text);
+    EXPECT_EQ(prompt_.shown.back().title, "印刷実行");
+    EXPECT_EQ(closed, c.closed) << c.printer;
+    EXPECT_EQ(f->jobs().size(), c.rows_left) << c.printer;
+    EXPECT_FALSE(f->printing());
+  }
+  auto jobs = spooler.EnumJobs("Office");
+  ASSERT_TRUE(jobs.ok());
+  EXPECT_EQ(jobs->size(), 1u);
 }
 
 TEST_F(FrameTest, StartUpFailures) {
