@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -18,6 +19,9 @@
 #include <thread>
 
 #include "client/answer.h"
+#include "client/app/dialogs.h"
+#include "platform/paths/paths.h"
+#include "platform/process/process.h"
 #include "client/handover.h"
 #include "client/local_run.h"
 #include "client/printer_list.h"
@@ -155,6 +159,13 @@ void CMainFrame::BuildBars() {
   addDockWidget(Qt::BottomDockWidgetArea, bdock);
   connect(cancel, &QPushButton::clicked, this, &QWidget::close);
   connect(print, &QPushButton::clicked, this, &CMainFrame::Print);
+  connect(help, &QPushButton::clicked, this, &CMainFrame::RunHelp);
+  QMenu* file = menuBar()->addMenu(QString::fromUtf8("ファイル(&F)"));
+  QAction* options = file->addAction(QString::fromUtf8("オプション設定(&O)..."), this, &CMainFrame::RunOptions);
+  options->setObjectName("32795");
+  QMenu* help_menu = menuBar()->addMenu(QString::fromUtf8("ヘルプ(&H)"));
+  QAction* about = help_menu->addAction(QString::fromUtf8("バージョン情報(&A)..."), this, &CMainFrame::RunAbout);
+  about->setObjectName("57664");
 }
 
 QWidget* CMainFrame::BuildJobPage() {
@@ -185,7 +196,9 @@ QWidget* CMainFrame::BuildJobPage() {
   total->addWidget(total_edit_);
   total->addWidget(new QLabel(QString::fromUtf8("ページ"), page));
   v->addLayout(total);
-  v->addWidget(Button(page, 1011, QString::fromUtf8("サーバ設定(&S)...")));
+  QPushButton* server = Button(page, 1011, QString::fromUtf8("サーバ設定(&S)..."));
+  v->addWidget(server);
+  connect(server, &QPushButton::clicked, this, &CMainFrame::RunServerSettings);
   connect(up, &QPushButton::clicked, this, [this] { MoveSelectedJob(true); });
   connect(down, &QPushButton::clicked, this, [this] { MoveSelectedJob(false); });
   connect(del, &QPushButton::clicked, this, [this] { DeleteSelectedJob(); });
@@ -475,6 +488,34 @@ void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alo
     show();
     raise();
   }
+}
+
+void CMainFrame::RunOptions() {
+  std::vector<std::string> printers;
+  for (int i = 0; i < printer_combo_->count(); ++i) printers.push_back(printer_combo_->itemText(i).toStdString());
+  if (settings_.auto_save_dir.empty()) settings_.auto_save_dir = config_.app_path;
+  OptionsDialog d(&settings_, printers, options_.prompt, this);
+  if (viewer::Prompter().RunDialog(&d) == QDialog::Accepted) (void)SaveSettingsNow();
+}
+
+void CMainFrame::RunServerSettings() {
+  ServerDialog d(config_, QuotaState{}, options_.prompt, this);
+  if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted) return;
+  config_.server_name = d.server_name();
+  LoadPrintersAsync();
+}
+
+void CMainFrame::RunAbout() {
+  auto folder = paths::ProgramFolder();
+  AboutDialog d(folder.ok() ? *folder : config_.app_path, this);
+  viewer::Prompter().RunDialog(&d);
+}
+
+void CMainFrame::RunHelp() {
+  process::StartOptions o;
+  o.argv = {"xdg-open", config_.app_path + "/ZvkHelp.html"};
+  o.detached = true;
+  (void)process::Start(o);
 }
 
 void CMainFrame::RefreshJobRows() {

@@ -102,6 +102,15 @@ class CMainFrame : public QMainWindow {
   void Print();
   bool printing() const { return printing_; }
 
+  // The dialogs: options (32795), server settings (1011), about (57664). Each runs modally
+  // through the viewer's prompter, so tests answer them.
+  void RunOptions();
+  void RunServerSettings();
+  void RunAbout();
+  // Help (1004): opens the help file of the program folder with xdg-open (an argument
+  // vector, never a shell line).
+  void RunHelp();
+
   // Job list commands (buttons 1006, 1007, 1008): act on the selected row.
   void MoveSelectedJob(bool up);
   void DeleteSelectedJob();

@@ -34,8 +34,8 @@ QApplication& App() {
   static int argc = 1;
   static char name[] = "ostrane_frame_test";
   static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
+  if (QApplication::instance() == nullptr) new QApplication(argc, argv);
+  return *qApp;
 }
 
 class RecordingStatus : public PrinterStatusSource {
