@@ -1,6 +1,7 @@
 #include "client/app/dialogs.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -20,9 +21,14 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
+#include "capture/common/blocks.h"
+#include "capture/lumbrel/lumbrel.h"
+#include "client/app/page_export.h"
 #include "client/handover.h"
+#include "platform/shm/shm.h"
 #include "client/printer_list.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
@@ -348,6 +354,110 @@ void OptionsDialog::ClearHistory() {
   }
   settings_->save_times = 0;
   prompt_->Show("印刷ジョブ履歴ファイルをクリアしました。", "印刷ジョブ履歴クリア完了", PromptIcon::kInformation);
+}
+
+ImageSaveDialog::ImageSaveDialog(ClientDocument* doc, const std::string& options, Prompt* prompt, QWidget* parent)
+    : QDialog(parent), doc_(doc), prompt_(prompt) {
+  setObjectName("137");
+  setWindowTitle(U("イメージで保存"));
+  setFont(viewer::ViewerFont());
+  const ImageSaveChoice c = ParseImageSaveText(options);
+  auto* g = new QGridLayout(this);
+  size_ = new QComboBox(this);
+  size_->setObjectName("size");
+  size_->addItems({U("大きめ"), U("小さめ"), U("サムネールサイズ")});
+  size_->setCurrentIndex(c.size);
+  format_ = new QComboBox(this);
+  format_->setObjectName("format");
+  format_->addItems({U("TIFF"), U("BMP"), U("JPEG")});
+  format_->setCurrentIndex(c.format);
+  no_number_ = new QCheckBox(U("先頭に連番を付けない(&N)"), this);
+  no_number_->setObjectName("no_number");
+  no_number_->setChecked(c.no_number_first);
+  fixed_ = new QCheckBox(U("連番を固定桁数にする(&F):"), this);
+  fixed_->setObjectName("fixed_digits");
+  fixed_->setChecked(c.fixed_digits);
+  digits_ = new QComboBox(this);
+  digits_->setObjectName("digits");
+  digits_->addItems({"1", "2", "3"});
+  digits_->setCurrentIndex(c.digits);
+  digits_label_ = new QLabel(U("桁"), this);
+  folder_ = new QLineEdit(this);
+  folder_->setObjectName("folder");
+  folder_->setText(U(c.folder));
+  last_folder_ = c.folder;
+  auto* browse = new QPushButton(U("参照(&B)..."), this);
+  g->addWidget(new QLabel(U("サイズ(&S):"), this), 0, 0);
+  g->addWidget(size_, 0, 1, 1, 2);
+  g->addWidget(new QLabel(U("形式(&T):"), this), 1, 0);
+  g->addWidget(format_, 1, 1, 1, 2);
+  g->addWidget(no_number_, 2, 0, 1, 3);
+  g->addWidget(fixed_, 3, 0, 1, 2);
+  g->addWidget(digits_, 3, 2);
+  g->addWidget(digits_label_, 3, 3);
+  g->addWidget(new QLabel(U("保存先フォルダ(&D):"), this), 4, 0);
+  g->addWidget(folder_, 4, 1, 1, 2);
+  g->addWidget(browse, 4, 3);
+  auto* box = OkCancel(this, "OK", "キャンセル");
+  g->addWidget(box, 5, 0, 1, 4);
+  if (doc_ == nullptr || doc_->GetAllPage() == 0) box->findChild<QPushButton*>("1")->setEnabled(false);
+  connect(format_, &QComboBox::currentIndexChanged, this, &ImageSaveDialog::ApplyRules);
+  connect(fixed_, &QCheckBox::toggled, this, &ImageSaveDialog::ApplyRules);
+  connect(browse, &QPushButton::clicked, this, [this] {
+    BrowseDialog b(BrowseDialog::Kind::kFolders, U("フォルダの参照"), U("参照するフォルダを選択してください"),
+                   folder_->text().toStdString(), this);
+    if (viewer::Prompter().RunDialog(&b) == QDialog::Accepted && !b.chosen().empty()) folder_->setText(U(b.chosen()));
+  });
+  ApplyRules();
+}
+
+void ImageSaveDialog::ApplyRules() {
+  const bool tiff = format_->currentIndex() == 0;
+  no_number_->setEnabled(!tiff);
+  fixed_->setEnabled(!tiff);
+  const bool digits = !tiff && fixed_->isChecked();
+  digits_->setEnabled(digits);
+  digits_label_->setEnabled(digits);
+}
+
+std::string ImageSaveDialog::options() const {
+  ImageSaveChoice c;
+  c.size = size_->currentIndex();
+  c.format = format_->currentIndex();
+  c.no_number_first = no_number_->isChecked();
+  c.fixed_digits = fixed_->isChecked();
+  c.digits = digits_->currentIndex();
+  c.folder = folder_->text().toStdString();
+  return ComposeImageSaveText(c);
+}
+
+void ImageSaveDialog::accept() {
+  const ImageSaveChoice c = ParseImageSaveText(options());
+  std::uint32_t w = 0, h = 0;
+  FirstPageSize(*doc_, &w, &h);
+  // The raster converter reads the image size and numbering from slot 3's block; what it
+  // held before is put back when the dialog goes.
+  if (auto block = shm::SharedBlock::Open(capture::SlotBlockName(3, 2), shm::Access::kReadWrite);
+      block.ok() && block->size() >= 12) {
+    auto bytes = block->mutable_bytes();
+    if (saved_block_.empty()) saved_block_.assign(reinterpret_cast<const char*>(bytes.data()), 12);
+    const std::string mine = ImageOptionsBlock(c, ImagePixels(w, h, c.size));
+    std::memcpy(bytes.data(), mine.data(), 12);
+  }
+  static constexpr std::uint32_t kTypes[] = {kZvConvTiff, kZvConvBmp, kZvConvJpeg};
+  Status st = ExportPages(*doc_, kTypes[c.format], ImageOutputText(c, doc_->DisplayName()));
+  if (!st.ok()) {
+    prompt_->Show("画像ファイルの保存に失敗しました。", "画像ファイル保存", PromptIcon::kStop);
+    folder_->setText(U(last_folder_));
+  }
+  QDialog::accept();
+}
+
+ImageSaveDialog::~ImageSaveDialog() {
+  if (saved_block_.empty()) return;
+  if (auto block = shm::SharedBlock::Open(capture::SlotBlockName(3, 2), shm::Access::kReadWrite);
+      block.ok() && block->size() >= 12)
+    std::memcpy(block->mutable_bytes().data(), saved_block_.data(), 12);
 }
 
 ProgressDialog::ProgressDialog(QWidget* parent) : QDialog(parent) {

@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "client/client_doc.h"
 #include "client/config.h"
 #include "client/progress.h"
 #include "client/prompt.h"
 #include "client/settings_store.h"
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -98,6 +100,35 @@ class OptionsDialog : public QDialog {
   QSpinBox* max_ = nullptr;
   QComboBox* printer_ = nullptr;
   QButtonGroup* pairs_[8] = {};
+};
+
+// The image save dialog (137): size, format, numbering and folder; OK writes the image
+// options into the shared block of slot 3 (restored when the dialog goes) and saves every
+// page through the conversion library.
+class ImageSaveDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Takes the document, the remembered options text and the prompt.
+  ImageSaveDialog(ClientDocument* doc, const std::string& options, Prompt* prompt, QWidget* parent = nullptr);
+  ~ImageSaveDialog() override;
+  // The options text to remember after OK.
+  std::string options() const;
+  void accept() override;
+
+ private:
+  void ApplyRules();
+  ClientDocument* doc_;
+  Prompt* prompt_;
+  QComboBox* size_ = nullptr;
+  QComboBox* format_ = nullptr;
+  QCheckBox* no_number_ = nullptr;
+  QCheckBox* fixed_ = nullptr;
+  QComboBox* digits_ = nullptr;
+  QLabel* digits_label_ = nullptr;
+  QLineEdit* folder_ = nullptr;
+  std::string saved_block_;  // the block's bytes before OK changed them
+  std::string last_folder_;
 };
 
 class ProgressDialog : public QDialog {

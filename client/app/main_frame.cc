@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -19,7 +20,9 @@
 #include <thread>
 
 #include "client/answer.h"
+#include "capture/lumbrel/lumbrel.h"
 #include "client/app/dialogs.h"
+#include "client/app/page_export.h"
 #include "platform/paths/paths.h"
 #include "platform/process/process.h"
 #include "client/handover.h"
@@ -185,7 +188,13 @@ QWidget* CMainFrame::BuildJobPage() {
   QPushButton* down = Button(page, 1007, QString::fromUtf8("↓"));
   QPushButton* del = Button(page, 1008, QString::fromUtf8("削除"));
   del->setToolTip(QString::fromUtf8("ジョブの削除"));
-  for (QPushButton* b : {up, down, del}) row->addWidget(b);
+  QPushButton* images = Button(page, 1009, QString::fromUtf8("画像"));
+  images->setToolTip(QString::fromUtf8("イメージで保存"));
+  QPushButton* pdf = Button(page, 1012, QString::fromUtf8("PDF"));
+  pdf->setToolTip(QString::fromUtf8("PDF形式で保存"));
+  for (QPushButton* b : {up, down, del, images, pdf}) row->addWidget(b);
+  connect(images, &QPushButton::clicked, this, &CMainFrame::RunImageSave);
+  connect(pdf, &QPushButton::clicked, this, &CMainFrame::RunPdfSave);
   v->addLayout(row);
   auto* total = new QHBoxLayout();
   total->addWidget(new QLabel(QString::fromUtf8("合計"), page));
@@ -503,6 +512,29 @@ void CMainFrame::RunServerSettings() {
   if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted) return;
   config_.server_name = d.server_name();
   LoadPrintersAsync();
+}
+
+void CMainFrame::RunImageSave() {
+  if (jobs_.size() == 0) return;
+  if (image_options_.empty()) image_options_ = "00000" + config_.app_path;
+  ImageSaveDialog d(&doc_, image_options_, options_.prompt, this);
+  if (viewer::Prompter().RunDialog(&d) == QDialog::Accepted) image_options_ = d.options();
+}
+
+bool CMainFrame::SavePdf(const std::string& path) {
+  if (ExportPages(doc_, kZvConvPdf, path).ok()) return true;
+  options_.prompt->Show("画像ファイルの保存に失敗しました。", "画像ファイル保存", PromptIcon::kStop);
+  return false;
+}
+
+void CMainFrame::RunPdfSave() {
+  if (jobs_.size() == 0) return;
+  QFileDialog d(this, QString(), QString::fromStdString(config_.app_path), QString::fromUtf8("PDFファイル(*.pdf)"));
+  d.setAcceptMode(QFileDialog::AcceptSave);
+  d.setDefaultSuffix("pdf");
+  d.setOption(QFileDialog::DontUseNativeDialog);
+  if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted || d.selectedFiles().isEmpty()) return;
+  SavePdf(d.selectedFiles().front().toStdString());
 }
 
 void CMainFrame::RunAbout() {

@@ -107,6 +107,14 @@ class CMainFrame : public QMainWindow {
   void RunOptions();
   void RunServerSettings();
   void RunAbout();
+  // Saving the pages (1009 as images through the image dialog, 1012 as PDF after a file
+  // dialog); failures show "画像ファイルの保存に失敗しました。".
+  void RunImageSave();
+  void RunPdfSave();
+  // Saves the pages as one PDF file at `path`; gives whether it was written.
+  bool SavePdf(const std::string& path);
+  const std::string& image_options() const { return image_options_; }
+
   // Help (1004): opens the help file of the program folder with xdg-open (an argument
   // vector, never a shell line).
   void RunHelp();
@@ -162,6 +170,7 @@ class CMainFrame : public QMainWindow {
   void RemoveRunJobs(int run_jobs);
 
   bool printing_ = false;
+  std::string image_options_;
   std::vector<CopyDataJob> waiting_;
   FrameOptions options_;
   ClientSettings settings_;

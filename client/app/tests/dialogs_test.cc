@@ -14,9 +14,15 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
+#include <cstring>
 #include <filesystem>
 
+#include "capture/common/blocks.h"
+#include "client/app/page_export.h"
 #include "client/config.h"
+#include "jobdoc/container.h"
+#include "jobdoc/sample/sample_document.h"
+#include "platform/shm/shm.h"
 #include "platform/fs/files.h"
 #include "platform/registry/registry.h"
 #include "platform/testing/artifacts.h"
@@ -187,6 +193,81 @@ TEST_F(DialogsTest, ProgressAndAbout) {
   EXPECT_TRUE(rows->topLevelItem(1)->text(1).isEmpty());  // not installed: its row stays, without a version
   EXPECT_FALSE(rows->topLevelItem(3)->text(1).isEmpty());
   Shot(a, "ostrane_about.png");
+}
+
+TEST(PageExportTest, ImageOptionsAndNames) {
+  struct Case {
+    std::string text;
+    ImageSaveChoice choice;
+  } cases[] = {
+      {"00000/home/u", {0, 0, false, false, 0, "/home/u"}},
+      {"21112/x y", {2, 1, true, true, 2, "/x y"}},
+      {"99999", {0, 0, false, false, 0, ""}},  // digits out of range read as 0
+  };
+  for (const auto& c : cases) {
+    ImageSaveChoice got = ParseImageSaveText(c.text);
+    EXPECT_EQ(got.size, c.choice.size) << c.text;
+    EXPECT_EQ(got.format, c.choice.format) << c.text;
+    EXPECT_EQ(got.no_number_first, c.choice.no_number_first) << c.text;
+    EXPECT_EQ(got.fixed_digits, c.choice.fixed_digits) << c.text;
+    EXPECT_EQ(got.digits, c.choice.digits) << c.text;
+    EXPECT_EQ(got.folder, c.choice.folder) << c.text;
+  }
+  EXPECT_EQ(ComposeImageSaveText(ParseImageSaveText("21112/x y")), "21112/x y");
+  // 8.5 x 11 inches at the small size.
+  Pixels px = ImagePixels(85 * 28800 / 10, 11 * 28800, 1);
+  EXPECT_EQ(px.width, 510);
+  EXPECT_EQ(px.height, 660);
+  ImageSaveChoice c{1, 2, false, false, 0, "/out/"};
+  EXPECT_EQ(ImageOutputText(c, "../a/b"), "060/out/..／a／b.jpg");
+  EXPECT_EQ(ImageOutputText(c, ""), "060/out/Tarvessa.jpg");
+  c.fixed_digits = true;
+  c.digits = 2;
+  c.no_number_first = true;
+  const std::string block = ImageOptionsBlock(c, {510, 660});
+  EXPECT_EQ(block, std::string("\x0c\0\0\0\x03\x02\0\xfe\x01\x94\x02\x07", 12));
+}
+
+TEST_F(DialogsTest, PagesSavedAsPdfAndImagesThroughTheConversionLibrary) {
+  ClientDocument doc;
+  const std::string prc = root_.str() + "/job.prc";
+  ASSERT_TRUE(jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(2, 2, false), jobdoc::DocumentWriteMode::kPacked, prc)
+                  .ok());
+  ASSERT_TRUE(doc.OnOpenDocument(prc, "", &prompt_));
+  doc.set_name("a/b");
+  const std::string pdf = root_.str() + "/out.pdf";
+  Status exported = ExportPages(doc, 100, pdf);
+  ASSERT_TRUE(exported.ok()) << exported.ToString();
+  auto bytes = fs::ReadFile(pdf);
+  ASSERT_TRUE(bytes.ok());
+  EXPECT_NE(bytes->find("/Count 2"), std::string::npos);
+
+  // The image dialog writes slot 3's block for the converter and puts the old bytes back.
+  auto block = shm::SharedBlock::Create(capture::SlotBlockName(3, 2), capture::SlotBlockSize(3, 2));
+  ASSERT_TRUE(block.ok()) << block.status().ToString();
+  std::memcpy(block->mutable_bytes().data(), "previous-123", 12);
+  const std::string out = root_.str() + "/images";
+  fsys::create_directories(out);
+  {
+    ImageSaveDialog d(&doc, "21000" + out, &prompt_);
+    Shot(d, "ostrane_image_save.png");
+    d.accept();
+    EXPECT_EQ(d.options(), "21000" + out);
+  }
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(block->bytes().data()), 12), "previous-123");
+  int written = 0;
+  for (const auto& e : fsys::directory_iterator(out)) {
+    EXPECT_EQ(e.path().extension(), ".bmp");
+    EXPECT_EQ(e.path().filename().string().rfind("a／b", 0), 0u) << e.path();
+    ++written;
+  }
+  EXPECT_EQ(written, 2);
+  EXPECT_TRUE(prompt_.shown.empty());
+  // A folder that does not exist: the failure message.
+  ImageSaveDialog bad(&doc, "01000" + root_.str() + "/missing", &prompt_);
+  bad.accept();
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, "画像ファイルの保存に失敗しました。");
 }
 
 }  // namespace
