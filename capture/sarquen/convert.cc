@@ -134,8 +134,9 @@ int ImportDocumentForConversion(CaptureSession& s, int slot) {
   // 6. The converter.
   s.converted_pages = static_cast<int>(pages.size());
   const std::string name = ShortName(s.document_name);
-  int ok = converter(0, output_path->c_str(), pages.data(), sizes.data(), static_cast<std::uint32_t>(pages.size()),
-                     name.c_str(), image.data());
+  std::vector<const void*> page_pointers(pages.begin(), pages.end());
+  int ok = converter(0, output_path->c_str(), page_pointers.data(), sizes.data(),
+                     static_cast<std::uint32_t>(page_pointers.size()), name.c_str(), image.data());
   if (ok == 0) return fail("the converter reported failure for " + *output_path);
 
   // 7. The success marker of slot 3.

@@ -50,11 +50,11 @@ int EndEMF(ZvCaptureSession session);
 // A converter function of a converter module: takes 0, the output path (UTF-8), the
 // pages' metafile headers inside the capture file, one (width, height) pair per page in
 // 1/28800 inch, the page count, the document name (CP932, at most 255 bytes) and the start of
-// the capture file. Gives non-zero on success.
-typedef int (*ZvConverterFunction)(std::uint32_t zero, const char* output_path,
-                                   const std::uint8_t* const* pages, const std::uint32_t* sizes,
-                                   std::uint32_t page_count, const char* document_name,
-                                   const std::uint8_t* document);
+// the capture file. Gives non-zero on success. The type is the conversion library's own, so
+// the call through the pointer matches the function it names.
+typedef int (*ZvConverterFunction)(std::uint32_t zero, const char* output_path, const void* const* pages,
+                                   const std::uint32_t* sizes, std::uint32_t page_count, const char* document_name,
+                                   const void* document);
 // GetConvInf of a converter module: takes the converter type, a filter text buffer (or
 // null) and where to put the converter; gives non-zero when it knows the type.
 typedef int (*ZvGetConvInfFunction)(std::uint32_t type, char* filter, ZvConverterFunction* converter);

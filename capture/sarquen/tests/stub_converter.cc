@@ -8,8 +8,10 @@
 
 namespace {
 
-int Describe(std::uint32_t, const char* output_path, const std::uint8_t* const* pages, const std::uint32_t* sizes,
-             std::uint32_t count, const char* name, const std::uint8_t* document) {
+int Describe(std::uint32_t, const char* output_path, const void* const* page_pointers, const std::uint32_t* sizes,
+             std::uint32_t count, const char* name, const void* document_start) {
+  const auto* const* pages = reinterpret_cast<const std::uint8_t* const*>(page_pointers);
+  const auto* document = static_cast<const std::uint8_t*>(document_start);
   std::FILE* f = std::fopen(output_path, "w");
   if (f == nullptr) return 0;
   std::fprintf(f, "pages=%u name=%s\n", count, name);
@@ -24,8 +26,8 @@ int Describe(std::uint32_t, const char* output_path, const std::uint8_t* const* 
   return 1;
 }
 
-int Fail(std::uint32_t, const char*, const std::uint8_t* const*, const std::uint32_t*, std::uint32_t, const char*,
-         const std::uint8_t*) {
+int Fail(std::uint32_t, const char*, const void* const*, const std::uint32_t*, std::uint32_t, const char*,
+         const void*) {
   return 0;
 }
 
