@@ -246,6 +246,16 @@ winmsg::LRESULT CMainFrame::WindowProc(winmsg::HWND h, winmsg::UINT m, winmsg::W
   return winmsg::DefWindowProc(h, m, w, l);
 }
 
+void CMainFrame::SyncView() {
+  // The document changed under the view (a job opened or appended, pages inserted, moved or
+  // deleted): the view takes the page count again and redraws.
+  if (view_->GetPageCount() != doc_.GetAllPage()) {
+    view_->OnDocumentNotice(viewer::kNoticeProgress, 0);
+    view_->OnDocumentNotice(viewer::kNoticeReady, 0);
+  }
+  view_->RefreshPages();
+}
+
 bool CMainFrame::OpenJob(const std::string& path, const std::string& title) {
   const int before = doc_.GetAllPage();
   bool ok;
@@ -258,7 +268,7 @@ bool CMainFrame::OpenJob(const std::string& path, const std::string& title) {
   if (!ok) return false;
   const int grown = doc_.GetAllPage() - before;
   jobs_.Add(title, grown);
-  view_->RefreshPages();
+  SyncView();
   RefreshJobRows();
   return true;
 }
@@ -484,7 +494,7 @@ void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alo
   }
   for (const CopyDataJob& job : std::exchange(waiting_, {})) OpenJob(job.path, job.title);
   RefreshJobRows();
-  view_->RefreshPages();
+  SyncView();
   emit printFinished(outcome);
   if (outcome == PrintOutcome::kPrinted && close_if_alone) {
     hide();
@@ -579,7 +589,7 @@ void CMainFrame::MoveSelectedJob(bool up) {
   jobs_.Move(r, up);
   RefreshJobRows();
   job_rows_->setCurrentItem(job_rows_->topLevelItem(other));
-  view_->RefreshPages();
+  SyncView();
 }
 
 void CMainFrame::DeleteSelectedJob() {
@@ -591,7 +601,7 @@ void CMainFrame::DeleteSelectedJob() {
   jobs_.Remove(r);
   selected_page_ = -1;
   RefreshJobRows();
-  view_->RefreshPages();
+  SyncView();
 }
 
 void CMainFrame::PickPage(int page) {
@@ -606,7 +616,7 @@ void CMainFrame::InsertBlankPage(bool after) {
   jobs_.PagesInserted(at, 1);
   if (!after) ++selected_page_;
   RefreshJobRows();
-  view_->RefreshPages();
+  SyncView();
 }
 
 void CMainFrame::DeleteSelectedPage() {
@@ -615,7 +625,7 @@ void CMainFrame::DeleteSelectedPage() {
   jobs_.PagesRemoved(selected_page_, 1);
   selected_page_ = -1;
   RefreshJobRows();
-  view_->RefreshPages();
+  SyncView();
 }
 
 void CMainFrame::keyPressEvent(QKeyEvent* event) {

@@ -162,6 +162,7 @@ class CMainFrame : public QMainWindow {
   void RegisterWindow();
   void LoadPrintersAsync();
   void RefreshJobRows();
+  void SyncView();
   void OnPrinterChosen();
   winmsg::LRESULT WindowProc(winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM);
   bool OpenJob(const std::string& path, const std::string& title);
