@@ -1,6 +1,11 @@
 #include "client/app/main_frame.h"
 
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QComboBox>
 #include <QDockWidget>
 #include <QHBoxLayout>
@@ -246,6 +251,27 @@ winmsg::LRESULT CMainFrame::WindowProc(winmsg::HWND h, winmsg::UINT m, winmsg::W
   return winmsg::DefWindowProc(h, m, w, l);
 }
 
+void CMainFrame::PlaceWindow() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+  WindowRect r = LoadWindowRect(area.width(), area.height());
+  // A first start stores no size: the frame opens at its own size.
+  if (r.right - r.left < 100 || r.bottom - r.top < 100) r = WindowRect{};
+  setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (config_ok_) {
+    const QRect g = geometry();
+    settings_.left = g.x();
+    settings_.top = g.y();
+    settings_.width = g.width();
+    settings_.height = g.height();
+    (void)SaveSettingsNow();
+  }
+  QMainWindow::closeEvent(event);
+}
+
 void CMainFrame::SyncView() {
   // The document changed under the view (a job opened or appended, pages inserted, moved or
   // deleted): the view takes the page count again and redraws.
@@ -292,6 +318,7 @@ bool CMainFrame::StartUp(const StartArgs& args) {
   config_ = *config;
   config_ok_ = true;
   (void)LoadSettings(&settings_, config_.app_path, options_.auto_print);
+  PlaceWindow();
   layout_->Load(settings_);
   copies_->Load(settings_);
   header_->LoadFormats(config_.app_path);
@@ -628,6 +655,64 @@ void CMainFrame::DeleteSelectedPage() {
   SyncView();
 }
 
+bool CMainFrame::PageShortcut(int key, bool alt, bool keypad) {
+  (void)keypad;  // the number pad's digits arrive as the same keys
+  auto click = [this](int id) {
+    if (auto* b = findChild<QAbstractButton*>(Id(id)); b && b->isEnabled()) b->click();
+    return true;
+  };
+  auto select = [this](int id) {
+    if (auto* w = findChild<QWidget*>(Id(id))) {
+      w->setFocus();
+      if (auto* e = qobject_cast<QLineEdit*>(w)) e->selectAll();
+      if (auto* s = qobject_cast<QAbstractSpinBox*>(w)) s->selectAll();
+    }
+    return true;
+  };
+  switch (tabs_->currentIndex()) {
+    case 0:  // layout
+      if (alt) return false;
+      switch (key) {
+        case Qt::Key_1: layout_->ChoosePages(1); return true;
+        case Qt::Key_2: layout_->ChoosePages(2); return true;
+        case Qt::Key_4: layout_->ChoosePages(4); return true;
+        case Qt::Key_8: layout_->ChoosePages(8); return true;
+        case Qt::Key_H: return click(1045);
+        case Qt::Key_N: return click(1046);
+        case Qt::Key_T: return click(1040);
+        case Qt::Key_V: return click(1044);
+        case Qt::Key_W: return click(1043);
+        case Qt::Key_Y: return click(1041);
+        default: return false;
+      }
+    case 1:  // header and footer: only with Alt
+      if (!alt) return false;
+      switch (key) {
+        case Qt::Key_1: return click(1078);
+        case Qt::Key_B: return click(1077);
+        case Qt::Key_E: return click(1079);
+        case Qt::Key_T: return click(1076);
+        default: return false;
+      }
+    case 2:  // copies and range
+      if (alt) return false;
+      switch (key) {
+        case Qt::Key_2: return click(1033);
+        case Qt::Key_G: return click(1021);
+        case Qt::Key_O: return click(1032);
+        case Qt::Key_W: return click(1020);
+        case Qt::Key_B: return select(1030);
+        case Qt::Key_K: return select(1022);
+        case Qt::Key_M: return select(1025);
+        default: return false;
+      }
+    case 3:  // job list
+      if (!alt && key == Qt::Key_S) return click(1011);
+      return false;
+    default: return false;
+  }
+}
+
 void CMainFrame::keyPressEvent(QKeyEvent* event) {
   const bool alt = event->modifiers() & Qt::AltModifier;
   auto click = [this](int id) {
@@ -645,10 +730,10 @@ void CMainFrame::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_D: if (alt) { focus(1068); return; } break;
     case Qt::Key_S:
       if (alt) { focus(1071); return; }
-      if (tabs_->currentIndex() == 3) { click(1011); return; }
       break;
     default: break;
   }
+  if (PageShortcut(event->key(), alt, event->modifiers() & Qt::KeypadModifier)) return;
   QMainWindow::keyPressEvent(event);
 }
 

@@ -154,7 +154,12 @@ class CMainFrame : public QMainWindow {
   void printFinished(zv::client::app::PrintOutcome outcome);
 
  protected:
+  // The keyboard rules: Esc clears the page selection, Enter prints, Alt+P/R/D/S reach the
+  // bar's controls, and letters and digits are shortcuts of the tab page shown (they do not
+  // fire while a text field has the focus, which takes them itself).
   void keyPressEvent(class QKeyEvent* event) override;
+  // Stores the window's place with the settings.
+  void closeEvent(class QCloseEvent* event) override;
 
  private:
   void BuildBars();
@@ -162,6 +167,10 @@ class CMainFrame : public QMainWindow {
   void RegisterWindow();
   void LoadPrintersAsync();
   void RefreshJobRows();
+  // Gives true when the key was a shortcut of the tab page shown.
+  bool PageShortcut(int key, bool alt, bool keypad);
+  // Opens at the stored place, or at (0, 0, 590, 485) on a first start or off the screen.
+  void PlaceWindow();
   void SyncView();
   void OnPrinterChosen();
   winmsg::LRESULT WindowProc(winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM);

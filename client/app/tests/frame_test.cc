@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -294,6 +295,79 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
   auto jobs = spooler.EnumJobs("Office");
   ASSERT_TRUE(jobs.ok());
   EXPECT_EQ(jobs->size(), 1u);
+}
+
+TEST_F(FrameTest, KeyboardShortcutsOfEachTab) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(StartArgs{}));
+  auto* tabs = f->findChild<QTabWidget*>("1005");
+  auto checked = [&](const char* id) { return f->findChild<QAbstractButton*>(id)->isChecked(); };
+  struct Case {
+    int tab;
+    std::vector<std::pair<int, Qt::KeyboardModifiers>> keys;
+    const char* id;  // the button that must be checked afterwards
+    bool checked;
+  } cases[] = {
+      {0, {{Qt::Key_8, Qt::NoModifier}}, "1039", true},
+      {0, {{Qt::Key_4, Qt::KeypadModifier}}, "1038", true},
+      {0, {{Qt::Key_4, Qt::NoModifier}, {Qt::Key_Y, Qt::NoModifier}}, "1041", true},
+      {0, {{Qt::Key_4, Qt::NoModifier}, {Qt::Key_V, Qt::NoModifier}}, "1044", true},
+      // With one page per sheet the separators are off, so their key does nothing.
+      {0, {{Qt::Key_1, Qt::NoModifier}, {Qt::Key_W, Qt::NoModifier}}, "1043", false},
+      {1, {{Qt::Key_B, Qt::AltModifier}}, "1077", true},
+      {1, {{Qt::Key_1, Qt::AltModifier}}, "1078", true},
+      {1, {{Qt::Key_E, Qt::NoModifier}, {Qt::Key_1, Qt::NoModifier}}, "1078", false},  // without Alt: nothing
+      {2, {{Qt::Key_G, Qt::NoModifier}}, "1021", true},
+      {2, {{Qt::Key_O, Qt::NoModifier}}, "1032", true},
+  };
+  for (const auto& c : cases) {
+    // Back to the defaults of each page.
+    f->layout_page()->ChoosePages(1);
+    f->findChild<QAbstractButton*>("1040")->setChecked(true);
+    f->findChild<QAbstractButton*>("1046")->setChecked(true);
+    f->findChild<QAbstractButton*>("1076")->setChecked(true);
+    f->findChild<QAbstractButton*>("1079")->setChecked(true);
+    f->findChild<QAbstractButton*>("1020")->setChecked(true);
+    f->findChild<QAbstractButton*>("1032")->setChecked(false);
+    tabs->setCurrentIndex(c.tab);
+    for (const auto& [key, mods] : c.keys) QTest::keyClick(f.get(), static_cast<Qt::Key>(key), mods);
+    EXPECT_EQ(checked(c.id), c.checked) << "tab " << c.tab << " button " << c.id;
+  }
+}
+
+TEST_F(FrameTest, WindowPlaceOnFirstStartAndOffTheScreen) {
+  WritePrinters({"P"});
+  struct Case {
+    int left, top, width, height;
+    QRect expected;
+  } cases[] = {
+      {0, 0, 0, 0, QRect(0, 0, 590, 485)},             // first start: nothing stored
+      {40, 30, 700, 500, QRect(40, 30, 700, 500)},      // on the screen
+      {5000, 30, 700, 500, QRect(0, 0, 590, 485)},      // off the screen
+  };
+  for (const auto& c : cases) {
+    {
+      ClientSettings s;
+      ASSERT_TRUE(LoadSettings(&s, app_, false).ok());
+      s.left = c.left;
+      s.top = c.top;
+      s.width = c.width;
+      s.height = c.height;
+      ASSERT_TRUE(SaveSettings(s).ok());
+    }
+    auto f = Make();
+    ASSERT_TRUE(f->StartUp(StartArgs{}));
+    EXPECT_EQ(f->geometry(), c.expected) << c.left;
+  }
+  // Closing stores the place.
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(StartArgs{}));
+  f->setGeometry(60, 70, 640, 480);
+  f->close();
+  ClientSettings back;
+  ASSERT_TRUE(LoadSettings(&back, app_, false).ok());
+  EXPECT_EQ(QRect(back.left, back.top, back.width, back.height), QRect(60, 70, 640, 480));
 }
 
 TEST_F(FrameTest, StartUpFailures) {
