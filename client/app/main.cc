@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
   client::app::FrameOptions options;
   options.prompt = &prompt;
   options.auto_print = ReadAutoPrint();
+  options.trace = client::app::ReadLogOutput(jobdoc::RegistryMachineSettings());
   if (auto tmp = paths::TempFolder(); tmp.ok()) options.capture_folder = *tmp;
   options.on_close = [] { QCoreApplication::exit(0); };
   client::app::CMainFrame frame(options);

@@ -22,6 +22,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "client/answer.h"
@@ -33,6 +34,7 @@
 #include "client/handover.h"
 #include "client/local_run.h"
 #include "client/printer_list.h"
+#include "client/quota_cache.h"
 #include "platform/spool/spool.h"
 #include "printing/printer_dc.h"
 #include "platform/fs/files.h"
@@ -62,6 +64,7 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
   setFont(viewer::ViewerFont());
   resize(590, 485);
   doc_.set_capture_folder(options_.capture_folder);
+  if (auto folder = paths::ProgramFolder(); folder.ok()) trace_ = jobdoc::TraceLog(options_.trace, *folder);
 
   for (int i = 0; i < 2; ++i) {
     panes_[i] = new QLabel(this);
@@ -89,6 +92,10 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
       options_.status->Query(printer_combo_->currentText().toStdString(), PrinterStatusSource::Reason::kTimer);
   });
   status_timer_->start();
+  // Timer 2: the quota state from the server's result folder every 15 seconds.
+  quota_timer_ = new QTimer(this);
+  quota_timer_->setInterval(15000);
+  connect(quota_timer_, &QTimer::timeout, this, &CMainFrame::RefreshQuotaAsync);
   if (options_.register_window) RegisterWindow();
 }
 
@@ -324,8 +331,40 @@ bool CMainFrame::StartUp(const StartArgs& args) {
   header_->LoadFormats(config_.app_path);
   if (open_failed && !options_.auto_print)
     options_.prompt->Show(kOpenFailedAdminText, kSystemErrorTitle, PromptIcon::kStop);
+  ShowStatusTexts();
   LoadPrintersAsync();
+  RefreshQuotaAsync();
+  quota_timer_->start();
   return true;
+}
+
+std::string CMainFrame::pane_text(int i) const { return i >= 0 && i < 2 ? panes_[i]->text().toStdString() : ""; }
+
+void CMainFrame::ShowStatusTexts() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  const int32_t today = (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday;
+  panes_[0]->setText(QString::fromStdString(PeriodStatusText(quota_, today)));
+  panes_[1]->setText(QString::fromStdString(PagesStatusText(quota_)));
+  rate_line_->setText(QString::fromStdString(SavingStatsText(settings_.real_count, settings_.original_count)));
+}
+
+void CMainFrame::RefreshQuotaAsync() {
+  if (!config_ok_ || !config_.has_server()) return;
+  QPointer<CMainFrame> self(this);
+  std::thread([self, config = config_, quota = quota_]() mutable {
+    RefreshQuotaCache(config, quota);
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, quota] {
+          if (!self) return;
+          self->quota_ = quota;
+          self->ShowStatusTexts();
+          emit self->quotaRefreshed();
+        },
+        Qt::QueuedConnection);
+  }).detach();
 }
 
 void CMainFrame::LoadPrintersAsync() {
@@ -387,8 +426,10 @@ Status CMainFrame::SaveSettingsNow() {
 }
 
 void CMainFrame::OnPrinterChosen() {
+  trace_.Trace("_CPrtSet::OnSelchangeComboPrinter IN");
   if (options_.status && printer_combo_->currentIndex() >= 0)
     options_.status->Query(printer_combo_->currentText().toStdString(), PrinterStatusSource::Reason::kSelection);
+  trace_.Trace("_CPrtSet::OnSelchangeComboPrinter OUT");
 }
 
 long CMainFrame::OnCopyData(std::string_view text) {

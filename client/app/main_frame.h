@@ -66,6 +66,7 @@ struct FrameOptions {
   std::string capture_folder;                // capture files elsewhere are kept
   bool register_window = true;               // make the platform window (tests may skip)
   std::function<void()> on_close;            // the program ends (main quits the Qt loop)
+  bool trace = false;                        // "LogOutput": trace lines into ZvkTrace.log
 };
 
 // How a print run ended.
@@ -141,6 +142,8 @@ class CMainFrame : public QMainWindow {
   HeaderPage* header_page() const { return header_; }
   CopiesPage* copies_page() const { return copies_; }
   const ClientSettings& settings() const { return settings_; }
+  // The two status panes' texts (period, pages).
+  std::string pane_text(int i) const;
   // Gives the request of the document as the panel stands (account, machine, jobs, layout,
   // header and footer, copies and range, printer, rotations); the job file is left empty.
   RequestOrder BuildOrder() const;
@@ -151,6 +154,7 @@ class CMainFrame : public QMainWindow {
 
  signals:
   void printersLoaded();
+  void quotaRefreshed();
   void printFinished(zv::client::app::PrintOutcome outcome);
 
  protected:
@@ -166,6 +170,10 @@ class CMainFrame : public QMainWindow {
   QWidget* BuildJobPage();
   void RegisterWindow();
   void LoadPrintersAsync();
+  // Reads the quota files of the server on a worker (start-up and timer 2), then shows the
+  // period and pages texts in the status panes.
+  void RefreshQuotaAsync();
+  void ShowStatusTexts();
   void RefreshJobRows();
   // Gives true when the key was a shortcut of the tab page shown.
   bool PageShortcut(int key, bool alt, bool keypad);
@@ -179,6 +187,8 @@ class CMainFrame : public QMainWindow {
   void FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone);
   void RemoveRunJobs(int run_jobs);
 
+  jobdoc::TraceLog trace_;
+  QuotaState quota_;
   bool printing_ = false;
   std::string image_options_;
   std::vector<CopyDataJob> waiting_;
@@ -206,6 +216,7 @@ class CMainFrame : public QMainWindow {
   QTreeWidget* job_rows_ = nullptr;
   QLineEdit* total_edit_ = nullptr;
   QTimer* status_timer_ = nullptr;
+  QTimer* quota_timer_ = nullptr;
 };
 
 }  // namespace zv::client::app

@@ -17,6 +17,14 @@ std::string NameOrDefault(std::string name) { return name.empty() ? std::string(
 
 }  // namespace
 
+bool ReadLogOutput(const jobdoc::MachineSettings& settings) {
+  for (std::string_view key : {jobdoc::kSettingsKeyPath, std::string_view(kProductKey)}) {
+    auto v = settings.ReadString(key, jobdoc::kLogOutputValue);
+    if (v.ok()) return *v == "ON";
+  }
+  return false;
+}
+
 StartArgs ParseStartArguments(const std::vector<std::string>& args) {
   StartArgs out;
   bool name_mode = false;

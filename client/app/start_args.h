@@ -7,7 +7,16 @@
 #include <string_view>
 #include <vector>
 
+#include "jobdoc/trace.h"
+
 namespace zv::client::app {
+
+// The product key that also may hold "LogOutput".
+inline constexpr char kProductKey[] = "SOFTWARE\\Orbelin\\Zelvora";
+
+// Takes the machine settings; gives the trace switch: "LogOutput" of the key the trace log
+// itself reads ("...\1.0"), else of the product key; only the exact text "ON" is on.
+bool ReadLogOutput(const jobdoc::MachineSettings& settings);
 
 // The title a job without a name gets (with its double quotes).
 inline constexpr char kNoJobNameText[] = "\"ジョブ名がありません\"";

@@ -370,6 +370,27 @@ TEST_F(FrameTest, WindowPlaceOnFirstStartAndOffTheScreen) {
   EXPECT_EQ(QRect(back.left, back.top, back.width, back.height), QRect(60, 70, 640, 480));
 }
 
+TEST_F(FrameTest, StatusPanesShowTheQuotaFromTheServersResultFolder) {
+  const std::string share = root_.str() + "/share";
+  for (const char* d : {"/PrintInfo", "/Jobs", "/Result"}) fsys::create_directories(share + d);
+  ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/printers.lst", "[PRINTERS]\r\nOffice=\r\n").ok());
+  ASSERT_TRUE(JoinServer(share, "SRV", "share", app_).ok());
+  const std::string ans = share + "/Result/" + CurrentUserName() + "-" + CurrentMachineName() + ".ans";
+  ASSERT_TRUE(fs::WriteFileAtomic(ans,
+                                  "[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20991231\r\nMaxPages=100\r\n"
+                                  "PageCount=7\r\nMaxPages_Color=10\r\nPageCount_Color=12\r\n")
+                  .ok());
+  auto f = Make();
+  QSignalSpy refreshed(f.get(), &CMainFrame::quotaRefreshed);
+  QSignalSpy printers(f.get(), &CMainFrame::printersLoaded);
+  ASSERT_TRUE(f->StartUp(StartArgs{}));
+  ASSERT_TRUE(refreshed.count() > 0 || refreshed.wait(5000));
+  EXPECT_EQ(f->pane_text(1), "上限超過 カラー[2]枚 上限まで モノクロ[93]枚");
+  EXPECT_FALSE(f->pane_text(0).empty());
+  ASSERT_TRUE(printers.count() > 0 || printers.wait(5000));
+  EXPECT_EQ(f->findChild<QComboBox*>("1068")->currentText(), "Office");  // the server's list
+}
+
 TEST_F(FrameTest, StartUpFailures) {
   // An unreadable document: the open-failure message, an empty document, no job name.
   WritePrinters({});

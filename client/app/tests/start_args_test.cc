@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 
 #include "client/client_doc.h"
 #include "platform/testing/temp_root.h"
@@ -81,6 +82,35 @@ TEST(StartArgsTest, CaptureFolderMembership) {
   };
   for (const auto& c : cases) EXPECT_EQ(IsInCaptureFolder(c.path, tmp), c.inside) << c.path;
   EXPECT_FALSE(IsInCaptureFolder(tmp + "/WXQ1.tmp", ""));
+}
+
+TEST(StartArgsTest, LogOutputFromTheTraceKeyThenTheProductKey) {
+  class Settings : public jobdoc::MachineSettings {
+   public:
+    std::map<std::string, std::string> values;
+    Result<std::string> ReadString(std::string_view key, std::string_view name) const override {
+      auto it = values.find(std::string(key) + "|" + std::string(name));
+      if (it == values.end()) return Status::NotFound("no value");
+      return it->second;
+    }
+  };
+  const std::string trace_key = std::string(jobdoc::kSettingsKeyPath) + "|LogOutput";
+  const std::string product_key = std::string(kProductKey) + "|LogOutput";
+  struct Case {
+    std::map<std::string, std::string> values;
+    bool on;
+  } cases[] = {
+      {{}, false},
+      {{{trace_key, "ON"}}, true},
+      {{{product_key, "ON"}}, true},
+      {{{product_key, "on"}}, false},  // the comparison is exact
+      {{{trace_key, "OFF"}, {product_key, "ON"}}, false},  // the trace log's own key comes first
+  };
+  for (const auto& c : cases) {
+    Settings s;
+    s.values = c.values;
+    EXPECT_EQ(ReadLogOutput(s), c.on);
+  }
 }
 
 TEST(StartArgsTest, OutputNamesFromTitles) {
