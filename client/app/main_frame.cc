@@ -22,6 +22,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <chrono>
+#include <filesystem>
 #include <ctime>
 #include <thread>
 
@@ -38,6 +39,7 @@
 #include "platform/spool/spool.h"
 #include "printing/printer_dc.h"
 #include "platform/fs/files.h"
+#include "viewer/page.h"
 #include "viewer/qt/prompter.h"
 #include "viewer/qt/viewer_view.h"
 
@@ -178,6 +180,27 @@ void CMainFrame::BuildBars() {
   QMenu* file = menuBar()->addMenu(QString::fromUtf8("ファイル(&F)"));
   QAction* options = file->addAction(QString::fromUtf8("オプション設定(&O)..."), this, &CMainFrame::RunOptions);
   options->setObjectName("32795");
+  QMenu* edit = menuBar()->addMenu(QString::fromUtf8("編集(&E)"));
+  struct PageCommand {
+    const char* text;
+    int id;
+  } page_commands[] = {{"前に空白ページを挿入(&B)", 32778}, {"後に空白ページを挿入(&A)", 32779},
+                       {"右に回転(&R)", 32806}, {"左に回転(&L)", 32805}};
+  for (const auto& pc : page_commands) {
+    QAction* a = edit->addAction(QString::fromUtf8(pc.text));
+    a->setObjectName(QString::number(pc.id));
+    const int id = pc.id;
+    connect(a, &QAction::triggered, this, [this, id] {
+      if (id == 32778 || id == 32779) InsertBlankPage(id == 32779);
+      else Rotate(id);
+    });
+  }
+  connect(edit, &QMenu::aboutToShow, this, [this, edit] {
+    for (QAction* a : edit->actions()) {
+      const int id = a->objectName().toInt();
+      a->setEnabled(id == 32778 || id == 32779 ? selected_page_ >= 0 : CanRotate(id));
+    }
+  });
   QMenu* help_menu = menuBar()->addMenu(QString::fromUtf8("ヘルプ(&H)"));
   QAction* about = help_menu->addAction(QString::fromUtf8("バージョン情報(&A)..."), this, &CMainFrame::RunAbout);
   about->setObjectName("57664");
@@ -204,7 +227,24 @@ QWidget* CMainFrame::BuildJobPage() {
   images->setToolTip(QString::fromUtf8("イメージで保存"));
   QPushButton* pdf = Button(page, 1012, QString::fromUtf8("PDF"));
   pdf->setToolTip(QString::fromUtf8("PDF形式で保存"));
-  for (QPushButton* b : {up, down, del, images, pdf}) row->addWidget(b);
+  QPushButton* open = Button(page, 1084, QString::fromUtf8("開く"));
+  open->setToolTip(QString::fromUtf8("保存されたジョブを開く"));
+  QPushButton* save = Button(page, 1083, QString::fromUtf8("保存"));
+  save->setToolTip(QString::fromUtf8("ジョブの保存"));
+  for (QPushButton* b : {up, down, del, open, save, images, pdf}) row->addWidget(b);
+  auto job_file = [this](bool saving) {
+    QFileDialog d(this, QString(), QString::fromStdString(config_.app_path), QString::fromUtf8("Zelvora (*.prc)"));
+    d.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    d.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    d.setDefaultSuffix("prc");
+    d.setOption(QFileDialog::DontUseNativeDialog);
+    if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted || d.selectedFiles().isEmpty()) return;
+    const std::string path = d.selectedFiles().front().toStdString();
+    if (saving) SaveJob(path);
+    else OpenSavedJob(path);
+  };
+  connect(open, &QPushButton::clicked, this, [job_file] { job_file(false); });
+  connect(save, &QPushButton::clicked, this, [job_file] { job_file(true); });
   connect(images, &QPushButton::clicked, this, &CMainFrame::RunImageSave);
   connect(pdf, &QPushButton::clicked, this, &CMainFrame::RunPdfSave);
   v->addLayout(row);
@@ -670,6 +710,42 @@ void CMainFrame::DeleteSelectedJob() {
   selected_page_ = -1;
   RefreshJobRows();
   SyncView();
+}
+
+bool CMainFrame::CanRotate(int command) const {
+  if (printing_ || selected_page_ <= 0 || selected_page_ >= doc_.GetAllPage()) return false;
+  if (layout_->choice().pages_per_sheet == 1) return false;
+  auto* page = const_cast<ClientDocument&>(doc_).viewer().page(selected_page_);
+  if (page == nullptr || page->blank()) return false;
+  const std::uint16_t value = command == 32806 ? viewer::kTurnClockwise : viewer::kTurnCounterClockwise;
+  return page->GetRotation() != value;
+}
+
+void CMainFrame::Rotate(int command) {
+  if (!CanRotate(command)) return;
+  auto* page = doc_.viewer().page(selected_page_);
+  const std::uint16_t value = command == 32806 ? viewer::kTurnClockwise : viewer::kTurnCounterClockwise;
+  page->SetRotation(page->GetRotation() == viewer::kUpright ? value : viewer::kUpright);
+  SyncView();
+}
+
+bool CMainFrame::OpenSavedJob(const std::string& path) {
+  const int before = doc_.GetAllPage();
+  const std::string name = std::filesystem::path(path).stem().string();
+  const bool ok = document_opened_ ? doc_.AddTempDoc(path, name, options_.prompt)
+                                   : doc_.OnOpenDocument(path, name, options_.prompt);
+  if (!ok) return false;
+  document_opened_ = true;
+  job_name_ = name;
+  jobs_.Add(name, doc_.GetAllPage() - before);
+  RefreshJobRows();
+  SyncView();
+  return true;
+}
+
+bool CMainFrame::SaveJob(const std::string& path) {
+  if (jobs_.size() == 0) return false;
+  return doc_.Save(path).ok();
 }
 
 void CMainFrame::PickPage(int page) {

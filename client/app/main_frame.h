@@ -127,6 +127,17 @@ class CMainFrame : public QMainWindow {
   // rows' page counts follow.
   void InsertBlankPage(bool after);
   void DeleteSelectedPage();
+  // Rotation commands of the selected page: 32806 turns it clockwise (value 1) and 32805
+  // counter-clockwise (16); each sets its value on an upright page and puts a turned one
+  // back upright. Allowed unless a run is under way, no page or a blank page is selected,
+  // the layout prints one page per sheet, the page is the first, or it already holds the
+  // command's value.
+  bool CanRotate(int command) const;
+  void Rotate(int command);
+  // Job files (1084 open and append, 1083 save): through file dialogs, or directly.
+  bool OpenSavedJob(const std::string& path);
+  bool SaveJob(const std::string& path);
+
   // Selects page `page` of the view (from 0); a negative page is ignored.
   void PickPage(int page);
 

@@ -391,6 +391,44 @@ TEST_F(FrameTest, StatusPanesShowTheQuotaFromTheServersResultFolder) {
   EXPECT_EQ(f->findChild<QComboBox*>("1068")->currentText(), "Office");  // the server's list
 }
 
+TEST_F(FrameTest, RotationCommandsAndJobFiles) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQr.tmp", 3), "/n", "R"})));
+  auto rotation = [&](int page) { return f->document().viewer().page(page)->GetRotation(); };
+  // One page per sheet: no rotation.
+  f->PickPage(1);
+  EXPECT_FALSE(f->CanRotate(32806));
+  f->layout_page()->ChoosePages(2);
+  struct Case {
+    int page, command;
+    bool allowed;
+    std::uint16_t after;
+  } cases[] = {
+      {0, 32806, false, 0},   // the first page
+      {1, 32806, true, 1},    // upright -> clockwise
+      {1, 32806, false, 1},   // already clockwise
+      {1, 32805, true, 0},    // turned -> upright
+      {1, 32805, true, 16},   // upright -> counter-clockwise
+      {2, 32805, true, 16},
+  };
+  for (const auto& c : cases) {
+    f->PickPage(c.page);
+    EXPECT_EQ(f->CanRotate(c.command), c.allowed) << c.page << " " << c.command;
+    f->Rotate(c.command);
+    EXPECT_EQ(rotation(c.page), c.after) << c.page << " " << c.command;
+  }
+  EXPECT_EQ(f->BuildOrder().rotations, (std::vector<std::uint16_t>{0, 16, 16}));
+
+  // A saved job reads back appended, named after its file.
+  const std::string saved = root_.str() + "/saved job.prc";
+  ASSERT_TRUE(f->SaveJob(saved));
+  ASSERT_TRUE(f->OpenSavedJob(saved));
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"R", 3}, {"saved job", 3}}));
+  EXPECT_EQ(f->document().GetAllPage(), 6);
+  EXPECT_TRUE(fsys::exists(saved));  // a job file is never deleted after reading
+}
+
 TEST_F(FrameTest, StartUpFailures) {
   // An unreadable document: the open-failure message, an empty document, no job name.
   WritePrinters({});
