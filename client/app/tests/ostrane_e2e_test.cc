@@ -77,7 +77,10 @@ class OstraneRoad : public ::testing::Test {
     process::StartOptions o;
     o.argv = {zv::testing::BinPath("ulmerith")};
     o.ready_signal = true;
-    o.env = {"ZELVORA_ROOT=" + client_, "HOME=" + client_, "QT_QPA_PLATFORM=offscreen"};
+    // Qt's runtime folder inside the client root, so nothing is left elsewhere.
+    ASSERT_TRUE(fs::MakeDirs(client_ + "/xdg").ok());
+    fsys::permissions(client_ + "/xdg", fsys::perms::owner_all);
+    o.env = {"ZELVORA_ROOT=" + client_, "HOME=" + client_, "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + client_ + "/xdg"};
     o.output_file = client_ + "/ulmerith.out";
     auto r = process::Start(o);
     ASSERT_TRUE(r.ok()) << r.status().ToString();
