@@ -1,6 +1,7 @@
 #include "jobdoc/codec.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace zv::jobdoc {
@@ -16,27 +17,28 @@ constexpr int kOutputFull = 2;
 // The initial shape of one literal tree and of the length tree: left child of node i is
 // 2i+1, right child 2i+2, parent of node i is (i-1)/2. Built once and copied per block.
 struct InitialTrees {
-  std::uint8_t literal_up[513];
-  std::uint16_t literal_left[256];
-  std::uint16_t literal_right[256];
-  std::uint8_t length_up[64];
-  std::uint8_t length_left[32];
-  std::uint8_t length_right[32];
+  std::uint16_t literal_up[513];
+  std::uint16_t literal_child[256][2];
+  std::uint16_t length_up[64];
+  std::uint16_t length_child[32][2];
+
+  // The parent link of node i >= 1: its parent, and whether it is the right child.
+  static std::uint16_t Up(int i) { return static_cast<std::uint16_t>(((i - 1) / 2) * 2 + (i % 2 == 0)); }
 
   InitialTrees() {
     literal_up[0] = 0;
-    for (int i = 1; i <= 512; ++i) literal_up[i] = static_cast<std::uint8_t>((i - 1) / 2);
+    for (int i = 1; i <= 512; ++i) literal_up[i] = Up(i);
     for (int i = 0; i < 256; ++i) {
-      literal_left[i] = static_cast<std::uint16_t>(2 * i + 1);
-      literal_right[i] = static_cast<std::uint16_t>(2 * i + 2);
+      literal_child[i][0] = static_cast<std::uint16_t>(2 * i + 1);
+      literal_child[i][1] = static_cast<std::uint16_t>(2 * i + 2);
     }
     // The length tree's set-up also writes links for node 31 (children) and node 63
-    // (parent); they are never used but belong to the initial state.
+    // (parent); they are never used.
     length_up[0] = 0;
-    for (int i = 1; i < 64; ++i) length_up[i] = static_cast<std::uint8_t>((i - 1) / 2);
+    for (int i = 1; i < 64; ++i) length_up[i] = Up(i);
     for (int i = 0; i < 32; ++i) {
-      length_left[i] = static_cast<std::uint8_t>(2 * i + 1);
-      length_right[i] = static_cast<std::uint8_t>(2 * i + 2);
+      length_child[i][0] = static_cast<std::uint16_t>(2 * i + 1);
+      length_child[i][1] = static_cast<std::uint16_t>(2 * i + 2);
     }
   }
 };
@@ -46,104 +48,115 @@ const InitialTrees& Initial() {
   return trees;
 }
 
+// Every block starts from fresh trees and an empty prediction table. The 128 literal trees
+// are set up when a block first uses them (a block of text uses few of them).
 void ResetModel(JobCodecState& s) {
   const InitialTrees& t = Initial();
-  for (int i = 0; i < 128; ++i) {
-    std::memcpy(s.literal_up[i], t.literal_up, sizeof t.literal_up);
-    std::memcpy(s.literal_left[i], t.literal_left, sizeof t.literal_left);
-    std::memcpy(s.literal_right[i], t.literal_right, sizeof t.literal_right);
-  }
+  std::memset(s.literal_ready, 0, sizeof s.literal_ready);
   std::memcpy(s.length_up, t.length_up, sizeof t.length_up);
-  std::memcpy(s.length_left, t.length_left, sizeof t.length_left);
-  std::memcpy(s.length_right, t.length_right, sizeof t.length_right);
+  std::memcpy(s.length_child, t.length_child, sizeof t.length_child);
   std::memset(s.prediction, 0, sizeof s.prediction);
 }
 
-// Moves leaf `a` up: it takes its uncle's place and the uncle takes its place, then the
-// same is done from the grandparent on, until the root is reached.
-template <typename Up, typename Link>
-inline void Splay(Up* up, Link* left, Link* right, unsigned a) {
-  for (;;) {
-    unsigned c = up[a];
-    if (c == 0) return;
-    unsigned d = up[c];
-    unsigned b = left[d];
-    if (b == c) {
-      b = right[d];
-      right[d] = static_cast<Link>(a);
-    } else {
-      left[d] = static_cast<Link>(a);
-    }
-    if (left[c] == a) {
-      left[c] = static_cast<Link>(b);
-    } else {
-      right[c] = static_cast<Link>(b);
-    }
-    up[a] = static_cast<Up>(d);
-    up[b] = static_cast<Up>(c);
-    a = d;
-    if (a == 0) return;
-  }
+inline void ReadyLiteralTree(JobCodecState& s, unsigned tree) {
+  if (s.literal_ready[tree]) return;
+  const InitialTrees& t = Initial();
+  std::memcpy(s.literal_up[tree], t.literal_up, sizeof t.literal_up);
+  std::memcpy(s.literal_child[tree], t.literal_child, sizeof t.literal_child);
+  s.literal_ready[tree] = 1;
+}
+
+// The splay: leaf `a` takes its uncle's place and the uncle takes its place, then the
+// same is done from the grandparent on, until the root is reached. One step, given a,
+// its parent c and grandparent d and on which side of its parent each of a and c hangs.
+inline void SplayStep(std::uint16_t* up, std::uint16_t (*child)[2], unsigned a, unsigned side_a,
+                      unsigned c, unsigned side_c, unsigned d) {
+  const unsigned uncle_side = side_c ^ 1;
+  const unsigned b = child[d][uncle_side];
+  child[d][uncle_side] = static_cast<std::uint16_t>(a);
+  child[c][side_a] = static_cast<std::uint16_t>(b);
+  up[a] = static_cast<std::uint16_t>(d * 2 + uncle_side);
+  up[b] = static_cast<std::uint16_t>(c * 2 + side_a);
 }
 
 // ---- packing ----
 
 // The packer's bit output, held in locals while a code is written and stored back into
-// the state afterwards (the state fields would otherwise be reloaded for every bit).
+// the state afterwards. Bits go out from the most significant down; fewer than 8 stay
+// pending between codes.
 struct BitWriter {
   explicit BitWriter(JobCodecState& s)
-      : state(s), accumulator(s.bit_accumulator), stream(s.stream), end(s.stream_end) {}
+      : state(s), pending(s.bits), count(s.bit_count), stream(s.stream), end(s.stream_end) {}
   ~BitWriter() {
-    state.bit_accumulator = accumulator;
+    state.bits = pending;
+    state.bit_count = count;
     state.stream = stream;
   }
-  // Writes one bit; gives false (output full) when a completed byte has no room.
-  bool Put(unsigned bit) {
-    accumulator = static_cast<std::uint16_t>(accumulator | bit);
-    if (static_cast<std::int16_t>(accumulator) < 0) {
+  // Writes the low `n` bits of `code` (n <= 56), highest first; gives false (output full)
+  // when a completed byte has no room.
+  bool Put(std::uint64_t code, unsigned n) {
+    pending = (pending << n) | code;
+    count += n;
+    while (count >= 8) {
       if (stream == end) return false;
-      *stream++ = static_cast<std::uint8_t>(accumulator & 0xFF);
-      accumulator = 0x0100;
-    } else {
-      accumulator = static_cast<std::uint16_t>(accumulator << 1);
+      count -= 8;
+      *stream++ = static_cast<std::uint8_t>(pending >> count);
     }
     return true;
   }
   JobCodecState& state;
-  std::uint16_t accumulator;
+  std::uint64_t pending;
+  unsigned count;
   std::uint8_t* stream;
   std::uint8_t* const end;
 };
 
-// Codes the leaf `leaf` of a tree: its path from the root, root side first; then splays.
-template <typename Up, typename Link>
-inline int EncodeLeaf(JobCodecState& s, Up* up, Link* left, Link* right, unsigned leaf) {
-  std::array<std::uint8_t, kMaxCodeBits> bits;
-  int count = 0;
-  unsigned node = leaf;
-  while (node != 0) {
-    unsigned parent = up[node];
-    if (count == kMaxCodeBits) return kCodecCodeTooLong;
-    bits[count++] = right[parent] == node ? 1 : 0;
-    node = parent;
+// Codes the leaf `leaf` of a tree: its path from the root, root side first; splays at it.
+// The splay climbs the same path and reads each node's side on the way before it changes
+// anything above, so the code is gathered while splaying.
+inline int EncodeLeaf(JobCodecState& s, std::uint16_t* up, std::uint16_t (*child)[2],
+                      unsigned leaf) {
+  constexpr unsigned kNear = 64;
+  std::uint64_t code = 0;  // the path's kNear bits nearest the leaf, the leaf's own lowest
+  std::array<std::uint8_t, kMaxCodeBits> above;  // the bits beyond those, upwards
+  unsigned n = 0;
+  auto gather = [&](unsigned bit) {
+    if (n < kNear) code |= std::uint64_t{bit} << n;
+    else above[n - kNear] = static_cast<std::uint8_t>(bit);
+    ++n;
+  };
+  for (unsigned a = leaf;;) {
+    if (n + 2 > kMaxCodeBits) return kCodecCodeTooLong;
+    const unsigned up_a = up[a];
+    const unsigned c = up_a >> 1;
+    gather(up_a & 1);
+    if (c == 0) break;
+    const unsigned up_c = up[c];
+    const unsigned d = up_c >> 1;
+    gather(up_c & 1);
+    SplayStep(up, child, a, up_a & 1, c, up_c & 1, d);
+    a = d;
+    if (a == 0) break;
   }
-  {
-    BitWriter out(s);
-    while (count > 0) {
-      if (!out.Put(bits[--count])) return kOutputFull;
-    }
+  BitWriter out(s);
+  const unsigned near = n < kNear ? n : kNear;
+  for (unsigned i = n; i > near; --i) {
+    if (!out.Put(above[i - kNear - 1], 1)) return kOutputFull;
   }
-  Splay(up, left, right, leaf);
-  return kCodecOk;
+  if (near > 32) {
+    if (!out.Put((code >> 32) & ((std::uint64_t{1} << (near - 32)) - 1), near - 32)) return kOutputFull;
+    return out.Put(code & 0xFFFFFFFFu, 32) ? kCodecOk : kOutputFull;
+  }
+  return out.Put(code, near) ? kCodecOk : kOutputFull;
 }
 
 inline int EncodeLiteral(JobCodecState& s, unsigned tree, unsigned symbol) {
-  return EncodeLeaf(s, s.literal_up[tree], s.literal_left[tree], s.literal_right[tree],
-                    kLiteralInternal + symbol);
+  ReadyLiteralTree(s, tree);
+  return EncodeLeaf(s, s.literal_up[tree], s.literal_child[tree], kLiteralInternal + symbol);
 }
 
 inline int EncodeLength(JobCodecState& s, unsigned symbol) {
-  return EncodeLeaf(s, s.length_up, s.length_left, s.length_right, kLengthInternal + symbol);
+  return EncodeLeaf(s, s.length_up, s.length_child, kLengthInternal + symbol);
 }
 
 // The prediction slot of the position p: a hash of the three bytes before it.
@@ -186,6 +199,22 @@ inline void CloseOrMoveSlot(JobCodecState& s, const Prediction& m, int first_pie
   s.prediction[m.slot] = (first_piece == 0 && m.pair_differs) ? 1 : m.position;
 }
 
+// Gives how many of the `limit` bytes from `p` equal those from the earlier `q`, comparing
+// eight at a time while eight remain.
+inline int MatchLength(const std::uint8_t* q, const std::uint8_t* p, int limit) {
+  int n = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; n + 8 <= limit; n += 8) {
+      std::uint64_t a, b;
+      std::memcpy(&a, q + n, 8);
+      std::memcpy(&b, p + n, 8);
+      if (a != b) return n + std::countr_zero(a ^ b) / 8;  // the first byte that differs
+    }
+  }
+  while (n < limit && q[n] == p[n]) ++n;
+  return n;
+}
+
 // Runs after each literal from the third on: when the slot of the current position names
 // an earlier position whose two preceding bytes agree, codes how far the bytes from there
 // repeat at the current position and steps over them.
@@ -198,8 +227,7 @@ inline int PackPrediction(JobCodecState& s) {
   for (;;) {
     std::ptrdiff_t remain = s.block_end - p;
     int limit = remain >= kMaxLengthPiece ? kMaxLengthPiece : static_cast<int>(remain);
-    int n = 0;
-    while (n < limit && q[n] == p[n]) ++n;
+    int n = MatchLength(q, p, limit);
     int rc = EncodeLength(s, static_cast<unsigned>(n));
     if (rc != kCodecOk) return rc;
     if (first < 0) first = n;
@@ -229,12 +257,10 @@ int PackBlock(JobCodecState& s) {
   }
   rc = EncodeLiteral(s, s.block_end[-1] & 0x7Fu, kEndSymbol);
   if (rc != kCodecOk) return rc;
-  if (s.bit_accumulator != 0x0100) {
-    while (static_cast<std::int16_t>(s.bit_accumulator) >= 0) {
-      s.bit_accumulator = static_cast<std::uint16_t>(s.bit_accumulator << 1);
-    }
+  if (s.bit_count != 0) {  // the last bits, filled up with zeros
     if (s.stream == s.stream_end) return kOutputFull;
-    *s.stream++ = static_cast<std::uint8_t>(s.bit_accumulator & 0xFF);
+    *s.stream++ = static_cast<std::uint8_t>(s.bits << (8 - s.bit_count));
+    s.bit_count = 0;
   }
   return kCodecOk;
 }
@@ -242,60 +268,82 @@ int PackBlock(JobCodecState& s) {
 // ---- expanding ----
 
 // The expander's bit input, held in locals while a code is read and stored back into the
-// state afterwards. Bits are read from the most significant down.
+// state afterwards. Up to 8 input bytes are loaded at a time; bits are read from the most
+// significant down.
 struct BitReader {
   explicit BitReader(JobCodecState& s)
-      : state(s), bits_left(s.bits_left), current(s.current_byte), stream(s.stream),
-        end(s.stream_end) {}
+      : state(s), bits(s.bits), count(s.bit_count), stream(s.stream), end(s.stream_end) {}
   ~BitReader() {
-    state.bits_left = bits_left;
-    state.current_byte = current;
+    state.bits = bits;
+    state.bit_count = count;
     state.stream = stream;
   }
   // Gives the next bit, or -1 when the input is exhausted.
   int Get() {
-    if (bits_left == 0) {
-      if (stream == end) return -1;
-      current = *stream++;
-      bits_left = 7;
-    } else {
-      --bits_left;
+    if (count == 0) {
+      const std::size_t left = static_cast<std::size_t>(end - stream);
+      if (left == 0) return -1;
+      const std::size_t n = left < 8 ? left : 8;
+      bits = 0;
+      for (std::size_t i = 0; i < n; ++i) bits = (bits << 8) | stream[i];
+      stream += n;
+      count = static_cast<unsigned>(8 * n);
     }
-    return (current >> bits_left) & 1;
+    --count;
+    return static_cast<int>((bits >> count) & 1);
   }
   JobCodecState& state;
-  unsigned bits_left;
-  std::uint8_t current;
+  std::uint64_t bits;
+  unsigned count;
   std::uint8_t* stream;
   std::uint8_t* const end;
 };
 
 // Walks a tree from the root by the input bits to a leaf (a node number of at least
 // `internal`); splays at it. Gives the leaf, or -1 when the input ends inside the code.
-template <typename Up, typename Link>
-inline int DecodeLeaf(JobCodecState& s, Up* up, Link* left, Link* right, unsigned internal) {
+inline int DecodeLeaf(JobCodecState& s, std::uint16_t* up, std::uint16_t (*child)[2],
+                      unsigned internal) {
   unsigned node = 0;
   {
     BitReader in(s);
     while (node < internal) {
       int bit = in.Get();
       if (bit < 0) return -1;
-      node = bit ? right[node] : left[node];
+      node = child[node][bit];
     }
   }
-  Splay(up, left, right, node);
+  for (unsigned a = node;;) {
+    const unsigned up_a = up[a];
+    const unsigned c = up_a >> 1;
+    if (c == 0) break;
+    const unsigned up_c = up[c];
+    const unsigned d = up_c >> 1;
+    SplayStep(up, child, a, up_a & 1, c, up_c & 1, d);
+    a = d;
+    if (a == 0) break;
+  }
   return static_cast<int>(node);
 }
 
 inline int DecodeLiteral(JobCodecState& s, unsigned tree) {
-  int leaf = DecodeLeaf(s, s.literal_up[tree], s.literal_left[tree], s.literal_right[tree],
-                        kLiteralInternal);
+  ReadyLiteralTree(s, tree);
+  int leaf = DecodeLeaf(s, s.literal_up[tree], s.literal_child[tree], kLiteralInternal);
   return leaf < 0 ? -1 : leaf - kLiteralInternal;
 }
 
 inline int DecodeLength(JobCodecState& s) {
-  int leaf = DecodeLeaf(s, s.length_up, s.length_left, s.length_right, kLengthInternal);
+  int leaf = DecodeLeaf(s, s.length_up, s.length_child, kLengthInternal);
   return leaf < 0 ? -1 : leaf - kLengthInternal;
+}
+
+// Copies `n` bytes from the earlier `q` to `p` as a byte-by-byte copy would: a source
+// that overlaps the copy repeats. Eight at a time when the source lies at least eight back.
+inline void CopyMatch(std::uint8_t* p, const std::uint8_t* q, int n) {
+  int i = 0;
+  if (p - q >= 8) {
+    for (; i + 8 <= n; i += 8) std::memcpy(p + i, q + i, 8);
+  }
+  for (; i < n; ++i) p[i] = q[i];
 }
 
 // The expander's side of PackPrediction: reads the match lengths and copies the bytes
@@ -311,7 +359,9 @@ inline bool ExpandPrediction(JobCodecState& s) {
     if (n < 0) return false;
     if (first < 0) first = n;
     if (s.block_end - p < n) return false;
-    for (int i = 0; i < n; ++i) *p++ = *q++;
+    CopyMatch(p, q, n);
+    p += n;
+    q += n;
     if (n < kMaxLengthPiece) break;
   }
   CloseOrMoveSlot(s, m, first);
@@ -338,7 +388,8 @@ int CompressJobData(const std::uint8_t* input, std::uint8_t* output, std::uint16
   if (length > kCodecBlockSize) return kCodecMalformed;
   if (length > 2) {
     ResetModel(state);
-    state.bit_accumulator = 0x0100;
+    state.bits = 0;
+    state.bit_count = 0;
     // The packer only reads through these pointers.
     state.block_start = const_cast<std::uint8_t*>(input);
     state.position = state.block_start;
@@ -379,8 +430,8 @@ int ExpandJobData(const std::uint8_t* input, std::uint8_t* output, std::uint16_t
     return kCodecOk;
   }
   ResetModel(state);
-  state.bits_left = 0;
-  state.current_byte = 0;
+  state.bits = 0;
+  state.bit_count = 0;
   // The expander only reads through these pointers.
   state.stream = const_cast<std::uint8_t*>(input);
   state.stream_end = state.stream + input_length;
@@ -402,7 +453,8 @@ int ExpandJobData(const std::uint8_t* input, std::uint8_t* output, std::uint16_t
     *state.position++ = static_cast<std::uint8_t>(sym);
     if (!ExpandPrediction(state)) return kCodecMalformed;
   }
-  if (state.stream != state.stream_end) return kCodecMalformed;
+  // Bytes loaded but not begun count as left over, as do bytes not loaded.
+  if (state.stream - state.bit_count / 8 != state.stream_end) return kCodecMalformed;
   output_length = static_cast<std::uint16_t>(state.position - state.block_start);
   return kCodecOk;
 }

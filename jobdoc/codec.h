@@ -3,7 +3,8 @@
 // position whose continuation may be copied (a match whose length is coded), and every
 // other byte is coded in one of 128 adaptive prefix-code trees (splay trees) chosen by the
 // preceding byte. A block that does not shrink is stored instead, each byte passed through
-// a fixed byte substitution. Every rule in codec.cc is part of the stored format.
+// a fixed byte substitution. Every rule in codec.cc that decides a bit of the output is
+// part of the stored format; how the coder keeps its trees is not.
 #pragma once
 
 #include <cstddef>
@@ -21,27 +22,30 @@ constexpr int kCodecOk = 1;
 constexpr int kCodecMalformed = 0;      // a payload that is not a valid block, or a bad length
 constexpr int kCodecCodeTooLong = 5;    // CompressJobData: a code path over 256 bits
 
-// The whole model of the coder in one caller-owned record (about 209 KB). The caller keeps
-// one per packing or unpacking run and reuses it for every block; nothing is allocated per
-// block. The field order is part of the coder's definition.
+// The whole model of the coder in one caller-owned record (about 280 KB). The caller keeps
+// one per packing or unpacking run (one per thread) and reuses it for every block; nothing
+// is allocated per block. The record is the coder's private working memory: its layout is
+// ours to choose, and only the packed bytes are part of the stored format.
 struct JobCodecState {
-  std::uint8_t literal_up[128][513];      // parent of node 1..512, per literal tree
-  std::uint16_t literal_left[128][256];   // left child of internal node 0..255
-  std::uint16_t literal_right[128][256];  // right child of internal node 0..255
-  std::uint8_t length_up[64];             // parent of node 1..63 of the length tree
-  std::uint8_t length_left[32];           // left child of internal node 0..31
-  std::uint8_t length_right[32];          // right child of internal node 0..31
-  std::uint16_t prediction[8192];         // 0 empty, 1 closed, else a block position
-  std::uint8_t substitution[256];         // byte substitution for stored blocks
-  std::uint8_t inverse_substitution[256]; // its inverse
-  std::uint16_t bits_left;                // expander: unread bits of the current byte
-  std::uint16_t bit_accumulator;          // packer: gathered bits with a marker bit
-  std::uint8_t current_byte;              // expander: the byte being read
-  std::uint8_t* position;                 // packer: next input byte; expander: next output byte
-  std::uint8_t* block_start;              // start of the uncompressed block
-  std::uint8_t* block_end;                // packer: input end; expander: block start + 32,768
-  std::uint8_t* stream;                   // packer: next output byte; expander: next input byte
-  std::uint8_t* stream_end;               // packer: output limit; expander: input end
+  // Tree links. Nodes 0 .. internal-1 are internal (0 the root), the rest are leaves. `up`
+  // holds a node's parent times two, plus one when the node is its parent's right child;
+  // `child` the left and right child of an internal node.
+  std::uint16_t literal_up[128][513];        // per literal tree: 256 internal nodes, 257 leaves
+  std::uint16_t literal_child[128][256][2];
+  std::uint16_t length_up[64];               // the length tree: 31 internal nodes, 32 leaves
+  std::uint16_t length_child[32][2];
+  std::uint8_t literal_ready[128];           // the literal tree is set up for this block
+  std::uint16_t prediction[8192];            // 0 empty, 1 closed, else a block position
+  std::uint8_t substitution[256];            // byte substitution for stored blocks
+  std::uint8_t inverse_substitution[256];    // its inverse
+  std::uint64_t bits;                        // packer: pending bits (the low `bit_count`);
+                                             // expander: unread bits (the low `bit_count`)
+  unsigned bit_count;
+  std::uint8_t* position;                    // packer: next input byte; expander: next output byte
+  std::uint8_t* block_start;                 // start of the uncompressed block
+  std::uint8_t* block_end;                   // packer: input end; expander: block start + 32,768
+  std::uint8_t* stream;                      // packer: next output byte; expander: next input byte
+  std::uint8_t* stream_end;                  // packer: output limit; expander: input end
 };
 
 // Takes a state record; fills its substitution tables (the powers of 2 in GF(2^8) reduced

@@ -1,9 +1,17 @@
 #include "jobdoc/container.h"
 
-#include <array>
+#include <sched.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "jobdoc/internal/names.h"
 #include "platform/fs/files.h"
@@ -68,9 +76,46 @@ inline BlockHeader ReadBlockHeader(const std::uint8_t* p) {
   return {len == 0 ? kCodecBlockSize : len, (h & kStoredBlockFlag) != 0};
 }
 
+// Left to choose, the codec starts a worker for every few blocks: starting a thread costs
+// about as much as coding a small fraction of a block.
+constexpr std::size_t kBlocksPerWorker = 4;
+// Blocks in flight per worker: coded but not yet placed in file order.
+constexpr std::size_t kSlotsPerWorker = 4;
+
+// Gives a codec state for a worker thread, or null when there is no memory for it (the
+// other workers, the calling thread among them, do the work without it). Made on the
+// worker's own thread, so that the pages it touches are faulted in there.
+std::unique_ptr<JobCodecState> NewWorkerState() {
+  try {
+    return NewCodecState();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+// Runs work(i) for the workers i = 0 .. threads-1: worker 0 on the calling thread, the
+// others on threads started here and joined before returning. A thread that cannot be
+// started is done without: every worker loop lets any worker take any block, and worker 0
+// alone finishes the job.
+template <typename Work>
+void RunWorkers(unsigned threads, Work& work) {
+  std::vector<std::thread> pool;
+  pool.reserve(threads > 0 ? threads - 1 : 0);
+  for (unsigned i = 1; i < threads; ++i) {
+    try {
+      pool.emplace_back([&work, i] { work(i); });
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  work(0);
+  for (std::thread& t : pool) t.join();
+}
+
 }  // namespace
 
-UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecState& state) {
+UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecState& state,
+                                 unsigned threads) {
   if (file.empty()) return Fail(UnpackError::kEmpty, "the file is empty");
   const std::uint8_t version = file[0];
   if (!IsSupportedDocumentVersion(version)) {
@@ -93,6 +138,7 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
 
   // Before allocating, make sure the blocks in the file can produce the stated size: a
   // stored block gives exactly its payload, a packed one at most 32,768 bytes.
+  std::size_t blocks = 0;
   {
     std::size_t at = kDocumentHeadSize, bound = 0;
     while (bound < size && file.size() - at >= kCodecHeaderSize) {
@@ -100,6 +146,7 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
       if (file.size() - at - kCodecHeaderSize < b.payload) break;
       bound += b.stored ? b.payload : kCodecBlockSize;
       at += kCodecHeaderSize + b.payload;
+      ++blocks;
     }
     if (bound < size) {
       // Say which fault it is: blocks that stop short, or a size beyond them.
@@ -117,44 +164,165 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
   UnpackedDocument doc;
   doc.version = version;
   doc.size = static_cast<std::uint32_t>(size);
-  doc.buffer.assign(std::max(size, kMinDocumentBuffer), 0);
 
-  std::array<std::uint8_t, kCodecBlockSize> scratch;
-  std::size_t at = kDocumentHeadSize, total = 0;
-  while (total < size) {
-    // Packed blocks may produce less than the pre-scan allowed for: check again.
-    if (file.size() - at < kCodecHeaderSize ||
-        file.size() - at - kCodecHeaderSize < ReadBlockHeader(file.data() + at).payload) {
-      return Fail(UnpackError::kTruncated,
-                  "the blocks end after " + std::to_string(total) + " of " +
-                      std::to_string(size) + " bytes",
-                  version);
-    }
-    BlockHeader b = ReadBlockHeader(file.data() + at);
+  // The blocks are claimed in file order (the claim reads the block's header) and
+  // expanded by any worker into a slot of a small ring of scratch blocks. Whichever worker
+  // finds the first block not yet placed expanded places it and the expanded ones behind
+  // it in file order: a block's place in the image is known only once the blocks before
+  // it are placed, so the checks against the stated size are made there. The placed
+  // blocks are then copied into the image outside the lock, and their slots freed. The
+  // calling thread clears the image buffer while the other workers expand the first
+  // blocks.
+  const unsigned workers = CodecThreadCount(blocks, threads);
+  const std::size_t ring = workers * kSlotsPerWorker;
+  std::unique_ptr<std::uint8_t[]> scratch(new std::uint8_t[ring * kCodecBlockSize]);
+  enum class Stage { kFree, kExpanding, kExpanded, kCopying };
+  struct Slot {
+    Stage stage = Stage::kFree;
+    std::size_t at = 0;     // the offset of the block's header in the file
+    int rc = kCodecOk;
     std::uint16_t produced = 0;
-    int rc = ExpandJobData(file.data() + at + kCodecHeaderSize, scratch.data(),
-                           static_cast<std::uint16_t>(b.payload), produced, b.stored, state);
-    if (rc != kCodecOk) {
-      return Fail(UnpackError::kBadBlock,
-                  "the block at offset " + std::to_string(at) + " does not expand", version);
+    std::size_t place = 0;  // where the block goes in the image
+  };
+  std::vector<Slot> slots(ring);
+
+  std::mutex mu;
+  std::condition_variable changed;
+  std::size_t claimed = 0, placed = 0, freed = 0;  // blocks claimed, placed, freed (in order)
+  std::size_t next_at = kDocumentHeadSize;
+  std::size_t total = 0;                 // bytes of the image placed so far
+  bool ended = false;                    // no block header follows the last one claimed
+  bool buffer_ready = false;             // the image buffer is allocated and cleared
+  bool abandoned = false;                // the image buffer could not be allocated
+  std::optional<UnpackResult> failure;
+  auto finished = [&] { return abandoned || failure || total >= size; };
+
+  // With `mu` held: claims the next block when the ring has room and the file holds it
+  // whole; gives its number, or nothing.
+  auto claim = [&]() -> std::optional<std::size_t> {
+    if (ended || claimed >= freed + ring) return std::nullopt;
+    if (file.size() - next_at < kCodecHeaderSize ||
+        file.size() - next_at - kCodecHeaderSize < ReadBlockHeader(file.data() + next_at).payload) {
+      ended = true;
+      return std::nullopt;
     }
-    if (produced > size - total) {
-      return Fail(UnpackError::kBadBlock,
-                  "the block at offset " + std::to_string(at) +
-                      " expands past the stated size " + std::to_string(size),
-                  version);
+    Slot& slot = slots[claimed % ring];
+    slot.stage = Stage::kExpanding;
+    slot.at = next_at;
+    next_at += kCodecHeaderSize + ReadBlockHeader(file.data() + next_at).payload;
+    return claimed++;
+  };
+  // Takes `lock` (held): places the expanded blocks at the front in file order, setting
+  // `failure` at the first bad one; copies them into the image without the lock; frees
+  // their slots. Gives `lock` back held.
+  auto place = [&](std::unique_lock<std::mutex>& lock) {
+    if (!buffer_ready) return;
+    const std::size_t first = placed;
+    while (!finished() && placed < claimed && slots[placed % ring].stage == Stage::kExpanded) {
+      Slot& slot = slots[placed % ring];
+      if (slot.rc != kCodecOk) {
+        failure = Fail(UnpackError::kBadBlock,
+                       "the block at offset " + std::to_string(slot.at) + " does not expand",
+                       version);
+      } else if (slot.produced > size - total) {
+        failure = Fail(UnpackError::kBadBlock,
+                       "the block at offset " + std::to_string(slot.at) +
+                           " expands past the stated size " + std::to_string(size),
+                       version);
+      } else {
+        slot.stage = Stage::kCopying;
+        slot.place = total;
+        total += slot.produced;
+        ++placed;
+      }
     }
-    std::memcpy(doc.buffer.data() + total, scratch.data(), produced);
-    total += produced;
-    at += kCodecHeaderSize + b.payload;
-  }
+    if (!finished() && ended && placed == claimed) {
+      // Packed blocks may produce less than the pre-scan allowed for.
+      failure = Fail(UnpackError::kTruncated,
+                     "the blocks end after " + std::to_string(total) + " of " +
+                         std::to_string(size) + " bytes",
+                     version);
+    }
+    const std::size_t last = placed;
+    if (first == last) return;
+    lock.unlock();
+    for (std::size_t n = first; n < last; ++n) {
+      const Slot& slot = slots[n % ring];
+      std::memcpy(doc.buffer.data() + slot.place, scratch.get() + (n % ring) * kCodecBlockSize,
+                  slot.produced);
+    }
+    lock.lock();
+    for (std::size_t n = first; n < last; ++n) slots[n % ring].stage = Stage::kFree;
+    while (freed < placed && slots[freed % ring].stage == Stage::kFree) ++freed;
+    changed.notify_all();  // room in the ring
+  };
+
+  std::vector<std::unique_ptr<JobCodecState>> states(workers);
+  auto work = [&](unsigned worker) {
+    if (worker == 0) {
+      bool ok = true;
+      try {
+        doc.buffer.assign(std::max(size, kMinDocumentBuffer), 0);
+      } catch (const std::bad_alloc&) {
+        ok = false;
+      }
+      std::lock_guard guard(mu);
+      (ok ? buffer_ready : abandoned) = true;
+      changed.notify_all();
+      if (!ok) return;
+    } else if (!(states[worker] = NewWorkerState())) {
+      return;
+    }
+    JobCodecState& codec = worker == 0 ? state : *states[worker];
+    std::unique_lock lock(mu);
+    for (;;) {
+      place(lock);
+      if (finished()) break;
+      if (std::optional<std::size_t> n = claim()) {
+        const std::size_t at = slots[*n % ring].at;
+        lock.unlock();
+        BlockHeader b = ReadBlockHeader(file.data() + at);
+        std::uint16_t produced = 0;
+        int rc = ExpandJobData(file.data() + at + kCodecHeaderSize,
+                               scratch.get() + (*n % ring) * kCodecBlockSize,
+                               static_cast<std::uint16_t>(b.payload), produced, b.stored, codec);
+        lock.lock();
+        Slot& slot = slots[*n % ring];
+        slot.rc = rc;
+        slot.produced = produced;
+        slot.stage = Stage::kExpanded;
+        if (*n == placed) changed.notify_all();  // the block the others may wait for
+        continue;
+      }
+      place(lock);  // the claim may have found the end of the blocks
+      if (finished()) break;
+      changed.wait(lock);  // for the first block not placed, or for room in the ring
+    }
+    changed.notify_all();
+  };
+  RunWorkers(workers, work);
+  if (abandoned) throw std::bad_alloc();
+  if (failure) return std::move(*failure);
+
   UnpackResult r;
   r.version = version;
   r.document = std::move(doc);
   return r;
 }
 
-UnpackResult UnpackDocumentFile(const std::string& path) {
+unsigned CodecThreadCount(std::size_t blocks, unsigned requested) {
+  // The cores this process may run on (taskset, cgroup cpusets), else all of them.
+  std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+    cores = std::min<std::size_t>(cores, static_cast<std::size_t>(CPU_COUNT(&set)));
+  }
+  std::size_t n = requested != 0 ? requested : blocks / kBlocksPerWorker;
+  n = std::min({n, cores, blocks});
+  return static_cast<unsigned>(std::max<std::size_t>(n, 1));
+}
+
+UnpackResult UnpackDocumentFile(const std::string& path, unsigned threads) {
   std::string base = BaseName(path);
   std::string ext = Extension(base);
   if (!EqualsNoCase(ext, ".prc")) {
@@ -169,14 +337,14 @@ UnpackResult UnpackDocumentFile(const std::string& path) {
   }
   std::unique_ptr<JobCodecState> state = NewCodecState();
   UnpackResult r = UnpackDocumentBytes(
-      {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, *state);
+      {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, *state, threads);
   if (r.ok()) r.document->job_name = base.substr(0, base.size() - ext.size());
   else if (!r.message.empty()) r.message = path + ": " + r.message;
   return r;
 }
 
 Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::uint8_t>& out,
-                         JobCodecState& state) {
+                         JobCodecState& state, unsigned threads) {
   if (image.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
     return Status::InvalidArgument("a document image is limited to 2 GiB");
   }
@@ -187,24 +355,69 @@ Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::u
   std::uint32_t n = static_cast<std::uint32_t>(image.size());
   out.push_back(kDocumentVersion);
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
-  for (std::size_t at = 0; at < image.size(); at += kCodecBlockSize) {
-    std::size_t len = std::min(kCodecBlockSize, image.size() - at);
-    std::size_t base = out.size();
-    out.resize(base + kCodecOutputSize);  // within the reserved capacity
+
+  // The blocks are claimed in file order and packed by any worker into a slot of a small
+  // ring; whichever worker finishes the first block not yet written appends it, and the
+  // finished ones after it, to the file. A worker waits while the ring is full.
+  const unsigned workers = CodecThreadCount(blocks, threads);
+  const std::size_t ring = workers * kSlotsPerWorker;
+  std::unique_ptr<std::uint8_t[]> scratch(new std::uint8_t[ring * kCodecOutputSize]);
+  struct Slot {
     std::uint16_t written = 0;
-    int rc = CompressJobData(image.data() + at, out.data() + base, static_cast<std::uint16_t>(len),
-                             written, state);
-    if (rc != kCodecOk) {
-      out.clear();
-      return Status::Corruption("the codec refused the block at offset " + std::to_string(at));
+    bool refused = false;
+    bool done = false;
+  };
+  std::vector<Slot> slots(ring);
+  std::vector<std::unique_ptr<JobCodecState>> states(workers);
+
+  std::mutex mu;
+  std::condition_variable room;
+  std::size_t claimed = 0, appended = 0;
+  std::optional<std::size_t> refused;  // the first block the codec refused, in file order
+  auto work = [&](unsigned worker) {
+    if (worker != 0 && !(states[worker] = NewWorkerState())) return;
+    JobCodecState& codec = worker == 0 ? state : *states[worker];
+    std::unique_lock lock(mu);
+    for (;;) {
+      while (!refused && claimed < blocks && claimed >= appended + ring) room.wait(lock);
+      if (refused || claimed >= blocks) return;
+      const std::size_t b = claimed++;
+      lock.unlock();
+      const std::size_t at = b * kCodecBlockSize;
+      const std::size_t len = std::min(kCodecBlockSize, image.size() - at);
+      std::uint16_t written = 0;
+      const int rc = CompressJobData(image.data() + at, scratch.get() + (b % ring) * kCodecOutputSize,
+                                     static_cast<std::uint16_t>(len), written, codec);
+      lock.lock();
+      slots[b % ring] = {written, rc != kCodecOk, true};
+      bool freed = false;
+      while (appended < claimed && slots[appended % ring].done && !refused) {
+        Slot& slot = slots[appended % ring];
+        if (slot.refused) {
+          refused = appended;
+        } else {
+          const std::uint8_t* p = scratch.get() + (appended % ring) * kCodecOutputSize;
+          out.insert(out.end(), p, p + slot.written);  // within the reserved capacity
+          slot.done = false;
+          ++appended;
+        }
+        freed = true;
+      }
+      if (freed) room.notify_all();
     }
-    out.resize(base + written);
+  };
+  RunWorkers(workers, work);
+  if (refused) {
+    out.clear();
+    return Status::Corruption("the codec refused the block at offset " +
+                              std::to_string(*refused * kCodecBlockSize));
   }
   return Status::Ok();
 }
 
 std::unique_ptr<JobCodecState> NewCodecState() {
-  auto state = std::make_unique<JobCodecState>();
+  // Not zeroed: every block sets up what it uses, so untouched trees cost no memory.
+  std::unique_ptr<JobCodecState> state(new JobCodecState);
   InitCodecTables(*state);
   return state;
 }

@@ -65,24 +65,41 @@ struct UnpackResult {
   Status status() const;
 };
 
-// Takes a path (a UTF-8 file name ending in ".prc", in any case); reads the whole file into
-// memory and unpacks it. Gives the unpacked document, or the error with the version byte
-// when it was read. Never maps the file: a file on a share that shrinks stays harmless.
-UnpackResult UnpackDocumentFile(const std::string& path);
+// Takes the number of blocks of a document and the thread count a caller asked for (0:
+// let the codec choose); gives the number of threads that pack or unpack it: never more
+// than the cores the process may run on nor the blocks, and one for a document of a few
+// blocks unless asked.
+unsigned CodecThreadCount(std::size_t blocks, unsigned requested);
+
+// Takes a path (a UTF-8 file name ending in ".prc", in any case) and a thread count (0:
+// chosen by CodecThreadCount); reads the whole file into memory and unpacks it. Gives the
+// unpacked document, or the error with the version byte when it was read. Never maps the
+// file: a file on a share that shrinks stays harmless.
+UnpackResult UnpackDocumentFile(const std::string& path, unsigned threads = 0);
 
 // Takes the bytes of a document file and a codec state (tables initialised with
 // InitCodecTables; reused across calls); unpacks them as UnpackDocumentFile does, without
 // the extension test. Every length and offset is checked: the stated size must be
 // non-negative and within what the file's blocks can produce before anything is allocated,
 // and each block is expanded into a scratch block and taken only when it fits.
-UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecState& state);
+// With more than one thread (`threads`, 0: chosen by CodecThreadCount) the blocks are
+// expanded by a pool of workers, the calling thread with `state` among them and each other
+// worker with a state of its own, into a few scratch blocks per worker; the blocks are
+// taken in file order, so the result, and the error and its text for the first bad block,
+// are those of one thread.
+UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecState& state,
+                                 unsigned threads = 0);
 
 // Takes a document image, a codec state (tables initialised) and an output vector; replaces
 // the vector's content with the document file: the version byte 2, the image length and the
 // packed blocks. InvalidArgument when the image is longer than 2^31-1 bytes. The vector's
-// capacity is reused; packing itself allocates nothing per block.
+// capacity is reused; packing itself allocates nothing per block. With more than one
+// thread (`threads`, 0: chosen by CodecThreadCount) the blocks are packed by a pool of
+// workers, the calling thread with `state` among them and each other worker with a state
+// of its own, into a few scratch blocks per worker, and appended in file order: the bytes
+// are those of one thread.
 Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::uint8_t>& out,
-                         JobCodecState& state);
+                         JobCodecState& state, unsigned threads = 0);
 
 // Gives a new codec state on the heap with its tables initialised.
 std::unique_ptr<JobCodecState> NewCodecState();

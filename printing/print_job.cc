@@ -52,7 +52,11 @@ PrintOutcome RunPrintJob(spool::Spooler& spooler, PrintDocument& doc, const Prin
   dlg.m_pd.nMaxPage = static_cast<std::uint16_t>(count);
   dlg.m_pd.nFromPage = static_cast<std::uint16_t>(from);
   dlg.m_pd.nToPage = static_cast<std::uint16_t>(to);
-  dlg.m_pd.nCopies = static_cast<std::uint16_t>(std::clamp(order.copies, 1, 0x7FFF));
+  const int copies = DecideCopies(order.copies);
+  if (copies == 0) {
+    return Failed(out, failed, Status::InvalidArgument("more than " + std::to_string(kMaxCopies) + " copies"));
+  }
+  dlg.m_pd.nCopies = static_cast<std::uint16_t>(copies);
   dlg.binding_kind = order.layout_mode;
   dlg.paper_flag = order.chosen_paper != -1;
 
@@ -71,6 +75,7 @@ PrintOutcome RunPrintJob(spool::Spooler& spooler, PrintDocument& doc, const Prin
   fit_request.copies = dlg.GetCopies();
   fit_request.collate = (flags & PD_COLLATE) != 0;
   fit_request.first_page = doc.page(from - 1);
+  fit_request.printer_max_copies = caps->max_copies;
   FitResult fit = FitDevMode(*base, caps->papers, fit_request);
   out.layout_mode = fit.layout_mode;
   out.device_copies = fit.copies.device_copies;

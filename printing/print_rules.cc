@@ -104,10 +104,19 @@ bool IsPrivateDuplexModel(const DevMode& mode) {
   return mode.dm.dmSpecVersion == 0x400 && mode.DeviceName() == kPrivateDuplexModel;
 }
 
-CopyPlan PlanCopies(int copies, bool collate) {
-  const int n = std::clamp(copies, 1, 0x7FFF);
+int DecideCopies(std::int64_t asked) {
+  if (asked < 1) return 1;
+  return asked > kMaxCopies ? 0 : static_cast<int>(asked);
+}
+
+CopyPlan PlanCopies(int copies, bool collate, int printer_max_copies) {
+  const int n = std::clamp(copies, 1, kMaxCopies);
   if (collate) return CopyPlan{1, n};
-  return CopyPlan{n, 1};
+  const int most = std::max(1, printer_max_copies);
+  if (n <= most) return CopyPlan{n, 1};
+  int device = most;
+  while (n % device != 0) --device;
+  return CopyPlan{device, n / device};
 }
 
 FitResult FitDevMode(const DevMode& base, const std::vector<spool::Paper>& papers,
@@ -119,7 +128,7 @@ FitResult FitDevMode(const DevMode& base, const std::vector<spool::Paper>& paper
   const PageFacts& page = request.first_page;
 
   // Copies.
-  r.copies = PlanCopies(request.copies, request.collate);
+  r.copies = PlanCopies(request.copies, request.collate, request.printer_max_copies);
   dm.dmCopies = static_cast<win::SHORT>(r.copies.device_copies);
   dm.dmFields |= win::DM_COPIES;
 

@@ -68,14 +68,28 @@ inline constexpr std::size_t kPrivateBindingByte = 0x106;   // binding edge, 0 t
 // counting, and dmSpecVersion 0x400).
 bool IsPrivateDuplexModel(const spool::DevMode& mode);
 
+// The most copies one print may ask for (the client's own limit). A request for more is
+// not printed at all: it is invalid.
+inline constexpr int kMaxCopies = 999;
+
+// Takes the copies a request or a print dialog asks for (any width); gives the copies to
+// print: below 1 counts as 1, and 0 for more than kMaxCopies (the print is refused). Every
+// other place takes its copies from here.
+int DecideCopies(std::int64_t asked);
+
 // Copies: how many copies the device makes and how many times the job repeats the run.
 struct CopyPlan {
   int device_copies = 1;  // dmCopies
   int passes = 1;         // runs printed in the job
+  // Copies that the plan prints: device copies times passes.
+  int total() const { return device_copies * passes; }
 };
-// Takes the copies asked for and the collate flag; with collate the job repeats the run
-// (dmCopies 1), without it the printer makes the copies. Copies below 1 count as 1.
-CopyPlan PlanCopies(int copies, bool collate);
+// Takes the copies (as DecideCopies gives them), the collate flag and the most copies the
+// printer makes of itself (below 1 counts as 1); gives the plan, which always prints
+// exactly the copies asked for. With collate the job repeats the run (dmCopies 1); without
+// it the printer makes the copies, and where it makes fewer the job repeats the run with
+// the largest device copy count that divides the copies.
+CopyPlan PlanCopies(int copies, bool collate, int printer_max_copies = kMaxCopies);
 
 // What the job asks of the device mode.
 struct FitRequest {
@@ -85,6 +99,7 @@ struct FitRequest {
   int copies = 1;
   bool collate = false;
   PageFacts first_page;    // the run's first page
+  int printer_max_copies = kMaxCopies;  // copies the printer makes of itself
 };
 
 // What the fitting decided besides the device mode.

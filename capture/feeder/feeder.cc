@@ -1,15 +1,19 @@
 #include "capture/feeder/feeder.h"
 
-#include <cairo.h>
+#include <fcntl.h>
 #include <malloc.h>
-#include <poppler.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <memory>
 
+#include "capture/lumbrel/image_files.h"
 #include "capture/sarquen/sarquen.h"
+#include "driver/kelvad/device.h"
+#include "driver/kelvad/stream.h"
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/dib.h"
 #include "platform/gdi/handles/handles.h"
@@ -17,26 +21,6 @@
 
 namespace zv::capture {
 namespace {
-
-struct GObjectFree {
-  void operator()(void* p) const {
-    if (p) g_object_unref(p);
-  }
-};
-
-std::string FileUri(const std::string& path) {
-  GError* error = nullptr;
-  gchar* uri = g_filename_to_uri(path.c_str(), nullptr, &error);
-  if (uri == nullptr) {
-    if (error) g_error_free(error);
-    return {};
-  }
-  std::string out = uri;
-  g_free(uri);
-  return out;
-}
-
-int ToPixels(int tenth_mm, int dpi) { return static_cast<int>(std::lround(tenth_mm * dpi / 254.0)); }
 
 std::string TitleCp932(const std::string& utf8) {
   auto t = codepage::Utf8ToCp932(utf8, codepage::OnError::kSubstitute);
@@ -133,60 +117,6 @@ Result<std::vector<std::uint8_t>> RecordBitmapPage(const RenderedPage& page, int
   return rec.Close();
 }
 
-Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
-                 const std::function<Status(const RenderedPage&, int orientation)>& each) {
-  const std::string uri = FileUri(path);
-  GError* error = nullptr;
-  std::unique_ptr<PopplerDocument, GObjectFree> doc(
-      uri.empty() ? nullptr : poppler_document_new_from_file(uri.c_str(), nullptr, &error));
-  if (!doc) {
-    std::string why = error ? error->message : "not a PDF file";
-    if (error) g_error_free(error);
-    return Status::InvalidArgument("cannot open " + path + ": " + why);
-  }
-  const int pages = poppler_document_get_n_pages(doc.get());
-  if (pages <= 0) return Status::InvalidArgument(path + " has no pages");
-  for (int i = 0; i < pages; ++i) {
-    std::unique_ptr<PopplerPage, GObjectFree> page(poppler_document_get_page(doc.get(), i));
-    if (!page) return Status::InvalidArgument("page " + std::to_string(i + 1) + " cannot be read");
-    double wpt = 0, hpt = 0;
-    poppler_page_get_size(page.get(), &wpt, &hpt);
-    if (!(wpt > 0) || !(hpt > 0)) return Status::InvalidArgument("page " + std::to_string(i + 1) + " has no size");
-    const int orientation = wpt > hpt ? 2 : 1;
-    const int pw = orientation == 2 ? paper.length : paper.width;
-    const int pl = orientation == 2 ? paper.width : paper.length;
-    RenderedPage out;
-    out.width = ToPixels(pw, resolution);
-    out.height = ToPixels(pl, resolution);
-    // Drawn straight into the page's pixels (RGB24 rows of width x 4 bytes, as cairo wants).
-    out.pixels.resize(static_cast<std::size_t>(out.width) * out.height);
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(
-        reinterpret_cast<unsigned char*>(out.pixels.data()), CAIRO_FORMAT_RGB24, out.width, out.height, out.width * 4);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-      cairo_surface_destroy(surface);
-      return Status::IOError("no page surface of " + std::to_string(out.width) + "x" + std::to_string(out.height));
-    }
-    cairo_t* cr = cairo_create(surface);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
-    // A printer at its own resolution: no antialiasing, so black text stays black and white
-    // and the page keeps to one bit per pixel.
-    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-    cairo_font_options_t* fo = cairo_font_options_create();
-    cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_NONE);
-    cairo_set_font_options(cr, fo);
-    cairo_font_options_destroy(fo);
-    const double scale = std::min(out.width / wpt, out.height / hpt);
-    cairo_scale(cr, scale, scale);
-    poppler_page_render_for_printing(page.get(), cr);
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    cairo_surface_destroy(surface);
-    Status s = each(out, orientation);
-    if (!s.ok()) return s;
-  }
-  return Status::Ok();
-}
 
 namespace {
 
@@ -227,6 +157,91 @@ Status FeedFiles(const std::vector<std::string>& files, const SpoolJob& settings
     }
     if (!result.ok()) break;
   }
+  EndEMF(session);
+  return result;
+}
+
+Status FeedRasterJob(const SpoolJob& job, const std::string& stream_path) {
+  const int fd = ::open(stream_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Status::IOError("cannot open " + stream_path);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  driver::PageStreamReader reader([fd](std::span<std::uint8_t> b) -> std::optional<std::size_t> {
+    for (;;) {
+      ssize_t n = ::read(fd, b.data(), b.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return std::nullopt;
+      return static_cast<std::size_t>(n);
+    }
+  });
+  auto first = reader.NextPage();
+  if (!first.ok()) return first.status();
+  if (!first->has_value()) return Status::Corruption(stream_path + " holds no page");
+
+  // The capture is opened with the paper, orientation and resolution the pages were made with.
+  SpoolJob settings = job;
+  const driver::PRIVDEVMODE& mode0 = (*first)->mode;
+  if (auto paper = FindPaperByCode(static_cast<std::uint16_t>(mode0.dm.dmPaperSize))) settings.paper = paper->name;
+  settings.orientation = mode0.dm.dmOrientation == 2 ? 2 : 1;
+  settings.resolution = static_cast<std::uint16_t>(mode0.dm.dmPrintQuality);
+  const win::DEVMODEA dm = DevmodeForJob(settings);
+  const std::string title = TitleCp932(settings.title);
+  ZvCaptureSession session = OpenMkExe(title.c_str(), &dm);
+  if (session == 0) return Status::IOError("the capture library refused the job (see log/capture.log)");
+
+  const std::string bmp = stream_path + ".page.bmp";
+  Status result;
+  std::optional<driver::PageInfo> page = std::move(*first);
+  while (page) {
+    auto layout = driver::ComputePageLayout(page->mode);
+    if (!layout.ok()) {
+      result = layout.status();
+      break;
+    }
+    const driver::PaperRow& paper = layout->paper;
+    const std::uint32_t w = paper.width_px, h = paper.height_px;
+    const std::size_t stride = (std::size_t{w} * 3 + 3) & ~std::size_t{3};
+    gdi::Dib dib;
+    win::BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof bih;
+    bih.biWidth = static_cast<win::LONG>(w);
+    bih.biHeight = static_cast<win::LONG>(h);  // bottom-up
+    bih.biPlanes = 1;
+    bih.biBitCount = 24;
+    bih.biCompression = win::BI_RGB;
+    bih.biSizeImage = static_cast<win::DWORD>(stride * h);
+    bih.biXPelsPerMeter = bih.biYPelsPerMeter = static_cast<win::LONG>(std::lround(paper.dpi * 10000.0 / 254.0));
+    dib.info.resize(sizeof bih);
+    std::memcpy(dib.info.data(), &bih, sizeof bih);
+    dib.bits.assign(stride * h, 0xFF);
+    std::vector<std::uint8_t> row(page->bytes_per_row);
+    for (std::uint32_t y = 0; y < page->height && result.ok(); ++y) {
+      result = reader.ReadRow(row);
+      const std::uint32_t py = paper.top_px + y;
+      if (!result.ok() || py >= h) continue;
+      std::uint8_t* out = dib.bits.data() + std::size_t{h - 1 - py} * stride;
+      for (std::uint32_t x = 0; x < page->width && paper.left_px + x < w; ++x) {
+        std::uint8_t* px = out + std::size_t{paper.left_px + x} * 3;
+        px[0] = row[3 * x + 2];
+        px[1] = row[3 * x + 1];
+        px[2] = row[3 * x];
+      }
+    }
+    if (!result.ok()) break;
+    result = lumbrel::WriteBmp(bmp, dib);
+    if (!result.ok()) break;
+    SetDIB(session, bmp.c_str());
+    ::unlink(bmp.c_str());
+    auto next = reader.NextPage();
+    if (!next.ok()) {
+      result = next.status();
+      break;
+    }
+    page = std::move(*next);
+  }
+  ::unlink(bmp.c_str());
   EndEMF(session);
   return result;
 }

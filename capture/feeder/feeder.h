@@ -11,18 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "capture/feeder/pdf_render.h"
 #include "capture/spool/spool.h"
 #include "platform/base/status.h"
 #include "platform/wintypes/wintypes.h"
 
 namespace zv::capture {
-
-// A rendered page: 0x00RRGGBB pixels, top row first.
-struct RenderedPage {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint32_t> pixels;
-};
 
 // Takes a page's pixels and the paper it lies on (0.1 mm, already turned for landscape);
 // gives a metafile with one bitmap of the pixels' size on a frame of the paper's size, in the
@@ -37,16 +31,17 @@ void PrepareFeederProcess();
 // Takes a job; gives the device mode the capture library is opened with.
 win::DEVMODEA DevmodeForJob(const SpoolJob& job);
 
-// Takes a PDF file and a page range; renders each page at `resolution` onto a white page of
-// the paper's size (the page fitted into it, landscape pages on the turned paper). `each`
-// gets every page in order with its orientation (2 = landscape); a non-OK status stops.
-Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
-                 const std::function<Status(const RenderedPage&, int orientation)>& each);
-
 // Feeds a spooled job (the PDF beside its job file) through the exports. Gives the failure
 // of rendering or of opening the capture; what happens to the pages afterwards is the
 // capture library's (hand-over, conversion, or a line in the capture log).
 Status FeedJob(const SpoolJob& job, const std::string& pdf_path);
+
+// Feeds a job that came as a page raster stream (the raster queue's "<id>.zvr"): reads it with
+// the stream's checked reader and hands each page to the capture library through SetDIB, as a
+// 24-bit bitmap of the whole paper with the printable area at its offsets. The job's paper,
+// orientation and resolution are those of the first page's device mode. Corruption for a
+// damaged stream (the pages before it are kept), IOError when the capture cannot be opened.
+Status FeedRasterJob(const SpoolJob& job, const std::string& stream_path);
 
 // Feeds files (".pdf" rendered, anything else sent as metafile pages through SetEmf) as one
 // job with the given title and settings.

@@ -1,6 +1,6 @@
 // zelvora-feeder: feeds a spooled print job, or files given on the command line, through the
 // capture library's exports.
-//   zelvora-feeder --job SPOOL/ID.job [--memory-mb N] [--seconds N]
+//   zelvora-feeder --job SPOOL/ID.job [--memory-mb N] [--seconds N]   (ID.zvr or ID.pdf beside it)
 //   zelvora-feeder [--title TITLE] [--paper A4] [--orientation 1|2] [--resolution DPI] FILE...
 #include <sys/resource.h>
 #include <unistd.h>
@@ -50,7 +50,15 @@ int main(int argc, char** argv) {
     const std::string id = name.substr(0, name.size() - 4);
     auto text = zv::fs::ReadFile(job_file, 1 << 20);
     auto job = text.ok() ? zv::capture::ParseJobFile(*text, id) : zv::Result<zv::capture::SpoolJob>(text.status());
-    result = job.ok() ? zv::capture::FeedJob(*job, folder + "/" + id + ".pdf") : job.status();
+    // A job of the raster queue comes as a page raster stream, one of the PDF queue as PDF.
+    const std::string stream = folder + "/" + id + ".zvr";
+    if (!job.ok()) {
+      result = job.status();
+    } else if (::access(stream.c_str(), F_OK) == 0) {
+      result = zv::capture::FeedRasterJob(*job, stream);
+    } else {
+      result = zv::capture::FeedJob(*job, folder + "/" + id + ".pdf");
+    }
   } else if (!files.empty()) {
     if (!zv::capture::FindPaper(settings.paper)) {
       std::fprintf(stderr, "zelvora-feeder: unknown paper %s\n", settings.paper.c_str());

@@ -113,7 +113,7 @@ int ImportDocumentForConversion(CaptureSession& s, int slot) {
 
   // 4, 5. Page size and the pages, each followed by its trailer.
   jobdoc::ImageWalker walker(image, true);
-  std::vector<const std::uint8_t*> pages;
+  std::vector<const void*> pages;
   for (;;) {
     auto item = walker.Next();
     if (!item.ok()) return fail("capture file damaged: " + item.status().ToString());
@@ -134,9 +134,8 @@ int ImportDocumentForConversion(CaptureSession& s, int slot) {
   // 6. The converter.
   s.converted_pages = static_cast<int>(pages.size());
   const std::string name = ShortName(s.document_name);
-  std::vector<const void*> page_pointers(pages.begin(), pages.end());
-  int ok = converter(0, output_path->c_str(), page_pointers.data(), sizes.data(),
-                     static_cast<std::uint32_t>(page_pointers.size()), name.c_str(), image.data());
+  int ok = converter(0, output_path->c_str(), pages.data(), sizes.data(), static_cast<std::uint32_t>(pages.size()),
+                     name.c_str(), image.data());
   if (ok == 0) return fail("the converter reported failure for " + *output_path);
 
   // 7. The success marker of slot 3.

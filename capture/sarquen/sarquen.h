@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "capture/lumbrel/lumbrel.h"
+
 extern "C" {
 
 // A job's session: a 32-bit id from the library's table, 0 for none.
@@ -47,16 +49,10 @@ int OutEMF(const ZvOutEmfRecord* record);
 // report of what failed) and frees the session. Gives 1 for an unknown session, else 0.
 int EndEMF(ZvCaptureSession session);
 
-// A converter function of a converter module: takes 0, the output path (UTF-8), the
-// pages' metafile headers inside the capture file, one (width, height) pair per page in
-// 1/28800 inch, the page count, the document name (CP932, at most 255 bytes) and the start of
-// the capture file. Gives non-zero on success. The type is the conversion library's own, so
-// the call through the pointer matches the function it names.
-typedef int (*ZvConverterFunction)(std::uint32_t zero, const char* output_path, const void* const* pages,
-                                   const std::uint32_t* sizes, std::uint32_t page_count, const char* document_name,
-                                   const void* document);
-// GetConvInf of a converter module: takes the converter type, a filter text buffer (or
-// null) and where to put the converter; gives non-zero when it knows the type.
-typedef int (*ZvGetConvInfFunction)(std::uint32_t type, char* filter, ZvConverterFunction* converter);
+// The converter modules' interface is the conversion library's (capture/lumbrel/lumbrel.h):
+// one definition, so the capture library calls a module's converter through exactly the
+// type the module defines it with.
+typedef ZvConverter ZvConverterFunction;
+typedef int32_t (*ZvGetConvInfFunction)(uint32_t type, char* filter, ZvConverter* converter);
 
 }  // extern "C"

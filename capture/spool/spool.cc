@@ -32,7 +32,8 @@ int ToInt(std::string_view s, int fallback) {
   return (ec == std::errc() && p == s.data() + s.size()) ? v : fallback;
 }
 
-// Splits CUPS option text into name=value pairs (values may be quoted).
+}  // namespace
+
 std::vector<std::pair<std::string, std::string>> SplitOptions(std::string_view text) {
   std::vector<std::pair<std::string, std::string>> out;
   std::size_t i = 0;
@@ -61,7 +62,6 @@ std::vector<std::pair<std::string, std::string>> SplitOptions(std::string_view t
   return out;
 }
 
-}  // namespace
 
 std::span<const VirtualPaper> VirtualPapers() { return kPapers; }
 
@@ -100,7 +100,10 @@ SpoolJob JobFromOptions(std::string_view id, std::string_view title, int copies,
       if (v.size() > 3 && EqualsNoCase(v.substr(v.size() - 3), "dpi")) v.remove_suffix(3);
       if (auto x = v.find('x'); x != std::string_view::npos) v = v.substr(0, x);
       int dpi = ToInt(v, 0);
-      if (dpi == 200 || dpi == 300 || dpi == 600) job.resolution = dpi;
+      // The resolutions the PPD offers (the driver's resolution table; this library stays free
+      // of the driver's so the backends it is linked into need nothing beside them).
+      for (int known : {75, 100, 120, 150, 200, 300, 600})
+        if (dpi == known) job.resolution = dpi;
     }
   }
   if (auto p = FindPaper(page_size)) {

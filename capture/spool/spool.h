@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/base/status.h"
@@ -49,6 +50,10 @@ struct SpoolJob {
 // orientation and resolution taken from the options (PageSize or media, orientation-requested
 // or landscape, Resolution); unknown values keep the defaults.
 SpoolJob JobFromOptions(std::string_view id, std::string_view title, int copies, std::string_view options);
+
+// Takes CUPS option text; gives its name=value pairs in order (values may be quoted; a bare
+// name has an empty value).
+std::vector<std::pair<std::string, std::string>> SplitOptions(std::string_view text);
 
 // Takes a job; gives the text of its job file.
 std::string FormatJobFile(const SpoolJob& job);

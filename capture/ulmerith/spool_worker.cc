@@ -26,12 +26,11 @@ Result<std::unique_ptr<SpoolWorker>> SpoolWorker::Start(Options options) {
 void SpoolWorker::Finish(bool success, const std::string& why) {
   const std::string base = options_.folder + "/" + running_id_;
   if (success) {
-    ::unlink((base + ".pdf").c_str());
-    ::unlink((base + ".job").c_str());
+    for (const char* ext : {".pdf", ".zvr", ".job"}) ::unlink((base + ext).c_str());
   } else {
     const std::string failed = options_.folder + "/failed";
     bool moved = fs::MakeDirs(failed, 0700).ok();
-    for (const char* ext : {".pdf", ".job"}) {
+    for (const char* ext : {".pdf", ".zvr", ".job"}) {
       if (::rename((base + ext).c_str(), (failed + "/" + running_id_ + ext).c_str()) != 0 && errno != ENOENT)
         moved = false;
     }
@@ -64,7 +63,10 @@ void SpoolWorker::Tick() {
   for (const std::string& id : ListSpoolJobs(options_.folder)) {
     if (given_up_.count(id) != 0) continue;
     const std::string job = options_.folder + "/" + id + ".job";
-    if (::access((options_.folder + "/" + id + ".pdf").c_str(), F_OK) != 0) continue;
+    // The document: a PDF of the Zelvora queue or a page raster stream of the raster queue.
+    if (::access((options_.folder + "/" + id + ".pdf").c_str(), F_OK) != 0 &&
+        ::access((options_.folder + "/" + id + ".zvr").c_str(), F_OK) != 0)
+      continue;
     process::StartOptions o;
     o.argv = {options_.feeder, "--job", job, "--memory-mb", std::to_string(options_.memory_mb), "--seconds",
               std::to_string(options_.seconds)};

@@ -4,7 +4,10 @@
 //   ostrane-send join <server share folder> [--server NAME] [--share NAME]
 //   ostrane-send autoprint on|off     sets "AutoPrint" of the machine key (unattended runs)
 //   ostrane-send send [--account A] [--machine M] [--printer P] [--copies N] [--pages F,L]
-//                     [--count N] [--tag TEXT] [--wait SECONDS] <job document>
+//                     [--count N] [--tag TEXT] [--wait SECONDS] [--monitor] <job document>
+//
+// With --monitor the job monitor is told each answer copy's name; the copy is left to it
+// and the tool reads the account's answer "<account>-<machine>.ans" instead.
 //
 // Exit codes: 0 every answer read, 1 a failure, 2 busy, 3 server not running, 4 no answer
 // in time.
@@ -46,7 +49,7 @@ int Usage() {
                "usage: ostrane-send join <share folder> [--server NAME] [--share NAME]\n"
                "       ostrane-send autoprint on|off\n"
                "       ostrane-send send [--account A] [--machine M] [--printer P] [--copies N] [--pages F,L]\n"
-               "                         [--count N] [--tag TEXT] [--wait SECONDS] <job document>\n");
+               "                         [--count N] [--tag TEXT] [--wait SECONDS] [--monitor] <job document>\n");
   return 1;
 }
 
@@ -88,6 +91,7 @@ int Send(std::vector<std::string> args) {
   }
   RequestOrder order;
   int count = 1, wait_s = 60;
+  bool monitor = false;
   std::string tag, path;
   for (size_t i = 0; i < args.size(); ++i) {
     auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
@@ -108,6 +112,8 @@ int Send(std::vector<std::string> args) {
       count = std::atoi(next().c_str());
     } else if (args[i] == "--tag") {
       tag = next();
+    } else if (args[i] == "--monitor") {
+      monitor = true;
     } else if (args[i] == "--wait") {
       wait_s = std::atoi(next().c_str());
     } else {
@@ -151,8 +157,13 @@ int Send(std::vector<std::string> args) {
       prompt.Show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop, PromptButtons::kOk);
       return 1;
     }
-    // Wait for the answer copy of this slot, as the job monitor does, and take it away.
+    // Wait for the answer copy of this slot, as the job monitor does, and take it away; or
+    // leave the copy to the monitor and wait for the account's answer.
     std::string copy = *results + "/" + r.answer_copy;
+    if (monitor) {
+      (void)NotifyMonitor(r.answer_copy, &prompt);
+      copy = *results + "/" + config->account + "-" + config->machine + ".ans";
+    }
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(wait_s);
     AnswerInfo answer;
     for (;;) {
@@ -167,7 +178,7 @@ int Send(std::vector<std::string> args) {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ::unlink(copy.c_str());
+    if (!monitor) ::unlink(copy.c_str());
     quota = answer.quota;
     std::string message = answer.message;
     for (char& c : message)

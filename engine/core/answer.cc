@@ -1,15 +1,25 @@
 #include "engine/core/answer.h"
 
+#include <stdio.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <cerrno>
+#include <utility>
 #include <limits>
 
 #include "engine/core/event_writer.h"
+#include "engine/core/pending_log.h"
 #include "engine/core/request_check.h"
 #include "engine/rules/quota_file.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
 
 namespace zv::engine {
+namespace fsys = std::filesystem;
 namespace {
 
 Status Report(const Status& s, const std::string& what) {
@@ -21,8 +31,10 @@ Status Report(const Status& s, const std::string& what) {
 
 }  // namespace
 
-Status WriteResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
-                   const UserRecord& user, const std::string& slot_base) {
+namespace {
+
+void CompleteResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
+                    const UserRecord& user) {
   if (result.CheckRange == -1) result.CheckRange = settings.PeriodIndex;
   if (result.LimitDays == -1) result.LimitDays = settings.LimitDays;
   if (result.LimitDate == -1) result.LimitDate = settings.LimitDate;
@@ -32,8 +44,8 @@ Status WriteResult(const EngineSettings& settings, const CRequestInfo& request, 
     CZvmDatbase db(settings.DSN, settings.UID, settings.PWD);
     for (int kind : {kMonoPages, kColorPages}) {
       int64_t pages = 0;
-      if (GetPeriodPageTotal(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, kind,
-                             &pages)) {
+      if (PeriodPagesUsed(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, user.UID,
+                          kind, &pages)) {
         int32_t v = static_cast<int32_t>(std::min<int64_t>(pages, std::numeric_limits<int32_t>::max()));
         (kind == kMonoPages ? result.PageCount : result.PageCount_Color) = v;
       } else {
@@ -44,24 +56,135 @@ Status WriteResult(const EngineSettings& settings, const CRequestInfo& request, 
     }
   }
   if (result.ResultCode == kResultPrinted) result.SetResultMessage(kResultPrinted);
+}
 
+std::string SameName(const std::string& name, const std::string&) { return name; }
+
+}  // namespace
+
+Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
+                                 const UserRecord& user, const std::string& slot_base,
+                                 std::string (*staged_name)(const std::string&, const std::string&),
+                                 bool with_quota_file) {
+  CompleteResult(settings, request, result, user);
   auto name = AnswerFileName(request.AccountName, request.MachineName);
   if (!name.ok()) return Report(name.status(), "answer not written");
   auto copy = MonitorCopyName(slot_base, request.AccountName, request.MachineName);
   if (!copy.ok()) return Report(copy.status(), "answer not written");
+  StagedAnswer st;
+  st.answer_name = *name;
+  st.copy_name = *copy;
   auto path = paths::JoinInside(settings.ResultPath, *name);
   auto copy_path = paths::JoinInside(settings.ResultPath, *copy);
   if (!path.ok()) return Report(path.status(), "answer not written");
   if (!copy_path.ok()) return Report(copy_path.status(), "answer not written");
-  Status s = result.CreateResultFile(*path, settings.ShowCompletion, settings.ShowErrors);
-  if (!s.ok()) return Report(s, "answer file " + *path + " not written");
-  s = result.CreateResultFile(*copy_path, settings.ShowCompletion, settings.ShowErrors);
-  if (!s.ok()) return Report(s, "answer copy " + *copy_path + " not written");
-  if (result.CarriesQuota()) {
+  auto tmp = paths::JoinInside(settings.ResultPath, staged_name(*name, slot_base));
+  auto copy_tmp = paths::JoinInside(settings.ResultPath, staged_name(*copy, slot_base));
+  if (!tmp.ok()) return Report(tmp.status(), "answer not written");
+  if (!copy_tmp.ok()) return Report(copy_tmp.status(), "answer not written");
+  st.answer_path = *path;
+  st.copy_path = *copy_path;
+  st.answer_tmp = *tmp;
+  st.copy_tmp = *copy_tmp;
+  Status s = result.CreateResultFile(st.answer_tmp, settings.ShowCompletion, settings.ShowErrors);
+  if (!s.ok()) return Report(s, "answer file " + st.answer_path + " not written");
+  s = result.CreateResultFile(st.copy_tmp, settings.ShowCompletion, settings.ShowErrors);
+  if (!s.ok()) {
+    if (st.answer_tmp != st.answer_path) ::unlink(st.answer_tmp.c_str());
+    return Report(s, "answer copy " + st.copy_path + " not written");
+  }
+  // The account's quota file is state, not an answer: written in place beside it.
+  if (with_quota_file && result.CarriesQuota()) {
     s = WriteAccountQuotaFile(settings.ResultPath, request.AccountName, result.ComposeLimitText());
-    if (!s.ok()) return Report(s, "quota file of " + request.AccountName + " not written");
+    if (!s.ok()) {
+      if (st.answer_tmp != st.answer_path) ::unlink(st.answer_tmp.c_str());
+      if (st.copy_tmp != st.copy_path) ::unlink(st.copy_tmp.c_str());
+      return Report(s, "quota file of " + request.AccountName + " not written");
+    }
+  }
+  return st;
+}
+
+Status PublishStaged(const StagedAnswer& st) {
+  for (const auto& [from, to] : {std::pair{st.answer_tmp, st.answer_path}, std::pair{st.copy_tmp, st.copy_path}}) {
+    if (from == to) continue;
+    if (::rename(from.c_str(), to.c_str()) != 0 && errno != ENOENT)
+      return Report(Status::IOError(fs::ErrnoText("rename " + from, errno)), "answer not put in place");
   }
   return Status::Ok();
+}
+
+namespace {
+Result<std::string> KeptFolder() { return paths::RootFolder("engine/pending-answers"); }
+
+std::vector<fsys::path> KeptAnswers() {
+  std::vector<fsys::path> out;
+  auto dir = KeptFolder();
+  if (!dir.ok()) return out;
+  std::error_code ec;
+  for (const auto& e : fsys::directory_iterator(*dir, ec))
+    if (e.is_directory(ec) && !e.is_symlink(ec)) out.push_back(e.path());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+}  // namespace
+
+Status KeepResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
+                  const UserRecord& user, const std::string& slot_base) {
+  auto dir = KeptFolder();
+  if (!dir.ok()) return dir.status();
+  static std::atomic<unsigned> seq{0};
+  auto now = std::chrono::system_clock::now().time_since_epoch();
+  std::string one = *dir + "/" + std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now).count()) +
+                    "-" + std::to_string(getpid()) + "-" + std::to_string(seq++);
+  Status made = fs::MakeDirs(one, 0700);
+  if (!made.ok()) return made;
+  EngineSettings here = settings;
+  here.ResultPath = one;
+  auto kept = StageResult(here, request, result, user, slot_base, &SameName, false);
+  if (!kept.ok()) {
+    std::error_code ec;
+    fsys::remove_all(one, ec);
+    return kept.status();
+  }
+  return Status::Ok();
+}
+
+bool HasKeptResults() { return !KeptAnswers().empty(); }
+
+int DeliverKeptResults(const std::string& result_folder) {
+  int written = 0;
+  for (const fsys::path& one : KeptAnswers()) {
+    std::error_code ec;
+    bool ok = true;
+    for (const auto& f : fsys::directory_iterator(one, ec)) {
+      auto text = fs::ReadFile(f.path().string(), 1u << 20);
+      auto to = paths::JoinInside(result_folder, f.path().filename().string());
+      ok = text.ok() && to.ok() && fs::WriteFileAtomic(*to, *text, 0644).ok();
+      if (!ok) break;
+    }
+    if (!ok || ec) break;
+    fsys::remove_all(one, ec);
+    ++written;
+  }
+  return written;
+}
+
+int DropKeptResults(const std::string& answer_name) {
+  int dropped = 0;
+  for (const fsys::path& one : KeptAnswers()) {
+    std::error_code ec;
+    if (!fsys::exists(one / answer_name, ec)) continue;
+    fsys::remove_all(one, ec);
+    ++dropped;
+  }
+  return dropped;
+}
+
+Status WriteResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
+                   const UserRecord& user, const std::string& slot_base) {
+  auto staged = StageResult(settings, request, result, user, slot_base, &SameName);
+  return staged.ok() ? Status::Ok() : staged.status();
 }
 
 }  // namespace zv::engine

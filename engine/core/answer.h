@@ -22,4 +22,40 @@ namespace zv::engine {
 Status WriteResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
                    const UserRecord& user, const std::string& slot_base);
 
+// An answer written under temporary names in the result folder, not yet in place.
+struct StagedAnswer {
+  std::string answer_name;  // "<account>-<machine>.ans"
+  std::string copy_name;    // "<slot>-<account>-<machine>.an2"
+  std::string answer_tmp, answer_path, copy_tmp, copy_path;
+};
+
+// As WriteResult, but writes the two files under the temporary names that `staged_name`
+// gives for (file name, slot) in the result folder and leaves them there; gives where they
+// lie and where they belong. The account's quota file (when the result carries the quota
+// and `with_quota_file` is set) is written in place. A failure (the quota file's too) is
+// reported as WriteResult reports it, and nothing staged is left.
+Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
+                                 const UserRecord& user, const std::string& slot_base,
+                                 std::string (*staged_name)(const std::string&, const std::string&),
+                                 bool with_quota_file = true);
+
+// Answers that could not be written into the result folder are kept under
+// $ZELVORA_ROOT/engine/pending-answers/ (one subfolder per answer, holding the answer and
+// its monitor copy under their own names) and written when the folder works again.
+// Keeps the answer of a request there, completed as WriteResult completes it.
+Status KeepResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
+                  const UserRecord& user, const std::string& slot_base);
+// Gives whether answers are kept.
+bool HasKeptResults();
+// Writes the kept answers into `result_folder` (temporary name + rename), oldest first, and
+// forgets each once written. Gives the number written; stops at the first failure.
+int DeliverKeptResults(const std::string& result_folder);
+// Takes an answer file name; forgets the kept answers of that name (a newer request of the
+// same account and machine was taken, whose answer replaces them). Gives how many.
+int DropKeptResults(const std::string& answer_name);
+
+// Takes a staged answer; renames each temporary file that is still there into its place
+// (one already renamed is not looked for again). IOError when a rename fails.
+Status PublishStaged(const StagedAnswer& staged);
+
 }  // namespace zv::engine

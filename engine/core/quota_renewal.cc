@@ -4,6 +4,7 @@
 
 #include "engine/core/event_writer.h"
 #include "engine/db/zvm_database.h"
+#include "engine/rules/check_rules.h"
 #include "engine/rules/quota_file.h"
 #include "engine/rules/quota_period.h"
 #include "engine/rules/text_util.h"
@@ -61,29 +62,19 @@ Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalRe
   int32_t default_mono = dword("MaxPages", settings.MaxPages);
   int32_t default_color = dword("MaxPages_Color", settings.MaxPages_Color);
   for (const auto& u : users) {
-    int32_t mono = 0, color = 0;
-    switch (u.CountShubetsu) {
-      case 1:
-        mono = default_mono;
-        color = default_color;
-        break;
-      case 2: {
-        std::vector<GroupRecord> groups;
-        mono = 50;
-        color = 20;
-        // A group number of 0 or less filters nothing: such a user has no group.
-        if (u.GID > 0 && db.GetGroupInfo(&groups, u.GID, 1) && !groups.empty()) {
-          mono = groups.front().MaxPages;
-          color = groups.front().MaxPages_Color;
-        }
-        break;
+    UserLimits group{};
+    bool have_group = false;
+    if (u.CountShubetsu == 2) {
+      std::vector<GroupRecord> groups;
+      // A group number of 0 or less filters nothing: such a user has no group.
+      if (u.GID > 0 && db.GetGroupInfo(&groups, u.GID, 1) && !groups.empty()) {
+        group = {groups.front().MaxPages, groups.front().MaxPages_Color};
+        have_group = true;
       }
-      case 3:
-        mono = u.MaxPages;
-        color = u.MaxPages_Color;
-        break;
-      default: break;
     }
+    const UserLimits limits = ResolveUserLimits(u.CountShubetsu, {u.MaxPages, u.MaxPages_Color},
+                                                {default_mono, default_color}, have_group ? &group : nullptr);
+    const int32_t mono = limits.mono, color = limits.color;
     auto path = paths::JoinInside(settings.ResultPath, u.Account + ".ans");
     std::string text = ComposeQuotaFile(index, new_end, days, color, mono);
     Status w = path.ok() ? fs::WriteFileAtomic(*path, text) : Status::InvalidArgument("account name is not a plain name");

@@ -36,8 +36,8 @@ struct RenewalReport {
 // or its "LimitDate" is not before today. A week period ends on the week end of today by
 // "WeekFlag" read afresh from the registry; the others by NextLimitDate. Limits per user by
 // CountShubetsu: 0 none, 1 the registry's "MaxPages"/"MaxPages_Color" read afresh (the
-// settings' values where that fails), 2 the first live group row of the user's GID (50 and
-// 20 when there is none or the look-up fails), 3 the user's own, others none. A failed
+// settings' values where that fails), 2 the first live group row of the user's GID (the
+// registry's limits when there is none or the look-up fails, as the request check does), 3 the user's own, others none. A failed
 // user query writes event 16 and is returned, and the period is not moved on; quota files that cannot be written (or whose
 // account is not a plain name) are listed in the report and in event 17.
 Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalReport* report);

@@ -5,6 +5,7 @@
 
 #include "engine/core/clock.h"
 #include "engine/core/event_writer.h"
+#include "engine/core/pending_log.h"
 #include "engine/rules/event_table.h"
 #include "engine/rules/text_util.h"
 
@@ -76,28 +77,22 @@ CheckStep RequestCheck::User(CRequestInfo& request, CRequestResult& result) {
   bool found = false;
   if (!db.GetUserInfo(request.AccountName, &user_, &found)) return DatabaseError(db, request, result);
   if (!found) return Refuse(kResultUnknownUser, kEvUnknownUser, {}, request, result, {request.AccountName});
-  switch (user_.CountShubetsu) {
-    case 1:
-      user_.MaxPages = settings_.MaxPages;
-      user_.MaxPages_Color = settings_.MaxPages_Color;
-      break;
-    case 2:
-      if (!db.GetGroupInfo(user_.GID, &group_, &found)) return DatabaseError(db, request, result);
-      if (found) {
-        user_.MaxPages = group_.MaxPages;
-        user_.MaxPages_Color = group_.MaxPages_Color;
-      } else {
-        user_.CountShubetsu = 1;
-        user_.MaxPages = settings_.MaxPages;
-        user_.MaxPages_Color = settings_.MaxPages_Color;
-      }
-      break;
-    case 3: break;
-    default:
-      user_.MaxPages = 0;
-      user_.MaxPages_Color = 0;
-      break;
+  UserLimits group{};
+  bool have_group = false;
+  if (user_.CountShubetsu == 2) {
+    if (!db.GetGroupInfo(user_.GID, &group_, &found)) return DatabaseError(db, request, result);
+    if (found) {
+      group = {group_.MaxPages, group_.MaxPages_Color};
+      have_group = true;
+    } else {
+      user_.CountShubetsu = 1;
+    }
   }
+  const UserLimits limits = ResolveUserLimits(user_.CountShubetsu, {user_.MaxPages, user_.MaxPages_Color},
+                                              {settings_.MaxPages, settings_.MaxPages_Color},
+                                              have_group ? &group : nullptr);
+  user_.MaxPages = limits.mono;
+  user_.MaxPages_Color = limits.color;
   return CheckStep::kNextStep;
 }
 
@@ -130,8 +125,8 @@ CheckStep RequestCheck::QuotaAndDuplicates(CRequestInfo& request, CRequestResult
   if (r != CheckStep::kNextStep) return r;
 
   int64_t used = 0;
-  if (!GetPeriodPageTotal(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName,
-                          printer_.Ptype, &used))
+  if (!PeriodPagesUsed(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, user_.UID,
+                       printer_.Ptype, &used))
     return DatabaseError(db, request, result);
   if (printer_.Ptype == 0) {
     result.PageCount = Clamp32(used);

@@ -1,5 +1,6 @@
 #include "engine/db/zvm_database.h"
 
+#include <cctype>
 #include <limits>
 
 #include "engine/rules/quota_period.h"
@@ -164,6 +165,11 @@ void CZvmDatbase::EscapeSqlQuotes(std::string& text) {
 bool CZvmDatbase::ConnectDB() {
   ErrorLines.clear();
   if (conn_) return true;
+  if (in_transaction_) {
+    const std::string msg = "the transaction's connection was lost";
+    ReportDbError("ConnectDB", &msg, nullptr, 0);
+    return false;
+  }
   if (dsn_.empty()) {
     const std::string msg = "「データソース名」「アカウント」「パスワード」の取得に失敗ました。";
     ReportDbError("ConnectDB", &msg, nullptr, 0);
@@ -216,6 +222,23 @@ bool CZvmDatbase::ExecuteQuery(const std::string& sql, const std::vector<odbc::V
   *empty = !*first;
   *rows = std::move(*r);
   return true;
+}
+
+bool CZvmDatbase::ExecuteStatement(const std::string& sql, const std::vector<odbc::Value>& params,
+                                   int64_t* changed) {
+  ErrorLines.clear();
+  *changed = 0;
+  if (!ConnectDB()) return false;
+  auto r = conn_->Execute(sql, params);
+  if (r.ok()) {
+    *changed = *r;
+    return true;
+  }
+  std::vector<std::string> diag = conn_->Diagnostics();
+  if (diag.empty()) diag.push_back(r.status().message());
+  ReportDbError("ExecuteQuery", &sql, &diag, 0);
+  conn_.reset();
+  return false;
 }
 
 bool CZvmDatbase::Lookup(const std::string& operation, const std::string& sql, const std::vector<odbc::Value>& params,
@@ -348,9 +371,90 @@ int32_t CZvmDatbase::GetPringLogMaxID() {
   return v ? LeadingInt(*v) : 0;
 }
 
+namespace {
+// Whether the driver's diagnostics tell of a clash on a unique key (SQLSTATE 23505 on
+// PostgreSQL, 23000 with "UNIQUE constraint" on SQLite).
+bool IsUniqueClash(const std::vector<std::string>& diagnostics) {
+  for (const std::string& d : diagnostics) {
+    if (d.find("23505") != std::string::npos || d.find("UNIQUE constraint") != std::string::npos ||
+        d.find("duplicate key") != std::string::npos)
+      return true;
+  }
+  return false;
+}
+}  // namespace
+
 bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
   ErrorLines.clear();
   if (list.empty()) return true;
+  for (size_t i = 0; i < list.size(); ++i) {
+    const PrintLogRecord& r = list[i];
+    int h = r.PTime / 10000, m = r.PTime / 100 % 100, sec = r.PTime % 100;
+    if (!IsValidDate(r.PDate) || r.PTime < 0 || h > 23 || m > 59 || sec > 59) {
+      const std::string msg = "invalid date or time in print-log row " + std::to_string(i);
+      ReportDbError("InsertPrintLog", &msg, nullptr, 0);
+      return false;
+    }
+  }
+  // Rows are numbered MAX(ID)+1 under a lock that every writer of the print log takes, so
+  // that engines sharing one database never hand out one number twice. Should another
+  // writer (one that takes no lock) still take a number first, the insert is tried again.
+  constexpr int kAttempts = 5;
+  for (int attempt = 1;; ++attempt) {
+    bool clash = false;
+    if (InsertPrintLogOnce(list, &clash)) return true;
+    if (!clash || attempt >= kAttempts) return false;
+    ErrorLines.clear();
+  }
+}
+
+bool CZvmDatbase::RunInTransaction(const std::string& operation, const std::string& lock_table,
+                                   const std::function<bool()>& body) {
+  for (char c : lock_table) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') {
+      const std::string msg = "not a table name: " + lock_table;
+      ReportDbError(operation, &msg, nullptr, 0);
+      return false;
+    }
+  }
+  if (in_transaction_) {
+    const std::string msg = "a transaction is already running";
+    ReportDbError(operation, &msg, nullptr, 0);
+    return false;
+  }
+  if (!ConnectDB()) return false;
+  if (Status begun = conn_->Begin(); !begun.ok()) {
+    std::vector<std::string> diag = conn_->Diagnostics();
+    ReportDbError(operation, nullptr, &diag, 0);
+    conn_.reset();
+    return false;
+  }
+  in_transaction_ = true;
+  const bool postgres = conn_->DbmsName().find("PostgreSQL") != std::string::npos;
+  const std::string lock = postgres ? "LOCK TABLE " + lock_table + " IN SHARE ROW EXCLUSIVE MODE"
+                                    : "DELETE FROM " + lock_table + " WHERE 1=0";
+  bool ok = ExecuteQuery(lock, {}, nullptr, nullptr) && body();
+  in_transaction_ = false;
+  if (ok && conn_) {
+    if (Status done = conn_->Commit(); done.ok()) return true;
+    std::vector<std::string> diag = conn_->Diagnostics();
+    ReportDbError(operation, nullptr, &diag, 0);
+    conn_->Rollback();
+    conn_.reset();
+    return false;
+  }
+  std::vector<std::string> lines = ErrorLines;
+  if (conn_) {
+    conn_->Rollback();
+    conn_.reset();
+  }
+  if (lines.empty()) ReportDbError(operation, nullptr, nullptr, 0);
+  else ErrorLines = lines;
+  return false;
+}
+
+bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bool* clash) {
+  *clash = false;
   if (!ConnectDB()) return false;
   Status begun = conn_->Begin();
   if (!begun.ok()) {
@@ -359,19 +463,26 @@ bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
     conn_.reset();
     return false;
   }
+  std::vector<std::string> diagnostics;
   auto rollback = [&] {
     std::vector<std::string> lines = ErrorLines;
     if (conn_) {
+      diagnostics = conn_->Diagnostics();
       conn_->Rollback();
       conn_.reset();
     }
+    *clash = IsUniqueClash(diagnostics) || IsUniqueClash(lines);
     ErrorLines = lines;
     return false;
   };
-  // Take the database's write lock before reading: on SQLite a transaction that first reads
-  // and then writes can deadlock with another writer (one of them is refused at once instead
-  // of waiting), so a statement that writes nothing comes first and waits its turn.
-  if (!ExecuteQuery("UPDATE PrintLog SET ID=ID WHERE 1=0", {}, nullptr, nullptr)) return rollback();
+  // Take the table's write lock before reading the highest number. On PostgreSQL a lock
+  // that conflicts with itself and with every writer (SHARE ROW EXCLUSIVE) makes a second
+  // engine wait until the first committed; readers go on. On SQLite a statement that writes
+  // nothing takes the database's write lock (a transaction that first reads and then writes
+  // could otherwise be refused at once by another writer).
+  const bool postgres = conn_->DbmsName().find("PostgreSQL") != std::string::npos;
+  const char* lock = postgres ? "LOCK TABLE PrintLog IN SHARE ROW EXCLUSIVE MODE" : "UPDATE PrintLog SET ID=ID WHERE 1=0";
+  if (!ExecuteQuery(lock, {}, nullptr, nullptr)) return rollback();
   // The maximum is read inside the transaction, so the numbers and the rows go together.
   std::unique_ptr<odbc::Rows> rows;
   bool empty = true;
@@ -384,12 +495,6 @@ bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
       " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)";
   for (size_t i = 0; i < list.size(); ++i) {
     const PrintLogRecord& r = list[i];
-    int h = r.PTime / 10000, m = r.PTime / 100 % 100, sec = r.PTime % 100;
-    if (!IsValidDate(r.PDate) || r.PTime < 0 || h > 23 || m > 59 || sec > 59) {
-      const std::string msg = "invalid date or time in print-log row " + std::to_string(i);
-      ReportDbError("InsertPrintLog", &msg, nullptr, 0);
-      return rollback();
-    }
     std::vector<odbc::Value> v = {first + static_cast<int64_t>(i), int64_t{r.UID}, int64_t{r.PID},
                                   ToDate(r.PDate), ToTime(r.PTime), r.JobName, r.SpoolName,
                                   int64_t{r.Pages}, int64_t{r.Ptype}, int64_t{r.ThumbnailCount},
@@ -434,5 +539,9 @@ bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int
   if (ok) *pages = sum;
   return ok;
 }
+
+UserRecord UserFromRow(const odbc::Rows& rows) { return ReadUser(rows); }
+GroupRecord GroupFromRow(const odbc::Rows& rows) { return ReadGroup(rows); }
+PrinterRecord PrinterFromRow(const odbc::Rows& rows) { return ReadPrinter(rows); }
 
 }  // namespace zv::engine

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,6 +67,9 @@ struct PrintLogRecord {
   int32_t ThumbnailCount = 0;
   int32_t PaperSize = 0;
   int32_t JobPages = 0;
+  // The account UID belonged to when the row was made: kept with rows waiting to be
+  // stored (not a column), so that a row is never charged to a later owner of the UID.
+  std::string Account;
 };
 
 // A moment as date (yyyymmdd) and time of day (hhmmss).
@@ -104,6 +108,10 @@ class CZvmDatbase {
   bool ExecuteQuery(const std::string& sql, const std::vector<odbc::Value>& params,
                     std::unique_ptr<odbc::Rows>* rows, bool* empty);
 
+  // Runs a statement that gives no rows, as ExecuteQuery does, and gives the number of rows
+  // it changed in *changed (-1 when the driver cannot tell).
+  bool ExecuteStatement(const std::string& sql, const std::vector<odbc::Value>& params, int64_t* changed);
+
   // Replaces ErrorLines with one failure: "CZvmDatbase::<operation> error", " <message>"
   // when given, then " <text>" for each diagnostic (when `diagnostics` is given and holds
   // any) or " Unknown Error Handle:<status>".
@@ -113,6 +121,16 @@ class CZvmDatbase {
   // Doubles every single quote of `text` (for SQL texts that a caller still builds itself;
   // values should be bound instead).
   static void EscapeSqlQuotes(std::string& text);
+
+  // Runs `body` as one transaction on this object's connection: begins it, takes the write
+  // lock of `lock_table` first (PostgreSQL: LOCK TABLE in SHARE ROW EXCLUSIVE mode, so a
+  // second writer waits; SQLite: a statement that writes nothing takes the database's write
+  // lock, so a transaction that reads and then writes is never refused halfway), runs the
+  // body and commits when it gives true, else rolls back. A statement that fails inside
+  // drops the connection and with it the transaction; later statements of the body then
+  // fail instead of reconnecting outside it. Gives false with ErrorLines set (the body's
+  // own lines, or lines under `operation`) on any failure.
+  bool RunInTransaction(const std::string& operation, const std::string& lock_table, const std::function<bool()>& body);
 
   // Looks the live user (Used = 1) of an account name up, without regard to case. Gives
   // true with *found false when there is none; *out is emptied first.
@@ -141,8 +159,10 @@ class CZvmDatbase {
   // Gives the largest ID of PrintLog; 0 when the table is empty or the query failed.
   int32_t GetPringLogMaxID();
 
-  // Inserts the rows in one transaction, numbered from the largest ID + 1 in list order.
-  // Either all rows are stored or none (rolled back on the first failure).
+  // Inserts the rows in one transaction, numbered from the largest ID + 1 in list order
+  // under a lock of the print log (several engines may share the database); a clash on the
+  // number is tried again. Either all rows are stored or none (rolled back on the first
+  // failure).
   bool InsertPrintLog(const std::vector<PrintLogRecord>& rows);
 
   // Finds the newest print-log row (highest ID) of the user `uid` whose SpoolName equals
@@ -152,6 +172,8 @@ class CZvmDatbase {
                         const DateTimeValue& end, PrintLogRecord* out, bool* found);
 
  private:
+  // One attempt of InsertPrintLog; *clash tells whether it failed on a taken number.
+  bool InsertPrintLogOnce(const std::vector<PrintLogRecord>& rows, bool* clash);
   // Reads the first row of a query into *out (left as it is when there is none).
   template <typename Record>
   bool FirstRow(const std::string& operation, const std::string& sql, const std::vector<odbc::Value>& params,
@@ -167,7 +189,14 @@ class CZvmDatbase {
   std::string password_;
   std::unique_ptr<odbc::Connection> conn_;
   bool reused_ = false;
+  bool in_transaction_ = false;  // RunInTransaction is running its body
 };
+
+// Give a record of the row the result stands on, its columns found by name without regard
+// to case (numbers read as their leading decimal digits; NULL as 0 or empty).
+UserRecord UserFromRow(const odbc::Rows& rows);
+GroupRecord GroupFromRow(const odbc::Rows& rows);
+PrinterRecord PrinterFromRow(const odbc::Rows& rows);
 
 // Gives the pages of `kind` that `account` used in the period ending `limit_date` (period
 // index and N as in the quota files; N below 1 counts as 1): one day sums that day, week,

@@ -28,6 +28,10 @@ std::string ToUtf8(const std::string& ansi) {
 }
 }  // namespace
 
+std::string PrintTarget(const CRequestInfo& request, const PrinterRecord& printer) {
+  return printer.PrinterName.empty() ? request.DeviceName : printer.PrinterName;
+}
+
 std::vector<std::string> PrinterNotSelectedLines(const std::string& printer) {
   return {"指定されたプリンタを選択できませんでした。", printer};
 }
@@ -83,10 +87,13 @@ namespace {
 // the print job asks the main window with WM_USER+24).
 class StartObserver : public printing::PrintJobObserver {
  public:
+  explicit StartObserver(const std::function<void(std::uint32_t)>& started) : started_(started) {}
   void OnDocumentStarted(std::uint32_t job_id, const win::SYSTEMTIME& submitted) override {
     id = job_id;
     time = submitted;
+    if (started_) started_(job_id);
   }
+  const std::function<void(std::uint32_t)>& started_;
   std::uint32_t id = 0;
   win::SYSTEMTIME time{};
 };
@@ -150,14 +157,15 @@ void ApplyRequest(viewer::CViewerDocBase& doc, const CRequestInfo& r) {
 }
 
 int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& result, const UserRecord& user,
-                               const PrinterRecord& printer, std::vector<PrintLogRecord>* log) {
+                               const PrinterRecord& printer, std::vector<PrintLogRecord>* log,
+                               const std::function<void(std::uint32_t)>& started_hook) {
   log->clear();
   job_id_ = 0;
   if (!document_ || !pages_) {
     result.SetResultMessage(kResultPrintFailed, {"ドキュメントの取得に失敗しました。"});
     return result.ResultCode;
   }
-  printer_ = request.DeviceName;
+  printer_ = PrintTarget(request, printer);
   ApplyRequest(*pages_, request);
   PageRange range = RequestRange(request, page_count());
   std::vector<uint16_t> rotations = RotationsForRange(request.Rotate, range.count());
@@ -166,14 +174,14 @@ int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& resu
   }
 
   printing::PrintJobSpec order;
-  order.printer = request.DeviceName;
+  order.printer = printer_;
   order.document_name = request.Jobs.empty() ? name_ : request.Jobs.front().name;
   order.layout_mode = printing::LayoutModeFromRequest(request.ThumbnailCount, request.Orientation);
   order.chosen_paper = request.PaperSize;
   order.page_range = request.AllPages == 0;
   order.first_page = range.first;
   order.last_page = range.last;
-  order.copies = request.Copies > 0 ? request.Copies : 1;
+  order.copies = printing::DecideCopies(request.Copies);
   order.collate = request.Collate;
   order.sheet.offset_x = request.OffsetX;
   order.sheet.offset_y = request.OffsetY;
@@ -181,7 +189,7 @@ int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& resu
   order.sheet.separators = request.Separator;
 
   printing::ViewerPrintDocument doc(*pages_);
-  StartObserver started;
+  StartObserver started(started_hook);
   printing::PrintOutcome outcome =
       printing::RunPrintJob(spooler_, doc, order, printing::PrinterSurfaces(), &started);
   job_id_ = outcome.job_id ? outcome.job_id : started.id;
@@ -189,7 +197,7 @@ int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& resu
   if (outcome.code != printing::kPrintOk) {
     std::vector<std::string> lines = outcome.lines;
     if (lines.empty()) lines = {printing::kPrintFailedMessage};
-    if (lines.size() == 1 && lines[0] == printing::kPrinterNotSelectableMessage) lines.push_back(request.DeviceName);
+    if (lines.size() == 1 && lines[0] == printing::kPrinterNotSelectableMessage) lines.push_back(printer_);
     result.SetResultMessage(kResultPrintFailed, lines);
     return result.ResultCode;
   }
@@ -202,7 +210,8 @@ int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& resu
     when.time = local.wHour * 10000 + local.wMinute * 100 + local.wSecond;
   }
   PageRange printed{outcome.from, outcome.to};
-  *log = BuildPrintLogRows(request, printed, outcome.layout_mode, order.copies, user.UID, printer, when.date,
+  *log = BuildPrintLogRows(request, printed, outcome.layout_mode, outcome.device_copies * outcome.passes, user.UID,
+                           printer, when.date,
                            when.time);
   CheckPrintedJobStatus(result);
   return result.ResultCode;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,8 +40,12 @@ class CHevrastoDoc {
   // `result` (6 with the printer's name when it cannot be used or the print fails, 6 with
   // the status lines when the spooler reports the job in error or offline afterwards), the
   // print-log rows to `log`. Gives the result code.
+  // The job goes to the printer by the name the managed-printer row holds (the request's
+  // name matched it without regard to case); `started` (may be empty) hears the spooler's
+  // job id as soon as the job exists.
   int PrintRequest(const CRequestInfo& request, CRequestResult& result, const UserRecord& user,
-                   const PrinterRecord& printer, std::vector<PrintLogRecord>* log);
+                   const PrinterRecord& printer, std::vector<PrintLogRecord>* log,
+                   const std::function<void(std::uint32_t)>& started = {});
 
   // WM_USER+24: gives the spooler's id of the job last printed (0 when none) and writes its
   // submission time (local) to `out` when given.
@@ -69,6 +74,10 @@ class CHevrastoDoc {
 // and footer texts, numbering rule and font (LogFont: up to 13 numbers, then the face; an
 // empty item keeps its member).
 void ApplyRequest(viewer::CViewerDocBase& doc, const CRequestInfo& request);
+
+// Takes a request and the managed-printer row it matched; gives the printer's installed
+// name to print to (the row's name; the request's when the row names none).
+std::string PrintTarget(const CRequestInfo& request, const PrinterRecord& printer);
 
 // The lines of a printer that cannot be selected (result 6).
 std::vector<std::string> PrinterNotSelectedLines(const std::string& printer);

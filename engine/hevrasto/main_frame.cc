@@ -131,7 +131,8 @@ winmsg::LRESULT CMainFrame::Proc(winmsg::HWND hwnd, winmsg::UINT msg, winmsg::WP
     case WM_ENGINE_PRINT: {
       if (wp != cookie_ || !pending_.request) return kResultPrintFailed;
       print_log_.clear();
-      return doc_.PrintRequest(*pending_.request, *pending_.result, *pending_.user, *pending_.printer, &print_log_);
+      return doc_.PrintRequest(*pending_.request, *pending_.result, *pending_.user, *pending_.printer, &print_log_,
+                               pending_.started ? *pending_.started : std::function<void(uint32_t)>());
     }
     case WM_ENGINE_JOBINFO:
       return 0;  // the print job asks the document directly
@@ -148,8 +149,8 @@ int CMainFrame::OpenJob(const std::string& name, CRequestResult& result) {
 }
 
 int CMainFrame::PrintJob(const CRequestInfo& request, CRequestResult& result, const UserRecord& user,
-                         const PrinterRecord& printer) {
-  pending_ = Pending{nullptr, &request, &result, &user, &printer};
+                         const PrinterRecord& printer, const std::function<void(uint32_t)>& started) {
+  pending_ = Pending{nullptr, &request, &result, &user, &printer, &started};
   auto r = winmsg::SendMessage(hwnd(), WM_ENGINE_PRINT, cookie_, 0);
   pending_ = Pending{};
   return static_cast<int>(r);

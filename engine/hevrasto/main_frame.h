@@ -51,7 +51,11 @@ class CMainFrame : public FrameLink {
   int OpenJob(const std::string& name, CRequestResult& result) override;
   int OpenPages() override { return pages_.load(); }
   int PrintJob(const CRequestInfo& request, CRequestResult& result, const UserRecord& user,
-               const PrinterRecord& printer) override;
+               const PrinterRecord& printer, const std::function<void(uint32_t)>& started) override;
+  Result<spool::JobInfo> QueryJob(const std::string& printer, uint32_t id) override {
+    return spooler_.GetJob(printer, id);
+  }
+  Status CancelJob(const std::string& printer, uint32_t id) override { return spooler_.CancelJob(printer, id); }
   std::vector<PrintLogRecord> TakePrintLog() override;
 
  private:
@@ -84,6 +88,7 @@ class CMainFrame : public FrameLink {
     CRequestResult* result = nullptr;
     const UserRecord* user = nullptr;
     const PrinterRecord* printer = nullptr;
+    const std::function<void(uint32_t)>* started = nullptr;
   } pending_;
 };
 

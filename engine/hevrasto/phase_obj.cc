@@ -1,5 +1,7 @@
 #include "engine/hevrasto/phase_obj.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,21 +13,35 @@
 #include "engine/core/event_writer.h"
 #include "engine/core/request_check.h"
 #include "engine/core/settings_store.h"
-#include "engine/hevrasto/pending_log.h"
+#include "engine/hevrasto/engine_doc.h"
+#include "engine/core/pending_log.h"
+#include "engine/hevrasto/print_records.h"
 #include "engine/hevrasto/request_slots.h"
 #include "engine/rules/event_table.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
+#include "printing/print_job.h"
+#include "printing/print_rules.h"
 
 namespace zv::engine {
 namespace fsys = std::filesystem;
 
 namespace {
 constexpr char kRejectedFolder[] = "Rejected";
-constexpr char kTakenSuffix[] = ".taken";
-// Marks a request whose answer was written: met again after a restart, it is only cleaned
-// up, since the client may already have taken (and deleted) that answer.
-constexpr char kAnsweredSuffix[] = ".answered";
+
+// A job the spooler holds or has printed: it reached the printer and is charged. One in
+// error counts while it stays in the queue; one the spooler gave up (aborted) does not.
+bool ReachedPrinter(const spool::JobInfo& job) {
+  switch (job.state) {
+    case spool::JobState::kQueued:
+    case spool::JobState::kPrinting:
+    case spool::JobState::kPaused:
+    case spool::JobState::kOffline:
+    case spool::JobState::kCompleted: return true;
+    case spool::JobState::kError: return (job.status & spool::JOB_STATUS_DELETED) == 0;
+    default: return false;
+  }
+}
 
 void Event(int number, const std::string& extra, int code = 0) { WriteEventLog(kEngineEventSource, number, &extra, &code); }
 
@@ -38,6 +54,22 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   return s;
 }
 }  // namespace
+
+Status CheckOwnFolder(const std::string& folder, const std::string& share) {
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0) return Status::IOError(fs::ErrnoText("lstat " + folder, errno));
+  if (S_ISLNK(st.st_mode)) return Status::InvalidArgument(folder + " is a link");
+  if (!S_ISDIR(st.st_mode)) return Status::InvalidArgument(folder + " is not a folder");
+  if (share.empty()) return Status::Ok();
+  std::error_code ec;
+  fsys::path real = fsys::canonical(folder, ec);
+  if (ec) return Status::IOError(folder + ": " + ec.message());
+  fsys::path root = fsys::canonical(share, ec);
+  if (ec) return Status::IOError(share + ": " + ec.message());
+  auto mismatch = std::mismatch(root.begin(), root.end(), real.begin(), real.end());
+  if (mismatch.first != root.end()) return Status::InvalidArgument(folder + " lies outside the share " + share);
+  return Status::Ok();
+}
 
 std::vector<std::string> InterruptedPrintLines() {
   return {"前回の印刷中に実行部が停止しました。", "印刷されている可能性があります。プリンタを確認してください。"};
@@ -99,6 +131,23 @@ bool CPhaseObj::ReloadSettings() {
 }
 
 void CPhaseObj::PhaseWait() {
+  {
+    // The request folder holds the marks and "Rejected": it must be a folder of the share.
+    EngineSettings s = settings();
+    Status own = CheckOwnFolder(folder_, s.ShareRoot);
+    if (!own.ok() && !folder_.empty() && fsys::exists(folder_)) {
+      if (!folder_failing_) Event(kEvWorkerError, "[" + folder_ + "] " + own.ToString());
+      folder_failing_ = true;
+      watching_ = false;
+      if (!ReloadSettings()) {
+        stop_.Wait(options_.settings_retry_ms);
+        return;
+      }
+      stop_.Wait(options_.rescan_ms);
+      return;
+    }
+    folder_failing_ = false;
+  }
   if (!watching_ || watch_.folder() != folder_) {
     auto w = fs::FolderWatch::Start(folder_);
     if (!w.ok()) {
@@ -127,11 +176,24 @@ void CPhaseObj::PhaseWait() {
     pending_tried_ = now;
     EngineSettings s = settings();
     CZvmDatbase db(s.DSN, s.UID, s.PWD);
-    StorePendingRows(db, nullptr);
+    std::vector<std::string> dropped;
+    StorePendingRows(db, nullptr, &dropped);
+    if (!dropped.empty()) Event(kEvDatabaseError, "kept print-log rows of a user who is gone were dropped:\n" + JoinLines(dropped));
+  }
+  if (now - kept_tried_ >= std::chrono::milliseconds(options_.pending_retry_ms) && HasKeptResults()) {
+    kept_tried_ = now;
+    EngineSettings s = settings();
+    if (CheckOwnFolder(s.ResultPath, s.ShareRoot).ok()) DeliverKeptResults(s.ResultPath);
   }
   auto scan = ScanRequestFolder(folder_);
-  if (scan.ok()) DropIgnored(&*scan);
+  if (scan.ok()) {
+    // Marks whose request is gone (an engine stopped while cleaning up) are cleared.
+    for (int i = 0; i < kSlotCount; ++i)
+      if (scan->marked[i] && !scan->present[i]) ClearMarks(SlotBaseName(i));
+    DropIgnored(&*scan);
+  }
   if (scan.ok() && scan->any()) {
+    Reached("woke");
     if (ReloadSettings()) {
       phase_ = 1;
     } else {
@@ -147,13 +209,25 @@ void CPhaseObj::PhaseWait() {
 }
 
 void CPhaseObj::MoveAside(const std::string& name, const std::string& why) {
-  std::string dir = folder_ + "/" + kRejectedFolder;
-  fs::MakeDirs(dir);
-  std::string target = dir + "/" + name;
-  std::error_code ec;
-  for (int n = 1; fsys::exists(target, ec) && n < 1000; ++n) target = dir + "/" + name + "." + std::to_string(n);
-  fsys::rename(folder_ + "/" + name, target, ec);
-  bool moved = !ec;
+  // The request folder and its "Rejected" subfolder are opened without following links,
+  // so a link put in their place never sends a file out of the share.
+  bool moved = false;
+  int dir = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir >= 0) {
+    if (::mkdirat(dir, kRejectedFolder, 0755) != 0 && errno != EEXIST) {
+      // reported below as not moved
+    }
+    int rejected = ::openat(dir, kRejectedFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (rejected >= 0) {
+      std::string target = name;
+      struct stat st {};
+      for (int n = 1; ::fstatat(rejected, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && n < 1000; ++n)
+        target = name + "." + std::to_string(n);
+      moved = ::renameat(dir, name.c_str(), rejected, target.c_str()) == 0;
+      ::close(rejected);
+    }
+    ::close(dir);
+  }
   if (!moved) {
     // Cannot be moved: left where it is and passed over from now on, so that it is not
     // met again and again.
@@ -200,6 +274,7 @@ void CPhaseObj::PhaseTake() {
     phase_ = 0;
     return;
   }
+  Reached("locked");
   auto start = seq->ReadStart();
   auto scan = ScanRequestFolder(folder_);
   if (!start.ok() || !scan.ok()) {
@@ -209,6 +284,9 @@ void CPhaseObj::PhaseTake() {
     phase_ = 0;
     return;
   }
+  // Marks whose request is gone (an engine stopped while cleaning up) are cleared.
+  for (int i = 0; i < kSlotCount; ++i)
+    if (scan->marked[i] && !scan->present[i]) ClearMarks(SlotBaseName(i));
   DropIgnored(&*scan);
   for (const std::string& stray : scan->strays) MoveAside(stray, "not a request slot");
   int slot = PickSlot(scan->present, *start);
@@ -244,36 +322,39 @@ void CPhaseObj::PhaseTake() {
     phase_ = 1;
     return;
   }
-  auto text = fs::ReadFile(slot_path_, kMaxRequestFileBytes);
-  request_text_ = text.ok() ? *text : std::string();
+  auto identity = RequestIdentity(slot_path_);
+  identity_ = identity.ok() ? *identity : std::string();
+  Reached("read");
 
-  auto answered = fs::ReadFile(folder_ + "/" + slot_base_ + kAnsweredSuffix, kMaxRequestFileBytes);
-  if (answered.ok() && !request_text_.empty() && *answered == request_text_) {
+  // Marks of this very request were left by an engine that stopped while serving it.
+  auto answered = ReadMark(slot_base_ + kAnsweredSuffix);
+  if (answered.ok() && answered->request == identity_) {
+    // Answered before the stop: the staged answer is put in place, nothing new is written.
+    PublishMarkedAnswer(*answered);
     answered_ = true;
     phase_ = 6;
     return;
   }
-
-  // A request marked as taken was being printed when the engine stopped: say so instead of
-  // printing it again.
-  auto mark = fs::ReadFile(folder_ + "/" + slot_base_ + kTakenSuffix, kMaxRequestFileBytes);
-  if (mark.ok() && *mark == request_text_) {
-    RequestCheck check(s, probe_);
-    check.RunStep(1, request_, result_, std::chrono::system_clock::now());
-    check.RunStep(2, request_, result_, std::chrono::system_clock::now());
-    user_ = check.user();
-    result_.Init();
-    result_.SetResultMessage(kResultPrintFailed, InterruptedPrintLines());
-    std::vector<std::string> lines = result_.Messages;
-    Event(kEvPrintFailed, RequestEventText(lines, request_));
-    phase_ = 4;
+  auto taken = ReadMark(slot_base_ + kTakenSuffix);
+  if (taken.ok() && taken->request == identity_) {
+    RecoverTaken(*taken, s);
     return;
+  }
+  // Marks of an earlier request in this slot are cleared.
+  ClearMarks(slot_base_);
+  // A newer request of the same account and machine was taken: its answer (of the same
+  // name) replaces a kept one.
+  if (auto answer_name = AnswerFileName(request_.AccountName, request_.MachineName); answer_name.ok()) {
+    if (int dropped = DropKeptResults(*answer_name); dropped > 0)
+      Event(kEvWorkerError, "[" + *answer_name + "] " + std::to_string(dropped) +
+                                " kept answer(s) dropped: a newer request of the same account and machine was taken");
   }
 
   RequestCheck check(s, probe_);
   CheckStep r = check.Run(request_, result_);
   user_ = check.user();
   printer_ = check.printer();
+  Reached("checked");
   phase_ = r == CheckStep::kPassed ? 2 : 4;
 }
 
@@ -311,13 +392,22 @@ bool CPhaseObj::AlignPagesWithDocument() {
 }
 
 void CPhaseObj::PhaseOpen() {
-  int rc = frame_.OpenJob(request_.JobFileName, result_);
+  // Jobs are read (and deleted after the answer) only in a jobs folder of the share itself.
+  EngineSettings folders = settings();
+  Status jobs_folder = CheckOwnFolder(folders.JobsPath, folders.ShareRoot);
+  int rc = kResultJobNotOpened;
+  if (jobs_folder.ok()) {
+    rc = frame_.OpenJob(request_.JobFileName, result_);
+  } else {
+    Event(kEvWorkerError, "[" + folders.JobsPath + "] " + jobs_folder.ToString());
+  }
   if (rc != 0) {
     if (result_.ResultCode == 0) result_.SetResultMessage(kResultJobNotOpened);
     Event(kEvJobOpenFailed, RequestEventText(result_.Messages, request_));
     phase_ = 4;
     return;
   }
+  Reached("opened");
   // The quota counts the pages that will print, not only those the client named.
   if (AlignPagesWithDocument()) {
     EngineSettings s = settings();
@@ -332,37 +422,208 @@ void CPhaseObj::PhaseOpen() {
       return;
     }
   }
-  // Marked as taken before anything is printed.
-  Status marked = fs::WriteFileAtomic(folder_ + "/" + slot_base_ + kTakenSuffix, request_text_, 0644);
-  if (!marked.ok()) Event(kEvWorkerError, "[taken mark] " + marked.ToString());
+  // Marked as taken before anything is printed, with the print-log rows held for the job:
+  // an engine that stops from here on settles the job at its next start.
+  taken_ = RequestMark{};
+  taken_.request = identity_;
+  DateTimeValue when = LocalDateTime(std::chrono::system_clock::now());
+  std::vector<PrintLogRecord> planned = BuildPrintLogRows(
+      request_, RequestRange(request_, frame_.OpenPages()),
+      printing::LayoutModeFromRequest(request_.ThumbnailCount, request_.Orientation),
+      printing::DecideCopies(request_.Copies), user_.UID, printer_, when.date, when.time);
+  if (!planned.empty()) {
+    auto held = HoldRows(planned);
+    if (held.ok()) {
+      taken_.rows = *held;
+    } else {
+      Event(kEvWorkerError, "[held print-log rows] " + held.status().ToString());
+    }
+  }
+  WriteMark(slot_base_ + kTakenSuffix, taken_);
+  Reached("taken");
   phase_ = 3;
 }
 
 void CPhaseObj::PhasePrint() {
-  int rc = frame_.PrintJob(request_, result_, user_, printer_);
+  // The job's id goes into the taken mark as soon as the spooler gives it.
+  auto started = [this](uint32_t id) {
+    taken_.job = id;
+    taken_.printer = PrintTarget(request_, printer_);
+    WriteMark(slot_base_ + kTakenSuffix, taken_);
+    Reached("job-started");
+  };
+  int rc = frame_.PrintJob(request_, result_, user_, printer_, started);
+  Reached("job-submitted");
   if (rc != 0) Event(kEvPrintFailed, RequestEventText(result_.Messages, request_));
   std::vector<PrintLogRecord> rows = frame_.TakePrintLog();
   if (!rows.empty()) {
-    EngineSettings s = settings();
-    CZvmDatbase db(s.DSN, s.UID, s.PWD);
-    if (HasPendingRows()) StorePendingRows(db, nullptr);
-    if (!db.InsertPrintLog(rows)) {
-      // The job printed: the answer says so, and its rows are kept and stored later.
-      std::string lines = JoinLines(db.ErrorLines);
-      Status kept = SavePendingRows(rows);
-      Event(kEvDatabaseError, lines + (kept.ok() ? "" : "\r\n" + kept.ToString()));
+    // The job reached the printer: its rows (with the spooler's time) are charged.
+    Status charged = Status::NotFound("no held rows");
+    if (!taken_.rows.empty()) {
+      // The held rows were planned before the job started; they are replaced only where
+      // the print's own rows differ (the spooler's submission time in another second).
+      (void)RewriteHeldRows(taken_.rows, rows);
+      charged = ChargeHeldRows(taken_.rows);
     }
+    if (!charged.ok()) {
+      Status kept = SavePendingRows(rows);
+      if (!kept.ok()) Event(kEvDatabaseError, kept.ToString());
+      if (!taken_.rows.empty()) DropHeldRows(taken_.rows);
+    }
+    Reached("charged");
+    StoreKeptRows();
+    Reached("stored");
+  } else if (!taken_.rows.empty()) {
+    DropHeldRows(taken_.rows);
+  }
+  taken_.rows.clear();
+  phase_ = 4;
+}
+
+void CPhaseObj::Reached(const char* step) {
+  PhaseStamp(step, slot_base_);
+  CrashPoint(step);
+}
+
+void CPhaseObj::StoreKeptRows() {
+  EngineSettings s = settings();
+  CZvmDatbase db(s.DSN, s.UID, s.PWD);
+  std::vector<std::string> errors, dropped;
+  StorePendingRows(db, &errors, &dropped);
+  // The rows stay kept and are stored later; the answer does not change.
+  if (!errors.empty()) Event(kEvDatabaseError, JoinLines(errors));
+  if (!dropped.empty()) Event(kEvDatabaseError, "kept print-log rows of a user who is gone were dropped:\n" + JoinLines(dropped));
+}
+
+bool CPhaseObj::SettleHeldJob(const RequestMark& mark, bool* known) {
+  *known = true;
+  bool reached = false;
+  if (mark.job != 0 && !mark.printer.empty()) {
+    auto job = frame_.QueryJob(mark.printer, mark.job);
+    if (job.ok()) {
+      reached = ReachedPrinter(*job);
+    } else if (job.status().code() != Status::Code::kNotFound) {
+      *known = false;
+      Event(kEvWorkerError, "[job " + std::to_string(mark.job) + "] " + job.status().ToString());
+    }
+    // A submission that never completed is taken back.
+    if (*known && !reached) (void)frame_.CancelJob(mark.printer, mark.job);
+  }
+  if (!mark.rows.empty()) {
+    if (reached) {
+      Status charged = ChargeHeldRows(mark.rows);
+      if (!charged.ok() && charged.code() != Status::Code::kNotFound)
+        Event(kEvWorkerError, "[held print-log rows] " + charged.ToString());
+      StoreKeptRows();
+    } else {
+      DropHeldRows(mark.rows);
+    }
+  }
+  return reached;
+}
+
+void CPhaseObj::RecoverTaken(const RequestMark& mark, const EngineSettings& s) {
+  RequestCheck check(s, probe_);
+  check.RunStep(1, request_, result_, std::chrono::system_clock::now());
+  check.RunStep(2, request_, result_, std::chrono::system_clock::now());
+  user_ = check.user();
+  result_.Init();
+  bool known = true;
+  bool reached = SettleHeldJob(mark, &known);
+  // A job that reached the printer before the engine stopped is charged and answered as
+  // printed (the answer adds its completion line, as for any print).
+  if (!reached) {
+    const std::string printer = mark.printer.empty() ? request_.DeviceName : mark.printer;
+    result_.SetResultMessage(kResultPrintFailed, known ? std::vector<std::string>{printing::kPrintFailedMessage, printer}
+                                                       : InterruptedPrintLines());
+    Event(kEvPrintFailed, RequestEventText(result_.Messages, request_));
   }
   phase_ = 4;
 }
 
+Result<RequestMark> CPhaseObj::ReadMark(const std::string& name) {
+  auto text = fs::ReadFile(folder_ + "/" + name, kMaxRequestFileBytes);
+  if (!text.ok()) return text.status();
+  return ParseMark(*text);
+}
+
+void CPhaseObj::WriteMark(const std::string& name, const RequestMark& mark) {
+  // Marks guard against the engine's own death; a flush to disk each time would cost more
+  // than the request itself.
+  Status marked = fs::WriteFileAtomic(folder_ + "/" + name, FormatMark(mark), 0644, fs::Durability::kProcessSafe);
+  if (!marked.ok()) Event(kEvWorkerError, "[" + name + "] " + marked.ToString());
+}
+
+void CPhaseObj::ClearMarks(const std::string& base) {
+  auto taken = ReadMark(base + kTakenSuffix);
+  if (taken.ok()) {
+    // A job of a request that is gone is still charged if it reached the printer.
+    bool known = true;
+    SettleHeldJob(*taken, &known);
+  }
+  for (const char* suffix : {kTakenSuffix, kAnsweredSuffix}) {
+    std::string path = folder_ + "/" + base + suffix;
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) Event(kEvWorkerError, fs::ErrnoText("unlink " + path, errno));
+  }
+}
+
+void CPhaseObj::PublishMarkedAnswer(const RequestMark& mark) {
+  EngineSettings s = settings();
+  StagedAnswer st;
+  auto path = paths::JoinInside(s.ResultPath, mark.answer);
+  auto copy = paths::JoinInside(s.ResultPath, mark.copy);
+  auto tmp = paths::JoinInside(s.ResultPath, StagedName(mark.answer, slot_base_));
+  auto copy_tmp = paths::JoinInside(s.ResultPath, StagedName(mark.copy, slot_base_));
+  if (!path.ok() || !copy.ok() || !tmp.ok() || !copy_tmp.ok()) {
+    Event(kEvWorkerError, "[" + slot_base_ + kAnsweredSuffix + "] names no answer");
+    return;
+  }
+  st.answer_path = *path;
+  st.copy_path = *copy;
+  st.answer_tmp = *tmp;
+  st.copy_tmp = *copy_tmp;
+  (void)PublishStaged(st);
+}
+
 void CPhaseObj::PhaseAnswer() {
   EngineSettings s = settings();
-  Status st = WriteResult(s, request_, result_, user_, slot_base_);
-  answered_ = st.ok();
-  if (answered_ && !request_text_.empty()) {
-    Status marked = fs::WriteFileAtomic(folder_ + "/" + slot_base_ + kAnsweredSuffix, request_text_, 0644);
-    if (!marked.ok()) Event(kEvWorkerError, "[answered mark] " + marked.ToString());
+  // Answers kept while the result folder failed go first, where it works again.
+  Status folder = CheckOwnFolder(s.ResultPath, s.ShareRoot);
+  if (folder.ok() && HasKeptResults()) DeliverKeptResults(s.ResultPath);
+  // Staged first, then marked as answered, then put in place: an engine that stops in
+  // between puts the staged files in place at its next start and writes nothing new.
+  Result<StagedAnswer> staged = folder;
+  if (folder.ok()) staged = StageResult(s, request_, result_, user_, slot_base_, &StagedName);
+  answered_ = false;
+  RequestMark mark;
+  mark.request = identity_;
+  if (staged.ok()) {
+    Reached("answer-staged");
+    mark.answer = staged->answer_name;
+    mark.copy = staged->copy_name;
+    WriteMark(slot_base_ + kAnsweredSuffix, mark);
+    Reached("answer-marked");
+    Status put = PublishStaged(*staged);
+    answered_ = put.ok();
+    if (!put.ok()) {
+      ::unlink(staged->answer_tmp.c_str());
+      ::unlink(staged->copy_tmp.c_str());
+    }
+    Reached("answered");
+  }
+  if (!answered_ && AnswerFileName(request_.AccountName, request_.MachineName).ok() &&
+      MonitorCopyName(slot_base_, request_.AccountName, request_.MachineName).ok()) {
+    // The result folder cannot be written: the answer is kept and written when it works
+    // again, and the request counts as answered.
+    Status kept = KeepResult(s, request_, result_, user_, slot_base_);
+    if (kept.ok()) {
+      WriteMark(slot_base_ + kAnsweredSuffix, mark);
+      answered_ = true;
+      Event(kEvWorkerError, "[" + slot_base_ + "] answer kept until the result folder can be written: " +
+                                (folder.ok() ? staged.status().ToString() : folder.ToString()));
+    } else {
+      Event(kEvWorkerError, "[" + slot_base_ + "] answer not kept: " + kept.ToString());
+    }
   }
   int code = result_.ResultCode;
   phase_ = (answered_ && (code == 0 || code == 4 || code == 9)) ? 5 : 6;
@@ -373,6 +634,7 @@ void CPhaseObj::PhaseMail() {
     EngineSettings s = settings();
     mailer_->SendQuotaMail(s, result_, request_.AccountName, user_);
   }
+  Reached("mailed");
   phase_ = 6;
 }
 
@@ -402,7 +664,13 @@ void CPhaseObj::PhaseCleanUp() {
       }
       EngineSettings s = settings();
       auto job = paths::JoinInside(s.JobsPath, request_.JobFileName);
-      if (job.ok() && !request_.JobFileName.empty()) DeleteWithRetries(*job);
+      Status jobs_folder = CheckOwnFolder(s.JobsPath, s.ShareRoot);
+      if (!jobs_folder.ok()) {
+        Event(kEvWorkerError, "[" + request_.JobFileName + "] not deleted: " + jobs_folder.ToString());
+      } else if (job.ok() && !request_.JobFileName.empty()) {
+        DeleteWithRetries(*job);
+      }
+      Reached("cleaning");
     } else {
       // No answer could be written: the request is kept aside, with its job file.
       MoveAside(fsys::path(slot_path_).filename().string(), "the answer could not be written");
@@ -410,6 +678,7 @@ void CPhaseObj::PhaseCleanUp() {
     DeleteWithRetries(folder_ + "/" + slot_base_ + kTakenSuffix);
     if (!keep_answered_mark) DeleteWithRetries(folder_ + "/" + slot_base_ + kAnsweredSuffix);
   }
+  Reached("cleaned");
   slot_base_.clear();
   slot_path_.clear();
   CRequestResult scratch;
@@ -418,7 +687,8 @@ void CPhaseObj::PhaseCleanUp() {
   result_.Init();
   user_ = UserRecord{};
   printer_ = PrinterRecord{};
-  request_text_.clear();
+  identity_.clear();
+  taken_ = RequestMark{};
   answered_ = false;
   phase_ = 1;
 }

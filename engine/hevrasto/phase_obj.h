@@ -6,16 +6,22 @@
 // Nothing accepted is lost and nothing loops: the folder watch is armed before each scan
 // and backed by a periodic rescan; names that match "order*.lst" without being a slot, and
 // requests that cannot be read or answered, are moved into the "Rejected" subfolder and
-// reported once; a request is deleted only after its answer was written; before a job is
-// printed its request is marked as taken ("orderNN.taken"), so that an engine killed while
-// printing answers the request at its next start instead of printing it a second time
-// unannounced; once its answer is written it is marked as answered ("orderNN.answered"), so
-// that an engine killed before the clean-up does not answer it a second time; print-log rows
-// that cannot be stored are kept and stored later.
+// reported once; a request is deleted only after its answer was written. Each request
+// served is marked ("orderNN.taken" before its job is submitted, "orderNN.answered" once its
+// answer is staged); a mark names the request instance it belongs to, so that an engine
+// stopped at any step finishes that request at its next start, and only that one: a job
+// that reached the printer is charged once (its print-log rows are held with the mark and
+// charged by one rename) and answered as printed, a submission that never completed is
+// cancelled and answered as failed, and a staged answer is put in place instead of a second
+// one being written. Print-log rows that cannot be stored are kept and stored later (and
+// count in the quota meanwhile); answers that cannot be written are kept and written when
+// the result folder works again. The engine writes only into folders of the share itself,
+// never through a link put in their place.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -24,11 +30,13 @@
 #include "engine/core/job_queue.h"
 #include "engine/db/zvm_database.h"
 #include "engine/hevrasto/quota_mail.h"
+#include "engine/hevrasto/request_marks.h"
 #include "engine/hevrasto/request_slots.h"
 #include "engine/rules/request_info.h"
 #include "engine/rules/request_result.h"
 #include "engine/rules/settings.h"
 #include "platform/fs/watch.h"
+#include "platform/spool/spool.h"
 #include "platform/sync/event.h"
 
 namespace zv::engine {
@@ -44,11 +52,20 @@ class FrameLink {
   virtual int OpenPages() = 0;
   // Prints the open document as the request says; the print's result code and lines go to
   // `result` and the print-log rows to TakePrintLog. Gives the result code.
+  // `started` hears the spooler's job id as soon as the job exists (before it is written).
   virtual int PrintJob(const CRequestInfo& request, CRequestResult& result, const UserRecord& user,
-                       const PrinterRecord& printer) = 0;
+                       const PrinterRecord& printer, const std::function<void(uint32_t)>& started) = 0;
+  // Gives the spooler's state of a job (GetJob); NotFound when it knows no such job.
+  virtual Result<spool::JobInfo> QueryJob(const std::string& printer, uint32_t id) = 0;
+  // Removes a job from the printer's queue.
+  virtual Status CancelJob(const std::string& printer, uint32_t id) = 0;
   // Gives (and forgets) the print-log rows of the last print.
   virtual std::vector<PrintLogRecord> TakePrintLog() = 0;
 };
+
+// Takes a folder the engine writes into and the share; gives Ok when the folder is a folder
+// itself (not a link to one) and lies inside the share (`share` empty: anywhere).
+Status CheckOwnFolder(const std::string& folder, const std::string& share);
 
 // Lines of the answer to a request that was being printed when the engine stopped.
 std::vector<std::string> InterruptedPrintLines();
@@ -58,7 +75,7 @@ class CPhaseObj {
   struct Options {
     int rescan_ms = 5000;          // the periodic rescan behind the folder watch
     int settings_retry_ms = 5000;  // pause after settings that cannot be read
-    int sequence_lock_ms = 30000;  // longest wait for the lock of "Sequence.seq"
+    int sequence_lock_ms = -1;     // longest wait for the lock of "Sequence.seq" (-1: while running)
     int read_attempts = 5;         // tries to read a request file ...
     int read_retry_ms = 2000;      // ... this far apart
     int pending_retry_ms = 30000;  // kept print-log rows are tried again this often while idle
@@ -96,6 +113,24 @@ class CPhaseObj {
   // Deletes a file, trying six times; IOError when it stays.
   Status DeleteWithRetries(const std::string& path);
   bool AlignPagesWithDocument();
+  // Marks a step of the request in hand: stamped for the benchmark, and the test-only
+  // crash point of that name.
+  void Reached(const char* step);
+  // Stores the kept print-log rows (reports a failure; they stay kept).
+  void StoreKeptRows();
+  // Takes a taken mark; asks the spooler about its job: one that reached the printer has
+  // its held rows charged, one that did not is cancelled and its rows dropped. Gives
+  // whether it reached the printer; *known is false when the spooler could not tell.
+  bool SettleHeldJob(const RequestMark& mark, bool* known);
+  // Answers the request of a taken mark of an engine that stopped while printing it.
+  void RecoverTaken(const RequestMark& mark, const EngineSettings& s);
+  Result<RequestMark> ReadMark(const std::string& name);
+  void WriteMark(const std::string& name, const RequestMark& mark);
+  // Clears the marks of a slot whose request is gone or was replaced (settling a job that
+  // a taken mark names).
+  void ClearMarks(const std::string& base);
+  // Puts the answer that an answered mark names in place (the staged files still there).
+  void PublishMarkedAnswer(const RequestMark& mark);
 
   FrameLink& frame_;
   QuotaMailer* mailer_;
@@ -107,20 +142,23 @@ class CPhaseObj {
   std::string folder_;  // the request folder of the batch
   CRequestResult result_;
   CRequestInfo request_;
-  std::string request_text_;  // the request file as read (the taken mark holds a copy)
   UserRecord user_;
   PrinterRecord printer_;
   std::string slot_path_;
   std::string slot_base_;
+  std::string identity_;  // RequestIdentity of the request in hand
+  RequestMark taken_;     // its taken mark
   bool answered_ = false;
   bool settings_failing_ = false;
   std::atomic<int> phase_{0};
   std::atomic<bool> running_{false};
   std::chrono::steady_clock::time_point pending_tried_{};
+  std::chrono::steady_clock::time_point kept_tried_{};  // kept answers, tried as often
   std::set<std::string> ignored_;  // reported once; left where they are
   fs::FolderWatch watch_;
   bool watching_ = false;
   bool watch_failing_ = false;  // reported once until the watch works again
+  bool folder_failing_ = false;  // the request folder is no folder of the share (reported once)
 };
 
 }  // namespace zv::engine

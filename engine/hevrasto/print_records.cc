@@ -1,6 +1,7 @@
 #include "engine/hevrasto/print_records.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "printing/print_rules.h"
 
@@ -30,12 +31,16 @@ std::vector<PrintLogRecord> BuildPrintLogRows(const CRequestInfo& request, const
     return page - 1 < static_cast<int>(owners.size()) ? *owners[page - 1] : kNone;
   };
   std::string spool = request.Jobs.empty() ? std::string() : request.Jobs.front().name;
-  int mult = copies > 1 ? copies : 1;
+  const int64_t mult = copies > 1 ? copies : 1;
+  // Pages are counted in 64 bits and stored no larger than the column holds.
+  auto column = [](int64_t v) { return static_cast<int32_t>(std::min<int64_t>(v, INT32_MAX)); };
+  std::vector<int64_t> pages;
   size_t job_entry = 0;
   for (int p = range.first; p <= range.last; ++p) {
     if (rows.empty() || owner(p) != rows.back().JobName) {
       PrintLogRecord r;
       r.UID = uid;
+      r.Account = request.AccountName;
       r.PID = printer.PID;
       r.Ptype = printer.Ptype;
       r.PDate = date;
@@ -47,14 +52,16 @@ std::vector<PrintLogRecord> BuildPrintLogRows(const CRequestInfo& request, const
       r.JobPages = job_entry < request.Jobs.size() ? request.Jobs[job_entry].pages : 0;
       ++job_entry;
       rows.push_back(r);
+      pages.push_back(0);
     }
-    rows.back().Pages += mult;
+    pages.back() += mult;
   }
+  for (size_t i = 0; i < rows.size(); ++i) rows[i].Pages = column(pages[i]);
   int per_sheet = printing::PagesPerSide(mode);
   if (per_sheet > 1 && !rows.empty()) {
     PrintLogRecord folded = rows.front();
     if (rows.size() > 1) folded.JobName = "...";
-    folded.Pages = (range.count() + per_sheet - 1) / per_sheet * mult;
+    folded.Pages = column((int64_t{range.count()} + per_sheet - 1) / per_sheet * mult);
     rows.assign(1, folded);
   }
   return rows;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -84,10 +85,22 @@ Result<RequestFolderScan> ScanRequestFolder(const std::string& folder) {
   RequestFolderScan scan;
   while (dirent* e = readdir(d)) {
     std::string_view name = e->d_name;
+    for (std::string_view suffix : {std::string_view(".taken"), std::string_view(".answered")}) {
+      if (name.size() == 7 + suffix.size() && name.substr(7) == suffix) {
+        int slot = ParseSlotFileName(std::string(name.substr(0, 7)) + ".lst");
+        if (slot >= 0 && SlotBaseName(slot) == name.substr(0, 7)) scan.marked[slot] = true;
+      }
+    }
     if (!MatchesRequestPattern(name)) continue;
-    if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+    // Only a regular file is a request; anything else named like one (a link, a folder, a
+    // FIFO) is a stray, so that it is moved aside instead of blocking its slot.
+    bool regular = e->d_type == DT_REG;
+    if (e->d_type == DT_UNKNOWN) {
+      struct stat st {};
+      regular = fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+    }
     int slot = ParseSlotFileName(name);
-    if (slot >= 0 && std::string_view(SlotFileName(slot)) == name) {
+    if (regular && slot >= 0 && std::string_view(SlotFileName(slot)) == name) {
       scan.present[slot] = true;
     } else {
       scan.strays.emplace_back(name);
@@ -118,15 +131,24 @@ void SequenceFile::Close() {
 
 Result<SequenceFile> SequenceFile::Lock(const std::string& folder, const sync::Event* stop, int timeout_ms) {
   std::string path = folder + "/" + kSequenceFileName;
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Never through a link (the number would be written wherever it points) and never
+  // anything but a regular file.
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return Status::IOError(fs::ErrnoText("open " + path, errno));
   SequenceFile f(fd);
+  struct stat kind {};
+  if (fstat(fd, &kind) != 0 || !S_ISREG(kind.st_mode)) return Status::IOError(path + " is not a regular file");
+  // The other side holds the lock only while it places one request: try again soon, from
+  // 1 ms doubling to 20 ms, looking at the stop event each time.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  int pause_ms = 1;
   for (;;) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) break;
     if (errno != EWOULDBLOCK && errno != EINTR) return Status::IOError(fs::ErrnoText("flock " + path, errno));
-    if (std::chrono::steady_clock::now() >= deadline) return Status::Timeout(path + " stays locked");
-    if (stop ? stop->Wait(100) : (usleep(100000), false)) return Status::Busy("stopped while waiting for " + path);
+    if (timeout_ms >= 0 && std::chrono::steady_clock::now() >= deadline) return Status::Timeout(path + " stays locked");
+    if (stop ? stop->Wait(pause_ms) : (usleep(static_cast<useconds_t>(pause_ms) * 1000), false))
+      return Status::Busy("stopped while waiting for " + path);
+    pause_ms = std::min(pause_ms * 2, 20);
   }
   struct stat st {};
   if (fstat(fd, &st) == 0 && st.st_size == 0) {

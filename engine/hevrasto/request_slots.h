@@ -41,7 +41,9 @@ int PickSlot(const std::array<bool, kSlotCount>& present, int start);
 // What the request folder holds that matches "order*.lst".
 struct RequestFolderScan {
   std::array<bool, kSlotCount> present{};  // numbered slots with a file
-  std::vector<std::string> strays;         // other names matching "order*.lst"
+  std::vector<std::string> strays;         // other names matching "order*.lst", and slot
+                                           // names that are no regular file
+  std::array<bool, kSlotCount> marked{};   // slots with an "orderNN.taken" or ".answered" mark
   bool any() const;
 };
 // Lists the request folder. IOError when it cannot be read.
@@ -57,10 +59,11 @@ class SequenceFile {
   SequenceFile(const SequenceFile&) = delete;
   SequenceFile& operator=(const SequenceFile&) = delete;
 
-  // Takes the request folder, a stop event (may be null) and a time limit; opens
-  // "Sequence.seq" (created holding "00" when missing) and takes its lock, trying every
-  // 100 ms. Busy when the stop event is set first, Timeout when the limit passes first,
-  // IOError when the file cannot be opened.
+  // Takes the request folder, a stop event (may be null) and a time limit (below 0: none);
+  // opens "Sequence.seq" (created holding "00" when missing; never through a link) and
+  // takes its lock, trying again after 1 ms, doubling to 20 ms. Busy when the stop event is
+  // set first, Timeout when the limit passes first, IOError when the file cannot be opened
+  // or is no regular file.
   static Result<SequenceFile> Lock(const std::string& folder, const sync::Event* stop, int timeout_ms);
 
   // Gives the start slot the file names (ParseSequence of its first line).

@@ -1,5 +1,6 @@
 #include "engine/hevrasto/server_setup.h"
 
+#include <atomic>
 #include <filesystem>
 
 #include "engine/core/clock.h"
@@ -28,7 +29,12 @@ Result<ServerFolders> SetUpServer(const ServerSetupOptions& o) {
   f.printers = RuntimeRoot() + "/printers";
   auto key = registry::Key::Create(registry::RootKey::kLocalMachine, kZelvoraKey);
   if (!key.ok()) return key.status();
-  auto dsn = SetupEmbeddedDatabase();
+  Result<std::string> dsn = o.dsn;
+  if (o.dsn.empty()) {
+    dsn = SetupEmbeddedDatabase();
+  } else if (Status made = SetupDatabase(o.dsn, "", ""); !made.ok()) {
+    dsn = made;
+  }
   if (!dsn.ok()) return dsn.status();
   Status st = Status::Ok();
   auto set = [&](Status s) {
@@ -52,16 +58,18 @@ Result<ServerFolders> SetUpServer(const ServerSetupOptions& o) {
   if (!st.ok()) return st;
   auto c = odbc::Connection::Open(*dsn, "", "");
   if (!c.ok()) return c.status();
-  for (const char* sql :
-       {"INSERT INTO Groups (GID,GroupName,MaxPages,MaxPages_Color,Used) VALUES (1,'staff',100,30,1)",
-        "INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) VALUES "
-        "(1,'alice','Alice',1,3,100,0,'alice@example.org',1),(2,'bob','Bob',1,3,3,0,'bob@example.org',1)"}) {
-    auto r = (*c)->Execute(sql, {});
+  if (o.seed) {
+    for (const char* sql :
+         {"INSERT INTO Groups (GID,GroupName,MaxPages,MaxPages_Color,Used) VALUES (1,'staff',100,30,1)",
+          "INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) VALUES "
+          "(1,'alice','Alice',1,3,100,0,'alice@example.org',1),(2,'bob','Bob',1,3,3,0,'bob@example.org',1)"}) {
+      auto r = (*c)->Execute(sql, {});
+      if (!r.ok()) return r.status();
+    }
+    auto r = (*c)->Execute("INSERT INTO Printers (PID,PrinterName,Ptype,Used) VALUES (1,?,0,1)",
+                           {odbc::Value(o.printer)});
     if (!r.ok()) return r.status();
   }
-  auto r = (*c)->Execute("INSERT INTO Printers (PID,PrinterName,Ptype,Used) VALUES (1,?,0,1)",
-                         {odbc::Value(o.printer)});
-  if (!r.ok()) return r.status();
   spool::FolderSpooler spooler(f.printers);
   auto printer = spool::StandardFolderPrinter(o.printer);
   printer.caps.resolutions = {{o.printer_dpi, o.printer_dpi}};
@@ -103,7 +111,8 @@ Result<std::string> SubmitRequest(const std::string& print_info, const std::stri
     std::string path = print_info + "/" + SlotFileName(slot);
     std::error_code ec;
     if (fsys::exists(path, ec)) continue;
-    std::string tmp = print_info + "/client-" + std::to_string(getpid()) + ".tmp";
+    static std::atomic<unsigned> n{0};
+    std::string tmp = print_info + "/client-" + std::to_string(getpid()) + "-" + std::to_string(n++) + ".tmp";
     Status w = fs::WriteFileAtomic(tmp, text);
     if (!w.ok()) return w;
     fsys::rename(tmp, path, ec);

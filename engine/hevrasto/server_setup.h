@@ -17,6 +17,9 @@ struct ServerSetupOptions {
   int smtp_port = 0;     // 0: no mail server
   std::string printer = "Office";
   int printer_dpi = 150;
+  std::string dsn;    // empty: the embedded database; else this data source (its schema is set up)
+  bool seed = true;   // insert the users, the group and the printer (false: a database another
+                      // server already seeded)
 };
 
 // The folders of a set-up server.
@@ -37,7 +40,7 @@ struct RequestSpec {
   std::string printer = "Office";
   int copies = 1;
   int paper = 9;
-  std::string print_pages;  // "first,last"; empty for all pages
+  std::string print_pages = {};  // "first,last"; empty for all pages
 };
 
 // Gives the request file text of a order.

@@ -1,5 +1,7 @@
 #include "engine/rules/check_rules.h"
 
+#include <algorithm>
+
 namespace zv::engine {
 
 int PagesPerSheet(int32_t thumbnail_count) {
@@ -21,7 +23,7 @@ int64_t RequestSheetCount(const CRequestInfo& r, int32_t thumbnail_count) {
   int64_t pages = RequestPageCount(r);
   int64_t per = PagesPerSheet(thumbnail_count);
   int64_t sheets = pages <= 0 ? 0 : (pages + per - 1) / per;
-  return sheets * (r.Copies < 1 ? 1 : r.Copies);
+  return sheets * std::max<int64_t>(1, r.Copies);
 }
 
 QuotaDecision DecideQuota(bool refuse, int32_t limit_over_action, int32_t ptype, int64_t used, int64_t sheets,
@@ -32,6 +34,16 @@ QuotaDecision DecideQuota(bool refuse, int32_t limit_over_action, int32_t ptype,
   bool over = limit_over_action == 1 ? used + sheets > limit : used > limit;
   if (!over) return QuotaDecision::kAllow;
   return ptype == 0 ? QuotaDecision::kRefuseMono : QuotaDecision::kRefuseColor;
+}
+
+UserLimits ResolveUserLimits(int32_t count_shubetsu, const UserLimits& own, const UserLimits& system,
+                             const UserLimits* group) {
+  switch (count_shubetsu) {
+    case 1: return system;
+    case 2: return group ? *group : system;
+    case 3: return own;
+    default: return {};
+  }
 }
 
 }  // namespace zv::engine

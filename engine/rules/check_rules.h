@@ -26,6 +26,12 @@ struct UserLimits {
   int32_t color = 0;
 };
 
+// Gives the limits of a user by CountShubetsu: 1 the system's, 2 the group's (the system's
+// when `group` is null, i.e. the group is not found), 3 the user's own `own`, anything else
+// no limit. The engine's check and renewal and the console all resolve through this.
+UserLimits ResolveUserLimits(int32_t count_shubetsu, const UserLimits& own, const UserLimits& system,
+                             const UserLimits* group);
+
 enum class QuotaDecision { kAllow, kRefuseMono, kRefuseColor };
 
 // Decides the quota for a job of `sheets` on a printer of `ptype` when `used` pages of that

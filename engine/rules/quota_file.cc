@@ -2,12 +2,22 @@
 
 namespace zv::engine {
 
+std::string ComposeQuotaText(const QuotaFileValues& v) {
+  auto line = [](const char* key, std::optional<int32_t> value) {
+    return std::string(key) + "=" + (value ? std::to_string(*value) : std::string()) + "\r\n";
+  };
+  std::string text = "[PrintLimit]\r\n" + line("CheckRange", v.period_index) + line("LimitDate", v.limit_date) +
+                     line("LimitDays", v.limit_days);
+  if (v.limits) {
+    text += line("MaxPages_Color", v.max_pages_color) + line("MaxPages", v.max_pages) +
+            line("PageCount_Color", v.page_count_color) + line("PageCount", v.page_count);
+  }
+  return text;
+}
+
 std::string ComposeQuotaFile(int32_t period_index, int32_t limit_date, int32_t limit_days, int32_t max_pages_color,
                              int32_t max_pages) {
-  auto n = [](int32_t v) { return std::to_string(v); };
-  return "[PrintLimit]\r\nCheckRange=" + n(period_index) + "\r\nLimitDate=" + n(limit_date) +
-         "\r\nLimitDays=" + n(limit_days) + "\r\nMaxPages_Color=" + n(max_pages_color) +
-         "\r\nMaxPages=" + n(max_pages) + "\r\nPageCount_Color=0\r\nPageCount=0\r\n";
+  return ComposeQuotaText({period_index, limit_date, limit_days, true, max_pages_color, max_pages, 0, 0});
 }
 
 }  // namespace zv::engine

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,7 +13,22 @@
 
 namespace zv::engine {
 
-// Gives the eight lines of a quota file, each ended by CR LF.
+// The values of a "[PrintLimit]" section. A limit or count that is not given is written as
+// the bare key ("PageCount="): the client then shows no figure for it.
+struct QuotaFileValues {
+  int32_t period_index = 0;
+  int32_t limit_date = 0;
+  int32_t limit_days = 0;
+  bool limits = true;  // false: the period lines only (the period file "Aperiod.prd")
+  std::optional<int32_t> max_pages_color, max_pages, page_count_color, page_count;
+};
+
+// Gives the section's lines, each ended by CR LF: "[PrintLimit]", "CheckRange",
+// "LimitDate", "LimitDays", then with limits "MaxPages_Color", "MaxPages",
+// "PageCount_Color", "PageCount". The engine's renewal and the console both write this.
+std::string ComposeQuotaText(const QuotaFileValues& values);
+
+// Gives the eight lines of a quota file with both counts 0, each ended by CR LF.
 std::string ComposeQuotaFile(int32_t period_index, int32_t limit_date, int32_t limit_days, int32_t max_pages_color,
                              int32_t max_pages);
 

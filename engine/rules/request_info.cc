@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/rules/text_util.h"
+#include "printing/print_rules.h"
 #include "platform/paths/paths.h"
 
 namespace zv::engine {
@@ -164,6 +165,8 @@ bool CRequestInfo::ValidateRequest(std::vector<std::string>* messages) const {
     messages->push_back("[プリンタ名]が指定されていません");
   } else if (PaperSize == 0) {
     messages->push_back("[用紙サイズ]が指定されていません");
+  } else if (printing::DecideCopies(Copies) == 0) {
+    messages->push_back("[部数]は" + std::to_string(printing::kMaxCopies) + "部までです");
   }
   return messages->empty();
 }

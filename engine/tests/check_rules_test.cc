@@ -55,3 +55,27 @@ TEST(CheckRules, QuotaDecision) {
 
 }  // namespace
 }  // namespace zv::engine
+
+namespace zv::engine {
+namespace {
+
+TEST(CheckRules, ResolveUserLimitsByCountShubetsu) {
+  const UserLimits own{10, 5}, system{50, 20}, group{100, 30};
+  struct Case {
+    int32_t kind;
+    bool has_group;
+    UserLimits want;
+  } cases[] = {
+      {0, true, {0, 0}},   {1, true, {50, 20}},   {2, true, {100, 30}},
+      {2, false, {50, 20}},  // a group that is gone counts as the system's limits
+      {3, true, {10, 5}},  {7, true, {0, 0}},     {-1, true, {0, 0}},
+  };
+  for (const auto& c : cases) {
+    UserLimits got = ResolveUserLimits(c.kind, own, system, c.has_group ? &group : nullptr);
+    EXPECT_EQ(got.mono, c.want.mono) << c.kind;
+    EXPECT_EQ(got.color, c.want.color) << c.kind;
+  }
+}
+
+}  // namespace
+}  // namespace zv::engine

@@ -50,8 +50,8 @@ TEST_F(QuotaRenewalTest, RenewsAnEndedMonth) {
   };
   EXPECT_EQ(Quota("tanaka"), file(70, 7));   // registry defaults read afresh
   EXPECT_EQ(Quota("sato"), file(100, 30));   // group
-  EXPECT_EQ(Quota("kato"), file(50, 20));    // no live group: fixed 50 and 20
-  EXPECT_EQ(Quota("nogroup"), file(50, 20)); // no group at all, not the first group listed
+  EXPECT_EQ(Quota("kato"), file(70, 7));     // no live group: the system's, as the check counts
+  EXPECT_EQ(Quota("nogroup"), file(70, 7));  // no group at all, not the first group listed
   EXPECT_EQ(Quota("free"), file(0, 0));
   EXPECT_EQ(Quota("own"), file(10, 5));
   EXPECT_EQ(Quota("own-"), file(10, 5));  // the file the clients read, beside it

@@ -177,6 +177,8 @@ TEST(RequestInfo, ValidateNamesTheFirstGap) {
       {[](CRequestInfo& r) { r.MachineName = "pc\x01"; }, "[依頼者のマシン名]に使用できない文字が含まれています"},
       {[](CRequestInfo& r) { r.JobFileName = ".."; }, "[印刷ファイル]に使用できない文字が含まれています"},
       {[](CRequestInfo& r) { r.JobFileName = "/tmp/x.prc"; }, "[印刷ファイル]に使用できない文字が含まれています"},
+      {[](CRequestInfo& r) { r.Copies = 1000; }, "[部数]は999部までです"},
+      {[](CRequestInfo& r) { r.Copies = 2147483647; }, "[部数]は999部までです"},
   };
   std::vector<std::string> messages;
   CRequestInfo ok = Parse(FullRequest());

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "jobdoc/tests/reference_codec.h"
 #include "jobdoc/tests/test_data.h"
 
 namespace zv::jobdoc {
@@ -48,13 +49,66 @@ class CodecTest : public ::testing::Test {
   std::unique_ptr<JobCodecState> state_;
 };
 
-TEST(CodecLayout, StateRecordHasTheDocumentedFieldsAndSize) {
-  EXPECT_EQ(offsetof(JobCodecState, literal_left), 128u * 513u);
-  EXPECT_EQ(offsetof(JobCodecState, prediction), 128u * 513u + 2u * 128u * 256u * 2u + 128u);
-  EXPECT_EQ(sizeof(JobCodecState::prediction), 8192u * 2u);
-  // About 209 KB: the trees, the table and the substitution tables, then the cursor fields.
-  EXPECT_GT(sizeof(JobCodecState), 213000u);
-  EXPECT_LT(sizeof(JobCodecState), 214000u);
+// The tuned coder against the coder as it was: the same packed bytes for blocks of every
+// kind and length, and the same verdict and output for sound and damaged payloads.
+TEST(CodecAgainstReference, SameBytesAndVerdicts) {
+  auto state = std::make_unique<JobCodecState>();
+  InitCodecTables(*state);
+  auto old = std::make_unique<reference::State>();
+  reference::InitTables(*old);
+  std::vector<std::vector<std::uint8_t>> inputs;
+  for (std::size_t len : {3u, 4u, 31u, 32u, 33u, 100u, 1000u, 4097u, 32767u, 32768u}) {
+    inputs.push_back(testdata::TextLike(len, static_cast<std::uint32_t>(len)));
+    inputs.push_back(testdata::Random(len, static_cast<std::uint32_t>(len)));
+    inputs.push_back(std::vector<std::uint8_t>(len, static_cast<std::uint8_t>(len)));
+  }
+  // Bytes that repeat with growing periods (long matches, closed and reopened slots), a
+  // few byte values that make deep trees, and text with noise: codes of every length.
+  std::vector<std::uint8_t> periods, skewed, mixed = testdata::TextLike(32768, 11);
+  for (std::size_t i = 0; periods.size() < 32768; ++i) periods.push_back(static_cast<std::uint8_t>(i % (1 + i / 997)));
+  for (std::uint32_t x = 1; skewed.size() < 32768;) {
+    x = x * 1103515245u + 12345u;
+    skewed.push_back(static_cast<std::uint8_t>(__builtin_ctz((x >> 8) | 0x100000u) * 11));
+  }
+  auto noise = testdata::Random(32768, 5);
+  for (std::size_t i = 0; i < mixed.size(); i += 1 + i % 13) mixed[i] = noise[i];
+  for (auto* v : {&periods, &skewed, &mixed}) inputs.push_back(*v);
+
+  std::vector<std::uint8_t> got(kCodecOutputSize), want(kCodecOutputSize);
+  std::vector<std::uint8_t> out_got(kCodecBlockSize), out_want(kCodecBlockSize);
+  auto expand_both = [&](const std::uint8_t* payload, std::size_t n, bool stored) {
+    std::uint16_t g = 0, w = 0;
+    int rc_got = ExpandJobData(payload, out_got.data(), static_cast<std::uint16_t>(n), g, stored, *state);
+    int rc_want = reference::Expand(payload, out_want.data(), static_cast<std::uint16_t>(n), w, stored, *old);
+    ASSERT_EQ(rc_got, rc_want);
+    ASSERT_EQ(g, w);
+    if (rc_got == kCodecOk) {
+      ASSERT_TRUE(std::equal(out_got.begin(), out_got.begin() + g, out_want.begin()));
+    }
+  };
+  for (std::size_t k = 0; k < inputs.size(); ++k) {
+    const std::vector<std::uint8_t>& in = inputs[k];
+    SCOPED_TRACE("input " + std::to_string(k) + " of " + std::to_string(in.size()) + " bytes");
+    std::uint16_t g = 0, w = 0;
+    ASSERT_EQ(CompressJobData(in.data(), got.data(), static_cast<std::uint16_t>(in.size()), g, *state), kCodecOk);
+    ASSERT_EQ(reference::Compress(in.data(), want.data(), static_cast<std::uint16_t>(in.size()), w, *old), kCodecOk);
+    ASSERT_EQ(g, w);
+    ASSERT_TRUE(std::equal(got.begin(), got.begin() + g, want.begin()));
+    const bool stored = (got[0] & 0x80) != 0;
+    expand_both(got.data() + 2, g - 2u, stored);
+    if (stored) continue;
+    // Damaged payloads: cut short, one byte longer, single bytes flipped.
+    std::vector<std::uint8_t> payload(got.begin() + 2, got.begin() + g);
+    expand_both(payload.data(), payload.size() - 1, false);
+    payload.push_back(0);
+    expand_both(payload.data(), payload.size(), false);
+    payload.pop_back();
+    for (std::size_t at = 0; at < payload.size(); at += 1 + payload.size() / 7) {
+      std::vector<std::uint8_t> bad = payload;
+      bad[at] ^= static_cast<std::uint8_t>(0x5A + at);
+      expand_both(bad.data(), bad.size(), false);
+    }
+  }
 }
 
 TEST_F(CodecTest, SubstitutionTablesArePowersOfTwoInGf256AndInverse) {

@@ -14,10 +14,13 @@ namespace zv::fs {
 std::string ErrnoText(const std::string& what, int e) { return what + ": " + std::strerror(e); }
 
 Result<std::string> ReadFile(const std::string& path, size_t max_bytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking (a FIFO would wait for a writer) and without following a link in the
+  // last component; only a regular file is read.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
   if (fd < 0) {
     int e = errno;
     if (e == ENOENT || e == ENOTDIR) return Status::NotFound(ErrnoText("open " + path, e));
+    if (e == ELOOP) return Status::InvalidArgument("not a regular file (a link): " + path);
     return Status::IOError(ErrnoText("open " + path, e));
   }
   struct stat st;
@@ -26,9 +29,9 @@ Result<std::string> ReadFile(const std::string& path, size_t max_bytes) {
     ::close(fd);
     return Status::IOError(ErrnoText("stat " + path, e));
   }
-  if (S_ISDIR(st.st_mode)) {
+  if (!S_ISREG(st.st_mode)) {
     ::close(fd);
-    return Status::IOError("not a file: " + path);
+    return Status::InvalidArgument("not a regular file: " + path);
   }
   if (static_cast<unsigned long long>(st.st_size) > max_bytes) {
     ::close(fd);
@@ -72,7 +75,7 @@ Status WriteAll(int fd, std::string_view data, const std::string& path) {
 
 }  // namespace
 
-Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t mode) {
+Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t mode, Durability durability) {
   auto slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -83,7 +86,7 @@ Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t
   Status st = Status::Ok();
   if (::fchmod(fd, mode) != 0) st = Status::IOError(ErrnoText("chmod " + tmp, errno));
   if (st.ok()) st = WriteAll(fd, content, tmp);
-  if (st.ok() && ::fsync(fd) != 0) st = Status::IOError(ErrnoText("fsync " + tmp, errno));
+  if (st.ok() && durability == Durability::kSynced && ::fsync(fd) != 0) st = Status::IOError(ErrnoText("fsync " + tmp, errno));
   if (::close(fd) != 0 && st.ok()) st = Status::IOError(ErrnoText("close " + tmp, errno));
   if (st.ok() && ::rename(tmp.c_str(), path.c_str()) != 0) {
     st = Status::IOError(ErrnoText("rename " + tmp + " to " + path, errno));

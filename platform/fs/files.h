@@ -15,15 +15,27 @@
 
 namespace zv::fs {
 
-// Takes a path and a limit in bytes; gives the whole content of the file. NotFound when
-// the file does not exist, InvalidArgument when it is larger than max_bytes, IOError for
-// other failures.
+// Takes a path and a limit in bytes; gives the whole content of the file. Only a regular
+// file is read: the last component is not followed when it is a link, and the file is
+// opened without blocking (a FIFO never holds the caller). NotFound when the file does not
+// exist, InvalidArgument when it is a link, a folder, a FIFO, a device or any other special
+// file, or larger than max_bytes (refused before reading), IOError for other failures.
 Result<std::string> ReadFile(const std::string& path, size_t max_bytes = 64u << 20);
 
-// Takes a path, the new content and the file mode; writes the content to a temporary file
-// in the same folder (created exclusively, with that mode), flushes it to disk and renames
-// it over the path. On failure the old file is untouched and the temporary file removed.
-Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t mode = 0644);
+// How far WriteFileAtomic makes the new content last.
+enum class Durability {
+  kSynced,      // flushed to disk before the rename: survives a power loss
+  kProcessSafe  // not flushed: readers never see a half-written file, and it survives the
+                // writer's death, but a power loss may lose it (for files a process keeps
+                // only to survive its own crash, where a flush would cost each time)
+};
+
+// Takes a path, the new content, the file mode and the durability; writes the content to a
+// temporary file in the same folder (created exclusively, with that mode), flushes it to
+// disk (kSynced) and renames it over the path. On failure the old file is untouched and the
+// temporary file removed.
+Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t mode = 0644,
+                       Durability durability = Durability::kSynced);
 
 // Takes a folder path and a mode; creates the folder and any missing parents (each new one
 // with that mode). Ok when the folder exists afterwards; IOError when a part is not a folder

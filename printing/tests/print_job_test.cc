@@ -99,6 +99,31 @@ TEST_F(PrintJobTest, CopiesAndCollation) {
   EXPECT_EQ(plain.passes, 1);
   EXPECT_EQ(Job(plain.job_id).options.copies, 3);
   EXPECT_EQ(PageSizes(Pdf(plain.job_id)).size(), 2u);
+
+  // More copies than the printer makes: the run is repeated, the total stays exact.
+  spool::FolderPrinter few = spool::StandardFolderPrinter("Few");
+  few.caps.resolutions = {{72, 72}};
+  few.caps.default_resolution = {72, 72};
+  few.caps.max_copies = 5;
+  ASSERT_TRUE(spooler.AddPrinter(few).ok());
+  order.printer = "Few";
+  order.copies = 12;
+  auto repeated = RunPrintJob(spooler, doc, order, RasterPdfSurfaces(), nullptr);
+  ASSERT_EQ(repeated.code, kPrintOk) << repeated.detail;
+  EXPECT_EQ(repeated.device_copies * repeated.passes, 12);
+  EXPECT_LE(repeated.device_copies, 5);
+  auto job = spooler.GetJob("Few", repeated.job_id);
+  ASSERT_TRUE(job.ok());
+  EXPECT_EQ(job->options.copies, repeated.device_copies);
+  auto pdf = spooler.JobDocumentPath("Few", repeated.job_id);
+  ASSERT_TRUE(pdf.ok());
+  EXPECT_EQ(PageSizes(pdf->string()).size(), 2u * repeated.passes);
+
+  // More than anyone may ask for is not printed at all.
+  order.copies = 1000;
+  auto refused = RunPrintJob(spooler, doc, order, RasterPdfSurfaces(), nullptr);
+  EXPECT_EQ(refused.code, kPrintFailed);
+  EXPECT_EQ(refused.job_id, 0u);
 }
 
 TEST_F(PrintJobTest, EachPageKeepsItsOwnPaperAndOrientation) {

@@ -28,6 +28,28 @@ TEST(PrintRules, CopiesAndCollation) {
   EXPECT_EQ(PlanCopies(3, false).passes, 1);
   EXPECT_EQ(PlanCopies(0, true).passes, 1);
   EXPECT_EQ(PlanCopies(-4, false).device_copies, 1);
+
+  // What may be asked: below 1 is one copy, above the limit nothing at all.
+  struct Asked { std::int64_t asked; int copies; } asked[] = {
+      {-5, 1}, {0, 1}, {1, 1}, {999, 999}, {1000, 0}, {2147483647, 0}, {INT64_MAX, 0}};
+  for (const auto& c : asked) EXPECT_EQ(DecideCopies(c.asked), c.copies) << c.asked;
+
+  // A printer that makes fewer copies of itself than asked: the job repeats the run so that
+  // exactly the copies asked for come out, never more or fewer.
+  struct Plan { int copies; bool collate; int printer_max, device, passes; } plans[] = {
+      {999, false, 999, 999, 1},
+      {998, false, 500, 499, 2},
+      {997, false, 500, 1, 997},                // a prime: one copy per pass
+      {12, false, 5, 4, 3},
+      {12, false, 0, 1, 12},                    // a printer without copies
+      {12, true, 5, 1, 12},
+  };
+  for (const auto& c : plans) {
+    CopyPlan p = PlanCopies(c.copies, c.collate, c.printer_max);
+    EXPECT_EQ(p.device_copies, c.device) << c.copies << "/" << c.printer_max;
+    EXPECT_EQ(p.passes, c.passes) << c.copies << "/" << c.printer_max;
+    EXPECT_EQ(p.total(), c.copies);
+  }
 }
 
 spool::DevMode BaseMode(const char* device = "Office", win::SHORT paper = 9) {

@@ -13,6 +13,12 @@ engine=
 resident=
 cleanup() {
   [ -n "$resident" ] && kill "$resident" 2>/dev/null && wait "$resident" 2>/dev/null || true
+  # The job monitor the resident program started for this client root.
+  for pid in $(pgrep -x welmoric || true); do
+    if tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "ZELVORA_ROOT=$client_root"; then
+      kill "$pid" 2>/dev/null || true
+    fi
+  done
   if [ -n "$engine" ]; then
     "$bin/hevrasto-demo" close >/dev/null 2>&1 || kill "$engine" 2>/dev/null || true
     wait "$engine" 2>/dev/null || true

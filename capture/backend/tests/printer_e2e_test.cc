@@ -1,6 +1,8 @@
 // End to end on a private cupsd: a PDF printed to the "Zelvora" queue goes through the
 // backend, the user's spool folder, the resident program and the feeder, and arrives at a
-// client window as a capture file; a job printed under another user's name is refused.
+// client window as a capture file; a job printed under another user's name is refused. A PDF
+// printed to the "Zelvora-Raster" queue goes through the kelvad filter and the olviport
+// backend as a page raster stream and arrives the same way through SetDIB.
 #include <arpa/inet.h>
 #include <cairo-pdf.h>
 #include <cairo.h>
@@ -18,6 +20,7 @@
 
 #include "capture/common/blocks.h"
 #include "capture/common/log.h"
+#include "driver/kelvad/stream.h"
 #include "jobdoc/image.h"
 #include "platform/fs/files.h"
 #include "platform/gdi/player.h"
@@ -79,9 +82,17 @@ class PrinterEndToEnd : public ::testing::Test {
     ::chmod((cups_ + "/spool").c_str(), 0710);
     ::chown((cups_ + "/spool/tmp").c_str(), 0, 7);
     ::chmod((cups_ + "/spool/tmp").c_str(), 01770);
-    for (const char* d : {"daemon", "notifier", "filter", "cgi-bin", "monitor", "driver"})
+    for (const char* d : {"daemon", "notifier", "cgi-bin", "monitor", "driver"})
       if (sfs::exists(std::string("/usr/lib/cups/") + d))
         sfs::create_directory_symlink(std::string("/usr/lib/cups/") + d, cups_ + "/serverbin/" + d);
+    // The filter folder is the test's own (the install script adds kelvad to it), holding
+    // links to the system's filters.
+    sfs::create_directories(cups_ + "/serverbin/filter");
+    if (sfs::exists("/usr/lib/cups/filter"))
+      for (const auto& e : sfs::directory_iterator("/usr/lib/cups/filter"))
+        sfs::create_symlink(e.path(), cups_ + "/serverbin/filter/" + e.path().filename().string());
+    // CUPS's own user runs the filter from the program folder inside the test's root.
+    ::chmod(root_.str().c_str(), 0755);
 
     capture_template_ = root_.str() + "/cap%h";
     capture_root_ = root_.str() + "/cap/root";
@@ -125,8 +136,15 @@ class PrinterEndToEnd : public ::testing::Test {
     EXPECT_EQ(st.st_mode & 07777, 0700u);
     EXPECT_EQ(st.st_uid, 0u);
     EXPECT_TRUE(sfs::exists(root_.str() + "/autostart/ulmerith.desktop"));
+    ASSERT_EQ(::stat((cups_ + "/serverbin/backend/olviport").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    StartResident();
+  }
 
-    o = process::StartOptions{};
+  // Starts the resident program as installed (the feeder and library beside it) and makes
+  // the test's window its client.
+  void StartResident() {
+    process::StartOptions o;
     o.argv = {programs_ + "/ulmerith"};  // as installed: the feeder and library beside it
     o.ready_signal = true;
     o.env = {"ZELVORA_ROOT=" + capture_root_, "ZELVORA_CAPTURE_ROOT=" + capture_template_, "HOME=/root"};
@@ -151,12 +169,17 @@ class PrinterEndToEnd : public ::testing::Test {
     winmsg::SendMessage(winmsg::FindWindow(nullptr, kResidentWindowText), WM_PERM_SETCLIENTWND, client_.hwnd(), 0);
   }
 
-  void TearDown() override {
+  void StopResident() {
     client_.Reset();
     if (resident_) {
       (void)resident_->Kill(SIGTERM);
       (void)resident_->Wait(10000);
+      resident_.reset();
     }
+  }
+
+  void TearDown() override {
+    StopResident();
     if (cupsd_) {
       (void)cupsd_->Kill(SIGTERM);
       if (!cupsd_->Wait(10000).ok()) (void)cupsd_->Kill();
@@ -258,6 +281,105 @@ TEST_F(PrinterEndToEnd, PrintedPdfArrivesAsACaptureFile) {
   PumpUntil([&] { return received_.size() > 1; }, 3s);
   EXPECT_EQ(received_.size(), 1u);
   EXPECT_TRUE(sfs::is_empty(capture_root_ + "/spool"));
+}
+
+// Two A4 portrait pages with a one-inch box one inch from the top left: black, then red.
+void MakePortraitPdf(const std::string& path) {
+  cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), 595.28, 841.89);
+  cairo_t* cr = cairo_create(s);
+  for (double red : {0.0, 1.0}) {
+    cairo_set_source_rgb(cr, red, 0, 0);
+    cairo_rectangle(cr, 72, 72, 72, 72);
+    cairo_fill(cr);
+    cairo_show_page(cr);
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(s);
+}
+
+TEST_F(PrinterEndToEnd, RasterQueueArrivesThroughTheStream) {
+  const std::string pdf = cups_ + "/raster.pdf";
+  MakePortraitPdf(pdf);
+  ::chmod(pdf.c_str(), 0644);
+  // Without the resident program the stream stays in the spool folder to be looked at.
+  StopResident();
+  const std::string spool = capture_root_ + "/spool";
+  ASSERT_EQ(Run({"lp", "-d", "Zelvora-Raster", "-o", "Resolution=600dpi", "-t", "raster.pdf", pdf}), 0);
+  std::string job_file;
+  const auto end = std::chrono::steady_clock::now() + 60s;
+  while (job_file.empty() && std::chrono::steady_clock::now() < end) {
+    if (sfs::exists(spool))
+      for (const auto& e : sfs::directory_iterator(spool))
+        if (e.path().extension() == ".job") job_file = e.path().string();
+    if (job_file.empty()) std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_FALSE(job_file.empty()) << Logs();
+  const std::string stream = job_file.substr(0, job_file.size() - 4) + ".zvr";
+  {
+    std::ifstream in(stream, std::ios::binary);
+    ASSERT_TRUE(in) << Logs();
+    driver::PageStreamReader reader([&](std::span<std::uint8_t> b) -> std::optional<std::size_t> {
+      in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+      return static_cast<std::size_t>(in.gcount());
+    });
+    // 600 dpi, 5 mm margins (118 pixels): the box spans 600 to 1200 of the paper.
+    const int inside = 900 - 118, outside = 300 - 118;
+    for (std::uint8_t red : {0, 255}) {
+      auto page = reader.NextPage();
+      ASSERT_TRUE(page.ok()) << page.status().ToString();
+      ASSERT_TRUE(page->has_value());
+      const driver::PageInfo& p = **page;
+      EXPECT_EQ(p.mode.dm.dmPrintQuality, 600);
+      EXPECT_EQ(p.mode.dm.dmYResolution, 600);
+      EXPECT_EQ(p.width, 4724u);
+      EXPECT_EQ(p.height, 6780u);
+      std::vector<std::uint8_t> row(p.bytes_per_row);
+      for (std::uint32_t y = 0; y < p.height; ++y) {
+        ASSERT_TRUE(reader.ReadRow(row).ok());
+        if (static_cast<int>(y) == inside) {
+          EXPECT_EQ(row[3 * inside], red);
+          EXPECT_EQ(row[3 * inside + 1], 0);
+          EXPECT_EQ(row[3 * outside + 1], 255);
+        }
+      }
+    }
+    auto more = reader.NextPage();
+    ASSERT_TRUE(more.ok());
+    EXPECT_FALSE(more->has_value());
+  }
+
+  // The resident program feeds it through SetDIB into a two-page capture file.
+  StartResident();
+  ASSERT_TRUE(PumpUntil([&] { return !received_.empty(); }, 120s)) << Logs();
+  const std::string text = received_[0];
+  const std::string path = text.substr(0, text.find(" /n "));
+  auto bytes = fs::ReadFile(path, 1u << 30);
+  ASSERT_TRUE(bytes.ok()) << bytes.status().ToString();
+  std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
+  auto doc = jobdoc::ReadDocumentImage(image, true);
+  ASSERT_TRUE(doc.ok()) << doc.status().ToString();
+  ASSERT_EQ(doc->pages.size(), 2u);
+  struct Probe {
+    int page;
+    double x_in, y_in;
+    std::uint32_t colour;
+  } probes[] = {{0, 1.5, 1.5, 0x000000}, {0, 0.5, 0.5, 0xFFFFFF}, {1, 1.5, 1.5, 0xFF0000}, {1, 4, 6, 0xFFFFFF}};
+  for (const Probe& p : probes) {
+    auto mf = emf::Metafile::Parse(doc->pages[p.page].metafile);
+    ASSERT_TRUE(mf.ok());
+    // Played at 50 dpi: the device size is the paper's at 600 dpi.
+    const int w = mf->header().device.cx / 12, h = mf->header().device.cy / 12;
+    auto bmp = gdi::MemoryBitmap::Create(w, h, 24);
+    ASSERT_TRUE(bmp.ok());
+    win::RECT rect{0, 0, w, h};
+    ASSERT_TRUE(gdi::PlayMetafile((*bmp)->dc(), doc->pages[p.page].metafile, &rect).ok());
+    const std::uint32_t got = (*bmp)->Pixel(static_cast<int>(p.x_in * 50), static_cast<int>(p.y_in * 50));
+    for (int shift : {0, 8, 16}) {
+      EXPECT_NEAR(static_cast<int>((got >> shift) & 0xFF), static_cast<int>((p.colour >> shift) & 0xFF), 6)
+          << "page " << p.page << " at " << p.x_in << "," << p.y_in;
+    }
+  }
+  EXPECT_TRUE(PumpUntil([&] { return sfs::is_empty(spool); }, 10s)) << Logs();
 }
 
 }  // namespace

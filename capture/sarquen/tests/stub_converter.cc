@@ -8,10 +8,11 @@
 
 namespace {
 
-int Describe(std::uint32_t, const char* output_path, const void* const* page_pointers, const std::uint32_t* sizes,
-             std::uint32_t count, const char* name, const void* document_start) {
-  const auto* const* pages = reinterpret_cast<const std::uint8_t* const*>(page_pointers);
-  const auto* document = static_cast<const std::uint8_t*>(document_start);
+std::int32_t Describe(std::uint32_t, const char* output_path, const void* const* page_ptrs,
+                      const std::uint32_t* sizes, std::uint32_t count, const char* name,
+                      const void* document_ptr) {
+  const auto* const* pages = reinterpret_cast<const std::uint8_t* const*>(page_ptrs);
+  const auto* document = static_cast<const std::uint8_t*>(document_ptr);
   std::FILE* f = std::fopen(output_path, "w");
   if (f == nullptr) return 0;
   std::fprintf(f, "pages=%u name=%s\n", count, name);
@@ -26,15 +27,15 @@ int Describe(std::uint32_t, const char* output_path, const void* const* page_poi
   return 1;
 }
 
-int Fail(std::uint32_t, const char*, const void* const*, const std::uint32_t*, std::uint32_t, const char*,
-         const void*) {
+std::int32_t Fail(std::uint32_t, const char*, const void* const*, const std::uint32_t*, std::uint32_t,
+                  const char*, const void*) {
   return 0;
 }
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int GetConvInf(std::uint32_t type, char* filter,
-                                                                  ZvConverterFunction* converter) {
+extern "C" __attribute__((visibility("default"))) std::int32_t GetConvInf(std::uint32_t type, char* filter,
+                                                                           ZvConverter* converter) {
   if (converter == nullptr) return 0;
   if (type == 100) {
     if (filter) std::strcpy(filter, "Text");

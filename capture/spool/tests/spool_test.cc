@@ -16,6 +16,8 @@ TEST(Spool, OptionsGivePaperOrientationAndResolution) {
       {"PageSize=B5 orientation-requested=4 Resolution=600dpi", "B5", 2, 600},
       {"landscape PageSize=Letter Resolution=300x300dpi", "Letter", 2, 300},
       {"PageSize=Tabloid Resolution=1234dpi title='a b'", "A4", 1, 200},  // unknown: defaults
+      {"PageSize=A5 Resolution=75dpi", "A5", 1, 75},
+      {"Resolution=800dpi", "A4", 1, 200},
   };
   for (const Case& c : cases) {
     SpoolJob job = JobFromOptions("17", "t", 2, c.options);

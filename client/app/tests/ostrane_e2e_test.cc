@@ -7,6 +7,7 @@
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "client/config.h"
+#include "client/handover.h"
 #include "engine/hevrasto/tests/engine_harness.h"
 #include "platform/fs/files.h"
 #include "platform/process/process.h"
@@ -22,6 +24,7 @@
 #include "platform/sync/guard.h"
 #include "platform/testing/bin_dir.h"
 #include "platform/testing/temp_root.h"
+#include "platform/winmsg/winmsg.h"
 
 namespace zv::client {
 namespace {
@@ -91,6 +94,15 @@ class OstraneRoad : public ::testing::Test {
     if (resident_) {
       (void)resident_->Kill(SIGTERM);
       (void)resident_->Wait(10000);
+    }
+    // The resident program starts the job monitor of a joined client: end it too.
+    const std::uint32_t monitor = InRoot(client_, [] {
+      winmsg::HWND h = winmsg::FindWindow(kMonitorClass, nullptr);
+      return h != 0 ? winmsg::GetWindowProcessId(h) : 0u;
+    });
+    if (monitor != 0) {
+      ::kill(static_cast<pid_t>(monitor), SIGTERM);
+      for (int i = 0; i < 250 && ::kill(static_cast<pid_t>(monitor), 0) == 0; ++i) std::this_thread::sleep_for(20ms);
     }
     if (harness_) {
       EXPECT_EQ(harness_->StopEngine(), 0);

@@ -29,14 +29,16 @@ bool WaitFor(Pred pred, int timeout_ms) {
 }
 }  // namespace
 
-EngineHarness::EngineHarness(const zv::testing::TempRoot& root, int smtp_port) : root_(root) {
-  auto folders = SetUpServer(ServerSetupOptions{"", smtp_port});
+EngineHarness::EngineHarness(const zv::testing::TempRoot& root, int smtp_port, ServerSetupOptions options)
+    : root_(root), source_(options.dsn.empty() ? std::string(kEmbeddedDataSource) : options.dsn) {
+  options.smtp_port = smtp_port;
+  auto folders = SetUpServer(options);
   EXPECT_TRUE(folders.ok()) << folders.status().ToString();
   if (folders.ok()) folders_ = *folders;
   auto key = registry::Key::Create(registry::RootKey::kLocalMachine, kZelvoraKey);
   EXPECT_TRUE(key.ok());
   key_ = *key;
-  auto c = odbc::Connection::Open(std::string(kEmbeddedDataSource), "", "");
+  auto c = odbc::Connection::Open(source_, "", "");
   EXPECT_TRUE(c.ok());
   if (c.ok()) conn_ = std::move(*c);
 }
@@ -51,7 +53,7 @@ void EngineHarness::Sql(const std::string& sql) {
 }
 
 std::vector<PrintLogRecord> EngineHarness::PrintLog() {
-  CZvmDatbase db(std::string(kEmbeddedDataSource), "", "");
+  CZvmDatbase db(source_, "", "");
   std::vector<PrintLogRecord> rows;
   std::unique_ptr<odbc::Rows> r;
   bool empty = true;

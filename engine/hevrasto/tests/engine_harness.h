@@ -25,8 +25,9 @@ using engine::RequestSpec;
 
 class EngineHarness {
  public:
-  // Sets up the root (`root` must outlive the harness) and the SMTP server at `smtp_port`.
-  EngineHarness(const zv::testing::TempRoot& root, int smtp_port);
+  // Sets up the root (`root` must outlive the harness) and the SMTP server at `smtp_port`;
+  // `options` choose the database (the embedded one unless a data source is named).
+  EngineHarness(const zv::testing::TempRoot& root, int smtp_port, ServerSetupOptions options = {});
   ~EngineHarness();
 
   std::string share() const { return root_.str() + "/app/share"; }
@@ -82,6 +83,7 @@ class EngineHarness {
   ServerFolders folders_;
   std::unique_ptr<odbc::Connection> conn_;
   std::optional<process::Process> engine_;
+  std::string source_;  // the database's data source
 };
 
 }  // namespace zv::engine::testing

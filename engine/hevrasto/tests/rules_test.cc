@@ -5,9 +5,13 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "engine/hevrasto/pending_log.h"
+#include <chrono>
+#include <thread>
+
+#include "engine/core/pending_log.h"
 #include "engine/hevrasto/print_records.h"
 #include "engine/hevrasto/quota_mail.h"
+#include "engine/hevrasto/request_marks.h"
 #include "engine/hevrasto/request_slots.h"
 #include "platform/fs/files.h"
 #include "platform/testing/temp_root.h"
@@ -61,6 +65,25 @@ TEST(Slots, SequenceFileLockIsSharedBoundedAndStoppable) {
   EXPECT_EQ(stopped.status().code(), Status::Code::kBusy);
   ::close(fd);
   EXPECT_TRUE(SequenceFile::Lock(dir, &stop, 0).ok());
+
+  // Without a limit the wait lasts until the holder lets go, however long that is.
+  fd = ::open((dir + "/Sequence.seq").c_str(), O_RDWR);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  std::thread holder([fd] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ::close(fd);
+  });
+  sync::Event running;
+  EXPECT_TRUE(SequenceFile::Lock(dir, &running, -1).ok());
+  holder.join();
+
+  // A "Sequence.seq" that is a link is never opened (the number would land where it points).
+  const std::string other = dir + "/other";
+  ASSERT_TRUE(fs::MakeDirs(other).ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(dir + "/target", "42").ok());
+  ASSERT_EQ(::symlink((dir + "/target").c_str(), (other + "/Sequence.seq").c_str()), 0);
+  EXPECT_FALSE(SequenceFile::Lock(other, nullptr, 100).ok());
+  EXPECT_EQ(fs::ReadFile(dir + "/target").value(), "42");
 }
 
 CRequestInfo TwoJobs(int pages_a, int pages_b) {
@@ -96,6 +119,11 @@ TEST(PrintRecords, RowsPerJobAndFoldedInMultiPageModes) {
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].JobName, "A");
   EXPECT_TRUE(BuildPrintLogRows(r, PageRange{3, 2}, 0, 1, 9, printer, 1, 1).empty());
+  // A count the column cannot hold is stored at its largest, never wrapped below zero.
+  CRequestInfo big = TwoJobs(3000000, 0);
+  rows = BuildPrintLogRows(big, PageRange{1, 3000000}, 0, 999, 9, printer, 1, 1);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Pages, 2147483647);
 }
 
 TEST(PrintRecords, RangesAndRotations) {
@@ -165,16 +193,39 @@ TEST(QuotaNotice, WhenDueAndWhatItSays) {
 }
 
 TEST(PendingRows, RoundTripAndDamage) {
-  PrintLogRecord a{0, 1, 2, 20260415, 101500, "job\twith\ttabs\\", "spool\nname", 3, 1, 0, 9, 3};
+  PrintLogRecord a{0, 1, 2, 20260415, 101500, "job\twith\ttabs\\", "spool\nname", 3, 1, 0, 9, 3, "o'brien\t"};
   auto back = ParsePendingRows(FormatPendingRows({a, a}));
   ASSERT_TRUE(back.ok());
   ASSERT_EQ(back->size(), 2u);
+  EXPECT_EQ((*back)[0].Account, a.Account);
+  // rows kept before the account was recorded still read, without one
+  auto old = ParsePendingRows("1\t2\t20260415\t101500\tj\ts\t3\t1\t0\t9\t3\n");
+  ASSERT_TRUE(old.ok());
+  EXPECT_EQ(old->at(0).Account, "");
   EXPECT_EQ((*back)[1].JobName, a.JobName);
   EXPECT_EQ((*back)[1].SpoolName, a.SpoolName);
   EXPECT_EQ((*back)[1].PTime, 101500);
   for (const char* bad : {"1\t2\n", "1\t2\t3\t4\ta\tb\tx\t1\t0\t9\t3\n", "1\t2\t3\t4\ta\\q\tb\t1\t1\t0\t9\t3\n",
                           "1\t2\t3\t4\ta\tb\t1\t1\t0\t9\t3"})
     EXPECT_FALSE(ParsePendingRows(bad).ok()) << bad;
+}
+
+TEST(RequestMarks, RoundTripAndWhatIsNoMark) {
+  RequestMark m;
+  m.request = "1234:1700000000.5";
+  m.job = 17;
+  m.printer = "Office";
+  m.rows = "1-2-3.held";
+  auto back = ParseMark(FormatMark(m));
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ(back->request, m.request);
+  EXPECT_EQ(back->job, 17u);
+  EXPECT_EQ(back->printer, "Office");
+  EXPECT_EQ(back->rows, "1-2-3.held");
+  // A mark of the old kind (the request text) or a damaged one is no mark of any request.
+  for (const char* bad : {"[RequestInfo]\r\nAccountName=a\r\n", "", "job=5\n", "request=x\njob=-1\n",
+                          "request=x\njob=99999999999\n"})
+    EXPECT_FALSE(ParseMark(bad).ok()) << bad;
 }
 
 }  // namespace

@@ -21,7 +21,25 @@ TEST(Files, ReadMissingTooLargeAndWhole) {
   ASSERT_TRUE(WriteFileAtomic(p, "hello", 0600).ok());
   EXPECT_EQ(ReadFile(p).value(), "hello");
   EXPECT_EQ(ReadFile(p, 4).status().code(), Status::Code::kInvalidArgument);
-  EXPECT_EQ(ReadFile(root.str()).status().code(), Status::Code::kIOError);
+}
+
+TEST(Files, OnlyARegularFileIsRead) {
+  // Each of these is refused at once: a FIFO without a writer would block in open(), a
+  // link to an endless device would be read until memory runs out.
+  zv::testing::TempRoot root;
+  const std::string dir = root.str();
+  ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir + "/zero");
+  ASSERT_TRUE(WriteFileAtomic(dir + "/real", "content").ok());
+  std::filesystem::create_symlink(dir + "/real", dir + "/link");
+  for (const char* name : {"fifo", "zero", "link", ""}) {
+    auto r = ReadFile(dir + "/" + name);
+    EXPECT_EQ(r.status().code(), Status::Code::kInvalidArgument) << name;
+  }
+  EXPECT_EQ(ReadFile("/dev/zero").status().code(), Status::Code::kInvalidArgument);
+  // A link in the folders on the way is followed; only the last component is not.
+  std::filesystem::create_directory_symlink(dir, dir + "/via");
+  EXPECT_EQ(ReadFile(dir + "/via/real").value(), "content");
 }
 
 TEST(Files, AtomicWriteSetsModeAndLeavesNoTemporaryFile) {

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <mutex>
 #include <vector>
 
 #include "jobdoc/sample/sample_document.h"
 #include "platform/testing/temp_root.h"
+#include "viewer/playback/playback.h"
 #include "viewer/tests/fixtures.h"
 #include "viewer/viewer_doc.h"
 
@@ -53,9 +56,18 @@ TEST(PageWorkerTest, DrawsRowsAndCancels) {
     EXPECT_EQ(PixelAt(*r.surface, 52, 74), 0xFFFFFFu) << r.request.row;
   }
 
-  // Cancelled work is never delivered, and a new generation starts.
+  // Cancelled work is never delivered, and a new generation starts. Another thread holds the
+  // drawing lock until the cancel has begun, so however the threads are scheduled the worker
+  // can have started at most one row.
   got.clear();
   const std::uint64_t before = worker.generation();
+  std::atomic<bool> held{false};
+  std::thread holder([&] {
+    std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
+    held = true;
+    while (worker.generation() == before) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  while (!held) std::this_thread::yield();
   for (int row = 0; row < 12; ++row) {
     rq.row = row;
     rq.first_page = row;
@@ -63,6 +75,7 @@ TEST(PageWorkerTest, DrawsRowsAndCancels) {
     worker.Request(rq);
   }
   worker.CancelAndWait();
+  holder.join();
   EXPECT_GT(worker.generation(), before);
   worker.WaitIdle();
   EXPECT_LE(got.size(), 1u) << "at most the row that was running when cancelled";

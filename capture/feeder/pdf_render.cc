@@ -1,0 +1,90 @@
+#include "capture/feeder/pdf_render.h"
+
+#include <cairo.h>
+#include <poppler.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace zv::capture {
+namespace {
+
+struct GObjectFree {
+  void operator()(void* p) const {
+    if (p) g_object_unref(p);
+  }
+};
+
+std::string FileUri(const std::string& path) {
+  GError* error = nullptr;
+  gchar* uri = g_filename_to_uri(path.c_str(), nullptr, &error);
+  if (uri == nullptr) {
+    if (error) g_error_free(error);
+    return {};
+  }
+  std::string out = uri;
+  g_free(uri);
+  return out;
+}
+
+int ToPixels(int tenth_mm, int dpi) { return static_cast<int>(std::lround(tenth_mm * dpi / 254.0)); }
+
+}  // namespace
+
+Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
+                 const std::function<Status(const RenderedPage&, int orientation)>& each, int sheet_orientation) {
+  const std::string uri = FileUri(path);
+  GError* error = nullptr;
+  std::unique_ptr<PopplerDocument, GObjectFree> doc(
+      uri.empty() ? nullptr : poppler_document_new_from_file(uri.c_str(), nullptr, &error));
+  if (!doc) {
+    std::string why = error ? error->message : "not a PDF file";
+    if (error) g_error_free(error);
+    return Status::InvalidArgument("cannot open " + path + ": " + why);
+  }
+  const int pages = poppler_document_get_n_pages(doc.get());
+  if (pages <= 0) return Status::InvalidArgument(path + " has no pages");
+  for (int i = 0; i < pages; ++i) {
+    std::unique_ptr<PopplerPage, GObjectFree> page(poppler_document_get_page(doc.get(), i));
+    if (!page) return Status::InvalidArgument("page " + std::to_string(i + 1) + " cannot be read");
+    double wpt = 0, hpt = 0;
+    poppler_page_get_size(page.get(), &wpt, &hpt);
+    if (!(wpt > 0) || !(hpt > 0)) return Status::InvalidArgument("page " + std::to_string(i + 1) + " has no size");
+    const int orientation = sheet_orientation == 1 || sheet_orientation == 2 ? sheet_orientation : (wpt > hpt ? 2 : 1);
+    const int pw = orientation == 2 ? paper.length : paper.width;
+    const int pl = orientation == 2 ? paper.width : paper.length;
+    RenderedPage out;
+    out.width = ToPixels(pw, resolution);
+    out.height = ToPixels(pl, resolution);
+    // Drawn straight into the page's pixels (RGB24 rows of width x 4 bytes, as cairo wants).
+    out.pixels.resize(static_cast<std::size_t>(out.width) * out.height);
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(
+        reinterpret_cast<unsigned char*>(out.pixels.data()), CAIRO_FORMAT_RGB24, out.width, out.height, out.width * 4);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+      cairo_surface_destroy(surface);
+      return Status::IOError("no page surface of " + std::to_string(out.width) + "x" + std::to_string(out.height));
+    }
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    // A printer at its own resolution: no antialiasing, so black text stays black and white
+    // and the page keeps to one bit per pixel.
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    cairo_font_options_t* fo = cairo_font_options_create();
+    cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_NONE);
+    cairo_set_font_options(cr, fo);
+    cairo_font_options_destroy(fo);
+    const double scale = std::min(out.width / wpt, out.height / hpt);
+    cairo_scale(cr, scale, scale);
+    poppler_page_render_for_printing(page.get(), cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    cairo_surface_destroy(surface);
+    Status s = each(out, orientation);
+    if (!s.ok()) return s;
+  }
+  return Status::Ok();
+}
+
+}  // namespace zv::capture

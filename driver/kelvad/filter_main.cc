@@ -1,0 +1,90 @@
+// kelvad: the CUPS filter of the "Zelvora-Raster" queue. Arguments as CUPS gives them (job-id
+// user title copies options [file]); the PDF comes from the file or standard input, the
+// queue's PPD from $PPD and its name from $PRINTER. Writes the page raster stream to standard
+// output. Exit 0 when every page was written, 1 otherwise.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "driver/kelvad/raster_job.h"
+#include "platform/fs/files.h"
+
+namespace {
+
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Copies standard input to a temporary file (poppler reads files); gives its path or "".
+std::string SpoolStdin() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string path = std::string(dir && *dir ? dir : "/tmp") + "/kelvad-XXXXXX";
+  int fd = ::mkstemp(path.data());
+  if (fd < 0) return {};
+  char buf[1 << 16];
+  bool ok = true;
+  for (;;) {
+    ssize_t n = ::read(0, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    if (!WriteAll(fd, {reinterpret_cast<const std::uint8_t*>(buf), static_cast<std::size_t>(n)})) {
+      ok = false;
+      break;
+    }
+  }
+  ::close(fd);
+  if (!ok) {
+    ::unlink(path.c_str());
+    return {};
+  }
+  return path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 6 || argc > 7) {
+    std::fprintf(stderr, "ERROR: usage: kelvad job-id user title copies options [file]\n");
+    return 1;
+  }
+  std::string pdf = argc == 7 ? argv[6] : SpoolStdin();
+  const bool temporary = argc != 7;
+  if (pdf.empty()) {
+    std::fprintf(stderr, "ERROR: cannot read the document\n");
+    return 1;
+  }
+  std::string ppd;
+  if (const char* path = std::getenv("PPD"); path && *path) {
+    auto text = zv::fs::ReadFile(path);
+    if (text.ok()) ppd = *text;
+  }
+  const char* queue = std::getenv("PRINTER");
+  const std::string printer = queue && *queue ? queue : "Zelvora-Raster";
+  zv::driver::PpdQueuePlatform ops(printer, ppd);
+  const zv::driver::PRIVDEVMODE mode = zv::driver::JobDevmode(ops, printer, argv[5]);
+  int pages = 0;
+  zv::Status s = zv::driver::WriteRasterJob(pdf, ops, printer, mode,
+                                            [](std::span<const std::uint8_t> b) { return WriteAll(1, b); }, &pages);
+  if (temporary) ::unlink(pdf.c_str());
+  if (!s.ok()) {
+    std::fprintf(stderr, "ERROR: %s\n", s.ToString().c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "INFO: %d page(s) rendered at %d dpi\n", pages, mode.dm.dmPrintQuality);
+  return 0;
+}

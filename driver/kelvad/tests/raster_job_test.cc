@@ -1,0 +1,169 @@
+#include "driver/kelvad/raster_job.h"
+
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "driver/kelvad/device.h"
+#include "platform/testing/temp_root.h"
+
+namespace zv::driver {
+namespace {
+
+constexpr char kQueue[] = "Zelvora-Raster";
+
+// Two A4 pages, each with a one-inch square one inch from the top left: black, then red.
+void MakePdf(const std::string& path) {
+  cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), 595.28, 841.89);
+  cairo_t* cr = cairo_create(s);
+  for (double red : {0.0, 1.0}) {
+    cairo_set_source_rgb(cr, red, 0, 0);
+    cairo_rectangle(cr, 72, 72, 72, 72);
+    cairo_fill(cr);
+    cairo_show_page(cr);
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(s);
+}
+
+TEST(KelvadRasterJob, JobOptionsMakeTheDeviceMode) {
+  struct Case {
+    const char* ppd;
+    const char* options;
+    std::int16_t paper, orientation, quality;
+    std::uint16_t left, bottom;
+  } cases[] = {
+      {"", "", 9, 1, 200, 50, 50},
+      {"", "PageSize=B5 Resolution=600dpi ZelvoraLeftMargin=20mm", 13, 1, 600, 200, 50},
+      {"", "media=jpn_hagaki_100x148mm orientation-requested=4", 43, 2, 200, 50, 50},
+      {"", "landscape Resolution=800dpi ZelvoraBottomMargin=31mm", 9, 2, 200, 50, 50},
+      {"*DefaultResolution: 300dpi\n*DefaultZelvoraBottomMargin: 10mm\n", "", 9, 1, 300, 50, 100},
+      {"*DefaultResolution: 300dpi\n", "Resolution=75x75dpi", 9, 1, 75, 50, 50},
+  };
+  for (const auto& c : cases) {
+    PpdQueuePlatform ops(kQueue, c.ppd);
+    PRIVDEVMODE caller = JobDevmode(ops, kQueue, c.options);
+    PRIVDEVMODE mode = BuildDefaultDevmode(ops, kQueue);
+    ASSERT_EQ(MergeDevmode(ops, kQueue, mode, Bytes(caller)), 1);
+    SCOPED_TRACE(c.options);
+    EXPECT_EQ(mode.dm.dmPaperSize, c.paper);
+    EXPECT_EQ(mode.dm.dmOrientation, c.orientation);
+    EXPECT_EQ(mode.dm.dmPrintQuality, c.quality);
+    EXPECT_EQ(mode.dm.dmYResolution, c.quality);
+    EXPECT_EQ(mode.priv.margin_left, c.left);
+    EXPECT_EQ(mode.priv.margin_bottom, c.bottom);
+  }
+}
+
+TEST(KelvadRasterJob, PdfPagesBecomeTheStream) {
+  testing::TempRoot root;
+  const std::string pdf = root.str() + "/two.pdf";
+  MakePdf(pdf);
+  PpdQueuePlatform ops(kQueue, "");
+  for (int dpi : {200, 600}) {
+    SCOPED_TRACE(dpi);
+    std::vector<std::uint8_t> port;
+    int pages = 0;
+    const PRIVDEVMODE mode = JobDevmode(ops, kQueue, "Resolution=" + std::to_string(dpi) + "dpi");
+    Status s = WriteRasterJob(pdf, ops, kQueue, mode, [&](std::span<const std::uint8_t> b) {
+      port.insert(port.end(), b.begin(), b.end());
+      return true;
+    }, &pages);
+    ASSERT_TRUE(s.ok()) << s.ToString();
+    EXPECT_EQ(pages, 2);
+    std::size_t at = 0;
+    PageStreamReader reader([&](std::span<std::uint8_t> b) -> std::optional<std::size_t> {
+      std::size_t n = std::min(b.size(), port.size() - at);
+      std::memcpy(b.data(), port.data() + at, n);
+      at += n;
+      return n;
+    });
+    // The square covers 1 to 2 inches of the paper; the stream starts at the 5 mm margin.
+    const int margin = static_cast<int>(TenthMmToPixels(dpi, 50));
+    const int inside = dpi * 3 / 2 - margin, outside = dpi / 2 - margin;
+    for (std::uint8_t red : {0, 255}) {
+      auto page = reader.NextPage();
+      ASSERT_TRUE(page.ok() && page->has_value());
+      const PageInfo& p = **page;
+      EXPECT_EQ(p.mode.dm.dmPrintQuality, dpi);
+      std::vector<std::uint8_t> row(p.bytes_per_row);
+      for (std::uint32_t y = 0; y < p.height; ++y) {
+        ASSERT_TRUE(reader.ReadRow(row).ok());
+        if (static_cast<int>(y) == inside) {
+          EXPECT_EQ(row[3 * inside], red);
+          EXPECT_EQ(row[3 * inside + 1], 0);
+          EXPECT_EQ(row[3 * outside + 1], 255);
+          EXPECT_EQ(row[row.size() - 1], 255);
+        }
+        if (static_cast<int>(y) == outside) {
+          EXPECT_EQ(row[3 * inside + 1], 255);
+        }
+      }
+    }
+    auto end = reader.NextPage();
+    ASSERT_TRUE(end.ok());
+    EXPECT_FALSE(end->has_value());
+  }
+}
+
+TEST(KelvadRasterJob, PortraitPagesOnALandscapeJobAreFittedNotCut) {
+  testing::TempRoot root;
+  const std::string pdf = root.str() + "/two.pdf";
+  MakePdf(pdf);
+  PpdQueuePlatform ops(kQueue, "");
+  std::vector<std::uint8_t> port;
+  ASSERT_TRUE(WriteRasterJob(pdf, ops, kQueue, JobDevmode(ops, kQueue, "landscape"), [&](std::span<const std::uint8_t> b) {
+    port.insert(port.end(), b.begin(), b.end());
+    return true;
+  }).ok());
+  std::size_t at = 0;
+  PageStreamReader reader([&](std::span<std::uint8_t> b) -> std::optional<std::size_t> {
+    std::size_t n = std::min(b.size(), port.size() - at);
+    std::memcpy(b.data(), port.data() + at, n);
+    at += n;
+    return n;
+  });
+  auto page = reader.NextPage();
+  ASSERT_TRUE(page.ok() && page->has_value());
+  EXPECT_EQ((*page)->width, 2260u);
+  EXPECT_EQ((*page)->height, 1576u);
+  // The A4 page fitted into the turned sheet's height: one inch is 1654 / 841.89 * 72 = 141
+  // pixels of the sheet, so the square spans 141 to 283 less the 39-pixel margins.
+  std::vector<std::uint8_t> row((*page)->bytes_per_row);
+  std::size_t black = 0;
+  for (std::uint32_t y = 0; y < (*page)->height; ++y) {
+    ASSERT_TRUE(reader.ReadRow(row).ok());
+    if (y == 170) {
+      EXPECT_EQ(row[3 * 170 + 1], 0);
+      EXPECT_EQ(row[3 * 260 + 1], 255);
+      EXPECT_EQ(row[3 * 80 + 1], 255);
+    }
+    for (std::size_t i = 1; i < row.size(); i += 3) black += row[i] == 0;
+  }
+  // The whole square is on the page: about 142 x 142 pixels.
+  EXPECT_NEAR(static_cast<double>(black), 142.0 * 142.0, 142.0 * 6);
+}
+
+TEST(KelvadRasterJob, FailedWriteEndsTheJob) {
+  testing::TempRoot root;
+  const std::string pdf = root.str() + "/two.pdf";
+  MakePdf(pdf);
+  PpdQueuePlatform ops(kQueue, "");
+  int writes = 0;
+  int pages = 0;
+  Status s = WriteRasterJob(pdf, ops, kQueue, JobDevmode(ops, kQueue, ""), [&](std::span<const std::uint8_t>) {
+    return ++writes < 10;
+  }, &pages);
+  EXPECT_EQ(s.code(), Status::Code::kIOError);
+  EXPECT_EQ(writes, 10);
+  EXPECT_EQ(pages, 0);
+  EXPECT_EQ(WriteRasterJob(root.str() + "/missing.pdf", ops, kQueue, JobDevmode(ops, kQueue, ""),
+                           [](std::span<const std::uint8_t>) { return true; }).code(),
+            Status::Code::kInvalidArgument);
+}
+
+}  // namespace
+}  // namespace zv::driver

@@ -1,0 +1,275 @@
+#include "engine/core/pending_log.h"
+
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <algorithm>
+#include <map>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+
+#include "platform/base/ascii.h"
+
+#include "platform/fs/files.h"
+#include "platform/paths/paths.h"
+
+namespace zv::engine {
+namespace fsys = std::filesystem;
+namespace {
+
+std::string Escape(const std::string& s) {
+  std::string o;
+  for (char c : s) {
+    switch (c) {
+      case '\\': o += "\\\\"; break;
+      case '\t': o += "\\t"; break;
+      case '\n': o += "\\n"; break;
+      case '\r': o += "\\r"; break;
+      default: o += c;
+    }
+  }
+  return o;
+}
+
+bool Unescape(const std::string& s, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\') {
+      *out += s[i];
+      continue;
+    }
+    if (++i >= s.size()) return false;
+    switch (s[i]) {
+      case '\\': *out += '\\'; break;
+      case 't': *out += '\t'; break;
+      case 'n': *out += '\n'; break;
+      case 'r': *out += '\r'; break;
+      default: return false;
+    }
+  }
+  return true;
+}
+
+bool ToInt(const std::string& s, int32_t* v) {
+  if (s.empty() || s.size() > 11) return false;
+  size_t i = s[0] == '-' ? 1 : 0;
+  if (i == s.size()) return false;
+  long long x = 0;
+  for (; i < s.size(); ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    x = x * 10 + (s[i] - '0');
+  }
+  if (s[0] == '-') x = -x;
+  if (x < INT32_MIN || x > INT32_MAX) return false;
+  *v = static_cast<int32_t>(x);
+  return true;
+}
+
+Result<std::string> PendingFolder() { return paths::RootFolder("engine/pending-printlog"); }
+
+}  // namespace
+
+std::string FormatPendingRows(const std::vector<PrintLogRecord>& rows) {
+  std::string t;
+  for (const auto& r : rows) {
+    t += std::to_string(r.UID) + "\t" + std::to_string(r.PID) + "\t" + std::to_string(r.PDate) + "\t" +
+         std::to_string(r.PTime) + "\t" + Escape(r.JobName) + "\t" + Escape(r.SpoolName) + "\t" +
+         std::to_string(r.Pages) + "\t" + std::to_string(r.Ptype) + "\t" + std::to_string(r.ThumbnailCount) +
+         "\t" + std::to_string(r.PaperSize) + "\t" + std::to_string(r.JobPages) + "\t" + Escape(r.Account) + "\n";
+  }
+  return t;
+}
+
+Result<std::vector<PrintLogRecord>> ParsePendingRows(const std::string& text) {
+  std::vector<PrintLogRecord> rows;
+  size_t pos = 0;
+  int line_no = 0;
+  while (pos < text.size()) {
+    size_t eol = text.find('\n', pos);
+    if (eol == std::string::npos) return Status::Corruption("unfinished line " + std::to_string(line_no + 1));
+    std::string line = text.substr(pos, eol - pos);
+    pos = eol + 1;
+    ++line_no;
+    std::vector<std::string> f;
+    size_t s = 0;
+    for (;;) {
+      size_t t = line.find('\t', s);
+      f.push_back(line.substr(s, t == std::string::npos ? std::string::npos : t - s));
+      if (t == std::string::npos) break;
+      s = t + 1;
+    }
+    PrintLogRecord r;
+    // Rows kept before the account was recorded have 11 fields.
+    bool ok = (f.size() == 11 || f.size() == 12) && ToInt(f[0], &r.UID) && ToInt(f[1], &r.PID) && ToInt(f[2], &r.PDate) &&
+              ToInt(f[3], &r.PTime) && Unescape(f[4], &r.JobName) && Unescape(f[5], &r.SpoolName) &&
+              ToInt(f[6], &r.Pages) && ToInt(f[7], &r.Ptype) && ToInt(f[8], &r.ThumbnailCount) &&
+              ToInt(f[9], &r.PaperSize) && ToInt(f[10], &r.JobPages) &&
+              (f.size() == 11 || Unescape(f[11], &r.Account));
+    if (!ok) return Status::Corruption("bad print-log line " + std::to_string(line_no));
+    rows.push_back(std::move(r));
+  }
+  return rows;
+}
+
+namespace {
+// A fresh name in the folder, ordered by time: "<microseconds>-<pid>-<n><extension>".
+std::string FreshName(const char* extension) {
+  static std::atomic<unsigned> seq{0};
+  auto now = std::chrono::system_clock::now().time_since_epoch();
+  return std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now).count()) + "-" +
+         std::to_string(getpid()) + "-" + std::to_string(seq++) + extension;
+}
+
+constexpr char kHeld[] = ".held";
+
+Result<std::string> HeldPath(const std::string& name) {
+  if (name.size() <= sizeof kHeld - 1 || name.compare(name.size() - (sizeof kHeld - 1), std::string::npos, kHeld) != 0)
+    return Status::InvalidArgument("not held rows: " + name);
+  auto dir = PendingFolder();
+  if (!dir.ok()) return dir.status();
+  return paths::JoinInside(*dir, name);
+}
+}  // namespace
+
+Status SavePendingRows(const std::vector<PrintLogRecord>& rows) {
+  auto dir = PendingFolder();
+  if (!dir.ok()) return dir.status();
+  return fs::WriteFileAtomic(*dir + "/" + FreshName(".tsv"), FormatPendingRows(rows), 0600);
+}
+
+int64_t KeptPageTotal(int32_t uid, int kind, const PeriodDays& days) {
+  auto dir = PendingFolder();
+  if (!dir.ok()) return 0;
+  int64_t total = 0;
+  std::error_code ec;
+  for (const auto& e : fsys::directory_iterator(*dir, ec)) {
+    if (e.path().extension() != ".tsv") continue;
+    auto text = fs::ReadFile(e.path().string(), 16u << 20);
+    auto rows = text.ok() ? ParsePendingRows(*text) : Result<std::vector<PrintLogRecord>>(text.status());
+    if (!rows.ok()) continue;
+    for (const PrintLogRecord& r : *rows) {
+      if (r.UID != uid || r.Ptype != kind) continue;
+      bool in = days.form == PeriodDays::kRange   ? r.PDate >= days.first && r.PDate <= days.last
+                : days.form == PeriodDays::kOnDay ? r.PDate == days.last
+                                                  : r.PDate <= days.last;
+      if (in) total += r.Pages;
+    }
+  }
+  return total;
+}
+
+bool PeriodPagesUsed(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                     const std::string& account, int32_t uid, int kind, int64_t* pages) {
+  int64_t stored = 0;
+  if (!GetPeriodPageTotal(db, period_index, days, limit_date, account, kind, &stored)) return false;
+  *pages = stored + KeptPageTotal(uid, kind, PeriodSumDays(period_index, days, limit_date));
+  return true;
+}
+
+Result<std::string> HoldRows(const std::vector<PrintLogRecord>& rows) {
+  auto dir = PendingFolder();
+  if (!dir.ok()) return dir.status();
+  std::string name = FreshName(kHeld);
+  Status s = fs::WriteFileAtomic(*dir + "/" + name, FormatPendingRows(rows), 0600, fs::Durability::kProcessSafe);
+  if (!s.ok()) return s;
+  return name;
+}
+
+Status RewriteHeldRows(const std::string& name, const std::vector<PrintLogRecord>& rows) {
+  auto path = HeldPath(name);
+  if (!path.ok()) return path.status();
+  auto held = fs::ReadFile(*path, 16u << 20);
+  if (!held.ok()) return held.status().code() == Status::Code::kNotFound ? Status::NotFound("held rows gone: " + name)
+                                                                        : held.status();
+  std::string text = FormatPendingRows(rows);
+  if (*held == text) return Status::Ok();
+  return fs::WriteFileAtomic(*path, text, 0600, fs::Durability::kProcessSafe);
+}
+
+Status ChargeHeldRows(const std::string& name) {
+  auto path = HeldPath(name);
+  if (!path.ok()) return path.status();
+  std::string to = path->substr(0, path->size() - (sizeof kHeld - 1)) + ".tsv";
+  if (::rename(path->c_str(), to.c_str()) != 0) {
+    int e = errno;
+    if (e == ENOENT) return Status::NotFound("held rows gone: " + name);
+    return Status::IOError(fs::ErrnoText("rename " + *path, e));
+  }
+  return Status::Ok();
+}
+
+void DropHeldRows(const std::string& name) {
+  auto path = HeldPath(name);
+  if (path.ok()) ::unlink(path->c_str());
+}
+
+bool HasPendingRows() {
+  auto dir = PendingFolder();
+  if (!dir.ok()) return false;
+  std::error_code ec;
+  for (const auto& e : fsys::directory_iterator(*dir, ec)) {
+    if (e.path().extension() == ".tsv") return true;
+  }
+  return false;
+}
+
+namespace {
+
+// Drops the rows whose UID no longer belongs to the account they were kept with (the user
+// was deleted and the UID given to another), listing them in *dropped. False when the
+// users cannot be read.
+bool DropForeignRows(CZvmDatbase& db, std::vector<PrintLogRecord>* rows, std::vector<std::string>* dropped) {
+  std::map<std::pair<int32_t, std::string>, bool> owner_ok;
+  for (const auto& r : *rows) {
+    if (r.Account.empty() || owner_ok.count({r.UID, r.Account})) continue;
+    std::vector<UserRecord> users;
+    if (!db.GetUserInfo(&users, r.UID, -1)) return false;
+    owner_ok[{r.UID, r.Account}] = !users.empty() && EqualsNoCase(users.front().Account, r.Account);
+  }
+  std::vector<PrintLogRecord> keep;
+  for (auto& r : *rows) {
+    if (r.Account.empty() || owner_ok[{r.UID, r.Account}]) {
+      keep.push_back(std::move(r));
+    } else if (dropped) {
+      dropped->push_back("UID " + std::to_string(r.UID) + " (" + r.Account + "): " + std::to_string(r.Pages) +
+                         " pages of " + std::to_string(r.PDate) + " \"" + r.JobName + "\"");
+    }
+  }
+  *rows = std::move(keep);
+  return true;
+}
+
+}  // namespace
+
+int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vector<std::string>* dropped) {
+  auto dir = PendingFolder();
+  if (!dir.ok()) return 0;
+  std::vector<fsys::path> files;
+  std::error_code ec;
+  for (const auto& e : fsys::directory_iterator(*dir, ec)) {
+    if (e.path().extension() == ".tsv") files.push_back(e.path());
+  }
+  std::sort(files.begin(), files.end());
+  int stored = 0;
+  for (const auto& f : files) {
+    auto text = fs::ReadFile(f.string(), 16u << 20);
+    auto rows = text.ok() ? ParsePendingRows(*text) : Result<std::vector<PrintLogRecord>>(text.status());
+    if (!rows.ok()) {
+      fsys::rename(f, fsys::path(f).replace_extension(".bad"), ec);
+      continue;
+    }
+    if (!DropForeignRows(db, &*rows, dropped) || (!rows->empty() && !db.InsertPrintLog(*rows))) {
+      if (errors) *errors = db.ErrorLines;
+      break;
+    }
+    fsys::remove(f, ec);
+    ++stored;
+  }
+  return stored;
+}
+
+}  // namespace zv::engine

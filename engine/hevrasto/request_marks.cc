@@ -1,0 +1,91 @@
+#include "engine/hevrasto/request_marks.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/fs/files.h"
+
+namespace zv::engine {
+
+std::string FormatMark(const RequestMark& m) {
+  std::string t = "request=" + m.request + "\n";
+  if (m.job) t += "job=" + std::to_string(m.job) + "\n";
+  if (!m.printer.empty()) t += "printer=" + m.printer + "\n";
+  if (!m.rows.empty()) t += "rows=" + m.rows + "\n";
+  if (!m.answer.empty()) t += "answer=" + m.answer + "\n";
+  if (!m.copy.empty()) t += "copy=" + m.copy + "\n";
+  return t;
+}
+
+Result<RequestMark> ParseMark(const std::string& text) {
+  RequestMark m;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t eol = text.find('\n', pos);
+    if (eol == std::string::npos) eol = text.size();
+    std::string line = text.substr(pos, eol - pos);
+    pos = eol + 1;
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) return Status::Corruption("not a mark line: " + line.substr(0, 40));
+    std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (key == "request") {
+      m.request = value;
+    } else if (key == "job") {
+      char* end = nullptr;
+      unsigned long v = value.size() <= 10 ? strtoul(value.c_str(), &end, 10) : 0;
+      if (!end || *end || v == 0 || v > UINT32_MAX) return Status::Corruption("bad job id in mark");
+      m.job = static_cast<std::uint32_t>(v);
+    } else if (key == "printer") {
+      m.printer = value;
+    } else if (key == "rows") {
+      m.rows = value;
+    } else if (key == "answer") {
+      m.answer = value;
+    } else if (key == "copy") {
+      m.copy = value;
+    }
+  }
+  if (m.request.empty()) return Status::Corruption("mark names no request");
+  return m;
+}
+
+Result<std::string> RequestIdentity(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    int e = errno;
+    if (e == ENOENT || e == ENOTDIR) return Status::NotFound(fs::ErrnoText("lstat " + path, e));
+    return Status::IOError(fs::ErrnoText("lstat " + path, e));
+  }
+  return std::to_string(st.st_ino) + ":" + std::to_string(st.st_ctim.tv_sec) + "." +
+         std::to_string(st.st_ctim.tv_nsec);
+}
+
+std::string StagedName(const std::string& name, const std::string& slot_base) {
+  return "." + name + ".staged-" + slot_base;
+}
+
+void PhaseStamp(const char* step, const std::string& slot) {
+  static const int fd = [] {
+    const char* path = std::getenv("ZELVORA_ENGINE_PHASE_LOG");
+    return path ? ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600) : -1;
+  }();
+  if (fd < 0) return;
+  timespec now {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  std::string line = (slot.empty() ? std::string("-") : slot) + " " + step + " " +
+                     std::to_string(static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec) + "\n";
+  (void)!::write(fd, line.data(), line.size());
+}
+
+void CrashPoint(const char* step) {
+  static const char* at = std::getenv("ZELVORA_ENGINE_CRASH_AT");
+  if (at && std::strcmp(at, step) == 0) ::_exit(86);
+}
+
+}  // namespace zv::engine

@@ -1,0 +1,53 @@
+// The marks the engine keeps beside a request it serves, in the request folder:
+// "orderNN.taken" before its job is submitted and "orderNN.answered" once its answer is
+// staged. A mark names the request instance it belongs to (the slot file's inode and
+// change time: clients rename a fresh file into the slot, so each request has its own),
+// so a mark left by a killed engine never applies to a later request in the same slot.
+//
+// A mark is read from the share, which clients can write: it holds names only (no paths),
+// and whoever uses them joins them to the engine's own folders.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/base/status.h"
+
+namespace zv::engine {
+
+inline constexpr char kTakenSuffix[] = ".taken";
+inline constexpr char kAnsweredSuffix[] = ".answered";
+
+struct RequestMark {
+  std::string request;   // RequestIdentity of the slot file
+  std::uint32_t job = 0; // the spooler's job id once the job was started (taken mark)
+  std::string printer;   // the printer the job went to (taken mark)
+  std::string rows;      // the held print-log rows file, a plain name (taken mark)
+  std::string answer;    // the answer file name (answered mark)
+  std::string copy;      // the monitor copy's file name (answered mark)
+};
+
+// Gives the text of a mark ("key=value" lines) and back. Corruption for a text that is no
+// mark; unknown keys are skipped.
+std::string FormatMark(const RequestMark& mark);
+Result<RequestMark> ParseMark(const std::string& text);
+
+// Takes a slot file's path; gives its identity "<inode>:<ctime seconds>.<nanoseconds>"
+// (the file itself, not a link's target). NotFound when it is gone.
+Result<std::string> RequestIdentity(const std::string& path);
+
+// Takes an answer file name and the slot's base name; gives the temporary name the answer
+// is staged under before it is renamed into place (a dot name no client reads).
+std::string StagedName(const std::string& name, const std::string& slot_base);
+
+// Takes a step name; ends the process at once (_exit) when the environment variable
+// ZELVORA_ENGINE_CRASH_AT names that step. Tests use it to stop the engine in windows too
+// narrow to hit with a signal.
+void CrashPoint(const char* step);
+
+// Takes a step name and the slot served; appends "<slot> <step> <monotonic ns>" to the file
+// that the environment variable ZELVORA_ENGINE_PHASE_LOG names (nothing when unset). The
+// server benchmark reads it to time each step of a request, waits included.
+void PhaseStamp(const char* step, const std::string& slot);
+
+}  // namespace zv::engine

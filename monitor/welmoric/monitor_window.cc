@@ -1,0 +1,286 @@
+#include "monitor/welmoric/monitor_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+
+#include "client/handover.h"
+#include "platform/shm/shm.h"
+
+namespace zv::monitor {
+namespace {
+
+QFont JapaneseFont() {
+  QFont f("IPAPGothic");
+  f.setPointSize(9);
+  return f;
+}
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+QIcon MonitorIcon(bool paused) {
+  QPixmap pm(22, 22);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setBrush(paused ? QColor(150, 150, 150) : QColor(40, 140, 70));
+  p.setPen(Qt::NoPen);
+  p.drawRoundedRect(2, 5, 18, 12, 3, 3);
+  p.setBrush(Qt::white);
+  p.drawRect(6, 2, 10, 6);
+  p.drawRect(6, 13, 10, 7);
+  return QIcon(pm);
+}
+
+ResultPopup::ResultPopup(const std::string& path, const MonitorAnswer& answer, QWidget* parent)
+    : QDialog(parent), path_(path), identity_(answer.identity) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setFont(JapaneseFont());
+  ResultPopupText text = PopupTextFor(answer);
+  setWindowTitle(Q(text.title));
+  auto* label = new QLabel(this);
+  label->setObjectName("1003");
+  label->setFont(JapaneseFont());
+  auto* ok = new QPushButton("OK", this);
+  ok->setObjectName("1");
+  QFontMetrics fm(label->font());
+  int width = 0, height = 0;
+  QStringList lines;
+  for (const std::string& l : text.lines) {
+    lines << Q(l);
+    width = std::max(width, fm.horizontalAdvance(Q(l)));
+    height += fm.height();
+  }
+  label->setText(lines.join("\n"));
+  QFontMetrics bm(ok->font());
+  PopupLayout g = LayoutResultPopup(width, height, bm.horizontalAdvance("OK"), bm.height());
+  setFixedSize(g.window_width, g.window_height);
+  label->setGeometry(g.text_x, g.text_y, g.text_width, g.text_height);
+  ok->setGeometry(g.button_x, g.button_y, g.button_width, g.button_height);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  if (QScreen* s = QGuiApplication::primaryScreen()) move(s->geometry().center() - rect().center());
+}
+
+ResultPopup::~ResultPopup() {
+  if (!path_.empty()) DeleteIfUnchanged(path_, identity_);
+}
+
+MonitorWindow::MonitorWindow(std::function<void(const QString&)> notify) : notify_(std::move(notify)) {
+  setFont(JapaneseFont());
+  view_ = new QTableWidget(0, kColumnCount, this);
+  view_->setObjectName("WelmoricView");
+  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  view_->verticalHeader()->hide();
+  QStringList headers;
+  for (const char* h : kColumnHeaders) headers << QString::fromUtf8(h);
+  view_->setHorizontalHeaderLabels(headers);
+  std::vector<int> widths = ReadColumnWidths();
+  for (int i = 0; i < kColumnCount; ++i) view_->setColumnWidth(i, widths[i]);
+  setCentralWidget(view_);
+  count_ = new QLabel(Q(CountText(0)), this);
+  state_ = new QLabel(QString::fromUtf8(kMonitoringText), this);
+  statusBar()->addWidget(count_, 1);
+  statusBar()->addWidget(state_, 1);
+  setWindowTitle(Q(WindowTitle(ReadServerNames().server.value_or(""))));
+
+  menu_ = new QMenu(this);
+  menu_->setFont(JapaneseFont());
+  auto label = [](const char* t) { return QString::fromUtf8(t).replace("(&", "(&"); };
+  menu_->addAction(label(kMenuOpen), this, [this] { ShowMonitor(); });
+  menu_->addAction(label(kMenuHide), this, [this] { HideMonitor(); });
+  menu_->addSeparator();
+  pause_action_ = menu_->addAction(label(kMenuPause), this, [this] { TogglePause(); });
+  pause_action_->setCheckable(true);
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    tray_ = new QSystemTrayIcon(MonitorIcon(false), this);
+    tray_->setToolTip(kTrayTooltip);
+    tray_->setContextMenu(menu_);
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+      if (r == QSystemTrayIcon::DoubleClick) ShowMonitor();
+    });
+    connect(menu_, &QMenu::aboutToShow, this, [this] { pause_action_->setChecked(!monitoring()); });
+    tray_->show();
+  } else {
+    // No tray host: say so once and keep monitoring with the window shown.
+    if (notify_) notify_(QString::fromUtf8(kNoTrayText));
+  }
+
+  auto h = winmsg::CreateWindow(kAppTitle, kAppTitle,
+                                [this](winmsg::HWND, winmsg::UINT m, winmsg::WPARAM w, winmsg::LPARAM l) {
+                                  return Proc(m, w, l);
+                                });
+  if (!h.ok()) return;
+  hwnd_ = *h;
+  winmsg::SetProp(hwnd_, kAppTitle, 1);
+  connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
+  timer_.start(PollPeriodMs());
+  if (!tray_) ShowMonitor();
+}
+
+MonitorWindow::~MonitorWindow() {
+  if (worker_.joinable()) worker_.join();
+  if (hwnd_) {
+    winmsg::RemoveProp(hwnd_, kAppTitle);
+    winmsg::DestroyWindow(hwnd_);
+  }
+  if (!first_show_) SavePlacementNow();
+}
+
+winmsg::LRESULT MonitorWindow::Proc(winmsg::UINT msg, winmsg::WPARAM w, winmsg::LPARAM l) {
+  switch (msg) {
+    case client::kMonitorAddResult:
+      return OnAddResult();
+    case winmsg::WM_ACTIVATE:
+      ShowMonitor();
+      return 0;
+    case kWmCommand:
+      switch (w & 0xFFFF) {
+        case kCmdShowMonitor: ShowMonitor(); return 1;
+        case kCmdTogglePause: TogglePause(); return 1;
+        case kCmdHide: HideMonitor(); return 1;
+        case kCmdClose: HideMonitor(); return 1;
+        case kCmdRefresh: RefreshList(); return 1;
+        default: return 0;
+      }
+    case winmsg::WM_CLOSE:
+      QApplication::quit();
+      return 0;
+    default:
+      return winmsg::DefWindowProc(hwnd_, msg, w, l);
+  }
+}
+
+winmsg::LRESULT MonitorWindow::OnAddResult() {
+  Result<shm::SharedBlock> block = shm::SharedBlock::Open(client::kMonitorBlock, shm::Access::kRead);
+  if (!block.ok()) return 0;
+  std::optional<std::string> name = AnswerNameFromBlock(block->bytes());
+  if (!name) return 1;
+  Result<std::string> folder = ResultFolder(ReadServerNames());
+  if (folder.ok()) queue_.Add(*folder + "/" + *name);
+  return 1;
+}
+
+void MonitorWindow::Poll() {
+  if (polling_) return;
+  StartWork(true, isVisible());
+}
+
+// Reads on the worker what may sit on a network share (answer copies, the request list)
+// and posts the results back to this thread.
+void MonitorWindow::StartWork(bool answers, bool list) {
+  if (worker_.joinable()) worker_.join();
+  polling_ = true;
+  refresh_pending_ = false;
+  std::vector<std::string> paths;
+  if (answers) paths = queue_.paths();
+  bool monitoring_now = monitoring();
+  worker_ = std::thread([this, paths, list, monitoring_now] {
+    std::vector<AnswerQueue::Arrival> read;
+    for (const std::string& p : paths) read.push_back({p, ReadMonitorAnswer(p)});
+    std::optional<ListView> view;
+    if (list) view = list_.Refresh(monitoring_now);
+    QMetaObject::invokeMethod(
+        this, [this, read = std::move(read), view = std::move(view)] { PollDone(read, view); }, Qt::QueuedConnection);
+  });
+}
+
+void MonitorWindow::PollDone(std::vector<AnswerQueue::Arrival> read, std::optional<ListView> list) {
+  polling_ = false;
+  for (const AnswerQueue::Arrival& a : queue_.Take(read)) {
+    if (on_shown_) on_shown_(PopupTextFor(a.answer));
+    auto* popup = new ResultPopup(a.path, a.answer);
+    popup->show();
+    popup->raise();
+    popup->activateWindow();
+  }
+  if (list && isVisible() && monitoring()) {
+    ApplyList(*list);
+    setWindowTitle(Q(WindowTitle(ReadServerNames().server.value_or(""))));
+  }
+  if (refresh_pending_) StartWork(false, true);
+}
+
+void MonitorWindow::WaitIdle() {
+  while (polling_ || refresh_pending_) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+void MonitorWindow::ApplyList(const ListView& v) {
+  view_->setRowCount(static_cast<int>(v.rows.size()));
+  for (int r = 0; r < static_cast<int>(v.rows.size()); ++r)
+    for (int c = 0; c < kColumnCount; ++c) view_->setItem(r, c, new QTableWidgetItem(Q(v.rows[r][c])));
+  count_->setText(Q(v.count_text));
+  if (!v.message.empty() && notify_) notify_(Q(v.message));
+}
+
+void MonitorWindow::RefreshList() {
+  if (!monitoring()) {
+    ApplyList(ListView{{}, CountText(0), {}});
+    return;
+  }
+  if (polling_) {
+    refresh_pending_ = true;
+    return;
+  }
+  StartWork(false, true);
+}
+
+void MonitorWindow::ShowMonitor() {
+  if (first_show_) {
+    first_show_ = false;
+    Placement p = ReadPlacement();
+    setGeometry(p.left, p.top, p.width, p.height);
+  }
+  showNormal();
+  raise();
+  activateWindow();
+  RefreshList();
+  setWindowTitle(Q(WindowTitle(ReadServerNames().server.value_or(""))));
+}
+
+void MonitorWindow::HideMonitor() {
+  SaveWidths();
+  if (!first_show_) SavePlacementNow();
+  hide();
+}
+
+void MonitorWindow::TogglePause() {
+  if (timer_.isActive()) {
+    timer_.stop();
+    state_->setText(QString::fromUtf8(kPausedText));
+    if (tray_) tray_->setIcon(MonitorIcon(true));
+  } else {
+    timer_.start(PollPeriodMs());
+    state_->setText(QString::fromUtf8(kMonitoringText));
+    if (tray_) tray_->setIcon(MonitorIcon(false));
+  }
+  if (isVisible()) RefreshList();
+}
+
+void MonitorWindow::SavePlacementNow() {
+  QRect r = normalGeometry();
+  if (r.isEmpty()) r = geometry();
+  (void)SavePlacement({r.left(), r.top(), r.width(), r.height()});
+}
+
+void MonitorWindow::SaveWidths() {
+  std::vector<int> w;
+  for (int i = 0; i < kColumnCount; ++i) w.push_back(view_->columnWidth(i));
+  (void)SaveColumnWidths(w);
+}
+
+void MonitorWindow::closeEvent(QCloseEvent* e) {
+  // Closing only hides the window; the monitor keeps running.
+  HideMonitor();
+  e->ignore();
+}
+
+}  // namespace zv::monitor
