@@ -21,6 +21,16 @@ bool IsCaptureFileName(const std::string& path) {
   return base.size() >= 3 && EqualsNoCase(base.substr(0, 3), "WXQ") && EqualsNoCase(ext, ".tmp");
 }
 
+bool IsInCaptureFolder(const std::string& path, const std::string& capture_folder) {
+  if (path.empty() || capture_folder.empty()) return false;
+  std::error_code ec;
+  auto file = fsys::weakly_canonical(path, ec);
+  if (ec) return false;
+  auto folder = fsys::weakly_canonical(capture_folder, ec);
+  if (ec) return false;
+  return file.parent_path() == folder;
+}
+
 ClientDocument::ClientDocument() : viewer_(std::make_unique<viewer::CViewerDoc>()) {}
 ClientDocument::~ClientDocument() = default;
 
@@ -28,7 +38,9 @@ bool ClientDocument::ReadImage(const std::string& path, Prompt* prompt, std::vec
                                int* version) {
   if (IsCaptureFileName(path)) {
     auto bytes = fs::ReadFile(path);
-    ::unlink(path.c_str());  // a capture file is read once, whatever came of it
+    // A capture file is read once, whatever came of it; files the capture side did not
+    // write are kept.
+    if (capture_folder_.empty() || IsInCaptureFolder(path, capture_folder_)) ::unlink(path.c_str());
     if (!bytes.ok()) return false;
     image->assign(bytes->begin(), bytes->end());
     *trailers = true;

@@ -24,6 +24,10 @@ inline constexpr char kNotFoundSuffix[] = " が見つかりませんでした。
 // compared without regard to case.
 bool IsCaptureFileName(const std::string& path);
 
+// Takes a file's path and a folder; true only when the file lies directly in that folder
+// (after resolving "..", links and relative parts).
+bool IsInCaptureFolder(const std::string& path, const std::string& capture_folder);
+
 class ClientDocument {
  public:
   ClientDocument();
@@ -38,6 +42,10 @@ class ClientDocument {
   // Appends another job (a path, possibly in double quotes) after the pages; on an empty
   // document opens it instead. Gives true when pages were added.
   bool AddTempDoc(const std::string& path, const std::string& job_name, Prompt* prompt);
+
+  // Takes the capture folder: a capture file is deleted after reading only when it lies
+  // there; one elsewhere is read and kept. Empty (the default) deletes every capture file.
+  void set_capture_folder(std::string folder) { capture_folder_ = std::move(folder); }
 
   // Gives the page count.
   int GetAllPage() const { return viewer_->page_count(); }
@@ -77,6 +85,7 @@ class ClientDocument {
   std::string name_, text2_, text3_;
   std::vector<jobdoc::Attachment> attachments_;
   int version_ = 2;
+  std::string capture_folder_;
 };
 
 }  // namespace zv::client

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/base/ascii.h"
 #include "platform/fs/files.h"
 #include "platform/profile/profile.h"
 
@@ -70,7 +71,12 @@ Status HeaderFormatList::Save(const std::string& folder) const {
 }
 
 bool HeaderFormatList::NameAcceptable(const std::string& name, int except, Prompt* prompt) const {
-  if (Characters(name) > kMaxFormatName || name.find_first_of("]\r\n") != std::string::npos) {
+  // A name becomes a section of the file and a value of its list: one equal to the list's
+  // section (compared without regard to case, as the file reader does), or holding a
+  // bracket, "=" or a control character, would break the file.
+  bool breaks_file = EqualsNoCase(name, "HEADERFORMAT");
+  for (unsigned char c : name) breaks_file = breaks_file || c < 0x20 || c == 0x7F || c == '[' || c == ']' || c == '=';
+  if (Characters(name) > kMaxFormatName || breaks_file) {
     if (prompt) prompt->Show(kInvalidInput, kHeaderEditTitle, PromptIcon::kExclamation);
     return false;
   }

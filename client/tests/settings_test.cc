@@ -173,6 +173,25 @@ TEST(HeaderFormats, RenameDeleteAndAddRules) {
   EXPECT_EQ(list.items().size(), 3u);
 }
 
+TEST(HeaderFormats, NamesThatWouldBreakTheFileAreRefused) {
+  struct Case {
+    std::string name;
+    bool taken;
+  } cases[] = {
+      {"HEADERFORMAT", false}, {"headerformat", false}, {"a[b", false}, {"a]b", false}, {"NO1=x", false},
+      {"tab\there", false}, {std::string("a\x7f"), false}, {"報告書 (社外)", true}, {"HEADERFORMAT2", true},
+  };
+  for (const auto& c : cases) {
+    HeaderFormatList list;
+    RecordingPrompt prompt;
+    ASSERT_TRUE(list.Add("なし", "", "", "", &prompt));
+    EXPECT_EQ(list.Add(c.name, "l", "", "", &prompt), c.taken) << c.name;
+    EXPECT_EQ(prompt.shown.empty(), c.taken) << c.name;
+    // What was taken reads back whole from the file.
+    EXPECT_EQ(ParseFormatFile(ComposeFormatFile(list.items())), list.items()) << c.name;
+  }
+}
+
 TEST(HeaderFormats, TokenExpansion) {
   TokenValues v{2024, 5, 1, 9, 7, false, "tanaka", "PC01", "Office"};
   struct Case {

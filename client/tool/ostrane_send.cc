@@ -2,6 +2,7 @@
 // the answer; "join" links this client's root to a server's share first.
 //
 //   ostrane-send join <server share folder> [--server NAME] [--share NAME]
+//   ostrane-send autoprint on|off     sets "AutoPrint" of the machine key (unattended runs)
 //   ostrane-send send [--account A] [--machine M] [--printer P] [--copies N] [--pages F,L]
 //                     [--count N] [--tag TEXT] [--wait SECONDS] [--monitor] <job document>
 //
@@ -27,6 +28,7 @@
 #include "client/prompt.h"
 #include "engine/rules/quota_period.h"
 #include "platform/fs/files.h"
+#include "platform/registry/registry.h"
 
 namespace {
 
@@ -45,6 +47,7 @@ class ConsolePrompt : public Prompt {
 int Usage() {
   std::fprintf(stderr,
                "usage: ostrane-send join <share folder> [--server NAME] [--share NAME]\n"
+               "       ostrane-send autoprint on|off\n"
                "       ostrane-send send [--account A] [--machine M] [--printer P] [--copies N] [--pages F,L]\n"
                "                         [--count N] [--tag TEXT] [--wait SECONDS] [--monitor] <job document>\n");
   return 1;
@@ -187,6 +190,17 @@ int Send(std::vector<std::string> args) {
   return 0;
 }
 
+int AutoPrint(const std::vector<std::string>& args) {
+  if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) return Usage();
+  auto key = registry::Key::Create(registry::RootKey::kLocalMachine, kMachineKey);
+  Status s = key.ok() ? key->SetDword("AutoPrint", args[0] == "on" ? 1 : 0) : key.status();
+  if (!s.ok()) {
+    std::fprintf(stderr, "autoprint: %s\n", s.ToString().c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -194,6 +208,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 2, argv + argc);
   std::string cmd = argv[1];
   if (cmd == "join") return Join(args);
+  if (cmd == "autoprint") return AutoPrint(args);
   if (cmd == "send") return Send(args);
   return Usage();
 }

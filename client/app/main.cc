@@ -1,0 +1,97 @@
+// ostrane: the client main program. One instance per runtime root (guard "Ostrane"): a
+// second start hands its document to the first instance as copy-data and raises it, then
+// ends. Reads "AutoPrint" from the machine key and "LogOutput" (the trace switch), parses
+// the command line, opens the job and shows the frame (hidden in an unattended run).
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "client/app/main_frame.h"
+#include "client/app/qt_prompt.h"
+#include "client/app/start_args.h"
+#include "client/config.h"
+#include "platform/paths/paths.h"
+#include "platform/registry/registry.h"
+#include "platform/sync/guard.h"
+#include "platform/winmsg/qt/qt_pump.h"
+#include "platform/winmsg/winmsg.h"
+
+namespace {
+
+using namespace zv;
+
+// Gives the running frame's platform window, or 0.
+winmsg::HWND RunningFrame() {
+  for (winmsg::HWND h : winmsg::EnumWindows())
+    if (winmsg::GetClassName(h) == client::app::kFrameClass && winmsg::GetProp(h, client::app::kFrameProperty) != 0)
+      return h;
+  return 0;
+}
+
+// A second start: the job goes to the first instance before this one ends, so none is
+// dropped. Gives the exit code.
+int HandToFirstInstance(const client::app::StartArgs& args) {
+  winmsg::HWND frame = RunningFrame();
+  if (frame == 0) {
+    std::fprintf(stderr, "ostrane: another instance holds the guard but shows no window\n");
+    return 1;
+  }
+  if (!args.doc_path.empty()) {
+    const std::string text = client::app::FormatCopyData(args.doc_path, args.job_name);
+    winmsg::COPYDATASTRUCT cds{};
+    cds.cbData = static_cast<std::uint32_t>(text.size() + 1);
+    cds.lpData = text.c_str();
+    auto r = winmsg::SendMessageTimeout(frame, winmsg::WM_COPYDATA, 0, reinterpret_cast<winmsg::LPARAM>(&cds), std::chrono::milliseconds(10000));
+    if (!r.ok() || *r == 0) {
+      std::fprintf(stderr, "ostrane: the running instance did not take %s\n", args.doc_path.c_str());
+      winmsg::SetForegroundWindow(frame);
+      return 1;
+    }
+  }
+  winmsg::SetForegroundWindow(frame);
+  return 0;
+}
+
+bool ReadAutoPrint() {
+  auto key = registry::Key::Open(registry::RootKey::kLocalMachine, client::kMachineKey);
+  if (!key.ok()) return false;
+  auto v = key->GetDword("AutoPrint");
+  return v.ok() && *v == 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> raw(argv + 1, argv + argc);
+  const client::app::StartArgs args = client::app::ParseStartArguments(raw);
+
+  auto guard = sync::NamedGuard::TryAcquire("Ostrane");
+  if (!guard.ok()) {
+    if (guard.status().code() == Status::Code::kBusy) return HandToFirstInstance(args);
+    std::fprintf(stderr, "ostrane: %s\n", guard.status().ToString().c_str());
+    return 1;
+  }
+
+  QApplication app(argc, argv);
+  winmsg::QtMessagePump pump;
+  client::app::QtPrompt prompt;
+  client::app::FrameOptions options;
+  options.prompt = &prompt;
+  options.auto_print = ReadAutoPrint();
+  options.trace = client::app::ReadLogOutput(jobdoc::RegistryMachineSettings());
+  if (auto tmp = paths::TempFolder(); tmp.ok()) options.capture_folder = *tmp;
+  options.on_close = [] { QCoreApplication::exit(0); };
+  client::app::CMainFrame frame(options);
+  if (!frame.StartUp(args)) return 1;
+  prompt.set_owner(&frame);
+  if (!options.auto_print) {
+    frame.show();
+    frame.raise();
+  } else {
+    // Unattended: print the job at once; the frame shows itself when the run fails.
+    QTimer::singleShot(200, &frame, &client::app::CMainFrame::Print);
+  }
+  return app.exec();
+}

@@ -1,0 +1,857 @@
+#include "client/app/main_frame.h"
+
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <chrono>
+#include <filesystem>
+#include <ctime>
+#include <thread>
+
+#include "client/answer.h"
+#include "capture/lumbrel/lumbrel.h"
+#include "client/app/dialogs.h"
+#include "client/app/page_export.h"
+#include "platform/paths/paths.h"
+#include "platform/process/process.h"
+#include "client/handover.h"
+#include "client/local_run.h"
+#include "client/printer_list.h"
+#include "client/quota_cache.h"
+#include "platform/spool/spool.h"
+#include "printing/printer_dc.h"
+#include "platform/fs/files.h"
+#include "viewer/page.h"
+#include "viewer/qt/prompter.h"
+#include "viewer/qt/viewer_view.h"
+
+namespace zv::client::app {
+namespace {
+
+// True when the job monitor's window runs in this root.
+bool FindWindowOfMonitor() { return winmsg::FindWindow(kMonitorClass, nullptr) != 0; }
+
+// Gives a child control's object name from its id.
+QString Id(int id) { return QString::number(id); }
+
+QPushButton* Button(QWidget* parent, int id, const QString& text) {
+  auto* b = new QPushButton(text, parent);
+  b->setObjectName(Id(id));
+  b->setFont(viewer::ViewerFont());
+  return b;
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(parent), options_(std::move(options)) {
+  setWindowTitle(QString::fromUtf8(kFrameText));
+  setFont(viewer::ViewerFont());
+  resize(590, 485);
+  doc_.set_capture_folder(options_.capture_folder);
+  if (auto folder = paths::ProgramFolder(); folder.ok()) trace_ = jobdoc::TraceLog(options_.trace, *folder);
+
+  for (int i = 0; i < 2; ++i) {
+    panes_[i] = new QLabel(this);
+    panes_[i]->setObjectName(QString("pane%1").arg(i));
+    statusBar()->addWidget(panes_[i], i == 0 ? 1 : 0);
+  }
+  view_host_ = new QWidget(this);
+  view_host_->setObjectName("view");
+  view_host_->setMinimumSize(120, 120);
+  setCentralWidget(view_host_);
+  view_ = new viewer::CViewerView();
+  view_->setParent(this);
+  view_->SetDocument(&doc_.viewer());
+  view_->AttachWindow(view_host_, viewer::view::kWholePage, 0);
+  connect(view_, &viewer::CViewerView::hostMessage, this, [this](int msg, qintptr wparam, qintptr lparam) {
+    if (msg == viewer::kMsgPageChanged && wparam == 1) PickPage(static_cast<int>(lparam));
+  });
+  BuildBars();
+
+  // Timer 4: the chosen printer's status every 5 seconds.
+  status_timer_ = new QTimer(this);
+  status_timer_->setInterval(5000);
+  connect(status_timer_, &QTimer::timeout, this, [this] {
+    if (options_.status && printer_combo_->currentIndex() >= 0)
+      options_.status->Query(printer_combo_->currentText().toStdString(), PrinterStatusSource::Reason::kTimer);
+  });
+  status_timer_->start();
+  // Timer 2: the quota state from the server's result folder every 15 seconds.
+  quota_timer_ = new QTimer(this);
+  quota_timer_->setInterval(15000);
+  connect(quota_timer_, &QTimer::timeout, this, &CMainFrame::RefreshQuotaAsync);
+  if (options_.register_window) RegisterWindow();
+}
+
+CMainFrame::~CMainFrame() {
+  if (hwnd_ != 0) winmsg::DestroyWindow(hwnd_);
+  view_->SetDocument(nullptr);
+}
+
+void CMainFrame::BuildBars() {
+  auto* left = new QWidget(this);
+  left->setObjectName("105");
+  auto* lv = new QVBoxLayout(left);
+  lv->setContentsMargins(4, 4, 4, 4);
+  auto* plabel = new QLabel(QString::fromUtf8("プリンタ(&D):"), left);
+  printer_combo_ = new QComboBox(left);
+  printer_combo_->setObjectName(Id(1068));
+  plabel->setBuddy(printer_combo_);
+  auto* slabel = new QLabel(QString::fromUtf8("用紙(&S):"), left);
+  paper_combo_ = new QComboBox(left);
+  paper_combo_->setObjectName(Id(1071));
+  slabel->setBuddy(paper_combo_);
+  rate_line_ = new QLabel(QString::fromUtf8("削減率: 0.0%  印刷枚数:0 総ﾍﾟｰｼﾞ数:0"), left);
+  rate_line_->setObjectName(Id(1067));
+  tabs_ = new QTabWidget(left);
+  tabs_->setObjectName(Id(1005));
+  layout_ = new LayoutPage(tabs_);
+  header_ = new HeaderPage(options_.prompt, tabs_);
+  copies_ = new CopiesPage(tabs_);
+  tabs_->addTab(layout_, QString::fromUtf8("レイアウト"));
+  tabs_->addTab(header_, QString::fromUtf8("ヘッダ"));
+  tabs_->addTab(copies_, QString::fromUtf8("部数"));
+  connect(layout_, &LayoutPage::splitChanged, this, [this] {
+    const PreviewSplit s = ToPreviewSplit(layout_->choice(), 0, 0);
+    view_->SetSheetLayout(static_cast<std::uint32_t>(s.pages), s.direction, s.separator);
+  });
+  tabs_->addTab(BuildJobPage(), QString::fromUtf8("ジョブ"));
+  lv->addWidget(plabel);
+  lv->addWidget(printer_combo_);
+  lv->addWidget(slabel);
+  lv->addWidget(paper_combo_);
+  lv->addWidget(rate_line_);
+  lv->addWidget(tabs_, 1);
+  auto* dock = new QDockWidget(this);
+  dock->setObjectName("106");
+  dock->setTitleBarWidget(new QWidget(dock));
+  dock->setFeatures(QDockWidget::NoDockWidgetFeatures);
+  dock->setWidget(left);
+  addDockWidget(Qt::LeftDockWidgetArea, dock);
+  connect(printer_combo_, &QComboBox::currentIndexChanged, this, [this] { OnPrinterChosen(); });
+
+  auto* bottom = new QWidget(this);
+  bottom->setObjectName("103");
+  auto* bl = new QHBoxLayout(bottom);
+  bl->setContentsMargins(4, 2, 4, 2);
+  // The print queue and printer properties commands need the shell's printer commands,
+  // which this system lacks: they stay disabled.
+  QPushButton* queue = Button(bottom, 1000, QString::fromUtf8("プリンタ(&P)"));
+  QPushButton* props = Button(bottom, 1072, QString::fromUtf8("プロパティ(&R)"));
+  queue->setEnabled(false);
+  props->setEnabled(false);
+  QPushButton* print = Button(bottom, 1002, QString::fromUtf8("印刷"));
+  print->setDefault(true);
+  QPushButton* cancel = Button(bottom, 1003, QString::fromUtf8("キャンセル"));
+  QPushButton* help = Button(bottom, 1004, QString::fromUtf8("ヘルプ"));
+  bl->addWidget(queue);
+  bl->addWidget(props);
+  bl->addStretch(1);
+  bl->addWidget(print);
+  bl->addWidget(cancel);
+  bl->addWidget(help);
+  auto* bdock = new QDockWidget(this);
+  bdock->setObjectName("104");
+  bdock->setTitleBarWidget(new QWidget(bdock));
+  bdock->setFeatures(QDockWidget::NoDockWidgetFeatures);
+  bdock->setWidget(bottom);
+  addDockWidget(Qt::BottomDockWidgetArea, bdock);
+  connect(cancel, &QPushButton::clicked, this, &QWidget::close);
+  connect(print, &QPushButton::clicked, this, &CMainFrame::Print);
+  connect(help, &QPushButton::clicked, this, &CMainFrame::RunHelp);
+  QMenu* file = menuBar()->addMenu(QString::fromUtf8("ファイル(&F)"));
+  QAction* options = file->addAction(QString::fromUtf8("オプション設定(&O)..."), this, &CMainFrame::RunOptions);
+  options->setObjectName("32795");
+  QMenu* edit = menuBar()->addMenu(QString::fromUtf8("編集(&E)"));
+  struct PageCommand {
+    const char* text;
+    int id;
+  } page_commands[] = {{"前に空白ページを挿入(&B)", 32778}, {"後に空白ページを挿入(&A)", 32779},
+                       {"右に回転(&R)", 32806}, {"左に回転(&L)", 32805}};
+  for (const auto& pc : page_commands) {
+    QAction* a = edit->addAction(QString::fromUtf8(pc.text));
+    a->setObjectName(QString::number(pc.id));
+    const int id = pc.id;
+    connect(a, &QAction::triggered, this, [this, id] {
+      if (id == 32778 || id == 32779) InsertBlankPage(id == 32779);
+      else Rotate(id);
+    });
+  }
+  connect(edit, &QMenu::aboutToShow, this, [this, edit] {
+    for (QAction* a : edit->actions()) {
+      const int id = a->objectName().toInt();
+      a->setEnabled(id == 32778 || id == 32779 ? selected_page_ >= 0 : CanRotate(id));
+    }
+  });
+  QMenu* help_menu = menuBar()->addMenu(QString::fromUtf8("ヘルプ(&H)"));
+  QAction* about = help_menu->addAction(QString::fromUtf8("バージョン情報(&A)..."), this, &CMainFrame::RunAbout);
+  about->setObjectName("57664");
+}
+
+QWidget* CMainFrame::BuildJobPage() {
+  auto* page = new QWidget(tabs_);
+  page->setObjectName(Id(132));
+  auto* v = new QVBoxLayout(page);
+  job_rows_ = new QTreeWidget(page);
+  job_rows_->setObjectName(Id(1010));
+  job_rows_->setRootIsDecorated(false);
+  job_rows_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  job_rows_->setHeaderLabels({QString::fromUtf8("ジョブ名"), QString::fromUtf8("ページ数")});
+  job_rows_->setColumnWidth(0, 107);
+  job_rows_->setColumnWidth(1, 58);
+  v->addWidget(job_rows_, 1);
+  auto* row = new QHBoxLayout();
+  QPushButton* up = Button(page, 1006, QString::fromUtf8("↑"));
+  QPushButton* down = Button(page, 1007, QString::fromUtf8("↓"));
+  QPushButton* del = Button(page, 1008, QString::fromUtf8("削除"));
+  del->setToolTip(QString::fromUtf8("ジョブの削除"));
+  QPushButton* images = Button(page, 1009, QString::fromUtf8("画像"));
+  images->setToolTip(QString::fromUtf8("イメージで保存"));
+  QPushButton* pdf = Button(page, 1012, QString::fromUtf8("PDF"));
+  pdf->setToolTip(QString::fromUtf8("PDF形式で保存"));
+  QPushButton* open = Button(page, 1084, QString::fromUtf8("開く"));
+  open->setToolTip(QString::fromUtf8("保存されたジョブを開く"));
+  QPushButton* save = Button(page, 1083, QString::fromUtf8("保存"));
+  save->setToolTip(QString::fromUtf8("ジョブの保存"));
+  for (QPushButton* b : {up, down, del, open, save, images, pdf}) row->addWidget(b);
+  auto job_file = [this](bool saving) {
+    QFileDialog d(this, QString(), QString::fromStdString(config_.app_path), QString::fromUtf8("Zelvora (*.prc)"));
+    d.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    d.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    d.setDefaultSuffix("prc");
+    d.setOption(QFileDialog::DontUseNativeDialog);
+    if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted || d.selectedFiles().isEmpty()) return;
+    const std::string path = d.selectedFiles().front().toStdString();
+    if (saving) SaveJob(path);
+    else OpenSavedJob(path);
+  };
+  connect(open, &QPushButton::clicked, this, [job_file] { job_file(false); });
+  connect(save, &QPushButton::clicked, this, [job_file] { job_file(true); });
+  connect(images, &QPushButton::clicked, this, &CMainFrame::RunImageSave);
+  connect(pdf, &QPushButton::clicked, this, &CMainFrame::RunPdfSave);
+  v->addLayout(row);
+  auto* total = new QHBoxLayout();
+  total->addWidget(new QLabel(QString::fromUtf8("合計"), page));
+  total_edit_ = new QLineEdit(page);
+  total_edit_->setObjectName(Id(1014));
+  total_edit_->setReadOnly(true);
+  total_edit_->setText("0");
+  total->addWidget(total_edit_);
+  total->addWidget(new QLabel(QString::fromUtf8("ページ"), page));
+  v->addLayout(total);
+  QPushButton* server = Button(page, 1011, QString::fromUtf8("サーバ設定(&S)..."));
+  v->addWidget(server);
+  connect(server, &QPushButton::clicked, this, &CMainFrame::RunServerSettings);
+  connect(up, &QPushButton::clicked, this, [this] { MoveSelectedJob(true); });
+  connect(down, &QPushButton::clicked, this, [this] { MoveSelectedJob(false); });
+  connect(del, &QPushButton::clicked, this, [this] { DeleteSelectedJob(); });
+  return page;
+}
+
+void CMainFrame::RegisterWindow() {
+  auto hwnd = winmsg::CreateWindow(kFrameClass, kFrameText, [this](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM w,
+                                                                   winmsg::LPARAM l) { return WindowProc(h, m, w, l); });
+  if (!hwnd.ok()) return;
+  hwnd_ = *hwnd;
+  const auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+  winmsg::SetProp(hwnd_, kFrameProperty, (ticks & 0x7FFFFFFF) | 1);
+  // The resident program keeps the handle for the capture side; without it jobs still
+  // find this window by its property.
+  if (winmsg::HWND resident = winmsg::FindWindow(nullptr, kResidentText); resident != 0)
+    (void)winmsg::PostMessage(resident, kMsgSetClientWindow, hwnd_, 0);
+}
+
+winmsg::LRESULT CMainFrame::WindowProc(winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM w, winmsg::LPARAM l) {
+  if (m == winmsg::WM_COPYDATA) {
+    const auto* cds = reinterpret_cast<const winmsg::COPYDATASTRUCT*>(l);
+    if (cds == nullptr || cds->lpData == nullptr) return 0;
+    return OnCopyData(std::string_view(static_cast<const char*>(cds->lpData), cds->cbData));
+  }
+  if (m == winmsg::WM_ACTIVATE) {
+    if (!options_.auto_print) {
+      showNormal();
+      raise();
+      activateWindow();
+    }
+    return 0;
+  }
+  return winmsg::DefWindowProc(h, m, w, l);
+}
+
+void CMainFrame::PlaceWindow() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+  WindowRect r = LoadWindowRect(area.width(), area.height());
+  // A first start stores no size: the frame opens at its own size.
+  if (r.right - r.left < 100 || r.bottom - r.top < 100) r = WindowRect{};
+  setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (config_ok_) {
+    const QRect g = geometry();
+    settings_.left = g.x();
+    settings_.top = g.y();
+    settings_.width = g.width();
+    settings_.height = g.height();
+    (void)SaveSettingsNow();
+  }
+  QMainWindow::closeEvent(event);
+}
+
+void CMainFrame::SyncView() {
+  // The document changed under the view (a job opened or appended, pages inserted, moved or
+  // deleted): the view takes the page count again and redraws.
+  if (view_->GetPageCount() != doc_.GetAllPage()) {
+    view_->OnDocumentNotice(viewer::kNoticeProgress, 0);
+    view_->OnDocumentNotice(viewer::kNoticeReady, 0);
+  }
+  view_->RefreshPages();
+}
+
+bool CMainFrame::OpenJob(const std::string& path, const std::string& title) {
+  const int before = doc_.GetAllPage();
+  bool ok;
+  if (!document_opened_) {
+    ok = doc_.OnOpenDocument(path, title, options_.prompt);
+    if (ok) document_opened_ = true;
+  } else {
+    ok = doc_.AddTempDoc(path, title, options_.prompt);
+  }
+  if (!ok) return false;
+  const int grown = doc_.GetAllPage() - before;
+  jobs_.Add(title, grown);
+  SyncView();
+  RefreshJobRows();
+  return true;
+}
+
+bool CMainFrame::StartUp(const StartArgs& args) {
+  job_name_ = args.job_name;
+  bool open_failed = false;
+  if (!args.doc_path.empty()) {
+    if (!OpenJob(args.doc_path, job_name_)) {
+      open_failed = true;
+      job_name_.clear();
+    }
+  } else {
+    job_name_.clear();
+  }
+  auto config = LoadClientConfig();
+  if (!config.ok()) {
+    options_.prompt->Show("アプリケーションに必要なレジストリが存在しません。", "初期設定", PromptIcon::kStop);
+    return false;
+  }
+  config_ = *config;
+  config_ok_ = true;
+  (void)LoadSettings(&settings_, config_.app_path, options_.auto_print);
+  PlaceWindow();
+  layout_->Load(settings_);
+  copies_->Load(settings_);
+  header_->LoadFormats(config_.app_path);
+  if (open_failed && !options_.auto_print)
+    options_.prompt->Show(kOpenFailedAdminText, kSystemErrorTitle, PromptIcon::kStop);
+  ShowStatusTexts();
+  LoadPrintersAsync();
+  RefreshQuotaAsync();
+  quota_timer_->start();
+  return true;
+}
+
+std::string CMainFrame::pane_text(int i) const { return i >= 0 && i < 2 ? panes_[i]->text().toStdString() : ""; }
+
+void CMainFrame::ShowStatusTexts() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  const int32_t today = (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday;
+  panes_[0]->setText(QString::fromStdString(PeriodStatusText(quota_, today)));
+  panes_[1]->setText(QString::fromStdString(PagesStatusText(quota_)));
+  rate_line_->setText(QString::fromStdString(SavingStatsText(settings_.real_count, settings_.original_count)));
+}
+
+void CMainFrame::RefreshQuotaAsync() {
+  if (!config_ok_ || !config_.has_server()) return;
+  QPointer<CMainFrame> self(this);
+  std::thread([self, config = config_, quota = quota_]() mutable {
+    RefreshQuotaCache(config, quota);
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, quota] {
+          if (!self) return;
+          self->quota_ = quota;
+          self->ShowStatusTexts();
+          emit self->quotaRefreshed();
+        },
+        Qt::QueuedConnection);
+  }).detach();
+}
+
+void CMainFrame::LoadPrintersAsync() {
+  // printers.lst may lie on the server's share: read it off the window thread.
+  std::string path = config_.app_path + "/printers.lst";
+  std::string server_copy;
+  if (config_.has_server())
+    if (auto folder = config_.RequestFolder(); folder.ok()) server_copy = *folder + "/printers.lst";
+  QPointer<CMainFrame> self(this);
+  std::thread([self, path, server_copy] {
+    if (!server_copy.empty())
+      if (auto bytes = fs::ReadFile(server_copy); bytes.ok()) (void)fs::WriteFileAtomic(path, *bytes);
+    std::vector<std::string> names;
+    if (auto text = fs::ReadFile(path); text.ok()) names = PrinterNamesInList(*text);
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, names] {
+          if (self) self->SetPrinters(names);
+        },
+        Qt::QueuedConnection);
+  }).detach();
+}
+
+void CMainFrame::SetPrinters(const std::vector<std::string>& names) {
+  printer_combo_->blockSignals(true);
+  printer_combo_->clear();
+  for (const auto& n : names) printer_combo_->addItem(QString::fromStdString(n));
+  printer_combo_->blockSignals(false);
+  if (names.empty()) {
+    tabs_->setCurrentIndex(1);
+    if (!options_.auto_print) options_.prompt->Show(kNoPrinterText, kPrinterErrorTitle, PromptIcon::kStop);
+  } else {
+    printer_combo_->setCurrentIndex(0);
+    if (options_.status) options_.status->Query(names.front(), PrinterStatusSource::Reason::kStartUp);
+  }
+  emit printersLoaded();
+}
+
+RequestOrder CMainFrame::BuildOrder() const {
+  RequestOrder o;
+  o.account = config_.account;
+  o.machine = config_.machine;
+  for (const auto& r : jobs_.rows()) o.jobs.push_back({r.name, r.pages});
+  layout_->Fill(&o);
+  header_->Fill(&o);
+  copies_->Fill(&o);
+  o.device = printer_combo_->currentText().toStdString();
+  o.paper = settings_.paper_size;
+  auto& doc = const_cast<ClientDocument&>(doc_).viewer();  // page() has no const form
+  for (int p = 0; p < doc.page_count(); ++p) o.rotations.push_back(doc.page(p)->GetRotation());
+  return o;
+}
+
+Status CMainFrame::SaveSettingsNow() {
+  layout_->Store(&settings_);
+  copies_->Store(&settings_);
+  settings_.output_printer = printer_combo_->currentText().toStdString();
+  return SaveSettings(settings_);
+}
+
+void CMainFrame::OnPrinterChosen() {
+  trace_.Trace("_CPrtSet::OnSelchangeComboPrinter IN");
+  if (options_.status && printer_combo_->currentIndex() >= 0)
+    options_.status->Query(printer_combo_->currentText().toStdString(), PrinterStatusSource::Reason::kSelection);
+  trace_.Trace("_CPrtSet::OnSelchangeComboPrinter OUT");
+}
+
+long CMainFrame::OnCopyData(std::string_view text) {
+  // An unattended run prints the one job it was started with; a job arriving meanwhile is
+  // refused so the capture side keeps and reports it.
+  if (options_.auto_print) return 0;
+  CopyDataJob job = ParseCopyData(text);
+  if (printing_) {
+    // The document is being printed: the job is opened when the run has ended.
+    waiting_.push_back(job);
+    return 1;
+  }
+  job_name_ = job.title;
+  const int current = view_->GetCurrentPage();
+  const bool appended = document_opened_;
+  if (!OpenJob(job.path, job.title)) {
+    if (!appended) options_.prompt->Show(kOpenFailedAdminText, kSystemErrorTitle, PromptIcon::kStop);
+    return 0;
+  }
+  if (appended) view_->ShowPage(current);
+  if (!options_.auto_print && isHidden()) show();
+  raise();
+  return 1;
+}
+
+void CMainFrame::Print() {
+  if (printing_ || doc_.GetAllPage() == 0 || !config_ok_) {
+    // An unattended run with nothing to print must not stay as a hidden process.
+    if (!printing_ && isHidden()) {
+      options_.auto_print = false;
+      show();
+    }
+    emit printFinished(PrintOutcome::kNothing);
+    return;
+  }
+  (void)SaveSettingsNow();
+  RequestOrder order = BuildOrder();
+  const int run_jobs = jobs_.size();
+  printing_ = true;
+  if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(false);
+  QPointer<CMainFrame> self(this);
+  auto back = [self](std::function<void(CMainFrame*)> fn) {
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, fn] {
+          if (self) fn(self.data());
+        },
+        Qt::QueuedConnection);
+  };
+
+  if (config_.has_server()) {
+    auto packed = doc_.EncodePacked();
+    if (!packed.ok()) {
+      options_.prompt->Show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop);
+      FinishRun(PrintOutcome::kFailed, run_jobs, false);
+      return;
+    }
+    const bool quiet_monitor = options_.auto_print;
+    std::thread([config = config_, bytes = std::move(*packed), order, back, run_jobs, quiet_monitor]() mutable {
+      HandOverResult r = HandOverJob(config, bytes, order, nullptr);
+      // Unattended, nobody would read that the job monitor is missing.
+      if (r.outcome == HandOverResult::kHandedOver) (void)NotifyMonitor(r.answer_copy, nullptr);
+      back([r, run_jobs, quiet_monitor](CMainFrame* f) {
+        switch (r.outcome) {
+          case HandOverResult::kHandedOver:
+            if (!quiet_monitor && !FindWindowOfMonitor())
+              f->options_.prompt->Show(kNoMonitorText, kNoMonitorTitle, PromptIcon::kExclamation);
+            f->FinishRun(PrintOutcome::kHandedOver, run_jobs, true);
+            return;
+          case HandOverResult::kNotRunning:
+            f->options_.prompt->Show(kServerNotRunningText, kPrintErrorTitle, PromptIcon::kStop);
+            break;
+          case HandOverResult::kBusy:
+            f->options_.prompt->Show(kBusyText, kBusyTitle, PromptIcon::kExclamation);
+            break;
+          case HandOverResult::kFailed:
+            f->options_.prompt->Show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop);
+            break;
+        }
+        f->FinishRun(PrintOutcome::kFailed, run_jobs, false);
+      });
+    }).detach();
+    return;
+  }
+
+  // Without a server the job is printed here; the document stays untouched until the run
+  // has ended, because arriving jobs wait meanwhile.
+  ClientDocument* doc = &doc_;
+  std::thread([config = config_, doc, order, back, run_jobs] {
+    Result<std::string> answer_path = Status::IOError("no spooler");
+    if (auto spooler = spool::OpenSpooler(); spooler.ok())
+      answer_path = RunLocally(config, *doc, order, **spooler, printing::PrinterSurfaces());
+    Result<AnswerInfo> answer = Status::IOError("no answer");
+    if (answer_path.ok()) answer = ReadAnswerFile(*answer_path, QuotaState{});
+    back([answer, run_jobs](CMainFrame* f) {
+      if (!answer.ok() || !answer->complete) {
+        f->options_.prompt->Show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop);
+        f->FinishRun(PrintOutcome::kFailed, run_jobs, false);
+        return;
+      }
+      const std::string title = answer->title.empty() ? std::string(kFrameText) : answer->title;
+      f->options_.prompt->Show(answer->message, title, answer->code == 0 ? PromptIcon::kInformation : PromptIcon::kStop);
+      const RunEnd end = DecideRunEnd(answer->code, !f->waiting_.empty(), false);
+      if (end.remove_jobs) f->RemoveRunJobs(run_jobs);
+      f->FinishRun(answer->code == 0 ? PrintOutcome::kPrinted : PrintOutcome::kFailed, end.remove_jobs ? 0 : run_jobs,
+                   end.close);
+    });
+  }).detach();
+}
+
+void CMainFrame::RemoveRunJobs(int run_jobs) {
+  const int pages = jobs_.FirstPage(run_jobs);
+  if (pages > 0) doc_.viewer().DeletePages(0, static_cast<std::int16_t>(pages - 1));
+  for (int i = 0; i < run_jobs && jobs_.size() > 0; ++i) jobs_.Remove(0);
+  if (jobs_.size() == 0) document_opened_ = doc_.GetAllPage() > 0;
+}
+
+void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone) {
+  printing_ = false;
+  if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(true);
+  const bool newer = !waiting_.empty();
+  if (outcome == PrintOutcome::kHandedOver) {
+    if (!newer && close_if_alone) {
+      emit printFinished(outcome);
+      hide();
+      if (options_.on_close) options_.on_close();
+      return;
+    }
+    RemoveRunJobs(run_jobs);
+  }
+  for (const CopyDataJob& job : std::exchange(waiting_, {})) OpenJob(job.path, job.title);
+  RefreshJobRows();
+  SyncView();
+  emit printFinished(outcome);
+  if (outcome == PrintOutcome::kPrinted && close_if_alone) {
+    hide();
+    if (options_.on_close) options_.on_close();
+    return;
+  }
+  // A run that did not end the program leaves a window a person can see, also unattended.
+  if (isHidden()) {
+    options_.auto_print = false;
+    show();
+    raise();
+  }
+}
+
+void CMainFrame::RunOptions() {
+  std::vector<std::string> printers;
+  for (int i = 0; i < printer_combo_->count(); ++i) printers.push_back(printer_combo_->itemText(i).toStdString());
+  if (settings_.auto_save_dir.empty()) settings_.auto_save_dir = config_.app_path;
+  OptionsDialog d(&settings_, printers, options_.prompt, this);
+  if (viewer::Prompter().RunDialog(&d) == QDialog::Accepted) (void)SaveSettingsNow();
+}
+
+void CMainFrame::RunServerSettings() {
+  ServerDialog d(config_, QuotaState{}, options_.prompt, this);
+  if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted) return;
+  config_.server_name = d.server_name();
+  LoadPrintersAsync();
+}
+
+void CMainFrame::RunImageSave() {
+  if (jobs_.size() == 0) return;
+  if (image_options_.empty()) image_options_ = "00000" + config_.app_path;
+  ImageSaveDialog d(&doc_, image_options_, options_.prompt, this);
+  if (viewer::Prompter().RunDialog(&d) == QDialog::Accepted) image_options_ = d.options();
+}
+
+bool CMainFrame::SavePdf(const std::string& path) {
+  if (ExportPages(doc_, kZvConvPdf, path).ok()) return true;
+  options_.prompt->Show("画像ファイルの保存に失敗しました。", "画像ファイル保存", PromptIcon::kStop);
+  return false;
+}
+
+void CMainFrame::RunPdfSave() {
+  if (jobs_.size() == 0) return;
+  QFileDialog d(this, QString(), QString::fromStdString(config_.app_path), QString::fromUtf8("PDFファイル(*.pdf)"));
+  d.setAcceptMode(QFileDialog::AcceptSave);
+  d.setDefaultSuffix("pdf");
+  d.setOption(QFileDialog::DontUseNativeDialog);
+  if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted || d.selectedFiles().isEmpty()) return;
+  SavePdf(d.selectedFiles().front().toStdString());
+}
+
+void CMainFrame::RunAbout() {
+  auto folder = paths::ProgramFolder();
+  AboutDialog d(folder.ok() ? *folder : config_.app_path, this);
+  viewer::Prompter().RunDialog(&d);
+}
+
+void CMainFrame::RunHelp() {
+  process::StartOptions o;
+  o.argv = {"xdg-open", config_.app_path + "/ZvkHelp.html"};
+  o.detached = true;
+  (void)process::Start(o);
+}
+
+void CMainFrame::RefreshJobRows() {
+  int selected = job_rows_->currentItem() ? job_rows_->indexOfTopLevelItem(job_rows_->currentItem()) : -1;
+  job_rows_->clear();
+  for (const auto& r : jobs_.rows()) {
+    auto* item = new QTreeWidgetItem({QString::fromStdString(r.name), QString::number(r.pages)});
+    item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    job_rows_->addTopLevelItem(item);
+  }
+  if (jobs_.size() > 0) {
+    if (selected < 0) selected = 0;
+    job_rows_->setCurrentItem(job_rows_->topLevelItem(std::min(selected, jobs_.size() - 1)));
+  }
+  total_edit_->setText(QString::number(doc_.GetAllPage()));
+}
+
+void CMainFrame::MoveSelectedJob(bool up) {
+  auto* item = job_rows_->currentItem();
+  if (item == nullptr) return;
+  const int r = job_rows_->indexOfTopLevelItem(item);
+  const int other = up ? r - 1 : r + 1;
+  if (other < 0 || other >= jobs_.size()) return;
+  const int first = jobs_.FirstPage(r), count = jobs_.row(r).pages;
+  // The pages of row r move to where the other row's pages start (up) or to just after
+  // them (down; the document lowers a later target by the count minus one).
+  const int target = up ? jobs_.FirstPage(other) : jobs_.FirstPage(other) + jobs_.row(other).pages + count - 1;
+  if (count > 0 && view_->MoveDocumentPages(first, first + count - 1, target) != 1) return;
+  jobs_.Move(r, up);
+  RefreshJobRows();
+  job_rows_->setCurrentItem(job_rows_->topLevelItem(other));
+  SyncView();
+}
+
+void CMainFrame::DeleteSelectedJob() {
+  auto* item = job_rows_->currentItem();
+  if (item == nullptr) return;
+  const int r = job_rows_->indexOfTopLevelItem(item);
+  const int first = jobs_.FirstPage(r), count = jobs_.row(r).pages;
+  if (count > 0 && doc_.viewer().DeletePages(first, first + count - 1) != 1) return;
+  jobs_.Remove(r);
+  selected_page_ = -1;
+  RefreshJobRows();
+  SyncView();
+}
+
+bool CMainFrame::CanRotate(int command) const {
+  if (printing_ || selected_page_ <= 0 || selected_page_ >= doc_.GetAllPage()) return false;
+  if (layout_->choice().pages_per_sheet == 1) return false;
+  auto* page = const_cast<ClientDocument&>(doc_).viewer().page(selected_page_);
+  if (page == nullptr || page->blank()) return false;
+  const std::uint16_t value = command == 32806 ? viewer::kTurnClockwise : viewer::kTurnCounterClockwise;
+  return page->GetRotation() != value;
+}
+
+void CMainFrame::Rotate(int command) {
+  if (!CanRotate(command)) return;
+  auto* page = doc_.viewer().page(selected_page_);
+  const std::uint16_t value = command == 32806 ? viewer::kTurnClockwise : viewer::kTurnCounterClockwise;
+  page->SetRotation(page->GetRotation() == viewer::kUpright ? value : viewer::kUpright);
+  SyncView();
+}
+
+bool CMainFrame::OpenSavedJob(const std::string& path) {
+  const int before = doc_.GetAllPage();
+  const std::string name = std::filesystem::path(path).stem().string();
+  const bool ok = document_opened_ ? doc_.AddTempDoc(path, name, options_.prompt)
+                                   : doc_.OnOpenDocument(path, name, options_.prompt);
+  if (!ok) return false;
+  document_opened_ = true;
+  job_name_ = name;
+  jobs_.Add(name, doc_.GetAllPage() - before);
+  RefreshJobRows();
+  SyncView();
+  return true;
+}
+
+bool CMainFrame::SaveJob(const std::string& path) {
+  if (jobs_.size() == 0) return false;
+  return doc_.Save(path).ok();
+}
+
+void CMainFrame::PickPage(int page) {
+  if (page < 0 || page >= doc_.GetAllPage()) return;  // a pick of nothing changes nothing
+  selected_page_ = page;
+}
+
+void CMainFrame::InsertBlankPage(bool after) {
+  if (selected_page_ < 0) return;
+  const int at = selected_page_ + (after ? 1 : 0);
+  if (doc_.viewer().InsertBlankPage(at) != 1) return;
+  jobs_.PagesInserted(at, 1);
+  if (!after) ++selected_page_;
+  RefreshJobRows();
+  SyncView();
+}
+
+void CMainFrame::DeleteSelectedPage() {
+  if (selected_page_ < 0) return;
+  if (doc_.viewer().DeletePage(selected_page_, 1) != 1) return;
+  jobs_.PagesRemoved(selected_page_, 1);
+  selected_page_ = -1;
+  RefreshJobRows();
+  SyncView();
+}
+
+bool CMainFrame::PageShortcut(int key, bool alt, bool keypad) {
+  (void)keypad;  // the number pad's digits arrive as the same keys
+  auto click = [this](int id) {
+    if (auto* b = findChild<QAbstractButton*>(Id(id)); b && b->isEnabled()) b->click();
+    return true;
+  };
+  auto select = [this](int id) {
+    if (auto* w = findChild<QWidget*>(Id(id))) {
+      w->setFocus();
+      if (auto* e = qobject_cast<QLineEdit*>(w)) e->selectAll();
+      if (auto* s = qobject_cast<QAbstractSpinBox*>(w)) s->selectAll();
+    }
+    return true;
+  };
+  switch (tabs_->currentIndex()) {
+    case 0:  // layout
+      if (alt) return false;
+      switch (key) {
+        case Qt::Key_1: layout_->ChoosePages(1); return true;
+        case Qt::Key_2: layout_->ChoosePages(2); return true;
+        case Qt::Key_4: layout_->ChoosePages(4); return true;
+        case Qt::Key_8: layout_->ChoosePages(8); return true;
+        case Qt::Key_H: return click(1045);
+        case Qt::Key_N: return click(1046);
+        case Qt::Key_T: return click(1040);
+        case Qt::Key_V: return click(1044);
+        case Qt::Key_W: return click(1043);
+        case Qt::Key_Y: return click(1041);
+        default: return false;
+      }
+    case 1:  // header and footer: only with Alt
+      if (!alt) return false;
+      switch (key) {
+        case Qt::Key_1: return click(1078);
+        case Qt::Key_B: return click(1077);
+        case Qt::Key_E: return click(1079);
+        case Qt::Key_T: return click(1076);
+        default: return false;
+      }
+    case 2:  // copies and range
+      if (alt) return false;
+      switch (key) {
+        case Qt::Key_2: return click(1033);
+        case Qt::Key_G: return click(1021);
+        case Qt::Key_O: return click(1032);
+        case Qt::Key_W: return click(1020);
+        case Qt::Key_B: return select(1030);
+        case Qt::Key_K: return select(1022);
+        case Qt::Key_M: return select(1025);
+        default: return false;
+      }
+    case 3:  // job list
+      if (!alt && key == Qt::Key_S) return click(1011);
+      return false;
+    default: return false;
+  }
+}
+
+void CMainFrame::keyPressEvent(QKeyEvent* event) {
+  const bool alt = event->modifiers() & Qt::AltModifier;
+  auto click = [this](int id) {
+    if (auto* b = findChild<QPushButton*>(Id(id)); b && b->isEnabled()) b->click();
+  };
+  auto focus = [this](int id) {
+    if (auto* w = findChild<QWidget*>(Id(id))) w->setFocus();
+  };
+  switch (event->key()) {
+    case Qt::Key_Escape: view_->ClearSelectedPage(); selected_page_ = -1; return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: click(1002); return;
+    case Qt::Key_P: if (alt) { click(1000); return; } break;
+    case Qt::Key_R: if (alt) { click(1072); return; } break;
+    case Qt::Key_D: if (alt) { focus(1068); return; } break;
+    case Qt::Key_S:
+      if (alt) { focus(1071); return; }
+      break;
+    default: break;
+  }
+  if (PageShortcut(event->key(), alt, event->modifiers() & Qt::KeypadModifier)) return;
+  QMainWindow::keyPressEvent(event);
+}
+
+}  // namespace zv::client::app

@@ -1,0 +1,234 @@
+// The client's main window: status bar with two panes, the left bar with the printer and
+// paper lists, the reduction-rate line and the four tab pages (layout, header and footer,
+// copies and printer, job list), the bottom bar with the command buttons, and the page
+// view over the client document in the middle. It is a platform window too (class
+// "AfxFrameOrView42" with the property "Zelvora"), so the capture side hands it further
+// jobs by WM_COPYDATA on the Qt loop. Every message goes through the injected prompt.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "client/app/settings_pages.h"
+#include "client/app/start_args.h"
+#include "client/client_doc.h"
+#include "client/config.h"
+#include "client/prompt.h"
+#include "client/request_file.h"
+#include "client/settings_store.h"
+#include "platform/winmsg/winmsg.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTreeWidget;
+class QTimer;
+
+namespace zv::viewer {
+class CViewerView;
+}
+
+namespace zv::client::app {
+
+// The frame's platform window class and the messages it takes.
+inline constexpr char kFrameClass[] = "AfxFrameOrView42";
+inline constexpr char kFrameText[] = "Ostrane";
+inline constexpr char kFrameProperty[] = "Zelvora";
+inline constexpr unsigned kMsgSetClientWindow = 0x40A;  // to the resident program "ZvPermanent"
+inline constexpr char kResidentText[] = "ZvPermanent";
+inline constexpr char kOpenFailedAdminText[] = "管理者権限で実行して下さい。";
+inline constexpr char kSystemErrorTitle[] = "システムエラー";
+inline constexpr char kNoPrinterText[] = "プリンタが存在しません。";
+inline constexpr char kPrinterErrorTitle[] = "プリンタエラー";
+
+// The printer-status queries of the frame: at start-up, on a printer choice and on timer
+// 4. The default does nothing; the monitor's status query replaces it.
+class PrinterStatusSource {
+ public:
+  enum class Reason { kStartUp, kSelection, kTimer };
+  virtual ~PrinterStatusSource() = default;
+  // Takes the printer chosen and why it is asked; must not block (query on a worker).
+  virtual void Query(const std::string& printer, Reason reason) {
+    (void)printer;
+    (void)reason;
+  }
+};
+
+struct FrameOptions {
+  Prompt* prompt = nullptr;                  // required
+  PrinterStatusSource* status = nullptr;     // null: no status queries
+  bool auto_print = false;
+  std::string capture_folder;                // capture files elsewhere are kept
+  bool register_window = true;               // make the platform window (tests may skip)
+  std::function<void()> on_close;            // the program ends (main quits the Qt loop)
+  bool trace = false;                        // "LogOutput": trace lines into ZvkTrace.log
+};
+
+// How a print run ended.
+enum class PrintOutcome {
+  kNothing,     // no pages, or a run is already under way
+  kHandedOver,  // the request lies on a server slot; the job monitor shows the answer
+  kPrinted,     // a local run printed (code 0 in its answer)
+  kFailed,      // not handed over, or a local run with a failure answer
+};
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Takes the options; builds the window (590 x 485) and, when asked, its platform window.
+  explicit CMainFrame(FrameOptions options, QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  // Start-up: takes what the command line asked for; opens the document (a failed open
+  // shows the open-failure message unless AutoPrint is set), reads the configuration and
+  // fills the printer list. Gives false when the configuration key is missing (after its
+  // message), true otherwise.
+  bool StartUp(const StartArgs& args);
+
+  // A job arriving by copy-data: takes the text '<path> /n "<title>" '; opens it, or
+  // appends it to the open document, and adds its row to the job list. Gives 1 when the job
+  // was taken, 0 when not (also while AutoPrint runs a job, so the capture side keeps it).
+  long OnCopyData(std::string_view text);
+
+  // The print command (1002): saves the settings, builds the request and hands the job to
+  // the server, or, without a server, prints it here and shows the client's result text.
+  // The hand-over and the local print run on a worker thread; printFinished tells the end.
+  // Jobs arriving meanwhile wait and are opened after the run.
+  void Print();
+  bool printing() const { return printing_; }
+
+  // The dialogs: options (32795), server settings (1011), about (57664). Each runs modally
+  // through the viewer's prompter, so tests answer them.
+  void RunOptions();
+  void RunServerSettings();
+  void RunAbout();
+  // Saving the pages (1009 as images through the image dialog, 1012 as PDF after a file
+  // dialog); failures show "画像ファイルの保存に失敗しました。".
+  void RunImageSave();
+  void RunPdfSave();
+  // Saves the pages as one PDF file at `path`; gives whether it was written.
+  bool SavePdf(const std::string& path);
+  const std::string& image_options() const { return image_options_; }
+
+  // Help (1004): opens the help file of the program folder with xdg-open (an argument
+  // vector, never a shell line).
+  void RunHelp();
+
+  // Job list commands (buttons 1006, 1007, 1008): act on the selected row.
+  void MoveSelectedJob(bool up);
+  void DeleteSelectedJob();
+  // Page edits of the view's selected page (commands 32778, 32779 and delete): the job
+  // rows' page counts follow.
+  void InsertBlankPage(bool after);
+  void DeleteSelectedPage();
+  // Rotation commands of the selected page: 32806 turns it clockwise (value 1) and 32805
+  // counter-clockwise (16); each sets its value on an upright page and puts a turned one
+  // back upright. Allowed unless a run is under way, no page or a blank page is selected,
+  // the layout prints one page per sheet, the page is the first, or it already holds the
+  // command's value.
+  bool CanRotate(int command) const;
+  void Rotate(int command);
+  // Job files (1084 open and append, 1083 save): through file dialogs, or directly.
+  bool OpenSavedJob(const std::string& path);
+  bool SaveJob(const std::string& path);
+
+  // Selects page `page` of the view (from 0); a negative page is ignored.
+  void PickPage(int page);
+
+  ClientDocument& document() { return doc_; }
+  const JobList& jobs() const { return jobs_; }
+  const ClientConfig& config() const { return config_; }
+  bool has_config() const { return config_ok_; }
+  winmsg::HWND platform_window() const { return hwnd_; }
+  int selected_page() const { return selected_page_; }
+  const std::string& job_name() const { return job_name_; }
+  bool document_opened() const { return document_opened_; }
+  LayoutPage* layout_page() const { return layout_; }
+  HeaderPage* header_page() const { return header_; }
+  CopiesPage* copies_page() const { return copies_; }
+  const ClientSettings& settings() const { return settings_; }
+  // The two status panes' texts (period, pages).
+  std::string pane_text(int i) const;
+  // Gives the request of the document as the panel stands (account, machine, jobs, layout,
+  // header and footer, copies and range, printer, rotations); the job file is left empty.
+  RequestOrder BuildOrder() const;
+  // Stores the panel into the settings and writes them.
+  Status SaveSettingsNow();
+  // Fills the printer combo (1068) from names (the frame reads printers.lst on a worker).
+  void SetPrinters(const std::vector<std::string>& names);
+
+ signals:
+  void printersLoaded();
+  void quotaRefreshed();
+  void printFinished(zv::client::app::PrintOutcome outcome);
+
+ protected:
+  // The keyboard rules: Esc clears the page selection, Enter prints, Alt+P/R/D/S reach the
+  // bar's controls, and letters and digits are shortcuts of the tab page shown (they do not
+  // fire while a text field has the focus, which takes them itself).
+  void keyPressEvent(class QKeyEvent* event) override;
+  // Stores the window's place with the settings.
+  void closeEvent(class QCloseEvent* event) override;
+
+ private:
+  void BuildBars();
+  QWidget* BuildJobPage();
+  void RegisterWindow();
+  void LoadPrintersAsync();
+  // Reads the quota files of the server on a worker (start-up and timer 2), then shows the
+  // period and pages texts in the status panes.
+  void RefreshQuotaAsync();
+  void ShowStatusTexts();
+  void RefreshJobRows();
+  // Gives true when the key was a shortcut of the tab page shown.
+  bool PageShortcut(int key, bool alt, bool keypad);
+  // Opens at the stored place, or at (0, 0, 590, 485) on a first start or off the screen.
+  void PlaceWindow();
+  void SyncView();
+  void OnPrinterChosen();
+  winmsg::LRESULT WindowProc(winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM);
+  bool OpenJob(const std::string& path, const std::string& title);
+
+  void FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone);
+  void RemoveRunJobs(int run_jobs);
+
+  jobdoc::TraceLog trace_;
+  QuotaState quota_;
+  bool printing_ = false;
+  std::string image_options_;
+  std::vector<CopyDataJob> waiting_;
+  FrameOptions options_;
+  ClientSettings settings_;
+  LayoutPage* layout_ = nullptr;
+  HeaderPage* header_ = nullptr;
+  CopiesPage* copies_ = nullptr;
+  ClientDocument doc_;
+  ClientConfig config_;
+  bool config_ok_ = false;
+  JobList jobs_;
+  std::string job_name_;
+  bool document_opened_ = false;
+  int selected_page_ = -1;
+  winmsg::HWND hwnd_ = 0;
+
+  zv::viewer::CViewerView* view_ = nullptr;
+  QWidget* view_host_ = nullptr;
+  QLabel* panes_[2] = {};
+  QComboBox* printer_combo_ = nullptr;
+  QComboBox* paper_combo_ = nullptr;
+  QLabel* rate_line_ = nullptr;
+  QTabWidget* tabs_ = nullptr;
+  QTreeWidget* job_rows_ = nullptr;
+  QLineEdit* total_edit_ = nullptr;
+  QTimer* status_timer_ = nullptr;
+  QTimer* quota_timer_ = nullptr;
+};
+
+}  // namespace zv::client::app
+Q_DECLARE_METATYPE(zv::client::app::PrintOutcome)

@@ -1,0 +1,47 @@
+#include "client/app/panel_values.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace zv::client::app {
+
+LayoutEnables EnablesFor(int pages_per_sheet) {
+  if (pages_per_sheet <= 1) return {false, false};
+  if (pages_per_sheet == 2) return {false, true};
+  return {true, true};
+}
+
+PreviewSplit ToPreviewSplit(const LayoutChoice& c, int first_width, int first_height) {
+  PreviewSplit s;
+  s.pages = c.pages_per_sheet;
+  if (c.pages_per_sheet <= 1) return s;
+  s.direction = c.direction;
+  if (c.pages_per_sheet == 2 && first_width > 0 && first_height > 0) s.direction = first_width <= first_height ? 2 : 1;
+  static constexpr int kPreviewSeparator[] = {3, 1, 2, 0};
+  s.separator = c.separator >= 0 && c.separator <= 3 ? kPreviewSeparator[c.separator] : 0;
+  return s;
+}
+
+int ThumbnailCode(int pages_per_sheet) {
+  switch (pages_per_sheet) {
+    case 2: return 1;
+    case 4: return 2;
+    case 8: return 3;
+    default: return 0;
+  }
+}
+
+int PagesPerSheet(int thumbnail_code) {
+  static constexpr int kPages[] = {1, 2, 4, 8};
+  return thumbnail_code >= 0 && thumbnail_code <= 3 ? kPages[thumbnail_code] : 1;
+}
+
+int ClampCopies(std::string_view text) {
+  std::string s(text);
+  long v = std::strtol(s.c_str(), nullptr, 10);
+  if (v < 1) return 1;
+  if (v > 100) return 100;
+  return static_cast<int>(v);
+}
+
+}  // namespace zv::client::app

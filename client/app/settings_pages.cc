@@ -1,0 +1,293 @@
+#include "client/app/settings_pages.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace zv::client::app {
+namespace {
+
+QString Id(int id) { return QString::number(id); }
+QString U(const char* s) { return QString::fromUtf8(s); }
+
+QRadioButton* Radio(QWidget* parent, QButtonGroup* group, int id, const char* text, int value) {
+  auto* r = new QRadioButton(U(text), parent);
+  r->setObjectName(Id(id));
+  group->addButton(r, value);
+  return r;
+}
+
+QGroupBox* Group(QWidget* parent, int id, const char* title) {
+  auto* g = new QGroupBox(U(title), parent);
+  g->setObjectName(Id(id));
+  return g;
+}
+
+}  // namespace
+
+LayoutPage::LayoutPage(QWidget* parent) : QWidget(parent) {
+  setObjectName(Id(135));
+  auto* v = new QVBoxLayout(this);
+  auto* g1 = Group(this, 1034, "１枚のページ数");
+  auto* l1 = new QGridLayout(g1);
+  pages_ = new QButtonGroup(this);
+  l1->addWidget(Radio(g1, pages_, 1035, "&1ページ", 1), 0, 0);
+  l1->addWidget(Radio(g1, pages_, 1037, "&2ページ", 2), 0, 1);
+  l1->addWidget(Radio(g1, pages_, 1038, "&4ページ", 4), 1, 0);
+  l1->addWidget(Radio(g1, pages_, 1039, "&8ページ", 8), 1, 1);
+  auto* g2 = Group(this, 1036, "レイアウト方向");
+  auto* l2 = new QVBoxLayout(g2);
+  direction_ = new QButtonGroup(this);
+  l2->addWidget(Radio(g2, direction_, 1040, "縦方向(&T)", 1));
+  l2->addWidget(Radio(g2, direction_, 1041, "横方向(&Y)", 2));
+  auto* g3 = Group(this, 1042, "ページ区切り");
+  auto* l3 = new QGridLayout(g3);
+  separator_ = new QButtonGroup(this);
+  l3->addWidget(Radio(g3, separator_, 1043, "縦横(&W)", 0), 0, 0);
+  l3->addWidget(Radio(g3, separator_, 1044, "縦(&V)", 1), 0, 1);
+  l3->addWidget(Radio(g3, separator_, 1045, "横(&H)", 2), 1, 0);
+  l3->addWidget(Radio(g3, separator_, 1046, "なし(&N)", 3), 1, 1);
+  v->addWidget(g1);
+  v->addWidget(g2);
+  v->addWidget(g3);
+  v->addStretch(1);
+  pages_->button(1)->setChecked(true);
+  direction_->button(1)->setChecked(true);
+  separator_->button(3)->setChecked(true);
+  connect(pages_, &QButtonGroup::idClicked, this, [this] {
+    UpdateEnables();
+    emit splitChanged();
+  });
+  connect(direction_, &QButtonGroup::idClicked, this, [this] { emit splitChanged(); });
+  connect(separator_, &QButtonGroup::idClicked, this, [this] { emit splitChanged(); });
+  UpdateEnables();
+}
+
+void LayoutPage::UpdateEnables() {
+  const LayoutEnables e = EnablesFor(pages_->checkedId());
+  for (auto* b : direction_->buttons()) b->setEnabled(e.direction);
+  for (auto* b : separator_->buttons()) b->setEnabled(e.separators);
+}
+
+LayoutChoice LayoutPage::choice() const {
+  LayoutChoice c;
+  c.pages_per_sheet = pages_->checkedId() > 0 ? pages_->checkedId() : 1;
+  c.direction = direction_->checkedId() == 2 ? 2 : 1;
+  c.separator = separator_->checkedId() >= 0 ? separator_->checkedId() : 3;
+  return c;
+}
+
+void LayoutPage::ChoosePages(int pages) {
+  if (auto* b = pages_->button(pages)) b->click();
+}
+
+void LayoutPage::Load(const ClientSettings& s) {
+  pages_->button(PagesPerSheet(s.thumbnail))->setChecked(true);
+  direction_->button(s.lodrin == 1 ? 1 : 2)->setChecked(true);
+  separator_->button(s.page_line >= 0 && s.page_line <= 3 ? s.page_line : 0)->setChecked(true);
+  // Offsets out of range at start-up take their defaults.
+  offset_top_ = s.t_offset >= -500 && s.t_offset <= 500 ? s.t_offset : 0;
+  offset_left_ = s.l_offset >= -500 && s.l_offset <= 500 ? s.l_offset : 0;
+  scale_ = s.dest_size >= 100 && s.dest_size <= 1000 ? s.dest_size : 1000;
+  UpdateEnables();
+  emit splitChanged();
+}
+
+void LayoutPage::Store(ClientSettings* s) const {
+  const LayoutChoice c = choice();
+  s->thumbnail = ThumbnailCode(c.pages_per_sheet);
+  s->lodrin = c.direction;
+  s->page_line = c.separator;
+  s->t_offset = offset_top_;
+  s->l_offset = offset_left_;
+  s->dest_size = scale_;
+}
+
+void LayoutPage::Fill(RequestOrder* order) const {
+  const LayoutChoice c = choice();
+  order->orientation = c.direction;
+  order->thumbnail = ThumbnailCode(c.pages_per_sheet);
+  order->separator = c.separator;
+  order->offset_left = offset_left_;
+  order->offset_top = offset_top_;
+  order->scale = scale_;
+}
+
+HeaderPage::HeaderPage(Prompt* prompt, QWidget* parent) : QWidget(parent), prompt_(prompt) {
+  setObjectName(Id(146));
+  auto* v = new QVBoxLayout(this);
+  auto* g1 = Group(this, 1073, "ヘッダ・フッタの選択");
+  auto* l1 = new QGridLayout(g1);
+  auto* which = new QButtonGroup(this);
+  header_ = Radio(g1, which, 1076, "ヘッダ(&T)", 0);
+  auto* footer = Radio(g1, which, 1077, "フッタ(&B)", 1);
+  header_->setChecked(true);
+  list_ = new QComboBox(g1);
+  list_->setObjectName(Id(1070));
+  l1->addWidget(header_, 0, 0);
+  l1->addWidget(footer, 0, 1);
+  l1->addWidget(list_, 1, 0, 1, 2);
+  auto* g2 = Group(this, 1082, "編集");
+  auto* l2 = new QGridLayout(g2);
+  const char* labels[] = {"左側:", "中央:", "右側:"};
+  const int ids[] = {1088, 1089, 1090};
+  for (int i = 0; i < 3; ++i) {
+    edits_[i] = new QLineEdit(g2);
+    edits_[i]->setObjectName(Id(ids[i]));
+    edits_[i]->setMaxLength(256);
+    l2->addWidget(new QLabel(U(labels[i]), g2), i, 0);
+    l2->addWidget(edits_[i], i, 1);
+    connect(edits_[i], &QLineEdit::textEdited, this, [this] { KeepTexts(); });
+  }
+  auto* g3 = Group(this, 1075, "適用ページ");
+  auto* l3 = new QVBoxLayout(g3);
+  auto* applies = new QButtonGroup(this);
+  auto* all = Radio(g3, applies, 1079, "全ページ(&E)", 0);
+  l3->addWidget(all);
+  l3->addWidget(Radio(g3, applies, 1078, "先頭のみ(&1)", 1));
+  all->setChecked(true);
+  connect(applies, &QButtonGroup::idClicked, this, [this](int id) { first_only_ = id == 1; });
+  v->addWidget(g1);
+  v->addWidget(g2);
+  v->addWidget(g3);
+  v->addStretch(1);
+  connect(which, &QButtonGroup::idClicked, this, [this] { ShowTexts(); });
+  connect(list_, &QComboBox::activated, this, [this](int index) {
+    formats_.Select(index);
+    if (index < 0 || index >= static_cast<int>(formats_.items().size())) return;
+    const auto& it = formats_.items()[index];
+    const int side = header_->isChecked() ? 0 : 1;
+    texts_[side][0] = it.left;
+    texts_[side][1] = it.center;
+    texts_[side][2] = it.right;
+    ShowTexts();
+  });
+}
+
+void HeaderPage::ShowTexts() {
+  const int side = header_->isChecked() ? 0 : 1;
+  for (int i = 0; i < 3; ++i) edits_[i]->setText(QString::fromStdString(texts_[side][i]));
+}
+
+void HeaderPage::KeepTexts() {
+  const int side = header_->isChecked() ? 0 : 1;
+  for (int i = 0; i < 3; ++i) texts_[side][i] = edits_[i]->text().toStdString();
+}
+
+void HeaderPage::LoadFormats(const std::string& folder) {
+  folder_ = folder;
+  formats_.Load(folder);
+  if (formats_.items().empty()) formats_.Add("なし", "", "", "", nullptr);
+  list_->clear();
+  for (const auto& it : formats_.items()) list_->addItem(QString::fromStdString(it.name));
+  list_->setCurrentIndex(0);
+  formats_.Select(0);
+}
+
+bool HeaderPage::SaveAs(const std::string& name) {
+  KeepTexts();
+  const int side = header_->isChecked() ? 0 : 1;
+  if (!formats_.Add(name, texts_[side][0], texts_[side][1], texts_[side][2], prompt_)) return false;
+  if (Status st = formats_.Save(folder_); !st.ok()) return false;
+  list_->addItem(QString::fromStdString(name));
+  list_->setCurrentIndex(list_->count() - 1);
+  return true;
+}
+
+void HeaderPage::Fill(RequestOrder* order) const {
+  order->h_left = texts_[0][0];
+  order->h_center = texts_[0][1];
+  order->h_right = texts_[0][2];
+  order->f_left = texts_[1][0];
+  order->f_center = texts_[1][1];
+  order->f_right = texts_[1][2];
+  order->page_mode = first_only_ ? 0 : 1;
+}
+
+CopiesPage::CopiesPage(QWidget* parent) : QWidget(parent) {
+  setObjectName(Id(133));
+  auto* v = new QVBoxLayout(this);
+  auto* g1 = Group(this, 1019, "印刷範囲");
+  auto* l1 = new QGridLayout(g1);
+  auto* range = new QButtonGroup(this);
+  all_ = Radio(g1, range, 1020, "すべて(&W)", 1);
+  span_ = Radio(g1, range, 1021, "ページ指定(&G)", 2);
+  first_ = new QSpinBox(g1);
+  first_->setObjectName(Id(1022));
+  last_ = new QSpinBox(g1);
+  last_->setObjectName(Id(1025));
+  for (QSpinBox* s : {first_, last_}) s->setRange(1, 999);
+  l1->addWidget(all_, 0, 0, 1, 2);
+  l1->addWidget(span_, 1, 0, 1, 2);
+  l1->addWidget(first_, 2, 0);
+  l1->addWidget(new QLabel(U("ページから(&K)"), g1), 2, 1);
+  l1->addWidget(last_, 3, 0);
+  l1->addWidget(new QLabel(U("ページまで(&M)"), g1), 3, 1);
+  auto* g2 = Group(this, 1028, "印刷部数");
+  auto* l2 = new QGridLayout(g2);
+  copies_ = new QLineEdit(g2);
+  copies_->setObjectName(Id(1030));
+  copies_->setText("1");
+  copies_->installEventFilter(this);
+  collate_ = new QCheckBox(U("部数単位で印刷(&O)"), g2);
+  collate_->setObjectName(Id(1032));
+  dup_check_ = new QCheckBox(U("2重印刷をチェックする(&2)"), g2);
+  dup_check_->setObjectName(Id(1033));
+  l2->addWidget(new QLabel(U("部数(&B):"), g2), 0, 0);
+  l2->addWidget(copies_, 0, 1);
+  l2->addWidget(collate_, 1, 0, 1, 2);
+  l2->addWidget(dup_check_, 2, 0, 1, 2);
+  v->addWidget(g1);
+  v->addWidget(g2);
+  v->addStretch(1);
+  auto spans = [this](bool on) {
+    first_->setEnabled(on);
+    last_->setEnabled(on);
+  };
+  connect(span_, &QRadioButton::toggled, this, spans);
+  connect(copies_, &QLineEdit::editingFinished, this, &CopiesPage::ClampCopiesField);
+  all_->setChecked(true);
+  spans(false);
+}
+
+bool CopiesPage::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == copies_ && event->type() == QEvent::FocusOut) ClampCopiesField();
+  return QWidget::eventFilter(watched, event);
+}
+
+void CopiesPage::ClampCopiesField() { copies_->setText(QString::number(ClampCopies(copies_->text().toStdString()))); }
+
+void CopiesPage::Load(const ClientSettings& s) {
+  copies_->setText(QString::number(s.copies >= 1 && s.copies <= 100 ? s.copies : 1));
+  collate_->setChecked(s.collate != 0);
+  dup_check_->setChecked(s.dup_check != 0);
+}
+
+void CopiesPage::Store(ClientSettings* s) const {
+  s->copies = ClampCopies(copies_->text().toStdString());
+  s->collate = collate_->isChecked() ? 1 : 0;
+  s->dup_check = dup_check_->isChecked() ? 1 : 0;
+}
+
+void CopiesPage::Fill(RequestOrder* order) const {
+  order->copies = ClampCopies(copies_->text().toStdString());
+  order->collate = collate_->isChecked();
+  if (span_->isChecked()) {
+    order->first_page = first_->value();
+    order->last_page = last_->value();
+  } else {
+    order->first_page = order->last_page = 0;
+  }
+}
+
+}  // namespace zv::client::app

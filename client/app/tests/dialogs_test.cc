@@ -1,0 +1,274 @@
+// The client's dialogs offscreen, with their screenshots.
+#include "client/app/dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTreeWidget>
+#include <cstring>
+#include <filesystem>
+
+#include "capture/common/blocks.h"
+#include "client/app/page_export.h"
+#include "client/config.h"
+#include "jobdoc/container.h"
+#include "jobdoc/sample/sample_document.h"
+#include "platform/shm/shm.h"
+#include "platform/fs/files.h"
+#include "platform/registry/registry.h"
+#include "platform/testing/artifacts.h"
+#include "platform/testing/temp_root.h"
+
+namespace zv::client::app {
+namespace {
+
+namespace fsys = std::filesystem;
+
+void Init() {
+  static int argc = 1;
+  static char name[] = "ostrane_dialogs_test";
+  static char* argv[] = {name, nullptr};
+  if (QApplication::instance() == nullptr) new QApplication(argc, argv);
+}
+
+void Shot(QWidget& w, const char* name) {
+  w.show();
+  QApplication::processEvents();
+  w.grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/" + name));
+}
+
+class DialogsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Init();
+    app_ = root_.str() + "/app";
+    fsys::create_directories(app_);
+  }
+  zv::testing::TempRoot root_;
+  std::string app_;
+  RecordingPrompt prompt_;
+};
+
+TEST_F(DialogsTest, OptionsKeepsTheCounterUnlessTheMaximumChanges) {
+  struct Case {
+    int new_max;
+    int counter_after;
+  } cases[] = {{10, 4}, {20, 0}};
+  for (const auto& c : cases) {
+    ClientSettings s;
+    s.auto_save_dir = app_;
+    s.auto_save_times = 10;
+    s.save_times = 4;
+    OptionsDialog d(&s, {"Office A", "Office B"}, &prompt_);
+    d.findChild<QSpinBox*>("1112")->setValue(c.new_max);
+    d.findChild<QRadioButton*>("1127")->click();
+    d.findChild<QComboBox*>("1071")->setCurrentIndex(1);
+    d.findChild<QRadioButton*>("1138")->click();
+    d.accept();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(s.save_times, c.counter_after) << c.new_max;
+    EXPECT_EQ(s.auto_save_times, c.new_max);
+    EXPECT_EQ(s.def_setting, 0x01u | 0x08u);
+    EXPECT_EQ(s.def_printer, "Office B");
+    if (c.new_max == 20) Shot(d, "ostrane_options.png");
+  }
+}
+
+TEST_F(DialogsTest, OptionsFolderRules) {
+  ClientSettings s;
+  s.auto_save_dir = app_;
+  {
+    // An empty folder is refused and the dialog stays.
+    OptionsDialog d(&s, {}, &prompt_);
+    d.findChild<QLineEdit*>("1111")->setText("");
+    d.accept();
+    EXPECT_NE(d.result(), QDialog::Accepted);
+    ASSERT_EQ(prompt_.shown.size(), 1u);
+    EXPECT_EQ(prompt_.shown[0].text, "印刷ジョブ格納先フォルダの指定がありません。");
+    // With no managed printer the printer cannot be initialised.
+    EXPECT_FALSE(d.findChild<QRadioButton*>("1127")->isEnabled());
+    EXPECT_FALSE(d.findChild<QComboBox*>("1071")->isEnabled());
+  }
+  struct Case {
+    PromptAnswer answer;
+    std::string expected_dir;
+    bool created;
+  } cases[] = {{PromptAnswer::kNo, app_, false}, {PromptAnswer::kYes, root_.str() + "/saved/jobs", true}};
+  for (const auto& c : cases) {
+    s.auto_save_dir = app_;
+    prompt_.answer = c.answer;
+    OptionsDialog d(&s, {}, &prompt_);
+    d.findChild<QLineEdit*>("1111")->setText(QString::fromStdString(root_.str() + "/saved/jobs"));
+    d.accept();
+    EXPECT_EQ(s.auto_save_dir, c.expected_dir);
+    EXPECT_EQ(fsys::is_directory(root_.str() + "/saved/jobs"), c.created);
+  }
+  // Clearing the history deletes only the saved jobs and says so, also when there are none.
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/AutoSave000.prc", "x").ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/Other.prc", "x").ok());
+  s.auto_save_dir = app_;
+  s.save_times = 3;
+  prompt_.answer = PromptAnswer::kYes;
+  OptionsDialog d(&s, {}, &prompt_);
+  for (int i = 0; i < 2; ++i) {
+    prompt_.shown.clear();
+    d.ClearHistory();
+    ASSERT_FALSE(prompt_.shown.empty());
+    EXPECT_EQ(prompt_.shown.back().title, "印刷ジョブ履歴クリア完了");
+  }
+  EXPECT_FALSE(fsys::exists(app_ + "/AutoSave000.prc"));
+  EXPECT_TRUE(fsys::exists(app_ + "/Other.prc"));
+  EXPECT_EQ(s.save_times, 0);
+}
+
+TEST_F(DialogsTest, ServerDialogAgainstAShareUnderNet) {
+  // A server "SRV" with its share, and a computer "BARE" that has no share.
+  const std::string share = root_.str() + "/server-share";
+  fsys::create_directories(share + "/PrintInfo");
+  ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/printers.lst", "[PRINTERS]\r\nOffice A=\r\nOffice B=\r\n").ok());
+  ASSERT_TRUE(JoinServer(share, "SRV", "share", app_).ok());
+  fsys::create_directories(root_.str() + "/net/BARE");
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/printers.lst", "[PRINTERS]\r\nLocal P=\r\n").ok());
+  EXPECT_EQ(NetworkComputers(), (std::vector<std::string>{"BARE", "SRV"}));
+
+  auto config = LoadClientConfig();
+  ASSERT_TRUE(config.ok());
+  config->server_name.clear();  // start from local printing
+  ServerDialog d(*config, QuotaState{}, &prompt_);
+  auto* list = d.findChild<QPlainTextEdit*>("1055");
+  auto* field = d.findChild<QLineEdit*>("1052");
+  EXPECT_EQ(field->text().toStdString(), kLocalPrintingText);
+  EXPECT_EQ(list->toPlainText().toStdString(), "Local P\n");
+
+  EXPECT_TRUE(d.ChooseComputer("SRV"));
+  EXPECT_EQ(list->toPlainText().toStdString(), "Office A\nOffice B\n");
+  // A computer without the server's share keeps the previous server and its list.
+  EXPECT_FALSE(d.ChooseComputer("BARE"));
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].title, "コンピュータ選択");
+  EXPECT_EQ(field->text().toStdString(), "\\\\SRV");
+  EXPECT_EQ(list->toPlainText().toStdString(), "Office A\nOffice B\n");
+  // Enter in the field reads it and never closes the dialog.
+  d.show();
+  QTest::keyClick(field, Qt::Key_Return);
+  EXPECT_TRUE(d.isVisible());
+  Shot(d, "ostrane_server.png");
+  d.accept();
+  EXPECT_EQ(d.result(), QDialog::Accepted);
+  EXPECT_EQ(d.server_name(), "\\\\SRV");
+  auto key = registry::Key::Open(registry::RootKey::kLocalMachine, kMachineKey);
+  ASSERT_TRUE(key.ok());
+  EXPECT_EQ(*key->GetString("ServerName"), "\\\\SRV");
+}
+
+TEST_F(DialogsTest, ProgressAndAbout) {
+  ProgressDialog p;
+  ProgressModel m;
+  m.Open(ProgressModel::kFirstBuild, 7);
+  p.Show(m);
+  EXPECT_EQ(p.findChild<QLabel*>("1157")->text(), " 1/ 7");
+  EXPECT_EQ(p.windowTitle().toStdString(), kProgressTitle);
+  Shot(p, "ostrane_progress.png");
+  m.Open(ProgressModel::kPrinting, 0);
+  p.Show(m);
+  EXPECT_EQ(p.windowTitle().toStdString(), "印刷実行中");
+  EXPECT_FALSE(p.findChild<QLabel*>("1159")->isVisible());
+
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/ostrane", "").ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/liblumbrel.so", "").ok());
+  AboutDialog a(app_);
+  auto* rows = a.findChild<QTreeWidget*>("1104");
+  ASSERT_EQ(rows->topLevelItemCount(), 6);
+  EXPECT_EQ(rows->topLevelItem(0)->text(0), "Ostrane.exe");
+  EXPECT_FALSE(rows->topLevelItem(0)->text(1).isEmpty());
+  EXPECT_TRUE(rows->topLevelItem(1)->text(1).isEmpty());  // not installed: its row stays, without a version
+  EXPECT_FALSE(rows->topLevelItem(3)->text(1).isEmpty());
+  Shot(a, "ostrane_about.png");
+}
+
+TEST(PageExportTest, ImageOptionsAndNames) {
+  struct Case {
+    std::string text;
+    ImageSaveChoice choice;
+  } cases[] = {
+      {"00000/home/u", {0, 0, false, false, 0, "/home/u"}},
+      {"21112/x y", {2, 1, true, true, 2, "/x y"}},
+      {"99999", {0, 0, false, false, 0, ""}},  // digits out of range read as 0
+  };
+  for (const auto& c : cases) {
+    ImageSaveChoice got = ParseImageSaveText(c.text);
+    EXPECT_EQ(got.size, c.choice.size) << c.text;
+    EXPECT_EQ(got.format, c.choice.format) << c.text;
+    EXPECT_EQ(got.no_number_first, c.choice.no_number_first) << c.text;
+    EXPECT_EQ(got.fixed_digits, c.choice.fixed_digits) << c.text;
+    EXPECT_EQ(got.digits, c.choice.digits) << c.text;
+    EXPECT_EQ(got.folder, c.choice.folder) << c.text;
+  }
+  EXPECT_EQ(ComposeImageSaveText(ParseImageSaveText("21112/x y")), "21112/x y");
+  // 8.5 x 11 inches at the small size.
+  Pixels px = ImagePixels(85 * 28800 / 10, 11 * 28800, 1);
+  EXPECT_EQ(px.width, 510);
+  EXPECT_EQ(px.height, 660);
+  ImageSaveChoice c{1, 2, false, false, 0, "/out/"};
+  EXPECT_EQ(ImageOutputText(c, "../a/b"), "060/out/..／a／b.jpg");
+  EXPECT_EQ(ImageOutputText(c, ""), "060/out/Tarvessa.jpg");
+  c.fixed_digits = true;
+  c.digits = 2;
+  c.no_number_first = true;
+  const std::string block = ImageOptionsBlock(c, {510, 660});
+  EXPECT_EQ(block, std::string("\x0c\0\0\0\x03\x02\0\xfe\x01\x94\x02\x07", 12));
+}
+
+TEST_F(DialogsTest, PagesSavedAsPdfAndImagesThroughTheConversionLibrary) {
+  ClientDocument doc;
+  const std::string prc = root_.str() + "/job.prc";
+  ASSERT_TRUE(jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(2, 2, false), jobdoc::DocumentWriteMode::kPacked, prc)
+                  .ok());
+  ASSERT_TRUE(doc.OnOpenDocument(prc, "", &prompt_));
+  doc.set_name("a/b");
+  const std::string pdf = root_.str() + "/out.pdf";
+  Status exported = ExportPages(doc, 100, pdf);
+  ASSERT_TRUE(exported.ok()) << exported.ToString();
+  auto bytes = fs::ReadFile(pdf);
+  ASSERT_TRUE(bytes.ok());
+  EXPECT_NE(bytes->find("/Count 2"), std::string::npos);
+
+  // The image dialog writes slot 3's block for the converter and puts the old bytes back.
+  auto block = shm::SharedBlock::Create(capture::SlotBlockName(3, 2), capture::SlotBlockSize(3, 2));
+  ASSERT_TRUE(block.ok()) << block.status().ToString();
+  std::memcpy(block->mutable_bytes().data(), "previous-123", 12);
+  const std::string out = root_.str() + "/images";
+  fsys::create_directories(out);
+  {
+    ImageSaveDialog d(&doc, "21000" + out, &prompt_);
+    Shot(d, "ostrane_image_save.png");
+    d.accept();
+    EXPECT_EQ(d.options(), "21000" + out);
+  }
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(block->bytes().data()), 12), "previous-123");
+  int written = 0;
+  for (const auto& e : fsys::directory_iterator(out)) {
+    EXPECT_EQ(e.path().extension(), ".bmp");
+    EXPECT_EQ(e.path().filename().string().rfind("a／b", 0), 0u) << e.path();
+    ++written;
+  }
+  EXPECT_EQ(written, 2);
+  EXPECT_TRUE(prompt_.shown.empty());
+  // A folder that does not exist: the failure message.
+  ImageSaveDialog bad(&doc, "01000" + root_.str() + "/missing", &prompt_);
+  bad.accept();
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, "画像ファイルの保存に失敗しました。");
+}
+
+}  // namespace
+}  // namespace zv::client::app

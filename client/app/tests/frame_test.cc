@@ -1,0 +1,470 @@
+// The client frame offscreen: start-up, jobs arriving by copy-data through its platform
+// window, the job rows with their page counts after page edits, the printer-status calls.
+#include "client/app/main_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "client/config.h"
+#include "jobdoc/container.h"
+#include "jobdoc/sample/sample_document.h"
+#include "platform/fs/files.h"
+#include "platform/registry/registry.h"
+#include "platform/spool/folder_spooler.h"
+#include "platform/testing/artifacts.h"
+#include "platform/testing/temp_root.h"
+
+namespace zv::client::app {
+namespace {
+
+namespace fsys = std::filesystem;
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "ostrane_frame_test";
+  static char* argv[] = {name, nullptr};
+  if (QApplication::instance() == nullptr) new QApplication(argc, argv);
+  return *qApp;
+}
+
+class RecordingStatus : public PrinterStatusSource {
+ public:
+  std::vector<std::pair<std::string, Reason>> asked;
+  void Query(const std::string& printer, Reason reason) override { asked.emplace_back(printer, reason); }
+};
+
+class FrameTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    app_ = root_.str() + "/app";
+    tmp_ = root_.str() + "/tmp";
+    fsys::create_directories(app_);
+    fsys::create_directories(tmp_);
+    auto key = registry::Key::Create(registry::RootKey::kLocalMachine, kMachineKey);
+    ASSERT_TRUE(key.ok());
+    ASSERT_TRUE(key->SetString("AppPath", app_).ok());
+  }
+  void WritePrinters(const std::vector<std::string>& names) {
+    std::string text = "[PRINTERS]\r\n";
+    for (const auto& n : names) text += n + "=\r\n";
+    ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/printers.lst", text).ok());
+  }
+  // Writes a capture file of `pages` pages into `folder`.
+  std::string Capture(const std::string& folder, const std::string& name, int pages) {
+    std::string path = folder + "/" + name;
+    EXPECT_TRUE(jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(pages, 2, false), jobdoc::DocumentWriteMode::kUnpacked,
+                                          path)
+                    .ok());
+    return path;
+  }
+  std::unique_ptr<CMainFrame> Make(bool auto_print = false) {
+    FrameOptions o;
+    o.prompt = &prompt_;
+    o.status = &status_;
+    o.auto_print = auto_print;
+    o.capture_folder = tmp_;
+    return std::make_unique<CMainFrame>(o);
+  }
+  void WaitPrinters(CMainFrame& f) {
+    QSignalSpy spy(&f, &CMainFrame::printersLoaded);
+    ASSERT_TRUE(spy.wait(5000));
+  }
+  // Sends copy-data to the frame's platform window as the capture side does.
+  long SendJob(CMainFrame& f, const std::string& path, const std::string& title) {
+    const std::string text = FormatCopyData(path, title);
+    winmsg::COPYDATASTRUCT cds{};
+    cds.cbData = static_cast<std::uint32_t>(text.size() + 1);
+    cds.lpData = text.c_str();
+    auto r = winmsg::SendMessage(f.platform_window(), winmsg::WM_COPYDATA, 0, reinterpret_cast<winmsg::LPARAM>(&cds));
+    return static_cast<long>(r);
+  }
+  std::vector<std::pair<std::string, int>> Rows(CMainFrame& f) {
+    std::vector<std::pair<std::string, int>> v;
+    auto* tree = f.findChild<QTreeWidget*>("1010");
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+      v.emplace_back(tree->topLevelItem(i)->text(0).toStdString(), tree->topLevelItem(i)->text(1).toInt());
+    return v;
+  }
+
+  zv::testing::TempRoot root_;
+  std::string app_, tmp_;
+  RecordingPrompt prompt_;
+  RecordingStatus status_;
+};
+
+TEST_F(FrameTest, StartsWithTheCommandLineJobAndTakesFurtherJobsByCopyData) {
+  WritePrinters({"Office A", "Office B"});
+  auto f = Make();
+  const std::string first = Capture(tmp_, "WXQ0001.tmp", 3);
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({first, "/n", "見積書"})));
+  WaitPrinters(*f);
+  EXPECT_FALSE(fsys::exists(first));  // read from the capture folder, so deleted
+  EXPECT_EQ(f->document().GetAllPage(), 3);
+  ASSERT_NE(f->platform_window(), 0u);
+  EXPECT_EQ(winmsg::FindWindow(kFrameClass, nullptr), f->platform_window());
+  EXPECT_NE(winmsg::GetProp(f->platform_window(), kFrameProperty), 0);
+
+  // A capture file outside the capture folder, in a folder with a blank: read and kept.
+  fsys::create_directories(root_.str() + "/my docs");
+  const std::string outside = Capture(root_.str() + "/my docs", "WXQ0002.tmp", 2);
+  EXPECT_EQ(SendJob(*f, outside, "a \"b\" c"), 1);
+  EXPECT_TRUE(fsys::exists(outside));
+  EXPECT_EQ(SendJob(*f, Capture(tmp_, "WXQ0003.tmp", 1), ""), 1);
+  EXPECT_EQ(SendJob(*f, tmp_ + "/WXQmissing.tmp", "gone"), 0);
+
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{
+                          {"見積書", 3}, {"a \"b\" c", 2}, {kNoJobNameText, 1}}));
+  EXPECT_EQ(f->findChild<QLineEdit*>("1014")->text(), "6");
+  ASSERT_EQ(status_.asked.size(), 1u);
+  EXPECT_EQ(status_.asked[0], std::make_pair(std::string("Office A"), PrinterStatusSource::Reason::kStartUp));
+  f->findChild<QComboBox*>("1068")->setCurrentIndex(1);
+  ASSERT_EQ(status_.asked.size(), 2u);
+  EXPECT_EQ(status_.asked[1], std::make_pair(std::string("Office B"), PrinterStatusSource::Reason::kSelection));
+  // The shell's printer commands do not exist here.
+  EXPECT_FALSE(f->findChild<QPushButton*>("1000")->isEnabled());
+  EXPECT_FALSE(f->findChild<QPushButton*>("1072")->isEnabled());
+
+  f->findChild<QTabWidget*>("1005")->setCurrentIndex(3);
+  f->show();
+  QTest::qWait(300);  // let the page worker draw the preview before the picture
+  f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_frame_jobs.png"));
+}
+
+TEST_F(FrameTest, JobRowsFollowPageEditsSoLaterDeletesHitTheRightPages) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQa.tmp", 2), "/n", "A"})));
+  ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQb.tmp", 3), "B"), 1);
+  ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQc.tmp", 1), "C"), 1);
+  auto* tree = f->findChild<QTreeWidget*>("1010");
+
+  f->PickPage(-1);  // a pick of nothing is ignored
+  EXPECT_EQ(f->selected_page(), -1);
+  f->PickPage(1);        // A's last page
+  f->InsertBlankPage(true);  // A grows to 3
+  f->PickPage(3);        // B's first page
+  f->DeleteSelectedPage();   // B shrinks to 2
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"A", 3}, {"B", 2}, {"C", 1}}));
+
+  // Moving C up puts its one page before B's two.
+  tree->setCurrentItem(tree->topLevelItem(2));
+  f->MoveSelectedJob(true);
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"A", 3}, {"C", 1}, {"B", 2}}));
+  EXPECT_EQ(f->document().GetAllPage(), 6);
+  tree->setCurrentItem(tree->topLevelItem(0));
+  f->MoveSelectedJob(false);
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"C", 1}, {"A", 3}, {"B", 2}}));
+
+  // Deleting A removes exactly its three pages.
+  tree->setCurrentItem(tree->topLevelItem(1));
+  f->DeleteSelectedJob();
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"C", 1}, {"B", 2}}));
+  EXPECT_EQ(f->document().GetAllPage(), 3);
+  EXPECT_EQ(f->findChild<QLineEdit*>("1014")->text(), "3");
+}
+
+TEST_F(FrameTest, PanelShowsStoredSettingsAndFillsTheRequest) {
+  WritePrinters({"Office A"});
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/Format.fmt",
+                                  ComposeFormatFile({{"なし", "", "", ""}, {"社内", "<日付>", "社外秘", "<ページ>"}}))
+                  .ok());
+  {
+    ClientSettings s;
+    ASSERT_TRUE(LoadSettings(&s, app_, false).ok());
+    s.thumbnail = 2;  // 4 pages per sheet
+    s.lodrin = 2;
+    s.page_line = 1;
+    s.copies = 3;
+    s.collate = 1;
+    s.t_offset = 900;  // out of range: the default
+    s.l_offset = -25;
+    ASSERT_TRUE(SaveSettings(s).ok());
+  }
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQa.tmp", 2), "/n", "A"})));
+  WaitPrinters(*f);
+  auto* header_list = f->findChild<QComboBox*>("1070");
+  ASSERT_EQ(header_list->count(), 2);
+  header_list->setCurrentIndex(1);
+  emit header_list->activated(1);
+  EXPECT_EQ(f->findChild<QLineEdit*>("1089")->text().toStdString(), "社外秘");
+  // The 2-pages radio leaves direction off and separators on.
+  EXPECT_TRUE(f->findChild<QRadioButton*>("1044")->isEnabled());
+  f->layout_page()->ChoosePages(2);
+  EXPECT_FALSE(f->findChild<QRadioButton*>("1040")->isEnabled());
+  EXPECT_TRUE(f->findChild<QRadioButton*>("1043")->isEnabled());
+  f->layout_page()->ChoosePages(4);
+
+  auto* copies = f->findChild<QLineEdit*>("1030");
+  EXPECT_EQ(copies->text(), "1");  // the copies field starts at 1 whatever was stored
+  EXPECT_TRUE(f->findChild<QCheckBox*>("1032")->isChecked());
+  copies->setText("250");
+  f->copies_page()->ClampCopiesField();
+  EXPECT_EQ(copies->text(), "100");
+
+  RequestOrder o = f->BuildOrder();
+  EXPECT_EQ(o.thumbnail, 2);
+  EXPECT_EQ(o.orientation, 2);
+  EXPECT_EQ(o.separator, 1);
+  EXPECT_EQ(o.offset_top, 0);
+  EXPECT_EQ(o.offset_left, -25);
+  EXPECT_EQ(o.copies, 100);
+  EXPECT_TRUE(o.collate);
+  EXPECT_EQ(o.device, "Office A");
+  EXPECT_EQ(o.h_left, "<日付>");
+  EXPECT_EQ(o.h_right, "<ページ>");
+  ASSERT_EQ(o.jobs.size(), 1u);
+  EXPECT_EQ(o.jobs[0].name, "A");
+  EXPECT_EQ(o.rotations.size(), 2u);
+
+  // A new format lands in Format.fmt; a name that would break the file is refused.
+  EXPECT_TRUE(f->header_page()->SaveAs("控え"));
+  EXPECT_FALSE(f->header_page()->SaveAs("HeaderFormat"));
+  auto text = fs::ReadFile(app_ + "/Format.fmt");
+  ASSERT_TRUE(text.ok());
+  EXPECT_EQ(ParseFormatFile(*text).size(), 3u);
+
+  // The stored settings follow the panel.
+  ASSERT_TRUE(f->SaveSettingsNow().ok());
+  ClientSettings back;
+  ASSERT_TRUE(LoadSettings(&back, app_, false).ok());
+  EXPECT_EQ(back.thumbnail, 2);
+  EXPECT_EQ(back.l_offset, -25);
+  EXPECT_EQ(back.t_offset, 0);
+
+  f->show();
+  const char* names[] = {"ostrane_tab_layout.png", "ostrane_tab_header.png", "ostrane_tab_copies.png"};
+  for (int i = 0; i < 3; ++i) {
+    f->findChild<QTabWidget*>("1005")->setCurrentIndex(i);
+    QTest::qWait(300);  // let the page worker draw the preview before the picture
+    f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/" + names[i]));
+  }
+}
+
+TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
+  spool::FolderSpooler spooler;
+  auto office = spool::StandardFolderPrinter("Office");
+  office.caps.resolutions = {{100, 100}};
+  office.caps.default_resolution = {100, 100};
+  ASSERT_TRUE(spooler.AddPrinter(office).ok());
+  struct Case {
+    std::string printer;
+    PrintOutcome outcome;
+    std::string text;
+    bool closed;
+    int rows_left;
+  } cases[] = {
+      {"Office", PrintOutcome::kPrinted, "印刷が完了しました。", true, 0},
+      {"Nowhere", PrintOutcome::kFailed, "指定されたプリンタを選択できませんでした。\nNowhere", false, 1},
+  };
+  for (const auto& c : cases) {
+    WritePrinters({c.printer});
+    prompt_.shown.clear();
+    bool closed = false;
+    FrameOptions o;
+    o.prompt = &prompt_;
+    o.capture_folder = tmp_;
+    o.on_close = [&closed] { closed = true; };
+    auto f = std::make_unique<CMainFrame>(o);
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQp.tmp", 2), "/n", "report"})));
+    WaitPrinters(*f);
+    QSignalSpy done(f.get(), &CMainFrame::printFinished);
+    f->findChild<QPushButton*>("1002")->click();
+    ASSERT_TRUE(done.wait(60000)) << c.printer;
+    EXPECT_EQ(done.at(0).at(0).value<PrintOutcome>(), c.outcome) << c.printer;
+    ASSERT_FALSE(prompt_.shown.empty());
+    EXPECT_EQ(prompt_.shown.back().text, c.text);
+    EXPECT_EQ(prompt_.shown.back().title, "印刷実行");
+    EXPECT_EQ(closed, c.closed) << c.printer;
+    EXPECT_EQ(f->jobs().size(), c.rows_left) << c.printer;
+    EXPECT_FALSE(f->printing());
+  }
+  auto jobs = spooler.EnumJobs("Office");
+  ASSERT_TRUE(jobs.ok());
+  EXPECT_EQ(jobs->size(), 1u);
+}
+
+TEST_F(FrameTest, KeyboardShortcutsOfEachTab) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(StartArgs{}));
+  auto* tabs = f->findChild<QTabWidget*>("1005");
+  auto checked = [&](const char* id) { return f->findChild<QAbstractButton*>(id)->isChecked(); };
+  struct Case {
+    int tab;
+    std::vector<std::pair<int, Qt::KeyboardModifiers>> keys;
+    const char* id;  // the button that must be checked afterwards
+    bool checked;
+  } cases[] = {
+      {0, {{Qt::Key_8, Qt::NoModifier}}, "1039", true},
+      {0, {{Qt::Key_4, Qt::KeypadModifier}}, "1038", true},
+      {0, {{Qt::Key_4, Qt::NoModifier}, {Qt::Key_Y, Qt::NoModifier}}, "1041", true},
+      {0, {{Qt::Key_4, Qt::NoModifier}, {Qt::Key_V, Qt::NoModifier}}, "1044", true},
+      // With one page per sheet the separators are off, so their key does nothing.
+      {0, {{Qt::Key_1, Qt::NoModifier}, {Qt::Key_W, Qt::NoModifier}}, "1043", false},
+      {1, {{Qt::Key_B, Qt::AltModifier}}, "1077", true},
+      {1, {{Qt::Key_1, Qt::AltModifier}}, "1078", true},
+      {1, {{Qt::Key_E, Qt::NoModifier}, {Qt::Key_1, Qt::NoModifier}}, "1078", false},  // without Alt: nothing
+      {2, {{Qt::Key_G, Qt::NoModifier}}, "1021", true},
+      {2, {{Qt::Key_O, Qt::NoModifier}}, "1032", true},
+  };
+  for (const auto& c : cases) {
+    // Back to the defaults of each page.
+    f->layout_page()->ChoosePages(1);
+    f->findChild<QAbstractButton*>("1040")->setChecked(true);
+    f->findChild<QAbstractButton*>("1046")->setChecked(true);
+    f->findChild<QAbstractButton*>("1076")->setChecked(true);
+    f->findChild<QAbstractButton*>("1079")->setChecked(true);
+    f->findChild<QAbstractButton*>("1020")->setChecked(true);
+    f->findChild<QAbstractButton*>("1032")->setChecked(false);
+    tabs->setCurrentIndex(c.tab);
+    for (const auto& [key, mods] : c.keys) QTest::keyClick(f.get(), static_cast<Qt::Key>(key), mods);
+    EXPECT_EQ(checked(c.id), c.checked) << "tab " << c.tab << " button " << c.id;
+  }
+}
+
+TEST_F(FrameTest, WindowPlaceOnFirstStartAndOffTheScreen) {
+  WritePrinters({"P"});
+  struct Case {
+    int left, top, width, height;
+    QRect expected;
+  } cases[] = {
+      {0, 0, 0, 0, QRect(0, 0, 590, 485)},             // first start: nothing stored
+      {40, 30, 700, 500, QRect(40, 30, 700, 500)},      // on the screen
+      {5000, 30, 700, 500, QRect(0, 0, 590, 485)},      // off the screen
+  };
+  for (const auto& c : cases) {
+    {
+      ClientSettings s;
+      ASSERT_TRUE(LoadSettings(&s, app_, false).ok());
+      s.left = c.left;
+      s.top = c.top;
+      s.width = c.width;
+      s.height = c.height;
+      ASSERT_TRUE(SaveSettings(s).ok());
+    }
+    auto f = Make();
+    ASSERT_TRUE(f->StartUp(StartArgs{}));
+    EXPECT_EQ(f->geometry(), c.expected) << c.left;
+  }
+  // Closing stores the place.
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(StartArgs{}));
+  f->setGeometry(60, 70, 640, 480);
+  f->close();
+  ClientSettings back;
+  ASSERT_TRUE(LoadSettings(&back, app_, false).ok());
+  EXPECT_EQ(QRect(back.left, back.top, back.width, back.height), QRect(60, 70, 640, 480));
+}
+
+TEST_F(FrameTest, StatusPanesShowTheQuotaFromTheServersResultFolder) {
+  const std::string share = root_.str() + "/share";
+  for (const char* d : {"/PrintInfo", "/Jobs", "/Result"}) fsys::create_directories(share + d);
+  ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/printers.lst", "[PRINTERS]\r\nOffice=\r\n").ok());
+  ASSERT_TRUE(JoinServer(share, "SRV", "share", app_).ok());
+  const std::string ans = share + "/Result/" + CurrentUserName() + "-" + CurrentMachineName() + ".ans";
+  ASSERT_TRUE(fs::WriteFileAtomic(ans,
+                                  "[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20991231\r\nMaxPages=100\r\n"
+                                  "PageCount=7\r\nMaxPages_Color=10\r\nPageCount_Color=12\r\n")
+                  .ok());
+  auto f = Make();
+  QSignalSpy refreshed(f.get(), &CMainFrame::quotaRefreshed);
+  QSignalSpy printers(f.get(), &CMainFrame::printersLoaded);
+  ASSERT_TRUE(f->StartUp(StartArgs{}));
+  ASSERT_TRUE(refreshed.count() > 0 || refreshed.wait(5000));
+  EXPECT_EQ(f->pane_text(1), "上限超過 カラー[2]枚 上限まで モノクロ[93]枚");
+  EXPECT_FALSE(f->pane_text(0).empty());
+  ASSERT_TRUE(printers.count() > 0 || printers.wait(5000));
+  EXPECT_EQ(f->findChild<QComboBox*>("1068")->currentText(), "Office");  // the server's list
+}
+
+TEST_F(FrameTest, RotationCommandsAndJobFiles) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQr.tmp", 3), "/n", "R"})));
+  auto rotation = [&](int page) { return f->document().viewer().page(page)->GetRotation(); };
+  // One page per sheet: no rotation.
+  f->PickPage(1);
+  EXPECT_FALSE(f->CanRotate(32806));
+  f->layout_page()->ChoosePages(2);
+  struct Case {
+    int page, command;
+    bool allowed;
+    std::uint16_t after;
+  } cases[] = {
+      {0, 32806, false, 0},   // the first page
+      {1, 32806, true, 1},    // upright -> clockwise
+      {1, 32806, false, 1},   // already clockwise
+      {1, 32805, true, 0},    // turned -> upright
+      {1, 32805, true, 16},   // upright -> counter-clockwise
+      {2, 32805, true, 16},
+  };
+  for (const auto& c : cases) {
+    f->PickPage(c.page);
+    EXPECT_EQ(f->CanRotate(c.command), c.allowed) << c.page << " " << c.command;
+    f->Rotate(c.command);
+    EXPECT_EQ(rotation(c.page), c.after) << c.page << " " << c.command;
+  }
+  EXPECT_EQ(f->BuildOrder().rotations, (std::vector<std::uint16_t>{0, 16, 16}));
+
+  // A saved job reads back appended, named after its file.
+  const std::string saved = root_.str() + "/saved job.prc";
+  ASSERT_TRUE(f->SaveJob(saved));
+  ASSERT_TRUE(f->OpenSavedJob(saved));
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"R", 3}, {"saved job", 3}}));
+  EXPECT_EQ(f->document().GetAllPage(), 6);
+  EXPECT_TRUE(fsys::exists(saved));  // a job file is never deleted after reading
+}
+
+TEST_F(FrameTest, StartUpFailures) {
+  // An unreadable document: the open-failure message, an empty document, no job name.
+  WritePrinters({});
+  {
+    auto f = Make();
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({root_.str() + "/missing.prc", "/n", "x"})));
+    WaitPrinters(*f);
+    EXPECT_EQ(f->job_name(), "");
+    EXPECT_FALSE(f->document_opened());
+    EXPECT_EQ(f->findChild<QTabWidget*>("1005")->currentIndex(), 1);
+    std::vector<std::string> titles;
+    for (const auto& s : prompt_.shown) titles.push_back(s.title);
+    EXPECT_EQ(titles, (std::vector<std::string>{"Ostrane", kSystemErrorTitle, kPrinterErrorTitle}));
+    EXPECT_EQ(prompt_.shown.back().text, kNoPrinterText);
+  }
+  // AutoPrint: jobs arriving by copy-data are refused so the capture side keeps them.
+  {
+    WritePrinters({"P"});
+    auto f = Make(true);
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQa.tmp", 1), "/n", "A"})));
+    const std::string late = Capture(tmp_, "WXQlate.tmp", 1);
+    EXPECT_EQ(SendJob(*f, late, "late"), 0);
+    EXPECT_TRUE(fsys::exists(late));
+    EXPECT_EQ(f->jobs().size(), 1);
+  }
+  // Without the machine key the program cannot run.
+  prompt_.shown.clear();
+  ASSERT_TRUE(registry::Update(registry::RootKey::kLocalMachine, [](registry::HiveData& h) {
+                h = registry::HiveData{};
+                return Status::Ok();
+              }).ok());
+  auto f = Make();
+  EXPECT_FALSE(f->StartUp(StartArgs{}));
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].title, "初期設定");
+}
+
+}  // namespace
+}  // namespace zv::client::app
