@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QShowEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProcess>
@@ -550,8 +551,8 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
   tree_ = new CGroupTree(ctx_, splitter_);
   list_ = new CUserList(ctx_, splitter_);
   tree_->set_user_list(list_);
-  const int tree_width = ctx_.settings->GetTreeWidth();
-  splitter_->setSizes({tree_width > 0 ? tree_width : 200, std::max(100, width() - (tree_width > 0 ? tree_width : 200))});
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
   setCentralWidget(splitter_);
 
   auto* bar = addToolBar("tool");
@@ -767,6 +768,16 @@ void CMainFrame::StoreLayout() {
   ctx_.settings->SetStatusBar(statusBar()->isVisibleTo(this) ? 1 : 0);
   ctx_.settings->SetTreeWidth(splitter_->sizes().value(0));
   list_->StoreWidths();
+}
+
+void CMainFrame::showEvent(QShowEvent* e) {
+  QMainWindow::showEvent(e);
+  // The splitter spreads its panes only once it has its width.
+  if (sized_) return;
+  sized_ = true;
+  const int stored = ctx_.settings->GetTreeWidth();
+  const int tree = stored > 0 ? stored : 200;
+  splitter_->setSizes({tree, std::max(100, splitter_->width() - tree)});
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {

@@ -211,6 +211,7 @@ class CMainFrame : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+  void showEvent(QShowEvent* e) override;
 
  private:
   QAction* AddAction(int id, const char* text, bool checkable = false);
@@ -234,6 +235,7 @@ class CMainFrame : public QMainWindow {
   winmsg::HWND hwnd_ = 0;
   int raise_count_ = 0;
   bool layout_stored_ = false;
+  bool sized_ = false;
 };
 
 }  // namespace zv::console
