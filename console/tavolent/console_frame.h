@@ -81,7 +81,9 @@ class CUserList;
 class CGroupTree : public QTreeWidget {
   Q_OBJECT
  public:
+  // Takes the context (kept by reference); the tree is empty until FillGroupTree.
   CGroupTree(const ConsoleContext& ctx, QWidget* parent = nullptr);
+  // Takes the list the selection rebuilds.
   void set_user_list(CUserList* list) { list_ = list; }
 
   // Rebuilds the tree from the database (the root alone when the read fails).
@@ -100,7 +102,9 @@ class CGroupTree : public QTreeWidget {
   void DeleteGroupCommand();
   // Rebuilds the user list for the selected group.
   void RefreshSelected();
+  // Gives the root item (null before FillGroupTree).
   QTreeWidgetItem* root() const { return root_; }
+  // Takes a GID; gives its item (the root for 0, null for an unknown group).
   QTreeWidgetItem* ItemOf(int32_t gid) const;
 
  signals:
@@ -127,6 +131,7 @@ class CGroupTree : public QTreeWidget {
 class CUserList : public QTreeWidget {
   Q_OBJECT
  public:
+  // Takes the context (kept by reference); the list is empty until RefreshUserList.
   CUserList(const ConsoleContext& ctx, QWidget* parent = nullptr);
 
   // The limit period the frame holds (for kind 0 of the display period and the status).
@@ -134,16 +139,20 @@ class CUserList : public QTreeWidget {
   // Takes a group (GID 0: none); reads its users and their pages and fills the list. A
   // failed read shows message 32 or 37 and leaves the list as it was.
   void RefreshUserList(const engine::GroupRecord& group);
+  // Give the rows in display order and the printers of columns 5 onwards.
   const std::vector<UserPageRow>& rows() const { return rows_; }
   const std::vector<int32_t>& printer_ids() const { return printer_ids_; }
   // Gives the UIDs of the selected rows, in row order.
   std::vector<int32_t> SelectedUids() const;
+  // Takes UIDs; selects exactly their rows.
   void SelectUids(const std::vector<int32_t>& uids);
   // Sorts by a column as a header click does (the same column reverses).
   void ClickColumn(int column);
   // Takes a row's UID and a new account; applies an in-place rename (message 7 for an
   // account another user has). Gives whether the rename was stored.
   bool RenameAccount(int32_t uid, const std::string& account);
+  // Run the user dialog for a new user of the current group (message 29 when the add
+  // fails) or for the one selected user (message 30 when the update fails).
   void AddUserCommand();
   void EditUserCommand();
   // Asks message 1; deletes the selected users and their print-log rows in one
@@ -153,6 +162,7 @@ class CUserList : public QTreeWidget {
   std::string StatusText() const;
   // Stores the column widths in the settings.
   void StoreWidths();
+  // Gives the current group (GID 0: none).
   const engine::GroupRecord& group() const { return group_; }
 
  signals:
@@ -184,6 +194,8 @@ class CUserList : public QTreeWidget {
 class CMainFrame : public QMainWindow {
   Q_OBJECT
  public:
+  // Takes the context (kept by reference); builds the bars, the panes and the tree, and
+  // starts the five-second refresh. ~CMainFrame removes the listed window.
   explicit CMainFrame(const ConsoleContext& ctx, QWidget* parent = nullptr);
   ~CMainFrame() override;
 
@@ -195,18 +207,21 @@ class CMainFrame : public QMainWindow {
   void UpdateCommands();
   // Recomputes the limit period (writing a rolled "LimitDate" back) and its pane text.
   void UpdatePeriodText();
+  // Give the panes of the frame.
   CGroupTree* tree() const { return tree_; }
   CUserList* list() const { return list_; }
   QLabel* period_pane() const { return period_pane_; }
   QLabel* pages_pane() const { return pages_pane_; }
   // Lists the frame under the console's title for a second start to find; gives success.
   bool RegisterWindow();
+  // Gives how often a second start asked the frame to come to the front.
   int raise_count() const { return raise_count_; }
 
   // Where the help command's program and argument come from; tests replace the runner.
   std::function<bool(const std::string& program, const std::vector<std::string>& args)> run_program;
 
  signals:
+  // A command ran (its id).
   void commandDone(int id);
 
  protected:

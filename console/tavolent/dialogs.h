@@ -34,8 +34,11 @@ bool ApplyVerdict(QDialog* dialog, MessageSink& sink, const Verdict& verdict);
 // OK only for the exact password.
 class LockDialog : public QDialog {
  public:
+  // Takes the sink, the mode and the current password; builds the dialog.
   LockDialog(MessageSink& sink, bool lock_mode, std::string current, QWidget* parent = nullptr);
+  // Gives the password edit (1004).
   QLineEdit* entry() const { return entry_; }
+  // Closes with OK only for the exact password; else message 16 or 17 (none when empty).
   void accept() override;
 
  private:
@@ -48,10 +51,14 @@ class LockDialog : public QDialog {
 // Password (template 169): takes the preset password; password() gives the checked entry.
 class PasswordDialog : public QDialog {
  public:
+  // Takes the sink and the preset password; the confirmation starts empty.
   PasswordDialog(MessageSink& sink, const std::string& preset, QWidget* parent = nullptr);
+  // Gives the entered password.
   std::string password() const;
+  // Give the password (1003) and confirmation (1004) edits.
   QLineEdit* entry() const { return password_; }
   QLineEdit* confirm() const { return confirm_; }
+  // Closes with OK once CheckNewPassword passes; else shows its message and stays.
   void accept() override;
 
  private:
@@ -68,8 +75,11 @@ struct MailSettings {
 };
 class MailSettingsDialog : public QDialog {
  public:
+  // Takes the sink and the preset values.
   MailSettingsDialog(MessageSink& sink, const MailSettings& preset, QWidget* parent = nullptr);
+  // Gives the entered values.
   MailSettings value() const;
+  // Closes with OK once CheckMailSettings passes.
   void accept() override;
 
  private:
@@ -86,8 +96,11 @@ struct PeriodChoice {
 };
 class PeriodDialog : public QDialog {
  public:
+  // Takes the sink, the preset and today (shown by a picker whose date is 0).
   PeriodDialog(MessageSink& sink, const PeriodChoice& preset, int32_t today, QWidget* parent = nullptr);
+  // Gives the choice, both counts and both dates.
   PeriodChoice value() const;
+  // Closes with OK once CheckPeriodDialog passes.
   void accept() override;
 
  private:
@@ -102,7 +115,9 @@ class PeriodDialog : public QDialog {
 // 1 two pages, 2 four pages, 3 eight pages per sheet; 3 or more reads as eight).
 class ThumbnailDialog : public QDialog {
  public:
+  // Takes the stored count.
   ThumbnailDialog(int32_t count, QWidget* parent = nullptr);
+  // Gives the count to store.
   int32_t value() const;
 
  private:
@@ -114,9 +129,12 @@ class ThumbnailDialog : public QDialog {
 // Group properties: name and the two limits, checked against the other groups' names.
 class GroupDialog : public QDialog {
  public:
+  // Takes the sink, the group (GID 0: a new one) and the other groups' names.
   GroupDialog(MessageSink& sink, const engine::GroupRecord& preset, std::vector<std::string> other_names,
               QWidget* parent = nullptr);
+  // Gives the preset with the entered name and limits.
   engine::GroupRecord value() const;
+  // Closes with OK once CheckGroupDialog passes.
   void accept() override;
 
  private:
@@ -131,9 +149,12 @@ class GroupDialog : public QDialog {
 // against the registered users (the preset's own account is skipped when it has a UID).
 class UserDialog : public QDialog {
  public:
+  // Takes the sink, the user (UID 0: a new one), the groups to choose from and the users.
   UserDialog(MessageSink& sink, const engine::UserRecord& preset, const std::vector<engine::GroupRecord>& groups,
              std::vector<KnownUser> users, QWidget* parent = nullptr);
+  // Gives the preset with the entered fields.
   engine::UserRecord value() const;
+  // Closes with OK once CheckUserDialog passes.
   void accept() override;
 
  private:

@@ -372,6 +372,22 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
   }
 }
 
+// The help viewer gets the file as one argument, blanks and all; no shell reads it.
+TEST_F(TavolentTest, HelpRunsWithAnArgumentVector) {
+  auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
+  ASSERT_TRUE(key.SetString("AppPath", "/opt/my apps/zv;rm -rf x").ok());
+  CMainFrame frame(ctx_);
+  std::vector<std::vector<std::string>> runs;
+  frame.run_program = [&](const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> run{program};
+    run.insert(run.end(), args.begin(), args.end());
+    runs.push_back(run);
+    return true;
+  };
+  frame.Run(kCmdHelp);
+  EXPECT_EQ(runs, (std::vector<std::vector<std::string>>{{"xdg-open", "/opt/my apps/zv;rm -rf x/ZvmHelp.chm"}}));
+}
+
 TEST_F(TavolentTest, LayoutIsWrittenAtExitAndRestored) {
   Group("Sales");
   {
