@@ -53,6 +53,14 @@ std::string Artifact(const std::string& name) {
 
 std::string Message(int n) { return GetAppMessage(n, nullptr); }
 
+// True while an in-place editor is open in the view.
+bool Editing(QAbstractItemView* view) {
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  for (QLineEdit* e : view->viewport()->findChildren<QLineEdit*>())
+    if (e->isVisible()) return true;
+  return false;
+}
+
 class TavolentTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -286,6 +294,13 @@ TEST_F(TavolentTest, TheLockDisablesSettingCommandsButNotTheGraph) {
   CMainFrame frame(ctx_);
   frame.tree()->SelectGroup(gid);
   frame.list()->SelectUids({a});
+  frame.show();
+  frame.tree()->editItem(frame.tree()->ItemOf(gid));
+  EXPECT_TRUE(Editing(frame.tree()));
+  frame.tree()->closePersistentEditor(frame.tree()->ItemOf(gid));
+  frame.tree()->setCurrentItem(frame.tree()->root());
+  frame.tree()->SelectGroup(gid);
+  frame.list()->SelectUids({a});
   // No password stored: locking is not offered yet.
   frame.UpdateCommands();
   EXPECT_FALSE(frame.action(kCmdLock)->isEnabled());
@@ -300,6 +315,11 @@ TEST_F(TavolentTest, TheLockDisablesSettingCommandsButNotTheGraph) {
   }
   for (int id : {kCmdUnlock, kCmdLockToggle, kCmdGraph}) EXPECT_TRUE(frame.action(id)->isEnabled()) << id;
   EXPECT_TRUE(frame.action(kCmdLockToggle)->isChecked());
+  // In-place edits do not start while locked.
+  frame.tree()->editItem(frame.tree()->ItemOf(gid));
+  EXPECT_FALSE(Editing(frame.tree()));
+  frame.list()->editItem(frame.list()->topLevelItem(0), 0);
+  EXPECT_FALSE(Editing(frame.list()));
   frame.Run(kCmdGraph);
   EXPECT_EQ(sink_.shown, std::vector<std::string>{Message(45)});
   frame.grab().save(QString::fromStdString(Artifact("tavolent_locked.png")));
