@@ -6,6 +6,8 @@
 #include <QShowEvent>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
 #include <QSplitter>
 #include <QStatusBar>
@@ -581,6 +583,28 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
   for (const Def& d : defs) {
     QAction* a = AddAction(d.id, d.text, d.checkable);
     if (d.on_bar) bar->addAction(a);
+  }
+  // The menus reach every command, the ones the tool bar lacks included.
+  const std::pair<const char*, std::vector<int>> menus[] = {
+      {"グループ(&G)", {kCmdGroupAdd, kCmdGroupEdit, kCmdGroupDelete}},
+      {"ユーザ(&U)", {kCmdUserAdd, kCmdUserEdit, kCmdUserDelete, 0, kCmdGraph}},
+      {"表示(&V)", {kCmdSpanStandard, kCmdSpanMonth, kCmdSpanWeek, kCmdSpanToday, kCmdSpanChosen}},
+      {"設定(&S)", {kCmdLimitSettings, kCmdGeneralSettings, kCmdThumbnail, kCmdStorage, kCmdDeleteLog, 0,
+                    kCmdLock, kCmdUnlock, kCmdPassword, 0, kCmdDomainImport}},
+      {"ヘルプ(&H)", {kCmdHelp, kCmdAbout}},
+  };
+  for (const auto& [title, ids] : menus) {
+    QMenu* menu = menuBar()->addMenu(QString::fromUtf8(title));
+    for (int id : ids) {
+      if (id == 0)
+        menu->addSeparator();
+      else
+        menu->addAction(actions_[id]);
+    }
+    if (ids.front() == kCmdSpanStandard) {
+      menu->addSeparator();
+      menu->addAction(bar->toggleViewAction());
+    }
   }
   for (int id : {kCmdGroupAdd, kCmdGroupEdit, kCmdGroupDelete}) tree_->addAction(actions_[id]);
   for (int id : {kCmdUserAdd, kCmdUserEdit, kCmdUserDelete, kCmdGraph}) list_->addAction(actions_[id]);
