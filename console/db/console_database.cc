@@ -418,6 +418,28 @@ bool CConsoleDatabase::DeletePrintLog(const std::vector<int32_t>& uids) {
   });
 }
 
+bool CConsoleDatabase::DeleteUsers(const std::vector<int32_t>& uids) {
+  if (uids.empty()) return true;
+  return RunInTransaction("DeleteUsers", "Main", [&] {
+    for (size_t at = 0; at < uids.size(); at += kChunk) {
+      const size_t n = std::min(kChunk, uids.size() - at);
+      std::vector<odbc::Value> p;
+      for (size_t i = 0; i < n; ++i) p.push_back(int64_t{uids[at + i]});
+      if (!Run("DELETE FROM PrintLog WHERE UID IN (" + Placeholders(n) + ")", p)) return false;
+    }
+    for (int32_t uid : uids) {
+      int64_t changed = 0;
+      if (!Run("UPDATE Main SET Used=0 WHERE UID=? AND Used=1", {int64_t{uid}}, &changed)) return false;
+      if (changed != 1) {
+        const std::string msg = "user " + std::to_string(uid) + " is not a live user";
+        ReportDbError("DeleteUsers", &msg, nullptr, 0);
+        return false;
+      }
+    }
+    return true;
+  });
+}
+
 bool CConsoleDatabase::DeleteAllPrintLog() { return Run("DELETE FROM PrintLog", {}); }
 
 bool CConsoleDatabase::SumUserPages(std::vector<UserPageRow>* rows, int32_t first, int32_t last) {

@@ -52,6 +52,10 @@ class CConsoleDatabase : public engine::CZvmDatbase {
   bool AddUser(UserRecord* user, bool* duplicate = nullptr);
   bool UpdateUser(const UserRecord& user, bool* duplicate = nullptr);
   bool DeleteUser(UserRecord* user);
+  // Takes live users' ids; in one transaction removes their print-log rows and marks each
+  // user deleted. A user that is no longer live (deleted meanwhile, or unknown) fails the
+  // whole transaction, so users and print log stay as they were. An empty list does nothing.
+  bool DeleteUsers(const std::vector<int32_t>& uids);
 
   // Adds a managed printer: a removed printer (Used 2) of the same name without regard to
   // case comes back with its PID and the new spelling; else a free row (Used 0) of that

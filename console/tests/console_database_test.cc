@@ -254,6 +254,34 @@ TEST_P(ConsoleDatabaseTest, NamesRoundTripAndPrintLog) {
   EXPECT_FALSE(db.GetRecordMaxID("ID; DROP TABLE Main", "PrintLog", &max));
 }
 
+// Deleting users is all or nothing: a user that is no longer live (here one a second
+// console deleted first) rolls back the print-log removal and the other users' marks.
+TEST_P(ConsoleDatabaseTest, DeleteUsersIsOneTransaction) {
+  auto db = Db();
+  UserRecord a = NewUser("aoki"), b = NewUser("baba"), c = NewUser("chiba");
+  ASSERT_TRUE(db.AddUser(&a) && db.AddUser(&b) && db.AddUser(&c));
+  Log(1, a.UID, 0, 20240105, 3, 0);
+  Log(2, b.UID, 0, 20240105, 4, 1);
+  Log(3, c.UID, 0, 20240105, 5, 0);
+  ASSERT_TRUE(db.DeleteUser(&b));
+  auto state = [&] {
+    std::vector<UserRecord> live;
+    EXPECT_TRUE(db.GetUserInfo(&live, 0, 1));
+    int64_t logs = 0;
+    EXPECT_TRUE(db.SumPages("SELECT COUNT(*) FROM PrintLog", {}, &logs));
+    return std::make_pair(live.size(), logs);
+  };
+  EXPECT_FALSE(db.DeleteUsers({a.UID, b.UID}));
+  EXPECT_FALSE(db.ErrorLines.empty());
+  EXPECT_EQ(state(), std::make_pair(size_t{2}, int64_t{3}));
+  EXPECT_FALSE(db.DeleteUsers({a.UID, 999}));
+  EXPECT_EQ(state(), std::make_pair(size_t{2}, int64_t{3}));
+
+  ASSERT_TRUE(db.DeleteUsers({a.UID, c.UID})) << db.ErrorLines.front();
+  EXPECT_EQ(state(), std::make_pair(size_t{0}, int64_t{1}));  // b's rows stay with the deleted b
+  EXPECT_TRUE(db.DeleteUsers({}));
+}
+
 TEST_P(ConsoleDatabaseTest, TwoWritersNeverShareARow) {
   auto add = [&](const std::string& prefix, int* failures) {
     CConsoleDatabase db(source_, "", "");

@@ -26,7 +26,7 @@ int Fail(zv::console::CConsoleDatabase& db) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: tavolent-db [--dsn SOURCE] users|groups|printers|pages [FIRST LAST]\n");
+  std::fprintf(stderr, "usage: tavolent-db [--dsn SOURCE] users|groups|printers|pages [FIRST LAST] | mark-set-up\n");
   return 2;
 }
 
@@ -46,6 +46,18 @@ int main(int argc, char** argv) {
     settings.GetPWD(&pwd);
   }
   if (args.empty()) return Usage();
+  // Until the first-run wizard exists, a system set up by other means is marked set up by
+  // an unlocked settings lock, as the wizard's last step leaves it.
+  if (args[0] == "mark-set-up") {
+    int32_t locked = 0;
+    std::string scrambled;
+    if (settings.GetLogEnv1(&locked) || settings.GetLogEnv2(&scrambled)) return 0;
+    if (!settings.SetLogEnv1(0)) {
+      std::fprintf(stderr, "tavolent-db: cannot store LogEnv1\n");
+      return 1;
+    }
+    return 0;
+  }
   CConsoleDatabase db(dsn, uid, pwd);
   const std::string& what = args[0];
 

@@ -1,0 +1,830 @@
+#include "console/tavolent/console_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QShowEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <algorithm>
+
+#include "console/core/quota_files.h"
+#include "console/tavolent/dialogs.h"
+#include "platform/spool/spool.h"
+
+namespace zv::console {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+constexpr int kGidRole = Qt::UserRole;
+constexpr int kUidRole = Qt::UserRole;
+
+// Shows the wait cursor for the life of the object.
+struct WaitCursor {
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+}  // namespace
+
+// ---- context ----
+
+std::unique_ptr<CConsoleDatabase> ConsoleContext::OpenDatabase() const {
+  std::string dsn, uid, pwd;
+  settings->GetDSN(&dsn);
+  settings->GetUID(&uid);
+  settings->GetPWD(&pwd);
+  return std::make_unique<CConsoleDatabase>(dsn, uid, pwd);
+}
+
+bool ConsoleContext::Locked() const {
+  int32_t locked = 1;
+  settings->GetLogEnv1(&locked);
+  return locked != 0;
+}
+
+std::string ConsoleContext::LockPassword(bool* stored) const {
+  std::string scrambled;
+  *stored = settings->GetLogEnv2(&scrambled);
+  return *stored ? ScrambleLockPassword(scrambled) : std::string();
+}
+
+// ---- group tree ----
+
+CGroupTree::CGroupTree(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(parent), ctx_(ctx) {
+  setObjectName("groupTree");
+  setFont(ConsoleFont());
+  setHeaderHidden(true);
+  setColumnCount(1);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+  connect(this, &QTreeWidget::currentItemChanged, this, [this] {
+    RefreshSelected();
+    emit selectionCleared();
+  });
+  connect(this, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
+    if (applying_) return;
+    const int32_t gid = item->data(0, kGidRole).toInt();
+    const std::string old = item == root_ ? ctx_.settings->GetRootName() : groups_[gid].GroupName;
+    if (!RenameItem(item, S(item->text(0)))) {
+      applying_ = true;
+      item->setText(0, Q(old));
+      applying_ = false;
+    }
+  });
+  connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
+    if (!ctx_.Locked() && item != root_) QTimer::singleShot(0, this, [this] { EditGroupCommand(); });
+  });
+}
+
+void CGroupTree::FillGroupTree() {
+  applying_ = true;
+  clear();
+  groups_.clear();
+  root_ = new QTreeWidgetItem(this, QStringList{Q(ctx_.settings->GetRootName())});
+  root_->setData(0, kGidRole, 0);
+  root_->setFlags(root_->flags() | Qt::ItemIsEditable);
+  std::vector<engine::GroupRecord> groups;
+  auto db = ctx_.OpenDatabase();
+  if (db->GetGroupInfo(&groups, 0, 1)) {
+    for (const auto& g : groups) {
+      groups_[g.GID] = g;
+      auto* item = new QTreeWidgetItem(root_, QStringList{Q(g.GroupName)});
+      item->setData(0, kGidRole, g.GID);
+      item->setFlags(item->flags() | Qt::ItemIsEditable);
+    }
+    root_->sortChildren(0, Qt::AscendingOrder);
+    expandItem(root_);
+  }
+  applying_ = false;
+}
+
+QTreeWidgetItem* CGroupTree::ItemOf(int32_t gid) const {
+  if (!root_ || gid == 0) return root_;
+  for (int i = 0; i < root_->childCount(); ++i)
+    if (root_->child(i)->data(0, kGidRole).toInt() == gid) return root_->child(i);
+  return nullptr;
+}
+
+void CGroupTree::SelectGroup(int32_t gid) {
+  if (QTreeWidgetItem* item = ItemOf(gid)) setCurrentItem(item);
+}
+
+int CGroupTree::SelectedGroup(engine::GroupRecord* out) const {
+  *out = {};
+  QTreeWidgetItem* item = currentItem();
+  if (!item) return 2;
+  if (item == root_) return 1;
+  auto it = groups_.find(item->data(0, kGidRole).toInt());
+  if (it == groups_.end()) return 2;
+  *out = it->second;
+  return 0;
+}
+
+std::vector<std::string> CGroupTree::NamesBut(int32_t gid) const {
+  std::vector<std::string> names;
+  for (const auto& [id, g] : groups_)
+    if (id != gid) names.push_back(g.GroupName);
+  return names;
+}
+
+bool CGroupTree::UpdateGroup(QTreeWidgetItem* item, const engine::GroupRecord& g) {
+  {
+    WaitCursor wait;
+    auto db = ctx_.OpenDatabase();
+    if (!db->UpdateGroup(g)) {
+      ShowAppMessage(*ctx_.sink, 26);
+      return false;
+    }
+  }
+  groups_[g.GID] = g;
+  applying_ = true;
+  item->setText(0, Q(g.GroupName));
+  root_->sortChildren(0, Qt::AscendingOrder);
+  applying_ = false;
+  return true;
+}
+
+bool CGroupTree::RenameItem(QTreeWidgetItem* item, const std::string& text) {
+  if (text.empty() || !item) return false;
+  if (item == root_) {
+    if (text != ctx_.settings->GetRootName()) ctx_.settings->SetRootName(text);
+    return true;
+  }
+  const int32_t gid = item->data(0, kGidRole).toInt();
+  auto it = groups_.find(gid);
+  if (it == groups_.end()) return false;
+  if (text == it->second.GroupName) return true;
+  for (const std::string& other : NamesBut(gid)) {
+    if (spool::EqualsIgnoreAsciiCase(other, text)) {
+      ShowAppMessage(*ctx_.sink, 6);
+      return false;
+    }
+  }
+  engine::GroupRecord g = it->second;
+  g.GroupName = text;
+  if (!UpdateGroup(item, g)) return false;
+  if (currentItem() == item) RefreshSelected();
+  return true;
+}
+
+void CGroupTree::AddGroupCommand() {
+  if (ctx_.Locked() || !root_) return;
+  GroupDialog dialog(*ctx_.sink, engine::GroupRecord{}, NamesBut(-1), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  engine::GroupRecord g = dialog.value();
+  g.GID = 0;
+  {
+    WaitCursor wait;
+    auto db = ctx_.OpenDatabase();
+    if (!db->AddGroup(&g)) {
+      ShowAppMessage(*ctx_.sink, 25);
+      return;
+    }
+  }
+  groups_[g.GID] = g;
+  applying_ = true;
+  auto* item = new QTreeWidgetItem(root_, QStringList{Q(g.GroupName)});
+  item->setData(0, kGidRole, g.GID);
+  item->setFlags(item->flags() | Qt::ItemIsEditable);
+  root_->sortChildren(0, Qt::AscendingOrder);
+  applying_ = false;
+  expandItem(root_);
+}
+
+void CGroupTree::EditGroupCommand() {
+  engine::GroupRecord g;
+  if (ctx_.Locked() || SelectedGroup(&g) != 0) return;
+  GroupDialog dialog(*ctx_.sink, g, NamesBut(g.GID), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  engine::GroupRecord edited = dialog.value();
+  if (edited.GroupName == g.GroupName && edited.MaxPages == g.MaxPages && edited.MaxPages_Color == g.MaxPages_Color)
+    return;
+  if (UpdateGroup(currentItem(), edited)) RefreshSelected();
+}
+
+void CGroupTree::DeleteGroupCommand() {
+  engine::GroupRecord g;
+  if (ctx_.Locked() || SelectedGroup(&g) != 0 || (list_ && !list_->rows().empty())) return;
+  if (ShowAppMessage(*ctx_.sink, 0) != kIdYes) return;
+  {
+    WaitCursor wait;
+    auto db = ctx_.OpenDatabase();
+    if (!db->DeleteGroup(&g)) {
+      ShowAppMessage(*ctx_.sink, 27);
+      return;
+    }
+  }
+  groups_.erase(g.GID);
+  delete currentItem();
+}
+
+void CGroupTree::RefreshSelected() {
+  engine::GroupRecord g;
+  SelectedGroup(&g);
+  if (list_) list_->RefreshUserList(g);
+}
+
+bool CGroupTree::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+  if (trigger != QAbstractItemView::NoEditTriggers && ctx_.Locked()) return false;
+  return QTreeWidget::edit(index, trigger, event);
+}
+
+// ---- user list ----
+
+CUserList::CUserList(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(parent), ctx_(ctx) {
+  setObjectName("userList");
+  setFont(ConsoleFont());
+  setRootIsDecorated(false);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  setAllColumnsShowFocus(true);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+  header()->setSectionsClickable(true);
+  header()->setStretchLastSection(false);
+  header()->hide();
+  connect(header(), &QHeaderView::sectionClicked, this, [this](int c) { ClickColumn(c); });
+  connect(this, &QTreeWidget::itemSelectionChanged, this, [this] {
+    if (!filling_) emit statusChanged(Q(StatusText()));
+  });
+  connect(this, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+    if (filling_ || column != 0) return;
+    const int32_t uid = item->data(0, kUidRole).toInt();
+    std::string text = S(item->text(0));
+    QTimer::singleShot(0, this, [this, uid, text] {
+      if (!RenameAccount(uid, text)) Fill(false, SelectedUids());
+    });
+  });
+  connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem*, int) {
+    if (!ctx_.Locked()) QTimer::singleShot(0, this, [this] { EditUserCommand(); });
+  });
+}
+
+bool CUserList::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+  if (trigger != QAbstractItemView::NoEditTriggers && (ctx_.Locked() || index.column() != 0)) return false;
+  return QTreeWidget::edit(index, trigger, event);
+}
+
+LimitContext CUserList::Limits() const {
+  LimitContext c;
+  ctx_.settings->GetMaxPages(&c.system.mono);
+  ctx_.settings->GetMaxPages_Color(&c.system.color);
+  c.group = {group_.MaxPages, group_.MaxPages_Color};
+  return c;
+}
+
+DayRange CUserList::ListRange() const {
+  auto span = ctx_.settings->GetDisplaySpan();
+  DisplayPeriod d{span.kind, span.selector, span.before, span.start, span.end};
+  int32_t week_flag = 0;
+  ctx_.settings->GetWeekFlag(&week_flag);
+  DayRange r = DisplayPeriodRange(d, ctx_.today(), week_flag, limit_);
+  // The standard period without a limit period counts every row up to its end.
+  if ((span.kind < 1 || span.kind > 4) && limit_.index == 0) r.first = 0;
+  return r;
+}
+
+void CUserList::StoreWidths() {
+  if (columnCount() == 0 || header()->isHidden()) return;
+  std::vector<int> widths;
+  for (int i = 0; i < columnCount(); ++i) widths.push_back(columnWidth(i));
+  ctx_.settings->SetColumnWidths(widths);
+}
+
+void CUserList::RefreshUserList(const engine::GroupRecord& group) {
+  StoreWidths();
+  group_ = group;
+  if (group_.GID == 0) {
+    filling_ = true;
+    clear();
+    setColumnCount(0);
+    header()->hide();
+    filling_ = false;
+    rows_.clear();
+    printer_ids_.clear();
+    printer_names_.clear();
+    return;
+  }
+  WaitCursor wait;
+  auto db = ctx_.OpenDatabase();
+  std::vector<UserPageRow> rows;
+  if (!db->GetGroupUser(&rows, group_.GID)) {
+    ShowAppMessage(*ctx_.sink, 32);
+    return;
+  }
+  std::vector<engine::PrinterRecord> printers;
+  if (!rows.empty()) {
+    const DayRange r = ListRange();
+    if (!db->GetLogPrinters(&printers, rows, r.first, r.last) || !db->SumUserPages(&rows, r.first, r.last)) {
+      ShowAppMessage(*ctx_.sink, 37);
+      return;
+    }
+  }
+  printer_ids_.clear();
+  printer_names_.clear();
+  for (const auto& p : printers) {
+    printer_ids_.push_back(p.PID);
+    printer_names_.push_back(p.PrinterName);
+  }
+  CompletePrinterCells(&rows, printer_ids_);
+  rows_ = std::move(rows);
+  SortRows();
+  Fill(true, {});
+}
+
+void CUserList::SortRows() {
+  int32_t column = 0, direction = 0;
+  ctx_.settings->GetListOrder(&column, &direction);
+  if (column > 4) column = 0;
+  SortUserRows(&rows_, column, direction != 0, Limits(), printer_ids_);
+}
+
+void CUserList::Fill(bool new_columns, const std::vector<int32_t>& select) {
+  filling_ = true;
+  const LimitContext limits = Limits();
+  if (new_columns) {
+    clear();
+    const auto titles = UserColumnTitles(printer_names_);
+    setColumnCount(static_cast<int>(titles.size()));
+    QStringList labels;
+    for (const auto& t : titles) labels << Q(t);
+    setHeaderLabels(labels);
+    header()->show();
+    const auto widths = ctx_.settings->GetColumnWidths();
+    for (size_t i = 0; i < titles.size(); ++i) setColumnWidth(static_cast<int>(i), ColumnWidth(widths, i));
+  } else {
+    clear();
+  }
+  for (const auto& row : rows_) {
+    auto* item = new QTreeWidgetItem(this);
+    item->setData(0, kUidRole, row.UID);
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
+    for (int c = 0; c < columnCount(); ++c) item->setText(c, Q(UserCellText(row, c, limits, printer_ids_)));
+    if (std::find(select.begin(), select.end(), row.UID) != select.end()) item->setSelected(true);
+  }
+  filling_ = false;
+  emit statusChanged(Q(StatusText()));
+}
+
+std::vector<int32_t> CUserList::SelectedUids() const {
+  std::vector<int32_t> out;
+  for (int i = 0; i < topLevelItemCount(); ++i)
+    if (topLevelItem(i)->isSelected()) out.push_back(topLevelItem(i)->data(0, kUidRole).toInt());
+  return out;
+}
+
+void CUserList::SelectUids(const std::vector<int32_t>& uids) {
+  for (int i = 0; i < topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = topLevelItem(i);
+    item->setSelected(std::find(uids.begin(), uids.end(), item->data(0, kUidRole).toInt()) != uids.end());
+  }
+}
+
+void CUserList::ClickColumn(int column) {
+  if (rows_.size() < 2) return;
+  int32_t sort_column = 0, direction = 0;
+  ctx_.settings->GetListOrder(&sort_column, &direction);
+  const bool descending = DescendingAfterClick(column, sort_column, direction != 0);
+  ctx_.settings->SetListOrder(column, descending ? 1 : 0);
+  SortUserRows(&rows_, column, descending, Limits(), printer_ids_);
+  Fill(false, SelectedUids());
+}
+
+std::vector<KnownUser> CUserList::LiveUsers(std::vector<engine::UserRecord>* records) const {
+  std::vector<engine::UserRecord> users;
+  auto db = ctx_.OpenDatabase();
+  db->GetUserInfo(&users, 0, 1);
+  std::vector<KnownUser> known;
+  for (const auto& u : users) known.push_back({u.Account, u.UserName});
+  if (records) *records = std::move(users);
+  return known;
+}
+
+std::vector<engine::GroupRecord> CUserList::LiveGroups() const {
+  std::vector<engine::GroupRecord> groups;
+  auto db = ctx_.OpenDatabase();
+  db->GetGroupInfo(&groups, 0, 1);
+  return groups;
+}
+
+bool CUserList::RenameAccount(int32_t uid, const std::string& account) {
+  auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == uid; });
+  if (row == rows_.end() || account.empty() || account == row->Account) return false;
+  WaitCursor wait;
+  std::vector<engine::UserRecord> users;
+  LiveUsers(&users);
+  for (const auto& u : users) {
+    if (u.UID != uid && spool::EqualsIgnoreAsciiCase(u.Account, account)) {
+      ShowFilledMessage(*ctx_.sink, 7, FormatTextMessage(7, u.UserName));
+      return false;
+    }
+  }
+  engine::UserRecord record = *row;
+  record.Account = account;
+  auto db = ctx_.OpenDatabase();
+  if (!db->UpdateUser(record)) {
+    ShowAppMessage(*ctx_.sink, 30);
+    return false;
+  }
+  row->Account = account;
+  SortRows();
+  Fill(false, {uid});
+  return true;
+}
+
+void CUserList::AddUserCommand() {
+  if (ctx_.Locked()) return;
+  engine::UserRecord preset;
+  preset.GID = group_.GID;
+  preset.CountShubetsu = 1;
+  UserDialog dialog(*ctx_.sink, preset, LiveGroups(), LiveUsers(nullptr), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  engine::UserRecord user = dialog.value();
+  user.UID = 0;
+  {
+    WaitCursor wait;
+    auto db = ctx_.OpenDatabase();
+    if (!db->AddUser(&user)) {
+      ShowAppMessage(*ctx_.sink, 29);
+      return;
+    }
+  }
+  if (user.GID != group_.GID || group_.GID == 0) return;
+  UserPageRow row;
+  static_cast<engine::UserRecord&>(row) = user;
+  rows_.push_back(row);
+  CompletePrinterCells(&rows_, printer_ids_);
+  SortRows();
+  Fill(false, SelectedUids());
+}
+
+void CUserList::EditUserCommand() {
+  const auto selected = SelectedUids();
+  if (ctx_.Locked() || selected.size() != 1) return;
+  auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == selected[0]; });
+  if (row == rows_.end()) return;
+  UserDialog dialog(*ctx_.sink, *row, LiveGroups(), LiveUsers(nullptr), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  engine::UserRecord user = dialog.value();
+  {
+    WaitCursor wait;
+    auto db = ctx_.OpenDatabase();
+    if (!db->UpdateUser(user)) {
+      ShowAppMessage(*ctx_.sink, 30);
+      Fill(false, SelectedUids());
+      return;
+    }
+  }
+  if (user.GID == group_.GID) {
+    static_cast<engine::UserRecord&>(*row) = user;
+    SortRows();
+    Fill(false, {user.UID});
+  } else {
+    rows_.erase(row);
+    Fill(false, {});
+  }
+}
+
+void CUserList::DeleteUsersCommand() {
+  const auto uids = SelectedUids();
+  if (ctx_.Locked() || uids.empty()) return;
+  if (ShowAppMessage(*ctx_.sink, 1) != kIdYes) return;
+  WaitCursor wait;
+  auto db = ctx_.OpenDatabase();
+  if (!db->DeleteUsers(uids)) {
+    ShowAppMessage(*ctx_.sink, 31);
+    Fill(false, uids);
+    return;
+  }
+  // The clients learn of the deletion from the cleared quota files, written only once the
+  // deletion is committed.
+  for (const auto& r : rows_) {
+    if (std::find(uids.begin(), uids.end(), r.UID) == uids.end()) continue;
+    (void)WriteLimitAnswerFiles(*ctx_.settings, r.Account, 0, 0, QuotaWriteMode::kCleared, 0, 0, limit_,
+                                ctx_.today(), ctx_.sink);
+  }
+  std::erase_if(rows_, [&](const UserPageRow& r) { return std::find(uids.begin(), uids.end(), r.UID) != uids.end(); });
+  Fill(false, {});
+}
+
+std::string CUserList::StatusText() const {
+  const auto uids = SelectedUids();
+  if (uids.empty()) return {};
+  auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == uids[0]; });
+  if (row == rows_.end()) return {};
+  const engine::UserLimits limits = RowLimits(*row, Limits());
+  if (limits.mono <= 0) return UserStatusText(row->Account, limits, 0, 0);
+  // The pages count in the limit period: its last day only for a one-day period, every
+  // row up to its end without a period.
+  int32_t first = limit_.start, last = limit_.end;
+  if (limit_.index == 1) first = last;
+  if (limit_.index == 0) first = 0;
+  std::vector<UserPageRow> one(1);
+  one[0].UID = row->UID;
+  auto db = ctx_.OpenDatabase();
+  if (!db->SumUserPagesOnly(&one, first, last)) return {};
+  return UserStatusText(row->Account, limits, one[0].MonoPages, one[0].ColorPages);
+}
+
+// ---- main frame ----
+
+CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx) {
+  setObjectName("mainFrame");
+  setWindowTitle(kConsoleTitle);
+  setFont(ConsoleFont());
+  setMinimumSize(300, 150);
+  const auto rect = ctx_.settings->GetMainRect();
+  if (!rect.Empty() && rect.right > rect.left && rect.bottom > rect.top)
+    setGeometry(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+  else
+    resize(760, 480);
+
+  splitter_ = new QSplitter(this);
+  splitter_->setObjectName("splitter");
+  tree_ = new CGroupTree(ctx_, splitter_);
+  list_ = new CUserList(ctx_, splitter_);
+  tree_->set_user_list(list_);
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  setCentralWidget(splitter_);
+
+  auto* bar = addToolBar("tool");
+  bar->setObjectName("t59392");
+  bar->setMovable(true);
+  bar->setVisible(ctx_.settings->GetToolBar() != 0);
+  struct Def {
+    int id;
+    const char* text;
+    bool checkable, on_bar;
+  };
+  const Def defs[] = {
+      {kCmdGroupAdd, "グループの登録", false, true},      {kCmdGroupEdit, "グループの編集", false, true},
+      {kCmdGroupDelete, "グループの削除", false, true},   {kCmdUserAdd, "ユーザの登録", false, true},
+      {kCmdUserEdit, "ユーザの編集", false, true},        {kCmdUserDelete, "ユーザの削除", false, true},
+      {kCmdGraph, "グラフ", false, true},                 {kCmdLockToggle, "設定情報のロック", true, true},
+      {kCmdLock, "ロック", false, false},                 {kCmdUnlock, "ロックの解除", false, false},
+      {kCmdPassword, "パスワードの設定", false, true},    {kCmdThumbnail, "強制ｻﾑﾈｲﾙ印刷の設定", false, true},
+      {kCmdStorage, "保存フォルダ", false, false},        {kCmdDeleteLog, "印刷ログの削除", false, false},
+      {kCmdSpanStandard, "標準期間", true, false},        {kCmdSpanMonth, "今月", true, false},
+      {kCmdSpanWeek, "今週", true, false},                {kCmdSpanToday, "今日", true, false},
+      {kCmdSpanChosen, "期間指定...", true, true},        {kCmdLimitSettings, "制限の設定", false, false},
+      {kCmdGeneralSettings, "全般の設定", false, false},  {kCmdDomainImport, "ドメインユーザの読込", false, false},
+      {kCmdHelp, "ヘルプ", false, true},                  {kCmdAbout, "バージョン情報", false, false},
+  };
+  for (const Def& d : defs) {
+    QAction* a = AddAction(d.id, d.text, d.checkable);
+    if (d.on_bar) bar->addAction(a);
+  }
+  // The menus reach every command, the ones the tool bar lacks included.
+  const std::pair<const char*, std::vector<int>> menus[] = {
+      {"グループ(&G)", {kCmdGroupAdd, kCmdGroupEdit, kCmdGroupDelete}},
+      {"ユーザ(&U)", {kCmdUserAdd, kCmdUserEdit, kCmdUserDelete, 0, kCmdGraph}},
+      {"表示(&V)", {kCmdSpanStandard, kCmdSpanMonth, kCmdSpanWeek, kCmdSpanToday, kCmdSpanChosen}},
+      {"設定(&S)", {kCmdLimitSettings, kCmdGeneralSettings, kCmdThumbnail, kCmdStorage, kCmdDeleteLog, 0,
+                    kCmdLock, kCmdUnlock, kCmdPassword, 0, kCmdDomainImport}},
+      {"ヘルプ(&H)", {kCmdHelp, kCmdAbout}},
+  };
+  for (const auto& [title, ids] : menus) {
+    QMenu* menu = menuBar()->addMenu(QString::fromUtf8(title));
+    for (int id : ids) {
+      if (id == 0)
+        menu->addSeparator();
+      else
+        menu->addAction(actions_[id]);
+    }
+    if (ids.front() == kCmdSpanStandard) {
+      menu->addSeparator();
+      menu->addAction(bar->toggleViewAction());
+    }
+  }
+  for (int id : {kCmdGroupAdd, kCmdGroupEdit, kCmdGroupDelete}) tree_->addAction(actions_[id]);
+  for (int id : {kCmdUserAdd, kCmdUserEdit, kCmdUserDelete, kCmdGraph}) list_->addAction(actions_[id]);
+
+  statusBar()->setObjectName("s59393");
+  statusBar()->setVisible(ctx_.settings->GetStatusBar() != 0);
+  period_pane_ = new QLabel;
+  period_pane_->setObjectName("pane0");
+  pages_pane_ = new QLabel;
+  pages_pane_->setObjectName("pane108");
+  pages_pane_->setMinimumWidth(170);
+  statusBar()->addWidget(period_pane_, 1);
+  statusBar()->addPermanentWidget(pages_pane_);
+  connect(list_, &CUserList::statusChanged, pages_pane_, &QLabel::setText);
+  connect(tree_, &CGroupTree::selectionCleared, pages_pane_, [this] { pages_pane_->setText(Q(list_->StatusText())); });
+
+  UpdatePeriodText();
+  tree_->FillGroupTree();
+  UpdateCommands();
+  // The panes and the enabling follow the registry and the database at least every five
+  // seconds, also when another console changed them.
+  timer_ = new QTimer(this);
+  timer_->setInterval(5000);
+  connect(timer_, &QTimer::timeout, this, [this] {
+    UpdatePeriodText();
+    UpdateCommands();
+  });
+  timer_->start();
+  connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { UpdateCommands(); });
+  connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateCommands(); });
+  run_program = [](const std::string& program, const std::vector<std::string>& args) {
+    QStringList list;
+    for (const auto& a : args) list << Q(a);
+    return QProcess::startDetached(Q(program), list);
+  };
+}
+
+CMainFrame::~CMainFrame() {
+  if (hwnd_) winmsg::DestroyWindow(hwnd_);
+}
+
+QAction* CMainFrame::AddAction(int id, const char* text, bool checkable) {
+  auto* a = new QAction(QString::fromUtf8(text), this);
+  a->setObjectName(QString("cmd%1").arg(id));
+  a->setData(id);
+  a->setCheckable(checkable);
+  connect(a, &QAction::triggered, this, [this, id] { Run(id); });
+  actions_[id] = a;
+  addAction(a);
+  return a;
+}
+
+QAction* CMainFrame::action(int id) const {
+  auto it = actions_.find(id);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+void CMainFrame::UpdatePeriodText() {
+  int32_t index = 0, days = 0, week_flag = 0, limit_date = 0;
+  ctx_.settings->GetCheckRange(&index, &days);
+  ctx_.settings->GetWeekFlag(&week_flag);
+  std::optional<int32_t> stored;
+  if (ctx_.settings->GetLimitDate(&limit_date)) stored = limit_date;
+  period_ = CurrentLimitPeriod(ctx_.today(), index, days, stored, week_flag);
+  if (period_.rolled) ctx_.settings->SetLimitDate(period_.end);
+  list_->set_limit_period(period_);
+  period_pane_->setText(Q(FormatPeriodStatusText(period_)));
+}
+
+void CMainFrame::UpdateCommands() {
+  const bool locked = ctx_.Locked();
+  bool stored = false;
+  (void)ctx_.LockPassword(&stored);
+  actions_[kCmdLock]->setEnabled(!locked && stored);
+  actions_[kCmdUnlock]->setEnabled(locked);
+  actions_[kCmdLockToggle]->setEnabled(stored);
+  actions_[kCmdLockToggle]->setChecked(locked);
+  for (int id : {kCmdPassword, kCmdThumbnail, kCmdStorage, kCmdDeleteLog, kCmdLimitSettings, kCmdGeneralSettings,
+                 kCmdDomainImport})
+    actions_[id]->setEnabled(!locked);
+  const int kind = ctx_.settings->GetDisplaySpan().kind;
+  for (int k = 0; k <= 4; ++k) actions_[kCmdSpanStandard + k]->setChecked(kind == k);
+
+  engine::GroupRecord g;
+  const bool group = tree_->SelectedGroup(&g) == 0;
+  actions_[kCmdGroupAdd]->setEnabled(!locked);
+  actions_[kCmdGroupEdit]->setEnabled(!locked && group);
+  actions_[kCmdGroupDelete]->setEnabled(!locked && group && list_->rows().empty());
+  const size_t selected = list_->SelectedUids().size();
+  actions_[kCmdUserAdd]->setEnabled(!locked && list_->group().GID != 0);
+  actions_[kCmdUserEdit]->setEnabled(!locked && selected == 1);
+  actions_[kCmdUserDelete]->setEnabled(!locked && selected >= 1);
+  actions_[kCmdGraph]->setEnabled(selected >= 1);
+}
+
+void CMainFrame::Run(int id) {
+  switch (id) {
+    case kCmdLock:
+    case kCmdUnlock:
+    case kCmdLockToggle: LockCommand(); break;
+    case kCmdPassword: PasswordCommand(); break;
+    case kCmdThumbnail: ThumbnailCommand(); break;
+    case kCmdSpanStandard:
+    case kCmdSpanMonth:
+    case kCmdSpanWeek:
+    case kCmdSpanToday: SpanCommand(id - kCmdSpanStandard); break;
+    case kCmdSpanChosen: ChosenSpanCommand(); break;
+    case kCmdGroupAdd: tree_->AddGroupCommand(); break;
+    case kCmdGroupEdit: tree_->EditGroupCommand(); break;
+    case kCmdGroupDelete: tree_->DeleteGroupCommand(); break;
+    case kCmdUserAdd: list_->AddUserCommand(); break;
+    case kCmdUserEdit: list_->EditUserCommand(); break;
+    case kCmdUserDelete: list_->DeleteUsersCommand(); break;
+    // The graph window is not part of this program yet.
+    case kCmdGraph:
+      if (!list_->SelectedUids().empty()) ShowAppMessage(*ctx_.sink, 45);
+      break;
+    case kCmdHelp: HelpCommand(); break;
+    default: break;
+  }
+  UpdateCommands();
+  emit commandDone(id);
+}
+
+void CMainFrame::LockCommand() {
+  bool stored = false;
+  const std::string password = ctx_.LockPassword(&stored);
+  const bool locked = ctx_.Locked();
+  LockDialog dialog(*ctx_.sink, !locked, password, this);
+  if (dialog.exec() == QDialog::Accepted) ctx_.settings->SetLogEnv1(locked ? 0 : 1);
+}
+
+void CMainFrame::PasswordCommand() {
+  if (ctx_.Locked()) return;
+  bool stored = false;
+  PasswordDialog dialog(*ctx_.sink, ctx_.LockPassword(&stored), this);
+  if (dialog.exec() == QDialog::Accepted) ctx_.settings->SetLogEnv2(ScrambleLockPassword(dialog.password()));
+}
+
+void CMainFrame::ThumbnailCommand() {
+  if (ctx_.Locked()) return;
+  int32_t count = 0;
+  ctx_.settings->GetThumbnailCount(&count);
+  ThumbnailDialog dialog(count, this);
+  if (dialog.exec() == QDialog::Accepted) ctx_.settings->SetThumbnailCount(dialog.value());
+}
+
+void CMainFrame::SpanCommand(int kind) {
+  if (ctx_.settings->GetDisplaySpan().kind == kind) return;
+  ctx_.settings->SetDisplaySpan(kind, 0, 1);
+  tree_->RefreshSelected();
+}
+
+void CMainFrame::ChosenSpanCommand() {
+  const auto span = ctx_.settings->GetDisplaySpan();
+  PeriodChoice preset;
+  preset.choice = span.selector;
+  preset.months = preset.days = span.before;
+  preset.from = span.start;
+  preset.to = span.end;
+  PeriodDialog dialog(*ctx_.sink, preset, ctx_.today(), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const PeriodChoice v = dialog.value();
+  if (v.choice == 2)
+    ctx_.settings->SetDisplaySpanDates(4, 2, v.from, v.to);
+  else
+    ctx_.settings->SetDisplaySpan(4, v.choice, v.choice == 1 ? v.days : v.months);
+  tree_->RefreshSelected();
+}
+
+void CMainFrame::HelpCommand() {
+  std::string folder;
+  ctx_.settings->GetAppPath(&folder);
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  // An argument vector: a folder with blanks reaches the viewer as one argument.
+  (void)run_program("xdg-open", {folder + "ZvmHelp.chm"});
+}
+
+void CMainFrame::StoreLayout() {
+  if (layout_stored_) return;
+  layout_stored_ = true;
+  const QRect r = isMaximized() || isMinimized() ? normalGeometry() : geometry();
+  ctx_.settings->SetMainRect({r.left(), r.top(), r.left() + r.width(), r.top() + r.height()});
+  ctx_.settings->SetToolBar(findChild<QToolBar*>("t59392")->isVisibleTo(this) ? 1 : 0);
+  ctx_.settings->SetStatusBar(statusBar()->isVisibleTo(this) ? 1 : 0);
+  ctx_.settings->SetTreeWidth(splitter_->sizes().value(0));
+  list_->StoreWidths();
+}
+
+void CMainFrame::showEvent(QShowEvent* e) {
+  QMainWindow::showEvent(e);
+  // The splitter spreads its panes only once it has its width.
+  if (sized_) return;
+  sized_ = true;
+  const int stored = ctx_.settings->GetTreeWidth();
+  const int tree = stored > 0 ? stored : 200;
+  splitter_->setSizes({tree, std::max(100, splitter_->width() - tree)});
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e) {
+  StoreLayout();
+  QMainWindow::closeEvent(e);
+}
+
+bool CMainFrame::RegisterWindow() {
+  auto h = winmsg::CreateWindow(kConsoleTitle, kConsoleTitle,
+                                [this](winmsg::HWND w, winmsg::UINT m, winmsg::WPARAM wp, winmsg::LPARAM lp) {
+                                  if (m == winmsg::WM_ACTIVATE) {
+                                    ++raise_count_;
+                                    showNormal();
+                                    raise();
+                                    activateWindow();
+                                    return winmsg::LRESULT{1};
+                                  }
+                                  if (m == winmsg::WM_CLOSE) return winmsg::LRESULT{0};
+                                  return winmsg::DefWindowProc(w, m, wp, lp);
+                                });
+  if (!h.ok()) return false;
+  hwnd_ = *h;
+  return true;
+}
+
+}  // namespace zv::console

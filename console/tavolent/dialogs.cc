@@ -1,0 +1,321 @@
+#include "console/tavolent/dialogs.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace zv::console {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+// Gives a widget its control id as object name and the field name the checks focus.
+template <typename W>
+W* Field(W* w, const char* id, const char* field) {
+  w->setObjectName(id);
+  w->setProperty("field", field);
+  return w;
+}
+
+QDialogButtonBox* OkCancel(QDialog* d) {
+  auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, d);
+  box->button(QDialogButtonBox::Ok)->setObjectName("b1");
+  box->button(QDialogButtonBox::Cancel)->setObjectName("b2");
+  QObject::connect(box, &QDialogButtonBox::accepted, d, &QDialog::accept);
+  QObject::connect(box, &QDialogButtonBox::rejected, d, &QDialog::reject);
+  return box;
+}
+
+QSpinBox* Spin(int lo, int hi, int v, const char* id, const char* field) {
+  auto* s = Field(new QSpinBox, id, field);
+  s->setRange(lo, hi);
+  s->setValue(v);
+  return s;
+}
+
+QDate ToDate(int32_t ymd) { return QDate(ymd / 10000, ymd / 100 % 100, ymd % 100); }
+int32_t FromDate(const QDate& d) { return d.year() * 10000 + d.month() * 100 + d.day(); }
+
+}  // namespace
+
+QFont ConsoleFont() {
+  QFont f("IPAPGothic");
+  f.setPixelSize(12);
+  return f;
+}
+
+bool ApplyVerdict(QDialog* dialog, MessageSink& sink, const Verdict& verdict) {
+  if (verdict.ok) return true;
+  if (verdict.message >= 0) ShowFilledMessage(sink, verdict.message, verdict.text);
+  if (!verdict.focus.empty()) {
+    for (QWidget* w : dialog->findChildren<QWidget*>()) {
+      if (w->property("field").toString() == Q(verdict.focus)) {
+        w->setFocus();
+        break;
+      }
+    }
+  }
+  return false;
+}
+
+// ---- lock and password ----
+
+LockDialog::LockDialog(MessageSink& sink, bool lock_mode, std::string current, QWidget* parent)
+    : QDialog(parent), sink_(sink), lock_mode_(lock_mode), current_(std::move(current)) {
+  setObjectName("d170");
+  setFont(ConsoleFont());
+  setWindowTitle(lock_mode ? "設定情報のロック" : "ロックの解除");
+  auto* note = new QLabel(lock_mode ? "現在の設定情報を第三者が変更できないようにロックします。"
+                                      "パスワードを入力し[OK]をクリックしてください。"
+                                    : "設定情報のロックを解除します。パスワードを入力し\n[OK]をクリックしてください。");
+  note->setObjectName("s1005");
+  note->setWordWrap(true);
+  entry_ = Field(new QLineEdit, "e1004", "password");
+  entry_->setEchoMode(QLineEdit::Password);
+  auto* lay = new QVBoxLayout(this);
+  lay->addWidget(note);
+  lay->addWidget(entry_);
+  lay->addWidget(OkCancel(this));
+}
+
+void LockDialog::accept() {
+  if (ApplyVerdict(this, sink_, CheckLockEntry(S(entry_->text()), current_, lock_mode_))) QDialog::accept();
+}
+
+PasswordDialog::PasswordDialog(MessageSink& sink, const std::string& preset, QWidget* parent)
+    : QDialog(parent), sink_(sink) {
+  setObjectName("d169");
+  setFont(ConsoleFont());
+  setWindowTitle("パスワードの設定");
+  password_ = Field(new QLineEdit(Q(preset)), "e1003", "password");
+  confirm_ = Field(new QLineEdit, "e1004", "confirm");
+  password_->setEchoMode(QLineEdit::Password);
+  confirm_->setEchoMode(QLineEdit::Password);
+  auto* form = new QFormLayout(this);
+  form->addRow("パスワード(&P):", password_);
+  form->addRow("パスワードの確認(&C):", confirm_);
+  form->addRow(OkCancel(this));
+}
+
+std::string PasswordDialog::password() const { return S(password_->text()); }
+
+void PasswordDialog::accept() {
+  if (ApplyVerdict(this, sink_, CheckNewPassword(S(password_->text()), S(confirm_->text())))) QDialog::accept();
+}
+
+// ---- mail settings ----
+
+MailSettingsDialog::MailSettingsDialog(MessageSink& sink, const MailSettings& preset, QWidget* parent)
+    : QDialog(parent), sink_(sink) {
+  setObjectName("d179");
+  setFont(ConsoleFont());
+  setWindowTitle("メールの設定");
+  server_ = Field(new QLineEdit(Q(preset.server)), "e1049", "server");
+  port_ = Field(new QLineEdit(QString::number(preset.port)), "e1050", "port");
+  port_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), port_));
+  admin_ = Field(new QLineEdit(Q(preset.admin)), "e1051", "admin");
+  sender_ = Field(new QLineEdit(Q(preset.sender)), "e1052", "sender");
+  auto* form = new QFormLayout(this);
+  form->addRow("送信メール(&SMTP):", server_);
+  form->addRow("ポート番号(&P):", port_);
+  form->addRow("管理者のメールアドレス(&A):", admin_);
+  form->addRow("送信元に使用するメールアドレス(&F):", sender_);
+  form->addRow(OkCancel(this));
+}
+
+MailSettings MailSettingsDialog::value() const {
+  return {S(server_->text()), port_->text().toLongLong(), S(admin_->text()), S(sender_->text())};
+}
+
+void MailSettingsDialog::accept() {
+  MailSettings v = value();
+  if (ApplyVerdict(this, sink_, CheckMailSettings(v.server, v.port, v.admin, v.sender))) QDialog::accept();
+}
+
+// ---- period ----
+
+PeriodDialog::PeriodDialog(MessageSink& sink, const PeriodChoice& preset, int32_t today, QWidget* parent)
+    : QDialog(parent), sink_(sink) {
+  setObjectName("d173");
+  setFont(ConsoleFont());
+  setWindowTitle("期間指定");
+  months_radio_ = Field(new QRadioButton("過去(&M)"), "r1013", "choice");
+  days_radio_ = Field(new QRadioButton("過去(&D)"), "r1014", "choice");
+  range_radio_ = Field(new QRadioButton("日付指定(&B)"), "r1015", "choice");
+  (preset.choice == 1 ? days_radio_ : preset.choice == 2 ? range_radio_ : months_radio_)->setChecked(true);
+  months_ = Spin(1, 99, std::clamp(preset.months, 1, 99), "e1016", "months");
+  days_ = Spin(1, 999, std::clamp(preset.days, 1, 999), "e1017", "days");
+  auto picker = [&](int32_t ymd, const char* id, const char* field) {
+    auto* d = Field(new QDateEdit(ToDate(ymd ? ymd : today)), id, field);
+    d->setDisplayFormat("yyyy'/'MM'/'dd");
+    d->setCalendarPopup(true);
+    return d;
+  };
+  from_ = picker(preset.from, "dt1026", "from");
+  to_ = picker(preset.to, "dt1027", "to");
+  auto* form = new QFormLayout(this);
+  form->addRow(months_radio_, months_);
+  form->addRow(new QLabel("ヶ月間"));
+  form->addRow(days_radio_, days_);
+  form->addRow(new QLabel("日間"));
+  form->addRow(range_radio_, from_);
+  form->addRow("～", to_);
+  form->addRow(OkCancel(this));
+  for (QRadioButton* r : {months_radio_, days_radio_, range_radio_})
+    connect(r, &QRadioButton::toggled, this, [this] { Enable(); });
+  Enable();
+}
+
+void PeriodDialog::Enable() {
+  months_->setEnabled(months_radio_->isChecked());
+  days_->setEnabled(days_radio_->isChecked());
+  from_->setEnabled(range_radio_->isChecked());
+  to_->setEnabled(range_radio_->isChecked());
+}
+
+PeriodChoice PeriodDialog::value() const {
+  PeriodChoice v;
+  v.choice = days_radio_->isChecked() ? 1 : range_radio_->isChecked() ? 2 : 0;
+  v.months = months_->value();
+  v.days = days_->value();
+  v.from = FromDate(from_->date());
+  v.to = FromDate(to_->date());
+  return v;
+}
+
+void PeriodDialog::accept() {
+  PeriodChoice v = value();
+  if (ApplyVerdict(this, sink_, CheckPeriodDialog(v.choice, v.months, v.days, v.from, v.to))) QDialog::accept();
+}
+
+// ---- thumbnail print ----
+
+ThumbnailDialog::ThumbnailDialog(int32_t count, QWidget* parent) : QDialog(parent) {
+  setObjectName("d171");
+  setFont(ConsoleFont());
+  setWindowTitle("サムネイル印刷設定");
+  on_ = new QCheckBox("サムネイル印刷を行なう(&T)");
+  on_->setObjectName("c1006");
+  on_->setChecked(count != 0);
+  const char* texts[3] = {"&2ページ", "&4ページ", "&8ページ"};
+  const char* ids[3] = {"r1007", "r1008", "r1009"};
+  auto* lay = new QVBoxLayout(this);
+  lay->addWidget(on_);
+  for (int i = 0; i < 3; ++i) {
+    pages_[i] = new QRadioButton(texts[i]);
+    pages_[i]->setObjectName(ids[i]);
+    lay->addWidget(pages_[i]);
+  }
+  pages_[count <= 1 ? 0 : count == 2 ? 1 : 2]->setChecked(true);
+  lay->addWidget(OkCancel(this));
+  connect(on_, &QCheckBox::toggled, this, [this] { Enable(); });
+  Enable();
+}
+
+void ThumbnailDialog::Enable() {
+  for (QRadioButton* r : pages_) r->setEnabled(on_->isChecked());
+}
+
+int32_t ThumbnailDialog::value() const {
+  if (!on_->isChecked()) return 0;
+  return pages_[2]->isChecked() ? 3 : pages_[1]->isChecked() ? 2 : 1;
+}
+
+// ---- group and user ----
+
+GroupDialog::GroupDialog(MessageSink& sink, const engine::GroupRecord& preset, std::vector<std::string> other_names,
+                         QWidget* parent)
+    : QDialog(parent), sink_(sink), record_(preset), others_(std::move(other_names)) {
+  setObjectName("d168");
+  setFont(ConsoleFont());
+  setWindowTitle(preset.GID ? "グループのプロパティ" : "グループの登録");
+  name_ = Field(new QLineEdit(Q(preset.GroupName)), "e1000", "name");
+  color_ = Spin(0, 99999, preset.MaxPages_Color, "e1002", "color");
+  mono_ = Spin(0, 99999, preset.MaxPages, "e1001", "mono");
+  auto* form = new QFormLayout(this);
+  form->addRow("グループ名(&N):", name_);
+  form->addRow("印刷可能枚数-カラー(&C):", color_);
+  form->addRow("印刷可能枚数-モノクロ(&M):", mono_);
+  form->addRow(OkCancel(this));
+}
+
+engine::GroupRecord GroupDialog::value() const {
+  engine::GroupRecord g = record_;
+  g.GroupName = S(name_->text());
+  g.MaxPages = mono_->value();
+  g.MaxPages_Color = color_->value();
+  return g;
+}
+
+void GroupDialog::accept() {
+  engine::GroupRecord g = value();
+  if (ApplyVerdict(this, sink_, CheckGroupDialog(g.GroupName, g.MaxPages, g.MaxPages_Color, others_)))
+    QDialog::accept();
+}
+
+UserDialog::UserDialog(MessageSink& sink, const engine::UserRecord& preset,
+                       const std::vector<engine::GroupRecord>& groups, std::vector<KnownUser> users, QWidget* parent)
+    : QDialog(parent), sink_(sink), record_(preset), users_(std::move(users)) {
+  setObjectName("d174");
+  setFont(ConsoleFont());
+  setWindowTitle(preset.UID ? "ユーザのプロパティ" : "ユーザの登録");
+  group_ = Field(new QComboBox, "cb1010", "group");
+  for (const auto& g : groups) {
+    group_->addItem(Q(g.GroupName), g.GID);
+    if (g.GID == preset.GID) group_->setCurrentIndex(group_->count() - 1);
+  }
+  account_ = Field(new QLineEdit(Q(preset.Account)), "e1011", "account");
+  user_name_ = Field(new QLineEdit(Q(preset.UserName)), "e1012", "username");
+  mail_ = Field(new QLineEdit(Q(preset.Mail)), "e1013", "mail");
+  kind_ = Field(new QComboBox, "cb1014", "kind");
+  kind_->addItems({"制限なし", "システムの設定", "グループの設定", "ユーザ個別に設定"});
+  kind_->setCurrentIndex(std::clamp<int>(preset.CountShubetsu, 0, 3));
+  color_ = Spin(0, 99999, preset.MaxPages_Color, "e1016", "color");
+  mono_ = Spin(0, 99999, preset.MaxPages, "e1015", "mono");
+  auto* form = new QFormLayout(this);
+  form->addRow("グループ(&G):", group_);
+  form->addRow("アカウント(&A):", account_);
+  form->addRow("ユーザ名(&U):", user_name_);
+  form->addRow("メールアドレス(&M):", mail_);
+  form->addRow("印刷可能枚数(&K):", kind_);
+  form->addRow("カラー:", color_);
+  form->addRow("モノクロ:", mono_);
+  form->addRow(OkCancel(this));
+  auto enable = [this] {
+    color_->setEnabled(kind_->currentIndex() == 3);
+    mono_->setEnabled(kind_->currentIndex() == 3);
+  };
+  connect(kind_, &QComboBox::currentIndexChanged, this, enable);
+  enable();
+}
+
+engine::UserRecord UserDialog::value() const {
+  engine::UserRecord u = record_;
+  u.GID = group_->currentIndex() >= 0 ? group_->currentData().toInt() : 0;
+  u.Account = S(account_->text());
+  u.UserName = S(user_name_->text());
+  u.Mail = S(mail_->text());
+  u.CountShubetsu = static_cast<int16_t>(kind_->currentIndex());
+  u.MaxPages = mono_->value();
+  u.MaxPages_Color = color_->value();
+  return u;
+}
+
+void UserDialog::accept() {
+  engine::UserRecord u = value();
+  UserDialogInput in{u.GID, u.Account, u.UserName, u.Mail, u.CountShubetsu, u.MaxPages, u.MaxPages_Color,
+                     record_.UID ? record_.Account : std::string()};
+  if (ApplyVerdict(this, sink_, CheckUserDialog(in, users_))) QDialog::accept();
+}
+
+}  // namespace zv::console

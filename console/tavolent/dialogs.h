@@ -1,0 +1,169 @@
+// The console's small dialogs: the settings lock and the password, the mail settings, the
+// display period, the thumbnail print, and the group and user dialogs. Each runs the
+// headless check of console/rules on OK and shows a failure through the console's message
+// sink; fields carry their control ids as object names ("e1004" for edit 1004).
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "console/rules/messages.h"
+#include "console/rules/validators.h"
+#include "engine/db/zvm_database.h"
+
+class QLineEdit;
+class QLabel;
+class QRadioButton;
+class QSpinBox;
+class QDateEdit;
+class QCheckBox;
+class QComboBox;
+
+namespace zv::console {
+
+// Gives the face the console draws Japanese text in (the IPA P Gothic family).
+QFont ConsoleFont();
+
+// Takes a dialog, the sink and a verdict; shows the verdict's message (when it names one),
+// focuses the field whose object name is the verdict's focus, and gives verdict.ok.
+bool ApplyVerdict(QDialog* dialog, MessageSink& sink, const Verdict& verdict);
+
+// Settings lock (template 170): takes the mode (lock when true) and the current password;
+// OK only for the exact password.
+class LockDialog : public QDialog {
+ public:
+  // Takes the sink, the mode and the current password; builds the dialog.
+  LockDialog(MessageSink& sink, bool lock_mode, std::string current, QWidget* parent = nullptr);
+  // Gives the password edit (1004).
+  QLineEdit* entry() const { return entry_; }
+  // Closes with OK only for the exact password; else message 16 or 17 (none when empty).
+  void accept() override;
+
+ private:
+  MessageSink& sink_;
+  bool lock_mode_;
+  std::string current_;
+  QLineEdit* entry_;
+};
+
+// Password (template 169): takes the preset password; password() gives the checked entry.
+class PasswordDialog : public QDialog {
+ public:
+  // Takes the sink and the preset password; the confirmation starts empty.
+  PasswordDialog(MessageSink& sink, const std::string& preset, QWidget* parent = nullptr);
+  // Gives the entered password.
+  std::string password() const;
+  // Give the password (1003) and confirmation (1004) edits.
+  QLineEdit* entry() const { return password_; }
+  QLineEdit* confirm() const { return confirm_; }
+  // Closes with OK once CheckNewPassword passes; else shows its message and stays.
+  void accept() override;
+
+ private:
+  MessageSink& sink_;
+  QLineEdit* password_;
+  QLineEdit* confirm_;
+};
+
+// Mail settings (template 179): server, port, administrator's and sender's addresses.
+struct MailSettings {
+  std::string server;
+  int64_t port = 25;
+  std::string admin, sender;
+};
+class MailSettingsDialog : public QDialog {
+ public:
+  // Takes the sink and the preset values.
+  MailSettingsDialog(MessageSink& sink, const MailSettings& preset, QWidget* parent = nullptr);
+  // Gives the entered values.
+  MailSettings value() const;
+  // Closes with OK once CheckMailSettings passes.
+  void accept() override;
+
+ private:
+  MessageSink& sink_;
+  QLineEdit *server_, *port_, *admin_, *sender_;
+};
+
+// Display period (template 173): choice 0 past months, 1 past days, 2 date range; dates as
+// yyyymmdd (0: today in the pickers).
+struct PeriodChoice {
+  int32_t choice = 0;
+  int32_t months = 1, days = 1;
+  int32_t from = 0, to = 0;
+};
+class PeriodDialog : public QDialog {
+ public:
+  // Takes the sink, the preset and today (shown by a picker whose date is 0).
+  PeriodDialog(MessageSink& sink, const PeriodChoice& preset, int32_t today, QWidget* parent = nullptr);
+  // Gives the choice, both counts and both dates.
+  PeriodChoice value() const;
+  // Closes with OK once CheckPeriodDialog passes.
+  void accept() override;
+
+ private:
+  void Enable();
+  MessageSink& sink_;
+  QRadioButton *months_radio_, *days_radio_, *range_radio_;
+  QSpinBox *months_, *days_;
+  QDateEdit *from_, *to_;
+};
+
+// Thumbnail print (template 171): takes and gives the stored "ThumbnailCount" (0 off,
+// 1 two pages, 2 four pages, 3 eight pages per sheet; 3 or more reads as eight).
+class ThumbnailDialog : public QDialog {
+ public:
+  // Takes the stored count.
+  ThumbnailDialog(int32_t count, QWidget* parent = nullptr);
+  // Gives the count to store.
+  int32_t value() const;
+
+ private:
+  void Enable();
+  QCheckBox* on_;
+  QRadioButton* pages_[3];
+};
+
+// Group properties: name and the two limits, checked against the other groups' names.
+class GroupDialog : public QDialog {
+ public:
+  // Takes the sink, the group (GID 0: a new one) and the other groups' names.
+  GroupDialog(MessageSink& sink, const engine::GroupRecord& preset, std::vector<std::string> other_names,
+              QWidget* parent = nullptr);
+  // Gives the preset with the entered name and limits.
+  engine::GroupRecord value() const;
+  // Closes with OK once CheckGroupDialog passes.
+  void accept() override;
+
+ private:
+  MessageSink& sink_;
+  engine::GroupRecord record_;
+  std::vector<std::string> others_;
+  QLineEdit* name_;
+  QSpinBox *mono_, *color_;
+};
+
+// User properties: group, account, user name, mail, limit kind and the own limits, checked
+// against the registered users (the preset's own account is skipped when it has a UID).
+class UserDialog : public QDialog {
+ public:
+  // Takes the sink, the user (UID 0: a new one), the groups to choose from and the users.
+  UserDialog(MessageSink& sink, const engine::UserRecord& preset, const std::vector<engine::GroupRecord>& groups,
+             std::vector<KnownUser> users, QWidget* parent = nullptr);
+  // Gives the preset with the entered fields.
+  engine::UserRecord value() const;
+  // Closes with OK once CheckUserDialog passes.
+  void accept() override;
+
+ private:
+  MessageSink& sink_;
+  engine::UserRecord record_;
+  std::vector<KnownUser> users_;
+  QComboBox *group_, *kind_;
+  QLineEdit *account_, *user_name_, *mail_;
+  QSpinBox *mono_, *color_;
+};
+
+}  // namespace zv::console

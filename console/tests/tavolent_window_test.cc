@@ -1,0 +1,459 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRadioButton>
+#include <QSplitter>
+#include <deque>
+#include <filesystem>
+
+#include "console/tavolent/console_frame.h"
+#include "console/tavolent/dialogs.h"
+#include "engine/db/schema.h"
+#include "platform/fs/files.h"
+#include "platform/sync/guard.h"
+#include "platform/testing/bin_dir.h"
+#include "platform/testing/temp_root.h"
+#include "platform/winmsg/qt/qt_pump.h"
+
+namespace zv::console {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int32_t kToday = 20240115;
+
+// Records what a person would have seen and answers questions from a script (Yes when the
+// script is empty).
+class ScriptedSink : public MessageSink {
+ public:
+  int Show(const std::string& text, uint32_t style) override {
+    shown.push_back(text);
+    if (style != kStyleQuestion) return kIdOk;
+    if (answers.empty()) return kIdYes;
+    int a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  std::vector<std::string> shown;
+  std::deque<int> answers;
+};
+
+std::string Artifact(const std::string& name) {
+  std::string dir = zv::testing::BinDir() + "/../artifacts";
+  fs::create_directories(dir);
+  return dir + "/" + name;
+}
+
+std::string Message(int n) { return GetAppMessage(n, nullptr); }
+
+// True while an in-place editor is open in the view.
+bool Editing(QAbstractItemView* view) {
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  for (QLineEdit* e : view->viewport()->findChildren<QLineEdit*>())
+    if (e->isVisible()) return true;
+  return false;
+}
+
+class TavolentTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "tavolent_window_test";
+    static char* argv[] = {name, nullptr};
+    app_ = new QApplication(argc, argv);
+  }
+  void SetUp() override {
+    auto dsn = engine::SetupEmbeddedDatabase();
+    ASSERT_TRUE(dsn.ok()) << dsn.status().ToString();
+    auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
+    ASSERT_TRUE(key.SetString("DSN", *dsn).ok());
+    ASSERT_TRUE(key.SetString("AppPath", root_.str() + "/app").ok());
+    ASSERT_TRUE(key.SetString("ShareDir", "share").ok());
+    result_ = root_.str() + "/app/share/Result";
+    fs::create_directories(result_);
+    ASSERT_TRUE(settings_.SetLogEnv1(0));
+    ctx_ = {&settings_, &sink_, [] { return kToday; }};
+  }
+  CConsoleDatabase Db() {
+    std::string dsn;
+    settings_.GetDSN(&dsn);
+    return CConsoleDatabase(dsn, "", "");
+  }
+  int32_t Group(const std::string& name, int mono = 0, int color = 0) {
+    auto db = Db();
+    engine::GroupRecord g{0, name, mono, color, 0};
+    EXPECT_TRUE(db.AddGroup(&g));
+    return g.GID;
+  }
+  int32_t User(const std::string& account, int32_t gid, int16_t kind = 3, int mono = 10, int color = 5) {
+    auto db = Db();
+    engine::UserRecord u{0, account, "name " + account, gid, kind, mono, color, "", 0};
+    EXPECT_TRUE(db.AddUser(&u));
+    return u.UID;
+  }
+  int32_t Printer(const std::string& name, int type) {
+    auto db = Db();
+    engine::PrinterRecord p{0, name, type, 1};
+    EXPECT_TRUE(db.AddPrinter(&p));
+    return p.PID;
+  }
+  void Log(int uid, int pid, int date, int pages, int ptype) {
+    static int id = 0;
+    auto db = Db();
+    ASSERT_TRUE(db.ExecuteQuery("INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,Pages,Ptype) VALUES (?,?,?,?,?,?,?)",
+                                {int64_t{++id}, int64_t{uid}, int64_t{pid},
+                                 odbc::Date{date / 10000, date / 100 % 100, date % 100}, odbc::Time{10, 0, 0},
+                                 int64_t{pages}, int64_t{ptype}},
+                                nullptr, nullptr));
+  }
+  int64_t LogRows() {
+    auto db = Db();
+    int64_t n = 0;
+    EXPECT_TRUE(db.SumPages("SELECT COUNT(*) FROM PrintLog", {}, &n));
+    return n;
+  }
+  static std::vector<std::string> Row(QTreeWidget* list, int row) {
+    std::vector<std::string> out;
+    for (int c = 0; c < list->columnCount(); ++c) out.push_back(list->topLevelItem(row)->text(c).toStdString());
+    return out;
+  }
+  void SetPassword(const std::string& password, bool locked) {
+    ASSERT_TRUE(settings_.SetLogEnv2(ScrambleLockPassword(password)));
+    ASSERT_TRUE(settings_.SetLogEnv1(locked ? 1 : 0));
+  }
+  static QApplication* app_;
+  zv::testing::TempRoot root_;
+  CConsoleSettings settings_;
+  ScriptedSink sink_;
+  ConsoleContext ctx_;
+  std::string result_;
+};
+QApplication* TavolentTest::app_ = nullptr;
+
+TEST_F(TavolentTest, EmptyDatabaseShowsTheRootAlone) {
+  CMainFrame frame(ctx_);
+  ASSERT_EQ(frame.tree()->topLevelItemCount(), 1);
+  EXPECT_EQ(frame.tree()->root()->text(0), "Zelvora");
+  EXPECT_EQ(frame.tree()->root()->childCount(), 0);
+  frame.tree()->setCurrentItem(frame.tree()->root());
+  EXPECT_EQ(frame.list()->topLevelItemCount(), 0);
+  EXPECT_TRUE(frame.list()->header()->isHidden());
+  EXPECT_TRUE(sink_.shown.empty());
+}
+
+TEST_F(TavolentTest, GroupRenamesCheckOtherNamesWithoutCase) {
+  const int32_t sales = Group("Sales"), dev = Group("Dev");
+  CMainFrame frame(ctx_);
+  QTreeWidgetItem* root = frame.tree()->root();
+  ASSERT_EQ(root->childCount(), 2);
+  EXPECT_EQ(root->child(0)->text(0), "Dev");  // sorted by name
+  struct Case {
+    std::string text;
+    bool stands;
+    int message;  // -1 none
+    std::string stored;
+  } cases[] = {
+      {"SALES", false, 6, "Dev"},
+      {"", false, -1, "Dev"},
+      {"DEV", true, -1, "DEV"},
+      {"Alpha", true, -1, "Alpha"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    sink_.shown.clear();
+    EXPECT_EQ(frame.tree()->RenameItem(frame.tree()->ItemOf(dev), c.text), c.stands);
+    EXPECT_EQ(sink_.shown, c.message < 0 ? std::vector<std::string>{} : std::vector<std::string>{Message(c.message)});
+    auto db = Db();
+    engine::GroupRecord g;
+    bool found = false;
+    ASSERT_TRUE(db.GetGroupInfo(dev, &g, &found));
+    EXPECT_EQ(g.GroupName, c.stored);
+  }
+  EXPECT_EQ(frame.tree()->ItemOf(sales)->text(0), "Sales");
+  // Renaming the root only changes the root name setting.
+  EXPECT_TRUE(frame.tree()->RenameItem(root, "本社"));
+  EXPECT_EQ(settings_.GetRootName(), "本社");
+}
+
+TEST_F(TavolentTest, UserListShowsPrinterColumnsAndSortsWithTheTieRule) {
+  const int32_t gid = Group("Sales", 40, 15);
+  const int32_t a = User("bob", gid, 3, 10, 5), b = User("Alice", gid, 2), c = User("carol", gid, 0);
+  const int32_t mono = Printer("Office-Mono", 0), colour = Printer("Office-Color", 1);
+  Log(a, mono, 20240110, 4, 0);
+  Log(a, colour, 20240111, 2, 1);
+  Log(b, colour, 20240112, 6, 1);
+  Log(c, mono, 20231201, 9, 0);  // outside the display month
+  ASSERT_TRUE(settings_.SetCheckRange(3, 0));
+  settings_.SetDisplaySpan(1, 0, 1);  // this month
+  CMainFrame frame(ctx_);
+  frame.tree()->SelectGroup(gid);
+  QTreeWidget* list = frame.list();
+  ASSERT_EQ(list->columnCount(), 7);
+  EXPECT_EQ(list->headerItem()->text(5), "Office-Mono");
+  EXPECT_EQ(list->headerItem()->text(6), "Office-Color");
+  ASSERT_EQ(list->topLevelItemCount(), 3);
+  // Sorted by account without regard to case.
+  EXPECT_EQ(Row(list, 0), (std::vector<std::string>{"Alice", "name Alice", "  15枚", "  40枚", "   6枚/   0枚(  1件)",
+                                                     "   0枚", "   6枚"}));
+  EXPECT_EQ(Row(list, 1), (std::vector<std::string>{"bob", "name bob", "   5枚", "  10枚", "   2枚/   4枚(  2件)",
+                                                     "   4枚", "   2枚"}));
+  EXPECT_EQ(Row(list, 2), (std::vector<std::string>{"carol", "name carol", "無制限", "無制限", "   0枚/   0枚(  0件)",
+                                                     "   0枚", "   0枚"}));
+  // Totals: Alice 6 and bob 6 tie and go by account in the chosen direction.
+  auto order = [&] {
+    std::vector<std::string> out;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) out.push_back(list->topLevelItem(i)->text(0).toStdString());
+    return out;
+  };
+  frame.list()->ClickColumn(4);
+  EXPECT_EQ(order(), (std::vector<std::string>{"carol", "Alice", "bob"}));
+  frame.list()->ClickColumn(4);
+  EXPECT_EQ(order(), (std::vector<std::string>{"bob", "Alice", "carol"}));
+  int32_t column = -1, direction = -1;
+  settings_.GetListOrder(&column, &direction);
+  EXPECT_EQ(column, 4);
+  EXPECT_EQ(direction, 1);
+
+  // The selected user's remaining pages in the limit month.
+  frame.list()->SelectUids({a});
+  EXPECT_EQ(frame.pages_pane()->text().toStdString(), frame.list()->StatusText());
+  EXPECT_EQ(frame.list()->StatusText(), "bob:上限まで カラー[3]枚 上限まで モノクロ[6]枚");
+  frame.show();
+  QApplication::processEvents();
+  frame.grab().save(QString::fromStdString(Artifact("tavolent_main.png")));
+}
+
+TEST_F(TavolentTest, AccountRenameRefusesAnotherUsersAccount) {
+  const int32_t gid = Group("Sales");
+  const int32_t a = User("aoki", gid);
+  User("baba", gid);
+  CMainFrame frame(ctx_);
+  frame.tree()->SelectGroup(gid);
+  EXPECT_FALSE(frame.list()->RenameAccount(a, "BABA"));
+  EXPECT_EQ(sink_.shown, std::vector<std::string>{FormatTextMessage(7, "name baba")});
+  EXPECT_TRUE(frame.list()->RenameAccount(a, "zaoki"));
+  auto db = Db();
+  engine::UserRecord u;
+  bool found = false;
+  ASSERT_TRUE(db.GetUserInfo("zaoki", &u, &found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(Row(frame.list(), 1)[0], "zaoki");
+}
+
+TEST_F(TavolentTest, DeletingUsersIsAllOrNothing) {
+  const int32_t gid = Group("Sales");
+  const int32_t a = User("aoki", gid), b = User("baba", gid);
+  const int32_t pid = Printer("P", 0);
+  Log(a, pid, 20240110, 3, 0);
+  Log(b, pid, 20240110, 4, 0);
+  CMainFrame frame(ctx_);
+  frame.tree()->SelectGroup(gid);
+  ASSERT_EQ(frame.list()->rows().size(), 2u);
+
+  // Another console deletes baba meanwhile: marking baba fails, and aoki keeps her row and
+  // history.
+  {
+    auto db = Db();
+    engine::UserRecord gone{b, "baba", "", gid, 3, 10, 5, "", 1};
+    ASSERT_TRUE(db.DeleteUser(&gone));
+  }
+  frame.list()->SelectUids({a, b});
+  frame.Run(kCmdUserDelete);
+  EXPECT_EQ(sink_.shown, (std::vector<std::string>{Message(1), Message(31)}));
+  EXPECT_EQ(frame.list()->rows().size(), 2u);
+  EXPECT_EQ(LogRows(), 2);
+  std::vector<engine::UserRecord> live;
+  ASSERT_TRUE(Db().GetUserInfo(&live, 0, 1));
+  EXPECT_EQ(live.size(), 1u);
+  EXPECT_FALSE(fs::exists(result_ + "/aoki-.ans"));
+
+  // Answering No changes nothing; Yes deletes and clears the quota file afterwards.
+  sink_.shown.clear();
+  sink_.answers = {kIdNo};
+  frame.list()->SelectUids({a});
+  frame.Run(kCmdUserDelete);
+  EXPECT_EQ(frame.list()->rows().size(), 2u);
+  frame.list()->SelectUids({a});
+  frame.Run(kCmdUserDelete);
+  EXPECT_EQ(sink_.shown, (std::vector<std::string>{Message(1), Message(1)}));
+  EXPECT_EQ(frame.list()->rows().size(), 1u);
+  EXPECT_EQ(LogRows(), 1);
+  EXPECT_TRUE(fs::exists(result_ + "/aoki-.ans"));
+}
+
+TEST_F(TavolentTest, TheLockDisablesSettingCommandsButNotTheGraph) {
+  const int32_t gid = Group("Sales");
+  const int32_t a = User("aoki", gid);
+  CMainFrame frame(ctx_);
+  frame.tree()->SelectGroup(gid);
+  frame.list()->SelectUids({a});
+  frame.show();
+  frame.tree()->editItem(frame.tree()->ItemOf(gid));
+  EXPECT_TRUE(Editing(frame.tree()));
+  frame.tree()->closePersistentEditor(frame.tree()->ItemOf(gid));
+  frame.tree()->setCurrentItem(frame.tree()->root());
+  frame.tree()->SelectGroup(gid);
+  frame.list()->SelectUids({a});
+  // No password stored: locking is not offered yet.
+  frame.UpdateCommands();
+  EXPECT_FALSE(frame.action(kCmdLock)->isEnabled());
+  EXPECT_TRUE(frame.action(kCmdPassword)->isEnabled());
+
+  SetPassword("Secret", true);
+  frame.UpdateCommands();
+  for (int id : {kCmdLock, kCmdPassword, kCmdThumbnail, kCmdStorage, kCmdDeleteLog, kCmdLimitSettings,
+                 kCmdGeneralSettings, kCmdDomainImport, kCmdGroupAdd, kCmdGroupEdit, kCmdGroupDelete, kCmdUserAdd,
+                 kCmdUserEdit, kCmdUserDelete}) {
+    EXPECT_FALSE(frame.action(id)->isEnabled()) << id;
+  }
+  for (int id : {kCmdUnlock, kCmdLockToggle, kCmdGraph}) EXPECT_TRUE(frame.action(id)->isEnabled()) << id;
+  EXPECT_TRUE(frame.action(kCmdLockToggle)->isChecked());
+  // In-place edits do not start while locked.
+  frame.tree()->editItem(frame.tree()->ItemOf(gid));
+  EXPECT_FALSE(Editing(frame.tree()));
+  frame.list()->editItem(frame.list()->topLevelItem(0), 0);
+  EXPECT_FALSE(Editing(frame.list()));
+  frame.Run(kCmdGraph);
+  EXPECT_EQ(sink_.shown, std::vector<std::string>{Message(45)});
+  frame.grab().save(QString::fromStdString(Artifact("tavolent_locked.png")));
+
+  // Unlocking takes the exact password.
+  sink_.shown.clear();
+  LockDialog unlock(sink_, false, "Secret");
+  unlock.entry()->setText("secret");
+  unlock.accept();
+  EXPECT_NE(unlock.result(), QDialog::Accepted);
+  EXPECT_EQ(sink_.shown, std::vector<std::string>{Message(17)});
+  unlock.entry()->setText("Secret");
+  unlock.accept();
+  EXPECT_EQ(unlock.result(), QDialog::Accepted);
+}
+
+TEST_F(TavolentTest, DialogsCheckOnOk) {
+  sink_.shown.clear();
+  PasswordDialog password(sink_, std::string(128, 'x'));
+  password.confirm()->setText(QString(128, 'x'));
+  password.accept();
+  EXPECT_NE(password.result(), QDialog::Accepted);
+  EXPECT_EQ(sink_.shown, std::vector<std::string>{FormatBoundsMessage(15, 1, 127)});
+  password.entry()->setText("abc");
+  password.confirm()->setText("abc");
+  password.accept();
+  EXPECT_EQ(password.result(), QDialog::Accepted);
+  EXPECT_EQ(password.password(), "abc");
+
+  PeriodDialog period(sink_, {2, 1, 1, 20040301, 20040229}, kToday);
+  sink_.shown.clear();
+  period.accept();
+  EXPECT_EQ(sink_.shown, std::vector<std::string>{Message(13)});
+  period.findChild<QDateEdit*>("dt1027")->setDate(QDate(2004, 3, 31));
+  period.accept();
+  EXPECT_EQ(period.result(), QDialog::Accepted);
+  EXPECT_EQ(period.value().to, 20040331);
+
+  MailSettingsDialog mail(sink_, {"smtp.example.jp", 10000, "admin@example.jp", "zv@example.jp"});
+  sink_.shown.clear();
+  mail.accept();
+  EXPECT_EQ(sink_.shown, std::vector<std::string>{FormatBoundsMessage(15, 1, 4)});
+
+  // The stored thumbnail count and the dialog's choice map both ways.
+  struct Case {
+    int32_t stored;
+    const char* chosen;
+    int32_t saved;
+  } cases[] = {{0, "r1007", 0}, {1, "r1007", 1}, {2, "r1008", 2}, {5, "r1009", 3}};
+  for (const Case& c : cases) {
+    ThumbnailDialog d(c.stored);
+    EXPECT_TRUE(d.findChild<QRadioButton*>(c.chosen)->isChecked()) << c.stored;
+    EXPECT_EQ(d.findChild<QRadioButton*>(c.chosen)->isEnabled(), c.stored != 0);
+    EXPECT_EQ(d.value(), c.saved) << c.stored;
+  }
+
+  // Screenshots of each dialog.
+  LockDialog lock(sink_, true, "x");
+  ThumbnailDialog thumbnail(5);
+  GroupDialog group(sink_, {0, "営業部", 50, 20, 1}, {});
+  UserDialog user(sink_, {0, "tanaka", "田中 一郎", 1, 3, 50, 20, "tanaka@example.jp", 1}, {{1, "営業部", 0, 0, 1}},
+                  {});
+  std::pair<QDialog*, const char*> shots[] = {
+      {&lock, "tavolent_lock.png"},     {&password, "tavolent_password.png"},   {&mail, "tavolent_mail.png"},
+      {&period, "tavolent_period.png"}, {&thumbnail, "tavolent_thumbnail.png"}, {&group, "tavolent_group.png"},
+      {&user, "tavolent_user.png"}};
+  for (auto [d, name] : shots) {
+    d->adjustSize();
+    EXPECT_TRUE(d->grab().save(QString::fromStdString(Artifact(name)))) << name;
+  }
+}
+
+// The help viewer gets the file as one argument, blanks and all; no shell reads it.
+TEST_F(TavolentTest, HelpRunsWithAnArgumentVector) {
+  auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
+  ASSERT_TRUE(key.SetString("AppPath", "/opt/my apps/zv;rm -rf x").ok());
+  CMainFrame frame(ctx_);
+  std::vector<std::vector<std::string>> runs;
+  frame.run_program = [&](const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::string> run{program};
+    run.insert(run.end(), args.begin(), args.end());
+    runs.push_back(run);
+    return true;
+  };
+  frame.Run(kCmdHelp);
+  EXPECT_EQ(runs, (std::vector<std::vector<std::string>>{{"xdg-open", "/opt/my apps/zv;rm -rf x/ZvmHelp.chm"}}));
+}
+
+TEST_F(TavolentTest, LayoutIsWrittenAtExitAndRestored) {
+  Group("Sales");
+  {
+    CMainFrame frame(ctx_);
+    frame.show();
+    frame.resize(820, 520);
+    QApplication::processEvents();
+    frame.findChild<QSplitter*>("splitter")->setSizes({260, 560});
+    QApplication::processEvents();
+    frame.tree()->RenameItem(frame.tree()->root(), "本社");
+    frame.close();
+    ASSERT_TRUE(settings_.Save());
+  }
+  CConsoleSettings fresh;
+  ConsoleContext ctx{&fresh, &sink_, [] { return kToday; }};
+  EXPECT_EQ(fresh.GetTreeWidth(), 260);
+  const auto r = fresh.GetMainRect();
+  EXPECT_EQ(r.right - r.left, 820);
+  EXPECT_EQ(r.bottom - r.top, 520);
+  CMainFrame again(ctx);
+  again.show();
+  QApplication::processEvents();
+  EXPECT_EQ(again.size(), QSize(820, 520));
+  EXPECT_EQ(again.findChild<QSplitter*>("splitter")->sizes().value(0), 260);
+  EXPECT_EQ(again.tree()->root()->text(0), "本社");
+}
+
+TEST_F(TavolentTest, ASecondStartRaisesTheFirst) {
+  auto guard = sync::NamedGuard::TryAcquire(kConsoleGuard);
+  ASSERT_TRUE(guard.ok());
+  winmsg::QtMessagePump pump;
+  CMainFrame frame(ctx_);
+  ASSERT_TRUE(frame.RegisterWindow());
+  QProcess second;
+  second.start(QString::fromStdString(zv::testing::BinDir() + "/tavolent"), {});
+  ASSERT_TRUE(second.waitForStarted(10000));
+  QElapsedTimer t;
+  t.start();
+  while ((second.state() != QProcess::NotRunning || frame.raise_count() == 0) && t.elapsed() < 20000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    second.waitForFinished(20);
+  }
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(frame.raise_count(), 1);
+}
+
+}  // namespace
+}  // namespace zv::console
