@@ -1,0 +1,68 @@
+// The paper settings page and the user-defined size dialog as Qt widgets, thin views over
+// PaperPageModel and UserSizeModel; texts from the resource library, Japanese drawn in the
+// IPA faces.
+#pragma once
+
+#include <QDialog>
+#include <QFont>
+#include <functional>
+#include <QWidget>
+
+#include "driver/dromu/sheets/paper_page_model.h"
+#include "driver/gastrelo/gastrelo.h"
+
+class QComboBox;
+class QLineEdit;
+class QRadioButton;
+class QSpinBox;
+class QLabel;
+
+namespace zv::driver::sheets {
+
+// The user-defined size dialog (500).
+class UserSizeDialog : public QDialog {
+ public:
+  // Takes the model (kept by reference), the resources and the parent.
+  UserSizeDialog(UserSizeModel& model, const gastrelo::Resources& res, QWidget* parent = nullptr);
+  QLineEdit* edit(int which) const { return edits_[which]; }
+  // Shows the model's values again.
+  void Refresh();
+
+ private:
+  UserSizeModel& model_;
+  QLineEdit* edits_[2];
+  QSpinBox* spins_[2];
+};
+
+// The paper settings page (200).
+class PaperPage : public QWidget {
+ public:
+  // Takes the model (kept by reference), the resources and the parent.
+  PaperPage(PaperPageModel& model, const gastrelo::Resources& res, QWidget* parent = nullptr);
+  // Shows the model's values again.
+  void Refresh();
+  QComboBox* paper() const { return paper_; }
+  QComboBox* resolution() const { return resolution_; }
+  QRadioButton* portrait() const { return portrait_; }
+  QRadioButton* landscape() const { return landscape_; }
+  QLineEdit* margin_edit(int which) const { return edits_[which]; }
+  QSpinBox* margin_spin(int which) const { return spins_[which]; }
+  // Runs the user size dialog for the mode; set to show it without blocking in tests.
+  std::function<bool(UserSizeDialog&)> run_user_size = [](UserSizeDialog& d) { return d.exec() == QDialog::Accepted; };
+
+ private:
+  PaperPageModel& model_;
+  const gastrelo::Resources& res_;
+  QComboBox* paper_;
+  QComboBox* resolution_;
+  QRadioButton* portrait_;
+  QRadioButton* landscape_;
+  QLabel* icon_;
+  QLineEdit* edits_[4];
+  QSpinBox* spins_[4];
+};
+
+// Gives the font the pages draw Japanese text in.
+QFont SheetFont();
+
+}  // namespace zv::driver::sheets
