@@ -191,4 +191,46 @@ void PaperPage::Refresh() {
   }
 }
 
+SheetDialog::SheetDialog(const QString& title, PaperPageModel& model, const gastrelo::Resources& res,
+                         QWidget* parent)
+    : QDialog(parent) {
+  setFont(SheetFont());
+  setWindowTitle(title);
+  auto* layout = new QVBoxLayout(this);
+  auto* tab = new QGroupBox(Q(res.String(gastrelo::kPageTabName).value_or("")));
+  auto* tl = new QVBoxLayout(tab);
+  page_ = new PaperPage(model, res);
+  tl->addWidget(page_);
+  layout->addWidget(tab);
+  auto* ok = new QPushButton(Q(res.DialogText(gastrelo::kVersionDialog, gastrelo::kIdOk)));
+  auto* cancel = new QPushButton(Q(res.DialogText(gastrelo::kUserSizeDialog, gastrelo::kIdCancel)));
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  layout->addLayout(buttons);
+}
+
+ShowPage QtShowPage(const gastrelo::Resources& res, QString title, std::function<void(SheetDialog&)> before) {
+  return [&res, title, before](PaperPageModel& model) -> long {
+    SheetDialog dialog(title, model, res);
+    if (before) {  // the hook shows and closes the dialog itself
+      before(dialog);
+      return dialog.result() == QDialog::Accepted ? 1 : 0;
+    }
+    return dialog.exec() == QDialog::Accepted ? 1 : 0;
+  };
+}
+
+dromu::SheetRunner QtDocumentSheet(const gastrelo::Resources& res) {
+  return [&res](dromu::Host host, PrinterHandle printer, std::span<std::uint8_t> output,
+                std::span<const std::uint8_t> input, std::uint32_t flags) -> long {
+    auto info = host.queries.GetPrinter(printer);
+    const QString title = info ? Q(info->printer_name) : QString();
+    return RunDocumentSheet(host, printer, output, input, flags, res, QtShowPage(res, title));
+  };
+}
+
 }  // namespace zv::driver::sheets

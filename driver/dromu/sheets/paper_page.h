@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "driver/dromu/sheets/paper_page_model.h"
+#include "driver/dromu/sheets/property_sheets.h"
 #include "driver/gastrelo/gastrelo.h"
 
 class QComboBox;
@@ -61,6 +62,26 @@ class PaperPage : public QWidget {
   QLineEdit* edits_[4];
   QSpinBox* spins_[4];
 };
+
+// A property sheet's frame: the paper page under its tab name with OK and Cancel.
+class SheetDialog : public QDialog {
+ public:
+  // Takes the title (the printer's name), the model, the resources and the parent.
+  SheetDialog(const QString& title, PaperPageModel& model, const gastrelo::Resources& res, QWidget* parent = nullptr);
+  PaperPage* page() const { return page_; }
+
+ private:
+  PaperPage* page_;
+};
+
+// Takes the resources, the title and a hook that, when given, shows and closes the dialog
+// itself (tests; the dialog is not run then); gives the page function the sheets run: 1 for
+// OK, 0 for Cancel.
+ShowPage QtShowPage(const gastrelo::Resources& res, QString title,
+                    std::function<void(SheetDialog&)> before = {});
+// Takes the resources; gives the prompt of DrvDocumentProperties running the document sheet
+// in a Qt dialog.
+dromu::SheetRunner QtDocumentSheet(const gastrelo::Resources& res);
 
 // Gives the font the pages draw Japanese text in.
 QFont SheetFont();

@@ -142,5 +142,35 @@ TEST(PaperPageWindow, MarginsPermissionAndScreenshots) {
   locked.grab().save(QString::fromStdString(testing::ArtifactsDir() + "/driver_paper_page_no_permission.png"));
 }
 
+TEST(PaperPageWindow, DocumentPropertiesPromptRunsTheSheet) {
+  App();
+  auto res = gastrelo::Resources::Load();
+  ASSERT_TRUE(res.ok());
+  MemoryPlatform platform;
+  dromu::MemoryQueries queries(platform);
+  platform.printers["Zelvora"];
+  queries.printers["Zelvora"];
+  const PrinterHandle h = platform.OpenPrinter("Zelvora");
+  dromu::Host host{platform, queries};
+  for (bool ok : {true, false}) {
+    std::vector<std::uint8_t> out(564, 0xEE);
+    auto show = QtShowPage(**res, "Zelvora", [&](SheetDialog& d) {
+      d.show();
+      d.page()->landscape()->click();
+      if (ok) d.grab().save(QString::fromStdString(testing::ArtifactsDir() + "/driver_document_sheet.png"));
+      ok ? d.accept() : d.reject();
+    });
+    const long r = RunDocumentSheet(host, h, out, {}, dromu::kDmCopy, **res, show);
+    EXPECT_EQ(r, ok ? 1 : 0);
+    PRIVDEVMODE got;
+    std::memcpy(&got, out.data(), sizeof got);
+    if (ok) {
+      EXPECT_EQ(got.dm.dmOrientation, 2);
+    } else {
+      EXPECT_EQ(out, std::vector<std::uint8_t>(564, 0xEE));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zv::driver::sheets
