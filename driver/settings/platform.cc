@@ -31,6 +31,11 @@ void MemoryPlatform::ClosePrinter(PrinterHandle handle) {
   --open_count;
 }
 
+std::string MemoryPlatform::PrinterName(PrinterHandle handle) const {
+  if (handle == 0 || handle > open_.size()) return {};
+  return open_[handle - 1];
+}
+
 std::optional<PrinterValue> MemoryPlatform::GetPrinterData(PrinterHandle handle, std::string_view name) {
   if (handle == 0 || handle > open_.size() || open_[handle - 1].empty()) return std::nullopt;
   auto& values = printers[open_[handle - 1]];

@@ -64,6 +64,8 @@ class MemoryPlatform : public PlatformOps {
   std::uint32_t AnsiCodePage() override { return code_page; }
   std::string ComputerName() override { return computer_name; }
   std::optional<std::string> CountryCode() override { return country; }
+  // Takes a handle; gives the name of the printer it has open, empty when none.
+  std::string PrinterName(PrinterHandle handle) const;
 
  private:
   std::vector<std::string> open_;  // handle - 1 -> printer name

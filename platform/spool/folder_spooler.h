@@ -49,6 +49,8 @@ class FolderSpooler : public Spooler {
   Status AddPrinter(const FolderPrinter& printer);
   // Reads one printer's whole description.
   Result<FolderPrinter> ReadPrinter(const std::string& name);
+  // Takes a printer's name; gives its folder (where other files of the printer may be kept).
+  Result<std::filesystem::path> PrinterFolder(const std::string& name) { return FindPrinterDir(name); }
   // Removes a printer with its jobs.
   Status RemovePrinter(const std::string& name);
   // Names the default printer (which must exist).

@@ -124,6 +124,13 @@ std::unique_ptr<PrivateCupsd> PrivateCupsd::Start(const std::vector<CupsQueue>& 
   return d;
 }
 
+std::unique_ptr<PrivateCupsd> PrivateCupsd::StartWithOwnServerBin(const std::vector<CupsQueue>& queues) {
+  std::unique_ptr<PrivateCupsd> d(new PrivateCupsd());
+  d->own_serverbin_ = true;
+  d->Launch(queues);
+  return d;
+}
+
 PrivateCupsd::~PrivateCupsd() { Stop(); }
 
 void PrivateCupsd::Stop() {
@@ -166,7 +173,21 @@ void PrivateCupsd::Launch(const std::vector<CupsQueue>& queues) {
   ::chmod((dir_ / "spool/tmp").c_str(), 01770);
   ::chmod((dir_ / "out").c_str(), 0777);
   const std::string d = dir_.string();
-  WriteText(dir_ / "cups-files.conf",
+  std::string serverbin_line;
+  if (own_serverbin_) {
+    const fs::path sys = "/usr/lib/cups";
+    std::error_code ec;
+    for (const char* sub : {"backend", "filter"}) {
+      fs::create_directories(dir_ / "serverbin" / sub);
+      if (fs::is_directory(sys / sub, ec))
+        for (const auto& e : fs::directory_iterator(sys / sub, ec))
+          fs::create_symlink(e.path(), dir_ / "serverbin" / sub / e.path().filename(), ec);
+    }
+    for (const char* sub : {"daemon", "notifier", "cgi-bin", "monitor", "driver"})
+      if (fs::exists(sys / sub, ec)) fs::create_directory_symlink(sys / sub, dir_ / "serverbin" / sub, ec);
+    serverbin_line = "ServerBin " + d + "/serverbin\n";
+  }
+  WriteText(dir_ / "cups-files.conf", serverbin_line +
             "ServerRoot " + d + "\nRequestRoot " + d + "/spool\nTempDir " + d + "/spool/tmp\n"
             "CacheDir " + d + "/cache\nStateDir " + d + "/state\nAccessLog " + d + "/log/access_log\n"
             "ErrorLog " + d + "/log/error_log\nPageLog " + d + "/log/page_log\nFileDevice Yes\n"

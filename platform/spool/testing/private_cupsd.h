@@ -28,6 +28,10 @@ class PrivateCupsd {
   // CUPS_SERVER of this process at it. Never null: check ok() and error(). Without root the
   // scheduler is not started (skipped() is true).
   static std::unique_ptr<PrivateCupsd> Start(const std::vector<CupsQueue>& queues);
+  // The same with a program folder of the scheduler's own (serverbin()): "backend" and
+  // "filter" hold links to the system's programs and take the test's own, the other folders
+  // are the system's.
+  static std::unique_ptr<PrivateCupsd> StartWithOwnServerBin(const std::vector<CupsQueue>& queues);
   ~PrivateCupsd();
   PrivateCupsd(const PrivateCupsd&) = delete;
   PrivateCupsd& operator=(const PrivateCupsd&) = delete;
@@ -38,6 +42,8 @@ class PrivateCupsd {
   const std::string& error() const { return error_; }
   std::string socket() const { return (dir_ / "cups.sock").string(); }
   std::filesystem::path out() const { return dir_ / "out"; }
+  // The scheduler's program folder when it has its own (empty otherwise).
+  std::filesystem::path serverbin() const { return own_serverbin_ ? dir_ / "serverbin" : std::filesystem::path(); }
   // Takes a program and its arguments (e.g. /usr/sbin/cupsdisable Q); runs it against this
   // scheduler; gives its exit code (-1 when it could not run).
   static int Run(const std::vector<std::string>& args);
@@ -50,6 +56,7 @@ class PrivateCupsd {
   std::filesystem::path dir_;
   pid_t pid_ = -1;
   std::string error_;
+  bool own_serverbin_ = false;
 };
 
 }  // namespace zv::spool::testing

@@ -1,0 +1,66 @@
+// zelvora-install: the installer's two entry points on the command line, over the CUPS server
+// this process talks to (CUPS_SERVER) or a folder-printer root.
+//
+//   zelvora-install install --printer NAME --source DIR [--app-name NAME] [--serverbin DIR]
+//                   [--margins TOP,BOTTOM,LEFT,RIGHT] [--resolution DPI] [--folder-printers DIR]
+//   zelvora-install uninstall --printer NAME [--serverbin DIR] [--folder-printers DIR]
+//
+// Names are taken as UTF-8 and handed to the entry points in CP932. Exits 0 when the entry
+// point gave 0, else prints its code and exits 1.
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "driver/yorvane/installer.h"
+#include "platform/codepage/codepage.h"
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: zelvora-install install --printer NAME --source DIR [--app-name NAME] [--serverbin DIR]\n"
+               "                       [--margins T,B,L,R] [--resolution DPI] [--folder-printers DIR]\n"
+               "       zelvora-install uninstall --printer NAME [--serverbin DIR] [--folder-printers DIR]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace zv::driver::yorvane;
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  std::map<std::string, std::string> opt{{"--app-name", "Zelvora"}, {"--margins", "50,50,50,50"},
+                                         {"--resolution", "200"}, {"--serverbin", "/usr/lib/cups"}};
+  for (int i = 2; i < argc; i += 2) {
+    if (i + 1 >= argc || std::string(argv[i]).rfind("--", 0) != 0) return Usage();
+    opt[argv[i]] = argv[i + 1];
+  }
+  if (!opt.count("--printer")) return Usage();
+  auto cp932 = [](const std::string& s) -> std::string {
+    auto r = zv::codepage::Utf8ToCp932(s);
+    return r.ok() ? *r : std::string("\x81");  // not CP932 text: the entry point refuses it
+  };
+  const std::string printer = cp932(opt["--printer"]);
+  InstallLayout layout{opt["--serverbin"]};
+  auto admin = opt.count("--folder-printers") ? FolderAdmin(opt["--folder-printers"]) : CupsAdmin();
+  std::uint32_t code;
+  if (command == "install") {
+    if (!opt.count("--source")) return Usage();
+    unsigned m[4];
+    if (std::sscanf(opt["--margins"].c_str(), "%u,%u,%u,%u", &m[0], &m[1], &m[2], &m[3]) != 4) return Usage();
+    const std::string source = cp932(opt["--source"]), app = cp932(opt["--app-name"]);
+    code = pddSystemInstall(*admin, layout, 0, printer.c_str(), source.c_str(), app.c_str(), m[0], m[1], m[2], m[3],
+                            static_cast<std::uint32_t>(std::strtoul(opt["--resolution"].c_str(), nullptr, 10)));
+  } else if (command == "uninstall") {
+    code = pddSystemUnInstall(*admin, layout, 0, printer.c_str());
+  } else {
+    return Usage();
+  }
+  if (code != kDone) {
+    std::fprintf(stderr, "zelvora-install: %s gave 0x%X\n", command.c_str(), code);
+    return 1;
+  }
+  return 0;
+}
