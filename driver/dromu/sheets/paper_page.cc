@@ -9,9 +9,16 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/process/process.h"
 
 namespace zv::driver::sheets {
 namespace {
@@ -32,6 +39,47 @@ QPixmap OrientationPicture(bool landscape) {
 }
 
 }  // namespace
+
+std::string HelpFile(const std::string& driver_folder) {
+  const std::string file = driver_folder + "/Mirrastel.HLP";
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    if (regular) return file;
+  }
+  return driver_folder + "/2/Mirrastel.HLP";
+}
+
+std::vector<std::string> HelpCommand(const std::string& file) { return {"xdg-open", file}; }
+
+void OpenHelp(const std::vector<std::string>& argv) {
+  process::StartOptions o;
+  o.argv = argv;
+  o.detached = true;
+  (void)process::Start(o);
+}
+
+VersionDialog::VersionDialog(const gastrelo::Resources& res, QWidget* parent) : QDialog(parent) {
+  using namespace gastrelo;
+  setFont(SheetFont());
+  setWindowTitle(Q(res.DialogTitle(kVersionDialog).value_or("")));
+  auto* layout = new QVBoxLayout(this);
+  for (int id : {kIdVersionLine1, kIdVersionLine2, kIdVersionLine3, kIdVersionLine4}) {
+    auto* line = new QLabel(Q(res.DialogText(kVersionDialog, id)));
+    line->setAlignment(Qt::AlignHCenter);
+    layout->addWidget(line);
+  }
+  auto* ok = new QPushButton(Q(res.DialogText(kVersionDialog, kIdOk)));
+  ok->setDefault(true);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(ok);
+  buttons->addStretch();
+  layout->addLayout(buttons);
+}
 
 QFont SheetFont() {
   QFont f("IPAPGothic");
@@ -140,11 +188,19 @@ PaperPage::PaperPage(PaperPageModel& model, const gastrelo::Resources& res, QWid
     });
   }
   top->addWidget(margins);
-  auto* version = new QPushButton(Q(res.DialogText(kPaperPage, kIdVersion)));
+  version_ = new QPushButton(Q(res.DialogText(kPaperPage, kIdVersion)));
   auto* vl = new QHBoxLayout;
   vl->addStretch();
-  vl->addWidget(version);
+  vl->addWidget(version_);
   top->addLayout(vl);
+  // The version box opens with or without permission: it changes nothing.
+  connect(version_, &QPushButton::clicked, this, [this] {
+    VersionDialog dialog(res_, this);
+    run_version(dialog);
+  });
+  auto* help = new QShortcut(QKeySequence::HelpContents, this);
+  help->setContext(Qt::WidgetWithChildrenShortcut);
+  connect(help, &QShortcut::activated, this, &PaperPage::Help);
 
   connect(paper_, qOverload<int>(&QComboBox::activated), this, [this](int index) {
     if (model_.SelectPaper(index)) {
@@ -175,6 +231,12 @@ PaperPage::PaperPage(PaperPageModel& model, const gastrelo::Resources& res, QWid
     spins_[i]->setEnabled(model_.enabled());
   }
   Refresh();
+}
+
+void PaperPage::Help() {
+  auto folder = gastrelo::InstallLibraryFolder();
+  if (!folder.ok()) return;
+  open_help(HelpCommand(HelpFile(*folder)));
 }
 
 void PaperPage::Refresh() {

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <QFont>
 #include <functional>
+#include <string>
+#include <vector>
 #include <QWidget>
 
 #include "driver/dromu/sheets/paper_page_model.h"
@@ -17,6 +19,7 @@ class QLineEdit;
 class QRadioButton;
 class QSpinBox;
 class QLabel;
+class QPushButton;
 
 namespace zv::driver::sheets {
 
@@ -35,6 +38,21 @@ class UserSizeDialog : public QDialog {
   QSpinBox* spins_[2];
 };
 
+// Takes the printer-driver folder; gives its "Mirrastel.HLP" when that regular file can be opened,
+// else the one in its "2" subfolder.
+std::string HelpFile(const std::string& driver_folder);
+// Takes the help file; gives the argument vector that opens it ({"xdg-open", file}).
+std::vector<std::string> HelpCommand(const std::string& file);
+// Takes an argument vector; starts it detached, never through a shell.
+void OpenHelp(const std::vector<std::string>& argv);
+
+// The version information dialog (400): four centred lines and OK.
+class VersionDialog : public QDialog {
+ public:
+  // Takes the resources and the parent.
+  explicit VersionDialog(const gastrelo::Resources& res, QWidget* parent = nullptr);
+};
+
 // The paper settings page (200).
 class PaperPage : public QWidget {
  public:
@@ -50,6 +68,13 @@ class PaperPage : public QWidget {
   QSpinBox* margin_spin(int which) const { return spins_[which]; }
   // Runs the user size dialog for the mode; set to show it without blocking in tests.
   std::function<bool(UserSizeDialog&)> run_user_size = [](UserSizeDialog& d) { return d.exec() == QDialog::Accepted; };
+  // Runs the version dialog (button 100); set to show it without blocking in tests.
+  std::function<void(VersionDialog&)> run_version = [](VersionDialog& d) { d.exec(); };
+  // Opens the help (command 112, the Help key); set in tests to see the argument vector.
+  std::function<void(const std::vector<std::string>& argv)> open_help = OpenHelp;
+  QPushButton* version_button() const { return version_; }
+  // Runs the help command.
+  void Help();
 
  private:
   PaperPageModel& model_;
@@ -59,6 +84,7 @@ class PaperPage : public QWidget {
   QRadioButton* portrait_;
   QRadioButton* landscape_;
   QLabel* icon_;
+  QPushButton* version_;
   QLineEdit* edits_[4];
   QSpinBox* spins_[4];
 };

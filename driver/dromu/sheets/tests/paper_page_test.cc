@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
@@ -8,10 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "driver/dromu/sheets/paper_page.h"
 #include "driver/dromu/sheets/paper_page_model.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/temp_root.h"
 
 namespace zv::driver::sheets {
 namespace {
@@ -86,6 +90,65 @@ TEST(PaperPageModel, PaperResolutionAndUserSize) {
   ro.SpinMargin(3, 100);
   ro.ApplyUserSize(UserSizeModel(2000, 2000));
   EXPECT_EQ(0, std::memcmp(&before, &mode, sizeof mode));
+}
+
+TEST(PaperPageWindow, HelpFileFallsBackToTheSubfolder) {
+  testing::TempRoot root;
+  const std::string dir = root.str();
+  std::filesystem::create_directories(dir + "/2");
+  struct Case { bool top, sub; std::string want; };
+  const Case cases[] = {
+      {true, true, dir + "/Mirrastel.HLP"}, {false, true, dir + "/2/Mirrastel.HLP"},
+      {false, false, dir + "/2/Mirrastel.HLP"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(dir + "/Mirrastel.HLP");
+    std::filesystem::remove(dir + "/2/Mirrastel.HLP");
+    if (c.top) std::ofstream(dir + "/Mirrastel.HLP") << "help";
+    if (c.sub) std::ofstream(dir + "/2/Mirrastel.HLP") << "help";
+    EXPECT_EQ(HelpFile(dir), c.want) << c.top << c.sub;
+  }
+  // A folder of that name is not a help file.
+  std::filesystem::remove(dir + "/Mirrastel.HLP");
+  std::filesystem::create_directories(dir + "/Mirrastel.HLP");
+  EXPECT_EQ(HelpFile(dir), dir + "/2/Mirrastel.HLP");
+  // Blanks and quotes stay inside the one argument (no shell).
+  EXPECT_EQ(HelpCommand("/a b/\"x\"/Mirrastel.HLP"),
+            (std::vector<std::string>{"xdg-open", "/a b/\"x\"/Mirrastel.HLP"}));
+}
+
+TEST(PaperPageWindow, VersionBoxAndHelpWithoutPermission) {
+  App();
+  auto res = gastrelo::Resources::Load();
+  ASSERT_TRUE(res.ok()) << res.status().ToString();
+  MemoryPlatform ops;
+  PRIVDEVMODE mode = BuildDefaultDevmode(ops, "Wexlan Printer");
+  PaperPageModel m(mode, ops, "Wexlan Printer", Names(), false);
+  PaperPage page(m, **res);
+  page.show();
+  QStringList lines;
+  QString title;
+  page.run_version = [&](VersionDialog& d) {
+    d.show();
+    title = d.windowTitle();
+    for (QLabel* l : d.findChildren<QLabel*>()) lines << l->text();
+    d.grab().save(QString::fromStdString(testing::ArtifactsDir() + "/driver_version_dialog.png"));
+    d.findChild<QPushButton*>()->click();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+  };
+  ASSERT_TRUE(page.version_button()->isEnabled());
+  page.version_button()->click();
+  EXPECT_EQ(title, "Version Information");
+  EXPECT_EQ(lines, (QStringList{"Wexlan Printer", "Version 1.10.00", "for Microsoft(R) Windows", "Zelvora"}));
+
+  std::vector<std::string> argv;
+  page.open_help = [&](const std::vector<std::string>& a) { argv = a; };
+  page.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+  QTest::keyClick(&page, Qt::Key_F1);
+  ASSERT_EQ(argv.size(), 2u);
+  EXPECT_EQ(argv[0], "xdg-open");
+  EXPECT_TRUE(argv[1].ends_with("/Mirrastel.HLP")) << argv[1];
 }
 
 TEST(PaperPageWindow, MarginsPermissionAndScreenshots) {
