@@ -197,6 +197,55 @@ std::string LptTimeoutModel::Edit(std::string_view text) {
   return text_;
 }
 
+// ---- Serial settings ----
+
+namespace {
+// Offsets in the record: its size, then the control block at 8 (its length, the speed, the
+// flag bits, ...); the block ends at 36.
+constexpr std::size_t kDcbBaud = 12, kDcbFlags = 16, kDcbByteSize = 26, kDcbParity = 27, kDcbStopBits = 28,
+                      kDcbEnd = 36;
+constexpr std::uint32_t kCtsFlow = 1u << 2, kDsrFlow = 1u << 3, kDtrMask = 3u << 4, kDtrEnable = 1u << 4,
+                        kDtrHandshake = 2u << 4, kParityCheck = 1u << 1, kOutX = 1u << 8, kInX = 1u << 9,
+                        kRtsMask = 3u << 12, kRtsEnable = 1u << 12, kRtsHandshake = 2u << 12;
+
+std::uint32_t Get32(std::span<const std::uint8_t> r, std::size_t at) {
+  std::uint32_t v;
+  std::memcpy(&v, r.data() + at, 4);
+  return v;
+}
+void Put32(std::span<std::uint8_t> r, std::size_t at, std::uint32_t v) { std::memcpy(r.data() + at, &v, 4); }
+}  // namespace
+
+std::optional<CommSettings> ReadCommSettings(std::span<const std::uint8_t> record) {
+  if (record.size() < kDcbEnd || Get32(record, 0) < kDcbEnd) return std::nullopt;
+  CommSettings s;  // a value out of range (a fresh, zeroed record) keeps the default
+  if (const std::uint32_t baud = Get32(record, kDcbBaud); baud != 0) s.baud = baud;
+  if (record[kDcbByteSize] >= 5 && record[kDcbByteSize] <= 8) s.data_bits = record[kDcbByteSize];
+  if (record[kDcbParity] <= 4) s.parity = record[kDcbParity];
+  if (record[kDcbStopBits] <= 2) s.stop_bits = record[kDcbStopBits];
+  const std::uint32_t flags = Get32(record, kDcbFlags);
+  if ((flags & kOutX) && (flags & kInX)) s.flow = FlowControl::kXonXoff;
+  else if ((flags & kCtsFlow) && (flags & kRtsMask) == kRtsHandshake) s.flow = FlowControl::kHardware;
+  else s.flow = FlowControl::kNone;
+  return s;
+}
+
+void WriteCommSettings(const CommSettings& s, std::span<std::uint8_t> record) {
+  if (record.size() < kDcbEnd) return;
+  Put32(record, kDcbBaud, s.baud);
+  record[kDcbByteSize] = s.data_bits;
+  record[kDcbParity] = s.parity;
+  record[kDcbStopBits] = s.stop_bits;
+  std::uint32_t flags = Get32(record, kDcbFlags) & ~(kCtsFlow | kDsrFlow | kDtrMask | kOutX | kInX | kRtsMask | kParityCheck);
+  if (s.parity != 0) flags |= kParityCheck;
+  switch (s.flow) {
+    case FlowControl::kXonXoff: flags |= kOutX | kInX | kDtrEnable | kRtsEnable; break;
+    case FlowControl::kHardware: flags |= kCtsFlow | kDsrFlow | kDtrHandshake | kRtsHandshake; break;
+    case FlowControl::kNone: flags |= kDtrEnable | kRtsEnable; break;
+  }
+  Put32(record, kDcbFlags, flags);
+}
+
 // ---- Registry ----
 
 PortRegistry::PortRegistry(std::string path) : path_(std::move(path)) {

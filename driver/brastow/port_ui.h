@@ -91,6 +91,24 @@ class LptTimeoutModel {
   bool selected_ = false;
 };
 
+// The serial settings a serial configuration record holds (its device control block), as the
+// serial settings dialog shows them.
+enum class FlowControl { kXonXoff, kHardware, kNone };
+struct CommSettings {
+  std::uint32_t baud = 9600;
+  std::uint8_t data_bits = 8;
+  std::uint8_t parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  std::uint8_t stop_bits = 0;  // 0 one, 1 one and a half, 2 two
+  FlowControl flow = FlowControl::kNone;
+};
+// Takes a serial configuration record; gives its settings (a value out of range, as in a
+// zeroed record, gives that setting's default), or none when the record or its own size
+// field is too short to hold the control block.
+std::optional<CommSettings> ReadCommSettings(std::span<const std::uint8_t> record);
+// Takes settings and a record that ReadCommSettings accepted; writes them into its control
+// block, leaving the other bytes and flags alone.
+void WriteCommSettings(const CommSettings& settings, std::span<std::uint8_t> record);
+
 // The windows the port operations show.
 struct PortUiHooks {
   // Shows an information message with a caption.

@@ -117,5 +117,40 @@ TEST(PortUi, SerialSettingsRoundTrip) {
   EXPECT_EQ(ZvGetLastError(), kErrorCancelled);
 }
 
+TEST(PortUi, SerialSettingsInTheRecord) {
+  std::vector<std::uint8_t> rec(kCommConfigSize, 0);
+  rec[0] = kCommConfigSize;
+  auto fresh = ReadCommSettings(rec);
+  ASSERT_TRUE(fresh);  // a zeroed record shows the defaults
+  EXPECT_EQ(fresh->baud, 9600u);
+  EXPECT_EQ(fresh->data_bits, 8);
+  rec[16] = 0x01;  // binary mode, kept across writes
+  rec[40] = 0x77;  // beyond the control block, untouched
+  struct Case { CommSettings s; std::uint32_t flags; };
+  const Case cases[] = {
+      {{115200, 7, 2, 2, FlowControl::kXonXoff}, 0x1313},
+      {{2400, 5, 0, 1, FlowControl::kHardware}, 0x202D},
+      {{9600, 8, 4, 0, FlowControl::kNone}, 0x1013},
+  };
+  for (const Case& c : cases) {
+    WriteCommSettings(c.s, rec);
+    std::uint32_t flags;
+    std::memcpy(&flags, rec.data() + 16, 4);
+    EXPECT_EQ(flags, c.flags) << c.s.baud;
+    auto back = ReadCommSettings(rec);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->baud, c.s.baud);
+    EXPECT_EQ(back->data_bits, c.s.data_bits);
+    EXPECT_EQ(back->parity, c.s.parity);
+    EXPECT_EQ(back->stop_bits, c.s.stop_bits);
+    EXPECT_EQ(back->flow, c.s.flow);
+  }
+  EXPECT_EQ(rec[40], 0x77);
+  // Too short, by length or by its own size field: nothing to show.
+  EXPECT_FALSE(ReadCommSettings(std::span(rec).first(35)));
+  rec[0] = 20;
+  EXPECT_FALSE(ReadCommSettings(rec));
+}
+
 }  // namespace
 }  // namespace zv::driver::brastow
