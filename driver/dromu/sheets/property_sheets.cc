@@ -49,16 +49,39 @@ long RunDocumentSheet(dromu::Host host, PrinterHandle printer, std::span<std::ui
   return result;
 }
 
-bool RunPrinterSheet(dromu::Host host, PrinterHandle printer, const gastrelo::Resources& res,
-                     const ShowPage& show) {
-  const bool permission = host.ops.SetPrinterData(printer, "Permission", DwordValue(1));
+long RunDeviceSheet(dromu::Host host, PrinterHandle printer, bool permission, const gastrelo::Resources& res,
+                    const ShowPage& show) {
   auto data = dromu::BuildSheetData(host, printer, {});
   auto names = PaperNames(res);
-  if (!data || names.empty()) return false;
+  if (!data || names.empty()) return -1;
   PaperPageModel model(data->mode, host.ops, data->printer_name, std::move(names), permission);
   const long result = show(model);
   if (result == 1 && permission) SavePrinterDataRecord(host.ops, printer, data->record);
-  return result != 0;
+  return result;
+}
+
+bool RunPrinterSheet(dromu::Host host, PrinterHandle printer, const gastrelo::Resources& res,
+                     const ShowPage& show) {
+  const bool permission = host.ops.SetPrinterData(printer, "Permission", DwordValue(1));
+  return RunDeviceSheet(host, printer, permission, res, show) > 0;
+}
+
+long DrvDocumentPropertySheets(dromu::Host host, const SheetInfo* sheet, const DocumentPropertyHeader& h) {
+  if (sheet) return RunDocumentSheet(host, h.printer, h.output, h.input, h.flags, sheet->res, sheet->show);
+  const std::uint32_t flags = h.flags & ~dromu::kDmPrompt;
+  const long r = dromu::DrvDocumentProperties(host, h.printer, h.device_name, h.output, h.input, flags);
+  // Only an output that was written loses its form name; a size query leaves the buffer alone.
+  if (r == 1 && (flags & (dromu::kDmUpdate | dromu::kDmCopy))) ClearFormName(h.output);
+  return r;
+}
+
+long DrvDevicePropertySheets(dromu::Host host, const SheetInfo* sheet, const DevicePropertyHeader& h) {
+  if (!sheet) return -1;
+  return RunDeviceSheet(host, h.printer, !(h.flags & kDeviceNoPermission), sheet->res, sheet->show);
+}
+
+bool PrinterProperties(dromu::Host host, PrinterHandle printer, const SheetInfo& sheet) {
+  return RunPrinterSheet(host, printer, sheet.res, sheet.show);
 }
 
 }  // namespace zv::driver::sheets

@@ -84,5 +84,59 @@ TEST(PropertySheets, PrinterSheetSavesTheRecordWithPermissionOnly) {
   }
 }
 
+TEST(PropertySheets, DocumentEntryPointWithoutSheetClearsTheFormName) {
+  Fixture f;
+  ASSERT_TRUE(f.res);
+  struct Case { std::uint32_t flags; std::size_t out_size; long want; bool written; };
+  const Case cases[] = {{dromu::kDmCopy, 564, 1, true}, {dromu::kDmCopy | dromu::kDmPrompt, 564, 1, true},
+                        {0, 564, 564, false}, {dromu::kDmCopy, 0, 564, false}};
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> out(c.out_size, 0xEE);
+    DocumentPropertyHeader h{f.handle, kPrinter, out, {}, c.flags};
+    EXPECT_EQ(DrvDocumentPropertySheets(f.host(), nullptr, h), c.want) << c.flags;
+    EXPECT_EQ(out != std::vector<std::uint8_t>(c.out_size, 0xEE), c.written) << c.flags;
+    if (!c.written) continue;
+    PRIVDEVMODE got;
+    std::memcpy(&got, out.data(), sizeof got);
+    EXPECT_EQ(got.dm.dmSize, 220);
+    EXPECT_EQ(got.dm.dmFields & win::DM_FORMNAME, 0u);
+    EXPECT_EQ(FieldText(got.dm.dmFormName, 32), "");
+  }
+  // With a sheet the page runs with the header's permission.
+  bool enabled = true;
+  SheetInfo sheet{*f.res, [&](PaperPageModel& m) {
+                    enabled = m.enabled();
+                    return 0L;
+                  }};
+  std::vector<std::uint8_t> out(564);
+  DocumentPropertyHeader h{f.handle, kPrinter, out, {}, dromu::kDmCopy | dromu::kDmNoPermission};
+  EXPECT_EQ(DrvDocumentPropertySheets(f.host(), &sheet, h), 0);
+  EXPECT_FALSE(enabled);
+}
+
+TEST(PropertySheets, DeviceEntryPointsTakeThePermission) {
+  struct Case { std::uint32_t flags; bool enabled, saved; };
+  const Case cases[] = {{0, true, true}, {kDeviceNoPermission, false, false}};
+  for (const Case& c : cases) {
+    Fixture f;
+    ASSERT_TRUE(f.res);
+    bool enabled = !c.enabled;
+    SheetInfo sheet{*f.res, [&](PaperPageModel& m) {
+                      enabled = m.enabled();
+                      return 1L;
+                    }};
+    EXPECT_EQ(DrvDevicePropertySheets(f.host(), &sheet, {f.handle, c.flags}), 1);
+    EXPECT_EQ(enabled, c.enabled);
+    EXPECT_EQ(f.platform->printers[kPrinter].count("PrinterData") == 1, c.saved);
+    EXPECT_EQ(DrvDevicePropertySheets(f.host(), nullptr, {f.handle, c.flags}), -1);
+  }
+  Fixture f;
+  ASSERT_TRUE(f.res);
+  SheetInfo ok{*f.res, [](PaperPageModel&) { return 1L; }}, cancel{*f.res, [](PaperPageModel&) { return 0L; }};
+  EXPECT_TRUE(PrinterProperties(f.host(), f.handle, ok));
+  EXPECT_FALSE(PrinterProperties(f.host(), f.handle, cancel));
+  EXPECT_EQ(DrvDevicePropertySheets(f.host(), &ok, {f.handle + 100, 0}), -1);  // no such printer
+}
+
 }  // namespace
 }  // namespace zv::driver::sheets
