@@ -3,7 +3,11 @@
 //
 //   zelvora-install install --printer NAME --source DIR [--app-name NAME] [--serverbin DIR]
 //                   [--margins TOP,BOTTOM,LEFT,RIGHT] [--resolution DPI] [--folder-printers DIR]
+//                   [--port-registry FILE]
 //   zelvora-install uninstall --printer NAME [--serverbin DIR] [--folder-printers DIR]
+//                   [--port-registry FILE]
+//
+// The port "OLVIPORT :" goes into the port registry FILE (default $ZELVORA_ROOT/ports/registry).
 //
 // Names are taken as UTF-8 and handed to the entry points in CP932. Exits 0 when the entry
 // point gave 0, else prints its code and exits 1.
@@ -21,7 +25,9 @@ int Usage() {
   std::fprintf(stderr,
                "usage: zelvora-install install --printer NAME --source DIR [--app-name NAME] [--serverbin DIR]\n"
                "                       [--margins T,B,L,R] [--resolution DPI] [--folder-printers DIR]\n"
-               "       zelvora-install uninstall --printer NAME [--serverbin DIR] [--folder-printers DIR]\n");
+               "                       [--port-registry FILE]\n"
+               "       zelvora-install uninstall --printer NAME [--serverbin DIR] [--folder-printers DIR]\n"
+               "                       [--port-registry FILE]\n");
   return 2;
 }
 
@@ -43,7 +49,7 @@ int main(int argc, char** argv) {
     return r.ok() ? *r : std::string("\x81");  // not CP932 text: the entry point refuses it
   };
   const std::string printer = cp932(opt["--printer"]);
-  InstallLayout layout{opt["--serverbin"]};
+  InstallLayout layout{opt["--serverbin"], opt["--port-registry"]};
   auto admin = opt.count("--folder-printers") ? FolderAdmin(opt["--folder-printers"]) : CupsAdmin();
   std::uint32_t code;
   if (command == "install") {

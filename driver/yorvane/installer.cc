@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "driver/brastow/port_ui.h"
 #include "driver/settings/devmode.h"
 #include "driver/settings/ppd.h"
 #include "platform/codepage/codepage.h"
@@ -130,7 +131,7 @@ std::string PpdWithDefaults(bool raster, std::string_view app_name, std::uint16_
   return ppd;
 }
 
-std::uint32_t pddSystemInstall(SpoolerAdmin& admin, const InstallLayout& layout, std::uintptr_t,
+std::uint32_t pddSystemInstall(SpoolerAdmin& admin, const InstallLayout& layout, std::uintptr_t window,
                                const char* printer_name, const char* source_folder, const char* app_name,
                                std::uint32_t top, std::uint32_t bottom, std::uint32_t left, std::uint32_t right,
                                std::uint32_t resolution) {
@@ -162,6 +163,10 @@ std::uint32_t pddSystemInstall(SpoolerAdmin& admin, const InstallLayout& layout,
       {raster_name, "Zelvora Printer (raster)", "olviport:/OLVIPORT", std::string(kRasterDriver),
        PpdWithDefaults(true, *app, r16, t16, b16, l16, rt16)},
   };
+  // The raster queue prints to the port "OLVIPORT :"; the port user interface adds it to the
+  // port registry (a port there already is fine), before the queue that needs it.
+  brastow::PortRegistry ports(layout.port_registry.string());
+  if (!brastow::AddPort(ports, "", window, brastow::kMonitorName, nullptr)) return kPortFailed;
   for (const NewPrinter& q : queues) {
     if (exists(q.name)) continue;  // left untouched
     if (!admin.AddPrinter(q).ok()) return kPrinterFailed;
@@ -169,7 +174,7 @@ std::uint32_t pddSystemInstall(SpoolerAdmin& admin, const InstallLayout& layout,
   return kDone;
 }
 
-std::uint32_t pddSystemUnInstall(SpoolerAdmin& admin, const InstallLayout& layout, std::uintptr_t,
+std::uint32_t pddSystemUnInstall(SpoolerAdmin& admin, const InstallLayout& layout, std::uintptr_t window,
                                  const char* printer_name) {
   auto name = FromCp932(printer_name);
   if (!name || !ValidPrinterName(*name)) return kMissingArgument;
@@ -191,6 +196,8 @@ std::uint32_t pddSystemUnInstall(SpoolerAdmin& admin, const InstallLayout& layou
     }
   }
   if (ours > 0) return kDone;
+  brastow::PortRegistry ports(layout.port_registry.string());
+  (void)brastow::DeletePort(ports, "", window, brastow::kPortName);  // gone already: nothing to do
   if (!layout.serverbin.empty()) {
     for (const FileEntry& f : kFiles) {
       const sfs::path p = layout.serverbin / f.folder / f.name;

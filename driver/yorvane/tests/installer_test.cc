@@ -1,5 +1,7 @@
 #include "driver/yorvane/installer.h"
 
+#include "driver/brastow/port_ui.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -36,7 +38,7 @@ struct Folders {
     sfs::create_directories(source);
     for (const char* n : {"zelvora", "olviport", "kelvad"}) Write(source / n, std::string("#!/bin/sh\n# ") + n + "\nexit 0\n", 0755);
   }
-  InstallLayout layout() const { return {serverbin}; }
+  InstallLayout layout() const { return {serverbin, {}}; }
 };
 
 std::map<std::string, std::string> ByName(SpoolerAdmin& admin) {
@@ -89,7 +91,10 @@ TEST(InstallerPpd, DefaultsCarryResolutionMarginsAndName) {
 TEST(InstallerFolder, InstallTwiceUninstallOneOfTwo) {
   Folders f;
   auto admin = FolderAdmin(f.root.path() / "printers");
+  const std::vector<std::string> port{"OLVIPORT :"};
+  brastow::PortRegistry ports;  // $ZELVORA_ROOT/ports/registry, as the installer's default
   ASSERT_EQ(Install(*admin, f, "Office"), kDone);
+  EXPECT_EQ(ports.Ports(), port);
   auto m = ByName(*admin);
   ASSERT_EQ(m.size(), 2u);
   EXPECT_EQ(m["Office"], kPassThroughDriver);
@@ -113,7 +118,9 @@ TEST(InstallerFolder, InstallTwiceUninstallOneOfTwo) {
 
   // A second printer; removing the first keeps the second and the files.
   ASSERT_EQ(Install(*admin, f, "Annex"), kDone);
+  EXPECT_EQ(ports.Ports(), port);  // one port for every printer
   EXPECT_EQ(pddSystemUnInstall(*admin, f.layout(), 0, "Office"), kDone);
+  EXPECT_EQ(ports.Ports(), port);
   m = ByName(*admin);
   EXPECT_EQ(m.count("Office") + m.count("Office-Raster"), 0u);
   EXPECT_EQ(m.count("Annex") + m.count("Annex-Raster"), 2u);
@@ -123,8 +130,25 @@ TEST(InstallerFolder, InstallTwiceUninstallOneOfTwo) {
   EXPECT_TRUE(ByName(*admin).empty());
   EXPECT_FALSE(sfs::exists(f.serverbin / "backend/zelvora"));
   EXPECT_FALSE(sfs::exists(f.serverbin / "filter/kelvad"));
+  EXPECT_TRUE(ports.Ports().empty());
   // No printer of the driver left: refused.
   EXPECT_EQ(pddSystemUnInstall(*admin, f.layout(), 0, "Annex"), kRefused);
+}
+
+TEST(InstallerFolder, PortThatCannotBeAddedStopsBeforeTheQueues) {
+  Folders f;
+  auto admin = FolderAdmin(f.root.path() / "printers");
+  // The registry's folder is a file: the port cannot be written.
+  Write(f.root.path() / "blocked", "x");
+  InstallLayout layout{f.serverbin, f.root.path() / "blocked" / "registry"};
+  EXPECT_EQ(pddSystemInstall(*admin, layout, 0, "Office", f.source.c_str(), "Cast", 0, 0, 0, 0, 300), kPortFailed);
+  EXPECT_TRUE(ByName(*admin).empty());
+  // A registry of its own: the port goes there.
+  layout.port_registry = f.root.path() / "registry";
+  EXPECT_EQ(pddSystemInstall(*admin, layout, 0, "Office", f.source.c_str(), "Cast", 0, 0, 0, 0, 300), kDone);
+  EXPECT_EQ(brastow::PortRegistry(layout.port_registry.string()).Ports(), std::vector<std::string>{"OLVIPORT :"});
+  EXPECT_EQ(pddSystemUnInstall(*admin, layout, 0, "Office"), kDone);
+  EXPECT_TRUE(brastow::PortRegistry(layout.port_registry.string()).Ports().empty());
 }
 
 TEST(InstallerFolder, AnotherDriversPrinterIsNeitherTouchedNorRemoved) {
