@@ -95,8 +95,10 @@ UserSizeDialog::UserSizeDialog(UserSizeModel& model, const gastrelo::Resources& 
   auto* grid = new QGridLayout(this);
   const int labels[2] = {kIdWidthLabel, kIdHeightLabel};
   for (int i = 0; i < 2; ++i) {
-    grid->addWidget(new QLabel(Q(res.DialogText(kUserSizeDialog, labels[i]))), i, 0);
+    auto* label = new QLabel(Q(res.DialogText(kUserSizeDialog, labels[i])));
+    grid->addWidget(label, i, 0);
     edits_[i] = new QLineEdit;
+    label->setBuddy(edits_[i]);
     spins_[i] = new QSpinBox;
     spins_[i]->setRange(kMinUserPaper, kMaxUserPaper);
     spins_[i]->setFixedWidth(18);
@@ -143,12 +145,17 @@ PaperPage::PaperPage(PaperPageModel& model, const gastrelo::Resources& res, QWid
   setWindowTitle(Q(res.String(kPageTabName).value_or("")));
   auto* top = new QVBoxLayout(this);
   auto* form = new QGridLayout;
-  form->addWidget(new QLabel(Q(res.DialogText(kPaperPage, kIdPaperLabel))), 0, 0);
+  // Each label names its control as buddy, so its "(&Z)" shows as an underlined access key.
+  auto* paper_label = new QLabel(Q(res.DialogText(kPaperPage, kIdPaperLabel)));
+  form->addWidget(paper_label, 0, 0);
   paper_ = new QComboBox;
+  paper_label->setBuddy(paper_);
   for (const auto& n : model_.paper_names()) paper_->addItem(Q(n));
   form->addWidget(paper_, 0, 1);
-  form->addWidget(new QLabel(Q(res.DialogText(kPaperPage, kIdResolutionLabel))), 1, 0);
+  auto* resolution_label = new QLabel(Q(res.DialogText(kPaperPage, kIdResolutionLabel)));
+  form->addWidget(resolution_label, 1, 0);
   resolution_ = new QComboBox;
+  resolution_label->setBuddy(resolution_);
   for (int id = kFirstResolution; id <= kLastResolution; ++id) resolution_->addItem(Q(res.String(id).value_or("")));
   form->addWidget(resolution_, 1, 1);
   top->addLayout(form);
