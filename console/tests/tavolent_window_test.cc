@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QtCharts/QAbstractSeries>
 #include <QtCharts/QChart>
 #include <QStatusBar>
@@ -469,6 +470,16 @@ TEST_F(TavolentTest, StatusBarShowsPromptsAndSizesTheRemainingPagesPane) {
   frame.statusBar()->clearMessage();
   EXPECT_TRUE(frame.period_pane()->isVisible());
   EXPECT_EQ(frame.period_pane()->text(), period);
+  // The same through an open menu: closing it brings the period text back.
+  QMenu* menu = frame.menuBar()->actions()[2]->menu();
+  menu->popup(frame.mapToGlobal(QPoint(10, 10)));
+  menu->setActiveAction(frame.action(kCmdSpanMonth));
+  QApplication::processEvents();
+  EXPECT_EQ(frame.statusBar()->currentMessage(), frame.action(kCmdSpanMonth)->statusTip());
+  menu->hide();
+  QApplication::processEvents();
+  EXPECT_TRUE(frame.statusBar()->currentMessage().isEmpty());
+  EXPECT_TRUE(frame.period_pane()->isVisible());
 
   struct Case {
     QString text;
