@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QFontMetrics>
 #include <QShowEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -16,6 +18,7 @@
 #include <algorithm>
 
 #include "console/core/quota_files.h"
+#include "console/graph/chart_window.h"
 #include "console/tavolent/dialogs.h"
 #include "platform/spool/spool.h"
 
@@ -65,7 +68,7 @@ CGroupTree::CGroupTree(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget
   setFont(ConsoleFont());
   setHeaderHidden(true);
   setColumnCount(1);
-  setContextMenuPolicy(Qt::ActionsContextMenu);
+  setContextMenuPolicy(Qt::DefaultContextMenu);
   setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
   connect(this, &QTreeWidget::currentItemChanged, this, [this] {
     RefreshSelected();
@@ -113,6 +116,84 @@ QTreeWidgetItem* CGroupTree::ItemOf(int32_t gid) const {
   for (int i = 0; i < root_->childCount(); ++i)
     if (root_->child(i)->data(0, kGidRole).toInt() == gid) return root_->child(i);
   return nullptr;
+}
+
+QTreeWidgetItem* CGroupTree::AddItem(const engine::GroupRecord& g) {
+  groups_[g.GID] = g;
+  applying_ = true;
+  auto* item = new QTreeWidgetItem(root_, QStringList{Q(g.GroupName)});
+  item->setData(0, kGidRole, g.GID);
+  item->setFlags(item->flags() | Qt::ItemIsEditable);
+  root_->sortChildren(0, Qt::AscendingOrder);
+  applying_ = false;
+  return item;
+}
+
+int CGroupTree::ApplyGroupChange(const engine::GroupRecord* record, int operation) {
+  if (!record || !root_) return 0;
+  if (operation == 1) {
+    AddItem(*record);
+    return 1;
+  }
+  QTreeWidgetItem* item = record->GID == 0 ? nullptr : ItemOf(record->GID);
+  if (!item || (operation != 2 && operation != 3)) return 0;
+  if (operation == 2) {
+    groups_[record->GID] = *record;
+    applying_ = true;
+    item->setText(0, Q(record->GroupName));
+    root_->sortChildren(0, Qt::AscendingOrder);
+    applying_ = false;
+    if (currentItem() == item) RefreshSelected();
+  } else {
+    groups_.erase(record->GID);
+    delete item;
+  }
+  return 1;
+}
+
+QRect CGroupTree::LabelRect(QTreeWidgetItem* item) const {
+  QRect r = visualItemRect(item);
+  if (r.isValid()) r.setWidth(std::min(r.width(), fontMetrics().horizontalAdvance(item->text(0)) + 6));
+  return r;
+}
+
+std::unique_ptr<QMenu> CGroupTree::ContextMenu(bool keyboard, const QPoint& at, QPoint* global) {
+  QTreeWidgetItem* selected = currentItem();
+  QPoint p = at;
+  if (keyboard) {
+    const QRect label = selected ? LabelRect(selected) : QRect();
+    p = label.isValid() ? label.center() : viewport()->mapFrom(this, QPoint(5, 5));
+  }
+  *global = viewport()->mapToGlobal(p);
+  QTreeWidgetItem* hit = itemAt(p);
+  const bool on_group = hit && hit == selected && hit != root_ && LabelRect(hit).contains(p);
+  auto menu = std::make_unique<QMenu>();
+  menu->setFont(ConsoleFont());
+  const std::pair<int, const char*> entries[] = {
+      {kCmdGroupAdd, "登録(&A)..."},       {kCmdGroupEdit, "編集(&E)..."}, {kCmdGroupDelete, "削除(&D)"},
+      {kCmdGroupEditDead, "編集(&E)..."}, {kCmdGroupDeleteDead, "削除(&D)"}};
+  for (const auto& [id, text] : entries) {
+    // On the selected group the working entries stay; elsewhere the stand-ins do.
+    if (on_group ? (id == kCmdGroupEditDead || id == kCmdGroupDeleteDead) : (id == kCmdGroupEdit || id == kCmdGroupDelete))
+      continue;
+    QAction* entry = menu->addAction(QString::fromUtf8(text));
+    entry->setObjectName(QString("cmd%1").arg(id));
+    entry->setData(id);
+    entry->setEnabled(false);
+    for (QAction* command : actions()) {
+      if (command->data().toInt() != id) continue;
+      entry->setEnabled(command->isEnabled());
+      connect(entry, &QAction::triggered, command, &QAction::trigger);
+    }
+  }
+  return menu;
+}
+
+void CGroupTree::contextMenuEvent(QContextMenuEvent* e) {
+  const bool keyboard = e->reason() == QContextMenuEvent::Keyboard;
+  QPoint global;
+  auto menu = ContextMenu(keyboard, viewport()->mapFrom(this, e->pos()), &global);
+  menu->exec(global);
 }
 
 void CGroupTree::SelectGroup(int32_t gid) {
@@ -191,13 +272,7 @@ void CGroupTree::AddGroupCommand() {
       return;
     }
   }
-  groups_[g.GID] = g;
-  applying_ = true;
-  auto* item = new QTreeWidgetItem(root_, QStringList{Q(g.GroupName)});
-  item->setData(0, kGidRole, g.GID);
-  item->setFlags(item->flags() | Qt::ItemIsEditable);
-  root_->sortChildren(0, Qt::AscendingOrder);
-  applying_ = false;
+  AddItem(g);
   expandItem(root_);
 }
 
@@ -247,7 +322,7 @@ CUserList::CUserList(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(p
   setRootIsDecorated(false);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setAllColumnsShowFocus(true);
-  setContextMenuPolicy(Qt::ActionsContextMenu);
+  setContextMenuPolicy(Qt::DefaultContextMenu);
   setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
   header()->setSectionsClickable(true);
   header()->setStretchLastSection(false);
@@ -267,6 +342,29 @@ CUserList::CUserList(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(p
   connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem*, int) {
     if (!ctx_.Locked()) QTimer::singleShot(0, this, [this] { EditUserCommand(); });
   });
+}
+
+std::unique_ptr<QMenu> CUserList::ContextMenu(bool keyboard, const QPoint& at, QPoint* global) {
+  *global = keyboard ? mapToGlobal(QPoint(5, 5)) : viewport()->mapToGlobal(at);
+  auto menu = std::make_unique<QMenu>();
+  menu->setFont(ConsoleFont());
+  menu->addActions(actions());
+  return menu;
+}
+
+void CUserList::contextMenuEvent(QContextMenuEvent* e) {
+  QPoint global;
+  auto menu = ContextMenu(e->reason() == QContextMenuEvent::Keyboard, viewport()->mapFrom(this, e->pos()), &global);
+  menu->exec(global);
+}
+
+std::vector<engine::UserRecord> CUserList::SelectedUsers() const {
+  std::vector<engine::UserRecord> out;
+  for (int32_t uid : SelectedUids()) {
+    auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == uid; });
+    if (row != rows_.end()) out.push_back(*row);
+  }
+  return out;
 }
 
 bool CUserList::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
@@ -371,6 +469,9 @@ void CUserList::Fill(bool new_columns, const std::vector<int32_t>& select) {
     for (int c = 0; c < columnCount(); ++c) item->setText(c, Q(UserCellText(row, c, limits, printer_ids_)));
     if (std::find(select.begin(), select.end(), row.UID) != select.end()) item->setSelected(true);
   }
+  // The total column's text is long: a new column is widened to show it whole.
+  if (new_columns && columnCount() > 4)
+    setColumnWidth(4, std::max({columnWidth(4), sizeHintForColumn(4), header()->sectionSizeHint(4)}));
   filling_ = false;
   emit statusChanged(Q(StatusText()));
 }
@@ -565,25 +666,43 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
     int id;
     const char* text;
     bool checkable, on_bar;
+    const char* prompt;  // shown in the status bar while the entry is highlighted
   };
   const Def defs[] = {
-      {kCmdGroupAdd, "グループの登録", false, true},      {kCmdGroupEdit, "グループの編集", false, true},
-      {kCmdGroupDelete, "グループの削除", false, true},   {kCmdUserAdd, "ユーザの登録", false, true},
-      {kCmdUserEdit, "ユーザの編集", false, true},        {kCmdUserDelete, "ユーザの削除", false, true},
-      {kCmdGraph, "グラフ", false, true},                 {kCmdLockToggle, "設定情報のロック", true, true},
-      {kCmdLock, "ロック", false, false},                 {kCmdUnlock, "ロックの解除", false, false},
-      {kCmdPassword, "パスワードの設定", false, true},    {kCmdThumbnail, "強制ｻﾑﾈｲﾙ印刷の設定", false, true},
-      {kCmdStorage, "保存フォルダ", false, false},        {kCmdDeleteLog, "印刷ログの削除", false, false},
-      {kCmdSpanStandard, "標準期間", true, false},        {kCmdSpanMonth, "今月", true, false},
-      {kCmdSpanWeek, "今週", true, false},                {kCmdSpanToday, "今日", true, false},
-      {kCmdSpanChosen, "期間指定...", true, true},        {kCmdLimitSettings, "制限の設定", false, false},
-      {kCmdGeneralSettings, "全般の設定", false, false},  {kCmdDomainImport, "ドメインユーザの読込", false, false},
-      {kCmdHelp, "ヘルプ", false, true},                  {kCmdAbout, "バージョン情報", false, false},
+      {kCmdGroupAdd, "グループの登録", false, true, "新しいグループを登録します"},
+      {kCmdGroupEdit, "グループの編集", false, true, "選択されているグループの設定を変更します"},
+      {kCmdGroupDelete, "グループの削除", false, true, "選択されているグループを削除します"},
+      {kCmdUserAdd, "ユーザの登録", false, true, "新しいユーザを登録します"},
+      {kCmdUserEdit, "ユーザの編集", false, true, "選択されているユーザの設定を変更します"},
+      {kCmdUserDelete, "ユーザの削除", false, true, "選択されているユーザを削除します"},
+      {kCmdGraph, "グラフ", false, true, "選択されているユーザの印刷枚数をグラフで表示します"},
+      {kCmdLockToggle, "設定情報のロック", true, true, "設定情報をロックまたは解除します"},
+      {kCmdLock, "ロック", false, false, "設定情報をロックします"},
+      {kCmdUnlock, "ロックの解除", false, false, "設定情報のロックを解除します"},
+      {kCmdPassword, "パスワードの設定", false, true, "ロックのパスワードを設定します"},
+      {kCmdThumbnail, "強制ｻﾑﾈｲﾙ印刷の設定", false, true, "サムネイル印刷のページ数を設定します"},
+      {kCmdStorage, "保存フォルダ", false, false, "印刷データの保存フォルダを変更します"},
+      {kCmdDeleteLog, "印刷ログの削除", false, false, "印刷ログを削除します"},
+      {kCmdSpanStandard, "標準期間", true, false, "現在の集計期間を表示します"},
+      {kCmdSpanMonth, "今月", true, false, "今月の印刷枚数を表示します"},
+      {kCmdSpanWeek, "今週", true, false, "今週の印刷枚数を表示します"},
+      {kCmdSpanToday, "今日", true, false, "今日の印刷枚数を表示します"},
+      {kCmdSpanChosen, "期間指定...", true, true, "表示する期間を指定します"},
+      {kCmdLimitSettings, "制限の設定", false, false, "印刷枚数の制限を設定します"},
+      {kCmdGeneralSettings, "全般の設定", false, false, "管理するプリンタとメールを設定します"},
+      {kCmdDomainImport, "ドメインユーザの読込", false, false, "ドメインのユーザを読み込みます"},
+      {kCmdHelp, "ヘルプ", false, true, "ヘルプを表示します"},
+      {kCmdAbout, "バージョン情報", false, false, "プログラムの情報とバージョンを表示します"},
+      {kCmdToolBar, "ツール バー(&T)", true, false, "ツール バーの表示/非表示を切り替えます"},
+      {kCmdStatusBar, "ステータス バー(&S)", true, false, "ステータス バーの表示/非表示を切り替えます"},
   };
   for (const Def& d : defs) {
     QAction* a = AddAction(d.id, d.text, d.checkable);
+    a->setStatusTip(QString::fromUtf8(d.prompt));
     if (d.on_bar) bar->addAction(a);
   }
+  actions_[kCmdToolBar]->setChecked(bar->isVisibleTo(this));
+  connect(bar, &QToolBar::visibilityChanged, actions_[kCmdToolBar], &QAction::setChecked);
   // The menus reach every command, the ones the tool bar lacks included.
   const std::pair<const char*, std::vector<int>> menus[] = {
       {"グループ(&G)", {kCmdGroupAdd, kCmdGroupEdit, kCmdGroupDelete}},
@@ -603,7 +722,8 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
     }
     if (ids.front() == kCmdSpanStandard) {
       menu->addSeparator();
-      menu->addAction(bar->toggleViewAction());
+      menu->addAction(actions_[kCmdToolBar]);
+      menu->addAction(actions_[kCmdStatusBar]);
     }
   }
   for (int id : {kCmdGroupAdd, kCmdGroupEdit, kCmdGroupDelete}) tree_->addAction(actions_[id]);
@@ -611,15 +731,22 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
 
   statusBar()->setObjectName("s59393");
   statusBar()->setVisible(ctx_.settings->GetStatusBar() != 0);
+  actions_[kCmdStatusBar]->setChecked(statusBar()->isVisibleTo(this));
   period_pane_ = new QLabel;
   period_pane_->setObjectName("pane0");
   pages_pane_ = new QLabel;
   pages_pane_->setObjectName("pane108");
-  pages_pane_->setMinimumWidth(170);
+  pages_pane_->setFixedWidth(PagesPaneWidth({}));
+  // Pane 0 stretches; a highlighted menu entry's prompt covers it while pane 1 stays.
   statusBar()->addWidget(period_pane_, 1);
   statusBar()->addPermanentWidget(pages_pane_);
-  connect(list_, &CUserList::statusChanged, pages_pane_, &QLabel::setText);
-  connect(tree_, &CGroupTree::selectionCleared, pages_pane_, [this] { pages_pane_->setText(Q(list_->StatusText())); });
+  connect(list_, &CUserList::statusChanged, this, [this](const QString& text) { SetStatusTexts(1, text); });
+  connect(tree_, &CGroupTree::selectionCleared, this, [this] { SetStatusTexts(1, {}); });
+  connect(this, &CMainFrame::rebuildRequested, tree_, [this] {
+    tree_->RefreshSelected();
+    SetStatusTexts(1, {});
+  });
+  setWindowIcon(ConsoleIcon());
 
   UpdatePeriodText();
   tree_->FillGroupTree();
@@ -635,6 +762,13 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
   timer_->start();
   connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { UpdateCommands(); });
   connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateCommands(); });
+  graph_source = [this]() -> std::unique_ptr<GraphSource> {
+    std::string dsn, uid, pwd;
+    ctx_.settings->GetDSN(&dsn);
+    ctx_.settings->GetUID(&uid);
+    ctx_.settings->GetPWD(&pwd);
+    return std::make_unique<DatabaseGraphSource>(dsn, uid, pwd);
+  };
   run_program = [](const std::string& program, const std::vector<std::string>& args) {
     QStringList list;
     for (const auto& a : args) list << Q(a);
@@ -643,7 +777,71 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
 }
 
 CMainFrame::~CMainFrame() {
+  // The graph windows go first: they raise this window as they close.
+  for (const auto& g : graphs_) delete g.data();
   if (hwnd_) winmsg::DestroyWindow(hwnd_);
+}
+
+int CMainFrame::ForwardGroupChange(const engine::GroupRecord* record, int operation) {
+  return tree_ ? tree_->ApplyGroupChange(record, operation) : 0;
+}
+
+int CMainFrame::PagesPaneWidth(const QString& text) const {
+  return std::max(statusBar()->fontMetrics().horizontalAdvance(text), 150) + 20;
+}
+
+void CMainFrame::SetStatusTexts(int which, const QString& text) {
+  if (which == 0 || which == -1) UpdatePeriodText();
+  if (which != 1 && which != -1) return;
+  pages_text_ = text;
+  pages_pane_->setFixedWidth(PagesPaneWidth(pages_text_));
+  pages_pane_->setText(pages_text_);
+}
+
+namespace {
+
+// What a graph window reads: its print-log source and its document. A child of the window,
+// it goes with it, after the window's view.
+struct GraphData : QObject {
+  std::unique_ptr<GraphSource> source;
+  std::unique_ptr<CChartDoc> doc;
+};
+
+}  // namespace
+
+CChartFrame* CMainFrame::OpenGraphWindow() {
+  const auto users = list_->SelectedUsers();
+  if (users.empty()) return nullptr;
+  WaitCursor wait;
+  auto data = std::make_unique<GraphData>();
+  data->source = graph_source ? graph_source() : nullptr;
+  if (!data->source) {
+    ShowAppMessage(*ctx_.sink, 45);
+    return nullptr;
+  }
+  CConsoleSettings* settings = ctx_.settings;
+  auto today = ctx_.today;
+  data->doc = std::make_unique<CChartDoc>(*data->source, *ctx_.sink,
+                                          [settings, today] { return ReadGraphEnvironment(*settings, today()); });
+  data->doc->LoadSettings(settings);
+  auto* frame = new CChartFrame(*data->doc, settings, *ctx_.sink, this);
+  frame->setAttribute(Qt::WA_DeleteOnClose);
+  data.release()->setParent(frame);
+  if (!frame->SetItems(users)) {
+    delete frame;
+    return nullptr;
+  }
+  std::erase_if(graphs_, [](const QPointer<CChartFrame>& g) { return g.isNull(); });
+  graphs_.emplace_back(frame);
+  frame->show();
+  return frame;
+}
+
+std::vector<CChartFrame*> CMainFrame::graph_windows() const {
+  std::vector<CChartFrame*> out;
+  for (const auto& g : graphs_)
+    if (!g.isNull()) out.push_back(g.data());
+  return out;
 }
 
 QAction* CMainFrame::AddAction(int id, const char* text, bool checkable) {
@@ -718,11 +916,15 @@ void CMainFrame::Run(int id) {
     case kCmdUserAdd: list_->AddUserCommand(); break;
     case kCmdUserEdit: list_->EditUserCommand(); break;
     case kCmdUserDelete: list_->DeleteUsersCommand(); break;
-    // The graph window is not part of this program yet.
-    case kCmdGraph:
-      if (!list_->SelectedUids().empty()) ShowAppMessage(*ctx_.sink, 45);
-      break;
+    case kCmdGraph: OpenGraphWindow(); break;
     case kCmdHelp: HelpCommand(); break;
+    case kCmdAbout: {
+      AboutDialog about(this);
+      about.exec();
+      break;
+    }
+    case kCmdToolBar: findChild<QToolBar*>("t59392")->setVisible(actions_[kCmdToolBar]->isChecked()); break;
+    case kCmdStatusBar: statusBar()->setVisible(actions_[kCmdStatusBar]->isChecked()); break;
     default: break;
   }
   UpdateCommands();
@@ -755,7 +957,7 @@ void CMainFrame::ThumbnailCommand() {
 void CMainFrame::SpanCommand(int kind) {
   if (ctx_.settings->GetDisplaySpan().kind == kind) return;
   ctx_.settings->SetDisplaySpan(kind, 0, 1);
-  tree_->RefreshSelected();
+  emit rebuildRequested();
 }
 
 void CMainFrame::ChosenSpanCommand() {
@@ -772,7 +974,7 @@ void CMainFrame::ChosenSpanCommand() {
     ctx_.settings->SetDisplaySpanDates(4, 2, v.from, v.to);
   else
     ctx_.settings->SetDisplaySpan(4, v.choice, v.choice == 1 ? v.days : v.months);
-  tree_->RefreshSelected();
+  emit rebuildRequested();
 }
 
 void CMainFrame::HelpCommand() {

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMenu>
+#include <QPointer>
 #include <QTreeWidget>
 #include <functional>
 #include <map>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "console/core/registry_config.h"
+#include "console/graph/chart_doc.h"
 #include "console/db/console_database.h"
 #include "console/rules/messages.h"
 #include "console/rules/periods.h"
@@ -24,6 +27,10 @@
 class QLabel;
 class QSplitter;
 class QTimer;
+
+namespace zv::console {
+class CChartFrame;
+}
 
 namespace zv::console {
 
@@ -56,6 +63,11 @@ enum Command : int {
   kCmdGeneralSettings = 32801,
   kCmdPassword = 32802,
   kCmdLockToggle = 32803,
+  // Context-menu entries no window handles: they stand disabled in the group tree's menu.
+  kCmdGroupEditDead = 32813,
+  kCmdGroupDeleteDead = 32814,
+  kCmdToolBar = 59392,
+  kCmdStatusBar = 59393,
   kCmdAbout = 57664,
   kCmdHelp = 57670,
 };
@@ -106,6 +118,17 @@ class CGroupTree : public QTreeWidget {
   QTreeWidgetItem* root() const { return root_; }
   // Takes a GID; gives its item (the root for 0, null for an unknown group).
   QTreeWidgetItem* ItemOf(int32_t gid) const;
+  // Takes a group changed elsewhere and the operation (1 add, 2 update, 3 delete); applies
+  // it to the items without database change (an update of the selected group rebuilds the
+  // user list). Gives 1, or 0 for a null record, an unknown GID or another operation.
+  int ApplyGroupChange(const engine::GroupRecord* record, int operation);
+  // Takes whether the menu is opened from the keyboard and, for the mouse, the point in
+  // the viewport; builds the context menu (add, edit, delete; the disabled 32813 and 32814
+  // stand in for edit and delete unless the point is on the selected group's label) and
+  // gives it with the global point it opens at in *global.
+  std::unique_ptr<QMenu> ContextMenu(bool keyboard, const QPoint& at, QPoint* global);
+  // Gives the rectangle of an item's label in the viewport.
+  QRect LabelRect(QTreeWidgetItem* item) const;
 
  signals:
   // The selection changed: the frame clears its remaining-pages pane.
@@ -114,8 +137,10 @@ class CGroupTree : public QTreeWidget {
  protected:
   // Refuses to start an in-place edit while the settings are locked.
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* e) override;
 
  private:
+  QTreeWidgetItem* AddItem(const engine::GroupRecord& g);
   std::vector<std::string> NamesBut(int32_t gid) const;
   bool UpdateGroup(QTreeWidgetItem* item, const engine::GroupRecord& g);
 
@@ -164,6 +189,12 @@ class CUserList : public QTreeWidget {
   void StoreWidths();
   // Gives the current group (GID 0: none).
   const engine::GroupRecord& group() const { return group_; }
+  // Gives the selected users' records, in row order.
+  std::vector<engine::UserRecord> SelectedUsers() const;
+  // Takes whether the menu is opened from the keyboard and, for the mouse, the point in
+  // the viewport; builds the context menu of the user commands and gives it with the global
+  // point it opens at (5 pixels inside the top-left corner from the keyboard) in *global.
+  std::unique_ptr<QMenu> ContextMenu(bool keyboard, const QPoint& at, QPoint* global);
 
  signals:
   // The selected user's status text changed ("" clears the pane).
@@ -172,6 +203,7 @@ class CUserList : public QTreeWidget {
  protected:
   // Refuses in-place edits while locked and of any column but the account.
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* e) override;
 
  private:
   void Fill(bool new_columns, const std::vector<int32_t>& select);
@@ -216,6 +248,21 @@ class CMainFrame : public QMainWindow {
   bool RegisterWindow();
   // Gives how often a second start asked the frame to come to the front.
   int raise_count() const { return raise_count_; }
+  // Takes a group changed by another window and the operation (1 add, 2 update, 3 delete);
+  // hands them to the group tree and gives its result.
+  int ForwardGroupChange(const engine::GroupRecord* record, int operation);
+  // Opens a graph window for the selected users: gives it shown, or null when it could not
+  // be opened (message 45) or not be handed the users (message 46, window destroyed).
+  CChartFrame* OpenGraphWindow();
+  // Gives the graph windows still open.
+  std::vector<CChartFrame*> graph_windows() const;
+  // Takes a text; gives the width pane 1 takes for it: the wider of the text in the status
+  // bar's font and 150, plus 20.
+  int PagesPaneWidth(const QString& text) const;
+
+  // Gives the print log the graph windows read (the registry's data source by default;
+  // null: the window cannot be opened).
+  std::function<std::unique_ptr<GraphSource>()> graph_source;
 
   // Where the help command's program and argument come from; tests replace the runner.
   std::function<bool(const std::string& program, const std::vector<std::string>& args)> run_program;
@@ -223,6 +270,13 @@ class CMainFrame : public QMainWindow {
  signals:
   // A command ran (its id).
   void commandDone(int id);
+  // The user list is to be rebuilt for the selected group (the display period changed).
+  void rebuildRequested();
+
+ public slots:
+  // Takes which panes to update (0 the period pane, 1 the remaining-pages pane, -1 both)
+  // and the remaining-pages text ("" clears it); recomputes the period text for 0 and -1.
+  void SetStatusTexts(int which, const QString& text);
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -249,6 +303,8 @@ class CMainFrame : public QMainWindow {
   LimitPeriod period_;
   winmsg::HWND hwnd_ = 0;
   int raise_count_ = 0;
+  QString pages_text_;
+  std::vector<QPointer<CChartFrame>> graphs_;
   bool layout_stored_ = false;
   bool sized_ = false;
 };

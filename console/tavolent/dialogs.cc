@@ -7,6 +7,11 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QStyle>
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QIcon>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QRadioButton>
@@ -52,6 +57,41 @@ QFont ConsoleFont() {
   QFont f("IPAPGothic");
   f.setPixelSize(12);
   return f;
+}
+
+QIcon ConsoleIcon() { return QApplication::style()->standardIcon(QStyle::SP_ComputerIcon); }
+
+int QtMessageSink::Show(const std::string& text, uint32_t style) {
+  const bool question = style == kStyleQuestion;
+  QMessageBox box(question               ? QMessageBox::Question
+                  : style == kStyleError ? QMessageBox::Critical
+                                         : QMessageBox::Warning,
+                  "Zelvoraエクスプローラ", Q(text), question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
+                  owner_);
+  box.setFont(ConsoleFont());
+  const int r = box.exec();
+  return r == QMessageBox::Yes ? kIdYes : r == QMessageBox::No ? kIdNo : kIdOk;
+}
+
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
+  setObjectName("d100");
+  setFont(ConsoleFont());
+  setWindowTitle("バージョン情報");
+  setWindowIcon(ConsoleIcon());
+  auto* icon = new QLabel;
+  icon->setObjectName("i128");
+  icon->setPixmap(ConsoleIcon().pixmap(32, 32));
+  auto* text = new QLabel("Zelvoraエクスプローラ\nVersion 1.0");
+  text->setObjectName("s_about");
+  auto* row = new QHBoxLayout;
+  row->addWidget(icon, 0, Qt::AlignTop);
+  row->addWidget(text, 1);
+  auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  ok->button(QDialogButtonBox::Ok)->setObjectName("b1");
+  connect(ok, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  auto* lay = new QVBoxLayout(this);
+  lay->addLayout(row);
+  lay->addWidget(ok);
 }
 
 bool ApplyVerdict(QDialog* dialog, MessageSink& sink, const Verdict& verdict) {

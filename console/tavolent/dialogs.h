@@ -13,6 +13,7 @@
 #include "console/rules/validators.h"
 #include "engine/db/zvm_database.h"
 
+class QIcon;
 class QLineEdit;
 class QLabel;
 class QRadioButton;
@@ -25,6 +26,30 @@ namespace zv::console {
 
 // Gives the face the console draws Japanese text in (the IPA P Gothic family).
 QFont ConsoleFont();
+
+// Gives the console's icon (the main frame's and the about box's, big and small).
+QIcon ConsoleIcon();
+
+// Shows the console's messages in modal message boxes of the table's styles (the question,
+// exclamation and stop icons), owned by a window when one is given.
+class QtMessageSink : public MessageSink {
+ public:
+  // Takes the owner window (may be null).
+  explicit QtMessageSink(QWidget* owner = nullptr) : owner_(owner) {}
+  void set_owner(QWidget* owner) { owner_ = owner; }
+  // Takes the text and the style; gives kIdYes or kIdNo for a question, else kIdOk.
+  int Show(const std::string& text, uint32_t style) override;
+
+ private:
+  QWidget* owner_;
+};
+
+// The about box (template 100): the console's title, version and icon, and OK.
+class AboutDialog : public QDialog {
+ public:
+  // Takes the parent.
+  explicit AboutDialog(QWidget* parent = nullptr);
+};
 
 // Takes a dialog, the sink and a verdict; shows the verdict's message (when it names one),
 // focuses the field whose object name is the verdict's focus, and gives verdict.ok.

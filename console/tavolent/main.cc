@@ -1,7 +1,6 @@
 // tavolent: the administration console. One instance per user and runtime root: a second
 // start raises the first console's window and ends.
 #include <QApplication>
-#include <QMessageBox>
 #include <cstdio>
 
 #include "console/tavolent/console_frame.h"
@@ -9,26 +8,6 @@
 #include "engine/core/clock.h"
 #include "platform/sync/guard.h"
 #include "platform/winmsg/qt/qt_pump.h"
-
-namespace {
-
-// Shows the console's messages in message boxes of the table's style.
-class BoxSink : public zv::console::MessageSink {
- public:
-  int Show(const std::string& text, uint32_t style) override {
-    using namespace zv::console;
-    QMessageBox box(style == kStyleQuestion ? QMessageBox::Question
-                    : style == kStyleError  ? QMessageBox::Critical
-                                            : QMessageBox::Warning,
-                    kConsoleTitle, QString::fromStdString(text),
-                    style == kStyleQuestion ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
-    box.setFont(ConsoleFont());
-    const int r = box.exec();
-    return r == QMessageBox::Yes ? kIdYes : r == QMessageBox::No ? kIdNo : kIdOk;
-  }
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   using namespace zv;
@@ -53,9 +32,10 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   winmsg::QtMessagePump pump;
-  BoxSink sink;
+  console::QtMessageSink sink;
   console::ConsoleContext ctx{&settings, &sink, [] { return engine::TodayDate(); }};
   console::CMainFrame frame(ctx);
+  sink.set_owner(&frame);
   frame.RegisterWindow();
   frame.show();
   const int rc = app.exec();

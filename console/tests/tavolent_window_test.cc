@@ -8,12 +8,18 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QtCharts/QAbstractSeries>
+#include <QtCharts/QChart>
+#include <QStatusBar>
 #include <QProcess>
 #include <QRadioButton>
 #include <QSplitter>
 #include <deque>
 #include <filesystem>
 
+#include "console/graph/chart_window.h"
 #include "console/tavolent/console_frame.h"
 #include "console/tavolent/dialogs.h"
 #include "engine/db/schema.h"
@@ -227,6 +233,9 @@ TEST_F(TavolentTest, UserListShowsPrinterColumnsAndSortsWithTheTieRule) {
   EXPECT_EQ(frame.list()->StatusText(), "bob:上限まで カラー[3]枚 上限まで モノクロ[6]枚");
   frame.show();
   QApplication::processEvents();
+  // The total column shows its text whole.
+  for (int r = 0; r < list->topLevelItemCount(); ++r)
+    EXPECT_GT(list->columnWidth(4), list->fontMetrics().horizontalAdvance(list->topLevelItem(r)->text(4))) << r;
   frame.grab().save(QString::fromStdString(Artifact("tavolent_main.png")));
 }
 
@@ -321,7 +330,8 @@ TEST_F(TavolentTest, TheLockDisablesSettingCommandsButNotTheGraph) {
   frame.list()->editItem(frame.list()->topLevelItem(0), 0);
   EXPECT_FALSE(Editing(frame.list()));
   frame.Run(kCmdGraph);
-  EXPECT_EQ(sink_.shown, std::vector<std::string>{Message(45)});
+  EXPECT_TRUE(sink_.shown.empty());
+  EXPECT_EQ(frame.graph_windows().size(), 1u);
   frame.grab().save(QString::fromStdString(Artifact("tavolent_locked.png")));
 
   // Unlocking takes the exact password.
@@ -378,6 +388,7 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
 
   // Screenshots of each dialog.
   LockDialog lock(sink_, true, "x");
+  AboutDialog about;
   ThumbnailDialog thumbnail(5);
   GroupDialog group(sink_, {0, "営業部", 50, 20, 1}, {});
   UserDialog user(sink_, {0, "tanaka", "田中 一郎", 1, 3, 50, 20, "tanaka@example.jp", 1}, {{1, "営業部", 0, 0, 1}},
@@ -385,11 +396,181 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
   std::pair<QDialog*, const char*> shots[] = {
       {&lock, "tavolent_lock.png"},     {&password, "tavolent_password.png"},   {&mail, "tavolent_mail.png"},
       {&period, "tavolent_period.png"}, {&thumbnail, "tavolent_thumbnail.png"}, {&group, "tavolent_group.png"},
-      {&user, "tavolent_user.png"}};
+      {&user, "tavolent_user.png"},     {&about, "tavolent_about.png"}};
   for (auto [d, name] : shots) {
     d->adjustSize();
     EXPECT_TRUE(d->grab().save(QString::fromStdString(Artifact(name)))) << name;
   }
+}
+
+// A print-log source whose queries fail.
+class FailingSource : public GraphSource {
+ public:
+  bool SumByUserDay(const std::vector<int32_t>&, int32_t, int32_t,
+                    std::map<std::pair<int32_t, int32_t>, int64_t>*) override {
+    return false;
+  }
+  bool EarliestDay(const std::vector<int32_t>&, int32_t*) override { return false; }
+};
+
+TEST_F(TavolentTest, GraphCommandOpensAWindowForTheSelectedUsers) {
+  const int32_t gid = Group("Sales");
+  const int32_t a = User("aoki", gid), b = User("baba", gid);
+  User("chiba", gid);
+  Log(a, Printer("P", 0), 20240110, 3, 0);
+  struct Case {
+    const char* name;
+    int source;  // 0 the database, 1 failing queries, 2 none
+    std::vector<std::string> shown;
+    bool opened;
+  } cases[] = {
+      {"database", 0, {}, true},
+      {"failing queries", 1, {Message(46)}, false},
+      {"no source", 2, {Message(45)}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sink_.shown.clear();
+    CMainFrame frame(ctx_);
+    if (c.source == 1) frame.graph_source = [] { return std::make_unique<FailingSource>(); };
+    if (c.source == 2) frame.graph_source = [] { return std::unique_ptr<GraphSource>(); };
+    frame.tree()->SelectGroup(gid);
+    frame.list()->SelectUids({b, a});
+    frame.Run(kCmdGraph);
+    EXPECT_EQ(sink_.shown, c.shown);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const auto windows = frame.graph_windows();
+    ASSERT_EQ(windows.size(), c.opened ? 1u : 0u);
+    if (!c.opened) continue;
+    EXPECT_TRUE(windows[0]->isVisible());
+    // One series per selected user, in the list's order.
+    QStringList series;
+    for (QAbstractSeries* one : windows[0]->View()->Chart()->series()) series << one->name();
+    EXPECT_EQ(series, (QStringList{"aoki", "baba"}));
+    windows[0]->resize(700, 450);
+    QApplication::processEvents();
+    windows[0]->grab().save(QString::fromStdString(Artifact("tavolent_graph.png")));
+    // Closing the window frees it and its document.
+    windows[0]->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(frame.graph_windows().empty());
+  }
+}
+
+TEST_F(TavolentTest, StatusBarShowsPromptsAndSizesTheRemainingPagesPane) {
+  CMainFrame frame(ctx_);
+  frame.show();
+  QApplication::processEvents();
+  const QString period = frame.period_pane()->text();
+  // A highlighted menu entry's prompt covers pane 0 until the menu closes.
+  frame.action(kCmdUserAdd)->showStatusText(&frame);
+  EXPECT_EQ(frame.statusBar()->currentMessage(), frame.action(kCmdUserAdd)->statusTip());
+  EXPECT_FALSE(frame.statusBar()->currentMessage().isEmpty());
+  EXPECT_FALSE(frame.period_pane()->isVisible());
+  frame.statusBar()->clearMessage();
+  EXPECT_TRUE(frame.period_pane()->isVisible());
+  EXPECT_EQ(frame.period_pane()->text(), period);
+  // The same through an open menu: closing it brings the period text back.
+  QMenu* menu = frame.menuBar()->actions()[2]->menu();
+  menu->popup(frame.mapToGlobal(QPoint(10, 10)));
+  menu->setActiveAction(frame.action(kCmdSpanMonth));
+  QApplication::processEvents();
+  EXPECT_EQ(frame.statusBar()->currentMessage(), frame.action(kCmdSpanMonth)->statusTip());
+  menu->hide();
+  QApplication::processEvents();
+  EXPECT_TRUE(frame.statusBar()->currentMessage().isEmpty());
+  EXPECT_TRUE(frame.period_pane()->isVisible());
+
+  struct Case {
+    QString text;
+    bool wider;
+  } cases[] = {{"", false}, {"aoki:印刷可能枚数[無制限]", false}, {QString(80, QChar(0x679A)), true}};
+  for (const Case& c : cases) {
+    frame.SetStatusTexts(1, c.text);
+    EXPECT_EQ(frame.pages_pane()->text(), c.text);
+    if (c.wider)
+      EXPECT_EQ(frame.pages_pane()->width(), frame.statusBar()->fontMetrics().horizontalAdvance(c.text) + 20);
+    else
+      EXPECT_EQ(frame.pages_pane()->width(), 170) << c.text.toStdString();
+  }
+
+  // The status bar's visibility follows its menu entry and is stored at exit.
+  frame.action(kCmdStatusBar)->trigger();
+  EXPECT_FALSE(frame.statusBar()->isVisible());
+  frame.close();
+  EXPECT_EQ(settings_.GetStatusBar(), 0);
+}
+
+std::vector<int> MenuIds(QMenu* menu) {
+  std::vector<int> ids;
+  for (QAction* a : menu->actions()) ids.push_back(a->data().toInt());
+  return ids;
+}
+
+TEST_F(TavolentTest, ContextMenusOpenAtTheirKeyboardPointsWithTheirEntries) {
+  const int32_t gid = Group("Sales");
+  User("aoki", gid);
+  CMainFrame frame(ctx_);
+  frame.show();
+  QApplication::processEvents();
+  CGroupTree* tree = frame.tree();
+  QPoint global;
+
+  // On the selected group: the working edit and delete stay, the stand-ins go.
+  tree->SelectGroup(gid);
+  frame.UpdateCommands();
+  auto menu = tree->ContextMenu(true, {}, &global);
+  EXPECT_EQ(MenuIds(menu.get()), (std::vector<int>{kCmdGroupAdd, kCmdGroupEdit, kCmdGroupDelete}));
+  EXPECT_EQ(global, tree->viewport()->mapToGlobal(tree->LabelRect(tree->ItemOf(gid)).center()));
+  EXPECT_TRUE(menu->actions()[1]->isEnabled());
+
+  // On the root, or off any label, the disabled stand-ins replace edit and delete.
+  tree->SelectGroup(0);
+  frame.UpdateCommands();
+  for (bool keyboard : {true, false}) {
+    menu = tree->ContextMenu(keyboard, QPoint(5, tree->viewport()->height() - 5), &global);
+    EXPECT_EQ(MenuIds(menu.get()), (std::vector<int>{kCmdGroupAdd, kCmdGroupEditDead, kCmdGroupDeleteDead}));
+    EXPECT_FALSE(menu->actions()[1]->isEnabled());
+    EXPECT_FALSE(menu->actions()[2]->isEnabled());
+  }
+
+  // The user list's keyboard menu opens 5 pixels inside its top-left corner.
+  tree->SelectGroup(gid);
+  menu = frame.list()->ContextMenu(true, {}, &global);
+  EXPECT_EQ(global, frame.list()->mapToGlobal(QPoint(5, 5)));
+  EXPECT_EQ(MenuIds(menu.get()), (std::vector<int>{kCmdUserAdd, kCmdUserEdit, kCmdUserDelete, kCmdGraph}));
+}
+
+TEST_F(TavolentTest, GroupChangesFromOtherWindowsReachTheTree) {
+  const int32_t sales = Group("Sales");
+  CMainFrame frame(ctx_);
+  engine::GroupRecord added{0, "Dev", 0, 0, 1};
+  {
+    auto db = Db();
+    ASSERT_TRUE(db.AddGroup(&added));
+  }
+  engine::GroupRecord renamed{sales, "Accounts", 0, 0, 1}, unknown{9999, "X", 0, 0, 1};
+  struct Case {
+    const engine::GroupRecord* record;
+    int operation, result;
+    std::vector<std::string> names;
+  } cases[] = {
+      {&added, 1, 1, {"Dev", "Sales"}},     {&renamed, 2, 1, {"Accounts", "Dev"}}, {&unknown, 2, 0, {"Accounts", "Dev"}},
+      {nullptr, 1, 0, {"Accounts", "Dev"}}, {&added, 4, 0, {"Accounts", "Dev"}},   {&added, 3, 1, {"Accounts"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(frame.ForwardGroupChange(c.record, c.operation), c.result) << c.operation;
+    std::vector<std::string> names;
+    for (int i = 0; i < frame.tree()->root()->childCount(); ++i)
+      names.push_back(frame.tree()->root()->child(i)->text(0).toStdString());
+    EXPECT_EQ(names, c.names) << c.operation;
+  }
+  // A display-period command asks for the rebuild by signal.
+  int rebuilds = 0;
+  QObject::connect(&frame, &CMainFrame::rebuildRequested, [&] { ++rebuilds; });
+  frame.Run(kCmdSpanWeek);
+  frame.Run(kCmdSpanWeek);
+  EXPECT_EQ(rebuilds, 1);
 }
 
 // The help viewer gets the file as one argument, blanks and all; no shell reads it.
