@@ -88,10 +88,10 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
 
   // Timer 4: the chosen printer's status every 5 seconds.
   status_timer_ = new QTimer(this);
+  status_timer_->setObjectName("timer4");
   status_timer_->setInterval(5000);
   connect(status_timer_, &QTimer::timeout, this, [this] {
-    if (options_.status && printer_combo_->currentIndex() >= 0)
-      options_.status->Query(printer_combo_->currentText().toStdString(), PrinterStatusSource::Reason::kTimer);
+    if (options_.status) options_.status->OnTimer4(printing_);
   });
   status_timer_->start();
   // Timer 2: the quota state from the server's result folder every 15 seconds.
@@ -147,6 +147,14 @@ void CMainFrame::BuildBars() {
   dock->setWidget(left);
   addDockWidget(Qt::LeftDockWidgetArea, dock);
   connect(printer_combo_, &QComboBox::currentIndexChanged, this, [this] { OnPrinterChosen(); });
+  connect(paper_combo_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    trace_.Trace("_CPrtSet::OnSelchangeComboPaper IN");
+    const int p = printer_combo_->currentIndex();
+    if (p >= 0 && p < static_cast<int>(printers_.size()) && index >= 0 &&
+        index < static_cast<int>(printers_[p].papers.size()))
+      SetPaper(printers_[p].papers[index].code);
+    trace_.Trace("_CPrtSet::OnSelchangeComboPaper OUT");
+  });
 
   auto* bottom = new QWidget(this);
   bottom->setObjectName("103");
@@ -417,30 +425,70 @@ void CMainFrame::LoadPrintersAsync() {
   std::thread([self, path, server_copy] {
     if (!server_copy.empty())
       if (auto bytes = fs::ReadFile(server_copy); bytes.ok()) (void)fs::WriteFileAtomic(path, *bytes);
-    std::vector<std::string> names;
-    if (auto text = fs::ReadFile(path); text.ok()) names = PrinterNamesInList(*text);
+    std::vector<PrinterEntry> printers;
+    if (auto text = fs::ReadFile(path); text.ok()) printers = ParsePrinterEntries(*text);
     QMetaObject::invokeMethod(
         qApp,
-        [self, names] {
-          if (self) self->SetPrinters(names);
+        [self, printers = std::move(printers)]() mutable {
+          if (self) self->SetPrinterEntries(std::move(printers));
         },
         Qt::QueuedConnection);
   }).detach();
 }
 
 void CMainFrame::SetPrinters(const std::vector<std::string>& names) {
+  std::vector<PrinterEntry> printers;
+  for (const auto& n : names) printers.push_back({n, "", {PaperChoice{-1, kDocumentPaperName}}});
+  SetPrinterEntries(std::move(printers));
+}
+
+void CMainFrame::SetPrinterEntries(std::vector<PrinterEntry> printers) {
+  printers_ = std::move(printers);
   printer_combo_->blockSignals(true);
   printer_combo_->clear();
-  for (const auto& n : names) printer_combo_->addItem(QString::fromStdString(n));
+  for (const auto& p : printers_) printer_combo_->addItem(QString::fromStdString(p.name));
+  if (!printers_.empty()) printer_combo_->setCurrentIndex(PrinterIndexFor(printers_, settings_.output_printer));
   printer_combo_->blockSignals(false);
-  if (names.empty()) {
+  FillPapers();
+  if (printers_.empty()) {
     tabs_->setCurrentIndex(1);
     if (!options_.auto_print) options_.prompt->Show(kNoPrinterText, kPrinterErrorTitle, PromptIcon::kStop);
   } else {
-    printer_combo_->setCurrentIndex(0);
-    if (options_.status) options_.status->Query(names.front(), PrinterStatusSource::Reason::kStartUp);
+    SetPaper(settings_.paper_size);
+    if (options_.status) options_.status->OnStartUp(selected_address());
   }
   emit printersLoaded();
+}
+
+void CMainFrame::FillPapers() {
+  paper_combo_->blockSignals(true);
+  paper_combo_->clear();
+  const int p = printer_combo_->currentIndex();
+  if (p >= 0 && p < static_cast<int>(printers_.size()))
+    for (const auto& paper : printers_[p].papers) paper_combo_->addItem(QString::fromStdString(paper.form));
+  paper_combo_->blockSignals(false);
+}
+
+void CMainFrame::SetPaper(int32_t code) {
+  const int p = printer_combo_->currentIndex();
+  if (p < 0 || p >= static_cast<int>(printers_.size()) || printers_[p].papers.empty()) return;
+  const int index = PaperIndexFor(printers_[p], code);
+  const PaperChoice& paper = printers_[p].papers[index];
+  paper_combo_->blockSignals(true);
+  paper_combo_->setCurrentIndex(index);
+  paper_combo_->blockSignals(false);
+  settings_.paper_size = paper.code;
+  // The view's margin table: record 0 holds the chosen paper's margins, then one record
+  // per paper of the printer.
+  std::vector<viewer::PaperMargins> margins;
+  margins.push_back({paper.code, paper.left, paper.top, paper.right, paper.bottom});
+  for (const auto& m : printers_[p].papers) margins.push_back({m.code, m.left, m.top, m.right, m.bottom});
+  view_->SetPaper(paper.code, paper.form, paper.width, paper.height, margins);
+}
+
+std::string CMainFrame::selected_address() const {
+  const int p = printer_combo_->currentIndex();
+  return p >= 0 && p < static_cast<int>(printers_.size()) ? printers_[p].ip : std::string();
 }
 
 RequestOrder CMainFrame::BuildOrder() const {
@@ -467,8 +515,11 @@ Status CMainFrame::SaveSettingsNow() {
 
 void CMainFrame::OnPrinterChosen() {
   trace_.Trace("_CPrtSet::OnSelchangeComboPrinter IN");
-  if (options_.status && printer_combo_->currentIndex() >= 0)
-    options_.status->Query(printer_combo_->currentText().toStdString(), PrinterStatusSource::Reason::kSelection);
+  FillPapers();
+  if (printer_combo_->currentIndex() >= 0) {
+    if (options_.status) options_.status->OnPrinterSelected(selected_address());
+    SetPaper(settings_.paper_size);
+  }
   trace_.Trace("_CPrtSet::OnSelchangeComboPrinter OUT");
 }
 

@@ -12,10 +12,12 @@
 #include <memory>
 #include <string>
 
+#include "client/app/printer_entries.h"
 #include "client/app/settings_pages.h"
 #include "client/app/start_args.h"
 #include "client/client_doc.h"
 #include "client/config.h"
+#include "client/printer_status.h"
 #include "client/prompt.h"
 #include "client/request_file.h"
 #include "client/settings_store.h"
@@ -46,17 +48,31 @@ inline constexpr char kSystemErrorTitle[] = "システムエラー";
 inline constexpr char kNoPrinterText[] = "プリンタが存在しません。";
 inline constexpr char kPrinterErrorTitle[] = "プリンタエラー";
 
-// The printer-status queries of the frame: at start-up, on a printer choice and on timer
-// 4. The default does nothing; the monitor's status query replaces it.
+// The printer-status hooks of the frame, each given the printer's address ("IPaddr" of
+// printers.lst, empty when the list has none): at start-up with the printer selected
+// there, on a printer choice, and on timer 4 (every 5 s). The default does nothing;
+// ServiceStatusSource hands them to the printer-status service.
 class PrinterStatusSource {
  public:
-  enum class Reason { kStartUp, kSelection, kTimer };
   virtual ~PrinterStatusSource() = default;
-  // Takes the printer chosen and why it is asked; must not block (query on a worker).
-  virtual void Query(const std::string& printer, Reason reason) {
-    (void)printer;
-    (void)reason;
-  }
+  // Takes the address of the printer selected at start-up.
+  virtual void OnStartUp(const std::string& address) { (void)address; }
+  // Takes the address of the printer just chosen.
+  virtual void OnPrinterSelected(const std::string& address) { (void)address; }
+  // Takes whether a print run is under way (the query is then left out).
+  virtual void OnTimer4(bool run_active) { (void)run_active; }
+};
+
+// Hands the frame's hooks to a PrinterStatusService (which must outlive it).
+class ServiceStatusSource : public PrinterStatusSource {
+ public:
+  explicit ServiceStatusSource(PrinterStatusService* service) : service_(service) {}
+  void OnStartUp(const std::string& address) override { service_->OnStartUp(address); }
+  void OnPrinterSelected(const std::string& address) override { service_->OnPrinterSelected(address); }
+  void OnTimer4(bool run_active) override { service_->OnTimer4(run_active); }
+
+ private:
+  PrinterStatusService* service_;
 };
 
 struct FrameOptions {
@@ -160,8 +176,21 @@ class CMainFrame : public QMainWindow {
   RequestOrder BuildOrder() const;
   // Stores the panel into the settings and writes them.
   Status SaveSettingsNow();
-  // Fills the printer combo (1068) from names (the frame reads printers.lst on a worker).
+  // Fills the printer combo (1068) from names, each printer with only the document's own
+  // paper.
   void SetPrinters(const std::vector<std::string>& names);
+  // Fills the printer combo from the printers of printers.lst (the frame reads the file on
+  // a worker), selects the stored printer (the first when it is gone) and its stored paper,
+  // and tells the status hooks the selected printer's address.
+  void SetPrinterEntries(std::vector<PrinterEntry> printers);
+  // Selects the paper of `code` among the selected printer's papers (the document's own
+  // paper when the printer lacks it), keeps its code as the current paper and hands the
+  // paper to the page view.
+  void SetPaper(int32_t code);
+  // The current paper code (the request's "PaperSize").
+  int32_t paper_code() const { return settings_.paper_size; }
+  // The address of the selected printer, or empty.
+  std::string selected_address() const;
 
  signals:
   void printersLoaded();
@@ -192,6 +221,7 @@ class CMainFrame : public QMainWindow {
   void PlaceWindow();
   void SyncView();
   void OnPrinterChosen();
+  void FillPapers();
   winmsg::LRESULT WindowProc(winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM);
   bool OpenJob(const std::string& path, const std::string& title);
 
@@ -222,6 +252,7 @@ class CMainFrame : public QMainWindow {
   QLabel* panes_[2] = {};
   QComboBox* printer_combo_ = nullptr;
   QComboBox* paper_combo_ = nullptr;
+  std::vector<PrinterEntry> printers_;
   QLabel* rate_line_ = nullptr;
   QTabWidget* tabs_ = nullptr;
   QTreeWidget* job_rows_ = nullptr;

@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
 
@@ -25,6 +26,7 @@
 #include "platform/spool/folder_spooler.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/temp_root.h"
+#include "viewer/qt/viewer_view.h"
 
 namespace zv::client::app {
 namespace {
@@ -41,8 +43,10 @@ QApplication& App() {
 
 class RecordingStatus : public PrinterStatusSource {
  public:
-  std::vector<std::pair<std::string, Reason>> asked;
-  void Query(const std::string& printer, Reason reason) override { asked.emplace_back(printer, reason); }
+  std::vector<std::string> asked;  // "start <address>", "select <address>", "timer <0|1>"
+  void OnStartUp(const std::string& address) override { asked.push_back("start " + address); }
+  void OnPrinterSelected(const std::string& address) override { asked.push_back("select " + address); }
+  void OnTimer4(bool run_active) override { asked.push_back(run_active ? "timer 1" : "timer 0"); }
 };
 
 class FrameTest : public ::testing::Test {
@@ -57,9 +61,15 @@ class FrameTest : public ::testing::Test {
     ASSERT_TRUE(key.ok());
     ASSERT_TRUE(key->SetString("AppPath", app_).ok());
   }
-  void WritePrinters(const std::vector<std::string>& names) {
+  // Writes printers.lst: each printer with the address 10.0.0.<n> (n from 1) and, when
+  // given, its blocks' paper lines.
+  void WritePrinters(const std::vector<std::string>& names, const std::vector<std::string>& paper_lines = {}) {
     std::string text = "[PRINTERS]\r\n";
     for (const auto& n : names) text += n + "=\r\n";
+    for (size_t i = 0; i < names.size(); ++i) {
+      text += "\r\n[" + names[i] + "]\r\nIPaddr=10.0.0." + std::to_string(i + 1) + "\r\n";
+      text += i < paper_lines.size() ? paper_lines[i] : "PaperSize=-1\r\nForms=文書の設定用紙\r\nSize=(,)\r\nMargin=(,,,)\r\n";
+    }
     ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/printers.lst", text).ok());
   }
   // Writes a capture file of `pages` pages into `folder`.
@@ -128,11 +138,9 @@ TEST_F(FrameTest, StartsWithTheCommandLineJobAndTakesFurtherJobsByCopyData) {
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{
                           {"見積書", 3}, {"a \"b\" c", 2}, {kNoJobNameText, 1}}));
   EXPECT_EQ(f->findChild<QLineEdit*>("1014")->text(), "6");
-  ASSERT_EQ(status_.asked.size(), 1u);
-  EXPECT_EQ(status_.asked[0], std::make_pair(std::string("Office A"), PrinterStatusSource::Reason::kStartUp));
+  EXPECT_EQ(status_.asked, std::vector<std::string>{"start 10.0.0.1"});
   f->findChild<QComboBox*>("1068")->setCurrentIndex(1);
-  ASSERT_EQ(status_.asked.size(), 2u);
-  EXPECT_EQ(status_.asked[1], std::make_pair(std::string("Office B"), PrinterStatusSource::Reason::kSelection));
+  EXPECT_EQ(status_.asked, (std::vector<std::string>{"start 10.0.0.1", "select 10.0.0.2"}));
   // The shell's printer commands do not exist here.
   EXPECT_FALSE(f->findChild<QPushButton*>("1000")->isEnabled());
   EXPECT_FALSE(f->findChild<QPushButton*>("1072")->isEnabled());
@@ -174,6 +182,67 @@ TEST_F(FrameTest, JobRowsFollowPageEditsSoLaterDeletesHitTheRightPages) {
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"C", 1}, {"B", 2}}));
   EXPECT_EQ(f->document().GetAllPage(), 3);
   EXPECT_EQ(f->findChild<QLineEdit*>("1014")->text(), "3");
+}
+
+TEST_F(FrameTest, PaperListFollowsThePrinterAndStatusHooksGetItsAddress) {
+  WritePrinters({"Office A", "Office B"},
+                {"PaperSize=-1,9,8\r\nForms=文書の設定用紙,A4,A3\r\nSize=(,),(2100,2970),(4200,2970)\r\n"
+                 "Margin=(,,,),(1,2,3,4),(10,20,30,40)\r\n",
+                 "PaperSize=-1,11\r\nForms=文書の設定用紙,A5\r\nSize=(,),(1480,2100)\r\nMargin=(,,,),(5,5,5,5)\r\n"});
+  {
+    ClientSettings s;
+    ASSERT_TRUE(LoadSettings(&s, app_, false).ok());
+    s.output_printer = "Office A";
+    s.paper_size = 8;
+    ASSERT_TRUE(SaveSettings(s).ok());
+  }
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQp.tmp", 1), "/n", "P"})));
+  WaitPrinters(*f);
+  auto* printers = f->findChild<QComboBox*>("1068");
+  auto* papers = f->findChild<QComboBox*>("1071");
+  auto items = [&] {
+    std::vector<std::string> v;
+    for (int i = 0; i < papers->count(); ++i) v.push_back(papers->itemText(i).toStdString());
+    return v;
+  };
+  auto* view = f->findChild<viewer::CViewerView*>();
+  ASSERT_NE(view, nullptr);
+  viewer::ViewPaper shown;
+
+  // The stored printer and paper; the view gets the paper upright with its margins turned.
+  EXPECT_EQ(printers->currentText(), "Office A");
+  EXPECT_EQ(items(), (std::vector<std::string>{"文書の設定用紙", "A4", "A3"}));
+  EXPECT_EQ(papers->currentIndex(), 2);
+  view->GetPaper(&shown);
+  EXPECT_EQ(shown.code, 8);
+  EXPECT_EQ(shown.width, 2970);
+  EXPECT_EQ(shown.height, 4200);
+  ASSERT_FALSE(shown.margins.empty());
+  EXPECT_EQ(shown.margins[0].left, 20);
+  EXPECT_EQ(shown.margins[0].bottom, 10);
+  EXPECT_EQ(status_.asked, std::vector<std::string>{"start 10.0.0.1"});
+
+  papers->setCurrentIndex(1);
+  EXPECT_EQ(f->paper_code(), 9);
+  EXPECT_EQ(f->BuildOrder().paper, 9);
+
+  // Another printer: its papers, and a code it lacks falls back to the document's paper.
+  printers->setCurrentIndex(1);
+  EXPECT_EQ(items(), (std::vector<std::string>{"文書の設定用紙", "A5"}));
+  EXPECT_EQ(papers->currentIndex(), 0);
+  EXPECT_EQ(f->paper_code(), -1);
+  view->GetPaper(&shown);
+  EXPECT_EQ(shown.code, -1);
+  EXPECT_EQ(status_.asked, (std::vector<std::string>{"start 10.0.0.1", "select 10.0.0.2"}));
+
+  // Timer 4 tells whether a run is under way.
+  auto* timer = f->findChild<QTimer*>("timer4");
+  ASSERT_NE(timer, nullptr);
+  timer->setInterval(5);
+  QTRY_VERIFY_WITH_TIMEOUT(status_.asked.size() >= 3, 2000);
+  EXPECT_EQ(status_.asked[2], "timer 0");
+  f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_paper_list.png"));
 }
 
 TEST_F(FrameTest, PanelShowsStoredSettingsAndFillsTheRequest) {
