@@ -82,7 +82,14 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
   view_->SetDocument(&doc_.viewer());
   view_->AttachWindow(view_host_, viewer::view::kWholePage, 0);
   connect(view_, &viewer::CViewerView::hostMessage, this, [this](int msg, qintptr wparam, qintptr lparam) {
-    if (msg == viewer::kMsgPageChanged && wparam == 1) PickPage(static_cast<int>(lparam));
+    if (msg != viewer::kMsgPageChanged) return;
+    if (wparam == 1) {
+      const int page = static_cast<int>(lparam & 0xFFFF);
+      PickPage(page);
+      SetJobPos(page);
+    } else {
+      SetJobPos((view_->GetCurrentPage() & 0xFFFF) * layout_->choice().pages_per_sheet);
+    }
   });
   BuildBars();
 
@@ -226,6 +233,9 @@ QWidget* CMainFrame::BuildJobPage() {
   job_rows_->setColumnWidth(0, 107);
   job_rows_->setColumnWidth(1, 58);
   v->addWidget(job_rows_, 1);
+  job_rows_->installEventFilter(this);
+  connect(job_rows_, &QTreeWidget::itemClicked, this,
+          [this](QTreeWidgetItem* item) { ShowJob(job_rows_->indexOfTopLevelItem(item)); });
   auto* row = new QHBoxLayout();
   QPushButton* up = Button(page, 1006, QString::fromUtf8("↑"));
   QPushButton* down = Button(page, 1007, QString::fromUtf8("↓"));
@@ -749,9 +759,17 @@ void CMainFrame::MoveSelectedJob(bool up) {
   RefreshJobRows();
   job_rows_->setCurrentItem(job_rows_->topLevelItem(other));
   SyncView();
+  ShowJob(other);
 }
 
 void CMainFrame::DeleteSelectedJob() {
+  if (jobs_.size() == 0) {
+    job_rows_->setFocus();
+    return;
+  }
+  if (options_.prompt->Show("選択したジョブを削除しますか？", "ジョブ編集", PromptIcon::kExclamation,
+                            PromptButtons::kYesNo) != PromptAnswer::kYes)
+    return;
   auto* item = job_rows_->currentItem();
   if (item == nullptr) return;
   const int r = job_rows_->indexOfTopLevelItem(item);
@@ -761,6 +779,57 @@ void CMainFrame::DeleteSelectedJob() {
   selected_page_ = -1;
   RefreshJobRows();
   SyncView();
+  if (jobs_.size() > 0) {
+    const int next = r < jobs_.size() ? r : jobs_.size() - 1;
+    job_rows_->setCurrentItem(job_rows_->topLevelItem(next));
+    ShowJob(next);
+  }
+}
+
+int CMainFrame::selected_job_row() const {
+  auto* item = job_rows_->currentItem();
+  return item == nullptr ? -1 : job_rows_->indexOfTopLevelItem(item);
+}
+
+void CMainFrame::ShowJob(int row) {
+  if (row < 0 || row >= jobs_.size()) return;
+  const int pps = std::max(1, layout_->choice().pages_per_sheet);
+  job_list_busy_ = true;
+  view_->ShowPage(jobs_.FirstPage(row) / pps);
+  QCoreApplication::processEvents();
+  job_list_busy_ = false;
+}
+
+void CMainFrame::SetJobPos(int page) {
+  if (job_list_busy_) return;
+  std::vector<int> counts;
+  for (const auto& r : jobs_.rows()) counts.push_back(r.pages);
+  const int row = JobRowForPage(counts, page);
+  if (row < 0) return;
+  QTreeWidgetItem* item = job_rows_->topLevelItem(row);
+  job_rows_->setCurrentItem(item);
+  job_rows_->scrollToItem(item);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  // Up / Page Up and Down / Page Down on the job list move the selection one row and show
+  // that job.
+  if (watched == job_rows_ && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    int step = 0;
+    if (key == Qt::Key_Up || key == Qt::Key_PageUp) step = -1;
+    if (key == Qt::Key_Down || key == Qt::Key_PageDown) step = 1;
+    if (step != 0) {
+      const int cur = selected_job_row();
+      const int next = std::clamp(cur < 0 ? 0 : cur + step, 0, jobs_.size() - 1);
+      if (jobs_.size() > 0) {
+        job_rows_->setCurrentItem(job_rows_->topLevelItem(next));
+        ShowJob(next);
+      }
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 bool CMainFrame::CanRotate(int command) const {

@@ -136,9 +136,16 @@ class CMainFrame : public QMainWindow {
   // vector, never a shell line).
   void RunHelp();
 
-  // Job list commands (buttons 1006, 1007, 1008): act on the selected row.
+  // Job list commands (buttons 1006, 1007, 1008): act on the selected row. Deleting asks
+  // "選択したジョブを削除しますか？" first and then selects the row at the same place (the
+  // one before when the last went) and shows its first sheet.
   void MoveSelectedJob(bool up);
   void DeleteSelectedJob();
+  // Selects the job row holding page `page` (from 0; the last row when none holds it), as
+  // the preview's page changes. Nothing while the job list itself moves the preview.
+  void SetJobPos(int page);
+  // The selected job row, or -1.
+  int selected_job_row() const;
   // Page edits of the view's selected page (commands 32778, 32779 and delete): the job
   // rows' page counts follow.
   void InsertBlankPage(bool after);
@@ -222,6 +229,10 @@ class CMainFrame : public QMainWindow {
   void SyncView();
   void OnPrinterChosen();
   void FillPapers();
+  // Shows the sheet of the row's first page; the preview's page notices meanwhile are the
+  // job list's own and do not move the selection.
+  void ShowJob(int row);
+  bool eventFilter(QObject* watched, QEvent* event) override;
   winmsg::LRESULT WindowProc(winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM);
   bool OpenJob(const std::string& path, const std::string& title);
 
@@ -245,6 +256,7 @@ class CMainFrame : public QMainWindow {
   std::string job_name_;
   bool document_opened_ = false;
   int selected_page_ = -1;
+  bool job_list_busy_ = false;
   winmsg::HWND hwnd_ = 0;
 
   zv::viewer::CViewerView* view_ = nullptr;

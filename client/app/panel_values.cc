@@ -44,4 +44,14 @@ int ClampCopies(std::string_view text) {
   return static_cast<int>(v);
 }
 
+int JobRowForPage(const std::vector<int>& page_counts, int page) {
+  int start = 0;
+  for (size_t r = 0; r < page_counts.size(); ++r) {
+    const int end = start + page_counts[r];
+    if (page >= start && page < end) return static_cast<int>(r);
+    start = end;
+  }
+  return static_cast<int>(page_counts.size()) - 1;
+}
+
 }  // namespace zv::client::app

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 namespace zv::client::app {
 
@@ -38,5 +39,9 @@ int PagesPerSheet(int thumbnail_code);
 // Takes the copies field's text; gives the copies within 1 to 100 (text that is no number
 // reads as 0 and so becomes 1).
 int ClampCopies(std::string_view text);
+
+// Takes the job rows' page counts in order and a page (from 0); gives the row that holds
+// the page, the last row when none does, -1 when there are no rows.
+int JobRowForPage(const std::vector<int>& page_counts, int page);
 
 }  // namespace zv::client::app

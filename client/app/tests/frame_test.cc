@@ -184,6 +184,55 @@ TEST_F(FrameTest, JobRowsFollowPageEditsSoLaterDeletesHitTheRightPages) {
   EXPECT_EQ(f->findChild<QLineEdit*>("1014")->text(), "3");
 }
 
+TEST_F(FrameTest, JobListFollowsThePreviewTakesArrowKeysAndAsksBeforeDeleting) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQj1.tmp", 3), "/n", "A"})));
+  WaitPrinters(*f);
+  ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQj2.tmp", 5), "B"), 1);
+  ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQj3.tmp", 1), "C"), 1);
+  auto* tree = f->findChild<QTreeWidget*>("1010");
+  f->findChild<QTabWidget*>("1005")->setCurrentIndex(3);
+
+  // The row holding the preview's page: A 0-2, B 3-7, C 8; past the end, the last row.
+  for (auto [page, row] : std::vector<std::pair<int, int>>{{0, 0}, {2, 0}, {3, 1}, {7, 1}, {8, 2}, {20, 2}}) {
+    f->SetJobPos(page);
+    EXPECT_EQ(f->selected_job_row(), row) << page;
+  }
+  // A page picked in the view selects its job.
+  auto* view = f->findChild<viewer::CViewerView*>();
+  emit view->hostMessage(viewer::kMsgPageChanged, 1, 4);
+  EXPECT_EQ(f->selected_job_row(), 1);
+  EXPECT_EQ(f->selected_page(), 4);
+
+  // Arrow and page keys move one row and stop at the ends.
+  tree->setFocus();
+  struct Key {
+    Qt::Key key;
+    int row;
+  } keys[] = {{Qt::Key_Up, 0}, {Qt::Key_Up, 0}, {Qt::Key_PageDown, 1}, {Qt::Key_Down, 2}, {Qt::Key_Down, 2}, {Qt::Key_PageUp, 1}};
+  for (const auto& k : keys) {
+    QTest::keyClick(tree, k.key);
+    EXPECT_EQ(f->selected_job_row(), k.row) << k.key;
+  }
+  EXPECT_EQ(view->GetCurrentPage(), 3);  // B's first page, one page per sheet
+
+  // No keeps the job; Yes deletes it and the row after takes its place.
+  prompt_.answer = PromptAnswer::kNo;
+  f->DeleteSelectedJob();
+  ASSERT_FALSE(prompt_.shown.empty());
+  EXPECT_EQ(prompt_.shown.back().text, "選択したジョブを削除しますか？");
+  EXPECT_EQ(prompt_.shown.back().title, "ジョブ編集");
+  EXPECT_EQ(Rows(*f).size(), 3u);
+  prompt_.answer = PromptAnswer::kYes;
+  f->DeleteSelectedJob();
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"A", 3}, {"C", 1}}));
+  EXPECT_EQ(f->selected_job_row(), 1);
+  f->DeleteSelectedJob();  // the last row goes: the one before is selected
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"A", 3}}));
+  EXPECT_EQ(f->selected_job_row(), 0);
+}
+
 TEST_F(FrameTest, PaperListFollowsThePrinterAndStatusHooksGetItsAddress) {
   WritePrinters({"Office A", "Office B"},
                 {"PaperSize=-1,9,8\r\nForms=文書の設定用紙,A4,A3\r\nSize=(,),(2100,2970),(4200,2970)\r\n"

@@ -44,5 +44,12 @@ TEST(PanelValuesTest, CopiesClamp) {
   for (const auto& c : cases) EXPECT_EQ(ClampCopies(c.text), c.copies) << c.text;
 }
 
+TEST(PanelValuesTest, JobRowForPage) {
+  const std::vector<int> counts = {3, 5, 0, 1};  // an empty job holds no page
+  const std::pair<int, int> cases[] = {{0, 0}, {2, 0}, {3, 1}, {7, 1}, {8, 3}, {9, 3}, {-1, 3}};
+  for (auto [page, row] : cases) EXPECT_EQ(JobRowForPage(counts, page), row) << page;
+  EXPECT_EQ(JobRowForPage({}, 0), -1);
+}
+
 }  // namespace
 }  // namespace zv::client::app
