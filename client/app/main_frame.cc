@@ -140,6 +140,18 @@ void CMainFrame::BuildBars() {
     const PreviewSplit s = ToPreviewSplit(layout_->choice(), 0, 0);
     view_->SetSheetLayout(static_cast<std::uint32_t>(s.pages), s.direction, s.separator);
   });
+  layout_->set_prompt(options_.prompt);
+  connect(layout_, &LayoutPage::offsetsChanged, this, [this] {
+    view_->SetOffsetTop(layout_->top_offset());
+    view_->SetOffsetLeft(layout_->left_offset());
+    view_->SetOffsetSize(layout_->scale_offset());
+    view_->RefreshPages();
+  });
+  connect(layout_, &LayoutPage::offsetRejected, this, [this] {
+    tabs_->setCurrentIndex(0);
+    view_->SetInputFrozen(1);
+  });
+  connect(layout_, &LayoutPage::offsetResumed, this, [this] { view_->SetInputFrozen(0); });
   tabs_->addTab(BuildJobPage(), QString::fromUtf8("ジョブ"));
   lv->addWidget(plabel);
   lv->addWidget(printer_combo_);

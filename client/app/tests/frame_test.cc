@@ -233,6 +233,78 @@ TEST_F(FrameTest, JobListFollowsThePreviewTakesArrowKeysAndAsksBeforeDeleting) {
   EXPECT_EQ(f->selected_job_row(), 0);
 }
 
+TEST(LayoutOffsetTest, OffsetFieldsCheckWhatIsTypedAndKeepTheLastGoodValue) {
+  App();
+  RecordingPrompt prompt;
+  LayoutPage page;
+  page.set_prompt(&prompt);
+  page.findChild<QWidget*>("1047")->setVisible(true);  // hidden in the frame; shown to take focus
+  page.show();
+  QApplication::setActiveWindow(&page);
+  auto* top = page.findChild<QLineEdit*>("1049");
+  auto* left = page.findChild<QLineEdit*>("1053");
+  auto* scale = page.findChild<QLineEdit*>("1057");
+  ASSERT_TRUE(top && left && scale);
+  EXPECT_EQ(scale->text(), "100.0");
+  QSignalSpy changed(&page, &LayoutPage::offsetsChanged);
+  QSignalSpy rejected(&page, &LayoutPage::offsetRejected);
+  QSignalSpy resumed(&page, &LayoutPage::offsetResumed);
+
+  // Setters: in range written "%3.1f" and kept; out of range refused with the message.
+  struct Case {
+    int id;
+    float value;
+    int step;
+    bool ok;
+    const char* text;  // the field afterwards
+  } cases[] = {
+      {1049, 12.5f, 0, true, "12.5"}, {1049, 50.0f, -1, true, "50.0"}, {1053, -50.0f, 1, true, "-50.0"},
+      {1053, -3.0f, 1, true, "-3.1"}, {1057, 9.9f, 0, false, "100.0"}, {1049, 50.5f, 0, false, "50.0"},
+  };
+  for (const auto& c : cases) {
+    prompt.shown.clear();
+    EXPECT_EQ(page.SetOffset(c.id, c.value, c.step), c.ok) << c.id << " " << c.value;
+    EXPECT_EQ(page.findChild<QLineEdit*>(QString::number(c.id))->text().toStdString(), c.text) << c.id;
+    EXPECT_EQ(prompt.shown.size(), c.ok ? 0u : 1u);
+    if (!c.ok) {
+      EXPECT_EQ(prompt.shown[0].text, "印字補正の補正値が異常です。");
+    }
+  }
+  EXPECT_FLOAT_EQ(page.top_offset(), 50.0f);
+  EXPECT_FLOAT_EQ(page.left_offset(), -3.1f);
+  EXPECT_GE(changed.count(), 4);
+  RequestOrder o;
+  page.Fill(&o);
+  EXPECT_EQ(o.offset_top, 500);
+  EXPECT_EQ(o.offset_left, -31);
+  EXPECT_EQ(o.scale, 1000);
+
+  // Leaving a field with a bad text: one message, the page asks for the preview to wait,
+  // the focus comes back, the last good value stays.
+  top->setFocus();
+  ASSERT_TRUE(top->hasFocus());
+  EXPECT_TRUE(page.offset_focus());
+  top->setText("1.2.3");
+  prompt.shown.clear();
+  left->setFocus();
+  EXPECT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(rejected.count(), 1);
+  QTRY_VERIFY_WITH_TIMEOUT(top->hasFocus(), 2000);
+  EXPECT_EQ(resumed.count(), 1);
+  EXPECT_TRUE(page.offset_focus());
+  EXPECT_FLOAT_EQ(page.top_offset(), 50.0f);
+  EXPECT_FALSE(page.CheckOffsetError());  // Enter's check refuses it too
+  top->setText("-7.24");
+  EXPECT_TRUE(page.CheckOffsetError());
+  EXPECT_EQ(top->text(), "-7.2");
+  EXPECT_FLOAT_EQ(page.top_offset(), -7.24f);
+  // The up key steps the field by 0.1.
+  QTest::keyClick(top, Qt::Key_Up);
+  EXPECT_EQ(top->text(), "-7.1");
+  page.findChild<QRadioButton*>("1035")->setFocus();  // leaving with a good value
+  EXPECT_FALSE(page.offset_focus());
+}
+
 TEST_F(FrameTest, PaperListFollowsThePrinterAndStatusHooksGetItsAddress) {
   WritePrinters({"Office A", "Office B"},
                 {"PaperSize=-1,9,8\r\nForms=文書の設定用紙,A4,A3\r\nSize=(,),(2100,2970),(4200,2970)\r\n"
