@@ -578,6 +578,7 @@ void CMainFrame::Print() {
     emit printFinished(PrintOutcome::kNothing);
     return;
   }
+  AutoSaveJob();
   (void)SaveSettingsNow();
   RequestOrder order = BuildOrder();
   const int run_jobs = jobs_.size();
@@ -873,6 +874,22 @@ bool CMainFrame::OpenSavedJob(const std::string& path) {
   RefreshJobRows();
   SyncView();
   return true;
+}
+
+void CMainFrame::AutoSaveJob() {
+  const std::string folder = settings_.auto_save_dir.empty() ? config_.app_path : settings_.auto_save_dir;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) {
+    // Unattended, a message would hold the run with nobody to answer it.
+    if (!options_.auto_print)
+      options_.prompt->Show("指定されたフォルダがありません。\n自動保存に失敗しました。", "印刷ジョブ自動保存失敗",
+                            PromptIcon::kExclamation);
+    return;
+  }
+  const std::string path = AutoSavePath(folder, settings_.save_times);
+  std::filesystem::remove(path, ec);
+  if (!doc_.Save(path).ok()) trace_.Trace("CMainFrame::AutoSave failed");
+  settings_.save_times = NextAutoSaveNumber(settings_.save_times, settings_.auto_save_times);
 }
 
 bool CMainFrame::SaveJob(const std::string& path) {

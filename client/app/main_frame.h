@@ -116,6 +116,9 @@ class CMainFrame : public QMainWindow {
   // the server, or, without a server, prints it here and shows the client's result text.
   // The hand-over and the local print run on a worker thread; printFinished tells the end.
   // Jobs arriving meanwhile wait and are opened after the run.
+  // Before the hand-over the document is saved as "<folder>/AutoSave%03d.prc" in the
+  // auto-save folder (the number wraps at "AutoSaveTimes"); a missing folder is told and the
+  // print goes on.
   void Print();
   bool printing() const { return printing_; }
 
@@ -236,6 +239,7 @@ class CMainFrame : public QMainWindow {
   winmsg::LRESULT WindowProc(winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM);
   bool OpenJob(const std::string& path, const std::string& title);
 
+  void AutoSaveJob();
   void FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone);
   void RemoveRunJobs(int run_jobs);
 

@@ -485,6 +485,32 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
   auto jobs = spooler.EnumJobs("Office");
   ASSERT_TRUE(jobs.ok());
   EXPECT_EQ(jobs->size(), 1u);
+  // Each run first saved the job in the program folder under the next number.
+  EXPECT_TRUE(fsys::exists(app_ + "/AutoSave000.prc"));
+  EXPECT_TRUE(fsys::exists(app_ + "/AutoSave001.prc"));
+  EXPECT_FALSE(fsys::exists(app_ + "/AutoSave002.prc"));
+
+  // A missing auto-save folder is told, and the print still goes on.
+  {
+    ClientSettings s;
+    ASSERT_TRUE(LoadSettings(&s, app_, false).ok());
+    s.auto_save_dir = root_.str() + "/no such folder";
+    ASSERT_TRUE(SaveSettings(s).ok());
+  }
+  prompt_.shown.clear();
+  FrameOptions o;
+  o.prompt = &prompt_;
+  o.capture_folder = tmp_;
+  auto f = std::make_unique<CMainFrame>(o);
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQs.tmp", 1), "/n", "saved"})));
+  WaitPrinters(*f);
+  QSignalSpy done(f.get(), &CMainFrame::printFinished);
+  f->Print();
+  ASSERT_TRUE(done.wait(60000));
+  ASSERT_GE(prompt_.shown.size(), 2u);
+  EXPECT_EQ(prompt_.shown[0].text, "指定されたフォルダがありません。\n自動保存に失敗しました。");
+  EXPECT_EQ(prompt_.shown[0].title, "印刷ジョブ自動保存失敗");
+  EXPECT_EQ(prompt_.shown.back().title, "印刷実行");
 }
 
 TEST_F(FrameTest, KeyboardShortcutsOfEachTab) {
