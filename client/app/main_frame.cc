@@ -96,10 +96,14 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
   // Timer 4: the chosen printer's status every 5 seconds.
   status_timer_ = new QTimer(this);
   status_timer_->setObjectName("timer4");
-  status_timer_->setInterval(5000);
-  connect(status_timer_, &QTimer::timeout, this, [this] {
-    if (options_.status) options_.status->OnTimer4(printing_);
-  });
+  status_timer_->setInterval(TimerInterval(kTimerPrinter));
+  connect(status_timer_, &QTimer::timeout, this, [this] { OnTimerTick(kTimerPrinter); });
+  timers_.Created();
+  // Timer 3: the print run starts at its tick after the print button.
+  start_timer_ = new QTimer(this);
+  start_timer_->setObjectName("timer3");
+  start_timer_->setInterval(TimerInterval(kTimerStart));
+  connect(start_timer_, &QTimer::timeout, this, [this] { OnTimerTick(kTimerStart); });
   status_timer_->start();
   // Timer 2: the quota state from the server's result folder every 15 seconds.
   quota_timer_ = new QTimer(this);
@@ -578,12 +582,35 @@ void CMainFrame::Print() {
     emit printFinished(PrintOutcome::kNothing);
     return;
   }
+  printing_ = true;
+  if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(false);
+  // The job is saved first (its message, if any, is answered before the run), then the
+  // run starts at the next tick of timer 3.
   AutoSaveJob();
+  timers_.PrintPressed();
+  start_timer_->start();
+}
+
+void CMainFrame::OnTimerTick(int id) {
+  for (FrameTimers::Action a : timers_.Tick(id, config_.has_server())) {
+    switch (a) {
+      case FrameTimers::Action::kPostPrintExecute:
+        start_timer_->stop();
+        PrintExecute();
+        break;
+      case FrameTimers::Action::kQueryPrinter:
+        if (options_.status) options_.status->OnTimer4(timers_.run_active());
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void CMainFrame::PrintExecute() {
   (void)SaveSettingsNow();
   RequestOrder order = BuildOrder();
   const int run_jobs = jobs_.size();
-  printing_ = true;
-  if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(false);
   QPointer<CMainFrame> self(this);
   auto back = [self](std::function<void(CMainFrame*)> fn) {
     QMetaObject::invokeMethod(
@@ -632,6 +659,7 @@ void CMainFrame::Print() {
   // Without a server the job is printed here; the document stays untouched until the run
   // has ended, because arriving jobs wait meanwhile.
   ClientDocument* doc = &doc_;
+  timers_.LocalRunStarted();
   std::thread([config = config_, doc, order, back, run_jobs] {
     Result<std::string> answer_path = Status::IOError("no spooler");
     if (auto spooler = spool::OpenSpooler(); spooler.ok())
@@ -663,6 +691,7 @@ void CMainFrame::RemoveRunJobs(int run_jobs) {
 
 void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone) {
   printing_ = false;
+  timers_.RunEnded();
   if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(true);
   const bool newer = !waiting_.empty();
   if (outcome == PrintOutcome::kHandedOver) {

@@ -16,6 +16,7 @@
 #include "client/app/settings_pages.h"
 #include "client/app/start_args.h"
 #include "client/client_doc.h"
+#include "client/answer.h"
 #include "client/config.h"
 #include "client/printer_status.h"
 #include "client/prompt.h"
@@ -240,6 +241,10 @@ class CMainFrame : public QMainWindow {
   bool OpenJob(const std::string& path, const std::string& title);
 
   void AutoSaveJob();
+  // The run proper (timer 3's tick): settings saved, request built, hand-over or local run.
+  void PrintExecute();
+  // Takes a timer's id; does what the timer machine says for its tick.
+  void OnTimerTick(int id);
   void FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone);
   void RemoveRunJobs(int run_jobs);
 
@@ -274,6 +279,8 @@ class CMainFrame : public QMainWindow {
   QTreeWidget* job_rows_ = nullptr;
   QLineEdit* total_edit_ = nullptr;
   QTimer* status_timer_ = nullptr;
+  QTimer* start_timer_ = nullptr;
+  FrameTimers timers_;
   QTimer* quota_timer_ = nullptr;
 };
 

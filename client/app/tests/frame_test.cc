@@ -505,8 +505,16 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
   ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQs.tmp", 1), "/n", "saved"})));
   WaitPrinters(*f);
   QSignalSpy done(f.get(), &CMainFrame::printFinished);
+  auto* timer3 = f->findChild<QTimer*>("timer3");
+  ASSERT_NE(timer3, nullptr);
   f->Print();
+  // The run waits for timer 3's tick; the print button is off meanwhile.
+  EXPECT_TRUE(f->printing());
+  EXPECT_TRUE(timer3->isActive());
+  EXPECT_FALSE(f->findChild<QPushButton*>("1002")->isEnabled());
   ASSERT_TRUE(done.wait(60000));
+  EXPECT_FALSE(timer3->isActive());
+  EXPECT_FALSE(f->printing());
   ASSERT_GE(prompt_.shown.size(), 2u);
   EXPECT_EQ(prompt_.shown[0].text, "指定されたフォルダがありません。\n自動保存に失敗しました。");
   EXPECT_EQ(prompt_.shown[0].title, "印刷ジョブ自動保存失敗");
