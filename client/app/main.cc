@@ -3,6 +3,7 @@
 // ends. Reads "AutoPrint" from the machine key and "LogOutput" (the trace switch), parses
 // the command line, opens the job and shows the frame (hidden in an unattended run).
 #include <QApplication>
+#include <QStatusBar>
 #include <QTimer>
 #include <cstdio>
 #include <string>
@@ -12,6 +13,7 @@
 #include "client/app/qt_prompt.h"
 #include "client/app/start_args.h"
 #include "client/config.h"
+#include "client/qt/status_popup.h"
 #include "platform/paths/paths.h"
 #include "platform/registry/registry.h"
 #include "platform/sync/guard.h"
@@ -83,7 +85,21 @@ int main(int argc, char** argv) {
   options.trace = client::app::ReadLogOutput(jobdoc::RegistryMachineSettings());
   if (auto tmp = paths::TempFolder(); tmp.ok()) options.capture_folder = *tmp;
   options.on_close = [] { QCoreApplication::exit(0); };
+  // The printer-status service posts its outcomes to the interface thread; the popup sits
+  // under the frame's status line. The frame is made after the service (it holds the
+  // hooks), so the anchor reaches it through a pointer set once it exists.
+  client::app::CMainFrame* frame_ptr = nullptr;
+  client::StatusPopup popup;
+  client::QtStatusDisplay display(&popup, [&frame_ptr] {
+    if (frame_ptr == nullptr) return QPoint();
+    QWidget* bar = frame_ptr->statusBar();
+    return bar->mapToGlobal(QPoint(0, bar->height() + 2));
+  });
+  client::PrinterStatusService status(client::QtPoster(&app), &display);
+  client::app::ServiceStatusSource status_source(&status);
+  options.status = &status_source;
   client::app::CMainFrame frame(options);
+  frame_ptr = &frame;
   if (!frame.StartUp(args)) return 1;
   prompt.set_owner(&frame);
   if (!options.auto_print) {

@@ -82,17 +82,28 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
   view_->SetDocument(&doc_.viewer());
   view_->AttachWindow(view_host_, viewer::view::kWholePage, 0);
   connect(view_, &viewer::CViewerView::hostMessage, this, [this](int msg, qintptr wparam, qintptr lparam) {
-    if (msg == viewer::kMsgPageChanged && wparam == 1) PickPage(static_cast<int>(lparam));
+    if (msg != viewer::kMsgPageChanged) return;
+    if (wparam == 1) {
+      const int page = static_cast<int>(lparam & 0xFFFF);
+      PickPage(page);
+      SetJobPos(page);
+    } else {
+      SetJobPos((view_->GetCurrentPage() & 0xFFFF) * layout_->choice().pages_per_sheet);
+    }
   });
   BuildBars();
 
   // Timer 4: the chosen printer's status every 5 seconds.
   status_timer_ = new QTimer(this);
-  status_timer_->setInterval(5000);
-  connect(status_timer_, &QTimer::timeout, this, [this] {
-    if (options_.status && printer_combo_->currentIndex() >= 0)
-      options_.status->Query(printer_combo_->currentText().toStdString(), PrinterStatusSource::Reason::kTimer);
-  });
+  status_timer_->setObjectName("timer4");
+  status_timer_->setInterval(TimerInterval(kTimerPrinter));
+  connect(status_timer_, &QTimer::timeout, this, [this] { OnTimerTick(kTimerPrinter); });
+  timers_.Created();
+  // Timer 3: the print run starts at its tick after the print button.
+  start_timer_ = new QTimer(this);
+  start_timer_->setObjectName("timer3");
+  start_timer_->setInterval(TimerInterval(kTimerStart));
+  connect(start_timer_, &QTimer::timeout, this, [this] { OnTimerTick(kTimerStart); });
   status_timer_->start();
   // Timer 2: the quota state from the server's result folder every 15 seconds.
   quota_timer_ = new QTimer(this);
@@ -133,6 +144,18 @@ void CMainFrame::BuildBars() {
     const PreviewSplit s = ToPreviewSplit(layout_->choice(), 0, 0);
     view_->SetSheetLayout(static_cast<std::uint32_t>(s.pages), s.direction, s.separator);
   });
+  layout_->set_prompt(options_.prompt);
+  connect(layout_, &LayoutPage::offsetsChanged, this, [this] {
+    view_->SetOffsetTop(layout_->top_offset());
+    view_->SetOffsetLeft(layout_->left_offset());
+    view_->SetOffsetSize(layout_->scale_offset());
+    view_->RefreshPages();
+  });
+  connect(layout_, &LayoutPage::offsetRejected, this, [this] {
+    tabs_->setCurrentIndex(0);
+    view_->SetInputFrozen(1);
+  });
+  connect(layout_, &LayoutPage::offsetResumed, this, [this] { view_->SetInputFrozen(0); });
   tabs_->addTab(BuildJobPage(), QString::fromUtf8("ジョブ"));
   lv->addWidget(plabel);
   lv->addWidget(printer_combo_);
@@ -147,6 +170,14 @@ void CMainFrame::BuildBars() {
   dock->setWidget(left);
   addDockWidget(Qt::LeftDockWidgetArea, dock);
   connect(printer_combo_, &QComboBox::currentIndexChanged, this, [this] { OnPrinterChosen(); });
+  connect(paper_combo_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    trace_.Trace("_CPrtSet::OnSelchangeComboPaper IN");
+    const int p = printer_combo_->currentIndex();
+    if (p >= 0 && p < static_cast<int>(printers_.size()) && index >= 0 &&
+        index < static_cast<int>(printers_[p].papers.size()))
+      SetPaper(printers_[p].papers[index].code);
+    trace_.Trace("_CPrtSet::OnSelchangeComboPaper OUT");
+  });
 
   auto* bottom = new QWidget(this);
   bottom->setObjectName("103");
@@ -218,6 +249,9 @@ QWidget* CMainFrame::BuildJobPage() {
   job_rows_->setColumnWidth(0, 107);
   job_rows_->setColumnWidth(1, 58);
   v->addWidget(job_rows_, 1);
+  job_rows_->installEventFilter(this);
+  connect(job_rows_, &QTreeWidget::itemClicked, this,
+          [this](QTreeWidgetItem* item) { ShowJob(job_rows_->indexOfTopLevelItem(item)); });
   auto* row = new QHBoxLayout();
   QPushButton* up = Button(page, 1006, QString::fromUtf8("↑"));
   QPushButton* down = Button(page, 1007, QString::fromUtf8("↓"));
@@ -417,30 +451,70 @@ void CMainFrame::LoadPrintersAsync() {
   std::thread([self, path, server_copy] {
     if (!server_copy.empty())
       if (auto bytes = fs::ReadFile(server_copy); bytes.ok()) (void)fs::WriteFileAtomic(path, *bytes);
-    std::vector<std::string> names;
-    if (auto text = fs::ReadFile(path); text.ok()) names = PrinterNamesInList(*text);
+    std::vector<PrinterEntry> printers;
+    if (auto text = fs::ReadFile(path); text.ok()) printers = ParsePrinterEntries(*text);
     QMetaObject::invokeMethod(
         qApp,
-        [self, names] {
-          if (self) self->SetPrinters(names);
+        [self, printers = std::move(printers)]() mutable {
+          if (self) self->SetPrinterEntries(std::move(printers));
         },
         Qt::QueuedConnection);
   }).detach();
 }
 
 void CMainFrame::SetPrinters(const std::vector<std::string>& names) {
+  std::vector<PrinterEntry> printers;
+  for (const auto& n : names) printers.push_back({n, "", {PaperChoice{-1, kDocumentPaperName}}});
+  SetPrinterEntries(std::move(printers));
+}
+
+void CMainFrame::SetPrinterEntries(std::vector<PrinterEntry> printers) {
+  printers_ = std::move(printers);
   printer_combo_->blockSignals(true);
   printer_combo_->clear();
-  for (const auto& n : names) printer_combo_->addItem(QString::fromStdString(n));
+  for (const auto& p : printers_) printer_combo_->addItem(QString::fromStdString(p.name));
+  if (!printers_.empty()) printer_combo_->setCurrentIndex(PrinterIndexFor(printers_, settings_.output_printer));
   printer_combo_->blockSignals(false);
-  if (names.empty()) {
+  FillPapers();
+  if (printers_.empty()) {
     tabs_->setCurrentIndex(1);
     if (!options_.auto_print) options_.prompt->Show(kNoPrinterText, kPrinterErrorTitle, PromptIcon::kStop);
   } else {
-    printer_combo_->setCurrentIndex(0);
-    if (options_.status) options_.status->Query(names.front(), PrinterStatusSource::Reason::kStartUp);
+    SetPaper(settings_.paper_size);
+    if (options_.status) options_.status->OnStartUp(selected_address());
   }
   emit printersLoaded();
+}
+
+void CMainFrame::FillPapers() {
+  paper_combo_->blockSignals(true);
+  paper_combo_->clear();
+  const int p = printer_combo_->currentIndex();
+  if (p >= 0 && p < static_cast<int>(printers_.size()))
+    for (const auto& paper : printers_[p].papers) paper_combo_->addItem(QString::fromStdString(paper.form));
+  paper_combo_->blockSignals(false);
+}
+
+void CMainFrame::SetPaper(int32_t code) {
+  const int p = printer_combo_->currentIndex();
+  if (p < 0 || p >= static_cast<int>(printers_.size()) || printers_[p].papers.empty()) return;
+  const int index = PaperIndexFor(printers_[p], code);
+  const PaperChoice& paper = printers_[p].papers[index];
+  paper_combo_->blockSignals(true);
+  paper_combo_->setCurrentIndex(index);
+  paper_combo_->blockSignals(false);
+  settings_.paper_size = paper.code;
+  // The view's margin table: record 0 holds the chosen paper's margins, then one record
+  // per paper of the printer.
+  std::vector<viewer::PaperMargins> margins;
+  margins.push_back({paper.code, paper.left, paper.top, paper.right, paper.bottom});
+  for (const auto& m : printers_[p].papers) margins.push_back({m.code, m.left, m.top, m.right, m.bottom});
+  view_->SetPaper(paper.code, paper.form, paper.width, paper.height, margins);
+}
+
+std::string CMainFrame::selected_address() const {
+  const int p = printer_combo_->currentIndex();
+  return p >= 0 && p < static_cast<int>(printers_.size()) ? printers_[p].ip : std::string();
 }
 
 RequestOrder CMainFrame::BuildOrder() const {
@@ -467,8 +541,11 @@ Status CMainFrame::SaveSettingsNow() {
 
 void CMainFrame::OnPrinterChosen() {
   trace_.Trace("_CPrtSet::OnSelchangeComboPrinter IN");
-  if (options_.status && printer_combo_->currentIndex() >= 0)
-    options_.status->Query(printer_combo_->currentText().toStdString(), PrinterStatusSource::Reason::kSelection);
+  FillPapers();
+  if (printer_combo_->currentIndex() >= 0) {
+    if (options_.status) options_.status->OnPrinterSelected(selected_address());
+    SetPaper(settings_.paper_size);
+  }
   trace_.Trace("_CPrtSet::OnSelchangeComboPrinter OUT");
 }
 
@@ -505,11 +582,35 @@ void CMainFrame::Print() {
     emit printFinished(PrintOutcome::kNothing);
     return;
   }
+  printing_ = true;
+  if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(false);
+  // The job is saved first (its message, if any, is answered before the run), then the
+  // run starts at the next tick of timer 3.
+  AutoSaveJob();
+  timers_.PrintPressed();
+  start_timer_->start();
+}
+
+void CMainFrame::OnTimerTick(int id) {
+  for (FrameTimers::Action a : timers_.Tick(id, config_.has_server())) {
+    switch (a) {
+      case FrameTimers::Action::kPostPrintExecute:
+        start_timer_->stop();
+        PrintExecute();
+        break;
+      case FrameTimers::Action::kQueryPrinter:
+        if (options_.status) options_.status->OnTimer4(timers_.run_active());
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void CMainFrame::PrintExecute() {
   (void)SaveSettingsNow();
   RequestOrder order = BuildOrder();
   const int run_jobs = jobs_.size();
-  printing_ = true;
-  if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(false);
   QPointer<CMainFrame> self(this);
   auto back = [self](std::function<void(CMainFrame*)> fn) {
     QMetaObject::invokeMethod(
@@ -558,6 +659,7 @@ void CMainFrame::Print() {
   // Without a server the job is printed here; the document stays untouched until the run
   // has ended, because arriving jobs wait meanwhile.
   ClientDocument* doc = &doc_;
+  timers_.LocalRunStarted();
   std::thread([config = config_, doc, order, back, run_jobs] {
     Result<std::string> answer_path = Status::IOError("no spooler");
     if (auto spooler = spool::OpenSpooler(); spooler.ok())
@@ -589,6 +691,7 @@ void CMainFrame::RemoveRunJobs(int run_jobs) {
 
 void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone) {
   printing_ = false;
+  timers_.RunEnded();
   if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(true);
   const bool newer = !waiting_.empty();
   if (outcome == PrintOutcome::kHandedOver) {
@@ -698,9 +801,17 @@ void CMainFrame::MoveSelectedJob(bool up) {
   RefreshJobRows();
   job_rows_->setCurrentItem(job_rows_->topLevelItem(other));
   SyncView();
+  ShowJob(other);
 }
 
 void CMainFrame::DeleteSelectedJob() {
+  if (jobs_.size() == 0) {
+    job_rows_->setFocus();
+    return;
+  }
+  if (options_.prompt->Show("選択したジョブを削除しますか？", "ジョブ編集", PromptIcon::kExclamation,
+                            PromptButtons::kYesNo) != PromptAnswer::kYes)
+    return;
   auto* item = job_rows_->currentItem();
   if (item == nullptr) return;
   const int r = job_rows_->indexOfTopLevelItem(item);
@@ -710,6 +821,57 @@ void CMainFrame::DeleteSelectedJob() {
   selected_page_ = -1;
   RefreshJobRows();
   SyncView();
+  if (jobs_.size() > 0) {
+    const int next = r < jobs_.size() ? r : jobs_.size() - 1;
+    job_rows_->setCurrentItem(job_rows_->topLevelItem(next));
+    ShowJob(next);
+  }
+}
+
+int CMainFrame::selected_job_row() const {
+  auto* item = job_rows_->currentItem();
+  return item == nullptr ? -1 : job_rows_->indexOfTopLevelItem(item);
+}
+
+void CMainFrame::ShowJob(int row) {
+  if (row < 0 || row >= jobs_.size()) return;
+  const int pps = std::max(1, layout_->choice().pages_per_sheet);
+  job_list_busy_ = true;
+  view_->ShowPage(jobs_.FirstPage(row) / pps);
+  QCoreApplication::processEvents();
+  job_list_busy_ = false;
+}
+
+void CMainFrame::SetJobPos(int page) {
+  if (job_list_busy_) return;
+  std::vector<int> counts;
+  for (const auto& r : jobs_.rows()) counts.push_back(r.pages);
+  const int row = JobRowForPage(counts, page);
+  if (row < 0) return;
+  QTreeWidgetItem* item = job_rows_->topLevelItem(row);
+  job_rows_->setCurrentItem(item);
+  job_rows_->scrollToItem(item);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  // Up / Page Up and Down / Page Down on the job list move the selection one row and show
+  // that job.
+  if (watched == job_rows_ && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    int step = 0;
+    if (key == Qt::Key_Up || key == Qt::Key_PageUp) step = -1;
+    if (key == Qt::Key_Down || key == Qt::Key_PageDown) step = 1;
+    if (step != 0) {
+      const int cur = selected_job_row();
+      const int next = std::clamp(cur < 0 ? 0 : cur + step, 0, jobs_.size() - 1);
+      if (jobs_.size() > 0) {
+        job_rows_->setCurrentItem(job_rows_->topLevelItem(next));
+        ShowJob(next);
+      }
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 bool CMainFrame::CanRotate(int command) const {
@@ -741,6 +903,22 @@ bool CMainFrame::OpenSavedJob(const std::string& path) {
   RefreshJobRows();
   SyncView();
   return true;
+}
+
+void CMainFrame::AutoSaveJob() {
+  const std::string folder = settings_.auto_save_dir.empty() ? config_.app_path : settings_.auto_save_dir;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) {
+    // Unattended, a message would hold the run with nobody to answer it.
+    if (!options_.auto_print)
+      options_.prompt->Show("指定されたフォルダがありません。\n自動保存に失敗しました。", "印刷ジョブ自動保存失敗",
+                            PromptIcon::kExclamation);
+    return;
+  }
+  const std::string path = AutoSavePath(folder, settings_.save_times);
+  std::filesystem::remove(path, ec);
+  if (!doc_.Save(path).ok()) trace_.Trace("CMainFrame::AutoSave failed");
+  settings_.save_times = NextAutoSaveNumber(settings_.save_times, settings_.auto_save_times);
 }
 
 bool CMainFrame::SaveJob(const std::string& path) {

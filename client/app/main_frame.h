@@ -12,10 +12,13 @@
 #include <memory>
 #include <string>
 
+#include "client/app/printer_entries.h"
 #include "client/app/settings_pages.h"
 #include "client/app/start_args.h"
 #include "client/client_doc.h"
+#include "client/answer.h"
 #include "client/config.h"
+#include "client/printer_status.h"
 #include "client/prompt.h"
 #include "client/request_file.h"
 #include "client/settings_store.h"
@@ -46,17 +49,31 @@ inline constexpr char kSystemErrorTitle[] = "システムエラー";
 inline constexpr char kNoPrinterText[] = "プリンタが存在しません。";
 inline constexpr char kPrinterErrorTitle[] = "プリンタエラー";
 
-// The printer-status queries of the frame: at start-up, on a printer choice and on timer
-// 4. The default does nothing; the monitor's status query replaces it.
+// The printer-status hooks of the frame, each given the printer's address ("IPaddr" of
+// printers.lst, empty when the list has none): at start-up with the printer selected
+// there, on a printer choice, and on timer 4 (every 5 s). The default does nothing;
+// ServiceStatusSource hands them to the printer-status service.
 class PrinterStatusSource {
  public:
-  enum class Reason { kStartUp, kSelection, kTimer };
   virtual ~PrinterStatusSource() = default;
-  // Takes the printer chosen and why it is asked; must not block (query on a worker).
-  virtual void Query(const std::string& printer, Reason reason) {
-    (void)printer;
-    (void)reason;
-  }
+  // Takes the address of the printer selected at start-up.
+  virtual void OnStartUp(const std::string& address) { (void)address; }
+  // Takes the address of the printer just chosen.
+  virtual void OnPrinterSelected(const std::string& address) { (void)address; }
+  // Takes whether a print run is under way (the query is then left out).
+  virtual void OnTimer4(bool run_active) { (void)run_active; }
+};
+
+// Hands the frame's hooks to a PrinterStatusService (which must outlive it).
+class ServiceStatusSource : public PrinterStatusSource {
+ public:
+  explicit ServiceStatusSource(PrinterStatusService* service) : service_(service) {}
+  void OnStartUp(const std::string& address) override { service_->OnStartUp(address); }
+  void OnPrinterSelected(const std::string& address) override { service_->OnPrinterSelected(address); }
+  void OnTimer4(bool run_active) override { service_->OnTimer4(run_active); }
+
+ private:
+  PrinterStatusService* service_;
 };
 
 struct FrameOptions {
@@ -100,6 +117,9 @@ class CMainFrame : public QMainWindow {
   // the server, or, without a server, prints it here and shows the client's result text.
   // The hand-over and the local print run on a worker thread; printFinished tells the end.
   // Jobs arriving meanwhile wait and are opened after the run.
+  // Before the hand-over the document is saved as "<folder>/AutoSave%03d.prc" in the
+  // auto-save folder (the number wraps at "AutoSaveTimes"); a missing folder is told and the
+  // print goes on.
   void Print();
   bool printing() const { return printing_; }
 
@@ -120,9 +140,16 @@ class CMainFrame : public QMainWindow {
   // vector, never a shell line).
   void RunHelp();
 
-  // Job list commands (buttons 1006, 1007, 1008): act on the selected row.
+  // Job list commands (buttons 1006, 1007, 1008): act on the selected row. Deleting asks
+  // "選択したジョブを削除しますか？" first and then selects the row at the same place (the
+  // one before when the last went) and shows its first sheet.
   void MoveSelectedJob(bool up);
   void DeleteSelectedJob();
+  // Selects the job row holding page `page` (from 0; the last row when none holds it), as
+  // the preview's page changes. Nothing while the job list itself moves the preview.
+  void SetJobPos(int page);
+  // The selected job row, or -1.
+  int selected_job_row() const;
   // Page edits of the view's selected page (commands 32778, 32779 and delete): the job
   // rows' page counts follow.
   void InsertBlankPage(bool after);
@@ -160,8 +187,21 @@ class CMainFrame : public QMainWindow {
   RequestOrder BuildOrder() const;
   // Stores the panel into the settings and writes them.
   Status SaveSettingsNow();
-  // Fills the printer combo (1068) from names (the frame reads printers.lst on a worker).
+  // Fills the printer combo (1068) from names, each printer with only the document's own
+  // paper.
   void SetPrinters(const std::vector<std::string>& names);
+  // Fills the printer combo from the printers of printers.lst (the frame reads the file on
+  // a worker), selects the stored printer (the first when it is gone) and its stored paper,
+  // and tells the status hooks the selected printer's address.
+  void SetPrinterEntries(std::vector<PrinterEntry> printers);
+  // Selects the paper of `code` among the selected printer's papers (the document's own
+  // paper when the printer lacks it), keeps its code as the current paper and hands the
+  // paper to the page view.
+  void SetPaper(int32_t code);
+  // The current paper code (the request's "PaperSize").
+  int32_t paper_code() const { return settings_.paper_size; }
+  // The address of the selected printer, or empty.
+  std::string selected_address() const;
 
  signals:
   void printersLoaded();
@@ -192,9 +232,19 @@ class CMainFrame : public QMainWindow {
   void PlaceWindow();
   void SyncView();
   void OnPrinterChosen();
+  void FillPapers();
+  // Shows the sheet of the row's first page; the preview's page notices meanwhile are the
+  // job list's own and do not move the selection.
+  void ShowJob(int row);
+  bool eventFilter(QObject* watched, QEvent* event) override;
   winmsg::LRESULT WindowProc(winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM);
   bool OpenJob(const std::string& path, const std::string& title);
 
+  void AutoSaveJob();
+  // The run proper (timer 3's tick): settings saved, request built, hand-over or local run.
+  void PrintExecute();
+  // Takes a timer's id; does what the timer machine says for its tick.
+  void OnTimerTick(int id);
   void FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone);
   void RemoveRunJobs(int run_jobs);
 
@@ -215,6 +265,7 @@ class CMainFrame : public QMainWindow {
   std::string job_name_;
   bool document_opened_ = false;
   int selected_page_ = -1;
+  bool job_list_busy_ = false;
   winmsg::HWND hwnd_ = 0;
 
   zv::viewer::CViewerView* view_ = nullptr;
@@ -222,11 +273,14 @@ class CMainFrame : public QMainWindow {
   QLabel* panes_[2] = {};
   QComboBox* printer_combo_ = nullptr;
   QComboBox* paper_combo_ = nullptr;
+  std::vector<PrinterEntry> printers_;
   QLabel* rate_line_ = nullptr;
   QTabWidget* tabs_ = nullptr;
   QTreeWidget* job_rows_ = nullptr;
   QLineEdit* total_edit_ = nullptr;
   QTimer* status_timer_ = nullptr;
+  QTimer* start_timer_ = nullptr;
+  FrameTimers timers_;
   QTimer* quota_timer_ = nullptr;
 };
 

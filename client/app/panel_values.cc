@@ -44,4 +44,43 @@ int ClampCopies(std::string_view text) {
   return static_cast<int>(v);
 }
 
+int JobRowForPage(const std::vector<int>& page_counts, int page) {
+  int start = 0;
+  for (size_t r = 0; r < page_counts.size(); ++r) {
+    const int end = start + page_counts[r];
+    if (page >= start && page < end) return static_cast<int>(r);
+    start = end;
+  }
+  return static_cast<int>(page_counts.size()) - 1;
+}
+
+bool IsOffsetNumber(std::string_view text) {
+  if (text.empty()) return false;
+  bool dot = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') continue;
+    if (c == '.' && !dot) {
+      dot = true;
+      continue;
+    }
+    if (c == '-' && i == 0) continue;
+    return false;
+  }
+  return true;
+}
+
+float ReadOffset(std::string_view text) {
+  const std::string s(text);
+  return std::strtof(s.c_str(), nullptr);
+}
+
+float StepOffset(float value, int step, const OffsetField& field) {
+  if (step < 0) return value >= field.max ? value : value + 0.1f;
+  if (step > 0) return value <= field.min ? value : value - 0.1f;
+  return value;
+}
+
+int OffsetTenths(float value) { return static_cast<int>(value * 10.0f); }
+
 }  // namespace zv::client::app

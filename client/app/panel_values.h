@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 namespace zv::client::app {
 
@@ -38,5 +39,29 @@ int PagesPerSheet(int thumbnail_code);
 // Takes the copies field's text; gives the copies within 1 to 100 (text that is no number
 // reads as 0 and so becomes 1).
 int ClampCopies(std::string_view text);
+
+// One print-offset field of the layout page: its range and the value it takes when a stored
+// value is out of range at start-up.
+struct OffsetField {
+  float min, max, fallback;
+};
+inline constexpr OffsetField kTopOffset{-50.0f, 50.0f, 0.0f};    // millimetres
+inline constexpr OffsetField kLeftOffset{-50.0f, 50.0f, 0.0f};   // millimetres
+inline constexpr OffsetField kScaleOffset{10.0f, 100.0f, 100.0f};  // percent
+
+// Takes an offset field's text; gives whether it reads as a number: not empty, only digits,
+// at most one "." and a "-" only in front ("-", "." and "-." pass and read as 0).
+bool IsOffsetNumber(std::string_view text);
+// Takes a text IsOffsetNumber accepted; gives its value.
+float ReadOffset(std::string_view text);
+// Takes a value in range and an up-down step (negative: up, positive: down, 0: none); gives
+// the value 0.1 higher or lower, or unchanged at the bound it moves towards.
+float StepOffset(float value, int step, const OffsetField& field);
+// Takes a value; gives it in tenths truncated toward zero (as the request carries it).
+int OffsetTenths(float value);
+
+// Takes the job rows' page counts in order and a page (from 0); gives the row that holds
+// the page, the last row when none does, -1 when there are no rows.
+int JobRowForPage(const std::vector<int>& page_counts, int page);
 
 }  // namespace zv::client::app

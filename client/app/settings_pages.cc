@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -57,9 +58,28 @@ LayoutPage::LayoutPage(QWidget* parent) : QWidget(parent) {
   l3->addWidget(Radio(g3, separator_, 1044, "縦(&V)", 1), 0, 1);
   l3->addWidget(Radio(g3, separator_, 1045, "横(&H)", 2), 1, 0);
   l3->addWidget(Radio(g3, separator_, 1046, "なし(&N)", 3), 1, 1);
+  // The print-offset group exists and holds values, but is not shown.
+  auto* g4 = Group(this, 1047, "印字補正");
+  auto* l4 = new QGridLayout(g4);
+  auto offset_edit = [&](int id, const char* label, const char* unit, const char* text, int row) {
+    auto* e = new QLineEdit(U(text), g4);
+    e->setObjectName(Id(id));
+    auto* l = new QLabel(U(label), g4);
+    l->setBuddy(e);
+    l4->addWidget(l, row, 0);
+    l4->addWidget(e, row, 1);
+    l4->addWidget(new QLabel(U(unit), g4), row, 2);
+    e->installEventFilter(this);
+    return e;
+  };
+  top_edit_ = offset_edit(1049, "上位置(&T) :", "mm", "0.0", 0);
+  left_edit_ = offset_edit(1053, "左位置(&L) :", "mm", "0.0", 1);
+  scale_edit_ = offset_edit(1057, "サイズ(&S) :", "%", "100.0", 2);
+  g4->setVisible(false);
   v->addWidget(g1);
   v->addWidget(g2);
   v->addWidget(g3);
+  v->addWidget(g4);
   v->addStretch(1);
   pages_->button(1)->setChecked(true);
   direction_->button(1)->setChecked(true);
@@ -99,8 +119,130 @@ void LayoutPage::Load(const ClientSettings& s) {
   offset_top_ = s.t_offset >= -500 && s.t_offset <= 500 ? s.t_offset : 0;
   offset_left_ = s.l_offset >= -500 && s.l_offset <= 500 ? s.l_offset : 0;
   scale_ = s.dest_size >= 100 && s.dest_size <= 1000 ? s.dest_size : 1000;
+  top_ = offset_top_ / 10.0f;
+  left_ = offset_left_ / 10.0f;
+  scale_value_ = scale_ / 10.0f;
+  top_edit_->setText(QString::asprintf("%3.1f", top_));
+  left_edit_->setText(QString::asprintf("%3.1f", left_));
+  scale_edit_->setText(QString::asprintf("%3.1f", scale_value_));
   UpdateEnables();
   emit splitChanged();
+  emit offsetsChanged();
+}
+
+QLineEdit* LayoutPage::OffsetEdit(int id) const {
+  return id == 1049 ? top_edit_ : id == 1053 ? left_edit_ : id == 1057 ? scale_edit_ : nullptr;
+}
+
+const OffsetField& LayoutPage::FieldOf(int id) const {
+  return id == 1049 ? kTopOffset : id == 1053 ? kLeftOffset : kScaleOffset;
+}
+
+void LayoutPage::ShowOffsetError(QLineEdit* edit) {
+  if (!message_guard_ && prompt_ != nullptr) {
+    message_guard_ = true;
+    prompt_->Show("印字補正の補正値が異常です。", "印字補正エラー", PromptIcon::kStop);
+    message_guard_ = false;
+  }
+  edit->setFocus();
+  edit->selectAll();
+}
+
+void LayoutPage::SyncTenths() {
+  // The request and the settings carry what the fields show, in tenths.
+  offset_top_ = OffsetTenths(ReadOffset(top_edit_->text().toStdString()));
+  offset_left_ = OffsetTenths(ReadOffset(left_edit_->text().toStdString()));
+  scale_ = OffsetTenths(ReadOffset(scale_edit_->text().toStdString()));
+}
+
+bool LayoutPage::SetOffset(int id, float value, int step) {
+  QLineEdit* edit = OffsetEdit(id);
+  if (edit == nullptr) return false;
+  const OffsetField& field = FieldOf(id);
+  if (value < field.min || value > field.max) {
+    ShowOffsetError(edit);
+    return false;
+  }
+  value = StepOffset(value, step, field);
+  edit->setText(QString::asprintf("%3.1f", value));
+  float& member = id == 1049 ? top_ : id == 1053 ? left_ : scale_value_;
+  if (value != member) {
+    member = value;
+    SyncTenths();
+    emit offsetsChanged();
+  }
+  return true;
+}
+
+void LayoutPage::StepField(int id, int delta) {
+  QLineEdit* edit = OffsetEdit(id);
+  if (edit == nullptr) return;
+  const std::string text = edit->text().toStdString();
+  if (!IsOffsetNumber(text)) {
+    ShowOffsetError(edit);
+    return;
+  }
+  SetOffset(id, ReadOffset(text), delta);
+  edit->setFocus();
+  edit->selectAll();
+}
+
+bool LayoutPage::CheckOffsetError() {
+  for (int id : {1049, 1053, 1057}) {
+    QLineEdit* edit = OffsetEdit(id);
+    if (!edit->hasFocus()) continue;
+    const std::string text = edit->text().toStdString();
+    if (!IsOffsetNumber(text)) {
+      ShowOffsetError(edit);
+      return false;
+    }
+    return SetOffset(id, ReadOffset(text), 0);
+  }
+  return true;
+}
+
+bool LayoutPage::eventFilter(QObject* watched, QEvent* event) {
+  auto* edit = qobject_cast<QLineEdit*>(watched);
+  if (edit != nullptr && (edit == top_edit_ || edit == left_edit_ || edit == scale_edit_)) {
+    const int id = edit->objectName().toInt();
+    if (event->type() == QEvent::FocusIn) {
+      offset_focus_ = true;
+      if (refocus_pending_) {
+        refocus_pending_ = false;
+        emit offsetResumed();
+        edit->selectAll();
+      }
+    } else if (event->type() == QEvent::FocusOut) {
+      const std::string text = edit->text().toStdString();
+      const OffsetField& field = FieldOf(id);
+      const bool ok = IsOffsetNumber(text) && ReadOffset(text) >= field.min && ReadOffset(text) <= field.max;
+      if (ok) {
+        SetOffset(id, ReadOffset(text), 0);
+        offset_focus_ = false;
+      } else if (!message_guard_) {
+        message_guard_ = true;
+        if (prompt_ != nullptr) prompt_->Show("印字補正の補正値が異常です。", "印字補正エラー", PromptIcon::kStop);
+        message_guard_ = false;
+        emit offsetRejected();
+        QPointer<QLineEdit> back(edit);
+        QMetaObject::invokeMethod(
+            edit, [back] { if (back) back->setFocus(); }, Qt::QueuedConnection);
+        refocus_pending_ = true;
+      }
+    } else if (event->type() == QEvent::KeyPress) {
+      // Enter in a field runs the check, Esc does nothing; the up and down keys step it.
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        CheckOffsetError();
+        return true;
+      }
+      if (key == Qt::Key_Up || key == Qt::Key_Down) {
+        StepField(id, key == Qt::Key_Up ? -1 : 1);
+        return true;
+      }
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void LayoutPage::Store(ClientSettings* s) const {

@@ -36,12 +36,54 @@ class LayoutPage : public QWidget {
   // Clicks the radio of pages per sheet (1, 2, 4, 8).
   void ChoosePages(int pages);
 
+  // The print-offset fields (1049 top, 1053 left, 1057 scale; kept hidden). Takes the prompt
+  // their error message goes through.
+  void set_prompt(Prompt* prompt) { prompt_ = prompt; }
+  // Takes a field's id, a value and an up-down step: a value out of range shows
+  // "印字補正の補正値が異常です。" and sends the focus back to the field, giving false;
+  // otherwise steps it, writes it "%3.1f" into the field and, when it changed, keeps it and
+  // tells offsetsChanged. Gives true.
+  bool SetOffset(int id, float value, int step);
+  // The up-down control of a field: steps the field's text (delta < 0 up, > 0 down), or
+  // shows the error message when the text is no number.
+  void StepField(int id, int delta);
+  // Enter in the page and the frame's checks: validates the offset field that has the focus
+  // (true when none has).
+  bool CheckOffsetError();
+  // True while an offset field has the focus and its value was not yet accepted.
+  bool offset_focus() const { return offset_focus_; }
+  // The offsets as the preview takes them: top and left in millimetres, scale in percent.
+  float top_offset() const { return top_; }
+  float left_offset() const { return left_; }
+  float scale_offset() const { return scale_value_; }
+
  signals:
   // The choice changed (the frame re-lays out the preview).
   void splitChanged();
+  // An offset changed (the frame hands it to the preview).
+  void offsetsChanged();
+  // A field left with a bad value: the frame shows this page and the preview ignores input
+  // until the field has the focus again (offsetResumed).
+  void offsetRejected();
+  void offsetResumed();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void UpdateEnables();
+  QLineEdit* OffsetEdit(int id) const;
+  const OffsetField& FieldOf(int id) const;
+  void ShowOffsetError(QLineEdit* edit);
+  void SyncTenths();
+  Prompt* prompt_ = nullptr;
+  QLineEdit* top_edit_ = nullptr;
+  QLineEdit* left_edit_ = nullptr;
+  QLineEdit* scale_edit_ = nullptr;
+  float top_ = 0.0f, left_ = 0.0f, scale_value_ = 100.0f;
+  bool offset_focus_ = false;
+  bool refocus_pending_ = false;
+  bool message_guard_ = false;
   QButtonGroup* pages_ = nullptr;
   QButtonGroup* direction_ = nullptr;
   QButtonGroup* separator_ = nullptr;

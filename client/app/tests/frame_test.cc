@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
 
@@ -25,6 +26,7 @@
 #include "platform/spool/folder_spooler.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/temp_root.h"
+#include "viewer/qt/viewer_view.h"
 
 namespace zv::client::app {
 namespace {
@@ -41,8 +43,10 @@ QApplication& App() {
 
 class RecordingStatus : public PrinterStatusSource {
  public:
-  std::vector<std::pair<std::string, Reason>> asked;
-  void Query(const std::string& printer, Reason reason) override { asked.emplace_back(printer, reason); }
+  std::vector<std::string> asked;  // "start <address>", "select <address>", "timer <0|1>"
+  void OnStartUp(const std::string& address) override { asked.push_back("start " + address); }
+  void OnPrinterSelected(const std::string& address) override { asked.push_back("select " + address); }
+  void OnTimer4(bool run_active) override { asked.push_back(run_active ? "timer 1" : "timer 0"); }
 };
 
 class FrameTest : public ::testing::Test {
@@ -57,9 +61,15 @@ class FrameTest : public ::testing::Test {
     ASSERT_TRUE(key.ok());
     ASSERT_TRUE(key->SetString("AppPath", app_).ok());
   }
-  void WritePrinters(const std::vector<std::string>& names) {
+  // Writes printers.lst: each printer with the address 10.0.0.<n> (n from 1) and, when
+  // given, its blocks' paper lines.
+  void WritePrinters(const std::vector<std::string>& names, const std::vector<std::string>& paper_lines = {}) {
     std::string text = "[PRINTERS]\r\n";
     for (const auto& n : names) text += n + "=\r\n";
+    for (size_t i = 0; i < names.size(); ++i) {
+      text += "\r\n[" + names[i] + "]\r\nIPaddr=10.0.0." + std::to_string(i + 1) + "\r\n";
+      text += i < paper_lines.size() ? paper_lines[i] : "PaperSize=-1\r\nForms=文書の設定用紙\r\nSize=(,)\r\nMargin=(,,,)\r\n";
+    }
     ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/printers.lst", text).ok());
   }
   // Writes a capture file of `pages` pages into `folder`.
@@ -128,11 +138,9 @@ TEST_F(FrameTest, StartsWithTheCommandLineJobAndTakesFurtherJobsByCopyData) {
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{
                           {"見積書", 3}, {"a \"b\" c", 2}, {kNoJobNameText, 1}}));
   EXPECT_EQ(f->findChild<QLineEdit*>("1014")->text(), "6");
-  ASSERT_EQ(status_.asked.size(), 1u);
-  EXPECT_EQ(status_.asked[0], std::make_pair(std::string("Office A"), PrinterStatusSource::Reason::kStartUp));
+  EXPECT_EQ(status_.asked, std::vector<std::string>{"start 10.0.0.1"});
   f->findChild<QComboBox*>("1068")->setCurrentIndex(1);
-  ASSERT_EQ(status_.asked.size(), 2u);
-  EXPECT_EQ(status_.asked[1], std::make_pair(std::string("Office B"), PrinterStatusSource::Reason::kSelection));
+  EXPECT_EQ(status_.asked, (std::vector<std::string>{"start 10.0.0.1", "select 10.0.0.2"}));
   // The shell's printer commands do not exist here.
   EXPECT_FALSE(f->findChild<QPushButton*>("1000")->isEnabled());
   EXPECT_FALSE(f->findChild<QPushButton*>("1072")->isEnabled());
@@ -174,6 +182,188 @@ TEST_F(FrameTest, JobRowsFollowPageEditsSoLaterDeletesHitTheRightPages) {
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"C", 1}, {"B", 2}}));
   EXPECT_EQ(f->document().GetAllPage(), 3);
   EXPECT_EQ(f->findChild<QLineEdit*>("1014")->text(), "3");
+}
+
+TEST_F(FrameTest, JobListFollowsThePreviewTakesArrowKeysAndAsksBeforeDeleting) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQj1.tmp", 3), "/n", "A"})));
+  WaitPrinters(*f);
+  ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQj2.tmp", 5), "B"), 1);
+  ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQj3.tmp", 1), "C"), 1);
+  auto* tree = f->findChild<QTreeWidget*>("1010");
+  f->findChild<QTabWidget*>("1005")->setCurrentIndex(3);
+
+  // The row holding the preview's page: A 0-2, B 3-7, C 8; past the end, the last row.
+  for (auto [page, row] : std::vector<std::pair<int, int>>{{0, 0}, {2, 0}, {3, 1}, {7, 1}, {8, 2}, {20, 2}}) {
+    f->SetJobPos(page);
+    EXPECT_EQ(f->selected_job_row(), row) << page;
+  }
+  // A page picked in the view selects its job.
+  auto* view = f->findChild<viewer::CViewerView*>();
+  emit view->hostMessage(viewer::kMsgPageChanged, 1, 4);
+  EXPECT_EQ(f->selected_job_row(), 1);
+  EXPECT_EQ(f->selected_page(), 4);
+
+  // Arrow and page keys move one row and stop at the ends.
+  tree->setFocus();
+  struct Key {
+    Qt::Key key;
+    int row;
+  } keys[] = {{Qt::Key_Up, 0}, {Qt::Key_Up, 0}, {Qt::Key_PageDown, 1}, {Qt::Key_Down, 2}, {Qt::Key_Down, 2}, {Qt::Key_PageUp, 1}};
+  for (const auto& k : keys) {
+    QTest::keyClick(tree, k.key);
+    EXPECT_EQ(f->selected_job_row(), k.row) << k.key;
+  }
+  EXPECT_EQ(view->GetCurrentPage(), 3);  // B's first page, one page per sheet
+
+  // No keeps the job; Yes deletes it and the row after takes its place.
+  prompt_.answer = PromptAnswer::kNo;
+  f->DeleteSelectedJob();
+  ASSERT_FALSE(prompt_.shown.empty());
+  EXPECT_EQ(prompt_.shown.back().text, "選択したジョブを削除しますか？");
+  EXPECT_EQ(prompt_.shown.back().title, "ジョブ編集");
+  EXPECT_EQ(Rows(*f).size(), 3u);
+  prompt_.answer = PromptAnswer::kYes;
+  f->DeleteSelectedJob();
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"A", 3}, {"C", 1}}));
+  EXPECT_EQ(f->selected_job_row(), 1);
+  f->DeleteSelectedJob();  // the last row goes: the one before is selected
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"A", 3}}));
+  EXPECT_EQ(f->selected_job_row(), 0);
+}
+
+TEST(LayoutOffsetTest, OffsetFieldsCheckWhatIsTypedAndKeepTheLastGoodValue) {
+  App();
+  RecordingPrompt prompt;
+  LayoutPage page;
+  page.set_prompt(&prompt);
+  page.findChild<QWidget*>("1047")->setVisible(true);  // hidden in the frame; shown to take focus
+  page.show();
+  QApplication::setActiveWindow(&page);
+  auto* top = page.findChild<QLineEdit*>("1049");
+  auto* left = page.findChild<QLineEdit*>("1053");
+  auto* scale = page.findChild<QLineEdit*>("1057");
+  ASSERT_TRUE(top && left && scale);
+  EXPECT_EQ(scale->text(), "100.0");
+  QSignalSpy changed(&page, &LayoutPage::offsetsChanged);
+  QSignalSpy rejected(&page, &LayoutPage::offsetRejected);
+  QSignalSpy resumed(&page, &LayoutPage::offsetResumed);
+
+  // Setters: in range written "%3.1f" and kept; out of range refused with the message.
+  struct Case {
+    int id;
+    float value;
+    int step;
+    bool ok;
+    const char* text;  // the field afterwards
+  } cases[] = {
+      {1049, 12.5f, 0, true, "12.5"}, {1049, 50.0f, -1, true, "50.0"}, {1053, -50.0f, 1, true, "-50.0"},
+      {1053, -3.0f, 1, true, "-3.1"}, {1057, 9.9f, 0, false, "100.0"}, {1049, 50.5f, 0, false, "50.0"},
+  };
+  for (const auto& c : cases) {
+    prompt.shown.clear();
+    EXPECT_EQ(page.SetOffset(c.id, c.value, c.step), c.ok) << c.id << " " << c.value;
+    EXPECT_EQ(page.findChild<QLineEdit*>(QString::number(c.id))->text().toStdString(), c.text) << c.id;
+    EXPECT_EQ(prompt.shown.size(), c.ok ? 0u : 1u);
+    if (!c.ok) {
+      EXPECT_EQ(prompt.shown[0].text, "印字補正の補正値が異常です。");
+    }
+  }
+  EXPECT_FLOAT_EQ(page.top_offset(), 50.0f);
+  EXPECT_FLOAT_EQ(page.left_offset(), -3.1f);
+  EXPECT_GE(changed.count(), 4);
+  RequestOrder o;
+  page.Fill(&o);
+  EXPECT_EQ(o.offset_top, 500);
+  EXPECT_EQ(o.offset_left, -31);
+  EXPECT_EQ(o.scale, 1000);
+
+  // Leaving a field with a bad text: one message, the page asks for the preview to wait,
+  // the focus comes back, the last good value stays.
+  top->setFocus();
+  ASSERT_TRUE(top->hasFocus());
+  EXPECT_TRUE(page.offset_focus());
+  top->setText("1.2.3");
+  prompt.shown.clear();
+  left->setFocus();
+  EXPECT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(rejected.count(), 1);
+  QTRY_VERIFY_WITH_TIMEOUT(top->hasFocus(), 2000);
+  EXPECT_EQ(resumed.count(), 1);
+  EXPECT_TRUE(page.offset_focus());
+  EXPECT_FLOAT_EQ(page.top_offset(), 50.0f);
+  EXPECT_FALSE(page.CheckOffsetError());  // Enter's check refuses it too
+  top->setText("-7.24");
+  EXPECT_TRUE(page.CheckOffsetError());
+  EXPECT_EQ(top->text(), "-7.2");
+  EXPECT_FLOAT_EQ(page.top_offset(), -7.24f);
+  // The up key steps the field by 0.1.
+  QTest::keyClick(top, Qt::Key_Up);
+  EXPECT_EQ(top->text(), "-7.1");
+  page.findChild<QRadioButton*>("1035")->setFocus();  // leaving with a good value
+  EXPECT_FALSE(page.offset_focus());
+}
+
+TEST_F(FrameTest, PaperListFollowsThePrinterAndStatusHooksGetItsAddress) {
+  WritePrinters({"Office A", "Office B"},
+                {"PaperSize=-1,9,8\r\nForms=文書の設定用紙,A4,A3\r\nSize=(,),(2100,2970),(4200,2970)\r\n"
+                 "Margin=(,,,),(1,2,3,4),(10,20,30,40)\r\n",
+                 "PaperSize=-1,11\r\nForms=文書の設定用紙,A5\r\nSize=(,),(1480,2100)\r\nMargin=(,,,),(5,5,5,5)\r\n"});
+  {
+    ClientSettings s;
+    ASSERT_TRUE(LoadSettings(&s, app_, false).ok());
+    s.output_printer = "Office A";
+    s.paper_size = 8;
+    ASSERT_TRUE(SaveSettings(s).ok());
+  }
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQp.tmp", 1), "/n", "P"})));
+  WaitPrinters(*f);
+  auto* printers = f->findChild<QComboBox*>("1068");
+  auto* papers = f->findChild<QComboBox*>("1071");
+  auto items = [&] {
+    std::vector<std::string> v;
+    for (int i = 0; i < papers->count(); ++i) v.push_back(papers->itemText(i).toStdString());
+    return v;
+  };
+  auto* view = f->findChild<viewer::CViewerView*>();
+  ASSERT_NE(view, nullptr);
+  viewer::ViewPaper shown;
+
+  // The stored printer and paper; the view gets the paper upright with its margins turned.
+  EXPECT_EQ(printers->currentText(), "Office A");
+  EXPECT_EQ(items(), (std::vector<std::string>{"文書の設定用紙", "A4", "A3"}));
+  EXPECT_EQ(papers->currentIndex(), 2);
+  view->GetPaper(&shown);
+  EXPECT_EQ(shown.code, 8);
+  EXPECT_EQ(shown.width, 2970);
+  EXPECT_EQ(shown.height, 4200);
+  ASSERT_FALSE(shown.margins.empty());
+  EXPECT_EQ(shown.margins[0].left, 20);
+  EXPECT_EQ(shown.margins[0].bottom, 10);
+  EXPECT_EQ(status_.asked, std::vector<std::string>{"start 10.0.0.1"});
+
+  papers->setCurrentIndex(1);
+  EXPECT_EQ(f->paper_code(), 9);
+  EXPECT_EQ(f->BuildOrder().paper, 9);
+
+  // Another printer: its papers, and a code it lacks falls back to the document's paper.
+  printers->setCurrentIndex(1);
+  EXPECT_EQ(items(), (std::vector<std::string>{"文書の設定用紙", "A5"}));
+  EXPECT_EQ(papers->currentIndex(), 0);
+  EXPECT_EQ(f->paper_code(), -1);
+  view->GetPaper(&shown);
+  EXPECT_EQ(shown.code, -1);
+  EXPECT_EQ(status_.asked, (std::vector<std::string>{"start 10.0.0.1", "select 10.0.0.2"}));
+
+  // Timer 4 tells whether a run is under way.
+  auto* timer = f->findChild<QTimer*>("timer4");
+  ASSERT_NE(timer, nullptr);
+  timer->setInterval(5);
+  QTRY_VERIFY_WITH_TIMEOUT(status_.asked.size() >= 3, 2000);
+  EXPECT_EQ(status_.asked[2], "timer 0");
+  f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_paper_list.png"));
 }
 
 TEST_F(FrameTest, PanelShowsStoredSettingsAndFillsTheRequest) {
@@ -295,6 +485,40 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
   auto jobs = spooler.EnumJobs("Office");
   ASSERT_TRUE(jobs.ok());
   EXPECT_EQ(jobs->size(), 1u);
+  // Each run first saved the job in the program folder under the next number.
+  EXPECT_TRUE(fsys::exists(app_ + "/AutoSave000.prc"));
+  EXPECT_TRUE(fsys::exists(app_ + "/AutoSave001.prc"));
+  EXPECT_FALSE(fsys::exists(app_ + "/AutoSave002.prc"));
+
+  // A missing auto-save folder is told, and the print still goes on.
+  {
+    ClientSettings s;
+    ASSERT_TRUE(LoadSettings(&s, app_, false).ok());
+    s.auto_save_dir = root_.str() + "/no such folder";
+    ASSERT_TRUE(SaveSettings(s).ok());
+  }
+  prompt_.shown.clear();
+  FrameOptions o;
+  o.prompt = &prompt_;
+  o.capture_folder = tmp_;
+  auto f = std::make_unique<CMainFrame>(o);
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQs.tmp", 1), "/n", "saved"})));
+  WaitPrinters(*f);
+  QSignalSpy done(f.get(), &CMainFrame::printFinished);
+  auto* timer3 = f->findChild<QTimer*>("timer3");
+  ASSERT_NE(timer3, nullptr);
+  f->Print();
+  // The run waits for timer 3's tick; the print button is off meanwhile.
+  EXPECT_TRUE(f->printing());
+  EXPECT_TRUE(timer3->isActive());
+  EXPECT_FALSE(f->findChild<QPushButton*>("1002")->isEnabled());
+  ASSERT_TRUE(done.wait(60000));
+  EXPECT_FALSE(timer3->isActive());
+  EXPECT_FALSE(f->printing());
+  ASSERT_GE(prompt_.shown.size(), 2u);
+  EXPECT_EQ(prompt_.shown[0].text, "指定されたフォルダがありません。\n自動保存に失敗しました。");
+  EXPECT_EQ(prompt_.shown[0].title, "印刷ジョブ自動保存失敗");
+  EXPECT_EQ(prompt_.shown.back().title, "印刷実行");
 }
 
 TEST_F(FrameTest, KeyboardShortcutsOfEachTab) {

@@ -44,5 +44,40 @@ TEST(PanelValuesTest, CopiesClamp) {
   for (const auto& c : cases) EXPECT_EQ(ClampCopies(c.text), c.copies) << c.text;
 }
 
+TEST(PanelValuesTest, JobRowForPage) {
+  const std::vector<int> counts = {3, 5, 0, 1};  // an empty job holds no page
+  const std::pair<int, int> cases[] = {{0, 0}, {2, 0}, {3, 1}, {7, 1}, {8, 3}, {9, 3}, {-1, 3}};
+  for (auto [page, row] : cases) EXPECT_EQ(JobRowForPage(counts, page), row) << page;
+  EXPECT_EQ(JobRowForPage({}, 0), -1);
+}
+
+TEST(PanelValuesTest, OffsetTextsStepsAndTenths) {
+  const std::pair<const char*, bool> texts[] = {{"12.5", true}, {"-3", true},  {"-", true},    {".", true},
+                                                {"-.", true},   {"", false},   {"1.2.3", false}, {"3-", false},
+                                                {"+1", false},  {" 1", false}, {"1e2", false}};
+  for (auto [text, ok] : texts) EXPECT_EQ(IsOffsetNumber(text), ok) << text;
+  EXPECT_EQ(ReadOffset("-."), 0.0f);
+  EXPECT_EQ(ReadOffset("-12.5"), -12.5f);
+
+  struct Step {
+    float value;
+    int step;
+    OffsetField field;
+    float want;
+  } steps[] = {
+      {0.0f, -1, kTopOffset, 0.1f},      // up adds
+      {0.0f, 1, kTopOffset, -0.1f},      // down subtracts
+      {50.0f, -1, kTopOffset, 50.0f},    // at the upper bound up stays
+      {10.0f, 1, kScaleOffset, 10.0f},   // at the lower bound down stays
+      {7.5f, 0, kLeftOffset, 7.5f},
+  };
+  for (const auto& c : steps) EXPECT_FLOAT_EQ(StepOffset(c.value, c.step, c.field), c.want) << c.value << " " << c.step;
+
+  // Tenths are truncated toward zero.
+  EXPECT_EQ(OffsetTenths(12.5f), 125);
+  EXPECT_EQ(OffsetTenths(-2.5f), -25);
+  EXPECT_EQ(OffsetTenths(0.05f), 0);
+}
+
 }  // namespace
 }  // namespace zv::client::app
