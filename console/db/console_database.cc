@@ -96,21 +96,13 @@ bool CConsoleDatabase::GetRecordMaxID(const std::string& column, const std::stri
 
 bool CConsoleDatabase::GetGroupUser(std::vector<UserPageRow>* out, int32_t gid) {
   out->clear();
-  std::unique_ptr<odbc::Rows> rows;
-  bool empty = true;
-  if (!ExecuteQuery("SELECT * FROM Main WHERE GID=? AND Used=1 ORDER BY UID", {int64_t{gid}}, &rows, &empty)) {
-    return false;
-  }
-  for (bool more = !empty; more;) {
+  const char* sql = "SELECT * FROM Main WHERE GID=? AND Used=1 ORDER BY UID";
+  if (!ForEachRow("GetGroupUser", sql, {int64_t{gid}}, [&](const odbc::Rows& rows) {
     UserPageRow row;
-    static_cast<UserRecord&>(row) = engine::UserFromRow(*rows);
+    static_cast<UserRecord&>(row) = engine::UserFromRow(rows);
     out->push_back(std::move(row));
-    auto next = rows->Next();
-    if (!next.ok()) {
-      ReportDbError("GetGroupUser", nullptr, nullptr, 0);
-      return false;
-    }
-    more = *next;
+  })) {
+    return false;
   }
   return true;
 }
@@ -128,17 +120,10 @@ bool CConsoleDatabase::GetPrinterInfo(std::vector<PrinterRecord>* out, int32_t p
     params.push_back(int64_t{used_filter});
   }
   sql += " ORDER BY PrinterName,PID,Used";
-  std::unique_ptr<odbc::Rows> rows;
-  bool empty = true;
-  if (!ExecuteQuery(sql, params, &rows, &empty)) return false;
-  for (bool more = !empty; more;) {
-    out->push_back(engine::PrinterFromRow(*rows));
-    auto next = rows->Next();
-    if (!next.ok()) {
-      ReportDbError("GetPrinterInfo", nullptr, nullptr, 0);
-      return false;
-    }
-    more = *next;
+  if (!ForEachRow("GetPrinterInfo", sql, params, [&](const odbc::Rows& rows) {
+    out->push_back(engine::PrinterFromRow(rows));
+  })) {
+    return false;
   }
   return true;
 }
@@ -455,13 +440,10 @@ bool CConsoleDatabase::SumUserPages(std::vector<UserPageRow>* rows, int32_t firs
     std::string sql = "SELECT UID,PID,Ptype,SUM(Pages),COUNT(*) FROM PrintLog WHERE UID IN (" + Placeholders(n) + ")";
     DayConditions(first, last, &sql, &p);
     sql += " GROUP BY UID,PID,Ptype ORDER BY UID,PID,Ptype";
-    std::unique_ptr<odbc::Rows> result;
-    bool empty = true;
-    if (!ExecuteQuery(sql, p, &result, &empty)) return false;
-    for (bool more = !empty; more;) {
-      UserPageRow* row = by_uid[ToInt(result->Get(0))];
-      PrinterPageSum cell{ToInt(result->Get(1)), ToInt(result->Get(3)), ToInt(result->Get(4)),
-                          ToInt(result->Get(2))};
+    if (!ForEachRow("SumUserPages", sql, p, [&](const odbc::Rows& result) {
+      UserPageRow* row = by_uid[ToInt(result.Get(0))];
+      PrinterPageSum cell{ToInt(result.Get(1)), ToInt(result.Get(3)), ToInt(result.Get(4)),
+                          ToInt(result.Get(2))};
       if (row) {
         // A row without a breakdown yet starts its sums afresh; later calls add to them.
         if (row->PrinterSums.empty()) row->MonoPages = row->ColorPages = row->JobCount = 0;
@@ -469,12 +451,8 @@ bool CConsoleDatabase::SumUserPages(std::vector<UserPageRow>* rows, int32_t firs
         (cell.Ptype == 1 ? row->ColorPages : row->MonoPages) += cell.Pages;
         row->JobCount += cell.Count;
       }
-      auto next = result->Next();
-      if (!next.ok()) {
-        ReportDbError("SumUserPages", nullptr, nullptr, 0);
-        return false;
-      }
-      more = *next;
+    })) {
+      return false;
     }
   }
   return true;
@@ -493,23 +471,16 @@ bool CConsoleDatabase::SumUserPagesOnly(std::vector<UserPageRow>* rows, int32_t 
     std::string sql = "SELECT UID,Ptype,SUM(Pages),COUNT(*) FROM PrintLog WHERE UID IN (" + Placeholders(n) + ")";
     DayConditions(first, last, &sql, &p);
     sql += " GROUP BY UID,Ptype ORDER BY UID,Ptype";
-    std::unique_ptr<odbc::Rows> result;
-    bool empty = true;
-    if (!ExecuteQuery(sql, p, &result, &empty)) return false;
     // The job count is the user's monochrome and colour jobs together.
     std::map<int32_t, int32_t> jobs;
-    for (bool more = !empty; more;) {
-      const int32_t uid = ToInt(result->Get(0));
-      if (UserPageRow* row = by_uid[uid]) {
-        (ToInt(result->Get(1)) == 1 ? row->ColorPages : row->MonoPages) = ToInt(result->Get(2));
-        jobs[uid] += ToInt(result->Get(3));
-      }
-      auto next = result->Next();
-      if (!next.ok()) {
-        ReportDbError("SumUserPagesOnly", nullptr, nullptr, 0);
-        return false;
-      }
-      more = *next;
+    if (!ForEachRow("SumUserPagesOnly", sql, p, [&](const odbc::Rows& result) {
+          const int32_t uid = ToInt(result.Get(0));
+          if (UserPageRow* row = by_uid[uid]) {
+            (ToInt(result.Get(1)) == 1 ? row->ColorPages : row->MonoPages) = ToInt(result.Get(2));
+            jobs[uid] += ToInt(result.Get(3));
+          }
+        })) {
+      return false;
     }
     for (const auto& [uid, count] : jobs) by_uid[uid]->JobCount = count;
   }
@@ -526,19 +497,12 @@ bool CConsoleDatabase::SumPagesByUserDay(const std::vector<int32_t>& uids, int32
     std::string sql = "SELECT UID,PDate,SUM(Pages) FROM PrintLog WHERE UID IN (" + Placeholders(n) + ")";
     DayConditions(first, last, &sql, &p);
     sql += " GROUP BY UID,PDate";
-    std::unique_ptr<odbc::Rows> result;
-    bool empty = true;
-    if (!ExecuteQuery(sql, p, &result, &empty)) return false;
-    for (bool more = !empty; more;) {
-      const std::optional<std::string> day = result->Get(1);
+    if (!ForEachRow("SumPagesByUserDay", sql, p, [&](const odbc::Rows& result) {
+      const std::optional<std::string> day = result.Get(1);
       const int32_t d = day ? DayFromText(*day) : 0;
-      if (d > 0) (*out)[{ToInt(result->Get(0)), d}] += ToInt(result->Get(2));
-      auto next = result->Next();
-      if (!next.ok()) {
-        ReportDbError("SumPagesByUserDay", nullptr, nullptr, 0);
-        return false;
-      }
-      more = *next;
+      if (d > 0) (*out)[{ToInt(result.Get(0)), d}] += ToInt(result.Get(2));
+    })) {
+      return false;
     }
   }
   return true;
@@ -553,17 +517,10 @@ bool CConsoleDatabase::GetLogHavingUser(std::vector<UserRecord>* out, int32_t gi
     p.push_back(int64_t{gid});
   }
   sql += "Used=1 AND UID IN (SELECT UID FROM PrintLog) ORDER BY UID";
-  std::unique_ptr<odbc::Rows> rows;
-  bool empty = true;
-  if (!ExecuteQuery(sql, p, &rows, &empty)) return false;
-  for (bool more = !empty; more;) {
-    out->push_back(engine::UserFromRow(*rows));
-    auto next = rows->Next();
-    if (!next.ok()) {
-      ReportDbError("GetLogHavingUser", nullptr, nullptr, 0);
-      return false;
-    }
-    more = *next;
+  if (!ForEachRow("GetLogHavingUser", sql, p, [&](const odbc::Rows& rows) {
+    out->push_back(engine::UserFromRow(rows));
+  })) {
+    return false;
   }
   return true;
 }
@@ -607,18 +564,11 @@ bool CConsoleDatabase::GetLogPrinters(std::vector<PrinterRecord>* out, const std
     std::string sql = "SELECT * FROM Printers WHERE PID IN (SELECT PID FROM PrintLog WHERE 1=1" + users;
     DayConditions(first, last, &sql, &p);
     sql += ") ORDER BY PID";
-    std::unique_ptr<odbc::Rows> result;
-    bool empty = true;
-    if (!ExecuteQuery(sql, p, &result, &empty)) return false;
-    for (bool more = !empty; more;) {
-      PrinterRecord pr = engine::PrinterFromRow(*result);
+    if (!ForEachRow("GetLogPrinters", sql, p, [&](const odbc::Rows& result) {
+      PrinterRecord pr = engine::PrinterFromRow(result);
       found.emplace(pr.PID, pr);
-      auto next = result->Next();
-      if (!next.ok()) {
-        ReportDbError("GetLogPrinters", nullptr, nullptr, 0);
-        return false;
-      }
-      more = *next;
+    })) {
+      return false;
     }
     return true;
   };

@@ -279,11 +279,17 @@ bool CZvmDatbase::AllRows(const std::string& operation, const std::string& table
     params.emplace_back(int64_t{used_filter});
   }
   std::string sql = "SELECT * FROM " + table + (cond.empty() ? "" : " WHERE " + cond) + " ORDER BY " + id_column;
+  return ForEachRow(operation, sql, params, [&](const odbc::Rows& rows) { out->push_back(read(rows)); });
+}
+
+bool CZvmDatbase::ForEachRow(const std::string& operation, const std::string& sql,
+                             const std::vector<odbc::Value>& params,
+                             const std::function<void(const odbc::Rows&)>& each) {
   std::unique_ptr<odbc::Rows> rows;
   bool empty = true;
   if (!Lookup(operation, sql, params, &rows, &empty)) return false;
   for (bool more = !empty; more;) {
-    out->push_back(read(*rows));
+    each(*rows);
     auto next = rows->Next();
     if (!next.ok()) {
       ReportDbError(operation, nullptr, &conn_->Diagnostics(), 0);

@@ -108,6 +108,13 @@ class CZvmDatbase {
   bool ExecuteQuery(const std::string& sql, const std::vector<odbc::Value>& params,
                     std::unique_ptr<odbc::Rows>* rows, bool* empty);
 
+  // Takes an operation name, a query with its values and a function; runs the query and
+  // calls the function on each row in order. A failed query or a failed move to the next
+  // row gives false with ErrorLines under the operation's name (after a failed move the
+  // connection is dropped, so the next statement starts on a fresh one).
+  bool ForEachRow(const std::string& operation, const std::string& sql, const std::vector<odbc::Value>& params,
+                  const std::function<void(const odbc::Rows&)>& each);
+
   // Runs a statement that gives no rows, as ExecuteQuery does, and gives the number of rows
   // it changed in *changed (-1 when the driver cannot tell).
   bool ExecuteStatement(const std::string& sql, const std::vector<odbc::Value>& params, int64_t* changed);
