@@ -49,6 +49,14 @@ QString Id(int id) { return QString::number(id); }
 QString U(const char* s) { return QString::fromUtf8(s); }
 QString U(const std::string& s) { return QString::fromStdString(s); }
 
+// A label that names its control as buddy, so its "(&X)" shows as an underlined access key
+// (without a buddy Qt shows the "&" as it stands).
+QLabel* BuddyLabel(const QString& text, QWidget* buddy, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setBuddy(buddy);
+  return label;
+}
+
 // OK ("1") and cancel ("2") with the given texts.
 QDialogButtonBox* OkCancel(QDialog* d, const char* ok, const char* cancel) {
   auto* box = new QDialogButtonBox(d);
@@ -240,10 +248,10 @@ OptionsDialog::OptionsDialog(ClientSettings* settings, const std::vector<std::st
   max_->setValue(settings->auto_save_times);
   auto* clear = new QPushButton(U("印刷ジョブ履歴クリア(&C)"), g1);
   clear->setObjectName(Id(1083));
-  l1->addWidget(new QLabel(U("印刷ジョブ格納先フォルダ(&F) :"), g1), 0, 0, 1, 2);
+  l1->addWidget(BuddyLabel(U("印刷ジョブ格納先フォルダ(&F) :"), folder_, g1), 0, 0, 1, 2);
   l1->addWidget(folder_, 1, 0);
   l1->addWidget(browse, 1, 1);
-  l1->addWidget(new QLabel(U("最大保存数(&N) :"), g1), 2, 0);
+  l1->addWidget(BuddyLabel(U("最大保存数(&N) :"), max_, g1), 2, 0);
   l1->addWidget(max_, 2, 1);
   l1->addWidget(clear, 3, 0, 1, 2);
   auto* g2 = new QGroupBox(U("デフォルト設定"), this);
@@ -272,6 +280,7 @@ OptionsDialog::OptionsDialog(ClientSettings* settings, const std::vector<std::st
     keep->setObjectName(Id(p.keep));
     auto* init = new QRadioButton(U("起動時初期化"), g2);
     init->setObjectName(Id(p.init));
+    label->setBuddy(keep);
     pairs_[i]->addButton(keep, 0);
     pairs_[i]->addButton(init, 1);
     ((settings->def_setting >> i) & 1 ? init : keep)->setChecked(true);
@@ -387,15 +396,15 @@ ImageSaveDialog::ImageSaveDialog(ClientDocument* doc, const std::string& options
   folder_->setText(U(c.folder));
   last_folder_ = c.folder;
   auto* browse = new QPushButton(U("参照(&B)..."), this);
-  g->addWidget(new QLabel(U("サイズ(&S):"), this), 0, 0);
+  g->addWidget(BuddyLabel(U("サイズ(&S):"), size_, this), 0, 0);
   g->addWidget(size_, 0, 1, 1, 2);
-  g->addWidget(new QLabel(U("形式(&T):"), this), 1, 0);
+  g->addWidget(BuddyLabel(U("形式(&T):"), format_, this), 1, 0);
   g->addWidget(format_, 1, 1, 1, 2);
   g->addWidget(no_number_, 2, 0, 1, 3);
   g->addWidget(fixed_, 3, 0, 1, 2);
   g->addWidget(digits_, 3, 2);
   g->addWidget(digits_label_, 3, 3);
-  g->addWidget(new QLabel(U("保存先フォルダ(&D):"), this), 4, 0);
+  g->addWidget(BuddyLabel(U("保存先フォルダ(&D):"), folder_, this), 4, 0);
   g->addWidget(folder_, 4, 1, 1, 2);
   g->addWidget(browse, 4, 3);
   auto* box = OkCancel(this, "OK", "キャンセル");
