@@ -4,8 +4,6 @@
 // printed to the "Zelvora-Raster" queue goes through the kelvad filter and the olviport
 // backend as a page raster stream and arrives the same way through SetDIB.
 #include <arpa/inet.h>
-#include <cairo-pdf.h>
-#include <cairo.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -22,6 +20,7 @@
 #include "capture/common/log.h"
 #include "driver/kelvad/stream.h"
 #include "jobdoc/image.h"
+#include "platform/gdi/testing/box_pdf.h"
 #include "platform/fs/files.h"
 #include "platform/gdi/player.h"
 #include "platform/gdi/surfaces.h"
@@ -52,19 +51,8 @@ void Write(const std::string& path, const std::string& text) { std::ofstream(pat
 
 // Two A4 pages made with cairo: portrait with a black box, landscape with a blue box.
 void MakePdf(const std::string& path) {
-  cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), 595.28, 841.89);
-  cairo_t* cr = cairo_create(s);
-  cairo_set_source_rgb(cr, 0, 0, 0);
-  cairo_rectangle(cr, 50, 50, 200, 100);
-  cairo_fill(cr);
-  cairo_show_page(cr);
-  cairo_pdf_surface_set_size(s, 841.89, 595.28);
-  cairo_set_source_rgb(cr, 0.2, 0.4, 0.8);
-  cairo_rectangle(cr, 100, 100, 200, 100);
-  cairo_fill(cr);
-  cairo_show_page(cr);
-  cairo_destroy(cr);
-  cairo_surface_destroy(s);
+  zv::testing::WriteBoxPdf(path, {{595.28, 841.89, 50, 50, 200, 100, 0, 0, 0},
+                                  {841.89, 595.28, 100, 100, 200, 100, 0.2, 0.4, 0.8}});
 }
 
 class PrinterEndToEnd : public ::testing::Test {
@@ -285,16 +273,7 @@ TEST_F(PrinterEndToEnd, PrintedPdfArrivesAsACaptureFile) {
 
 // Two A4 portrait pages with a one-inch box one inch from the top left: black, then red.
 void MakePortraitPdf(const std::string& path) {
-  cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), 595.28, 841.89);
-  cairo_t* cr = cairo_create(s);
-  for (double red : {0.0, 1.0}) {
-    cairo_set_source_rgb(cr, red, 0, 0);
-    cairo_rectangle(cr, 72, 72, 72, 72);
-    cairo_fill(cr);
-    cairo_show_page(cr);
-  }
-  cairo_destroy(cr);
-  cairo_surface_destroy(s);
+  zv::testing::WriteBoxPdf(path, {{595.28, 841.89, 72, 72, 72, 72, 0, 0, 0}, {595.28, 841.89, 72, 72, 72, 72, 1, 0, 0}});
 }
 
 TEST_F(PrinterEndToEnd, RasterQueueArrivesThroughTheStream) {

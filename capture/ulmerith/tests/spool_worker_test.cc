@@ -2,8 +2,6 @@
 // window and leaves the spool, a damaged one moves to failed/ and is reported.
 #include "capture/ulmerith/spool_worker.h"
 
-#include <cairo-pdf.h>
-#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,6 +12,7 @@
 #include "capture/spool/spool.h"
 #include "capture/ulmerith/resident.h"
 #include "jobdoc/image.h"
+#include "platform/gdi/testing/box_pdf.h"
 #include "platform/fs/files.h"
 #include "platform/gdi/emf/builder.h"
 #include "platform/process/process.h"
@@ -54,13 +53,7 @@ TEST(SpoolWorker, FeedsJobsAndSetsFailedOnesAside) {
   ASSERT_TRUE(worker.ok()) << worker.status().ToString();
 
   // Job 1: a one-page PDF; job 2: not a PDF; job 3: its PDF has not arrived.
-  cairo_surface_t* s = cairo_pdf_surface_create((spool + "/1.pdf").c_str(), 595.28, 841.89);
-  cairo_t* cr = cairo_create(s);
-  cairo_rectangle(cr, 10, 10, 100, 100);
-  cairo_fill(cr);
-  cairo_show_page(cr);
-  cairo_destroy(cr);
-  cairo_surface_destroy(s);
+  zv::testing::WriteBoxPdf(spool + "/1.pdf", {{595.28, 841.89, 10, 10, 100, 100}});
   std::ofstream(spool + "/2.pdf") << "not a document";
   for (const char* id : {"1", "2", "3"}) {
     ASSERT_TRUE(fs::WriteFileAtomic(spool + "/" + id + ".job",
@@ -117,11 +110,7 @@ TEST(Feeder, CommandLineSendsMetafilesAndPdfsAsOneJob) {
     for (int i = 0; i < 2; ++i) f.write(reinterpret_cast<const char*>(page.data()), static_cast<std::streamsize>(page.size()));
   }
   const std::string pdf_path = root.str() + "/one.pdf";
-  cairo_surface_t* s = cairo_pdf_surface_create(pdf_path.c_str(), 595.28, 841.89);
-  cairo_t* cr = cairo_create(s);
-  cairo_show_page(cr);
-  cairo_destroy(cr);
-  cairo_surface_destroy(s);
+  zv::testing::WriteBoxPdf(pdf_path, {});
 
   process::StartOptions p;
   p.argv = {testing::BinPath("zelvora-feeder"), "--title", "Microsoft Word - cli.DOC", "--paper", "B5", emf_path,

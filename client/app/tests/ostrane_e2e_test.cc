@@ -4,8 +4,6 @@
 // starts ostrane with it, ostrane hands the job over and ends, and the engine prints it and
 // writes the answer. A second run whose only printer is not managed gets the engine's
 // refusal.
-#include <cairo-pdf.h>
-#include <cairo.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -18,6 +16,7 @@
 #include "client/config.h"
 #include "client/handover.h"
 #include "engine/hevrasto/tests/engine_harness.h"
+#include "platform/gdi/testing/box_pdf.h"
 #include "platform/fs/files.h"
 #include "platform/process/process.h"
 #include "platform/registry/registry.h"
@@ -35,15 +34,9 @@ using namespace std::chrono_literals;
 
 // Three A4 pages, each with a black box.
 void MakePdf(const std::string& path, int pages) {
-  cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), 595.28, 841.89);
-  cairo_t* cr = cairo_create(s);
-  for (int i = 0; i < pages; ++i) {
-    cairo_rectangle(cr, 50 + 20 * i, 50, 200, 100);
-    cairo_fill(cr);
-    cairo_show_page(cr);
-  }
-  cairo_destroy(cr);
-  cairo_surface_destroy(s);
+  std::vector<zv::testing::PdfPage> list;
+  for (int i = 0; i < pages; ++i) list.push_back({595.28, 841.89, 50.0 + 20 * i, 50, 200, 100});
+  zv::testing::WriteBoxPdf(path, list);
 }
 
 // Runs `fn` with ZELVORA_ROOT set to `root` (this process's own root is the engine's).

@@ -1,13 +1,12 @@
 #include "driver/kelvad/raster_job.h"
 
-#include <cairo-pdf.h>
-#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
 #include "driver/kelvad/device.h"
+#include "platform/gdi/testing/box_pdf.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::driver {
@@ -17,16 +16,7 @@ constexpr char kQueue[] = "Zelvora-Raster";
 
 // Two A4 pages, each with a one-inch square one inch from the top left: black, then red.
 void MakePdf(const std::string& path) {
-  cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), 595.28, 841.89);
-  cairo_t* cr = cairo_create(s);
-  for (double red : {0.0, 1.0}) {
-    cairo_set_source_rgb(cr, red, 0, 0);
-    cairo_rectangle(cr, 72, 72, 72, 72);
-    cairo_fill(cr);
-    cairo_show_page(cr);
-  }
-  cairo_destroy(cr);
-  cairo_surface_destroy(s);
+  zv::testing::WriteBoxPdf(path, {{595.28, 841.89, 72, 72, 72, 72, 0, 0, 0}, {595.28, 841.89, 72, 72, 72, 72, 1, 0, 0}});
 }
 
 TEST(KelvadRasterJob, JobOptionsMakeTheDeviceMode) {
