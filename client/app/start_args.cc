@@ -42,7 +42,8 @@ StartArgs ParseStartArguments(const std::vector<std::string>& args) {
 }
 
 CopyDataJob ParseCopyData(std::string_view text) {
-  while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
+  // The text ends at its first NUL: bytes a sender left behind it are no part of the job.
+  text = text.substr(0, text.find('\0'));
   CopyDataJob job;
   const std::string_view marker = " /n \"";
   size_t at = text.rfind(marker);

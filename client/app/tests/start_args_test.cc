@@ -47,6 +47,7 @@ TEST(StartArgsTest, CopyDataTable) {
   } cases[] = {
       {"/r/tmp/WXQ1.tmp /n \"Report\" ", "/r/tmp/WXQ1.tmp", "Report"},
       {std::string("/r/tmp/WXQ1.tmp /n \"Report\" \0", 28), "/r/tmp/WXQ1.tmp", "Report"},
+      {std::string("/r/tmp/WXQ1.tmp /n \"Report\" \0/etc/x /n \"Other\"", 46), "/r/tmp/WXQ1.tmp", "Report"},
       {"/r/my docs/WXQ1.tmp /n \"a \"quoted\" title\" ", "/r/my docs/WXQ1.tmp", "a \"quoted\" title"},
       {"/r/a /n \"b\"/WXQ1.tmp /n \"T\" ", "/r/a /n \"b\"/WXQ1.tmp", "T"},
       {"/r/tmp/WXQ1.tmp /n \"\" ", "/r/tmp/WXQ1.tmp", none},
