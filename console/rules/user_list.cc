@@ -17,15 +17,6 @@ std::string Pages(int64_t n) {
 
 std::string LimitText(int32_t limit) { return limit > 0 ? Pages(limit) : "無制限"; }
 
-int CompareNoCase(const std::string& a, const std::string& b) {
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    auto x = static_cast<unsigned char>(LowerAscii(a[i])), y = static_cast<unsigned char>(LowerAscii(b[i]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 int64_t PrinterPages(const UserPageRow& row, int32_t pid) {
   int64_t sum = 0;
   for (const auto& c : row.PrinterSums) {

@@ -19,7 +19,9 @@
 
 #include "console/core/quota_files.h"
 #include "console/graph/chart_window.h"
+#include "console/tavolent/account_import.h"
 #include "console/tavolent/dialogs.h"
+#include "console/tavolent/storage_folder.h"
 #include "platform/spool/spool.h"
 
 namespace zv::console {
@@ -883,6 +885,8 @@ void CMainFrame::UpdateCommands() {
   for (int id : {kCmdPassword, kCmdThumbnail, kCmdStorage, kCmdDeleteLog, kCmdLimitSettings, kCmdGeneralSettings,
                  kCmdDomainImport})
     actions_[id]->setEnabled(!locked);
+  // A database server has no file to move.
+  actions_[kCmdStorage]->setEnabled(!locked && StorageFolderAvailable(*ctx_.settings));
   const int kind = ctx_.settings->GetDisplaySpan().kind;
   for (int k = 0; k <= 4; ++k) actions_[kCmdSpanStandard + k]->setChecked(kind == k);
 
@@ -918,6 +922,10 @@ void CMainFrame::Run(int id) {
     case kCmdUserDelete: list_->DeleteUsersCommand(); break;
     case kCmdGraph: OpenGraphWindow(); break;
     case kCmdHelp: HelpCommand(); break;
+    case kCmdDomainImport: DomainImportCommand(); break;
+    case kCmdStorage:
+      if (!ctx_.Locked()) RunStorageFolderDialog(this, *ctx_.settings, *ctx_.sink);
+      break;
     case kCmdAbout: {
       AboutDialog about(this);
       about.exec();
@@ -983,6 +991,21 @@ void CMainFrame::HelpCommand() {
   if (!folder.empty() && folder.back() != '/') folder += '/';
   // An argument vector: a folder with blanks reaches the viewer as one argument.
   (void)run_program("xdg-open", {folder + "ZvmHelp.chm"});
+}
+
+void CMainFrame::DomainImportCommand() {
+  if (ctx_.Locked() || !tree_) return;
+  engine::GroupRecord preset;
+  (void)tree_->SelectedGroup(&preset);  // the root or nothing leaves an empty record
+  auto chosen = RunAccountImportWizard(this, ctx_, preset);
+  if (!chosen) return;
+  {
+    WaitCursor wait;
+    auto db = ctx_.OpenDatabase();
+    (void)AddImportedAccounts(*db, *chosen, *ctx_.sink);  // failures are shown by message 29
+  }
+  engine::GroupRecord selected;
+  if (tree_->SelectedGroup(&selected) == 0 && selected.GID == chosen->gid) emit rebuildRequested();
 }
 
 void CMainFrame::StoreLayout() {

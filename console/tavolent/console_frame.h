@@ -290,6 +290,7 @@ class CMainFrame : public QMainWindow {
   void SpanCommand(int kind);
   void ChosenSpanCommand();
   void HelpCommand();
+  void DomainImportCommand();
   void StoreLayout();
 
   const ConsoleContext& ctx_;

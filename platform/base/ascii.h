@@ -19,6 +19,17 @@ constexpr bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Gives <0, 0 or >0 as `a` sorts before, with or after `b` without regard to ASCII case
+// (bytes compared unsigned; a prefix sorts first).
+constexpr int CompareNoCase(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(LowerAscii(a[i])), y = static_cast<unsigned char>(LowerAscii(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
 // Gives whether `s` begins with `prefix`, without regard to ASCII case.
 constexpr bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);

@@ -1,0 +1,103 @@
+#include "console/tavolent/storage_folder.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "console/tavolent/dialogs.h"
+
+namespace zv::console {
+
+StorageFolderDialog::StorageFolderDialog(CRegistryConfig& config, MessageSink& sink,
+                                         const StorageFolderOptions& options, QWidget* parent)
+    : QDialog(parent), sink_(sink), browse_(options.browse) {
+  setObjectName("d172");
+  setWindowTitle("保存フォルダの変更");
+  setWindowIcon(ConsoleIcon());
+  setFont(ConsoleFont());
+  PrintServiceControl* service = options.service;
+  if (!service) {
+    own_service_ = std::make_unique<ServicePrintControl>();
+    service = own_service_.get();
+  }
+  model_ = std::make_unique<StorageFolderModel>(config, sink, *service);
+  ready_ = model_->Init().ok();
+
+  copy_ = new QRadioButton("現在の印刷ログを変更先のフォルダへコピーする(&C)");
+  copy_->setObjectName("r1012");
+  copy_->setChecked(true);
+  move_ = new QRadioButton("現在の印刷ログを変更先のフォルダへ移動する(&M)");
+  move_->setObjectName("r1013");
+  folder_ = new QLineEdit(QString::fromStdString(model_->current_folder()));
+  folder_->setObjectName("e1011");
+  folder_->setProperty("field", "folder");
+  folder_->setReadOnly(true);
+  folder_->setMinimumWidth(360);
+  auto* label = new QLabel("印刷ログはこのフォルダに保存されています(&Y):");
+  label->setBuddy(folder_);
+  auto* browse = new QPushButton("参照(&B)...");
+  browse->setObjectName("b3");
+  browse->setAutoDefault(false);
+  connect(browse, &QPushButton::clicked, this, [this] { Browse(); });
+  auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  box->button(QDialogButtonBox::Ok)->setObjectName("b1");
+  box->button(QDialogButtonBox::Cancel)->setObjectName("b2");
+  box->button(QDialogButtonBox::Cancel)->setText("キャンセル");
+  connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+  auto* row = new QHBoxLayout;
+  row->addWidget(folder_, 1);
+  row->addWidget(browse);
+  auto* v = new QVBoxLayout(this);
+  v->addWidget(copy_);
+  v->addWidget(move_);
+  v->addSpacing(8);
+  v->addWidget(label);
+  v->addLayout(row);
+  v->addWidget(box);
+}
+
+void StorageFolderDialog::Browse() {
+  const std::string start = folder_->text().toStdString();
+  std::string chosen;
+  if (browse_) {
+    chosen = browse_(this, start);
+  } else {
+    chosen = QFileDialog::getExistingDirectory(this, "フォルダの参照", QString::fromStdString(start),
+                                               QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog)
+                 .toStdString();
+  }
+  if (!chosen.empty()) folder_->setText(QString::fromStdString(chosen));
+}
+
+void StorageFolderDialog::accept() {
+  const std::string folder = folder_->text().toStdString();
+  if (!ApplyVerdict(this, sink_, model_->CheckTarget(folder))) return;
+  bool ok = false;
+  {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ok = move_->isChecked() ? model_->Move(folder) : model_->Copy(folder);
+    QApplication::restoreOverrideCursor();
+  }
+  if (ok) QDialog::accept();
+}
+
+void RunStorageFolderDialog(QWidget* parent, CRegistryConfig& config, MessageSink& sink,
+                            const StorageFolderOptions& options) {
+  StorageFolderDialog dialog(config, sink, options, parent);
+  if (!dialog.ready()) {
+    (void)ShowAppMessage(sink, 24);  // an OK box
+    return;
+  }
+  dialog.exec();
+}
+
+}  // namespace zv::console
