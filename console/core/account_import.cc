@@ -54,9 +54,9 @@ void AccountListModel::Sort() {
 PageLimits ImportLimits(int32_t choice, CRegistryConfig& config, const engine::GroupRecord& group) {
   switch (choice) {
     case 1: {
-      PageLimits l{20, 50};
-      (void)config.GetMaxPages_Color(&l.color);  // a missing value keeps its default
-      (void)config.GetMaxPages(&l.mono);
+      PageLimits l;
+      if (!config.GetMaxPages_Color(&l.color)) l.color = 20;
+      if (!config.GetMaxPages(&l.mono)) l.mono = 50;
       return l;
     }
     case 2: return {group.MaxPages_Color, group.MaxPages};

@@ -29,6 +29,18 @@ struct WaitCursor {
   ~WaitCursor() { QApplication::restoreOverrideCursor(); }
 };
 
+// The page's title as a heading of its own: the wizard's title area shrinks a face given in
+// pixels to an unreadable size.
+QLabel* Heading(const char* text) {
+  auto* label = new QLabel(text);
+  QFont f = ConsoleFont();
+  f.setBold(true);
+  f.setPixelSize(14);
+  label->setFont(f);
+  label->setObjectName("title");
+  return label;
+}
+
 QTreeWidget* AccountList(bool multiple) {
   auto* list = new QTreeWidget;
   list->setObjectName("l1043");
@@ -174,8 +186,8 @@ class ImportAccountPage : public QWizardPage {
  public:
   explicit ImportAccountPage(AccountImportWizard* w) : wizard_(w) {
     setObjectName("p114");
-    setTitle("ドメイン読込");
     auto* v = new QVBoxLayout(this);
+    v->addWidget(Heading("ドメイン読込"));
     v->addWidget(w->panel_);
   }
   void initializePage() override { wizard_->panel_->LoadRegistered(); }
@@ -192,7 +204,6 @@ class ImportGroupPage : public QWizardPage {
  public:
   explicit ImportGroupPage(AccountImportWizard* w) : wizard_(w) {
     setObjectName("p115");
-    setTitle("所属グループの指定");
     group_ = new QLineEdit;
     group_->setObjectName("e1040");
     group_->setProperty("field", "group");
@@ -209,6 +220,7 @@ class ImportGroupPage : public QWizardPage {
     row->addWidget(group_, 1);
     row->addWidget(choose);
     auto* v = new QVBoxLayout(this);
+    v->addWidget(Heading("所属グループの指定"));
     v->addWidget(label);
     v->addLayout(row);
     v->addWidget(new QLabel("追加するユーザの一覧:"));
@@ -236,26 +248,26 @@ class ImportLimitPage : public QWizardPage {
  public:
   explicit ImportLimitPage(AccountImportWizard* w) : wizard_(w) {
     setObjectName("p116");
-    setTitle("印刷制限の指定");
     const std::pair<const char*, const char*> radios[] = {
         {"r1028", "制限しない(&N)"}, {"r1030", "デフォルトの設定に従う(&S)"}, {"r1031", "グループの設定に従う(&R)"}};
     auto* grid = new QGridLayout(this);
-    grid->addWidget(new QLabel("カラー"), 0, 1);
-    grid->addWidget(new QLabel("モノクロ"), 0, 2);
+    grid->addWidget(Heading("印刷制限の指定"), 0, 0, 1, 3);
+    grid->addWidget(new QLabel("カラー"), 1, 1);
+    grid->addWidget(new QLabel("モノクロ"), 1, 2);
     for (int i = 0; i < 3; ++i) {
       radio_[i] = new QRadioButton(radios[i].second);
       radio_[i]->setObjectName(radios[i].first);
-      grid->addWidget(radio_[i], i + 1, 0);
+      grid->addWidget(radio_[i], i + 2, 0);
     }
     radio_[1]->setChecked(true);
-    const std::pair<const char*, int> values[] = {{"s1044", 2}, {"s1038", 2}, {"s1043", 3}, {"s1039", 3}};
+    const std::pair<const char*, int> values[] = {{"s1044", 3}, {"s1038", 3}, {"s1043", 4}, {"s1039", 4}};
     for (int i = 0; i < 4; ++i) {
       value_[i] = new QLabel;
       value_[i]->setObjectName(values[i].first);
       grid->addWidget(value_[i], values[i].second, 1 + i % 2);
     }
     grid->setColumnStretch(0, 1);
-    grid->setRowStretch(4, 1);
+    grid->setRowStretch(5, 1);
   }
   void initializePage() override {
     const PageLimits defaults = ImportLimits(1, *wizard_->ctx_.settings, {});
