@@ -15,7 +15,6 @@
 #include "platform/odbc/odbc_config.h"
 #include "platform/profile/profile.h"
 #include "platform/service/service.h"
-#include "service/service_host.h"
 
 namespace zv::console {
 namespace fsys = std::filesystem;
@@ -89,10 +88,10 @@ bool StorageFolderAvailable(CRegistryConfig& config) { return LocateDatabase(con
 
 int ServicePrintControl::Stop(bool* stopped) {
   service::Manager manager;
-  auto now = manager.Query(service_host::kServiceName);
+  auto now = manager.Query(name_);
   if (!now.ok()) return 43;
   if (now->state == service::State::kStopped) return 0;
-  auto after = manager.Stop(service_host::kServiceName, stop_limit_ms_);
+  auto after = manager.Stop(name_, stop_limit_ms_);
   if (!after.ok() || after->state != service::State::kStopped) return 43;
   *stopped = true;
   return 0;
@@ -100,10 +99,10 @@ int ServicePrintControl::Stop(bool* stopped) {
 
 int ServicePrintControl::Start() {
   service::Manager manager;
-  auto now = manager.Query(service_host::kServiceName);
+  auto now = manager.Query(name_);
   if (!now.ok()) return 44;
   if (now->state != service::State::kStopped) return 0;
-  return manager.Start(service_host::kServiceName).ok() ? 0 : 44;
+  return manager.Start(name_).ok() ? 0 : 44;
 }
 
 Status StorageFolderModel::Init() {

@@ -10,6 +10,7 @@
 #include "console/rules/messages.h"
 #include "console/rules/validators.h"
 #include "platform/base/status.h"
+#include "service/service_host.h"
 
 namespace zv::console {
 
@@ -43,13 +44,16 @@ class PrintServiceControl {
 // The print service of the runtime root's service table.
 class ServicePrintControl : public PrintServiceControl {
  public:
-  // Takes how long a stop may take (the service host itself gives the engine 60 seconds).
-  explicit ServicePrintControl(int stop_limit_ms = 90000) : stop_limit_ms_(stop_limit_ms) {}
+  // Takes how long a stop may take (the service host itself gives the engine 60 seconds)
+  // and the service's name.
+  explicit ServicePrintControl(int stop_limit_ms = 90000, std::string name = service_host::kServiceName)
+      : stop_limit_ms_(stop_limit_ms), name_(std::move(name)) {}
   int Stop(bool* stopped) override;
   int Start() override;
 
  private:
   int stop_limit_ms_;
+  std::string name_;
 };
 
 // The storage folder dialog's work.
