@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <fstream>
 
@@ -193,6 +194,37 @@ TEST_F(AccountImportTest, AnAddressOutsideThisMachineAndItsDirectoryFails) {
   EXPECT_EQ(picker.result(), QDialog::Accepted);
   EXPECT_EQ(picker.picked().account, "carol");
   EXPECT_EQ(picker.picked().full_name, "");
+}
+
+TEST_F(AccountImportTest, TheFrameCommandAddsTheChosenAccountsToTheSelectedGroup) {
+  ASSERT_TRUE(settings_.SetLogEnv1(0));
+  CMainFrame frame(ctx_);
+  frame.tree()->SelectGroup(staff_.GID);
+  ASSERT_EQ(frame.list()->rows().size(), 1u);  // ALICE
+  bool driven = false;
+  QTimer drive;
+  QObject::connect(&drive, &QTimer::timeout, [&] {
+    auto* wizard = qobject_cast<AccountImportWizard*>(QApplication::activeModalWidget());
+    if (!wizard || driven) return;
+    driven = true;
+    wizard->panel()->address()->setText("localhost");
+    wizard->panel()->ReadAccounts();
+    wizard->panel()->list()->clearSelection();
+    wizard->panel()->list()->findItems("dave", Qt::MatchExactly).front()->setSelected(true);
+    wizard->next();
+    wizard->next();  // the tree's group is preset
+    wizard->findChild<QRadioButton*>("r1028")->setChecked(true);
+    wizard->accept();
+  });
+  drive.start(20);
+  frame.Run(kCmdDomainImport);
+  ASSERT_TRUE(driven);
+  EXPECT_TRUE(sink_.shown.empty());
+  std::vector<std::string> accounts;
+  for (const auto& row : frame.list()->rows()) accounts.push_back(row.Account);
+  std::sort(accounts.begin(), accounts.end());
+  EXPECT_EQ(accounts, (std::vector<std::string>{"ALICE", "dave"}));
+  EXPECT_NE(Quota("dave").find("MaxPages_Color=0\r\nMaxPages=0\r\n"), std::string::npos);
 }
 
 }  // namespace
