@@ -39,6 +39,7 @@ class AccountListModel {
   // reversing when it is the current column, else ascending. Stable; case does not matter.
   void Click(int column);
 
+  // Give the offered accounts in list order, the sort column and its direction.
   const std::vector<ImportedAccount>& accounts() const { return accounts_; }
   int sort_column() const { return column_; }
   bool descending() const { return descending_; }

@@ -171,6 +171,12 @@ bool StorageFolderModel::PointDataSource(const std::string& path) {
 }
 
 bool StorageFolderModel::Run(const std::string& folder, bool move) {
+  // The same folder by another path would copy the file onto itself, and a move would
+  // then remove the only copy.
+  if (Verdict v = CheckTarget(folder); !v.ok) {
+    if (v.message >= 0) (void)ShowFilledMessage(sink_, v.message, v.text);  // an OK box
+    return false;
+  }
   const std::string old_path = location_.path;
   const std::string dest = (fsys::path(folder) / fsys::path(old_path).filename()).string();
   bool stopped = false;

@@ -67,6 +67,7 @@ class StorageFolderModel {
   Status Init();
   // Gives the folder the database file is in now.
   const std::string& current_folder() const { return location_.folder; }
+  // Gives the data source and its file as they are now.
   const DatabaseLocation& location() const { return location_; }
 
   // Takes the chosen folder; gives the OK check: an empty folder focuses the folder field

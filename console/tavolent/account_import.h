@@ -46,6 +46,7 @@ class AccountListPanel : public QWidget {
   // Gives the selected accounts in list order; when there are none, focuses the list (or
   // the edit when the list is empty).
   std::vector<ImportedAccount> TakeSelection();
+  // Give the address edit (1032), the list (1043) and the model behind it.
   QLineEdit* address() const { return address_; }
   QTreeWidget* list() const { return list_; }
   const AccountListModel& model() const { return model_; }
@@ -72,6 +73,7 @@ class AccountImportWizard : public QWizard {
                       const AccountImportOptions& options = {}, QWidget* parent = nullptr);
   // Gives the choice (valid after Finish).
   ImportedAccounts choice() const;
+  // Give the first page's account list and the chosen group.
   AccountListPanel* panel() const { return panel_; }
   const engine::GroupRecord& group() const { return group_; }
   // Runs the group selection as the page's button does.
@@ -97,6 +99,7 @@ class AccountPickerDialog : public QDialog {
   AccountPickerDialog(const ConsoleContext& ctx, AccountSource source = {}, QWidget* parent = nullptr);
   // Gives the picked account (valid after OK).
   const ImportedAccount& picked() const { return picked_; }
+  // Gives the account list.
   AccountListPanel* panel() const { return panel_; }
   // Closes with OK only when an account is selected.
   void accept() override;

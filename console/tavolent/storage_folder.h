@@ -37,6 +37,7 @@ class StorageFolderDialog : public QDialog {
   // Checks the folder (empty: focus; current: message 20), then copies or moves; closes
   // with OK on success.
   void accept() override;
+  // Give the folder edit (1011), the two action radios (1012, 1013) and the model.
   QLineEdit* folder() const { return folder_; }
   QRadioButton* copy_radio() const { return copy_; }
   QRadioButton* move_radio() const { return move_; }

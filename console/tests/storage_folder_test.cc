@@ -183,6 +183,13 @@ TEST_F(StorageFolderTest, AFailedMovePointsTheDataSourceBack) {
   StorageFolderModel model(settings_, sink_, service);
   ASSERT_TRUE(model.Init().ok());
 
+  // The current folder by another path: message 20, the service untouched.
+  EXPECT_FALSE(model.Move(root_.str() + "/db/."));
+  EXPECT_EQ(sink_.shown, std::vector<std::string>{Message(20)});
+  EXPECT_EQ(service.calls, "");
+  EXPECT_TRUE(fsys::exists(old_file));
+  sink_.shown.clear();
+
   // The service cannot be stopped: message 43 and nothing copied.
   service.stop_result = 43;
   EXPECT_FALSE(model.Move(dest));
