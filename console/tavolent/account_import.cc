@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -10,7 +11,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollBar>
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -94,6 +94,7 @@ AccountListPanel::AccountListPanel(const ConsoleContext& ctx, AccountSource sour
   read->setAutoDefault(false);
   connect(read, &QPushButton::clicked, this, [this] { ReadAccounts(); });
   connect(address_, &QLineEdit::returnPressed, this, [this] { ReadAccounts(); });
+  list_->installEventFilter(this);
   list_->header()->setSectionsClickable(true);
   connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int c) { ClickColumn(c); });
   auto* row = new QHBoxLayout;
@@ -115,12 +116,13 @@ void AccountListPanel::LoadRegistered() {
   model_ = AccountListModel(source_, std::move(registered));
 }
 
-void AccountListPanel::resizeEvent(QResizeEvent* e) {
-  QWidget::resizeEvent(e);
-  const int width = list_->viewport()->width() - (list_->verticalScrollBar()->isVisible()
-                                                      ? 0
-                                                      : style()->pixelMetric(QStyle::PM_ScrollBarExtent));
-  list_->header()->resizeSection(0, width * 2 / 5);
+bool AccountListPanel::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == list_ && e->type() == QEvent::Resize) {
+    // The new size is set before the view lays out its viewport: measure the frame's inside.
+    const int width = list_->contentsRect().width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    list_->header()->resizeSection(0, width * 2 / 5);
+  }
+  return QWidget::eventFilter(watched, e);
 }
 
 void AccountListPanel::ReadAccounts() {

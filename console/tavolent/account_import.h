@@ -52,8 +52,9 @@ class AccountListPanel : public QWidget {
   const AccountListModel& model() const { return model_; }
 
  protected:
-  // The account column takes two fifths of the list's width, the full name the rest.
-  void resizeEvent(QResizeEvent* e) override;
+  // On the list's resizing: the account column takes two fifths of the list's width less a
+  // scroll bar, the full name the rest.
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
   void Fill(const std::vector<std::string>& selected);
