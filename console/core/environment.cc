@@ -81,9 +81,11 @@ Status WriteZeroCountQuotaFiles(CConsoleSettings& settings, const std::vector<en
   return first;
 }
 
-bool RewriteAllQuotaFiles(CConsoleSettings& settings, CConsoleDatabase& db, int32_t today, MessageSink& sink) {
+bool RewriteQuotaFiles(CConsoleSettings& settings, CConsoleDatabase& db, int32_t today, MessageSink& sink,
+                       const QuotaScope& scope) {
   std::vector<engine::GroupRecord> groups;
-  if (!db.GetGroupInfo(&groups, -1, 1) || groups.empty()) return true;
+  if (!db.GetGroupInfo(&groups, scope.gid > 0 ? scope.gid : -1, 1) || groups.empty()) return true;
+  const bool everyone = scope.gid <= 0 && scope.uid <= 0 && !scope.group_followers;
   const LimitPeriod period = StoredLimitPeriod(settings, today);
   const engine::PeriodDays span = engine::PeriodSumDays(period.index, period.days, period.end);
   const int32_t first = span.form == engine::PeriodDays::kOnDay  ? span.last
@@ -96,12 +98,17 @@ bool RewriteAllQuotaFiles(CConsoleSettings& settings, CConsoleDatabase& db, int3
       ShowAppMessage(sink, 32);
       return false;
     }
-    if (rows.empty() || !db.SumUserPagesOnly(&rows, first, span.last)) continue;
+    std::erase_if(rows, [&](const UserPageRow& r) {
+      return (scope.uid > 0 && r.UID != scope.uid) || (scope.group_followers && r.CountShubetsu != 2);
+    });
+    if (rows.empty()) continue;
+    const bool counted = db.SumUserPagesOnly(&rows, first, span.last);
+    if (!counted && everyone) continue;
     for (const auto& r : rows) {
       const engine::UserLimits l = QuotaLimits(r, system, &g);
       // A file that cannot be written has been reported; the others are still written.
-      (void)WriteLimitAnswerFiles(settings, r.Account, l.color, l.mono, QuotaWriteMode::kUser, r.ColorPages,
-                                  r.MonoPages, period, today, &sink);
+      (void)WriteLimitAnswerFiles(settings, r.Account, l.color, l.mono, QuotaWriteMode::kUser,
+                                  counted ? r.ColorPages : -1, counted ? r.MonoPages : -1, period, today, &sink);
     }
   }
   return true;
@@ -175,7 +182,7 @@ bool StorePeriod(CConsoleSettings& s, const EnvironmentValues& before, const Env
   return true;
 }
 
-bool StorePrinters(CConsoleSettings& settings, CConsoleDatabase& db, spool::Spooler& spooler,
+bool StorePrinters(CConsoleSettings& settings, CConsoleDatabase& db, spool::Spooler* spooler,
                    const EnvironmentEdit& edit, MessageSink& sink) {
   std::vector<engine::PrinterRecord> printers = edit.printers;
   for (engine::PrinterRecord old : edit.db_printers) {
@@ -209,12 +216,16 @@ bool StorePrinters(CConsoleSettings& settings, CConsoleDatabase& db, spool::Spoo
     ShowAppMessage(sink, 24);
     return false;
   }
-  return WriteManagedPrinterList(spooler, printers, *path, sink);
+  if (!spooler) {
+    ShowAppMessage(sink, 42);
+    return false;
+  }
+  return WriteManagedPrinterList(*spooler, printers, *path, sink);
 }
 
 }  // namespace
 
-EnvironmentOutcome ApplyEnvironment(CConsoleSettings& s, CConsoleDatabase& db, spool::Spooler& spooler,
+EnvironmentOutcome ApplyEnvironment(CConsoleSettings& s, CConsoleDatabase& db, spool::Spooler* spooler,
                                     const EnvironmentEdit& edit, int32_t today, MessageSink& sink) {
   EnvironmentOutcome out;
   const EnvironmentValues &b = edit.before, &a = edit.after;
@@ -227,7 +238,7 @@ EnvironmentOutcome ApplyEnvironment(CConsoleSettings& s, CConsoleDatabase& db, s
   // that files a client lost or a failed earlier write left behind are brought back.
   (void)WriteLimitAnswerFiles(s, "Aperiod", 0, 0, QuotaWriteMode::kPeriod, 0, 0, StoredLimitPeriod(s, today), today,
                               &sink);  // a failure was shown; the accounts' files still follow
-  if (!RewriteAllQuotaFiles(s, db, today, sink)) return out;
+  if (!RewriteQuotaFiles(s, db, today, sink)) return out;
 
   if (a.mail_user != b.mail_user || a.mail_admin != b.mail_admin || a.refuse != b.refuse)
     s.SetLimitAction(a.mail_user, a.mail_admin, a.refuse);

@@ -58,11 +58,22 @@ LimitPeriod StoredLimitPeriod(CConsoleSettings& settings, int32_t today);
 Status WriteZeroCountQuotaFiles(CConsoleSettings& settings, const std::vector<engine::UserRecord>& users,
                                 const std::vector<engine::GroupRecord>& groups, int32_t today, MessageSink* sink);
 
-// Takes the settings, an open database, today and the sink; writes every live user's
-// quota file with the pages counted in the current period. A failed group read skips the
-// whole rewrite and a failed page count skips that group's files (both silently); a failed
+// Which quota files RewriteQuotaFiles writes: every live user's, or those of one group
+// (gid), of one user (uid), and of those only the users that follow their group's limits.
+struct QuotaScope {
+  int32_t gid = 0;
+  int32_t uid = 0;
+  bool group_followers = false;
+};
+
+// Takes the settings, an open database, today, the sink and the scope; writes the quota
+// files of the scope's live users with the pages counted in the current period and the
+// limits of the user's group as the database now holds it (looked up by GID). A failed
+// group read skips the whole rewrite silently; a failed page count skips that group's files
+// when every user is rewritten, and writes the counts as unknown (-1) otherwise; a failed
 // read of a group's users shows message 32 and gives false (the caller abandons its work).
-bool RewriteAllQuotaFiles(CConsoleSettings& settings, CConsoleDatabase& db, int32_t today, MessageSink& sink);
+bool RewriteQuotaFiles(CConsoleSettings& settings, CConsoleDatabase& db, int32_t today, MessageSink& sink,
+                       const QuotaScope& scope = {});
 
 // The general page's three lists.
 struct PrinterLists {
@@ -103,13 +114,14 @@ struct EnvironmentOutcome {
   bool completed = false;         // every step ran: the user list is to be rebuilt
 };
 
-// Takes the settings, an open database, the spooler, the edit, today and the sink; stores
+// Takes the settings, an open database, the spooler (null when it cannot be opened: the
+// printers cannot be described, message 42), the edit, today and the sink; stores
 // the sheet's result in this order: the changed limits and crossing rule; the period (a
 // changed kind or day count restarts it from today); "Aperiod.prd"; every user's quota
 // file; the changed action, message and mail values; and, when the printers changed, the
 // Printers table (rows not in the new array are marked removed, new names added or
 // revived) and "printers.lst". A failure shows its message and abandons the rest.
-EnvironmentOutcome ApplyEnvironment(CConsoleSettings& settings, CConsoleDatabase& db, spool::Spooler& spooler,
+EnvironmentOutcome ApplyEnvironment(CConsoleSettings& settings, CConsoleDatabase& db, spool::Spooler* spooler,
                                     const EnvironmentEdit& edit, int32_t today, MessageSink& sink);
 
 }  // namespace zv::console

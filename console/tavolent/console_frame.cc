@@ -17,8 +17,11 @@
 #include <QToolBar>
 #include <algorithm>
 
+#include "console/core/environment.h"
 #include "console/core/quota_files.h"
 #include "console/graph/chart_window.h"
+#include "console/tavolent/admin_dialogs.h"
+#include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/dialogs.h"
 #include "platform/spool/spool.h"
 
@@ -226,6 +229,8 @@ bool CGroupTree::UpdateGroup(QTreeWidgetItem* item, const engine::GroupRecord& g
       ShowAppMessage(*ctx_.sink, 26);
       return false;
     }
+    // The followers' quota files take the new limits once they are stored (the group by id).
+    (void)RewriteQuotaFiles(*ctx_.settings, *db, ctx_.today(), *ctx_.sink, {g.GID, 0, true});  // shown
   }
   groups_[g.GID] = g;
   applying_ = true;
@@ -584,6 +589,7 @@ void CUserList::EditUserCommand() {
       Fill(false, SelectedUids());
       return;
     }
+    (void)RewriteQuotaFiles(*ctx_.settings, *db, ctx_.today(), *ctx_.sink, {0, user.UID});  // failures shown
   }
   if (user.GID == group_.GID) {
     static_cast<engine::UserRecord&>(*row) = user;
@@ -917,6 +923,19 @@ void CMainFrame::Run(int id) {
     case kCmdUserEdit: list_->EditUserCommand(); break;
     case kCmdUserDelete: list_->DeleteUsersCommand(); break;
     case kCmdGraph: OpenGraphWindow(); break;
+    case kCmdLimitSettings:
+    case kCmdGeneralSettings: {
+      const EnvironmentOutcome done = RunEnvironmentSettings(
+          ctx_, id - kCmdLimitSettings, storage_dialog, [this] { tree_->RefreshSelected(); }, this);
+      if (done.period_restarted) UpdatePeriodText();
+      if (done.completed) tree_->RefreshSelected();
+      break;
+    }
+    case kCmdDeleteLog: {
+      LogDeletionDialog dialog(ctx_, [this] { tree_->RefreshSelected(); }, this);
+      dialog.exec();
+      break;
+    }
     case kCmdHelp: HelpCommand(); break;
     case kCmdAbout: {
       AboutDialog about(this);

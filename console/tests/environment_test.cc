@@ -104,7 +104,7 @@ TEST_F(AdminTest, OkWithoutChangesRewritesPeriodAndEveryQuotaFile) {
   edit.before = edit.after = LoadEnvironment(settings_);
   EXPECT_EQ(edit.before.mono, 40);
   EXPECT_EQ(edit.before.color, 20);
-  const EnvironmentOutcome out = ApplyEnvironment(settings_, *db_, spooler_, edit, kToday, sink_);
+  const EnvironmentOutcome out = ApplyEnvironment(settings_, *db_, &spooler_, edit, kToday, sink_);
   EXPECT_TRUE(out.completed);
   EXPECT_FALSE(out.period_restarted);
   EXPECT_TRUE(sink_.shown.empty());
@@ -150,7 +150,7 @@ TEST_F(AdminTest, PeriodChangeRestartsTheLimitDate) {
     edit.after = edit.before;
     edit.after.period_choice = c.after_kind;
     edit.after.days = c.after_days ? c.after_days : edit.after.days;
-    const EnvironmentOutcome out = ApplyEnvironment(settings_, *db_, spooler_, edit, kToday, sink_);
+    const EnvironmentOutcome out = ApplyEnvironment(settings_, *db_, &spooler_, edit, kToday, sink_);
     EXPECT_EQ(out.period_restarted, c.restarted);
     int32_t date = 0, kind = 0, days = 0;
     ASSERT_TRUE(settings_.GetLimitDate(&date));
@@ -185,7 +185,7 @@ TEST_F(AdminTest, VanishedPrinterIsRemovedAndLaterRevivedWithItsId) {
   edit.db_printers = {color, mono};
   edit.printers = lists.color;
   edit.printers_changed = true;
-  ASSERT_TRUE(ApplyEnvironment(settings_, *db_, spooler_, edit, kToday, sink_).completed) << sink_.shown.size();
+  ASSERT_TRUE(ApplyEnvironment(settings_, *db_, &spooler_, edit, kToday, sink_).completed) << sink_.shown.size();
   EXPECT_EQ(Row(mono.PID).Used, 2);
   EXPECT_EQ(Row(color.PID).Used, 1);
   const std::string first = PrinterList();
@@ -200,7 +200,7 @@ TEST_F(AdminTest, VanishedPrinterIsRemovedAndLaterRevivedWithItsId) {
   edit.printers = lists.color;
   for (const auto& p : lists.connected)
     if (p.PrinterName == "Laser") edit.printers.push_back({0, "Laser", 1, 0});
-  ASSERT_TRUE(ApplyEnvironment(settings_, *db_, spooler_, edit, kToday, sink_).completed);
+  ASSERT_TRUE(ApplyEnvironment(settings_, *db_, &spooler_, edit, kToday, sink_).completed);
   const engine::PrinterRecord back = Row(mono.PID);
   EXPECT_EQ(back.Used, 1);
   EXPECT_EQ(back.Ptype, 1);
