@@ -283,6 +283,7 @@ void GroupSelectDialog::Fill(const std::vector<int32_t>& select) {
       list_->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
     }
   }
+  list_->header()->resizeSections(QHeaderView::ResizeToContents);
 }
 
 void GroupSelectDialog::ClickColumn(int column) {

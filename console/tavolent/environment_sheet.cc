@@ -169,10 +169,14 @@ LimitFields::LimitFields(MessageSink& sink, const EnvironmentValues& values, int
     auto* form = new QGridLayout(box);
     color_ = NumberEdit(values.color, 99999, "e1048", "color");
     mono_ = NumberEdit(values.mono, 99999, "e1047", "mono");
-    form->addWidget(new QLabel("カラー(&C):"), 0, 0);
+    auto* color_label = new QLabel("カラー(&C):");
+    auto* mono_label = new QLabel("モノクロ(&L):");
+    color_label->setBuddy(color_);
+    mono_label->setBuddy(mono_);
+    form->addWidget(color_label, 0, 0);
     form->addWidget(color_, 0, 1);
     form->addWidget(new QLabel("枚"), 0, 2);
-    form->addWidget(new QLabel("モノクロ(&L):"), 1, 0);
+    form->addWidget(mono_label, 1, 0);
     form->addWidget(mono_, 1, 1);
     form->addWidget(new QLabel("枚"), 1, 2);
     grid->addWidget(box, row, 0);

@@ -261,7 +261,14 @@ FirstRunWizard::FirstRunWizard(const ConsoleContext& ctx, const std::vector<std:
                                AccountImportRunner import, QWidget* parent)
     : QWizard(parent), ctx_(ctx) {
   setObjectName("firstWizard");
-  setFont(ConsoleFont());
+  // The wizard derives its page titles from the font's point size, so it takes one.
+  QFont font = ConsoleFont();
+  font.setPointSize(9);
+  setFont(font);
+  setButtonText(QWizard::BackButton, "< 戻る(&B)");
+  setButtonText(QWizard::NextButton, "次へ(&N) >");
+  setButtonText(QWizard::FinishButton, "完了");
+  setButtonText(QWizard::CancelButton, "キャンセル");
   setWindowTitle("Wizard");
   setWindowIcon(ConsoleIcon());
   setWizardStyle(QWizard::ClassicStyle);

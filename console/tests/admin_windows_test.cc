@@ -294,6 +294,9 @@ TEST_F(AdminWindowsTest, UserPropertiesLeftAsTheyWereStoreNothing) {
   same.accept();
   EXPECT_EQ(same.result(), QDialog::Rejected);
   UserDialog changed(sink_, user, {{sales, "Sales", 30, 10, 1}}, {{"tanaka", "田中"}});
+  changed.SetGroupChooser([](const engine::GroupRecord&) { return std::optional<engine::GroupRecord>(); });
+  changed.adjustSize();
+  Shot(&changed, "tavolent_user_with_group_choice.png");
   changed.findChild<QLineEdit*>("e1013")->setText("tanaka@example.jp");
   changed.accept();
   EXPECT_EQ(changed.result(), QDialog::Accepted);
