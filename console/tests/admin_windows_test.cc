@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
@@ -405,6 +406,51 @@ TEST_F(FirstRunWizardTest, CancelAfterTheLimitPageKeepsItsValues) {
   std::vector<engine::PrinterRecord> rows;
   ASSERT_TRUE(db_->GetPrinterInfo(&rows, 0, 1));
   EXPECT_TRUE(rows.empty());
+}
+
+}  // namespace
+}  // namespace zv::console
+
+namespace zv::console {
+namespace {
+
+TEST_F(AdminWindowsTest, UserEditWritesTheQuotaFileOnlyOnceStored) {
+  ASSERT_TRUE(settings_.SetLogEnv1(0));
+  const int32_t sales = Group("Sales", 30, 10);
+  const int32_t uid = User("tanaka", sales, 1);
+  CMainFrame frame(ctx_);
+  frame.tree()->SelectGroup(sales);
+  frame.list()->SelectUids({uid});
+  struct Case {
+    const char* name;
+    bool fail;
+    const char* expected;  // in the quota file
+  } cases[] = {
+      {"stored", false, "MaxPages_Color=3\r\nMaxPages=9\r\n"},
+      {"refused by the database", true, "(missing)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(result_ + "/tanaka-.ans");
+    sink_.shown.clear();
+    WhenModal([&](QWidget* w) {
+      w->findChild<QComboBox*>("cb1014")->setCurrentIndex(3);
+      w->findChild<QSpinBox*>("e1015")->setValue(c.fail ? 11 : 9);
+      w->findChild<QSpinBox*>("e1016")->setValue(3);
+      if (c.fail) {
+        ASSERT_TRUE(db_->ExecuteQuery("DROP TABLE Main", {}, nullptr, nullptr));
+      }
+      static_cast<QDialog*>(w)->accept();
+    });
+    frame.Run(kCmdUserEdit);
+    const std::string quota = Quota("tanaka");
+    if (std::string(c.expected) == "(missing)") {
+      EXPECT_EQ(quota, "(missing)");
+      EXPECT_EQ(sink_.shown, std::vector<std::string>{Message(30)});
+    } else {
+      EXPECT_NE(quota.find(c.expected), std::string::npos) << quota;
+    }
+  }
 }
 
 }  // namespace
