@@ -40,6 +40,18 @@ struct WaitCursor {
   ~WaitCursor() { QApplication::restoreOverrideCursor(); }
 };
 
+// Takes a user dialog, the context and its owner; lets the dialog's group button run the
+// group selection, whose stored changes reach the main frame's group tree.
+void OfferGroupChoice(UserDialog& dialog, const ConsoleContext& ctx, QWidget* owner) {
+  dialog.SetGroupChooser([&ctx, owner](const engine::GroupRecord& current) -> std::optional<engine::GroupRecord> {
+    GroupSelectDialog select(ctx, current, [owner](const engine::GroupRecord& g, int op) {
+      if (auto* frame = qobject_cast<CMainFrame*>(owner->window())) frame->ForwardGroupChange(&g, op);
+    }, owner);
+    if (select.exec() != QDialog::Accepted) return std::nullopt;
+    return select.chosen();
+  });
+}
+
 }  // namespace
 
 // ---- context ----
@@ -553,6 +565,7 @@ void CUserList::AddUserCommand() {
   preset.GID = group_.GID;
   preset.CountShubetsu = 1;
   UserDialog dialog(*ctx_.sink, preset, LiveGroups(), LiveUsers(nullptr), this);
+  OfferGroupChoice(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::UserRecord user = dialog.value();
   user.UID = 0;
@@ -579,6 +592,7 @@ void CUserList::EditUserCommand() {
   auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == selected[0]; });
   if (row == rows_.end()) return;
   UserDialog dialog(*ctx_.sink, *row, LiveGroups(), LiveUsers(nullptr), this);
+  OfferGroupChoice(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::UserRecord user = dialog.value();
   {
@@ -591,7 +605,11 @@ void CUserList::EditUserCommand() {
     }
     (void)RewriteQuotaFiles(*ctx_.settings, *db, ctx_.today(), *ctx_.sink, {0, user.UID});  // failures shown
   }
-  if (user.GID == group_.GID) {
+  // The group selection may have rebuilt the rows while the dialog was open.
+  row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == user.UID; });
+  if (row == rows_.end()) {
+    Fill(false, {});
+  } else if (user.GID == group_.GID) {
     static_cast<engine::UserRecord&>(*row) = user;
     SortRows();
     Fill(false, {user.UID});
