@@ -320,6 +320,14 @@ TEST_F(AdminTest, FirstRunStoresPrintersListAndSettings) {
   // Once set up, the wizard never runs again.
   EXPECT_EQ(RunFirstSetup(settings_, finish, spooler_, kToday, sink_), kWizardFinish);
   EXPECT_EQ(runs, 2);
+
+  // A set-up run again after its printers were stored takes the rows over.
+  FirstRunChoices again;
+  again.printers = {{0, "laser", 0, 0}};
+  EXPECT_EQ(CompleteFirstRun(settings_, spooler_, again, kToday, sink_), kWizardFinish);
+  EXPECT_TRUE(sink_.shown.empty());
+  ASSERT_TRUE(db_->GetPrinterInfo(&printers, 0, -1));
+  EXPECT_EQ(printers.size(), 2u);
 }
 
 }  // namespace
