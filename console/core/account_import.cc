@@ -51,8 +51,8 @@ void AccountListModel::Sort() {
   });
 }
 
-PageLimits ImportLimits(int32_t choice, CRegistryConfig& config, const engine::GroupRecord& group) {
-  switch (choice) {
+PageLimits ImportLimits(int32_t kind, CRegistryConfig& config, const engine::GroupRecord& group) {
+  switch (kind) {
     case 1: {
       PageLimits l;
       if (!config.GetMaxPages_Color(&l.color)) l.color = 20;
@@ -66,7 +66,7 @@ PageLimits ImportLimits(int32_t choice, CRegistryConfig& config, const engine::G
 
 Status WriteImportQuotaFiles(CRegistryConfig& config, const ImportedAccounts& chosen, const engine::GroupRecord& group,
                              int32_t today, MessageSink* sink) {
-  const PageLimits limits = ImportLimits(chosen.limit_choice, config, group);
+  const PageLimits limits = ImportLimits(chosen.count_shubetsu, config, group);
   for (const auto& a : chosen.accounts) {
     Status s = WriteLimitAnswerFiles(config, a.account, limits.color, limits.mono, QuotaWriteMode::kUser, 0, 0,
                                      std::nullopt, today, sink);
@@ -83,7 +83,7 @@ int AddImportedAccounts(CConsoleDatabase& db, const ImportedAccounts& chosen, Me
     u.Account = a.account;
     u.UserName = a.full_name;
     u.GID = chosen.gid;
-    u.CountShubetsu = static_cast<int16_t>(chosen.limit_choice);
+    u.CountShubetsu = chosen.count_shubetsu;
     if (db.AddUser(&u)) {
       ++added;
     } else if (!shown) {

@@ -57,10 +57,10 @@ struct PageLimits {
   int32_t color = 0, mono = 0;
 };
 
-// Takes the limit choice (0 none, 1 the defaults, 2 the group's), the registry store and the
+// Takes the limit kind (0 none, 1 the defaults, 2 the group's), the registry store and the
 // group; gives the limits: 0 and 0; "MaxPages_Color" and "MaxPages" (20 and 50 where
 // missing); the group's.
-PageLimits ImportLimits(int32_t choice, CRegistryConfig& config, const engine::GroupRecord& group);
+PageLimits ImportLimits(int32_t kind, CRegistryConfig& config, const engine::GroupRecord& group);
 
 // Takes the registry store, the choice, the chosen group, today and the sink; writes each
 // chosen account's quota file with the choice's limits and page counts of 0. Stops at the
@@ -69,7 +69,7 @@ Status WriteImportQuotaFiles(CRegistryConfig& config, const ImportedAccounts& ch
                              int32_t today, MessageSink* sink);
 
 // Takes the database, the choice and the sink; adds one user row per chosen account, in
-// order (the account's full name as user name, the chosen group, the limit choice as
+// order (the account's full name as user name, the chosen group, its limit kind as
 // "CountShubetsu", no own limits, no mail address). The first failure shows message 29; the
 // other accounts are still tried. Gives the number of rows added.
 int AddImportedAccounts(CConsoleDatabase& db, const ImportedAccounts& chosen, MessageSink& sink);

@@ -1,5 +1,5 @@
-// What the account import wizard hands to its caller: the chosen accounts with their full
-// names, the group they join and the limit choice (0 none, 1 the defaults, 2 the group's).
+// What the account import wizard hands back to the window that ran it: the chosen accounts
+// with their full names, the group they join and how their page limits are counted.
 #pragma once
 
 #include <cstdint>
@@ -9,13 +9,14 @@
 namespace zv::console {
 
 struct ImportedAccount {
-  std::string account, full_name;
+  std::string account;
+  std::string full_name;
 };
 
 struct ImportedAccounts {
-  std::vector<ImportedAccount> accounts;
-  int32_t gid;
-  int32_t limit_choice;
+  std::vector<ImportedAccount> accounts;  // in the wizard's order
+  int32_t gid = 0;                        // the group they join
+  int16_t count_shubetsu = 1;             // 0 no limit, 1 the system's, 2 the group's, 3 own
 };
 
 }  // namespace zv::console

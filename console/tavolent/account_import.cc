@@ -280,7 +280,7 @@ class ImportLimitPage : public QWizardPage {
   }
   bool validatePage() override {
     for (int i = 0; i < 3; ++i)
-      if (radio_[i]->isChecked()) wizard_->limit_choice_ = i;
+      if (radio_[i]->isChecked()) wizard_->count_shubetsu_ = static_cast<int16_t>(i);
     // A quota file that cannot be written is shown by the writer; the accounts are still
     // imported, and the next change of limits writes their files again.
     (void)WriteImportQuotaFiles(*wizard_->ctx_.settings, wizard_->choice(), wizard_->group_, wizard_->ctx_.today(),
@@ -314,7 +314,7 @@ AccountImportWizard::AccountImportWizard(const ConsoleContext& ctx, const engine
   addPage(new ImportLimitPage(this));
 }
 
-ImportedAccounts AccountImportWizard::choice() const { return {chosen_, group_.GID, limit_choice_}; }
+ImportedAccounts AccountImportWizard::choice() const { return {chosen_, group_.GID, count_shubetsu_}; }
 
 void AccountImportWizard::ChooseGroup() {
   auto chosen = options_.choose_group ? options_.choose_group(this, group_) : ListGroups(ctx_, this, group_);

@@ -89,7 +89,7 @@ class AccountImportWizard : public QWizard {
   AccountListPanel* panel_ = nullptr;
   std::vector<ImportedAccount> chosen_;
   engine::GroupRecord group_;
-  int32_t limit_choice_ = 1;
+  int16_t count_shubetsu_ = 1;
 };
 
 // The account picker (template 176, "ドメインから選択").

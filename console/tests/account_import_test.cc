@@ -138,7 +138,7 @@ TEST_F(AccountImportTest, WizardImportsChosenAccountsIntoAGroup) {
 
   const ImportedAccounts choice = wizard.choice();
   EXPECT_EQ(choice.gid, staff_.GID);
-  EXPECT_EQ(choice.limit_choice, 2);
+  EXPECT_EQ(choice.count_shubetsu, 2);
   ASSERT_EQ(choice.accounts.size(), 2u);
   EXPECT_EQ(choice.accounts[0].account, "tanaka");
   EXPECT_EQ(choice.accounts[1].full_name, "Bob Jones");
