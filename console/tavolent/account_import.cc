@@ -6,7 +6,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,6 +15,7 @@
 #include <QVBoxLayout>
 #include <set>
 
+#include "console/tavolent/admin_dialogs.h"
 #include "console/tavolent/dialogs.h"
 
 namespace zv::console {
@@ -55,23 +55,6 @@ QTreeWidget* AccountList(bool multiple) {
 void FillList(QTreeWidget* list, const std::vector<ImportedAccount>& accounts) {
   list->clear();
   for (const auto& a : accounts) new QTreeWidgetItem(list, QStringList{Q(a.account), Q(a.full_name)});
-}
-
-// The group chooser used when the caller gives none: the live groups by name.
-std::optional<engine::GroupRecord> ListGroups(const ConsoleContext& ctx, QWidget* parent,
-                                              const engine::GroupRecord& preset) {
-  std::vector<engine::GroupRecord> groups;
-  if (!ctx.OpenDatabase()->GetGroupInfo(&groups, 0, 1) || groups.empty()) return std::nullopt;
-  QStringList names;
-  int current = 0;
-  for (size_t i = 0; i < groups.size(); ++i) {
-    names << Q(groups[i].GroupName);
-    if (groups[i].GID == preset.GID) current = static_cast<int>(i);
-  }
-  bool ok = false;
-  const QString name = QInputDialog::getItem(parent, "グループの選択", "グループ名:", names, current, false, &ok);
-  if (!ok) return std::nullopt;
-  return groups[static_cast<size_t>(names.indexOf(name))];
 }
 
 }  // namespace
@@ -317,7 +300,17 @@ AccountImportWizard::AccountImportWizard(const ConsoleContext& ctx, const engine
 ImportedAccounts AccountImportWizard::choice() const { return {chosen_, group_.GID, count_shubetsu_}; }
 
 void AccountImportWizard::ChooseGroup() {
-  auto chosen = options_.choose_group ? options_.choose_group(this, group_) : ListGroups(ctx_, this, group_);
+  std::optional<engine::GroupRecord> chosen;
+  if (options_.choose_group) {
+    chosen = options_.choose_group(this, group_);
+  } else {
+    // The group selection's stored changes reach the main frame's tree when it runs us.
+    GroupSelectDialog select(ctx_, group_, [this](const engine::GroupRecord& g, int op) {
+      QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+      if (auto* frame = qobject_cast<CMainFrame*>(owner)) (void)frame->ForwardGroupChange(&g, op);
+    }, this);
+    if (select.exec() == QDialog::Accepted) chosen = select.chosen();
+  }
   if (!chosen) return;
   group_ = *chosen;
   if (auto* page = dynamic_cast<ImportGroupPage*>(currentPage())) page->ShowGroup();

@@ -25,7 +25,8 @@ struct AccountImportOptions {
   // Where the accounts come from (null: this machine and its directory through NSS).
   AccountSource source;
   // Takes the parent and the preset group; runs the group selection and gives the chosen
-  // group, or nothing on cancel (null: a plain list of the live groups).
+  // group, or nothing on cancel (null: the group selection dialog, whose stored changes
+  // reach the main frame's group tree).
   std::function<std::optional<engine::GroupRecord>(QWidget*, const engine::GroupRecord&)> choose_group;
 };
 
