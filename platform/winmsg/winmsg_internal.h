@@ -86,6 +86,7 @@ void SendReply(int fd, ReplyCode code, LRESULT result);
 
 struct ThreadQueue;
 
+// The answer a sender of this process waits for.
 struct Completion {
   std::mutex m;
   bool done = false;
@@ -93,6 +94,7 @@ struct Completion {
   LRESULT result = 0;
 };
 
+// A sent message waiting for its window's thread.
 struct SentItem {
   HWND hwnd = 0;
   UINT message = 0;
@@ -108,6 +110,7 @@ struct SentItem {
   int reply_fd = -1;
 };
 
+// A window's timer: WM_TIMER with `id` every `ms` milliseconds, next at `due`.
 struct TimerEntry {
   HWND hwnd;
   std::uintptr_t id;
@@ -132,10 +135,12 @@ struct ThreadQueue {
   ~ThreadQueue() {
     if (efd >= 0) ::close(efd);
   }
+  // Makes the thread's wait end (the eventfd readable).
   void Wake() {
     std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(efd, &one, sizeof one);
   }
+  // Clears the wake-up before the thread looks at its queue.
   void Drain() {
     std::uint64_t v;
     [[maybe_unused]] ssize_t n = ::read(efd, &v, sizeof v);
@@ -146,6 +151,7 @@ struct ThreadQueue {
 // reply frame to one of another process.
 void Finish(SentItem& item, ReplyCode code, LRESULT result);
 
+// A window of this process: what its table record says, its procedure and owning thread.
 struct WindowEntry {
   HWND hwnd = 0;
   std::string class_name;
@@ -167,16 +173,23 @@ class Runtime {
   // parent's windows and receiver thread are not its own).
   static Runtime& Get();
 
+  // Gives the window of this process with handle h, or null.
   std::shared_ptr<WindowEntry> Find(HWND h) {
     std::lock_guard<std::mutex> lock(m_);
     auto it = windows_.find(h);
     return it == windows_.end() ? nullptr : it->second;
   }
 
+  // Lists a new window in the table under a free handle (starting this process's listener
+  // with its first window); gives the handle. Busy when no free handle was found.
   Result<HWND> Create(std::string_view cls, std::string_view text, WindowProc proc,
                       std::shared_ptr<ThreadQueue> owner);
+  // Sends WM_DESTROY and removes a window of the calling thread (and its timers and record);
+  // stops the listener with the last window. False when the window is not the caller's.
   bool Destroy(HWND h, const std::shared_ptr<ThreadQueue>& caller);
+  // A thread ended: fails its waiting senders and removes its windows.
   void ThreadEnded(const std::shared_ptr<ThreadQueue>& q);
+  // Rewrites a window's table record (temp + rename). NotFound when it was destroyed.
   Status WriteRecord(const std::shared_ptr<WindowEntry>& e);
   // Applies `change` to a window of this process under the lock, then rewrites its record
   // (defined in window_table.cc, its only user).
@@ -192,6 +205,7 @@ class Runtime {
     return true;
   }
 
+  // This process as the table names it (pid and start time).
   const shm::ProcessIdentity& me() const { return me_; }
   // Gives the table record of a window of this process under the handle h.
   wire::WindowRecord RecordOf(const WindowEntry& e, HWND h) const {
@@ -210,9 +224,16 @@ class Runtime {
 
  private:
   Runtime() : pid_(::getpid()), me_(shm::SelfIdentity()), rng_(std::random_device{}()) {}
+  // Listens on this process's socket in `dir` and starts the receiver thread (under m_).
   Status StartListener(const std::string& dir);
+  // Removes the socket and ends the receiver thread; takes the held lock on m_, which it
+  // lets go while the thread ends.
   void StopListener(std::unique_lock<std::mutex>& lock);
+  // The receiver thread: accepts connections, reads each one frame (within kFrameReadLimit)
+  // and delivers it.
   void ReceiverLoop(int listen_fd, int stop_fd);
+  // Queues a received frame on its window's thread; a posted one is acknowledged at once,
+  // a sent one is answered on fd when its procedure has run.
   void Deliver(Frame frame, int fd);
 
   pid_t pid_;

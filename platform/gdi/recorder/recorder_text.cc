@@ -15,9 +15,11 @@ SIZE MetafileRecorder::Impl::Extent(std::u16string_view text, std::string_view a
   if (!dx.empty()) {
     long long w = 0;
     for (std::size_t i = 0; i < count; ++i) w += dx[pdy ? 2 * i : i];
+    // Kept well inside LONG: the width is added to positions afterwards.
     return SIZE{LONG(std::clamp<long long>(w, -(1 << 30), 1 << 30)), have ? measured.cy : FontHeight()};
   }
   if (have) return measured;
+  // Half the height per character; the count is capped so the product fits a LONG.
   return SIZE{LONG(std::min<std::size_t>(count, 1 << 24)) * FontHeight() / 2, FontHeight()};
 }
 
