@@ -483,7 +483,8 @@ int SetEmfPages(ZvCaptureSession id, const char* path, std::uint32_t limit) {
   std::size_t search = 40;  // a signature sits 40 bytes into its header
   std::uint32_t pages = 0;
   while (search + 4 <= all.size() && (limit == 0 || pages < limit)) {
-    auto it = std::search(all.begin() + static_cast<std::ptrdiff_t>(search), all.end(), " EMF", " EMF" + 4);
+    static constexpr char kSignature[] = " EMF";
+    auto it = std::search(all.begin() + static_cast<std::ptrdiff_t>(search), all.end(), kSignature, kSignature + 4);
     if (it == all.end()) break;
     const std::size_t header = static_cast<std::size_t>(it - all.begin()) - 40;
     const std::size_t remaining = all.size() - header;
