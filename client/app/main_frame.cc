@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <ctime>
 #include <thread>
+#include <unistd.h>
 
 #include "client/answer.h"
 #include "capture/lumbrel/lumbrel.h"
@@ -104,6 +105,11 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
   start_timer_->setObjectName("timer3");
   start_timer_->setInterval(TimerInterval(kTimerStart));
   connect(start_timer_, &QTimer::timeout, this, [this] { OnTimerTick(kTimerStart); });
+  // Timer 1: the answer of a local run.
+  answer_timer_ = new QTimer(this);
+  answer_timer_->setObjectName("timer1");
+  answer_timer_->setInterval(options_.answer_poll_ms > 0 ? options_.answer_poll_ms : TimerInterval(kTimerAnswer));
+  connect(answer_timer_, &QTimer::timeout, this, [this] { OnTimerTick(kTimerAnswer); });
   status_timer_->start();
   // Timer 2: the quota state from the server's result folder every 15 seconds.
   quota_timer_ = new QTimer(this);
@@ -126,7 +132,7 @@ void CMainFrame::BuildBars() {
   printer_combo_ = new QComboBox(left);
   printer_combo_->setObjectName(Id(1068));
   plabel->setBuddy(printer_combo_);
-  auto* slabel = new QLabel(QString::fromUtf8("用紙(&S):"), left);
+  auto* slabel = new QLabel(QString::fromUtf8("用紙サイズ(&S):"), left);
   paper_combo_ = new QComboBox(left);
   paper_combo_->setObjectName(Id(1071));
   slabel->setBuddy(paper_combo_);
@@ -140,6 +146,7 @@ void CMainFrame::BuildBars() {
   tabs_->addTab(layout_, QString::fromUtf8("レイアウト"));
   tabs_->addTab(header_, QString::fromUtf8("ヘッダ"));
   tabs_->addTab(copies_, QString::fromUtf8("部数"));
+  connect(header_, &HeaderPage::textsChanged, this, &CMainFrame::ApplyHeaderFooter);
   connect(layout_, &LayoutPage::splitChanged, this, [this] {
     const PreviewSplit s = ToPreviewSplit(layout_->choice(), 0, 0);
     view_->SetSheetLayout(static_cast<std::uint32_t>(s.pages), s.direction, s.separator);
@@ -342,6 +349,21 @@ void CMainFrame::PlaceWindow() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+  // A run whose answer has not come yet, or jobs not printed: the user is asked first.
+  answer_timer_->stop();
+  if (jobs_.size() > 0 &&
+      options_.prompt->Show(kUnprintedJobsText, kCloseConfirmTitle, PromptIcon::kQuestion, PromptButtons::kYesNo) !=
+          PromptAnswer::kYes) {
+    timers_.CloseDeclined();
+    if (timers_.armed(kTimerAnswer)) answer_timer_->start();
+    event->ignore();
+    return;
+  }
+  timers_.Closing();
+  status_timer_->stop();
+  start_timer_->stop();
+  // A local print still running uses the document: it ends before the frame goes.
+  while (local_worker_) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   if (config_ok_) {
     const QRect g = geometry();
     settings_.left = g.x();
@@ -351,6 +373,15 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     (void)SaveSettingsNow();
   }
   QMainWindow::closeEvent(event);
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  // Minimising waits until the offset field being edited holds a good value.
+  if (event->type() == QEvent::WindowStateChange && isMinimized() && !layout_->CheckOffsetError()) {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    return;
+  }
+  QMainWindow::changeEvent(event);
 }
 
 void CMainFrame::SyncView() {
@@ -403,6 +434,7 @@ bool CMainFrame::StartUp(const StartArgs& args) {
   layout_->Load(settings_);
   copies_->Load(settings_);
   header_->LoadFormats(config_.app_path);
+  ApplyHeaderFooter();
   if (open_failed && !options_.auto_print)
     options_.prompt->Show(kOpenFailedAdminText, kSystemErrorTitle, PromptIcon::kStop);
   ShowStatusTexts();
@@ -546,6 +578,8 @@ void CMainFrame::OnPrinterChosen() {
     if (options_.status) options_.status->OnPrinterSelected(selected_address());
     SetPaper(settings_.paper_size);
   }
+  // "<プリンタ名>" in the header and footer names the printer just chosen.
+  ApplyHeaderFooter();
   trace_.Trace("_CPrtSet::OnSelchangeComboPrinter OUT");
 }
 
@@ -600,6 +634,9 @@ void CMainFrame::OnTimerTick(int id) {
         break;
       case FrameTimers::Action::kQueryPrinter:
         if (options_.status) options_.status->OnTimer4(timers_.run_active());
+        break;
+      case FrameTimers::Action::kPollAnswer:
+        PollAnswer();
         break;
       default:
         break;
@@ -657,29 +694,46 @@ void CMainFrame::PrintExecute() {
   }
 
   // Without a server the job is printed here; the document stays untouched until the run
-  // has ended, because arriving jobs wait meanwhile.
+  // has ended, because arriving jobs wait meanwhile. The worker writes the answer file and
+  // timer 1 reads it.
   ClientDocument* doc = &doc_;
   timers_.LocalRunStarted();
+  local_worker_ = true;
+  local_answer_.clear();
+  run_jobs_ = run_jobs;
+  answer_timer_->start();
   std::thread([config = config_, doc, order, back, run_jobs] {
     Result<std::string> answer_path = Status::IOError("no spooler");
     if (auto spooler = spool::OpenSpooler(); spooler.ok())
       answer_path = RunLocally(config, *doc, order, **spooler, printing::PrinterSurfaces());
-    Result<AnswerInfo> answer = Status::IOError("no answer");
-    if (answer_path.ok()) answer = ReadAnswerFile(*answer_path, QuotaState{});
-    back([answer, run_jobs](CMainFrame* f) {
-      if (!answer.ok() || !answer->complete) {
+    back([answer_path, run_jobs](CMainFrame* f) {
+      f->local_worker_ = false;
+      if (!answer_path.ok()) {
         f->options_.prompt->Show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop);
         f->FinishRun(PrintOutcome::kFailed, run_jobs, false);
         return;
       }
-      const std::string title = answer->title.empty() ? std::string(kFrameText) : answer->title;
-      f->options_.prompt->Show(answer->message, title, answer->code == 0 ? PromptIcon::kInformation : PromptIcon::kStop);
-      const RunEnd end = DecideRunEnd(answer->code, !f->waiting_.empty(), false);
-      if (end.remove_jobs) f->RemoveRunJobs(run_jobs);
-      f->FinishRun(answer->code == 0 ? PrintOutcome::kPrinted : PrintOutcome::kFailed, end.remove_jobs ? 0 : run_jobs,
-                   end.close);
+      f->local_answer_ = *answer_path;
     });
   }).detach();
+}
+
+void CMainFrame::PollAnswer() {
+  // The answer counts only once the local print has ended: an answer file left by an
+  // earlier run must not end this one.
+  if (local_worker_ || local_answer_.empty()) return;
+  Result<AnswerInfo> answer = ReadAnswerFile(local_answer_, quota_);
+  if (!answer.ok() || !answer->complete) return;  // read again at the next tick
+  answer_timer_->stop();
+  ::unlink(local_answer_.c_str());  // a leftover would be overwritten by the next run anyway
+  local_answer_.clear();
+  quota_ = answer->quota;
+  const std::string title = answer->title.empty() ? std::string(kFrameText) : answer->title;
+  options_.prompt->Show(answer->message, title, answer->code == 0 ? PromptIcon::kInformation : PromptIcon::kStop);
+  const RunEnd end = DecideRunEnd(answer->code, !waiting_.empty(), false);
+  if (end.remove_jobs) RemoveRunJobs(run_jobs_);
+  FinishRun(answer->code == 0 ? PrintOutcome::kPrinted : PrintOutcome::kFailed, end.remove_jobs ? 0 : run_jobs_,
+            end.close);
 }
 
 void CMainFrame::RemoveRunJobs(int run_jobs) {
@@ -692,6 +746,7 @@ void CMainFrame::RemoveRunJobs(int run_jobs) {
 void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone) {
   printing_ = false;
   timers_.RunEnded();
+  answer_timer_->stop();
   if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(true);
   const bool newer = !waiting_.empty();
   if (outcome == PrintOutcome::kHandedOver) {
@@ -762,6 +817,30 @@ void CMainFrame::RunAbout() {
   auto folder = paths::ProgramFolder();
   AboutDialog d(folder.ok() ? *folder : config_.app_path, this);
   viewer::Prompter().RunDialog(&d);
+}
+
+void CMainFrame::ApplyHeaderFooter() {
+  TokenValues values;
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  values.year = tm.tm_year + 1900;
+  values.month = tm.tm_mon + 1;
+  values.day = tm.tm_mday;
+  values.hour = tm.tm_hour;
+  values.minute = tm.tm_min;
+  values.ctrl_down = (QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) != 0;
+  values.user = config_.account;
+  values.machine = config_.machine;
+  values.printer = printer_combo_->currentText().toStdString();
+  // Both sides: a printer change must reach a footer's "<プリンタ名>" too, not only the side
+  // on screen.
+  for (int side = 0; side < 2; ++side) {
+    const std::string* t = header_->texts(side);
+    doc_.viewer().SetHeaderFooter(side, ExpandHeaderTokens(t[0], values), ExpandHeaderTokens(t[1], values),
+                                  ExpandHeaderTokens(t[2], values), header_->page_mode());
+  }
+  view_->RefreshPages();
 }
 
 void CMainFrame::RunHelp() {

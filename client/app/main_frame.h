@@ -48,6 +48,8 @@ inline constexpr char kOpenFailedAdminText[] = "管理者権限で実行して�
 inline constexpr char kSystemErrorTitle[] = "システムエラー";
 inline constexpr char kNoPrinterText[] = "プリンタが存在しません。";
 inline constexpr char kPrinterErrorTitle[] = "プリンタエラー";
+inline constexpr char kUnprintedJobsText[] = "未印刷のジョブが存在します。\n終了しますか？";
+inline constexpr char kCloseConfirmTitle[] = "終了確認";
 
 // The printer-status hooks of the frame, each given the printer's address ("IPaddr" of
 // printers.lst, empty when the list has none): at start-up with the printer selected
@@ -84,6 +86,7 @@ struct FrameOptions {
   bool register_window = true;               // make the platform window (tests may skip)
   std::function<void()> on_close;            // the program ends (main quits the Qt loop)
   bool trace = false;                        // "LogOutput": trace lines into ZvkTrace.log
+  int answer_poll_ms = 0;                    // timer 1's period; 0: 2,000 ms (tests go faster)
 };
 
 // How a print run ended.
@@ -200,6 +203,10 @@ class CMainFrame : public QMainWindow {
   void SetPaper(int32_t code);
   // The current paper code (the request's "PaperSize").
   int32_t paper_code() const { return settings_.paper_size; }
+  // Hands both sides' header and footer texts to the print document with the date, time,
+  // user, machine and chosen printer put in for their tokens, and redraws the preview (on
+  // every edit, list choice, page-rule click and printer change).
+  void ApplyHeaderFooter();
   // The address of the selected printer, or empty.
   std::string selected_address() const;
 
@@ -213,8 +220,12 @@ class CMainFrame : public QMainWindow {
   // bar's controls, and letters and digits are shortcuts of the tab page shown (they do not
   // fire while a text field has the focus, which takes them itself).
   void keyPressEvent(class QKeyEvent* event) override;
-  // Stores the window's place with the settings.
+  // Closing: with jobs in the list asks "未印刷のジョブが存在します。\n終了しますか？" first
+  // (No keeps the frame, and a run's answer is polled again); then waits for a local print
+  // still running and stores the window's place with the settings.
   void closeEvent(class QCloseEvent* event) override;
+  // Minimising is undone while the offset field being edited holds a bad value.
+  void changeEvent(class QEvent* event) override;
 
  private:
   void BuildBars();
@@ -245,6 +256,9 @@ class CMainFrame : public QMainWindow {
   void PrintExecute();
   // Takes a timer's id; does what the timer machine says for its tick.
   void OnTimerTick(int id);
+  // Timer 1's tick during a local run: once the print has ended, reads its answer file;
+  // when complete, deletes it, shows the result and ends the run.
+  void PollAnswer();
   void FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone);
   void RemoveRunJobs(int run_jobs);
 
@@ -280,6 +294,10 @@ class CMainFrame : public QMainWindow {
   QLineEdit* total_edit_ = nullptr;
   QTimer* status_timer_ = nullptr;
   QTimer* start_timer_ = nullptr;
+  QTimer* answer_timer_ = nullptr;
+  bool local_worker_ = false;   // a local print runs on its worker
+  std::string local_answer_;    // its answer file once it has ended
+  int run_jobs_ = 0;            // the jobs listed when the run started
   FrameTimers timers_;
   QTimer* quota_timer_ = nullptr;
 };

@@ -27,6 +27,7 @@
 #include "platform/testing/artifacts.h"
 #include "platform/testing/temp_root.h"
 #include "viewer/qt/viewer_view.h"
+#include "viewer/viewer_doc.h"
 
 namespace zv::client::app {
 namespace {
@@ -467,6 +468,7 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
     FrameOptions o;
     o.prompt = &prompt_;
     o.capture_folder = tmp_;
+    o.answer_poll_ms = 50;
     o.on_close = [&closed] { closed = true; };
     auto f = std::make_unique<CMainFrame>(o);
     ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQp.tmp", 2), "/n", "report"})));
@@ -481,6 +483,10 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
     EXPECT_EQ(closed, c.closed) << c.printer;
     EXPECT_EQ(f->jobs().size(), c.rows_left) << c.printer;
     EXPECT_FALSE(f->printing());
+    // Timer 1 took the answer and deleted it.
+    EXPECT_FALSE(f->findChild<QTimer*>("timer1")->isActive());
+    for (const auto& e : fsys::recursive_directory_iterator(app_))
+      EXPECT_NE(e.path().extension(), ".ans") << e.path();
   }
   auto jobs = spooler.EnumJobs("Office");
   ASSERT_TRUE(jobs.ok());
@@ -519,6 +525,69 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
   EXPECT_EQ(prompt_.shown[0].text, "指定されたフォルダがありません。\n自動保存に失敗しました。");
   EXPECT_EQ(prompt_.shown[0].title, "印刷ジョブ自動保存失敗");
   EXPECT_EQ(prompt_.shown.back().title, "印刷実行");
+}
+
+TEST_F(FrameTest, HeaderTokensFollowThePrinterChoice) {
+  WritePrinters({"Office A", "Office B"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQh.tmp", 1), "/n", "H"})));
+  WaitPrinters(*f);
+  auto header = [&] {
+    int points = 0, rule = -1;
+    viewer::HeaderFooterTexts h, foot;
+    f->document().viewer().GetHeaderFooter(&points, &h, &foot, &rule);
+    return h.left + "|" + h.right + "|" + std::to_string(rule);
+  };
+  auto* left = f->findChild<QLineEdit*>("1088");
+  auto* right = f->findChild<QLineEdit*>("1090");
+  left->insert(QString::fromUtf8("<プリンタ名>"));  // typed: the edit tells textEdited
+  right->insert(QString::fromUtf8("<マシン名>/<ページ>"));
+  const std::string machine = f->config().machine;
+  EXPECT_EQ(header(), "Office A|" + machine + "/<ページ>|1");
+  f->findChild<QComboBox*>("1068")->setCurrentIndex(1);
+  EXPECT_EQ(header(), "Office B|" + machine + "/<ページ>|1");
+  f->findChild<QRadioButton*>("1078")->click();  // the first page only
+  EXPECT_EQ(header(), "Office B|" + machine + "/<ページ>|0");
+}
+
+TEST_F(FrameTest, ClosingWithJobsAsksAndMinimisingWaitsForAGoodOffset) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQc.tmp", 1), "/n", "C"})));
+  WaitPrinters(*f);
+  f->show();
+  struct Case {
+    PromptAnswer answer;
+    bool closed;
+  } cases[] = {{PromptAnswer::kNo, false}, {PromptAnswer::kYes, true}};
+  for (const auto& c : cases) {
+    prompt_.shown.clear();
+    prompt_.answer = c.answer;
+    EXPECT_EQ(f->close(), c.closed);
+    ASSERT_EQ(prompt_.shown.size(), 1u);
+    EXPECT_EQ(prompt_.shown[0].text, kUnprintedJobsText);
+    EXPECT_EQ(prompt_.shown[0].title, kCloseConfirmTitle);
+    EXPECT_EQ(f->isVisible(), !c.closed);
+  }
+
+  // A bad text in the offset field being edited keeps the window from minimising.
+  auto g = Make();
+  ASSERT_TRUE(g->StartUp(ParseStartArguments({})));
+  g->findChild<QWidget*>("1047")->setVisible(true);
+  g->show();
+  QApplication::setActiveWindow(g.get());
+  auto* top = g->findChild<QLineEdit*>("1049");
+  top->setFocus();
+  ASSERT_TRUE(top->hasFocus());
+  top->setText("x");
+  prompt_.shown.clear();
+  g->showMinimized();
+  EXPECT_FALSE(g->isMinimized());
+  ASSERT_FALSE(prompt_.shown.empty());
+  EXPECT_EQ(prompt_.shown[0].text, "印字補正の補正値が異常です。");
+  top->setText("2.0");
+  g->showMinimized();
+  EXPECT_TRUE(g->isMinimized());
 }
 
 TEST_F(FrameTest, KeyboardShortcutsOfEachTab) {
