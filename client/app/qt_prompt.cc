@@ -1,12 +1,17 @@
 #include "client/app/qt_prompt.h"
 
 #include <QMessageBox>
+#include <cstdio>
 
 #include "viewer/qt/prompter.h"
 
 namespace zv::client::app {
 
 PromptAnswer QtPrompt::Show(std::string_view text, std::string_view title, PromptIcon icon, PromptButtons buttons) {
+  // Every message also goes to the standard error, so an unattended run's outcome stays
+  // readable in its log.
+  std::fprintf(stderr, "ostrane: %.*s: %.*s\n", static_cast<int>(title.size()), title.data(), static_cast<int>(text.size()),
+               text.data());
   QMessageBox box(owner_);
   box.setFont(viewer::ViewerFont());
   box.setWindowTitle(QString::fromUtf8(title.data(), static_cast<int>(title.size())));
