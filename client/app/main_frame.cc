@@ -845,7 +845,8 @@ void CMainFrame::ApplyHeaderFooter() {
 
 void CMainFrame::RunHelp() {
   process::StartOptions o;
-  o.argv = {"xdg-open", config_.app_path + "/ZvkHelp.html"};
+  auto program = paths::ProgramFolder();
+  o.argv = {"xdg-open", HelpFilePath(config_.app_path, program.ok() ? *program : std::string())};
   o.detached = true;
   (void)process::Start(o);
 }
