@@ -473,16 +473,62 @@ void CMainFrame::RefreshQuotaAsync() {
   }).detach();
 }
 
+namespace {
+
+// Passes each state of the printer gathering, which runs on a worker, to the window thread.
+class PostingProgress : public ProgressModel {
+ public:
+  explicit PostingProgress(std::function<void(ProgressModel)> post) : post_(std::move(post)) {}
+  void Open(int mode, int total) override {
+    ProgressModel::Open(mode, total);
+    post_(*this);
+  }
+  void Step(int done) override {
+    ProgressModel::Step(done);
+    post_(*this);
+  }
+  void Close() override {
+    ProgressModel::Close();
+    post_(*this);
+  }
+
+ private:
+  std::function<void(ProgressModel)> post_;
+};
+
+}  // namespace
+
 void CMainFrame::LoadPrintersAsync() {
-  // printers.lst may lie on the server's share: read it off the window thread.
+  // printers.lst may lie on the server's share, and gathering the installed printers may
+  // take long: both run off the window thread.
   std::string path = config_.app_path + "/printers.lst";
   std::string server_copy;
   if (config_.has_server())
     if (auto folder = config_.RequestFolder(); folder.ok()) server_copy = *folder + "/printers.lst";
+  const bool local = !config_.has_server();
   QPointer<CMainFrame> self(this);
-  std::thread([self, path, server_copy] {
+  std::thread([self, path, server_copy, local] {
     if (!server_copy.empty())
       if (auto bytes = fs::ReadFile(server_copy); bytes.ok()) (void)fs::WriteFileAtomic(path, *bytes);
+    if (local) {
+      // Without a server the list follows the printers installed here.
+      PostingProgress progress([self](ProgressModel state) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, state] {
+              if (self) self->ShowProgress(state);
+            },
+            Qt::QueuedConnection);
+      });
+      auto text = fs::ReadFile(path);
+      auto spooler = spool::OpenSpooler();
+      if (spooler.ok() && (text.ok() || text.status().code() == Status::Code::kNotFound)) {
+        const std::vector<std::string> installed = ListLocalPrinters(**spooler);
+        // A list that cannot be written keeps what it had; the frame shows what it reads.
+        for (const PrinterListUpdate& u : LocalListUpdates(text.ok() ? &*text : nullptr, installed))
+          (void)BuildPrinterList(**spooler, path, u, &progress);
+      }
+    }
     std::vector<PrinterEntry> printers;
     if (auto text = fs::ReadFile(path); text.ok()) printers = ParsePrinterEntries(*text);
     QMetaObject::invokeMethod(
@@ -492,6 +538,19 @@ void CMainFrame::LoadPrintersAsync() {
         },
         Qt::QueuedConnection);
   }).detach();
+}
+
+void CMainFrame::ShowProgress(const ProgressModel& state) {
+  if (progress_ == nullptr) {
+    progress_ = new ProgressDialog(this);
+    progress_->setObjectName(Id(180));
+  }
+  progress_->Show(state);
+  if (state.open() && !options_.auto_print) {
+    progress_->show();
+  } else {
+    progress_->hide();
+  }
 }
 
 void CMainFrame::SetPrinters(const std::vector<std::string>& names) {

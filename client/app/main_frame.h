@@ -19,6 +19,7 @@
 #include "client/answer.h"
 #include "client/config.h"
 #include "client/printer_status.h"
+#include "client/progress.h"
 #include "client/prompt.h"
 #include "client/request_file.h"
 #include "client/settings_store.h"
@@ -37,6 +38,8 @@ class CViewerView;
 }
 
 namespace zv::client::app {
+
+class ProgressDialog;
 
 // The frame's platform window class and the messages it takes.
 inline constexpr char kFrameClass[] = "AfxFrameOrView42";
@@ -231,7 +234,13 @@ class CMainFrame : public QMainWindow {
   void BuildBars();
   QWidget* BuildJobPage();
   void RegisterWindow();
+  // Reads printers.lst on a worker: with a server its copy from the share first; without
+  // one the list is first checked against the installed printers (built anew when missing,
+  // printers gone removed, new ones added) while the progress window counts them.
   void LoadPrintersAsync();
+  // Takes a state of the printer gathering; shows it in the progress window (180), which
+  // hides again when the gathering ends (and stays hidden in an unattended run).
+  void ShowProgress(const ProgressModel& state);
   // Reads the quota files of the server on a worker (start-up and timer 2), then shows the
   // period and pages texts in the status panes.
   void RefreshQuotaAsync();
@@ -295,6 +304,7 @@ class CMainFrame : public QMainWindow {
   QTimer* status_timer_ = nullptr;
   QTimer* start_timer_ = nullptr;
   QTimer* answer_timer_ = nullptr;
+  ProgressDialog* progress_ = nullptr;
   bool local_worker_ = false;   // a local print runs on its worker
   std::string local_answer_;    // its answer file once it has ended
   int run_jobs_ = 0;            // the jobs listed when the run started

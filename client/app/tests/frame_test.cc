@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -63,8 +65,12 @@ class FrameTest : public ::testing::Test {
     ASSERT_TRUE(key->SetString("AppPath", app_).ok());
   }
   // Writes printers.lst: each printer with the address 10.0.0.<n> (n from 1) and, when
-  // given, its blocks' paper lines.
+  // given, its blocks' paper lines. Each is installed as a folder printer too (unless it
+  // is), so the frame's check of the list against the installed printers keeps it.
   void WritePrinters(const std::vector<std::string>& names, const std::vector<std::string>& paper_lines = {}) {
+    spool::FolderSpooler spooler;
+    for (const auto& n : names)
+      if (!spooler.ReadPrinter(n).ok()) ASSERT_TRUE(spooler.AddPrinter(spool::StandardFolderPrinter(n)).ok());
     std::string text = "[PRINTERS]\r\n";
     for (const auto& n : names) text += n + "=\r\n";
     for (size_t i = 0; i < names.size(); ++i) {
@@ -473,6 +479,10 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
     auto f = std::make_unique<CMainFrame>(o);
     ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQp.tmp", 2), "/n", "report"})));
     WaitPrinters(*f);
+    auto* printers = f->findChild<QComboBox*>("1068");
+    printers->setCurrentIndex(printers->findText(QString::fromStdString(c.printer)));
+    // A printer gone after start-up.
+    if (c.printer == "Nowhere") ASSERT_TRUE(spooler.RemovePrinter("Nowhere").ok());
     QSignalSpy done(f.get(), &CMainFrame::printFinished);
     f->findChild<QPushButton*>("1002")->click();
     ASSERT_TRUE(done.wait(60000)) << c.printer;
@@ -525,6 +535,41 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
   EXPECT_EQ(prompt_.shown[0].text, "指定されたフォルダがありません。\n自動保存に失敗しました。");
   EXPECT_EQ(prompt_.shown[0].title, "印刷ジョブ自動保存失敗");
   EXPECT_EQ(prompt_.shown.back().title, "印刷実行");
+}
+
+TEST_F(FrameTest, LocalListFollowsTheInstalledPrinters) {
+  spool::FolderSpooler spooler;
+  for (const char* n : {"Office", "Annex", "Zelvora"}) ASSERT_TRUE(spooler.AddPrinter(spool::StandardFolderPrinter(n)).ok());
+  auto names = [](CMainFrame& f) {
+    std::vector<std::string> v;
+    auto* combo = f.findChild<QComboBox*>("1068");
+    for (int i = 0; i < combo->count(); ++i) v.push_back(combo->itemText(i).toStdString());
+    return v;
+  };
+  // No list yet: built from every installed printer but the virtual one, counted in the
+  // progress window, which goes away at the end.
+  {
+    auto f = Make();
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({})));
+    WaitPrinters(*f);
+    EXPECT_EQ(names(*f), (std::vector<std::string>{"Annex", "Office"}));
+    auto* progress = f->findChild<QDialog*>("180");
+    ASSERT_NE(progress, nullptr);
+    EXPECT_FALSE(progress->isVisible());
+    EXPECT_EQ(progress->findChild<QLabel*>("1157")->text(), " 2/ 2");
+  }
+  // A listed printer no longer installed leaves the list; an installed one not listed joins.
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/printers.lst", "[PRINTERS]\r\nGone=\r\nOffice=\r\n\r\n[Gone]\r\nIPaddr=\r\n"
+                                                          "PaperSize=-1\r\nForms=文書の設定用紙\r\nSize=(,)\r\nMargin=(,,,)\r\n\r\n"
+                                                          "[Office]\r\nIPaddr=10.1.1.1\r\nPaperSize=-1\r\nForms=文書の設定用紙\r\n"
+                                                          "Size=(,)\r\nMargin=(,,,)\r\n\r\n")
+                  .ok());
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({})));
+  WaitPrinters(*f);
+  EXPECT_EQ(names(*f), (std::vector<std::string>{"Office", "Annex"}));
+  f->findChild<QComboBox*>("1068")->setCurrentIndex(0);
+  EXPECT_EQ(f->selected_address(), "10.1.1.1");  // the kept entry keeps its block
 }
 
 TEST_F(FrameTest, HeaderTokensFollowThePrinterChoice) {
