@@ -16,11 +16,14 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <ctime>
@@ -93,6 +96,8 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
     }
   });
   BuildBars();
+  // The default-button look follows the focus.
+  connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
 
   // Timer 4: the chosen printer's status every 5 seconds.
   status_timer_ = new QTimer(this);
@@ -218,6 +223,10 @@ void CMainFrame::BuildBars() {
   QMenu* file = menuBar()->addMenu(QString::fromUtf8("ファイル(&F)"));
   QAction* options = file->addAction(QString::fromUtf8("オプション設定(&O)..."), this, &CMainFrame::RunOptions);
   options->setObjectName("32795");
+  // The reduction-rate clearing; Linux window managers give programs no system menu to add
+  // it to, so it stands in the file menu.
+  QAction* clear_rate = file->addAction(QString::fromUtf8("削減率のクリア(&E)"), this, &CMainFrame::ClearReductionRate);
+  clear_rate->setObjectName("clear-rate");
   QMenu* edit = menuBar()->addMenu(QString::fromUtf8("編集(&E)"));
   struct PageCommand {
     const char* text;
@@ -328,6 +337,10 @@ winmsg::LRESULT CMainFrame::WindowProc(winmsg::HWND h, winmsg::UINT m, winmsg::W
     if (cds == nullptr || cds->lpData == nullptr) return 0;
     return OnCopyData(std::string_view(static_cast<const char*>(cds->lpData), cds->cbData));
   }
+  if (m == kMsgEndTopmost) {
+    if (!options_.auto_print) SetTopmost(false);
+    return 0;
+  }
   if (m == winmsg::WM_ACTIVATE) {
     if (!options_.auto_print) {
       showNormal();
@@ -437,8 +450,10 @@ bool CMainFrame::StartUp(const StartArgs& args) {
   ApplyHeaderFooter();
   if (open_failed && !options_.auto_print)
     options_.prompt->Show(kOpenFailedAdminText, kSystemErrorTitle, PromptIcon::kStop);
+  rate_line_->setText(QString::fromStdString(SavingStatsText(settings_.real_count, settings_.original_count)));
   ShowStatusTexts();
   LoadPrintersAsync();
+  PostEndTopmost();
   RefreshQuotaAsync();
   quota_timer_->start();
   return true;
@@ -661,8 +676,105 @@ long CMainFrame::OnCopyData(std::string_view text) {
   }
   if (appended) view_->ShowPage(current);
   if (!options_.auto_print && isHidden()) show();
+  // The window comes to the front above all others for a moment; 0x464 ends that.
+  SetTopmost(true);
   raise();
+  activateWindow();
+  PostEndTopmost();
   return 1;
+}
+
+void CMainFrame::SetTopmost(bool on) {
+  if (topmost_ == on) return;
+  topmost_ = on;
+  const bool shown = isVisible();
+  setWindowFlag(Qt::WindowStaysOnTopHint, on);  // hides a shown window: show it again
+  if (shown) show();
+}
+
+void CMainFrame::PostEndTopmost() {
+  if (hwnd_ != 0) {
+    (void)winmsg::PostMessage(hwnd_, kMsgEndTopmost, 0, 0);
+  } else {
+    QTimer::singleShot(0, this, [this] {
+      if (!options_.auto_print) SetTopmost(false);
+    });
+  }
+}
+
+void CMainFrame::ClearReductionRate() {
+  if (options_.prompt->Show("削減率をクリアします。\nよろしいですか？", "削減率クリア", PromptIcon::kQuestion,
+                            PromptButtons::kYesNo) != PromptAnswer::kYes)
+    return;
+  settings_.real_count = 0;
+  settings_.original_count = 0;
+  rate_line_->setText(QString::fromStdString(SavingStatsText(0, 0)));
+}
+
+QPushButton* CMainFrame::DefaultButton() const { return findChild<QPushButton*>(Id(printing_ ? 1003 : 1002)); }
+
+void CMainFrame::OnFocusChanged(QWidget* old, QWidget* now) {
+  auto id_of = [this](QWidget* w) {
+    auto* b = qobject_cast<QPushButton*>(w);
+    return b != nullptr && isAncestorOf(b) ? b->objectName().toInt() : 0;
+  };
+  auto bar = [](int id) { return (id >= 1000 && id <= 1004) || id == 1072; };
+  auto jobs = [](int id) { return (id >= 1006 && id <= 1009) || id == 1011; };
+  QPushButton* def = DefaultButton();
+  if (def == nullptr) return;
+  const int from = id_of(old), to = id_of(now);
+  if (bar(from) || jobs(from)) {
+    static_cast<QPushButton*>(old)->setDefault(false);
+    if (jobs(from) || !bar(to)) def->setDefault(true);
+  }
+  if (to == 1000 || to == 1004 || to == 1072 || jobs(to)) def->setDefault(false);
+  if (to == 1001) def->setDefault(true);
+  if (to == 1002 || to == 1003) static_cast<QPushButton*>(now)->setDefault(true);
+  if ((to == 1006 || to == 1009) && old != nullptr && (old == tabs_ || tabs_->isAncestorOf(old)) &&
+      !tabs_->currentWidget()->isAncestorOf(old))
+    static_cast<QPushButton*>(now)->setDefault(true);
+}
+
+std::vector<QWidget*> CMainFrame::FocusCycle() const {
+  auto usable = [](QWidget* w) { return w != nullptr && w->isEnabled() && w->isVisible(); };
+  std::vector<QWidget*> cycle;
+  for (int id : {1068, 1071}) {
+    if (auto* w = findChild<QWidget*>(Id(id)); usable(w)) cycle.push_back(w);
+  }
+  if (usable(tabs_)) cycle.push_back(tabs_);
+  // The shown page's controls in their own order; of a radio group only the chosen one.
+  if (QWidget* page = tabs_->currentWidget()) {
+    for (QWidget* w = page->nextInFocusChain(); w != nullptr && w != page; w = w->nextInFocusChain()) {
+      if (!page->isAncestorOf(w) || !usable(w) || !(w->focusPolicy() & Qt::TabFocus) || w->focusProxy() != nullptr)
+        continue;
+      if (auto* radio = qobject_cast<QRadioButton*>(w); radio && !radio->isChecked()) continue;
+      if (std::find(cycle.begin(), cycle.end(), w) == cycle.end()) cycle.push_back(w);
+    }
+  }
+  for (int id : {1000, 1072, 1002, 1003}) {
+    if (auto* w = findChild<QWidget*>(Id(id)); usable(w)) cycle.push_back(w);
+  }
+  return cycle;
+}
+
+bool CMainFrame::focusNextPrevChild(bool next) {
+  const std::vector<QWidget*> cycle = FocusCycle();
+  QWidget* now = QApplication::focusWidget();
+  // The member that holds the focus: the page's own controls before the tab control.
+  int at = -1;
+  for (int i = static_cast<int>(cycle.size()) - 1; i >= 0 && now != nullptr; --i) {
+    if (cycle[i] == now || (cycle[i] != tabs_ && cycle[i]->isAncestorOf(now))) {
+      at = i;
+      break;
+    }
+  }
+  if (at < 0 && now != nullptr && (now == tabs_ || tabs_->tabBar() == now))
+    at = static_cast<int>(std::find(cycle.begin(), cycle.end(), tabs_) - cycle.begin());
+  if (at < 0 || at >= static_cast<int>(cycle.size())) return QMainWindow::focusNextPrevChild(next);
+  const int n = static_cast<int>(cycle.size());
+  QWidget* target = cycle[(at + (next ? 1 : n - 1)) % n];
+  target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+  return true;
 }
 
 void CMainFrame::Print() {
@@ -676,7 +788,11 @@ void CMainFrame::Print() {
     return;
   }
   printing_ = true;
-  if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(false);
+  if (auto* b = findChild<QPushButton*>(Id(1002))) {
+    b->setEnabled(false);
+    b->setDefault(false);
+  }
+  if (auto* b = findChild<QPushButton*>(Id(1003))) b->setDefault(true);
   // The job is saved first (its message, if any, is answered before the run), then the
   // run starts at the next tick of timer 3.
   AutoSaveJob();
@@ -806,7 +922,11 @@ void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alo
   printing_ = false;
   timers_.RunEnded();
   answer_timer_->stop();
-  if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(true);
+  if (auto* b = findChild<QPushButton*>(Id(1002))) {
+    b->setEnabled(true);
+    b->setDefault(true);
+  }
+  if (auto* b = findChild<QPushButton*>(Id(1003))) b->setDefault(false);
   const bool newer = !waiting_.empty();
   if (outcome == PrintOutcome::kHandedOver) {
     if (!newer && close_if_alone) {

@@ -47,6 +47,7 @@ inline constexpr char kFrameText[] = "Ostrane";
 inline constexpr char kFrameProperty[] = "Zelvora";
 inline constexpr unsigned kMsgSetClientWindow = 0x40A;  // to the resident program "ZvPermanent"
 inline constexpr char kResidentText[] = "ZvPermanent";
+inline constexpr unsigned kMsgEndTopmost = 0x464;  // the frame leaves the topmost band
 inline constexpr char kOpenFailedAdminText[] = "管理者権限で実行して下さい。";
 inline constexpr char kSystemErrorTitle[] = "システムエラー";
 inline constexpr char kNoPrinterText[] = "プリンタが存在しません。";
@@ -210,6 +211,11 @@ class CMainFrame : public QMainWindow {
   // user, machine and chosen printer put in for their tokens, and redraws the preview (on
   // every edit, list choice, page-rule click and printer change).
   void ApplyHeaderFooter();
+  // The reduction-rate clearing: asks "削減率をクリアします。\nよろしいですか？" and on Yes sets
+  // both counters to 0 and the line 1067 to match.
+  void ClearReductionRate();
+  // Whether the frame stands above other windows (for a moment after a job arrives).
+  bool topmost() const { return topmost_; }
   // The address of the selected printer, or empty.
   std::string selected_address() const;
 
@@ -229,6 +235,9 @@ class CMainFrame : public QMainWindow {
   void closeEvent(class QCloseEvent* event) override;
   // Minimising is undone while the offset field being edited holds a bad value.
   void changeEvent(class QEvent* event) override;
+  // Tab and Shift+Tab: a fixed cycle through the printer and paper lists, the tab control,
+  // the shown page's controls and the buttons 1000, 1072, 1002 and 1003 (those enabled).
+  bool focusNextPrevChild(bool next) override;
 
  private:
   void BuildBars();
@@ -265,6 +274,17 @@ class CMainFrame : public QMainWindow {
   void PrintExecute();
   // Takes a timer's id; does what the timer machine says for its tick.
   void OnTimerTick(int id);
+  // The topmost band: set when a job arrives, cleared by 0x464 (posted to the platform
+  // window, so it runs after the arrival) unless AutoPrint is set.
+  void SetTopmost(bool on);
+  void PostEndTopmost();
+  // The button that looks like the default: Cancel (1003) during a run, else Print (1002).
+  QPushButton* DefaultButton() const;
+  // Moves the default-button look as the focus moves between the bar's and the job list's
+  // buttons and other controls.
+  void OnFocusChanged(QWidget* old, QWidget* now);
+  // The members of the Tab cycle, in order.
+  std::vector<QWidget*> FocusCycle() const;
   // Timer 1's tick during a local run: once the print has ended, reads its answer file;
   // when complete, deletes it, shows the result and ends the run.
   void PollAnswer();
@@ -305,6 +325,7 @@ class CMainFrame : public QMainWindow {
   QTimer* start_timer_ = nullptr;
   QTimer* answer_timer_ = nullptr;
   ProgressDialog* progress_ = nullptr;
+  bool topmost_ = false;
   bool local_worker_ = false;   // a local print runs on its worker
   std::string local_answer_;    // its answer file once it has ended
   int run_jobs_ = 0;            // the jobs listed when the run started

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -296,7 +297,8 @@ TEST(LayoutOffsetTest, OffsetFieldsCheckWhatIsTypedAndKeepTheLastGoodValue) {
   left->setFocus();
   EXPECT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(rejected.count(), 1);
-  QTRY_VERIFY_WITH_TIMEOUT(top->hasFocus(), 2000);
+  for (int i = 0; i < 100 && !top->hasFocus(); ++i) QTest::qWait(20);
+  ASSERT_TRUE(top->hasFocus());
   EXPECT_EQ(resumed.count(), 1);
   EXPECT_TRUE(page.offset_focus());
   EXPECT_FLOAT_EQ(page.top_offset(), 50.0f);
@@ -368,7 +370,8 @@ TEST_F(FrameTest, PaperListFollowsThePrinterAndStatusHooksGetItsAddress) {
   auto* timer = f->findChild<QTimer*>("timer4");
   ASSERT_NE(timer, nullptr);
   timer->setInterval(5);
-  QTRY_VERIFY_WITH_TIMEOUT(status_.asked.size() >= 3, 2000);
+  for (int i = 0; i < 100 && status_.asked.size() < 3; ++i) QTest::qWait(20);
+  ASSERT_GE(status_.asked.size(), 3u);
   EXPECT_EQ(status_.asked[2], "timer 0");
   f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_paper_list.png"));
 }
@@ -570,6 +573,80 @@ TEST_F(FrameTest, LocalListFollowsTheInstalledPrinters) {
   EXPECT_EQ(names(*f), (std::vector<std::string>{"Office", "Annex"}));
   f->findChild<QComboBox*>("1068")->setCurrentIndex(0);
   EXPECT_EQ(f->selected_address(), "10.1.1.1");  // the kept entry keeps its block
+}
+
+TEST_F(FrameTest, TabCycleDefaultLookTopmostAndRateClearing) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQt.tmp", 1), "/n", "T"})));
+  WaitPrinters(*f);
+  f->show();
+  QApplication::setActiveWindow(f.get());
+  // The name of the cycle member holding the focus ("1005" for the tab control's bar).
+  auto focused = [&] {
+    QWidget* w = QApplication::focusWidget();
+    auto* tabs = f->findChild<QTabWidget*>("1005");
+    if (w != nullptr && w->parentWidget() == tabs && w != tabs->currentWidget()) return std::string("1005");
+    return w ? w->objectName().toStdString() : std::string();
+  };
+  f->findChild<QWidget*>("1068")->setFocus();
+  std::vector<std::string> forward;
+  for (int i = 0; i < 20 && (forward.empty() || focused() != "1068"); ++i) {
+    forward.push_back(focused());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  // The bar's lists, the tab control, the layout page's controls, then the enabled buttons
+  // (1000 and 1072 stay disabled), and round again.
+  ASSERT_GE(forward.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(forward.begin(), forward.begin() + 3), (std::vector<std::string>{"1068", "1071", "1005"}));
+  EXPECT_EQ(std::vector<std::string>(forward.end() - 2, forward.end()), (std::vector<std::string>{"1002", "1003"}));
+  for (size_t i = 3; i + 2 < forward.size(); ++i)
+    EXPECT_TRUE(f->layout_page()->isAncestorOf(f->findChild<QWidget*>(QString::fromStdString(forward[i])))) << forward[i];
+  EXPECT_EQ(focused(), "1068");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+  EXPECT_EQ(focused(), "1003");
+
+  // The default look: Print normally; Help takes it away, the lists give it back.
+  auto* print = f->findChild<QPushButton*>("1002");
+  auto* help = f->findChild<QPushButton*>("1004");
+  f->findChild<QWidget*>("1068")->setFocus();
+  EXPECT_TRUE(print->isDefault());
+  help->setFocus();
+  EXPECT_FALSE(print->isDefault());
+  f->findChild<QWidget*>("1071")->setFocus();
+  EXPECT_TRUE(print->isDefault());
+  // From the tab control to the job list's Up button: Up looks like the default.
+  auto* tabs = f->findChild<QTabWidget*>("1005");
+  tabs->setCurrentIndex(3);
+  tabs->tabBar()->setFocus();
+  auto* up = f->findChild<QPushButton*>("1006");
+  up->setFocus();
+  EXPECT_TRUE(up->isDefault());
+  EXPECT_FALSE(print->isDefault());
+
+  // A job arriving brings the window above the others until 0x464 comes.
+  EXPECT_FALSE(f->topmost());
+  ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQu.tmp", 1), "next"), 1);
+  EXPECT_TRUE(f->topmost());
+  for (int i = 0; i < 100 && f->topmost(); ++i) {
+    winmsg::PumpMessages();  // the platform window's queue, as ostrane's pump runs it
+    QTest::qWait(20);
+  }
+  EXPECT_FALSE(f->topmost());
+
+  // Clearing the reduction rate asks first.
+  auto* rate = f->findChild<QLabel*>("1067");
+  for (PromptAnswer a : {PromptAnswer::kNo, PromptAnswer::kYes}) {
+    rate->setText("削減率:25.0%  印刷枚数:30 総ﾍﾟｰｼﾞ数:40");
+    prompt_.answer = a;
+    prompt_.shown.clear();
+    f->ClearReductionRate();
+    ASSERT_EQ(prompt_.shown.size(), 1u);
+    EXPECT_EQ(prompt_.shown[0].text, "削減率をクリアします。\nよろしいですか？");
+    EXPECT_EQ(rate->text().toStdString(),
+              a == PromptAnswer::kYes ? "削減率: 0.0%  印刷枚数:0 総ﾍﾟｰｼﾞ数:0" : "削減率:25.0%  印刷枚数:30 総ﾍﾟｰｼﾞ数:40");
+  }
+  prompt_.answer = PromptAnswer::kYes;
 }
 
 TEST_F(FrameTest, HeaderTokensFollowThePrinterChoice) {
