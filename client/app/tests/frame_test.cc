@@ -670,6 +670,10 @@ TEST_F(FrameTest, HeaderTokensFollowThePrinterChoice) {
   EXPECT_EQ(header(), "Office B|" + machine + "/<ページ>|1");
   f->findChild<QRadioButton*>("1078")->click();  // the first page only
   EXPECT_EQ(header(), "Office B|" + machine + "/<ページ>|0");
+  f->findChild<QTabWidget*>("1005")->setCurrentIndex(1);
+  f->show();
+  QTest::qWait(300);  // let the page worker draw the preview before the picture
+  f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_header_printer.png"));
 }
 
 TEST_F(FrameTest, ClosingWithJobsAsksAndMinimisingWaitsForAGoodOffset) {
