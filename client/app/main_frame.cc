@@ -365,7 +365,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   // A run whose answer has not come yet, or jobs not printed: the user is asked first.
   answer_timer_->stop();
   if (jobs_.size() > 0 &&
-      options_.prompt->Show(kUnprintedJobsText, kCloseConfirmTitle, PromptIcon::kQuestion, PromptButtons::kYesNo) !=
+      options_.prompt->Show(kUnprintedJobsText, kCloseConfirmTitle, PromptIcon::kQuestion, PromptButtons::kYesNoDefaultNo) !=
           PromptAnswer::kYes) {
     timers_.CloseDeclined();
     if (timers_.armed(kTimerAnswer)) answer_timer_->start();
@@ -1069,7 +1069,7 @@ void CMainFrame::DeleteSelectedJob() {
     return;
   }
   if (options_.prompt->Show("選択したジョブを削除しますか？", "ジョブ編集", PromptIcon::kExclamation,
-                            PromptButtons::kYesNo) != PromptAnswer::kYes)
+                            PromptButtons::kYesNoDefaultNo) != PromptAnswer::kYes)
     return;
   auto* item = job_rows_->currentItem();
   if (item == nullptr) return;

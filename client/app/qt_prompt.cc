@@ -22,8 +22,9 @@ PromptAnswer QtPrompt::Show(std::string_view text, std::string_view title, Promp
     case PromptIcon::kStop: box.setIcon(QMessageBox::Critical); break;
     case PromptIcon::kQuestion: box.setIcon(QMessageBox::Question); break;
   }
-  if (buttons == PromptButtons::kYesNo) {
+  if (buttons != PromptButtons::kOk) {
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(buttons == PromptButtons::kYesNoDefaultNo ? QMessageBox::No : QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes ? PromptAnswer::kYes : PromptAnswer::kNo;
   }
   box.setStandardButtons(QMessageBox::Ok);

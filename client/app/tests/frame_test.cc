@@ -693,6 +693,7 @@ TEST_F(FrameTest, ClosingWithJobsAsksAndMinimisingWaitsForAGoodOffset) {
     ASSERT_EQ(prompt_.shown.size(), 1u);
     EXPECT_EQ(prompt_.shown[0].text, kUnprintedJobsText);
     EXPECT_EQ(prompt_.shown[0].title, kCloseConfirmTitle);
+    EXPECT_EQ(prompt_.shown[0].buttons, PromptButtons::kYesNoDefaultNo);
     EXPECT_EQ(f->isVisible(), !c.closed);
   }
 
