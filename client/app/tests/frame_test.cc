@@ -71,7 +71,9 @@ class FrameTest : public ::testing::Test {
   void WritePrinters(const std::vector<std::string>& names, const std::vector<std::string>& paper_lines = {}) {
     spool::FolderSpooler spooler;
     for (const auto& n : names)
-      if (!spooler.ReadPrinter(n).ok()) ASSERT_TRUE(spooler.AddPrinter(spool::StandardFolderPrinter(n)).ok());
+      if (!spooler.ReadPrinter(n).ok()) {
+        ASSERT_TRUE(spooler.AddPrinter(spool::StandardFolderPrinter(n)).ok());
+      }
     std::string text = "[PRINTERS]\r\n";
     for (const auto& n : names) text += n + "=\r\n";
     for (size_t i = 0; i < names.size(); ++i) {
@@ -485,7 +487,9 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
     auto* printers = f->findChild<QComboBox*>("1068");
     printers->setCurrentIndex(printers->findText(QString::fromStdString(c.printer)));
     // A printer gone after start-up.
-    if (c.printer == "Nowhere") ASSERT_TRUE(spooler.RemovePrinter("Nowhere").ok());
+    if (c.printer == "Nowhere") {
+      ASSERT_TRUE(spooler.RemovePrinter("Nowhere").ok());
+    }
     QSignalSpy done(f.get(), &CMainFrame::printFinished);
     f->findChild<QPushButton*>("1002")->click();
     ASSERT_TRUE(done.wait(60000)) << c.printer;
