@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/event.h"
 #include "platform/base/status.h"
-#include "platform/sync/event.h"
 
 namespace zv::fs {
 

@@ -11,8 +11,6 @@ namespace zv::gdi::detail {
 
 namespace {
 
-std::uint32_t ToRgb(COLORREF c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
-
 // Applies a ternary raster operation (the operation index, bits P S D) to 24-bit values.
 inline std::uint32_t Rop3(unsigned code, std::uint32_t P, std::uint32_t S, std::uint32_t D) {
   switch (code) {

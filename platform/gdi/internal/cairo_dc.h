@@ -18,6 +18,12 @@ struct PathOp {
 };
 using Path = std::vector<PathOp>;
 
+// Takes a COLORREF (0x00BBGGRR); gives the pixel value 0x00RRGGBB.
+inline std::uint32_t ToRgb(COLORREF c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
+
+// Appends a device path to cairo's current path.
+void AppendPath(cairo_t* cr, const Path& p);
+
 // What the device looks like (for GetDeviceCaps).
 struct DeviceInfo {
   int width = 0;    // pixels of the whole device (page)
