@@ -20,7 +20,7 @@ int64_t RequestPageCount(const CRequestInfo& request);
 // (below 1 counts as 1). 64-bit, so large copies cannot overflow.
 int64_t RequestSheetCount(const CRequestInfo& request, int32_t thumbnail_count);
 
-// How a user's limits are counted (the Users column CountShubetsu, as stored).
+// How a user's limits are counted (the column CountShubetsu of the users table Main, as stored).
 enum CountKind : int32_t {
   kCountNoLimit = 0,
   kCountSystem = 1,  // the system's defaults
