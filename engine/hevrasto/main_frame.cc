@@ -19,7 +19,11 @@ namespace {
 // The window's one timer: the quota renewal.
 constexpr std::uintptr_t kRenewalTimer = 1;
 
-void Event(int number, const std::string& extra, int code = 0) { WriteEventLog(kEngineEventSource, number, &extra, &code); }
+// A failed event write must not change what the engine does; the event log reports its
+// own trouble.
+void Event(int number, const std::string& extra, int code = 0) {
+  (void)WriteEventLog(kEngineEventSource, number, &extra, &code);
+}
 }  // namespace
 
 std::string GetWakeupPath(const std::string& folder) {

@@ -43,7 +43,11 @@ bool ReachedPrinter(const spool::JobInfo& job) {
   }
 }
 
-void Event(int number, const std::string& extra, int code = 0) { WriteEventLog(kEngineEventSource, number, &extra, &code); }
+// A failed event write must not change what the engine does; the event log reports its
+// own trouble.
+void Event(int number, const std::string& extra, int code = 0) {
+  (void)WriteEventLog(kEngineEventSource, number, &extra, &code);
+}
 
 // The quota notice goes out for a request that printed or that a page limit refused: the
 // only outcomes that say something about the user's quota.
@@ -712,17 +716,19 @@ void CPhaseObj::PhaseCleanUp() {
       if (!jobs_folder.ok()) {
         Event(kEvWorkerError, "[" + request_.JobFileName + "] not deleted: " + jobs_folder.ToString());
       } else if (job.ok() && !request_.JobFileName.empty()) {
-        DeleteWithRetries(*job);
+        // A job file that stays is only litter: its request is answered and gone.
+        (void)DeleteWithRetries(*job);
       }
       Reached("cleaning");
     } else {
       // No answer could be written: the request is kept aside, with its job file.
       MoveAside(fsys::path(slot_path_).filename().string(), "the answer could not be written");
     }
-    // The marks go last: an engine that stops before this point finds them beside a
-    // request that is gone, and its next scan clears them (settling nothing twice).
-    DeleteWithRetries(folder_ + "/" + slot_base_ + kTakenSuffix);
-    if (!keep_answered_mark) DeleteWithRetries(folder_ + "/" + slot_base_ + kAnsweredSuffix);
+    // The marks go last: an engine that stops before this point, or a mark that will not
+    // go, leaves them beside a request that is gone, and a later scan clears them (its
+    // held rows already charged or dropped, nothing is settled twice).
+    (void)DeleteWithRetries(folder_ + "/" + slot_base_ + kTakenSuffix);
+    if (!keep_answered_mark) (void)DeleteWithRetries(folder_ + "/" + slot_base_ + kAnsweredSuffix);
   }
   Reached("cleaned");
   slot_base_.clear();
