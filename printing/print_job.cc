@@ -131,7 +131,7 @@ PrintOutcome RunPrintJob(spool::Spooler& spooler, PrintDocument& doc, const Prin
                               std::to_string(expected) + " sheet sides");
   }
   if (!problem.ok()) {
-    dc.AbortDoc();
+    (void)dc.AbortDoc();  // `problem` is the error reported; the abort only tidies the queue
     return Failed(out, failed, problem);
   }
   if (Status ended = dc.EndDoc(); !ended.ok()) return Failed(out, failed, ended);

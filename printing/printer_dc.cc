@@ -67,7 +67,8 @@ Result<std::unique_ptr<PrinterDC>> PrinterDC::Create(spool::Spooler& spooler,
 }
 
 PrinterDC::~PrinterDC() {
-  if (job_) AbortDoc();
+  // A document never ended leaves the queue; a destructor has no one to tell of a failure.
+  if (job_) (void)AbortDoc();
 }
 
 void PrinterDC::Cleanup() {
@@ -108,14 +109,14 @@ Status PrinterDC::StartDoc(const std::string& document_name) {
   geometry_ = spool::GeometryFor(options_);
   auto path = SheetFilePath(job_->id());
   if (!path.ok()) {
-    job_->Abort();
+    (void)job_->Abort();  // the path's error is the one returned
     Cleanup();
     return path.status();
   }
   pdf_path_ = *path;
   auto surface = surfaces_(pdf_path_, doc_dpi_);
   if (!surface.ok()) {
-    job_->Abort();
+    (void)job_->Abort();  // the surface's error is the one returned
     Cleanup();
     return surface.status();
   }
@@ -151,7 +152,8 @@ Status PrinterDC::EndPage() {
 
 Status PrinterDC::EndDoc() {
   if (!job_) return Status::InvalidArgument("EndDoc without a document");
-  if (page_dc_) EndPage();
+  // EndPage keeps its error in page_error_, which decides the result below.
+  if (page_dc_) (void)EndPage();
   Status result = page_error_;
   int pages = 0;
   if (result.ok()) {
@@ -164,7 +166,9 @@ Status PrinterDC::EndDoc() {
   }
   if (result.ok() && pages > 0) result = job_->WriteDocument(pdf_path_, pages);
   if (result.ok()) result = job_->End();
-  if (!result.ok()) job_->Abort();
+  // The first error is the one returned; a job the spooler will not abort either is left to
+  // its queue (the caller reports the print as failed).
+  if (!result.ok()) (void)job_->Abort();
   Cleanup();
   return result;
 }

@@ -131,7 +131,8 @@ int RenderSheet(PrintDocument& doc, PrinterDevice& device, int first_page, int l
         if (!text.empty()) dc.TextOutW(at.x, at.y, Wide(text));
       }
     }
-    device.EndPage();
+    // A failed page is kept by the device and returned by its EndDoc.
+    (void)device.EndPage();
     ++sides;
   }
   return sides;

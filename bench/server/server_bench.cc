@@ -89,7 +89,7 @@ class Server {
   ~Server() {
     if (!engine_) return;
     zv::winmsg::PostMessage(zv::winmsg::FindWindow(kEngineWindowClass, nullptr), zv::winmsg::WM_CLOSE, 0, 0);
-    if (!engine_->Wait(30000).ok()) engine_->Kill(9);
+    if (!engine_->Wait(30000).ok()) (void)engine_->Kill(9);  // ended either way
   }
   bool ok() const { return ok_; }
   const ServerFolders& folders() const { return folders_; }

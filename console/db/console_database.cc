@@ -15,6 +15,17 @@ constexpr size_t kChunk = 200;  // users per IN list
 
 odbc::Date ToDate(int32_t ymd) { return odbc::Date{ymd / 10000, ymd / 100 % 100, ymd % 100}; }
 
+// Takes a chunk [at, at + n) of UIDs, `uid(i)` giving the i-th; gives the parameters of its
+// "UID IN (...)" list. The values are built in place: GCC 12 reports moving a temporary
+// variant holding a string as a read of uninitialised memory.
+template <typename UidAt>
+std::vector<odbc::Value> UidParams(size_t at, size_t n, UidAt uid) {
+  std::vector<odbc::Value> p;
+  p.reserve(n + 2);  // room for the day conditions (at most two) appended after the list
+  for (size_t i = at; i < at + n; ++i) p.emplace_back(std::in_place_type<int64_t>, uid(i));
+  return p;
+}
+
 std::string Placeholders(size_t n) {
   std::string s;
   for (size_t i = 0; i < n; ++i) s += i ? ",?" : "?";
@@ -395,8 +406,7 @@ bool CConsoleDatabase::DeletePrintLog(const std::vector<int32_t>& uids) {
   return RunInTransaction("DeletePrintLog", "PrintLog", [&] {
     for (size_t at = 0; at < uids.size(); at += kChunk) {
       const size_t n = std::min(kChunk, uids.size() - at);
-      std::vector<odbc::Value> p;
-      for (size_t i = 0; i < n; ++i) p.push_back(int64_t{uids[at + i]});
+      std::vector<odbc::Value> p = UidParams(at, n, [&](size_t i) { return uids[i]; });
       if (!Run("DELETE FROM PrintLog WHERE UID IN (" + Placeholders(n) + ")", p)) return false;
     }
     return true;
@@ -408,8 +418,7 @@ bool CConsoleDatabase::DeleteUsers(const std::vector<int32_t>& uids) {
   return RunInTransaction("DeleteUsers", "Main", [&] {
     for (size_t at = 0; at < uids.size(); at += kChunk) {
       const size_t n = std::min(kChunk, uids.size() - at);
-      std::vector<odbc::Value> p;
-      for (size_t i = 0; i < n; ++i) p.push_back(int64_t{uids[at + i]});
+      std::vector<odbc::Value> p = UidParams(at, n, [&](size_t i) { return uids[i]; });
       if (!Run("DELETE FROM PrintLog WHERE UID IN (" + Placeholders(n) + ")", p)) return false;
     }
     for (int32_t uid : uids) {
@@ -435,8 +444,7 @@ bool CConsoleDatabase::SumUserPages(std::vector<UserPageRow>* rows, int32_t firs
   }
   for (size_t at = 0; at < uids.size(); at += kChunk) {
     const size_t n = std::min(kChunk, uids.size() - at);
-    std::vector<odbc::Value> p;
-    for (size_t i = 0; i < n; ++i) p.push_back(int64_t{uids[at + i]});
+    std::vector<odbc::Value> p = UidParams(at, n, [&](size_t i) { return uids[i]; });
     std::string sql = "SELECT UID,PID,Ptype,SUM(Pages),COUNT(*) FROM PrintLog WHERE UID IN (" + Placeholders(n) + ")";
     DayConditions(first, last, &sql, &p);
     sql += " GROUP BY UID,PID,Ptype ORDER BY UID,PID,Ptype";
@@ -466,8 +474,7 @@ bool CConsoleDatabase::SumUserPagesOnly(std::vector<UserPageRow>* rows, int32_t 
   }
   for (size_t at = 0; at < uids.size(); at += kChunk) {
     const size_t n = std::min(kChunk, uids.size() - at);
-    std::vector<odbc::Value> p;
-    for (size_t i = 0; i < n; ++i) p.push_back(int64_t{uids[at + i]});
+    std::vector<odbc::Value> p = UidParams(at, n, [&](size_t i) { return uids[i]; });
     std::string sql = "SELECT UID,Ptype,SUM(Pages),COUNT(*) FROM PrintLog WHERE UID IN (" + Placeholders(n) + ")";
     DayConditions(first, last, &sql, &p);
     sql += " GROUP BY UID,Ptype ORDER BY UID,Ptype";
@@ -492,8 +499,7 @@ bool CConsoleDatabase::SumPagesByUserDay(const std::vector<int32_t>& uids, int32
   out->clear();
   for (size_t at = 0; at < uids.size(); at += kChunk) {
     const size_t n = std::min(kChunk, uids.size() - at);
-    std::vector<odbc::Value> p;
-    for (size_t i = 0; i < n; ++i) p.push_back(int64_t{uids[at + i]});
+    std::vector<odbc::Value> p = UidParams(at, n, [&](size_t i) { return uids[i]; });
     std::string sql = "SELECT UID,PDate,SUM(Pages) FROM PrintLog WHERE UID IN (" + Placeholders(n) + ")";
     DayConditions(first, last, &sql, &p);
     sql += " GROUP BY UID,PDate";
@@ -546,8 +552,7 @@ bool CConsoleDatabase::GetLogMinDate(int32_t* day, const std::vector<int32_t>* u
   } else {
     for (size_t at = 0; at < uids->size(); at += kChunk) {
       const size_t n = std::min(kChunk, uids->size() - at);
-      std::vector<odbc::Value> p;
-      for (size_t i = 0; i < n; ++i) p.push_back(int64_t{(*uids)[at + i]});
+      std::vector<odbc::Value> p = UidParams(at, n, [&](size_t i) { return (*uids)[i]; });
       if (!read("SELECT MIN(PDate) FROM PrintLog WHERE UID IN (" + Placeholders(n) + ")", p)) return false;
     }
   }
@@ -577,8 +582,7 @@ bool CConsoleDatabase::GetLogPrinters(std::vector<PrinterRecord>* out, const std
   }
   for (size_t at = 0; at < rows.size(); at += kChunk) {
     const size_t n = std::min(kChunk, rows.size() - at);
-    std::vector<odbc::Value> p;
-    for (size_t i = 0; i < n; ++i) p.push_back(int64_t{rows[at + i].UID});
+    std::vector<odbc::Value> p = UidParams(at, n, [&](size_t i) { return rows[i].UID; });
     if (!read(" AND UID IN (" + Placeholders(n) + ")", p)) return false;
   }
   for (auto& [pid, pr] : found) out->push_back(pr);

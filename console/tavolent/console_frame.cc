@@ -17,8 +17,11 @@
 #include <QToolBar>
 #include <algorithm>
 
+#include "console/core/environment.h"
 #include "console/core/quota_files.h"
 #include "console/graph/chart_window.h"
+#include "console/tavolent/admin_dialogs.h"
+#include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/dialogs.h"
 #include "platform/spool/spool.h"
 
@@ -36,6 +39,18 @@ struct WaitCursor {
   WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
   ~WaitCursor() { QApplication::restoreOverrideCursor(); }
 };
+
+// Takes a user dialog, the context and its owner; lets the dialog's group button run the
+// group selection, whose stored changes reach the main frame's group tree.
+void OfferGroupChoice(UserDialog& dialog, const ConsoleContext& ctx, QWidget* owner) {
+  dialog.SetGroupChooser([&ctx, owner](const engine::GroupRecord& current) -> std::optional<engine::GroupRecord> {
+    GroupSelectDialog select(ctx, current, [owner](const engine::GroupRecord& g, int op) {
+      if (auto* frame = qobject_cast<CMainFrame*>(owner->window())) frame->ForwardGroupChange(&g, op);
+    }, owner);
+    if (select.exec() != QDialog::Accepted) return std::nullopt;
+    return select.chosen();
+  });
+}
 
 }  // namespace
 
@@ -226,6 +241,8 @@ bool CGroupTree::UpdateGroup(QTreeWidgetItem* item, const engine::GroupRecord& g
       ShowAppMessage(*ctx_.sink, 26);
       return false;
     }
+    // The followers' quota files take the new limits once they are stored (the group by id).
+    (void)RewriteQuotaFiles(*ctx_.settings, *db, ctx_.today(), *ctx_.sink, {g.GID, 0, true});  // shown
   }
   groups_[g.GID] = g;
   applying_ = true;
@@ -548,6 +565,7 @@ void CUserList::AddUserCommand() {
   preset.GID = group_.GID;
   preset.CountShubetsu = 1;
   UserDialog dialog(*ctx_.sink, preset, LiveGroups(), LiveUsers(nullptr), this);
+  OfferGroupChoice(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::UserRecord user = dialog.value();
   user.UID = 0;
@@ -574,6 +592,7 @@ void CUserList::EditUserCommand() {
   auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == selected[0]; });
   if (row == rows_.end()) return;
   UserDialog dialog(*ctx_.sink, *row, LiveGroups(), LiveUsers(nullptr), this);
+  OfferGroupChoice(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::UserRecord user = dialog.value();
   {
@@ -584,8 +603,13 @@ void CUserList::EditUserCommand() {
       Fill(false, SelectedUids());
       return;
     }
+    (void)RewriteQuotaFiles(*ctx_.settings, *db, ctx_.today(), *ctx_.sink, {0, user.UID});  // failures shown
   }
-  if (user.GID == group_.GID) {
+  // The group selection may have rebuilt the rows while the dialog was open.
+  row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == user.UID; });
+  if (row == rows_.end()) {
+    Fill(false, {});
+  } else if (user.GID == group_.GID) {
     static_cast<engine::UserRecord&>(*row) = user;
     SortRows();
     Fill(false, {user.UID});
@@ -917,6 +941,19 @@ void CMainFrame::Run(int id) {
     case kCmdUserEdit: list_->EditUserCommand(); break;
     case kCmdUserDelete: list_->DeleteUsersCommand(); break;
     case kCmdGraph: OpenGraphWindow(); break;
+    case kCmdLimitSettings:
+    case kCmdGeneralSettings: {
+      const EnvironmentOutcome done = RunEnvironmentSettings(
+          ctx_, id - kCmdLimitSettings, storage_dialog, [this] { tree_->RefreshSelected(); }, this);
+      if (done.period_restarted) UpdatePeriodText();
+      if (done.completed) tree_->RefreshSelected();
+      break;
+    }
+    case kCmdDeleteLog: {
+      LogDeletionDialog dialog(ctx_, [this] { tree_->RefreshSelected(); }, this);
+      dialog.exec();
+      break;
+    }
     case kCmdHelp: HelpCommand(); break;
     case kCmdAbout: {
       AboutDialog about(this);

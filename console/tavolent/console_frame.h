@@ -264,6 +264,10 @@ class CMainFrame : public QMainWindow {
   // null: the window cannot be opened).
   std::function<std::unique_ptr<GraphSource>()> graph_source;
 
+  // The storage folder dialog the general settings page opens (its button is disabled
+  // when none is given).
+  std::function<void(QWidget*)> storage_dialog;
+
   // Where the help command's program and argument come from; tests replace the runner.
   std::function<bool(const std::string& program, const std::vector<std::string>& args)> run_program;
 

@@ -94,7 +94,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   lay->addWidget(ok);
 }
 
-bool ApplyVerdict(QDialog* dialog, MessageSink& sink, const Verdict& verdict) {
+bool ApplyVerdict(QWidget* dialog, MessageSink& sink, const Verdict& verdict) {
   if (verdict.ok) return true;
   if (verdict.message >= 0) ShowFilledMessage(sink, verdict.message, verdict.text);
   if (!verdict.focus.empty()) {
@@ -305,7 +305,7 @@ void GroupDialog::accept() {
 
 UserDialog::UserDialog(MessageSink& sink, const engine::UserRecord& preset,
                        const std::vector<engine::GroupRecord>& groups, std::vector<KnownUser> users, QWidget* parent)
-    : QDialog(parent), sink_(sink), record_(preset), users_(std::move(users)) {
+    : QDialog(parent), sink_(sink), record_(preset), groups_(groups), users_(std::move(users)) {
   setObjectName("d174");
   setFont(ConsoleFont());
   setWindowTitle(preset.UID ? "ユーザのプロパティ" : "ユーザの登録");
@@ -323,7 +323,29 @@ UserDialog::UserDialog(MessageSink& sink, const engine::UserRecord& preset,
   color_ = Spin(0, 99999, preset.MaxPages_Color, "e1016", "color");
   mono_ = Spin(0, 99999, preset.MaxPages, "e1015", "mono");
   auto* form = new QFormLayout(this);
-  form->addRow("グループ(&G):", group_);
+  choose_ = new QPushButton("グループの選択(&C)...");
+  choose_->setObjectName("b4");
+  choose_->hide();
+  connect(choose_, &QPushButton::clicked, this, [this] {
+    if (!chooser_) return;
+    engine::GroupRecord current;
+    for (const auto& g : groups_)
+      if (g.GID == group_->currentData().toInt()) current = g;
+    const auto chosen = chooser_(current);
+    if (!chosen) return;
+    int at = group_->findData(chosen->GID);
+    if (at < 0) {
+      groups_.push_back(*chosen);
+      group_->addItem(Q(chosen->GroupName), chosen->GID);
+      at = group_->count() - 1;
+    }
+    group_->setItemText(at, Q(chosen->GroupName));
+    group_->setCurrentIndex(at);
+  });
+  auto* group_row = new QHBoxLayout;
+  group_row->addWidget(group_, 1);
+  group_row->addWidget(choose_);
+  form->addRow("グループ(&G):", group_row);
   form->addRow("アカウント(&A):", account_);
   form->addRow("ユーザ名(&U):", user_name_);
   form->addRow("メールアドレス(&M):", mail_);
@@ -355,7 +377,21 @@ void UserDialog::accept() {
   engine::UserRecord u = value();
   UserDialogInput in{u.GID, u.Account, u.UserName, u.Mail, u.CountShubetsu, u.MaxPages, u.MaxPages_Color,
                      record_.UID ? record_.Account : std::string()};
-  if (ApplyVerdict(this, sink_, CheckUserDialog(in, users_))) QDialog::accept();
+  if (!ApplyVerdict(this, sink_, CheckUserDialog(in, users_))) return;
+  const engine::UserRecord& o = record_;
+  const bool own_same = u.CountShubetsu != 3 || (u.MaxPages == o.MaxPages && u.MaxPages_Color == o.MaxPages_Color);
+  if (o.UID != 0 && u.Account == o.Account && u.UserName == o.UserName && u.GID == o.GID &&
+      u.CountShubetsu == o.CountShubetsu && own_same && u.Mail == o.Mail) {
+    QDialog::reject();
+    return;
+  }
+  QDialog::accept();
+}
+
+void UserDialog::SetGroupChooser(
+    std::function<std::optional<engine::GroupRecord>(const engine::GroupRecord&)> chooser) {
+  chooser_ = std::move(chooser);
+  choose_->setVisible(static_cast<bool>(chooser_));
 }
 
 }  // namespace zv::console

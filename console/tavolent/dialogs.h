@@ -6,6 +6,8 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@ class QSpinBox;
 class QDateEdit;
 class QCheckBox;
 class QComboBox;
+class QPushButton;
 
 namespace zv::console {
 
@@ -51,9 +54,10 @@ class AboutDialog : public QDialog {
   explicit AboutDialog(QWidget* parent = nullptr);
 };
 
-// Takes a dialog, the sink and a verdict; shows the verdict's message (when it names one),
-// focuses the field whose object name is the verdict's focus, and gives verdict.ok.
-bool ApplyVerdict(QDialog* dialog, MessageSink& sink, const Verdict& verdict);
+// Takes a dialog or page, the sink and a verdict; shows the verdict's message (when it
+// names one), focuses the field whose "field" property is the verdict's focus, and gives
+// verdict.ok.
+bool ApplyVerdict(QWidget* dialog, MessageSink& sink, const Verdict& verdict);
 
 // Settings lock (template 170): takes the mode (lock when true) and the current password;
 // OK only for the exact password.
@@ -179,13 +183,20 @@ class UserDialog : public QDialog {
              std::vector<KnownUser> users, QWidget* parent = nullptr);
   // Gives the preset with the entered fields.
   engine::UserRecord value() const;
-  // Closes with OK once CheckUserDialog passes.
+  // Closes with OK once CheckUserDialog passes; a user's properties left as they were
+  // close as Cancel, so that nothing is stored.
   void accept() override;
+  // Takes the group selection (given the current group; gives the chosen one, or nothing on
+  // Cancel); shows the button "グループの選択(&C)..." (4) that runs it.
+  void SetGroupChooser(std::function<std::optional<engine::GroupRecord>(const engine::GroupRecord&)> chooser);
 
  private:
   MessageSink& sink_;
   engine::UserRecord record_;
+  std::vector<engine::GroupRecord> groups_;
   std::vector<KnownUser> users_;
+  QPushButton* choose_ = nullptr;
+  std::function<std::optional<engine::GroupRecord>(const engine::GroupRecord&)> chooser_;
   QComboBox *group_, *kind_;
   QLineEdit *account_, *user_name_, *mail_;
   QSpinBox *mono_, *color_;

@@ -5,6 +5,7 @@
 
 #include "console/tavolent/console_frame.h"
 #include "console/tavolent/dialogs.h"
+#include "console/tavolent/first_run_wizard.h"
 #include "engine/core/clock.h"
 #include "platform/sync/guard.h"
 #include "platform/winmsg/qt/qt_pump.h"
@@ -22,18 +23,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   console::CConsoleSettings settings;
-  // The first-run wizard is not part of this program yet: the console runs only on a
-  // system whose set-up wrote the lock flag or the lock password.
-  int32_t flag = 0;
-  std::string scrambled;
-  if (!settings.GetLogEnv1(&flag) && !settings.GetLogEnv2(&scrambled)) {
-    fprintf(stderr, "tavolent: the system is not set up (no \"LogEnv1\" or \"LogEnv2\")\n");
-    return 2;
-  }
   QApplication app(argc, argv);
   winmsg::QtMessagePump pump;
   console::QtMessageSink sink;
   console::ConsoleContext ctx{&settings, &sink, [] { return engine::TodayDate(); }};
+  // A server never set up runs the first-run wizard before the main window opens.
+  auto spooler = spool::OpenSpooler();
+  if (!spooler.ok()) {
+    fprintf(stderr, "tavolent: %s\n", spooler.status().ToString().c_str());
+    return 1;
+  }
+  if (console::RunFirstSetupWizard(ctx, nullptr, **spooler) != console::kWizardFinish) return 2;
   console::CMainFrame frame(ctx);
   sink.set_owner(&frame);
   frame.RegisterWindow();

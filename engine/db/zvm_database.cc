@@ -91,6 +91,14 @@ std::string KindCondition(int kind) {
 // again keeps the pages of the period.
 const char kAccountUids[] = " AND UID IN (SELECT UID FROM Main WHERE LOWER(Account)=LOWER(?))";
 
+// Takes a connection whose transaction failed; rolls it back and drops it. The rollback's own
+// error is not reported: the first error was, and the connection is discarded either way (the
+// server ends an abandoned transaction when its connection closes).
+void AbandonConnection(std::unique_ptr<odbc::Connection>& conn) {
+  (void)conn->Rollback();
+  conn.reset();
+}
+
 }  // namespace
 
 int32_t ParseDateText(const std::string& text) {
@@ -449,15 +457,11 @@ bool CZvmDatbase::RunInTransaction(const std::string& operation, const std::stri
     if (Status done = conn_->Commit(); done.ok()) return true;
     std::vector<std::string> diag = conn_->Diagnostics();
     ReportDbError(operation, nullptr, &diag, 0);
-    conn_->Rollback();
-    conn_.reset();
+    AbandonConnection(conn_);
     return false;
   }
   std::vector<std::string> lines = ErrorLines;
-  if (conn_) {
-    conn_->Rollback();
-    conn_.reset();
-  }
+  if (conn_) AbandonConnection(conn_);
   if (lines.empty()) ReportDbError(operation, nullptr, nullptr, 0);
   else ErrorLines = lines;
   return false;
@@ -478,8 +482,7 @@ bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bo
     std::vector<std::string> lines = ErrorLines;
     if (conn_) {
       diagnostics = conn_->Diagnostics();
-      conn_->Rollback();
-      conn_.reset();
+      AbandonConnection(conn_);
     }
     *clash = IsUniqueClash(diagnostics) || IsUniqueClash(lines);
     ErrorLines = lines;

@@ -100,7 +100,8 @@ bool QuotaMailer::ConnectMailServer(const EngineSettings& s, int* error) {
   *error = 0;
   if (s.SMTPServer.empty()) {
     std::string extra = "[SMTPｻｰﾊﾞが指定されていない]";
-    WriteEventLog(source_, kEvMailConnectFailed, &extra, &zero);
+    // A refused entry still reaches syslog (eventlog::Report sends it there too).
+    (void)WriteEventLog(source_, kEvMailConnectFailed, &extra, &zero);
     return false;
   }
   std::string domain;
@@ -110,7 +111,7 @@ bool QuotaMailer::ConnectMailServer(const EngineSettings& s, int* error) {
   if (rc == 0) return true;
   *error = rc;
   std::string extra = Format("[ServerName:%s Port:%d SmtpOCX Error:%d]", s.SMTPServer.c_str(), port, rc);
-  WriteEventLog(source_, kEvMailConnectFailed, &extra, &zero);
+  (void)WriteEventLog(source_, kEvMailConnectFailed, &extra, &zero);
   return false;
 }
 
@@ -119,7 +120,7 @@ bool QuotaMailer::SendMail(const EngineSettings& s, const std::string& to, const
   int zero = 0;
   *error = 0;
   auto fail = [&](const std::string& text) {
-    WriteEventLog(source_, kEvMailSendFailed, &text, &zero);
+    (void)WriteEventLog(source_, kEvMailSendFailed, &text, &zero);
     return false;
   };
   std::string domain;

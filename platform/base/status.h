@@ -2,13 +2,17 @@
 // the operating system returns one (or a Result<T>) instead of throwing.
 #pragma once
 
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <utility>
 
 namespace zv {
 
-class Status {
+// [[nodiscard]]: a caller that drops a Status has lost an error; one that means to drop it
+// says so with a (void) cast and a comment.
+class [[nodiscard]] Status {
  public:
   enum class Code {
     kOk = 0,
@@ -53,22 +57,43 @@ inline std::string Status::ToString() const {
   return s;
 }
 
-// A value or the Status that says why there is none.
+namespace internal {
+// Ends the process with the error a caller failed to check. Reading the value of a failed
+// Result is a programming error; going on would read an empty value.
+[[noreturn]] inline void DieOnEmptyResult(const Status& status) {
+  std::fprintf(stderr, "zelvora: value of a failed Result read: %s\n", status.ToString().c_str());
+  std::abort();
+}
+}  // namespace internal
+
+// A value or the Status that says why there is none. value(), * and -> check that a value
+// is held (always: the check is one branch, and the alternative is undefined behaviour).
 template <typename T>
-class Result {
+class [[nodiscard]] Result {
  public:
   Result(T value) : value_(std::move(value)) {}
-  Result(Status status) : status_(std::move(status)) {}
-  bool ok() const { return status_.ok() && value_.has_value(); }
+  Result(Status status) : status_(std::move(status)) {
+    // A Result built from an Ok status holds nothing; make that visible as an error.
+    if (status_.ok()) status_ = Status::InvalidArgument("no value");
+  }
+  bool ok() const { return value_.has_value(); }
   const Status& status() const { return status_; }
-  T& value() { return *value_; }
-  const T& value() const { return *value_; }
-  T* operator->() { return &*value_; }
-  const T* operator->() const { return &*value_; }
-  T& operator*() { return *value_; }
-  const T& operator*() const { return *value_; }
+  T& value() { return Checked(); }
+  const T& value() const { return Checked(); }
+  T* operator->() { return &Checked(); }
+  const T* operator->() const { return &Checked(); }
+  T& operator*() { return Checked(); }
+  const T& operator*() const { return Checked(); }
 
  private:
+  T& Checked() {
+    if (!value_.has_value()) internal::DieOnEmptyResult(status_);
+    return *value_;
+  }
+  const T& Checked() const {
+    if (!value_.has_value()) internal::DieOnEmptyResult(status_);
+    return *value_;
+  }
   std::optional<T> value_;
   Status status_;
 };

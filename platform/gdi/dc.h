@@ -41,8 +41,8 @@ struct Pen {
   bool extended = false;
   win::UINT brush_style = win::BS_SOLID;
   win::DWORD hatch = 0;
-  std::vector<win::DWORD> style_entries;  // PS_USERSTYLE dash lengths
-  std::shared_ptr<const Dib> pattern;     // BS_DIBPATTERN(PT) pens
+  std::vector<win::DWORD> style_entries{};  // PS_USERSTYLE dash lengths
+  std::shared_ptr<const Dib> pattern{};     // BS_DIBPATTERN(PT) pens
 
   friend bool operator==(const Pen& a, const Pen& b);
 };

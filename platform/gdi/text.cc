@@ -93,14 +93,6 @@ const FaceInfo& GetFace(const std::string& family, int weight, bool italic) {
   return g_faces->emplace(key, info).first->second;
 }
 
-bool HasGlyph(cairo_scaled_font_t* sf, char32_t c) {
-  if (cairo_scaled_font_get_type(sf) != CAIRO_FONT_TYPE_FT) return true;
-  FT_Face ft = cairo_ft_scaled_font_lock_face(sf);
-  bool has = ft && FT_Get_Char_Index(ft, c) != 0;
-  cairo_ft_scaled_font_unlock_face(sf);
-  return has;
-}
-
 unsigned long GlyphIndex(cairo_scaled_font_t* sf, char32_t c) {
   if (cairo_scaled_font_get_type(sf) != CAIRO_FONT_TYPE_FT) return 0;
   FT_Face ft = cairo_ft_scaled_font_lock_face(sf);

@@ -386,8 +386,9 @@ class CupsJob : public PrintJob {
         id_(id),
         submitted_(SystemTimeFromUnixMs(submitted_ms)),
         options_(std::move(options)) {}
+  // A job dropped without End or Abort is cancelled; a destructor cannot report.
   ~CupsJob() override {
-    if (!done_) Abort();
+    if (!done_) (void)Abort();
   }
   std::uint32_t id() const override { return id_; }
   const win::SYSTEMTIME& submitted() const override { return submitted_; }

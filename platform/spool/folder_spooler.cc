@@ -468,8 +468,9 @@ Result<FolderPrinter> ParseFolderPrinter(const fs::path& file) {
 class FolderJob : public PrintJob {
  public:
   FolderJob(fs::path dir, JobInfo info) : dir_(std::move(dir)), info_(std::move(info)) {}
+  // A job dropped without End or Abort leaves the queue; a destructor cannot report.
   ~FolderJob() override {
-    if (!done_) Abort();
+    if (!done_) (void)Abort();
   }
   std::uint32_t id() const override { return info_.id; }
   const win::SYSTEMTIME& submitted() const override { return info_.submitted; }
@@ -495,7 +496,9 @@ class FolderJob : public PrintJob {
     }
     Status st = CopyIn();
     if (!st.ok()) {
-      UpdateJob(dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
+      // The copy's error is the one returned: the job was not printed whether or not the
+      // mark as deleted succeeds.
+      (void)UpdateJob(dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
       return st;
     }
     std::error_code ec;

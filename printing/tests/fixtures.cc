@@ -125,7 +125,9 @@ class RasterPdfSurface : public SheetSurface {
   }
 
   Result<int> Close() override {
-    if (bmp_) EndPage();
+    if (bmp_) {
+      if (Status st = EndPage(); !st.ok()) return st;
+    }
     if (pdf_) {
       cairo_surface_finish(pdf_);
       cairo_surface_destroy(pdf_);

@@ -2,7 +2,8 @@
 # The administration console on the server's embedded database: marks the system set up,
 # lists what the console will show, and starts tavolent for a few seconds under xvfb-run
 # (when present). To try it by hand: ZELVORA_ROOT=<root> xvfb-run -a <bin>/tavolent, or
-# with a display, <bin>/tavolent.
+# with a display, <bin>/tavolent. Without "mark-set-up" the console starts with its
+# first-run wizard, which stores the printers, the limits and the first users.
 set -euo pipefail
 bin=$1
 echo "== console: users and groups the console shows"

@@ -143,11 +143,11 @@ TEST_F(RenderTest, PrivateTextRecordsDrawInsideTheirBoxes) {
   spread.width = 2000;
   std::vector<jobdoc::CharListItem> chars = {{400, 1600, 'X', 0, 0}, {600, 1600, 'Y', 0, 0}};
   Bytes page = RecordPage(false, [&](gdi::MetafileRecorder& r) {
-    r.AppendRecord(jobdoc::BuildFontScaleRecord(100));
+    EXPECT_TRUE(r.AppendRecord(jobdoc::BuildFontScaleRecord(100)).ok());
     r.SelectFont(gdi::Font{gdi::MakeLogFont("Arial", -100)});
-    r.AppendRecord(*jobdoc::BuildTextRunRecord(run));
-    r.AppendRecord(*jobdoc::BuildTextRunRecord(spread));
-    r.AppendRecord(*jobdoc::BuildCharListRecord(chars));
+    EXPECT_TRUE(r.AppendRecord(*jobdoc::BuildTextRunRecord(run)).ok());
+    EXPECT_TRUE(r.AppendRecord(*jobdoc::BuildTextRunRecord(spread)).ok());
+    EXPECT_TRUE(r.AppendRecord(*jobdoc::BuildCharListRecord(chars)).ok());
   });
   CViewerDoc doc;
   Add(doc, page);
@@ -183,9 +183,9 @@ TEST_F(RenderTest, LongSpreadRunStillDraws) {
   run.text = std::string(60000, 'A');
   run.width = 2000;
   Bytes page = RecordPage(false, [&](gdi::MetafileRecorder& r) {
-    r.AppendRecord(jobdoc::BuildFontScaleRecord(100));
+    EXPECT_TRUE(r.AppendRecord(jobdoc::BuildFontScaleRecord(100)).ok());
     r.SelectFont(gdi::Font{gdi::MakeLogFont("Arial", -100)});
-    r.AppendRecord(*jobdoc::BuildTextRunRecord(run));
+    EXPECT_TRUE(r.AppendRecord(*jobdoc::BuildTextRunRecord(run)).ok());
   });
   CViewerDoc doc;
   Add(doc, page);
@@ -212,11 +212,11 @@ TEST_F(RenderTest, FarOutTextCoordinatesDrawNothingAndNeverOverflow) {
   run.extension = ext;
   for (const bool flipped : {false, true}) {
     Bytes page = RecordPage(false, [&](gdi::MetafileRecorder& r) {
-      r.AppendRecord(jobdoc::BuildFontScaleRecord(100));
+      EXPECT_TRUE(r.AppendRecord(jobdoc::BuildFontScaleRecord(100)).ok());
       r.SelectFont(gdi::Font{gdi::MakeLogFont("Arial", -100)});
       if (flipped) r.SetWorldTransform(win::XFORM{1, 0, 0, -1, 0, 0});
-      r.AppendRecord(*jobdoc::BuildCharListRecord(chars));
-      r.AppendRecord(*jobdoc::BuildTextRunRecord(run));
+      EXPECT_TRUE(r.AppendRecord(*jobdoc::BuildCharListRecord(chars)).ok());
+      EXPECT_TRUE(r.AppendRecord(*jobdoc::BuildTextRunRecord(run)).ok());
     });
     CViewerDoc doc;
     Add(doc, page);
@@ -232,7 +232,7 @@ TEST_F(RenderTest, OnePixelCharacterBecomesAGreyBox) {
   std::vector<jobdoc::CharListItem> chars = {{1000, 1000, 'W', 0, 0}};
   Bytes page = RecordPage(false, [&](gdi::MetafileRecorder& r) {
     r.SelectFont(gdi::Font{gdi::MakeLogFont("Arial", -100)});
-    r.AppendRecord(*jobdoc::BuildCharListRecord(chars));
+    EXPECT_TRUE(r.AppendRecord(*jobdoc::BuildCharListRecord(chars)).ok());
   });
   CViewerDoc doc;
   Add(doc, page);

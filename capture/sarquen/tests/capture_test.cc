@@ -438,12 +438,12 @@ class ConversionTest : public CaptureTest {
     auto u = registry::Key::Create(registry::RootKey::kCurrentUser, "Software\\Orbelin\\Zelvora\\1.0\\Conv");
     ASSERT_TRUE(m.ok() && u.ok());
     const std::string n = std::to_string(slot);
-    m->SetDword(n + "_ID", type);
-    m->SetString(n + "_EXT", extension);
-    m->SetString(n, module);
-    u->SetDword("OutKind", out_kind);
-    u->SetString("Outdir", out_);
-    u->SetString("notice2", root_.str() + "/notice.txt");
+    EXPECT_TRUE(m->SetDword(n + "_ID", type).ok());
+    EXPECT_TRUE(m->SetString(n + "_EXT", extension).ok());
+    EXPECT_TRUE(m->SetString(n, module).ok());
+    EXPECT_TRUE(u->SetDword("OutKind", out_kind).ok());
+    EXPECT_TRUE(u->SetString("Outdir", out_).ok());
+    EXPECT_TRUE(u->SetString("notice2", root_.str() + "/notice.txt").ok());
     sfs::create_directories(out_);
     StartResident();
   }

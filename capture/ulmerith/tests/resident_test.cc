@@ -97,20 +97,20 @@ TEST_F(ResidentTest, BlocksFromTheRegistry) {
     std::string outdir, want_location;
   } cases[] = {{"/srv/out", "/srv/out\\"}, {"C:\\out\\", "C:\\out\\"}, {"/srv/out/", "/srv/out/"}};
   for (const Case& c : cases) {
-    UserKey(kConv).SetDword("OutKind", 0xFFF);  // slots 5 and 6 have no blocks: masked
-    UserKey(kConv).SetString("Outdir", c.outdir);
-    UserKey(kConv).SetString("notice2", "/srv/notice.txt");
-    UserKey(kConv).SetDword("OutInf_9_3", 0x1234);
+    EXPECT_TRUE(UserKey(kConv).SetDword("OutKind", 0xFFF).ok());  // slots 5 and 6 have no blocks: masked
+    EXPECT_TRUE(UserKey(kConv).SetString("Outdir", c.outdir).ok());
+    EXPECT_TRUE(UserKey(kConv).SetString("notice2", "/srv/notice.txt").ok());
+    EXPECT_TRUE(UserKey(kConv).SetDword("OutInf_9_3", 0x1234).ok());
     std::string stored(35, '\0');
     for (int i = 0; i < 35; ++i) stored[i] = static_cast<char>(30 + 3);
     stored[0] = 65;
-    UserKey(kSettings).SetBinary("InitFormat", stored);
-    UserKey(kSettings).SetDword("TaskCombinate", 0);
+    EXPECT_TRUE(UserKey(kSettings).SetBinary("InitFormat", stored).ok());
+    EXPECT_TRUE(UserKey(kSettings).SetDword("TaskCombinate", 0).ok());
     auto m = *registry::Key::Create(registry::RootKey::kLocalMachine, kConv);
-    m.SetDword("0_ID", 100);
-    m.SetString("0_EXT", "pdf");
-    m.SetString("0", "liblumbrel.so");
-    m.SetString("1", "other.so");  // type and extension carried from slot 0
+    EXPECT_TRUE(m.SetDword("0_ID", 100).ok());
+    EXPECT_TRUE(m.SetString("0_EXT", "pdf").ok());
+    EXPECT_TRUE(m.SetString("0", "liblumbrel.so").ok());
+    EXPECT_TRUE(m.SetString("1", "other.so").ok());  // type and extension carried from slot 0
     auto r = Start();
     Send(*r, WM_PERM_LOADSETTINGS);
     PermanentSettings ps = Permanent();
@@ -132,7 +132,7 @@ TEST_F(ResidentTest, BlocksFromTheRegistry) {
   }
 
   // An output folder too long for its block is refused, never cut.
-  UserKey(kConv).SetString("Outdir", "/" + std::string(300, 'x'));
+  EXPECT_TRUE(UserKey(kConv).SetString("Outdir", "/" + std::string(300, 'x')).ok());
   auto r = Start();
   auto b = BlockBytes(0, 1);
   EXPECT_EQ(U32(b, 0), 526u);

@@ -228,7 +228,9 @@ TEST_F(ChartWindowTest, LabelsEveryTenthOfThePointsAndKeepsRepeatedDays) {
     ASSERT_EQ(labels.size(), c.labels);
     EXPECT_EQ(labels.front(), c.first);
     EXPECT_EQ(labels.back(), c.last);
-    if (c.days == 730) EXPECT_EQ(labels[5], QString("04/16") + QChar(0x200B));
+    if (c.days == 730) {
+      EXPECT_EQ(labels[5], QString("04/16") + QChar(0x200B));
+    }
   }
 }
 

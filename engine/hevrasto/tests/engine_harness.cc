@@ -103,8 +103,8 @@ int EngineHarness::StopEngine() {
 }
 
 void EngineHarness::KillEngine() {
-  engine_->Kill(9);
-  engine_->Wait(10000);
+  EXPECT_TRUE(engine_->Kill(9).ok());
+  EXPECT_TRUE(engine_->Wait(10000).ok());
 }
 
 void EngineHarness::WriteJob(const std::string& name, int pages) {

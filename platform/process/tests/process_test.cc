@@ -80,21 +80,21 @@ TEST(Process, WaitUntilReady) {
   auto ready = Start(o);
   ASSERT_TRUE(ready.ok());
   EXPECT_TRUE(ready->WaitReady(10000).ok());
-  ready->Kill();
-  ready->Wait(-1);
+  EXPECT_TRUE(ready->Kill().ok());
+  EXPECT_TRUE(ready->Wait(-1).ok());
 
   o.argv = {Child(), "wait-forever"};
   auto never = Start(o);
   ASSERT_TRUE(never.ok());
   EXPECT_EQ(never->WaitReady(20).code(), Status::Code::kTimeout);
-  never->Kill();
+  EXPECT_TRUE(never->Kill().ok());
   EXPECT_EQ(never->WaitReady(10000).code(), Status::Code::kIOError);  // ended first
-  never->Wait(-1);
+  EXPECT_TRUE(never->Wait(-1).ok());
 
   auto plain = Start(Opts({Child(), "exit", "0"}));
   ASSERT_TRUE(plain.ok());
   EXPECT_EQ(plain->WaitReady(0).code(), Status::Code::kNotSupported);
-  plain->Wait(-1);
+  EXPECT_TRUE(plain->Wait(-1).ok());
 
   // A caller that was started with a ready descriptor does not pass its number on to a
   // child started without one.

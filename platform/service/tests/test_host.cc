@@ -19,21 +19,26 @@ using zv::service::State;
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
   zv::sync::Event stop;
+  // A report the manager refuses is printed; the test then sees the state it did not get.
+  auto report = [](ServiceContext& ctx, State state, uint32_t check = 0, uint32_t wait_hint = 0) {
+    zv::Status st = ctx.ReportStatus(state, check, wait_hint);
+    if (!st.ok()) std::fprintf(stderr, "ReportStatus: %s\n", st.ToString().c_str());
+  };
   auto main_fn = [&](ServiceContext& ctx) {
     if (FILE* f = std::fopen((zv::RuntimeRoot() + "/host-args.txt").c_str(), "w")) {
       for (const auto& a : ctx.args()) std::fprintf(f, "%s\n", a.c_str());
       std::fclose(f);
     }
-    ctx.ReportStatus(State::kStartPending, 1, 2000);
+    report(ctx, State::kStartPending, 1, 2000);
     if (mode == "hold-start") {
-      ctx.ReportStatus(State::kStartPending, 2, 5000);
+      report(ctx, State::kStartPending, 2, 5000);
       stop.Wait(-1);
       return;
     }
-    ctx.ReportStatus(State::kRunning);
+    report(ctx, State::kRunning);
     if (mode == "crash") std::_Exit(9);
     stop.Wait(-1);
-    ctx.ReportStatus(State::kStopPending, 1, 30000);
+    report(ctx, State::kStopPending, 1, 30000);
   };
   auto handler = [&](ServiceContext& ctx, Control c) {
     if (mode == "ignore-stop") return;

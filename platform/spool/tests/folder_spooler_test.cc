@@ -325,7 +325,9 @@ TEST_F(FolderSpoolerTest, JobIdsStayUniqueAcrossThreads) {
       for (int i = 0; i < 4; ++i) {
         auto job = own.StartDoc("Office 2F", {"T"}, mode);
         ids[t * 4 + i] = job.ok() ? (*job)->id() : 0;
-        if (job.ok()) (*job)->Abort();
+        if (job.ok()) {
+          EXPECT_TRUE((*job)->Abort().ok());
+        }
       }
     });
   }
@@ -344,7 +346,7 @@ TEST_F(FolderSpoolerTest, NewJobsPassOverIdsAlreadyInTheJobsFolder) {
   auto job = spooler_.StartDoc("Office 2F", {"new"}, mode);
   ASSERT_TRUE(job.ok()) << job.status().ToString();
   EXPECT_EQ((*job)->id(), 3u);
-  (*job)->Abort();
+  EXPECT_TRUE((*job)->Abort().ok());
   auto old = spooler_.GetJob("Office 2F", 1);
   ASSERT_TRUE(old.ok()) << old.status().ToString();
   EXPECT_EQ(old->document, "old");

@@ -1,0 +1,88 @@
+// The first-run set-up wizard: managed printers, limits and period, over-limit actions,
+// and the first user accounts. Thin pages over console/core/first_run.h; the limit page's
+// Next and the user page's buttons store at once, the rest is read back after Finish.
+#pragma once
+
+#include <QWizard>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "console/core/account_import_choice.h"
+#include "console/core/first_run.h"
+
+class QPushButton;
+class QTreeWidget;
+
+namespace zv::console {
+
+struct ConsoleContext;
+class LimitFields;
+class PrinterListsBox;
+
+// Runs the account import wizard (owned by the given window); gives the chosen accounts,
+// or nothing on Cancel.
+using AccountImportRunner = std::function<std::optional<ImportedAccounts>(QWidget*)>;
+
+// The user page: the registered users with their groups, and import, add, properties and
+// delete.
+class FirstRunUserPage : public QWizardPage {
+ public:
+  // Takes the context, the import wizard (button 3 is disabled without one) and the parent.
+  FirstRunUserPage(const ConsoleContext& ctx, AccountImportRunner import, QWidget* parent = nullptr);
+  // Reloads users and groups and fills the list (each time the page is shown).
+  void initializePage() override;
+  // Finish: refuses with message 8 while no user is registered.
+  bool validatePage() override;
+  // The buttons' commands: import (3), add (4), properties (5), delete (6).
+  void ImportAccounts();
+  void AddUser();
+  void EditUser();
+  void DeleteUsers();
+  // Takes a column; sorts as a header click does.
+  void ClickColumn(int column);
+  // Gives the list (1043).
+  QTreeWidget* list() const { return list_; }
+
+ private:
+  void Reload();
+  void Fill(const std::vector<int32_t>& select);
+  std::vector<int32_t> Selected() const;
+  std::optional<engine::GroupRecord> ChooseGroup(const engine::GroupRecord& current);
+  const ConsoleContext& ctx_;
+  AccountImportRunner import_;
+  std::vector<engine::UserRecord> users_;
+  std::vector<engine::GroupRecord> groups_;
+  QTreeWidget* list_;
+  QPushButton *edit_, *delete_;
+  int sort_column_ = 0;
+  bool descending_ = false;
+};
+
+// The wizard "Wizard" with its four pages.
+class FirstRunWizard : public QWizard {
+ public:
+  // Takes the context, this machine's candidate printers, the import wizard and the parent.
+  FirstRunWizard(const ConsoleContext& ctx, const std::vector<std::string>& candidates, AccountImportRunner import,
+                 QWidget* parent = nullptr);
+  // Gives what the set-up reads after Finish.
+  FirstRunChoices choices() const;
+  // Give the pages' parts.
+  PrinterListsBox* printers() const { return printers_; }
+  LimitFields* limits() const { return limits_; }
+  LimitFields* actions() const { return actions_; }
+  FirstRunUserPage* users() const { return users_; }
+
+ private:
+  const ConsoleContext& ctx_;
+  PrinterListsBox* printers_;
+  LimitFields* limits_;
+  LimitFields* actions_;
+  FirstRunUserPage* users_;
+};
+
+// Takes the context, the import wizard and the spooler; runs the first-run set-up with
+// the wizard (RunFirstSetup). Gives kWizardFinish to go on, kWizardStop to end the console.
+int RunFirstSetupWizard(const ConsoleContext& ctx, const AccountImportRunner& import, spool::Spooler& spooler);
+
+}  // namespace zv::console

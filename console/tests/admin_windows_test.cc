@@ -1,0 +1,457 @@
+// The administration windows: the environment settings sheet, the print-log deletion and
+// group selection dialogs, and the first-run wizard, driven as a person would (modal runs
+// are answered from a timer), with screenshots of every page.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <deque>
+#include <filesystem>
+
+#include "console/tavolent/admin_dialogs.h"
+#include "console/tavolent/console_frame.h"
+#include "console/tavolent/dialogs.h"
+#include "console/tavolent/environment_sheet.h"
+#include "console/tavolent/first_run_wizard.h"
+#include "engine/db/schema.h"
+#include "platform/fs/files.h"
+#include "platform/spool/folder_spooler.h"
+#include "platform/testing/bin_dir.h"
+#include "platform/testing/temp_root.h"
+
+namespace zv::console {
+namespace {
+
+namespace stdfs = std::filesystem;
+constexpr int32_t kToday = 20240115;
+
+// Records what a person would have seen and answers questions from a script (Yes when the
+// script is empty).
+class ScriptedSink : public MessageSink {
+ public:
+  int Show(const std::string& text, uint32_t style) override {
+    shown.push_back(text);
+    if (style != kStyleQuestion) return kIdOk;
+    if (answers.empty()) return kIdYes;
+    const int a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  std::vector<std::string> shown;
+  std::deque<int> answers;
+};
+
+std::string Message(int n) { return GetAppMessage(n, nullptr); }
+
+void Shot(QWidget* w, const std::string& name) {
+  const std::string dir = zv::testing::BinDir() + "/../artifacts";
+  stdfs::create_directories(dir);
+  EXPECT_TRUE(w->grab().save(QString::fromStdString(dir + "/" + name))) << name;
+}
+
+// Runs `drive` on the next modal window once it is shown.
+void WhenModal(std::function<void(QWidget*)> drive) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, drive] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible()) return;
+    timer->stop();
+    timer->deleteLater();
+    drive(modal);
+  });
+  timer->start();
+}
+
+void Select(QTreeWidget* list, const std::vector<std::string>& texts) {
+  list->clearSelection();
+  for (int i = 0; i < list->topLevelItemCount(); ++i)
+    for (const auto& t : texts)
+      if (list->topLevelItem(i)->text(0).toStdString() == t) list->topLevelItem(i)->setSelected(true);
+}
+
+std::vector<std::string> Texts(QTreeWidget* list) {
+  std::vector<std::string> out;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) out.push_back(list->topLevelItem(i)->text(0).toStdString());
+  return out;
+}
+
+class AdminWindowsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "admin_windows_test";
+    static char* argv[] = {name, nullptr};
+    app_ = new QApplication(argc, argv);
+  }
+  void SetUp() override {
+    auto dsn = engine::SetupEmbeddedDatabase();
+    ASSERT_TRUE(dsn.ok()) << dsn.status().ToString();
+    auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
+    ASSERT_TRUE(key.SetString("DSN", *dsn).ok());
+    ASSERT_TRUE(key.SetString("AppPath", root_.str() + "/app").ok());
+    ASSERT_TRUE(key.SetString("ShareDir", "share").ok());
+    result_ = root_.str() + "/app/share/Result";
+    stdfs::create_directories(result_);
+    stdfs::create_directories(root_.str() + "/app/share/PrintInfo");
+    ctx_ = {&settings_, &sink_, [] { return kToday; }};
+    db_ = ctx_.OpenDatabase();
+  }
+  int32_t Group(const std::string& name, int mono, int color) {
+    engine::GroupRecord g{0, name, mono, color, 0};
+    EXPECT_TRUE(db_->AddGroup(&g));
+    return g.GID;
+  }
+  int32_t User(const std::string& account, int32_t gid, int16_t kind, int mono = 0, int color = 0) {
+    engine::UserRecord u{0, account, "name " + account, gid, kind, mono, color, "", 0};
+    EXPECT_TRUE(db_->AddUser(&u));
+    return u.UID;
+  }
+  void Log(int uid, int date, int pages) {
+    static int id = 0;
+    ASSERT_TRUE(db_->ExecuteQuery("INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,Pages,Ptype) VALUES (?,?,?,?,?,?,?)",
+                                  {int64_t{++id}, int64_t{uid}, int64_t{1},
+                                   odbc::Date{date / 10000, date / 100 % 100, date % 100}, odbc::Time{10, 0, 0},
+                                   int64_t{pages}, int64_t{0}},
+                                  nullptr, nullptr));
+  }
+  void Install(const std::string& name) {
+    spool::FolderSpooler spooler;
+    ASSERT_TRUE(spooler.AddPrinter(spool::StandardFolderPrinter(name)).ok());
+  }
+  std::string Read(const std::string& path) {
+    auto t = fs::ReadFile(path);
+    return t.ok() ? *t : "(missing)";
+  }
+  std::string Quota(const std::string& account) { return Read(result_ + "/" + account + "-.ans"); }
+
+  static QApplication* app_;
+  zv::testing::TempRoot root_;
+  CConsoleSettings settings_;
+  ScriptedSink sink_;
+  ConsoleContext ctx_;
+  std::unique_ptr<CConsoleDatabase> db_;
+  std::string result_;
+};
+QApplication* AdminWindowsTest::app_ = nullptr;
+
+TEST_F(AdminWindowsTest, EnvironmentSheetChecksPagesAndHandsBackThePrinters) {
+  EnvironmentValues values;
+  EnvironmentSheet sheet(ctx_, values, {{1, "Office A4", 1, 1}, {2, "Laser", 0, 1}}, {"office a4", "Guest"}, 0, nullptr);
+  sheet.show();
+  Shot(&sheet, "tavolent_environ_limits.png");
+  EXPECT_FALSE(sheet.findChild<QPushButton*>("b4")->isEnabled());  // no storage dialog given
+  EXPECT_FALSE(sheet.findChild<QRadioButton*>("r1063")->isEnabled());  // crossing needs "refuse"
+
+  // The limit page keeps the focus until its fields pass.
+  sheet.findChild<QSpinBox*>("e1048")->setValue(0);
+  sheet.accept();
+  EXPECT_FALSE(sheet.isHidden() && sheet.result() == QDialog::Accepted);
+  sheet.tabs()->setCurrentIndex(1);
+  EXPECT_EQ(sheet.tabs()->currentIndex(), 0);
+  sheet.findChild<QSpinBox*>("e1048")->setValue(15);
+  sheet.findChild<QCheckBox*>("c1017")->setChecked(true);
+  EXPECT_TRUE(sheet.findChild<QPushButton*>("b1019")->isEnabled());
+  sheet.tabs()->setCurrentIndex(1);
+  EXPECT_EQ(sheet.tabs()->currentIndex(), 0);
+  ASSERT_EQ(sink_.shown.size(), 3u);
+  EXPECT_EQ(sink_.shown[0], FormatBoundsMessage(9, 1, 32767));
+  EXPECT_EQ(sink_.shown[2], Message(21));
+  sheet.findChild<QCheckBox*>("c1017")->setChecked(false);
+  sheet.tabs()->setCurrentIndex(1);
+  ASSERT_EQ(sheet.tabs()->currentIndex(), 1);
+  Shot(&sheet, "tavolent_environ_general.png");
+
+  // The vanished "Laser" is gone; the installed name's managed record stays a colour printer.
+  PrinterListsBox* lists = sheet.printers();
+  EXPECT_EQ(Texts(lists->color()), std::vector<std::string>{"Office A4"});
+  EXPECT_TRUE(Texts(lists->mono()).empty());
+  EXPECT_EQ(Texts(lists->connected()), std::vector<std::string>{"Guest"});
+  EXPECT_TRUE(lists->modified());
+
+  // With no managed printer left, No keeps the page and Yes hands back an empty array.
+  Select(lists->color(), {"Office A4"});
+  sheet.findChild<QPushButton*>("b1008")->click();
+  EXPECT_EQ(Texts(lists->connected()), (std::vector<std::string>{"Office A4", "Guest"}));
+  sink_.shown.clear();
+  sink_.answers = {kIdNo, kIdYes};
+  sheet.accept();
+  EXPECT_TRUE(sheet.isVisible());
+  sheet.accept();
+  EXPECT_EQ(sheet.result(), QDialog::Accepted);
+  EXPECT_EQ(sink_.shown, (std::vector<std::string>{Message(4), Message(4)}));
+  const EnvironmentEdit edit = sheet.edit();
+  EXPECT_TRUE(edit.printers.empty());
+  EXPECT_TRUE(edit.printers_changed);
+  EXPECT_EQ(edit.after.color, 15);
+  EXPECT_EQ(edit.db_printers.size(), 2u);
+}
+
+TEST_F(AdminWindowsTest, EnvironmentCommandRewritesTheFilesOnOk) {
+  ASSERT_TRUE(settings_.SetLogEnv1(0));
+  const int32_t sales = Group("Sales", 30, 10);
+  User("tanaka", sales, 2);
+  Log(User("sato", sales, 1), 20240110, 4);
+  CMainFrame frame(ctx_);
+  WhenModal([](QWidget* w) { static_cast<QDialog*>(w)->accept(); });
+  frame.Run(kCmdLimitSettings);
+  EXPECT_TRUE(sink_.shown.empty());
+  EXPECT_NE(Read(result_ + "/Aperiod.prd").find("CheckRange=3\r\nLimitDate=20240131"), std::string::npos);
+  EXPECT_NE(Quota("tanaka").find("MaxPages_Color=10\r\nMaxPages=30\r\nPageCount_Color=0\r\nPageCount=0"),
+            std::string::npos);
+  EXPECT_NE(Quota("sato").find("MaxPages_Color=20\r\nMaxPages=50\r\nPageCount_Color=0\r\nPageCount=4"),
+            std::string::npos);
+}
+
+TEST_F(AdminWindowsTest, LogDeletionDialogDeletesTheChosenUsersLog) {
+  const int32_t sales = Group("Sales", 30, 10);
+  Group("Dev", 5, 5);
+  const int32_t a = User("tanaka", sales, 2), b = User("Sato", sales, 3, 8, 4), c = User("kato", sales, 1);
+  User("ito", sales, 1);  // no print log
+  for (int32_t uid : {a, b, c}) Log(uid, 20240110, 5);
+  int refreshed = 0;
+  LogDeletionDialog dialog(ctx_, [&] { ++refreshed; });
+  dialog.show();
+  QTreeWidgetItem* root = dialog.tree()->topLevelItem(0);
+  ASSERT_EQ(root->childCount(), 2);
+  EXPECT_EQ(root->child(0)->text(0), "Dev");
+  EXPECT_TRUE(dialog.list()->header()->isHidden());
+  dialog.tree()->setCurrentItem(root->child(1));
+  EXPECT_FALSE(dialog.list()->header()->isHidden());
+  EXPECT_EQ(Texts(dialog.list()), (std::vector<std::string>{"kato", "Sato", "tanaka"}));
+  dialog.ClickColumn(0);
+  EXPECT_EQ(Texts(dialog.list()), (std::vector<std::string>{"tanaka", "Sato", "kato"}));
+  Select(dialog.list(), {"tanaka", "Sato"});
+  EXPECT_TRUE(dialog.findChild<QPushButton*>("b5")->isEnabled());
+  Shot(&dialog, "tavolent_log_deletion.png");
+
+  sink_.answers = {kIdNo};
+  dialog.DeleteSelected();
+  EXPECT_EQ(Quota("tanaka"), "(missing)");
+  dialog.DeleteSelected();
+  EXPECT_EQ(refreshed, 1);
+  EXPECT_EQ(Texts(dialog.list()), std::vector<std::string>{"kato"});
+  EXPECT_NE(Quota("tanaka").find("MaxPages_Color=10\r\nMaxPages=30\r\nPageCount_Color=0\r\nPageCount=0"),
+            std::string::npos);
+  EXPECT_NE(Quota("Sato").find("MaxPages_Color=4\r\nMaxPages=8\r\nPageCount_Color=0\r\nPageCount=0"),
+            std::string::npos);
+  EXPECT_EQ(Quota("kato"), "(missing)");
+  EXPECT_EQ(sink_.shown, (std::vector<std::string>{Message(2), Message(2)}));
+
+  dialog.DeleteAll();
+  EXPECT_EQ(refreshed, 2);
+  EXPECT_TRUE(Texts(dialog.list()).empty());
+  EXPECT_NE(Quota("ito").find("PageCount=0"), std::string::npos);
+}
+
+TEST_F(AdminWindowsTest, GroupSelectionStoresItsChangesAndTheFollowersQuota) {
+  const int32_t sales = Group("Sales", 30, 10), dev = Group("Dev", 5, 5), empty = Group("Empty", 1, 1);
+  User("tanaka", sales, 2);
+  User("sato", sales, 3, 8, 4);
+  std::vector<std::pair<int32_t, int>> told;
+  GroupSelectDialog dialog(ctx_, {sales, "Sales", 30, 10, 1},
+                           [&](const engine::GroupRecord& g, int op) { told.push_back({g.GID, op}); });
+  dialog.show();
+  EXPECT_EQ(Texts(dialog.list()), (std::vector<std::string>{"Dev", "Empty", "Sales"}));
+  EXPECT_EQ(dialog.list()->topLevelItem(0)->text(1), "   5枚");
+  Shot(&dialog, "tavolent_group_select.png");
+
+  // Renamed and given new limits at once: the followers' files take the limits.
+  WhenModal([](QWidget* w) {
+    w->findChild<QLineEdit*>("e1000")->setText("Sales 2");
+    w->findChild<QSpinBox*>("e1002")->setValue(12);
+    w->findChild<QSpinBox*>("e1001")->setValue(33);
+    static_cast<QDialog*>(w)->accept();
+  });
+  dialog.EditGroup();
+  EXPECT_NE(Quota("tanaka").find("MaxPages_Color=12\r\nMaxPages=33\r\n"), std::string::npos) << Quota("tanaka");
+  EXPECT_EQ(Quota("sato"), "(missing)");  // keeps its own limits
+
+  Select(dialog.list(), {"Sales 2", "Empty"});
+  dialog.DeleteGroups();
+  EXPECT_EQ(Texts(dialog.list()), (std::vector<std::string>{"Dev", "Sales 2"}));
+  EXPECT_EQ(sink_.shown, (std::vector<std::string>{Message(0), Message(28)}));
+  EXPECT_EQ(told, (std::vector<std::pair<int32_t, int>>{{sales, 2}, {empty, 3}}));
+
+  Select(dialog.list(), {"Dev"});
+  dialog.accept();
+  EXPECT_EQ(dialog.chosen().GID, dev);
+}
+
+TEST_F(AdminWindowsTest, UserPropertiesLeftAsTheyWereStoreNothing) {
+  const int32_t sales = Group("Sales", 30, 10);
+  const engine::UserRecord user{7, "tanaka", "田中", sales, 3, 8, 4, "t@example.jp", 1};
+  UserDialog same(sink_, user, {{sales, "Sales", 30, 10, 1}}, {{"tanaka", "田中"}});
+  same.accept();
+  EXPECT_EQ(same.result(), QDialog::Rejected);
+  UserDialog changed(sink_, user, {{sales, "Sales", 30, 10, 1}}, {{"tanaka", "田中"}});
+  changed.SetGroupChooser([](const engine::GroupRecord&) { return std::optional<engine::GroupRecord>(); });
+  changed.adjustSize();
+  Shot(&changed, "tavolent_user_with_group_choice.png");
+  changed.findChild<QLineEdit*>("e1013")->setText("tanaka@example.jp");
+  changed.accept();
+  EXPECT_EQ(changed.result(), QDialog::Accepted);
+}
+
+class FirstRunWizardTest : public AdminWindowsTest {
+ protected:
+  void SetUp() override {
+    AdminWindowsTest::SetUp();
+    Install("Office A4");
+    Install("Laser");
+  }
+  // Drives the wizard to the action page: Laser monochrome, Office A4 colour, 60 pages,
+  // a weekly period.
+  static void ToActionPage(FirstRunWizard* w) {
+    PrinterListsBox* lists = w->printers();
+    Select(lists->connected(), {"Laser"});
+    w->findChild<QPushButton*>("b3")->click();
+    Select(lists->connected(), {"Office A4"});
+    w->findChild<QPushButton*>("b6")->click();
+    Shot(w, "tavolent_wizard_printers.png");
+    w->next();
+    w->findChild<QSpinBox*>("e1047")->setValue(60);
+    w->findChild<QRadioButton*>("r1013")->setChecked(true);
+    Shot(w, "tavolent_wizard_limits.png");
+    w->next();
+  }
+};
+
+TEST_F(FirstRunWizardTest, EndToEnd) {
+  const int32_t sales = Group("Sales", 30, 10);
+  std::vector<int> pages;
+  WhenModal([&](QWidget* modal) {
+    auto* w = dynamic_cast<FirstRunWizard*>(modal);
+    ASSERT_NE(w, nullptr);
+    ToActionPage(w);
+    pages.push_back(w->currentId());
+    // The administrator's mail warning is on by default and needs the mail settings.
+    w->next();
+    pages.push_back(w->currentId());
+    Shot(w, "tavolent_wizard_actions.png");
+    w->findChild<QCheckBox*>("c1017")->setChecked(false);
+    w->next();
+    pages.push_back(w->currentId());
+    // Finish needs a registered user.
+    w->button(QWizard::FinishButton)->click();
+    pages.push_back(w->currentId());
+    User("tanaka", sales, 1);
+    w->users()->initializePage();
+    EXPECT_EQ(Texts(w->users()->list()), std::vector<std::string>{"tanaka"});
+    EXPECT_EQ(w->users()->list()->topLevelItem(0)->text(2), "Sales");
+    EXPECT_FALSE(w->findChild<QPushButton*>("b3")->isEnabled());  // no import wizard given
+    Shot(w, "tavolent_wizard_users.png");
+    w->button(QWizard::FinishButton)->click();
+  });
+  spool::FolderSpooler spooler;
+  EXPECT_EQ(RunFirstSetupWizard(ctx_, nullptr, spooler), kWizardFinish);
+  EXPECT_EQ(pages, (std::vector<int>{2, 2, 3, 3}));
+  EXPECT_EQ(sink_.shown, (std::vector<std::string>{Message(21), Message(8)}));
+
+  int32_t v = 0, days = 0;
+  ASSERT_TRUE(settings_.GetMaxPages(&v));
+  EXPECT_EQ(v, 60);
+  ASSERT_TRUE(settings_.GetCheckRange(&v, &days));
+  EXPECT_EQ(v, 2);
+  ASSERT_TRUE(settings_.GetLimitDate(&v));
+  EXPECT_EQ(v, 20240120);
+  int32_t mail_user = -1, mail_admin = -1, refuse = -1, done = -1, error = -1, locked = -1;
+  ASSERT_TRUE(settings_.GetLimitAction(&mail_user, &mail_admin, &refuse));
+  EXPECT_EQ(mail_admin, 0);
+  ASSERT_TRUE(settings_.GetDispMessage(&done, &error));
+  EXPECT_EQ(error, 1);
+  ASSERT_TRUE(settings_.GetLogEnv1(&locked));
+  EXPECT_EQ(locked, 0);
+  std::vector<engine::PrinterRecord> rows;
+  ASSERT_TRUE(db_->GetPrinterInfo(&rows, 0, 1));
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].PrinterName, "Laser");
+  EXPECT_EQ(rows[0].Ptype, 0);
+  EXPECT_EQ(rows[1].PrinterName, "Office A4");
+  EXPECT_EQ(rows[1].Ptype, 1);
+  EXPECT_NE(Read(root_.str() + "/app/share/PrintInfo/printers.lst").find("[PRINTERS]\r\nLaser="), std::string::npos);
+}
+
+TEST_F(FirstRunWizardTest, CancelAfterTheLimitPageKeepsItsValues) {
+  const int32_t sales = Group("Sales", 30, 10);
+  User("tanaka", sales, 1);
+  WhenModal([](QWidget* modal) {
+    auto* w = dynamic_cast<FirstRunWizard*>(modal);
+    ASSERT_NE(w, nullptr);
+    ToActionPage(w);
+    w->reject();
+  });
+  spool::FolderSpooler spooler;
+  EXPECT_EQ(RunFirstSetupWizard(ctx_, nullptr, spooler), kWizardStop);
+  int32_t v = 0, days = 0;
+  ASSERT_TRUE(settings_.GetMaxPages(&v));
+  EXPECT_EQ(v, 60);
+  ASSERT_TRUE(settings_.GetMaxPages_Color(&v));
+  EXPECT_EQ(v, 20);
+  ASSERT_TRUE(settings_.GetCheckRange(&v, &days));
+  EXPECT_EQ(v, 2);
+  EXPECT_NE(Quota("tanaka").find("MaxPages_Color=20\r\nMaxPages=60\r\nPageCount_Color=0\r\nPageCount=0"),
+            std::string::npos);
+  EXPECT_FALSE(settings_.GetLogEnv1(&v));
+  std::vector<engine::PrinterRecord> rows;
+  ASSERT_TRUE(db_->GetPrinterInfo(&rows, 0, 1));
+  EXPECT_TRUE(rows.empty());
+}
+
+}  // namespace
+}  // namespace zv::console
+
+namespace zv::console {
+namespace {
+
+TEST_F(AdminWindowsTest, UserEditWritesTheQuotaFileOnlyOnceStored) {
+  ASSERT_TRUE(settings_.SetLogEnv1(0));
+  const int32_t sales = Group("Sales", 30, 10);
+  const int32_t uid = User("tanaka", sales, 1);
+  CMainFrame frame(ctx_);
+  frame.tree()->SelectGroup(sales);
+  frame.list()->SelectUids({uid});
+  struct Case {
+    const char* name;
+    bool fail;
+    const char* expected;  // in the quota file
+  } cases[] = {
+      {"stored", false, "MaxPages_Color=3\r\nMaxPages=9\r\n"},
+      {"refused by the database", true, "(missing)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(result_ + "/tanaka-.ans");
+    sink_.shown.clear();
+    WhenModal([&](QWidget* w) {
+      w->findChild<QComboBox*>("cb1014")->setCurrentIndex(3);
+      w->findChild<QSpinBox*>("e1015")->setValue(c.fail ? 11 : 9);
+      w->findChild<QSpinBox*>("e1016")->setValue(3);
+      if (c.fail) {
+        ASSERT_TRUE(db_->ExecuteQuery("DROP TABLE Main", {}, nullptr, nullptr));
+      }
+      static_cast<QDialog*>(w)->accept();
+    });
+    frame.Run(kCmdUserEdit);
+    const std::string quota = Quota("tanaka");
+    if (std::string(c.expected) == "(missing)") {
+      EXPECT_EQ(quota, "(missing)");
+      EXPECT_EQ(sink_.shown, std::vector<std::string>{Message(30)});
+    } else {
+      EXPECT_NE(quota.find(c.expected), std::string::npos) << quota;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zv::console
