@@ -84,7 +84,7 @@ DecodedText DecodeAnsi(std::string_view bytes, int charset) {
       u = ConvertOne(cd, bytes.substr(i, len));
     }
     if (u.empty()) {
-      u = u"\uFFFD";
+      u.push_back(u'\uFFFD');  // GCC 12 misreads assigning a literal here as an overlapping copy
     }
     for (size_t k = 0; k < u.size(); ++k) {
       r.text.push_back(u[k]);
