@@ -430,7 +430,7 @@ ZvCaptureSession OpenSession(const char* document_name, const void* devmode) {
   std::memcpy(&s->devmode, devmode, std::min<std::size_t>(dm_size, sizeof(win::DEVMODEA)));
   const win::DEVMODEA& dm = s->devmode;
   s->format.paper_code = static_cast<std::uint16_t>(dm.dmPaperSize);
-  // Sizes under 100 x 148 mm are unset or bogus in practice: the page is taken as A4.
+  // A width under 100 mm or a length under 148 mm is taken as unset, and A4's is used.
   s->format.paper_width = static_cast<std::uint16_t>(dm.dmPaperWidth < 1000 ? 2100 : dm.dmPaperWidth);
   s->format.paper_length = static_cast<std::uint16_t>(dm.dmPaperLength < 1480 ? 2970 : dm.dmPaperLength);
   if (dm.dmOrientation == 2) s->format.flags |= jobdoc::kFormatLandscape;
