@@ -145,6 +145,7 @@ void CViewerDocBase::SetDisplayMetrics(int logpixels, int screen_width) {
 }
 
 void CViewerDocBase::SetPrintOffsets(float size, float left, float top) {
+  // A page worker reads the offsets while it draws: they change under the drawing lock.
   std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
   size_offset_ = size;
   left_offset_ = left;
