@@ -42,8 +42,7 @@ void OutputFile::Open(const std::string& path) {
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   // Written in a private folder beside the target and renamed at the end: the rename stays on one
-  // file system, and the temporary file keeps the final name, so nothing half-written ever
-  // carries it in the target folder.
+  // file system, and no half-written file ever shows in the target folder.
   std::string pattern = folder + "/.quorvel-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) return;
   dir_ = pattern;
