@@ -36,6 +36,7 @@ Status DefaultStart(const std::vector<std::string>& argv, int limit_ms) {
   auto p = process::Start(o);
   if (!p.ok()) return p.status();
   Status ready = p->WaitReady(limit_ms);
+  // A program that gives no ready signal is taken as started.
   if (ready.code() == Status::Code::kNotSupported) return Status::Ok();
   return ready;
 }
@@ -61,6 +62,8 @@ Result<std::unique_ptr<Resident>> Resident::Create(Options options) {
       if (size == 0) continue;
       auto b = shm::SharedBlock::Create(SlotBlockName(slot, kind), size);
       if (!b.ok()) return b.status();
+      // A block already there is another running resident's: two residents would overwrite each
+      // other's slots, so this one refuses to start.
       if (b->existed()) return Status::Busy("the block " + SlotBlockName(slot, kind) + " belongs to another instance");
       std::uint32_t s32 = static_cast<std::uint32_t>(size);
       std::memcpy(b->mutable_bytes().data(), &s32, 4);
@@ -87,6 +90,7 @@ Result<std::unique_ptr<Resident>> Resident::Create(Options options) {
                                   });
   if (!w.ok()) return w.status();
   r->window_ = std::move(*w);
+  // A tick every 100 ms lets the owner poll for work without a thread of its own.
   winmsg::SetTimer(r->window_.hwnd(), 1, 100);
   return r;
 }
@@ -192,6 +196,8 @@ winmsg::LRESULT Resident::Handle(winmsg::UINT message, winmsg::WPARAM wParam, wi
       return 0;
     }
     case WM_PERM_OVERLAYSLOT: {
+      // Only the first overlay remembers what to go back to; a second one must not save the
+      // overlaid state as the original.
       if (!overlay_) {
         saved_out_kind_ = out_kind_;
         out_kind_ = static_cast<std::uint32_t>(wParam) & kSlotsWithBlocks;
