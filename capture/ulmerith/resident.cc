@@ -36,7 +36,6 @@ Status DefaultStart(const std::vector<std::string>& argv, int limit_ms) {
   auto p = process::Start(o);
   if (!p.ok()) return p.status();
   Status ready = p->WaitReady(limit_ms);
-  // A program that gives no ready signal is taken as started.
   if (ready.code() == Status::Code::kNotSupported) return Status::Ok();
   return ready;
 }
@@ -90,7 +89,6 @@ Result<std::unique_ptr<Resident>> Resident::Create(Options options) {
                                   });
   if (!w.ok()) return w.status();
   r->window_ = std::move(*w);
-  // A tick every 100 ms lets the owner poll for work without a thread of its own.
   winmsg::SetTimer(r->window_.hwnd(), 1, 100);
   return r;
 }
