@@ -108,7 +108,7 @@ bool HeaderFormatList::DeleteSelected(Prompt* prompt) {
     return false;
   }
   if (prompt && prompt->Show("選択した項目を削除してもよろしいですか？", kHeaderEditTitle, PromptIcon::kQuestion,
-                             PromptButtons::kYesNo) != PromptAnswer::kYes)
+                             PromptButtons::kYesNoDefaultNo) != PromptAnswer::kYes)
     return false;
   items_.erase(items_.begin() + selection_);
   if (items_.empty()) {

@@ -231,4 +231,27 @@ Status BuildPrinterList(spool::Spooler& spooler, const std::string& path, const 
   return AddToPrinterInfoFile(path, records);
 }
 
+std::vector<PrinterListUpdate> LocalListUpdates(const std::string* list_text, const std::vector<std::string>& installed) {
+  std::vector<PrinterListUpdate> out;
+  if (list_text == nullptr) {
+    PrinterListUpdate full;
+    full.first_build = true;
+    out.push_back(full);
+    return out;
+  }
+  std::vector<std::string> listed;
+  for (auto& n : PrinterNamesInList(*list_text))
+    if (n != kVirtualPrinterName) listed.push_back(std::move(n));
+  auto has = [](const std::vector<std::string>& v, const std::string& n) { return std::find(v.begin(), v.end(), n) != v.end(); };
+  PrinterListUpdate gone{PrinterListUpdate::kDelete, {}, false};
+  for (const auto& n : listed)
+    if (!has(installed, n)) gone.names.push_back(n);
+  PrinterListUpdate added{PrinterListUpdate::kAdd, {}, false};
+  for (const auto& n : installed)
+    if (n != kVirtualPrinterName && !has(listed, n) && !has(added.names, n)) added.names.push_back(n);
+  if (!gone.names.empty()) out.push_back(std::move(gone));
+  if (!added.names.empty()) out.push_back(std::move(added));
+  return out;
+}
+
 }  // namespace zv::client

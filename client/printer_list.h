@@ -80,4 +80,11 @@ struct PrinterListUpdate {
 Status BuildPrinterList(spool::Spooler& spooler, const std::string& path, const PrinterListUpdate& update,
                         ProgressModel* progress);
 
+// The check of a local list (no server) against the installed printers. Takes the list's
+// text (null when the file does not exist) and the installed printers' names; gives the
+// updates to run in order: a first full build when there is no list; else the removal of
+// listed printers no longer installed, then the addition of installed printers not listed
+// (names compared exactly; "Zelvora" is neither listed nor added).
+std::vector<PrinterListUpdate> LocalListUpdates(const std::string* list_text, const std::vector<std::string>& installed);
+
 }  // namespace zv::client

@@ -1,5 +1,7 @@
 // The progress window's model: its title, message, the printer-count label, the counter
-// and the bar position (0..100), for gathering printer information and for printing.
+// and the bar position (0..100), for gathering printer information and for printing. A
+// window that follows work on another thread overrides Open, Step and Close to pass each
+// state on.
 #pragma once
 
 #include <string>
@@ -12,14 +14,16 @@ class ProgressModel {
  public:
   enum Mode { kFirstBuild = 1, kConfigChanged = 2, kPrinting = 3 };
 
+  virtual ~ProgressModel() = default;
+
   // Takes the mode and the total (the number of printers that will be collected); sets the
   // texts as the window shows them when it opens: the counter " 1/%2d" with the total.
-  void Open(int mode, int total);
+  virtual void Open(int mode, int total);
   // Takes the number of printers done (from 1); sets the counter "%2d/%2d" and the bar to
   // (100 / total) x done. A total of 0 moves nothing (never a division by zero).
-  void Step(int done);
+  virtual void Step(int done);
   // The window went away.
-  void Close() { open_ = false; }
+  virtual void Close() { open_ = false; }
 
   bool open() const { return open_; }
   int mode() const { return mode_; }

@@ -9,7 +9,8 @@
 namespace zv::client {
 
 enum class PromptIcon { kInformation, kExclamation, kStop, kQuestion };
-enum class PromptButtons { kOk, kYesNo };
+// kYesNoDefaultNo: a question whose safe answer No is the one Enter gives.
+enum class PromptButtons { kOk, kYesNo, kYesNoDefaultNo };
 enum class PromptAnswer { kOk, kYes, kNo };
 
 class Prompt {
@@ -26,11 +27,12 @@ class RecordingPrompt : public Prompt {
   struct Shown {
     std::string text, title;
     PromptIcon icon;
+    PromptButtons buttons = PromptButtons::kOk;
   };
   PromptAnswer answer = PromptAnswer::kYes;
   std::vector<Shown> shown;
   PromptAnswer Show(std::string_view text, std::string_view title, PromptIcon icon, PromptButtons buttons) override {
-    shown.push_back({std::string(text), std::string(title), icon});
+    shown.push_back({std::string(text), std::string(title), icon, buttons});
     return buttons == PromptButtons::kOk ? PromptAnswer::kOk : answer;
   }
 };

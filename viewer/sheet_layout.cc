@@ -300,7 +300,10 @@ int HeaderFontHeight(int points, int logpixels_y, int screen_width, int sheet_wi
   if (screen_width <= 0 || sheet_width <= 0) return 0;
   const std::int64_t muldiv = (std::int64_t(points) * logpixels_y + 36) / 72;
   const double scale = double(screen_width) / double(sheet_width);
-  return -int(std::trunc(double(muldiv) / scale));
+  const int height = int(std::trunc(double(muldiv) / scale));
+  // A height of 0 asks the font mapper for its default size: on a small sheet the header
+  // would be drawn at full size, wider than the sheet. One pixel keeps it to scale.
+  return height == 0 && muldiv > 0 ? -1 : -height;
 }
 
 int OffsetInPixels(float offset_mm, int sheet_size, int paper_size) {

@@ -110,7 +110,7 @@ POINT FitPageInCell(int width, int length, bool portrait, int usable_w, int usab
 
 // Takes the header font's point size, the device's vertical resolution, the screen width and
 // the sheet width; gives the lfHeight that scales the header text with the sheet on screen
-// (0 when a size is zero).
+// (0 when a size is zero; at least one pixel high when the sheet is tiny).
 int HeaderFontHeight(int points, int logpixels_y, int screen_width, int sheet_width);
 
 // Takes the offset in millimetres (a float field), the sheet size in pixels and the paper

@@ -349,7 +349,7 @@ void OptionsDialog::accept() {
 
 void OptionsDialog::ClearHistory() {
   if (prompt_->Show("印刷ジョブ履歴をクリアします。\nよろしいですか？", "印刷ジョブ履歴クリア", PromptIcon::kQuestion,
-                    PromptButtons::kYesNo) != PromptAnswer::kYes)
+                    PromptButtons::kYesNoDefaultNo) != PromptAnswer::kYes)
     return;
   std::error_code ec;
   int visited = 0;

@@ -16,15 +16,19 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <ctime>
 #include <thread>
+#include <unistd.h>
 
 #include "client/answer.h"
 #include "capture/lumbrel/lumbrel.h"
@@ -92,6 +96,8 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
     }
   });
   BuildBars();
+  // The default-button look follows the focus.
+  connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
 
   // Timer 4: the chosen printer's status every 5 seconds.
   status_timer_ = new QTimer(this);
@@ -104,6 +110,11 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
   start_timer_->setObjectName("timer3");
   start_timer_->setInterval(TimerInterval(kTimerStart));
   connect(start_timer_, &QTimer::timeout, this, [this] { OnTimerTick(kTimerStart); });
+  // Timer 1: the answer of a local run.
+  answer_timer_ = new QTimer(this);
+  answer_timer_->setObjectName("timer1");
+  answer_timer_->setInterval(options_.answer_poll_ms > 0 ? options_.answer_poll_ms : TimerInterval(kTimerAnswer));
+  connect(answer_timer_, &QTimer::timeout, this, [this] { OnTimerTick(kTimerAnswer); });
   status_timer_->start();
   // Timer 2: the quota state from the server's result folder every 15 seconds.
   quota_timer_ = new QTimer(this);
@@ -126,7 +137,7 @@ void CMainFrame::BuildBars() {
   printer_combo_ = new QComboBox(left);
   printer_combo_->setObjectName(Id(1068));
   plabel->setBuddy(printer_combo_);
-  auto* slabel = new QLabel(QString::fromUtf8("用紙(&S):"), left);
+  auto* slabel = new QLabel(QString::fromUtf8("用紙サイズ(&S):"), left);
   paper_combo_ = new QComboBox(left);
   paper_combo_->setObjectName(Id(1071));
   slabel->setBuddy(paper_combo_);
@@ -140,6 +151,7 @@ void CMainFrame::BuildBars() {
   tabs_->addTab(layout_, QString::fromUtf8("レイアウト"));
   tabs_->addTab(header_, QString::fromUtf8("ヘッダ"));
   tabs_->addTab(copies_, QString::fromUtf8("部数"));
+  connect(header_, &HeaderPage::textsChanged, this, &CMainFrame::ApplyHeaderFooter);
   connect(layout_, &LayoutPage::splitChanged, this, [this] {
     const PreviewSplit s = ToPreviewSplit(layout_->choice(), 0, 0);
     view_->SetSheetLayout(static_cast<std::uint32_t>(s.pages), s.direction, s.separator);
@@ -211,6 +223,10 @@ void CMainFrame::BuildBars() {
   QMenu* file = menuBar()->addMenu(QString::fromUtf8("ファイル(&F)"));
   QAction* options = file->addAction(QString::fromUtf8("オプション設定(&O)..."), this, &CMainFrame::RunOptions);
   options->setObjectName("32795");
+  // The reduction-rate clearing; Linux window managers give programs no system menu to add
+  // it to, so it stands in the file menu.
+  QAction* clear_rate = file->addAction(QString::fromUtf8("削減率のクリア(&E)"), this, &CMainFrame::ClearReductionRate);
+  clear_rate->setObjectName("clear-rate");
   QMenu* edit = menuBar()->addMenu(QString::fromUtf8("編集(&E)"));
   struct PageCommand {
     const char* text;
@@ -321,6 +337,10 @@ winmsg::LRESULT CMainFrame::WindowProc(winmsg::HWND h, winmsg::UINT m, winmsg::W
     if (cds == nullptr || cds->lpData == nullptr) return 0;
     return OnCopyData(std::string_view(static_cast<const char*>(cds->lpData), cds->cbData));
   }
+  if (m == kMsgEndTopmost) {
+    if (!options_.auto_print) SetTopmost(false);
+    return 0;
+  }
   if (m == winmsg::WM_ACTIVATE) {
     if (!options_.auto_print) {
       showNormal();
@@ -342,6 +362,21 @@ void CMainFrame::PlaceWindow() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+  // A run whose answer has not come yet, or jobs not printed: the user is asked first.
+  answer_timer_->stop();
+  if (jobs_.size() > 0 &&
+      options_.prompt->Show(kUnprintedJobsText, kCloseConfirmTitle, PromptIcon::kQuestion, PromptButtons::kYesNoDefaultNo) !=
+          PromptAnswer::kYes) {
+    timers_.CloseDeclined();
+    if (timers_.armed(kTimerAnswer)) answer_timer_->start();
+    event->ignore();
+    return;
+  }
+  timers_.Closing();
+  status_timer_->stop();
+  start_timer_->stop();
+  // A local print still running uses the document: it ends before the frame goes.
+  while (local_worker_) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   if (config_ok_) {
     const QRect g = geometry();
     settings_.left = g.x();
@@ -351,6 +386,15 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     (void)SaveSettingsNow();
   }
   QMainWindow::closeEvent(event);
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  // Minimising waits until the offset field being edited holds a good value.
+  if (event->type() == QEvent::WindowStateChange && isMinimized() && !layout_->CheckOffsetError()) {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    return;
+  }
+  QMainWindow::changeEvent(event);
 }
 
 void CMainFrame::SyncView() {
@@ -403,10 +447,13 @@ bool CMainFrame::StartUp(const StartArgs& args) {
   layout_->Load(settings_);
   copies_->Load(settings_);
   header_->LoadFormats(config_.app_path);
+  ApplyHeaderFooter();
   if (open_failed && !options_.auto_print)
     options_.prompt->Show(kOpenFailedAdminText, kSystemErrorTitle, PromptIcon::kStop);
+  rate_line_->setText(QString::fromStdString(SavingStatsText(settings_.real_count, settings_.original_count)));
   ShowStatusTexts();
   LoadPrintersAsync();
+  PostEndTopmost();
   RefreshQuotaAsync();
   quota_timer_->start();
   return true;
@@ -441,16 +488,62 @@ void CMainFrame::RefreshQuotaAsync() {
   }).detach();
 }
 
+namespace {
+
+// Passes each state of the printer gathering, which runs on a worker, to the window thread.
+class PostingProgress : public ProgressModel {
+ public:
+  explicit PostingProgress(std::function<void(ProgressModel)> post) : post_(std::move(post)) {}
+  void Open(int mode, int total) override {
+    ProgressModel::Open(mode, total);
+    post_(*this);
+  }
+  void Step(int done) override {
+    ProgressModel::Step(done);
+    post_(*this);
+  }
+  void Close() override {
+    ProgressModel::Close();
+    post_(*this);
+  }
+
+ private:
+  std::function<void(ProgressModel)> post_;
+};
+
+}  // namespace
+
 void CMainFrame::LoadPrintersAsync() {
-  // printers.lst may lie on the server's share: read it off the window thread.
+  // printers.lst may lie on the server's share, and gathering the installed printers may
+  // take long: both run off the window thread.
   std::string path = config_.app_path + "/printers.lst";
   std::string server_copy;
   if (config_.has_server())
     if (auto folder = config_.RequestFolder(); folder.ok()) server_copy = *folder + "/printers.lst";
+  const bool local = !config_.has_server();
   QPointer<CMainFrame> self(this);
-  std::thread([self, path, server_copy] {
+  std::thread([self, path, server_copy, local] {
     if (!server_copy.empty())
       if (auto bytes = fs::ReadFile(server_copy); bytes.ok()) (void)fs::WriteFileAtomic(path, *bytes);
+    if (local) {
+      // Without a server the list follows the printers installed here.
+      PostingProgress progress([self](ProgressModel state) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, state] {
+              if (self) self->ShowProgress(state);
+            },
+            Qt::QueuedConnection);
+      });
+      auto text = fs::ReadFile(path);
+      auto spooler = spool::OpenSpooler();
+      if (spooler.ok() && (text.ok() || text.status().code() == Status::Code::kNotFound)) {
+        const std::vector<std::string> installed = ListLocalPrinters(**spooler);
+        // A list that cannot be written keeps what it had; the frame shows what it reads.
+        for (const PrinterListUpdate& u : LocalListUpdates(text.ok() ? &*text : nullptr, installed))
+          (void)BuildPrinterList(**spooler, path, u, &progress);
+      }
+    }
     std::vector<PrinterEntry> printers;
     if (auto text = fs::ReadFile(path); text.ok()) printers = ParsePrinterEntries(*text);
     QMetaObject::invokeMethod(
@@ -460,6 +553,19 @@ void CMainFrame::LoadPrintersAsync() {
         },
         Qt::QueuedConnection);
   }).detach();
+}
+
+void CMainFrame::ShowProgress(const ProgressModel& state) {
+  if (progress_ == nullptr) {
+    progress_ = new ProgressDialog(this);
+    progress_->setObjectName(Id(180));
+  }
+  progress_->Show(state);
+  if (state.open() && !options_.auto_print) {
+    progress_->show();
+  } else {
+    progress_->hide();
+  }
 }
 
 void CMainFrame::SetPrinters(const std::vector<std::string>& names) {
@@ -546,6 +652,8 @@ void CMainFrame::OnPrinterChosen() {
     if (options_.status) options_.status->OnPrinterSelected(selected_address());
     SetPaper(settings_.paper_size);
   }
+  // "<プリンタ名>" in the header and footer names the printer just chosen.
+  ApplyHeaderFooter();
   trace_.Trace("_CPrtSet::OnSelchangeComboPrinter OUT");
 }
 
@@ -568,8 +676,105 @@ long CMainFrame::OnCopyData(std::string_view text) {
   }
   if (appended) view_->ShowPage(current);
   if (!options_.auto_print && isHidden()) show();
+  // The window comes to the front above all others for a moment; 0x464 ends that.
+  SetTopmost(true);
   raise();
+  activateWindow();
+  PostEndTopmost();
   return 1;
+}
+
+void CMainFrame::SetTopmost(bool on) {
+  if (topmost_ == on) return;
+  topmost_ = on;
+  const bool shown = isVisible();
+  setWindowFlag(Qt::WindowStaysOnTopHint, on);  // hides a shown window: show it again
+  if (shown) show();
+}
+
+void CMainFrame::PostEndTopmost() {
+  if (hwnd_ != 0) {
+    (void)winmsg::PostMessage(hwnd_, kMsgEndTopmost, 0, 0);
+  } else {
+    QTimer::singleShot(0, this, [this] {
+      if (!options_.auto_print) SetTopmost(false);
+    });
+  }
+}
+
+void CMainFrame::ClearReductionRate() {
+  if (options_.prompt->Show("削減率をクリアします。\nよろしいですか？", "削減率クリア", PromptIcon::kQuestion,
+                            PromptButtons::kYesNo) != PromptAnswer::kYes)
+    return;
+  settings_.real_count = 0;
+  settings_.original_count = 0;
+  rate_line_->setText(QString::fromStdString(SavingStatsText(0, 0)));
+}
+
+QPushButton* CMainFrame::DefaultButton() const { return findChild<QPushButton*>(Id(printing_ ? 1003 : 1002)); }
+
+void CMainFrame::OnFocusChanged(QWidget* old, QWidget* now) {
+  auto id_of = [this](QWidget* w) {
+    auto* b = qobject_cast<QPushButton*>(w);
+    return b != nullptr && isAncestorOf(b) ? b->objectName().toInt() : 0;
+  };
+  auto bar = [](int id) { return (id >= 1000 && id <= 1004) || id == 1072; };
+  auto jobs = [](int id) { return (id >= 1006 && id <= 1009) || id == 1011; };
+  QPushButton* def = DefaultButton();
+  if (def == nullptr) return;
+  const int from = id_of(old), to = id_of(now);
+  if (bar(from) || jobs(from)) {
+    static_cast<QPushButton*>(old)->setDefault(false);
+    if (jobs(from) || !bar(to)) def->setDefault(true);
+  }
+  if (to == 1000 || to == 1004 || to == 1072 || jobs(to)) def->setDefault(false);
+  if (to == 1001) def->setDefault(true);
+  if (to == 1002 || to == 1003) static_cast<QPushButton*>(now)->setDefault(true);
+  if ((to == 1006 || to == 1009) && old != nullptr && (old == tabs_ || tabs_->isAncestorOf(old)) &&
+      !tabs_->currentWidget()->isAncestorOf(old))
+    static_cast<QPushButton*>(now)->setDefault(true);
+}
+
+std::vector<QWidget*> CMainFrame::FocusCycle() const {
+  auto usable = [](QWidget* w) { return w != nullptr && w->isEnabled() && w->isVisible(); };
+  std::vector<QWidget*> cycle;
+  for (int id : {1068, 1071}) {
+    if (auto* w = findChild<QWidget*>(Id(id)); usable(w)) cycle.push_back(w);
+  }
+  if (usable(tabs_)) cycle.push_back(tabs_);
+  // The shown page's controls in their own order; of a radio group only the chosen one.
+  if (QWidget* page = tabs_->currentWidget()) {
+    for (QWidget* w = page->nextInFocusChain(); w != nullptr && w != page; w = w->nextInFocusChain()) {
+      if (!page->isAncestorOf(w) || !usable(w) || !(w->focusPolicy() & Qt::TabFocus) || w->focusProxy() != nullptr)
+        continue;
+      if (auto* radio = qobject_cast<QRadioButton*>(w); radio && !radio->isChecked()) continue;
+      if (std::find(cycle.begin(), cycle.end(), w) == cycle.end()) cycle.push_back(w);
+    }
+  }
+  for (int id : {1000, 1072, 1002, 1003}) {
+    if (auto* w = findChild<QWidget*>(Id(id)); usable(w)) cycle.push_back(w);
+  }
+  return cycle;
+}
+
+bool CMainFrame::focusNextPrevChild(bool next) {
+  const std::vector<QWidget*> cycle = FocusCycle();
+  QWidget* now = QApplication::focusWidget();
+  // The member that holds the focus: the page's own controls before the tab control.
+  int at = -1;
+  for (int i = static_cast<int>(cycle.size()) - 1; i >= 0 && now != nullptr; --i) {
+    if (cycle[i] == now || (cycle[i] != tabs_ && cycle[i]->isAncestorOf(now))) {
+      at = i;
+      break;
+    }
+  }
+  if (at < 0 && now != nullptr && (now == tabs_ || tabs_->tabBar() == now))
+    at = static_cast<int>(std::find(cycle.begin(), cycle.end(), tabs_) - cycle.begin());
+  if (at < 0 || at >= static_cast<int>(cycle.size())) return QMainWindow::focusNextPrevChild(next);
+  const int n = static_cast<int>(cycle.size());
+  QWidget* target = cycle[(at + (next ? 1 : n - 1)) % n];
+  target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+  return true;
 }
 
 void CMainFrame::Print() {
@@ -583,7 +788,11 @@ void CMainFrame::Print() {
     return;
   }
   printing_ = true;
-  if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(false);
+  if (auto* b = findChild<QPushButton*>(Id(1002))) {
+    b->setEnabled(false);
+    b->setDefault(false);
+  }
+  if (auto* b = findChild<QPushButton*>(Id(1003))) b->setDefault(true);
   // The job is saved first (its message, if any, is answered before the run), then the
   // run starts at the next tick of timer 3.
   AutoSaveJob();
@@ -600,6 +809,9 @@ void CMainFrame::OnTimerTick(int id) {
         break;
       case FrameTimers::Action::kQueryPrinter:
         if (options_.status) options_.status->OnTimer4(timers_.run_active());
+        break;
+      case FrameTimers::Action::kPollAnswer:
+        PollAnswer();
         break;
       default:
         break;
@@ -657,29 +869,46 @@ void CMainFrame::PrintExecute() {
   }
 
   // Without a server the job is printed here; the document stays untouched until the run
-  // has ended, because arriving jobs wait meanwhile.
+  // has ended, because arriving jobs wait meanwhile. The worker writes the answer file and
+  // timer 1 reads it.
   ClientDocument* doc = &doc_;
   timers_.LocalRunStarted();
+  local_worker_ = true;
+  local_answer_.clear();
+  run_jobs_ = run_jobs;
+  answer_timer_->start();
   std::thread([config = config_, doc, order, back, run_jobs] {
     Result<std::string> answer_path = Status::IOError("no spooler");
     if (auto spooler = spool::OpenSpooler(); spooler.ok())
       answer_path = RunLocally(config, *doc, order, **spooler, printing::PrinterSurfaces());
-    Result<AnswerInfo> answer = Status::IOError("no answer");
-    if (answer_path.ok()) answer = ReadAnswerFile(*answer_path, QuotaState{});
-    back([answer, run_jobs](CMainFrame* f) {
-      if (!answer.ok() || !answer->complete) {
+    back([answer_path, run_jobs](CMainFrame* f) {
+      f->local_worker_ = false;
+      if (!answer_path.ok()) {
         f->options_.prompt->Show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop);
         f->FinishRun(PrintOutcome::kFailed, run_jobs, false);
         return;
       }
-      const std::string title = answer->title.empty() ? std::string(kFrameText) : answer->title;
-      f->options_.prompt->Show(answer->message, title, answer->code == 0 ? PromptIcon::kInformation : PromptIcon::kStop);
-      const RunEnd end = DecideRunEnd(answer->code, !f->waiting_.empty(), false);
-      if (end.remove_jobs) f->RemoveRunJobs(run_jobs);
-      f->FinishRun(answer->code == 0 ? PrintOutcome::kPrinted : PrintOutcome::kFailed, end.remove_jobs ? 0 : run_jobs,
-                   end.close);
+      f->local_answer_ = *answer_path;
     });
   }).detach();
+}
+
+void CMainFrame::PollAnswer() {
+  // The answer counts only once the local print has ended: an answer file left by an
+  // earlier run must not end this one.
+  if (local_worker_ || local_answer_.empty()) return;
+  Result<AnswerInfo> answer = ReadAnswerFile(local_answer_, quota_);
+  if (!answer.ok() || !answer->complete) return;  // read again at the next tick
+  answer_timer_->stop();
+  ::unlink(local_answer_.c_str());  // a leftover would be overwritten by the next run anyway
+  local_answer_.clear();
+  quota_ = answer->quota;
+  const std::string title = answer->title.empty() ? std::string(kFrameText) : answer->title;
+  options_.prompt->Show(answer->message, title, answer->code == 0 ? PromptIcon::kInformation : PromptIcon::kStop);
+  const RunEnd end = DecideRunEnd(answer->code, !waiting_.empty(), false);
+  if (end.remove_jobs) RemoveRunJobs(run_jobs_);
+  FinishRun(answer->code == 0 ? PrintOutcome::kPrinted : PrintOutcome::kFailed, end.remove_jobs ? 0 : run_jobs_,
+            end.close);
 }
 
 void CMainFrame::RemoveRunJobs(int run_jobs) {
@@ -692,7 +921,12 @@ void CMainFrame::RemoveRunJobs(int run_jobs) {
 void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone) {
   printing_ = false;
   timers_.RunEnded();
-  if (auto* b = findChild<QPushButton*>(Id(1002))) b->setEnabled(true);
+  answer_timer_->stop();
+  if (auto* b = findChild<QPushButton*>(Id(1002))) {
+    b->setEnabled(true);
+    b->setDefault(true);
+  }
+  if (auto* b = findChild<QPushButton*>(Id(1003))) b->setDefault(false);
   const bool newer = !waiting_.empty();
   if (outcome == PrintOutcome::kHandedOver) {
     if (!newer && close_if_alone) {
@@ -764,9 +998,34 @@ void CMainFrame::RunAbout() {
   viewer::Prompter().RunDialog(&d);
 }
 
+void CMainFrame::ApplyHeaderFooter() {
+  TokenValues values;
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  values.year = tm.tm_year + 1900;
+  values.month = tm.tm_mon + 1;
+  values.day = tm.tm_mday;
+  values.hour = tm.tm_hour;
+  values.minute = tm.tm_min;
+  values.ctrl_down = (QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) != 0;
+  values.user = config_.account;
+  values.machine = config_.machine;
+  values.printer = printer_combo_->currentText().toStdString();
+  // Both sides: a printer change must reach a footer's "<プリンタ名>" too, not only the side
+  // on screen.
+  for (int side = 0; side < 2; ++side) {
+    const std::string* t = header_->texts(side);
+    doc_.viewer().SetHeaderFooter(side, ExpandHeaderTokens(t[0], values), ExpandHeaderTokens(t[1], values),
+                                  ExpandHeaderTokens(t[2], values), header_->page_mode());
+  }
+  view_->RefreshPages();
+}
+
 void CMainFrame::RunHelp() {
   process::StartOptions o;
-  o.argv = {"xdg-open", config_.app_path + "/ZvkHelp.html"};
+  auto program = paths::ProgramFolder();
+  o.argv = {"xdg-open", HelpFilePath(config_.app_path, program.ok() ? *program : std::string())};
   o.detached = true;
   (void)process::Start(o);
 }
@@ -810,7 +1069,7 @@ void CMainFrame::DeleteSelectedJob() {
     return;
   }
   if (options_.prompt->Show("選択したジョブを削除しますか？", "ジョブ編集", PromptIcon::kExclamation,
-                            PromptButtons::kYesNo) != PromptAnswer::kYes)
+                            PromptButtons::kYesNoDefaultNo) != PromptAnswer::kYes)
     return;
   auto* item = job_rows_->currentItem();
   if (item == nullptr) return;

@@ -19,6 +19,7 @@
 #include "client/answer.h"
 #include "client/config.h"
 #include "client/printer_status.h"
+#include "client/progress.h"
 #include "client/prompt.h"
 #include "client/request_file.h"
 #include "client/settings_store.h"
@@ -38,16 +39,21 @@ class CViewerView;
 
 namespace zv::client::app {
 
+class ProgressDialog;
+
 // The frame's platform window class and the messages it takes.
 inline constexpr char kFrameClass[] = "AfxFrameOrView42";
 inline constexpr char kFrameText[] = "Ostrane";
 inline constexpr char kFrameProperty[] = "Zelvora";
 inline constexpr unsigned kMsgSetClientWindow = 0x40A;  // to the resident program "ZvPermanent"
 inline constexpr char kResidentText[] = "ZvPermanent";
+inline constexpr unsigned kMsgEndTopmost = 0x464;  // the frame leaves the topmost band
 inline constexpr char kOpenFailedAdminText[] = "管理者権限で実行して下さい。";
 inline constexpr char kSystemErrorTitle[] = "システムエラー";
 inline constexpr char kNoPrinterText[] = "プリンタが存在しません。";
 inline constexpr char kPrinterErrorTitle[] = "プリンタエラー";
+inline constexpr char kUnprintedJobsText[] = "未印刷のジョブが存在します。\n終了しますか？";
+inline constexpr char kCloseConfirmTitle[] = "終了確認";
 
 // The printer-status hooks of the frame, each given the printer's address ("IPaddr" of
 // printers.lst, empty when the list has none): at start-up with the printer selected
@@ -84,6 +90,7 @@ struct FrameOptions {
   bool register_window = true;               // make the platform window (tests may skip)
   std::function<void()> on_close;            // the program ends (main quits the Qt loop)
   bool trace = false;                        // "LogOutput": trace lines into ZvkTrace.log
+  int answer_poll_ms = 0;                    // timer 1's period; 0: 2,000 ms (tests go faster)
 };
 
 // How a print run ended.
@@ -200,6 +207,15 @@ class CMainFrame : public QMainWindow {
   void SetPaper(int32_t code);
   // The current paper code (the request's "PaperSize").
   int32_t paper_code() const { return settings_.paper_size; }
+  // Hands both sides' header and footer texts to the print document with the date, time,
+  // user, machine and chosen printer put in for their tokens, and redraws the preview (on
+  // every edit, list choice, page-rule click and printer change).
+  void ApplyHeaderFooter();
+  // The reduction-rate clearing: asks "削減率をクリアします。\nよろしいですか？" and on Yes sets
+  // both counters to 0 and the line 1067 to match.
+  void ClearReductionRate();
+  // Whether the frame stands above other windows (for a moment after a job arrives).
+  bool topmost() const { return topmost_; }
   // The address of the selected printer, or empty.
   std::string selected_address() const;
 
@@ -213,14 +229,27 @@ class CMainFrame : public QMainWindow {
   // bar's controls, and letters and digits are shortcuts of the tab page shown (they do not
   // fire while a text field has the focus, which takes them itself).
   void keyPressEvent(class QKeyEvent* event) override;
-  // Stores the window's place with the settings.
+  // Closing: with jobs in the list asks "未印刷のジョブが存在します。\n終了しますか？" first
+  // (No keeps the frame, and a run's answer is polled again); then waits for a local print
+  // still running and stores the window's place with the settings.
   void closeEvent(class QCloseEvent* event) override;
+  // Minimising is undone while the offset field being edited holds a bad value.
+  void changeEvent(class QEvent* event) override;
+  // Tab and Shift+Tab: a fixed cycle through the printer and paper lists, the tab control,
+  // the shown page's controls and the buttons 1000, 1072, 1002 and 1003 (those enabled).
+  bool focusNextPrevChild(bool next) override;
 
  private:
   void BuildBars();
   QWidget* BuildJobPage();
   void RegisterWindow();
+  // Reads printers.lst on a worker: with a server its copy from the share first; without
+  // one the list is first checked against the installed printers (built anew when missing,
+  // printers gone removed, new ones added) while the progress window counts them.
   void LoadPrintersAsync();
+  // Takes a state of the printer gathering; shows it in the progress window (180), which
+  // hides again when the gathering ends (and stays hidden in an unattended run).
+  void ShowProgress(const ProgressModel& state);
   // Reads the quota files of the server on a worker (start-up and timer 2), then shows the
   // period and pages texts in the status panes.
   void RefreshQuotaAsync();
@@ -245,6 +274,20 @@ class CMainFrame : public QMainWindow {
   void PrintExecute();
   // Takes a timer's id; does what the timer machine says for its tick.
   void OnTimerTick(int id);
+  // The topmost band: set when a job arrives, cleared by 0x464 (posted to the platform
+  // window, so it runs after the arrival) unless AutoPrint is set.
+  void SetTopmost(bool on);
+  void PostEndTopmost();
+  // The button that looks like the default: Cancel (1003) during a run, else Print (1002).
+  QPushButton* DefaultButton() const;
+  // Moves the default-button look as the focus moves between the bar's and the job list's
+  // buttons and other controls.
+  void OnFocusChanged(QWidget* old, QWidget* now);
+  // The members of the Tab cycle, in order.
+  std::vector<QWidget*> FocusCycle() const;
+  // Timer 1's tick during a local run: once the print has ended, reads its answer file;
+  // when complete, deletes it, shows the result and ends the run.
+  void PollAnswer();
   void FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone);
   void RemoveRunJobs(int run_jobs);
 
@@ -280,6 +323,12 @@ class CMainFrame : public QMainWindow {
   QLineEdit* total_edit_ = nullptr;
   QTimer* status_timer_ = nullptr;
   QTimer* start_timer_ = nullptr;
+  QTimer* answer_timer_ = nullptr;
+  ProgressDialog* progress_ = nullptr;
+  bool topmost_ = false;
+  bool local_worker_ = false;   // a local print runs on its worker
+  std::string local_answer_;    // its answer file once it has ended
+  int run_jobs_ = 0;            // the jobs listed when the run started
   FrameTimers timers_;
   QTimer* quota_timer_ = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "client/app/panel_values.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace zv::client::app {
@@ -82,5 +83,15 @@ float StepOffset(float value, int step, const OffsetField& field) {
 }
 
 int OffsetTenths(float value) { return static_cast<int>(value * 10.0f); }
+
+std::string HelpFilePath(const std::string& app_path, const std::string& program_folder) {
+  std::error_code ec;
+  for (const std::string& folder : {app_path, program_folder}) {
+    if (folder.empty()) continue;
+    const std::string path = folder + "/" + kHelpFileName;
+    if (std::filesystem::is_regular_file(path, ec)) return path;
+  }
+  return (app_path.empty() ? program_folder : app_path) + "/" + kHelpFileName;
+}
 
 }  // namespace zv::client::app

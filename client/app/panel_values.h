@@ -2,6 +2,7 @@
 // the request number them, the copies clamp and the print range.
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -63,5 +64,12 @@ int OffsetTenths(float value);
 // Takes the job rows' page counts in order and a page (from 0); gives the row that holds
 // the page, the last row when none does, -1 when there are no rows.
 int JobRowForPage(const std::vector<int>& page_counts, int page);
+
+// The help file's name.
+inline constexpr char kHelpFileName[] = "ZvkHelp.html";
+// Takes the program folder of the settings ("AppPath") and the folder of the running
+// program; gives the help file of the first that holds one (the settings' folder when
+// neither does, so the viewer names the file it missed).
+std::string HelpFilePath(const std::string& app_path, const std::string& program_folder);
 
 }  // namespace zv::client::app

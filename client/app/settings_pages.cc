@@ -289,7 +289,10 @@ HeaderPage::HeaderPage(Prompt* prompt, QWidget* parent) : QWidget(parent), promp
     edits_[i]->setMaxLength(256);
     l2->addWidget(new QLabel(U(labels[i]), g2), i, 0);
     l2->addWidget(edits_[i], i, 1);
-    connect(edits_[i], &QLineEdit::textEdited, this, [this] { KeepTexts(); });
+    connect(edits_[i], &QLineEdit::textEdited, this, [this] {
+      KeepTexts();
+      emit textsChanged();
+    });
   }
   auto* g3 = Group(this, 1075, "適用ページ");
   auto* l3 = new QVBoxLayout(g3);
@@ -298,7 +301,10 @@ HeaderPage::HeaderPage(Prompt* prompt, QWidget* parent) : QWidget(parent), promp
   l3->addWidget(all);
   l3->addWidget(Radio(g3, applies, 1078, "先頭のみ(&1)", 1));
   all->setChecked(true);
-  connect(applies, &QButtonGroup::idClicked, this, [this](int id) { first_only_ = id == 1; });
+  connect(applies, &QButtonGroup::idClicked, this, [this](int id) {
+    first_only_ = id == 1;
+    emit textsChanged();
+  });
   v->addWidget(g1);
   v->addWidget(g2);
   v->addWidget(g3);
@@ -313,6 +319,7 @@ HeaderPage::HeaderPage(Prompt* prompt, QWidget* parent) : QWidget(parent), promp
     texts_[side][1] = it.center;
     texts_[side][2] = it.right;
     ShowTexts();
+    emit textsChanged();
   });
 }
 

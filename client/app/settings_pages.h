@@ -103,6 +103,14 @@ class HeaderPage : public QWidget {
   // Writes the six texts into a request (header and footer).
   void Fill(RequestOrder* order) const;
   const HeaderFormatList& formats() const { return formats_; }
+  // Takes a side (0 header, 1 footer); gives its three texts as typed (tokens unexpanded).
+  const std::string* texts(int side) const { return texts_[side == 0 ? 0 : 1]; }
+  // Gives the numbering rule of the print document: 1 all pages, 0 the first only.
+  int page_mode() const { return first_only_ ? 0 : 1; }
+
+ signals:
+  // The texts or the pages they apply to changed: the frame hands them to the preview.
+  void textsChanged();
 
  private:
   void ShowTexts();

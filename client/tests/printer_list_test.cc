@@ -115,6 +115,30 @@ TEST_F(PrinterListTest, AddingToAListWithoutItsEmptyLine) {
                     "Size=(,)\r\nMargin=(,,,)\r\n\r\n");
 }
 
+TEST(PrinterList, LocalListCheckAgainstInstalledPrinters) {
+  const std::string list = "[PRINTERS]\r\nOffice=\r\nGone=\r\nZelvora=\r\n\r\n";
+  using U = PrinterListUpdate;
+  struct Case {
+    const std::string* text;
+    std::vector<std::string> installed;
+    std::vector<std::pair<U::Mode, std::vector<std::string>>> want;
+  } cases[] = {
+      {nullptr, {"Office"}, {{U::kFull, {}}}},
+      {&list, {"Office", "Gone"}, {}},
+      {&list, {"Zelvora", "office", "New", "Office"}, {{U::kDelete, {"Gone"}}, {U::kAdd, {"office", "New"}}}},
+      {&list, {}, {{U::kDelete, {"Office", "Gone"}}}},
+  };
+  for (const auto& c : cases) {
+    auto got = LocalListUpdates(c.text, c.installed);
+    ASSERT_EQ(got.size(), c.want.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].mode, c.want[i].first);
+      EXPECT_EQ(got[i].names, c.want[i].second);
+      EXPECT_EQ(got[i].first_build, c.text == nullptr);
+    }
+  }
+}
+
 TEST(Progress, ModesAndSteps) {
   ProgressModel p;
   p.Open(ProgressModel::kFirstBuild, 7);

@@ -346,8 +346,8 @@ bool CConsoleDatabase::AddPrinter(PrinterRecord* printer, bool* duplicate) {
     const char* kFinds[] = {
         "SELECT MIN(PID) FROM Printers WHERE Used=2 AND LOWER(PrinterName)=LOWER(?)",
         "SELECT MIN(PID) FROM Printers WHERE Used=0 AND LOWER(PrinterName)=LOWER(?)",
-        "SELECT MIN(PID) FROM Printers WHERE Used=0 AND NOT EXISTS"
-        " (SELECT 1 FROM PrintLog WHERE PrintLog.PID=Printers.PID)",
+        ("SELECT MIN(PID) FROM Printers WHERE Used=0 AND NOT EXISTS"
+         " (SELECT 1 FROM PrintLog WHERE PrintLog.PID=Printers.PID)"),
     };
     for (const char* find : kFinds) {
       int64_t pid = 0;

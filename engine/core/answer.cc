@@ -141,6 +141,8 @@ Status KeepResult(const EngineSettings& settings, const CRequestInfo& request, C
   if (!made.ok()) return made;
   EngineSettings here = settings;
   here.ResultPath = one;
+  // No quota file: it is written in place in the result folder, which is what fails now;
+  // the next answer that gets through writes it afresh.
   auto kept = StageResult(here, request, result, user, slot_base, &SameName, false);
   if (!kept.ok()) {
     std::error_code ec;
@@ -153,6 +155,8 @@ Status KeepResult(const EngineSettings& settings, const CRequestInfo& request, C
 bool HasKeptResults() { return !KeptAnswers().empty(); }
 
 int DeliverKeptResults(const std::string& result_folder) {
+  // Oldest first, stopping at the first failure: an answer kept later for the same account
+  // and machine must land after (over) an older one, never under it.
   int written = 0;
   for (const fsys::path& one : KeptAnswers()) {
     std::error_code ec;

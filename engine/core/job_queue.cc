@@ -7,6 +7,7 @@ namespace zv::engine {
 
 bool QueueHoldsJob(const std::vector<QueuedJob>& jobs, const PrintLogRecord& row) {
   for (auto it = jobs.rbegin(); it != jobs.rend(); ++it) {
+    // A job being deleted is leaving the queue: nothing to wait for.
     if (it->status == kJobStatusDeleting) continue;
     if (!EqualsNoCase(it->document, row.SpoolName)) continue;
     DateTimeValue local = LocalDateTime(it->submitted);

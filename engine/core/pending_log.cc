@@ -69,6 +69,10 @@ bool ToInt(const std::string& s, int32_t* v) {
   return true;
 }
 
+// A kept file holds the rows of one print, a short line each; a file beyond this is
+// no file the engine wrote and is not read into memory.
+constexpr size_t kMaxKeptFileBytes = 16u << 20;
+
 Result<std::string> PendingFolder() { return paths::RootFolder("engine/pending-printlog"); }
 
 }  // namespace
@@ -138,6 +142,8 @@ Result<std::string> HeldPath(const std::string& name) {
 Status SavePendingRows(const std::vector<PrintLogRecord>& rows) {
   auto dir = PendingFolder();
   if (!dir.ok()) return dir.status();
+  // Synced (the default): these rows are the only record of pages already printed, and a
+  // power loss must not give them back to the user's quota.
   return fs::WriteFileAtomic(*dir + "/" + FreshName(".tsv"), FormatPendingRows(rows), 0600);
 }
 
@@ -148,7 +154,7 @@ int64_t KeptPageTotal(int32_t uid, int kind, const PeriodDays& days) {
   std::error_code ec;
   for (const auto& e : fsys::directory_iterator(*dir, ec)) {
     if (e.path().extension() != ".tsv") continue;
-    auto text = fs::ReadFile(e.path().string(), 16u << 20);
+    auto text = fs::ReadFile(e.path().string(), kMaxKeptFileBytes);
     auto rows = text.ok() ? ParsePendingRows(*text) : Result<std::vector<PrintLogRecord>>(text.status());
     if (!rows.ok()) continue;
     for (const PrintLogRecord& r : *rows) {
@@ -174,6 +180,8 @@ Result<std::string> HoldRows(const std::vector<PrintLogRecord>& rows) {
   auto dir = PendingFolder();
   if (!dir.ok()) return dir.status();
   std::string name = FreshName(kHeld);
+  // Held rows only guard against the engine's own death between the print and the charge;
+  // a flush per request would cost more than it saves.
   Status s = fs::WriteFileAtomic(*dir + "/" + name, FormatPendingRows(rows), 0600, fs::Durability::kProcessSafe);
   if (!s.ok()) return s;
   return name;
@@ -182,7 +190,7 @@ Result<std::string> HoldRows(const std::vector<PrintLogRecord>& rows) {
 Status RewriteHeldRows(const std::string& name, const std::vector<PrintLogRecord>& rows) {
   auto path = HeldPath(name);
   if (!path.ok()) return path.status();
-  auto held = fs::ReadFile(*path, 16u << 20);
+  auto held = fs::ReadFile(*path, kMaxKeptFileBytes);
   if (!held.ok()) return held.status().code() == Status::Code::kNotFound ? Status::NotFound("held rows gone: " + name)
                                                                         : held.status();
   std::string text = FormatPendingRows(rows);
@@ -194,6 +202,8 @@ Status ChargeHeldRows(const std::string& name) {
   auto path = HeldPath(name);
   if (!path.ok()) return path.status();
   std::string to = path->substr(0, path->size() - (sizeof kHeld - 1)) + ".tsv";
+  // One rename charges them: an engine that stops before or after it finds either held or
+  // kept rows at its next start, never both, so a job is charged once.
   if (::rename(path->c_str(), to.c_str()) != 0) {
     int e = errno;
     if (e == ENOENT) return Status::NotFound("held rows gone: " + name);
@@ -253,12 +263,15 @@ int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vec
   for (const auto& e : fsys::directory_iterator(*dir, ec)) {
     if (e.path().extension() == ".tsv") files.push_back(e.path());
   }
+  // Oldest first (names begin with the time they were kept), so the print log keeps its
+  // order; the first refusal ends the round, the rest waiting for the next one.
   std::sort(files.begin(), files.end());
   int stored = 0;
   for (const auto& f : files) {
-    auto text = fs::ReadFile(f.string(), 16u << 20);
+    auto text = fs::ReadFile(f.string(), kMaxKeptFileBytes);
     auto rows = text.ok() ? ParsePendingRows(*text) : Result<std::vector<PrintLogRecord>>(text.status());
     if (!rows.ok()) {
+      // A damaged file would be refused at every round: set aside for the administrator.
       fsys::rename(f, fsys::path(f).replace_extension(".bad"), ec);
       continue;
     }

@@ -64,7 +64,7 @@ Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalRe
   for (const auto& u : users) {
     UserLimits group{};
     bool have_group = false;
-    if (u.CountShubetsu == 2) {
+    if (u.CountShubetsu == kCountGroup) {
       std::vector<GroupRecord> groups;
       // A group number of 0 or less filters nothing: such a user has no group.
       if (u.GID > 0 && db.GetGroupInfo(&groups, u.GID, 1) && !groups.empty()) {

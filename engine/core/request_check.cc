@@ -12,6 +12,9 @@
 namespace zv::engine {
 namespace {
 
+// Refuse's event number for a refusal that writes no event.
+constexpr int kNoEvent = -1;
+
 int32_t Clamp32(int64_t v) {
   return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
                                                   std::numeric_limits<int32_t>::max()));
@@ -37,7 +40,7 @@ RequestCheck::RequestCheck(const EngineSettings& settings, JobQueueProbe* probe)
 CheckStep RequestCheck::Refuse(int code, int event, const std::vector<std::string>& lines,
                                const CRequestInfo& request, CRequestResult& result,
                                const std::vector<std::string>& extra) {
-  if (event >= 0) Event(event, RequestEventText(lines, request));
+  if (event != kNoEvent) Event(event, RequestEventText(lines, request));
   result.SetResultMessage(code, extra);
   return CheckStep::kRefused;
 }
@@ -47,21 +50,26 @@ CheckStep RequestCheck::DatabaseError(CZvmDatbase& db, const CRequestInfo& reque
 }
 
 CheckStep RequestCheck::Run(CRequestInfo& request, CRequestResult& result, std::chrono::system_clock::time_point now) {
-  for (int step = 1;; ++step) {
+  for (CheckStage step : {CheckStage::kCompleteness, CheckStage::kUser, CheckStage::kPrinter,
+                          CheckStage::kQuotaAndDuplicates}) {
     CheckStep r = RunStep(step, request, result, now);
     if (r != CheckStep::kNextStep) return r;
   }
+  // The last step always decides; should it pass the request on, it is refused rather than
+  // printed unchecked.
+  result.SetResultMessage(kResultInternalError);
+  return CheckStep::kRefused;
 }
 
-CheckStep RequestCheck::RunStep(int step, CRequestInfo& request, CRequestResult& result,
+CheckStep RequestCheck::RunStep(CheckStage step, CRequestInfo& request, CRequestResult& result,
                                 std::chrono::system_clock::time_point now) {
   switch (step) {
-    case 1: return Completeness(request, result);
-    case 2: return User(request, result);
-    case 3: return Printer(request, result);
-    case 4: return QuotaAndDuplicates(request, result, now);
+    case CheckStage::kCompleteness: return Completeness(request, result);
+    case CheckStage::kUser: return User(request, result);
+    case CheckStage::kPrinter: return Printer(request, result);
+    case CheckStage::kQuotaAndDuplicates: return QuotaAndDuplicates(request, result, now);
     default:
-      result.SetResultMessage(-1);
+      result.SetResultMessage(kResultInternalError);
       return CheckStep::kRefused;
   }
 }
@@ -79,13 +87,14 @@ CheckStep RequestCheck::User(CRequestInfo& request, CRequestResult& result) {
   if (!found) return Refuse(kResultUnknownUser, kEvUnknownUser, {}, request, result, {request.AccountName});
   UserLimits group{};
   bool have_group = false;
-  if (user_.CountShubetsu == 2) {
+  if (user_.CountShubetsu == kCountGroup) {
     if (!db.GetGroupInfo(user_.GID, &group_, &found)) return DatabaseError(db, request, result);
     if (found) {
       group = {group_.MaxPages, group_.MaxPages_Color};
       have_group = true;
     } else {
-      user_.CountShubetsu = 1;
+      // A user whose group is gone counts by the system's defaults.
+      user_.CountShubetsu = kCountSystem;
     }
   }
   const UserLimits limits = ResolveUserLimits(user_.CountShubetsu, {user_.MaxPages, user_.MaxPages_Color},
@@ -128,7 +137,7 @@ CheckStep RequestCheck::QuotaAndDuplicates(CRequestInfo& request, CRequestResult
   if (!PeriodPagesUsed(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, user_.UID,
                        printer_.Ptype, &used))
     return DatabaseError(db, request, result);
-  if (printer_.Ptype == 0) {
+  if (printer_.Ptype == kPrinterMono) {
     result.PageCount = Clamp32(used);
   } else {
     result.PageCount_Color = Clamp32(used);
@@ -137,8 +146,8 @@ CheckStep RequestCheck::QuotaAndDuplicates(CRequestInfo& request, CRequestResult
   int64_t sheets = RequestSheetCount(request, request.ThumbnailCount);
   switch (DecideQuota(settings_.RefuseOverLimit, settings_.LimitOverAction, printer_.Ptype, used, sheets,
                       UserLimits{user_.MaxPages, user_.MaxPages_Color})) {
-    case QuotaDecision::kRefuseMono: return Refuse(kResultMonoLimit, -1, {}, request, result, {});
-    case QuotaDecision::kRefuseColor: return Refuse(kResultColorLimit, -1, {}, request, result, {});
+    case QuotaDecision::kRefuseMono: return Refuse(kResultMonoLimit, kNoEvent, {}, request, result, {});
+    case QuotaDecision::kRefuseColor: return Refuse(kResultColorLimit, kNoEvent, {}, request, result, {});
     case QuotaDecision::kAllow: break;
   }
 
@@ -155,7 +164,7 @@ CheckStep RequestCheck::QuotaAndDuplicates(CRequestInfo& request, CRequestResult
       // Whether this look-up works does not matter: without a name there is no queue to ask.
       if (!db.GetPrinterInfo(row.PID, &queued, &printer_found) || !printer_found) queued.PrinterName.clear();
       if (!queued.PrinterName.empty() && probe_ && PrinterQueueHoldsJob(*probe_, queued.PrinterName, row))
-        return Refuse(kResultDuplicate, -1, {}, request, result, {});
+        return Refuse(kResultDuplicate, kNoEvent, {}, request, result, {});
     }
   }
   return CheckStep::kPassed;

@@ -15,6 +15,15 @@
 
 namespace zv::engine {
 
+// The steps of the check, in the order they run.
+enum class CheckStage : int {
+  kCompleteness = 1,        // the request names everything a print needs
+  kUser = 2,                // a registered user, and the limits that apply to the user
+  kPrinter = 3,             // a managed printer
+  kQuotaAndDuplicates = 4,  // the period's page quota; no duplicate of a job still queued
+};
+
+// What a step gives.
 enum class CheckStep {
   kNextStep,  // go on with the next step
   kPassed,    // every step passed: the request may be printed
@@ -27,14 +36,13 @@ class RequestCheck {
   // duplicate check (may be null: no job then counts as queued).
   RequestCheck(const EngineSettings& settings, JobQueueProbe* probe);
 
-  // Runs step `step` (1 completeness, 2 user, 3 printer, 4 quota and duplicates) on the
-  // request and its result; `now` is the time of the duplicate window. Each step makes its
-  // own database object. Step 4 gives kPassed when nothing refuses; an unknown step
-  // refuses with an internal error.
-  CheckStep RunStep(int step, CRequestInfo& request, CRequestResult& result,
+  // Runs one step on the request and its result; `now` is the time of the duplicate
+  // window. Each step makes its own database object. The last step gives kPassed when
+  // nothing refuses; an unknown step refuses with an internal error.
+  CheckStep RunStep(CheckStage step, CRequestInfo& request, CRequestResult& result,
                     std::chrono::system_clock::time_point now);
 
-  // Runs the steps 1 to 4 in turn; gives kPassed or kRefused.
+  // Runs the steps in turn until one refuses; gives kPassed or kRefused.
   CheckStep Run(CRequestInfo& request, CRequestResult& result,
                 std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 

@@ -57,6 +57,8 @@ Status LoadSettings(EngineSettings* s, int32_t today) {
     if (v.ok()) {
       *f.name = *v;
     } else if (v.status().code() == Status::Code::kNotFound) {
+      // Written back with its default, so every program that reads the key finds the folder
+      // the engine uses.
       Status w = key->SetString(f.value, *f.name);
       if (!w.ok()) return w;
     }

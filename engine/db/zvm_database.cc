@@ -87,6 +87,8 @@ std::string KindCondition(int kind) {
   return "";
 }
 
+// Pages are summed by account name, over every UID it has had: a user deleted and entered
+// again keeps the pages of the period.
 const char kAccountUids[] = " AND UID IN (SELECT UID FROM Main WHERE LOWER(Account)=LOWER(?))";
 
 // Takes a connection whose transaction failed; rolls it back and drops it. The rollback's own
@@ -413,6 +415,8 @@ bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
   // Rows are numbered MAX(ID)+1 under a lock that every writer of the print log takes, so
   // that engines sharing one database never hand out one number twice. Should another
   // writer (one that takes no lock) still take a number first, the insert is tried again.
+  // A clash needs an unlocked writer racing this one; several in a row mean something else
+  // is wrong, and the insert is given up and reported then.
   constexpr int kAttempts = 5;
   for (int attempt = 1;; ++attempt) {
     bool clash = false;

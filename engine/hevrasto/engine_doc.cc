@@ -19,6 +19,8 @@ namespace zv::engine {
 namespace fsys = std::filesystem;
 
 namespace {
+// Local printers with these drivers are not asked for the job's state after printing. The
+// rule is kept as the system has always had it; its reason is not recorded.
 constexpr char kDriverExempt[][24] = {"KANDREL Velloran 110", "KANDREL Velloran 120", "KANDREL Velloran 130",
                                       "KANDREL Velloran 210", "KANDREL Velloran 220", "KANDREL Velloran 310"};
 
@@ -57,6 +59,7 @@ bool CHevrastoDoc::OnOpenDocument(const std::string& path, CRequestResult& resul
       for (const jobdoc::DocumentPage& page : image->pages) {
         const jobdoc::PageAttributes& a = page.attributes;
         uint32_t flags = (a.landscape() ? 2u : 0u) | (a.rotated() ? 1u : 0u);
+        // Bit 15 of the index appends the page after the last one.
         if (!pages->AppendData(0x8000, a.word, a.width, a.length, page.metafile, flags, 0)) {
           loaded = false;
           break;
@@ -115,6 +118,7 @@ void ApplyRequest(viewer::CViewerDocBase& doc, const CRequestInfo& r) {
   doc.SetHeaderFooter(1, r.F_Left, r.F_Center, r.F_Right, r.PrintPageMode);
   win::LOGFONTA lf{};
   doc.GetHeaderFooterFont(&lf);
+  // Thirteen numbers, then the face name, which may itself hold commas.
   std::vector<std::string> items;
   size_t pos = 0;
   while (items.size() < 14) {
@@ -205,6 +209,8 @@ int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& resu
   win::SYSTEMTIME local{};
   uint32_t id = FindSpooledJob(&local);
   DateTimeValue when = LocalDateTime(std::chrono::system_clock::now());
+  // The rows carry the spooler's submission time where there is one: the duplicate check
+  // matches a row with a queued job by that time.
   if (id > 0) {
     when.date = local.wYear * 10000 + local.wMonth * 100 + local.wDay;
     when.time = local.wHour * 10000 + local.wMinute * 100 + local.wSecond;

@@ -1,6 +1,7 @@
 #include "engine/hevrasto/main_frame.h"
 
 #include <chrono>
+#include <cstdint>
 #include <random>
 
 #include "engine/core/clock.h"
@@ -15,7 +16,14 @@
 namespace zv::engine {
 
 namespace {
-void Event(int number, const std::string& extra, int code = 0) { WriteEventLog(kEngineEventSource, number, &extra, &code); }
+// The window's one timer: the quota renewal.
+constexpr std::uintptr_t kRenewalTimer = 1;
+
+// A failed event write must not change what the engine does; the event log reports its
+// own trouble.
+void Event(int number, const std::string& extra, int code = 0) {
+  (void)WriteEventLog(kEngineEventSource, number, &extra, &code);
+}
 }  // namespace
 
 std::string GetWakeupPath(const std::string& folder) {
@@ -71,7 +79,7 @@ void CMainFrame::OnStart() {
   if (!CreateWakeupFile()) Event(kEvEngineStartFailed, "[Wakeup.inf] " + GetWakeupPath(settings_.PrintInfoPath));
   last_renewal_ = 0;
   OnTimer();  // a renewal that fell due while the engine was down runs now
-  winmsg::SetTimer(hwnd(), 1, options_.timer_ms);
+  winmsg::SetTimer(hwnd(), kRenewalTimer, options_.timer_ms);
   // Whoever started the engine and waits for it to become idle may go on now.
   process::SignalReady();
 }
@@ -99,7 +107,7 @@ void CMainFrame::OnClose() {
   }
   if (thread_.joinable()) thread_.join();
   DeleteWakeupFile();
-  winmsg::KillTimer(hwnd(), 1);
+  winmsg::KillTimer(hwnd(), kRenewalTimer);
   winmsg::PostQuitMessage(0);
 }
 
@@ -109,7 +117,7 @@ winmsg::LRESULT CMainFrame::Proc(winmsg::HWND hwnd, winmsg::UINT msg, winmsg::WP
       OnStart();
       return 0;
     case winmsg::WM_TIMER:
-      if (wp == 1) OnTimer();
+      if (wp == kRenewalTimer) OnTimer();
       return 0;
     case winmsg::WM_CLOSE:
       OnClose();
@@ -119,14 +127,14 @@ winmsg::LRESULT CMainFrame::Proc(winmsg::HWND hwnd, winmsg::UINT msg, winmsg::WP
       if (pending_.name->empty()) {
         doc_.OnNewDocument();
         pages_ = 0;
-        return 0;
+        return kJobOpened;
       }
       EngineSettings s = worker_->settings();
       auto path = paths::JoinInside(s.JobsPath, *pending_.name);
       bool ok = path.ok() && doc_.OnOpenDocument(*path, *pending_.result);
       if (!path.ok()) pending_.result->SetResultMessage(kResultJobNotOpened);
       pages_ = doc_.page_count();
-      return ok ? 0 : kResultJobNotOpened;
+      return ok ? kJobOpened : kResultJobNotOpened;
     }
     case WM_ENGINE_PRINT: {
       if (wp != cookie_ || !pending_.request) return kResultPrintFailed;

@@ -43,7 +43,17 @@ bool ReachedPrinter(const spool::JobInfo& job) {
   }
 }
 
-void Event(int number, const std::string& extra, int code = 0) { WriteEventLog(kEngineEventSource, number, &extra, &code); }
+// A failed event write must not change what the engine does; the event log reports its
+// own trouble.
+void Event(int number, const std::string& extra, int code = 0) {
+  (void)WriteEventLog(kEngineEventSource, number, &extra, &code);
+}
+
+// The quota notice goes out for a request that printed or that a page limit refused: the
+// only outcomes that say something about the user's quota.
+bool MailsQuotaNotice(int32_t code) {
+  return code == kResultPrinted || code == kResultMonoLimit || code == kResultColorLimit;
+}
 
 std::string JoinLines(const std::vector<std::string>& lines) {
   std::string s;
@@ -89,26 +99,27 @@ EngineSettings CPhaseObj::settings() const {
 
 int CPhaseObj::Run() {
   running_ = true;
-  phase_ = 0;
+  phase_ = WorkerPhase::kWait;
   {
     std::lock_guard<std::mutex> l(settings_mutex_);
     folder_ = settings_.PrintInfoPath;
   }
   for (;;) {
-    int p = phase_.load();
-    // A request from phase 3 on (printing and after) is always finished first.
-    if (p <= 2 && stop_.IsSet()) break;
+    WorkerPhase p = phase_.load();
+    // A request from printing on is always finished first: its job may already be at the
+    // printer, and stopping there would leave it charged but unanswered.
+    if (p <= WorkerPhase::kOpen && stop_.IsSet()) break;
     switch (p) {
-      case 0: PhaseWait(); break;
-      case 1: PhaseTake(); break;
-      case 2: PhaseOpen(); break;
-      case 3: PhasePrint(); break;
-      case 4: PhaseAnswer(); break;
-      case 5: PhaseMail(); break;
-      default: PhaseCleanUp(); break;
+      case WorkerPhase::kWait: PhaseWait(); break;
+      case WorkerPhase::kTake: PhaseTake(); break;
+      case WorkerPhase::kOpen: PhaseOpen(); break;
+      case WorkerPhase::kPrint: PhasePrint(); break;
+      case WorkerPhase::kAnswer: PhaseAnswer(); break;
+      case WorkerPhase::kMail: PhaseMail(); break;
+      case WorkerPhase::kCleanUp: PhaseCleanUp(); break;
     }
   }
-  if (!slot_path_.empty() && phase_.load() == 2) frame_.OpenJob("", result_);
+  if (!slot_path_.empty() && phase_.load() == WorkerPhase::kOpen) frame_.OpenJob("", result_);
   watch_ = fs::FolderWatch();
   watching_ = false;
   running_ = false;
@@ -124,6 +135,8 @@ bool CPhaseObj::ReloadSettings() {
     return false;
   }
   settings_failing_ = false;
+  // The registry is read outside the lock: the window thread's renewal timer, which reads
+  // the settings too, waits only for the copy.
   std::lock_guard<std::mutex> l(settings_mutex_);
   settings_ = fresh;
   folder_ = settings_.PrintInfoPath;
@@ -186,16 +199,11 @@ void CPhaseObj::PhaseWait() {
     if (CheckOwnFolder(s.ResultPath, s.ShareRoot).ok()) DeliverKeptResults(s.ResultPath);
   }
   auto scan = ScanRequestFolder(folder_);
-  if (scan.ok()) {
-    // Marks whose request is gone (an engine stopped while cleaning up) are cleared.
-    for (int i = 0; i < kSlotCount; ++i)
-      if (scan->marked[i] && !scan->present[i]) ClearMarks(SlotBaseName(i));
-    DropIgnored(&*scan);
-  }
+  if (scan.ok()) TidyScan(&*scan);
   if (scan.ok() && scan->any()) {
     Reached("woke");
     if (ReloadSettings()) {
-      phase_ = 1;
+      phase_ = WorkerPhase::kTake;
     } else {
       stop_.Wait(options_.settings_retry_ms);
     }
@@ -221,6 +229,8 @@ void CPhaseObj::MoveAside(const std::string& name, const std::string& why) {
     if (rejected >= 0) {
       std::string target = name;
       struct stat st {};
+      // A name already there gets a number; past a thousand the last is replaced rather
+      // than the search going on.
       for (int n = 1; ::fstatat(rejected, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && n < 1000; ++n)
         target = name + "." + std::to_string(n);
       moved = ::renameat(dir, name.c_str(), rejected, target.c_str()) == 0;
@@ -258,21 +268,52 @@ void CPhaseObj::DropIgnored(RequestFolderScan* scan) {
 }
 
 void CPhaseObj::PhaseTake() {
+  EngineSettings s = SettingsForToday();
+  int slot = PickNextSlot();
+  if (slot < 0) {  // nothing left to take, or the folder failed: back to waiting
+    phase_ = WorkerPhase::kWait;
+    return;
+  }
+  if (!ReadSlotRequest(slot)) {  // gone or moved aside: on to the next slot
+    phase_ = WorkerPhase::kTake;
+    return;
+  }
+  if (ResumeInterrupted(s)) return;
+  ForgetEarlierRequests();
+  CheckRequest(s);
+}
+
+EngineSettings CPhaseObj::SettingsForToday() {
   {
+    // Under the lock: the roll-on moves the end of the period in the settings the window
+    // thread reads, and no reader may see the old end once the registry has the new one.
     std::lock_guard<std::mutex> l(settings_mutex_);
     Status rolled = RollOnLimitDate(&settings_, TodayDate());
     if (!rolled.ok()) Event(kEvRegistryWriteFailed, rolled.message());
   }
   // Taken after the roll-on: the request is checked against the period that holds today.
-  EngineSettings s = settings();
+  return settings();
+}
+
+void CPhaseObj::TidyScan(RequestFolderScan* scan) {
+  // Marks whose request is gone (an engine stopped while cleaning up) are cleared.
+  for (int i = 0; i < kSlotCount; ++i)
+    if (scan->marked[i] && !scan->present[i]) ClearMarks(SlotBaseName(i));
+  DropIgnored(scan);
+}
+
+int CPhaseObj::PickNextSlot() {
+  // "Sequence.seq" is held only while the folder is scanned and the next slot written: the
+  // client holds it while it fills a slot, so a slot seen here is complete, and the client
+  // is kept waiting no longer than that.
   auto seq = SequenceFile::Lock(folder_, &stop_, options_.sequence_lock_ms);
   if (!seq.ok()) {
+    // Busy: Stop was asked for while waiting for the lock; no error to report then.
     if (seq.status().code() != Status::Code::kBusy) {
       Event(kEvWorkerError, "[Sequence.seq] " + seq.status().ToString());
       stop_.Wait(options_.rescan_ms);
     }
-    phase_ = 0;
-    return;
+    return -1;
   }
   Reached("locked");
   auto start = seq->ReadStart();
@@ -281,22 +322,19 @@ void CPhaseObj::PhaseTake() {
     seq->Close();
     Event(kEvWorkerError, start.ok() ? scan.status().ToString() : start.status().ToString());
     stop_.Wait(options_.rescan_ms);
-    phase_ = 0;
-    return;
+    return -1;
   }
-  // Marks whose request is gone (an engine stopped while cleaning up) are cleared.
-  for (int i = 0; i < kSlotCount; ++i)
-    if (scan->marked[i] && !scan->present[i]) ClearMarks(SlotBaseName(i));
-  DropIgnored(&*scan);
+  TidyScan(&*scan);
   for (const std::string& stray : scan->strays) MoveAside(stray, "not a request slot");
   int slot = PickSlot(scan->present, *start);
-  if (slot < 0) {
-    seq->Close();
-    phase_ = 0;
-    return;
-  }
-  seq->WriteNext(slot);
+  // A start number that cannot be written back costs nothing but order: the next pick
+  // starts at this slot again and goes on from there in ring order.
+  if (slot >= 0) (void)seq->WriteNext(slot);
   seq->Close();
+  return slot;
+}
+
+bool CPhaseObj::ReadSlotRequest(int slot) {
   slot_base_ = SlotBaseName(slot);
   slot_path_ = folder_ + "/" + SlotFileName(slot);
   request_.Init();
@@ -308,8 +346,7 @@ void CPhaseObj::PhaseTake() {
   std::error_code gone;
   if (!fsys::exists(slot_path_, gone)) {  // taken away meanwhile: nothing to serve
     slot_path_.clear();
-    phase_ = 1;
-    return;
+    return false;
   }
   Status read = request_.ReadTopRequest(slot_path_, options_.read_attempts,
                                         std::chrono::milliseconds(options_.read_retry_ms));
@@ -319,27 +356,33 @@ void CPhaseObj::PhaseTake() {
       MoveAside(SlotFileName(slot), "unreadable request: " + read.ToString());
     }
     slot_path_.clear();
-    phase_ = 1;
-    return;
+    return false;
   }
   auto identity = RequestIdentity(slot_path_);
   identity_ = identity.ok() ? *identity : std::string();
   Reached("read");
+  return true;
+}
 
+bool CPhaseObj::ResumeInterrupted(const EngineSettings& s) {
   // Marks of this very request were left by an engine that stopped while serving it.
   auto answered = ReadMark(slot_base_ + kAnsweredSuffix);
   if (answered.ok() && answered->request == identity_) {
     // Answered before the stop: the staged answer is put in place, nothing new is written.
     PublishMarkedAnswer(*answered);
     answered_ = true;
-    phase_ = 6;
-    return;
+    phase_ = WorkerPhase::kCleanUp;
+    return true;
   }
   auto taken = ReadMark(slot_base_ + kTakenSuffix);
   if (taken.ok() && taken->request == identity_) {
     RecoverTaken(*taken, s);
-    return;
+    return true;
   }
+  return false;
+}
+
+void CPhaseObj::ForgetEarlierRequests() {
   // Marks of an earlier request in this slot are cleared.
   ClearMarks(slot_base_);
   // A newer request of the same account and machine was taken: its answer (of the same
@@ -349,13 +392,15 @@ void CPhaseObj::PhaseTake() {
       Event(kEvWorkerError, "[" + *answer_name + "] " + std::to_string(dropped) +
                                 " kept answer(s) dropped: a newer request of the same account and machine was taken");
   }
+}
 
+void CPhaseObj::CheckRequest(const EngineSettings& s) {
   RequestCheck check(s, probe_);
   CheckStep r = check.Run(request_, result_);
   user_ = check.user();
   printer_ = check.printer();
   Reached("checked");
-  phase_ = r == CheckStep::kPassed ? 2 : 4;
+  phase_ = r == CheckStep::kPassed ? WorkerPhase::kOpen : WorkerPhase::kAnswer;
 }
 
 bool CPhaseObj::AlignPagesWithDocument() {
@@ -401,10 +446,10 @@ void CPhaseObj::PhaseOpen() {
   } else {
     Event(kEvWorkerError, "[" + folders.JobsPath + "] " + jobs_folder.ToString());
   }
-  if (rc != 0) {
-    if (result_.ResultCode == 0) result_.SetResultMessage(kResultJobNotOpened);
+  if (rc != kJobOpened) {
+    if (result_.ResultCode == kResultPrinted) result_.SetResultMessage(kResultJobNotOpened);
     Event(kEvJobOpenFailed, RequestEventText(result_.Messages, request_));
-    phase_ = 4;
+    phase_ = WorkerPhase::kAnswer;
     return;
   }
   Reached("opened");
@@ -412,13 +457,11 @@ void CPhaseObj::PhaseOpen() {
   if (AlignPagesWithDocument()) {
     EngineSettings s = settings();
     RequestCheck check(s, probe_);
-    CheckStep step = CheckStep::kNextStep;
-    for (int i = 1; i <= 4 && step == CheckStep::kNextStep; ++i)
-      step = check.RunStep(i, request_, result_, std::chrono::system_clock::now());
+    CheckStep step = check.Run(request_, result_);
     user_ = check.user();
     printer_ = check.printer();
     if (step != CheckStep::kPassed) {
-      phase_ = 4;
+      phase_ = WorkerPhase::kAnswer;
       return;
     }
   }
@@ -441,7 +484,7 @@ void CPhaseObj::PhaseOpen() {
   }
   WriteMark(slot_base_ + kTakenSuffix, taken_);
   Reached("taken");
-  phase_ = 3;
+  phase_ = WorkerPhase::kPrint;
 }
 
 void CPhaseObj::PhasePrint() {
@@ -454,7 +497,7 @@ void CPhaseObj::PhasePrint() {
   };
   int rc = frame_.PrintJob(request_, result_, user_, printer_, started);
   Reached("job-submitted");
-  if (rc != 0) Event(kEvPrintFailed, RequestEventText(result_.Messages, request_));
+  if (rc != kResultPrinted) Event(kEvPrintFailed, RequestEventText(result_.Messages, request_));
   std::vector<PrintLogRecord> rows = frame_.TakePrintLog();
   if (!rows.empty()) {
     // The job reached the printer: its rows (with the spooler's time) are charged.
@@ -477,7 +520,7 @@ void CPhaseObj::PhasePrint() {
     DropHeldRows(taken_.rows);
   }
   taken_.rows.clear();
-  phase_ = 4;
+  phase_ = WorkerPhase::kAnswer;
 }
 
 void CPhaseObj::Reached(const char* step) {
@@ -523,9 +566,12 @@ bool CPhaseObj::SettleHeldJob(const RequestMark& mark, bool* known) {
 }
 
 void CPhaseObj::RecoverTaken(const RequestMark& mark, const EngineSettings& s) {
+  // The first two steps only find the user whose quota the answer shows; the request was
+  // checked before it was taken, so what they say of it now is dropped.
   RequestCheck check(s, probe_);
-  check.RunStep(1, request_, result_, std::chrono::system_clock::now());
-  check.RunStep(2, request_, result_, std::chrono::system_clock::now());
+  const auto now = std::chrono::system_clock::now();
+  (void)check.RunStep(CheckStage::kCompleteness, request_, result_, now);
+  (void)check.RunStep(CheckStage::kUser, request_, result_, now);
   user_ = check.user();
   result_.Init();
   bool known = true;
@@ -538,7 +584,7 @@ void CPhaseObj::RecoverTaken(const RequestMark& mark, const EngineSettings& s) {
                                                        : InterruptedPrintLines());
     Event(kEvPrintFailed, RequestEventText(result_.Messages, request_));
   }
-  phase_ = 4;
+  phase_ = WorkerPhase::kAnswer;
 }
 
 Result<RequestMark> CPhaseObj::ReadMark(const std::string& name) {
@@ -625,8 +671,7 @@ void CPhaseObj::PhaseAnswer() {
       Event(kEvWorkerError, "[" + slot_base_ + "] answer not kept: " + kept.ToString());
     }
   }
-  int code = result_.ResultCode;
-  phase_ = (answered_ && (code == 0 || code == 4 || code == 9)) ? 5 : 6;
+  phase_ = (answered_ && MailsQuotaNotice(result_.ResultCode)) ? WorkerPhase::kMail : WorkerPhase::kCleanUp;
 }
 
 void CPhaseObj::PhaseMail() {
@@ -635,10 +680,13 @@ void CPhaseObj::PhaseMail() {
     mailer_->SendQuotaMail(s, result_, request_.AccountName, user_);
   }
   Reached("mailed");
-  phase_ = 6;
+  phase_ = WorkerPhase::kCleanUp;
 }
 
 Status CPhaseObj::DeleteWithRetries(const std::string& path) {
+  // Six tries 100 ms apart, kept on purpose: where a file still open elsewhere cannot be
+  // deleted (the Windows rule, which a share served to Windows clients may apply), it is
+  // usually let go within that time; more would hold up the next request.
   int error = 0;
   for (int attempt = 0; attempt < 6; ++attempt) {
     if (::unlink(path.c_str()) == 0 || errno == ENOENT) return Status::Ok();
@@ -668,15 +716,19 @@ void CPhaseObj::PhaseCleanUp() {
       if (!jobs_folder.ok()) {
         Event(kEvWorkerError, "[" + request_.JobFileName + "] not deleted: " + jobs_folder.ToString());
       } else if (job.ok() && !request_.JobFileName.empty()) {
-        DeleteWithRetries(*job);
+        // A job file that stays is only litter: its request is answered and gone.
+        (void)DeleteWithRetries(*job);
       }
       Reached("cleaning");
     } else {
       // No answer could be written: the request is kept aside, with its job file.
       MoveAside(fsys::path(slot_path_).filename().string(), "the answer could not be written");
     }
-    DeleteWithRetries(folder_ + "/" + slot_base_ + kTakenSuffix);
-    if (!keep_answered_mark) DeleteWithRetries(folder_ + "/" + slot_base_ + kAnsweredSuffix);
+    // The marks go last: an engine that stops before this point, or a mark that will not
+    // go, leaves them beside a request that is gone, and a later scan clears them (its
+    // held rows already charged or dropped, nothing is settled twice).
+    (void)DeleteWithRetries(folder_ + "/" + slot_base_ + kTakenSuffix);
+    if (!keep_answered_mark) (void)DeleteWithRetries(folder_ + "/" + slot_base_ + kAnsweredSuffix);
   }
   Reached("cleaned");
   slot_base_.clear();
@@ -690,7 +742,7 @@ void CPhaseObj::PhaseCleanUp() {
   identity_.clear();
   taken_ = RequestMark{};
   answered_ = false;
-  phase_ = 1;
+  phase_ = WorkerPhase::kTake;
 }
 
 }  // namespace zv::engine

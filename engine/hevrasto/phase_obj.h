@@ -1,7 +1,6 @@
 // CPhaseObj: the engine's worker. It waits for requests in the request folder, takes each
 // from its slot, checks it, has the user-interface thread open and print its job, writes
-// the answer, mails the quota notice and cleans up, one request at a time:
-// phase 0 wait, 1 take and check, 2 open, 3 print, 4 answer, 5 mail, 6 clean up.
+// the answer, mails the quota notice and cleans up, one request at a time (WorkerPhase).
 //
 // Nothing accepted is lost and nothing loops: the folder watch is armed before each scan
 // and backed by a periodic rescan; names that match "order*.lst" without being a slot, and
@@ -41,12 +40,26 @@
 
 namespace zv::engine {
 
+// The worker's phases, in the order a request passes through them.
+enum class WorkerPhase : int {
+  kWait = 0,     // wait for a request in the request folder
+  kTake = 1,     // take one from its slot and check it
+  kOpen = 2,     // have the job opened as the document
+  kPrint = 3,    // have it printed and charged
+  kAnswer = 4,   // write the answer
+  kMail = 5,     // mail the quota notice
+  kCleanUp = 6,  // remove the request and its job; then the next one is taken
+};
+
+// What FrameLink::OpenJob gives when the job was opened (or the document closed).
+inline constexpr int kJobOpened = 0;
+
 // What the worker asks of the user-interface thread (the main frame and its document).
 class FrameLink {
  public:
   virtual ~FrameLink() = default;
   // Opens the job file `name` of the jobs folder as the document; "" closes the document.
-  // Gives 0, or the result code (5) that it also set in `result`.
+  // Gives kJobOpened, or the result code (kResultJobNotOpened) that it also set in `result`.
   virtual int OpenJob(const std::string& name, CRequestResult& result) = 0;
   // Gives the number of pages of the open document.
   virtual int OpenPages() = 0;
@@ -89,17 +102,39 @@ class CPhaseObj {
   // The thread procedure: runs the phases until Stop. A request being printed, answered,
   // mailed or cleaned up is finished first. Gives 0.
   int Run();
-  // Asks Run to end (at once while waiting; after the request in hand from phase 3 on).
+  // Asks Run to end (at once while waiting; after the request in hand from printing on).
   void Stop() { stop_.Set(); }
 
-  int phase() const { return phase_.load(); }
+  WorkerPhase phase() const { return phase_.load(); }
   bool running() const { return running_.load(); }
   // A copy of the current settings (the worker reloads them before each batch).
   EngineSettings settings() const;
 
  private:
   void PhaseWait();
+  // Takes the next request: picks its slot, reads it, resumes it when an engine stopped
+  // while serving it, else checks it.
   void PhaseTake();
+  // Rolls the quota period on to today (writing the settings when it moved); gives a copy
+  // of the settings then.
+  EngineSettings SettingsForToday();
+  // Under the lock of "Sequence.seq": scans the request folder, moves strays aside, picks
+  // the next slot in ring order and writes the one after it. Gives the slot, or -1 when
+  // there is none or the folder cannot be read (reported; the pause is taken).
+  int PickNextSlot();
+  // Takes a slot; makes its request the one in hand (all else forgotten) and reads it.
+  // Gives false when it is gone or cannot be read (it is moved aside then).
+  bool ReadSlotRequest(int slot);
+  // Gives whether the request in hand is one an engine stopped serving (its marks name
+  // it); it is then finished from where that engine stopped and the next phase set.
+  bool ResumeInterrupted(const EngineSettings& s);
+  // Clears the marks left in the slot by an earlier request and drops kept answers that
+  // the request in hand will replace.
+  void ForgetEarlierRequests();
+  // Checks the request in hand; the next phase is opening it or answering the refusal.
+  void CheckRequest(const EngineSettings& s);
+  // Clears the marks of slots whose request is gone and drops the names passed over.
+  void TidyScan(RequestFolderScan* scan);
   void PhaseOpen();
   void PhasePrint();
   void PhaseAnswer();
@@ -150,7 +185,7 @@ class CPhaseObj {
   RequestMark taken_;     // its taken mark
   bool answered_ = false;
   bool settings_failing_ = false;
-  std::atomic<int> phase_{0};
+  std::atomic<WorkerPhase> phase_{WorkerPhase::kWait};
   std::atomic<bool> running_{false};
   std::chrono::steady_clock::time_point pending_tried_{};
   std::chrono::steady_clock::time_point kept_tried_{};  // kept answers, tried as often

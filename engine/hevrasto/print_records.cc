@@ -57,6 +57,8 @@ std::vector<PrintLogRecord> BuildPrintLogRows(const CRequestInfo& request, const
     pages.back() += mult;
   }
   for (size_t i = 0; i < rows.size(); ++i) rows[i].Pages = column(pages[i]);
+  // With several pages a side, pages of different jobs share sides: one row then counts the
+  // sides, named "..." when it stands for more than one job.
   int per_sheet = printing::PagesPerSide(mode);
   if (per_sheet > 1 && !rows.empty()) {
     PrintLogRecord folded = rows.front();
@@ -81,6 +83,7 @@ std::vector<uint16_t> RotationsForRange(const std::string& rotate, int pages) {
     long v = -1;
     if (!item.empty() && item.size() < 8 && std::all_of(item.begin(), item.end(), [](char c) { return c >= '0' && c <= '9'; }))
       v = std::stol(item);
+    // An item that names no known rotation (0, 1, 16) repeats the one before it.
     if (v == 0 || v == 1 || v == 16) prev = static_cast<uint16_t>(v);
     out.push_back(prev);
   }

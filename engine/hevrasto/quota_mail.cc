@@ -146,6 +146,8 @@ void QuotaMailer::SendQuotaMail(const EngineSettings& s, const CRequestResult& r
   QuotaNotice n = ComposeQuotaNotice(s, r, account, user, Now());
   if (!n.send) return;
   int error = 0;
+  // One connection for both mails; a failed mail is reported in its event and does not
+  // keep the other from being sent.
   if (!ConnectMailServer(s, &error)) return;
   if (s.MailUser) SendMail(s, user.Mail, n.subject, n.body_lines, &error);
   if (s.MailAdmin) SendMail(s, s.AdminMailAddress, n.subject, n.body_lines, &error);

@@ -49,7 +49,7 @@ Result<RequestMark> ParseMark(const std::string& text) {
       m.answer = value;
     } else if (key == "copy") {
       m.copy = value;
-    }
+    }  // other keys are passed over, so a mark with more to say still reads
   }
   if (m.request.empty()) return Status::Corruption("mark names no request");
   return m;
@@ -62,11 +62,15 @@ Result<std::string> RequestIdentity(const std::string& path) {
     if (e == ENOENT || e == ENOTDIR) return Status::NotFound(fs::ErrnoText("lstat " + path, e));
     return Status::IOError(fs::ErrnoText("lstat " + path, e));
   }
+  // A request placed again in the slot is a new file (renamed in): a new inode, or a reused
+  // one with a later change time, so the marks of the one before never pass for it.
   return std::to_string(st.st_ino) + ":" + std::to_string(st.st_ctim.tv_sec) + "." +
          std::to_string(st.st_ctim.tv_nsec);
 }
 
 std::string StagedName(const std::string& name, const std::string& slot_base) {
+  // The slot is part of it: the monitor copy's name already holds it, and two requests of
+  // one account and machine never share a staged answer.
   return "." + name + ".staged-" + slot_base;
 }
 
@@ -85,6 +89,8 @@ void PhaseStamp(const char* step, const std::string& slot) {
 
 void CrashPoint(const char* step) {
   static const char* at = std::getenv("ZELVORA_ENGINE_CRASH_AT");
+  // _exit, not exit: no destructor or buffered write may tidy up after the step, just as
+  // after a kill; 86 tells the test the stop was this one.
   if (at && std::strcmp(at, step) == 0) ::_exit(86);
 }
 

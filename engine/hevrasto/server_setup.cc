@@ -49,6 +49,7 @@ Result<ServerFolders> SetUpServer(const ServerSetupOptions& o) {
   }
   set(key->SetString("SenderMailAddress", "zelvora@example.org"));
   set(key->SetString("AdminMailAddress", "admin@example.org"));
+  // Mail the user and the administrator, refuse over the limit; show completion and errors.
   set(key->SetDword("LimitAction", 1 | 2 | 4));
   set(key->SetDword("DispMessage", 3));
   set(key->SetDword("CheckRange", EncodeCheckRange(3, 0)));
@@ -111,6 +112,8 @@ Result<std::string> SubmitRequest(const std::string& print_info, const std::stri
     std::string path = print_info + "/" + SlotFileName(slot);
     std::error_code ec;
     if (fsys::exists(path, ec)) continue;
+    // Written whole under a name the engine never takes ("order*.lst" it is not), then
+    // renamed into the slot while "Sequence.seq" is still held.
     static std::atomic<unsigned> n{0};
     std::string tmp = print_info + "/client-" + std::to_string(getpid()) + "-" + std::to_string(n++) + ".tmp";
     Status w = fs::WriteFileAtomic(tmp, text);

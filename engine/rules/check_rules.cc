@@ -28,20 +28,20 @@ int64_t RequestSheetCount(const CRequestInfo& r, int32_t thumbnail_count) {
 
 QuotaDecision DecideQuota(bool refuse, int32_t limit_over_action, int32_t ptype, int64_t used, int64_t sheets,
                           const UserLimits& limits) {
-  if (!refuse || (ptype != 0 && ptype != 1)) return QuotaDecision::kAllow;
-  int64_t limit = ptype == 0 ? limits.mono : limits.color;
+  if (!refuse || (ptype != kPrinterMono && ptype != kPrinterColor)) return QuotaDecision::kAllow;
+  int64_t limit = ptype == kPrinterMono ? limits.mono : limits.color;
   if (limit <= 0) return QuotaDecision::kAllow;
   bool over = limit_over_action == 1 ? used + sheets > limit : used > limit;
   if (!over) return QuotaDecision::kAllow;
-  return ptype == 0 ? QuotaDecision::kRefuseMono : QuotaDecision::kRefuseColor;
+  return ptype == kPrinterMono ? QuotaDecision::kRefuseMono : QuotaDecision::kRefuseColor;
 }
 
 UserLimits ResolveUserLimits(int32_t count_shubetsu, const UserLimits& own, const UserLimits& system,
                              const UserLimits* group) {
   switch (count_shubetsu) {
-    case 1: return system;
-    case 2: return group ? *group : system;
-    case 3: return own;
+    case kCountSystem: return system;
+    case kCountGroup: return group ? *group : system;
+    case kCountOwn: return own;
     default: return {};
   }
 }

@@ -20,6 +20,20 @@ int64_t RequestPageCount(const CRequestInfo& request);
 // (below 1 counts as 1). 64-bit, so large copies cannot overflow.
 int64_t RequestSheetCount(const CRequestInfo& request, int32_t thumbnail_count);
 
+// How a user's limits are counted (the column CountShubetsu of the users table Main, as stored).
+enum CountKind : int32_t {
+  kCountNoLimit = 0,
+  kCountSystem = 1,  // the system's defaults
+  kCountGroup = 2,   // the user's group's
+  kCountOwn = 3,     // the user's own
+};
+
+// The kind of a printer (the Printers column Ptype, as stored).
+enum PrinterKind : int32_t {
+  kPrinterMono = 0,
+  kPrinterColor = 1,
+};
+
 // The limits that apply to a user (0 = no limit).
 struct UserLimits {
   int32_t mono = 0;

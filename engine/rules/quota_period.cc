@@ -59,6 +59,7 @@ int32_t LastDayOfMonth(int32_t date) {
 int32_t WeekEndDate(int32_t date, int32_t week_flag) {
   int dow = DayOfWeek(date);
   if (dow < 0) return date;
+  // Week flag 1: weeks run Monday to Sunday; otherwise Sunday to Saturday.
   int back = week_flag == 1 ? (dow == 0 ? 6 : dow - 1) : dow;
   return AddDays(date, 6 - back);
 }
@@ -80,6 +81,8 @@ int32_t NextLimitDate(int32_t old_end, int32_t today, int32_t index, int32_t day
       int64_t end = Serial(start) + (had_old ? n : n - 1);
       if (IsValidDate(today)) {
         int64_t t = Serial(today);
+        // Whole periods are skipped up to today, so the periods keep their rhythm from the
+        // old end however long the engine was down.
         if (end < t) end += ((t - end + n - 1) / n) * n;
       }
       return FromSerial(end);
@@ -94,7 +97,7 @@ int32_t PeriodStartDate(int32_t end, int32_t index, int32_t days) {
   int64_t length = 1;
   switch (index) {
     case kPeriodWeek: length = 7; break;
-    case kPeriodMonth: length = end % 100; break;
+    case kPeriodMonth: length = end % 100; break;  // a month ends on its last day
     case kPeriodDays: length = EffectiveDays(days); break;
     default: break;
   }

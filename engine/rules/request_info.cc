@@ -146,6 +146,8 @@ bool CRequestInfo::ParseRequestText(std::string_view text) {
 }
 
 bool CRequestInfo::ValidateRequest(std::vector<std::string>* messages) const {
+  // Account and machine make the answer's file name and the job file name is opened in the
+  // jobs folder: each must be one plain name, never a path.
   messages->clear();
   if (AccountName.empty()) {
     messages->push_back("[依頼者のアカウント名]が指定されていません");

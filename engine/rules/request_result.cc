@@ -60,7 +60,7 @@ std::string CRequestResult::ComposeResultText(bool show_normal, bool show_error)
   std::vector<std::string> lines;
   lines.push_back("[PrintResult]");
   lines.push_back("Result=" + std::to_string(ResultCode));
-  bool show = ResultCode == 0 ? show_normal : show_error;
+  bool show = ResultCode == kResultPrinted ? show_normal : show_error;
   if (show) {
     std::vector<std::string> parts;
     for (const auto& m : Messages)
@@ -68,7 +68,7 @@ std::string CRequestResult::ComposeResultText(bool show_normal, bool show_error)
     std::string title = no_breaks(Title);
     title = title.substr(0, title.find('\n'));
     lines.push_back("");
-    lines.push_back(ResultCode == 0 ? "[NormalMessage]" : "[ErrorMessage]");
+    lines.push_back(ResultCode == kResultPrinted ? "[NormalMessage]" : "[ErrorMessage]");
     lines.push_back("Title=" + title);
     lines.push_back("Message=" + JoinList(parts, "##KAIGYOU_POS##"));
   }

@@ -11,8 +11,9 @@
 
 namespace zv::engine {
 
-// Result codes of a request.
+// Result codes of a request, as the answer carries them.
 enum ResultCode : int32_t {
+  kResultInternalError = -1,  // the engine itself went wrong (any code not below says so)
   kResultPrinted = 0,
   kResultIncomplete = 1,
   kResultUnknownUser = 2,

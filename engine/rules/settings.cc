@@ -8,6 +8,8 @@ void EngineSettings::Init(int32_t today) {
 }
 
 void EngineSettings::ApplyCheckRange(uint32_t value) {
+  // The top four bits name the period kind, one bit each (none for the first); the rest
+  // hold the days of a period counted in days. Another kind keeps the index as it was.
   switch (value >> 28) {
     case 0: PeriodIndex = 0; break;
     case 1: PeriodIndex = 1; break;

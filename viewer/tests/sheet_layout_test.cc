@@ -219,6 +219,8 @@ TEST(SheetLayoutTest, MarginsOffsetsAndFontHeight) {
   EXPECT_EQ(HeaderFontHeight(12, 96, 1920, 960), -8);
   EXPECT_EQ(HeaderFontHeight(12, 96, 1920, 0), 0);
   EXPECT_EQ(HeaderFontHeight(12, 96, 0, 960), 0);
+  // A thumbnail-sized sheet keeps a one-pixel font, not the mapper's default size.
+  EXPECT_EQ(HeaderFontHeight(12, 96, 1920, 90), -1);
 }
 
 }  // namespace

@@ -3,10 +3,7 @@
 // client window as a capture file; a job printed under another user's name is refused. A PDF
 // printed to the "Zelvora-Raster" queue goes through the kelvad filter and the olviport
 // backend as a page raster stream and arrives the same way through SetDIB.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include "capture/backend/testing/virtual_printer.h"
 #include "capture/common/blocks.h"
 #include "capture/common/log.h"
 #include "driver/kelvad/stream.h"
@@ -35,19 +33,6 @@ namespace {
 namespace sfs = std::filesystem;
 using namespace std::chrono_literals;
 
-int FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
-void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 // Two A4 pages made with cairo: portrait with a black box, landscape with a blue box.
 void MakePdf(const std::string& path) {
@@ -58,67 +43,16 @@ void MakePdf(const std::string& path) {
 class PrinterEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0 || ::access("/usr/sbin/cupsd", X_OK) != 0 || !sfs::exists("/usr/sbin/runuser"))
-      GTEST_SKIP() << "needs root, cupsd and runuser";
-    char dir[] = "/tmp/zv-cups.XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    cups_ = dir;
-    ::chmod(dir, 0755);  // other users reach the socket
-    for (const char* d : {"etc/ppd", "cache", "state", "log", "serverbin/backend"}) sfs::create_directories(cups_ + "/" + d);
-    sfs::create_directories(cups_ + "/spool/tmp");
-    ::chown((cups_ + "/spool").c_str(), 0, 7);
-    ::chmod((cups_ + "/spool").c_str(), 0710);
-    ::chown((cups_ + "/spool/tmp").c_str(), 0, 7);
-    ::chmod((cups_ + "/spool/tmp").c_str(), 01770);
-    for (const char* d : {"daemon", "notifier", "cgi-bin", "monitor", "driver"})
-      if (sfs::exists(std::string("/usr/lib/cups/") + d))
-        sfs::create_directory_symlink(std::string("/usr/lib/cups/") + d, cups_ + "/serverbin/" + d);
-    // The filter folder is the test's own (the install script adds kelvad to it), holding
-    // links to the system's filters.
-    sfs::create_directories(cups_ + "/serverbin/filter");
-    if (sfs::exists("/usr/lib/cups/filter"))
-      for (const auto& e : sfs::directory_iterator("/usr/lib/cups/filter"))
-        sfs::create_symlink(e.path(), cups_ + "/serverbin/filter/" + e.path().filename().string());
-    // CUPS's own user runs the filter from the program folder inside the test's root.
-    ::chmod(root_.str().c_str(), 0755);
-
+    if (!testing::VirtualPrinter::Available()) GTEST_SKIP() << "needs root, cupsd and runuser";
     capture_template_ = root_.str() + "/cap%h";
     capture_root_ = root_.str() + "/cap/root";
     sfs::create_directories(capture_root_);
     setenv("ZELVORA_ROOT", capture_root_.c_str(), 1);
-
-    const int port = FreePort();
-    Write(cups_ + "/etc/cups-files.conf",
-          "ServerRoot " + cups_ + "/etc\nRequestRoot " + cups_ + "/spool\nTempDir " + cups_ + "/spool/tmp\n"
-          "CacheDir " + cups_ + "/cache\nStateDir " + cups_ + "/state\nServerBin " + cups_ + "/serverbin\n"
-          "AccessLog " + cups_ + "/log/access_log\nErrorLog " + cups_ + "/log/error_log\nPageLog " + cups_ +
-          "/log/page_log\nFileDevice No\nUser lp\nGroup lp\nSystemGroup root\nPeerCred off\nSandboxing Relaxed\n"
-          "SetEnv ZELVORA_CAPTURE_ROOT " + capture_template_ + "\n");
-    Write(cups_ + "/etc/cupsd.conf",
-          "Listen " + cups_ + "/cups.sock\nListen 127.0.0.1:" + std::to_string(port) +
-          "\nBrowsing No\nWebInterface No\nLogLevel debug\nPreserveJobHistory Yes\nDefaultAuthType None\n"
-          "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-          "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
-    process::StartOptions o;
-    o.argv = {"/usr/sbin/cupsd", "-f", "-c", cups_ + "/etc/cupsd.conf", "-s", cups_ + "/etc/cups-files.conf"};
-    o.output_file = cups_ + "/log/cupsd.out";
-    auto c = process::Start(o);
-    ASSERT_TRUE(c.ok()) << c.status().ToString();
-    cupsd_ = std::move(*c);
-    bool up = false;
-    for (int i = 0; i < 100 && !up; ++i) {
-      up = Run({"lpstat", "-r"}) == 0;
-      if (!up) std::this_thread::sleep_for(50ms);
-    }
-    ASSERT_TRUE(up) << "cupsd did not come up";
-    // The install script: backend, programs, owner authentication, queue, autostart entry.
-    programs_ = root_.str() + "/programs";
-    ASSERT_EQ(Run({ZELVORA_SOURCE_DIR "/scripts/install-printer", "--bin", testing::BinDir(), "--program-dir", programs_,
-                   "--serverbin", cups_ + "/serverbin", "--cups-files", cups_ + "/etc/cups-files.conf", "--cupsd-conf",
-                   cups_ + "/etc/cupsd.conf", "--autostart-dir", root_.str() + "/autostart", "--cups-server",
-                   cups_ + "/cups.sock", "--restart-command", "kill -HUP " + std::to_string(cupsd_->pid())}),
-              0)
-        << Logs();
+    std::string error;
+    printer_ = testing::VirtualPrinter::Start(root_.str(), capture_template_, ZELVORA_SOURCE_DIR, &error);
+    ASSERT_NE(printer_, nullptr) << error;
+    cups_ = printer_->dir();
+    programs_ = printer_->programs();
     struct stat st {};
     ASSERT_EQ(::stat((cups_ + "/serverbin/backend/zelvora").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0700u);
@@ -168,28 +102,11 @@ class PrinterEndToEnd : public ::testing::Test {
 
   void TearDown() override {
     StopResident();
-    if (cupsd_) {
-      (void)cupsd_->Kill(SIGTERM);
-      if (!cupsd_->Wait(10000).ok()) (void)cupsd_->Kill();
-      (void)cupsd_->Wait(5000);
-    }
-    if (!cups_.empty() && std::getenv("ZELVORA_KEEP_TEST_ROOT") == nullptr) sfs::remove_all(cups_);
+    printer_.reset();
   }
 
   // Runs a CUPS client against the private cupsd; gives its exit code.
-  int Run(std::vector<std::string> argv, const std::string& as_user = "") {
-    if (!as_user.empty()) {
-      argv.insert(argv.begin(), {"/usr/sbin/runuser", "-u", as_user, "--", "env", "CUPS_SERVER=" + cups_ + "/cups.sock"});
-    }
-    process::StartOptions o;
-    o.argv = argv;
-    o.env = {"CUPS_SERVER=" + cups_ + "/cups.sock"};
-    o.output_file = cups_ + "/log/clients.out";
-    auto p = process::Start(o);
-    if (!p.ok()) return -1;
-    auto code = p->Wait(30000);
-    return code.ok() ? *code : -1;
-  }
+  int Run(std::vector<std::string> argv, const std::string& as_user = "") { return printer_->Run(std::move(argv), as_user); }
 
   // Pumps the client window's messages until `done` or the limit.
   bool PumpUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
@@ -203,17 +120,14 @@ class PrinterEndToEnd : public ::testing::Test {
   }
 
   std::string Logs() {
-    auto a = fs::ReadFile(cups_ + "/log/error_log");
     auto b = fs::ReadFile(capture_root_ + "/log/capture.log");
-    auto c = fs::ReadFile(cups_ + "/log/clients.out");
-    if (c.ok()) b = b.ok() ? *b + "\n--\n" + *c : *c;
-    return (a.ok() ? a->substr(a->size() > 3000 ? a->size() - 3000 : 0) : std::string()) + "\n--\n" +
-           (b.ok() ? *b : std::string());
+    return printer_->Logs() + "\n--\n" + (b.ok() ? *b : std::string());
   }
 
-  testing::TempRoot root_;
+  zv::testing::TempRoot root_;
   std::string cups_, capture_template_, capture_root_, programs_;
-  std::optional<process::Process> cupsd_, resident_;
+  std::unique_ptr<testing::VirtualPrinter> printer_;
+  std::optional<process::Process> resident_;
   winmsg::Window client_;
   std::vector<std::string> received_;
 };

@@ -8,9 +8,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -27,6 +30,7 @@
 #include "platform/testing/artifacts.h"
 #include "platform/testing/temp_root.h"
 #include "viewer/qt/viewer_view.h"
+#include "viewer/viewer_doc.h"
 
 namespace zv::client::app {
 namespace {
@@ -62,8 +66,14 @@ class FrameTest : public ::testing::Test {
     ASSERT_TRUE(key->SetString("AppPath", app_).ok());
   }
   // Writes printers.lst: each printer with the address 10.0.0.<n> (n from 1) and, when
-  // given, its blocks' paper lines.
+  // given, its blocks' paper lines. Each is installed as a folder printer too (unless it
+  // is), so the frame's check of the list against the installed printers keeps it.
   void WritePrinters(const std::vector<std::string>& names, const std::vector<std::string>& paper_lines = {}) {
+    spool::FolderSpooler spooler;
+    for (const auto& n : names)
+      if (!spooler.ReadPrinter(n).ok()) {
+        ASSERT_TRUE(spooler.AddPrinter(spool::StandardFolderPrinter(n)).ok());
+      }
     std::string text = "[PRINTERS]\r\n";
     for (const auto& n : names) text += n + "=\r\n";
     for (size_t i = 0; i < names.size(); ++i) {
@@ -289,7 +299,8 @@ TEST(LayoutOffsetTest, OffsetFieldsCheckWhatIsTypedAndKeepTheLastGoodValue) {
   left->setFocus();
   EXPECT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(rejected.count(), 1);
-  QTRY_VERIFY_WITH_TIMEOUT(top->hasFocus(), 2000);
+  for (int i = 0; i < 100 && !top->hasFocus(); ++i) QTest::qWait(20);
+  ASSERT_TRUE(top->hasFocus());
   EXPECT_EQ(resumed.count(), 1);
   EXPECT_TRUE(page.offset_focus());
   EXPECT_FLOAT_EQ(page.top_offset(), 50.0f);
@@ -361,7 +372,8 @@ TEST_F(FrameTest, PaperListFollowsThePrinterAndStatusHooksGetItsAddress) {
   auto* timer = f->findChild<QTimer*>("timer4");
   ASSERT_NE(timer, nullptr);
   timer->setInterval(5);
-  QTRY_VERIFY_WITH_TIMEOUT(status_.asked.size() >= 3, 2000);
+  for (int i = 0; i < 100 && status_.asked.size() < 3; ++i) QTest::qWait(20);
+  ASSERT_GE(status_.asked.size(), 3u);
   EXPECT_EQ(status_.asked[2], "timer 0");
   f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_paper_list.png"));
 }
@@ -467,10 +479,17 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
     FrameOptions o;
     o.prompt = &prompt_;
     o.capture_folder = tmp_;
+    o.answer_poll_ms = 50;
     o.on_close = [&closed] { closed = true; };
     auto f = std::make_unique<CMainFrame>(o);
     ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQp.tmp", 2), "/n", "report"})));
     WaitPrinters(*f);
+    auto* printers = f->findChild<QComboBox*>("1068");
+    printers->setCurrentIndex(printers->findText(QString::fromStdString(c.printer)));
+    // A printer gone after start-up.
+    if (c.printer == "Nowhere") {
+      ASSERT_TRUE(spooler.RemovePrinter("Nowhere").ok());
+    }
     QSignalSpy done(f.get(), &CMainFrame::printFinished);
     f->findChild<QPushButton*>("1002")->click();
     ASSERT_TRUE(done.wait(60000)) << c.printer;
@@ -481,6 +500,10 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
     EXPECT_EQ(closed, c.closed) << c.printer;
     EXPECT_EQ(f->jobs().size(), c.rows_left) << c.printer;
     EXPECT_FALSE(f->printing());
+    // Timer 1 took the answer and deleted it.
+    EXPECT_FALSE(f->findChild<QTimer*>("timer1")->isActive());
+    for (const auto& e : fsys::recursive_directory_iterator(app_))
+      EXPECT_NE(e.path().extension(), ".ans") << e.path();
   }
   auto jobs = spooler.EnumJobs("Office");
   ASSERT_TRUE(jobs.ok());
@@ -519,6 +542,183 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
   EXPECT_EQ(prompt_.shown[0].text, "指定されたフォルダがありません。\n自動保存に失敗しました。");
   EXPECT_EQ(prompt_.shown[0].title, "印刷ジョブ自動保存失敗");
   EXPECT_EQ(prompt_.shown.back().title, "印刷実行");
+}
+
+TEST_F(FrameTest, LocalListFollowsTheInstalledPrinters) {
+  spool::FolderSpooler spooler;
+  for (const char* n : {"Office", "Annex", "Zelvora"}) ASSERT_TRUE(spooler.AddPrinter(spool::StandardFolderPrinter(n)).ok());
+  auto names = [](CMainFrame& f) {
+    std::vector<std::string> v;
+    auto* combo = f.findChild<QComboBox*>("1068");
+    for (int i = 0; i < combo->count(); ++i) v.push_back(combo->itemText(i).toStdString());
+    return v;
+  };
+  // No list yet: built from every installed printer but the virtual one, counted in the
+  // progress window, which goes away at the end.
+  {
+    auto f = Make();
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({})));
+    WaitPrinters(*f);
+    EXPECT_EQ(names(*f), (std::vector<std::string>{"Annex", "Office"}));
+    auto* progress = f->findChild<QDialog*>("180");
+    ASSERT_NE(progress, nullptr);
+    EXPECT_FALSE(progress->isVisible());
+    EXPECT_EQ(progress->findChild<QLabel*>("1157")->text(), " 2/ 2");
+  }
+  // A listed printer no longer installed leaves the list; an installed one not listed joins.
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/printers.lst", "[PRINTERS]\r\nGone=\r\nOffice=\r\n\r\n[Gone]\r\nIPaddr=\r\n"
+                                                          "PaperSize=-1\r\nForms=文書の設定用紙\r\nSize=(,)\r\nMargin=(,,,)\r\n\r\n"
+                                                          "[Office]\r\nIPaddr=10.1.1.1\r\nPaperSize=-1\r\nForms=文書の設定用紙\r\n"
+                                                          "Size=(,)\r\nMargin=(,,,)\r\n\r\n")
+                  .ok());
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({})));
+  WaitPrinters(*f);
+  EXPECT_EQ(names(*f), (std::vector<std::string>{"Office", "Annex"}));
+  f->findChild<QComboBox*>("1068")->setCurrentIndex(0);
+  EXPECT_EQ(f->selected_address(), "10.1.1.1");  // the kept entry keeps its block
+}
+
+TEST_F(FrameTest, TabCycleDefaultLookTopmostAndRateClearing) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQt.tmp", 1), "/n", "T"})));
+  WaitPrinters(*f);
+  f->show();
+  QApplication::setActiveWindow(f.get());
+  // The name of the cycle member holding the focus ("1005" for the tab control's bar).
+  auto focused = [&] {
+    QWidget* w = QApplication::focusWidget();
+    auto* tabs = f->findChild<QTabWidget*>("1005");
+    if (w != nullptr && w->parentWidget() == tabs && w != tabs->currentWidget()) return std::string("1005");
+    return w ? w->objectName().toStdString() : std::string();
+  };
+  f->findChild<QWidget*>("1068")->setFocus();
+  std::vector<std::string> forward;
+  for (int i = 0; i < 20 && (forward.empty() || focused() != "1068"); ++i) {
+    forward.push_back(focused());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  // The bar's lists, the tab control, the layout page's controls, then the enabled buttons
+  // (1000 and 1072 stay disabled), and round again.
+  ASSERT_GE(forward.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(forward.begin(), forward.begin() + 3), (std::vector<std::string>{"1068", "1071", "1005"}));
+  EXPECT_EQ(std::vector<std::string>(forward.end() - 2, forward.end()), (std::vector<std::string>{"1002", "1003"}));
+  for (size_t i = 3; i + 2 < forward.size(); ++i)
+    EXPECT_TRUE(f->layout_page()->isAncestorOf(f->findChild<QWidget*>(QString::fromStdString(forward[i])))) << forward[i];
+  EXPECT_EQ(focused(), "1068");
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+  EXPECT_EQ(focused(), "1003");
+
+  // The default look: Print normally; Help takes it away, the lists give it back.
+  auto* print = f->findChild<QPushButton*>("1002");
+  auto* help = f->findChild<QPushButton*>("1004");
+  f->findChild<QWidget*>("1068")->setFocus();
+  EXPECT_TRUE(print->isDefault());
+  help->setFocus();
+  EXPECT_FALSE(print->isDefault());
+  f->findChild<QWidget*>("1071")->setFocus();
+  EXPECT_TRUE(print->isDefault());
+  // From the tab control to the job list's Up button: Up looks like the default.
+  auto* tabs = f->findChild<QTabWidget*>("1005");
+  tabs->setCurrentIndex(3);
+  tabs->tabBar()->setFocus();
+  auto* up = f->findChild<QPushButton*>("1006");
+  up->setFocus();
+  EXPECT_TRUE(up->isDefault());
+  EXPECT_FALSE(print->isDefault());
+
+  // A job arriving brings the window above the others until 0x464 comes.
+  EXPECT_FALSE(f->topmost());
+  ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQu.tmp", 1), "next"), 1);
+  EXPECT_TRUE(f->topmost());
+  for (int i = 0; i < 100 && f->topmost(); ++i) {
+    winmsg::PumpMessages();  // the platform window's queue, as ostrane's pump runs it
+    QTest::qWait(20);
+  }
+  EXPECT_FALSE(f->topmost());
+
+  // Clearing the reduction rate asks first.
+  auto* rate = f->findChild<QLabel*>("1067");
+  for (PromptAnswer a : {PromptAnswer::kNo, PromptAnswer::kYes}) {
+    rate->setText("削減率:25.0%  印刷枚数:30 総ﾍﾟｰｼﾞ数:40");
+    prompt_.answer = a;
+    prompt_.shown.clear();
+    f->ClearReductionRate();
+    ASSERT_EQ(prompt_.shown.size(), 1u);
+    EXPECT_EQ(prompt_.shown[0].text, "削減率をクリアします。\nよろしいですか？");
+    EXPECT_EQ(rate->text().toStdString(),
+              a == PromptAnswer::kYes ? "削減率: 0.0%  印刷枚数:0 総ﾍﾟｰｼﾞ数:0" : "削減率:25.0%  印刷枚数:30 総ﾍﾟｰｼﾞ数:40");
+  }
+  prompt_.answer = PromptAnswer::kYes;
+}
+
+TEST_F(FrameTest, HeaderTokensFollowThePrinterChoice) {
+  WritePrinters({"Office A", "Office B"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQh.tmp", 1), "/n", "H"})));
+  WaitPrinters(*f);
+  auto header = [&] {
+    int points = 0, rule = -1;
+    viewer::HeaderFooterTexts h, foot;
+    f->document().viewer().GetHeaderFooter(&points, &h, &foot, &rule);
+    return h.left + "|" + h.right + "|" + std::to_string(rule);
+  };
+  auto* left = f->findChild<QLineEdit*>("1088");
+  auto* right = f->findChild<QLineEdit*>("1090");
+  left->insert(QString::fromUtf8("<プリンタ名>"));  // typed: the edit tells textEdited
+  right->insert(QString::fromUtf8("<マシン名>/<ページ>"));
+  const std::string machine = f->config().machine;
+  EXPECT_EQ(header(), "Office A|" + machine + "/<ページ>|1");
+  f->findChild<QComboBox*>("1068")->setCurrentIndex(1);
+  EXPECT_EQ(header(), "Office B|" + machine + "/<ページ>|1");
+  f->findChild<QRadioButton*>("1078")->click();  // the first page only
+  EXPECT_EQ(header(), "Office B|" + machine + "/<ページ>|0");
+  f->findChild<QTabWidget*>("1005")->setCurrentIndex(1);
+  f->show();
+  QTest::qWait(300);  // let the page worker draw the preview before the picture
+  f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_header_printer.png"));
+}
+
+TEST_F(FrameTest, ClosingWithJobsAsksAndMinimisingWaitsForAGoodOffset) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQc.tmp", 1), "/n", "C"})));
+  WaitPrinters(*f);
+  f->show();
+  struct Case {
+    PromptAnswer answer;
+    bool closed;
+  } cases[] = {{PromptAnswer::kNo, false}, {PromptAnswer::kYes, true}};
+  for (const auto& c : cases) {
+    prompt_.shown.clear();
+    prompt_.answer = c.answer;
+    EXPECT_EQ(f->close(), c.closed);
+    ASSERT_EQ(prompt_.shown.size(), 1u);
+    EXPECT_EQ(prompt_.shown[0].text, kUnprintedJobsText);
+    EXPECT_EQ(prompt_.shown[0].title, kCloseConfirmTitle);
+    EXPECT_EQ(prompt_.shown[0].buttons, PromptButtons::kYesNoDefaultNo);
+    EXPECT_EQ(f->isVisible(), !c.closed);
+  }
+
+  // A bad text in the offset field being edited keeps the window from minimising.
+  auto g = Make();
+  ASSERT_TRUE(g->StartUp(ParseStartArguments({})));
+  g->findChild<QWidget*>("1047")->setVisible(true);
+  g->show();
+  QApplication::setActiveWindow(g.get());
+  auto* top = g->findChild<QLineEdit*>("1049");
+  top->setFocus();
+  ASSERT_TRUE(top->hasFocus());
+  top->setText("x");
+  prompt_.shown.clear();
+  g->showMinimized();
+  EXPECT_FALSE(g->isMinimized());
+  ASSERT_FALSE(prompt_.shown.empty());
+  EXPECT_EQ(prompt_.shown[0].text, "印字補正の補正値が異常です。");
+  top->setText("2.0");
+  g->showMinimized();
+  EXPECT_TRUE(g->isMinimized());
 }
 
 TEST_F(FrameTest, KeyboardShortcutsOfEachTab) {

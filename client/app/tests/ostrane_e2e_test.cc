@@ -3,7 +3,8 @@
 // running. A PDF fed through the capture feeder becomes a capture file, the resident program
 // starts ostrane with it, ostrane hands the job over and ends, and the engine prints it and
 // writes the answer. A second run whose only printer is not managed gets the engine's
-// refusal.
+// refusal. The same road starts at the virtual printer of a private cupsd when this machine
+// can run one. Without a server, ostrane prints on a folder printer itself and says so.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -13,13 +14,17 @@
 #include <filesystem>
 #include <thread>
 
+#include "capture/backend/testing/virtual_printer.h"
 #include "client/config.h"
 #include "client/handover.h"
 #include "engine/hevrasto/tests/engine_harness.h"
+#include "jobdoc/container.h"
+#include "jobdoc/sample/sample_document.h"
 #include "platform/gdi/testing/box_pdf.h"
 #include "platform/fs/files.h"
 #include "platform/process/process.h"
 #include "platform/registry/registry.h"
+#include "platform/spool/folder_spooler.h"
 #include "platform/sync/guard.h"
 #include "platform/testing/bin_dir.h"
 #include "platform/testing/temp_root.h"
@@ -76,7 +81,9 @@ class OstraneRoad : public ::testing::Test {
     // Qt's runtime folder inside the client root, so nothing is left elsewhere.
     ASSERT_TRUE(fs::MakeDirs(client_ + "/xdg").ok());
     fsys::permissions(client_ + "/xdg", fsys::perms::owner_all);
-    o.env = {"ZELVORA_ROOT=" + client_, "HOME=" + client_, "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + client_ + "/xdg"};
+    // The capture root is the client root itself, also for jobs of the virtual printer.
+    o.env = {"ZELVORA_ROOT=" + client_, "HOME=" + client_, "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + client_ + "/xdg",
+             "ZELVORA_CAPTURE_ROOT=" + client_};
     o.output_file = client_ + "/ulmerith.out";
     auto r = process::Start(o);
     ASSERT_TRUE(r.ok()) << r.status().ToString();
@@ -182,6 +189,78 @@ TEST_F(OstraneRoad, AutoPrintHandsTheCapturedJobToTheEngine) {
   EXPECT_NE(EngineHarness::ResultCode(refused), 0) << refused;
   EXPECT_TRUE(WaitClientEnded());
   EXPECT_EQ(harness_->PrintedPdfs().size(), 1u);
+}
+
+TEST_F(OstraneRoad, PdfPrintedToTheVirtualPrinterIsPrintedByTheEngine) {
+  if (!capture::testing::VirtualPrinter::Available()) GTEST_SKIP() << "needs root, cupsd and runuser";
+  ManagedPrinters("Office");
+  std::string error;
+  auto printer = capture::testing::VirtualPrinter::Start(root_.str(), client_, ZELVORA_SOURCE_DIR, &error);
+  ASSERT_NE(printer, nullptr) << error;
+  const std::string pdf = printer->dir() + "/minutes.pdf";
+  MakePdf(pdf, 2);
+  ::chmod(pdf.c_str(), 0644);
+  ASSERT_EQ(printer->Run({"lp", "-d", "Zelvora", "-t", "Board minutes", pdf}), 0) << printer->Logs();
+  const std::string answer = WaitAnswer();
+  ASSERT_FALSE(answer.empty()) << printer->Logs() << Logs();
+  EXPECT_EQ(EngineHarness::ResultCode(answer), 0) << answer;
+  EXPECT_TRUE(WaitClientEnded());
+  ASSERT_EQ(harness_->PrintedPdfs().size(), 1u);
+  auto printed = fs::ReadFile(harness_->PrintedPdfs()[0]);
+  ASSERT_TRUE(printed.ok());
+  EXPECT_NE(printed->find("/Count 2"), std::string::npos);
+  auto log = harness_->PrintLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].JobName, "Board minutes");
+}
+
+// No server: ostrane started unattended with a capture file prints it on the folder printer
+// "Office" of its own root and shows the client's result text (each message it shows also
+// goes to its standard error).
+TEST(OstraneLocalRun, PrintsOnAFolderPrinterAndShowsItsOwnResult) {
+  zv::testing::TempRoot root;
+  const std::string app = root.str() + "/app";
+  ASSERT_TRUE(fs::MakeDirs(app).ok());
+  ASSERT_TRUE(fs::MakeDirs(root.str() + "/xdg", 0700).ok());
+  {
+    auto key = registry::Key::Create(registry::RootKey::kLocalMachine, kMachineKey);
+    ASSERT_TRUE(key.ok());
+    ASSERT_TRUE(key->SetString("AppPath", app).ok());
+    ASSERT_TRUE(key->SetDword("AutoPrint", 1).ok());
+  }
+  spool::FolderSpooler spooler;
+  auto office = spool::StandardFolderPrinter("Office");
+  office.caps.resolutions = {{100, 100}};
+  office.caps.default_resolution = {100, 100};
+  ASSERT_TRUE(spooler.AddPrinter(office).ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(app + "/printers.lst", "[PRINTERS]\r\nOffice=\r\n").ok());
+  ASSERT_TRUE(fs::MakeDirs(root.str() + "/tmp", 0700).ok());
+  const std::string job = root.str() + "/tmp/WXQlocal.tmp";
+  ASSERT_TRUE(jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(3, 2, false), jobdoc::DocumentWriteMode::kUnpacked, job)
+                  .ok());
+
+  process::StartOptions o;
+  o.argv = {zv::testing::BinPath("ostrane"), job, "/n", "Local report"};
+  o.env = {"ZELVORA_ROOT=" + root.str(), "HOME=" + root.str(), "QT_QPA_PLATFORM=offscreen",
+           "XDG_RUNTIME_DIR=" + root.str() + "/xdg"};
+  o.output_file = root.str() + "/ostrane.out";
+  auto p = process::Start(o);
+  ASSERT_TRUE(p.ok()) << p.status().ToString();
+  std::string out;
+  for (int i = 0; i < 1500 && out.find("印刷実行: ") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(20ms);
+    if (auto t = fs::ReadFile(o.output_file); t.ok()) out = *t;
+  }
+  // The result box waits for a person; the test ends the program.
+  (void)p->Kill(SIGTERM);
+  (void)p->Wait(10000);
+  EXPECT_NE(out.find("印刷実行: 印刷が完了しました。"), std::string::npos) << out;
+  auto jobs = spooler.EnumJobs("Office");
+  ASSERT_TRUE(jobs.ok());
+  ASSERT_EQ(jobs->size(), 1u);
+  EXPECT_EQ((*jobs)[0].document, "Local report");
+  // The capture file was taken from the capture folder.
+  EXPECT_FALSE(fsys::exists(job));
 }
 
 }  // namespace

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
+#include "platform/testing/temp_root.h"
+
 namespace zv::client::app {
 namespace {
 
@@ -77,6 +82,24 @@ TEST(PanelValuesTest, OffsetTextsStepsAndTenths) {
   EXPECT_EQ(OffsetTenths(12.5f), 125);
   EXPECT_EQ(OffsetTenths(-2.5f), -25);
   EXPECT_EQ(OffsetTenths(0.05f), 0);
+}
+
+TEST(PanelValuesTest, HelpFileFromTheSettingsFolderThenTheProgramFolder) {
+  zv::testing::TempRoot root;
+  const std::string app = root.str() + "/app", bin = root.str() + "/bin", none = root.str() + "/none";
+  std::filesystem::create_directories(app);
+  std::filesystem::create_directories(bin);
+  std::ofstream(bin + "/ZvkHelp.html") << "<html></html>";
+  struct Case {
+    std::string app, program, want;
+  } cases[] = {
+      {app, bin, bin + "/ZvkHelp.html"},   // only the program folder holds it
+      {none, none, none + "/ZvkHelp.html"},  // nowhere: the settings' folder is named
+      {"", bin, bin + "/ZvkHelp.html"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(HelpFilePath(c.app, c.program), c.want) << c.app;
+  std::ofstream(app + "/ZvkHelp.html") << "<html></html>";
+  EXPECT_EQ(HelpFilePath(app, bin), app + "/ZvkHelp.html");
 }
 
 }  // namespace

@@ -1,0 +1,154 @@
+#include "capture/backend/testing/virtual_printer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/fs/files.h"
+#include "platform/testing/bin_dir.h"
+
+namespace zv::capture::testing {
+namespace {
+
+namespace sfs = std::filesystem;
+using namespace std::chrono_literals;
+
+int FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return 0;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+  ::close(fd);
+  return port;
+}
+
+void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+}  // namespace
+
+bool VirtualPrinter::Available() {
+  return ::geteuid() == 0 && ::access("/usr/sbin/cupsd", X_OK) == 0 && sfs::exists("/usr/sbin/runuser");
+}
+
+std::unique_ptr<VirtualPrinter> VirtualPrinter::Start(const std::string& base, const std::string& capture_template,
+                                                      const std::string& source_dir, std::string* error) {
+  std::unique_ptr<VirtualPrinter> p(new VirtualPrinter());
+  char dir[] = "/tmp/zv-cups.XXXXXX";
+  if (::mkdtemp(dir) == nullptr) {
+    *error = "mkdtemp failed";
+    return nullptr;
+  }
+  const std::string cups = dir;
+  p->dir_ = cups;
+  ::chmod(dir, 0755);  // other users reach the socket
+  std::error_code ec;
+  for (const char* d : {"etc/ppd", "cache", "state", "log", "serverbin/backend", "spool/tmp"})
+    sfs::create_directories(cups + "/" + d, ec);
+  if (::chown((cups + "/spool").c_str(), 0, 7) != 0 || ::chown((cups + "/spool/tmp").c_str(), 0, 7) != 0) {
+    *error = "chown of the spool folders failed";
+    return nullptr;
+  }
+  ::chmod((cups + "/spool").c_str(), 0710);
+  ::chmod((cups + "/spool/tmp").c_str(), 01770);
+  for (const char* d : {"daemon", "notifier", "cgi-bin", "monitor", "driver"})
+    if (sfs::exists(std::string("/usr/lib/cups/") + d))
+      sfs::create_directory_symlink(std::string("/usr/lib/cups/") + d, cups + "/serverbin/" + d, ec);
+  // The filter folder is the scheduler's own (the install script adds kelvad to it), holding
+  // links to the system's filters.
+  sfs::create_directories(cups + "/serverbin/filter", ec);
+  if (sfs::exists("/usr/lib/cups/filter"))
+    for (const auto& e : sfs::directory_iterator("/usr/lib/cups/filter", ec))
+      sfs::create_symlink(e.path(), cups + "/serverbin/filter/" + e.path().filename().string(), ec);
+  // CUPS's own user runs the filter from the program folder inside the test's folder.
+  ::chmod(base.c_str(), 0755);
+
+  const int port = FreePort();
+  Write(cups + "/etc/cups-files.conf",
+        "ServerRoot " + cups + "/etc\nRequestRoot " + cups + "/spool\nTempDir " + cups + "/spool/tmp\n"
+        "CacheDir " + cups + "/cache\nStateDir " + cups + "/state\nServerBin " + cups + "/serverbin\n"
+        "AccessLog " + cups + "/log/access_log\nErrorLog " + cups + "/log/error_log\nPageLog " + cups +
+        "/log/page_log\nFileDevice No\nUser lp\nGroup lp\nSystemGroup root\nPeerCred off\nSandboxing Relaxed\n"
+        "SetEnv ZELVORA_CAPTURE_ROOT " + capture_template + "\n");
+  Write(cups + "/etc/cupsd.conf",
+        "Listen " + cups + "/cups.sock\nListen 127.0.0.1:" + std::to_string(port) +
+        "\nBrowsing No\nWebInterface No\nLogLevel debug\nPreserveJobHistory Yes\nDefaultAuthType None\n"
+        "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+        "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
+  process::StartOptions o;
+  o.argv = {"/usr/sbin/cupsd", "-f", "-c", cups + "/etc/cupsd.conf", "-s", cups + "/etc/cups-files.conf"};
+  o.output_file = cups + "/log/cupsd.out";
+  auto c = process::Start(o);
+  if (!c.ok()) {
+    *error = c.status().ToString();
+    return nullptr;
+  }
+  p->cupsd_ = std::move(*c);
+  bool up = false;
+  for (int i = 0; i < 100 && !up; ++i) {
+    up = p->Run({"lpstat", "-r"}) == 0;
+    if (!up) std::this_thread::sleep_for(50ms);
+  }
+  if (!up) {
+    *error = "cupsd did not come up\n" + p->Logs();
+    return nullptr;
+  }
+  // The install script: backends, programs, owner authentication, queues, autostart entry.
+  p->programs_ = base + "/programs";
+  const int rc = p->Run({source_dir + "/scripts/install-printer", "--bin", zv::testing::BinDir(), "--program-dir",
+                         p->programs_, "--serverbin", cups + "/serverbin", "--cups-files", cups + "/etc/cups-files.conf",
+                         "--cupsd-conf", cups + "/etc/cupsd.conf", "--autostart-dir", base + "/autostart",
+                         "--cups-server", cups + "/cups.sock", "--restart-command",
+                         "kill -HUP " + std::to_string(p->cupsd_->pid())});
+  if (rc != 0) {
+    *error = "install-printer failed\n" + p->Logs();
+    return nullptr;
+  }
+  return p;
+}
+
+VirtualPrinter::~VirtualPrinter() {
+  if (cupsd_) {
+    (void)cupsd_->Kill(SIGTERM);
+    if (!cupsd_->Wait(10000).ok()) (void)cupsd_->Kill();
+    (void)cupsd_->Wait(5000);
+  }
+  std::error_code ec;
+  if (!dir_.empty() && std::getenv("ZELVORA_KEEP_TEST_ROOT") == nullptr) sfs::remove_all(dir_, ec);
+}
+
+int VirtualPrinter::Run(std::vector<std::string> argv, const std::string& as_user) const {
+  if (!as_user.empty())
+    argv.insert(argv.begin(), {"/usr/sbin/runuser", "-u", as_user, "--", "env", "CUPS_SERVER=" + dir_ + "/cups.sock"});
+  process::StartOptions o;
+  o.argv = argv;
+  o.env = {"CUPS_SERVER=" + dir_ + "/cups.sock"};
+  o.output_file = dir_ + "/log/clients.out";
+  auto p = process::Start(o);
+  if (!p.ok()) return -1;
+  auto code = p->Wait(30000);
+  return code.ok() ? *code : -1;
+}
+
+std::string VirtualPrinter::Logs() const {
+  auto a = fs::ReadFile(dir_ + "/log/error_log");
+  auto c = fs::ReadFile(dir_ + "/log/clients.out");
+  return (a.ok() ? a->substr(a->size() > 3000 ? a->size() - 3000 : 0) : std::string()) + "\n--\n" +
+         (c.ok() ? *c : std::string());
+}
+
+}  // namespace zv::capture::testing
