@@ -12,6 +12,7 @@ namespace zv::registry {
 namespace {
 
 std::string HiveBaseName(RootKey root) {
+  // One machine hive shared by all users, one per-user hive by user id, as the two roots are.
   return root == RootKey::kLocalMachine ? "machine" : "user-" + std::to_string(::getuid());
 }
 
