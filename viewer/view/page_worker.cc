@@ -128,8 +128,8 @@ void PageWorker::Run() {
       std::lock_guard<std::mutex> lock(mu_);
       current = rq.generation == generation_;
     }
-    // Delivered outside the lock: the callback may post to the window thread, which may be
-    // waiting on this lock in CancelAndWait.
+    // Delivered outside the lock: the callback may call back into the worker (generation,
+    // Request), which takes the same lock.
     if (current && deliver_) deliver_(std::move(out));
     {
       std::lock_guard<std::mutex> lock(mu_);
