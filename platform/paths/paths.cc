@@ -26,8 +26,6 @@ std::string ToSlashes(std::string_view path) {
 bool IsPlainFileName(std::string_view name, size_t max_len) {
   if (name.empty() || name.size() > max_len) return false;
   if (name == "." || name == "..") return false;
-  // Any "..", not only the whole name: such names are refused by some Windows file servers and
-  // read as a climb by careless joins.
   if (name.find("..") != std::string_view::npos) return false;
   for (unsigned char c : name) {
     if (c == '/' || c == '\\' || c < 0x20 || c == 0x7f) return false;
