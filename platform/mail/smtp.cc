@@ -130,6 +130,7 @@ int SmtpClient::Perform(bool probe, const std::string* text, const MailMessage* 
     curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(text->size()));
   }
   CURLcode rc = curl_easy_perform(c);
+  // The handle keeps pointers to the list and buffer: they are taken back before both go.
   curl_easy_setopt(c, CURLOPT_MAIL_RCPT, nullptr);
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
   curl_slist_free_all(rcpt);
