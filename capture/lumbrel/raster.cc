@@ -133,6 +133,7 @@ Result<std::unique_ptr<gdi::MemoryBitmap>> RenderPage(std::span<const std::uint8
   state.resolution = dpi;
   state.text_scale = std::int64_t(size.width) * 1536 / std::max(dpi, 1);
   const win::RECT rect{0, 0, size.width, size.height};
+  // The repairing playback shares its font state with every other page drawing in the process.
   std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
   if (playback::PlayRepaired(metafile, (*bitmap)->dc(), rect, state) == 0) {
     return Status::Corruption("page is no metafile");
@@ -160,6 +161,8 @@ Status ConvertToRaster(std::string_view output, std::span<const Page> pages,
     // All pages go into one file, made under the working name and moved into place whole.
     const std::string final_path = parts.base + parts.extension;
     const std::string work = parts.base + std::string(kWorkExtension);
+    // The old file goes first, so a failed conversion cannot leave last time's pages looking like
+    // this job's result.
     Discard(final_path);
     Result<TiffWriter> tiff = TiffWriter::Create(work);
     if (!tiff.ok()) return tiff.status();
