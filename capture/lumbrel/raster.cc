@@ -133,7 +133,6 @@ Result<std::unique_ptr<gdi::MemoryBitmap>> RenderPage(std::span<const std::uint8
   state.resolution = dpi;
   state.text_scale = std::int64_t(size.width) * 1536 / std::max(dpi, 1);
   const win::RECT rect{0, 0, size.width, size.height};
-  // The repairing playback shares its font state with every other page drawing in the process.
   std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
   if (playback::PlayRepaired(metafile, (*bitmap)->dc(), rect, state) == 0) {
     return Status::Corruption("page is no metafile");
@@ -192,6 +191,8 @@ Status ConvertToRaster(std::string_view output, std::span<const Page> pages,
   for (std::size_t i = 0; i < pages.size(); ++i) {
     const Page& page = pages[i];
     const std::string name = parts.base + PageSuffix(naming, int(i));
+    // Written under a working name and renamed: a program watching the output folder never picks
+    // up half a picture.
     const std::string work = name + std::string(kWorkExtension);
     Result<PixelSize> size = SizeAtResolution(page.width, page.height, out.dpi);
     if (!size.ok()) return size.status();
