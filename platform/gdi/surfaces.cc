@@ -22,6 +22,8 @@ cairo_surface_t* NewWhiteSurface(int w, int h) {
 }
 
 Status CheckSize(int w, int h) {
+  // 32767 is the largest side cairo's image surfaces take; the area bound keeps one surface
+  // within 1 GiB.
   if (w <= 0 || h <= 0 || w > 32767 || h > 32767 || std::int64_t(w) * h > (std::int64_t(1) << 28)) {
     return Status::InvalidArgument("surface size " + std::to_string(w) + "x" + std::to_string(h) + " out of range");
   }
@@ -34,6 +36,7 @@ struct MemoryBitmap::Impl {
   cairo_surface_t* surface = nullptr;
   std::unique_ptr<detail::CairoDC> dc;
   ~Impl() {
+    // The context draws on the surface: it goes first.
     dc.reset();
     if (surface) cairo_surface_destroy(surface);
   }
