@@ -87,6 +87,8 @@ std::uint32_t MemoryBitmap::Pixel(int x, int y) const {
   cairo_surface_flush(impl_->surface);
   const auto* px = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(impl_->surface));
   std::uint32_t v = px[size_t(y) * (cairo_image_surface_get_stride(impl_->surface) / 4) + x] & 0xFFFFFF;
+  // cairo has no 1-bit surface to draw on: a two-colour bitmap is drawn in colour and each pixel
+  // read as the nearer of its two colours.
   if (bits_ == 1) return QuadRgb(palette_[Nearer(v, palette_)]);
   return v;
 }
