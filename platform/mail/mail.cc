@@ -93,6 +93,7 @@ std::string Cp932ToIso2022Jp(std::string_view in) {
       out += '?';
     }
   }
+  // Every encoded piece ends back in ASCII: whatever follows it is read without an escape.
   Switch(out, mode, Mode::kAscii);
   return out;
 }
