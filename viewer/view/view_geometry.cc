@@ -16,6 +16,7 @@ ZoomResult ComputeZoom(int request, int area_w, int area_h, UnitSize ref, int sc
   if (screen_res <= 0) screen_res = 96;
   if (request == kWholePage || request == kPageWidth) {
     z.mode = request;
+    // Four pixels of margin on each side, so the page's edge stays visible against the grey.
     const std::int64_t aw = std::int64_t(area_w) - 8, ah = std::int64_t(area_h) - 8;
     if (ref.w <= 0 || ref.h <= 0 || aw <= 0 || (request == kWholePage && ah <= 0)) {
       z.resolution = SmallZoom(screen_res);
@@ -60,6 +61,8 @@ UnitSize ReferenceSize(const std::vector<UnitSize>& pages, UnitSize paper) {
   }
   bool any_landscape = false, any_portrait = false;
   for (const UnitSize& p : pages) (p.w > p.h ? any_landscape : any_portrait) = true;
+  // Pages of both shapes: a square of the paper's long side holds either way round, so every
+  // page is drawn at the same scale.
   if (any_landscape && any_portrait) return UnitSize{paper.h, paper.h};
   if (any_landscape) return UnitSize{paper.h, paper.w};
   return paper;
