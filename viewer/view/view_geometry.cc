@@ -16,7 +16,6 @@ ZoomResult ComputeZoom(int request, int area_w, int area_h, UnitSize ref, int sc
   if (screen_res <= 0) screen_res = 96;
   if (request == kWholePage || request == kPageWidth) {
     z.mode = request;
-    // Four pixels of margin on each side, so the page's edge stays visible against the grey.
     const std::int64_t aw = std::int64_t(area_w) - 8, ah = std::int64_t(area_h) - 8;
     if (ref.w <= 0 || ref.h <= 0 || aw <= 0 || (request == kWholePage && ah <= 0)) {
       z.resolution = SmallZoom(screen_res);
