@@ -151,6 +151,8 @@ std::optional<std::string> DataSourceConnectionString(const std::string& name) {
   std::string out;
   for (const auto& [k, v] : ini->Section(name)) {
     std::string value = v;
+    // The driver manager would look the name up in the system's odbcinst.ini; the runtime root
+    // keeps its own, so the name becomes the library's path here.
     if (Lower(k) == "driver") {
       std::string lib = DriverLibrary(v);
       if (!lib.empty()) value = lib;
