@@ -66,6 +66,7 @@ DecodedText DecodeAnsi(std::string_view bytes, int charset) {
   DecodedText r;
   if (charset == 2) {
     for (unsigned char b : bytes) {
+      // Symbol fonts carry their glyphs at U+F000 plus the byte, as Windows maps symbol text.
       r.text.push_back(b < 0x20 ? char16_t(b) : char16_t(0xF000 + b));
       r.bytes_per_char.push_back(1);
     }
