@@ -20,6 +20,7 @@ Region::Region(std::span<const win::RECT> rects) {
   std::vector<pixman_box32_t> boxes;
   boxes.reserve(rects.size());
   for (const auto& r : rects) {
+    // pixman refuses the whole list when one box is empty or inverted; such boxes add nothing anyway.
     if (r.right > r.left && r.bottom > r.top) boxes.push_back({r.left, r.top, r.right, r.bottom});
   }
   if (!boxes.empty()) {
@@ -87,6 +88,7 @@ void Region::Combine(const Region& other, int mode) {
     case win::RGN_OR:
       pixman_region32_union(&r_, &r_, o);
       break;
+    // pixman has no exclusive-or: it is the union of the two differences.
     case win::RGN_XOR: {
       pixman_region32_t a, b;
       pixman_region32_init(&a);
