@@ -20,7 +20,6 @@ Region::Region(std::span<const win::RECT> rects) {
   std::vector<pixman_box32_t> boxes;
   boxes.reserve(rects.size());
   for (const auto& r : rects) {
-    // pixman refuses the whole list when one box is empty or inverted; such boxes add nothing anyway.
     if (r.right > r.left && r.bottom > r.top) boxes.push_back({r.left, r.top, r.right, r.bottom});
   }
   if (!boxes.empty()) {
