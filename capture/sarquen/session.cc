@@ -229,8 +229,8 @@ bool HandOver(CaptureSession& s) {
     if (client != 0 && hwnd != kNoClientWindow && winmsg::IsWindowEnabled(hwnd)) {
       for (int attempt = 0; attempt < 4; ++attempt) {
         if (attempt > 0) std::this_thread::sleep_for(1000ms);
-        // The property is set while the client can take a job; a client busy with one clears it for a
-        // moment, hence the few tries a second apart.
+        // The resident may know the client's window before the client has marked it ready to take
+        // jobs: a few tries a second apart give it time.
         if (winmsg::GetProp(hwnd, kClientProperty) == 0) continue;
         if (SendCopyData(hwnd, 0, s.path + " /n \"" + title + "\" ")) {
           winmsg::SetForegroundWindow(hwnd);
