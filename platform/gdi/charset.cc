@@ -85,7 +85,7 @@ DecodedText DecodeAnsi(std::string_view bytes, int charset) {
       u = ConvertOne(cd, bytes.substr(i, len));
     }
     if (u.empty()) {
-      u = u"\uFFFD";
+      u.assign(1, u'\uFFFD');  // one character: GCC 12 misreports assigning a literal as an overlapping copy
     }
     for (size_t k = 0; k < u.size(); ++k) {
       r.text.push_back(u[k]);
