@@ -181,6 +181,8 @@ inline Prediction Predict(JobCodecState& s) {
   const std::uint8_t* p = s.position;
   m.slot = Hash(p);
   const std::uint16_t e = s.prediction[m.slot];
+  // Slot values 0 (empty) and 1 (closed) can never be real positions: predictions begin at the
+  // third byte of a block.
   if (e == 1) return m;
   m.position = static_cast<std::uint16_t>(p - s.block_start);
   const std::uint8_t* q = s.block_start + e;
@@ -371,6 +373,8 @@ inline bool ExpandPrediction(JobCodecState& s) {
 
 }  // namespace
 
+// Stored blocks are not plain copies: byte i (1..255) is written as 2^i in GF(2^8) modulo
+// 0x12D and 0 as itself. Existing job files depend on it, so the table is part of the format.
 void InitCodecTables(JobCodecState& state) {
   unsigned v = 1;
   state.substitution[0] = 0;

@@ -63,6 +63,7 @@ PageAttributes FirstPageAttributes(const PageFormatRecord& record) {
 std::pair<std::int32_t, std::int32_t> PageExtent(const PageAttributes& attributes) {
   std::int32_t w = static_cast<std::int32_t>(attributes.width) * 28800 / 254;
   std::int32_t h = static_cast<std::int32_t>(attributes.length) * 28800 / 254;
+  // Landscape and rotation each turn the page a quarter: together they leave it as stored.
   if (attributes.landscape()) std::swap(w, h);
   if (attributes.rotated()) std::swap(w, h);
   return {w, h};

@@ -83,6 +83,8 @@ Lookup LookupJob(LogSource& log, const JobQuery& q) {
   // One lap of the ring is every byte between the header and the wrap offset; a scan that
   // goes further never meets the end offset.
   const std::uint64_t lap = std::uint64_t(wrap) - kLogHeaderSize;
+  // The query carries whole seconds only: a record matches from that second on, and among the
+  // matches the latest (milliseconds counted) wins.
   const Stamp wanted{q.year, q.month, q.day, q.hour, q.minute, q.second, 0};
   std::vector<std::uint8_t> rec;
   bool found = false;

@@ -137,6 +137,7 @@ extern "C" __attribute__((visibility("default"))) std::uint32_t BrovGetPrintJobR
   } catch (const std::bad_alloc&) {
     result.code = kOutOfMemory;
     result.last_error = zv::win::kErrorNotEnoughMemory;
+  // No exception may cross into the C caller, which has no way to catch it.
   } catch (...) {
     result.code = kFailed;
     result.last_error = zv::win::kErrorGenFailure;

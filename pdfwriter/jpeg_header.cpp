@@ -109,6 +109,8 @@ Status JpegHeaderReader::ReadFrameHeader() {
       }
       return Status::Ok();
     }
+    // C4 (Huffman tables), C8 (reserved) and CC (arithmetic conditioning) share the frame range
+    // but carry no frame header.
     const bool frame = (marker >= 0xC0 && marker <= 0xCF) && marker != 0xC4 && marker != 0xC8 &&
                        marker != 0xCC;
     if (frame) {

@@ -41,6 +41,8 @@ void OutputFile::Open(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  // Written in a private folder beside the target and renamed at the end: the rename stays on one
+  // file system, and no half-written file ever shows in the target folder.
   std::string pattern = folder + "/.quorvel-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) return;
   dir_ = pattern;

@@ -123,6 +123,8 @@ PdfStream::~PdfStream() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+// The length is an object of its own: a copied file's size is known only once it has been
+// written, after the stream's dictionary.
 void PdfStream::EnsureLength() {
   if (length_ == nullptr) length_ = doc_->Make<PdfValueObject>();
 }
@@ -185,6 +187,8 @@ bool PdfStream::WriteDataPart(OutputFile& out) {
   } else {
     int fd = fd_;
     if (fd < 0) {
+      // The image's size and colours were read from that file; another file in its place would
+      // not match the dictionary already written.
       // Opened again: copied only while it is still the file that was read.
       fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
       struct stat st;
@@ -566,6 +570,8 @@ bool PdfFileWriter::Write() {
     char entry[32];
     std::snprintf(entry, sizeof entry, "%010llu %05d n \n",
                   static_cast<unsigned long long>(objects_[i]->GetOffset()), objects_[i]->GetGeneration());
+    // Readers find an object by index into the table, so every entry is exactly 20 bytes, ending
+    // in a space and a line feed.
     out_.Write(entry, 20);
   }
   out_.Write("trailer\r\n<</Size ");

@@ -94,6 +94,7 @@ CQuorvel::CQuorvel(const CQuorvel& other) : hook_(other.hook_), writer_(other.wr
 
 CQuorvel& CQuorvel::operator=(const CQuorvel& other) {
   if (this == &other) return *this;
+  // Taken before our own is released: when both share the writer, releasing first could delete it.
   if (other.writer_) other.writer_->AddRef();
   Release();
   hook_ = other.hook_;
@@ -315,6 +316,7 @@ bool CQuorvel::CreatePDFFromMultiJpg(char** files, int count, const char* output
       continue;
     }
     ::close(probe.fd);
+    // A placeholder size: the page takes the picture's size once its file is read.
     BeginPage(2000, 2000);
     const int image = OpenImageFile("jpeg", files[i], "", 1);
     if (image == 0) {

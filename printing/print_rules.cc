@@ -111,10 +111,14 @@ int DecideCopies(std::int64_t asked) {
 
 CopyPlan PlanCopies(int copies, bool collate, int printer_max_copies) {
   const int n = std::clamp(copies, 1, kMaxCopies);
+  // Collated copies need the whole document again each time: the device's own count would
+  // print each page n times in a row.
   if (collate) return CopyPlan{1, n};
   const int most = std::max(1, printer_max_copies);
   if (n <= most) return CopyPlan{n, 1};
   int device = most;
+  // Every pass must print the same number, so the device count is the largest divisor of n the
+  // printer allows; the document is sent n / device times.
   while (n % device != 0) --device;
   return CopyPlan{device, n / device};
 }

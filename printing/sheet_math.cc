@@ -99,6 +99,8 @@ SidePlan PlanSide(int mode, const spool::PageGeometry& g, const SheetSettings& s
   if (!grid) return plan;
   const int cols = grid->columns, rows = grid->rows;
   const int right = RightMargin(g), bottom = BottomMargin(g);
+  // Between cells lie both margins: each cell stands for a small sheet with the printer's own
+  // unprintable edges on every side.
   const int col_gap = g.offset_x + right;
   const int row_gap = g.offset_y + bottom;
   const int cw = (H - col_gap * (cols - 1)) / cols;

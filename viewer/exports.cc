@@ -23,6 +23,7 @@ void WithApplication(Run run) {
     if (qobject_cast<QApplication*>(QCoreApplication::instance())) run();
     return;
   }
+  // Static: QApplication keeps references to argc and argv for its whole life.
   static int argc = 1;
   static char name[] = "vinteko";
   static char* argv[] = {name, nullptr};

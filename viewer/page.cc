@@ -108,6 +108,8 @@ Status ViewerPage::StoreEmfPage(std::span<const std::uint8_t> mf) {
     data_size_ = n;
     return Status::Ok();
   }
+  // Large pages wait in a file and are mapped only while drawn: a long document's pages would
+  // otherwise all sit in memory at once.
   auto folder = paths::TempFolder();
   if (!folder.ok()) return folder.status();
   auto path = paths::CreateTempFile(*folder, "PRC", ".tmp");
@@ -148,6 +150,7 @@ std::span<const std::uint8_t> ViewerPage::GetPageData() {
 
 void ViewerPage::ReleasePageData() {
   if (use_count_ == 0) return;
+  // Unmapped when the last user lets go, so an idle page holds no address space.
   if (--use_count_ == 0 && mapping_) {
     ::munmap(mapping_, data_size_);
     mapping_ = nullptr;

@@ -73,6 +73,8 @@ int CViewerDocBase::RenderPage(gdi::DeviceContext& dc, int resolution, int flag,
     if (rotation != kTurnClockwise && rotation != kTurnCounterClockwise) {
       dc.SaveDC();
       dc.IntersectClipRect(draw.left, draw.top, draw.right, draw.bottom);
+      // A page that plays only in part still shows what it drew; a damaged record is no reason to
+      // blank the whole page.
       (void)playback::HookPlayer(*player, dc, &draw, draw_);
       dc.RestoreDC(-1);
     } else {
@@ -83,6 +85,7 @@ int CViewerDocBase::RenderPage(gdi::DeviceContext& dc, int resolution, int flag,
       auto bitmap = gdi::MemoryBitmap::Create(dh, dw, 24, resolution > 0 ? resolution : 96);
       if (bitmap.ok()) {
         const RECT upright{0, 0, dh, dw};
+        // As above: what played is shown.
         (void)playback::HookPlayer(*player, (*bitmap)->dc(), &upright, draw_);
         std::vector<std::uint32_t> pixels(std::size_t(dh) * std::size_t(dw));
         for (int y = 0; y < dw; ++y) {

@@ -54,6 +54,8 @@ std::vector<std::uint32_t> PixelsOf(const gdi::MemoryBitmap& bmp) {
 
 // Whether an upright page on a sheet of several pages lies the other way than page 0.
 bool OtherOrientation(const SheetLayout& L, bool portrait) {
+  // With 2 or 8 pages to a sheet the cells lie across the sheet (a quarter turn from it); with 4
+  // they lie as the sheet does.
   if (L.pages == 2 || L.pages == 8) {
     return (portrait && L.orientation == 1) || (!portrait && L.orientation == 2);
   }
@@ -76,6 +78,7 @@ int CViewerDocBase::DrawSheetPages(gdi::DeviceContext& dc, int resolution, int f
     if (!first_data.empty()) first_page->ReleasePageData();
     return 0;
   }
+  // Held for the whole sheet: the page list and the offsets may not change while the cells are drawn.
   std::lock_guard<std::recursive_mutex> lock(DrawingLock());
   const emf::Header header = first_player->header();
 

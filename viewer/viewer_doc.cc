@@ -72,6 +72,8 @@ std::string SanitisedBaseName(std::string_view stored) {
     if (u < 0x20 || u == 0x7F || c == ':') continue;
     clean.push_back(c);
   }
+  // Names that end in a space or dot, or hold ':', are refused by Windows file systems; the
+  // saved copies may well land on such a share, so the same names are avoided here.
   while (!clean.empty() && (clean.back() == ' ' || clean.back() == '.')) clean.pop_back();
   if (clean.size() > 200) clean.resize(200);
   if (!paths::IsPlainFileName(clean)) return "attachment";
@@ -122,6 +124,7 @@ void CViewerDocBase::PostNotice(std::uint32_t notice, std::uint64_t wparam) {
 }
 
 void CViewerDocBase::PostProgress() {
+  // The count first, so views size their lists; then 0, on which they reread and redraw the pages.
   PostNotice(kNoticeProgress, page_count_);
   PostNotice(kNoticeProgress, 0);
 }
@@ -142,6 +145,7 @@ void CViewerDocBase::SetDisplayMetrics(int logpixels, int screen_width) {
 }
 
 void CViewerDocBase::SetPrintOffsets(float size, float left, float top) {
+  // A page worker reads the offsets while it draws: they change under the drawing lock.
   std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
   size_offset_ = size;
   left_offset_ = left;
@@ -188,6 +192,8 @@ Status CViewerDocBase::WriteAttachment(std::string_view stored_name, win::FILETI
     if (stem.size() > 240) return Status::IOError("no free name for attachment " + base_name);
     stem += "_";
   }
+  // Written under a temporary name and renamed, so a program opening the attachment by its
+  // name never sees half of it.
   auto temp = paths::CreateTempFile(temp_folder_, "PRC", ".tmp");
   if (!temp.ok()) return temp.status();
   const int fd = ::open(temp->c_str(), O_WRONLY | O_CLOEXEC);
@@ -314,6 +320,7 @@ const std::string& CViewerDocBase::SetDocName(std::string_view name) {
 int CViewerDocBase::AppendData(std::uint16_t index, std::uint16_t attributes, std::uint16_t width,
                                std::uint16_t length, std::span<const std::uint8_t> data,
                                std::uint32_t flags, int notify) {
+  // A page must begin with a metafile header record (type 1, little-endian).
   if (data.size() < 4 || data[0] != 1 || data[1] != 0 || data[2] != 0 || data[3] != 0) return 0;
   const bool append = (index & 0x8000) != 0;
   const std::size_t at = append ? pages_.size() : index;

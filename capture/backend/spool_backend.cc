@@ -87,8 +87,11 @@ int RunSpoolBackend(int argc, char** argv, const SpoolBackendKind& kind) {
   passwd pw = *found;
   const std::string name = pw.pw_name, home = pw.pw_dir ? pw.pw_dir : "";
   pw.pw_name = const_cast<char*>(name.c_str());
+  // The print server runs backends with this mode as root so the job can reach the user's own
+  // folder: everything after this point runs as that user, never as root.
   if (::geteuid() == 0) {
     if (!DropTo(pw)) {
+      // Held, not cancelled: the fault is the machine's, and the job can be released once it is mended.
       Say("ERROR", "could not become user " + user + "; job held");
       return kHold;
     }
@@ -105,6 +108,7 @@ int RunSpoolBackend(int argc, char** argv, const SpoolBackendKind& kind) {
   const std::string spool = SpoolFolder(root);
   struct stat st {};
   if (!zv::fs::MakeDirs(spool, 0700).ok() || ::lstat(spool.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+      // A folder owned by someone else, or a link, could hand the document to another user.
       st.st_uid != ::getuid() || ::chmod(spool.c_str(), 0700) != 0) {
     Say("ERROR", "spool folder " + spool + " cannot be used; job held");
     return kHold;
@@ -118,6 +122,7 @@ int RunSpoolBackend(int argc, char** argv, const SpoolBackendKind& kind) {
     }
   }
   const std::string document = spool + "/" + id + kind.document_extension;
+  // The capture side picks up a document by its final name: it appears only once whole and synced.
   const std::string part = document + ".part";
   ::unlink(part.c_str());
   if (!CopyDocument(in, part) || ::rename(part.c_str(), document.c_str()) != 0) {

@@ -58,6 +58,7 @@ Status CheckStorableRecord(std::span<const std::byte> bytes) {
   if (h->size > bytes.size()) return Status::InvalidArgument("slot record larger than its bytes");
   std::size_t block = SlotBlockSize(h->slot, h->kind);
   if (block == 0) return Status::InvalidArgument("no block for this slot and kind");
+  // The record is copied into a fixed shared block: one longer than its block would overrun it.
   if (h->size > block) return Status::InvalidArgument("slot record larger than its block");
   return Status::Ok();
 }
@@ -134,6 +135,8 @@ std::array<std::uint8_t, 35> DecodeInitFormat(std::optional<std::span<const std:
   rec[2] = 1;
   rec[4] = rec[5] = rec[6] = 1;
   if (stored && !stored->empty()) {
+    // Settings written before keep every byte raised by 30; the first byte, once lowered, is the
+    // record's length, which never counts beyond the 35 bytes read here.
     int n = static_cast<std::uint8_t>((*stored)[0] - 30);
     std::size_t take = std::min<std::size_t>({static_cast<std::size_t>(n), 35, stored->size()});
     for (std::size_t i = 0; i < take; ++i) rec[i] = static_cast<std::uint8_t>((*stored)[i] - 30);

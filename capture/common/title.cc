@@ -13,6 +13,8 @@ bool EndsWithNoCase(std::string_view s, std::string_view e) {
 }
 
 // The full-width stand-in (CP932) for a single-byte character, or null.
+// The title becomes a file name and part of a command line: characters Windows forbids in file
+// names, and the shell's own, are replaced by their full-width forms, which read the same.
 const char* FullWidth(char c) {
   switch (c) {
     case '"': return "\x81\x68";   // ”
@@ -64,6 +66,7 @@ std::string DeriveDocumentTitle(std::string_view name) {
       unsigned char t = static_cast<unsigned char>(rest[i + 1]);
       if (t == 0) break;
       if (c == 0x81 && t < 0x40) {
+        // A trail byte below 0x40 is no CP932 character: a full-width space stands in for the pair.
         chunk = "\x81\x40";
       } else {
         chunk = std::string(rest.substr(i, 2));

@@ -70,6 +70,8 @@ Result<std::vector<std::uint8_t>> RecordBitmapPage(const RenderedPage& page, int
     }
     if (p != 0 && p != 0xFFFFFF) black_white = false;
   }
+  // The smallest depth that holds the page exactly: a page of black text stays a 1-bit bitmap,
+  // a twenty-fourth of the 24-bit size.
   const int bits = black_white ? 1 : grey ? 8 : 24;
   if (bits_used) *bits_used = bits;
   const int colours = bits == 1 ? 2 : bits == 8 ? 256 : 0;
@@ -220,10 +222,12 @@ Status FeedRasterJob(const SpoolJob& job, const std::string& stream_path) {
     for (std::uint32_t y = 0; y < page->height && result.ok(); ++y) {
       result = reader.ReadRow(row);
       const std::uint32_t py = paper.top_px + y;
+      // Rows beyond the paper are still read: the stream holds them, and the next page starts after them.
       if (!result.ok() || py >= h) continue;
       std::uint8_t* out = dib.bits.data() + std::size_t{h - 1 - py} * stride;
       for (std::uint32_t x = 0; x < page->width && paper.left_px + x < w; ++x) {
         std::uint8_t* px = out + std::size_t{paper.left_px + x} * 3;
+        // The stream's rows are red, green, blue; a bitmap stores blue first.
         px[0] = row[3 * x + 2];
         px[1] = row[3 * x + 1];
         px[2] = row[3 * x];

@@ -72,10 +72,13 @@ struct JpegError {
   std::jmp_buf jump;
 };
 
+// The library's own error handler ends the process: this one jumps back to the writer, which
+// reports the failure instead.
 [[noreturn]] void OnJpegError(j_common_ptr cinfo) {
   std::longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
 }
 
+// Its warnings would otherwise go to standard error of whatever process hosts the converter.
 void QuietJpegMessage(j_common_ptr) {}
 
 }  // namespace
@@ -129,6 +132,7 @@ Status WritePng(const std::string& path, const gdi::Dib& dib, int dpi) {
   png_write_info(png, info);
   for (int y = 0; y < v->height; ++y) {
     if (v->bits == 1) {
+      // PNG packs a 1-bit grey row as a bitmap row is packed, first pixel in the top bit, 1 white.
       png_write_row(png, v->Row(y));
     } else {
       BgrToRgb(v->Row(y), row.data(), v->width);
@@ -209,6 +213,7 @@ Status TiffWriter::AddPage(const gdi::Dib& dib, int dpi) {
   TIFFSetField(tiff_, TIFFTAG_BITSPERSAMPLE, mono ? 1 : 8);
   TIFFSetField(tiff_, TIFFTAG_SAMPLESPERPIXEL, mono ? 1 : 3);
   TIFFSetField(tiff_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  // Min-is-black: a set bit is white, as in the bitmap's two-colour table.
   TIFFSetField(tiff_, TIFFTAG_PHOTOMETRIC, mono ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
   TIFFSetField(tiff_, TIFFTAG_COMPRESSION, mono ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW);
   TIFFSetField(tiff_, TIFFTAG_ROWSPERSTRIP,

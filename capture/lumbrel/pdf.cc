@@ -307,6 +307,8 @@ class TextPass {
     if (run_.active && (font != run_.font || st.colour != run_.colour)) Flush();
     const bool room = 512 - int(run_.text.size()) - int(ch.size()) > 2;
     const bool continues = run_.active && room && std::abs(st.size - run_.size) < 0.01 &&
+                           // Two pixels of slack for the rounding of advances: characters that follow one another
+                           // on a line join one run.
                            std::abs(x - (run_.last_x + run_.last_advance)) <= 2 &&
                            std::abs(y - run_.y) <= 2;
     if (!continues) {
@@ -329,6 +331,8 @@ class TextPass {
     const int top = std::min(p[0].y, p[1].y), bottom = std::max(p[0].y, p[1].y);
     // Text gathered so far belongs to the clipping it was drawn under.
     Flush();
+    // A clip in PDF can only narrow: to replace it, the state saved before any clip is restored
+    // and saved again, then the new clip applied.
     writer_.Restore();
     writer_.Save();
     writer_.ClipRect(left, page_height_ - bottom, right - left, bottom - top, 0);

@@ -160,6 +160,8 @@ Status ConvertToRaster(std::string_view output, std::span<const Page> pages,
     // All pages go into one file, made under the working name and moved into place whole.
     const std::string final_path = parts.base + parts.extension;
     const std::string work = parts.base + std::string(kWorkExtension);
+    // The old file goes first, so a failed conversion cannot leave last time's pages looking like
+    // this job's result.
     Discard(final_path);
     Result<TiffWriter> tiff = TiffWriter::Create(work);
     if (!tiff.ok()) return tiff.status();
@@ -189,6 +191,8 @@ Status ConvertToRaster(std::string_view output, std::span<const Page> pages,
   for (std::size_t i = 0; i < pages.size(); ++i) {
     const Page& page = pages[i];
     const std::string name = parts.base + PageSuffix(naming, int(i));
+    // Written under a working name and renamed: a program watching the output folder never picks
+    // up half a picture.
     const std::string work = name + std::string(kWorkExtension);
     Result<PixelSize> size = SizeAtResolution(page.width, page.height, out.dpi);
     if (!size.ok()) return size.status();

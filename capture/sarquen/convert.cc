@@ -64,6 +64,8 @@ int ImportDocumentForConversion(CaptureSession& s, int slot) {
   if (!conv_block.ok()) return fail("no converter block");
   auto conv = ParseConverterRecord(conv_block->bytes());
   if (!conv.ok()) return fail(conv.status().ToString());
+  // Checked again though the resident checked it when storing: the block is shared memory that
+  // any process of this user may have written since.
   if (!paths::IsPlainFileName(conv->module, kMaxModuleName)) return fail("module is not a plain name: " + conv->module);
   if (!std::all_of(conv->extension.begin(), conv->extension.end(),
                    [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; })) {
@@ -71,6 +73,8 @@ int ImportDocumentForConversion(CaptureSession& s, int slot) {
   }
   Module module;
   const std::string module_path = LibraryFolder() + "/" + conv->module;
+  // Every converter exports the same names: RTLD_LOCAL keeps one module's symbols from
+  // answering for another's.
   module.handle_ = ::dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module.handle_ == nullptr) return fail(std::string("module not loaded: ") + ::dlerror());
   auto get_conv_inf = reinterpret_cast<ZvGetConvInfFunction>(::dlsym(module.handle_, "GetConvInf"));
@@ -148,6 +152,8 @@ int ImportDocumentForConversion(CaptureSession& s, int slot) {
       std::memcpy(&c, b + 9, 2);
       if (a == 0 && c != 0 && EndsInSeparator(out->location)) {
         auto marker = SafeLocalPath(out->location + "SUCCESS.TXT");
+        // The marker only tells a watcher the job is done; the conversion has succeeded whether or not
+        // it can be written.
         if (marker.ok()) (void)fs::WriteFileAtomic(*marker, "", 0644);
       }
     }

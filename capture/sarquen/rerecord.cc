@@ -171,6 +171,8 @@ class PageRerecorder {
   }
 
   void AdjustRectangle(std::vector<uint8_t>& rec) {
+    // Rectangles that abut on an edge are made to overlap by one unit, so no hairline gap opens
+    // between them when the page is scaled down.
     win::RECTL r{GetI32(rec, 8), GetI32(rec, 12), GetI32(rec, 16), GetI32(rec, 20)};
     if (previous_rect_) {
       const win::RECTL& p = *previous_rect_;
@@ -223,6 +225,8 @@ class PageRerecorder {
         ansi = *a;
         auto back8 = codepage::Cp932ToUtf8(ansi);
         auto back16 = back8.ok() ? codepage::Utf8ToUtf16(*back8) : Result<std::u16string>(back8.status());
+        // Text is stored as CP932 bytes: a string that does not come back unchanged would lose
+        // characters, so it is kept as pixels instead.
         if (!back16.ok() || *back16 != utf16) to_pixels = true;
       }
     } else {
@@ -231,12 +235,15 @@ class PageRerecorder {
       auto u16 = u8.ok() ? codepage::Utf8ToUtf16(*u8, codepage::OnError::kSubstitute) : Result<std::u16string>(u8.status());
       if (u16.ok()) utf16 = *u16;
     }
+    // Outside the Shift-JIS and default character sets the stored bytes would be read in another
+    // font's encoding: characters beyond Latin-1 are kept as pixels.
     if (charset != 128 && charset != 1 &&
         std::any_of(utf16.begin(), utf16.end(), [](char16_t c) { return c > 255; })) {
       to_pixels = true;
     }
     for (std::string_view ch : SplitCp932(ansi)) {
       unsigned char lead = static_cast<unsigned char>(ch[0]);
+      // The user-defined area of CP932: the reading machine's fonts need not hold these characters.
       if (ch.size() == 2 && lead >= 0xF0 && lead <= 0xF9) to_pixels = true;
     }
     if (to_pixels) return Pixels(t, utf16);
@@ -255,6 +262,7 @@ class PageRerecorder {
 
     // Per character, moving along the escapement by each advance.
     int esc = font.lf.lfEscapement;
+    // Escapement in tenths of a degree; a negative one is brought into 0..3600.
     if (esc < 0) esc = static_cast<int>(std::floor(esc / 10.0)) * 10 + 3600;
     const double angle = esc * 0.0017453292519444444;
     const double cs = std::cos(angle), sn = std::sin(angle);
@@ -358,6 +366,7 @@ class PageRerecorder {
       int left = ref.x, top = ref.y;
       if ((align & win::TA_CENTER) == win::TA_CENTER) left -= size.cx / 2;
       else if ((align & win::TA_CENTER) == win::TA_RIGHT) left -= size.cx;
+      // No font metrics here: the ascent is taken as four fifths of the line height.
       if ((align & win::TA_BASELINE) == win::TA_BASELINE) top -= size.cy * 4 / 5;
       else if ((align & win::TA_BASELINE) == win::TA_BOTTOM) top -= size.cy;
       box = {left, top, left + size.cx, top + size.cy};
@@ -411,6 +420,9 @@ class PageRerecorder {
       Write(move);
     }
     auto inked = [&](int x, int y) { return ((*work)->Pixel(x, y) & 0xFFFFFF) != 0xFFFFFF; };
+    // Black on white can go as one bitmap drawn with AND, white leaving the page untouched. Any
+    // other colours would need the bitmap recoloured, so each inked pixel becomes a pixel record
+    // (the area bound above keeps that finite).
     if ((text_colour & 0xFFFFFF) == 0 && (bk_colour & 0xFFFFFF) == 0xFFFFFF) {
       int x0 = 0, y0 = 0, x1 = w, y1 = h;
       if (w > 32 || h > 32) {

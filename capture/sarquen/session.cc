@@ -40,6 +40,7 @@ constexpr char kKeyText[] = "Software\\Orbelin\\Zelvora\\1.0";
 constexpr std::uint64_t kMaxCaptureFile = 0xFFFFFFFFull;  // offsets are 32-bit
 constexpr std::size_t kMaxInputFile = std::size_t{1} << 31;
 constexpr int kMaxDeviceSide = 100000;  // pixels of a page's reference device
+// These calls run inside the printing application: a hung window must not hold it for longer.
 constexpr auto kSendLimit = 10s;
 
 struct SessionTable {
@@ -139,6 +140,7 @@ jobdoc::PageTrailer TrailerFromDevmode(const CaptureSession& s) {
 
 // Writes a page (already in its final form) and its trailer; sets the flags.
 void WritePage(CaptureSession& s, std::span<const std::uint8_t> page, std::span<const std::uint8_t> trailer) {
+  // Pages always go at the end, wherever an earlier write left the position.
   s.write_position = s.file_length;
   Status st = WriteCapture(s, page);
   if (st.ok()) st = WriteCapture(s, trailer);
@@ -227,6 +229,8 @@ bool HandOver(CaptureSession& s) {
     if (client != 0 && hwnd != kNoClientWindow && winmsg::IsWindowEnabled(hwnd)) {
       for (int attempt = 0; attempt < 4; ++attempt) {
         if (attempt > 0) std::this_thread::sleep_for(1000ms);
+        // The resident may know the client's window before the client has marked it ready to take
+        // jobs: a few tries a second apart give it time.
         if (winmsg::GetProp(hwnd, kClientProperty) == 0) continue;
         if (SendCopyData(hwnd, 0, s.path + " /n \"" + title + "\" ")) {
           winmsg::SetForegroundWindow(hwnd);
@@ -333,6 +337,7 @@ void HandleControlComment(CaptureSession& s, std::span<const std::uint8_t> rec) 
   auto head = ReadRecordHeader(record);
   if (ok.ok() && head->kind == 0) {
     auto conv = ParseConverterRecord(record);
+    // The module is later loaded by name: a path would let a document load any library.
     if (!conv.ok() || !paths::IsPlainFileName(conv->module, kMaxModuleName)) {
       ok = Status::InvalidArgument("converter module is not a plain name");
     } else if (!std::all_of(conv->extension.begin(), conv->extension.end(),
@@ -345,6 +350,7 @@ void HandleControlComment(CaptureSession& s, std::span<const std::uint8_t> rec) 
         (!out->notice.empty() && !SafeLocalPath(out->notice).ok())) {
       ok = Status::InvalidArgument("output or notice path is not an absolute path");
     }
+  // A document may not choose which window receives the status messages.
   } else if (ok.ok() && head->kind == 3 && head->slot == 7) {
     ok = Status::InvalidArgument("the status window is not set from a document");
   }
@@ -355,6 +361,7 @@ void HandleControlComment(CaptureSession& s, std::span<const std::uint8_t> rec) 
   auto block = shm::SharedBlock::Create(kTransferBlock, size);
   if (!block.ok() || block->size() < size || !block->writable()) return;
   std::memcpy(block->mutable_bytes().data(), record.data(), size);
+  // The send is synchronous: the resident copies the block before it returns, so it is closed after.
   SendToResident(code == 200 ? WM_PERM_SETSLOT : WM_PERM_OVERLAYSLOT, value, size);
   block->Close();
   s.control_job = true;
@@ -423,6 +430,7 @@ ZvCaptureSession OpenSession(const char* document_name, const void* devmode) {
   std::memcpy(&s->devmode, devmode, std::min<std::size_t>(dm_size, sizeof(win::DEVMODEA)));
   const win::DEVMODEA& dm = s->devmode;
   s->format.paper_code = static_cast<std::uint16_t>(dm.dmPaperSize);
+  // A width under 100 mm or a length under 148 mm is taken as unset, and A4's is used.
   s->format.paper_width = static_cast<std::uint16_t>(dm.dmPaperWidth < 1000 ? 2100 : dm.dmPaperWidth);
   s->format.paper_length = static_cast<std::uint16_t>(dm.dmPaperLength < 1480 ? 2970 : dm.dmPaperLength);
   if (dm.dmOrientation == 2) s->format.flags |= jobdoc::kFormatLandscape;
@@ -578,6 +586,7 @@ int EndSession(ZvCaptureSession id) {
   auto s = Take(id);
   if (!s) return 1;
   const int fd = std::exchange(s->fd, -1);
+  // A failed close can mean data never reached the disk: such a file is not handed on.
   if (::close(fd) != 0) {
     AppendCaptureLog("capture file not closed: " + s->path);
     ::unlink(s->path.c_str());

@@ -79,6 +79,7 @@ std::optional<VirtualPaper> FindPaperByCode(std::uint16_t code) {
   return std::nullopt;
 }
 
+// At most 18 digits: any such id fits a 64-bit number, and only digits can never name a path.
 bool IsJobId(std::string_view id) {
   return !id.empty() && id.size() <= 18 && std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -93,6 +94,7 @@ SpoolJob JobFromOptions(std::string_view id, std::string_view title, int copies,
   for (const auto& [name, value] : SplitOptions(options)) {
     if (EqualsNoCase(name, "PageSize")) page_size = value;
     if (EqualsNoCase(name, "media")) media = value.substr(0, value.find(','));
+    // 4 and 5 are the protocol's two landscape values (turned one way or the other).
     if (EqualsNoCase(name, "orientation-requested")) job.orientation = (value == "4" || value == "5") ? 2 : 1;
     if (EqualsNoCase(name, "landscape") && (value.empty() || EqualsNoCase(value, "true"))) job.orientation = 2;
     if (EqualsNoCase(name, "Resolution")) {
@@ -117,6 +119,7 @@ SpoolJob JobFromOptions(std::string_view id, std::string_view title, int copies,
 std::string FormatJobFile(const SpoolJob& job) {
   auto clean = [](std::string s) {
     for (char& c : s)
+      // One line per key: a line break inside a title would start a forged key.
       if (c == '\n' || c == '\r') c = ' ';
     return s;
   };
@@ -179,6 +182,7 @@ std::vector<std::string> ListSpoolJobs(const std::string& folder) {
   }
   ::closedir(d);
   std::sort(ids.begin(), ids.end(), [](const std::string& a, const std::string& b) {
+    // Numeric order without parsing: a shorter run of digits is the smaller number.
     return a.size() != b.size() ? a.size() < b.size() : a < b;
   });
   return ids;

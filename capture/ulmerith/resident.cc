@@ -61,6 +61,8 @@ Result<std::unique_ptr<Resident>> Resident::Create(Options options) {
       if (size == 0) continue;
       auto b = shm::SharedBlock::Create(SlotBlockName(slot, kind), size);
       if (!b.ok()) return b.status();
+      // A block already there is another running resident's: two residents would overwrite each
+      // other's slots, so this one refuses to start.
       if (b->existed()) return Status::Busy("the block " + SlotBlockName(slot, kind) + " belongs to another instance");
       std::uint32_t s32 = static_cast<std::uint32_t>(size);
       std::memcpy(b->mutable_bytes().data(), &s32, 4);
@@ -192,6 +194,8 @@ winmsg::LRESULT Resident::Handle(winmsg::UINT message, winmsg::WPARAM wParam, wi
       return 0;
     }
     case WM_PERM_OVERLAYSLOT: {
+      // Only the first overlay remembers what to go back to; a second one must not save the
+      // overlaid state as the original.
       if (!overlay_) {
         saved_out_kind_ = out_kind_;
         out_kind_ = static_cast<std::uint32_t>(wParam) & kSlotsWithBlocks;

@@ -88,6 +88,7 @@ bool AddPort(Transceiver& xcv, std::string_view server, std::uintptr_t, std::str
     if (new_port) *new_port = name;
     return true;
   }
+  // The port being there already is what the caller wanted: no error.
   if (*answer == kErrorAlreadyExists) return true;
   ZvSetLastError(*answer);
   return false;
@@ -100,6 +101,8 @@ bool DeletePort(Transceiver& xcv, std::string_view server, std::uintptr_t, std::
     ZvSetLastError(error);
     return false;
   }
+  // Serial and parallel ports belong to the system's own monitor: they are configured here but
+  // never deleted.
   if (IsComPort(port) || IsLptPort(port)) {
     ZvSetLastError(kErrorNotSupported);
     return false;
@@ -140,10 +143,13 @@ bool ConfigurePort(Transceiver& xcv, std::string_view server, std::uintptr_t, st
     return true;
   }
   if (IsComPort(port)) {
+    // The serial configuration calls name the device without the port's trailing colon.
     const auto name = Wide(port.substr(0, port.size() - 1));
     std::vector<std::uint8_t> config(kCommConfigSize);
     std::uint32_t needed = 0;
     auto answer = Call(xcv, o.h, "GetDefaultCommConfig", name, config, &needed);
+    // One retry at the size the monitor asks for, within a sane bound: a damaged answer must not
+    // make us allocate without limit or loop.
     if (answer && *answer == kErrorInsufficientBuffer && needed > config.size() && needed < (1u << 20)) {
       config.resize(needed);
       answer = Call(xcv, o.h, "GetDefaultCommConfig", name, config, &needed);

@@ -88,6 +88,7 @@ std::optional<SheetData> BuildSheetData(Host host, PrinterHandle printer,
   tv.bytes.push_back(0);
   host.ops.SetPrinterData(printer, "TEMP_PATH", tv);
   data.mode = BuildDefaultDevmode(host.ops, data.printer_name);
+  // Order matters: the printer's stored mode goes over the defaults, then the caller's over both.
   if (MergeDevmode(host.ops, data.printer_name, data.mode, info->devmode) != 1) return std::nullopt;
   if (MergeDevmode(host.ops, data.printer_name, data.mode, input) != 1) return std::nullopt;
   FormInfo form;
@@ -133,6 +134,7 @@ long DrvDocumentProperties(Host host, PrinterHandle printer, std::string_view,
     }
     const long r = sheet(host, printer, output, input, flags);
     if (r < 0) return r;
+    // The sheet's "nothing chosen" becomes 2 (cancel) and anything else 1 (OK), the answers callers test for.
     return r == 0 ? 2 : 1;
   }
   const long r = NoPromptProperties(host, printer, output, input, flags);
@@ -202,6 +204,7 @@ long DrvDeviceCapabilities(Host host, PrinterHandle printer, std::string_view de
     case kDcVersion: return mode->dm.dmSpecVersion;
     case kDcDriver: return mode->dm.dmDriverVersion;
     case kDcTrueType: case kDcCopies: return 1;
+    // Landscape is portrait turned 90 degrees counter-clockwise; the only other answer is 270.
     case kDcOrientation: return 90;
     case kDcEnumResolutions: {
       auto table = ResolutionTable();
@@ -227,6 +230,7 @@ long DrvDeviceCapabilities(Host host, PrinterHandle printer, std::string_view de
         if (max ? rw > w : rw < w) w = rw;
         if (max ? rh > h : rh < h) h = rh;
       }
+      // The answer packs the width in the low word and the height in the high word.
       return static_cast<long>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(w)) |
                                static_cast<std::uint32_t>(static_cast<std::uint16_t>(h)) << 16);
     }

@@ -91,6 +91,7 @@ std::unique_ptr<KelvadDevice> KelvadDevice::Enable(PlatformOps& ops, std::string
   const bool landscape = dm.dmOrientation == win::DMORIENT_LANDSCAPE;
   const PaperRow p = ComputePaperRow(FindPaperRow(d->mode_, ops, printer), d->mode_);
   GdiInfo& g = d->gdi_;
+  // A negative size tells the graphics engine the value is in micrometres rather than millimetres.
   g.horz_size = -static_cast<std::int32_t>((landscape ? p.printable_h_mm10 : p.printable_w_mm10) * 100);
   g.vert_size = -static_cast<std::int32_t>((landscape ? p.printable_w_mm10 : p.printable_h_mm10) * 100);
   g.horz_res = landscape ? p.printable_h_px : p.printable_w_px;
@@ -101,6 +102,7 @@ std::unique_ptr<KelvadDevice> KelvadDevice::Enable(PlatformOps& ops, std::string
   g.physical_cy = landscape ? p.width_px : p.height_px;
   g.log_pixels_x = g.log_pixels_y = logical;
   g.aspect_x = g.aspect_y = quality;
+  // The diagonal aspect of square pixels: the side times the square root of two.
   g.aspect_xy = quality * 1414 / 1000;
   g.style_denominator = quality / 25;
   if (auto ht = h ? ops.GetPrinterData(h, "CurDevHTInfo") : std::nullopt; ht && ht->bytes.size() == 132) {
@@ -110,6 +112,7 @@ std::unique_ptr<KelvadDevice> KelvadDevice::Enable(PlatformOps& ops, std::string
     g.device_pels_per_inch = static_cast<std::uint32_t>(dm.dmScale) * v[2] / 100;
   }
   g.halftone_output_format = dm.dmColor == win::DMCOLOR_COLOR ? 2 : 0;
+  // A 10-point default font: 10/72 inch at the device resolution, rounded.
   d->dev_.font_height = -static_cast<std::int32_t>((quality * 10 + 36) / 72);
   d->dev_.font_charset = CharsetForCodePage(ops.AnsiCodePage());
   if (h) ops.ClosePrinter(h);
@@ -195,6 +198,8 @@ bool KelvadDevice::EndDoc() {
 }
 
 bool KelvadDevice::ResetFrom(const KelvadDevice& old) {
+  // A reset inside a document carries the page count and page state over, so a change of paper
+  // mid-document continues the same job.
   if (!(old.flags_ & kDocStarted)) return true;
   page_count_ = old.page_count_;
   flags_ |= kCreatedByReset | (old.flags_ & 0x1094104);

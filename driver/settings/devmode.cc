@@ -82,6 +82,7 @@ void FillComputerName(PrivatePart& priv, PlatformOps& ops) {
     std::size_t i = 0;
     while (i < n) {
       auto c = static_cast<unsigned char>(ansi[i]);
+      // Lead bytes of Shift-JIS double-byte characters.
       std::size_t step = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
       if (i + step > n) break;
       i += step;
@@ -339,6 +340,8 @@ int MergeDevmode(PlatformOps& ops, std::string_view printer, PRIVDEVMODE& target
     notes += valid ? 32 : 16;
     t.dmFields |= win::DM_YRESOLUTION;
   }
+  // Only square resolutions are printed: the two fields are made equal, the valid one winning,
+  // and the print quality when both are valid.
   switch (notes) {
     case 1: case 2: case 18: case 34: t.dmYResolution = t.dmPrintQuality; break;
     case 16: case 32: case 33: t.dmPrintQuality = t.dmYResolution; break;
@@ -373,6 +376,8 @@ int GetFormInfo(PRIVDEVMODE& mode, FormInfo& out) {
 
 std::uint16_t GetDevmodeVersion(std::span<const std::uint8_t> mode) {
   if (mode.size() < kOffSize + 2) return 0;
+  // The layout follows from the size: the three sizes a driver meets name their versions outright,
+  // whatever the version field claims; only other sizes are taken at their word.
   switch (Load<std::uint16_t>(mode, kOffSize)) {
     case 188: return 0x0320;
     case 212: return 0x0400;
@@ -387,6 +392,8 @@ int ConvertDevmode(std::span<const std::uint8_t> source, std::span<std::uint8_t>
   if (!sh || !dh) return -1;
   const std::uint16_t dversion = GetDevmodeVersion(destination);
   if (GetDevmodeVersion(source) == 0 || dversion == 0) return -1;
+  // The destination keeps its own header: its owner reads it with its own layout, so only the
+  // shared part of the public fields and of the private bytes is carried over.
   const std::uint16_t ddriver = Load<std::uint16_t>(destination, kOffDriverVersion);
   const std::size_t common = std::min(sh->size, dh->size);
   std::memmove(destination.data(), source.data(), common);
@@ -457,6 +464,7 @@ int CommonConvertDevmode(std::span<const std::uint8_t> in, std::span<std::uint8_
       const std::uint32_t needed = 188u + versions.old_private;
       if (out.empty() || room < needed) {
         *size = needed;
+        // 122 is "buffer too small": the caller is expected to ask again with *size bytes.
         ZvSetLastError(122);
         return 0;
       }
@@ -513,6 +521,7 @@ bool IsMetricCountry(PlatformOps& ops) {
     if (c < '0' || c > '9' || n > 100000) break;
     n = n * 10 + (c - '0');
   }
+  // North America (1, 2) and the Latin American codes use Letter paper; everywhere else is metric.
   return !(n == 1 || n == 2 || (n >= 50 && n <= 59) || (n >= 500 && n <= 599));
 }
 

@@ -102,6 +102,8 @@ std::string ReplaceDefault(std::string ppd, const std::string& keyword, const st
 }
 
 std::string MarginChoice(std::uint16_t mm10) {
+  // The printer description offers margins in 5 mm steps: the stored tenths of a millimetre are
+  // rounded down to the nearest choice it has.
   const int m = std::min<int>(mm10, kMaxMargin) / 50 * 5;
   return std::to_string(m) + "mm";
 }
@@ -126,6 +128,7 @@ std::string PpdWithDefaults(bool raster, std::string_view app_name, std::uint16_
   for (std::size_t i = 0; i < options.size() && i < 4; ++i)
     ppd = ReplaceDefault(std::move(ppd), options[i].keyword, MarginChoice(margins[i]));
   std::string name;
+  // A quote or line break would end the quoted value and let the name add lines of its own.
   for (char c : app_name) name += (static_cast<unsigned char>(c) < 0x20 || c == '"') ? '?' : c;
   ppd += "*ZelvoraAppName: \"" + name + "\"\n";
   return ppd;

@@ -27,6 +27,7 @@ constexpr size_t kMaxAnswerBytes = 1 << 20;
 std::string Cut(std::string s, size_t n) {
   if (s.size() <= n) return s;
   size_t end = n;
+  // Back to the start of a UTF-8 character, never leaving half of one.
   while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
   s.resize(end);
   return s;
@@ -59,6 +60,8 @@ std::string WindowTitle(const std::string& server_name) { return kTitlePrefix + 
 
 MonitorAnswer ReadMonitorAnswer(const std::string& path) {
   MonitorAnswer a;
+  // The answer folder is shared with other machines: a link placed there must not make the
+  // monitor read some other file, so links are refused and only regular files read.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return a;
   struct stat st {};
@@ -91,6 +94,7 @@ MonitorAnswer ReadMonitorAnswer(const std::string& path) {
 bool DeleteIfUnchanged(const std::string& path, const FileIdentity& identity) {
   struct stat st {};
   if (path.empty() || ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // A newer answer may have replaced the file since it was read; that one must survive.
   if (!(IdentityOf(st) == identity)) return false;
   return ::unlink(path.c_str()) == 0;
 }
@@ -325,6 +329,7 @@ Placement ReadPlacement() {
   auto l = UserDword("Monitor_Left"), t = UserDword("Monitor_Top"), w = UserDword("Monitor_Width"),
        h = UserDword("Monitor_Height");
   if (!l || !t || !w || !h) return p;
+  // A negative coordinate was saved as a huge unsigned value: such a place falls back to the default.
   p.left = *l > 32766 ? 240 : static_cast<int>(*l);
   p.top = *t > 32766 ? 330 : static_cast<int>(*t);
   p.width = static_cast<int>(*w);

@@ -170,6 +170,7 @@ winmsg::LRESULT MonitorWindow::OnAddResult() {
 }
 
 void MonitorWindow::Poll() {
+  // One poll at a time: a slow share must not pile up workers, one per tick.
   if (polling_) return;
   StartWork(true, isVisible());
 }
@@ -227,6 +228,7 @@ void MonitorWindow::RefreshList() {
     return;
   }
   if (polling_) {
+    // The running poll's list may be older than the request: one more refresh follows it.
     refresh_pending_ = true;
     return;
   }
@@ -266,14 +268,18 @@ void MonitorWindow::TogglePause() {
 }
 
 void MonitorWindow::SavePlacementNow() {
+  // The normal geometry, not the current one: a window closed while maximised reopens at its
+  // restored size.
   QRect r = normalGeometry();
   if (r.isEmpty()) r = geometry();
+  // A place that cannot be saved only costs the next start its last position.
   (void)SavePlacement({r.left(), r.top(), r.width(), r.height()});
 }
 
 void MonitorWindow::SaveWidths() {
   std::vector<int> w;
   for (int i = 0; i < kColumnCount; ++i) w.push_back(view_->columnWidth(i));
+  // As with the place: widths not saved come back as the defaults next time.
   (void)SaveColumnWidths(w);
 }
 

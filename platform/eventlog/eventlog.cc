@@ -90,6 +90,8 @@ void SendToSyslog(const std::string& source, EventType type, uint32_t id, const 
   int prio = type == EventType::kError ? LOG_ERR : type == EventType::kWarning ? LOG_WARNING : LOG_INFO;
   std::lock_guard<std::mutex> lock(mu);
   ident = source;
+  // Opened per event under the lock: each event names its own source, and openlog's state is
+  // process-wide.
   openlog(ident.c_str(), LOG_PID, LOG_DAEMON);
   syslog(prio, "%s", msg.c_str());
   closelog();
@@ -144,6 +146,8 @@ Status Report(std::string_view source, EventType type, uint32_t id, const std::v
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return Status::IOError(fs::ErrnoText("open " + path, errno));
   Status st = Status::Ok();
+  // O_APPEND alone keeps short lines whole, but a long line may be written in pieces; the lock
+  // keeps another writer's line out of the middle, and lets a failed write be taken back.
   while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
   }
   struct stat before;

@@ -80,10 +80,13 @@ Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t
   std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   if (base.empty()) return Status::InvalidArgument("no file name in path: " + path);
+  // The temporary file sits in the target's folder so the rename stays on one file system and
+  // replaces the file in one step; the leading dot keeps it out of folder scans meanwhile.
   std::string tmp = (slash == std::string::npos ? std::string() : dir) + "." + base + ".tmpXXXXXX";
   int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return Status::IOError(ErrnoText("create temporary file for " + path, errno));
   Status st = Status::Ok();
+  // mkostemp makes the file 0600 whatever the umask; the wanted mode is set before any data lands.
   if (::fchmod(fd, mode) != 0) st = Status::IOError(ErrnoText("chmod " + tmp, errno));
   if (st.ok()) st = WriteAll(fd, content, tmp);
   if (st.ok() && durability == Durability::kSynced && ::fsync(fd) != 0) st = Status::IOError(ErrnoText("fsync " + tmp, errno));

@@ -12,6 +12,8 @@
 
 namespace zv::fs {
 namespace {
+// Close-after-write and moved-in rather than every modify: a file is reported once it is whole,
+// which is also how files written temp-and-rename arrive.
 constexpr uint32_t kChangeMask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO;
 constexpr uint32_t kGoneMask = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
 }  // namespace
@@ -69,6 +71,7 @@ Result<bool> FolderWatch::Drain() {
       std::memcpy(&ev, buf + off, sizeof ev);
       size_t total = sizeof(inotify_event) + ev.len;
       if (off + total > static_cast<size_t>(n)) break;  // never read past what came
+      // Events were lost: report a change, so the caller rescans the folder instead of trusting names.
       if (ev.mask & IN_Q_OVERFLOW) {
         changed = true;
       } else if (ev.mask & kGoneMask) {

@@ -35,6 +35,8 @@ inline std::uint32_t Rop3(unsigned code, std::uint32_t P, std::uint32_t S, std::
   return r & 0xFFFFFF;
 }
 
+// An operation depends on S (or P) exactly when some pair of truth-table bits differing only in
+// S (or P) differ: shift the table by that input's weight and compare.
 bool UsesSource(unsigned code) { return ((code >> 2) ^ code) & 0x33; }
 bool UsesPattern(unsigned code) { return ((code >> 4) ^ code) & 0x0F; }
 
@@ -45,6 +47,8 @@ std::uint32_t CairoDC::BrushPixel(const Brush& b, int x, int y) const {
   const std::uint32_t fg = ToRgb(b.color);
   if (b.style == win::BS_SOLID) return fg;
   if (b.style == win::BS_HATCHED) {
+    // Hatches are 8 x 8 cells of device pixels whatever the resolution, anchored at the brush
+    // origin, so a hatch lines up across shapes as it does on Windows.
     int hx = (x - s_.brush_org.x) & 7, hy = (y - s_.brush_org.y) & 7;
     bool on = false;
     switch (b.hatch) {
@@ -83,6 +87,7 @@ std::optional<Dib> CairoDC::ReadPixels(const RECT& rect) const {
   int l = std::max(rect.left, origin_x_), t = std::max(rect.top, origin_y_);
   int r = std::min(rect.right, origin_x_ + surf_w_), b = std::min(rect.bottom, origin_y_ + surf_h_);
   int w = rect.right - rect.left, h = rect.bottom - rect.top;
+  // At most 2^27 pixels (512 MiB decoded): a read-back this large is a damaged blit, not a picture.
   if (w <= 0 || h <= 0 || std::int64_t(w) * h > (std::int64_t(1) << 27)) return std::nullopt;
   std::vector<std::uint32_t> px(size_t(w) * h, 0);
   Flush();
@@ -214,6 +219,7 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
           std::int64_t mx = std::int64_t(xm) + (px - l), my = std::int64_t(ym) + (py - t);
           bool fore = mx >= 0 && my >= 0 && mx < mask->width && my < mask->height &&
                       (mask->pixels[size_t(my) * mask->width + mx] & 0xFFFFFF) != 0;
+          // A mask bit of 1 selects the foreground operation, 0 (or outside the mask) the background one.
           if (!fore) c = code_back;
         }
         std::uint32_t P = need_pat ? pattern_at(px, py) : 0;
@@ -339,6 +345,8 @@ std::optional<DecodedDib> CairoDC::Reduce(const DecodedDib& src, int xs, int ys,
     }
     return out;
   }
+  // Black-on-white keeps the dark pixels (AND), white-on-black the light ones (OR): a thin line
+  // survives a reduction in the colour the mode favours.
   const bool use_and = mode == win::BLACKONWHITE;
   const std::uint32_t seed = use_and ? 0xFFFFFFu : 0u;
   std::vector<std::uint32_t> acc(n);
@@ -529,6 +537,8 @@ bool CairoDC::MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, in
     if (!d.ok()) return false;
     m = std::move(*d);
   }
+  // The top byte of the quaternary operation is the background code; shifted into the place the
+  // operation index takes in a ternary code it becomes a raster operation like the foreground's.
   win::DWORD fore = rop4 & 0x00FFFFFF, back = ((rop4 >> 8) & 0x00FF0000);
   if (!m) back = fore;
   return Blit(x, y, cx, cy, s ? &*s : nullptr, 0, 0, cx, cy, fore, m ? &*m : nullptr, xm, ym, back);

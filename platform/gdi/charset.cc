@@ -66,6 +66,7 @@ DecodedText DecodeAnsi(std::string_view bytes, int charset) {
   DecodedText r;
   if (charset == 2) {
     for (unsigned char b : bytes) {
+      // Symbol fonts carry their glyphs at U+F000 plus the byte, as Windows maps symbol text.
       r.text.push_back(b < 0x20 ? char16_t(b) : char16_t(0xF000 + b));
       r.bytes_per_char.push_back(1);
     }
@@ -84,7 +85,7 @@ DecodedText DecodeAnsi(std::string_view bytes, int charset) {
       u = ConvertOne(cd, bytes.substr(i, len));
     }
     if (u.empty()) {
-      u.push_back(u'\uFFFD');  // GCC 12 misreads assigning a literal here as an overlapping copy
+      u.assign(1, u'\uFFFD');  // one character: GCC 12 misreports assigning a literal as an overlapping copy
     }
     for (size_t k = 0; k < u.size(); ++k) {
       r.text.push_back(u[k]);

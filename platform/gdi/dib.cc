@@ -69,6 +69,7 @@ void DecodeRle(std::span<const std::uint8_t> d, bool rle4, int w, int h,
         int idx = rle4 ? ((k & 1) ? (d[i + k / 2] & 0xF) : (d[i + k / 2] >> 4)) : d[i + k];
         put(idx);
       }
+      // An absolute run is padded to a 16-bit boundary.
       i += (bytes + 1) & ~size_t(1);
     }
   }
@@ -119,6 +120,7 @@ Result<DecodedDib> DecodeDib(const DibRef& dib) {
       off += 12;
     }
   } else if (bpp == 16) {
+    // Without masks a 16-bit bitmap is 5-5-5, the top bit unused.
     rmask = 0x7C00, gmask = 0x03E0, bmask = 0x001F;
   }
   std::vector<std::uint32_t> pal;
@@ -135,6 +137,8 @@ Result<DecodedDib> DecodeDib(const DibRef& dib) {
       if (entry == 4) {
         pal[k] = 0xFF000000u | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
       } else {
+        // Palette indices name entries of a palette that is not kept here: an index is shown as the
+        // grey of its low byte.
         std::uint32_t g = (std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8)) & 0xFF;
         pal[k] = 0xFF000000u | (g << 16) | (g << 8) | g;
       }

@@ -121,6 +121,7 @@ std::optional<FontChoice> InstalledFamily(const std::string& face) {
 
 FontChoice ChooseUncached(const win::LOGFONTW& lf) {
   std::string face = FaceName(lf);
+  // A leading "@" asks Windows for the face's vertical-writing form; the face itself is the same.
   if (!face.empty() && face[0] == '@') face.erase(0, 1);
   if (auto installed = InstalledFamily(face)) return *installed;
   for (const Entry& e : kTable) {
@@ -159,6 +160,8 @@ FontChoice ChooseFont(const win::LOGFONTW& lf) {
     auto it = g_choices->find(key);
     if (it != g_choices->end()) return it->second;
   }
+  // Looked up outside the lock: asking fontconfig can take long, and two threads choosing the
+  // same face at once only do the work twice.
   FontChoice c = ChooseUncached(lf);
   std::lock_guard<std::mutex> lock(g_choices_mu);
   if (g_choices->size() >= kMaxChoices) g_choices->clear();

@@ -83,6 +83,8 @@ Status Player::Play(DeviceContext& dc, const RECT* dest, const PlayHook& hook) {
     double fl = h.frame.left * px_per_x, ft = h.frame.top * px_per_y;
     double fw = (double(h.frame.right) - h.frame.left) * px_per_x;
     double fh = (double(h.frame.bottom) - h.frame.top) * px_per_y;
+    // Some writers leave the frame empty; the bounds (inclusive, hence the +1) come next, then
+    // the reference device's whole surface.
     if (!(fw > 0) || !(fh > 0)) {
       fl = h.bounds.left;
       ft = h.bounds.top;
@@ -174,6 +176,8 @@ std::optional<Brush> Player::BrushOf(win::DWORD ih) const {
 Region Player::ToDeviceRegion(const emf::Region& rgn) const {
   std::vector<RECT> rects;
   rects.reserve(rgn.rects.size());
+  // Region records are in the recording device's pixels: only the base mapping applies, never
+  // the world transform or map mode in force at the time.
   for (win::RECTL q : rgn.rects) {
     double x0 = base_.eM11 * q.left + base_.eM21 * q.top + base_.eDx;
     double y0 = base_.eM12 * q.left + base_.eM22 * q.top + base_.eDy;
@@ -334,6 +338,7 @@ Status Player::Dispatch(const emf::Record& r) {
       int rel = x->iRelative;
       if (rel < 0 && -rel <= saves_) {
         if (dc.RestoreDC(rel)) saves_ += rel;
+      // A positive number names a saved state by its depth; it becomes the relative pop that ends there.
       } else if (rel > 0 && rel <= saves_) {
         int pop = saves_ - rel + 1;
         if (dc.RestoreDC(-pop)) saves_ -= pop;
@@ -374,6 +379,7 @@ Status Player::Dispatch(const emf::Record& r) {
     case win::EMR_EXTCREATEPEN: {
       ZV_READ(p, emf::ReadExtCreatePen(r));
       if (p->handle >= handles_.size()) return Status::Corruption("pen handle out of range");
+      // The record's width is unsigned, a pen's is signed: clamp rather than wrap to a negative width.
       Pen pen{p->elp.elpPenStyle, win::LONG(std::min<win::DWORD>(p->elp.elpWidth, 0x7FFFFFFF)),
               p->elp.elpColor & 0xFFFFFF, true, p->elp.elpBrushStyle, p->elp.elpHatch, {}, nullptr};
       pen.style_entries.assign(p->style_entries.begin(), p->style_entries.end());
@@ -544,6 +550,7 @@ Status Player::Dispatch(const emf::Record& r) {
         // The source with the transparent colour made fully transparent, blended over.
         auto dec = DecodeDib(ref);
         if (!dec.ok()) return Status::Ok();
+        // The record keeps the key as a COLORREF (0x00BBGGRR); decoded pixels are 0xRRGGBB.
         const std::uint32_t key = ((x.dwRop & 0xFF) << 16) | (x.dwRop & 0xFF00) | ((x.dwRop >> 16) & 0xFF);
         for (std::uint32_t& v : dec->pixels) v = (v & 0xFFFFFF) == key ? 0u : (v | 0xFF000000u);
         Dib keyed = EncodeDib(dec->width, dec->height, dec->pixels, 32);
@@ -553,6 +560,7 @@ Status Player::Dispatch(const emf::Record& r) {
       }
       if (r.type == win::EMR_ALPHABLEND) {
         win::BLENDFUNCTION bf;
+        // An alpha blend record carries its blend function in the raster-operation field.
         std::memcpy(&bf, &x.dwRop, 4);
         dc.DibAlphaBlend(x.xDest, x.yDest, x.cxDest, x.cyDest, ref, xs, ys, cxs, cys, bf);
       } else {
@@ -607,6 +615,7 @@ Status Player::Dispatch(const emf::Record& r) {
         const std::int64_t y0 = std::min(a.y, b.y), y1 = std::max(a.y, b.y);
         const std::int64_t len = horizontal ? x1 - x0 : y1 - y0;
         if (len <= 0 || x1 == x0 || y1 == y0) continue;
+        // 256 strips are as many distinct steps as an 8-bit channel has; more would only cost time.
         const std::int64_t strips = std::min<std::int64_t>(len, 256);
         const win::TRIVERTEX& first = horizontal ? (a.x <= b.x ? a : b) : (a.y <= b.y ? a : b);
         const win::TRIVERTEX& last = &first == &a ? b : a;

@@ -206,6 +206,8 @@ class PageRecorder final : public DeviceContext {
     Add([=](DeviceContext& d) { d.SetPixelV(x, y, c); });
     return state_->SetPixelV(x, y, c);
   }
+  // Until the page ends it is only a list of calls: there are no pixels to read back, as on a
+  // real printer's context.
   COLORREF GetPixel(int, int) const override { return win::CLR_INVALID; }
   bool FillRgn(const Region& r, const Brush& b) override {
     Add([=](DeviceContext& d) { d.FillRgn(r, b); });
@@ -494,6 +496,7 @@ Result<std::unique_ptr<PrinterSurface>> PrinterSurface::Create(const std::string
     m.temp_path.clear();
     return Status::IOError("cannot create " + pdf_path);
   }
+  // A placeholder size: each page sets its own before it is drawn.
   m.pdf = cairo_pdf_surface_create_for_stream(WriteToFile, m.file, 595, 842);
   if (cairo_surface_status(m.pdf) != CAIRO_STATUS_SUCCESS) return Status::IOError("cannot start the PDF file");
   return p;
@@ -537,6 +540,8 @@ Status PrinterSurface::EndPage() {
     return Status::Ok();
   }
   cairo_t* cr = cairo_create(m.pdf);
+  // A band of about 32 MiB: a whole page at 600 dpi would take far more, and the band is
+  // reused for every strip of the page.
   int rows = band_rows_ > 0 ? band_rows_ : std::max(1, int((32u << 20) / (4u * unsigned(m.page_w))));
   rows = std::min(rows, m.page_h);
   cairo_surface_t* band = cairo_image_surface_create(CAIRO_FORMAT_RGB24, m.page_w, rows);

@@ -87,6 +87,7 @@ void Region::Combine(const Region& other, int mode) {
     case win::RGN_OR:
       pixman_region32_union(&r_, &r_, o);
       break;
+    // pixman has no exclusive-or: it is the union of the two differences.
     case win::RGN_XOR: {
       pixman_region32_t a, b;
       pixman_region32_init(&a);

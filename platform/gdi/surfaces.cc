@@ -22,6 +22,8 @@ cairo_surface_t* NewWhiteSurface(int w, int h) {
 }
 
 Status CheckSize(int w, int h) {
+  // 32767 is the largest side cairo's image surfaces take; the area bound keeps one surface
+  // within 1 GiB.
   if (w <= 0 || h <= 0 || w > 32767 || h > 32767 || std::int64_t(w) * h > (std::int64_t(1) << 28)) {
     return Status::InvalidArgument("surface size " + std::to_string(w) + "x" + std::to_string(h) + " out of range");
   }
@@ -34,6 +36,7 @@ struct MemoryBitmap::Impl {
   cairo_surface_t* surface = nullptr;
   std::unique_ptr<detail::CairoDC> dc;
   ~Impl() {
+    // The context draws on the surface: it goes first.
     dc.reset();
     if (surface) cairo_surface_destroy(surface);
   }
@@ -84,6 +87,8 @@ std::uint32_t MemoryBitmap::Pixel(int x, int y) const {
   cairo_surface_flush(impl_->surface);
   const auto* px = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(impl_->surface));
   std::uint32_t v = px[size_t(y) * (cairo_image_surface_get_stride(impl_->surface) / 4) + x] & 0xFFFFFF;
+  // cairo has no 1-bit surface to draw on: a two-colour bitmap is drawn in colour and each pixel
+  // read as the nearer of its two colours.
   if (bits_ == 1) return QuadRgb(palette_[Nearer(v, palette_)]);
   return v;
 }

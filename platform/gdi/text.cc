@@ -43,6 +43,8 @@ std::map<std::string, FaceInfo>* g_faces = new std::map<std::string, FaceInfo>;
 std::mutex g_text_mu;
 
 const FaceInfo& GetFace(const std::string& family, int weight, bool italic) {
+  // Only a regular and a bold face exist per family here, so weights are folded to those two
+  // and share one cache entry.
   std::string key = family + "|" + std::to_string(weight >= 600 ? 700 : 400) + (italic ? "|i" : "|r");
   std::lock_guard<std::mutex> lock(g_faces_mu);
   auto it = g_faces->find(key);
@@ -159,6 +161,8 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
   const FaceInfo& main = GetFace(choice.family, lf.lfWeight, lf.lfItalic);
   double cell = main.ascent + main.descent;
   double em_log;
+  // As on Windows: a negative height is the em size, a positive one the whole cell
+  // (ascent plus descent), and 0 a default size.
   if (lf.lfHeight < 0) {
     em_log = -double(lf.lfHeight);
   } else if (lf.lfHeight > 0) {
@@ -185,6 +189,8 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
   out->underline = lf.lfUnderline;
   out->strike = lf.lfStrikeOut;
   cairo_font_options_t* opt = cairo_font_options_create();
+  // Unhinted metrics scale linearly: text measured at the screen's resolution keeps its width at
+  // the printer's.
   cairo_font_options_set_hint_metrics(opt, CAIRO_HINT_METRICS_OFF);
   cairo_font_options_set_hint_style(opt, CAIRO_HINT_STYLE_NONE);
   cairo_font_options_set_antialias(opt, CAIRO_ANTIALIAS_GRAY);

@@ -74,6 +74,7 @@ std::string Cp932ToIso2022Jp(std::string_view in) {
       unsigned char t = static_cast<unsigned char>(in[++i]);
       Switch(out, mode, Mode::kKanji);
       if (c > 0xEF) {  // user-defined and IBM extension rows: no JIS form
+        // The geta mark (row 2, cell 14), the customary stand-in for a character with no JIS form.
         out += "\x22\x2e";
         continue;
       }
@@ -92,6 +93,7 @@ std::string Cp932ToIso2022Jp(std::string_view in) {
       out += '?';
     }
   }
+  // Every encoded piece ends back in ASCII: whatever follows it is read without an escape.
   Switch(out, mode, Mode::kAscii);
   return out;
 }
@@ -130,6 +132,7 @@ std::string EncodeHeaderText(std::string_view utf8) {
 
 Result<std::string> ComposeMessage(const MailMessage& m, std::string_view date) {
   if (m.from.empty() || m.to.empty()) return Status::InvalidArgument("mail without sender or recipient");
+  // A line end in a value would let it add header lines of its own.
   if (HasLineEnd(m.from) || HasLineEnd(m.to) || HasLineEnd(m.subject) || HasLineEnd(date))
     return Status::InvalidArgument("line end in a mail header value");
   for (const std::string& h : m.header_lines) {

@@ -106,6 +106,7 @@ int SmtpClient::Perform(bool probe, const std::string* text, const MailMessage* 
   char errbuf[CURL_ERROR_SIZE] = {0};
   curl_easy_setopt(c, CURLOPT_URL, url_.c_str());
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
+  // The library's name lookup timeout otherwise uses SIGALRM, which is unsafe with several threads.
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout_.count()));
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(exchange_timeout_.count()));
@@ -114,6 +115,7 @@ int SmtpClient::Perform(bool probe, const std::string* text, const MailMessage* 
   Upload upload{text};
   if (probe) {
     curl_easy_setopt(c, CURLOPT_UPLOAD, 0L);
+    // A NOOP proves the server answers and leaves the connection open for the sends that follow.
     curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, "NOOP");
     curl_easy_setopt(c, CURLOPT_MAIL_RCPT, nullptr);
   } else {
@@ -128,6 +130,7 @@ int SmtpClient::Perform(bool probe, const std::string* text, const MailMessage* 
     curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(text->size()));
   }
   CURLcode rc = curl_easy_perform(c);
+  // The handle keeps pointers to the list and buffer: they are taken back before both go.
   curl_easy_setopt(c, CURLOPT_MAIL_RCPT, nullptr);
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
   curl_slist_free_all(rcpt);

@@ -126,6 +126,7 @@ Result<bool> Rows::Next() {
 Connection::~Connection() {
   if (dbc_) {
     auto* dbc = static_cast<SQLHDBC>(dbc_);
+    // Roll back first: with a transaction open some drivers refuse to disconnect and others commit it.
     SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
     SQLDisconnect(dbc);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
@@ -177,6 +178,7 @@ Result<std::unique_ptr<Connection>> Connection::Open(const std::string& source, 
   }
   c->dbc_ = dbc;
   c->pool_key_ = conn_str;
+  // An unreachable server would otherwise hold the caller for the driver's own, often long, timeout.
   SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
   SQLRETURN r = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(conn_str.data()),
                                  static_cast<SQLSMALLINT>(conn_str.size()), nullptr, 0, nullptr,
@@ -231,6 +233,7 @@ Result<void*> Connection::Prepare(const std::string& sql, const std::vector<Valu
       char* p = alloc(sv->size());
       std::memcpy(p, sv->data(), sv->size());
       *ind = static_cast<SQLLEN>(sv->size());
+      // Drivers refuse a column size of 0, so an empty string is bound as a one-character column.
       SQLULEN col = sv->empty() ? 1 : sv->size();
       r = SQLBindParameter(st, n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, col, 0, p,
                            static_cast<SQLLEN>(sv->size() + 1), ind);
@@ -367,6 +370,8 @@ Result<std::unique_ptr<Connection>> AcquireConnection(const std::string& source,
   if (reused) *reused = false;
   if (diagnostics) diagnostics->clear();
   if (!source.empty()) {
+    // The key holds the user and password too, so a pooled connection is never handed to a caller
+    // with other credentials.
     std::string key = Connection::ConnectionString(source, user, password);
     std::vector<std::unique_ptr<Connection>> expired;  // closed outside the lock
     std::unique_ptr<Connection> found;
@@ -398,6 +403,8 @@ void ReleaseConnection(std::unique_ptr<Connection> connection) {
   if (!connection || connection->InTransaction() || connection->rows_open_ || connection->pool_key_.empty()) return;
   connection->diagnostics_.clear();
   Pool& pool = ThePool();
+  // Declared before the lock, so a surplus connection is closed after the lock is released:
+  // disconnecting may wait on the network.
   std::unique_ptr<Connection> surplus;
   std::lock_guard<std::mutex> lock(pool.mutex);
   size_t same = 0;

@@ -140,6 +140,8 @@ Status AddSqliteDataSource(const std::string& name, const std::string& database_
   // of these characters cannot be passed to it.
   if (database_path.empty() || database_path.find_first_of(";{}") != std::string::npos)
     return Status::InvalidArgument("the SQLite driver cannot open a file named " + database_path);
+  // Several programs write the same database file: a busy database is waited on for up to ten
+  // seconds before a statement fails.
   return AddDataSource(name, "SQLite3", {{"Database", database_path}, {"Timeout", "10000"}});
 }
 
@@ -149,6 +151,8 @@ std::optional<std::string> DataSourceConnectionString(const std::string& name) {
   std::string out;
   for (const auto& [k, v] : ini->Section(name)) {
     std::string value = v;
+    // The driver manager would look the name up in the system's odbcinst.ini; the runtime root
+    // keeps its own, so the name becomes the library's path here.
     if (Lower(k) == "driver") {
       std::string lib = DriverLibrary(v);
       if (!lib.empty()) value = lib;

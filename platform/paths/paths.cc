@@ -73,6 +73,8 @@ Result<std::string> ToLocalPath(std::string_view path) {
       rest.push_back(parts[i]);
     }
   }
+  // Network paths from Windows settings land in one folder of the runtime root where the shares
+  // are mounted; ".." was resolved above, so the result never leaves its share.
   std::string out = RuntimeRoot() + "/net/" + parts[0] + "/" + parts[1];
   for (const auto& r : rest) out += "/" + r;
   if (s.back() == '/' && !rest.empty()) out += "/";
@@ -187,6 +189,7 @@ Result<std::string> CreateTempFile(std::string_view folder, std::string_view pre
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08X", NextRandom());
     std::string path = dir + "/" + std::string(prefix) + hex + std::string(extension);
+    // O_EXCL makes the name ours even in a folder others write to; a clash only means another try.
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);

@@ -61,6 +61,8 @@ bool ReadInt(int fd, int* v) {
 // Runs in the child after fork: only async-signal-safe calls from here on.
 [[noreturn]] void ExecChild(const char* prog, char* const* argv, char* const* envp, const char* dir, int err_w,
                             int ready_w, int out_fd) {
+  // exec keeps the signal mask and ignored signals: the parent's (a service blocks its controls)
+  // must not leak into the program.
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -69,6 +71,8 @@ bool ReadInt(int fd, int* v) {
   dfl.sa_handler = SIG_DFL;
   for (int s = 1; s < NSIG; ++s) sigaction(s, &dfl, nullptr);
   // Move the descriptors we keep out of the way, then into their fixed places.
+  // Numbers 3 and 4 may hold the very descriptors being placed there; moving them high first
+  // keeps one dup2 from closing another's source.
   int e = fcntl(err_w, F_DUPFD_CLOEXEC, 100);
   int r = ready_w >= 0 ? fcntl(ready_w, F_DUPFD_CLOEXEC, 100) : -1;
   int o = out_fd >= 0 ? fcntl(out_fd, F_DUPFD_CLOEXEC, 100) : -1;
@@ -182,6 +186,8 @@ Result<Process> Start(const StartOptions& options) {
   }
   if (child == 0) {
     if (options.detached) {
+      // The grandchild is handed to init: no zombie is left for the caller to reap and no
+      // controlling terminal ties it to the caller's session.
       ::setsid();
       pid_t grandchild = ::fork();
       if (grandchild < 0) _exit(127);
@@ -218,6 +224,7 @@ Result<Process> Start(const StartOptions& options) {
   // is checked by the report below).
   p.pidfd_ = PidfdOpen(p.pid_);
   int exec_errno = 0;
+  // The pipe is close-on-exec: a successful exec ends it empty, a failed one leaves its errno.
   bool failed = ReadInt(err_pipe[0], &exec_errno);
   close_fd(err_pipe[0]);
   p.ready_fd_ = ready_pipe[0];

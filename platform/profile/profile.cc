@@ -56,6 +56,8 @@ IniDocument IniDocument::Parse(std::string_view text) {
     text.remove_prefix(3);
   }
   auto first_nl = text.find('\n');
+  // A file with no line end yet is taken as CR LF, the convention of the Windows files these
+  // profiles mirror.
   doc.found_ = (first_nl == std::string_view::npos || (first_nl > 0 && text[first_nl - 1] == '\r'))
                    ? LineEnd::kCrLf
                    : LineEnd::kLf;
@@ -188,6 +190,8 @@ Status IniDocument::Set(std::string_view section, std::string_view key, std::str
       lines_[i] = std::move(line);
       return Status::Ok();
     }
+    // A new key goes after the section's last non-blank line, before the blank lines that
+    // separate it from the next section.
     if (!Trim(lines_[i].text).empty()) insert_at = i + 1;
   }
   lines_.insert(lines_.begin() + static_cast<long>(insert_at), std::move(line));
@@ -297,6 +301,7 @@ int GetInt(const std::string& path, std::string_view section, std::string_view k
     n = n * 10 + (c - '0');
     if (n > 0xFFFFFFFFll) break;
   }
+  // As the Windows call does: leading digits only, and the value wraps as an unsigned 32-bit number.
   return static_cast<int>(static_cast<unsigned>(neg ? -n : n));
 }
 
@@ -353,6 +358,7 @@ Status Modify(const std::string& path, const std::function<Status(IniDocument&)>
   if (loaded.ok()) {
     doc = std::move(*loaded);
     struct stat st;
+    // The rewrite keeps the file's permissions: a private profile stays private.
     if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
   } else if (loaded.status().code() != Status::Code::kNotFound) {
     return loaded.status();

@@ -5,6 +5,8 @@
 
 namespace zv::registry {
 
+// Key and value names compare without regard to case, as the registry's do; only ASCII is
+// folded, so names outside it must match exactly.
 std::string FoldCase(std::string_view s) {
   std::string out(s);
   for (char& c : out) {
@@ -17,6 +19,7 @@ namespace {
 
 constexpr std::string_view kMagic = "zelvora-registry 1";
 
+// Spaces are escaped too: a hive line is split on spaces, so no token may hold one.
 bool NeedsEscape(unsigned char c) { return c < 0x21 || c == 0x7f || c == '%' || c == '"'; }
 
 std::string Escape(std::string_view s) {
@@ -255,6 +258,8 @@ std::string HiveData::Serialize() const {
     if (!folded.empty()) out += "key " + Escape(k.path) + "\n";
     for (const auto& [name, v] : k.values) {
       out += "value " + Escape(name) + " " + TypeToText(v.type) + " ";
+      // A dword of any other length is kept as hex, so odd data written by a caller reads back
+      // byte for byte.
       if (v.type == kRegDword && v.data.size() == 4) {
         uint32_t n = static_cast<unsigned char>(v.data[0]) | (static_cast<unsigned char>(v.data[1]) << 8) |
                      (static_cast<unsigned char>(v.data[2]) << 16) |

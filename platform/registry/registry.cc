@@ -12,6 +12,7 @@ namespace zv::registry {
 namespace {
 
 std::string HiveBaseName(RootKey root) {
+  // One machine hive shared by all users, one per-user hive by user id, as the two roots are.
   return root == RootKey::kLocalMachine ? "machine" : "user-" + std::to_string(::getuid());
 }
 
@@ -51,6 +52,8 @@ Status Update(RootKey root, const std::function<Status(HiveData&)>& fn) {
 Result<Key> Key::Open(RootKey root, std::string_view path) {
   auto canon = HiveData::CanonicalPath(path);
   if (!canon.ok()) return canon.status();
+  // Readers take no lock: hives are replaced by rename, so a reader sees the old or the new
+  // file whole.
   auto hive = Snapshot(root);
   if (!hive.ok()) return hive.status();
   if (!hive->HasKey(*canon)) return Status::NotFound("no registry key " + *canon);

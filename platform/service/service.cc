@@ -110,6 +110,8 @@ Result<LockedState> LockState(std::string_view name) {
   return LockedState{std::move(*lock), *path, rec};
 }
 
+// The start time is checked with the pid: a pid reused by another process after the service
+// died must not make it look alive.
 bool Alive(const StateRecord& r) {
   return r.status.pid > 0 && shm::IsAlive({static_cast<uint32_t>(r.status.pid), r.start_time});
 }
@@ -151,6 +153,7 @@ std::string UnitQuote(std::string_view s) {
   std::string out = "\"";
   for (char c : s) {
     if (c == '\\' || c == '"') out += '\\';
+    // systemd expands "$" and "%" inside unit values; doubled, they stay literal.
     if (c == '$') out += '$';
     if (c == '%') out += '%';
     out += c;
@@ -397,6 +400,8 @@ Status RunService(std::string_view name, int argc, char** argv, const ServiceMai
   sigaddset(&controls, SIGTERM);
   sigaddset(&controls, SIGINT);
   sigaddset(&controls, SIGPWR);
+  // Blocked before the worker starts, so it inherits the mask and the controls reach only the
+  // signalfd below, never a thread that would take the default action.
   pthread_sigmask(SIG_BLOCK, &controls, &old);
   int sfd = ::signalfd(-1, &controls, SFD_CLOEXEC | SFD_NONBLOCK);
   if (sfd < 0) {
@@ -419,6 +424,7 @@ Status RunService(std::string_view name, int argc, char** argv, const ServiceMai
     if (done.IsSet()) break;
     signalfd_siginfo si;
     while (::read(sfd, &si, sizeof si) == static_cast<ssize_t>(sizeof si)) {
+      // SIGPWR is what an init system sends when the machine goes down: a shutdown, not a stop.
       handler(ctx, si.ssi_signo == SIGPWR ? Control::kShutdown : Control::kStop);
     }
   }

@@ -36,6 +36,8 @@ constexpr std::uint32_t kMagic = 0x4D53565Au;  // "ZVSM"
 constexpr std::uint32_t kVersion = 1;
 // How long an opener waits for a creator that is still writing the header.
 constexpr auto kInitWait = std::chrono::milliseconds(1000);
+// Longest encoded name kept whole: with the "/zv-<uid>-<hash>-" prefix it stays below the 255-byte
+// limit of a name under /dev/shm. Longer names are cut and given the hash of the whole name.
 constexpr std::size_t kMaxEncodedName = 160;
 
 
@@ -100,6 +102,8 @@ Result<std::string> ObjectName(std::string_view name) {
   if (encoded.size() > kMaxEncodedName) {
     encoded = encoded.substr(0, 64) + "~" + Hex(Fnv1a(name), 16);
   }
+  // The user id and a hash of the runtime root keep two users, or two test roots on one machine,
+  // from ever meeting in the same block.
   return "/zv-" + std::to_string(::geteuid()) + "-" + Hex(Fnv1a(RuntimeRoot()), 16) + "-" + encoded;
 }
 
@@ -212,6 +216,7 @@ Attempt TryOpenExisting(std::string_view name, const std::string& object, Access
                                "\" is not private to this user; refused");
     return a;
   }
+  // A creator between shm_open and ftruncate: the object exists but has no header yet.
   if (static_cast<std::uint64_t>(st.st_size) < kHeaderSize) {
     ::close(fd);
     a.kind = Attempt::kNotReady;
@@ -293,6 +298,8 @@ Result<SharedBlock> SharedBlock::Create(std::string_view name, std::size_t size,
     return Status::InvalidArgument("shared memory size " + std::to_string(size) +
                                    " is outside 1 to 1 GiB");
   }
+  // Create and open race with other processes doing the same (and with removal of stale blocks);
+  // a few rounds settle any honest race, and a bound keeps a pathological one from spinning forever.
   for (int tries = 0; tries < 8; ++tries) {
     int fd = ::shm_open(object->c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     if (fd >= 0) {

@@ -145,6 +145,8 @@ std::string ValueToText(const Value& value) {
     case Value::Kind::kOctets: {
       std::string_view b = value.bytes;
       b = b.substr(0, b.find('\0'));
+      // Agents answer in UTF-8 or, on Japanese models, in Shift-JIS: valid UTF-8 is kept as it is,
+      // anything else is read as CP932.
       if (ValidUtf8(b)) return std::string(b);
       Result<std::string> u = codepage::Cp932ToUtf8(b, codepage::OnError::kSubstitute);
       return u.ok() ? *u : std::string();
@@ -183,6 +185,8 @@ Result<Session> Session::Open(std::string_view agent, std::string_view community
   s.community_len = comm.size();
   s.timeout = static_cast<long>(timeout.count()) * 1000;
   s.retries = retries;
+  // The single-session calls keep no global list of sessions, so sessions used on different
+  // threads do not meet inside the library.
   void* h = snmp_sess_open(&s);
   if (h == nullptr) return Status::IOError("cannot open an SNMP session to " + peer);
   Session out;
@@ -216,6 +220,8 @@ Result<GetNextReply> Session::GetNext(const Oid& id) {
     return Status::IOError("an answer without an object");
   for (size_t i = 0; i < v->name_length; ++i) reply.oid.push_back(static_cast<uint32_t>(v->name[i]));
   if (v->type == SNMP_ENDOFMIBVIEW || v->type == SNMP_NOSUCHOBJECT || v->type == SNMP_NOSUCHINSTANCE) {
+    // Newer agents mark the end of a walk with these exception values; they are reported as the
+    // older noSuchName so callers test for one end.
     reply.error_status = kNoSuchName;
     return reply;
   }

@@ -53,6 +53,8 @@ std::string PrinterUri(const std::string& name) {
 }
 
 bool ValidQueueName(const std::string& name) {
+  // The server's own rule for queue names (at most 127 bytes, no spaces, '/' or '#'); a name
+  // breaking it cannot be a queue, and refusing it keeps it out of the printer URI.
   if (name.empty() || name.size() > 127) return false;
   for (unsigned char c : name) {
     if (c <= ' ' || c == '/' || c == '#' || c == 127) return false;
@@ -204,11 +206,14 @@ Result<CupsCaps> ReadCaps(http_t* http, const std::string& name) {
       }
     }
   }
+  // Paper codes above DMPAPER_USER are the driver's own: a medium with no standard code is
+  // numbered there, one code per medium for as long as the capabilities are held.
   win::SHORT next_own = DMPAPER_USER + 1;
   for (const auto& pwg_name : Strings(a, "media-supported")) {
     pwg_media_t* pwg = pwgMediaForPWG(pwg_name.c_str());
     if (!pwg || pwg->width <= 0 || pwg->length <= 0) continue;
     Paper p;
+    // The server counts hundredths of a millimetre, the device mode tenths: round to nearest.
     std::int32_t w = (pwg->width + 5) / 10, h = (pwg->length + 5) / 10;
     const MediaEntry* m = MediaByPwg(pwg_name);
     if (!m) m = MediaBySize(w, h);
@@ -264,6 +269,7 @@ Result<CupsCaps> ReadCaps(http_t* http, const std::string& name) {
   if (ipp_attribute_t* cp = ippFindAttribute(a, "copies-supported", IPP_TAG_RANGE)) {
     int upper = 1;
     ippGetRange(cp, 0, &upper);
+    // The device mode carries the copy count in a signed 16-bit field.
     c.max_copies = std::clamp(upper, 1, 32767);
   } else {
     c.max_copies = 1;
@@ -353,6 +359,7 @@ bool JobOnPrinter(ipp_t* attrs, const std::string& printer) {
 
 Result<JobInfo> ReadJob(http_t* http, const std::string& printer, std::uint32_t id) {
   if (!ValidQueueName(printer)) return Status::NotFound("no printer \"" + printer + "\"");
+  // Job ids travel as signed 32-bit integers in the protocol; a larger id cannot name a job.
   if (id == 0 || id > INT32_MAX) return Status::NotFound("no job " + std::to_string(id));
   ipp_t* req = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
@@ -414,6 +421,8 @@ class CupsJob : public PrintJob {
     auto http = Connect(server_);
     if (!http.ok()) return http.status();
     if (pdf_.empty()) {
+      // The job was created before any document was known; left alone it would wait on the
+      // server for a document that never comes.
       cupsCancelJob2(http->get(), printer_.c_str(), static_cast<int>(id_), 0);
       return Status::Ok();
     }
@@ -579,6 +588,8 @@ Result<std::unique_ptr<PrintJob>> CupsSpooler::StartDoc(const std::string& print
   cupsFreeOptions(n, opts);
   if (id <= 0) return IppError("starting a job on \"" + printer + "\"");
 
+  // The server's creation time is preferred, so the time this job reports matches the one the
+  // queue listing shows later.
   std::int64_t submitted = NowUnixMs();
   if (auto job = ReadJob(http->get(), printer, static_cast<std::uint32_t>(id));
       job.ok() && job->submitted_unix_ms > 0) {

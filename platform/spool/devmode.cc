@@ -123,6 +123,8 @@ Resolution SnapResolution(const Capabilities& caps, win::SHORT quality, win::SHO
   const Resolution* best = nullptr;
   long best_d = std::numeric_limits<long>::max();
   for (const auto& r : sorted) {
+    // The print quality is the field every application sets; the y resolution only refines the
+    // choice, so the x distance counts double.
     long d = std::labs(long(r.x) - quality) * 2 + std::labs(long(r.y) - want_y);
     if (d < best_d) {
       best_d = d;
@@ -233,6 +235,8 @@ DevMode MergeDevMode(const DevMode& base, const DevMode& in, const Capabilities&
   if (f & win::DM_COLLATE) {
     dm.dmCollate = (caps.collate && src.dmCollate == DMCOLLATE_TRUE) ? DMCOLLATE_TRUE : DMCOLLATE_FALSE;
   }
+  // Private bytes of another length come from another driver version; the driver would read
+  // them with the wrong layout, so the base's are kept.
   if (in.extra.size() == out.extra.size()) out.extra = in.extra;
   dm.dmSize = sizeof(DEVMODEA);
   dm.dmDriverExtra = static_cast<win::WORD>(out.extra.size());
@@ -320,6 +324,7 @@ Result<std::vector<std::uint8_t>> MakeDevNames(const std::string& driver, const 
   const std::size_t dev_off = sizeof(win::DEVNAMES) + driver.size() + 1;
   const std::size_t out_off = dev_off + device.size() + 1;
   const std::size_t total = out_off + output.size() + 1;
+  // The block's offsets are 16-bit words.
   if (out_off > 0xFFFF) return Status::InvalidArgument("names too long for a DEVNAMES block");
   std::vector<std::uint8_t> block(total, 0);
   win::DEVNAMES head{static_cast<win::WORD>(sizeof(win::DEVNAMES)), static_cast<win::WORD>(dev_off),

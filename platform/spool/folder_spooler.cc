@@ -63,6 +63,8 @@ std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::optional<std::vector<std::uint8_t>> ParseHexBytes(const std::string& s) {
+  // The driver's private bytes are counted by a 16-bit field of the device mode, so more than
+  // 0xFFFF of them could never be carried to a job.
   if (s.size() % 2 != 0 || s.size() > 2 * 0xFFFF) return std::nullopt;
   std::vector<std::uint8_t> out;
   for (std::size_t i = 0; i < s.size(); i += 2) {
@@ -101,6 +103,7 @@ std::optional<Resolution> ParseResolution(const std::string& s) {
   auto parts = Split(s, 'x');
   if (parts.size() == 1) parts.push_back(parts[0]);
   if (parts.size() != 2) return std::nullopt;
+  // Resolutions travel in the device mode's signed 16-bit fields.
   auto x = ParseInt(parts[0], 1, 32767);
   auto y = ParseInt(parts[1], 1, 32767);
   if (!x || !y) return std::nullopt;
@@ -117,6 +120,8 @@ std::string SafeFolderName(const std::string& name) {
   for (unsigned char c : name) {
     out += (std::isalnum(c) || c == '-' || c == '_' || c == ' ') ? char(c) : '_';
   }
+  // A leading dot would hide the folder from listings (or name "." / ".."); the length cap keeps
+  // the folder name well inside the 255-byte limit of one path component.
   if (out.empty() || out[0] == '.') out.insert(0, "p");
   if (out.size() > 100) out.resize(100);
   return out;
@@ -446,6 +451,8 @@ Result<FolderPrinter> ParseFolderPrinter(const fs::path& file) {
           if (!n) return bad();
           *m4[i] = static_cast<std::int32_t>(*n);
         }
+        // Margins that meet or cross would leave no printable area and a zero or negative page size
+        // further down.
         if (pa.left + pa.right >= pa.width || pa.top + pa.bottom >= pa.length) return bad();
       }
       if (parts.size() == 8 && !parts[7].empty()) pa.name = parts[7];
@@ -632,6 +639,8 @@ Result<Capabilities> FolderSpooler::GetCapabilities(const std::string& name) {
 }
 
 Result<std::uint32_t> FolderSpooler::NextJobId(const fs::path& printer_dir) {
+  // One counter for the whole root, so job ids are unique across printers; the lock keeps two
+  // processes from taking the same number.
   FileLock lock(root_ / ".jobid.lock");
   if (!lock.ok()) return Status::IOError("cannot lock the job counter in " + root_.string());
   std::uint32_t last = 0;
@@ -646,6 +655,7 @@ Result<std::uint32_t> FolderSpooler::NextJobId(const fs::path& printer_dir) {
   std::error_code ec;
   for (int tries = 0;; ++tries) {
     if (tries == 1000000) return Status::IOError("no free job id in " + printer_dir.string());
+    // Id 0 means "no job" to callers, so the counter skips it when it wraps.
     if (++id == 0) id = 1;
     if (!fs::exists(JobFile(printer_dir, id), ec) && !fs::exists(JobPdf(printer_dir, id), ec)) break;
   }

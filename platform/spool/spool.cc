@@ -100,6 +100,7 @@ Result<std::optional<JobInfo>> FindQueuedJob(Spooler& spooler, const std::string
                                              const JobQuery& query) {
   auto jobs = spooler.EnumJobs(printer);
   if (!jobs.ok()) return jobs.status();
+  // Newest first: when several jobs match, the caller means the one just submitted.
   for (auto it = jobs->rbegin(); it != jobs->rend(); ++it) {
     const JobInfo& j = *it;
     if (j.status == JOB_STATUS_DELETING || !InQueue(j.state)) continue;

@@ -105,6 +105,8 @@ class RepairingHook {
     if (rec.size() < 24) return player.PlayRecord(rec);
     const int l = I32(rec.bytes, 8), t = I32(rec.bytes, 12), r = I32(rec.bytes, 16),
               b = I32(rec.bytes, 20);
+    // A rectangle of no width or height fills nothing (its right and bottom edges are
+    // excluded), yet such records are meant as rules: drawn as a line instead.
     if (l != r && t != b) return player.PlayRecord(rec);
     gdi::DeviceContext& dc = player.dc();
     const POINT old = dc.GetCurrentPositionEx();
@@ -122,6 +124,7 @@ class RepairingHook {
     gdi::DeviceContext& dc = player.dc();
     RECT box{};
     const int kind = dc.GetClipBox(&box);
+    // An empty clip would hide everything after it: taken as a recording fault and dropped.
     if (kind == win::NULLREGION || box.right <= box.left || box.bottom <= box.top) {
       dc.ExtSelectClipRgn(nullptr, win::RGN_COPY);
       return Status::Ok();
@@ -130,6 +133,8 @@ class RepairingHook {
       std::optional<gdi::Region> clip = dc.GetClipRgn();
       if (clip && clip->Kind() == win::SIMPLEREGION) {
         RECT d = clip->Box();
+        // Two pixels wider and taller, so the rounding of a scaled page does not cut off the last
+        // row and column the clip was meant to hold.
         d.right += 2;
         d.bottom += 2;
         gdi::Region widened(d);
@@ -351,6 +356,8 @@ bool FixFont(gdi::DeviceContext& dc, const gdi::Font& font, std::optional<win::L
     win::TEXTMETRICW tm{};
     const bool metrics = dc.GetTextMetricsW(&tm);
     const std::string face = gdi::FaceName(lf);
+    // Bitmap faces (System, FixedSys, any face without outlines) do not scale: they are replaced
+    // by an outline Gothic face.
     if (!metrics || (tm.tmPitchAndFamily & win::TMPF_VECTOR) == 0 || face.empty() ||
         EqualsNoCase(face, "System") || EqualsNoCase(face, "FixedSys")) {
       SetFace(lf, kGothic);
@@ -361,6 +368,8 @@ bool FixFont(gdi::DeviceContext& dc, const gdi::Font& font, std::optional<win::L
       }
       changed = true;
     }
+    // Windows in its compatible mode turns each glyph by the escapement whatever the orientation
+    // says; the orientation is made to match so the drawing agrees.
     if (lf.lfEscapement != 0 && lf.lfOrientation != lf.lfEscapement) {
       lf.lfOrientation = lf.lfEscapement;
       changed = true;

@@ -68,6 +68,7 @@ std::vector<QRect> ShrinkAway(QWidget* w) {
     r.adjust(dx, dy, -dx, -dy);
     w->setGeometry(r);
     steps.push_back(r);
+    // Paint each step, but let no click or key reach a window that is going away.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     QThread::msleep(15);
   }
@@ -263,6 +264,7 @@ void CViewerPreviewFrame::contextMenuEvent(QContextMenuEvent* e) {
   m->exec(mapToGlobal(at));
 }
 
+// Enter would accept (and close) a dialog: this window closes only through its own commands.
 void CViewerPreviewFrame::accept() {}
 
 void CViewerPreviewFrame::reject() {
@@ -307,6 +309,7 @@ CViewerFlipDialog::CViewerFlipDialog(const char* path, QWidget* parent)
 }
 
 CViewerFlipDialog::~CViewerFlipDialog() {
+  // The worker's thread draws from the document: it goes first.
   worker_.reset();
   doc_.reset();
 }
@@ -438,6 +441,7 @@ void CViewerFlipDialog::mouseDoubleClickEvent(QMouseEvent* e) {
 }
 
 void CViewerFlipDialog::keyPressEvent(QKeyEvent* e) {
+  // A held key would flip pages faster than they can be drawn: one page per press.
   if (e->isAutoRepeat()) return;
   switch (e->key()) {
     case Qt::Key_Home: GoTo(0); return;

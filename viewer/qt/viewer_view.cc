@@ -120,6 +120,9 @@ CViewerView::CViewerView() {
 }
 
 CViewerView::~CViewerView() {
+  // Order matters: the worker callbacks check alive_ first, so no row finished during the stop is
+  // posted to this view; the worker is stopped before the document forgets the view, since its
+  // thread is still reading the document's pages until then.
   alive_.reset();
   worker_->CancelAndWait();
   if (doc_ && attached_to_doc_) {
@@ -449,6 +452,8 @@ int CViewerView::CanChoosePage() { return view::CanChoosePage(page_count_, layou
 int CViewerView::CanGoNext() { return view::CanGoNext(page_count_, layout_.vertical, vpos_) ? 1 : 0; }
 
 int CViewerView::GoPrevious() {
+  // A few pixels of slack: a position just off a row's top after a zoom's rounding still counts
+  // as that row, so Previous and Next never skip or repeat one.
   if (CanGoPrevious()) GoToPage(std::uint16_t(std::max(0, (vpos_ - 4) / (page_h_ + view::kRowGap))));
   return 1;
 }
@@ -500,6 +505,7 @@ std::vector<UnitSize> CViewerView::PageSizes() const {
 
 UnitSize CViewerView::PaperUnits() const {
   if (paper_.code == -1 || paper_.width <= 0 || paper_.height <= 0) return {};
+  // The paper is in tenths of a millimetre, page extents in 1/28800 inch.
   return UnitSize{std::int64_t(paper_.width) * 28800 / 254, std::int64_t(paper_.height) * 28800 / 254};
 }
 
@@ -759,6 +765,8 @@ void CViewerView::SwitchTagKind() {
 
 // ---- Offsets, paper, sheet layout, pages ----
 
+// The offset setters stop the worker first: its thread reads the document's pages, and the
+// new offsets change how those pages are drawn.
 void CViewerView::SetOffsetLeft(float v) {
   if (!doc_) return;
   worker_->CancelAndWait();
@@ -827,6 +835,8 @@ int CViewerView::MoveDocumentPages(int first, int last, int target) {
     selected_page_ = at + (selected_page_ - first);
     selected_sheet_ = selected_page_ / int(std::max<std::uint32_t>(sheet_.pages, 1));
   }
+  // With several pages to a sheet the grid is sized from the first page, so a move touching
+  // page 0 needs the whole zoom worked out again, not only fresh images.
   if (sheet_.pages == 1 || (first != 0 && target != 0)) {
     RefreshPages();
   } else {
@@ -867,6 +877,7 @@ void CViewerView::RequestRow(int row, int first_visible, int last_visible) {
 
 void CViewerView::OnRowReady(std::shared_ptr<view::RenderedRow> row) {
   if (!row || row->request.generation != worker_->generation()) return;
+  // A row drawn for an earlier zoom still arrives after the change; its image is the wrong size.
   if (row->request.width != page_w_ || row->request.height != page_h_ || !row->surface) return;
   const win::RECT area = AreaRect();
   const view::RowSpan vis = view::VisibleRows(area, area, page_w_, page_h_, hpos_, vpos_, layout_);
@@ -1175,6 +1186,8 @@ void CViewerView::OnTimer() {
       auto_scroll_active = 0;
       return;
     }
+    // About a second's pause (eleven ticks of the timer) at the end before starting again, so
+    // the reader sees the last page; the same pause follows at the start.
     if (++auto_scroll_pause < 11) return;
     auto_scroll_pause = 0;
     ScrollTo(-1, start);

@@ -72,6 +72,8 @@ std::uint64_t PageWorker::Request(RenderRequest request) {
 void PageWorker::CancelAndWait() {
   std::unique_lock<std::mutex> lock(mu_);
   queue_.clear();
+  // Rows already drawing for the old generation are dropped on delivery; waiting for the running
+  // one means the caller may change the document as soon as this returns.
   ++generation_;
   idle_cv_.wait(lock, [&] { return !running_; });
 }
@@ -114,6 +116,8 @@ void PageWorker::Run() {
         try {
           DrawRow(*doc, rq, **surface);
           out.surface = std::move(*surface);
+        // An exception on this thread would end the program: a row that fails to draw is delivered
+        // empty instead.
         } catch (...) {
           out.surface.reset();
         }
@@ -124,6 +128,8 @@ void PageWorker::Run() {
       std::lock_guard<std::mutex> lock(mu_);
       current = rq.generation == generation_;
     }
+    // Delivered outside the lock: the callback may call back into the worker (generation,
+    // Request), which takes the same lock.
     if (current && deliver_) deliver_(std::move(out));
     {
       std::lock_guard<std::mutex> lock(mu_);

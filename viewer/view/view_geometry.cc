@@ -60,6 +60,8 @@ UnitSize ReferenceSize(const std::vector<UnitSize>& pages, UnitSize paper) {
   }
   bool any_landscape = false, any_portrait = false;
   for (const UnitSize& p : pages) (p.w > p.h ? any_landscape : any_portrait) = true;
+  // Pages of both shapes: a square of the paper's long side holds either way round, so every
+  // page is drawn at the same scale.
   if (any_landscape && any_portrait) return UnitSize{paper.h, paper.h};
   if (any_landscape) return UnitSize{paper.h, paper.w};
   return paper;

@@ -18,6 +18,7 @@ Result<std::uint32_t> CheckEnvelope(std::span<const std::uint8_t> bytes, std::si
   if (bytes.size() - offset < sizeof(win::EMR)) return Bad(offset, "truncated record prefix");
   const std::uint32_t size = U32(bytes, offset + 4);
   if (size < sizeof(win::EMR)) return Bad(offset, "nSize " + std::to_string(size) + " below 8");
+  // Records are 32-bit aligned; a size that is not would put every later record's fields off.
   if (size % 4 != 0) return Bad(offset, "nSize " + std::to_string(size) + " not a multiple of 4");
   if (size > bytes.size() - offset) {
     return Bad(offset, "nSize " + std::to_string(size) + " runs past the end of the metafile");

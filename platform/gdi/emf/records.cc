@@ -60,6 +60,7 @@ bool IsSmallPoints(DWORD t) { return t >= win::EMR_POLYBEZIER16 && t <= win::EMR
 Result<Points> TakePoints(const Record& r, std::uint64_t off, std::uint64_t count) {
   const bool small = IsSmallPoints(r.type);
   const std::uint64_t each = small ? sizeof(win::POINTS) : sizeof(win::POINTL);
+  // The first test bounds the count before it is multiplied, so a huge count cannot wrap.
   if (count > r.size() || !Inside(r, off, count * each)) {
     return Bad(r, std::to_string(count) + " points do not fit the record");
   }
@@ -102,6 +103,7 @@ Result<Dib> TakeDib(const Record& r, std::size_t head, DWORD usage, DWORD off_bm
   if (h.biSize < sizeof(win::BITMAPINFOHEADER) || h.biSize > cb_bmi) {
     return Bad(r, "bitmap header size " + std::to_string(h.biSize) + " does not fit");
   }
+  // INT32_MIN has no positive counterpart: the top-down height below would overflow.
   if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN) {
     return Bad(r, "bitmap of " + std::to_string(h.biWidth) + " x " + std::to_string(h.biHeight));
   }
@@ -114,6 +116,7 @@ Result<Dib> TakeDib(const Record& r, std::size_t head, DWORD usage, DWORD off_bm
   switch (comp) {
     case win::BI_RGB: ok_format = bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32; break;
     case win::BI_BITFIELDS: ok_format = bpp == 16 || bpp == 32; break;
+    // Run-length bitmaps are always stored bottom-up; the system refuses a top-down one.
     case win::BI_RLE8: ok_format = bpp == 8 && !d.top_down; break;
     case win::BI_RLE4: ok_format = bpp == 4 && !d.top_down; break;
     case win::BI_JPEG:
@@ -160,6 +163,7 @@ Result<Dib> TakeDib(const Record& r, std::size_t head, DWORD usage, DWORD off_bm
     d.palette_indices = Packed<win::WORD>(d.info.data() + pos, entries);
   }
   if (!d.compressed) {
+    // Each stored row is padded to a whole number of 32-bit words.
     d.stride = ((std::uint64_t(d.width) * bpp + 31) / 32) * 4;
     const std::uint64_t rows = scans ? std::uint64_t(*scans) : d.height;
     if (rows > d.height) return Bad(r, "more scan lines than the bitmap has");
@@ -268,6 +272,7 @@ std::vector<win::POINTL> Points::ToVector() const {
 bool IsStockObject(std::uint32_t ih) {
   if (!(ih & win::ENHMETA_STOCK_OBJECT)) return false;
   const std::uint32_t n = ih & ~win::ENHMETA_STOCK_OBJECT;
+  // Number 9 has never been a stock object (the numbering skips it), so naming it is an error.
   return n <= win::STOCK_LAST && n != 9;
 }
 
@@ -378,6 +383,7 @@ Result<Blt> ReadBlt(const Record& r) {
     Status s = NeedSize(r, sizeof(EMRBITBLT));
     if (!s.ok()) return s;
     std::memcpy(&b.rec, r.bytes.data(), sizeof(EMRBITBLT));
+    // A plain blit copies without scaling: its record has no source size, the destination's is it.
     b.rec.cxSrc = b.rec.cxDest;
     b.rec.cySrc = b.rec.cyDest;
   } else if (r.type == EMR_STRETCHBLT || r.type == EMR_ALPHABLEND || r.type == EMR_TRANSPARENTBLT) {
@@ -629,6 +635,8 @@ Result<std::vector<Text>> ReadPolyText(const Record& r) {
   out.reserve(n);
   for (std::uint64_t i = 0; i < n; ++i) {
     const std::size_t at = sizeof(h) + i * sizeof(EMRTEXT);
+    // The descriptions are packed at a fixed stride, so each must carry its rectangle; one without
+    // it would shift every description after it.
     if (Load<DWORD>(r, at + 16) & ETO_NO_RECT) return Bad(r, "poly-text string without a rectangle");
     auto t = TakeEmrText(r, at, head, r.type == EMR_POLYTEXTOUTW);
     if (!t.ok()) return t.status();
@@ -648,6 +656,8 @@ Result<Comment> ReadComment(const Record& r) {
   Comment c;
   c.field = Load<DWORD>(r, 8);
   c.payload = r.bytes.subspan(sizeof(win::EMRGDICOMMENT_HEAD));
+  // The stated length may exceed what follows (writers pad or mis-state it); the comment is kept
+  // and only the data that fits is offered.
   if (c.field <= c.payload.size()) c.data = c.payload.first(c.field);
   return c;
 }
@@ -675,6 +685,7 @@ Result<GradientFill> ReadGradientFill(const Record& r) {
   g.vertices = Packed<TRIVERTEX>(r.bytes.data() + head, nv);
   g.indices = Packed<DWORD>(r.bytes.data() + head + nv * sizeof(TRIVERTEX), ni);
   for (DWORD i : g.indices) {
+    // Checked once here so the player can index the vertices without checking again.
     if (i >= nv) return Bad(r, "gradient vertex index " + std::to_string(i) + " out of range");
   }
   return g;

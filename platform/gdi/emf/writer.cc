@@ -96,6 +96,8 @@ void Writer::AddBounds(const win::RECTL& r) {
 
 void Writer::NoteHandle(std::uint32_t ih) {
   if (ih & win::ENHMETA_STOCK_OBJECT) return;
+  // The header counts handles in 16 bits; slot 0 is never used, so the count is the highest
+  // slot plus one.
   if (ih < 0xFFFF) handles_ = std::max(handles_, ih + 1);
 }
 
@@ -125,6 +127,7 @@ Result<std::vector<std::uint8_t>> Writer::Close() {
     h.rclFrame = {Scale(bounds_.left, mm.cx * 100, d.cx), Scale(bounds_.top, mm.cy * 100, d.cy),
                   Scale(bounds_.right, mm.cx * 100, d.cx), Scale(bounds_.bottom, mm.cy * 100, d.cy)};
   } else {
+    // An empty picture: a frame with right below left reads as "no frame" to players.
     h.rclFrame = {0, 0, -1, -1};
   }
   h.dSignature = win::ENHMETA_SIGNATURE;
@@ -146,6 +149,7 @@ Result<std::vector<std::uint8_t>> Writer::Close() {
   win::EMREOF eof{};
   eof.emr = {win::EMR_EOF, sizeof(win::EMREOF)};
   eof.nPalEntries = 0;
+  // No palette: the offset still points just past the fixed fields, where one would start.
   eof.offPalEntries = 16;
   eof.nSizeLast = sizeof(win::EMREOF);
   std::memcpy(out.data() + header_size + body_.size(), &eof, sizeof(eof));
