@@ -358,4 +358,12 @@ std::optional<ImportedAccount> RunAccountPicker(QWidget* parent, const ConsoleCo
   return picker.picked();
 }
 
+void OfferAccountPicker(UserDialog& dialog, const ConsoleContext& ctx, QWidget* parent) {
+  dialog.SetAccountPicker([&ctx, parent]() -> std::optional<std::pair<std::string, std::string>> {
+    auto picked = RunAccountPicker(parent, ctx);
+    if (!picked) return std::nullopt;
+    return std::make_pair(picked->account, picked->full_name);
+  });
+}
+
 }  // namespace zv::console

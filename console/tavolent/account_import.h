@@ -13,6 +13,7 @@
 #include "console/core/account_import.h"
 #include "console/core/account_import_choice.h"
 #include "console/tavolent/console_frame.h"
+#include "console/tavolent/dialogs.h"
 
 class QLineEdit;
 class QLabel;
@@ -120,5 +121,9 @@ std::optional<ImportedAccounts> RunAccountImportWizard(QWidget* parent, const Co
 // Takes the parent, the context and the source (null: NSS); runs the picker modally. Gives
 // the picked account, nothing on cancel.
 std::optional<ImportedAccount> RunAccountPicker(QWidget* parent, const ConsoleContext& ctx, AccountSource source = {});
+
+// Takes a user dialog, the context and the picker's parent; lets the dialog's
+// "ドメインから選択(&D)..." button run the account picker over this machine's accounts.
+void OfferAccountPicker(UserDialog& dialog, const ConsoleContext& ctx, QWidget* parent);
 
 }  // namespace zv::console

@@ -52,6 +52,7 @@ void OfferGroupChoice(UserDialog& dialog, const ConsoleContext& ctx, QWidget* ow
     if (select.exec() != QDialog::Accepted) return std::nullopt;
     return select.chosen();
   });
+  OfferAccountPicker(dialog, ctx, owner);
 }
 
 }  // namespace

@@ -342,11 +342,30 @@ UserDialog::UserDialog(MessageSink& sink, const engine::UserRecord& preset,
     group_->setItemText(at, Q(chosen->GroupName));
     group_->setCurrentIndex(at);
   });
+  pick_ = new QPushButton("ドメインから選択(&D)...");
+  pick_->setObjectName("b3");
+  pick_->hide();
+  connect(pick_, &QPushButton::clicked, this, [this] {
+    if (!picker_) return;
+    const auto picked = picker_();
+    if (!picked) return;
+    account_->setText(Q(picked->first));
+    user_name_->setText(Q(picked->second));
+  });
   auto* group_row = new QHBoxLayout;
   group_row->addWidget(group_, 1);
   group_row->addWidget(choose_);
-  form->addRow("グループ(&G):", group_row);
-  form->addRow("アカウント(&A):", account_);
+  // A row holding a layout gets no buddy from the form: give the labels their fields, or the
+  // access keys show as a literal "&".
+  auto* group_label = new QLabel("グループ(&G):");
+  group_label->setBuddy(group_);
+  form->addRow(group_label, group_row);
+  auto* account_row = new QHBoxLayout;
+  account_row->addWidget(account_, 1);
+  account_row->addWidget(pick_);
+  auto* account_label = new QLabel("アカウント(&A):");
+  account_label->setBuddy(account_);
+  form->addRow(account_label, account_row);
   form->addRow("ユーザ名(&U):", user_name_);
   form->addRow("メールアドレス(&M):", mail_);
   form->addRow("印刷可能枚数(&K):", kind_);
@@ -392,6 +411,11 @@ void UserDialog::SetGroupChooser(
     std::function<std::optional<engine::GroupRecord>(const engine::GroupRecord&)> chooser) {
   chooser_ = std::move(chooser);
   choose_->setVisible(static_cast<bool>(chooser_));
+}
+
+void UserDialog::SetAccountPicker(std::function<std::optional<std::pair<std::string, std::string>>()> picker) {
+  picker_ = std::move(picker);
+  pick_->setVisible(static_cast<bool>(picker_));
 }
 
 }  // namespace zv::console

@@ -189,6 +189,10 @@ class UserDialog : public QDialog {
   // Takes the group selection (given the current group; gives the chosen one, or nothing on
   // Cancel); shows the button "グループの選択(&C)..." (4) that runs it.
   void SetGroupChooser(std::function<std::optional<engine::GroupRecord>(const engine::GroupRecord&)> chooser);
+  // Takes the account picker (gives the picked account and full name, or nothing on
+  // Cancel); shows the button "ドメインから選択(&D)..." (3), whose pick replaces the account
+  // and user name fields.
+  void SetAccountPicker(std::function<std::optional<std::pair<std::string, std::string>>()> picker);
 
  private:
   MessageSink& sink_;
@@ -196,7 +200,9 @@ class UserDialog : public QDialog {
   std::vector<engine::GroupRecord> groups_;
   std::vector<KnownUser> users_;
   QPushButton* choose_ = nullptr;
+  QPushButton* pick_ = nullptr;
   std::function<std::optional<engine::GroupRecord>(const engine::GroupRecord&)> chooser_;
+  std::function<std::optional<std::pair<std::string, std::string>>()> picker_;
   QComboBox *group_, *kind_;
   QLineEdit *account_, *user_name_, *mail_;
   QSpinBox *mono_, *color_;

@@ -11,6 +11,7 @@
 
 #include "console/core/quota_files.h"
 #include "console/rules/user_list.h"
+#include "console/tavolent/account_import.h"
 #include "console/tavolent/admin_dialogs.h"
 #include "console/tavolent/console_frame.h"
 #include "console/tavolent/dialogs.h"
@@ -201,6 +202,7 @@ void FirstRunUserPage::AddUser() {
   if (preset.GID == 0 && !groups_.empty()) preset.GID = groups_.front().GID;
   UserDialog dialog(*ctx_.sink, preset, groups_, Known(users_), this);
   dialog.SetGroupChooser([this](const engine::GroupRecord& g) { return ChooseGroup(g); });
+  OfferAccountPicker(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::UserRecord user = dialog.value();
   user.UID = 0;
@@ -219,6 +221,7 @@ void FirstRunUserPage::EditUser() {
   if (it == users_.end()) return;
   UserDialog dialog(*ctx_.sink, *it, groups_, Known(users_), this);
   dialog.SetGroupChooser([this](const engine::GroupRecord& g) { return ChooseGroup(g); });
+  OfferAccountPicker(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   const engine::UserRecord user = dialog.value();
   auto db = ctx_.OpenDatabase();

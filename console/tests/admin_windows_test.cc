@@ -296,8 +296,20 @@ TEST_F(AdminWindowsTest, UserPropertiesLeftAsTheyWereStoreNothing) {
   EXPECT_EQ(same.result(), QDialog::Rejected);
   UserDialog changed(sink_, user, {{sales, "Sales", 30, 10, 1}}, {{"tanaka", "田中"}});
   changed.SetGroupChooser([](const engine::GroupRecord&) { return std::optional<engine::GroupRecord>(); });
+  // The account picker's choice replaces the account and the user name; a cancelled pick
+  // leaves them.
+  std::optional<std::pair<std::string, std::string>> pick;
+  changed.SetAccountPicker([&pick] { return pick; });
   changed.adjustSize();
   Shot(&changed, "tavolent_user_with_group_choice.png");
+  changed.findChild<QPushButton*>("b3")->click();
+  EXPECT_EQ(changed.findChild<QLineEdit*>("e1011")->text(), "tanaka");
+  pick = std::make_pair(std::string("suzuki"), std::string("鈴木 一郎"));
+  changed.findChild<QPushButton*>("b3")->click();
+  EXPECT_EQ(changed.findChild<QLineEdit*>("e1011")->text(), "suzuki");
+  EXPECT_EQ(changed.findChild<QLineEdit*>("e1012")->text(), QString::fromUtf8("鈴木 一郎"));
+  changed.findChild<QLineEdit*>("e1011")->setText("tanaka");
+  changed.findChild<QLineEdit*>("e1012")->setText(QString::fromUtf8("田中"));
   changed.findChild<QLineEdit*>("e1013")->setText("tanaka@example.jp");
   changed.accept();
   EXPECT_EQ(changed.result(), QDialog::Accepted);
