@@ -170,14 +170,7 @@ void FirstRunUserPage::ImportAccounts() {
   {
     WaitCursor wait;
     auto db = ctx_.OpenDatabase();
-    bool told = false;
-    for (const auto& a : chosen->accounts) {
-      engine::UserRecord u{0, a.account, a.full_name, chosen->gid, chosen->count_shubetsu, 0, 0, "", 0};
-      if (!db->AddUser(&u) && !told) {
-        ShowAppMessage(*ctx_.sink, 29);
-        told = true;
-      }
-    }
+    AddImportedAccounts(*db, *chosen, *ctx_.sink);
   }
   Reload();
   Fill(Selected());
