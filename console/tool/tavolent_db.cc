@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
     settings.GetPWD(&pwd);
   }
   if (args.empty()) return Usage();
-  // Until the first-run wizard exists, a system set up by other means is marked set up by
-  // an unlocked settings lock, as the wizard's last step leaves it.
+  // A system set up by other means (the demo's set-up tool) is marked set up by an unlocked
+  // settings lock, as the first-run wizard's last step leaves it.
   if (args[0] == "mark-set-up") {
     int32_t locked = 0;
     std::string scrambled;
