@@ -44,11 +44,16 @@ std::string DateText(int32_t ymd) {
 
 uint32_t KindFromAnswerCode(int code) {
   switch (code) {
-    case 0: return kKindNone;
-    case 1: return kKindDay;
-    case 2: return kKindWeek;
-    case 4: return kKindDays;
-    default: return kKindMonth;
+    case 0:
+      return kKindNone;
+    case 1:
+      return kKindDay;
+    case 2:
+      return kKindWeek;
+    case 4:
+      return kKindDays;
+    default:
+      return kKindMonth;
   }
 }
 
@@ -100,11 +105,21 @@ ResultMessage ClientResultMessage(int code, const std::vector<std::string>& extr
     case 0:
       if (extra.empty()) add({"印刷が完了しました。"});
       break;
-    case 1: add({"印刷依頼情報に不備があります。"}); break;
-    case 2: add({"ユーザ登録されていないため印刷の権限がありません。"}); break;
-    case 3: add({"指定された[プリンタ]は、管理プリンタではありません。"}); break;
-    case 4: add({"印刷可能枚数に達しています。", "印刷可能枚数を超えた印刷は禁止されています。"}); break;
-    case 5: add({"印刷ジョブファイルがオープンできませんでした。"}); break;
+    case 1:
+      add({"印刷依頼情報に不備があります。"});
+      break;
+    case 2:
+      add({"ユーザ登録されていないため印刷の権限がありません。"});
+      break;
+    case 3:
+      add({"指定された[プリンタ]は、管理プリンタではありません。"});
+      break;
+    case 4:
+      add({"印刷可能枚数に達しています。", "印刷可能枚数を超えた印刷は禁止されています。"});
+      break;
+    case 5:
+      add({"印刷ジョブファイルがオープンできませんでした。"});
+      break;
     case 6:
       if (extra.empty()) add({"印刷に失敗しました。"});
       break;
@@ -121,18 +136,25 @@ std::string PeriodStatusText(QuotaState& s, int32_t today) {
   const int32_t n = engine::EffectiveDays(s.days);
   auto first_of = [&](int32_t last) -> int32_t {
     switch (s.kind) {
-      case kKindWeek: return engine::AddDays(last, -6);
-      case kKindDays: return engine::AddDays(last, -(n - 1));
-      default: return last / 100 * 100 + 1;  // a month: the first of the last day's month
+      case kKindWeek:
+        return engine::AddDays(last, -6);
+      case kKindDays:
+        return engine::AddDays(last, -(n - 1));
+      default:
+        return last / 100 * 100 + 1;  // a month: the first of the last day's month
     }
   };
   switch (s.kind) {
-    case kKindNone: return "対象期間：無期限";
-    case kKindDay: return "対象期間：１日（あと1日間）";
+    case kKindNone:
+      return "対象期間：無期限";
+    case kKindDay:
+      return "対象期間：１日（あと1日間）";
     case kKindWeek:
     case kKindMonth:
-    case kKindDays: break;
-    default: return "対象期間：１ヶ月";
+    case kKindDays:
+      break;
+    default:
+      return "対象期間：１ヶ月";
   }
   auto left = [&] { return static_cast<int>((Days(s.limit_date) - Days(today)).count()) + 1; };
   int32_t first = first_of(s.limit_date);
@@ -160,7 +182,8 @@ std::string PagesStatusText(const QuotaState& s) {
   auto side = [](const char* name, int32_t limit, int32_t used) {
     if (limit == 0) return std::string("上限なし ") + name + "[" + std::to_string(used) + "]枚";
     int64_t left = static_cast<int64_t>(limit) - used;
-    return std::string(left < 0 ? "上限超過 " : "上限まで ") + name + "[" + std::to_string(left < 0 ? -left : left) + "]枚";
+    return std::string(left < 0 ? "上限超過 " : "上限まで ") + name + "[" + std::to_string(left < 0 ? -left : left) +
+           "]枚";
   };
   return side("カラー", s.max_color, s.count_color) + " " + side("モノクロ", s.max_pages, s.page_count);
 }
@@ -190,10 +213,14 @@ RangeCheck CheckPrinterAndRange(bool have_printer, bool range_chosen, int from, 
 
 int TimerInterval(FrameTimer id) {
   switch (id) {
-    case kTimerAnswer: return 2000;
-    case kTimerQuota: return 15000;
-    case kTimerStart: return 200;
-    case kTimerPrinter: return 5000;
+    case kTimerAnswer:
+      return 2000;
+    case kTimerQuota:
+      return 15000;
+    case kTimerStart:
+      return 200;
+    case kTimerPrinter:
+      return 5000;
   }
   return 0;
 }
@@ -231,7 +258,8 @@ std::vector<FrameTimers::Action> FrameTimers::Tick(int id, bool server) {
     case kTimerPrinter:
       if (!run_active_) out.push_back(Action::kQueryPrinter);
       break;
-    case kTimerQuota: break;
+    case kTimerQuota:
+      break;
     default:
       if (run_active_) out.push_back(Action::kPollAnswer);
       break;

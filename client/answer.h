@@ -39,8 +39,8 @@ struct AnswerInfo {
   bool complete = false;  // "[PrintResult]" "Result" was there
   int code = 0;
   std::string title;
-  std::string message;    // lines joined by "\n"
-  QuotaState quota;       // the "[PrintLimit]" values stored over the given state
+  std::string message;  // lines joined by "\n"
+  QuotaState quota;     // the "[PrintLimit]" values stored over the given state
 };
 
 // Takes the answer text and the frame's quota state; gives what it says. Without "Result"

@@ -95,9 +95,11 @@ int ClientDocument::AddData(std::span<const uint8_t> image, bool trailers) {
         if (item->type == 3) text3_ = std::string(item->text);
         break;
       case Kind::kAttachment:
-        attachments_.push_back({item->time, std::string(item->text), std::vector<uint8_t>(item->bytes.begin(), item->bytes.end())});
+        attachments_.push_back(
+            {item->time, std::string(item->text), std::vector<uint8_t>(item->bytes.begin(), item->bytes.end())});
         break;
-      default: break;
+      default:
+        break;
     }
   }
   return added;

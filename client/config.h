@@ -26,8 +26,8 @@ struct ClientConfig {
   std::string print_info_dir = "PrintInfo";
   std::string jobs_dir = "Jobs";
   std::string result_dir = "Result";
-  std::string account;              // the user name of the requests
-  std::string machine;              // the computer name of the requests
+  std::string account;  // the user name of the requests
+  std::string machine;  // the computer name of the requests
 
   bool has_server() const { return !server_name.empty(); }
   // Gives the local spool folder (app_path/spool_dir).

@@ -46,8 +46,8 @@ std::string TempRequestName() {
 
 }  // namespace
 
-Result<int> PlaceRequest(const std::string& request_folder, const std::string& text, std::chrono::milliseconds lock_limit,
-                         const std::function<void(int slot)>& stale_copy_for) {
+Result<int> PlaceRequest(const std::string& request_folder, const std::string& text,
+                         std::chrono::milliseconds lock_limit, const std::function<void(int slot)>& stale_copy_for) {
   std::string tmp = request_folder + "/" + TempRequestName();
   Status w = fs::WriteFileAtomic(tmp, text);
   if (!w.ok()) return w;
@@ -113,7 +113,8 @@ HandOverResult HandOverJob(const ClientConfig& config, const std::vector<uint8_t
   r.job_file = *job;
   const std::string job_path = *jobs + "/" + *job;
   auto drop_job = [&] { ::unlink(job_path.c_str()); };
-  Status s = fs::WriteFileAtomic(job_path, std::string_view(reinterpret_cast<const char*>(packed.data()), packed.size()));
+  Status s =
+      fs::WriteFileAtomic(job_path, std::string_view(reinterpret_cast<const char*>(packed.data()), packed.size()));
   if (!s.ok()) {
     drop_job();
     return fail(s.ToString());

@@ -46,16 +46,17 @@ Result<std::string> CreateJobFile(const std::string& jobs_folder, const std::str
 // giving the answer copy of a slot that must not be left from an earlier request, may be
 // empty). Gives the slot taken; Busy when every slot is taken or the lock was not had in
 // time; IOError when the request could not be written.
-Result<int> PlaceRequest(const std::string& request_folder, const std::string& text, std::chrono::milliseconds lock_limit,
+Result<int> PlaceRequest(const std::string& request_folder, const std::string& text,
+                         std::chrono::milliseconds lock_limit,
                          const std::function<void(int slot)>& stale_copy_for = {});
 
 // What a hand-over came to.
 struct HandOverResult {
   enum Outcome { kHandedOver, kNotRunning, kBusy, kFailed } outcome = kFailed;
-  std::string slot_base;   // "order07" when handed over
-  std::string answer_copy; // "order07-<account>-<machine>.an2"
-  std::string job_file;    // the job's name in the jobs folder
-  std::string error;       // why it failed (for logs; the user sees the fixed text)
+  std::string slot_base;    // "order07" when handed over
+  std::string answer_copy;  // "order07-<account>-<machine>.an2"
+  std::string job_file;     // the job's name in the jobs folder
+  std::string error;        // why it failed (for logs; the user sees the fixed text)
 };
 
 struct HandOverOptions {

@@ -38,8 +38,8 @@ std::string ComposeFormatFile(const std::vector<HeaderFormatItem>& items) {
   for (; n < items.size() && !items[n].name.empty(); ++n) {
     const auto& it = items[n];
     index += "NO" + std::to_string(n) + "=" + OneLine(it.name) + "\r\n";
-    blocks += "[" + OneLine(it.name) + "]\r\nFORMATLEFT=" + OneLine(it.left) + "\r\nFORMATCENTER=" + OneLine(it.center) +
-              "\r\nFORMATRIGHT=" + OneLine(it.right) + "\r\n\r\n";
+    blocks += "[" + OneLine(it.name) + "]\r\nFORMATLEFT=" + OneLine(it.left) +
+              "\r\nFORMATCENTER=" + OneLine(it.center) + "\r\nFORMATRIGHT=" + OneLine(it.right) + "\r\n\r\n";
   }
   index += "NO" + std::to_string(n) + "=\r\n";
   return index + blocks;

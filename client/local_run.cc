@@ -61,10 +61,9 @@ Result<std::string> RunLocally(const ClientConfig& config, ClientDocument& doc, 
   printing::ViewerPrintDocument print_doc(doc.viewer());
   ResultHost host;
   printing::PrintOutcome outcome = printing::PrintDocumentLocally(print_doc, s, spooler, surfaces, &host);
-  ResultMessage message = host.recorded ? host.message
-                          : outcome.code == printing::kPrintOk
-                              ? ClientResultMessage(0)
-                              : ClientResultMessage(outcome.code, outcome.lines);
+  ResultMessage message = host.recorded                        ? host.message
+                          : outcome.code == printing::kPrintOk ? ClientResultMessage(0)
+                                                               : ClientResultMessage(outcome.code, outcome.lines);
 
   engine::CRequestResult result;
   result.Init();

@@ -214,8 +214,9 @@ Status BuildPrinterList(spool::Spooler& spooler, const std::string& path, const 
     todo.push_back(n);
   }
   const int total = static_cast<int>(todo.size());
-  bool show = progress && total > 0 &&
-              (update.mode == PrinterListUpdate::kAdd || (update.mode == PrinterListUpdate::kFull && update.first_build));
+  bool show =
+      progress && total > 0 &&
+      (update.mode == PrinterListUpdate::kAdd || (update.mode == PrinterListUpdate::kFull && update.first_build));
   if (show)
     progress->Open(update.mode == PrinterListUpdate::kAdd ? ProgressModel::kConfigChanged : ProgressModel::kFirstBuild,
                    total);
@@ -231,7 +232,8 @@ Status BuildPrinterList(spool::Spooler& spooler, const std::string& path, const 
   return AddToPrinterInfoFile(path, records);
 }
 
-std::vector<PrinterListUpdate> LocalListUpdates(const std::string* list_text, const std::vector<std::string>& installed) {
+std::vector<PrinterListUpdate> LocalListUpdates(const std::string* list_text,
+                                                const std::vector<std::string>& installed) {
   std::vector<PrinterListUpdate> out;
   if (list_text == nullptr) {
     PrinterListUpdate full;
@@ -242,7 +244,9 @@ std::vector<PrinterListUpdate> LocalListUpdates(const std::string* list_text, co
   std::vector<std::string> listed;
   for (auto& n : PrinterNamesInList(*list_text))
     if (n != kVirtualPrinterName) listed.push_back(std::move(n));
-  auto has = [](const std::vector<std::string>& v, const std::string& n) { return std::find(v.begin(), v.end(), n) != v.end(); };
+  auto has = [](const std::vector<std::string>& v, const std::string& n) {
+    return std::find(v.begin(), v.end(), n) != v.end();
+  };
   PrinterListUpdate gone{PrinterListUpdate::kDelete, {}, false};
   for (const auto& n : listed)
     if (!has(installed, n)) gone.names.push_back(n);

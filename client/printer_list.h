@@ -25,8 +25,8 @@ inline constexpr char kVirtualPrinterName[] = "Zelvora";
 struct PaperInfo {
   uint16_t code = 0xFFFF;
   std::string form;
-  int32_t width = 0, height = 0;                       // 0.1 mm
-  int32_t left = 0, top = 0, right = 0, bottom = 0;    // unprintable margins, 0.1 mm
+  int32_t width = 0, height = 0;                     // 0.1 mm
+  int32_t left = 0, top = 0, right = 0, bottom = 0;  // unprintable margins, 0.1 mm
 };
 
 struct PrinterInfo {
@@ -85,6 +85,7 @@ Status BuildPrinterList(spool::Spooler& spooler, const std::string& path, const 
 // updates to run in order: a first full build when there is no list; else the removal of
 // listed printers no longer installed, then the addition of installed printers not listed
 // (names compared exactly; "Zelvora" is neither listed nor added).
-std::vector<PrinterListUpdate> LocalListUpdates(const std::string* list_text, const std::vector<std::string>& installed);
+std::vector<PrinterListUpdate> LocalListUpdates(const std::string* list_text,
+                                                const std::vector<std::string>& installed);
 
 }  // namespace zv::client

@@ -15,8 +15,8 @@
 namespace zv::client {
 
 // The three columns walked, in this order.
-inline constexpr char kConsoleTextColumn[] = ".1.3.6.1.2.1.43.16.5.1.2";  // prtConsoleDisplayBufferText
-inline constexpr char kAlertCodeColumn[] = ".1.3.6.1.2.1.43.18.1.1.7";    // prtAlertCode
+inline constexpr char kConsoleTextColumn[] = ".1.3.6.1.2.1.43.16.5.1.2";       // prtConsoleDisplayBufferText
+inline constexpr char kAlertCodeColumn[] = ".1.3.6.1.2.1.43.18.1.1.7";         // prtAlertCode
 inline constexpr char kAlertDescriptionColumn[] = ".1.3.6.1.2.1.43.18.1.1.8";  // prtAlertDescription
 inline constexpr char kSnmpCommunity[] = "mervik";
 inline constexpr int kMaxColumnValues = 50;

@@ -40,16 +40,23 @@ void StoreQuotaKey(int index, const std::string& text, QuotaState& s) {
       if (!empty && v >= 0 && v <= 4) s.kind = kinds[v];
       break;
     }
-    case 1: s.limit_date = v; break;
-    case 2: s.max_pages = v; break;
+    case 1:
+      s.limit_date = v;
+      break;
+    case 2:
+      s.max_pages = v;
+      break;
     case 3:
       if (!empty) s.page_count = v;
       break;
-    case 4: s.max_color = v; break;
+    case 4:
+      s.max_color = v;
+      break;
     case 5:
       if (!empty) s.count_color = v;
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -57,8 +64,8 @@ void RefreshQuotaCache(const ClientConfig& config, QuotaState& state) {
   if (!config.has_server()) return;
   auto folder = config.ResultFolder();
   if (!folder.ok()) return;
-  static const char* const kKeys[] = {"CheckRange", "LimitDate", "MaxPages", "PageCount", "MaxPages_Color",
-                                      "PageCount_Color"};
+  static const char* const kKeys[] = {"CheckRange", "LimitDate",      "MaxPages",
+                                      "PageCount",  "MaxPages_Color", "PageCount_Color"};
   std::string newest = NewestQuotaFile(*folder, config.account, config.machine);
   if (!newest.empty()) {
     auto doc = profile::Load(newest);

@@ -33,21 +33,21 @@ struct RequestJobEntry {
 struct RequestOrder {
   std::string account, machine, job_file;
   std::vector<RequestJobEntry> jobs;
-  int orientation = 1;     // 1 portrait, 2 landscape
-  int thumbnail = 0;       // 0..3: 1, 2, 4, 8 pages per sheet
-  int separator = 0;       // 0..3
-  int offset_left = 0;     // 0.1 mm
-  int offset_top = 0;      // 0.1 mm
-  int scale = 1000;        // 0.1 percent
+  int orientation = 1;  // 1 portrait, 2 landscape
+  int thumbnail = 0;    // 0..3: 1, 2, 4, 8 pages per sheet
+  int separator = 0;    // 0..3
+  int offset_left = 0;  // 0.1 mm
+  int offset_top = 0;   // 0.1 mm
+  int scale = 1000;     // 0.1 percent
   std::string device;
   int paper = 0;
-  int first_page = 0;      // 0: all pages
+  int first_page = 0;  // 0: all pages
   int last_page = 0;
   int copies = 1;
   bool collate = false;
   std::string h_left, h_center, h_right, f_left, f_center, f_right;
   int font_point = 0;
-  win::LOGFONTA font{};    // face name in CP932 as the record holds it
+  win::LOGFONTA font{};  // face name in CP932 as the record holds it
   int page_mode = 1;
   // The rotation value of every page of the document (index 0 = page 1).
   std::vector<uint16_t> rotations;

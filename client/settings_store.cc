@@ -57,24 +57,32 @@ Result<bool> LoadSettings(ClientSettings* s, const std::string& program_folder, 
   auto def = key->GetBinary("DefSetting");
   if (def.ok() && def->size() >= 4) {
     s->def_setting = static_cast<uint8_t>((*def)[0]) | static_cast<uint8_t>((*def)[1]) << 8 |
-                     static_cast<uint8_t>((*def)[2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>((*def)[3])) << 24;
+                     static_cast<uint8_t>((*def)[2]) << 16 |
+                     static_cast<uint32_t>(static_cast<uint8_t>((*def)[3])) << 24;
   } else {
     all = false;
   }
   text("DefPrinter", &s->def_printer);
   dword("DefYousiSize", &s->def_yousi_size);
-  for (auto [name, field] : {DwordValue{"Left", &ClientSettings::left}, {"Top", &ClientSettings::top},
-                             {"Width", &ClientSettings::width}, {"Height", &ClientSettings::height},
-                             {"ThumbnailCount", &ClientSettings::thumbnail}, {"Lodrin", &ClientSettings::lodrin},
-                             {"PageLine", &ClientSettings::page_line}, {"TOffset", &ClientSettings::t_offset},
-                             {"LOffset", &ClientSettings::l_offset}, {"DestSize", &ClientSettings::dest_size}})
+  for (auto [name, field] : {DwordValue{"Left", &ClientSettings::left},
+                             {"Top", &ClientSettings::top},
+                             {"Width", &ClientSettings::width},
+                             {"Height", &ClientSettings::height},
+                             {"ThumbnailCount", &ClientSettings::thumbnail},
+                             {"Lodrin", &ClientSettings::lodrin},
+                             {"PageLine", &ClientSettings::page_line},
+                             {"TOffset", &ClientSettings::t_offset},
+                             {"LOffset", &ClientSettings::l_offset},
+                             {"DestSize", &ClientSettings::dest_size}})
     dword(name, &(s->*field));
   text("OutputPrinter", &s->output_printer);
   dword("PaperSize", &s->paper_size);
   text("Form", &s->form);
   dword("Copies", &s->copies);
-  for (auto [name, field] : {DwordValue{"Collate", &ClientSettings::collate}, {"DupCheck", &ClientSettings::dup_check},
-                             {"MaxPages", &ClientSettings::max_pages}, {"PageCount", &ClientSettings::page_count},
+  for (auto [name, field] : {DwordValue{"Collate", &ClientSettings::collate},
+                             {"DupCheck", &ClientSettings::dup_check},
+                             {"MaxPages", &ClientSettings::max_pages},
+                             {"PageCount", &ClientSettings::page_count},
                              {"MaxPages_Color", &ClientSettings::max_color},
                              {"PageCount_Color", &ClientSettings::count_color},
                              {"RealCount", &ClientSettings::real_count},

@@ -16,10 +16,10 @@ inline constexpr char kConvKey[] = "Software\\Orbelin\\Zelvora\\1.0\\Conv";
 // The 29 values, as the frame keeps them.
 struct ClientSettings {
   int32_t left = 0, top = 0, width = 0, height = 0;
-  int32_t thumbnail = 0;     // "ThumbnailCount" 0..3
-  int32_t lodrin = 1;        // 1 vertical, other horizontal
-  int32_t page_line = 0;     // 0..3 (above 3 reads as 0)
-  int32_t t_offset = 0;      // tenths of a millimetre
+  int32_t thumbnail = 0;  // "ThumbnailCount" 0..3
+  int32_t lodrin = 1;     // 1 vertical, other horizontal
+  int32_t page_line = 0;  // 0..3 (above 3 reads as 0)
+  int32_t t_offset = 0;   // tenths of a millimetre
   int32_t l_offset = 0;
   int32_t dest_size = 1000;  // tenths of a percent
   std::string output_printer;
@@ -33,7 +33,7 @@ struct ClientSettings {
   std::string auto_save_dir;  // default: the program folder
   int32_t auto_save_times = 10;
   int32_t save_times = 0;
-  uint32_t def_setting = 0;   // bits of the values reset at every start
+  uint32_t def_setting = 0;  // bits of the values reset at every start
   std::string def_printer;
   int32_t def_yousi_size = 0;
   int32_t last_update = 0;

@@ -69,8 +69,8 @@ inline void ReadyLiteralTree(JobCodecState& s, unsigned tree) {
 // The splay: leaf `a` takes its uncle's place and the uncle takes its place, then the
 // same is done from the grandparent on, until the root is reached. One step, given a,
 // its parent c and grandparent d and on which side of its parent each of a and c hangs.
-inline void SplayStep(std::uint16_t* up, std::uint16_t (*child)[2], unsigned a, unsigned side_a,
-                      unsigned c, unsigned side_c, unsigned d) {
+inline void SplayStep(std::uint16_t* up, std::uint16_t (*child)[2], unsigned a, unsigned side_a, unsigned c,
+                      unsigned side_c, unsigned d) {
   const unsigned uncle_side = side_c ^ 1;
   const unsigned b = child[d][uncle_side];
   child[d][uncle_side] = static_cast<std::uint16_t>(a);
@@ -114,10 +114,9 @@ struct BitWriter {
 // Codes the leaf `leaf` of a tree: its path from the root, root side first; splays at it.
 // The splay climbs the same path and reads each node's side on the way before it changes
 // anything above, so the code is gathered while splaying.
-inline int EncodeLeaf(JobCodecState& s, std::uint16_t* up, std::uint16_t (*child)[2],
-                      unsigned leaf) {
+inline int EncodeLeaf(JobCodecState& s, std::uint16_t* up, std::uint16_t (*child)[2], unsigned leaf) {
   constexpr unsigned kNear = 64;
-  std::uint64_t code = 0;  // the path's kNear bits nearest the leaf, the leaf's own lowest
+  std::uint64_t code = 0;                        // the path's kNear bits nearest the leaf, the leaf's own lowest
   std::array<std::uint8_t, kMaxCodeBits> above;  // the bits beyond those, upwards
   unsigned n = 0;
   auto gather = [&](unsigned bit) {
@@ -169,8 +168,8 @@ inline unsigned Hash(const std::uint8_t* p) {
 struct Prediction {
   const std::uint8_t* source = nullptr;  // where a match is coded from; null: none
   unsigned slot = 0;
-  std::uint16_t position = 0;            // the current position, relative to the block
-  bool pair_differs = false;             // the two bytes before the position differ
+  std::uint16_t position = 0;  // the current position, relative to the block
+  bool pair_differs = false;   // the two bytes before the position differ
 };
 
 // Looks up the slot of the current position. A closed slot gives nothing; an empty slot,
@@ -303,8 +302,7 @@ struct BitReader {
 
 // Walks a tree from the root by the input bits to a leaf (a node number of at least
 // `internal`); splays at it. Gives the leaf, or -1 when the input ends inside the code.
-inline int DecodeLeaf(JobCodecState& s, std::uint16_t* up, std::uint16_t (*child)[2],
-                      unsigned internal) {
+inline int DecodeLeaf(JobCodecState& s, std::uint16_t* up, std::uint16_t (*child)[2], unsigned internal) {
   unsigned node = 0;
   {
     BitReader in(s);
@@ -387,8 +385,8 @@ void InitCodecTables(JobCodecState& state) {
   }
 }
 
-int CompressJobData(const std::uint8_t* input, std::uint8_t* output, std::uint16_t length,
-                    std::uint16_t& output_length, JobCodecState& state) {
+int CompressJobData(const std::uint8_t* input, std::uint8_t* output, std::uint16_t length, std::uint16_t& output_length,
+                    JobCodecState& state) {
   if (length > kCodecBlockSize) return kCodecMalformed;
   if (length > 2) {
     ResetModel(state);
@@ -404,9 +402,8 @@ int CompressJobData(const std::uint8_t* input, std::uint8_t* output, std::uint16
     state.stream_end = output + kCodecHeaderSize + (length - 1);
     int rc = PackBlock(state);
     if (rc == kCodecCodeTooLong) return rc;
-    std::size_t payload = rc == kOutputFull
-                              ? kCodecBlockSize
-                              : static_cast<std::size_t>(state.stream - output) - kCodecHeaderSize;
+    std::size_t payload =
+        rc == kOutputFull ? kCodecBlockSize : static_cast<std::size_t>(state.stream - output) - kCodecHeaderSize;
     if (payload < length) {
       output[0] = static_cast<std::uint8_t>(payload >> 8);
       output[1] = static_cast<std::uint8_t>(payload & 0xFF);

@@ -22,21 +22,28 @@ using internal::BaseName;
 using internal::EqualsNoCase;
 using internal::Extension;
 
-bool IsSupportedDocumentVersion(std::uint8_t version) {
-  return version <= 3 || version == 0x4D;
-}
+bool IsSupportedDocumentVersion(std::uint8_t version) { return version <= 3 || version == 0x4D; }
 
 const char* UnpackErrorName(UnpackError error) {
   switch (error) {
-    case UnpackError::kNone: return "no error";
-    case UnpackError::kWrongExtension: return "not a .prc file";
-    case UnpackError::kNotFound: return "file not found";
-    case UnpackError::kUnreadable: return "file unreadable";
-    case UnpackError::kEmpty: return "empty file";
-    case UnpackError::kUnsupportedVersion: return "unsupported version";
-    case UnpackError::kBadSize: return "bad unpacked size";
-    case UnpackError::kTruncated: return "truncated block";
-    case UnpackError::kBadBlock: return "damaged block";
+    case UnpackError::kNone:
+      return "no error";
+    case UnpackError::kWrongExtension:
+      return "not a .prc file";
+    case UnpackError::kNotFound:
+      return "file not found";
+    case UnpackError::kUnreadable:
+      return "file unreadable";
+    case UnpackError::kEmpty:
+      return "empty file";
+    case UnpackError::kUnsupportedVersion:
+      return "unsupported version";
+    case UnpackError::kBadSize:
+      return "bad unpacked size";
+    case UnpackError::kTruncated:
+      return "truncated block";
+    case UnpackError::kBadBlock:
+      return "damaged block";
   }
   return "unknown error";
 }
@@ -45,19 +52,24 @@ Status UnpackResult::status() const {
   if (ok()) return Status::Ok();
   std::string text = std::string(UnpackErrorName(error)) + (message.empty() ? "" : ": " + message);
   switch (error) {
-    case UnpackError::kNone: return Status::Ok();
-    case UnpackError::kNotFound: return Status::NotFound(text);
-    case UnpackError::kUnreadable: return Status::IOError(text);
-    case UnpackError::kWrongExtension: return Status::InvalidArgument(text);
-    case UnpackError::kUnsupportedVersion: return Status::NotSupported(text);
-    default: return Status::Corruption(text);
+    case UnpackError::kNone:
+      return Status::Ok();
+    case UnpackError::kNotFound:
+      return Status::NotFound(text);
+    case UnpackError::kUnreadable:
+      return Status::IOError(text);
+    case UnpackError::kWrongExtension:
+      return Status::InvalidArgument(text);
+    case UnpackError::kUnsupportedVersion:
+      return Status::NotSupported(text);
+    default:
+      return Status::Corruption(text);
   }
 }
 
 namespace {
 
-UnpackResult Fail(UnpackError error, std::string message,
-                  std::optional<std::uint8_t> version = std::nullopt) {
+UnpackResult Fail(UnpackError error, std::string message, std::optional<std::uint8_t> version = std::nullopt) {
   UnpackResult r;
   r.error = error;
   r.message = std::move(message);
@@ -114,8 +126,7 @@ void RunWorkers(unsigned threads, Work& work) {
 
 }  // namespace
 
-UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecState& state,
-                                 unsigned threads) {
+UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecState& state, unsigned threads) {
   if (file.empty()) return Fail(UnpackError::kEmpty, "the file is empty");
   const std::uint8_t version = file[0];
   if (!IsSupportedDocumentVersion(version)) {
@@ -127,8 +138,8 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
   }
   std::int32_t stated;
   {
-    std::uint32_t u = std::uint32_t(file[1]) | (std::uint32_t(file[2]) << 8) |
-                      (std::uint32_t(file[3]) << 16) | (std::uint32_t(file[4]) << 24);
+    std::uint32_t u = std::uint32_t(file[1]) | (std::uint32_t(file[2]) << 8) | (std::uint32_t(file[3]) << 16) |
+                      (std::uint32_t(file[4]) << 24);
     std::memcpy(&stated, &u, sizeof stated);
   }
   if (stated < 0) {
@@ -151,12 +162,10 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
     if (bound < size) {
       // Say which fault it is: blocks that stop short, or a size beyond them.
       if (at < file.size()) {
-        return Fail(UnpackError::kTruncated,
-                    "block at offset " + std::to_string(at) + " runs past the end of the file",
+        return Fail(UnpackError::kTruncated, "block at offset " + std::to_string(at) + " runs past the end of the file",
                     version);
       }
-      return Fail(UnpackError::kBadSize,
-                  "unpacked size " + std::to_string(size) + " is more than the blocks can hold",
+      return Fail(UnpackError::kBadSize, "unpacked size " + std::to_string(size) + " is more than the blocks can hold",
                   version);
     }
   }
@@ -179,7 +188,7 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
   enum class Stage { kFree, kExpanding, kExpanded, kCopying };
   struct Slot {
     Stage stage = Stage::kFree;
-    std::size_t at = 0;     // the offset of the block's header in the file
+    std::size_t at = 0;  // the offset of the block's header in the file
     int rc = kCodecOk;
     std::uint16_t produced = 0;
     std::size_t place = 0;  // where the block goes in the image
@@ -190,10 +199,10 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
   std::condition_variable changed;
   std::size_t claimed = 0, placed = 0, freed = 0;  // blocks claimed, placed, freed (in order)
   std::size_t next_at = kDocumentHeadSize;
-  std::size_t total = 0;                 // bytes of the image placed so far
-  bool ended = false;                    // no block header follows the last one claimed
-  bool buffer_ready = false;             // the image buffer is allocated and cleared
-  bool abandoned = false;                // the image buffer could not be allocated
+  std::size_t total = 0;      // bytes of the image placed so far
+  bool ended = false;         // no block header follows the last one claimed
+  bool buffer_ready = false;  // the image buffer is allocated and cleared
+  bool abandoned = false;     // the image buffer could not be allocated
   std::optional<UnpackResult> failure;
   auto finished = [&] { return abandoned || failure || total >= size; };
 
@@ -221,14 +230,13 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
     while (!finished() && placed < claimed && slots[placed % ring].stage == Stage::kExpanded) {
       Slot& slot = slots[placed % ring];
       if (slot.rc != kCodecOk) {
-        failure = Fail(UnpackError::kBadBlock,
-                       "the block at offset " + std::to_string(slot.at) + " does not expand",
+        failure = Fail(UnpackError::kBadBlock, "the block at offset " + std::to_string(slot.at) + " does not expand",
                        version);
       } else if (slot.produced > size - total) {
-        failure = Fail(UnpackError::kBadBlock,
-                       "the block at offset " + std::to_string(slot.at) +
-                           " expands past the stated size " + std::to_string(size),
-                       version);
+        failure = Fail(
+            UnpackError::kBadBlock,
+            "the block at offset " + std::to_string(slot.at) + " expands past the stated size " + std::to_string(size),
+            version);
       } else {
         slot.stage = Stage::kCopying;
         slot.place = total;
@@ -238,18 +246,16 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
     }
     if (!finished() && ended && placed == claimed) {
       // Packed blocks may produce less than the pre-scan allowed for.
-      failure = Fail(UnpackError::kTruncated,
-                     "the blocks end after " + std::to_string(total) + " of " +
-                         std::to_string(size) + " bytes",
-                     version);
+      failure =
+          Fail(UnpackError::kTruncated,
+               "the blocks end after " + std::to_string(total) + " of " + std::to_string(size) + " bytes", version);
     }
     const std::size_t last = placed;
     if (first == last) return;
     lock.unlock();
     for (std::size_t n = first; n < last; ++n) {
       const Slot& slot = slots[n % ring];
-      std::memcpy(doc.buffer.data() + slot.place, scratch.get() + (n % ring) * kCodecBlockSize,
-                  slot.produced);
+      std::memcpy(doc.buffer.data() + slot.place, scratch.get() + (n % ring) * kCodecBlockSize, slot.produced);
     }
     lock.lock();
     for (std::size_t n = first; n < last; ++n) slots[n % ring].stage = Stage::kFree;
@@ -283,8 +289,7 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
         lock.unlock();
         BlockHeader b = ReadBlockHeader(file.data() + at);
         std::uint16_t produced = 0;
-        int rc = ExpandJobData(file.data() + at + kCodecHeaderSize,
-                               scratch.get() + (*n % ring) * kCodecBlockSize,
+        int rc = ExpandJobData(file.data() + at + kCodecHeaderSize, scratch.get() + (*n % ring) * kCodecBlockSize,
                                static_cast<std::uint16_t>(b.payload), produced, b.stored, codec);
         lock.lock();
         Slot& slot = slots[*n % ring];
@@ -331,20 +336,19 @@ UnpackResult UnpackDocumentFile(const std::string& path, unsigned threads) {
   // A packed image of up to 2^31-1 bytes takes a little more than 2 GiB of blocks.
   Result<std::string> bytes = fs::ReadFile(path, std::size_t{3} << 30);
   if (!bytes.ok()) {
-    return Fail(bytes.status().code() == Status::Code::kNotFound ? UnpackError::kNotFound
-                                                                 : UnpackError::kUnreadable,
+    return Fail(bytes.status().code() == Status::Code::kNotFound ? UnpackError::kNotFound : UnpackError::kUnreadable,
                 bytes.status().message());
   }
   std::unique_ptr<JobCodecState> state = NewCodecState();
-  UnpackResult r = UnpackDocumentBytes(
-      {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, *state, threads);
+  UnpackResult r =
+      UnpackDocumentBytes({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, *state, threads);
   if (r.ok()) r.document->job_name = base.substr(0, base.size() - ext.size());
   else if (!r.message.empty()) r.message = path + ": " + r.message;
   return r;
 }
 
-Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::uint8_t>& out,
-                         JobCodecState& state, unsigned threads) {
+Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::uint8_t>& out, JobCodecState& state,
+                         unsigned threads) {
   if (image.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
     return Status::InvalidArgument("a document image is limited to 2 GiB");
   }
@@ -409,8 +413,7 @@ Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::u
   RunWorkers(workers, work);
   if (refused) {
     out.clear();
-    return Status::Corruption("the codec refused the block at offset " +
-                              std::to_string(*refused * kCodecBlockSize));
+    return Status::Corruption("the codec refused the block at offset " + std::to_string(*refused * kCodecBlockSize));
   }
   return Status::Ok();
 }

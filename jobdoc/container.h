@@ -15,9 +15,9 @@
 
 namespace zv::jobdoc {
 
-constexpr std::uint8_t kDocumentVersion = 2;        // the version this system writes
-constexpr std::size_t kDocumentHeadSize = 5;        // version byte + unpacked size
-constexpr std::size_t kMinDocumentBuffer = 65536;   // an unpacked buffer is never smaller
+constexpr std::uint8_t kDocumentVersion = 2;       // the version this system writes
+constexpr std::size_t kDocumentHeadSize = 5;       // version byte + unpacked size
+constexpr std::size_t kMinDocumentBuffer = 65536;  // an unpacked buffer is never smaller
 
 // True for the version bytes a reader accepts: 0, 1, 2, 3 and 0x4D ('M'). Versions 3 and
 // 0x4D are read like 2; 0 carries page trailers in its image; 1 has pages of an older form.
@@ -43,9 +43,9 @@ const char* UnpackErrorName(UnpackError error);
 struct UnpackedDocument {
   // max(size, 65,536) bytes; the image fills the first `size` bytes, the rest is zero.
   std::vector<std::uint8_t> buffer;
-  std::uint32_t size = 0;     // the unpacked size: the image's length
-  std::uint8_t version = 0;   // the file's version byte
-  std::string job_name;       // the file's base name without folder and extension
+  std::uint32_t size = 0;    // the unpacked size: the image's length
+  std::uint8_t version = 0;  // the file's version byte
+  std::string job_name;      // the file's base name without folder and extension
 
   // Gives the image: the first `size` bytes of the buffer.
   std::span<const std::uint8_t> image() const { return {buffer.data(), size}; }
@@ -57,8 +57,8 @@ struct UnpackedDocument {
 struct UnpackResult {
   std::optional<UnpackedDocument> document;  // set on success only
   UnpackError error = UnpackError::kNone;
-  std::optional<std::uint8_t> version;       // set once the version byte was read, even when refused
-  std::string message;                       // what went wrong, for logs and the user
+  std::optional<std::uint8_t> version;  // set once the version byte was read, even when refused
+  std::string message;                  // what went wrong, for logs and the user
 
   bool ok() const { return document.has_value(); }
   // Gives Ok, or the error as a Status (NotFound, IOError, InvalidArgument, NotSupported, Corruption).
@@ -87,8 +87,7 @@ UnpackResult UnpackDocumentFile(const std::string& path, unsigned threads = 0);
 // worker with a state of its own, into a few scratch blocks per worker; the blocks are
 // taken in file order, so the result, and the error and its text for the first bad block,
 // are those of one thread.
-UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecState& state,
-                                 unsigned threads = 0);
+UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecState& state, unsigned threads = 0);
 
 // Takes a document image, a codec state (tables initialised) and an output vector; replaces
 // the vector's content with the document file: the version byte 2, the image length and the
@@ -98,8 +97,8 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
 // workers, the calling thread with `state` among them and each other worker with a state
 // of its own, into a few scratch blocks per worker, and appended in file order: the bytes
 // are those of one thread.
-Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::uint8_t>& out,
-                         JobCodecState& state, unsigned threads = 0);
+Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::uint8_t>& out, JobCodecState& state,
+                         unsigned threads = 0);
 
 // Gives a new codec state on the heap with its tables initialised.
 std::unique_ptr<JobCodecState> NewCodecState();

@@ -16,7 +16,7 @@ using internal::Load16;
 using internal::Load32;
 
 namespace {
-constexpr std::size_t kChainHeaderSize = 6;     // u32 size + u16 type
+constexpr std::size_t kChainHeaderSize = 6;  // u32 size + u16 type
 constexpr std::size_t kPageAttrRecordSize = 14;
 constexpr std::size_t kAttachmentFixedSize = 15;  // header, FILETIME, the name's NUL
 constexpr std::size_t kMetafileSizeOffset = 48;   // nBytes in the EMR_HEADER record
@@ -32,8 +32,7 @@ PageFormatRecord DefaultPageFormatRecord() {
   return r;
 }
 
-bool JustfyShoshiki(std::span<const std::uint8_t> source, PageFormatRecord& out,
-                    std::vector<std::uint8_t>* older) {
+bool JustfyShoshiki(std::span<const std::uint8_t> source, PageFormatRecord& out, std::vector<std::uint8_t>* older) {
   if (source.empty()) return false;
   std::uint8_t bytes[kPageFormatRecordSize] = {};
   const std::uint8_t len = source[0];
@@ -82,8 +81,7 @@ Result<ImageItem> ImageWalker::Fail(std::size_t offset, const std::string& what)
 Result<ImageItem> ImageWalker::Start() {
   started_ = true;
   if (image_.size() < kPageFormatRecordSize) {
-    return Fail(0, "the page-format record needs 35 bytes, the image has " +
-                       std::to_string(image_.size()));
+    return Fail(0, "the page-format record needs 35 bytes, the image has " + std::to_string(image_.size()));
   }
   std::memcpy(&format_, image_.data(), sizeof format_);
   current_ = FirstPageAttributes(format_);
@@ -108,8 +106,7 @@ Result<ImageItem> ImageWalker::ReadPage() {
   const std::size_t at = page_pos_;
   const std::size_t room = page_limit_ - at;
   if (room < kMetafileSizeOffset + 4) {
-    return Fail(at, "a page needs a metafile header, " + std::to_string(room) +
-                        " bytes remain before the chain");
+    return Fail(at, "a page needs a metafile header, " + std::to_string(room) + " bytes remain before the chain");
   }
   const std::uint8_t* p = image_.data() + at;
   if (Load32(p) != win::EMR_HEADER) return Fail(at, "a page does not begin with a metafile header");
@@ -135,8 +132,7 @@ Result<ImageItem> ImageWalker::ReadPage() {
     item.trailer = tr;
     // The trailer gives this page's paper, orientation and size; rotation stays.
     item.attributes.word = static_cast<std::uint16_t>(
-        (tr.paper_code & kAttrPaperMask) | (current_.word & kAttrRotated) |
-        (tr.orientation == 2 ? kAttrLandscape : 0));
+        (tr.paper_code & kAttrPaperMask) | (current_.word & kAttrRotated) | (tr.orientation == 2 ? kAttrLandscape : 0));
     item.attributes.width = static_cast<std::uint16_t>(tr.width);
     item.attributes.length = static_cast<std::uint16_t>(tr.length_mm);
   }
@@ -244,15 +240,15 @@ Result<DocumentImage> ReadDocumentImage(std::span<const std::uint8_t> image, boo
     const ImageItem& item = *r;
     switch (item.kind) {
       case ImageItem::Kind::kPage:
-        doc.pages.push_back({std::vector<std::uint8_t>(item.bytes.begin(), item.bytes.end()),
-                             item.attributes, item.trailer});
+        doc.pages.push_back(
+            {std::vector<std::uint8_t>(item.bytes.begin(), item.bytes.end()), item.attributes, item.trailer});
         break;
       case ImageItem::Kind::kText:
         (item.type == 1 ? doc.name : item.type == 2 ? doc.text2 : doc.text3) = std::string(item.text);
         break;
       case ImageItem::Kind::kAttachment:
-        doc.attachments.push_back({item.time, std::string(item.text),
-                                   std::vector<std::uint8_t>(item.bytes.begin(), item.bytes.end())});
+        doc.attachments.push_back(
+            {item.time, std::string(item.text), std::vector<std::uint8_t>(item.bytes.begin(), item.bytes.end())});
         break;
       case ImageItem::Kind::kPageAttributes:
       case ImageItem::Kind::kOtherRecord:
@@ -291,8 +287,7 @@ void AppendText(std::vector<std::uint8_t>& out, std::uint16_t type, const std::s
 
 }  // namespace
 
-Result<std::vector<std::uint8_t>> BuildDocumentImage(const DocumentImage& document,
-                                                     bool page_trailers) {
+Result<std::vector<std::uint8_t>> BuildDocumentImage(const DocumentImage& document, bool page_trailers) {
   const auto& pages = document.pages;
   if (pages.size() > 0xFFFF) return Status::InvalidArgument("a document holds at most 65,535 pages");
   for (const auto* t : {&document.name, &document.text2, &document.text3}) {
@@ -316,9 +311,9 @@ Result<std::vector<std::uint8_t>> BuildDocumentImage(const DocumentImage& docume
     if (!s.ok()) return s;
     const std::uint64_t size = kAttachmentFixedSize + a.name.size() + std::uint64_t(a.data.size());
     if (size % 256 == 0) {
-      return Status::InvalidArgument(
-          "attachment \"" + a.name + "\" cannot be stored: its record length " +
-          std::to_string(size) + " is a multiple of 256 and would end the chain for every reader");
+      return Status::InvalidArgument("attachment \"" + a.name + "\" cannot be stored: its record length " +
+                                     std::to_string(size) +
+                                     " is a multiple of 256 and would end the chain for every reader");
     }
     total += size;
   }
@@ -337,9 +332,9 @@ Result<std::vector<std::uint8_t>> BuildDocumentImage(const DocumentImage& docume
     rec.paper_code = first.paper_code();
     rec.paper_width = first.width;
     rec.paper_length = first.length;
-    rec.flags = static_cast<std::uint8_t>((rec.flags & ~(kFormatRotated | kFormatLandscape)) |
-                                          (first.rotated() ? kFormatRotated : 0) |
-                                          (first.landscape() ? kFormatLandscape : 0));
+    rec.flags =
+        static_cast<std::uint8_t>((rec.flags & ~(kFormatRotated | kFormatLandscape)) |
+                                  (first.rotated() ? kFormatRotated : 0) | (first.landscape() ? kFormatLandscape : 0));
   }
   rec.client_mode = ClientMode(rec);
   out.resize(kPageFormatRecordSize);
@@ -385,8 +380,7 @@ Result<std::vector<std::uint8_t>> BuildDocumentImage(const DocumentImage& docume
   return out;
 }
 
-Result<std::vector<std::uint8_t>> EncodeDocumentData(const DocumentImage& document,
-                                                     DocumentWriteMode mode) {
+Result<std::vector<std::uint8_t>> EncodeDocumentData(const DocumentImage& document, DocumentWriteMode mode) {
   const bool unpacked = mode == DocumentWriteMode::kUnpacked;
   Result<std::vector<std::uint8_t>> image = BuildDocumentImage(document, unpacked);
   if (!image.ok() || unpacked) return image;
@@ -397,12 +391,10 @@ Result<std::vector<std::uint8_t>> EncodeDocumentData(const DocumentImage& docume
   return file;
 }
 
-Status WriteDocumentData(const DocumentImage& document, DocumentWriteMode mode,
-                         const std::string& path) {
+Status WriteDocumentData(const DocumentImage& document, DocumentWriteMode mode, const std::string& path) {
   Result<std::vector<std::uint8_t>> bytes = EncodeDocumentData(document, mode);
   if (!bytes.ok()) return bytes.status();
-  return fs::WriteFileAtomic(
-      path, std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  return fs::WriteFileAtomic(path, std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
 }
 
 }  // namespace zv::jobdoc

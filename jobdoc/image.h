@@ -23,11 +23,11 @@ constexpr std::size_t kPageTrailerSize = 36;
 constexpr std::size_t kOlderPageFormatSize = 21;
 
 // Flags byte of the page-format record.
-constexpr std::uint8_t kFormatRotated = 0x01;        // page attribute bit 14 of the first page
-constexpr std::uint8_t kFormatLandscape = 0x02;      // page attribute bit 15 of the first page
-constexpr std::uint8_t kFormatViewPassword = 0x04;   // a viewing password is set
-constexpr std::uint8_t kFormatSecondPassword = 0x10; // a second password is set
-constexpr std::uint8_t kFormatWrittenFlags = 0x17;   // bits 3, 5, 6, 7 are written as 0
+constexpr std::uint8_t kFormatRotated = 0x01;         // page attribute bit 14 of the first page
+constexpr std::uint8_t kFormatLandscape = 0x02;       // page attribute bit 15 of the first page
+constexpr std::uint8_t kFormatViewPassword = 0x04;    // a viewing password is set
+constexpr std::uint8_t kFormatSecondPassword = 0x10;  // a second password is set
+constexpr std::uint8_t kFormatWrittenFlags = 0x17;    // bits 3, 5, 6, 7 are written as 0
 
 #pragma pack(push, 1)
 // The page-format record at offset 0 of every image.
@@ -220,17 +220,14 @@ enum class DocumentWriteMode {
 // more than 65,535 pages, the image would pass 2^31-1 bytes, or an attachment's record
 // length is a multiple of 256 (its first byte would read as the end of the chain).
 // A text record of such a length gets one extra NUL so that it never ends the chain.
-Result<std::vector<std::uint8_t>> BuildDocumentImage(const DocumentImage& document,
-                                                     bool page_trailers);
+Result<std::vector<std::uint8_t>> BuildDocumentImage(const DocumentImage& document, bool page_trailers);
 
 // Takes a document, the mode and a target path; writes the document: kPacked as a packed
 // ".prc" file, kUnpacked as the image with page trailers. The file is written under a
 // temporary name and renamed into place. Gives the error of building or writing.
-Status WriteDocumentData(const DocumentImage& document, DocumentWriteMode mode,
-                         const std::string& path);
+Status WriteDocumentData(const DocumentImage& document, DocumentWriteMode mode, const std::string& path);
 
 // As WriteDocumentData, into memory: gives the bytes the file would hold.
-Result<std::vector<std::uint8_t>> EncodeDocumentData(const DocumentImage& document,
-                                                     DocumentWriteMode mode);
+Result<std::vector<std::uint8_t>> EncodeDocumentData(const DocumentImage& document, DocumentWriteMode mode);
 
 }  // namespace zv::jobdoc

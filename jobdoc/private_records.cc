@@ -14,7 +14,7 @@ using internal::Load32;
 
 namespace {
 constexpr std::size_t kHeadSize = sizeof(PrivateRecordHead);
-constexpr std::size_t kRunFixed = 20;          // head, x, y
+constexpr std::size_t kRunFixed = 20;  // head, x, y
 constexpr std::size_t kExtensionSize = sizeof(TextRunExtension);
 
 std::size_t RoundUp4(std::size_t n) { return (n + 3) & ~std::size_t{3}; }

@@ -33,10 +33,10 @@ static_assert(sizeof(PrivateRecordHead) == 12);
 
 // One item of a character list (marker 100).
 struct CharListItem {
-  std::int32_t x;       // logical units
+  std::int32_t x;  // logical units
   std::int32_t y;
-  std::uint16_t code;   // a single byte, or lead byte × 256 + trail byte
-  std::uint8_t flags;   // bit 0: draw with the Japanese character set
+  std::uint16_t code;  // a single byte, or lead byte × 256 + trail byte
+  std::uint8_t flags;  // bit 0: draw with the Japanese character set
   std::uint8_t zero;
   friend bool operator==(const CharListItem&, const CharListItem&) = default;
 };
@@ -44,14 +44,13 @@ static_assert(sizeof(CharListItem) == 12);
 
 // The optional tail of a text run (marker 101).
 struct TextRunExtension {
-  win::RECT clip;          // all 0 when there is no clipping rectangle
-  std::uint16_t options;   // ExtTextOut options
-  std::uint8_t flags;      // bit 0: the text holds special-range characters (Japanese set)
+  win::RECT clip;         // all 0 when there is no clipping rectangle
+  std::uint16_t options;  // ExtTextOut options
+  std::uint8_t flags;     // bit 0: the text holds special-range characters (Japanese set)
   std::uint8_t zero;
   friend bool operator==(const TextRunExtension& a, const TextRunExtension& b) {
-    return a.clip.left == b.clip.left && a.clip.top == b.clip.top &&
-           a.clip.right == b.clip.right && a.clip.bottom == b.clip.bottom &&
-           a.options == b.options && a.flags == b.flags && a.zero == b.zero;
+    return a.clip.left == b.clip.left && a.clip.top == b.clip.top && a.clip.right == b.clip.right &&
+           a.clip.bottom == b.clip.bottom && a.options == b.options && a.flags == b.flags && a.zero == b.zero;
   }
 };
 static_assert(sizeof(TextRunExtension) == 20);
@@ -62,7 +61,7 @@ struct TextRun {
   std::uint16_t width = 0;  // logical units; 0 = none given
   std::int32_t x = 0;
   std::int32_t y = 0;
-  std::string text;         // ANSI bytes (CP932), without the NUL
+  std::string text;  // ANSI bytes (CP932), without the NUL
   std::optional<TextRunExtension> extension;
   friend bool operator==(const TextRun&, const TextRun&) = default;
 };

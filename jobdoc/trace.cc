@@ -10,8 +10,7 @@
 
 namespace zv::jobdoc {
 
-Result<std::string> RegistryMachineSettings::ReadString(std::string_view key_path,
-                                                        std::string_view name) const {
+Result<std::string> RegistryMachineSettings::ReadString(std::string_view key_path, std::string_view name) const {
   Result<registry::Key> key = registry::Key::Open(registry::RootKey::kLocalMachine, key_path);
   if (!key.ok()) return key.status();
   return key->GetString(name);

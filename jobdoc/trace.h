@@ -27,8 +27,7 @@ class MachineSettings {
   virtual ~MachineSettings() = default;
   // Takes a key path ("SOFTWARE\...") and a value name; gives the value's text, NotFound
   // when it is missing, another error when it cannot be read as text.
-  virtual Result<std::string> ReadString(std::string_view key_path,
-                                         std::string_view name) const = 0;
+  virtual Result<std::string> ReadString(std::string_view key_path, std::string_view name) const = 0;
 };
 
 // MachineSettings over the registry's machine hive (HKEY_LOCAL_MACHINE).

@@ -38,13 +38,12 @@ Lookup Fail(std::uint32_t code, std::uint32_t last_error) {
 Lookup NotALog() { return Fail(kFailed, win::kErrorBadEnvironment); }
 
 // A record's time as compared: year, month, day, hour, minute, second, milliseconds.
-using Stamp = std::tuple<std::uint16_t, std::uint16_t, std::uint16_t, std::uint16_t,
-                         std::uint16_t, std::uint16_t, std::uint16_t>;
+using Stamp =
+    std::tuple<std::uint16_t, std::uint16_t, std::uint16_t, std::uint16_t, std::uint16_t, std::uint16_t, std::uint16_t>;
 
 Stamp StampOf(const std::uint8_t* rec) {
   // SYSTEMTIME at 16: year, month, day of week, day, hour, minute, second, milliseconds.
-  return {U16(rec + 16), U16(rec + 18), U16(rec + 22), U16(rec + 24),
-          U16(rec + 26), U16(rec + 28), U16(rec + 30)};
+  return {U16(rec + 16), U16(rec + 18), U16(rec + 22), U16(rec + 24), U16(rec + 26), U16(rec + 28), U16(rec + 30)};
 }
 
 }  // namespace
@@ -74,8 +73,7 @@ Lookup LookupJob(LogSource& log, const JobQuery& q) {
   // The three offsets end at byte 32; a shorter header cannot be a log.
   if (got < 32 || std::memcmp(header.data(), kSignature, sizeof kSignature) != 0) return NotALog();
   const std::uint32_t oldest = U32(&header[20]), end = U32(&header[24]), wrap = U32(&header[28]);
-  if (wrap <= kLogHeaderSize || oldest < kLogHeaderSize || oldest >= wrap ||
-      end < kLogHeaderSize || end >= wrap) {
+  if (wrap <= kLogHeaderSize || oldest < kLogHeaderSize || oldest >= wrap || end < kLogHeaderSize || end >= wrap) {
     return NotALog();
   }
 
@@ -114,11 +112,15 @@ Lookup LookupJob(LogSource& log, const JobQuery& q) {
       const void* nul = std::memchr(name, 0, size - name_at);
       if (!nul) return NotALog();
       const Stamp stamp = StampOf(rec.data());
-      const Stamp seconds{std::get<0>(stamp), std::get<1>(stamp), std::get<2>(stamp),
-                          std::get<3>(stamp), std::get<4>(stamp), std::get<5>(stamp), 0};
+      const Stamp seconds{std::get<0>(stamp),
+                          std::get<1>(stamp),
+                          std::get<2>(stamp),
+                          std::get<3>(stamp),
+                          std::get<4>(stamp),
+                          std::get<5>(stamp),
+                          0};
       const std::string_view doc(name, static_cast<const char*>(nul) - name);
-      if (seconds >= wanted && U32(&rec[76]) == q.job_id && doc == q.document &&
-          (!found || stamp >= best)) {
+      if (seconds >= wanted && U32(&rec[76]) == q.job_id && doc == q.document && (!found || stamp >= best)) {
         found = true;
         best = stamp;
         result.code = kFound;
@@ -126,8 +128,7 @@ Lookup LookupJob(LogSource& log, const JobQuery& q) {
         result.value1 = U32(&rec[32]);
         result.value3 = U32(&rec[48]);
         const bool has_detail = U32(&rec[8]) != 0;
-        result.status = MapPrinterStatus(U32(&rec[36]), has_detail,
-                                         std::uint32_t(rec[110]) * 256 + rec[111]);
+        result.status = MapPrinterStatus(U32(&rec[36]), has_detail, std::uint32_t(rec[110]) * 256 + rec[111]);
       }
     }
 
@@ -155,34 +156,111 @@ std::uint32_t MapPrinterStatus(std::uint32_t s, bool has_detail, std::uint32_t d
       if (!has_detail) return 300;
       if (d == 0x0101 || d == 0x0201) return 371;
       return d == 0xF000 ? 399 : 300;
-    case 301: case 302: case 303: return 301;
-    case 304: return has_detail && d != 0 ? 312 : 304;
-    case 305: case 306: case 307: case 308:
-    case 405: case 406: case 407: case 408: case 409: case 410: case 411: case 412: return 305;
-    case 309: case 310: case 311: case 312: return 312;
-    case 313: case 413: return 313;
-    case 314: case 315: case 316: case 317: case 318: case 450: case 451: return 314;
-    case 319: case 419: case 420: case 422: return 420;
-    case 320: case 321: case 322: return 321;
-    case 330: case 331: case 332: return 330;
-    case 350: return has_detail && d == 0x0706 ? 358 : 353;
-    case 351: case 353: case 354: case 355: case 356: case 357: case 360: return 353;
-    case 352: case 358: case 359: case 361: case 362: case 363: return s;
-    case 371: case 372: case 373: return 371;
+    case 301:
+    case 302:
+    case 303:
+      return 301;
+    case 304:
+      return has_detail && d != 0 ? 312 : 304;
+    case 305:
+    case 306:
+    case 307:
+    case 308:
+    case 405:
+    case 406:
+    case 407:
+    case 408:
+    case 409:
+    case 410:
+    case 411:
+    case 412:
+      return 305;
+    case 309:
+    case 310:
+    case 311:
+    case 312:
+      return 312;
+    case 313:
+    case 413:
+      return 313;
+    case 314:
+    case 315:
+    case 316:
+    case 317:
+    case 318:
+    case 450:
+    case 451:
+      return 314;
+    case 319:
+    case 419:
+    case 420:
+    case 422:
+      return 420;
+    case 320:
+    case 321:
+    case 322:
+      return 321;
+    case 330:
+    case 331:
+    case 332:
+      return 330;
+    case 350:
+      return has_detail && d == 0x0706 ? 358 : 353;
+    case 351:
+    case 353:
+    case 354:
+    case 355:
+    case 356:
+    case 357:
+    case 360:
+      return 353;
+    case 352:
+    case 358:
+    case 359:
+    case 361:
+    case 362:
+    case 363:
+      return s;
+    case 371:
+    case 372:
+    case 373:
+      return 371;
     case 700:
       if (!has_detail) return 700;
       return d >= 1 && d <= 6 ? 700 + (d - 1) : 799;
-    case 701: case 732: return 701;
-    case 702: case 730: return 702;
-    case 703: case 731: return 703;
-    case 704: case 734: return 704;
-    case 705: return 705;
-    case 733: return 700;
-    case 720: case 721: case 722: case 723: case 724: return 720;
-    case 750: return 750;
-    case 751: case 752: case 753: return 751;
-    case 755: case 756: return 755;
-    default: break;
+    case 701:
+    case 732:
+      return 701;
+    case 702:
+    case 730:
+      return 702;
+    case 703:
+    case 731:
+      return 703;
+    case 704:
+    case 734:
+      return 704;
+    case 705:
+      return 705;
+    case 733:
+      return 700;
+    case 720:
+    case 721:
+    case 722:
+    case 723:
+    case 724:
+      return 720;
+    case 750:
+      return 750;
+    case 751:
+    case 752:
+    case 753:
+      return 751;
+    case 755:
+    case 756:
+      return 755;
+    default:
+      break;
   }
   if (s >= 431 && s <= 448) return 314;
   return hundreds == 7 ? 799 : 399;

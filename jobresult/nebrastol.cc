@@ -76,8 +76,7 @@ Result<std::string> LogPath(Lookup* failure) {
   }
   if (status.code() == Status::Code::kNotFound) return fallback;
   failure->code = kFailed;
-  failure->last_error = status.code() == Status::Code::kCorruption ? win::kErrorRegistryCorrupt
-                                                                   : win::kErrorGenFailure;
+  failure->last_error = status.code() == Status::Code::kCorruption ? win::kErrorRegistryCorrupt : win::kErrorGenFailure;
   return status;
 }
 
@@ -124,8 +123,8 @@ Lookup Run(const char* document, std::uint32_t job_id, std::uint32_t date, std::
 }  // namespace zv::jobresult
 
 extern "C" __attribute__((visibility("default"))) std::uint32_t BrovGetPrintJobResult(
-    const char* document, std::uint32_t job_id, std::uint32_t date, std::uint32_t time,
-    std::uint32_t* value1, std::uint32_t* status, std::uint32_t* value3) {
+    const char* document, std::uint32_t job_id, std::uint32_t date, std::uint32_t time, std::uint32_t* value1,
+    std::uint32_t* status, std::uint32_t* value3) {
   using namespace zv::jobresult;
   if (!document || !value1 || !status || !value3) {
     ZvSetLastError(zv::win::kErrorInvalidParameter);
@@ -137,7 +136,7 @@ extern "C" __attribute__((visibility("default"))) std::uint32_t BrovGetPrintJobR
   } catch (const std::bad_alloc&) {
     result.code = kOutOfMemory;
     result.last_error = zv::win::kErrorNotEnoughMemory;
-  // No exception may cross into the C caller, which has no way to catch it.
+    // No exception may cross into the C caller, which has no way to catch it.
   } catch (...) {
     result.code = kFailed;
     result.last_error = zv::win::kErrorGenFailure;

@@ -19,8 +19,6 @@ extern "C" {
 // file is not a log or a record cannot be read, else the system's code, e.g. 32 while the
 // monitor holds the log). The outputs change only on 0. The thread's last error
 // (ZvGetLastError, platform/lasterror) is set on every return.
-std::uint32_t BrovGetPrintJobResult(const char* document, std::uint32_t job_id,
-                                    std::uint32_t date, std::uint32_t time,
-                                    std::uint32_t* value1, std::uint32_t* status,
-                                    std::uint32_t* value3);
+std::uint32_t BrovGetPrintJobResult(const char* document, std::uint32_t job_id, std::uint32_t date, std::uint32_t time,
+                                    std::uint32_t* value1, std::uint32_t* status, std::uint32_t* value3);
 }

@@ -7,527 +7,1330 @@ namespace zv::pdf {
 
 const FontTriple kFontCatalogue[kFontCatalogueSize] = {
     // @FixedSys
-    {"@FixedSys", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"@FixedSys", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"@FixedSys", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t\t/CIDSystemInfo  \r\n\t\t<<  \r\n\t\t/Registry(Adobe)  \r\n\t\t/Ordering(Japan1)  \r\n\t\t/Supplement 2  \r\n\t\t>>  \r\n\t\t/DW 1000  \r\n\t\t/W [  \r\n\t\t231 389 500  \r\n\t\t631 631 500  \r\n\t\t]"},
+     "/WinCharSet 128  \r\n\t\t/CIDSystemInfo  \r\n\t\t<<  \r\n\t\t/Registry(Adobe)  \r\n\t\t/Ordering(Japan1)  "
+     "\r\n\t\t/Supplement 2  \r\n\t\t>>  \r\n\t\t/DW 1000  \r\n\t\t/W [  \r\n\t\t231 389 500  \r\n\t\t631 631 500  "
+     "\r\n\t\t]"},
     {"@FixedSys", "FontDescriptor",
-     "/Flags 7  \r\n\t/FontBBox [ -100 -141 1100 1000 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 91  \r\n\t/StemH 91  \r\n\t/CapHeight 859  \r\n\t/XHeight 430  \r\n\t/Ascent 859  \r\n\t/Descent -141  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0000003F0000000000000000> >>"},
+     "/Flags 7  \r\n\t/FontBBox [ -100 -141 1100 1000 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 91  \r\n\t/StemH 91  "
+     "\r\n\t/CapHeight 859  \r\n\t/XHeight 430  \r\n\t/Ascent 859  \r\n\t/Descent -141  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0000003F0000000000000000> >>"},
     // @FixedSys+Bold
-    {"@FixedSys+Bold", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"@FixedSys+Bold", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"@FixedSys+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"@FixedSys+Bold", "FontDescriptor",
-     "/Flags 16391  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 16391  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // @ＭＳ Ｐゴシック
-    {"@\202l\202r \202o\203S\203V\203b\203N", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"@\202l\202r \202o\203S\203V\203b\203N", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"@\202l\202r \202o\203S\203V\203b\203N", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  \r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 "
+     "630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 "
+     "753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 "
+     "544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  "
+     "\r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
     {"@\202l\202r \202o\203S\203V\203b\203N", "FontDescriptor",
-     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
+     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
     // @ＭＳ Ｐゴシック+Bold
-    {"@\202l\202r \202o\203S\203V\203b\203N+Bold", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"@\202l\202r \202o\203S\203V\203b\203N+Bold", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"@\202l\202r \202o\203S\203V\203b\203N+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  \r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 "
+     "630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 "
+     "753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 "
+     "544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  "
+     "\r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
     {"@\202l\202r \202o\203S\203V\203b\203N+Bold", "FontDescriptor",
-     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
+     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
     // @ＭＳ Ｐ明朝
-    {"@\202l\202r \202o\226\276\222\251", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"@\202l\202r \202o\226\276\222\251", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"@\202l\202r \202o\226\276\222\251", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 290 282 353 618 618 784 726 212 365 365 250 618 238 295 238 500 618 618 618 618 618 618 618 618 618 618 288 288 618 618 618 504 899 724 709 730 787 699 640 782 819 379 472 721 607 954 816 801 642 801 695 614 624 792 718 960 720 685 632 340 618 340 500 500 500 543 601 535 614 558 313 551 616 301 304 564 293 897 628 589 615 598 405 476 332 609 533 780 520 534 461 339 196 339 ]  \r\n\t326 [ 290 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 290 282 353 618 618 784 726 212 365 365 250 "
+     "618 238 295 238 500 618 618 618 618 618 618 618 618 618 618 288 288 618 618 618 504 899 724 709 730 787 699 640 "
+     "782 819 379 472 721 607 954 816 801 642 801 695 614 624 792 718 960 720 685 632 340 618 340 500 500 500 543 601 "
+     "535 614 558 313 551 616 301 304 564 293 897 628 589 615 598 405 476 332 609 533 780 520 534 461 339 196 339 ]  "
+     "\r\n\t326 [ 290 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
     {"@\202l\202r \202o\226\276\222\251", "FontDescriptor",
-     "/Flags 6  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 290  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 475  \r\n\t/Style  \r\n\t<< /Panose <010502020400000000000000> >>"},
+     "/Flags 6  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 290  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 475  \r\n\t/Style  \r\n\t<< /Panose <010502020400000000000000> >>"},
     // @ＭＳ Ｐ明朝+Bold
-    {"@\202l\202r \202o\226\276\222\251+Bold", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"@\202l\202r \202o\226\276\222\251+Bold", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"@\202l\202r \202o\226\276\222\251+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 290 282 353 618 618 784 726 212 365 365 250 618 238 295 238 500 618 618 618 618 618 618 618 618 618 618 288 288 618 618 618 504 899 724 709 730 787 699 640 782 819 379 472 721 607 954 816 801 642 801 695 614 624 792 718 960 720 685 632 340 618 340 500 500 500 543 601 535 614 558 313 551 616 301 304 564 293 897 628 589 615 598 405 476 332 609 533 780 520 534 461 339 196 339 ]  \r\n\t326 [ 290 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 290 282 353 618 618 784 726 212 365 365 250 "
+     "618 238 295 238 500 618 618 618 618 618 618 618 618 618 618 288 288 618 618 618 504 899 724 709 730 787 699 640 "
+     "782 819 379 472 721 607 954 816 801 642 801 695 614 624 792 718 960 720 685 632 340 618 340 500 500 500 543 601 "
+     "535 614 558 313 551 616 301 304 564 293 897 628 589 615 598 405 476 332 609 533 780 520 534 461 339 196 339 ]  "
+     "\r\n\t326 [ 290 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
     {"@\202l\202r \202o\226\276\222\251+Bold", "FontDescriptor",
-     "/Flags 16390  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 290  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 475  \r\n\t/Style  \r\n\t<< /Panose <010502020400000000000000> >>"},
+     "/Flags 16390  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 290  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 475  \r\n\t/Style  \r\n\t<< /Panose <010502020400000000000000> >>"},
     // @MS UI Gothic
-    {"@MS UI Gothic", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"@MS UI Gothic", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"@MS UI Gothic", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  \r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 "
+     "630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 "
+     "753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 "
+     "544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  "
+     "\r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
     {"@MS UI Gothic", "FontDescriptor",
-     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
+     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
     // @MS UI Gothic+Bold
-    {"@MS UI Gothic+Bold", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"@MS UI Gothic+Bold", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"@MS UI Gothic+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  \r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 "
+     "630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 "
+     "753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 "
+     "544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  "
+     "\r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
     {"@MS UI Gothic+Bold", "FontDescriptor",
-     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
+     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
     // @ＭＳ ゴシック
-    {"@\202l\202r \203S\203V\203b\203N", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"@\202l\202r \203S\203V\203b\203N", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"@\202l\202r \203S\203V\203b\203N", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"@\202l\202r \203S\203V\203b\203N", "FontDescriptor",
-     "/Flags 5  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 5  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // @ＭＳ ゴシック+Bold
-    {"@\202l\202r \203S\203V\203b\203N+Bold", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"@\202l\202r \203S\203V\203b\203N+Bold", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"@\202l\202r \203S\203V\203b\203N+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"@\202l\202r \203S\203V\203b\203N+Bold", "FontDescriptor",
-     "/Flags 16389  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 16389  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // @ＭＳ 明朝
-    {"@\202l\202r \226\276\222\251", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"@\202l\202r \226\276\222\251", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"@\202l\202r \226\276\222\251", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"@\202l\202r \226\276\222\251", "FontDescriptor",
-     "/Flags 7  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <010502020409000000000000> >>"},
+     "/Flags 7  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <010502020409000000000000> >>"},
     // @ＭＳ 明朝+Bold
-    {"@\202l\202r \226\276\222\251+Bold", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"@\202l\202r \226\276\222\251+Bold", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"@\202l\202r \226\276\222\251+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"@\202l\202r \226\276\222\251+Bold", "FontDescriptor",
-     "/Flags 16391  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <010502020409000000000000> >>"},
+     "/Flags 16391  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <010502020409000000000000> >>"},
     // @NSimSun
     {"@NSimSun", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   "
+     "\r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 "
+     "1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 "
+     "500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 "
+     "500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 "
+     "500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"@NSimSun", "FontDescriptor",
-     "/Flags 34  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
+     "/Flags 34  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
     // @NSimSun+Bold
     {"@NSimSun+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   "
+     "\r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 "
+     "1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 "
+     "500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 "
+     "500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 "
+     "500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"@NSimSun+Bold", "FontDescriptor",
-     "/Flags 16418  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
+     "/Flags 16418  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
     // @SimHei
-    {"@SimHei", "Type0",
-     "/Encoding /GBK-EUC-H\t\t"},
+    {"@SimHei", "Type0", "/Encoding /GBK-EUC-H\t\t"},
     {"@SimHei", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(GB1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 500  \r\n\t/W [  \r\n\t814 907 500 \r\n\t7716 7716 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(GB1)  \r\n\t/Supplement "
+     "2  \r\n\t>>  \r\n\t/DW 500  \r\n\t/W [  \r\n\t814 907 500 \r\n\t7716 7716 500  \r\n\t]"},
     {"@SimHei", "FontDescriptor",
-     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // @SimHei+Bold
-    {"@SimHei+Bold", "Type0",
-     "/Encoding /GBK-EUC-H\t\t"},
+    {"@SimHei+Bold", "Type0", "/Encoding /GBK-EUC-H\t\t"},
     {"@SimHei+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(GB1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 500  \r\n\t/W [  \r\n\t814 907 500 \r\n\t7716 7716 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(GB1)  \r\n\t/Supplement "
+     "2  \r\n\t>>  \r\n\t/DW 500  \r\n\t/W [  \r\n\t814 907 500 \r\n\t7716 7716 500  \r\n\t]"},
     {"@SimHei+Bold", "FontDescriptor",
-     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // @SimSun
     {"@SimSun", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   "
+     "\r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 "
+     "1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 "
+     "500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 "
+     "500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 "
+     "500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"@SimSun", "FontDescriptor",
-     "/Flags 34  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
+     "/Flags 34  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
     // @SimSun+Bold
     {"@SimSun+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   "
+     "\r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 "
+     "1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 "
+     "500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 "
+     "500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 "
+     "500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"@SimSun+Bold", "FontDescriptor",
-     "/Flags 16418  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
+     "/Flags 16418  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
     // @Small Fonts
-    {"@Small Fonts", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"@Small Fonts", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"@Small Fonts", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"@Small Fonts", "FontDescriptor",
-     "/Flags 5  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 5  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // @Small Fonts+Bold
-    {"@Small Fonts+Bold", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"@Small Fonts+Bold", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"@Small Fonts+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"@Small Fonts+Bold", "FontDescriptor",
-     "/Flags 16389  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 16389  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // @System
-    {"@System", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"@System", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"@System", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  \r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 "
+     "630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 "
+     "753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 "
+     "544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  "
+     "\r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
     {"@System", "FontDescriptor",
-     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
+     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
     // @System+Bold
-    {"@System+Bold", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"@System+Bold", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"@System+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  \r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 "
+     "630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 "
+     "753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 "
+     "544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  "
+     "\r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
     {"@System+Bold", "FontDescriptor",
-     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
+     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
     // @Terminal
-    {"@Terminal", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"@Terminal", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"@Terminal", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"@Terminal", "FontDescriptor",
-     "/Flags 5  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 5  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // @Terminal+Bold
-    {"@Terminal+Bold", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"@Terminal+Bold", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"@Terminal+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"@Terminal+Bold", "FontDescriptor",
-     "/Flags 16389  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 16389  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // Arial
     {"Arial", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   \r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 278 333 333 365 556 834 834 834 611   \r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   \r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 "
+     "778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   "
+     "\r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 "
+     "500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 278 333 333 365 556 834 834 834 611   "
+     "\r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   "
+     "\r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Arial", "FontDescriptor",
-     "/Flags 32  \r\n\t/FontBBox [ -250 -212 1213 1000 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1011  \r\n\t/AvgWidth 441"},
+     "/Flags 32  \r\n\t/FontBBox [ -250 -212 1213 1000 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1011  \r\n\t/AvgWidth 441"},
     // Arial+Bold
     {"Arial+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   \r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   \r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 "
+     "778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   "
+     "\r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 "
+     "556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   "
+     "\r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Arial+Bold", "FontDescriptor",
-     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Arial Black
     {"Arial Black", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   \r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   \r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 "
+     "778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   "
+     "\r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 "
+     "556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   "
+     "\r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Arial Black", "FontDescriptor",
-     "/Flags 32  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 32  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Arial Black+Bold
     {"Arial Black+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   \r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   \r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 "
+     "778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   "
+     "\r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 "
+     "556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   "
+     "\r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Arial Black+Bold", "FontDescriptor",
-     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Comic Sans MS
     {"Comic Sans MS", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   \r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   \r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   \r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 "
+     "778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   "
+     "\r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 "
+     "500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   "
+     "\r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Comic Sans MS", "FontDescriptor",
-     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
+     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
     // Comic Sans MS+Bold
     {"Comic Sans MS+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   \r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   \r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 "
+     "778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   "
+     "\r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 "
+     "556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   "
+     "\r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Comic Sans MS+Bold", "FontDescriptor",
-     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Courier
     {"Courier", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 "
+     "600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Courier", "FontDescriptor",
-     "/Flags 35  \r\n\t/FontBBox [ -482 -300 743 981 ]  \r\n\t/MissingWidth 600  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 833  \r\n\t/XHeight 417  \r\n\t/Ascent 833  \r\n\t/Descent -300  \r\n\t/Leading 133  \r\n\t/MaxWidth 600  \r\n\t/AvgWidth 600"},
+     "/Flags 35  \r\n\t/FontBBox [ -482 -300 743 981 ]  \r\n\t/MissingWidth 600  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 833  \r\n\t/XHeight 417  \r\n\t/Ascent 833  \r\n\t/Descent -300  \r\n\t/Leading 133  "
+     "\r\n\t/MaxWidth 600  \r\n\t/AvgWidth 600"},
     // Courier+Bold
     {"Courier+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 "
+     "600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Courier+Bold", "FontDescriptor",
-     "/Flags 16419  \r\n\t/FontBBox [ -482 -376 697 988 ]  \r\n\t/MissingWidth 600  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 833  \r\n\t/XHeight 417  \r\n\t/Ascent 833  \r\n\t/Descent -300  \r\n\t/Leading 133  \r\n\t/MaxWidth 600  \r\n\t/AvgWidth 600"},
+     "/Flags 16419  \r\n\t/FontBBox [ -482 -376 697 988 ]  \r\n\t/MissingWidth 600  \r\n\t/StemV 140  \r\n\t/StemH 140 "
+     " \r\n\t/CapHeight 833  \r\n\t/XHeight 417  \r\n\t/Ascent 833  \r\n\t/Descent -300  \r\n\t/Leading 133  "
+     "\r\n\t/MaxWidth 600  \r\n\t/AvgWidth 600"},
     // Courier New
     {"Courier New", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 "
+     "600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Courier New", "FontDescriptor",
-     "/Flags 35  \r\n\t/FontBBox [ -482 -300 743 981 ]  \r\n\t/MissingWidth 600  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 833  \r\n\t/XHeight 417  \r\n\t/Ascent 833  \r\n\t/Descent -300  \r\n\t/Leading 133  \r\n\t/MaxWidth 600  \r\n\t/AvgWidth 600"},
+     "/Flags 35  \r\n\t/FontBBox [ -482 -300 743 981 ]  \r\n\t/MissingWidth 600  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 833  \r\n\t/XHeight 417  \r\n\t/Ascent 833  \r\n\t/Descent -300  \r\n\t/Leading 133  "
+     "\r\n\t/MaxWidth 600  \r\n\t/AvgWidth 600"},
     // Courier New+Bold
     {"Courier New+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 "
+     "600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Courier New+Bold", "FontDescriptor",
-     "/Flags 16419  \r\n\t/FontBBox [ -482 -376 697 988 ]  \r\n\t/MissingWidth 600  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 833  \r\n\t/XHeight 417  \r\n\t/Ascent 833  \r\n\t/Descent -300  \r\n\t/Leading 133  \r\n\t/MaxWidth 600  \r\n\t/AvgWidth 600"},
+     "/Flags 16419  \r\n\t/FontBBox [ -482 -376 697 988 ]  \r\n\t/MissingWidth 600  \r\n\t/StemV 140  \r\n\t/StemH 140 "
+     " \r\n\t/CapHeight 833  \r\n\t/XHeight 417  \r\n\t/Ascent 833  \r\n\t/Descent -300  \r\n\t/Leading 133  "
+     "\r\n\t/MaxWidth 600  \r\n\t/AvgWidth 600"},
     // FixedSys
-    {"FixedSys", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"FixedSys", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"FixedSys", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"FixedSys", "FontDescriptor",
-     "/Flags 5  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 5  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // FixedSys+Bold
-    {"FixedSys+Bold", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"FixedSys+Bold", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"FixedSys+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"FixedSys+Bold", "FontDescriptor",
-     "/Flags 16389  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 16389  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // Georgia
     {"Georgia", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 408 500 500 833 778 180 333 333 500 564 250 333 250 278   \r\n\t500 500 500 500 500 500 500 500 500 500 278 278 564 564 564 444   \r\n\t921 722 667 667 722 611 556 722 722 333 389 722 611 889 722 722   \r\n\t556 722 667 556 611 722 722 944 722 722 611 333 278 333 469 500   \r\n\t333 444 500 444 500 444 333 500 500 278 278 500 278 778 500 500   \r\n\t500 500 333 389 278 500 500 722 500 500 444 480 200 480 541 778   \r\n\t500 778 333 500 444 1000 500 500 333 1000 556 333 889 778 611 778   \r\n\t778 333 333 444 444 350 500 1000 333 980 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 200 500 333 760 276 500 564 333 760 500   \r\n\t400 549 300 300 333 576 453 333 333 300 310 500 750 750 750 444   \r\n\t722 722 722 722 722 722 889 667 611 611 611 611 333 333 333 333   \r\n\t722 722 722 722 722 722 722 564 722 722 722 722 722 722 556 500   \r\n\t444 444 444 444 444 444 667 444 444 444 444 444 278 278 278 278   \r\n\t500 500 500 500 500 500 500 549 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 408 500 500 833 778 180 333 333 500 564 250 333 250 "
+     "278   \r\n\t500 500 500 500 500 500 500 500 500 500 278 278 564 564 564 444   \r\n\t921 722 667 667 722 611 556 "
+     "722 722 333 389 722 611 889 722 722   \r\n\t556 722 667 556 611 722 722 944 722 722 611 333 278 333 469 500   "
+     "\r\n\t333 444 500 444 500 444 333 500 500 278 278 500 278 778 500 500   \r\n\t500 500 333 389 278 500 500 722 "
+     "500 500 444 480 200 480 541 778   \r\n\t500 778 333 500 444 1000 500 500 333 1000 556 333 889 778 611 778   "
+     "\r\n\t778 333 333 444 444 350 500 1000 333 980 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 200 500 "
+     "333 760 276 500 564 333 760 500   \r\n\t400 549 300 300 333 576 453 333 333 300 310 500 750 750 750 444   "
+     "\r\n\t722 722 722 722 722 722 889 667 611 611 611 611 333 333 333 333   \r\n\t722 722 722 722 722 722 722 564 "
+     "722 722 722 722 722 722 556 500   \r\n\t444 444 444 444 444 444 667 444 444 444 444 444 278 278 278 278   "
+     "\r\n\t500 500 500 500 500 500 500 549 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Georgia", "FontDescriptor",
-     "/Flags 34  \r\n\t/FontBBox [ -544 -303 1278 981 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 549"},
+     "/Flags 34  \r\n\t/FontBBox [ -544 -303 1278 981 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 549"},
     // Georgia+Bold
     {"Georgia+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 555 500 500 1000 833 278 333 333 500 570 250 333 250 278   \r\n\t500 500 500 500 500 500 500 500 500 500 333 333 570 570 570 500   \r\n\t930 722 667 722 722 667 611 778 778 389 500 778 667 944 722 778   \r\n\t611 778 722 556 667 722 722 1000 722 722 667 333 278 333 581 500   \r\n\t333 500 556 444 556 444 333 500 556 278 333 556 278 833 556 500   \r\n\t556 556 444 389 333 556 500 722 500 500 444 394 220 394 520 778   \r\n\t500 778 333 500 500 1000 500 500 333 1000 556 333 1000 778 667 778   \r\n\t778 333 333 500 500 350 500 1000 333 1000 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 220 500 333 747 300 500 570 333 747 500   \r\n\t400 549 300 300 333 576 540 333 333 300 330 500 750 750 750 500   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 389 389 389 389   \r\n\t722 722 778 778 778 778 778 570 778 722 722 722 722 722 611 556   \r\n\t500 500 500 500 500 500 722 444 444 444 444 444 278 278 278 278   \r\n\t500 556 500 500 500 500 500 549 500 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 555 500 500 1000 833 278 333 333 500 570 250 333 250 "
+     "278   \r\n\t500 500 500 500 500 500 500 500 500 500 333 333 570 570 570 500   \r\n\t930 722 667 722 722 667 611 "
+     "778 778 389 500 778 667 944 722 778   \r\n\t611 778 722 556 667 722 722 1000 722 722 667 333 278 333 581 500   "
+     "\r\n\t333 500 556 444 556 444 333 500 556 278 333 556 278 833 556 500   \r\n\t556 556 444 389 333 556 500 722 "
+     "500 500 444 394 220 394 520 778   \r\n\t500 778 333 500 500 1000 500 500 333 1000 556 333 1000 778 667 778   "
+     "\r\n\t778 333 333 500 500 350 500 1000 333 1000 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 220 500 "
+     "333 747 300 500 570 333 747 500   \r\n\t400 549 300 300 333 576 540 333 333 300 330 500 750 750 750 500   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 389 389 389 389   \r\n\t722 722 778 778 778 778 778 570 "
+     "778 722 722 722 722 722 611 556   \r\n\t500 500 500 500 500 500 722 444 444 444 444 444 278 278 278 278   "
+     "\r\n\t500 556 500 500 500 500 500 549 500 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Georgia+Bold", "FontDescriptor",
-     "/Flags 16418  \r\n\t/FontBBox [ -544 -303 1344 1008 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  \r\n\t/MaxWidth 1389  \r\n\t/AvgWidth 576"},
+     "/Flags 16418  \r\n\t/FontBBox [ -544 -303 1344 1008 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1389  \r\n\t/AvgWidth 576"},
     // Impact
     {"Impact", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   \r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   \r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 "
+     "778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   "
+     "\r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 "
+     "556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   "
+     "\r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Impact", "FontDescriptor",
-     "/Flags 32  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 32  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Impact+Bold
     {"Impact+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   \r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   \r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 "
+     "778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   "
+     "\r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 "
+     "556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   "
+     "\r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Impact+Bold", "FontDescriptor",
-     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Kingsoft Phonetic Plain
     {"Kingsoft Phonetic Plain", "TrueType",
-     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 750 750 278 278 355 556 556 889 667 191 333 333 389 584 278 333   \r\n\t278 278 556 556 556 556 556 556 556 556 556 556 278 278 584 584   \r\n\t584 556 1015 667 667 722 722 667 611 778 722 278 500 667 556 833   \r\n\t722 778 667 778 722 667 611 722 667 944 667 667 611 278 278 278   \r\n\t469 556 333 556 556 500 556 556 278 556 556 222 222 500 222 833   \r\n\t556 556 556 556 333 500 278 556 500 722 500 500 500 334 260 334   \r\n\t584 750 556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750   \r\n\t611 750 750 222 222 333 333 350 556 1000 333 1000 500 333 944 750   \r\n\t500 667 278 333 556 556 556 556 260 556 333 737 370 556 584 333   \r\n\t737 552 400 549 333 333 333 576 537 333 333 333 365 556 834 834   \r\n\t834 611 667 667 667 667 667 667 1000 722 667 667 667 667 278 278   \r\n\t278 278 722 722 778 778 778 778 778 584 778 722 722 722 722 667   \r\n\t667 611 556 556 556 556 556 556 889 500 556 556 556 556 278 278   \r\n\t278 278 556 556 556 556 556 556 556 549 611 556 556 556 556 500   \r\n\t556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 750 750 278 278 355 556 556 889 667 191 333 333 389 584 278 "
+     "333   \r\n\t278 278 556 556 556 556 556 556 556 556 556 556 278 278 584 584   \r\n\t584 556 1015 667 667 722 722 "
+     "667 611 778 722 278 500 667 556 833   \r\n\t722 778 667 778 722 667 611 722 667 944 667 667 611 278 278 278   "
+     "\r\n\t469 556 333 556 556 500 556 556 278 556 556 222 222 500 222 833   \r\n\t556 556 556 556 333 500 278 556 "
+     "500 722 500 500 500 334 260 334   \r\n\t584 750 556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750   "
+     "\r\n\t611 750 750 222 222 333 333 350 556 1000 333 1000 500 333 944 750   \r\n\t500 667 278 333 556 556 556 556 "
+     "260 556 333 737 370 556 584 333   \r\n\t737 552 400 549 333 333 333 576 537 333 333 333 365 556 834 834   "
+     "\r\n\t834 611 667 667 667 667 667 667 1000 722 667 667 667 667 278 278   \r\n\t278 278 722 722 778 778 778 778 "
+     "778 584 778 722 722 722 722 667   \r\n\t667 611 556 556 556 556 556 556 889 500 556 556 556 556 278 278   "
+     "\r\n\t278 278 556 556 556 556 556 556 556 549 611 556 556 556 556 500   \r\n\t556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Kingsoft Phonetic Plain", "FontDescriptor",
-     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
+     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
     // Kingsoft Phonetic Plain+Bold
     {"Kingsoft Phonetic Plain+Bold", "TrueType",
-     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 750 750 278 333 474 556 556 889 722 238 333 333 389 584 278 333   \r\n\t278 278 556 556 556 556 556 556 556 556 556 556 333 333 584 584   \r\n\t584 611 975 722 722 722 722 667 611 778 722 278 556 722 611 833   \r\n\t722 778 667 778 722 667 611 722 667 944 667 667 611 333 278 333   \r\n\t584 556 333 556 611 556 611 556 333 611 611 278 278 556 278 889   \r\n\t611 611 611 611 389 556 333 611 556 778 556 556 500 389 280 389   \r\n\t584 750 556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750   \r\n\t611 750 750 278 278 500 500 350 556 1000 333 1000 556 333 944 750   \r\n\t500 667 278 333 556 556 556 556 280 556 333 737 370 556 584 333   \r\n\t737 552 400 549 333 333 333 576 556 333 333 333 365 556 834 834   \r\n\t834 611 722 722 722 722 722 722 1000 722 667 667 667 667 278 278   \r\n\t278 278 722 722 778 778 778 778 778 584 778 722 722 722 722 667   \r\n\t667 611 556 556 556 556 556 556 889 556 556 556 556 556 278 278   \r\n\t278 278 611 611 611 611 611 611 611 549 611 611 611 611 611 556   \r\n\t611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 750 750 278 333 474 556 556 889 722 238 333 333 389 584 278 "
+     "333   \r\n\t278 278 556 556 556 556 556 556 556 556 556 556 333 333 584 584   \r\n\t584 611 975 722 722 722 722 "
+     "667 611 778 722 278 556 722 611 833   \r\n\t722 778 667 778 722 667 611 722 667 944 667 667 611 333 278 333   "
+     "\r\n\t584 556 333 556 611 556 611 556 333 611 611 278 278 556 278 889   \r\n\t611 611 611 611 389 556 333 611 "
+     "556 778 556 556 500 389 280 389   \r\n\t584 750 556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750   "
+     "\r\n\t611 750 750 278 278 500 500 350 556 1000 333 1000 556 333 944 750   \r\n\t500 667 278 333 556 556 556 556 "
+     "280 556 333 737 370 556 584 333   \r\n\t737 552 400 549 333 333 333 576 556 333 333 333 365 556 834 834   "
+     "\r\n\t834 611 722 722 722 722 722 722 1000 722 667 667 667 667 278 278   \r\n\t278 278 722 722 778 778 778 778 "
+     "778 584 778 722 722 722 722 667   \r\n\t667 611 556 556 556 556 556 556 889 556 556 556 556 556 278 278   "
+     "\r\n\t278 278 611 611 611 611 611 611 611 549 611 611 611 611 611 556   \r\n\t611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Kingsoft Phonetic Plain+Bold", "FontDescriptor",
-     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Lucida Console
     {"Lucida Console", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 "
+     "600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Lucida Console", "FontDescriptor",
-     "/Flags 33  \r\n\t/FontBBox [ -482 -300 743 981 ]  \r\n\t/MissingWidth 600  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 833  \r\n\t/XHeight 417  \r\n\t/Ascent 833  \r\n\t/Descent -300  \r\n\t/Leading 133  \r\n\t/MaxWidth 600  \r\n\t/AvgWidth 600"},
+     "/Flags 33  \r\n\t/FontBBox [ -482 -300 743 981 ]  \r\n\t/MissingWidth 600  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 833  \r\n\t/XHeight 417  \r\n\t/Ascent 833  \r\n\t/Descent -300  \r\n\t/Leading 133  "
+     "\r\n\t/MaxWidth 600  \r\n\t/AvgWidth 600"},
     // Lucida Console+Bold
     {"Lucida Console+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 "
+     "600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 "
+     "600 600 600 600 600 600 600 600   \r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   "
+     "\r\n\t600 600 600 600 600 600 600 600 600 600 600 600 600 600 600 600   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Lucida Console+Bold", "FontDescriptor",
-     "/Flags 16417  \r\n\t/FontBBox [ -482 -376 697 988 ]  \r\n\t/MissingWidth 600  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 833  \r\n\t/XHeight 417  \r\n\t/Ascent 833  \r\n\t/Descent -300  \r\n\t/Leading 133  \r\n\t/MaxWidth 600  \r\n\t/AvgWidth 600"},
+     "/Flags 16417  \r\n\t/FontBBox [ -482 -376 697 988 ]  \r\n\t/MissingWidth 600  \r\n\t/StemV 140  \r\n\t/StemH 140 "
+     " \r\n\t/CapHeight 833  \r\n\t/XHeight 417  \r\n\t/Ascent 833  \r\n\t/Descent -300  \r\n\t/Leading 133  "
+     "\r\n\t/MaxWidth 600  \r\n\t/AvgWidth 600"},
     // Lucida Sans Unicode
     {"Lucida Sans Unicode", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   \r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   \r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   \r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 "
+     "778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   "
+     "\r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 "
+     "500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   "
+     "\r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Lucida Sans Unicode", "FontDescriptor",
-     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
+     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
     // Lucida Sans Unicode+Bold
     {"Lucida Sans Unicode+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   \r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   \r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 "
+     "778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   "
+     "\r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 "
+     "556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   "
+     "\r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Lucida Sans Unicode+Bold", "FontDescriptor",
-     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Marlett
     {"Marlett", "TrueType",
-     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 750 750 278 278 355 556 556 889 667 191 333 333 389 584 278 333   \r\n\t278 278 556 556 556 556 556 556 556 556 556 556 278 278 584 584   \r\n\t584 556 1015 667 667 722 722 667 611 778 722 278 500 667 556 833   \r\n\t722 778 667 778 722 667 611 722 667 944 667 667 611 278 278 278   \r\n\t469 556 333 556 556 500 556 556 278 556 556 222 222 500 222 833   \r\n\t556 556 556 556 333 500 278 556 500 722 500 500 500 334 260 334   \r\n\t584 750 556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750   \r\n\t611 750 750 222 222 333 333 350 556 1000 333 1000 500 333 944 750   \r\n\t500 667 278 333 556 556 556 556 260 556 333 737 370 556 584 333   \r\n\t737 552 400 549 333 333 333 576 537 333 333 333 365 556 834 834   \r\n\t834 611 667 667 667 667 667 667 1000 722 667 667 667 667 278 278   \r\n\t278 278 722 722 778 778 778 778 778 584 778 722 722 722 722 667   \r\n\t667 611 556 556 556 556 556 556 889 500 556 556 556 556 278 278   \r\n\t278 278 556 556 556 556 556 556 556 549 611 556 556 556 556 500   \r\n\t556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 750 750 278 278 355 556 556 889 667 191 333 333 389 584 278 "
+     "333   \r\n\t278 278 556 556 556 556 556 556 556 556 556 556 278 278 584 584   \r\n\t584 556 1015 667 667 722 722 "
+     "667 611 778 722 278 500 667 556 833   \r\n\t722 778 667 778 722 667 611 722 667 944 667 667 611 278 278 278   "
+     "\r\n\t469 556 333 556 556 500 556 556 278 556 556 222 222 500 222 833   \r\n\t556 556 556 556 333 500 278 556 "
+     "500 722 500 500 500 334 260 334   \r\n\t584 750 556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750   "
+     "\r\n\t611 750 750 222 222 333 333 350 556 1000 333 1000 500 333 944 750   \r\n\t500 667 278 333 556 556 556 556 "
+     "260 556 333 737 370 556 584 333   \r\n\t737 552 400 549 333 333 333 576 537 333 333 333 365 556 834 834   "
+     "\r\n\t834 611 667 667 667 667 667 667 1000 722 667 667 667 667 278 278   \r\n\t278 278 722 722 778 778 778 778 "
+     "778 584 778 722 722 722 722 667   \r\n\t667 611 556 556 556 556 556 556 889 500 556 556 556 556 278 278   "
+     "\r\n\t278 278 556 556 556 556 556 556 556 549 611 556 556 556 556 500   \r\n\t556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Marlett", "FontDescriptor",
-     "/Flags 4  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
+     "/Flags 4  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
     // Marlett+Bold
     {"Marlett+Bold", "TrueType",
-     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 750 750 278 333 474 556 556 889 722 238 333 333 389 584 278 333   \r\n\t278 278 556 556 556 556 556 556 556 556 556 556 333 333 584 584   \r\n\t584 611 975 722 722 722 722 667 611 778 722 278 556 722 611 833   \r\n\t722 778 667 778 722 667 611 722 667 944 667 667 611 333 278 333   \r\n\t584 556 333 556 611 556 611 556 333 611 611 278 278 556 278 889   \r\n\t611 611 611 611 389 556 333 611 556 778 556 556 500 389 280 389   \r\n\t584 750 556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750   \r\n\t611 750 750 278 278 500 500 350 556 1000 333 1000 556 333 944 750   \r\n\t500 667 278 333 556 556 556 556 280 556 333 737 370 556 584 333   \r\n\t737 552 400 549 333 333 333 576 556 333 333 333 365 556 834 834   \r\n\t834 611 722 722 722 722 722 722 1000 722 667 667 667 667 278 278   \r\n\t278 278 722 722 778 778 778 778 778 584 778 722 722 722 722 667   \r\n\t667 611 556 556 556 556 556 556 889 556 556 556 556 556 278 278   \r\n\t278 278 611 611 611 611 611 611 611 549 611 611 611 611 611 556   \r\n\t611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 750 750 278 333 474 556 556 889 722 238 333 333 389 584 278 "
+     "333   \r\n\t278 278 556 556 556 556 556 556 556 556 556 556 333 333 584 584   \r\n\t584 611 975 722 722 722 722 "
+     "667 611 778 722 278 556 722 611 833   \r\n\t722 778 667 778 722 667 611 722 667 944 667 667 611 333 278 333   "
+     "\r\n\t584 556 333 556 611 556 611 556 333 611 611 278 278 556 278 889   \r\n\t611 611 611 611 389 556 333 611 "
+     "556 778 556 556 500 389 280 389   \r\n\t584 750 556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750   "
+     "\r\n\t611 750 750 278 278 500 500 350 556 1000 333 1000 556 333 944 750   \r\n\t500 667 278 333 556 556 556 556 "
+     "280 556 333 737 370 556 584 333   \r\n\t737 552 400 549 333 333 333 576 556 333 333 333 365 556 834 834   "
+     "\r\n\t834 611 722 722 722 722 722 722 1000 722 667 667 667 667 278 278   \r\n\t278 278 722 722 778 778 778 778 "
+     "778 584 778 722 722 722 722 667   \r\n\t667 611 556 556 556 556 556 556 889 556 556 556 556 556 278 278   "
+     "\r\n\t278 278 611 611 611 611 611 611 611 549 611 611 611 611 611 556   \r\n\t611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Marlett+Bold", "FontDescriptor",
-     "/Flags 16388  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16388  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Microsoft Sans Serif
     {"Microsoft Sans Serif", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   \r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   \r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   \r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 "
+     "778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   "
+     "\r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 "
+     "500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   "
+     "\r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Microsoft Sans Serif", "FontDescriptor",
-     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
+     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
     // Microsoft Sans Serif+Bold
     {"Microsoft Sans Serif+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   \r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   \r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 "
+     "778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   "
+     "\r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 "
+     "556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   "
+     "\r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Microsoft Sans Serif+Bold", "FontDescriptor",
-     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // ＭＳ Ｐ明朝
-    {"\202l\202r \202o\226\276\222\251", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"\202l\202r \202o\226\276\222\251", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"\202l\202r \202o\226\276\222\251", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 290 282 353 618 618 784 726 212 365 365 250 618 238 295 238 500 618 618 618 618 618 618 618 618 618 618 288 288 618 618 618 504 899 724 709 730 787 699 640 782 819 379 472 721 607 954 816 801 642 801 695 614 624 792 718 960 720 685 632 340 618 340 500 500 500 543 601 535 614 558 313 551 616 301 304 564 293 897 628 589 615 598 405 476 332 609 533 780 520 534 461 339 196 339 ]  \r\n\t326 [ 290 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 290 282 353 618 618 784 726 212 365 365 250 "
+     "618 238 295 238 500 618 618 618 618 618 618 618 618 618 618 288 288 618 618 618 504 899 724 709 730 787 699 640 "
+     "782 819 379 472 721 607 954 816 801 642 801 695 614 624 792 718 960 720 685 632 340 618 340 500 500 500 543 601 "
+     "535 614 558 313 551 616 301 304 564 293 897 628 589 615 598 405 476 332 609 533 780 520 534 461 339 196 339 ]  "
+     "\r\n\t326 [ 290 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
     {"\202l\202r \202o\226\276\222\251", "FontDescriptor",
-     "/Flags 6  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 290  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 475  \r\n\t/Style  \r\n\t<< /Panose <010502020400000000000000> >>"},
+     "/Flags 6  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 290  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 475  \r\n\t/Style  \r\n\t<< /Panose <010502020400000000000000> >>"},
     // ＭＳ Ｐ明朝+Bold
-    {"\202l\202r \202o\226\276\222\251+Bold", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"\202l\202r \202o\226\276\222\251+Bold", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"\202l\202r \202o\226\276\222\251+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 290 282 353 618 618 784 726 212 365 365 250 618 238 295 238 500 618 618 618 618 618 618 618 618 618 618 288 288 618 618 618 504 899 724 709 730 787 699 640 782 819 379 472 721 607 954 816 801 642 801 695 614 624 792 718 960 720 685 632 340 618 340 500 500 500 543 601 535 614 558 313 551 616 301 304 564 293 897 628 589 615 598 405 476 332 609 533 780 520 534 461 339 196 339 ]  \r\n\t326 [ 290 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 290 282 353 618 618 784 726 212 365 365 250 "
+     "618 238 295 238 500 618 618 618 618 618 618 618 618 618 618 288 288 618 618 618 504 899 724 709 730 787 699 640 "
+     "782 819 379 472 721 607 954 816 801 642 801 695 614 624 792 718 960 720 685 632 340 618 340 500 500 500 543 601 "
+     "535 614 558 313 551 616 301 304 564 293 897 628 589 615 598 405 476 332 609 533 780 520 534 461 339 196 339 ]  "
+     "\r\n\t326 [ 290 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
     {"\202l\202r \202o\226\276\222\251+Bold", "FontDescriptor",
-     "/Flags 16390  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 290  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 475  \r\n\t/Style  \r\n\t<< /Panose <010502020400000000000000> >>"},
+     "/Flags 16390  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 290  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 475  \r\n\t/Style  \r\n\t<< /Panose <010502020400000000000000> >>"},
     // MS Sans Serif
     {"MS Sans Serif", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   \r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   \r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   \r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 "
+     "778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   "
+     "\r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 "
+     "500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   "
+     "\r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"MS Sans Serif", "FontDescriptor",
-     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
+     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
     // MS Sans Serif+Bold
     {"MS Sans Serif+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   \r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   \r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 "
+     "778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   "
+     "\r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 "
+     "556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   "
+     "\r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"MS Sans Serif+Bold", "FontDescriptor",
-     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // MS Serif
     {"MS Serif", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 408 500 500 833 778 180 333 333 500 564 250 333 250 278   \r\n\t500 500 500 500 500 500 500 500 500 500 278 278 564 564 564 444   \r\n\t921 722 667 667 722 611 556 722 722 333 389 722 611 889 722 722   \r\n\t556 722 667 556 611 722 722 944 722 722 611 333 278 333 469 500   \r\n\t333 444 500 444 500 444 333 500 500 278 278 500 278 778 500 500   \r\n\t500 500 333 389 278 500 500 722 500 500 444 480 200 480 541 778   \r\n\t500 778 333 500 444 1000 500 500 333 1000 556 333 889 778 611 778   \r\n\t778 333 333 444 444 350 500 1000 333 980 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 200 500 333 760 276 500 564 333 760 500   \r\n\t400 549 300 300 333 576 453 333 333 300 310 500 750 750 750 444   \r\n\t722 722 722 722 722 722 889 667 611 611 611 611 333 333 333 333   \r\n\t722 722 722 722 722 722 722 564 722 722 722 722 722 722 556 500   \r\n\t444 444 444 444 444 444 667 444 444 444 444 444 278 278 278 278   \r\n\t500 500 500 500 500 500 500 549 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 408 500 500 833 778 180 333 333 500 564 250 333 250 "
+     "278   \r\n\t500 500 500 500 500 500 500 500 500 500 278 278 564 564 564 444   \r\n\t921 722 667 667 722 611 556 "
+     "722 722 333 389 722 611 889 722 722   \r\n\t556 722 667 556 611 722 722 944 722 722 611 333 278 333 469 500   "
+     "\r\n\t333 444 500 444 500 444 333 500 500 278 278 500 278 778 500 500   \r\n\t500 500 333 389 278 500 500 722 "
+     "500 500 444 480 200 480 541 778   \r\n\t500 778 333 500 444 1000 500 500 333 1000 556 333 889 778 611 778   "
+     "\r\n\t778 333 333 444 444 350 500 1000 333 980 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 200 500 "
+     "333 760 276 500 564 333 760 500   \r\n\t400 549 300 300 333 576 453 333 333 300 310 500 750 750 750 444   "
+     "\r\n\t722 722 722 722 722 722 889 667 611 611 611 611 333 333 333 333   \r\n\t722 722 722 722 722 722 722 564 "
+     "722 722 722 722 722 722 556 500   \r\n\t444 444 444 444 444 444 667 444 444 444 444 444 278 278 278 278   "
+     "\r\n\t500 500 500 500 500 500 500 549 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"MS Serif", "FontDescriptor",
-     "/Flags 34  \r\n\t/FontBBox [ -544 -303 1278 981 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 549"},
+     "/Flags 34  \r\n\t/FontBBox [ -544 -303 1278 981 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 549"},
     // MS Serif+Bold
     {"MS Serif+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 555 500 500 1000 833 278 333 333 500 570 250 333 250 278   \r\n\t500 500 500 500 500 500 500 500 500 500 333 333 570 570 570 500   \r\n\t930 722 667 722 722 667 611 778 778 389 500 778 667 944 722 778   \r\n\t611 778 722 556 667 722 722 1000 722 722 667 333 278 333 581 500   \r\n\t333 500 556 444 556 444 333 500 556 278 333 556 278 833 556 500   \r\n\t556 556 444 389 333 556 500 722 500 500 444 394 220 394 520 778   \r\n\t500 778 333 500 500 1000 500 500 333 1000 556 333 1000 778 667 778   \r\n\t778 333 333 500 500 350 500 1000 333 1000 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 220 500 333 747 300 500 570 333 747 500   \r\n\t400 549 300 300 333 576 540 333 333 300 330 500 750 750 750 500   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 389 389 389 389   \r\n\t722 722 778 778 778 778 778 570 778 722 722 722 722 722 611 556   \r\n\t500 500 500 500 500 500 722 444 444 444 444 444 278 278 278 278   \r\n\t500 556 500 500 500 500 500 549 500 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 555 500 500 1000 833 278 333 333 500 570 250 333 250 "
+     "278   \r\n\t500 500 500 500 500 500 500 500 500 500 333 333 570 570 570 500   \r\n\t930 722 667 722 722 667 611 "
+     "778 778 389 500 778 667 944 722 778   \r\n\t611 778 722 556 667 722 722 1000 722 722 667 333 278 333 581 500   "
+     "\r\n\t333 500 556 444 556 444 333 500 556 278 333 556 278 833 556 500   \r\n\t556 556 444 389 333 556 500 722 "
+     "500 500 444 394 220 394 520 778   \r\n\t500 778 333 500 500 1000 500 500 333 1000 556 333 1000 778 667 778   "
+     "\r\n\t778 333 333 500 500 350 500 1000 333 1000 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 220 500 "
+     "333 747 300 500 570 333 747 500   \r\n\t400 549 300 300 333 576 540 333 333 300 330 500 750 750 750 500   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 389 389 389 389   \r\n\t722 722 778 778 778 778 778 570 "
+     "778 722 722 722 722 722 611 556   \r\n\t500 500 500 500 500 500 722 444 444 444 444 444 278 278 278 278   "
+     "\r\n\t500 556 500 500 500 500 500 549 500 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"MS Serif+Bold", "FontDescriptor",
-     "/Flags 16418  \r\n\t/FontBBox [ -544 -303 1344 1008 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  \r\n\t/MaxWidth 1389  \r\n\t/AvgWidth 576"},
+     "/Flags 16418  \r\n\t/FontBBox [ -544 -303 1344 1008 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1389  \r\n\t/AvgWidth 576"},
     // MS UI Gothic
-    {"MS UI Gothic", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"MS UI Gothic", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"MS UI Gothic", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  \r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 "
+     "630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 "
+     "753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 "
+     "544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  "
+     "\r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
     {"MS UI Gothic", "FontDescriptor",
-     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
+     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
     // MS UI Gothic+Bold
-    {"MS UI Gothic+Bold", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"MS UI Gothic+Bold", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"MS UI Gothic+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  \r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 "
+     "630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 "
+     "753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 "
+     "544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  "
+     "\r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 500  \r\n\t]"},
     {"MS UI Gothic+Bold", "FontDescriptor",
-     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
+     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 270  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 467  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
     // ＭＳ ゴシック
-    {"\202l\202r \203S\203V\203b\203N", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"\202l\202r \203S\203V\203b\203N", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"\202l\202r \203S\203V\203b\203N", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"\202l\202r \203S\203V\203b\203N", "FontDescriptor",
-     "/Flags 5  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 5  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // ＭＳ ゴシック+Bold
-    {"\202l\202r \203S\203V\203b\203N+Bold", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"\202l\202r \203S\203V\203b\203N+Bold", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"\202l\202r \203S\203V\203b\203N+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"\202l\202r \203S\203V\203b\203N+Bold", "FontDescriptor",
-     "/Flags 16389  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 16389  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // ＭＳ 明朝
-    {"\202l\202r \226\276\222\251", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"\202l\202r \226\276\222\251", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"\202l\202r \226\276\222\251", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"\202l\202r \226\276\222\251", "FontDescriptor",
-     "/Flags 7  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <010502020409000000000000> >>"},
+     "/Flags 7  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <010502020409000000000000> >>"},
     // ＭＳ 明朝+Bold
-    {"\202l\202r \226\276\222\251+Bold", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"\202l\202r \226\276\222\251+Bold", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"\202l\202r \226\276\222\251+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"\202l\202r \226\276\222\251+Bold", "FontDescriptor",
-     "/Flags 16391  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <010502020409000000000000> >>"},
+     "/Flags 16391  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <010502020409000000000000> >>"},
     // NSimSun
     {"NSimSun", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   "
+     "\r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 "
+     "1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 "
+     "500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 "
+     "500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 "
+     "500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"NSimSun", "FontDescriptor",
-     "/Flags 34  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
+     "/Flags 34  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
     // NSimSun+Bold
     {"NSimSun+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   "
+     "\r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 "
+     "1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 "
+     "500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 "
+     "500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 "
+     "500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"NSimSun+Bold", "FontDescriptor",
-     "/Flags 16418  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
+     "/Flags 16418  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
     // Palatino Linotype
     {"Palatino Linotype", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 408 500 500 833 778 180 333 333 500 564 250 333 250 278   \r\n\t500 500 500 500 500 500 500 500 500 500 278 278 564 564 564 444   \r\n\t921 722 667 667 722 611 556 722 722 333 389 722 611 889 722 722   \r\n\t556 722 667 556 611 722 722 944 722 722 611 333 278 333 469 500   \r\n\t333 444 500 444 500 444 333 500 500 278 278 500 278 778 500 500   \r\n\t500 500 333 389 278 500 500 722 500 500 444 480 200 480 541 778   \r\n\t500 778 333 500 444 1000 500 500 333 1000 556 333 889 778 611 778   \r\n\t778 333 333 444 444 350 500 1000 333 980 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 200 500 333 760 276 500 564 333 760 500   \r\n\t400 549 300 300 333 576 453 333 333 300 310 500 750 750 750 444   \r\n\t722 722 722 722 722 722 889 667 611 611 611 611 333 333 333 333   \r\n\t722 722 722 722 722 722 722 564 722 722 722 722 722 722 556 500   \r\n\t444 444 444 444 444 444 667 444 444 444 444 444 278 278 278 278   \r\n\t500 500 500 500 500 500 500 549 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 408 500 500 833 778 180 333 333 500 564 250 333 250 "
+     "278   \r\n\t500 500 500 500 500 500 500 500 500 500 278 278 564 564 564 444   \r\n\t921 722 667 667 722 611 556 "
+     "722 722 333 389 722 611 889 722 722   \r\n\t556 722 667 556 611 722 722 944 722 722 611 333 278 333 469 500   "
+     "\r\n\t333 444 500 444 500 444 333 500 500 278 278 500 278 778 500 500   \r\n\t500 500 333 389 278 500 500 722 "
+     "500 500 444 480 200 480 541 778   \r\n\t500 778 333 500 444 1000 500 500 333 1000 556 333 889 778 611 778   "
+     "\r\n\t778 333 333 444 444 350 500 1000 333 980 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 200 500 "
+     "333 760 276 500 564 333 760 500   \r\n\t400 549 300 300 333 576 453 333 333 300 310 500 750 750 750 444   "
+     "\r\n\t722 722 722 722 722 722 889 667 611 611 611 611 333 333 333 333   \r\n\t722 722 722 722 722 722 722 564 "
+     "722 722 722 722 722 722 556 500   \r\n\t444 444 444 444 444 444 667 444 444 444 444 444 278 278 278 278   "
+     "\r\n\t500 500 500 500 500 500 500 549 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Palatino Linotype", "FontDescriptor",
-     "/Flags 34  \r\n\t/FontBBox [ -544 -303 1278 981 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 549"},
+     "/Flags 34  \r\n\t/FontBBox [ -544 -303 1278 981 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 549"},
     // Palatino Linotype+Bold
     {"Palatino Linotype+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 555 500 500 1000 833 278 333 333 500 570 250 333 250 278   \r\n\t500 500 500 500 500 500 500 500 500 500 333 333 570 570 570 500   \r\n\t930 722 667 722 722 667 611 778 778 389 500 778 667 944 722 778   \r\n\t611 778 722 556 667 722 722 1000 722 722 667 333 278 333 581 500   \r\n\t333 500 556 444 556 444 333 500 556 278 333 556 278 833 556 500   \r\n\t556 556 444 389 333 556 500 722 500 500 444 394 220 394 520 778   \r\n\t500 778 333 500 500 1000 500 500 333 1000 556 333 1000 778 667 778   \r\n\t778 333 333 500 500 350 500 1000 333 1000 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 220 500 333 747 300 500 570 333 747 500   \r\n\t400 549 300 300 333 576 540 333 333 300 330 500 750 750 750 500   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 389 389 389 389   \r\n\t722 722 778 778 778 778 778 570 778 722 722 722 722 722 611 556   \r\n\t500 500 500 500 500 500 722 444 444 444 444 444 278 278 278 278   \r\n\t500 556 500 500 500 500 500 549 500 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 555 500 500 1000 833 278 333 333 500 570 250 333 250 "
+     "278   \r\n\t500 500 500 500 500 500 500 500 500 500 333 333 570 570 570 500   \r\n\t930 722 667 722 722 667 611 "
+     "778 778 389 500 778 667 944 722 778   \r\n\t611 778 722 556 667 722 722 1000 722 722 667 333 278 333 581 500   "
+     "\r\n\t333 500 556 444 556 444 333 500 556 278 333 556 278 833 556 500   \r\n\t556 556 444 389 333 556 500 722 "
+     "500 500 444 394 220 394 520 778   \r\n\t500 778 333 500 500 1000 500 500 333 1000 556 333 1000 778 667 778   "
+     "\r\n\t778 333 333 500 500 350 500 1000 333 1000 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 220 500 "
+     "333 747 300 500 570 333 747 500   \r\n\t400 549 300 300 333 576 540 333 333 300 330 500 750 750 750 500   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 389 389 389 389   \r\n\t722 722 778 778 778 778 778 570 "
+     "778 722 722 722 722 722 611 556   \r\n\t500 500 500 500 500 500 722 444 444 444 444 444 278 278 278 278   "
+     "\r\n\t500 556 500 500 500 500 500 549 500 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Palatino Linotype+Bold", "FontDescriptor",
-     "/Flags 16418  \r\n\t/FontBBox [ -544 -303 1344 1008 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  \r\n\t/MaxWidth 1389  \r\n\t/AvgWidth 576"},
+     "/Flags 16418  \r\n\t/FontBBox [ -544 -303 1344 1008 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1389  \r\n\t/AvgWidth 576"},
     // SimHei
-    {"SimHei", "Type0",
-     "/Encoding /GBK-EUC-H\t\t"},
+    {"SimHei", "Type0", "/Encoding /GBK-EUC-H\t\t"},
     {"SimHei", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(GB1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 500  \r\n\t/W [  \r\n\t814 907 500 \r\n\t7716 7716 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(GB1)  \r\n\t/Supplement "
+     "2  \r\n\t>>  \r\n\t/DW 500  \r\n\t/W [  \r\n\t814 907 500 \r\n\t7716 7716 500  \r\n\t]"},
     {"SimHei", "FontDescriptor",
-     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // SimHei+Bold
-    {"SimHei+Bold", "Type0",
-     "/Encoding /GBK-EUC-H\t\t"},
+    {"SimHei+Bold", "Type0", "/Encoding /GBK-EUC-H\t\t"},
     {"SimHei+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(GB1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 500  \r\n\t/W [  \r\n\t814 907 500 \r\n\t7716 7716 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(GB1)  \r\n\t/Supplement "
+     "2  \r\n\t>>  \r\n\t/DW 500  \r\n\t/W [  \r\n\t814 907 500 \r\n\t7716 7716 500  \r\n\t]"},
     {"SimHei+Bold", "FontDescriptor",
-     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // SimSun
     {"SimSun", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   "
+     "\r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 "
+     "1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 "
+     "500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 "
+     "500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 "
+     "500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"SimSun", "FontDescriptor",
-     "/Flags 34  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
+     "/Flags 34  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
     // SimSun+Bold
     {"SimSun+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   "
+     "\r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 1000   \r\n\t500 1000 1000 1000 1000 1000 1000 1000 1000 1000 500 1000 500 1000 500 "
+     "1000   \r\n\t1000 1000 1000 1000 1000 500 500 1000 500 1000 500 1000 500 1000 500 1000   \r\n\t500 500 1000 1000 "
+     "500 1000 500 1000 1000 500 500 500 1000 500 500 500   \r\n\t1000 1000 500 500 1000 1000 1000 500 500 500 500 500 "
+     "500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 "
+     "500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500   \r\n\t500 500 500 500 500 500 500 1000 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"SimSun+Bold", "FontDescriptor",
-     "/Flags 16418  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  \r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
+     "/Flags 16418  \r\n\t/FontBBox [ -425 -279 1000 916 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -222  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1044  \r\n\t/AvgWidth 500"},
     // Small Fonts
     {"Small Fonts", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   \r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   \r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   \r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 "
+     "778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   "
+     "\r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 "
+     "500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   "
+     "\r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Small Fonts", "FontDescriptor",
-     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
+     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
     // Small Fonts+Bold
     {"Small Fonts+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   \r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   \r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 "
+     "778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   "
+     "\r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 "
+     "556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   "
+     "\r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Small Fonts+Bold", "FontDescriptor",
-     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Symbol
     {"Symbol", "TrueType",
-     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 778 778 250 333 408 500 500 833 778 180 333 333 500 564 250 333   \r\n\t250 278 500 500 500 500 500 500 500 500 500 500 278 278 564 564   \r\n\t564 444 921 722 667 667 722 611 556 722 722 333 389 722 611 889   \r\n\t722 722 556 722 667 556 611 722 722 944 722 722 611 333 278 333   \r\n\t469 500 333 444 500 444 500 444 333 500 500 278 278 500 278 778   \r\n\t500 500 500 500 333 389 278 500 500 722 500 500 444 480 200 480   \r\n\t541 778 500 778 333 500 444 1000 500 500 333 1000 556 333 889 778   \r\n\t611 778 778 333 333 444 444 350 500 1000 333 980 389 333 722 778   \r\n\t444 722 250 333 500 500 500 500 200 500 333 760 276 500 564 333   \r\n\t760 500 400 549 300 300 333 576 453 333 333 300 310 500 750 750   \r\n\t750 444 722 722 722 722 722 722 889 667 611 611 611 611 333 333   \r\n\t333 333 722 722 722 722 722 722 722 564 722 722 722 722 722 722   \r\n\t556 500 444 444 444 444 444 444 667 444 444 444 444 444 278 278   \r\n\t278 278 500 500 500 500 500 500 500 549 500 500 500 500 500 500   \r\n\t500 500   \r\n\t]"},
+     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 778 778 250 333 408 500 500 833 778 180 333 333 500 564 250 "
+     "333   \r\n\t250 278 500 500 500 500 500 500 500 500 500 500 278 278 564 564   \r\n\t564 444 921 722 667 667 722 "
+     "611 556 722 722 333 389 722 611 889   \r\n\t722 722 556 722 667 556 611 722 722 944 722 722 611 333 278 333   "
+     "\r\n\t469 500 333 444 500 444 500 444 333 500 500 278 278 500 278 778   \r\n\t500 500 500 500 333 389 278 500 "
+     "500 722 500 500 444 480 200 480   \r\n\t541 778 500 778 333 500 444 1000 500 500 333 1000 556 333 889 778   "
+     "\r\n\t611 778 778 333 333 444 444 350 500 1000 333 980 389 333 722 778   \r\n\t444 722 250 333 500 500 500 500 "
+     "200 500 333 760 276 500 564 333   \r\n\t760 500 400 549 300 300 333 576 453 333 333 300 310 500 750 750   "
+     "\r\n\t750 444 722 722 722 722 722 722 889 667 611 611 611 611 333 333   \r\n\t333 333 722 722 722 722 722 722 "
+     "722 564 722 722 722 722 722 722   \r\n\t556 500 444 444 444 444 444 444 667 444 444 444 444 444 278 278   "
+     "\r\n\t278 278 500 500 500 500 500 500 500 549 500 500 500 500 500 500   \r\n\t500 500   \r\n\t]"},
     {"Symbol", "FontDescriptor",
-     "/Flags 6  \r\n\t/FontBBox [ -544 -303 1278 981 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 549"},
+     "/Flags 6  \r\n\t/FontBBox [ -544 -303 1278 981 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 549"},
     // Symbol+Bold
     {"Symbol+Bold", "TrueType",
-     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 778 778 250 333 555 500 500 1000 833 278 333 333 500 570 250 333   \r\n\t250 278 500 500 500 500 500 500 500 500 500 500 333 333 570 570   \r\n\t570 500 930 722 667 722 722 667 611 778 778 389 500 778 667 944   \r\n\t722 778 611 778 722 556 667 722 722 1000 722 722 667 333 278 333   \r\n\t581 500 333 500 556 444 556 444 333 500 556 278 333 556 278 833   \r\n\t556 500 556 556 444 389 333 556 500 722 500 500 444 394 220 394   \r\n\t520 778 500 778 333 500 500 1000 500 500 333 1000 556 333 1000 778   \r\n\t667 778 778 333 333 500 500 350 500 1000 333 1000 389 333 722 778   \r\n\t444 722 250 333 500 500 500 500 220 500 333 747 300 500 570 333   \r\n\t747 500 400 549 300 300 333 576 540 333 333 300 330 500 750 750   \r\n\t750 500 722 722 722 722 722 722 1000 722 667 667 667 667 389 389   \r\n\t389 389 722 722 778 778 778 778 778 570 778 722 722 722 722 722   \r\n\t611 556 500 500 500 500 500 500 722 444 444 444 444 444 278 278   \r\n\t278 278 500 556 500 500 500 500 500 549 500 556 556 556 556 500   \r\n\t556 500   \r\n\t]"},
+     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 778 778 250 333 555 500 500 1000 833 278 333 333 500 570 250 "
+     "333   \r\n\t250 278 500 500 500 500 500 500 500 500 500 500 333 333 570 570   \r\n\t570 500 930 722 667 722 722 "
+     "667 611 778 778 389 500 778 667 944   \r\n\t722 778 611 778 722 556 667 722 722 1000 722 722 667 333 278 333   "
+     "\r\n\t581 500 333 500 556 444 556 444 333 500 556 278 333 556 278 833   \r\n\t556 500 556 556 444 389 333 556 "
+     "500 722 500 500 444 394 220 394   \r\n\t520 778 500 778 333 500 500 1000 500 500 333 1000 556 333 1000 778   "
+     "\r\n\t667 778 778 333 333 500 500 350 500 1000 333 1000 389 333 722 778   \r\n\t444 722 250 333 500 500 500 500 "
+     "220 500 333 747 300 500 570 333   \r\n\t747 500 400 549 300 300 333 576 540 333 333 300 330 500 750 750   "
+     "\r\n\t750 500 722 722 722 722 722 722 1000 722 667 667 667 667 389 389   \r\n\t389 389 722 722 778 778 778 778 "
+     "778 570 778 722 722 722 722 722   \r\n\t611 556 500 500 500 500 500 500 722 444 444 444 444 444 278 278   "
+     "\r\n\t278 278 500 556 500 500 500 500 500 549 500 556 556 556 556 500   \r\n\t556 500   \r\n\t]"},
     {"Symbol+Bold", "FontDescriptor",
-     "/Flags 16390  \r\n\t/FontBBox [ -544 -303 1344 1008 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  \r\n\t/MaxWidth 1389  \r\n\t/AvgWidth 576"},
+     "/Flags 16390  \r\n\t/FontBBox [ -544 -303 1344 1008 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1389  \r\n\t/AvgWidth 576"},
     // System
-    {"System", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"System", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"System", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  \r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 414  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 "
+     "630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 "
+     "753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 "
+     "544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  "
+     "\r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 414  \r\n\t]"},
     {"System", "FontDescriptor",
-     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 418  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 418  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
+     "/Flags 4  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 418  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 418  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
     // System+Bold
-    {"System+Bold", "Type0",
-     "/Encoding /90msp-RKSJ-H\t\t"},
+    {"System+Bold", "Type0", "/Encoding /90msp-RKSJ-H\t\t"},
     {"System+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  \r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 414  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t1 [ 270 298 338 630 630 850 695 193 333 333 370 "
+     "630 264 358 264 500 630 630 630 630 630 630 630 630 630 630 320 320 630 630 630 551 894 637 659 725 757 595 572 "
+     "753 750 289 380 646 526 902 760 797 621 797 648 585 599 747 637 928 686 619 642 300 630 300 500 500 500 550 624 "
+     "544 624 569 306 555 607 270 270 518 270 871 604 604 621 622 370 462 346 604 486 752 489 492 473 329 200 329 ]  "
+     "\r\n\t326 [ 270 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 500 "
+     "500 500 500 500 500 500 500 500 500 500 500 ]  \r\n\t631 631 414  \r\n\t]"},
     {"System+Bold", "FontDescriptor",
-     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 418  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 418  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
+     "/Flags 16388  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 418  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 418  \r\n\t/Style  \r\n\t<< /Panose <0801020B0500000000000000> >>"},
     // Tahoma
     {"Tahoma", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   \r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   \r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   \r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 "
+     "778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   "
+     "\r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 "
+     "500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   "
+     "\r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Tahoma", "FontDescriptor",
-     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
+     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
     // Tahoma+Bold
     {"Tahoma+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   \r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   \r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 "
+     "778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   "
+     "\r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 "
+     "556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   "
+     "\r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Tahoma+Bold", "FontDescriptor",
-     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Terminal
-    {"Terminal", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"Terminal", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"Terminal", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"Terminal", "FontDescriptor",
-     "/Flags 5  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 5  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // Terminal+Bold
-    {"Terminal+Bold", "Type0",
-     "/Encoding /90ms-RKSJ-H\t\t"},
+    {"Terminal+Bold", "Type0", "/Encoding /90ms-RKSJ-H\t\t"},
     {"Terminal+Bold", "CIDFontType2",
-     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  \r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
+     "/WinCharSet 128  \r\n\t/CIDSystemInfo  \r\n\t<<  \r\n\t/Registry(Adobe)  \r\n\t/Ordering(Japan1)  "
+     "\r\n\t/Supplement 2  \r\n\t>>  \r\n\t/DW 1000  \r\n\t/W [  \r\n\t231 389 500  \r\n\t631 631 500  \r\n\t]"},
     {"Terminal+Bold", "FontDescriptor",
-     "/Flags 16389  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  \r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
+     "/Flags 16389  \r\n\t/FontBBox [ -455 -279 1000 930 ]  \r\n\t/MissingWidth 500  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 880  \r\n\t/XHeight 440  \r\n\t/Ascent 880  \r\n\t/Descent -196  \r\n\t/Leading 0  "
+     "\r\n\t/MaxWidth 1000  \r\n\t/AvgWidth 500  \r\n\t/Style  \r\n\t<< /Panose <0801020B0509000000000000> >>"},
     // Times New Roman
     {"Times New Roman", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 408 500 500 833 778 180 333 333 500 564 250 333 250 278   \r\n\t500 500 500 500 500 500 500 500 500 500 278 278 564 564 564 444   \r\n\t921 722 667 667 722 611 556 722 722 333 389 722 611 889 722 722   \r\n\t556 722 667 556 611 722 722 944 722 722 611 333 278 333 469 500   \r\n\t333 444 500 444 500 444 333 500 500 278 278 500 278 778 500 500   \r\n\t500 500 333 389 278 500 500 722 500 500 444 480 200 480 541 778   \r\n\t500 778 333 500 444 1000 500 500 333 1000 556 333 889 778 611 778   \r\n\t778 333 333 444 444 350 500 1000 333 980 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 200 500 333 760 276 500 564 333 760 500   \r\n\t400 549 300 300 333 576 453 333 333 300 310 500 750 750 750 444   \r\n\t722 722 722 722 722 722 889 667 611 611 611 611 333 333 333 333   \r\n\t722 722 722 722 722 722 722 564 722 722 722 722 722 722 556 500   \r\n\t444 444 444 444 444 444 667 444 444 444 444 444 278 278 278 278   \r\n\t500 500 500 500 500 500 500 549 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 408 500 500 833 778 180 333 333 500 564 250 333 250 "
+     "278   \r\n\t500 500 500 500 500 500 500 500 500 500 278 278 564 564 564 444   \r\n\t921 722 667 667 722 611 556 "
+     "722 722 333 389 722 611 889 722 722   \r\n\t556 722 667 556 611 722 722 944 722 722 611 333 278 333 469 500   "
+     "\r\n\t333 444 500 444 500 444 333 500 500 278 278 500 278 778 500 500   \r\n\t500 500 333 389 278 500 500 722 "
+     "500 500 444 480 200 480 541 778   \r\n\t500 778 333 500 444 1000 500 500 333 1000 556 333 889 778 611 778   "
+     "\r\n\t778 333 333 444 444 350 500 1000 333 980 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 200 500 "
+     "333 760 276 500 564 333 760 500   \r\n\t400 549 300 300 333 576 453 333 333 300 310 500 750 750 750 444   "
+     "\r\n\t722 722 722 722 722 722 889 667 611 611 611 611 333 333 333 333   \r\n\t722 722 722 722 722 722 722 564 "
+     "722 722 722 722 722 722 556 500   \r\n\t444 444 444 444 444 444 667 444 444 444 444 444 278 278 278 278   "
+     "\r\n\t500 500 500 500 500 500 500 549 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Times New Roman", "FontDescriptor",
-     "/Flags 34  \r\n\t/FontBBox [ -544 -303 1278 981 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 549"},
+     "/Flags 34  \r\n\t/FontBBox [ -544 -303 1278 981 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 549"},
     // Times New Roman+Bold
     {"Times New Roman+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 555 500 500 1000 833 278 333 333 500 570 250 333 250 278   \r\n\t500 500 500 500 500 500 500 500 500 500 333 333 570 570 570 500   \r\n\t930 722 667 722 722 667 611 778 778 389 500 778 667 944 722 778   \r\n\t611 778 722 556 667 722 722 1000 722 722 667 333 278 333 581 500   \r\n\t333 500 556 444 556 444 333 500 556 278 333 556 278 833 556 500   \r\n\t556 556 444 389 333 556 500 722 500 500 444 394 220 394 520 778   \r\n\t500 778 333 500 500 1000 500 500 333 1000 556 333 1000 778 667 778   \r\n\t778 333 333 500 500 350 500 1000 333 1000 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 220 500 333 747 300 500 570 333 747 500   \r\n\t400 549 300 300 333 576 540 333 333 300 330 500 750 750 750 500   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 389 389 389 389   \r\n\t722 722 778 778 778 778 778 570 778 722 722 722 722 722 611 556   \r\n\t500 500 500 500 500 500 722 444 444 444 444 444 278 278 278 278   \r\n\t500 556 500 500 500 500 500 549 500 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 250 333 555 500 500 1000 833 278 333 333 500 570 250 333 250 "
+     "278   \r\n\t500 500 500 500 500 500 500 500 500 500 333 333 570 570 570 500   \r\n\t930 722 667 722 722 667 611 "
+     "778 778 389 500 778 667 944 722 778   \r\n\t611 778 722 556 667 722 722 1000 722 722 667 333 278 333 581 500   "
+     "\r\n\t333 500 556 444 556 444 333 500 556 278 333 556 278 833 556 500   \r\n\t556 556 444 389 333 556 500 722 "
+     "500 500 444 394 220 394 520 778   \r\n\t500 778 333 500 500 1000 500 500 333 1000 556 333 1000 778 667 778   "
+     "\r\n\t778 333 333 500 500 350 500 1000 333 1000 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 220 500 "
+     "333 747 300 500 570 333 747 500   \r\n\t400 549 300 300 333 576 540 333 333 300 330 500 750 750 750 500   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 389 389 389 389   \r\n\t722 722 778 778 778 778 778 570 "
+     "778 722 722 722 722 722 611 556   \r\n\t500 500 500 500 500 500 722 444 444 444 444 444 278 278 278 278   "
+     "\r\n\t500 556 500 500 500 500 500 549 500 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Times New Roman+Bold", "FontDescriptor",
-     "/Flags 16418  \r\n\t/FontBBox [ -544 -303 1344 1008 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  \r\n\t/MaxWidth 1389  \r\n\t/AvgWidth 576"},
+     "/Flags 16418  \r\n\t/FontBBox [ -544 -303 1344 1008 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1389  \r\n\t/AvgWidth 576"},
     // Trebuchet MS
     {"Trebuchet MS", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   \r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   \r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   \r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 "
+     "778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   "
+     "\r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 "
+     "500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   "
+     "\r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Trebuchet MS", "FontDescriptor",
-     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
+     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
     // Trebuchet MS+Bold
     {"Trebuchet MS+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   \r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   \r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 "
+     "778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   "
+     "\r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 "
+     "556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   "
+     "\r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Trebuchet MS+Bold", "FontDescriptor",
-     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Verdana
     {"Verdana", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   \r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   \r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   \r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 278 355 556 556 889 667 191 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 278 278 584 584 584 556   \r\n\t1015 667 667 722 722 667 611 "
+     "778 722 278 500 667 556 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 278 278 278 469 556   "
+     "\r\n\t333 556 556 500 556 556 278 556 556 222 222 500 222 833 556 556   \r\n\t556 556 333 500 278 556 500 722 "
+     "500 500 500 334 260 334 584 750   \r\n\t556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 222 222 333 333 350 556 1000 333 1000 500 333 944 750 500 667   \r\n\t278 333 556 556 556 556 260 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 537 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t667 667 667 667 667 667 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 500 556 556 556 556 278 278 278 278   "
+     "\r\n\t556 556 556 556 556 556 556 549 611 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Verdana", "FontDescriptor",
-     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
+     "/Flags 32  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
     // Verdana+Bold
     {"Verdana+Bold", "TrueType",
-     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   \r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   \r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   \r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 32  \r\n\t/LastChar 255  \r\n\t/Widths [ 278 333 474 556 556 889 722 238 333 333 389 584 278 333 278 "
+     "278   \r\n\t556 556 556 556 556 556 556 556 556 556 333 333 584 584 584 611   \r\n\t975 722 722 722 722 667 611 "
+     "778 722 278 556 722 611 833 722 778   \r\n\t667 778 722 667 611 722 667 944 667 667 611 333 278 333 584 556   "
+     "\r\n\t333 556 611 556 611 556 333 611 611 278 278 556 278 889 611 611   \r\n\t611 611 389 556 333 611 556 778 "
+     "556 556 500 389 280 389 584 750   \r\n\t556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750 611 750   "
+     "\r\n\t750 278 278 500 500 350 556 1000 333 1000 556 333 944 750 500 667   \r\n\t278 333 556 556 556 556 280 556 "
+     "333 737 370 556 584 333 737 552   \r\n\t400 549 333 333 333 576 556 333 333 333 365 556 834 834 834 611   "
+     "\r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 278 278 278 278   \r\n\t722 722 778 778 778 778 778 584 "
+     "778 722 722 722 722 667 667 611   \r\n\t556 556 556 556 556 556 889 556 556 556 556 556 278 278 278 278   "
+     "\r\n\t611 611 611 611 611 611 611 549 611 611 611 611 611 556 611 556   \r\n\t]  \r\n\t/Encoding "
+     "/WinAnsiEncoding"},
     {"Verdana+Bold", "FontDescriptor",
-     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16416  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Webdings
     {"Webdings", "TrueType",
-     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 750 750 278 278 355 556 556 889 667 191 333 333 389 584 278 333   \r\n\t278 278 556 556 556 556 556 556 556 556 556 556 278 278 584 584   \r\n\t584 556 1015 667 667 722 722 667 611 778 722 278 500 667 556 833   \r\n\t722 778 667 778 722 667 611 722 667 944 667 667 611 278 278 278   \r\n\t469 556 333 556 556 500 556 556 278 556 556 222 222 500 222 833   \r\n\t556 556 556 556 333 500 278 556 500 722 500 500 500 334 260 334   \r\n\t584 750 556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750   \r\n\t611 750 750 222 222 333 333 350 556 1000 333 1000 500 333 944 750   \r\n\t500 667 278 333 556 556 556 556 260 556 333 737 370 556 584 333   \r\n\t737 552 400 549 333 333 333 576 537 333 333 333 365 556 834 834   \r\n\t834 611 667 667 667 667 667 667 1000 722 667 667 667 667 278 278   \r\n\t278 278 722 722 778 778 778 778 778 584 778 722 722 722 722 667   \r\n\t667 611 556 556 556 556 556 556 889 500 556 556 556 556 278 278   \r\n\t278 278 556 556 556 556 556 556 556 549 611 556 556 556 556 500   \r\n\t556 500   \r\n\t]"},
+     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 750 750 278 278 355 556 556 889 667 191 333 333 389 584 278 "
+     "333   \r\n\t278 278 556 556 556 556 556 556 556 556 556 556 278 278 584 584   \r\n\t584 556 1015 667 667 722 722 "
+     "667 611 778 722 278 500 667 556 833   \r\n\t722 778 667 778 722 667 611 722 667 944 667 667 611 278 278 278   "
+     "\r\n\t469 556 333 556 556 500 556 556 278 556 556 222 222 500 222 833   \r\n\t556 556 556 556 333 500 278 556 "
+     "500 722 500 500 500 334 260 334   \r\n\t584 750 556 750 222 556 333 1000 556 556 333 1000 667 333 1000 750   "
+     "\r\n\t611 750 750 222 222 333 333 350 556 1000 333 1000 500 333 944 750   \r\n\t500 667 278 333 556 556 556 556 "
+     "260 556 333 737 370 556 584 333   \r\n\t737 552 400 549 333 333 333 576 537 333 333 333 365 556 834 834   "
+     "\r\n\t834 611 667 667 667 667 667 667 1000 722 667 667 667 667 278 278   \r\n\t278 278 722 722 778 778 778 778 "
+     "778 584 778 722 722 722 722 667   \r\n\t667 611 556 556 556 556 556 556 889 500 556 556 556 556 278 278   "
+     "\r\n\t278 278 556 556 556 556 556 556 556 549 611 556 556 556 556 500   \r\n\t556 500   \r\n\t]"},
     {"Webdings", "FontDescriptor",
-     "/Flags 4  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
+     "/Flags 4  \r\n\t/FontBBox [ -544 -303 1302 980 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1338  \r\n\t/AvgWidth 580"},
     // Webdings+Bold
     {"Webdings+Bold", "TrueType",
-     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 750 750 278 333 474 556 556 889 722 238 333 333 389 584 278 333   \r\n\t278 278 556 556 556 556 556 556 556 556 556 556 333 333 584 584   \r\n\t584 611 975 722 722 722 722 667 611 778 722 278 556 722 611 833   \r\n\t722 778 667 778 722 667 611 722 667 944 667 667 611 333 278 333   \r\n\t584 556 333 556 611 556 611 556 333 611 611 278 278 556 278 889   \r\n\t611 611 611 611 389 556 333 611 556 778 556 556 500 389 280 389   \r\n\t584 750 556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750   \r\n\t611 750 750 278 278 500 500 350 556 1000 333 1000 556 333 944 750   \r\n\t500 667 278 333 556 556 556 556 280 556 333 737 370 556 584 333   \r\n\t737 552 400 549 333 333 333 576 556 333 333 333 365 556 834 834   \r\n\t834 611 722 722 722 722 722 722 1000 722 667 667 667 667 278 278   \r\n\t278 278 722 722 778 778 778 778 778 584 778 722 722 722 722 667   \r\n\t667 611 556 556 556 556 556 556 889 556 556 556 556 556 278 278   \r\n\t278 278 611 611 611 611 611 611 611 549 611 611 611 611 611 556   \r\n\t611 556   \r\n\t]"},
+     "/FirstChar 30  \r\n\t/LastChar 255  \r\n\t/Widths [ 750 750 278 333 474 556 556 889 722 238 333 333 389 584 278 "
+     "333   \r\n\t278 278 556 556 556 556 556 556 556 556 556 556 333 333 584 584   \r\n\t584 611 975 722 722 722 722 "
+     "667 611 778 722 278 556 722 611 833   \r\n\t722 778 667 778 722 667 611 722 667 944 667 667 611 333 278 333   "
+     "\r\n\t584 556 333 556 611 556 611 556 333 611 611 278 278 556 278 889   \r\n\t611 611 611 611 389 556 333 611 "
+     "556 778 556 556 500 389 280 389   \r\n\t584 750 556 750 278 556 500 1000 556 556 333 1000 667 333 1000 750   "
+     "\r\n\t611 750 750 278 278 500 500 350 556 1000 333 1000 556 333 944 750   \r\n\t500 667 278 333 556 556 556 556 "
+     "280 556 333 737 370 556 584 333   \r\n\t737 552 400 549 333 333 333 576 556 333 333 333 365 556 834 834   "
+     "\r\n\t834 611 722 722 722 722 722 722 1000 722 667 667 667 667 278 278   \r\n\t278 278 722 722 778 778 778 778 "
+     "778 584 778 722 722 722 722 667   \r\n\t667 611 556 556 556 556 556 556 889 556 556 556 556 556 278 278   "
+     "\r\n\t278 278 611 611 611 611 611 611 611 549 611 611 611 611 611 556   \r\n\t611 556   \r\n\t]"},
     {"Webdings+Bold", "FontDescriptor",
-     "/Flags 16388  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
+     "/Flags 16388  \r\n\t/FontBBox [ -482 -376 1304 1033 ]  \r\n\t/MissingWidth 277  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 905  \r\n\t/XHeight 453  \r\n\t/Ascent 905  \r\n\t/Descent -212  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 609"},
     // Century
     {"Century", "TrueType",
-     "/FirstChar 0  \r\n\t/LastChar 255  \r\n\t/Widths [ 778 778 778 778 778 778 778 778 778 778 778 778 778 778 778 778   \r\n\t778 778 778 778 778 778 778 778 778 778 778 778 778 778 778 778   \r\n\t250 333 408 500 500 833 778 180 333 333 500 564 250 333 250 278   \r\n\t500 500 500 500 500 500 500 500 500 500 278 278 564 564 564 444   \r\n\t921 722 667 667 722 611 556 722 722 333 389 722 611 889 722 722   \r\n\t556 722 667 556 611 722 722 944 722 722 611 333 278 333 469 500   \r\n\t333 444 500 444 500 444 333 500 500 278 278 500 278 778 500 500   \r\n\t500 500 333 389 278 500 500 722 500 500 444 480 200 480 541 778   \r\n\t500 778 333 500 444 1000 500 500 333 1000 556 333 889 778 611 778   \r\n\t778 333 333 444 444 350 500 1000 333 980 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 200 500 333 760 276 500 564 333 760 500   \r\n\t400 549 300 300 333 576 453 333 333 300 310 500 750 750 750 444   \r\n\t722 722 722 722 722 722 889 667 611 611 611 611 333 333 333 333   \r\n\t722 722 722 722 722 722 722 564 722 722 722 722 722 722 556 500   \r\n\t444 444 444 444 444 444 667 444 444 444 444 444 278 278 278 278   \r\n\t500 500 500 500 500 500 500 549 500 500 500 500 500 500 500 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 0  \r\n\t/LastChar 255  \r\n\t/Widths [ 778 778 778 778 778 778 778 778 778 778 778 778 778 778 778 "
+     "778   \r\n\t778 778 778 778 778 778 778 778 778 778 778 778 778 778 778 778   \r\n\t250 333 408 500 500 833 778 "
+     "180 333 333 500 564 250 333 250 278   \r\n\t500 500 500 500 500 500 500 500 500 500 278 278 564 564 564 444   "
+     "\r\n\t921 722 667 667 722 611 556 722 722 333 389 722 611 889 722 722   \r\n\t556 722 667 556 611 722 722 944 "
+     "722 722 611 333 278 333 469 500   \r\n\t333 444 500 444 500 444 333 500 500 278 278 500 278 778 500 500   "
+     "\r\n\t500 500 333 389 278 500 500 722 500 500 444 480 200 480 541 778   \r\n\t500 778 333 500 444 1000 500 500 "
+     "333 1000 556 333 889 778 611 778   \r\n\t778 333 333 444 444 350 500 1000 333 980 389 333 722 778 444 722   "
+     "\r\n\t250 333 500 500 500 500 200 500 333 760 276 500 564 333 760 500   \r\n\t400 549 300 300 333 576 453 333 "
+     "333 300 310 500 750 750 750 444   \r\n\t722 722 722 722 722 722 889 667 611 611 611 611 333 333 333 333   "
+     "\r\n\t722 722 722 722 722 722 722 564 722 722 722 722 722 722 556 500   \r\n\t444 444 444 444 444 444 667 444 "
+     "444 444 444 444 278 278 278 278   \r\n\t500 500 500 500 500 500 500 549 500 500 500 500 500 500 500 500   "
+     "\r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
     {"Century", "FontDescriptor",
-     "/Flags 34  \r\n\t/FontBBox [ -544 -303 1278 981 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 80  \r\n\t/StemH 80  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  \r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 549"},
+     "/Flags 34  \r\n\t/FontBBox [ -544 -303 1278 981 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 80  \r\n\t/StemH 80  "
+     "\r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1333  \r\n\t/AvgWidth 549"},
     // Century+Bold
     {"Century+Bold", "TrueType",
-     "/FirstChar 0  \r\n\t/LastChar 255  \r\n\t/Widths [ 778 778 778 778 778 778 778 778 778 778 778 778 778 778 778 778   \r\n\t778 778 778 778 778 778 778 778 778 778 778 778 778 778 778 778   \r\n\t250 333 555 500 500 1000 833 278 333 333 500 570 250 333 250 278   \r\n\t500 500 500 500 500 500 500 500 500 500 333 333 570 570 570 500   \r\n\t930 722 667 722 722 667 611 778 778 389 500 778 667 944 722 778   \r\n\t611 778 722 556 667 722 722 1000 722 722 667 333 278 333 581 500   \r\n\t333 500 556 444 556 444 333 500 556 278 333 556 278 833 556 500   \r\n\t556 556 444 389 333 556 500 722 500 500 444 394 220 394 520 778   \r\n\t500 778 333 500 500 1000 500 500 333 1000 556 333 1000 778 667 778   \r\n\t778 333 333 500 500 350 500 1000 333 1000 389 333 722 778 444 722   \r\n\t250 333 500 500 500 500 220 500 333 747 300 500 570 333 747 500   \r\n\t400 549 300 300 333 576 540 333 333 300 330 500 750 750 750 500   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 389 389 389 389   \r\n\t722 722 778 778 778 778 778 570 778 722 722 722 722 722 611 556   \r\n\t500 500 500 500 500 500 722 444 444 444 444 444 278 278 278 278   \r\n\t500 556 500 500 500 500 500 549 500 556 556 556 556 500 556 500   \r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
+     "/FirstChar 0  \r\n\t/LastChar 255  \r\n\t/Widths [ 778 778 778 778 778 778 778 778 778 778 778 778 778 778 778 "
+     "778   \r\n\t778 778 778 778 778 778 778 778 778 778 778 778 778 778 778 778   \r\n\t250 333 555 500 500 1000 833 "
+     "278 333 333 500 570 250 333 250 278   \r\n\t500 500 500 500 500 500 500 500 500 500 333 333 570 570 570 500   "
+     "\r\n\t930 722 667 722 722 667 611 778 778 389 500 778 667 944 722 778   \r\n\t611 778 722 556 667 722 722 1000 "
+     "722 722 667 333 278 333 581 500   \r\n\t333 500 556 444 556 444 333 500 556 278 333 556 278 833 556 500   "
+     "\r\n\t556 556 444 389 333 556 500 722 500 500 444 394 220 394 520 778   \r\n\t500 778 333 500 500 1000 500 500 "
+     "333 1000 556 333 1000 778 667 778   \r\n\t778 333 333 500 500 350 500 1000 333 1000 389 333 722 778 444 722   "
+     "\r\n\t250 333 500 500 500 500 220 500 333 747 300 500 570 333 747 500   \r\n\t400 549 300 300 333 576 540 333 "
+     "333 300 330 500 750 750 750 500   \r\n\t722 722 722 722 722 722 1000 722 667 667 667 667 389 389 389 389   "
+     "\r\n\t722 722 778 778 778 778 778 570 778 722 722 722 722 722 611 556   \r\n\t500 500 500 500 500 500 722 444 "
+     "444 444 444 444 278 278 278 278   \r\n\t500 556 500 500 500 500 500 549 500 556 556 556 556 500 556 500   "
+     "\r\n\t]  \r\n\t/Encoding /WinAnsiEncoding"},
     {"Century+Bold", "FontDescriptor",
-     "/Flags 16418  \r\n\t/FontBBox [ -544 -303 1344 1008 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 140  \r\n\t/StemH 140  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  \r\n\t/MaxWidth 1389  \r\n\t/AvgWidth 576"},
+     "/Flags 16418  \r\n\t/FontBBox [ -544 -303 1344 1008 ]  \r\n\t/MissingWidth 250  \r\n\t/StemV 140  \r\n\t/StemH "
+     "140  \r\n\t/CapHeight 891  \r\n\t/XHeight 446  \r\n\t/Ascent 891  \r\n\t/Descent -216  \r\n\t/Leading 150  "
+     "\r\n\t/MaxWidth 1389  \r\n\t/AvgWidth 576"},
 };
 
 }  // namespace zv::pdf

@@ -111,8 +111,7 @@ Status JpegHeaderReader::ReadFrameHeader() {
     }
     // C4 (Huffman tables), C8 (reserved) and CC (arithmetic conditioning) share the frame range
     // but carry no frame header.
-    const bool frame = (marker >= 0xC0 && marker <= 0xCF) && marker != 0xC4 && marker != 0xC8 &&
-                       marker != 0xCC;
+    const bool frame = (marker >= 0xC0 && marker <= 0xCF) && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     if (frame) {
       uint8_t h[6];
       if (length < 8) return Status::Corruption("JPEG frame header too short");

@@ -50,10 +50,10 @@ class JpegHeaderReader {
 
   int fd_ = -1;
   uint64_t size_ = 0;
-  uint64_t pos_ = 0;        // file position of buf_[0]
+  uint64_t pos_ = 0;  // file position of buf_[0]
   uint8_t buf_[4096];
-  size_t len_ = 0;          // bytes valid in buf_
-  size_t off_ = 0;          // next byte in buf_
+  size_t len_ = 0;  // bytes valid in buf_
+  size_t off_ = 0;  // next byte in buf_
   int precision_ = 0;
   int height_ = 0;
   int width_ = 0;

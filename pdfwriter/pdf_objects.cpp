@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace zv::pdf {
@@ -44,8 +44,8 @@ std::string DateText() {
   std::tm tm{};
   ::localtime_r(&now, &tm);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
+  std::snprintf(buf, sizeof buf, "%d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                tm.tm_min, tm.tm_sec);
   return buf;
 }
 
@@ -300,8 +300,7 @@ void PdfContentStream::Finish() {
 PdfImage::PdfImage(int number, int generation, PdfFileWriter* doc)
     : PdfNamedObject(number, generation), data_(std::make_unique<PdfStream>(0, -1, doc)) {}
 
-void PdfImage::Setup(int width, int height, int bits, int components, int fd, const std::string& path,
-                     bool keep_open) {
+void PdfImage::Setup(int width, int height, int bits, int components, int fd, const std::string& path, bool keep_open) {
   width_ = width;
   height_ = height;
   bits_ = bits;
@@ -568,8 +567,8 @@ bool PdfFileWriter::Write() {
   out_.Write("\r\n0000000000 65535 f \n");
   for (size_t i = 1; i < count; ++i) {
     char entry[32];
-    std::snprintf(entry, sizeof entry, "%010llu %05d n \n",
-                  static_cast<unsigned long long>(objects_[i]->GetOffset()), objects_[i]->GetGeneration());
+    std::snprintf(entry, sizeof entry, "%010llu %05d n \n", static_cast<unsigned long long>(objects_[i]->GetOffset()),
+                  objects_[i]->GetGeneration());
     // Readers find an object by index into the table, so every entry is exactly 20 bytes, ending
     // in a space and a line feed.
     out_.Write(entry, 20);

@@ -259,7 +259,9 @@ class PdfFontDescriptor : public PdfObject {
 class PdfFont : public PdfObject {
  public:
   PdfFont(int number, int generation, std::string subtype, std::string base_font, std::string text)
-      : PdfObject(number, generation), subtype_(std::move(subtype)), base_font_(std::move(base_font)),
+      : PdfObject(number, generation),
+        subtype_(std::move(subtype)),
+        base_font_(std::move(base_font)),
         text_(std::move(text)) {}
   void SetDescriptor(PdfFontDescriptor* d) { descriptor_ = d; }
   // True for the font that FindFont returned (not a descendant).

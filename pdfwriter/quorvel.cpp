@@ -160,8 +160,7 @@ int CQuorvel::OpenImageFile(const char*, const char* path, const char*, int) {
         // The image and its length object are numbered only once the file has been read,
         // so a failed load leaves no object behind.
         auto* image = writer_->Make<pdf::PdfImage>(writer_);
-        image->Setup(jpeg.width, jpeg.height, jpeg.precision, jpeg.components, jpeg.fd, path,
-                     writer_->TakeFileSlot());
+        image->Setup(jpeg.width, jpeg.height, jpeg.precision, jpeg.components, jpeg.fd, path, writer_->TakeFileSlot());
         jpeg.fd = -1;
         return image->GetNumber();
       },

@@ -51,15 +51,13 @@ class PrintDocument {
   // Takes the device context, the resolution the page is drawn at (dots per inch), a
   // zero-based page index below page_count() and the destination rectangle in device pixels
   // of the printable area; draws the page fitted into it.
-  virtual void RenderPage(gdi::DeviceContext& dc, int resolution, int index,
-                          const win::RECT& rect) = 0;
+  virtual void RenderPage(gdi::DeviceContext& dc, int resolution, int index, const win::RECT& rect) = 0;
   // The header and footer texts, font and rule.
   virtual HeaderFooter header_footer() const = 0;
   // Takes a text, a page number and the total; writes the text with its page placeholders
   // replaced into *out and gives true when a placeholder was replaced (false leaves *out
   // unspecified).
-  virtual bool ReplacePagePlaceholders(std::string_view text, int page, int total,
-                                       std::string* out) const = 0;
+  virtual bool ReplacePagePlaceholders(std::string_view text, int page, int total, std::string* out) const = 0;
   // The fields of the current run.
   virtual RunState& run() = 0;
 };

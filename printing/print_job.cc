@@ -27,8 +27,7 @@ PrintOutcome RunPrintJob(spool::Spooler& spooler, PrintDocument& doc, const Prin
   const std::vector<std::string> failed{kPrintFailedMessage, order.printer};
 
   if (!IsLayoutMode(order.layout_mode)) {
-    return Failed(out, failed, Status::InvalidArgument("unknown layout mode " +
-                                                       std::to_string(order.layout_mode)));
+    return Failed(out, failed, Status::InvalidArgument("unknown layout mode " + std::to_string(order.layout_mode)));
   }
   // The run, cut to the document's pages.
   const int count = doc.page_count();
@@ -127,8 +126,8 @@ PrintOutcome RunPrintJob(spool::Spooler& spooler, PrintDocument& doc, const Prin
   Status problem = dc.page_error();
   if (problem.ok()) problem = reset_error;
   if (problem.ok() && out.sides != expected) {
-    problem = Status::IOError("printed " + std::to_string(out.sides) + " of " +
-                              std::to_string(expected) + " sheet sides");
+    problem =
+        Status::IOError("printed " + std::to_string(out.sides) + " of " + std::to_string(expected) + " sheet sides");
   }
   if (!problem.ok()) {
     (void)dc.AbortDoc();  // `problem` is the error reported; the abort only tidies the queue

@@ -25,8 +25,7 @@ namespace zv::printing {
 inline constexpr int kPrintOk = 0;
 inline constexpr int kPrintFailed = 6;
 // The message lines of a failed print.
-inline constexpr const char* kPrinterNotSelectableMessage =
-    "指定されたプリンタを選択できませんでした。";
+inline constexpr const char* kPrinterNotSelectableMessage = "指定されたプリンタを選択できませんでした。";
 inline constexpr const char* kPrintFailedMessage = "印刷に失敗しました。";
 
 // What to print.
@@ -34,12 +33,12 @@ struct PrintJobSpec {
   std::string printer;        // printer name
   std::string document_name;  // the job's name in the queue
   int layout_mode = kModeOneUp;
-  int chosen_paper = -1;      // DMPAPER code; -1: the paper of the document's pages
-  bool page_range = false;    // false: all pages
-  int first_page = 1;         // 1-based, with page_range
+  int chosen_paper = -1;    // DMPAPER code; -1: the paper of the document's pages
+  bool page_range = false;  // false: all pages
+  int first_page = 1;       // 1-based, with page_range
   int last_page = 1;
   int copies = 1;
-  bool collate = false;       // the job repeats the run per copy
+  bool collate = false;  // the job repeats the run per copy
   SheetSettings sheet;
   // The client's trace log for the print dialog object's lines; the engine leaves it empty.
   std::function<void(const std::string&)> trace;

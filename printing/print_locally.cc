@@ -17,11 +17,9 @@ PrintJobSpec LocalJobSpec(const LocalPrintSettings& s, const std::string& docume
   return order;
 }
 
-PrintOutcome PrintDocumentLocally(PrintDocument& doc, const LocalPrintSettings& settings,
-                                  spool::Spooler& spooler, SheetSurfaceFactory surfaces,
-                                  LocalPrintHost* host) {
-  PrintOutcome out =
-      RunPrintJob(spooler, doc, LocalJobSpec(settings, doc.name()), std::move(surfaces), host);
+PrintOutcome PrintDocumentLocally(PrintDocument& doc, const LocalPrintSettings& settings, spool::Spooler& spooler,
+                                  SheetSurfaceFactory surfaces, LocalPrintHost* host) {
+  PrintOutcome out = RunPrintJob(spooler, doc, LocalJobSpec(settings, doc.name()), std::move(surfaces), host);
   if (out.code != kPrintOk && host) host->SetResultMessage(out.code, out.lines);
   return out;
 }

@@ -17,9 +17,9 @@ struct LocalPrintSettings {
   int separators = -1;      // 0 columns and rows, 1 columns, 2 rows, other none
   int offset_x = 0;         // 0.1 mm
   int offset_y = 0;
-  int reduction = 1000;     // thousandths
+  int reduction = 1000;  // thousandths
   std::string printer;
-  int paper = -1;           // DMPAPER code, -1: the paper of the document's pages
+  int paper = -1;  // DMPAPER code, -1: the paper of the document's pages
   bool all_pages = true;
   int first_page = 1;
   int last_page = 1;
@@ -37,9 +37,8 @@ class LocalPrintHost : public PrintJobObserver {
 // Takes the document, the settings, the spooler, the surface maker and the host (may be
 // null); prints the document and gives the job's outcome (a failure also goes to the host's
 // result-message table with code 6).
-PrintOutcome PrintDocumentLocally(PrintDocument& doc, const LocalPrintSettings& settings,
-                                  spool::Spooler& spooler, SheetSurfaceFactory surfaces,
-                                  LocalPrintHost* host);
+PrintOutcome PrintDocumentLocally(PrintDocument& doc, const LocalPrintSettings& settings, spool::Spooler& spooler,
+                                  SheetSurfaceFactory surfaces, LocalPrintHost* host);
 
 // Takes the client's settings and the document's name; gives the shared job's order.
 PrintJobSpec LocalJobSpec(const LocalPrintSettings& settings, const std::string& document_name);

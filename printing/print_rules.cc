@@ -27,57 +27,80 @@ void PlacePageSize(DevMode& m, const PageFacts& page) {
 // The run fits on one side of a sheet, so duplex would only waste the back.
 bool FitsOneSide(int mode, int run_pages) {
   switch (mode) {
-    case kModeOneUp: return run_pages < 2;
+    case kModeOneUp:
+      return run_pages < 2;
     case kModeTwoUp:
-    case kModeHalves: return run_pages < 3;
+    case kModeHalves:
+      return run_pages < 3;
     case kModeFourByColumn:
-    case kModeFourByRow: return run_pages < 5;
-    default: return false;
+    case kModeFourByRow:
+      return run_pages < 5;
+    default:
+      return false;
   }
 }
 
 bool TurnsSheet(int mode) {
-  return mode == kModeTwoUp || mode == kModeHalves || mode == kModeEightByColumn ||
-         mode == kModeEightByRow;
+  return mode == kModeTwoUp || mode == kModeHalves || mode == kModeEightByColumn || mode == kModeEightByRow;
 }
 
 }  // namespace
 
 bool IsLayoutMode(int mode) {
   switch (mode) {
-    case 0: case 2: case 3: case 4: case 8: case 12: case 13: return true;
-    default: return false;
+    case 0:
+    case 2:
+    case 3:
+    case 4:
+    case 8:
+    case 12:
+    case 13:
+      return true;
+    default:
+      return false;
   }
 }
 
 int LayoutModeFromSettings(int pages_per_sheet, int page_order) {
   const bool by_column = page_order == 1;
   switch (pages_per_sheet) {
-    case 1: return kModeTwoUp;
-    case 2: return by_column ? kModeFourByColumn : kModeFourByRow;
-    case 3: return by_column ? kModeEightByColumn : kModeEightByRow;
-    default: return kModeOneUp;
+    case 1:
+      return kModeTwoUp;
+    case 2:
+      return by_column ? kModeFourByColumn : kModeFourByRow;
+    case 3:
+      return by_column ? kModeEightByColumn : kModeEightByRow;
+    default:
+      return kModeOneUp;
   }
 }
 
 int LayoutModeFromRequest(int thumbnail_count, int orientation) {
   const bool landscape = orientation == win::DMORIENT_LANDSCAPE;
   switch (thumbnail_count) {
-    case 1: return kModeTwoUp;
-    case 2: return landscape ? kModeFourByRow : kModeFourByColumn;
-    case 3: return landscape ? kModeEightByRow : kModeEightByColumn;
-    default: return kModeOneUp;
+    case 1:
+      return kModeTwoUp;
+    case 2:
+      return landscape ? kModeFourByRow : kModeFourByColumn;
+    case 3:
+      return landscape ? kModeEightByRow : kModeEightByColumn;
+    default:
+      return kModeOneUp;
   }
 }
 
 int PagesPerSheet(int mode) {
   switch (mode) {
-    case kModeTwoUp: return 2;
+    case kModeTwoUp:
+      return 2;
     case kModeFourByColumn:
-    case kModeFourByRow: return 4;
+    case kModeFourByRow:
+      return 4;
     case kModeEightByColumn:
-    case kModeEightByRow: return 8;
-    default: return 1;
+    case kModeEightByRow:
+      return 8;
+    default:
+      return 1;
   }
 }
 
@@ -89,8 +112,7 @@ int LabelTotal(int pages, int mode) {
   return (pages + n - 1) / n;
 }
 
-PageFacts PageFactsFromAttributes(std::uint16_t attributes, std::uint16_t first,
-                                  std::uint16_t second) {
+PageFacts PageFactsFromAttributes(std::uint16_t attributes, std::uint16_t first, std::uint16_t second) {
   PageFacts f;
   f.paper_code = attributes & 0x3FFF;
   f.rotated = (attributes & 0x4000) != 0;
@@ -123,8 +145,7 @@ CopyPlan PlanCopies(int copies, bool collate, int printer_max_copies) {
   return CopyPlan{device, n / device};
 }
 
-FitResult FitDevMode(const DevMode& base, const std::vector<spool::Paper>& papers,
-                     const FitRequest& request) {
+FitResult FitDevMode(const DevMode& base, const std::vector<spool::Paper>& papers, const FitRequest& request) {
   FitResult r;
   r.mode = base;
   r.layout_mode = request.layout_mode;
@@ -172,11 +193,9 @@ FitResult FitDevMode(const DevMode& base, const std::vector<spool::Paper>& paper
     dm.dmPaperSize = static_cast<win::SHORT>(page.paper_code);
     PlacePageSize(r.mode, page);
   } else if (page.landscape) {
-    dm.dmOrientation = dm.dmPaperWidth <= dm.dmPaperLength ? win::DMORIENT_LANDSCAPE
-                                                           : win::DMORIENT_PORTRAIT;
+    dm.dmOrientation = dm.dmPaperWidth <= dm.dmPaperLength ? win::DMORIENT_LANDSCAPE : win::DMORIENT_PORTRAIT;
   } else {
-    dm.dmOrientation = dm.dmPaperWidth > dm.dmPaperLength ? win::DMORIENT_LANDSCAPE
-                                                          : win::DMORIENT_PORTRAIT;
+    dm.dmOrientation = dm.dmPaperWidth > dm.dmPaperLength ? win::DMORIENT_LANDSCAPE : win::DMORIENT_PORTRAIT;
   }
 
   // Turned sheets: two or eight pages side by side turn the sheet and so its binding edge.
@@ -184,8 +203,7 @@ FitResult FitDevMode(const DevMode& base, const std::vector<spool::Paper>& paper
     if (model) {
       std::uint8_t binding = 0;
       if (duplex_on == 1 && r.mode.GetByte(kPrivateBindingByte, binding)) {
-        r.mode.SetByte(kPrivateBindingByte,
-                       static_cast<std::uint8_t>(binding >= 2 ? binding - 2 : binding + 2));
+        r.mode.SetByte(kPrivateBindingByte, static_cast<std::uint8_t>(binding >= 2 ? binding - 2 : binding + 2));
       }
     } else if (dm.dmDuplex == win::DMDUP_HORIZONTAL) {
       dm.dmDuplex = win::DMDUP_VERTICAL;

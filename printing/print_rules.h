@@ -57,8 +57,7 @@ struct PageFacts {
 };
 // Takes a page attribute word (low 14 bits paper, bit 14 rotated, bit 15 landscape) and the
 // two size values; gives the page facts.
-PageFacts PageFactsFromAttributes(std::uint16_t attributes, std::uint16_t first,
-                                  std::uint16_t second);
+PageFacts PageFactsFromAttributes(std::uint16_t attributes, std::uint16_t first, std::uint16_t second);
 
 // The printer model whose driver keeps its duplex switch and binding edge in private bytes.
 inline constexpr const char* kPrivateDuplexModel = "KANDREL Morvaith QX-410";
@@ -94,11 +93,11 @@ CopyPlan PlanCopies(int copies, bool collate, int printer_max_copies = kMaxCopie
 // What the job asks of the device mode.
 struct FitRequest {
   int layout_mode = kModeOneUp;
-  int chosen_paper = -1;   // DMPAPER code, -1: the paper of the run's first page
-  int run_pages = 1;       // pages in the run
+  int chosen_paper = -1;  // DMPAPER code, -1: the paper of the run's first page
+  int run_pages = 1;      // pages in the run
   int copies = 1;
   bool collate = false;
-  PageFacts first_page;    // the run's first page
+  PageFacts first_page;                 // the run's first page
   int printer_max_copies = kMaxCopies;  // copies the printer makes of itself
 };
 
@@ -117,8 +116,7 @@ struct FitResult {
 // turned sheet of modes 2, 3, 12 and 13 (duplex binding edge exchanged, orientation turned,
 // modes 2 and 3 exchanged for a rotated first page). The fields it sets are flagged in
 // dmFields so that the spooler's merge takes them.
-FitResult FitDevMode(const spool::DevMode& base, const std::vector<spool::Paper>& papers,
-                     const FitRequest& request);
+FitResult FitDevMode(const spool::DevMode& base, const std::vector<spool::Paper>& papers, const FitRequest& request);
 
 // Takes the device mode of a one-page-per-sheet run that follows each page's paper and the
 // page about to print; gives the mode for that page: its paper code and orientation (2 for a

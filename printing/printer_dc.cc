@@ -46,10 +46,8 @@ SheetSurfaceFactory PrinterSurfaces() {
   };
 }
 
-Result<std::unique_ptr<PrinterDC>> PrinterDC::Create(spool::Spooler& spooler,
-                                                     const std::string& printer,
-                                                     const spool::DevMode& mode,
-                                                     SheetSurfaceFactory surfaces) {
+Result<std::unique_ptr<PrinterDC>> PrinterDC::Create(spool::Spooler& spooler, const std::string& printer,
+                                                     const spool::DevMode& mode, SheetSurfaceFactory surfaces) {
   if (!surfaces) return Status::InvalidArgument("printer device context without a sheet surface");
   auto caps = spooler.GetCapabilities(printer);
   if (!caps.ok()) return caps.status();
@@ -135,8 +133,7 @@ Result<gdi::DeviceContext*> PrinterDC::StartPage() {
   page_dc_ = *dc;
   // The printer's device pixels start at the printable area's top-left corner, and nothing
   // prints outside that area.
-  page_dc_->SetBaseTransform(win::XFORM{1, 0, 0, 1, float(geometry_.offset_x),
-                                        float(geometry_.offset_y)});
+  page_dc_->SetBaseTransform(win::XFORM{1, 0, 0, 1, float(geometry_.offset_x), float(geometry_.offset_y)});
   page_dc_->IntersectClipRect(0, 0, geometry_.horzres, geometry_.vertres);
   ++pages_;
   return page_dc_;
@@ -179,6 +176,5 @@ Status PrinterDC::AbortDoc() {
   Cleanup();
   return s;
 }
-
 
 }  // namespace zv::printing

@@ -47,8 +47,7 @@ class SheetSurface {
   virtual Result<int> Close() = 0;
 };
 // Takes the PDF path and the resolution; gives the surface that writes it.
-using SheetSurfaceFactory =
-    std::function<Result<std::unique_ptr<SheetSurface>>(const std::string& pdf_path, int dpi)>;
+using SheetSurfaceFactory = std::function<Result<std::unique_ptr<SheetSurface>>(const std::string& pdf_path, int dpi)>;
 
 // The sheet surfaces of the drawing layer: each sheet drawn at the printer's resolution and
 // rendered band by band into a page of the physical sheet's size.
@@ -60,10 +59,8 @@ class PrinterDC : public PrinterDevice {
   // CreateDC: takes the spooler (which must outlive the context), the printer name, the
   // caller's device mode (merged onto the printer's default) and the surface maker; gives the
   // context, or the spooler's error for an unknown printer.
-  static Result<std::unique_ptr<PrinterDC>> Create(spool::Spooler& spooler,
-                                                   const std::string& printer,
-                                                   const spool::DevMode& mode,
-                                                   SheetSurfaceFactory surfaces);
+  static Result<std::unique_ptr<PrinterDC>> Create(spool::Spooler& spooler, const std::string& printer,
+                                                   const spool::DevMode& mode, SheetSurfaceFactory surfaces);
   // Aborts a document that was started and not ended.
   ~PrinterDC() override;
 

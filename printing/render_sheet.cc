@@ -35,8 +35,7 @@ std::optional<win::SIZE> Measure(gdi::DeviceContext& dc, const std::string& text
 
 }  // namespace
 
-void DrawSeparatorLine(gdi::DeviceContext& dc, int horzres, int vertres, win::POINT from,
-                       win::POINT to) {
+void DrawSeparatorLine(gdi::DeviceContext& dc, int horzres, int vertres, win::POINT from, win::POINT to) {
   auto clamp = [&](win::POINT p) {
     p.x = std::clamp<int>(p.x, 0, std::max(0, horzres - 1));
     p.y = std::clamp<int>(p.y, 0, std::max(0, vertres - 1));
@@ -56,8 +55,8 @@ void DrawSeparatorLine(gdi::DeviceContext& dc, int horzres, int vertres, win::PO
   dc.SelectPen(old);
 }
 
-int RenderSheet(PrintDocument& doc, PrinterDevice& device, int first_page, int last_page,
-                int mode, const SheetSettings& settings, SheetObserver* observer) {
+int RenderSheet(PrintDocument& doc, PrinterDevice& device, int first_page, int last_page, int mode,
+                const SheetSettings& settings, SheetObserver* observer) {
   SheetObserver quiet;
   SheetObserver& notify = observer ? *observer : quiet;
   const unsigned first = static_cast<std::uint16_t>(first_page);
@@ -81,8 +80,7 @@ int RenderSheet(PrintDocument& doc, PrinterDevice& device, int first_page, int l
 
   int sides = 0;
   for (int counter = static_cast<int>(first) - 1; counter < end; counter += per_side) {
-    const int shown = PageNumberShown(mode, hf.rule, run.anchor, sides, counter,
-                                      run.numbering_base);
+    const int shown = PageNumberShown(mode, hf.rule, run.anchor, sides, counter, run.numbering_base);
     notify.SetPageLabel(PageLabel(shown, run.label_total));
     notify.SetProgress(ProgressPosition(run.label_total, shown));
 
@@ -103,8 +101,7 @@ int RenderSheet(PrintDocument& doc, PrinterDevice& device, int first_page, int l
       measured = true;
     }
 
-    const SidePlan plan = PlanSide(mode, g, settings, run.header_height, run.footer_height,
-                                   counter, end);
+    const SidePlan plan = PlanSide(mode, g, settings, run.header_height, run.footer_height, counter, end);
     for (const CellPlacement& cell : plan.cells) {
       if (cell.page < 0 || cell.page >= doc.page_count()) continue;
       const int level = dc.SaveDC();

@@ -24,8 +24,7 @@ class SheetObserver {
 };
 
 // The message shown when the header and footer font cannot be used.
-inline constexpr const char* kFontFailedMessage =
-    "フォント設定に失敗しました。デフォルトフォントを使用します。";
+inline constexpr const char* kFontFailedMessage = "フォント設定に失敗しました。デフォルトフォントを使用します。";
 
 // Takes the document, the printer device (a document started on it), the run's first and
 // last page (1-based; only the low 16 bits count), the layout mode, the settings and an
@@ -33,14 +32,13 @@ inline constexpr const char* kFontFailedMessage =
 // separators, EndPage) and gives the number of sides printed. Pages beyond the document are
 // never drawn; a run that starts after its end or an unknown mode prints nothing. Writes the
 // header and footer heights into the document's run state.
-int RenderSheet(PrintDocument& doc, PrinterDevice& device, int first_page, int last_page,
-                int mode, const SheetSettings& settings, SheetObserver* observer);
+int RenderSheet(PrintDocument& doc, PrinterDevice& device, int first_page, int last_page, int mode,
+                const SheetSettings& settings, SheetObserver* observer);
 
 // Takes a device context in its page's default coordinates (one unit per device pixel of the
 // printable area), the printable area's size and two points; clamps both into the printable
 // area (x to 0..horzres-1, y to 0..vertres-1) and draws a one-pixel solid black line between
 // them with the context's pen restored afterwards.
-void DrawSeparatorLine(gdi::DeviceContext& dc, int horzres, int vertres, win::POINT from,
-                       win::POINT to);
+void DrawSeparatorLine(gdi::DeviceContext& dc, int horzres, int vertres, win::POINT from, win::POINT to);
 
 }  // namespace zv::printing

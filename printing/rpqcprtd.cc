@@ -23,8 +23,7 @@ int CRpqcprtd::GetCopies() const { return std::max<int>(1, m_pd.nCopies); }
 
 spool::DevMode* CRpqcprtd::GetDevMode() { return m_pd.hDevMode ? &*m_pd.hDevMode : nullptr; }
 
-Result<PrinterDC*> CRpqcprtd::CreatePrinterDC(spool::Spooler& spooler,
-                                              SheetSurfaceFactory surfaces) {
+Result<PrinterDC*> CRpqcprtd::CreatePrinterDC(spool::Spooler& spooler, SheetSurfaceFactory surfaces) {
   if (m_pd.hDevNames.empty() || !m_pd.hDevMode) {
     return Status::InvalidArgument("no printer selected");
   }

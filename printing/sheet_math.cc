@@ -12,23 +12,25 @@ int TenthsToPixels(int tenths, int dpi) {
   return static_cast<int>(static_cast<long long>(tenths) * dpi / 254);
 }
 
-int RightMargin(const spool::PageGeometry& g) {
-  return g.physical_width - g.offset_x - g.horzres;
-}
+int RightMargin(const spool::PageGeometry& g) { return g.physical_width - g.offset_x - g.horzres; }
 
-int BottomMargin(const spool::PageGeometry& g) {
-  return g.physical_height - g.offset_y - g.vertres;
-}
+int BottomMargin(const spool::PageGeometry& g) { return g.physical_height - g.offset_y - g.vertres; }
 
 std::optional<Grid> GridFor(int mode, const spool::PageGeometry& g) {
   const bool wide = g.horzres > g.vertres;
   switch (mode) {
-    case kModeTwoUp: return wide ? Grid{2, 1, true} : Grid{1, 2, true};
-    case kModeFourByColumn: return Grid{2, 2, true};
-    case kModeFourByRow: return Grid{2, 2, false};
-    case kModeEightByColumn: return wide ? Grid{4, 2, true} : Grid{2, 4, true};
-    case kModeEightByRow: return wide ? Grid{4, 2, false} : Grid{2, 4, false};
-    default: return std::nullopt;
+    case kModeTwoUp:
+      return wide ? Grid{2, 1, true} : Grid{1, 2, true};
+    case kModeFourByColumn:
+      return Grid{2, 2, true};
+    case kModeFourByRow:
+      return Grid{2, 2, false};
+    case kModeEightByColumn:
+      return wide ? Grid{4, 2, true} : Grid{2, 4, true};
+    case kModeEightByRow:
+      return wide ? Grid{4, 2, false} : Grid{2, 4, false};
+    default:
+      return std::nullopt;
   }
 }
 
@@ -37,12 +39,16 @@ namespace {
 int ResolutionFor(int mode, int dpi) {
   switch (mode) {
     case kModeTwoUp:
-    case kModeHalves: return dpi / 2;
+    case kModeHalves:
+      return dpi / 2;
     case kModeFourByColumn:
-    case kModeFourByRow: return dpi / 4;
+    case kModeFourByRow:
+      return dpi / 4;
     case kModeEightByColumn:
-    case kModeEightByRow: return dpi / 8;
-    default: return dpi;
+    case kModeEightByRow:
+      return dpi / 8;
+    default:
+      return dpi;
   }
 }
 
@@ -60,17 +66,15 @@ void AddLine(std::vector<SeparatorLine>& lines, win::POINT a, win::POINT b) {
 
 }  // namespace
 
-SidePlan PlanSide(int mode, const spool::PageGeometry& g, const SheetSettings& s,
-                  int header_height, int footer_height, int first, int end) {
+SidePlan PlanSide(int mode, const spool::PageGeometry& g, const SheetSettings& s, int header_height, int footer_height,
+                  int first, int end) {
   SidePlan plan;
   if (first < 0 || first >= end) return plan;
   const int dx = TenthsToPixels(s.offset_x, g.logpixels_x);
   const int dy = TenthsToPixels(s.offset_y, g.logpixels_y);
   const int H = g.horzres, V = g.vertres;
   const int res = ResolutionFor(mode, g.logpixels_x);
-  auto reduce = [&](int length) {
-    return static_cast<int>(static_cast<long long>(length) * s.reduction / 1000);
-  };
+  auto reduce = [&](int length) { return static_cast<int>(static_cast<long long>(length) * s.reduction / 1000); };
 
   if (mode == kModeOneUp) {
     win::RECT r{0, 0, reduce(H), reduce(V)};
@@ -158,9 +162,12 @@ SidePlan PlanSide(int mode, const spool::PageGeometry& g, const SheetSettings& s
 
 int TextX(int slot, int text_width, int horzres) {
   switch (slot % 3) {
-    case 0: return 0;
-    case 1: return horzres / 2 - text_width / 2;
-    default: return horzres - text_width;
+    case 0:
+      return 0;
+    case 1:
+      return horzres / 2 - text_width / 2;
+    default:
+      return horzres - text_width;
   }
 }
 
@@ -187,8 +194,7 @@ HeaderFooterPlacement PlaceHeaderFooter(int horzres, int vertres,
   return p;
 }
 
-int PageNumberShown(int mode, int rule, int anchor, int sides_printed, int page_index,
-                    int numbering_base) {
+int PageNumberShown(int mode, int rule, int anchor, int sides_printed, int page_index, int numbering_base) {
   if (mode == kModeOneUp && rule == 1 && anchor == -1) return page_index + 1 - numbering_base;
   return sides_printed + 1;
 }

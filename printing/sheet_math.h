@@ -17,7 +17,7 @@ namespace zv::printing {
 
 // The print settings the sheet layout reads.
 struct SheetSettings {
-  int offset_x = 0;      // print offset, 0.1 mm
+  int offset_x = 0;  // print offset, 0.1 mm
   int offset_y = 0;
   int reduction = 1000;  // thousandths; 1000 prints at full size
   // 0 lines along column and row boundaries, 1 columns only, 2 rows only, other none.
@@ -34,9 +34,9 @@ int BottomMargin(const spool::PageGeometry& g);
 
 // One page placed on a side.
 struct CellPlacement {
-  int page = 0;          // zero-based page index
-  win::RECT rect{};      // destination, device pixels
-  int resolution = 0;    // dots per inch the page is drawn at
+  int page = 0;        // zero-based page index
+  win::RECT rect{};    // destination, device pixels
+  int resolution = 0;  // dots per inch the page is drawn at
 };
 
 // A separator line between two device points.
@@ -57,8 +57,8 @@ struct SidePlan {
 // heights, the zero-based index of the side's first page and the end of the run (one past its
 // last page index); gives the pages of that side with their rectangles and resolutions, and
 // the separator lines. Only pages below `end` are placed.
-SidePlan PlanSide(int mode, const spool::PageGeometry& g, const SheetSettings& s,
-                  int header_height, int footer_height, int first, int end);
+SidePlan PlanSide(int mode, const spool::PageGeometry& g, const SheetSettings& s, int header_height, int footer_height,
+                  int first, int end);
 
 // The grid of a grid mode (2, 4, 8, 12, 13) on this device: columns, rows and whether cells
 // are filled column by column. None for the other modes.
@@ -94,8 +94,7 @@ HeaderFooterPlacement PlaceHeaderFooter(int horzres, int vertres,
 // page (1-based) and the numbering base; gives the page number the side shows. One page per
 // side: rule 0 counts the sides of the call from 1, rule 1 without anchor gives the page's
 // number within the job's run (page - numbering base); every other case counts the sides.
-int PageNumberShown(int mode, int rule, int anchor, int sides_printed, int page_index,
-                    int numbering_base);
+int PageNumberShown(int mode, int rule, int anchor, int sides_printed, int page_index, int numbering_base);
 
 // Takes the rule, the page number shown, the call's first page and the numbering base; gives
 // true when the side carries the header and footer (rule 1 always; rule 0 when the number

@@ -14,8 +14,7 @@ PageFacts ViewerPrintDocument::page(int index) const {
   return PageFactsFromAttributes(p->attributes(), p->width(), p->length());
 }
 
-void ViewerPrintDocument::RenderPage(gdi::DeviceContext& dc, int resolution, int index,
-                                     const win::RECT& rect) {
+void ViewerPrintDocument::RenderPage(gdi::DeviceContext& dc, int resolution, int index, const win::RECT& rect) {
   if (index < 0 || index >= page_count()) return;
   doc_.RenderPage(dc, resolution, 1, static_cast<std::int16_t>(index), &rect);
 }
@@ -34,8 +33,7 @@ HeaderFooter ViewerPrintDocument::header_footer() const {
   return hf;
 }
 
-bool ViewerPrintDocument::ReplacePagePlaceholders(std::string_view text, int page, int total,
-                                                  std::string* out) const {
+bool ViewerPrintDocument::ReplacePagePlaceholders(std::string_view text, int page, int total, std::string* out) const {
   return doc_.ReplacePagePlaceholders(text, page, out, total) != 0;
 }
 

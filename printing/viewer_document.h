@@ -20,11 +20,9 @@ class ViewerPrintDocument : public PrintDocument {
   // The page's attribute word with its stored width as the first size value and its length
   // as the second.
   PageFacts page(int index) const override;
-  void RenderPage(gdi::DeviceContext& dc, int resolution, int index,
-                  const win::RECT& rect) override;
+  void RenderPage(gdi::DeviceContext& dc, int resolution, int index, const win::RECT& rect) override;
   HeaderFooter header_footer() const override;
-  bool ReplacePagePlaceholders(std::string_view text, int page, int total,
-                               std::string* out) const override;
+  bool ReplacePagePlaceholders(std::string_view text, int page, int total, std::string* out) const override;
   RunState& run() override { return run_; }
 
  private:

@@ -9,10 +9,14 @@ int main(int argc, char** argv) {
   using namespace zv::service_host;
   std::vector<std::string> args(argv + 1, argv + argc);
   switch (ParseCommandLine(args)) {
-    case Command::kInstall: return Install();
-    case Command::kRemove: return Remove();
-    case Command::kNothing: return 0;
-    case Command::kRunService: return RunAsService(argc, argv);
+    case Command::kInstall:
+      return Install();
+    case Command::kRemove:
+      return Remove();
+    case Command::kNothing:
+      return 0;
+    case Command::kRunService:
+      return RunAsService(argc, argv);
   }
   return 0;
 }

@@ -46,8 +46,8 @@ ZV_EXPORT int DeleteDoc(zv::viewer::CViewerDoc* doc) {
   return 1;
 }
 
-ZV_EXPORT int D_NewDocument(zv::viewer::CViewerDoc* doc, const std::uint8_t* image,
-                            std::uint32_t size, std::uint16_t page_count) {
+ZV_EXPORT int D_NewDocument(zv::viewer::CViewerDoc* doc, const std::uint8_t* image, std::uint32_t size,
+                            std::uint16_t page_count) {
   zv::viewer::view::SetDrivenThroughExports();
   if (!doc || (!image && size != 0)) return 0;
   try {
@@ -59,12 +59,9 @@ ZV_EXPORT int D_NewDocument(zv::viewer::CViewerDoc* doc, const std::uint8_t* ima
 
 ZV_EXPORT int D_Print(zv::viewer::CViewerDoc*, void*) { return 0; }
 
-ZV_EXPORT int D_TenpuCount(zv::viewer::CViewerDoc* doc) {
-  return doc ? int(doc->attachments().size()) : 0;
-}
+ZV_EXPORT int D_TenpuCount(zv::viewer::CViewerDoc* doc) { return doc ? int(doc->attachments().size()) : 0; }
 
-ZV_EXPORT void V_Draw(zv::viewer::CViewerDoc* doc, zv::gdi::DeviceContext* dc,
-                      const zv::win::RECT* rect, int flag) {
+ZV_EXPORT void V_Draw(zv::viewer::CViewerDoc* doc, zv::gdi::DeviceContext* dc, const zv::win::RECT* rect, int flag) {
   if (!doc || !dc) return;
   try {
     zv::win::RECT work{};
@@ -78,8 +75,7 @@ ZV_EXPORT void V_Draw(zv::viewer::CViewerDoc* doc, zv::gdi::DeviceContext* dc,
         work.bottom = zv::win::LONG(std::int64_t(rect->right) * p->extent_y() / p->extent_x());
       }
     } else {
-      work = zv::win::RECT{1, 1, dc->GetDeviceCaps(zv::win::HORZRES) - 1,
-                           dc->GetDeviceCaps(zv::win::VERTRES) - 1};
+      work = zv::win::RECT{1, 1, dc->GetDeviceCaps(zv::win::HORZRES) - 1, dc->GetDeviceCaps(zv::win::VERTRES) - 1};
       frame = work;
     }
     doc->RenderPage(*dc, dc->GetDeviceCaps(zv::win::LOGPIXELSX), 1, 0, &work);

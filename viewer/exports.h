@@ -12,7 +12,7 @@ class DeviceContext;
 namespace zv::viewer {
 class CViewerDoc;
 class CViewerView;
-}
+}  // namespace zv::viewer
 
 extern "C" {
 
@@ -23,8 +23,7 @@ int DeleteDoc(zv::viewer::CViewerDoc* doc);
 // Takes a document, an image and its size and the page count; marks the library as driven
 // through its exports and loads the image. Gives LoadFromBuffer's result (0 without a
 // document or image).
-int D_NewDocument(zv::viewer::CViewerDoc* doc, const std::uint8_t* image, std::uint32_t size,
-                  std::uint16_t page_count);
+int D_NewDocument(zv::viewer::CViewerDoc* doc, const std::uint8_t* image, std::uint32_t size, std::uint16_t page_count);
 // Takes a document and print parameters; printing is not done by this library. Gives 0.
 int D_Print(zv::viewer::CViewerDoc* doc, void* parameters);
 // Takes a document; gives its number of attachments (0 without a document).
@@ -32,8 +31,7 @@ int D_TenpuCount(zv::viewer::CViewerDoc* doc);
 // Takes a document, a device context, a rectangle and a flag; draws page 0: flag 0 into the
 // rectangle at the page's proportions for its width, framing the given rectangle in black;
 // flag nonzero into the whole device less one pixel, framed.
-void V_Draw(zv::viewer::CViewerDoc* doc, zv::gdi::DeviceContext* dc, const zv::win::RECT* rect,
-            int flag);
+void V_Draw(zv::viewer::CViewerDoc* doc, zv::gdi::DeviceContext* dc, const zv::win::RECT* rect, int flag);
 // Gives nonzero once the library is driven through its exports (D_NewDocument or
 // V_SetWindow was called).
 int V_DrivenThroughExports();

@@ -14,18 +14,17 @@ Result<std::unique_ptr<NotificationWindow>> NotificationWindow::Create(CViewerDo
   if (!doc) return Status::InvalidArgument("no document for the notification window");
   std::unique_ptr<NotificationWindow> nw(new NotificationWindow(doc));
   NotificationWindow* self = nw.get();
-  auto window = winmsg::Window::Create(
-      "STATIC", "", [self](winmsg::HWND h, winmsg::UINT msg, winmsg::WPARAM w, winmsg::LPARAM l) {
-        if (msg == kNoticeProgress && self->doc_) {
-          self->doc_->HandleNotice(msg, w);
-          return winmsg::LRESULT{0};
-        }
-        return winmsg::DefWindowProc(h, msg, w, l);
-      });
+  auto window = winmsg::Window::Create("STATIC", "",
+                                       [self](winmsg::HWND h, winmsg::UINT msg, winmsg::WPARAM w, winmsg::LPARAM l) {
+                                         if (msg == kNoticeProgress && self->doc_) {
+                                           self->doc_->HandleNotice(msg, w);
+                                           return winmsg::LRESULT{0};
+                                         }
+                                         return winmsg::DefWindowProc(h, msg, w, l);
+                                       });
   if (!window.ok()) return window.status();
   nw->window_ = std::move(*window);
-  winmsg::SetProp(nw->window_.hwnd(), kDocProperty,
-                  static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(doc)));
+  winmsg::SetProp(nw->window_.hwnd(), kDocProperty, static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(doc)));
   doc->SetNotificationQueue(self);
   return nw;
 }

@@ -97,9 +97,8 @@ Status ViewerPage::StoreEmfPage(std::span<const std::uint8_t> mf) {
   }
   const std::uint32_t n = Le32(mf.data() + kNBytesOffset);
   if (n < kNBytesOffset + 4 || n > mf.size()) {
-    return Status::InvalidArgument("metafile length " + std::to_string(n) +
-                                   " does not fit the " + std::to_string(mf.size()) +
-                                   " bytes given");
+    return Status::InvalidArgument("metafile length " + std::to_string(n) + " does not fit the " +
+                                   std::to_string(mf.size()) + " bytes given");
   }
   DropData();
   const auto bytes = mf.first(n);

@@ -71,7 +71,10 @@ class ViewerPage {
   std::uint16_t length() const { return length_; }
   std::int32_t extent_x() const { return extent_x_; }
   std::int32_t extent_y() const { return extent_y_; }
-  void set_extent(std::int32_t x, std::int32_t y) { extent_x_ = x; extent_y_ = y; }
+  void set_extent(std::int32_t x, std::int32_t y) {
+    extent_x_ = x;
+    extent_y_ = y;
+  }
   std::uint32_t data_size() const { return data_size_; }
   bool has_data() const { return data_size_ != 0; }
   // The temporary file's path (empty when the bytes are in memory).

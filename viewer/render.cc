@@ -17,8 +17,7 @@ void FillWhite(gdi::DeviceContext& dc, const RECT& rect) {
   dc.FillRgn(gdi::Region(d), gdi::Brush::Solid(0xFFFFFF));
 }
 
-std::vector<std::uint32_t> TurnPixels(const std::vector<std::uint32_t>& up, int w, int h,
-                                      int rotation) {
+std::vector<std::uint32_t> TurnPixels(const std::vector<std::uint32_t>& up, int w, int h, int rotation) {
   std::vector<std::uint32_t> out(std::size_t(w) * std::size_t(h), 0xFFFFFF);
   if (up.size() < out.size()) return out;
   // The turned image is h wide and w high.
@@ -26,10 +25,10 @@ std::vector<std::uint32_t> TurnPixels(const std::vector<std::uint32_t>& up, int 
     for (int x = 0; x < w; ++x) {
       int tx, ty;
       if (rotation == kTurnCounterClockwise) {
-        tx = y;             // the top edge becomes the left edge
+        tx = y;  // the top edge becomes the left edge
         ty = w - 1 - x;
       } else {
-        tx = h - 1 - y;     // the top edge becomes the right edge
+        tx = h - 1 - y;  // the top edge becomes the right edge
         ty = x;
       }
       out[std::size_t(ty) * std::size_t(h) + std::size_t(tx)] = up[std::size_t(y) * std::size_t(w) + std::size_t(x)];
@@ -48,8 +47,8 @@ int PlayPage(CViewerDocBase& doc, gdi::DeviceContext& dc, const RECT& rect, int 
   return played;
 }
 
-int CViewerDocBase::RenderPage(gdi::DeviceContext& dc, int resolution, int flag,
-                               std::int16_t page_index, const RECT* rect) {
+int CViewerDocBase::RenderPage(gdi::DeviceContext& dc, int resolution, int flag, std::int16_t page_index,
+                               const RECT* rect) {
   if (view_password_flag_ || !rect) return 0;
   ViewerPage* page = this->page(page_index);
   if (!page) return 0;
@@ -89,14 +88,14 @@ int CViewerDocBase::RenderPage(gdi::DeviceContext& dc, int resolution, int flag,
         (void)playback::HookPlayer(*player, (*bitmap)->dc(), &upright, draw_);
         std::vector<std::uint32_t> pixels(std::size_t(dh) * std::size_t(dw));
         for (int y = 0; y < dw; ++y) {
-          for (int x = 0; x < dh; ++x) pixels[std::size_t(y) * std::size_t(dh) + std::size_t(x)] = (*bitmap)->Pixel(x, y);
+          for (int x = 0; x < dh; ++x)
+            pixels[std::size_t(y) * std::size_t(dh) + std::size_t(x)] = (*bitmap)->Pixel(x, y);
         }
         const std::vector<std::uint32_t> turned = TurnPixels(pixels, dh, dw, rotation);
         const gdi::Dib dib = gdi::EncodeDib(dw, dh, turned);
         dc.SaveDC();
         dc.IntersectClipRect(draw.left, draw.top, draw.right, draw.bottom);
-        dc.StretchDIBits(draw.left, draw.top, Width(draw), Height(draw), 0, 0, dw, dh, dib.ref(),
-                         win::SRCCOPY);
+        dc.StretchDIBits(draw.left, draw.top, Width(draw), Height(draw), 0, 0, dw, dh, dib.ref(), win::SRCCOPY);
         dc.RestoreDC(-1);
         rotation_rect_ = draw;
         rotation_taller_ = Height(draw) > Width(draw);

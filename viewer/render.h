@@ -29,7 +29,6 @@ void FillWhite(gdi::DeviceContext& dc, const RECT& rect);
 // Takes the upright image's pixels (0x00RRGGBB, top row first, w x h) and a rotation value
 // (1 clockwise, 16 counter-clockwise); gives the turned pixels (h x w). Every source pixel
 // lands inside the turned image.
-std::vector<std::uint32_t> TurnPixels(const std::vector<std::uint32_t>& upright, int w, int h,
-                                      int rotation);
+std::vector<std::uint32_t> TurnPixels(const std::vector<std::uint32_t>& upright, int w, int h, int rotation);
 
 }  // namespace zv::viewer

@@ -47,7 +47,8 @@ gdi::Pen SolidPen(win::COLORREF colour, win::UINT style = win::PS_SOLID) {
 std::vector<std::uint32_t> PixelsOf(const gdi::MemoryBitmap& bmp) {
   std::vector<std::uint32_t> out(std::size_t(bmp.width()) * std::size_t(bmp.height()));
   for (int y = 0; y < bmp.height(); ++y) {
-    for (int x = 0; x < bmp.width(); ++x) out[std::size_t(y) * std::size_t(bmp.width()) + std::size_t(x)] = bmp.Pixel(x, y);
+    for (int x = 0; x < bmp.width(); ++x)
+      out[std::size_t(y) * std::size_t(bmp.width()) + std::size_t(x)] = bmp.Pixel(x, y);
   }
   return out;
 }
@@ -65,9 +66,8 @@ bool OtherOrientation(const SheetLayout& L, bool portrait) {
 
 }  // namespace
 
-int CViewerDocBase::DrawSheetPages(gdi::DeviceContext& dc, int resolution, int flag,
-                                   std::uint16_t first, const RECT* target,
-                                   const SheetLayout* layout) {
+int CViewerDocBase::DrawSheetPages(gdi::DeviceContext& dc, int resolution, int flag, std::uint16_t first,
+                                   const RECT* target, const SheetLayout* layout) {
   const SheetLayout L = layout ? *layout : SheetLayout{};
   if (view_password_flag_ || !target) return 0;
   ViewerPage* first_page = page(first);
@@ -131,8 +131,7 @@ int CViewerDocBase::DrawSheetPages(gdi::DeviceContext& dc, int resolution, int f
   int paper_w = paper_.width, paper_h = paper_.height;
   if (landscape) std::swap(paper_w, paper_h);
   const SheetMargins m = MarginsInPixels(sheet_w, sheet_h, paper_w, paper_h, pm, landscape);
-  RECT area{sheet.left + m.left, sheet.top + m.top, sheet.right - 1 - m.right,
-            sheet.bottom - 1 - m.bottom};
+  RECT area{sheet.left + m.left, sheet.top + m.top, sheet.right - 1 - m.right, sheet.bottom - 1 - m.bottom};
 
   draw_.resolution = resolution;
   draw_.text_scale = resolution > 0 ? std::int64_t(sheet_w) * 1536 / resolution : 0;
@@ -147,7 +146,7 @@ int CViewerDocBase::DrawSheetPages(gdi::DeviceContext& dc, int resolution, int f
   header_height_ = 0;
   footer_height_ = 0;
   bool any_text = false;
-  const std::string* order[6] = {&header_.left, &footer_.left,  &header_.centre,
+  const std::string* order[6] = {&header_.left,   &footer_.left,  &header_.centre,
                                  &footer_.centre, &header_.right, &footer_.right};
   for (int i = 0; i < 6; ++i) {
     if (order[i]->empty()) continue;
@@ -194,8 +193,7 @@ int CViewerDocBase::DrawSheetPages(gdi::DeviceContext& dc, int resolution, int f
       // Sizes of the turned image (tw x th) and of the upright one (uw x uh) and its place.
       const int w = Width(prect), h = Height(prect);
       int tw = 0, th = 0, uw = 0, uh = 0, X = prect.left, Y = prect.top;
-      const bool known = (L.pages == 2 || L.pages == 4 || L.pages == 8) &&
-                         (L.orientation == 1 || L.orientation == 2);
+      const bool known = (L.pages == 2 || L.pages == 4 || L.pages == 8) && (L.orientation == 1 || L.orientation == 2);
       if (known && !other && h > 0 && w > 0) {
         if (portrait) {
           const double r = double(w) / double(h);
@@ -279,8 +277,8 @@ int CViewerDocBase::DrawSheetPages(gdi::DeviceContext& dc, int resolution, int f
         place.x = (cw - Width(prect)) / 2;
         place.y = (portrait && any_text) ? prect.top : (ch - Height(prect)) / 2;
       }
-      dc.BitBlt(origin.x + place.x, origin.y + place.y, Width(copy_rect), Height(copy_rect), &cdc,
-                copy_rect.left, copy_rect.top, win::SRCCOPY);
+      dc.BitBlt(origin.x + place.x, origin.y + place.y, Width(copy_rect), Height(copy_rect), &cdc, copy_rect.left,
+                copy_rect.top, win::SRCCOPY);
     }
     origin = NextSlotOrigin(origin, first_cell, int(s), L);
   }

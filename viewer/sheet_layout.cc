@@ -37,8 +37,14 @@ int OffsetSlotRect(RECT* rect, int dx, int dy, const SheetLayout& layout, int sl
   const int d = layout.orientation;
   const int g = rect->top, h = rect->bottom;
   const int l = g + dx, k = h - dy, m = (dx - dy) / 2;
-  auto upper = [&] { rect->top = l; rect->bottom = h + m; };
-  auto lower = [&] { rect->top = g + m; rect->bottom = k; };
+  auto upper = [&] {
+    rect->top = l;
+    rect->bottom = h + m;
+  };
+  auto lower = [&] {
+    rect->top = g + m;
+    rect->bottom = k;
+  };
   if ((e == 1 && f == 1) || (e == 2 && f == 1)) {
     if (dx > 0) rect->top = l;
     if (dy > 0) rect->bottom = k;
@@ -74,8 +80,7 @@ int OffsetSlotRect(RECT* rect, int dx, int dy, const SheetLayout& layout, int sl
   return 1;
 }
 
-int GetSlotOffset(int direction, int header_height, int footer_height, const SheetLayout& layout,
-                  int slot) {
+int GetSlotOffset(int direction, int header_height, int footer_height, const SheetLayout& layout, int slot) {
   if (direction != 1 && direction != 16) return 0;
   const bool ccw = direction == 16;
   const int hh = header_height > 0 ? header_height / 2 : 0;
@@ -181,8 +186,8 @@ Extension VerticalExtension(const SheetLayout& L, int i, int hh, int ff, int m) 
 }  // namespace
 
 std::vector<LineSegment> SlotSeparatorLines(POINT origin, const RECT& first_cell, const RECT& area,
-                                            const SheetLayout& L, int header_height,
-                                            int footer_height, bool header_room) {
+                                            const SheetLayout& L, int header_height, int footer_height,
+                                            bool header_room) {
   std::vector<LineSegment> lines;
   if (L.separators == 0 || L.order == 0) return lines;
   const int hh = header_room ? header_height : 0;
@@ -251,8 +256,8 @@ bool HeaderRoomApplies(int numbering_rule, bool first_sheet) {
   return numbering_rule == 1 || (numbering_rule == 0 && first_sheet);
 }
 
-SheetMargins MarginsInPixels(int sheet_w, int sheet_h, int paper_w, int paper_h,
-                             const PaperMargins& pm, bool landscape) {
+SheetMargins MarginsInPixels(int sheet_w, int sheet_h, int paper_w, int paper_h, const PaperMargins& pm,
+                             bool landscape) {
   SheetMargins m;
   if (paper_w > 0) {
     m.left = int(std::int64_t(sheet_w) * pm.left / paper_w);
@@ -272,8 +277,7 @@ SheetMargins MarginsInPixels(int sheet_w, int sheet_h, int paper_w, int paper_h,
   return m;
 }
 
-PaperMargins ChooseMargins(const std::vector<PaperMargins>& list, bool own_paper,
-                           int first_page_paper) {
+PaperMargins ChooseMargins(const std::vector<PaperMargins>& list, bool own_paper, int first_page_paper) {
   if (list.empty()) return PaperMargins{};
   if (own_paper && list.size() > 1) {
     for (std::size_t i = 1; i < list.size(); ++i) {

@@ -18,9 +18,9 @@ using win::SIZE;
 
 // How one sheet is divided: six 32-bit values in the order callers pass them.
 struct SheetLayout {
-  std::uint32_t pages = 1;     // pages per sheet (1, 2, 4 or 8 in use)
-  std::int32_t order = 0;      // 1 column by column, 2 row by row, 0 none
-  std::int32_t separators = 0; // 0 none, 1 between columns, 2 between rows, 3 both
+  std::uint32_t pages = 1;      // pages per sheet (1, 2, 4 or 8 in use)
+  std::int32_t order = 0;       // 1 column by column, 2 row by row, 0 none
+  std::int32_t separators = 0;  // 0 none, 1 between columns, 2 between rows, 3 both
   std::uint32_t columns = 1;
   std::uint32_t rows = 1;
   std::int32_t orientation = 0;  // sheet orientation code 1 or 2
@@ -47,8 +47,7 @@ inline std::int32_t Height(const RECT& r) { return r.bottom - r.top; }
 // Takes a page's extent (page units) and its metafile's reference device size; gives the
 // page box fitted to the device's aspect: (ex, ex*cy/cx) when ex < ey*cx/cy, else
 // (ey*cx/cy, ey), in 64-bit arithmetic. A zero or negative device size gives the extent.
-POINT FitPageBox(std::int64_t extent_x, std::int64_t extent_y, std::int64_t device_cx,
-                 std::int64_t device_cy);
+POINT FitPageBox(std::int64_t extent_x, std::int64_t extent_y, std::int64_t device_cx, std::int64_t device_cy);
 
 // Takes a rectangle and a box's width and height; gives the largest rectangle of the box's
 // proportions inside the rectangle, centred in it. An empty box gives an empty rectangle at
@@ -61,8 +60,7 @@ int OffsetSlotRect(RECT* rect, int dx, int dy, const SheetLayout& layout, int sl
 
 // Takes a turned page's rotation value (1 or 16), the header and footer heights, the layout
 // and the slot; gives the vertical offset of the turned image in its slot.
-int GetSlotOffset(int direction, int header_height, int footer_height, const SheetLayout& layout,
-                  int slot);
+int GetSlotOffset(int direction, int header_height, int footer_height, const SheetLayout& layout, int slot);
 
 // Takes a cell origin, the first cell, the slot just filled and the layout; gives the origin
 // of the next cell.
@@ -72,8 +70,8 @@ POINT NextSlotOrigin(POINT origin, const RECT& first_cell, int slot, const Sheet
 // footer heights and whether the header room applies to this sheet; gives the blue separator
 // lines of one sheet in drawing order (none when the separator setting or slot order is 0).
 std::vector<LineSegment> SlotSeparatorLines(POINT origin, const RECT& first_cell, const RECT& area,
-                                            const SheetLayout& layout, int header_height,
-                                            int footer_height, bool header_room);
+                                            const SheetLayout& layout, int header_height, int footer_height,
+                                            bool header_room);
 
 // Takes the printable area, the header and footer heights (0 when the header room does not
 // apply); gives the four lines of the dotted frame round the printable area.
@@ -96,13 +94,12 @@ struct SheetMargins {
 // for a landscape sheet), the margins in 0.1 mm and whether the sheet is landscape; gives the
 // margins in sheet pixels, turned on a landscape sheet (left takes bottom, top takes left,
 // right takes top, bottom takes right). A zero paper size gives zero margins.
-SheetMargins MarginsInPixels(int sheet_w, int sheet_h, int paper_w, int paper_h,
-                             const PaperMargins& margins, bool landscape);
+SheetMargins MarginsInPixels(int sheet_w, int sheet_h, int paper_w, int paper_h, const PaperMargins& margins,
+                             bool landscape);
 
 // Takes the margin list, whether the paper code is -1 and the first page's paper code; gives
 // the margins that apply (all zero for an empty list).
-PaperMargins ChooseMargins(const std::vector<PaperMargins>& list, bool own_paper,
-                           int first_page_paper);
+PaperMargins ChooseMargins(const std::vector<PaperMargins>& list, bool own_paper, int first_page_paper);
 
 // Takes the page's width and length (0.1 mm), whether it is portrait (extent x <= extent y),
 // the usable cell size (pixels); gives the fitted page box (width, height) in pixels.

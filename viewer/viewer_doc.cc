@@ -115,9 +115,7 @@ void CViewerDocBase::RemoveTempFiles() {
   }
 }
 
-ViewerPage* CViewerDocBase::page(int index) {
-  return IndexInside(index) ? pages_[std::size_t(index)].get() : nullptr;
-}
+ViewerPage* CViewerDocBase::page(int index) { return IndexInside(index) ? pages_[std::size_t(index)].get() : nullptr; }
 
 void CViewerDocBase::PostNotice(std::uint32_t notice, std::uint64_t wparam) {
   if (notify_) notify_->Post(notice, wparam);
@@ -152,8 +150,8 @@ void CViewerDocBase::SetPrintOffsets(float size, float left, float top) {
   top_offset_ = top;
 }
 
-void CViewerDocBase::SetPaperRecord(std::int32_t code, std::string_view name, std::int32_t width,
-                                    std::int32_t height, std::vector<PaperMargins> margins) {
+void CViewerDocBase::SetPaperRecord(std::int32_t code, std::string_view name, std::int32_t width, std::int32_t height,
+                                    std::vector<PaperMargins> margins) {
   std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
   paper_.code = code;
   paper_.name = std::string(name);
@@ -171,8 +169,7 @@ Status CViewerDocBase::WriteAttachment(std::string_view stored_name, win::FILETI
     if (!base.ok()) return base.status();
     std::string pattern = *base + "/PRCXXXXXX";
     if (!::mkdtemp(pattern.data())) {
-      return Status::IOError("cannot make the attachment folder in " + *base + ": " +
-                             std::strerror(errno));
+      return Status::IOError("cannot make the attachment folder in " + *base + ": " + std::strerror(errno));
     }
     temp_folder_ = pattern;
   }
@@ -237,8 +234,8 @@ Status CViewerDocBase::WriteAttachment(std::string_view stored_name, win::FILETI
   return Status::Ok();
 }
 
-int CViewerDocBase::LoadDocument(std::span<const std::uint8_t> image, std::uint16_t page_count,
-                                 int resolution, NoticeQueue* notify) {
+int CViewerDocBase::LoadDocument(std::span<const std::uint8_t> image, std::uint16_t page_count, int resolution,
+                                 NoticeQueue* notify) {
   notify_ = notify;
   name_.clear();
   text2_.clear();
@@ -317,9 +314,8 @@ const std::string& CViewerDocBase::SetDocName(std::string_view name) {
   return name_;
 }
 
-int CViewerDocBase::AppendData(std::uint16_t index, std::uint16_t attributes, std::uint16_t width,
-                               std::uint16_t length, std::span<const std::uint8_t> data,
-                               std::uint32_t flags, int notify) {
+int CViewerDocBase::AppendData(std::uint16_t index, std::uint16_t attributes, std::uint16_t width, std::uint16_t length,
+                               std::span<const std::uint8_t> data, std::uint32_t flags, int notify) {
   // A page must begin with a metafile header record (type 1, little-endian).
   if (data.size() < 4 || data[0] != 1 || data[1] != 0 || data[2] != 0 || data[3] != 0) return 0;
   const bool append = (index & 0x8000) != 0;
@@ -384,9 +380,8 @@ int CViewerDocBase::InsertBlankPage(std::int16_t index) {
   // Its reference device is page 0's paper at 300 dpi, so it fits like page 0.
   const std::int32_t ex = std::max<std::int32_t>(first.extent_x(), 1);
   const std::int32_t ey = std::max<std::int32_t>(first.extent_y(), 1);
-  auto bytes = gdi::RecordBlankPage(
-      win::SIZEL{std::max(ex / 96, 1), std::max(ey / 96, 1)},
-      win::SIZEL{std::max(ex * 254 / 288000, 1), std::max(ey * 254 / 288000, 1)});
+  auto bytes = gdi::RecordBlankPage(win::SIZEL{std::max(ex / 96, 1), std::max(ey / 96, 1)},
+                                    win::SIZEL{std::max(ex * 254 / 288000, 1), std::max(ey * 254 / 288000, 1)});
   if (!bytes.ok()) return 0;
   auto p = std::make_unique<ViewerPage>(first.attributes(), first.width(), first.length());
   p->set_extent(first.extent_x(), first.extent_y());
@@ -406,8 +401,7 @@ int CViewerDocBase::CanPastePage() const { return held_page_ && held_page_->has_
 
 int CViewerDocBase::MovePages(std::int16_t first, std::int16_t last, std::int16_t target) {
   std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
-  if (!IndexInside(first) || !IndexInside(last) || last < first || target < 0 ||
-      std::size_t(target) > pages_.size()) {
+  if (!IndexInside(first) || !IndexInside(last) || last < first || target < 0 || std::size_t(target) > pages_.size()) {
     return 0;
   }
   const int count = last - first + 1;
@@ -417,8 +411,7 @@ int CViewerDocBase::MovePages(std::int16_t first, std::int16_t last, std::int16_
   int at = target;
   if (at > first) at = at + 1 - count;
   at = std::clamp(at, 0, int(pages_.size()));
-  pages_.insert(pages_.begin() + at, std::make_move_iterator(moved.begin()),
-                std::make_move_iterator(moved.end()));
+  pages_.insert(pages_.begin() + at, std::make_move_iterator(moved.begin()), std::make_move_iterator(moved.end()));
   SyncPageCount();
   return 1;
 }
@@ -434,8 +427,8 @@ int CViewerDocBase::DeletePages(std::int16_t first, std::int16_t last) {
   return 1;
 }
 
-void CViewerDocBase::SetHeaderFooter(int kind, std::string_view left, std::string_view centre,
-                                     std::string_view right, int rule) {
+void CViewerDocBase::SetHeaderFooter(int kind, std::string_view left, std::string_view centre, std::string_view right,
+                                     int rule) {
   std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
   HeaderFooterTexts& t = kind == 0 ? header_ : footer_;
   if (kind != 0 && kind != 1) return;
@@ -457,8 +450,7 @@ void CViewerDocBase::GetHeaderFooterFont(win::LOGFONTA* font) const {
   if (font) *font = font_;
 }
 
-int CViewerDocBase::ReplacePagePlaceholders(std::string_view text, int page, std::string* target,
-                                            int total) const {
+int CViewerDocBase::ReplacePagePlaceholders(std::string_view text, int page, std::string* target, int total) const {
   if (text.empty() || !target) return 0;
   std::string out(text);
   const bool a = ReplaceAll(out, kPagePlaceholder, std::to_string(page));
@@ -481,18 +473,16 @@ void CViewerDocBase::GetSheetTextHeights(int* header, int* footer, int* rule) co
   if (rule) *rule = numbering_rule_;
 }
 
-int CViewerDocBase::OffsetSlotRect(RECT* rect, int dx, int dy, const SheetLayout& layout,
-                                   int slot) const {
+int CViewerDocBase::OffsetSlotRect(RECT* rect, int dx, int dy, const SheetLayout& layout, int slot) const {
   return viewer::OffsetSlotRect(rect, dx, dy, layout, slot);
 }
 
-int CViewerDocBase::GetSlotOffset(int direction, int dx, int dy, const SheetLayout& layout,
-                                  int slot) const {
+int CViewerDocBase::GetSlotOffset(int direction, int dx, int dy, const SheetLayout& layout, int slot) const {
   return viewer::GetSlotOffset(direction, dx, dy, layout, slot);
 }
 
-void CViewerDocBase::GetHeaderFooter(int* points, HeaderFooterTexts* header,
-                                     HeaderFooterTexts* footer, int* rule) const {
+void CViewerDocBase::GetHeaderFooter(int* points, HeaderFooterTexts* header, HeaderFooterTexts* footer,
+                                     int* rule) const {
   if (points) *points = font_points_;
   if (header) *header = header_;
   if (footer) *footer = footer_;
@@ -569,8 +559,7 @@ int CViewerDoc::LoadFromBuffer(std::span<const std::uint8_t> image, std::uint16_
   return 1;
 }
 
-SaveOutcome CViewerDoc::SaveAttachments(const std::string& folder,
-                                        const std::function<bool()>& stop_on_conflict) {
+SaveOutcome CViewerDoc::SaveAttachments(const std::string& folder, const std::function<bool()>& stop_on_conflict) {
   if (attachments_.empty()) return SaveOutcome::kNothingToSave;
   namespace fs = std::filesystem;
   for (const AttachmentFile& a : attachments_) {

@@ -49,8 +49,8 @@ struct AttachmentFile {
 struct PaperRecord {
   std::int32_t code = -1;
   std::string name;
-  std::int32_t width = 0, height = 0;  // 0.1 mm
-  std::vector<PaperMargins> margins;   // the first record is the default
+  std::int32_t width = 0, height = 0;            // 0.1 mm
+  std::vector<PaperMargins> margins;             // the first record is the default
   std::int64_t unit_width = 0, unit_height = 0;  // page units (x 28800 / 254)
 };
 
@@ -77,15 +77,14 @@ class CViewerDocBase {
   // Takes an image, a page count, a resolution and the queue for progress notices (may be
   // null); clears name, texts, pages and attachments and reads the image (no trailers).
   // Gives the last page index, negative when the image has no pages or cannot be read.
-  virtual int LoadDocument(std::span<const std::uint8_t> image, std::uint16_t page_count,
-                           int resolution, NoticeQueue* notify);
+  virtual int LoadDocument(std::span<const std::uint8_t> image, std::uint16_t page_count, int resolution,
+                           NoticeQueue* notify);
   // Draws one sheet of pages beginning with page `first` fitted into `target`; `layout` may
   // be null (one page per sheet). Flag nonzero: the metafile origin is (0, 0). Gives 0.
-  virtual int DrawSheetPages(gdi::DeviceContext& dc, int resolution, int flag, std::uint16_t first,
-                             const RECT* target, const SheetLayout* layout);
+  virtual int DrawSheetPages(gdi::DeviceContext& dc, int resolution, int flag, std::uint16_t first, const RECT* target,
+                             const SheetLayout* layout);
   // Draws one page fitted into `rect` at `resolution` dots per inch. Gives 0.
-  virtual int RenderPage(gdi::DeviceContext& dc, int resolution, int flag, std::int16_t page,
-                         const RECT* rect);
+  virtual int RenderPage(gdi::DeviceContext& dc, int resolution, int flag, std::int16_t page, const RECT* rect);
   // Does nothing; gives 1.
   virtual int Reserved(int a, int b);
   // Takes a name; sets the document name and gives it.
@@ -94,9 +93,8 @@ class CViewerDocBase {
   // 0.1 mm, bytes beginning with a metafile (36 trailer bytes may follow it), orientation
   // flags and whether to post progress. Gives 1, or 0 when the bytes are no metafile, the
   // index is beyond the pages, or the page cannot be stored.
-  virtual int AppendData(std::uint16_t index, std::uint16_t attributes, std::uint16_t width,
-                         std::uint16_t length, std::span<const std::uint8_t> data,
-                         std::uint32_t flags, int notify);
+  virtual int AppendData(std::uint16_t index, std::uint16_t attributes, std::uint16_t width, std::uint16_t length,
+                         std::span<const std::uint8_t> data, std::uint32_t flags, int notify);
   // Removes one page; gives 1, 0 for an index outside the pages.
   virtual int DeletePage(std::int16_t index, int notify);
   // Makes the held page a copy of the page; gives 1, 0 for an index outside the pages.
@@ -115,8 +113,8 @@ class CViewerDocBase {
   // Removes pages first..last; gives 1, 0 for a range outside the pages.
   virtual int DeletePages(std::int16_t first, std::int16_t last);
   // Takes the kind (0 header, 1 footer), three texts (UTF-8) and the numbering rule.
-  virtual void SetHeaderFooter(int kind, std::string_view left, std::string_view centre,
-                               std::string_view right, int rule);
+  virtual void SetHeaderFooter(int kind, std::string_view left, std::string_view centre, std::string_view right,
+                               int rule);
   // Takes the header/footer font and its size in points.
   virtual void SetHeaderFooterFont(const win::LOGFONTA& font, int points);
   // Copies the header/footer font out.
@@ -125,21 +123,17 @@ class CViewerDocBase {
   // "<ページ>" replaced by the page number and every "<総ページ>" by the total into the
   // target. Gives nonzero when a placeholder was replaced; an empty text gives 0 and leaves
   // the target alone.
-  virtual int ReplacePagePlaceholders(std::string_view text, int page, std::string* target,
-                                      int total) const;
+  virtual int ReplacePagePlaceholders(std::string_view text, int page, std::string* target, int total) const;
   // The same for "<ページ>" alone.
   virtual int ReplacePageNumber(std::string_view text, int page, std::string* target) const;
   // Gives the header height, footer height (of the last sheet drawn) and numbering rule.
   virtual void GetSheetTextHeights(int* header, int* footer, int* rule) const;
   // Moves a layout slot's rectangle by the header and footer heights; gives 1.
-  virtual int OffsetSlotRect(RECT* rect, int dx, int dy, const SheetLayout& layout,
-                             int slot) const;
+  virtual int OffsetSlotRect(RECT* rect, int dx, int dy, const SheetLayout& layout, int slot) const;
   // Gives the vertical offset of a turned page's image in its slot.
-  virtual int GetSlotOffset(int direction, int dx, int dy, const SheetLayout& layout,
-                            int slot) const;
+  virtual int GetSlotOffset(int direction, int dx, int dy, const SheetLayout& layout, int slot) const;
   // Copies out the point size, the header and footer texts and the numbering rule.
-  virtual void GetHeaderFooter(int* points, HeaderFooterTexts* header, HeaderFooterTexts* footer,
-                               int* rule) const;
+  virtual void GetHeaderFooter(int* points, HeaderFooterTexts* header, HeaderFooterTexts* footer, int* rule) const;
 
   // ---- Plain accessors ----
   const std::string& name() const { return name_; }
@@ -167,8 +161,8 @@ class CViewerDocBase {
 
   // Takes the paper code (-1: pages keep their own), name, width and height in 0.1 mm and
   // the margin list; computes the page-unit sizes.
-  void SetPaperRecord(std::int32_t code, std::string_view name, std::int32_t width,
-                      std::int32_t height, std::vector<PaperMargins> margins);
+  void SetPaperRecord(std::int32_t code, std::string_view name, std::int32_t width, std::int32_t height,
+                      std::vector<PaperMargins> margins);
   const PaperRecord& paper() const { return paper_; }
 
   // The display the document is shown on: LOGPIXELSX (loading resolution) and the screen
@@ -195,8 +189,7 @@ class CViewerDocBase {
   void PostProgress();
   bool IndexInside(int index) const { return index >= 0 && index < int(pages_.size()); }
   void SyncPageCount() { page_count_ = std::uint16_t(pages_.size()); }
-  Status WriteAttachment(std::string_view name, win::FILETIME time,
-                         std::span<const std::uint8_t> bytes);
+  Status WriteAttachment(std::string_view name, win::FILETIME time, std::span<const std::uint8_t> bytes);
   void RemoveTempFiles();
   void ClearPages();
 
@@ -251,8 +244,7 @@ class CViewerDoc : public CViewerDocBase {
   // answered false. Gives kAllSaved when every copy was made (the caller then says so),
   // kStopped when the question stopped it or the folder cannot hold the name, and
   // kNothingToSave without attachments.
-  SaveOutcome SaveAttachments(const std::string& folder,
-                              const std::function<bool()>& stop_on_conflict);
+  SaveOutcome SaveAttachments(const std::string& folder, const std::function<bool()>& stop_on_conflict);
 
   // The notification window's procedure: takes a posted notice and passes it on to the
   // views (progress), sending ready once the pages a view waits for are there.

@@ -54,14 +54,15 @@ World* Setup() {
                 run("INSERT INTO Printers (PID,PrinterName,Ptype,Used) VALUES (1,'Mono A',0,1),(2,'Mono B',0,1),"
                     "(3,'Color A',1,1),(4,'Color B',1,1)") &&
                 run("INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) "
-                    "WITH RECURSIVE u(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM u WHERE x<" + std::to_string(kUsers) +
+                    "WITH RECURSIVE u(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM u WHERE x<" +
+                    std::to_string(kUsers) +
                     ") SELECT x,'user'||x,'User '||x,(x%10)+1,(x%4),3000,1000,'user'||x||'@example.com',1 FROM u") &&
                 // Rows in the order of the user index (user, then date), as a year of printing would
                 // leave them: 1,000 rows a user over the year up to the end of April 2026.
                 run("INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,JobName,SpoolName,Pages,Ptype,ThumbnailCount,"
                     "PaperSize,JobPages) WITH RECURSIVE c(x) AS (SELECT 0 UNION ALL SELECT x+1 FROM c WHERE x<" +
-                    std::to_string(kRows - 1) +
-                    ") SELECT x+1, x/" + std::to_string(kRows / kUsers) + "+1, (x%4)+1,"
+                    std::to_string(kRows - 1) + ") SELECT x+1, x/" + std::to_string(kRows / kUsers) +
+                    "+1, (x%4)+1,"
                     " date('2025-05-01','+'||((x%1000)*365/1000)||' days'),"
                     " printf('%02d:%02d:%02d',x%24,x%60,(x*7)%60), 'job'||x, 'spool'||x, (x%7)+1,"
                     " CASE WHEN x%4>=2 THEN 1 ELSE 0 END, 0, 9, (x%7)+1 FROM c") &&
@@ -131,7 +132,8 @@ void BM_AnswerTotals(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(mono + color);
   }
-  state.counters["answers/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["answers/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_AnswerTotals)->Unit(benchmark::kMicrosecond);
 

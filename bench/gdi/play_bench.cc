@@ -109,8 +109,7 @@ std::vector<std::uint8_t> BitmapPage() {
     for (int x = 0; x < 800; ++x) px[y * 800 + x] = std::uint32_t((x * 255 / 800) << 16 | (y * 255 / 600) << 8 | 128);
   Dib photo = EncodeDib(800, 600, px, 24);
   for (int i = 0; i < 6; ++i) {
-    rec.StretchDIBits(150 + (i % 2) * 1100, 150 + (i / 2) * 1100, 1050, 800, 0, 0, 800, 600, photo.ref(),
-                      win::SRCCOPY);
+    rec.StretchDIBits(150 + (i % 2) * 1100, 150 + (i / 2) * 1100, 1050, 800, 0, 0, 800, 600, photo.ref(), win::SRCCOPY);
   }
   Dib scan;
   const int sw = 1240, sh = 1754;
@@ -161,7 +160,7 @@ std::vector<std::uint8_t> LetterPage() {
   rec.Ellipse(150, 150, 400, 400);
   rec.RoundRect(430, 170, 900, 380, 60, 60);
   const POINT star[] = {{1000, 160}, {1040, 260}, {1150, 270}, {1065, 335}, {1095, 440},
-                        {1000, 380}, {905, 440}, {935, 335}, {850, 270}, {960, 260}};
+                        {1000, 380}, {905, 440},  {935, 335},  {850, 270},  {960, 260}};
   rec.SetPolyFillMode(win::WINDING);
   rec.Polygon(star);
   const POINT curve[] = {{150, 470}, {700, 420}, {1500, 560}, {2330, 470}};
@@ -211,7 +210,8 @@ std::vector<std::uint8_t> ReportPage() {
     rec.SelectBrush(Brush{win::BS_HATCHED, colours[i % 4], win::DWORD(i % 6), nullptr});
     rec.Rectangle(1250 + i * 60, -1250, 1295 + i * 60, -1250 + 80 + (i * 37) % 850);
   }
-  rec.SelectPen(MakePen(win::PS_GEOMETRIC | win::PS_USERSTYLE | win::PS_ENDCAP_FLAT, 4, win::RGB(80, 80, 80), {30, 15}));
+  rec.SelectPen(
+      MakePen(win::PS_GEOMETRIC | win::PS_USERSTYLE | win::PS_ENDCAP_FLAT, 4, win::RGB(80, 80, 80), {30, 15}));
   for (int k = 0; k <= 5; ++k) {
     rec.MoveToEx(1250, -1250 + k * 170);
     rec.LineTo(1980, -1250 + k * 170);
@@ -226,7 +226,8 @@ std::vector<std::uint8_t> ReportPage() {
                     line % 2 ? u"本社ビル4階のカラー印刷は前期比12%減少しました。"
                              : u"Duplex printing is now the default for every department.");
   }
-  Table(rec, 150, -2150, 230, 55, 12, 8, Font{MakeLogFont("Liberation Sans", -28, win::FW_NORMAL, false, win::ANSI_CHARSET)}, -1);
+  Table(rec, 150, -2150, 230, 55, 12, 8,
+        Font{MakeLogFont("Liberation Sans", -28, win::FW_NORMAL, false, win::ANSI_CHARSET)}, -1);
   return p.Close();
 }
 
@@ -352,10 +353,18 @@ void BM_ClearPage(benchmark::State& state) {
   const char* labels[] = {"PatBlt WHITENESS", "PatBlt PATCOPY solid", "FillRgn solid", "Rectangle solid"};
   for (auto _ : state) {
     switch (state.range(0)) {
-      case 0: dc.PatBlt(0, 0, kA4W200, kA4H200, win::WHITENESS); break;
-      case 1: dc.PatBlt(0, 0, kA4W200, kA4H200, win::PATCOPY); break;
-      case 2: dc.FillRgn(page, grey); break;
-      default: dc.Rectangle(0, 0, kA4W200 + 1, kA4H200 + 1); break;
+      case 0:
+        dc.PatBlt(0, 0, kA4W200, kA4H200, win::WHITENESS);
+        break;
+      case 1:
+        dc.PatBlt(0, 0, kA4W200, kA4H200, win::PATCOPY);
+        break;
+      case 2:
+        dc.FillRgn(page, grey);
+        break;
+      default:
+        dc.Rectangle(0, 0, kA4W200 + 1, kA4H200 + 1);
+        break;
     }
   }
   state.SetLabel(labels[state.range(0)]);

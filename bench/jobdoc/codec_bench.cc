@@ -63,10 +63,9 @@ struct Lcg {
 
 std::u16string Words(Lcg& rng, int count) {
   static const char* const kWords[] = {
-      "quota",  "printer", "sheet",   "colour",  "layout", "copies",  "the",    "of",
-      "and",    "report",  "monthly", "budget",  "office", "account", "to",     "in",
-      "page",   "duplex",  "toner",   "network", "a",      "is",      "for",    "with",
-      "review", "total",   "limit",   "user",    "group",  "section", "figure", "table"};
+      "quota",  "printer", "sheet",   "colour", "layout", "copies", "the",    "of",      "and",     "report", "monthly",
+      "budget", "office",  "account", "to",     "in",     "page",   "duplex", "toner",   "network", "a",      "is",
+      "for",    "with",    "review",  "total",  "limit",  "user",   "group",  "section", "figure",  "table"};
   std::u16string s;
   for (int i = 0; i < count; ++i) {
     if (i) s += u' ';
@@ -87,8 +86,7 @@ void DrawPage(gdi::DeviceContext& dc, int page, int dpi) {
   Lcg rng{static_cast<std::uint32_t>(page * 7919 + 1)};
   dc.SetBkMode(win::TRANSPARENT);
   dc.SelectFont(gdi::Font{gdi::MakeLogFont("Liberation Sans", -u(60), win::FW_BOLD)});
-  dc.TextOutW(u(200), u(180), u"Section " + std::u16string(1, u'0' + page % 10) + u" " +
-                                  Words(rng, 4));
+  dc.TextOutW(u(200), u(180), u"Section " + std::u16string(1, u'0' + page % 10) + u" " + Words(rng, 4));
   dc.SelectFont(gdi::Font{gdi::MakeLogFont("Liberation Serif", -u(38))});
   int y = u(320);
   for (int line = 0; line < 34; ++line, y += u(50)) {
@@ -113,7 +111,9 @@ void DrawPage(gdi::DeviceContext& dc, int page, int dpi) {
   for (int r = 0; r < 14; ++r) {
     for (int c = 0; c < 5; ++c) {
       dc.TextOutW(left + c * col + u(12), top + r * row + u(8),
-                  r == 0 ? Words(rng, 1) : c == 0 ? Words(rng, 2) : Number(rng));
+                  r == 0   ? Words(rng, 1)
+                  : c == 0 ? Words(rng, 2)
+                           : Number(rng));
     }
   }
   // Shapes below the table.
@@ -249,8 +249,8 @@ Bytes PhotoPage() {
     for (int x = 0; x < kWidth; ++x) {
       const double fx = x / double(kWidth), fy = y / double(kHeight);
       const double light = 0.55 + 0.35 * std::sin(3.1 * fx + 1.3) * std::cos(2.3 * fy - 0.4);
-      const double texture = 0.08 * std::sin(x * 0.21 + std::sin(y * 0.05) * 4) *
-                             std::cos(y * 0.17 + std::cos(x * 0.03) * 3);
+      const double texture =
+          0.08 * std::sin(x * 0.21 + std::sin(y * 0.05) * 4) * std::cos(y * 0.17 + std::cos(x * 0.03) * 3);
       for (int c = 0; c < 3; ++c) {
         noise = noise * 1664525u + 1013904223u;
         const double tint = 0.85 + 0.15 * std::sin(fx * (2 + c) + fy * (3 - c) + c);
@@ -275,8 +275,8 @@ double MachineBusySeconds() {
   std::FILE* f = std::fopen("/proc/stat", "r");
   if (!f) return 0;
   unsigned long long v[8] = {};
-  int n = std::fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2],
-                      &v[3], &v[4], &v[5], &v[6], &v[7]);
+  int n = std::fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6],
+                      &v[7]);
   std::fclose(f);
   if (n < 5) return 0;
   unsigned long long busy = 0;
@@ -296,12 +296,10 @@ struct Start {
 // average meanwhile: a pool of n threads can go at most min(n, cores - others) times as
 // fast as one thread.
 void SetCounters(benchmark::State& state, std::size_t raw, std::size_t packed, const Start& start) {
-  state.counters["MB"] = benchmark::Counter(
-      static_cast<double>(raw) / 1e6 * static_cast<double>(state.iterations()),
-      benchmark::Counter::kIsRate);
+  state.counters["MB"] = benchmark::Counter(static_cast<double>(raw) / 1e6 * static_cast<double>(state.iterations()),
+                                            benchmark::Counter::kIsRate);
   const double cpu = ProcessCpuSeconds() - start.cpu;
-  const double wall =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start.wall).count();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start.wall).count();
   state.counters["cpu_ms"] = cpu * 1e3 / static_cast<double>(state.iterations());
   // /proc/stat counts in clock ticks of all cores: over a short run, or when it cannot be
   // read, the figure means nothing and is left out.

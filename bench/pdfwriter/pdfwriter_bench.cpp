@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -31,8 +31,8 @@ constexpr int kImageHeight = 600;
 struct Fixture {
   fs::path dir;
   fs::path jpeg_path;
-  std::string jpeg;                  // the file's bytes
-  std::vector<unsigned char> argb;   // decoded, cairo's RGB24 layout
+  std::string jpeg;                 // the file's bytes
+  std::vector<unsigned char> argb;  // decoded, cairo's RGB24 layout
   std::vector<std::string> lines;
 
   Fixture() {
@@ -98,10 +98,10 @@ Fixture& F() {
 }
 
 void Report(benchmark::State& state, uint64_t bytes) {
-  state.counters["MB/s"] = benchmark::Counter(static_cast<double>(bytes) * static_cast<double>(state.iterations()) / 1e6,
-                                              benchmark::Counter::kIsRate);
-  state.counters["pages/s"] =
-      benchmark::Counter(static_cast<double>(kPages) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["MB/s"] = benchmark::Counter(
+      static_cast<double>(bytes) * static_cast<double>(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+  state.counters["pages/s"] = benchmark::Counter(static_cast<double>(kPages) * static_cast<double>(state.iterations()),
+                                                 benchmark::Counter::kIsRate);
   state.counters["file_MB"] = static_cast<double>(bytes) / 1e6;
 }
 
@@ -146,8 +146,8 @@ void BM_Cairo100Pages(benchmark::State& state) {
     for (int p = 0; p < kPages; ++p) {
       // A new image surface per page, as the writer opens one JPEG per page; the attached
       // JPEG data is embedded unchanged.
-      cairo_surface_t* img = cairo_image_surface_create_for_data(f.argb.data(), CAIRO_FORMAT_RGB24, kImageWidth,
-                                                                 kImageHeight, stride);
+      cairo_surface_t* img =
+          cairo_image_surface_create_for_data(f.argb.data(), CAIRO_FORMAT_RGB24, kImageWidth, kImageHeight, stride);
       cairo_surface_set_mime_data(img, CAIRO_MIME_TYPE_JPEG, reinterpret_cast<const unsigned char*>(f.jpeg.data()),
                                   f.jpeg.size(), nullptr, nullptr);
       cairo_set_source_surface(cr, img, 0, 0);

@@ -78,7 +78,8 @@ void BM_ScrollThrough500(benchmark::State& state) {
       host.render(&target);
     }
   }
-  state.counters["rows/s"] = benchmark::Counter(double(kPages) * double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["rows/s"] =
+      benchmark::Counter(double(kPages) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ScrollThrough500)->Unit(benchmark::kMillisecond);
 

@@ -56,8 +56,7 @@ void BM_OpenDocument(benchmark::State& state) {
     benchmark::DoNotOptimize(doc.page_count());
   }
   state.SetItemsProcessed(state.iterations() * kPages);
-  state.counters["pages_per_s"] =
-      benchmark::Counter(double(state.iterations()) * kPages, benchmark::Counter::kIsRate);
+  state.counters["pages_per_s"] = benchmark::Counter(double(state.iterations()) * kPages, benchmark::Counter::kIsRate);
   state.counters["image_MB"] = double(image.size()) / 1e6;
 }
 
@@ -80,8 +79,7 @@ void BM_RenderEachPage(benchmark::State& state) {
     for (int i = 0; i < kPages; ++i) doc.RenderPage((*bmp)->dc(), dpi, 0, std::int16_t(i), &r);
   }
   state.SetItemsProcessed(state.iterations() * kPages);
-  state.counters["pages_per_s"] =
-      benchmark::Counter(double(state.iterations()) * kPages, benchmark::Counter::kIsRate);
+  state.counters["pages_per_s"] = benchmark::Counter(double(state.iterations()) * kPages, benchmark::Counter::kIsRate);
 }
 
 BENCHMARK(BM_OpenDocument)->ArgName("lines")->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);

@@ -3,5 +3,6 @@
 #include "capture/backend/spool_backend.h"
 
 int main(int argc, char** argv) {
-  return zv::capture::RunSpoolBackend(argc, argv, {"zelvora", "direct zelvora \"Unknown\" \"Zelvora Printer\"", ".pdf"});
+  return zv::capture::RunSpoolBackend(argc, argv,
+                                      {"zelvora", "direct zelvora \"Unknown\" \"Zelvora Printer\"", ".pdf"});
 }

@@ -22,13 +22,15 @@ constexpr int kOk = 0;
 constexpr int kHold = 3;
 constexpr int kCancel = 5;
 
-void Say(const std::string& level, const std::string& text) { std::fprintf(stderr, "%s: %s\n", level.c_str(), text.c_str()); }
+void Say(const std::string& level, const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", level.c_str(), text.c_str());
+}
 
 bool DropTo(const passwd& pw) {
   if (::initgroups(pw.pw_name, pw.pw_gid) != 0 || ::setgid(pw.pw_gid) != 0 || ::setuid(pw.pw_uid) != 0) return false;
   // Verified: every id is the user's and root cannot be taken back.
-  return ::getuid() == pw.pw_uid && ::geteuid() == pw.pw_uid && ::getgid() == pw.pw_gid &&
-         ::getegid() == pw.pw_gid && (pw.pw_uid == 0 || ::setuid(0) != 0);
+  return ::getuid() == pw.pw_uid && ::geteuid() == pw.pw_uid && ::getgid() == pw.pw_gid && ::getegid() == pw.pw_gid &&
+         (pw.pw_uid == 0 || ::setuid(0) != 0);
 }
 
 // Copies the document (a file or standard input) to path, synced.

@@ -6,9 +6,7 @@
 namespace zv::capture {
 namespace {
 
-void PutU32(std::vector<std::byte>& out, std::size_t at, std::uint32_t v) {
-  std::memcpy(out.data() + at, &v, 4);
-}
+void PutU32(std::vector<std::byte>& out, std::size_t at, std::uint32_t v) { std::memcpy(out.data() + at, &v, 4); }
 
 std::vector<std::byte> Head(std::size_t size, int slot, int kind) {
   std::vector<std::byte> out(size);
@@ -28,9 +26,12 @@ std::size_t SlotBlockSize(int slot, int kind) {
   if (slot < 0 || slot >= kSlotCount || kind < 0 || kind >= kKindCount) return 0;
   if ((kSlotsWithBlocks & (1u << slot)) == 0) return 0;
   switch (kind) {
-    case 0: return 286;
-    case 1: return 526;
-    case 2: return (slot >= 2 && slot <= 4) ? 12 : 0;
+    case 0:
+      return 286;
+    case 1:
+      return 526;
+    case 2:
+      return (slot >= 2 && slot <= 4) ? 12 : 0;
     default:
       if (slot == 7) return 14;
       if (slot >= 9) return 10;
@@ -38,9 +39,7 @@ std::size_t SlotBlockSize(int slot, int kind) {
   }
 }
 
-std::string SlotBlockName(int slot, int kind) {
-  return "ZvPerm" + std::to_string(slot) + "_" + std::to_string(kind);
-}
+std::string SlotBlockName(int slot, int kind) { return "ZvPerm" + std::to_string(slot) + "_" + std::to_string(kind); }
 
 std::optional<RecordHeader> ReadRecordHeader(std::span<const std::byte> bytes) {
   if (bytes.size() < kRecordHeaderSize) return std::nullopt;
@@ -80,8 +79,7 @@ std::vector<std::byte> BuildConverterRecord(int slot, const ConverterRecord& r) 
 
 Result<ConverterRecord> ParseConverterRecord(std::span<const std::byte> bytes) {
   auto h = ReadRecordHeader(bytes);
-  if (!h || h->size < 27 || h->size > bytes.size())
-    return Status::InvalidArgument("converter record too short");
+  if (!h || h->size < 27 || h->size > bytes.size()) return Status::InvalidArgument("converter record too short");
   ConverterRecord r;
   std::memcpy(&r.type, bytes.data() + 6, 4);
   r.extension = CText(bytes.subspan(10, kExtensionField));
@@ -98,8 +96,7 @@ std::vector<std::byte> BuildOutputRecord(int slot, const OutputRecord& r) {
 
 Result<OutputRecord> ParseOutputRecord(std::span<const std::byte> bytes) {
   auto h = ReadRecordHeader(bytes);
-  if (!h || h->size < 8 || h->size > bytes.size())
-    return Status::InvalidArgument("output record too short");
+  if (!h || h->size < 8 || h->size > bytes.size()) return Status::InvalidArgument("output record too short");
   auto body = bytes.subspan(6, h->size - 6);
   OutputRecord r;
   r.location = CText(body);
@@ -120,8 +117,8 @@ std::vector<std::byte> BuildValueRecord(int slot, std::uint32_t value) {
   return out;
 }
 
-std::vector<std::byte> BuildImageOptionsRecord(int slot, std::uint8_t a, std::uint16_t b,
-                                               std::uint16_t c, std::uint8_t d) {
+std::vector<std::byte> BuildImageOptionsRecord(int slot, std::uint8_t a, std::uint16_t b, std::uint16_t c,
+                                               std::uint8_t d) {
   auto out = Head(12, slot, 2);
   out[6] = std::byte{a};
   std::memcpy(out.data() + 7, &b, 2);

@@ -98,8 +98,8 @@ std::vector<std::byte> BuildStatusWindowRecord(std::uint32_t window, std::uint32
 std::vector<std::byte> BuildValueRecord(int slot, std::uint32_t value);
 
 // Kind 2: the 12-byte image options record.
-std::vector<std::byte> BuildImageOptionsRecord(int slot, std::uint8_t a, std::uint16_t b,
-                                               std::uint16_t c, std::uint8_t d);
+std::vector<std::byte> BuildImageOptionsRecord(int slot, std::uint8_t a, std::uint16_t b, std::uint16_t c,
+                                               std::uint8_t d);
 
 // Takes the stored "InitFormat" value (each byte plus 30) of any length; gives the 35-byte
 // page-format record: the default record (byte 0 = 35, page count 1, bytes 4 to 6 = 1) with

@@ -17,20 +17,34 @@ bool EndsWithNoCase(std::string_view s, std::string_view e) {
 // names, and the shell's own, are replaced by their full-width forms, which read the same.
 const char* FullWidth(char c) {
   switch (c) {
-    case '"': return "\x81\x68";   // ”
-    case '#': return "\x81\x94";   // ＃
-    case '%': return "\x81\x93";   // ％
-    case '*': return "\x81\x96";   // ＊
-    case '.': return "\x81\x44";   // ．
-    case '/': return "\x81\x5E";   // ／
-    case ':': return "\x81\x46";   // ：
-    case ';': return "\x81\x47";   // ；
-    case '<': return "\x81\x83";   // ＜
-    case '>': return "\x81\x84";   // ＞
-    case '?': return "\x81\x48";   // ？
-    case '\\': return "\x81\x8F";  // ￥
-    case '|': return "\x81\x62";   // ｜
-    default: return nullptr;
+    case '"':
+      return "\x81\x68";  // ”
+    case '#':
+      return "\x81\x94";  // ＃
+    case '%':
+      return "\x81\x93";  // ％
+    case '*':
+      return "\x81\x96";  // ＊
+    case '.':
+      return "\x81\x44";  // ．
+    case '/':
+      return "\x81\x5E";  // ／
+    case ':':
+      return "\x81\x46";  // ：
+    case ';':
+      return "\x81\x47";  // ；
+    case '<':
+      return "\x81\x83";  // ＜
+    case '>':
+      return "\x81\x84";  // ＞
+    case '?':
+      return "\x81\x48";  // ？
+    case '\\':
+      return "\x81\x8F";  // ￥
+    case '|':
+      return "\x81\x62";  // ｜
+    default:
+      return nullptr;
   }
 }
 
@@ -41,7 +55,7 @@ std::string DeriveDocumentTitle(std::string_view name) {
   static const std::string_view kPowerPoint = "Microsoft PowerPoint - ";
   static const std::string_view kOutlook = "Microsoft Outlook - ";
   static const std::string_view kPrintOpen = "\x88\xF3\x8D\xFC\x81\x69";  // 印刷（
-  static const std::string_view kPrintClose = "\x81\x6A";                // ）
+  static const std::string_view kPrintClose = "\x81\x6A";                 // ）
   std::string_view rest = name;
   if (StartsWith(rest, kWord)) {
     rest.remove_prefix(kWord.size());

@@ -119,7 +119,6 @@ Result<std::vector<std::uint8_t>> RecordBitmapPage(const RenderedPage& page, int
   return rec.Close();
 }
 
-
 namespace {
 
 // Renders a PDF into an open session, one OutEMF per page.
@@ -132,8 +131,8 @@ Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const Spo
     if (!bytes.ok()) return bytes.status();
     gdi::HENHMETAFILE handle = gdi::SetEnhMetaFileBits(*bytes);
     if (handle == 0) return Status::InvalidArgument("the recorded page is no metafile");
-    ZvOutEmfRecord record{36, session, handle, paper.code, static_cast<std::uint32_t>(orientation),
-                          paper.width, paper.length, 0, 0};
+    ZvOutEmfRecord record{36,          session,      handle, paper.code, static_cast<std::uint32_t>(orientation),
+                          paper.width, paper.length, 0,      0};
     OutEMF(&record);
     gdi::DeleteEnhMetaFile(handle);
     return Status::Ok();

@@ -21,8 +21,8 @@ namespace zv::capture {
 // Takes a page's pixels and the paper it lies on (0.1 mm, already turned for landscape);
 // gives a metafile with one bitmap of the pixels' size on a frame of the paper's size, in the
 // smallest of 1, 8 and 24 bits per pixel that keeps every pixel. `bits_used` gets the choice.
-Result<std::vector<std::uint8_t>> RecordBitmapPage(const RenderedPage& page, int paper_width,
-                                                   int paper_length, int* bits_used = nullptr);
+Result<std::vector<std::uint8_t>> RecordBitmapPage(const RenderedPage& page, int paper_width, int paper_length,
+                                                   int* bits_used = nullptr);
 
 // Sets up the process for feeding pages (keeps large page buffers in the heap); called once
 // at the start of the feeder program.

@@ -60,8 +60,7 @@ Result<PixelSize> SizeAtResolution(std::uint32_t width, std::uint32_t height, in
 
 // Takes a page size and a box in pixels; gives the largest size of the page's proportions
 // that fits the box (one side fills it). InvalidArgument as above.
-Result<PixelSize> SizeInBox(std::uint32_t width, std::uint32_t height, int box_width,
-                            int box_height);
+Result<PixelSize> SizeInBox(std::uint32_t width, std::uint32_t height, int box_width, int box_height);
 
 // Takes the naming flags and a page index (0 first); gives what follows the base name of
 // that page's file: "" for the first page when bit 0 is set, else "_" and the page number in
@@ -72,8 +71,8 @@ std::string PageSuffix(std::uint8_t naming, int index);
 // resolution the page is drawn at; gives the page drawn on a white bitmap through the
 // repairing playback. Corruption when the bytes are no metafile; InvalidArgument for a bad
 // size; IOError when the bitmap cannot be allocated.
-Result<std::unique_ptr<gdi::MemoryBitmap>> RenderPage(std::span<const std::uint8_t> metafile,
-                                                      PixelSize size, int bits, int dpi);
+Result<std::unique_ptr<gdi::MemoryBitmap>> RenderPage(std::span<const std::uint8_t> metafile, PixelSize size, int bits,
+                                                      int dpi);
 
 // The raster converter. Takes the output text (see SplitResolution), the pages and the
 // options of slot 3's block (none when the slot has no block). Writes one BMP or JPEG file
@@ -89,8 +88,7 @@ Status ConvertToRaster(std::string_view output, std::span<const Page> pages,
 // With options whose box width and height are both set, each page is fitted into that box
 // with the options' monochrome and naming flags; otherwise pages are drawn at 200 dots per
 // inch, 24 bits, numbered from 1. Files and failures as ConvertToRaster.
-Status ConvertToPng(std::string_view output, std::span<const Page> pages,
-                    const std::optional<ImageOptions>& options);
+Status ConvertToPng(std::string_view output, std::span<const Page> pages, const std::optional<ImageOptions>& options);
 
 // The PDF converter. Takes the output path and the pages; writes one PDF file through the
 // PDF writer (libquorvel), each page at 200 dots per inch as a JPEG picture of everything

@@ -15,8 +15,7 @@ constexpr std::uint32_t kMaxMetafileBytes = std::uint32_t{1} << 30;
 // Takes the caller's page pointers and sizes; gives the pages with each metafile's length
 // read from its header (nBytes), or an error for a null pointer, a record that is no
 // EMR_HEADER or a length out of range.
-Result<std::vector<Page>> Pages(const void* const* pages, const std::uint32_t* sizes,
-                                std::uint32_t count) {
+Result<std::vector<Page>> Pages(const void* const* pages, const std::uint32_t* sizes, std::uint32_t count) {
   if (!pages || !sizes || count == 0) return Status::InvalidArgument("no pages");
   std::vector<Page> out;
   out.reserve(count);
@@ -34,24 +33,24 @@ Result<std::vector<Page>> Pages(const void* const* pages, const std::uint32_t* s
   return out;
 }
 
-int32_t ConvertToRasterExport(uint32_t, const char* output, const void* const* pages,
-                              const uint32_t* sizes, uint32_t count, const char*, const void*) {
+int32_t ConvertToRasterExport(uint32_t, const char* output, const void* const* pages, const uint32_t* sizes,
+                              uint32_t count, const char*, const void*) {
   if (!output) return 0;
   Result<std::vector<Page>> p = Pages(pages, sizes, count);
   if (!p.ok()) return 0;
   return ConvertToRaster(output, *p, ReadImageOptions(kRasterOptionsSlot)).ok() ? 1 : 0;
 }
 
-int32_t ConvertToPngExport(uint32_t, const char* output, const void* const* pages,
-                           const uint32_t* sizes, uint32_t count, const char*, const void*) {
+int32_t ConvertToPngExport(uint32_t, const char* output, const void* const* pages, const uint32_t* sizes,
+                           uint32_t count, const char*, const void*) {
   if (!output) return 0;
   Result<std::vector<Page>> p = Pages(pages, sizes, count);
   if (!p.ok()) return 0;
   return ConvertToPng(output, *p, ReadImageOptions(kPngOptionsSlot)).ok() ? 1 : 0;
 }
 
-int32_t ConvertToPdfExport(uint32_t, const char* output, const void* const* pages,
-                           const uint32_t* sizes, uint32_t count, const char*, const void*) {
+int32_t ConvertToPdfExport(uint32_t, const char* output, const void* const* pages, const uint32_t* sizes,
+                           uint32_t count, const char*, const void*) {
   if (!output) return 0;
   Result<std::vector<Page>> p = Pages(pages, sizes, count);
   if (!p.ok()) return 0;

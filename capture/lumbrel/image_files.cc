@@ -74,9 +74,7 @@ struct JpegError {
 
 // The library's own error handler ends the process: this one jumps back to the writer, which
 // reports the failure instead.
-[[noreturn]] void OnJpegError(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
-}
+[[noreturn]] void OnJpegError(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1); }
 
 // Its warnings would otherwise go to standard error of whatever process hosts the converter.
 void QuietJpegMessage(j_common_ptr) {}
@@ -216,8 +214,7 @@ Status TiffWriter::AddPage(const gdi::Dib& dib, int dpi) {
   // Min-is-black: a set bit is white, as in the bitmap's two-colour table.
   TIFFSetField(tiff_, TIFFTAG_PHOTOMETRIC, mono ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
   TIFFSetField(tiff_, TIFFTAG_COMPRESSION, mono ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW);
-  TIFFSetField(tiff_, TIFFTAG_ROWSPERSTRIP,
-               mono ? std::uint32_t(v->height) : TIFFDefaultStripSize(tiff_, 0));
+  TIFFSetField(tiff_, TIFFTAG_ROWSPERSTRIP, mono ? std::uint32_t(v->height) : TIFFDefaultStripSize(tiff_, 0));
   TIFFSetField(tiff_, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
   if (dpi > 0) {
     TIFFSetField(tiff_, TIFFTAG_XRESOLUTION, float(dpi));

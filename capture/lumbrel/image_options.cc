@@ -13,8 +13,7 @@ namespace {
 
 std::optional<ImageOptions> ReadSharedBlock(int slot) {
   // The resident program's kind-2 block of the slot (capture/common names it).
-  Result<shm::SharedBlock> block =
-      shm::SharedBlock::Open(capture::SlotBlockName(slot, 2), shm::Access::kRead);
+  Result<shm::SharedBlock> block = shm::SharedBlock::Open(capture::SlotBlockName(slot, 2), shm::Access::kRead);
   if (!block.ok()) return std::nullopt;
   return ParseImageOptions(block->bytes());
 }
@@ -36,8 +35,6 @@ std::optional<ImageOptions> ParseImageOptions(std::span<const std::byte> block) 
 
 std::optional<ImageOptions> ReadImageOptions(int slot) { return g_reader.load()(slot); }
 
-void SetImageOptionsReader(ImageOptionsReader reader) {
-  g_reader.store(reader ? reader : &ReadSharedBlock);
-}
+void SetImageOptionsReader(ImageOptionsReader reader) { g_reader.store(reader ? reader : &ReadSharedBlock); }
 
 }  // namespace zv::lumbrel

@@ -42,9 +42,8 @@ enum {
 // Gives non-zero when every page was written, 0 otherwise. Nothing is left half-written on
 // failure: files of pages finished before the failing one stay (one file per page), while a
 // TIFF or PDF file that would miss pages is removed.
-typedef int32_t (*ZvConverter)(uint32_t reserved, const char* output, const void* const* pages,
-                               const uint32_t* sizes, uint32_t count, const char* document_name,
-                               const void* document_data);
+typedef int32_t (*ZvConverter)(uint32_t reserved, const char* output, const void* const* pages, const uint32_t* sizes,
+                               uint32_t count, const char* document_name, const void* document_data);
 
 // Takes a converter type, a buffer of ZV_CONV_FILTER_SIZE bytes or null, and where to store
 // the converter. For the types above copies the file-dialog filter text (UTF-8, e.g.

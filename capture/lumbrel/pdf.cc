@@ -115,8 +115,7 @@ std::vector<std::string> Characters(std::string_view text) {
 // private text records into writer text calls and its clip records into clip rectangles.
 class TextPass {
  public:
-  TextPass(CQuorvel& writer, int page_width, int page_height)
-      : writer_(writer), page_height_(page_height) {
+  TextPass(CQuorvel& writer, int page_width, int page_height) : writer_(writer), page_height_(page_height) {
     text_height_ = std::int64_t(page_width) * 1536 / kDefaultDpi;
   }
 
@@ -173,9 +172,9 @@ class TextPass {
     int font = -1;         // writer font of the current face
     int system_font = -1;  // writer font "System" (two-byte text of a non-Japanese font)
     bool japanese = false;
-    double size = 0;       // pixels
+    double size = 0;                 // pixels
     double ascent = 0, descent = 0;  // pixels
-    double sx = 1;         // pixels per logical unit along x
+    double sx = 1;                   // pixels per logical unit along x
     win::UINT align = 0;
     win::COLORREF colour = 0;
   };
@@ -309,8 +308,7 @@ class TextPass {
     const bool continues = run_.active && room && std::abs(st.size - run_.size) < 0.01 &&
                            // Two pixels of slack for the rounding of advances: characters that follow one another
                            // on a line join one run.
-                           std::abs(x - (run_.last_x + run_.last_advance)) <= 2 &&
-                           std::abs(y - run_.y) <= 2;
+                           std::abs(x - (run_.last_x + run_.last_advance)) <= 2 && std::abs(y - run_.y) <= 2;
     if (!continues) {
       Flush();
       run_ = Run{true, font, st.size, st.colour, x, y, x, advance, ""};
@@ -353,8 +351,7 @@ Status WritePage(CQuorvel& writer, const Page& page, const std::string& jpeg_pat
   if (!size.ok()) return size.status();
   Result<std::vector<std::uint8_t>> picture = WithoutComments(*mf);
   if (!picture.ok()) return picture.status();
-  Result<std::unique_ptr<gdi::MemoryBitmap>> bitmap =
-      RenderPage(*picture, *size, 24, kDefaultDpi);
+  Result<std::unique_ptr<gdi::MemoryBitmap>> bitmap = RenderPage(*picture, *size, 24, kDefaultDpi);
   if (!bitmap.ok()) return bitmap.status();
   Status s = WriteJpeg(jpeg_path, (*bitmap)->ToDib(), kDefaultDpi, kJpegQuality);
   if (!s.ok()) return s;

@@ -38,8 +38,7 @@ PathParts SplitExtension(std::string_view path) {
 Result<PixelSize> Checked(std::int64_t w, std::int64_t h) {
   if (w <= 0 || h <= 0) return Status::InvalidArgument("page of size 0");
   if (w > kMaxPixels || h > kMaxPixels || w * h > kMaxPixels) {
-    return Status::InvalidArgument("page bitmap larger than " + std::to_string(kMaxPixels) +
-                                   " pixels");
+    return Status::InvalidArgument("page bitmap larger than " + std::to_string(kMaxPixels) + " pixels");
   }
   return PixelSize{int(w), int(h)};
 }
@@ -78,8 +77,7 @@ Status WriteRaster(RasterFormat format, const std::string& path, const gdi::Dib&
 
 RasterOutput SplitResolution(std::string_view text) {
   if (text.size() >= 3 && IsDigit(text[0]) && IsDigit(text[1]) && IsDigit(text[2])) {
-    return {(text[0] - '0') * 100 + (text[1] - '0') * 10 + (text[2] - '0'),
-            std::string(text.substr(3))};
+    return {(text[0] - '0') * 100 + (text[1] - '0') * 10 + (text[2] - '0'), std::string(text.substr(3))};
   }
   return {kDefaultDpi, std::string(text)};
 }
@@ -93,12 +91,10 @@ RasterFormat FormatOf(std::string_view path) {
 
 Result<PixelSize> SizeAtResolution(std::uint32_t width, std::uint32_t height, int dpi) {
   if (dpi <= 0) return Status::InvalidArgument("resolution of 0 dots per inch");
-  return Checked(std::int64_t(width) * dpi / kUnitsPerInch,
-                 std::int64_t(height) * dpi / kUnitsPerInch);
+  return Checked(std::int64_t(width) * dpi / kUnitsPerInch, std::int64_t(height) * dpi / kUnitsPerInch);
 }
 
-Result<PixelSize> SizeInBox(std::uint32_t width, std::uint32_t height, int box_width,
-                            int box_height) {
+Result<PixelSize> SizeInBox(std::uint32_t width, std::uint32_t height, int box_width, int box_height) {
   if (width == 0 || height == 0 || box_width <= 0 || box_height <= 0) {
     return Status::InvalidArgument("page or box of size 0");
   }
@@ -119,8 +115,8 @@ std::string PageSuffix(std::uint8_t naming, int index) {
   return buf;
 }
 
-Result<std::unique_ptr<gdi::MemoryBitmap>> RenderPage(std::span<const std::uint8_t> metafile,
-                                                      PixelSize size, int bits, int dpi) {
+Result<std::unique_ptr<gdi::MemoryBitmap>> RenderPage(std::span<const std::uint8_t> metafile, PixelSize size, int bits,
+                                                      int dpi) {
   if (!emf::Metafile::Parse(metafile).ok()) return Status::Corruption("page is no metafile");
   Result<PixelSize> checked = Checked(size.width, size.height);
   if (!checked.ok()) return checked.status();
@@ -186,8 +182,7 @@ Status ConvertToRaster(std::string_view output, std::span<const Page> pages,
   }
 
   const std::string extension =
-      (format == RasterFormat::kBmp && !EqualsNoCase(parts.extension, ".bmp")) ? ".bmp"
-                                                                               : parts.extension;
+      (format == RasterFormat::kBmp && !EqualsNoCase(parts.extension, ".bmp")) ? ".bmp" : parts.extension;
   for (std::size_t i = 0; i < pages.size(); ++i) {
     const Page& page = pages[i];
     const std::string name = parts.base + PageSuffix(naming, int(i));
@@ -196,8 +191,7 @@ Status ConvertToRaster(std::string_view output, std::span<const Page> pages,
     const std::string work = name + std::string(kWorkExtension);
     Result<PixelSize> size = SizeAtResolution(page.width, page.height, out.dpi);
     if (!size.ok()) return size.status();
-    Result<std::unique_ptr<gdi::MemoryBitmap>> bitmap =
-        RenderPage(page.metafile, *size, bits, out.dpi);
+    Result<std::unique_ptr<gdi::MemoryBitmap>> bitmap = RenderPage(page.metafile, *size, bits, out.dpi);
     if (!bitmap.ok()) return bitmap.status();
     Status s = WriteRaster(format, work, (*bitmap)->ToDib(), out.dpi);
     if (!s.ok()) {
@@ -210,8 +204,7 @@ Status ConvertToRaster(std::string_view output, std::span<const Page> pages,
   return Status::Ok();
 }
 
-Status ConvertToPng(std::string_view output, std::span<const Page> pages,
-                    const std::optional<ImageOptions>& options) {
+Status ConvertToPng(std::string_view output, std::span<const Page> pages, const std::optional<ImageOptions>& options) {
   if (pages.empty()) return Status::InvalidArgument("no pages");
   PathParts parts = SplitExtension(output);
   if (parts.base.empty() || parts.base.back() == '/') {
@@ -223,13 +216,11 @@ Status ConvertToPng(std::string_view output, std::span<const Page> pages,
   const std::uint8_t naming = fit ? options->naming : 0;
   for (std::size_t i = 0; i < pages.size(); ++i) {
     const Page& page = pages[i];
-    Result<PixelSize> size =
-        fit ? SizeInBox(page.width, page.height, options->box_width, options->box_height)
-            : SizeAtResolution(page.width, page.height, kDefaultDpi);
+    Result<PixelSize> size = fit ? SizeInBox(page.width, page.height, options->box_width, options->box_height)
+                                 : SizeAtResolution(page.width, page.height, kDefaultDpi);
     if (!size.ok()) return size.status();
     const int dpi = fit ? EffectiveDpi(size->width, page.width) : kDefaultDpi;
-    Result<std::unique_ptr<gdi::MemoryBitmap>> bitmap =
-        RenderPage(page.metafile, *size, bits, dpi);
+    Result<std::unique_ptr<gdi::MemoryBitmap>> bitmap = RenderPage(page.metafile, *size, bits, dpi);
     if (!bitmap.ok()) return bitmap.status();
     const std::string name = parts.base + PageSuffix(naming, int(i));
     const std::string work = name + std::string(kWorkExtension);

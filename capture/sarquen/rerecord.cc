@@ -46,8 +46,14 @@ bool IsTextType(std::uint32_t t) { return t == kTypeTextA || t == kTypeTextW || 
 // does not spend time drawing them.
 bool IsBitmapType(std::uint32_t t) {
   switch (t) {
-    case kTypeBitBlt: case kTypeStretchBlt: case 78: case 79: case 80: case kTypeStretchDib:
-    case 114: case 116:
+    case kTypeBitBlt:
+    case kTypeStretchBlt:
+    case 78:
+    case 79:
+    case 80:
+    case kTypeStretchDib:
+    case 114:
+    case 116:
       return true;
     default:
       return false;
@@ -62,8 +68,8 @@ std::int32_t GetI32(std::span<const uint8_t> b, std::size_t at) {
 void PutU32(std::vector<uint8_t>& b, std::size_t at, std::uint32_t v) { std::memcpy(b.data() + at, &v, 4); }
 
 bool InSpecialRange(char16_t c) {
-  return c == 0x00A5 || (c >= 0x00D8 && c <= 0x00E5) || (c >= 0x00E7 && c <= 0x00F6) ||
-         (c >= 0x00F8 && c <= 0x02A8) || (c >= 0x0386 && c <= 0x1EF3);
+  return c == 0x00A5 || (c >= 0x00D8 && c <= 0x00E5) || (c >= 0x00E7 && c <= 0x00F6) || (c >= 0x00F8 && c <= 0x02A8) ||
+         (c >= 0x0386 && c <= 0x1EF3);
 }
 
 // One character of CP932 text: its bytes.
@@ -79,8 +85,7 @@ std::vector<std::string_view> SplitCp932(std::string_view s) {
 
 class PageRerecorder {
  public:
-  PageRerecorder(const RerecordOptions& options, const emf::Header& header)
-      : options_(options), header_(header) {}
+  PageRerecorder(const RerecordOptions& options, const emf::Header& header) : options_(options), header_(header) {}
 
   Status Init() {
     double dpi = header_.millimeters.cx > 0 ? header_.device.cx * 25.4 / header_.millimeters.cx : 96;
@@ -119,7 +124,9 @@ class PageRerecorder {
       case kTypePolygon16:
         if (options_.frame_filter && IsFramePolygon(r.bytes)) return Status::Ok();
         break;
-      case kTypeTextA: case kTypeTextW: case kTypeSmallText:
+      case kTypeTextA:
+      case kTypeTextW:
+      case kTypeSmallText:
         return Text(r);
       default:
         break;
@@ -232,13 +239,13 @@ class PageRerecorder {
     } else {
       ansi = std::string(t.Bytes());
       auto u8 = codepage::Cp932ToUtf8(ansi, codepage::OnError::kSubstitute);
-      auto u16 = u8.ok() ? codepage::Utf8ToUtf16(*u8, codepage::OnError::kSubstitute) : Result<std::u16string>(u8.status());
+      auto u16 =
+          u8.ok() ? codepage::Utf8ToUtf16(*u8, codepage::OnError::kSubstitute) : Result<std::u16string>(u8.status());
       if (u16.ok()) utf16 = *u16;
     }
     // Outside the Shift-JIS and default character sets the stored bytes would be read in another
     // font's encoding: characters beyond Latin-1 are kept as pixels.
-    if (charset != 128 && charset != 1 &&
-        std::any_of(utf16.begin(), utf16.end(), [](char16_t c) { return c > 255; })) {
+    if (charset != 128 && charset != 1 && std::any_of(utf16.begin(), utf16.end(), [](char16_t c) { return c > 255; })) {
       to_pixels = true;
     }
     for (std::string_view ch : SplitCp932(ansi)) {
@@ -281,7 +288,8 @@ class PageRerecorder {
       for (std::size_t i = 0; i < utf16.size(); ++i) {
         std::size_t n = (utf16[i] >= 0xD800 && utf16[i] < 0xDC00 && i + 1 < utf16.size()) ? 2 : 1;
         auto u8 = codepage::Utf16ToUtf8(std::u16string_view(utf16).substr(i, n), codepage::OnError::kSubstitute);
-        auto a = u8.ok() ? codepage::Utf8ToCp932(*u8, codepage::OnError::kSubstitute) : Result<std::string>(u8.status());
+        auto a =
+            u8.ok() ? codepage::Utf8ToCp932(*u8, codepage::OnError::kSubstitute) : Result<std::string>(u8.status());
         long adv = dx_at(i) + (n == 2 ? dx_at(i + 1) : 0);
         chunks.push_back({a.ok() ? *a : std::string("?"), adv, InSpecialRange(utf16[i])});
         i += n - 1;
@@ -304,8 +312,8 @@ class PageRerecorder {
       y += total * sn;
     }
     for (const Chunk& p : chunks) {
-      WriteChunk(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), p.bytes, p.special,
-                 t.options, clip, font);
+      WriteChunk(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), p.bytes, p.special, t.options,
+                 clip, font);
       x += p.advance * cs;
       y -= p.advance * sn;
     }
@@ -407,8 +415,8 @@ class PageRerecorder {
     dc.SetTextColor(0);
     std::vector<int> dx;
     for (std::size_t i = 0; i < t.dx.size(); ++i) dx.push_back(t.dx[i]);
-    dc.ExtTextOutW(ref.x - box.left, ref.y - box.top, t.options & ~(win::ETO_OPAQUE | win::ETO_CLIPPED), nullptr,
-                   utf16, dx);
+    dc.ExtTextOutW(ref.x - box.left, ref.y - box.top, t.options & ~(win::ETO_OPAQUE | win::ETO_CLIPPED), nullptr, utf16,
+                   dx);
     const win::COLORREF text_colour = state_->GetTextColor();
     const win::COLORREF bk_colour = state_->GetBkColor();
     if (align & win::TA_UPDATECP) {
@@ -462,9 +470,24 @@ class PageRerecorder {
     std::vector<uint8_t> rec(120 + bits, 0);
     PutU32(rec, 0, kTypeStretchDib);
     PutU32(rec, 4, static_cast<std::uint32_t>(rec.size()));
-    const std::int32_t head[] = {dest_x, dest_y, dest_x + cx - 1, dest_y + cy - 1, dest_x, dest_y, 0, 0, cx, cy,
-                                 80, 40, 120, static_cast<std::int32_t>(bits), 0,
-                                 static_cast<std::int32_t>(win::SRCAND), cx, cy};
+    const std::int32_t head[] = {dest_x,
+                                 dest_y,
+                                 dest_x + cx - 1,
+                                 dest_y + cy - 1,
+                                 dest_x,
+                                 dest_y,
+                                 0,
+                                 0,
+                                 cx,
+                                 cy,
+                                 80,
+                                 40,
+                                 120,
+                                 static_cast<std::int32_t>(bits),
+                                 0,
+                                 static_cast<std::int32_t>(win::SRCAND),
+                                 cx,
+                                 cy};
     std::memcpy(rec.data() + 8, head, sizeof head);
     win::BITMAPINFOHEADER bih{};
     bih.biSize = 40;
@@ -501,13 +524,20 @@ class PageRerecorder {
 
 std::uint16_t TextHeightForQuality(int q) {
   switch (q) {
-    case 75: return 10;
-    case 100: return 14;
-    case 120: return 17;
-    case 150: return 21;
-    case 300: return 42;
-    case 600: return 83;
-    default: return 28;
+    case 75:
+      return 10;
+    case 100:
+      return 14;
+    case 120:
+      return 17;
+    case 150:
+      return 21;
+    case 300:
+      return 42;
+    case 600:
+      return 83;
+    default:
+      return 28;
   }
 }
 

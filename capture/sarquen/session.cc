@@ -34,8 +34,7 @@ using namespace std::chrono_literals;
 
 constexpr char kTooLargeText[] = "データが大きいため、最後まで処理することができませんでした。";
 constexpr char kBadInputText[] = "データ解析中にエラーが発生しました。再試行してください。";
-constexpr char kAccessText[] =
-    "Windows2000では、Administrator権限以外では文書を作成できません。設定をご確認下さい。";
+constexpr char kAccessText[] = "Windows2000では、Administrator権限以外では文書を作成できません。設定をご確認下さい。";
 constexpr char kKeyText[] = "Software\\Orbelin\\Zelvora\\1.0";
 constexpr std::uint64_t kMaxCaptureFile = 0xFFFFFFFFull;  // offsets are 32-bit
 constexpr std::size_t kMaxInputFile = std::size_t{1} << 31;
@@ -108,8 +107,7 @@ Status WriteCapture(CaptureSession& s, std::span<const std::uint8_t> data) {
   if (s.write_position + data.size() > kMaxCaptureFile) return Status::IOError("capture file would pass 4 GiB");
   std::size_t done = 0;
   while (done < data.size()) {
-    ssize_t n = ::pwrite(s.fd, data.data() + done, data.size() - done,
-                         static_cast<off_t>(s.write_position + done));
+    ssize_t n = ::pwrite(s.fd, data.data() + done, data.size() - done, static_cast<off_t>(s.write_position + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return Status::IOError(fs::ErrnoText("write " + s.path, errno));
     done += static_cast<std::size_t>(n);
@@ -302,8 +300,8 @@ void ReportOutcome(const CaptureSession& s, bool success) {
   if (!s.notice.empty()) {
     auto path = SafeLocalPath(s.notice);
     if (path.ok()) {
-      std::string text = "gifcount=" + std::to_string(success ? s.converted_pages : 0) +
-                         "\nerror=" + std::to_string(error) + "\n";
+      std::string text =
+          "gifcount=" + std::to_string(success ? s.converted_pages : 0) + "\nerror=" + std::to_string(error) + "\n";
       Status st = fs::WriteFileAtomic(*path, text, 0644);
       if (!st.ok()) AppendCaptureLog("notice file not written: " + st.ToString());
     } else {
@@ -346,11 +344,10 @@ void HandleControlComment(CaptureSession& s, std::span<const std::uint8_t> rec) 
     }
   } else if (ok.ok() && head->kind == 1) {
     auto out = ParseOutputRecord(record);
-    if (!out.ok() || !SafeLocalPath(out->location).ok() ||
-        (!out->notice.empty() && !SafeLocalPath(out->notice).ok())) {
+    if (!out.ok() || !SafeLocalPath(out->location).ok() || (!out->notice.empty() && !SafeLocalPath(out->notice).ok())) {
       ok = Status::InvalidArgument("output or notice path is not an absolute path");
     }
-  // A document may not choose which window receives the status messages.
+    // A document may not choose which window receives the status messages.
   } else if (ok.ok() && head->kind == 3 && head->slot == 7) {
     ok = Status::InvalidArgument("the status window is not set from a document");
   }
@@ -419,8 +416,9 @@ ZvCaptureSession OpenSession(const char* document_name, const void* devmode) {
   }
   if (s->fd < 0) {
     if (file.ok()) ::unlink(file->c_str());
-    FailOpen(*s, kErrorTooLarge, "capture file not created in '" + folder + "': " +
-                                     (file.ok() ? fs::ErrnoText("open", errno) : file.status().ToString()));
+    FailOpen(*s, kErrorTooLarge,
+             "capture file not created in '" + folder +
+                 "': " + (file.ok() ? fs::ErrnoText("open", errno) : file.status().ToString()));
     return 0;
   }
 

@@ -12,18 +12,17 @@ namespace zv::capture {
 namespace {
 
 constexpr VirtualPaper kPapers[] = {
-    {"A4", 9, 2100, 2970},      {"A3", 8, 2970, 4200},       {"A5", 11, 1490, 2100},
-    {"B4", 12, 2570, 3640},     {"B5", 13, 1820, 2570},      {"B6", 88, 1280, 1820},
-    {"A2", 66, 4200, 5940},     {"A1", 258, 5940, 8400},     {"Letter", 1, 2160, 2790},
-    {"Legal", 5, 2160, 3560},   {"Postcard", 43, 1000, 1480},
+    {"A4", 9, 2100, 2970},     {"A3", 8, 2970, 4200},    {"A5", 11, 1490, 2100},       {"B4", 12, 2570, 3640},
+    {"B5", 13, 1820, 2570},    {"B6", 88, 1280, 1820},   {"A2", 66, 4200, 5940},       {"A1", 258, 5940, 8400},
+    {"Letter", 1, 2160, 2790}, {"Legal", 5, 2160, 3560}, {"Postcard", 43, 1000, 1480},
 };
 
 // Media names of the IPP form for the same papers.
 constexpr std::pair<const char*, const char*> kMediaNames[] = {
-    {"iso_a4_210x297mm", "A4"},      {"iso_a3_297x420mm", "A3"},    {"iso_a5_148x210mm", "A5"},
-    {"jis_b4_257x364mm", "B4"},      {"jis_b5_182x257mm", "B5"},    {"jis_b6_128x182mm", "B6"},
-    {"iso_a2_420x594mm", "A2"},      {"iso_a1_594x841mm", "A1"},    {"na_letter_8.5x11in", "Letter"},
-    {"na_legal_8.5x14in", "Legal"},  {"jpn_hagaki_100x148mm", "Postcard"},
+    {"iso_a4_210x297mm", "A4"},     {"iso_a3_297x420mm", "A3"},           {"iso_a5_148x210mm", "A5"},
+    {"jis_b4_257x364mm", "B4"},     {"jis_b5_182x257mm", "B5"},           {"jis_b6_128x182mm", "B6"},
+    {"iso_a2_420x594mm", "A2"},     {"iso_a1_594x841mm", "A1"},           {"na_letter_8.5x11in", "Letter"},
+    {"na_legal_8.5x14in", "Legal"}, {"jpn_hagaki_100x148mm", "Postcard"},
 };
 
 int ToInt(std::string_view s, int fallback) {
@@ -62,7 +61,6 @@ std::vector<std::pair<std::string, std::string>> SplitOptions(std::string_view t
   return out;
 }
 
-
 std::span<const VirtualPaper> VirtualPapers() { return kPapers; }
 
 std::optional<VirtualPaper> FindPaper(std::string_view name) {
@@ -81,7 +79,8 @@ std::optional<VirtualPaper> FindPaperByCode(std::uint16_t code) {
 
 // At most 18 digits: any such id fits a 64-bit number, and only digits can never name a path.
 bool IsJobId(std::string_view id) {
-  return !id.empty() && id.size() <= 18 && std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return !id.empty() && id.size() <= 18 &&
+         std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 SpoolJob JobFromOptions(std::string_view id, std::string_view title, int copies, std::string_view options) {

@@ -174,8 +174,7 @@ void Resident::StartProgram(const winmsg::COPYDATASTRUCT* cds) {
   std::string line(p, strnlen(p, cds->cbData));
   std::vector<std::string> argv = process::SplitCommandLine(line);
   if (argv.empty()) return;
-  Status s = options_.start_program ? options_.start_program(argv)
-                                    : DefaultStart(argv, options_.start_ready_limit_ms);
+  Status s = options_.start_program ? options_.start_program(argv) : DefaultStart(argv, options_.start_ready_limit_ms);
   if (!s.ok()) AppendCaptureLog("program not started: " + line + ": " + s.ToString());
 }
 

@@ -68,7 +68,12 @@ void SpoolWorker::Tick() {
         ::access((options_.folder + "/" + id + ".zvr").c_str(), F_OK) != 0)
       continue;
     process::StartOptions o;
-    o.argv = {options_.feeder, "--job", job, "--memory-mb", std::to_string(options_.memory_mb), "--seconds",
+    o.argv = {options_.feeder,
+              "--job",
+              job,
+              "--memory-mb",
+              std::to_string(options_.memory_mb),
+              "--seconds",
               std::to_string(options_.seconds)};
     auto p = process::Start(o);
     running_id_ = id;

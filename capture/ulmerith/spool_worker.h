@@ -20,11 +20,11 @@ namespace zv::capture {
 class SpoolWorker {
  public:
   struct Options {
-    std::string folder;        // the spool folder (made mode 0700 when missing)
-    std::string feeder;        // the feeder program
-    int memory_mb = 2048;      // address-space limit of a feeder
-    int seconds = 600;         // time limit of a feeder
-    int rescan_ms = 2000;      // periodic rescan
+    std::string folder;    // the spool folder (made mode 0700 when missing)
+    std::string feeder;    // the feeder program
+    int memory_mb = 2048;  // address-space limit of a feeder
+    int seconds = 600;     // time limit of a feeder
+    int rescan_ms = 2000;  // periodic rescan
   };
   // Takes the options; makes the folder, arms the watch and schedules the first scan.
   static Result<std::unique_ptr<SpoolWorker>> Start(Options options);

@@ -28,11 +28,11 @@
 #include "capture/lumbrel/lumbrel.h"
 #include "client/app/page_export.h"
 #include "client/handover.h"
-#include "platform/shm/shm.h"
 #include "client/printer_list.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
 #include "platform/process/process.h"
+#include "platform/shm/shm.h"
 #include "platform/winmsg/winmsg.h"
 #include "viewer/qt/prompter.h"
 
@@ -136,7 +136,8 @@ ServerDialog::ServerDialog(const ClientConfig& config, const QuotaState& quota, 
   g->addWidget(printers_, 2, 0, 1, 3);
   g->addWidget(box, 3, 0, 1, 3);
   connect(browse, &QPushButton::clicked, this, [this] {
-    BrowseDialog b(BrowseDialog::Kind::kComputers, U("ネットワークの参照"), U("参照するマシン名を選択してください"), "", this);
+    BrowseDialog b(BrowseDialog::Kind::kComputers, U("ネットワークの参照"), U("参照するマシン名を選択してください"), "",
+                   this);
     if (viewer::Prompter().RunDialog(&b) == QDialog::Accepted && !b.chosen().empty()) ChooseComputer(b.chosen());
     else computer_->setFocus();
   });
@@ -261,10 +262,10 @@ OptionsDialog::OptionsDialog(ClientSettings* settings, const std::vector<std::st
     const char* label;
     int keep, init;
     bool visible;
-  } pairs[] = {{"プリンタ(&P):", 1126, 1127, true},      {"用紙サイズ(&YS):", 1133, 1134, true},
-               {"分割数(&D):", 1135, 1136, true},         {"レイアウト方向(&R):", 1137, 1138, true},
-               {"ページ区切り(&K):", 1139, 1140, true},   {"上位置(&U):", 1142, 1143, false},
-               {"左位置(&H):", 1145, 1146, false},        {"サイズ(S):", 1148, 1149, false}};
+  } pairs[] = {{"プリンタ(&P):", 1126, 1127, true},     {"用紙サイズ(&YS):", 1133, 1134, true},
+               {"分割数(&D):", 1135, 1136, true},       {"レイアウト方向(&R):", 1137, 1138, true},
+               {"ページ区切り(&K):", 1139, 1140, true}, {"上位置(&U):", 1142, 1143, false},
+               {"左位置(&H):", 1145, 1146, false},      {"サイズ(S):", 1148, 1149, false}};
   printer_ = new QComboBox(g2);
   printer_->setObjectName(Id(1071));
   for (const auto& p : printers) printer_->addItem(U(p));
@@ -500,7 +501,7 @@ void ProgressDialog::Show(const ProgressModel& model) {
 std::vector<ModuleVersion> InstalledModules(const std::string& folder) {
   // The modules as users name them, and the files that carry them here.
   static const std::pair<const char*, const char*> kModules[] = {
-      {"Ostrane.exe", "ostrane"},        {"Ulmerith.exe", "ulmerith"},     {"Vinteko.dll", "libvinteko.so"},
+      {"Ostrane.exe", "ostrane"},       {"Ulmerith.exe", "ulmerith"},     {"Vinteko.dll", "libvinteko.so"},
       {"Lumbrel.dll", "liblumbrel.so"}, {"Quorvel.dll", "libquorvel.so"}, {"Sarquen.dll", "libsarquen.so"}};
   std::vector<ModuleVersion> out;
   std::error_code ec;

@@ -45,7 +45,8 @@ int HandToFirstInstance(const client::app::StartArgs& args) {
     winmsg::COPYDATASTRUCT cds{};
     cds.cbData = static_cast<std::uint32_t>(text.size() + 1);
     cds.lpData = text.c_str();
-    auto r = winmsg::SendMessageTimeout(frame, winmsg::WM_COPYDATA, 0, reinterpret_cast<winmsg::LPARAM>(&cds), std::chrono::milliseconds(10000));
+    auto r = winmsg::SendMessageTimeout(frame, winmsg::WM_COPYDATA, 0, reinterpret_cast<winmsg::LPARAM>(&cds),
+                                        std::chrono::milliseconds(10000));
     if (!r.ok() || *r == 0) {
       std::fprintf(stderr, "ostrane: the running instance did not take %s\n", args.doc_path.c_str());
       winmsg::SetForegroundWindow(frame);

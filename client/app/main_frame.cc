@@ -1,48 +1,48 @@
 #include "client/app/main_frame.h"
 
+#include <unistd.h>
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QComboBox>
 #include <QDockWidget>
+#include <QFileDialog>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTabBar>
+#include <QScreen>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
 #include <thread>
-#include <unistd.h>
 
-#include "client/answer.h"
 #include "capture/lumbrel/lumbrel.h"
+#include "client/answer.h"
 #include "client/app/dialogs.h"
 #include "client/app/page_export.h"
-#include "platform/paths/paths.h"
-#include "platform/process/process.h"
 #include "client/handover.h"
 #include "client/local_run.h"
 #include "client/printer_list.h"
 #include "client/quota_cache.h"
+#include "platform/fs/files.h"
+#include "platform/paths/paths.h"
+#include "platform/process/process.h"
 #include "platform/spool/spool.h"
 #include "printing/printer_dc.h"
-#include "platform/fs/files.h"
 #include "viewer/page.h"
 #include "viewer/qt/prompter.h"
 #include "viewer/qt/viewer_view.h"
@@ -231,8 +231,10 @@ void CMainFrame::BuildBars() {
   struct PageCommand {
     const char* text;
     int id;
-  } page_commands[] = {{"前に空白ページを挿入(&B)", 32778}, {"後に空白ページを挿入(&A)", 32779},
-                       {"右に回転(&R)", 32806}, {"左に回転(&L)", 32805}};
+  } page_commands[] = {{"前に空白ページを挿入(&B)", 32778},
+                       {"後に空白ページを挿入(&A)", 32779},
+                       {"右に回転(&R)", 32806},
+                       {"左に回転(&L)", 32805}};
   for (const auto& pc : page_commands) {
     QAction* a = edit->addAction(QString::fromUtf8(pc.text));
     a->setObjectName(QString::number(pc.id));
@@ -317,13 +319,14 @@ QWidget* CMainFrame::BuildJobPage() {
 }
 
 void CMainFrame::RegisterWindow() {
-  auto hwnd = winmsg::CreateWindow(kFrameClass, kFrameText, [this](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM w,
-                                                                   winmsg::LPARAM l) { return WindowProc(h, m, w, l); });
+  auto hwnd = winmsg::CreateWindow(
+      kFrameClass, kFrameText,
+      [this](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM w, winmsg::LPARAM l) { return WindowProc(h, m, w, l); });
   if (!hwnd.ok()) return;
   hwnd_ = *hwnd;
-  const auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch())
-                         .count();
+  const auto ticks =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
   winmsg::SetProp(hwnd_, kFrameProperty, (ticks & 0x7FFFFFFF) | 1);
   // The resident program keeps the handle for the capture side; without it jobs still
   // find this window by its property.
@@ -364,9 +367,8 @@ void CMainFrame::PlaceWindow() {
 void CMainFrame::closeEvent(QCloseEvent* event) {
   // A run whose answer has not come yet, or jobs not printed: the user is asked first.
   answer_timer_->stop();
-  if (jobs_.size() > 0 &&
-      options_.prompt->Show(kUnprintedJobsText, kCloseConfirmTitle, PromptIcon::kQuestion, PromptButtons::kYesNoDefaultNo) !=
-          PromptAnswer::kYes) {
+  if (jobs_.size() > 0 && options_.prompt->Show(kUnprintedJobsText, kCloseConfirmTitle, PromptIcon::kQuestion,
+                                                PromptButtons::kYesNoDefaultNo) != PromptAnswer::kYes) {
     timers_.CloseDeclined();
     if (timers_.armed(kTimerAnswer)) answer_timer_->start();
     event->ignore();
@@ -1227,43 +1229,72 @@ bool CMainFrame::PageShortcut(int key, bool alt, bool keypad) {
     case 0:  // layout
       if (alt) return false;
       switch (key) {
-        case Qt::Key_1: layout_->ChoosePages(1); return true;
-        case Qt::Key_2: layout_->ChoosePages(2); return true;
-        case Qt::Key_4: layout_->ChoosePages(4); return true;
-        case Qt::Key_8: layout_->ChoosePages(8); return true;
-        case Qt::Key_H: return click(1045);
-        case Qt::Key_N: return click(1046);
-        case Qt::Key_T: return click(1040);
-        case Qt::Key_V: return click(1044);
-        case Qt::Key_W: return click(1043);
-        case Qt::Key_Y: return click(1041);
-        default: return false;
+        case Qt::Key_1:
+          layout_->ChoosePages(1);
+          return true;
+        case Qt::Key_2:
+          layout_->ChoosePages(2);
+          return true;
+        case Qt::Key_4:
+          layout_->ChoosePages(4);
+          return true;
+        case Qt::Key_8:
+          layout_->ChoosePages(8);
+          return true;
+        case Qt::Key_H:
+          return click(1045);
+        case Qt::Key_N:
+          return click(1046);
+        case Qt::Key_T:
+          return click(1040);
+        case Qt::Key_V:
+          return click(1044);
+        case Qt::Key_W:
+          return click(1043);
+        case Qt::Key_Y:
+          return click(1041);
+        default:
+          return false;
       }
     case 1:  // header and footer: only with Alt
       if (!alt) return false;
       switch (key) {
-        case Qt::Key_1: return click(1078);
-        case Qt::Key_B: return click(1077);
-        case Qt::Key_E: return click(1079);
-        case Qt::Key_T: return click(1076);
-        default: return false;
+        case Qt::Key_1:
+          return click(1078);
+        case Qt::Key_B:
+          return click(1077);
+        case Qt::Key_E:
+          return click(1079);
+        case Qt::Key_T:
+          return click(1076);
+        default:
+          return false;
       }
     case 2:  // copies and range
       if (alt) return false;
       switch (key) {
-        case Qt::Key_2: return click(1033);
-        case Qt::Key_G: return click(1021);
-        case Qt::Key_O: return click(1032);
-        case Qt::Key_W: return click(1020);
-        case Qt::Key_B: return select(1030);
-        case Qt::Key_K: return select(1022);
-        case Qt::Key_M: return select(1025);
-        default: return false;
+        case Qt::Key_2:
+          return click(1033);
+        case Qt::Key_G:
+          return click(1021);
+        case Qt::Key_O:
+          return click(1032);
+        case Qt::Key_W:
+          return click(1020);
+        case Qt::Key_B:
+          return select(1030);
+        case Qt::Key_K:
+          return select(1022);
+        case Qt::Key_M:
+          return select(1025);
+        default:
+          return false;
       }
     case 3:  // job list
       if (!alt && key == Qt::Key_S) return click(1011);
       return false;
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -1276,16 +1307,40 @@ void CMainFrame::keyPressEvent(QKeyEvent* event) {
     if (auto* w = findChild<QWidget*>(Id(id))) w->setFocus();
   };
   switch (event->key()) {
-    case Qt::Key_Escape: view_->ClearSelectedPage(); selected_page_ = -1; return;
+    case Qt::Key_Escape:
+      view_->ClearSelectedPage();
+      selected_page_ = -1;
+      return;
     case Qt::Key_Return:
-    case Qt::Key_Enter: click(1002); return;
-    case Qt::Key_P: if (alt) { click(1000); return; } break;
-    case Qt::Key_R: if (alt) { click(1072); return; } break;
-    case Qt::Key_D: if (alt) { focus(1068); return; } break;
-    case Qt::Key_S:
-      if (alt) { focus(1071); return; }
+    case Qt::Key_Enter:
+      click(1002);
+      return;
+    case Qt::Key_P:
+      if (alt) {
+        click(1000);
+        return;
+      }
       break;
-    default: break;
+    case Qt::Key_R:
+      if (alt) {
+        click(1072);
+        return;
+      }
+      break;
+    case Qt::Key_D:
+      if (alt) {
+        focus(1068);
+        return;
+      }
+      break;
+    case Qt::Key_S:
+      if (alt) {
+        focus(1071);
+        return;
+      }
+      break;
+    default:
+      break;
   }
   if (PageShortcut(event->key(), alt, event->modifiers() & Qt::KeypadModifier)) return;
   QMainWindow::keyPressEvent(event);

@@ -12,11 +12,11 @@
 #include <memory>
 #include <string>
 
+#include "client/answer.h"
 #include "client/app/printer_entries.h"
 #include "client/app/settings_pages.h"
 #include "client/app/start_args.h"
 #include "client/client_doc.h"
-#include "client/answer.h"
 #include "client/config.h"
 #include "client/printer_status.h"
 #include "client/progress.h"
@@ -83,14 +83,14 @@ class ServiceStatusSource : public PrinterStatusSource {
 };
 
 struct FrameOptions {
-  Prompt* prompt = nullptr;                  // required
-  PrinterStatusSource* status = nullptr;     // null: no status queries
+  Prompt* prompt = nullptr;               // required
+  PrinterStatusSource* status = nullptr;  // null: no status queries
   bool auto_print = false;
-  std::string capture_folder;                // capture files elsewhere are kept
-  bool register_window = true;               // make the platform window (tests may skip)
-  std::function<void()> on_close;            // the program ends (main quits the Qt loop)
-  bool trace = false;                        // "LogOutput": trace lines into ZvkTrace.log
-  int answer_poll_ms = 0;                    // timer 1's period; 0: 2,000 ms (tests go faster)
+  std::string capture_folder;      // capture files elsewhere are kept
+  bool register_window = true;     // make the platform window (tests may skip)
+  std::function<void()> on_close;  // the program ends (main quits the Qt loop)
+  bool trace = false;              // "LogOutput": trace lines into ZvkTrace.log
+  int answer_poll_ms = 0;          // timer 1's period; 0: 2,000 ms (tests go faster)
 };
 
 // How a print run ended.
@@ -326,9 +326,9 @@ class CMainFrame : public QMainWindow {
   QTimer* answer_timer_ = nullptr;
   ProgressDialog* progress_ = nullptr;
   bool topmost_ = false;
-  bool local_worker_ = false;   // a local print runs on its worker
-  std::string local_answer_;    // its answer file once it has ended
-  int run_jobs_ = 0;            // the jobs listed when the run started
+  bool local_worker_ = false;  // a local print runs on its worker
+  std::string local_answer_;   // its answer file once it has ended
+  int run_jobs_ = 0;           // the jobs listed when the run started
   FrameTimers timers_;
   QTimer* quota_timer_ = nullptr;
 };

@@ -15,11 +15,11 @@ namespace zv::client::app {
 // The image save choices as the job list page remembers them: five digits (size, format,
 // no number on the first image, fixed digits, digits choice) followed by the folder.
 struct ImageSaveChoice {
-  int size = 0;            // 0 large (120 dpi), 1 small (60), 2 thumbnail (15)
-  int format = 0;          // 0 TIFF, 1 BMP, 2 JPEG
+  int size = 0;    // 0 large (120 dpi), 1 small (60), 2 thumbnail (15)
+  int format = 0;  // 0 TIFF, 1 BMP, 2 JPEG
   bool no_number_first = false;
   bool fixed_digits = false;
-  int digits = 0;          // 0, 1, 2 for 1, 2, 3 digits
+  int digits = 0;  // 0, 1, 2 for 1, 2, 3 digits
   std::string folder;
 };
 // Takes the remembered text; gives the choices (digits out of range read as 0).

@@ -25,10 +25,14 @@ PreviewSplit ToPreviewSplit(const LayoutChoice& c, int first_width, int first_he
 
 int ThumbnailCode(int pages_per_sheet) {
   switch (pages_per_sheet) {
-    case 2: return 1;
-    case 4: return 2;
-    case 8: return 3;
-    default: return 0;
+    case 2:
+      return 1;
+    case 4:
+      return 2;
+    case 8:
+      return 3;
+    default:
+      return 0;
   }
 }
 

@@ -46,8 +46,8 @@ int ClampCopies(std::string_view text);
 struct OffsetField {
   float min, max, fallback;
 };
-inline constexpr OffsetField kTopOffset{-50.0f, 50.0f, 0.0f};    // millimetres
-inline constexpr OffsetField kLeftOffset{-50.0f, 50.0f, 0.0f};   // millimetres
+inline constexpr OffsetField kTopOffset{-50.0f, 50.0f, 0.0f};      // millimetres
+inline constexpr OffsetField kLeftOffset{-50.0f, 50.0f, 0.0f};     // millimetres
 inline constexpr OffsetField kScaleOffset{10.0f, 100.0f, 100.0f};  // percent
 
 // Takes an offset field's text; gives whether it reads as a number: not empty, only digits,

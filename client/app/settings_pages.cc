@@ -226,7 +226,11 @@ bool LayoutPage::eventFilter(QObject* watched, QEvent* event) {
         emit offsetRejected();
         QPointer<QLineEdit> back(edit);
         QMetaObject::invokeMethod(
-            edit, [back] { if (back) back->setFocus(); }, Qt::QueuedConnection);
+            edit,
+            [back] {
+              if (back) back->setFocus();
+            },
+            Qt::QueuedConnection);
         refocus_pending_ = true;
       }
     } else if (event->type() == QEvent::KeyPress) {

@@ -1,6 +1,5 @@
 #include "client/app/start_args.h"
 
-
 namespace zv::client::app {
 namespace {
 

@@ -23,8 +23,8 @@ inline constexpr char kNoJobNameText[] = "\"ジョブ名がありません\"";
 
 // What the command line asks for.
 struct StartArgs {
-  std::string doc_path;   // the document to open ("" for none)
-  std::string job_name;   // its title ("" when none was given)
+  std::string doc_path;  // the document to open ("" for none)
+  std::string job_name;  // its title ("" when none was given)
 };
 
 // Takes the arguments after the program name. "-D"/"/D" (either case) selects document-path

@@ -22,7 +22,8 @@ TEST(Answer, ReadsWhatTheEngineWrites) {
   ASSERT_TRUE(a.complete);
   EXPECT_EQ(a.code, 4);
   EXPECT_EQ(a.title, "Zelvoraサーバ");
-  EXPECT_EQ(a.message, "モノクロ印刷可能枚数に達しています。\nモノクロ印刷可能枚数を超えた印刷は禁止されています。\ntanaka");
+  EXPECT_EQ(a.message,
+            "モノクロ印刷可能枚数に達しています。\nモノクロ印刷可能枚数を超えた印刷は禁止されています。\ntanaka");
   EXPECT_EQ(a.quota, (QuotaState{kKindDays, 30, 20260430, 100, 120, 50, 10}));
 }
 
@@ -92,20 +93,41 @@ TEST(Answer, PeriodTextsWithAFixedToday) {
   } cases[] = {
       {"none", {kKindNone, 0, 20260430, 10, 5, 10, 5}, "対象期間：無期限", 20260430, 5},
       {"one day", {kKindDay, 0, 20260415, 10, 5, 10, 5}, "対象期間：１日（あと1日間）", 20260415, 5},
-      {"month", {kKindMonth, 0, 20260430, 10, 5, 10, 5}, "対象期間：１ヶ月  2026/04/01～2026/04/30 （あと16日間）",
-       20260430, 5},
-      {"week ending today", {kKindWeek, 0, 20260415, 10, 5, 10, 5},
-       "対象期間：１週間  2026/04/09～2026/04/15 （あと1日間）", 20260415, 5},
-      {"30 days", {kKindDays, 30, 20260420, 10, 5, 10, 5}, "対象期間：30日間  2026/03/22～2026/04/20 （あと6日間）",
-       20260420, 5},
-      {"no date yet: today", {kKindMonth, 0, 0, 10, 5, 10, 5}, "対象期間：１ヶ月  2026/04/01～2026/04/15 （あと1日間）",
-       20260415, 5},
-      {"a month several periods old rolls on until current, counts 0", {kKindMonth, 0, 20260131, 10, 5, 10, 5},
-       "対象期間：１ヶ月  2026/04/01～2026/04/30 （あと16日間）", 20260430, 0},
-      {"a week that ended yesterday", {kKindWeek, 0, 20260414, 10, 5, 10, 5},
-       "対象期間：１週間  2026/04/15～2026/04/21 （あと7日間）", 20260421, 0},
-      {"10 days, long ended", {kKindDays, 10, 20260301, 10, 5, 10, 5},
-       "対象期間：10日間  2026/04/11～2026/04/20 （あと6日間）", 20260420, 0},
+      {"month",
+       {kKindMonth, 0, 20260430, 10, 5, 10, 5},
+       "対象期間：１ヶ月  2026/04/01～2026/04/30 （あと16日間）",
+       20260430,
+       5},
+      {"week ending today",
+       {kKindWeek, 0, 20260415, 10, 5, 10, 5},
+       "対象期間：１週間  2026/04/09～2026/04/15 （あと1日間）",
+       20260415,
+       5},
+      {"30 days",
+       {kKindDays, 30, 20260420, 10, 5, 10, 5},
+       "対象期間：30日間  2026/03/22～2026/04/20 （あと6日間）",
+       20260420,
+       5},
+      {"no date yet: today",
+       {kKindMonth, 0, 0, 10, 5, 10, 5},
+       "対象期間：１ヶ月  2026/04/01～2026/04/15 （あと1日間）",
+       20260415,
+       5},
+      {"a month several periods old rolls on until current, counts 0",
+       {kKindMonth, 0, 20260131, 10, 5, 10, 5},
+       "対象期間：１ヶ月  2026/04/01～2026/04/30 （あと16日間）",
+       20260430,
+       0},
+      {"a week that ended yesterday",
+       {kKindWeek, 0, 20260414, 10, 5, 10, 5},
+       "対象期間：１週間  2026/04/15～2026/04/21 （あと7日間）",
+       20260421,
+       0},
+      {"10 days, long ended",
+       {kKindDays, 10, 20260301, 10, 5, 10, 5},
+       "対象期間：10日間  2026/04/11～2026/04/20 （あと6日間）",
+       20260420,
+       0},
   };
   for (auto c : cases) {
     EXPECT_EQ(PeriodStatusText(c.in, today), c.want) << c.what;
@@ -134,7 +156,7 @@ TEST(Answer, PrinterAndRangeCheck) {
     int from, to, total;
     int focus, tab;
   } cases[] = {
-      {false, false, 1, 1, 5, 0, 1}, {true, false, 9, 1, 5, 0, -1}, {true, true, 1, 5, 5, 0, -1},
+      {false, false, 1, 1, 5, 0, 1},  {true, false, 9, 1, 5, 0, -1},  {true, true, 1, 5, 5, 0, -1},
       {true, true, 0, 2, 5, 1022, 2}, {true, true, 6, 6, 5, 1022, 2}, {true, true, 1, 0, 5, 1025, 2},
       {true, true, 1, 6, 5, 1025, 2}, {true, true, 3, 2, 5, 1025, 2},
   };
@@ -156,7 +178,7 @@ TEST(Answer, TimersOfALocalRun) {
   EXPECT_TRUE(t.Tick(kTimerQuota, false).empty());
   t.PrintPressed();
   EXPECT_EQ(t.Tick(kTimerStart, false), (std::vector<A>{A::kPostPrintExecute}));
-  EXPECT_TRUE(t.Tick(kTimerStart, false).empty());  // posted once
+  EXPECT_TRUE(t.Tick(kTimerStart, false).empty());    // posted once
   EXPECT_TRUE(t.Tick(kTimerPrinter, false).empty());  // no printer status during a run
   t.LocalRunStarted();
   EXPECT_EQ(t.Tick(kTimerAnswer, true), (std::vector<A>{A::kPollAnswer, A::kRefreshQuota}));

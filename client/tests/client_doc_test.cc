@@ -45,7 +45,7 @@ TEST_F(ClientDocTest, CaptureFileNames) {
     const char* path;
     bool capture;
   } cases[] = {
-      {"/t/WXQ1a2b.tmp", true}, {"/t/wxq.TMP", true}, {"wxqABC.Tmp", true}, {"/t/XWQ1.tmp", false},
+      {"/t/WXQ1a2b.tmp", true}, {"/t/wxq.TMP", true}, {"wxqABC.Tmp", true},   {"/t/XWQ1.tmp", false},
       {"/t/WXQ1.tmpx", false},  {"/t/WX.tmp", false}, {"/t/WXQ1.prc", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsCaptureFileName(c.path), c.capture) << c.path;
@@ -98,7 +98,8 @@ TEST_F(ClientDocTest, CaptureFilesTakeTheJobNameAndAreDeleted) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(doc.viewer().page(i)->attributes(), d.pages[i].attributes.word) << i;
 
   // A further job is appended after the pages, by a quoted path too.
-  const std::string more = Write("more.prc", jobdoc::sample::MakeDocument(2, 1, false), jobdoc::DocumentWriteMode::kPacked);
+  const std::string more =
+      Write("more.prc", jobdoc::sample::MakeDocument(2, 1, false), jobdoc::DocumentWriteMode::kPacked);
   ASSERT_TRUE(doc.AddTempDoc("\"" + more + "\" trailing", "", &prompt_));
   EXPECT_EQ(doc.GetAllPage(), 5);
 }

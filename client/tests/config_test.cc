@@ -16,8 +16,8 @@ TEST(Config, ServerNamesAreNormalised) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"SRV", "\\\\SRV"},       {"\\\\SRV", "\\\\SRV"}, {" \\\\SRV\\ ", "\\\\SRV"}, {"//SRV/", "\\\\SRV"},
-      {"", ""},                 {"\\\\", ""},           {"［ローカル印刷］", ""},   {" ［ローカル印刷］ ", ""},
+      {"SRV", "\\\\SRV"}, {"\\\\SRV", "\\\\SRV"}, {" \\\\SRV\\ ", "\\\\SRV"}, {"//SRV/", "\\\\SRV"},
+      {"", ""},           {"\\\\", ""},           {"［ローカル印刷］", ""},   {" ［ローカル印刷］ ", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(NormaliseServerName(c.in), c.out) << c.in;
 }

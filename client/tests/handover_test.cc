@@ -163,16 +163,17 @@ TEST_F(HandOverTest, MonitorReadsTheNameBeforeTheBlockCloses) {
   std::atomic<winmsg::HWND> hwnd{0};
   std::string got;
   std::thread monitor([&] {
-    auto w = winmsg::CreateWindow(kMonitorClass, "monitor", [&](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp,
-                                                               winmsg::LPARAM lp) -> winmsg::LRESULT {
-      if (m == kMonitorAddResult) {
-        auto block = shm::SharedBlock::Open(kMonitorBlock, shm::Access::kRead);
-        if (block.ok()) got = reinterpret_cast<const char*>(block->bytes().data());
-        winmsg::PostQuitMessage(0);
-        return 1;
-      }
-      return winmsg::DefWindowProc(h, m, wp, lp);
-    });
+    auto w = winmsg::CreateWindow(
+        kMonitorClass, "monitor",
+        [&](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp, winmsg::LPARAM lp) -> winmsg::LRESULT {
+          if (m == kMonitorAddResult) {
+            auto block = shm::SharedBlock::Open(kMonitorBlock, shm::Access::kRead);
+            if (block.ok()) got = reinterpret_cast<const char*>(block->bytes().data());
+            winmsg::PostQuitMessage(0);
+            return 1;
+          }
+          return winmsg::DefWindowProc(h, m, wp, lp);
+        });
     if (!w.ok()) return;
     hwnd = *w;
     winmsg::RunMessageLoop();

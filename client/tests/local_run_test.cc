@@ -22,8 +22,9 @@ TEST(LocalRun, PrintsAndAnswersWithTheClientsTable) {
   printer.caps.default_resolution = {100, 100};
   ASSERT_TRUE(spooler.AddPrinter(printer).ok());
   const std::string prc = root.str() + "/job.prc";
-  ASSERT_TRUE(jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(2, 1, false), jobdoc::DocumentWriteMode::kPacked,
-                                        prc).ok());
+  ASSERT_TRUE(
+      jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(2, 1, false), jobdoc::DocumentWriteMode::kPacked, prc)
+          .ok());
   ClientDocument doc;
   ASSERT_TRUE(doc.OnOpenDocument(prc, "", nullptr));
   ClientConfig config;
@@ -64,7 +65,7 @@ TEST(LocalRun, OnlyAPrintedRunCloses) {
     bool newer, modal;
     bool remove, close;
   } cases[] = {
-      {0, false, false, true, true},  {0, true, false, true, false}, {0, false, true, true, false},
+      {0, false, false, true, true},  {0, true, false, true, false},   {0, false, true, true, false},
       {8, false, false, true, false}, {6, false, false, false, false}, {2, false, false, false, false},
   };
   for (const auto& c : cases) {

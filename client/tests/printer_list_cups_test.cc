@@ -13,8 +13,9 @@ namespace {
 
 TEST(PrinterListCups, QueuesOfAPrivateScheduler) {
   if (spool::testing::PrivateCupsd::skipped()) GTEST_SKIP() << "the private scheduler needs root";
-  auto cupsd = spool::testing::PrivateCupsd::Start(
-      {{"Front", "ipp://192.168.10.20:631/ipp/print"}, {"Zelvora", "file:///dev/null"}, {"Back", "ipp://printer.local/ipp"}});
+  auto cupsd = spool::testing::PrivateCupsd::Start({{"Front", "ipp://192.168.10.20:631/ipp/print"},
+                                                    {"Zelvora", "file:///dev/null"},
+                                                    {"Back", "ipp://printer.local/ipp"}});
   ASSERT_TRUE(cupsd->ok()) << cupsd->error();
   zv::testing::TempRoot root;
   spool::CupsSpooler spooler(cupsd->socket());

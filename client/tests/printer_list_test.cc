@@ -111,8 +111,9 @@ TEST_F(PrinterListTest, AddingToAListWithoutItsEmptyLine) {
   PrinterInfo p;
   p.name = "New";
   ASSERT_TRUE(AddToPrinterInfoFile(path_, {p}).ok());
-  EXPECT_EQ(Read(), "[PRINTERS]\r\nOld=\r\nNew=\r\n\r\n[New]\r\nIPaddr=\r\nPaperSize=-1\r\nForms=文書の設定用紙\r\n"
-                    "Size=(,)\r\nMargin=(,,,)\r\n\r\n");
+  EXPECT_EQ(Read(),
+            "[PRINTERS]\r\nOld=\r\nNew=\r\n\r\n[New]\r\nIPaddr=\r\nPaperSize=-1\r\nForms=文書の設定用紙\r\n"
+            "Size=(,)\r\nMargin=(,,,)\r\n\r\n");
 }
 
 TEST(PrinterList, LocalListCheckAgainstInstalledPrinters) {

@@ -1,7 +1,7 @@
 #include "client/quota_cache.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -44,8 +44,7 @@ class QuotaCacheTest : public ::testing::Test {
 };
 
 TEST_F(QuotaCacheTest, CandidatesAreExactlyThreeNames) {
-  EXPECT_EQ(QuotaFileCandidates("tan", "ka-PC1"),
-            (std::vector<std::string>{"tan-.ans", "tan-ka-PC1.ans", "tan.ans"}));
+  EXPECT_EQ(QuotaFileCandidates("tan", "ka-PC1"), (std::vector<std::string>{"tan-.ans", "tan-ka-PC1.ans", "tan.ans"}));
   EXPECT_TRUE(QuotaFileCandidates("../x", "pc").empty());
 }
 

@@ -44,7 +44,8 @@ TEST(RequestFile, ByteForByte) {
     void (*change)(RequestOrder&);
     std::string want;
   } cases[] = {
-      {"defaults, all pages", [](RequestOrder&) {}, Expected("見積書", "3", plain_layout, all_once, no_texts, "0,1,16")},
+      {"defaults, all pages", [](RequestOrder&) {},
+       Expected("見積書", "3", plain_layout, all_once, no_texts, "0,1,16")},
       {"layout, separators, offsets and scale",
        [](RequestOrder& o) {
          o.orientation = 2;
@@ -121,11 +122,11 @@ TEST(RequestFile, RotateTable) {
     std::vector<uint16_t> rotations;
     std::string want;
   } cases[] = {
-      {0, 0, {0, 0, 0}, "0,0,0"},    // all pages of three, none turned
+      {0, 0, {0, 0, 0}, "0,0,0"},        // all pages of three, none turned
       {2, 4, {1, 16, 1, 16}, "0,1,16"},  // pages 2 to 4: 0, then pages 3 and 4
       {1, 1, {16}, "0"},
-      {3, 2, {1, 1, 1}, ""},         // an empty range
-      {1, 3, {0, 1}, "0,1,0"},       // a page without a known value counts 0
+      {3, 2, {1, 1, 1}, ""},    // an empty range
+      {1, 3, {0, 1}, "0,1,0"},  // a page without a known value counts 0
   };
   for (const auto& c : cases) {
     RequestOrder o;

@@ -129,8 +129,9 @@ TEST(HeaderFormats, TenItemsRoundTripInOrder) {
   ASSERT_TRUE(list.Save(root.str()).ok());
   std::string text = *fs::ReadFile(root.str() + "/Format.fmt");
   EXPECT_EQ(text.rfind("[HEADERFORMAT]\r\nNO0=書式0\r\nNO1=書式1\r\n", 0), 0u);
-  EXPECT_NE(text.find("\r\nNO10=\r\n[書式0]\r\nFORMATLEFT=<日付>\r\nFORMATCENTER=社外秘 0\r\nFORMATRIGHT=<ページ>\r\n\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      text.find("\r\nNO10=\r\n[書式0]\r\nFORMATLEFT=<日付>\r\nFORMATCENTER=社外秘 0\r\nFORMATRIGHT=<ページ>\r\n\r\n"),
+      std::string::npos);
   HeaderFormatList back;
   back.Load(root.str());
   EXPECT_EQ(back.items(), list.items());
@@ -178,8 +179,15 @@ TEST(HeaderFormats, NamesThatWouldBreakTheFileAreRefused) {
     std::string name;
     bool taken;
   } cases[] = {
-      {"HEADERFORMAT", false}, {"headerformat", false}, {"a[b", false}, {"a]b", false}, {"NO1=x", false},
-      {"tab\there", false}, {std::string("a\x7f"), false}, {"報告書 (社外)", true}, {"HEADERFORMAT2", true},
+      {"HEADERFORMAT", false},
+      {"headerformat", false},
+      {"a[b", false},
+      {"a]b", false},
+      {"NO1=x", false},
+      {"tab\there", false},
+      {std::string("a\x7f"), false},
+      {"報告書 (社外)", true},
+      {"HEADERFORMAT2", true},
   };
   for (const auto& c : cases) {
     HeaderFormatList list;

@@ -67,8 +67,14 @@ TEST(SlotProtocol, ManyClientsAgainstTheEngine) {
   std::vector<process::Process> running;
   for (int c = 0; c < kClients; ++c) {
     process::StartOptions o;
-    o.argv = {tool, "send", "--account", "alice", "--machine", "pc" + std::to_string(c), "--printer", "Office",
-              "--count", std::to_string(kRequests), "--tag", "c" + std::to_string(c), "--wait", "100", job};
+    o.argv = {tool,        "send",
+              "--account", "alice",
+              "--machine", "pc" + std::to_string(c),
+              "--printer", "Office",
+              "--count",   std::to_string(kRequests),
+              "--tag",     "c" + std::to_string(c),
+              "--wait",    "100",
+              job};
     o.env = {"ZELVORA_ROOT=" + client.path};
     o.output_file = client.path + "/out" + std::to_string(c) + ".txt";
     auto p = process::Start(o);

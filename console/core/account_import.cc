@@ -59,8 +59,10 @@ PageLimits ImportLimits(int32_t kind, CRegistryConfig& config, const engine::Gro
       if (!config.GetMaxPages(&l.mono)) l.mono = 50;
       return l;
     }
-    case 2: return {group.MaxPages_Color, group.MaxPages};
-    default: return {};
+    case 2:
+      return {group.MaxPages_Color, group.MaxPages};
+    default:
+      return {};
   }
 }
 

@@ -74,8 +74,8 @@ Status WriteZeroCountQuotaFiles(CConsoleSettings& settings, const std::vector<en
   for (const auto& u : users) {
     auto g = std::find_if(groups.begin(), groups.end(), [&](const engine::GroupRecord& r) { return r.GID == u.GID; });
     const engine::UserLimits l = QuotaLimits(u, system, g == groups.end() ? nullptr : &*g);
-    Status s = WriteLimitAnswerFiles(settings, u.Account, l.color, l.mono, QuotaWriteMode::kUser, 0, 0, period, today,
-                                     sink);
+    Status s =
+        WriteLimitAnswerFiles(settings, u.Account, l.color, l.mono, QuotaWriteMode::kUser, 0, 0, period, today, sink);
     if (!s.ok() && first.ok()) first = s;
   }
   return first;
@@ -88,7 +88,7 @@ bool RewriteQuotaFiles(CConsoleSettings& settings, CConsoleDatabase& db, int32_t
   const bool everyone = scope.gid <= 0 && scope.uid <= 0 && !scope.group_followers;
   const LimitPeriod period = StoredLimitPeriod(settings, today);
   const engine::PeriodDays span = engine::PeriodSumDays(period.index, period.days, period.end);
-  const int32_t first = span.form == engine::PeriodDays::kOnDay  ? span.last
+  const int32_t first = span.form == engine::PeriodDays::kOnDay   ? span.last
                         : span.form == engine::PeriodDays::kRange ? span.first
                                                                   : 0;
   const engine::UserLimits system = SystemLimits(settings);
@@ -119,7 +119,8 @@ PrinterLists SortPrinterLists(const std::vector<engine::PrinterRecord>& managed,
   PrinterLists out;
   std::vector<std::string> left = candidates;
   for (const auto& p : managed) {
-    auto it = std::find_if(left.begin(), left.end(), [&](const std::string& n) { return EqualsNoCase(n, p.PrinterName); });
+    auto it =
+        std::find_if(left.begin(), left.end(), [&](const std::string& n) { return EqualsNoCase(n, p.PrinterName); });
     if (it == left.end()) {
       out.modified = true;
       continue;
@@ -163,8 +164,7 @@ bool WriteManagedPrinterList(spool::Spooler& spooler, const std::vector<engine::
 namespace {
 
 // Stores the period when its kind or day count changed, restarting it from today.
-bool StorePeriod(CConsoleSettings& s, const EnvironmentValues& before, const EnvironmentValues& after,
-                 int32_t today) {
+bool StorePeriod(CConsoleSettings& s, const EnvironmentValues& before, const EnvironmentValues& after, int32_t today) {
   const int32_t kind = after.period_choice;
   int32_t end = 0, days = 0;
   if (kind == engine::kPeriodDays) {
@@ -175,7 +175,8 @@ bool StorePeriod(CConsoleSettings& s, const EnvironmentValues& before, const Env
     if (before.period_choice == kind) return false;
     int32_t week_flag = 0;
     s.GetWeekFlag(&week_flag);
-    end = kind == engine::kPeriodWeek ? engine::WeekEndDate(today, week_flag) : engine::NextLimitDate(0, today, kind, 0);
+    end =
+        kind == engine::kPeriodWeek ? engine::WeekEndDate(today, week_flag) : engine::NextLimitDate(0, today, kind, 0);
   }
   s.SetLimitDate(end);
   s.SetCheckRange(kind, days);
@@ -186,8 +187,9 @@ bool StorePrinters(CConsoleSettings& settings, CConsoleDatabase& db, spool::Spoo
                    const EnvironmentEdit& edit, MessageSink& sink) {
   std::vector<engine::PrinterRecord> printers = edit.printers;
   for (engine::PrinterRecord old : edit.db_printers) {
-    auto it = std::find_if(printers.begin(), printers.end(),
-                           [&](const engine::PrinterRecord& p) { return EqualsNoCase(p.PrinterName, old.PrinterName); });
+    auto it = std::find_if(printers.begin(), printers.end(), [&](const engine::PrinterRecord& p) {
+      return EqualsNoCase(p.PrinterName, old.PrinterName);
+    });
     bool ok = true;
     if (it == printers.end()) {
       ok = db.RemovePrinter(&old);

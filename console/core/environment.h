@@ -79,7 +79,7 @@ bool RewriteQuotaFiles(CConsoleSettings& settings, CConsoleDatabase& db, int32_t
 struct PrinterLists {
   std::vector<engine::PrinterRecord> color, mono;  // managed, in array order
   std::vector<engine::PrinterRecord> connected;    // this machine's other printers (PID 0)
-  bool modified = false;  // a managed printer is no longer installed here
+  bool modified = false;                           // a managed printer is no longer installed here
 };
 
 // Takes the managed printers (the page's array) and this machine's candidate printers;

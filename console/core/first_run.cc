@@ -59,8 +59,8 @@ bool RemoveWizardUsers(CConsoleSettings& settings, CConsoleDatabase& db, const s
   return true;
 }
 
-int CompleteFirstRun(CConsoleSettings& settings, spool::Spooler& spooler, const FirstRunChoices& choices,
-                     int32_t today, MessageSink& sink) {
+int CompleteFirstRun(CConsoleSettings& settings, spool::Spooler& spooler, const FirstRunChoices& choices, int32_t today,
+                     MessageSink& sink) {
   if (!choices.printers.empty()) {
     CConsoleDatabase db = OpenDatabase(settings);
     std::vector<engine::PrinterRecord> printers = choices.printers;

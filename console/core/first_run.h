@@ -30,8 +30,8 @@ EnvironmentValues FirstRunDefaults();
 // "MaxPages", "MaxPages_Color" and "CheckRange" (the days only for a period of days) and
 // writes every registered user's quota file with counts of 0. Failures to read the users
 // are silent; a file that cannot be written is shown.
-void StoreWizardLimits(CConsoleSettings& settings, CConsoleDatabase& db, const EnvironmentValues& values,
-                       int32_t today, MessageSink& sink);
+void StoreWizardLimits(CConsoleSettings& settings, CConsoleDatabase& db, const EnvironmentValues& values, int32_t today,
+                       MessageSink& sink);
 
 // Takes the settings, an open database, the users to delete and the sink; in one
 // transaction removes their print-log rows and marks them deleted (message 31 on failure,
@@ -45,8 +45,8 @@ bool RemoveWizardUsers(CConsoleSettings& settings, CConsoleDatabase& db, const s
 // "MaxPages", "LimitDate" (a period restarted today), "CheckRange", "LimitAction",
 // "DispMessage", the mail values when a mail action is on, and last the unlocked lock flag.
 // Gives kWizardFinish, or kWizardStop after a message (the registry values then untouched).
-int CompleteFirstRun(CConsoleSettings& settings, spool::Spooler& spooler, const FirstRunChoices& choices,
-                     int32_t today, MessageSink& sink);
+int CompleteFirstRun(CConsoleSettings& settings, spool::Spooler& spooler, const FirstRunChoices& choices, int32_t today,
+                     MessageSink& sink);
 
 // Takes the settings, the wizard (run modally; fills the choices and gives its result), the
 // spooler, today and the sink; gives kWizardFinish at once when "LogEnv1" or "LogEnv2"

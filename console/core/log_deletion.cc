@@ -4,8 +4,7 @@
 
 namespace zv::console {
 
-bool DeleteUsersPrintLog(CConsoleSettings& settings, CConsoleDatabase& db,
-                         const std::vector<engine::UserRecord>& users,
+bool DeleteUsersPrintLog(CConsoleSettings& settings, CConsoleDatabase& db, const std::vector<engine::UserRecord>& users,
                          const std::vector<engine::GroupRecord>& groups, int32_t today, MessageSink& sink) {
   if (users.empty()) return true;
   std::vector<int32_t> uids;

@@ -17,8 +17,7 @@ namespace zv::console {
 // may come from, today and the sink; deletes the users' print-log rows in one statement
 // and then writes each user's quota file with counts of 0. A failed deletion shows message
 // 36 and leaves the files as they were; gives whether the rows were deleted.
-bool DeleteUsersPrintLog(CConsoleSettings& settings, CConsoleDatabase& db,
-                         const std::vector<engine::UserRecord>& users,
+bool DeleteUsersPrintLog(CConsoleSettings& settings, CConsoleDatabase& db, const std::vector<engine::UserRecord>& users,
                          const std::vector<engine::GroupRecord>& groups, int32_t today, MessageSink& sink);
 
 // Takes the settings, an open database, today and the sink; deletes every print-log row

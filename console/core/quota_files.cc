@@ -1,9 +1,9 @@
 #include "console/core/quota_files.h"
 
 #include "client/printer_list.h"
-#include "platform/base/ascii.h"
 #include "engine/rules/quota_file.h"
 #include "engine/rules/quota_period.h"
+#include "platform/base/ascii.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
 
@@ -63,8 +63,8 @@ Status WriteQuotaFile(CRegistryConfig& config, const std::string& name, int32_t 
 
 }  // namespace
 
-Status WriteLimitAnswerFiles(CRegistryConfig& config, const std::string& name, int32_t color_limit,
-                             int32_t mono_limit, QuotaWriteMode mode, int32_t color_count, int32_t mono_count,
+Status WriteLimitAnswerFiles(CRegistryConfig& config, const std::string& name, int32_t color_limit, int32_t mono_limit,
+                             QuotaWriteMode mode, int32_t color_count, int32_t mono_count,
                              const std::optional<LimitPeriod>& period, int32_t today, MessageSink* sink) {
   std::string path;
   Status s = WriteQuotaFile(config, name, color_limit, mono_limit, mode, color_count, mono_count, period, today, &path);

@@ -36,8 +36,8 @@ enum class QuotaWriteMode {
 // "<name>-.ans" (or "<name>.prd") in the result folder through a temporary name and a
 // rename. A name that is not a plain file name is refused. A failure is returned and shown
 // once through the sink: "クォータファイルの書き込みに失敗しました。" and the path.
-Status WriteLimitAnswerFiles(CRegistryConfig& config, const std::string& name, int32_t color_limit,
-                             int32_t mono_limit, QuotaWriteMode mode, int32_t color_count, int32_t mono_count,
+Status WriteLimitAnswerFiles(CRegistryConfig& config, const std::string& name, int32_t color_limit, int32_t mono_limit,
+                             QuotaWriteMode mode, int32_t color_count, int32_t mono_count,
                              const std::optional<LimitPeriod>& period, int32_t today, MessageSink* sink);
 
 // Takes the spooler; gives the names of its printers but the system's own virtual printer

@@ -25,8 +25,8 @@ class CRegistryConfig {
                           std::string_view bytes);
   // Takes a root, key path, value name and expected type; gives the bytes, or nothing when
   // the key or value is missing or the value has another type.
-  static std::optional<std::string> ReadValue(registry::RootKey root, std::string_view path,
-                                              std::string_view name, uint32_t type);
+  static std::optional<std::string> ReadValue(registry::RootKey root, std::string_view path, std::string_view name,
+                                              uint32_t type);
 
   // Stored kind code (0, 1, 2, 4, 8) and, only for a code with bit 8, the days.
   virtual bool GetCheckRange(int32_t* kind, int32_t* days);

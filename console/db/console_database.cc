@@ -109,10 +109,10 @@ bool CConsoleDatabase::GetGroupUser(std::vector<UserPageRow>* out, int32_t gid) 
   out->clear();
   const char* sql = "SELECT * FROM Main WHERE GID=? AND Used=1 ORDER BY UID";
   if (!ForEachRow("GetGroupUser", sql, {int64_t{gid}}, [&](const odbc::Rows& rows) {
-    UserPageRow row;
-    static_cast<UserRecord&>(row) = engine::UserFromRow(rows);
-    out->push_back(std::move(row));
-  })) {
+        UserPageRow row;
+        static_cast<UserRecord&>(row) = engine::UserFromRow(rows);
+        out->push_back(std::move(row));
+      })) {
     return false;
   }
   return true;
@@ -131,9 +131,8 @@ bool CConsoleDatabase::GetPrinterInfo(std::vector<PrinterRecord>* out, int32_t p
     params.push_back(int64_t{used_filter});
   }
   sql += " ORDER BY PrinterName,PID,Used";
-  if (!ForEachRow("GetPrinterInfo", sql, params, [&](const odbc::Rows& rows) {
-    out->push_back(engine::PrinterFromRow(rows));
-  })) {
+  if (!ForEachRow("GetPrinterInfo", sql, params,
+                  [&](const odbc::Rows& rows) { out->push_back(engine::PrinterFromRow(rows)); })) {
     return false;
   }
   return true;
@@ -282,9 +281,10 @@ bool CConsoleDatabase::AddUser(UserRecord* user, bool* duplicate) {
     if (!GetRecordMaxID("UID", "Main", &max)) return false;
     copy.UID = max + 1;
     values.insert(values.begin(), int64_t{copy.UID});
-    return Run("INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used)"
-               " VALUES (?,?,?,?,?,?,?,?,1)",
-               values);
+    return Run(
+        "INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used)"
+        " VALUES (?,?,?,?,?,?,?,?,1)",
+        values);
   });
   if (ok) {
     user->UID = copy.UID;
@@ -312,9 +312,10 @@ bool CConsoleDatabase::UpdateUser(const UserRecord& user, bool* duplicate) {
     std::vector<odbc::Value> values = UserValues(user);
     values.push_back(int64_t{user.Used});
     values.push_back(int64_t{user.UID});
-    return Run("UPDATE Main SET Account=?,UserName=?,GID=?,CountShubetsu=?,MaxPages=?,MaxPages_Color=?,Mail=?,"
-               "Used=? WHERE UID=?",
-               values);
+    return Run(
+        "UPDATE Main SET Account=?,UserName=?,GID=?,CountShubetsu=?,MaxPages=?,MaxPages_Color=?,Mail=?,"
+        "Used=? WHERE UID=?",
+        values);
   });
 }
 
@@ -331,8 +332,7 @@ bool CConsoleDatabase::AddPrinter(PrinterRecord* printer, bool* duplicate) {
   PrinterRecord copy = *printer;
   bool ok = RunInTransaction("AddPrinter", "Printers", [&] {
     int64_t n = 0;
-    if (!Count("SELECT COUNT(*) FROM Printers WHERE Used=1 AND LOWER(PrinterName)=LOWER(?)", {copy.PrinterName},
-               &n)) {
+    if (!Count("SELECT COUNT(*) FROM Printers WHERE Used=1 AND LOWER(PrinterName)=LOWER(?)", {copy.PrinterName}, &n)) {
       return false;
     }
     if (n > 0) {
@@ -394,9 +394,10 @@ bool CConsoleDatabase::RemovePrinter(PrinterRecord* printer) {
 
 bool CConsoleDatabase::PurgeRemovedPrinters() {
   // NOT EXISTS, not NOT IN: a print-log row without a PID must not hide every row.
-  return Run("UPDATE Printers SET Used=0 WHERE Used=2 AND NOT EXISTS"
-             " (SELECT 1 FROM PrintLog WHERE PrintLog.PID=Printers.PID)",
-             {});
+  return Run(
+      "UPDATE Printers SET Used=0 WHERE Used=2 AND NOT EXISTS"
+      " (SELECT 1 FROM PrintLog WHERE PrintLog.PID=Printers.PID)",
+      {});
 }
 
 // ---- print log ----
@@ -449,17 +450,16 @@ bool CConsoleDatabase::SumUserPages(std::vector<UserPageRow>* rows, int32_t firs
     DayConditions(first, last, &sql, &p);
     sql += " GROUP BY UID,PID,Ptype ORDER BY UID,PID,Ptype";
     if (!ForEachRow("SumUserPages", sql, p, [&](const odbc::Rows& result) {
-      UserPageRow* row = by_uid[ToInt(result.Get(0))];
-      PrinterPageSum cell{ToInt(result.Get(1)), ToInt(result.Get(3)), ToInt(result.Get(4)),
-                          ToInt(result.Get(2))};
-      if (row) {
-        // A row without a breakdown yet starts its sums afresh; later calls add to them.
-        if (row->PrinterSums.empty()) row->MonoPages = row->ColorPages = row->JobCount = 0;
-        row->PrinterSums.push_back(cell);
-        (cell.Ptype == 1 ? row->ColorPages : row->MonoPages) += cell.Pages;
-        row->JobCount += cell.Count;
-      }
-    })) {
+          UserPageRow* row = by_uid[ToInt(result.Get(0))];
+          PrinterPageSum cell{ToInt(result.Get(1)), ToInt(result.Get(3)), ToInt(result.Get(4)), ToInt(result.Get(2))};
+          if (row) {
+            // A row without a breakdown yet starts its sums afresh; later calls add to them.
+            if (row->PrinterSums.empty()) row->MonoPages = row->ColorPages = row->JobCount = 0;
+            row->PrinterSums.push_back(cell);
+            (cell.Ptype == 1 ? row->ColorPages : row->MonoPages) += cell.Pages;
+            row->JobCount += cell.Count;
+          }
+        })) {
       return false;
     }
   }
@@ -495,7 +495,7 @@ bool CConsoleDatabase::SumUserPagesOnly(std::vector<UserPageRow>* rows, int32_t 
 }
 
 bool CConsoleDatabase::SumPagesByUserDay(const std::vector<int32_t>& uids, int32_t first, int32_t last,
-                                          std::map<std::pair<int32_t, int32_t>, int64_t>* out) {
+                                         std::map<std::pair<int32_t, int32_t>, int64_t>* out) {
   out->clear();
   for (size_t at = 0; at < uids.size(); at += kChunk) {
     const size_t n = std::min(kChunk, uids.size() - at);
@@ -504,10 +504,10 @@ bool CConsoleDatabase::SumPagesByUserDay(const std::vector<int32_t>& uids, int32
     DayConditions(first, last, &sql, &p);
     sql += " GROUP BY UID,PDate";
     if (!ForEachRow("SumPagesByUserDay", sql, p, [&](const odbc::Rows& result) {
-      const std::optional<std::string> day = result.Get(1);
-      const int32_t d = day ? DayFromText(*day) : 0;
-      if (d > 0) (*out)[{ToInt(result.Get(0)), d}] += ToInt(result.Get(2));
-    })) {
+          const std::optional<std::string> day = result.Get(1);
+          const int32_t d = day ? DayFromText(*day) : 0;
+          if (d > 0) (*out)[{ToInt(result.Get(0)), d}] += ToInt(result.Get(2));
+        })) {
       return false;
     }
   }
@@ -523,9 +523,8 @@ bool CConsoleDatabase::GetLogHavingUser(std::vector<UserRecord>* out, int32_t gi
     p.push_back(int64_t{gid});
   }
   sql += "Used=1 AND UID IN (SELECT UID FROM PrintLog) ORDER BY UID";
-  if (!ForEachRow("GetLogHavingUser", sql, p, [&](const odbc::Rows& rows) {
-    out->push_back(engine::UserFromRow(rows));
-  })) {
+  if (!ForEachRow("GetLogHavingUser", sql, p,
+                  [&](const odbc::Rows& rows) { out->push_back(engine::UserFromRow(rows)); })) {
     return false;
   }
   return true;
@@ -570,9 +569,9 @@ bool CConsoleDatabase::GetLogPrinters(std::vector<PrinterRecord>* out, const std
     DayConditions(first, last, &sql, &p);
     sql += ") ORDER BY PID";
     if (!ForEachRow("GetLogPrinters", sql, p, [&](const odbc::Rows& result) {
-      PrinterRecord pr = engine::PrinterFromRow(result);
-      found.emplace(pr.PID, pr);
-    })) {
+          PrinterRecord pr = engine::PrinterFromRow(result);
+          found.emplace(pr.PID, pr);
+        })) {
       return false;
     }
     return true;

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 #include <map>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/rules/user_list.h"

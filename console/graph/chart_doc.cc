@@ -123,8 +123,8 @@ GraphEnvironment ReadGraphEnvironment(CConsoleSettings& settings, int32_t today)
 bool BuildChartData(const ChartPeriod& period, const std::vector<engine::UserRecord>& all_users,
                     const GraphEnvironment& env, GraphSource& source, ChartData* out, bool* limited) {
   *limited = false;
-  const std::vector<engine::UserRecord> users(
-      all_users.begin(), all_users.begin() + std::min<size_t>(all_users.size(), kMaxGraphSeries));
+  const std::vector<engine::UserRecord> users(all_users.begin(),
+                                              all_users.begin() + std::min<size_t>(all_users.size(), kMaxGraphSeries));
   const std::vector<int32_t> uids = Uids(users);
   const int32_t today = env.today;
   const int32_t flag = env.week_flag;
@@ -225,8 +225,7 @@ bool BuildChartData(const ChartPeriod& period, const std::vector<engine::UserRec
   if (points.size() > 1 && points.front().first > points.back().first) std::reverse(points.begin(), points.end());
 
   std::map<std::pair<int32_t, int32_t>, int64_t> sums;
-  if (!uids.empty() && !points.empty() &&
-      !source.SumByUserDay(uids, points.front().first, points.back().last, &sums)) {
+  if (!uids.empty() && !points.empty() && !source.SumByUserDay(uids, points.front().first, points.back().last, &sums)) {
     return false;
   }
   data.series_count = static_cast<int32_t>(users.size());
@@ -241,9 +240,8 @@ bool BuildChartData(const ChartPeriod& period, const std::vector<engine::UserRec
     v.reserve(points.size());
     for (const auto& p : points) {
       int64_t total = 0;
-      for (auto it = sums.lower_bound({u.UID, p.first}); it != sums.end() && it->first.first == u.UID &&
-                                                          it->first.second <= p.last;
-           ++it) {
+      for (auto it = sums.lower_bound({u.UID, p.first});
+           it != sums.end() && it->first.first == u.UID && it->first.second <= p.last; ++it) {
         total += it->second;
       }
       v.push_back(static_cast<float>(total));

@@ -42,10 +42,10 @@ struct ChartPeriod {
 
 // What the builders read besides the print log: today and the registry's values.
 struct GraphEnvironment {
-  int32_t today = 0;          // yyyymmdd
-  int32_t week_flag = 0;      // 1: weeks run Monday to Sunday, else Sunday to Saturday
-  int32_t check_index = 3;    // the standard period: 0 none, 1 a day, 2 a week, 3 a month, 4 N days
-  int32_t check_days = 0;     // N of index 4
+  int32_t today = 0;                  // yyyymmdd
+  int32_t week_flag = 0;              // 1: weeks run Monday to Sunday, else Sunday to Saturday
+  int32_t check_index = 3;            // the standard period: 0 none, 1 a day, 2 a week, 3 a month, 4 N days
+  int32_t check_days = 0;             // N of index 4
   std::optional<int32_t> limit_date;  // "LimitDate"
 };
 
@@ -87,9 +87,9 @@ struct ChartData {
   std::string unit_text = "（週）";
   int32_t series_count = 0;
   int32_t point_count = 0;
-  std::vector<std::string> names;          // one account per series
-  std::vector<std::string> labels;         // one per point, oldest first
-  std::vector<std::vector<float>> values;  // [series][point]
+  std::vector<std::string> names;                       // one account per series
+  std::vector<std::string> labels;                      // one per point, oldest first
+  std::vector<std::vector<float>> values;               // [series][point]
   std::vector<std::pair<int32_t, int32_t>> point_days;  // first and last day of each point
 };
 

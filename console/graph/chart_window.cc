@@ -3,9 +3,9 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCloseEvent>
@@ -24,8 +24,8 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 #include "console/core/registry_config.h"
 

@@ -42,8 +42,10 @@ std::string FormatPeriodStatusText(const LimitPeriod& p) {
   char buf[256];
   const int32_t s = p.start, e = p.end;
   switch (p.index) {
-    case 0: return "対象期間:無期限";
-    case 1: return "対象期間:1日(あと1日間)";
+    case 0:
+      return "対象期間:無期限";
+    case 1:
+      return "対象期間:1日(あと1日間)";
     case 2:
       std::snprintf(buf, sizeof buf, "対象期間:1週間 %d/%02d/%02d～%d/%02d/%02d (あと%d日間)", Year(s), Month(s),
                     Day(s), Year(e), Month(e), Day(e), p.remaining_days);
@@ -56,7 +58,8 @@ std::string FormatPeriodStatusText(const LimitPeriod& p) {
       std::snprintf(buf, sizeof buf, "対象期間:%d日間 %d/%02d/%02d～%d/%02d/%02d (あと%d日間)", p.days, Year(s),
                     Month(s), Day(s), Year(e), Month(e), Day(e), p.remaining_days);
       return buf;
-    default: return "対象期間:無期限";
+    default:
+      return "対象期間:無期限";
   }
 }
 
@@ -81,21 +84,23 @@ DayRange MonthsBackRange(int32_t end, int32_t months) {
   return r;
 }
 
-DayRange DisplayPeriodRange(const DisplayPeriod& display, int32_t today, int32_t week_flag,
-                            const LimitPeriod& limit) {
+DayRange DisplayPeriodRange(const DisplayPeriod& display, int32_t today, int32_t week_flag, const LimitPeriod& limit) {
   const int32_t n = std::max(display.before, 1);
   switch (display.kind) {
-    case 1: return {today / 100 * 100 + 1, engine::LastDayOfMonth(today)};
+    case 1:
+      return {today / 100 * 100 + 1, engine::LastDayOfMonth(today)};
     case 2: {
       int32_t week_end = engine::WeekEndDate(today, week_flag);
       return {engine::AddDays(week_end, -6), week_end};
     }
-    case 3: return {today, today};
+    case 3:
+      return {today, today};
     case 4:
       if (display.selector == 1) return {engine::AddDays(today, -(n - 1)), today};
       if (display.selector == 2) return {display.start, display.end};
       return MonthsBackRange(today, n);
-    default: return {limit.start, limit.end};
+    default:
+      return {limit.start, limit.end};
   }
 }
 

@@ -56,7 +56,6 @@ struct DisplayPeriod {
 // the user list counts: this month, the week that holds today, today, the past N months
 // or N days up to today (N below 1 counts as 1), the stored dates, or for kind 0 (and any
 // other kind) the limit period's start and end.
-DayRange DisplayPeriodRange(const DisplayPeriod& display, int32_t today, int32_t week_flag,
-                            const LimitPeriod& limit);
+DayRange DisplayPeriodRange(const DisplayPeriod& display, int32_t today, int32_t week_flag, const LimitPeriod& limit);
 
 }  // namespace zv::console

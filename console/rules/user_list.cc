@@ -32,9 +32,12 @@ bool HasCell(const UserPageRow& row, int32_t pid) {
 int64_t NumericKey(const UserPageRow& row, int column, const LimitContext& ctx,
                    const std::vector<int32_t>& printer_ids) {
   switch (column) {
-    case 2: return RowLimits(row, ctx).color;
-    case 3: return RowLimits(row, ctx).mono;
-    case 4: return int64_t{row.MonoPages} + row.ColorPages;
+    case 2:
+      return RowLimits(row, ctx).color;
+    case 3:
+      return RowLimits(row, ctx).mono;
+    case 4:
+      return int64_t{row.MonoPages} + row.ColorPages;
     default: {
       size_t i = static_cast<size_t>(column - 5);
       return i < printer_ids.size() ? PrinterPages(row, printer_ids[i]) : 0;
@@ -66,10 +69,14 @@ void CompletePrinterCells(std::vector<UserPageRow>* rows, const std::vector<int3
 std::string UserCellText(const UserPageRow& row, int column, const LimitContext& ctx,
                          const std::vector<int32_t>& printer_ids) {
   switch (column) {
-    case 0: return row.Account;
-    case 1: return row.UserName;
-    case 2: return LimitText(RowLimits(row, ctx).color);
-    case 3: return LimitText(RowLimits(row, ctx).mono);
+    case 0:
+      return row.Account;
+    case 1:
+      return row.UserName;
+    case 2:
+      return LimitText(RowLimits(row, ctx).color);
+    case 3:
+      return LimitText(RowLimits(row, ctx).mono);
     case 4: {
       char buf[64];
       std::snprintf(buf, sizeof buf, "%4ld枚/%4ld枚(%3ld件)", static_cast<long>(row.ColorPages),
@@ -135,8 +142,8 @@ std::string UserStatusText(const std::string& account, const engine::UserLimits&
   std::string text;
   if (limits.color > 0) {
     int64_t left = limits.color - color_pages;
-    std::snprintf(buf, sizeof buf, left >= 0 ? "%s:上限まで カラー[%ld]枚" : "%s:上限超過 カラー[%ld]枚",
-                  name.c_str(), static_cast<long>(left >= 0 ? left : -left));
+    std::snprintf(buf, sizeof buf, left >= 0 ? "%s:上限まで カラー[%ld]枚" : "%s:上限超過 カラー[%ld]枚", name.c_str(),
+                  static_cast<long>(left >= 0 ? left : -left));
   } else {
     std::snprintf(buf, sizeof buf, "%s:カラー[無制限]", name.c_str());
   }

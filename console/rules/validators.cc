@@ -59,8 +59,8 @@ Verdict CheckLimitPage(const LimitPageInput& in) {
   if (!InLimit(in.color)) return FailBounds(9, "color", 1, 32767);
   if (!InLimit(in.mono)) return FailBounds(9, "mono", 1, 32767);
   if ((in.period_choice == 4 && in.days < 1) || in.days > 999) return FailBounds(14, "days", 1, 999);
-  if ((in.mail_user || in.mail_admin) && (in.smtp_server.empty() || in.smtp_port < 1 || in.admin_address.empty() ||
-                                          in.sender_address.empty())) {
+  if ((in.mail_user || in.mail_admin) &&
+      (in.smtp_server.empty() || in.smtp_port < 1 || in.admin_address.empty() || in.sender_address.empty())) {
     return Fail(21, "");
   }
   return {};

@@ -64,8 +64,7 @@ Verdict CheckLockEntry(const std::string& entry, const std::string& current, boo
 Verdict CheckNewPassword(const std::string& password, const std::string& confirm);
 
 // Mail settings dialog. Fields: "server", "port", "admin", "sender".
-Verdict CheckMailSettings(const std::string& server, int64_t port, const std::string& admin,
-                          const std::string& sender);
+Verdict CheckMailSettings(const std::string& server, int64_t port, const std::string& admin, const std::string& sender);
 
 // Period dialog: choice 1 needs 1..999 days, choice 2 two dates within 2000/01/01 to
 // 2099/12/31 in order, any other choice 1..99 months. Fields: "days", "from", "to", "months".

@@ -157,10 +157,8 @@ std::vector<ImportedAccount> AccountListPanel::TakeSelection() {
   for (int i = 0; i < list_->topLevelItemCount(); ++i)
     if (list_->topLevelItem(i)->isSelected()) out.push_back(model_.accounts()[static_cast<size_t>(i)]);
   if (out.empty()) {
-    if (list_->topLevelItemCount() > 0)
-      list_->setFocus();
-    else
-      address_->setFocus();
+    if (list_->topLevelItemCount() > 0) list_->setFocus();
+    else address_->setFocus();
   }
   return out;
 }
@@ -305,10 +303,13 @@ void AccountImportWizard::ChooseGroup() {
     chosen = options_.choose_group(this, group_);
   } else {
     // The group selection's stored changes reach the main frame's tree when it runs us.
-    GroupSelectDialog select(ctx_, group_, [this](const engine::GroupRecord& g, int op) {
-      QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-      if (auto* frame = qobject_cast<CMainFrame*>(owner)) (void)frame->ForwardGroupChange(&g, op);
-    }, this);
+    GroupSelectDialog select(
+        ctx_, group_,
+        [this](const engine::GroupRecord& g, int op) {
+          QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+          if (auto* frame = qobject_cast<CMainFrame*>(owner)) (void)frame->ForwardGroupChange(&g, op);
+        },
+        this);
     if (select.exec() == QDialog::Accepted) chosen = select.chosen();
   }
   if (!chosen) return;

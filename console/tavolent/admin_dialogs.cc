@@ -82,8 +82,9 @@ LogDeletionDialog::LogDeletionDialog(const ConsoleContext& ctx, std::function<vo
   connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int c) { ClickColumn(c); });
 
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel("ログを削除するグループ、及びアカウントを選択して[削除]をクリックして下さい。\n"
-                               "一度削除すると復活することは出来ませんので、慎重に操作して下さい。"));
+  layout->addWidget(
+      new QLabel("ログを削除するグループ、及びアカウントを選択して[削除]をクリックして下さい。\n"
+                 "一度削除すると復活することは出来ませんので、慎重に操作して下さい。"));
   auto* panes = new QHBoxLayout;
   panes->addWidget(tree_, 2);
   panes->addWidget(list_, 3);
@@ -263,15 +264,17 @@ std::vector<std::string> GroupSelectDialog::NamesBut(int32_t gid) const {
 void GroupSelectDialog::Fill(const std::vector<int32_t>& select) {
   auto key = [this](const engine::GroupRecord& a, const engine::GroupRecord& b) {
     switch (sort_column_) {
-      case 1: return a.MaxPages_Color < b.MaxPages_Color;
-      case 2: return a.MaxPages < b.MaxPages;
-      default: return LessNoCase(a.GroupName, b.GroupName);
+      case 1:
+        return a.MaxPages_Color < b.MaxPages_Color;
+      case 2:
+        return a.MaxPages < b.MaxPages;
+      default:
+        return LessNoCase(a.GroupName, b.GroupName);
     }
   };
-  std::stable_sort(groups_.begin(), groups_.end(),
-                   [&](const engine::GroupRecord& a, const engine::GroupRecord& b) {
-                     return descending_ ? key(b, a) : key(a, b);
-                   });
+  std::stable_sort(groups_.begin(), groups_.end(), [&](const engine::GroupRecord& a, const engine::GroupRecord& b) {
+    return descending_ ? key(b, a) : key(a, b);
+  });
   list_->clear();
   for (const auto& g : groups_) {
     auto* item = new QTreeWidgetItem({Q(g.GroupName), QString::asprintf("%4ld枚", static_cast<long>(g.MaxPages_Color)),
@@ -311,7 +314,8 @@ void GroupSelectDialog::AddGroup() {
 void GroupSelectDialog::EditGroup() {
   const auto selected = Selected();
   if (selected.size() != 1) return;
-  auto it = std::find_if(groups_.begin(), groups_.end(), [&](const engine::GroupRecord& g) { return g.GID == selected[0]; });
+  auto it =
+      std::find_if(groups_.begin(), groups_.end(), [&](const engine::GroupRecord& g) { return g.GID == selected[0]; });
   if (it == groups_.end()) return;
   GroupDialog dialog(*ctx_.sink, *it, NamesBut(it->GID), this);
   if (dialog.exec() != QDialog::Accepted) return;
@@ -362,7 +366,8 @@ void GroupSelectDialog::DeleteGroups() {
 void GroupSelectDialog::accept() {
   const auto selected = Selected();
   if (selected.size() != 1) return;
-  auto it = std::find_if(groups_.begin(), groups_.end(), [&](const engine::GroupRecord& g) { return g.GID == selected[0]; });
+  auto it =
+      std::find_if(groups_.begin(), groups_.end(), [&](const engine::GroupRecord& g) { return g.GID == selected[0]; });
   if (it == groups_.end()) return;
   chosen_ = *it;
   QDialog::accept();

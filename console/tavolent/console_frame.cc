@@ -5,12 +5,12 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
-#include <QShowEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -22,8 +22,8 @@
 #include "console/graph/chart_window.h"
 #include "console/tavolent/account_import.h"
 #include "console/tavolent/admin_dialogs.h"
-#include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/dialogs.h"
+#include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/storage_folder.h"
 #include "platform/spool/spool.h"
 
@@ -46,9 +46,12 @@ struct WaitCursor {
 // group selection, whose stored changes reach the main frame's group tree.
 void OfferGroupChoice(UserDialog& dialog, const ConsoleContext& ctx, QWidget* owner) {
   dialog.SetGroupChooser([&ctx, owner](const engine::GroupRecord& current) -> std::optional<engine::GroupRecord> {
-    GroupSelectDialog select(ctx, current, [owner](const engine::GroupRecord& g, int op) {
-      if (auto* frame = qobject_cast<CMainFrame*>(owner->window())) frame->ForwardGroupChange(&g, op);
-    }, owner);
+    GroupSelectDialog select(
+        ctx, current,
+        [owner](const engine::GroupRecord& g, int op) {
+          if (auto* frame = qobject_cast<CMainFrame*>(owner->window())) frame->ForwardGroupChange(&g, op);
+        },
+        owner);
     if (select.exec() != QDialog::Accepted) return std::nullopt;
     return select.chosen();
   });
@@ -187,12 +190,15 @@ std::unique_ptr<QMenu> CGroupTree::ContextMenu(bool keyboard, const QPoint& at, 
   const bool on_group = hit && hit == selected && hit != root_ && LabelRect(hit).contains(p);
   auto menu = std::make_unique<QMenu>();
   menu->setFont(ConsoleFont());
-  const std::pair<int, const char*> entries[] = {
-      {kCmdGroupAdd, "登録(&A)..."},       {kCmdGroupEdit, "編集(&E)..."}, {kCmdGroupDelete, "削除(&D)"},
-      {kCmdGroupEditDead, "編集(&E)..."}, {kCmdGroupDeleteDead, "削除(&D)"}};
+  const std::pair<int, const char*> entries[] = {{kCmdGroupAdd, "登録(&A)..."},
+                                                 {kCmdGroupEdit, "編集(&E)..."},
+                                                 {kCmdGroupDelete, "削除(&D)"},
+                                                 {kCmdGroupEditDead, "編集(&E)..."},
+                                                 {kCmdGroupDeleteDead, "削除(&D)"}};
   for (const auto& [id, text] : entries) {
     // On the selected group the working entries stay; elsewhere the stand-ins do.
-    if (on_group ? (id == kCmdGroupEditDead || id == kCmdGroupDeleteDead) : (id == kCmdGroupEdit || id == kCmdGroupDelete))
+    if (on_group ? (id == kCmdGroupEditDead || id == kCmdGroupDeleteDead)
+                 : (id == kCmdGroupEdit || id == kCmdGroupDelete))
       continue;
     QAction* entry = menu->addAction(QString::fromUtf8(text));
     entry->setObjectName(QString("cmd%1").arg(id));
@@ -637,8 +643,8 @@ void CUserList::DeleteUsersCommand() {
   // deletion is committed.
   for (const auto& r : rows_) {
     if (std::find(uids.begin(), uids.end(), r.UID) == uids.end()) continue;
-    (void)WriteLimitAnswerFiles(*ctx_.settings, r.Account, 0, 0, QuotaWriteMode::kCleared, 0, 0, limit_,
-                                ctx_.today(), ctx_.sink);
+    (void)WriteLimitAnswerFiles(*ctx_.settings, r.Account, 0, 0, QuotaWriteMode::kCleared, 0, 0, limit_, ctx_.today(),
+                                ctx_.sink);
   }
   std::erase_if(rows_, [&](const UserPageRow& r) { return std::find(uids.begin(), uids.end(), r.UID) != uids.end(); });
   Fill(false, {});
@@ -673,8 +679,7 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
   const auto rect = ctx_.settings->GetMainRect();
   if (!rect.Empty() && rect.right > rect.left && rect.bottom > rect.top)
     setGeometry(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
-  else
-    resize(760, 480);
+  else resize(760, 480);
 
   splitter_ = new QSplitter(this);
   splitter_->setObjectName("splitter");
@@ -735,17 +740,16 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
       {"グループ(&G)", {kCmdGroupAdd, kCmdGroupEdit, kCmdGroupDelete}},
       {"ユーザ(&U)", {kCmdUserAdd, kCmdUserEdit, kCmdUserDelete, 0, kCmdGraph}},
       {"表示(&V)", {kCmdSpanStandard, kCmdSpanMonth, kCmdSpanWeek, kCmdSpanToday, kCmdSpanChosen}},
-      {"設定(&S)", {kCmdLimitSettings, kCmdGeneralSettings, kCmdThumbnail, kCmdStorage, kCmdDeleteLog, 0,
-                    kCmdLock, kCmdUnlock, kCmdPassword, 0, kCmdDomainImport}},
+      {"設定(&S)",
+       {kCmdLimitSettings, kCmdGeneralSettings, kCmdThumbnail, kCmdStorage, kCmdDeleteLog, 0, kCmdLock, kCmdUnlock,
+        kCmdPassword, 0, kCmdDomainImport}},
       {"ヘルプ(&H)", {kCmdHelp, kCmdAbout}},
   };
   for (const auto& [title, ids] : menus) {
     QMenu* menu = menuBar()->addMenu(QString::fromUtf8(title));
     for (int id : ids) {
-      if (id == 0)
-        menu->addSeparator();
-      else
-        menu->addAction(actions_[id]);
+      if (id == 0) menu->addSeparator();
+      else menu->addAction(actions_[id]);
     }
     if (ids.front() == kCmdSpanStandard) {
       menu->addSeparator();
@@ -932,21 +936,45 @@ void CMainFrame::Run(int id) {
   switch (id) {
     case kCmdLock:
     case kCmdUnlock:
-    case kCmdLockToggle: LockCommand(); break;
-    case kCmdPassword: PasswordCommand(); break;
-    case kCmdThumbnail: ThumbnailCommand(); break;
+    case kCmdLockToggle:
+      LockCommand();
+      break;
+    case kCmdPassword:
+      PasswordCommand();
+      break;
+    case kCmdThumbnail:
+      ThumbnailCommand();
+      break;
     case kCmdSpanStandard:
     case kCmdSpanMonth:
     case kCmdSpanWeek:
-    case kCmdSpanToday: SpanCommand(id - kCmdSpanStandard); break;
-    case kCmdSpanChosen: ChosenSpanCommand(); break;
-    case kCmdGroupAdd: tree_->AddGroupCommand(); break;
-    case kCmdGroupEdit: tree_->EditGroupCommand(); break;
-    case kCmdGroupDelete: tree_->DeleteGroupCommand(); break;
-    case kCmdUserAdd: list_->AddUserCommand(); break;
-    case kCmdUserEdit: list_->EditUserCommand(); break;
-    case kCmdUserDelete: list_->DeleteUsersCommand(); break;
-    case kCmdGraph: OpenGraphWindow(); break;
+    case kCmdSpanToday:
+      SpanCommand(id - kCmdSpanStandard);
+      break;
+    case kCmdSpanChosen:
+      ChosenSpanCommand();
+      break;
+    case kCmdGroupAdd:
+      tree_->AddGroupCommand();
+      break;
+    case kCmdGroupEdit:
+      tree_->EditGroupCommand();
+      break;
+    case kCmdGroupDelete:
+      tree_->DeleteGroupCommand();
+      break;
+    case kCmdUserAdd:
+      list_->AddUserCommand();
+      break;
+    case kCmdUserEdit:
+      list_->EditUserCommand();
+      break;
+    case kCmdUserDelete:
+      list_->DeleteUsersCommand();
+      break;
+    case kCmdGraph:
+      OpenGraphWindow();
+      break;
     case kCmdLimitSettings:
     case kCmdGeneralSettings: {
       const EnvironmentOutcome done = RunEnvironmentSettings(
@@ -957,12 +985,17 @@ void CMainFrame::Run(int id) {
       break;
     }
     case kCmdDeleteLog: {
-      LogDeletionDialog dialog(ctx_, [this] { tree_->RefreshSelected(); }, this);
+      LogDeletionDialog dialog(
+          ctx_, [this] { tree_->RefreshSelected(); }, this);
       dialog.exec();
       break;
     }
-    case kCmdHelp: HelpCommand(); break;
-    case kCmdDomainImport: DomainImportCommand(); break;
+    case kCmdHelp:
+      HelpCommand();
+      break;
+    case kCmdDomainImport:
+      DomainImportCommand();
+      break;
     case kCmdStorage:
       if (!ctx_.Locked()) RunStorageFolderDialog(this, *ctx_.settings, *ctx_.sink);
       break;
@@ -971,9 +1004,14 @@ void CMainFrame::Run(int id) {
       about.exec();
       break;
     }
-    case kCmdToolBar: findChild<QToolBar*>("t59392")->setVisible(actions_[kCmdToolBar]->isChecked()); break;
-    case kCmdStatusBar: statusBar()->setVisible(actions_[kCmdStatusBar]->isChecked()); break;
-    default: break;
+    case kCmdToolBar:
+      findChild<QToolBar*>("t59392")->setVisible(actions_[kCmdToolBar]->isChecked());
+      break;
+    case kCmdStatusBar:
+      statusBar()->setVisible(actions_[kCmdStatusBar]->isChecked());
+      break;
+    default:
+      break;
   }
   UpdateCommands();
   emit commandDone(id);
@@ -1018,10 +1056,8 @@ void CMainFrame::ChosenSpanCommand() {
   PeriodDialog dialog(*ctx_.sink, preset, ctx_.today(), this);
   if (dialog.exec() != QDialog::Accepted) return;
   const PeriodChoice v = dialog.value();
-  if (v.choice == 2)
-    ctx_.settings->SetDisplaySpanDates(4, 2, v.from, v.to);
-  else
-    ctx_.settings->SetDisplaySpan(4, v.choice, v.choice == 1 ? v.days : v.months);
+  if (v.choice == 2) ctx_.settings->SetDisplaySpanDates(4, 2, v.from, v.to);
+  else ctx_.settings->SetDisplaySpan(4, v.choice, v.choice == 1 ? v.days : v.months);
   emit rebuildRequested();
 }
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "console/core/registry_config.h"
-#include "console/graph/chart_doc.h"
 #include "console/db/console_database.h"
+#include "console/graph/chart_doc.h"
 #include "console/rules/messages.h"
 #include "console/rules/periods.h"
 #include "console/rules/user_list.h"

@@ -1,21 +1,21 @@
 #include "console/tavolent/dialogs.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QStyle>
-#include <QApplication>
-#include <QHBoxLayout>
-#include <QIcon>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QSpinBox>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace zv::console {
@@ -394,8 +394,8 @@ engine::UserRecord UserDialog::value() const {
 
 void UserDialog::accept() {
   engine::UserRecord u = value();
-  UserDialogInput in{u.GID, u.Account, u.UserName, u.Mail, u.CountShubetsu, u.MaxPages, u.MaxPages_Color,
-                     record_.UID ? record_.Account : std::string()};
+  UserDialogInput in{u.GID,           u.Account,  u.UserName,       u.Mail,
+                     u.CountShubetsu, u.MaxPages, u.MaxPages_Color, record_.UID ? record_.Account : std::string()};
   if (!ApplyVerdict(this, sink_, CheckUserDialog(in, users_))) return;
   const engine::UserRecord& o = record_;
   const bool own_same = u.CountShubetsu != 3 || (u.MaxPages == o.MaxPages && u.MaxPages_Color == o.MaxPages_Color);

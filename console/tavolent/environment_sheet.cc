@@ -60,10 +60,8 @@ void AddPrinterItem(QTreeWidget* list, const engine::PrinterRecord& p, int at) {
   auto* item = new QTreeWidgetItem({Q(p.PrinterName)});
   item->setIcon(0, QApplication::style()->standardIcon(QStyle::SP_ComputerIcon));
   item->setData(0, kPidRole, p.PID);
-  if (at < 0)
-    list->addTopLevelItem(item);
-  else
-    list->insertTopLevelItem(at, item);
+  if (at < 0) list->addTopLevelItem(item);
+  else list->insertTopLevelItem(at, item);
 }
 
 std::vector<engine::PrinterRecord> Records(QTreeWidget* list, int32_t ptype) {
@@ -306,9 +304,8 @@ bool LimitFields::Leave() {
 }
 
 void LimitFields::EditMail() {
-  MailSettingsDialog dialog(sink_, {values_.smtp_server, values_.smtp_port, values_.admin_address,
-                                    values_.sender_address},
-                            this);
+  MailSettingsDialog dialog(
+      sink_, {values_.smtp_server, values_.smtp_port, values_.admin_address, values_.sender_address}, this);
   if (dialog.exec() != QDialog::Accepted) return;
   const MailSettings m = dialog.value();
   values_.smtp_server = m.server;
@@ -334,8 +331,9 @@ EnvironmentSheet::EnvironmentSheet(const ConsoleContext& ctx, const EnvironmentV
 
   auto* general = Named(new QWidget, "d112");
   auto* v = new QVBoxLayout(general);
-  v->addWidget(new QLabel("Zelvoraで印刷枚数を管理するプリンタを指定して下さい。\n"
-                          "管理するプリンタは、カラー／モノクロの指定が可能です。"));
+  v->addWidget(
+      new QLabel("Zelvoraで印刷枚数を管理するプリンタを指定して下さい。\n"
+                 "管理するプリンタは、カラー／モノクロの指定が可能です。"));
   printers_ = new PrinterListsBox(SortPrinterLists(managed, candidates));
   v->addWidget(printers_, 1);
   auto* buttons = new QHBoxLayout;

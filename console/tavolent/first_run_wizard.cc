@@ -210,7 +210,8 @@ void FirstRunUserPage::AddUser() {
 void FirstRunUserPage::EditUser() {
   const auto selected = Selected();
   if (selected.size() != 1) return;
-  auto it = std::find_if(users_.begin(), users_.end(), [&](const engine::UserRecord& u) { return u.UID == selected[0]; });
+  auto it =
+      std::find_if(users_.begin(), users_.end(), [&](const engine::UserRecord& u) { return u.UID == selected[0]; });
   if (it == users_.end()) return;
   UserDialog dialog(*ctx_.sink, *it, groups_, Known(users_), this);
   dialog.SetGroupChooser([this](const engine::GroupRecord& g) { return ChooseGroup(g); });
@@ -274,8 +275,9 @@ FirstRunWizard::FirstRunWizard(const ConsoleContext& ctx, const std::vector<std:
   auto* printer_body = new QWidget;
   auto* pv = new QVBoxLayout(printer_body);
   pv->setContentsMargins(0, 0, 0, 0);
-  pv->addWidget(new QLabel("Zelvoraで印刷枚数を管理するプリンタを指定して下さい。\n"
-                           "管理するプリンタは、カラー／モノクロの指定が可能です。"));
+  pv->addWidget(
+      new QLabel("Zelvoraで印刷枚数を管理するプリンタを指定して下さい。\n"
+                 "管理するプリンタは、カラー／モノクロの指定が可能です。"));
   pv->addWidget(printers_, 1);
   addPage(new CheckedPage("p103", "初期導入ウィザード-管理対象プリンタ", printer_body, [this] {
     if (printers_->Color().empty() && printers_->Mono().empty()) return ShowAppMessage(*ctx_.sink, 4) == kIdYes;

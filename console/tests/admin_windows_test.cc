@@ -119,11 +119,11 @@ class AdminWindowsTest : public ::testing::Test {
   }
   void Log(int uid, int date, int pages) {
     static int id = 0;
-    ASSERT_TRUE(db_->ExecuteQuery("INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,Pages,Ptype) VALUES (?,?,?,?,?,?,?)",
-                                  {int64_t{++id}, int64_t{uid}, int64_t{1},
-                                   odbc::Date{date / 10000, date / 100 % 100, date % 100}, odbc::Time{10, 0, 0},
-                                   int64_t{pages}, int64_t{0}},
-                                  nullptr, nullptr));
+    ASSERT_TRUE(db_->ExecuteQuery(
+        "INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,Pages,Ptype) VALUES (?,?,?,?,?,?,?)",
+        {int64_t{++id}, int64_t{uid}, int64_t{1}, odbc::Date{date / 10000, date / 100 % 100, date % 100},
+         odbc::Time{10, 0, 0}, int64_t{pages}, int64_t{0}},
+        nullptr, nullptr));
   }
   void Install(const std::string& name) {
     spool::FolderSpooler spooler;
@@ -147,10 +147,11 @@ QApplication* AdminWindowsTest::app_ = nullptr;
 
 TEST_F(AdminWindowsTest, EnvironmentSheetChecksPagesAndHandsBackThePrinters) {
   EnvironmentValues values;
-  EnvironmentSheet sheet(ctx_, values, {{1, "Office A4", 1, 1}, {2, "Laser", 0, 1}}, {"office a4", "Guest"}, 0, nullptr);
+  EnvironmentSheet sheet(ctx_, values, {{1, "Office A4", 1, 1}, {2, "Laser", 0, 1}}, {"office a4", "Guest"}, 0,
+                         nullptr);
   sheet.show();
   Shot(&sheet, "tavolent_environ_limits.png");
-  EXPECT_FALSE(sheet.findChild<QPushButton*>("b4")->isEnabled());  // no storage dialog given
+  EXPECT_FALSE(sheet.findChild<QPushButton*>("b4")->isEnabled());      // no storage dialog given
   EXPECT_FALSE(sheet.findChild<QRadioButton*>("r1063")->isEnabled());  // crossing needs "refuse"
 
   // The limit page keeps the focus until its fields pass.
@@ -259,8 +260,9 @@ TEST_F(AdminWindowsTest, GroupSelectionStoresItsChangesAndTheFollowersQuota) {
   User("tanaka", sales, 2);
   User("sato", sales, 3, 8, 4);
   std::vector<std::pair<int32_t, int>> told;
-  GroupSelectDialog dialog(ctx_, {sales, "Sales", 30, 10, 1},
-                           [&](const engine::GroupRecord& g, int op) { told.push_back({g.GID, op}); });
+  GroupSelectDialog dialog(ctx_, {sales, "Sales", 30, 10, 1}, [&](const engine::GroupRecord& g, int op) {
+    told.push_back({g.GID, op});
+  });
   dialog.show();
   EXPECT_EQ(Texts(dialog.list()), (std::vector<std::string>{"Dev", "Empty", "Sales"}));
   EXPECT_EQ(dialog.list()->topLevelItem(0)->text(1), "   5枚");

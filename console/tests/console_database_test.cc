@@ -35,11 +35,11 @@ class ConsoleDatabaseTest : public ::testing::TestWithParam<std::string> {
   CConsoleDatabase Db() { return CConsoleDatabase(source_, "", ""); }
   void Log(int id, int uid, int pid, int date, int pages, int ptype) {
     auto db = Db();
-    ASSERT_TRUE(db.ExecuteQuery("INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,Pages,Ptype) VALUES (?,?,?,?,?,?,?)",
-                                {int64_t{id}, int64_t{uid}, pid ? odbc::Value{int64_t{pid}} : odbc::Value{odbc::Null{}},
-                                 odbc::Date{date / 10000, date / 100 % 100, date % 100}, odbc::Time{10, 0, 0},
-                                 int64_t{pages}, int64_t{ptype}},
-                                nullptr, nullptr))
+    ASSERT_TRUE(db.ExecuteQuery(
+        "INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,Pages,Ptype) VALUES (?,?,?,?,?,?,?)",
+        {int64_t{id}, int64_t{uid}, pid ? odbc::Value{int64_t{pid}} : odbc::Value{odbc::Null{}},
+         odbc::Date{date / 10000, date / 100 % 100, date % 100}, odbc::Time{10, 0, 0}, int64_t{pages}, int64_t{ptype}},
+        nullptr, nullptr))
         << db.ErrorLines.front();
   }
   UserRecord NewUser(const std::string& account, int gid = 1) {
@@ -196,9 +196,14 @@ TEST_P(ConsoleDatabaseTest, NamesRoundTripAndPrintLog) {
   struct Days {
     int32_t first, last;
     int32_t jobs;
-  } days[] = {{0, 0, 3},        {20260401, 0, 2},        {0, 20260401, 2},
-              {0, 20260331, 1}, {20260401, 20260401, 1}, {20260402, 20260331, 3},
-              {20260331, 20260402, 3}, {20260501, 20260430, 0}};
+  } days[] = {{0, 0, 3},
+              {20260401, 0, 2},
+              {0, 20260401, 2},
+              {0, 20260331, 1},
+              {20260401, 20260401, 1},
+              {20260402, 20260331, 3},
+              {20260331, 20260402, 3},
+              {20260501, 20260430, 0}};
   for (const auto& d : days) {
     std::vector<UserPageRow> one(group.begin(), group.begin() + 1);
     ASSERT_TRUE(db.SumUserPages(&one, d.first, d.last));

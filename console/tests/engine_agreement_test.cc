@@ -7,8 +7,8 @@
 #include "console/core/quota_files.h"
 #include "console/db/console_database.h"
 #include "engine/core/settings_store.h"
-#include "engine/rules/quota_period.h"
 #include "engine/hevrasto/tests/engine_harness.h"
+#include "engine/rules/quota_period.h"
 
 namespace zv::console {
 namespace {
@@ -84,9 +84,9 @@ TEST_F(EngineAgreement, UsersLimitsAndPeriodsTheConsoleSets) {
   }
 
   // The client reads the file the console writes, once it is the newest.
-  ASSERT_TRUE(WriteLimitAnswerFiles(settings_, "carol", 0, 1, QuotaWriteMode::kUser, 0, 2, std::nullopt, 20260415,
-                                    nullptr)
-                  .ok());
+  ASSERT_TRUE(
+      WriteLimitAnswerFiles(settings_, "carol", 0, 1, QuotaWriteMode::kUser, 0, 2, std::nullopt, 20260415, nullptr)
+          .ok());
   EXPECT_EQ(client::NewestQuotaFile(h_->result(), "carol", "pc1"), h_->result() + "/carol-.ans");
 }
 

@@ -52,11 +52,11 @@ class AdminTest : public ::testing::Test {
   }
   void Log(int uid, int pid, int date, int pages, int ptype) {
     static int id = 0;
-    ASSERT_TRUE(db_->ExecuteQuery("INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,Pages,Ptype) VALUES (?,?,?,?,?,?,?)",
-                                  {int64_t{++id}, int64_t{uid}, int64_t{pid},
-                                   odbc::Date{date / 10000, date / 100 % 100, date % 100}, odbc::Time{10, 0, 0},
-                                   int64_t{pages}, int64_t{ptype}},
-                                  nullptr, nullptr));
+    ASSERT_TRUE(db_->ExecuteQuery(
+        "INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,Pages,Ptype) VALUES (?,?,?,?,?,?,?)",
+        {int64_t{++id}, int64_t{uid}, int64_t{pid}, odbc::Date{date / 10000, date / 100 % 100, date % 100},
+         odbc::Time{10, 0, 0}, int64_t{pages}, int64_t{ptype}},
+        nullptr, nullptr));
   }
   void Install(const std::string& name) { ASSERT_TRUE(spooler_.AddPrinter(spool::StandardFolderPrinter(name)).ok()); }
   std::string Read(const std::string& name) {
@@ -73,8 +73,8 @@ class AdminTest : public ::testing::Test {
     return rows.size() == 1 ? rows[0] : engine::PrinterRecord{};
   }
   static std::string Quota(int color_limit, int mono_limit, int color, int mono, const std::string& head) {
-    return "[PrintLimit]\r\n" + head + "MaxPages_Color=" + std::to_string(color_limit) + "\r\nMaxPages=" +
-           std::to_string(mono_limit) + "\r\nPageCount_Color=" + std::to_string(color) +
+    return "[PrintLimit]\r\n" + head + "MaxPages_Color=" + std::to_string(color_limit) +
+           "\r\nMaxPages=" + std::to_string(mono_limit) + "\r\nPageCount_Color=" + std::to_string(color) +
            "\r\nPageCount=" + std::to_string(mono) + "\r\n";
   }
 
@@ -134,12 +134,9 @@ TEST_F(AdminTest, PeriodChangeRestartsTheLimitDate) {
     int32_t limit_date;   // expected "LimitDate"
     int32_t stored_days;  // expected days of "CheckRange"
   } cases[] = {
-      {"month to week", 3, 0, 2, 0, true, 20240120, 0},
-      {"month to a day", 3, 0, 1, 0, true, 20240115, 0},
-      {"month to 10 days", 3, 0, 4, 10, true, 20240124, 10},
-      {"10 days to 20 days", 4, 10, 4, 20, true, 20240203, 20},
-      {"month unchanged", 3, 0, 3, 0, false, 20991231, 0},
-      {"10 days unchanged", 4, 10, 4, 10, false, 20991231, 10},
+      {"month to week", 3, 0, 2, 0, true, 20240120, 0},      {"month to a day", 3, 0, 1, 0, true, 20240115, 0},
+      {"month to 10 days", 3, 0, 4, 10, true, 20240124, 10}, {"10 days to 20 days", 4, 10, 4, 20, true, 20240203, 20},
+      {"month unchanged", 3, 0, 3, 0, false, 20991231, 0},   {"10 days unchanged", 4, 10, 4, 10, false, 20991231, 10},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

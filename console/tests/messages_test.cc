@@ -41,8 +41,7 @@ TEST(Messages, StylesByRowAndOutsideTheTable) {
 
 TEST(Messages, FillsPlaceholders) {
   EXPECT_EQ(FormatBoundsMessage(9, 1, 32767), "印刷可能枚数の指定に誤りがあります。\n範囲：  1 ～ 32767");
-  EXPECT_EQ(FormatBoundsMessage(15, 1, 128),
-            "入力可能文字数を超えています。\n範囲：(半角文字で)  1 ～ 128文字");
+  EXPECT_EQ(FormatBoundsMessage(15, 1, 128), "入力可能文字数を超えています。\n範囲：(半角文字で)  1 ～ 128文字");
   EXPECT_EQ(FormatBoundsMessage(7, 1, 2), "");  // row 7 takes a name, not numbers
   EXPECT_EQ(FormatBoundsMessage(1, 1, 2), "");  // no placeholders
   EXPECT_EQ(FormatTextMessage(7, "山田 %s"), "このアカウントのユーザが既に登録されています。\nユーザ名：山田 %s");

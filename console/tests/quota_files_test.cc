@@ -68,8 +68,8 @@ TEST_F(QuotaFilesTest, BytesPerMode) {
   for (const auto& c : cases) {
     std::optional<LimitPeriod> period;
     if (c.period) period = *c.period;
-    Status s = WriteLimitAnswerFiles(settings_, c.name, 20, 50, c.mode, c.color_count, c.mono_count, period, 20260415,
-                                     &sink_);
+    Status s =
+        WriteLimitAnswerFiles(settings_, c.name, 20, 50, c.mode, c.color_count, c.mono_count, period, 20260415, &sink_);
     ASSERT_TRUE(s.ok()) << c.name << ": " << s.ToString();
     EXPECT_EQ(Read(c.file), c.bytes) << c.name;
   }
@@ -79,16 +79,15 @@ TEST_F(QuotaFilesTest, BytesPerMode) {
 TEST_F(QuotaFilesTest, LeavesAnswersAloneAndReportsFailuresOnce) {
   ASSERT_TRUE(fs::WriteFileAtomic(result_ + "/tanaka-PC1.ans", "[PrintResult]\r\nResult=0\r\n").ok());
   ASSERT_TRUE(fs::WriteFileAtomic(result_ + "/tanaka2-.ans", "other").ok());
-  ASSERT_TRUE(WriteLimitAnswerFiles(settings_, "tanaka", 1, 1, QuotaWriteMode::kUser, 0, 0, std::nullopt, 20260415,
-                                    &sink_)
-                  .ok());
+  ASSERT_TRUE(
+      WriteLimitAnswerFiles(settings_, "tanaka", 1, 1, QuotaWriteMode::kUser, 0, 0, std::nullopt, 20260415, &sink_)
+          .ok());
   EXPECT_EQ(Read("tanaka-PC1.ans"), "[PrintResult]\r\nResult=0\r\n");
   EXPECT_EQ(Read("tanaka2-.ans"), "other");
 
   for (const std::string bad : {"../x", "a/b", ""}) {
-    EXPECT_FALSE(WriteLimitAnswerFiles(settings_, bad, 1, 1, QuotaWriteMode::kUser, 0, 0, std::nullopt, 20260415,
-                                       &sink_)
-                     .ok())
+    EXPECT_FALSE(
+        WriteLimitAnswerFiles(settings_, bad, 1, 1, QuotaWriteMode::kUser, 0, 0, std::nullopt, 20260415, &sink_).ok())
         << bad;
   }
   EXPECT_EQ(sink_.shown.size(), 3u);
@@ -96,9 +95,8 @@ TEST_F(QuotaFilesTest, LeavesAnswersAloneAndReportsFailuresOnce) {
   std::filesystem::create_directories(root_.path() / "app/share");
   ASSERT_TRUE(fs::WriteFileAtomic(result_, "a file where the folder should be").ok());
   sink_.shown.clear();
-  EXPECT_FALSE(WriteLimitAnswerFiles(settings_, "kato", 1, 1, QuotaWriteMode::kUser, 0, 0, std::nullopt, 20260415,
-                                     &sink_)
-                   .ok());
+  EXPECT_FALSE(
+      WriteLimitAnswerFiles(settings_, "kato", 1, 1, QuotaWriteMode::kUser, 0, 0, std::nullopt, 20260415, &sink_).ok());
   ASSERT_EQ(sink_.shown.size(), 1u);
   EXPECT_EQ(sink_.shown[0], "クォータファイルの書き込みに失敗しました。\n" + result_ + "/kato-.ans");
 }

@@ -232,7 +232,9 @@ TEST_F(StorageFolderTest, AFailedMovePointsTheDataSourceBack) {
 
 TEST_F(StorageFolderTest, StoppingWaitsOnlyUpToItsLimit) {
   service::Manager manager;
-  ASSERT_TRUE(manager.Install({"Zelvora Test Service", "test", zv::testing::BinPath("zv_service_test_host"), {"ignore-stop"}}).ok());
+  ASSERT_TRUE(
+      manager.Install({"Zelvora Test Service", "test", zv::testing::BinPath("zv_service_test_host"), {"ignore-stop"}})
+          .ok());
   ASSERT_TRUE(manager.Start("Zelvora Test Service").ok());
   ASSERT_TRUE(WaitFor([&] { return manager.Query("Zelvora Test Service")->state == service::State::kRunning; }, 10000));
   ServicePrintControl control(300, "Zelvora Test Service");

@@ -10,12 +10,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QtCharts/QAbstractSeries>
-#include <QtCharts/QChart>
-#include <QStatusBar>
 #include <QProcess>
 #include <QRadioButton>
 #include <QSplitter>
+#include <QStatusBar>
+#include <QtCharts/QAbstractSeries>
+#include <QtCharts/QChart>
 #include <deque>
 #include <filesystem>
 
@@ -113,11 +113,11 @@ class TavolentTest : public ::testing::Test {
   void Log(int uid, int pid, int date, int pages, int ptype) {
     static int id = 0;
     auto db = Db();
-    ASSERT_TRUE(db.ExecuteQuery("INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,Pages,Ptype) VALUES (?,?,?,?,?,?,?)",
-                                {int64_t{++id}, int64_t{uid}, int64_t{pid},
-                                 odbc::Date{date / 10000, date / 100 % 100, date % 100}, odbc::Time{10, 0, 0},
-                                 int64_t{pages}, int64_t{ptype}},
-                                nullptr, nullptr));
+    ASSERT_TRUE(db.ExecuteQuery(
+        "INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,Pages,Ptype) VALUES (?,?,?,?,?,?,?)",
+        {int64_t{++id}, int64_t{uid}, int64_t{pid}, odbc::Date{date / 10000, date / 100 % 100, date % 100},
+         odbc::Time{10, 0, 0}, int64_t{pages}, int64_t{ptype}},
+        nullptr, nullptr));
   }
   int64_t LogRows() {
     auto db = Db();
@@ -207,11 +207,11 @@ TEST_F(TavolentTest, UserListShowsPrinterColumnsAndSortsWithTheTieRule) {
   ASSERT_EQ(list->topLevelItemCount(), 3);
   // Sorted by account without regard to case.
   EXPECT_EQ(Row(list, 0), (std::vector<std::string>{"Alice", "name Alice", "  15枚", "  40枚", "   6枚/   0枚(  1件)",
-                                                     "   0枚", "   6枚"}));
+                                                    "   0枚", "   6枚"}));
   EXPECT_EQ(Row(list, 1), (std::vector<std::string>{"bob", "name bob", "   5枚", "  10枚", "   2枚/   4枚(  2件)",
-                                                     "   4枚", "   2枚"}));
+                                                    "   4枚", "   2枚"}));
   EXPECT_EQ(Row(list, 2), (std::vector<std::string>{"carol", "name carol", "無制限", "無制限", "   0枚/   0枚(  0件)",
-                                                     "   0枚", "   0枚"}));
+                                                    "   0枚", "   0枚"}));
   // Totals: Alice 6 and bob 6 tie and go by account in the chosen direction.
   auto order = [&] {
     std::vector<std::string> out;
@@ -317,9 +317,9 @@ TEST_F(TavolentTest, TheLockDisablesSettingCommandsButNotTheGraph) {
 
   SetPassword("Secret", true);
   frame.UpdateCommands();
-  for (int id : {kCmdLock, kCmdPassword, kCmdThumbnail, kCmdStorage, kCmdDeleteLog, kCmdLimitSettings,
-                 kCmdGeneralSettings, kCmdDomainImport, kCmdGroupAdd, kCmdGroupEdit, kCmdGroupDelete, kCmdUserAdd,
-                 kCmdUserEdit, kCmdUserDelete}) {
+  for (int id :
+       {kCmdLock, kCmdPassword, kCmdThumbnail, kCmdStorage, kCmdDeleteLog, kCmdLimitSettings, kCmdGeneralSettings,
+        kCmdDomainImport, kCmdGroupAdd, kCmdGroupEdit, kCmdGroupDelete, kCmdUserAdd, kCmdUserEdit, kCmdUserDelete}) {
     EXPECT_FALSE(frame.action(id)->isEnabled()) << id;
   }
   for (int id : {kCmdUnlock, kCmdLockToggle, kCmdGraph}) EXPECT_TRUE(frame.action(id)->isEnabled()) << id;
@@ -490,8 +490,7 @@ TEST_F(TavolentTest, StatusBarShowsPromptsAndSizesTheRemainingPagesPane) {
     EXPECT_EQ(frame.pages_pane()->text(), c.text);
     if (c.wider)
       EXPECT_EQ(frame.pages_pane()->width(), frame.statusBar()->fontMetrics().horizontalAdvance(c.text) + 20);
-    else
-      EXPECT_EQ(frame.pages_pane()->width(), 170) << c.text.toStdString();
+    else EXPECT_EQ(frame.pages_pane()->width(), 170) << c.text.toStdString();
   }
 
   // The status bar's visibility follows its menu entry and is stored at exit.
@@ -555,8 +554,9 @@ TEST_F(TavolentTest, GroupChangesFromOtherWindowsReachTheTree) {
     int operation, result;
     std::vector<std::string> names;
   } cases[] = {
-      {&added, 1, 1, {"Dev", "Sales"}},     {&renamed, 2, 1, {"Accounts", "Dev"}}, {&unknown, 2, 0, {"Accounts", "Dev"}},
-      {nullptr, 1, 0, {"Accounts", "Dev"}}, {&added, 4, 0, {"Accounts", "Dev"}},   {&added, 3, 1, {"Accounts"}},
+      {&added, 1, 1, {"Dev", "Sales"}},      {&renamed, 2, 1, {"Accounts", "Dev"}},
+      {&unknown, 2, 0, {"Accounts", "Dev"}}, {nullptr, 1, 0, {"Accounts", "Dev"}},
+      {&added, 4, 0, {"Accounts", "Dev"}},   {&added, 3, 1, {"Accounts"}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(frame.ForwardGroupChange(c.record, c.operation), c.result) << c.operation;

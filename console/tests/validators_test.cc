@@ -61,7 +61,11 @@ TEST(Validators, LimitPage) {
       {"defaults", page([](auto&) {}), -2, ""},
       {"colour 0", page([](auto& in) { in.color = 0; }), 9, "color"},
       {"mono 32768", page([](auto& in) { in.mono = 32768; }), 9, "mono"},
-      {"bounds pass", page([](auto& in) { in.mono = 32767; in.color = 1; }), -2, ""},
+      {"bounds pass", page([](auto& in) {
+         in.mono = 32767;
+         in.color = 1;
+       }),
+       -2, ""},
       {"N days without days", page([](auto& in) { in.period_choice = 4; }), 14, "days"},
       {"month with 1000 days", page([](auto& in) { in.days = 1000; }), 14, "days"},
       {"mail with port 0", page([](auto& in) {
@@ -103,10 +107,15 @@ TEST(Validators, GroupAndUserDialogs) {
       {"mail 256", user([](auto& in) { in.mail = std::string(256, 'm'); }), 15, "mail"},
       {"taken account", user([](auto& in) { in.account = "tanaka"; }), 7, "account"},
       {"own account kept", user([](auto& in) { in.account = in.original_account = "Tanaka"; }), -2, ""},
-      {"own limits checked", user([](auto& in) { in.count_shubetsu = 3; in.color = 0; }), 9, "color"},
+      {"own limits checked", user([](auto& in) {
+         in.count_shubetsu = 3;
+         in.color = 0;
+       }),
+       9, "color"},
       {"other kinds unchecked", user([](auto& in) { in.color = 0; }), -2, ""},
   });
-  EXPECT_EQ(CheckUserDialog(NewUser("TANAKA"), users).text, "このアカウントのユーザが既に登録されています。\nユーザ名：田中");
+  EXPECT_EQ(CheckUserDialog(NewUser("TANAKA"), users).text,
+            "このアカウントのユーザが既に登録されています。\nユーザ名：田中");
   EXPECT_EQ(CheckUserDialog(NewUser(Kana(65)), users).text,
             "入力可能文字数を超えています。\n範囲：(半角文字で)  1 ～ 128文字");
 }

@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
 
   if (what == "groups") {
     std::printf("GID\tGroupName\tMaxPages\tMaxPages_Color\n");
-    for (const auto& g : groups) std::printf("%d\t%s\t%d\t%d\n", g.GID, g.GroupName.c_str(), g.MaxPages, g.MaxPages_Color);
+    for (const auto& g : groups)
+      std::printf("%d\t%s\t%d\t%d\n", g.GID, g.GroupName.c_str(), g.MaxPages, g.MaxPages_Color);
     return 0;
   }
   if (what == "printers") {

@@ -184,12 +184,12 @@ const MonitorUi* InitializePrintMonitorUI() {
 
 // ---- LPT dialog ----
 
-LptTimeoutModel::LptTimeoutModel(std::uint32_t timeout)
-    : last_good_(timeout), text_(std::to_string(timeout)) {}
+LptTimeoutModel::LptTimeoutModel(std::uint32_t timeout) : last_good_(timeout), text_(std::to_string(timeout)) {}
 
 std::string LptTimeoutModel::Edit(std::string_view text) {
   std::string t(text);
-  bool good = !t.empty() && t.size() <= 6 && std::all_of(t.begin(), t.end(), [](unsigned char c) { return std::isdigit(c); });
+  bool good =
+      !t.empty() && t.size() <= 6 && std::all_of(t.begin(), t.end(), [](unsigned char c) { return std::isdigit(c); });
   const unsigned long v = good ? std::stoul(t) : 0;
   good = good && v >= 1 && v <= 999999;
   if (good) {
@@ -242,12 +242,19 @@ void WriteCommSettings(const CommSettings& s, std::span<std::uint8_t> record) {
   record[kDcbByteSize] = s.data_bits;
   record[kDcbParity] = s.parity;
   record[kDcbStopBits] = s.stop_bits;
-  std::uint32_t flags = Get32(record, kDcbFlags) & ~(kCtsFlow | kDsrFlow | kDtrMask | kOutX | kInX | kRtsMask | kParityCheck);
+  std::uint32_t flags =
+      Get32(record, kDcbFlags) & ~(kCtsFlow | kDsrFlow | kDtrMask | kOutX | kInX | kRtsMask | kParityCheck);
   if (s.parity != 0) flags |= kParityCheck;
   switch (s.flow) {
-    case FlowControl::kXonXoff: flags |= kOutX | kInX | kDtrEnable | kRtsEnable; break;
-    case FlowControl::kHardware: flags |= kCtsFlow | kDsrFlow | kDtrHandshake | kRtsHandshake; break;
-    case FlowControl::kNone: flags |= kDtrEnable | kRtsEnable; break;
+    case FlowControl::kXonXoff:
+      flags |= kOutX | kInX | kDtrEnable | kRtsEnable;
+      break;
+    case FlowControl::kHardware:
+      flags |= kCtsFlow | kDsrFlow | kDtrHandshake | kRtsHandshake;
+      break;
+    case FlowControl::kNone:
+      flags |= kDtrEnable | kRtsEnable;
+      break;
   }
   Put32(record, kDcbFlags, flags);
 }

@@ -22,9 +22,8 @@ namespace zv::driver::brastow {
 inline constexpr std::string_view kMonitorName = "Wexlan Printer Port";
 inline constexpr std::string_view kPortName = "OLVIPORT :";
 inline constexpr std::string_view kNothingToConfigure = "There is nothing to configure for this port.";
-inline constexpr std::uint32_t kErrorNotSupported = 50, kErrorInsufficientBuffer = 122,
-                               kErrorAlreadyExists = 183, kErrorCancelled = 1223,
-                               kErrorUnknownPort = 1796, kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorNotSupported = 50, kErrorInsufficientBuffer = 122, kErrorAlreadyExists = 183,
+                               kErrorCancelled = 1223, kErrorUnknownPort = 1796, kErrorInvalidParameter = 87;
 inline constexpr std::size_t kCommConfigSize = 52;
 
 using XcvHandle = std::uintptr_t;  // 0: none

@@ -28,7 +28,8 @@ std::optional<PrinterLevel2> CupsQueries::GetPrinter(PrinterHandle printer) {
   if (ipp_attribute_t* a = ippFindAttribute(answer, "printer-make-and-model", IPP_TAG_TEXT))
     info.driver_name = ippGetString(a, 0, nullptr);
   if (ipp_attribute_t* a = ippFindAttribute(answer, "device-uri", IPP_TAG_URI))
-    if (const char* d = ippGetString(a, 0, nullptr); d && kPassThroughDevice == d) info.print_processor = kPrintProcessor;
+    if (const char* d = ippGetString(a, 0, nullptr); d && kPassThroughDevice == d)
+      info.print_processor = kPrintProcessor;
   ippDelete(answer);
   return info;
 }

@@ -1,8 +1,8 @@
 #include "driver/dromu/dromu.h"
 
+#include <strings.h>
 #include <algorithm>
 #include <cstring>
-#include <strings.h>
 
 #include "platform/codepage/codepage.h"
 #include "platform/lasterror/last_error.h"
@@ -14,9 +14,7 @@ constexpr std::size_t kModeSize = sizeof(PRIVDEVMODE);
 constexpr int kPaperSlots = 12;
 constexpr std::size_t kNameSlot = 64;  // UTF-16 units per paper name
 
-void Put32(std::span<std::uint8_t> out, std::size_t offset, std::int32_t v) {
-  std::memcpy(out.data() + offset, &v, 4);
-}
+void Put32(std::span<std::uint8_t> out, std::size_t offset, std::int32_t v) { std::memcpy(out.data() + offset, &v, 4); }
 
 // Takes nothing; gives the rows of the paper table at 200 dpi, in table order.
 std::vector<PaperRow> RowsAt200() {
@@ -30,8 +28,7 @@ std::vector<PaperRow> RowsAt200() {
 
 // Takes the host, the device name and a caller's device mode; gives the work device mode
 // (the default merged with the caller's), or none when the merge refuses it.
-std::optional<PRIVDEVMODE> WorkMode(Host host, std::string_view device_name,
-                                    std::span<const std::uint8_t> devmode) {
+std::optional<PRIVDEVMODE> WorkMode(Host host, std::string_view device_name, std::span<const std::uint8_t> devmode) {
   PRIVDEVMODE mode = BuildDefaultDevmode(host.ops, device_name);
   if (!devmode.empty() && MergeDevmode(host.ops, device_name, mode, devmode) != 1) return std::nullopt;
   return mode;
@@ -49,8 +46,7 @@ MemoryQueries::Printer* MemoryQueries::Find(PrinterHandle printer) {
 std::optional<PrinterLevel2> MemoryQueries::GetPrinter(PrinterHandle printer) {
   Printer* p = Find(printer);
   if (!p) return std::nullopt;
-  return PrinterLevel2{platform_.PrinterName(printer), p->driver_name,
-                       p->print_processor, p->devmode};
+  return PrinterLevel2{platform_.PrinterName(printer), p->driver_name, p->print_processor, p->devmode};
 }
 
 bool MemoryQueries::SetPrintProcessor(PrinterHandle printer, std::string_view processor) {
@@ -76,8 +72,7 @@ int MemoryQueries::FormCount(PrinterHandle printer) {
 
 // ---- Sheet data ----
 
-std::optional<SheetData> BuildSheetData(Host host, PrinterHandle printer,
-                                        std::span<const std::uint8_t> input) {
+std::optional<SheetData> BuildSheetData(Host host, PrinterHandle printer, std::span<const std::uint8_t> input) {
   auto info = host.queries.GetPrinter(printer);
   if (!info) return std::nullopt;
   SheetData data;
@@ -124,9 +119,8 @@ long NoPromptProperties(Host host, PrinterHandle printer, std::span<std::uint8_t
 
 }  // namespace
 
-long DrvDocumentProperties(Host host, PrinterHandle printer, std::string_view,
-                           std::span<std::uint8_t> output, std::span<const std::uint8_t> input,
-                           std::uint32_t flags, const SheetRunner& sheet) {
+long DrvDocumentProperties(Host host, PrinterHandle printer, std::string_view, std::span<std::uint8_t> output,
+                           std::span<const std::uint8_t> input, std::uint32_t flags, const SheetRunner& sheet) {
   if (flags & kDmPrompt) {
     if (!sheet) {
       ZvSetLastError(50);  // not supported: no user interface here
@@ -147,8 +141,8 @@ long DrvAdvancedDocumentProperties(Host host, PrinterHandle printer, std::string
                                    std::span<std::uint8_t> output, std::span<const std::uint8_t> input,
                                    const SheetRunner& sheet) {
   if (output.empty()) return static_cast<long>(kModeSize);
-  const long r = DrvDocumentProperties(host, printer, device_name, output, input,
-                                       kDmPrompt | kDmCopy | kDmAdvanced, sheet);
+  const long r =
+      DrvDocumentProperties(host, printer, device_name, output, input, kDmPrompt | kDmCopy | kDmAdvanced, sheet);
   return r == 1 ? 1 : 0;
 }
 
@@ -177,18 +171,23 @@ bool DrvConvertDevMode(Host host, std::string_view printer_name, std::span<const
 
 std::size_t CapabilityOutputSize(std::uint16_t capability) {
   switch (capability) {
-    case kDcPapers: return kPaperSlots * 2;
-    case kDcPaperSize: return kPaperSlots * 8;
-    case kDcPaperNames: return kPaperSlots * kNameSlot * 2;
-    case kDcEnumResolutions: return ResolutionTable().size() * 8;
-    case kDcFileDependencies: return 2;
-    default: return 0;
+    case kDcPapers:
+      return kPaperSlots * 2;
+    case kDcPaperSize:
+      return kPaperSlots * 8;
+    case kDcPaperNames:
+      return kPaperSlots * kNameSlot * 2;
+    case kDcEnumResolutions:
+      return ResolutionTable().size() * 8;
+    case kDcFileDependencies:
+      return 2;
+    default:
+      return 0;
   }
 }
 
-long DrvDeviceCapabilities(Host host, PrinterHandle printer, std::string_view device_name,
-                           std::uint16_t capability, std::span<std::uint8_t> output,
-                           std::span<const std::uint8_t> devmode) {
+long DrvDeviceCapabilities(Host host, PrinterHandle printer, std::string_view device_name, std::uint16_t capability,
+                           std::span<std::uint8_t> output, std::span<const std::uint8_t> devmode) {
   auto mode = WorkMode(host, device_name, devmode);
   if (!mode) return -1;
   const std::size_t need = CapabilityOutputSize(capability);
@@ -197,15 +196,26 @@ long DrvDeviceCapabilities(Host host, PrinterHandle printer, std::string_view de
     return -1;
   }
   switch (capability) {
-    case kDcFields: return static_cast<long>(mode->dm.dmFields);
-    case kDcBins: case kDcDuplex: case kDcBinNames: return 0;
-    case kDcSize: return mode->dm.dmSize;
-    case kDcExtra: return mode->dm.dmDriverExtra;
-    case kDcVersion: return mode->dm.dmSpecVersion;
-    case kDcDriver: return mode->dm.dmDriverVersion;
-    case kDcTrueType: case kDcCopies: return 1;
+    case kDcFields:
+      return static_cast<long>(mode->dm.dmFields);
+    case kDcBins:
+    case kDcDuplex:
+    case kDcBinNames:
+      return 0;
+    case kDcSize:
+      return mode->dm.dmSize;
+    case kDcExtra:
+      return mode->dm.dmDriverExtra;
+    case kDcVersion:
+      return mode->dm.dmSpecVersion;
+    case kDcDriver:
+      return mode->dm.dmDriverVersion;
+    case kDcTrueType:
+    case kDcCopies:
+      return 1;
     // Landscape is portrait turned 90 degrees counter-clockwise; the only other answer is 270.
-    case kDcOrientation: return 90;
+    case kDcOrientation:
+      return 90;
     case kDcEnumResolutions: {
       auto table = ResolutionTable();
       if (!output.empty())
@@ -218,7 +228,8 @@ long DrvDeviceCapabilities(Host host, PrinterHandle printer, std::string_view de
     case kDcFileDependencies:
       if (!output.empty()) output[0] = output[1] = 0;
       return 0;
-    case kDcMinExtent: case kDcMaxExtent: {
+    case kDcMinExtent:
+    case kDcMaxExtent: {
       const bool max = capability == kDcMaxExtent;
       PaperRow first = StaticPaperRow(0);
       std::int16_t w = static_cast<std::int16_t>(first.printable_w_px);
@@ -234,7 +245,9 @@ long DrvDeviceCapabilities(Host host, PrinterHandle printer, std::string_view de
       return static_cast<long>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(w)) |
                                static_cast<std::uint32_t>(static_cast<std::uint16_t>(h)) << 16);
     }
-    case kDcPapers: case kDcPaperSize: case kDcPaperNames: {
+    case kDcPapers:
+    case kDcPaperSize:
+    case kDcPaperNames: {
       if (host.queries.FormCount(printer) <= 0) return -1;
       if (auto info = host.queries.GetPrinter(printer); info && !info->devmode.empty())
         MergeDevmode(host.ops, device_name, *mode, info->devmode);
@@ -258,7 +271,8 @@ long DrvDeviceCapabilities(Host host, PrinterHandle printer, std::string_view de
       }
       return kPaperSlots;
     }
-    default: return -1;
+    default:
+      return -1;
   }
 }
 
@@ -268,8 +282,7 @@ void RegisterPrintProcessor(Host host, std::string_view printer_name) {
   auto list = host.queries.EnumPrintProcessors();
   if (!list) return;
   const bool present = std::any_of(list->begin(), list->end(), [](const std::string& n) {
-    return n.size() == kPrintProcessor.size() &&
-           strncasecmp(n.data(), kPrintProcessor.data(), n.size()) == 0;
+    return n.size() == kPrintProcessor.size() && strncasecmp(n.data(), kPrintProcessor.data(), n.size()) == 0;
   });
   if (!present && !host.queries.AddPrintProcessor(kPrintProcessor, kPrintProcessorFile)) return;
   if (printer_name.empty()) return;

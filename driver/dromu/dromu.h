@@ -103,12 +103,11 @@ struct SheetData {
 // data: the default for the driver name merged with the printer's own device mode and the
 // caller's, its form name set, the printer-data record (version 0x0101, size 108); writes the
 // printer data "TEMP_PATH". None when the printer or a device mode cannot be read.
-std::optional<SheetData> BuildSheetData(Host host, PrinterHandle printer,
-                                        std::span<const std::uint8_t> input);
+std::optional<SheetData> BuildSheetData(Host host, PrinterHandle printer, std::span<const std::uint8_t> input);
 
 // Document-property mode flags.
-inline constexpr std::uint32_t kDmUpdate = 1, kDmCopy = 2, kDmPrompt = 4, kDmModify = 8,
-                               kDmAdvanced = 0x10, kDmNoPermission = 0x20;
+inline constexpr std::uint32_t kDmUpdate = 1, kDmCopy = 2, kDmPrompt = 4, kDmModify = 8, kDmAdvanced = 0x10,
+                               kDmNoPermission = 0x20;
 
 // Runs a property sheet for a document-property request; gives the sheet's result (1 OK, 0
 // cancel, negative failure). Empty: no user interface is available.
@@ -121,8 +120,8 @@ using SheetRunner = std::function<long(Host host, PrinterHandle printer, std::sp
 // result unchanged; -1 when the sheet data cannot be built or the output is too small (last
 // error 122).
 long DrvDocumentProperties(Host host, PrinterHandle printer, std::string_view device_name,
-                           std::span<std::uint8_t> output, std::span<const std::uint8_t> input,
-                           std::uint32_t flags, const SheetRunner& sheet = {});
+                           std::span<std::uint8_t> output, std::span<const std::uint8_t> input, std::uint32_t flags,
+                           const SheetRunner& sheet = {});
 // Takes the same without flags (prompt, copy and advanced are implied); gives 564 without an
 // output, else 1 or 0.
 long DrvAdvancedDocumentProperties(Host host, PrinterHandle printer, std::string_view device_name,
@@ -137,10 +136,24 @@ bool DrvConvertDevMode(Host host, std::string_view printer_name, std::span<const
 
 // Device capabilities (the platform's DC_ numbers).
 enum : std::uint16_t {
-  kDcFields = 1, kDcPapers = 2, kDcPaperSize = 3, kDcMinExtent = 4, kDcMaxExtent = 5,
-  kDcBins = 6, kDcDuplex = 7, kDcSize = 8, kDcExtra = 9, kDcVersion = 10, kDcDriver = 11,
-  kDcBinNames = 12, kDcEnumResolutions = 13, kDcFileDependencies = 14, kDcTrueType = 15,
-  kDcPaperNames = 16, kDcOrientation = 17, kDcCopies = 18,
+  kDcFields = 1,
+  kDcPapers = 2,
+  kDcPaperSize = 3,
+  kDcMinExtent = 4,
+  kDcMaxExtent = 5,
+  kDcBins = 6,
+  kDcDuplex = 7,
+  kDcSize = 8,
+  kDcExtra = 9,
+  kDcVersion = 10,
+  kDcDriver = 11,
+  kDcBinNames = 12,
+  kDcEnumResolutions = 13,
+  kDcFileDependencies = 14,
+  kDcTrueType = 15,
+  kDcPaperNames = 16,
+  kDcOrientation = 17,
+  kDcCopies = 18,
 };
 // The bytes a capability's output takes (0: it writes nothing).
 std::size_t CapabilityOutputSize(std::uint16_t capability);
@@ -148,13 +161,17 @@ std::size_t CapabilityOutputSize(std::uint16_t capability);
 // and the caller's device mode (empty: none); gives the capability's value, or -1 for an
 // unknown capability, a device mode that cannot be merged, unreadable forms, or an output
 // smaller than CapabilityOutputSize (last error 122, nothing written).
-long DrvDeviceCapabilities(Host host, PrinterHandle printer, std::string_view device_name,
-                           std::uint16_t capability, std::span<std::uint8_t> output,
-                           std::span<const std::uint8_t> devmode);
+long DrvDeviceCapabilities(Host host, PrinterHandle printer, std::string_view device_name, std::uint16_t capability,
+                           std::span<std::uint8_t> output, std::span<const std::uint8_t> devmode);
 
 // Printer events.
-enum : int { kEventAddConnection = 1, kEventDeleteConnection = 2, kEventInitialize = 3,
-             kEventDelete = 4, kEventCacheRefresh = 5 };
+enum : int {
+  kEventAddConnection = 1,
+  kEventDeleteConnection = 2,
+  kEventInitialize = 3,
+  kEventDelete = 4,
+  kEventCacheRefresh = 5
+};
 // Takes the host, the printer name, the event and its flags; initialise and cache refresh
 // register the print processor and give the printer to it; gives true (false only when the
 // spooler's own services cannot be reached).

@@ -48,21 +48,36 @@ Result<PageLayout> ComputePageLayout(const PRIVDEVMODE& mode) {
 
 std::uint8_t CharsetForCodePage(std::uint32_t cp) {
   switch (cp) {
-    case 1252: return 0;
-    case 932: return 128;
-    case 949: return 129;
-    case 1361: return 130;
-    case 936: return 134;
-    case 950: return 136;
-    case 1255: return 177;
-    case 1256: return 178;
-    case 1253: return 161;
-    case 1254: return 162;
-    case 1257: return 186;
-    case 1250: return 238;
-    case 1251: return 204;
-    case 874: return 222;
-    default: return 1;
+    case 1252:
+      return 0;
+    case 932:
+      return 128;
+    case 949:
+      return 129;
+    case 1361:
+      return 130;
+    case 936:
+      return 134;
+    case 950:
+      return 136;
+    case 1255:
+      return 177;
+    case 1256:
+      return 178;
+    case 1253:
+      return 161;
+    case 1254:
+      return 162;
+    case 1257:
+      return 186;
+    case 1250:
+      return 238;
+    case 1251:
+      return 204;
+    case 874:
+      return 222;
+    default:
+      return 1;
   }
 }
 
@@ -206,10 +221,10 @@ bool KelvadDevice::ResetFrom(const KelvadDevice& old) {
   const auto& a = old.mode_.dm;
   const auto& b = mode_.dm;
   bool same = false;
-  if ((a.dmFields & b.dmFields & (win::DM_PAPERLENGTH | win::DM_PAPERWIDTH)) == (win::DM_PAPERLENGTH | win::DM_PAPERWIDTH))
+  if ((a.dmFields & b.dmFields & (win::DM_PAPERLENGTH | win::DM_PAPERWIDTH)) ==
+      (win::DM_PAPERLENGTH | win::DM_PAPERWIDTH))
     same = a.dmPaperLength == b.dmPaperLength && a.dmPaperWidth == b.dmPaperWidth;
-  else if (a.dmFields & b.dmFields & win::DM_PAPERSIZE)
-    same = a.dmPaperSize == b.dmPaperSize;
+  else if (a.dmFields & b.dmFields & win::DM_PAPERSIZE) same = a.dmPaperSize == b.dmPaperSize;
   else if (a.dmFields & b.dmFields & win::DM_FORMNAME)
     same = FieldText(a.dmFormName, 32) == FieldText(b.dmFormName, 32);
   if (same) flags_ |= kPaperUnchanged;

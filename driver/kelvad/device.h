@@ -23,13 +23,13 @@ inline constexpr std::uint64_t kBandBudget = 0xB00000;  // about 11 MB of surfac
 
 // Where a page's pixels lie and how the surface is cut into bands.
 struct PageLayout {
-  int row = 0;                     // paper table row
-  bool landscape = false;          // dmOrientation other than 1
-  PaperRow paper{};                // the row as the mode sees it, turned for landscape
-  std::uint32_t page_width = 0;    // printable width, pixels
-  std::uint32_t page_height = 0;   // printable height, pixels
-  std::uint32_t stride = 0;        // surface row in bytes (4-byte aligned)
-  std::uint64_t budget = 0;        // band budget in bytes
+  int row = 0;                    // paper table row
+  bool landscape = false;         // dmOrientation other than 1
+  PaperRow paper{};               // the row as the mode sees it, turned for landscape
+  std::uint32_t page_width = 0;   // printable width, pixels
+  std::uint32_t page_height = 0;  // printable height, pixels
+  std::uint32_t stride = 0;       // surface row in bytes (4-byte aligned)
+  std::uint64_t budget = 0;       // band budget in bytes
   std::uint32_t band_height = 0, band_count = 0, last_band_height = 0;
   std::uint32_t image_width = 0, image_height = 0;  // for the page header
 };
@@ -71,8 +71,8 @@ std::uint8_t CharsetForCodePage(std::uint32_t code_page);
 bool EnableDriver(std::uint32_t engine_version, std::uint32_t record_size);
 
 // State flag word bits.
-inline constexpr std::uint32_t kDocStarted = 0x4, kOutputFailed = 0x8, kFirstPage = 0x4000,
-                               kPageOpen = 0x8000, kCreatedByReset = 0x100000, kPaperUnchanged = 0x800000;
+inline constexpr std::uint32_t kDocStarted = 0x4, kOutputFailed = 0x8, kFirstPage = 0x4000, kPageOpen = 0x8000,
+                               kCreatedByReset = 0x100000, kPaperUnchanged = 0x800000;
 
 struct BandOrigin {
   int x = 0, y = 0;  // (-1, -1): the page is done

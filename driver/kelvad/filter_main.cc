@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
   zv::driver::PpdQueuePlatform ops(printer, ppd);
   const zv::driver::PRIVDEVMODE mode = zv::driver::JobDevmode(ops, printer, argv[5]);
   int pages = 0;
-  zv::Status s = zv::driver::WriteRasterJob(pdf, ops, printer, mode,
-                                            [](std::span<const std::uint8_t> b) { return WriteAll(1, b); }, &pages);
+  zv::Status s = zv::driver::WriteRasterJob(
+      pdf, ops, printer, mode, [](std::span<const std::uint8_t> b) { return WriteAll(1, b); }, &pages);
   if (temporary) ::unlink(pdf.c_str());
   if (!s.ok()) {
     std::fprintf(stderr, "ERROR: %s\n", s.ToString().c_str());

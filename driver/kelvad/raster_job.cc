@@ -100,40 +100,43 @@ Status WriteRasterJob(const std::string& pdf_path, PlatformOps& ops, std::string
                                     portrait.height_mm10};
   device->StartDoc();
   bool write_failed = false;
-  s = capture::RenderPdf(pdf_path, paper, static_cast<std::uint16_t>(mode.dm.dmPrintQuality),
-                         [&](const capture::RenderedPage& page, int) -> Status {
-    if (!device->StartPage()) {
-      write_failed = true;
-      return Status::IOError("the port refused the page");
-    }
-    BandOrigin origin;
-    if (!device->StartBanding(&origin)) return Status::IOError("the job was stopped");
-    while (origin.y >= 0) {
-      auto surface = device->surface();
-      const std::uint32_t rows = std::min<std::uint32_t>(l.band_height, l.page_height - static_cast<std::uint32_t>(origin.y));
-      for (std::uint32_t r = 0; r < rows; ++r) {
-        // The printable area lies at the row's offsets on the rendered paper.
-        const long long sy = static_cast<long long>(l.paper.top_px) + origin.y + r;
-        if (sy < 0 || sy >= page.height) continue;
-        std::uint8_t* out = surface.data() + std::size_t{r} * l.stride;
-        const std::uint32_t* in = page.pixels.data() + static_cast<std::size_t>(sy) * page.width;
-        const long long x0 = l.paper.left_px;
-        const long long n = std::min<long long>(l.page_width, page.width - x0);
-        for (long long x = 0; x < n; ++x) {
-          const std::uint32_t p = in[x0 + x];
-          out[3 * x] = static_cast<std::uint8_t>(p >> 16);
-          out[3 * x + 1] = static_cast<std::uint8_t>(p >> 8);
-          out[3 * x + 2] = static_cast<std::uint8_t>(p);
+  s = capture::RenderPdf(
+      pdf_path, paper, static_cast<std::uint16_t>(mode.dm.dmPrintQuality),
+      [&](const capture::RenderedPage& page, int) -> Status {
+        if (!device->StartPage()) {
+          write_failed = true;
+          return Status::IOError("the port refused the page");
         }
-      }
-      if (!device->NextBand(&origin)) {
-        write_failed = true;
-        return Status::IOError("the port refused the page");
-      }
-    }
-    if (pages) ++*pages;
-    return Status::Ok();
-  }, l.landscape ? 2 : 1);
+        BandOrigin origin;
+        if (!device->StartBanding(&origin)) return Status::IOError("the job was stopped");
+        while (origin.y >= 0) {
+          auto surface = device->surface();
+          const std::uint32_t rows =
+              std::min<std::uint32_t>(l.band_height, l.page_height - static_cast<std::uint32_t>(origin.y));
+          for (std::uint32_t r = 0; r < rows; ++r) {
+            // The printable area lies at the row's offsets on the rendered paper.
+            const long long sy = static_cast<long long>(l.paper.top_px) + origin.y + r;
+            if (sy < 0 || sy >= page.height) continue;
+            std::uint8_t* out = surface.data() + std::size_t{r} * l.stride;
+            const std::uint32_t* in = page.pixels.data() + static_cast<std::size_t>(sy) * page.width;
+            const long long x0 = l.paper.left_px;
+            const long long n = std::min<long long>(l.page_width, page.width - x0);
+            for (long long x = 0; x < n; ++x) {
+              const std::uint32_t p = in[x0 + x];
+              out[3 * x] = static_cast<std::uint8_t>(p >> 16);
+              out[3 * x + 1] = static_cast<std::uint8_t>(p >> 8);
+              out[3 * x + 2] = static_cast<std::uint8_t>(p);
+            }
+          }
+          if (!device->NextBand(&origin)) {
+            write_failed = true;
+            return Status::IOError("the port refused the page");
+          }
+        }
+        if (pages) ++*pages;
+        return Status::Ok();
+      },
+      l.landscape ? 2 : 1);
   device->EndDoc();
   if (write_failed) return Status::IOError("writing the page raster stream failed");
   return s;

@@ -43,8 +43,7 @@ Result<PageInfo> CheckPageHeader(const SpoolPageHeader& h) {
   p.bytes_per_row = h.bytes_per_row;
   p.image_size = h.image_size;
   if (p.width == 0 || p.height == 0) return Status::Corruption("empty page");
-  if (std::uint64_t{p.width} * 3 != p.bytes_per_row ||
-      std::uint64_t{p.height} * p.bytes_per_row != p.image_size)
+  if (std::uint64_t{p.width} * 3 != p.bytes_per_row || std::uint64_t{p.height} * p.bytes_per_row != p.image_size)
     return Status::Corruption("page sizes disagree");
   // The image is the printable area of the page's mode, nothing larger.
   auto layout = ComputePageLayout(p.mode);

@@ -11,16 +11,16 @@ namespace zv::driver {
 namespace {
 
 constexpr ResolutionEntry kResolutions[] = {
-    {75, 1300, "75x75"},     {100, 1301, "100x100"}, {120, 1302, "120x120"}, {150, 1303, "150x150"},
+    {75, 1300, "75x75"},    {100, 1301, "100x100"}, {120, 1302, "120x120"}, {150, 1303, "150x150"},
     {200, 1304, "200x200"}, {300, 1305, "300x300"}, {600, 1306, "600x600"},
 };
 constexpr int kResolutionCount = 7;
 
 constexpr PaperInfo kPapers[kPaperCount] = {
-    {258, 1202, "A1", "A1"},         {66, 1203, "A2", "A2"},         {8, 1204, "A3", "A3"},
-    {9, 1205, "A4", "A4"},           {11, 1206, "A5", "A5"},         {12, 1207, "B4", "B4"},
-    {13, 1208, "B5", "B5"},          {88, 1209, "B6", "B6"},         {1, 1200, "Letter", "Letter"},
-    {5, 1201, "Legal", "Legal"},     {43, 1210, "はがき", "Postcard"}, {259, 1211, "ﾕｰｻﾞ定義", "User"},
+    {258, 1202, "A1", "A1"},     {66, 1203, "A2", "A2"},           {8, 1204, "A3", "A3"},
+    {9, 1205, "A4", "A4"},       {11, 1206, "A5", "A5"},           {12, 1207, "B4", "B4"},
+    {13, 1208, "B5", "B5"},      {88, 1209, "B6", "B6"},           {1, 1200, "Letter", "Letter"},
+    {5, 1201, "Legal", "Legal"}, {43, 1210, "はがき", "Postcard"}, {259, 1211, "ﾕｰｻﾞ定義", "User"},
 };
 
 // Paper sizes in 0.1 mm (A5 is narrower at 75 and 150 dpi).
@@ -31,20 +31,90 @@ constexpr std::uint16_t kSizes[kPaperCount][2] = {
 
 // Paper sizes in pixels by resolution index, then paper.
 constexpr std::uint16_t kPixels[kResolutionCount][kPaperCount][2] = {
-    {{1754, 2480}, {1240, 1753}, {877, 1240}, {620, 876}, {438, 620}, {758, 1074},
-     {537, 758}, {378, 537}, {638, 825}, {638, 1050}, {294, 437}, {620, 877}},
-    {{2338, 3308}, {1654, 2338}, {1169, 1654}, {826, 1170}, {585, 827}, {1010, 1432},
-     {717, 1011}, {504, 716}, {850, 1100}, {850, 1400}, {394, 583}, {827, 1169}},
-    {{2806, 3968}, {1984, 2806}, {1403, 1984}, {992, 1404}, {702, 992}, {1214, 1720},
-     {860, 1214}, {604, 860}, {1020, 1320}, {1020, 1680}, {472, 699}, {991, 1403}},
-    {{3508, 4960}, {2480, 3508}, {1754, 2480}, {1240, 1754}, {877, 1240}, {1518, 2150},
-     {1075, 1518}, {756, 1075}, {1275, 1650}, {1275, 2100}, {591, 874}, {1240, 1754}},
-    {{4678, 6614}, {3370, 4677}, {2339, 3307}, {1654, 2338}, {1169, 1654}, {2024, 2866},
-     {1433, 2024}, {1008, 1433}, {1700, 2200}, {1700, 2800}, {787, 1165}, {1654, 2339}},
-    {{7016, 9922}, {4961, 7016}, {3508, 4961}, {2480, 3508}, {1754, 2480}, {3034, 4300},
-     {2150, 3035}, {1512, 2150}, {2550, 3300}, {2550, 4200}, {1181, 1748}, {2480, 3508}},
-    {{14032, 19842}, {9921, 14031}, {7016, 9921}, {4960, 7016}, {3508, 4961}, {6070, 8598},
-     {4299, 6081}, {3024, 4299}, {5100, 6600}, {5100, 8400}, {2362, 3496}, {4961, 7016}},
+    {{1754, 2480},
+     {1240, 1753},
+     {877, 1240},
+     {620, 876},
+     {438, 620},
+     {758, 1074},
+     {537, 758},
+     {378, 537},
+     {638, 825},
+     {638, 1050},
+     {294, 437},
+     {620, 877}},
+    {{2338, 3308},
+     {1654, 2338},
+     {1169, 1654},
+     {826, 1170},
+     {585, 827},
+     {1010, 1432},
+     {717, 1011},
+     {504, 716},
+     {850, 1100},
+     {850, 1400},
+     {394, 583},
+     {827, 1169}},
+    {{2806, 3968},
+     {1984, 2806},
+     {1403, 1984},
+     {992, 1404},
+     {702, 992},
+     {1214, 1720},
+     {860, 1214},
+     {604, 860},
+     {1020, 1320},
+     {1020, 1680},
+     {472, 699},
+     {991, 1403}},
+    {{3508, 4960},
+     {2480, 3508},
+     {1754, 2480},
+     {1240, 1754},
+     {877, 1240},
+     {1518, 2150},
+     {1075, 1518},
+     {756, 1075},
+     {1275, 1650},
+     {1275, 2100},
+     {591, 874},
+     {1240, 1754}},
+    {{4678, 6614},
+     {3370, 4677},
+     {2339, 3307},
+     {1654, 2338},
+     {1169, 1654},
+     {2024, 2866},
+     {1433, 2024},
+     {1008, 1433},
+     {1700, 2200},
+     {1700, 2800},
+     {787, 1165},
+     {1654, 2339}},
+    {{7016, 9922},
+     {4961, 7016},
+     {3508, 4961},
+     {2480, 3508},
+     {1754, 2480},
+     {3034, 4300},
+     {2150, 3035},
+     {1512, 2150},
+     {2550, 3300},
+     {2550, 4200},
+     {1181, 1748},
+     {2480, 3508}},
+    {{14032, 19842},
+     {9921, 14031},
+     {7016, 9921},
+     {4960, 7016},
+     {3508, 4961},
+     {6070, 8598},
+     {4299, 6081},
+     {3024, 4299},
+     {5100, 6600},
+     {5100, 8400},
+     {2362, 3496},
+     {4961, 7016}},
 };
 
 template <typename T>
@@ -117,8 +187,7 @@ const PaperInfo* PaperByCode(std::uint16_t code) {
 const PaperInfo* PaperByPpdName(std::string_view name) {
   for (const auto& p : kPapers) {
     std::string_view n = p.ppd_name;
-    if (n.size() == name.size() &&
-        std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
+    if (n.size() == name.size() && std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
           return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
         }))
       return &p;
@@ -149,10 +218,8 @@ std::uint32_t TenthMmToPixels(std::uint32_t resolution, std::uint32_t length) {
 
 PaperSettings EffectivePaperSettings(const PrivatePart& priv) {
   auto margin = [](std::uint16_t m) { return m > kMaxMargin ? kDefaultMargin : m; };
-  auto side = [](std::uint16_t v, std::uint16_t def) {
-    return (v < kMinUserPaper || v > kMaxUserPaper) ? def : v;
-  };
-  return {margin(priv.margin_left), margin(priv.margin_right), margin(priv.margin_top),
+  auto side = [](std::uint16_t v, std::uint16_t def) { return (v < kMinUserPaper || v > kMaxUserPaper) ? def : v; };
+  return {margin(priv.margin_left),   margin(priv.margin_right),         margin(priv.margin_top),
           margin(priv.margin_bottom), side(priv.user_paper_width, 2100), side(priv.user_paper_height, 2970)};
 }
 
@@ -343,9 +410,19 @@ int MergeDevmode(PlatformOps& ops, std::string_view printer, PRIVDEVMODE& target
   // Only square resolutions are printed: the two fields are made equal, the valid one winning,
   // and the print quality when both are valid.
   switch (notes) {
-    case 1: case 2: case 18: case 34: t.dmYResolution = t.dmPrintQuality; break;
-    case 16: case 32: case 33: t.dmPrintQuality = t.dmYResolution; break;
-    default: break;
+    case 1:
+    case 2:
+    case 18:
+    case 34:
+      t.dmYResolution = t.dmPrintQuality;
+      break;
+    case 16:
+    case 32:
+    case 33:
+      t.dmPrintQuality = t.dmYResolution;
+      break;
+    default:
+      break;
   }
   // The caller's private part as the conversion left it in the work copy (what the caller
   // did not bring is the default's), when it is one of ours; checked before anyone uses it.
@@ -379,10 +456,14 @@ std::uint16_t GetDevmodeVersion(std::span<const std::uint8_t> mode) {
   // The layout follows from the size: the three sizes a driver meets name their versions outright,
   // whatever the version field claims; only other sizes are taken at their word.
   switch (Load<std::uint16_t>(mode, kOffSize)) {
-    case 188: return 0x0320;
-    case 212: return 0x0400;
-    case 220: return 0x0401;
-    default: return Load<std::uint16_t>(mode, kOffSpecVersion);
+    case 188:
+      return 0x0320;
+    case 212:
+      return 0x0400;
+    case 220:
+      return 0x0401;
+    default:
+      return Load<std::uint16_t>(mode, kOffSpecVersion);
   }
 }
 
@@ -442,8 +523,8 @@ int CopyOrConvertDevmode(std::span<const std::uint8_t> source, std::span<const s
   return ConvertDevmode(source, destination) > 0 ? 1 : 0;
 }
 
-int CommonConvertDevmode(std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
-                         std::uint32_t* size, int mode, const DevmodeVersions& versions) {
+int CommonConvertDevmode(std::span<const std::uint8_t> in, std::span<std::uint8_t> out, std::uint32_t* size, int mode,
+                         const DevmodeVersions& versions) {
   if (size == nullptr) {
     ZvSetLastError(win::kErrorInvalidParameter);
     return 0;
@@ -488,7 +569,8 @@ int CommonConvertDevmode(std::span<const std::uint8_t> in, std::span<std::uint8_
       ZvSetLastError(122);
       return 0;
     }
-    default: return 2;
+    default:
+      return 2;
   }
 }
 

@@ -18,19 +18,19 @@ namespace zv::driver {
 
 // The private part behind the standard device mode; all numbers little-endian.
 struct PrivatePart {
-  char tag[4];                        // "PRIV"
-  std::uint32_t flags;                // 0x20|0x80 for code page 1252 or CJK; 0x1000 always
+  char tag[4];          // "PRIV"
+  std::uint32_t flags;  // 0x20|0x80 for code page 1252 or CJK; 0x1000 always
   std::uint8_t reserved1[80];
   std::uint8_t color_adjustment[24];  // COLORADJUSTMENT layout
   std::uint8_t reserved2[68];
-  char computer_name[16];             // ANSI code page, NUL-terminated
+  char computer_name[16];  // ANSI code page, NUL-terminated
   std::uint8_t reserved3[16];
-  std::uint16_t user_paper_width;     // 0.1 mm
-  std::uint16_t user_paper_height;    // 0.1 mm
+  std::uint16_t user_paper_width;   // 0.1 mm
+  std::uint16_t user_paper_height;  // 0.1 mm
   std::uint8_t reserved4[16];
   std::uint16_t margin_left, margin_right, margin_top, margin_bottom;  // 0.1 mm
   std::uint8_t reserved5[2];
-  std::uint8_t user_may_change;       // set by the paper property page; nothing else reads it
+  std::uint8_t user_may_change;  // set by the paper property page; nothing else reads it
   std::uint8_t reserved6[101];
 };
 static_assert(sizeof(PrivatePart) == 344);
@@ -90,10 +90,10 @@ bool IsKnownResolution(int resolution);
 // One row of the paper table, columns as named.
 struct PaperRow {
   std::uint16_t code, dpi;
-  std::uint16_t width_px, height_px;          // paper
+  std::uint16_t width_px, height_px;  // paper
   std::uint16_t printable_w_px, printable_h_px;
-  std::uint16_t left_px, top_px;              // printable area's offset
-  std::uint16_t width_mm10, height_mm10;      // paper, 0.1 mm
+  std::uint16_t left_px, top_px;          // printable area's offset
+  std::uint16_t width_mm10, height_mm10;  // paper, 0.1 mm
   std::uint16_t printable_w_mm10, printable_h_mm10;
   std::uint16_t name_id;
 };
@@ -101,8 +101,8 @@ struct PaperRow {
 struct PaperInfo {
   std::uint16_t code;
   int name_id;
-  const char* name;     // the paper's name as the property sheets show it (UTF-8)
-  const char* ppd_name; // its PPD PageSize keyword
+  const char* name;      // the paper's name as the property sheets show it (UTF-8)
+  const char* ppd_name;  // its PPD PageSize keyword
 };
 inline constexpr int kPaperCount = 12;
 inline constexpr int kPaperRowCount = 84;
@@ -151,8 +151,7 @@ PRIVDEVMODE BuildDefaultDevmode(PlatformOps& ops, std::string_view printer);
 // Takes a default mode and a caller's device mode as bytes (empty: none); takes the caller's
 // accepted fields into the default. Gives 1 when taken (or none given), 0 with last error 87
 // when the bytes do not hold a device mode of a known version (the default is unchanged).
-int MergeDevmode(PlatformOps& ops, std::string_view printer, PRIVDEVMODE& target,
-                 std::span<const std::uint8_t> source);
+int MergeDevmode(PlatformOps& ops, std::string_view printer, PRIVDEVMODE& target, std::span<const std::uint8_t> source);
 // Takes a private part; makes it safe to use: margins and user paper as
 // EffectivePaperSettings gives them, the computer name NUL-terminated.
 void SanitizePrivatePart(PrivatePart& priv);
@@ -169,7 +168,7 @@ inline std::span<std::uint8_t> MutableBytes(PRIVDEVMODE& mode) {
 
 struct FormInfo {
   std::uint32_t flags = 0;
-  std::string name;          // UTF-8
+  std::string name;             // UTF-8
   std::int32_t cx = 0, cy = 0;  // micrometres
   std::int32_t left = 0, top = 0, right = 0, bottom = 0;
 };
@@ -195,8 +194,8 @@ struct DevmodeVersions {
 inline constexpr int kConvertToCurrent = 1, kConvertTo351 = 2, kConvertDriverDefault = 4;
 // Takes an input mode, an output buffer, the in-out size (null: error 87), the mode and the
 // version table; gives 0 false, 1 true, 2 not handled (last error 87 or 122 on failures).
-int CommonConvertDevmode(std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
-                         std::uint32_t* size, int mode, const DevmodeVersions& versions);
+int CommonConvertDevmode(std::span<const std::uint8_t> in, std::span<std::uint8_t> out, std::uint32_t* size, int mode,
+                         const DevmodeVersions& versions);
 
 // ---- Text helpers ----
 

@@ -10,7 +10,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: zelvora-ppd pass|raster FILE\n");
     return 2;
   }
-  const auto kind = std::string(argv[1]) == "raster" ? zv::driver::PpdQueue::kRaster : zv::driver::PpdQueue::kPassThrough;
+  const auto kind =
+      std::string(argv[1]) == "raster" ? zv::driver::PpdQueue::kRaster : zv::driver::PpdQueue::kPassThrough;
   auto s = zv::fs::WriteFileAtomic(argv[2], zv::driver::GeneratePpd(kind), 0644);
   if (!s.ok()) {
     std::fprintf(stderr, "zelvora-ppd: %s\n", s.ToString().c_str());

@@ -37,8 +37,10 @@ int main(int argc, char** argv) {
   using namespace zv::driver::yorvane;
   if (argc < 2) return Usage();
   const std::string command = argv[1];
-  std::map<std::string, std::string> opt{{"--app-name", "Zelvora"}, {"--margins", "50,50,50,50"},
-                                         {"--resolution", "200"}, {"--serverbin", "/usr/lib/cups"}};
+  std::map<std::string, std::string> opt{{"--app-name", "Zelvora"},
+                                         {"--margins", "50,50,50,50"},
+                                         {"--resolution", "200"},
+                                         {"--serverbin", "/usr/lib/cups"}};
   for (int i = 2; i < argc; i += 2) {
     if (i + 1 >= argc || std::string(argv[i]).rfind("--", 0) != 0) return Usage();
     opt[argv[i]] = argv[i + 1];

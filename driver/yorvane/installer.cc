@@ -60,12 +60,18 @@ bool CopyFile(const sfs::path& source, const sfs::path& destination, mode_t mode
   for (;;) {
     const ssize_t n = ::read(in, buf.data(), buf.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) { ok = false; break; }
+    if (n < 0) {
+      ok = false;
+      break;
+    }
     if (n == 0) break;
     for (ssize_t done = 0; done < n;) {
       const ssize_t w = ::write(out, buf.data() + done, static_cast<std::size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) { ok = false; break; }
+      if (w <= 0) {
+        ok = false;
+        break;
+      }
       done += w;
     }
     if (!ok) break;
@@ -118,8 +124,8 @@ bool ValidPrinterName(std::string_view name) {
   });
 }
 
-std::string PpdWithDefaults(bool raster, std::string_view app_name, std::uint16_t resolution,
-                            std::uint16_t top, std::uint16_t bottom, std::uint16_t left, std::uint16_t right) {
+std::string PpdWithDefaults(bool raster, std::string_view app_name, std::uint16_t resolution, std::uint16_t top,
+                            std::uint16_t bottom, std::uint16_t left, std::uint16_t right) {
   std::string ppd = GeneratePpd(raster ? PpdQueue::kRaster : PpdQueue::kPassThrough);
   const int dpi = IsKnownResolution(resolution) ? resolution : kDefaultResolution;
   ppd = ReplaceDefault(std::move(ppd), "Resolution", std::to_string(dpi) + "dpi");

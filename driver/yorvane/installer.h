@@ -47,8 +47,8 @@ bool ValidPrinterName(std::string_view name);
 // gives the queue's PPD with those defaults: the resolution when it is one of the seven (else
 // the table's default), each margin at the nearest choice at or below it (at most 30 mm), and
 // the application name as "*ZelvoraAppName".
-std::string PpdWithDefaults(bool raster, std::string_view app_name, std::uint16_t resolution,
-                            std::uint16_t top, std::uint16_t bottom, std::uint16_t left, std::uint16_t right);
+std::string PpdWithDefaults(bool raster, std::string_view app_name, std::uint16_t resolution, std::uint16_t top,
+                            std::uint16_t bottom, std::uint16_t left, std::uint16_t right);
 
 // Takes the administration, the layout, the owner window (unused), the printer name, the
 // source folder and the application name (CP932), the margins and the resolution (low 16 bits
@@ -66,9 +66,9 @@ std::uint32_t pddSystemInstall(SpoolerAdmin& admin, const InstallLayout& layout,
 
 // Takes the administration, the layout, the owner window (unused) and the printer name
 // (CP932); removes the printer and its raster twin and, when no printer of the driver is left,
-// the files and the port "OLVIPORT :" (a port that cannot be removed does not fail it). Gives 0, 1 (missing or refused name), 2 (list unreadable), 0x30001 (the printer
-// uses another driver, or no printer uses this one) or 0x30000 (the spooler refused the
-// deletion).
+// the files and the port "OLVIPORT :" (a port that cannot be removed does not fail it). Gives 0, 1 (missing or refused
+// name), 2 (list unreadable), 0x30001 (the printer uses another driver, or no printer uses this one) or 0x30000 (the
+// spooler refused the deletion).
 std::uint32_t pddSystemUnInstall(SpoolerAdmin& admin, const InstallLayout& layout, std::uintptr_t window,
                                  const char* printer_name);
 

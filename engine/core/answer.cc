@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <cerrno>
-#include <utility>
 #include <limits>
+#include <utility>
 
 #include "engine/core/event_writer.h"
 #include "engine/core/pending_log.h"

@@ -6,10 +6,10 @@
 #include <cerrno>
 
 #include <algorithm>
-#include <map>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 #include "platform/base/ascii.h"
@@ -25,11 +25,20 @@ std::string Escape(const std::string& s) {
   std::string o;
   for (char c : s) {
     switch (c) {
-      case '\\': o += "\\\\"; break;
-      case '\t': o += "\\t"; break;
-      case '\n': o += "\\n"; break;
-      case '\r': o += "\\r"; break;
-      default: o += c;
+      case '\\':
+        o += "\\\\";
+        break;
+      case '\t':
+        o += "\\t";
+        break;
+      case '\n':
+        o += "\\n";
+        break;
+      case '\r':
+        o += "\\r";
+        break;
+      default:
+        o += c;
     }
   }
   return o;
@@ -44,11 +53,20 @@ bool Unescape(const std::string& s, std::string* out) {
     }
     if (++i >= s.size()) return false;
     switch (s[i]) {
-      case '\\': *out += '\\'; break;
-      case 't': *out += '\t'; break;
-      case 'n': *out += '\n'; break;
-      case 'r': *out += '\r'; break;
-      default: return false;
+      case '\\':
+        *out += '\\';
+        break;
+      case 't':
+        *out += '\t';
+        break;
+      case 'n':
+        *out += '\n';
+        break;
+      case 'r':
+        *out += '\r';
+        break;
+      default:
+        return false;
     }
   }
   return true;
@@ -82,8 +100,8 @@ std::string FormatPendingRows(const std::vector<PrintLogRecord>& rows) {
   for (const auto& r : rows) {
     t += std::to_string(r.UID) + "\t" + std::to_string(r.PID) + "\t" + std::to_string(r.PDate) + "\t" +
          std::to_string(r.PTime) + "\t" + Escape(r.JobName) + "\t" + Escape(r.SpoolName) + "\t" +
-         std::to_string(r.Pages) + "\t" + std::to_string(r.Ptype) + "\t" + std::to_string(r.ThumbnailCount) +
-         "\t" + std::to_string(r.PaperSize) + "\t" + std::to_string(r.JobPages) + "\t" + Escape(r.Account) + "\n";
+         std::to_string(r.Pages) + "\t" + std::to_string(r.Ptype) + "\t" + std::to_string(r.ThumbnailCount) + "\t" +
+         std::to_string(r.PaperSize) + "\t" + std::to_string(r.JobPages) + "\t" + Escape(r.Account) + "\n";
   }
   return t;
 }
@@ -108,10 +126,10 @@ Result<std::vector<PrintLogRecord>> ParsePendingRows(const std::string& text) {
     }
     PrintLogRecord r;
     // Rows kept before the account was recorded have 11 fields.
-    bool ok = (f.size() == 11 || f.size() == 12) && ToInt(f[0], &r.UID) && ToInt(f[1], &r.PID) && ToInt(f[2], &r.PDate) &&
-              ToInt(f[3], &r.PTime) && Unescape(f[4], &r.JobName) && Unescape(f[5], &r.SpoolName) &&
-              ToInt(f[6], &r.Pages) && ToInt(f[7], &r.Ptype) && ToInt(f[8], &r.ThumbnailCount) &&
-              ToInt(f[9], &r.PaperSize) && ToInt(f[10], &r.JobPages) &&
+    bool ok = (f.size() == 11 || f.size() == 12) && ToInt(f[0], &r.UID) && ToInt(f[1], &r.PID) &&
+              ToInt(f[2], &r.PDate) && ToInt(f[3], &r.PTime) && Unescape(f[4], &r.JobName) &&
+              Unescape(f[5], &r.SpoolName) && ToInt(f[6], &r.Pages) && ToInt(f[7], &r.Ptype) &&
+              ToInt(f[8], &r.ThumbnailCount) && ToInt(f[9], &r.PaperSize) && ToInt(f[10], &r.JobPages) &&
               (f.size() == 11 || Unescape(f[11], &r.Account));
     if (!ok) return Status::Corruption("bad print-log line " + std::to_string(line_no));
     rows.push_back(std::move(r));
@@ -191,8 +209,9 @@ Status RewriteHeldRows(const std::string& name, const std::vector<PrintLogRecord
   auto path = HeldPath(name);
   if (!path.ok()) return path.status();
   auto held = fs::ReadFile(*path, kMaxKeptFileBytes);
-  if (!held.ok()) return held.status().code() == Status::Code::kNotFound ? Status::NotFound("held rows gone: " + name)
-                                                                        : held.status();
+  if (!held.ok())
+    return held.status().code() == Status::Code::kNotFound ? Status::NotFound("held rows gone: " + name)
+                                                           : held.status();
   std::string text = FormatPendingRows(rows);
   if (*held == text) return Status::Ok();
   return fs::WriteFileAtomic(*path, text, 0600, fs::Durability::kProcessSafe);

@@ -27,9 +27,7 @@ Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalRe
   if (!period_path.ok()) return period_path.status();
   if (access(period_path->c_str(), F_OK) != 0) return Status::Ok();
   // Values are read as decimals of at most 32 characters, as the console writes them.
-  auto read = [&](const char* key) {
-    return LeadingInt(profile::GetString(*period_path, "PrintLimit", key, "0", 33));
-  };
+  auto read = [&](const char* key) { return LeadingInt(profile::GetString(*period_path, "PrintLimit", key, "0", 33)); };
   int32_t index = read("CheckRange");
   int32_t limit_date = read("LimitDate");
   int32_t days = read("LimitDays");
@@ -41,8 +39,8 @@ Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalRe
     auto v = key->GetDword(name);
     return v.ok() ? static_cast<int32_t>(*v) : fallback;
   };
-  int32_t new_end = index == kPeriodWeek ? WeekEndDate(today, dword("WeekFlag", 0))
-                                         : NextLimitDate(limit_date, today, index, days);
+  int32_t new_end =
+      index == kPeriodWeek ? WeekEndDate(today, dword("WeekFlag", 0)) : NextLimitDate(limit_date, today, index, days);
   // The users are read before the period moves on: when they cannot be read, the period
   // file keeps its old end, so that the next try renews the period and its quota files
   // together instead of leaving the quota files of the old period for a whole period.
@@ -77,7 +75,8 @@ Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalRe
     const int32_t mono = limits.mono, color = limits.color;
     auto path = paths::JoinInside(settings.ResultPath, u.Account + ".ans");
     std::string text = ComposeQuotaFile(index, new_end, days, color, mono);
-    Status w = path.ok() ? fs::WriteFileAtomic(*path, text) : Status::InvalidArgument("account name is not a plain name");
+    Status w =
+        path.ok() ? fs::WriteFileAtomic(*path, text) : Status::InvalidArgument("account name is not a plain name");
     if (w.ok()) w = WriteAccountQuotaFile(settings.ResultPath, u.Account, text);
     if (w.ok()) {
       ++report->files_written;

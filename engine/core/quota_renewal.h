@@ -26,7 +26,7 @@ class QuotaRenewalTimer {
 };
 
 struct RenewalReport {
-  bool renewed = false;       // the period had ended and "Aperiod.prd" got a new end
+  bool renewed = false;  // the period had ended and "Aperiod.prd" got a new end
   int32_t new_limit_date = 0;
   int files_written = 0;
   std::vector<std::string> failures;  // quota files not written, with the reason
@@ -37,9 +37,9 @@ struct RenewalReport {
 // "WeekFlag" read afresh from the registry; the others by NextLimitDate. Limits per user by
 // CountShubetsu: 0 none, 1 the registry's "MaxPages"/"MaxPages_Color" read afresh (the
 // settings' values where that fails), 2 the first live group row of the user's GID (the
-// registry's limits when there is none or the look-up fails, as the request check does), 3 the user's own, others none. A failed
-// user query writes event 16 and is returned, and the period is not moved on; quota files that cannot be written (or whose
-// account is not a plain name) are listed in the report and in event 17.
+// registry's limits when there is none or the look-up fails, as the request check does), 3 the user's own, others none.
+// A failed user query writes event 16 and is returned, and the period is not moved on; quota files that cannot be
+// written (or whose account is not a plain name) are listed in the report and in event 17.
 Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalReport* report);
 
 }  // namespace zv::engine

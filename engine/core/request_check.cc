@@ -16,8 +16,8 @@ namespace {
 constexpr int kNoEvent = -1;
 
 int32_t Clamp32(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max()));
+  return static_cast<int32_t>(
+      std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 void Event(int number, const std::string& extra) {
@@ -34,12 +34,10 @@ std::string RequestEventText(const std::vector<std::string>& lines, const CReque
   return JoinList(all, "\r\n", true);
 }
 
-RequestCheck::RequestCheck(const EngineSettings& settings, JobQueueProbe* probe)
-    : settings_(settings), probe_(probe) {}
+RequestCheck::RequestCheck(const EngineSettings& settings, JobQueueProbe* probe) : settings_(settings), probe_(probe) {}
 
-CheckStep RequestCheck::Refuse(int code, int event, const std::vector<std::string>& lines,
-                               const CRequestInfo& request, CRequestResult& result,
-                               const std::vector<std::string>& extra) {
+CheckStep RequestCheck::Refuse(int code, int event, const std::vector<std::string>& lines, const CRequestInfo& request,
+                               CRequestResult& result, const std::vector<std::string>& extra) {
   if (event != kNoEvent) Event(event, RequestEventText(lines, request));
   result.SetResultMessage(code, extra);
   return CheckStep::kRefused;
@@ -50,8 +48,8 @@ CheckStep RequestCheck::DatabaseError(CZvmDatbase& db, const CRequestInfo& reque
 }
 
 CheckStep RequestCheck::Run(CRequestInfo& request, CRequestResult& result, std::chrono::system_clock::time_point now) {
-  for (CheckStage step : {CheckStage::kCompleteness, CheckStage::kUser, CheckStage::kPrinter,
-                          CheckStage::kQuotaAndDuplicates}) {
+  for (CheckStage step :
+       {CheckStage::kCompleteness, CheckStage::kUser, CheckStage::kPrinter, CheckStage::kQuotaAndDuplicates}) {
     CheckStep r = RunStep(step, request, result, now);
     if (r != CheckStep::kNextStep) return r;
   }
@@ -64,10 +62,14 @@ CheckStep RequestCheck::Run(CRequestInfo& request, CRequestResult& result, std::
 CheckStep RequestCheck::RunStep(CheckStage step, CRequestInfo& request, CRequestResult& result,
                                 std::chrono::system_clock::time_point now) {
   switch (step) {
-    case CheckStage::kCompleteness: return Completeness(request, result);
-    case CheckStage::kUser: return User(request, result);
-    case CheckStage::kPrinter: return Printer(request, result);
-    case CheckStage::kQuotaAndDuplicates: return QuotaAndDuplicates(request, result, now);
+    case CheckStage::kCompleteness:
+      return Completeness(request, result);
+    case CheckStage::kUser:
+      return User(request, result);
+    case CheckStage::kPrinter:
+      return Printer(request, result);
+    case CheckStage::kQuotaAndDuplicates:
+      return QuotaAndDuplicates(request, result, now);
     default:
       result.SetResultMessage(kResultInternalError);
       return CheckStep::kRefused;
@@ -97,9 +99,9 @@ CheckStep RequestCheck::User(CRequestInfo& request, CRequestResult& result) {
       user_.CountShubetsu = kCountSystem;
     }
   }
-  const UserLimits limits = ResolveUserLimits(user_.CountShubetsu, {user_.MaxPages, user_.MaxPages_Color},
-                                              {settings_.MaxPages, settings_.MaxPages_Color},
-                                              have_group ? &group : nullptr);
+  const UserLimits limits =
+      ResolveUserLimits(user_.CountShubetsu, {user_.MaxPages, user_.MaxPages_Color},
+                        {settings_.MaxPages, settings_.MaxPages_Color}, have_group ? &group : nullptr);
   user_.MaxPages = limits.mono;
   user_.MaxPages_Color = limits.color;
   return CheckStep::kNextStep;
@@ -116,7 +118,8 @@ CheckStep RequestCheck::Printer(CRequestInfo& request, CRequestResult& result) {
   CZvmDatbase db(settings_.DSN, settings_.UID, settings_.PWD);
   CheckStep r = LookUpPrinter(db, request, result);
   if (r == CheckStep::kNextStep && settings_.ThumbnailCount != 0) {
-    request.ThumbnailCount = (settings_.ThumbnailCount >= 0 && settings_.ThumbnailCount <= 3) ? settings_.ThumbnailCount : 0;
+    request.ThumbnailCount =
+        (settings_.ThumbnailCount >= 0 && settings_.ThumbnailCount <= 3) ? settings_.ThumbnailCount : 0;
   }
   return r;
 }
@@ -146,9 +149,12 @@ CheckStep RequestCheck::QuotaAndDuplicates(CRequestInfo& request, CRequestResult
   int64_t sheets = RequestSheetCount(request, request.ThumbnailCount);
   switch (DecideQuota(settings_.RefuseOverLimit, settings_.LimitOverAction, printer_.Ptype, used, sheets,
                       UserLimits{user_.MaxPages, user_.MaxPages_Color})) {
-    case QuotaDecision::kRefuseMono: return Refuse(kResultMonoLimit, kNoEvent, {}, request, result, {});
-    case QuotaDecision::kRefuseColor: return Refuse(kResultColorLimit, kNoEvent, {}, request, result, {});
-    case QuotaDecision::kAllow: break;
+    case QuotaDecision::kRefuseMono:
+      return Refuse(kResultMonoLimit, kNoEvent, {}, request, result, {});
+    case QuotaDecision::kRefuseColor:
+      return Refuse(kResultColorLimit, kNoEvent, {}, request, result, {});
+    case QuotaDecision::kAllow:
+      break;
   }
 
   if (settings_.DupCheck == 1 && !request.Jobs.empty()) {

@@ -34,12 +34,12 @@ Status LoadSettings(EngineSettings* s, int32_t today) {
   auto key = Key::Open(RootKey::kLocalMachine, kZelvoraKey);
   if (!key.ok()) return key.status();
   auto app = key->GetString("AppPath");
-  if (!app.ok()) return Status(app.status().code() == Status::Code::kNotFound ? Status::NotFound("AppPath missing")
-                                                                             : app.status());
+  if (!app.ok())
+    return Status(app.status().code() == Status::Code::kNotFound ? Status::NotFound("AppPath missing") : app.status());
   s->AppPath = *app;
   auto share = key->GetString("ShareDir");
-  if (!share.ok()) return share.status().code() == Status::Code::kNotFound ? Status::NotFound("ShareDir missing")
-                                                                          : share.status();
+  if (!share.ok())
+    return share.status().code() == Status::Code::kNotFound ? Status::NotFound("ShareDir missing") : share.status();
   auto root = paths::ToLocalPath(s->AppPath + "\\" + *share);
   if (!root.ok()) return root.status();
   s->ShareRoot = *root;

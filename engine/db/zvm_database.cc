@@ -234,8 +234,7 @@ bool CZvmDatbase::ExecuteQuery(const std::string& sql, const std::vector<odbc::V
   return true;
 }
 
-bool CZvmDatbase::ExecuteStatement(const std::string& sql, const std::vector<odbc::Value>& params,
-                                   int64_t* changed) {
+bool CZvmDatbase::ExecuteStatement(const std::string& sql, const std::vector<odbc::Value>& params, int64_t* changed) {
   ErrorLines.clear();
   *changed = 0;
   if (!ConnectDB()) return false;
@@ -259,9 +258,8 @@ bool CZvmDatbase::Lookup(const std::string& operation, const std::string& sql, c
 }
 
 template <typename Record>
-bool CZvmDatbase::FirstRow(const std::string& operation, const std::string& sql,
-                           const std::vector<odbc::Value>& params, Record (*read)(const odbc::Rows&), Record* out,
-                           bool* found) {
+bool CZvmDatbase::FirstRow(const std::string& operation, const std::string& sql, const std::vector<odbc::Value>& params,
+                           Record (*read)(const odbc::Rows&), Record* out, bool* found) {
   *found = false;
   std::unique_ptr<odbc::Rows> rows;
   bool empty = true;
@@ -313,8 +311,8 @@ bool CZvmDatbase::ForEachRow(const std::string& operation, const std::string& sq
 
 bool CZvmDatbase::GetUserInfo(const std::string& account, UserRecord* out, bool* found) {
   *out = UserRecord();
-  return FirstRow("GetUserInfo", "SELECT * FROM Main WHERE LOWER(Account)=LOWER(?) AND Used=?",
-                  {account, int64_t{1}}, &ReadUser, out, found);
+  return FirstRow("GetUserInfo", "SELECT * FROM Main WHERE LOWER(Account)=LOWER(?) AND Used=?", {account, int64_t{1}},
+                  &ReadUser, out, found);
 }
 
 bool CZvmDatbase::GetUserInfo(std::vector<UserRecord>* out, int32_t uid_filter, int32_t used_filter) {
@@ -323,8 +321,8 @@ bool CZvmDatbase::GetUserInfo(std::vector<UserRecord>* out, int32_t uid_filter, 
 
 bool CZvmDatbase::GetGroupInfo(int32_t gid, GroupRecord* out, bool* found) {
   *out = GroupRecord();
-  return FirstRow("GetGroupInfo", "SELECT * FROM Groups WHERE GID=? AND Used=?", {int64_t{gid}, int64_t{1}},
-                  &ReadGroup, out, found);
+  return FirstRow("GetGroupInfo", "SELECT * FROM Groups WHERE GID=? AND Used=?", {int64_t{gid}, int64_t{1}}, &ReadGroup,
+                  out, found);
 }
 
 bool CZvmDatbase::GetGroupInfo(std::vector<GroupRecord>* out, int32_t gid_filter, int32_t used_filter) {
@@ -366,15 +364,15 @@ bool CZvmDatbase::SumPages(const std::string& sql, const std::vector<odbc::Value
 bool CZvmDatbase::SumPages(int kind, int64_t* pages, const std::string& account, int32_t first_date,
                            int32_t last_date) {
   *pages = 0;
-  std::string sql = std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate>=? AND PDate<=?") + kAccountUids +
-                    KindCondition(kind);
+  std::string sql =
+      std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate>=? AND PDate<=?") + kAccountUids + KindCondition(kind);
   return SumPages(sql, {ToDate(first_date), ToDate(last_date), account}, pages);
 }
 
 bool CZvmDatbase::SumPages(int kind, int64_t* pages, const std::string& account, int32_t date, SumMode mode) {
   *pages = 0;
-  std::string sql = std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate") + (mode == kSumOnDay ? "=" : "<=") + "?" +
-                    kAccountUids + KindCondition(kind);
+  std::string sql = std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate") + (mode == kSumOnDay ? "=" : "<=") +
+                    "?" + kAccountUids + KindCondition(kind);
   return SumPages(sql, {ToDate(date), account}, pages);
 }
 
@@ -494,7 +492,8 @@ bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bo
   // nothing takes the database's write lock (a transaction that first reads and then writes
   // could otherwise be refused at once by another writer).
   const bool postgres = conn_->DbmsName().find("PostgreSQL") != std::string::npos;
-  const char* lock = postgres ? "LOCK TABLE PrintLog IN SHARE ROW EXCLUSIVE MODE" : "UPDATE PrintLog SET ID=ID WHERE 1=0";
+  const char* lock =
+      postgres ? "LOCK TABLE PrintLog IN SHARE ROW EXCLUSIVE MODE" : "UPDATE PrintLog SET ID=ID WHERE 1=0";
   if (!ExecuteQuery(lock, {}, nullptr, nullptr)) return rollback();
   // The maximum is read inside the transaction, so the numbers and the rows go together.
   std::unique_ptr<odbc::Rows> rows;
@@ -508,10 +507,18 @@ bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bo
       " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)";
   for (size_t i = 0; i < list.size(); ++i) {
     const PrintLogRecord& r = list[i];
-    std::vector<odbc::Value> v = {first + static_cast<int64_t>(i), int64_t{r.UID}, int64_t{r.PID},
-                                  ToDate(r.PDate), ToTime(r.PTime), r.JobName, r.SpoolName,
-                                  int64_t{r.Pages}, int64_t{r.Ptype}, int64_t{r.ThumbnailCount},
-                                  int64_t{r.PaperSize}, int64_t{r.JobPages}};
+    std::vector<odbc::Value> v = {first + static_cast<int64_t>(i),
+                                  int64_t{r.UID},
+                                  int64_t{r.PID},
+                                  ToDate(r.PDate),
+                                  ToTime(r.PTime),
+                                  r.JobName,
+                                  r.SpoolName,
+                                  int64_t{r.Pages},
+                                  int64_t{r.Ptype},
+                                  int64_t{r.ThumbnailCount},
+                                  int64_t{r.PaperSize},
+                                  int64_t{r.JobPages}};
     if (!ExecuteQuery(kInsert, v, nullptr, nullptr)) return rollback();
   }
   Status committed = conn_->Commit();
@@ -537,8 +544,8 @@ bool CZvmDatbase::DupCheckPrintLog(int32_t uid, const std::string& spool_name, c
     params.insert(params.end(), {ToDate(start.date), ToTime(start.time), ToDate(start.date), ToDate(end.date),
                                  ToDate(end.date), ToTime(end.time)});
   }
-  std::string sql = "SELECT * FROM PrintLog WHERE (UID=? AND LOWER(SpoolName)=LOWER(?) AND " + when +
-                    ") ORDER BY ID DESC";
+  std::string sql =
+      "SELECT * FROM PrintLog WHERE (UID=? AND LOWER(SpoolName)=LOWER(?) AND " + when + ") ORDER BY ID DESC";
   return FirstRow("DupCheckPrintLog", sql, params, &ReadPrintLog, out, found);
 }
 
@@ -546,9 +553,10 @@ bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int
                         const std::string& account, int kind, int64_t* pages) {
   PeriodDays p = PeriodSumDays(period_index, days, limit_date);
   int64_t sum = 0;
-  bool ok = p.form == PeriodDays::kRange ? db.SumPages(kind, &sum, account, p.first, p.last)
-                                         : db.SumPages(kind, &sum, account, p.last,
-                                                     p.form == PeriodDays::kOnDay ? CZvmDatbase::kSumOnDay : CZvmDatbase::kSumUpTo);
+  bool ok = p.form == PeriodDays::kRange
+                ? db.SumPages(kind, &sum, account, p.first, p.last)
+                : db.SumPages(kind, &sum, account, p.last,
+                              p.form == PeriodDays::kOnDay ? CZvmDatbase::kSumOnDay : CZvmDatbase::kSumUpTo);
   if (ok) *pages = sum;
   return ok;
 }

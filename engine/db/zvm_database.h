@@ -105,8 +105,8 @@ class CZvmDatbase {
   // *empty is true); `empty` must then be given too. Without `rows` the statement's result
   // is discarded (INSERT, UPDATE, DDL) and `empty` must be null. Giving exactly one of the
   // two is a parameter error ("INVALID PARAM"). Failures leave the SQL text in ErrorLines.
-  bool ExecuteQuery(const std::string& sql, const std::vector<odbc::Value>& params,
-                    std::unique_ptr<odbc::Rows>* rows, bool* empty);
+  bool ExecuteQuery(const std::string& sql, const std::vector<odbc::Value>& params, std::unique_ptr<odbc::Rows>* rows,
+                    bool* empty);
 
   // Takes an operation name, a query with its values and a function; runs the query and
   // calls the function on each row in order. A failed query or a failed move to the next

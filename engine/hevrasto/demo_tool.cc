@@ -29,7 +29,8 @@ int Fail(const std::string& what) {
 
 ServerFolders Folders() {
   std::string share = zv::RuntimeRoot() + "/app/share";
-  return ServerFolders{share, share + "/PrintInfo", share + "/Jobs", share + "/Result", zv::RuntimeRoot() + "/printers"};
+  return ServerFolders{share, share + "/PrintInfo", share + "/Jobs", share + "/Result",
+                       zv::RuntimeRoot() + "/printers"};
 }
 
 }  // namespace
@@ -68,7 +69,8 @@ int main(int argc, char** argv) {
     printf("answer %s:\n%s\n", ans.c_str(), text->c_str());
     std::error_code ec;
     for (const auto& e : fsys::recursive_directory_iterator(f.printers, ec))
-      if (e.path().extension() == ".pdf") printf("printed: %s (%ju bytes)\n", e.path().c_str(), static_cast<uintmax_t>(e.file_size(ec)));
+      if (e.path().extension() == ".pdf")
+        printf("printed: %s (%ju bytes)\n", e.path().c_str(), static_cast<uintmax_t>(e.file_size(ec)));
     return 0;
   }
   if (cmd == "close") {

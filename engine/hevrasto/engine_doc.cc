@@ -10,10 +10,10 @@
 #include "engine/hevrasto/print_records.h"
 #include "jobdoc/container.h"
 #include "platform/codepage/codepage.h"
+#include "platform/paths/paths.h"
 #include "printing/print_job.h"
 #include "printing/viewer_document.h"
 #include "viewer/page.h"
-#include "platform/paths/paths.h"
 
 namespace zv::engine {
 namespace fsys = std::filesystem;
@@ -132,8 +132,8 @@ void ApplyRequest(viewer::CViewerDocBase& doc, const CRequestInfo& r) {
   }
   long v = 0;
   win::LONG* longs[] = {&lf.lfHeight, &lf.lfWidth, &lf.lfEscapement, &lf.lfOrientation, &lf.lfWeight};
-  win::BYTE* bytes[] = {&lf.lfItalic,        &lf.lfUnderline,     &lf.lfStrikeOut, &lf.lfCharSet,
-                        &lf.lfOutPrecision,  &lf.lfClipPrecision, &lf.lfQuality,   &lf.lfPitchAndFamily};
+  win::BYTE* bytes[] = {&lf.lfItalic,       &lf.lfUnderline,     &lf.lfStrikeOut, &lf.lfCharSet,
+                        &lf.lfOutPrecision, &lf.lfClipPrecision, &lf.lfQuality,   &lf.lfPitchAndFamily};
   for (size_t i = 0; i < items.size() && i < 13; ++i) {
     if (!FontItem(items[i], &v)) continue;
     if (i < 5) {
@@ -194,8 +194,7 @@ int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& resu
 
   printing::ViewerPrintDocument doc(*pages_);
   StartObserver started(started_hook);
-  printing::PrintOutcome outcome =
-      printing::RunPrintJob(spooler_, doc, order, printing::PrinterSurfaces(), &started);
+  printing::PrintOutcome outcome = printing::RunPrintJob(spooler_, doc, order, printing::PrinterSurfaces(), &started);
   job_id_ = outcome.job_id ? outcome.job_id : started.id;
   submitted_ = outcome.job_id ? outcome.submitted : started.time;
   if (outcome.code != printing::kPrintOk) {
@@ -217,8 +216,7 @@ int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& resu
   }
   PageRange printed{outcome.from, outcome.to};
   *log = BuildPrintLogRows(request, printed, outcome.layout_mode, outcome.device_copies * outcome.passes, user.UID,
-                           printer, when.date,
-                           when.time);
+                           printer, when.date, when.time);
   CheckPrintedJobStatus(result);
   return result.ResultCode;
 }

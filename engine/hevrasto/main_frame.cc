@@ -48,10 +48,9 @@ Status CMainFrame::Create() {
     Event(kEvRegistryReadFailed, "[CMainFrame::OnCreate() failed]\r\n" + loaded.message());
     return loaded;
   }
-  auto w = winmsg::Window::Create(kEngineWindowClass, "Hevrasto",
-                                  [this](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp, winmsg::LPARAM lp) {
-                                    return Proc(h, m, wp, lp);
-                                  });
+  auto w = winmsg::Window::Create(
+      kEngineWindowClass, "Hevrasto",
+      [this](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp, winmsg::LPARAM lp) { return Proc(h, m, wp, lp); });
   if (!w.ok()) {
     Event(kEvEngineStartFailed, "[CMainFrame::OnCreate() failed]\r\n" + w.status().ToString());
     return w.status();

@@ -13,8 +13,8 @@
 
 #include "engine/hevrasto/engine_doc.h"
 #include "engine/hevrasto/phase_obj.h"
-#include "engine/hevrasto/quota_mail.h"
 #include "engine/hevrasto/queue_probe.h"
+#include "engine/hevrasto/quota_mail.h"
 #include "platform/spool/spool.h"
 #include "platform/winmsg/winmsg.h"
 

@@ -11,10 +11,10 @@
 #include "engine/core/answer.h"
 #include "engine/core/clock.h"
 #include "engine/core/event_writer.h"
+#include "engine/core/pending_log.h"
 #include "engine/core/request_check.h"
 #include "engine/core/settings_store.h"
 #include "engine/hevrasto/engine_doc.h"
-#include "engine/core/pending_log.h"
 #include "engine/hevrasto/print_records.h"
 #include "engine/hevrasto/request_slots.h"
 #include "engine/rules/event_table.h"
@@ -37,9 +37,12 @@ bool ReachedPrinter(const spool::JobInfo& job) {
     case spool::JobState::kPrinting:
     case spool::JobState::kPaused:
     case spool::JobState::kOffline:
-    case spool::JobState::kCompleted: return true;
-    case spool::JobState::kError: return (job.status & spool::JOB_STATUS_DELETED) == 0;
-    default: return false;
+    case spool::JobState::kCompleted:
+      return true;
+    case spool::JobState::kError:
+      return (job.status & spool::JOB_STATUS_DELETED) == 0;
+    default:
+      return false;
   }
 }
 
@@ -110,13 +113,27 @@ int CPhaseObj::Run() {
     // printer, and stopping there would leave it charged but unanswered.
     if (p <= WorkerPhase::kOpen && stop_.IsSet()) break;
     switch (p) {
-      case WorkerPhase::kWait: PhaseWait(); break;
-      case WorkerPhase::kTake: PhaseTake(); break;
-      case WorkerPhase::kOpen: PhaseOpen(); break;
-      case WorkerPhase::kPrint: PhasePrint(); break;
-      case WorkerPhase::kAnswer: PhaseAnswer(); break;
-      case WorkerPhase::kMail: PhaseMail(); break;
-      case WorkerPhase::kCleanUp: PhaseCleanUp(); break;
+      case WorkerPhase::kWait:
+        PhaseWait();
+        break;
+      case WorkerPhase::kTake:
+        PhaseTake();
+        break;
+      case WorkerPhase::kOpen:
+        PhaseOpen();
+        break;
+      case WorkerPhase::kPrint:
+        PhasePrint();
+        break;
+      case WorkerPhase::kAnswer:
+        PhaseAnswer();
+        break;
+      case WorkerPhase::kMail:
+        PhaseMail();
+        break;
+      case WorkerPhase::kCleanUp:
+        PhaseCleanUp();
+        break;
     }
   }
   if (!slot_path_.empty() && phase_.load() == WorkerPhase::kOpen) frame_.OpenJob("", result_);
@@ -191,7 +208,8 @@ void CPhaseObj::PhaseWait() {
     CZvmDatbase db(s.DSN, s.UID, s.PWD);
     std::vector<std::string> dropped;
     StorePendingRows(db, nullptr, &dropped);
-    if (!dropped.empty()) Event(kEvDatabaseError, "kept print-log rows of a user who is gone were dropped:\n" + JoinLines(dropped));
+    if (!dropped.empty())
+      Event(kEvDatabaseError, "kept print-log rows of a user who is gone were dropped:\n" + JoinLines(dropped));
   }
   if (now - kept_tried_ >= std::chrono::milliseconds(options_.pending_retry_ms) && HasKeptResults()) {
     kept_tried_ = now;
@@ -348,8 +366,8 @@ bool CPhaseObj::ReadSlotRequest(int slot) {
     slot_path_.clear();
     return false;
   }
-  Status read = request_.ReadTopRequest(slot_path_, options_.read_attempts,
-                                        std::chrono::milliseconds(options_.read_retry_ms));
+  Status read =
+      request_.ReadTopRequest(slot_path_, options_.read_attempts, std::chrono::milliseconds(options_.read_retry_ms));
   if (!read.ok()) {
     std::error_code ec;
     if (fsys::exists(slot_path_, ec)) {
@@ -470,10 +488,10 @@ void CPhaseObj::PhaseOpen() {
   taken_ = RequestMark{};
   taken_.request = identity_;
   DateTimeValue when = LocalDateTime(std::chrono::system_clock::now());
-  std::vector<PrintLogRecord> planned = BuildPrintLogRows(
-      request_, RequestRange(request_, frame_.OpenPages()),
-      printing::LayoutModeFromRequest(request_.ThumbnailCount, request_.Orientation),
-      printing::DecideCopies(request_.Copies), user_.UID, printer_, when.date, when.time);
+  std::vector<PrintLogRecord> planned =
+      BuildPrintLogRows(request_, RequestRange(request_, frame_.OpenPages()),
+                        printing::LayoutModeFromRequest(request_.ThumbnailCount, request_.Orientation),
+                        printing::DecideCopies(request_.Copies), user_.UID, printer_, when.date, when.time);
   if (!planned.empty()) {
     auto held = HoldRows(planned);
     if (held.ok()) {
@@ -535,7 +553,8 @@ void CPhaseObj::StoreKeptRows() {
   StorePendingRows(db, &errors, &dropped);
   // The rows stay kept and are stored later; the answer does not change.
   if (!errors.empty()) Event(kEvDatabaseError, JoinLines(errors));
-  if (!dropped.empty()) Event(kEvDatabaseError, "kept print-log rows of a user who is gone were dropped:\n" + JoinLines(dropped));
+  if (!dropped.empty())
+    Event(kEvDatabaseError, "kept print-log rows of a user who is gone were dropped:\n" + JoinLines(dropped));
 }
 
 bool CPhaseObj::SettleHeldJob(const RequestMark& mark, bool* known) {
@@ -580,8 +599,9 @@ void CPhaseObj::RecoverTaken(const RequestMark& mark, const EngineSettings& s) {
   // printed (the answer adds its completion line, as for any print).
   if (!reached) {
     const std::string printer = mark.printer.empty() ? request_.DeviceName : mark.printer;
-    result_.SetResultMessage(kResultPrintFailed, known ? std::vector<std::string>{printing::kPrintFailedMessage, printer}
-                                                       : InterruptedPrintLines());
+    result_.SetResultMessage(kResultPrintFailed, known
+                                                     ? std::vector<std::string>{printing::kPrintFailedMessage, printer}
+                                                     : InterruptedPrintLines());
     Event(kEvPrintFailed, RequestEventText(result_.Messages, request_));
   }
   phase_ = WorkerPhase::kAnswer;

@@ -189,10 +189,10 @@ class CPhaseObj {
   std::atomic<bool> running_{false};
   std::chrono::steady_clock::time_point pending_tried_{};
   std::chrono::steady_clock::time_point kept_tried_{};  // kept answers, tried as often
-  std::set<std::string> ignored_;  // reported once; left where they are
+  std::set<std::string> ignored_;                       // reported once; left where they are
   fs::FolderWatch watch_;
   bool watching_ = false;
-  bool watch_failing_ = false;  // reported once until the watch works again
+  bool watch_failing_ = false;   // reported once until the watch works again
   bool folder_failing_ = false;  // the request folder is no folder of the share (reported once)
 };
 

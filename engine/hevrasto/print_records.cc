@@ -16,9 +16,8 @@ PageRange RequestRange(const CRequestInfo& r, int pages) {
   return range;
 }
 
-std::vector<PrintLogRecord> BuildPrintLogRows(const CRequestInfo& request, const PageRange& range, int mode,
-                                              int copies, int32_t uid, const PrinterRecord& printer,
-                                              int32_t date, int32_t time) {
+std::vector<PrintLogRecord> BuildPrintLogRows(const CRequestInfo& request, const PageRange& range, int mode, int copies,
+                                              int32_t uid, const PrinterRecord& printer, int32_t date, int32_t time) {
   std::vector<PrintLogRecord> rows;
   if (range.count() <= 0) return rows;
   // The owner of each page of the document, from the request's jobs in order.
@@ -81,7 +80,8 @@ std::vector<uint16_t> RotationsForRange(const std::string& rotate, int pages) {
     std::string item = rotate.substr(pos, comma - pos);
     pos = comma + 1;
     long v = -1;
-    if (!item.empty() && item.size() < 8 && std::all_of(item.begin(), item.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (!item.empty() && item.size() < 8 &&
+        std::all_of(item.begin(), item.end(), [](char c) { return c >= '0' && c <= '9'; }))
       v = std::stol(item);
     // An item that names no known rotation (0, 1, 16) repeats the one before it.
     if (v == 0 || v == 1 || v == 16) prev = static_cast<uint16_t>(v);

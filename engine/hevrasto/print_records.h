@@ -26,9 +26,8 @@ PageRange RequestRange(const CRequestInfo& request, int pages);
 // into one row ("..." as JobName when several) whose Pages are the sheets times the copies
 // in the modes with more than one page per side (mode 3, the turned form of mode 2, folds
 // as mode 2 does).
-std::vector<PrintLogRecord> BuildPrintLogRows(const CRequestInfo& request, const PageRange& range, int mode,
-                                              int copies, int32_t uid, const PrinterRecord& printer,
-                                              int32_t date, int32_t time);
+std::vector<PrintLogRecord> BuildPrintLogRows(const CRequestInfo& request, const PageRange& range, int mode, int copies,
+                                              int32_t uid, const PrinterRecord& printer, int32_t date, int32_t time);
 
 // Gives the rotation per page of the range from a Rotate text ("1,0,16", a trailing ","
 // allowed): the items are paired with the pages from the first of the range on; 0, 1 and

@@ -38,11 +38,16 @@ MailClock Now() {
 
 std::string PeriodText(int32_t index, int32_t days, int32_t limit_date, int32_t week_flag) {
   switch (index) {
-    case kPeriodDay: return "1日";
-    case kPeriodWeek: return Format("1週間（%s）", week_flag == 1 ? "月曜～日曜" : "日曜～土曜");
-    case kPeriodMonth: return "1ヶ月";
-    case kPeriodDays: return Format("%d日間（%d月%d日まで）", days, (limit_date / 100) % 100, limit_date % 100);
-    default: return "無期限";
+    case kPeriodDay:
+      return "1日";
+    case kPeriodWeek:
+      return Format("1週間（%s）", week_flag == 1 ? "月曜～日曜" : "日曜～土曜");
+    case kPeriodMonth:
+      return "1ヶ月";
+    case kPeriodDays:
+      return Format("%d日間（%d月%d日まで）", days, (limit_date / 100) % 100, limit_date % 100);
+    default:
+      return "無期限";
   }
 }
 
@@ -54,8 +59,8 @@ QuotaNotice ComposeQuotaNotice(const EngineSettings& s, const CRequestResult& r,
   n.color_reached = r.MaxPages_Color > 0 && r.PageCount_Color >= r.MaxPages_Color;
   if (!n.mono_reached && !n.color_reached) return n;
   n.send = true;
-  n.subject = Format("%s [%d/%02d/%02d %02d:%02d]", "印刷枚数制限の通知", now.year, now.month, now.day, now.hour,
-                     now.minute);
+  n.subject =
+      Format("%s [%d/%02d/%02d %02d:%02d]", "印刷枚数制限の通知", now.year, now.month, now.day, now.hour, now.minute);
   std::string heading = Format("%s 自動配信サービス", "Zelvora");
   std::string sign1 = Format("%s 管理者", "Zelvora");
   std::string sign2 = Format("E-Mail：%s", s.AdminMailAddress.c_str());
@@ -129,16 +134,18 @@ bool QuotaMailer::SendMail(const EngineSettings& s, const std::string& to, const
   if (to.empty()) return fail(" 宛先ｱﾄﾞﾚｽが指定されていない");
   if (subject.empty()) return fail(" ﾒｰﾙﾀｲﾄﾙが指定されていない");
   if (body.empty()) return fail(" ﾒｰﾙ本文が指定されていない");
-  mail::MailMessage m{s.SenderMailAddress, to, subject, body,
-                      {"X-Mailer: SMTPCtl Custom Control Module",
-                       "Content-Type: text/plain; charset=\"iso-2022-jp\""}};
+  mail::MailMessage m{s.SenderMailAddress,
+                      to,
+                      subject,
+                      body,
+                      {"X-Mailer: SMTPCtl Custom Control Module", "Content-Type: text/plain; charset=\"iso-2022-jp\""}};
   int rc = smtp_.State();
   if (rc == 0) rc = smtp_.Send(m);
   if (rc == 0) return true;
   *error = rc;
-  return fail(Format(" SmtpOCX Error:%d\r\n Domain:%s\r\n From:%s\r\n", rc, domain.c_str(),
-                     s.SenderMailAddress.c_str()) +
-              Format(" To:%s\r\n Subject:%s", to.c_str(), subject.c_str()));
+  return fail(
+      Format(" SmtpOCX Error:%d\r\n Domain:%s\r\n From:%s\r\n", rc, domain.c_str(), s.SenderMailAddress.c_str()) +
+      Format(" To:%s\r\n Subject:%s", to.c_str(), subject.c_str()));
 }
 
 void QuotaMailer::SendQuotaMail(const EngineSettings& s, const CRequestResult& r, const std::string& account,

@@ -32,8 +32,8 @@ struct QuotaNotice {
 // set, the pages used were not computed (negative) or no limit (above 0) is reached.
 // The period line names Monday to Sunday weeks when WeekFlag is 1, the value that makes
 // the period itself run from Monday.
-QuotaNotice ComposeQuotaNotice(const EngineSettings& settings, const CRequestResult& result,
-                               const std::string& account, const UserRecord& user, const MailClock& now);
+QuotaNotice ComposeQuotaNotice(const EngineSettings& settings, const CRequestResult& result, const std::string& account,
+                               const UserRecord& user, const MailClock& now);
 
 // Gives the period text of a notice: "1日", "1週間（月曜～日曜）", "1ヶ月", "30日間（3月15日まで）"
 // or "無期限".

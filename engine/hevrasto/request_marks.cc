@@ -64,8 +64,7 @@ Result<std::string> RequestIdentity(const std::string& path) {
   }
   // A request placed again in the slot is a new file (renamed in): a new inode, or a reused
   // one with a later change time, so the marks of the one before never pass for it.
-  return std::to_string(st.st_ino) + ":" + std::to_string(st.st_ctim.tv_sec) + "." +
-         std::to_string(st.st_ctim.tv_nsec);
+  return std::to_string(st.st_ino) + ":" + std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec);
 }
 
 std::string StagedName(const std::string& name, const std::string& slot_base) {
@@ -80,7 +79,7 @@ void PhaseStamp(const char* step, const std::string& slot) {
     return path ? ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600) : -1;
   }();
   if (fd < 0) return;
-  timespec now {};
+  timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   std::string line = (slot.empty() ? std::string("-") : slot) + " " + step + " " +
                      std::to_string(static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec) + "\n";

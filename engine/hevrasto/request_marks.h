@@ -19,12 +19,12 @@ inline constexpr char kTakenSuffix[] = ".taken";
 inline constexpr char kAnsweredSuffix[] = ".answered";
 
 struct RequestMark {
-  std::string request;   // RequestIdentity of the slot file
-  std::uint32_t job = 0; // the spooler's job id once the job was started (taken mark)
-  std::string printer;   // the printer the job went to (taken mark)
-  std::string rows;      // the held print-log rows file, a plain name (taken mark)
-  std::string answer;    // the answer file name (answered mark)
-  std::string copy;      // the monitor copy's file name (answered mark)
+  std::string request;    // RequestIdentity of the slot file
+  std::uint32_t job = 0;  // the spooler's job id once the job was started (taken mark)
+  std::string printer;    // the printer the job went to (taken mark)
+  std::string rows;       // the held print-log rows file, a plain name (taken mark)
+  std::string answer;     // the answer file name (answered mark)
+  std::string copy;       // the monitor copy's file name (answered mark)
 };
 
 // Gives the text of a mark ("key=value" lines) and back. Corruption for a text that is no

@@ -67,8 +67,8 @@ Result<ServerFolders> SetUpServer(const ServerSetupOptions& o) {
       auto r = (*c)->Execute(sql, {});
       if (!r.ok()) return r.status();
     }
-    auto r = (*c)->Execute("INSERT INTO Printers (PID,PrinterName,Ptype,Used) VALUES (1,?,0,1)",
-                           {odbc::Value(o.printer)});
+    auto r =
+        (*c)->Execute("INSERT INTO Printers (PID,PrinterName,Ptype,Used) VALUES (1,?,0,1)", {odbc::Value(o.printer)});
     if (!r.ok()) return r.status();
   }
   spool::FolderSpooler spooler(f.printers);

@@ -17,9 +17,9 @@ struct ServerSetupOptions {
   int smtp_port = 0;     // 0: no mail server
   std::string printer = "Office";
   int printer_dpi = 150;
-  std::string dsn;    // empty: the embedded database; else this data source (its schema is set up)
-  bool seed = true;   // insert the users, the group and the printer (false: a database another
-                      // server already seeded)
+  std::string dsn;   // empty: the embedded database; else this data source (its schema is set up)
+  bool seed = true;  // insert the users, the group and the printer (false: a database another
+                     // server already seeded)
 };
 
 // The folders of a set-up server.

@@ -6,10 +6,14 @@ namespace zv::engine {
 
 int PagesPerSheet(int32_t thumbnail_count) {
   switch (thumbnail_count) {
-    case 1: return 2;
-    case 2: return 4;
-    case 3: return 8;
-    default: return 1;
+    case 1:
+      return 2;
+    case 2:
+      return 4;
+    case 3:
+      return 8;
+    default:
+      return 1;
   }
 }
 
@@ -39,10 +43,14 @@ QuotaDecision DecideQuota(bool refuse, int32_t limit_over_action, int32_t ptype,
 UserLimits ResolveUserLimits(int32_t count_shubetsu, const UserLimits& own, const UserLimits& system,
                              const UserLimits* group) {
   switch (count_shubetsu) {
-    case kCountSystem: return system;
-    case kCountGroup: return group ? *group : system;
-    case kCountOwn: return own;
-    default: return {};
+    case kCountSystem:
+      return system;
+    case kCountGroup:
+      return group ? *group : system;
+    case kCountOwn:
+      return own;
+    default:
+      return {};
   }
 }
 

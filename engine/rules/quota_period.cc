@@ -96,10 +96,17 @@ int32_t PeriodStartDate(int32_t end, int32_t index, int32_t days) {
   if (!IsValidDate(end)) return end;
   int64_t length = 1;
   switch (index) {
-    case kPeriodWeek: length = 7; break;
-    case kPeriodMonth: length = end % 100; break;  // a month ends on its last day
-    case kPeriodDays: length = EffectiveDays(days); break;
-    default: break;
+    case kPeriodWeek:
+      length = 7;
+      break;
+    case kPeriodMonth:
+      length = end % 100;
+      break;  // a month ends on its last day
+    case kPeriodDays:
+      length = EffectiveDays(days);
+      break;
+    default:
+      break;
   }
   return AddDays(end, -(length - 1));
 }
@@ -107,9 +114,12 @@ int32_t PeriodStartDate(int32_t end, int32_t index, int32_t days) {
 int32_t RolledLimitDate(int32_t limit_date, int32_t today, int32_t index, int32_t days, int32_t week_flag) {
   if (limit_date >= today) return limit_date;
   switch (index) {
-    case kPeriodNone: return today;
-    case kPeriodWeek: return WeekEndDate(today, week_flag);
-    default: return NextLimitDate(limit_date, today, index, days);
+    case kPeriodNone:
+      return today;
+    case kPeriodWeek:
+      return WeekEndDate(today, week_flag);
+    default:
+      return NextLimitDate(limit_date, today, index, days);
   }
 }
 
@@ -117,14 +127,18 @@ PeriodDays PeriodSumDays(int32_t index, int32_t days, int32_t limit_date) {
   PeriodDays p;
   p.last = limit_date;
   switch (index) {
-    case kPeriodDay: p.form = PeriodDays::kOnDay; break;
+    case kPeriodDay:
+      p.form = PeriodDays::kOnDay;
+      break;
     case kPeriodWeek:
     case kPeriodMonth:
     case kPeriodDays:
       p.form = PeriodDays::kRange;
       p.first = PeriodStartDate(limit_date, index, days);
       break;
-    default: p.form = PeriodDays::kUpTo; break;
+    default:
+      p.form = PeriodDays::kUpTo;
+      break;
   }
   return p;
 }

@@ -27,7 +27,8 @@ Status CRequestResult::CreateResultFile(const std::string& path, bool show_norma
 }
 
 Result<std::string> AccountQuotaFileName(const std::string& account) {
-  if (!paths::IsPlainFileName(account, kMaxRequestName)) return Status::InvalidArgument("account name is not a plain name");
+  if (!paths::IsPlainFileName(account, kMaxRequestName))
+    return Status::InvalidArgument("account name is not a plain name");
   return account + "-.ans";
 }
 

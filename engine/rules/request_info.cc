@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "engine/rules/text_util.h"
-#include "printing/print_rules.h"
 #include "platform/paths/paths.h"
+#include "printing/print_rules.h"
 
 namespace zv::engine {
 namespace {
@@ -19,17 +19,38 @@ namespace {
 // The keys in the order in which they are matched; "OffSetSize" matches "OffsetSize" too
 // since keys are compared upper-cased.
 enum Key {
-  kAccountName, kMachineName, kJobFileName, kJobName, kJobPages, kOrientation, kThumbnailCount,
-  kSeparator, kOffSetSize, kDeviceName, kPaperSize, kPrintPages, kCopies, kCollate, kHLeft,
-  kHCenter, kHRight, kFLeft, kFCenter, kFRight, kFontPoint, kLogFont, kPrintPageMode, kRotate,
+  kAccountName,
+  kMachineName,
+  kJobFileName,
+  kJobName,
+  kJobPages,
+  kOrientation,
+  kThumbnailCount,
+  kSeparator,
+  kOffSetSize,
+  kDeviceName,
+  kPaperSize,
+  kPrintPages,
+  kCopies,
+  kCollate,
+  kHLeft,
+  kHCenter,
+  kHRight,
+  kFLeft,
+  kFCenter,
+  kFRight,
+  kFontPoint,
+  kLogFont,
+  kPrintPageMode,
+  kRotate,
   kKeyCount
 };
 
 const char* const kKeys[kKeyCount] = {
-    "ACCOUNTNAME=", "MACHINENAME=", "JOBFILENAME=", "JOBNAME=", "JOBPAGES=", "ORIENTATION=",
-    "THUMBNAILCOUNT=", "SEPARATOR=", "OFFSETSIZE=", "DEVICENAME=", "PAPERSIZE=", "PRINTPAGES=",
-    "COPIES=", "COLLATE=", "H_LEFT=", "H_CENTER=", "H_RIGHT=", "F_LEFT=", "F_CENTER=", "F_RIGHT=",
-    "FONTPOINT=", "LOGFONT=", "PRINTPAGEMODE=", "ROTATE="};
+    "ACCOUNTNAME=",    "MACHINENAME=", "JOBFILENAME=", "JOBNAME=",    "JOBPAGES=",      "ORIENTATION=",
+    "THUMBNAILCOUNT=", "SEPARATOR=",   "OFFSETSIZE=",  "DEVICENAME=", "PAPERSIZE=",     "PRINTPAGES=",
+    "COPIES=",         "COLLATE=",     "H_LEFT=",      "H_CENTER=",   "H_RIGHT=",       "F_LEFT=",
+    "F_CENTER=",       "F_RIGHT=",     "FONTPOINT=",   "LOGFONT=",    "PRINTPAGEMODE=", "ROTATE="};
 
 int32_t ZeroTo3(int32_t v) { return (v >= 0 && v <= 3) ? v : 0; }
 
@@ -75,18 +96,32 @@ bool CRequestInfo::ParseRequestText(std::string_view text) {
     value.erase(0, value.find_first_not_of(" \t"));
     int32_t num = LeadingInt(value);
     switch (key) {
-      case kAccountName: AccountName = value; break;
-      case kMachineName: MachineName = value; break;
-      case kJobFileName: JobFileName = value; break;
-      case kJobName: names = SplitList(value, '\\'); break;
+      case kAccountName:
+        AccountName = value;
+        break;
+      case kMachineName:
+        MachineName = value;
+        break;
+      case kJobFileName:
+        JobFileName = value;
+        break;
+      case kJobName:
+        names = SplitList(value, '\\');
+        break;
       case kJobPages: {
         pages.clear();
         for (const auto& item : SplitList(value, ',')) pages.push_back(std::max(0, LeadingInt(item)));
         break;
       }
-      case kOrientation: Orientation = num == 2 ? 2 : 1; break;
-      case kThumbnailCount: ThumbnailCount = ZeroTo3(num); break;
-      case kSeparator: Separator = ZeroTo3(num); break;
+      case kOrientation:
+        Orientation = num == 2 ? 2 : 1;
+        break;
+      case kThumbnailCount:
+        ThumbnailCount = ZeroTo3(num);
+        break;
+      case kSeparator:
+        Separator = ZeroTo3(num);
+        break;
       case kOffSetSize: {
         OffsetX = OffsetY = OffsetSize = 0;
         auto items = SplitList(value, ',', true);
@@ -95,8 +130,12 @@ bool CRequestInfo::ParseRequestText(std::string_view text) {
         if (items.size() > 2) OffsetSize = LeadingInt(items[2]);
         break;
       }
-      case kDeviceName: DeviceName = value; break;
-      case kPaperSize: PaperSize = num; break;
+      case kDeviceName:
+        DeviceName = value;
+        break;
+      case kPaperSize:
+        PaperSize = num;
+        break;
       case kPrintPages: {
         FirstPage = LastPage = 0;
         auto items = SplitList(value, ',', true);
@@ -105,18 +144,42 @@ bool CRequestInfo::ParseRequestText(std::string_view text) {
         if (items.size() > 1) LastPage = std::max(0, LeadingInt(items[1]));
         break;
       }
-      case kCopies: Copies = num < 1 ? 1 : num; break;
-      case kCollate: Collate = num > 0; break;
-      case kHLeft: H_Left = value; break;
-      case kHCenter: H_Center = value; break;
-      case kHRight: H_Right = value; break;
-      case kFLeft: F_Left = value; break;
-      case kFCenter: F_Center = value; break;
-      case kFRight: F_Right = value; break;
-      case kFontPoint: FontPoint = num; break;
-      case kLogFont: LogFont = value; break;
-      case kPrintPageMode: PrintPageMode = num; break;
-      case kRotate: Rotate = value; break;
+      case kCopies:
+        Copies = num < 1 ? 1 : num;
+        break;
+      case kCollate:
+        Collate = num > 0;
+        break;
+      case kHLeft:
+        H_Left = value;
+        break;
+      case kHCenter:
+        H_Center = value;
+        break;
+      case kHRight:
+        H_Right = value;
+        break;
+      case kFLeft:
+        F_Left = value;
+        break;
+      case kFCenter:
+        F_Center = value;
+        break;
+      case kFRight:
+        F_Right = value;
+        break;
+      case kFontPoint:
+        FontPoint = num;
+        break;
+      case kLogFont:
+        LogFont = value;
+        break;
+      case kPrintPageMode:
+        PrintPageMode = num;
+        break;
+      case kRotate:
+        Rotate = value;
+        break;
     }
   }
   if (!begun) return false;

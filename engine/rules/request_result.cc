@@ -10,9 +10,7 @@ const char kServerTitle[] = "Zelvoraサーバ";
 const char kContact[] = "至急、管理者にご連絡ください。";
 }  // namespace
 
-std::vector<std::string> DatabaseErrorLines() {
-  return {"データベースのアクセスエラーが発生しました。", kContact};
-}
+std::vector<std::string> DatabaseErrorLines() { return {"データベースのアクセスエラーが発生しました。", kContact}; }
 
 void CRequestResult::Init() { *this = CRequestResult(); }
 
@@ -27,18 +25,29 @@ void CRequestResult::SetResultMessage(int32_t code, const std::vector<std::strin
     case kResultPrinted:
       if (extra.empty()) add({"印刷が完了しました。"});
       break;
-    case kResultIncomplete: add({"印刷依頼情報に不備があります。"}); break;
-    case kResultUnknownUser: add({"ユーザ登録されていないため印刷の権限がありません。"}); break;
-    case kResultUnmanagedPrinter: add({"指定された[プリンタ]は、管理プリンタではありません。"}); break;
+    case kResultIncomplete:
+      add({"印刷依頼情報に不備があります。"});
+      break;
+    case kResultUnknownUser:
+      add({"ユーザ登録されていないため印刷の権限がありません。"});
+      break;
+    case kResultUnmanagedPrinter:
+      add({"指定された[プリンタ]は、管理プリンタではありません。"});
+      break;
     case kResultMonoLimit:
       add({"モノクロ印刷可能枚数に達しています。", "モノクロ印刷可能枚数を超えた印刷は禁止されています。"});
       break;
-    case kResultJobNotOpened: add({"印刷ジョブファイルがオープンできませんでした。"}); break;
+    case kResultJobNotOpened:
+      add({"印刷ジョブファイルがオープンできませんでした。"});
+      break;
     case kResultPrintFailed:
       if (extra.empty()) add({"印刷に失敗しました。"});
       break;
-    case kResultDatabaseError: break;
-    case kResultDuplicate: add({"印刷中のジョブ名と同一の印刷が行われました。", "印刷中の２重印刷は禁止されています。"}); break;
+    case kResultDatabaseError:
+      break;
+    case kResultDuplicate:
+      add({"印刷中のジョブ名と同一の印刷が行われました。", "印刷中の２重印刷は禁止されています。"});
+      break;
     case kResultColorLimit:
       add({"カラー印刷可能枚数に達しています。", "カラー印刷可能枚数を超えた印刷は禁止されています。"});
       break;
@@ -101,7 +110,8 @@ Result<std::string> AnswerFileName(const std::string& account, const std::string
 }
 
 Result<std::string> MonitorCopyName(const std::string& slot, const std::string& account, const std::string& machine) {
-  if (!paths::IsPlainFileName(slot, 32) || !paths::IsPlainFileName(account, kMaxRequestName) || !paths::IsPlainFileName(machine, kMaxRequestName))
+  if (!paths::IsPlainFileName(slot, 32) || !paths::IsPlainFileName(account, kMaxRequestName) ||
+      !paths::IsPlainFileName(machine, kMaxRequestName))
     return Status::InvalidArgument("slot, account or machine name is not a plain name");
   return slot + "-" + account + "-" + machine + ".an2";
 }

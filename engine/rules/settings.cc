@@ -11,12 +11,23 @@ void EngineSettings::ApplyCheckRange(uint32_t value) {
   // The top four bits name the period kind, one bit each (none for the first); the rest
   // hold the days of a period counted in days. Another kind keeps the index as it was.
   switch (value >> 28) {
-    case 0: PeriodIndex = 0; break;
-    case 1: PeriodIndex = 1; break;
-    case 2: PeriodIndex = 2; break;
-    case 4: PeriodIndex = 3; break;
-    case 8: PeriodIndex = 4; break;
-    default: break;
+    case 0:
+      PeriodIndex = 0;
+      break;
+    case 1:
+      PeriodIndex = 1;
+      break;
+    case 2:
+      PeriodIndex = 2;
+      break;
+    case 4:
+      PeriodIndex = 3;
+      break;
+    case 8:
+      PeriodIndex = 4;
+      break;
+    default:
+      break;
   }
   LimitDays = static_cast<int32_t>(value & 0x0FFFFFFFu);
 }

@@ -60,10 +60,11 @@ TEST_F(AnswerTest, UnknownUserGetsTheSettingsPeriod) {
   RequestCheck check(settings_, nullptr);
   ASSERT_EQ(check.Run(request, result), CheckStep::kRefused);
   ASSERT_TRUE(WriteResult(settings_, request, result, check.user(), "order01").ok());
-  EXPECT_EQ(Read("nobody-PC01.ans"),
-            "[PrintResult]\r\nResult=2\r\n\r\n[ErrorMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=ユーザ登録されていないため"
-            "印刷の権限がありません。##KAIGYOU_POS##nobody\r\n\r\n[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20260430\r\n"
-            "MaxPages=-1\r\nPageCount=-1\r\nMaxPages_Color=-1\r\nPageCount_Color=-1\r\n");
+  EXPECT_EQ(
+      Read("nobody-PC01.ans"),
+      "[PrintResult]\r\nResult=2\r\n\r\n[ErrorMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=ユーザ登録されていないため"
+      "印刷の権限がありません。##KAIGYOU_POS##nobody\r\n\r\n[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20260430\r\n"
+      "MaxPages=-1\r\nPageCount=-1\r\nMaxPages_Color=-1\r\nPageCount_Color=-1\r\n");
   EXPECT_EQ(Read("nobody-.ans"), "(missing)");  // no quota values: no quota file
 }
 

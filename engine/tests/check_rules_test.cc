@@ -16,7 +16,7 @@ TEST(CheckRules, SheetCount) {
   EXPECT_EQ(RequestPageCount(r), 1);
   r.FirstPage = r.LastPage = 0;
   EXPECT_EQ(RequestPageCount(r), 9);
-  EXPECT_EQ(RequestSheetCount(r, 3), 4);  // 9 pages 8-up: 2 sheets x 2
+  EXPECT_EQ(RequestSheetCount(r, 3), 4);   // 9 pages 8-up: 2 sheets x 2
   EXPECT_EQ(RequestSheetCount(r, 9), 18);  // unknown layout counts one per sheet
   r.Copies = 0;
   EXPECT_EQ(RequestSheetCount(r, 0), 9);
@@ -42,8 +42,8 @@ TEST(CheckRules, QuotaDecision) {
       {true, 0, 0, 100, 5, {100, 0}, Q::kAllow},
       {true, 1, 0, 90, 10, {100, 0}, Q::kAllow},
       {true, 1, 1, 95, 10, {0, 100}, Q::kRefuseColor},
-      {true, 1, 1, 95, 10, {100, 0}, Q::kAllow},   // colour limit 0: unlimited
-      {true, 1, 0, 95, 10, {-1, 0}, Q::kAllow},    // below 0 never refuses
+      {true, 1, 1, 95, 10, {100, 0}, Q::kAllow},  // colour limit 0: unlimited
+      {true, 1, 0, 95, 10, {-1, 0}, Q::kAllow},   // below 0 never refuses
       {false, 1, 0, 1000, 10, {100, 100}, Q::kAllow},
       {true, 1, 2, 1000, 10, {100, 100}, Q::kAllow},  // unknown printer kind
   };
@@ -66,9 +66,9 @@ TEST(CheckRules, ResolveUserLimitsByCountShubetsu) {
     bool has_group;
     UserLimits want;
   } cases[] = {
-      {0, true, {0, 0}},   {1, true, {50, 20}},   {2, true, {100, 30}},
+      {0, true, {0, 0}},    {1, true, {50, 20}}, {2, true, {100, 30}},
       {2, false, {50, 20}},  // a group that is gone counts as the system's limits
-      {3, true, {10, 5}},  {7, true, {0, 0}},     {-1, true, {0, 0}},
+      {3, true, {10, 5}},   {7, true, {0, 0}},   {-1, true, {0, 0}},
   };
   for (const auto& c : cases) {
     UserLimits got = ResolveUserLimits(c.kind, own, system, c.has_group ? &group : nullptr);

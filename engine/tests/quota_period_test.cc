@@ -15,14 +15,13 @@ TEST(QuotaPeriod, WeekEndByWeekFlag) {
     int32_t end;
   };
   const Case cases[] = {
-      {20260104, 1, 20260104},  // Sunday, weeks Monday-Sunday: that Sunday
-      {20260104, 0, 20260110},  // Sunday, weeks Sunday-Saturday: the next Saturday
-      {20260104, 7, 20260110},  // any other flag counts as Sunday-Saturday
-      {20260105, 1, 20260111},  // Monday
-      {20260110, 0, 20260110},  // Saturday
-      {20251230, 0, 20260103},  // across the year end
-      {20251230, 1, 20260104},
-      {20240226, 1, 20240303},  // across a leap February
+      {20260104, 1, 20260104},                           // Sunday, weeks Monday-Sunday: that Sunday
+      {20260104, 0, 20260110},                           // Sunday, weeks Sunday-Saturday: the next Saturday
+      {20260104, 7, 20260110},                           // any other flag counts as Sunday-Saturday
+      {20260105, 1, 20260111},                           // Monday
+      {20260110, 0, 20260110},                           // Saturday
+      {20251230, 0, 20260103},                           // across the year end
+      {20251230, 1, 20260104}, {20240226, 1, 20240303},  // across a leap February
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.date * 10 + c.flag);
@@ -45,7 +44,7 @@ TEST(QuotaPeriod, NextLimitDate) {
       {0, 20260115, kPeriodDays, 10, 20260124},         // from today, N - 1 days
       {20251225, 20260103, kPeriodDays, 0, 20260103},   // N below 1 counts as 1
       {20251225, 20260103, kPeriodDays, -5, 20260103},
-      {10101, 20260103, kPeriodDays, 1, 20260103},      // far in the past: no loop
+      {10101, 20260103, kPeriodDays, 1, 20260103},  // far in the past: no loop
       {20260101, 20260115, kPeriodDay, 0, 20260115},
       {20260120, 20260115, kPeriodDay, 0, 20260120},
       {0, 20260115, kPeriodNone, 0, 20260115},

@@ -26,9 +26,10 @@ class QuotaRenewalTest : public EngineFixture {
     period_ = settings_.ResultPath + "/Aperiod.prd";
   }
   void Period(int index, int limit_date, int days) {
-    ASSERT_TRUE(fs::WriteFileAtomic(period_, "[PrintLimit]\r\nCheckRange=" + std::to_string(index) + "\r\nLimitDate=" +
-                                                 std::to_string(limit_date) + "\r\nLimitDays=" + std::to_string(days) +
-                                                 "\r\n").ok());
+    ASSERT_TRUE(fs::WriteFileAtomic(period_, "[PrintLimit]\r\nCheckRange=" + std::to_string(index) +
+                                                 "\r\nLimitDate=" + std::to_string(limit_date) +
+                                                 "\r\nLimitDays=" + std::to_string(days) + "\r\n")
+                    .ok());
   }
   std::string Quota(const std::string& account) {
     auto t = fs::ReadFile(settings_.ResultPath + "/" + account + ".ans");

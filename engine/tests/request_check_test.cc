@@ -51,9 +51,10 @@ class RequestCheckTest : public EngineFixture {
   // A request of `pages` pages of job "doc1" on `device` by `account`.
   CRequestInfo Request(const std::string& account, const std::string& device, int pages) {
     CRequestInfo r;
-    EXPECT_TRUE(r.ParseRequestText("[RequestInfo]\nAccountName=" + account + "\nMachineName=PC01\n"
-                                   "JobFileName=job.prc\nJobName=doc1\nJobPages=" + std::to_string(pages) +
-                                   "\nDeviceName=" + device + "\nPaperSize=9\n"));
+    EXPECT_TRUE(r.ParseRequestText("[RequestInfo]\nAccountName=" + account +
+                                   "\nMachineName=PC01\n"
+                                   "JobFileName=job.prc\nJobName=doc1\nJobPages=" +
+                                   std::to_string(pages) + "\nDeviceName=" + device + "\nPaperSize=9\n"));
     return r;
   }
 
@@ -97,51 +98,66 @@ TEST_F(RequestCheckTest, EveryOutcome) {
       {"account and printer in any case", nullptr, "TANAKA", "mono", 10, 0, -1},
       {"mono limit of the defaults", [](RequestCheckTest& t) { t.LogPages(1, 45, 0); }, "tanaka", "Mono", 6,
        kResultMonoLimit, -1},
-      {"colour pages do not count for mono", [](RequestCheckTest& t) { t.LogPages(1, 45, 1); }, "tanaka", "Mono",
-       6, 0, -1},
-      {"colour limit", [](RequestCheckTest& t) { t.LogPages(1, 15, 1); }, "tanaka", "Color", 6, kResultColorLimit,
+      {"colour pages do not count for mono", [](RequestCheckTest& t) { t.LogPages(1, 45, 1); }, "tanaka", "Mono", 6, 0,
        -1},
-      {"last month does not count", [](RequestCheckTest& t) { t.LogPages(1, 45, 0, 20260331); }, "tanaka", "Mono",
-       6, 0, -1},
+      {"colour limit", [](RequestCheckTest& t) { t.LogPages(1, 15, 1); }, "tanaka", "Color", 6, kResultColorLimit, -1},
+      {"last month does not count", [](RequestCheckTest& t) { t.LogPages(1, 45, 0, 20260331); }, "tanaka", "Mono", 6, 0,
+       -1},
       {"group limits", [](RequestCheckTest& t) { t.LogPages(2, 95, 0); }, "sato", "Mono", 6, kResultMonoLimit, -1},
       {"group limits allow", [](RequestCheckTest& t) { t.LogPages(2, 60, 0); }, "sato", "Mono", 6, 0, -1},
       {"missing group: defaults", [](RequestCheckTest& t) { t.LogPages(3, 45, 0); }, "kato", "Mono", 6,
        kResultMonoLimit, -1},
       {"kind 0 is never refused", [](RequestCheckTest& t) { t.LogPages(4, 5000, 0); }, "free", "Mono", 600, 0, -1},
       {"own limits", [](RequestCheckTest& t) { t.LogPages(5, 3, 1); }, "own", "Color", 3, kResultColorLimit, -1},
-      {"refuse flag clear", [](RequestCheckTest& t) {
+      {"refuse flag clear",
+       [](RequestCheckTest& t) {
          t.LogPages(1, 500, 0);
          ASSERT_TRUE(t.key_->SetDword("LimitAction", 3).ok());
-       }, "tanaka", "Mono", 6, 0, -1},
-      {"crossing allowed once", [](RequestCheckTest& t) {
+       },
+       "tanaka", "Mono", 6, 0, -1},
+      {"crossing allowed once",
+       [](RequestCheckTest& t) {
          t.LogPages(1, 45, 0);
          ASSERT_TRUE(t.key_->SetDword("LimitOverAction", 0).ok());
-       }, "tanaka", "Mono", 6, 0, -1},
-      {"layout forced by the settings", [](RequestCheckTest& t) {
+       },
+       "tanaka", "Mono", 6, 0, -1},
+      {"layout forced by the settings",
+       [](RequestCheckTest& t) {
          t.LogPages(1, 45, 0);
          ASSERT_TRUE(t.key_->SetDword("ThumbnailCount", 1).ok());  // 2-up: 6 pages are 3 sheets
-       }, "tanaka", "Mono", 6, 0, -1},
-      {"duplicate of a queued job", [](RequestCheckTest& t) {
+       },
+       "tanaka", "Mono", 6, 0, -1},
+      {"duplicate of a queued job",
+       [](RequestCheckTest& t) {
          t.LogPages(1, 1, 0, 20260415, 93000, 2, "DOC1");
          t.queue_.jobs = {{"doc1", 0, Local(2026, 4, 15, 9, 30, 0)}, {"doc1", 0, Local(2026, 4, 15, 9, 0, 0)}};
-       }, "tanaka", "Mono", 1, kResultDuplicate, -1},
-      {"duplicate no longer queued", [](RequestCheckTest& t) {
+       },
+       "tanaka", "Mono", 1, kResultDuplicate, -1},
+      {"duplicate no longer queued",
+       [](RequestCheckTest& t) {
          t.LogPages(1, 1, 0, 20260415, 93000, 2, "doc1");
          t.queue_.jobs = {{"doc1", kJobStatusDeleting, Local(2026, 4, 15, 9, 30, 0)}};
-       }, "tanaka", "Mono", 1, 0, -1},
-      {"queue cannot be asked", [](RequestCheckTest& t) {
+       },
+       "tanaka", "Mono", 1, 0, -1},
+      {"queue cannot be asked",
+       [](RequestCheckTest& t) {
          t.LogPages(1, 1, 0, 20260415, 93000, 2, "doc1");
          t.queue_.fail = true;
-       }, "tanaka", "Mono", 1, 0, -1},
-      {"last print older than an hour", [](RequestCheckTest& t) {
+       },
+       "tanaka", "Mono", 1, 0, -1},
+      {"last print older than an hour",
+       [](RequestCheckTest& t) {
          t.LogPages(1, 1, 0, 20260415, 85959, 2, "doc1");
          t.queue_.jobs = {{"doc1", 0, Local(2026, 4, 15, 8, 59, 59)}};
-       }, "tanaka", "Mono", 1, 0, -1},
-      {"duplicate check off", [](RequestCheckTest& t) {
+       },
+       "tanaka", "Mono", 1, 0, -1},
+      {"duplicate check off",
+       [](RequestCheckTest& t) {
          t.LogPages(1, 1, 0, 20260415, 93000, 2, "doc1");
          t.queue_.jobs = {{"doc1", 0, Local(2026, 4, 15, 9, 30, 0)}};
          ASSERT_TRUE(t.key_->SetDword("DupCheck", 0).ok());
-       }, "tanaka", "Mono", 1, 0, -1},
+       },
+       "tanaka", "Mono", 1, 0, -1},
       {"database error", [](RequestCheckTest& t) { ASSERT_TRUE(t.key_->SetString("DSN", "NoSuchSource").ok()); },
        "tanaka", "Mono", 1, kResultDatabaseError, kEvDatabaseError},
   };
@@ -187,7 +203,8 @@ TEST_F(RequestCheckTest, ResultCarriesThePeriodAndMessages) {
 
   request = Request("nobody", "Mono", 3);
   Check(request, result);
-  EXPECT_EQ(result.Messages, (std::vector<std::string>{"ユーザ登録されていないため印刷の権限がありません。", "nobody"}));
+  EXPECT_EQ(result.Messages,
+            (std::vector<std::string>{"ユーザ登録されていないため印刷の権限がありません。", "nobody"}));
 
   ASSERT_TRUE(key_->SetString("DSN", "NoSuchSource").ok());
   request = Request("sato", "Mono", 3);

@@ -88,7 +88,11 @@ struct ParseCase {
 TEST(RequestInfo, NormalisesValues) {
   const std::vector<ParseCase> cases = {
       {"offset with two items zeroes the size", "offsetsize=5,6\n",
-       [](const CRequestInfo& r) { EXPECT_EQ(r.OffsetX, 5); EXPECT_EQ(r.OffsetY, 6); EXPECT_EQ(r.OffsetSize, 0); }},
+       [](const CRequestInfo& r) {
+         EXPECT_EQ(r.OffsetX, 5);
+         EXPECT_EQ(r.OffsetY, 6);
+         EXPECT_EQ(r.OffsetSize, 0);
+       }},
       {"more names than counts pairs the shorter", "JobName=a\\b\\c\nJobPages=3,4\n",
        [](const CRequestInfo& r) {
          ASSERT_EQ(r.Jobs.size(), 2u);
@@ -96,17 +100,38 @@ TEST(RequestInfo, NormalisesValues) {
          EXPECT_EQ(r.Jobs[1].pages, 4);
        }},
       {"reversed range is swapped", "JobName=a\\b\nJobPages=4,3\nPrintPages=7,3\n",
-       [](const CRequestInfo& r) { EXPECT_EQ(r.FirstPage, 3); EXPECT_EQ(r.LastPage, 7); EXPECT_EQ(r.AllPages, 0); }},
+       [](const CRequestInfo& r) {
+         EXPECT_EQ(r.FirstPage, 3);
+         EXPECT_EQ(r.LastPage, 7);
+         EXPECT_EQ(r.AllPages, 0);
+       }},
       {"one page", "JobName=a\\b\nJobPages=4,3\nPrintPages=4\n",
-       [](const CRequestInfo& r) { EXPECT_EQ(r.FirstPage, 4); EXPECT_EQ(r.LastPage, 4); }},
+       [](const CRequestInfo& r) {
+         EXPECT_EQ(r.FirstPage, 4);
+         EXPECT_EQ(r.LastPage, 4);
+       }},
       {"first page 0 means all", "JobName=a\nJobPages=9\nPrintPages=0,5\n",
-       [](const CRequestInfo& r) { EXPECT_EQ(r.AllPages, 1); EXPECT_EQ(r.FirstPage, 0); EXPECT_EQ(r.LastPage, 0); }},
+       [](const CRequestInfo& r) {
+         EXPECT_EQ(r.AllPages, 1);
+         EXPECT_EQ(r.FirstPage, 0);
+         EXPECT_EQ(r.LastPage, 0);
+       }},
       {"range beyond the total is cut", "JobName=a\\b\nJobPages=2,1\nPrintPages=5,9\n",
-       [](const CRequestInfo& r) { EXPECT_EQ(r.FirstPage, 3); EXPECT_EQ(r.LastPage, 3); EXPECT_EQ(r.AllPages, 0); }},
+       [](const CRequestInfo& r) {
+         EXPECT_EQ(r.FirstPage, 3);
+         EXPECT_EQ(r.LastPage, 3);
+         EXPECT_EQ(r.AllPages, 0);
+       }},
       {"range without jobs becomes all", "PrintPages=2,3\n",
-       [](const CRequestInfo& r) { EXPECT_EQ(r.AllPages, 1); EXPECT_EQ(r.LastPage, 0); }},
+       [](const CRequestInfo& r) {
+         EXPECT_EQ(r.AllPages, 1);
+         EXPECT_EQ(r.LastPage, 0);
+       }},
       {"negative pages count as none", "JobName=a\nJobPages=-5\nPrintPages=-2,-1\n",
-       [](const CRequestInfo& r) { EXPECT_EQ(r.Jobs[0].pages, 0); EXPECT_EQ(r.AllPages, 1); }},
+       [](const CRequestInfo& r) {
+         EXPECT_EQ(r.Jobs[0].pages, 0);
+         EXPECT_EQ(r.AllPages, 1);
+       }},
       {"out-of-range numbers", "Copies=0\nOrientation=0\nThumbnailCount=7\nSeparator=-1\nPrintPageMode=2\nCollate=0\n",
        [](const CRequestInfo& r) {
          EXPECT_EQ(r.Copies, 1);
@@ -127,7 +152,10 @@ TEST(RequestInfo, NormalisesValues) {
       {"last value wins, keys any case, blanks trimmed", "  accountname =x\nACCOUNTNAME=  y z  \n",
        [](const CRequestInfo& r) { EXPECT_EQ(r.AccountName, "y z"); }},
       {"second section header ends the reading", "AccountName=a\n[RequestInfo]\nMachineName=m\n",
-       [](const CRequestInfo& r) { EXPECT_EQ(r.AccountName, "a"); EXPECT_EQ(r.MachineName, ""); }},
+       [](const CRequestInfo& r) {
+         EXPECT_EQ(r.AccountName, "a");
+         EXPECT_EQ(r.MachineName, "");
+       }},
       {"other sections and unknown keys are ignored", "[Other]\nFoo=1\nDeviceName=P\r\n",
        [](const CRequestInfo& r) { EXPECT_EQ(r.DeviceName, "P"); }},
       {"list items are trimmed and empty ones dropped", "JobName= a \\\\ b \nJobPages= 1 ,, 2 \n",
@@ -164,7 +192,11 @@ TEST(RequestInfo, ValidateNamesTheFirstGap) {
     const char* message;
   };
   const std::vector<Case> cases = {
-      {[](CRequestInfo& r) { r.AccountName.clear(); r.DeviceName.clear(); }, "[依頼者のアカウント名]が指定されていません"},
+      {[](CRequestInfo& r) {
+         r.AccountName.clear();
+         r.DeviceName.clear();
+       },
+       "[依頼者のアカウント名]が指定されていません"},
       {[](CRequestInfo& r) { r.MachineName.clear(); }, "[依頼者のマシン名]が指定されていません"},
       {[](CRequestInfo& r) { r.JobFileName.clear(); }, "[印刷ファイル]が指定されていません"},
       {[](CRequestInfo& r) { r.Jobs.clear(); }, "[印刷ジョブ名]または、[印刷ジョブページ数]が指定されていません"},
@@ -172,7 +204,8 @@ TEST(RequestInfo, ValidateNamesTheFirstGap) {
       {[](CRequestInfo& r) { r.PaperSize = 0; }, "[用紙サイズ]が指定されていません"},
       {[](CRequestInfo& r) { r.AccountName = "../etc"; }, "[依頼者のアカウント名]に使用できない文字が含まれています"},
       {[](CRequestInfo& r) { r.AccountName = "a\\b"; }, "[依頼者のアカウント名]に使用できない文字が含まれています"},
-      {[](CRequestInfo& r) { r.AccountName = std::string(101, 'a'); }, "[依頼者のアカウント名]に使用できない文字が含まれています"},
+      {[](CRequestInfo& r) { r.AccountName = std::string(101, 'a'); },
+       "[依頼者のアカウント名]に使用できない文字が含まれています"},
       {[](CRequestInfo& r) { r.MachineName = "pc/01"; }, "[依頼者のマシン名]に使用できない文字が含まれています"},
       {[](CRequestInfo& r) { r.MachineName = "pc\x01"; }, "[依頼者のマシン名]に使用できない文字が含まれています"},
       {[](CRequestInfo& r) { r.JobFileName = ".."; }, "[印刷ファイル]に使用できない文字が含まれています"},
@@ -197,11 +230,23 @@ TEST(RequestInfo, ValidateNamesTheFirstGap) {
 TEST(RequestInfo, ReportListsTheFirst14Keys) {
   std::vector<std::string> lines = {"own line"};
   Parse(FullRequest()).FormatRequestReport(&lines);
-  const std::vector<std::string> want = {
-      "own line", "------------------------------", "[RequestInfo]", "AccountName=tanaka", "MachineName=PC01",
-      "JobFileName=job0001.prc", "JobName=見積書.xlsx,memo", "JobPages=3,4", "Orientation=2", "ThumbnailCount=2",
-      "Separator=1", "OffSetSize=10,20,900", "DeviceName=Office Color", "PaperSize=9", "PrintPages=2,5",
-      "Copies=2", "Collate=1"};
+  const std::vector<std::string> want = {"own line",
+                                         "------------------------------",
+                                         "[RequestInfo]",
+                                         "AccountName=tanaka",
+                                         "MachineName=PC01",
+                                         "JobFileName=job0001.prc",
+                                         "JobName=見積書.xlsx,memo",
+                                         "JobPages=3,4",
+                                         "Orientation=2",
+                                         "ThumbnailCount=2",
+                                         "Separator=1",
+                                         "OffSetSize=10,20,900",
+                                         "DeviceName=Office Color",
+                                         "PaperSize=9",
+                                         "PrintPages=2,5",
+                                         "Copies=2",
+                                         "Collate=1"};
   EXPECT_EQ(lines, want);
 }
 

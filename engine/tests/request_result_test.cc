@@ -40,36 +40,64 @@ TEST(RequestResult, AnswerTextsByteForByte) {
       {0, {}, true, true, "\r\n[NormalMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=印刷が完了しました。\r\n"},
       {0, {}, false, true, ""},
       {4, {}, true, false, ""},
-      {4, {}, true, true,
+      {4,
+       {},
+       true,
+       true,
        "\r\n[ErrorMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=モノクロ印刷可能枚数に達しています。##KAIGYOU_POS##"
        "モノクロ印刷可能枚数を超えた印刷は禁止されています。\r\n"},
       {6, {"a", "b"}, false, true, "\r\n[ErrorMessage]\r\nTitle=プリントエラー\r\nMessage=a##KAIGYOU_POS##b\r\n"},
       {6, {}, false, true, "\r\n[ErrorMessage]\r\nTitle=プリントエラー\r\nMessage=印刷に失敗しました。\r\n"},
-      {1, {"[プリンタ名]が指定されていません"}, false, true,
+      {1,
+       {"[プリンタ名]が指定されていません"},
+       false,
+       true,
        "\r\n[ErrorMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=印刷依頼情報に不備があります。##KAIGYOU_POS##"
        "[プリンタ名]が指定されていません\r\n"},
-      {2, {"tanaka"}, false, true,
+      {2,
+       {"tanaka"},
+       false,
+       true,
        "\r\n[ErrorMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=ユーザ登録されていないため印刷の権限がありません。"
        "##KAIGYOU_POS##tanaka\r\n"},
-      {3, {"P1"}, false, true,
+      {3,
+       {"P1"},
+       false,
+       true,
        "\r\n[ErrorMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=指定された[プリンタ]は、管理プリンタではありません。"
        "##KAIGYOU_POS##P1\r\n"},
-      {5, {}, false, true,
+      {5,
+       {},
+       false,
+       true,
        "\r\n[ErrorMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=印刷ジョブファイルがオープンできませんでした。\r\n"},
       {7, DatabaseErrorLines(), false, true,
        "\r\n[ErrorMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=データベースのアクセスエラーが発生しました。"
        "##KAIGYOU_POS##至急、管理者にご連絡ください。\r\n"},
-      {8, {}, false, true,
+      {8,
+       {},
+       false,
+       true,
        "\r\n[ErrorMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=印刷中のジョブ名と同一の印刷が行われました。"
        "##KAIGYOU_POS##印刷中の２重印刷は禁止されています。\r\n"},
-      {9, {}, false, true,
+      {9,
+       {},
+       false,
+       true,
        "\r\n[ErrorMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=カラー印刷可能枚数に達しています。##KAIGYOU_POS##"
        "カラー印刷可能枚数を超えた印刷は禁止されています。\r\n"},
-      {42, {}, false, true,
+      {42,
+       {},
+       false,
+       true,
        "\r\n[ErrorMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=サーバ側印刷実行部で内部エラーが発生しました。"
        "##KAIGYOU_POS##至急、管理者にご連絡ください。\r\n"},
       // Empty lines are left out; a line break inside a message cannot break the file.
-      {6, {"a", "", "b\r\nc"}, false, true, "\r\n[ErrorMessage]\r\nTitle=プリントエラー\r\nMessage=a##KAIGYOU_POS##b##KAIGYOU_POS##c\r\n"},
+      {6,
+       {"a", "", "b\r\nc"},
+       false,
+       true,
+       "\r\n[ErrorMessage]\r\nTitle=プリントエラー\r\nMessage=a##KAIGYOU_POS##b##KAIGYOU_POS##c\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
@@ -92,7 +120,8 @@ TEST(RequestResult, UnsetValuesAndNDayPeriod) {
   EXPECT_NE(r.ComposeResultText(false, false).find("\r\nCheckRange=2\r\n"), std::string::npos);
   // SetResultMessage appends; Init empties.
   r.SetResultMessage(0, {});
-  EXPECT_EQ(r.Messages, (std::vector<std::string>{"ユーザ登録されていないため印刷の権限がありません。", "x", "印刷が完了しました。"}));
+  EXPECT_EQ(r.Messages, (std::vector<std::string>{"ユーザ登録されていないため印刷の権限がありません。", "x",
+                                                  "印刷が完了しました。"}));
 }
 
 TEST(RequestResult, FilesAreWrittenWholeAndFailuresReported) {

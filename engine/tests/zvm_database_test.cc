@@ -131,8 +131,8 @@ TEST_P(DatabaseTest, PageSumsByKindAndPeriod) {
   User(1, "tanaka", 0, 1, 0, 0);
   User(9, "TANAKA", 0, 1, 0, 0, 0);  // a deleted row of the same account still counts
   User(2, "suzuki", 0, 1, 0, 0);
-  Log(1, 1, 20260331, 120000, "a", 5, 0);   // before the month
-  Log(2, 1, 20260401, 80000, "b", 7, 0);    // first day of the month
+  Log(1, 1, 20260331, 120000, "a", 5, 0);  // before the month
+  Log(2, 1, 20260401, 80000, "b", 7, 0);   // first day of the month
   Log(3, 1, 20260415, 90000, "c", 11, 1);
   Log(4, 9, 20260430, 235959, "d", 13, 0);  // last day, deleted user row
   Log(5, 2, 20260410, 90000, "e", 100, 0);  // another user
@@ -148,12 +148,12 @@ TEST_P(DatabaseTest, PageSumsByKindAndPeriod) {
       {kPeriodMonth, 0, 20260430, kMonoPages, 20},
       {kPeriodMonth, 0, 20260430, kColorPages, 11},
       {kPeriodMonth, 0, 20260430, kAllPages, 31},
-      {kPeriodWeek, 0, 20260430, kAllPages, 13},       // 24th to 30th
-      {kPeriodDays, 15, 20260415, kAllPages, 18},      // 1st to 15th
-      {kPeriodDays, 0, 20260401, kAllPages, 7},        // N below 1 counts as 1
+      {kPeriodWeek, 0, 20260430, kAllPages, 13},   // 24th to 30th
+      {kPeriodDays, 15, 20260415, kAllPages, 18},  // 1st to 15th
+      {kPeriodDays, 0, 20260401, kAllPages, 7},    // N below 1 counts as 1
       {kPeriodDay, 0, 20260415, kAllPages, 11},
-      {kPeriodNone, 0, 20260430, kMonoPages, 25},      // everything up to the end
-      {kPeriodMonth, 0, 20260228, kAllPages, 0},       // no rows: 0
+      {kPeriodNone, 0, 20260430, kMonoPages, 25},  // everything up to the end
+      {kPeriodMonth, 0, 20260228, kAllPages, 0},   // no rows: 0
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.index) + "/" + std::to_string(c.end) + "/" + std::to_string(c.kind));
@@ -246,8 +246,7 @@ TEST_P(DatabaseTest, DuplicateWindow) {
   };
   const Case cases[] = {
       {{20260101, 233000}, {20260102, 3000}, true, 2},  // across midnight
-      {{20260101, 233000}, {20260101, 235959}, true, 1},
-      {{20260101, 233600}, {20260102, 2000}, false, 0},
+      {{20260101, 233000}, {20260101, 235959}, true, 1}, {{20260101, 233600}, {20260102, 2000}, false, 0},
       {{20251231, 0}, {20260103, 0}, true, 3},  // the days between count too
       {{20260102, 3600}, {20260102, 4600}, false, 0},
   };
@@ -274,8 +273,8 @@ TEST_P(DatabaseTest, ErrorLines) {
   CZvmDatbase db = Db();
   std::unique_ptr<odbc::Rows> rows;
   EXPECT_FALSE(db.ExecuteQuery("SELECT 1", {}, &rows, nullptr));
-  EXPECT_EQ(db.ErrorLines, (std::vector<std::string>{"CZvmDatbase::ExecuteQuery error", " INVALID PARAM",
-                                                     " Unknown Error Handle:0"}));
+  EXPECT_EQ(db.ErrorLines,
+            (std::vector<std::string>{"CZvmDatbase::ExecuteQuery error", " INVALID PARAM", " Unknown Error Handle:0"}));
   bool empty = false;
   EXPECT_FALSE(db.ExecuteQuery("SELECT * FROM NoSuchTable", {}, &rows, &empty));
   ASSERT_GE(db.ErrorLines.size(), 3u);
@@ -324,8 +323,12 @@ TEST_P(DatabaseTest, IdleConnectionClosedByTheServerIsReplaced) {
   if (GetParam() != "postgres") GTEST_SKIP() << "only a server closes connections";
   User(1, "a", 0, 1, 0, 0);
   odbc::ClearConnectionPool();
-  { CZvmDatbase warm = Db(); EXPECT_EQ(warm.GetPringLogMaxID(), 0); }  // leaves an idle connection
-  Sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND datname = current_database()");
+  {
+    CZvmDatbase warm = Db();
+    EXPECT_EQ(warm.GetPringLogMaxID(), 0);
+  }  // leaves an idle connection
+  Sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND datname = "
+      "current_database()");
   CZvmDatbase db = Db();
   UserRecord u;
   bool found = false;

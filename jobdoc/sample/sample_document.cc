@@ -25,8 +25,8 @@ std::vector<std::uint8_t> MakePage(int page_number, int lines) {
     TextRun run;
     run.x = 300;
     run.y = 400 + line * 120;
-    run.text = "Page " + std::to_string(page_number) + ", line " + std::to_string(line + 1) +
-               ": " + kWords[(page_number + line) % 6] + " " + kWords[line % 6];
+    run.text = "Page " + std::to_string(page_number) + ", line " + std::to_string(line + 1) + ": " +
+               kWords[(page_number + line) % 6] + " " + kWords[line % 6];
     if (line % 5 == 0) run.extension = TextRunExtension{{0, 0, 4960, 7016}, 4, 0, 0};
     add(*BuildTextRunRecord(run));
     if (line % 8 == 7) {
@@ -42,8 +42,7 @@ std::vector<std::uint8_t> MakePage(int page_number, int lines) {
   return mf.Build();
 }
 
-DocumentImage MakeDocument(int pages, int lines_per_page, bool attachment,
-                           std::size_t attachment_bytes) {
+DocumentImage MakeDocument(int pages, int lines_per_page, bool attachment, std::size_t attachment_bytes) {
   DocumentImage doc;
   doc.format = DefaultPageFormatRecord();
   doc.format.client_mode = 1;
@@ -92,10 +91,9 @@ std::uint32_t Next(std::uint32_t& s) {
 }  // namespace
 
 std::vector<std::uint8_t> TextLike(std::size_t n, std::uint32_t seed) {
-  static const char* const kWords[] = {
-      "the",   "print", "job",    "page",  "of",     "document", "server", "quota",
-      "user",  "group", "colour", "sheet", "layout", "and",      "a",      "to",
-      "header", "footer", "copies", "range", "printer", "paper", "A4", "2026"};
+  static const char* const kWords[] = {"the",    "print",  "job",    "page",  "of",      "document", "server", "quota",
+                                       "user",   "group",  "colour", "sheet", "layout",  "and",      "a",      "to",
+                                       "header", "footer", "copies", "range", "printer", "paper",    "A4",     "2026"};
   std::vector<std::uint8_t> out;
   out.reserve(n);
   std::uint32_t s = seed | 1;

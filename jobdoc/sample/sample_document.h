@@ -19,8 +19,7 @@ std::vector<std::uint8_t> MakePage(int page_number, int lines);
 // among them when there are enough pages), a name, both texts, a record that names the
 // first page's paper and, when asked, one attachment of `attachment_bytes` pseudo-random
 // bytes.
-DocumentImage MakeDocument(int pages, int lines_per_page, bool attachment,
-                           std::size_t attachment_bytes = 3000);
+DocumentImage MakeDocument(int pages, int lines_per_page, bool attachment, std::size_t attachment_bytes = 3000);
 
 // Gives `n` bytes of English-like text (words, spaces, line ends) from a fixed seed.
 std::vector<std::uint8_t> TextLike(std::size_t n, std::uint32_t seed = 1);

@@ -20,9 +20,7 @@ class CodecTest : public ::testing::Test {
   std::vector<std::uint8_t> Pack(const std::vector<std::uint8_t>& in) {
     std::vector<std::uint8_t> out(kCodecOutputSize);
     std::uint16_t n = 0;
-    EXPECT_EQ(CompressJobData(in.data(), out.data(), static_cast<std::uint16_t>(in.size()), n,
-                              *state_),
-              kCodecOk);
+    EXPECT_EQ(CompressJobData(in.data(), out.data(), static_cast<std::uint16_t>(in.size()), n, *state_), kCodecOk);
     out.resize(n);
     return out;
   }
@@ -32,8 +30,8 @@ class CodecTest : public ::testing::Test {
     std::vector<std::uint8_t> out(kCodecBlockSize);
     bool stored = (packed[0] & 0x80) != 0;
     std::uint16_t n = 0xBEEF;
-    int rc = ExpandJobData(packed.data() + 2, out.data(),
-                           static_cast<std::uint16_t>(packed.size() - 2), n, stored, *state_);
+    int rc =
+        ExpandJobData(packed.data() + 2, out.data(), static_cast<std::uint16_t>(packed.size() - 2), n, stored, *state_);
     if (rc != kCodecOk) {
       EXPECT_EQ(n, 0xBEEF) << "output length set on failure";
       return std::nullopt;
@@ -42,9 +40,7 @@ class CodecTest : public ::testing::Test {
     return out;
   }
 
-  static unsigned Header(const std::vector<std::uint8_t>& packed) {
-    return (unsigned(packed[0]) << 8) | packed[1];
-  }
+  static unsigned Header(const std::vector<std::uint8_t>& packed) { return (unsigned(packed[0]) << 8) | packed[1]; }
 
   std::unique_ptr<JobCodecState> state_;
 };
@@ -155,11 +151,13 @@ TEST_F(CodecTest, BlocksRoundTripAndChooseStoredOrPacked) {
       {"short random block", testdata::Random(777), true},
       {"ramp", ramp, false},
       {"closing slots", pairs, false},
-      {"random then zeros", [] {
+      {"random then zeros",
+       [] {
          auto v = testdata::Random(20000);
          v.resize(32768, 0);
          return v;
-       }(), false},
+       }(),
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -208,8 +206,8 @@ TEST_F(CodecTest, FirstCodesFollowTheInitialTreeShape) {
   text[1] = 0x01;
   packed = Pack(text);
   ASSERT_EQ(packed[0] & 0x80, 0);
-  EXPECT_EQ(packed[2], 0x00);  // eight of the nine zero bits of 255
-  EXPECT_EQ(packed[3], 0x01);  // the ninth zero bit, then the first 7 bits of 0x02
+  EXPECT_EQ(packed[2], 0x00);      // eight of the nine zero bits of 255
+  EXPECT_EQ(packed[3], 0x01);      // the ninth zero bit, then the first 7 bits of 0x02
   EXPECT_EQ(packed[4] & 0x80, 0);  // the last bit of 0x02
 }
 

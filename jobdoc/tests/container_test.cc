@@ -76,8 +76,7 @@ TEST_F(ContainerTest, ImagesRoundTripThroughFiles) {
     EXPECT_EQ(r.document->version, 2);
     EXPECT_EQ(r.document->job_name, "job one");
     EXPECT_EQ(r.document->buffer.size(), std::max<std::size_t>(c.image.size(), 65536));
-    EXPECT_TRUE(std::equal(c.image.begin(), c.image.end(), r.document->image().begin(),
-                           r.document->image().end()));
+    EXPECT_TRUE(std::equal(c.image.begin(), c.image.end(), r.document->image().begin(), r.document->image().end()));
   }
 }
 
@@ -134,16 +133,18 @@ TEST_F(ContainerTest, DamagedFilesAreRefusedWithTheirReason) {
   add("size field cut", UnpackError::kBadSize, [](auto& f) { f.resize(3); });
   add("negative size", UnpackError::kBadSize, [](auto& f) { SetSize(f, 0x80000000u); });
   add("size far beyond the blocks", UnpackError::kBadSize, [](auto& f) { SetSize(f, 0x7FFFFFFFu); });
-  add("size one block too many", UnpackError::kBadSize,
-      [](auto& f) { SetSize(f, 40000 + 32768 + 1); });
+  add("size one block too many", UnpackError::kBadSize, [](auto& f) { SetSize(f, 40000 + 32768 + 1); });
   add("last payload cut", UnpackError::kTruncated, [](auto& f) { f.pop_back(); });
   add("second header cut", UnpackError::kTruncated, [&](auto& f) { f.resize(second + 1); });
-  add("payload length past the end", UnpackError::kTruncated,
-      [&](auto& f) { f[second] = 0x7F; f[second + 1] = 0xFF; });
-  add("packed block flipped to stored", UnpackError::kTruncated,
-      [&](auto& f) { f[kDocumentHeadSize] |= 0x80; SetSize(f, 40000); });
-  add("blocks produce less than the size", UnpackError::kTruncated,
-      [&](auto& f) { SetSize(f, 40000 + 100); });
+  add("payload length past the end", UnpackError::kTruncated, [&](auto& f) {
+    f[second] = 0x7F;
+    f[second + 1] = 0xFF;
+  });
+  add("packed block flipped to stored", UnpackError::kTruncated, [&](auto& f) {
+    f[kDocumentHeadSize] |= 0x80;
+    SetSize(f, 40000);
+  });
+  add("blocks produce less than the size", UnpackError::kTruncated, [&](auto& f) { SetSize(f, 40000 + 100); });
   add("damaged first payload", UnpackError::kBadBlock, [](auto& f) {
     for (std::size_t i = 20; i < 60; ++i) f[i] = 0xFF;
   });

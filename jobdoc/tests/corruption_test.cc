@@ -88,8 +88,7 @@ TEST_F(CorruptionTest, WrongHeadersAndOversizedLengths) {
     EXPECT_EQ(Unpack(f), IsSupportedDocumentVersion(f[0])) << v;
   }
   const std::uint32_t size = static_cast<std::uint32_t>(image_.size());
-  for (std::uint32_t s : {0u, 1u, 34u, size - 1, size + 1, size + 40000, 0x7FFFFFFFu,
-                          0x80000000u, 0xFFFFFFFFu}) {
+  for (std::uint32_t s : {0u, 1u, 34u, size - 1, size + 1, size + 40000, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
     Bytes f = file_;
     for (int i = 0; i < 4; ++i) f[1 + i] = static_cast<std::uint8_t>(s >> (8 * i));
     Unpack(f);
@@ -128,8 +127,7 @@ TEST_F(CorruptionTest, RandomPayloadsNeverPassTheBlock) {
   for (std::uint32_t seed = 1; seed <= 200; ++seed) {
     Bytes payload = testdata::Random(1 + seed * 37 % 3000, seed);
     std::uint16_t n = 0;
-    int rc = ExpandJobData(payload.data(), out.data(), static_cast<std::uint16_t>(payload.size()),
-                           n, false, *state_);
+    int rc = ExpandJobData(payload.data(), out.data(), static_cast<std::uint16_t>(payload.size()), n, false, *state_);
     if (rc == kCodecOk) {
       EXPECT_LE(n, kCodecBlockSize);
     }

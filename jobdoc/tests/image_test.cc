@@ -124,8 +124,8 @@ TEST_F(ImageTest, DocumentRoundTripsThroughPackedAndUnpackedFiles) {
   UnpackResult unpacked = UnpackDocumentFile(prc);
   ASSERT_TRUE(unpacked.ok()) << unpacked.status().ToString();
   EXPECT_EQ(unpacked.document->job_name, "Report");
-  EXPECT_TRUE(std::equal(image->begin(), image->end(), unpacked.document->image().begin(),
-                         unpacked.document->image().end()));
+  EXPECT_TRUE(
+      std::equal(image->begin(), image->end(), unpacked.document->image().begin(), unpacked.document->image().end()));
   Result<DocumentImage> back = ReadDocumentImage(unpacked.document->image(), false);
   ASSERT_TRUE(back.ok()) << back.status().ToString();
 
@@ -156,8 +156,7 @@ TEST_F(ImageTest, DocumentRoundTripsThroughPackedAndUnpackedFiles) {
     EXPECT_EQ(with_trailers->pages[i].metafile, doc.pages[i].metafile);
     EXPECT_EQ(with_trailers->pages[i].attributes, doc.pages[i].attributes);
     ASSERT_TRUE(with_trailers->pages[i].trailer.has_value());
-    EXPECT_EQ(with_trailers->pages[i].trailer->orientation,
-              doc.pages[i].attributes.landscape() ? 2u : 1u);
+    EXPECT_EQ(with_trailers->pages[i].trailer->orientation, doc.pages[i].attributes.landscape() ? 2u : 1u);
   }
   EXPECT_EQ(with_trailers->attachments, doc.attachments);
   Result<Bytes> raw_again = BuildDocumentImage(*with_trailers, true);
@@ -223,9 +222,14 @@ TEST_F(ImageTest, WriterRefusesWhatItCannotStore) {
       {"page size field differs", [](auto& d) { d.pages[1].metafile.push_back(0); }},
       {"page is not a metafile", [](auto& d) { d.pages[0].metafile = Bytes(200, 1); }},
       {"NUL in the name", [](auto& d) { d.name = std::string("a\0b", 3); }},
-      {"NUL in an attachment name", [](auto& d) { d.attachments.push_back({{}, std::string("x\0", 2), {}}); }},
+      {"NUL in an attachment name",
+       [](auto& d) {
+         d.attachments.push_back({{}, std::string("x\0", 2), {}});
+       }},
       {"attachment record of 512 bytes",
-       [](auto& d) { d.attachments.push_back({{}, "a.bin", Bytes(512 - 15 - 5, 7)}); }},
+       [](auto& d) {
+         d.attachments.push_back({{}, "a.bin", Bytes(512 - 15 - 5, 7)});
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -234,8 +238,7 @@ TEST_F(ImageTest, WriterRefusesWhatItCannotStore) {
     Result<Bytes> r = BuildDocumentImage(d, false);
     EXPECT_FALSE(r.ok());
     EXPECT_EQ(r.status().code(), Status::Code::kInvalidArgument);
-    EXPECT_FALSE(WriteDocumentData(d, DocumentWriteMode::kPacked,
-                                   (root_.path() / "x.prc").string()).ok());
+    EXPECT_FALSE(WriteDocumentData(d, DocumentWriteMode::kPacked, (root_.path() / "x.prc").string()).ok());
   }
   EXPECT_FALSE(std::filesystem::exists(root_.path() / "x.prc"));
 }
@@ -258,8 +261,8 @@ TEST_F(ImageTest, WalkerFollowsTheLoadersOrder) {
 
   // A type 4 record for index 3 of five pages changes pages 3 and 4; a record for a page
   // that never comes and one of an unknown type are stepped over.
-  Bytes five = Image({p, p, p, p, p}, {Record(1, Text("doc")), PageAttr(3, a3), Record(9, {1, 2}),
-                                       PageAttr(7, a4), Record(2, Text("second"))});
+  Bytes five = Image({p, p, p, p, p}, {Record(1, Text("doc")), PageAttr(3, a3), Record(9, {1, 2}), PageAttr(7, a4),
+                                       Record(2, Text("second"))});
   Result<DocumentImage> d = ReadDocumentImage(five, false);
   ASSERT_TRUE(d.ok()) << d.status().ToString();
   ASSERT_EQ(d->pages.size(), 5u);
@@ -269,9 +272,8 @@ TEST_F(ImageTest, WalkerFollowsTheLoadersOrder) {
   std::vector<ImageItem::Kind> kinds;
   for (const auto& it : Walk(five, false)) kinds.push_back(it.kind);
   using K = ImageItem::Kind;
-  EXPECT_EQ(kinds, (std::vector<K>{K::kPage, K::kText, K::kPage, K::kPage, K::kPageAttributes,
-                                   K::kOtherRecord, K::kPage, K::kPage, K::kStrayRecord,
-                                   K::kText, K::kEnd}));
+  EXPECT_EQ(kinds, (std::vector<K>{K::kPage, K::kText, K::kPage, K::kPage, K::kPageAttributes, K::kOtherRecord,
+                                   K::kPage, K::kPage, K::kStrayRecord, K::kText, K::kEnd}));
 
   // A page attribute record for a page already read can never apply: stepped over.
   d = ReadDocumentImage(Image({p, p}, {PageAttr(1, a3), PageAttr(0, a3)}), false);

@@ -10,7 +10,6 @@
 namespace zv::jobdoc::reference {
 namespace {
 
-
 constexpr int kLiteralInternal = 256;  // internal nodes 0..255, leaves 256..512
 constexpr int kLengthInternal = 31;    // internal nodes 0..30, leaves 31..62
 constexpr int kEndSymbol = 256;
@@ -96,8 +95,7 @@ inline void Splay(Up* up, Link* left, Link* right, unsigned a) {
 // The packer's bit output, held in locals while a code is written and stored back into
 // the state afterwards (the state fields would otherwise be reloaded for every bit).
 struct BitWriter {
-  explicit BitWriter(State& s)
-      : state(s), accumulator(s.bit_accumulator), stream(s.stream), end(s.stream_end) {}
+  explicit BitWriter(State& s) : state(s), accumulator(s.bit_accumulator), stream(s.stream), end(s.stream_end) {}
   ~BitWriter() {
     state.bit_accumulator = accumulator;
     state.stream = stream;
@@ -143,8 +141,7 @@ inline int EncodeLeaf(State& s, Up* up, Link* left, Link* right, unsigned leaf) 
 }
 
 inline int EncodeLiteral(State& s, unsigned tree, unsigned symbol) {
-  return EncodeLeaf(s, s.literal_up[tree], s.literal_left[tree], s.literal_right[tree],
-                    kLiteralInternal + symbol);
+  return EncodeLeaf(s, s.literal_up[tree], s.literal_left[tree], s.literal_right[tree], kLiteralInternal + symbol);
 }
 
 inline int EncodeLength(State& s, unsigned symbol) {
@@ -161,8 +158,8 @@ inline unsigned Hash(const std::uint8_t* p) {
 struct Prediction {
   const std::uint8_t* source = nullptr;  // where a match is coded from; null: none
   unsigned slot = 0;
-  std::uint16_t position = 0;            // the current position, relative to the block
-  bool pair_differs = false;             // the two bytes before the position differ
+  std::uint16_t position = 0;  // the current position, relative to the block
+  bool pair_differs = false;   // the two bytes before the position differ
 };
 
 // Looks up the slot of the current position. A closed slot gives nothing; an empty slot,
@@ -250,8 +247,7 @@ int PackBlock(State& s) {
 // state afterwards. Bits are read from the most significant down.
 struct BitReader {
   explicit BitReader(State& s)
-      : state(s), bits_left(s.bits_left), current(s.current_byte), stream(s.stream),
-        end(s.stream_end) {}
+      : state(s), bits_left(s.bits_left), current(s.current_byte), stream(s.stream), end(s.stream_end) {}
   ~BitReader() {
     state.bits_left = bits_left;
     state.current_byte = current;
@@ -293,8 +289,7 @@ inline int DecodeLeaf(State& s, Up* up, Link* left, Link* right, unsigned intern
 }
 
 inline int DecodeLiteral(State& s, unsigned tree) {
-  int leaf = DecodeLeaf(s, s.literal_up[tree], s.literal_left[tree], s.literal_right[tree],
-                        kLiteralInternal);
+  int leaf = DecodeLeaf(s, s.literal_up[tree], s.literal_left[tree], s.literal_right[tree], kLiteralInternal);
   return leaf < 0 ? -1 : leaf - kLiteralInternal;
 }
 
@@ -338,8 +333,8 @@ void InitTables(State& state) {
   }
 }
 
-int Compress(const std::uint8_t* input, std::uint8_t* output, std::uint16_t length,
-                    std::uint16_t& output_length, State& state) {
+int Compress(const std::uint8_t* input, std::uint8_t* output, std::uint16_t length, std::uint16_t& output_length,
+             State& state) {
   if (length > kCodecBlockSize) return kCodecMalformed;
   if (length > 2) {
     ResetModel(state);
@@ -354,9 +349,8 @@ int Compress(const std::uint8_t* input, std::uint8_t* output, std::uint16_t leng
     state.stream_end = output + kCodecHeaderSize + (length - 1);
     int rc = PackBlock(state);
     if (rc == kCodecCodeTooLong) return rc;
-    std::size_t payload = rc == kOutputFull
-                              ? kCodecBlockSize
-                              : static_cast<std::size_t>(state.stream - output) - kCodecHeaderSize;
+    std::size_t payload =
+        rc == kOutputFull ? kCodecBlockSize : static_cast<std::size_t>(state.stream - output) - kCodecHeaderSize;
     if (payload < length) {
       output[0] = static_cast<std::uint8_t>(payload >> 8);
       output[1] = static_cast<std::uint8_t>(payload & 0xFF);
@@ -374,8 +368,8 @@ int Compress(const std::uint8_t* input, std::uint8_t* output, std::uint16_t leng
   return kCodecOk;
 }
 
-int Expand(const std::uint8_t* input, std::uint8_t* output, std::uint16_t input_length,
-                  std::uint16_t& output_length, bool stored, State& state) {
+int Expand(const std::uint8_t* input, std::uint8_t* output, std::uint16_t input_length, std::uint16_t& output_length,
+           bool stored, State& state) {
   if (stored) {
     if (input_length > kCodecBlockSize) return kCodecMalformed;
     const std::uint8_t* inv = state.inverse_substitution;
@@ -412,8 +406,6 @@ int Expand(const std::uint8_t* input, std::uint8_t* output, std::uint16_t input_
   return kCodecOk;
 }
 
-
-
 std::vector<std::uint8_t> PackImage(std::span<const std::uint8_t> image, State& state) {
   std::vector<std::uint8_t> out;
   out.reserve(5 + (image.size() + kCodecBlockSize - 1) / kCodecBlockSize * kCodecOutputSize);
@@ -425,8 +417,7 @@ std::vector<std::uint8_t> PackImage(std::span<const std::uint8_t> image, State& 
     std::size_t base = out.size();
     out.resize(base + kCodecOutputSize);
     std::uint16_t written = 0;
-    if (Compress(image.data() + at, out.data() + base, static_cast<std::uint16_t>(len), written,
-                 state) != kCodecOk) {
+    if (Compress(image.data() + at, out.data() + base, static_cast<std::uint16_t>(len), written, state) != kCodecOk) {
       return {};
     }
     out.resize(base + written);
@@ -434,11 +425,10 @@ std::vector<std::uint8_t> PackImage(std::span<const std::uint8_t> image, State& 
   return out;
 }
 
-bool UnpackImage(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& image,
-                 State& state) {
+bool UnpackImage(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& image, State& state) {
   if (file.size() < 5) return false;
-  std::size_t size = std::size_t(file[1]) | (std::size_t(file[2]) << 8) |
-                     (std::size_t(file[3]) << 16) | (std::size_t(file[4]) << 24);
+  std::size_t size =
+      std::size_t(file[1]) | (std::size_t(file[2]) << 8) | (std::size_t(file[3]) << 16) | (std::size_t(file[4]) << 24);
   image.assign(std::max<std::size_t>(size, 65536), 0);
   std::array<std::uint8_t, kCodecBlockSize> scratch;
   std::size_t at = 5, total = 0;

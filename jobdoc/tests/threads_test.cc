@@ -24,15 +24,23 @@ Bytes MixedImage(std::size_t blocks, bool short_last) {
   for (std::size_t b = 0; b < blocks; ++b) {
     Bytes block;
     switch (b % 5) {
-      case 0: block = testdata::TextLike(kCodecBlockSize, static_cast<std::uint32_t>(b + 1)); break;
-      case 1: block.assign(kCodecBlockSize, static_cast<std::uint8_t>(b)); break;
+      case 0:
+        block = testdata::TextLike(kCodecBlockSize, static_cast<std::uint32_t>(b + 1));
+        break;
+      case 1:
+        block.assign(kCodecBlockSize, static_cast<std::uint8_t>(b));
+        break;
       case 2:  // noise is slow to pack: a few stored blocks are enough
         if (b < 40) block = testdata::Random(kCodecBlockSize, static_cast<std::uint32_t>(b + 1));
         else block.assign(kCodecBlockSize, 0x20);
         break;
-      case 3: block = testdata::TextLike(kCodecBlockSize / 2, static_cast<std::uint32_t>(b));
-              block.resize(kCodecBlockSize, 0); break;
-      default: block = testdata::TextLike(kCodecBlockSize, 3); break;
+      case 3:
+        block = testdata::TextLike(kCodecBlockSize / 2, static_cast<std::uint32_t>(b));
+        block.resize(kCodecBlockSize, 0);
+        break;
+      default:
+        block = testdata::TextLike(kCodecBlockSize, 3);
+        break;
     }
     if (short_last && b + 1 == blocks) block.resize(1000 + b % 700);
     image.insert(image.end(), block.begin(), block.end());
@@ -49,9 +57,7 @@ Bytes PackOneBlockAtATime(const Bytes& image) {
   for (std::size_t at = 0; at < image.size(); at += kCodecBlockSize) {
     std::uint16_t n = 0;
     std::size_t len = std::min(kCodecBlockSize, image.size() - at);
-    EXPECT_EQ(CompressJobData(image.data() + at, out.data(), static_cast<std::uint16_t>(len), n,
-                              *state),
-              kCodecOk);
+    EXPECT_EQ(CompressJobData(image.data() + at, out.data(), static_cast<std::uint16_t>(len), n, *state), kCodecOk);
     file.insert(file.end(), out.begin(), out.begin() + n);
   }
   return file;
@@ -62,8 +68,7 @@ TEST(CodecThreads, EveryThreadCountPacksAndUnpacksTheSameBytes) {
     std::size_t blocks;
     bool short_last;
   };
-  const Case cases[] = {{0, false}, {1, false}, {1, true}, {2, true}, {17, false}, {17, true},
-                        {300, true}};
+  const Case cases[] = {{0, false}, {1, false}, {1, true}, {2, true}, {17, false}, {17, true}, {300, true}};
   auto state = NewCodecState();
   for (const Case& c : cases) {
     const Bytes image = MixedImage(c.blocks, c.short_last);
@@ -73,8 +78,8 @@ TEST(CodecThreads, EveryThreadCountPacksAndUnpacksTheSameBytes) {
       EXPECT_TRUE(kinds[2].stored && !kinds[0].stored) << "the image has both kinds of block";
     }
     for (unsigned threads : kThreadCounts) {
-      SCOPED_TRACE(std::to_string(c.blocks) + " blocks, short last " +
-                   std::to_string(c.short_last) + ", " + std::to_string(threads) + " threads");
+      SCOPED_TRACE(std::to_string(c.blocks) + " blocks, short last " + std::to_string(c.short_last) + ", " +
+                   std::to_string(threads) + " threads");
       Bytes file = {1, 2, 3};  // replaced, whatever was there
       ASSERT_TRUE(PackDocumentImage(image, file, *state, threads).ok());
       ASSERT_EQ(file, expected);
@@ -121,14 +126,14 @@ TEST(CodecThreads, TheFirstBadBlockInFileOrderIsReported) {
   };
   const std::string size = std::to_string(image.size());
   add("damaged block in the middle", UnpackError::kBadBlock,
-      "the block at offset " + std::to_string(at[8]) + " does not expand",
-      [&](Bytes& f) { damage(f, 8); });
-  add("two damaged blocks", UnpackError::kBadBlock,
-      "the block at offset " + std::to_string(at[5]) + " does not expand",
-      [&](Bytes& f) { damage(f, 13); damage(f, 5); });
+      "the block at offset " + std::to_string(at[8]) + " does not expand", [&](Bytes& f) { damage(f, 8); });
+  add("two damaged blocks", UnpackError::kBadBlock, "the block at offset " + std::to_string(at[5]) + " does not expand",
+      [&](Bytes& f) {
+        damage(f, 13);
+        damage(f, 5);
+      });
   add("damaged last block", UnpackError::kBadBlock,
-      "the block at offset " + std::to_string(at[16]) + " does not expand",
-      [&](Bytes& f) { damage(f, 16); });
+      "the block at offset " + std::to_string(at[16]) + " does not expand", [&](Bytes& f) { damage(f, 16); });
   add("size ends inside a block", UnpackError::kBadBlock,
       "the block at offset " + std::to_string(at[9]) + " expands past the stated size " +
           std::to_string(9 * kCodecBlockSize + 5),
@@ -136,8 +141,10 @@ TEST(CodecThreads, TheFirstBadBlockInFileOrderIsReported) {
   add("blocks end before the size", UnpackError::kTruncated,
       "the blocks end after " + size + " of " + std::to_string(image.size() + 7) + " bytes",
       [&](Bytes& f) { set_size(f, static_cast<std::uint32_t>(image.size() + 7)); });
-  add("damaged block after the size is reached", UnpackError::kNone, "",
-      [&](Bytes& f) { set_size(f, 4 * kCodecBlockSize); damage(f, 6); });
+  add("damaged block after the size is reached", UnpackError::kNone, "", [&](Bytes& f) {
+    set_size(f, 4 * kCodecBlockSize);
+    damage(f, 6);
+  });
   for (const Case& c : cases) {
     for (unsigned threads : kThreadCounts) {
       SCOPED_TRACE(c.name + ", " + std::to_string(threads) + " threads");
@@ -146,8 +153,7 @@ TEST(CodecThreads, TheFirstBadBlockInFileOrderIsReported) {
       EXPECT_EQ(r.message, c.message);
       if (c.error == UnpackError::kNone) {
         ASSERT_TRUE(r.ok());
-        EXPECT_TRUE(std::equal(r.document->image().begin(), r.document->image().end(),
-                               image.begin()));
+        EXPECT_TRUE(std::equal(r.document->image().begin(), r.document->image().end(), image.begin()));
       }
     }
   }
@@ -166,10 +172,16 @@ TEST(CodecThreads, ThreadCountFollowsBlocksAndCores) {
     unsigned expected;
   };
   const Case cases[] = {
-      {0, 0, 1},  {1, 0, 1},  {7, 0, 1},                       // a few blocks: one thread
-      {8, 0, std::min(2u, cores)}, {3000, 0, cores},           // left to choose: up to the cores
-      {2, 8, std::min(2u, cores)}, {1, 8, 1}, {0, 8, 1},        // asked: never more than blocks
-      {3000, 1000, cores}, {3000, 1, 1},                        // nor more than the cores
+      {0, 0, 1},
+      {1, 0, 1},
+      {7, 0, 1},  // a few blocks: one thread
+      {8, 0, std::min(2u, cores)},
+      {3000, 0, cores},  // left to choose: up to the cores
+      {2, 8, std::min(2u, cores)},
+      {1, 8, 1},
+      {0, 8, 1},  // asked: never more than blocks
+      {3000, 1000, cores},
+      {3000, 1, 1},  // nor more than the cores
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CodecThreadCount(c.blocks, c.requested), c.expected)

@@ -34,8 +34,8 @@ std::string Slurp(const std::string& path) {
 
 TEST(TraceLog, SwitchIsExactlyOn) {
   testing::TempRoot root;
-  for (auto [value, on] : {std::pair{"ON", true}, {"on", false}, {"On", false}, {"ON ", false},
-                           {"", false}, {"1", false}}) {
+  for (auto [value, on] :
+       {std::pair{"ON", true}, {"on", false}, {"On", false}, {"ON ", false}, {"", false}, {"1", false}}) {
     SCOPED_TRACE(value);
     FakeSettings s;
     s.values[std::string(kSettingsKeyPath) + "|LogOutput"] = value;
@@ -90,8 +90,8 @@ TEST(PlatformChecks, VersionThresholds) {
     double version;
     int platform;
   };
-  for (const Case& c : {Case{"6.1.0-18-amd64", 6.1, 2}, Case{"5.10.0", 5.1, 2},
-                        Case{"4", 4.0, 2}, Case{"", 0.0, -1}, Case{"abc", 0.0, -1}}) {
+  for (const Case& c : {Case{"6.1.0-18-amd64", 6.1, 2}, Case{"5.10.0", 5.1, 2}, Case{"4", 4.0, 2}, Case{"", 0.0, -1},
+                        Case{"abc", 0.0, -1}}) {
     SCOPED_TRACE(c.release);
     OsVersion os = OsVersionFromRelease(c.release);
     EXPECT_DOUBLE_EQ(os.version, c.version);
@@ -116,10 +116,11 @@ TEST(PlatformChecks, VersionThresholds) {
   EXPECT_EQ(calls, 1);
 
   std::string shown;
-  EXPECT_EQ(ReportSystemError({5.1, 2}, [&](std::string_view title, std::string_view text) {
-              shown = std::string(title) + "|" + std::string(text);
-              return true;
-            }),
+  EXPECT_EQ(ReportSystemError({5.1, 2},
+                              [&](std::string_view title, std::string_view text) {
+                                shown = std::string(title) + "|" + std::string(text);
+                                return true;
+                              }),
             1);
   EXPECT_EQ(shown, "システムエラー|管理者権限で実行して下さい。");
   EXPECT_EQ(ReportSystemError({5.1, 2}, nullptr), 0);

@@ -40,8 +40,8 @@ int Fail(const std::string& what, const zv::Status& s) {
 }
 
 bool IsPacked(const std::string& path) {
-  return path.size() >= 4 && (path.compare(path.size() - 4, 4, ".prc") == 0 ||
-                              path.compare(path.size() - 4, 4, ".PRC") == 0);
+  return path.size() >= 4 &&
+         (path.compare(path.size() - 4, 4, ".prc") == 0 || path.compare(path.size() - 4, 4, ".PRC") == 0);
 }
 
 std::string Show(std::string_view cp932) {
@@ -55,16 +55,15 @@ zv::Result<jd::DocumentImage> Load(const std::string& path, std::string* about) 
     jd::UnpackResult r = jd::UnpackDocumentFile(path);
     if (!r.ok()) return r.status();
     if (about) {
-      *about = "packed document, version " + std::to_string(r.document->version) +
-               ", image of " + std::to_string(r.document->size) + " bytes";
+      *about = "packed document, version " + std::to_string(r.document->version) + ", image of " +
+               std::to_string(r.document->size) + " bytes";
     }
     return jd::ReadDocumentImage(r.document->image(), r.document->has_page_trailers());
   }
   zv::Result<std::string> bytes = zv::fs::ReadFile(path, std::size_t{1} << 31);
   if (!bytes.ok()) return bytes.status();
   if (about) *about = "image with page trailers, " + std::to_string(bytes->size()) + " bytes";
-  return jd::ReadDocumentImage(
-      {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, true);
+  return jd::ReadDocumentImage({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, true);
 }
 
 const char* Orientation(const jd::PageAttributes& a) {
@@ -92,8 +91,8 @@ std::string DescribePage(const Bytes& metafile) {
       ++lists;
     }
   }
-  std::string s = std::to_string(records) + " records, " + std::to_string(runs) +
-                  " text runs, " + std::to_string(lists) + " character lists";
+  std::string s = std::to_string(records) + " records, " + std::to_string(runs) + " text runs, " +
+                  std::to_string(lists) + " character lists";
   if (!first.empty()) s += ", first text \"" + first + "\"";
   return s;
 }
@@ -106,14 +105,13 @@ int Info(const std::string& path) {
   std::printf("  name: \"%s\"\n", Show(doc->name).c_str());
   if (!doc->text2.empty()) std::printf("  text 2: \"%s\"\n", Show(doc->text2).c_str());
   if (!doc->text3.empty()) std::printf("  text 3: \"%s\"\n", Show(doc->text3).c_str());
-  std::printf("  pages: %zu (record says %u), client mode %u\n", doc->pages.size(),
-              unsigned{doc->format.page_count}, unsigned{doc->format.client_mode});
+  std::printf("  pages: %zu (record says %u), client mode %u\n", doc->pages.size(), unsigned{doc->format.page_count},
+              unsigned{doc->format.client_mode});
   for (std::size_t i = 0; i < doc->pages.size(); ++i) {
     const jd::DocumentPage& p = doc->pages[i];
-    std::printf("  page %zu: %zu bytes, paper %u, %u x %u (0.1 mm), %s; %s\n", i + 1,
-                p.metafile.size(), unsigned{p.attributes.paper_code()}, unsigned{p.attributes.width},
-                unsigned{p.attributes.length}, Orientation(p.attributes),
-                DescribePage(p.metafile).c_str());
+    std::printf("  page %zu: %zu bytes, paper %u, %u x %u (0.1 mm), %s; %s\n", i + 1, p.metafile.size(),
+                unsigned{p.attributes.paper_code()}, unsigned{p.attributes.width}, unsigned{p.attributes.length},
+                Orientation(p.attributes), DescribePage(p.metafile).c_str());
   }
   for (const jd::Attachment& a : doc->attachments) {
     std::printf("  attachment \"%s\": %zu bytes\n", Show(a.name).c_str(), a.data.size());

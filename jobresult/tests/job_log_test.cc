@@ -13,15 +13,13 @@ using testing::LogWriter;
 using testing::Record;
 using testing::RecordSpec;
 
-JobQuery Query(std::uint16_t hour, std::uint16_t minute, std::uint16_t second,
-               const char* name = "report.doc", std::uint32_t job = 7) {
+JobQuery Query(std::uint16_t hour, std::uint16_t minute, std::uint16_t second, const char* name = "report.doc",
+               std::uint32_t job = 7) {
   JobQuery q;
   q.document = name;
   q.job_id = job;
   UnpackDateTime((2026u << 16) | (12u << 8) | 10u,
-                 (std::uint32_t(hour) << 24) | (std::uint32_t(minute) << 16) |
-                     (std::uint32_t(second) << 8) | 0x55,
-                 &q);
+                 (std::uint32_t(hour) << 24) | (std::uint32_t(minute) << 16) | (std::uint32_t(second) << 8) | 0x55, &q);
   return q;
 }
 
@@ -134,8 +132,7 @@ TEST(JobLogTest, EmptyFileIsNotFoundAndAForeignFileIsNotALog) {
   const Lookup l = Look(bytes, Query(10, 0, 0));
   EXPECT_EQ(l.code, kFailed);
   EXPECT_EQ(l.last_error, 10u);
-  EXPECT_EQ(Look(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 20), Query(10, 0, 0)).code,
-            kFailed);
+  EXPECT_EQ(Look(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 20), Query(10, 0, 0)).code, kFailed);
 }
 
 // Every damaged log ends quickly with "not a log", also when a record before the damage
@@ -149,14 +146,10 @@ TEST(JobLogTest, MalformedLogsAreNotLogs) {
   const Case cases[] = {
       {"record size 0", [&](LogWriter& w) { testing::Put32(w.bytes(), second, 0); }},
       {"record size below its fields", [&](LogWriter& w) { testing::Put32(w.bytes(), second, 100); }},
-      {"record past the end of the file",
-       [&](LogWriter& w) { testing::Put32(w.bytes(), second, 4096); }},
-      {"record larger than the log",
-       [&](LogWriter& w) { testing::Put32(w.bytes(), second, 0x7FFFFFF0u); }},
-      {"record past the wrap offset",
-       [&](LogWriter& w) { testing::Put32(w.bytes(), 28, second + 120); }},
-      {"name offset outside the record",
-       [&](LogWriter& w) { testing::Put32(w.bytes(), second + 4, 5000); }},
+      {"record past the end of the file", [&](LogWriter& w) { testing::Put32(w.bytes(), second, 4096); }},
+      {"record larger than the log", [&](LogWriter& w) { testing::Put32(w.bytes(), second, 0x7FFFFFF0u); }},
+      {"record past the wrap offset", [&](LogWriter& w) { testing::Put32(w.bytes(), 28, second + 120); }},
+      {"name offset outside the record", [&](LogWriter& w) { testing::Put32(w.bytes(), second + 4, 5000); }},
       {"name without NUL",
        [&](LogWriter& w) {
          std::vector<std::uint8_t>& b = w.bytes();
@@ -164,10 +157,8 @@ TEST(JobLogTest, MalformedLogsAreNotLogs) {
          for (std::uint32_t i = second + 112; i < second + size; ++i) b[i] = 'x';
        }},
       {"oldest before the header", [&](LogWriter& w) { testing::Put32(w.bytes(), 20, 10); }},
-      {"oldest at the wrap offset",
-       [&](LogWriter& w) { testing::Put32(w.bytes(), 20, 1u << 20); }},
-      {"end beyond the wrap offset",
-       [&](LogWriter& w) { testing::Put32(w.bytes(), 24, (1u << 20) + 8); }},
+      {"oldest at the wrap offset", [&](LogWriter& w) { testing::Put32(w.bytes(), 20, 1u << 20); }},
+      {"end beyond the wrap offset", [&](LogWriter& w) { testing::Put32(w.bytes(), 24, (1u << 20) + 8); }},
       {"wrap offset inside the header", [&](LogWriter& w) { testing::Put32(w.bytes(), 28, 64); }},
       {"end never met",
        [&](LogWriter& w) {
@@ -196,21 +187,18 @@ TEST(JobLogTest, StatusMapping) {
     bool detail;
     std::uint32_t d, want;
   } cases[] = {
-      {0, false, 0, 0},         {299, false, 0, 0},       {300, false, 0x0201, 300},
-      {300, true, 0x0201, 371}, {300, true, 0x0101, 371}, {300, true, 0xF000, 399},
-      {300, true, 0x0001, 300}, {302, false, 0, 301},     {304, true, 0, 304},
-      {304, true, 5, 312},      {304, false, 5, 304},     {307, false, 0, 305},
-      {410, false, 0, 305},     {311, false, 0, 312},     {413, false, 0, 313},
-      {316, false, 0, 314},     {440, false, 0, 314},     {451, false, 0, 314},
-      {419, false, 0, 420},     {321, false, 0, 321},     {332, false, 0, 330},
-      {350, true, 0x0706, 358}, {350, true, 1, 353},      {350, false, 0x0706, 353},
-      {357, false, 0, 353},     {362, false, 0, 362},     {372, false, 0, 371},
-      {500, false, 0, 500},     {1500, false, 0, 1500},   {1550, false, 0, 500},
-      {900, false, 0, 1901},    {1900, false, 0, 1900},   {700, true, 3, 702},
-      {700, true, 9, 799},      {700, false, 9, 700},     {732, false, 0, 701},
-      {733, false, 0, 700},     {722, false, 0, 720},     {753, false, 0, 751},
-      {756, false, 0, 755},     {760, false, 0, 799},     {1750, false, 0, 799},
-      {452, false, 0, 399},     {600, false, 0, 399},     {1300, false, 0, 399},
+      {0, false, 0, 0},         {299, false, 0, 0},       {300, false, 0x0201, 300}, {300, true, 0x0201, 371},
+      {300, true, 0x0101, 371}, {300, true, 0xF000, 399}, {300, true, 0x0001, 300},  {302, false, 0, 301},
+      {304, true, 0, 304},      {304, true, 5, 312},      {304, false, 5, 304},      {307, false, 0, 305},
+      {410, false, 0, 305},     {311, false, 0, 312},     {413, false, 0, 313},      {316, false, 0, 314},
+      {440, false, 0, 314},     {451, false, 0, 314},     {419, false, 0, 420},      {321, false, 0, 321},
+      {332, false, 0, 330},     {350, true, 0x0706, 358}, {350, true, 1, 353},       {350, false, 0x0706, 353},
+      {357, false, 0, 353},     {362, false, 0, 362},     {372, false, 0, 371},      {500, false, 0, 500},
+      {1500, false, 0, 1500},   {1550, false, 0, 500},    {900, false, 0, 1901},     {1900, false, 0, 1900},
+      {700, true, 3, 702},      {700, true, 9, 799},      {700, false, 9, 700},      {732, false, 0, 701},
+      {733, false, 0, 700},     {722, false, 0, 720},     {753, false, 0, 751},      {756, false, 0, 755},
+      {760, false, 0, 799},     {1750, false, 0, 799},    {452, false, 0, 399},      {600, false, 0, 399},
+      {1300, false, 0, 399},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(MapPrinterStatus(c.s, c.detail, c.d), c.want) << c.s << " " << c.d;

@@ -24,9 +24,7 @@ inline void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v)
   std::memcpy(&b[at], &v, 4);
 }
 
-inline void Put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
-  std::memcpy(&b[at], &v, 2);
-}
+inline void Put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) { std::memcpy(&b[at], &v, 2); }
 
 // Takes a record description; gives the record's bytes (name at 112).
 inline std::vector<std::uint8_t> Record(const RecordSpec& r) {

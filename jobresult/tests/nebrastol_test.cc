@@ -30,12 +30,11 @@ class ExportTest : public ::testing::Test {
     w.Add(testing::Record(r));
     const std::vector<std::uint8_t> bytes = w.Linear();
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   }
   void PointRegistryAt(const std::string& path) {
-    auto key = registry::Key::Create(registry::RootKey::kLocalMachine,
-                                     "SOFTWARE\\Kandrel\\Tessaly-PrtLog");
+    auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "SOFTWARE\\Kandrel\\Tessaly-PrtLog");
     ASSERT_TRUE(key.ok());
     ASSERT_TRUE(key->SetString("LogFileName", path).ok());
   }

@@ -217,28 +217,124 @@ Result<std::vector<RequestRecord>> ListRequests(const std::string& folder) {
 }
 
 std::string PaperName(int n) {
-  static const char* const kNames[] = {
-      "Letter", "Letter Small", "Tabloid", "Ledger", "Legal", "Statement", "Executive", "A3", "A4", "A4 Small", "A5",
-      "B4 (JIS)", "B5 (JIS)", "Folio", "Quarto", "10x14 in", "11x17 in", "Note", "Envelope #9", "Envelope #10",
-      "Envelope #11", "Envelope #12", "Envelope #14", "C size", "D size", "E size", "Envelope DL", "Envelope C5",
-      "Envelope C3", "Envelope C4", "Envelope C6", "Envelope C65", "Envelope B4", "Envelope B5", "Envelope B6",
-      "Envelope", "Envelope Monarch", "6 3/4 Envelope 3", "US Std Fanfold", "German Std Fanfold",
-      "German Legal Fanfold", "B4 (ISO)", "Japanese Postcard", "9 x 11 in", "10 x 11 in", "15 x 11 in",
-      "Envelope Invite", "RESERVED", "RESERVED", "Letter Extra", "Legal Extra", "Tabloid Extra", "A4 Extra",
-      "Letter Transverse", "A4 Transverse", "Letter Extra Transverse", "SuperA/SuperA/A4", "SuperB/SuperB/A3",
-      "Letter Plus", "A4 Plus", "A5 Transverse", "B5 (JIS) Transverse", "A3 Extra", "A5 Extra", "B5 (ISO) Extra", "A2",
-      "A3 Transverse", "A3 Extra Transverse", "Japanese Double Postcard", "A6", "Japanese Envelope Kaku #2",
-      "Japanese Envelope Kaku #3", "Japanese Envelope Chou #3", "Japanese Envelope Chou #4", "Letter Rotated",
-      "A3 Rotated", "A4 Rotated", "A5 Rotated", "B4 (JIS) Rotated", "B5 (JIS) Rotated", "Japanese Postcard Rotated",
-      "Double Japanese Postcard Rotated", "A6 Rotated", "Japanese Envelope Kaku #2 Rotated",
-      "Japanese Envelope Kaku #3 Rotated", "Japanese Envelope Chou #3 Rotated", "Japanese Envelope Chou #4 Rotated",
-      "B6 (JIS)", "B6 (JIS) Rotated", "12 x 11 in", "Japanese Envelope You #4", "Japanese Envelope You #4 Rotated",
-      "PRC 16K", "PRC 32K", "PRC 32K(Big)", "PRC Envelope #1", "PRC Envelope #2", "PRC Envelope #3",
-      "PRC Envelope #4", "PRC Envelope #5", "PRC Envelope #6", "PRC Envelope #7", "PRC Envelope #8",
-      "PRC Envelope #9", "PRC Envelope #10", "PRC 16K Rotated", "PRC 32K Rotated", "PRC 32K(Big) Rotated",
-      "PRC Envelope #1 Rotated", "PRC Envelope #2 Rotated", "PRC Envelope #3 Rotated", "PRC Envelope #4 Rotated",
-      "PRC Envelope #5 Rotated", "PRC Envelope #6 Rotated", "PRC Envelope #7 Rotated", "PRC Envelope #8 Rotated",
-      "PRC Envelope #9 Rotated", "PRC Envelope #10 Rotated"};
+  static const char* const kNames[] = {"Letter",
+                                       "Letter Small",
+                                       "Tabloid",
+                                       "Ledger",
+                                       "Legal",
+                                       "Statement",
+                                       "Executive",
+                                       "A3",
+                                       "A4",
+                                       "A4 Small",
+                                       "A5",
+                                       "B4 (JIS)",
+                                       "B5 (JIS)",
+                                       "Folio",
+                                       "Quarto",
+                                       "10x14 in",
+                                       "11x17 in",
+                                       "Note",
+                                       "Envelope #9",
+                                       "Envelope #10",
+                                       "Envelope #11",
+                                       "Envelope #12",
+                                       "Envelope #14",
+                                       "C size",
+                                       "D size",
+                                       "E size",
+                                       "Envelope DL",
+                                       "Envelope C5",
+                                       "Envelope C3",
+                                       "Envelope C4",
+                                       "Envelope C6",
+                                       "Envelope C65",
+                                       "Envelope B4",
+                                       "Envelope B5",
+                                       "Envelope B6",
+                                       "Envelope",
+                                       "Envelope Monarch",
+                                       "6 3/4 Envelope 3",
+                                       "US Std Fanfold",
+                                       "German Std Fanfold",
+                                       "German Legal Fanfold",
+                                       "B4 (ISO)",
+                                       "Japanese Postcard",
+                                       "9 x 11 in",
+                                       "10 x 11 in",
+                                       "15 x 11 in",
+                                       "Envelope Invite",
+                                       "RESERVED",
+                                       "RESERVED",
+                                       "Letter Extra",
+                                       "Legal Extra",
+                                       "Tabloid Extra",
+                                       "A4 Extra",
+                                       "Letter Transverse",
+                                       "A4 Transverse",
+                                       "Letter Extra Transverse",
+                                       "SuperA/SuperA/A4",
+                                       "SuperB/SuperB/A3",
+                                       "Letter Plus",
+                                       "A4 Plus",
+                                       "A5 Transverse",
+                                       "B5 (JIS) Transverse",
+                                       "A3 Extra",
+                                       "A5 Extra",
+                                       "B5 (ISO) Extra",
+                                       "A2",
+                                       "A3 Transverse",
+                                       "A3 Extra Transverse",
+                                       "Japanese Double Postcard",
+                                       "A6",
+                                       "Japanese Envelope Kaku #2",
+                                       "Japanese Envelope Kaku #3",
+                                       "Japanese Envelope Chou #3",
+                                       "Japanese Envelope Chou #4",
+                                       "Letter Rotated",
+                                       "A3 Rotated",
+                                       "A4 Rotated",
+                                       "A5 Rotated",
+                                       "B4 (JIS) Rotated",
+                                       "B5 (JIS) Rotated",
+                                       "Japanese Postcard Rotated",
+                                       "Double Japanese Postcard Rotated",
+                                       "A6 Rotated",
+                                       "Japanese Envelope Kaku #2 Rotated",
+                                       "Japanese Envelope Kaku #3 Rotated",
+                                       "Japanese Envelope Chou #3 Rotated",
+                                       "Japanese Envelope Chou #4 Rotated",
+                                       "B6 (JIS)",
+                                       "B6 (JIS) Rotated",
+                                       "12 x 11 in",
+                                       "Japanese Envelope You #4",
+                                       "Japanese Envelope You #4 Rotated",
+                                       "PRC 16K",
+                                       "PRC 32K",
+                                       "PRC 32K(Big)",
+                                       "PRC Envelope #1",
+                                       "PRC Envelope #2",
+                                       "PRC Envelope #3",
+                                       "PRC Envelope #4",
+                                       "PRC Envelope #5",
+                                       "PRC Envelope #6",
+                                       "PRC Envelope #7",
+                                       "PRC Envelope #8",
+                                       "PRC Envelope #9",
+                                       "PRC Envelope #10",
+                                       "PRC 16K Rotated",
+                                       "PRC 32K Rotated",
+                                       "PRC 32K(Big) Rotated",
+                                       "PRC Envelope #1 Rotated",
+                                       "PRC Envelope #2 Rotated",
+                                       "PRC Envelope #3 Rotated",
+                                       "PRC Envelope #4 Rotated",
+                                       "PRC Envelope #5 Rotated",
+                                       "PRC Envelope #6 Rotated",
+                                       "PRC Envelope #7 Rotated",
+                                       "PRC Envelope #8 Rotated",
+                                       "PRC Envelope #9 Rotated",
+                                       "PRC Envelope #10 Rotated"};
   static_assert(sizeof kNames / sizeof kNames[0] == 118);
   if (n == -1) return "文書の設定用紙";
   if (n >= 1 && n <= 118) return kNames[n - 1];
@@ -247,11 +343,16 @@ std::string PaperName(int n) {
 
 std::string LayoutText(int choice) {
   switch (choice) {
-    case 0: return "分割なし";
-    case 1: return "2分割";
-    case 2: return "4分割";
-    case 3: return "8分割";
-    default: return "";
+    case 0:
+      return "分割なし";
+    case 1:
+      return "2分割";
+    case 2:
+      return "4分割";
+    case 3:
+      return "8分割";
+    default:
+      return "";
   }
 }
 
@@ -340,7 +441,9 @@ Placement ReadPlacement() {
 Status SavePlacement(const Placement& p) {
   auto key = registry::Key::Create(registry::RootKey::kCurrentUser, kSettingsKey);
   if (!key.ok()) return key.status();
-  for (auto [name, v] : {std::pair{"Monitor_Left", p.left}, {"Monitor_Top", p.top}, {"Monitor_Width", p.width},
+  for (auto [name, v] : {std::pair{"Monitor_Left", p.left},
+                         {"Monitor_Top", p.top},
+                         {"Monitor_Width", p.width},
                          {"Monitor_Height", p.height}})
     if (Status s = key->SetDword(name, static_cast<uint32_t>(v)); !s.ok()) return s;
   return Status::Ok();

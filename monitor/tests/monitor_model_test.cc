@@ -1,7 +1,7 @@
 #include "monitor/core/monitor_model.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -35,7 +35,7 @@ TEST(MonitorHandOver, AcceptsOnlyPlainAnswerNames) {
       {std::string("../x.an2\0", 9), std::nullopt},
       {std::string("a/b.an2\0", 8), std::nullopt},
       {std::string(".an2\0", 5), std::nullopt},
-      {std::string(128, 'a'), std::nullopt},                       // no terminating zero
+      {std::string(128, 'a'), std::nullopt},                         // no terminating zero
       {std::string(123, 'a') + ".an2" + std::string(1, '\0'), "x"},  // 127 bytes
   };
   cases[6].name = std::string(123, 'a') + ".an2";
@@ -58,11 +58,15 @@ TEST(MonitorAnswers, ReadsAndWordsTheAnswer) {
     std::string title;
     std::vector<std::string> lines;
   } cases[] = {
-      {"[PrintResult]\r\nResult=4\r\n[ErrorMessage]\r\nTitle=印刷制限\r\nMessage=上限です##KAIGYOU_POS##管理者へ\r\n", true,
-       "印刷制限", {"上限です", "管理者へ[4]"}},
+      {"[PrintResult]\r\nResult=4\r\n[ErrorMessage]\r\nTitle=印刷制限\r\nMessage=上限です##KAIGYOU_POS##管理者へ\r\n",
+       true,
+       "印刷制限",
+       {"上限です", "管理者へ[4]"}},
       {"[PrintResult]\r\nResult=0\r\n[NormalMessage]\r\nTitle=印刷実行\r\nMessage=印刷しました\r\n[ErrorMessage]\r\n"
        "Title=x\r\n",
-       true, "印刷実行", {"印刷しました"}},
+       true,
+       "印刷実行",
+       {"印刷しました"}},
       {"[PrintResult]\r\nResult=\r\n[ErrorMessage]\r\nMessage=x\r\n", false, "", {}},
       {"[ErrorMessage]\r\nMessage=x\r\n", false, "", {}},
   };
@@ -138,7 +142,7 @@ TEST_F(MonitorListTest, ListsTheSlotsOldestFirstWithTheirColumns) {
           t0 + 10);
   Request("order02.lst", "JobName=b\r\nPaperSize=-1\r\nThumbnailCount=3\r\n", t0);
   Request("order01.lst", "JobName=c\r\nPaperSize=300\r\nThumbnailCount=7\r\n", t0 + 10);  // same second as order10
-  Request("order3.lst", "JobName=short\r\n", t0);                                        // one-digit slot: not listed
+  Request("order3.lst", "JobName=short\r\n", t0);                                         // one-digit slot: not listed
   Request("order04.lst.tmp", "JobName=tmp\r\n", t0);
   Write(share_ + "/PrintInfo/order05.lst", "\xff\xfe garbage");
   SetMtime(share_ + "/PrintInfo/order05.lst", t0 + 20);
@@ -150,7 +154,8 @@ TEST_F(MonitorListTest, ListsTheSlotsOldestFirstWithTheirColumns) {
   std::vector<std::string> names;
   for (auto& r : v.rows) names.push_back(r[1]);
   EXPECT_EQ(names, (std::vector<std::string>{"b", "c", "見積書.pdf", ""}));
-  EXPECT_EQ(v.rows[2], (std::vector<std::string>{v.rows[2][0], "見積書.pdf", "alice", "Office-A4", "3", "A4", "2分割", "2"}));
+  EXPECT_EQ(v.rows[2],
+            (std::vector<std::string>{v.rows[2][0], "見積書.pdf", "alice", "Office-A4", "3", "A4", "2分割", "2"}));
   EXPECT_EQ(v.rows[0][5], "文書の設定用紙");
   EXPECT_EQ(v.rows[0][6], "8分割");
   EXPECT_EQ(v.rows[1][5], "");

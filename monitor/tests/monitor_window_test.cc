@@ -74,12 +74,15 @@ class WelmoricTest : public ::testing::Test {
 QApplication* WelmoricTest::app_ = nullptr;
 
 TEST_F(WelmoricTest, ListsRequestsShowsAnswersAndPauses) {
-  Request(1, "JobName=見積書.pdf\r\nAccountName=alice\r\nDeviceName=Office-A4\r\nJobPages=3\r\nPaperSize=9\r\n"
-             "ThumbnailCount=0\r\nCopies=1\r\n");
-  Request(2, "JobName=週報.xlsx\r\nAccountName=bob\r\nDeviceName=Office-A3\r\nJobPages=12\r\nPaperSize=8\r\n"
-             "ThumbnailCount=2\r\nCopies=2\r\n");
-  Request(3, "JobName=案内状.docx\r\nAccountName=carol\r\nDeviceName=Office-A4\r\nJobPages=1\r\nPaperSize=-1\r\n"
-             "ThumbnailCount=1\r\nCopies=30\r\n");
+  Request(1,
+          "JobName=見積書.pdf\r\nAccountName=alice\r\nDeviceName=Office-A4\r\nJobPages=3\r\nPaperSize=9\r\n"
+          "ThumbnailCount=0\r\nCopies=1\r\n");
+  Request(2,
+          "JobName=週報.xlsx\r\nAccountName=bob\r\nDeviceName=Office-A3\r\nJobPages=12\r\nPaperSize=8\r\n"
+          "ThumbnailCount=2\r\nCopies=2\r\n");
+  Request(3,
+          "JobName=案内状.docx\r\nAccountName=carol\r\nDeviceName=Office-A4\r\nJobPages=1\r\nPaperSize=-1\r\n"
+          "ThumbnailCount=1\r\nCopies=30\r\n");
   std::vector<QString> notices;
   MonitorWindow w([&](const QString& t) { notices.push_back(t); });
   ASSERT_TRUE(w.ok());
@@ -120,8 +123,7 @@ TEST_F(WelmoricTest, ListsRequestsShowsAnswersAndPauses) {
   EXPECT_EQ(popups[0]->windowTitle(), QString::fromUtf8("印刷制限"));
   auto* label = popups[0]->findChild<QLabel*>("1003");
   ASSERT_NE(label, nullptr);
-  EXPECT_EQ(label->text(),
-            QString::fromUtf8("今月の印刷枚数の上限を超えました。\n管理者に連絡してください。[4]"));
+  EXPECT_EQ(label->text(), QString::fromUtf8("今月の印刷枚数の上限を超えました。\n管理者に連絡してください。[4]"));
   EXPECT_TRUE(popups[0]->grab().save(QString::fromStdString(Artifact("welmoric-result-popup.png"))));
   EXPECT_FALSE(fs::exists(p2));  // result 0 without a message: no popup, copy removed
   EXPECT_TRUE(fs::exists(p3));   // an empty result still waits

@@ -14,8 +14,9 @@ int main(int argc, char** argv) {
   if (!guard.ok()) {
     if (guard.status().code() == Status::Code::kBusy) {
       winmsg::HWND first = winmsg::FindWindow(monitor::kAppTitle, nullptr);
-      if (first != 0) (void)winmsg::SendMessageTimeout(first, monitor::kWmCommand, monitor::kCmdShowMonitor, 0,
-                                                       std::chrono::milliseconds(5000));
+      if (first != 0)
+        (void)winmsg::SendMessageTimeout(first, monitor::kWmCommand, monitor::kCmdShowMonitor, 0,
+                                         std::chrono::milliseconds(5000));
       return 0;
     }
     return 1;

@@ -114,10 +114,9 @@ MonitorWindow::MonitorWindow(std::function<void(const QString&)> notify) : notif
     if (notify_) notify_(QString::fromUtf8(kNoTrayText));
   }
 
-  auto h = winmsg::CreateWindow(kAppTitle, kAppTitle,
-                                [this](winmsg::HWND, winmsg::UINT m, winmsg::WPARAM w, winmsg::LPARAM l) {
-                                  return Proc(m, w, l);
-                                });
+  auto h = winmsg::CreateWindow(
+      kAppTitle, kAppTitle,
+      [this](winmsg::HWND, winmsg::UINT m, winmsg::WPARAM w, winmsg::LPARAM l) { return Proc(m, w, l); });
   if (!h.ok()) return;
   hwnd_ = *h;
   winmsg::SetProp(hwnd_, kAppTitle, 1);
@@ -144,12 +143,23 @@ winmsg::LRESULT MonitorWindow::Proc(winmsg::UINT msg, winmsg::WPARAM w, winmsg::
       return 0;
     case kWmCommand:
       switch (w & 0xFFFF) {
-        case kCmdShowMonitor: ShowMonitor(); return 1;
-        case kCmdTogglePause: TogglePause(); return 1;
-        case kCmdHide: HideMonitor(); return 1;
-        case kCmdClose: HideMonitor(); return 1;
-        case kCmdRefresh: RefreshList(); return 1;
-        default: return 0;
+        case kCmdShowMonitor:
+          ShowMonitor();
+          return 1;
+        case kCmdTogglePause:
+          TogglePause();
+          return 1;
+        case kCmdHide:
+          HideMonitor();
+          return 1;
+        case kCmdClose:
+          HideMonitor();
+          return 1;
+        case kCmdRefresh:
+          RefreshList();
+          return 1;
+        default:
+          return 0;
       }
     case winmsg::WM_CLOSE:
       QApplication::quit();

@@ -110,18 +110,53 @@ TEST(JpegHeaderReaderTest, EveryTruncationOfARealFileFailsCleanly) {
 
 // ---- font catalogue ----------------------------------------------------------------------
 
-const char* const kFaces[] = {
-    "@FixedSys", "@ＭＳ Ｐゴシック", "@ＭＳ Ｐ明朝", "@MS UI Gothic", "@ＭＳ ゴシック", "@ＭＳ 明朝", "@NSimSun",
-    "@SimHei", "@SimSun", "@Small Fonts", "@System", "@Terminal", "Arial", "Arial Black", "Comic Sans MS",
-    "Courier", "Courier New", "FixedSys", "Georgia", "Impact", "Kingsoft Phonetic Plain", "Lucida Console",
-    "Lucida Sans Unicode", "Marlett", "Microsoft Sans Serif", "ＭＳ Ｐ明朝", "MS Sans Serif", "MS Serif",
-    "MS UI Gothic", "ＭＳ ゴシック", "ＭＳ 明朝", "NSimSun", "Palatino Linotype", "SimHei", "SimSun",
-    "Small Fonts", "Symbol", "System", "Tahoma", "Terminal", "Times New Roman", "Trebuchet MS", "Verdana",
-    "Webdings", "Century"};
+const char* const kFaces[] = {"@FixedSys",
+                              "@ＭＳ Ｐゴシック",
+                              "@ＭＳ Ｐ明朝",
+                              "@MS UI Gothic",
+                              "@ＭＳ ゴシック",
+                              "@ＭＳ 明朝",
+                              "@NSimSun",
+                              "@SimHei",
+                              "@SimSun",
+                              "@Small Fonts",
+                              "@System",
+                              "@Terminal",
+                              "Arial",
+                              "Arial Black",
+                              "Comic Sans MS",
+                              "Courier",
+                              "Courier New",
+                              "FixedSys",
+                              "Georgia",
+                              "Impact",
+                              "Kingsoft Phonetic Plain",
+                              "Lucida Console",
+                              "Lucida Sans Unicode",
+                              "Marlett",
+                              "Microsoft Sans Serif",
+                              "ＭＳ Ｐ明朝",
+                              "MS Sans Serif",
+                              "MS Serif",
+                              "MS UI Gothic",
+                              "ＭＳ ゴシック",
+                              "ＭＳ 明朝",
+                              "NSimSun",
+                              "Palatino Linotype",
+                              "SimHei",
+                              "SimSun",
+                              "Small Fonts",
+                              "Symbol",
+                              "System",
+                              "Tahoma",
+                              "Terminal",
+                              "Times New Roman",
+                              "Trebuchet MS",
+                              "Verdana",
+                              "Webdings",
+                              "Century"};
 
-int FlagsOf(const std::string& descriptor) {
-  return std::atoi(descriptor.c_str() + descriptor.find("/Flags ") + 7);
-}
+int FlagsOf(const std::string& descriptor) { return std::atoi(descriptor.c_str() + descriptor.find("/Flags ") + 7); }
 
 TEST(FontCatalogueTest, EntriesFollowTheFixedOrderAndForms) {
   size_t i = 0;

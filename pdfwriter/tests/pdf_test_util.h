@@ -22,10 +22,10 @@ namespace zv::pdf::testing {
 struct JpegParams {
   int width = 64;
   int height = 48;
-  int components = 3;           // 1 grey, 3 RGB, 4 CMYK
+  int components = 3;  // 1 grey, 3 RGB, 4 CMYK
   unsigned char fill[4] = {255, 0, 0, 0};
   bool progressive = false;
-  std::string app1;             // extra APP1 payload (e.g. a fake thumbnail)
+  std::string app1;  // extra APP1 payload (e.g. a fake thumbnail)
 };
 
 // Encodes a solid-colour JPEG in memory.

@@ -83,7 +83,7 @@ class QuorvelTest : public ::testing::Test {
     Image img;
     const fs::path prefix = root_.path() / ("render" + std::to_string(page));
     RunResult r = RunCommand("pdftoppm -r 72 -png -f " + std::to_string(page) + " -l " + std::to_string(page) +
-                      " -singlefile " + Quote(pdf) + " " + Quote(prefix));
+                             " -singlefile " + Quote(pdf) + " " + Quote(prefix));
     EXPECT_EQ(r.status, 0);
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
@@ -118,9 +118,9 @@ TEST_F(QuorvelTest, DocumentWithoutPagesGetsOneBlankPage) {
   CQuorvel q;
   ASSERT_EQ(q.Open(out.c_str()), 0);
   q.Close();
-  const std::string expected = Assemble({"<</Type/Catalog\r\n/Pages 3 0 R\r\n>>\r\nendobj\r\n", InfoBody("empty"),
-                                         "<</Type/Pages\r\n/Count 1\r\n/Kids[4 0 R ]\r\n>>\r\nendobj\r\n",
-                                         kEmptyPage, kEmptyResources});
+  const std::string expected =
+      Assemble({"<</Type/Catalog\r\n/Pages 3 0 R\r\n>>\r\nendobj\r\n", InfoBody("empty"),
+                "<</Type/Pages\r\n/Count 1\r\n/Kids[4 0 R ]\r\n>>\r\nendobj\r\n", kEmptyPage, kEmptyResources});
   EXPECT_EQ(MaskDates(ReadFile(out)), expected);
   ExpectValid(out, 1);
 }
@@ -257,7 +257,7 @@ TEST_F(QuorvelTest, JapaneseTextIsExtractedAndRendered) {
   ASSERT_EQ(q.Open(out.c_str()), 0);
   const int font = q.FindFont(kMsMincho, false, false);
   ASSERT_EQ(font, 4);
-  EXPECT_EQ(q.FindFont("ＭＳ 明朝", false, false), font);  // UTF-8 name
+  EXPECT_EQ(q.FindFont("ＭＳ 明朝", false, false), font);   // UTF-8 name
   EXPECT_EQ(q.FindFont(u"ＭＳ 明朝", false, false), font);  // UTF-16 name
   q.BeginPage(595, 842);
   q.SetFont(font, 40);
@@ -418,11 +418,14 @@ TEST_F(QuorvelTest, FailedImageLoadLeavesNoObject) {
   q.Close();
   EXPECT_NE(ReadFile(out).find("/Kids[4 0 R ]"), std::string::npos);  // nothing was numbered
   ExpectValid(out, 1);
-  const std::vector<std::string> expected_hook = {
-      "As your wish == Output Debug Information", "Create Blank PDF File",
-      "Can't open the source file\r\nnow only support JPEG", "Can't open the source file\r\nnow only support JPEG",
-      "Can't open the source file\r\nnow only support JPEG", "Can't open the source file\r\nnow only support JPEG",
-      "Can't open the source file\r\nnow only support JPEG", "Can't open the source file\r\nnow only support JPEG"};
+  const std::vector<std::string> expected_hook = {"As your wish == Output Debug Information",
+                                                  "Create Blank PDF File",
+                                                  "Can't open the source file\r\nnow only support JPEG",
+                                                  "Can't open the source file\r\nnow only support JPEG",
+                                                  "Can't open the source file\r\nnow only support JPEG",
+                                                  "Can't open the source file\r\nnow only support JPEG",
+                                                  "Can't open the source file\r\nnow only support JPEG",
+                                                  "Can't open the source file\r\nnow only support JPEG"};
   EXPECT_EQ(g_hook, expected_hook);
 }
 
@@ -437,8 +440,8 @@ TEST_F(QuorvelTest, ImageKindsAndPlacementOrder) {
   progressive.width = 640;
   progressive.height = 480;
   JpegParams thumbnail;  // an APP1 segment holding a frame header of its own
-  thumbnail.app1 = std::string("Exif\0\0", 6) +
-                   std::string("\xFF\xD8\xFF\xC0\x00\x11\x08\x00\x10\x00\x10\x03", 12) + std::string(40, 'x');
+  thumbnail.app1 = std::string("Exif\0\0", 6) + std::string("\xFF\xD8\xFF\xC0\x00\x11\x08\x00\x10\x00\x10\x03", 12) +
+                   std::string(40, 'x');
   WriteFile(Path("grey.jpg"), MakeJpeg(grey));
   WriteFile(Path("cmyk.jpg"), MakeJpeg(cmyk));
   WriteFile(Path("progressive.jpg"), MakeJpeg(progressive));
@@ -455,9 +458,9 @@ TEST_F(QuorvelTest, ImageKindsAndPlacementOrder) {
   EXPECT_EQ(c, 6);
   EXPECT_EQ(p, 8);
   EXPECT_EQ(t, 10);
-  q.BeginPage(800, 600);  // 12, 13
-  q.PlaceImage(g, 0, 0, 1);  // 14, 15
-  q.Save();                  // drawing stream 16
+  q.BeginPage(800, 600);       // 12, 13
+  q.PlaceImage(g, 0, 0, 1);    // 14, 15
+  q.Save();                    // drawing stream 16
   q.PlaceImage(c, 100, 0, 1);  // 17, 18
   q.EndPage();
   q.BeginPage(800, 600);
@@ -474,7 +477,7 @@ TEST_F(QuorvelTest, ImageKindsAndPlacementOrder) {
         "/SampleImage4 4 0 R\r\n/SampleImage6 6 0 R\r\n"}) {
     EXPECT_NE(pdf.find(text), std::string::npos) << text;
   }
-  EXPECT_EQ(pdf.find("/Width 16"), std::string::npos);  // the thumbnail's frame was skipped
+  EXPECT_EQ(pdf.find("/Width 16"), std::string::npos);               // the thumbnail's frame was skipped
   EXPECT_EQ(pdf.find("\n4 0 obj\r\n"), pdf.rfind("\n4 0 obj\r\n"));  // written once for two pages
   ExpectValid(out, 2);
 }
@@ -698,7 +701,7 @@ TEST_F(QuorvelTest, TextEscapesAndColours) {
   const int font = q.FindFont(kMsMincho, false, false);
   q.BeginPage(200, 200);
   q.SetFont(font, 12);
-  q.SetTextColor(0x80FF00);  // green 255, blue 128
+  q.SetTextColor(0x80FF00);        // green 255, blue 128
   q.ContinueText("\x95\x5c(\\)");  // a Shift_JIS character whose second byte is 0x5C
   q.ContinueText("");
   q.EndPage();

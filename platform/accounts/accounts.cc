@@ -127,8 +127,7 @@ bool NamesThisMachine(std::string_view address, const std::vector<std::string>& 
     if (n.empty()) continue;
     if (host == n) return true;
     // A host inside one of the directory's domains ("dc1.corp.example.org").
-    if (n.find('.') != std::string::npos && host.size() > n.size() + 1 && EndsWithNoCase(host, "." + n))
-      return true;
+    if (n.find('.') != std::string::npos && host.size() > n.size() + 1 && EndsWithNoCase(host, "." + n)) return true;
   }
   return false;
 }

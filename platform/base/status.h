@@ -21,9 +21,9 @@ class [[nodiscard]] Status {
     kCorruption,       // a stored record that fails its checks
     kIOError,          // the operating system refused
     kNotSupported,
-    kBusy,             // a lock or slot is taken; try later
+    kBusy,  // a lock or slot is taken; try later
     kTimeout,
-    kMoreData,         // the caller's buffer is too small
+    kMoreData,  // the caller's buffer is too small
   };
 
   Status() = default;
@@ -49,9 +49,8 @@ class [[nodiscard]] Status {
 };
 
 inline std::string Status::ToString() const {
-  static const char* const kNames[] = {"OK",        "Not found", "Invalid argument",
-                                       "Corruption", "IO error",  "Not supported",
-                                       "Busy",       "Timeout",   "More data"};
+  static const char* const kNames[] = {
+      "OK", "Not found", "Invalid argument", "Corruption", "IO error", "Not supported", "Busy", "Timeout", "More data"};
   std::string s = kNames[static_cast<int>(code_)];
   if (!message_.empty()) s += ": " + message_;
   return s;

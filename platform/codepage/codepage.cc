@@ -60,8 +60,8 @@ size_t SkipUtf16Le(const unsigned char* p, size_t left) {
   return 2;
 }
 
-Result<std::string> Convert(const char* to, const char* from, std::string_view in, OnError on_error,
-                            SkipFn skip, std::string_view substitute) {
+Result<std::string> Convert(const char* to, const char* from, std::string_view in, OnError on_error, SkipFn skip,
+                            std::string_view substitute) {
   iconv_t cd = ThreadConverter(to, from);
   if (!cd) return Status::NotSupported(std::string("no converter from ") + from + " to " + to);
   std::string out;
@@ -85,8 +85,9 @@ Result<std::string> Convert(const char* to, const char* from, std::string_view i
     }
     size_t offset = in.size() - inleft;
     if (on_error == OnError::kFail) {
-      return Status::InvalidArgument(std::string(e == EILSEQ ? "unmappable or invalid character" : "incomplete character") +
-                                     " at byte " + std::to_string(offset) + " (" + from + " to " + to + ")");
+      return Status::InvalidArgument(
+          std::string(e == EILSEQ ? "unmappable or invalid character" : "incomplete character") + " at byte " +
+          std::to_string(offset) + " (" + from + " to " + to + ")");
     }
     size_t n = skip(reinterpret_cast<const unsigned char*>(inp), inleft);
     if (n == 0) n = 1;

@@ -20,9 +20,12 @@ namespace {
 
 const char* TypeName(EventType t) {
   switch (t) {
-    case EventType::kError: return "error";
-    case EventType::kWarning: return "warning";
-    case EventType::kInformation: return "information";
+    case EventType::kError:
+      return "error";
+    case EventType::kWarning:
+      return "warning";
+    case EventType::kInformation:
+      return "information";
   }
   return "information";
 }
@@ -42,11 +45,20 @@ std::string Escape(std::string_view s) {
   out.reserve(s.size());
   for (char c : s) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -61,11 +73,20 @@ bool Unescape(std::string_view s, std::string* out) {
     }
     if (++i >= s.size()) return false;
     switch (s[i]) {
-      case '\\': out->push_back('\\'); break;
-      case 't': out->push_back('\t'); break;
-      case 'r': out->push_back('\r'); break;
-      case 'n': out->push_back('\n'); break;
-      default: return false;
+      case '\\':
+        out->push_back('\\');
+        break;
+      case 't':
+        out->push_back('\t');
+        break;
+      case 'r':
+        out->push_back('\r');
+        break;
+      case 'n':
+        out->push_back('\n');
+        break;
+      default:
+        return false;
     }
   }
   return true;

@@ -89,7 +89,8 @@ Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t
   // mkostemp makes the file 0600 whatever the umask; the wanted mode is set before any data lands.
   if (::fchmod(fd, mode) != 0) st = Status::IOError(ErrnoText("chmod " + tmp, errno));
   if (st.ok()) st = WriteAll(fd, content, tmp);
-  if (st.ok() && durability == Durability::kSynced && ::fsync(fd) != 0) st = Status::IOError(ErrnoText("fsync " + tmp, errno));
+  if (st.ok() && durability == Durability::kSynced && ::fsync(fd) != 0)
+    st = Status::IOError(ErrnoText("fsync " + tmp, errno));
   if (::close(fd) != 0 && st.ok()) st = Status::IOError(ErrnoText("close " + tmp, errno));
   if (st.ok() && ::rename(tmp.c_str(), path.c_str()) != 0) {
     st = Status::IOError(ErrnoText("rename " + tmp + " to " + path, errno));

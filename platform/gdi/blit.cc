@@ -14,18 +14,30 @@ namespace {
 // Applies a ternary raster operation (the operation index, bits P S D) to 24-bit values.
 inline std::uint32_t Rop3(unsigned code, std::uint32_t P, std::uint32_t S, std::uint32_t D) {
   switch (code) {
-    case 0x00: return 0;
-    case 0xFF: return 0xFFFFFF;
-    case 0xCC: return S;
-    case 0xF0: return P;
-    case 0x88: return S & D;
-    case 0xEE: return S | D;
-    case 0x66: return S ^ D;
-    case 0x55: return ~D & 0xFFFFFF;
-    case 0x5A: return P ^ D;
-    case 0x33: return ~S & 0xFFFFFF;
-    case 0xAA: return D;
-    default: break;
+    case 0x00:
+      return 0;
+    case 0xFF:
+      return 0xFFFFFF;
+    case 0xCC:
+      return S;
+    case 0xF0:
+      return P;
+    case 0x88:
+      return S & D;
+    case 0xEE:
+      return S | D;
+    case 0x66:
+      return S ^ D;
+    case 0x55:
+      return ~D & 0xFFFFFF;
+    case 0x5A:
+      return P ^ D;
+    case 0x33:
+      return ~S & 0xFFFFFF;
+    case 0xAA:
+      return D;
+    default:
+      break;
   }
   std::uint32_t r = 0;
   for (unsigned i = 0; i < 8; ++i) {
@@ -40,7 +52,6 @@ inline std::uint32_t Rop3(unsigned code, std::uint32_t P, std::uint32_t S, std::
 bool UsesSource(unsigned code) { return ((code >> 2) ^ code) & 0x33; }
 bool UsesPattern(unsigned code) { return ((code >> 4) ^ code) & 0x0F; }
 
-
 }  // namespace
 
 std::uint32_t CairoDC::BrushPixel(const Brush& b, int x, int y) const {
@@ -52,21 +63,34 @@ std::uint32_t CairoDC::BrushPixel(const Brush& b, int x, int y) const {
     int hx = (x - s_.brush_org.x) & 7, hy = (y - s_.brush_org.y) & 7;
     bool on = false;
     switch (b.hatch) {
-      case win::HS_HORIZONTAL: on = hy == 7; break;
-      case win::HS_VERTICAL: on = hx == 7; break;
-      case win::HS_FDIAGONAL: on = hx == hy; break;
-      case win::HS_BDIAGONAL: on = hx == 7 - hy; break;
-      case win::HS_CROSS: on = hx == 7 || hy == 7; break;
-      case win::HS_DIAGCROSS: on = hx == hy || hx == 7 - hy; break;
-      default: break;
+      case win::HS_HORIZONTAL:
+        on = hy == 7;
+        break;
+      case win::HS_VERTICAL:
+        on = hx == 7;
+        break;
+      case win::HS_FDIAGONAL:
+        on = hx == hy;
+        break;
+      case win::HS_BDIAGONAL:
+        on = hx == 7 - hy;
+        break;
+      case win::HS_CROSS:
+        on = hx == 7 || hy == 7;
+        break;
+      case win::HS_DIAGCROSS:
+        on = hx == hy || hx == 7 - hy;
+        break;
+      default:
+        break;
     }
     return on ? fg : ToRgb(s_.bk_color);
   }
   return fg;
 }
 
-std::optional<DecodedDib> CairoDC::SourceOf(const DeviceContext* src, int xs, int ys, int cxs, int cys,
-                                            int* sx, int* sy) const {
+std::optional<DecodedDib> CairoDC::SourceOf(const DeviceContext* src, int xs, int ys, int cxs, int cys, int* sx,
+                                            int* sy) const {
   if (!src) return std::nullopt;
   POINT pts[2] = {{xs, ys}, {xs + cxs, ys + cys}};
   src->LPtoDP(pts);
@@ -362,15 +386,16 @@ std::optional<DecodedDib> CairoDC::Reduce(const DecodedDib& src, int xs, int ys,
     }
     for (std::int64_t i = 0; i < nw; ++i) {
       std::uint32_t v = seed;
-      for (std::int64_t x = cs[size_t(i)]; x < cs[size_t(i) + 1]; ++x) v = use_and ? (v & acc[size_t(x)]) : (v | acc[size_t(x)]);
+      for (std::int64_t x = cs[size_t(i)]; x < cs[size_t(i) + 1]; ++x)
+        v = use_and ? (v & acc[size_t(x)]) : (v | acc[size_t(x)]);
       out.pixels[size_t(j * nw + i)] = v & 0xFFFFFF;
     }
   }
   return out;
 }
 
-void CairoDC::PaintThroughCairo(const DecodedDib& src_in, bool with_alpha, int x, int y, int cx, int cy, int xs,
-                                int ys, int cxs, int cys, double alpha) {
+void CairoDC::PaintThroughCairo(const DecodedDib& src_in, bool with_alpha, int x, int y, int cx, int cy, int xs, int ys,
+                                int cxs, int cys, double alpha) {
   // A reduction on the device combines the eliminated pixels as the stretch mode says.
   std::optional<DecodedDib> reduced;
   if (!with_alpha) {
@@ -439,10 +464,12 @@ bool CairoDC::Blend(int x, int y, int cx, int cy, const DecodedDib& src, int xs,
   const unsigned ca = blend.SourceConstantAlpha;
   for (const RECT& q : area.Rects()) {
     for (int py = q.top; py < q.bottom; ++py) {
-      std::int64_t sy = std::int64_t(ys) + std::min(std::int64_t((py - t + 0.5) / (b - t) * cys), std::int64_t(cys) - 1);
+      std::int64_t sy =
+          std::int64_t(ys) + std::min(std::int64_t((py - t + 0.5) / (b - t) * cys), std::int64_t(cys) - 1);
       if (sy < 0 || sy >= src.height) continue;
       for (int px = q.left; px < q.right; ++px) {
-        std::int64_t sx = std::int64_t(xs) + std::min(std::int64_t((px - l + 0.5) / (r - l) * cxs), std::int64_t(cxs) - 1);
+        std::int64_t sx =
+            std::int64_t(xs) + std::min(std::int64_t((px - l + 0.5) / (r - l) * cxs), std::int64_t(cxs) - 1);
         if (sx < 0 || sx >= src.width) continue;
         std::uint32_t S = src.pixels[size_t(sy) * src.width + sx];
         std::uint32_t& D = dst[size_t(py - origin_y_) * stride + (px - origin_x_)];
@@ -486,8 +513,8 @@ bool CairoDC::StretchBlt(int x, int y, int cx, int cy, const DeviceContext* src,
   auto s = SourceOf(src, xs, ys, cxs, cys, &sx, &sy);
   if (!s) return false;
   int w = s->width, h = s->height;
-  return Blit(x, y, cx, cy, &*s, sx == 0 ? 0 : w, sy == 0 ? 0 : h, sx == 0 ? w : -w, sy == 0 ? h : -h, rop, nullptr,
-              0, 0, 0);
+  return Blit(x, y, cx, cy, &*s, sx == 0 ? 0 : w, sy == 0 ? 0 : h, sx == 0 ? w : -w, sy == 0 ? h : -h, rop, nullptr, 0,
+              0, 0);
 }
 
 bool CairoDC::StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys, const DibRef& dib,
@@ -497,7 +524,8 @@ bool CairoDC::StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cx
   if (!d.ok()) return false;
   auto hdr = win::LoadRecord<win::BITMAPINFOHEADER>(dib.info);
   // For bottom-up bitmaps the source origin is the lower-left corner.
-  int top = int(std::clamp<std::int64_t>(hdr->biHeight > 0 ? std::int64_t(d->height) - ys - cys : ys, INT32_MIN, INT32_MAX));
+  int top =
+      int(std::clamp<std::int64_t>(hdr->biHeight > 0 ? std::int64_t(d->height) - ys - cys : ys, INT32_MIN, INT32_MAX));
   return Blit(x, y, cx, cy, &*d, xs, top, cxs, cys, rop, nullptr, 0, 0, 0);
 }
 
@@ -523,7 +551,8 @@ bool CairoDC::SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys, wi
     int top = int(std::clamp<std::int64_t>(std::int64_t(start) + lines - ys - cy, INT32_MIN, INT32_MAX));
     return Blit(x, y, cx, cy, &*d, xs, top, cx, cy, win::SRCCOPY, nullptr, 0, 0, 0);
   }
-  return Blit(x, y, cx, cy, &*d, xs, int(std::clamp<std::int64_t>(ys - std::int64_t(start), INT32_MIN, INT32_MAX)), cx, cy, win::SRCCOPY, nullptr, 0, 0, 0);
+  return Blit(x, y, cx, cy, &*d, xs, int(std::clamp<std::int64_t>(ys - std::int64_t(start), INT32_MIN, INT32_MAX)), cx,
+              cy, win::SRCCOPY, nullptr, 0, 0, 0);
 }
 
 bool CairoDC::MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, const DibRef* mask,
@@ -560,8 +589,8 @@ bool CairoDC::DibBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, in
   return Blit(x, y, cx, cy, &*d, xs, ys, cxs, cys, rop, nullptr, 0, 0, 0);
 }
 
-bool CairoDC::DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, const DibRef* mask,
-                         int xm, int ym, win::DWORD rop4) {
+bool CairoDC::DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, const DibRef* mask, int xm,
+                         int ym, win::DWORD rop4) {
   std::optional<DecodedDib> s, m;
   if (src) {
     auto d = DecodeDib(*src);

@@ -25,8 +25,8 @@ Region CairoDC::DeviceRect(int l, int t, int r, int b) const {
     double x0, y0, x1, y1;
     Xf(l, t, &x0, &y0);
     Xf(r, b, &x1, &y1);
-    return Region(RECT{RoundI(std::min(x0, x1)), RoundI(std::min(y0, y1)), RoundI(std::max(x0, x1)),
-                       RoundI(std::max(y0, y1))});
+    return Region(
+        RECT{RoundI(std::min(x0, x1)), RoundI(std::min(y0, y1)), RoundI(std::max(x0, x1)), RoundI(std::max(y0, y1))});
   }
   Path p;
   AddRectPath(p, l, t, r, b);

@@ -34,23 +34,37 @@ CairoDC::~CairoDC() {
 
 int CairoDC::GetDeviceCaps(int index) const {
   switch (index) {
-    case win::DRIVERVERSION: return 0x400;
-    case win::TECHNOLOGY: return info_.technology;
-    case win::HORZSIZE: return RoundI(info_.width * 25.4 / info_.dpi_x);
-    case win::VERTSIZE: return RoundI(info_.height * 25.4 / info_.dpi_y);
+    case win::DRIVERVERSION:
+      return 0x400;
+    case win::TECHNOLOGY:
+      return info_.technology;
+    case win::HORZSIZE:
+      return RoundI(info_.width * 25.4 / info_.dpi_x);
+    case win::VERTSIZE:
+      return RoundI(info_.height * 25.4 / info_.dpi_y);
     case win::HORZRES:
-    case win::PHYSICALWIDTH: return info_.width;
+    case win::PHYSICALWIDTH:
+      return info_.width;
     case win::VERTRES:
-    case win::PHYSICALHEIGHT: return info_.height;
-    case win::LOGPIXELSX: return RoundI(info_.dpi_x);
-    case win::LOGPIXELSY: return RoundI(info_.dpi_y);
-    case win::BITSPIXEL: return info_.bits_pixel;
-    case win::PLANES: return 1;
-    case win::NUMCOLORS: return info_.bits_pixel <= 8 ? (1 << info_.bits_pixel) : -1;
-    case win::RASTERCAPS: return win::RC_BITBLT | win::RC_STRETCHBLT | win::RC_DI_BITMAP | win::RC_STRETCHDIB;
+    case win::PHYSICALHEIGHT:
+      return info_.height;
+    case win::LOGPIXELSX:
+      return RoundI(info_.dpi_x);
+    case win::LOGPIXELSY:
+      return RoundI(info_.dpi_y);
+    case win::BITSPIXEL:
+      return info_.bits_pixel;
+    case win::PLANES:
+      return 1;
+    case win::NUMCOLORS:
+      return info_.bits_pixel <= 8 ? (1 << info_.bits_pixel) : -1;
+    case win::RASTERCAPS:
+      return win::RC_BITBLT | win::RC_STRETCHBLT | win::RC_DI_BITMAP | win::RC_STRETCHDIB;
     case win::PHYSICALOFFSETX:
-    case win::PHYSICALOFFSETY: return 0;
-    default: return 0;
+    case win::PHYSICALOFFSETY:
+      return 0;
+    default:
+      return 0;
   }
 }
 
@@ -107,21 +121,30 @@ SIZE CairoDC::GetWindowExtEx() const {
   FixedModeDevice(&pw, &ph, &mw, &mh);
   switch (s_.map_mode) {
     case win::MM_ISOTROPIC:
-    case win::MM_ANISOTROPIC: return s_.wnd_ext;
-    case win::MM_LOMETRIC: return {RoundI(mw * 10), RoundI(mh * 10)};
-    case win::MM_HIMETRIC: return {RoundI(mw * 100), RoundI(mh * 100)};
-    case win::MM_LOENGLISH: return {RoundI(mw * 100 / 25.4), RoundI(mh * 100 / 25.4)};
-    case win::MM_HIENGLISH: return {RoundI(mw * 1000 / 25.4), RoundI(mh * 1000 / 25.4)};
-    case win::MM_TWIPS: return {RoundI(mw * 1440 / 25.4), RoundI(mh * 1440 / 25.4)};
-    default: return {1, 1};
+    case win::MM_ANISOTROPIC:
+      return s_.wnd_ext;
+    case win::MM_LOMETRIC:
+      return {RoundI(mw * 10), RoundI(mh * 10)};
+    case win::MM_HIMETRIC:
+      return {RoundI(mw * 100), RoundI(mh * 100)};
+    case win::MM_LOENGLISH:
+      return {RoundI(mw * 100 / 25.4), RoundI(mh * 100 / 25.4)};
+    case win::MM_HIENGLISH:
+      return {RoundI(mw * 1000 / 25.4), RoundI(mh * 1000 / 25.4)};
+    case win::MM_TWIPS:
+      return {RoundI(mw * 1440 / 25.4), RoundI(mh * 1440 / 25.4)};
+    default:
+      return {1, 1};
   }
 }
 
 SIZE CairoDC::GetViewportExtEx() const {
   switch (s_.map_mode) {
     case win::MM_ISOTROPIC:
-    case win::MM_ANISOTROPIC: return s_.vp_ext;
-    case win::MM_TEXT: return {1, 1};
+    case win::MM_ANISOTROPIC:
+      return s_.vp_ext;
+    case win::MM_TEXT:
+      return {1, 1};
     default: {
       double pw, ph, mw, mh;
       FixedModeDevice(&pw, &ph, &mw, &mh);
@@ -215,8 +238,8 @@ bool CairoDC::ScaleViewportExtEx(int xn, int xd, int yn, int yd, SIZE* old) {
 }
 
 bool CairoDC::SetWorldTransform(const XFORM& xf) {
-  if (!std::isfinite(xf.eM11) || !std::isfinite(xf.eM12) || !std::isfinite(xf.eM21) ||
-      !std::isfinite(xf.eM22) || !std::isfinite(xf.eDx) || !std::isfinite(xf.eDy)) {
+  if (!std::isfinite(xf.eM11) || !std::isfinite(xf.eM12) || !std::isfinite(xf.eM21) || !std::isfinite(xf.eM22) ||
+      !std::isfinite(xf.eDx) || !std::isfinite(xf.eDy)) {
     return false;
   }
   double det = double(xf.eM11) * xf.eM22 - double(xf.eM12) * xf.eM21;

@@ -133,10 +133,17 @@ bool CairoDC::FlattenPath() {
   for (int i = 0; i < flat->num_data; i += flat->data[i].header.length) {
     const cairo_path_data_t* d = &flat->data[i];
     switch (d->header.type) {
-      case CAIRO_PATH_MOVE_TO: out.push_back({PathOp::kMove, {d[1].point.x}, {d[1].point.y}}); break;
-      case CAIRO_PATH_LINE_TO: out.push_back({PathOp::kLine, {d[1].point.x}, {d[1].point.y}}); break;
-      case CAIRO_PATH_CLOSE_PATH: out.push_back({PathOp::kClose, {}, {}}); break;
-      default: break;
+      case CAIRO_PATH_MOVE_TO:
+        out.push_back({PathOp::kMove, {d[1].point.x}, {d[1].point.y}});
+        break;
+      case CAIRO_PATH_LINE_TO:
+        out.push_back({PathOp::kLine, {d[1].point.x}, {d[1].point.y}});
+        break;
+      case CAIRO_PATH_CLOSE_PATH:
+        out.push_back({PathOp::kClose, {}, {}});
+        break;
+      default:
+        break;
     }
   }
   cairo_path_destroy(flat);

@@ -83,14 +83,26 @@ void CairoDC::SetPenStyle(cairo_t* cr, const Pen& p) const {
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
   } else {
     switch (p.style & win::PS_ENDCAP_MASK) {
-      case win::PS_ENDCAP_SQUARE: cairo_set_line_cap(cr, CAIRO_LINE_CAP_SQUARE); break;
-      case win::PS_ENDCAP_FLAT: cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT); break;
-      default: cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND); break;
+      case win::PS_ENDCAP_SQUARE:
+        cairo_set_line_cap(cr, CAIRO_LINE_CAP_SQUARE);
+        break;
+      case win::PS_ENDCAP_FLAT:
+        cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+        break;
+      default:
+        cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+        break;
     }
     switch (p.style & win::PS_JOIN_MASK) {
-      case win::PS_JOIN_BEVEL: cairo_set_line_join(cr, CAIRO_LINE_JOIN_BEVEL); break;
-      case win::PS_JOIN_MITER: cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER); break;
-      default: cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND); break;
+      case win::PS_JOIN_BEVEL:
+        cairo_set_line_join(cr, CAIRO_LINE_JOIN_BEVEL);
+        break;
+      case win::PS_JOIN_MITER:
+        cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
+        break;
+      default:
+        cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+        break;
     }
   }
   cairo_set_miter_limit(cr, s_.miter);
@@ -99,11 +111,21 @@ void CairoDC::SetPenStyle(cairo_t* cr, const Pen& p) const {
   // The stock dash patterns in device pixels for a cosmetic pen; a geometric pen's are the
   // same counted in thirds of its width (below).
   switch (p.style & win::PS_STYLE_MASK) {
-    case win::PS_DASH: dash = {18, 6}; break;
-    case win::PS_DOT: dash = {3, 3}; break;
-    case win::PS_DASHDOT: dash = {9, 6, 3, 6}; break;
-    case win::PS_DASHDOTDOT: dash = {9, 3, 3, 3, 3, 3}; break;
-    case win::PS_ALTERNATE: dash = {1, 1}; break;
+    case win::PS_DASH:
+      dash = {18, 6};
+      break;
+    case win::PS_DOT:
+      dash = {3, 3};
+      break;
+    case win::PS_DASHDOT:
+      dash = {9, 6, 3, 6};
+      break;
+    case win::PS_DASHDOTDOT:
+      dash = {9, 3, 3, 3, 3, 3};
+      break;
+    case win::PS_ALTERNATE:
+      dash = {1, 1};
+      break;
     case win::PS_USERSTYLE: {
       // Dash and gap lengths: device pixels for a cosmetic pen, logical units (scaled as the
       // width is) for a geometric one.
@@ -116,7 +138,8 @@ void CairoDC::SetPenStyle(cairo_t* cr, const Pen& p) const {
       for (win::DWORD e : p.style_entries) dash.push_back(std::min(double(e) * scale, 1e6));
       break;
     }
-    default: break;
+    default:
+      break;
   }
   if (!cosmetic && (p.style & win::PS_STYLE_MASK) != win::PS_USERSTYLE) {
     for (double& d : dash) d = d / 3 * unit;  // geometric dashes scale with the width
@@ -161,8 +184,7 @@ void CairoDC::SetBrushSource(cairo_t* cr, const Brush& b, double ox, double oy) 
       } else {
         v = BrushPixel(b, x + s_.brush_org.x, y + s_.brush_org.y);
         bool fg = v == c;
-        v = fg ? (0xFF000000u | c)
-               : (s_.bk_mode == win::OPAQUE ? (0xFF000000u | ToRgb(s_.bk_color)) : 0u);
+        v = fg ? (0xFF000000u | c) : (s_.bk_mode == win::OPAQUE ? (0xFF000000u | ToRgb(s_.bk_color)) : 0u);
       }
       px[size_t(y) * stride + x] = v;
     }
@@ -268,7 +290,8 @@ void CairoDC::Render(const Path& path, bool fill, const Brush* brush, const Pen*
   cairo_new_path(cr_);
   cairo_restore(cr_);
   int l = std::max(int(std::floor(std::max(x0, cx0))), 0), t = std::max(int(std::floor(std::max(y0, cy0))), 0);
-  int r = std::min(int(std::ceil(std::min(x1, cx1))), surf_w_), b = std::min(int(std::ceil(std::min(y1, cy1))), surf_h_);
+  int r = std::min(int(std::ceil(std::min(x1, cx1))), surf_w_),
+      b = std::min(int(std::ceil(std::min(y1, cy1))), surf_h_);
   if (r <= l || b <= t) return;
   cairo_surface_t* col = cairo_image_surface_create(CAIRO_FORMAT_RGB24, r - l, b - t);
   cairo_surface_t* cov = cairo_image_surface_create(CAIRO_FORMAT_A8, r - l, b - t);

@@ -44,9 +44,7 @@ void CairoDC::AddRectPath(Path& p, double l, double t, double r, double b) const
 // clockwise on a y-down page) as Béziers of at most 90 degrees.
 void CairoDC::AddArcPoints(Path& p, double cx, double cy, double rx, double ry, double a0, double sweep,
                            bool line_to_start) const {
-  auto pt = [&](double a, double* x, double* y) {
-    Xf(cx + rx * std::cos(a), cy - ry * std::sin(a), x, y);
-  };
+  auto pt = [&](double a, double* x, double* y) { Xf(cx + rx * std::cos(a), cy - ry * std::sin(a), x, y); };
   PathOp start{line_to_start ? PathOp::kLine : PathOp::kMove, {}, {}};
   pt(a0, &start.x[0], &start.y[0]);
   p.push_back(start);
@@ -259,10 +257,16 @@ bool CairoDC::Rectangle(int left, int top, int right, int bottom) {
       if (s.r < s.l) s.l = s.r = std::floor((d.l + d.r) / 2);
       if (s.b < s.t) s.t = s.b = std::floor((d.t + d.b) / 2);
     }
-    fill = {{PathOp::kMove, {d.l}, {d.t}}, {PathOp::kLine, {d.r + 1}, {d.t}}, {PathOp::kLine, {d.r + 1}, {d.b + 1}},
-            {PathOp::kLine, {d.l}, {d.b + 1}}, {PathOp::kClose, {}, {}}};
-    stroke = {{PathOp::kMove, {s.l}, {s.t}}, {PathOp::kLine, {s.r}, {s.t}}, {PathOp::kLine, {s.r}, {s.b}},
-              {PathOp::kLine, {s.l}, {s.b}}, {PathOp::kClose, {}, {}}};
+    fill = {{PathOp::kMove, {d.l}, {d.t}},
+            {PathOp::kLine, {d.r + 1}, {d.t}},
+            {PathOp::kLine, {d.r + 1}, {d.b + 1}},
+            {PathOp::kLine, {d.l}, {d.b + 1}},
+            {PathOp::kClose, {}, {}}};
+    stroke = {{PathOp::kMove, {s.l}, {s.t}},
+              {PathOp::kLine, {s.r}, {s.t}},
+              {PathOp::kLine, {s.r}, {s.b}},
+              {PathOp::kLine, {s.l}, {s.b}},
+              {PathOp::kClose, {}, {}}};
   } else {
     stroke = fill;
   }
@@ -363,8 +367,10 @@ bool CairoDC::SetPixelV(int x, int y, COLORREF c) {
   if (!draw_) return true;
   if (vector_) {
     Brush b = Brush::Solid(c);
-    Path p = {{PathOp::kMove, {double(px)}, {double(py)}}, {PathOp::kLine, {px + 1.0}, {double(py)}},
-              {PathOp::kLine, {px + 1.0}, {py + 1.0}}, {PathOp::kLine, {double(px)}, {py + 1.0}},
+    Path p = {{PathOp::kMove, {double(px)}, {double(py)}},
+              {PathOp::kLine, {px + 1.0}, {double(py)}},
+              {PathOp::kLine, {px + 1.0}, {py + 1.0}},
+              {PathOp::kLine, {double(px)}, {py + 1.0}},
               {PathOp::kClose, {}, {}}};
     int rop2 = std::exchange(s_.rop2, win::R2_COPYPEN);
     Render(p, true, &b, nullptr);

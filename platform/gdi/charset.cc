@@ -11,22 +11,38 @@ namespace zv::gdi::detail {
 
 int CodePageOfCharset(int charset) {
   switch (charset) {
-    case 0: return 1252;    // ANSI
-    case 2: return 0;       // SYMBOL (handled apart)
-    case 128: return 932;   // SHIFTJIS
-    case 129: return 949;   // HANGUL
-    case 134: return 936;   // GB2312
-    case 136: return 950;   // CHINESEBIG5
-    case 161: return 1253;  // GREEK
-    case 162: return 1254;  // TURKISH
-    case 163: return 1258;  // VIETNAMESE
-    case 177: return 1255;  // HEBREW
-    case 178: return 1256;  // ARABIC
-    case 186: return 1257;  // BALTIC
-    case 204: return 1251;  // RUSSIAN
-    case 222: return 874;   // THAI
-    case 238: return 1250;  // EASTEUROPE
-    default: return 932;    // DEFAULT, OEM, MAC and the rest: the system's code page
+    case 0:
+      return 1252;  // ANSI
+    case 2:
+      return 0;  // SYMBOL (handled apart)
+    case 128:
+      return 932;  // SHIFTJIS
+    case 129:
+      return 949;  // HANGUL
+    case 134:
+      return 936;  // GB2312
+    case 136:
+      return 950;  // CHINESEBIG5
+    case 161:
+      return 1253;  // GREEK
+    case 162:
+      return 1254;  // TURKISH
+    case 163:
+      return 1258;  // VIETNAMESE
+    case 177:
+      return 1255;  // HEBREW
+    case 178:
+      return 1256;  // ARABIC
+    case 186:
+      return 1257;  // BALTIC
+    case 204:
+      return 1251;  // RUSSIAN
+    case 222:
+      return 874;  // THAI
+    case 238:
+      return 1250;  // EASTEUROPE
+    default:
+      return 932;  // DEFAULT, OEM, MAC and the rest: the system's code page
   }
 }
 
@@ -34,11 +50,14 @@ namespace {
 
 bool IsLeadByte(int cp, unsigned char b) {
   switch (cp) {
-    case 932: return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+    case 932:
+      return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
     case 936:
     case 949:
-    case 950: return b >= 0x81 && b <= 0xFE;
-    default: return false;
+    case 950:
+      return b >= 0x81 && b <= 0xFE;
+    default:
+      return false;
   }
 }
 

@@ -11,12 +11,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
-#include <memory>
-#include <string>
 
 #include "platform/gdi/dib.h"
 #include "platform/gdi/region.h"
@@ -67,8 +67,8 @@ struct Font {
 };
 
 // Makes a LOGFONTW from the common fields; `face` is UTF-8 (cut to 31 UTF-16 units).
-LOGFONTW MakeLogFont(std::string_view face, win::LONG height, win::LONG weight = win::FW_NORMAL,
-                     bool italic = false, win::BYTE charset = win::DEFAULT_CHARSET);
+LOGFONTW MakeLogFont(std::string_view face, win::LONG height, win::LONG weight = win::FW_NORMAL, bool italic = false,
+                     win::BYTE charset = win::DEFAULT_CHARSET);
 // Makes the font of a stored ANSI LOGFONT (CP932 face name) at `height`, every other field
 // kept. With `substitute`, face bytes that are not CP932 become substitutes; without it such
 // a face gives none.
@@ -135,9 +135,7 @@ class DeviceContext {
   // upright when the map mode turns y upwards; GM_ADVANCED draws glyphs through the whole
   // transform, mirrors included. Both slant glyphs under a shearing transform. Gives the
   // previous mode, 0 for an unknown one. Devices without text of their own keep the default.
-  virtual int SetGraphicsMode(int mode) {
-    return mode == int(win::GM_COMPATIBLE) ? int(win::GM_COMPATIBLE) : 0;
-  }
+  virtual int SetGraphicsMode(int mode) { return mode == int(win::GM_COMPATIBLE) ? int(win::GM_COMPATIBLE) : 0; }
   virtual int GetGraphicsMode() const { return int(win::GM_COMPATIBLE); }
 
   // ---- Attributes ----
@@ -245,10 +243,10 @@ class DeviceContext {
   // an optional rectangle for ETO_OPAQUE/ETO_CLIPPED and optional advances (one per
   // character; pairs with ETO_PDY). A: bytes in the font's character set (CP932 for
   // SHIFTJIS_CHARSET); W: UTF-16.
-  virtual bool ExtTextOutW(int x, int y, win::UINT options, const RECT* rect,
-                           std::u16string_view text, std::span<const int> dx = {}) = 0;
-  virtual bool ExtTextOutA(int x, int y, win::UINT options, const RECT* rect,
-                           std::string_view text, std::span<const int> dx = {}) = 0;
+  virtual bool ExtTextOutW(int x, int y, win::UINT options, const RECT* rect, std::u16string_view text,
+                           std::span<const int> dx = {}) = 0;
+  virtual bool ExtTextOutA(int x, int y, win::UINT options, const RECT* rect, std::string_view text,
+                           std::span<const int> dx = {}) = 0;
   bool TextOutW(int x, int y, std::u16string_view text) { return ExtTextOutW(x, y, 0, nullptr, text); }
   bool TextOutA(int x, int y, std::string_view text) { return ExtTextOutA(x, y, 0, nullptr, text); }
   // Metrics of the selected font in logical units; false when there is none.
@@ -263,31 +261,30 @@ class DeviceContext {
   // Raster operations: any ternary code (the low byte of the high word of `rop`) done exactly.
   // The source is another device context (null for operations without a source).
   virtual bool PatBlt(int x, int y, int cx, int cy, win::DWORD rop) = 0;
-  virtual bool BitBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys,
-                      win::DWORD rop) = 0;
-  virtual bool StretchBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys,
-                          int cxs, int cys, win::DWORD rop) = 0;
+  virtual bool BitBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, win::DWORD rop) = 0;
+  virtual bool StretchBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs, int cys,
+                          win::DWORD rop) = 0;
   // Draws a bitmap stretched from (xs, ys, cxs, cys) of the bitmap (rows counted from the
   // top-left of the picture) to (x, y, cx, cy).
-  virtual bool StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys,
-                             const DibRef& dib, win::DWORD rop) = 0;
+  virtual bool StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys, const DibRef& dib,
+                             win::DWORD rop) = 0;
   // Copies `lines` scan lines starting at scan line `start` (counted from the bottom of the
   // bitmap) to the device; (xs, ys) is counted from the bitmap's lower-left corner.
-  virtual bool SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys,
-                                 win::UINT start, win::UINT lines, const DibRef& dib) = 0;
+  virtual bool SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys, win::UINT start, win::UINT lines,
+                                 const DibRef& dib) = 0;
   // Foreground raster operation where the 1-bit mask is 1, background one where it is 0
   // (rop4 = MAKEROP4(fore, back)).
-  virtual bool MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys,
-                       const DibRef* mask, int xm, int ym, win::DWORD rop4) = 0;
-  virtual bool AlphaBlend(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys,
-                          int cxs, int cys, win::BLENDFUNCTION blend) = 0;
+  virtual bool MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, const DibRef* mask,
+                       int xm, int ym, win::DWORD rop4) = 0;
+  virtual bool AlphaBlend(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs, int cys,
+                          win::BLENDFUNCTION blend) = 0;
   // The same operations with a bitmap as source (what metafiles carry).
-  virtual bool DibBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, int cxs,
-                      int cys, win::DWORD rop) = 0;
-  virtual bool DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys,
-                          const DibRef* mask, int xm, int ym, win::DWORD rop4) = 0;
-  virtual bool DibAlphaBlend(int x, int y, int cx, int cy, const DibRef& src, int xs, int ys,
-                             int cxs, int cys, win::BLENDFUNCTION blend) = 0;
+  virtual bool DibBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, int cxs, int cys,
+                      win::DWORD rop) = 0;
+  virtual bool DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, const DibRef* mask, int xm,
+                          int ym, win::DWORD rop4) = 0;
+  virtual bool DibAlphaBlend(int x, int y, int cx, int cy, const DibRef& src, int xs, int ys, int cxs, int cys,
+                             win::BLENDFUNCTION blend) = 0;
   // Reads the device pixels of `rect` (device pixels) as a bitmap (24 bits, bottom-up), for
   // use as a blit source by another device context; none where there are no pixels.
   virtual std::optional<Dib> ReadPixels(const RECT& rect) const = 0;

@@ -32,8 +32,8 @@ std::uint32_t Channel(std::uint32_t v, std::uint32_t mask) {
   return r >> (have - 8);
 }
 
-void DecodeRle(std::span<const std::uint8_t> d, bool rle4, int w, int h,
-               const std::vector<std::uint32_t>& pal, std::vector<std::uint32_t>& out) {
+void DecodeRle(std::span<const std::uint8_t> d, bool rle4, int w, int h, const std::vector<std::uint32_t>& pal,
+               std::vector<std::uint32_t>& out) {
   // Rows are bottom-up; pixels not set stay 0 (black, as the background of RLE bitmaps).
   int x = 0, y = 0;
   size_t i = 0;

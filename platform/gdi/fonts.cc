@@ -131,8 +131,8 @@ FontChoice ChooseUncached(const win::LOGFONTW& lf) {
   const int family = lf.lfPitchAndFamily & 0xF0;
   // Unknown face: Japanese when the character set says so, or when nothing says otherwise
   // (the system's default language is Japanese).
-  const bool japanese = lf.lfCharSet == win::SHIFTJIS_CHARSET || lf.lfCharSet == win::DEFAULT_CHARSET ||
-                        lf.lfCharSet == win::OEM_CHARSET;
+  const bool japanese =
+      lf.lfCharSet == win::SHIFTJIS_CHARSET || lf.lfCharSet == win::DEFAULT_CHARSET || lf.lfCharSet == win::OEM_CHARSET;
   if (japanese) {
     if (family == win::FF_ROMAN) return FontChoice{fixed ? "IPAMincho" : "IPAPMincho", false, true};
     return FontChoice{fixed || family == win::FF_MODERN ? "IPAGothic" : "IPAPGothic", false, true};

@@ -25,8 +25,7 @@ std::u16string Utf8To16(std::string_view s) {
       cp = ((c & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F);
       len = 3;
     } else if ((c & 0xF8) == 0xF0 && i + 3 < s.size()) {
-      cp = ((c & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) | ((s[i + 2] & 0x3F) << 6) |
-           (s[i + 3] & 0x3F);
+      cp = ((c & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) | ((s[i + 2] & 0x3F) << 6) | (s[i + 3] & 0x3F);
       len = 4;
     }
     i += len;
@@ -81,20 +80,18 @@ bool SameDib(const std::shared_ptr<const Dib>& a, const std::shared_ptr<const Di
 }  // namespace
 
 bool operator==(const Pen& a, const Pen& b) {
-  return a.style == b.style && a.width == b.width && a.color == b.color &&
-         a.extended == b.extended && a.brush_style == b.brush_style && a.hatch == b.hatch &&
-         a.style_entries == b.style_entries && SameDib(a.pattern, b.pattern);
+  return a.style == b.style && a.width == b.width && a.color == b.color && a.extended == b.extended &&
+         a.brush_style == b.brush_style && a.hatch == b.hatch && a.style_entries == b.style_entries &&
+         SameDib(a.pattern, b.pattern);
 }
 
 bool operator==(const Brush& a, const Brush& b) {
-  return a.style == b.style && a.color == b.color && a.hatch == b.hatch &&
-         SameDib(a.pattern, b.pattern);
+  return a.style == b.style && a.color == b.color && a.hatch == b.hatch && SameDib(a.pattern, b.pattern);
 }
 
 bool operator==(const Font& a, const Font& b) { return std::memcmp(&a.lf, &b.lf, sizeof(LOGFONTW)) == 0; }
 
-LOGFONTW MakeLogFont(std::string_view face, win::LONG height, win::LONG weight, bool italic,
-                     win::BYTE charset) {
+LOGFONTW MakeLogFont(std::string_view face, win::LONG height, win::LONG weight, bool italic, win::BYTE charset) {
   LOGFONTW lf{};
   lf.lfHeight = height;
   lf.lfWeight = weight;

@@ -36,32 +36,99 @@ Result<Player> Player::Open(std::span<const std::uint8_t> bytes) {
 
 bool Player::IsPlayedType(std::uint32_t t) {
   switch (t) {
-    case win::EMR_HEADER: case win::EMR_EOF: case win::EMR_GDICOMMENT:
-    case win::EMR_POLYBEZIER: case win::EMR_POLYGON: case win::EMR_POLYLINE: case win::EMR_POLYBEZIERTO:
-    case win::EMR_POLYLINETO: case win::EMR_POLYPOLYLINE: case win::EMR_POLYPOLYGON:
-    case win::EMR_POLYBEZIER16: case win::EMR_POLYGON16: case win::EMR_POLYLINE16: case win::EMR_POLYBEZIERTO16:
-    case win::EMR_POLYLINETO16: case win::EMR_POLYPOLYLINE16: case win::EMR_POLYPOLYGON16:
-    case win::EMR_POLYDRAW: case win::EMR_POLYDRAW16:
-    case win::EMR_SETWINDOWEXTEX: case win::EMR_SETWINDOWORGEX: case win::EMR_SETVIEWPORTEXTEX:
-    case win::EMR_SETVIEWPORTORGEX: case win::EMR_SETBRUSHORGEX: case win::EMR_SETPIXELV:
-    case win::EMR_SETMAPPERFLAGS: case win::EMR_SETMAPMODE: case win::EMR_SETBKMODE: case win::EMR_SETPOLYFILLMODE:
-    case win::EMR_SETROP2: case win::EMR_SETSTRETCHBLTMODE: case win::EMR_SETTEXTALIGN: case win::EMR_SETTEXTCOLOR:
-    case win::EMR_SETBKCOLOR: case win::EMR_OFFSETCLIPRGN: case win::EMR_MOVETOEX: case win::EMR_SETMETARGN:
-    case win::EMR_EXCLUDECLIPRECT: case win::EMR_INTERSECTCLIPRECT: case win::EMR_SCALEVIEWPORTEXTEX:
-    case win::EMR_SCALEWINDOWEXTEX: case win::EMR_SAVEDC: case win::EMR_RESTOREDC: case win::EMR_SETWORLDTRANSFORM:
-    case win::EMR_MODIFYWORLDTRANSFORM: case win::EMR_SELECTOBJECT: case win::EMR_CREATEPEN:
-    case win::EMR_CREATEBRUSHINDIRECT: case win::EMR_DELETEOBJECT: case win::EMR_ANGLEARC: case win::EMR_ELLIPSE:
-    case win::EMR_RECTANGLE: case win::EMR_ROUNDRECT: case win::EMR_ARC: case win::EMR_CHORD: case win::EMR_PIE:
-    case win::EMR_LINETO: case win::EMR_ARCTO: case win::EMR_SETARCDIRECTION: case win::EMR_SETMITERLIMIT:
-    case win::EMR_BEGINPATH: case win::EMR_ENDPATH: case win::EMR_CLOSEFIGURE: case win::EMR_FILLPATH:
-    case win::EMR_STROKEANDFILLPATH: case win::EMR_STROKEPATH: case win::EMR_FLATTENPATH: case win::EMR_WIDENPATH:
-    case win::EMR_SELECTCLIPPATH: case win::EMR_ABORTPATH: case win::EMR_FILLRGN: case win::EMR_FRAMERGN:
-    case win::EMR_INVERTRGN: case win::EMR_PAINTRGN: case win::EMR_EXTSELECTCLIPRGN: case win::EMR_BITBLT:
-    case win::EMR_STRETCHBLT: case win::EMR_MASKBLT: case win::EMR_SETDIBITSTODEVICE: case win::EMR_STRETCHDIBITS:
-    case win::EMR_EXTCREATEFONTINDIRECTW: case win::EMR_EXTTEXTOUTA: case win::EMR_EXTTEXTOUTW:
-    case win::EMR_CREATEMONOBRUSH: case win::EMR_CREATEDIBPATTERNBRUSHPT: case win::EMR_EXTCREATEPEN:
-    case win::EMR_POLYTEXTOUTA: case win::EMR_POLYTEXTOUTW: case win::EMR_SMALLTEXTOUT: case win::EMR_ALPHABLEND:
-    case win::EMR_SETTEXTJUSTIFICATION: case win::EMR_SETLAYOUT: case win::EMR_GRADIENTFILL:
+    case win::EMR_HEADER:
+    case win::EMR_EOF:
+    case win::EMR_GDICOMMENT:
+    case win::EMR_POLYBEZIER:
+    case win::EMR_POLYGON:
+    case win::EMR_POLYLINE:
+    case win::EMR_POLYBEZIERTO:
+    case win::EMR_POLYLINETO:
+    case win::EMR_POLYPOLYLINE:
+    case win::EMR_POLYPOLYGON:
+    case win::EMR_POLYBEZIER16:
+    case win::EMR_POLYGON16:
+    case win::EMR_POLYLINE16:
+    case win::EMR_POLYBEZIERTO16:
+    case win::EMR_POLYLINETO16:
+    case win::EMR_POLYPOLYLINE16:
+    case win::EMR_POLYPOLYGON16:
+    case win::EMR_POLYDRAW:
+    case win::EMR_POLYDRAW16:
+    case win::EMR_SETWINDOWEXTEX:
+    case win::EMR_SETWINDOWORGEX:
+    case win::EMR_SETVIEWPORTEXTEX:
+    case win::EMR_SETVIEWPORTORGEX:
+    case win::EMR_SETBRUSHORGEX:
+    case win::EMR_SETPIXELV:
+    case win::EMR_SETMAPPERFLAGS:
+    case win::EMR_SETMAPMODE:
+    case win::EMR_SETBKMODE:
+    case win::EMR_SETPOLYFILLMODE:
+    case win::EMR_SETROP2:
+    case win::EMR_SETSTRETCHBLTMODE:
+    case win::EMR_SETTEXTALIGN:
+    case win::EMR_SETTEXTCOLOR:
+    case win::EMR_SETBKCOLOR:
+    case win::EMR_OFFSETCLIPRGN:
+    case win::EMR_MOVETOEX:
+    case win::EMR_SETMETARGN:
+    case win::EMR_EXCLUDECLIPRECT:
+    case win::EMR_INTERSECTCLIPRECT:
+    case win::EMR_SCALEVIEWPORTEXTEX:
+    case win::EMR_SCALEWINDOWEXTEX:
+    case win::EMR_SAVEDC:
+    case win::EMR_RESTOREDC:
+    case win::EMR_SETWORLDTRANSFORM:
+    case win::EMR_MODIFYWORLDTRANSFORM:
+    case win::EMR_SELECTOBJECT:
+    case win::EMR_CREATEPEN:
+    case win::EMR_CREATEBRUSHINDIRECT:
+    case win::EMR_DELETEOBJECT:
+    case win::EMR_ANGLEARC:
+    case win::EMR_ELLIPSE:
+    case win::EMR_RECTANGLE:
+    case win::EMR_ROUNDRECT:
+    case win::EMR_ARC:
+    case win::EMR_CHORD:
+    case win::EMR_PIE:
+    case win::EMR_LINETO:
+    case win::EMR_ARCTO:
+    case win::EMR_SETARCDIRECTION:
+    case win::EMR_SETMITERLIMIT:
+    case win::EMR_BEGINPATH:
+    case win::EMR_ENDPATH:
+    case win::EMR_CLOSEFIGURE:
+    case win::EMR_FILLPATH:
+    case win::EMR_STROKEANDFILLPATH:
+    case win::EMR_STROKEPATH:
+    case win::EMR_FLATTENPATH:
+    case win::EMR_WIDENPATH:
+    case win::EMR_SELECTCLIPPATH:
+    case win::EMR_ABORTPATH:
+    case win::EMR_FILLRGN:
+    case win::EMR_FRAMERGN:
+    case win::EMR_INVERTRGN:
+    case win::EMR_PAINTRGN:
+    case win::EMR_EXTSELECTCLIPRGN:
+    case win::EMR_BITBLT:
+    case win::EMR_STRETCHBLT:
+    case win::EMR_MASKBLT:
+    case win::EMR_SETDIBITSTODEVICE:
+    case win::EMR_STRETCHDIBITS:
+    case win::EMR_EXTCREATEFONTINDIRECTW:
+    case win::EMR_EXTTEXTOUTA:
+    case win::EMR_EXTTEXTOUTW:
+    case win::EMR_CREATEMONOBRUSH:
+    case win::EMR_CREATEDIBPATTERNBRUSHPT:
+    case win::EMR_EXTCREATEPEN:
+    case win::EMR_POLYTEXTOUTA:
+    case win::EMR_POLYTEXTOUTW:
+    case win::EMR_SMALLTEXTOUT:
+    case win::EMR_ALPHABLEND:
+    case win::EMR_SETTEXTJUSTIFICATION:
+    case win::EMR_SETLAYOUT:
+    case win::EMR_GRADIENTFILL:
     case win::EMR_TRANSPARENTBLT:
       return true;
     default:
@@ -183,13 +250,14 @@ Region Player::ToDeviceRegion(const emf::Region& rgn) const {
     double y0 = base_.eM12 * q.left + base_.eM22 * q.top + base_.eDy;
     double x1 = base_.eM11 * q.right + base_.eM21 * q.bottom + base_.eDx;
     double y1 = base_.eM12 * q.right + base_.eM22 * q.bottom + base_.eDy;
-    rects.push_back({RoundI(std::min(x0, x1)), RoundI(std::min(y0, y1)), RoundI(std::max(x0, x1)), RoundI(std::max(y0, y1))});
+    rects.push_back(
+        {RoundI(std::min(x0, x1)), RoundI(std::min(y0, y1)), RoundI(std::max(x0, x1)), RoundI(std::max(y0, y1))});
   }
   return Region(rects);
 }
 
-#define ZV_READ(var, expr)            \
-  auto var = (expr);                  \
+#define ZV_READ(var, expr) \
+  auto var = (expr);       \
   if (!var.ok()) return var.status();
 
 Status Player::Dispatch(const emf::Record& r) {
@@ -203,24 +271,45 @@ Status Player::Dispatch(const emf::Record& r) {
     }
 
     // ---- shapes ----
-    case win::EMR_POLYBEZIER: case win::EMR_POLYBEZIER16:
-    case win::EMR_POLYGON: case win::EMR_POLYGON16:
-    case win::EMR_POLYLINE: case win::EMR_POLYLINE16:
-    case win::EMR_POLYBEZIERTO: case win::EMR_POLYBEZIERTO16:
-    case win::EMR_POLYLINETO: case win::EMR_POLYLINETO16: {
+    case win::EMR_POLYBEZIER:
+    case win::EMR_POLYBEZIER16:
+    case win::EMR_POLYGON:
+    case win::EMR_POLYGON16:
+    case win::EMR_POLYLINE:
+    case win::EMR_POLYLINE16:
+    case win::EMR_POLYBEZIERTO:
+    case win::EMR_POLYBEZIERTO16:
+    case win::EMR_POLYLINETO:
+    case win::EMR_POLYLINETO16: {
       ZV_READ(p, emf::ReadPoly(r));
       std::vector<POINT> pts = ToPoints(p->points);
       switch (r.type) {
-        case win::EMR_POLYBEZIER: case win::EMR_POLYBEZIER16: dc.PolyBezier(pts); break;
-        case win::EMR_POLYGON: case win::EMR_POLYGON16: dc.Polygon(pts); break;
-        case win::EMR_POLYLINE: case win::EMR_POLYLINE16: dc.Polyline(pts); break;
-        case win::EMR_POLYBEZIERTO: case win::EMR_POLYBEZIERTO16: dc.PolyBezierTo(pts); break;
-        default: dc.PolylineTo(pts); break;
+        case win::EMR_POLYBEZIER:
+        case win::EMR_POLYBEZIER16:
+          dc.PolyBezier(pts);
+          break;
+        case win::EMR_POLYGON:
+        case win::EMR_POLYGON16:
+          dc.Polygon(pts);
+          break;
+        case win::EMR_POLYLINE:
+        case win::EMR_POLYLINE16:
+          dc.Polyline(pts);
+          break;
+        case win::EMR_POLYBEZIERTO:
+        case win::EMR_POLYBEZIERTO16:
+          dc.PolyBezierTo(pts);
+          break;
+        default:
+          dc.PolylineTo(pts);
+          break;
       }
       return Status::Ok();
     }
-    case win::EMR_POLYPOLYLINE: case win::EMR_POLYPOLYLINE16:
-    case win::EMR_POLYPOLYGON: case win::EMR_POLYPOLYGON16: {
+    case win::EMR_POLYPOLYLINE:
+    case win::EMR_POLYPOLYLINE16:
+    case win::EMR_POLYPOLYGON:
+    case win::EMR_POLYPOLYGON16: {
       ZV_READ(p, emf::ReadPolyPoly(r));
       std::vector<POINT> pts = ToPoints(p->points);
       std::vector<win::DWORD> counts(p->counts.begin(), p->counts.end());
@@ -228,20 +317,23 @@ Status Player::Dispatch(const emf::Record& r) {
       else dc.PolyPolygon(pts, counts);
       return Status::Ok();
     }
-    case win::EMR_POLYDRAW: case win::EMR_POLYDRAW16: {
+    case win::EMR_POLYDRAW:
+    case win::EMR_POLYDRAW16: {
       ZV_READ(p, emf::ReadPolyDraw(r));
       std::vector<POINT> pts = ToPoints(p->points);
       std::vector<win::BYTE> types(p->types.begin(), p->types.end());
       dc.PolyDraw(pts, types);
       return Status::Ok();
     }
-    case win::EMR_LINETO: case win::EMR_MOVETOEX: {
+    case win::EMR_LINETO:
+    case win::EMR_MOVETOEX: {
       ZV_READ(m, emf::ReadFixed<win::EMRMOVETOEX>(r));
       if (r.type == win::EMR_LINETO) dc.LineTo(m->ptl.x, m->ptl.y);
       else dc.MoveToEx(m->ptl.x, m->ptl.y);
       return Status::Ok();
     }
-    case win::EMR_RECTANGLE: case win::EMR_ELLIPSE: {
+    case win::EMR_RECTANGLE:
+    case win::EMR_ELLIPSE: {
       ZV_READ(e, emf::ReadFixed<win::EMRELLIPSE>(r));
       const RECT& b = e->rclBox;
       if (r.type == win::EMR_RECTANGLE) dc.Rectangle(b.left, b.top, b.right, b.bottom);
@@ -250,11 +342,13 @@ Status Player::Dispatch(const emf::Record& r) {
     }
     case win::EMR_ROUNDRECT: {
       ZV_READ(e, emf::ReadFixed<win::EMRROUNDRECT>(r));
-      dc.RoundRect(e->rclBox.left, e->rclBox.top, e->rclBox.right, e->rclBox.bottom, e->szlCorner.cx,
-                   e->szlCorner.cy);
+      dc.RoundRect(e->rclBox.left, e->rclBox.top, e->rclBox.right, e->rclBox.bottom, e->szlCorner.cx, e->szlCorner.cy);
       return Status::Ok();
     }
-    case win::EMR_ARC: case win::EMR_ARCTO: case win::EMR_CHORD: case win::EMR_PIE: {
+    case win::EMR_ARC:
+    case win::EMR_ARCTO:
+    case win::EMR_CHORD:
+    case win::EMR_PIE: {
       ZV_READ(a, emf::ReadFixed<win::EMRARC>(r));
       const auto& x = *a;
       if (r.type == win::EMR_ARC) dc.Arc(x.rclBox, x.ptlStart.x, x.ptlStart.y, x.ptlEnd.x, x.ptlEnd.y);
@@ -275,20 +369,42 @@ Status Player::Dispatch(const emf::Record& r) {
     }
 
     // ---- coordinates ----
-    case win::EMR_SETMAPMODE: case win::EMR_SETBKMODE: case win::EMR_SETPOLYFILLMODE: case win::EMR_SETROP2:
-    case win::EMR_SETSTRETCHBLTMODE: case win::EMR_SETTEXTALIGN: case win::EMR_SETARCDIRECTION:
-    case win::EMR_SELECTCLIPPATH: case win::EMR_SETLAYOUT: {
+    case win::EMR_SETMAPMODE:
+    case win::EMR_SETBKMODE:
+    case win::EMR_SETPOLYFILLMODE:
+    case win::EMR_SETROP2:
+    case win::EMR_SETSTRETCHBLTMODE:
+    case win::EMR_SETTEXTALIGN:
+    case win::EMR_SETARCDIRECTION:
+    case win::EMR_SELECTCLIPPATH:
+    case win::EMR_SETLAYOUT: {
       ZV_READ(m, emf::ReadFixed<win::EMRSETMAPMODE>(r));
       int v = int(m->iMode);
       switch (r.type) {
-        case win::EMR_SETMAPMODE: dc.SetMapMode(v); break;
-        case win::EMR_SETBKMODE: dc.SetBkMode(v); break;
-        case win::EMR_SETPOLYFILLMODE: dc.SetPolyFillMode(v); break;
-        case win::EMR_SETROP2: dc.SetROP2(v); break;
-        case win::EMR_SETSTRETCHBLTMODE: dc.SetStretchBltMode(v); break;
-        case win::EMR_SETTEXTALIGN: dc.SetTextAlign(m->iMode); break;
-        case win::EMR_SETARCDIRECTION: dc.SetArcDirection(v); break;
-        case win::EMR_SELECTCLIPPATH: dc.SelectClipPath(v); break;
+        case win::EMR_SETMAPMODE:
+          dc.SetMapMode(v);
+          break;
+        case win::EMR_SETBKMODE:
+          dc.SetBkMode(v);
+          break;
+        case win::EMR_SETPOLYFILLMODE:
+          dc.SetPolyFillMode(v);
+          break;
+        case win::EMR_SETROP2:
+          dc.SetROP2(v);
+          break;
+        case win::EMR_SETSTRETCHBLTMODE:
+          dc.SetStretchBltMode(v);
+          break;
+        case win::EMR_SETTEXTALIGN:
+          dc.SetTextAlign(m->iMode);
+          break;
+        case win::EMR_SETARCDIRECTION:
+          dc.SetArcDirection(v);
+          break;
+        case win::EMR_SELECTCLIPPATH:
+          dc.SelectClipPath(v);
+          break;
         default:
           if (v != 0) {  // right-to-left layout is not drawn
             ++stats_.skipped;
@@ -299,20 +415,24 @@ Status Player::Dispatch(const emf::Record& r) {
       }
       return Status::Ok();
     }
-    case win::EMR_SETWINDOWEXTEX: case win::EMR_SETVIEWPORTEXTEX: {
+    case win::EMR_SETWINDOWEXTEX:
+    case win::EMR_SETVIEWPORTEXTEX: {
       ZV_READ(e, emf::ReadFixed<win::EMRSETVIEWPORTEXTEX>(r));
       if (r.type == win::EMR_SETWINDOWEXTEX) dc.SetWindowExtEx(e->szlExtent.cx, e->szlExtent.cy);
       else dc.SetViewportExtEx(e->szlExtent.cx, e->szlExtent.cy);
       return Status::Ok();
     }
-    case win::EMR_SETWINDOWORGEX: case win::EMR_SETVIEWPORTORGEX: case win::EMR_SETBRUSHORGEX: {
+    case win::EMR_SETWINDOWORGEX:
+    case win::EMR_SETVIEWPORTORGEX:
+    case win::EMR_SETBRUSHORGEX: {
       ZV_READ(o, emf::ReadFixed<win::EMRSETVIEWPORTORGEX>(r));
       if (r.type == win::EMR_SETWINDOWORGEX) dc.SetWindowOrgEx(o->ptlOrigin.x, o->ptlOrigin.y);
       else if (r.type == win::EMR_SETVIEWPORTORGEX) dc.SetViewportOrgEx(o->ptlOrigin.x, o->ptlOrigin.y);
       else dc.SetBrushOrgEx(o->ptlOrigin.x, o->ptlOrigin.y);
       return Status::Ok();
     }
-    case win::EMR_SCALEWINDOWEXTEX: case win::EMR_SCALEVIEWPORTEXTEX: {
+    case win::EMR_SCALEWINDOWEXTEX:
+    case win::EMR_SCALEVIEWPORTEXTEX: {
       ZV_READ(s, emf::ReadFixed<win::EMRSCALEVIEWPORTEXTEX>(r));
       if (r.type == win::EMR_SCALEWINDOWEXTEX) dc.ScaleWindowExtEx(s->xNum, s->xDenom, s->yNum, s->yDenom);
       else dc.ScaleViewportExtEx(s->xNum, s->xDenom, s->yNum, s->yDenom);
@@ -338,7 +458,7 @@ Status Player::Dispatch(const emf::Record& r) {
       int rel = x->iRelative;
       if (rel < 0 && -rel <= saves_) {
         if (dc.RestoreDC(rel)) saves_ += rel;
-      // A positive number names a saved state by its depth; it becomes the relative pop that ends there.
+        // A positive number names a saved state by its depth; it becomes the relative pop that ends there.
       } else if (rel > 0 && rel <= saves_) {
         int pop = saves_ - rel + 1;
         if (dc.RestoreDC(-pop)) saves_ -= pop;
@@ -347,7 +467,8 @@ Status Player::Dispatch(const emf::Record& r) {
     }
 
     // ---- attributes ----
-    case win::EMR_SETTEXTCOLOR: case win::EMR_SETBKCOLOR: {
+    case win::EMR_SETTEXTCOLOR:
+    case win::EMR_SETBKCOLOR: {
       ZV_READ(c, emf::ReadFixed<win::EMRSETTEXTCOLOR>(r));
       if (r.type == win::EMR_SETTEXTCOLOR) dc.SetTextColor(c->crColor);
       else dc.SetBkColor(c->crColor);
@@ -380,8 +501,14 @@ Status Player::Dispatch(const emf::Record& r) {
       ZV_READ(p, emf::ReadExtCreatePen(r));
       if (p->handle >= handles_.size()) return Status::Corruption("pen handle out of range");
       // The record's width is unsigned, a pen's is signed: clamp rather than wrap to a negative width.
-      Pen pen{p->elp.elpPenStyle, win::LONG(std::min<win::DWORD>(p->elp.elpWidth, 0x7FFFFFFF)),
-              p->elp.elpColor & 0xFFFFFF, true, p->elp.elpBrushStyle, p->elp.elpHatch, {}, nullptr};
+      Pen pen{p->elp.elpPenStyle,
+              win::LONG(std::min<win::DWORD>(p->elp.elpWidth, 0x7FFFFFFF)),
+              p->elp.elpColor & 0xFFFFFF,
+              true,
+              p->elp.elpBrushStyle,
+              p->elp.elpHatch,
+              {},
+              nullptr};
       pen.style_entries.assign(p->style_entries.begin(), p->style_entries.end());
       if (p->pattern) pen.pattern = OwnedOf(*p->pattern);
       handles_[p->handle] = std::move(pen);
@@ -393,7 +520,8 @@ Status Player::Dispatch(const emf::Record& r) {
       handles_[b->ihBrush] = Brush{b->lb.lbStyle, b->lb.lbColor & 0xFFFFFF, b->lb.lbHatch, nullptr};
       return Status::Ok();
     }
-    case win::EMR_CREATEDIBPATTERNBRUSHPT: case win::EMR_CREATEMONOBRUSH: {
+    case win::EMR_CREATEDIBPATTERNBRUSHPT:
+    case win::EMR_CREATEMONOBRUSH: {
       ZV_READ(b, emf::ReadPatternBrush(r));
       if (b->handle >= handles_.size()) return Status::Corruption("brush handle out of range");
       handles_[b->handle] = Brush{win::BS_DIBPATTERNPT, 0, 0, OwnedOf(b->pattern)};
@@ -425,15 +553,33 @@ Status Player::Dispatch(const emf::Record& r) {
     }
 
     // ---- paths ----
-    case win::EMR_BEGINPATH: dc.BeginPath(); return emf::Validate(r);
-    case win::EMR_ENDPATH: dc.EndPath(); return emf::Validate(r);
-    case win::EMR_CLOSEFIGURE: dc.CloseFigure(); return emf::Validate(r);
-    case win::EMR_ABORTPATH: dc.AbortPath(); return emf::Validate(r);
-    case win::EMR_FLATTENPATH: dc.FlattenPath(); return emf::Validate(r);
-    case win::EMR_WIDENPATH: dc.WidenPath(); return emf::Validate(r);
-    case win::EMR_FILLPATH: dc.FillPath(); return emf::Validate(r);
-    case win::EMR_STROKEPATH: dc.StrokePath(); return emf::Validate(r);
-    case win::EMR_STROKEANDFILLPATH: dc.StrokeAndFillPath(); return emf::Validate(r);
+    case win::EMR_BEGINPATH:
+      dc.BeginPath();
+      return emf::Validate(r);
+    case win::EMR_ENDPATH:
+      dc.EndPath();
+      return emf::Validate(r);
+    case win::EMR_CLOSEFIGURE:
+      dc.CloseFigure();
+      return emf::Validate(r);
+    case win::EMR_ABORTPATH:
+      dc.AbortPath();
+      return emf::Validate(r);
+    case win::EMR_FLATTENPATH:
+      dc.FlattenPath();
+      return emf::Validate(r);
+    case win::EMR_WIDENPATH:
+      dc.WidenPath();
+      return emf::Validate(r);
+    case win::EMR_FILLPATH:
+      dc.FillPath();
+      return emf::Validate(r);
+    case win::EMR_STROKEPATH:
+      dc.StrokePath();
+      return emf::Validate(r);
+    case win::EMR_STROKEANDFILLPATH:
+      dc.StrokeAndFillPath();
+      return emf::Validate(r);
 
     // ---- clipping ----
     case win::EMR_EXTSELECTCLIPRGN: {
@@ -446,7 +592,8 @@ Status Player::Dispatch(const emf::Record& r) {
       }
       return Status::Ok();
     }
-    case win::EMR_INTERSECTCLIPRECT: case win::EMR_EXCLUDECLIPRECT: {
+    case win::EMR_INTERSECTCLIPRECT:
+    case win::EMR_EXCLUDECLIPRECT: {
       ZV_READ(c, emf::ReadFixed<win::EMREXCLUDECLIPRECT>(r));
       const RECT& b = c->rclClip;
       if (r.type == win::EMR_INTERSECTCLIPRECT) dc.IntersectClipRect(b.left, b.top, b.right, b.bottom);
@@ -458,10 +605,15 @@ Status Player::Dispatch(const emf::Record& r) {
       dc.OffsetClipRgn(o->ptlOffset.x, o->ptlOffset.y);
       return Status::Ok();
     }
-    case win::EMR_SETMETARGN: dc.SetMetaRgn(); return emf::Validate(r);
+    case win::EMR_SETMETARGN:
+      dc.SetMetaRgn();
+      return emf::Validate(r);
 
     // ---- regions ----
-    case win::EMR_FILLRGN: case win::EMR_FRAMERGN: case win::EMR_INVERTRGN: case win::EMR_PAINTRGN: {
+    case win::EMR_FILLRGN:
+    case win::EMR_FRAMERGN:
+    case win::EMR_INVERTRGN:
+    case win::EMR_PAINTRGN: {
       ZV_READ(p, emf::ReadRegionPaint(r));
       Region rgn = ToDeviceRegion(p->region);
       if (r.type == win::EMR_INVERTRGN) {
@@ -478,7 +630,9 @@ Status Player::Dispatch(const emf::Record& r) {
     }
 
     // ---- text ----
-    case win::EMR_EXTTEXTOUTA: case win::EMR_EXTTEXTOUTW: case win::EMR_SMALLTEXTOUT: {
+    case win::EMR_EXTTEXTOUTA:
+    case win::EMR_EXTTEXTOUTW:
+    case win::EMR_SMALLTEXTOUT: {
       ZV_READ(t, emf::ReadText(r));
       std::vector<int> dx(t->dx.begin(), t->dx.end());
       win::UINT opts = t->options & ~(win::ETO_NO_RECT | win::ETO_SMALL_CHARS);
@@ -498,19 +652,23 @@ Status Player::Dispatch(const emf::Record& r) {
       }
       // Each text record carries the graphics mode it was recorded in.
       const int mode = dc.SetGraphicsMode(GraphicsModeOf(*t));
-      if (t->wide) dc.ExtTextOutW(t->reference.x, t->reference.y, opts, rect, t->chars.empty() ? std::u16string() : t->Utf16(), dx);
+      if (t->wide)
+        dc.ExtTextOutW(t->reference.x, t->reference.y, opts, rect, t->chars.empty() ? std::u16string() : t->Utf16(),
+                       dx);
       else dc.ExtTextOutA(t->reference.x, t->reference.y, opts, rect, t->Bytes(), dx);
       if (mode) dc.SetGraphicsMode(mode);
       return Status::Ok();
     }
-    case win::EMR_POLYTEXTOUTA: case win::EMR_POLYTEXTOUTW: {
+    case win::EMR_POLYTEXTOUTA:
+    case win::EMR_POLYTEXTOUTW: {
       ZV_READ(list, emf::ReadPolyText(r));
       for (const emf::Text& t : *list) {
         std::vector<int> dx(t.dx.begin(), t.dx.end());
         win::UINT opts = t.options & ~win::ETO_NO_RECT;
         const RECT* rect = t.rect ? &*t.rect : nullptr;
         const int mode = dc.SetGraphicsMode(GraphicsModeOf(t));
-        if (t.wide) dc.ExtTextOutW(t.reference.x, t.reference.y, opts, rect, t.chars.empty() ? std::u16string() : t.Utf16(), dx);
+        if (t.wide)
+          dc.ExtTextOutW(t.reference.x, t.reference.y, opts, rect, t.chars.empty() ? std::u16string() : t.Utf16(), dx);
         else dc.ExtTextOutA(t.reference.x, t.reference.y, opts, rect, t.Bytes(), dx);
         if (mode) dc.SetGraphicsMode(mode);
       }
@@ -518,7 +676,10 @@ Status Player::Dispatch(const emf::Record& r) {
     }
 
     // ---- bitmaps ----
-    case win::EMR_BITBLT: case win::EMR_STRETCHBLT: case win::EMR_ALPHABLEND: case win::EMR_TRANSPARENTBLT: {
+    case win::EMR_BITBLT:
+    case win::EMR_STRETCHBLT:
+    case win::EMR_ALPHABLEND:
+    case win::EMR_TRANSPARENTBLT: {
       ZV_READ(b, emf::ReadBlt(r));
       const win::EMRSTRETCHBLT& x = b->rec;
       if (!b->source) {
@@ -622,8 +783,8 @@ Status Player::Dispatch(const emf::Record& r) {
         for (std::int64_t k = 0; k < strips; ++k) {
           const double f = strips == 1 ? 0.0 : double(k) / double(strips - 1);
           auto mix = [&](win::WORD p, win::WORD q) { return win::BYTE((p + (q - p) * f) / 256.0); };
-          dc.SelectBrush(Brush::Solid(win::RGB(mix(first.Red, last.Red), mix(first.Green, last.Green),
-                                               mix(first.Blue, last.Blue))));
+          dc.SelectBrush(Brush::Solid(
+              win::RGB(mix(first.Red, last.Red), mix(first.Green, last.Green), mix(first.Blue, last.Blue))));
           const std::int64_t s0 = len * k / strips, s1 = len * (k + 1) / strips;
           if (horizontal) dc.PatBlt(int(x0 + s0), int(y0), int(s1 - s0), int(y1 - y0), win::PATCOPY);
           else dc.PatBlt(int(x0), int(y0 + s0), int(x1 - x0), int(s1 - s0), win::PATCOPY);

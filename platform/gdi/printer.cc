@@ -41,9 +41,18 @@ class PageRecorder final : public DeviceContext {
   bool needs_raster() const { return needs_raster_; }
 
   int GetDeviceCaps(int i) const override { return state_->GetDeviceCaps(i); }
-  int SaveDC() override { Add([](DeviceContext& d) { d.SaveDC(); }); return state_->SaveDC(); }
-  bool RestoreDC(int l) override { Add([=](DeviceContext& d) { d.RestoreDC(l); }); return state_->RestoreDC(l); }
-  int SetMapMode(int m) override { Add([=](DeviceContext& d) { d.SetMapMode(m); }); return state_->SetMapMode(m); }
+  int SaveDC() override {
+    Add([](DeviceContext& d) { d.SaveDC(); });
+    return state_->SaveDC();
+  }
+  bool RestoreDC(int l) override {
+    Add([=](DeviceContext& d) { d.RestoreDC(l); });
+    return state_->RestoreDC(l);
+  }
+  int SetMapMode(int m) override {
+    Add([=](DeviceContext& d) { d.SetMapMode(m); });
+    return state_->SetMapMode(m);
+  }
   int GetMapMode() const override { return state_->GetMapMode(); }
   bool SetWindowOrgEx(int x, int y, POINT* o) override {
     Add([=](DeviceContext& d) { d.SetWindowOrgEx(x, y); });
@@ -93,11 +102,11 @@ class PageRecorder final : public DeviceContext {
   void LPtoDP(std::span<POINT> p) const override { state_->LPtoDP(p); }
   void DPtoLP(std::span<POINT> p) const override { state_->DPtoLP(p); }
 
-#define ZV_SET(Type, Name, GetName)                                   \
-  Type Name(Type v) override {                                        \
-    Add([=](DeviceContext& d) { d.Name(v); });                        \
-    return state_->Name(v);                                           \
-  }                                                                   \
+#define ZV_SET(Type, Name, GetName)            \
+  Type Name(Type v) override {                 \
+    Add([=](DeviceContext& d) { d.Name(v); }); \
+    return state_->Name(v);                    \
+  }                                            \
   Type GetName() const override { return state_->GetName(); }
   ZV_SET(COLORREF, SetTextColor, GetTextColor)
   ZV_SET(COLORREF, SetBkColor, GetBkColor)
@@ -130,12 +139,18 @@ class PageRecorder final : public DeviceContext {
     Add([=](DeviceContext& d) { d.SetTextJustification(e, b); });
     return state_->SetTextJustification(e, b);
   }
-  Pen SelectPen(const Pen& p) override { Add([=](DeviceContext& d) { d.SelectPen(p); }); return state_->SelectPen(p); }
+  Pen SelectPen(const Pen& p) override {
+    Add([=](DeviceContext& d) { d.SelectPen(p); });
+    return state_->SelectPen(p);
+  }
   Brush SelectBrush(const Brush& b) override {
     Add([=](DeviceContext& d) { d.SelectBrush(b); });
     return state_->SelectBrush(b);
   }
-  Font SelectFont(const Font& f) override { Add([=](DeviceContext& d) { d.SelectFont(f); }); return state_->SelectFont(f); }
+  Font SelectFont(const Font& f) override {
+    Add([=](DeviceContext& d) { d.SelectFont(f); });
+    return state_->SelectFont(f);
+  }
   bool SelectStockObject(int i) override {
     Add([=](DeviceContext& d) { d.SelectStockObject(i); });
     return state_->SelectStockObject(i);
@@ -148,12 +163,15 @@ class PageRecorder final : public DeviceContext {
     return state_->MoveToEx(x, y, o);
   }
   POINT GetCurrentPositionEx() const override { return state_->GetCurrentPositionEx(); }
-  bool LineTo(int x, int y) override { Add([=](DeviceContext& d) { d.LineTo(x, y); }); return state_->LineTo(x, y); }
+  bool LineTo(int x, int y) override {
+    Add([=](DeviceContext& d) { d.LineTo(x, y); });
+    return state_->LineTo(x, y);
+  }
 
-#define ZV_PTS(Name)                                                             \
-  bool Name(std::span<const POINT> p) override {                                 \
+#define ZV_PTS(Name)                                                                    \
+  bool Name(std::span<const POINT> p) override {                                        \
     Add([v = std::vector<POINT>(p.begin(), p.end())](DeviceContext& d) { d.Name(v); }); \
-    return state_->Name(p);                                                      \
+    return state_->Name(p);                                                             \
   }
   ZV_PTS(Polyline)
   ZV_PTS(PolylineTo)
@@ -162,18 +180,19 @@ class PageRecorder final : public DeviceContext {
   ZV_PTS(PolyBezierTo)
 #undef ZV_PTS
   bool PolyPolygon(std::span<const POINT> p, std::span<const win::DWORD> c) override {
-    Add([v = std::vector<POINT>(p.begin(), p.end()), n = std::vector<win::DWORD>(c.begin(), c.end())](
-            DeviceContext& d) { d.PolyPolygon(v, n); });
+    Add([v = std::vector<POINT>(p.begin(), p.end()),
+         n = std::vector<win::DWORD>(c.begin(), c.end())](DeviceContext& d) { d.PolyPolygon(v, n); });
     return state_->PolyPolygon(p, c);
   }
   bool PolyPolyline(std::span<const POINT> p, std::span<const win::DWORD> c) override {
-    Add([v = std::vector<POINT>(p.begin(), p.end()), n = std::vector<win::DWORD>(c.begin(), c.end())](
-            DeviceContext& d) { d.PolyPolyline(v, n); });
+    Add([v = std::vector<POINT>(p.begin(), p.end()),
+         n = std::vector<win::DWORD>(c.begin(), c.end())](DeviceContext& d) { d.PolyPolyline(v, n); });
     return state_->PolyPolyline(p, c);
   }
   bool PolyDraw(std::span<const POINT> p, std::span<const win::BYTE> t) override {
-    Add([v = std::vector<POINT>(p.begin(), p.end()), n = std::vector<win::BYTE>(t.begin(), t.end())](
-            DeviceContext& d) { d.PolyDraw(v, n); });
+    Add([v = std::vector<POINT>(p.begin(), p.end()), n = std::vector<win::BYTE>(t.begin(), t.end())](DeviceContext& d) {
+      d.PolyDraw(v, n);
+    });
     return state_->PolyDraw(p, t);
   }
   bool Rectangle(int l, int t, int r, int b) override {
@@ -188,10 +207,10 @@ class PageRecorder final : public DeviceContext {
     Add([=](DeviceContext& d) { d.Ellipse(l, t, r, b); });
     return state_->Ellipse(l, t, r, b);
   }
-#define ZV_ARC(Name)                                                                 \
-  bool Name(const RECT& box, int xs, int ys, int xe, int ye) override {              \
-    Add([=](DeviceContext& d) { d.Name(box, xs, ys, xe, ye); });                     \
-    return state_->Name(box, xs, ys, xe, ye);                                        \
+#define ZV_ARC(Name)                                                    \
+  bool Name(const RECT& box, int xs, int ys, int xe, int ye) override { \
+    Add([=](DeviceContext& d) { d.Name(box, xs, ys, xe, ye); });        \
+    return state_->Name(box, xs, ys, xe, ye);                           \
   }
   ZV_ARC(Arc)
   ZV_ARC(ArcTo)
@@ -217,12 +236,19 @@ class PageRecorder final : public DeviceContext {
     Add([=](DeviceContext& d) { d.FrameRgn(r, b, w, h); });
     return state_->FrameRgn(r, b, w, h);
   }
-  bool InvertRgn(const Region& r) override { needs_raster_ = true; Add([=](DeviceContext& d) { d.InvertRgn(r); }); return state_->InvertRgn(r); }
-  bool PaintRgn(const Region& r) override { Add([=](DeviceContext& d) { d.PaintRgn(r); }); return state_->PaintRgn(r); }
-#define ZV_NOARG(Name)                                   \
-  bool Name() override {                                 \
-    Add([](DeviceContext& d) { d.Name(); });             \
-    return state_->Name();                               \
+  bool InvertRgn(const Region& r) override {
+    needs_raster_ = true;
+    Add([=](DeviceContext& d) { d.InvertRgn(r); });
+    return state_->InvertRgn(r);
+  }
+  bool PaintRgn(const Region& r) override {
+    Add([=](DeviceContext& d) { d.PaintRgn(r); });
+    return state_->PaintRgn(r);
+  }
+#define ZV_NOARG(Name)                       \
+  bool Name() override {                     \
+    Add([](DeviceContext& d) { d.Name(); }); \
+    return state_->Name();                   \
   }
   ZV_NOARG(BeginPath)
   ZV_NOARG(EndPath)
@@ -234,7 +260,10 @@ class PageRecorder final : public DeviceContext {
   ZV_NOARG(FlattenPath)
   ZV_NOARG(WidenPath)
 #undef ZV_NOARG
-  bool SelectClipPath(int m) override { Add([=](DeviceContext& d) { d.SelectClipPath(m); }); return state_->SelectClipPath(m); }
+  bool SelectClipPath(int m) override {
+    Add([=](DeviceContext& d) { d.SelectClipPath(m); });
+    return state_->SelectClipPath(m);
+  }
   int ExtSelectClipRgn(const Region* r, int m) override {
     Add([k = r ? std::optional<Region>(*r) : std::nullopt, m](DeviceContext& d) {
       d.ExtSelectClipRgn(k ? &*k : nullptr, m);
@@ -249,8 +278,14 @@ class PageRecorder final : public DeviceContext {
     Add([=](DeviceContext& d) { d.ExcludeClipRect(l, t, r, b); });
     return state_->ExcludeClipRect(l, t, r, b);
   }
-  int OffsetClipRgn(int x, int y) override { Add([=](DeviceContext& d) { d.OffsetClipRgn(x, y); }); return state_->OffsetClipRgn(x, y); }
-  int SetMetaRgn() override { Add([](DeviceContext& d) { d.SetMetaRgn(); }); return state_->SetMetaRgn(); }
+  int OffsetClipRgn(int x, int y) override {
+    Add([=](DeviceContext& d) { d.OffsetClipRgn(x, y); });
+    return state_->OffsetClipRgn(x, y);
+  }
+  int SetMetaRgn() override {
+    Add([](DeviceContext& d) { d.SetMetaRgn(); });
+    return state_->SetMetaRgn();
+  }
   int GetClipBox(RECT* b) const override { return state_->GetClipBox(b); }
   std::optional<Region> GetClipRgn() const override { return state_->GetClipRgn(); }
   bool ExtTextOutW(int x, int y, win::UINT o, const RECT* r, std::u16string_view t, std::span<const int> dx) override {
@@ -266,7 +301,9 @@ class PageRecorder final : public DeviceContext {
     return state_->ExtTextOutA(x, y, o, r, t, dx);
   }
   bool GetTextMetricsW(win::TEXTMETRICW* tm) const override { return state_->GetTextMetricsW(tm); }
-  bool GetTextExtentPoint32W(std::u16string_view t, SIZE* s) const override { return state_->GetTextExtentPoint32W(t, s); }
+  bool GetTextExtentPoint32W(std::u16string_view t, SIZE* s) const override {
+    return state_->GetTextExtentPoint32W(t, s);
+  }
   bool GetTextExtentPoint32A(std::string_view t, SIZE* s) const override { return state_->GetTextExtentPoint32A(t, s); }
   std::string GetTextFace() const override { return state_->GetTextFace(); }
   bool PatBlt(int x, int y, int cx, int cy, win::DWORD rop) override {
@@ -318,7 +355,9 @@ class PageRecorder final : public DeviceContext {
                   win::BLENDFUNCTION bf) override {
     auto dib = src ? Capture(src, xs, ys, cxs, cys) : nullptr;
     if (!dib) return false;
-    Add([=](DeviceContext& d) { d.DibAlphaBlend(x, y, cx, cy, dib->ref(), 0, 0, DibWidth(*dib), DibHeight(*dib), bf); });
+    Add([=](DeviceContext& d) {
+      d.DibAlphaBlend(x, y, cx, cy, dib->ref(), 0, 0, DibWidth(*dib), DibHeight(*dib), bf);
+    });
     return true;
   }
   bool DibBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, int cxs, int cys,
@@ -395,7 +434,7 @@ class PageRecorder final : public DeviceContext {
 
 cairo_status_t WriteToFile(void* closure, const unsigned char* data, unsigned int length) {
   return std::fwrite(data, 1, length, static_cast<FILE*>(closure)) == length ? CAIRO_STATUS_SUCCESS
-                                                                            : CAIRO_STATUS_WRITE_ERROR;
+                                                                             : CAIRO_STATUS_WRITE_ERROR;
 }
 
 // The PDF surface keeps every image painted on a page until the page ends, so only the tiles
@@ -435,8 +474,7 @@ void PaintInkedTiles(cairo_t* cr, cairo_surface_t* band, int y0, int rows, doubl
         }
       }
     }
-    cairo_surface_t* tile =
-        cairo_image_surface_create(grey ? CAIRO_FORMAT_A8 : CAIRO_FORMAT_RGB24, tw, th);
+    cairo_surface_t* tile = cairo_image_surface_create(grey ? CAIRO_FORMAT_A8 : CAIRO_FORMAT_RGB24, tw, th);
     cairo_surface_flush(tile);
     unsigned char* tdata = cairo_image_surface_get_data(tile);
     const int tstride = cairo_image_surface_get_stride(tile);

@@ -8,8 +8,7 @@ Region::Region() { pixman_region32_init(&r_); }
 
 Region::Region(const win::RECT& r) {
   if (r.right > r.left && r.bottom > r.top) {
-    pixman_region32_init_rect(&r_, r.left, r.top, unsigned(r.right - r.left),
-                              unsigned(r.bottom - r.top));
+    pixman_region32_init_rect(&r_, r.left, r.top, unsigned(r.right - r.left), unsigned(r.bottom - r.top));
   } else {
     pixman_region32_init(&r_);
   }
@@ -113,8 +112,7 @@ void Region::Combine(const Region& other, int mode) {
 void Region::Offset(int dx, int dy) { pixman_region32_translate(&r_, dx, dy); }
 
 bool operator==(const Region& a, const Region& b) {
-  return pixman_region32_equal(const_cast<pixman_region32_t*>(&a.r_),
-                               const_cast<pixman_region32_t*>(&b.r_));
+  return pixman_region32_equal(const_cast<pixman_region32_t*>(&a.r_), const_cast<pixman_region32_t*>(&b.r_));
 }
 
 }  // namespace zv::gdi

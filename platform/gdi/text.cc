@@ -118,10 +118,10 @@ struct CairoDC::TextLayout {
   std::vector<unsigned long> glyph;
   std::vector<double> adv;  // natural advance of each character, device pixels
   double ascent = 0, descent = 0, em = 0;
-  double dir_x = 1, dir_y = 0;   // baseline direction in device pixels (unit length)
-  double down_x = 0, down_y = 1; // the glyphs' downward direction in device pixels (unit length)
-  double scale_x = 1;            // device pixels per logical unit along the baseline
-  double scale_y = 1;            // device pixels per logical unit downwards
+  double dir_x = 1, dir_y = 0;    // baseline direction in device pixels (unit length)
+  double down_x = 0, down_y = 1;  // the glyphs' downward direction in device pixels (unit length)
+  double scale_x = 1;             // device pixels per logical unit along the baseline
+  double scale_y = 1;             // device pixels per logical unit downwards
   bool underline = false, strike = false;
 
   ~TextLayout() {

@@ -33,19 +33,27 @@ constexpr std::uint32_t kErrorRegistryCorrupt = 1015;
 // for causes Windows has no code of its own for).
 inline std::uint32_t ErrorFromErrno(int e) {
   switch (e) {
-    case 0: return kErrorSuccess;
-    case ENOENT: return kErrorFileNotFound;
-    case ENOTDIR: return kErrorPathNotFound;
+    case 0:
+      return kErrorSuccess;
+    case ENOENT:
+      return kErrorFileNotFound;
+    case ENOTDIR:
+      return kErrorPathNotFound;
     case EACCES:
     case EPERM:
     case EISDIR:
-    case ELOOP: return kErrorAccessDenied;
-    case ENOMEM: return kErrorNotEnoughMemory;
+    case ELOOP:
+      return kErrorAccessDenied;
+    case ENOMEM:
+      return kErrorNotEnoughMemory;
     case EWOULDBLOCK:
     case EBUSY:
-    case ETXTBSY: return kErrorSharingViolation;
-    case EINVAL: return kErrorInvalidParameter;
-    default: return kErrorGenFailure;
+    case ETXTBSY:
+      return kErrorSharingViolation;
+    case EINVAL:
+      return kErrorInvalidParameter;
+    default:
+      return kErrorGenFailure;
   }
 }
 

@@ -12,9 +12,15 @@ enum class Mode { kAscii, kKanji, kKana };
 void Switch(std::string& out, Mode& mode, Mode to) {
   if (mode == to) return;
   switch (to) {
-    case Mode::kAscii: out += "\x1b(B"; break;
-    case Mode::kKanji: out += "\x1b$B"; break;
-    case Mode::kKana: out += "\x1b(I"; break;
+    case Mode::kAscii:
+      out += "\x1b(B";
+      break;
+    case Mode::kKanji:
+      out += "\x1b$B";
+      break;
+    case Mode::kKana:
+      out += "\x1b(I";
+      break;
   }
   mode = to;
 }
@@ -136,8 +142,7 @@ Result<std::string> ComposeMessage(const MailMessage& m, std::string_view date) 
   if (HasLineEnd(m.from) || HasLineEnd(m.to) || HasLineEnd(m.subject) || HasLineEnd(date))
     return Status::InvalidArgument("line end in a mail header value");
   for (const std::string& h : m.header_lines) {
-    if (HasLineEnd(h) || h.find(':') == std::string::npos)
-      return Status::InvalidArgument("bad mail header line: " + h);
+    if (HasLineEnd(h) || h.find(':') == std::string::npos) return Status::InvalidArgument("bad mail header line: " + h);
   }
   std::string text;
   text += "Date: " + std::string(date) + "\r\n";
@@ -174,8 +179,8 @@ std::string Rfc5322Date(long long unix_seconds, int offset_minutes) {
   int off = offset_minutes < 0 ? -offset_minutes : offset_minutes;
   char buf[64];
   snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d %c%02d%02d", kDays[t.tm_wday], t.tm_mday,
-           kMonths[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec, offset_minutes < 0 ? '-' : '+',
-           off / 60, off % 60);
+           kMonths[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec, offset_minutes < 0 ? '-' : '+', off / 60,
+           off % 60);
   return buf;
 }
 

@@ -1,5 +1,5 @@
-#include "platform/base/ascii.h"
 #include "platform/odbc/odbc.h"
+#include "platform/base/ascii.h"
 
 #include <sql.h>
 #include <sqlext.h>
@@ -50,8 +50,7 @@ std::string Join(const std::vector<std::string>& lines) {
 
 // Quotes a connection-string attribute value when it holds characters that would end it.
 std::string AttrValue(const std::string& v) {
-  if (v.find_first_of(";{}=") == std::string::npos && (v.empty() || (v.front() != ' ' && v.back() != ' ')))
-    return v;
+  if (v.find_first_of(";{}=") == std::string::npos && (v.empty() || (v.front() != ' ' && v.back() != ' '))) return v;
   std::string q = "{";
   for (char c : v) {
     q += c;
@@ -181,8 +180,7 @@ Result<std::unique_ptr<Connection>> Connection::Open(const std::string& source, 
   // An unreachable server would otherwise hold the caller for the driver's own, often long, timeout.
   SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
   SQLRETURN r = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(conn_str.data()),
-                                 static_cast<SQLSMALLINT>(conn_str.size()), nullptr, 0, nullptr,
-                                 SQL_DRIVER_NOPROMPT);
+                                 static_cast<SQLSMALLINT>(conn_str.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(r)) {
     Status s = c->Fail(SQL_HANDLE_DBC, dbc, "connect to " + source);
     if (diagnostics) *diagnostics = c->diagnostics_;
@@ -327,7 +325,8 @@ Status Connection::Commit() {
   Status s = SQL_SUCCEEDED(r) ? Status::Ok() : Fail(SQL_HANDLE_DBC, dbc_, "commit");
   if (!s.ok()) return s;  // the transaction stays open so that the caller can roll it back
   in_transaction_ = false;
-  SQLSetConnectAttr(static_cast<SQLHDBC>(dbc_), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  SQLSetConnectAttr(static_cast<SQLHDBC>(dbc_), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
+                    0);
   return s;
 }
 
@@ -336,7 +335,8 @@ Status Connection::Rollback() {
   SQLRETURN r = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(dbc_), SQL_ROLLBACK);
   Status s = SQL_SUCCEEDED(r) ? Status::Ok() : Fail(SQL_HANDLE_DBC, dbc_, "rollback");
   in_transaction_ = false;
-  SQLSetConnectAttr(static_cast<SQLHDBC>(dbc_), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  SQLSetConnectAttr(static_cast<SQLHDBC>(dbc_), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
+                    0);
   return s;
 }
 

@@ -78,8 +78,7 @@ class Connection {
   // and `password` are added as UID/PWD when not empty. On failure the Status message holds
   // the driver's diagnostics joined by "; " and `diagnostics` (when given) gets them one
   // per line.
-  static Result<std::unique_ptr<Connection>> Open(const std::string& source,
-                                                  const std::string& user,
+  static Result<std::unique_ptr<Connection>> Open(const std::string& source, const std::string& user,
                                                   const std::string& password,
                                                   std::vector<std::string>* diagnostics = nullptr);
 

@@ -80,9 +80,14 @@ std::string DriverLibrary(const std::string& driver) {
 std::string ConfigDir() { return RuntimeRoot() + "/odbc"; }
 
 std::string FindDriverLibrary(const std::string& file_name) {
-  static const char* const kDirs[] = {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc",
-                                      "/usr/lib/odbc", "/usr/lib64/odbc", "/usr/local/lib/odbc",
-                                      "/usr/lib/x86_64-linux-gnu", "/usr/lib64", "/usr/lib"};
+  static const char* const kDirs[] = {"/usr/lib/x86_64-linux-gnu/odbc",
+                                      "/usr/lib/aarch64-linux-gnu/odbc",
+                                      "/usr/lib/odbc",
+                                      "/usr/lib64/odbc",
+                                      "/usr/local/lib/odbc",
+                                      "/usr/lib/x86_64-linux-gnu",
+                                      "/usr/lib64",
+                                      "/usr/lib"};
   for (const char* d : kDirs) {
     std::string p = std::string(d) + "/" + file_name;
     if (access(p.c_str(), R_OK) == 0) return p;
@@ -106,7 +111,8 @@ Status WriteDriverConfig() {
   for (const auto& d : kDrivers) {
     std::string lib = FindDriverLibrary(d.library);
     if (lib.empty()) continue;
-    Status s = ini.ReplaceSection(d.name, {{"Description", d.description}, {"Driver", lib}, {"Debug", "0"}, {"CommLog", "0"}});
+    Status s =
+        ini.ReplaceSection(d.name, {{"Description", d.description}, {"Driver", lib}, {"Debug", "0"}, {"CommLog", "0"}});
     if (!s.ok()) return s;
     any = true;
   }

@@ -138,7 +138,8 @@ Result<Process> Start(const StartOptions& options) {
     env_strings.push_back(kv);
   };
   for (const auto& kv : options.env) {
-    if (kv.find('=') == std::string::npos || kv[0] == '=') return Status::InvalidArgument("bad environment entry: " + kv);
+    if (kv.find('=') == std::string::npos || kv[0] == '=')
+      return Status::InvalidArgument("bad environment entry: " + kv);
     put(kv);
   }
   if (options.ready_signal) {
@@ -174,14 +175,16 @@ Result<Process> Start(const StartOptions& options) {
   if ((options.ready_signal && ::pipe2(ready_pipe, O_CLOEXEC) != 0) ||
       (options.detached && ::pipe2(pid_pipe, O_CLOEXEC) != 0)) {
     int e = errno;
-    for (int* fd : {&err_pipe[0], &err_pipe[1], &ready_pipe[0], &ready_pipe[1], &pid_pipe[0], &pid_pipe[1], &out_fd}) close_fd(*fd);
+    for (int* fd : {&err_pipe[0], &err_pipe[1], &ready_pipe[0], &ready_pipe[1], &pid_pipe[0], &pid_pipe[1], &out_fd})
+      close_fd(*fd);
     return Status::IOError(fs::ErrnoText("pipe", e));
   }
 
   pid_t child = ::fork();
   if (child < 0) {
     int e = errno;
-    for (int* fd : {&err_pipe[0], &err_pipe[1], &ready_pipe[0], &ready_pipe[1], &pid_pipe[0], &pid_pipe[1], &out_fd}) close_fd(*fd);
+    for (int* fd : {&err_pipe[0], &err_pipe[1], &ready_pipe[0], &ready_pipe[1], &pid_pipe[0], &pid_pipe[1], &out_fd})
+      close_fd(*fd);
     return Status::IOError(fs::ErrnoText("fork", e));
   }
   if (child == 0) {

@@ -1,5 +1,5 @@
-#include "platform/base/ascii.h"
 #include "platform/profile/profile.h"
+#include "platform/base/ascii.h"
 
 #include <sys/stat.h>
 
@@ -39,8 +39,7 @@ Status CheckSection(std::string_view section) {
 
 Status CheckKey(std::string_view key, std::string_view value) {
   std::string_view k = Trim(key);
-  if (k.empty() || HasLineBreak(k) || k.find('=') != std::string_view::npos || k.front() == '[' ||
-      k.front() == ';') {
+  if (k.empty() || HasLineBreak(k) || k.find('=') != std::string_view::npos || k.front() == '[' || k.front() == ';') {
     return Status::InvalidArgument("bad profile key name: " + std::string(key));
   }
   if (HasLineBreak(value)) return Status::InvalidArgument("profile value with a line end for key " + std::string(k));
@@ -58,9 +57,8 @@ IniDocument IniDocument::Parse(std::string_view text) {
   auto first_nl = text.find('\n');
   // A file with no line end yet is taken as CR LF, the convention of the Windows files these
   // profiles mirror.
-  doc.found_ = (first_nl == std::string_view::npos || (first_nl > 0 && text[first_nl - 1] == '\r'))
-                   ? LineEnd::kCrLf
-                   : LineEnd::kLf;
+  doc.found_ = (first_nl == std::string_view::npos || (first_nl > 0 && text[first_nl - 1] == '\r')) ? LineEnd::kCrLf
+                                                                                                    : LineEnd::kLf;
   bool in_section = false;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -374,7 +372,8 @@ Status OkIfNothingToDo(Status s) { return s.code() == Status::Code::kNotFound ? 
 
 Status WriteString(const std::string& path, std::string_view section, std::string_view key, std::string_view value,
                    LineEnd line_end) {
-  return Modify(path, [&](IniDocument& d) { return d.Set(section, key, value); }, line_end);
+  return Modify(
+      path, [&](IniDocument& d) { return d.Set(section, key, value); }, line_end);
 }
 
 Status DeleteKey(const std::string& path, std::string_view section, std::string_view key, LineEnd line_end) {
@@ -398,7 +397,8 @@ Status DeleteSection(const std::string& path, std::string_view section, LineEnd 
 }
 
 Status WriteSection(const std::string& path, std::string_view section, const KeyValues& entries, LineEnd line_end) {
-  return Modify(path, [&](IniDocument& d) { return d.ReplaceSection(section, entries); }, line_end);
+  return Modify(
+      path, [&](IniDocument& d) { return d.ReplaceSection(section, entries); }, line_end);
 }
 
 }  // namespace zv::profile

@@ -97,8 +97,8 @@ Result<IniDocument> Load(const std::string& path);
 // missing. With a buffer size above 0, the value is cut to buffer_size - 1 bytes as the
 // Windows call cuts it (and further back to the start of a UTF-8 character cut in two).
 // There is no cache: every read sees the file as it is now.
-std::string GetString(const std::string& path, std::string_view section, std::string_view key,
-                      std::string_view def, size_t buffer_size = 0);
+std::string GetString(const std::string& path, std::string_view section, std::string_view key, std::string_view def,
+                      size_t buffer_size = 0);
 
 // GetPrivateProfileInt: gives the leading decimal number of the value (an optional sign,
 // then digits; 0 when there are none); `def` when the file, section or key is missing or
@@ -116,8 +116,8 @@ std::vector<std::string> GetKeyNames(const std::string& path, std::string_view s
 KeyValues GetSection(const std::string& path, std::string_view section);
 
 // WritePrivateProfileString: sets a key (creating the file and the section as needed).
-Status WriteString(const std::string& path, std::string_view section, std::string_view key,
-                   std::string_view value, LineEnd line_end = LineEnd::kKeep);
+Status WriteString(const std::string& path, std::string_view section, std::string_view key, std::string_view value,
+                   LineEnd line_end = LineEnd::kKeep);
 
 // WritePrivateProfileString with a null value: deletes a key. Ok also when it was missing.
 Status DeleteKey(const std::string& path, std::string_view section, std::string_view key,

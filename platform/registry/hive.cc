@@ -81,8 +81,8 @@ struct TypeName {
   uint32_t type;
   const char* name;
 };
-constexpr TypeName kTypeNames[] = {{kRegNone, "none"},   {kRegSz, "sz"},          {kRegExpandSz, "expand_sz"},
-                                   {kRegBinary, "binary"}, {kRegDword, "dword"},  {kRegMultiSz, "multi_sz"},
+constexpr TypeName kTypeNames[] = {{kRegNone, "none"},     {kRegSz, "sz"},       {kRegExpandSz, "expand_sz"},
+                                   {kRegBinary, "binary"}, {kRegDword, "dword"}, {kRegMultiSz, "multi_sz"},
                                    {kRegQword, "qword"}};
 
 std::string TypeToText(uint32_t t) {
@@ -325,8 +325,8 @@ Result<HiveData> HiveData::Parse(std::string_view text) {
         uint32_t n = 0;
         auto r = std::from_chars(data.data(), data.data() + data.size(), n);
         if (r.ec != std::errc() || r.ptr != data.data() + data.size()) return bad("malformed number");
-        v.data = {static_cast<char>(n & 0xff), static_cast<char>((n >> 8) & 0xff),
-                  static_cast<char>((n >> 16) & 0xff), static_cast<char>(n >> 24)};
+        v.data = {static_cast<char>(n & 0xff), static_cast<char>((n >> 8) & 0xff), static_cast<char>((n >> 16) & 0xff),
+                  static_cast<char>(n >> 24)};
       }
       if (!hive.Set(current, name, std::move(v)).ok()) return bad("value too large or name too long");
     } else {

@@ -42,9 +42,9 @@ struct Value {
 };
 
 // Limits that keep a damaged or hostile hive file from growing without end.
-inline constexpr size_t kMaxKeyNameLength = 255;      // one part of a key path
+inline constexpr size_t kMaxKeyNameLength = 255;  // one part of a key path
 inline constexpr size_t kMaxValueNameLength = 16383;
-inline constexpr size_t kMaxValueSize = 1u << 20;      // bytes of one value
+inline constexpr size_t kMaxValueSize = 1u << 20;  // bytes of one value
 inline constexpr size_t kMaxHiveFileSize = 64u << 20;
 
 class HiveData {

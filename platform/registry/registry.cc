@@ -25,7 +25,9 @@ Result<HiveData> Load(const std::string& path) {
   return HiveData::Parse(*text);
 }
 
-Status WrongType(std::string_view name) { return Status::InvalidArgument("registry value of wrong type: " + std::string(name)); }
+Status WrongType(std::string_view name) {
+  return Status::InvalidArgument("registry value of wrong type: " + std::string(name));
+}
 
 }  // namespace
 

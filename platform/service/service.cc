@@ -171,9 +171,10 @@ std::string UnitText(const ServiceConfig& c) {
   }
   return "[Unit]\nDescription=" + desc +
          "\n\n[Service]\nType=simple\n"
-         "Environment=" + UnitQuote("ZELVORA_ROOT=" + RuntimeRoot()) + "\n" +
-         "Environment=" + UnitQuote(std::string(kNameEnv) + "=" + c.name) + "\n" +
-         "ExecStart=" + exec + "\nKillMode=mixed\nTimeoutStopSec=30\n\n[Install]\nWantedBy=multi-user.target\n";
+         "Environment=" +
+         UnitQuote("ZELVORA_ROOT=" + RuntimeRoot()) + "\n" +
+         "Environment=" + UnitQuote(std::string(kNameEnv) + "=" + c.name) + "\n" + "ExecStart=" + exec +
+         "\nKillMode=mixed\nTimeoutStopSec=30\n\n[Install]\nWantedBy=multi-user.target\n";
 }
 
 std::string DefaultUnitDir() {
@@ -193,10 +194,14 @@ bool DefaultWriteUnits() {
 
 const char* StateName(State s) {
   switch (s) {
-    case State::kStopped: return "stopped";
-    case State::kStartPending: return "start pending";
-    case State::kStopPending: return "stop pending";
-    case State::kRunning: return "running";
+    case State::kStopped:
+      return "stopped";
+    case State::kStartPending:
+      return "start pending";
+    case State::kStopPending:
+      return "stop pending";
+    case State::kRunning:
+      return "running";
   }
   return "stopped";
 }
@@ -240,7 +245,8 @@ Result<ServiceConfig> Manager::Config(std::string_view name) const {
   if (!path.ok()) return path.status();
   auto doc = profile::Load(*path);
   if (!doc.ok()) {
-    if (doc.status().code() == Status::Code::kNotFound) return Status::NotFound("service not installed: " + std::string(name));
+    if (doc.status().code() == Status::Code::kNotFound)
+      return Status::NotFound("service not installed: " + std::string(name));
     return doc.status();
   }
   ServiceConfig c;
@@ -390,7 +396,8 @@ std::optional<std::string> StartedAsService() {
   return std::string(n);
 }
 
-Status RunService(std::string_view name, int argc, char** argv, const ServiceMain& main, const ControlHandler& handler) {
+Status RunService(std::string_view name, int argc, char** argv, const ServiceMain& main,
+                  const ControlHandler& handler) {
   auto started = StartedAsService();
   if (!started || *started != name) {
     return Status::NotSupported("not started by the service manager as " + std::string(name));

@@ -53,9 +53,9 @@ enum class Control {
 inline constexpr int kExitProcessAborted = 1067;
 
 struct ServiceConfig {
-  std::string name;          // 1 to 256 bytes, no control characters
-  std::string display_name;  // no line ends
-  std::string program;       // absolute path of the program
+  std::string name;               // 1 to 256 bytes, no control characters
+  std::string display_name;       // no line ends
+  std::string program;            // absolute path of the program
   std::vector<std::string> args;  // arguments after the program (no line ends)
 };
 
@@ -154,7 +154,6 @@ std::optional<std::string> StartedAsService();
 // kStopped with exit code 0. NotSupported when this process was not started as that service
 // (e.g. run from a terminal). Call it from the main thread before other threads start:
 // it blocks SIGTERM, SIGINT and SIGPWR so that they arrive as controls.
-Status RunService(std::string_view name, int argc, char** argv, const ServiceMain& main,
-                  const ControlHandler& handler);
+Status RunService(std::string_view name, int argc, char** argv, const ServiceMain& main, const ControlHandler& handler);
 
 }  // namespace zv::service

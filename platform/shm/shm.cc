@@ -40,7 +40,6 @@ constexpr auto kInitWait = std::chrono::milliseconds(1000);
 // limit of a name under /dev/shm. Longer names are cut and given the hash of the whole name.
 constexpr std::size_t kMaxEncodedName = 160;
 
-
 std::uint64_t Fnv1a(std::string_view s) {
   std::uint64_t h = 0xcbf29ce484222325ull;
   for (unsigned char c : s) {
@@ -76,7 +75,6 @@ void RemoveIfSame(const std::string& object, int fd, dev_t dev, ino_t ino) {
   ::flock(fd, LOCK_UN);
 }
 
-
 }  // namespace
 
 Result<std::string> ObjectName(std::string_view name) {
@@ -91,8 +89,7 @@ Result<std::string> ObjectName(std::string_view name) {
   // "%", "#", non-ASCII) is written as %XX, so the object name never holds a path.
   std::string encoded;
   for (unsigned char c : name) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-        c == '-') {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-') {
       encoded += static_cast<char>(c);
     } else {
       encoded += '%';
@@ -165,9 +162,8 @@ void SharedBlock::Close() {
 
 // Fills a handle from inside this file.
 struct BlockAccess {
-  static SharedBlock Make(std::byte* base, std::size_t map_length, std::size_t size, bool writable,
-                          bool existed, bool owner, std::string name, std::string object,
-                          dev_t dev, ino_t ino) {
+  static SharedBlock Make(std::byte* base, std::size_t map_length, std::size_t size, bool writable, bool existed,
+                          bool owner, std::string name, std::string object, dev_t dev, ino_t ino) {
     SharedBlock b;
     b.base_ = base;
     b.map_length_ = map_length;
@@ -212,8 +208,8 @@ Attempt TryOpenExisting(std::string_view name, const std::string& object, Access
   }
   if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    a.status = Status::IOError("shared memory block \"" + std::string(name) +
-                               "\" is not private to this user; refused");
+    a.status =
+        Status::IOError("shared memory block \"" + std::string(name) + "\" is not private to this user; refused");
     return a;
   }
   // A creator between shm_open and ftruncate: the object exists but has no header yet.
@@ -241,8 +237,7 @@ Attempt TryOpenExisting(std::string_view name, const std::string& object, Access
   if (magic != kMagic || h.version != kVersion || h.size == 0 || h.size > kMaxBlockSize ||
       h.size > static_cast<std::uint64_t>(st.st_size) - kHeaderSize || h.lifetime > 1) {
     ::close(fd);
-    a.status = Status::Corruption("shared memory block \"" + std::string(name) +
-                                  "\" has a bad header");
+    a.status = Status::Corruption("shared memory block \"" + std::string(name) + "\" has a bad header");
     return a;
   }
   if (h.lifetime == static_cast<std::uint32_t>(Lifetime::kOwner) &&
@@ -261,8 +256,8 @@ Attempt TryOpenExisting(std::string_view name, const std::string& object, Access
     return a;
   }
   a.kind = Attempt::kOpened;
-  a.block = BlockAccess::Make(static_cast<std::byte*>(map), length, static_cast<std::size_t>(h.size),
-                              rw, true, false, std::string(name), object, st.st_dev, st.st_ino);
+  a.block = BlockAccess::Make(static_cast<std::byte*>(map), length, static_cast<std::size_t>(h.size), rw, true, false,
+                              std::string(name), object, st.st_dev, st.st_ino);
   return a;
 }
 
@@ -295,8 +290,7 @@ Result<SharedBlock> SharedBlock::Create(std::string_view name, std::size_t size,
   Result<std::string> object = ObjectName(name);
   if (!object.ok()) return object.status();
   if (size == 0 || size > kMaxBlockSize) {
-    return Status::InvalidArgument("shared memory size " + std::to_string(size) +
-                                   " is outside 1 to 1 GiB");
+    return Status::InvalidArgument("shared memory size " + std::to_string(size) + " is outside 1 to 1 GiB");
   }
   // Create and open race with other processes doing the same (and with removal of stale blocks);
   // a few rounds settle any honest race, and a bound keeps a pathological one from spinning forever.
@@ -328,10 +322,9 @@ Result<SharedBlock> SharedBlock::Create(std::string_view name, std::size_t size,
       h.owner_start = me.start_time;
       h.lifetime = static_cast<std::uint32_t>(lifetime);
       std::memcpy(base, &h, sizeof h);
-      std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(base))
-          .store(kMagic, std::memory_order_release);
-      return BlockAccess::Make(base, length, size, true, false, lifetime == Lifetime::kOwner,
-                               std::string(name), *object, st.st_dev, st.st_ino);
+      std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(base)).store(kMagic, std::memory_order_release);
+      return BlockAccess::Make(base, length, size, true, false, lifetime == Lifetime::kOwner, std::string(name),
+                               *object, st.st_dev, st.st_ino);
     }
     if (errno != EEXIST) {
       return Status::IOError(fs::ErrnoText("shared memory block cannot be created", errno));

@@ -49,8 +49,7 @@ class SharedBlock {
   // exists, gives a read-write handle to it instead, with ITS size (which may differ from
   // `size`; check size()) and existed() true; its lifetime stays that of its creator.
   // InvalidArgument for a bad name or size, IOError when the system refuses.
-  static Result<SharedBlock> Create(std::string_view name, std::size_t size,
-                                    Lifetime lifetime = Lifetime::kOwner);
+  static Result<SharedBlock> Create(std::string_view name, std::size_t size, Lifetime lifetime = Lifetime::kOwner);
 
   // Takes a block name and the access wanted; gives a handle mapping the whole block and no
   // more. NotFound when no live block has that name; Corruption when the object under that

@@ -38,10 +38,10 @@ bool OidHasPrefix(const Oid& oid, const Oid& prefix);
 struct Value {
   enum class Kind { kNull, kInteger, kUnsigned, kCounter64, kOctets, kOid, kIpAddress, kOther };
   Kind kind = Kind::kNull;
-  std::int64_t number = 0;     // integers, counters, gauges, time ticks
-  std::uint32_t high = 0;      // 64-bit counters: high word (number holds the low word)
-  std::string bytes;           // octet strings, opaque, bit strings, IP addresses (raw)
-  Oid oid;                     // object identifiers
+  std::int64_t number = 0;  // integers, counters, gauges, time ticks
+  std::uint32_t high = 0;   // 64-bit counters: high word (number holds the low word)
+  std::string bytes;        // octet strings, opaque, bit strings, IP addresses (raw)
+  Oid oid;                  // object identifiers
 };
 
 // Takes a value; gives its text: numbers as decimal (a 64-bit counter as its high word's

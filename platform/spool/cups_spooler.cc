@@ -47,8 +47,8 @@ Result<Http> Connect(const std::string& server) {
 
 std::string PrinterUri(const std::string& name) {
   char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
-                   "/printers/%s", name.c_str());
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
+                   name.c_str());
   return uri;
 }
 
@@ -101,14 +101,12 @@ std::vector<std::string> Strings(ipp_t* ipp, const char* name) {
   }
   return out;
 }
-bool Contains(const std::vector<std::string>& v, const char* s) {
-  return std::find(v.begin(), v.end(), s) != v.end();
-}
+bool Contains(const std::vector<std::string>& v, const char* s) { return std::find(v.begin(), v.end(), s) != v.end(); }
 
-const char* const kPrinterAttrs[] = {
-    "printer-name", "printer-info", "printer-location", "device-uri", "printer-make-and-model",
-    "printer-type", "printer-state", "printer-state-reasons", "printer-is-accepting-jobs",
-    "queued-job-count", "printer-is-shared"};
+const char* const kPrinterAttrs[] = {"printer-name",     "printer-info",           "printer-location",
+                                     "device-uri",       "printer-make-and-model", "printer-type",
+                                     "printer-state",    "printer-state-reasons",  "printer-is-accepting-jobs",
+                                     "queued-job-count", "printer-is-shared"};
 
 PrinterInfo ToPrinterInfo(ipp_t* attrs, const std::string& default_name) {
   PrinterInfo p;
@@ -138,8 +136,7 @@ PrinterInfo ToPrinterInfo(ipp_t* attrs, const std::string& default_name) {
   return p;
 }
 
-Result<Ipp> PrinterAttributes(http_t* http, const std::string& name, const char* const* attrs,
-                              int count) {
+Result<Ipp> PrinterAttributes(http_t* http, const std::string& name, const char* const* attrs, int count) {
   if (!ValidQueueName(name)) return Status::NotFound("no printer \"" + name + "\"");
   ipp_t* req = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(name).c_str());
@@ -159,12 +156,21 @@ struct CupsCaps {
   std::map<win::SHORT, std::string> media_names;
 };
 
-const char* const kCapsAttrs[] = {
-    "media-supported", "media-default", "media-col-database", "media-col-default",
-    "printer-resolution-supported", "printer-resolution-default", "sides-supported",
-    "sides-default", "print-color-mode-supported", "print-color-mode-default",
-    "color-supported", "copies-supported", "multiple-document-handling-supported",
-    "orientation-requested-default", "printer-type"};
+const char* const kCapsAttrs[] = {"media-supported",
+                                  "media-default",
+                                  "media-col-database",
+                                  "media-col-default",
+                                  "printer-resolution-supported",
+                                  "printer-resolution-default",
+                                  "sides-supported",
+                                  "sides-default",
+                                  "print-color-mode-supported",
+                                  "print-color-mode-default",
+                                  "color-supported",
+                                  "copies-supported",
+                                  "multiple-document-handling-supported",
+                                  "orientation-requested-default",
+                                  "printer-type"};
 
 Resolution ToResolution(ipp_attribute_t* a, int i) {
   int y = 0;
@@ -229,8 +235,7 @@ Result<CupsCaps> ReadCaps(http_t* http, const std::string& name) {
     // A size given in points (from a PPD) differs from the name's size by a fraction of a
     // millimetre, so sizes within 1 mm are the same medium.
     for (const auto& [size, m] : margins) {
-      if (m.left >= 0 && std::abs(size.first - pwg->width) <= 100 &&
-          std::abs(size.second - pwg->length) <= 100) {
+      if (m.left >= 0 && std::abs(size.first - pwg->width) <= 100 && std::abs(size.second - pwg->length) <= 100) {
         p.left = m.left / 10;
         p.top = m.top / 10;
         p.right = m.right / 10;
@@ -277,20 +282,31 @@ Result<CupsCaps> ReadCaps(http_t* http, const std::string& name) {
   auto handling = Strings(a, "multiple-document-handling-supported");
   c.collate = Contains(handling, "separate-documents-collated-copies") ||
               (Integer(a, "printer-type", 0) & CUPS_PRINTER_COLLATE);
-  c.default_orientation =
-      Integer(a, "orientation-requested-default", IPP_ORIENT_PORTRAIT) == IPP_ORIENT_LANDSCAPE
-          ? win::DMORIENT_LANDSCAPE
-          : win::DMORIENT_PORTRAIT;
+  c.default_orientation = Integer(a, "orientation-requested-default", IPP_ORIENT_PORTRAIT) == IPP_ORIENT_LANDSCAPE
+                              ? win::DMORIENT_LANDSCAPE
+                              : win::DMORIENT_PORTRAIT;
   return out;
 }
 
 // Job attributes and their reading.
-const char* const kJobAttrs[] = {
-    "job-id", "job-name", "job-originating-user-name", "job-originating-host-name",
-    "job-state", "job-state-reasons", "time-at-creation", "job-impressions",
-    "job-impressions-completed", "job-k-octets", "job-printer-uri", "copies", "media",
-    "sides", "orientation-requested", "multiple-document-handling", "print-color-mode",
-    "printer-resolution"};
+const char* const kJobAttrs[] = {"job-id",
+                                 "job-name",
+                                 "job-originating-user-name",
+                                 "job-originating-host-name",
+                                 "job-state",
+                                 "job-state-reasons",
+                                 "time-at-creation",
+                                 "job-impressions",
+                                 "job-impressions-completed",
+                                 "job-k-octets",
+                                 "job-printer-uri",
+                                 "copies",
+                                 "media",
+                                 "sides",
+                                 "orientation-requested",
+                                 "multiple-document-handling",
+                                 "print-color-mode",
+                                 "printer-resolution"};
 
 JobInfo ToJobInfo(ipp_t* attrs, const std::string& printer) {
   JobInfo j;
@@ -302,14 +318,29 @@ JobInfo ToJobInfo(ipp_t* attrs, const std::string& printer) {
   int state = Integer(attrs, "job-state", IPP_JSTATE_PENDING);
   auto reasons = Strings(attrs, "job-state-reasons");
   switch (state) {
-    case IPP_JSTATE_PENDING: j.state = JobState::kQueued; break;
-    case IPP_JSTATE_HELD: j.state = JobState::kPaused; break;
-    case IPP_JSTATE_PROCESSING: j.state = JobState::kPrinting; break;
-    case IPP_JSTATE_STOPPED: j.state = JobState::kPaused; break;
-    case IPP_JSTATE_CANCELED: j.state = JobState::kDeleted; break;
-    case IPP_JSTATE_ABORTED: j.state = JobState::kError; break;
-    case IPP_JSTATE_COMPLETED: j.state = JobState::kCompleted; break;
-    default: j.state = JobState::kQueued;
+    case IPP_JSTATE_PENDING:
+      j.state = JobState::kQueued;
+      break;
+    case IPP_JSTATE_HELD:
+      j.state = JobState::kPaused;
+      break;
+    case IPP_JSTATE_PROCESSING:
+      j.state = JobState::kPrinting;
+      break;
+    case IPP_JSTATE_STOPPED:
+      j.state = JobState::kPaused;
+      break;
+    case IPP_JSTATE_CANCELED:
+      j.state = JobState::kDeleted;
+      break;
+    case IPP_JSTATE_ABORTED:
+      j.state = JobState::kError;
+      break;
+    case IPP_JSTATE_COMPLETED:
+      j.state = JobState::kCompleted;
+      break;
+    default:
+      j.state = JobState::kQueued;
   }
   if (state <= IPP_JSTATE_HELD && Contains(reasons, "job-incoming")) j.state = JobState::kSpooling;
   j.status = StatusBitsFor(j.state);
@@ -365,8 +396,8 @@ Result<JobInfo> ReadJob(http_t* http, const std::string& printer, std::uint32_t 
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
   ippAddInteger(req, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", static_cast<int>(id));
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-  ippAddStrings(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                int(std::size(kJobAttrs)), nullptr, kJobAttrs);
+  ippAddStrings(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", int(std::size(kJobAttrs)), nullptr,
+                kJobAttrs);
   auto answer = Send(http, req, "job " + std::to_string(id) + " on \"" + printer + "\"");
   if (!answer.ok()) return answer.status();
   if (!JobOnPrinter(answer->get(), printer)) {
@@ -376,8 +407,7 @@ Result<JobInfo> ReadJob(http_t* http, const std::string& printer, std::uint32_t 
 }
 
 std::int64_t NowUnixMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
 
@@ -385,8 +415,8 @@ std::int64_t NowUnixMs() {
 
 class CupsJob : public PrintJob {
  public:
-  CupsJob(std::string server, std::string printer, std::string document, std::uint32_t id,
-          std::int64_t submitted_ms, JobOptions options)
+  CupsJob(std::string server, std::string printer, std::string document, std::uint32_t id, std::int64_t submitted_ms,
+          JobOptions options)
       : server_(std::move(server)),
         printer_(std::move(printer)),
         document_(std::move(document)),
@@ -449,8 +479,8 @@ class CupsJob : public PrintJob {
   Status Send(http_t* http) {
     std::ifstream in(pdf_, std::ios::binary);
     if (!in) return Status::NotFound(pdf_.string() + ": cannot open");
-    if (cupsStartDocument(http, printer_.c_str(), static_cast<int>(id_), document_.c_str(),
-                          CUPS_FORMAT_PDF, 1) != HTTP_STATUS_CONTINUE) {
+    if (cupsStartDocument(http, printer_.c_str(), static_cast<int>(id_), document_.c_str(), CUPS_FORMAT_PDF, 1) !=
+        HTTP_STATUS_CONTINUE) {
       return IppError("sending the document of job " + std::to_string(id_));
     }
     std::vector<char> buf(64 * 1024);
@@ -483,28 +513,26 @@ class CupsJob : public PrintJob {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> CupsJobOptions(const JobOptions& o,
-                                                                const std::string& media,
+std::vector<std::pair<std::string, std::string>> CupsJobOptions(const JobOptions& o, const std::string& media,
                                                                 bool printer_has_color) {
   std::vector<std::pair<std::string, std::string>> out;
   std::string m = media;
   if (m.empty() && o.paper_width > 0 && o.paper_length > 0) {
     char name[128];
-    if (pwgFormatSizeName(name, sizeof name, "custom", nullptr, o.paper_width * 10,
-                          o.paper_length * 10, "mm")) {
+    if (pwgFormatSizeName(name, sizeof name, "custom", nullptr, o.paper_width * 10, o.paper_length * 10, "mm")) {
       m = name;
     }
   }
   if (!m.empty()) out.emplace_back("media", m);
-  out.emplace_back("orientation-requested",
-                   std::to_string(o.orientation == win::DMORIENT_LANDSCAPE ? IPP_ORIENT_LANDSCAPE
-                                                                            : IPP_ORIENT_PORTRAIT));
+  out.emplace_back(
+      "orientation-requested",
+      std::to_string(o.orientation == win::DMORIENT_LANDSCAPE ? IPP_ORIENT_LANDSCAPE : IPP_ORIENT_PORTRAIT));
   out.emplace_back("sides", o.duplex == win::DMDUP_VERTICAL     ? "two-sided-long-edge"
                             : o.duplex == win::DMDUP_HORIZONTAL ? "two-sided-short-edge"
                                                                 : "one-sided");
   out.emplace_back("copies", std::to_string(std::max(1, o.copies)));
-  out.emplace_back("multiple-document-handling", o.collate ? "separate-documents-collated-copies"
-                                                           : "separate-documents-uncollated-copies");
+  out.emplace_back("multiple-document-handling",
+                   o.collate ? "separate-documents-collated-copies" : "separate-documents-uncollated-copies");
   if (printer_has_color) out.emplace_back("print-color-mode", o.color ? "color" : "monochrome");
   std::string res = o.resolution.x == o.resolution.y
                         ? std::to_string(o.resolution.x) + "dpi"
@@ -521,8 +549,8 @@ Result<std::vector<PrinterInfo>> CupsSpooler::EnumPrinters() {
   std::string def = DefaultName(http->get());
   ipp_t* req = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-  ippAddStrings(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                int(std::size(kPrinterAttrs)), nullptr, kPrinterAttrs);
+  ippAddStrings(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", int(std::size(kPrinterAttrs)), nullptr,
+                kPrinterAttrs);
   ipp_t* answer = cupsDoRequest(http->get(), req, "/");
   Ipp owned(answer);
   std::vector<PrinterInfo> out;
@@ -607,8 +635,8 @@ Result<std::vector<JobInfo>> CupsSpooler::EnumJobs(const std::string& printer) {
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(printer).c_str());
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "not-completed");
-  ippAddStrings(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                int(std::size(kJobAttrs)), nullptr, kJobAttrs);
+  ippAddStrings(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", int(std::size(kJobAttrs)), nullptr,
+                kJobAttrs);
   auto answer = Send(http->get(), req, "jobs of \"" + printer + "\"");
   if (!answer.ok()) return answer.status();
   std::vector<JobInfo> out;

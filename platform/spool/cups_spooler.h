@@ -38,8 +38,7 @@ class CupsSpooler : public Spooler {
 
 // The options a CUPS job is created with for these job options, as name=value pairs in a
 // fixed order. `media` is the printer's own name of the paper (empty: made from the size).
-std::vector<std::pair<std::string, std::string>> CupsJobOptions(const JobOptions& options,
-                                                                const std::string& media,
+std::vector<std::pair<std::string, std::string>> CupsJobOptions(const JobOptions& options, const std::string& media,
                                                                 bool printer_has_color);
 
 }  // namespace zv::spool

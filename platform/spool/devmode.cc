@@ -30,9 +30,7 @@ void CopyFixedText(const std::string& text, char* field, std::size_t field_size)
 
 namespace {
 
-std::string FixedText(const char* field, std::size_t size) {
-  return std::string(field, strnlen(field, size));
-}
+std::string FixedText(const char* field, std::size_t size) { return std::string(field, strnlen(field, size)); }
 
 // Smallest public part that still holds every field up to dmFormName.
 constexpr std::size_t kMinPublicSize = offsetof(DEVMODEA, dmLogPixels);
@@ -104,18 +102,20 @@ const Paper& DefaultPaper(const Capabilities& caps) {
 
 Resolution SnapResolution(const Capabilities& caps, win::SHORT quality, win::SHORT yres) {
   if (caps.resolutions.empty()) return caps.default_resolution;
-  auto by_x = [](const Resolution& a, const Resolution& b) {
-    return a.x != b.x ? a.x < b.x : a.y < b.y;
-  };
+  auto by_x = [](const Resolution& a, const Resolution& b) { return a.x != b.x ? a.x < b.x : a.y < b.y; };
   std::vector<Resolution> sorted = caps.resolutions;
   std::sort(sorted.begin(), sorted.end(), by_x);
   if (quality < 0) {
     switch (quality) {
-      case DMRES_HIGH: return sorted.back();
-      case DMRES_MEDIUM: return sorted[sorted.size() / 2];
+      case DMRES_HIGH:
+        return sorted.back();
+      case DMRES_MEDIUM:
+        return sorted[sorted.size() / 2];
       case DMRES_LOW:
-      case DMRES_DRAFT: return sorted.front();
-      default: return caps.default_resolution;
+      case DMRES_DRAFT:
+        return sorted.front();
+      default:
+        return caps.default_resolution;
     }
   }
   if (quality == 0) return caps.default_resolution;
@@ -141,9 +141,7 @@ void SetPaper(DEVMODEA& dm, const Paper& p) {
   CopyFixedText(p.name, dm.dmFormName, sizeof dm.dmFormName);
 }
 
-bool ValidOrientation(win::SHORT o) {
-  return o == win::DMORIENT_PORTRAIT || o == win::DMORIENT_LANDSCAPE;
-}
+bool ValidOrientation(win::SHORT o) { return o == win::DMORIENT_PORTRAIT || o == win::DMORIENT_LANDSCAPE; }
 
 }  // namespace
 
@@ -156,13 +154,12 @@ DevMode MakeDefaultDevMode(const std::string& printer_name, const Capabilities& 
   dm.dmSize = sizeof(DEVMODEA);
   mode.extra = caps.default_extra;
   dm.dmDriverExtra = static_cast<win::WORD>(mode.extra.size());
-  dm.dmFields = win::DM_ORIENTATION | win::DM_PAPERSIZE | win::DM_PAPERLENGTH | win::DM_PAPERWIDTH |
-                win::DM_SCALE | win::DM_COPIES | win::DM_PRINTQUALITY | win::DM_YRESOLUTION |
-                win::DM_COLOR | win::DM_FORMNAME | win::DM_DEFAULTSOURCE;
+  dm.dmFields = win::DM_ORIENTATION | win::DM_PAPERSIZE | win::DM_PAPERLENGTH | win::DM_PAPERWIDTH | win::DM_SCALE |
+                win::DM_COPIES | win::DM_PRINTQUALITY | win::DM_YRESOLUTION | win::DM_COLOR | win::DM_FORMNAME |
+                win::DM_DEFAULTSOURCE;
   if (caps.duplex) dm.dmFields |= win::DM_DUPLEX;
   if (caps.collate) dm.dmFields |= win::DM_COLLATE;
-  dm.dmOrientation = ValidOrientation(caps.default_orientation) ? caps.default_orientation
-                                                                : win::DMORIENT_PORTRAIT;
+  dm.dmOrientation = ValidOrientation(caps.default_orientation) ? caps.default_orientation : win::DMORIENT_PORTRAIT;
   SetPaper(dm, DefaultPaper(caps));
   dm.dmScale = 100;
   dm.dmCopies = 1;
@@ -191,8 +188,8 @@ DevMode MergeDevMode(const DevMode& base, const DevMode& in, const Capabilities&
   // Paper: a code the printer offers wins; otherwise a positive width and length make a
   // custom paper; otherwise a form name the printer knows; otherwise the base's paper stays.
   const bool has_code = f & win::DM_PAPERSIZE;
-  const bool has_size = (f & win::DM_PAPERWIDTH) && (f & win::DM_PAPERLENGTH) &&
-                        src.dmPaperWidth > 0 && src.dmPaperLength > 0;
+  const bool has_size =
+      (f & win::DM_PAPERWIDTH) && (f & win::DM_PAPERLENGTH) && src.dmPaperWidth > 0 && src.dmPaperLength > 0;
   const Paper* paper = has_code ? caps.FindPaper(src.dmPaperSize) : nullptr;
   if (paper) {
     SetPaper(dm, *paper);
@@ -218,14 +215,12 @@ DevMode MergeDevMode(const DevMode& base, const DevMode& in, const Capabilities&
   }
   if (f & win::DM_DEFAULTSOURCE) dm.dmDefaultSource = src.dmDefaultSource;
   if (f & win::DM_PRINTQUALITY) {
-    Resolution r = SnapResolution(caps, src.dmPrintQuality,
-                                  (f & win::DM_YRESOLUTION) ? src.dmYResolution : 0);
+    Resolution r = SnapResolution(caps, src.dmPrintQuality, (f & win::DM_YRESOLUTION) ? src.dmYResolution : 0);
     dm.dmPrintQuality = static_cast<win::SHORT>(r.x);
     dm.dmYResolution = static_cast<win::SHORT>(r.y);
   }
   if (f & win::DM_COLOR) {
-    dm.dmColor = (caps.color && src.dmColor == win::DMCOLOR_COLOR) ? win::DMCOLOR_COLOR
-                                                                     : win::DMCOLOR_MONOCHROME;
+    dm.dmColor = (caps.color && src.dmColor == win::DMCOLOR_COLOR) ? win::DMCOLOR_COLOR : win::DMCOLOR_MONOCHROME;
   }
   if (f & win::DM_DUPLEX) {
     win::SHORT d = src.dmDuplex;

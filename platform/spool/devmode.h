@@ -25,10 +25,10 @@ constexpr win::SHORT DMRES_HIGH = -4;
 
 // One paper a printer offers (DC_PAPERS, DC_PAPERNAMES, DC_PAPERSIZE, and its margins).
 struct Paper {
-  win::SHORT code = 0;     // DMPAPER_* value (or a printer's own code from 256 on)
-  std::string name;        // the form name shown to users
-  std::int32_t width = 0;  // portrait width in 0.1 mm
-  std::int32_t length = 0; // portrait length in 0.1 mm
+  win::SHORT code = 0;      // DMPAPER_* value (or a printer's own code from 256 on)
+  std::string name;         // the form name shown to users
+  std::int32_t width = 0;   // portrait width in 0.1 mm
+  std::int32_t length = 0;  // portrait length in 0.1 mm
   // Unprintable margins of the portrait sheet in 0.1 mm.
   std::int32_t left = 0, top = 0, right = 0, bottom = 0;
 };
@@ -114,11 +114,11 @@ JobOptions ResolveJobOptions(const DevMode& mode, const Capabilities& caps);
 // device pixels at the job's resolution (0.1 mm × dpi / 254, truncated); a landscape sheet
 // is the portrait sheet turned 90 degrees counter-clockwise (its top is the portrait's right).
 struct PageGeometry {
-  int logpixels_x = 0, logpixels_y = 0;          // LOGPIXELSX/Y
-  int physical_width = 0, physical_height = 0;   // PHYSICALWIDTH/HEIGHT
-  int offset_x = 0, offset_y = 0;                // PHYSICALOFFSETX/Y
-  int horzres = 0, vertres = 0;                  // HORZRES/VERTRES: the printable area
-  int horzsize_mm = 0, vertsize_mm = 0;          // HORZSIZE/VERTSIZE
+  int logpixels_x = 0, logpixels_y = 0;         // LOGPIXELSX/Y
+  int physical_width = 0, physical_height = 0;  // PHYSICALWIDTH/HEIGHT
+  int offset_x = 0, offset_y = 0;               // PHYSICALOFFSETX/Y
+  int horzres = 0, vertres = 0;                 // HORZRES/VERTRES: the printable area
+  int horzsize_mm = 0, vertsize_mm = 0;         // HORZSIZE/VERTSIZE
 };
 PageGeometry GeometryFor(const JobOptions& options);
 

@@ -110,9 +110,7 @@ std::optional<Resolution> ParseResolution(const std::string& s) {
   return Resolution{static_cast<std::int32_t>(*x), static_cast<std::int32_t>(*y)};
 }
 
-std::string FormatResolution(const Resolution& r) {
-  return std::to_string(r.x) + "x" + std::to_string(r.y);
-}
+std::string FormatResolution(const Resolution& r) { return std::to_string(r.x) + "x" + std::to_string(r.y); }
 
 // A folder name for a printer: the name's safe characters, others as '_'.
 std::string SafeFolderName(const std::string& name) {
@@ -140,17 +138,12 @@ std::string HostName() {
 }
 
 std::int64_t NowUnixMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
 
-fs::path JobFile(const fs::path& dir, std::uint32_t id) {
-  return dir / "jobs" / (std::to_string(id) + ".job");
-}
-fs::path JobPdf(const fs::path& dir, std::uint32_t id) {
-  return dir / "jobs" / (std::to_string(id) + ".pdf");
-}
+fs::path JobFile(const fs::path& dir, std::uint32_t id) { return dir / "jobs" / (std::to_string(id) + ".job"); }
+fs::path JobPdf(const fs::path& dir, std::uint32_t id) { return dir / "jobs" / (std::to_string(id) + ".pdf"); }
 
 std::string FormatJob(const JobInfo& j) {
   std::ostringstream o;
@@ -231,8 +224,7 @@ Result<JobInfo> ReadJob(const fs::path& file) {
     } else if (l.key == "paper_width" || l.key == "paper_length") {
       auto n = num(0, INT32_MAX);
       if (!n) return bad(l);
-      (l.key == "paper_width" ? j.options.paper_width : j.options.paper_length) =
-          static_cast<std::int32_t>(*n);
+      (l.key == "paper_width" ? j.options.paper_width : j.options.paper_length) = static_cast<std::int32_t>(*n);
     } else if (l.key == "margins") {
       auto parts = Split(v, ',');
       if (parts.size() != 4) return bad(l);
@@ -319,9 +311,8 @@ std::string FormatFolderPrinter(const FolderPrinter& p) {
   kv("driver_version", Hex(c.driver_version));
   kv("driver_extra", HexBytes(c.default_extra));
   for (const auto& pa : c.papers) {
-    kv("paper", std::to_string(pa.code) + "," + std::to_string(pa.width) + "," +
-                    std::to_string(pa.length) + "," + std::to_string(pa.left) + "," +
-                    std::to_string(pa.top) + "," + std::to_string(pa.right) + "," +
+    kv("paper", std::to_string(pa.code) + "," + std::to_string(pa.width) + "," + std::to_string(pa.length) + "," +
+                    std::to_string(pa.left) + "," + std::to_string(pa.top) + "," + std::to_string(pa.right) + "," +
                     std::to_string(pa.bottom) + "," + pa.name);
   }
   return o.str();
@@ -414,8 +405,7 @@ Result<FolderPrinter> ParseFolderPrinter(const fs::path& file) {
     } else if (l.key == "default_orientation" || l.key == "default_duplex") {
       auto n = ParseInt(v, 1, l.key == "default_orientation" ? 2 : 3);
       if (!n) return bad();
-      (l.key == "default_orientation" ? c.default_orientation : c.default_duplex) =
-          static_cast<win::SHORT>(*n);
+      (l.key == "default_orientation" ? c.default_orientation : c.default_duplex) = static_cast<win::SHORT>(*n);
     } else if (l.key == "devmode_version" || l.key == "driver_version") {
       auto n = ParseInt(v, 0, 0xFFFF);
       if (!n) return bad();
@@ -606,8 +596,7 @@ Result<std::vector<PrinterInfo>> FolderSpooler::EnumPrinters() {
     if (auto jobs = EnumJobs(info.name); jobs.ok()) info.jobs = static_cast<std::uint32_t>(jobs->size());
     out.push_back(std::move(info));
   }
-  std::sort(out.begin(), out.end(),
-            [](const PrinterInfo& a, const PrinterInfo& b) { return a.name < b.name; });
+  std::sort(out.begin(), out.end(), [](const PrinterInfo& a, const PrinterInfo& b) { return a.name < b.name; });
   return out;
 }
 
@@ -664,8 +653,7 @@ Result<std::uint32_t> FolderSpooler::NextJobId(const fs::path& printer_dir) {
   return id;
 }
 
-Result<std::unique_ptr<PrintJob>> FolderSpooler::StartDoc(const std::string& printer,
-                                                          const DocInfo& doc,
+Result<std::unique_ptr<PrintJob>> FolderSpooler::StartDoc(const std::string& printer, const DocInfo& doc,
                                                           const DevMode& mode) {
   auto dir = FindPrinterDir(printer);
   if (!dir.ok()) return dir.status();

@@ -25,7 +25,7 @@ namespace zv::spool {
 
 // A printer description as the folder backend keeps it.
 struct FolderPrinter {
-  PrinterInfo info;   // name, port, driver, comment, location, attributes, status, accepting
+  PrinterInfo info;  // name, port, driver, comment, location, attributes, status, accepting
   Capabilities caps;
 };
 

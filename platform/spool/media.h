@@ -9,11 +9,11 @@
 namespace zv::spool {
 
 struct MediaEntry {
-  std::int16_t code;     // DMPAPER_* value
-  const char* pwg;       // PWG 5101.1 self-describing media name
-  const char* name;      // form name shown to users
-  std::int32_t width;    // portrait width, 0.1 mm
-  std::int32_t length;   // portrait length, 0.1 mm
+  std::int16_t code;    // DMPAPER_* value
+  const char* pwg;      // PWG 5101.1 self-describing media name
+  const char* name;     // form name shown to users
+  std::int32_t width;   // portrait width, 0.1 mm
+  std::int32_t length;  // portrait length, 0.1 mm
 };
 
 // All entries, by code.

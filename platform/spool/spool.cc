@@ -96,8 +96,7 @@ bool EqualsIgnoreAsciiCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-Result<std::optional<JobInfo>> FindQueuedJob(Spooler& spooler, const std::string& printer,
-                                             const JobQuery& query) {
+Result<std::optional<JobInfo>> FindQueuedJob(Spooler& spooler, const std::string& printer, const JobQuery& query) {
   auto jobs = spooler.EnumJobs(printer);
   if (!jobs.ok()) return jobs.status();
   // Newest first: when several jobs match, the caller means the one just submitted.

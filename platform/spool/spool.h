@@ -57,8 +57,8 @@ constexpr std::uint32_t JOB_STATUS_COMPLETE = 0x00001000;
 // What GetPrinter at level 2 tells of a printer.
 struct PrinterInfo {
   std::string name;
-  std::string port;     // port name, e.g. "IP_192.168.0.20" or a device URI
-  std::string driver;   // driver (make and model) name
+  std::string port;    // port name, e.g. "IP_192.168.0.20" or a device URI
+  std::string driver;  // driver (make and model) name
   std::string comment;
   std::string location;
   std::uint32_t attributes = PRINTER_ATTRIBUTE_LOCAL;  // PRINTER_ATTRIBUTE_*
@@ -70,11 +70,11 @@ struct PrinterInfo {
 
 // A job's life as this layer sees it.
 enum class JobState {
-  kSpooling,   // started, document not yet handed over
-  kQueued,     // waiting in the queue
+  kSpooling,  // started, document not yet handed over
+  kQueued,    // waiting in the queue
   kPrinting,
   kPaused,
-  kOffline,    // waits for an offline printer
+  kOffline,  // waits for an offline printer
   kError,
   kDeleting,
   kCompleted,  // printed; no longer in the queue
@@ -98,13 +98,13 @@ struct JobInfo {
   std::string document;  // the job's document name
   std::string datatype = "application/pdf";
   JobState state = JobState::kQueued;
-  std::uint32_t status = 0;  // JOB_STATUS_* bits
+  std::uint32_t status = 0;       // JOB_STATUS_* bits
   std::uint32_t total_pages = 0;  // sheet sides of one copy; 0 when unknown (CUPS)
   std::uint32_t pages_printed = 0;
-  std::uint64_t size = 0;         // bytes of the document
-  win::SYSTEMTIME submitted{};    // UTC, as Windows gives it
+  std::uint64_t size = 0;       // bytes of the document
+  win::SYSTEMTIME submitted{};  // UTC, as Windows gives it
   std::int64_t submitted_unix_ms = 0;
-  JobOptions options;             // what the job was created with, as far as known
+  JobOptions options;  // what the job was created with, as far as known
 };
 
 // The document name and the job options of StartDoc.
@@ -149,8 +149,7 @@ class Spooler {
   virtual Result<Capabilities> GetCapabilities(const std::string& name) = 0;
   // Starts a job on `printer` with the document name and the device mode (merged onto the
   // printer's default first). Gives the job with its id and submission time.
-  virtual Result<std::unique_ptr<PrintJob>> StartDoc(const std::string& printer,
-                                                     const DocInfo& doc,
+  virtual Result<std::unique_ptr<PrintJob>> StartDoc(const std::string& printer, const DocInfo& doc,
                                                      const DevMode& mode) = 0;
   // The jobs in the printer's queue, oldest first (EnumJobs level 1, all jobs).
   virtual Result<std::vector<JobInfo>> EnumJobs(const std::string& printer) = 0;
@@ -186,8 +185,7 @@ struct JobQuery {
 // Walks the printer's queue from the newest job to the oldest, skipping jobs being deleted,
 // and gives the first that matches; none when no job matches. A printer that cannot be
 // read counts as no match and gives its error.
-Result<std::optional<JobInfo>> FindQueuedJob(Spooler& spooler, const std::string& printer,
-                                             const JobQuery& query);
+Result<std::optional<JobInfo>> FindQueuedJob(Spooler& spooler, const std::string& printer, const JobQuery& query);
 
 // SYSTEMTIME (UTC) of a Unix time in milliseconds.
 win::SYSTEMTIME SystemTimeFromUnixMs(std::int64_t unix_ms);

@@ -96,8 +96,7 @@ int RunAllSent(const std::shared_ptr<ThreadQueue>& q) {
 void RewakeIfPending(const std::shared_ptr<ThreadQueue>& q) {
   std::lock_guard<std::mutex> lock(q->m);
   if (!q->posted.empty() || q->quit || !q->sent.empty() ||
-      std::any_of(q->timers.begin(), q->timers.end(),
-                  [](const TimerEntry& t) { return t.due <= Clock::now(); })) {
+      std::any_of(q->timers.begin(), q->timers.end(), [](const TimerEntry& t) { return t.due <= Clock::now(); })) {
     q->Wake();
   }
 }
@@ -134,9 +133,9 @@ Next TakeNext(const std::shared_ptr<ThreadQueue>& q, MSG* msg, bool take_quit) {
 int WaitMsUntilTimer(const std::shared_ptr<ThreadQueue>& q) {
   std::lock_guard<std::mutex> lock(q->m);
   if (q->timers.empty()) return -1;
-  auto due = std::min_element(q->timers.begin(), q->timers.end(),
-                              [](const TimerEntry& a, const TimerEntry& b) { return a.due < b.due; })
-                 ->due;
+  auto due = std::min_element(q->timers.begin(), q->timers.end(), [](const TimerEntry& a, const TimerEntry& b) {
+               return a.due < b.due;
+             })->due;
   return RemainingMs(due);
 }
 
@@ -183,7 +182,9 @@ Result<LRESULT> SendLocal(const std::shared_ptr<WindowEntry>& e, UINT message, W
       RewakeIfPending(self);
       return Status::Timeout("the window did not answer in time");
     }
-    struct pollfd p {self->efd, POLLIN, 0};
+    struct pollfd p {
+      self->efd, POLLIN, 0
+    };
     ::poll(&p, 1, ms);
   }
 }
@@ -193,8 +194,7 @@ Status CheckCopyData(UINT message, LPARAM l, Frame* frame) {
   if (l == 0) return Status::InvalidArgument("WM_COPYDATA without its COPYDATASTRUCT");
   const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(static_cast<std::uintptr_t>(l));
   if (cds->cbData > kMaxCopyDataBytes) {
-    return Status::InvalidArgument("WM_COPYDATA of " + std::to_string(cds->cbData) +
-                                   " bytes exceeds the limit of " +
+    return Status::InvalidArgument("WM_COPYDATA of " + std::to_string(cds->cbData) + " bytes exceeds the limit of " +
                                    std::to_string(kMaxCopyDataBytes));
   }
   if (cds->cbData > 0 && cds->lpData == nullptr) {
@@ -212,8 +212,7 @@ Status CheckCopyData(UINT message, LPARAM l, Frame* frame) {
   return Status::Ok();
 }
 
-Result<LRESULT> Send(HWND hwnd, UINT message, WPARAM w, LPARAM l,
-                     std::optional<std::chrono::milliseconds> local_limit,
+Result<LRESULT> Send(HWND hwnd, UINT message, WPARAM w, LPARAM l, std::optional<std::chrono::milliseconds> local_limit,
                      std::chrono::milliseconds remote_limit) {
   if (auto e = Runtime::Get().Find(hwnd)) {
     Status s = CheckCopyData(message, l, nullptr);
@@ -295,8 +294,7 @@ bool KillTimer(HWND hwnd, std::uintptr_t id) {
   if (!e) return Fail(Status::InvalidArgument("not a window of this process"), false);
   std::lock_guard<std::mutex> lock(e->owner->m);
   auto& t = e->owner->timers;
-  auto it = std::find_if(t.begin(), t.end(),
-                         [&](const TimerEntry& x) { return x.hwnd == hwnd && x.id == id; });
+  auto it = std::find_if(t.begin(), t.end(), [&](const TimerEntry& x) { return x.hwnd == hwnd && x.id == id; });
   if (it == t.end()) return Fail(Status::NotFound("no such timer"), false);
   t.erase(it);
   return true;
@@ -315,7 +313,9 @@ bool GetMessage(MSG* msg) {
       case Next::kNone:
         break;
     }
-    struct pollfd p {q->efd, POLLIN, 0};
+    struct pollfd p {
+      q->efd, POLLIN, 0
+    };
     ::poll(&p, 1, WaitMsUntilTimer(q));
   }
 }

@@ -37,7 +37,9 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, Clock::time_po
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      struct pollfd p {fd, POLLOUT, 0};
+      struct pollfd p {
+        fd, POLLOUT, 0
+      };
       int ms = RemainingMs(deadline);
       if (ms == 0 || ::poll(&p, 1, ms) <= 0) return false;
       continue;
@@ -70,8 +72,8 @@ Status Runtime::StartListener(const std::string& dir) {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return Status::IOError(fs::ErrnoText("socket", errno));
   ::unlink(path.c_str());  // left by an earlier runtime of this very process
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 128) != 0) {
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::chmod(path.c_str(), 0600) != 0 ||
+      ::listen(fd, 128) != 0) {
     Status s = Status::IOError(fs::ErrnoText("cannot listen on " + path, errno));
     ::close(fd);
     ::unlink(path.c_str());

@@ -93,8 +93,7 @@ Result<HWND> Runtime::Create(std::string_view cls, std::string_view text, Window
   e->proc = std::move(proc);
   e->owner = std::move(owner);
   e->created = static_cast<std::uint64_t>(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(
-          std::chrono::system_clock::now().time_since_epoch())
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
           .count());
 
   std::unique_lock<std::mutex> lock(m_);
@@ -150,8 +149,7 @@ bool Runtime::Destroy(HWND h, const std::shared_ptr<ThreadQueue>& caller) {
   {
     std::lock_guard<std::mutex> ql(e->owner->m);
     auto& t = e->owner->timers;
-    t.erase(std::remove_if(t.begin(), t.end(), [h](const TimerEntry& x) { return x.hwnd == h; }),
-            t.end());
+    t.erase(std::remove_if(t.begin(), t.end(), [h](const TimerEntry& x) { return x.hwnd == h; }), t.end());
   }
   if (windows_.empty()) StopListener(lock);
   lock.unlock();
@@ -232,15 +230,13 @@ Result<wire::WindowRecord> ReadLiveRecord(const std::string& dir, const std::str
   std::string path = dir + "/" + file;
   auto bytes = fs::ReadFile(path, wire::kMaxRecordSize);
   if (!bytes.ok()) return bytes.status();
-  auto rec = wire::DecodeRecord(
-      std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
+  auto rec = wire::DecodeRecord(std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
   if (!rec.ok()) return rec.status();
   if (HandleName(rec->hwnd) != file) return Status::Corruption(path + " names another window");
   const auto& me = Runtime::Get().me();
   shm::ProcessIdentity who{rec->pid, rec->start_time};
-  bool alive = (who.pid == me.pid && who.start_time == me.start_time)
-                   ? Runtime::Get().Find(rec->hwnd) != nullptr
-                   : shm::IsAlive(who);
+  bool alive = (who.pid == me.pid && who.start_time == me.start_time) ? Runtime::Get().Find(rec->hwnd) != nullptr
+                                                                      : shm::IsAlive(who);
   if (!alive) {
     ::unlink(path.c_str());
     if (who.pid != me.pid) ::unlink(SocketPath(dir, who).c_str());
@@ -266,8 +262,7 @@ std::vector<wire::WindowRecord> AllLiveRecords() {
   std::vector<std::string> files;
   while (dirent* ent = ::readdir(d)) {
     std::string name = ent->d_name;
-    if (name.size() == 12 && name.compare(8, 4, ".win") == 0 &&
-        name.find_first_not_of("0123456789abcdef") == 8) {
+    if (name.size() == 12 && name.compare(8, 4, ".win") == 0 && name.find_first_not_of("0123456789abcdef") == 8) {
       files.push_back(name);
     }
   }
@@ -302,9 +297,7 @@ bool DestroyWindow(HWND hwnd) {
   return true;
 }
 
-bool SetForegroundWindow(HWND hwnd) {
-  return PostMessage(hwnd, WM_ACTIVATE, WA_ACTIVE, 0);
-}
+bool SetForegroundWindow(HWND hwnd) { return PostMessage(hwnd, WM_ACTIVATE, WA_ACTIVE, 0); }
 
 LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM, LPARAM) {
   // WM_CLOSE left to the default destroys the window, as on Windows.

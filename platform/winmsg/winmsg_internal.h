@@ -182,8 +182,7 @@ class Runtime {
 
   // Lists a new window in the table under a free handle (starting this process's listener
   // with its first window); gives the handle. Busy when no free handle was found.
-  Result<HWND> Create(std::string_view cls, std::string_view text, WindowProc proc,
-                      std::shared_ptr<ThreadQueue> owner);
+  Result<HWND> Create(std::string_view cls, std::string_view text, WindowProc proc, std::shared_ptr<ThreadQueue> owner);
   // Sends WM_DESTROY and removes a window of the calling thread (and its timers and record);
   // stops the listener with the last window. False when the window is not the caller's.
   bool Destroy(HWND h, const std::shared_ptr<ThreadQueue>& caller);
@@ -292,8 +291,7 @@ Result<LRESULT> SendLocal(const std::shared_ptr<WindowEntry>& e, UINT message, W
 Status CheckCopyData(UINT message, LPARAM l, Frame* frame);
 // SendMessage to any window: local ones with local_limit (none: no limit), others through
 // their process's socket with remote_limit.
-Result<LRESULT> Send(HWND hwnd, UINT message, WPARAM w, LPARAM l,
-                     std::optional<std::chrono::milliseconds> local_limit,
+Result<LRESULT> Send(HWND hwnd, UINT message, WPARAM w, LPARAM l, std::optional<std::chrono::milliseconds> local_limit,
                      std::chrono::milliseconds remote_limit);
 
 }  // namespace internal

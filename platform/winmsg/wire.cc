@@ -64,11 +64,9 @@ Result<std::vector<std::uint8_t>> EncodeFrame(const Frame& f, std::size_t max_co
   } else {
     if (f.has_copydata && f.copy_bytes.size() > max_copy) {
       return Status::InvalidArgument("WM_COPYDATA carries " + std::to_string(f.copy_bytes.size()) +
-                                     " bytes, more than the " + std::to_string(max_copy) +
-                                     " allowed");
+                                     " bytes, more than the " + std::to_string(max_copy) + " allowed");
     }
-    body = static_cast<std::uint32_t>(kMessageBodySize +
-                                      (f.has_copydata ? 12 + f.copy_bytes.size() : 0));
+    body = static_cast<std::uint32_t>(kMessageBodySize + (f.has_copydata ? 12 + f.copy_bytes.size() : 0));
   }
   out.reserve(kFrameHeaderSize + body);
   Put(out, kFrameMagic);
@@ -110,8 +108,7 @@ Result<std::size_t> FrameLength(std::span<const std::uint8_t> header, std::size_
     case FrameType::kSend:
     case FrameType::kPost:
       if (body < kMessageBodySize || body > MaxBodySize(max_copy)) {
-        return Status::InvalidArgument("message frame body of " + std::to_string(body) +
-                                       " bytes is out of range");
+        return Status::InvalidArgument("message frame body of " + std::to_string(body) + " bytes is out of range");
       }
       break;
     default:

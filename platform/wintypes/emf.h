@@ -27,19 +27,19 @@ struct ENHMETAHEADER {
   RECTL rclFrame;   // 0.01 mm, inclusive
   DWORD dSignature;
   DWORD nVersion;
-  DWORD nBytes;    // size of the whole metafile
+  DWORD nBytes;  // size of the whole metafile
   DWORD nRecords;
-  WORD nHandles;   // handle table size, index 0 reserved
+  WORD nHandles;  // handle table size, index 0 reserved
   WORD sReserved;
-  DWORD nDescription;     // characters (UTF-16) in the description
+  DWORD nDescription;  // characters (UTF-16) in the description
   DWORD offDescription;
   DWORD nPalEntries;
-  SIZEL szlDevice;        // reference device in pixels
-  SIZEL szlMillimeters;   // reference device in millimetres
-  DWORD cbPixelFormat;    // extension 1
+  SIZEL szlDevice;       // reference device in pixels
+  SIZEL szlMillimeters;  // reference device in millimetres
+  DWORD cbPixelFormat;   // extension 1
   DWORD offPixelFormat;
   DWORD bOpenGL;
-  SIZEL szlMicrometers;   // extension 2
+  SIZEL szlMicrometers;  // extension 2
 };
 static_assert(sizeof(ENHMETAHEADER) == 108);
 constexpr DWORD ENHMETAHEADER_BASE_SIZE = 88;
@@ -174,7 +174,6 @@ struct EMRGDICOMMENT_HEAD {
 };
 static_assert(sizeof(EMRGDICOMMENT_HEAD) == 12);
 
-
 // ---------------------------------------------------------------------------------------------
 // Values that the records carry beyond the drawing constants of gdi.h.
 
@@ -200,8 +199,8 @@ constexpr DWORD GDICOMMENT_MULTIFORMATS = 0x40000004;
 // Objects embedded in records.
 
 struct PANOSE {
-  BYTE bFamilyType, bSerifStyle, bWeight, bProportion, bContrast, bStrokeVariation, bArmStyle,
-      bLetterform, bMidline, bXHeight;
+  BYTE bFamilyType, bSerifStyle, bWeight, bProportion, bContrast, bStrokeVariation, bArmStyle, bLetterform, bMidline,
+      bXHeight;
 };
 static_assert(sizeof(PANOSE) == 10);
 

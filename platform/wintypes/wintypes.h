@@ -14,8 +14,7 @@
 
 namespace zv::win {
 
-static_assert(std::endian::native == std::endian::little,
-              "the stored records are little-endian and read in place");
+static_assert(std::endian::native == std::endian::little, "the stored records are little-endian and read in place");
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
@@ -25,9 +24,7 @@ using SHORT = std::int16_t;
 using WCHAR = char16_t;
 using COLORREF = std::uint32_t;  // 0x00BBGGRR
 
-constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {
-  return COLORREF(r) | (COLORREF(g) << 8) | (COLORREF(b) << 16);
-}
+constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) { return COLORREF(r) | (COLORREF(g) << 8) | (COLORREF(b) << 16); }
 constexpr BYTE GetRValue(COLORREF c) { return BYTE(c & 0xFF); }
 constexpr BYTE GetGValue(COLORREF c) { return BYTE((c >> 8) & 0xFF); }
 constexpr BYTE GetBValue(COLORREF c) { return BYTE((c >> 16) & 0xFF); }

@@ -20,8 +20,7 @@ std::uint32_t PageColour(int index) {
 
 BoxDocument::BoxDocument(int pages, PageFacts facts) : pages_(pages, facts) {}
 
-void BoxDocument::RenderPage(gdi::DeviceContext& dc, int resolution, int index,
-                             const win::RECT& rect) {
+void BoxDocument::RenderPage(gdi::DeviceContext& dc, int resolution, int index, const win::RECT& rect) {
   drawn.push_back({index, resolution, rect});
   const std::uint32_t c = PageColour(index);
   // COLORREF is 0x00BBGGRR.
@@ -31,8 +30,7 @@ void BoxDocument::RenderPage(gdi::DeviceContext& dc, int resolution, int index,
   dc.Rectangle(rect.left, rect.top, rect.right, rect.bottom);
 }
 
-bool BoxDocument::ReplacePagePlaceholders(std::string_view text, int page, int total,
-                                          std::string* out) const {
+bool BoxDocument::ReplacePagePlaceholders(std::string_view text, int page, int total, std::string* out) const {
   std::string s(text);
   bool replaced = false;
   for (auto [key, value] : {std::pair<std::string, int>{"<総ページ>", total}, {"<ページ>", page}}) {
@@ -102,8 +100,7 @@ class RasterPdfSurface : public SheetSurface {
     } else {
       cairo_pdf_surface_set_size(pdf_, w, h);
     }
-    cairo_surface_t* img =
-        cairo_image_surface_create(CAIRO_FORMAT_RGB24, bmp_->width(), bmp_->height());
+    cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, bmp_->width(), bmp_->height());
     unsigned char* data = cairo_image_surface_get_data(img);
     const int stride = cairo_image_surface_get_stride(img);
     for (int y = 0; y < bmp_->height(); ++y) {
@@ -177,9 +174,9 @@ std::vector<std::string> PdfPageSizes(const std::string& pdf) {
 }
 
 long PdfPixel(const std::string& pdf, int page, int x, int y) {
-  const std::string ppm = RunCommand(
-      "pdftoppm -r 72 -f " + std::to_string(page) + " -l " + std::to_string(page) + " -x " +
-      std::to_string(x) + " -y " + std::to_string(y) + " -W 1 -H 1 '" + pdf + "' 2>/dev/null");
+  const std::string ppm =
+      RunCommand("pdftoppm -r 72 -f " + std::to_string(page) + " -l " + std::to_string(page) + " -x " +
+                 std::to_string(x) + " -y " + std::to_string(y) + " -W 1 -H 1 '" + pdf + "' 2>/dev/null");
   if (ppm.size() < 3 || ppm.rfind("P6", 0) != 0) return -1;
   const auto* b = reinterpret_cast<const unsigned char*>(ppm.data() + ppm.size() - 3);
   return (long(b[0]) << 16) | (long(b[1]) << 8) | b[2];
@@ -187,10 +184,9 @@ long PdfPixel(const std::string& pdf, int page, int x, int y) {
 
 long PdfDarkPixels(const std::string& pdf, int page, const win::RECT& r) {
   const long w = r.right - r.left, h = r.bottom - r.top;
-  const std::string ppm = RunCommand(
-      "pdftoppm -r 72 -f " + std::to_string(page) + " -l " + std::to_string(page) + " -x " +
-      std::to_string(r.left) + " -y " + std::to_string(r.top) + " -W " + std::to_string(w) +
-      " -H " + std::to_string(h) + " '" + pdf + "' 2>/dev/null");
+  const std::string ppm = RunCommand("pdftoppm -r 72 -f " + std::to_string(page) + " -l " + std::to_string(page) +
+                                     " -x " + std::to_string(r.left) + " -y " + std::to_string(r.top) + " -W " +
+                                     std::to_string(w) + " -H " + std::to_string(h) + " '" + pdf + "' 2>/dev/null");
   if (w <= 0 || h <= 0 || ppm.size() < std::size_t(w * h * 3) || ppm.rfind("P6", 0) != 0) return -1;
   const auto* px = reinterpret_cast<const unsigned char*>(ppm.data() + ppm.size() - w * h * 3);
   long dark = 0;

@@ -31,11 +31,9 @@ class BoxDocument : public PrintDocument {
   std::string name() const override { return name_; }
   int page_count() const override { return static_cast<int>(pages_.size()); }
   PageFacts page(int index) const override { return pages_.at(index); }
-  void RenderPage(gdi::DeviceContext& dc, int resolution, int index,
-                  const win::RECT& rect) override;
+  void RenderPage(gdi::DeviceContext& dc, int resolution, int index, const win::RECT& rect) override;
   HeaderFooter header_footer() const override { return hf_; }
-  bool ReplacePagePlaceholders(std::string_view text, int page, int total,
-                               std::string* out) const override;
+  bool ReplacePagePlaceholders(std::string_view text, int page, int total, std::string* out) const override;
   RunState& run() override { return run_; }
 
   std::string name_ = "box document";

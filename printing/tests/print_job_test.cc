@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "platform/spool/folder_spooler.h"
 #include "platform/testing/temp_root.h"
 #include "printing/print_locally.h"
@@ -77,8 +76,8 @@ TEST_F(PrintJobTest, FourUpSheetsLandInThePdf) {
   }
   // Nothing is drawn in the unprintable margin.
   EXPECT_TRUE(Near(PixelAt(pdf, 1, 3, 3), 0xFFFFFF));
-  EXPECT_TRUE(Near(PixelAt(pdf, 2, g.offset_x + plan.cells[1].rect.left + 20,
-                           g.offset_y + plan.cells[1].rect.top + 20), PageColour(5)));
+  EXPECT_TRUE(Near(PixelAt(pdf, 2, g.offset_x + plan.cells[1].rect.left + 20, g.offset_y + plan.cells[1].rect.top + 20),
+                   PageColour(5)));
 }
 
 TEST_F(PrintJobTest, CopiesAndCollation) {
@@ -145,8 +144,7 @@ TEST_F(PrintJobTest, EachPageKeepsItsOwnPaperAndOrientation) {
   order.copies = 1;
   auto chosen = RunPrintJob(spooler, doc, order, RasterPdfSurfaces(), nullptr);
   ASSERT_EQ(chosen.code, kPrintOk) << chosen.detail;
-  EXPECT_EQ(PageSizes(Pdf(chosen.job_id)),
-            (std::vector<std::string>{"841x1190", "841x1190", "841x1190", "841x1190"}));
+  EXPECT_EQ(PageSizes(Pdf(chosen.job_id)), (std::vector<std::string>{"841x1190", "841x1190", "841x1190", "841x1190"}));
 }
 
 TEST_F(PrintJobTest, TwoUpTurnsTheSheetAndItsBindingEdge) {
@@ -221,11 +219,8 @@ TEST_F(PrintJobTest, FailuresGiveCodeSix) {
 SheetSurfaceFactory FailingSurfaces(int fail_from) {
   class Failing : public SheetSurface {
    public:
-    Failing(std::unique_ptr<SheetSurface> inner, int fail_from)
-        : inner_(std::move(inner)), fail_from_(fail_from) {}
-    Result<gdi::DeviceContext*> StartPage(const spool::PageGeometry& g) override {
-      return inner_->StartPage(g);
-    }
+    Failing(std::unique_ptr<SheetSurface> inner, int fail_from) : inner_(std::move(inner)), fail_from_(fail_from) {}
+    Result<gdi::DeviceContext*> StartPage(const spool::PageGeometry& g) override { return inner_->StartPage(g); }
     Status EndPage() override {
       Status s = inner_->EndPage();
       return pages_++ >= fail_from_ ? Status::IOError("disk full") : s;

@@ -6,18 +6,21 @@ namespace zv::printing {
 namespace {
 
 TEST(PrintRules, LayoutModes) {
-  struct Case { int per_sheet, order, mode; } settings[] = {
-      {0, 1, 0}, {0, 2, 0}, {1, 1, 2}, {1, 2, 2}, {2, 1, 4}, {2, 0, 8}, {3, 1, 12}, {3, 5, 13}, {9, 1, 0}};
+  struct Case {
+    int per_sheet, order, mode;
+  } settings[] = {{0, 1, 0}, {0, 2, 0}, {1, 1, 2}, {1, 2, 2}, {2, 1, 4}, {2, 0, 8}, {3, 1, 12}, {3, 5, 13}, {9, 1, 0}};
   for (const auto& c : settings) {
     EXPECT_EQ(LayoutModeFromSettings(c.per_sheet, c.order), c.mode) << c.per_sheet << "/" << c.order;
   }
-  struct Req { int thumbs, orientation, mode; } requests[] = {
-      {0, 1, 0}, {0, 2, 0}, {1, 1, 2}, {1, 2, 2}, {2, 1, 4}, {2, 2, 8}, {3, 1, 12}, {3, 2, 13}};
+  struct Req {
+    int thumbs, orientation, mode;
+  } requests[] = {{0, 1, 0}, {0, 2, 0}, {1, 1, 2}, {1, 2, 2}, {2, 1, 4}, {2, 2, 8}, {3, 1, 12}, {3, 2, 13}};
   for (const auto& c : requests) {
     EXPECT_EQ(LayoutModeFromRequest(c.thumbs, c.orientation), c.mode) << c.thumbs << "/" << c.orientation;
   }
-  struct Total { int pages, mode, sides; } totals[] = {
-      {5, 0, 5}, {5, 2, 3}, {5, 3, 3}, {5, 4, 2}, {8, 8, 2}, {9, 12, 2}, {8, 13, 1}, {0, 4, 0}};
+  struct Total {
+    int pages, mode, sides;
+  } totals[] = {{5, 0, 5}, {5, 2, 3}, {5, 3, 3}, {5, 4, 2}, {8, 8, 2}, {9, 12, 2}, {8, 13, 1}, {0, 4, 0}};
   for (const auto& c : totals) EXPECT_EQ(LabelTotal(c.pages, c.mode), c.sides) << c.pages << "/" << c.mode;
 }
 
@@ -30,18 +33,21 @@ TEST(PrintRules, CopiesAndCollation) {
   EXPECT_EQ(PlanCopies(-4, false).device_copies, 1);
 
   // What may be asked: below 1 is one copy, above the limit nothing at all.
-  struct Asked { std::int64_t asked; int copies; } asked[] = {
-      {-5, 1}, {0, 1}, {1, 1}, {999, 999}, {1000, 0}, {2147483647, 0}, {INT64_MAX, 0}};
+  struct Asked {
+    std::int64_t asked;
+    int copies;
+  } asked[] = {{-5, 1}, {0, 1}, {1, 1}, {999, 999}, {1000, 0}, {2147483647, 0}, {INT64_MAX, 0}};
   for (const auto& c : asked) EXPECT_EQ(DecideCopies(c.asked), c.copies) << c.asked;
 
   // A printer that makes fewer copies of itself than asked: the job repeats the run so that
   // exactly the copies asked for come out, never more or fewer.
-  struct Plan { int copies; bool collate; int printer_max, device, passes; } plans[] = {
-      {999, false, 999, 999, 1},
-      {998, false, 500, 499, 2},
-      {997, false, 500, 1, 997},                // a prime: one copy per pass
-      {12, false, 5, 4, 3},
-      {12, false, 0, 1, 12},                    // a printer without copies
+  struct Plan {
+    int copies;
+    bool collate;
+    int printer_max, device, passes;
+  } plans[] = {
+      {999, false, 999, 999, 1}, {998, false, 500, 499, 2}, {997, false, 500, 1, 997},  // a prime: one copy per pass
+      {12, false, 5, 4, 3},      {12, false, 0, 1, 12},                                 // a printer without copies
       {12, true, 5, 1, 12},
   };
   for (const auto& c : plans) {
@@ -64,9 +70,7 @@ spool::DevMode BaseMode(const char* device = "Office", win::SHORT paper = 9) {
   return m;
 }
 
-std::vector<spool::Paper> Papers() {
-  return {{9, "A4", 2100, 2970}, {8, "A3", 2970, 4200}, {11, "A5", 1480, 2100}};
-}
+std::vector<spool::Paper> Papers() { return {{9, "A4", 2100, 2970}, {8, "A3", 2970, 4200}, {11, "A5", 1480, 2100}}; }
 
 PageFacts Portrait(std::uint16_t code, std::int16_t wid, std::int16_t len) {
   return PageFacts{code, false, false, wid, len};
@@ -88,14 +92,62 @@ TEST(PrintRules, FitDevModeTable) {
       {"landscape page", {0, -1, 3, 1, false, Landscape(8, 2970, 4200)}, 8, 2, 2970, 4200, 2, 0, false},
       {"chosen paper, portrait page", {0, 8, 3, 1, false, Portrait(9, 2100, 2970)}, 8, 1, 2970, 4200, 2, 0, true},
       {"chosen paper, landscape page", {0, 8, 3, 1, false, Landscape(9, 2100, 2970)}, 8, 2, 2970, 4200, 2, 0, true},
-      {"paper the printer lacks: current paper", {0, -1, 3, 1, false, Portrait(70, 500, 1000)}, 9, 1, 2100, 2970, 2, 0, true},
-      {"two-up turns the sheet and the binding edge", {2, -1, 5, 1, false, Portrait(9, 2100, 2970)}, 9, 2, 2100, 2970, 3, 2, false},
+      {"paper the printer lacks: current paper",
+       {0, -1, 3, 1, false, Portrait(70, 500, 1000)},
+       9,
+       1,
+       2100,
+       2970,
+       2,
+       0,
+       true},
+      {"two-up turns the sheet and the binding edge",
+       {2, -1, 5, 1, false, Portrait(9, 2100, 2970)},
+       9,
+       2,
+       2100,
+       2970,
+       3,
+       2,
+       false},
       {"two-up of two pages: simplex", {2, -1, 2, 1, false, Portrait(9, 2100, 2970)}, 9, 2, 2100, 2970, 1, 2, false},
-      {"rotated landscape two-up becomes halves", {2, -1, 5, 1, false, Landscape(9, 2100, 2970, true)}, 9, 1, 2100, 2970, 3, 3, false},
-      {"halves of a rotated landscape become two-up", {3, -1, 5, 1, false, Landscape(9, 2100, 2970, true)}, 9, 1, 2100, 2970, 3, 2, false},
+      {"rotated landscape two-up becomes halves",
+       {2, -1, 5, 1, false, Landscape(9, 2100, 2970, true)},
+       9,
+       1,
+       2100,
+       2970,
+       3,
+       3,
+       false},
+      {"halves of a rotated landscape become two-up",
+       {3, -1, 5, 1, false, Landscape(9, 2100, 2970, true)},
+       9,
+       1,
+       2100,
+       2970,
+       3,
+       2,
+       false},
       {"four-up of four pages: simplex", {4, -1, 4, 1, false, Portrait(9, 2100, 2970)}, 9, 1, 2100, 2970, 1, 4, false},
-      {"four-up of five pages keeps duplex", {8, -1, 5, 1, false, Portrait(9, 2100, 2970)}, 9, 1, 2100, 2970, 2, 8, false},
-      {"eight-up never falls back to simplex", {12, -1, 1, 1, false, Portrait(9, 2100, 2970)}, 9, 2, 2100, 2970, 3, 12, false},
+      {"four-up of five pages keeps duplex",
+       {8, -1, 5, 1, false, Portrait(9, 2100, 2970)},
+       9,
+       1,
+       2100,
+       2970,
+       2,
+       8,
+       false},
+      {"eight-up never falls back to simplex",
+       {12, -1, 1, 1, false, Portrait(9, 2100, 2970)},
+       9,
+       2,
+       2100,
+       2970,
+       3,
+       12,
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -132,12 +184,17 @@ TEST(PrintRules, PrivateDuplexModel) {
     m.SetByte(kPrivateBindingByte, binding);
     return m;
   };
-  struct Case { std::uint8_t on, binding; int mode; win::SHORT duplex; std::uint8_t binding_after; } cases[] = {
-      {1, 0, 0, 3, 0},  // switch on: duplex horizontal, no turn
-      {0, 0, 0, 1, 0},  // switch off: simplex
-      {1, 1, 2, 3, 3},  // turned sheet raises the binding byte by 2 (duplex itself stays)
-      {1, 3, 13, 3, 1}, // ... and lowers 2 or more by 2
-      {0, 1, 2, 1, 1},  // switch off: binding untouched
+  struct Case {
+    std::uint8_t on, binding;
+    int mode;
+    win::SHORT duplex;
+    std::uint8_t binding_after;
+  } cases[] = {
+      {1, 0, 0, 3, 0},   // switch on: duplex horizontal, no turn
+      {0, 0, 0, 1, 0},   // switch off: simplex
+      {1, 1, 2, 3, 3},   // turned sheet raises the binding byte by 2 (duplex itself stays)
+      {1, 3, 13, 3, 1},  // ... and lowers 2 or more by 2
+      {0, 1, 2, 1, 1},   // switch off: binding untouched
   };
   for (const auto& c : cases) {
     FitRequest req{c.mode, -1, 9, 1, false, Portrait(9, 2100, 2970)};

@@ -67,7 +67,10 @@ TEST(RenderSheet, PlacesThePagesOfEachSide) {
 TEST(RenderSheet, NeverDrawsPagesOutsideTheDocument) {
   BoxDocument doc(3);
   BitmapDevice dev(SmallDevice());
-  struct Case { int first, last, mode, sides; std::vector<int> pages; } cases[] = {
+  struct Case {
+    int first, last, mode, sides;
+    std::vector<int> pages;
+  } cases[] = {
       {2, 9, kModeOneUp, 2, {1, 2}},
       {1, 40, kModeFourByRow, 1, {0, 1, 2}},
       {3, 3, kModeHalves, 1, {2}},
@@ -91,8 +94,10 @@ TEST(RenderSheet, NeverDrawsPagesOutsideTheDocument) {
 
 TEST(RenderSheet, HeaderAndFooterFollowTheRule) {
   const auto g = SmallDevice();
-  struct Case { int rule; std::vector<bool> inked; } cases[] = {
-      {1, {true, true, true}}, {0, {true, false, false}}, {2, {false, false, false}}};
+  struct Case {
+    int rule;
+    std::vector<bool> inked;
+  } cases[] = {{1, {true, true, true}}, {0, {true, false, false}}, {2, {false, false, false}}};
   for (const auto& c : cases) {
     BoxDocument doc(3);
     doc.hf_ = Texts(c.rule, "Title <ページ>/<総ページ>", "page <ページ>");

@@ -73,16 +73,18 @@ TEST(ViewerPrint, FourUpSheetsOfViewerPagesInThePdf) {
     EXPECT_TRUE(NearColour(PdfPixel(pdf->string(), 1, x, y), colours[i])) << "page " << i;
   }
   const auto& r4 = plan.cells[0].rect;
-  EXPECT_TRUE(NearColour(PdfPixel(pdf->string(), 2, g.offset_x + (r4.left + r4.right) / 2,
-                                  g.offset_y + (r4.top + r4.bottom) / 2), colours[4]));
+  EXPECT_TRUE(NearColour(
+      PdfPixel(pdf->string(), 2, g.offset_x + (r4.left + r4.right) / 2, g.offset_y + (r4.top + r4.bottom) / 2),
+      colours[4]));
   // The second sheet's second cell stays empty; the margin stays white.
   const auto& r1 = plan.cells[1].rect;
-  EXPECT_TRUE(NearColour(PdfPixel(pdf->string(), 2, g.offset_x + (r1.left + r1.right) / 2,
-                                  g.offset_y + (r1.top + r1.bottom) / 2), 0xFFFFFF));
+  EXPECT_TRUE(NearColour(
+      PdfPixel(pdf->string(), 2, g.offset_x + (r1.left + r1.right) / 2, g.offset_y + (r1.top + r1.bottom) / 2),
+      0xFFFFFF));
   EXPECT_TRUE(NearColour(PdfPixel(pdf->string(), 1, 2, 2), 0xFFFFFF));
   // The header "1/2" and "2/2" stands centred above the cells of each sheet.
-  const win::RECT header{g.offset_x + g.horzres / 2 - 40, g.offset_y,
-                         g.offset_x + g.horzres / 2 + 40, g.offset_y + doc.run().header_height};
+  const win::RECT header{g.offset_x + g.horzres / 2 - 40, g.offset_y, g.offset_x + g.horzres / 2 + 40,
+                         g.offset_y + doc.run().header_height};
   EXPECT_GT(testing::PdfDarkPixels(pdf->string(), 1, header), 0);
   EXPECT_GT(testing::PdfDarkPixels(pdf->string(), 2, header), 0);
   EXPECT_EQ(testing::PdfDarkPixels(pdf->string(), 1, {0, 0, g.offset_x, g.offset_y}), 0);

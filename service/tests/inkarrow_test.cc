@@ -5,13 +5,13 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/testing/bin_dir.h"
 #include "engine/hevrasto/main_frame.h"
-#include "engine/rules/event_table.h"
 #include "engine/hevrasto/tests/engine_harness.h"
+#include "engine/rules/event_table.h"
 #include "platform/eventlog/eventlog.h"
 #include "platform/process/process.h"
 #include "platform/service/service.h"
+#include "platform/testing/bin_dir.h"
 #include "platform/winmsg/winmsg.h"
 #include "service/service_host.h"
 
@@ -24,7 +24,7 @@ TEST(Inkarrow, CommandLine) {
     std::vector<std::string> args;
     Command want;
   } cases[] = {
-      {{"-install"}, Command::kInstall}, {{"/INSTALL"}, Command::kInstall}, {{"-Remove"}, Command::kRemove},
+      {{"-install"}, Command::kInstall}, {{"/INSTALL"}, Command::kInstall},        {{"-Remove"}, Command::kRemove},
       {{"/remove"}, Command::kRemove},   {{"-install", "now"}, Command::kNothing}, {{"-other"}, Command::kNothing},
       {{}, Command::kRunService},        {{"install"}, Command::kRunService},
   };
@@ -66,7 +66,8 @@ TEST(Inkarrow, InstallRunsTheEngineAndRemoveStopsIt) {
   EXPECT_TRUE(fsys::exists(h.print_info() + "/Wakeup.inf"));
 
   h.WriteJob("s1.prc", 1);
-  std::string slot = h.Submit(engine::testing::EngineHarness::RequestText(engine::testing::RequestSpec{"alice", "pcS", "s1.prc"}));
+  std::string slot =
+      h.Submit(engine::testing::EngineHarness::RequestText(engine::testing::RequestSpec{"alice", "pcS", "s1.prc"}));
   EXPECT_EQ(engine::testing::EngineHarness::ResultCode(h.WaitForAnswer("alice", "pcS", slot)), 0);
 
   ASSERT_EQ(RunInkarrow({"/REMOVE"}), 0);

@@ -26,10 +26,10 @@
 namespace {
 
 // Unicode of each Windows-1252 code 0x80..0x9F; 0 marks the five unassigned codes.
-const unsigned kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+const unsigned kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                  0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 unsigned AnsiToUnicode(int code) {
   if (code < 0x20) return 0;
@@ -41,11 +41,11 @@ enum class Kind { kMs, kMsp, kGbk, kSimple };
 enum class Enc { kAnsi, kNone };
 
 struct Face {
-  const char* name;      // UTF-8
+  const char* name;  // UTF-8
   Kind kind;
-  int first_char;        // simple faces only
-  Enc enc;               // simple faces only
-  const char* regular;   // font file under FONT_DIR
+  int first_char;       // simple faces only
+  Enc enc;              // simple faces only
+  const char* regular;  // font file under FONT_DIR
   const char* bold;
   bool serif;
   bool symbolic;
@@ -205,21 +205,21 @@ std::string DescriptorText(const Face& f, const Metrics& m, bool bold) {
   long avg = os2 ? Units(m, os2->xAvgCharWidth) : 500;
   long max_width = Units(m, hhea->advance_Width_Max);
   bool fixed = FT_IS_FIXED_WIDTH(m.face) || f.kind == Kind::kMs;
-  long space = static_cast<long>(std::floor(
-      (FT_Load_Glyph(m.face, FT_Get_Char_Index(m.face, 0x20), FT_LOAD_NO_SCALE) == 0
-           ? m.face->glyph->metrics.horiAdvance
-           : 0) *
-      m.scale));
+  long space =
+      static_cast<long>(std::floor((FT_Load_Glyph(m.face, FT_Get_Char_Index(m.face, 0x20), FT_LOAD_NO_SCALE) == 0
+                                        ? m.face->glyph->metrics.horiAdvance
+                                        : 0) *
+                                   m.scale));
   int flags = (fixed ? 1 : 0) | (f.serif ? 2 : 0) | (f.symbolic ? 4 : 32);
   if (bold) flags += 16384;
   long stem = bold ? 140 : 80;
   std::string s = "/Flags " + Num(flags) + "  \r\n\t/FontBBox [ " + Num(Units(m, m.face->bbox.xMin)) + " " +
                   Num(Units(m, m.face->bbox.yMin)) + " " + Num(Units(m, m.face->bbox.xMax)) + " " +
-                  Num(Units(m, m.face->bbox.yMax)) + " ]  \r\n\t/MissingWidth " + Num(space) +
-                  "  \r\n\t/StemV " + Num(stem) + "  \r\n\t/StemH " + Num(stem) + "  \r\n\t/CapHeight " +
-                  Num(ascent) + "  \r\n\t/XHeight " + Num(std::lround(ascent / 2.0)) + "  \r\n\t/Ascent " +
-                  Num(ascent) + "  \r\n\t/Descent " + Num(descent) + "  \r\n\t/Leading " + Num(leading) +
-                  "  \r\n\t/MaxWidth " + Num(max_width) + "  \r\n\t/AvgWidth " + Num(avg);
+                  Num(Units(m, m.face->bbox.yMax)) + " ]  \r\n\t/MissingWidth " + Num(space) + "  \r\n\t/StemV " +
+                  Num(stem) + "  \r\n\t/StemH " + Num(stem) + "  \r\n\t/CapHeight " + Num(ascent) +
+                  "  \r\n\t/XHeight " + Num(std::lround(ascent / 2.0)) + "  \r\n\t/Ascent " + Num(ascent) +
+                  "  \r\n\t/Descent " + Num(descent) + "  \r\n\t/Leading " + Num(leading) + "  \r\n\t/MaxWidth " +
+                  Num(max_width) + "  \r\n\t/AvgWidth " + Num(avg);
   if (f.kind != Kind::kSimple) {
     char panose[32] = "000000000000000000000000";
     if (os2) {
@@ -250,8 +250,8 @@ std::string DescendantText(const Face& f, const Metrics& m) {
   }
   // Proportional: CIDs 1-94 are the codes 0x20-0x7D, CIDs 326-389 the codes 0xA0-0xDF
   // (half-width katakana, U+FF61.. from 0xA1; 0xA0 takes the width of a space).
-  std::string s = CidHeader("Japan1", 1000) + "1 " + WidthList(m, 0x20, 0x7D, 0) + "  \r\n\t326 [ " +
-                  Num(Advance(m, 0x20)) + " ";
+  std::string s =
+      CidHeader("Japan1", 1000) + "1 " + WidthList(m, 0x20, 0x7D, 0) + "  \r\n\t326 [ " + Num(Advance(m, 0x20)) + " ";
   for (unsigned c = 0xA1; c <= 0xDF; ++c) s += Num(Advance(m, 0xFF61 + (c - 0xA1))) + " ";
   s += "]  \r\n\t631 631 " + Num(Advance(m, 0x7E)) + "  \r\n\t]";
   return s;

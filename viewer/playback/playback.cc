@@ -103,8 +103,7 @@ class RepairingHook {
 
   Status Rectangle(gdi::Player& player, const emf::Record& rec) {
     if (rec.size() < 24) return player.PlayRecord(rec);
-    const int l = I32(rec.bytes, 8), t = I32(rec.bytes, 12), r = I32(rec.bytes, 16),
-              b = I32(rec.bytes, 20);
+    const int l = I32(rec.bytes, 8), t = I32(rec.bytes, 12), r = I32(rec.bytes, 16), b = I32(rec.bytes, 20);
     // A rectangle of no width or height fills nothing (its right and bottom edges are
     // excluded), yet such records are meant as rules: drawn as a line instead.
     if (l != r && t != b) return player.PlayRecord(rec);
@@ -228,8 +227,7 @@ class RepairingHook {
     return current;
   }
 
-  void DrawCharList(gdi::DeviceContext& dc, const std::vector<jobdoc::CharListItem>& items,
-                    int ysign) {
+  void DrawCharList(gdi::DeviceContext& dc, const std::vector<jobdoc::CharListItem>& items, int ysign) {
     for (const jobdoc::CharListItem& it : items) {
       std::string ch;
       if (it.code > 0xFF) ch.push_back(char(it.code >> 8));
@@ -238,13 +236,12 @@ class RepairingHook {
       std::optional<gdi::Font> restore = SelectCharset(dc, (it.flags & 1) != 0);
       SIZE sz{};
       dc.GetTextExtentPoint32A(ch, &sz);
-      POINT box[2] = {{it.x, y},
-                      {Clamp32(std::int64_t(it.x) + sz.cx), Clamp32(std::int64_t(y) + sz.cy)}};
+      POINT box[2] = {{it.x, y}, {Clamp32(std::int64_t(it.x) + sz.cx), Clamp32(std::int64_t(y) + sz.cy)}};
       dc.LPtoDP(box);
       if (std::abs(std::int64_t(box[1].x) - box[0].x) <= 1) {
         // Too small to read: a light grey box shows where the character stands.
-        RECT d{std::min(box[0].x, box[1].x), std::min(box[0].y, box[1].y),
-               std::max(box[0].x, box[1].x), std::max(box[0].y, box[1].y)};
+        RECT d{std::min(box[0].x, box[1].x), std::min(box[0].y, box[1].y), std::max(box[0].x, box[1].x),
+               std::max(box[0].y, box[1].y)};
         if (d.right == d.left) d.right = Clamp32(std::int64_t(d.left) + 1);
         if (d.bottom == d.top) d.bottom = Clamp32(std::int64_t(d.top) + 1);
         dc.FillRgn(gdi::Region(d), *gdi::StockBrush(win::LTGRAY_BRUSH));
@@ -258,8 +255,7 @@ class RepairingHook {
   void DrawTextRun(gdi::DeviceContext& dc, const jobdoc::TextRun& run, int ysign) {
     if (run.text.empty()) return;
     const int y = Clamp32(std::int64_t(run.y) * ysign);
-    std::optional<gdi::Font> restore =
-        SelectCharset(dc, run.extension && (run.extension->flags & 1) != 0);
+    std::optional<gdi::Font> restore = SelectCharset(dc, run.extension && (run.extension->flags & 1) != 0);
     const gdi::Font current = dc.GetCurrentFont();
     if (EqualsNoCase(gdi::FaceName(current.lf), "system")) {
       win::LOGFONTW lf = current.lf;
@@ -276,8 +272,7 @@ class RepairingHook {
     if (run.extension) {
       const win::RECT& c = run.extension->clip;
       if (c.left != 0 || c.top != 0 || c.right != 0 || c.bottom != 0) {
-        clip = RECT{c.left, Clamp32(std::int64_t(c.top) * ysign), c.right,
-                    Clamp32(std::int64_t(c.bottom) * ysign)};
+        clip = RECT{c.left, Clamp32(std::int64_t(c.top) * ysign), c.right, Clamp32(std::int64_t(c.bottom) * ysign)};
         if (clip.top > clip.bottom) std::swap(clip.top, clip.bottom);
         clip_ptr = &clip;
         options = run.extension->options & (win::ETO_OPAQUE | win::ETO_CLIPPED);
@@ -298,8 +293,7 @@ class RepairingHook {
   // widths (each distinct character measured once), scaled so that the last one is the
   // whole text's extent; the work grows with the text's length, not with its square, so a
   // long run in a damaged page cannot stall the drawing.
-  static std::vector<int> SpreadAdvances(gdi::DeviceContext& dc, const std::string& text,
-                                         int width) {
+  static std::vector<int> SpreadAdvances(gdi::DeviceContext& dc, const std::string& text, int width) {
     const std::vector<std::string_view> chars = Cp932Chars(text);
     const std::size_t n = chars.size();
     SIZE whole{};
@@ -339,8 +333,8 @@ std::recursive_mutex& DrawingLock() {
   return lock;
 }
 
-bool FixFont(gdi::DeviceContext& dc, const gdi::Font& font, std::optional<win::LOGFONTW>* made,
-             int height, FixFontMode mode) {
+bool FixFont(gdi::DeviceContext& dc, const gdi::Font& font, std::optional<win::LOGFONTW>* made, int height,
+             FixFontMode mode) {
   win::LOGFONTW lf = font.lf;
   bool changed = false;
   if (mode == FixFontMode::kCharset) {
@@ -358,8 +352,8 @@ bool FixFont(gdi::DeviceContext& dc, const gdi::Font& font, std::optional<win::L
     const std::string face = gdi::FaceName(lf);
     // Bitmap faces (System, FixedSys, any face without outlines) do not scale: they are replaced
     // by an outline Gothic face.
-    if (!metrics || (tm.tmPitchAndFamily & win::TMPF_VECTOR) == 0 || face.empty() ||
-        EqualsNoCase(face, "System") || EqualsNoCase(face, "FixedSys")) {
+    if (!metrics || (tm.tmPitchAndFamily & win::TMPF_VECTOR) == 0 || face.empty() || EqualsNoCase(face, "System") ||
+        EqualsNoCase(face, "FixedSys")) {
       SetFace(lf, kGothic);
       lf.lfQuality = win::DRAFT_QUALITY;
       if (lf.lfHeight == 0) {
@@ -381,14 +375,13 @@ bool FixFont(gdi::DeviceContext& dc, const gdi::Font& font, std::optional<win::L
   return true;
 }
 
-Status HookPlayer(gdi::Player& player, gdi::DeviceContext& dc, const win::RECT* rect,
-                  PlaybackState& state) {
+Status HookPlayer(gdi::Player& player, gdi::DeviceContext& dc, const win::RECT* rect, PlaybackState& state) {
   RepairingHook hook(state);
   return player.Play(dc, rect, std::ref(hook));
 }
 
-int PlayRepaired(std::span<const std::uint8_t> metafile, gdi::DeviceContext& dc,
-                 const win::RECT& rect, PlaybackState& state) {
+int PlayRepaired(std::span<const std::uint8_t> metafile, gdi::DeviceContext& dc, const win::RECT& rect,
+                 PlaybackState& state) {
   if (metafile.empty()) return 0;
   Result<gdi::Player> player = gdi::Player::Open(metafile);
   if (!player.ok()) return 0;

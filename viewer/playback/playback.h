@@ -29,21 +29,20 @@ enum class FixFontMode {
 // Takes a device context, the font selected in it, the font the hook made so far, a text
 // height (logical units) and the mode; when the font needs repair, selects the repaired font
 // into the device context and remembers it in `made`. Gives true when it changed the font.
-bool FixFont(gdi::DeviceContext& dc, const gdi::Font& font, std::optional<win::LOGFONTW>* made,
-             int height, FixFontMode mode);
+bool FixFont(gdi::DeviceContext& dc, const gdi::Font& font, std::optional<win::LOGFONTW>* made, int height,
+             FixFontMode mode);
 
 // Takes an opened player, a device context, the destination rectangle (logical units of
 // `dc`, or null for the picture frame as it stands) and the drawing state; plays every
 // record through the repairing hook. Gives the player's status. The caller holds
 // DrawingLock().
-Status HookPlayer(gdi::Player& player, gdi::DeviceContext& dc, const win::RECT* rect,
-                  PlaybackState& state);
+Status HookPlayer(gdi::Player& player, gdi::DeviceContext& dc, const win::RECT* rect, PlaybackState& state);
 
 // Takes a page's metafile bytes, a device context, a rectangle and the drawing state; plays
 // the page into the rectangle through the repairing hook, without fitting, clipping or
 // rotation, and forgets the made font afterwards. Gives 0 when the bytes are no valid
 // metafile, else 1. The caller holds DrawingLock().
-int PlayRepaired(std::span<const std::uint8_t> metafile, gdi::DeviceContext& dc,
-                 const win::RECT& rect, PlaybackState& state);
+int PlayRepaired(std::span<const std::uint8_t> metafile, gdi::DeviceContext& dc, const win::RECT& rect,
+                 PlaybackState& state);
 
 }  // namespace zv::playback

@@ -237,9 +237,8 @@ void SaveAttachmentsToFolder(QWidget* parent, CViewerDoc& doc) {
     }
     Prompter().Message(parent, "指定できないﾌｫﾙﾀﾞが選択されました。", PromptIcon::kNone);
   }
-  const SaveOutcome outcome = doc.SaveAttachments(folder, [&] {
-    return Prompter().AskYesNo(parent, "同名のﾌｧｲﾙが存在します。中断しますか。");
-  });
+  const SaveOutcome outcome = doc.SaveAttachments(
+      folder, [&] { return Prompter().AskYesNo(parent, "同名のﾌｧｲﾙが存在します。中断しますか。"); });
   if (outcome == SaveOutcome::kAllSaved) {
     Prompter().Message(parent, "すべてのﾌｧｲﾙが正常に保存できました。", PromptIcon::kInformation);
   }

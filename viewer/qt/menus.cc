@@ -57,14 +57,22 @@ void Radio(QMenu* menu, std::initializer_list<int> ids, int chosen) {
 QMenu* BuildPopup137(int index, QWidget* parent) {
   QMenu* m = NewMenu(parent);
   switch (index) {
-    case 1: AddPaneItems(m); break;
+    case 1:
+      AddPaneItems(m);
+      break;
     case 2:
       Add(m, "コピー(&C)", cmd::kCopy);
       Add(m, "キャンセル", cmd::kCancelSelection);
       break;
-    case 3: AddMouseItems(m); break;
-    case 4: AddZoomItems(m); break;
-    default: m->addAction(QStringLiteral("")); break;
+    case 3:
+      AddMouseItems(m);
+      break;
+    case 4:
+      AddZoomItems(m);
+      break;
+    default:
+      m->addAction(QStringLiteral(""));
+      break;
   }
   return m;
 }
@@ -115,20 +123,29 @@ QAction* FindCommand(QMenu* menu, int id) {
 
 int MouseModeCommand(int mode) {
   switch (mode) {
-    case kHand: return cmd::kMouseHand;
-    case kMagnifier: return cmd::kMouseMagnifier;
-    case kImageSelect: return cmd::kMouseSelect;
-    case kPseudoWheel: return cmd::kMouseWheel;
-    default: return 0;
+    case kHand:
+      return cmd::kMouseHand;
+    case kMagnifier:
+      return cmd::kMouseMagnifier;
+    case kImageSelect:
+      return cmd::kMouseSelect;
+    case kPseudoWheel:
+      return cmd::kMouseWheel;
+    default:
+      return 0;
   }
 }
 
 int ZoomModeCommand(int mode) {
   switch (mode) {
-    case view::kWholePage: return cmd::kZoomWhole;
-    case view::kPageWidth: return cmd::kZoomWidth;
-    case view::kMaximum: return cmd::kZoomMax;
-    default: return cmd::kZoomFree;
+    case view::kWholePage:
+      return cmd::kZoomWhole;
+    case view::kPageWidth:
+      return cmd::kZoomWidth;
+    case view::kMaximum:
+      return cmd::kZoomMax;
+    default:
+      return cmd::kZoomFree;
   }
 }
 
@@ -136,10 +153,11 @@ void MarkViewState(QMenu* menu, CViewerView& view) {
   if (QAction* a = FindCommand(menu, cmd::kPrevious)) a->setEnabled(view.CanGoPrevious());
   if (QAction* a = FindCommand(menu, cmd::kPageNumber)) a->setEnabled(view.CanChoosePage());
   if (QAction* a = FindCommand(menu, cmd::kNext)) a->setEnabled(view.CanGoNext());
-  Radio(menu, {cmd::kZoomWhole, cmd::kZoomWidth, cmd::kZoomMax, cmd::kZoomFree},
-        ZoomModeCommand(view.zoom_mode()));
+  Radio(menu, {cmd::kZoomWhole, cmd::kZoomWidth, cmd::kZoomMax, cmd::kZoomFree}, ZoomModeCommand(view.zoom_mode()));
   Radio(menu, {cmd::kPaneTags, cmd::kPaneThumbs, cmd::kPaneClose},
-        !view.pane_open() ? cmd::kPaneClose : view.pane_kind() == 1 ? cmd::kPaneTags : cmd::kPaneThumbs);
+        !view.pane_open()       ? cmd::kPaneClose
+        : view.pane_kind() == 1 ? cmd::kPaneTags
+                                : cmd::kPaneThumbs);
   Radio(menu, {cmd::kMouseHand, cmd::kMouseMagnifier, cmd::kMouseSelect, cmd::kMouseWheel},
         MouseModeCommand(view.mouse_mode()));
   if (QAction* a = FindCommand(menu, cmd::kAutoScroll)) {

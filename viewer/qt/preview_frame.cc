@@ -31,20 +31,34 @@ constexpr int kBarHeight = 29;
 // The tooltip of each button (the text after the line break of its string).
 QString Tooltip(int id) {
   switch (id) {
-    case cmd::kClose: return QStringLiteral("ウィンドウを閉じる");
-    case cmd::kPrint: return QStringLiteral("印刷ダイアログ表示");
-    case cmd::kPrevious: return QStringLiteral("前ページ");
-    case cmd::kDocInfo: return QStringLiteral("文書情報");
-    case cmd::kPageNumber: return QStringLiteral("ページ指定");
-    case cmd::kNext: return QStringLiteral("次ページ");
-    case cmd::kHelp: return QStringLiteral("Tarvessa文書について");
-    case cmd::kAutoScroll: return QStringLiteral("自動スクロール");
-    case cmd::kAttachments: return QStringLiteral("添付ファイルの展開");
-    case cmd::kPaneTags: return QStringLiteral("ページタグ");
-    case cmd::kPaneThumbs: return QStringLiteral("サムネール");
-    case kIdMouseButton: return QStringLiteral("マウスのモード変更");
-    case kIdZoomButton: return QStringLiteral("表示倍率変更");
-    default: return QString();
+    case cmd::kClose:
+      return QStringLiteral("ウィンドウを閉じる");
+    case cmd::kPrint:
+      return QStringLiteral("印刷ダイアログ表示");
+    case cmd::kPrevious:
+      return QStringLiteral("前ページ");
+    case cmd::kDocInfo:
+      return QStringLiteral("文書情報");
+    case cmd::kPageNumber:
+      return QStringLiteral("ページ指定");
+    case cmd::kNext:
+      return QStringLiteral("次ページ");
+    case cmd::kHelp:
+      return QStringLiteral("Tarvessa文書について");
+    case cmd::kAutoScroll:
+      return QStringLiteral("自動スクロール");
+    case cmd::kAttachments:
+      return QStringLiteral("添付ファイルの展開");
+    case cmd::kPaneTags:
+      return QStringLiteral("ページタグ");
+    case cmd::kPaneThumbs:
+      return QStringLiteral("サムネール");
+    case kIdMouseButton:
+      return QStringLiteral("マウスのモード変更");
+    case kIdZoomButton:
+      return QStringLiteral("表示倍率変更");
+    default:
+      return QString();
   }
 }
 
@@ -135,9 +149,9 @@ bool CViewerPreviewFrame::Initialise() {
   struct Place {
     int id, left, right;
   };
-  std::vector<Place> places = {{cmd::kPaneTags, 6, 29},   {cmd::kPaneThumbs, 29, 52}, {cmd::kPrevious, 58, 81},
-                             {cmd::kPageNumber, 81, 104}, {cmd::kNext, 104, 127},   {cmd::kAutoScroll, 133, 156},
-                             {cmd::kPrint, 162, 217},    {cmd::kClose, 217, 277},   {cmd::kDocInfo, 283, 363}};
+  std::vector<Place> places = {{cmd::kPaneTags, 6, 29},     {cmd::kPaneThumbs, 29, 52}, {cmd::kPrevious, 58, 81},
+                               {cmd::kPageNumber, 81, 104}, {cmd::kNext, 104, 127},     {cmd::kAutoScroll, 133, 156},
+                               {cmd::kPrint, 162, 217},     {cmd::kClose, 217, 277},    {cmd::kDocInfo, 283, 363}};
   int right = 363;
   if (!doc_->attachments().empty()) {
     places.push_back({cmd::kAttachments, 363, 449});
@@ -211,10 +225,18 @@ void CViewerPreviewFrame::ButtonClicked(int id) {
     case cmd::kAutoScroll:
       OnCommand(id);
       break;
-    case cmd::kPrevious: view_->GoPrevious(); break;
-    case cmd::kPageNumber: view_->ChoosePage(); break;
-    case cmd::kNext: view_->GoNext(); break;
-    default: OnCommand(id); break;
+    case cmd::kPrevious:
+      view_->GoPrevious();
+      break;
+    case cmd::kPageNumber:
+      view_->ChoosePage();
+      break;
+    case cmd::kNext:
+      view_->GoNext();
+      break;
+    default:
+      OnCommand(id);
+      break;
   }
   if (view_ && view_->host()) view_->host()->setFocus();
   UpdateStatus();
@@ -223,30 +245,71 @@ void CViewerPreviewFrame::ButtonClicked(int id) {
 void CViewerPreviewFrame::OnCommand(int id) {
   if (!view_) return;
   switch (id) {
-    case cmd::kClose: reject(); break;
-    case cmd::kPrint: ShowPrintDialog(this, *doc_); break;
-    case cmd::kPrevious: if (view_->CanGoPrevious()) view_->GoPrevious(); break;
-    case cmd::kDocInfo: ShowDocumentInfo(this, *doc_); break;
-    case cmd::kPageNumber: if (view_->CanChoosePage()) view_->ChoosePage(); break;
-    case cmd::kNext: if (view_->CanGoNext()) view_->GoNext(); break;
-    case cmd::kHelp: ShowHelp(this); break;
+    case cmd::kClose:
+      reject();
+      break;
+    case cmd::kPrint:
+      ShowPrintDialog(this, *doc_);
+      break;
+    case cmd::kPrevious:
+      if (view_->CanGoPrevious()) view_->GoPrevious();
+      break;
+    case cmd::kDocInfo:
+      ShowDocumentInfo(this, *doc_);
+      break;
+    case cmd::kPageNumber:
+      if (view_->CanChoosePage()) view_->ChoosePage();
+      break;
+    case cmd::kNext:
+      if (view_->CanGoNext()) view_->GoNext();
+      break;
+    case cmd::kHelp:
+      ShowHelp(this);
+      break;
     case cmd::kAutoScroll:
       view_->SetAutoScroll(view_->auto_scroll_active ? 0 : 1, view_->auto_scroll_loop);
       if (CViewerToolButton* b = button(cmd::kAutoScroll)) b->update();
       break;
-    case cmd::kAttachments: SaveAttachmentsToFolder(this, *doc_); break;
-    case cmd::kZoomMax: if (view_->zoom_mode() != view::kMaximum) view_->SetZoom(view::kMaximum, -1, -1); break;
-    case cmd::kZoomWidth: if (view_->zoom_mode() != view::kPageWidth) view_->SetZoom(view::kPageWidth, -1, -1); break;
-    case cmd::kZoomWhole: if (view_->zoom_mode() != view::kWholePage) view_->SetZoom(view::kWholePage, -1, -1); break;
-    case cmd::kZoomFree: view_->SetZoom(view::kFree, -1, -1); break;
-    case cmd::kPaneTags: if (view_->pane_kind() == 1) view_->ResizeTagPane(0); else view_->SwitchTagKind(); break;
-    case cmd::kPaneThumbs: if (view_->pane_kind() == 1) view_->SwitchTagKind(); else view_->ResizeTagPane(0); break;
-    case cmd::kPaneClose: if (view_->pane_open()) view_->ResizeTagPane(0); break;
-    case cmd::kMouseHand: if (view_->mouse_mode() != kHand) view_->SetMouseMode(kHand); break;
-    case cmd::kMouseMagnifier: if (view_->mouse_mode() != kMagnifier) view_->SetMouseMode(kMagnifier); break;
-    case cmd::kMouseSelect: if (view_->mouse_mode() != kImageSelect) view_->SetMouseMode(kImageSelect); break;
-    case cmd::kMouseWheel: if (view_->mouse_mode() != kPseudoWheel) view_->SetMouseMode(kPseudoWheel); break;
-    default: break;
+    case cmd::kAttachments:
+      SaveAttachmentsToFolder(this, *doc_);
+      break;
+    case cmd::kZoomMax:
+      if (view_->zoom_mode() != view::kMaximum) view_->SetZoom(view::kMaximum, -1, -1);
+      break;
+    case cmd::kZoomWidth:
+      if (view_->zoom_mode() != view::kPageWidth) view_->SetZoom(view::kPageWidth, -1, -1);
+      break;
+    case cmd::kZoomWhole:
+      if (view_->zoom_mode() != view::kWholePage) view_->SetZoom(view::kWholePage, -1, -1);
+      break;
+    case cmd::kZoomFree:
+      view_->SetZoom(view::kFree, -1, -1);
+      break;
+    case cmd::kPaneTags:
+      if (view_->pane_kind() == 1) view_->ResizeTagPane(0);
+      else view_->SwitchTagKind();
+      break;
+    case cmd::kPaneThumbs:
+      if (view_->pane_kind() == 1) view_->SwitchTagKind();
+      else view_->ResizeTagPane(0);
+      break;
+    case cmd::kPaneClose:
+      if (view_->pane_open()) view_->ResizeTagPane(0);
+      break;
+    case cmd::kMouseHand:
+      if (view_->mouse_mode() != kHand) view_->SetMouseMode(kHand);
+      break;
+    case cmd::kMouseMagnifier:
+      if (view_->mouse_mode() != kMagnifier) view_->SetMouseMode(kMagnifier);
+      break;
+    case cmd::kMouseSelect:
+      if (view_->mouse_mode() != kImageSelect) view_->SetMouseMode(kImageSelect);
+      break;
+    case cmd::kMouseWheel:
+      if (view_->mouse_mode() != kPseudoWheel) view_->SetMouseMode(kPseudoWheel);
+      break;
+    default:
+      break;
   }
   for (CViewerToolButton* b : buttons_) b->update();
 }
@@ -297,13 +360,16 @@ CViewerFlipDialog::CViewerFlipDialog(const char* path, QWidget* parent)
   connect(close_, &QPushButton::clicked, this, &CViewerFlipDialog::reject);
   worker_ = std::make_unique<view::PageWorker>([this](view::RenderedRow row) {
     auto shared = std::make_shared<view::RenderedRow>(std::move(row));
-    QMetaObject::invokeMethod(this, [this, shared] {
-      if (shared->request.generation != worker_->generation() || !shared->surface) return;
-      image_ = std::move(shared->surface);
-      image_page_ = shared->request.row;
-      image_size_ = QSize(shared->request.width, shared->request.height);
-      update();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, shared] {
+          if (shared->request.generation != worker_->generation() || !shared->surface) return;
+          image_ = std::move(shared->surface);
+          image_page_ = shared->request.row;
+          image_size_ = QSize(shared->request.width, shared->request.height);
+          update();
+        },
+        Qt::QueuedConnection);
   });
   worker_->SetDocument(doc_.get());
 }
@@ -406,8 +472,8 @@ void CViewerFlipDialog::paintEvent(QPaintEvent*) {
   const QRect r = PageRect();
   if (r.isEmpty()) return;
   if (image_ && image_page_ == current_ && image_size_ == r.size()) {
-    p.drawImage(r.topLeft(), QImage(image_->data(), image_->width(), image_->height(), image_->stride(),
-                                    QImage::Format_RGB32));
+    p.drawImage(r.topLeft(),
+                QImage(image_->data(), image_->width(), image_->height(), image_->stride(), QImage::Format_RGB32));
   } else {
     p.fillRect(r, QColor(0x40, 0x40, 0x40));
     Request();
@@ -444,11 +510,20 @@ void CViewerFlipDialog::keyPressEvent(QKeyEvent* e) {
   // A held key would flip pages faster than they can be drawn: one page per press.
   if (e->isAutoRepeat()) return;
   switch (e->key()) {
-    case Qt::Key_Home: GoTo(0); return;
-    case Qt::Key_End: GoTo(doc_->page_count() - 1); return;
-    case Qt::Key_PageUp: GoTo(current_ - 1); return;
-    case Qt::Key_PageDown: GoTo(current_ + 1); return;
-    default: QDialog::keyPressEvent(e);
+    case Qt::Key_Home:
+      GoTo(0);
+      return;
+    case Qt::Key_End:
+      GoTo(doc_->page_count() - 1);
+      return;
+    case Qt::Key_PageUp:
+      GoTo(current_ - 1);
+      return;
+    case Qt::Key_PageDown:
+      GoTo(current_ + 1);
+      return;
+    default:
+      QDialog::keyPressEvent(e);
   }
 }
 

@@ -65,8 +65,8 @@ void SetPrompter(ViewerPrompter* prompter) { g_prompter = prompter; }
 
 QFont ViewerFont(bool proportional, int pixel_height) {
   QFont f(proportional ? QStringLiteral("IPAPGothic") : QStringLiteral("IPAGothic"));
-  f.setFamilies({proportional ? QStringLiteral("IPAPGothic") : QStringLiteral("IPAGothic"),
-                 QStringLiteral("IPAGothic")});
+  f.setFamilies(
+      {proportional ? QStringLiteral("IPAPGothic") : QStringLiteral("IPAGothic"), QStringLiteral("IPAGothic")});
   if (pixel_height > 0) {
     f.setPixelSize(pixel_height);
   } else {
@@ -75,9 +75,13 @@ QFont ViewerFont(bool proportional, int pixel_height) {
   return f;
 }
 
-NumberDialog::NumberDialog(QWidget* parent, const QString& title, const QString& label, int value,
-                           int low, int high, std::string error_text, bool clamp_to_range)
-    : QDialog(parent), previous_(unsigned(value)), low_(low), high_(high), error_(std::move(error_text)),
+NumberDialog::NumberDialog(QWidget* parent, const QString& title, const QString& label, int value, int low, int high,
+                           std::string error_text, bool clamp_to_range)
+    : QDialog(parent),
+      previous_(unsigned(value)),
+      low_(low),
+      high_(high),
+      error_(std::move(error_text)),
       clamp_(clamp_to_range) {
   setWindowTitle(title);
   setFont(ViewerFont());
@@ -139,8 +143,8 @@ void NumberDialog::accept() {
 }
 
 NumberDialog* MakePageNumberDialog(QWidget* parent, int current_page) {
-  return new NumberDialog(parent, QStringLiteral("ページ指定"), QStringLiteral("ページ番号:"),
-                          current_page + 1, 1, 999, "ﾍﾟｰｼﾞ番号の指定に誤りがあります", false);
+  return new NumberDialog(parent, QStringLiteral("ページ指定"), QStringLiteral("ページ番号:"), current_page + 1, 1, 999,
+                          "ﾍﾟｰｼﾞ番号の指定に誤りがあります", false);
 }
 
 NumberDialog* MakeFreeZoomDialog(QWidget* parent, int current) {

@@ -49,8 +49,8 @@ class NumberDialog : public QDialog {
  public:
   // Takes the owner, the title, the label, the first value, the spin's range and the
   // message for text that cannot be read.
-  NumberDialog(QWidget* parent, const QString& title, const QString& label, int value, int low,
-               int high, std::string error_text, bool clamp_to_range);
+  NumberDialog(QWidget* parent, const QString& title, const QString& label, int value, int low, int high,
+               std::string error_text, bool clamp_to_range);
   // The number accepted (valid after Accepted).
   unsigned value() const { return value_; }
   QLineEdit* edit() const { return edit_; }

@@ -20,32 +20,51 @@ CViewerToolButton::CViewerToolButton(int id, CViewerView* view, QWidget* parent)
 
 int CViewerToolButton::ImageIndex() const {
   switch (id_) {
-    case cmd::kClose: return 16;
-    case cmd::kPrint: return 15;
-    case cmd::kPrevious: return 11;
-    case cmd::kDocInfo: return 17;
-    case cmd::kPageNumber: return 13;
-    case cmd::kNext: return 12;
-    case cmd::kHelp: return 18;
-    case cmd::kAutoScroll: return 14;
-    case cmd::kAttachments: return 19;
-    case cmd::kPaneTags: return 9;
-    case cmd::kPaneThumbs: return 10;
-    case kIdMouseButton: return view_ ? std::clamp(view_->mouse_mode(), 0, 4) : 0;
-    case kIdZoomButton: return view_ ? std::min(view_->zoom_mode() + 5, 8) : 5;
-    default: return -1;
+    case cmd::kClose:
+      return 16;
+    case cmd::kPrint:
+      return 15;
+    case cmd::kPrevious:
+      return 11;
+    case cmd::kDocInfo:
+      return 17;
+    case cmd::kPageNumber:
+      return 13;
+    case cmd::kNext:
+      return 12;
+    case cmd::kHelp:
+      return 18;
+    case cmd::kAutoScroll:
+      return 14;
+    case cmd::kAttachments:
+      return 19;
+    case cmd::kPaneTags:
+      return 9;
+    case cmd::kPaneThumbs:
+      return 10;
+    case kIdMouseButton:
+      return view_ ? std::clamp(view_->mouse_mode(), 0, 4) : 0;
+    case kIdZoomButton:
+      return view_ ? std::min(view_->zoom_mode() + 5, 8) : 5;
+    default:
+      return -1;
   }
 }
 
 QString CViewerToolButton::Label() const {
   switch (id_) {
-    case cmd::kClose: return QStringLiteral("閉じる");
-    case cmd::kPrint: return QStringLiteral("印刷");
-    case cmd::kDocInfo: return QStringLiteral("文書情報");
-    case cmd::kAttachments: return QStringLiteral("添付ﾌｧｲﾙ");
+    case cmd::kClose:
+      return QStringLiteral("閉じる");
+    case cmd::kPrint:
+      return QStringLiteral("印刷");
+    case cmd::kDocInfo:
+      return QStringLiteral("文書情報");
+    case cmd::kAttachments:
+      return QStringLiteral("添付ﾌｧｲﾙ");
     case kIdZoomButton:
       return view_ ? QString::fromStdString(view::ZoomLabel(view_->zoom_mode(), view_->zoom_percent())) : QString();
-    default: return QString();
+    default:
+      return QString();
   }
 }
 
@@ -68,9 +87,13 @@ void DrawToolImage(QPainter& p, int index, const QRect& r, const QColor& ink) {
   auto tri = [&](bool left) {
     QPainterPath path;
     if (left) {
-      path.moveTo(f.right(), f.top()); path.lineTo(f.left(), c.y()); path.lineTo(f.right(), f.bottom());
+      path.moveTo(f.right(), f.top());
+      path.lineTo(f.left(), c.y());
+      path.lineTo(f.right(), f.bottom());
     } else {
-      path.moveTo(f.left(), f.top()); path.lineTo(f.right(), c.y()); path.lineTo(f.left(), f.bottom());
+      path.moveTo(f.left(), f.top());
+      path.lineTo(f.right(), c.y());
+      path.lineTo(f.left(), f.bottom());
     }
     path.closeSubpath();
     p.fillPath(path, ink);
@@ -81,7 +104,8 @@ void DrawToolImage(QPainter& p, int index, const QRect& r, const QColor& ink) {
   switch (index) {
     case 0:  // hand
       p.drawRoundedRect(f.adjusted(2, 5, -2, 0), 2, 2);
-      for (int i = 0; i < 4; ++i) p.drawLine(QPointF(f.left() + 3 + i * 2.5, f.top() + 6), QPointF(f.left() + 3 + i * 2.5, f.top()));
+      for (int i = 0; i < 4; ++i)
+        p.drawLine(QPointF(f.left() + 3 + i * 2.5, f.top() + 6), QPointF(f.left() + 3 + i * 2.5, f.top()));
       break;
     case 1:  // magnifier
       p.drawEllipse(QRectF(f.left(), f.top(), f.width() * 0.65, f.height() * 0.65));
@@ -97,20 +121,30 @@ void DrawToolImage(QPainter& p, int index, const QRect& r, const QColor& ink) {
       p.drawEllipse(f.adjusted(3, 0, -3, 0));
       p.drawLine(QPointF(c.x(), f.top() + 2), QPointF(c.x(), f.top() + 6));
       break;
-    case 5: case 6: case 7: case 8:  // zoom: whole, width, maximum, free
+    case 5:
+    case 6:
+    case 7:
+    case 8:  // zoom: whole, width, maximum, free
       p.drawRect(f.adjusted(index == 6 ? 0 : 3, index == 5 ? 0 : 2, index == 6 ? 0 : -3, 0));
       if (index >= 7) p.drawText(f, Qt::AlignCenter, index == 7 ? QStringLiteral("+") : QStringLiteral("%"));
       break;
     case 9:  // page tags
-      for (int i = 0; i < 4; ++i) p.drawLine(QPointF(f.left(), f.top() + 1 + i * 3.5), QPointF(f.right(), f.top() + 1 + i * 3.5));
+      for (int i = 0; i < 4; ++i)
+        p.drawLine(QPointF(f.left(), f.top() + 1 + i * 3.5), QPointF(f.right(), f.top() + 1 + i * 3.5));
       break;
     case 10:  // thumbnails
       for (int i = 0; i < 2; ++i)
         for (int j = 0; j < 2; ++j) p.drawRect(QRectF(f.left() + i * 6.5, f.top() + j * 6.5, 5, 5));
       break;
-    case 11: tri(true); break;
-    case 12: tri(false); break;
-    case 13: p.drawText(f, Qt::AlignCenter, QStringLiteral("#")); break;
+    case 11:
+      tri(true);
+      break;
+    case 12:
+      tri(false);
+      break;
+    case 13:
+      p.drawText(f, Qt::AlignCenter, QStringLiteral("#"));
+      break;
     case 14:  // auto-scroll: two chevrons down
       for (int i = 0; i < 2; ++i) {
         const double y = f.top() + 2 + i * 5;

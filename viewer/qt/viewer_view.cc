@@ -16,8 +16,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QStyledItemDelegate>
 #include <QSlider>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
@@ -67,10 +67,12 @@ class PaneDelegate : public QStyledItemDelegate {
     const QColor ink = selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Light);
     QRect label = o.rect;
     if (view_->pane_kind() == 0) {
-      const QRect square(o.rect.left() + (o.rect.width() - kThumbSquare) / 2, o.rect.top() + 1, kThumbSquare, kThumbSquare);
+      const QRect square(o.rect.left() + (o.rect.width() - kThumbSquare) / 2, o.rect.top() + 1, kThumbSquare,
+                         kThumbSquare);
       if (gdi::ScreenSurface* s = view_->Thumbnail(index.row())) {
         const QImage img = ImageOf(*s);
-        p->drawImage(square.left() + (square.width() - img.width()) / 2, square.top() + (square.height() - img.height()) / 2, img);
+        p->drawImage(square.left() + (square.width() - img.width()) / 2,
+                     square.top() + (square.height() - img.height()) / 2, img);
       } else {
         p->fillRect(square.adjusted(20, 0, -20, 0), QColor(kPlaceholder));
       }
@@ -106,16 +108,20 @@ CViewerView::CViewerView() {
   worker_ = std::make_unique<view::PageWorker>([this, alive](view::RenderedRow row) {
     if (alive.expired()) return;
     auto shared = std::make_shared<view::RenderedRow>(std::move(row));
-    QMetaObject::invokeMethod(this, [this, shared] { OnRowReady(shared); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, shared] { OnRowReady(shared); }, Qt::QueuedConnection);
   });
   thumb_worker_ = std::make_unique<view::PageWorker>([this, alive](view::RenderedRow row) {
     if (alive.expired()) return;
     auto shared = std::make_shared<view::RenderedRow>(std::move(row));
-    QMetaObject::invokeMethod(this, [this, shared] {
-      if (!shared->surface || shared->request.generation != thumb_worker_->generation()) return;
-      thumb_cache_.Insert(shared->request.row, std::move(shared->surface), -1, -1);
-      if (pane_) pane_->viewport()->update();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, shared] {
+          if (!shared->surface || shared->request.generation != thumb_worker_->generation()) return;
+          thumb_cache_.Insert(shared->request.row, std::move(shared->surface), -1, -1);
+          if (pane_) pane_->viewport()->update();
+        },
+        Qt::QueuedConnection);
   });
 }
 
@@ -135,7 +141,8 @@ CViewerView::~CViewerView() {
   if (host_) {
     host_->removeEventFilter(this);
     host_->setProperty("instance->pdata", QVariant());
-    for (QWidget* w : std::initializer_list<QWidget*>{vbar_, hbar_, corner_, mouse_button_, zoom_button_, slider_, pane_, scroll_tip_}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{vbar_, hbar_, corner_, mouse_button_, zoom_button_, slider_,
+                                                      pane_, scroll_tip_}) {
       delete w;
     }
     host_->unsetCursor();
@@ -233,7 +240,9 @@ int CViewerView::AttachWindow(QWidget* window, int zoom, int pane) {
       scroll_tip_->setText(QString::fromStdString(
           view::ScrollTipText(view::CurrentRow(v, layout_, page_h_, Height(AreaRect()), page_count_, sheet_.pages))));
       scroll_tip_->adjustSize();
-      scroll_tip_->move(std::max(0, vbar_->x() - scroll_tip_->width() - 2), std::clamp(vbar_->y() + v * vbar_->height() / std::max(1, layout_.content_height), 0, std::max(0, host_->height() - scroll_tip_->height())));
+      scroll_tip_->move(std::max(0, vbar_->x() - scroll_tip_->width() - 2),
+                        std::clamp(vbar_->y() + v * vbar_->height() / std::max(1, layout_.content_height), 0,
+                                   std::max(0, host_->height() - scroll_tip_->height())));
       scroll_tip_->show();
       QTimer::singleShot(kTipMs, scroll_tip_, &QWidget::hide);
     });
@@ -320,7 +329,8 @@ void CViewerView::OnDocumentNotice(std::uint32_t notice, std::uint64_t wparam) {
       if (initial_pane_ == 1) {
         ResizeTagPane(0);
       } else if (initial_pane_ == 2) {
-        if (pane_kind_ == 1) SwitchTagKind(); else ResizeTagPane(0);
+        if (pane_kind_ == 1) SwitchTagKind();
+        else ResizeTagPane(0);
       }
     }
     Repaint();
@@ -349,7 +359,8 @@ void CViewerView::Reset() {
   if (vbar_) {
     vbar_->setEnabled(false);
     hbar_->setEnabled(false);
-    for (QWidget* w : std::initializer_list<QWidget*>{mouse_button_, zoom_button_, slider_, corner_, pane_}) w->setEnabled(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{mouse_button_, zoom_button_, slider_, corner_, pane_})
+      w->setEnabled(false);
     pane_->clear();
   }
   DiscardCaches();
@@ -403,7 +414,10 @@ void CViewerView::UpdateScrollTip() {
 void CViewerView::Post(int msg, std::intptr_t wparam, std::intptr_t lparam) {
   QPointer<CViewerView> self(this);
   QMetaObject::invokeMethod(
-      this, [self, msg, wparam, lparam] { if (self) emit self->hostMessage(msg, wparam, lparam); },
+      this,
+      [self, msg, wparam, lparam] {
+        if (self) emit self->hostMessage(msg, wparam, lparam);
+      },
       Qt::QueuedConnection);
   if (host_hwnd_ != 0) winmsg::PostMessage(host_hwnd_, std::uint32_t(msg), std::uintptr_t(wparam), lparam);
 }
@@ -432,8 +446,10 @@ void CViewerView::ScrollTo(int x, int y) {
   if (pane_ && PaneRow() < pane_->count()) pane_->setCurrentRow(PaneRow());
   pan_anchor_ -= QPoint(dx, dy);
   if (!view::IsEmpty(view::Normalised(selection_))) {
-    selection_.left -= dx; selection_.right -= dx;
-    selection_.top -= dy; selection_.bottom -= dy;
+    selection_.left -= dx;
+    selection_.right -= dx;
+    selection_.top -= dy;
+    selection_.bottom -= dy;
   }
   Post(kMsgPageChanged, 0, 0);
   Repaint();
@@ -530,8 +546,8 @@ int CViewerView::SetZoom(int zoom, int anchor_x, int anchor_y) {
   if (z.needs_dialog) {
     const std::optional<int> p = Prompter().AskZoomPercent(host_, zoom_percent_ > 0 ? zoom_percent_ : 100);
     if (!p) return 0;
-    z = view::ComputeZoom(std::clamp(*p, view::kMinPercent, view::kMaxPercent), Width(area), Height(area),
-                          grid.slot, screen_res_);
+    z = view::ComputeZoom(std::clamp(*p, view::kMinPercent, view::kMaxPercent), Width(area), Height(area), grid.slot,
+                          screen_res_);
   }
   // Keep the content point under the anchor where it is.
   const int ay = anchor_y < 0 ? Height(area) / 2 : anchor_y;
@@ -581,11 +597,20 @@ int CViewerView::SetMouseMode(int mode) {
   EndDrag();
   mouse_mode_ = mode;
   switch (mode) {
-    case kHand: host_->setCursor(Qt::OpenHandCursor); break;
-    case kMagnifier: host_->setCursor(Qt::CrossCursor); break;
-    case kImageSelect: host_->setCursor(Qt::IBeamCursor); break;
-    case kPseudoWheel: host_->setCursor(Qt::SizeAllCursor); break;
-    default: break;
+    case kHand:
+      host_->setCursor(Qt::OpenHandCursor);
+      break;
+    case kMagnifier:
+      host_->setCursor(Qt::CrossCursor);
+      break;
+    case kImageSelect:
+      host_->setCursor(Qt::IBeamCursor);
+      break;
+    case kPseudoWheel:
+      host_->setCursor(Qt::SizeAllCursor);
+      break;
+    default:
+      break;
   }
   return 1;
 }
@@ -1080,7 +1105,7 @@ void CViewerView::MousePress(QPoint p, Qt::MouseButton b, bool dbl) {
   if (page_count_ == 0) return;
   last_cursor_ = p;
   if (dbl && mouse_mode_ != kPagePick && b == Qt::LeftButton) {
-    const int next = zoom_mode_ == view::kWholePage ? view::kPageWidth
+    const int next = zoom_mode_ == view::kWholePage   ? view::kPageWidth
                      : zoom_mode_ == view::kPageWidth ? view::kMaximum
                                                       : view::kWholePage;
     SetZoom(next, p.x(), p.y());
@@ -1239,13 +1264,26 @@ bool CViewerView::eventFilter(QObject* watched, QEvent* event) {
       auto* k = static_cast<QKeyEvent*>(event);
       const int half = Height(AreaRect()) / 2;
       switch (k->key()) {
-        case Qt::Key_Left: ScrollTo(hpos_ - 20, -1); break;
-        case Qt::Key_Right: ScrollTo(hpos_ + 20, -1); break;
-        case Qt::Key_Up: ScrollTo(-1, vpos_ - 32); break;
-        case Qt::Key_Down: ScrollTo(-1, vpos_ + 32); break;
-        case Qt::Key_PageUp: ScrollTo(-1, vpos_ - half); break;
-        case Qt::Key_PageDown: ScrollTo(-1, vpos_ + half); break;
-        default: return false;
+        case Qt::Key_Left:
+          ScrollTo(hpos_ - 20, -1);
+          break;
+        case Qt::Key_Right:
+          ScrollTo(hpos_ + 20, -1);
+          break;
+        case Qt::Key_Up:
+          ScrollTo(-1, vpos_ - 32);
+          break;
+        case Qt::Key_Down:
+          ScrollTo(-1, vpos_ + 32);
+          break;
+        case Qt::Key_PageUp:
+          ScrollTo(-1, vpos_ - half);
+          break;
+        case Qt::Key_PageDown:
+          ScrollTo(-1, vpos_ + half);
+          break;
+        default:
+          return false;
       }
       UpdateScrollTip();
       return true;
@@ -1306,10 +1344,18 @@ bool CViewerView::Command(int id) {
     case cmd::kPrint:
       if (doc_) ShowPrintDialog(owner, *doc_);
       return true;
-    case cmd::kPrevious: if (CanGoPrevious()) GoPrevious(); return true;
-    case cmd::kNext: if (CanGoNext()) GoNext(); return true;
-    case cmd::kPageNumber: ChoosePage(); return true;
-    case cmd::kDocInfo: if (doc_) ShowDocumentInfo(owner, *doc_); return true;
+    case cmd::kPrevious:
+      if (CanGoPrevious()) GoPrevious();
+      return true;
+    case cmd::kNext:
+      if (CanGoNext()) GoNext();
+      return true;
+    case cmd::kPageNumber:
+      ChoosePage();
+      return true;
+    case cmd::kDocInfo:
+      if (doc_) ShowDocumentInfo(owner, *doc_);
+      return true;
     case cmd::kAttachments:
       if (!doc_) return true;
       if (doc_->attachments().empty()) {
@@ -1318,19 +1364,46 @@ bool CViewerView::Command(int id) {
         SaveAttachmentsToFolder(owner, *doc_);
       }
       return true;
-    case cmd::kZoomMax: if (zoom_mode_ != view::kMaximum) SetZoomFromCommand(view::kMaximum); return true;
-    case cmd::kZoomWidth: if (zoom_mode_ != view::kPageWidth) SetZoomFromCommand(view::kPageWidth); return true;
-    case cmd::kZoomWhole: if (zoom_mode_ != view::kWholePage) SetZoomFromCommand(view::kWholePage); return true;
-    case cmd::kZoomFree: SetZoomFromCommand(view::kFree); return true;
-    case cmd::kAutoScroll: SetAutoScroll(auto_scroll_active ? 0 : 1, auto_scroll_loop); return true;
-    case cmd::kPaneTags: if (pane_kind_ == 1) ResizeTagPane(0); else SwitchTagKind(); return true;
-    case cmd::kPaneThumbs: if (pane_kind_ == 1) SwitchTagKind(); else ResizeTagPane(0); return true;
-    case cmd::kPaneClose: if (pane_open()) ResizeTagPane(0); return true;
-    case cmd::kMouseHand: if (mouse_mode_ != kHand) SetMouseMode(kHand); return true;
-    case cmd::kMouseMagnifier: if (mouse_mode_ != kMagnifier) SetMouseMode(kMagnifier); return true;
-    case cmd::kMouseSelect: if (mouse_mode_ != kImageSelect) SetMouseMode(kImageSelect); return true;
-    case cmd::kMouseWheel: if (mouse_mode_ != kPseudoWheel) SetMouseMode(kPseudoWheel); return true;
-    default: return false;
+    case cmd::kZoomMax:
+      if (zoom_mode_ != view::kMaximum) SetZoomFromCommand(view::kMaximum);
+      return true;
+    case cmd::kZoomWidth:
+      if (zoom_mode_ != view::kPageWidth) SetZoomFromCommand(view::kPageWidth);
+      return true;
+    case cmd::kZoomWhole:
+      if (zoom_mode_ != view::kWholePage) SetZoomFromCommand(view::kWholePage);
+      return true;
+    case cmd::kZoomFree:
+      SetZoomFromCommand(view::kFree);
+      return true;
+    case cmd::kAutoScroll:
+      SetAutoScroll(auto_scroll_active ? 0 : 1, auto_scroll_loop);
+      return true;
+    case cmd::kPaneTags:
+      if (pane_kind_ == 1) ResizeTagPane(0);
+      else SwitchTagKind();
+      return true;
+    case cmd::kPaneThumbs:
+      if (pane_kind_ == 1) SwitchTagKind();
+      else ResizeTagPane(0);
+      return true;
+    case cmd::kPaneClose:
+      if (pane_open()) ResizeTagPane(0);
+      return true;
+    case cmd::kMouseHand:
+      if (mouse_mode_ != kHand) SetMouseMode(kHand);
+      return true;
+    case cmd::kMouseMagnifier:
+      if (mouse_mode_ != kMagnifier) SetMouseMode(kMagnifier);
+      return true;
+    case cmd::kMouseSelect:
+      if (mouse_mode_ != kImageSelect) SetMouseMode(kImageSelect);
+      return true;
+    case cmd::kMouseWheel:
+      if (mouse_mode_ != kPseudoWheel) SetMouseMode(kPseudoWheel);
+      return true;
+    default:
+      return false;
   }
 }
 

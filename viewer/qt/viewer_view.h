@@ -149,8 +149,8 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   virtual int RefreshPages();
   // Takes the paper record; hands it to the document, discards the cache and returns to
   // whole-page zoom at the current row.
-  virtual void SetPaper(std::int32_t code, std::string name, std::int32_t width,
-                        std::int32_t height, const std::vector<PaperMargins>& margins);
+  virtual void SetPaper(std::int32_t code, std::string name, std::int32_t width, std::int32_t height,
+                        const std::vector<PaperMargins>& margins);
   // Takes pages per sheet, slot order and separator setting.
   virtual void SetSheetLayout(std::uint32_t pages, std::int32_t order, std::int32_t separators);
   virtual void GetPaper(ViewPaper* out);

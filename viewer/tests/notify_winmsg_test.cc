@@ -17,11 +17,10 @@ TEST(NotifyWinmsgTest, ProgressArrivesAsPostedAndSentMessages) {
   auto nw = NotificationWindow::Create(&doc);
   ASSERT_TRUE(nw.ok()) << nw.status().ToString();
   EXPECT_EQ(winmsg::GetClassName((*nw)->hwnd()), "STATIC");
-  EXPECT_EQ(winmsg::GetProp((*nw)->hwnd(), "instance->pdata"),
-            std::int64_t(reinterpret_cast<std::uintptr_t>(&doc)));
+  EXPECT_EQ(winmsg::GetProp((*nw)->hwnd(), "instance->pdata"), std::int64_t(reinterpret_cast<std::uintptr_t>(&doc)));
   std::vector<std::pair<winmsg::UINT, winmsg::WPARAM>> got;
-  auto view_window = winmsg::Window::Create(
-      "ViewerTestView", "", [&](winmsg::HWND, winmsg::UINT m, winmsg::WPARAM w, winmsg::LPARAM) {
+  auto view_window =
+      winmsg::Window::Create("ViewerTestView", "", [&](winmsg::HWND, winmsg::UINT m, winmsg::WPARAM w, winmsg::LPARAM) {
         got.emplace_back(m, w);
         return winmsg::LRESULT{0};
       });
@@ -35,11 +34,10 @@ TEST(NotifyWinmsgTest, ProgressArrivesAsPostedAndSentMessages) {
   EXPECT_EQ(got, (decltype(got){{kNoticeReset, 0}}));
   EXPECT_FALSE(doc.loading_finished());
   winmsg::PumpMessages();
-  EXPECT_EQ(got, (decltype(got){{kNoticeReset, 0},
-                                {kNoticeProgress, 1},
-                                {kNoticeProgress, 2},
-                                {kNoticeProgress, 0},
-                                {kNoticeReady, 0}}));
+  EXPECT_EQ(
+      got,
+      (decltype(got){
+          {kNoticeReset, 0}, {kNoticeProgress, 1}, {kNoticeProgress, 2}, {kNoticeProgress, 0}, {kNoticeReady, 0}}));
   EXPECT_TRUE(doc.loading_finished());
   doc.DetachView(&view);
   nw->reset();

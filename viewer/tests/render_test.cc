@@ -101,8 +101,8 @@ TEST_F(RenderTest, LandscapePageIsCentredInASquare) {
     int x, y;
     std::uint32_t want;
   } probes[] = {
-      {200, top - 3, kGrey}, {200, top + 2, kBlack}, {200, top + h - 3, kBlack},
-      {200, top + h + 2, kGrey}, {1, 200, kBlack},  {398, 200, kBlack},
+      {200, top - 3, kGrey},     {200, top + 2, kBlack}, {200, top + h - 3, kBlack},
+      {200, top + h + 2, kGrey}, {1, 200, kBlack},       {398, 200, kBlack},
   };
   for (const Probe& p : probes) EXPECT_EQ(bmp->Pixel(p.x, p.y), p.want) << p.x << "," << p.y;
 }
@@ -200,8 +200,7 @@ TEST_F(RenderTest, FarOutTextCoordinatesDrawNothingAndNeverOverflow) {
   // Private text records of a damaged page at the ends of the 32-bit range, on an upright
   // page and on one whose y axis is flipped.
   constexpr std::int32_t kMax = INT32_MAX, kMin = INT32_MIN;
-  std::vector<jobdoc::CharListItem> chars = {
-      {kMax, kMax, 'X', 0, 0}, {kMin, kMin, 'Y', 0, 0}, {kMax, kMin, 'Z', 0, 0}};
+  std::vector<jobdoc::CharListItem> chars = {{kMax, kMax, 'X', 0, 0}, {kMin, kMin, 'Y', 0, 0}, {kMax, kMin, 'Z', 0, 0}};
   jobdoc::TextRun run;
   run.x = kMax;
   run.y = kMin;
@@ -348,8 +347,7 @@ TEST(TurnPixelsTest, EveryPixelLandsInsideTheTurnedImage) {
   // 3 x 2 upright: 0 1 2 / 3 4 5.
   const std::vector<std::uint32_t> up = {0, 1, 2, 3, 4, 5};
   EXPECT_EQ(TurnPixels(up, 3, 2, kTurnClockwise), (std::vector<std::uint32_t>{3, 0, 4, 1, 5, 2}));
-  EXPECT_EQ(TurnPixels(up, 3, 2, kTurnCounterClockwise),
-            (std::vector<std::uint32_t>{2, 5, 1, 4, 0, 3}));
+  EXPECT_EQ(TurnPixels(up, 3, 2, kTurnCounterClockwise), (std::vector<std::uint32_t>{2, 5, 1, 4, 0, 3}));
   // Too few pixels for the size: a white image, nothing read past the input.
   EXPECT_EQ(TurnPixels({1, 2}, 3, 2, kTurnClockwise), std::vector<std::uint32_t>(6, 0xFFFFFF));
 }

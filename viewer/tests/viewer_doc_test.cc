@@ -191,13 +191,11 @@ TEST_F(ViewerDocTest, PageEditingTable) {
       {"delete page 3 of 3", 3, [](CViewerDoc& d) { return d.DeletePage(3, 1); }, 0, "012"},
       {"delete pages 1-3", 5, [](CViewerDoc& d) { return d.DeletePages(1, 3); }, 1, "04"},
       {"delete pages 2-9", 5, [](CViewerDoc& d) { return d.DeletePages(2, 9); }, 0, "01234"},
-      {"copy 2, paste at 0", 3,
-       [](CViewerDoc& d) { return d.CopyPage(2) && d.PastePage(0); }, 1, "2012"},
+      {"copy 2, paste at 0", 3, [](CViewerDoc& d) { return d.CopyPage(2) && d.PastePage(0); }, 1, "2012"},
       {"copy 3 of 3", 3, [](CViewerDoc& d) { return d.CopyPage(3); }, 0, "012"},
       {"paste with nothing held", 2, [](CViewerDoc& d) { return d.PastePage(0); }, 0, "01"},
       {"copy survives deleting the page", 2,
-       [](CViewerDoc& d) { return d.CopyPage(1) && d.DeletePage(1, 0) && d.PastePage(1); }, 1,
-       "01"},
+       [](CViewerDoc& d) { return d.CopyPage(1) && d.DeletePage(1, 0) && d.PastePage(1); }, 1, "01"},
       {"blank page at 1", 3, [](CViewerDoc& d) { return d.InsertBlankPage(1); }, 1, "0B12"},
       {"blank page at the end", 2, [](CViewerDoc& d) { return d.InsertBlankPage(2); }, 1, "01B"},
       {"blank page beyond", 2, [](CViewerDoc& d) { return d.InsertBlankPage(3); }, 0, "01"},
@@ -253,8 +251,7 @@ TEST_F(ViewerDocTest, PlaceholderTable) {
   };
   for (const Case& c : cases) {
     std::string target = "untouched";
-    EXPECT_EQ(doc.ReplacePagePlaceholders(c.text, c.page, &target, c.total) != 0, c.result != 0)
-        << c.text;
+    EXPECT_EQ(doc.ReplacePagePlaceholders(c.text, c.page, &target, c.total) != 0, c.result != 0) << c.text;
     EXPECT_EQ(target, c.target) << c.text;
   }
   std::string t;
@@ -265,7 +262,7 @@ TEST_F(ViewerDocTest, PlaceholderTable) {
 TEST_F(ViewerDocTest, AttachmentsStayInsideTheDocumentsFolder) {
   jobdoc::DocumentImage d = testing::MakeDocument(1);
   const std::vector<std::string> names = {"report.txt", "../../escape.txt", "a\\b\\report.txt",
-                                          "..", "/etc/passwd", "report.txt"};
+                                          "..",         "/etc/passwd",      "report.txt"};
   for (std::size_t i = 0; i < names.size(); ++i) {
     jobdoc::Attachment a;
     a.name = names[i];
@@ -293,8 +290,8 @@ TEST_F(ViewerDocTest, AttachmentsStayInsideTheDocumentsFolder) {
       EXPECT_EQ(st.st_mtime, 1500000000);
       files.push_back(fs::path(a.path).filename().string());
     }
-    EXPECT_EQ(files, (std::vector<std::string>{"report.txt", "escape.txt", "report_.txt",
-                                               "attachment", "passwd", "report__.txt"}));
+    EXPECT_EQ(files, (std::vector<std::string>{"report.txt", "escape.txt", "report_.txt", "attachment", "passwd",
+                                               "report__.txt"}));
     EXPECT_FALSE(fs::exists(root_.path() / "escape.txt"));
   }
   EXPECT_FALSE(fs::exists(folder)) << "the attachment folder goes with the document";
@@ -313,17 +310,32 @@ TEST_F(ViewerDocTest, SaveAttachmentsAsksBeforeOverwriting) {
     return std::string((std::istreambuf_iterator<char>(in)), {});
   };
   int asked = 0;
-  EXPECT_EQ(doc.SaveAttachments(out.string(), [&] { ++asked; return true; }), SaveOutcome::kAllSaved);
+  EXPECT_EQ(doc.SaveAttachments(out.string(),
+                                [&] {
+                                  ++asked;
+                                  return true;
+                                }),
+            SaveOutcome::kAllSaved);
   EXPECT_EQ(asked, 0);
   EXPECT_EQ(read(out / "two.txt"), "2");
   // Both names exist now: "stop" at the first conflict leaves the second file alone.
   std::ofstream(out / "one.txt") << "old";
   std::ofstream(out / "two.txt") << "old";
-  EXPECT_EQ(doc.SaveAttachments(out.string(), [&] { ++asked; return true; }), SaveOutcome::kStopped);
+  EXPECT_EQ(doc.SaveAttachments(out.string(),
+                                [&] {
+                                  ++asked;
+                                  return true;
+                                }),
+            SaveOutcome::kStopped);
   EXPECT_EQ(asked, 1);
   EXPECT_EQ(read(out / "one.txt"), "old");
   // "Go on" overwrites each.
-  EXPECT_EQ(doc.SaveAttachments(out.string(), [&] { ++asked; return false; }), SaveOutcome::kAllSaved);
+  EXPECT_EQ(doc.SaveAttachments(out.string(),
+                                [&] {
+                                  ++asked;
+                                  return false;
+                                }),
+            SaveOutcome::kAllSaved);
   EXPECT_EQ(asked, 3);
   EXPECT_EQ(read(out / "one.txt"), "1");
   EXPECT_EQ(read(out / "two.txt"), "2");
@@ -339,8 +351,8 @@ TEST_F(ViewerDocTest, ProgressNoticesReachAttachedViews) {
   early.got.clear();
   Load(doc, 3);
   // Reset, then progress per page after the first, the finish and ready once all are in.
-  decltype(early.got) want = {{kNoticeReset, 0},   {kNoticeProgress, 1}, {kNoticeProgress, 2},
-                              {kNoticeProgress, 0}, {kNoticeReady, 0}};
+  decltype(early.got) want = {
+      {kNoticeReset, 0}, {kNoticeProgress, 1}, {kNoticeProgress, 2}, {kNoticeProgress, 0}, {kNoticeReady, 0}};
   EXPECT_EQ(early.got, want);
   Recorder late;
   doc.AttachView(&late);
@@ -348,8 +360,8 @@ TEST_F(ViewerDocTest, ProgressNoticesReachAttachedViews) {
   late.got.clear();
   Bytes page = testing::BlankA4Page();
   ASSERT_EQ(doc.AppendData(0x8000, 9, 2100, 2970, page, 0, 1), 1);
-  EXPECT_EQ(late.got, (decltype(late.got){{kNoticeProgress, 4}, {kNoticeReady, 0}, {kNoticeProgress, 0},
-                                          {kNoticeReady, 0}}));
+  EXPECT_EQ(late.got,
+            (decltype(late.got){{kNoticeProgress, 4}, {kNoticeReady, 0}, {kNoticeProgress, 0}, {kNoticeReady, 0}}));
   doc.DetachView(&late);
   EXPECT_EQ(late.got.back(), (std::pair<std::uint32_t, std::uint64_t>{kNoticeReset, 0}));
   const std::size_t before = late.got.size();

@@ -14,16 +14,25 @@ namespace {
 // Gives the name of a paper code the list names, or null.
 const char* PaperName(int code) {
   switch (code) {
-    case 1: return "レター";
-    case 4: return "レジャー";
-    case 5: return "リーガル";
-    case 8: return "Ａ３";
+    case 1:
+      return "レター";
+    case 4:
+      return "レジャー";
+    case 5:
+      return "リーガル";
+    case 8:
+      return "Ａ３";
     case 9:
-    case 10: return "Ａ４";
-    case 11: return "Ａ５";
-    case 12: return "Ｂ４";
-    case 13: return "Ｂ５";
-    default: return nullptr;
+    case 10:
+      return "Ａ４";
+    case 11:
+      return "Ａ５";
+    case 12:
+      return "Ｂ４";
+    case 13:
+      return "Ｂ５";
+    default:
+      return nullptr;
   }
 }
 
@@ -93,8 +102,8 @@ std::string AttachmentListText(const std::vector<AttachmentInfo>& attachments, b
     const std::time_t t = a.time;
     localtime_r(&t, &tm);
     out += StoredText(name);
-    out += Format("\t%lluB\t%02d/%02d/%02d %02d:%02d", static_cast<unsigned long long>(a.size),
-                  tm.tm_year % 100, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min);
+    out += Format("\t%lluB\t%02d/%02d/%02d %02d:%02d", static_cast<unsigned long long>(a.size), tm.tm_year % 100,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min);
   }
   return out;
 }
@@ -120,10 +129,14 @@ std::string ScrollTipText(int current_page) { return Format("%d ページ", curr
 
 std::string ZoomLabel(int mode, int percent) {
   switch (mode) {
-    case 0: return "全体";
-    case 1: return "全幅";
-    case 2: return "最大";
-    default: return Format("%d%%", percent);
+    case 0:
+      return "全体";
+    case 1:
+      return "全幅";
+    case 2:
+      return "最大";
+    default:
+      return Format("%d%%", percent);
   }
 }
 

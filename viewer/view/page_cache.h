@@ -32,8 +32,7 @@ class PageCache {
   // `first`..`last` are on screen).
   bool HasRoomFor(int first, int last) const {
     if (entries_.size() < limit_) return true;
-    return std::any_of(entries_.begin(), entries_.end(),
-                       [&](const Entry& e) { return e.row < first || e.row > last; });
+    return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.row < first || e.row > last; });
   }
 
   // Takes a row, its image and the rows on screen; stores it at the end, replacing an
@@ -42,8 +41,8 @@ class PageCache {
   bool Insert(int row, std::unique_ptr<Image> image, int first, int last) {
     Erase(row);
     if (entries_.size() >= limit_) {
-      auto victim = std::find_if(entries_.begin(), entries_.end(),
-                                 [&](const Entry& e) { return e.row < first || e.row > last; });
+      auto victim =
+          std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.row < first || e.row > last; });
       if (victim == entries_.end()) return false;
       entries_.erase(victim);
     }

@@ -116,8 +116,8 @@ void PageWorker::Run() {
         try {
           DrawRow(*doc, rq, **surface);
           out.surface = std::move(*surface);
-        // An exception on this thread would end the program: a row that fails to draw is delivered
-        // empty instead.
+          // An exception on this thread would end the program: a row that fails to draw is delivered
+          // empty instead.
         } catch (...) {
           out.surface.reset();
         }

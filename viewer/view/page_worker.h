@@ -26,12 +26,12 @@ namespace zv::viewer::view {
 
 // One row to draw.
 struct RenderRequest {
-  int row = 0;          // the row's index (the receiver's cache key)
-  int first_page = 0;   // the first page of the row
+  int row = 0;                // the row's index (the receiver's cache key)
+  int first_page = 0;         // the first page of the row
   int width = 0, height = 0;  // the row slot in pixels
-  int resolution = 96;  // display resolution
-  int screen_res = 96;  // the surface's own resolution (LOGPIXELSX/Y)
-  bool turned = false;  // one page flagged rotated: drawn upright and turned clockwise
+  int resolution = 96;        // display resolution
+  int screen_res = 96;        // the surface's own resolution (LOGPIXELSX/Y)
+  bool turned = false;        // one page flagged rotated: drawn upright and turned clockwise
   SheetLayout layout;
   std::uint32_t background = 0x808080;  // the slot outside the sheet
   std::uint64_t generation = 0;         // set by the worker

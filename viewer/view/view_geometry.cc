@@ -25,8 +25,8 @@ ZoomResult ComputeZoom(int request, int area_w, int area_h, UnitSize ref, int sc
       // The area is relatively wider than the page when aw/ah > w/h: the height decides.
       const std::int64_t area_ratio = aw * 4096 / ah;
       const std::int64_t page_ratio = ref.w * 4096 / ref.h;
-      z.resolution = area_ratio > page_ratio ? int(ah * kPageUnitsPerInch / ref.h)
-                                             : int(aw * kPageUnitsPerInch / ref.w);
+      z.resolution =
+          area_ratio > page_ratio ? int(ah * kPageUnitsPerInch / ref.h) : int(aw * kPageUnitsPerInch / ref.w);
     }
     z.percent = int(std::int64_t(z.resolution) * 100 / screen_res);
   } else if (request == kMaximum) {
@@ -96,8 +96,8 @@ SheetGrid ComputeSheetGrid(std::uint32_t pages_per_sheet, UnitSize page0, UnitSi
   return g;
 }
 
-ScrollLayout ComputeScrollLayout(int page_count, std::uint32_t pages_per_sheet, int page_w,
-                                 int page_h, int area_w, int area_h) {
+ScrollLayout ComputeScrollLayout(int page_count, std::uint32_t pages_per_sheet, int page_w, int page_h, int area_w,
+                                 int area_h) {
   ScrollLayout s;
   if (page_count <= 0 || page_w <= 0 || page_h <= 0) return s;
   const std::uint32_t pps = std::max<std::uint32_t>(pages_per_sheet, 1);
@@ -130,14 +130,11 @@ int RowPosition(int row, int page_h, const ScrollAxis& axis) {
   return ClampPosition(int(std::int64_t(std::max(row, 0)) * (page_h + kRowGap)), axis);
 }
 
-RECT RowRect(int row, const RECT& area, int page_w, int page_h, int hpos, int vpos,
-             const ScrollLayout& layout) {
+RECT RowRect(int row, const RECT& area, int page_w, int page_h, int hpos, int vpos, const ScrollLayout& layout) {
   RECT r;
   const int area_w = area.right - area.left, area_h = area.bottom - area.top;
-  r.left = layout.horizontal.enabled ? area.left + kRowGap - hpos
-                                     : area.left + (area_w - page_w) / 2;
-  const int top0 = layout.vertical.enabled ? area.top - vpos
-                                           : area.top + (area_h - layout.content_height) / 2;
+  r.left = layout.horizontal.enabled ? area.left + kRowGap - hpos : area.left + (area_w - page_w) / 2;
+  const int top0 = layout.vertical.enabled ? area.top - vpos : area.top + (area_h - layout.content_height) / 2;
   r.top = top0 + row * (page_h + kRowGap) + kRowGap;
   r.right = r.left + page_w;
   r.bottom = r.top + page_h;
@@ -162,8 +159,7 @@ RowSpan VisibleRows(const RECT& rect, const RECT& area, int page_w, int page_h, 
   return span;
 }
 
-int RowAt(POINT p, const RECT& area, int page_w, int page_h, int hpos, int vpos,
-          const ScrollLayout& layout) {
+int RowAt(POINT p, const RECT& area, int page_w, int page_h, int hpos, int vpos, const ScrollLayout& layout) {
   const RECT probe{p.x, p.y, p.x + 1, p.y + 1};
   const RowSpan span = VisibleRows(probe, area, page_w, page_h, hpos, vpos, layout);
   if (span.last < span.first) return -1;
@@ -192,8 +188,7 @@ RECT SlotRect(const RECT& sheet, const SheetLayout& layout, int slot) {
     r = slot / cols;
     c = slot % cols;
   }
-  return RECT{sheet.left + c * cw, sheet.top + r * ch, sheet.left + (c + 1) * cw,
-              sheet.top + (r + 1) * ch};
+  return RECT{sheet.left + c * cw, sheet.top + r * ch, sheet.left + (c + 1) * cw, sheet.top + (r + 1) * ch};
 }
 
 int SlotAt(const RECT& sheet, const SheetLayout& layout, POINT p) {
@@ -210,8 +205,7 @@ int SlotAt(const RECT& sheet, const SheetLayout& layout, POINT p) {
 RECT SheetRectInSlot(const RECT& slot, UnitSize box) { return FitCentred(slot, box.w, box.h); }
 
 RECT LensRect(POINT c) {
-  return RECT{c.x - kLensWidth / 2, c.y - kLensHeight / 2, c.x + kLensWidth / 2,
-              c.y + kLensHeight / 2};
+  return RECT{c.x - kLensWidth / 2, c.y - kLensHeight / 2, c.x + kLensWidth / 2, c.y + kLensHeight / 2};
 }
 
 POINT LensPlacement(POINT cursor, const RECT& page, int display_res, int screen_res) {
@@ -241,8 +235,7 @@ RECT Union(const RECT& a, const RECT& b) {
 }
 
 RECT Intersect(const RECT& a, const RECT& b) {
-  RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-         std::min(a.bottom, b.bottom)};
+  RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
   if (IsEmpty(r)) return RECT{};
   return r;
 }
@@ -250,9 +243,7 @@ RECT Intersect(const RECT& a, const RECT& b) {
 int HandleAt(const RECT& sel, POINT p) {
   const RECT s = Normalised(sel);
   if (s.right - s.left <= kHandleSize || s.bottom - s.top <= kHandleSize) return 0;
-  auto in = [&](int x, int y) {
-    return p.x >= x && p.x < x + kHandleSize && p.y >= y && p.y < y + kHandleSize;
-  };
+  auto in = [&](int x, int y) { return p.x >= x && p.x < x + kHandleSize && p.y >= y && p.y < y + kHandleSize; };
   if (in(s.left, s.top)) return 1;
   if (in(s.right - kHandleSize, s.top)) return 2;
   if (in(s.left, s.bottom - kHandleSize)) return 3;
@@ -263,11 +254,24 @@ int HandleAt(const RECT& sel, POINT p) {
 RECT DragHandle(const RECT& sel, int handle, POINT p) {
   RECT r = Normalised(sel);
   switch (handle) {
-    case 1: r.left = p.x; r.top = p.y; break;
-    case 2: r.right = p.x; r.top = p.y; break;
-    case 3: r.left = p.x; r.bottom = p.y; break;
-    case 4: r.right = p.x; r.bottom = p.y; break;
-    default: break;
+    case 1:
+      r.left = p.x;
+      r.top = p.y;
+      break;
+    case 2:
+      r.right = p.x;
+      r.top = p.y;
+      break;
+    case 3:
+      r.left = p.x;
+      r.bottom = p.y;
+      break;
+    case 4:
+      r.right = p.x;
+      r.bottom = p.y;
+      break;
+    default:
+      break;
   }
   return r;
 }

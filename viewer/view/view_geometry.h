@@ -18,7 +18,7 @@ using win::POINT;
 using win::RECT;
 
 inline constexpr int kPageUnitsPerInch = 28800;
-inline constexpr int kRowGap = 4;          // pixels between page rows and round the column
+inline constexpr int kRowGap = 4;  // pixels between page rows and round the column
 inline constexpr int kMinPercent = 10;
 inline constexpr int kMaxPercent = 200;
 
@@ -68,9 +68,7 @@ struct SheetGrid {
 SheetGrid ComputeSheetGrid(std::uint32_t pages_per_sheet, UnitSize page0, UnitSize reference);
 
 // Gives a length in page units as pixels at a resolution.
-inline int UnitsToPixels(std::int64_t units, int resolution) {
-  return int(units * resolution / kPageUnitsPerInch);
-}
+inline int UnitsToPixels(std::int64_t units, int resolution) { return int(units * resolution / kPageUnitsPerInch); }
 
 // One scroll axis: enabled with positions 0..max, or disabled.
 struct ScrollAxis {
@@ -89,8 +87,8 @@ struct ScrollLayout {
 
 // Takes the page count, pages per sheet, the slot's size in pixels and the area's size;
 // gives the rows, content height and both scroll axes.
-ScrollLayout ComputeScrollLayout(int page_count, std::uint32_t pages_per_sheet, int page_w,
-                                 int page_h, int area_w, int area_h);
+ScrollLayout ComputeScrollLayout(int page_count, std::uint32_t pages_per_sheet, int page_w, int page_h, int area_w,
+                                 int area_h);
 
 // Takes a scroll position (vertical), the layout, the slot height, the area height, the
 // page count and pages per sheet; gives the current row: position / (height + 4), or the
@@ -111,8 +109,7 @@ int RowPosition(int row, int page_h, const ScrollAxis& axis);
 // axis is disabled, else 4 pixels in from the left less the position; row n at
 // n x (height + 4) + 4 below the top less the position, or the rows centred vertically
 // while the vertical axis is disabled.
-RECT RowRect(int row, const RECT& area, int page_w, int page_h, int hpos, int vpos,
-             const ScrollLayout& layout);
+RECT RowRect(int row, const RECT& area, int page_w, int page_h, int hpos, int vpos, const ScrollLayout& layout);
 
 // Takes a client rectangle and the same values; gives the rows that meet it (first, last
 // inclusive; last < first when none).
@@ -124,8 +121,7 @@ RowSpan VisibleRows(const RECT& rect, const RECT& area, int page_w, int page_h, 
                     const ScrollLayout& layout);
 
 // Takes a point in client coordinates and the same values; gives the row under it, or -1.
-int RowAt(POINT p, const RECT& area, int page_w, int page_h, int hpos, int vpos,
-          const ScrollLayout& layout);
+int RowAt(POINT p, const RECT& area, int page_w, int page_h, int hpos, int vpos, const ScrollLayout& layout);
 
 // Navigation rules (the vertical axis and the page count decide).
 bool CanGoPrevious(int page_count, const ScrollAxis& v, int position);

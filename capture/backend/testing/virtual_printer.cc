@@ -79,16 +79,21 @@ std::unique_ptr<VirtualPrinter> VirtualPrinter::Start(const std::string& base, c
 
   const int port = FreePort();
   Write(cups + "/etc/cups-files.conf",
-        "ServerRoot " + cups + "/etc\nRequestRoot " + cups + "/spool\nTempDir " + cups + "/spool/tmp\n"
-        "CacheDir " + cups + "/cache\nStateDir " + cups + "/state\nServerBin " + cups + "/serverbin\n"
-        "AccessLog " + cups + "/log/access_log\nErrorLog " + cups + "/log/error_log\nPageLog " + cups +
-        "/log/page_log\nFileDevice No\nUser lp\nGroup lp\nSystemGroup root\nPeerCred off\nSandboxing Relaxed\n"
-        "SetEnv ZELVORA_CAPTURE_ROOT " + capture_template + "\n");
+        "ServerRoot " + cups + "/etc\nRequestRoot " + cups + "/spool\nTempDir " + cups +
+            "/spool/tmp\n"
+            "CacheDir " +
+            cups + "/cache\nStateDir " + cups + "/state\nServerBin " + cups +
+            "/serverbin\n"
+            "AccessLog " +
+            cups + "/log/access_log\nErrorLog " + cups + "/log/error_log\nPageLog " + cups +
+            "/log/page_log\nFileDevice No\nUser lp\nGroup lp\nSystemGroup root\nPeerCred off\nSandboxing Relaxed\n"
+            "SetEnv ZELVORA_CAPTURE_ROOT " +
+            capture_template + "\n");
   Write(cups + "/etc/cupsd.conf",
         "Listen " + cups + "/cups.sock\nListen 127.0.0.1:" + std::to_string(port) +
-        "\nBrowsing No\nWebInterface No\nLogLevel debug\nPreserveJobHistory Yes\nDefaultAuthType None\n"
-        "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-        "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
+            "\nBrowsing No\nWebInterface No\nLogLevel debug\nPreserveJobHistory Yes\nDefaultAuthType None\n"
+            "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+            "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
   process::StartOptions o;
   o.argv = {"/usr/sbin/cupsd", "-f", "-c", cups + "/etc/cupsd.conf", "-s", cups + "/etc/cups-files.conf"};
   o.output_file = cups + "/log/cupsd.out";
@@ -109,11 +114,11 @@ std::unique_ptr<VirtualPrinter> VirtualPrinter::Start(const std::string& base, c
   }
   // The install script: backends, programs, owner authentication, queues, autostart entry.
   p->programs_ = base + "/programs";
-  const int rc = p->Run({source_dir + "/scripts/install-printer", "--bin", zv::testing::BinDir(), "--program-dir",
-                         p->programs_, "--serverbin", cups + "/serverbin", "--cups-files", cups + "/etc/cups-files.conf",
-                         "--cupsd-conf", cups + "/etc/cupsd.conf", "--autostart-dir", base + "/autostart",
-                         "--cups-server", cups + "/cups.sock", "--restart-command",
-                         "kill -HUP " + std::to_string(p->cupsd_->pid())});
+  const int rc =
+      p->Run({source_dir + "/scripts/install-printer", "--bin", zv::testing::BinDir(), "--program-dir", p->programs_,
+              "--serverbin", cups + "/serverbin", "--cups-files", cups + "/etc/cups-files.conf", "--cupsd-conf",
+              cups + "/etc/cupsd.conf", "--autostart-dir", base + "/autostart", "--cups-server", cups + "/cups.sock",
+              "--restart-command", "kill -HUP " + std::to_string(p->cupsd_->pid())});
   if (rc != 0) {
     *error = "install-printer failed\n" + p->Logs();
     return nullptr;

@@ -18,10 +18,10 @@
 #include "capture/common/log.h"
 #include "driver/kelvad/stream.h"
 #include "jobdoc/image.h"
-#include "platform/gdi/testing/box_pdf.h"
 #include "platform/fs/files.h"
 #include "platform/gdi/player.h"
 #include "platform/gdi/surfaces.h"
+#include "platform/gdi/testing/box_pdf.h"
 #include "platform/process/process.h"
 #include "platform/testing/bin_dir.h"
 #include "platform/testing/temp_root.h"
@@ -33,11 +33,10 @@ namespace {
 namespace sfs = std::filesystem;
 using namespace std::chrono_literals;
 
-
 // Two A4 pages made with cairo: portrait with a black box, landscape with a blue box.
 void MakePdf(const std::string& path) {
-  zv::testing::WriteBoxPdf(path, {{595.28, 841.89, 50, 50, 200, 100, 0, 0, 0},
-                                  {841.89, 595.28, 100, 100, 200, 100, 0.2, 0.4, 0.8}});
+  zv::testing::WriteBoxPdf(
+      path, {{595.28, 841.89, 50, 50, 200, 100, 0, 0, 0}, {841.89, 595.28, 100, 100, 200, 100, 0.2, 0.4, 0.8}});
 }
 
 class PrinterEndToEnd : public ::testing::Test {
@@ -76,15 +75,17 @@ class PrinterEndToEnd : public ::testing::Test {
     resident_ = std::move(*r);
     ASSERT_TRUE(resident_->WaitReady(10000).ok());
 
-    auto w = winmsg::Window::Create("ClientFrame", "client", [this](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp,
-                                                                    winmsg::LPARAM lp) -> winmsg::LRESULT {
-      if (m == winmsg::WM_COPYDATA) {
-        auto* cds = reinterpret_cast<const winmsg::COPYDATASTRUCT*>(lp);
-        received_.emplace_back(static_cast<const char*>(cds->lpData), strnlen(static_cast<const char*>(cds->lpData), cds->cbData));
-        return 1;
-      }
-      return winmsg::DefWindowProc(h, m, wp, lp);
-    });
+    auto w = winmsg::Window::Create(
+        "ClientFrame", "client",
+        [this](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp, winmsg::LPARAM lp) -> winmsg::LRESULT {
+          if (m == winmsg::WM_COPYDATA) {
+            auto* cds = reinterpret_cast<const winmsg::COPYDATASTRUCT*>(lp);
+            received_.emplace_back(static_cast<const char*>(cds->lpData),
+                                   strnlen(static_cast<const char*>(cds->lpData), cds->cbData));
+            return 1;
+          }
+          return winmsg::DefWindowProc(h, m, wp, lp);
+        });
     ASSERT_TRUE(w.ok());
     client_ = std::move(*w);
     winmsg::SetProp(client_.hwnd(), kClientProperty, 1);
@@ -106,7 +107,9 @@ class PrinterEndToEnd : public ::testing::Test {
   }
 
   // Runs a CUPS client against the private cupsd; gives its exit code.
-  int Run(std::vector<std::string> argv, const std::string& as_user = "") { return printer_->Run(std::move(argv), as_user); }
+  int Run(std::vector<std::string> argv, const std::string& as_user = "") {
+    return printer_->Run(std::move(argv), as_user);
+  }
 
   // Pumps the client window's messages until `done` or the limit.
   bool PumpUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
@@ -168,7 +171,8 @@ TEST_F(PrinterEndToEnd, PrintedPdfArrivesAsACaptureFile) {
     ASSERT_TRUE(bmp.ok());
     win::RECT rect{0, 0, w, h};
     ASSERT_TRUE(gdi::PlayMetafile((*bmp)->dc(), doc->pages[p.page].metafile, &rect).ok());
-    const std::uint32_t got = (*bmp)->Pixel(static_cast<int>(p.x_pt * 200 / 72 / 4), static_cast<int>(p.y_pt * 200 / 72 / 4));
+    const std::uint32_t got =
+        (*bmp)->Pixel(static_cast<int>(p.x_pt * 200 / 72 / 4), static_cast<int>(p.y_pt * 200 / 72 / 4));
     for (int shift : {0, 8, 16}) {
       EXPECT_NEAR(static_cast<int>((got >> shift) & 0xFF), static_cast<int>((p.colour >> shift) & 0xFF), 6)
           << "page " << p.page << " at " << p.x_pt << "," << p.y_pt;
@@ -187,7 +191,8 @@ TEST_F(PrinterEndToEnd, PrintedPdfArrivesAsACaptureFile) {
 
 // Two A4 portrait pages with a one-inch box one inch from the top left: black, then red.
 void MakePortraitPdf(const std::string& path) {
-  zv::testing::WriteBoxPdf(path, {{595.28, 841.89, 72, 72, 72, 72, 0, 0, 0}, {595.28, 841.89, 72, 72, 72, 72, 1, 0, 0}});
+  zv::testing::WriteBoxPdf(path,
+                           {{595.28, 841.89, 72, 72, 72, 72, 0, 0, 0}, {595.28, 841.89, 72, 72, 72, 72, 1, 0, 0}});
 }
 
 TEST_F(PrinterEndToEnd, RasterQueueArrivesThroughTheStream) {

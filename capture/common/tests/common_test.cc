@@ -14,14 +14,16 @@ TEST(DocumentTitle, DropsPrefixesAndMakesFileNameCharactersFullWidth) {
   } cases[] = {
       {"Microsoft Word - report.DOC", "report"},
       {"Microsoft Word - report.doc", "report"},
-      {"Microsoft Word - report.txt", "report\x81\x44txt"},            // report．txt
-      {"\x88\xF3\x8D\xFC\x81\x69memo\x81\x6A", "memo"},               // 印刷（memo）
-      {"a/b?.xls", "a\x81\x5E" "b\x81\x48"},                         // a／b？
+      {"Microsoft Word - report.txt", "report\x81\x44txt"},  // report．txt
+      {"\x88\xF3\x8D\xFC\x81\x69memo\x81\x6A", "memo"},      // 印刷（memo）
+      {"a/b?.xls",
+       "a\x81\x5E"
+       "b\x81\x48"},  // a／b？
       {"Microsoft PowerPoint - x:y", "x\x81\x46y"},
       {"say \"hi\" \\ |", "say \x81\x68hi\x81\x68 \x81\x8F \x81\x62"},
-      {"\x81\x20z", "\x81\x40z"},                                     // trail below 0x40
-      {"tab\there\x7F", "tabhere"},                                   // control bytes dropped
-      {"end\x82", "end"},                                             // lone lead byte
+      {"\x81\x20z", "\x81\x40z"},    // trail below 0x40
+      {"tab\there\x7F", "tabhere"},  // control bytes dropped
+      {"end\x82", "end"},            // lone lead byte
       {"", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(DeriveDocumentTitle(c.name), c.title) << c.name;
@@ -63,12 +65,12 @@ TEST(SettingsBlocks, SizesAndStorableRecords) {
     r[5] = std::byte(kind);
     return CheckStorableRecord(r).ok();
   };
-  EXPECT_FALSE(with(5, 3, 1, 6));      // below the head
-  EXPECT_FALSE(with(100, 3, 1, 50));   // larger than its bytes
-  EXPECT_FALSE(with(20, 5, 0, 20));    // slot without blocks
+  EXPECT_FALSE(with(5, 3, 1, 6));     // below the head
+  EXPECT_FALSE(with(100, 3, 1, 50));  // larger than its bytes
+  EXPECT_FALSE(with(20, 5, 0, 20));   // slot without blocks
   EXPECT_FALSE(with(20, 12, 0, 20));
-  EXPECT_FALSE(with(20, 3, 3, 20));    // kind without a block in that slot
-  EXPECT_FALSE(with(13, 3, 2, 13));    // larger than the 12-byte block
+  EXPECT_FALSE(with(20, 3, 3, 20));  // kind without a block in that slot
+  EXPECT_FALSE(with(13, 3, 2, 13));  // larger than the 12-byte block
   EXPECT_TRUE(with(12, 3, 2, 12));
 
   auto conv = BuildConverterRecord(1, {100, "pdf", "liblumbrel.so"});

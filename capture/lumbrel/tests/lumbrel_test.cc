@@ -199,8 +199,8 @@ class Library {
 shm::SharedBlock StoreImageOptions(int slot, bool mono, int box_w, int box_h, int naming) {
   auto block = shm::SharedBlock::Create(capture::SlotBlockName(slot, 2), 12);
   EXPECT_TRUE(block.ok());
-  const std::vector<std::byte> rec = capture::BuildImageOptionsRecord(
-      slot, mono ? 1 : 0, std::uint16_t(box_w), std::uint16_t(box_h), std::uint8_t(naming));
+  const std::vector<std::byte> rec = capture::BuildImageOptionsRecord(slot, mono ? 1 : 0, std::uint16_t(box_w),
+                                                                      std::uint16_t(box_h), std::uint8_t(naming));
   std::memcpy(block->mutable_bytes().data(), rec.data(), rec.size());
   return std::move(*block);
 }
@@ -213,8 +213,8 @@ std::vector<std::string> Names(const fs::path& dir) {
 }
 
 // A converter value that GetConvInf must leave alone.
-std::int32_t Untouched(std::uint32_t, const char*, const void* const*, const std::uint32_t*,
-                       std::uint32_t, const char*, const void*) {
+std::int32_t Untouched(std::uint32_t, const char*, const void* const*, const std::uint32_t*, std::uint32_t, const char*,
+                       const void*) {
   return 0;
 }
 
@@ -262,10 +262,14 @@ TEST_F(LumbrelTest, GetConvInfHandsOutTheConvertersOfItsTypes) {
     std::uint32_t type;
     const char* filter;  // null: no converter
   } cases[] = {
-      {0, "ビットマップファイル(*.bmp)|*.bmp|"}, {1, "PNGファイル(*.png)|*.png|"},
-      {4, "TIFFファイル(*.tif)|*.tif|"},       {5, "JPEGファイル(*.jpg)|*.jpg|"},
-      {100, "PDF"},                             {2, nullptr},
-      {3, nullptr},                             {6, nullptr},
+      {0, "ビットマップファイル(*.bmp)|*.bmp|"},
+      {1, "PNGファイル(*.png)|*.png|"},
+      {4, "TIFFファイル(*.tif)|*.tif|"},
+      {5, "JPEGファイル(*.jpg)|*.jpg|"},
+      {100, "PDF"},
+      {2, nullptr},
+      {3, nullptr},
+      {6, nullptr},
       {0xFFFFFFFF, nullptr},
   };
   for (const Case& c : cases) {
@@ -557,8 +561,8 @@ TEST(LumbrelSizes, PixelSizesAndTheirLimits) {
       {100, 0xFFFFFFFF, 0, 800, 800, 0, 0},  // a sliver: the fitted width rounds to 0
   };
   for (const Case& c : cases) {
-    Result<PixelSize> s = c.box_w || c.box_h ? SizeInBox(c.w, c.h, c.box_w, c.box_h)
-                                             : SizeAtResolution(c.w, c.h, c.dpi);
+    Result<PixelSize> s =
+        c.box_w || c.box_h ? SizeInBox(c.w, c.h, c.box_w, c.box_h) : SizeAtResolution(c.w, c.h, c.dpi);
     if (c.pw == 0) {
       EXPECT_FALSE(s.ok()) << c.w << "x" << c.h;
     } else {

@@ -33,8 +33,7 @@ void AddRun(emf::MetafileBuilder& b, int x, int y, const std::string& text) {
 
 }  // namespace
 
-TestPage RectanglePage(bool landscape, std::uint32_t colour, const std::string& text,
-                       std::uint32_t align) {
+TestPage RectanglePage(bool landscape, std::uint32_t colour, const std::string& text, std::uint32_t align) {
   const emf::Writer::Options o = A4Device(landscape);
   const int w = o.device.cx, h = o.device.cy;
   emf::MetafileBuilder b(o);
@@ -67,8 +66,7 @@ TestPage TextPage() {
   b.CreateFont(1, gdi::MakeLogFont("Arial", -42));
   b.SelectObject(1);
   for (int line = 0; line < 60; ++line) {
-    AddRun(b, 200, 200 + line * 52,
-           "Line " + std::to_string(line) + ": the quick brown fox jumps over the lazy dog.");
+    AddRun(b, 200, 200 + line * 52, "Line " + std::to_string(line) + ": the quick brown fox jumps over the lazy dog.");
   }
   return Sized(b.Build(), false);
 }

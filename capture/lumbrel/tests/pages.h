@@ -28,13 +28,11 @@ struct TestPage {
 // from 20 % to 40 % of the width and 20 % to 30 % of the height in `colour` (COLORREF), and,
 // unless `text` is empty, that text as one private run in Arial 100 units high at the page's
 // centre with alignment `align`.
-TestPage RectanglePage(bool landscape, std::uint32_t colour, const std::string& text = "",
-                       std::uint32_t align = 0);
+TestPage RectanglePage(bool landscape, std::uint32_t colour, const std::string& text = "", std::uint32_t align = 0);
 
 // Gives a portrait A4 page whose only drawing is one private character list in `face`, 100
 // units high.
-TestPage CharListPage(const std::vector<jobdoc::CharListItem>& items,
-                      const std::string& face = "Arial");
+TestPage CharListPage(const std::vector<jobdoc::CharListItem>& items, const std::string& face = "Arial");
 
 // Gives an A4 page of 60 lines of private text runs.
 TestPage TextPage();

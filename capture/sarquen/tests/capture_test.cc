@@ -88,15 +88,16 @@ class CaptureTest : public ::testing::Test {
 
   // A client main frame: the property "Zelvora", WM_COPYDATA texts recorded.
   void MakeClient(bool register_with_resident) {
-    auto w = winmsg::Window::Create("ClientFrame", "client", [this](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp,
-                                                                    winmsg::LPARAM lp) -> winmsg::LRESULT {
-      if (m == winmsg::WM_COPYDATA) {
-        auto* cds = reinterpret_cast<const winmsg::COPYDATASTRUCT*>(lp);
-        copydata_.emplace_back(static_cast<const char*>(cds->lpData), cds->cbData);
-        return 1;
-      }
-      return winmsg::DefWindowProc(h, m, wp, lp);
-    });
+    auto w = winmsg::Window::Create(
+        "ClientFrame", "client",
+        [this](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp, winmsg::LPARAM lp) -> winmsg::LRESULT {
+          if (m == winmsg::WM_COPYDATA) {
+            auto* cds = reinterpret_cast<const winmsg::COPYDATASTRUCT*>(lp);
+            copydata_.emplace_back(static_cast<const char*>(cds->lpData), cds->cbData);
+            return 1;
+          }
+          return winmsg::DefWindowProc(h, m, wp, lp);
+        });
     ASSERT_TRUE(w.ok());
     client_ = std::move(*w);
     winmsg::SetProp(client_.hwnd(), kClientProperty, 1);
@@ -105,8 +106,8 @@ class CaptureTest : public ::testing::Test {
 
   std::string WriteFile(const std::string& name, const Bytes& bytes) {
     std::string path = root_.str() + "/" + name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return path;
   }
 
@@ -203,10 +204,10 @@ TEST_F(CaptureTest, DeviceModeFillsThePageFormatRecord) {
   } cases[] = {
       {156, 9, 1, 2100, 2970, 9, 2100, 2970, 0},
       {156, 8, 2, 2970, 4200, 8, 2970, 4200, jobdoc::kFormatLandscape},
-      {156, 9, 1, 0, 0, 9, 2100, 2970, 0},      // no paper size given
+      {156, 9, 1, 0, 0, 9, 2100, 2970, 0},  // no paper size given
       {156, 70, 1, 999, 1479, 70, 2100, 2970, 0},
       {46, 11, 2, 1480, 2100, 0, 2100, 2970, jobdoc::kFormatLandscape},  // ends before the paper
-      {400, 12, 1, 2570, 3640, 12, 2570, 3640, 0},  // copied no further than 156 bytes
+      {400, 12, 1, 2570, 3640, 12, 2570, 3640, 0},                       // copied no further than 156 bytes
   };
   for (const Case& c : cases) {
     std::vector<std::uint8_t> buffer(400, 0);
@@ -432,8 +433,7 @@ TEST_F(CaptureTest, ControlCommentsChangeSlotsAndLeaveNoDocument) {
 class ConversionTest : public CaptureTest {
  protected:
   void Configure(std::uint32_t type, std::uint32_t out_kind, int slot,
-                 const std::string& module = "libzvstubconverter.so",
-                 const std::string& extension = "txt") {
+                 const std::string& module = "libzvstubconverter.so", const std::string& extension = "txt") {
     auto m = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0\\Conv");
     auto u = registry::Key::Create(registry::RootKey::kCurrentUser, "Software\\Orbelin\\Zelvora\\1.0\\Conv");
     ASSERT_TRUE(m.ok() && u.ok());

@@ -31,7 +31,8 @@ struct Out {
 Out Rerecord(const Bytes& page, std::vector<Bytes>* comments = nullptr) {
   RerecordOptions o;
   o.text_height = 42;
-  if (comments) o.on_comment = [comments](std::span<const std::uint8_t> r) { comments->emplace_back(r.begin(), r.end()); };
+  if (comments)
+    o.on_comment = [comments](std::span<const std::uint8_t> r) { comments->emplace_back(r.begin(), r.end()); };
   auto rr = RerecordPage(page, o);
   EXPECT_TRUE(rr.ok()) << rr.status().ToString();
   Out out;
@@ -74,12 +75,8 @@ emf::MetafileBuilder WithFont(int escapement = 0, int charset = 128) {
 TEST(Rerecord, HeaderFontScaleAndDroppedRecords) {
   std::vector<Bytes> comments;
   const Bytes unknown_body(4, 0);
-  Out out = Rerecord(emf::MetafileBuilder()
-                         .Comment(Bytes{'P', 'R', 'C', 0})
-                         .Raw(151, unknown_body)
-                         .MoveTo(3, 4)
-                         .Build(),
-                     &comments);
+  Out out = Rerecord(
+      emf::MetafileBuilder().Comment(Bytes{'P', 'R', 'C', 0}).Raw(151, unknown_body).MoveTo(3, 4).Build(), &comments);
   ASSERT_GE(out.types.size(), 4u);
   EXPECT_EQ(out.types[0], 1u);
   auto scale = jobdoc::ParsePrivateRecord(out.records[1]);
@@ -96,12 +93,12 @@ TEST(Rerecord, HeaderFontScaleAndDroppedRecords) {
 TEST(Rerecord, TouchingRectanglesOverlapByOneUnit) {
   Out out = Rerecord(emf::MetafileBuilder()
                          .Rectangle(0, 0, 10, 10)
-                         .Rectangle(10, 0, 20, 10)   // starts where the last ended
+                         .Rectangle(10, 0, 20, 10)  // starts where the last ended
                          .Rectangle(20, 0, 30, 10)
                          .Rectangle(100, 0, 110, 10)
-                         .Rectangle(100, 10, 110, 20)   // below, same left and right
-                         .Rectangle(100, -10, 110, 9)   // above the last (adjusted) one
-                         .Rectangle(50, 50, 60, 60)     // apart: unchanged
+                         .Rectangle(100, 10, 110, 20)  // below, same left and right
+                         .Rectangle(100, -10, 110, 9)  // above the last (adjusted) one
+                         .Rectangle(50, 50, 60, 60)    // apart: unchanged
                          .Build());
   std::vector<win::RECTL> rects;
   for (std::size_t i = 0; i < out.types.size(); ++i)
@@ -135,25 +132,38 @@ TEST(Rerecord, TextPositionsAndKinds) {
   } cases[] = {
       {"right aligned with advances",
        [&](emf::MetafileBuilder& b) { b.SetTextAlign(win::TA_RIGHT).ExtTextOutA(100, 50, "AB", 0, nullptr, dx); },
-       {{78, 50}, {88, 50}}, 0},
+       {{78, 50}, {88, 50}},
+       0},
       {"centred with advances",
        [&](emf::MetafileBuilder& b) { b.SetTextAlign(win::TA_CENTER).ExtTextOutA(100, 50, "AB", 0, nullptr, dx); },
-       {{89, 50}, {99, 50}}, 0},
+       {{89, 50}, {99, 50}},
+       0},
       {"two-byte character takes two advances",
        [&](emf::MetafileBuilder& b) {
          const std::vector<win::LONG> three = {5, 6, 7};
-         b.ExtTextOutA(0, 0, "\x82\xA0" "C", 0, nullptr, three);
+         b.ExtTextOutA(0, 0,
+                       "\x82\xA0"
+                       "C",
+                       0, nullptr, three);
        },
-       {{0, 0}, {11, 0}}, 0},
+       {{0, 0}, {11, 0}},
+       0},
       {"spaces only on a transparent background",
-       [](emf::MetafileBuilder& b) { b.SetBkMode(win::TRANSPARENT).ExtTextOutA(5, 5, "   "); }, {}, 0},
+       [](emf::MetafileBuilder& b) { b.SetBkMode(win::TRANSPARENT).ExtTextOutA(5, 5, "   "); },
+       {},
+       0},
       {"trailing spaces trimmed",
-       [](emf::MetafileBuilder& b) { b.SetBkMode(win::TRANSPARENT).ExtTextOutA(5, 5, "ab \x81\x40"); }, {}, 1},
+       [](emf::MetafileBuilder& b) { b.SetBkMode(win::TRANSPARENT).ExtTextOutA(5, 5, "ab \x81\x40"); },
+       {},
+       1},
       {"a run without advances", [](emf::MetafileBuilder& b) { b.ExtTextOutW(5, 6, u"hello"); }, {}, 1},
-      {"options make a run", [](emf::MetafileBuilder& b) {
+      {"options make a run",
+       [](emf::MetafileBuilder& b) {
          win::RECTL clip{0, 0, 50, 20};
          b.ExtTextOutW(5, 6, u"x", win::ETO_CLIPPED, &clip);
-       }, {}, 1},
+       },
+       {},
+       1},
   };
   for (const Case& c : cases) {
     emf::MetafileBuilder b = WithFont();
@@ -210,13 +220,13 @@ TEST(Rerecord, TextThatIsNotPlainCp932BecomesPixels) {
       {"symbol font", [](emf::MetafileBuilder& b) { b.ExtTextOutW(200, 200, u"\u00e9x"); }, 81, 2},
       {"user-defined character", [](emf::MetafileBuilder& b) { b.ExtTextOutA(10, 10, "\xF0\x40"); }, 0},
       {"no CP932 form", [](emf::MetafileBuilder& b) { b.ExtTextOutW(10, 10, u"caf\u00e9"); }, 81},
-      {"coloured text", [](emf::MetafileBuilder& b) {
-         b.SetTextColor(0x0000FF).ExtTextOutW(10, 10, u"\u00e9");
-       }, 15},
-      {"an opaque box of a whole damaged page", [](emf::MetafileBuilder& b) {
+      {"coloured text", [](emf::MetafileBuilder& b) { b.SetTextColor(0x0000FF).ExtTextOutW(10, 10, u"\u00e9"); }, 15},
+      {"an opaque box of a whole damaged page",
+       [](emf::MetafileBuilder& b) {
          win::RECTL huge{0, 0, 30000, 30000};
          b.SetTextColor(0x0000FF).ExtTextOutW(10, 10, u"\u00e9", win::ETO_OPAQUE, &huge);
-       }, 0},
+       },
+       0},
   };
   for (const Case& c : cases) {
     emf::MetafileBuilder b = WithFont(0, c.charset);

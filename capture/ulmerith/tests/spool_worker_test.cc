@@ -12,9 +12,9 @@
 #include "capture/spool/spool.h"
 #include "capture/ulmerith/resident.h"
 #include "jobdoc/image.h"
-#include "platform/gdi/testing/box_pdf.h"
 #include "platform/fs/files.h"
 #include "platform/gdi/emf/builder.h"
+#include "platform/gdi/testing/box_pdf.h"
 #include "platform/process/process.h"
 #include "platform/testing/bin_dir.h"
 #include "platform/testing/temp_root.h"
@@ -61,9 +61,7 @@ TEST(SpoolWorker, FeedsJobsAndSetsFailedOnesAside) {
                     .ok());
   }
 
-  auto done = [&] {
-    return !(*worker)->busy() && !sfs::exists(spool + "/1.job") && !sfs::exists(spool + "/2.job");
-  };
+  auto done = [&] { return !(*worker)->busy() && !sfs::exists(spool + "/1.job") && !sfs::exists(spool + "/2.job"); };
   const auto end = std::chrono::steady_clock::now() + 60s;
   while (!done() && std::chrono::steady_clock::now() < end) {
     winmsg::PumpMessages();
@@ -107,14 +105,15 @@ TEST(Feeder, CommandLineSendsMetafilesAndPdfsAsOneJob) {
   const std::string emf_path = root.str() + "/pages.emf";
   {
     std::ofstream f(emf_path, std::ios::binary);
-    for (int i = 0; i < 2; ++i) f.write(reinterpret_cast<const char*>(page.data()), static_cast<std::streamsize>(page.size()));
+    for (int i = 0; i < 2; ++i)
+      f.write(reinterpret_cast<const char*>(page.data()), static_cast<std::streamsize>(page.size()));
   }
   const std::string pdf_path = root.str() + "/one.pdf";
   zv::testing::WriteBoxPdf(pdf_path, {});
 
   process::StartOptions p;
-  p.argv = {testing::BinPath("zelvora-feeder"), "--title", "Microsoft Word - cli.DOC", "--paper", "B5", emf_path,
-            pdf_path};
+  p.argv = {
+      testing::BinPath("zelvora-feeder"), "--title", "Microsoft Word - cli.DOC", "--paper", "B5", emf_path, pdf_path};
   auto feeder = process::Start(p);
   ASSERT_TRUE(feeder.ok());
   Result<int> code = Status::Timeout("running");

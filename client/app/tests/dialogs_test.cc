@@ -22,9 +22,9 @@
 #include "client/config.h"
 #include "jobdoc/container.h"
 #include "jobdoc/sample/sample_document.h"
-#include "platform/shm/shm.h"
 #include "platform/fs/files.h"
 #include "platform/registry/registry.h"
+#include "platform/shm/shm.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/temp_root.h"
 
@@ -231,8 +231,9 @@ TEST(PageExportTest, ImageOptionsAndNames) {
 TEST_F(DialogsTest, PagesSavedAsPdfAndImagesThroughTheConversionLibrary) {
   ClientDocument doc;
   const std::string prc = root_.str() + "/job.prc";
-  ASSERT_TRUE(jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(2, 2, false), jobdoc::DocumentWriteMode::kPacked, prc)
-                  .ok());
+  ASSERT_TRUE(
+      jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(2, 2, false), jobdoc::DocumentWriteMode::kPacked, prc)
+          .ok());
   ASSERT_TRUE(doc.OnOpenDocument(prc, "", &prompt_));
   doc.set_name("a/b");
   const std::string pdf = root_.str() + "/out.pdf";

@@ -13,8 +13,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTabBar>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -78,15 +78,16 @@ class FrameTest : public ::testing::Test {
     for (const auto& n : names) text += n + "=\r\n";
     for (size_t i = 0; i < names.size(); ++i) {
       text += "\r\n[" + names[i] + "]\r\nIPaddr=10.0.0." + std::to_string(i + 1) + "\r\n";
-      text += i < paper_lines.size() ? paper_lines[i] : "PaperSize=-1\r\nForms=文書の設定用紙\r\nSize=(,)\r\nMargin=(,,,)\r\n";
+      text += i < paper_lines.size() ? paper_lines[i]
+                                     : "PaperSize=-1\r\nForms=文書の設定用紙\r\nSize=(,)\r\nMargin=(,,,)\r\n";
     }
     ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/printers.lst", text).ok());
   }
   // Writes a capture file of `pages` pages into `folder`.
   std::string Capture(const std::string& folder, const std::string& name, int pages) {
     std::string path = folder + "/" + name;
-    EXPECT_TRUE(jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(pages, 2, false), jobdoc::DocumentWriteMode::kUnpacked,
-                                          path)
+    EXPECT_TRUE(jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(pages, 2, false),
+                                          jobdoc::DocumentWriteMode::kUnpacked, path)
                     .ok());
     return path;
   }
@@ -145,8 +146,7 @@ TEST_F(FrameTest, StartsWithTheCommandLineJobAndTakesFurtherJobsByCopyData) {
   EXPECT_EQ(SendJob(*f, Capture(tmp_, "WXQ0003.tmp", 1), ""), 1);
   EXPECT_EQ(SendJob(*f, tmp_ + "/WXQmissing.tmp", "gone"), 0);
 
-  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{
-                          {"見積書", 3}, {"a \"b\" c", 2}, {kNoJobNameText, 1}}));
+  EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"見積書", 3}, {"a \"b\" c", 2}, {kNoJobNameText, 1}}));
   EXPECT_EQ(f->findChild<QLineEdit*>("1014")->text(), "6");
   EXPECT_EQ(status_.asked, std::vector<std::string>{"start 10.0.0.1"});
   f->findChild<QComboBox*>("1068")->setCurrentIndex(1);
@@ -171,9 +171,9 @@ TEST_F(FrameTest, JobRowsFollowPageEditsSoLaterDeletesHitTheRightPages) {
 
   f->PickPage(-1);  // a pick of nothing is ignored
   EXPECT_EQ(f->selected_page(), -1);
-  f->PickPage(1);        // A's last page
+  f->PickPage(1);            // A's last page
   f->InsertBlankPage(true);  // A grows to 3
-  f->PickPage(3);        // B's first page
+  f->PickPage(3);            // B's first page
   f->DeleteSelectedPage();   // B shrinks to 2
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"A", 3}, {"B", 2}, {"C", 1}}));
 
@@ -220,7 +220,8 @@ TEST_F(FrameTest, JobListFollowsThePreviewTakesArrowKeysAndAsksBeforeDeleting) {
   struct Key {
     Qt::Key key;
     int row;
-  } keys[] = {{Qt::Key_Up, 0}, {Qt::Key_Up, 0}, {Qt::Key_PageDown, 1}, {Qt::Key_Down, 2}, {Qt::Key_Down, 2}, {Qt::Key_PageUp, 1}};
+  } keys[] = {{Qt::Key_Up, 0},   {Qt::Key_Up, 0},   {Qt::Key_PageDown, 1},
+              {Qt::Key_Down, 2}, {Qt::Key_Down, 2}, {Qt::Key_PageUp, 1}};
   for (const auto& k : keys) {
     QTest::keyClick(tree, k.key);
     EXPECT_EQ(f->selected_job_row(), k.row) << k.key;
@@ -502,8 +503,7 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
     EXPECT_FALSE(f->printing());
     // Timer 1 took the answer and deleted it.
     EXPECT_FALSE(f->findChild<QTimer*>("timer1")->isActive());
-    for (const auto& e : fsys::recursive_directory_iterator(app_))
-      EXPECT_NE(e.path().extension(), ".ans") << e.path();
+    for (const auto& e : fsys::recursive_directory_iterator(app_)) EXPECT_NE(e.path().extension(), ".ans") << e.path();
   }
   auto jobs = spooler.EnumJobs("Office");
   ASSERT_TRUE(jobs.ok());
@@ -546,7 +546,8 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
 
 TEST_F(FrameTest, LocalListFollowsTheInstalledPrinters) {
   spool::FolderSpooler spooler;
-  for (const char* n : {"Office", "Annex", "Zelvora"}) ASSERT_TRUE(spooler.AddPrinter(spool::StandardFolderPrinter(n)).ok());
+  for (const char* n : {"Office", "Annex", "Zelvora"})
+    ASSERT_TRUE(spooler.AddPrinter(spool::StandardFolderPrinter(n)).ok());
   auto names = [](CMainFrame& f) {
     std::vector<std::string> v;
     auto* combo = f.findChild<QComboBox*>("1068");
@@ -566,10 +567,11 @@ TEST_F(FrameTest, LocalListFollowsTheInstalledPrinters) {
     EXPECT_EQ(progress->findChild<QLabel*>("1157")->text(), " 2/ 2");
   }
   // A listed printer no longer installed leaves the list; an installed one not listed joins.
-  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/printers.lst", "[PRINTERS]\r\nGone=\r\nOffice=\r\n\r\n[Gone]\r\nIPaddr=\r\n"
-                                                          "PaperSize=-1\r\nForms=文書の設定用紙\r\nSize=(,)\r\nMargin=(,,,)\r\n\r\n"
-                                                          "[Office]\r\nIPaddr=10.1.1.1\r\nPaperSize=-1\r\nForms=文書の設定用紙\r\n"
-                                                          "Size=(,)\r\nMargin=(,,,)\r\n\r\n")
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/printers.lst",
+                                  "[PRINTERS]\r\nGone=\r\nOffice=\r\n\r\n[Gone]\r\nIPaddr=\r\n"
+                                  "PaperSize=-1\r\nForms=文書の設定用紙\r\nSize=(,)\r\nMargin=(,,,)\r\n\r\n"
+                                  "[Office]\r\nIPaddr=10.1.1.1\r\nPaperSize=-1\r\nForms=文書の設定用紙\r\n"
+                                  "Size=(,)\r\nMargin=(,,,)\r\n\r\n")
                   .ok());
   auto f = Make();
   ASSERT_TRUE(f->StartUp(ParseStartArguments({})));
@@ -602,10 +604,12 @@ TEST_F(FrameTest, TabCycleDefaultLookTopmostAndRateClearing) {
   // The bar's lists, the tab control, the layout page's controls, then the enabled buttons
   // (1000 and 1072 stay disabled), and round again.
   ASSERT_GE(forward.size(), 6u);
-  EXPECT_EQ(std::vector<std::string>(forward.begin(), forward.begin() + 3), (std::vector<std::string>{"1068", "1071", "1005"}));
+  EXPECT_EQ(std::vector<std::string>(forward.begin(), forward.begin() + 3),
+            (std::vector<std::string>{"1068", "1071", "1005"}));
   EXPECT_EQ(std::vector<std::string>(forward.end() - 2, forward.end()), (std::vector<std::string>{"1002", "1003"}));
   for (size_t i = 3; i + 2 < forward.size(); ++i)
-    EXPECT_TRUE(f->layout_page()->isAncestorOf(f->findChild<QWidget*>(QString::fromStdString(forward[i])))) << forward[i];
+    EXPECT_TRUE(f->layout_page()->isAncestorOf(f->findChild<QWidget*>(QString::fromStdString(forward[i]))))
+        << forward[i];
   EXPECT_EQ(focused(), "1068");
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
   EXPECT_EQ(focused(), "1003");
@@ -647,8 +651,8 @@ TEST_F(FrameTest, TabCycleDefaultLookTopmostAndRateClearing) {
     f->ClearReductionRate();
     ASSERT_EQ(prompt_.shown.size(), 1u);
     EXPECT_EQ(prompt_.shown[0].text, "削減率をクリアします。\nよろしいですか？");
-    EXPECT_EQ(rate->text().toStdString(),
-              a == PromptAnswer::kYes ? "削減率: 0.0%  印刷枚数:0 総ﾍﾟｰｼﾞ数:0" : "削減率:25.0%  印刷枚数:30 総ﾍﾟｰｼﾞ数:40");
+    EXPECT_EQ(rate->text().toStdString(), a == PromptAnswer::kYes ? "削減率: 0.0%  印刷枚数:0 総ﾍﾟｰｼﾞ数:0"
+                                                                  : "削減率:25.0%  印刷枚数:30 総ﾍﾟｰｼﾞ数:40");
   }
   prompt_.answer = PromptAnswer::kYes;
 }
@@ -766,9 +770,9 @@ TEST_F(FrameTest, WindowPlaceOnFirstStartAndOffTheScreen) {
     int left, top, width, height;
     QRect expected;
   } cases[] = {
-      {0, 0, 0, 0, QRect(0, 0, 590, 485)},             // first start: nothing stored
-      {40, 30, 700, 500, QRect(40, 30, 700, 500)},      // on the screen
-      {5000, 30, 700, 500, QRect(0, 0, 590, 485)},      // off the screen
+      {0, 0, 0, 0, QRect(0, 0, 590, 485)},          // first start: nothing stored
+      {40, 30, 700, 500, QRect(40, 30, 700, 500)},  // on the screen
+      {5000, 30, 700, 500, QRect(0, 0, 590, 485)},  // off the screen
   };
   for (const auto& c : cases) {
     {
@@ -829,11 +833,11 @@ TEST_F(FrameTest, RotationCommandsAndJobFiles) {
     bool allowed;
     std::uint16_t after;
   } cases[] = {
-      {0, 32806, false, 0},   // the first page
-      {1, 32806, true, 1},    // upright -> clockwise
-      {1, 32806, false, 1},   // already clockwise
-      {1, 32805, true, 0},    // turned -> upright
-      {1, 32805, true, 16},   // upright -> counter-clockwise
+      {0, 32806, false, 0},  // the first page
+      {1, 32806, true, 1},   // upright -> clockwise
+      {1, 32806, false, 1},  // already clockwise
+      {1, 32805, true, 0},   // turned -> upright
+      {1, 32805, true, 16},  // upright -> counter-clockwise
       {2, 32805, true, 16},
   };
   for (const auto& c : cases) {

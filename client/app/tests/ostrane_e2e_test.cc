@@ -20,8 +20,8 @@
 #include "engine/hevrasto/tests/engine_harness.h"
 #include "jobdoc/container.h"
 #include "jobdoc/sample/sample_document.h"
-#include "platform/gdi/testing/box_pdf.h"
 #include "platform/fs/files.h"
+#include "platform/gdi/testing/box_pdf.h"
 #include "platform/process/process.h"
 #include "platform/registry/registry.h"
 #include "platform/spool/folder_spooler.h"
@@ -64,8 +64,10 @@ class OstraneRoad : public ::testing::Test {
     account_ = CurrentUserName();
     machine_ = CurrentMachineName();
     // This process's user may print without a page limit.
-    harness_->Sql("INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) "
-                  "VALUES (9,'" + account_ + "','Tester',1,3,0,0,'',1)");
+    harness_->Sql(
+        "INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) "
+        "VALUES (9,'" +
+        account_ + "','Tester',1,3,0,0,'',1)");
     ASSERT_EQ(Run({zv::testing::BinPath("ostrane-send"), "join", harness_->share()}), 0);
     ASSERT_TRUE(fs::MakeDirs(client_ + "/app").ok());
     fsys::create_symlink(zv::testing::BinPath("ostrane"), client_ + "/app/ostrane");
@@ -82,8 +84,8 @@ class OstraneRoad : public ::testing::Test {
     ASSERT_TRUE(fs::MakeDirs(client_ + "/xdg").ok());
     fsys::permissions(client_ + "/xdg", fsys::perms::owner_all);
     // The capture root is the client root itself, also for jobs of the virtual printer.
-    o.env = {"ZELVORA_ROOT=" + client_, "HOME=" + client_, "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + client_ + "/xdg",
-             "ZELVORA_CAPTURE_ROOT=" + client_};
+    o.env = {"ZELVORA_ROOT=" + client_, "HOME=" + client_, "QT_QPA_PLATFORM=offscreen",
+             "XDG_RUNTIME_DIR=" + client_ + "/xdg", "ZELVORA_CAPTURE_ROOT=" + client_};
     o.output_file = client_ + "/ulmerith.out";
     auto r = process::Start(o);
     ASSERT_TRUE(r.ok()) << r.status().ToString();
@@ -236,8 +238,9 @@ TEST(OstraneLocalRun, PrintsOnAFolderPrinterAndShowsItsOwnResult) {
   ASSERT_TRUE(fs::WriteFileAtomic(app + "/printers.lst", "[PRINTERS]\r\nOffice=\r\n").ok());
   ASSERT_TRUE(fs::MakeDirs(root.str() + "/tmp", 0700).ok());
   const std::string job = root.str() + "/tmp/WXQlocal.tmp";
-  ASSERT_TRUE(jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(3, 2, false), jobdoc::DocumentWriteMode::kUnpacked, job)
-                  .ok());
+  ASSERT_TRUE(
+      jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(3, 2, false), jobdoc::DocumentWriteMode::kUnpacked, job)
+          .ok());
 
   process::StartOptions o;
   o.argv = {zv::testing::BinPath("ostrane"), job, "/n", "Local report"};

@@ -45,7 +45,8 @@ TEST(PanelValuesTest, CopiesClamp) {
   struct Case {
     const char* text;
     int copies;
-  } cases[] = {{"1", 1}, {"100", 100}, {"101", 100}, {"0", 1}, {"-5", 1}, {"abc", 1}, {"", 1}, {"7x", 7}, {"99999999999", 100}};
+  } cases[] = {{"1", 1}, {"100", 100}, {"101", 100},        {"0", 1}, {"-5", 1}, {"abc", 1},
+               {"", 1},  {"7x", 7},    {"99999999999", 100}};
   for (const auto& c : cases) EXPECT_EQ(ClampCopies(c.text), c.copies) << c.text;
 }
 
@@ -57,7 +58,7 @@ TEST(PanelValuesTest, JobRowForPage) {
 }
 
 TEST(PanelValuesTest, OffsetTextsStepsAndTenths) {
-  const std::pair<const char*, bool> texts[] = {{"12.5", true}, {"-3", true},  {"-", true},    {".", true},
+  const std::pair<const char*, bool> texts[] = {{"12.5", true}, {"-3", true},  {"-", true},      {".", true},
                                                 {"-.", true},   {"", false},   {"1.2.3", false}, {"3-", false},
                                                 {"+1", false},  {" 1", false}, {"1e2", false}};
   for (auto [text, ok] : texts) EXPECT_EQ(IsOffsetNumber(text), ok) << text;
@@ -70,10 +71,10 @@ TEST(PanelValuesTest, OffsetTextsStepsAndTenths) {
     OffsetField field;
     float want;
   } steps[] = {
-      {0.0f, -1, kTopOffset, 0.1f},      // up adds
-      {0.0f, 1, kTopOffset, -0.1f},      // down subtracts
-      {50.0f, -1, kTopOffset, 50.0f},    // at the upper bound up stays
-      {10.0f, 1, kScaleOffset, 10.0f},   // at the lower bound down stays
+      {0.0f, -1, kTopOffset, 0.1f},     // up adds
+      {0.0f, 1, kTopOffset, -0.1f},     // down subtracts
+      {50.0f, -1, kTopOffset, 50.0f},   // at the upper bound up stays
+      {10.0f, 1, kScaleOffset, 10.0f},  // at the lower bound down stays
       {7.5f, 0, kLeftOffset, 7.5f},
   };
   for (const auto& c : steps) EXPECT_FLOAT_EQ(StepOffset(c.value, c.step, c.field), c.want) << c.value << " " << c.step;
@@ -93,7 +94,7 @@ TEST(PanelValuesTest, HelpFileFromTheSettingsFolderThenTheProgramFolder) {
   struct Case {
     std::string app, program, want;
   } cases[] = {
-      {app, bin, bin + "/ZvkHelp.html"},   // only the program folder holds it
+      {app, bin, bin + "/ZvkHelp.html"},     // only the program folder holds it
       {none, none, none + "/ZvkHelp.html"},  // nowhere: the settings' folder is named
       {"", bin, bin + "/ZvkHelp.html"},
   };

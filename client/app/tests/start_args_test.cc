@@ -104,7 +104,7 @@ TEST(StartArgsTest, LogOutputFromTheTraceKeyThenTheProductKey) {
       {{}, false},
       {{{trace_key, "ON"}}, true},
       {{{product_key, "ON"}}, true},
-      {{{product_key, "on"}}, false},  // the comparison is exact
+      {{{product_key, "on"}}, false},                      // the comparison is exact
       {{{trace_key, "OFF"}, {product_key, "ON"}}, false},  // the trace log's own key comes first
   };
   for (const auto& c : cases) {

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QLineSeries>
@@ -96,8 +96,7 @@ TEST_F(ChartWindowTest, DrawsEachTypeAndSwitchesBetweenThem) {
   ASSERT_TRUE(frame.SetItems(Users(3)));
   frame.show();
   QChart* chart = frame.View()->Chart();
-  EXPECT_EQ(Categories(chart),
-            (QStringList{"04/12", "04/13", "04/14", "04/15", "04/16", "04/17", "04/18"}));
+  EXPECT_EQ(Categories(chart), (QStringList{"04/12", "04/13", "04/14", "04/15", "04/16", "04/17", "04/18"}));
   EXPECT_EQ(chart->title(), "印刷枚数 (今週)<br>2026/04/12(日)～2026/04/18(土)");
   EXPECT_TRUE(frame.Action(kCmdThisWeek)->isChecked());
 
@@ -157,8 +156,7 @@ TEST_F(ChartWindowTest, PeriodCommandsRecalculateOnlyOnChange) {
     return asked == 1;  // OK the first time, Cancel the second
   });
   frame.RunCommand(kCmdChosenPeriod);
-  EXPECT_EQ(Categories(frame.View()->Chart()),
-            (QStringList{"04/10", "04/11", "04/12", "04/13", "04/14", "04/15"}));
+  EXPECT_EQ(Categories(frame.View()->Chart()), (QStringList{"04/10", "04/11", "04/12", "04/13", "04/14", "04/15"}));
   EXPECT_TRUE(frame.Action(kCmdChosenPeriod)->isChecked());
   frame.RunCommand(kCmdChosenPeriod);  // chosen again: the dialog opens again; Cancel keeps all
   EXPECT_EQ(asked, 2);

@@ -27,9 +27,7 @@ QApplication& App() {
   return *app;
 }
 
-void Save(QWidget& w, const char* name) {
-  w.grab().save(QString::fromStdString(testing::ArtifactsDir() + "/" + name));
-}
+void Save(QWidget& w, const char* name) { w.grab().save(QString::fromStdString(testing::ArtifactsDir() + "/" + name)); }
 
 TEST(PortDialogs, LptTimeoutPutsBackTheLastGoodValue) {
   App();
@@ -40,10 +38,14 @@ TEST(PortDialogs, LptTimeoutPutsBackTheLastGoodValue) {
     d.show();
     EXPECT_EQ(lpt.edit()->text(), "90");
     EXPECT_EQ(lpt.edit()->maxLength(), 6);
-    struct Case { const char* typed; const char* shown; bool selected; };
+    struct Case {
+      const char* typed;
+      const char* shown;
+      bool selected;
+    };
     // Seven digits cannot be typed (the edit holds six), so the range's top is reached by 0.
-    const Case cases[] = {{"0", "90", true}, {"45", "45", false}, {"x", "45", true}, {"0", "45", true},
-                          {"999999", "999999", false}, {"7", "7", false}};
+    const Case cases[] = {{"0", "90", true}, {"45", "45", false},         {"x", "45", true},
+                          {"0", "45", true}, {"999999", "999999", false}, {"7", "7", false}};
     for (const Case& c : cases) {
       lpt.edit()->selectAll();
       QTest::keyClicks(lpt.edit(), c.typed);

@@ -30,10 +30,13 @@ TEST(PortUi, TableAndTargets) {
   EXPECT_EQ(t->add_port, &AddPort);
   EXPECT_EQ(XcvTarget("", "XcvMonitor", kMonitorName), ",XcvMonitor Wexlan Printer Port");
   EXPECT_EQ(XcvTarget("\\\\srv", "XcvPort", "OLVIPORT :"), "\\\\srv\\,XcvPort OLVIPORT :");
-  struct Case { const char* port; bool com, lpt; };
+  struct Case {
+    const char* port;
+    bool com, lpt;
+  };
   const Case cases[] = {{"COM1:", true, false}, {"com2:", true, false}, {"LPT1:", false, true},
                         {"lpt3:", false, true}, {"COM1", false, false}, {"OLVIPORT :", false, false},
-                        {"COM:", true, false}, {"CO:", false, false}};
+                        {"COM:", true, false},  {"CO:", false, false}};
   for (const Case& c : cases) {
     EXPECT_EQ(IsComPort(c.port), c.com) << c.port;
     EXPECT_EQ(IsLptPort(c.port), c.lpt) << c.port;
@@ -72,9 +75,13 @@ TEST(PortUi, AddTwiceConfigureDelete) {
 }
 
 TEST(PortUi, LptTimeoutDialog) {
-  struct Case { const char* typed; const char* shown; bool selected; };
-  const Case cases[] = {{"45", "45", false}, {"0", "45", true}, {"1000000", "45", true}, {"", "45", true},
-                        {"12a", "45", true}, {"999999", "999999", false}, {"1", "1", false}, {"-3", "1", true}};
+  struct Case {
+    const char* typed;
+    const char* shown;
+    bool selected;
+  };
+  const Case cases[] = {{"45", "45", false}, {"0", "45", true},           {"1000000", "45", true}, {"", "45", true},
+                        {"12a", "45", true}, {"999999", "999999", false}, {"1", "1", false},       {"-3", "1", true}};
   LptTimeoutModel model(45);
   for (const Case& c : cases) {
     EXPECT_EQ(model.Edit(c.typed), c.shown) << c.typed;
@@ -126,7 +133,10 @@ TEST(PortUi, SerialSettingsInTheRecord) {
   EXPECT_EQ(fresh->data_bits, 8);
   rec[16] = 0x01;  // binary mode, kept across writes
   rec[40] = 0x77;  // beyond the control block, untouched
-  struct Case { CommSettings s; std::uint32_t flags; };
+  struct Case {
+    CommSettings s;
+    std::uint32_t flags;
+  };
   const Case cases[] = {
       {{115200, 7, 2, 2, FlowControl::kXonXoff}, 0x1313},
       {{2400, 5, 0, 1, FlowControl::kHardware}, 0x202D},

@@ -260,8 +260,7 @@ void PaperPage::Refresh() {
   }
 }
 
-SheetDialog::SheetDialog(const QString& title, PaperPageModel& model, const gastrelo::Resources& res,
-                         QWidget* parent)
+SheetDialog::SheetDialog(const QString& title, PaperPageModel& model, const gastrelo::Resources& res, QWidget* parent)
     : QDialog(parent) {
   setFont(SheetFont());
   setWindowTitle(title);

@@ -5,10 +5,10 @@
 
 #include <QDialog>
 #include <QFont>
+#include <QWidget>
 #include <functional>
 #include <string>
 #include <vector>
-#include <QWidget>
 
 #include "driver/dromu/sheets/paper_page_model.h"
 #include "driver/dromu/sheets/property_sheets.h"
@@ -103,8 +103,7 @@ class SheetDialog : public QDialog {
 // Takes the resources, the title and a hook that, when given, shows and closes the dialog
 // itself (tests; the dialog is not run then); gives the page function the sheets run: 1 for
 // OK, 0 for Cancel.
-ShowPage QtShowPage(const gastrelo::Resources& res, QString title,
-                    std::function<void(SheetDialog&)> before = {});
+ShowPage QtShowPage(const gastrelo::Resources& res, QString title, std::function<void(SheetDialog&)> before = {});
 // Takes the resources; gives the prompt of DrvDocumentProperties running the document sheet
 // in a Qt dialog.
 dromu::SheetRunner QtDocumentSheet(const gastrelo::Resources& res);

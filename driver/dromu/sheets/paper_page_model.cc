@@ -58,7 +58,10 @@ void UserSizeModel::Spin(int which, int position) {
 
 PaperPageModel::PaperPageModel(PRIVDEVMODE& mode, PlatformOps& ops, std::string printer,
                                std::vector<std::string> paper_names, bool permission)
-    : mode_(mode), ops_(ops), printer_(std::move(printer)), paper_names_(std::move(paper_names)),
+    : mode_(mode),
+      ops_(ops),
+      printer_(std::move(printer)),
+      paper_names_(std::move(paper_names)),
       permission_(permission) {}
 
 int PaperPageModel::paper_index() const {
@@ -75,10 +78,14 @@ int PaperPageModel::resolution_index() const {
 
 std::uint16_t& PaperPageModel::MarginRef(int which) {
   switch (which) {
-    case 0: return mode_.priv.margin_left;
-    case 1: return mode_.priv.margin_right;
-    case 2: return mode_.priv.margin_top;
-    default: return mode_.priv.margin_bottom;
+    case 0:
+      return mode_.priv.margin_left;
+    case 1:
+      return mode_.priv.margin_right;
+    case 2:
+      return mode_.priv.margin_top;
+    default:
+      return mode_.priv.margin_bottom;
   }
 }
 

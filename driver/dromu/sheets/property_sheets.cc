@@ -60,8 +60,7 @@ long RunDeviceSheet(dromu::Host host, PrinterHandle printer, bool permission, co
   return result;
 }
 
-bool RunPrinterSheet(dromu::Host host, PrinterHandle printer, const gastrelo::Resources& res,
-                     const ShowPage& show) {
+bool RunPrinterSheet(dromu::Host host, PrinterHandle printer, const gastrelo::Resources& res, const ShowPage& show) {
   const bool permission = host.ops.SetPrinterData(printer, "Permission", DwordValue(1));
   return RunDeviceSheet(host, printer, permission, res, show) > 0;
 }

@@ -40,8 +40,7 @@ long RunDeviceSheet(dromu::Host host, PrinterHandle printer, bool permission, co
 // Takes the host, the printer, the resources and the page; writes the printer data
 // "Permission" = 1 (when it cannot, the page shows without permission); gives whether the
 // page's result was not zero. On OK with permission the printer-data record is saved.
-bool RunPrinterSheet(dromu::Host host, PrinterHandle printer, const gastrelo::Resources& res,
-                     const ShowPage& show);
+bool RunPrinterSheet(dromu::Host host, PrinterHandle printer, const gastrelo::Resources& res, const ShowPage& show);
 
 // ---- The sheet entry points under their platform names ----
 

@@ -35,12 +35,29 @@ std::int32_t Get32(const std::vector<std::uint8_t>& b, std::size_t off) {
 
 TEST(DromuCapabilities, ScalarValues) {
   Fixture f;
-  struct Case { std::uint16_t cap; long want; };
+  struct Case {
+    std::uint16_t cap;
+    long want;
+  };
   const Case cases[] = {
-      {kDcFields, static_cast<long>(kDefaultFields)}, {kDcBins, 0}, {kDcDuplex, 0}, {kDcBinNames, 0},
-      {kDcSize, 220}, {kDcExtra, 344}, {kDcVersion, 0x0401}, {kDcDriver, 0x0101},
-      {kDcEnumResolutions, 7}, {kDcFileDependencies, 0}, {kDcTrueType, 1}, {kDcCopies, 1},
-      {kDcOrientation, 90}, {kDcPapers, 12}, {kDcPaperSize, 12}, {kDcPaperNames, 12}, {19, -1}, {0, -1},
+      {kDcFields, static_cast<long>(kDefaultFields)},
+      {kDcBins, 0},
+      {kDcDuplex, 0},
+      {kDcBinNames, 0},
+      {kDcSize, 220},
+      {kDcExtra, 344},
+      {kDcVersion, 0x0401},
+      {kDcDriver, 0x0101},
+      {kDcEnumResolutions, 7},
+      {kDcFileDependencies, 0},
+      {kDcTrueType, 1},
+      {kDcCopies, 1},
+      {kDcOrientation, 90},
+      {kDcPapers, 12},
+      {kDcPaperSize, 12},
+      {kDcPaperNames, 12},
+      {19, -1},
+      {0, -1},
   };
   for (const Case& c : cases)
     EXPECT_EQ(DrvDeviceCapabilities(f.host(), f.handle, kDriver, c.cap, {}, {}), c.want) << c.cap;
@@ -130,12 +147,15 @@ TEST(DromuCapabilities, FailuresGiveMinusOne) {
 TEST(DromuConvert, VersionTableAndSizes) {
   Fixture f;
   PRIVDEVMODE def = BuildDefaultDevmode(f.platform, kDriver);
-  struct Case { int mode; std::size_t buffer; bool ok; std::uint32_t size_after; };
+  struct Case {
+    int mode;
+    std::size_t buffer;
+    bool ok;
+    std::uint32_t size_after;
+  };
   const Case cases[] = {
-      {kConvertDriverDefault, 564, true, 564},
-      {kConvertDriverDefault, 563, false, 564},
-      {kConvertTo351, 188 + 112, true, 300},
-      {kConvertTo351, 188 + 111, false, 300},
+      {kConvertDriverDefault, 564, true, 564}, {kConvertDriverDefault, 563, false, 564},
+      {kConvertTo351, 188 + 112, true, 300},   {kConvertTo351, 188 + 111, false, 300},
       {kConvertToCurrent, 564, true, 564},
   };
   for (const Case& c : cases) {
@@ -143,8 +163,7 @@ TEST(DromuConvert, VersionTableAndSizes) {
     if (c.mode == kConvertToCurrent) std::memcpy(out.data(), &def, 564);
     std::uint32_t size = static_cast<std::uint32_t>(c.buffer);
     ZvSetLastError(0);
-    EXPECT_EQ(DrvConvertDevMode(f.host(), kPrinter, Bytes(def), out, &size, c.mode), c.ok)
-        << c.mode << " " << c.buffer;
+    EXPECT_EQ(DrvConvertDevMode(f.host(), kPrinter, Bytes(def), out, &size, c.mode), c.ok) << c.mode << " " << c.buffer;
     EXPECT_EQ(size, c.size_after) << c.mode << " " << c.buffer;
     if (!c.ok) {
       EXPECT_EQ(ZvGetLastError(), kErrorInsufficientBuffer);
@@ -193,7 +212,11 @@ TEST(DromuDocumentProperties, FlagsAndOutputs) {
 TEST(DromuDocumentProperties, PromptResultsMapToOkAndCancel) {
   Fixture f;
   std::vector<std::uint8_t> out(564);
-  struct Case { long sheet; long want; long advanced; };
+  struct Case {
+    long sheet;
+    long want;
+    long advanced;
+  };
   const Case cases[] = {{1, 1, 1}, {0, 2, 0}, {5, 1, 1}, {-3, -3, 0}};
   for (const Case& c : cases) {
     SheetRunner sheet = [&](Host, PrinterHandle, std::span<std::uint8_t>, std::span<const std::uint8_t>,
@@ -207,9 +230,13 @@ TEST(DromuDocumentProperties, PromptResultsMapToOkAndCancel) {
 
 TEST(DromuPrinterEvent, InitialiseRegistersOnceAndAssigns) {
   Fixture f;
-  struct Case { int event; bool registers; };
-  const Case cases[] = {{kEventAddConnection, false}, {kEventDeleteConnection, false}, {kEventDelete, false},
-                        {0, false}, {6, false}, {kEventInitialize, true}, {kEventCacheRefresh, true}};
+  struct Case {
+    int event;
+    bool registers;
+  };
+  const Case cases[] = {
+      {kEventAddConnection, false}, {kEventDeleteConnection, false}, {kEventDelete, false}, {0, false}, {6, false},
+      {kEventInitialize, true},     {kEventCacheRefresh, true}};
   for (const Case& c : cases) {
     Fixture g;
     EXPECT_TRUE(DrvPrinterEvent(g.host(), kPrinter, c.event, 0));

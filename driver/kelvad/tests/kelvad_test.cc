@@ -151,8 +151,12 @@ TEST(KelvadStream, PagesRoundTripThroughTheReader) {
       std::size_t not_white = 0;
       for (std::uint32_t y = 0; y < p.height; ++y) {
         ASSERT_TRUE(reader.ReadRow(row).ok());
-        if (y == 0) { EXPECT_EQ(row[0], 0x10); }
-        if (y + 1 == p.height) { EXPECT_EQ(row[row.size() - 3], 0x20); }
+        if (y == 0) {
+          EXPECT_EQ(row[0], 0x10);
+        }
+        if (y + 1 == p.height) {
+          EXPECT_EQ(row[row.size() - 3], 0x20);
+        }
         not_white += row.size() - static_cast<std::size_t>(std::count(row.begin(), row.end(), 0xFF));
       }
       EXPECT_EQ(not_white, 2u);  // everything else stayed white
@@ -243,11 +247,13 @@ TEST(KelvadStream, ReaderRefusesBadStreams) {
     std::uint8_t value;
     std::size_t cut;  // bytes left off the end
   } cases[] = {
-      {"magic", 3, 'x', 0},          {"magic NUL", 16, 'D', 0},     {"header size", 48, 0x8D, 0},
-      {"version", 50, 2, 0},         {"image size", 52, 0x01, 0},   {"width", 56, 0x00, 0},
-      {"height", 60, 0x01, 0},       {"bytes per row", 64, 0x01, 0}, {"dmSize", 80 + 68, 0xDB, 0},
-      {"private tag", 80 + 220, 'X', 0}, {"paper", 80 + 78, 8, 0},  {"resolution", 80 + 90, 0x96, 0},
-      {"last row cut", 0, 0, 1},     {"header cut", 0, 0, good.size() - 100},
+      {"magic", 3, 'x', 0},         {"magic NUL", 16, 'D', 0},
+      {"header size", 48, 0x8D, 0}, {"version", 50, 2, 0},
+      {"image size", 52, 0x01, 0},  {"width", 56, 0x00, 0},
+      {"height", 60, 0x01, 0},      {"bytes per row", 64, 0x01, 0},
+      {"dmSize", 80 + 68, 0xDB, 0}, {"private tag", 80 + 220, 'X', 0},
+      {"paper", 80 + 78, 8, 0},     {"resolution", 80 + 90, 0x96, 0},
+      {"last row cut", 0, 0, 1},    {"header cut", 0, 0, good.size() - 100},
   };
   for (const auto& c : cases) {
     std::vector<std::uint8_t> bytes = good;

@@ -16,7 +16,8 @@ constexpr char kQueue[] = "Zelvora-Raster";
 
 // Two A4 pages, each with a one-inch square one inch from the top left: black, then red.
 void MakePdf(const std::string& path) {
-  zv::testing::WriteBoxPdf(path, {{595.28, 841.89, 72, 72, 72, 72, 0, 0, 0}, {595.28, 841.89, 72, 72, 72, 72, 1, 0, 0}});
+  zv::testing::WriteBoxPdf(path,
+                           {{595.28, 841.89, 72, 72, 72, 72, 0, 0, 0}, {595.28, 841.89, 72, 72, 72, 72, 1, 0, 0}});
 }
 
 TEST(KelvadRasterJob, JobOptionsMakeTheDeviceMode) {
@@ -58,10 +59,13 @@ TEST(KelvadRasterJob, PdfPagesBecomeTheStream) {
     std::vector<std::uint8_t> port;
     int pages = 0;
     const PRIVDEVMODE mode = JobDevmode(ops, kQueue, "Resolution=" + std::to_string(dpi) + "dpi");
-    Status s = WriteRasterJob(pdf, ops, kQueue, mode, [&](std::span<const std::uint8_t> b) {
-      port.insert(port.end(), b.begin(), b.end());
-      return true;
-    }, &pages);
+    Status s = WriteRasterJob(
+        pdf, ops, kQueue, mode,
+        [&](std::span<const std::uint8_t> b) {
+          port.insert(port.end(), b.begin(), b.end());
+          return true;
+        },
+        &pages);
     ASSERT_TRUE(s.ok()) << s.ToString();
     EXPECT_EQ(pages, 2);
     std::size_t at = 0;
@@ -105,10 +109,11 @@ TEST(KelvadRasterJob, PortraitPagesOnALandscapeJobAreFittedNotCut) {
   MakePdf(pdf);
   PpdQueuePlatform ops(kQueue, "");
   std::vector<std::uint8_t> port;
-  ASSERT_TRUE(WriteRasterJob(pdf, ops, kQueue, JobDevmode(ops, kQueue, "landscape"), [&](std::span<const std::uint8_t> b) {
-    port.insert(port.end(), b.begin(), b.end());
-    return true;
-  }).ok());
+  ASSERT_TRUE(
+      WriteRasterJob(pdf, ops, kQueue, JobDevmode(ops, kQueue, "landscape"), [&](std::span<const std::uint8_t> b) {
+        port.insert(port.end(), b.begin(), b.end());
+        return true;
+      }).ok());
   std::size_t at = 0;
   PageStreamReader reader([&](std::span<std::uint8_t> b) -> std::optional<std::size_t> {
     std::size_t n = std::min(b.size(), port.size() - at);
@@ -144,14 +149,15 @@ TEST(KelvadRasterJob, FailedWriteEndsTheJob) {
   PpdQueuePlatform ops(kQueue, "");
   int writes = 0;
   int pages = 0;
-  Status s = WriteRasterJob(pdf, ops, kQueue, JobDevmode(ops, kQueue, ""), [&](std::span<const std::uint8_t>) {
-    return ++writes < 10;
-  }, &pages);
+  Status s = WriteRasterJob(
+      pdf, ops, kQueue, JobDevmode(ops, kQueue, ""), [&](std::span<const std::uint8_t>) { return ++writes < 10; },
+      &pages);
   EXPECT_EQ(s.code(), Status::Code::kIOError);
   EXPECT_EQ(writes, 10);
   EXPECT_EQ(pages, 0);
   EXPECT_EQ(WriteRasterJob(root.str() + "/missing.pdf", ops, kQueue, JobDevmode(ops, kQueue, ""),
-                           [](std::span<const std::uint8_t>) { return true; }).code(),
+                           [](std::span<const std::uint8_t>) { return true; })
+                .code(),
             Status::Code::kInvalidArgument);
 }
 

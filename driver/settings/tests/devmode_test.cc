@@ -58,8 +58,10 @@ TEST(DriverDevmode, PrinterDefaultsAreCheckedBeforeUse) {
     int resolution;
     std::uint16_t left;
   } cases[] = {
-      {"DefaultResolution", 600, 600, 50}, {"DefaultResolution", 800, 200, 50},
-      {"DefaultLeftMargin", 300, 200, 300}, {"DefaultLeftMargin", 301, 200, 50},
+      {"DefaultResolution", 600, 600, 50},
+      {"DefaultResolution", 800, 200, 50},
+      {"DefaultLeftMargin", 300, 200, 300},
+      {"DefaultLeftMargin", 301, 200, 50},
   };
   for (const auto& c : cases) {
     MemoryPlatform ops = Platform();
@@ -114,8 +116,8 @@ TEST(DriverDevmode, MergeTable) {
     PRIVDEVMODE target = BuildDefaultDevmode(ops, kPrinter);
     ASSERT_EQ(MergeDevmode(ops, kPrinter, target, Bytes(src)), 1);
     const auto& d = target.dm;
-    SCOPED_TRACE(testing::Message() << "fields " << std::hex << c.in.fields << std::dec << " paper "
-                                    << c.in.paper << " quality " << c.in.quality);
+    SCOPED_TRACE(testing::Message() << "fields " << std::hex << c.in.fields << std::dec << " paper " << c.in.paper
+                                    << " quality " << c.in.quality);
     EXPECT_EQ(d.dmOrientation, c.orientation);
     EXPECT_EQ(d.dmPaperSize, c.paper);
     EXPECT_EQ(d.dmPaperWidth, c.width);
@@ -238,8 +240,9 @@ TEST(DriverDevmode, PaperRows) {
   EXPECT_EQ(user.height_px, 1747);
   EXPECT_EQ(user.width_mm10, 1000);
 
-  struct Px { std::uint32_t dpi, len, want; } px[] = {{200, 2100, 1652}, {200, 50, 39}, {300, 1000, 1181},
-                                                        {600, 50, 118}, {75, 2970, 876}};
+  struct Px {
+    std::uint32_t dpi, len, want;
+  } px[] = {{200, 2100, 1652}, {200, 50, 39}, {300, 1000, 1181}, {600, 50, 118}, {75, 2970, 876}};
   for (auto c : px) EXPECT_EQ(TenthMmToPixels(c.dpi, c.len), c.want) << c.dpi << " " << c.len;
 
   mode.dm.dmPrintQuality = 250;
@@ -288,8 +291,8 @@ TEST(DriverDevmode, ConversionsWithShortBuffers) {
   // Back to the current form.
   PRIVDEVMODE back = BuildDefaultDevmode(ops, kPrinter);
   size = 564;
-  ASSERT_EQ(CommonConvertDevmode(std::span(out).first(188 + 344), MutableBytes(back), &size,
-                                 kConvertToCurrent, versions), 1);
+  ASSERT_EQ(
+      CommonConvertDevmode(std::span(out).first(188 + 344), MutableBytes(back), &size, kConvertToCurrent, versions), 1);
   EXPECT_EQ(size, 564u);
   EXPECT_EQ(back.dm.dmSize, 220);
   EXPECT_EQ(std::memcmp(back.priv.tag, "PRIV", 4), 0);
@@ -307,7 +310,10 @@ TEST(DriverDevmode, ConversionsWithShortBuffers) {
 
   // Versions by size; spans too short for the header have none.
   std::vector<std::uint8_t> v = ToVector(mode);
-  struct { std::uint16_t size; std::uint16_t version; } sizes[] = {{188, 0x320}, {212, 0x400}, {220, 0x401}, {200, 0x401}};
+  struct {
+    std::uint16_t size;
+    std::uint16_t version;
+  } sizes[] = {{188, 0x320}, {212, 0x400}, {220, 0x401}, {200, 0x401}};
   for (auto c : sizes) {
     Put<std::uint16_t>(v, 68, c.size);
     EXPECT_EQ(GetDevmodeVersion(v), c.version);
@@ -337,8 +343,10 @@ TEST(DriverDevmode, TextHelpers) {
   EXPECT_EQ(std::u16string(buf, 5), std::u16string(u"ab\0\0\0", 5));
   EXPECT_EQ(WideToAnsi("PC-é", 1252), "PC-?");
   EXPECT_EQ(WideToAnsi("端末", 932), "\x92\x5B\x96\x96");
-  struct { const char* country; bool metric; } countries[] = {
-      {"1", false}, {"2", false}, {"52", false}, {"505", false}, {"81", true}, {"44", true}};
+  struct {
+    const char* country;
+    bool metric;
+  } countries[] = {{"1", false}, {"2", false}, {"52", false}, {"505", false}, {"81", true}, {"44", true}};
   for (auto c : countries) {
     MemoryPlatform ops;
     ops.country = c.country;

@@ -5,7 +5,9 @@
 namespace zv::driver {
 namespace {
 
-bool Has(const std::string& text, const std::string& line) { return text.find("\n" + line + "\n") != std::string::npos; }
+bool Has(const std::string& text, const std::string& line) {
+  return text.find("\n" + line + "\n") != std::string::npos;
+}
 
 TEST(DriverPpd, GeneratedFromTheTables) {
   for (PpdQueue q : {PpdQueue::kPassThrough, PpdQueue::kRaster}) {

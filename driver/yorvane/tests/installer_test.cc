@@ -36,7 +36,8 @@ struct Folders {
   sfs::path serverbin = root.path() / "serverbin";
   Folders() {
     sfs::create_directories(source);
-    for (const char* n : {"zelvora", "olviport", "kelvad"}) Write(source / n, std::string("#!/bin/sh\n# ") + n + "\nexit 0\n", 0755);
+    for (const char* n : {"zelvora", "olviport", "kelvad"})
+      Write(source / n, std::string("#!/bin/sh\n# ") + n + "\nexit 0\n", 0755);
   }
   InstallLayout layout() const { return {serverbin, {}}; }
 };
@@ -68,10 +69,20 @@ std::map<std::string, std::string> Snapshot(const sfs::path& dir) {
 }
 
 TEST(InstallerNames, Validation) {
-  struct Case { std::string name; bool ok; };
-  const Case cases[] = {{"Zelvora", true}, {"事務所 プリンタ", true}, {std::string(127, 'a'), true},
-                        {"", false}, {"a/b", false}, {"a\\b", false}, {"a\nb", false}, {"a\tb", false},
-                        {std::string(128, 'a'), false}, {std::string("a\x7f"), false}};
+  struct Case {
+    std::string name;
+    bool ok;
+  };
+  const Case cases[] = {{"Zelvora", true},
+                        {"事務所 プリンタ", true},
+                        {std::string(127, 'a'), true},
+                        {"", false},
+                        {"a/b", false},
+                        {"a\\b", false},
+                        {"a\nb", false},
+                        {"a\tb", false},
+                        {std::string(128, 'a'), false},
+                        {std::string("a\x7f"), false}};
   for (const Case& c : cases) EXPECT_EQ(ValidPrinterName(c.name), c.ok) << c.name;
 }
 
@@ -103,7 +114,10 @@ TEST(InstallerFolder, InstallTwiceUninstallOneOfTwo) {
   EXPECT_EQ(PpdDefault(ppd, "Resolution"), "300dpi");
   EXPECT_NE(ppd.find("*ZelvoraAppName: \"Cast\""), std::string::npos);
   // The files: root-owned, backends 0700, the filter 0755.
-  struct Want { const char* path; mode_t mode; };
+  struct Want {
+    const char* path;
+    mode_t mode;
+  };
   for (const Want& w : {Want{"backend/zelvora", 0700}, Want{"backend/olviport", 0700}, Want{"filter/kelvad", 0755}}) {
     struct stat st {};
     ASSERT_EQ(::lstat((f.serverbin / w.path).c_str(), &st), 0) << w.path;
@@ -172,16 +186,28 @@ TEST(InstallerFolder, HostileArgumentsAreRefused) {
   sfs::create_directory_symlink(f.source, f.root.path() / "link");
   Write(f.root.path() / "plain", "x");
   const std::string src = f.source.string();
-  struct Case { const char* name; std::string source; const char* app; };
+  struct Case {
+    const char* name;
+    std::string source;
+    const char* app;
+  };
   const Case cases[] = {
-      {nullptr, src, "A"}, {"P", src, nullptr}, {"", src, "A"}, {"a/b", src, "A"}, {"a\\b", src, "A"},
-      {"a\nb", src, "A"}, {"P", "relative/src", "A"}, {"P", (f.root.path() / "missing").string(), "A"},
-      {"P", (f.root.path() / "plain").string(), "A"}, {"P", (f.root.path() / "link").string(), "A"},
+      {nullptr, src, "A"},
+      {"P", src, nullptr},
+      {"", src, "A"},
+      {"a/b", src, "A"},
+      {"a\\b", src, "A"},
+      {"a\nb", src, "A"},
+      {"P", "relative/src", "A"},
+      {"P", (f.root.path() / "missing").string(), "A"},
+      {"P", (f.root.path() / "plain").string(), "A"},
+      {"P", (f.root.path() / "link").string(), "A"},
       {"P", "", "A"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(pddSystemInstall(*admin, f.layout(), 0, c.name, c.source.c_str(), c.app, 0, 0, 0, 0, 200),
-              kMissingArgument) << (c.name ? c.name : "(null)") << " " << c.source;
+              kMissingArgument)
+        << (c.name ? c.name : "(null)") << " " << c.source;
   EXPECT_EQ(pddSystemInstall(*admin, f.layout(), 0, "P", nullptr, "A", 0, 0, 0, 0, 200), kMissingArgument);
   const std::string long_name(121, 'p');  // its raster twin would pass 127 bytes
   EXPECT_EQ(Install(*admin, f, long_name.c_str()), kMissingArgument);
@@ -209,7 +235,8 @@ TEST(InstallerFolder, NamesArriveInCp932) {
   auto dir = f.root.path() / "printers";
   bool found = false;
   for (const auto& e : sfs::directory_iterator(dir))
-    if (sfs::exists(e.path() / "printer.ppd") && ReadAll(e.path() / "printer.ppd").find("テスト") != std::string::npos) found = true;
+    if (sfs::exists(e.path() / "printer.ppd") && ReadAll(e.path() / "printer.ppd").find("テスト") != std::string::npos)
+      found = true;
   EXPECT_TRUE(found);
   EXPECT_EQ(pddSystemUnInstall(*admin, f.layout(), 0, name), kDone);
   // Bytes that are no CP932 text are refused.

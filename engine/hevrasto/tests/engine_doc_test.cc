@@ -77,8 +77,8 @@ TEST_F(EngineDocTest, OnlyErrorStatesAfterPrintingFailTheJob) {
     int code;
     std::string line;
   } cases[] = {
-      {std::nullopt, 0, ""},                                   // still queued
-      {std::optional<spool::JobState>(), 0, ""},               // left the queue
+      {std::nullopt, 0, ""},                      // still queued
+      {std::optional<spool::JobState>(), 0, ""},  // left the queue
       {spool::JobState::kCompleted, 0, ""},
       {spool::JobState::kPrinting, 0, ""},
       {spool::JobState::kError, 6, "「プリンタを確認してください」"},

@@ -11,15 +11,15 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/testing/bin_dir.h"
 #include "engine/core/clock.h"
 #include "engine/hevrasto/phase_obj.h"
-#include "engine/rules/quota_period.h"
 #include "engine/hevrasto/tests/engine_harness.h"
+#include "engine/rules/quota_period.h"
 #include "platform/eventlog/eventlog.h"
 #include "platform/fs/files.h"
 #include "platform/odbc/testing/postgres_server.h"
 #include "platform/spool/folder_spooler.h"
+#include "platform/testing/bin_dir.h"
 
 namespace zv::engine::testing {
 namespace {
@@ -196,7 +196,8 @@ TEST_F(EngineE2E, TheFirstRequestAfterThePeriodEndedIsCheckedAgainstTheNewPeriod
   snprintf(pdate, sizeof pdate, "%04d-%02d-%02d", last_month_end / 10000, last_month_end / 100 % 100,
            last_month_end % 100);
   h_->Sql(std::string("INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,JobName,SpoolName,Pages,Ptype,ThumbnailCount,"
-                      "PaperSize,JobPages) VALUES (1,2,1,'") + pdate + "','10:00:00','Old','Old',5,0,0,9,5)");
+                      "PaperSize,JobPages) VALUES (1,2,1,'") +
+          pdate + "','10:00:00','Old','Old',5,0,0,9,5)");
   h_->SetDword("LimitDate", static_cast<uint32_t>(last_month_end));
   h_->StartEngine();
   h_->WriteJob("m1.prc", 1);
@@ -249,9 +250,7 @@ TEST_F(EngineE2E, AKilledEngineNeitherLosesNorSilentlyRepeatsARequest) {
 }
 
 // Starts the engine to stop at `step` (ZELVORA_ENGINE_CRASH_AT), and waits until it did.
-void StartToStopAt(EngineHarness& h, const std::string& step) {
-  h.StartEngine({"ZELVORA_ENGINE_CRASH_AT=" + step});
-}
+void StartToStopAt(EngineHarness& h, const std::string& step) { h.StartEngine({"ZELVORA_ENGINE_CRASH_AT=" + step}); }
 bool WaitStopped(EngineHarness& h) {
   auto code = h.engine().Wait(30000);
   return code.ok() && *code == 86;
@@ -287,13 +286,12 @@ TEST_P(EngineOnBothDatabases, AnEngineStoppedAtAnyStepChargesAndAnswersEachReque
     bool charged;
     bool answered_before_restart;  // the client may have taken (and deleted) that answer
   } cases[] = {
-      {"taken", 6, false, false},          // nothing submitted yet
-      {"job-started", 6, false, false},    // a submission that never completed: cancelled
-      {"job-submitted", 0, true, false},   // in the queue: charged once, answered as printed
-      {"charged", 0, true, false},
-      {"answer-staged", 0, true, false},   // staged but not marked: answered afresh
-      {"answer-marked", 0, true, false},   // the staged answer is put in place
-      {"answered", -1, true, true},        // answered: nothing new is written
+      {"taken", 6, false, false},         // nothing submitted yet
+      {"job-started", 6, false, false},   // a submission that never completed: cancelled
+      {"job-submitted", 0, true, false},  // in the queue: charged once, answered as printed
+      {"charged", 0, true, false},       {"answer-staged", 0, true, false},  // staged but not marked: answered afresh
+      {"answer-marked", 0, true, false},                                     // the staged answer is put in place
+      {"answered", -1, true, true},                                          // answered: nothing new is written
       {"cleaning", -1, true, true},
   };
   size_t rows = 0;
@@ -347,7 +345,8 @@ TEST_P(EngineOnBothDatabases, AnEngineStoppedAtAnyStepChargesAndAnswersEachReque
 TEST_P(EngineOnBothDatabases, KeptPrintLogRowsCountInTheQuota) {
   // bob may print 3 pages; the database refuses his rows, so they are kept meanwhile.
   if (GetParam() == "postgres") {
-    h_->Sql("CREATE FUNCTION refuse_row() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'refused'; END $$ LANGUAGE plpgsql");
+    h_->Sql(
+        "CREATE FUNCTION refuse_row() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'refused'; END $$ LANGUAGE plpgsql");
     h_->Sql("CREATE TRIGGER refuse_log BEFORE INSERT ON PrintLog FOR EACH ROW EXECUTE FUNCTION refuse_row()");
   } else {
     h_->Sql("CREATE TRIGGER refuse_log BEFORE INSERT ON PrintLog BEGIN SELECT RAISE(ABORT, 'refused'); END");
@@ -568,8 +567,8 @@ TEST_F(EngineE2E, AnAnswerThatCannotBeWrittenIsKeptAndWrittenLater) {
 
 TEST_F(EngineE2E, OneInstanceAndTheArgument) {
   const std::string bin = zv::testing::BinDir();
-  for (std::vector<std::string> argv : {std::vector<std::string>{bin + "/hevrasto"},
-                                        std::vector<std::string>{bin + "/hevrasto", "-other"}}) {
+  for (std::vector<std::string> argv :
+       {std::vector<std::string>{bin + "/hevrasto"}, std::vector<std::string>{bin + "/hevrasto", "-other"}}) {
     process::StartOptions o;
     o.argv = argv;
     auto p = process::Start(o);

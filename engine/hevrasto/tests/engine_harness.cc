@@ -1,5 +1,5 @@
-#include "platform/testing/bin_dir.h"
 #include "engine/hevrasto/tests/engine_harness.h"
+#include "platform/testing/bin_dir.h"
 
 #include <unistd.h>
 

@@ -27,7 +27,10 @@ TEST(Slots, NamesAndRing) {
     EXPECT_EQ(ParseSlotFileName(bad), -1) << bad;
   EXPECT_TRUE(MatchesRequestPattern("order.lst"));
   EXPECT_FALSE(MatchesRequestPattern("order07.lst.taken"));
-  struct { const char* text; int start; } seq[] = {{"05", 5}, {"98\r\n", 98}, {"", 0}, {"x", 0}, {"100", 0}, {" 7", 7}};
+  struct {
+    const char* text;
+    int start;
+  } seq[] = {{"05", 5}, {"98\r\n", 98}, {"", 0}, {"x", 0}, {"100", 0}, {" 7", 7}};
   for (auto& c : seq) EXPECT_EQ(ParseSequence(c.text), c.start) << c.text;
   std::array<bool, kSlotCount> present{};
   EXPECT_EQ(PickSlot(present, 0), -1);
@@ -223,8 +226,8 @@ TEST(RequestMarks, RoundTripAndWhatIsNoMark) {
   EXPECT_EQ(back->printer, "Office");
   EXPECT_EQ(back->rows, "1-2-3.held");
   // A mark of the old kind (the request text) or a damaged one is no mark of any request.
-  for (const char* bad : {"[RequestInfo]\r\nAccountName=a\r\n", "", "job=5\n", "request=x\njob=-1\n",
-                          "request=x\njob=99999999999\n"})
+  for (const char* bad :
+       {"[RequestInfo]\r\nAccountName=a\r\n", "", "job=5\n", "request=x\njob=-1\n", "request=x\njob=99999999999\n"})
     EXPECT_FALSE(ParseMark(bad).ok()) << bad;
 }
 

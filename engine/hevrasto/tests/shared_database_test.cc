@@ -57,8 +57,9 @@ TEST(SharedDatabase, TwoEnginesNumberRowsApartAndKeepTheLimitBound) {
       std::string machine = "e" + std::to_string(i) + "m" + std::to_string(n);
       std::string job = machine + ".prc";
       engines[i].h->WriteJob(job, 1);
-      placed.push_back({i, "alice", machine,
-                        engines[i].h->Submit(EngineHarness::RequestText(RequestSpec{"alice", machine, job, {{"J", 1}}}))});
+      placed.push_back(
+          {i, "alice", machine,
+           engines[i].h->Submit(EngineHarness::RequestText(RequestSpec{"alice", machine, job, {{"J", 1}}}))});
     }
   }
   for (const auto& p : placed)
@@ -80,8 +81,9 @@ TEST(SharedDatabase, TwoEnginesNumberRowsApartAndKeepTheLimitBound) {
       std::string machine = "b" + std::to_string(i) + "m" + std::to_string(n);
       std::string job = machine + ".prc";
       engines[i].h->WriteJob(job, 1);
-      placed.push_back({i, "bob", machine,
-                        engines[i].h->Submit(EngineHarness::RequestText(RequestSpec{"bob", machine, job, {{"B", 1}}}))});
+      placed.push_back(
+          {i, "bob", machine,
+           engines[i].h->Submit(EngineHarness::RequestText(RequestSpec{"bob", machine, job, {{"B", 1}}}))});
     }
   }
   int printed = 0;

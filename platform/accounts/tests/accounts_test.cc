@@ -65,15 +65,21 @@ TEST(Accounts, AddressesNameThisMachineOrItsDirectory) {
   EXPECT_EQ(ServerAddress("\\\\srv"), "\\\\srv");
   EXPECT_EQ(ServerAddress(""), "");
 
-  const std::vector<std::string> names = {"localhost", "pc7", "pc7.corp.example.org", "corp.example.org", "corp",
-                                          "192.0.2.7"};
+  const std::vector<std::string> names = {"localhost",        "pc7",  "pc7.corp.example.org",
+                                          "corp.example.org", "corp", "192.0.2.7"};
   struct Case {
     const char* address;
     bool want;
   } cases[] = {
-      {"\\\\PC7", true},          {"pc7.corp.example.org.", true}, {"\\CORP", true},
-      {"dc1.corp.example.org", true}, {"192.0.2.7", true},         {"\\\\other", false},
-      {"example.org", false},     {"xcorp.example.org", false},    {"", false},
+      {"\\\\PC7", true},
+      {"pc7.corp.example.org.", true},
+      {"\\CORP", true},
+      {"dc1.corp.example.org", true},
+      {"192.0.2.7", true},
+      {"\\\\other", false},
+      {"example.org", false},
+      {"xcorp.example.org", false},
+      {"", false},
       {"\\\\", false},
   };
   for (const auto& c : cases) EXPECT_EQ(NamesThisMachine(c.address, names), c.want) << c.address;

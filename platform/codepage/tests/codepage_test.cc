@@ -56,7 +56,9 @@ TEST(Codepage, Utf16) {
   lone.push_back(char16_t(0xD800));
   lone += u"b";
   EXPECT_FALSE(Utf16ToUtf8(lone).ok());
-  EXPECT_EQ(Utf16ToUtf8(lone, OnError::kSubstitute).value(), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(Utf16ToUtf8(lone, OnError::kSubstitute).value(),
+            "a\xEF\xBF\xBD"
+            "b");
 }
 
 TEST(Codepage, ThreadsConvertAtOnce) {

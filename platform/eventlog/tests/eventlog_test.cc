@@ -47,7 +47,10 @@ TEST(EventLog, EntriesReadBackWithTheirStrings) {
 TEST(EventLog, DamagedLinesAreSkippedAndWritersInSeveralProcessesDoNotMix) {
   zv::testing::TempRoot root;
   ASSERT_TRUE(Report("A", EventType::kInformation, 1, {"first"}).ok());
-  { std::ofstream(LogPath(), std::ios::app) << "garbage\n\t\t\n2026\tA\tbogus\t1\t1\n2026\tA\terror\tx\t1\n2026\tA\terror\t1\t1\tbad\\q\n"; }
+  {
+    std::ofstream(LogPath(), std::ios::app)
+        << "garbage\n\t\t\n2026\tA\tbogus\t1\t1\n2026\tA\terror\tx\t1\n2026\tA\terror\t1\t1\tbad\\q\n";
+  }
   pid_t kids[3];
   const std::string big(5000, 'z');
   for (pid_t& kid : kids) {

@@ -35,8 +35,7 @@ TEST_F(WatchTest, AnArrivalDuringTheScanIsNotMissed) {
   auto r = w->Wait(nullptr, 0);
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(*r, WaitResult::kChanged);
-  EXPECT_NE(std::find(w->changed_names().begin(), w->changed_names().end(), "order00.lst"),
-            w->changed_names().end());
+  EXPECT_NE(std::find(w->changed_names().begin(), w->changed_names().end(), "order00.lst"), w->changed_names().end());
   // The events were taken: the next wait times out.
   EXPECT_EQ(w->Wait(nullptr, 10).value(), WaitResult::kTimeout);
   // A deletion alone is not an arrival.

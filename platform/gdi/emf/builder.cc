@@ -30,9 +30,8 @@ RECTL BoundsOf(std::span<const POINTL> pts) {
 
 // Text bounds are not measured here: the reference point's pixel stands in for them.
 template <typename Char>
-std::vector<std::uint8_t> TextRecord(std::uint32_t type, int x, int y,
-                                     std::basic_string_view<Char> text, std::uint32_t options,
-                                     const RECTL* rect, std::span<const LONG> dx) {
+std::vector<std::uint8_t> TextRecord(std::uint32_t type, int x, int y, std::basic_string_view<Char> text,
+                                     std::uint32_t options, const RECTL* rect, std::span<const LONG> dx) {
   EMREXTTEXTOUTW h{};
   h.emr = {type, 0};
   h.rclBounds = {x, y, x, y};
@@ -87,34 +86,22 @@ MetafileBuilder& MetafileBuilder::ModifyWorldTransform(const XFORM& xf, std::uin
   return Put(EMRMODIFYWORLDTRANSFORM{{EMR_MODIFYWORLDTRANSFORM, 0}, xf, mode});
 }
 MetafileBuilder& MetafileBuilder::SaveDC() { return Put(EMRSAVEDC{{EMR_SAVEDC, 0}}); }
-MetafileBuilder& MetafileBuilder::RestoreDC(int relative) {
-  return Put(EMRRESTOREDC{{EMR_RESTOREDC, 0}, relative});
-}
-MetafileBuilder& MetafileBuilder::SetTextColor(COLORREF c) {
-  return Put(EMRSETTEXTCOLOR{{EMR_SETTEXTCOLOR, 0}, c});
-}
-MetafileBuilder& MetafileBuilder::SetBkColor(COLORREF c) {
-  return Put(EMRSETBKCOLOR{{EMR_SETBKCOLOR, 0}, c});
-}
-MetafileBuilder& MetafileBuilder::SetBkMode(std::uint32_t mode) {
-  return Put(EMRSETBKMODE{{EMR_SETBKMODE, 0}, mode});
-}
+MetafileBuilder& MetafileBuilder::RestoreDC(int relative) { return Put(EMRRESTOREDC{{EMR_RESTOREDC, 0}, relative}); }
+MetafileBuilder& MetafileBuilder::SetTextColor(COLORREF c) { return Put(EMRSETTEXTCOLOR{{EMR_SETTEXTCOLOR, 0}, c}); }
+MetafileBuilder& MetafileBuilder::SetBkColor(COLORREF c) { return Put(EMRSETBKCOLOR{{EMR_SETBKCOLOR, 0}, c}); }
+MetafileBuilder& MetafileBuilder::SetBkMode(std::uint32_t mode) { return Put(EMRSETBKMODE{{EMR_SETBKMODE, 0}, mode}); }
 MetafileBuilder& MetafileBuilder::SetTextAlign(std::uint32_t align) {
   return Put(EMRSETTEXTALIGN{{EMR_SETTEXTALIGN, 0}, align});
 }
-MetafileBuilder& MetafileBuilder::SetROP2(std::uint32_t rop2) {
-  return Put(EMRSETROP2{{EMR_SETROP2, 0}, rop2});
-}
+MetafileBuilder& MetafileBuilder::SetROP2(std::uint32_t rop2) { return Put(EMRSETROP2{{EMR_SETROP2, 0}, rop2}); }
 MetafileBuilder& MetafileBuilder::SetPolyFillMode(std::uint32_t mode) {
   return Put(EMRSETPOLYFILLMODE{{EMR_SETPOLYFILLMODE, 0}, mode});
 }
 
-MetafileBuilder& MetafileBuilder::CreatePen(std::uint32_t ih, std::uint32_t style, int width,
-                                            COLORREF c) {
+MetafileBuilder& MetafileBuilder::CreatePen(std::uint32_t ih, std::uint32_t style, int width, COLORREF c) {
   return Put(EMRCREATEPEN{{EMR_CREATEPEN, 0}, ih, LOGPEN{style, {width, 0}, c}});
 }
-MetafileBuilder& MetafileBuilder::CreateBrush(std::uint32_t ih, std::uint32_t style, COLORREF c,
-                                              std::uint32_t hatch) {
+MetafileBuilder& MetafileBuilder::CreateBrush(std::uint32_t ih, std::uint32_t style, COLORREF c, std::uint32_t hatch) {
   return Put(EMRCREATEBRUSHINDIRECT{{EMR_CREATEBRUSHINDIRECT, 0}, ih, LOGBRUSH32{style, c, hatch}});
 }
 MetafileBuilder& MetafileBuilder::CreateFont(std::uint32_t ih, const LOGFONTW& lf) {
@@ -131,9 +118,7 @@ MetafileBuilder& MetafileBuilder::DeleteObject(std::uint32_t ih) {
   return Put(EMRDELETEOBJECT{{EMR_DELETEOBJECT, 0}, ih});
 }
 
-MetafileBuilder& MetafileBuilder::MoveTo(int x, int y) {
-  return Put(EMRMOVETOEX{{EMR_MOVETOEX, 0}, {x, y}});
-}
+MetafileBuilder& MetafileBuilder::MoveTo(int x, int y) { return Put(EMRMOVETOEX{{EMR_MOVETOEX, 0}, {x, y}}); }
 MetafileBuilder& MetafileBuilder::LineTo(int x, int y) {
   writer_.AddBounds({x, y, x, y});
   return Put(EMRLINETO{{EMR_LINETO, 0}, {x, y}});
@@ -161,10 +146,8 @@ MetafileBuilder& MetafileBuilder::Poly(std::uint32_t type, std::span<const POINT
   return Put(h, tail);
 }
 
-MetafileBuilder& MetafileBuilder::PolyPolygon(std::span<const POINTL> pts,
-                                              std::span<const DWORD> counts) {
-  EMRPOLYPOLYLINE_HEAD h{{EMR_POLYPOLYGON, 0}, BoundsOf(pts), std::uint32_t(counts.size()),
-                         std::uint32_t(pts.size())};
+MetafileBuilder& MetafileBuilder::PolyPolygon(std::span<const POINTL> pts, std::span<const DWORD> counts) {
+  EMRPOLYPOLYLINE_HEAD h{{EMR_POLYPOLYGON, 0}, BoundsOf(pts), std::uint32_t(counts.size()), std::uint32_t(pts.size())};
   std::vector<std::uint8_t> tail;
   for (DWORD c : counts) PutBytes(tail, c);
   for (const auto& p : pts) PutBytes(tail, p);
@@ -194,23 +177,19 @@ MetafileBuilder& MetafileBuilder::IntersectClipRect(int left, int top, int right
   return Put(EMRINTERSECTCLIPRECT{{EMR_INTERSECTCLIPRECT, 0}, {left, top, right, bottom}});
 }
 
-MetafileBuilder& MetafileBuilder::ExtTextOutW(int x, int y, std::u16string_view text,
-                                              std::uint32_t options, const RECTL* rect,
-                                              std::span<const LONG> dx) {
+MetafileBuilder& MetafileBuilder::ExtTextOutW(int x, int y, std::u16string_view text, std::uint32_t options,
+                                              const RECTL* rect, std::span<const LONG> dx) {
   writer_.Append(TextRecord<char16_t>(EMR_EXTTEXTOUTW, x, y, text, options, rect, dx));
   return *this;
 }
-MetafileBuilder& MetafileBuilder::ExtTextOutA(int x, int y, std::string_view text,
-                                              std::uint32_t options, const RECTL* rect,
-                                              std::span<const LONG> dx) {
+MetafileBuilder& MetafileBuilder::ExtTextOutA(int x, int y, std::string_view text, std::uint32_t options,
+                                              const RECTL* rect, std::span<const LONG> dx) {
   writer_.Append(TextRecord<char>(EMR_EXTTEXTOUTA, x, y, text, options, rect, dx));
   return *this;
 }
 
-MetafileBuilder& MetafileBuilder::StretchDIBits(int x, int y, int cx, int cy,
-                                                std::span<const std::uint8_t> info,
-                                                std::span<const std::uint8_t> bits,
-                                                std::uint32_t rop) {
+MetafileBuilder& MetafileBuilder::StretchDIBits(int x, int y, int cx, int cy, std::span<const std::uint8_t> info,
+                                                std::span<const std::uint8_t> bits, std::uint32_t rop) {
   EMRSTRETCHDIBITS h{};
   h.emr.iType = EMR_STRETCHDIBITS;
   h.rclBounds = {x, y, x + cx - 1, y + cy - 1};
@@ -252,8 +231,7 @@ MetafileBuilder& MetafileBuilder::Comment(std::span<const std::uint8_t> data) {
   return CommentField(std::uint32_t(data.size()), data);
 }
 
-MetafileBuilder& MetafileBuilder::CommentField(std::uint32_t field,
-                                               std::span<const std::uint8_t> payload) {
+MetafileBuilder& MetafileBuilder::CommentField(std::uint32_t field, std::span<const std::uint8_t> payload) {
   return Put(EMRGDICOMMENT_HEAD{{EMR_GDICOMMENT, 0}, field}, payload);
 }
 

@@ -41,8 +41,7 @@ class MetafileBuilder {
   // Objects: `ih` is the handle index (1 and up); SelectObject also takes stock objects
   // (ENHMETA_STOCK_OBJECT | n).
   MetafileBuilder& CreatePen(std::uint32_t ih, std::uint32_t style, int width, win::COLORREF c);
-  MetafileBuilder& CreateBrush(std::uint32_t ih, std::uint32_t style, win::COLORREF c,
-                               std::uint32_t hatch = 0);
+  MetafileBuilder& CreateBrush(std::uint32_t ih, std::uint32_t style, win::COLORREF c, std::uint32_t hatch = 0);
   MetafileBuilder& CreateFont(std::uint32_t ih, const win::LOGFONTW& lf);
   MetafileBuilder& SelectObject(std::uint32_t ih);
   MetafileBuilder& DeleteObject(std::uint32_t ih);

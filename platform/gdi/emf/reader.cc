@@ -38,11 +38,10 @@ Result<Header> ParseHeader(std::span<const std::uint8_t> bytes) {
   }
   if (h.nBytes % 4 != 0 || h.nBytes < h.nSize) return fail("bad nBytes " + std::to_string(h.nBytes));
   if (h.nBytes > bytes.size()) {
-    return fail("nBytes " + std::to_string(h.nBytes) + " runs past the " +
-                std::to_string(bytes.size()) + " bytes given");
+    return fail("nBytes " + std::to_string(h.nBytes) + " runs past the " + std::to_string(bytes.size()) +
+                " bytes given");
   }
-  if (h.szlDevice.cx <= 0 || h.szlDevice.cy <= 0 || h.szlMillimeters.cx <= 0 ||
-      h.szlMillimeters.cy <= 0) {
+  if (h.szlDevice.cx <= 0 || h.szlDevice.cy <= 0 || h.szlMillimeters.cx <= 0 || h.szlMillimeters.cy <= 0) {
     return fail("no reference device size");
   }
   Header out;
@@ -70,8 +69,7 @@ Result<Header> ParseHeader(std::span<const std::uint8_t> bytes) {
   const std::uint32_t ext_end = offsetof(win::ENHMETAHEADER, szlMicrometers) + sizeof(win::SIZEL);
   if (h.nSize >= ext_end && (h.nDescription == 0 || h.offDescription >= ext_end)) {
     out.has_micrometers = true;
-    std::memcpy(&out.micrometers, bytes.data() + offsetof(win::ENHMETAHEADER, szlMicrometers),
-                sizeof(win::SIZEL));
+    std::memcpy(&out.micrometers, bytes.data() + offsetof(win::ENHMETAHEADER, szlMicrometers), sizeof(win::SIZEL));
   }
   return out;
 }

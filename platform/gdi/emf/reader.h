@@ -66,8 +66,7 @@ class RecordReader {
 
  private:
   friend class Metafile;
-  RecordReader(std::span<const std::uint8_t> bytes, std::uint16_t handles)
-      : bytes_(bytes), handles_(handles) {}
+  RecordReader(std::span<const std::uint8_t> bytes, std::uint16_t handles) : bytes_(bytes), handles_(handles) {}
 
   std::span<const std::uint8_t> bytes_;
   std::uint16_t handles_ = 0;

@@ -21,9 +21,7 @@ T Load(const Record& r, std::size_t off = 0) {
 }
 
 // True when [off, off + len) lies inside the record (64-bit arithmetic, no overflow).
-bool Inside(const Record& r, std::uint64_t off, std::uint64_t len) {
-  return off <= r.size() && len <= r.size() - off;
-}
+bool Inside(const Record& r, std::uint64_t off, std::uint64_t len) { return off <= r.size() && len <= r.size() - off; }
 
 Status NeedSize(const Record& r, std::size_t n) {
   if (r.size() < n) {
@@ -35,8 +33,7 @@ Status NeedSize(const Record& r, std::size_t n) {
 // A handle index of a slot in the handle table (create records): 1 .. handles - 1.
 Status CheckSlot(const Record& r, DWORD ih) {
   if (ih == 0 || ih >= r.handles) {
-    return Bad(r, "handle index " + std::to_string(ih) + " outside the table of " +
-                      std::to_string(r.handles));
+    return Bad(r, "handle index " + std::to_string(ih) + " outside the table of " + std::to_string(r.handles));
   }
   return Status::Ok();
 }
@@ -76,8 +73,7 @@ Result<Region> TakeRegion(const Record& r, std::uint64_t off, std::uint64_t cb) 
     return Bad(r, "region data header is not a rectangle list");
   }
   const std::uint64_t n = g.header.nCount;
-  if (n > cb / sizeof(win::RECTL) ||
-      n * sizeof(win::RECTL) > cb - sizeof(win::RGNDATAHEADER)) {
+  if (n > cb / sizeof(win::RECTL) || n * sizeof(win::RECTL) > cb - sizeof(win::RGNDATAHEADER)) {
     return Bad(r, std::to_string(n) + " region rectangles do not fit the region data");
   }
   g.rects = Packed<win::RECTL>(r.bytes.data() + off + sizeof(win::RGNDATAHEADER), n);
@@ -86,8 +82,8 @@ Result<Region> TakeRegion(const Record& r, std::uint64_t off, std::uint64_t cb) 
 
 // The bitmap at (offBmi, cbBmi, offBits, cbBits) of the record. `scans`, when given, is the
 // number of rows the bits hold (SETDIBITSTODEVICE); otherwise all rows of the bitmap.
-Result<Dib> TakeDib(const Record& r, std::size_t head, DWORD usage, DWORD off_bmi, DWORD cb_bmi,
-                    DWORD off_bits, DWORD cb_bits, std::optional<DWORD> scans = std::nullopt) {
+Result<Dib> TakeDib(const Record& r, std::size_t head, DWORD usage, DWORD off_bmi, DWORD cb_bmi, DWORD off_bits,
+                    DWORD cb_bits, std::optional<DWORD> scans = std::nullopt) {
   if (usage != win::DIB_RGB_COLORS && usage != win::DIB_PAL_COLORS) {
     return Bad(r, "unknown colour usage " + std::to_string(usage));
   }
@@ -114,14 +110,25 @@ Result<Dib> TakeDib(const Record& r, std::size_t head, DWORD usage, DWORD off_bm
   const DWORD comp = h.biCompression;
   bool ok_format = false;
   switch (comp) {
-    case win::BI_RGB: ok_format = bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32; break;
-    case win::BI_BITFIELDS: ok_format = bpp == 16 || bpp == 32; break;
+    case win::BI_RGB:
+      ok_format = bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32;
+      break;
+    case win::BI_BITFIELDS:
+      ok_format = bpp == 16 || bpp == 32;
+      break;
     // Run-length bitmaps are always stored bottom-up; the system refuses a top-down one.
-    case win::BI_RLE8: ok_format = bpp == 8 && !d.top_down; break;
-    case win::BI_RLE4: ok_format = bpp == 4 && !d.top_down; break;
+    case win::BI_RLE8:
+      ok_format = bpp == 8 && !d.top_down;
+      break;
+    case win::BI_RLE4:
+      ok_format = bpp == 4 && !d.top_down;
+      break;
     case win::BI_JPEG:
-    case win::BI_PNG: ok_format = true; break;
-    default: break;
+    case win::BI_PNG:
+      ok_format = true;
+      break;
+    default:
+      break;
   }
   if (!ok_format) {
     return Bad(r, "bitmap format " + std::to_string(bpp) + " bits, compression " + std::to_string(comp));
@@ -129,10 +136,9 @@ Result<Dib> TakeDib(const Record& r, std::size_t head, DWORD usage, DWORD off_bm
   d.compressed = comp == win::BI_RLE8 || comp == win::BI_RLE4 || comp == win::BI_JPEG || comp == win::BI_PNG;
   std::uint64_t pixels = 0, total_bits = 0;
   if (__builtin_mul_overflow(std::uint64_t(d.width), std::uint64_t(d.height), &pixels) ||
-      __builtin_mul_overflow(pixels, std::uint64_t(bpp == 0 ? 32 : bpp), &total_bits) ||
-      pixels > kMaxBitmapPixels) {
-    return Bad(r, "bitmap of " + std::to_string(d.width) + " x " + std::to_string(d.height) +
-                      " x " + std::to_string(bpp) + " bits is too large");
+      __builtin_mul_overflow(pixels, std::uint64_t(bpp == 0 ? 32 : bpp), &total_bits) || pixels > kMaxBitmapPixels) {
+    return Bad(r, "bitmap of " + std::to_string(d.width) + " x " + std::to_string(d.height) + " x " +
+                      std::to_string(bpp) + " bits is too large");
   }
   // Masks and colour table behind the header.
   std::uint64_t pos = h.biSize;
@@ -168,8 +174,8 @@ Result<Dib> TakeDib(const Record& r, std::size_t head, DWORD usage, DWORD off_bm
     const std::uint64_t rows = scans ? std::uint64_t(*scans) : d.height;
     if (rows > d.height) return Bad(r, "more scan lines than the bitmap has");
     if (rows * d.stride > cb_bits) {
-      return Bad(r, "bitmap bits (" + std::to_string(cb_bits) + " bytes) shorter than its " +
-                        std::to_string(rows) + " rows");
+      return Bad(
+          r, "bitmap bits (" + std::to_string(cb_bits) + " bytes) shorter than its " + std::to_string(rows) + " rows");
     }
     d.rows = std::uint32_t(rows);
   }
@@ -177,9 +183,8 @@ Result<Dib> TakeDib(const Record& r, std::size_t head, DWORD usage, DWORD off_bm
 }
 
 // The optional source bitmap of a blit: none when both sizes are 0.
-Result<std::optional<Dib>> TakeOptionalDib(const Record& r, std::size_t head, DWORD usage,
-                                           DWORD off_bmi, DWORD cb_bmi, DWORD off_bits,
-                                           DWORD cb_bits) {
+Result<std::optional<Dib>> TakeOptionalDib(const Record& r, std::size_t head, DWORD usage, DWORD off_bmi, DWORD cb_bmi,
+                                           DWORD off_bits, DWORD cb_bits) {
   if (cb_bmi == 0 && cb_bits == 0) return std::optional<Dib>();
   auto d = TakeDib(r, head, usage, off_bmi, cb_bmi, off_bits, cb_bits);
   if (!d.ok()) return d.status();
@@ -208,8 +213,8 @@ Result<Text> TakeEmrText(const Record& r, std::size_t at, std::size_t head, bool
   const std::uint64_t char_bytes = std::uint64_t(t.count) * (wide ? 2 : 1);
   if (t.count != 0) {
     if (off_string < head || !Inside(r, off_string, char_bytes)) {
-      return Bad(r, std::to_string(t.count) + " characters at " + std::to_string(off_string) +
-                        " do not fit the record");
+      return Bad(r,
+                 std::to_string(t.count) + " characters at " + std::to_string(off_string) + " do not fit the record");
     }
     t.chars = r.bytes.subspan(off_string, char_bytes);
   }
@@ -227,26 +232,62 @@ Result<Text> TakeEmrText(const Record& r, std::size_t at, std::size_t head, bool
 std::size_t FixedSize(DWORD type) {
   using namespace win;
   switch (type) {
-    case EMR_HEADER: return ENHMETAHEADER_BASE_SIZE;
-    case EMR_SETWINDOWEXTEX: case EMR_SETWINDOWORGEX: case EMR_SETVIEWPORTEXTEX:
-    case EMR_SETVIEWPORTORGEX: case EMR_SETBRUSHORGEX: case EMR_OFFSETCLIPRGN:
-    case EMR_MOVETOEX: case EMR_LINETO: case EMR_SETTEXTJUSTIFICATION:
+    case EMR_HEADER:
+      return ENHMETAHEADER_BASE_SIZE;
+    case EMR_SETWINDOWEXTEX:
+    case EMR_SETWINDOWORGEX:
+    case EMR_SETVIEWPORTEXTEX:
+    case EMR_SETVIEWPORTORGEX:
+    case EMR_SETBRUSHORGEX:
+    case EMR_OFFSETCLIPRGN:
+    case EMR_MOVETOEX:
+    case EMR_LINETO:
+    case EMR_SETTEXTJUSTIFICATION:
       return 16;
-    case EMR_EOF: case EMR_SETPIXELV: return 20;
-    case EMR_SETMAPPERFLAGS: case EMR_SETMAPMODE: case EMR_SETBKMODE: case EMR_SETPOLYFILLMODE:
-    case EMR_SETROP2: case EMR_SETSTRETCHBLTMODE: case EMR_SETTEXTALIGN: case EMR_SETTEXTCOLOR:
-    case EMR_SETBKCOLOR: case EMR_RESTOREDC: case EMR_SETARCDIRECTION: case EMR_SETMITERLIMIT:
-    case EMR_SELECTCLIPPATH: case EMR_SETICMMODE: case EMR_SETLAYOUT:
+    case EMR_EOF:
+    case EMR_SETPIXELV:
+      return 20;
+    case EMR_SETMAPPERFLAGS:
+    case EMR_SETMAPMODE:
+    case EMR_SETBKMODE:
+    case EMR_SETPOLYFILLMODE:
+    case EMR_SETROP2:
+    case EMR_SETSTRETCHBLTMODE:
+    case EMR_SETTEXTALIGN:
+    case EMR_SETTEXTCOLOR:
+    case EMR_SETBKCOLOR:
+    case EMR_RESTOREDC:
+    case EMR_SETARCDIRECTION:
+    case EMR_SETMITERLIMIT:
+    case EMR_SELECTCLIPPATH:
+    case EMR_SETICMMODE:
+    case EMR_SETLAYOUT:
       return 12;
-    case EMR_EXCLUDECLIPRECT: case EMR_INTERSECTCLIPRECT: case EMR_SCALEVIEWPORTEXTEX:
-    case EMR_SCALEWINDOWEXTEX: case EMR_ELLIPSE: case EMR_RECTANGLE: case EMR_EXTFLOODFILL:
-    case EMR_FILLPATH: case EMR_STROKEANDFILLPATH: case EMR_STROKEPATH:
+    case EMR_EXCLUDECLIPRECT:
+    case EMR_INTERSECTCLIPRECT:
+    case EMR_SCALEVIEWPORTEXTEX:
+    case EMR_SCALEWINDOWEXTEX:
+    case EMR_ELLIPSE:
+    case EMR_RECTANGLE:
+    case EMR_EXTFLOODFILL:
+    case EMR_FILLPATH:
+    case EMR_STROKEANDFILLPATH:
+    case EMR_STROKEPATH:
       return 24;
-    case EMR_SETWORLDTRANSFORM: case EMR_ROUNDRECT: return 32;
-    case EMR_MODIFYWORLDTRANSFORM: return 36;
-    case EMR_ANGLEARC: return 28;
-    case EMR_ARC: case EMR_CHORD: case EMR_PIE: case EMR_ARCTO: return 40;
-    default: return 0;
+    case EMR_SETWORLDTRANSFORM:
+    case EMR_ROUNDRECT:
+      return 32;
+    case EMR_MODIFYWORLDTRANSFORM:
+      return 36;
+    case EMR_ANGLEARC:
+      return 28;
+    case EMR_ARC:
+    case EMR_CHORD:
+    case EMR_PIE:
+    case EMR_ARCTO:
+      return 40;
+    default:
+      return 0;
   }
 }
 
@@ -354,10 +395,18 @@ Result<RegionPaint> ReadRegionPaint(const Record& r) {
   using namespace win;
   std::size_t head = 0;
   switch (r.type) {
-    case EMR_FILLRGN: head = sizeof(EMRFILLRGN_HEAD); break;
-    case EMR_FRAMERGN: head = sizeof(EMRFRAMERGN_HEAD); break;
-    case EMR_INVERTRGN: case EMR_PAINTRGN: head = sizeof(EMRINVERTRGN_HEAD); break;
-    default: return Bad(r, "not a region record");
+    case EMR_FILLRGN:
+      head = sizeof(EMRFILLRGN_HEAD);
+      break;
+    case EMR_FRAMERGN:
+      head = sizeof(EMRFRAMERGN_HEAD);
+      break;
+    case EMR_INVERTRGN:
+    case EMR_PAINTRGN:
+      head = sizeof(EMRINVERTRGN_HEAD);
+      break;
+    default:
+      return Bad(r, "not a region record");
   }
   Status s = NeedSize(r, head);
   if (!s.ok()) return s;
@@ -394,8 +443,8 @@ Result<Blt> ReadBlt(const Record& r) {
     return Bad(r, "not a blit record");
   }
   const std::size_t head = r.type == EMR_BITBLT ? sizeof(EMRBITBLT) : sizeof(EMRSTRETCHBLT);
-  auto src = TakeOptionalDib(r, head, b.rec.iUsageSrc, b.rec.offBmiSrc, b.rec.cbBmiSrc,
-                             b.rec.offBitsSrc, b.rec.cbBitsSrc);
+  auto src =
+      TakeOptionalDib(r, head, b.rec.iUsageSrc, b.rec.offBmiSrc, b.rec.cbBmiSrc, b.rec.offBitsSrc, b.rec.cbBitsSrc);
   if (!src.ok()) return src.status();
   b.source = std::move(*src);
   if (r.type == EMR_ALPHABLEND && !b.source) return Bad(r, "alpha blend without a bitmap");
@@ -409,12 +458,12 @@ Result<MaskBlt> ReadMaskBlt(const Record& r) {
   if (!s.ok()) return s;
   MaskBlt m;
   m.rec = Load<EMRMASKBLT>(r);
-  auto src = TakeOptionalDib(r, sizeof(EMRMASKBLT), m.rec.iUsageSrc, m.rec.offBmiSrc,
-                             m.rec.cbBmiSrc, m.rec.offBitsSrc, m.rec.cbBitsSrc);
+  auto src = TakeOptionalDib(r, sizeof(EMRMASKBLT), m.rec.iUsageSrc, m.rec.offBmiSrc, m.rec.cbBmiSrc, m.rec.offBitsSrc,
+                             m.rec.cbBitsSrc);
   if (!src.ok()) return src.status();
   m.source = std::move(*src);
-  auto mask = TakeOptionalDib(r, sizeof(EMRMASKBLT), m.rec.iUsageMask, m.rec.offBmiMask,
-                              m.rec.cbBmiMask, m.rec.offBitsMask, m.rec.cbBitsMask);
+  auto mask = TakeOptionalDib(r, sizeof(EMRMASKBLT), m.rec.iUsageMask, m.rec.offBmiMask, m.rec.cbBmiMask,
+                              m.rec.offBitsMask, m.rec.cbBitsMask);
   if (!mask.ok()) return mask.status();
   m.mask = std::move(*mask);
   if (m.mask && m.mask->header.biBitCount != 1) return Bad(r, "mask bitmap is not 1 bit deep");
@@ -428,12 +477,12 @@ Result<PlgBlt> ReadPlgBlt(const Record& r) {
   if (!s.ok()) return s;
   PlgBlt m;
   m.rec = Load<EMRPLGBLT>(r);
-  auto src = TakeOptionalDib(r, sizeof(EMRPLGBLT), m.rec.iUsageSrc, m.rec.offBmiSrc,
-                             m.rec.cbBmiSrc, m.rec.offBitsSrc, m.rec.cbBitsSrc);
+  auto src = TakeOptionalDib(r, sizeof(EMRPLGBLT), m.rec.iUsageSrc, m.rec.offBmiSrc, m.rec.cbBmiSrc, m.rec.offBitsSrc,
+                             m.rec.cbBitsSrc);
   if (!src.ok()) return src.status();
   m.source = std::move(*src);
-  auto mask = TakeOptionalDib(r, sizeof(EMRPLGBLT), m.rec.iUsageMask, m.rec.offBmiMask,
-                              m.rec.cbBmiMask, m.rec.offBitsMask, m.rec.cbBitsMask);
+  auto mask = TakeOptionalDib(r, sizeof(EMRPLGBLT), m.rec.iUsageMask, m.rec.offBmiMask, m.rec.cbBmiMask,
+                              m.rec.offBitsMask, m.rec.cbBitsMask);
   if (!mask.ok()) return mask.status();
   m.mask = std::move(*mask);
   if (m.mask && m.mask->header.biBitCount != 1) return Bad(r, "mask bitmap is not 1 bit deep");
@@ -447,8 +496,8 @@ Result<StretchDib> ReadStretchDib(const Record& r) {
   if (!s.ok()) return s;
   StretchDib d;
   d.rec = Load<EMRSTRETCHDIBITS>(r);
-  auto src = TakeOptionalDib(r, sizeof(EMRSTRETCHDIBITS), d.rec.iUsageSrc, d.rec.offBmiSrc,
-                             d.rec.cbBmiSrc, d.rec.offBitsSrc, d.rec.cbBitsSrc);
+  auto src = TakeOptionalDib(r, sizeof(EMRSTRETCHDIBITS), d.rec.iUsageSrc, d.rec.offBmiSrc, d.rec.cbBmiSrc,
+                             d.rec.offBitsSrc, d.rec.cbBitsSrc);
   if (!src.ok()) return src.status();
   d.source = std::move(*src);
   return d;
@@ -462,8 +511,8 @@ Result<DibToDevice> ReadDibToDevice(const Record& r) {
   DibToDevice d;
   d.rec = Load<EMRSETDIBITSTODEVICE>(r);
   if (d.rec.cbBmiSrc != 0 || d.rec.cbBitsSrc != 0) {
-    auto src = TakeDib(r, sizeof(EMRSETDIBITSTODEVICE), d.rec.iUsageSrc, d.rec.offBmiSrc,
-                       d.rec.cbBmiSrc, d.rec.offBitsSrc, d.rec.cbBitsSrc, d.rec.cScans);
+    auto src = TakeDib(r, sizeof(EMRSETDIBITSTODEVICE), d.rec.iUsageSrc, d.rec.offBmiSrc, d.rec.cbBmiSrc,
+                       d.rec.offBitsSrc, d.rec.cbBitsSrc, d.rec.cScans);
     if (!src.ok()) return src.status();
     d.source = std::move(*src);
   }
@@ -553,8 +602,7 @@ Result<FontCreate> ReadCreateFont(const Record& r) {
 }
 
 Result<win::DWORD> ReadObjectIndex(const Record& r) {
-  if (r.type != win::EMR_SELECTOBJECT && r.type != win::EMR_DELETEOBJECT &&
-      r.type != win::EMR_SELECTPALETTE) {
+  if (r.type != win::EMR_SELECTOBJECT && r.type != win::EMR_DELETEOBJECT && r.type != win::EMR_SELECTPALETTE) {
     return Bad(r, "not an object selection record");
   }
   Status s = NeedSize(r, sizeof(win::EMRSELECTOBJECT));
@@ -583,8 +631,7 @@ Result<Text> ReadText(const Record& r) {
     Status s = NeedSize(r, sizeof(EMREXTTEXTOUTW) - sizeof(RECTL));
     if (!s.ok()) return s;
     const DWORD options = Load<DWORD>(r, offsetof(EMREXTTEXTOUTW, emrtext) + 16);
-    const std::size_t head =
-        (options & ETO_NO_RECT) ? sizeof(EMREXTTEXTOUTW) - sizeof(RECTL) : sizeof(EMREXTTEXTOUTW);
+    const std::size_t head = (options & ETO_NO_RECT) ? sizeof(EMREXTTEXTOUTW) - sizeof(RECTL) : sizeof(EMREXTTEXTOUTW);
     s = NeedSize(r, head);
     if (!s.ok()) return s;
     auto t = TakeEmrText(r, offsetof(EMREXTTEXTOUTW, emrtext), head, r.type == EMR_EXTTEXTOUTW);
@@ -673,9 +720,15 @@ Result<GradientFill> ReadGradientFill(const Record& r) {
   g.mode = h.ulMode;
   std::uint64_t per = 0;
   switch (h.ulMode) {
-    case GRADIENT_FILL_RECT_H: case GRADIENT_FILL_RECT_V: per = 2; break;
-    case GRADIENT_FILL_TRIANGLE: per = 3; break;
-    default: return Bad(r, "unknown gradient mode " + std::to_string(h.ulMode));
+    case GRADIENT_FILL_RECT_H:
+    case GRADIENT_FILL_RECT_V:
+      per = 2;
+      break;
+    case GRADIENT_FILL_TRIANGLE:
+      per = 3;
+      break;
+    default:
+      return Bad(r, "unknown gradient mode " + std::to_string(h.ulMode));
   }
   const std::uint64_t nv = h.nVer, ni = std::uint64_t(h.nTri) * per;
   const std::uint64_t head = sizeof(h);
@@ -712,35 +765,75 @@ Status Validate(const Record& r) {
   if (const std::size_t n = FixedSize(r.type)) return NeedSize(r, n);
   auto st = [](const auto& res) { return res.ok() ? Status::Ok() : res.status(); };
   switch (r.type) {
-    case EMR_POLYBEZIER: case EMR_POLYGON: case EMR_POLYLINE: case EMR_POLYBEZIERTO:
-    case EMR_POLYLINETO: case EMR_POLYBEZIER16: case EMR_POLYGON16: case EMR_POLYLINE16:
-    case EMR_POLYBEZIERTO16: case EMR_POLYLINETO16:
+    case EMR_POLYBEZIER:
+    case EMR_POLYGON:
+    case EMR_POLYLINE:
+    case EMR_POLYBEZIERTO:
+    case EMR_POLYLINETO:
+    case EMR_POLYBEZIER16:
+    case EMR_POLYGON16:
+    case EMR_POLYLINE16:
+    case EMR_POLYBEZIERTO16:
+    case EMR_POLYLINETO16:
       return st(ReadPoly(r));
-    case EMR_POLYPOLYLINE: case EMR_POLYPOLYGON: case EMR_POLYPOLYLINE16: case EMR_POLYPOLYGON16:
+    case EMR_POLYPOLYLINE:
+    case EMR_POLYPOLYGON:
+    case EMR_POLYPOLYLINE16:
+    case EMR_POLYPOLYGON16:
       return st(ReadPolyPoly(r));
-    case EMR_POLYDRAW: case EMR_POLYDRAW16: return st(ReadPolyDraw(r));
-    case EMR_SELECTOBJECT: case EMR_DELETEOBJECT: case EMR_SELECTPALETTE:
+    case EMR_POLYDRAW:
+    case EMR_POLYDRAW16:
+      return st(ReadPolyDraw(r));
+    case EMR_SELECTOBJECT:
+    case EMR_DELETEOBJECT:
+    case EMR_SELECTPALETTE:
       return st(ReadObjectIndex(r));
-    case EMR_CREATEPEN: return st(ReadCreatePen(r));
-    case EMR_EXTCREATEPEN: return st(ReadExtCreatePen(r));
-    case EMR_CREATEBRUSHINDIRECT: return st(ReadCreateBrush(r));
-    case EMR_CREATEDIBPATTERNBRUSHPT: case EMR_CREATEMONOBRUSH: return st(ReadPatternBrush(r));
-    case EMR_EXTCREATEFONTINDIRECTW: return st(ReadCreateFont(r));
-    case EMR_CREATEPALETTE: return st(ReadCreatePalette(r));
-    case EMR_EXTSELECTCLIPRGN: return st(ReadExtSelectClipRgn(r));
-    case EMR_FILLRGN: case EMR_FRAMERGN: case EMR_INVERTRGN: case EMR_PAINTRGN:
+    case EMR_CREATEPEN:
+      return st(ReadCreatePen(r));
+    case EMR_EXTCREATEPEN:
+      return st(ReadExtCreatePen(r));
+    case EMR_CREATEBRUSHINDIRECT:
+      return st(ReadCreateBrush(r));
+    case EMR_CREATEDIBPATTERNBRUSHPT:
+    case EMR_CREATEMONOBRUSH:
+      return st(ReadPatternBrush(r));
+    case EMR_EXTCREATEFONTINDIRECTW:
+      return st(ReadCreateFont(r));
+    case EMR_CREATEPALETTE:
+      return st(ReadCreatePalette(r));
+    case EMR_EXTSELECTCLIPRGN:
+      return st(ReadExtSelectClipRgn(r));
+    case EMR_FILLRGN:
+    case EMR_FRAMERGN:
+    case EMR_INVERTRGN:
+    case EMR_PAINTRGN:
       return st(ReadRegionPaint(r));
-    case EMR_BITBLT: case EMR_STRETCHBLT: case EMR_ALPHABLEND: case EMR_TRANSPARENTBLT:
+    case EMR_BITBLT:
+    case EMR_STRETCHBLT:
+    case EMR_ALPHABLEND:
+    case EMR_TRANSPARENTBLT:
       return st(ReadBlt(r));
-    case EMR_MASKBLT: return st(ReadMaskBlt(r));
-    case EMR_PLGBLT: return st(ReadPlgBlt(r));
-    case EMR_STRETCHDIBITS: return st(ReadStretchDib(r));
-    case EMR_SETDIBITSTODEVICE: return st(ReadDibToDevice(r));
-    case EMR_EXTTEXTOUTA: case EMR_EXTTEXTOUTW: case EMR_SMALLTEXTOUT: return st(ReadText(r));
-    case EMR_POLYTEXTOUTA: case EMR_POLYTEXTOUTW: return st(ReadPolyText(r));
-    case EMR_GDICOMMENT: return st(ReadComment(r));
-    case EMR_GRADIENTFILL: return st(ReadGradientFill(r));
-    default: return Status::Ok();
+    case EMR_MASKBLT:
+      return st(ReadMaskBlt(r));
+    case EMR_PLGBLT:
+      return st(ReadPlgBlt(r));
+    case EMR_STRETCHDIBITS:
+      return st(ReadStretchDib(r));
+    case EMR_SETDIBITSTODEVICE:
+      return st(ReadDibToDevice(r));
+    case EMR_EXTTEXTOUTA:
+    case EMR_EXTTEXTOUTW:
+    case EMR_SMALLTEXTOUT:
+      return st(ReadText(r));
+    case EMR_POLYTEXTOUTA:
+    case EMR_POLYTEXTOUTW:
+      return st(ReadPolyText(r));
+    case EMR_GDICOMMENT:
+      return st(ReadComment(r));
+    case EMR_GRADIENTFILL:
+      return st(ReadGradientFill(r));
+    default:
+      return Status::Ok();
   }
 }
 

@@ -47,9 +47,17 @@ class Packed {
     iterator() = default;
     iterator(const Packed* p, std::size_t i) : p_(p), i_(i) {}
     T operator*() const { return (*p_)[i_]; }
-    iterator& operator++() { ++i_; return *this; }
-    iterator operator++(int) { iterator t = *this; ++i_; return t; }
+    iterator& operator++() {
+      ++i_;
+      return *this;
+    }
+    iterator operator++(int) {
+      iterator t = *this;
+      ++i_;
+      return t;
+    }
     bool operator==(const iterator& o) const { return i_ == o.i_; }
+
    private:
     const Packed* p_ = nullptr;
     std::size_t i_ = 0;
@@ -66,8 +74,7 @@ class Packed {
 class Points {
  public:
   Points() = default;
-  Points(const std::uint8_t* data, std::size_t count, bool small)
-      : data_(data), count_(count), small_(small) {}
+  Points(const std::uint8_t* data, std::size_t count, bool small) : data_(data), count_(count), small_(small) {}
   std::size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
   bool is16() const { return small_; }
@@ -264,9 +271,7 @@ struct Text {
 
   // The characters as UTF-16 (wide) or as stored bytes (8-bit).
   std::u16string Utf16() const;
-  std::string_view Bytes() const {
-    return {reinterpret_cast<const char*>(chars.data()), chars.size()};
-  }
+  std::string_view Bytes() const { return {reinterpret_cast<const char*>(chars.data()), chars.size()}; }
 };
 Result<Text> ReadText(const Record& r);  // EXTTEXTOUTA/W and SMALLTEXTOUT
 Result<std::vector<Text>> ReadPolyText(const Record& r);

@@ -16,29 +16,31 @@ std::uint32_t Load32(const std::uint8_t* p) {
 bool CreatesObject(std::uint32_t type) {
   using namespace win;
   switch (type) {
-    case EMR_CREATEPEN: case EMR_CREATEBRUSHINDIRECT: case EMR_CREATEPALETTE:
-    case EMR_EXTCREATEFONTINDIRECTW: case EMR_CREATEMONOBRUSH: case EMR_CREATEDIBPATTERNBRUSHPT:
-    case EMR_EXTCREATEPEN: case EMR_CREATECOLORSPACE: case EMR_CREATECOLORSPACEW:
+    case EMR_CREATEPEN:
+    case EMR_CREATEBRUSHINDIRECT:
+    case EMR_CREATEPALETTE:
+    case EMR_EXTCREATEFONTINDIRECTW:
+    case EMR_CREATEMONOBRUSH:
+    case EMR_CREATEDIBPATTERNBRUSHPT:
+    case EMR_EXTCREATEPEN:
+    case EMR_CREATECOLORSPACE:
+    case EMR_CREATECOLORSPACEW:
       return true;
     default:
       return false;
   }
 }
 
-win::LONG Scale(win::LONG v, win::LONG num, win::LONG den) {
-  return win::LONG(std::int64_t(v) * num / den);
-}
+win::LONG Scale(win::LONG v, win::LONG num, win::LONG den) { return win::LONG(std::int64_t(v) * num / den); }
 
 }  // namespace
 
 bool HasBoundsField(std::uint32_t type) {
   using namespace win;
-  return (type >= EMR_POLYBEZIER && type <= EMR_POLYPOLYGON) ||
-         (type >= EMR_POLYBEZIER16 && type <= EMR_POLYDRAW16) || type == EMR_POLYDRAW ||
-         (type >= EMR_FILLPATH && type <= EMR_STROKEPATH) ||
-         (type >= EMR_FILLRGN && type <= EMR_PAINTRGN) ||
-         (type >= EMR_BITBLT && type <= EMR_STRETCHDIBITS) || type == EMR_EXTTEXTOUTA ||
-         type == EMR_EXTTEXTOUTW || type == EMR_POLYTEXTOUTA || type == EMR_POLYTEXTOUTW ||
+  return (type >= EMR_POLYBEZIER && type <= EMR_POLYPOLYGON) || (type >= EMR_POLYBEZIER16 && type <= EMR_POLYDRAW16) ||
+         type == EMR_POLYDRAW || (type >= EMR_FILLPATH && type <= EMR_STROKEPATH) ||
+         (type >= EMR_FILLRGN && type <= EMR_PAINTRGN) || (type >= EMR_BITBLT && type <= EMR_STRETCHDIBITS) ||
+         type == EMR_EXTTEXTOUTA || type == EMR_EXTTEXTOUTW || type == EMR_POLYTEXTOUTA || type == EMR_POLYTEXTOUTW ||
          type == EMR_ALPHABLEND || type == EMR_TRANSPARENTBLT || type == EMR_GRADIENTFILL;
 }
 

@@ -38,8 +38,8 @@ class Writer {
   // Takes a fixed record `head` (iType set) and the bytes that follow it; appends them as one
   // record, as Append above.
   template <typename T>
-    requires(!std::is_convertible_v<const T&, std::span<const std::uint8_t>>)
-  bool Append(const T& head, std::span<const std::uint8_t> tail = {}) {
+  requires(!std::is_convertible_v<const T&, std::span<const std::uint8_t>>) bool Append(
+      const T& head, std::span<const std::uint8_t> tail = {}) {
     static_assert(std::is_trivially_copyable_v<T> && sizeof(T) >= sizeof(win::EMR));
     std::vector<std::uint8_t> rec(sizeof(T) + tail.size());
     std::memcpy(rec.data(), &head, sizeof(T));

@@ -26,7 +26,7 @@ void AppendPath(cairo_t* cr, const Path& p);
 
 // What the device looks like (for GetDeviceCaps).
 struct DeviceInfo {
-  int width = 0;    // pixels of the whole device (page)
+  int width = 0;  // pixels of the whole device (page)
   int height = 0;
   double dpi_x = 96;
   double dpi_y = 96;
@@ -83,7 +83,10 @@ class CairoDC final : public DeviceContext {
   cairo_surface_t* surface() const { return surface_; }
   const DeviceInfo& info() const { return info_; }
   // Moves the band this context draws on (for band-by-band replay).
-  void SetOrigin(int x, int y) { origin_x_ = x; origin_y_ = y; }
+  void SetOrigin(int x, int y) {
+    origin_x_ = x;
+    origin_y_ = y;
+  }
 
   int GetDeviceCaps(int index) const override;
   int SaveDC() override;
@@ -195,24 +198,23 @@ class CairoDC final : public DeviceContext {
   std::string GetTextFace() const override;
 
   bool PatBlt(int x, int y, int cx, int cy, win::DWORD rop) override;
-  bool BitBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys,
-              win::DWORD rop) override;
-  bool StretchBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs,
-                  int cys, win::DWORD rop) override;
-  bool StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys,
-                     const DibRef& dib, win::DWORD rop) override;
-  bool SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys, win::UINT start,
-                         win::UINT lines, const DibRef& dib) override;
-  bool MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys,
-               const DibRef* mask, int xm, int ym, win::DWORD rop4) override;
-  bool AlphaBlend(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs,
-                  int cys, win::BLENDFUNCTION blend) override;
+  bool BitBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, win::DWORD rop) override;
+  bool StretchBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs, int cys,
+                  win::DWORD rop) override;
+  bool StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys, const DibRef& dib,
+                     win::DWORD rop) override;
+  bool SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys, win::UINT start, win::UINT lines,
+                         const DibRef& dib) override;
+  bool MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, const DibRef* mask, int xm,
+               int ym, win::DWORD rop4) override;
+  bool AlphaBlend(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs, int cys,
+                  win::BLENDFUNCTION blend) override;
   bool DibBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, int cxs, int cys,
               win::DWORD rop) override;
-  bool DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys,
-                  const DibRef* mask, int xm, int ym, win::DWORD rop4) override;
-  bool DibAlphaBlend(int x, int y, int cx, int cy, const DibRef& src, int xs, int ys, int cxs,
-                     int cys, win::BLENDFUNCTION blend) override;
+  bool DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, const DibRef* mask, int xm, int ym,
+                  win::DWORD rop4) override;
+  bool DibAlphaBlend(int x, int y, int cx, int cy, const DibRef& src, int xs, int ys, int cxs, int cys,
+                     win::BLENDFUNCTION blend) override;
   std::optional<Dib> ReadPixels(const RECT& rect) const override;
 
   bool GdiComment(std::span<const std::uint8_t>) override { return true; }
@@ -236,9 +238,7 @@ class CairoDC final : public DeviceContext {
   Region EffectiveClip() const;
   bool AxisAligned() const;
   // True when a path is being built and its last figure is open (no move needed).
-  bool ContinuesFigure() const {
-    return s_.path_open && !s_.path.empty() && s_.path.back().kind != PathOp::kClose;
-  }
+  bool ContinuesFigure() const { return s_.path_open && !s_.path.empty() && s_.path.back().kind != PathOp::kClose; }
 
   // Geometry: appends figures (device pixels) to `p`.
   void AddPolyline(Path& p, std::span<const POINT> pts, bool close, bool move_first) const;
@@ -277,8 +277,8 @@ class CairoDC final : public DeviceContext {
   void Flush() const;
   void MarkDirty(const win::RECT& device) const;
   std::uint32_t BrushPixel(const Brush& b, int x, int y) const;  // device pixel
-  bool Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, int ys, int cxs, int cys,
-            win::DWORD rop, const DecodedDib* mask, int xm, int ym, win::DWORD rop_back);
+  bool Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, int ys, int cxs, int cys, win::DWORD rop,
+            const DecodedDib* mask, int xm, int ym, win::DWORD rop_back);
   bool Blend(int x, int y, int cx, int cy, const DecodedDib& src, int xs, int ys, int cxs, int cys,
              win::BLENDFUNCTION blend);
   // Fills the device rectangles of `area` with one colour (the fast path of solid fills).
@@ -287,14 +287,13 @@ class CairoDC final : public DeviceContext {
   // way is a reduction and the source rectangle lies inside `src`, gives the source rectangle
   // reduced to the destination's pixels in that way, the eliminated pixels combined as the
   // stretch mode says (AND, OR, dropped, averaged). None when nothing is reduced.
-  std::optional<DecodedDib> Reduce(const DecodedDib& src, int xs, int ys, int cxs, int cys, double dw,
-                                   double dh) const;
+  std::optional<DecodedDib> Reduce(const DecodedDib& src, int xs, int ys, int cxs, int cys, double dw, double dh) const;
   // Paints a bitmap through cairo (rotated destinations, vector surfaces): the source
   // rectangle (xs, ys, cxs, cys) onto the logical rectangle (x, y, cx, cy).
-  void PaintThroughCairo(const DecodedDib& src, bool with_alpha, int x, int y, int cx, int cy, int xs, int ys,
-                         int cxs, int cys, double alpha);
-  std::optional<DecodedDib> SourceOf(const DeviceContext* src, int xs, int ys, int cxs, int cys,
-                                     int* sx, int* sy) const;
+  void PaintThroughCairo(const DecodedDib& src, bool with_alpha, int x, int y, int cx, int cy, int xs, int ys, int cxs,
+                         int cys, double alpha);
+  std::optional<DecodedDib> SourceOf(const DeviceContext* src, int xs, int ys, int cxs, int cys, int* sx,
+                                     int* sy) const;
 
   // Text.
   bool DrawText(int x, int y, win::UINT options, const RECT* rect, std::u16string_view text,

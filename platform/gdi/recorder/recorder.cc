@@ -54,8 +54,7 @@ RECTL MetafileRecorder::Impl::Box(std::span<const POINT> pts, double pad) const 
     if (i == 0 || y < t) t = y;
     if (i == 0 || y > b) b = y;
   }
-  return {Clamp(std::floor(l - pad)), Clamp(std::floor(t - pad)), Clamp(std::ceil(r + pad)),
-          Clamp(std::ceil(b + pad))};
+  return {Clamp(std::floor(l - pad)), Clamp(std::floor(t - pad)), Clamp(std::ceil(r + pad)), Clamp(std::ceil(b + pad))};
 }
 
 RECTL MetafileRecorder::Impl::BoxOfRect(int l, int t, int r, int b, double pad) const {

@@ -36,8 +36,8 @@ namespace zv::gdi {
 class MetafileRecorder final : public DeviceContext {
  public:
   struct Options {
-    win::SIZEL device{2480, 3508};    // reference device in pixels (A4 at 300 dpi)
-    win::SIZEL millimeters{210, 297}; // reference device in millimetres
+    win::SIZEL device{2480, 3508};     // reference device in pixels (A4 at 300 dpi)
+    win::SIZEL millimeters{210, 297};  // reference device in millimetres
     // The picture frame in 0.01 mm; computed from the drawing's bounds when none.
     std::optional<win::RECTL> frame;
     std::u16string description;
@@ -177,24 +177,23 @@ class MetafileRecorder final : public DeviceContext {
   std::string GetTextFace() const override;
 
   bool PatBlt(int x, int y, int cx, int cy, win::DWORD rop) override;
-  bool BitBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys,
-              win::DWORD rop) override;
-  bool StretchBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs,
-                  int cys, win::DWORD rop) override;
-  bool StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys,
-                     const DibRef& dib, win::DWORD rop) override;
-  bool SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys, win::UINT start,
-                         win::UINT lines, const DibRef& dib) override;
-  bool MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys,
-               const DibRef* mask, int xm, int ym, win::DWORD rop4) override;
-  bool AlphaBlend(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs,
-                  int cys, win::BLENDFUNCTION blend) override;
+  bool BitBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, win::DWORD rop) override;
+  bool StretchBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs, int cys,
+                  win::DWORD rop) override;
+  bool StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys, const DibRef& dib,
+                     win::DWORD rop) override;
+  bool SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys, win::UINT start, win::UINT lines,
+                         const DibRef& dib) override;
+  bool MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, const DibRef* mask, int xm,
+               int ym, win::DWORD rop4) override;
+  bool AlphaBlend(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs, int cys,
+                  win::BLENDFUNCTION blend) override;
   bool DibBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, int cxs, int cys,
               win::DWORD rop) override;
-  bool DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys,
-                  const DibRef* mask, int xm, int ym, win::DWORD rop4) override;
-  bool DibAlphaBlend(int x, int y, int cx, int cy, const DibRef& src, int xs, int ys, int cxs,
-                     int cys, win::BLENDFUNCTION blend) override;
+  bool DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, const DibRef* mask, int xm, int ym,
+                  win::DWORD rop4) override;
+  bool DibAlphaBlend(int x, int y, int cx, int cy, const DibRef& src, int xs, int ys, int cxs, int cys,
+                     win::BLENDFUNCTION blend) override;
   std::optional<Dib> ReadPixels(const RECT& rect) const override;
 
   bool GdiComment(std::span<const std::uint8_t> data) override;

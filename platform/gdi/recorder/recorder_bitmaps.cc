@@ -4,8 +4,8 @@
 
 namespace zv::gdi {
 
-bool MetafileRecorder::Impl::Blit(DWORD type, int x, int y, int cx, int cy, const std::optional<Dib>& src, int xs, int ys,
-          int cxs, int cys, DWORD rop) {
+bool MetafileRecorder::Impl::Blit(DWORD type, int x, int y, int cx, int cy, const std::optional<Dib>& src, int xs,
+                                  int ys, int cxs, int cys, DWORD rop) {
   if (closed) return false;
   const RECTL bounds = BoxOfRect(x, y, x + cx, y + cy);
   EMRSTRETCHBLT h{};
@@ -43,12 +43,12 @@ bool MetafileRecorder::Impl::Blit(DWORD type, int x, int y, int cx, int cy, cons
   return true;
 }
 
-std::optional<Dib> MetafileRecorder::Impl::ReadSource(const DeviceContext* src, int xs, int ys, int cxs, int cys) const {
+std::optional<Dib> MetafileRecorder::Impl::ReadSource(const DeviceContext* src, int xs, int ys, int cxs,
+                                                      int cys) const {
   if (!src) return std::nullopt;
   POINT c[2] = {{xs, ys}, {xs + cxs, ys + cys}};
   src->LPtoDP(c);
-  const RECT r{std::min(c[0].x, c[1].x), std::min(c[0].y, c[1].y), std::max(c[0].x, c[1].x),
-               std::max(c[0].y, c[1].y)};
+  const RECT r{std::min(c[0].x, c[1].x), std::min(c[0].y, c[1].y), std::max(c[0].x, c[1].x), std::max(c[0].y, c[1].y)};
   if (r.right <= r.left || r.bottom <= r.top) return std::nullopt;
   return src->ReadPixels(r);
 }
@@ -66,7 +66,7 @@ int MetafileRecorder::Impl::DibHeight(const Dib& d) {
 }
 
 bool MetafileRecorder::Impl::Mask(int x, int y, int cx, int cy, const std::optional<Dib>& src, int xs, int ys,
-          const DibRef* mask, int xm, int ym, DWORD rop4) {
+                                  const DibRef* mask, int xm, int ym, DWORD rop4) {
   if (closed) return false;
   const RECTL bounds = BoxOfRect(x, y, x + cx, y + cy);
   EMRMASKBLT h{};
@@ -116,13 +116,12 @@ bool MetafileRecorder::PatBlt(int x, int y, int cx, int cy, DWORD rop) {
   return impl_->Blit(EMR_BITBLT, x, y, cx, cy, std::nullopt, 0, 0, cx, cy, rop);
 }
 
-bool MetafileRecorder::BitBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs,
-                              int ys, DWORD rop) {
+bool MetafileRecorder::BitBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, DWORD rop) {
   return StretchBlt(x, y, cx, cy, src, xs, ys, cx, cy, rop);
 }
 
-bool MetafileRecorder::StretchBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs,
-                                  int ys, int cxs, int cys, DWORD rop) {
+bool MetafileRecorder::StretchBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs,
+                                  int cys, DWORD rop) {
   Impl& m = *impl_;
   if (!RopUsesSource(rop)) return m.Blit(EMR_BITBLT, x, y, cx, cy, std::nullopt, 0, 0, cx, cy, rop);
   auto pixels = m.ReadSource(src, xs, ys, cxs, cys);
@@ -132,8 +131,8 @@ bool MetafileRecorder::StretchBlt(int x, int y, int cx, int cy, const DeviceCont
   return m.Blit(same ? EMR_BITBLT : EMR_STRETCHBLT, x, y, cx, cy, pixels, 0, 0, w, h, rop);
 }
 
-bool MetafileRecorder::StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs,
-                                     int cys, const DibRef& dib, DWORD rop) {
+bool MetafileRecorder::StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys, const DibRef& dib,
+                                     DWORD rop) {
   Impl& m = *impl_;
   if (m.closed) return false;
   EMRSTRETCHDIBITS h{};
@@ -164,8 +163,8 @@ bool MetafileRecorder::StretchDIBits(int x, int y, int cx, int cy, int xs, int y
   return true;
 }
 
-bool MetafileRecorder::SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys, UINT start,
-                                         UINT lines, const DibRef& dib) {
+bool MetafileRecorder::SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys, UINT start, UINT lines,
+                                         const DibRef& dib) {
   Impl& m = *impl_;
   if (m.closed) return false;
   EMRSETDIBITSTODEVICE h{};
@@ -192,8 +191,8 @@ bool MetafileRecorder::SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, i
   return true;
 }
 
-bool MetafileRecorder::MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs,
-                               int ys, const DibRef* mask, int xm, int ym, DWORD rop4) {
+bool MetafileRecorder::MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys,
+                               const DibRef* mask, int xm, int ym, DWORD rop4) {
   Impl& m = *impl_;
   std::optional<Dib> pixels;
   if (RopUsesSource(rop4) || RopUsesSource(rop4 >> 8)) {
@@ -204,17 +203,16 @@ bool MetafileRecorder::MaskBlt(int x, int y, int cx, int cy, const DeviceContext
   return m.Mask(x, y, cx, cy, pixels, xs, ys, mask, xm, ym, rop4);
 }
 
-bool MetafileRecorder::AlphaBlend(int x, int y, int cx, int cy, const DeviceContext* src, int xs,
-                                  int ys, int cxs, int cys, win::BLENDFUNCTION blend) {
+bool MetafileRecorder::AlphaBlend(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs,
+                                  int cys, win::BLENDFUNCTION blend) {
   Impl& m = *impl_;
   auto pixels = m.ReadSource(src, xs, ys, cxs, cys);
   if (!pixels) return false;
-  return DibAlphaBlend(x, y, cx, cy, pixels->ref(), 0, 0, Impl::DibWidth(*pixels),
-                       Impl::DibHeight(*pixels), blend);
+  return DibAlphaBlend(x, y, cx, cy, pixels->ref(), 0, 0, Impl::DibWidth(*pixels), Impl::DibHeight(*pixels), blend);
 }
 
-bool MetafileRecorder::DibBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys,
-                              int cxs, int cys, DWORD rop) {
+bool MetafileRecorder::DibBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, int cxs, int cys,
+                              DWORD rop) {
   Impl& m = *impl_;
   std::optional<Dib> pixels;
   if (RopUsesSource(rop)) {
@@ -225,15 +223,15 @@ bool MetafileRecorder::DibBlt(int x, int y, int cx, int cy, const DibRef* src, i
   return m.Blit(same ? EMR_BITBLT : EMR_STRETCHBLT, x, y, cx, cy, pixels, xs, ys, cxs, cys, rop);
 }
 
-bool MetafileRecorder::DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys,
-                                  const DibRef* mask, int xm, int ym, DWORD rop4) {
+bool MetafileRecorder::DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, const DibRef* mask,
+                                  int xm, int ym, DWORD rop4) {
   std::optional<Dib> pixels;
   if (src) pixels = Dib::Copy(*src);
   return impl_->Mask(x, y, cx, cy, pixels, xs, ys, mask, xm, ym, rop4);
 }
 
-bool MetafileRecorder::DibAlphaBlend(int x, int y, int cx, int cy, const DibRef& src, int xs,
-                                     int ys, int cxs, int cys, win::BLENDFUNCTION blend) {
+bool MetafileRecorder::DibAlphaBlend(int x, int y, int cx, int cy, const DibRef& src, int xs, int ys, int cxs, int cys,
+                                     win::BLENDFUNCTION blend) {
   DWORD packed = 0;
   std::memcpy(&packed, &blend, sizeof(packed));
   return impl_->Blit(EMR_ALPHABLEND, x, y, cx, cy, Dib::Copy(src), xs, ys, cxs, cys, packed);

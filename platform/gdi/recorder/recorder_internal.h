@@ -34,9 +34,7 @@ void PutBytes(Bytes& out, const T& v) {
 }
 
 // Appends bytes as they are.
-inline void PutSpan(Bytes& out, std::span<const std::uint8_t> s) {
-  out.insert(out.end(), s.begin(), s.end());
-}
+inline void PutSpan(Bytes& out, std::span<const std::uint8_t> s) { out.insert(out.end(), s.begin(), s.end()); }
 
 // Pads to a multiple of four bytes with zeros (records and their parts are 4-aligned).
 inline void Pad4(Bytes& out) { out.resize((out.size() + 3) & ~std::size_t(3), 0); }
@@ -53,8 +51,7 @@ inline bool RopUsesSource(DWORD rop) { return (((rop >> 2) ^ rop) & 0x00330000) 
 inline RECTL Union(const RECTL& a, const RECTL& b) {
   if (a.right < a.left || a.bottom < a.top) return b;
   if (b.right < b.left || b.bottom < b.top) return a;
-  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
-          std::max(a.bottom, b.bottom)};
+  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
 }
 
 // Bounds stay a little inside LONG so that widening a box by a pen's pad cannot overflow.
@@ -66,9 +63,8 @@ inline LONG Clamp(double v) {
 
 // True when every point fits the 16-bit record forms.
 inline bool FitsShort(std::span<const POINT> pts) {
-  return std::all_of(pts.begin(), pts.end(), [](const POINT& p) {
-    return p.x >= -32768 && p.x <= 32767 && p.y >= -32768 && p.y <= 32767;
-  });
+  return std::all_of(pts.begin(), pts.end(),
+                     [](const POINT& p) { return p.x >= -32768 && p.x <= 32767 && p.y >= -32768 && p.y <= 32767; });
 }
 
 // Appends points as POINTS (small) or POINTL.
@@ -85,15 +81,24 @@ inline void PutPoints(Bytes& out, std::span<const POINT> pts, bool small) {
 // The 16-bit form of a poly record type.
 inline DWORD SmallForm(DWORD type) {
   switch (type) {
-    case EMR_POLYBEZIER: return EMR_POLYBEZIER16;
-    case EMR_POLYGON: return EMR_POLYGON16;
-    case EMR_POLYLINE: return EMR_POLYLINE16;
-    case EMR_POLYBEZIERTO: return EMR_POLYBEZIERTO16;
-    case EMR_POLYLINETO: return EMR_POLYLINETO16;
-    case EMR_POLYPOLYLINE: return EMR_POLYPOLYLINE16;
-    case EMR_POLYPOLYGON: return EMR_POLYPOLYGON16;
-    case EMR_POLYDRAW: return EMR_POLYDRAW16;
-    default: return type;
+    case EMR_POLYBEZIER:
+      return EMR_POLYBEZIER16;
+    case EMR_POLYGON:
+      return EMR_POLYGON16;
+    case EMR_POLYLINE:
+      return EMR_POLYLINE16;
+    case EMR_POLYBEZIERTO:
+      return EMR_POLYBEZIERTO16;
+    case EMR_POLYLINETO:
+      return EMR_POLYLINETO16;
+    case EMR_POLYPOLYLINE:
+      return EMR_POLYPOLYLINE16;
+    case EMR_POLYPOLYGON:
+      return EMR_POLYPOLYGON16;
+    case EMR_POLYDRAW:
+      return EMR_POLYDRAW16;
+    default:
+      return type;
   }
 }
 
@@ -247,8 +252,8 @@ struct MetafileRecorder::Impl {
   // Text extent in logical units: the advances when given (x advances, every other one with
   // ETO_PDY), else from the reference device context, else estimated from the font height.
   // `ansi` is the 8-bit text of EXTTEXTOUTA (measured as such), empty for UTF-16 text.
-  SIZE Extent(std::u16string_view text, std::string_view ansi, std::size_t count,
-              std::span<const int> dx, bool pdy) const;
+  SIZE Extent(std::u16string_view text, std::string_view ansi, std::size_t count, std::span<const int> dx,
+              bool pdy) const;
   // The current font's height in logical units (16 when it asks for the default).
   LONG FontHeight() const;
 
@@ -258,14 +263,13 @@ struct MetafileRecorder::Impl {
   // Emits an EMR_EXTTEXTOUTW or EMR_EXTTEXTOUTA record: `chars` are the record's string bytes
   // (count characters), text16/ansi the same text for measuring, dx the advances (may be
   // empty). Moves the current position when TA_UPDATECP is set.
-  bool Text(DWORD type, int x, int y, UINT options, const RECT* rect,
-            std::span<const std::uint8_t> chars, std::size_t count, std::u16string_view text16,
-            std::string_view ansi, std::span<const int> dx);
+  bool Text(DWORD type, int x, int y, UINT options, const RECT* rect, std::span<const std::uint8_t> chars,
+            std::size_t count, std::u16string_view text16, std::string_view ansi, std::span<const int> dx);
 
   // Bitmaps (recorder_bitmaps.cc).
   // Emits an EMR_BITBLT or EMR_STRETCHBLT record with the source bitmap (none for PatBlt).
-  bool Blit(DWORD type, int x, int y, int cx, int cy, const std::optional<Dib>& src, int xs, int ys,
-            int cxs, int cys, DWORD rop);
+  bool Blit(DWORD type, int x, int y, int cx, int cy, const std::optional<Dib>& src, int xs, int ys, int cxs, int cys,
+            DWORD rop);
 
   // The pixels of a source device context under its logical rectangle, and their size.
   std::optional<Dib> ReadSource(const DeviceContext* src, int xs, int ys, int cxs, int cys) const;
@@ -274,8 +278,8 @@ struct MetafileRecorder::Impl {
   static int DibHeight(const Dib& d);
 
   // Emits an EMR_MASKBLT record with the source and mask bitmaps.
-  bool Mask(int x, int y, int cx, int cy, const std::optional<Dib>& src, int xs, int ys,
-            const DibRef* mask, int xm, int ym, DWORD rop4);
+  bool Mask(int x, int y, int cx, int cy, const std::optional<Dib>& src, int xs, int ys, const DibRef* mask, int xm,
+            int ym, DWORD rop4);
 
   // Regions, arcs and paths (recorder_shapes.cc).
   // Takes a device region; gives it as RGNDATA (header and rectangles).

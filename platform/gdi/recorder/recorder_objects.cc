@@ -6,9 +6,8 @@ namespace zv::gdi {
 
 bool MetafileRecorder::Impl::Held(DWORD ih) const {
   if (st.pen_ih == ih || st.brush_ih == ih || st.font_ih == ih) return true;
-  return std::any_of(saved.begin(), saved.end(), [ih](const State& s) {
-    return s.pen_ih == ih || s.brush_ih == ih || s.font_ih == ih;
-  });
+  return std::any_of(saved.begin(), saved.end(),
+                     [ih](const State& s) { return s.pen_ih == ih || s.brush_ih == ih || s.font_ih == ih; });
 }
 
 DWORD MetafileRecorder::Impl::FreeSlot() {
@@ -36,8 +35,7 @@ bool MetafileRecorder::Impl::CreateRecord(DWORD ih, const Slot& s) {
     EMREXTCREATEPEN_HEAD h{};
     h.emr.iType = EMR_EXTCREATEPEN;
     h.ihPen = ih;
-    h.elp = EXTLOGPEN32{p.style, DWORD(p.width), p.brush_style, p.color, p.hatch,
-                        DWORD(p.style_entries.size())};
+    h.elp = EXTLOGPEN32{p.style, DWORD(p.width), p.brush_style, p.color, p.hatch, DWORD(p.style_entries.size())};
     Bytes tail;
     for (DWORD e : p.style_entries) PutBytes(tail, e);
     if (p.pattern) {
@@ -92,8 +90,8 @@ DWORD MetafileRecorder::Impl::Obtain(Kind kind, const Pen* p, const Brush* b, co
       if (*StockBrush(i) == *b) return ENHMETA_STOCK_OBJECT | DWORD(i);
     }
   } else {
-    for (int i : {SYSTEM_FONT, DEFAULT_GUI_FONT, DEVICE_DEFAULT_FONT, SYSTEM_FIXED_FONT,
-                  OEM_FIXED_FONT, ANSI_FIXED_FONT, ANSI_VAR_FONT}) {
+    for (int i : {SYSTEM_FONT, DEFAULT_GUI_FONT, DEVICE_DEFAULT_FONT, SYSTEM_FIXED_FONT, OEM_FIXED_FONT,
+                  ANSI_FIXED_FONT, ANSI_VAR_FONT}) {
       if (*StockFont(i) == *f) return ENHMETA_STOCK_OBJECT | DWORD(i);
     }
   }

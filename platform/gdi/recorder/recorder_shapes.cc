@@ -112,7 +112,9 @@ bool MetafileRecorder::PolyPolygon(std::span<const POINT> pts, std::span<const D
   const bool small = FitsShort(pts);
   Bytes rec;
   PutBytes(rec, EMRPOLYPOLYLINE_HEAD{{small ? EMR_POLYPOLYGON16 : EMR_POLYPOLYGON, 0},
-                                     m.in_path ? kEmpty : b, DWORD(counts.size()), DWORD(pts.size())});
+                                     m.in_path ? kEmpty : b,
+                                     DWORD(counts.size()),
+                                     DWORD(pts.size())});
   for (DWORD c : counts) PutBytes(rec, c);
   PutPoints(rec, pts, small);
   if (!m.Emit(std::move(rec))) return false;
@@ -127,7 +129,9 @@ bool MetafileRecorder::PolyPolyline(std::span<const POINT> pts, std::span<const 
   const bool small = FitsShort(pts);
   Bytes rec;
   PutBytes(rec, EMRPOLYPOLYLINE_HEAD{{small ? EMR_POLYPOLYLINE16 : EMR_POLYPOLYLINE, 0},
-                                     m.in_path ? kEmpty : b, DWORD(counts.size()), DWORD(pts.size())});
+                                     m.in_path ? kEmpty : b,
+                                     DWORD(counts.size()),
+                                     DWORD(pts.size())});
   for (DWORD c : counts) PutBytes(rec, c);
   PutPoints(rec, pts, small);
   if (!m.Emit(std::move(rec))) return false;
@@ -164,8 +168,8 @@ bool MetafileRecorder::PolyDraw(std::span<const POINT> pts, std::span<const BYTE
   const RECTL b = m.Box(all, m.PenPad());
   const bool small = FitsShort(pts);
   Bytes rec;
-  PutBytes(rec, EMRPOLYDRAW_HEAD{{small ? EMR_POLYDRAW16 : EMR_POLYDRAW, 0}, m.in_path ? kEmpty : b,
-                                 DWORD(pts.size())});
+  PutBytes(rec,
+           EMRPOLYDRAW_HEAD{{small ? EMR_POLYDRAW16 : EMR_POLYDRAW, 0}, m.in_path ? kEmpty : b, DWORD(pts.size())});
   PutPoints(rec, pts, small);
   PutSpan(rec, types);
   if (!m.Emit(std::move(rec))) return false;
@@ -252,7 +256,8 @@ bool MetafileRecorder::FrameRgn(const Region& rgn, const Brush& brush, int w, in
   const DWORD ih = m.Obtain(Kind::kBrush, nullptr, &brush, nullptr);
   if (ih == 0) return false;
   const Bytes data = m.RegionData(rgn);
-  if (!m.EmitFixed(EMRFRAMERGN_HEAD{{EMR_FRAMERGN, 0}, m.RegionBounds(rgn), DWORD(data.size()), ih, {w, h}}, data)) return false;
+  if (!m.EmitFixed(EMRFRAMERGN_HEAD{{EMR_FRAMERGN, 0}, m.RegionBounds(rgn), DWORD(data.size()), ih, {w, h}}, data))
+    return false;
   m.Collect(Kind::kBrush);
   return true;
 }

@@ -13,13 +13,28 @@ void MetafileRecorder::Impl::ModeExtents(int mode) {
     m.ve = {d.cx, -d.cy};
   };
   switch (mode) {
-    case MM_TEXT: m.we = {1, 1}; m.ve = {1, 1}; break;
-    case MM_LOMETRIC: case MM_ISOTROPIC: metric(10); break;
-    case MM_HIMETRIC: metric(100); break;
-    case MM_LOENGLISH: metric(100 / 25.4); break;
-    case MM_HIENGLISH: metric(1000 / 25.4); break;
-    case MM_TWIPS: metric(1440 / 25.4); break;
-    default: break;  // MM_ANISOTROPIC keeps the extents it had
+    case MM_TEXT:
+      m.we = {1, 1};
+      m.ve = {1, 1};
+      break;
+    case MM_LOMETRIC:
+    case MM_ISOTROPIC:
+      metric(10);
+      break;
+    case MM_HIMETRIC:
+      metric(100);
+      break;
+    case MM_LOENGLISH:
+      metric(100 / 25.4);
+      break;
+    case MM_HIENGLISH:
+      metric(1000 / 25.4);
+      break;
+    case MM_TWIPS:
+      metric(1440 / 25.4);
+      break;
+    default:
+      break;  // MM_ANISOTROPIC keeps the extents it had
   }
 }
 
@@ -61,19 +76,35 @@ Region MetafileRecorder::Impl::Effective() const {
 int MetafileRecorder::GetDeviceCaps(int index) const {
   const auto& o = impl_->opt;
   switch (index) {
-    case HORZRES: case PHYSICALWIDTH: return o.device.cx;
-    case VERTRES: case PHYSICALHEIGHT: return o.device.cy;
-    case HORZSIZE: return o.millimeters.cx;
-    case VERTSIZE: return o.millimeters.cy;
-    case LOGPIXELSX: return int(std::lround(o.device.cx * 25.4 / o.millimeters.cx));
-    case LOGPIXELSY: return int(std::lround(o.device.cy * 25.4 / o.millimeters.cy));
-    case PHYSICALOFFSETX: case PHYSICALOFFSETY: return 0;
-    case BITSPIXEL: return 24;
-    case PLANES: return 1;
-    case NUMCOLORS: return -1;
-    case TECHNOLOGY: return o.reference ? o.reference->GetDeviceCaps(TECHNOLOGY) : DT_RASPRINTER;
-    case RASTERCAPS: return RC_BITBLT | RC_STRETCHBLT | RC_DI_BITMAP | RC_STRETCHDIB;
-    default: return o.reference ? o.reference->GetDeviceCaps(index) : 0;
+    case HORZRES:
+    case PHYSICALWIDTH:
+      return o.device.cx;
+    case VERTRES:
+    case PHYSICALHEIGHT:
+      return o.device.cy;
+    case HORZSIZE:
+      return o.millimeters.cx;
+    case VERTSIZE:
+      return o.millimeters.cy;
+    case LOGPIXELSX:
+      return int(std::lround(o.device.cx * 25.4 / o.millimeters.cx));
+    case LOGPIXELSY:
+      return int(std::lround(o.device.cy * 25.4 / o.millimeters.cy));
+    case PHYSICALOFFSETX:
+    case PHYSICALOFFSETY:
+      return 0;
+    case BITSPIXEL:
+      return 24;
+    case PLANES:
+      return 1;
+    case NUMCOLORS:
+      return -1;
+    case TECHNOLOGY:
+      return o.reference ? o.reference->GetDeviceCaps(TECHNOLOGY) : DT_RASPRINTER;
+    case RASTERCAPS:
+      return RC_BITBLT | RC_STRETCHBLT | RC_DI_BITMAP | RC_STRETCHDIB;
+    default:
+      return o.reference ? o.reference->GetDeviceCaps(index) : 0;
   }
 }
 
@@ -204,10 +235,17 @@ bool MetafileRecorder::ModifyWorldTransform(const XFORM& xf, DWORD mode) {
   Impl& m = *impl_;
   XFORM w;
   switch (mode) {
-    case MWT_IDENTITY: w = IdentityXform(); break;
-    case MWT_LEFTMULTIPLY: w = CombineXform(xf, m.st.map.world); break;
-    case MWT_RIGHTMULTIPLY: w = CombineXform(m.st.map.world, xf); break;
-    default: return false;
+    case MWT_IDENTITY:
+      w = IdentityXform();
+      break;
+    case MWT_LEFTMULTIPLY:
+      w = CombineXform(xf, m.st.map.world);
+      break;
+    case MWT_RIGHTMULTIPLY:
+      w = CombineXform(m.st.map.world, xf);
+      break;
+    default:
+      return false;
   }
   if (double(w.eM11) * w.eM22 - double(w.eM12) * w.eM21 == 0) return false;
   if (!m.EmitFixed(EMRMODIFYWORLDTRANSFORM{{EMR_MODIFYWORLDTRANSFORM, 0}, xf, mode})) return false;
@@ -366,8 +404,7 @@ int MetafileRecorder::GetClipBox(RECT* box) const {
   POINT c[2] = {{b.left, b.top}, {b.right, b.bottom}};
   DPtoLP(c);
   if (box) {
-    *box = {std::min(c[0].x, c[1].x), std::min(c[0].y, c[1].y), std::max(c[0].x, c[1].x),
-            std::max(c[0].y, c[1].y)};
+    *box = {std::min(c[0].x, c[1].x), std::min(c[0].y, c[1].y), std::max(c[0].x, c[1].x), std::max(c[0].y, c[1].y)};
   }
   return r.Kind();
 }

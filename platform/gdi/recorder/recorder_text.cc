@@ -4,7 +4,7 @@
 namespace zv::gdi {
 
 SIZE MetafileRecorder::Impl::Extent(std::u16string_view text, std::string_view ansi, std::size_t count,
-            std::span<const int> dx, bool pdy) const {
+                                    std::span<const int> dx, bool pdy) const {
   SIZE measured{};
   bool have = false;
   if (opt.reference) {
@@ -51,8 +51,8 @@ RECTL MetafileRecorder::Impl::TextBox(POINT at, SIZE ext) const {
 }
 
 bool MetafileRecorder::Impl::Text(DWORD type, int x, int y, UINT options, const RECT* rect,
-          std::span<const std::uint8_t> chars, std::size_t count, std::u16string_view text16,
-          std::string_view ansi, std::span<const int> dx) {
+                                  std::span<const std::uint8_t> chars, std::size_t count, std::u16string_view text16,
+                                  std::string_view ansi, std::span<const int> dx) {
   if (closed) return false;
   const bool update_cp = st.align & TA_UPDATECP;
   const POINT at = update_cp ? st.cur : POINT{x, y};
@@ -65,8 +65,8 @@ bool MetafileRecorder::Impl::Text(DWORD type, int x, int y, UINT options, const 
     const RECTL rb = BoxOfRect(rect->left, rect->top, rect->right, rect->bottom);
     bounds = (options & ETO_OPAQUE) ? Union(bounds, rb) : bounds;
     if ((options & ETO_CLIPPED) && bounds.right >= bounds.left) {
-      bounds = {std::max(bounds.left, rb.left), std::max(bounds.top, rb.top),
-                std::min(bounds.right, rb.right), std::min(bounds.bottom, rb.bottom)};
+      bounds = {std::max(bounds.left, rb.left), std::max(bounds.top, rb.top), std::min(bounds.right, rb.right),
+                std::min(bounds.bottom, rb.bottom)};
     }
   }
   if (in_path) {
@@ -106,17 +106,15 @@ bool MetafileRecorder::Impl::Text(DWORD type, int x, int y, UINT options, const 
 
 // ---- Text ----
 
-bool MetafileRecorder::ExtTextOutW(int x, int y, UINT options, const RECT* rect,
-                                   std::u16string_view text, std::span<const int> dx) {
+bool MetafileRecorder::ExtTextOutW(int x, int y, UINT options, const RECT* rect, std::u16string_view text,
+                                   std::span<const int> dx) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
-  return impl_->Text(EMR_EXTTEXTOUTW, x, y, options, rect, {p, text.size() * 2}, text.size(),
-                     text, {}, dx);
+  return impl_->Text(EMR_EXTTEXTOUTW, x, y, options, rect, {p, text.size() * 2}, text.size(), text, {}, dx);
 }
-bool MetafileRecorder::ExtTextOutA(int x, int y, UINT options, const RECT* rect,
-                                   std::string_view text, std::span<const int> dx) {
+bool MetafileRecorder::ExtTextOutA(int x, int y, UINT options, const RECT* rect, std::string_view text,
+                                   std::span<const int> dx) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
-  return impl_->Text(EMR_EXTTEXTOUTA, x, y, options, rect, {p, text.size()}, text.size(), {},
-                     text, dx);
+  return impl_->Text(EMR_EXTTEXTOUTA, x, y, options, rect, {p, text.size()}, text.size(), {}, text, dx);
 }
 bool MetafileRecorder::GetTextMetricsW(win::TEXTMETRICW* tm) const {
   auto* ref = impl_->opt.reference;

@@ -256,16 +256,24 @@ TEST(DcTest, TextInkStaysInsideItsBoxAndUpdatesCurrentPosition) {
   dc.SelectFont(Font{MakeLogFont("ＭＳ ゴシック", -20, win::FW_NORMAL, false, win::SHIFTJIS_CHARSET)});
   SIZE wide, ansi;
   dc.GetTextExtentPoint32W(u"漢字A", &wide);
-  dc.GetTextExtentPoint32A("\x8A\xBF\x8E\x9A" "A", &ansi);
+  dc.GetTextExtentPoint32A(
+      "\x8A\xBF\x8E\x9A"
+      "A",
+      &ansi);
   EXPECT_EQ(wide.cx, ansi.cx);
   dc.SetTextAlign(win::TA_UPDATECP);
   dc.MoveToEx(10, 10);
-  dc.TextOutA(0, 0, "\x8A\xBF\x8E\x9A" "A");
+  dc.TextOutA(0, 0,
+              "\x8A\xBF\x8E\x9A"
+              "A");
   EXPECT_EQ(dc.GetCurrentPositionEx().x, 10 + ansi.cx);
   // Advances per byte: the two-byte character takes the sum of its two entries.
   dc.SetTextAlign(win::TA_TOP);
   const int dx[5] = {20, 20, 20, 20, 10};
-  dc.ExtTextOutA(0, 50, 0, nullptr, "\x8A\xBF\x8E\x9A" "A", dx);
+  dc.ExtTextOutA(0, 50, 0, nullptr,
+                 "\x8A\xBF\x8E\x9A"
+                 "A",
+                 dx);
   EXPECT_GT(Ink(*b, 80, 50, 95, 75), 0);  // "A" starts at 80
 }
 
@@ -277,7 +285,7 @@ TEST(DcTest, OpaqueAndClippedTextRectangles) {
   RECT r{10, 10, 40, 50};
   dc.ExtTextOutW(10, 10, win::ETO_OPAQUE | win::ETO_CLIPPED, &r, u"WWWWWW");
   EXPECT_EQ(b->Pixel(11, 48), 0x00FF00u);  // opaque rectangle
-  EXPECT_EQ(Ink(*b, 40, 0, 200, 60), 0);  // clipped at the rectangle
+  EXPECT_EQ(Ink(*b, 40, 0, 200, 60), 0);   // clipped at the rectangle
   // Background mode OPAQUE fills the text cell.
   auto b2 = NewBitmap(200, 60);
   b2->dc().SelectFont(Font{MakeLogFont("Arial", -30)});
@@ -290,8 +298,8 @@ TEST(DcTest, OpaqueAndClippedTextRectangles) {
 // the font layer keeps open at a time are in use, so faces are closed and reopened while
 // other threads draw.
 TEST(DcTest, TextInManyFacesOnSeveralThreadsDrawsAsOnOne) {
-  const char* faces[] = {"Arial", "Times New Roman", "Courier New", "MS Mincho", "MS Gothic",
-                         "MS PGothic", "MS PMincho", "Symbol"};
+  const char* faces[] = {"Arial",     "Times New Roman", "Courier New", "MS Mincho",
+                         "MS Gothic", "MS PGothic",      "MS PMincho",  "Symbol"};
   auto draw = [&](int seed) {
     auto b = NewBitmap(400, 260);
     DeviceContext& dc = b->dc();
@@ -299,8 +307,7 @@ TEST(DcTest, TextInManyFacesOnSeveralThreadsDrawsAsOnOne) {
     for (int k = 0; k < 8; ++k) {
       for (int f = 0; f < 8; ++f) {
         dc.SelectFont(Font{MakeLogFont(faces[(f + seed + k) % 8], -(12 + k % 4 * 3),
-                                       k & 1 ? win::FW_BOLD : win::FW_NORMAL, (k & 2) != 0,
-                                       win::SHIFTJIS_CHARSET)});
+                                       k & 1 ? win::FW_BOLD : win::FW_NORMAL, (k & 2) != 0, win::SHIFTJIS_CHARSET)});
         dc.TextOutW(4, 4 + f * 30, u"Hello 日本語 テスト");
       }
     }
@@ -403,7 +410,8 @@ TEST(DcTest, BadBitmapsAreRefused) {
   const Case cases[] = {
       {"bits cut short", [](Dib& d) { d.bits.resize(20); }},
       {"header cut short", [](Dib& d) { d.info.resize(30); }},
-      {"huge size", [](Dib& d) {
+      {"huge size",
+       [](Dib& d) {
          win::BITMAPINFOHEADER h;
          std::memcpy(&h, d.info.data(), 40);
          h.biWidth = 0x7FFFFFFF;

@@ -108,11 +108,16 @@ TEST(DrawingRulesTest, InstalledFamiliesNamedByFaceAreDrawnInThem) {
     Kind kind;
   };
   const Case cases[] = {
-      {"Liberation Serif", "Liberation Serif", kSerif}, {"LiberationSerif", "Liberation Serif", kSerif},
-      {"DejaVu Serif", "DejaVu Serif", kSerif},         {"DejaVu Sans Mono", "DejaVu Sans Mono", kMono},
-      {"liberation mono", "Liberation Mono", kMono},   {"DejaVu Sans", "DejaVu Sans", kSans},
-      {"Liberation Sans", "Liberation Sans", kSans},    {"IPAPMincho", "IPAPMincho", kSerif},
-      {"IPA Gothic", "IPAGothic", kMono},               {"IPAPGothic", "IPAPGothic", kSans},
+      {"Liberation Serif", "Liberation Serif", kSerif},
+      {"LiberationSerif", "Liberation Serif", kSerif},
+      {"DejaVu Serif", "DejaVu Serif", kSerif},
+      {"DejaVu Sans Mono", "DejaVu Sans Mono", kMono},
+      {"liberation mono", "Liberation Mono", kMono},
+      {"DejaVu Sans", "DejaVu Sans", kSans},
+      {"Liberation Sans", "Liberation Sans", kSans},
+      {"IPAPMincho", "IPAPMincho", kSerif},
+      {"IPA Gothic", "IPAGothic", kMono},
+      {"IPAPGothic", "IPAPGothic", kSans},
   };
   for (const Case& c : cases) {
     if (!Installed(c.family)) continue;  // scripts/packages.txt installs them all
@@ -315,9 +320,9 @@ TEST(DrawingRulesTest, ReductionsCombineEliminatedPixelsAsTheStretchModeSays) {
     Expect expect;
   };
   const Case cases[] = {
-      {win::BLACKONWHITE, false, kAllBlack}, {win::WHITEONBLACK, false, kAllWhite},
+      {win::BLACKONWHITE, false, kAllBlack},     {win::WHITEONBLACK, false, kAllWhite},
       {win::COLORONCOLOR, false, kBlackOrWhite}, {win::HALFTONE, false, kGrey},
-      {win::BLACKONWHITE, true, kAllBlack},  {win::HALFTONE, true, kGrey},
+      {win::BLACKONWHITE, true, kAllBlack},      {win::HALFTONE, true, kGrey},
   };
   const Dib checker = Checker(200);
   for (const Case& c : cases) {
@@ -335,9 +340,15 @@ TEST(DrawingRulesTest, ReductionsCombineEliminatedPixelsAsTheStretchModeSays) {
       for (int x = x0; x < x0 + 10; ++x) {
         const std::uint32_t v = b->Pixel(x, y);
         switch (c.expect) {
-          case kAllBlack: ASSERT_EQ(v, kBlack) << x << "," << y; break;
-          case kAllWhite: ASSERT_EQ(v, kWhite) << x << "," << y; break;
-          case kBlackOrWhite: ASSERT_TRUE(v == kBlack || v == kWhite) << x << "," << y; break;
+          case kAllBlack:
+            ASSERT_EQ(v, kBlack) << x << "," << y;
+            break;
+          case kAllWhite:
+            ASSERT_EQ(v, kWhite) << x << "," << y;
+            break;
+          case kBlackOrWhite:
+            ASSERT_TRUE(v == kBlack || v == kWhite) << x << "," << y;
+            break;
           case kGrey:
             ASSERT_NEAR(int(v & 0xFF), 128, 2) << x << "," << y;
             ASSERT_EQ(v, (v & 0xFF) * 0x010101u);
@@ -387,9 +398,12 @@ TEST(DrawingRulesTest, ShearedTextLeansAndFlippedCompatibleTextStaysUpright) {
   };
   const Case cases[] = {
       {"plain", [](MetafileRecorder&) {}, 120, 80, 0.0, true},
-      {"sheared", [](MetafileRecorder& r) { r.SetWorldTransform(XFORM{1, 0, -0.5f, 1, 0, 0}); }, 200, 80, 0.5, true},
-      {"MM_LOMETRIC, GM_COMPATIBLE", [](MetafileRecorder& r) { r.SetMapMode(win::MM_LOMETRIC); }, 480, -320, 0.0,
-       true},
+      {"sheared",
+       [](MetafileRecorder& r) {
+         r.SetWorldTransform(XFORM{1, 0, -0.5f, 1, 0, 0});
+       },
+       200, 80, 0.5, true},
+      {"MM_LOMETRIC, GM_COMPATIBLE", [](MetafileRecorder& r) { r.SetMapMode(win::MM_LOMETRIC); }, 480, -320, 0.0, true},
       {"MM_LOMETRIC, GM_ADVANCED",
        [](MetafileRecorder& r) {
          r.SetMapMode(win::MM_LOMETRIC);

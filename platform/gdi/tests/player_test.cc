@@ -63,9 +63,9 @@ TEST(PlayerTest, HookSkipsChangesAndDrawsInstead) {
                 .SelectObject(kStock | win::NULL_PEN)
                 .CreateBrush(1, win::BS_SOLID, RGB(255, 0, 0))
                 .SelectObject(1)
-                .Rectangle(0, 0, 10, 10)      // skipped by the hook
-                .Rectangle(20, 0, 30, 10)     // played as it is
-                .Rectangle(40, 0, 50, 0)      // degenerate: drawn as a line instead
+                .Rectangle(0, 0, 10, 10)   // skipped by the hook
+                .Rectangle(20, 0, 30, 10)  // played as it is
+                .Rectangle(40, 0, 50, 0)   // degenerate: drawn as a line instead
                 .Build();
   auto b = NewBitmap(60, 20);
   auto p = Player::Open(mf);

@@ -2,11 +2,11 @@
 // pages rendered band by band; checked by rendering the PDF back with poppler's tools.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <algorithm>
 
 #include "platform/gdi/surfaces.h"
 #include "platform/testing/temp_root.h"

@@ -17,10 +17,8 @@ TEST(RegionTest, CombineModesGiveExpectedPixelsAndKinds) {
   };
   // a = [0,10)x[0,10), b = [5,15)x[0,10)
   const Case cases[] = {
-      {win::RGN_AND, false, true, false, win::SIMPLEREGION},
-      {win::RGN_OR, true, true, true, win::SIMPLEREGION},
-      {win::RGN_XOR, true, false, true, win::COMPLEXREGION},
-      {win::RGN_DIFF, true, false, false, win::SIMPLEREGION},
+      {win::RGN_AND, false, true, false, win::SIMPLEREGION}, {win::RGN_OR, true, true, true, win::SIMPLEREGION},
+      {win::RGN_XOR, true, false, true, win::COMPLEXREGION}, {win::RGN_DIFF, true, false, false, win::SIMPLEREGION},
       {win::RGN_COPY, false, true, true, win::SIMPLEREGION},
   };
   for (const Case& c : cases) {

@@ -68,12 +68,12 @@ TEST(RoundTripTest, RecordedSceneDrawsLikeTheDirectOne) {
   ASSERT_TRUE(PlayMetafile((*played)->dc(), *bytes, &dest, nullptr, &st).ok());
   EXPECT_EQ(st.skipped, 0u);
 
-  const POINT probes[] = {{5, 5},     {50, 50},   {75, 75},  {150, 150}, {250, 200},
+  const POINT probes[] = {{5, 5},     {50, 50},   {75, 75},   {150, 150}, {250, 200},
                           {180, 200}, {330, 270}, {200, 295}, {325, 225}};
   for (const POINT& p : probes) {
     EXPECT_EQ((*played)->Pixel(p.x, p.y), (*direct)->Pixel(p.x, p.y)) << p.x << "," << p.y;
   }
-  EXPECT_EQ((*played)->Pixel(75, 75), 0xFFFF00u);   // white XOR blue
+  EXPECT_EQ((*played)->Pixel(75, 75), 0xFFFF00u);    // white XOR blue
   EXPECT_EQ((*played)->Pixel(325, 225), 0x0AC81Eu);  // the blitted photo
   // The text: red ink inside its box on both.
   auto red_ink = [](const MemoryBitmap& b) {

@@ -60,8 +60,9 @@ Result<std::unique_ptr<SmtpServer>> SmtpServer::Start(const std::string& folder)
     s->port_ = port;
     s->maildir_ = folder + "/maildir";
     process::StartOptions o;
-    o.argv = {"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port), "-c",
-              "aiosmtpd.handlers.Mailbox", s->maildir_};
+    o.argv = {
+        "/usr/bin/python3",          "-m",       "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port), "-c",
+        "aiosmtpd.handlers.Mailbox", s->maildir_};
     o.output_file = folder + "/smtpd.out";
     auto p = process::Start(o);
     if (!p.ok()) return p.status();

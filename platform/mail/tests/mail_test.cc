@@ -41,12 +41,14 @@ TEST(Iso2022Jp, ConvertsTheCharactersOfTheNotices) {
 }
 
 TEST(Iso2022Jp, ModeSwitchesAndBadBytes) {
-  EXPECT_EQ(Cp932ToIso2022Jp("A\x88\xf3" "B"), "A\x1b$B0u\x1b(BB");  // 印
-  EXPECT_EQ(Cp932ToIso2022Jp("\xb1"), "\x1b(I1\x1b(B");                 // half-width ア
-  EXPECT_EQ(Cp932ToIso2022Jp("\x87\x40"), "\x1b$B-!\x1b(B");            // ① in row 13
-  EXPECT_EQ(Cp932ToIso2022Jp("\xfa\x40"), "\x1b$B\".\x1b(B");           // no JIS row: 〓
-  EXPECT_EQ(Cp932ToIso2022Jp("\x88"), "?");                               // lead byte at the end
-  EXPECT_EQ(Cp932ToIso2022Jp("\x88\x20x"), "? x");                        // lead byte, bad trail
+  EXPECT_EQ(Cp932ToIso2022Jp("A\x88\xf3"
+                             "B"),
+            "A\x1b$B0u\x1b(BB");                               // 印
+  EXPECT_EQ(Cp932ToIso2022Jp("\xb1"), "\x1b(I1\x1b(B");        // half-width ア
+  EXPECT_EQ(Cp932ToIso2022Jp("\x87\x40"), "\x1b$B-!\x1b(B");   // ① in row 13
+  EXPECT_EQ(Cp932ToIso2022Jp("\xfa\x40"), "\x1b$B\".\x1b(B");  // no JIS row: 〓
+  EXPECT_EQ(Cp932ToIso2022Jp("\x88"), "?");                    // lead byte at the end
+  EXPECT_EQ(Cp932ToIso2022Jp("\x88\x20x"), "? x");             // lead byte, bad trail
 }
 
 TEST(HeaderText, AsciiStaysAndJapaneseIsEncodedInShortWords) {
@@ -64,7 +66,10 @@ TEST(HeaderText, AsciiStaysAndJapaneseIsEncodedInShortWords) {
 }
 
 TEST(ComposeMessage, HeadersBodyAndRefusedLineEnds) {
-  MailMessage m{"from@example.org", "to@example.org", "件名", {"一行目", "", "line 3"},
+  MailMessage m{"from@example.org",
+                "to@example.org",
+                "件名",
+                {"一行目", "", "line 3"},
                 {"X-Mailer: test", "Content-Type: text/plain; charset=\"iso-2022-jp\""}};
   auto text = ComposeMessage(m, "Wed, 09 Dec 2026 23:40:00 +0900");
   ASSERT_TRUE(text.ok());

@@ -33,7 +33,9 @@ TEST_F(SmtpTest, SendsTwoMailsOverOneConnection) {
   EXPECT_EQ(c.State(), kNotConnected);
   ASSERT_EQ(c.Connect("127.0.0.1", server_->port(), "engine.example"), 0) << c.last_error();
   EXPECT_EQ(c.State(), 0);
-  MailMessage m{"sender@example.org", "user@example.org", "印刷枚数制限の通知 [2026/03/15 09:05]",
+  MailMessage m{"sender@example.org",
+                "user@example.org",
+                "印刷枚数制限の通知 [2026/03/15 09:05]",
                 {"------", ".leading dot", "◎モノクロ印刷可能枚数を超えています。"},
                 {"X-Mailer: SMTPCtl Custom Control Module", "Content-Type: text/plain; charset=\"iso-2022-jp\""}};
   ASSERT_EQ(c.Send(m), 0) << c.last_error();

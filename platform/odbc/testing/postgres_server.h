@@ -56,7 +56,8 @@ class PostgresServer {
   void Stop() {
     if (dir_.empty()) return;
     if (running_) {
-      std::string stop = "runuser -u postgres -- " + kBin + "/pg_ctl -D " + dir_ + "/data -w -m fast stop >/dev/null 2>&1";
+      std::string stop =
+          "runuser -u postgres -- " + kBin + "/pg_ctl -D " + dir_ + "/data -w -m fast stop >/dev/null 2>&1";
       (void)std::system(stop.c_str());
       running_ = false;
     }

@@ -29,7 +29,9 @@ class OdbcTest : public ::testing::TestWithParam<std::string> {
     auto c = Connection::Open(source_, "", "");
     ASSERT_TRUE(c.ok()) << c.status().ToString();
     conn_ = std::move(*c);
-    ASSERT_TRUE(conn_->Execute("CREATE TABLE T (ID INTEGER PRIMARY KEY, PDate DATE, PTime TIME, Name VARCHAR(255), N INTEGER)").ok());
+    ASSERT_TRUE(
+        conn_->Execute("CREATE TABLE T (ID INTEGER PRIMARY KEY, PDate DATE, PTime TIME, Name VARCHAR(255), N INTEGER)")
+            .ok());
   }
   zv::testing::TempRoot root_;
   std::string source_;

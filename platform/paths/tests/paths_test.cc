@@ -37,9 +37,9 @@ TEST(Paths, MapsNetworkAndLocalPaths) {
 
 TEST(Paths, RefusesNetworkPathsThatLeaveTheirShare) {
   zv::testing::TempRoot root;
-  for (const char* bad : {"", "\\\\", "\\\\SRV", "\\\\SRV\\", "\\\\..\\Share\\x", "\\\\SRV\\..\\x",
-                          "\\\\SRV\\Share\\..\\..\\etc", "\\\\SRV\\Share\\a\\..\\..\\x", "\\\\SRV\\Sh\x01re\\x",
-                          "\\\\SRV\\Share\\a\x1b"}) {
+  for (const char* bad :
+       {"", "\\\\", "\\\\SRV", "\\\\SRV\\", "\\\\..\\Share\\x", "\\\\SRV\\..\\x", "\\\\SRV\\Share\\..\\..\\etc",
+        "\\\\SRV\\Share\\a\\..\\..\\x", "\\\\SRV\\Sh\x01re\\x", "\\\\SRV\\Share\\a\x1b"}) {
     EXPECT_FALSE(ToLocalPath(bad).ok()) << bad;
   }
 }
@@ -49,9 +49,9 @@ TEST(Paths, PlainFileNames) {
     EXPECT_TRUE(IsPlainFileName(good)) << good;
   }
   std::string nul_name("a\0b", 3);
-  for (std::string bad : {std::string(), std::string("."), std::string(".."), std::string("../x"),
-                          std::string("a/b"), std::string("a\\b"), std::string("x..y"), std::string("a\nb"),
-                          std::string("a\x7f"), nul_name, std::string(256, 'a')}) {
+  for (std::string bad : {std::string(), std::string("."), std::string(".."), std::string("../x"), std::string("a/b"),
+                          std::string("a\\b"), std::string("x..y"), std::string("a\nb"), std::string("a\x7f"), nul_name,
+                          std::string(256, 'a')}) {
     EXPECT_FALSE(IsPlainFileName(bad)) << bad;
   }
   EXPECT_TRUE(IsPlainFileName(std::string(255, 'a')));
@@ -63,9 +63,10 @@ TEST(Paths, PlainFileNames) {
 
 TEST(Paths, SafeFileNamesAreDistinctAndPlain) {
   std::set<std::string> seen;
-  for (std::string n : std::vector<std::string>{"Hevrasto.exeMultiplexStartingPrevention", "Zelvora ExplorerMultiplexStartingPrevention",
-                        "Ostrane", "ostrane", "..", "../../etc/passwd", "a/b", "a%2Fb", "a\\b", "", "%",
-                        "ウェルモリック", std::string(300, 'x'), std::string(299, 'x') + "y"}) {
+  for (std::string n : std::vector<std::string>{"Hevrasto.exeMultiplexStartingPrevention",
+                                                "Zelvora ExplorerMultiplexStartingPrevention", "Ostrane", "ostrane",
+                                                "..", "../../etc/passwd", "a/b", "a%2Fb", "a\\b", "", "%",
+                                                "ウェルモリック", std::string(300, 'x'), std::string(299, 'x') + "y"}) {
     std::string f = SafeFileName(n);
     EXPECT_TRUE(IsPlainFileName(f)) << n << " -> " << f;
     EXPECT_LE(f.size(), 160u);

@@ -16,7 +16,8 @@ TEST(CommandLine, SplitsLikeTheWindowsRuntime) {
   } cases[] = {
       {"", {}},
       {"   ", {}},
-      {"\"/opt/z/bin/ostrane\" \"/tmp/WXQ1.tmp\" /n \"My job\"", {"/opt/z/bin/ostrane", "/tmp/WXQ1.tmp", "/n", "My job"}},
+      {"\"/opt/z/bin/ostrane\" \"/tmp/WXQ1.tmp\" /n \"My job\"",
+       {"/opt/z/bin/ostrane", "/tmp/WXQ1.tmp", "/n", "My job"}},
       {"\"/opt/z b/hevrasto\" -ZelvoraPrintService", {"/opt/z b/hevrasto", "-ZelvoraPrintService"}},
       {"prog  a\tb   ", {"prog", "a", "b"}},
       {"C:\\dir\\prog.exe x", {"C:\\dir\\prog.exe", "x"}},

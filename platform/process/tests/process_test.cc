@@ -1,5 +1,5 @@
-#include "platform/testing/bin_dir.h"
 #include "platform/process/process.h"
+#include "platform/testing/bin_dir.h"
 
 #include <signal.h>
 #include <unistd.h>

@@ -130,9 +130,14 @@ TEST_F(ProfileTest, LineEndsAreTheFilesOwnOrTheCallers) {
 
 TEST_F(ProfileTest, RefusesWritesThatWouldForgeLines) {
   Put("[A]\r\nx=1\r\n");
-  for (auto [sec, key, val] : std::vector<std::tuple<std::string, std::string, std::string>>{
-           {"A", "k", "1\r\n[Evil]"}, {"A", "k\n", "1"}, {"A", "k=j", "1"}, {"A", "[k", "1"}, {"A", "", "1"},
-           {"A]x", "k", "1"}, {"", "k", "1"}, {"A\n", "k", "1"}}) {
+  for (auto [sec, key, val] : std::vector<std::tuple<std::string, std::string, std::string>>{{"A", "k", "1\r\n[Evil]"},
+                                                                                             {"A", "k\n", "1"},
+                                                                                             {"A", "k=j", "1"},
+                                                                                             {"A", "[k", "1"},
+                                                                                             {"A", "", "1"},
+                                                                                             {"A]x", "k", "1"},
+                                                                                             {"", "k", "1"},
+                                                                                             {"A\n", "k", "1"}}) {
     EXPECT_EQ(WriteString(path_, sec, key, val).code(), Status::Code::kInvalidArgument) << sec << "/" << key;
   }
   EXPECT_EQ(Text(), "[A]\r\nx=1\r\n");

@@ -19,8 +19,7 @@ TEST(Hive, KeysAndValuesIgnoreCaseAndKeepTheirOwn) {
   EXPECT_EQ(h.ValueNames("Software\\Orbelin\\Zelvora\\1.0").value(), std::vector<std::string>{"AppPath"});
   EXPECT_EQ(h.SubKeyNames("software\\orbelin\\zelvora\\1.0").value(), std::vector<std::string>{"Settings"});
   EXPECT_EQ(h.Set("Software\\Missing", "x", {kRegDword, "1234"}).code(), Status::Code::kNotFound);
-  EXPECT_EQ(h.Set("Software", std::string(kMaxValueNameLength + 1, 'n'), {}).code(),
-            Status::Code::kInvalidArgument);
+  EXPECT_EQ(h.Set("Software", std::string(kMaxValueNameLength + 1, 'n'), {}).code(), Status::Code::kInvalidArgument);
   EXPECT_EQ(h.Set("Software", "big", {kRegBinary, std::string(kMaxValueSize + 1, 'x')}).code(),
             Status::Code::kInvalidArgument);
   EXPECT_FALSE(h.CreateKey(std::string(kMaxKeyNameLength + 1, 'k')).ok());
@@ -67,13 +66,13 @@ TEST(Hive, SerializeParsesBackByteForByte) {
 }
 
 TEST(Hive, DamagedFilesAreRefused) {
-  for (const char* bad : {"not a hive\n", "zelvora-registry 1\nkey\n", "zelvora-registry 1\nkey \"a\" \"b\"\n",
-                          "zelvora-registry 1\nkey \"\"\n", "zelvora-registry 1\nvalue \"x\" sz \"abc\n",
-                          "zelvora-registry 1\nvalue \"x\" dword 99999999999\n",
-                          "zelvora-registry 1\nvalue \"x\" binary hex:abc\n",
-                          "zelvora-registry 1\nvalue \"x\" binary hex:zz\n",
-                          "zelvora-registry 1\nvalue \"x%2\" sz \"a\"\n", "zelvora-registry 1\nvalue \"x\" bogus \"a\"\n",
-                          "zelvora-registry 1\nvalue \"x\" type \"a\"\n", "zelvora-registry 1\nsomething\n"}) {
+  for (const char* bad :
+       {"not a hive\n", "zelvora-registry 1\nkey\n", "zelvora-registry 1\nkey \"a\" \"b\"\n",
+        "zelvora-registry 1\nkey \"\"\n", "zelvora-registry 1\nvalue \"x\" sz \"abc\n",
+        "zelvora-registry 1\nvalue \"x\" dword 99999999999\n", "zelvora-registry 1\nvalue \"x\" binary hex:abc\n",
+        "zelvora-registry 1\nvalue \"x\" binary hex:zz\n", "zelvora-registry 1\nvalue \"x%2\" sz \"a\"\n",
+        "zelvora-registry 1\nvalue \"x\" bogus \"a\"\n", "zelvora-registry 1\nvalue \"x\" type \"a\"\n",
+        "zelvora-registry 1\nsomething\n"}) {
     auto r = HiveData::Parse(bad);
     EXPECT_EQ(r.status().code(), Status::Code::kCorruption) << bad;
   }
@@ -95,9 +94,14 @@ TEST(Hive, DamagedCopiesOfAGoodFileNeverCrashTheReader) {
     for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k) {
       size_t at = rng() % t.size();
       switch (rng() % 3) {
-        case 0: t[at] = noise[rng() % sizeof noise]; break;
-        case 1: t.erase(at, 1 + rng() % 6); break;
-        default: t.insert(at, 1, noise[rng() % sizeof noise]);
+        case 0:
+          t[at] = noise[rng() % sizeof noise];
+          break;
+        case 1:
+          t.erase(at, 1 + rng() % 6);
+          break;
+        default:
+          t.insert(at, 1, noise[rng() % sizeof noise]);
       }
       if (t.empty()) t = "x";
     }

@@ -1,5 +1,5 @@
-#include "platform/testing/bin_dir.h"
 #include "platform/service/service.h"
+#include "platform/testing/bin_dir.h"
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -119,7 +119,8 @@ TEST_F(ServiceTest, RunningTheProgramOutsideTheManagerIsRefused) {
 }
 
 TEST_F(ServiceTest, InstallChecksAndUnitFile) {
-  ASSERT_TRUE(manager_.Install({kName, "Zelvora 100% Service", "/opt/zelvora/bin/inkarrow", {"a b", "$HOME", " x "}}).ok());
+  ASSERT_TRUE(
+      manager_.Install({kName, "Zelvora 100% Service", "/opt/zelvora/bin/inkarrow", {"a b", "$HOME", " x "}}).ok());
   EXPECT_EQ(manager_.Install({kName, "", "/bin/true", {}}).code(), Status::Code::kInvalidArgument);
   auto c = manager_.Config(kName);
   ASSERT_TRUE(c.ok());
@@ -130,7 +131,8 @@ TEST_F(ServiceTest, InstallChecksAndUnitFile) {
   std::string unit = fs::ReadFile(manager_.UnitPath(kName)).value();
   EXPECT_EQ(std::filesystem::path(manager_.UnitPath(kName)).filename(), "zelvora-Zelvora\\x20Test\\x20Service.service");
   EXPECT_NE(unit.find("Description=Zelvora 100%% Service\n"), std::string::npos) << unit;
-  EXPECT_NE(unit.find("ExecStart=\"/opt/zelvora/bin/inkarrow\" \"a b\" \"$$HOME\" \" x \"\n"), std::string::npos) << unit;
+  EXPECT_NE(unit.find("ExecStart=\"/opt/zelvora/bin/inkarrow\" \"a b\" \"$$HOME\" \" x \"\n"), std::string::npos)
+      << unit;
   EXPECT_NE(unit.find("Environment=\"ZELVORA_ROOT=" + root_.str() + "\"\n"), std::string::npos) << unit;
   EXPECT_NE(unit.find("Environment=\"ZELVORA_SERVICE_NAME=Zelvora Test Service\"\n"), std::string::npos) << unit;
 

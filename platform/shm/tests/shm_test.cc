@@ -30,9 +30,7 @@ void Put(SharedBlock& b, std::string_view s) {
   out[s.size()] = std::byte{0};
 }
 
-bool ObjectExists(std::string_view name) {
-  return ::access(("/dev/shm" + *ObjectName(name)).c_str(), F_OK) == 0;
-}
+bool ObjectExists(std::string_view name) { return ::access(("/dev/shm" + *ObjectName(name)).c_str(), F_OK) == 0; }
 
 class ShmTest : public ::testing::Test {
  protected:
@@ -88,8 +86,7 @@ TEST_F(ShmTest, CreateOfAnExistingBlockGivesThatBlockAndOnlyTheCreatorRemovesThe
   EXPECT_TRUE(SharedBlock::Open("ZELVORA_MONITOR", Access::kRead).ok());
   auto held = SharedBlock::Open("ZELVORA_MONITOR", Access::kRead);
   first->Close();
-  EXPECT_EQ(SharedBlock::Open("ZELVORA_MONITOR", Access::kRead).status().code(),
-            Status::Code::kNotFound);
+  EXPECT_EQ(SharedBlock::Open("ZELVORA_MONITOR", Access::kRead).status().code(), Status::Code::kNotFound);
   EXPECT_FALSE(ObjectExists("ZELVORA_MONITOR"));
   ASSERT_TRUE(held.ok());
   EXPECT_EQ(Text(held->bytes()), "order01-u-pc.an2");  // a view made earlier stays valid
@@ -110,9 +107,17 @@ TEST_F(ShmTest, PersistentBlockOutlivesItsCreatorUntilRemoved) {
 }
 
 TEST_F(ShmTest, AnyNameStaysOneObjectInTheShmFolder) {
-  const std::vector<std::string> names = {
-      "ZvPerm11_3", "###0000012345", "a/b", "a%2fb", "..", "../../etc/passwd", "\\\\srv\\x",
-      "Local\\Zvmkexe", "印刷", std::string(260, 'n'), std::string(259, 'n') + "m"};
+  const std::vector<std::string> names = {"ZvPerm11_3",
+                                          "###0000012345",
+                                          "a/b",
+                                          "a%2fb",
+                                          "..",
+                                          "../../etc/passwd",
+                                          "\\\\srv\\x",
+                                          "Local\\Zvmkexe",
+                                          "印刷",
+                                          std::string(260, 'n'),
+                                          std::string(259, 'n') + "m"};
   std::vector<SharedBlock> blocks;
   std::vector<std::string> objects;
   for (const auto& n : names) {
@@ -140,18 +145,14 @@ TEST_F(ShmTest, BadNamesAndSizesAreRefused) {
     std::string name;
     std::size_t size;
   };
-  const Case cases[] = {{"", 8},
-                        {std::string(261, 'x'), 8},
-                        {std::string("a\0b", 3), 8},
-                        {"ok", 0},
-                        {"ok", kMaxBlockSize + 1}};
+  const Case cases[] = {
+      {"", 8}, {std::string(261, 'x'), 8}, {std::string("a\0b", 3), 8}, {"ok", 0}, {"ok", kMaxBlockSize + 1}};
   for (const auto& c : cases) {
     EXPECT_EQ(SharedBlock::Create(c.name, c.size).status().code(), Status::Code::kInvalidArgument)
         << c.name.size() << " " << c.size;
   }
   EXPECT_EQ(SharedBlock::Open("", Access::kRead).status().code(), Status::Code::kInvalidArgument);
-  EXPECT_EQ(SharedBlock::Open("nothing-here", Access::kRead).status().code(),
-            Status::Code::kNotFound);
+  EXPECT_EQ(SharedBlock::Open("nothing-here", Access::kRead).status().code(), Status::Code::kNotFound);
 }
 
 TEST_F(ShmTest, EachRuntimeRootHasItsOwnBlocks) {
@@ -159,8 +160,7 @@ TEST_F(ShmTest, EachRuntimeRootHasItsOwnBlocks) {
   ASSERT_TRUE(mine.ok());
   {
     zv::testing::TempRoot other;
-    EXPECT_EQ(SharedBlock::Open("ZvPermanent", Access::kRead).status().code(),
-              Status::Code::kNotFound);
+    EXPECT_EQ(SharedBlock::Open("ZvPermanent", Access::kRead).status().code(), Status::Code::kNotFound);
   }
   EXPECT_TRUE(SharedBlock::Open("ZvPermanent", Access::kRead).ok());
 }
@@ -244,8 +244,7 @@ TEST_F(ShmTest, BlockCrossesProcessesAndDiesWithItsKilledCreator) {
   ::kill(child, SIGKILL);
   // Not yet reaped: the child is a zombie, which already counts as gone.
   for (int i = 0; i < 1000 && ProcessStartTime(child) != 0; ++i) ::usleep(1000);
-  EXPECT_EQ(SharedBlock::Open("ZELVORA_MONITOR", Access::kRead).status().code(),
-            Status::Code::kNotFound);
+  EXPECT_EQ(SharedBlock::Open("ZELVORA_MONITOR", Access::kRead).status().code(), Status::Code::kNotFound);
   EXPECT_FALSE(ObjectExists("ZELVORA_MONITOR"));
   int status = 0;
   ::waitpid(child, &status, 0);

@@ -100,8 +100,17 @@ Result<std::unique_ptr<Agent>> Agent::Start(const std::string& folder, const std
         << "pass .1.3.6.1.2.1.43 /usr/bin/python3 " << folder << "/pass.py\n";
     }
     process::StartOptions o;
-    o.argv = {"/usr/sbin/snmpd", "-f", "-C", "-c", folder + "/snmpd.conf", "-Lf", folder + "/snmpd.log",
-              "-I", "-smux,hr_system,hr_device,hr_print", "-p", folder + "/snmpd.pid"};
+    o.argv = {"/usr/sbin/snmpd",
+              "-f",
+              "-C",
+              "-c",
+              folder + "/snmpd.conf",
+              "-Lf",
+              folder + "/snmpd.log",
+              "-I",
+              "-smux,hr_system,hr_device,hr_print",
+              "-p",
+              folder + "/snmpd.pid"};
     o.env = {"MIBS=", "SNMP_PERSISTENT_DIR=" + folder + "/persist"};
     Result<process::Process> p = process::Start(o);
     if (!p.ok()) return p.status();

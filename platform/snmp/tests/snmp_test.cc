@@ -14,9 +14,15 @@ TEST(SnmpOid, ParsesNumericFormsOnly) {
     bool ok;
     size_t words;
   } cases[] = {
-      {".1.3.6.1.2.1.43.16.5.1.2", true, 11}, {"1.3.6", true, 3},        {"1", false, 0},
-      {"", false, 0},                          {"1..3", false, 0},        {"1.3.", false, 0},
-      {"printmib.prtAlert", false, 0},         {"1.3.4294967296", false, 0}, {"1.3.4294967295", true, 3},
+      {".1.3.6.1.2.1.43.16.5.1.2", true, 11},
+      {"1.3.6", true, 3},
+      {"1", false, 0},
+      {"", false, 0},
+      {"1..3", false, 0},
+      {"1.3.", false, 0},
+      {"printmib.prtAlert", false, 0},
+      {"1.3.4294967296", false, 0},
+      {"1.3.4294967295", true, 3},
   };
   for (const Case& c : cases) {
     Result<Oid> o = ParseOid(c.text);
@@ -57,9 +63,9 @@ TEST(SnmpValue, TextOfEachKind) {
       {id, "1"},
       {ip, "127.0.0.1"},
       {octets("READY"), "READY"},
-      {octets("用紙切れ"), "用紙切れ"},                              // valid UTF-8 stays
-      {octets("\x97\x70\x8e\x86\x90\xd8\x82\xea"), "用紙切れ"},      // CP932 is decoded
-      {octets(std::string("AB\0CD", 5)), "AB"},                      // cut at the first NUL
+      {octets("用紙切れ"), "用紙切れ"},                          // valid UTF-8 stays
+      {octets("\x97\x70\x8e\x86\x90\xd8\x82\xea"), "用紙切れ"},  // CP932 is decoded
+      {octets(std::string("AB\0CD", 5)), "AB"},                  // cut at the first NUL
       {make(Value::Kind::kOther), "Unknown Type..."},
   };
   for (const Case& c : cases) EXPECT_EQ(ValueToText(c.v), c.text);
@@ -69,8 +75,9 @@ TEST(SnmpSession, WalksAnAgentAndStopsAtItsEnd) {
   zv::testing::TempRoot root;
   auto agent = snmp::testing::Agent::Start(root.str() + "/snmpd", "mervik");
   ASSERT_TRUE(agent.ok()) << agent.status().ToString();
-  ASSERT_TRUE((*agent)->Serve({{".1.3.6.1.2.1.43.16.5.1.2.1.1", "string", "READY"},
-                               {".1.3.6.1.2.1.43.18.1.1.7.1.1", "integer", "8"}})
+  ASSERT_TRUE((*agent)
+                  ->Serve({{".1.3.6.1.2.1.43.16.5.1.2.1.1", "string", "READY"},
+                           {".1.3.6.1.2.1.43.18.1.1.7.1.1", "integer", "8"}})
                   .ok());
   Result<Session> s = Session::Open((*agent)->address(), "mervik", std::chrono::milliseconds(2000), 1);
   ASSERT_TRUE(s.ok());

@@ -45,11 +45,20 @@ std::string EscapeValue(const std::string& value) {
   out.reserve(value.size());
   for (char c : value) {
     switch (c) {
-      case '%': out += "%25"; break;
-      case '\n': out += "%0A"; break;
-      case '\r': out += "%0D"; break;
-      case '\t': out += "%09"; break;
-      default: out += c;
+      case '%':
+        out += "%25";
+        break;
+      case '\n':
+        out += "%0A";
+        break;
+      case '\r':
+        out += "%0D";
+        break;
+      case '\t':
+        out += "%09";
+        break;
+      default:
+        out += c;
     }
   }
   // Leading and trailing spaces would be trimmed by the reader.

@@ -20,8 +20,7 @@ struct KvLine {
 // Reads "key=value" lines; blank lines and lines starting with '#' or ';' are skipped,
 // spaces around keys and values trimmed, values unescaped. Fails on a line without '=',
 // a file larger than `max_bytes`, or a file that cannot be read.
-Result<std::vector<KvLine>> ReadKvFile(const std::filesystem::path& path,
-                                       std::uintmax_t max_bytes = 1 << 20);
+Result<std::vector<KvLine>> ReadKvFile(const std::filesystem::path& path, std::uintmax_t max_bytes = 1 << 20);
 
 // Escapes '%', CR, LF and tabs in a value so it stays on one line and keeps its spaces.
 std::string EscapeValue(const std::string& value);

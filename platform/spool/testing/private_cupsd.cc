@@ -106,7 +106,6 @@ std::string TestPpd(const fs::path& filter) {
 )PPD";
 }
 
-
 int PrivateCupsd::Run(const std::vector<std::string>& args) {
   pid_t pid = Spawn(args);
   if (pid < 0) return -1;
@@ -187,24 +186,30 @@ void PrivateCupsd::Launch(const std::vector<CupsQueue>& queues) {
       if (fs::exists(sys / sub, ec)) fs::create_directory_symlink(sys / sub, dir_ / "serverbin" / sub, ec);
     serverbin_line = "ServerBin " + d + "/serverbin\n";
   }
-  WriteText(dir_ / "cups-files.conf", serverbin_line +
-            "ServerRoot " + d + "\nRequestRoot " + d + "/spool\nTempDir " + d + "/spool/tmp\n"
-            "CacheDir " + d + "/cache\nStateDir " + d + "/state\nAccessLog " + d + "/log/access_log\n"
-            "ErrorLog " + d + "/log/error_log\nPageLog " + d + "/log/page_log\nFileDevice Yes\n"
-            "User lp\nGroup lp\nSystemGroup root\nPeerCred off\nSandboxing Relaxed\n");
-  WriteText(dir_ / "cupsd.conf",
-            "Listen " + socket() + "\nBrowsing No\nWebInterface No\nDefaultAuthType None\n"
-            "PreserveJobHistory Yes\nLogLevel warn\n"
-            "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-            "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
+  WriteText(dir_ / "cups-files.conf", serverbin_line + "ServerRoot " + d + "\nRequestRoot " + d + "/spool\nTempDir " +
+                                          d +
+                                          "/spool/tmp\n"
+                                          "CacheDir " +
+                                          d + "/cache\nStateDir " + d + "/state\nAccessLog " + d +
+                                          "/log/access_log\n"
+                                          "ErrorLog " +
+                                          d + "/log/error_log\nPageLog " + d +
+                                          "/log/page_log\nFileDevice Yes\n"
+                                          "User lp\nGroup lp\nSystemGroup root\nPeerCred off\nSandboxing Relaxed\n");
+  WriteText(dir_ / "cupsd.conf", "Listen " + socket() +
+                                     "\nBrowsing No\nWebInterface No\nDefaultAuthType None\n"
+                                     "PreserveJobHistory Yes\nLogLevel warn\n"
+                                     "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                                     "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
   // The capture filter: job id, user, title, copies and options (argv 1-5), then the PDF.
   WriteText(dir_ / "capture.sh",
-            "#!/bin/sh\numask 022\nout=" + out().string() + "\n"
-            "printf '%s\\n' \"$1\" \"$2\" \"$3\" \"$4\" \"$5\" > \"$out/job-$1.args.tmp\"\n"
-            "if [ -n \"$6\" ]; then cat \"$6\" > \"$out/job-$1.pdf.tmp\"; "
-            "else cat > \"$out/job-$1.pdf.tmp\"; fi\n"
-            "mv \"$out/job-$1.pdf.tmp\" \"$out/job-$1.pdf\"\n"
-            "mv \"$out/job-$1.args.tmp\" \"$out/job-$1.args\"\n",
+            "#!/bin/sh\numask 022\nout=" + out().string() +
+                "\n"
+                "printf '%s\\n' \"$1\" \"$2\" \"$3\" \"$4\" \"$5\" > \"$out/job-$1.args.tmp\"\n"
+                "if [ -n \"$6\" ]; then cat \"$6\" > \"$out/job-$1.pdf.tmp\"; "
+                "else cat > \"$out/job-$1.pdf.tmp\"; fi\n"
+                "mv \"$out/job-$1.pdf.tmp\" \"$out/job-$1.pdf\"\n"
+                "mv \"$out/job-$1.args.tmp\" \"$out/job-$1.args\"\n",
             0755);
   WriteText(dir_ / "test.ppd", TestPpd(dir_ / "capture.sh"));
 
@@ -213,15 +218,17 @@ void PrivateCupsd::Launch(const std::vector<CupsQueue>& queues) {
     error_ = "cannot start cupsd";
     return;
   }
-  bool up = WaitFor([&] {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socket().c_str());
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-  }, std::chrono::milliseconds(10000));
+  bool up = WaitFor(
+      [&] {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socket().c_str());
+        bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        ::close(fd);
+        return ok;
+      },
+      std::chrono::milliseconds(10000));
   if (!up) {
     error_ = "cupsd did not come up; see " + d + "/log/error_log";
     return;

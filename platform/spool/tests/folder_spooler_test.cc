@@ -46,10 +46,12 @@ class FolderSpoolerTest : public ::testing::Test {
               "resolutions = 300x300, 600x600\n"
               "default_paper = 9\n"
               "devmode_version = 0x400\n"
-              "driver_extra = " + std::string(2 * 112, '0') + "\n"
-              "paper = 9, 2100, 2970, 42, 42, 42, 42, A4\n"
-              "paper = 8\n"
-              "paper = 300, 1000, 2000, 0, 0, 0, 0, Banner, long\n");
+              "driver_extra = " +
+                  std::string(2 * 112, '0') +
+                  "\n"
+                  "paper = 9, 2100, 2970, 42, 42, 42, 42, A4\n"
+                  "paper = 8\n"
+                  "paper = 300, 1000, 2000, 0, 0, 0, 0, Banner, long\n");
     ASSERT_TRUE(spooler_.SetDefaultPrinter("Office 2F").ok());
   }
 
@@ -106,7 +108,7 @@ TEST_F(FolderSpoolerTest, BrokenDescriptionsAreReportedAndHideOnlyThemselves) {
   const char* bad[] = {
       "name=X\ncopies=many\n",
       "name=X\npaper=9,A4\n",
-      "name=X\npaper=999\n",                    // unknown code without a size
+      "name=X\npaper=999\n",                       // unknown code without a size
       "name=X\npaper=9,2100,2970,2000,0,200,0\n",  // margins wider than the sheet
       "name=X\npaper=9\npaper=9\n",
       "name=X\ndriver_extra=abc\n",
@@ -202,8 +204,8 @@ TEST_F(FolderSpoolerTest, StatesDrivenByTestsShowInQueueAndJob) {
     std::uint32_t status;
     bool listed;
   } cases[] = {
-      {JobState::kPrinting, JOB_STATUS_PRINTING, true}, {JobState::kError, JOB_STATUS_ERROR, true},
-      {JobState::kOffline, JOB_STATUS_OFFLINE, true},   {JobState::kQueued, 0, true},
+      {JobState::kPrinting, JOB_STATUS_PRINTING, true},  {JobState::kError, JOB_STATUS_ERROR, true},
+      {JobState::kOffline, JOB_STATUS_OFFLINE, true},    {JobState::kQueued, 0, true},
       {JobState::kCompleted, JOB_STATUS_PRINTED, false}, {JobState::kDeleted, JOB_STATUS_DELETED, false},
   };
   for (const auto& c : cases) {

@@ -115,7 +115,11 @@ TEST(DevMode, MergeTakesSupportedFieldsOnly) {
     void (*check)(const DEVMODEA&);
   } cases[] = {
       {"offered paper takes its size", DM_PAPERSIZE | DM_PAPERWIDTH | DM_PAPERLENGTH,
-       [](DEVMODEA& d) { d.dmPaperSize = 8; d.dmPaperWidth = 2100; d.dmPaperLength = 2970; },
+       [](DEVMODEA& d) {
+         d.dmPaperSize = 8;
+         d.dmPaperWidth = 2100;
+         d.dmPaperLength = 2970;
+       },
        [](const DEVMODEA& d) {
          EXPECT_EQ(d.dmPaperSize, 8);
          EXPECT_EQ(d.dmPaperWidth, 2970);
@@ -123,13 +127,21 @@ TEST(DevMode, MergeTakesSupportedFieldsOnly) {
          EXPECT_STREQ(d.dmFormName, "A3");
        }},
       {"unknown code with a size is custom", DM_PAPERSIZE | DM_PAPERWIDTH | DM_PAPERLENGTH,
-       [](DEVMODEA& d) { d.dmPaperSize = 70; d.dmPaperWidth = 1050; d.dmPaperLength = 1480; },
+       [](DEVMODEA& d) {
+         d.dmPaperSize = 70;
+         d.dmPaperWidth = 1050;
+         d.dmPaperLength = 1480;
+       },
        [](const DEVMODEA& d) {
          EXPECT_EQ(d.dmPaperSize, 256);
          EXPECT_EQ(d.dmPaperWidth, 1050);
        }},
       {"unknown code without size keeps the paper", DM_PAPERSIZE,
-       [](DEVMODEA& d) { d.dmPaperSize = 70; d.dmPaperWidth = 0; d.dmPaperLength = 0; },
+       [](DEVMODEA& d) {
+         d.dmPaperSize = 70;
+         d.dmPaperWidth = 0;
+         d.dmPaperLength = 0;
+       },
        [](const DEVMODEA& d) { EXPECT_EQ(d.dmPaperSize, 9); }},
       {"form name picks the paper", DM_FORMNAME,
        [](DEVMODEA& d) { CopyFixedText("B5 (JIS)", d.dmFormName, sizeof d.dmFormName); },
@@ -147,17 +159,30 @@ TEST(DevMode, MergeTakesSupportedFieldsOnly) {
       {"bad duplex is simplex", DM_DUPLEX, [](DEVMODEA& d) { d.dmDuplex = 9; },
        [](const DEVMODEA& d) { EXPECT_EQ(d.dmDuplex, DMDUP_SIMPLEX); }},
       {"resolution snaps to nearest", DM_PRINTQUALITY | DM_YRESOLUTION,
-       [](DEVMODEA& d) { d.dmPrintQuality = 700; d.dmYResolution = 700; },
-       [](const DEVMODEA& d) { EXPECT_EQ(d.dmPrintQuality, 600); EXPECT_EQ(d.dmYResolution, 600); }},
-      {"draft quality is the lowest", DM_PRINTQUALITY,
-       [](DEVMODEA& d) { d.dmPrintQuality = DMRES_DRAFT; },
+       [](DEVMODEA& d) {
+         d.dmPrintQuality = 700;
+         d.dmYResolution = 700;
+       },
+       [](const DEVMODEA& d) {
+         EXPECT_EQ(d.dmPrintQuality, 600);
+         EXPECT_EQ(d.dmYResolution, 600);
+       }},
+      {"draft quality is the lowest", DM_PRINTQUALITY, [](DEVMODEA& d) { d.dmPrintQuality = DMRES_DRAFT; },
        [](const DEVMODEA& d) { EXPECT_EQ(d.dmPrintQuality, 300); }},
-      {"high quality is the highest", DM_PRINTQUALITY,
-       [](DEVMODEA& d) { d.dmPrintQuality = DMRES_HIGH; },
-       [](const DEVMODEA& d) { EXPECT_EQ(d.dmPrintQuality, 1200); EXPECT_EQ(d.dmYResolution, 600); }},
+      {"high quality is the highest", DM_PRINTQUALITY, [](DEVMODEA& d) { d.dmPrintQuality = DMRES_HIGH; },
+       [](const DEVMODEA& d) {
+         EXPECT_EQ(d.dmPrintQuality, 1200);
+         EXPECT_EQ(d.dmYResolution, 600);
+       }},
       {"unflagged fields are not taken", 0,
-       [](DEVMODEA& d) { d.dmCopies = 5; d.dmOrientation = 2; },
-       [](const DEVMODEA& d) { EXPECT_EQ(d.dmCopies, 1); EXPECT_EQ(d.dmOrientation, 1); }},
+       [](DEVMODEA& d) {
+         d.dmCopies = 5;
+         d.dmOrientation = 2;
+       },
+       [](const DEVMODEA& d) {
+         EXPECT_EQ(d.dmCopies, 1);
+         EXPECT_EQ(d.dmOrientation, 1);
+       }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -34,8 +34,7 @@ std::string TinyPdf(int pages, int width_pt, int height_pt) {
   return out;
 }
 
-std::filesystem::path WriteTinyPdf(const std::filesystem::path& path, int pages, int width_pt,
-                                   int height_pt) {
+std::filesystem::path WriteTinyPdf(const std::filesystem::path& path, int pages, int width_pt, int height_pt) {
   std::ofstream(path, std::ios::binary) << TinyPdf(pages, width_pt, height_pt);
   return path;
 }

@@ -25,9 +25,7 @@ QtMessagePump::~QtMessagePump() {
   delete timer_.data();
 }
 
-void QtMessagePump::set_quit_handler(std::function<void(int)> on_quit) {
-  on_quit_ = std::move(on_quit);
-}
+void QtMessagePump::set_quit_handler(std::function<void(int)> on_quit) { on_quit_ = std::move(on_quit); }
 
 void QtMessagePump::Pump() {
   int code = 0;
@@ -42,8 +40,7 @@ void QtMessagePump::ArmTimer() {
     timer_->stop();
     return;
   }
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now())
-                .count();
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now()).count();
   timer_->start(static_cast<int>(std::clamp<long long>(ms + 1, 0, 1 << 30)));
 }
 

@@ -37,7 +37,9 @@ class Peer {
     ::close(fds[1]);
     std::string line;
     char c;
-    struct pollfd p {fds[0], POLLIN, 0};
+    struct pollfd p {
+      fds[0], POLLIN, 0
+    };
     while (pid_ > 0 && ::poll(&p, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') line += c;
     ::close(fds[0]);
     unsigned h = 0;

@@ -148,8 +148,7 @@ TEST_F(WinmsgTest, KilledPeerIsGoneAtOnceAndItsEntriesAreCleaned) {
   for (int i = 0; i < 1000 && shm::ProcessStartTime(peer.pid()) != 0; ++i) std::this_thread::sleep_for(1ms);
   EXPECT_EQ(FindWindow("ZvPeer", nullptr), 0u);
   EXPECT_FALSE(IsWindow(peer.hwnd()));
-  EXPECT_EQ(SendMessageTimeout(peer.hwnd(), WM_USER + 1, 1, 1, 1s).status().code(),
-            Status::Code::kNotFound);
+  EXPECT_EQ(SendMessageTimeout(peer.hwnd(), WM_USER + 1, 1, 1, 1s).status().code(), Status::Code::kNotFound);
   EXPECT_FALSE(PostMessage(peer.hwnd(), WM_USER + 7, 0, 0));
   EXPECT_EQ(GetWindowText(peer.hwnd()), "");
   EXPECT_TRUE(TableFiles(".win").empty());
@@ -209,10 +208,10 @@ TEST_F(WinmsgTest, MalformedAndOversizedFramesLeaveThePeerWorking) {
       "garbage that is not a frame at all",
       header(0x11111111, 1, 28),
       header(magic, 9, 28),
-      header(magic, 1, 0x7fffffff),                               // oversized
+      header(magic, 1, 0x7fffffff),  // oversized
       header(magic, 1, 40 + static_cast<std::uint32_t>(kMaxCopyDataBytes) + 1),
-      header(magic, 1, 28) + "short",                             // truncated, then hang-up
-      header(magic, 3, 12) + std::string(12, '\0'),               // a reply sent as a request
+      header(magic, 1, 28) + "short",                // truncated, then hang-up
+      header(magic, 3, 12) + std::string(12, '\0'),  // a reply sent as a request
       copy_claiming_more,
   };
   for (const auto& bytes : cases) {
@@ -224,7 +223,9 @@ TEST_F(WinmsgTest, MalformedAndOversizedFramesLeaveThePeerWorking) {
     ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
     ::shutdown(fd, SHUT_WR);
     char buf[64];
-    struct pollfd p {fd, POLLIN, 0};
+    struct pollfd p {
+      fd, POLLIN, 0
+    };
     ASSERT_EQ(::poll(&p, 1, 10000), 1);  // answered or hung up, never left hanging
     (void)::read(fd, buf, sizeof buf);
     ::close(fd);

@@ -75,9 +75,7 @@ TEST(Frame, OversizedCopyDataIsNotEncoded) {
 // Each case edits a valid WM_COPYDATA frame into a malformed one.
 TEST(Frame, MalformedFramesAreRefused) {
   const auto good = *EncodeFrame(CopyFrame("hello"), kLimit);
-  auto put32 = [](std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    std::memcpy(b.data() + at, &v, 4);
-  };
+  auto put32 = [](std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) { std::memcpy(b.data() + at, &v, 4); };
   struct Case {
     const char* label;
     std::function<void(std::vector<std::uint8_t>&)> edit;
@@ -87,7 +85,11 @@ TEST(Frame, MalformedFramesAreRefused) {
       {"wrong magic", [&](auto& b) { b[0] ^= 1; }},
       {"wrong version", [&](auto& b) { b[4] = 9; }},
       {"unknown type", [&](auto& b) { b[6] = 77; }},
-      {"body shorter than a message", [&](auto& b) { put32(b, 8, 10); b.resize(body + 10); }},
+      {"body shorter than a message",
+       [&](auto& b) {
+         put32(b, 8, 10);
+         b.resize(body + 10);
+       }},
       {"body beyond the limit", [&](auto& b) { put32(b, 8, 0x7fffffff); }},
       {"length says more than there is", [&](auto& b) { put32(b, 8, b.size() - body + 1); }},
       {"unknown flag", [&](auto& b) { put32(b, body + 24, 3); }},
@@ -100,10 +102,7 @@ TEST(Frame, MalformedFramesAreRefused) {
          b.resize(body + kMessageBodySize);
          put32(b, 8, kMessageBodySize);
        }},
-      {"trailing bytes after a plain message",
-       [&](auto& b) {
-         put32(b, body + 24, 0);
-       }},
+      {"trailing bytes after a plain message", [&](auto& b) { put32(b, body + 24, 0); }},
       {"reply with a wrong length", [&](auto& b) { b[6] = 3; }},
   };
   for (const auto& c : cases) {
@@ -167,9 +166,7 @@ TEST(Record, RoundTripsAndRefusesDamage) {
     EXPECT_FALSE(DecodeRecord(bytes.first(n)).ok()) << n;
   }
   std::string longer = enc + "x";
-  EXPECT_FALSE(DecodeRecord(std::span(reinterpret_cast<const std::uint8_t*>(longer.data()),
-                                      longer.size()))
-                   .ok());
+  EXPECT_FALSE(DecodeRecord(std::span(reinterpret_cast<const std::uint8_t*>(longer.data()), longer.size())).ok());
   std::mt19937 rng(7);
   for (int i = 0; i < 5000; ++i) {
     std::string b = enc;

@@ -40,7 +40,7 @@ TEST(FileTime, ConvertsAndClampsInsteadOfOverflowing) {
       {FileTimeFromUnixNanos(0), 0},
       {FileTimeFromUnixNanos(1'700'000'000'000'000'000), 1'700'000'000'000'000'000},
       {FileTimeFromUnixNanos(-3'000'000'000'000'000'000), -3'000'000'000'000'000'000},
-      {FILETIME{0, 0}, INT64_MIN},                   // 1601: before what nanoseconds hold
+      {FILETIME{0, 0}, INT64_MIN},                      // 1601: before what nanoseconds hold
       {FILETIME{0xFFFFFFFFu, 0xFFFFFFFFu}, INT64_MAX},  // far future
   };
   for (const auto& c : cases) {

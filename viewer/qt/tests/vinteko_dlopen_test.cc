@@ -39,8 +39,8 @@ TEST(VintekoTest, ExportsThroughDlopen) {
   zv::testing::TempRoot root;
   Library lib;
   ASSERT_NE(lib.handle, nullptr) << ::dlerror();
-  for (const char* n : {"CreateDoc", "DeleteDoc", "CreateView", "DeleteView", "V_SetWindow", "V_SetDoc",
-                        "V_Draw", "D_NewDocument", "D_Print", "D_TenpuCount", "raru_PrtPreview"}) {
+  for (const char* n : {"CreateDoc", "DeleteDoc", "CreateView", "DeleteView", "V_SetWindow", "V_SetDoc", "V_Draw",
+                        "D_NewDocument", "D_Print", "D_TenpuCount", "raru_PrtPreview"}) {
     EXPECT_NE(::dlsym(lib.handle, n), nullptr) << n;
   }
   EXPECT_EQ(::dlsym(lib.handle, "_ZN2zv6viewer11CViewerViewC1Ev"), nullptr) << "the class stays inside";
@@ -80,7 +80,8 @@ TEST(VintekoTest, ExportsThroughDlopen) {
   // The preview entry: a null path and unknown modes do nothing; mode 3 loads and "prints"
   // nothing; modes 0 and 1 run their windows modally until closed.
   const std::string path = root.str() + "/doc.img";
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
   preview(nullptr, 0);
   preview(path.c_str(), 2);
   preview(path.c_str(), 3);

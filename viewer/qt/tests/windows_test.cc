@@ -119,11 +119,8 @@ TEST(ViewTest, ZoomModesFreeValuesAndTheDialog) {
       // The reference size of mixed pages is their largest width and height (297 mm both
       // ways): page width fits 297 mm into 600 - 16 - 8 pixels (49 dpi), whole page fits
       // it into 400 - 8 (33 dpi).
-      {0, view::kWholePage, 34},
-      {1, view::kPageWidth, 51},
-      {2, view::kMaximum, 200},
-      {150, view::kFree, 150},
-      {10, view::kFree, 10},
+      {0, view::kWholePage, 34}, {1, view::kPageWidth, 51}, {2, view::kMaximum, 200},
+      {150, view::kFree, 150},   {10, view::kFree, 10},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(f.view.SetZoom(c.request, -1, -1), 1) << c.request;
@@ -258,11 +255,11 @@ TEST(ViewTest, PagePickSelectsClearsAndTellsTheHost) {
 TEST(ViewTest, MessagesReachAPlatformHostWindow) {
   ViewFixture f(600, 400, 12, 0);
   std::vector<std::pair<winmsg::WPARAM, winmsg::LPARAM>> got;  // WM_USER+21: wParam, lParam
-  auto host = winmsg::Window::Create("ViewerTestHost", "", [&](winmsg::HWND, winmsg::UINT m, winmsg::WPARAM w,
-                                                               winmsg::LPARAM l) {
-    if (m == kMsgPageChanged) got.emplace_back(w, l);
-    return winmsg::LRESULT{0};
-  });
+  auto host = winmsg::Window::Create("ViewerTestHost", "",
+                                     [&](winmsg::HWND, winmsg::UINT m, winmsg::WPARAM w, winmsg::LPARAM l) {
+                                       if (m == kMsgPageChanged) got.emplace_back(w, l);
+                                       return winmsg::LRESULT{0};
+                                     });
   ASSERT_TRUE(host.ok());
   f.view.SetHostWindowHandle(host->hwnd());
   const win::RECT row = f.view.RowRect(0);

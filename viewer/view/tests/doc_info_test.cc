@@ -18,9 +18,7 @@ TEST(DocInfoTest, PaperRuns) {
   };
   const Case cases[] = {
       {"one page", {a4}, "Ａ４縦 1ページ"},
-      {"A4 portrait then landscape",
-       {a4, a4, a4l},
-       "Ａ４縦 1～2ページ\r\nＡ４横 3ページ"},
+      {"A4 portrait then landscape", {a4, a4, a4l}, "Ａ４縦 1～2ページ\r\nＡ４横 3ページ"},
       {"rotated B5 between", {a4, b5r, b5r, a4}, "Ａ４縦 1ページ\r\nＢ５縦 縦横変換 2～3ページ\r\nＡ４縦 4ページ"},
       {"custom sizes compare by area", {c1, c2, c3}, "横:100mm 縦200mm  1～2ページ\r\n横:100mm 縦100mm  3ページ"},
       {"no pages", {}, ""},

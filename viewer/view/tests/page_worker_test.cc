@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "jobdoc/sample/sample_document.h"

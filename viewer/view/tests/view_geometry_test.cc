@@ -66,14 +66,9 @@ TEST(ZoomTest, ReferenceSizeAndSheetGrid) {
     SheetGrid want;
   };
   const Case cases[] = {
-      {1, kA4, {1, 1, 1, kA4}},
-      {2, kA4, {2, 1, 2, kA4Land}},
-      {2, kA4Land, {1, 2, 1, kA4}},
-      {4, kA4, {2, 2, 1, kA4}},
-      {4, kA4Land, {2, 2, 2, kA4Land}},
-      {8, kA4, {4, 2, 2, kA4Land}},
-      {8, kA4Land, {2, 4, 1, kA4}},
-      {3, kA4, {1, 1, 1, kA4}},
+      {1, kA4, {1, 1, 1, kA4}},     {2, kA4, {2, 1, 2, kA4Land}},     {2, kA4Land, {1, 2, 1, kA4}},
+      {4, kA4, {2, 2, 1, kA4}},     {4, kA4Land, {2, 2, 2, kA4Land}}, {8, kA4, {4, 2, 2, kA4Land}},
+      {8, kA4Land, {2, 4, 1, kA4}}, {3, kA4, {1, 1, 1, kA4}},
   };
   for (const Case& c : cases) {
     // The reference is the page's own size (the paper turned to page 0).
@@ -104,12 +99,8 @@ TEST(ScrollTest, LayoutCurrentRowAndNavigation) {
     bool enabled, prev, choose, next;
   };
   const Nav navs[] = {
-      {12, 0, true, false, true, true},
-      {12, 4, true, true, true, true},
-      {12, 1947, true, true, true, true},
-      {12, 1948, true, true, true, false},
-      {1, 100, true, false, false, false},
-      {12, 100, false, false, false, false},
+      {12, 0, true, false, true, true},    {12, 4, true, true, true, true},     {12, 1947, true, true, true, true},
+      {12, 1948, true, true, true, false}, {1, 100, true, false, false, false}, {12, 100, false, false, false, false},
   };
   for (const Nav& n : navs) {
     const ScrollAxis v{n.enabled, 1952};
@@ -137,15 +128,17 @@ TEST(ScrollTest, RowPlacementAndHitTests) {
   // Slots of a 2 x 2 sheet (200 x 200) in both orders.
   const RECT sheet{0, 0, 200, 200};
   SheetLayout col;
-  col.pages = 4; col.order = 1; col.columns = 2; col.rows = 2;
+  col.pages = 4;
+  col.order = 1;
+  col.columns = 2;
+  col.rows = 2;
   SheetLayout row = col;
   row.order = 2;
   struct Hit {
     POINT p;
     int by_column, by_row;
   };
-  const Hit hits[] = {{{10, 10}, 0, 0}, {{10, 150}, 1, 2}, {{150, 10}, 2, 1}, {{150, 150}, 3, 3},
-                      {{250, 10}, -1, -1}};
+  const Hit hits[] = {{{10, 10}, 0, 0}, {{10, 150}, 1, 2}, {{150, 10}, 2, 1}, {{150, 150}, 3, 3}, {{250, 10}, -1, -1}};
   for (const Hit& h : hits) {
     EXPECT_EQ(SlotAt(sheet, col, h.p), h.by_column) << h.p.x << "," << h.p.y;
     EXPECT_EQ(SlotAt(sheet, row, h.p), h.by_row) << h.p.x << "," << h.p.y;
@@ -186,8 +179,7 @@ TEST(SelectionTest, HandlesDragsAndSteps) {
     POINT p;
     int handle;
   };
-  const Case cases[] = {{{10, 10}, 1}, {{108, 11}, 2}, {{12, 58}, 3}, {{109, 59}, 4}, {{50, 30}, 0},
-                        {{110, 60}, 0}};
+  const Case cases[] = {{{10, 10}, 1}, {{108, 11}, 2}, {{12, 58}, 3}, {{109, 59}, 4}, {{50, 30}, 0}, {{110, 60}, 0}};
   for (const Case& c : cases) EXPECT_EQ(HandleAt(sel, c.p), c.handle) << c.p.x << "," << c.p.y;
   EXPECT_EQ(HandleAt(RECT{0, 0, 6, 40}, POINT{1, 1}), 0) << "no handles on a thin rectangle";
   EXPECT_EQ(Normalised(DragHandle(sel, 1, POINT{200, 100})), (RECT{110, 60, 200, 100}));

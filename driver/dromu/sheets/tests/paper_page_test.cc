@@ -35,12 +35,26 @@ std::vector<std::string> Names() {
 }
 
 TEST(PaperPageModel, ParseTenths) {
-  struct Case { const char* text; int low, high, def; int want; };
+  struct Case {
+    const char* text;
+    int low, high, def;
+    int want;
+  };
   const Case cases[] = {
-      {"12.34", 0, 300, 0, 123}, {"31", 0, 300, 0, 300}, {"-5", 0, 300, 0, 0}, {"abc", 0, 300, 0, 0},
-      {"", 0, 300, 0, 0}, {"  7.5", 0, 300, 0, 75}, {"+3", 0, 300, 0, 30}, {"1.2.3", 0, 300, 0, 0},
-      {"3mm", 0, 300, 0, 0}, {"50", 1000, 8400, 1000, 1000}, {"900", 1000, 8400, 1000, 8400},
-      {"210.0", 1000, 8400, 1000, 2100}, {"x", 1000, 8400, 1000, 1000}, {"-300", 1000, 8400, 1000, 1000},
+      {"12.34", 0, 300, 0, 123},
+      {"31", 0, 300, 0, 300},
+      {"-5", 0, 300, 0, 0},
+      {"abc", 0, 300, 0, 0},
+      {"", 0, 300, 0, 0},
+      {"  7.5", 0, 300, 0, 75},
+      {"+3", 0, 300, 0, 30},
+      {"1.2.3", 0, 300, 0, 0},
+      {"3mm", 0, 300, 0, 0},
+      {"50", 1000, 8400, 1000, 1000},
+      {"900", 1000, 8400, 1000, 8400},
+      {"210.0", 1000, 8400, 1000, 2100},
+      {"x", 1000, 8400, 1000, 1000},
+      {"-300", 1000, 8400, 1000, 1000},
       {"99999999999", 0, 300, 0, 300},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseTenths(c.text, c.low, c.high, c.def), c.want) << c.text;
@@ -96,9 +110,13 @@ TEST(PaperPageWindow, HelpFileFallsBackToTheSubfolder) {
   testing::TempRoot root;
   const std::string dir = root.str();
   std::filesystem::create_directories(dir + "/2");
-  struct Case { bool top, sub; std::string want; };
+  struct Case {
+    bool top, sub;
+    std::string want;
+  };
   const Case cases[] = {
-      {true, true, dir + "/Mirrastel.HLP"}, {false, true, dir + "/2/Mirrastel.HLP"},
+      {true, true, dir + "/Mirrastel.HLP"},
+      {false, true, dir + "/2/Mirrastel.HLP"},
       {false, false, dir + "/2/Mirrastel.HLP"},
   };
   for (const Case& c : cases) {

@@ -40,9 +40,16 @@ struct Fixture {
 TEST(PropertySheets, DocumentSheetWritesTheEditedModeOnOk) {
   Fixture f;
   ASSERT_TRUE(f.res);
-  struct Case { long page; std::uint32_t flags; bool written; bool enabled; };
-  const Case cases[] = {{1, dromu::kDmCopy, true, true}, {0, dromu::kDmCopy, false, true},
-                        {1, dromu::kDmPrompt, false, true}, {1, dromu::kDmCopy | dromu::kDmNoPermission, true, false}};
+  struct Case {
+    long page;
+    std::uint32_t flags;
+    bool written;
+    bool enabled;
+  };
+  const Case cases[] = {{1, dromu::kDmCopy, true, true},
+                        {0, dromu::kDmCopy, false, true},
+                        {1, dromu::kDmPrompt, false, true},
+                        {1, dromu::kDmCopy | dromu::kDmNoPermission, true, false}};
   for (const Case& c : cases) {
     std::vector<std::uint8_t> out(564, 0xEE);
     bool enabled = false;
@@ -65,7 +72,8 @@ TEST(PropertySheets, DocumentSheetWritesTheEditedModeOnOk) {
   }
   // An output too small is refused.
   std::vector<std::uint8_t> small(100);
-  EXPECT_EQ(RunDocumentSheet(f.host(), f.handle, small, {}, dromu::kDmCopy, *f.res, [](PaperPageModel&) { return 1L; }), -1);
+  EXPECT_EQ(RunDocumentSheet(f.host(), f.handle, small, {}, dromu::kDmCopy, *f.res, [](PaperPageModel&) { return 1L; }),
+            -1);
 }
 
 TEST(PropertySheets, PrinterSheetSavesTheRecordWithPermissionOnly) {
@@ -87,9 +95,16 @@ TEST(PropertySheets, PrinterSheetSavesTheRecordWithPermissionOnly) {
 TEST(PropertySheets, DocumentEntryPointWithoutSheetClearsTheFormName) {
   Fixture f;
   ASSERT_TRUE(f.res);
-  struct Case { std::uint32_t flags; std::size_t out_size; long want; bool written; };
-  const Case cases[] = {{dromu::kDmCopy, 564, 1, true}, {dromu::kDmCopy | dromu::kDmPrompt, 564, 1, true},
-                        {0, 564, 564, false}, {dromu::kDmCopy, 0, 564, false}};
+  struct Case {
+    std::uint32_t flags;
+    std::size_t out_size;
+    long want;
+    bool written;
+  };
+  const Case cases[] = {{dromu::kDmCopy, 564, 1, true},
+                        {dromu::kDmCopy | dromu::kDmPrompt, 564, 1, true},
+                        {0, 564, 564, false},
+                        {dromu::kDmCopy, 0, 564, false}};
   for (const Case& c : cases) {
     std::vector<std::uint8_t> out(c.out_size, 0xEE);
     DocumentPropertyHeader h{f.handle, kPrinter, out, {}, c.flags};
@@ -115,7 +130,10 @@ TEST(PropertySheets, DocumentEntryPointWithoutSheetClearsTheFormName) {
 }
 
 TEST(PropertySheets, DeviceEntryPointsTakeThePermission) {
-  struct Case { std::uint32_t flags; bool enabled, saved; };
+  struct Case {
+    std::uint32_t flags;
+    bool enabled, saved;
+  };
   const Case cases[] = {{0, true, true}, {kDeviceNoPermission, false, false}};
   for (const Case& c : cases) {
     Fixture f;

@@ -74,8 +74,15 @@ TEST(EmfCorruption, EveryChangedFieldGivesAnError) {
       {"no reference device", [](Bytes& b) { Put32(b, 72, 0); }},
       {"negative millimetres", [](Bytes& b) { Put32(b, 84, std::uint32_t(-5)); }},
       {"description outside the header",
-       [](Bytes& b) { Put32(b, 60, 100); Put32(b, 64, 88); }},
-      {"description offset huge", [](Bytes& b) { Put32(b, 60, 2); Put32(b, 64, 0xFFFFFFF0); }},
+       [](Bytes& b) {
+         Put32(b, 60, 100);
+         Put32(b, 64, 88);
+       }},
+      {"description offset huge",
+       [](Bytes& b) {
+         Put32(b, 60, 2);
+         Put32(b, 64, 0xFFFFFFF0);
+       }},
       // Record envelopes.
       {"record nSize 0", [&](Bytes& b) { Put32(b, rect + 4, 0); }},
       {"record nSize 4", [&](Bytes& b) { Put32(b, rect + 4, 4); }},
@@ -102,7 +109,11 @@ TEST(EmfCorruption, EveryChangedFieldGivesAnError) {
       {"poly-poly polygon count huge", [&](Bytes& b) { Put32(b, pp + 24, 0x40000000); }},
       {"poly-poly counts do not add up", [&](Bytes& b) { Put32(b, pp + 32, 4); }},
       {"poly-poly counts overflow 32 bits",
-       [&](Bytes& b) { Put32(b, pp + 32, 0xFFFFFFFF); Put32(b, pp + 36, 0xFFFFFFFF); Put32(b, pp + 28, 0xFFFFFFFE); }},
+       [&](Bytes& b) {
+         Put32(b, pp + 32, 0xFFFFFFFF);
+         Put32(b, pp + 36, 0xFFFFFFFF);
+         Put32(b, pp + 28, 0xFFFFFFFE);
+       }},
       {"poly-draw types past the end", [&](Bytes& b) { Put32(b, draw + 24, 4); }},
       {"extended pen style entries huge", [&](Bytes& b) { Put32(b, xpen + 28 + 20, 0x40000001); }},
       // Text.
@@ -112,12 +123,20 @@ TEST(EmfCorruption, EveryChangedFieldGivesAnError) {
       {"advances past the end", [&](Bytes& b) { Put32(b, text + 36 + 36, 0xFFFFFFFC); }},
       {"advances doubled by ETO_PDY", [&](Bytes& b) { Put32(b, text + 36 + 16, Get32(b, text + 36 + 16) | ETO_PDY); }},
       {"small text count past the end", [&](Bytes& b) { Put32(b, small + 16, 7); }},
-      {"small text wide instead of bytes", [&](Bytes& b) { Put32(b, small + 20, ETO_NO_RECT); Put32(b, small + 16, 3); }},
+      {"small text wide instead of bytes",
+       [&](Bytes& b) {
+         Put32(b, small + 20, ETO_NO_RECT);
+         Put32(b, small + 16, 3);
+       }},
       // Bitmaps.
       {"bitmap width huge", [&](Bytes& b) { Put32(b, bmi + 4, 0x7FFFFFFF); }},
       {"bitmap height huge", [&](Bytes& b) { Put32(b, bmi + 8, 0x7FFFFFFF); }},
       {"bitmap height INT_MIN", [&](Bytes& b) { Put32(b, bmi + 8, 0x80000000); }},
-      {"bitmap dims overflow", [&](Bytes& b) { Put32(b, bmi + 4, 0x10000); Put32(b, bmi + 8, 0x10001); }},
+      {"bitmap dims overflow",
+       [&](Bytes& b) {
+         Put32(b, bmi + 4, 0x10000);
+         Put32(b, bmi + 8, 0x10001);
+       }},
       {"bitmap width 0", [&](Bytes& b) { Put32(b, bmi + 4, 0); }},
       {"bitmap bits shorter than rows", [&](Bytes& b) { Put32(b, bmi + 8, 3); }},
       {"bitmap bit count 7", [&](Bytes& b) { b[bmi + 14] = 7; }},
@@ -125,12 +144,24 @@ TEST(EmfCorruption, EveryChangedFieldGivesAnError) {
       {"bitmap offset past the end", [&](Bytes& b) { Put32(b, sdib + 48, 0xFFFFFFF0); }},
       {"bitmap offset inside the fixed part", [&](Bytes& b) { Put32(b, sdib + 48, 12); }},
       {"bits size past the end", [&](Bytes& b) { Put32(b, sdib + 60, 0x7FFFFFFF); }},
-      {"bits offset wraps", [&](Bytes& b) { Put32(b, sdib + 56, 0xFFFFFFFF); Put32(b, sdib + 60, 2); }},
+      {"bits offset wraps",
+       [&](Bytes& b) {
+         Put32(b, sdib + 56, 0xFFFFFFFF);
+         Put32(b, sdib + 60, 2);
+       }},
       {"colour usage unknown", [&](Bytes& b) { Put32(b, sdib + 64, 7); }},
       {"scan lines past the bits", [&](Bytes& b) { Put32(b, todev + 72, 3); }},
       {"scan lines past the bitmap", [&](Bytes& b) { Put32(b, todev + 72, 5); }},
-      {"colour table longer than its header", [&](Bytes& b) { Put32(b, todev + 76 + 32, 257); Put32(b, todev + 52, 1000); }},
-      {"pattern brush bitmap cut", [&](Bytes& b) { Put32(b, pat + 20, 40); Put32(b, pat + 16, 32); }},
+      {"colour table longer than its header",
+       [&](Bytes& b) {
+         Put32(b, todev + 76 + 32, 257);
+         Put32(b, todev + 52, 1000);
+       }},
+      {"pattern brush bitmap cut",
+       [&](Bytes& b) {
+         Put32(b, pat + 20, 40);
+         Put32(b, pat + 16, 32);
+       }},
       // Regions.
       {"region rectangle count huge", [&](Bytes& b) { Put32(b, clip + 16 + 8, 0x10000000); }},
       {"region data size past the end", [&](Bytes& b) { Put32(b, clip + 8, 0x1000); }},
@@ -138,7 +169,11 @@ TEST(EmfCorruption, EveryChangedFieldGivesAnError) {
       {"region mode unknown", [&](Bytes& b) { Put32(b, clip + 12, 9); }},
       {"fill region rectangles past data", [&](Bytes& b) { Put32(b, fill + 32 + 8, 3); }},
       // Comments.
-      {"comment shorter than its count field", [&](Bytes& b) { Put32(b, rect, EMR_GDICOMMENT); Put32(b, rect + 4, 8); }},
+      {"comment shorter than its count field",
+       [&](Bytes& b) {
+         Put32(b, rect, EMR_GDICOMMENT);
+         Put32(b, rect + 4, 8);
+       }},
   };
   for (const Case& c : cases) {
     Bytes b = valid;

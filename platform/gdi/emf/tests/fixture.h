@@ -65,37 +65,32 @@ inline std::vector<std::uint8_t> RichMetafile() {
   // Records without a helper, laid out by hand.
   // Extended pen with two style entries.
   b.Raw(EMR_EXTCREATEPEN, Pack(DWORD(4), DWORD(0), DWORD(0), DWORD(0), DWORD(0),
-                               EXTLOGPEN32{PS_GEOMETRIC | PS_USERSTYLE, 5, BS_SOLID, 0, 0, 2},
-                               DWORD(3), DWORD(1)));
+                               EXTLOGPEN32{PS_GEOMETRIC | PS_USERSTYLE, 5, BS_SOLID, 0, 0, 2}, DWORD(3), DWORD(1)));
   // Pattern brush with a 1-bit 8 x 8 bitmap at offset 32.
   {
     auto mono = MakeTestDib(8, 8, 1);
     const DWORD off_bmi = 32, off_bits = 32 + DWORD(mono.info.size());
-    auto body = Pack(DWORD(5), DIB_RGB_COLORS, off_bmi, DWORD(mono.info.size()), off_bits,
-                     DWORD(mono.bits.size()));
+    auto body = Pack(DWORD(5), DIB_RGB_COLORS, off_bmi, DWORD(mono.info.size()), off_bits, DWORD(mono.bits.size()));
     body.insert(body.end(), mono.info.begin(), mono.info.end());
     body.insert(body.end(), mono.bits.begin(), mono.bits.end());
     b.Raw(EMR_CREATEDIBPATTERNBRUSHPT, body);
   }
   // Poly-draw with three points and their types.
-  b.Raw(EMR_POLYDRAW, Pack(RECTL{1, 2, 30, 40}, DWORD(3), POINTL{1, 2}, POINTL{30, 2},
-                           POINTL{30, 40}, BYTE(PT_MOVETO), BYTE(PT_LINETO),
-                           BYTE(PT_LINETO | PT_CLOSEFIGURE), BYTE(0)));
+  b.Raw(EMR_POLYDRAW, Pack(RECTL{1, 2, 30, 40}, DWORD(3), POINTL{1, 2}, POINTL{30, 2}, POINTL{30, 40}, BYTE(PT_MOVETO),
+                           BYTE(PT_LINETO), BYTE(PT_LINETO | PT_CLOSEFIGURE), BYTE(0)));
   // Small text out, 8-bit, without rectangle.
-  b.Raw(EMR_SMALLTEXTOUT, Pack(LONG(7), LONG(8), DWORD(2), DWORD(ETO_SMALL_CHARS | ETO_NO_RECT),
-                               DWORD(GM_COMPATIBLE), 1.0f, 1.0f, char('h'), char('i'), short(0)));
+  b.Raw(EMR_SMALLTEXTOUT, Pack(LONG(7), LONG(8), DWORD(2), DWORD(ETO_SMALL_CHARS | ETO_NO_RECT), DWORD(GM_COMPATIBLE),
+                               1.0f, 1.0f, char('h'), char('i'), short(0)));
   // Fill region with brush 2, one rectangle.
   b.Raw(EMR_FILLRGN, Pack(RECTL{0, 0, 9, 9}, DWORD(48), DWORD(2),
-                          RGNDATAHEADER{32, RDH_RECTANGLES, 1, 16, {0, 0, 10, 10}},
-                          RECTL{0, 0, 10, 10}));
+                          RGNDATAHEADER{32, RDH_RECTANGLES, 1, 16, {0, 0, 10, 10}}, RECTL{0, 0, 10, 10}));
   // Set-bits-to-device with 2 of 4 scan lines present.
   {
     auto d = MakeTestDib(4, 4, 8);
     const DWORD scans = 2, bits_size = DWORD(4 * scans);
     const DWORD off_bmi = 76, off_bits = 76 + DWORD(d.info.size());
-    auto body = Pack(RECTL{0, 0, 3, 1}, LONG(0), LONG(0), LONG(0), LONG(0), LONG(4), LONG(2),
-                     off_bmi, DWORD(d.info.size()), off_bits, bits_size, DIB_RGB_COLORS, DWORD(0),
-                     scans);
+    auto body = Pack(RECTL{0, 0, 3, 1}, LONG(0), LONG(0), LONG(0), LONG(0), LONG(4), LONG(2), off_bmi,
+                     DWORD(d.info.size()), off_bits, bits_size, DIB_RGB_COLORS, DWORD(0), scans);
     body.insert(body.end(), d.info.begin(), d.info.end());
     body.insert(body.end(), d.bits.begin(), d.bits.begin() + bits_size);
     b.Raw(EMR_SETDIBITSTODEVICE, body);

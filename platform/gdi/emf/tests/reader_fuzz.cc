@@ -42,21 +42,43 @@ void Touch(const zv::emf::Text& t) {
 void Views(const zv::emf::Record& r) {
   using namespace zv::emf;
   if (auto v = ReadPoly(r); v.ok()) Touch(v->points);
-  if (auto v = ReadPolyPoly(r); v.ok()) { Touch(v->points); Touch(v->counts.bytes()); }
-  if (auto v = ReadPolyDraw(r); v.ok()) { Touch(v->points); Touch(v->types.bytes()); }
+  if (auto v = ReadPolyPoly(r); v.ok()) {
+    Touch(v->points);
+    Touch(v->counts.bytes());
+  }
+  if (auto v = ReadPolyDraw(r); v.ok()) {
+    Touch(v->points);
+    Touch(v->types.bytes());
+  }
   if (auto v = ReadExtSelectClipRgn(r); v.ok() && v->region) Touch(v->region->rects.bytes());
   if (auto v = ReadRegionPaint(r); v.ok()) Touch(v->region.rects.bytes());
   if (auto v = ReadBlt(r); v.ok()) Touch(v->source);
-  if (auto v = ReadMaskBlt(r); v.ok()) { Touch(v->source); Touch(v->mask); }
-  if (auto v = ReadPlgBlt(r); v.ok()) { Touch(v->source); Touch(v->mask); }
+  if (auto v = ReadMaskBlt(r); v.ok()) {
+    Touch(v->source);
+    Touch(v->mask);
+  }
+  if (auto v = ReadPlgBlt(r); v.ok()) {
+    Touch(v->source);
+    Touch(v->mask);
+  }
   if (auto v = ReadStretchDib(r); v.ok()) Touch(v->source);
   if (auto v = ReadDibToDevice(r); v.ok()) Touch(v->source);
   if (auto v = ReadPatternBrush(r); v.ok()) Touch(std::optional<Dib>(v->pattern));
-  if (auto v = ReadExtCreatePen(r); v.ok()) { Touch(v->style_entries.bytes()); Touch(v->pattern); }
+  if (auto v = ReadExtCreatePen(r); v.ok()) {
+    Touch(v->style_entries.bytes());
+    Touch(v->pattern);
+  }
   if (auto v = ReadText(r); v.ok()) Touch(*v);
-  if (auto v = ReadPolyText(r); v.ok()) for (const auto& t : *v) Touch(t);
-  if (auto v = ReadComment(r); v.ok()) { Touch(v->payload); if (v->data) Touch(*v->data); }
-  if (auto v = ReadGradientFill(r); v.ok()) { Touch(v->vertices.bytes()); Touch(v->indices.bytes()); }
+  if (auto v = ReadPolyText(r); v.ok())
+    for (const auto& t : *v) Touch(t);
+  if (auto v = ReadComment(r); v.ok()) {
+    Touch(v->payload);
+    if (v->data) Touch(*v->data);
+  }
+  if (auto v = ReadGradientFill(r); v.ok()) {
+    Touch(v->vertices.bytes());
+    Touch(v->indices.bytes());
+  }
   if (auto v = ReadCreatePalette(r); v.ok()) Touch(v->entries.bytes());
   (void)ReadCreateFont(r);
   (void)ReadObjectIndex(r);

@@ -60,9 +60,9 @@ TEST(EmfReader, HeaderCountsAndBoundsMatchWhatWasWritten) {
   EXPECT_EQ(recs.back().type, EMR_EOF);
   EXPECT_EQ(recs.back().offset + recs.back().size(), bytes.size());
   EXPECT_TRUE(ValidateAll(*mf).ok()) << ValidateAll(*mf).ToString();
-  const std::vector<std::uint32_t> head = {EMR_HEADER, EMR_SETMAPMODE, EMR_CREATEPEN,
-                                           EMR_CREATEBRUSHINDIRECT, EMR_EXTCREATEFONTINDIRECTW,
-                                           EMR_SELECTOBJECT, EMR_SELECTOBJECT, EMR_RECTANGLE};
+  const std::vector<std::uint32_t> head = {
+      EMR_HEADER,       EMR_SETMAPMODE,   EMR_CREATEPEN, EMR_CREATEBRUSHINDIRECT, EMR_EXTCREATEFONTINDIRECTW,
+      EMR_SELECTOBJECT, EMR_SELECTOBJECT, EMR_RECTANGLE};
   for (std::size_t i = 0; i < head.size(); ++i) EXPECT_EQ(recs[i].type, head[i]) << i;
 }
 

@@ -66,7 +66,7 @@ TEST(MetafileRecorder, DrawingParsesBackToTheRecordsWritten) {
   const Pen red = SolidPen(RGB(255, 0, 0)), blue = SolidPen(RGB(0, 0, 255));
   rec.SelectPen(red);
   rec.SelectPen(blue);
-  rec.SelectPen(red);  // reuses its handle: no second create record
+  rec.SelectPen(red);              // reuses its handle: no second create record
   rec.SelectBrush(Brush::Null());  // equal to a stock object: the stock bit, no create
   EXPECT_EQ(rec.SaveDC(), 1);
   rec.SetTextColor(RGB(1, 2, 3));
@@ -89,11 +89,10 @@ TEST(MetafileRecorder, DrawingParsesBackToTheRecordsWritten) {
 
   const Parsed p = Finish(rec);
   const std::vector<std::uint32_t> want = {
-      EMR_HEADER,      EMR_CREATEPEN,    EMR_SELECTOBJECT,  EMR_CREATEPEN,
-      EMR_SELECTOBJECT, EMR_SELECTOBJECT, EMR_SELECTOBJECT, EMR_SAVEDC,
-      EMR_SETTEXTCOLOR, EMR_EXTCREATEFONTINDIRECTW, EMR_SELECTOBJECT, EMR_RESTOREDC,
-      EMR_RECTANGLE,   EMR_POLYLINE16,   EMR_POLYLINE,      EMR_EXTTEXTOUTW,
-      EMR_GDICOMMENT,  EMR_STRETCHDIBITS, EMR_BITBLT,       EMR_EOF};
+      EMR_HEADER,       EMR_CREATEPEN,    EMR_SELECTOBJECT,  EMR_CREATEPEN,    EMR_SELECTOBJECT,
+      EMR_SELECTOBJECT, EMR_SELECTOBJECT, EMR_SAVEDC,        EMR_SETTEXTCOLOR, EMR_EXTCREATEFONTINDIRECTW,
+      EMR_SELECTOBJECT, EMR_RESTOREDC,    EMR_RECTANGLE,     EMR_POLYLINE16,   EMR_POLYLINE,
+      EMR_EXTTEXTOUTW,  EMR_GDICOMMENT,   EMR_STRETCHDIBITS, EMR_BITBLT,       EMR_EOF};
   EXPECT_EQ(p.types, want);
   EXPECT_EQ(p.header.records, want.size());
   EXPECT_EQ(p.header.bytes, p.bytes.size());
@@ -260,8 +259,8 @@ TEST(MetafileRecorder, PathsAndClipRegionsRecordTheirBounds) {
   EXPECT_EQ(rec.ExtSelectClipRgn(nullptr, RGN_COPY), SIMPLEREGION);
   EXPECT_FALSE(rec.GetClipRgn());
   const Parsed p = Finish(rec);
-  const std::vector<std::uint32_t> want = {EMR_HEADER, EMR_BEGINPATH, EMR_MOVETOEX, EMR_LINETO,
-                                           EMR_LINETO, EMR_CLOSEFIGURE, EMR_ENDPATH, EMR_FILLPATH,
+  const std::vector<std::uint32_t> want = {EMR_HEADER,           EMR_BEGINPATH,        EMR_MOVETOEX, EMR_LINETO,
+                                           EMR_LINETO,           EMR_CLOSEFIGURE,      EMR_ENDPATH,  EMR_FILLPATH,
                                            EMR_EXTSELECTCLIPRGN, EMR_EXTSELECTCLIPRGN, EMR_EOF};
   EXPECT_EQ(p.types, want);
   auto fill = emf::ReadFixed<EMRFILLPATH>(At(p, 7));

@@ -135,8 +135,8 @@ TEST(RecorderRoundTrip, BitmapsAndRasterOperationsPlayBack) {
   MetafileRecorder rec(Page());
   // A 2 x 2 bitmap, bottom-up: lower row red, blue; upper row green, white; drawn 10 times.
   auto dib = emf::MakeTestDib(2, 2, 24);
-  const std::uint8_t rows[16] = {0, 0, 255, 255, 0, 0, 0, 0,  // red, blue (B, G, R order)
-                                 0, 255, 0, 255, 255, 255, 0, 0};
+  const std::uint8_t rows[16] = {0, 0,   255, 255, 0,   0,   0, 0,  // red, blue (B, G, R order)
+                                 0, 255, 0,   255, 255, 255, 0, 0};
   std::copy(std::begin(rows), std::end(rows), dib.bits.begin());
   EXPECT_TRUE(rec.StretchDIBits(0, 0, 20, 20, 0, 0, 2, 2, DibRef{dib.info, dib.bits}, SRCCOPY));
   // Invert a band across the bitmap's top half: green becomes magenta, white black.
