@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "console/tavolent/account_import.h"
+#include "console/tests/server_root.h"
 #include "engine/db/schema.h"
 #include "platform/fs/files.h"
 #include "platform/registry/registry.h"
@@ -47,12 +48,9 @@ class AccountImportTest : public ::testing::Test {
     app_ = new QApplication(argc, argv);
   }
   void SetUp() override {
-    auto dsn = engine::SetupEmbeddedDatabase();
+    auto dsn = testing::SetUpServerRoot(root_.str());
     ASSERT_TRUE(dsn.ok()) << dsn.status().ToString();
     auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
-    ASSERT_TRUE(key.SetString("DSN", *dsn).ok());
-    ASSERT_TRUE(key.SetString("AppPath", root_.str() + "/app").ok());
-    ASSERT_TRUE(key.SetString("ShareDir", "share").ok());
     ASSERT_TRUE(key.SetDword("MaxPages", 70).ok());
     result_ = root_.str() + "/app/share/Result";
     ASSERT_TRUE(fs::MakeDirs(result_).ok());

@@ -23,6 +23,7 @@
 #include "console/tavolent/dialogs.h"
 #include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/first_run_wizard.h"
+#include "console/tests/server_root.h"
 #include "engine/db/schema.h"
 #include "platform/fs/files.h"
 #include "platform/spool/folder_spooler.h"
@@ -95,14 +96,9 @@ class AdminWindowsTest : public ::testing::Test {
     app_ = new QApplication(argc, argv);
   }
   void SetUp() override {
-    auto dsn = engine::SetupEmbeddedDatabase();
+    auto dsn = testing::SetUpServerRoot(root_.str());
     ASSERT_TRUE(dsn.ok()) << dsn.status().ToString();
-    auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
-    ASSERT_TRUE(key.SetString("DSN", *dsn).ok());
-    ASSERT_TRUE(key.SetString("AppPath", root_.str() + "/app").ok());
-    ASSERT_TRUE(key.SetString("ShareDir", "share").ok());
     result_ = root_.str() + "/app/share/Result";
-    stdfs::create_directories(result_);
     stdfs::create_directories(root_.str() + "/app/share/PrintInfo");
     ctx_ = {&settings_, &sink_, [] { return kToday; }};
     db_ = ctx_.OpenDatabase();

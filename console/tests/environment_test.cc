@@ -6,6 +6,7 @@
 #include "console/core/first_run.h"
 #include "console/core/log_deletion.h"
 #include "console/core/quota_files.h"
+#include "console/tests/server_root.h"
 #include "engine/db/schema.h"
 #include "platform/fs/files.h"
 #include "platform/spool/folder_spooler.h"
@@ -29,14 +30,9 @@ class RecordingSink : public MessageSink {
 class AdminTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto dsn = engine::SetupEmbeddedDatabase();
+    auto dsn = testing::SetUpServerRoot(root_.str());
     ASSERT_TRUE(dsn.ok()) << dsn.status().ToString();
-    auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
-    ASSERT_TRUE(key.SetString("DSN", *dsn).ok());
-    ASSERT_TRUE(key.SetString("AppPath", root_.str() + "/app").ok());
-    ASSERT_TRUE(key.SetString("ShareDir", "share").ok());
     result_ = root_.str() + "/app/share/Result";
-    stdfs::create_directories(result_);
     stdfs::create_directories(root_.str() + "/app/share/PrintInfo");
     db_ = std::make_unique<CConsoleDatabase>(*dsn, "", "");
   }

@@ -22,6 +22,7 @@
 #include "console/graph/chart_window.h"
 #include "console/tavolent/console_frame.h"
 #include "console/tavolent/dialogs.h"
+#include "console/tests/server_root.h"
 #include "engine/db/schema.h"
 #include "platform/fs/files.h"
 #include "platform/sync/guard.h"
@@ -76,14 +77,9 @@ class TavolentTest : public ::testing::Test {
     app_ = new QApplication(argc, argv);
   }
   void SetUp() override {
-    auto dsn = engine::SetupEmbeddedDatabase();
+    auto dsn = testing::SetUpServerRoot(root_.str());
     ASSERT_TRUE(dsn.ok()) << dsn.status().ToString();
-    auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
-    ASSERT_TRUE(key.SetString("DSN", *dsn).ok());
-    ASSERT_TRUE(key.SetString("AppPath", root_.str() + "/app").ok());
-    ASSERT_TRUE(key.SetString("ShareDir", "share").ok());
     result_ = root_.str() + "/app/share/Result";
-    fs::create_directories(result_);
     ASSERT_TRUE(settings_.SetLogEnv1(0));
     ctx_ = {&settings_, &sink_, [] { return kToday; }};
   }
