@@ -15,6 +15,7 @@
 
 #include "platform/fs/files.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/free_port.h"
 
 namespace zv::capture::testing {
 namespace {
@@ -22,20 +23,7 @@ namespace {
 namespace sfs = std::filesystem;
 using namespace std::chrono_literals;
 
-int FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  ::close(fd);
-  return port;
-}
+int FreePort() { return zv::testing::FreeLocalPort(); }
 
 void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 

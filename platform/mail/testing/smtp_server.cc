@@ -12,6 +12,7 @@
 
 #include "platform/fs/files.h"
 #include "platform/process/process.h"
+#include "platform/testing/free_port.h"
 
 namespace zv::mail::testing {
 namespace fsys = std::filesystem;
@@ -20,20 +21,7 @@ struct SmtpServer::Impl {
   process::Process proc;
 };
 
-int FreeLocalPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  ::close(fd);
-  return port;
-}
+int FreeLocalPort() { return zv::testing::FreeLocalPort(); }
 
 namespace {
 bool Accepts(int port) {

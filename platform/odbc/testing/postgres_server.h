@@ -16,6 +16,7 @@
 #include "platform/base/status.h"
 #include "platform/odbc/odbc.h"
 #include "platform/odbc/odbc_config.h"
+#include "platform/testing/free_port.h"
 
 namespace zv::testing {
 
@@ -85,19 +86,10 @@ class PostgresServer {
   }
 
  private:
+  // A free port, or a fixed one when no socket could be had (the start then reports it).
   static int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    socklen_t len = sizeof a;
-    int port = 55432;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-      port = ntohs(a.sin_port);
-    if (fd >= 0) close(fd);
-    return port;
+    const int port = zv::testing::FreeLocalPort();
+    return port ? port : 55432;
   }
 
   inline static const std::string kBin = "/usr/lib/postgresql/15/bin";
