@@ -1056,8 +1056,11 @@ void CMainFrame::ChosenSpanCommand() {
   PeriodDialog dialog(*ctx_.sink, preset, ctx_.today(), this);
   if (dialog.exec() != QDialog::Accepted) return;
   const PeriodChoice v = dialog.value();
-  if (v.choice == 2) ctx_.settings->SetDisplaySpanDates(4, 2, v.from, v.to);
-  else ctx_.settings->SetDisplaySpan(4, v.choice, v.choice == 1 ? v.days : v.months);
+  if (v.choice == 2) {
+    ctx_.settings->SetDisplaySpanDates(4, 2, v.from, v.to);
+  } else {
+    ctx_.settings->SetDisplaySpan(4, v.choice, v.choice == 1 ? v.days : v.months);
+  }
   emit rebuildRequested();
 }
 
