@@ -140,21 +140,24 @@ bool CConsoleDatabase::GetPrinterInfo(std::vector<PrinterRecord>* out, int32_t p
 
 // ---- groups ----
 
+bool CConsoleDatabase::NameIsFree(const char* operation, const std::string& sql, const std::vector<odbc::Value>& params,
+                                  const std::string& taken, bool* duplicate) {
+  int64_t n = 0;
+  if (!Count(sql, params, &n)) return false;
+  if (n == 0) return true;
+  if (duplicate) *duplicate = true;
+  ReportDbError(operation, &taken, nullptr, 0);
+  return false;
+}
+
 bool CConsoleDatabase::AddGroup(GroupRecord* group, bool* duplicate) {
   if (duplicate) *duplicate = false;
   GroupRecord copy = *group;
   copy.Used = 1;
   bool ok = RunInTransaction("AddGroup", "Groups", [&] {
-    int64_t n = 0;
-    if (!Count("SELECT COUNT(*) FROM Groups WHERE Used=1 AND LOWER(GroupName)=LOWER(?)", {copy.GroupName}, &n)) {
+    if (!NameIsFree("AddGroup", "SELECT COUNT(*) FROM Groups WHERE Used=1 AND LOWER(GroupName)=LOWER(?)",
+                    {copy.GroupName}, "a group of this name exists", duplicate))
       return false;
-    }
-    if (n > 0) {
-      if (duplicate) *duplicate = true;
-      const std::string msg = "a group of this name exists";
-      ReportDbError("AddGroup", &msg, nullptr, 0);
-      return false;
-    }
     int64_t free_gid = 0;
     if (!Count("SELECT MIN(GID) FROM Groups WHERE Used=0 AND NOT EXISTS"
                " (SELECT 1 FROM Main WHERE Main.GID=Groups.GID AND Main.Used=1)",
@@ -196,17 +199,10 @@ bool CConsoleDatabase::UpdateGroup(const GroupRecord& group, bool* duplicate) {
   if (duplicate) *duplicate = false;
   return RunInTransaction("UpdateGroup", "Groups", [&] {
     if (group.Used == 1) {
-      int64_t n = 0;
-      if (!Count("SELECT COUNT(*) FROM Groups WHERE Used=1 AND GID<>? AND LOWER(GroupName)=LOWER(?)",
-                 {int64_t{group.GID}, group.GroupName}, &n)) {
+      if (!NameIsFree("UpdateGroup",
+                      "SELECT COUNT(*) FROM Groups WHERE Used=1 AND GID<>? AND LOWER(GroupName)=LOWER(?)",
+                      {int64_t{group.GID}, group.GroupName}, "a group of this name exists", duplicate))
         return false;
-      }
-      if (n > 0) {
-        if (duplicate) *duplicate = true;
-        const std::string msg = "a group of this name exists";
-        ReportDbError("UpdateGroup", &msg, nullptr, 0);
-        return false;
-      }
     }
     return Run("UPDATE Groups SET GroupName=?,MaxPages=?,MaxPages_Color=?,Used=? WHERE GID=?",
                {group.GroupName, int64_t{group.MaxPages}, int64_t{group.MaxPages_Color}, int64_t{group.Used},
@@ -242,16 +238,9 @@ bool CConsoleDatabase::AddUser(UserRecord* user, bool* duplicate) {
   UserRecord copy = *user;
   copy.Used = 1;
   bool ok = RunInTransaction("AddUser", "Main", [&] {
-    int64_t n = 0;
-    if (!Count("SELECT COUNT(*) FROM Main WHERE Used=1 AND LOWER(Account)=LOWER(?)", {copy.Account}, &n)) {
+    if (!NameIsFree("AddUser", "SELECT COUNT(*) FROM Main WHERE Used=1 AND LOWER(Account)=LOWER(?)", {copy.Account},
+                    "a user of this account exists", duplicate))
       return false;
-    }
-    if (n > 0) {
-      if (duplicate) *duplicate = true;
-      const std::string msg = "a user of this account exists";
-      ReportDbError("AddUser", &msg, nullptr, 0);
-      return false;
-    }
     // A deleted UID is taken over only when no print-log row names it: the rows of the
     // deleted user must never count for the new one.
     int64_t free_uid = 0;
@@ -297,17 +286,9 @@ bool CConsoleDatabase::UpdateUser(const UserRecord& user, bool* duplicate) {
   if (duplicate) *duplicate = false;
   return RunInTransaction("UpdateUser", "Main", [&] {
     if (user.Used == 1) {
-      int64_t n = 0;
-      if (!Count("SELECT COUNT(*) FROM Main WHERE Used=1 AND UID<>? AND LOWER(Account)=LOWER(?)",
-                 {int64_t{user.UID}, user.Account}, &n)) {
+      if (!NameIsFree("UpdateUser", "SELECT COUNT(*) FROM Main WHERE Used=1 AND UID<>? AND LOWER(Account)=LOWER(?)",
+                      {int64_t{user.UID}, user.Account}, "a user of this account exists", duplicate))
         return false;
-      }
-      if (n > 0) {
-        if (duplicate) *duplicate = true;
-        const std::string msg = "a user of this account exists";
-        ReportDbError("UpdateUser", &msg, nullptr, 0);
-        return false;
-      }
     }
     std::vector<odbc::Value> values = UserValues(user);
     values.push_back(int64_t{user.Used});
@@ -331,16 +312,9 @@ bool CConsoleDatabase::AddPrinter(PrinterRecord* printer, bool* duplicate) {
   if (duplicate) *duplicate = false;
   PrinterRecord copy = *printer;
   bool ok = RunInTransaction("AddPrinter", "Printers", [&] {
-    int64_t n = 0;
-    if (!Count("SELECT COUNT(*) FROM Printers WHERE Used=1 AND LOWER(PrinterName)=LOWER(?)", {copy.PrinterName}, &n)) {
+    if (!NameIsFree("AddPrinter", "SELECT COUNT(*) FROM Printers WHERE Used=1 AND LOWER(PrinterName)=LOWER(?)",
+                    {copy.PrinterName}, "a managed printer of this name exists", duplicate))
       return false;
-    }
-    if (n > 0) {
-      if (duplicate) *duplicate = true;
-      const std::string msg = "a managed printer of this name exists";
-      ReportDbError("AddPrinter", &msg, nullptr, 0);
-      return false;
-    }
     // A removed printer of this name comes back with its PID and history; then a free row
     // of the name; then any free row that no print-log row names.
     const char* kFinds[] = {

@@ -101,6 +101,12 @@ class CConsoleDatabase : public engine::CZvmDatbase {
 
  private:
   bool Count(const std::string& sql, const std::vector<odbc::Value>& params, int64_t* n);
+  // Takes the operation, a COUNT query for live rows of the name, its parameters, the
+  // refusal's text and the caller's duplicate flag; gives true when no such row exists. A row
+  // that does sets *duplicate and reports `taken` as the operation's error; a failed count
+  // reports as Count does. Either way false.
+  bool NameIsFree(const char* operation, const std::string& sql, const std::vector<odbc::Value>& params,
+                  const std::string& taken, bool* duplicate);
   bool Run(const std::string& sql, const std::vector<odbc::Value>& params, int64_t* changed = nullptr);
 };
 
