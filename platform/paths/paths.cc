@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -76,6 +77,14 @@ Result<std::string> ToLocalPath(std::string_view path) {
   // Network paths from Windows settings land in one folder of the runtime root where the shares
   // are mounted; ".." was resolved above, so the result never leaves its share.
   std::string out = RuntimeRoot() + "/net/" + parts[0] + "/" + parts[1];
+  struct stat st {};
+  if (::lstat(out.c_str(), &st) != 0) {
+    // Not mapped in this root: the machine-wide mapping the installer made, if any.
+    if (std::string sys = SystemConfigFolder(); !sys.empty()) {
+      std::string shared = sys + "/net/" + parts[0] + "/" + parts[1];
+      if (::lstat(shared.c_str(), &st) == 0) out = std::move(shared);
+    }
+  }
   for (const auto& r : rest) out += "/" + r;
   if (s.back() == '/' && !rest.empty()) out += "/";
   return out;
@@ -148,6 +157,21 @@ Result<std::string> ProgramFolder() {
   auto slash = p->rfind('/');
   if (slash == std::string::npos) return Status::IOError("program path has no folder: " + *p);
   return slash == 0 ? std::string("/") : p->substr(0, slash);
+}
+
+Result<std::string> InstallPrefix() {
+  auto folder = ProgramFolder();
+  if (!folder.ok()) return folder.status();
+  auto slash = folder->rfind('/');
+  if (slash == std::string::npos || slash == 0) return std::string("/");
+  return folder->substr(0, slash);
+}
+
+std::string SystemConfigFolder() {
+  if (const char* c = std::getenv("ZELVORA_SYSTEM_CONFIG"); c && *c) return c;
+  auto prefix = InstallPrefix();
+  if (!prefix.ok()) return "";
+  return (*prefix == "/" ? std::string() : *prefix) + "/etc";
 }
 
 Result<std::string> TempFolder() { return RootFolder("tmp", 0700); }

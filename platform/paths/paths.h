@@ -3,10 +3,12 @@
 // taken from a file or a request is a plain file name that cannot leave its folder.
 //
 // Mapping (ToLocalPath):
-//   \\SERVER\SHARE\rest  ->  $ZELVORA_ROOT/net/SERVER/SHARE/rest
+//   \\SERVER\SHARE\rest  ->  $ZELVORA_ROOT/net/SERVER/SHARE/rest, or, when the runtime root
+//                           has no entry SERVER/SHARE, <system folder>/net/SERVER/SHARE/rest
+//                           where that exists (the installer's mapping for every user)
 //   any other text       ->  the same text with every "\" turned into "/"
-// The net/SERVER/SHARE folder is a real mount point on a network installation, or a plain
-// folder on a single machine.
+// The net/SERVER/SHARE entry is a real mount point on a network installation, or a link to
+// (or a plain) folder on a single machine.
 #pragma once
 
 #include <sys/types.h>
@@ -54,6 +56,15 @@ Result<std::string> ProgramPath();
 
 // Gives the folder of the running program, without a trailing slash.
 Result<std::string> ProgramFolder();
+
+// Gives the installation's prefix: the folder above the running program's folder (programs
+// lie in <prefix>/bin, libraries in <prefix>/lib, in the build tree as in an install).
+Result<std::string> InstallPrefix();
+
+// Gives the folder of the settings that the installer writes for every user of the machine:
+// $ZELVORA_SYSTEM_CONFIG when set and not empty, else <prefix>/etc; empty when neither is
+// known. Read only; nothing but the installer writes there.
+std::string SystemConfigFolder();
 
 // Gives the temporary folder of this runtime root, $ZELVORA_ROOT/tmp (mode 0700, created
 // when missing), without a trailing slash. Stands in for the user's temporary folder.
