@@ -89,6 +89,16 @@ int RunSpoolBackend(int argc, char** argv, const SpoolBackendKind& kind) {
   passwd pw = *found;
   const std::string name = pw.pw_name, home = pw.pw_dir ? pw.pw_dir : "";
   pw.pw_name = const_cast<char*>(name.c_str());
+  // The scheduler keeps its job files readable by itself alone: the document is opened
+  // before the drop to the user, and read through that descriptor afterwards.
+  int in = 0;
+  if (argc == 7) {
+    in = ::open(argv[6], O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+      Say("ERROR", std::string("cannot read the document: ") + std::strerror(errno));
+      return kHold;
+    }
+  }
   // The print server runs backends with this mode as root so the job can reach the user's own
   // folder: everything after this point runs as that user, never as root.
   if (::geteuid() == 0) {
@@ -114,14 +124,6 @@ int RunSpoolBackend(int argc, char** argv, const SpoolBackendKind& kind) {
       st.st_uid != ::getuid() || ::chmod(spool.c_str(), 0700) != 0) {
     Say("ERROR", "spool folder " + spool + " cannot be used; job held");
     return kHold;
-  }
-  int in = 0;
-  if (argc == 7) {
-    in = ::open(argv[6], O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-      Say("ERROR", std::string("cannot read the document: ") + std::strerror(errno));
-      return kHold;
-    }
   }
   const std::string document = spool + "/" + id + kind.document_extension;
   // The capture side picks up a document by its final name: it appears only once whole and synced.
