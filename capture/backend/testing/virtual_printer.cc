@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "platform/fs/files.h"
@@ -33,57 +34,105 @@ bool VirtualPrinter::Available() {
   return ::geteuid() == 0 && ::access("/usr/sbin/cupsd", X_OK) == 0 && sfs::exists("/usr/sbin/runuser");
 }
 
-std::unique_ptr<VirtualPrinter> VirtualPrinter::Start(const std::string& base, const std::string& capture_template,
-                                                      const std::string& source_dir, std::string* error) {
+std::unique_ptr<VirtualPrinter> VirtualPrinter::StartScheduler(const SchedulerOptions& options, std::string* error) {
   std::unique_ptr<VirtualPrinter> p(new VirtualPrinter());
-  char dir[] = "/tmp/zv-cups.XXXXXX";
-  if (::mkdtemp(dir) == nullptr) {
-    *error = "mkdtemp failed";
+  std::string cups = options.dir;
+  if (cups.empty()) {
+    char dir[] = "/tmp/zv-cups.XXXXXX";
+    if (::mkdtemp(dir) == nullptr) {
+      *error = "mkdtemp failed";
+      return nullptr;
+    }
+    cups = dir;
+  } else if (!fs::MakeDirs(cups).ok()) {
+    *error = "cannot make " + cups;
     return nullptr;
   }
-  const std::string cups = dir;
   p->dir_ = cups;
-  ::chmod(dir, 0755);  // other users reach the socket
+  ::chmod(cups.c_str(), 0755);  // other users reach the socket
   std::error_code ec;
   for (const char* d : {"etc/ppd", "cache", "state", "log", "serverbin/backend", "spool/tmp"})
     sfs::create_directories(cups + "/" + d, ec);
+  // The spool folder as the distribution's package makes it: root:lp 0710, so that job files
+  // are the scheduler's and its filters' alone.
   if (::chown((cups + "/spool").c_str(), 0, 7) != 0 || ::chown((cups + "/spool/tmp").c_str(), 0, 7) != 0) {
     *error = "chown of the spool folders failed";
     return nullptr;
   }
   ::chmod((cups + "/spool").c_str(), 0710);
   ::chmod((cups + "/spool/tmp").c_str(), 01770);
+  std::string preload;
+  for (const auto& e : options.env)
+    if (e.rfind("LD_PRELOAD=", 0) == 0) preload = e.substr(11);
   for (const char* d : {"daemon", "notifier", "cgi-bin", "monitor", "driver"})
-    if (sfs::exists(std::string("/usr/lib/cups/") + d))
+    if (sfs::exists(std::string("/usr/lib/cups/") + d) && (preload.empty() || std::string(d) != "daemon"))
       sfs::create_directory_symlink(std::string("/usr/lib/cups/") + d, cups + "/serverbin/" + d, ec);
+  if (!preload.empty()) {
+    // The scheduler drops LD_PRELOAD from what its filters and backends get (SetEnv too), so
+    // the library (the test's account database) is put back by a wrapper around cups-exec,
+    // which starts each of them; the folder's other programs are links to the system's.
+    sfs::create_directories(cups + "/serverbin/daemon", ec);
+    for (const auto& e : sfs::directory_iterator("/usr/lib/cups/daemon", ec))
+      if (e.path().filename() != "cups-exec")
+        sfs::create_symlink(e.path(), cups + "/serverbin/daemon/" + e.path().filename().string(), ec);
+    Write(cups + "/serverbin/daemon/cups-exec",
+          "#!/bin/sh\nLD_PRELOAD=" + preload + " exec /usr/lib/cups/daemon/cups-exec \"$@\"\n");
+    ::chmod((cups + "/serverbin/daemon/cups-exec").c_str(), 0755);
+  }
   // The filter folder is the scheduler's own (the install script adds kelvad to it), holding
   // links to the system's filters.
   sfs::create_directories(cups + "/serverbin/filter", ec);
   if (sfs::exists("/usr/lib/cups/filter"))
     for (const auto& e : sfs::directory_iterator("/usr/lib/cups/filter", ec))
       sfs::create_symlink(e.path(), cups + "/serverbin/filter/" + e.path().filename().string(), ec);
-  // CUPS's own user runs the filter from the program folder inside the test's folder.
-  ::chmod(base.c_str(), 0755);
 
-  const int port = FreePort();
-  Write(cups + "/etc/cups-files.conf",
-        "ServerRoot " + cups + "/etc\nRequestRoot " + cups + "/spool\nTempDir " + cups +
-            "/spool/tmp\n"
-            "CacheDir " +
-            cups + "/cache\nStateDir " + cups + "/state\nServerBin " + cups +
-            "/serverbin\n"
-            "AccessLog " +
-            cups + "/log/access_log\nErrorLog " + cups + "/log/error_log\nPageLog " + cups +
-            "/log/page_log\nFileDevice No\nUser lp\nGroup lp\nSystemGroup root\nPeerCred off\nSandboxing Relaxed\n"
-            "SetEnv ZELVORA_CAPTURE_ROOT " +
-            capture_template + "\n");
-  Write(cups + "/etc/cupsd.conf",
-        "Listen " + cups + "/cups.sock\nListen 127.0.0.1:" + std::to_string(port) +
-            "\nBrowsing No\nWebInterface No\nLogLevel debug\nPreserveJobHistory Yes\nDefaultAuthType None\n"
-            "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-            "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
+  std::string set_env;
+  for (const auto& e : options.env) {
+    const auto eq = e.find('=');
+    if (eq != std::string::npos) set_env += "SetEnv " + e.substr(0, eq) + " " + e.substr(eq + 1) + "\n";
+  }
+  const std::string folders = "ServerRoot " + cups + "/etc\nRequestRoot " + cups + "/spool\nTempDir " + cups +
+                              "/spool/tmp\nCacheDir " + cups + "/cache\nStateDir " + cups + "/state\nServerBin " +
+                              cups + "/serverbin\nAccessLog " + cups + "/log/access_log\nErrorLog " + cups +
+                              "/log/error_log\nPageLog " + cups + "/log/page_log\n";
+  const std::string listen = "Listen " + cups + "/cups.sock\nListen 127.0.0.1:" + std::to_string(FreePort()) +
+                             "\nBrowsing No\nWebInterface No\nLogLevel debug\nPreserveJobHistory Yes\n";
+  if (options.packaged) {
+    // The distribution's files, less what names the machine's own folders, listeners and
+    // on-demand exit; everything else (policies, DefaultAuthType, SystemGroup, User and
+    // Group as built in) stays as packaged.
+    auto files = fs::ReadFile("/usr/share/cups/cups-files.conf.default");
+    auto conf = fs::ReadFile("/usr/share/cups/cupsd.conf.default");
+    if (!files.ok() || !conf.ok()) {
+      *error = "the packaged CUPS configuration (/usr/share/cups/*.default) is missing";
+      return nullptr;
+    }
+    auto keep = [](const std::string& text, std::initializer_list<const char*> drop) {
+      std::string out, line;
+      std::istringstream in(text);
+      while (std::getline(in, line)) {
+        std::string word = line.substr(0, line.find_first_of(" \t"));
+        bool dropped = false;
+        for (const char* d : drop) dropped = dropped || word == d;
+        if (!dropped) out += line + "\n";
+      }
+      return out;
+    };
+    Write(cups + "/etc/cups-files.conf",
+          folders + keep(*files, {"AccessLog", "ErrorLog", "PageLog", "LogFileGroup"}) + set_env);
+    Write(cups + "/etc/cupsd.conf",
+          listen + keep(*conf, {"Listen", "Port", "Browsing", "BrowseLocalProtocols", "WebInterface",
+                                "IdleExitTimeout", "LogLevel", "PreserveJobHistory"}));
+  } else {
+    Write(cups + "/etc/cups-files.conf",
+          folders + "FileDevice No\nUser lp\nGroup lp\nSystemGroup root\nPeerCred off\nSandboxing Relaxed\n" + set_env);
+    Write(cups + "/etc/cupsd.conf",
+          listen + "DefaultAuthType None\n<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                   "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n");
+  }
   process::StartOptions o;
   o.argv = {"/usr/sbin/cupsd", "-f", "-c", cups + "/etc/cupsd.conf", "-s", cups + "/etc/cups-files.conf"};
+  o.env = options.env;
   o.output_file = cups + "/log/cupsd.out";
   auto c = process::Start(o);
   if (!c.ok()) {
@@ -92,7 +141,7 @@ std::unique_ptr<VirtualPrinter> VirtualPrinter::Start(const std::string& base, c
   }
   p->cupsd_ = std::move(*c);
   bool up = false;
-  for (int i = 0; i < 100 && !up; ++i) {
+  for (int i = 0; i < 400 && !up; ++i) {
     up = p->Run({"lpstat", "-r"}) == 0;
     if (!up) std::this_thread::sleep_for(50ms);
   }
@@ -100,6 +149,18 @@ std::unique_ptr<VirtualPrinter> VirtualPrinter::Start(const std::string& base, c
     *error = "cupsd did not come up\n" + p->Logs();
     return nullptr;
   }
+  return p;
+}
+
+std::unique_ptr<VirtualPrinter> VirtualPrinter::Start(const std::string& base, const std::string& capture_template,
+                                                      const std::string& source_dir, std::string* error) {
+  SchedulerOptions options;
+  options.env = {"ZELVORA_CAPTURE_ROOT=" + capture_template};
+  auto p = StartScheduler(options, error);
+  if (!p) return nullptr;
+  // CUPS's own user runs the filter from the program folder inside the test's folder.
+  ::chmod(base.c_str(), 0755);
+  const std::string& cups = p->dir_;
   // The install script: backends, programs, owner authentication, queues, autostart entry.
   p->programs_ = base + "/programs";
   const int rc =

@@ -13,6 +13,20 @@
 
 namespace zv::capture::testing {
 
+// How a scheduler without queues is set up (StartScheduler).
+struct SchedulerOptions {
+  // The folder to make it in (created; empty: a fresh one under /tmp).
+  std::string dir;
+  // "NAME=value" entries for cupsd's own environment and, as SetEnv lines, for its filters
+  // and backends (LD_PRELOAD, which the scheduler drops, through a wrapper around its
+  // cups-exec).
+  std::vector<std::string> env;
+  // Start from the machine's packaged configuration (the distribution's cupsd.conf and
+  // cups-files.conf: its policies, authentication and system group) with only the folders,
+  // the listener and the logs moved into the test's folder; otherwise a minimal open one.
+  bool packaged = false;
+};
+
 class VirtualPrinter {
  public:
   // Gives true when this machine can run one (root, cupsd and runuser present).
@@ -22,6 +36,10 @@ class VirtualPrinter {
   // source tree; starts cupsd and installs the queues. Gives null with `error` set on failure.
   static std::unique_ptr<VirtualPrinter> Start(const std::string& base, const std::string& capture_template,
                                                const std::string& source_dir, std::string* error);
+  // Takes the options; starts a scheduler with an empty program folder for backends
+  // (serverbin/backend) and a filter folder of links to the system's filters, and no queues.
+  // Gives null with `error` set on failure.
+  static std::unique_ptr<VirtualPrinter> StartScheduler(const SchedulerOptions& options, std::string* error);
   ~VirtualPrinter();
   VirtualPrinter(const VirtualPrinter&) = delete;
   VirtualPrinter& operator=(const VirtualPrinter&) = delete;
@@ -34,6 +52,10 @@ class VirtualPrinter {
   // Takes a CUPS client's argument vector and, when given, the user to run it as; runs it
   // against this scheduler and gives its exit code (-1 when it could not run).
   int Run(std::vector<std::string> argv, const std::string& as_user = "") const;
+  std::string socket() const { return dir_ + "/cups.sock"; }
+  std::string cups_files() const { return dir_ + "/etc/cups-files.conf"; }
+  std::string cupsd_conf() const { return dir_ + "/etc/cupsd.conf"; }
+  std::string serverbin() const { return dir_ + "/serverbin"; }
   // Gives the end of the scheduler's error log and the clients' output, for failure texts.
   std::string Logs() const;
 

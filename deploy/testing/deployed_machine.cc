@@ -1,0 +1,290 @@
+#include "deploy/testing/deployed_machine.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/fs/files.h"
+
+namespace zv::deploy::testing {
+namespace {
+
+namespace sfs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr char kNssWrapper[] = "/usr/lib/x86_64-linux-gnu/libnss_wrapper.so";
+constexpr gid_t kZelvoraGid = 2100;
+
+// Takes a path; gives the last `limit` bytes of the file (empty when unreadable).
+std::string Tail(const std::string& path, std::size_t limit = 4000) {
+  auto t = fs::ReadFile(path);
+  if (!t.ok()) return "";
+  return t->size() > limit ? t->substr(t->size() - limit) : *t;
+}
+
+// Takes a process id; gives its real user id, or -1 when it is gone or a zombie.
+long RealUid(const std::string& pid) {
+  std::ifstream in("/proc/" + pid + "/status");
+  std::string line;
+  long uid = -1;
+  bool zombie = false;
+  while (std::getline(in, line)) {
+    if (line.rfind("State:", 0) == 0) zombie = line.find('Z') != std::string::npos;
+    if (line.rfind("Uid:", 0) == 0) uid = std::atol(line.c_str() + 4);
+  }
+  return zombie ? -1 : uid;
+}
+
+}  // namespace
+
+std::string DeployedMachine::Missing() {
+  if (::geteuid() != 0) return "needs root";
+  for (const char* p : {"/usr/sbin/cupsd", "/usr/sbin/lpadmin", "/usr/bin/lp", "/usr/bin/setpriv", kNssWrapper,
+                        "/usr/share/cups/cupsd.conf.default"})
+    if (::access(p, X_OK) != 0 && ::access(p, R_OK) != 0) return std::string("needs ") + p;
+  return "";
+}
+
+const Account& DeployedMachine::user(const std::string& name) const {
+  for (const auto& a : users_)
+    if (a.name == name) return a;
+  return users_.front();
+}
+
+std::vector<std::string> DeployedMachine::AccountEnv() const {
+  return {std::string("LD_PRELOAD=") + kNssWrapper, "NSS_WRAPPER_PASSWD=" + dir_ + "/accounts/passwd",
+          "NSS_WRAPPER_GROUP=" + dir_ + "/accounts/group"};
+}
+
+std::vector<std::string> DeployedMachine::UserEnv(const Account& who) const {
+  std::vector<std::string> env = AccountEnv();
+  for (std::string e : {"HOME=" + who.home, "USER=" + who.name, "LOGNAME=" + who.name,
+                        std::string("PATH=/usr/local/bin:/usr/bin:/bin"), "XDG_RUNTIME_DIR=" + who.home + "/.run",
+                        std::string("QT_QPA_PLATFORM=offscreen"), std::string("LANG=C.UTF-8"),
+                        "CUPS_SERVER=" + cupsd_->socket()})
+    env.push_back(e);
+  return env;
+}
+
+Status DeployedMachine::WriteAccounts() {
+  std::string passwd =
+      "root:x:0:0:root:" + dir_ + "/roothome:/bin/sh\nlp:x:7:7:lp:/var/spool/lpd:/usr/sbin/nologin\n"
+      "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n";
+  std::string group = "root:x:0:\nlp:x:7:\nlpadmin:x:105:\nnogroup:x:65534:\n";
+  std::string members;
+  for (auto& a : users_) {
+    a.home = dir_ + "/home/" + a.name;
+    passwd += a.name + ":x:" + std::to_string(a.uid) + ":" + std::to_string(a.uid) + ":" + a.name + ":" + a.home +
+              ":/bin/sh\n";
+    group += a.name + ":x:" + std::to_string(a.uid) + ":\n";
+    members += (members.empty() ? "" : ",") + a.name;
+  }
+  group += "zelvora:x:" + std::to_string(kZelvoraGid) + ":" + members + "\n";
+  for (const char* d : {"accounts", "home", "roothome", "log", "docs"})
+    if (Status st = fs::MakeDirs(dir_ + "/" + d, 0755); !st.ok()) return st;
+  if (Status st = fs::WriteFileAtomic(dir_ + "/accounts/passwd", passwd, 0644); !st.ok()) return st;
+  if (Status st = fs::WriteFileAtomic(dir_ + "/accounts/group", group, 0644); !st.ok()) return st;
+  for (const auto& a : users_) {
+    if (Status st = fs::MakeDirs(a.home + "/.run", 0700); !st.ok()) return st;
+    if (::chown(a.home.c_str(), a.uid, a.uid) != 0 || ::chown((a.home + "/.run").c_str(), a.uid, a.uid) != 0 ||
+        ::chmod(a.home.c_str(), 0700) != 0)
+      return Status::IOError("cannot give " + a.home + " to " + a.name);
+  }
+  return Status::Ok();
+}
+
+int DeployedMachine::Run(const Account* who, const std::vector<std::string>& argv, std::string* output,
+                         int timeout_ms) const {
+  std::vector<std::string> full;
+  std::vector<std::string> env;
+  if (who != nullptr) {
+    full = {"/usr/bin/setpriv", "--reuid=" + std::to_string(who->uid), "--regid=" + std::to_string(who->uid),
+            "--init-groups", "/usr/bin/env", "-i"};
+    env = UserEnv(*who);
+  } else {
+    full = {"/usr/bin/env", "-i"};
+    env = AccountEnv();
+    env.push_back("PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin");
+    env.push_back("HOME=" + dir_ + "/roothome");
+    env.push_back("LANG=C.UTF-8");
+    if (cupsd_) env.push_back("CUPS_SERVER=" + cupsd_->socket());
+  }
+  full.insert(full.end(), env.begin(), env.end());
+  full.insert(full.end(), argv.begin(), argv.end());
+  const std::string out = dir_ + "/log/run-" + std::to_string(++runs_) + ".out";
+  {
+    std::ofstream(dir_ + "/log/runs.log", std::ios::app)
+        << runs_ << " " << (who ? who->name : "root") << ": " << argv.front() << (argv.size() > 1 ? " " + argv[1] : "")
+        << "\n";
+  }
+  process::StartOptions o;
+  o.argv = full;
+  o.env = AccountEnv();  // setpriv looks the user's groups up in the test's account database
+  o.output_file = out;
+  auto p = process::Start(o);
+  if (!p.ok()) {
+    if (output) *output = p.status().ToString();
+    return -1;
+  }
+  auto code = p->Wait(timeout_ms);
+  if (!code.ok()) {
+    (void)p->Kill();
+    (void)p->Wait(10000);
+  }
+  if (output) *output = Tail(out, 1 << 20);
+  return code.ok() ? *code : -1;
+}
+
+std::unique_ptr<DeployedMachine> DeployedMachine::Install(const std::string& build_dir, const std::string& source_dir,
+                                                          std::vector<Account> users, std::string* error) {
+  std::unique_ptr<DeployedMachine> m(new DeployedMachine());
+  char pattern[] = "/tmp/zelvora-deploy.XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) {
+    *error = "mkdtemp failed";
+    return nullptr;
+  }
+  m->dir_ = pattern;
+  ::chmod(pattern, 0755);  // the users and CUPS's own user pass through it
+  m->build_dir_ = build_dir;
+  m->source_dir_ = source_dir;
+  m->users_ = std::move(users);
+  if (Status st = m->WriteAccounts(); !st.ok()) {
+    *error = st.ToString();
+    return nullptr;
+  }
+  std::string out;
+  if (m->Run(nullptr, {"cmake", "--install", build_dir, "--prefix", m->prefix()}, &out) != 0) {
+    *error = "cmake --install failed:\n" + out;
+    return nullptr;
+  }
+  capture::testing::SchedulerOptions so;
+  so.dir = m->dir_ + "/cups";
+  so.env = m->AccountEnv();
+  so.packaged = true;
+  m->cupsd_ = capture::testing::VirtualPrinter::StartScheduler(so, error);
+  if (!m->cupsd_) return nullptr;
+
+  if (m->Run(nullptr, m->InstallCommand({"--server", "--client", "--no-build"}), &out) != 0) {
+    *error = "the role set-up failed:\n" + out + "\n" + m->Logs();
+    m->roles_ = true;  // undo what it did set up
+    return nullptr;
+  }
+  m->roles_ = true;
+  return m;
+}
+
+std::string DeployedMachine::Installer() const {
+  const std::string installed = prefix() + "/share/zelvora/install";
+  if (::access(installed.c_str(), X_OK) == 0) return installed;
+  return source_dir_ + "/scripts/install";
+}
+
+std::vector<std::string> DeployedMachine::InstallCommand(const std::vector<std::string>& roles) const {
+  std::vector<std::string> argv = {Installer()};
+  argv.insert(argv.end(), roles.begin(), roles.end());
+  if (Installer() != prefix() + "/share/zelvora/install") {
+    argv.push_back("--prefix");
+    argv.push_back(prefix());
+  }
+  for (std::string a : {std::string("--root"), server_root(), std::string("--cups-files"), cupsd_->cups_files(),
+                        std::string("--cupsd-conf"), cupsd_->cupsd_conf(), std::string("--serverbin"),
+                        cupsd_->serverbin(), std::string("--cups-server"), cupsd_->socket(),
+                        std::string("--restart-command"), "kill -HUP " + std::to_string(cupsd_->pid()),
+                        std::string("--autostart-dir"), autostart(), std::string("--systemd-dir"), dir_ + "/systemd"})
+    argv.push_back(a);
+  return argv;
+}
+
+Status DeployedMachine::StartSession(const Account& who) {
+  std::string exec;
+  std::error_code ec;
+  for (const auto& e : sfs::directory_iterator(autostart(), ec)) {
+    if (e.path().extension() != ".desktop") continue;
+    auto text = fs::ReadFile(e.path().string());
+    if (!text.ok()) continue;
+    std::istringstream in(*text);
+    for (std::string line; std::getline(in, line);)
+      if (line.rfind("Exec=", 0) == 0) exec = line.substr(5);
+  }
+  if (exec.empty()) return Status::NotFound("no autostart entry with an Exec line in " + autostart());
+  std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=" + std::to_string(who.uid),
+                                   "--regid=" + std::to_string(who.uid), "--init-groups", "/usr/bin/env", "-i"};
+  for (const auto& e : UserEnv(who)) argv.push_back(e);
+  std::istringstream words(exec);
+  for (std::string w; words >> w;)
+    if (w.size() != 2 || w[0] != '%') argv.push_back(w);  // field codes (%U ...) stand for nothing here
+  process::StartOptions o;
+  o.argv = argv;
+  o.env = AccountEnv();
+  o.output_file = dir_ + "/log/session-" + who.name + ".out";
+  auto p = process::Start(o);
+  if (!p.ok()) return p.status();
+  sessions_.push_back(std::move(*p));
+  return Status::Ok();
+}
+
+void DeployedMachine::EndSessions() {
+  auto remaining = [&](int signal_number) {
+    int left = 0;
+    std::error_code ec;
+    for (const auto& e : sfs::directory_iterator("/proc", ec)) {
+      const std::string pid = e.path().filename().string();
+      if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+      const long uid = RealUid(pid);
+      for (const auto& a : users_)
+        if (uid == static_cast<long>(a.uid)) {
+          ++left;
+          if (signal_number != 0) ::kill(std::atoi(pid.c_str()), signal_number);
+        }
+    }
+    return left;
+  };
+  remaining(SIGTERM);
+  for (int i = 0; i < 500 && remaining(0) > 0; ++i) std::this_thread::sleep_for(20ms);
+  remaining(SIGKILL);
+  for (int i = 0; i < 250 && remaining(0) > 0; ++i) std::this_thread::sleep_for(20ms);
+  for (auto& s : sessions_) (void)s.Wait(5000);
+  sessions_.clear();
+}
+
+int DeployedMachine::Shutdown() {
+  EndSessions();
+  int rc = 0;
+  if (roles_ && cupsd_) {
+    std::string out;
+    rc = Run(nullptr, InstallCommand({"--remove"}), &out);
+    if (rc != 0) std::ofstream(dir_ + "/log/remove.out") << out;
+  }
+  roles_ = false;
+  cupsd_.reset();
+  return rc;
+}
+
+DeployedMachine::~DeployedMachine() {
+  (void)Shutdown();
+  std::error_code ec;
+  if (!dir_.empty() && std::getenv("ZELVORA_KEEP_TEST_ROOT") == nullptr) sfs::remove_all(dir_, ec);
+}
+
+std::string DeployedMachine::Logs() const {
+  std::string text = cupsd_ ? "--- scheduler\n" + cupsd_->Logs() + "\n" : "";
+  std::error_code ec;
+  std::vector<std::string> files = {dir_ + "/log/runs.log", server_root() + "/log/events.log"};
+  for (const auto& a : users_) {
+    files.push_back(dir_ + "/log/session-" + a.name + ".out");
+    files.push_back(a.home + "/.local/state/zelvora/log/capture.log");
+    files.push_back(a.home + "/.local/state/zelvora/log/events.log");
+  }
+  for (const auto& f : files)
+    if (std::string t = Tail(f, 3000); !t.empty()) text += "--- " + f + "\n" + t + "\n";
+  return text;
+}
+
+}  // namespace zv::deploy::testing

@@ -1,0 +1,95 @@
+// One machine set up as it is deployed, inside a test's folder: the system installed with
+// `cmake --install` into a prefix there, a scheduler on the distribution's packaged
+// configuration (job files root-only, backends run as root), an account database of the
+// test's own through nss_wrapper (root, lp, the group "zelvora" and client users with homes
+// they own), and the role set-up script run for the server and client roles with every path
+// pointed into the folder. Users' programs run as those users with a clean environment.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/backend/testing/virtual_printer.h"
+#include "platform/base/status.h"
+#include "platform/process/process.h"
+
+namespace zv::deploy::testing {
+
+// A client user of the test's account database.
+struct Account {
+  std::string name;
+  uid_t uid = 0;
+  std::string home;  // filled in by the machine: <dir>/home/<name>
+};
+
+class DeployedMachine {
+ public:
+  // Gives what this machine lacks to run one (empty when it can): root, cupsd, nss_wrapper,
+  // setpriv.
+  static std::string Missing();
+  // Takes the build folder, the source tree and the client users; installs and sets up the
+  // roles. Gives null with `error` set (and the logs) on failure; what was started is stopped.
+  static std::unique_ptr<DeployedMachine> Install(const std::string& build_dir, const std::string& source_dir,
+                                                  std::vector<Account> users, std::string* error);
+  // Stops everything (Shutdown) and removes the folder unless ZELVORA_KEEP_TEST_ROOT is set.
+  ~DeployedMachine();
+  DeployedMachine(const DeployedMachine&) = delete;
+  DeployedMachine& operator=(const DeployedMachine&) = delete;
+
+  // Ends the users' sessions (every process of their ids), removes the roles (which stops
+  // the engine's service) and stops the scheduler. Gives the role removal's exit code.
+  int Shutdown();
+
+  const std::string& dir() const { return dir_; }
+  std::string prefix() const { return dir_ + "/prefix"; }
+  std::string server_root() const { return dir_ + "/server"; }
+  std::string share() const { return server_root() + "/app/share"; }
+  std::string result() const { return share() + "/Result"; }
+  std::string autostart() const { return dir_ + "/autostart"; }
+  std::string printers() const { return server_root() + "/printers"; }
+  const capture::testing::VirtualPrinter& scheduler() const { return *cupsd_; }
+  const std::vector<Account>& users() const { return users_; }
+  const Account& user(const std::string& name) const;
+
+  // The environment the account database needs (LD_PRELOAD and NSS_WRAPPER_*).
+  std::vector<std::string> AccountEnv() const;
+  // Takes a user; gives the clean environment of that user's programs: HOME, USER, the
+  // account database, XDG_RUNTIME_DIR in the home, QT_QPA_PLATFORM offscreen, CUPS_SERVER.
+  std::vector<std::string> UserEnv(const Account& who) const;
+  // Takes a user (null: root with the account database), a program with its arguments, a
+  // time limit; runs it, as that user through setpriv with only UserEnv, and gives its exit
+  // code (-1 when it did not run or end in time) with its output in `output` when given.
+  int Run(const Account* who, const std::vector<std::string>& argv, std::string* output = nullptr,
+          int timeout_ms = 180000) const;
+  // Takes a user; starts the user's session as the autostart entry says (its Exec line, as
+  // that user). Gives an error when the entry is missing or the program does not start.
+  Status StartSession(const Account& who);
+  // Ends every process of the client users (sessions and what they started).
+  void EndSessions();
+
+  // Gives the end of the scheduler's, the installer's and the sessions' logs, for failure texts.
+  std::string Logs() const;
+
+ private:
+  DeployedMachine() = default;
+  // Writes the account database and makes the users' homes.
+  Status WriteAccounts();
+  // Gives the role set-up script: the installed one, else the source tree's.
+  std::string Installer() const;
+  // Takes the roles' options (--server --client, --remove); gives the script's command line
+  // with every path pointed into the test's folder.
+  std::vector<std::string> InstallCommand(const std::vector<std::string>& roles) const;
+  std::string dir_;
+  std::string build_dir_, source_dir_;
+  std::vector<Account> users_;
+  std::unique_ptr<capture::testing::VirtualPrinter> cupsd_;
+  std::vector<process::Process> sessions_;
+  bool roles_ = false;
+  mutable int runs_ = 0;
+};
+
+}  // namespace zv::deploy::testing

@@ -1,0 +1,448 @@
+// The system as it is deployed: installed with `cmake --install` into a prefix, set up for the
+// server and client roles by the installed role set-up script against a scheduler configured
+// as the distribution packages it, and used by two ordinary users (an account database of the
+// test's own) whose sessions start the resident program from the autostart entry. Each user
+// prints a PDF, a text file, a LibreOffice document and a raster job; each job reaches only its
+// owner's client, the engine prints it on its folder printer, the answer reaches the owner and
+// the print log counts it under the owner's account. A forged job owner is refused, a user
+// over the page limit is refused, and nothing is written outside the test's folders.
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "deploy/testing/deployed_machine.h"
+#include "deploy/testing/tree_state.h"
+#include "engine/rules/settings.h"
+#include "platform/fs/files.h"
+#include "platform/odbc/odbc.h"
+#include "platform/registry/registry.h"
+#include "platform/spool/folder_spooler.h"
+
+namespace zv::deploy {
+namespace {
+
+namespace sfs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::Account;
+using testing::DeployedMachine;
+
+// Takes a condition and a limit; polls it until it holds or the limit passes; gives whether it held.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit = 180s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return done();
+}
+
+// One page of a test document: its size in points and the line of text drawn near its top.
+struct Page {
+  double width, height;
+  std::string text;
+};
+
+// Takes a path and pages; writes a PDF whose pages each carry their text in large letters at
+// the top left (72 pt in, 60-110 pt down), readable by everyone.
+void WritePdf(const std::string& path, const std::vector<Page>& pages) {
+  cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), pages[0].width, pages[0].height);
+  cairo_t* cr = cairo_create(s);
+  for (const auto& p : pages) {
+    cairo_pdf_surface_set_size(s, p.width, p.height);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(cr, 40);
+    cairo_move_to(cr, 72, 100);
+    cairo_show_text(cr, p.text.c_str());
+    cairo_show_page(cr);
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(s);
+  ::chmod(path.c_str(), 0644);
+}
+
+// What poppler's tools say of a printed PDF.
+struct PdfFacts {
+  int pages = 0;
+  std::vector<std::pair<double, double>> sizes;  // points
+};
+
+// Takes a program's output of `pdfinfo -f 1 -l 999`; gives the page count and sizes.
+PdfFacts ParsePdfInfo(const std::string& info) {
+  PdfFacts f;
+  std::istringstream in(info);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Pages:", 0) == 0) f.pages = std::atoi(line.c_str() + 6);
+    double w = 0, h = 0;
+    int n = 0;
+    if (std::sscanf(line.c_str(), "Page %d size: %lf x %lf", &n, &w, &h) == 3) f.sizes.push_back({w, h});
+  }
+  return f;
+}
+
+// Takes a binary PGM (P5) image's bytes and a rectangle in fractions of the image; gives the
+// count of pixels darker than mid-grey inside it (-1 for an image it cannot read).
+long DarkPixels(const std::string& pgm, double x0, double y0, double x1, double y1) {
+  std::istringstream in(pgm);
+  std::string magic;
+  int w = 0, h = 0, max = 0;
+  in >> magic >> w >> h >> max;
+  in.get();
+  if (magic != "P5" || w <= 0 || h <= 0 || max != 255) return -1;
+  const std::size_t start = static_cast<std::size_t>(in.tellg());
+  if (pgm.size() < start + static_cast<std::size_t>(w) * h) return -1;
+  long dark = 0;
+  for (int y = static_cast<int>(y0 * h); y < static_cast<int>(y1 * h); ++y)
+    for (int x = static_cast<int>(x0 * w); x < static_cast<int>(x1 * w); ++x)
+      if (static_cast<unsigned char>(pgm[start + static_cast<std::size_t>(y) * w + x]) < 128) ++dark;
+  return dark;
+}
+
+// Takes a path and a fallback; gives the file's text, or the fallback when it cannot be read.
+std::string ReadOr(const std::string& path, const std::string& fallback) {
+  auto t = fs::ReadFile(path);
+  return t.ok() ? *t : fallback;
+}
+
+std::string MachineName() {
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  return std::string(host).substr(0, 49);
+}
+
+class DeployRoad : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    missing_ = DeployedMachine::Missing();
+    if (!missing_.empty()) return;
+    before_ = testing::TreeState(kWatched, kRewritten);
+    std::string error;
+    machine_ = DeployedMachine::Install(ZELVORA_BUILD_DIR, ZELVORA_SOURCE_DIR,
+                                        {{"aiko", 2001, ""}, {"kenji", 2002, ""}}, &error)
+                   .release();
+    if (machine_ == nullptr) {
+      failure_ = error;
+      return;
+    }
+    failure_ = SetUpAdministration();
+  }
+  static void TearDownTestSuite() {
+    delete machine_;
+    machine_ = nullptr;
+  }
+  void SetUp() override {
+    if (!missing_.empty()) GTEST_SKIP() << "the deployment test " << missing_;
+    ASSERT_NE(machine_, nullptr) << failure_;
+    ASSERT_EQ(failure_, "") << machine_->Logs();
+  }
+
+  // What an administrator does after the roles are set up: the engine's folder printer
+  // "Office" (managed, in the database), both users in the database with a page limit, and
+  // AutoPrint for each user so a job goes straight to the server. Gives an error text.
+  static std::string SetUpAdministration() {
+    ::setenv("ZELVORA_ROOT", machine_->server_root().c_str(), 1);
+    auto key = registry::Key::Open(registry::RootKey::kLocalMachine, engine::kZelvoraKey);
+    if (!key.ok()) return "the server's registry key: " + key.status().ToString();
+    auto dsn = key->GetString("DSN");
+    if (!dsn.ok()) return "the server's data source: " + dsn.status().ToString();
+    dsn_ = *dsn;
+    for (const std::string& sql :
+         {std::string("INSERT OR IGNORE INTO Groups (GID,GroupName,MaxPages,MaxPages_Color,Used) VALUES "
+                      "(1,'staff',100,30,1)"),
+          std::string("INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) "
+                      "VALUES (11,'aiko','Aiko',1,3,100,0,'',1),(12,'kenji','Kenji',1,3,100,0,'',1)"),
+          std::string("INSERT OR IGNORE INTO Printers (PID,PrinterName,Ptype,Used) VALUES (1,'Office',0,1)")})
+      if (std::string e = Sql(sql); !e.empty()) return e;
+    spool::FolderSpooler spooler(machine_->printers());
+    auto office = spool::StandardFolderPrinter("Office");
+    office.caps.resolutions = {{150, 150}};
+    office.caps.default_resolution = {150, 150};
+    if (Status st = spooler.AddPrinter(office); !st.ok()) return "the folder printer: " + st.ToString();
+    if (Status st = fs::WriteFileAtomic(machine_->share() + "/PrintInfo/printers.lst", "[PRINTERS]\r\nOffice=\r\n");
+        !st.ok())
+      return "printers.lst: " + st.ToString();
+    for (const auto& a : machine_->users()) {
+      std::string out;
+      if (machine_->Run(&a, {machine_->prefix() + "/bin/ostrane-send", "autoprint", "on"}, &out) != 0)
+        return "ostrane-send autoprint on as " + a.name + ": " + out;
+    }
+    return "";
+  }
+  // Takes one SQL statement; runs it on the server's database; gives an error text.
+  static std::string Sql(const std::string& sql) {
+    auto c = odbc::Connection::Open(dsn_, "", "");
+    if (!c.ok()) return c.status().ToString();
+    auto r = (*c)->Execute(sql, {});
+    return r.ok() ? "" : sql + ": " + r.status().ToString();
+  }
+  // Gives the print log as "account|job name|pages" rows, ascending.
+  static std::vector<std::string> PrintLog() {
+    std::vector<std::string> rows;
+    auto c = odbc::Connection::Open(dsn_, "", "");
+    if (!c.ok()) return rows;
+    auto r = (*c)->Query(
+        "SELECT Main.Account AS A, PrintLog.JobName AS J, PrintLog.Pages AS P FROM PrintLog "
+        "JOIN Main ON PrintLog.UID = Main.UID ORDER BY PrintLog.ID",
+        {});
+    if (!r.ok()) return rows;
+    for (auto more = (*r)->Next(); more.ok() && *more; more = (*r)->Next())
+      rows.push_back((*r)->Get(std::string("A")).value_or("") + "|" + (*r)->Get(std::string("J")).value_or("") + "|" +
+                     (*r)->Get(std::string("P")).value_or(""));
+    return rows;
+  }
+  // Gives the PDFs the folder printer holds, sorted.
+  static std::vector<std::string> Printed() {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& e : sfs::recursive_directory_iterator(machine_->printers(), ec))
+      if (e.path().extension() == ".pdf") out.push_back(e.path().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  static std::string AnswerPath(const Account& a) { return machine_->result() + "/" + a.name + "-" + MachineName() + ".ans"; }
+
+  // A finished job as the test sees it: the answer's text and the printed PDF (empty when
+  // none came).
+  struct Outcome {
+    std::string answer, printed;
+  };
+  // Takes the user and a command printing as that user; removes the user's last answer, runs
+  // the command and waits for the new answer and, when `prints`, the printed PDF. Checks that
+  // no other user's answer changed.
+  Outcome PrintAs(const Account& who, const std::vector<std::string>& command, bool prints = true) {
+    Outcome o;
+    ::unlink(AnswerPath(who).c_str());
+    std::map<std::string, std::string> others;
+    for (const auto& a : machine_->users())
+      if (a.name != who.name) others[a.name] = ReadOr(AnswerPath(a), "");
+    const auto before = Printed();
+    std::string out;
+    EXPECT_EQ(machine_->Run(&who, command, &out), 0) << out;
+    EXPECT_TRUE(WaitUntil([&] { return ReadOr(AnswerPath(who), "").find("Result=") != std::string::npos; }))
+        << "no answer for " << who.name << "\n" << machine_->Logs();
+    o.answer = ReadOr(AnswerPath(who), "");
+    if (prints) {
+      EXPECT_TRUE(WaitUntil([&] { return Printed().size() > before.size(); }, 60s)) << machine_->Logs();
+      for (const auto& p : Printed())
+        if (std::find(before.begin(), before.end(), p) == before.end()) o.printed = p;
+    }
+    for (const auto& [name, text] : others)
+      EXPECT_EQ(ReadOr(AnswerPath(machine_->user(name)), ""), text) << "the answer of " << name << " changed";
+    return o;
+  }
+  // Takes an answer's text; gives its Result value (-1 without one).
+  static int ResultOf(const std::string& answer) {
+    const auto at = answer.find("Result=");
+    return at == std::string::npos ? -1 : std::atoi(answer.c_str() + at + 7);
+  }
+  // Takes the user and an answer's path; gives whether that user can read the answer.
+  static bool UserReads(const Account& who) {
+    std::string out;
+    return machine_->Run(&who, {"/bin/cat", AnswerPath(who)}, &out, 30000) == 0 && out.find("Result=") != std::string::npos;
+  }
+  // Takes a printed PDF; gives its page count and sizes.
+  static PdfFacts Facts(const std::string& pdf) {
+    std::string out;
+    machine_->Run(nullptr, {"pdfinfo", "-f", "1", "-l", "999", pdf}, &out, 60000);
+    return ParsePdfInfo(out);
+  }
+  // Takes a printed PDF and a page; gives the page rendered as a grey image (PGM bytes).
+  static std::string Render(const std::string& pdf, int page) {
+    const std::string base = machine_->dir() + "/docs/probe";
+    machine_->Run(nullptr,
+                  {"pdftoppm", "-r", "36", "-gray", "-f", std::to_string(page), "-l", std::to_string(page), "-singlefile",
+                   pdf, base},
+                  nullptr, 60000);
+    return ReadOr(base + ".pgm", "");
+  }
+  // Takes a user; gives the files of that user's spool folder.
+  static std::vector<std::string> Spool(const Account& who) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& e : sfs::directory_iterator(who.home + "/.local/state/zelvora/spool", ec))
+      out.push_back(e.path().filename().string());
+    return out;
+  }
+  // Takes a document's name and pages; writes it in the test's documents folder; gives its path.
+  static std::string Document(const std::string& name, const std::vector<Page>& pages) {
+    const std::string path = machine_->dir() + "/docs/" + name;
+    WritePdf(path, pages);
+    return path;
+  }
+
+  static inline const std::vector<std::string> kWatched = {"/usr/lib/cups", "/etc/cups", "/opt/zelvora"};
+  // Files a running system scheduler rewrites on its own.
+  static inline const std::vector<std::string> kRewritten = {"printers.conf", "printers.conf.O", "classes.conf",
+                                                              "classes.conf.O", "subscriptions.conf",
+                                                              "subscriptions.conf.O"};
+  static inline DeployedMachine* machine_ = nullptr;
+  static inline std::string missing_, failure_, dsn_;
+  static inline std::map<std::string, std::string> before_;
+};
+
+const std::vector<Page> kReport = {{595.28, 841.89, "Aiko page 1"},
+                                   {595.28, 841.89, "Aiko page 2"},
+                                   {841.89, 595.28, "Aiko landscape"}};
+
+// Without a session the backend, run as root by the scheduler, still puts the job into its
+// owner's spool folder only, as the owner: the job files are the scheduler's (root-only), so
+// it must have opened the document before it dropped to the user.
+TEST_F(DeployRoad, AJobLandsInItsOwnersSpoolFolderOnly) {
+  const Account& aiko = machine_->user("aiko");
+  const Account& kenji = machine_->user("kenji");
+  const std::string pdf = Document("landing.pdf", {{595.28, 841.89, "Landing"}});
+  std::string out;
+  ASSERT_EQ(machine_->Run(&aiko, {"lp", "-d", "Zelvora", "-t", "Landing", pdf}, &out), 0) << out;
+  ASSERT_TRUE(WaitUntil([&] {
+    for (const auto& f : Spool(aiko))
+      if (f.size() > 4 && f.substr(f.size() - 4) == ".job") return true;
+    return false;
+  })) << machine_->Logs();
+  std::string document;
+  for (const auto& f : Spool(aiko))
+    if (f.size() > 4 && f.substr(f.size() - 4) == ".pdf") document = aiko.home + "/.local/state/zelvora/spool/" + f;
+  ASSERT_FALSE(document.empty());
+  struct stat st {};
+  ASSERT_EQ(::stat(document.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, aiko.uid);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ReadOr(document, "x"), ReadOr(pdf, "y"));
+  EXPECT_TRUE(Spool(kenji).empty());
+  // The scheduler's copy stays its own.
+  std::error_code ec;
+  for (const auto& e : sfs::directory_iterator(machine_->scheduler().dir() + "/spool", ec)) {
+    if (e.path().filename().string()[0] != 'd') continue;
+    ASSERT_EQ(::stat(e.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u) << e.path();
+    EXPECT_EQ(st.st_mode & 0007, 0u) << e.path();
+  }
+  // Taken away again before the sessions start, so the resident program does not print it.
+  for (const auto& f : Spool(aiko)) ::unlink((aiko.home + "/.local/state/zelvora/spool/" + f).c_str());
+}
+
+TEST_F(DeployRoad, APdfTravelsFromItsOwnerToTheEngineAndBack) {
+  for (const auto& a : machine_->users()) ASSERT_TRUE(machine_->StartSession(a).ok()) << machine_->Logs();
+  const Account& aiko = machine_->user("aiko");
+  const std::string pdf = Document("aiko-report.pdf", kReport);
+  const Outcome o = PrintAs(aiko, {"lp", "-d", "Zelvora", "-t", "Aiko report", pdf});
+  EXPECT_EQ(ResultOf(o.answer), 0) << o.answer;
+  EXPECT_TRUE(UserReads(aiko));
+  ASSERT_FALSE(o.printed.empty());
+  const PdfFacts f = Facts(o.printed);
+  EXPECT_EQ(f.pages, 3);
+  ASSERT_EQ(f.sizes.size(), 3u);
+  EXPECT_LT(f.sizes[0].first, f.sizes[0].second) << "the first page is portrait";
+  // The text is drawn: dark pixels in the band near the top where it stands.
+  for (int page = 1; page <= 3; ++page)
+    EXPECT_GT(DarkPixels(Render(o.printed, page), 0.05, 0.05, 0.7, 0.3), 20) << "page " << page;
+  const auto log = PrintLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0], "aiko|Aiko report|3");
+}
+
+TEST_F(DeployRoad, EachUserGetsOnlyTheirOwnJobsAndNoOneCanPrintAsAnother) {
+  const Account& aiko = machine_->user("aiko");
+  const Account& kenji = machine_->user("kenji");
+  const std::string pdf = Document("kenji-memo.pdf", {{595.28, 841.89, "Kenji memo 1"}, {595.28, 841.89, "Kenji memo 2"}});
+  const Outcome o = PrintAs(kenji, {"lp", "-d", "Zelvora", "-t", "Kenji memo", pdf});
+  EXPECT_EQ(ResultOf(o.answer), 0) << o.answer;
+  EXPECT_TRUE(UserReads(kenji));
+  EXPECT_EQ(Facts(o.printed).pages, 2);
+
+  // Kenji names Aiko as the job's owner: the scheduler refuses it.
+  const auto log_before = PrintLog();
+  const std::string answer_before = ReadOr(AnswerPath(aiko), "");
+  std::string out;
+  EXPECT_NE(machine_->Run(&kenji, {"lp", "-U", "aiko", "-d", "Zelvora", "-t", "Forged", pdf}, &out), 0) << out;
+  EXPECT_NE(out.find("Unauthorized"), std::string::npos) << out;
+  // A job kenji prints after it is the only one that arrives.
+  const Outcome next = PrintAs(kenji, {"lp", "-d", "Zelvora", "-t", "Kenji after", pdf});
+  EXPECT_EQ(ResultOf(next.answer), 0) << next.answer;
+  auto log = PrintLog();
+  ASSERT_EQ(log.size(), log_before.size() + 1);
+  EXPECT_EQ(log.back(), "kenji|Kenji after|2");
+  EXPECT_EQ(ReadOr(AnswerPath(aiko), ""), answer_before);
+  for (const auto& row : log) EXPECT_EQ(row.find("Forged"), std::string::npos) << row;
+}
+
+TEST_F(DeployRoad, TextLibreOfficeAndRasterJobsArePrinted) {
+  const Account& aiko = machine_->user("aiko");
+  const Account& kenji = machine_->user("kenji");
+  // Plain text through the distribution's text filter.
+  const std::string text = machine_->dir() + "/docs/notes.txt";
+  {
+    std::ofstream t(text);
+    for (int i = 1; i <= 80; ++i) t << "NOTES LINE " << i << " WWWWWWWWWWWWWWWWWWWWWWWWWWWW\n";
+  }
+  ::chmod(text.c_str(), 0644);
+  Outcome o = PrintAs(aiko, {"lp", "-d", "Zelvora", "-t", "Notes", text});
+  EXPECT_EQ(ResultOf(o.answer), 0) << o.answer;
+  ASSERT_FALSE(o.printed.empty());
+  EXPECT_GE(Facts(o.printed).pages, 1);
+  EXPECT_GT(DarkPixels(Render(o.printed, 1), 0.0, 0.0, 1.0, 0.5), 20);
+
+  // A document printed by LibreOffice as the user.
+  const std::string odt_src = machine_->dir() + "/docs/letter.txt";
+  {
+    std::ofstream t(odt_src);
+    t << "LETTER FROM KENJI\n\nThis letter was printed by LibreOffice.\n";
+  }
+  ::chmod(odt_src.c_str(), 0644);
+  o = PrintAs(kenji, {"soffice", "--headless", "--norestore", "--pt", "Zelvora", odt_src});
+  EXPECT_EQ(ResultOf(o.answer), 0) << o.answer;
+  ASSERT_FALSE(o.printed.empty());
+  EXPECT_EQ(Facts(o.printed).pages, 1);
+  EXPECT_GT(DarkPixels(Render(o.printed, 1), 0.0, 0.0, 1.0, 0.3), 20);
+
+  // The raster queue at 600 dpi.
+  const std::string pdf = Document("aiko-raster.pdf", {{595.28, 841.89, "Aiko raster"}});
+  o = PrintAs(aiko, {"lp", "-d", "Zelvora-Raster", "-o", "Resolution=600dpi", "-t", "Raster", pdf});
+  EXPECT_EQ(ResultOf(o.answer), 0) << o.answer;
+  ASSERT_FALSE(o.printed.empty());
+  EXPECT_EQ(Facts(o.printed).pages, 1);
+  EXPECT_GT(DarkPixels(Render(o.printed, 1), 0.05, 0.05, 0.7, 0.3), 20);
+
+  auto log = PrintLog();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[log.size() - 3].substr(0, 11), "aiko|Notes|");
+  EXPECT_EQ(log[log.size() - 2].substr(0, 6), "kenji|");
+  EXPECT_EQ(log[log.size() - 1], "aiko|Raster|1");
+}
+
+TEST_F(DeployRoad, AUserOverThePageLimitIsRefused) {
+  const Account& kenji = machine_->user("kenji");
+  ASSERT_EQ(Sql("UPDATE Main SET MaxPages=1 WHERE Account='kenji'"), "");
+  const auto log_before = PrintLog();
+  const std::string pdf = Document("kenji-long.pdf", {{595.28, 841.89, "Long 1"},
+                                                     {595.28, 841.89, "Long 2"},
+                                                     {595.28, 841.89, "Long 3"}});
+  const Outcome o = PrintAs(kenji, {"lp", "-d", "Zelvora", "-t", "Too long", pdf}, false);
+  EXPECT_EQ(ResultOf(o.answer), 4) << o.answer;
+  EXPECT_TRUE(UserReads(kenji));
+  EXPECT_EQ(PrintLog().size(), log_before.size());
+}
+
+// Runs last: everything stops, and the machine's own folders are as they were.
+TEST_F(DeployRoad, StopsEverythingAndWritesNothingOutsideItsFolders) {
+  EXPECT_EQ(machine_->Shutdown(), 0) << machine_->Logs();
+  const auto after = testing::TreeState(kWatched, kRewritten);
+  for (const auto& [path, state] : before_) {
+    auto it = after.find(path);
+    EXPECT_TRUE(it != after.end() && it->second == state) << path << " changed or vanished";
+  }
+  for (const auto& [path, state] : after) EXPECT_TRUE(before_.count(path)) << path << " appeared";
+}
+
+}  // namespace
+}  // namespace zv::deploy
