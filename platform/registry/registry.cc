@@ -83,12 +83,14 @@ Result<HiveData> Snapshot(RootKey root) {
   return system;
 }
 
-Status Update(RootKey root, const std::function<Status(HiveData&)>& fn) {
-  auto folder = paths::RootFolder("registry", 0700);
-  if (!folder.ok()) return folder.status();
-  auto lock = fs::FileLock::Acquire(*folder + "/" + HiveBaseName(root) + ".lock");
+namespace {
+
+// Takes a hive file, its lock file, the file's mode and a change; runs the change on the hive
+// under the lock and writes the hive back atomically when the change returns Ok.
+Status UpdateFile(const std::string& path, const std::string& lock_path, mode_t mode,
+                  const std::function<Status(HiveData&)>& fn) {
+  auto lock = fs::FileLock::Acquire(lock_path);
   if (!lock.ok()) return lock.status();
-  std::string path = HivePath(root);
   auto hive = Load(path);
   if (!hive.ok()) return hive.status();  // never overwrite a damaged hive
   Status st = fn(*hive);
@@ -96,7 +98,22 @@ Status Update(RootKey root, const std::function<Status(HiveData&)>& fn) {
   // A hive the reader would refuse as too large would lock every program out of all keys.
   std::string text = hive->Serialize();
   if (text.size() > kMaxHiveFileSize) return Status::InvalidArgument("registry hive would grow too large");
-  return fs::WriteFileAtomic(path, text, 0600);
+  return fs::WriteFileAtomic(path, text, mode);
+}
+
+}  // namespace
+
+Status Update(RootKey root, const std::function<Status(HiveData&)>& fn) {
+  auto folder = paths::RootFolder("registry", 0700);
+  if (!folder.ok()) return folder.status();
+  return UpdateFile(HivePath(root), *folder + "/" + HiveBaseName(root) + ".lock", 0600, fn);
+}
+
+Status UpdateMachineWide(const std::function<Status(HiveData&)>& fn) {
+  std::string folder = paths::SystemConfigFolder();
+  if (folder.empty()) return Status::InvalidArgument("no machine-wide settings folder");
+  if (Status made = fs::MakeDirs(folder, 0755); !made.ok()) return made;
+  return UpdateFile(SystemHivePath(), folder + "/machine.lock", 0644, fn);
 }
 
 Result<Key> Key::Open(RootKey root, std::string_view path) {

@@ -56,6 +56,13 @@ Result<HiveData> Snapshot(RootKey root);
 // incrementing a counter. fn must not call other registry functions of the same hive.
 Status Update(RootKey root, const std::function<Status(HiveData&)>& fn);
 
+// The installer's write of the machine-wide hive: runs fn on SystemHivePath()'s hive (an
+// empty one when there is no file yet; the folder is created) under a lock file beside it
+// and, when fn returns Ok, writes it back atomically with mode 0644 (every user reads it; it
+// holds no secrets). InvalidArgument when no system folder is known; Corruption when the file
+// is damaged (it is never overwritten then). Programs never call this.
+Status UpdateMachineWide(const std::function<Status(HiveData&)>& fn);
+
 // An open key: a root key and a path. Opening checks that the key exists; each later call
 // reads or changes the hive file on disk.
 class Key {
