@@ -94,7 +94,8 @@ std::unique_ptr<VirtualPrinter> VirtualPrinter::StartScheduler(const SchedulerOp
   const std::string folders = "ServerRoot " + cups + "/etc\nRequestRoot " + cups + "/spool\nTempDir " + cups +
                               "/spool/tmp\nCacheDir " + cups + "/cache\nStateDir " + cups + "/state\nServerBin " +
                               cups + "/serverbin\nAccessLog " + cups + "/log/access_log\nErrorLog " + cups +
-                              "/log/error_log\nPageLog " + cups + "/log/page_log\n";
+                              "/log/error_log\nPageLog " + cups + "/log/page_log\nPrintcap " + cups +
+                              "/state/printcap\n";
   const std::string listen = "Listen " + cups + "/cups.sock\nListen 127.0.0.1:" + std::to_string(FreePort()) +
                              "\nBrowsing No\nWebInterface No\nLogLevel debug\nPreserveJobHistory Yes\n";
   if (options.packaged) {
