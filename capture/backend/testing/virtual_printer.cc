@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/fs/files.h"
+#include "platform/spool/testing/private_cupsd.h"
 #include "platform/testing/bin_dir.h"
 #include "platform/testing/free_port.h"
 
@@ -45,7 +46,7 @@ std::unique_ptr<VirtualPrinter> VirtualPrinter::Start(const std::string& base, c
   p->dir_ = cups;
   ::chmod(dir, 0755);  // other users reach the socket
   std::error_code ec;
-  for (const char* d : {"etc/ppd", "cache", "state", "log", "serverbin/backend", "spool/tmp"})
+  for (const char* d : {"etc/ppd", "cache", "state", "log", "spool/tmp"})
     sfs::create_directories(cups + "/" + d, ec);
   if (::chown((cups + "/spool").c_str(), 0, 7) != 0 || ::chown((cups + "/spool/tmp").c_str(), 0, 7) != 0) {
     *error = "chown of the spool folders failed";
@@ -53,15 +54,9 @@ std::unique_ptr<VirtualPrinter> VirtualPrinter::Start(const std::string& base, c
   }
   ::chmod((cups + "/spool").c_str(), 0710);
   ::chmod((cups + "/spool/tmp").c_str(), 01770);
-  for (const char* d : {"daemon", "notifier", "cgi-bin", "monitor", "driver"})
-    if (sfs::exists(std::string("/usr/lib/cups/") + d))
-      sfs::create_directory_symlink(std::string("/usr/lib/cups/") + d, cups + "/serverbin/" + d, ec);
-  // The filter folder is the scheduler's own (the install script adds kelvad to it), holding
-  // links to the system's filters.
-  sfs::create_directories(cups + "/serverbin/filter", ec);
-  if (sfs::exists("/usr/lib/cups/filter"))
-    for (const auto& e : sfs::directory_iterator("/usr/lib/cups/filter", ec))
-      sfs::create_symlink(e.path(), cups + "/serverbin/filter/" + e.path().filename().string(), ec);
+  // The backend and filter folders are the scheduler's own (the install script adds ours to
+  // them), holding links to the system's other programs.
+  spool::testing::LinkSystemServerBin(cups + "/serverbin");
   // CUPS's own user runs the filter from the program folder inside the test's folder.
   ::chmod(base.c_str(), 0755);
 
