@@ -5,8 +5,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 #include "engine/rules/text_util.h"
+#include "platform/base/root.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
 #include "platform/registry/registry.h"
@@ -52,32 +55,75 @@ std::string CurrentMachineName() {
   return Cut49(host);
 }
 
-Status JoinServer(const std::string& share_folder, const std::string& server, const std::string& share,
-                  const std::string& app_path) {
+namespace {
+
+// The server's folder names that a join writes, with the server's name and the share.
+std::vector<std::pair<std::string, std::string>> JoinValues(const std::string& server, const std::string& share) {
+  return {{"ServerName", "\\\\" + server}, {"ShareName", share}, {"PrintInfoDir", "PrintInfo"},
+          {"JobsDir", "Jobs"},               {"ResultDir", "Result"}, {"SpoolDir", "Spool"}};
+}
+
+// Takes the folder that holds net/, the server, the share, the share's folder and the mode
+// of the folders made; makes <folder>/net/<server>/<share> a link to the share's folder
+// (absolute), replacing an old one.
+Status LinkShare(const std::string& folder, const std::string& server, const std::string& share,
+                 const std::string& share_folder, mode_t mode) {
   if (!paths::IsPlainFileName(server) || !paths::IsPlainFileName(share))
     return Status::InvalidArgument("server or share is not a plain name");
-  auto net = paths::RootFolder("net/" + server);
-  if (!net.ok()) return net.status();
-  std::string link = *net + "/" + share;
+  std::string net = folder + "/net/" + server;
+  if (Status made = fs::MakeDirs(net, mode); !made.ok()) return made;
+  std::string link = net + "/" + share;
   std::error_code ec;
   std::filesystem::remove(link, ec);
   std::filesystem::create_directory_symlink(std::filesystem::absolute(share_folder), link, ec);
   if (ec) return Status::IOError("link " + link + ": " + ec.message());
-  Status made = fs::MakeDirs(app_path);
+  return Status::Ok();
+}
+
+}  // namespace
+
+std::string DefaultAppPath() {
+  std::error_code ec;
+  auto app = std::filesystem::absolute(RuntimeRoot() + "/app", ec);
+  return ec ? RuntimeRoot() + "/app" : app.lexically_normal().string();
+}
+
+Status JoinServer(const std::string& share_folder, const std::string& server, const std::string& share,
+                  const std::string& app_path) {
+  if (!paths::IsPlainFileName(server) || !paths::IsPlainFileName(share))
+    return Status::InvalidArgument("server or share is not a plain name");
+  auto root = paths::RootFolder("");
+  if (!root.ok()) return root.status();
+  if (Status linked = LinkShare(*root, server, share, share_folder, 0700); !linked.ok()) return linked;
+  std::error_code ec;
+  std::string app = std::filesystem::absolute(app_path, ec).lexically_normal().string();
+  if (ec) return Status::IOError("program folder " + app_path + ": " + ec.message());
+  Status made = fs::MakeDirs(app);
   if (!made.ok()) return made;
   auto key = registry::Key::Create(registry::RootKey::kLocalMachine, kMachineKey);
   if (!key.ok()) return key.status();
-  for (auto [name, value] : {std::pair<const char*, std::string>{"ServerName", "\\\\" + server},
-                             {"ShareName", share},
-                             {"PrintInfoDir", "PrintInfo"},
-                             {"JobsDir", "Jobs"},
-                             {"ResultDir", "Result"},
-                             {"SpoolDir", "Spool"},
-                             {"AppPath", app_path}}) {
+  auto values = JoinValues(server, share);
+  values.emplace_back("AppPath", app);
+  for (const auto& [name, value] : values) {
     Status set = key->SetString(name, value);
     if (!set.ok()) return set;
   }
-  return fs::MakeDirs(app_path + "/Spool");
+  return fs::MakeDirs(app + "/Spool");
+}
+
+Status JoinServerMachineWide(const std::string& share_folder, const std::string& server, const std::string& share) {
+  std::string folder = paths::SystemConfigFolder();
+  if (folder.empty()) return Status::InvalidArgument("no machine-wide settings folder");
+  if (Status linked = LinkShare(folder, server, share, share_folder, 0755); !linked.ok()) return linked;
+  return registry::UpdateMachineWide([&](registry::HiveData& h) {
+    if (Status made = h.CreateKey(kMachineKey); !made.ok()) return made;
+    for (const auto& [name, value] : JoinValues(server, share)) {
+      std::string bytes = value;
+      bytes.push_back('\0');
+      if (Status set = h.Set(kMachineKey, name, registry::Value{registry::kRegSz, bytes}); !set.ok()) return set;
+    }
+    return Status::Ok();
+  });
 }
 
 Result<ClientConfig> LoadClientConfig() {
@@ -97,7 +143,13 @@ Result<ClientConfig> LoadClientConfig() {
   std::string server;
   text("ServerName", &server);
   c.server_name = NormaliseServerName(server);
-  if (!c.app_path.empty()) c.app_path = paths::ToSlashes(c.app_path);
+  if (!c.app_path.empty()) {
+    c.app_path = paths::ToSlashes(c.app_path);
+  } else {
+    // Nothing stored (a user's first start on a machine the installer joined): this root's own.
+    c.app_path = DefaultAppPath();
+    if (Status made = fs::MakeDirs(c.app_path); !made.ok()) return made;
+  }
   c.account = CurrentUserName();
   c.machine = CurrentMachineName();
   return c;

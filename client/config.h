@@ -42,16 +42,31 @@ struct ClientConfig {
 
 // Reads the machine key ("AppPath", "SpoolDir", "ServerName", "ShareName", "PrintInfoDir",
 // "JobsDir", "ResultDir"; a missing or empty folder name keeps its default) and the user and
-// machine names of this process (login name, host name). NotFound when the key is missing.
+// machine names of this process (login name, host name). The machine key is the root's own
+// laid over the machine-wide settings, so a user whose root holds nothing yet sees the
+// server the installer joined. Without a stored "AppPath" the program folder is
+// DefaultAppPath() (created when missing). NotFound when the key is missing.
 Result<ClientConfig> LoadClientConfig();
+
+// Gives the client's own data folder of this runtime root: $ZELVORA_ROOT/app, absolute.
+std::string DefaultAppPath();
 
 // Joins this client's root to a server: links $ZELVORA_ROOT/net/<server>/<share> to the
 // server's share folder (a local path) and writes the machine key's "ServerName"
 // ("\\<server>"), "ShareName", the three folder names and "AppPath" (the client's program
-// folder, created). InvalidArgument for names that are not plain; IOError when the link or
-// the key cannot be made.
+// folder, made absolute and created). InvalidArgument for names that are not plain; IOError
+// when the link or the key cannot be made.
 Status JoinServer(const std::string& share_folder, const std::string& server, const std::string& share,
                   const std::string& app_path);
+
+// Joins every user of this machine to a server (the installer, as root): links
+// <system folder>/net/<server>/<share> to the server's share folder (on a network, the mount
+// point of the share) and writes "ServerName" ("\\<server>"), "ShareName" and the four
+// folder names into the machine-wide hive; no "AppPath" (each user's is in the user's root).
+// Each user's programs then find the server without a step of their own. InvalidArgument for
+// names that are not plain or when no system folder is known; IOError when the link or the
+// hive cannot be written.
+Status JoinServerMachineWide(const std::string& share_folder, const std::string& server, const std::string& share);
 
 // Gives the login name of this process (from the account database, else $USER) and the
 // host name, each cut to 49 bytes.

@@ -1,7 +1,10 @@
 // ostrane-send: sends a job document to a running engine through the client core and prints
 // the answer; "join" links this client's root to a server's share first.
 //
-//   ostrane-send join <server share folder> [--server NAME] [--share NAME]
+//   ostrane-send join <server share folder> [--server NAME] [--share NAME] [--system]
+//                                     this root's machine key ("AppPath" its own app folder,
+//                                     absolute); with --system the machine-wide settings
+//                                     that every user's programs read (the installer, as root)
 //   ostrane-send autoprint on|off     sets "AutoPrint" of the machine key (unattended runs)
 //   ostrane-send send [--account A] [--machine M] [--printer P] [--copies N] [--pages F,L]
 //                     [--count N] [--tag TEXT] [--wait SECONDS] [--monitor] <job document>
@@ -46,7 +49,7 @@ class ConsolePrompt : public Prompt {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: ostrane-send join <share folder> [--server NAME] [--share NAME]\n"
+               "usage: ostrane-send join <share folder> [--server NAME] [--share NAME] [--system]\n"
                "       ostrane-send autoprint on|off\n"
                "       ostrane-send send [--account A] [--machine M] [--printer P] [--copies N] [--pages F,L]\n"
                "                         [--count N] [--tag TEXT] [--wait SECONDS] [--monitor] <job document>\n");
@@ -62,24 +65,28 @@ int32_t Today() {
 
 int Join(std::vector<std::string> args) {
   std::string server = "ZELVORA", share = "share", folder;
+  bool system = false;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--server" && i + 1 < args.size()) {
       server = args[++i];
     } else if (args[i] == "--share" && i + 1 < args.size()) {
       share = args[++i];
+    } else if (args[i] == "--system") {
+      system = true;
+    } else if (!args[i].empty() && args[i][0] == '-') {
+      return Usage();
     } else {
       folder = args[i];
     }
   }
   if (folder.empty()) return Usage();
-  const char* root = std::getenv("ZELVORA_ROOT");
-  std::string app = std::string(root ? root : ".") + "/app";
-  Status s = JoinServer(folder, server, share, app);
+  Status s = system ? JoinServerMachineWide(folder, server, share) : JoinServer(folder, server, share, DefaultAppPath());
   if (!s.ok()) {
     std::fprintf(stderr, "join: %s\n", s.ToString().c_str());
     return 1;
   }
-  std::printf("joined \\\\%s\\%s -> %s\n", server.c_str(), share.c_str(), folder.c_str());
+  std::printf("joined \\\\%s\\%s -> %s%s\n", server.c_str(), share.c_str(), folder.c_str(),
+              system ? " for every user" : "");
   return 0;
 }
 

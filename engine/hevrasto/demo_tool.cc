@@ -1,6 +1,12 @@
 // hevrasto-demo: sets up a server on the embedded defaults and plays the client's part for
 // the demo script.
-//   hevrasto-demo setup              registry, database, folder printer, share folders
+//   hevrasto-demo setup [--no-seed] [--dsn DSN]
+//                                    registry, database, folder printer, share folders;
+//                                    --no-seed: a real server's set-up (the key, the
+//                                    database's tables, the share's folders; no sample users,
+//                                    printer or folder printer; settings already made kept);
+//                                    --dsn: a named ODBC data source instead of the embedded
+//                                    database
 //   hevrasto-demo submit PAGES       a sample job of PAGES pages as alice on "demo-pc";
 //                                    prints the slot's base name
 //   hevrasto-demo wait SLOT          waits for the answer; prints it and the printed PDFs
@@ -22,6 +28,8 @@ namespace {
 namespace fsys = std::filesystem;
 using namespace zv::engine;
 
+constexpr char kUsage[] = "usage: hevrasto-demo setup [--no-seed] [--dsn DSN] | submit PAGES | wait SLOT | close";
+
 int Fail(const std::string& what) {
   fprintf(stderr, "hevrasto-demo: %s\n", what.c_str());
   return 1;
@@ -39,9 +47,21 @@ int main(int argc, char** argv) {
   std::string cmd = argc > 1 ? argv[1] : "";
   ServerFolders f = Folders();
   if (cmd == "setup") {
-    auto s = SetUpServer(ServerSetupOptions{});
+    ServerSetupOptions o;
+    for (int i = 2; i < argc; ++i) {
+      std::string a = argv[i];
+      if (a == "--no-seed") {
+        o.demo = false;
+      } else if (a == "--dsn" && i + 1 < argc && *argv[i + 1]) {
+        o.dsn = argv[++i];
+      } else {
+        return Fail("unknown setup option " + a + "\n" + kUsage);
+      }
+    }
+    auto s = SetUpServer(o);
     if (!s.ok()) return Fail(s.status().ToString());
-    printf("share folder: %s\nfolder printer: %s/Office\n", s->share.c_str(), s->printers.c_str());
+    printf("share folder: %s\n", s->share.c_str());
+    if (o.demo) printf("folder printer: %s/Office\n", s->printers.c_str());
     return 0;
   }
   if (cmd == "submit" && argc > 2) {
@@ -79,5 +99,5 @@ int main(int argc, char** argv) {
     zv::winmsg::PostMessage(w, zv::winmsg::WM_CLOSE, 0, 0);
     return 0;
   }
-  return Fail("usage: hevrasto-demo setup | submit PAGES | wait SLOT | close");
+  return Fail(kUsage);
 }

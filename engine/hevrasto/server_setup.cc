@@ -43,20 +43,28 @@ Result<ServerFolders> SetUpServer(const ServerSetupOptions& o) {
   set(key->SetString("AppPath", app));
   set(key->SetString("ShareDir", "share"));
   set(key->SetString("DSN", *dsn));
+  // A policy value an administrator already set stays on a real server's set-up run again.
+  auto policy = [&](const char* name, uint32_t value) {
+    if (!o.demo && key->GetValue(name).ok()) return;
+    set(key->SetDword(name, value));
+  };
   if (o.smtp_port > 0) {
     set(key->SetString("SMTPServer", "127.0.0.1"));
     set(key->SetDword("SMTPPort", static_cast<uint32_t>(o.smtp_port)));
   }
-  set(key->SetString("SenderMailAddress", "zelvora@example.org"));
-  set(key->SetString("AdminMailAddress", "admin@example.org"));
+  if (o.demo) {
+    set(key->SetString("SenderMailAddress", "zelvora@example.org"));
+    set(key->SetString("AdminMailAddress", "admin@example.org"));
+  }
   // Mail the user and the administrator, refuse over the limit; show completion and errors.
-  set(key->SetDword("LimitAction", 1 | 2 | 4));
-  set(key->SetDword("DispMessage", 3));
-  set(key->SetDword("CheckRange", EncodeCheckRange(3, 0)));
-  set(key->SetDword("LimitDate", static_cast<uint32_t>(LastDayOfMonth(TodayDate()))));  // a month period
-  set(key->SetDword("DupCheck", 0));
+  policy("LimitAction", 1 | 2 | 4);
+  policy("DispMessage", 3);
+  policy("CheckRange", EncodeCheckRange(3, 0));
+  policy("LimitDate", static_cast<uint32_t>(LastDayOfMonth(TodayDate())));  // a month period
+  policy("DupCheck", 0);
   for (const auto& d : {f.print_info, f.jobs, f.result}) set(fs::MakeDirs(d));
   if (!st.ok()) return st;
+  if (!o.demo) return f;
   auto c = odbc::Connection::Open(*dsn, "", "");
   if (!c.ok()) return c.status();
   if (o.seed) {

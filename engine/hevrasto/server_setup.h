@@ -20,6 +20,10 @@ struct ServerSetupOptions {
   std::string dsn;   // empty: the embedded database; else this data source (its schema is set up)
   bool seed = true;  // insert the users, the group and the printer (false: a database another
                      // server already seeded)
+  bool demo = true;  // the demo's samples: seeded rows, the folder printer and example mail
+                     // addresses (false: a real server, whose administrator adds users and
+                     // printers in the console; settings already in the key are kept, so the
+                     // set-up can run again without undoing the administrator's changes)
 };
 
 // The folders of a set-up server.
@@ -28,7 +32,9 @@ struct ServerFolders {
 };
 
 // Sets the registry key, the database (users "alice" 100 pages and "bob" 3 pages, the
-// printer), the folder printer and the share's folders. Gives the folders.
+// printer), the folder printer and the share's folders; without `demo` only the key (its
+// policy values where missing), the database's tables and the share's folders. Gives the
+// folders.
 Result<ServerFolders> SetUpServer(const ServerSetupOptions& options);
 
 // A request as the client writes it.

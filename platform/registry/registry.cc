@@ -25,6 +25,42 @@ Result<HiveData> Load(const std::string& path) {
   return HiveData::Parse(*text);
 }
 
+// Gives the machine-wide hive, or an empty one when it is missing or cannot be read (a link,
+// a folder, no permission: the installer never wrote it so); Corruption when it is damaged.
+Result<HiveData> LoadSystem() {
+  std::string path = SystemHivePath();
+  if (path.empty()) return HiveData();
+  auto text = fs::ReadFile(path, kMaxHiveFileSize);
+  if (!text.ok()) return HiveData();
+  auto hive = HiveData::Parse(*text);
+  if (!hive.ok()) return Status::Corruption("machine-wide registry hive " + path + ": " + hive.status().message());
+  return hive;
+}
+
+// Takes the hive below and the hive above; copies every key and value of the upper hive into
+// the lower one, so that values of the upper hive win. Gives the first failure.
+Status LayOver(HiveData& below, const HiveData& above, const std::string& path) {
+  if (Status s = below.CreateKey(path); !s.ok()) return s;
+  auto names = above.ValueNames(path);
+  if (!names.ok()) return names.status();
+  for (const auto& name : *names) {
+    if (Status s = below.Set(path, name, *above.Find(path, name)); !s.ok()) return s;
+  }
+  auto subkeys = above.SubKeyNames(path);
+  if (!subkeys.ok()) return subkeys.status();
+  for (const auto& sub : *subkeys) {
+    if (Status s = LayOver(below, above, path.empty() ? sub : path + "\\" + sub); !s.ok()) return s;
+  }
+  return Status::Ok();
+}
+
+// Takes a key path; true when the machine-wide hive holds that key (a damaged or missing
+// hive holds none).
+bool SystemHasKey(const std::string& path) {
+  auto system = LoadSystem();
+  return system.ok() && system->HasKey(path);
+}
+
 Status WrongType(std::string_view name) {
   return Status::InvalidArgument("registry value of wrong type: " + std::string(name));
 }
@@ -33,14 +69,28 @@ Status WrongType(std::string_view name) {
 
 std::string HivePath(RootKey root) { return RuntimeRoot() + "/registry/" + HiveBaseName(root) + ".reg"; }
 
-Result<HiveData> Snapshot(RootKey root) { return Load(HivePath(root)); }
+std::string SystemHivePath() {
+  std::string folder = paths::SystemConfigFolder();
+  return folder.empty() ? std::string() : folder + "/machine.reg";
+}
 
-Status Update(RootKey root, const std::function<Status(HiveData&)>& fn) {
-  auto folder = paths::RootFolder("registry", 0700);
-  if (!folder.ok()) return folder.status();
-  auto lock = fs::FileLock::Acquire(*folder + "/" + HiveBaseName(root) + ".lock");
+Result<HiveData> Snapshot(RootKey root) {
+  auto own = Load(HivePath(root));
+  if (!own.ok() || root != RootKey::kLocalMachine) return own;
+  auto system = LoadSystem();
+  if (!system.ok()) return system.status();
+  if (Status s = LayOver(*system, *own, ""); !s.ok()) return s;
+  return system;
+}
+
+namespace {
+
+// Takes a hive file, its lock file, the file's mode and a change; runs the change on the hive
+// under the lock and writes the hive back atomically when the change returns Ok.
+Status UpdateFile(const std::string& path, const std::string& lock_path, mode_t mode,
+                  const std::function<Status(HiveData&)>& fn) {
+  auto lock = fs::FileLock::Acquire(lock_path);
   if (!lock.ok()) return lock.status();
-  std::string path = HivePath(root);
   auto hive = Load(path);
   if (!hive.ok()) return hive.status();  // never overwrite a damaged hive
   Status st = fn(*hive);
@@ -48,7 +98,22 @@ Status Update(RootKey root, const std::function<Status(HiveData&)>& fn) {
   // A hive the reader would refuse as too large would lock every program out of all keys.
   std::string text = hive->Serialize();
   if (text.size() > kMaxHiveFileSize) return Status::InvalidArgument("registry hive would grow too large");
-  return fs::WriteFileAtomic(path, text, 0600);
+  return fs::WriteFileAtomic(path, text, mode);
+}
+
+}  // namespace
+
+Status Update(RootKey root, const std::function<Status(HiveData&)>& fn) {
+  auto folder = paths::RootFolder("registry", 0700);
+  if (!folder.ok()) return folder.status();
+  return UpdateFile(HivePath(root), *folder + "/" + HiveBaseName(root) + ".lock", 0600, fn);
+}
+
+Status UpdateMachineWide(const std::function<Status(HiveData&)>& fn) {
+  std::string folder = paths::SystemConfigFolder();
+  if (folder.empty()) return Status::InvalidArgument("no machine-wide settings folder");
+  if (Status made = fs::MakeDirs(folder, 0755); !made.ok()) return made;
+  return UpdateFile(SystemHivePath(), folder + "/machine.lock", 0644, fn);
 }
 
 Result<Key> Key::Open(RootKey root, std::string_view path) {
@@ -126,7 +191,14 @@ Result<std::string> Key::GetBinary(std::string_view name) const {
 }
 
 Status Key::SetValue(std::string_view name, uint32_t type, std::string_view data) const {
-  return Update(root_, [&](HiveData& h) { return h.Set(path_, name, Value{type, std::string(data)}); });
+  // A key that only the machine-wide hive holds gets its copy in the root's own hive here.
+  bool system_key = root_ == RootKey::kLocalMachine && SystemHasKey(path_);
+  return Update(root_, [&](HiveData& h) {
+    if (system_key && !h.HasKey(path_)) {
+      if (Status s = h.CreateKey(path_); !s.ok()) return s;
+    }
+    return h.Set(path_, name, Value{type, std::string(data)});
+  });
 }
 
 Status Key::SetString(std::string_view name, std::string_view text) const {
@@ -144,7 +216,12 @@ Status Key::SetDword(std::string_view name, uint32_t value) const {
 Status Key::SetBinary(std::string_view name, std::string_view bytes) const { return SetValue(name, kRegBinary, bytes); }
 
 Status Key::DeleteValue(std::string_view name) const {
-  return Update(root_, [&](HiveData& h) { return h.DeleteValue(path_, name); });
+  Status st = Update(root_, [&](HiveData& h) { return h.DeleteValue(path_, name); });
+  if (st.code() != Status::Code::kNotFound || root_ != RootKey::kLocalMachine) return st;
+  auto system = LoadSystem();
+  if (system.ok() && system->Find(path_, name))
+    return Status::NotSupported("registry value is machine-wide (read only): " + std::string(name));
+  return st;
 }
 
 Result<std::vector<std::string>> Key::SubKeyNames() const {
@@ -164,7 +241,10 @@ Status Key::DeleteSubKey(std::string_view relative_path) const {
   if (!rel.ok()) return rel.status();
   if (rel->empty()) return Status::InvalidArgument("empty subkey path");
   std::string full = path_.empty() ? *rel : path_ + "\\" + *rel;
-  return Update(root_, [&](HiveData& h) { return h.DeleteKey(full); });
+  Status st = Update(root_, [&](HiveData& h) { return h.DeleteKey(full); });
+  if (st.code() == Status::Code::kNotFound && root_ == RootKey::kLocalMachine && SystemHasKey(full))
+    return Status::NotSupported("registry key is machine-wide (read only): " + full);
+  return st;
 }
 
 }  // namespace zv::registry

@@ -9,6 +9,17 @@
 // see a whole hive, and concurrent writers never lose each other's values. A reader reads
 // the file afresh on every call, so a change by another process is seen at once.
 //
+// The machine hive every program reads is the runtime root's own machine.reg laid over the
+// machine-wide hive <paths::SystemConfigFolder()>/machine.reg that the installer writes for
+// every user (read only): a key exists when either hive has it, a value of the root's own
+// hive wins over one of the same name in the machine-wide hive, and the subkey and value
+// names are those of both. Writes go to the root's own hive only (a key seen only in the
+// machine-wide hive gets its copy there on the first write); deleting a value or key of the
+// root's own hive lets a machine-wide one of the same name show again, and a value or key
+// that only the machine-wide hive holds cannot be deleted (NotSupported). A missing or
+// unreadable machine-wide hive is simply absent; a damaged one makes reads of the machine
+// hive give Corruption naming that file. The user hive has no such layer.
+//
 // Read semantics follow the Windows calls: a missing value is NotFound; a value of another
 // type than asked is InvalidArgument ("wrong type"); a buffer too small is MoreData with
 // the needed size (QueryValue).
@@ -30,15 +41,27 @@ enum class RootKey { kLocalMachine, kCurrentUser };
 // Gives the hive file of a root key under the current $ZELVORA_ROOT.
 std::string HivePath(RootKey root);
 
-// Gives a copy of the whole hive as it is on disk now (an empty hive when there is no
-// file yet). Corruption when the file is damaged.
+// Gives the machine-wide hive file (<system folder>/machine.reg), or "" when no system folder
+// is known.
+std::string SystemHivePath();
+
+// Gives a copy of the whole hive as programs see it now: for the machine hive the root's own
+// laid over the machine-wide one (an empty hive when there is no file yet). Corruption when a
+// file is damaged.
 Result<HiveData> Snapshot(RootKey root);
 
-// Runs fn on the hive under the hive's exclusive lock and, when fn returns Ok, writes the
+// Runs fn on the root's own hive file (never the machine-wide one) under the hive's exclusive lock and, when fn returns Ok, writes the
 // changed hive back atomically; gives fn's status (or the write's failure). This is the
 // read-modify-write that two processes may run at once without losing an update, e.g.
 // incrementing a counter. fn must not call other registry functions of the same hive.
 Status Update(RootKey root, const std::function<Status(HiveData&)>& fn);
+
+// The installer's write of the machine-wide hive: runs fn on SystemHivePath()'s hive (an
+// empty one when there is no file yet; the folder is created) under a lock file beside it
+// and, when fn returns Ok, writes it back atomically with mode 0644 (every user reads it; it
+// holds no secrets). InvalidArgument when no system folder is known; Corruption when the file
+// is damaged (it is never overwritten then). Programs never call this.
+Status UpdateMachineWide(const std::function<Status(HiveData&)>& fn);
 
 // An open key: a root key and a path. Opening checks that the key exists; each later call
 // reads or changes the hive file on disk.

@@ -184,10 +184,37 @@ std::string DefaultUnitDir() {
   return std::string(home ? home : "") + "/.config/systemd/user";
 }
 
-bool DefaultWriteUnits() {
-  if (const char* d = std::getenv("ZELVORA_SYSTEMD_UNIT_DIR"); d && *d) return true;
+// True when systemd runs as the machine's init (it makes /run/systemd/system).
+bool SystemdRuns() {
   struct stat st;
   return ::stat("/run/systemd/system", &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool DefaultWriteUnits() {
+  if (const char* d = std::getenv("ZELVORA_SYSTEMD_UNIT_DIR"); d && *d) return true;
+  return SystemdRuns();
+}
+
+// The folder of unit files that systemd itself loads for the administrator; units written
+// anywhere else (a test's folder) are never started through systemd.
+constexpr const char* kSystemUnitDir = "/etc/systemd/system";
+
+// Takes systemctl's arguments and a file for its output; runs it and gives its output, or
+// IOError when it cannot run or fails.
+Result<std::string> Systemctl(const std::vector<std::string>& args, const std::string& out_file) {
+  process::StartOptions o;
+  o.argv = {"systemctl"};
+  o.argv.insert(o.argv.end(), args.begin(), args.end());
+  o.output_file = out_file;
+  ::unlink(out_file.c_str());
+  auto p = process::Start(o);
+  if (!p.ok()) return p.status();
+  auto code = p->Wait(120000);
+  auto out = fs::ReadFile(out_file, 1 << 20);
+  ::unlink(out_file.c_str());
+  if (!code.ok()) return code.status();
+  if (*code != 0) return Status::IOError("systemctl " + args[0] + " failed: " + (out.ok() ? *out : std::string()));
+  return out.ok() ? *out : std::string();
 }
 
 }  // namespace
@@ -307,6 +334,23 @@ Status Manager::Start(std::string_view name, const std::vector<std::string>& ext
   if (Alive(locked->rec)) return Status::Busy("service already runs: " + std::string(name));
   auto log_dir = paths::RootFolder("log", 0700);
   if (!log_dir.ok()) return log_dir.status();
+  // Where systemd runs and loads the service's unit, systemd starts it (and so stops it at
+  // shutdown and restarts it at boot); the service reports its own states as it would here.
+  std::error_code exists_ec;
+  if (write_units_ && SystemdRuns() && unit_dir_ == kSystemUnitDir &&
+      std::filesystem::exists(UnitPath(name), exists_ec)) {
+    std::string unit = UnitPath(name).substr(unit_dir_.size() + 1);
+    std::string out = *log_dir + "/" + paths::SafeFileName(name) + ".systemctl";
+    if (auto r = Systemctl({"daemon-reload"}, out); !r.ok()) return r.status();
+    if (auto r = Systemctl({"start", unit}, out); !r.ok()) return r.status();
+    auto pid = Systemctl({"show", "--property=MainPID", "--value", unit}, out);
+    StateRecord started;
+    started.status.state = State::kStartPending;
+    started.status.wait_hint_ms = 30000;
+    started.status.pid = pid.ok() ? static_cast<pid_t>(std::atoi(pid->c_str())) : 0;
+    if (started.status.pid > 0) started.start_time = shm::ProcessStartTime(started.status.pid);
+    return WriteState(state_path, started);
+  }
   process::StartOptions o;
   o.argv.push_back(config->program);
   o.argv.insert(o.argv.end(), config->args.begin(), config->args.end());

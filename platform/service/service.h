@@ -7,7 +7,9 @@
 // it starts or stops one. <name> is the service name made safe by paths::SafeFileName, so
 // any name stays in that folder. When systemd runs on the machine (or a unit folder is
 // given), install also writes a unit file "zelvora-<name>.service" that runs the same
-// program with the same root, and remove deletes it.
+// program with the same root, and remove deletes it. Where systemd runs and the unit lies in
+// its own folder /etc/systemd/system, start goes through systemctl (systemd then owns the
+// process); a unit in any other folder is only written.
 //
 // Service side (StartServiceCtrlDispatcher, RegisterServiceCtrlHandler, SetServiceStatus):
 // RunService runs the service's main function on a thread of its own and hands stop

@@ -195,5 +195,93 @@ TEST(Registry, TwoProcessesIncrementingOneValueLoseNoUpdate) {
   EXPECT_EQ(leftovers, 0);
 }
 
+// A runtime root with a machine-wide folder of its own ($ZELVORA_SYSTEM_CONFIG) holding the
+// installer's hive, as every user of an installed machine sees it.
+class MachineWide {
+ public:
+  explicit MachineWide(const zv::testing::TempRoot& root) : folder_(root.str() + "/system") {
+    std::filesystem::create_directories(folder_);
+    setenv("ZELVORA_SYSTEM_CONFIG", folder_.c_str(), 1);
+  }
+  ~MachineWide() { unsetenv("ZELVORA_SYSTEM_CONFIG"); }
+  void Write(const std::string& text) const { std::ofstream(folder_ + "/machine.reg", std::ios::trunc) << text; }
+
+ private:
+  std::string folder_;
+};
+
+TEST(Registry, TheMachineHiveIsTheRootsOwnLaidOverTheMachineWideOne) {
+  zv::testing::TempRoot root;
+  MachineWide system(root);
+  system.Write(
+      "zelvora-registry 1\n"
+      "key \"Software\\Orbelin\\Zelvora\\1.0\"\n"
+      "value \"ServerName\" sz \"\\\\SRV%00\"\n"
+      "value \"ShareName\" sz \"ZELVORA%00\"\n"
+      "key \"Software\\Orbelin\\Zelvora\\1.0\\Only\"\n"
+      "value \"Kind\" dword 3\n");
+  auto own = Key::Create(RootKey::kLocalMachine, kKey).value();
+  ASSERT_TRUE(own.SetString("ShareName", "MINE").ok());
+  ASSERT_TRUE(own.SetString("AppPath", "/home/u/app").ok());
+
+  struct Case {
+    const char* name;
+    const char* want;  // nullptr: missing
+  } cases[] = {
+      {"ServerName", "\\\\SRV"},    // only machine-wide
+      {"ShareName", "MINE"},        // in both: the root's own wins
+      {"AppPath", "/home/u/app"},   // only the root's own
+      {"Nothing", nullptr},
+  };
+  for (const auto& c : cases) {
+    auto v = own.GetString(c.name);
+    if (c.want) {
+      EXPECT_EQ(v.value(), c.want) << c.name;
+    } else {
+      EXPECT_EQ(v.status().code(), Status::Code::kNotFound) << c.name;
+    }
+  }
+  std::vector<std::string> names = own.ValueNames().value();
+  EXPECT_EQ(names.size(), 3u);
+
+  // A key only the machine-wide hive has opens and reads; a write gives it a copy of its own.
+  auto only = Key::Open(RootKey::kLocalMachine, std::string(kKey) + "\\Only");
+  ASSERT_TRUE(only.ok()) << only.status().ToString();
+  EXPECT_EQ(own.SubKeyNames().value(), std::vector<std::string>{"Only"});
+  EXPECT_EQ(only->GetDword("Kind").value(), 3u);
+  ASSERT_TRUE(only->SetDword("Kind", 4).ok());
+  EXPECT_EQ(only->GetDword("Kind").value(), 4u);
+  std::ifstream machine_wide(SystemHivePath());
+  std::string text((std::istreambuf_iterator<char>(machine_wide)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("dword 3"), std::string::npos) << "writes never reach the machine-wide hive";
+  EXPECT_EQ(text.find("MINE"), std::string::npos);
+
+  // Deleting the root's own value shows the machine-wide one again; that one cannot go.
+  ASSERT_TRUE(own.DeleteValue("ShareName").ok());
+  EXPECT_EQ(own.GetString("ShareName").value(), "ZELVORA");
+  EXPECT_EQ(own.DeleteValue("ShareName").code(), Status::Code::kNotSupported);
+  EXPECT_EQ(own.DeleteValue("Nothing").code(), Status::Code::kNotFound);
+  ASSERT_TRUE(own.DeleteSubKey("Only").ok());
+  EXPECT_EQ(only->GetDword("Kind").value(), 3u);
+  EXPECT_EQ(own.DeleteSubKey("Only").code(), Status::Code::kNotSupported);
+  // The user hive has no machine-wide layer.
+  EXPECT_EQ(Key::Open(RootKey::kCurrentUser, kKey).status().code(), Status::Code::kNotFound);
+}
+
+TEST(Registry, AMissingMachineWideHiveIsAbsentAndADamagedOneIsReported) {
+  zv::testing::TempRoot root;
+  MachineWide system(root);
+  auto own = Key::Create(RootKey::kLocalMachine, kKey).value();
+  ASSERT_TRUE(own.SetString("AppPath", "/a").ok());
+  EXPECT_EQ(own.GetString("AppPath").value(), "/a");  // no machine-wide hive yet
+  std::filesystem::create_directory(SystemHivePath());  // a folder in its place: unreadable
+  EXPECT_EQ(own.GetString("AppPath").value(), "/a");
+  std::filesystem::remove(SystemHivePath());
+  system.Write("zelvora-registry 1\nkey \"A\nvalue\n");
+  auto damaged = own.GetString("AppPath");
+  EXPECT_EQ(damaged.status().code(), Status::Code::kCorruption);
+  EXPECT_NE(damaged.status().message().find(SystemHivePath()), std::string::npos);
+}
+
 }  // namespace
 }  // namespace zv::registry
