@@ -71,8 +71,18 @@ int RunSpoolBackend(int argc, char** argv, const SpoolBackendKind& kind) {
     std::printf("%s\n", kind.discovery);
     return kOk;
   }
+  const std::string usage = std::string("Usage: ") + kind.name +
+                            " job-id user title copies options [file]\n"
+                            "A CUPS backend of the virtual printer: run by the scheduler as root, it leaves the job's\n"
+                            "document (the file, or standard input) and its job file in the job owner's spool folder\n"
+                            "(~/.local/state/zelvora/spool, or $ZELVORA_CAPTURE_ROOT with %h for the home), where the\n"
+                            "owner's resident program picks it up. Without arguments it prints its device line.\n";
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(usage.c_str(), stdout);
+    return kOk;
+  }
   if (argc < 6 || argc > 7) {
-    Say("ERROR", std::string("usage: ") + kind.name + " job-id user title copies options [file]");
+    std::fputs(usage.c_str(), stderr);
     return kCancel;
   }
   const std::string id = argv[1], user = argv[2], title = argv[3], options = argv[5];
@@ -89,8 +99,9 @@ int RunSpoolBackend(int argc, char** argv, const SpoolBackendKind& kind) {
   passwd pw = *found;
   const std::string name = pw.pw_name, home = pw.pw_dir ? pw.pw_dir : "";
   pw.pw_name = const_cast<char*>(name.c_str());
-  // The scheduler keeps its job files readable by itself alone: the document is opened
-  // before the drop to the user, and read through that descriptor afterwards.
+  // The scheduler keeps the document readable by root alone (its spool folder is root's, the
+  // file mode 0600): it is opened here, before the switch, and only read through this
+  // descriptor afterwards. Standard input needs nothing: it is open already.
   int in = 0;
   if (argc == 7) {
     in = ::open(argv[6], O_RDONLY | O_CLOEXEC);
@@ -118,11 +129,8 @@ int RunSpoolBackend(int argc, char** argv, const SpoolBackendKind& kind) {
   ::umask(077);
   const std::string root = CaptureRootFor(home, std::getenv("ZELVORA_CAPTURE_ROOT"));
   const std::string spool = SpoolFolder(root);
-  struct stat st {};
-  if (!zv::fs::MakeDirs(spool, 0700).ok() || ::lstat(spool.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-      // A folder owned by someone else, or a link, could hand the document to another user.
-      st.st_uid != ::getuid() || ::chmod(spool.c_str(), 0700) != 0) {
-    Say("ERROR", "spool folder " + spool + " cannot be used; job held");
+  if (Status ready = PrepareSpoolFolder(spool); !ready.ok()) {
+    Say("ERROR", ready.ToString() + "; job held");
     return kHold;
   }
   const std::string document = spool + "/" + id + kind.document_extension;

@@ -1,12 +1,16 @@
 #include "capture/spool/spool.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 
 #include "platform/base/ascii.h"
+#include "platform/fs/files.h"
 
 namespace zv::capture {
 namespace {
@@ -168,6 +172,25 @@ std::string CaptureRootFor(std::string_view home, const char* root_template) {
   }
   while (out.size() > 1 && out.back() == '/') out.pop_back();
   return out;
+}
+
+Status PrepareSpoolFolder(const std::string& folder) {
+  if (Status made = fs::MakeDirs(folder, 0700); !made.ok()) return made;
+  // Checked and changed through one descriptor opened without following a link, so the
+  // folder cannot be swapped between the check and the mode change.
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return Status::IOError("spool folder " + folder + " is a link or not a folder");
+  struct stat st {};
+  Status result = Status::Ok();
+  if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    result = Status::IOError("spool folder " + folder + " is not a folder");
+  } else if (st.st_uid != ::geteuid()) {
+    result = Status::IOError("spool folder " + folder + " belongs to another user");
+  } else if ((st.st_mode & 07777) != 0700 && ::fchmod(fd, 0700) != 0) {
+    result = Status::IOError("spool folder " + folder + ": its mode cannot be set");
+  }
+  ::close(fd);
+  return result;
 }
 
 std::vector<std::string> ListSpoolJobs(const std::string& folder) {

@@ -73,6 +73,13 @@ std::string CaptureRootFor(std::string_view home, const char* root_template);
 // Gives the spool folder of the capture root.
 inline std::string SpoolFolder(std::string_view capture_root) { return std::string(capture_root) + "/spool"; }
 
+// Takes a spool folder; makes it (and its missing parents) when missing and gives Ok when it
+// is a real folder (not a link) owned by the calling user, which it then sets to mode 0700.
+// Otherwise IOError (a link or another's folder could hand a job to another user)
+// or the failure that kept it from being made. The backend and the resident program both
+// check their folder through this.
+Status PrepareSpoolFolder(const std::string& folder);
+
 // Takes the spool folder; gives the ids of the jobs whose job file is there, sorted.
 std::vector<std::string> ListSpoolJobs(const std::string& folder);
 

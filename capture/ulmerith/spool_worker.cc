@@ -14,9 +14,10 @@ namespace zv::capture {
 Result<std::unique_ptr<SpoolWorker>> SpoolWorker::Start(Options options) {
   std::unique_ptr<SpoolWorker> w(new SpoolWorker);
   w->options_ = std::move(options);
-  Status made = fs::MakeDirs(w->options_.folder, 0700);
-  if (!made.ok()) return made;
-  ::chmod(w->options_.folder.c_str(), 0700);
+  // The same check the backend makes before it writes: a link or another user's folder would
+  // feed this user's session with jobs that are not theirs, or change the mode of what the
+  // link names.
+  if (Status ready = PrepareSpoolFolder(w->options_.folder); !ready.ok()) return ready;
   auto watch = fs::FolderWatch::Start(w->options_.folder);
   if (!watch.ok()) return watch.status();
   w->watch_ = std::move(*watch);

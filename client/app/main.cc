@@ -15,6 +15,7 @@
 #include "client/config.h"
 #include "client/qt/status_popup.h"
 #include "platform/paths/paths.h"
+#include "platform/process/process.h"
 #include "platform/registry/registry.h"
 #include "platform/sync/guard.h"
 #include "platform/winmsg/qt/qt_pump.h"
@@ -54,6 +55,8 @@ int HandToFirstInstance(const client::app::StartArgs& args) {
     }
   }
   winmsg::SetForegroundWindow(frame);
+  // The job is with the running client: for whoever started this one, it was taken.
+  process::SignalReady();
   return 0;
 }
 
@@ -103,6 +106,8 @@ int main(int argc, char** argv) {
   frame_ptr = &frame;
   if (!frame.StartUp(args)) return 1;
   prompt.set_owner(&frame);
+  // The resident program that started this client waits for its window: it exists now.
+  process::SignalReady();
   if (!options.auto_print) {
     frame.show();
     frame.raise();

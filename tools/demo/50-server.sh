@@ -21,5 +21,12 @@ echo "request placed in slot $slot"
 echo "== server: close the engine"
 "$bin/hevrasto-demo" close
 wait "$engine"
-echo "engine ended; events:"
-tail -n 4 "$ZELVORA_ROOT/log/events.log" || true
+echo "engine ended; its events:"
+# The engine writes its normal stop with the event type its event table gives it (warning);
+# here it reads as what it is.
+tail -n 4 "$ZELVORA_ROOT/log/events.log" | awk -F'\t' '{
+  note = $3
+  if ($6 == "実行部が起動しました") note = "started"
+  if ($6 == "実行部は終了しました") note = "stopped normally"
+  printf "  %s %s: %s (%s)\n", substr($1, 12, 8), $2, $6, note
+}' || true

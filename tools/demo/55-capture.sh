@@ -114,5 +114,5 @@ if [ -z "$capture" ]; then
 fi
 echo "capture file: $capture"
 "$bin/jobdoc-tool" info "$capture"
-echo "capture log (no client window runs in this demo):"
+echo "capture log (this step installs no client program, so the capture library says it could not start one; the next steps run the client):"
 sed 's/^/  /' "$capture_root/log/capture.log" 2>/dev/null || true

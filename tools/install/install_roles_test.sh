@@ -126,13 +126,14 @@ run_install() {
     --autostart-dir "$t/autostart" --systemd-dir "$t/systemd" --restart-command "kill -HUP $cupsd_pid" "$@"
 }
 # What the set-up leaves: path, type, mode, owner, group, link target and content digest of
-# every file in the folders it writes (the logs and the engine's run-time files aside).
+# every file in the folders it writes (the logs, the engine's run-time files and the files
+# cupsd keeps for itself aside).
 snapshot() {
   (cd "$t" && find prefix/etc root/app root/registry root/services root/odbc autostart systemd \
-      cups/serverbin/backend cups/serverbin/filter cups/etc -path cups/etc/ppd -prune -o \
+      cups/serverbin/backend cups/serverbin/filter cups/etc/cupsd.conf cups/etc/cups-files.conf \
       -name '*.state' -prune -o -name '*.lock' -prune -o -printf '%p %y %m %u %g %l\n' | sort)
-  (cd "$t" && find prefix/etc root/registry root/services systemd autostart cups/etc -type f \
-      ! -name '*.state' ! -name '*.lock' -exec md5sum {} + | sort -k 2)
+  (cd "$t" && find prefix/etc root/registry root/services systemd autostart cups/etc/cupsd.conf \
+      cups/etc/cups-files.conf -type f ! -name '*.state' ! -name '*.lock' -exec md5sum {} + | sort -k 2)
 }
 
 out=$(run_install --help) || fail "--help failed"
@@ -173,7 +174,7 @@ EOF
 # The machine-wide client settings: the server as this host's name, the share linked.
 host=$(hostname -s)
 reg=$P/etc/machine.reg
-for v in "\"ServerName\" sz \"%5c%5c$host%00\"" '"ShareName" sz "ZELVORA%00"' '"PrintInfoDir" sz "PrintInfo%00"' \
+for v in "\"ServerName\" sz \"\\\\$host%00\"" '"ShareName" sz "ZELVORA%00"' '"PrintInfoDir" sz "PrintInfo%00"' \
          '"JobsDir" sz "Jobs%00"' '"ResultDir" sz "Result%00"' '"SpoolDir" sz "Spool%00"'; do
   grep -qF "value $v" "$reg" || { cat "$reg" >&2; fail "machine.reg lacks $v"; }
 done

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/fs/files.h"
+#include "platform/spool/testing/private_cupsd.h"
 #include "platform/testing/bin_dir.h"
 #include "platform/testing/free_port.h"
 
@@ -51,7 +52,7 @@ std::unique_ptr<VirtualPrinter> VirtualPrinter::StartScheduler(const SchedulerOp
   p->dir_ = cups;
   ::chmod(cups.c_str(), 0755);  // other users reach the socket
   std::error_code ec;
-  for (const char* d : {"etc/ppd", "cache", "state", "log", "serverbin/backend", "spool/tmp"})
+  for (const char* d : {"etc/ppd", "cache", "state", "log", "spool/tmp"})
     sfs::create_directories(cups + "/" + d, ec);
   // The spool folder as the distribution's package makes it: root:lp 0710, so that job files
   // are the scheduler's and its filters' alone.
@@ -61,30 +62,26 @@ std::unique_ptr<VirtualPrinter> VirtualPrinter::StartScheduler(const SchedulerOp
   }
   ::chmod((cups + "/spool").c_str(), 0710);
   ::chmod((cups + "/spool/tmp").c_str(), 01770);
+  // The backend and filter folders are the scheduler's own (the install script adds ours to
+  // them), holding links to the system's other programs.
+  spool::testing::LinkSystemServerBin(cups + "/serverbin");
   std::string preload;
   for (const auto& e : options.env)
     if (e.rfind("LD_PRELOAD=", 0) == 0) preload = e.substr(11);
-  for (const char* d : {"daemon", "notifier", "cgi-bin", "monitor", "driver"})
-    if (sfs::exists(std::string("/usr/lib/cups/") + d) && (preload.empty() || std::string(d) != "daemon"))
-      sfs::create_directory_symlink(std::string("/usr/lib/cups/") + d, cups + "/serverbin/" + d, ec);
   if (!preload.empty()) {
     // The scheduler drops LD_PRELOAD from what its filters and backends get (SetEnv too), so
     // the library (the test's account database) is put back by a wrapper around cups-exec,
-    // which starts each of them; the folder's other programs are links to the system's.
-    sfs::create_directories(cups + "/serverbin/daemon", ec);
+    // which starts each of them. The daemon folder becomes the scheduler's own (the link to
+    // the system's is removed, never written through), its other programs links.
+    const std::string daemon = cups + "/serverbin/daemon";
+    sfs::remove(daemon, ec);
+    sfs::create_directories(daemon, ec);
     for (const auto& e : sfs::directory_iterator("/usr/lib/cups/daemon", ec))
       if (e.path().filename() != "cups-exec")
-        sfs::create_symlink(e.path(), cups + "/serverbin/daemon/" + e.path().filename().string(), ec);
-    Write(cups + "/serverbin/daemon/cups-exec",
-          "#!/bin/sh\nLD_PRELOAD=" + preload + " exec /usr/lib/cups/daemon/cups-exec \"$@\"\n");
-    ::chmod((cups + "/serverbin/daemon/cups-exec").c_str(), 0755);
+        sfs::create_symlink(e.path(), daemon + "/" + e.path().filename().string(), ec);
+    Write(daemon + "/cups-exec", "#!/bin/sh\nLD_PRELOAD=" + preload + " exec /usr/lib/cups/daemon/cups-exec \"$@\"\n");
+    ::chmod((daemon + "/cups-exec").c_str(), 0755);
   }
-  // The filter folder is the scheduler's own (the install script adds kelvad to it), holding
-  // links to the system's filters.
-  sfs::create_directories(cups + "/serverbin/filter", ec);
-  if (sfs::exists("/usr/lib/cups/filter"))
-    for (const auto& e : sfs::directory_iterator("/usr/lib/cups/filter", ec))
-      sfs::create_symlink(e.path(), cups + "/serverbin/filter/" + e.path().filename().string(), ec);
 
   std::string set_env;
   for (const auto& e : options.env) {

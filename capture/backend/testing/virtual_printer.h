@@ -36,8 +36,9 @@ class VirtualPrinter {
   // source tree; starts cupsd and installs the queues. Gives null with `error` set on failure.
   static std::unique_ptr<VirtualPrinter> Start(const std::string& base, const std::string& capture_template,
                                                const std::string& source_dir, std::string* error);
-  // Takes the options; starts a scheduler with an empty program folder for backends
-  // (serverbin/backend) and a filter folder of links to the system's filters, and no queues.
+  // Takes the options; starts a scheduler with no queues whose program folder's "backend"
+  // and "filter" hold links to the system's programs (spool::testing::LinkSystemServerBin)
+  // and take the test's own.
   // Gives null with `error` set on failure.
   static std::unique_ptr<VirtualPrinter> StartScheduler(const SchedulerOptions& options, std::string* error);
   ~VirtualPrinter();

@@ -38,6 +38,11 @@ class BackendTest : public ::testing::Test {
     std::ofstream(dir_ + "/group") << "alice:x:4242:\nroot:x:0:\nnogroup:x:65534:\n";
     std::ofstream(dir_ + "/doc.pdf") << "%PDF-1.4 not parsed by the backend\n";
     ::chmod((dir_ + "/doc.pdf").c_str(), 0644);
+    // As the scheduler keeps a job's document: root's, mode 0600, in a folder users cannot enter.
+    sfs::create_directories(dir_ + "/requests");
+    ::chmod((dir_ + "/requests").c_str(), 0710);
+    std::ofstream(dir_ + "/requests/d00013-001") << "%PDF-1.4 readable by root alone\n";
+    ::chmod((dir_ + "/requests/d00013-001").c_str(), 0600);
     backend_ = dir_ + "/zelvora";
     sfs::copy_file(testing::BinPath("zelvora"), backend_);
     ::chmod(backend_.c_str(), 0755);
@@ -93,6 +98,13 @@ TEST_F(BackendTest, WritesAsTheJobsUserIntoTheirSpoolOnly) {
        0,
        dir_ + "/open/cap" + dir_ + "/home/alice/spool",
        4242},
+      {"a document only root may read",
+       {"13", "alice", "t", "1", "", dir_ + "/requests/d00013-001"},
+       "",
+       "",
+       0,
+       dir_ + "/home/alice/.local/state/zelvora/spool",
+       4242},
       {"unknown user", {"9", "mallory", "t", "1", "", pdf}, "", "", 5, "", 0},
       {"bad job id", {"../9", "alice", "t", "1", "", pdf}, "", "", 5, "", 0},
       {"an ordinary user for another", {"10", "alice", "t", "1", "", pdf}, "nobody", open_root, 5, "", 0},
@@ -121,6 +133,10 @@ TEST_F(BackendTest, WritesAsTheJobsUserIntoTheirSpoolOnly) {
     auto job = ParseJobFile(*job_text, id);
     ASSERT_TRUE(job.ok()) << c.name;
     EXPECT_EQ(job->title, c.args[2]);
+    auto copied = fs::ReadFile(c.spool + "/" + id + ".pdf");
+    auto original = fs::ReadFile(c.args[5]);
+    ASSERT_TRUE(copied.ok() && original.ok()) << c.name;
+    EXPECT_EQ(*copied, *original) << c.name;
     if (id == "7") {
       EXPECT_EQ(job->paper, "A3");
       EXPECT_EQ(job->orientation, 2);

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -24,6 +27,34 @@ namespace {
 
 namespace sfs = std::filesystem;
 using namespace std::chrono_literals;
+
+// A spool folder that is a link, or another user's, is refused before anything in it is
+// touched: the link's target keeps its mode.
+TEST(SpoolWorker, RefusesALinkedOrForeignSpoolFolder) {
+  testing::TempRoot root;
+  const std::string target = root.str() + "/elsewhere";
+  sfs::create_directories(target);
+  ::chmod(target.c_str(), 0755);
+  sfs::create_directory_symlink(target, root.str() + "/linked");
+  sfs::create_directories(root.str() + "/foreign");
+  const bool can_chown = ::chown((root.str() + "/foreign").c_str(), 4242, 4242) == 0;
+  struct Case {
+    const char* folder;
+    bool accepted;
+  } cases[] = {{"/linked", false}, {"/foreign", !can_chown}, {"/fresh/spool", true}};
+  for (const Case& c : cases) {
+    SpoolWorker::Options so;
+    so.folder = root.str() + c.folder;
+    so.feeder = testing::BinPath("zelvora-feeder");
+    auto worker = SpoolWorker::Start(so);
+    EXPECT_EQ(worker.ok(), c.accepted) << c.folder;
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+  ASSERT_EQ(::stat((root.str() + "/fresh/spool").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
 
 TEST(SpoolWorker, FeedsJobsAndSetsFailedOnesAside) {
   testing::TempRoot root;

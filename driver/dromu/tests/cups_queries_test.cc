@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -27,6 +28,8 @@ TEST(DromuCups, InitialisePassesTheQueueThroughToTheBackend) {
   EXPECT_TRUE(info->print_processor.empty());
 
   const auto backend = cupsd->serverbin() / "backend" / "zelvora";
+  // A new file, never one written through whatever stands at that name.
+  ::unlink(backend.c_str());
   std::ofstream(backend) << "#!/bin/sh\nexit 0\n";
   ::chmod(backend.c_str(), 0700);
   EXPECT_TRUE(DrvPrinterEvent(host, "Zelvora", kEventInitialize, 0));

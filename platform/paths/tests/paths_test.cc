@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -33,6 +35,32 @@ TEST(Paths, MapsNetworkAndLocalPaths) {
     ASSERT_TRUE(got.ok()) << c.in << ": " << got.status().ToString();
     EXPECT_EQ(*got, c.out) << c.in;
   }
+}
+
+// A share the runtime root does not map is found through the machine-wide mapping; the
+// root's own entry (even a dangling link) wins, and an unmapped share stays in the root.
+TEST(Paths, UnmappedSharesFallBackToTheMachineWideMapping) {
+  zv::testing::TempRoot root;
+  const std::string r = root.str(), sys = r + "/system";
+  std::filesystem::create_directories(sys + "/net/SRV/Share");
+  std::filesystem::create_directories(r + "/net/OWN");
+  std::filesystem::create_directory_symlink(r + "/missing", r + "/net/OWN/Share");
+  std::filesystem::create_directories(sys + "/net/OWN/Share");
+  ::setenv("ZELVORA_SYSTEM_CONFIG", sys.c_str(), 1);
+  struct Case {
+    const char* in;
+    std::string out;
+  } cases[] = {
+      {"\\\\SRV\\Share\\Result\\a.ans", sys + "/net/SRV/Share/Result/a.ans"},
+      {"\\\\OWN\\Share\\x", r + "/net/OWN/Share/x"},
+      {"\\\\NONE\\Share\\x", r + "/net/NONE/Share/x"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ToLocalPath(c.in).value(), c.out) << c.in;
+  EXPECT_EQ(SystemConfigFolder(), sys);
+  ::unsetenv("ZELVORA_SYSTEM_CONFIG");
+  auto exe = ProgramPath();
+  ASSERT_TRUE(exe.ok());
+  EXPECT_EQ(SystemConfigFolder(), std::filesystem::path(*exe).parent_path().parent_path().string() + "/etc");
 }
 
 TEST(Paths, RefusesNetworkPathsThatLeaveTheirShare) {

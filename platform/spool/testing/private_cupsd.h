@@ -22,6 +22,14 @@ struct CupsQueue {
 // with 12 pt margins, Letter with 18 pt), duplex, colour and two resolutions.
 std::string TestPpd(const std::filesystem::path& filter);
 
+// Takes a folder for a scheduler's programs (ServerBin); fills it from the system's
+// /usr/lib/cups: "backend" and "filter" become folders of their own holding links to each
+// system program there but the virtual printer's own (zelvora, olviport, kelvad), which a
+// test installs itself; the other folders (daemon, notifier, ...) are links to the system's.
+// A test may add or replace files in "backend" and "filter" (remove a name before writing
+// it, never write through a link), and must never write below the linked folders.
+void LinkSystemServerBin(const std::filesystem::path& serverbin);
+
 class PrivateCupsd {
  public:
   // Takes the queues; starts the scheduler and adds them (each with TestPpd), and points
