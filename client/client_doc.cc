@@ -14,6 +14,12 @@
 namespace zv::client {
 namespace fsys = std::filesystem;
 
+namespace {
+// A document image (capture file or packed document) holds up to 2^31-1 bytes; a page of the
+// raster queue at 600 dpi alone is a 100 MB bitmap, far past ReadFile's default limit.
+constexpr std::size_t kMaxDocumentBytes = std::size_t{3} << 30;
+}  // namespace
+
 bool IsCaptureFileName(const std::string& path) {
   fsys::path p(path);
   std::string base = p.stem().string();
@@ -37,7 +43,7 @@ ClientDocument::~ClientDocument() = default;
 bool ClientDocument::ReadImage(const std::string& path, Prompt* prompt, std::vector<uint8_t>* image, bool* trailers,
                                int* version) {
   if (IsCaptureFileName(path)) {
-    auto bytes = fs::ReadFile(path);
+    auto bytes = fs::ReadFile(path, kMaxDocumentBytes);
     // A capture file is read once, whatever came of it; files the capture side did not
     // write are kept.
     if (capture_folder_.empty() || IsInCaptureFolder(path, capture_folder_)) ::unlink(path.c_str());
@@ -47,7 +53,7 @@ bool ClientDocument::ReadImage(const std::string& path, Prompt* prompt, std::vec
     *version = 2;
     return true;
   }
-  auto bytes = fs::ReadFile(path);
+  auto bytes = fs::ReadFile(path, kMaxDocumentBytes);
   jobdoc::UnpackResult r;
   if (bytes.ok()) {
     auto state = jobdoc::NewCodecState();
