@@ -91,6 +91,30 @@ PdfFacts ParsePdfInfo(const std::string& info) {
   return f;
 }
 
+// One page of a document as the client saved it: its paper in 0.1 mm and its orientation.
+struct SavedPage {
+  int width = 0, height = 0;
+  bool landscape = false;
+};
+
+// Takes the output of `jobdoc-tool info`; gives the pages of the client's saved document.
+std::vector<SavedPage> ParseSavedInfo(const std::string& info) {
+  std::vector<SavedPage> pages;
+  std::istringstream in(info);
+  for (std::string line; std::getline(in, line);) {
+    const auto at = line.find("(0.1 mm), ");
+    if (line.rfind("  page ", 0) != 0 || at == std::string::npos) continue;
+    SavedPage p;
+    const auto paper = line.rfind(", paper ", at);
+    const auto dims = paper == std::string::npos ? std::string::npos : line.find(", ", paper + 8);
+    if (dims == std::string::npos || std::sscanf(line.c_str() + dims + 2, "%d x %d", &p.width, &p.height) != 2)
+      continue;
+    p.landscape = line.compare(at + 10, 9, "landscape") == 0;
+    pages.push_back(p);
+  }
+  return pages;
+}
+
 // Takes a binary PGM (P5) image's bytes and a rectangle in fractions of the image; gives the
 // count of pixels darker than mid-grey inside it (-1 for an image it cannot read).
 long DarkPixels(const std::string& pgm, double x0, double y0, double x1, double y1) {
@@ -215,8 +239,32 @@ class DeployRoad : public ::testing::Test {
   // A finished job as the test sees it: the answer's text and the printed PDF (empty when
   // none came).
   struct Outcome {
-    std::string answer, printed;
+    std::string answer, printed, saved;
   };
+  // Takes a user; gives the documents the user's client saved (its app folder's *.prc) with
+  // their change times, so a new or rewritten one shows which client took a job.
+  static std::map<std::string, long long> Saved(const Account& who) {
+    std::map<std::string, long long> out;
+    std::error_code ec;
+    for (const auto& e : sfs::directory_iterator(who.home + "/.local/state/zelvora/app", ec)) {
+      struct stat st {};
+      if (e.path().extension() == ".prc" && ::stat(e.path().c_str(), &st) == 0)
+        out[e.path().string()] = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+    }
+    return out;
+  }
+  // Takes a saved map before and after; gives the one document that is new or changed
+  // (empty when none, "several" when more than one).
+  static std::string Changed(const std::map<std::string, long long>& before,
+                             const std::map<std::string, long long>& after) {
+    std::string found;
+    for (const auto& [path, stamp] : after) {
+      auto it = before.find(path);
+      if (it != before.end() && it->second == stamp) continue;
+      found = found.empty() ? path : "several";
+    }
+    return found;
+  }
   // Takes the user and a command printing as that user; removes the user's last answer, runs
   // the command and waits for the new answer and, when `prints`, the printed PDF. Checks that
   // no other user's answer changed.
@@ -224,8 +272,11 @@ class DeployRoad : public ::testing::Test {
     Outcome o;
     ::unlink(AnswerPath(who).c_str());
     std::map<std::string, std::string> others;
-    for (const auto& a : machine_->users())
+    std::map<std::string, std::map<std::string, long long>> saved;
+    for (const auto& a : machine_->users()) {
       if (a.name != who.name) others[a.name] = ReadOr(AnswerPath(a), "");
+      saved[a.name] = Saved(a);
+    }
     const auto before = Printed();
     std::string out;
     EXPECT_EQ(machine_->Run(&who, command, &out), 0) << out;
@@ -239,6 +290,15 @@ class DeployRoad : public ::testing::Test {
     }
     for (const auto& [name, text] : others)
       EXPECT_EQ(ReadOr(AnswerPath(machine_->user(name)), ""), text) << "the answer of " << name << " changed";
+    // The job went through its owner's client alone.
+    for (const auto& a : machine_->users()) {
+      const std::string changed = Changed(saved[a.name], Saved(a));
+      if (a.name == who.name) {
+        o.saved = changed;
+      } else {
+        EXPECT_EQ(changed, "") << "the client of " << a.name << " took a job of " << who.name;
+      }
+    }
     return o;
   }
   // Takes an answer's text; gives its Result value (-1 without one).
@@ -256,6 +316,18 @@ class DeployRoad : public ::testing::Test {
     std::string out;
     machine_->Run(nullptr, {"pdfinfo", "-f", "1", "-l", "999", pdf}, &out, 60000);
     return ParsePdfInfo(out);
+  }
+  // Takes a document the client saved; gives its pages as the client holds them.
+  static std::vector<SavedPage> SavedFacts(const std::string& prc) {
+    std::string out;
+    machine_->Run(nullptr, {machine_->prefix() + "/bin/jobdoc-tool", "info", prc}, &out, 60000);
+    return ParseSavedInfo(out);
+  }
+  // Starts both users' sessions once, as their autostart entries say.
+  static void StartSessions() {
+    if (sessions_started_) return;
+    sessions_started_ = true;
+    for (const auto& a : machine_->users()) ASSERT_TRUE(machine_->StartSession(a).ok()) << machine_->Logs();
   }
   // Takes a printed PDF and a page; gives the page rendered as a grey image (PGM bytes).
   static std::string Render(const std::string& pdf, int page) {
@@ -288,12 +360,9 @@ class DeployRoad : public ::testing::Test {
                                                               "subscriptions.conf.O"};
   static inline DeployedMachine* machine_ = nullptr;
   static inline std::string missing_, failure_, dsn_;
+  static inline bool sessions_started_ = false;
   static inline std::map<std::string, std::string> before_;
 };
-
-const std::vector<Page> kReport = {{595.28, 841.89, "Aiko page 1"},
-                                   {595.28, 841.89, "Aiko page 2"},
-                                   {841.89, 595.28, "Aiko landscape"}};
 
 // Without a session the backend, run as root by the scheduler, still puts the job into its
 // owner's spool folder only, as the owner: the job files are the scheduler's (root-only), so
@@ -331,27 +400,98 @@ TEST_F(DeployRoad, AJobLandsInItsOwnersSpoolFolderOnly) {
   for (const auto& f : Spool(aiko)) ::unlink((aiko.home + "/.local/state/zelvora/spool/" + f).c_str());
 }
 
-TEST_F(DeployRoad, APdfTravelsFromItsOwnerToTheEngineAndBack) {
-  for (const auto& a : machine_->users()) ASSERT_TRUE(machine_->StartSession(a).ok()) << machine_->Logs();
-  const Account& aiko = machine_->user("aiko");
-  const std::string pdf = Document("aiko-report.pdf", kReport);
-  const Outcome o = PrintAs(aiko, {"lp", "-d", "Zelvora", "-t", "Aiko report", pdf});
-  EXPECT_EQ(ResultOf(o.answer), 0) << o.answer;
-  EXPECT_TRUE(UserReads(aiko));
-  ASSERT_FALSE(o.printed.empty());
-  const PdfFacts f = Facts(o.printed);
-  EXPECT_EQ(f.pages, 3);
-  ASSERT_EQ(f.sizes.size(), 3u);
-  EXPECT_LT(f.sizes[0].first, f.sizes[0].second) << "the first page is portrait";
-  // The text is drawn: dark pixels in the band near the top where it stands.
-  for (int page = 1; page <= 3; ++page)
-    EXPECT_GT(DarkPixels(Render(o.printed, page), 0.05, 0.05, 0.7, 0.3), 20) << "page " << page;
-  const auto log = PrintLog();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0], "aiko|Aiko report|3");
+// Each user's road: a PDF, a text file (the distribution's text filter), a LibreOffice
+// document and a raster job at 600 dpi, each through that user's own client alone (its saved
+// copy: pages, paper, orientation), sent on by AutoPrint, printed by the engine on the folder
+// printer (pages, size, the text drawn), answered to that user and logged under that account.
+TEST_F(DeployRoad, EachUsersJobsTravelThroughTheirOwnClientToTheEngineAndBack) {
+  StartSessions();
+  struct Case {
+    std::string what, title;
+    std::function<std::vector<std::string>(const Account&)> command;
+    int pages;                      // 0: at least one
+    std::vector<bool> landscape;    // per page as the client holds it; empty: all portrait
+    double probe_bottom;            // the band (fraction of the page height) the text stands in
+  };
+  const std::vector<Case> cases = {
+      {"pdf", "Report",
+       [](const Account& a) {
+         const std::string pdf = Document(a.name + "-report.pdf", {{595.28, 841.89, a.name + " page 1"},
+                                                                  {595.28, 841.89, a.name + " page 2"},
+                                                                  {841.89, 595.28, a.name + " landscape"}});
+         return std::vector<std::string>{"lp", "-d", "Zelvora", "-t", "Report", pdf};
+       },
+       3, {false, false, true}, 0.3},
+      {"text", "Notes",
+       [](const Account& a) {
+         const std::string text = machine_->dir() + "/docs/" + a.name + "-notes.txt";
+         {
+           std::ofstream t(text);
+           for (int i = 1; i <= 80; ++i) t << "NOTES OF " << a.name << " LINE " << i << " WWWWWWWWWWWWWWWWWWWW\n";
+         }
+         ::chmod(text.c_str(), 0644);
+         return std::vector<std::string>{"lp", "-d", "Zelvora", "-t", "Notes", text};
+       },
+       0, {}, 0.5},
+      {"libreoffice", "",
+       [](const Account& a) {
+         const std::string text = machine_->dir() + "/docs/" + a.name + "-letter.txt";
+         {
+           std::ofstream t(text);
+           t << "LETTER FROM " << a.name << "\n\nThis letter was printed by LibreOffice.\n";
+         }
+         ::chmod(text.c_str(), 0644);
+         return std::vector<std::string>{"soffice", "--headless", "--norestore", "--pt", "Zelvora", text};
+       },
+       1, {}, 0.3},
+      {"raster", "Raster",
+       [](const Account& a) {
+         const std::string pdf = Document(a.name + "-raster.pdf", {{595.28, 841.89, a.name + " raster"}});
+         return std::vector<std::string>{"lp", "-d", "Zelvora-Raster", "-o", "Resolution=600dpi", "-t", "Raster", pdf};
+       },
+       1, {}, 0.3},
+  };
+  for (const auto& a : machine_->users()) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(a.name + ": " + c.what);
+      const auto log_before = PrintLog();
+      const Outcome o = PrintAs(a, c.command(a));
+      EXPECT_EQ(ResultOf(o.answer), 0) << o.answer;
+      EXPECT_TRUE(UserReads(a));
+      // The owner's client: pages, paper and orientation of its copy.
+      ASSERT_FALSE(o.saved.empty() || o.saved == "several") << o.saved << "\n" << machine_->Logs();
+      const auto saved = SavedFacts(o.saved);
+      if (c.pages > 0) {
+        EXPECT_EQ(static_cast<int>(saved.size()), c.pages);
+      } else {
+        EXPECT_GE(saved.size(), 1u);
+      }
+      for (std::size_t i = 0; i < saved.size(); ++i) {
+        const bool landscape = i < c.landscape.size() && c.landscape[i];
+        EXPECT_EQ(saved[i].landscape, landscape) << "page " << i + 1;
+        EXPECT_EQ(std::min(saved[i].width, saved[i].height), 2100) << "A4, page " << i + 1;
+        EXPECT_EQ(std::max(saved[i].width, saved[i].height), 2970) << "A4, page " << i + 1;
+      }
+      // The engine's print: as many pages, portrait first page, the text drawn.
+      ASSERT_FALSE(o.printed.empty());
+      const PdfFacts f = Facts(o.printed);
+      EXPECT_EQ(f.pages, static_cast<int>(saved.size()));
+      ASSERT_FALSE(f.sizes.empty());
+      EXPECT_LT(f.sizes[0].first, f.sizes[0].second) << "the first page is portrait";
+      for (int page = 1; page <= f.pages; ++page)
+        EXPECT_GT(DarkPixels(Render(o.printed, page), 0.0, 0.0, 1.0, c.probe_bottom), 20) << "page " << page;
+      // One row in the print log, under the owner's account.
+      const auto log = PrintLog();
+      ASSERT_EQ(log.size(), log_before.size() + 1);
+      const std::string row = a.name + "|" + c.title;
+      EXPECT_EQ(log.back().substr(0, row.size()), row) << log.back();
+      EXPECT_EQ(log.back().substr(log.back().rfind('|') + 1), std::to_string(f.pages)) << log.back();
+    }
+  }
 }
 
 TEST_F(DeployRoad, EachUserGetsOnlyTheirOwnJobsAndNoOneCanPrintAsAnother) {
+  StartSessions();
   const Account& aiko = machine_->user("aiko");
   const Account& kenji = machine_->user("kenji");
   const std::string pdf = Document("kenji-memo.pdf", {{595.28, 841.89, "Kenji memo 1"}, {595.28, 841.89, "Kenji memo 2"}});
@@ -363,6 +503,7 @@ TEST_F(DeployRoad, EachUserGetsOnlyTheirOwnJobsAndNoOneCanPrintAsAnother) {
   // Kenji names Aiko as the job's owner: the scheduler refuses it.
   const auto log_before = PrintLog();
   const std::string answer_before = ReadOr(AnswerPath(aiko), "");
+  const auto aiko_saved = Saved(aiko);
   std::string out;
   EXPECT_NE(machine_->Run(&kenji, {"lp", "-U", "aiko", "-d", "Zelvora", "-t", "Forged", pdf}, &out), 0) << out;
   EXPECT_NE(out.find("Unauthorized"), std::string::npos) << out;
@@ -373,54 +514,13 @@ TEST_F(DeployRoad, EachUserGetsOnlyTheirOwnJobsAndNoOneCanPrintAsAnother) {
   ASSERT_EQ(log.size(), log_before.size() + 1);
   EXPECT_EQ(log.back(), "kenji|Kenji after|2");
   EXPECT_EQ(ReadOr(AnswerPath(aiko), ""), answer_before);
+  EXPECT_EQ(Changed(aiko_saved, Saved(aiko)), "") << "the forged job reached aiko's client";
+  EXPECT_TRUE(Spool(aiko).empty());
   for (const auto& row : log) EXPECT_EQ(row.find("Forged"), std::string::npos) << row;
 }
 
-TEST_F(DeployRoad, TextLibreOfficeAndRasterJobsArePrinted) {
-  const Account& aiko = machine_->user("aiko");
-  const Account& kenji = machine_->user("kenji");
-  // Plain text through the distribution's text filter.
-  const std::string text = machine_->dir() + "/docs/notes.txt";
-  {
-    std::ofstream t(text);
-    for (int i = 1; i <= 80; ++i) t << "NOTES LINE " << i << " WWWWWWWWWWWWWWWWWWWWWWWWWWWW\n";
-  }
-  ::chmod(text.c_str(), 0644);
-  Outcome o = PrintAs(aiko, {"lp", "-d", "Zelvora", "-t", "Notes", text});
-  EXPECT_EQ(ResultOf(o.answer), 0) << o.answer;
-  ASSERT_FALSE(o.printed.empty());
-  EXPECT_GE(Facts(o.printed).pages, 1);
-  EXPECT_GT(DarkPixels(Render(o.printed, 1), 0.0, 0.0, 1.0, 0.5), 20);
-
-  // A document printed by LibreOffice as the user.
-  const std::string odt_src = machine_->dir() + "/docs/letter.txt";
-  {
-    std::ofstream t(odt_src);
-    t << "LETTER FROM KENJI\n\nThis letter was printed by LibreOffice.\n";
-  }
-  ::chmod(odt_src.c_str(), 0644);
-  o = PrintAs(kenji, {"soffice", "--headless", "--norestore", "--pt", "Zelvora", odt_src});
-  EXPECT_EQ(ResultOf(o.answer), 0) << o.answer;
-  ASSERT_FALSE(o.printed.empty());
-  EXPECT_EQ(Facts(o.printed).pages, 1);
-  EXPECT_GT(DarkPixels(Render(o.printed, 1), 0.0, 0.0, 1.0, 0.3), 20);
-
-  // The raster queue at 600 dpi.
-  const std::string pdf = Document("aiko-raster.pdf", {{595.28, 841.89, "Aiko raster"}});
-  o = PrintAs(aiko, {"lp", "-d", "Zelvora-Raster", "-o", "Resolution=600dpi", "-t", "Raster", pdf});
-  EXPECT_EQ(ResultOf(o.answer), 0) << o.answer;
-  ASSERT_FALSE(o.printed.empty());
-  EXPECT_EQ(Facts(o.printed).pages, 1);
-  EXPECT_GT(DarkPixels(Render(o.printed, 1), 0.05, 0.05, 0.7, 0.3), 20);
-
-  auto log = PrintLog();
-  ASSERT_GE(log.size(), 3u);
-  EXPECT_EQ(log[log.size() - 3].substr(0, 11), "aiko|Notes|");
-  EXPECT_EQ(log[log.size() - 2].substr(0, 6), "kenji|");
-  EXPECT_EQ(log[log.size() - 1], "aiko|Raster|1");
-}
-
 TEST_F(DeployRoad, AUserOverThePageLimitIsRefused) {
+  StartSessions();
   const Account& kenji = machine_->user("kenji");
   ASSERT_EQ(Sql("UPDATE Main SET MaxPages=1 WHERE Account='kenji'"), "");
   const auto log_before = PrintLog();
