@@ -214,20 +214,29 @@ Status DeployedMachine::StartSession(const Account& who) {
       if (line.rfind("Exec=", 0) == 0) exec = line.substr(5);
   }
   if (exec.empty()) return Status::NotFound("no autostart entry with an Exec line in " + autostart());
-  std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=" + std::to_string(who.uid),
-                                   "--regid=" + std::to_string(who.uid), "--init-groups", "/usr/bin/env", "-i"};
-  for (const auto& e : UserEnv(who)) argv.push_back(e);
+  std::vector<std::string> argv;
   std::istringstream words(exec);
   for (std::string w; words >> w;)
     if (w.size() != 2 || w[0] != '%') argv.push_back(w);  // field codes (%U ...) stand for nothing here
-  process::StartOptions o;
-  o.argv = argv;
-  o.env = AccountEnv();
-  o.output_file = dir_ + "/log/session-" + who.name + ".out";
-  auto p = process::Start(o);
+  auto p = StartAs(who, argv, {}, "session-" + who.name);
   if (!p.ok()) return p.status();
   sessions_.push_back(std::move(*p));
   return Status::Ok();
+}
+
+Result<process::Process> DeployedMachine::StartAs(const Account& who, const std::vector<std::string>& argv,
+                                                  const std::vector<std::string>& extra_env,
+                                                  const std::string& log_name) const {
+  std::vector<std::string> full = {"/usr/bin/setpriv", "--reuid=" + std::to_string(who.uid),
+                                   "--regid=" + std::to_string(who.uid), "--init-groups", "/usr/bin/env", "-i"};
+  for (const auto& e : UserEnv(who)) full.push_back(e);
+  for (const auto& e : extra_env) full.push_back(e);  // env(1) keeps the last of a name
+  full.insert(full.end(), argv.begin(), argv.end());
+  process::StartOptions o;
+  o.argv = full;
+  o.env = AccountEnv();
+  o.output_file = dir_ + "/log/" + log_name + ".out";
+  return process::Start(o);
 }
 
 void DeployedMachine::EndSessions() {

@@ -68,6 +68,11 @@ class DeployedMachine {
   // Takes a user; starts the user's session as the autostart entry says (its Exec line, as
   // that user). Gives an error when the entry is missing or the program does not start.
   Status StartSession(const Account& who);
+  // Takes a user, a program with its arguments and extra "NAME=value" entries of its
+  // environment; starts it as that user with UserEnv and the extras (they win), its output
+  // in log/<log_name>.out. The caller waits for it or stops it.
+  Result<process::Process> StartAs(const Account& who, const std::vector<std::string>& argv,
+                                   const std::vector<std::string>& extra_env, const std::string& log_name) const;
   // Ends every process of the client users (sessions and what they started).
   void EndSessions();
 

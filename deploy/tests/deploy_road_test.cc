@@ -28,6 +28,8 @@
 #include "platform/odbc/odbc.h"
 #include "platform/registry/registry.h"
 #include "platform/spool/folder_spooler.h"
+#include "platform/testing/artifacts.h"
+#include "platform/testing/bin_dir.h"
 
 namespace zv::deploy {
 namespace {
@@ -517,6 +519,62 @@ TEST_F(DeployRoad, EachUserGetsOnlyTheirOwnJobsAndNoOneCanPrintAsAnother) {
   EXPECT_EQ(Changed(aiko_saved, Saved(aiko)), "") << "the forged job reached aiko's client";
   EXPECT_TRUE(Spool(aiko).empty());
   for (const auto& row : log) EXPECT_EQ(row.find("Forged"), std::string::npos) << row;
+}
+
+// Each user's client, opened on the last job it took, on a screen of the test's own (Xvfb on
+// an abstract socket, no lock file): the screenshots go to the build's artifacts folder,
+// deploy_ostrane_<user>.png. AutoPrint is off for the while, so the window shows.
+TEST_F(DeployRoad, EachUsersClientShowsTheirLastJob) {
+  if (::access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "needs Xvfb for the screenshots";
+  const std::string number_file = machine_->dir() + "/log/display";
+  process::StartOptions xo;
+  xo.argv = {"/bin/sh", "-c",
+             "exec /usr/bin/Xvfb -displayfd 3 -nolisten tcp -nolisten unix -nolock -ac -br -screen 0 1280x960x24 "
+             "3>" + number_file};
+  xo.output_file = machine_->dir() + "/log/xvfb.out";
+  auto xvfb = process::Start(xo);
+  ASSERT_TRUE(xvfb.ok()) << xvfb.status().ToString();
+  struct Stop {
+    process::Process& p;
+    ~Stop() {
+      (void)p.Kill(SIGTERM);
+      if (!p.Wait(10000).ok()) (void)p.Kill();
+      (void)p.Wait(5000);
+    }
+  } stop{*xvfb};
+  ASSERT_TRUE(WaitUntil([&] { return ReadOr(number_file, "").find('\n') != std::string::npos; }, 30s))
+      << ReadOr(machine_->dir() + "/log/xvfb.out", "");
+  const std::string display = ":" + ReadOr(number_file, "").substr(0, ReadOr(number_file, "").find('\n'));
+  const std::string grab_runtime = machine_->dir() + "/log/grab-runtime";  // the grabber's XDG_RUNTIME_DIR
+  ASSERT_TRUE(fs::MakeDirs(grab_runtime, 0700).ok());
+  for (const auto& a : machine_->users()) {
+    SCOPED_TRACE(a.name);
+    std::string last;
+    long long newest = -1;
+    for (const auto& [path, stamp] : Saved(a))
+      if (stamp > newest) newest = stamp, last = path;
+    ASSERT_FALSE(last.empty()) << "no job saved by " << a.name << "'s client";
+    std::string out;
+    ASSERT_EQ(machine_->Run(&a, {machine_->prefix() + "/bin/ostrane-send", "autoprint", "off"}, &out), 0) << out;
+    auto client = machine_->StartAs(a, {machine_->prefix() + "/bin/ostrane", last},
+                                    {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb"}, "ostrane-shown-" + a.name);
+    ASSERT_TRUE(client.ok()) << client.status().ToString();
+    const std::string png = zv::testing::ArtifactsDir() + "/deploy_ostrane_" + a.name + ".png";
+    ::unlink(png.c_str());
+    process::StartOptions go;
+    go.argv = {zv::testing::BinPath("zv_screen_grab"), png, "60000"};
+    go.env = {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb", "XDG_RUNTIME_DIR=" + grab_runtime};
+    go.output_file = machine_->dir() + "/log/grab-" + a.name + ".out";
+    auto grab = process::Start(go);
+    ASSERT_TRUE(grab.ok()) << grab.status().ToString();
+    auto code = grab->Wait(90000);
+    EXPECT_TRUE(code.ok() && *code == 0) << ReadOr(go.output_file, "") << ReadOr(machine_->dir() + "/log/ostrane-shown-" + a.name + ".out", "");
+    EXPECT_EQ(::access(png.c_str(), R_OK), 0) << png;
+    (void)client->Kill(SIGTERM);
+    if (!client->Wait(10000).ok()) (void)client->Kill();
+    (void)client->Wait(5000);
+    EXPECT_EQ(machine_->Run(&a, {machine_->prefix() + "/bin/ostrane-send", "autoprint", "on"}, &out), 0) << out;
+  }
 }
 
 TEST_F(DeployRoad, AUserOverThePageLimitIsRefused) {
