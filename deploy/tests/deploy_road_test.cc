@@ -6,8 +6,6 @@
 // owner's client, the engine prints it on its folder printer, the answer reaches the owner and
 // the print log counts it under the owner's account. A forged job owner is refused, a user
 // over the page limit is refused, and nothing is written outside the test's folders.
-#include <cairo-pdf.h>
-#include <cairo.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,12 +20,10 @@
 #include <thread>
 
 #include "deploy/testing/deployed_machine.h"
+#include "deploy/testing/road.h"
 #include "deploy/testing/tree_state.h"
-#include "engine/rules/settings.h"
 #include "platform/fs/files.h"
 #include "platform/odbc/odbc.h"
-#include "platform/registry/registry.h"
-#include "platform/spool/folder_spooler.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/bin_dir.h"
 
@@ -38,41 +34,9 @@ namespace sfs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::Account;
 using testing::DeployedMachine;
-
-// Takes a condition and a limit; polls it until it holds or the limit passes; gives whether it held.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit = 180s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return done();
-}
-
-// One page of a test document: its size in points and the line of text drawn near its top.
-struct Page {
-  double width, height;
-  std::string text;
-};
-
-// Takes a path and pages; writes a PDF whose pages each carry their text in large letters at
-// the top left (72 pt in, 60-110 pt down), readable by everyone.
-void WritePdf(const std::string& path, const std::vector<Page>& pages) {
-  cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), pages[0].width, pages[0].height);
-  cairo_t* cr = cairo_create(s);
-  for (const auto& p : pages) {
-    cairo_pdf_surface_set_size(s, p.width, p.height);
-    cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
-    cairo_set_font_size(cr, 40);
-    cairo_move_to(cr, 72, 100);
-    cairo_show_text(cr, p.text.c_str());
-    cairo_show_page(cr);
-  }
-  cairo_destroy(cr);
-  cairo_surface_destroy(s);
-  ::chmod(path.c_str(), 0644);
-}
+using testing::Page;
+using testing::WaitUntil;
+using testing::WritePdf;
 
 // What poppler's tools say of a printed PDF.
 struct PdfFacts {
@@ -161,7 +125,7 @@ class DeployRoad : public ::testing::Test {
       failure_ = error;
       return;
     }
-    failure_ = SetUpAdministration();
+    failure_ = testing::SetUpOffice(*machine_, &dsn_);
   }
   static void TearDownTestSuite() {
     delete machine_;
@@ -173,45 +137,8 @@ class DeployRoad : public ::testing::Test {
     ASSERT_EQ(failure_, "") << machine_->Logs();
   }
 
-  // What an administrator does after the roles are set up: the engine's folder printer
-  // "Office" (managed, in the database), both users in the database with a page limit, and
-  // AutoPrint for each user so a job goes straight to the server. Gives an error text.
-  static std::string SetUpAdministration() {
-    ::setenv("ZELVORA_ROOT", machine_->server_root().c_str(), 1);
-    auto key = registry::Key::Open(registry::RootKey::kLocalMachine, engine::kZelvoraKey);
-    if (!key.ok()) return "the server's registry key: " + key.status().ToString();
-    auto dsn = key->GetString("DSN");
-    if (!dsn.ok()) return "the server's data source: " + dsn.status().ToString();
-    dsn_ = *dsn;
-    for (const std::string& sql :
-         {std::string("INSERT OR IGNORE INTO Groups (GID,GroupName,MaxPages,MaxPages_Color,Used) VALUES "
-                      "(1,'staff',100,30,1)"),
-          std::string("INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) "
-                      "VALUES (11,'aiko','Aiko',1,3,100,0,'',1),(12,'kenji','Kenji',1,3,100,0,'',1)"),
-          std::string("INSERT OR IGNORE INTO Printers (PID,PrinterName,Ptype,Used) VALUES (1,'Office',0,1)")})
-      if (std::string e = Sql(sql); !e.empty()) return e;
-    spool::FolderSpooler spooler(machine_->printers());
-    auto office = spool::StandardFolderPrinter("Office");
-    office.caps.resolutions = {{150, 150}};
-    office.caps.default_resolution = {150, 150};
-    if (Status st = spooler.AddPrinter(office); !st.ok()) return "the folder printer: " + st.ToString();
-    if (Status st = fs::WriteFileAtomic(machine_->share() + "/PrintInfo/printers.lst", "[PRINTERS]\r\nOffice=\r\n");
-        !st.ok())
-      return "printers.lst: " + st.ToString();
-    for (const auto& a : machine_->users()) {
-      std::string out;
-      if (machine_->Run(&a, {machine_->prefix() + "/bin/ostrane-send", "autoprint", "on"}, &out) != 0)
-        return "ostrane-send autoprint on as " + a.name + ": " + out;
-    }
-    return "";
-  }
   // Takes one SQL statement; runs it on the server's database; gives an error text.
-  static std::string Sql(const std::string& sql) {
-    auto c = odbc::Connection::Open(dsn_, "", "");
-    if (!c.ok()) return c.status().ToString();
-    auto r = (*c)->Execute(sql, {});
-    return r.ok() ? "" : sql + ": " + r.status().ToString();
-  }
+  static std::string Sql(const std::string& sql) { return testing::Sql(dsn_, sql); }
   // Gives the print log as "account|job name|pages" rows, ascending.
   static std::vector<std::string> PrintLog() {
     std::vector<std::string> rows;
@@ -243,29 +170,10 @@ class DeployRoad : public ::testing::Test {
   struct Outcome {
     std::string answer, printed, saved;
   };
-  // Takes a user; gives the documents the user's client saved (its app folder's *.prc) with
-  // their change times, so a new or rewritten one shows which client took a job.
-  static std::map<std::string, long long> Saved(const Account& who) {
-    std::map<std::string, long long> out;
-    std::error_code ec;
-    for (const auto& e : sfs::directory_iterator(who.home + "/.local/state/zelvora/app", ec)) {
-      struct stat st {};
-      if (e.path().extension() == ".prc" && ::stat(e.path().c_str(), &st) == 0)
-        out[e.path().string()] = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-    }
-    return out;
-  }
-  // Takes a saved map before and after; gives the one document that is new or changed
-  // (empty when none, "several" when more than one).
+  static std::map<std::string, long long> Saved(const Account& who) { return testing::SavedDocuments(who); }
   static std::string Changed(const std::map<std::string, long long>& before,
                              const std::map<std::string, long long>& after) {
-    std::string found;
-    for (const auto& [path, stamp] : after) {
-      auto it = before.find(path);
-      if (it != before.end() && it->second == stamp) continue;
-      found = found.empty() ? path : "several";
-    }
-    return found;
+    return testing::ChangedDocument(before, after);
   }
   // Takes the user and a command printing as that user; removes the user's last answer, runs
   // the command and waits for the new answer and, when `prints`, the printed PDF. Checks that
