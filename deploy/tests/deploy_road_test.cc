@@ -5,7 +5,8 @@
 // prints a PDF, a text file, a LibreOffice document and a raster job; each job reaches only its
 // owner's client, the engine prints it on its folder printer, the answer reaches the owner and
 // the print log counts it under the owner's account. A forged job owner is refused, a user
-// over the page limit is refused, and nothing is written outside the test's folders.
+// over the page limit is refused, and nothing is written outside the test's folders. Each
+// user's client is shown on its last job for a screenshot in the build's artifacts folder.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
