@@ -16,11 +16,27 @@
 #include "engine/hevrasto/server_setup.h"
 #include "platform/base/root.h"
 #include "platform/fs/files.h"
+#include "platform/process/usage.h"
 #include "platform/winmsg/winmsg.h"
 
 namespace {
 namespace fsys = std::filesystem;
 using namespace zv::engine;
+
+constexpr zv::process::Usage kUsage{
+    "hevrasto-demo",
+    "Usage: hevrasto-demo setup | submit PAGES | wait SLOT | close\n"
+    "Sets up a server on the embedded defaults and plays the client's part for the demo.\n"
+    "\n"
+    "Commands:\n"
+    "  setup          the registry, database, folder printer \"Office\" and share folders\n"
+    "  submit PAGES   place a sample job of PAGES pages (1 to 1000) as alice on \"demo-pc\";\n"
+    "                 prints the request slot's base name\n"
+    "  wait SLOT      wait up to 60 s for the slot's answer; prints it and the printed PDFs\n"
+    "  close          close the engine's window\n"
+    "  --help         show this text\n"
+    "\n"
+    "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT};
 
 int Fail(const std::string& what) {
   fprintf(stderr, "hevrasto-demo: %s\n", what.c_str());
@@ -36,6 +52,7 @@ ServerFolders Folders() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (auto done = zv::process::CheckOptions({argv + 1, argv + argc}, {}, kUsage)) return *done;
   std::string cmd = argc > 1 ? argv[1] : "";
   ServerFolders f = Folders();
   if (cmd == "setup") {
@@ -79,5 +96,5 @@ int main(int argc, char** argv) {
     zv::winmsg::PostMessage(w, zv::winmsg::WM_CLOSE, 0, 0);
     return 0;
   }
-  return Fail("usage: hevrasto-demo setup | submit PAGES | wait SLOT | close");
+  return kUsage.Error(cmd.empty() ? "no command" : "wrong command line");
 }
