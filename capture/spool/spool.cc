@@ -1,12 +1,14 @@
 #include "capture/spool/spool.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 
 #include "platform/base/ascii.h"
+#include "platform/base/root.h"
 
 namespace zv::capture {
 namespace {
@@ -168,6 +170,11 @@ std::string CaptureRootFor(std::string_view home, const char* root_template) {
   }
   while (out.size() > 1 && out.back() == '/') out.pop_back();
   return out;
+}
+
+std::string OwnCaptureRoot(std::string_view home, const char* root_template) {
+  if (::geteuid() == 0 && (root_template == nullptr || *root_template == '\0')) return RuntimeRoot();
+  return CaptureRootFor(home, root_template);
 }
 
 std::vector<std::string> ListSpoolJobs(const std::string& folder) {

@@ -31,8 +31,9 @@ constexpr zv::process::Usage kUsage{
     "\n"
     "It takes no arguments (--help shows this text). One runs per user and runtime root, started\n"
     "with the desktop session; it ends on SIGTERM, SIGINT or WM_CLOSE. It watches the user's\n"
-    "spool folder ~/.local/state/zelvora/spool for the printer queues' jobs, hands each to\n"
-    "zelvora-feeder, and starts the job monitor welmoric when the machine names a print server.\n"
+    "spool folder ~/.local/state/zelvora/spool (root's: spool/ in its runtime root) for the\n"
+    "printer queues' jobs, hands each to zelvora-feeder, and starts the job monitor welmoric\n"
+    "when the machine names a print server.\n"
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
     "  ZELVORA_CAPTURE_ROOT   the folder whose spool/ the queues write, %h standing for the\n"
@@ -87,9 +88,9 @@ int main(int argc, char** argv) {
   }
   std::unique_ptr<zv::capture::SpoolWorker> spool;
   auto folder = zv::paths::ProgramFolder();
-  if (!home.empty() && folder.ok()) {
+  if ((!home.empty() || ::geteuid() == 0) && folder.ok()) {
     zv::capture::SpoolWorker::Options so;
-    so.folder = zv::capture::SpoolFolder(zv::capture::CaptureRootFor(home, std::getenv("ZELVORA_CAPTURE_ROOT")));
+    so.folder = zv::capture::SpoolFolder(zv::capture::OwnCaptureRoot(home, std::getenv("ZELVORA_CAPTURE_ROOT")));
     so.feeder = *folder + "/zelvora-feeder";
     auto worker = zv::capture::SpoolWorker::Start(so);
     if (worker.ok()) {

@@ -16,6 +16,7 @@
 #include "client/config.h"
 #include "client/qt/status_popup.h"
 #include "platform/paths/paths.h"
+#include "platform/paths/root_session.h"
 #include "platform/process/usage.h"
 #include "platform/registry/registry.h"
 #include "platform/sync/guard.h"
@@ -40,7 +41,8 @@ constexpr process::Usage kUsage{
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
     "  ZELVORA_SYSTEM_CONFIG  the machine-wide settings folder (default PREFIX/etc)\n"
-    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n"};
+    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n"
+    ZV_USAGE_XDG_ENVIRONMENT};
 
 // Gives the running frame's platform window, or 0.
 winmsg::HWND RunningFrame() {
@@ -90,6 +92,7 @@ int main(int argc, char** argv) {
   // Answered before the guard and the application object: no display, no running client.
   if (args.option == "--help") return kUsage.Help();
   if (!args.option.empty()) return kUsage.Error("unknown option " + args.option);
+  if (Status s = paths::KeepRootOutOfHome(); !s.ok()) std::fprintf(stderr, "ostrane: %s\n", s.ToString().c_str());
 
   auto guard = sync::NamedGuard::TryAcquire("Ostrane");
   if (!guard.ok()) {

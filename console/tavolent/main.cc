@@ -10,6 +10,7 @@
 #include "console/tavolent/dialogs.h"
 #include "console/tavolent/first_run_wizard.h"
 #include "engine/core/clock.h"
+#include "platform/paths/root_session.h"
 #include "platform/process/usage.h"
 #include "platform/sync/guard.h"
 #include "platform/winmsg/qt/qt_pump.h"
@@ -28,7 +29,8 @@ constexpr zv::process::Usage kUsage{
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
     "  ZELVORA_SPOOLER        the printers: \"folder\" (folder printers, the default) or \"cups\"\n"
-    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n"};
+    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n"
+    ZV_USAGE_XDG_ENVIRONMENT};
 
 }  // namespace
 
@@ -39,6 +41,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> operands;
   if (auto done = process::CheckOptions(args, process::WithQtOptions(), kUsage, &operands)) return *done;
   if (!operands.empty()) return kUsage.Error("unexpected argument " + operands.front());
+  if (Status s = paths::KeepRootOutOfHome(); !s.ok()) fprintf(stderr, "tavolent: %s\n", s.ToString().c_str());
   Result<sync::NamedGuard> guard = sync::NamedGuard::TryAcquire(console::kConsoleGuard);
   if (!guard.ok()) {
     if (guard.status().code() == Status::Code::kBusy) {

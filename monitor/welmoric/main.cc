@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "monitor/welmoric/monitor_window.h"
+#include "platform/paths/root_session.h"
 #include "platform/process/process.h"
 #include "platform/process/usage.h"
 #include "platform/sync/guard.h"
@@ -25,7 +26,8 @@ constexpr zv::process::Usage kUsage{
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
     "  ZELVORA_SYSTEM_CONFIG  the machine-wide settings folder (default PREFIX/etc)\n"
-    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n"};
+    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n"
+    ZV_USAGE_XDG_ENVIRONMENT};
 
 }  // namespace
 
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> operands;
   if (auto done = process::CheckOptions(args, process::WithQtOptions(), kUsage, &operands)) return *done;
   if (!operands.empty()) return kUsage.Error("unexpected argument " + operands.front());
+  if (Status s = paths::KeepRootOutOfHome(); !s.ok()) fprintf(stderr, "welmoric: %s\n", s.ToString().c_str());
   Result<sync::NamedGuard> guard = sync::NamedGuard::TryAcquire(monitor::kAppTitle);
   if (!guard.ok()) {
     if (guard.status().code() == Status::Code::kBusy) {

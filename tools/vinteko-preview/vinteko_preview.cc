@@ -16,6 +16,7 @@
 #include "jobdoc/container.h"
 #include "jobdoc/image.h"
 #include "platform/paths/paths.h"
+#include "platform/paths/root_session.h"
 #include "platform/process/usage.h"
 
 namespace {
@@ -34,7 +35,8 @@ constexpr zv::process::Usage kUsage{
     "The library is loaded from ../lib beside the program.\n"
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
-    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n"};
+    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n"
+    ZV_USAGE_XDG_ENVIRONMENT};
 
 constexpr zv::process::Option kOptions[] = {{"--flip"}};
 
@@ -100,6 +102,9 @@ int main(int argc, char** argv) {
     }
   }
   if (file.empty()) return kUsage.Error("no file");
+  // The library's window keeps Qt's folders; root's go into its runtime root.
+  if (zv::Status s = zv::paths::KeepRootOutOfHome(); !s.ok())
+    std::fprintf(stderr, "vinteko-preview: %s\n", s.ToString().c_str());
   const std::vector<std::uint8_t> image = ImageWithoutTrailers(file);
   if (image.empty()) return 1;
   auto folder = zv::paths::TempFolder();
