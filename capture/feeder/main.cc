@@ -41,8 +41,8 @@ constexpr zv::process::Usage kUsage{
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT};
 
 constexpr zv::process::Option kOptions[] = {
-    {"--job", Kind::kValue},   {"--memory-mb", Kind::kValue},   {"--seconds", Kind::kValue},
-    {"--title", Kind::kValue}, {"--paper", Kind::kValue},       {"--orientation", Kind::kValue},
+    {"--job", Kind::kValue},        {"--memory-mb", Kind::kValue}, {"--seconds", Kind::kValue},
+    {"--title", Kind::kValue},      {"--paper", Kind::kValue},     {"--orientation", Kind::kValue},
     {"--resolution", Kind::kValue},
 };
 

@@ -41,8 +41,7 @@ constexpr process::Usage kUsage{
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
     "  ZELVORA_SYSTEM_CONFIG  the machine-wide settings folder (default PREFIX/etc)\n"
-    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n"
-    ZV_USAGE_XDG_ENVIRONMENT};
+    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n" ZV_USAGE_XDG_ENVIRONMENT};
 
 // Gives the running frame's platform window, or 0.
 winmsg::HWND RunningFrame() {

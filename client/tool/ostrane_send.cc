@@ -78,12 +78,15 @@ int Usage() { return kUsage.Error("wrong command line"); }
 // The options of each command.
 constexpr process::Option kJoinOptions[] = {{"--server", process::Option::Kind::kValue},
                                             {"--share", process::Option::Kind::kValue}};
-constexpr process::Option kSendOptions[] = {
-    {"--account", process::Option::Kind::kValue}, {"--machine", process::Option::Kind::kValue},
-    {"--printer", process::Option::Kind::kValue}, {"--copies", process::Option::Kind::kValue},
-    {"--pages", process::Option::Kind::kValue},   {"--count", process::Option::Kind::kValue},
-    {"--tag", process::Option::Kind::kValue},     {"--wait", process::Option::Kind::kValue},
-    {"--monitor"}};
+constexpr process::Option kSendOptions[] = {{"--account", process::Option::Kind::kValue},
+                                            {"--machine", process::Option::Kind::kValue},
+                                            {"--printer", process::Option::Kind::kValue},
+                                            {"--copies", process::Option::Kind::kValue},
+                                            {"--pages", process::Option::Kind::kValue},
+                                            {"--count", process::Option::Kind::kValue},
+                                            {"--tag", process::Option::Kind::kValue},
+                                            {"--wait", process::Option::Kind::kValue},
+                                            {"--monitor"}};
 
 int32_t Today() {
   std::time_t t = std::time(nullptr);

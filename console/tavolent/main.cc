@@ -29,8 +29,7 @@ constexpr zv::process::Usage kUsage{
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
     "  ZELVORA_SPOOLER        the printers: \"folder\" (folder printers, the default) or \"cups\"\n"
-    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n"
-    ZV_USAGE_XDG_ENVIRONMENT};
+    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n" ZV_USAGE_XDG_ENVIRONMENT};
 
 }  // namespace
 

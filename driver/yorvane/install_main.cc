@@ -49,9 +49,9 @@ constexpr zv::process::Usage kUsage{
     "  CUPS_SERVER            the CUPS server to talk to (libcups's default otherwise)\n"};
 
 constexpr zv::process::Option kOptions[] = {
-    {"--printer", zv::process::Option::Kind::kValue},       {"--source", zv::process::Option::Kind::kValue},
-    {"--app-name", zv::process::Option::Kind::kValue},      {"--serverbin", zv::process::Option::Kind::kValue},
-    {"--margins", zv::process::Option::Kind::kValue},       {"--resolution", zv::process::Option::Kind::kValue},
+    {"--printer", zv::process::Option::Kind::kValue},         {"--source", zv::process::Option::Kind::kValue},
+    {"--app-name", zv::process::Option::Kind::kValue},        {"--serverbin", zv::process::Option::Kind::kValue},
+    {"--margins", zv::process::Option::Kind::kValue},         {"--resolution", zv::process::Option::Kind::kValue},
     {"--folder-printers", zv::process::Option::Kind::kValue}, {"--port-registry", zv::process::Option::Kind::kValue},
 };
 

@@ -28,8 +28,7 @@ constexpr zv::process::Usage kUsage{
     "                         argument, or none, writes the engine's end event and exits 1\n"
     "  --help                 show this text\n"
     "\n"
-    "Environment:\n"
-    ZV_USAGE_ROOT_ENVIRONMENT
+    "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
     "  ZELVORA_SPOOLER        the printers: \"folder\" (folder printers, the default) or \"cups\"\n"
     "  ZELVORA_ENGINE_RESCAN_MS  how often the request folder is read again, in ms (default 5000)\n"};
 
@@ -45,7 +44,8 @@ int main(int argc, char** argv) {
   // "--help" and other two-dash options are this program's own; the service host's argument
   // and any other single-dash text keep their meaning below.
   if (argc >= 2 && std::string_view(argv[1]) == "--help") return kUsage.Help();
-  if (argc >= 2 && std::string_view(argv[1]).starts_with("--")) return kUsage.Error(std::string("unknown option ") + argv[1]);
+  if (argc >= 2 && std::string_view(argv[1]).starts_with("--"))
+    return kUsage.Error(std::string("unknown option ") + argv[1]);
   // SIGTERM and SIGINT close the main window as the service host does, so that the job in
   // hand is finished and "Wakeup.inf" removed. Blocked here, before any thread starts.
   sigset_t stop_signals;

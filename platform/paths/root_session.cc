@@ -28,7 +28,9 @@ Status KeepRootOutOfHome() {
   const struct {
     const char* variable;
     const char* folder;
-  } homes[] = {{"XDG_CONFIG_HOME", "config"}, {"XDG_CACHE_HOME", "cache"}, {"XDG_DATA_HOME", "data"},
+  } homes[] = {{"XDG_CONFIG_HOME", "config"},
+               {"XDG_CACHE_HOME", "cache"},
+               {"XDG_DATA_HOME", "data"},
                {"XDG_STATE_HOME", "state"}};
   for (const auto& h : homes)
     if (unset(h.variable)) ::setenv(h.variable, (base + h.folder).c_str(), 1);

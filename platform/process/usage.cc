@@ -10,13 +10,13 @@ using Kind = Option::Kind;
 // The options Qt's application objects take from the command line on Linux, as Qt
 // documents them (QGuiApplication, QApplication and the X11 platform), single-dash forms.
 constexpr Option kQtOptions[] = {
-    {"-platform", Kind::kValue},   {"-platformpluginpath", Kind::kValue},
-    {"-platformtheme", Kind::kValue}, {"-plugin", Kind::kValue},
+    {"-platform", Kind::kValue},        {"-platformpluginpath", Kind::kValue},
+    {"-platformtheme", Kind::kValue},   {"-plugin", Kind::kValue},
     {"-qwindowgeometry", Kind::kValue}, {"-qwindowicon", Kind::kValue},
-    {"-qwindowtitle", Kind::kValue}, {"-session", Kind::kValue},
-    {"-display", Kind::kValue},    {"-geometry", Kind::kValue},
-    {"-style", Kind::kValue},      {"-style=", Kind::kJoined},
-    {"-stylesheet", Kind::kValue}, {"-stylesheet=", Kind::kJoined},
+    {"-qwindowtitle", Kind::kValue},    {"-session", Kind::kValue},
+    {"-display", Kind::kValue},         {"-geometry", Kind::kValue},
+    {"-style", Kind::kValue},           {"-style=", Kind::kJoined},
+    {"-stylesheet", Kind::kValue},      {"-stylesheet=", Kind::kJoined},
     {"-qmljsdebugger=", Kind::kJoined}, {"-reverse", Kind::kFlag},
     {"-widgetcount", Kind::kFlag},
 };
@@ -25,7 +25,8 @@ void Write(FILE* out, std::string_view text) { std::fwrite(text.data(), 1, text.
 
 // Takes an argument and an option; gives whether the argument is that option.
 bool Matches(const std::string& arg, const Option& o) {
-  if (o.kind == Kind::kJoined) return arg.size() >= o.name.size() && std::string_view(arg).substr(0, o.name.size()) == o.name;
+  if (o.kind == Kind::kJoined)
+    return arg.size() >= o.name.size() && std::string_view(arg).substr(0, o.name.size()) == o.name;
   return arg == o.name;
 }
 

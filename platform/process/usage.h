@@ -63,12 +63,12 @@ std::vector<Option> WithQtOptions(std::span<const Option> own = {});
 
 // The usage lines about the runtime root, for the environment part of the usage of programs
 // that keep files under it (a macro, so that it joins the string literal of a usage text).
-#define ZV_USAGE_ROOT_ENVIRONMENT                                                         \
+#define ZV_USAGE_ROOT_ENVIRONMENT                                                            \
   "  ZELVORA_ROOT           the runtime root (default ~/.local/state/zelvora; when run as\n" \
   "                         root /var/lib/zelvora)\n"
 
 // The usage lines about Qt's folders, for window programs (see paths::KeepRootOutOfHome).
-#define ZV_USAGE_XDG_ENVIRONMENT                                                          \
+#define ZV_USAGE_XDG_ENVIRONMENT                                                         \
   "  XDG_RUNTIME_DIR, XDG_CONFIG_HOME, XDG_CACHE_HOME, XDG_DATA_HOME, XDG_STATE_HOME\n"  \
   "                         Qt's folders; run as root, those not given are folders of\n" \
   "                         xdg/ in the runtime root\n"

@@ -40,7 +40,7 @@ std::string Slurp(const fsys::path& p) {
 // runs the program with that home and root, without a display, and gives its exit code and
 // what it wrote on standard output and standard error.
 ProgramRun RunProgram(const std::vector<std::string>& argv, const fsys::path& home, const fsys::path& root,
-               const fsys::path& out_dir) {
+                      const fsys::path& out_dir) {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;
@@ -98,8 +98,8 @@ std::string Listing(const fsys::path& folder) {
 TEST(ProgramHelp, EveryProgramSaysWhatItIsAndRefusesUnknownOptions) {
   struct Program {
     const char* name;
-    int unknown_code;           // the exit code for --no-such-option
-    const char* unknown_text;   // what standard error then says
+    int unknown_code;          // the exit code for --no-such-option
+    const char* unknown_text;  // what standard error then says
   } programs[] = {
       {"hevrasto", 2, "unknown option --no-such-option"},
       {"inkarrow", 2, "unknown option --no-such-option"},

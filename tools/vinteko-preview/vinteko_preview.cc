@@ -35,8 +35,7 @@ constexpr zv::process::Usage kUsage{
     "The library is loaded from ../lib beside the program.\n"
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
-    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n"
-    ZV_USAGE_XDG_ENVIRONMENT};
+    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n" ZV_USAGE_XDG_ENVIRONMENT};
 
 constexpr zv::process::Option kOptions[] = {{"--flip"}};
 
