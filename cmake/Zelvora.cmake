@@ -12,6 +12,25 @@ function(zelvora_add_subdirectories)
   endforeach()
 endfunction()
 
+# The installed layout below the prefix (and the build tree's): programs, shared libraries
+# and plug-ins, data. platform/paths/install_layout.h names the same folders for the code.
+set(ZELVORA_INSTALL_BINDIR bin)
+set(ZELVORA_INSTALL_LIBDIR lib)
+set(ZELVORA_INSTALL_DATADIR share/zelvora)
+
+# zelvora_install_programs(<targets...>): installs programs into bin. Their run path
+# ($ORIGIN/../lib, every target's default) finds the project's libraries in lib.
+function(zelvora_install_programs)
+  install(TARGETS ${ARGN} RUNTIME DESTINATION ${ZELVORA_INSTALL_BINDIR})
+endfunction()
+
+# zelvora_install_libraries(<targets...>): installs shared libraries and plug-ins into lib,
+# with the run path $ORIGIN (the libraries they need lie beside them).
+function(zelvora_install_libraries)
+  set_target_properties(${ARGN} PROPERTIES INSTALL_RPATH "$ORIGIN")
+  install(TARGETS ${ARGN} LIBRARY DESTINATION ${ZELVORA_INSTALL_LIBDIR})
+endfunction()
+
 # The sanitizer build (scripts/test) builds only this target and runs the tests labelled
 # "sanitize".
 if(NOT TARGET sanitize_tests)

@@ -22,6 +22,7 @@
 #include "platform/gdi/emf/reader.h"
 #include "platform/gdi/handles/handles.h"
 #include "platform/gdi/recorder/recorder.h"
+#include "platform/paths/install_layout.h"
 #include "platform/paths/paths.h"
 #include "platform/registry/registry.h"
 #include "platform/shm/shm.h"
@@ -205,7 +206,9 @@ winmsg::HWND FindClientWindow() {
   return 0;
 }
 
-// The client program: "AppPath" of the machine key, else the library's folder.
+// The client program: ostrane in "AppPath" of the machine key when it lies there, else the
+// install's own, <prefix>/bin/ostrane beside the library's folder <prefix>/lib. "AppPath" is
+// normally the user's data folder, which holds no program.
 std::string ClientProgram() {
   std::string folder;
   if (auto key = registry::Key::Open(registry::RootKey::kLocalMachine, kKeyText); key.ok()) {
@@ -213,9 +216,10 @@ std::string ClientProgram() {
       if (auto local = paths::ToLocalPath(*app); local.ok()) folder = *local;
     }
   }
-  if (folder.empty()) folder = LibraryFolder();
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  return folder + "ostrane";
+  std::string prefix = LibraryFolder();
+  const std::size_t slash = prefix.rfind('/');
+  prefix = slash == std::string::npos ? std::string() : prefix.substr(0, slash);
+  return paths::ProgramIn(folder, prefix, "ostrane");
 }
 
 // Hands the capture file to the client main program. Gives false (logged) when it could not.
@@ -265,16 +269,16 @@ std::string LibraryFolder() {
   Dl_info info{};
   if (::dladdr(reinterpret_cast<void*>(&LibraryFolder), &info) != 0 && info.dli_fname != nullptr) {
     std::string p = info.dli_fname;
-    if (p.find('/') == std::string::npos) {
-      if (auto self = paths::ProgramFolder(); self.ok()) return *self;
-    }
     char resolved[PATH_MAX];
-    if (::realpath(p.c_str(), resolved) != nullptr) p = resolved;
-    std::size_t slash = p.rfind('/');
-    if (slash != std::string::npos) return p.substr(0, slash);
+    if (p.find('/') != std::string::npos && ::realpath(p.c_str(), resolved) != nullptr) p = resolved;
+    auto program = paths::ProgramPath();
+    const std::size_t slash = p.rfind('/');
+    // The exports linked into the running program itself (as the tests link them) stand for
+    // the library installed beside that program's folder.
+    if (slash != std::string::npos && !(program.ok() && p == *program)) return p.substr(0, slash);
   }
-  auto self = paths::ProgramFolder();
-  return self.ok() ? *self : std::string();
+  auto lib = paths::InstalledFolder(paths::kLibrariesFolder);
+  return lib.ok() ? *lib : std::string();
 }
 
 Result<std::string> SafeLocalPath(std::string_view text) {

@@ -59,8 +59,10 @@ void HandleControlComment(CaptureSession& session, std::span<const std::uint8_t>
 // session's error code set.
 int RunConversions(CaptureSession& session);
 
-// Gives the folder of the capture library (where converter modules and the client are
-// looked for), without a trailing slash.
+// Gives the folder of the capture library, <prefix>/lib, where converter modules are looked
+// for (and the client in <prefix>/bin beside it), without a trailing slash. When the exports
+// are linked into the running program, the install's library folder beside its program
+// folder.
 std::string LibraryFolder();
 
 // Takes a text from a settings block or a control comment; gives the local path when it is

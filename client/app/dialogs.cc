@@ -30,6 +30,7 @@
 #include "client/handover.h"
 #include "client/printer_list.h"
 #include "platform/fs/files.h"
+#include "platform/paths/install_layout.h"
 #include "platform/paths/paths.h"
 #include "platform/process/process.h"
 #include "platform/shm/shm.h"
@@ -215,7 +216,9 @@ void ServerDialog::accept() {
   if (!MakePrinterList() || !ok_->isEnabled()) return;
   const std::string server = server_name();
   if (!server.empty() && winmsg::FindWindow(kMonitorClass, nullptr) == 0) {
-    const std::string monitor = config_.app_path + "/welmoric";
+    // The monitor of the settings' program folder when it holds one, else the install's.
+    auto prefix = paths::InstallPrefix();
+    const std::string monitor = paths::ProgramIn(config_.app_path, prefix.ok() ? *prefix : "", "welmoric");
     if (fsys::exists(monitor)) {
       process::StartOptions o;
       o.argv = {monitor};
@@ -498,19 +501,22 @@ void ProgressDialog::Show(const ProgressModel& model) {
   bar_->setValue(model.position());
 }
 
-std::vector<ModuleVersion> InstalledModules(const std::string& folder) {
+std::vector<ModuleVersion> InstalledModules(const std::string& prefix) {
   // The modules as users name them, and the files that carry them here.
   static const std::pair<const char*, const char*> kModules[] = {
       {"Ostrane.exe", "ostrane"},       {"Ulmerith.exe", "ulmerith"},     {"Vinteko.dll", "libvinteko.so"},
       {"Lumbrel.dll", "liblumbrel.so"}, {"Quorvel.dll", "libquorvel.so"}, {"Sarquen.dll", "libsarquen.so"}};
   std::vector<ModuleVersion> out;
   std::error_code ec;
-  for (const auto& [name, file] : kModules)
+  for (const auto& [name, file] : kModules) {
+    const bool library = std::string_view(file).ends_with(".so");
+    const std::string folder = paths::PrefixFolder(prefix, library ? paths::kLibrariesFolder : paths::kProgramsFolder);
     out.push_back({name, fsys::exists(folder + "/" + file, ec) ? ZELVORA_CLIENT_VERSION : ""});
+  }
   return out;
 }
 
-AboutDialog::AboutDialog(const std::string& folder, QWidget* parent) : QDialog(parent) {
+AboutDialog::AboutDialog(const std::string& prefix, QWidget* parent) : QDialog(parent) {
   setObjectName("100");
   setWindowTitle(U("ﾊﾞｰｼﾞｮﾝ情報"));
   setFont(viewer::ViewerFont());
@@ -522,7 +528,7 @@ AboutDialog::AboutDialog(const std::string& folder, QWidget* parent) : QDialog(p
   list->setHeaderLabels({U("ファイル名"), U("バージョン")});
   list->setColumnWidth(0, 150);
   list->setColumnWidth(1, 150);
-  for (const auto& m : InstalledModules(folder)) list->addTopLevelItem(new QTreeWidgetItem({U(m.name), U(m.version)}));
+  for (const auto& m : InstalledModules(prefix)) list->addTopLevelItem(new QTreeWidgetItem({U(m.name), U(m.version)}));
   v->addWidget(list);
   auto* box = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   box->button(QDialogButtonBox::Ok)->setObjectName("1");

@@ -150,16 +150,17 @@ class ProgressDialog : public QDialog {
 struct ModuleVersion {
   std::string name, version;
 };
-// Takes the program folder; gives the modules of the client in their order with the version
-// this build embeds for each one found in the folder.
-std::vector<ModuleVersion> InstalledModules(const std::string& folder);
+// Takes the install's prefix; gives the modules of the client in their order with the version
+// this build embeds for each one found there (programs in <prefix>/bin, libraries in
+// <prefix>/lib).
+std::vector<ModuleVersion> InstalledModules(const std::string& prefix);
 
 class AboutDialog : public QDialog {
   Q_OBJECT
 
  public:
-  // Takes the program folder.
-  explicit AboutDialog(const std::string& folder, QWidget* parent = nullptr);
+  // Takes the install's prefix.
+  explicit AboutDialog(const std::string& prefix, QWidget* parent = nullptr);
 };
 
 }  // namespace zv::client::app

@@ -39,6 +39,7 @@
 #include "client/printer_list.h"
 #include "client/quota_cache.h"
 #include "platform/fs/files.h"
+#include "platform/paths/install_layout.h"
 #include "platform/paths/paths.h"
 #include "platform/process/process.h"
 #include "platform/spool/spool.h"
@@ -995,8 +996,8 @@ void CMainFrame::RunPdfSave() {
 }
 
 void CMainFrame::RunAbout() {
-  auto folder = paths::ProgramFolder();
-  AboutDialog d(folder.ok() ? *folder : config_.app_path, this);
+  auto prefix = paths::InstallPrefix();
+  AboutDialog d(prefix.ok() ? *prefix : std::string(), this);
   viewer::Prompter().RunDialog(&d);
 }
 
@@ -1026,8 +1027,8 @@ void CMainFrame::ApplyHeaderFooter() {
 
 void CMainFrame::RunHelp() {
   process::StartOptions o;
-  auto program = paths::ProgramFolder();
-  o.argv = {"xdg-open", HelpFilePath(config_.app_path, program.ok() ? *program : std::string())};
+  auto data = paths::InstalledFolder(paths::kDataFolder);
+  o.argv = {"xdg-open", HelpFilePath(config_.app_path, data.ok() ? *data : std::string())};
   o.detached = true;
   (void)process::Start(o);
 }

@@ -7,7 +7,7 @@
 
 #include "capture/lumbrel/lumbrel.h"
 #include "client/app/start_args.h"
-#include "platform/paths/paths.h"
+#include "platform/paths/install_layout.h"
 #include "viewer/page.h"
 
 namespace zv::client::app {
@@ -95,7 +95,7 @@ void FirstPageSize(ClientDocument& doc, std::uint32_t* width, std::uint32_t* hei
 Status ExportPages(ClientDocument& doc, std::uint32_t type, const std::string& output) {
   const int count = doc.GetAllPage();
   if (count == 0) return Status::InvalidArgument("the document has no pages");
-  auto folder = paths::ProgramFolder();
+  auto folder = paths::InstalledFolder(paths::kLibrariesFolder);
   if (!folder.ok()) return folder.status();
   const std::string library = *folder + "/liblumbrel.so";
   void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);

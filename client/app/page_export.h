@@ -1,5 +1,5 @@
 // Saving the document's pages as images or as one PDF file through the conversion library
-// (liblumbrel, bound by name from the program folder), with the image options the save
+// (liblumbrel, bound by name from the install's library folder <prefix>/lib), with the image options the save
 // dialog keeps and the shared block of slot 3 the raster converter reads.
 #pragma once
 

@@ -168,7 +168,7 @@ class Library {
   // Loaded once and kept: the library's fonts and caches live as long as the process, as in
   // the programs that load it.
   Library() {
-    const std::string path = zv::testing::BinPath("liblumbrel.so");
+    const std::string path = zv::testing::BinDir() + "/../lib/liblumbrel.so";
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (handle) get_ = reinterpret_cast<decltype(get_)>(::dlsym(handle, "GetConvInf"));
   }

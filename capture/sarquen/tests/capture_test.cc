@@ -366,22 +366,33 @@ TEST_F(CaptureTest, WithoutAClientWindowTheResidentProgramStartsTheClient) {
   ASSERT_EQ(started_.size(), 1u) << Log();
   const auto& argv = started_[0];
   ASSERT_EQ(argv.size(), 4u);
-  EXPECT_EQ(sfs::path(argv[0]).filename(), "ostrane");
+  // Without "AppPath" the install's own client: <prefix>/bin/ostrane beside <prefix>/lib.
+  const std::string installed = sfs::weakly_canonical(zv::testing::BinDir()).string() + "/ostrane";
+  EXPECT_EQ(argv[0], installed);
   EXPECT_EQ(argv[2], "/n");
   EXPECT_EQ(argv[3], "月次 ”報告”");
   EXPECT_TRUE(sfs::exists(argv[1]));  // kept for the client, which deletes it after loading
   EXPECT_TRUE(copydata_.empty());
 
-  // AppPath of the machine key names the client's folder.
+  // "AppPath" of the machine key: its ostrane when it holds one, else still the install's.
   auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0");
   ASSERT_TRUE(key.ok());
-  ASSERT_TRUE(key->SetString("AppPath", "/opt/zelvora").ok());
+  const std::string app = root_.str() + "/app";
+  sfs::create_directories(app);
+  ASSERT_TRUE(key->SetString("AppPath", app).ok());
   client_.Reset();
   s = OpenMkExe("x", &dm);
   AddEmf(s, page.c_str());
   EndEMF(s);
   ASSERT_EQ(started_.size(), 2u);
-  EXPECT_EQ(started_[1][0], "/opt/zelvora/ostrane");
+  EXPECT_EQ(started_[1][0], installed);
+  WriteFile("app/ostrane", Bytes{});
+  client_.Reset();
+  s = OpenMkExe("y", &dm);
+  AddEmf(s, page.c_str());
+  EndEMF(s);
+  ASSERT_EQ(started_.size(), 3u);
+  EXPECT_EQ(started_[2][0], app + "/ostrane");
 }
 
 TEST_F(CaptureTest, ControlCommentsChangeSlotsAndLeaveNoDocument) {
@@ -475,7 +486,7 @@ TEST_F(ConversionTest, ConverterGetsEveryPageAndTheNoticeFileTheOutcome) {
 TEST_F(ConversionTest, TheConversionLibraryWritesThePagesAsPdf) {
   // Loaded once for the whole process (as the programs keep it), so that unloading it after
   // the run leaves its caches alone.
-  const std::string library = zv::testing::BinDir() + "/liblumbrel.so";
+  const std::string library = zv::testing::BinDir() + "/../lib/liblumbrel.so";
   ASSERT_NE(dlopen(library.c_str(), RTLD_NOW | RTLD_NODELETE), nullptr) << dlerror();
   Configure(100, 1u << 1, 1, "liblumbrel.so", "pdf");
   const auto dm = Devmode(9, 1, 2100, 2970);

@@ -20,6 +20,7 @@
 #include "capture/common/blocks.h"
 #include "client/app/page_export.h"
 #include "client/config.h"
+#include "client/handover.h"
 #include "jobdoc/container.h"
 #include "jobdoc/sample/sample_document.h"
 #include "platform/fs/files.h"
@@ -27,6 +28,7 @@
 #include "platform/shm/shm.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/temp_root.h"
+#include "platform/winmsg/winmsg.h"
 
 namespace zv::client::app {
 namespace {
@@ -162,6 +164,11 @@ TEST_F(DialogsTest, ServerDialogAgainstAShareUnderNet) {
   QTest::keyClick(field, Qt::Key_Return);
   EXPECT_TRUE(d.isVisible());
   Shot(d, "ostrane_server.png");
+  // A monitor runs already, so accepting starts none (else the install's own, <prefix>/bin).
+  auto monitor = winmsg::Window::Create(
+      kMonitorClass, "monitor",
+      [](winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM) -> winmsg::LRESULT { return 0; });
+  ASSERT_TRUE(monitor.ok());
   d.accept();
   EXPECT_EQ(d.result(), QDialog::Accepted);
   EXPECT_EQ(d.server_name(), "\\\\SRV");
@@ -183,8 +190,11 @@ TEST_F(DialogsTest, ProgressAndAbout) {
   EXPECT_EQ(p.windowTitle().toStdString(), "印刷実行中");
   EXPECT_FALSE(p.findChild<QLabel*>("1159")->isVisible());
 
-  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/ostrane", "").ok());
-  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/liblumbrel.so", "").ok());
+  // The prefix's programs and libraries: ostrane and liblumbrel are there, ulmerith is not.
+  fsys::create_directories(app_ + "/bin");
+  fsys::create_directories(app_ + "/lib");
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/bin/ostrane", "").ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/lib/liblumbrel.so", "").ok());
   AboutDialog a(app_);
   auto* rows = a.findChild<QTreeWidget*>("1104");
   ASSERT_EQ(rows->topLevelItemCount(), 6);

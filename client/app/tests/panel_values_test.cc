@@ -85,22 +85,22 @@ TEST(PanelValuesTest, OffsetTextsStepsAndTenths) {
   EXPECT_EQ(OffsetTenths(0.05f), 0);
 }
 
-TEST(PanelValuesTest, HelpFileFromTheSettingsFolderThenTheProgramFolder) {
+TEST(PanelValuesTest, HelpFileFromTheSettingsFolderThenTheDataFolder) {
   zv::testing::TempRoot root;
-  const std::string app = root.str() + "/app", bin = root.str() + "/bin", none = root.str() + "/none";
+  const std::string app = root.str() + "/app", data = root.str() + "/share/zelvora", none = root.str() + "/none";
   std::filesystem::create_directories(app);
-  std::filesystem::create_directories(bin);
-  std::ofstream(bin + "/ZvkHelp.html") << "<html></html>";
+  std::filesystem::create_directories(data);
+  std::ofstream(data + "/ZvkHelp.html") << "<html></html>";
   struct Case {
-    std::string app, program, want;
+    std::string app, data, want;
   } cases[] = {
-      {app, bin, bin + "/ZvkHelp.html"},     // only the program folder holds it
+      {app, data, data + "/ZvkHelp.html"},   // only the install's data folder holds it
       {none, none, none + "/ZvkHelp.html"},  // nowhere: the settings' folder is named
-      {"", bin, bin + "/ZvkHelp.html"},
+      {"", data, data + "/ZvkHelp.html"},
   };
-  for (const auto& c : cases) EXPECT_EQ(HelpFilePath(c.app, c.program), c.want) << c.app;
+  for (const auto& c : cases) EXPECT_EQ(HelpFilePath(c.app, c.data), c.want) << c.app;
   std::ofstream(app + "/ZvkHelp.html") << "<html></html>";
-  EXPECT_EQ(HelpFilePath(app, bin), app + "/ZvkHelp.html");
+  EXPECT_EQ(HelpFilePath(app, data), app + "/ZvkHelp.html");
 }
 
 }  // namespace

@@ -1,0 +1,52 @@
+# What the install lays out besides the programs and libraries (their rules sit beside their
+# targets): the role set-up scripts, the install layout test and the Debian package.
+
+# The role set-up script (scripts/install) as <prefix>/share/zelvora/install, with the
+# printer set-up it runs; each only when the source tree has it at configure time.
+if(EXISTS ${PROJECT_SOURCE_DIR}/scripts/install)
+  install(PROGRAMS scripts/install DESTINATION ${ZELVORA_INSTALL_DATADIR})
+endif()
+if(EXISTS ${PROJECT_SOURCE_DIR}/scripts/install-printer)
+  install(PROGRAMS scripts/install-printer DESTINATION ${ZELVORA_INSTALL_DATADIR})
+endif()
+
+# The layout test installs this build into a temporary prefix and checks it (programs there,
+# relative run paths, libraries resolved inside the prefix).
+add_test(NAME install_layout_test
+  COMMAND ${PROJECT_SOURCE_DIR}/cmake/tests/install_layout_test.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(install_layout_test PROPERTIES LABELS deploy TIMEOUT 300)
+
+# The Debian package (scripts/package): the same install rules below /opt/zelvora; its
+# maintainer scripts set the machine up as a client through the role script and undo it on
+# removal. Runtime packages the programs start or load by name (not by linking) are named
+# here; dpkg-shlibdeps adds the linked ones.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME zelvora)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Zelvora")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Zelvora office print control (server, client, virtual printer)")
+# DESTDIR staging below /opt/zelvora whatever the build's own prefix, so that what the install
+# writes (the filter script) names /opt/zelvora.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /opt/zelvora)
+set(CPACK_PACKAGING_INSTALL_PREFIX /opt/zelvora)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Zelvora developers <zelvora@localhost>")
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# cups-*: the queues, backends and filter; cups-filters turns text and office files into the
+# PDF the queue takes. The SQLite ODBC driver and unixODBC's odbcinst: the embedded database.
+# The IPA faces draw every Japanese text; qt6-qpa-plugins lets the windows open on a desktop;
+# xdg-utils opens the help pages.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+  "cups-daemon, cups-client, cups-filters, unixodbc, odbcinst, libsqliteodbc, fonts-ipafont-gothic, fonts-ipafont-mincho, qt6-qpa-plugins, xdg-utils")
+set(ZELVORA_PACKAGE_PREFIX ${CPACK_PACKAGING_INSTALL_PREFIX})
+configure_file(${PROJECT_SOURCE_DIR}/cmake/package/postinst.in ${CMAKE_BINARY_DIR}/package/postinst @ONLY
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/package/prerm.in ${CMAKE_BINARY_DIR}/package/prerm @ONLY
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/package/postinst ${CMAKE_BINARY_DIR}/package/prerm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
