@@ -1,5 +1,6 @@
 // inkarrow: the service host. "-install" / "-remove" (or with "/") install and remove the
 // service "Zelvora Service"; started by the service table, it runs the server print engine.
+// "--help" prints the usage.
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ int main(int argc, char** argv) {
       return 0;
     case Command::kRunService:
       return RunAsService(argc, argv);
+    case Command::kHelp:
+    case Command::kUnknownOption:
+      return ShowUsage(args);
   }
   return 0;
 }

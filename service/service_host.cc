@@ -10,6 +10,7 @@
 #include "engine/rules/event_table.h"
 #include "platform/paths/paths.h"
 #include "platform/process/process.h"
+#include "platform/process/usage.h"
 #include "platform/service/service.h"
 #include "platform/sync/event.h"
 #include "platform/winmsg/winmsg.h"
@@ -106,11 +107,34 @@ void Control(service::ServiceContext& ctx, service::Control) {
 
 Command ParseCommandLine(const std::vector<std::string>& args) {
   if (args.empty() || args[0].empty() || (args[0][0] != '-' && args[0][0] != '/')) return Command::kRunService;
+  if (args[0] == "--help") return Command::kHelp;
+  if (args[0].starts_with("--")) return Command::kUnknownOption;
   if (args.size() != 1) return Command::kNothing;
   const char* word = args[0].c_str() + 1;
   if (strcasecmp(word, "install") == 0) return Command::kInstall;
   if (strcasecmp(word, "remove") == 0) return Command::kRemove;
   return Command::kNothing;
+}
+
+int ShowUsage(const std::vector<std::string>& args) {
+  static constexpr process::Usage kUsage{
+      "inkarrow",
+      "Usage: inkarrow [-install | -remove]\n"
+      "The service host: installs the service \"Zelvora Service\" and runs the print engine as it.\n"
+      "\n"
+      "Arguments (each with \"-\" or \"/\", any letter case):\n"
+      "  -install   install the service for this program and start it\n"
+      "  -remove    stop the service when it runs and remove it\n"
+      "  (none)     run as the service, as the service table starts it: start the engine\n"
+      "             hevrasto from this program's folder and close it when the service stops\n"
+      "  --help     show this text\n"
+      "Any other switch does nothing.\n"
+      "\n"
+      "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
+      "  ZELVORA_SYSTEMD_UNIT_DIR  where the service's systemd unit is written (default\n"
+      "                         /etc/systemd/system when systemd runs)\n"};
+  if (!args.empty() && args[0] == "--help") return kUsage.Help();
+  return kUsage.Error("unknown option " + (args.empty() ? std::string() : args[0]));
 }
 
 int Install() {

@@ -11,12 +11,17 @@ namespace zv::service_host {
 inline constexpr char kServiceName[] = "Zelvora Service";
 inline constexpr char kEngineProgram[] = "hevrasto";
 
-enum class Command { kInstall, kRemove, kNothing, kRunService };
+enum class Command { kInstall, kRemove, kNothing, kRunService, kHelp, kUnknownOption };
 
 // Takes the arguments after the program name; gives what to do: "install" or "remove"
-// after "-" or "/" (any letter case, nothing after it), any other text after "-" or "/"
-// nothing, anything else (also none) run as the service.
+// after "-" or "/" (any letter case, nothing after it), "--help" the usage, any other text
+// after "--" an unknown option, any other text after "-" or "/" nothing, anything else
+// (also none) run as the service.
 Command ParseCommandLine(const std::vector<std::string>& args);
+
+// Takes the arguments after the program name; prints the usage (on standard output for
+// "--help", else with the reason on standard error) and gives the exit code: 0, or 2.
+int ShowUsage(const std::vector<std::string>& args);
 
 // Installs the service for this program and starts it; events 0, 4, 5, 7. Gives 0 or 1.
 int Install();

@@ -127,7 +127,7 @@ int RunSpoolBackend(int argc, char** argv, const SpoolBackendKind& kind) {
     return kCancel;
   }
   ::umask(077);
-  const std::string root = CaptureRootFor(home, std::getenv("ZELVORA_CAPTURE_ROOT"));
+  const std::string root = OwnCaptureRoot(home, std::getenv("ZELVORA_CAPTURE_ROOT"));
   const std::string spool = SpoolFolder(root);
   if (Status ready = PrepareSpoolFolder(spool); !ready.ok()) {
     Say("ERROR", ready.ToString() + "; job held");

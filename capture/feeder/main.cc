@@ -13,8 +13,43 @@
 #include "capture/common/log.h"
 #include "capture/feeder/feeder.h"
 #include "platform/fs/files.h"
+#include "platform/process/usage.h"
+
+namespace {
+
+using Kind = zv::process::Option::Kind;
+
+constexpr zv::process::Usage kUsage{
+    "zelvora-feeder",
+    "Usage: zelvora-feeder --job SPOOL/ID.job [--memory-mb N] [--seconds N]\n"
+    "       zelvora-feeder [--title TITLE] [--paper A4] [--orientation 1|2] [--resolution DPI] FILE...\n"
+    "Feeds a spooled print job, or files, through the capture library as one print job.\n"
+    "\n"
+    "Options:\n"
+    "  --job FILE         the job file of a spooled job; its pages are ID.zvr (a page raster\n"
+    "                     stream) or ID.pdf beside it\n"
+    "  --memory-mb N      limit the address space to N MiB\n"
+    "  --seconds N        end after N seconds\n"
+    "  --title TITLE      the job's title (for FILE...)\n"
+    "  --paper NAME       the paper (default A4)\n"
+    "  --orientation 1|2  portrait or landscape\n"
+    "  --resolution DPI   the resolution PDF pages are rendered at\n"
+    "  FILE...            \".pdf\" files are rendered, any other is sent as metafile pages\n"
+    "  --help             show this text\n"
+    "Exit codes: 0 fed, 1 a failure, 2 a wrong command line.\n"
+    "\n"
+    "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT};
+
+constexpr zv::process::Option kOptions[] = {
+    {"--job", Kind::kValue},        {"--memory-mb", Kind::kValue}, {"--seconds", Kind::kValue},
+    {"--title", Kind::kValue},      {"--paper", Kind::kValue},     {"--orientation", Kind::kValue},
+    {"--resolution", Kind::kValue},
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  if (auto done = zv::process::CheckOptions({argv + 1, argv + argc}, kOptions, kUsage)) return *done;
   std::string job_file;
   long memory_mb = 0, seconds = 0;
   zv::capture::SpoolJob settings;
@@ -66,8 +101,7 @@ int main(int argc, char** argv) {
     }
     result = zv::capture::FeedFiles(files, settings);
   } else {
-    std::fprintf(stderr, "usage: zelvora-feeder --job FILE | [--title T] [--paper P] [--resolution DPI] FILE...\n");
-    return 2;
+    return kUsage.Error("no job file and no files");
   }
   if (!result.ok()) {
     zv::capture::AppendCaptureLog("feeder: " + result.ToString());

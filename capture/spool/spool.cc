@@ -10,6 +10,7 @@
 #include <charconv>
 
 #include "platform/base/ascii.h"
+#include "platform/base/root.h"
 #include "platform/fs/files.h"
 
 namespace zv::capture {
@@ -191,6 +192,11 @@ Status PrepareSpoolFolder(const std::string& folder) {
   }
   ::close(fd);
   return result;
+}
+
+std::string OwnCaptureRoot(std::string_view home, const char* root_template) {
+  if (::geteuid() == 0 && (root_template == nullptr || *root_template == '\0')) return RuntimeRoot();
+  return CaptureRootFor(home, root_template);
 }
 
 std::vector<std::string> ListSpoolJobs(const std::string& folder) {

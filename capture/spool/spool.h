@@ -70,6 +70,13 @@ bool IsJobId(std::string_view id);
 // home + "/.local/state/zelvora").
 std::string CaptureRootFor(std::string_view home, const char* root_template);
 
+// Takes the home folder and the template of the calling process's own user; gives that
+// user's capture root: CaptureRootFor, except that root's without a template is root's
+// runtime root (RuntimeRoot(): $ZELVORA_ROOT or /var/lib/zelvora), so that root's jobs
+// never make folders in root's home. The resident program and the backend (after it has
+// become the job's user) both take the spool folder from here.
+std::string OwnCaptureRoot(std::string_view home, const char* root_template);
+
 // Gives the spool folder of the capture root.
 inline std::string SpoolFolder(std::string_view capture_root) { return std::string(capture_root) + "/spool"; }
 

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "capture/common/log.h"
 #include "capture/spool/spool.h"
@@ -16,10 +18,27 @@
 #include "capture/ulmerith/spool_worker.h"
 #include "platform/paths/paths.h"
 #include "platform/process/process.h"
+#include "platform/process/usage.h"
 #include "platform/registry/registry.h"
 #include "platform/sync/guard.h"
 
 namespace {
+
+constexpr zv::process::Usage kUsage{
+    "ulmerith",
+    "Usage: ulmerith\n"
+    "The client's resident program: holds the capture settings and feeds this user's print jobs.\n"
+    "\n"
+    "It takes no arguments (--help shows this text). One runs per user and runtime root, started\n"
+    "with the desktop session; it ends on SIGTERM, SIGINT or WM_CLOSE. It watches the user's\n"
+    "spool folder ~/.local/state/zelvora/spool (root's: spool/ in its runtime root) for the\n"
+    "printer queues' jobs, hands each to zelvora-feeder, and starts the job monitor welmoric\n"
+    "when the machine names a print server.\n"
+    "\n"
+    "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
+    "  ZELVORA_CAPTURE_ROOT   the folder whose spool/ the queues write, %h standing for the\n"
+    "                         home folder (default %h/.local/state/zelvora)\n"
+    "  ZELVORA_SYSTEM_CONFIG  the machine-wide settings folder (default PREFIX/etc)\n"};
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -42,7 +61,10 @@ void StartJobMonitor() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (auto done = zv::process::CheckOptions(args, {}, kUsage)) return *done;
+  if (!args.empty()) return kUsage.Error("takes no arguments");
   auto guard = zv::sync::NamedGuard::TryAcquire("Ulmerith");
   if (!guard.ok()) {
     zv::capture::AppendCaptureLog("a resident program already runs for this user; this one ends");
@@ -66,9 +88,9 @@ int main() {
   }
   std::unique_ptr<zv::capture::SpoolWorker> spool;
   auto folder = zv::paths::ProgramFolder();
-  if (!home.empty() && folder.ok()) {
+  if ((!home.empty() || ::geteuid() == 0) && folder.ok()) {
     zv::capture::SpoolWorker::Options so;
-    so.folder = zv::capture::SpoolFolder(zv::capture::CaptureRootFor(home, std::getenv("ZELVORA_CAPTURE_ROOT")));
+    so.folder = zv::capture::SpoolFolder(zv::capture::OwnCaptureRoot(home, std::getenv("ZELVORA_CAPTURE_ROOT")));
     so.feeder = *folder + "/zelvora-feeder";
     auto worker = zv::capture::SpoolWorker::Start(so);
     if (worker.ok()) {

@@ -2,6 +2,7 @@
 // second start hands its document to the first instance as copy-data and raises it, then
 // ends. Reads "AutoPrint" from the machine key and "LogOutput" (the trace switch), parses
 // the command line, opens the job and shows the frame (hidden in an unattended run).
+// "--help" prints the usage.
 #include <QApplication>
 #include <QStatusBar>
 #include <QTimer>
@@ -15,7 +16,9 @@
 #include "client/config.h"
 #include "client/qt/status_popup.h"
 #include "platform/paths/paths.h"
+#include "platform/paths/root_session.h"
 #include "platform/process/process.h"
+#include "platform/process/usage.h"
 #include "platform/registry/registry.h"
 #include "platform/sync/guard.h"
 #include "platform/winmsg/qt/qt_pump.h"
@@ -24,6 +27,22 @@
 namespace {
 
 using namespace zv;
+
+constexpr process::Usage kUsage{
+    "ostrane",
+    "Usage: ostrane [DOCUMENT] [/n TITLE]\n"
+    "The client: shows a job document and sends it to the print server.\n"
+    "\n"
+    "Arguments (a switch is \"-x\" or \"/x\", either case; no other argument is one):\n"
+    "  DOCUMENT   the job document to open (the last one given wins)\n"
+    "  -N, /n     every argument after it is the job's title, never a switch\n"
+    "  -D, -P     the arguments after it are the document (the default)\n"
+    "  --help     show this text\n"
+    "A second start hands its document to the running client and ends.\n"
+    "\n"
+    "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
+    "  ZELVORA_SYSTEM_CONFIG  the machine-wide settings folder (default PREFIX/etc)\n"
+    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n" ZV_USAGE_XDG_ENVIRONMENT};
 
 // Gives the running frame's platform window, or 0.
 winmsg::HWND RunningFrame() {
@@ -72,6 +91,10 @@ bool ReadAutoPrint() {
 int main(int argc, char** argv) {
   std::vector<std::string> raw(argv + 1, argv + argc);
   const client::app::StartArgs args = client::app::ParseStartArguments(raw);
+  // Answered before the guard and the application object: no display, no running client.
+  if (args.option == "--help") return kUsage.Help();
+  if (!args.option.empty()) return kUsage.Error("unknown option " + args.option);
+  if (Status s = paths::KeepRootOutOfHome(); !s.ok()) std::fprintf(stderr, "ostrane: %s\n", s.ToString().c_str());
 
   auto guard = sync::NamedGuard::TryAcquire("Ostrane");
   if (!guard.ok()) {

@@ -28,6 +28,10 @@ StartArgs ParseStartArguments(const std::vector<std::string>& args) {
   StartArgs out;
   bool name_mode = false;
   for (const std::string& a : args) {
+    if (!name_mode && a.size() > 2 && a.starts_with("--")) {
+      if (out.option.empty()) out.option = a;
+      continue;
+    }
     if (!name_mode && IsSwitch(a)) {
       char c = static_cast<char>(a[1] | 0x20);
       if (c == 'n') name_mode = true;

@@ -25,14 +25,17 @@ inline constexpr char kNoJobNameText[] = "\"ジョブ名がありません\"";
 struct StartArgs {
   std::string doc_path;  // the document to open ("" for none)
   std::string job_name;  // its title ("" when none was given)
+  std::string option;    // the first option ("--help" or one the program refuses), or ""
 };
 
 // Takes the arguments after the program name. "-D"/"/D" (either case) selects document-path
 // mode (the default), "-N"/"/N" job-name mode for every following argument (switches are no
 // longer recognised), "-P"/"/P" document-path mode again. Only an argument of exactly two
 // characters beginning with "-" or "/" is a switch, so absolute paths are paths; other
-// switches are ignored. A job name is trimmed of blanks; an empty one becomes
-// kNoJobNameText. Gives the path and the name (the last of each wins).
+// switches are ignored. Before job-name mode an argument of more than two characters
+// beginning with "--" is an option ("--help"; the first one is kept), never a path. A job
+// name is trimmed of blanks; an empty one becomes kNoJobNameText. Gives the path, the name
+// (the last of each wins) and the option.
 StartArgs ParseStartArguments(const std::vector<std::string>& args);
 
 // A job handed over by copy-data: '<path> /n "<title>" '.

@@ -12,14 +12,15 @@
 // With --monitor the job monitor is told each answer copy's name; the copy is left to it
 // and the tool reads the account's answer "<account>-<machine>.ans" instead.
 //
-// Exit codes: 0 every answer read, 1 a failure, 2 busy, 3 server not running, 4 no answer
-// in time.
+// Exit codes: 0 every answer read, 1 a failure, 2 a wrong command line (or "--help" with 0),
+// 3 server not running, 4 no answer in time (a busy engine is asked again).
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +32,7 @@
 #include "client/prompt.h"
 #include "engine/rules/quota_period.h"
 #include "platform/fs/files.h"
+#include "platform/process/usage.h"
 #include "platform/registry/registry.h"
 
 namespace {
@@ -47,14 +49,49 @@ class ConsolePrompt : public Prompt {
   }
 };
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: ostrane-send join <share folder> [--server NAME] [--share NAME] [--system]\n"
-               "       ostrane-send autoprint on|off\n"
-               "       ostrane-send send [--account A] [--machine M] [--printer P] [--copies N] [--pages F,L]\n"
-               "                         [--count N] [--tag TEXT] [--wait SECONDS] [--monitor] <job document>\n");
-  return 1;
-}
+constexpr process::Usage kUsage{
+    "ostrane-send",
+    "Usage: ostrane-send join FOLDER [--server NAME] [--share NAME] [--system]\n"
+    "       ostrane-send autoprint on|off\n"
+    "       ostrane-send send [--account A] [--machine M] [--printer P] [--copies N] [--pages F,L]\n"
+    "                         [--count N] [--tag TEXT] [--wait SECONDS] [--monitor] DOCUMENT\n"
+    "Sends job documents to the print engine as the client does, and prints the answers.\n"
+    "\n"
+    "Commands:\n"
+    "  join FOLDER        link this client's root to a server's share folder, named\n"
+    "                     \\\\NAME\\SHARE (--server, default ZELVORA; --share, default share);\n"
+    "                     --system: for every user of the machine, in the machine-wide settings\n"
+    "  autoprint on|off   set \"AutoPrint\" of the machine key (the client prints unattended)\n"
+    "  send DOCUMENT      send a job document and wait for its answer:\n"
+    "    --account A, --machine M   the account and machine (default this user and machine)\n"
+    "    --printer P, --copies N    the printer and the number of copies\n"
+    "    --pages F,L                the pages from F to L\n"
+    "    --count N, --tag TEXT      send it N times, the jobs named TEXT-0, TEXT-1, ...\n"
+    "    --wait SECONDS             how long to wait for each answer (default 60)\n"
+    "    --monitor                  tell the job monitor each answer and read the account's answer\n"
+    "  --help             show this text\n"
+    "\n"
+    "Exit codes: 0 every answer read, 1 a failure, 2 a wrong command line, 3 server not\n"
+    "running, 4 no answer in time.\n"
+    "\n"
+    "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
+    "  ZELVORA_SYSTEM_CONFIG  the machine-wide settings folder (default PREFIX/etc)\n"};
+
+int Usage() { return kUsage.Error("wrong command line"); }
+
+// The options of each command.
+constexpr process::Option kJoinOptions[] = {{"--server", process::Option::Kind::kValue},
+                                            {"--share", process::Option::Kind::kValue},
+                                            {"--system"}};
+constexpr process::Option kSendOptions[] = {{"--account", process::Option::Kind::kValue},
+                                            {"--machine", process::Option::Kind::kValue},
+                                            {"--printer", process::Option::Kind::kValue},
+                                            {"--copies", process::Option::Kind::kValue},
+                                            {"--pages", process::Option::Kind::kValue},
+                                            {"--count", process::Option::Kind::kValue},
+                                            {"--tag", process::Option::Kind::kValue},
+                                            {"--wait", process::Option::Kind::kValue},
+                                            {"--monitor"}};
 
 int32_t Today() {
   std::time_t t = std::time(nullptr);
@@ -211,11 +248,20 @@ int AutoPrint(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  std::vector<std::string> args(argv + 2, argv + argc);
-  std::string cmd = argv[1];
+  const std::vector<std::string> all(argv + 1, argv + argc);
+  if (all.empty()) return kUsage.Error("no command");
+  std::vector<std::string> args(all.begin() + 1, all.end());
+  const std::string& cmd = all[0];
+  std::span<const process::Option> options;
+  if (cmd == "join") options = kJoinOptions;
+  else if (cmd == "send") options = kSendOptions;
+  else if (cmd != "autoprint") {
+    // "--help" or an option in place of the command is answered as such.
+    if (auto done = process::CheckOptions(all, {}, kUsage)) return *done;
+    return kUsage.Error("unknown command " + cmd);
+  }
+  if (auto done = process::CheckOptions(args, options, kUsage)) return *done;
   if (cmd == "join") return Join(args);
   if (cmd == "autoprint") return AutoPrint(args);
-  if (cmd == "send") return Send(args);
-  return Usage();
+  return Send(args);
 }

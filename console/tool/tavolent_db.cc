@@ -17,6 +17,7 @@
 #include "console/core/registry_config.h"
 #include "console/db/console_database.h"
 #include "console/rules/user_list.h"
+#include "platform/process/usage.h"
 
 namespace {
 
@@ -25,16 +26,36 @@ int Fail(zv::console::CConsoleDatabase& db) {
   return 1;
 }
 
-int Usage() {
-  std::fprintf(stderr, "usage: tavolent-db [--dsn SOURCE] users|groups|printers|pages [FIRST LAST] | mark-set-up\n");
-  return 2;
-}
+constexpr zv::process::Usage kUsage{
+    "tavolent-db",
+    "Usage: tavolent-db [--dsn SOURCE] users|groups|printers|pages [FIRST LAST]\n"
+    "       tavolent-db mark-set-up\n"
+    "Lists the console's data on the command line: the console's table access without windows.\n"
+    "\n"
+    "Commands:\n"
+    "  users              live users with their resolved limits\n"
+    "  groups             live groups\n"
+    "  printers           every printer row\n"
+    "  pages [FIRST LAST] pages per user, between the days FIRST and LAST (yyyymmdd; default all)\n"
+    "  mark-set-up        mark a server set up by other means as set up (the console then skips\n"
+    "                     its first-run wizard)\n"
+    "Options:\n"
+    "  --dsn SOURCE       the ODBC data source (default \"DSN\", \"UID\" and \"PWD\" of the\n"
+    "                     machine key)\n"
+    "  --help             show this text\n"
+    "\n"
+    "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT};
+
+constexpr zv::process::Option kOptions[] = {{"--dsn", zv::process::Option::Kind::kValue}};
+
+int Usage() { return kUsage.Error("wrong command line"); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace zv::console;
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (auto done = zv::process::CheckOptions(args, kOptions, kUsage)) return *done;
   CConsoleSettings settings;
   std::string dsn, uid, pwd;
   if (args.size() >= 2 && args[0] == "--dsn") {

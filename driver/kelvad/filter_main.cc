@@ -1,7 +1,8 @@
 // kelvad: the CUPS filter of the "Zelvora-Raster" queue. Arguments as CUPS gives them (job-id
 // user title copies options [file]); the PDF comes from the file or standard input, the
 // queue's PPD from $PPD and its name from $PRINTER. Writes the page raster stream to standard
-// output. Exit 0 when every page was written, 1 otherwise.
+// output. Exit 0 when every page was written, 1 otherwise. An exact first argument "--help"
+// prints the usage; every other command line is read as CUPS gives it.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,8 +14,26 @@
 
 #include "driver/kelvad/raster_job.h"
 #include "platform/fs/files.h"
+#include "platform/process/usage.h"
 
 namespace {
+
+constexpr zv::process::Usage kUsage{
+    "kelvad",
+    "Usage: kelvad JOB-ID USER TITLE COPIES OPTIONS [FILE]\n"
+    "The CUPS filter of the \"Zelvora-Raster\" queue: renders a PDF into the page raster stream.\n"
+    "\n"
+    "Arguments (as CUPS gives them to a filter):\n"
+    "  JOB-ID USER TITLE COPIES   the job's id, owner, title and copies\n"
+    "  OPTIONS                    the job's options (media=..., Resolution=...dpi, ...)\n"
+    "  FILE                       the PDF (default standard input)\n"
+    "  --help                     show this text (only as the first argument)\n"
+    "The page raster stream goes to standard output; exit 0 when every page was written.\n"
+    "\n"
+    "Environment:\n"
+    "  PPD                    the queue's PPD file (its defaults)\n"
+    "  PRINTER                the queue's name (default Zelvora-Raster)\n"
+    "  TMPDIR                 where standard input is copied before rendering (default /tmp)\n"};
 
 bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
   std::size_t done = 0;
@@ -58,6 +77,7 @@ std::string SpoolStdin() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) return kUsage.Help();
   if (argc < 6 || argc > 7) {
     std::fprintf(stderr, "ERROR: usage: kelvad job-id user title copies options [file]\n");
     return 1;

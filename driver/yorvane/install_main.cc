@@ -18,24 +18,51 @@
 
 #include "driver/yorvane/installer.h"
 #include "platform/codepage/codepage.h"
+#include "platform/process/usage.h"
 
 namespace {
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: zelvora-install install --printer NAME --source DIR [--app-name NAME] [--serverbin DIR]\n"
-               "                       [--margins T,B,L,R] [--resolution DPI] [--folder-printers DIR]\n"
-               "                       [--port-registry FILE]\n"
-               "       zelvora-install uninstall --printer NAME [--serverbin DIR] [--folder-printers DIR]\n"
-               "                       [--port-registry FILE]\n");
-  return 2;
-}
+constexpr zv::process::Usage kUsage{
+    "zelvora-install",
+    "Usage: zelvora-install install --printer NAME --source DIR [--app-name NAME] [--serverbin DIR]\n"
+    "                       [--margins T,B,L,R] [--resolution DPI] [--folder-printers DIR]\n"
+    "                       [--port-registry FILE]\n"
+    "       zelvora-install uninstall --printer NAME [--serverbin DIR] [--folder-printers DIR]\n"
+    "                       [--port-registry FILE]\n"
+    "Installs or removes the virtual printer through the driver installer's two entry points.\n"
+    "\n"
+    "Commands and options:\n"
+    "  install              add the printer NAME with the driver files of DIR (--source)\n"
+    "  uninstall            remove the printer NAME\n"
+    "  --app-name NAME      the application's name (default Zelvora)\n"
+    "  --serverbin DIR      CUPS's program folder for the backend (default /usr/lib/cups)\n"
+    "  --margins T,B,L,R    the printer's margins (default 50,50,50,50)\n"
+    "  --resolution DPI     its resolution (default 200)\n"
+    "  --folder-printers DIR  a folder-printer root instead of the CUPS server\n"
+    "  --port-registry FILE   where the port \"OLVIPORT :\" is kept (default\n"
+    "                       $ZELVORA_ROOT/ports/registry)\n"
+    "  --help               show this text\n"
+    "Names are UTF-8. Exit codes: 0 done, 1 the entry point failed (its code is printed), 2 a\n"
+    "wrong command line.\n"
+    "\n"
+    "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
+    "  CUPS_SERVER            the CUPS server to talk to (libcups's default otherwise)\n"};
+
+constexpr zv::process::Option kOptions[] = {
+    {"--printer", zv::process::Option::Kind::kValue},         {"--source", zv::process::Option::Kind::kValue},
+    {"--app-name", zv::process::Option::Kind::kValue},        {"--serverbin", zv::process::Option::Kind::kValue},
+    {"--margins", zv::process::Option::Kind::kValue},         {"--resolution", zv::process::Option::Kind::kValue},
+    {"--folder-printers", zv::process::Option::Kind::kValue}, {"--port-registry", zv::process::Option::Kind::kValue},
+};
+
+int Usage() { return kUsage.Error("wrong command line"); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace zv::driver::yorvane;
-  if (argc < 2) return Usage();
+  if (auto done = zv::process::CheckOptions({argv + 1, argv + argc}, kOptions, kUsage)) return *done;
+  if (argc < 2) return kUsage.Error("no command");
   const std::string command = argv[1];
   std::map<std::string, std::string> opt{{"--app-name", "Zelvora"},
                                          {"--margins", "50,50,50,50"},

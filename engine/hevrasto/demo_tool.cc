@@ -22,13 +22,32 @@
 #include "engine/hevrasto/server_setup.h"
 #include "platform/base/root.h"
 #include "platform/fs/files.h"
+#include "platform/process/usage.h"
 #include "platform/winmsg/winmsg.h"
 
 namespace {
 namespace fsys = std::filesystem;
 using namespace zv::engine;
 
-constexpr char kUsage[] = "usage: hevrasto-demo setup [--no-seed] [--dsn DSN] | submit PAGES | wait SLOT | close";
+constexpr zv::process::Usage kUsage{
+    "hevrasto-demo",
+    "Usage: hevrasto-demo setup [--no-seed] [--dsn DSN] | submit PAGES | wait SLOT | close\n"
+    "Sets up a server on the embedded defaults and plays the client's part for the demo.\n"
+    "\n"
+    "Commands:\n"
+    "  setup          the registry, database, folder printer \"Office\" and share folders\n"
+    "    --no-seed    a real server's set-up: the key, the database's tables and the share's\n"
+    "                 folders, without the demo's users, printer and mail addresses\n"
+    "    --dsn DSN    a named ODBC data source instead of the embedded database\n"
+    "  submit PAGES   place a sample job of PAGES pages (1 to 1000) as alice on \"demo-pc\";\n"
+    "                 prints the request slot's base name\n"
+    "  wait SLOT      wait up to 60 s for the slot's answer; prints it and the printed PDFs\n"
+    "  close          close the engine's window\n"
+    "  --help         show this text\n"
+    "\n"
+    "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT};
+
+constexpr zv::process::Option kOptions[] = {{"--no-seed"}, {"--dsn", zv::process::Option::Kind::kValue}};
 
 int Fail(const std::string& what) {
   fprintf(stderr, "hevrasto-demo: %s\n", what.c_str());
@@ -44,6 +63,7 @@ ServerFolders Folders() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (auto done = zv::process::CheckOptions({argv + 1, argv + argc}, kOptions, kUsage)) return *done;
   std::string cmd = argc > 1 ? argv[1] : "";
   ServerFolders f = Folders();
   if (cmd == "setup") {
@@ -55,7 +75,7 @@ int main(int argc, char** argv) {
       } else if (a == "--dsn" && i + 1 < argc && *argv[i + 1]) {
         o.dsn = argv[++i];
       } else {
-        return Fail("unknown setup option " + a + "\n" + kUsage);
+        return kUsage.Error("unknown setup option " + a);
       }
     }
     auto s = SetUpServer(o);
@@ -99,5 +119,5 @@ int main(int argc, char** argv) {
     zv::winmsg::PostMessage(w, zv::winmsg::WM_CLOSE, 0, 0);
     return 0;
   }
-  return Fail(kUsage);
+  return kUsage.Error(cmd.empty() ? "no command" : "wrong command line");
 }

@@ -4,15 +4,34 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "engine/core/event_writer.h"
 #include "engine/hevrasto/main_frame.h"
 #include "engine/rules/event_table.h"
+#include "platform/process/usage.h"
 #include "platform/spool/spool.h"
 #include "platform/sync/guard.h"
 
 namespace {
+
+constexpr zv::process::Usage kUsage{
+    "hevrasto",
+    "Usage: hevrasto -ZelvoraPrintService\n"
+    "The server print engine: prints the requests placed in the share and writes the answers.\n"
+    "\n"
+    "Arguments:\n"
+    "  -ZelvoraPrintService   run as the print engine (any letter case), as the service host\n"
+    "                         inkarrow starts it; one engine runs per runtime root. Any other\n"
+    "                         argument, or none, writes the engine's end event and exits 1\n"
+    "  --help                 show this text\n"
+    "\n"
+    "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
+    "  ZELVORA_SPOOLER        the printers: \"folder\" (folder printers, the default) or \"cups\"\n"
+    "  ZELVORA_ENGINE_RESCAN_MS  how often the request folder is read again, in ms (default 5000)\n"};
+
 void Event(int number, const std::string* extra = nullptr) {
   int zero = 0;
   // A refused entry still reaches syslog (eventlog::Report sends it there too).
@@ -22,6 +41,11 @@ void Event(int number, const std::string* extra = nullptr) {
 
 int main(int argc, char** argv) {
   using namespace zv::engine;
+  // "--help" and other two-dash options are this program's own; the service host's argument
+  // and any other single-dash text keep their meaning below.
+  if (argc >= 2 && std::string_view(argv[1]) == "--help") return kUsage.Help();
+  if (argc >= 2 && std::string_view(argv[1]).starts_with("--"))
+    return kUsage.Error(std::string("unknown option ") + argv[1]);
   // SIGTERM and SIGINT close the main window as the service host does, so that the job in
   // hand is finished and "Wakeup.inf" removed. Blocked here, before any thread starts.
   sigset_t stop_signals;

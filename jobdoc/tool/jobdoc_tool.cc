@@ -19,20 +19,30 @@
 #include "platform/codepage/codepage.h"
 #include "platform/fs/files.h"
 #include "platform/gdi/emf/reader.h"
+#include "platform/process/usage.h"
 
 namespace {
 
 namespace jd = zv::jobdoc;
 using Bytes = std::vector<std::uint8_t>;
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: jobdoc-tool sample OUT.prc [PAGES]\n"
-               "       jobdoc-tool unpack IN.prc OUT.img\n"
-               "       jobdoc-tool pack IN.img OUT.prc\n"
-               "       jobdoc-tool info FILE\n");
-  return 2;
-}
+constexpr zv::process::Usage kUsage{
+    "jobdoc-tool",
+    "Usage: jobdoc-tool sample OUT.prc [PAGES]\n"
+    "       jobdoc-tool unpack IN.prc OUT.img\n"
+    "       jobdoc-tool pack IN.img OUT.prc\n"
+    "       jobdoc-tool info FILE\n"
+    "Makes, packs, unpacks and describes job documents.\n"
+    "\n"
+    "Commands:\n"
+    "  sample OUT.prc [PAGES]   write a packed sample document of PAGES pages (1 to 500, default 4)\n"
+    "  unpack IN.prc OUT.img    write the image of a packed document, with page trailers\n"
+    "  pack IN.img OUT.prc      pack an image that carries page trailers\n"
+    "  info FILE                describe a packed document (.prc) or an image\n"
+    "  --help                   show this text\n"
+    "Texts inside documents are CP932; they are shown as UTF-8.\n"};
+
+int Usage() { return kUsage.Error("wrong command line"); }
 
 int Fail(const std::string& what, const zv::Status& s) {
   std::fprintf(stderr, "jobdoc-tool: %s: %s\n", what.c_str(), s.ToString().c_str());
@@ -146,6 +156,7 @@ int Convert(const std::string& in, const std::string& out, jd::DocumentWriteMode
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (auto done = zv::process::CheckOptions({argv + 1, argv + argc}, {}, kUsage)) return *done;
   if (argc < 3) return Usage();
   const std::string cmd = argv[1];
   if (cmd == "sample" && argc <= 4) return Sample(argv[2], argc == 4 ? std::atoi(argv[3]) : 4);

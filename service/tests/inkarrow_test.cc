@@ -27,6 +27,8 @@ TEST(Inkarrow, CommandLine) {
       {{"-install"}, Command::kInstall}, {{"/INSTALL"}, Command::kInstall},        {{"-Remove"}, Command::kRemove},
       {{"/remove"}, Command::kRemove},   {{"-install", "now"}, Command::kNothing}, {{"-other"}, Command::kNothing},
       {{}, Command::kRunService},        {{"install"}, Command::kRunService},
+      // Two-dash options are the program's own; "-help" stays a switch that does nothing.
+      {{"--help"}, Command::kHelp},      {{"--install"}, Command::kUnknownOption}, {{"-help"}, Command::kNothing},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseCommandLine(c.args), c.want) << (c.args.empty() ? "" : c.args[0]);
 }

@@ -15,6 +15,7 @@
 #include FT_TRUETYPE_TABLES_H
 
 #include "platform/codepage/codepage.h"
+#include "platform/process/usage.h"
 
 #include <cmath>
 #include <cstdio>
@@ -24,6 +25,16 @@
 #include <vector>
 
 namespace {
+
+constexpr zv::process::Usage kUsage{
+    "pdf-metrics-gen",
+    "Usage: pdf-metrics-gen [FONT_DIR] > pdfwriter/font_catalogue_data.cpp\n"
+    "Writes the PDF writer's built-in font catalogue, measured from the fonts, to standard output.\n"
+    "\n"
+    "Arguments:\n"
+    "  FONT_DIR   the fonts folder holding fonts-liberation2 and fonts-ipafont-* (default\n"
+    "             /usr/share/fonts)\n"
+    "  --help     show this text\n"};
 
 // Unicode of each Windows-1252 code 0x80..0x9F; 0 marks the five unassigned codes.
 const unsigned kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -316,7 +327,10 @@ std::string FixFlags(const std::string& desc, bool bold, int& regular_flags) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  g_dir = argc > 1 ? argv[1] : "/usr/share/fonts";
+  std::vector<std::string> operands;
+  if (auto done = zv::process::CheckOptions({argv + 1, argv + argc}, {}, kUsage, &operands)) return *done;
+  if (operands.size() > 1) return kUsage.Error("more than one font folder");
+  g_dir = operands.empty() ? "/usr/share/fonts" : operands[0];
   if (FT_Init_FreeType(&g_ft) != 0) return 1;
   int triples = 0;
   int regular_flags = 0;  // a "+Bold" entry's flags are its regular entry's plus 16384

@@ -16,10 +16,28 @@
 #include "jobdoc/container.h"
 #include "jobdoc/image.h"
 #include "platform/paths/paths.h"
+#include "platform/paths/root_session.h"
+#include "platform/process/usage.h"
 
 namespace {
 
 namespace jd = zv::jobdoc;
+
+constexpr zv::process::Usage kUsage{
+    "vinteko-preview",
+    "Usage: vinteko-preview [--flip] FILE\n"
+    "Shows a job document in the viewer library libvinteko's preview window.\n"
+    "\n"
+    "Arguments:\n"
+    "  FILE     a packed \".prc\" document or a document image, with page trailers or without\n"
+    "  --flip   the page-flip window instead of the preview frame\n"
+    "  --help   show this text\n"
+    "The library is loaded from ../lib beside the program.\n"
+    "\n"
+    "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
+    "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n" ZV_USAGE_XDG_ENVIRONMENT};
+
+constexpr zv::process::Option kOptions[] = {{"--flip"}};
 
 std::string ProgramFolder() {
   std::string self(4096, '\0');
@@ -72,6 +90,7 @@ std::vector<std::uint8_t> ImageWithoutTrailers(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (auto done = zv::process::CheckOptions({argv + 1, argv + argc}, kOptions, kUsage)) return *done;
   int mode = 0;
   std::string file;
   for (int i = 1; i < argc; ++i) {
@@ -81,10 +100,10 @@ int main(int argc, char** argv) {
       file = argv[i];
     }
   }
-  if (file.empty()) {
-    std::fprintf(stderr, "usage: vinteko-preview [--flip] FILE(.prc or image)\n");
-    return 2;
-  }
+  if (file.empty()) return kUsage.Error("no file");
+  // The library's window keeps Qt's folders; root's go into its runtime root.
+  if (zv::Status s = zv::paths::KeepRootOutOfHome(); !s.ok())
+    std::fprintf(stderr, "vinteko-preview: %s\n", s.ToString().c_str());
   const std::vector<std::uint8_t> image = ImageWithoutTrailers(file);
   if (image.empty()) return 1;
   auto folder = zv::paths::TempFolder();

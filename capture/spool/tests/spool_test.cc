@@ -1,6 +1,10 @@
 #include "capture/spool/spool.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include "platform/testing/temp_root.h"
 
 namespace zv::capture {
 namespace {
@@ -47,6 +51,10 @@ TEST(Spool, CaptureRootRule) {
   EXPECT_EQ(CaptureRootFor("/home/u", ""), "/home/u/.local/state/zelvora");
   EXPECT_EQ(CaptureRootFor("/home/u", "/srv/cap%h/"), "/srv/cap/home/u");
   EXPECT_EQ(SpoolFolder("/r"), "/r/spool");
+  // The process's own root: a template always wins; without one root keeps out of its home.
+  testing::TempRoot runtime;
+  EXPECT_EQ(OwnCaptureRoot("/home/u", "/srv/cap%h/"), "/srv/cap/home/u");
+  EXPECT_EQ(OwnCaptureRoot("/root", nullptr), ::geteuid() == 0 ? runtime.str() : "/root/.local/state/zelvora");
   EXPECT_TRUE(IsJobId("123"));
   EXPECT_FALSE(IsJobId("12a"));
   EXPECT_FALSE(IsJobId(""));

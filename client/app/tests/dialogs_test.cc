@@ -165,10 +165,9 @@ TEST_F(DialogsTest, ServerDialogAgainstAShareUnderNet) {
   EXPECT_TRUE(d.isVisible());
   Shot(d, "ostrane_server.png");
   // A monitor runs already, so accepting starts none (else the install's own, <prefix>/bin).
-  auto monitor = winmsg::Window::Create(kMonitorClass, "monitor",
-                                        [](winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM) -> winmsg::LRESULT {
-                                          return 0;
-                                        });
+  auto monitor = winmsg::Window::Create(
+      kMonitorClass, "monitor",
+      [](winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM) -> winmsg::LRESULT { return 0; });
   ASSERT_TRUE(monitor.ok());
   d.accept();
   EXPECT_EQ(d.result(), QDialog::Accepted);

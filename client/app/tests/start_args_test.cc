@@ -16,7 +16,7 @@ TEST(StartArgsTest, CommandLineTable) {
   const std::string none = kNoJobNameText;
   struct Case {
     std::vector<std::string> args;
-    std::string path, name;
+    std::string path, name, option = "";
   } cases[] = {
       {{"/r/WXQ1.tmp", "/n", "Report"}, "/r/WXQ1.tmp", "Report"},
       {{"/r/WXQ1.tmp", "/n"}, "/r/WXQ1.tmp", ""},
@@ -32,11 +32,17 @@ TEST(StartArgsTest, CommandLineTable) {
       {{"/x", "-y", "/tmp"}, "/tmp", ""},
       {{"/r/with blank/a.prc", "/n", "a b"}, "/r/with blank/a.prc", "a b"},
       {{}, "", ""},
+      // Two-dash options are never paths; after the name switch they are titles.
+      {{"--help"}, "", "", "--help"},
+      {{"/r/a.prc", "--bogus", "--help"}, "/r/a.prc", "", "--bogus"},
+      {{"/r/a.prc", "/n", "--help"}, "/r/a.prc", "--help"},
+      {{"--", "/r/a.prc"}, "/r/a.prc", ""},
   };
   for (const auto& c : cases) {
     StartArgs a = ParseStartArguments(c.args);
     EXPECT_EQ(a.doc_path, c.path) << ::testing::PrintToString(c.args);
     EXPECT_EQ(a.job_name, c.name) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(a.option, c.option) << ::testing::PrintToString(c.args);
   }
 }
 

@@ -1,15 +1,19 @@
 #include "platform/paths/paths.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
-
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/paths/root_session.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::paths {
@@ -146,6 +150,44 @@ TEST(Paths, TemporaryFilesAreUniqueAndExclusive) {
   EXPECT_FALSE(CreateTempFile(dir, "a/b").ok());
   EXPECT_FALSE(CreateTempFile(dir, "W", "/.tmp").ok());
   EXPECT_FALSE(CreateTempFile(root.str() + "/missing", "W").ok());
+}
+
+}  // namespace
+}  // namespace zv::paths
+
+namespace zv::paths {
+namespace {
+
+TEST(Paths, RootKeepsItsXdgFoldersInItsRuntimeRoot) {
+  zv::testing::TempRoot root;
+  const char* names[] = {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"};
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+  for (const char* n : names) {
+    const char* v = std::getenv(n);
+    saved.emplace_back(n, v ? std::optional<std::string>(v) : std::nullopt);
+    ::unsetenv(n);
+  }
+  ::setenv("XDG_CACHE_HOME", "/given/cache", 1);  // what the environment names is kept
+  ::setenv("XDG_DATA_HOME", "", 1);               // an empty value names nothing
+  ASSERT_TRUE(KeepRootOutOfHome().ok());
+  auto value = [](const char* n) { return std::string(std::getenv(n) ? std::getenv(n) : "(unset)"); };
+  const bool as_root = ::geteuid() == 0;
+  const std::string r = root.str() + "/xdg/";
+  EXPECT_EQ(value("XDG_RUNTIME_DIR"), as_root ? r + "runtime" : "(unset)");
+  EXPECT_EQ(value("XDG_CONFIG_HOME"), as_root ? r + "config" : "(unset)");
+  EXPECT_EQ(value("XDG_CACHE_HOME"), "/given/cache");
+  EXPECT_EQ(value("XDG_DATA_HOME"), as_root ? r + "data" : "");
+  EXPECT_EQ(value("XDG_STATE_HOME"), as_root ? r + "state" : "(unset)");
+  if (as_root) {
+    struct stat st {};
+    ASSERT_EQ(::stat((r + "runtime").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_FALSE(std::filesystem::exists(r + "config"));  // made by whoever writes there
+  }
+  for (const auto& [n, v] : saved) {
+    if (v) ::setenv(n.c_str(), v->c_str(), 1);
+    else ::unsetenv(n.c_str());
+  }
 }
 
 }  // namespace
