@@ -1,6 +1,6 @@
 // The installed layout below one prefix, the same in the build tree: programs in
 // <prefix>/bin, shared libraries and plug-ins in <prefix>/lib, data (help pages, PPDs) in
-// <prefix>/share/zelvora. Lookups between deliverables go through these names, so a program
+// <prefix>/share/zelvora, the machine-wide settings in <prefix>/etc. Lookups between deliverables go through these names, so a program
 // or a library finds the others wherever the prefix lies.
 #pragma once
 
@@ -17,6 +17,8 @@ namespace zv::paths {
 inline constexpr char kProgramsFolder[] = "bin";
 inline constexpr char kLibrariesFolder[] = "lib";
 inline constexpr char kDataFolder[] = "share/zelvora";
+// The machine-wide settings the installer writes (SystemConfigFolder).
+inline constexpr char kSystemConfigFolder[] = "etc";
 
 // Takes a prefix and one of the folders above; gives "<prefix>/<folder>" (a prefix "/" or ""
 // gives "/<folder>").

@@ -13,6 +13,7 @@
 
 #include "platform/base/root.h"
 #include "platform/fs/files.h"
+#include "platform/paths/install_layout.h"
 
 namespace zv::paths {
 
@@ -170,8 +171,7 @@ Result<std::string> InstallPrefix() {
 std::string SystemConfigFolder() {
   if (const char* c = std::getenv("ZELVORA_SYSTEM_CONFIG"); c && *c) return c;
   auto prefix = InstallPrefix();
-  if (!prefix.ok()) return "";
-  return (*prefix == "/" ? std::string() : *prefix) + "/etc";
+  return prefix.ok() ? PrefixFolder(*prefix, kSystemConfigFolder) : std::string();
 }
 
 Result<std::string> TempFolder() { return RootFolder("tmp", 0700); }
