@@ -43,8 +43,12 @@ EnvironmentValues LoadEnvironment(CConsoleSettings& s) {
 }
 
 engine::UserLimits SystemLimits(CRegistryConfig& config) {
-  return {NumberOr([&](int32_t* o) { return config.GetMaxPages(o); }, 50),
-          NumberOr([&](int32_t* o) { return config.GetMaxPages_Color(o); }, 20)};
+  return engine::ReadSystemLimits([&](const char* name) -> std::optional<int32_t> {
+    int32_t v = 0;
+    const bool found = std::string_view(name) == "MaxPages" ? config.GetMaxPages(&v) : config.GetMaxPages_Color(&v);
+    if (!found) return std::nullopt;
+    return v;
+  });
 }
 
 engine::UserLimits QuotaLimits(const engine::UserRecord& user, const engine::UserLimits& system,

@@ -400,8 +400,7 @@ bool CUserList::edit(const QModelIndex& index, EditTrigger trigger, QEvent* even
 
 LimitContext CUserList::Limits() const {
   LimitContext c;
-  ctx_.settings->GetMaxPages(&c.system.mono);
-  ctx_.settings->GetMaxPages_Color(&c.system.color);
+  c.system = SystemLimits(*ctx_.settings);
   c.group = {group_.MaxPages, group_.MaxPages_Color};
   return c;
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "engine/core/event_writer.h"
+#include "engine/core/settings_store.h"
 #include "engine/db/zvm_database.h"
 #include "engine/rules/check_rules.h"
 #include "engine/rules/quota_file.h"
@@ -57,8 +58,9 @@ Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalRe
   report->renewed = true;
   report->new_limit_date = new_end;
 
-  int32_t default_mono = dword("MaxPages", settings.MaxPages);
-  int32_t default_color = dword("MaxPages_Color", settings.MaxPages_Color);
+  // The system's limits are read afresh, as the check reads them for the next request.
+  const UserLimits system =
+      key.ok() ? ReadMachineKeyLimits(*key) : UserLimits{settings.MaxPages, settings.MaxPages_Color};
   for (const auto& u : users) {
     UserLimits group{};
     bool have_group = false;
@@ -71,7 +73,7 @@ Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalRe
       }
     }
     const UserLimits limits = ResolveUserLimits(u.CountShubetsu, {u.MaxPages, u.MaxPages_Color},
-                                                {default_mono, default_color}, have_group ? &group : nullptr);
+                                                system, have_group ? &group : nullptr);
     const int32_t mono = limits.mono, color = limits.color;
     auto path = paths::JoinInside(settings.ResultPath, u.Account + ".ans");
     std::string text = ComposeQuotaFile(index, new_end, days, color, mono);

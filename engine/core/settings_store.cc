@@ -1,5 +1,6 @@
 #include "engine/core/settings_store.h"
 
+#include "engine/rules/check_rules.h"
 #include "engine/rules/quota_period.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
@@ -22,6 +23,14 @@ void ReadInt(const Key& key, const char* name, int32_t* field) {
 }
 
 }  // namespace
+
+UserLimits ReadMachineKeyLimits(const Key& key) {
+  return ReadSystemLimits([&](const char* name) -> std::optional<int32_t> {
+    auto v = key.GetDword(name);
+    if (!v.ok()) return std::nullopt;
+    return static_cast<int32_t>(*v);
+  });
+}
 
 Status EnsureFolder(const std::string& path) {
   std::string p = path;
@@ -75,8 +84,9 @@ Status LoadSettings(EngineSettings* s, int32_t today) {
   ReadString(*key, "UID", &s->UID);
   ReadString(*key, "PWD", &s->PWD);
   ReadInt(*key, "ThumbnailCount", &s->ThumbnailCount);
-  ReadInt(*key, "MaxPages", &s->MaxPages);
-  ReadInt(*key, "MaxPages_Color", &s->MaxPages_Color);
+  const UserLimits system = ReadMachineKeyLimits(*key);
+  s->MaxPages = system.mono;
+  s->MaxPages_Color = system.color;
   ReadInt(*key, "LimitOverAction", &s->LimitOverAction);
   if (auto v = key->GetDword("CheckRange"); v.ok()) s->ApplyCheckRange(*v);
   ReadInt(*key, "LimitDate", &s->LimitDate);

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/rules/check_rules.h"
 #include "engine/rules/settings.h"
 #include "platform/base/status.h"
+#include "platform/registry/registry.h"
 
 namespace zv::engine {
 
@@ -17,6 +19,10 @@ namespace zv::engine {
 // far kept) when the key, "AppPath" or "ShareDir" cannot be read, a folder name is not
 // plain or cannot be written back, or a folder cannot be made.
 Status LoadSettings(EngineSettings* settings, int32_t today);
+
+// Takes the machine key; gives its "MaxPages" / "MaxPages_Color" through ReadSystemLimits
+// (50 / 20 where missing or not a number).
+UserLimits ReadMachineKeyLimits(const registry::Key& key);
 
 // Writes "LimitDate" to the registry and, when that succeeds, into `settings`.
 Status SetLimitDate(EngineSettings* settings, int32_t date);

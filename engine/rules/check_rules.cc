@@ -54,4 +54,9 @@ UserLimits ResolveUserLimits(int32_t count_shubetsu, const UserLimits& own, cons
   }
 }
 
+UserLimits ReadSystemLimits(const std::function<std::optional<int32_t>(const char* name)>& number) {
+  return {number("MaxPages").value_or(kDefaultSystemLimits.mono),
+          number("MaxPages_Color").value_or(kDefaultSystemLimits.color)};
+}
+
 }  // namespace zv::engine

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 
 #include "engine/rules/request_info.h"
 
@@ -45,6 +47,16 @@ struct UserLimits {
 // no limit. The engine's check and renewal and the console all resolve through this.
 UserLimits ResolveUserLimits(int32_t count_shubetsu, const UserLimits& own, const UserLimits& system,
                              const UserLimits* group);
+
+// The system's limits where the machine key holds no "MaxPages" / "MaxPages_Color".
+inline constexpr UserLimits kDefaultSystemLimits{50, 20};
+
+// Takes a lookup of a machine-key number by value name (nothing where the value is missing
+// or not a number); gives the system's limits: "MaxPages" and "MaxPages_Color", each 50 / 20
+// where missing. The engine's check, renewal and answers and the console's list, graphs and
+// quota files all read the system's limits through this one reader, so a user's figures
+// never differ between what is shown and what is enforced.
+UserLimits ReadSystemLimits(const std::function<std::optional<int32_t>(const char* name)>& number);
 
 enum class QuotaDecision { kAllow, kRefuseMono, kRefuseColor };
 
