@@ -141,7 +141,7 @@ TEST_F(AccountImportTest, WizardImportsChosenAccountsIntoAGroup) {
   EXPECT_EQ(choice.accounts[0].account, "tanaka");
   EXPECT_EQ(choice.accounts[1].full_name, "Bob Jones");
   for (const char* account : {"tanaka", "Bob"}) {
-    EXPECT_NE(Quota(account).find("MaxPages_Color=15\r\nMaxPages=40\r\nPageCount_Color=0\r\nPageCount=0"),
+    EXPECT_NE(Quota(account).find("MaxPages=40\r\nPageCount=0\r\nMaxPages_Color=15\r\nPageCount_Color=0"),
               std::string::npos)
         << account;
   }
@@ -222,7 +222,7 @@ TEST_F(AccountImportTest, TheFrameCommandAddsTheChosenAccountsToTheSelectedGroup
   for (const auto& row : frame.list()->rows()) accounts.push_back(row.Account);
   std::sort(accounts.begin(), accounts.end());
   EXPECT_EQ(accounts, (std::vector<std::string>{"ALICE", "dave"}));
-  EXPECT_NE(Quota("dave").find("MaxPages_Color=0\r\nMaxPages=0\r\n"), std::string::npos);
+  EXPECT_NE(Quota("dave").find("MaxPages=0\r\nPageCount=0\r\nMaxPages_Color=0\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -204,9 +204,9 @@ TEST_F(AdminWindowsTest, EnvironmentCommandRewritesTheFilesOnOk) {
   frame.Run(kCmdLimitSettings);
   EXPECT_TRUE(sink_.shown.empty());
   EXPECT_NE(Read(result_ + "/Aperiod.prd").find("CheckRange=3\r\nLimitDate=20240131"), std::string::npos);
-  EXPECT_NE(Quota("tanaka").find("MaxPages_Color=10\r\nMaxPages=30\r\nPageCount_Color=0\r\nPageCount=0"),
+  EXPECT_NE(Quota("tanaka").find("MaxPages=30\r\nPageCount=0\r\nMaxPages_Color=10\r\nPageCount_Color=0"),
             std::string::npos);
-  EXPECT_NE(Quota("sato").find("MaxPages_Color=20\r\nMaxPages=50\r\nPageCount_Color=0\r\nPageCount=4"),
+  EXPECT_NE(Quota("sato").find("MaxPages=50\r\nPageCount=4\r\nMaxPages_Color=20\r\nPageCount_Color=0"),
             std::string::npos);
 }
 
@@ -238,9 +238,9 @@ TEST_F(AdminWindowsTest, LogDeletionDialogDeletesTheChosenUsersLog) {
   dialog.DeleteSelected();
   EXPECT_EQ(refreshed, 1);
   EXPECT_EQ(Texts(dialog.list()), std::vector<std::string>{"kato"});
-  EXPECT_NE(Quota("tanaka").find("MaxPages_Color=10\r\nMaxPages=30\r\nPageCount_Color=0\r\nPageCount=0"),
+  EXPECT_NE(Quota("tanaka").find("MaxPages=30\r\nPageCount=0\r\nMaxPages_Color=10\r\nPageCount_Color=0"),
             std::string::npos);
-  EXPECT_NE(Quota("Sato").find("MaxPages_Color=4\r\nMaxPages=8\r\nPageCount_Color=0\r\nPageCount=0"),
+  EXPECT_NE(Quota("Sato").find("MaxPages=8\r\nPageCount=0\r\nMaxPages_Color=4\r\nPageCount_Color=0"),
             std::string::npos);
   EXPECT_EQ(Quota("kato"), "(missing)");
   EXPECT_EQ(sink_.shown, (std::vector<std::string>{Message(2), Message(2)}));
@@ -272,7 +272,7 @@ TEST_F(AdminWindowsTest, GroupSelectionStoresItsChangesAndTheFollowersQuota) {
     static_cast<QDialog*>(w)->accept();
   });
   dialog.EditGroup();
-  EXPECT_NE(Quota("tanaka").find("MaxPages_Color=12\r\nMaxPages=33\r\n"), std::string::npos) << Quota("tanaka");
+  EXPECT_NE(Quota("tanaka").find("MaxPages=33\r\nPageCount=0\r\nMaxPages_Color=12\r\n"), std::string::npos) << Quota("tanaka");
   EXPECT_EQ(Quota("sato"), "(missing)");  // keeps its own limits
 
   Select(dialog.list(), {"Sales 2", "Empty"});
@@ -410,7 +410,7 @@ TEST_F(FirstRunWizardTest, CancelAfterTheLimitPageKeepsItsValues) {
   EXPECT_EQ(v, 20);
   ASSERT_TRUE(settings_.GetCheckRange(&v, &days));
   EXPECT_EQ(v, 2);
-  EXPECT_NE(Quota("tanaka").find("MaxPages_Color=20\r\nMaxPages=60\r\nPageCount_Color=0\r\nPageCount=0"),
+  EXPECT_NE(Quota("tanaka").find("MaxPages=60\r\nPageCount=0\r\nMaxPages_Color=20\r\nPageCount_Color=0"),
             std::string::npos);
   EXPECT_FALSE(settings_.GetLogEnv1(&v));
   std::vector<engine::PrinterRecord> rows;
@@ -436,7 +436,7 @@ TEST_F(AdminWindowsTest, UserEditWritesTheQuotaFileOnlyOnceStored) {
     bool fail;
     const char* expected;  // in the quota file
   } cases[] = {
-      {"stored", false, "MaxPages_Color=3\r\nMaxPages=9\r\n"},
+      {"stored", false, "MaxPages=9\r\nPageCount=0\r\nMaxPages_Color=3\r\n"},
       {"refused by the database", true, "(missing)"},
   };
   for (const Case& c : cases) {

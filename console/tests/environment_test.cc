@@ -69,9 +69,9 @@ class AdminTest : public ::testing::Test {
     return rows.size() == 1 ? rows[0] : engine::PrinterRecord{};
   }
   static std::string Quota(int color_limit, int mono_limit, int color, int mono, const std::string& head) {
-    return "[PrintLimit]\r\n" + head + "MaxPages_Color=" + std::to_string(color_limit) +
-           "\r\nMaxPages=" + std::to_string(mono_limit) + "\r\nPageCount_Color=" + std::to_string(color) +
-           "\r\nPageCount=" + std::to_string(mono) + "\r\n";
+    return "[PrintLimit]\r\n" + head + "MaxPages=" + std::to_string(mono_limit) +
+           "\r\nPageCount=" + std::to_string(mono) + "\r\nMaxPages_Color=" + std::to_string(color_limit) +
+           "\r\nPageCount_Color=" + std::to_string(color) + "\r\n";
   }
 
   zv::testing::TempRoot root_;
@@ -82,7 +82,7 @@ class AdminTest : public ::testing::Test {
   std::string result_;
 };
 
-constexpr char kJanuary[] = "CheckRange=3\r\nLimitDate=20240131\r\nLimitDays=0\r\n";
+constexpr char kJanuary[] = "CheckRange=3\r\nLimitDate=20240131\r\n";
 
 TEST_F(AdminTest, OkWithoutChangesRewritesPeriodAndEveryQuotaFile) {
   ASSERT_TRUE(settings_.SetCheckRange(3, 0));
@@ -214,9 +214,9 @@ TEST_F(AdminTest, PrintLogDeletionClearsCountsOnlyAfterTheRowsAreGone) {
   EXPECT_EQ(rows_of(a.UID), 0);
   EXPECT_EQ(rows_of(b.UID), 0);
   EXPECT_EQ(rows_of(c.UID), 1);
-  EXPECT_NE(Read("tanaka-.ans").find("MaxPages_Color=10\r\nMaxPages=30\r\nPageCount_Color=0\r\nPageCount=0\r\n"),
+  EXPECT_NE(Read("tanaka-.ans").find("MaxPages=30\r\nPageCount=0\r\nMaxPages_Color=10\r\nPageCount_Color=0\r\n"),
             std::string::npos);
-  EXPECT_NE(Read("sato-.ans").find("MaxPages_Color=4\r\nMaxPages=8\r\nPageCount_Color=0\r\nPageCount=0\r\n"),
+  EXPECT_NE(Read("sato-.ans").find("MaxPages=8\r\nPageCount=0\r\nMaxPages_Color=4\r\nPageCount_Color=0\r\n"),
             std::string::npos);
   EXPECT_EQ(Read("kato-.ans"), "(missing)");
 
@@ -260,7 +260,7 @@ TEST_F(AdminTest, FirstRunStoresPrintersListAndSettings) {
   ASSERT_TRUE(settings_.GetCheckRange(&v, &days));
   EXPECT_EQ(v, 4);
   EXPECT_EQ(days, 10);
-  EXPECT_NE(Read("tanaka-.ans").find("MaxPages_Color=15\r\nMaxPages=70\r\nPageCount_Color=0"), std::string::npos);
+  EXPECT_NE(Read("tanaka-.ans").find("MaxPages=70\r\nPageCount=0\r\nMaxPages_Color=15\r\n"), std::string::npos);
   EXPECT_FALSE(settings_.GetLogEnv1(&v));
 
   auto finish = [&](FirstRunChoices* c) {

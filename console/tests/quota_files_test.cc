@@ -44,7 +44,7 @@ class QuotaFilesTest : public ::testing::Test {
 TEST_F(QuotaFilesTest, BytesPerMode) {
   const LimitPeriod month = CurrentLimitPeriod(20260415, 3, 0, 20260430, 0);
   const LimitPeriod days = CurrentLimitPeriod(20260415, 4, 10, 20260420, 0);
-  const std::string head = "[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20260430\r\nLimitDays=0\r\n";
+  const std::string head = "[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20260430\r\n";
   struct Case {
     const char* name;
     QuotaWriteMode mode;
@@ -54,16 +54,16 @@ TEST_F(QuotaFilesTest, BytesPerMode) {
     std::string bytes;
   } cases[] = {
       {"tanaka", QuotaWriteMode::kUser, 3, 7, &month, "tanaka-.ans",
-       head + "MaxPages_Color=20\r\nMaxPages=50\r\nPageCount_Color=3\r\nPageCount=7\r\n"},
+       head + "MaxPages=50\r\nPageCount=7\r\nMaxPages_Color=20\r\nPageCount_Color=3\r\n"},
       {"sato", QuotaWriteMode::kCounts, -1, 0, &month, "sato-.ans",
-       head + "MaxPages_Color=20\r\nMaxPages=50\r\nPageCount_Color=\r\nPageCount=0\r\n"},
+       head + "MaxPages=50\r\nPageCount=0\r\nMaxPages_Color=20\r\nPageCount_Color=\r\n"},
       {"gone", QuotaWriteMode::kCleared, 3, 7, &month, "gone-.ans",
-       head + "MaxPages_Color=\r\nMaxPages=\r\nPageCount_Color=\r\nPageCount=\r\n"},
+       head + "MaxPages=\r\nPageCount=\r\nMaxPages_Color=\r\nPageCount_Color=\r\n"},
       {"Aperiod", QuotaWriteMode::kPeriod, 0, 0, &days, "Aperiod.prd",
        "[PrintLimit]\r\nCheckRange=4\r\nLimitDate=20260420\r\nLimitDays=10\r\n"},
       // no main window yet: the period from the registry (missing: one month) for today
       {"new", QuotaWriteMode::kUser, 0, 0, nullptr, "new-.ans",
-       head + "MaxPages_Color=20\r\nMaxPages=50\r\nPageCount_Color=0\r\nPageCount=0\r\n"},
+       head + "MaxPages=50\r\nPageCount=0\r\nMaxPages_Color=20\r\nPageCount_Color=0\r\n"},
   };
   for (const auto& c : cases) {
     std::optional<LimitPeriod> period;

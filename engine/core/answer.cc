@@ -15,6 +15,7 @@
 #include "engine/core/pending_log.h"
 #include "engine/core/request_check.h"
 #include "engine/rules/quota_file.h"
+#include "engine/rules/quota_period.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
 
@@ -60,6 +61,21 @@ void CompleteResult(const EngineSettings& settings, const CRequestInfo& request,
 
 std::string SameName(const std::string& name, const std::string&) { return name; }
 
+// Takes a result that carries the account's quota; gives the account's quota file text in
+// the one layout every writer of "<account>-.ans" uses (the answer file itself keeps its own
+// "[PrintLimit]" section).
+std::string ComposeAccountQuotaText(const CRequestResult& r) {
+  QuotaFileValues v;
+  v.period_index = r.CheckRange;
+  v.limit_date = r.LimitDate;
+  v.limit_days = r.CheckRange == kPeriodDays ? r.LimitDays : 0;
+  v.max_pages = r.MaxPages;
+  v.page_count = r.PageCount;
+  v.max_pages_color = r.MaxPages_Color;
+  v.page_count_color = r.PageCount_Color;
+  return ComposeQuotaText(v);
+}
+
 }  // namespace
 
 Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
@@ -95,7 +111,7 @@ Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestI
   }
   // The account's quota file is state, not an answer: written in place beside it.
   if (with_quota_file && result.CarriesQuota()) {
-    s = WriteAccountQuotaFile(settings.ResultPath, request.AccountName, result.ComposeLimitText());
+    s = WriteAccountQuotaFile(settings.ResultPath, request.AccountName, ComposeAccountQuotaText(result));
     if (!s.ok()) {
       if (st.answer_tmp != st.answer_path) ::unlink(st.answer_tmp.c_str());
       if (st.copy_tmp != st.copy_path) ::unlink(st.copy_tmp.c_str());

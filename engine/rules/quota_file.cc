@@ -6,11 +6,13 @@ std::string ComposeQuotaText(const QuotaFileValues& v) {
   auto line = [](const char* key, std::optional<int32_t> value) {
     return std::string(key) + "=" + (value ? std::to_string(*value) : std::string()) + "\r\n";
   };
-  std::string text = "[PrintLimit]\r\n" + line("CheckRange", v.period_index) + line("LimitDate", v.limit_date) +
-                     line("LimitDays", v.limit_days);
+  std::string text = "[PrintLimit]\r\n" + line("CheckRange", v.period_index) + line("LimitDate", v.limit_date);
+  // The day count is written only for a period that has one: the readers take a missing
+  // "LimitDays" as no day count.
+  if (v.limit_days > 0) text += line("LimitDays", v.limit_days);
   if (v.limits) {
-    text += line("MaxPages_Color", v.max_pages_color) + line("MaxPages", v.max_pages) +
-            line("PageCount_Color", v.page_count_color) + line("PageCount", v.page_count);
+    text += line("MaxPages", v.max_pages) + line("PageCount", v.page_count) +
+            line("MaxPages_Color", v.max_pages_color) + line("PageCount_Color", v.page_count_color);
   }
   return text;
 }

@@ -24,8 +24,10 @@ struct QuotaFileValues {
 };
 
 // Gives the section's lines, each ended by CR LF: "[PrintLimit]", "CheckRange",
-// "LimitDate", "LimitDays", then with limits "MaxPages_Color", "MaxPages",
-// "PageCount_Color", "PageCount". The engine's renewal and the console both write this.
+// "LimitDate", "LimitDays" (only for a day count above 0), then with limits "MaxPages",
+// "PageCount", "MaxPages_Color", "PageCount_Color". Every writer of an account's quota
+// file "<account>-.ans" and of the period file (the engine's renewal and answers, the
+// console) writes this one layout.
 std::string ComposeQuotaText(const QuotaFileValues& values);
 
 // Gives the eight lines of a quota file with both counts 0, each ended by CR LF.

@@ -46,8 +46,8 @@ TEST_F(QuotaRenewalTest, RenewsAnEndedMonth) {
   EXPECT_EQ(report.new_limit_date, 20260430);
   EXPECT_EQ(profile::GetString(period_, "PrintLimit", "LimitDate", ""), "20260430");
   auto file = [](int mono, int color) {
-    return "[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20260430\r\nLimitDays=0\r\nMaxPages_Color=" +
-           std::to_string(color) + "\r\nMaxPages=" + std::to_string(mono) + "\r\nPageCount_Color=0\r\nPageCount=0\r\n";
+    return "[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20260430\r\nMaxPages=" + std::to_string(mono) +
+           "\r\nPageCount=0\r\nMaxPages_Color=" + std::to_string(color) + "\r\nPageCount_Color=0\r\n";
   };
   EXPECT_EQ(Quota("tanaka"), file(70, 7));   // registry defaults read afresh
   EXPECT_EQ(Quota("sato"), file(100, 30));   // group
