@@ -54,6 +54,41 @@ const char* const kKeys[kKeyCount] = {
 
 int32_t ZeroTo3(int32_t v) { return (v >= 0 && v <= 3) ? v : 0; }
 
+// Takes a key; true for the keys whose value is a number or a list of numbers.
+bool IsNumericKey(int key) {
+  switch (key) {
+    case kJobPages:
+    case kOrientation:
+    case kThumbnailCount:
+    case kSeparator:
+    case kOffSetSize:
+    case kPaperSize:
+    case kPrintPages:
+    case kCopies:
+    case kCollate:
+    case kFontPoint:
+    case kPrintPageMode:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Takes a key; true for the numeric keys whose value is a comma-separated list.
+bool IsListKey(int key) { return key == kJobPages || key == kOffSetSize || key == kPrintPages; }
+
+// Takes a value and whether it is a list; true when the value (or every item of the list)
+// is a whole number.
+bool AllWholeNumbers(std::string_view value, bool list) {
+  if (!list) return IsWholeNumber(value);
+  for (;;) {
+    size_t comma = value.find(',');
+    if (!IsWholeNumber(value.substr(0, comma))) return false;
+    if (comma == std::string_view::npos) return true;
+    value.remove_prefix(comma + 1);
+  }
+}
+
 }  // namespace
 
 void CRequestInfo::Init() { *this = CRequestInfo(); }
@@ -93,6 +128,11 @@ bool CRequestInfo::ParseRequestText(std::string_view text) {
     }
     if (key < 0 || line.size() <= klen) continue;
     std::string value = line.substr(klen);
+    // The numeric keys take whole numbers only ("5x" or " 5" is not read as 5); lists take
+    // whole numbers between their commas. The first key that breaks this makes the request
+    // invalid.
+    if (BadNumberKey.empty() && IsNumericKey(key) && !AllWholeNumbers(value, IsListKey(key)))
+      BadNumberKey = line.substr(0, klen - 1), BadNumberValue = value;
     value.erase(0, value.find_first_not_of(" \t"));
     int32_t num = LeadingInt(value);
     switch (key) {
@@ -232,6 +272,8 @@ bool CRequestInfo::ValidateRequest(std::vector<std::string>* messages) const {
     messages->push_back("[用紙サイズ]が指定されていません");
   } else if (printing::DecideCopies(Copies) == 0) {
     messages->push_back("[部数]は" + std::to_string(printing::kMaxCopies) + "部までです");
+  } else if (!BadNumberKey.empty()) {
+    messages->push_back("[" + BadNumberKey + "]の値が整数ではありません: " + BadNumberValue);
   }
   return messages->empty();
 }

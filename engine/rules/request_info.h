@@ -52,6 +52,9 @@ class CRequestInfo {
   std::string LogFont;
   int32_t PrintPageMode = 1;
   std::string Rotate;
+  // The first numeric key (as written) whose value is not a whole number, and that value;
+  // empty when every number was whole. Such a request is invalid.
+  std::string BadNumberKey, BadNumberValue;
 
   // Sets every field to its default, FontPoint, LogFont and Rotate included, so that
   // nothing of one request carries into the next.

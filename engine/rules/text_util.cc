@@ -64,4 +64,12 @@ std::string JoinList(const std::vector<std::string>& items, std::string_view sep
   return out;
 }
 
+bool IsWholeNumber(std::string_view s) {
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) s.remove_prefix(1);
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
 }  // namespace zv::engine

@@ -23,6 +23,10 @@ using zv::EqualsNoCase;
 // none. Values beyond the int32 range are clamped to it.
 int32_t LeadingInt(std::string_view s);
 
+// True when `s` is a whole number as a request writes it: an optional "+" or "-" and one or
+// more decimal digits, nothing before or after (no blanks).
+bool IsWholeNumber(std::string_view s);
+
 // Splits `text` at `sep`: the whole text is trimmed, each item is trimmed, and empty items
 // are dropped unless `keep_empty`.
 std::vector<std::string> SplitList(std::string_view text, char sep, bool keep_empty = false);

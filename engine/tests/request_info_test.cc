@@ -227,6 +227,35 @@ TEST(RequestInfo, ValidateNamesTheFirstGap) {
   }
 }
 
+TEST(RequestInfo, NumbersAreWholeOrTheRequestIsInvalid) {
+  struct Case {
+    const char* line;     // appended to a valid request: the last value wins
+    const char* message;  // "" when the request stays valid
+  };
+  const Case cases[] = {
+      {"Copies=5", ""},
+      {"Copies=+5", ""},
+      {"OffsetSize=-3,4,100", ""},
+      {"PrintPages=1,2", ""},
+      {"Copies= 5", "[Copies]の値が整数ではありません:  5"},
+      {"Copies=5x", "[Copies]の値が整数ではありません: 5x"},
+      {"copies=0x10", "[copies]の値が整数ではありません: 0x10"},
+      {"PaperSize=9.0", "[PaperSize]の値が整数ではありません: 9.0"},
+      {"FontPoint=-", "[FontPoint]の値が整数ではありません: -"},
+      {"JobPages=1,,2", "[JobPages]の値が整数ではありません: 1,,2"},
+      {"OffsetSize=1, 2,3", "[OffsetSize]の値が整数ではありません: 1, 2,3"},
+      {"PrintPages=1,2,", "[PrintPages]の値が整数ではありません: 1,2,"},
+      {"Collate=yes", "[Collate]の値が整数ではありません: yes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    CRequestInfo r = Parse(FullRequest() + c.line + "\n");
+    std::vector<std::string> messages;
+    EXPECT_EQ(r.ValidateRequest(&messages), std::string(c.message).empty());
+    EXPECT_EQ(messages.empty() ? std::string() : messages.front(), c.message);
+  }
+}
+
 TEST(RequestInfo, ReportListsTheFirst14Keys) {
   std::vector<std::string> lines = {"own line"};
   Parse(FullRequest()).FormatRequestReport(&lines);
