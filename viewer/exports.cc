@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/gdi/dc.h"
+#include "platform/winmsg/qt/qt_translations.h"
 #include "viewer/qt/preview_frame.h"
 #include "viewer/qt/viewer_view.h"
 #include "viewer/view/driven.h"
@@ -28,6 +29,8 @@ void WithApplication(Run run) {
   static char name[] = "vinteko";
   static char* argv[] = {name, nullptr};
   QApplication app(argc, argv);
+  // Without the translations Qt's own buttons stay English; the window works all the same.
+  (void)zv::winmsg::LoadQtTranslations();
   run();
 }
 

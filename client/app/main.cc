@@ -22,6 +22,7 @@
 #include "platform/registry/registry.h"
 #include "platform/sync/guard.h"
 #include "platform/winmsg/qt/qt_pump.h"
+#include "platform/winmsg/qt/qt_translations.h"
 #include "platform/winmsg/winmsg.h"
 
 namespace {
@@ -104,6 +105,7 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  if (Status s = winmsg::LoadQtTranslations(); !s.ok()) std::fprintf(stderr, "ostrane: %s\n", s.ToString().c_str());
   winmsg::QtMessagePump pump;
   client::app::QtPrompt prompt;
   client::app::FrameOptions options;

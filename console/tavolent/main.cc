@@ -14,6 +14,7 @@
 #include "platform/process/usage.h"
 #include "platform/sync/guard.h"
 #include "platform/winmsg/qt/qt_pump.h"
+#include "platform/winmsg/qt/qt_translations.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
   }
   console::CConsoleSettings settings;
   QApplication app(argc, argv);
+  if (Status s = winmsg::LoadQtTranslations(); !s.ok()) fprintf(stderr, "tavolent: %s\n", s.ToString().c_str());
   winmsg::QtMessagePump pump;
   console::QtMessageSink sink;
   console::ConsoleContext ctx{&settings, &sink, [] { return engine::TodayDate(); }};

@@ -11,6 +11,7 @@
 #include "platform/process/usage.h"
 #include "platform/sync/guard.h"
 #include "platform/winmsg/qt/qt_pump.h"
+#include "platform/winmsg/qt/qt_translations.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   QApplication app(argc, argv);
+  if (Status s = winmsg::LoadQtTranslations(); !s.ok()) fprintf(stderr, "welmoric: %s\n", s.ToString().c_str());
   app.setQuitOnLastWindowClosed(false);
   winmsg::QtMessagePump pump;
   // Without a tray the notice is written to the error output as well as shown, so a monitor
