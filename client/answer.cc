@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/rules/quota_period.h"
+#include "engine/rules/settings.h"
 #include "engine/rules/text_util.h"
 #include "platform/fs/files.h"
 #include "platform/profile/profile.h"
@@ -131,8 +132,33 @@ ResultMessage ClientResultMessage(int code, const std::vector<std::string>& extr
   return m;
 }
 
+namespace {
+
+// Takes a period kind of the machine key or answer, gives the engine's period index for it.
+engine::PeriodIndex PeriodIndexOfKind(uint32_t kind) {
+  switch (kind) {
+    case kKindNone:
+      return engine::kPeriodNone;
+    case kKindDay:
+      return engine::kPeriodDay;
+    case kKindWeek:
+      return engine::kPeriodWeek;
+    case kKindDays:
+      return engine::kPeriodDays;
+    default:
+      return engine::kPeriodMonth;
+  }
+}
+
+}  // namespace
+
 std::string PeriodStatusText(QuotaState& s, int32_t today) {
-  if (s.limit_date <= 1900 || !engine::IsValidDate(s.limit_date)) s.limit_date = today;
+  // Before the first answer there is no date: the period is the one the engine would set at
+  // today (the month's last day, the week's end, N days from today), not today alone, so the
+  // line shows the dates the engine's answer will give. The engine's weeks run from its
+  // default week start, which the client cannot read.
+  if (s.limit_date <= 1900 || !engine::IsValidDate(s.limit_date))
+    s.limit_date = engine::RolledLimitDate(0, today, PeriodIndexOfKind(s.kind), s.days, engine::EngineSettings{}.WeekFlag);
   const int32_t n = engine::EffectiveDays(s.days);
   auto first_of = [&](int32_t last) -> int32_t {
     switch (s.kind) {

@@ -52,17 +52,17 @@ TEST_F(PrinterStatusTest, StatusTextsOfThePrinterStates) {
     std::vector<Object> table;
     std::string popup;
   } cases[] = {
-      {"ready, no alerts: console lines and an empty line", Table({"READY", "ONLINE"}, {}), "READY\r\nONLINE\r\n"},
-      {"jam replaces the console text", Table({"READY"}, {{8, "紙づまり"}}), "紙づまり\r\n"},
+      {"ready, no alerts: console lines and an empty line", Table({"READY", "ONLINE"}, {}), "READY\r\nONLINE\r\n\r\n"},
+      {"jam replaces the console text", Table({"READY"}, {{8, "紙づまり"}}), "紙づまり\r\n\r\n"},
       {"toner low goes under the heading", Table({"READY"}, {{1104, "トナー残量少"}}),
-       "READY\r\n<その他情報>\r\nトナー残量少"},
+       "READY\r\n\r\n<その他情報>\r\nトナー残量少"},
       {"serious and warning alerts mixed, other codes ignored",
        Table({"READY", "ONLINE"},
              {{807, "用紙残量少"}, {3, "カバーオープン"}, {5, "ドア"}, {1101, "トナー切れ"}, {1105, "インク残量少"}}),
-       "カバーオープン\r\nトナー切れ\r\n<その他情報>\r\n用紙残量少\r\nインク残量少"},
-      {"CP932 descriptions are decoded", Table({}, {{808, "\x97\x70\x8e\x86\x90\xd8\x82\xea"}}), "用紙切れ\r\n"},
-      {"a value longer than 255 characters is skipped", Table({std::string(256, 'x'), "READY"}, {}), "READY\r\n"},
-      {"nothing at all", Table({}, {}), "\r\n"},
+       "カバーオープン\r\nトナー切れ\r\n\r\n<その他情報>\r\n用紙残量少\r\nインク残量少"},
+      {"CP932 descriptions are decoded", Table({}, {{808, "\x97\x70\x8e\x86\x90\xd8\x82\xea"}}), "用紙切れ\r\n\r\n"},
+      {"a value longer than 255 characters is skipped", Table({std::string(256, 'x'), "READY"}, {}), "READY\r\n\r\n"},
+      {"nothing at all", Table({}, {}), "\r\n\r\n"},
   };
   // The next column's object right after the console rows ends the console column.
   cases[0].table.push_back({".1.3.6.1.2.1.43.16.5.1.3.1.1", "string", "FOREIGN"});
@@ -132,7 +132,7 @@ TEST_F(PrinterStatusTest, OnlyTheSelectedPrintersResultIsShown) {
   service.OnPrinterSelected(agent_->address());
   queue.Drain(service);
   EXPECT_EQ(display.hidden, 2);
-  EXPECT_EQ(display.shown, std::vector<std::string>{"READY\r\n"});
+  EXPECT_EQ(display.shown, std::vector<std::string>{"READY\r\n\r\n"});
 
   // Timer 4 asks again unless a print runs; the message mode shows the main text.
   service.OnTimer4(true);
@@ -140,7 +140,7 @@ TEST_F(PrinterStatusTest, OnlyTheSelectedPrintersResultIsShown) {
   ASSERT_TRUE(agent_->Serve(Table({"READY"}, {{8, "紙づまり"}})).ok());
   service.OnTimer4(false);
   queue.Drain(service);
-  EXPECT_EQ(display.shown.back(), "紙づまり\r\n");
+  EXPECT_EQ(display.shown.back(), "紙づまり\r\n\r\n");
   service.QueryPrinterStatus(agent_->address(), 1);
   queue.Drain(service);
   EXPECT_EQ(display.messages, std::vector<std::string>{"紙づまり"});
@@ -182,19 +182,19 @@ TEST(StatusPopupWidget, SizesToTheLinesAndHidesWhenEmpty) {
   char* argv[] = {name};
   QApplication app(argc, argv);
   StatusPopup popup;
-  popup.SetText(QString::fromUtf8("カバーオープン\r\nトナー切れ\r\n<その他情報>\r\n用紙残量少"));
+  popup.SetText(QString::fromUtf8("カバーオープン\r\nトナー切れ\r\n\r\n<その他情報>\r\n用紙残量少"));
   QSize two = popup.MeasuredSize();
   popup.ShowAt(QPoint(10, 20));
   EXPECT_TRUE(popup.isVisible());
   EXPECT_EQ(popup.pos(), QPoint(10, 20));
-  popup.SetText("READY\r\n");
+  popup.SetText("READY\r\n\r\n");
   EXPECT_LT(popup.MeasuredSize().height(), two.height());
   EXPECT_GT(popup.MeasuredSize().height(), QSize(popup.MeasuredSize()).height() / 2);
   popup.SetText("");
   popup.ShowAt(QPoint(10, 20));
   EXPECT_FALSE(popup.isVisible());
 
-  popup.SetText(QString::fromUtf8("カバーオープン\r\nトナー切れ\r\n<その他情報>\r\n用紙残量少"));
+  popup.SetText(QString::fromUtf8("カバーオープン\r\nトナー切れ\r\n\r\n<その他情報>\r\n用紙残量少"));
   popup.ShowAt(QPoint(0, 0));
   std::string dir = zv::testing::BinDir() + "/../artifacts";
   std::filesystem::create_directories(dir);
