@@ -119,6 +119,22 @@ std::optional<FontChoice> InstalledFamily(const std::string& face) {
   return found;
 }
 
+// Takes a face name that is neither installed nor in the table; gives the Japanese face of
+// the same kind when the name says it is a Japanese gothic (ゴシック, Gothic, Meiryo, メイリオ)
+// or mincho (明朝, Mincho) face, proportional when the name carries a "P" (ASCII or full
+// width) as in "ＭＳ Ｐ明朝"; none for other names.
+std::optional<FontChoice> JapaneseFaceByName(std::string_view face) {
+  const std::string folded = FoldFace(face);
+  auto has = [&](std::string_view word) { return folded.find(word) != std::string::npos; };
+  const bool proportional =
+      face.find('P') != std::string_view::npos || face.find("\xEF\xBC\xB0") != std::string_view::npos;  // Ｐ
+  if (has("ゴシック") || has("gothic") || has("meiryo") || has("メイリオ")) {
+    return FontChoice{proportional ? "IPAPGothic" : "IPAGothic", false, true};
+  }
+  if (has("明朝") || has("mincho")) return FontChoice{proportional ? "IPAPMincho" : "IPAMincho", false, true};
+  return std::nullopt;
+}
+
 FontChoice ChooseUncached(const win::LOGFONTW& lf) {
   std::string face = FaceName(lf);
   // A leading "@" asks Windows for the face's vertical-writing form; the face itself is the same.
@@ -127,6 +143,7 @@ FontChoice ChooseUncached(const win::LOGFONTW& lf) {
   for (const Entry& e : kTable) {
     if (SameFace(face, e.face)) return FontChoice{e.family, e.raster, e.japanese};
   }
+  if (auto named = JapaneseFaceByName(face)) return *named;
   const bool fixed = (lf.lfPitchAndFamily & 0x3) == win::FIXED_PITCH;
   const int family = lf.lfPitchAndFamily & 0xF0;
   // Unknown face: Japanese when the character set says so, or when nothing says otherwise

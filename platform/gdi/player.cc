@@ -216,9 +216,23 @@ Status Player::PlayBytes(std::span<const std::uint8_t> bytes) {
   return PlayRecord(*r);
 }
 
+namespace {
+
+// Takes a record; gives whether it is a comment carrying drawing of its own that the player
+// does not draw (EMF+ records, with their transparency), so it counts as skipped, not played.
+bool IsUndrawnDrawingComment(const emf::Record& r) {
+  if (r.type != win::EMR_GDICOMMENT) return false;
+  auto c = emf::ReadComment(r);
+  if (!c.ok() || !c->data || c->data->size() < 4) return false;
+  static constexpr std::uint8_t kEmfPlus[4] = {'E', 'M', 'F', '+'};
+  return std::equal(std::begin(kEmfPlus), std::end(kEmfPlus), c->data->begin());
+}
+
+}  // namespace
+
 Status Player::PlayRecord(const emf::Record& r) {
   if (!dc_) return Status::InvalidArgument("no playback in progress");
-  if (!IsPlayedType(r.type)) {
+  if (!IsPlayedType(r.type) || IsUndrawnDrawingComment(r)) {
     ++stats_.skipped;
     ++stats_.skipped_by_type[r.type];
     return Status::Ok();

@@ -27,7 +27,8 @@
 //   bitmaps       BITBLT, STRETCHBLT, MASKBLT, STRETCHDIBITS, SETDIBITSTODEVICE, ALPHABLEND,
 //                 TRANSPARENTBLT
 //   gradients     GRADIENTFILL with rectangles (as 256 solid strips at most)
-//   no drawing    HEADER, EOF, GDICOMMENT (nothing to draw: counted as played)
+//   no drawing    HEADER, EOF, GDICOMMENT (nothing to draw: counted as played; an EMF+
+//                 comment carries drawing the player does not draw and is counted as skipped)
 // Every other record (palettes, colour management, PLGBLT, GRADIENTFILL with triangles,
 // EXTFLOODFILL, escapes, OpenGL records, right-to-left layout, text given as glyph numbers
 // (ETO_GLYPH_INDEX: only its opaque rectangle is drawn) is skipped and counted in the

@@ -29,6 +29,17 @@ TEST(FontsTest, FacesMapToInstalledFamilies) {
       {"Courier New", 0, 0, "Liberation Mono", false},
       {"System", 128, 0, "IPAGothic", true},
       {"FIXEDSYS", 128, 0, "IPAGothic", true},
+      // Japanese faces that are not installed fall back to a face of the same kind, even
+      // when the character set or family would say otherwise.
+      {"Meiryo", 0, 0, "IPAGothic", false},
+      {"メイリオ", 128, win::FF_ROMAN, "IPAGothic", false},
+      {"游ゴシック", 0, win::FF_ROMAN, "IPAGothic", false},
+      {"Yu Gothic UI", 0, 0, "IPAGothic", false},
+      {"游明朝", 0, win::FF_SWISS, "IPAMincho", false},
+      {"Yu Mincho", 0, 0, "IPAMincho", false},
+      {"HGPMinchoE", 0, 0, "IPAPMincho", false},
+      {"ＭＳ Ｐ明朝", 0, 0, "IPAPMincho", false},
+      {"ＨＧＳ創英角ゴシックＵＢ", 0, 0, "IPAGothic", false},
       // Unknown faces fall back by language and family.
       {"No Such Face", 128, win::FF_ROMAN, "IPAPMincho", false},
       {"No Such Face", 1, win::FIXED_PITCH, "IPAGothic", false},

@@ -147,6 +147,8 @@ TEST(PlayerTest, MapModesTextBitmapsAndSkippedRecords) {
                 .ExtTextOutA(0, 200, "\x8A\xBF\x8E\x9A")
                 .ExtTextOutW(0, 250, u"\x0024\x0044", win::ETO_GLYPH_INDEX)
                 .Raw(win::EMR_GRADIENTFILL, gradient)
+                .Comment(std::vector<std::uint8_t>{'E', 'M', 'F', '+', 1, 0, 0, 0})  // not drawn
+                .Comment(std::vector<std::uint8_t>{'n', 'o', 't', 'e'})              // nothing to draw
                 .Build();
   auto b = NewBitmap(400, 300);
   auto p = Player::Open(mf);
@@ -159,8 +161,9 @@ TEST(PlayerTest, MapModesTextBitmapsAndSkippedRecords) {
   for (int y = 200; y < 250; ++y)
     for (int x = 0; x < 100; ++x) ink += b->Pixel(x, y) != kWhite;
   EXPECT_GT(ink, 50);
-  EXPECT_EQ(p->stats().skipped, 2u);
+  EXPECT_EQ(p->stats().skipped, 3u);
   EXPECT_EQ(p->stats().skipped_by_type.at(win::EMR_GRADIENTFILL), 1u);
+  EXPECT_EQ(p->stats().skipped_by_type.at(win::EMR_GDICOMMENT), 1u);
   EXPECT_EQ(p->stats().skipped_by_type.at(win::EMR_EXTTEXTOUTW), 1u);
   for (int y = 250; y < 300; ++y)
     for (int x = 0; x < 100; ++x) ASSERT_EQ(b->Pixel(x, y), kWhite);  // no wrong glyphs
