@@ -84,6 +84,17 @@ Status CheckOwnFolder(const std::string& folder, const std::string& share) {
   return Status::Ok();
 }
 
+Status SingleNamedFile(const std::string& folder, const std::string& name) {
+  auto path = paths::JoinInside(folder, name);
+  if (!path.ok()) return path.status();
+  struct stat st {};
+  // A file that is missing is the opener's to report.
+  if (::lstat(path->c_str(), &st) != 0) return Status::Ok();
+  if (S_ISREG(st.st_mode) && st.st_nlink != 1)
+    return Status::InvalidArgument(*path + " has " + std::to_string(st.st_nlink) + " names");
+  return Status::Ok();
+}
+
 std::vector<std::string> InterruptedPrintLines() {
   return {"前回の印刷中に実行部が停止しました。", "印刷されている可能性があります。プリンタを確認してください。"};
 }
@@ -459,7 +470,12 @@ void CPhaseObj::PhaseOpen() {
   EngineSettings folders = settings();
   Status jobs_folder = CheckOwnFolder(folders.JobsPath, folders.ShareRoot);
   int rc = kResultJobNotOpened;
-  if (jobs_folder.ok()) {
+  // The client writes each job file itself, exclusively: a second name for it (a hard link
+  // to a file outside the share, say) means it is not the client's, and it is not printed.
+  Status single = jobs_folder.ok() ? SingleNamedFile(folders.JobsPath, request_.JobFileName) : Status::Ok();
+  if (jobs_folder.ok() && !single.ok()) {
+    Event(kEvWorkerError, "[" + request_.JobFileName + "] " + single.ToString());
+  } else if (jobs_folder.ok()) {
     rc = frame_.OpenJob(request_.JobFileName, result_);
   } else {
     Event(kEvWorkerError, "[" + folders.JobsPath + "] " + jobs_folder.ToString());

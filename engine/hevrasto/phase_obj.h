@@ -80,6 +80,10 @@ class FrameLink {
 // itself (not a link to one) and lies inside the share (`share` empty: anywhere).
 Status CheckOwnFolder(const std::string& folder, const std::string& share);
 
+// Takes a folder and a file name in it; gives InvalidArgument when the file is a plain file
+// with more than one name (hard links), Ok otherwise.
+Status SingleNamedFile(const std::string& folder, const std::string& name);
+
 // Lines of the answer to a request that was being printed when the engine stopped.
 std::vector<std::string> InterruptedPrintLines();
 

@@ -270,6 +270,23 @@ Status UpdateJob(const fs::path& dir, std::uint32_t id, Fn&& change) {
   return WriteFileAtomic(JobFile(dir, id), FormatJob(*job));
 }
 
+// Takes a printer's folder and a job id; removes what the job left besides its record: its
+// PDF, the PDF's copy on its way in, and records half-written by a writer that died (those
+// are named ".<id>.job.tmp..."). A cancelled job leaves nothing printed behind.
+void RemoveJobOutput(const fs::path& dir, std::uint32_t id) {
+  std::error_code ec;
+  fs::path pdf = JobPdf(dir, id);
+  fs::remove(pdf, ec);
+  fs::path tmp = pdf;
+  tmp += ".tmp";
+  fs::remove(tmp, ec);
+  FileLock lock(dir / "jobs" / ".lock");  // no live record write has a temporary file then
+  if (!lock.ok()) return;
+  const std::string prefix = "." + std::to_string(id) + ".job.tmp";
+  for (const auto& e : fs::directory_iterator(dir / "jobs", ec))
+    if (e.path().filename().string().rfind(prefix, 0) == 0) fs::remove(e.path(), ec);
+}
+
 bool LooksLikePdf(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   char head[5] = {};
@@ -501,13 +518,18 @@ class FolderJob : public PrintJob {
     std::error_code ec;
     std::uint64_t size = fs::file_size(JobPdf(dir_, info_.id), ec);
     int pages = pages_;
-    return UpdateJob(dir_, info_.id, [&](JobInfo& j) {
+    bool cancelled = false;
+    Status updated = UpdateJob(dir_, info_.id, [&](JobInfo& j) {
       // A test or the device may have moved the job on meanwhile; only a spooling job
       // becomes queued.
       if (j.state == JobState::kSpooling) j.state = JobState::kQueued;
+      cancelled = j.state == JobState::kDeleted;
       j.total_pages = static_cast<std::uint32_t>(pages);
       j.size = size;
     });
+    // Cancelled while its document was on its way in: the document goes too.
+    if (updated.ok() && cancelled) RemoveJobOutput(dir_, info_.id);
+    return updated;
   }
 
   Status Abort() override {
@@ -721,9 +743,13 @@ Status FolderSpooler::CancelJob(const std::string& printer, std::uint32_t id) {
   if (id == 0 || !fs::exists(JobFile(*dir, id), ec)) {
     return Status::NotFound("no job " + std::to_string(id) + " on \"" + printer + "\"");
   }
-  return UpdateJob(*dir, id, [](JobInfo& j) {
+  bool cancelled = false;
+  Status st = UpdateJob(*dir, id, [&](JobInfo& j) {
     if (j.state != JobState::kCompleted) j.state = JobState::kDeleted;
+    cancelled = j.state == JobState::kDeleted;
   });
+  if (st.ok() && cancelled) RemoveJobOutput(*dir, id);
+  return st;
 }
 
 Status FolderSpooler::SetJobState(const std::string& printer, std::uint32_t id, JobState state) {

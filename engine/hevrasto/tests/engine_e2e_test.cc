@@ -565,6 +565,73 @@ TEST_F(EngineE2E, AnAnswerThatCannotBeWrittenIsKeptAndWrittenLater) {
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 
+TEST_F(EngineE2E, NumbersThatAreNotWholeNumbersAndJobFilesWithSecondNamesAreRefused) {
+  h_->StartEngine();
+  // Numbers: an optional sign and digits, nothing else; anything else answers 1.
+  struct Number {
+    std::string from, to;
+    int code;
+  } numbers[] = {
+      {"Copies=1\r\n", "Copies= 5\r\n", 1},
+      {"Copies=1\r\n", "Copies=5x\r\n", 1},
+      {"PaperSize=9\r\n", "PaperSize=9.0\r\n", 1},
+      {"JobPages=1\r\n", "JobPages=1a\r\n", 1},
+      {"PrintPages=0,0\r\n", "PrintPages=0,+1\r\n", 0},
+  };
+  int n = 0;
+  for (const auto& c : numbers) {
+    std::string machine = "pcN" + std::to_string(n), job = "n" + std::to_string(n++) + ".prc";
+    h_->WriteJob(job, 1);
+    std::string text = EngineHarness::RequestText(RequestSpec{"alice", machine, job, {{"N", 1}}});
+    size_t at = text.find(c.from);
+    ASSERT_NE(at, std::string::npos) << c.from;
+    text.replace(at, c.from.size(), c.to);
+    std::string slot = h_->Submit(text);
+    EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", machine, slot)), c.code) << c.to;
+  }
+  EXPECT_EQ(h_->PrintLog().size(), 1u);
+
+  // A job file that is a hard link to a file outside the share: 5, nothing printed or
+  // charged, and the file outside is left alone.
+  const std::string outside = root_.str() + "/outside.prc";
+  ASSERT_TRUE(WriteSampleJob(outside, 1).ok());
+  ASSERT_EQ(::link(outside.c_str(), (h_->jobs() + "/hard.prc").c_str()), 0);
+  std::string slot = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcH", "hard.prc", {{"H", 1}}}));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcH", slot)), 5);
+  EXPECT_TRUE(fsys::exists(outside));
+  EXPECT_EQ(h_->PrintLog().size(), 1u);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+TEST_F(EngineE2E, AJobCancelledAtTheNextStartLeavesNothingInThePrinter) {
+  // The engine stops once the job exists; the test then leaves what an engine killed while
+  // the document went in leaves: the whole PDF and a half-written job record.
+  StartToStopAt(*h_, "job-started");
+  h_->WriteJob("c1.prc", 2);
+  std::string slot = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcC", "c1.prc", {{"C", 2}}}));
+  ASSERT_TRUE(WaitStopped(*h_));
+  spool::FolderSpooler spooler(h_->printers());
+  auto queued = spooler.EnumJobs("Office");
+  ASSERT_TRUE(queued.ok());
+  ASSERT_EQ(queued->size(), 1u);
+  const uint32_t id = (*queued)[0].id;
+  auto dir = spooler.PrinterFolder("Office");
+  ASSERT_TRUE(dir.ok());
+  const std::string jobs = dir->string() + "/jobs/";
+  const std::string pdf = jobs + std::to_string(id) + ".pdf";
+  const std::string half = jobs + "." + std::to_string(id) + ".job.tmpAbC123";
+  ASSERT_TRUE(fs::WriteFileAtomic(pdf, "%PDF-1.4\n%%EOF\n").ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(half, "id=").ok());
+  h_->StartEngine();
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcC", slot)), 6);
+  EXPECT_TRUE(h_->PrintLog().empty());
+  EXPECT_FALSE(fsys::exists(pdf));
+  EXPECT_FALSE(fsys::exists(half));
+  EXPECT_TRUE(h_->PrintedPdfs().empty());
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
 TEST_F(EngineE2E, OneInstanceAndTheArgument) {
   const std::string bin = zv::testing::BinDir();
   for (std::vector<std::string> argv :
