@@ -632,6 +632,59 @@ TEST_F(EngineE2E, AJobCancelledAtTheNextStartLeavesNothingInThePrinter) {
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 
+// Gives the "key=value" lines of a quota file text, in order, and whether every line ends in
+// CR LF.
+std::vector<std::string> QuotaLines(const std::string& text, bool* crlf) {
+  std::vector<std::string> out;
+  *crlf = true;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t nl = text.find('\n', at);
+    if (nl == std::string::npos) nl = text.size();
+    std::string line = text.substr(at, nl - at);
+    if (line.empty() || line.back() != '\r') *crlf = false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    out.push_back(line);
+    at = nl + 1;
+  }
+  return out;
+}
+
+TEST_F(EngineE2E, TheSystemLimitsAndTheAccountQuotaFileAreOneForTheCheckTheRenewalAndTheAnswer) {
+  // carol counts by the system's limits, which the machine key does not hold: 50 and 20.
+  // The period ended long ago, so the renewal at start writes the quota files.
+  h_->Sql("INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) VALUES "
+          "(3,'carol','Carol',0,1,0,0,'',1)");
+  ASSERT_TRUE(fs::WriteFileAtomic(h_->result() + "/Aperiod.prd",
+                                  "[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20000131\r\nLimitDays=0\r\n")
+                  .ok());
+  h_->StartEngine();
+  const std::string quota = h_->result() + "/carol-.ans";
+  for (int i = 0; i < 1000 && !fsys::exists(h_->result() + "/carol.ans"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  auto renewed = fs::ReadFile(quota);
+  ASSERT_TRUE(renewed.ok());
+  const int32_t end = LastDayOfMonth(TodayDate());
+  const std::string date = "LimitDate=" + std::to_string(end);
+  bool crlf = false;
+  EXPECT_EQ(QuotaLines(*renewed, &crlf),
+            (std::vector<std::string>{"[PrintLimit]", "CheckRange=3", date, "MaxPages=50", "PageCount=0",
+                                      "MaxPages_Color=20", "PageCount_Color=0"}));
+  EXPECT_TRUE(crlf);
+  h_->WriteJob("s1.prc", 1);
+  std::string slot = h_->Submit(EngineHarness::RequestText(RequestSpec{"carol", "pcS", "s1.prc", {{"S", 1}}}));
+  std::string answer = h_->WaitForAnswer("carol", "pcS", slot);
+  EXPECT_EQ(EngineHarness::ResultCode(answer), 0) << answer;
+  EXPECT_NE(answer.find("MaxPages=50\r\nPageCount=1\r\nMaxPages_Color=20\r\n"), std::string::npos) << answer;
+  auto after = fs::ReadFile(quota);
+  ASSERT_TRUE(after.ok());
+  EXPECT_EQ(QuotaLines(*after, &crlf),
+            (std::vector<std::string>{"[PrintLimit]", "CheckRange=3", date, "MaxPages=50", "PageCount=1",
+                                      "MaxPages_Color=20", "PageCount_Color=0"}));
+  EXPECT_TRUE(crlf);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
 TEST_F(EngineE2E, OneInstanceAndTheArgument) {
   const std::string bin = zv::testing::BinDir();
   for (std::vector<std::string> argv :
