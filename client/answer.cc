@@ -132,33 +132,17 @@ ResultMessage ClientResultMessage(int code, const std::vector<std::string>& extr
   return m;
 }
 
-namespace {
-
-// Takes a period kind of the machine key or answer, gives the engine's period index for it.
-engine::PeriodIndex PeriodIndexOfKind(uint32_t kind) {
-  switch (kind) {
-    case kKindNone:
-      return engine::kPeriodNone;
-    case kKindDay:
-      return engine::kPeriodDay;
-    case kKindWeek:
-      return engine::kPeriodWeek;
-    case kKindDays:
-      return engine::kPeriodDays;
-    default:
-      return engine::kPeriodMonth;
-  }
-}
-
-}  // namespace
-
 std::string PeriodStatusText(QuotaState& s, int32_t today) {
   // Before the first answer there is no date: the period is the one the engine would set at
   // today (the month's last day, the week's end, N days from today), not today alone, so the
   // line shows the dates the engine's answer will give. The engine's weeks run from its
   // default week start, which the client cannot read.
-  if (s.limit_date <= 1900 || !engine::IsValidDate(s.limit_date))
-    s.limit_date = engine::RolledLimitDate(0, today, PeriodIndexOfKind(s.kind), s.days, engine::EngineSettings{}.WeekFlag);
+  if (s.limit_date <= 1900 || !engine::IsValidDate(s.limit_date)) {
+    engine::EngineSettings engine_defaults;
+    engine_defaults.ApplyCheckRange(s.kind);
+    s.limit_date =
+        engine::RolledLimitDate(0, today, engine_defaults.PeriodIndex, s.days, engine_defaults.WeekFlag);
+  }
   const int32_t n = engine::EffectiveDays(s.days);
   auto first_of = [&](int32_t last) -> int32_t {
     switch (s.kind) {

@@ -59,7 +59,7 @@ StatusTexts ComposeStatusTexts(const StatusColumns& columns) {
 
 // Takes the composed texts, gives the pop-up's text: the main text, a line end, then the other
 // information on its own line, so an empty line always separates the two.
-std::string StatusPopupText(const StatusTexts& texts) { return texts.main + "\r\n" + "\r\n" + texts.other; }
+std::string StatusPopupText(const StatusTexts& texts) { return texts.main + "\r\n\r\n" + texts.other; }
 
 StatusOutcome RunStatusQuery(const std::string& address, const StatusQueryOptions& options) {
   StatusOutcome out;

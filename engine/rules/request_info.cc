@@ -74,6 +74,18 @@ bool IsNumericKey(int key) {
   }
 }
 
+// Takes a value that was refused; gives it as the answer's message may carry it: at most 16
+// bytes, every byte outside printable ASCII as "?", so the message stays one short line of
+// valid text whatever the request held.
+std::string ShownValue(std::string_view value) {
+  constexpr size_t kShown = 16;
+  std::string shown(value.substr(0, kShown));
+  for (char& c : shown)
+    if (c < 0x20 || c > 0x7E) c = '?';
+  if (value.size() > kShown) shown += "...";
+  return shown;
+}
+
 // Takes a key; true for the numeric keys whose value is a comma-separated list.
 bool IsListKey(int key) { return key == kJobPages || key == kOffSetSize || key == kPrintPages; }
 
@@ -132,7 +144,7 @@ bool CRequestInfo::ParseRequestText(std::string_view text) {
     // whole numbers between their commas. The first key that breaks this makes the request
     // invalid.
     if (BadNumberKey.empty() && IsNumericKey(key) && !AllWholeNumbers(value, IsListKey(key)))
-      BadNumberKey = line.substr(0, klen - 1), BadNumberValue = value;
+      BadNumberKey = line.substr(0, klen - 1), BadNumberValue = ShownValue(value);
     value.erase(0, value.find_first_not_of(" \t"));
     int32_t num = LeadingInt(value);
     switch (key) {

@@ -52,7 +52,8 @@ class CRequestInfo {
   std::string LogFont;
   int32_t PrintPageMode = 1;
   std::string Rotate;
-  // The first numeric key (as written) whose value is not a whole number, and that value;
+  // The first numeric key (as written) whose value is not a whole number, and that value
+  // as a message shows it (cut to 16 bytes, bytes outside printable ASCII as "?");
   // empty when every number was whole. Such a request is invalid.
   std::string BadNumberKey, BadNumberValue;
 

@@ -246,6 +246,7 @@ TEST(RequestInfo, NumbersAreWholeOrTheRequestIsInvalid) {
       {"OffsetSize=1, 2,3", "[OffsetSize]の値が整数ではありません: 1, 2,3"},
       {"PrintPages=1,2,", "[PrintPages]の値が整数ではありません: 1,2,"},
       {"Collate=yes", "[Collate]の値が整数ではありません: yes"},
+      {"FontPoint=12\x01\xE3\x81\x82" "456789012345678", "[FontPoint]の値が整数ではありません: 12????4567890123..."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
