@@ -297,7 +297,7 @@ void GroupSelectDialog::ClickColumn(int column) {
 }
 
 void GroupSelectDialog::AddGroup() {
-  GroupDialog dialog(*ctx_.sink, engine::GroupRecord{0, "", 50, 20, 0}, NamesBut(-1), this);
+  GroupDialog dialog(*ctx_.sink, NewGroupRecord(), NamesBut(-1), this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::GroupRecord g = dialog.value();
   g.GID = 0;

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QShowEvent>
 #include <QSplitter>
@@ -286,7 +287,7 @@ bool CGroupTree::RenameItem(QTreeWidgetItem* item, const std::string& text) {
 
 void CGroupTree::AddGroupCommand() {
   if (ctx_.Locked() || !root_) return;
-  GroupDialog dialog(*ctx_.sink, engine::GroupRecord{}, NamesBut(-1), this);
+  GroupDialog dialog(*ctx_.sink, NewGroupRecord(), NamesBut(-1), this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::GroupRecord g = dialog.value();
   g.GID = 0;
@@ -569,10 +570,8 @@ bool CUserList::RenameAccount(int32_t uid, const std::string& account) {
 
 void CUserList::AddUserCommand() {
   if (ctx_.Locked()) return;
-  engine::UserRecord preset;
-  preset.GID = group_.GID;
-  preset.CountShubetsu = 1;
-  UserDialog dialog(*ctx_.sink, preset, LiveGroups(), LiveUsers(nullptr), this);
+  UserDialog dialog(*ctx_.sink, NewUserRecord(group_.GID), SystemLimits(*ctx_.settings), LiveGroups(),
+                    LiveUsers(nullptr), this);
   OfferGroupChoice(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::UserRecord user = dialog.value();
@@ -599,7 +598,7 @@ void CUserList::EditUserCommand() {
   if (ctx_.Locked() || selected.size() != 1) return;
   auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == selected[0]; });
   if (row == rows_.end()) return;
-  UserDialog dialog(*ctx_.sink, *row, LiveGroups(), LiveUsers(nullptr), this);
+  UserDialog dialog(*ctx_.sink, *row, SystemLimits(*ctx_.settings), LiveGroups(), LiveUsers(nullptr), this);
   OfferGroupChoice(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::UserRecord user = dialog.value();
@@ -697,39 +696,41 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
     int id;
     const char* text;
     bool checkable, on_bar;
-    const char* prompt;  // shown in the status bar while the entry is highlighted
+    // The status-bar prompt shown while the entry is highlighted and the tool tip, joined
+    // by "\n".
+    const char* prompt;
   };
   const Def defs[] = {
-      {kCmdGroupAdd, "グループの登録", false, true, "新しいグループを登録します"},
-      {kCmdGroupEdit, "グループの編集", false, true, "選択されているグループの設定を変更します"},
-      {kCmdGroupDelete, "グループの削除", false, true, "選択されているグループを削除します"},
-      {kCmdUserAdd, "ユーザの登録", false, true, "新しいユーザを登録します"},
-      {kCmdUserEdit, "ユーザの編集", false, true, "選択されているユーザの設定を変更します"},
-      {kCmdUserDelete, "ユーザの削除", false, true, "選択されているユーザを削除します"},
-      {kCmdGraph, "グラフ", false, true, "選択されているユーザの印刷枚数をグラフで表示します"},
-      {kCmdLockToggle, "設定情報のロック", true, true, "設定情報をロックまたは解除します"},
-      {kCmdLock, "ロック", false, false, "設定情報をロックします"},
-      {kCmdUnlock, "ロックの解除", false, false, "設定情報のロックを解除します"},
-      {kCmdPassword, "パスワードの設定", false, true, "ロックのパスワードを設定します"},
-      {kCmdThumbnail, "強制ｻﾑﾈｲﾙ印刷の設定", false, true, "サムネイル印刷のページ数を設定します"},
-      {kCmdStorage, "保存フォルダ", false, false, "印刷データの保存フォルダを変更します"},
-      {kCmdDeleteLog, "印刷ログの削除", false, false, "印刷ログを削除します"},
-      {kCmdSpanStandard, "標準期間", true, false, "現在の集計期間を表示します"},
-      {kCmdSpanMonth, "今月", true, false, "今月の印刷枚数を表示します"},
-      {kCmdSpanWeek, "今週", true, false, "今週の印刷枚数を表示します"},
-      {kCmdSpanToday, "今日", true, false, "今日の印刷枚数を表示します"},
-      {kCmdSpanChosen, "期間指定...", true, true, "表示する期間を指定します"},
-      {kCmdLimitSettings, "制限の設定", false, false, "印刷枚数の制限を設定します"},
-      {kCmdGeneralSettings, "全般の設定", false, false, "管理するプリンタとメールを設定します"},
-      {kCmdDomainImport, "ドメインユーザの読込", false, false, "ドメインのユーザを読み込みます"},
-      {kCmdHelp, "ヘルプ", false, true, "ヘルプを表示します"},
-      {kCmdAbout, "バージョン情報", false, false, "プログラムの情報とバージョンを表示します"},
-      {kCmdToolBar, "ツール バー(&T)", true, false, "ツール バーの表示/非表示を切り替えます"},
-      {kCmdStatusBar, "ステータス バー(&S)", true, false, "ステータス バーの表示/非表示を切り替えます"},
+      {kCmdGroupAdd, "グループの登録", false, true, "新しいグループを登録します\nグループの登録"},
+      {kCmdGroupEdit, "グループの編集", false, true, "選択されているグループの設定を変更します\nグループの編集"},
+      {kCmdGroupDelete, "グループの削除", false, true, "選択されているグループを削除します\nグループの削除"},
+      {kCmdUserAdd, "ユーザの登録", false, true, "新しいユーザを登録します\nユーザの登録"},
+      {kCmdUserEdit, "ユーザの編集", false, true, "選択されているユーザの設定を変更します\nユーザの編集"},
+      {kCmdUserDelete, "ユーザの削除", false, true, "選択されているユーザを削除します\nユーザの削除"},
+      {kCmdGraph, "グラフ", false, true, "選択されているユーザの印刷枚数をグラフで表示します\nグラフ"},
+      {kCmdLockToggle, "設定情報のロック", true, true, "設定情報をロックまたは解除します\n設定情報のロック"},
+      {kCmdLock, "ロック", false, false, "設定情報をロックします\nロック"},
+      {kCmdUnlock, "ロックの解除", false, false, "設定情報のロックを解除します\nロックの解除"},
+      {kCmdPassword, "パスワードの設定", false, true, "ロックのパスワードを設定します\nパスワードの設定"},
+      {kCmdThumbnail, "強制ｻﾑﾈｲﾙ印刷の設定", false, true, "強制ｻﾑﾈｲﾙ印刷の設定\nｻﾑﾈｲﾙ印刷設定"},
+      {kCmdStorage, "保存フォルダの変更(&F)...", false, false, "印刷ﾛｸﾞを保存するﾌｫﾙﾀﾞを変更\n保存ﾌｫﾙﾀﾞ変更"},
+      {kCmdDeleteLog, "印刷ログの削除(&D)...", false, false, "印刷ログを削除します\n印刷ログの削除"},
+      {kCmdSpanStandard, "標準(&N)", true, false, "印刷制限範囲内の印刷枚数、印刷件数を表示\n標準"},
+      {kCmdSpanMonth, "今月(&M)", true, false, "今月分の印刷枚数、印刷件数を表示\n今月"},
+      {kCmdSpanWeek, "今週(&W)", true, false, "今週分の印刷枚数、印刷件数を表示\n今週"},
+      {kCmdSpanToday, "今日(&T)", true, false, "今日の印刷枚数、印刷件数を表示\n今日"},
+      {kCmdSpanChosen, "期間指定(&O)...", true, true, "指定された期間の印刷枚数、印刷件数を表示\n期間指定"},
+      {kCmdLimitSettings, "印刷制限(&L)...", false, false, "印刷制限に関する設定\n印刷制限"},
+      {kCmdGeneralSettings, "全般(&G)...", false, false, "運用に必要な動作環境の設定\n全般"},
+      {kCmdDomainImport, "ドメイン読込(&R)...", false, false, "ﾄﾞﾒｲﾝに登録されているﾕｰｻﾞを一括登録\nﾄﾞﾒｲﾝ読込"},
+      {kCmdHelp, "ヘルプ", false, true, "ヘルプを表示します\nヘルプ"},
+      {kCmdAbout, "バージョン情報", false, false, "プログラムの情報とバージョンを表示します\nバージョン情報"},
+      {kCmdToolBar, "ツール バー(&T)", true, false, "ツール バーの表示/非表示を切り替えます\nツール バー"},
+      {kCmdStatusBar, "ステータス バー(&S)", true, false, "ステータス バーの表示/非表示を切り替えます\nステータス バー"},
   };
   for (const Def& d : defs) {
     QAction* a = AddAction(d.id, d.text, d.checkable);
-    a->setStatusTip(QString::fromUtf8(d.prompt));
+    SetCommandPrompt(a, QString::fromUtf8(d.prompt));
     if (d.on_bar) bar->addAction(a);
   }
   actions_[kCmdToolBar]->setChecked(bar->isVisibleTo(this));
@@ -746,6 +747,8 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
   };
   for (const auto& [title, ids] : menus) {
     QMenu* menu = menuBar()->addMenu(QString::fromUtf8(title));
+    menu->installEventFilter(this);
+    connect(menu, &QMenu::aboutToHide, statusBar(), &QStatusBar::clearMessage);
     for (int id : ids) {
       if (id == 0) menu->addSeparator();
       else menu->addAction(actions_[id]);
@@ -1105,6 +1108,16 @@ void CMainFrame::showEvent(QShowEvent* e) {
   const int stored = ctx_.settings->GetTreeWidth();
   const int tree = stored > 0 ? stored : 200;
   splitter_->setSizes({tree, std::max(100, splitter_->width() - tree)});
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseMove) {
+    if (auto* menu = qobject_cast<QMenu*>(watched)) {
+      const QAction* entry = menu->actionAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+      if (entry && !entry->isEnabled() && !entry->isSeparator()) statusBar()->showMessage(entry->statusTip());
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {

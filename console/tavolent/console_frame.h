@@ -285,6 +285,9 @@ class CMainFrame : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* e) override;
   void showEvent(QShowEvent* e) override;
+  // Shows the prompt of a disabled menu entry under the pointer, which the menu itself
+  // passes over.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QAction* AddAction(int id, const char* text, bool checkable = false);

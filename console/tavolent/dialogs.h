@@ -14,6 +14,7 @@
 #include "console/rules/messages.h"
 #include "console/rules/validators.h"
 #include "engine/db/zvm_database.h"
+#include "engine/rules/check_rules.h"
 
 class QIcon;
 class QLineEdit;
@@ -24,6 +25,7 @@ class QDateEdit;
 class QCheckBox;
 class QComboBox;
 class QPushButton;
+class QButtonGroup;
 
 namespace zv::console {
 
@@ -155,6 +157,12 @@ class ThumbnailDialog : public QDialog {
   QRadioButton* pages_[3];
 };
 
+// Gives a group to register: no name yet, 50 monochrome and 20 colour pages.
+engine::GroupRecord NewGroupRecord();
+// Takes the group; gives a user to register in it: following the system defaults, with
+// own limits of 100 monochrome and 100 colour pages ready for the user's own mode.
+engine::UserRecord NewUserRecord(int32_t gid);
+
 // Group properties: name and the two limits, checked against the other groups' names.
 class GroupDialog : public QDialog {
  public:
@@ -174,13 +182,17 @@ class GroupDialog : public QDialog {
   QSpinBox *mono_, *color_;
 };
 
-// User properties: group, account, user name, mail, limit kind and the own limits, checked
-// against the registered users (the preset's own account is skipped when it has a UID).
+// User properties: group, account, user name, mail, limit mode (radio buttons 1028, 1030,
+// 1031, 1033 for modes 0 to 3) and the own limits, checked against the registered users
+// (the preset's own account is skipped when it has a UID). Beside the system-default mode
+// stand the system limits (monochrome 1038, colour 1044), beside the group mode the chosen
+// group's (monochrome 1039, colour 1043).
 class UserDialog : public QDialog {
  public:
-  // Takes the sink, the user (UID 0: a new one), the groups to choose from and the users.
-  UserDialog(MessageSink& sink, const engine::UserRecord& preset, const std::vector<engine::GroupRecord>& groups,
-             std::vector<KnownUser> users, QWidget* parent = nullptr);
+  // Takes the sink, the user (UID 0: a new one), the system limits in force, the groups to
+  // choose from and the users.
+  UserDialog(MessageSink& sink, const engine::UserRecord& preset, const engine::UserLimits& system,
+             const std::vector<engine::GroupRecord>& groups, std::vector<KnownUser> users, QWidget* parent = nullptr);
   // Gives the preset with the entered fields.
   engine::UserRecord value() const;
   // Closes with OK once CheckUserDialog passes; a user's properties left as they were
@@ -195,6 +207,10 @@ class UserDialog : public QDialog {
   void SetAccountPicker(std::function<std::optional<std::pair<std::string, std::string>>()> picker);
 
  private:
+  // Shows the chosen group's limits beside the group mode.
+  void ShowGroupLimits();
+  // Gives the chosen limit mode (0 to 3).
+  int Mode() const;
   MessageSink& sink_;
   engine::UserRecord record_;
   std::vector<engine::GroupRecord> groups_;
@@ -203,7 +219,9 @@ class UserDialog : public QDialog {
   QPushButton* pick_ = nullptr;
   std::function<std::optional<engine::GroupRecord>(const engine::GroupRecord&)> chooser_;
   std::function<std::optional<std::pair<std::string, std::string>>()> picker_;
-  QComboBox *group_, *kind_;
+  QComboBox* group_;
+  QButtonGroup* mode_;
+  QLabel *group_mono_, *group_color_;
   QLineEdit *account_, *user_name_, *mail_;
   QSpinBox *mono_, *color_;
 };

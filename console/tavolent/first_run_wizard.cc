@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "console/core/environment.h"
 #include "console/core/quota_files.h"
 #include "console/rules/user_list.h"
 #include "console/tavolent/account_import.h"
@@ -187,13 +188,12 @@ std::vector<KnownUser> Known(const std::vector<engine::UserRecord>& users) {
 }  // namespace
 
 void FirstRunUserPage::AddUser() {
-  engine::UserRecord preset;
-  preset.CountShubetsu = 1;
+  engine::UserRecord preset = NewUserRecord(0);
   const auto selected = Selected();
   for (const auto& u : users_)
     if (!selected.empty() && u.UID == selected.front()) preset.GID = u.GID;
   if (preset.GID == 0 && !groups_.empty()) preset.GID = groups_.front().GID;
-  UserDialog dialog(*ctx_.sink, preset, groups_, Known(users_), this);
+  UserDialog dialog(*ctx_.sink, preset, SystemLimits(*ctx_.settings), groups_, Known(users_), this);
   dialog.SetGroupChooser([this](const engine::GroupRecord& g) { return ChooseGroup(g); });
   OfferAccountPicker(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
@@ -213,7 +213,7 @@ void FirstRunUserPage::EditUser() {
   auto it =
       std::find_if(users_.begin(), users_.end(), [&](const engine::UserRecord& u) { return u.UID == selected[0]; });
   if (it == users_.end()) return;
-  UserDialog dialog(*ctx_.sink, *it, groups_, Known(users_), this);
+  UserDialog dialog(*ctx_.sink, *it, SystemLimits(*ctx_.settings), groups_, Known(users_), this);
   dialog.SetGroupChooser([this](const engine::GroupRecord& g) { return ChooseGroup(g); });
   OfferAccountPicker(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;

@@ -387,8 +387,8 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
   AboutDialog about;
   ThumbnailDialog thumbnail(5);
   GroupDialog group(sink_, {0, "営業部", 50, 20, 1}, {});
-  UserDialog user(sink_, {0, "tanaka", "田中 一郎", 1, 3, 50, 20, "tanaka@example.jp", 1}, {{1, "営業部", 0, 0, 1}},
-                  {});
+  UserDialog user(sink_, {0, "tanaka", "田中 一郎", 1, 3, 50, 20, "tanaka@example.jp", 1}, engine::kDefaultSystemLimits,
+                  {{1, "営業部", 30, 10, 1}}, {});
   std::pair<QDialog*, const char*> shots[] = {
       {&lock, "tavolent_lock.png"},     {&password, "tavolent_password.png"},   {&mail, "tavolent_mail.png"},
       {&period, "tavolent_period.png"}, {&thumbnail, "tavolent_thumbnail.png"}, {&group, "tavolent_group.png"},
