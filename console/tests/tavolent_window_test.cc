@@ -10,10 +10,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QRadioButton>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QToolBar>
 #include <QtCharts/QAbstractSeries>
 #include <QtCharts/QChart>
 #include <deque>
@@ -494,6 +496,59 @@ TEST_F(TavolentTest, StatusBarShowsPromptsAndSizesTheRemainingPagesPane) {
   EXPECT_FALSE(frame.statusBar()->isVisible());
   frame.close();
   EXPECT_EQ(settings_.GetStatusBar(), 0);
+}
+
+TEST_F(TavolentTest, CommandsCarryTheirPromptsAndToolTips) {
+  CMainFrame frame(ctx_);
+  struct Case {
+    int id;
+    const char* text;  // the menu entry (null: not checked)
+    const char* prompt;
+    const char* tip;
+  } cases[] = {
+      {kCmdLimitSettings, nullptr, "印刷制限に関する設定", "印刷制限"},
+      {kCmdGeneralSettings, nullptr, "運用に必要な動作環境の設定", "全般"},
+      {kCmdDomainImport, nullptr, "ﾄﾞﾒｲﾝに登録されているﾕｰｻﾞを一括登録", "ﾄﾞﾒｲﾝ読込"},
+      {kCmdStorage, nullptr, "印刷ﾛｸﾞを保存するﾌｫﾙﾀﾞを変更", "保存ﾌｫﾙﾀﾞ変更"},
+      {kCmdThumbnail, nullptr, "強制ｻﾑﾈｲﾙ印刷の設定", "ｻﾑﾈｲﾙ印刷設定"},
+      {kCmdDeleteLog, "印刷ログの削除(&D)...", nullptr, nullptr},
+      {kCmdSpanStandard, "標準(&N)", "印刷制限範囲内の印刷枚数、印刷件数を表示", "標準"},
+      {kCmdSpanMonth, "今月(&M)", "今月分の印刷枚数、印刷件数を表示", "今月"},
+      {kCmdSpanWeek, "今週(&W)", "今週分の印刷枚数、印刷件数を表示", "今週"},
+      {kCmdSpanChosen, "期間指定(&O)...", "指定された期間の印刷枚数、印刷件数を表示", "期間指定"},
+  };
+  auto* bar = frame.findChild<QToolBar*>("t59392");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    QAction* a = frame.action(c.id);
+    ASSERT_NE(a, nullptr);
+    if (c.text) EXPECT_EQ(a->text().toStdString(), c.text);
+    if (c.prompt) EXPECT_EQ(a->statusTip().toStdString(), c.prompt);
+    if (c.tip) EXPECT_EQ(a->toolTip().toStdString(), c.tip);
+    if (QWidget* button = bar->widgetForAction(a); button && c.tip) EXPECT_EQ(button->toolTip().toStdString(), c.tip);
+  }
+
+  // A disabled entry under the pointer shows its prompt as an enabled one does.
+  SetPassword("x", true);
+  frame.UpdateCommands();
+  frame.show();
+  QApplication::processEvents();
+  QAction* limits = frame.action(kCmdLimitSettings);
+  ASSERT_FALSE(limits->isEnabled());
+  QMenu* menu = nullptr;
+  for (QAction* top : frame.menuBar()->actions())
+    if (top->menu() && top->menu()->actions().contains(limits)) menu = top->menu();
+  ASSERT_NE(menu, nullptr);
+  menu->popup(frame.mapToGlobal(QPoint(10, 10)));
+  QApplication::processEvents();
+  QMouseEvent move(QEvent::MouseMove, QPointF(menu->actionGeometry(limits).center()),
+                   QPointF(menu->mapToGlobal(menu->actionGeometry(limits).center())), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(menu, &move);
+  EXPECT_EQ(frame.statusBar()->currentMessage().toStdString(), "印刷制限に関する設定");
+  menu->hide();
+  QApplication::processEvents();
+  EXPECT_TRUE(frame.statusBar()->currentMessage().isEmpty());
 }
 
 std::vector<int> MenuIds(QMenu* menu) {
