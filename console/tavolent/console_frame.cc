@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -14,6 +15,7 @@
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolBar>
 #include <algorithm>
@@ -32,6 +34,18 @@ namespace zv::console {
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The in-place editor of the tree and the list: at most 255 characters, as the dialogs'
+// name edits.
+class NameEditDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto* line = qobject_cast<QLineEdit*>(editor)) line->setMaxLength(255);
+    return editor;
+  }
+};
 std::string S(const QString& s) { return s.toStdString(); }
 
 constexpr int kGidRole = Qt::UserRole;
@@ -88,6 +102,7 @@ std::string ConsoleContext::LockPassword(bool* stored) const {
 CGroupTree::CGroupTree(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(parent), ctx_(ctx) {
   setObjectName("groupTree");
   setFont(ConsoleFont());
+  setItemDelegate(new NameEditDelegate(this));
   setHeaderHidden(true);
   setColumnCount(1);
   setContextMenuPolicy(Qt::DefaultContextMenu);
@@ -272,12 +287,8 @@ bool CGroupTree::RenameItem(QTreeWidgetItem* item, const std::string& text) {
   auto it = groups_.find(gid);
   if (it == groups_.end()) return false;
   if (text == it->second.GroupName) return true;
-  for (const std::string& other : NamesBut(gid)) {
-    if (spool::EqualsIgnoreAsciiCase(other, text)) {
-      ShowAppMessage(*ctx_.sink, 6);
-      return false;
-    }
-  }
+  // The group dialog's checks of a name: its length in bytes and the other groups' names.
+  if (!ApplyVerdict(this, *ctx_.sink, CheckGroupName(text, NamesBut(gid)))) return false;
   engine::GroupRecord g = it->second;
   g.GroupName = text;
   if (!UpdateGroup(item, g)) return false;
@@ -346,6 +357,7 @@ bool CGroupTree::edit(const QModelIndex& index, EditTrigger trigger, QEvent* eve
 CUserList::CUserList(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(parent), ctx_(ctx) {
   setObjectName("userList");
   setFont(ConsoleFont());
+  setItemDelegate(new NameEditDelegate(this));
   setRootIsDecorated(false);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setAllColumnsShowFocus(true);
@@ -546,15 +558,15 @@ std::vector<engine::GroupRecord> CUserList::LiveGroups() const {
 bool CUserList::RenameAccount(int32_t uid, const std::string& account) {
   auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == uid; });
   if (row == rows_.end() || account.empty() || account == row->Account) return false;
+  // The user dialog's checks of an account: its length in bytes, then the other users'.
+  if (!ApplyVerdict(this, *ctx_.sink, CheckAccountLength(account))) return false;
   WaitCursor wait;
   std::vector<engine::UserRecord> users;
   LiveUsers(&users);
-  for (const auto& u : users) {
-    if (u.UID != uid && spool::EqualsIgnoreAsciiCase(u.Account, account)) {
-      ShowFilledMessage(*ctx_.sink, 7, FormatTextMessage(7, u.UserName));
-      return false;
-    }
-  }
+  std::vector<KnownUser> others;
+  for (const auto& u : users)
+    if (u.UID != uid) others.push_back({u.Account, u.UserName});
+  if (!ApplyVerdict(this, *ctx_.sink, CheckAccountTaken(account, {}, others))) return false;
   engine::UserRecord record = *row;
   record.Account = account;
   auto db = ctx_.OpenDatabase();

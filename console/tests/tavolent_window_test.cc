@@ -161,19 +161,20 @@ TEST_F(TavolentTest, GroupRenamesCheckOtherNamesWithoutCase) {
   struct Case {
     std::string text;
     bool stands;
-    int message;  // -1 none
+    std::string shown;  // empty: none
     std::string stored;
   } cases[] = {
-      {"SALES", false, 6, "Dev"},
-      {"", false, -1, "Dev"},
-      {"DEV", true, -1, "DEV"},
-      {"Alpha", true, -1, "Alpha"},
+      {"SALES", false, Message(6), "Dev"},
+      {"", false, "", "Dev"},
+      {std::string(300, 'n'), false, FormatBoundsMessage(15, 1, 255), "Dev"},
+      {"DEV", true, "", "DEV"},
+      {"Alpha", true, "", "Alpha"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     sink_.shown.clear();
     EXPECT_EQ(frame.tree()->RenameItem(frame.tree()->ItemOf(dev), c.text), c.stands);
-    EXPECT_EQ(sink_.shown, c.message < 0 ? std::vector<std::string>{} : std::vector<std::string>{Message(c.message)});
+    EXPECT_EQ(sink_.shown, c.shown.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.shown});
     auto db = Db();
     engine::GroupRecord g;
     bool found = false;
@@ -245,6 +246,29 @@ TEST_F(TavolentTest, AccountRenameRefusesAnotherUsersAccount) {
   frame.tree()->SelectGroup(gid);
   EXPECT_FALSE(frame.list()->RenameAccount(a, "BABA"));
   EXPECT_EQ(sink_.shown, std::vector<std::string>{FormatTextMessage(7, "name baba")});
+  // An account longer than the user dialog takes is refused with its message, unstored.
+  sink_.shown.clear();
+  EXPECT_FALSE(frame.list()->RenameAccount(a, std::string(300, 'a')));
+  EXPECT_EQ(sink_.shown, std::vector<std::string>{FormatBoundsMessage(15, 1, 128)});
+  {
+    auto db = Db();
+    engine::UserRecord stored;
+    bool found = false;
+    ASSERT_TRUE(db.GetUserInfo("aoki", &stored, &found));
+    EXPECT_TRUE(found);
+  }
+  // The in-place editors of both views take at most 255 characters.
+  frame.show();
+  QApplication::processEvents();
+  for (QTreeWidget* view : {static_cast<QTreeWidget*>(frame.tree()), static_cast<QTreeWidget*>(frame.list())}) {
+    QTreeWidgetItem* item = view == frame.tree() ? frame.tree()->ItemOf(gid) : view->topLevelItem(0);
+    view->editItem(item, 0);
+    QLineEdit* editor = view->viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr) << view->objectName().toStdString();
+    EXPECT_EQ(editor->maxLength(), 255);
+    emit view->itemDelegate()->closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+  }
+  frame.tree()->SelectGroup(gid);
   EXPECT_TRUE(frame.list()->RenameAccount(a, "zaoki"));
   auto db = Db();
   engine::UserRecord u;
@@ -522,10 +546,18 @@ TEST_F(TavolentTest, CommandsCarryTheirPromptsAndToolTips) {
     SCOPED_TRACE(c.id);
     QAction* a = frame.action(c.id);
     ASSERT_NE(a, nullptr);
-    if (c.text) EXPECT_EQ(a->text().toStdString(), c.text);
-    if (c.prompt) EXPECT_EQ(a->statusTip().toStdString(), c.prompt);
-    if (c.tip) EXPECT_EQ(a->toolTip().toStdString(), c.tip);
-    if (QWidget* button = bar->widgetForAction(a); button && c.tip) EXPECT_EQ(button->toolTip().toStdString(), c.tip);
+    if (c.text) {
+      EXPECT_EQ(a->text().toStdString(), c.text);
+    }
+    if (c.prompt) {
+      EXPECT_EQ(a->statusTip().toStdString(), c.prompt);
+    }
+    if (c.tip) {
+      EXPECT_EQ(a->toolTip().toStdString(), c.tip);
+      if (QWidget* button = bar->widgetForAction(a)) {
+        EXPECT_EQ(button->toolTip().toStdString(), c.tip);
+      }
+    }
   }
 
   // A disabled entry under the pointer shows its prompt as an enabled one does.
