@@ -28,6 +28,7 @@
 #include "console/tavolent/dialogs.h"
 #include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/storage_folder.h"
+#include "platform/paths/install_layout.h"
 #include "platform/spool/spool.h"
 
 namespace zv::console {
@@ -1081,9 +1082,11 @@ void CMainFrame::ChosenSpanCommand() {
 void CMainFrame::HelpCommand() {
   std::string folder;
   ctx_.settings->GetAppPath(&folder);
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  // An argument vector: a folder with blanks reaches the viewer as one argument.
-  (void)run_program("xdg-open", {folder + "ZvmHelp.chm"});
+  auto data = paths::InstalledFolder(paths::kDataFolder);
+  // The administrator's guide: in the program folder when one lies there, else the one the
+  // install lays into its data folder. The same file each time, so the browser shows the
+  // page it has open. An argument vector: a folder with blanks reaches it as one argument.
+  (void)run_program("xdg-open", {paths::FileInFolders(folder, data.ok() ? *data : std::string(), kHelpFileName)});
 }
 
 void CMainFrame::DomainImportCommand() {

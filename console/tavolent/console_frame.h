@@ -39,6 +39,9 @@ inline constexpr char kConsoleTitle[] = "Zelvoraエクスプローラ";
 // The single-instance guard's name.
 inline constexpr char kConsoleGuard[] = "Zelvora ExplorerMultiplexStartingPrevention";
 
+// The administrator's guide the help command opens.
+inline constexpr char kHelpFileName[] = "ZvmHelp.html";
+
 // Command ids.
 enum Command : int {
   kCmdLock = 32771,

@@ -20,6 +20,7 @@
 #include <QtCharts/QChart>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 
 #include "console/graph/chart_window.h"
 #include "console/tavolent/console_frame.h"
@@ -27,6 +28,7 @@
 #include "console/tests/server_root.h"
 #include "engine/db/schema.h"
 #include "platform/fs/files.h"
+#include "platform/paths/install_layout.h"
 #include "platform/sync/guard.h"
 #include "platform/testing/bin_dir.h"
 #include "platform/testing/temp_root.h"
@@ -657,19 +659,33 @@ TEST_F(TavolentTest, GroupChangesFromOtherWindowsReachTheTree) {
 }
 
 // The help viewer gets the file as one argument, blanks and all; no shell reads it.
-TEST_F(TavolentTest, HelpRunsWithAnArgumentVector) {
-  auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
-  ASSERT_TRUE(key.SetString("AppPath", "/opt/my apps/zv;rm -rf x").ok());
-  CMainFrame frame(ctx_);
-  std::vector<std::vector<std::string>> runs;
-  frame.run_program = [&](const std::string& program, const std::vector<std::string>& args) {
-    std::vector<std::string> run{program};
-    run.insert(run.end(), args.begin(), args.end());
-    runs.push_back(run);
-    return true;
-  };
-  frame.Run(kCmdHelp);
-  EXPECT_EQ(runs, (std::vector<std::vector<std::string>>{{"xdg-open", "/opt/my apps/zv;rm -rf x/ZvmHelp.chm"}}));
+TEST_F(TavolentTest, HelpOpensTheGuideWithAnArgumentVector) {
+  // The program folder's guide when it holds one (a folder with blanks is one argument),
+  // else the one the install lays into its data folder; opened again, the same file.
+  const std::string own = root_.str() + "/my apps/zv;rm -rf x";
+  fs::create_directories(own);
+  std::ofstream(own + "/ZvmHelp.html") << "<html></html>";
+  const std::string installed = paths::InstalledFolder(paths::kDataFolder).value() + "/ZvmHelp.html";
+  ASSERT_TRUE(fs::is_regular_file(installed)) << installed;
+  struct Case {
+    std::string app_path, opened;
+  } cases[] = {{own, own + "/ZvmHelp.html"}, {root_.str() + "/none", installed}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.app_path);
+    auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
+    ASSERT_TRUE(key.SetString("AppPath", c.app_path).ok());
+    CMainFrame frame(ctx_);
+    std::vector<std::vector<std::string>> runs;
+    frame.run_program = [&](const std::string& program, const std::vector<std::string>& args) {
+      std::vector<std::string> run{program};
+      run.insert(run.end(), args.begin(), args.end());
+      runs.push_back(run);
+      return true;
+    };
+    frame.Run(kCmdHelp);
+    frame.Run(kCmdHelp);
+    EXPECT_EQ(runs, (std::vector<std::vector<std::string>>(2, {"xdg-open", c.opened})));
+  }
 }
 
 TEST_F(TavolentTest, LayoutIsWrittenAtExitAndRestored) {
