@@ -234,6 +234,8 @@ void SetCommandPrompt(QAction* action, const QString& prompt) {
   const qsizetype split = prompt.indexOf('\n');
   action->setStatusTip(prompt.left(split));
   action->setToolTip(split < 0 ? QString() : prompt.mid(split + 1));
+  // A tool bar button reads the short name, not the menu entry with its access key.
+  if (split >= 0) action->setIconText(prompt.mid(split + 1));
 }
 
 void CChartFrame::BuildMenus() {

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
@@ -12,7 +13,9 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QScreen>
 #include <QShowEvent>
+#include <QStyleOptionHeader>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
@@ -496,8 +499,14 @@ void CUserList::Fill(bool new_columns, const std::vector<int32_t>& select) {
     for (const auto& t : titles) labels << Q(t);
     setHeaderLabels(labels);
     header()->show();
+    // The administrator's widths stay as stored; a column beyond them opens wide enough
+    // for its title.
     const auto widths = ctx_.settings->GetColumnWidths();
-    for (size_t i = 0; i < titles.size(); ++i) setColumnWidth(static_cast<int>(i), ColumnWidth(widths, i));
+    for (size_t i = 0; i < titles.size(); ++i) {
+      int width = ColumnWidth(widths, i);
+      if (i >= widths.size()) width = std::max(width, TitleWidth(Q(titles[i])));
+      setColumnWidth(static_cast<int>(i), width);
+    }
   } else {
     clear();
   }
@@ -513,6 +522,24 @@ void CUserList::Fill(bool new_columns, const std::vector<int32_t>& select) {
     setColumnWidth(4, std::max({columnWidth(4), sizeHintForColumn(4), header()->sectionSizeHint(4)}));
   filling_ = false;
   emit statusChanged(Q(StatusText()));
+}
+
+int CUserList::TitleWidth(const QString& title) const {
+  QStyleOptionHeader option;
+  option.initFrom(header());
+  option.text = title;
+  option.fontMetrics = header()->fontMetrics();
+  return header()->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), header()).width();
+}
+
+int CUserList::WholeColumnsWidth(int printers) const {
+  const auto titles = UserColumnTitles(std::vector<std::string>(printers));
+  int width = 0;
+  for (size_t i = 0; i < titles.size(); ++i) width += std::max(ColumnWidth({}, i), TitleWidth(Q(titles[i])));
+  // The total column shows its longest cell whole.
+  const int total = fontMetrics().horizontalAdvance(QString::fromUtf8("9999枚/9999枚(999件)")) + 12;
+  width += std::max(0, total - std::max(ColumnWidth({}, 4), TitleWidth(Q(titles[4]))));
+  return width + 2 * frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
 }
 
 std::vector<int32_t> CUserList::SelectedUids() const {
@@ -690,13 +717,21 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
   const auto rect = ctx_.settings->GetMainRect();
   if (!rect.Empty() && rect.right > rect.left && rect.bottom > rect.top)
     setGeometry(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
-  else resize(760, 480);
 
   splitter_ = new QSplitter(this);
   splitter_->setObjectName("splitter");
   tree_ = new CGroupTree(ctx_, splitter_);
   list_ = new CUserList(ctx_, splitter_);
   tree_->set_user_list(list_);
+  // Without a stored placement the window opens wide enough for the tree and the list's
+  // columns with three printers, each whole (within the screen).
+  if (rect.Empty() || rect.right <= rect.left || rect.bottom <= rect.top) {
+    const int tree = ctx_.settings->GetTreeWidth() > 0 ? ctx_.settings->GetTreeWidth() : 200;
+    int width = tree + splitter_->handleWidth() + list_->WholeColumnsWidth(3);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+      width = std::min(width, screen->availableGeometry().width());
+    resize(width, 480);
+  }
   splitter_->setStretchFactor(0, 0);
   splitter_->setStretchFactor(1, 1);
   setCentralWidget(splitter_);

@@ -190,6 +190,11 @@ class CUserList : public QTreeWidget {
   std::string StatusText() const;
   // Stores the column widths in the settings.
   void StoreWidths();
+  // Takes a column title; gives the width its header needs to show it whole.
+  int TitleWidth(const QString& title) const;
+  // Takes a number of printer columns; gives the width the list needs to show the fixed
+  // columns and that many printer columns whole at their first widths, without scrolling.
+  int WholeColumnsWidth(int printers) const;
   // Gives the current group (GID 0: none).
   const engine::GroupRecord& group() const { return group_; }
   // Gives the selected users' records, in row order.

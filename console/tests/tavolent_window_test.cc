@@ -75,9 +75,16 @@ bool Editing(QAbstractItemView* view) {
 class TavolentTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    static int argc = 1;
+    // An office screen of 1920 x 1080 rather than the offscreen platform's 800 x 600, so
+    // that the main window's opening size is its own and not the screen's.
+    zv::testing::TempRoot screen_root;
+    const std::string config = screen_root.str() + "/screen.json";
+    std::ofstream(config) << R"({"screens": [{"name": "office", "x": 0, "y": 0, "width": 1920, "height": 1080}]})";
+    static std::string platform = "offscreen:configfile=" + config;
+    static int argc = 3;
     static char name[] = "tavolent_window_test";
-    static char* argv[] = {name, nullptr};
+    static char option[] = "-platform";
+    static char* argv[] = {name, option, platform.data(), nullptr};
     app_ = new QApplication(argc, argv);
   }
   void SetUp() override {
@@ -238,6 +245,45 @@ TEST_F(TavolentTest, UserListShowsPrinterColumnsAndSortsWithTheTieRule) {
   for (int r = 0; r < list->topLevelItemCount(); ++r)
     EXPECT_GT(list->columnWidth(4), list->fontMetrics().horizontalAdvance(list->topLevelItem(r)->text(4))) << r;
   frame.grab().save(QString::fromStdString(Artifact("tavolent_main.png")));
+}
+
+TEST_F(TavolentTest, MainWindowOpensWithEveryColumnWholeAndKeepsTheAdministratorsWidths) {
+  const int32_t gid = Group("営業部", 40, 15);
+  const int32_t a = User("aoki", gid, 1), b = User("baba", gid, 3, 120, 30);
+  const int32_t p1 = Printer("Office-Mono", 0), p2 = Printer("Office-Color", 1), p3 = Printer("Floor2-Laser", 0);
+  Log(a, p1, 20240110, 4, 0);
+  Log(a, p2, 20240111, 2, 1);
+  Log(b, p3, 20240112, 1234, 0);
+  auto whole = [](CMainFrame& frame) {
+    QTreeWidget* list = frame.list();
+    for (int c = 0; c < list->columnCount(); ++c) {
+      const QString title = list->headerItem()->text(c);
+      EXPECT_GE(list->columnWidth(c), frame.list()->TitleWidth(title)) << title.toStdString();
+    }
+    // No column lies beyond the list's right edge.
+    EXPECT_LE(list->header()->length(), list->viewport()->width());
+  };
+  {
+    CMainFrame frame(ctx_);
+    frame.show();
+    QApplication::processEvents();
+    frame.tree()->SelectGroup(gid);
+    QApplication::processEvents();
+    ASSERT_EQ(frame.list()->columnCount(), 8);
+    whole(frame);
+    frame.grab().save(QString::fromStdString(Artifact("tavolent_main_default.png")));
+    // The administrator's size and a narrower title column are kept.
+    frame.resize(700, 400);
+    frame.list()->setColumnWidth(2, 60);
+    QApplication::processEvents();
+    frame.close();
+  }
+  CMainFrame again(ctx_);
+  again.show();
+  QApplication::processEvents();
+  again.tree()->SelectGroup(gid);
+  EXPECT_EQ(again.size(), QSize(700, 400));
+  EXPECT_EQ(again.list()->columnWidth(2), 60);
 }
 
 TEST_F(TavolentTest, AccountRenameRefusesAnotherUsersAccount) {
