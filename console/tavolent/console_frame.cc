@@ -2,10 +2,10 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QGuiApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,9 +15,9 @@
 #include <QProcess>
 #include <QScreen>
 #include <QShowEvent>
-#include <QStyleOptionHeader>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyleOptionHeader>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolBar>
@@ -63,9 +63,9 @@ struct WaitCursor {
 
 // Takes a user dialog, the context and its owner; lets the dialog's group button run the
 // group selection, whose stored changes reach the main frame's group tree.
-void OfferGroupChoice(UserDialog& dialog, const ConsoleContext& ctx, QWidget* owner) {
+void OfferGroupChoice(CUserPropertyDlg& dialog, const ConsoleContext& ctx, QWidget* owner) {
   dialog.SetGroupChooser([&ctx, owner](const engine::GroupRecord& current) -> std::optional<engine::GroupRecord> {
-    GroupSelectDialog select(
+    CGroupSelectDlg select(
         ctx, current,
         [owner](const engine::GroupRecord& g, int op) {
           if (auto* frame = qobject_cast<CMainFrame*>(owner->window())) frame->ForwardGroupChange(&g, op);
@@ -103,7 +103,7 @@ std::string ConsoleContext::LockPassword(bool* stored) const {
 
 // ---- group tree ----
 
-CGroupTree::CGroupTree(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(parent), ctx_(ctx) {
+CTavolentGroupView::CTavolentGroupView(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(parent), ctx_(ctx) {
   setObjectName("groupTree");
   setFont(ConsoleFont());
   setItemDelegate(new NameEditDelegate(this));
@@ -130,7 +130,7 @@ CGroupTree::CGroupTree(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget
   });
 }
 
-void CGroupTree::FillGroupTree() {
+void CTavolentGroupView::FillGroupTree() {
   applying_ = true;
   clear();
   groups_.clear();
@@ -152,14 +152,14 @@ void CGroupTree::FillGroupTree() {
   applying_ = false;
 }
 
-QTreeWidgetItem* CGroupTree::ItemOf(int32_t gid) const {
+QTreeWidgetItem* CTavolentGroupView::ItemOf(int32_t gid) const {
   if (!root_ || gid == 0) return root_;
   for (int i = 0; i < root_->childCount(); ++i)
     if (root_->child(i)->data(0, kGidRole).toInt() == gid) return root_->child(i);
   return nullptr;
 }
 
-QTreeWidgetItem* CGroupTree::AddItem(const engine::GroupRecord& g) {
+QTreeWidgetItem* CTavolentGroupView::AddItem(const engine::GroupRecord& g) {
   groups_[g.GID] = g;
   applying_ = true;
   auto* item = new QTreeWidgetItem(root_, QStringList{Q(g.GroupName)});
@@ -170,7 +170,7 @@ QTreeWidgetItem* CGroupTree::AddItem(const engine::GroupRecord& g) {
   return item;
 }
 
-int CGroupTree::ApplyGroupChange(const engine::GroupRecord* record, int operation) {
+int CTavolentGroupView::ApplyGroupChange(const engine::GroupRecord* record, int operation) {
   if (!record || !root_) return 0;
   if (operation == 1) {
     AddItem(*record);
@@ -192,13 +192,13 @@ int CGroupTree::ApplyGroupChange(const engine::GroupRecord* record, int operatio
   return 1;
 }
 
-QRect CGroupTree::LabelRect(QTreeWidgetItem* item) const {
+QRect CTavolentGroupView::LabelRect(QTreeWidgetItem* item) const {
   QRect r = visualItemRect(item);
   if (r.isValid()) r.setWidth(std::min(r.width(), fontMetrics().horizontalAdvance(item->text(0)) + 6));
   return r;
 }
 
-std::unique_ptr<QMenu> CGroupTree::ContextMenu(bool keyboard, const QPoint& at, QPoint* global) {
+std::unique_ptr<QMenu> CTavolentGroupView::ContextMenu(bool keyboard, const QPoint& at, QPoint* global) {
   QTreeWidgetItem* selected = currentItem();
   QPoint p = at;
   if (keyboard) {
@@ -233,18 +233,18 @@ std::unique_ptr<QMenu> CGroupTree::ContextMenu(bool keyboard, const QPoint& at, 
   return menu;
 }
 
-void CGroupTree::contextMenuEvent(QContextMenuEvent* e) {
+void CTavolentGroupView::contextMenuEvent(QContextMenuEvent* e) {
   const bool keyboard = e->reason() == QContextMenuEvent::Keyboard;
   QPoint global;
   auto menu = ContextMenu(keyboard, viewport()->mapFrom(this, e->pos()), &global);
   menu->exec(global);
 }
 
-void CGroupTree::SelectGroup(int32_t gid) {
+void CTavolentGroupView::SelectGroup(int32_t gid) {
   if (QTreeWidgetItem* item = ItemOf(gid)) setCurrentItem(item);
 }
 
-int CGroupTree::SelectedGroup(engine::GroupRecord* out) const {
+int CTavolentGroupView::SelectedGroup(engine::GroupRecord* out) const {
   *out = {};
   QTreeWidgetItem* item = currentItem();
   if (!item) return 2;
@@ -255,14 +255,14 @@ int CGroupTree::SelectedGroup(engine::GroupRecord* out) const {
   return 0;
 }
 
-std::vector<std::string> CGroupTree::NamesBut(int32_t gid) const {
+std::vector<std::string> CTavolentGroupView::NamesBut(int32_t gid) const {
   std::vector<std::string> names;
   for (const auto& [id, g] : groups_)
     if (id != gid) names.push_back(g.GroupName);
   return names;
 }
 
-bool CGroupTree::UpdateGroup(QTreeWidgetItem* item, const engine::GroupRecord& g) {
+bool CTavolentGroupView::UpdateGroup(QTreeWidgetItem* item, const engine::GroupRecord& g) {
   {
     WaitCursor wait;
     auto db = ctx_.OpenDatabase();
@@ -281,7 +281,7 @@ bool CGroupTree::UpdateGroup(QTreeWidgetItem* item, const engine::GroupRecord& g
   return true;
 }
 
-bool CGroupTree::RenameItem(QTreeWidgetItem* item, const std::string& text) {
+bool CTavolentGroupView::RenameItem(QTreeWidgetItem* item, const std::string& text) {
   if (text.empty() || !item) return false;
   if (item == root_) {
     if (text != ctx_.settings->GetRootName()) ctx_.settings->SetRootName(text);
@@ -300,9 +300,9 @@ bool CGroupTree::RenameItem(QTreeWidgetItem* item, const std::string& text) {
   return true;
 }
 
-void CGroupTree::AddGroupCommand() {
+void CTavolentGroupView::AddGroupCommand() {
   if (ctx_.Locked() || !root_) return;
-  GroupDialog dialog(*ctx_.sink, NewGroupRecord(), NamesBut(-1), this);
+  CGroupPropertyDlg dialog(*ctx_.sink, NewGroupRecord(), NamesBut(-1), this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::GroupRecord g = dialog.value();
   g.GID = 0;
@@ -318,10 +318,10 @@ void CGroupTree::AddGroupCommand() {
   expandItem(root_);
 }
 
-void CGroupTree::EditGroupCommand() {
+void CTavolentGroupView::EditGroupCommand() {
   engine::GroupRecord g;
   if (ctx_.Locked() || SelectedGroup(&g) != 0) return;
-  GroupDialog dialog(*ctx_.sink, g, NamesBut(g.GID), this);
+  CGroupPropertyDlg dialog(*ctx_.sink, g, NamesBut(g.GID), this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::GroupRecord edited = dialog.value();
   if (edited.GroupName == g.GroupName && edited.MaxPages == g.MaxPages && edited.MaxPages_Color == g.MaxPages_Color)
@@ -329,7 +329,7 @@ void CGroupTree::EditGroupCommand() {
   if (UpdateGroup(currentItem(), edited)) RefreshSelected();
 }
 
-void CGroupTree::DeleteGroupCommand() {
+void CTavolentGroupView::DeleteGroupCommand() {
   engine::GroupRecord g;
   if (ctx_.Locked() || SelectedGroup(&g) != 0 || (list_ && !list_->rows().empty())) return;
   if (ShowAppMessage(*ctx_.sink, 0) != kIdYes) return;
@@ -345,20 +345,20 @@ void CGroupTree::DeleteGroupCommand() {
   delete currentItem();
 }
 
-void CGroupTree::RefreshSelected() {
+void CTavolentGroupView::RefreshSelected() {
   engine::GroupRecord g;
   SelectedGroup(&g);
   if (list_) list_->RefreshUserList(g);
 }
 
-bool CGroupTree::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+bool CTavolentGroupView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
   if (trigger != QAbstractItemView::NoEditTriggers && ctx_.Locked()) return false;
   return QTreeWidget::edit(index, trigger, event);
 }
 
 // ---- user list ----
 
-CUserList::CUserList(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(parent), ctx_(ctx) {
+CTavolentUserView::CTavolentUserView(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(parent), ctx_(ctx) {
   setObjectName("userList");
   setFont(ConsoleFont());
   setItemDelegate(new NameEditDelegate(this));
@@ -387,7 +387,7 @@ CUserList::CUserList(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(p
   });
 }
 
-std::unique_ptr<QMenu> CUserList::ContextMenu(bool keyboard, const QPoint& at, QPoint* global) {
+std::unique_ptr<QMenu> CTavolentUserView::ContextMenu(bool keyboard, const QPoint& at, QPoint* global) {
   *global = keyboard ? mapToGlobal(QPoint(5, 5)) : viewport()->mapToGlobal(at);
   auto menu = std::make_unique<QMenu>();
   menu->setFont(ConsoleFont());
@@ -395,13 +395,13 @@ std::unique_ptr<QMenu> CUserList::ContextMenu(bool keyboard, const QPoint& at, Q
   return menu;
 }
 
-void CUserList::contextMenuEvent(QContextMenuEvent* e) {
+void CTavolentUserView::contextMenuEvent(QContextMenuEvent* e) {
   QPoint global;
   auto menu = ContextMenu(e->reason() == QContextMenuEvent::Keyboard, viewport()->mapFrom(this, e->pos()), &global);
   menu->exec(global);
 }
 
-std::vector<engine::UserRecord> CUserList::SelectedUsers() const {
+std::vector<engine::UserRecord> CTavolentUserView::SelectedUsers() const {
   std::vector<engine::UserRecord> out;
   for (int32_t uid : SelectedUids()) {
     auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == uid; });
@@ -410,19 +410,19 @@ std::vector<engine::UserRecord> CUserList::SelectedUsers() const {
   return out;
 }
 
-bool CUserList::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+bool CTavolentUserView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
   if (trigger != QAbstractItemView::NoEditTriggers && (ctx_.Locked() || index.column() != 0)) return false;
   return QTreeWidget::edit(index, trigger, event);
 }
 
-LimitContext CUserList::Limits() const {
+LimitContext CTavolentUserView::Limits() const {
   LimitContext c;
   c.system = SystemLimits(*ctx_.settings);
   c.group = {group_.MaxPages, group_.MaxPages_Color};
   return c;
 }
 
-DayRange CUserList::ListRange() const {
+DayRange CTavolentUserView::ListRange() const {
   auto span = ctx_.settings->GetDisplaySpan();
   DisplayPeriod d{span.kind, span.selector, span.before, span.start, span.end};
   int32_t week_flag = 0;
@@ -433,14 +433,14 @@ DayRange CUserList::ListRange() const {
   return r;
 }
 
-void CUserList::StoreWidths() {
+void CTavolentUserView::StoreWidths() {
   if (columnCount() == 0 || header()->isHidden()) return;
   std::vector<int> widths;
   for (int i = 0; i < columnCount(); ++i) widths.push_back(columnWidth(i));
   ctx_.settings->SetColumnWidths(widths);
 }
 
-void CUserList::RefreshUserList(const engine::GroupRecord& group) {
+void CTavolentUserView::RefreshUserList(const engine::GroupRecord& group) {
   StoreWidths();
   group_ = group;
   if (group_.GID == 0) {
@@ -481,14 +481,14 @@ void CUserList::RefreshUserList(const engine::GroupRecord& group) {
   Fill(true, {});
 }
 
-void CUserList::SortRows() {
+void CTavolentUserView::SortRows() {
   int32_t column = 0, direction = 0;
   ctx_.settings->GetListOrder(&column, &direction);
   if (column > 4) column = 0;
   SortUserRows(&rows_, column, direction != 0, Limits(), printer_ids_);
 }
 
-void CUserList::Fill(bool new_columns, const std::vector<int32_t>& select) {
+void CTavolentUserView::Fill(bool new_columns, const std::vector<int32_t>& select) {
   filling_ = true;
   const LimitContext limits = Limits();
   if (new_columns) {
@@ -524,7 +524,7 @@ void CUserList::Fill(bool new_columns, const std::vector<int32_t>& select) {
   emit statusChanged(Q(StatusText()));
 }
 
-int CUserList::TitleWidth(const QString& title) const {
+int CTavolentUserView::TitleWidth(const QString& title) const {
   QStyleOptionHeader option;
   option.initFrom(header());
   option.text = title;
@@ -532,7 +532,7 @@ int CUserList::TitleWidth(const QString& title) const {
   return header()->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), header()).width();
 }
 
-int CUserList::WholeColumnsWidth(int printers) const {
+int CTavolentUserView::WholeColumnsWidth(int printers) const {
   const auto titles = UserColumnTitles(std::vector<std::string>(printers));
   int width = 0;
   for (size_t i = 0; i < titles.size(); ++i) width += std::max(ColumnWidth({}, i), TitleWidth(Q(titles[i])));
@@ -542,21 +542,21 @@ int CUserList::WholeColumnsWidth(int printers) const {
   return width + 2 * frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
 }
 
-std::vector<int32_t> CUserList::SelectedUids() const {
+std::vector<int32_t> CTavolentUserView::SelectedUids() const {
   std::vector<int32_t> out;
   for (int i = 0; i < topLevelItemCount(); ++i)
     if (topLevelItem(i)->isSelected()) out.push_back(topLevelItem(i)->data(0, kUidRole).toInt());
   return out;
 }
 
-void CUserList::SelectUids(const std::vector<int32_t>& uids) {
+void CTavolentUserView::SelectUids(const std::vector<int32_t>& uids) {
   for (int i = 0; i < topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = topLevelItem(i);
     item->setSelected(std::find(uids.begin(), uids.end(), item->data(0, kUidRole).toInt()) != uids.end());
   }
 }
 
-void CUserList::ClickColumn(int column) {
+void CTavolentUserView::ClickColumn(int column) {
   if (rows_.size() < 2) return;
   int32_t sort_column = 0, direction = 0;
   ctx_.settings->GetListOrder(&sort_column, &direction);
@@ -566,7 +566,7 @@ void CUserList::ClickColumn(int column) {
   Fill(false, SelectedUids());
 }
 
-std::vector<KnownUser> CUserList::LiveUsers(std::vector<engine::UserRecord>* records) const {
+std::vector<KnownUser> CTavolentUserView::LiveUsers(std::vector<engine::UserRecord>* records) const {
   std::vector<engine::UserRecord> users;
   auto db = ctx_.OpenDatabase();
   db->GetUserInfo(&users, 0, 1);
@@ -576,14 +576,14 @@ std::vector<KnownUser> CUserList::LiveUsers(std::vector<engine::UserRecord>* rec
   return known;
 }
 
-std::vector<engine::GroupRecord> CUserList::LiveGroups() const {
+std::vector<engine::GroupRecord> CTavolentUserView::LiveGroups() const {
   std::vector<engine::GroupRecord> groups;
   auto db = ctx_.OpenDatabase();
   db->GetGroupInfo(&groups, 0, 1);
   return groups;
 }
 
-bool CUserList::RenameAccount(int32_t uid, const std::string& account) {
+bool CTavolentUserView::RenameAccount(int32_t uid, const std::string& account) {
   auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == uid; });
   if (row == rows_.end() || account.empty() || account == row->Account) return false;
   // The user dialog's checks of an account: its length in bytes, then the other users'.
@@ -608,10 +608,10 @@ bool CUserList::RenameAccount(int32_t uid, const std::string& account) {
   return true;
 }
 
-void CUserList::AddUserCommand() {
+void CTavolentUserView::AddUserCommand() {
   if (ctx_.Locked()) return;
-  UserDialog dialog(*ctx_.sink, NewUserRecord(group_.GID), SystemLimits(*ctx_.settings), LiveGroups(),
-                    LiveUsers(nullptr), this);
+  CUserPropertyDlg dialog(*ctx_.sink, NewUserRecord(group_.GID), SystemLimits(*ctx_.settings), LiveGroups(),
+                          LiveUsers(nullptr), this);
   OfferGroupChoice(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::UserRecord user = dialog.value();
@@ -633,12 +633,12 @@ void CUserList::AddUserCommand() {
   Fill(false, SelectedUids());
 }
 
-void CUserList::EditUserCommand() {
+void CTavolentUserView::EditUserCommand() {
   const auto selected = SelectedUids();
   if (ctx_.Locked() || selected.size() != 1) return;
   auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == selected[0]; });
   if (row == rows_.end()) return;
-  UserDialog dialog(*ctx_.sink, *row, SystemLimits(*ctx_.settings), LiveGroups(), LiveUsers(nullptr), this);
+  CUserPropertyDlg dialog(*ctx_.sink, *row, SystemLimits(*ctx_.settings), LiveGroups(), LiveUsers(nullptr), this);
   OfferGroupChoice(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::UserRecord user = dialog.value();
@@ -666,7 +666,7 @@ void CUserList::EditUserCommand() {
   }
 }
 
-void CUserList::DeleteUsersCommand() {
+void CTavolentUserView::DeleteUsersCommand() {
   const auto uids = SelectedUids();
   if (ctx_.Locked() || uids.empty()) return;
   if (ShowAppMessage(*ctx_.sink, 1) != kIdYes) return;
@@ -688,7 +688,7 @@ void CUserList::DeleteUsersCommand() {
   Fill(false, {});
 }
 
-std::string CUserList::StatusText() const {
+std::string CTavolentUserView::StatusText() const {
   const auto uids = SelectedUids();
   if (uids.empty()) return {};
   auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == uids[0]; });
@@ -720,8 +720,8 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
 
   splitter_ = new QSplitter(this);
   splitter_->setObjectName("splitter");
-  tree_ = new CGroupTree(ctx_, splitter_);
-  list_ = new CUserList(ctx_, splitter_);
+  tree_ = new CTavolentGroupView(ctx_, splitter_);
+  list_ = new CTavolentUserView(ctx_, splitter_);
   tree_->set_user_list(list_);
   // Without a stored placement the window opens wide enough for the tree and the list's
   // columns with three printers, each whole (within the screen).
@@ -774,7 +774,8 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
       {kCmdHelp, "ヘルプ", false, true, "ヘルプを表示します\nヘルプ"},
       {kCmdAbout, "バージョン情報", false, false, "プログラムの情報とバージョンを表示します\nバージョン情報"},
       {kCmdToolBar, "ツール バー(&T)", true, false, "ツール バーの表示/非表示を切り替えます\nツール バー"},
-      {kCmdStatusBar, "ステータス バー(&S)", true, false, "ステータス バーの表示/非表示を切り替えます\nステータス バー"},
+      {kCmdStatusBar, "ステータス バー(&S)", true, false,
+       "ステータス バーの表示/非表示を切り替えます\nステータス バー"},
   };
   for (const Def& d : defs) {
     QAction* a = AddAction(d.id, d.text, d.checkable);
@@ -821,8 +822,8 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
   // Pane 0 stretches; a highlighted menu entry's prompt covers it while pane 1 stays.
   statusBar()->addWidget(period_pane_, 1);
   statusBar()->addPermanentWidget(pages_pane_);
-  connect(list_, &CUserList::statusChanged, this, [this](const QString& text) { SetStatusTexts(1, text); });
-  connect(tree_, &CGroupTree::selectionCleared, this, [this] { SetStatusTexts(1, {}); });
+  connect(list_, &CTavolentUserView::statusChanged, this, [this](const QString& text) { SetStatusTexts(1, text); });
+  connect(tree_, &CTavolentGroupView::selectionCleared, this, [this] { SetStatusTexts(1, {}); });
   connect(this, &CMainFrame::rebuildRequested, tree_, [this] {
     tree_->RefreshSelected();
     SetStatusTexts(1, {});
@@ -1071,14 +1072,14 @@ void CMainFrame::LockCommand() {
   bool stored = false;
   const std::string password = ctx_.LockPassword(&stored);
   const bool locked = ctx_.Locked();
-  LockDialog dialog(*ctx_.sink, !locked, password, this);
+  CSettingsLockDlg dialog(*ctx_.sink, !locked, password, this);
   if (dialog.exec() == QDialog::Accepted) ctx_.settings->SetLogEnv1(locked ? 0 : 1);
 }
 
 void CMainFrame::PasswordCommand() {
   if (ctx_.Locked()) return;
   bool stored = false;
-  PasswordDialog dialog(*ctx_.sink, ctx_.LockPassword(&stored), this);
+  CPasswordDlg dialog(*ctx_.sink, ctx_.LockPassword(&stored), this);
   if (dialog.exec() == QDialog::Accepted) ctx_.settings->SetLogEnv2(ScrambleLockPassword(dialog.password()));
 }
 
@@ -1086,7 +1087,7 @@ void CMainFrame::ThumbnailCommand() {
   if (ctx_.Locked()) return;
   int32_t count = 0;
   ctx_.settings->GetThumbnailCount(&count);
-  ThumbnailDialog dialog(count, this);
+  CThumbnailPrintDlg dialog(count, this);
   if (dialog.exec() == QDialog::Accepted) ctx_.settings->SetThumbnailCount(dialog.value());
 }
 
@@ -1103,7 +1104,7 @@ void CMainFrame::ChosenSpanCommand() {
   preset.months = preset.days = span.before;
   preset.from = span.start;
   preset.to = span.end;
-  PeriodDialog dialog(*ctx_.sink, preset, ctx_.today(), this);
+  CPeriodDlg dialog(*ctx_.sink, preset, ctx_.today(), this);
   if (dialog.exec() != QDialog::Accepted) return;
   const PeriodChoice v = dialog.value();
   if (v.choice == 2) {

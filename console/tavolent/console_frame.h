@@ -90,16 +90,16 @@ struct ConsoleContext {
   std::string LockPassword(bool* stored) const;
 };
 
-class CUserList;
+class CTavolentUserView;
 
 // The left pane: the root (the "RootName" setting) and one item per live group, sorted.
-class CGroupTree : public QTreeWidget {
+class CTavolentGroupView : public QTreeWidget {
   Q_OBJECT
  public:
   // Takes the context (kept by reference); the tree is empty until FillGroupTree.
-  CGroupTree(const ConsoleContext& ctx, QWidget* parent = nullptr);
+  CTavolentGroupView(const ConsoleContext& ctx, QWidget* parent = nullptr);
   // Takes the list the selection rebuilds.
-  void set_user_list(CUserList* list) { list_ = list; }
+  void set_user_list(CTavolentUserView* list) { list_ = list; }
 
   // Rebuilds the tree from the database (the root alone when the read fails).
   void FillGroupTree();
@@ -148,7 +148,7 @@ class CGroupTree : public QTreeWidget {
   bool UpdateGroup(QTreeWidgetItem* item, const engine::GroupRecord& g);
 
   const ConsoleContext& ctx_;
-  CUserList* list_ = nullptr;
+  CTavolentUserView* list_ = nullptr;
   QTreeWidgetItem* root_ = nullptr;
   std::map<int32_t, engine::GroupRecord> groups_;
   bool applying_ = false;
@@ -156,11 +156,11 @@ class CGroupTree : public QTreeWidget {
 
 // The right pane: the users of the current group with their limits, the display period's
 // pages and one column per printer of the group's print log in that period.
-class CUserList : public QTreeWidget {
+class CTavolentUserView : public QTreeWidget {
   Q_OBJECT
  public:
   // Takes the context (kept by reference); the list is empty until RefreshUserList.
-  CUserList(const ConsoleContext& ctx, QWidget* parent = nullptr);
+  CTavolentUserView(const ConsoleContext& ctx, QWidget* parent = nullptr);
 
   // The limit period the frame holds (for kind 0 of the display period and the status).
   void set_limit_period(const LimitPeriod& p) { limit_ = p; }
@@ -248,8 +248,8 @@ class CMainFrame : public QMainWindow {
   // Recomputes the limit period (writing a rolled "LimitDate" back) and its pane text.
   void UpdatePeriodText();
   // Give the panes of the frame.
-  CGroupTree* tree() const { return tree_; }
-  CUserList* list() const { return list_; }
+  CTavolentGroupView* tree() const { return tree_; }
+  CTavolentUserView* list() const { return list_; }
   QLabel* period_pane() const { return period_pane_; }
   QLabel* pages_pane() const { return pages_pane_; }
   // Lists the frame under the console's title for a second start to find; gives success.
@@ -310,8 +310,8 @@ class CMainFrame : public QMainWindow {
 
   const ConsoleContext& ctx_;
   QSplitter* splitter_;
-  CGroupTree* tree_;
-  CUserList* list_;
+  CTavolentGroupView* tree_;
+  CTavolentUserView* list_;
   QLabel* period_pane_;
   QLabel* pages_pane_;
   QTimer* timer_;

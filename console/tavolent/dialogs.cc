@@ -113,7 +113,7 @@ bool ApplyVerdict(QWidget* dialog, MessageSink& sink, const Verdict& verdict) {
 
 // ---- lock and password ----
 
-LockDialog::LockDialog(MessageSink& sink, bool lock_mode, std::string current, QWidget* parent)
+CSettingsLockDlg::CSettingsLockDlg(MessageSink& sink, bool lock_mode, std::string current, QWidget* parent)
     : QDialog(parent), sink_(sink), lock_mode_(lock_mode), current_(std::move(current)) {
   setObjectName("d170");
   setFont(ConsoleFont());
@@ -131,11 +131,11 @@ LockDialog::LockDialog(MessageSink& sink, bool lock_mode, std::string current, Q
   lay->addWidget(OkCancel(this));
 }
 
-void LockDialog::accept() {
+void CSettingsLockDlg::accept() {
   if (ApplyVerdict(this, sink_, CheckLockEntry(S(entry_->text()), current_, lock_mode_))) QDialog::accept();
 }
 
-PasswordDialog::PasswordDialog(MessageSink& sink, const std::string& preset, QWidget* parent)
+CPasswordDlg::CPasswordDlg(MessageSink& sink, const std::string& preset, QWidget* parent)
     : QDialog(parent), sink_(sink) {
   setObjectName("d169");
   setFont(ConsoleFont());
@@ -150,15 +150,15 @@ PasswordDialog::PasswordDialog(MessageSink& sink, const std::string& preset, QWi
   form->addRow(OkCancel(this));
 }
 
-std::string PasswordDialog::password() const { return S(password_->text()); }
+std::string CPasswordDlg::password() const { return S(password_->text()); }
 
-void PasswordDialog::accept() {
+void CPasswordDlg::accept() {
   if (ApplyVerdict(this, sink_, CheckNewPassword(S(password_->text()), S(confirm_->text())))) QDialog::accept();
 }
 
 // ---- mail settings ----
 
-MailSettingsDialog::MailSettingsDialog(MessageSink& sink, const MailSettings& preset, QWidget* parent)
+CMailSettingsDlg::CMailSettingsDlg(MessageSink& sink, const MailSettings& preset, QWidget* parent)
     : QDialog(parent), sink_(sink) {
   setObjectName("d179");
   setFont(ConsoleFont());
@@ -176,18 +176,18 @@ MailSettingsDialog::MailSettingsDialog(MessageSink& sink, const MailSettings& pr
   form->addRow(OkCancel(this));
 }
 
-MailSettings MailSettingsDialog::value() const {
+MailSettings CMailSettingsDlg::value() const {
   return {S(server_->text()), port_->text().toLongLong(), S(admin_->text()), S(sender_->text())};
 }
 
-void MailSettingsDialog::accept() {
+void CMailSettingsDlg::accept() {
   MailSettings v = value();
   if (ApplyVerdict(this, sink_, CheckMailSettings(v.server, v.port, v.admin, v.sender))) QDialog::accept();
 }
 
 // ---- period ----
 
-PeriodDialog::PeriodDialog(MessageSink& sink, const PeriodChoice& preset, int32_t today, QWidget* parent)
+CPeriodDlg::CPeriodDlg(MessageSink& sink, const PeriodChoice& preset, int32_t today, QWidget* parent)
     : QDialog(parent), sink_(sink) {
   setObjectName("d173");
   setFont(ConsoleFont());
@@ -219,14 +219,14 @@ PeriodDialog::PeriodDialog(MessageSink& sink, const PeriodChoice& preset, int32_
   Enable();
 }
 
-void PeriodDialog::Enable() {
+void CPeriodDlg::Enable() {
   months_->setEnabled(months_radio_->isChecked());
   days_->setEnabled(days_radio_->isChecked());
   from_->setEnabled(range_radio_->isChecked());
   to_->setEnabled(range_radio_->isChecked());
 }
 
-PeriodChoice PeriodDialog::value() const {
+PeriodChoice CPeriodDlg::value() const {
   PeriodChoice v;
   v.choice = days_radio_->isChecked() ? 1 : range_radio_->isChecked() ? 2 : 0;
   v.months = months_->value();
@@ -236,14 +236,14 @@ PeriodChoice PeriodDialog::value() const {
   return v;
 }
 
-void PeriodDialog::accept() {
+void CPeriodDlg::accept() {
   PeriodChoice v = value();
   if (ApplyVerdict(this, sink_, CheckPeriodDialog(v.choice, v.months, v.days, v.from, v.to))) QDialog::accept();
 }
 
 // ---- thumbnail print ----
 
-ThumbnailDialog::ThumbnailDialog(int32_t count, QWidget* parent) : QDialog(parent) {
+CThumbnailPrintDlg::CThumbnailPrintDlg(int32_t count, QWidget* parent) : QDialog(parent) {
   setObjectName("d171");
   setFont(ConsoleFont());
   setWindowTitle("サムネイル印刷設定");
@@ -265,11 +265,11 @@ ThumbnailDialog::ThumbnailDialog(int32_t count, QWidget* parent) : QDialog(paren
   Enable();
 }
 
-void ThumbnailDialog::Enable() {
+void CThumbnailPrintDlg::Enable() {
   for (QRadioButton* r : pages_) r->setEnabled(on_->isChecked());
 }
 
-int32_t ThumbnailDialog::value() const {
+int32_t CThumbnailPrintDlg::value() const {
   if (!on_->isChecked()) return 0;
   return pages_[2]->isChecked() ? 3 : pages_[1]->isChecked() ? 2 : 1;
 }
@@ -287,8 +287,8 @@ engine::UserRecord NewUserRecord(int32_t gid) {
   return u;
 }
 
-GroupDialog::GroupDialog(MessageSink& sink, const engine::GroupRecord& preset, std::vector<std::string> other_names,
-                         QWidget* parent)
+CGroupPropertyDlg::CGroupPropertyDlg(MessageSink& sink, const engine::GroupRecord& preset,
+                                     std::vector<std::string> other_names, QWidget* parent)
     : QDialog(parent), sink_(sink), record_(preset), others_(std::move(other_names)) {
   setObjectName("d168");
   setFont(ConsoleFont());
@@ -303,7 +303,7 @@ GroupDialog::GroupDialog(MessageSink& sink, const engine::GroupRecord& preset, s
   form->addRow(OkCancel(this));
 }
 
-engine::GroupRecord GroupDialog::value() const {
+engine::GroupRecord CGroupPropertyDlg::value() const {
   engine::GroupRecord g = record_;
   g.GroupName = S(name_->text());
   g.MaxPages = mono_->value();
@@ -311,14 +311,15 @@ engine::GroupRecord GroupDialog::value() const {
   return g;
 }
 
-void GroupDialog::accept() {
+void CGroupPropertyDlg::accept() {
   engine::GroupRecord g = value();
   if (ApplyVerdict(this, sink_, CheckGroupDialog(g.GroupName, g.MaxPages, g.MaxPages_Color, others_)))
     QDialog::accept();
 }
 
-UserDialog::UserDialog(MessageSink& sink, const engine::UserRecord& preset, const engine::UserLimits& system,
-                       const std::vector<engine::GroupRecord>& groups, std::vector<KnownUser> users, QWidget* parent)
+CUserPropertyDlg::CUserPropertyDlg(MessageSink& sink, const engine::UserRecord& preset,
+                                   const engine::UserLimits& system, const std::vector<engine::GroupRecord>& groups,
+                                   std::vector<KnownUser> users, QWidget* parent)
     : QDialog(parent), sink_(sink), record_(preset), groups_(groups), users_(std::move(users)) {
   setObjectName("d174");
   setFont(ConsoleFont());
@@ -438,8 +439,7 @@ UserDialog::UserDialog(MessageSink& sink, const engine::UserRecord& preset, cons
   (chosen ? chosen : mode_->button(0))->setChecked(true);
   auto enable = [this, color_label, mono_label] {
     const bool own_mode = Mode() == 3;
-    for (QWidget* w : std::initializer_list<QWidget*>{color_, mono_, color_label, mono_label})
-      w->setEnabled(own_mode);
+    for (QWidget* w : std::initializer_list<QWidget*>{color_, mono_, color_label, mono_label}) w->setEnabled(own_mode);
   };
   connect(mode_, &QButtonGroup::idToggled, this, [enable](int, bool on) {
     if (on) enable();
@@ -449,9 +449,9 @@ UserDialog::UserDialog(MessageSink& sink, const engine::UserRecord& preset, cons
   ShowGroupLimits();
 }
 
-int UserDialog::Mode() const { return std::max(0, mode_->checkedId()); }
+int CUserPropertyDlg::Mode() const { return std::max(0, mode_->checkedId()); }
 
-void UserDialog::ShowGroupLimits() {
+void CUserPropertyDlg::ShowGroupLimits() {
   const int32_t gid = group_->currentIndex() >= 0 ? group_->currentData().toInt() : 0;
   QString mono, color;
   for (const auto& g : groups_) {
@@ -463,7 +463,7 @@ void UserDialog::ShowGroupLimits() {
   group_color_->setText(color);
 }
 
-engine::UserRecord UserDialog::value() const {
+engine::UserRecord CUserPropertyDlg::value() const {
   engine::UserRecord u = record_;
   u.GID = group_->currentIndex() >= 0 ? group_->currentData().toInt() : 0;
   u.Account = S(account_->text());
@@ -478,7 +478,7 @@ engine::UserRecord UserDialog::value() const {
   return u;
 }
 
-void UserDialog::accept() {
+void CUserPropertyDlg::accept() {
   engine::UserRecord u = value();
   UserDialogInput in{u.GID,           u.Account,  u.UserName,       u.Mail,
                      u.CountShubetsu, u.MaxPages, u.MaxPages_Color, record_.UID ? record_.Account : std::string()};
@@ -493,13 +493,13 @@ void UserDialog::accept() {
   QDialog::accept();
 }
 
-void UserDialog::SetGroupChooser(
+void CUserPropertyDlg::SetGroupChooser(
     std::function<std::optional<engine::GroupRecord>(const engine::GroupRecord&)> chooser) {
   chooser_ = std::move(chooser);
   choose_->setVisible(static_cast<bool>(chooser_));
 }
 
-void UserDialog::SetAccountPicker(std::function<std::optional<std::pair<std::string, std::string>>()> picker) {
+void CUserPropertyDlg::SetAccountPicker(std::function<std::optional<std::pair<std::string, std::string>>()> picker) {
   picker_ = std::move(picker);
   pick_->setVisible(static_cast<bool>(picker_));
 }

@@ -144,8 +144,7 @@ QApplication* AdminWindowsTest::app_ = nullptr;
 
 TEST_F(AdminWindowsTest, EnvironmentSheetChecksPagesAndHandsBackThePrinters) {
   EnvironmentValues values;
-  EnvironmentSheet sheet(ctx_, values, {{1, "Office A4", 1, 1}, {2, "Laser", 0, 1}}, {"office a4", "Guest"}, 0,
-                         nullptr);
+  CEnvironSheet sheet(ctx_, values, {{1, "Office A4", 1, 1}, {2, "Laser", 0, 1}}, {"office a4", "Guest"}, 0, nullptr);
   sheet.show();
   Shot(&sheet, "tavolent_environ_limits.png");
   EXPECT_FALSE(sheet.findChild<QPushButton*>("b4")->isEnabled());      // no storage dialog given
@@ -257,7 +256,7 @@ TEST_F(AdminWindowsTest, GroupSelectionStoresItsChangesAndTheFollowersQuota) {
   User("tanaka", sales, 2);
   User("sato", sales, 3, 8, 4);
   std::vector<std::pair<int32_t, int>> told;
-  GroupSelectDialog dialog(ctx_, {sales, "Sales", 30, 10, 1}, [&](const engine::GroupRecord& g, int op) {
+  CGroupSelectDlg dialog(ctx_, {sales, "Sales", 30, 10, 1}, [&](const engine::GroupRecord& g, int op) {
     told.push_back({g.GID, op});
   });
   dialog.show();
@@ -273,7 +272,8 @@ TEST_F(AdminWindowsTest, GroupSelectionStoresItsChangesAndTheFollowersQuota) {
     static_cast<QDialog*>(w)->accept();
   });
   dialog.EditGroup();
-  EXPECT_NE(Quota("tanaka").find("MaxPages=33\r\nPageCount=0\r\nMaxPages_Color=12\r\n"), std::string::npos) << Quota("tanaka");
+  EXPECT_NE(Quota("tanaka").find("MaxPages=33\r\nPageCount=0\r\nMaxPages_Color=12\r\n"), std::string::npos)
+      << Quota("tanaka");
   EXPECT_EQ(Quota("sato"), "(missing)");  // keeps its own limits
 
   Select(dialog.list(), {"Sales 2", "Empty"});
@@ -290,10 +290,11 @@ TEST_F(AdminWindowsTest, GroupSelectionStoresItsChangesAndTheFollowersQuota) {
 TEST_F(AdminWindowsTest, UserPropertiesLeftAsTheyWereStoreNothing) {
   const int32_t sales = Group("Sales", 30, 10);
   const engine::UserRecord user{7, "tanaka", "田中", sales, 3, 8, 4, "t@example.jp", 1};
-  UserDialog same(sink_, user, engine::kDefaultSystemLimits, {{sales, "Sales", 30, 10, 1}}, {{"tanaka", "田中"}});
+  CUserPropertyDlg same(sink_, user, engine::kDefaultSystemLimits, {{sales, "Sales", 30, 10, 1}}, {{"tanaka", "田中"}});
   same.accept();
   EXPECT_EQ(same.result(), QDialog::Rejected);
-  UserDialog changed(sink_, user, engine::kDefaultSystemLimits, {{sales, "Sales", 30, 10, 1}}, {{"tanaka", "田中"}});
+  CUserPropertyDlg changed(sink_, user, engine::kDefaultSystemLimits, {{sales, "Sales", 30, 10, 1}},
+                           {{"tanaka", "田中"}});
   changed.SetGroupChooser([](const engine::GroupRecord&) { return std::optional<engine::GroupRecord>(); });
   // The account picker's choice replaces the account and the user name; a cancelled pick
   // leaves them.
@@ -394,7 +395,7 @@ class FirstRunWizardTest : public AdminWindowsTest {
   }
   // Drives the wizard to the action page: Laser monochrome, Office A4 colour, 60 pages,
   // a weekly period.
-  static void ToActionPage(FirstRunWizard* w) {
+  static void ToActionPage(CFirstWiz* w) {
     PrinterListsBox* lists = w->printers();
     Select(lists->connected(), {"Laser"});
     w->findChild<QPushButton*>("b3")->click();
@@ -413,7 +414,7 @@ TEST_F(FirstRunWizardTest, EndToEnd) {
   const int32_t sales = Group("Sales", 30, 10);
   std::vector<int> pages;
   WhenModal([&](QWidget* modal) {
-    auto* w = dynamic_cast<FirstRunWizard*>(modal);
+    auto* w = dynamic_cast<CFirstWiz*>(modal);
     ASSERT_NE(w, nullptr);
     ToActionPage(w);
     pages.push_back(w->currentId());
@@ -468,7 +469,7 @@ TEST_F(FirstRunWizardTest, CancelAfterTheLimitPageKeepsItsValues) {
   const int32_t sales = Group("Sales", 30, 10);
   User("tanaka", sales, 1);
   WhenModal([](QWidget* modal) {
-    auto* w = dynamic_cast<FirstRunWizard*>(modal);
+    auto* w = dynamic_cast<CFirstWiz*>(modal);
     ASSERT_NE(w, nullptr);
     ToActionPage(w);
     w->reject();

@@ -123,7 +123,8 @@ TEST_F(EngineAgreement, TheListShowsTheSystemLimitsTheEngineAnswers) {
   struct Case {
     const char* name;
     std::optional<int32_t> mono, color;
-  } cases[] = {{"both missing", std::nullopt, std::nullopt}, {"colour missing", 40, std::nullopt},
+  } cases[] = {{"both missing", std::nullopt, std::nullopt},
+               {"colour missing", 40, std::nullopt},
                {"monochrome missing", std::nullopt, 7}};
   int job = 0;
   for (const Case& c : cases) {

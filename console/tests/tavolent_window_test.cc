@@ -406,7 +406,7 @@ TEST_F(TavolentTest, TheLockDisablesSettingCommandsButNotTheGraph) {
 
   // Unlocking takes the exact password.
   sink_.shown.clear();
-  LockDialog unlock(sink_, false, "Secret");
+  CSettingsLockDlg unlock(sink_, false, "Secret");
   unlock.entry()->setText("secret");
   unlock.accept();
   EXPECT_NE(unlock.result(), QDialog::Accepted);
@@ -418,7 +418,7 @@ TEST_F(TavolentTest, TheLockDisablesSettingCommandsButNotTheGraph) {
 
 TEST_F(TavolentTest, DialogsCheckOnOk) {
   sink_.shown.clear();
-  PasswordDialog password(sink_, std::string(128, 'x'));
+  CPasswordDlg password(sink_, std::string(128, 'x'));
   password.confirm()->setText(QString(128, 'x'));
   password.accept();
   EXPECT_NE(password.result(), QDialog::Accepted);
@@ -429,7 +429,7 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
   EXPECT_EQ(password.result(), QDialog::Accepted);
   EXPECT_EQ(password.password(), "abc");
 
-  PeriodDialog period(sink_, {2, 1, 1, 20040301, 20040229}, kToday);
+  CPeriodDlg period(sink_, {2, 1, 1, 20040301, 20040229}, kToday);
   sink_.shown.clear();
   period.accept();
   EXPECT_EQ(sink_.shown, std::vector<std::string>{Message(13)});
@@ -438,7 +438,7 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
   EXPECT_EQ(period.result(), QDialog::Accepted);
   EXPECT_EQ(period.value().to, 20040331);
 
-  MailSettingsDialog mail(sink_, {"smtp.example.jp", 10000, "admin@example.jp", "zv@example.jp"});
+  CMailSettingsDlg mail(sink_, {"smtp.example.jp", 10000, "admin@example.jp", "zv@example.jp"});
   sink_.shown.clear();
   mail.accept();
   EXPECT_EQ(sink_.shown, std::vector<std::string>{FormatBoundsMessage(15, 1, 4)});
@@ -450,19 +450,19 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
     int32_t saved;
   } cases[] = {{0, "r1007", 0}, {1, "r1007", 1}, {2, "r1008", 2}, {5, "r1009", 3}};
   for (const Case& c : cases) {
-    ThumbnailDialog d(c.stored);
+    CThumbnailPrintDlg d(c.stored);
     EXPECT_TRUE(d.findChild<QRadioButton*>(c.chosen)->isChecked()) << c.stored;
     EXPECT_EQ(d.findChild<QRadioButton*>(c.chosen)->isEnabled(), c.stored != 0);
     EXPECT_EQ(d.value(), c.saved) << c.stored;
   }
 
   // Screenshots of each dialog.
-  LockDialog lock(sink_, true, "x");
+  CSettingsLockDlg lock(sink_, true, "x");
   AboutDialog about;
-  ThumbnailDialog thumbnail(5);
-  GroupDialog group(sink_, {0, "営業部", 50, 20, 1}, {});
-  UserDialog user(sink_, {0, "tanaka", "田中 一郎", 1, 3, 50, 20, "tanaka@example.jp", 1}, engine::kDefaultSystemLimits,
-                  {{1, "営業部", 30, 10, 1}}, {});
+  CThumbnailPrintDlg thumbnail(5);
+  CGroupPropertyDlg group(sink_, {0, "営業部", 50, 20, 1}, {});
+  CUserPropertyDlg user(sink_, {0, "tanaka", "田中 一郎", 1, 3, 50, 20, "tanaka@example.jp", 1},
+                        engine::kDefaultSystemLimits, {{1, "営業部", 30, 10, 1}}, {});
   std::pair<QDialog*, const char*> shots[] = {
       {&lock, "tavolent_lock.png"},     {&password, "tavolent_password.png"},   {&mail, "tavolent_mail.png"},
       {&period, "tavolent_period.png"}, {&thumbnail, "tavolent_thumbnail.png"}, {&group, "tavolent_group.png"},
@@ -643,7 +643,7 @@ TEST_F(TavolentTest, ContextMenusOpenAtTheirKeyboardPointsWithTheirEntries) {
   CMainFrame frame(ctx_);
   frame.show();
   QApplication::processEvents();
-  CGroupTree* tree = frame.tree();
+  CTavolentGroupView* tree = frame.tree();
   QPoint global;
 
   // On the selected group: the working edit and delete stay, the stand-ins go.
