@@ -86,7 +86,7 @@ TEST_F(AccountImportTest, WizardImportsChosenAccountsIntoAGroup) {
     EXPECT_EQ(preset.GID, 0);
     return staff_;
   };
-  AccountImportWizard wizard(ctx_, {}, options_);
+  CDomainReadWiz wizard(ctx_, {}, options_);
   wizard.resize(520, 400);
   wizard.show();
   AccountListPanel* panel = wizard.panel();
@@ -202,7 +202,7 @@ TEST_F(AccountImportTest, TheFrameCommandAddsTheChosenAccountsToTheSelectedGroup
   bool driven = false;
   QTimer drive;
   QObject::connect(&drive, &QTimer::timeout, [&] {
-    auto* wizard = qobject_cast<AccountImportWizard*>(QApplication::activeModalWidget());
+    auto* wizard = qobject_cast<CDomainReadWiz*>(QApplication::activeModalWidget());
     if (!wizard || driven) return;
     driven = true;
     wizard->panel()->address()->setText("localhost");

@@ -265,7 +265,7 @@ TEST_F(StorageFolderTest, DialogChecksTheFolderAndTheFrameOffersItForFilesOnly) 
     browse_start = start;
     return dest;
   };
-  StorageFolderDialog dialog(settings_, sink_, options);
+  CStorageFolderDlg dialog(settings_, sink_, options);
   dialog.show();
   ASSERT_TRUE(dialog.ready());
   EXPECT_EQ(dialog.folder()->text().toStdString(), root_.str() + "/db");
