@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -14,7 +15,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -70,6 +73,7 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
   setWindowTitle(QString::fromUtf8(kFrameText));
   setFont(viewer::ViewerFont());
   resize(590, 485);
+  setMinimumSize(590, 485);
   doc_.set_capture_folder(options_.capture_folder);
   if (auto folder = paths::ProgramFolder(); folder.ok()) trace_ = jobdoc::TraceLog(options_.trace, *folder);
 
@@ -228,29 +232,11 @@ void CMainFrame::BuildBars() {
   // it to, so it stands in the file menu.
   QAction* clear_rate = file->addAction(QString::fromUtf8("削減率のクリア(&E)"), this, &CMainFrame::ClearReductionRate);
   clear_rate->setObjectName("clear-rate");
+  // The menu bar's edit menu holds the page-edit commands of the right click as well.
   QMenu* edit = menuBar()->addMenu(QString::fromUtf8("編集(&E)"));
-  struct PageCommand {
-    const char* text;
-    int id;
-  } page_commands[] = {{"前に空白ページを挿入(&B)", 32778},
-                       {"後に空白ページを挿入(&A)", 32779},
-                       {"右に回転(&R)", 32806},
-                       {"左に回転(&L)", 32805}};
-  for (const auto& pc : page_commands) {
-    QAction* a = edit->addAction(QString::fromUtf8(pc.text));
-    a->setObjectName(QString::number(pc.id));
-    const int id = pc.id;
-    connect(a, &QAction::triggered, this, [this, id] {
-      if (id == 32778 || id == 32779) InsertBlankPage(id == 32779);
-      else Rotate(id);
-    });
-  }
-  connect(edit, &QMenu::aboutToShow, this, [this, edit] {
-    for (QAction* a : edit->actions()) {
-      const int id = a->objectName().toInt();
-      a->setEnabled(id == 32778 || id == 32779 ? selected_page_ >= 0 : CanRotate(id));
-    }
-  });
+  QMenu* page_menu = BuildPageEditMenu(edit);
+  for (QAction* a : page_menu->actions()) edit->addAction(a);
+  connect(edit, &QMenu::aboutToShow, page_menu, &QMenu::aboutToShow);
   QMenu* help_menu = menuBar()->addMenu(QString::fromUtf8("ヘルプ(&H)"));
   QAction* about = help_menu->addAction(QString::fromUtf8("バージョン情報(&A)..."), this, &CMainFrame::RunAbout);
   about->setObjectName("57664");
@@ -1136,21 +1122,75 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-bool CMainFrame::CanRotate(int command) const {
-  if (printing_ || selected_page_ <= 0 || selected_page_ >= doc_.GetAllPage()) return false;
-  if (layout_->choice().pages_per_sheet == 1) return false;
-  auto* page = const_cast<ClientDocument&>(doc_).viewer().page(selected_page_);
-  if (page == nullptr || page->blank()) return false;
-  const std::uint16_t value = command == 32806 ? viewer::kTurnClockwise : viewer::kTurnCounterClockwise;
-  return page->GetRotation() != value;
+bool CMainFrame::CanRotate(int command) const { return CanEditPage(command); }
+
+void CMainFrame::Rotate(int command) { EditPage(command); }
+
+bool CMainFrame::CanEditPage(int command) const {
+  return page_edit_.Enabled(command, {printing_, selected_page_, layout_->choice().pages_per_sheet});
 }
 
-void CMainFrame::Rotate(int command) {
-  if (!CanRotate(command)) return;
-  auto* page = doc_.viewer().page(selected_page_);
-  const std::uint16_t value = command == 32806 ? viewer::kTurnClockwise : viewer::kTurnCounterClockwise;
-  page->SetRotation(page->GetRotation() == viewer::kUpright ? value : viewer::kUpright);
+void CMainFrame::EditPage(int command) {
+  const std::optional<int> selected =
+      page_edit_.Run(command, {printing_, selected_page_, layout_->choice().pages_per_sheet});
+  if (!selected) return;
+  selected_page_ = *selected;
+  if (selected_page_ < 0) {
+    view_->ClearSelectedPage();
+  } else {
+    view_->SetSelectedPage(selected_page_, 0);
+  }
+  RefreshJobRows();
   SyncView();
+}
+
+QMenu* CMainFrame::BuildPageEditMenu(QWidget* parent) {
+  auto* menu = new QMenu(QString::fromUtf8(kPageEditMenuTitle), parent);
+  menu->setObjectName("139");
+  QMenu* sub = nullptr;
+  std::vector<QAction*> commands;
+  for (const PageMenuLine& line : kPageEditMenu) {
+    QMenu* into = line.level > 0 && sub != nullptr ? sub : menu;
+    if (line.id == 0 && line.text == nullptr) {
+      menu->addSeparator();
+    } else if (line.id == 0) {
+      sub = menu->addMenu(QString::fromUtf8(line.text));
+    } else {
+      QAction* a = into->addAction(QString::fromUtf8(line.text));
+      a->setObjectName(QString::number(line.id));
+      const int id = line.id;
+      connect(a, &QAction::triggered, this, [this, id] { EditPage(id); });
+      commands.push_back(a);
+    }
+  }
+  auto enable = [this, commands] {
+    for (QAction* a : commands) a->setEnabled(CanEditPage(a->objectName().toInt()));
+  };
+  enable();
+  connect(menu, &QMenu::aboutToShow, this, enable);
+  return menu;
+}
+
+void CMainFrame::contextMenuEvent(QContextMenuEvent* event) {
+  const QPoint at = view_host_->mapFrom(this, event->pos());
+  if (!view_host_->rect().contains(at)) {
+    QMainWindow::contextMenuEvent(event);
+    return;
+  }
+  event->accept();
+  win::RECT area{};
+  view_->GetPageArea(&area);
+  if (at.x() < area.left || at.x() >= area.right || at.y() < area.top || at.y() >= area.bottom) return;
+  // A click there first, so the page under the cursor is the one the commands act on.
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent click(type, QPointF(at), view_host_->mapToGlobal(QPointF(at)), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton | Qt::RightButton : Qt::RightButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(view_host_, &click);
+  }
+  QCoreApplication::processEvents();
+  std::unique_ptr<QMenu> menu(BuildPageEditMenu(this));
+  menu->exec(event->globalPos());
 }
 
 bool CMainFrame::OpenSavedJob(const std::string& path) {
@@ -1193,24 +1233,9 @@ void CMainFrame::PickPage(int page) {
   selected_page_ = page;
 }
 
-void CMainFrame::InsertBlankPage(bool after) {
-  if (selected_page_ < 0) return;
-  const int at = selected_page_ + (after ? 1 : 0);
-  if (doc_.viewer().InsertBlankPage(at) != 1) return;
-  jobs_.PagesInserted(at, 1);
-  if (!after) ++selected_page_;
-  RefreshJobRows();
-  SyncView();
-}
+void CMainFrame::InsertBlankPage(bool after) { EditPage(after ? kCmdBlankAfter : kCmdBlankBefore); }
 
-void CMainFrame::DeleteSelectedPage() {
-  if (selected_page_ < 0) return;
-  if (doc_.viewer().DeletePage(selected_page_, 1) != 1) return;
-  jobs_.PagesRemoved(selected_page_, 1);
-  selected_page_ = -1;
-  RefreshJobRows();
-  SyncView();
-}
+void CMainFrame::DeleteSelectedPage() { EditPage(kCmdDeletePage); }
 
 bool CMainFrame::PageShortcut(int key, bool alt, bool keypad) {
   (void)keypad;  // the number pad's digits arrive as the same keys

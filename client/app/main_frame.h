@@ -13,6 +13,7 @@
 #include <string>
 
 #include "client/answer.h"
+#include "client/app/page_edit.h"
 #include "client/app/printer_entries.h"
 #include "client/app/settings_pages.h"
 #include "client/app/start_args.h"
@@ -28,6 +29,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTabWidget;
 class QTreeWidget;
@@ -168,6 +170,15 @@ class CMainFrame : public QMainWindow {
   // command's value.
   bool CanRotate(int command) const;
   void Rotate(int command);
+  // The page-edit commands of the selected page (cut, copy, paste before and after, delete,
+  // blank pages, rotation) with their enabling: nothing during a run or without a selected
+  // page. Every edit refreshes the job rows, the total and the preview.
+  bool CanEditPage(int command) const;
+  void EditPage(int command);
+  // Builds the page-edit menu ("ページ編集メニュー") with its items enabled as things stand;
+  // owned by the caller. A right click on the pages selects the page under the cursor and
+  // opens it there.
+  QMenu* BuildPageEditMenu(QWidget* parent);
   // Job files (1084 open and append, 1083 save): through file dialogs, or directly.
   bool OpenSavedJob(const std::string& path);
   bool SaveJob(const std::string& path);
@@ -238,6 +249,9 @@ class CMainFrame : public QMainWindow {
   // Tab and Shift+Tab: a fixed cycle through the printer and paper lists, the tab control,
   // the shown page's controls and the buttons 1000, 1072, 1002 and 1003 (those enabled).
   bool focusNextPrevChild(bool next) override;
+  // A right click inside the page view's page area: the page under the cursor becomes the
+  // selected one and the page-edit menu opens there; elsewhere in the view no menu opens.
+  void contextMenuEvent(class QContextMenuEvent* event) override;
 
  private:
   void BuildBars();
@@ -305,6 +319,7 @@ class CMainFrame : public QMainWindow {
   ClientConfig config_;
   bool config_ok_ = false;
   JobList jobs_;
+  PageEditor page_edit_{&doc_.viewer(), &jobs_};
   std::string job_name_;
   bool document_opened_ = false;
   int selected_page_ = -1;

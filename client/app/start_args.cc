@@ -121,6 +121,10 @@ void JobList::PagesInserted(int at, int count) {
   rows_[r].pages += count;
 }
 
+void JobList::PagesInsertedInRow(int r, int count) {
+  if (count > 0 && r >= 0 && r < size()) rows_[r].pages += count;
+}
+
 void JobList::PagesRemoved(int at, int count) {
   while (count > 0) {
     int r = RowOfPage(at);

@@ -83,6 +83,9 @@ class JobList {
   // the page before, or the first row when inserted at 0), or removed from `at` on.
   // Rows left with no pages are removed.
   void PagesInserted(int at, int count);
+  // `count` pages inserted within row r's pages (a paste or a blank page beside one of its
+  // pages); nothing for no such row.
+  void PagesInsertedInRow(int r, int count);
   void PagesRemoved(int at, int count);
   void Clear() { rows_.clear(); }
 

@@ -699,7 +699,7 @@ win::RECT CViewerView::PickRect() const {
   return view::SlotRect(sheet, sheet_, selected_page_ - RowFirstPage(selected_sheet_));
 }
 
-void CViewerView::PickPage(QPoint p) {
+void CViewerView::PickPage(QPoint p, bool keep) {
   const win::RECT area = AreaRect();
   const int row = view::RowAt(win::POINT{p.x(), p.y()}, area, page_w_, page_h_, hpos_, vpos_, layout_);
   if (row < 0) return;
@@ -708,7 +708,7 @@ void CViewerView::PickPage(QPoint p) {
   if (slot < 0) return;
   const int page = RowFirstPage(row) + slot;
   if (page >= page_count_) return;
-  if (page == selected_page_) {
+  if (page == selected_page_ && !keep) {
     selected_sheet_ = selected_page_ = -1;
   } else {
     selected_sheet_ = row;
@@ -1101,7 +1101,7 @@ void CViewerView::EndDrag() {
   CloseLens();
 }
 
-void CViewerView::MousePress(QPoint p, Qt::MouseButton b, bool dbl) {
+void CViewerView::MousePress(QPoint p, Qt::MouseButton b, bool dbl, bool right_held) {
   if (page_count_ == 0) return;
   last_cursor_ = p;
   if (dbl && mouse_mode_ != kPagePick && b == Qt::LeftButton) {
@@ -1143,7 +1143,7 @@ void CViewerView::MousePress(QPoint p, Qt::MouseButton b, bool dbl) {
       break;
     }
     case kPagePick:
-      PickPage(p);
+      PickPage(p, right_held);
       break;
     default:
       break;
@@ -1249,7 +1249,8 @@ bool CViewerView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonDblClick: {
       auto* m = static_cast<QMouseEvent*>(event);
       host_->setFocus();
-      MousePress(m->position().toPoint(), m->button(), event->type() == QEvent::MouseButtonDblClick);
+      MousePress(m->position().toPoint(), m->button(), event->type() == QEvent::MouseButtonDblClick,
+                 m->buttons().testFlag(Qt::RightButton));
       return true;
     }
     case QEvent::MouseMove:

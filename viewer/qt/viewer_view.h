@@ -246,11 +246,15 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   void UpdateScrollTip();
   void UpdateCurrentFromScroll();
   void OnTimer();
-  void MousePress(QPoint p, Qt::MouseButton b, bool dbl);
+  // Takes the point, the button, whether it is a double click and whether the right button
+  // is held too (the host's right click picking the page under the cursor for its menu).
+  void MousePress(QPoint p, Qt::MouseButton b, bool dbl, bool right_held = false);
   void MouseMove(QPoint p);
   void MouseRelease(QPoint p, Qt::MouseButton b);
   void EndDrag();
-  void PickPage(QPoint p);
+  // Takes a point; selects the page there, or clears the selection when it is selected
+  // already, unless `keep` is set (a pick for the host's menu keeps it).
+  void PickPage(QPoint p, bool keep = false);
   win::RECT PickRect() const;
   void UpdateLens(QPoint p);
   std::vector<view::UnitSize> PageSizes() const;

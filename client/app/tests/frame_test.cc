@@ -8,9 +8,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -20,8 +23,10 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
+#include <functional>
 
 #include "client/config.h"
+#include "client/request_file.h"
 #include "jobdoc/container.h"
 #include "jobdoc/sample/sample_document.h"
 #include "platform/fs/files.h"
@@ -791,11 +796,15 @@ TEST_F(FrameTest, WindowPlaceOnFirstStartAndOffTheScreen) {
   // Closing stores the place.
   auto f = Make();
   ASSERT_TRUE(f->StartUp(StartArgs{}));
-  f->setGeometry(60, 70, 640, 480);
+  f->setGeometry(60, 70, 640, 500);
   f->close();
   ClientSettings back;
   ASSERT_TRUE(LoadSettings(&back, app_, false).ok());
-  EXPECT_EQ(QRect(back.left, back.top, back.width, back.height), QRect(60, 70, 640, 480));
+  EXPECT_EQ(QRect(back.left, back.top, back.width, back.height), QRect(60, 70, 640, 500));
+  // The frame is never smaller than 590 x 485.
+  auto small = Make();
+  small->setGeometry(60, 70, 300, 200);
+  EXPECT_EQ(small->size(), QSize(590, 485));
 }
 
 TEST_F(FrameTest, StatusPanesShowTheQuotaFromTheServersResultFolder) {
@@ -855,6 +864,139 @@ TEST_F(FrameTest, RotationCommandsAndJobFiles) {
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"R", 3}, {"saved job", 3}}));
   EXPECT_EQ(f->document().GetAllPage(), 6);
   EXPECT_TRUE(fsys::exists(saved));  // a job file is never deleted after reading
+}
+
+TEST_F(FrameTest, PageEditMenuEditsThePagesAndTheRequestFollows) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQe1.tmp", 2), "/n", "A"})));
+  ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQe2.tmp", 3), "B"), 1);
+  EXPECT_EQ(f->minimumSize(), QSize(590, 485));
+
+  // The menu as shown: every line, submenu commands under their submenu's title.
+  std::unique_ptr<QMenu> menu(f->BuildPageEditMenu(nullptr));
+  EXPECT_EQ(menu->title().toStdString(), "ページ編集メニュー");
+  std::vector<std::pair<std::string, std::string>> lines;
+  for (QAction* a : menu->actions()) {
+    if (a->isSeparator()) {
+      lines.emplace_back("-", "");
+    } else if (a->menu() != nullptr) {
+      for (QAction* sub : a->menu()->actions())
+        lines.emplace_back(a->text().toStdString() + "/" + sub->text().toStdString(), sub->objectName().toStdString());
+    } else {
+      lines.emplace_back(a->text().toStdString(), a->objectName().toStdString());
+    }
+  }
+  EXPECT_EQ(lines, (std::vector<std::pair<std::string, std::string>>{
+                       {"ページ切り取り(&X)", "32771"},
+                       {"ページコピー(&C)", "32772"},
+                       {"前のページへ貼り付け(&P)", "32773"},
+                       {"後ろのページへ貼り付け(&Q)", "32774"},
+                       {"-", ""},
+                       {"ページ削除(&D)", "32776"},
+                       {"-", ""},
+                       {"空白ページ(&B)/前のページへ挿入(&N)", "32778"},
+                       {"空白ページ(&B)/後ろのページへ挿入(&M)", "32779"},
+                       {"-", ""},
+                       {"ページの回転(&T)/右90度回転(&R)", "32806"},
+                       {"ページの回転(&T)/左90度回転(&L)", "32805"},
+                   }));
+
+  // Each edit through the menu's own items: the rows, the total and the request follow.
+  f->layout_page()->ChoosePages(2);
+  auto line_of = [&](const std::string& key) {
+    const std::string text = ComposeRequestText(f->BuildOrder());
+    const size_t at = text.find("\n" + key + "=");
+    return at == std::string::npos ? std::string() : text.substr(at + key.size() + 2, text.find('\n', at + 1) - at - key.size() - 2);
+  };
+  EXPECT_EQ(line_of("JobPages"), "2,3");
+  struct Step {
+    int page, command;
+    std::vector<std::pair<std::string, int>> rows;
+    const char* rotate;
+  } steps[] = {
+      {1, kCmdCutPage, {{"A", 1}, {"B", 3}}, "0,0,0,0"},
+      {3, kCmdPasteAfter, {{"A", 1}, {"B", 4}}, "0,0,0,0,0"},
+      {0, kCmdBlankBefore, {{"A", 2}, {"B", 4}}, "0,0,0,0,0,0"},
+      {2, kCmdRotateRight, {{"A", 2}, {"B", 4}}, "0,0,1,0,0,0"},
+      {0, kCmdDeletePage, {{"A", 1}, {"B", 4}}, "0,1,0,0,0"},
+  };
+  for (const auto& s : steps) {
+    f->PickPage(s.page);
+    std::unique_ptr<QMenu> m(f->BuildPageEditMenu(nullptr));
+    emit m->aboutToShow();
+    QAction* item = m->findChild<QAction*>(QString::number(s.command));
+    ASSERT_NE(item, nullptr) << s.command;
+    ASSERT_TRUE(item->isEnabled()) << s.command;
+    item->trigger();
+    EXPECT_EQ(Rows(*f), s.rows) << s.command;
+    int total = 0;
+    std::string pages;
+    for (const auto& [name, n] : s.rows) {
+      total += n;
+      pages += (pages.empty() ? "" : ",") + std::to_string(n);
+    }
+    EXPECT_EQ(f->findChild<QLineEdit*>("1014")->text().toInt(), total) << s.command;
+    EXPECT_EQ(f->document().GetAllPage(), total) << s.command;
+    EXPECT_EQ(line_of("JobPages"), pages) << s.command;
+    EXPECT_EQ(line_of("Rotate"), s.rotate) << s.command;
+  }
+
+  // A right click on the pages selects the page under the cursor (and keeps it selected
+  // when it was) and opens the menu there; on the view's scroll strip no menu opens.
+  f->layout_page()->ChoosePages(1);
+  f->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(f.get()));
+  QTest::qWait(300);  // let the page worker draw the preview before the picture
+  auto* host = f->findChild<QWidget*>("view");
+  auto* view = f->findChild<viewer::CViewerView*>();
+  ASSERT_NE(view, nullptr);
+  win::RECT area{};
+  view->GetPageArea(&area);
+  const QPoint centre((area.left + area.right) / 2, (area.top + area.bottom) / 2);
+  // Takes a point of the view and a picture's name; gives whether the menu opened (and
+  // saves the frame with the open menu on it). The check runs until the click is over:
+  // the click's own message pump may run it before the menu is there.
+  auto right_click = [&](QPoint at, const char* picture) {
+    bool opened = false, clicking = true;
+    std::function<void()> look = [&] {
+      if (!clicking) return;
+      QMenu* popup = nullptr;
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* m = qobject_cast<QMenu*>(w); m != nullptr && m->isVisible() && m->objectName() == "139") popup = m;
+      if (popup == nullptr) {
+        QTimer::singleShot(0, f.get(), look);
+        return;
+      }
+      opened = true;
+      if (picture != nullptr) {
+        // The menu may reach past the frame: the picture holds both.
+        const QRect menu_rect(f->mapFromGlobal(popup->pos()), popup->size());
+        const QRect all = f->rect().united(menu_rect);
+        QPixmap shot(all.size());
+        shot.fill(Qt::darkGray);
+        QPainter p(&shot);
+        p.drawPixmap(-all.topLeft(), f->grab());
+        p.drawPixmap(menu_rect.topLeft() - all.topLeft(), popup->grab());
+        p.end();
+        shot.save(QString::fromStdString(zv::testing::ArtifactsDir() + "/" + picture));
+      }
+      popup->close();
+    };
+    QTimer::singleShot(0, f.get(), look);
+    QContextMenuEvent e(QContextMenuEvent::Mouse, at, host->mapToGlobal(at));
+    QApplication::sendEvent(host, &e);
+    clicking = false;
+    return opened;
+  };
+  EXPECT_TRUE(right_click(centre, "ostrane_page_edit_menu.png"));
+  const int picked = f->selected_page();
+  EXPECT_GE(picked, 0);
+  EXPECT_TRUE(right_click(centre, nullptr));
+  EXPECT_EQ(f->selected_page(), picked);
+  ASSERT_LT(area.right, host->width());
+  EXPECT_FALSE(right_click(QPoint(host->width() - 2, centre.y()), nullptr));
+  QCoreApplication::processEvents();  // the check of the click without a menu ends
 }
 
 TEST_F(FrameTest, StartUpFailures) {
