@@ -153,6 +153,7 @@ void CMainFrame::BuildBars() {
   tabs_->addTab(header_, QString::fromUtf8("ヘッダ"));
   tabs_->addTab(copies_, QString::fromUtf8("部数"));
   connect(header_, &HeaderPage::textsChanged, this, &CMainFrame::ApplyHeaderFooter);
+  connect(header_, &HeaderPage::fontRequested, this, &CMainFrame::ChooseHeaderFont);
   connect(layout_, &LayoutPage::splitChanged, this, [this] {
     const PreviewSplit s = ToPreviewSplit(layout_->choice(), 0, 0);
     view_->SetSheetLayout(static_cast<std::uint32_t>(s.pages), s.direction, s.separator);
@@ -1022,6 +1023,15 @@ void CMainFrame::ApplyHeaderFooter() {
     doc_.viewer().SetHeaderFooter(side, ExpandHeaderTokens(t[0], values), ExpandHeaderTokens(t[1], values),
                                   ExpandHeaderTokens(t[2], values), header_->page_mode());
   }
+  view_->RefreshPages();
+}
+
+void CMainFrame::ChooseHeaderFont() {
+  win::LOGFONTA font{};
+  doc_.viewer().GetHeaderFooterFont(&font);
+  int points = 0;
+  if (!RunHeaderFontDialog(this, &font, &points)) return;
+  doc_.viewer().SetHeaderFooterFont(font, points);
   view_->RefreshPages();
 }
 

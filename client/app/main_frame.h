@@ -211,6 +211,9 @@ class CMainFrame : public QMainWindow {
   // user, machine and chosen printer put in for their tokens, and redraws the preview (on
   // every edit, list choice, page-rule click and printer change).
   void ApplyHeaderFooter();
+  // The font button of the header page (1091): runs the font dialog over the print
+  // document's header/footer font and hands the choice back to it.
+  void ChooseHeaderFont();
   // The reduction-rate clearing: asks "削減率をクリアします。\nよろしいですか？" and on Yes sets
   // both counters to 0 and the line 1067 to match.
   void ClearReductionRate();
