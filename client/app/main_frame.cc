@@ -638,6 +638,18 @@ RequestOrder CMainFrame::BuildOrder() const {
   o.device = printer_combo_->currentText().toStdString();
   o.paper = settings_.paper_size;
   auto& doc = const_cast<ClientDocument&>(doc_).viewer();  // page() has no const form
+  // The header and footer go as the print document holds them: date, time, user, machine
+  // and printer put in, the page numbers left to the printing side; and its font, the
+  // default one unless the font button chose another.
+  viewer::HeaderFooterTexts header, footer;
+  doc.GetHeaderFooter(&o.font_point, &header, &footer, nullptr);
+  doc.GetHeaderFooterFont(&o.font);
+  o.h_left = header.left;
+  o.h_center = header.centre;
+  o.h_right = header.right;
+  o.f_left = footer.left;
+  o.f_center = footer.centre;
+  o.f_right = footer.right;
   for (int p = 0; p < doc.page_count(); ++p) o.rotations.push_back(doc.page(p)->GetRotation());
   return o;
 }
@@ -825,6 +837,7 @@ void CMainFrame::OnTimerTick(int id) {
 
 void CMainFrame::PrintExecute() {
   (void)SaveSettingsNow();
+  ApplyHeaderFooter();  // the date and time in the header are those of the hand-over
   RequestOrder order = BuildOrder();
   const int run_jobs = jobs_.size();
   QPointer<CMainFrame> self(this);

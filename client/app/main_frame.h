@@ -190,7 +190,8 @@ class CMainFrame : public QMainWindow {
   // The two status panes' texts (period, pages).
   std::string pane_text(int i) const;
   // Gives the request of the document as the panel stands (account, machine, jobs, layout,
-  // header and footer, copies and range, printer, rotations); the job file is left empty.
+  // copies and range, printer, rotations) with the header and footer texts and font as the
+  // print document holds them; the job file is left empty.
   RequestOrder BuildOrder() const;
   // Stores the panel into the settings and writes them.
   Status SaveSettingsNow();

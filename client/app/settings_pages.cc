@@ -654,15 +654,7 @@ void HeaderPage::InsertToken(int id) {
   edit->setFocus();
 }
 
-void HeaderPage::Fill(RequestOrder* order) const {
-  order->h_left = texts_[0][0];
-  order->h_center = texts_[0][1];
-  order->h_right = texts_[0][2];
-  order->f_left = texts_[1][0];
-  order->f_center = texts_[1][1];
-  order->f_right = texts_[1][2];
-  order->page_mode = first_only_ ? 0 : 1;
-}
+void HeaderPage::Fill(RequestOrder* order) const { order->page_mode = first_only_ ? 0 : 1; }
 
 CopiesPage::CopiesPage(QWidget* parent) : QWidget(parent) {
   setObjectName(Id(133));

@@ -147,7 +147,8 @@ class HeaderPage : public QWidget {
   // Takes a token button's id (1092, 1093, 1095, 1100, 1096, 1097, 1098, 1099); puts its
   // token in place of the selection of the edit last focused and focuses that edit.
   void InsertToken(int id);
-  // Writes the six texts into a request (header and footer).
+  // Writes the page rule into a request (the texts and the font are the print
+  // document's).
   void Fill(RequestOrder* order) const;
   const HeaderFormatList& formats() const { return formats_; }
   // Takes a side (0 header, 1 footer); gives its three texts as typed (tokens unexpanded).

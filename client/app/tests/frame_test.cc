@@ -461,7 +461,8 @@ TEST_F(FrameTest, PanelShowsStoredSettingsAndFillsTheRequest) {
   EXPECT_EQ(o.copies, 100);
   EXPECT_TRUE(o.collate);
   EXPECT_EQ(o.device, "Office A");
-  EXPECT_EQ(o.h_left, "<日付>");
+  // The request's header is the print document's: the date put in, the page left.
+  EXPECT_TRUE(std::regex_match(o.h_left, std::regex("\\d{4}/\\d{2}/\\d{2}"))) << o.h_left;
   EXPECT_EQ(o.h_right, "<ページ>");
   ASSERT_EQ(o.jobs.size(), 1u);
   EXPECT_EQ(o.jobs[0].name, "A");
@@ -1042,6 +1043,68 @@ TEST_F(FrameTest, StatusPanesShowTheQuotaFromTheServersResultFolder) {
   EXPECT_FALSE(f->pane_text(0).empty());
   ASSERT_TRUE(printers.count() > 0 || printers.wait(5000));
   EXPECT_EQ(f->findChild<QComboBox*>("1068")->currentText(), "Office");  // the server's list
+}
+
+// Takes a text; gives a pattern that matches it literally.
+std::string Literal(const std::string& s) {
+  return std::regex_replace(s, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+}
+
+TEST_F(FrameTest, HandedOverRequestCarriesTheHeaderAsTheDocumentPrintsItAndItsFont) {
+  const std::string share = root_.str() + "/share";
+  for (const char* d : {"/PrintInfo", "/Jobs", "/Result"}) fsys::create_directories(share + d);
+  ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/printers.lst", "[PRINTERS]\r\nOffice=\r\n").ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/Wakeup.inf", "").ok());
+  ASSERT_TRUE(JoinServer(share, "SRV", "share", app_).ok());
+  const std::string user = Literal(CurrentUserName()), machine = Literal(CurrentMachineName());
+  const std::string date = R"(\d{4}/\d{2}/\d{2})", time = R"(\d{2}:\d{2})";
+  // The texts typed on each side (left, centre, right) and the patterns of the request's
+  // lines: the tokens this side knows are put in, the page tokens stay for the printer.
+  struct Case {
+    const char* header[3];
+    const char* footer[3];
+    std::string keys;
+  } cases[] = {
+      {{"<日付> 社外秘", "<ページ>/<総ページ>", "<ユーザ名>"},
+       {"", "", ""},
+       "H_Left=" + date + " 社外秘\nH_Center=<ページ>/<総ページ>\nH_Right=" + user +
+           "\nF_Left=\nF_Center=\nF_Right=\n"},
+      {{"", "", ""},
+       {"<マシン名>", "<プリンタ名> <時刻>", "<改行><ページ>"},
+       "H_Left=\nH_Center=\nH_Right=\nF_Left=" + machine + "\nF_Center=Office " + time + "\nF_Right=<改行><ページ>\n"},
+      {{"", "", ""}, {"", "", ""}, "H_Left=\nH_Center=\nH_Right=\nF_Left=\nF_Center=\nF_Right=\n"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    auto f = Make();
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQs" + std::to_string(n++) + ".tmp", 2), "/n", "S"})));
+    WaitPrinters(*f);
+    for (int side = 0; side < 2; ++side) {
+      f->findChild<QRadioButton*>(side == 0 ? "1076" : "1077")->click();
+      for (int i = 0; i < 3; ++i) {
+        auto* edit = f->findChild<QLineEdit*>(QString::number(1088 + i));
+        edit->clear();
+        edit->insert(QString::fromUtf8((side == 0 ? c.header : c.footer)[i]));  // typed
+      }
+    }
+    QSignalSpy done(f.get(), &CMainFrame::printFinished);
+    f->Print();
+    ASSERT_TRUE(done.wait(10000));
+    ASSERT_EQ(done.takeFirst().at(0).value<PrintOutcome>(), PrintOutcome::kHandedOver);
+    std::string request;
+    for (const auto& e : fsys::directory_iterator(share + "/PrintInfo"))
+      if (e.path().filename().string().rfind("order", 0) == 0) {
+        request = *fs::ReadFile(e.path().string());
+        fsys::remove(e.path());
+      }
+    const size_t from = request.find("H_Left="), to = request.find("FontPoint=");
+    ASSERT_NE(to, std::string::npos) << request;
+    EXPECT_TRUE(std::regex_match(request.substr(from, to - from), std::regex(c.keys))) << request;
+    // The font button was never used: the print document's default font goes.
+    EXPECT_NE(request.find("\nFontPoint=12\nLogFont=-16,0,0,0,400,0,0,0,128,0,0,0,0,ＭＳ Ｐゴシック\n"),
+              std::string::npos)
+        << request;
+  }
 }
 
 TEST_F(FrameTest, RotationCommandsAndJobFiles) {
