@@ -97,6 +97,9 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
     }
   });
   BuildBars();
+  // The document told the view it changed (loading, a job appended, pages edited): the
+  // reduction line counts its pages again.
+  connect(view_, &viewer::CViewerView::documentNotice, this, [this] { UpdatePageCounts(); });
   // The default-button look follows the focus.
   connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
 
@@ -157,6 +160,7 @@ void CMainFrame::BuildBars() {
   connect(layout_, &LayoutPage::splitChanged, this, [this] {
     const PreviewSplit s = ToPreviewSplit(layout_->choice(), 0, 0);
     view_->SetSheetLayout(static_cast<std::uint32_t>(s.pages), s.direction, s.separator);
+    UpdatePageCounts();  // the sheets follow the pages per sheet
   });
   layout_->set_prompt(options_.prompt);
   connect(layout_, &LayoutPage::offsetsChanged, this, [this] {
@@ -454,7 +458,7 @@ bool CMainFrame::StartUp(const StartArgs& args) {
   ApplyHeaderFooter();
   if (open_failed && !options_.auto_print)
     options_.prompt->Show(kOpenFailedAdminText, kSystemErrorTitle, PromptIcon::kStop);
-  rate_line_->setText(QString::fromStdString(SavingStatsText(settings_.real_count, settings_.original_count)));
+  UpdatePageCounts();
   ShowStatusTexts();
   LoadPrintersAsync();
   PostEndTopmost();
@@ -472,7 +476,18 @@ void CMainFrame::ShowStatusTexts() {
   const int32_t today = (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday;
   panes_[0]->setText(QString::fromStdString(PeriodStatusText(quota_, today)));
   panes_[1]->setText(QString::fromStdString(PagesStatusText(quota_)));
-  rate_line_->setText(QString::fromStdString(SavingStatsText(settings_.real_count, settings_.original_count)));
+  UpdatePageCounts();
+}
+
+void CMainFrame::UpdatePageCounts() {
+  const int pages = doc_.GetAllPage();
+  const int per_sheet = std::max(1, layout_->choice().pages_per_sheet);
+  doc_pages_ = pages;
+  doc_sheets_ = (pages + per_sheet - 1) / per_sheet;
+  // The totals printed so far with the document in the window counted in, so the line says
+  // what printing it as laid out saves.
+  rate_line_->setText(QString::fromStdString(
+      SavingStatsText(settings_.real_count + doc_sheets_, settings_.original_count + doc_pages_)));
 }
 
 void CMainFrame::RefreshQuotaAsync() {
@@ -658,7 +673,8 @@ Status CMainFrame::SaveSettingsNow() {
   layout_->Store(&settings_);
   copies_->Store(&settings_);
   settings_.output_printer = printer_combo_->currentText().toStdString();
-  return SaveSettings(settings_);
+  // During a run the job's sheets and pages count in the stored totals.
+  return printing_ ? SaveSettings(settings_, doc_sheets_, doc_pages_) : SaveSettings(settings_);
 }
 
 void CMainFrame::OnPrinterChosen() {
@@ -724,7 +740,7 @@ void CMainFrame::ClearReductionRate() {
     return;
   settings_.real_count = 0;
   settings_.original_count = 0;
-  rate_line_->setText(QString::fromStdString(SavingStatsText(0, 0)));
+  UpdatePageCounts();
 }
 
 QPushButton* CMainFrame::DefaultButton() const { return findChild<QPushButton*>(Id(printing_ ? 1003 : 1002)); }
@@ -936,6 +952,11 @@ void CMainFrame::RemoveRunJobs(int run_jobs) {
 }
 
 void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone) {
+  if (outcome == PrintOutcome::kHandedOver || outcome == PrintOutcome::kPrinted) {
+    // The job went to paper: its sheets and pages join the totals kept from now on.
+    settings_.real_count += doc_sheets_;
+    settings_.original_count += doc_pages_;
+  }
   printing_ = false;
   timers_.RunEnded();
   answer_timer_->stop();

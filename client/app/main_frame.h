@@ -218,6 +218,10 @@ class CMainFrame : public QMainWindow {
   // The reduction-rate clearing: asks "削減率をクリアします。\nよろしいですか？" and on Yes sets
   // both counters to 0 and the line 1067 to match.
   void ClearReductionRate();
+  // Takes the document's pages and, by the pages per sheet, its sheets; shows the line 1067
+  // with the totals printed so far and these counted in. Runs whenever the document or the
+  // layout changes (a job loaded or appended, pages inserted or deleted).
+  void UpdatePageCounts();
   // Whether the frame stands above other windows (for a moment after a job arrives).
   bool topmost() const { return topmost_; }
   // The address of the selected printer, or empty.
@@ -333,6 +337,7 @@ class CMainFrame : public QMainWindow {
   bool local_worker_ = false;  // a local print runs on its worker
   std::string local_answer_;   // its answer file once it has ended
   int run_jobs_ = 0;           // the jobs listed when the run started
+  int doc_pages_ = 0, doc_sheets_ = 0;  // the document's, as UpdatePageCounts took them
   FrameTimers timers_;
   QTimer* quota_timer_ = nullptr;
 };

@@ -686,8 +686,11 @@ TEST_F(FrameTest, TabCycleDefaultLookTopmostAndRateClearing) {
     f->ClearReductionRate();
     ASSERT_EQ(prompt_.shown.size(), 1u);
     EXPECT_EQ(prompt_.shown[0].text, "削減率をクリアします。\nよろしいですか？");
-    EXPECT_EQ(rate->text().toStdString(), a == PromptAnswer::kYes ? "削減率: 0.0%  印刷枚数:0 総ﾍﾟｰｼﾞ数:0"
-                                                                  : "削減率:25.0%  印刷枚数:30 総ﾍﾟｰｼﾞ数:40");
+    // Cleared, the line counts only the document in the window (one page a sheet).
+    const std::string pages = std::to_string(f->document().GetAllPage());
+    EXPECT_EQ(rate->text().toStdString(), a == PromptAnswer::kYes
+                                              ? "削減率: 0.0%  印刷枚数:" + pages + " 総ﾍﾟｰｼﾞ数:" + pages
+                                              : "削減率:25.0%  印刷枚数:30 総ﾍﾟｰｼﾞ数:40");
   }
   prompt_.answer = PromptAnswer::kYes;
 }
@@ -1104,6 +1107,48 @@ TEST_F(FrameTest, HandedOverRequestCarriesTheHeaderAsTheDocumentPrintsItAndItsFo
     EXPECT_NE(request.find("\nFontPoint=12\nLogFont=-16,0,0,0,400,0,0,0,128,0,0,0,0,ＭＳ Ｐゴシック\n"),
               std::string::npos)
         << request;
+  }
+  // Each hand-over counted its two sheets and pages in the stored totals.
+  ClientSettings stored;
+  ASSERT_TRUE(LoadSettings(&stored, app_, false).ok());
+  EXPECT_EQ(stored.real_count, 6);
+  EXPECT_EQ(stored.original_count, 6);
+}
+
+TEST_F(FrameTest, ReductionLineCountsTheDocumentWheneverItChanges) {
+  WritePrinters({"P"});
+  {
+    ClientSettings s;
+    ASSERT_TRUE(LoadSettings(&s, app_, false).ok());
+    s.thumbnail = 1;  // 2 pages per sheet
+    s.real_count = 30;
+    s.original_count = 40;
+    ASSERT_TRUE(SaveSettings(s).ok());
+  }
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(StartArgs{}));  // the window exists before any job
+  auto* line = f->findChild<QLabel*>("1067");
+  EXPECT_EQ(line->text().toStdString(), "削減率:25.0%  印刷枚数:30 総ﾍﾟｰｼﾞ数:40");
+  WaitPrinters(*f);
+  struct Step {
+    std::function<void()> act;
+    const char* line;
+  } steps[] = {
+      {[&] { ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQn1.tmp", 10), "A"), 1); },
+       "削減率:30.0%  印刷枚数:35 総ﾍﾟｰｼﾞ数:50"},
+      {[&] { f->layout_page()->ChoosePages(4); }, "削減率:34.0%  印刷枚数:33 総ﾍﾟｰｼﾞ数:50"},
+      {[&] { ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQn2.tmp", 3), "B"), 1); },
+       "削減率:35.8%  印刷枚数:34 総ﾍﾟｰｼﾞ数:53"},
+      {[&] {
+         f->PickPage(0);
+         f->DeleteSelectedPage();
+       },
+       "削減率:36.5%  印刷枚数:33 総ﾍﾟｰｼﾞ数:52"},
+      {[&] { f->ClearReductionRate(); }, "削減率:75.0%  印刷枚数:3 総ﾍﾟｰｼﾞ数:12"},
+  };
+  for (const auto& step : steps) {
+    step.act();
+    EXPECT_EQ(line->text().toStdString(), step.line);
   }
 }
 
