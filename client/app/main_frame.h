@@ -201,7 +201,8 @@ class CMainFrame : public QMainWindow {
   // The two status panes' texts (period, pages).
   std::string pane_text(int i) const;
   // Gives the request of the document as the panel stands (account, machine, jobs, layout,
-  // header and footer, copies and range, printer, rotations); the job file is left empty.
+  // copies and range, printer, rotations) with the header and footer texts and font as the
+  // print document holds them; the job file is left empty.
   RequestOrder BuildOrder() const;
   // Stores the panel into the settings and writes them.
   Status SaveSettingsNow();
@@ -222,9 +223,16 @@ class CMainFrame : public QMainWindow {
   // user, machine and chosen printer put in for their tokens, and redraws the preview (on
   // every edit, list choice, page-rule click and printer change).
   void ApplyHeaderFooter();
+  // The font button of the header page (1091): runs the font dialog over the print
+  // document's header/footer font and hands the choice back to it.
+  void ChooseHeaderFont();
   // The reduction-rate clearing: asks "削減率をクリアします。\nよろしいですか？" and on Yes sets
   // both counters to 0 and the line 1067 to match.
   void ClearReductionRate();
+  // Takes the document's pages and, by the pages per sheet, its sheets; shows the line 1067
+  // with the totals printed so far and these counted in. Runs whenever the document or the
+  // layout changes (a job loaded or appended, pages inserted or deleted).
+  void UpdatePageCounts();
   // Whether the frame stands above other windows (for a moment after a job arrives).
   bool topmost() const { return topmost_; }
   // The address of the selected printer, or empty.
@@ -344,6 +352,7 @@ class CMainFrame : public QMainWindow {
   bool local_worker_ = false;  // a local print runs on its worker
   std::string local_answer_;   // its answer file once it has ended
   int run_jobs_ = 0;           // the jobs listed when the run started
+  int doc_pages_ = 0, doc_sheets_ = 0;  // the document's, as UpdatePageCounts took them
   FrameTimers timers_;
   QTimer* quota_timer_ = nullptr;
 };
