@@ -27,6 +27,7 @@
 #include "platform/fs/files.h"
 #include "platform/sync/guard.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/qt/qt_pump.h"
 
@@ -70,12 +71,7 @@ bool Editing(QAbstractItemView* view) {
 
 class TavolentTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "tavolent_window_test";
-    static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { app_ = &zv::testing::QtApp(); }
   void SetUp() override {
     auto dsn = testing::SetUpServerRoot(root_.str());
     ASSERT_TRUE(dsn.ok()) << dsn.status().ToString();

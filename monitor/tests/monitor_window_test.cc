@@ -15,6 +15,7 @@
 #include "platform/process/process.h"
 #include "platform/sync/guard.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/qt/qt_pump.h"
 
@@ -43,12 +44,7 @@ std::vector<ResultPopup*> Popups() {
 
 class WelmoricTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "welmoric_window_test";
-    static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { app_ = &zv::testing::QtApp(); }
   void SetUp() override {
     share_ = root_.str() + "/server-share";
     fs::create_directories(share_ + "/PrintInfo");

@@ -28,6 +28,7 @@
 #include "platform/registry/registry.h"
 #include "platform/spool/folder_spooler.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "viewer/qt/viewer_view.h"
 #include "viewer/viewer_doc.h"
@@ -37,13 +38,7 @@ namespace {
 
 namespace fsys = std::filesystem;
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "ostrane_frame_test";
-  static char* argv[] = {name, nullptr};
-  if (QApplication::instance() == nullptr) new QApplication(argc, argv);
-  return *qApp;
-}
+QApplication& App() { return zv::testing::QtApp(); }
 
 class RecordingStatus : public PrinterStatusSource {
  public:
