@@ -84,7 +84,7 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
   }
   view_host_ = new QWidget(this);
   view_host_->setObjectName("view");
-  view_host_->setMinimumSize(120, 120);
+  view_host_->setMinimumSize(kPreviewMinimumWidth, 120);
   setCentralWidget(view_host_);
   view_ = new viewer::CViewerView();
   view_->setParent(this);
@@ -347,12 +347,23 @@ winmsg::LRESULT CMainFrame::WindowProc(winmsg::HWND h, winmsg::UINT m, winmsg::W
   return winmsg::DefWindowProc(h, m, w, l);
 }
 
+QRect FirstPlace(const QRect& free_area, const QSize& minimum) {
+  const QSize wanted(minimum.width() + kFirstPreviewWidth - kPreviewMinimumWidth,
+                     std::max(minimum.height(), kFirstHeight));
+  return QRect(free_area.topLeft(), wanted.boundedTo(free_area.size()));
+}
+
 void CMainFrame::PlaceWindow() {
   const QScreen* screen = QGuiApplication::primaryScreen();
   const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
-  WindowRect r = LoadWindowRect(area.width(), area.height());
-  // A first start stores no size: the frame opens at its own size.
-  if (r.right - r.left < 100 || r.bottom - r.top < 100) r = WindowRect{};
+  const WindowRect r = LoadWindowRect(area.width(), area.height());
+  // Nothing stored, a place off the screen (both give the stored format's 590 x 485) or a
+  // size no user chose: the frame opens at a size that shows a readable sheet beside the
+  // settings panel. At 590 x 485 the panel left the preview about 100 pixels.
+  if (r == WindowRect{} || r.right - r.left < 100 || r.bottom - r.top < 100) {
+    setGeometry(FirstPlace(screen ? screen->availableGeometry() : area, minimumSizeHint()));
+    return;
+  }
   setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
 

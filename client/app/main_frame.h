@@ -50,6 +50,13 @@ inline constexpr char kFrameProperty[] = "Zelvora";
 inline constexpr unsigned kMsgSetClientWindow = 0x40A;  // to the resident program "ZvPermanent"
 inline constexpr char kResidentText[] = "ZvPermanent";
 inline constexpr unsigned kMsgEndTopmost = 0x464;  // the frame leaves the topmost band
+// On a first start the preview gets kFirstPreviewWidth beside the settings panel (its
+// minimum is kPreviewMinimumWidth): a sheet of two A4 pages, each readable.
+inline constexpr int kFirstPreviewWidth = 660, kPreviewMinimumWidth = 120, kFirstHeight = 760;
+// Takes the screen's free area and the frame's minimum size; gives the frame's place on a
+// first start: the minimum widened by the preview's gain, at least kFirstHeight high, at the
+// area's top-left and within the area.
+QRect FirstPlace(const QRect& free_area, const QSize& minimum);
 inline constexpr char kOpenFailedAdminText[] = "管理者権限で実行して下さい。";
 inline constexpr char kSystemErrorTitle[] = "システムエラー";
 inline constexpr char kNoPrinterText[] = "プリンタが存在しません。";
@@ -279,7 +286,7 @@ class CMainFrame : public QMainWindow {
   void RefreshJobRows();
   // Gives true when the key was a shortcut of the tab page shown.
   bool PageShortcut(int key, bool alt, bool keypad);
-  // Opens at the stored place, or at (0, 0, 590, 485) on a first start or off the screen.
+  // Opens at the stored place, or at FirstPlace on a first start or off the screen.
   void PlaceWindow();
   void SyncView();
   void OnPrinterChosen();

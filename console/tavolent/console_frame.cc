@@ -736,7 +736,7 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
   splitter_->setStretchFactor(1, 1);
   setCentralWidget(splitter_);
 
-  auto* bar = addToolBar("tool");
+  auto* bar = addToolBar("ツールバー");
   bar->setObjectName("t59392");
   bar->setMovable(true);
   bar->setVisible(ctx_.settings->GetToolBar() != 0);

@@ -29,6 +29,7 @@
 #include "platform/fs/files.h"
 #include "platform/spool/folder_spooler.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::console {
@@ -90,12 +91,7 @@ std::vector<std::string> Texts(QTreeWidget* list) {
 
 class AdminWindowsTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "admin_windows_test";
-    static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { app_ = &zv::testing::QtApp(); }
   void SetUp() override {
     auto dsn = testing::SetUpServerRoot(root_.str());
     ASSERT_TRUE(dsn.ok()) << dsn.status().ToString();

@@ -23,6 +23,7 @@
 #include "platform/service/service.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::console {
@@ -76,12 +77,7 @@ bool WaitFor(Pred pred, int timeout_ms) {
 
 class StorageFolderTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "storage_folder_test";
-    static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { app_ = &zv::testing::QtApp(); }
   static QApplication* app_;
   zv::testing::TempRoot root_;
   CConsoleSettings settings_;

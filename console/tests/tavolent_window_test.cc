@@ -31,6 +31,7 @@
 #include "platform/paths/install_layout.h"
 #include "platform/sync/guard.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/qt/qt_pump.h"
 
@@ -86,6 +87,7 @@ class TavolentTest : public ::testing::Test {
     static char option[] = "-platform";
     static char* argv[] = {name, option, platform.data(), nullptr};
     app_ = new QApplication(argc, argv);
+    (void)winmsg::LoadQtTranslations();
   }
   void SetUp() override {
     auto dsn = testing::SetUpServerRoot(root_.str());

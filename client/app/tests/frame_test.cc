@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -35,6 +36,8 @@
 #include "platform/registry/registry.h"
 #include "platform/spool/folder_spooler.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/latin_texts.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "viewer/qt/prompter.h"
 #include "viewer/qt/viewer_view.h"
@@ -45,13 +48,7 @@ namespace {
 
 namespace fsys = std::filesystem;
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "ostrane_frame_test";
-  static char* argv[] = {name, nullptr};
-  if (QApplication::instance() == nullptr) new QApplication(argc, argv);
-  return *qApp;
-}
+QApplication& App() { return zv::testing::QtApp(); }
 
 class RecordingStatus : public PrinterStatusSource {
  public:
@@ -999,13 +996,15 @@ TEST_F(FrameTest, KeyboardShortcutsOfEachTab) {
 
 TEST_F(FrameTest, WindowPlaceOnFirstStartAndOffTheScreen) {
   WritePrinters({"P"});
+  // A first start and a place off the screen open at the first place, on the screen's free area.
+  const QRect first = FirstPlace(QGuiApplication::primaryScreen()->availableGeometry(), Make()->minimumSizeHint());
   struct Case {
     int left, top, width, height;
     QRect expected;
   } cases[] = {
-      {0, 0, 0, 0, QRect(0, 0, 590, 485)},          // first start: nothing stored
+      {0, 0, 0, 0, first},                          // first start: nothing stored
       {40, 30, 700, 500, QRect(40, 30, 700, 500)},  // on the screen
-      {5000, 30, 700, 500, QRect(0, 0, 590, 485)},  // off the screen
+      {5000, 30, 700, 500, first},                  // off the screen
   };
   for (const auto& c : cases) {
     {
@@ -1366,6 +1365,41 @@ TEST_F(FrameTest, StartUpFailures) {
   EXPECT_FALSE(f->StartUp(StartArgs{}));
   ASSERT_EQ(prompt_.shown.size(), 1u);
   EXPECT_EQ(prompt_.shown[0].title, "初期設定");
+}
+
+TEST_F(FrameTest, FirstStartShowsATwoUpSheetWholeBesideTheSettings) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQ0001.tmp", 4), "/n", "月報"})));
+  WaitPrinters(*f);
+  f->findChild<QRadioButton*>("1037")->click();  // two pages per sheet
+  f->show();
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  ASSERT_NE(screen, nullptr);
+  EXPECT_EQ(f->size(), FirstPlace(screen->availableGeometry(), f->minimumSizeHint()).size());
+  auto* host = f->findChild<QWidget*>("view");
+  auto* panel = f->findChild<QWidget*>("105");
+  auto* view = f->findChild<viewer::CViewerView*>();
+  ASSERT_TRUE(host && panel && view);
+  // On this screen and on an office one the sheet lies whole in the preview; on the office
+  // screen the preview is as wide as the settings panel and each of the sheet's two pages
+  // is readable.
+  for (const QRect& area : {screen->availableGeometry(), QRect(0, 0, 1920, 1040)}) {
+    f->setGeometry(FirstPlace(area, f->minimumSizeHint()));
+    QApplication::processEvents();
+    view->WaitForPages();
+    const win::RECT r = view->RowRect(0);
+    EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= host->width() && r.bottom <= host->height())
+        << area.width() << ": " << r.left << "," << r.top << " " << r.right << "," << r.bottom << " in "
+        << host->width() << "x" << host->height();
+    if (area.width() == 1920) {
+      EXPECT_GE(host->width(), panel->width());
+      EXPECT_GE((r.right - r.left) / 2, 250);
+    }
+  }
+  // Japanese throughout, but for the names and units the window shows.
+  EXPECT_EQ(zv::testing::LatinTexts(f.get(), {"Zelvora", "PDF", "Ostrane", "mm"}), std::vector<std::string>{});
+  f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_frame_default_2up.png"));
 }
 
 }  // namespace
