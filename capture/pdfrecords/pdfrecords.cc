@@ -1072,6 +1072,10 @@ Status DrawPdf(const std::string& path, const VirtualPaper& paper, int resolutio
   if (!doc->isOk()) return Status::InvalidArgument("cannot open " + path + ": not a readable PDF file");
   const int pages = doc->getNumPages();
   if (pages <= 0) return Status::InvalidArgument(path + " has no pages");
+  // A page tree that reaches no page (a loop, kids that are no pages) is no document.
+  bool any = false;
+  for (int i = 0; i < pages && !any; ++i) any = doc->getPage(i + 1) != nullptr;
+  if (!any) return Status::InvalidArgument(path + " has no readable page");
   for (int i = 0; i < pages; ++i) {
     Page* page = doc->getPage(i + 1);
     if (!page) {

@@ -72,7 +72,7 @@ std::vector<double> CompareWithPoppler(const fs::path& pdf, const Converted& c, 
   for (const PageRecords& p : c.pages) {
     const fs::path base = dir / ("ref" + std::to_string(p.index));
     const int n = p.index + 1;
-    EXPECT_EQ(RunCommand("pdftoppm -r 200 -f " + std::to_string(n) + " -l " + std::to_string(n) +
+    EXPECT_EQ(RunCommand("pdftoppm -cropbox -r 200 -f " + std::to_string(n) + " -l " + std::to_string(n) +
                          " -singlefile " + Quote(pdf) + " " + Quote(base))
                   .status,
               0);
@@ -95,6 +95,33 @@ std::u16string AllText(const PageRecords& p) {
   std::u16string all;
   for (const auto& t : testing::TextRecords(p.emf)) all += t;
   return all;
+}
+
+// A PDF written by hand from its objects (numbered from 1, the catalog first), with a
+// correct cross-reference table unless `xref` is false.
+std::string HandPdf(const std::vector<std::string>& objects, bool xref = true) {
+  std::string out = "%PDF-1.4\n";
+  std::vector<std::size_t> at;
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    at.push_back(out.size());
+    out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const std::size_t start = out.size();
+  if (xref) {
+    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t a : at) {
+      char line[32];
+      std::snprintf(line, sizeof line, "%010zu 00000 n \n", a);
+      out += line;
+    }
+  }
+  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(start) + "\n%%EOF\n";
+  return out;
+}
+
+std::string Stream(const std::string& dict, const std::string& data) {
+  return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
 }
 
 class PdfRecordsTest : public ::testing::Test {
@@ -137,11 +164,12 @@ TEST_F(PdfRecordsTest, PagesDrawnAsRecordsLookLikePopplersRendering) {
          cairo_restore(cr);
        },
        u"Rotated"},
-      {"fills with both rules, strokes and dashes",
+      {"fills with both rules",
        [](cairo_t* cr) {
-         // A five-pointed star: its centre is empty under even-odd and filled under winding.
+         // A five-pointed star: its centre (some 3% of the page) is empty under even-odd and
+         // filled under winding.
          for (int k = 0; k < 2; ++k) {
-           const double cx = 180 + 250 * k, cy = 200, r = 90;
+           const double cx = 300, cy = 220 + 400 * k, r = 200;
            for (int i = 0; i < 5; ++i) {
              const double a = -M_PI / 2 + i * 4 * M_PI / 5;
              if (i == 0) cairo_move_to(cr, cx + r * std::cos(a), cy + r * std::sin(a));
@@ -152,6 +180,10 @@ TEST_F(PdfRecordsTest, PagesDrawnAsRecordsLookLikePopplersRendering) {
            cairo_set_source_rgb(cr, 0.1, 0.3, 0.8);
            cairo_fill(cr);
          }
+       },
+       u""},
+      {"strokes with caps, joins and dashes",
+       [](cairo_t* cr) {
          cairo_set_source_rgb(cr, 0, 0, 0);
          cairo_set_line_width(cr, 12);
          cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
@@ -287,6 +319,162 @@ TEST_F(PdfRecordsTest, TextRunsCarryTheDocumentsFaceAndCharset) {
                      }).ok());
   EXPECT_THAT(fonts, ::testing::ElementsAre(::testing::Pair("LiberationSerif", 0), ::testing::Pair("IPAGothic", 128)));
   EXPECT_GE(conv.pages[0].stats.text_runs, 2u);
+}
+
+
+// Pages written by hand: the CropBox and /Rotate, invisible text, a Type 3 font, and
+// annotations that print or do not.
+TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
+  const std::string square_glyph = Stream("", "1000 0 0 0 1000 1000 d1 0 0 1000 1000 re f");
+  struct Case {
+    const char* name;
+    std::vector<std::string> objects;
+    std::u16string words;    // must be in the text records
+    std::u16string hidden;   // must not be in them
+  } cases[] = {
+      {"crop box and rotation",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 1000 1000] /CropBox [100 50 942 645.276] /Rotate 90 "
+        "/Contents 4 0 R >>",
+        Stream("", "0 0 1 rg 100 50 200 100 re f 1 0 0 rg 700 400 242 245 re f 0 g 400 300 50 50 re f")},
+       u"", u""},
+      {"invisible text over a picture of text",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+        "/Resources << /Font << /F1 5 0 R >> >> >>",
+        Stream("", "BT /F1 24 Tf 3 Tr 72 700 Td (Hidden) Tj ET BT /F1 24 Tf 0 Tr 72 600 Td (Shown) Tj ET"),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"},
+       u"Shown", u"Hidden"},
+      {"type 3 glyphs",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+        "/Resources << /Font << /T3 5 0 R >> >> >>",
+        Stream("", "BT /T3 40 Tf 100 500 Td (aaa) Tj ET"),
+        "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1000 1000] /FontMatrix [0.001 0 0 0.001 0 0] "
+        "/CharProcs << /sq 6 0 R >> /Encoding << /Type /Encoding /Differences [97 /sq] >> /FirstChar 97 "
+        "/LastChar 97 /Widths [1200] >>",
+        square_glyph},
+       u"", u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path pdf = dir_ / "hand.pdf";
+    WriteFile(pdf, HandPdf(c.objects));
+    Converted conv = Convert(pdf);
+    ASSERT_EQ(conv.pages.size(), 1u);
+    for (double share : CompareWithPoppler(pdf, conv, dir_)) EXPECT_LE(share, 0.01);
+    const std::u16string text = AllText(conv.pages[0]);
+    if (!c.words.empty()) {
+      EXPECT_NE(text.find(c.words), std::u16string::npos);
+    }
+    if (!c.hidden.empty()) {
+      EXPECT_EQ(text.find(c.hidden), std::u16string::npos);
+    }
+  }
+
+  // Annotations as for printing: the one with the print flag is drawn, the other is not.
+  const std::string ap = Stream("/Type /XObject /Subtype /Form /BBox [0 0 100 100]", "0 g 0 0 100 100 re f");
+  WriteFile(dir_ / "annots.pdf",
+            HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                     "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+                     "/Annots [5 0 R 6 0 R] >>",
+                     Stream("", ""),
+                     "<< /Type /Annot /Subtype /Square /Rect [100 600 200 700] /F 4 /AP << /N 7 0 R >> >>",
+                     "<< /Type /Annot /Subtype /Square /Rect [300 600 400 700] /F 0 /AP << /N 7 0 R >> >>", ap}));
+  Converted conv = Convert(dir_ / "annots.pdf");
+  ASSERT_EQ(conv.pages.size(), 1u);
+  auto played = testing::PlayPage(conv.pages[0].emf, 1654, 2339);
+  ASSERT_TRUE(played);
+  auto at = [&](double xpt, double ypt) {
+    const int x = static_cast<int>(xpt * 200 / 72), y = static_cast<int>((841.89 - ypt) * 200 / 72);
+    return played->px[static_cast<std::size_t>(y) * played->width + x];
+  };
+  EXPECT_EQ(at(150, 650), 0u);         // printed
+  EXPECT_EQ(at(350, 650), 0xFFFFFFu);  // shown on screen only
+}
+
+// Damaged documents end with a clear error or with pages drawn as far as they go, never a
+// crash or a hang; pages that cannot be drawn are reported one by one.
+TEST_F(PdfRecordsTest, MalformedDocumentsEndWithAClearError) {
+  const std::string good_page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >>";
+  const std::string box = Stream("", "0 g 100 100 200 200 re f");
+  const std::string whole = HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                     good_page, box});
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool document_error;  // DrawPdf itself fails
+  } cases[] = {
+      {"empty file", "", true},
+      {"not a PDF", "hello, printer", true},
+      {"truncated in the header", whole.substr(0, 20), true},
+      {"page tree loop",
+       HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [2 0 R 3 0 R] /Count 2 >>",
+                "<< /Type /Pages /Parent 2 0 R /Kids [2 0 R] /Count 1 >>"}),
+       true},
+      {"huge page",
+       HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 1e30 1e30] /Contents 4 0 R >>", box}),
+       false},
+      {"broken font program",
+       HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R "
+                "/Resources << /Font << /F1 5 0 R >> >> >>",
+                Stream("", "BT /F1 12 Tf 72 700 Td <0102> Tj ET"),
+                "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+Broken /FirstChar 1 /LastChar 2 "
+                "/Widths [500 500] /FontDescriptor 6 0 R >>",
+                "<< /Type /FontDescriptor /FontName /ABCDEF+Broken /Flags 4 /FontBBox [0 0 1000 1000] "
+                "/ItalicAngle 0 /Ascent 800 /Descent -200 /CapHeight 700 /StemV 80 /FontFile2 7 0 R >>",
+                Stream("", std::string(300, '\x7f'))}),
+       false},
+      {"broken image",
+       HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R "
+                "/Resources << /XObject << /I1 5 0 R >> >> >>",
+                Stream("", "q 300 0 0 300 100 100 cm /I1 Do Q"),
+                Stream("/Type /XObject /Subtype /Image /Width 100000 /Height 100000 /ColorSpace /DeviceRGB "
+                       "/BitsPerComponent 8 /Filter /FlateDecode",
+                       "garbage")}),
+       false},
+      {"truncated content",
+       HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", good_page,
+                "<< /Length 500 >>\nstream\n0 g 100 100 200 200 re"}),
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path pdf = dir_ / "bad.pdf";
+    WriteFile(pdf, c.bytes);
+    int outcomes = 0;
+    Status s = DrawPdf(pdf.string(), A4(), 200, [&](int, Result<PageRecords> page) {
+      ++outcomes;
+      if (!page.ok()) {
+        EXPECT_FALSE(page.status().ToString().empty());
+      }
+      return Status::Ok();
+    });
+    if (c.document_error) {
+      EXPECT_FALSE(s.ok());
+      EXPECT_FALSE(s.ToString().empty());
+    } else {
+      EXPECT_TRUE(s.ok()) << s.ToString();
+      EXPECT_EQ(outcomes, 1);
+    }
+  }
+}
+
+// A page over the byte limit is reported as such (the feeder then draws it as a picture).
+TEST_F(PdfRecordsTest, PageOverTheLimitIsReported) {
+  const fs::path pdf = dir_ / "big.pdf";
+  MakeCairoPdf(pdf, [](cairo_t* cr) {
+    for (int i = 0; i < 200; ++i) Text(cr, "DejaVu Sans", 8, 20, 20 + 4 * i, "many words on many lines");
+  });
+  Limits small;
+  small.max_bytes = 4096;
+  Converted conv = Convert(pdf, small);
+  EXPECT_TRUE(conv.pages.empty());
+  ASSERT_EQ(conv.failures.size(), 1u);
+  EXPECT_EQ(conv.failures[0].code(), Status::Code::kBusy);
 }
 
 TEST(FaceFromFontName, DropsSubsetPrefixAndStyle) {
