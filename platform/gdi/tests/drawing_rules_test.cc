@@ -304,6 +304,42 @@ TEST(DrawingRulesTest, InsideFramePensStayInsideTheBox) {
   EXPECT_LT(InkOf(*b).left, box.left);
 }
 
+TEST(DrawingRulesTest, InsideFrameFiguresAreShrunkFillIncluded) {
+  struct Case {
+    Pen pen;
+    bool corner_inked;  // the box's outermost corner pixel is under the outline
+  };
+  const win::UINT geometric = win::PS_GEOMETRIC | win::PS_INSIDEFRAME;
+  const Case cases[] = {
+      {MakePen(win::PS_INSIDEFRAME, 15, false), false},  // round joins
+      {MakePen(geometric | win::PS_JOIN_ROUND, 14, true), false},
+      {MakePen(geometric | win::PS_JOIN_BEVEL, 15, true), false},
+      {MakePen(geometric | win::PS_JOIN_MITER, 15, true), true},
+  };
+  const RECT box{50, 50, 150, 150};
+  const std::uint32_t red = 0xFF0000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.pen.style << std::dec << " " << c.pen.width);
+    auto b = NewBitmap(200, 200);
+    DeviceContext& dc = b->dc();
+    dc.SelectPen(c.pen);
+    dc.SelectBrush(Brush::Solid(RGB(255, 0, 0)));
+    dc.Rectangle(box.left, box.top, box.right, box.bottom);
+    const POINT corners[] = {{box.left, box.top},
+                             {box.right - 1, box.top},
+                             {box.left, box.bottom - 1},
+                             {box.right - 1, box.bottom - 1}};
+    for (const POINT& p : corners) {
+      EXPECT_EQ(b->Pixel(p.x, p.y), c.corner_inked ? kBlack : kWhite) << p.x << "," << p.y;
+    }
+    // The outline keeps its width along the sides and the fill shows inside it.
+    EXPECT_EQ(b->Pixel(box.left, 100), kBlack);
+    EXPECT_EQ(b->Pixel(box.left + c.pen.width - 1, 100), kBlack);
+    EXPECT_EQ(b->Pixel(box.left + c.pen.width, 100), red);
+    EXPECT_EQ(b->Pixel(100, 100), red);
+  }
+}
+
 // A 24-bit checker of 1-pixel black and white squares.
 Dib Checker(int n) {
   std::vector<std::uint32_t> px(size_t(n) * n);
