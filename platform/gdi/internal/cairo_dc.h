@@ -186,6 +186,9 @@ class CairoDC final : public DeviceContext {
   int OffsetClipRgn(int dx, int dy) override;
   int SetMetaRgn() override;
   int GetClipBox(RECT* box) const override;
+  // The bounds of what drawing may reach: the clip and meta regions within the page, in
+  // device pixels.
+  RECT DeviceClipBox() const;
   std::optional<Region> GetClipRgn() const override { return s_.clip; }
 
   bool ExtTextOutW(int x, int y, win::UINT options, const RECT* rect, std::u16string_view text,
