@@ -403,6 +403,50 @@ TEST(DrawingRulesTest, ReductionsCombineEliminatedPixelsAsTheStretchModeSays) {
   EXPECT_EQ(b->Pixel(10, 9), kWhite);
 }
 
+TEST(DrawingRulesTest, ClippedReductionsShowThePixelsOfTheWholeReduction) {
+  struct Case {
+    int mode;
+    bool mirror_x, mirror_y;
+    RECT clip;
+  };
+  const Case cases[] = {
+      {win::BLACKONWHITE, false, false, {23, 17, 41, 52}}, {win::WHITEONBLACK, false, false, {10, 10, 30, 30}},
+      {win::HALFTONE, false, false, {31, 12, 70, 29}},     {win::BLACKONWHITE, true, false, {23, 17, 41, 52}},
+      {win::HALFTONE, false, true, {12, 40, 66, 71}},      {win::BLACKONWHITE, true, true, {60, 60, 75, 75}},
+  };
+  // Noise: any pixel taken from the wrong place of the reduction shows.
+  std::vector<std::uint32_t> px(size_t(211) * 187);
+  std::uint32_t noise = 99;
+  for (std::uint32_t& v : px) {
+    noise = noise * 1103515245u + 12345u;
+    v = (noise >> 8) & 0xFFFFFF;
+  }
+  const Dib picture = EncodeDib(211, 187, px, 24);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << c.mode << (c.mirror_x ? " mirrored x" : "")
+                                    << (c.mirror_y ? " mirrored y" : ""));
+    auto draw = [&](const RECT* clip) {
+      auto b = NewBitmap(90, 90);
+      DeviceContext& dc = b->dc();
+      dc.SetStretchBltMode(c.mode);
+      if (clip) dc.IntersectClipRect(clip->left, clip->top, clip->right, clip->bottom);
+      // 211 x 187 pixels onto 67 x 61.
+      const int x = c.mirror_x ? 77 : 10, cx = c.mirror_x ? -67 : 67;
+      const int y = c.mirror_y ? 75 : 14, cy = c.mirror_y ? -61 : 61;
+      EXPECT_TRUE(dc.StretchDIBits(x, y, cx, cy, 0, 0, 211, 187, picture.ref(), win::SRCCOPY));
+      return b;
+    };
+    auto whole = draw(nullptr);
+    auto part = draw(&c.clip);
+    for (int y = 0; y < 90; ++y) {
+      for (int x = 0; x < 90; ++x) {
+        const bool seen = x >= c.clip.left && x < c.clip.right && y >= c.clip.top && y < c.clip.bottom;
+        ASSERT_EQ(part->Pixel(x, y), seen ? whole->Pixel(x, y) : kWhite) << x << "," << y;
+      }
+    }
+  }
+}
+
 // Records "T" at 200 px under `setup` on a 600 x 600 pixel reference device (4 pixels per
 // millimetre) and plays it 1:1; gives the ink.
 Ink PlayedText(const std::function<void(MetafileRecorder&)>& setup, int x, int y) {
