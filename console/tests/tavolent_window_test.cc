@@ -629,6 +629,12 @@ TEST_F(TavolentTest, CommandsCarryTheirPromptsAndToolTips) {
   menu->hide();
   QApplication::processEvents();
   EXPECT_TRUE(frame.statusBar()->currentMessage().isEmpty());
+  // So does a disabled tool bar button.
+  QWidget* password = bar->widgetForAction(frame.action(kCmdPassword));
+  ASSERT_FALSE(password->isEnabled());
+  QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(password->mapToGlobal(QPoint(2, 2))));
+  QApplication::sendEvent(password, &enter);
+  EXPECT_EQ(frame.statusBar()->currentMessage(), frame.action(kCmdPassword)->statusTip());
 }
 
 std::vector<int> MenuIds(QMenu* menu) {
