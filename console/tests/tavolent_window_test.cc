@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -437,6 +438,15 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
   period.accept();
   EXPECT_EQ(period.result(), QDialog::Accepted);
   EXPECT_EQ(period.value().to, 20040331);
+
+  // A group stored without limits shows them as they are: OK refuses them rather than
+  // storing a clamped number.
+  CGroupPropertyDlg unlimited(sink_, {5, "営業部", 0, 0, 1}, {});
+  EXPECT_EQ(unlimited.findChild<QSpinBox*>("e1001")->value(), 0);
+  sink_.shown.clear();
+  unlimited.accept();
+  EXPECT_NE(unlimited.result(), QDialog::Accepted);
+  EXPECT_EQ(sink_.shown, std::vector<std::string>{FormatBoundsMessage(9, 1, 32767)});
 
   CMailSettingsDlg mail(sink_, {"smtp.example.jp", 10000, "admin@example.jp", "zv@example.jp"});
   sink_.shown.clear();
