@@ -32,7 +32,6 @@
 #include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/storage_folder.h"
 #include "platform/paths/install_layout.h"
-#include "platform/spool/spool.h"
 
 namespace zv::console {
 namespace {

@@ -51,6 +51,10 @@ QSpinBox* Spin(int lo, int hi, int v, const char* id, const char* field) {
   return s;
 }
 
+// What a limit edit takes: more than the 32767 that OK accepts, so a wrong number reaches
+// the check and its message.
+constexpr int kLimitEditMax = 99999;
+
 QDate ToDate(int32_t ymd) { return QDate(ymd / 10000, ymd / 100 % 100, ymd % 100); }
 int32_t FromDate(const QDate& d) { return d.year() * 10000 + d.month() * 100 + d.day(); }
 
@@ -294,8 +298,10 @@ CGroupPropertyDlg::CGroupPropertyDlg(MessageSink& sink, const engine::GroupRecor
   setFont(ConsoleFont());
   setWindowTitle(preset.GID ? "グループのプロパティ" : "グループの登録");
   name_ = Field(new QLineEdit(Q(preset.GroupName)), "e1000", "name");
-  mono_ = Spin(1, 32767, preset.MaxPages, "e1001", "mono");
-  color_ = Spin(1, 32767, preset.MaxPages_Color, "e1003", "color");
+  // The edits show a stored limit as it is (0 for none) rather than clamp it, and take
+  // numbers outside 1 to 32767, which OK refuses with message 9.
+  mono_ = Spin(0, kLimitEditMax, preset.MaxPages, "e1001", "mono");
+  color_ = Spin(0, kLimitEditMax, preset.MaxPages_Color, "e1003", "color");
   auto* form = new QFormLayout(this);
   form->addRow("グループ名(&N):", name_);
   form->addRow("印刷可能枚数-カラー(&C):", color_);
@@ -334,8 +340,8 @@ CUserPropertyDlg::CUserPropertyDlg(MessageSink& sink, const engine::UserRecord& 
   mail_ = Field(new QLineEdit(Q(preset.Mail)), "e1032", "mail");
   // The own limits show the user's own only in the own mode; otherwise the dialog's 100.
   const bool own = preset.CountShubetsu == 3;
-  mono_ = Spin(1, 32767, own ? preset.MaxPages : 100, "e1034", "mono");
-  color_ = Spin(1, 32767, own ? preset.MaxPages_Color : 100, "e1035", "color");
+  mono_ = Spin(0, kLimitEditMax, own ? preset.MaxPages : 100, "e1034", "mono");
+  color_ = Spin(0, kLimitEditMax, own ? preset.MaxPages_Color : 100, "e1035", "color");
   auto* form = new QFormLayout(this);
   choose_ = new QPushButton("グループの選択(&C)...");
   choose_->setObjectName("b4");

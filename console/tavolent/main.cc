@@ -2,6 +2,7 @@
 // start raises the first console's window and ends.
 #include <QApplication>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,57 @@ constexpr zv::process::Usage kUsage{
     "  ZELVORA_SPOOLER        the printers: \"folder\" (folder printers, the default) or \"cups\"\n"
     "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n" ZV_USAGE_XDG_ENVIRONMENT};
 
+// The console's application object: the single-instance guard, the layout settings through
+// which every window reaches the registry, the start-up (the first-run wizard on a server
+// never set up, then the main frame) and the exit (the settings written, then the guard
+// released with the object).
+class CTavolentApp : public QApplication {
+ public:
+  // Takes the command line and the guard the start acquired.
+  CTavolentApp(int& argc, char** argv, zv::sync::NamedGuard guard)
+      : QApplication(argc, argv), guard_(std::move(guard)) {}
+
+  // Loads Qt's translations, runs the first-run wizard where the server was never set up
+  // and opens the main frame; gives 0 to go on, else the exit code (2 for a cancelled
+  // wizard).
+  int InitInstance() {
+    using namespace zv;
+    if (Status s = winmsg::LoadQtTranslations(); !s.ok()) fprintf(stderr, "tavolent: %s\n", s.ToString().c_str());
+    pump_ = std::make_unique<winmsg::QtMessagePump>();
+    auto spooler = spool::OpenSpooler();
+    if (!spooler.ok()) {
+      fprintf(stderr, "tavolent: %s\n", spooler.status().ToString().c_str());
+      return 1;
+    }
+    spooler_ = std::move(*spooler);
+    auto import = [this](QWidget* owner) { return console::RunAccountImportWizard(owner, ctx_, {}); };
+    if (console::RunFirstSetupWizard(ctx_, import, *spooler_) != console::kWizardFinish) return 2;
+    frame_ = std::make_unique<console::CMainFrame>(ctx_);
+    sink_.set_owner(frame_.get());
+    frame_->RegisterWindow();
+    frame_->show();
+    return 0;
+  }
+
+  // Takes the event loop's result; closes the main frame, writes the layout settings and
+  // gives the result.
+  int ExitInstance(int rc) {
+    sink_.set_owner(nullptr);
+    frame_.reset();
+    settings_.Save();
+    return rc;
+  }
+
+ private:
+  zv::sync::NamedGuard guard_;
+  zv::console::CConsoleSettings settings_;
+  zv::console::QtMessageSink sink_;
+  zv::console::ConsoleContext ctx_{&settings_, &sink_, [] { return zv::engine::TodayDate(); }};
+  std::unique_ptr<zv::winmsg::QtMessagePump> pump_;
+  std::unique_ptr<zv::spool::Spooler> spooler_;
+  std::unique_ptr<zv::console::CMainFrame> frame_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,25 +104,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "tavolent: %s\n", guard.status().ToString().c_str());
     return 1;
   }
-  console::CConsoleSettings settings;
-  QApplication app(argc, argv);
-  if (Status s = winmsg::LoadQtTranslations(); !s.ok()) fprintf(stderr, "tavolent: %s\n", s.ToString().c_str());
-  winmsg::QtMessagePump pump;
-  console::QtMessageSink sink;
-  console::ConsoleContext ctx{&settings, &sink, [] { return engine::TodayDate(); }};
-  // A server never set up runs the first-run wizard before the main window opens.
-  auto spooler = spool::OpenSpooler();
-  if (!spooler.ok()) {
-    fprintf(stderr, "tavolent: %s\n", spooler.status().ToString().c_str());
-    return 1;
-  }
-  auto import = [&ctx](QWidget* owner) { return console::RunAccountImportWizard(owner, ctx, {}); };
-  if (console::RunFirstSetupWizard(ctx, import, **spooler) != console::kWizardFinish) return 2;
-  console::CMainFrame frame(ctx);
-  sink.set_owner(&frame);
-  frame.RegisterWindow();
-  frame.show();
-  const int rc = app.exec();
-  settings.Save();
-  return rc;
+  CTavolentApp app(argc, argv, std::move(*guard));
+  if (const int rc = app.InitInstance(); rc != 0) return rc;
+  return app.ExitInstance(app.exec());
 }

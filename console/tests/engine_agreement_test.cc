@@ -28,6 +28,19 @@ class EngineAgreement : public ::testing::Test {
     settings_.GetPWD(&pwd);
     return CConsoleDatabase(dsn, uid, pwd);
   }
+  // Takes a group to add and a user's account, name and limit kind; adds the group and the
+  // user in it; gives the user.
+  UserRecord AddGroupAndUser(GroupRecord* group, const std::string& account, const std::string& name, int16_t kind) {
+    auto db = Db();
+    EXPECT_TRUE(db.AddGroup(group)) << db.ErrorLines.front();
+    UserRecord user;
+    user.Account = account;
+    user.UserName = name;
+    user.GID = group->GID;
+    user.CountShubetsu = kind;
+    EXPECT_TRUE(db.AddUser(&user)) << db.ErrorLines.front();
+    return user;
+  }
   // Takes an account and a job file name; prints a two-page job and gives the answer.
   std::string Answer(const std::string& account, const std::string& job) {
     h_->WriteJob(job, 2);
@@ -48,13 +61,7 @@ class EngineAgreement : public ::testing::Test {
 TEST_F(EngineAgreement, UsersLimitsAndPeriodsTheConsoleSets) {
   auto db = Db();
   GroupRecord group{0, "Console group", 100, 50, 0};
-  ASSERT_TRUE(db.AddGroup(&group)) << db.ErrorLines.front();
-  UserRecord carol;
-  carol.Account = "carol";
-  carol.UserName = "Carol";
-  carol.GID = group.GID;
-  carol.CountShubetsu = 2;
-  ASSERT_TRUE(db.AddUser(&carol)) << db.ErrorLines.front();
+  UserRecord carol = AddGroupAndUser(&group, "carol", "Carol", 2);
 
   h_->StartEngine();
   EXPECT_EQ(Print("carol", "job1.prc"), 0);
@@ -108,15 +115,8 @@ std::string PrintLimitValue(const std::string& answer, const std::string& key) {
 }
 
 TEST_F(EngineAgreement, TheListShowsTheSystemLimitsTheEngineAnswers) {
-  auto db = Db();
   GroupRecord group{0, "Defaults", 0, 0, 0};
-  ASSERT_TRUE(db.AddGroup(&group)) << db.ErrorLines.front();
-  UserRecord dave;
-  dave.Account = "dave";
-  dave.UserName = "Dave";
-  dave.GID = group.GID;
-  dave.CountShubetsu = 1;
-  ASSERT_TRUE(db.AddUser(&dave)) << db.ErrorLines.front();
+  const UserRecord dave = AddGroupAndUser(&group, "dave", "Dave", 1);
 
   // The machine key without one or both values: the list's limit columns read what the
   // engine answers for the same user.

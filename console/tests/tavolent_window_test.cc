@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -440,6 +441,15 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
   EXPECT_EQ(period.result(), QDialog::Accepted);
   EXPECT_EQ(period.value().to, 20040331);
 
+  // A group stored without limits shows them as they are: OK refuses them rather than
+  // storing a clamped number.
+  CGroupPropertyDlg unlimited(sink_, {5, "営業部", 0, 0, 1}, {});
+  EXPECT_EQ(unlimited.findChild<QSpinBox*>("e1001")->value(), 0);
+  sink_.shown.clear();
+  unlimited.accept();
+  EXPECT_NE(unlimited.result(), QDialog::Accepted);
+  EXPECT_EQ(sink_.shown, std::vector<std::string>{FormatBoundsMessage(9, 1, 32767)});
+
   CMailSettingsDlg mail(sink_, {"smtp.example.jp", 10000, "admin@example.jp", "zv@example.jp"});
   sink_.shown.clear();
   mail.accept();
@@ -631,6 +641,12 @@ TEST_F(TavolentTest, CommandsCarryTheirPromptsAndToolTips) {
   menu->hide();
   QApplication::processEvents();
   EXPECT_TRUE(frame.statusBar()->currentMessage().isEmpty());
+  // So does a disabled tool bar button.
+  QWidget* password = bar->widgetForAction(frame.action(kCmdPassword));
+  ASSERT_FALSE(password->isEnabled());
+  QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(password->mapToGlobal(QPoint(2, 2))));
+  QApplication::sendEvent(password, &enter);
+  EXPECT_EQ(frame.statusBar()->currentMessage(), frame.action(kCmdPassword)->statusTip());
 }
 
 std::vector<int> MenuIds(QMenu* menu) {
