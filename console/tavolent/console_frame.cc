@@ -25,6 +25,7 @@
 #include "console/tavolent/dialogs.h"
 #include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/storage_folder.h"
+#include "platform/process/open_file.h"
 #include "platform/spool/spool.h"
 
 namespace zv::console {
@@ -1068,7 +1069,8 @@ void CMainFrame::HelpCommand() {
   ctx_.settings->GetAppPath(&folder);
   if (!folder.empty() && folder.back() != '/') folder += '/';
   // An argument vector: a folder with blanks reaches the viewer as one argument.
-  (void)run_program("xdg-open", {folder + "ZvmHelp.chm"});
+  const std::vector<std::string> open = process::OpenFileCommand(folder + "ZvmHelp.chm");
+  (void)run_program(open.front(), {open.begin() + 1, open.end()});
 }
 
 void CMainFrame::DomainImportCommand() {
