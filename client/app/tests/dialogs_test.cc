@@ -28,6 +28,7 @@
 #include "platform/shm/shm.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/latin_texts.h"
 #include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/winmsg.h"
@@ -39,10 +40,13 @@ namespace fsys = std::filesystem;
 
 void Init() { zv::testing::QtApp(); }
 
+// Saves the window's picture; its texts are Japanese but for names and file formats.
 void Shot(QWidget& w, const char* name) {
   w.show();
   QApplication::processEvents();
   w.grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/" + name));
+  EXPECT_EQ(zv::testing::LatinTexts(&w, {"Zelvora", "TIFF", "BMP", "JPEG", "OK", "Office"}), std::vector<std::string>{})
+      << name;
 }
 
 class DialogsTest : public ::testing::Test {
