@@ -19,14 +19,22 @@ set(ZELVORA_INSTALL_LIBDIR lib)
 set(ZELVORA_INSTALL_DATADIR share/zelvora)
 
 # zelvora_install_programs(<targets...>): installs programs into bin. Their run path
-# ($ORIGIN/../lib, every target's default) finds the project's libraries in lib.
+# ($ORIGIN/../lib, every target's default) finds the project's libraries in lib. Each carries
+# the project's version as its file version (platform/version).
 function(zelvora_install_programs)
+  foreach(t IN LISTS ARGN)
+    target_link_libraries(${t} PRIVATE zv_version_record)
+  endforeach()
   install(TARGETS ${ARGN} RUNTIME DESTINATION ${ZELVORA_INSTALL_BINDIR})
 endfunction()
 
 # zelvora_install_libraries(<targets...>): installs shared libraries and plug-ins into lib,
-# with the run path $ORIGIN (the libraries they need lie beside them).
+# with the run path $ORIGIN (the libraries they need lie beside them), and the file version
+# as the programs have it.
 function(zelvora_install_libraries)
+  foreach(t IN LISTS ARGN)
+    target_link_libraries(${t} PRIVATE zv_version_record)
+  endforeach()
   set_target_properties(${ARGN} PROPERTIES INSTALL_RPATH "$ORIGIN")
   install(TARGETS ${ARGN} LIBRARY DESTINATION ${ZELVORA_INSTALL_LIBDIR})
 endfunction()

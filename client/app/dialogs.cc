@@ -34,12 +34,9 @@
 #include "platform/paths/paths.h"
 #include "platform/process/process.h"
 #include "platform/shm/shm.h"
+#include "platform/version/file_version.h"
 #include "platform/winmsg/winmsg.h"
 #include "viewer/qt/prompter.h"
-
-#ifndef ZELVORA_CLIENT_VERSION
-#define ZELVORA_CLIENT_VERSION "1.0.0.0"
-#endif
 
 namespace zv::client::app {
 namespace {
@@ -502,16 +499,15 @@ void ProgressDialog::Show(const ProgressModel& model) {
 }
 
 std::vector<ModuleVersion> InstalledModules(const std::string& prefix) {
-  // The modules as users name them, and the files that carry them here.
-  static const std::pair<const char*, const char*> kModules[] = {
-      {"Ostrane.exe", "ostrane"},       {"Ulmerith.exe", "ulmerith"},     {"Vinteko.dll", "libvinteko.so"},
-      {"Lumbrel.dll", "liblumbrel.so"}, {"Quorvel.dll", "libquorvel.so"}, {"Sarquen.dll", "libsarquen.so"}};
+  // The client's modules by their file names, programs in bin and libraries in lib.
+  static const char* const kModules[] = {"ostrane",       "ulmerith",      "libvinteko.so",
+                                         "liblumbrel.so", "libquorvel.so", "libsarquen.so"};
   std::vector<ModuleVersion> out;
-  std::error_code ec;
-  for (const auto& [name, file] : kModules) {
+  for (const char* file : kModules) {
     const bool library = std::string_view(file).ends_with(".so");
     const std::string folder = paths::PrefixFolder(prefix, library ? paths::kLibrariesFolder : paths::kProgramsFolder);
-    out.push_back({name, fsys::exists(folder + "/" + file, ec) ? ZELVORA_CLIENT_VERSION : ""});
+    const auto v = version::ReadFileVersion(folder + "/" + file);
+    out.push_back({file, v ? version::VersionText(*v) : std::string()});
   }
   return out;
 }
@@ -521,7 +517,7 @@ AboutDialog::AboutDialog(const std::string& prefix, QWidget* parent) : QDialog(p
   setWindowTitle(U("ﾊﾞｰｼﾞｮﾝ情報"));
   setFont(viewer::ViewerFont());
   auto* v = new QVBoxLayout(this);
-  v->addWidget(new QLabel(U("Zelvora クライアント バージョン " ZELVORA_CLIENT_VERSION), this));
+  v->addWidget(new QLabel(U("Zelvora クライアント バージョン " ZELVORA_VERSION_TEXT), this));
   auto* list = new QTreeWidget(this);
   list->setObjectName(Id(1104));
   list->setRootIsDecorated(false);

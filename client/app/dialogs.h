@@ -146,13 +146,14 @@ class ProgressDialog : public QDialog {
   QLabel* counter_ = nullptr;
 };
 
-// One row of the about box: the module's name and its version ("" when it is not installed).
+// One row of the about box: the module's file name and its file version ("" when the file
+// is missing or carries no version).
 struct ModuleVersion {
   std::string name, version;
 };
-// Takes the install's prefix; gives the modules of the client in their order with the version
-// this build embeds for each one found there (programs in <prefix>/bin, libraries in
-// <prefix>/lib).
+// Takes the install's prefix; gives the client's modules in their order (ostrane, ulmerith,
+// libvinteko.so, liblumbrel.so, libquorvel.so, libsarquen.so), each with the file version
+// read from its file (programs in <prefix>/bin, libraries in <prefix>/lib).
 std::vector<ModuleVersion> InstalledModules(const std::string& prefix);
 
 class AboutDialog : public QDialog {

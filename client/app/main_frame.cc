@@ -44,7 +44,7 @@
 #include "platform/fs/files.h"
 #include "platform/paths/install_layout.h"
 #include "platform/paths/paths.h"
-#include "platform/process/process.h"
+#include "platform/process/open_file.h"
 #include "platform/spool/spool.h"
 #include "printing/printer_dc.h"
 #include "viewer/page.h"
@@ -1067,11 +1067,11 @@ void CMainFrame::ChooseHeaderFont() {
 }
 
 void CMainFrame::RunHelp() {
-  process::StartOptions o;
   auto data = paths::InstalledFolder(paths::kDataFolder);
-  o.argv = {"xdg-open", HelpFilePath(config_.app_path, data.ok() ? *data : std::string())};
-  o.detached = true;
-  (void)process::Start(o);
+  const auto argv = process::OpenFileCommand(HelpFilePath(config_.app_path, data.ok() ? *data : std::string()));
+  // A failed start of the viewer is not reported.
+  if (options_.run_program) (void)options_.run_program(argv);
+  else (void)process::RunDetached(argv);
 }
 
 void CMainFrame::RefreshJobRows() {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "client/answer.h"
 #include "client/app/page_edit.h"
@@ -100,6 +101,9 @@ struct FrameOptions {
   std::function<void()> on_close;  // the program ends (main quits the Qt loop)
   bool trace = false;              // "LogOutput": trace lines into ZvkTrace.log
   int answer_poll_ms = 0;          // timer 1's period; 0: 2,000 ms (tests go faster)
+  // Starts a program by its argument vector and forgets it (the help command's opener);
+  // empty: process::RunDetached.
+  std::function<bool(const std::vector<std::string>& argv)> run_program;
 };
 
 // How a print run ended.
@@ -152,8 +156,9 @@ class CMainFrame : public QMainWindow {
   bool SavePdf(const std::string& path);
   const std::string& image_options() const { return image_options_; }
 
-  // Help (1004): opens the help file of the program folder with xdg-open (an argument
-  // vector, never a shell line).
+  // Help (1004): opens the help page "ZvkHelp.html" of the program folder, else the
+  // install's data folder, with the desktop's opener (process::OpenFileCommand, an argument
+  // vector, never a shell line) through FrameOptions::run_program.
   void RunHelp();
 
   // Job list commands (buttons 1006, 1007, 1008): act on the selected row. Deleting asks

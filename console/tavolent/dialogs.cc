@@ -88,7 +88,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   auto* icon = new QLabel;
   icon->setObjectName("i128");
   icon->setPixmap(ConsoleIcon().pixmap(32, 32));
-  auto* text = new QLabel("Zelvoraエクスプローラ\nVersion 1.0");
+  auto* text = new QLabel("Zelvoraエクスプローラ\nバージョン " ZELVORA_VERSION_TEXT);
   text->setObjectName("s_about");
   auto* row = new QHBoxLayout;
   row->addWidget(icon, 0, Qt::AlignTop);

@@ -32,6 +32,7 @@
 #include "platform/paths/install_layout.h"
 #include "platform/sync/guard.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/latin_texts.h"
 #include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/qt/qt_pump.h"
@@ -482,6 +483,8 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
   for (auto [d, name] : shots) {
     d->adjustSize();
     EXPECT_TRUE(d->grab().save(QString::fromStdString(Artifact(name)))) << name;
+    // Japanese throughout, but for the system's name and the mail terms.
+    EXPECT_EQ(zv::testing::LatinTexts(d, {"Zelvora", "SMTP", "OK"}), std::vector<std::string>{}) << name;
   }
 }
 

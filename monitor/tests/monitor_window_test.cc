@@ -16,6 +16,7 @@
 #include "platform/process/process.h"
 #include "platform/sync/guard.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/latin_texts.h"
 #include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/qt/qt_pump.h"
@@ -107,6 +108,7 @@ TEST_F(WelmoricTest, ListsRequestsShowsAnswersAndPauses) {
     for (int col = 0; col < kColumnCount; ++col)
       EXPECT_LE(view->fontMetrics().horizontalAdvance(view->item(row, col)->text()), view->columnWidth(col) - 8)
           << row << "," << col << " " << view->item(row, col)->text().toStdString();
+  EXPECT_EQ(zv::testing::LatinTexts(&w, {"Zelvora", "Server", "SRV"}), std::vector<std::string>{});
   EXPECT_TRUE(w.grab().save(QString::fromStdString(Artifact("welmoric-three-requests.png"))));
 
   // The client hands over three answer names; a bad name is not queued.

@@ -26,7 +26,7 @@ namespace zv::testing {
 // (its title, labels, buttons, group titles, list items, tabs, column headers, menus and
 // tool tips) that holds another word of two or more Latin letters, mnemonics removed.
 inline std::vector<std::string> LatinTexts(const QWidget* window, const std::set<std::string>& allowed = {}) {
-  static const QRegularExpression mnemonic(QStringLiteral("\\(&.\\)|&(?=.)"));
+  static const QRegularExpression mnemonic(QStringLiteral("\\(&[A-Za-z0-9]+\\)|&(?=.)"));
   static const QRegularExpression word(QStringLiteral("[A-Za-z]{2,}"));
   std::vector<std::string> out;
   auto check = [&](QString text) {

@@ -27,6 +27,8 @@
 #include "platform/registry/registry.h"
 #include "platform/shm/shm.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/bin_dir.h"
+#include "platform/testing/latin_texts.h"
 #include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/winmsg.h"
@@ -38,10 +40,13 @@ namespace fsys = std::filesystem;
 
 void Init() { zv::testing::QtApp(); }
 
+// Saves the window's picture; its texts are Japanese but for names and file formats.
 void Shot(QWidget& w, const char* name) {
   w.show();
   QApplication::processEvents();
   w.grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/" + name));
+  EXPECT_EQ(zv::testing::LatinTexts(&w, {"Zelvora", "TIFF", "BMP", "JPEG", "OK", "Office"}), std::vector<std::string>{})
+      << name;
 }
 
 class DialogsTest : public ::testing::Test {
@@ -186,19 +191,26 @@ TEST_F(DialogsTest, ProgressAndAbout) {
   EXPECT_EQ(p.windowTitle().toStdString(), "印刷実行中");
   EXPECT_FALSE(p.findChild<QLabel*>("1159")->isVisible());
 
-  // The prefix's programs and libraries: ostrane and liblumbrel are there, ulmerith is not.
-  fsys::create_directories(app_ + "/bin");
-  fsys::create_directories(app_ + "/lib");
-  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/bin/ostrane", "").ok());
-  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/lib/liblumbrel.so", "").ok());
-  AboutDialog a(app_);
+  // The build tree has the install's layout: every module is there with the project's version.
+  const std::string build = fsys::path(zv::testing::BinDir()).parent_path().string();
+  const char* const names[] = {"ostrane",       "ulmerith",      "libvinteko.so",
+                               "liblumbrel.so", "libquorvel.so", "libsarquen.so"};
+  AboutDialog a(build);
   auto* rows = a.findChild<QTreeWidget*>("1104");
   ASSERT_EQ(rows->topLevelItemCount(), 6);
-  EXPECT_EQ(rows->topLevelItem(0)->text(0), "Ostrane.exe");
-  EXPECT_FALSE(rows->topLevelItem(0)->text(1).isEmpty());
-  EXPECT_TRUE(rows->topLevelItem(1)->text(1).isEmpty());  // not installed: its row stays, without a version
-  EXPECT_FALSE(rows->topLevelItem(3)->text(1).isEmpty());
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(rows->topLevelItem(i)->text(0).toStdString(), names[i]);
+    EXPECT_EQ(rows->topLevelItem(i)->text(1).toStdString(), ZELVORA_VERSION_TEXT) << names[i];
+  }
   Shot(a, "ostrane_about.png");
+  // A file without a version record and a missing one keep their rows, without a version.
+  fsys::create_directories(app_ + "/bin");
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/bin/ostrane", "#!/bin/sh\n").ok());
+  const auto modules = InstalledModules(app_);
+  ASSERT_EQ(modules.size(), 6u);
+  EXPECT_EQ(modules[0].name, "ostrane");
+  EXPECT_EQ(modules[0].version, "");
+  EXPECT_EQ(modules[2].version, "");
 }
 
 TEST(PageExportTest, ImageOptionsAndNames) {

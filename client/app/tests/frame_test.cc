@@ -30,6 +30,7 @@
 
 #include "client/config.h"
 #include "client/request_file.h"
+#include "engine/rules/request_result.h"
 #include "jobdoc/container.h"
 #include "jobdoc/sample/sample_document.h"
 #include "platform/fs/files.h"
@@ -1400,6 +1401,41 @@ TEST_F(FrameTest, FirstStartShowsATwoUpSheetWholeBesideTheSettings) {
   // Japanese throughout, but for the names and units the window shows.
   EXPECT_EQ(zv::testing::LatinTexts(f.get(), {"Zelvora", "PDF", "Ostrane", "mm"}), std::vector<std::string>{});
   f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_frame_default_2up.png"));
+}
+
+TEST_F(FrameTest, HelpOpensTheShippedGuideThatCoversEveryAnswer) {
+  WritePrinters({"P"});
+  std::vector<std::vector<std::string>> runs;
+  FrameOptions o;
+  o.prompt = &prompt_;
+  o.capture_folder = tmp_;
+  o.run_program = [&](const std::vector<std::string>& argv) {
+    runs.push_back(argv);
+    return true;
+  };
+  CMainFrame f(o);
+  ASSERT_TRUE(f.StartUp(StartArgs{}));
+  // The program folder holds no guide: the one the build lays into the data folder opens.
+  f.findChild<QPushButton*>("1004")->click();
+  ASSERT_EQ(runs.size(), 1u);
+  ASSERT_EQ(runs[0].size(), 2u);
+  EXPECT_EQ(runs[0][0], "xdg-open");
+  EXPECT_EQ(fsys::path(runs[0][1]).filename(), "ZvkHelp.html");
+  auto read = fs::ReadFile(runs[0][1]);
+  ASSERT_TRUE(read.ok()) << runs[0][1];
+  const std::string guide = *read;
+  // Every answer the server can give is explained with the server's own words.
+  for (int code = 0; code <= 10; ++code) {
+    engine::CRequestResult r;
+    r.SetResultMessage(code, code == 7 ? engine::DatabaseErrorLines() : std::vector<std::string>{});
+    for (const auto& line : r.Messages) EXPECT_NE(guide.find(line), std::string::npos) << code << ": " << line;
+  }
+  // A guide of the settings' program folder comes first; a folder with a blank stays one argument.
+  const std::string own = app_ + "/ZvkHelp.html";
+  ASSERT_TRUE(fs::WriteFileAtomic(own, "<html></html>").ok());
+  f.RunHelp();
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[1], (std::vector<std::string>{"xdg-open", own}));
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/process/process.h"
+#include "platform/process/open_file.h"
 
 namespace zv::driver::sheets {
 namespace {
@@ -52,14 +52,9 @@ std::string HelpFile(const std::string& driver_folder) {
   return driver_folder + "/2/Mirrastel.HLP";
 }
 
-std::vector<std::string> HelpCommand(const std::string& file) { return {"xdg-open", file}; }
+std::vector<std::string> HelpCommand(const std::string& file) { return process::OpenFileCommand(file); }
 
-void OpenHelp(const std::vector<std::string>& argv) {
-  process::StartOptions o;
-  o.argv = argv;
-  o.detached = true;
-  (void)process::Start(o);
-}
+void OpenHelp(const std::vector<std::string>& argv) { (void)process::RunDetached(argv); }
 
 VersionDialog::VersionDialog(const gastrelo::Resources& res, QWidget* parent) : QDialog(parent) {
   using namespace gastrelo;

@@ -16,6 +16,7 @@
 #include "jobdoc/sample/sample_document.h"
 #include "platform/gdi/emf/builder.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/latin_texts.h"
 #include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/winmsg.h"
@@ -447,6 +448,7 @@ TEST(FrameTest, ButtonsStatusAndDocumentInformation) {
   frame.view()->WaitForPages();
   EXPECT_EQ(frame.status_text().toStdString(), "3頁表示中     ");
   EXPECT_TRUE(frame.button(cmd::kPrevious)->isEnabled());
+  EXPECT_EQ(zv::testing::LatinTexts(&frame, {"Tarvessa", "Quarterly", "report"}), std::vector<std::string>{});
   Save(&frame, "frame.png");
 
   // Thumbnails shown, then the page-tags button: tags, still open. The open pane takes the
