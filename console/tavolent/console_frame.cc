@@ -31,12 +31,9 @@
 #include "console/tavolent/dialogs.h"
 #include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/storage_folder.h"
-<<<<<<< HEAD
 #include "platform/paths/install_layout.h"
-=======
 #include "platform/process/open_file.h"
 #include "platform/spool/spool.h"
->>>>>>> ui33
 
 namespace zv::console {
 namespace {
@@ -1122,18 +1119,13 @@ void CMainFrame::ChosenSpanCommand() {
 void CMainFrame::HelpCommand() {
   std::string folder;
   ctx_.settings->GetAppPath(&folder);
-<<<<<<< HEAD
   auto data = paths::InstalledFolder(paths::kDataFolder);
   // The administrator's guide: in the program folder when one lies there, else the one the
   // install lays into its data folder. The same file each time, so the browser shows the
   // page it has open. An argument vector: a folder with blanks reaches it as one argument.
-  (void)run_program("xdg-open", {paths::FileInFolders(folder, data.ok() ? *data : std::string(), kHelpFileName)});
-=======
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  // An argument vector: a folder with blanks reaches the viewer as one argument.
-  const std::vector<std::string> open = process::OpenFileCommand(folder + "ZvmHelp.chm");
+  const std::vector<std::string> open =
+      process::OpenFileCommand(paths::FileInFolders(folder, data.ok() ? *data : std::string(), kHelpFileName));
   (void)run_program(open.front(), {open.begin() + 1, open.end()});
->>>>>>> ui33
 }
 
 void CMainFrame::DomainImportCommand() {
