@@ -4,8 +4,9 @@
 //
 // Nothing accepted is lost and nothing loops: the folder watch is armed before each scan
 // and backed by a periodic rescan; names that match "order*.lst" without being a slot, and
-// requests that cannot be read or answered, are moved into the "Rejected" subfolder and
-// reported once; a request is deleted only after its answer was written. Each request
+// requests that cannot be read or answered (or whose file's owner may not ask for the
+// account they name), are moved into the "Rejected" subfolder and reported once, before
+// anything is printed; a request is deleted only after its answer was written. Each request
 // served is marked ("orderNN.taken" before its job is submitted, "orderNN.answered" once its
 // answer is staged); a mark names the request instance it belongs to, so that an engine
 // stopped at any step finishes that request at its next start, and only that one: a job
