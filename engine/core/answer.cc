@@ -1,6 +1,7 @@
 #include "engine/core/answer.h"
 
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <limits>
 #include <utility>
 
+#include "engine/core/account_owner.h"
 #include "engine/core/event_writer.h"
 #include "engine/core/pending_log.h"
 #include "engine/core/request_check.h"
@@ -102,16 +104,19 @@ Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestI
   st.copy_path = *copy_path;
   st.answer_tmp = *tmp;
   st.copy_tmp = *copy_tmp;
-  Status s = result.CreateResultFile(st.answer_tmp, settings.ShowCompletion, settings.ShowErrors);
+  // The answers and the quota file are the account's: handed to it where the machine knows it.
+  const std::optional<fs::Ownership> owner = AccountFilesOwner(settings, request.AccountName);
+  const fs::Ownership* own = owner ? &*owner : nullptr;
+  Status s = result.CreateResultFile(st.answer_tmp, settings.ShowCompletion, settings.ShowErrors, own);
   if (!s.ok()) return Report(s, "answer file " + st.answer_path + " not written");
-  s = result.CreateResultFile(st.copy_tmp, settings.ShowCompletion, settings.ShowErrors);
+  s = result.CreateResultFile(st.copy_tmp, settings.ShowCompletion, settings.ShowErrors, own);
   if (!s.ok()) {
     if (st.answer_tmp != st.answer_path) ::unlink(st.answer_tmp.c_str());
     return Report(s, "answer copy " + st.copy_path + " not written");
   }
   // The account's quota file is state, not an answer: written in place beside it.
   if (with_quota_file && result.CarriesQuota()) {
-    s = WriteAccountQuotaFile(settings.ResultPath, request.AccountName, ComposeAccountQuotaText(result));
+    s = WriteAccountQuotaFile(settings.ResultPath, request.AccountName, ComposeAccountQuotaText(result), own);
     if (!s.ok()) {
       if (st.answer_tmp != st.answer_path) ::unlink(st.answer_tmp.c_str());
       if (st.copy_tmp != st.copy_path) ::unlink(st.copy_tmp.c_str());
@@ -178,9 +183,12 @@ int DeliverKeptResults(const std::string& result_folder) {
     std::error_code ec;
     bool ok = true;
     for (const auto& f : fsys::directory_iterator(one, ec)) {
-      auto text = fs::ReadFile(f.path().string(), 1u << 20);
+      // A kept answer keeps the owner and mode it was written with.
+      struct stat kept {};
+      auto text = fs::ReadFile(f.path().string(), 1u << 20, &kept);
       auto to = paths::JoinInside(result_folder, f.path().filename().string());
-      ok = text.ok() && to.ok() && fs::WriteFileAtomic(*to, *text, 0644).ok();
+      const fs::Ownership owner{kept.st_uid, kept.st_gid, static_cast<mode_t>(kept.st_mode & 0777)};
+      ok = text.ok() && to.ok() && fs::WriteFileAtomic(*to, *text, 0644, fs::Durability::kSynced, &owner).ok();
       if (!ok) break;
     }
     if (!ok || ec) break;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "engine/core/account_owner.h"
 #include "engine/core/event_writer.h"
 #include "engine/core/settings_store.h"
 #include "engine/db/zvm_database.h"
@@ -77,9 +78,12 @@ Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalRe
     const int32_t mono = limits.mono, color = limits.color;
     auto path = paths::JoinInside(settings.ResultPath, u.Account + ".ans");
     std::string text = ComposeQuotaFile(index, new_end, days, color, mono);
-    Status w =
-        path.ok() ? fs::WriteFileAtomic(*path, text) : Status::InvalidArgument("account name is not a plain name");
-    if (w.ok()) w = WriteAccountQuotaFile(settings.ResultPath, u.Account, text);
+    // The account's files, handed to it where the machine knows it.
+    const std::optional<fs::Ownership> owner = AccountFilesOwner(settings, u.Account);
+    const fs::Ownership* own = owner ? &*owner : nullptr;
+    Status w = path.ok() ? fs::WriteFileAtomic(*path, text, 0644, fs::Durability::kSynced, own)
+                         : Status::InvalidArgument("account name is not a plain name");
+    if (w.ok()) w = WriteAccountQuotaFile(settings.ResultPath, u.Account, text, own);
     if (w.ok()) {
       ++report->files_written;
     } else {

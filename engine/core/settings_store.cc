@@ -98,6 +98,7 @@ Status LoadSettings(EngineSettings* s, int32_t today) {
   if (auto v = key->GetDword("DispMessage"); v.ok()) s->ApplyDispMessage(*v);
   ReadInt(*key, "WeekFlag", &s->WeekFlag);
   ReadInt(*key, "DupCheck", &s->DupCheck);
+  ReadInt(*key, "CheckRequestOwner", &s->CheckRequestOwner);
   return Status::Ok();
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "engine/core/account_owner.h"
 #include "engine/core/answer.h"
 #include "engine/core/clock.h"
 #include "engine/core/event_writer.h"
@@ -308,7 +309,7 @@ void CPhaseObj::PhaseTake() {
     return;
   }
   if (ResumeInterrupted(s)) return;
-  if (SetAsideUnanswerable(s)) {
+  if (SetAsideUnanswerable(s) || SetAsideForeign(s)) {
     phase_ = WorkerPhase::kTake;
     return;
   }
@@ -323,11 +324,22 @@ bool CPhaseObj::SetAsideUnanswerable(const EngineSettings& s) {
   // after this point keeps the answer until it works again.
   Status folder = CheckOwnFolder(s.ResultPath, s.ShareRoot);
   if (folder.ok()) return false;
-  MoveAside(fsys::path(slot_path_).filename().string(), "the answer cannot be written: " + folder.ToString());
+  SetAside("the answer cannot be written: " + folder.ToString());
+  return true;
+}
+
+bool CPhaseObj::SetAsideForeign(const EngineSettings& s) {
+  Status owner = CheckRequestFileOwner(s, request_.AccountName, request_owner_);
+  if (owner.ok()) return false;
+  SetAside(owner.message());
+  return true;
+}
+
+void CPhaseObj::SetAside(const std::string& why) {
+  MoveAside(fsys::path(slot_path_).filename().string(), why);
   slot_path_.clear();
   slot_base_.clear();
   identity_.clear();
-  return true;
 }
 
 EngineSettings CPhaseObj::SettingsForToday() {
@@ -395,8 +407,9 @@ bool CPhaseObj::ReadSlotRequest(int slot) {
     slot_path_.clear();
     return false;
   }
-  Status read =
-      request_.ReadTopRequest(slot_path_, options_.read_attempts, std::chrono::milliseconds(options_.read_retry_ms));
+  request_owner_ = 0;
+  Status read = request_.ReadTopRequest(slot_path_, options_.read_attempts,
+                                        std::chrono::milliseconds(options_.read_retry_ms), &request_owner_);
   if (!read.ok()) {
     std::error_code ec;
     if (fsys::exists(slot_path_, ec)) {

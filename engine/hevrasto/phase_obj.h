@@ -4,8 +4,9 @@
 //
 // Nothing accepted is lost and nothing loops: the folder watch is armed before each scan
 // and backed by a periodic rescan; names that match "order*.lst" without being a slot, and
-// requests that cannot be read or answered, are moved into the "Rejected" subfolder and
-// reported once; a request is deleted only after its answer was written. Each request
+// requests that cannot be read or answered (or whose file's owner may not ask for the
+// account they name), are moved into the "Rejected" subfolder and reported once, before
+// anything is printed; a request is deleted only after its answer was written. Each request
 // served is marked ("orderNN.taken" before its job is submitted, "orderNN.answered" once its
 // answer is staged); a mark names the request instance it belongs to, so that an engine
 // stopped at any step finishes that request at its next start, and only that one: a job
@@ -136,6 +137,11 @@ class CPhaseObj {
   // because the result folder would refuse its answer; it is then neither printed nor
   // charged, and nothing of it is in hand any more.
   bool SetAsideUnanswerable(const EngineSettings& s);
+  // Gives whether the request in hand was set aside because its file's owner may not ask
+  // for the account it names (CheckRequestFileOwner), as SetAsideUnanswerable sets aside.
+  bool SetAsideForeign(const EngineSettings& s);
+  // Moves the request in hand into "Rejected" (reporting `why`) and forgets it.
+  void SetAside(const std::string& why);
   // Clears the marks left in the slot by an earlier request and drops kept answers that
   // the request in hand will replace.
   void ForgetEarlierRequests();
@@ -189,8 +195,9 @@ class CPhaseObj {
   PrinterRecord printer_;
   std::string slot_path_;
   std::string slot_base_;
-  std::string identity_;  // RequestIdentity of the request in hand
-  RequestMark taken_;     // its taken mark
+  std::string identity_;        // RequestIdentity of the request in hand
+  uint32_t request_owner_ = 0;  // the owner of the request file in hand, as it was read
+  RequestMark taken_;           // its taken mark
   bool answered_ = false;
   bool settings_failing_ = false;
   std::atomic<WorkerPhase> phase_{WorkerPhase::kWait};

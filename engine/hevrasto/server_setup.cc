@@ -110,7 +110,7 @@ Status WriteSampleJob(const std::string& path, int pages) {
   return jobdoc::WriteDocumentData(doc, jobdoc::DocumentWriteMode::kPacked, path);
 }
 
-Result<std::string> SubmitRequest(const std::string& print_info, const std::string& text) {
+Result<std::string> SubmitRequest(const std::string& print_info, const std::string& text, const fs::Ownership* owner) {
   auto seq = SequenceFile::Lock(print_info, nullptr, 30000);
   if (!seq.ok()) return seq.status();
   auto started = seq->ReadStart();
@@ -124,7 +124,7 @@ Result<std::string> SubmitRequest(const std::string& print_info, const std::stri
     // renamed into the slot while "Sequence.seq" is still held.
     static std::atomic<unsigned> n{0};
     std::string tmp = print_info + "/client-" + std::to_string(getpid()) + "-" + std::to_string(n++) + ".tmp";
-    Status w = fs::WriteFileAtomic(tmp, text);
+    Status w = fs::WriteFileAtomic(tmp, text, 0644, fs::Durability::kSynced, owner);
     if (!w.ok()) return w;
     fsys::rename(tmp, path, ec);
     if (ec) return Status::IOError("rename into " + path + ": " + ec.message());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/base/status.h"
+#include "platform/fs/files.h"
 
 namespace zv::engine {
 
@@ -57,7 +58,9 @@ Status WriteSampleJob(const std::string& path, int pages);
 
 // Places a request text into the first free slot of the request folder as the client does
 // (under the lock of "Sequence.seq", through a temporary name); gives the slot's base name.
-// Busy when all 100 slots are taken.
-Result<std::string> SubmitRequest(const std::string& print_info, const std::string& text);
+// Busy when all 100 slots are taken. With `owner`, the file is handed to that owner before it
+// lands in the slot, as if that user had written it (where the caller may hand it over).
+Result<std::string> SubmitRequest(const std::string& print_info, const std::string& text,
+                                  const fs::Ownership* owner = nullptr);
 
 }  // namespace zv::engine

@@ -11,6 +11,10 @@
 
 #include "platform/base/status.h"
 
+namespace zv::fs {
+struct Ownership;
+}
+
 namespace zv::engine {
 
 // The values of a "[PrintLimit]" section. A limit or count that is not given is written as
@@ -38,8 +42,10 @@ std::string ComposeQuotaFile(int32_t period_index, int32_t limit_date, int32_t l
 // is not a plain name.
 Result<std::string> AccountQuotaFileName(const std::string& account);
 
-// Takes the result folder, the account and the "[PrintLimit]" text; writes "<account>-.ans"
-// there through a temporary name and a rename. Gives the failure.
-Status WriteAccountQuotaFile(const std::string& result_folder, const std::string& account, std::string_view text);
+// Takes the result folder, the account, the "[PrintLimit]" text and the owner the file is
+// handed to (none: the engine's); writes "<account>-.ans" there through a temporary name
+// and a rename. Gives the failure.
+Status WriteAccountQuotaFile(const std::string& result_folder, const std::string& account, std::string_view text,
+                             const fs::Ownership* owner = nullptr);
 
 }  // namespace zv::engine

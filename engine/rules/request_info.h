@@ -68,9 +68,11 @@ class CRequestInfo {
   // Reads the request file at `path`: up to `attempts` tries to open it, `retry_delay`
   // apart (after each failed try, the last too), then ParseRequestText. Gives NotFound or
   // IOError when it cannot be read, InvalidArgument when it is bigger than
-  // kMaxRequestFileBytes or holds no "[RequestInfo]" section.
+  // kMaxRequestFileBytes or holds no "[RequestInfo]" section. `owner_uid`, when given,
+  // receives the owner of the very file whose text was read.
   Status ReadTopRequest(const std::string& path, int attempts = 5,
-                        std::chrono::milliseconds retry_delay = std::chrono::milliseconds(2000));
+                        std::chrono::milliseconds retry_delay = std::chrono::milliseconds(2000),
+                        uint32_t* owner_uid = nullptr);
 
   // Empties `messages`, appends at most one message naming the first missing or unusable
   // item and gives true when it appended none. Account, machine and job file must be plain

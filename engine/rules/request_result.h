@@ -9,6 +9,10 @@
 
 #include "platform/base/status.h"
 
+namespace zv::fs {
+struct Ownership;
+}
+
 namespace zv::engine {
 
 // Result codes of a request, as the answer carries them.
@@ -62,8 +66,10 @@ class CRequestResult {
   std::string ComposeResultText(bool show_normal, bool show_error) const;
 
   // Writes the answer file to `path` through a temporary name and a rename, so that a
-  // reader never sees a partial file. Gives the failure (nothing is left behind then).
-  Status CreateResultFile(const std::string& path, bool show_normal, bool show_error) const;
+  // reader never sees a partial file; handed to `owner` where one is given and the engine
+  // may (fs::WriteFileAtomic). Gives the failure (nothing is left behind then).
+  Status CreateResultFile(const std::string& path, bool show_normal, bool show_error,
+                          const fs::Ownership* owner = nullptr) const;
 };
 
 // Gives the answer file name "<account>-<machine>.ans", or InvalidArgument when either

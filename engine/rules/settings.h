@@ -37,6 +37,10 @@ struct EngineSettings {
   bool ShowErrors = true;
   int32_t WeekFlag = 0;
   int32_t DupCheck = 1;
+  // 1: a request for an account the machine knows is taken only from that account's (or
+  // root's) file, and the account's answer files are handed to it; 0: neither (shares whose
+  // file owners are not the users).
+  int32_t CheckRequestOwner = 1;
 
   // Sets the defaults: all texts empty (the folder names to their default names),
   // LimitDate `today`.

@@ -26,6 +26,7 @@ TEST_F(SettingsStore, DefaultsFoldersAndWriteBack) {
   EXPECT_EQ(settings_.LimitDate, 20260415);
   EXPECT_EQ(settings_.SMTPPort, 25);
   EXPECT_EQ(settings_.DupCheck, 1);
+  EXPECT_EQ(settings_.CheckRequestOwner, 1);
   EXPECT_TRUE(settings_.ShowErrors);
 }
 
@@ -36,8 +37,10 @@ TEST_F(SettingsStore, ReadsValues) {
   ASSERT_TRUE(key_->SetDword("DispMessage", 3).ok());
   ASSERT_TRUE(key_->SetDword("MaxPages", 100).ok());
   ASSERT_TRUE(key_->SetDword("LimitDate", 20260420).ok());
+  ASSERT_TRUE(key_->SetDword("CheckRequestOwner", 0).ok());
   ASSERT_TRUE(key_->SetString("MaxPages_Color", "wrong type").ok());  // unreadable: default stays
   Load();
+  EXPECT_EQ(settings_.CheckRequestOwner, 0);
   EXPECT_EQ(settings_.ResultPath, root_.str() + "/app/share/Answers");
   EXPECT_EQ(settings_.PeriodIndex, kPeriodDays);
   EXPECT_EQ(settings_.LimitDays, 30);

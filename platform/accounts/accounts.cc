@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -28,19 +29,13 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(b, e - b + 1));
 }
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = LowerAscii(c);
-  return out;
-}
-
 // Takes an address; gives it without leading backslashes or a trailing dot, lower-cased.
 std::string HostPart(std::string_view address) {
   std::string s = Trim(address);
   size_t b = s.find_first_not_of('\\');
   s = b == std::string::npos ? "" : s.substr(b);
   if (!s.empty() && s.back() == '.') s.pop_back();
-  return Lower(s);
+  return ToLowerAscii(s);
 }
 
 void AddDomain(std::set<std::string>* names, std::string domain) {
@@ -48,6 +43,17 @@ void AddDomain(std::set<std::string>* names, std::string domain) {
   if (domain.empty() || domain == "(none)" || domain == "localdomain") return;
   names->insert(domain);
   names->insert(domain.substr(0, domain.find('.')));
+}
+
+// Takes an entry of the account database; gives the account it describes.
+Account FromPasswd(const passwd& pw) {
+  Account a;
+  a.name = pw.pw_name ? pw.pw_name : "";
+  const std::string gecos = pw.pw_gecos ? pw.pw_gecos : "";
+  a.full_name = Trim(std::string_view(gecos).substr(0, gecos.find(',')));
+  a.uid = pw.pw_uid;
+  a.gid = pw.pw_gid;
+  return a;
 }
 
 // The global and per-process state of getpwent is shared: one reader at a time.
@@ -112,7 +118,7 @@ std::vector<std::string> LocalNames() {
       const void* bytes = nullptr;
       if (family == AF_INET) bytes = &reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr;
       if (family == AF_INET6) bytes = &reinterpret_cast<const sockaddr_in6*>(a->ifa_addr)->sin6_addr;
-      if (bytes && inet_ntop(family, bytes, text, sizeof text)) names.insert(Lower(text));
+      if (bytes && inet_ntop(family, bytes, text, sizeof text)) names.insert(ToLowerAscii(text));
     }
     freeifaddrs(list);
   }
@@ -144,11 +150,8 @@ Result<std::vector<Account>> EnumerateAccounts(std::string_view address, const s
   setpwent();
   while (passwd* pw = getpwent()) {
     if (pw->pw_uid < range.min || pw->pw_uid > range.max) continue;
-    Account a;
-    a.name = Trim(pw->pw_name ? pw->pw_name : "");
-    const std::string gecos = pw->pw_gecos ? pw->pw_gecos : "";
-    a.full_name = Trim(std::string_view(gecos).substr(0, gecos.find(',')));
-    a.uid = pw->pw_uid;
+    Account a = FromPasswd(*pw);
+    a.name = Trim(a.name);
     if (a.name.empty() || (a.full_name.empty() && !options.keep_empty_full_names)) continue;
     // A name listed by two sources (the files and the directory) is taken once.
     if (!seen.insert(a.name).second) continue;
@@ -156,6 +159,44 @@ Result<std::vector<Account>> EnumerateAccounts(std::string_view address, const s
   }
   endpwent();
   return out;
+}
+
+namespace {
+
+// Takes a look-up (getpwnam_r or getpwuid_r bound to its key) and what is looked up; gives
+// the account, growing the buffer while the entry does not fit.
+template <typename LookUp>
+Result<Account> LookUpPasswd(LookUp look_up, const std::string& what) {
+  std::vector<char> buf(1024);
+  for (;;) {
+    passwd pw{};
+    passwd* found = nullptr;
+    int rc = look_up(&pw, buf.data(), buf.size(), &found);
+    if (rc == ERANGE && buf.size() < (1u << 20)) {
+      buf.resize(buf.size() * 4);
+      continue;
+    }
+    // "Not found" may come as 0 with no entry or, from some sources, as one of these codes.
+    if ((rc == 0 && !found) || rc == ENOENT || rc == ESRCH || rc == EBADF || rc == EPERM)
+      return Status::NotFound("no account " + what);
+    if (rc != 0) return Status::IOError("account " + what + ": " + std::strerror(rc));
+    return FromPasswd(pw);
+  }
+}
+
+}  // namespace
+
+Result<Account> FindAccount(const std::string& name) {
+  if (name.empty()) return Status::NotFound("no account name");
+  return LookUpPasswd([&](passwd* pw, char* buf, size_t size,
+                          passwd** found) { return ::getpwnam_r(name.c_str(), pw, buf, size, found); },
+                      "\"" + name + "\"");
+}
+
+Result<Account> FindAccountByUid(uint32_t uid) {
+  return LookUpPasswd(
+      [&](passwd* pw, char* buf, size_t size, passwd** found) { return ::getpwuid_r(uid, pw, buf, size, found); },
+      "of uid " + std::to_string(uid));
 }
 
 }  // namespace zv::accounts

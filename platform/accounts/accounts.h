@@ -19,6 +19,7 @@ struct Account {
   std::string name;
   std::string full_name;  // first GECOS field, trimmed; may be empty
   uint32_t uid = 0;
+  uint32_t gid = 0;  // the primary group
 };
 
 // The UID range of normal accounts.
@@ -57,5 +58,13 @@ struct EnumerateOptions {
 // an address that does not name this machine or its directory.
 Result<std::vector<Account>> EnumerateAccounts(std::string_view address, const std::vector<std::string>& local_names,
                                                const EnumerateOptions& options = {});
+
+// Takes an account name; gives the account NSS knows by exactly that name (getpwnam_r).
+// NotFound when NSS knows none (an empty name included), IOError when the look-up fails.
+Result<Account> FindAccount(const std::string& name);
+
+// Takes a UID; gives the account NSS knows by it (getpwuid_r). NotFound when NSS knows
+// none, IOError when the look-up fails.
+Result<Account> FindAccountByUid(uint32_t uid);
 
 }  // namespace zv::accounts

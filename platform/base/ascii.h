@@ -3,12 +3,20 @@
 // Bytes outside A-Z/a-z, UTF-8 and CP932 included, compare as they are.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace zv {
 
 // Gives `c` with A-Z lowered.
 constexpr char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Gives `s` with A-Z lowered.
+inline std::string ToLowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = LowerAscii(c);
+  return out;
+}
 
 // Gives whether `a` and `b` are equal without regard to ASCII case.
 constexpr bool EqualsNoCase(std::string_view a, std::string_view b) {

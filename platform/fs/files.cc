@@ -13,7 +13,7 @@ namespace zv::fs {
 
 std::string ErrnoText(const std::string& what, int e) { return what + ": " + std::strerror(e); }
 
-Result<std::string> ReadFile(const std::string& path, size_t max_bytes) {
+Result<std::string> ReadFile(const std::string& path, size_t max_bytes, struct stat* info) {
   // Without blocking (a FIFO would wait for a writer) and without following a link in the
   // last component; only a regular file is read.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
@@ -37,6 +37,7 @@ Result<std::string> ReadFile(const std::string& path, size_t max_bytes) {
     ::close(fd);
     return Status::InvalidArgument("file too large: " + path);
   }
+  if (info) *info = st;
   std::string out;
   out.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];
@@ -75,7 +76,8 @@ Status WriteAll(int fd, std::string_view data, const std::string& path) {
 
 }  // namespace
 
-Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t mode, Durability durability) {
+Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t mode, Durability durability,
+                       const Ownership* owned) {
   auto slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -86,7 +88,9 @@ Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t
   int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return Status::IOError(ErrnoText("create temporary file for " + path, errno));
   Status st = Status::Ok();
-  // mkostemp makes the file 0600 whatever the umask; the wanted mode is set before any data lands.
+  // mkostemp makes the file 0600 whatever the umask; the owner and the wanted mode are set
+  // before any data lands.
+  if (owned && ::fchown(fd, owned->uid, owned->gid) == 0) mode = owned->mode;
   if (::fchmod(fd, mode) != 0) st = Status::IOError(ErrnoText("chmod " + tmp, errno));
   if (st.ok()) st = WriteAll(fd, content, tmp);
   if (st.ok() && durability == Durability::kSynced && ::fsync(fd) != 0)

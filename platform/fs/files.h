@@ -5,6 +5,7 @@
 // reader sees either the old or the new content, never a half-written file.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -20,7 +21,8 @@ namespace zv::fs {
 // opened without blocking (a FIFO never holds the caller). NotFound when the file does not
 // exist, InvalidArgument when it is a link, a folder, a FIFO, a device or any other special
 // file, or larger than max_bytes (refused before reading), IOError for other failures.
-Result<std::string> ReadFile(const std::string& path, size_t max_bytes = 64u << 20);
+// `info`, when given, receives the status of the very file read (its owner, say).
+Result<std::string> ReadFile(const std::string& path, size_t max_bytes = 64u << 20, struct stat* info = nullptr);
 
 // How far WriteFileAtomic makes the new content last.
 enum class Durability {
@@ -30,12 +32,21 @@ enum class Durability {
                 // only to survive its own crash, where a flush would cost each time)
 };
 
+// An owner a written file is handed to, with the mode it gets then.
+struct Ownership {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  mode_t mode = 0600;
+};
+
 // Takes a path, the new content, the file mode and the durability; writes the content to a
 // temporary file in the same folder (created exclusively, with that mode), flushes it to
 // disk (kSynced) and renames it over the path. On failure the old file is untouched and the
-// temporary file removed.
+// temporary file removed. With `owned`, the temporary file is first handed to that owner
+// (fchown) and given its mode instead; where the writer may not hand it over, it stays the
+// writer's with `mode`, and the write goes on.
 Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t mode = 0644,
-                       Durability durability = Durability::kSynced);
+                       Durability durability = Durability::kSynced, const Ownership* owned = nullptr);
 
 // Takes a folder path and a mode; creates the folder and any missing parents (each new one
 // with that mode). Ok when the folder exists afterwards; IOError when a part is not a folder

@@ -585,8 +585,8 @@ TEST_F(EngineE2E, AnAnswerThatCannotBeWrittenIsKeptAndWrittenLater) {
   h_->StartEngine({"ZELVORA_ENGINE_HOLD_AT=job-started,cleaned", "ZELVORA_ENGINE_HOLD_FILE=" + hold});
   struct Order {
     std::string account, machine, job;
-  } orders[] = {{"alice", "pcX", "x1.prc"}, {"alice", "pcY", "y1.prc"}, {"alice", "pcX", "x2.prc"},
-                {"bob", "pcZ", "z1.prc"}};
+  } orders[] = {
+      {"alice", "pcX", "x1.prc"}, {"alice", "pcY", "y1.prc"}, {"alice", "pcX", "x2.prc"}, {"bob", "pcZ", "z1.prc"}};
   const size_t last = std::size(orders) - 1;
   std::string slot;
   for (size_t i = 0; i <= last; ++i) {
@@ -744,6 +744,91 @@ TEST_F(EngineE2E, TheSystemLimitsAndTheAccountQuotaFileAreOneForTheCheckTheRenew
             (std::vector<std::string>{"[PrintLimit]", "CheckRange=3", date, "MaxPages=50", "PageCount=1",
                                       "MaxPages_Color=20", "PageCount_Color=0"}));
   EXPECT_TRUE(crlf);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+TEST_F(EngineE2E, NobodyPrintsOnAnotherUsersQuota) {
+  // Two users of the machine (through nss_wrapper) who may both write the share.
+  if (::geteuid() != 0) GTEST_SKIP() << "request files of other users can only be made as root (chown)";
+  const std::string nss = "/usr/lib/x86_64-linux-gnu/libnss_wrapper.so";
+  if (!fsys::exists(nss)) GTEST_SKIP() << "nss_wrapper is not installed";
+  const std::string accounts = root_.str() + "/accounts";
+  ASSERT_TRUE(fs::MakeDirs(accounts).ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(accounts + "/passwd",
+                                  "root:x:0:0:root:/root:/bin/sh\n"
+                                  "aiko:x:2001:2001:Aiko:/home/aiko:/bin/sh\n"
+                                  "kenji:x:2002:2002:Kenji:/home/kenji:/bin/sh\n")
+                  .ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(accounts + "/group", "root:x:0:\naiko:x:2001:\nkenji:x:2002:\n").ok());
+  h_->Sql(
+      "INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) VALUES "
+      "(11,'aiko','Aiko',0,0,0,0,'',1)");
+  h_->Sql(
+      "INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) VALUES "
+      "(12,'kenji','Kenji',0,0,0,0,'',1)");
+  // The period ended long ago: the renewal at start writes the quota files.
+  ASSERT_TRUE(fs::WriteFileAtomic(h_->result() + "/Aperiod.prd",
+                                  "[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20000131\r\nLimitDays=0\r\n")
+                  .ok());
+  h_->StartEngine(
+      {"LD_PRELOAD=" + nss, "NSS_WRAPPER_PASSWD=" + accounts + "/passwd", "NSS_WRAPPER_GROUP=" + accounts + "/group"});
+  const fs::Ownership aiko{2001, 2001, 0644}, kenji{2002, 2002, 0644};
+  // Gives the owner and mode of a file of the result folder ("" when it is missing).
+  auto owner_of = [&](const std::string& name) {
+    struct stat st {};
+    if (::lstat((h_->result() + "/" + name).c_str(), &st) != 0) return std::string();
+    char text[32];
+    snprintf(text, sizeof text, "%u %04o", static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_mode & 07777));
+    return std::string(text);
+  };
+
+  // kenji's requests on aiko's quota (her name in any case) are set aside, both named,
+  // nothing printed or charged; an account the machine does not know is not checked.
+  struct Case {
+    std::string account, machine;
+    bool set_aside;
+  } cases[] = {{"aiko", "pcK", true}, {"AIKO", "pcK1", true}, {"bob", "pcB", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.account);
+    const std::string job = c.machine + ".prc";
+    h_->WriteJob(job, 1);
+    std::string s = h_->Submit(EngineHarness::RequestText(RequestSpec{c.account, c.machine, job, {{"K", 1}}}), &kenji);
+    if (!c.set_aside) {
+      EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer(c.account, c.machine, s)), 0);
+      continue;
+    }
+    const std::string aside = h_->print_info() + "/Rejected/" + s + ".lst";
+    for (int i = 0; i < 1500 && !fsys::exists(aside); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(fsys::exists(aside));
+    EXPECT_TRUE(EventHas("[" + s + ".lst] written by kenji for the account aiko"));
+    EXPECT_FALSE(fsys::exists(h_->result() + "/" + c.account + "-" + c.machine + ".ans"));
+  }
+  EXPECT_EQ(h_->PrintLog().size(), 1u);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+
+  // aiko's own request goes through; her answers and quota files are hers alone.
+  h_->WriteJob("a1.prc", 1);
+  std::string s2 = h_->Submit(EngineHarness::RequestText(RequestSpec{"aiko", "pcA", "a1.prc", {{"A", 1}}}), &aiko);
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("aiko", "pcA", s2)), 0);
+  for (int i = 0; i < 1000 && !fsys::exists(h_->result() + "/kenji.ans"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (const std::string& name :
+       {std::string("aiko-pcA.ans"), s2 + "-aiko-pcA.an2", std::string("aiko-.ans"), std::string("aiko.ans")})
+    EXPECT_EQ(owner_of(name), "2001 0600") << name;
+  EXPECT_EQ(owner_of("kenji.ans"), "2002 0600");
+
+  // With the check off (a share whose owners are not the users), both go through, and the
+  // answers are written as ever.
+  h_->SetDword("CheckRequestOwner", 0);
+  h_->WriteJob("k2.prc", 1);
+  std::string s3 = h_->Submit(EngineHarness::RequestText(RequestSpec{"aiko", "pcK2", "k2.prc", {{"K2", 1}}}), &kenji);
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("aiko", "pcK2", s3)), 0);
+  EXPECT_EQ(owner_of("aiko-pcK2.ans"), "0 0644");
+  h_->WriteJob("a2.prc", 1);
+  std::string s4 = h_->Submit(EngineHarness::RequestText(RequestSpec{"aiko", "pcA2", "a2.prc", {{"A2", 1}}}), &aiko);
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("aiko", "pcA2", s4)), 0);
+  EXPECT_EQ(h_->PrintLog().size(), 4u);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 4u);
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 

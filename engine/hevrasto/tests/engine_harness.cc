@@ -115,8 +115,8 @@ void EngineHarness::WriteJobBytes(const std::string& name, const std::string& by
   ASSERT_TRUE(fs::WriteFileAtomic(jobs() + "/" + name, bytes).ok());
 }
 
-std::string EngineHarness::Submit(const std::string& text) {
-  auto slot = SubmitRequest(print_info(), text);
+std::string EngineHarness::Submit(const std::string& text, const fs::Ownership* owner) {
+  auto slot = SubmitRequest(print_info(), text, owner);
   EXPECT_TRUE(slot.ok()) << slot.status().ToString();
   return slot.ok() ? *slot : "";
 }

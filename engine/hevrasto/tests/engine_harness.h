@@ -13,6 +13,7 @@
 
 #include "engine/db/zvm_database.h"
 #include "engine/hevrasto/server_setup.h"
+#include "platform/fs/files.h"
 #include "platform/mail/testing/smtp_server.h"
 #include "platform/odbc/odbc.h"
 #include "platform/process/process.h"
@@ -60,7 +61,8 @@ class EngineHarness {
   static std::string RequestText(const RequestSpec& order) { return engine::RequestText(order); }
   // Places a request text into the first free slot as the client does; gives the slot's
   // base name ("order07").
-  std::string Submit(const std::string& text);
+  // With `owner`, the request file is first handed to that owner.
+  std::string Submit(const std::string& text, const fs::Ownership* owner = nullptr);
   // Places a file under any name in the request folder (through a temporary name).
   void PlaceFile(const std::string& name, const std::string& text);
 

@@ -40,6 +40,31 @@ TEST(Accounts, NormalAccountsWithTheirFullNames) {
   EXPECT_EQ((*got)[1].name, "tanaka");
 }
 
+TEST(Accounts, FoundByTheirExactNameOrTheirUid) {
+  struct Case {
+    std::string name;
+    bool found;
+    uint32_t uid, gid;
+  } cases[] = {{"alice", true, 1000, 1000}, {"Bob", true, 1001, 1000}, {"svc", true, 999, 999},
+               {"bob", false, 0, 0},        {"", false, 0, 0},         {"nosuch", false, 0, 0}};
+  for (const auto& c : cases) {
+    auto a = FindAccount(c.name);
+    ASSERT_EQ(a.ok(), c.found) << c.name;
+    if (!c.found) {
+      EXPECT_EQ(a.status().code(), Status::Code::kNotFound) << c.name;
+      continue;
+    }
+    EXPECT_EQ(a->name, c.name);
+    EXPECT_EQ(a->uid, c.uid) << c.name;
+    EXPECT_EQ(a->gid, c.gid) << c.name;
+  }
+  auto tanaka = FindAccountByUid(1003);
+  ASSERT_TRUE(tanaka.ok());
+  EXPECT_EQ(tanaka->name, "tanaka");
+  EXPECT_EQ(tanaka->full_name, "田中 太郎");
+  EXPECT_EQ(FindAccountByUid(4242).status().code(), Status::Code::kNotFound);
+}
+
 TEST(Accounts, UidRangeDefaultsWhereTheFileSaysNothingUsable) {
   zv::testing::TempRoot root;
   struct Case {

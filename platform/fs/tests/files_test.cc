@@ -57,6 +57,22 @@ TEST(Files, AtomicWriteSetsModeAndLeavesNoTemporaryFile) {
   EXPECT_FALSE(WriteFileAtomic(root.str() + "/no/such/file", "x").ok());
 }
 
+TEST(Files, AWrittenFileIsHandedToItsOwnerWhereTheWriterMay) {
+  // Root hands the file over with the owner's mode; anyone else keeps it with the plain mode.
+  zv::testing::TempRoot root;
+  std::string p = root.str() + "/owned";
+  const Ownership owner{4242, 4243, 0600};
+  ASSERT_TRUE(WriteFileAtomic(p, "mine", 0644, Durability::kSynced, &owner).ok());
+  struct stat st {};
+  auto text = ReadFile(p, 100, &st);
+  ASSERT_TRUE(text.ok());
+  EXPECT_EQ(*text, "mine");
+  const bool root_writer = ::geteuid() == 0;
+  EXPECT_EQ(st.st_uid, root_writer ? 4242u : ::geteuid());
+  EXPECT_EQ(st.st_gid, root_writer ? 4243u : ::getegid());
+  EXPECT_EQ(st.st_mode & 0777, root_writer ? 0600u : 0644u);
+}
+
 TEST(Files, ReaderInAnotherProcessNeverSeesHalfAFile) {
   zv::testing::TempRoot root;
   std::string p = root.str() + "/shared";
