@@ -58,7 +58,7 @@ std::optional<std::string> AnswerNameFromBlock(std::span<const std::byte> block)
 std::string CountText(int count) { return Fmt(kCountFormat, count); }
 std::string WindowTitle(const std::string& server_name) { return kTitlePrefix + server_name; }
 
-MonitorAnswer ReadMonitorAnswer(const std::string& path) {
+MonitorAnswer ReadAnswer(const std::string& path) {
   MonitorAnswer a;
   // The answer folder is shared with other machines: a link placed there must not make the
   // monitor read some other file, so links are refused and only regular files read.
@@ -129,7 +129,7 @@ PopupLayout LayoutResultPopup(int text_width, int text_height, int ok_width, int
 
 std::vector<AnswerQueue::Arrival> AnswerQueue::Poll() {
   std::vector<Arrival> read;
-  for (const std::string& p : paths_) read.push_back({p, ReadMonitorAnswer(p)});
+  for (const std::string& p : paths_) read.push_back({p, ReadAnswer(p)});
   return Take(read);
 }
 

@@ -70,7 +70,7 @@ struct MonitorAnswer {
 // Takes an answer copy's path; reads it once (at most 1 MiB): not arrived when it is missing
 // or its "[PrintResult]" "Result" is empty; then "Title" and "Message" of "[NormalMessage]"
 // for result "0", else of "[ErrorMessage]", each cut to 511 bytes.
-MonitorAnswer ReadMonitorAnswer(const std::string& path);
+MonitorAnswer ReadAnswer(const std::string& path);
 
 // Takes a path and the identity that was read; deletes the file only when it is still that
 // file (same size and modification time). Gives true when it was deleted.

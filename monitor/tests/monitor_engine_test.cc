@@ -44,7 +44,7 @@ TEST(WelmoricEngine, ShowsTheEnginesAnswer) {
   zv::testing::TempRoot client_root;  // now this process's root
   ASSERT_TRUE(client::JoinServer(h.share(), "SRV", "share", client_root.str() + "/app").ok());
   winmsg::QtMessagePump pump;
-  MonitorWindow w(nullptr);
+  CMainFrame w(nullptr);
   ASSERT_TRUE(w.ok());
 
   // A request as the client writes it is listed with its columns.
@@ -95,7 +95,7 @@ TEST(WelmoricEngine, ShowsTheEnginesAnswer) {
   t.start();
   std::vector<ResultPopup*> popups;
   while (popups.empty() && t.elapsed() < 60000) {
-    w.Poll();
+    w.OnTimer();
     w.WaitIdle();
     for (QWidget* top : QApplication::topLevelWidgets())
       if (auto* p = dynamic_cast<ResultPopup*>(top); p && p->isVisible()) popups.push_back(p);

@@ -72,14 +72,14 @@ TEST(MonitorAnswers, ReadsAndWordsTheAnswer) {
   };
   for (const Case& c : cases) {
     Write(p, c.text);
-    MonitorAnswer a = ReadMonitorAnswer(p);
+    MonitorAnswer a = ReadAnswer(p);
     EXPECT_EQ(a.arrived, c.arrived) << c.text;
     if (!a.arrived) continue;
     ResultPopupText t = PopupTextFor(a);
     EXPECT_EQ(t.title, c.title);
     EXPECT_EQ(t.lines, c.lines);
   }
-  EXPECT_FALSE(ReadMonitorAnswer(root.str() + "/missing.an2").arrived);
+  EXPECT_FALSE(ReadAnswer(root.str() + "/missing.an2").arrived);
 }
 
 TEST(MonitorAnswers, PollRemovesArrivalsAndDeletesOnlyTheFileRead) {
@@ -103,7 +103,7 @@ TEST(MonitorAnswers, PollRemovesArrivalsAndDeletesOnlyTheFileRead) {
   SetMtime(loud, time(nullptr) + 5);
   EXPECT_FALSE(DeleteIfUnchanged(loud, shown[0].answer.identity));
   EXPECT_TRUE(fs::exists(loud));
-  EXPECT_TRUE(DeleteIfUnchanged(loud, ReadMonitorAnswer(loud).identity));
+  EXPECT_TRUE(DeleteIfUnchanged(loud, ReadAnswer(loud).identity));
   EXPECT_FALSE(fs::exists(loud));
 }
 

@@ -26,7 +26,7 @@ TEST(WelmoricTray, DocksWithItsTooltipAndMenu) {
   ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
 
   std::vector<QString> notices;
-  MonitorWindow w([&](const QString& s) { notices.push_back(s); });
+  CMainFrame w([&](const QString& s) { notices.push_back(s); });
   ASSERT_TRUE(w.ok());
   ASSERT_TRUE(w.has_tray());
   EXPECT_TRUE(notices.empty());

@@ -82,7 +82,7 @@ TEST_F(WelmoricTest, ListsRequestsShowsAnswersAndPauses) {
           "JobName=案内状.docx\r\nAccountName=carol\r\nDeviceName=Office-A4\r\nJobPages=1\r\nPaperSize=-1\r\n"
           "ThumbnailCount=1\r\nCopies=30\r\n");
   std::vector<QString> notices;
-  MonitorWindow w([&](const QString& t) { notices.push_back(t); });
+  CMainFrame w([&](const QString& t) { notices.push_back(t); });
   ASSERT_TRUE(w.ok());
   // Offscreen there is no tray: said once, the window is shown and monitoring goes on.
   EXPECT_FALSE(w.has_tray());
@@ -127,7 +127,7 @@ TEST_F(WelmoricTest, ListsRequestsShowsAnswersAndPauses) {
                           "Message=今月の印刷枚数の上限を超えました。##KAIGYOU_POS##管理者に連絡してください。\r\n");
   std::string p2 = Answer(silent, "[PrintResult]\r\nResult=0\r\n[NormalMessage]\r\nTitle=印刷実行\r\n");
   std::string p3 = Answer(waiting, "[PrintResult]\r\nResult=\r\n");
-  w.Poll();
+  w.OnTimer();
   w.WaitIdle();
   std::vector<ResultPopup*> popups = Popups();
   ASSERT_EQ(popups.size(), 1u);
@@ -158,7 +158,7 @@ TEST_F(WelmoricTest, ListsRequestsShowsAnswersAndPauses) {
 TEST_F(WelmoricTest, ASecondInstanceOpensTheFirstOnesWindow) {
   auto guard = sync::NamedGuard::TryAcquire(kAppTitle);
   ASSERT_TRUE(guard.ok());
-  MonitorWindow w(nullptr);
+  CMainFrame w(nullptr);
   ASSERT_TRUE(w.ok());
   w.HideMonitor();
   ASSERT_FALSE(w.isVisible());

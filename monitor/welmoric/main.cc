@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
   winmsg::QtMessagePump pump;
   // Without a tray the notice is written to the error output as well as shown, so a monitor
   // started where no one looks still says why its window is open.
-  monitor::MonitorWindow window([](const QString& text) {
+  monitor::CMainFrame window([](const QString& text) {
     fprintf(stderr, "welmoric: %s\n", text.toUtf8().constData());
     if (QGuiApplication::platformName() != "offscreen") {
       auto* box = new QMessageBox(QMessageBox::Information, monitor::kAppTitle, text, QMessageBox::Ok);

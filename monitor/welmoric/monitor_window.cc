@@ -76,18 +76,27 @@ ResultPopup::~ResultPopup() {
   if (!path_.empty()) DeleteIfUnchanged(path_, identity_);
 }
 
-MonitorWindow::MonitorWindow(std::function<void(const QString&)> notify) : notify_(std::move(notify)) {
+CWelmoricView::CWelmoricView(const QStringList& headers, QWidget* parent)
+    : QTableWidget(0, static_cast<int>(headers.size()), parent) {
+  setObjectName("WelmoricView");
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  verticalHeader()->hide();
+  setHorizontalHeaderLabels(headers);
+  setWordWrap(false);
+}
+
+CTrayNotifyIcon::CTrayNotifyIcon(const QIcon& icon, const QString& tooltip, QMenu* menu, QObject* owner)
+    : QSystemTrayIcon(icon, owner) {
+  setToolTip(tooltip);
+  setContextMenu(menu);
+}
+
+CMainFrame::CMainFrame(std::function<void(const QString&)> notify) : notify_(std::move(notify)) {
   setFont(JapaneseFont());
-  view_ = new QTableWidget(0, kColumnCount, this);
-  view_->setObjectName("WelmoricView");
-  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  view_->verticalHeader()->hide();
   QStringList headers;
   for (const char* h : kColumnHeaders) headers << QString::fromUtf8(h);
-  view_->setHorizontalHeaderLabels(headers);
-  // One line per cell: a date never breaks in two.
-  view_->setWordWrap(false);
+  view_ = new CWelmoricView(headers, this);
   const std::vector<int> widths = StoredColumnWidths().value_or(FittedColumnWidths());
   for (int i = 0; i < kColumnCount; ++i) view_->setColumnWidth(i, widths[i]);
   setCentralWidget(view_);
@@ -106,9 +115,7 @@ MonitorWindow::MonitorWindow(std::function<void(const QString&)> notify) : notif
   pause_action_ = menu_->addAction(label(kMenuPause), this, [this] { TogglePause(); });
   pause_action_->setCheckable(true);
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
-    tray_ = new QSystemTrayIcon(MonitorIcon(false), this);
-    tray_->setToolTip(kTrayTooltip);
-    tray_->setContextMenu(menu_);
+    tray_ = new CTrayNotifyIcon(MonitorIcon(false), kTrayTooltip, menu_, this);
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
       if (r == QSystemTrayIcon::DoubleClick) ShowMonitor();
     });
@@ -125,12 +132,12 @@ MonitorWindow::MonitorWindow(std::function<void(const QString&)> notify) : notif
   if (!h.ok()) return;
   hwnd_ = *h;
   winmsg::SetProp(hwnd_, kAppTitle, 1);
-  connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
+  connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
   timer_.start(PollPeriodMs());
   if (!tray_) ShowMonitor();
 }
 
-MonitorWindow::~MonitorWindow() {
+CMainFrame::~CMainFrame() {
   if (worker_.joinable()) worker_.join();
   if (hwnd_) {
     winmsg::RemoveProp(hwnd_, kAppTitle);
@@ -139,7 +146,7 @@ MonitorWindow::~MonitorWindow() {
   if (!first_show_) SavePlacementNow();
 }
 
-winmsg::LRESULT MonitorWindow::Proc(winmsg::UINT msg, winmsg::WPARAM w, winmsg::LPARAM l) {
+winmsg::LRESULT CMainFrame::Proc(winmsg::UINT msg, winmsg::WPARAM w, winmsg::LPARAM l) {
   switch (msg) {
     case client::kMonitorAddResult:
       return OnAddResult();
@@ -174,7 +181,7 @@ winmsg::LRESULT MonitorWindow::Proc(winmsg::UINT msg, winmsg::WPARAM w, winmsg::
   }
 }
 
-winmsg::LRESULT MonitorWindow::OnAddResult() {
+winmsg::LRESULT CMainFrame::OnAddResult() {
   Result<shm::SharedBlock> block = shm::SharedBlock::Open(client::kMonitorBlock, shm::Access::kRead);
   if (!block.ok()) return 0;
   std::optional<std::string> name = AnswerNameFromBlock(block->bytes());
@@ -184,7 +191,7 @@ winmsg::LRESULT MonitorWindow::OnAddResult() {
   return 1;
 }
 
-void MonitorWindow::Poll() {
+void CMainFrame::OnTimer() {
   // One poll at a time: a slow share must not pile up workers, one per tick.
   if (polling_) return;
   StartWork(true, isVisible());
@@ -192,7 +199,7 @@ void MonitorWindow::Poll() {
 
 // Reads on the worker what may sit on a network share (answer copies, the request list)
 // and posts the results back to this thread.
-void MonitorWindow::StartWork(bool answers, bool list) {
+void CMainFrame::StartWork(bool answers, bool list) {
   if (worker_.joinable()) worker_.join();
   polling_ = true;
   refresh_pending_ = false;
@@ -201,7 +208,7 @@ void MonitorWindow::StartWork(bool answers, bool list) {
   bool monitoring_now = monitoring();
   worker_ = std::thread([this, paths, list, monitoring_now] {
     std::vector<AnswerQueue::Arrival> read;
-    for (const std::string& p : paths) read.push_back({p, ReadMonitorAnswer(p)});
+    for (const std::string& p : paths) read.push_back({p, ReadAnswer(p)});
     std::optional<ListView> view;
     if (list) view = list_.Refresh(monitoring_now);
     QMetaObject::invokeMethod(
@@ -209,7 +216,7 @@ void MonitorWindow::StartWork(bool answers, bool list) {
   });
 }
 
-void MonitorWindow::PollDone(std::vector<AnswerQueue::Arrival> read, std::optional<ListView> list) {
+void CMainFrame::PollDone(std::vector<AnswerQueue::Arrival> read, std::optional<ListView> list) {
   polling_ = false;
   for (const AnswerQueue::Arrival& a : queue_.Take(read)) {
     if (on_shown_) on_shown_(PopupTextFor(a.answer));
@@ -225,11 +232,11 @@ void MonitorWindow::PollDone(std::vector<AnswerQueue::Arrival> read, std::option
   if (refresh_pending_) StartWork(false, true);
 }
 
-void MonitorWindow::WaitIdle() {
+void CMainFrame::WaitIdle() {
   while (polling_ || refresh_pending_) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-void MonitorWindow::ApplyList(const ListView& v) {
+void CMainFrame::ApplyList(const ListView& v) {
   view_->setRowCount(static_cast<int>(v.rows.size()));
   for (int r = 0; r < static_cast<int>(v.rows.size()); ++r)
     for (int c = 0; c < kColumnCount; ++c) view_->setItem(r, c, new QTableWidgetItem(Q(v.rows[r][c])));
@@ -237,7 +244,7 @@ void MonitorWindow::ApplyList(const ListView& v) {
   if (!v.message.empty() && notify_) notify_(Q(v.message));
 }
 
-void MonitorWindow::RefreshList() {
+void CMainFrame::RefreshList() {
   if (!monitoring()) {
     ApplyList(ListView{{}, CountText(0), {}});
     return;
@@ -250,7 +257,7 @@ void MonitorWindow::RefreshList() {
   StartWork(false, true);
 }
 
-void MonitorWindow::ShowMonitor() {
+void CMainFrame::ShowMonitor() {
   if (first_show_) {
     first_show_ = false;
     Placement p = ReadPlacement();
@@ -265,13 +272,13 @@ void MonitorWindow::ShowMonitor() {
   setWindowTitle(Q(WindowTitle(ReadServerNames().server.value_or(""))));
 }
 
-void MonitorWindow::HideMonitor() {
+void CMainFrame::HideMonitor() {
   SaveWidths();
   if (!first_show_) SavePlacementNow();
   hide();
 }
 
-void MonitorWindow::TogglePause() {
+void CMainFrame::TogglePause() {
   if (timer_.isActive()) {
     timer_.stop();
     state_->setText(QString::fromUtf8(kPausedText));
@@ -284,7 +291,7 @@ void MonitorWindow::TogglePause() {
   if (isVisible()) RefreshList();
 }
 
-void MonitorWindow::SavePlacementNow() {
+void CMainFrame::SavePlacementNow() {
   // The normal geometry, not the current one: a window closed while maximised reopens at its
   // restored size.
   QRect r = normalGeometry();
@@ -293,7 +300,7 @@ void MonitorWindow::SavePlacementNow() {
   (void)SavePlacement({r.left(), r.top(), r.width(), r.height()});
 }
 
-std::vector<int> MonitorWindow::FittedColumnWidths() const {
+std::vector<int> CMainFrame::FittedColumnWidths() const {
   // Per column the widest text it commonly shows: a date, a document name, an account, a
   // printer, a page count, the longest paper text, a layout and a number of copies.
   static const char* const kSamples[kColumnCount] = {"8888/88/88 88:88:88",
@@ -313,20 +320,20 @@ std::vector<int> MonitorWindow::FittedColumnWidths() const {
   return widths;
 }
 
-int MonitorWindow::ListWidth() const {
+int CMainFrame::ListWidth() const {
   int width = 2 * view_->frameWidth() + view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
   for (int i = 0; i < kColumnCount; ++i) width += view_->columnWidth(i);
   return width;
 }
 
-void MonitorWindow::SaveWidths() {
+void CMainFrame::SaveWidths() {
   std::vector<int> w;
   for (int i = 0; i < kColumnCount; ++i) w.push_back(view_->columnWidth(i));
   // As with the place: widths not saved come back as the defaults next time.
   (void)SaveColumnWidths(w);
 }
 
-void MonitorWindow::closeEvent(QCloseEvent* e) {
+void CMainFrame::closeEvent(QCloseEvent* e) {
   // Closing only hides the window; the monitor keeps running.
   HideMonitor();
   e->ignore();

@@ -36,20 +36,36 @@ class ResultPopup : public QDialog {
   FileIdentity identity_;
 };
 
-class MonitorWindow : public QMainWindow {
+// The waiting-request list: a report-style table, one row per request, whole rows selected,
+// nothing edited in place, one line per cell (a date never breaks in two).
+class CWelmoricView : public QTableWidget {
+ public:
+  // Takes the column headers and the parent; gives the empty list.
+  CWelmoricView(const QStringList& headers, QWidget* parent);
+};
+
+// The tray icon: the monitor's icon with its tooltip and menu; a double click shows the
+// window.
+class CTrayNotifyIcon : public QSystemTrayIcon {
+ public:
+  // Takes the icon, the tooltip, the menu and the owner frame.
+  CTrayNotifyIcon(const QIcon& icon, const QString& tooltip, QMenu* menu, QObject* owner);
+};
+
+class CMainFrame : public QMainWindow {
  public:
   // Takes a function that shows a message (the no-tray notice); creates the window hidden,
   // its tray icon when a tray exists (else says so once and shows the window), its message
   // window and starts monitoring. Check ok() afterwards.
-  explicit MonitorWindow(std::function<void(const QString&)> notify);
-  ~MonitorWindow() override;
+  explicit CMainFrame(std::function<void(const QString&)> notify);
+  ~CMainFrame() override;
 
   bool ok() const { return hwnd_ != 0; }
   winmsg::HWND hwnd() const { return hwnd_; }
   bool monitoring() const { return timer_.isActive(); }
   bool has_tray() const { return tray_ != nullptr; }
-  QSystemTrayIcon* tray() { return tray_; }
-  QTableWidget* view() { return view_; }
+  CTrayNotifyIcon* tray() { return tray_; }
+  CWelmoricView* view() { return view_; }
   QMenu* tray_menu() { return menu_; }
   QString count_text() const { return count_->text(); }
   QString state_text() const { return state_->text(); }
@@ -62,9 +78,9 @@ class MonitorWindow : public QMainWindow {
   // Takes the hand-over: reads the shared block and queues the answer copy. Gives 1 when the
   // block existed.
   winmsg::LRESULT OnAddResult();
-  // One poll: reads the queued answers (and the list when the window is visible) on the
+  // One timer tick: reads the queued answers (and the list when the window is visible) on the
   // worker; the results are shown when they come back. A tick during a poll is skipped.
-  void Poll();
+  void OnTimer();
   // Rebuilds the list: read on the worker (after a poll under way), shown when it comes
   // back; while paused the list is emptied at once.
   void RefreshList();
@@ -91,10 +107,10 @@ class MonitorWindow : public QMainWindow {
 
   std::function<void(const QString&)> notify_;
   std::function<void(const ResultPopupText&)> on_shown_;
-  QTableWidget* view_ = nullptr;
+  CWelmoricView* view_ = nullptr;
   QLabel* count_ = nullptr;
   QLabel* state_ = nullptr;
-  QSystemTrayIcon* tray_ = nullptr;
+  CTrayNotifyIcon* tray_ = nullptr;
   QMenu* menu_ = nullptr;
   QAction* pause_action_ = nullptr;
   QTimer timer_;
