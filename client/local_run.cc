@@ -76,6 +76,14 @@ Result<std::string> RunLocally(const ClientConfig& config, ClientDocument& doc, 
   return answer_path;
 }
 
+bool IsDuplicatePrint(spool::Spooler& spooler, const std::string& printer, const std::string& document) {
+  auto jobs = spooler.EnumJobs(printer);
+  if (!jobs.ok()) return false;
+  for (const spool::JobInfo& j : *jobs)
+    if (spool::InQueue(j.state) && j.document == document) return true;
+  return false;
+}
+
 RunEnd DecideRunEnd(int code, bool newer_jobs, bool modal) {
   RunEnd e;
   e.remove_jobs = code == 0 || code == 8;

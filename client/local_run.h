@@ -23,6 +23,12 @@ namespace zv::client {
 Result<std::string> RunLocally(const ClientConfig& config, ClientDocument& doc, RequestOrder order,
                                spool::Spooler& spooler, printing::SheetSurfaceFactory surfaces);
 
+// The duplicate-print check of a run without a server: takes the spooler, the chosen
+// printer and the top job's name; true when a job of that document name is still in the
+// printer's queue (jobs that have ended do not count). A queue that cannot be read holds
+// no duplicate.
+bool IsDuplicatePrint(spool::Spooler& spooler, const std::string& printer, const std::string& document);
+
 // What the frame does when the answer of a run has been read.
 struct RunEnd {
   bool remove_jobs = false;  // the jobs listed when the run started leave the list

@@ -354,7 +354,7 @@ void CMainFrame::PlaceWindow() {
 void CMainFrame::closeEvent(QCloseEvent* event) {
   // A run whose answer has not come yet, or jobs not printed: the user is asked first.
   answer_timer_->stop();
-  if (jobs_.size() > 0 && options_.prompt->Show(kUnprintedJobsText, kCloseConfirmTitle, PromptIcon::kQuestion,
+  if (jobs_.size() > 0 && !ending_ && options_.prompt->Show(kUnprintedJobsText, kCloseConfirmTitle, PromptIcon::kQuestion,
                                                 PromptButtons::kYesNoDefaultNo) != PromptAnswer::kYes) {
     timers_.CloseDeclined();
     if (timers_.armed(kTimerAnswer)) answer_timer_->start();
@@ -435,6 +435,7 @@ bool CMainFrame::StartUp(const StartArgs& args) {
   PlaceWindow();
   layout_->Load(settings_);
   copies_->Load(settings_);
+  if (config_.has_server()) copies_->SetDlgDuplication(0);
   header_->LoadFormats(config_.app_path);
   ApplyHeaderFooter();
   if (open_failed && !options_.auto_print)
@@ -767,14 +768,40 @@ bool CMainFrame::focusNextPrevChild(bool next) {
 }
 
 void CMainFrame::Print() {
-  if (printing_ || doc_.GetAllPage() == 0 || !config_ok_) {
-    // An unattended run with nothing to print must not stay as a hidden process.
-    if (!printing_ && isHidden()) {
+  trace_.Trace("CMainFrame::OnDbbOk IN");
+  if (printing_ || !config_ok_) {
+    emit printFinished(PrintOutcome::kNothing);
+    return;
+  }
+  // Nothing to print: the program ends.
+  if (jobs_.size() == 0) {
+    emit printFinished(PrintOutcome::kNothing);
+    EndProgram();
+    return;
+  }
+  const RangeCheck check = CheckPrinterAndRange(printer_combo_->count() > 0, copies_->range_chosen(),
+                                                copies_->first_page(), copies_->last_page(), jobs_.TotalPages());
+  if (!check.ok()) {
+    // A refused unattended run must not stay as a hidden process.
+    if (isHidden()) {
       options_.auto_print = false;
       show();
     }
+    tabs_->setCurrentIndex(check.tab);
+    options_.prompt->Show(check.text, check.title, PromptIcon::kStop);
+    copies_->FocusRangeField(check.focus);
     emit printFinished(PrintOutcome::kNothing);
     return;
+  }
+  // With a server the engine checks for duplicates itself.
+  if (!config_.has_server() && copies_->GetDuplicationCheck()) {
+    auto spooler = spool::OpenSpooler();
+    if (spooler.ok() && IsDuplicatePrint(**spooler, printer_combo_->currentText().toStdString(), jobs_.row(0).name)) {
+      if (!options_.auto_print) options_.prompt->Show("2重印刷のため終了します。", kPrintErrorTitle, PromptIcon::kStop);
+      emit printFinished(PrintOutcome::kNothing);
+      EndProgram();
+      return;
+    }
   }
   printing_ = true;
   if (auto* b = findChild<QPushButton*>(Id(1002))) {
@@ -955,6 +982,9 @@ void CMainFrame::RunServerSettings() {
   ServerDialog d(config_, QuotaState{}, options_.prompt, this);
   if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted) return;
   config_.server_name = d.server_name();
+  // With a server the duplicate check is the engine's; back to local printing it is the
+  // user's again.
+  copies_->SetDlgDuplication(config_.has_server() ? 0 : 1);
   LoadPrintersAsync();
 }
 
@@ -1221,6 +1251,13 @@ void CMainFrame::AutoSaveJob() {
   std::filesystem::remove(path, ec);
   if (!doc_.Save(path).ok()) trace_.Trace("CMainFrame::AutoSave failed");
   settings_.save_times = NextAutoSaveNumber(settings_.save_times, settings_.auto_save_times);
+}
+
+void CMainFrame::EndProgram() {
+  ending_ = true;
+  hide();
+  close();
+  if (options_.on_close) options_.on_close();
 }
 
 bool CMainFrame::SaveJob(const std::string& path) {
