@@ -226,18 +226,43 @@ void CMainFrame::BuildBars() {
   connect(print, &QPushButton::clicked, this, &CMainFrame::Print);
   connect(help, &QPushButton::clicked, this, &CMainFrame::RunHelp);
   QMenu* file = menuBar()->addMenu(QString::fromUtf8("ファイル(&F)"));
+  // The menu twins of the bar's buttons and the job list's job files: print and the job
+  // save need pages and no run, the job commands no run.
+  QAction* print_item = file->addAction(QString::fromUtf8("印刷(&P)"), this, &CMainFrame::Print);
+  print_item->setObjectName("32797");
+  file->addSeparator();
+  QAction* open_item = file->addAction(QString::fromUtf8("保存されたジョブを開く(&J)..."), this,
+                                       [this] { findChild<QPushButton*>(Id(1084))->click(); });
+  open_item->setObjectName("32788");
+  QAction* save_item = file->addAction(QString::fromUtf8("ジョブの保存(&V)..."), this,
+                                       [this] { findChild<QPushButton*>(Id(1083))->click(); });
+  save_item->setObjectName("32800");
+  file->addSeparator();
+  connect(file, &QMenu::aboutToShow, this, [this, print_item, open_item, save_item] {
+    print_item->setEnabled(!printing_ && doc_.GetAllPage() > 0);
+    open_item->setEnabled(!printing_);
+    save_item->setEnabled(!printing_ && doc_.GetAllPage() > 0);
+  });
   QAction* options = file->addAction(QString::fromUtf8("オプション設定(&O)..."), this, &CMainFrame::RunOptions);
   options->setObjectName("32795");
   // The reduction-rate clearing; Linux window managers give programs no system menu to add
   // it to, so it stands in the file menu.
   QAction* clear_rate = file->addAction(QString::fromUtf8("削減率のクリア(&E)"), this, &CMainFrame::ClearReductionRate);
   clear_rate->setObjectName("clear-rate");
+  file->addSeparator();
+  QAction* cancel_item = file->addAction(QString::fromUtf8("キャンセル(&C)"), this, [this] {
+    if (auto* b = findChild<QPushButton*>(Id(1003))) b->click();
+  });
+  cancel_item->setObjectName("32801");
   // The menu bar's edit menu holds the page-edit commands of the right click as well.
   QMenu* edit = menuBar()->addMenu(QString::fromUtf8("編集(&E)"));
   QMenu* page_menu = BuildPageEditMenu(edit);
   for (QAction* a : page_menu->actions()) edit->addAction(a);
   connect(edit, &QMenu::aboutToShow, page_menu, &QMenu::aboutToShow);
   QMenu* help_menu = menuBar()->addMenu(QString::fromUtf8("ヘルプ(&H)"));
+  QAction* help_item = help_menu->addAction(QString::fromUtf8("ヘルプ(&H)"), this, &CMainFrame::RunHelp);
+  help_item->setObjectName("32785");
+  help_menu->addSeparator();
   QAction* about = help_menu->addAction(QString::fromUtf8("バージョン情報(&A)..."), this, &CMainFrame::RunAbout);
   about->setObjectName("57664");
 }
@@ -501,6 +526,23 @@ class PostingProgress : public ProgressModel {
   std::function<void(ProgressModel)> post_;
 };
 
+// Passes a local run's printing progress, heard on its worker, on through `post` (which
+// hands it to the window thread): 0 the printing started, 1 a side (its page label and bar
+// position), 2 it ended.
+class PrintProgressRelay : public printing::PrintJobObserver {
+ public:
+  using Post = std::function<void(int what, std::string label, int position)>;
+  explicit PrintProgressRelay(Post post) : post_(std::move(post)) {}
+  void OnPrintingStarted() override { post_(0, {}, 0); }
+  void SetPageLabel(std::string_view text) override { label_ = text; }
+  void SetProgress(int position) override { post_(1, label_, position); }
+  void OnPrintingFinished() override { post_(2, {}, 0); }
+
+ private:
+  Post post_;
+  std::string label_;
+};
+
 }  // namespace
 
 void CMainFrame::LoadPrintersAsync() {
@@ -551,6 +593,7 @@ void CMainFrame::ShowProgress(const ProgressModel& state) {
     progress_->setObjectName(Id(180));
   }
   progress_->Show(state);
+  if (state.mode() != ProgressModel::kPrinting) progress_total_ = state.total();
   if (state.open() && !options_.auto_print) {
     progress_->show();
   } else {
@@ -804,6 +847,7 @@ void CMainFrame::Print() {
     }
   }
   printing_ = true;
+  EnableJobEditButtons(false);
   if (auto* b = findChild<QPushButton*>(Id(1002))) {
     b->setEnabled(false);
     b->setDefault(false);
@@ -828,6 +872,9 @@ void CMainFrame::OnTimerTick(int id) {
         break;
       case FrameTimers::Action::kPollAnswer:
         PollAnswer();
+        break;
+      case FrameTimers::Action::kRefreshQuota:
+        ShowStatusTexts();
         break;
       default:
         break;
@@ -893,10 +940,24 @@ void CMainFrame::PrintExecute() {
   local_answer_.clear();
   run_jobs_ = run_jobs;
   answer_timer_->start();
-  std::thread([config = config_, doc, order, back, run_jobs] {
+  // The progress window "印刷実行中" follows the printing; its counter starts as the last
+  // printer gathering left it and then shows each side's page label.
+  auto relay = std::make_shared<PrintProgressRelay>([back](int what, std::string label, int position) {
+    back([what, label = std::move(label), position](CMainFrame* f) {
+      if (what == 0) {
+        f->print_progress_.Open(ProgressModel::kPrinting, f->progress_total_);
+      } else if (what == 1) {
+        f->print_progress_.PrintSide(label, position);
+      } else {
+        f->print_progress_.Close();
+      }
+      f->ShowProgress(f->print_progress_);
+    });
+  });
+  std::thread([config = config_, doc, order, back, run_jobs, relay] {
     Result<std::string> answer_path = Status::IOError("no spooler");
     if (auto spooler = spool::OpenSpooler(); spooler.ok())
-      answer_path = RunLocally(config, *doc, order, **spooler, printing::PrinterSurfaces());
+      answer_path = RunLocally(config, *doc, order, **spooler, printing::PrinterSurfaces(), relay.get());
     back([answer_path, run_jobs](CMainFrame* f) {
       f->local_worker_ = false;
       if (!answer_path.ok()) {
@@ -938,6 +999,11 @@ void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alo
   printing_ = false;
   timers_.RunEnded();
   answer_timer_->stop();
+  EnableJobEditButtons(true);
+  if (print_progress_.open()) {
+    print_progress_.Close();
+    ShowProgress(print_progress_);
+  }
   if (auto* b = findChild<QPushButton*>(Id(1002))) {
     b->setEnabled(true);
     b->setDefault(true);
@@ -1249,7 +1315,7 @@ void CMainFrame::AutoSaveJob() {
   }
   const std::string path = AutoSavePath(folder, settings_.save_times);
   std::filesystem::remove(path, ec);
-  if (!doc_.Save(path).ok()) trace_.Trace("CMainFrame::AutoSave failed");
+  if (!WriteDocument(path)) trace_.Trace("CMainFrame::AutoSave failed");
   settings_.save_times = NextAutoSaveNumber(settings_.save_times, settings_.auto_save_times);
 }
 
@@ -1262,7 +1328,19 @@ void CMainFrame::EndProgram() {
 
 bool CMainFrame::SaveJob(const std::string& path) {
   if (jobs_.size() == 0) return false;
-  return doc_.Save(path).ok();
+  return WriteDocument(path);
+}
+
+bool CMainFrame::WriteDocument(const std::string& path) {
+  if (doc_.Save(path).ok()) return true;
+  if (!options_.auto_print)
+    options_.prompt->Show("ファイルの保存中に失敗しました。", kFrameText, PromptIcon::kExclamation);
+  return false;
+}
+
+void CMainFrame::EnableJobEditButtons(bool on) {
+  for (int id : {1006, 1007, 1008, 1009, 1012, 1084, 1083, 1011})
+    if (auto* b = findChild<QPushButton*>(Id(id))) b->setEnabled(on);
 }
 
 void CMainFrame::PickPage(int page) {

@@ -291,6 +291,12 @@ class CMainFrame : public QMainWindow {
   void AutoSaveJob();
   // Ends the program as the close command does, but without asking about the jobs listed.
   void EndProgram();
+  // Enables or disables the job list's edit buttons (1006, 1007, 1008, 1009, 1012, 1084,
+  // 1083, 1011) together: off during a run, so the rows a run removes are those it printed.
+  void EnableJobEditButtons(bool on);
+  // Takes a path; writes the document there, telling "ファイルの保存中に失敗しました。" when it
+  // cannot (unless nobody is there to read it). Gives whether it was written.
+  bool WriteDocument(const std::string& path);
   // The run proper (timer 3's tick): settings saved, request built, hand-over or local run.
   void PrintExecute();
   // Takes a timer's id; does what the timer machine says for its tick.
@@ -347,6 +353,8 @@ class CMainFrame : public QMainWindow {
   QTimer* start_timer_ = nullptr;
   QTimer* answer_timer_ = nullptr;
   ProgressDialog* progress_ = nullptr;
+  int progress_total_ = 0;         // the total of the last printer gathering
+  ProgressModel print_progress_;  // the progress window while a local run prints
   bool topmost_ = false;
   bool ending_ = false;  // EndProgram closes: no question about the jobs listed
   bool local_worker_ = false;  // a local print runs on its worker

@@ -13,7 +13,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -539,13 +541,24 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
   auto* timer3 = f->findChild<QTimer*>("timer3");
   ASSERT_NE(timer3, nullptr);
   f->Print();
-  // The run waits for timer 3's tick; the print button is off meanwhile.
+  // The run waits for timer 3's tick; the print button and the job list's edit buttons are
+  // off meanwhile, so the rows the run removes are the ones it prints.
   EXPECT_TRUE(f->printing());
   EXPECT_TRUE(timer3->isActive());
-  EXPECT_FALSE(f->findChild<QPushButton*>("1002")->isEnabled());
+  for (const char* id : {"1002", "1006", "1007", "1008", "1009", "1012", "1084", "1083", "1011"})
+    EXPECT_FALSE(f->findChild<QPushButton*>(id)->isEnabled()) << id;
   ASSERT_TRUE(done.wait(60000));
   EXPECT_FALSE(timer3->isActive());
   EXPECT_FALSE(f->printing());
+  // The progress window followed the printing: its title, no printer count, the page label
+  // of the last side and a full bar; it is gone now.
+  auto* progress = f->findChild<QDialog*>("180");
+  ASSERT_NE(progress, nullptr);
+  EXPECT_EQ(progress->windowTitle().toStdString(), "印刷実行中");
+  EXPECT_FALSE(progress->isVisible());
+  EXPECT_EQ(progress->findChild<QLabel*>("1157")->text().toStdString(), "  1/  1 ページ");
+  EXPECT_FALSE(progress->findChild<QLabel*>("1159")->isVisibleTo(progress));
+  EXPECT_EQ(progress->findChild<QProgressBar*>("1156")->value(), 100);
   ASSERT_GE(prompt_.shown.size(), 2u);
   EXPECT_EQ(prompt_.shown[0].text, "指定されたフォルダがありません。\n自動保存に失敗しました。");
   EXPECT_EQ(prompt_.shown[0].title, "印刷ジョブ自動保存失敗");
@@ -1140,6 +1153,44 @@ TEST_F(FrameTest, PrintChecksEmptyListRangeAndDuplicates) {
   ClientSettings back;
   ASSERT_TRUE(LoadSettings(&back, app_, false).ok());
   EXPECT_EQ(back.dup_check, 0);
+}
+
+TEST_F(FrameTest, MenuCommandsAndAFailedJobSave) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(StartArgs{}));
+  WaitPrinters(*f);
+  struct Item {
+    const char* id;
+    const char* text;
+    bool enabled_without_pages;
+  } items[] = {
+      {"32797", "印刷(&P)", false},
+      {"32788", "保存されたジョブを開く(&J)...", true},
+      {"32800", "ジョブの保存(&V)...", false},
+      {"32801", "キャンセル(&C)", true},
+      {"32785", "ヘルプ(&H)", true},
+  };
+  auto show_menus = [&] {
+    for (QMenu* m : f->menuBar()->findChildren<QMenu*>()) emit m->aboutToShow();
+  };
+  show_menus();
+  for (const auto& i : items) {
+    QAction* a = f->findChild<QAction*>(i.id);
+    ASSERT_NE(a, nullptr) << i.id;
+    EXPECT_EQ(a->text().toStdString(), i.text) << i.id;
+    EXPECT_EQ(a->isEnabled(), i.enabled_without_pages) << i.id;
+  }
+  ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQm.tmp", 2), "M"), 1);
+  show_menus();
+  for (const auto& i : items) EXPECT_TRUE(f->findChild<QAction*>(i.id)->isEnabled()) << i.id;
+
+  // A job file that cannot be written says so.
+  prompt_.shown.clear();
+  EXPECT_FALSE(f->SaveJob(root_.str() + "/no such folder/job.prc"));
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, "ファイルの保存中に失敗しました。");
+  EXPECT_EQ(prompt_.shown[0].icon, PromptIcon::kExclamation);
 }
 
 TEST_F(FrameTest, StartUpFailures) {
