@@ -1227,6 +1227,7 @@ bool CMainFrame::CanEditPage(int command) const {
 }
 
 void CMainFrame::EditPage(int command) {
+  const int before = selected_page_;
   const std::optional<int> selected =
       page_edit_.Run(command, {printing_, selected_page_, layout_->choice().pages_per_sheet});
   if (!selected) return;
@@ -1238,6 +1239,9 @@ void CMainFrame::EditPage(int command) {
   }
   RefreshJobRows();
   SyncView();
+  // A blank page is shown where it went in: the sheet that holds it.
+  if (command == kCmdBlankBefore || command == kCmdBlankAfter)
+    view_->ShowPage((before + (command == kCmdBlankAfter ? 1 : 0)) / std::max(1, layout_->choice().pages_per_sheet));
 }
 
 QMenu* CMainFrame::BuildPageEditMenu(QWidget* parent) {
