@@ -81,7 +81,7 @@ bool HeaderFormatList::NameAcceptable(const std::string& name, int except, Promp
     return false;
   }
   for (int i = 0; i < static_cast<int>(items_.size()); ++i) {
-    if (i != except && items_[i].name == name) {
+    if (i != except && EqualsNoCase(items_[i].name, name)) {
       if (prompt) prompt->Show("その項目名は登録済みです。", kHeaderEditTitle, PromptIcon::kExclamation);
       return false;
     }
@@ -89,15 +89,31 @@ bool HeaderFormatList::NameAcceptable(const std::string& name, int except, Promp
   return true;
 }
 
-bool HeaderFormatList::Rename(const std::string& name, Prompt* prompt) {
+bool HeaderFormatList::RenameAllowed(Prompt* prompt) const {
   if (selection_ < 0) return false;
   if (selection_ == 0) {
     if (prompt) prompt->Show("項目[なし]の名前は変更できません。", kHeaderEditTitle, PromptIcon::kExclamation);
     return false;
   }
+  return true;
+}
+
+bool HeaderFormatList::Rename(const std::string& name, Prompt* prompt) {
+  if (!RenameAllowed(prompt)) return false;
   if (name.empty() || name == items_[selection_].name) return false;
   if (!NameAcceptable(name, selection_, prompt)) return false;
   items_[selection_].name = name;
+  return true;
+}
+
+bool HeaderFormatList::SetTexts(int index, const std::string& left, const std::string& center,
+                                const std::string& right) {
+  if (index <= 0 || index >= static_cast<int>(items_.size())) return false;
+  HeaderFormatItem& it = items_[index];
+  if (it.left == left && it.center == center && it.right == right) return false;
+  it.left = left;
+  it.center = center;
+  it.right = right;
   return true;
 }
 

@@ -40,11 +40,18 @@ class HeaderFormatList {
   int selection() const { return selection_; }
   void Select(int index) { selection_ = index >= 0 && index < static_cast<int>(items_.size()) ? index : -1; }
 
-  // Renames the selected item. Messages: item 0 "項目[なし]の名前は変更できません。", a name
-  // taken by another item "その項目名は登録済みです。", a name longer than 256 characters (or
+  // Gives whether the selected item may get a new name: not with none selected, nor item 0
+  // (which says "項目[なし]の名前は変更できません。").
+  bool RenameAllowed(Prompt* prompt) const;
+  // Renames the selected item. Messages: item 0 as above, a name taken by another item
+  // "その項目名は登録済みです。" (names that differ only in the case of ASCII letters count as
+  // one, as the file reader matches sections so), a name longer than 256 characters (or
   // holding "]" or a line end) "入力値が適切ではありません。". An empty or unchanged name does
   // nothing. Gives whether the name changed.
   bool Rename(const std::string& name, Prompt* prompt);
+  // Takes an index above 0 and three texts; keeps them as that item's texts. Gives whether
+  // they changed (item 0 and indexes outside the list keep theirs).
+  bool SetTexts(int index, const std::string& left, const std::string& center, const std::string& right);
   // Deletes the selected item after asking (Yes); item 0 is refused. The selection moves to
   // the same index, or the one before when the last was deleted, or none.
   bool DeleteSelected(Prompt* prompt);

@@ -1,9 +1,10 @@
 // Pages per second: playing A4 pages (recorded at 300 dpi) into a 200 dpi memory bitmap.
 //
-// Pages: a text-heavy page, a bitmap-heavy page, and two pages like those office programs
-// print: a letter (text in several faces, a table, a logo of shapes) and a report recorded in
+// Pages: a text-heavy page, a bitmap-heavy page, two pages like those office programs print:
+// a letter (text in several faces, a table, a logo of shapes) and a report recorded in
 // MM_LOMETRIC (a chart with hatched and dashed shapes, a photograph reduced in HALFTONE mode,
-// a table, text). BM_PlayerVsPdftoppm plays the whole set and, in the same run, renders a PDF
+// a table, text), and a clipping-heavy catalogue page of masked pictures. BM_PlayClippedPageSampled
+// plays the catalogue with its pictures sampled instead of reduced. BM_PlayerVsPdftoppm plays the whole set and, in the same run, renders a PDF
 // of the same pages made by the printer surface with `pdftoppm -r 200`, and reports both
 // rates and their ratio. BM_ClearPage / BM_MemsetPage compare a whole-page solid fill with a
 // memset of the page's bytes.
@@ -231,6 +232,44 @@ std::vector<std::uint8_t> ReportPage() {
   return p.Close();
 }
 
+// A page of many masked bitmaps, each shown through a small clip: a catalogue of 14 x 10
+// cells, each with a 24-bit picture of 320 x 240 laid out as Windows programs draw transparent
+// pictures (the mask ANDed, then the picture ORed) of which the cell's clip shows a part, and
+// a caption. Played at 200 dpi every picture is reduced; `stretch_mode` is the mode the page
+// sets (COLORONCOLOR only samples, the cost of such a page before reductions combined pixels).
+std::vector<std::uint8_t> ClippedPage(int stretch_mode) {
+  PageRecording p;
+  MetafileRecorder& rec = *p.rec;
+  constexpr int kPw = 320, kPh = 240;
+  const Dib picture = Photo(kPw, kPh);
+  std::vector<std::uint32_t> mpx(size_t(kPw) * kPh);
+  for (int y = 0; y < kPh; ++y) {
+    for (int x = 0; x < kPw; ++x) {
+      const double dx = (x - kPw / 2.0) / (kPw / 2.0), dy = (y - kPh / 2.0) / (kPh / 2.0);
+      mpx[size_t(y) * kPw + x] = dx * dx + dy * dy <= 1 ? 0 : 0xFFFFFF;  // black inside the oval
+    }
+  }
+  const Dib mask = EncodeDib(kPw, kPh, mpx, 24);
+  rec.SetStretchBltMode(stretch_mode);
+  rec.SetBkMode(win::TRANSPARENT);
+  rec.SelectFont(Font{MakeLogFont("Liberation Sans", -24)});
+  constexpr int kCols = 10, kRows = 14, kCellW = 216, kCellH = 230;
+  for (int r = 0; r < kRows; ++r) {
+    for (int c = 0; c < kCols; ++c) {
+      const int x = 150 + c * kCellW, y = 150 + r * kCellH;
+      rec.SaveDC();
+      rec.IntersectClipRect(x + 4, y + 4, x + kCellW - 4, y + kCellH - 30);
+      // The picture is placed off the cell's corner as a layout program crops it.
+      const int px = x - (c * 37) % 100, py = y - (r * 53) % 60;
+      rec.StretchDIBits(px, py, kPw, kPh, 0, 0, kPw, kPh, mask.ref(), win::SRCAND);
+      rec.StretchDIBits(px, py, kPw, kPh, 0, 0, kPw, kPh, picture.ref(), win::SRCPAINT);
+      rec.RestoreDC(-1);
+      rec.ExtTextOutW(x + 4, y + kCellH - 28, 0, nullptr, u"No. 0" + std::u16string(1, char16_t(u'A' + c)));
+    }
+  }
+  return p.Close();
+}
+
 struct NamedPage {
   const char* name;
   std::vector<std::uint8_t> bytes;
@@ -238,7 +277,9 @@ struct NamedPage {
 
 const std::vector<NamedPage>& Pages() {
   static const std::vector<NamedPage> pages = {
-      {"text", TextPage()}, {"bitmap", BitmapPage()}, {"letter", LetterPage()}, {"report", ReportPage()}};
+      {"text", TextPage()},     {"bitmap", BitmapPage()},
+      {"letter", LetterPage()}, {"report", ReportPage()},
+      {"clipped", ClippedPage(win::BLACKONWHITE)}};
   return pages;
 }
 
@@ -266,7 +307,25 @@ void BM_PlayPage(benchmark::State& state) {
   state.counters["pages_per_s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
   state.counters["page_bytes"] = double(page.bytes.size());
 }
-BENCHMARK(BM_PlayPage)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlayPage)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+
+// The clipped page with pictures sampled, not reduced by combining pixels.
+void BM_PlayClippedPageSampled(benchmark::State& state) {
+  static const std::vector<std::uint8_t> page = ClippedPage(win::COLORONCOLOR);
+  auto bmp = MemoryBitmap::Create(kA4W200, kA4H200, 24, 200);
+  if (page.empty() || !bmp.ok()) {
+    state.SkipWithError("cannot build the page");
+    return;
+  }
+  for (auto _ : state) {
+    if (Status s = PlayOnto(**bmp, page); !s.ok()) {
+      state.SkipWithError(s.ToString().c_str());
+      return;
+    }
+  }
+  state.counters["pages_per_s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_PlayClippedPageSampled)->Unit(benchmark::kMillisecond);
 
 // Runs a program and waits for it; gives its exit status (-1 when it cannot start).
 int Run(const std::vector<std::string>& args) {

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <memory>
 
+#include "capture/common/log.h"
 #include "capture/lumbrel/image_files.h"
+#include "capture/pdfrecords/pdfrecords.h"
 #include "capture/sarquen/sarquen.h"
 #include "driver/kelvad/device.h"
 #include "driver/kelvad/stream.h"
@@ -121,22 +123,48 @@ Result<std::vector<std::uint8_t>> RecordBitmapPage(const RenderedPage& page, int
 
 namespace {
 
-// Renders a PDF into an open session, one OutEMF per page.
+// Hands one page's metafile to the open session.
+Status HandOverPage(ZvCaptureSession session, const std::vector<std::uint8_t>& bytes, const VirtualPaper& paper,
+                    int orientation) {
+  gdi::HENHMETAFILE handle = gdi::SetEnhMetaFileBits(bytes);
+  if (handle == 0) return Status::InvalidArgument("the recorded page is no metafile");
+  ZvOutEmfRecord record{36,          session,      handle, paper.code, static_cast<std::uint32_t>(orientation),
+                        paper.width, paper.length, 0,      0};
+  OutEMF(&record);
+  gdi::DeleteEnhMetaFile(handle);
+  return Status::Ok();
+}
+
+// Draws a PDF into an open session as drawing records, one OutEMF per page. A page that
+// cannot be drawn as records within the limits (or at all) is rendered as a picture instead,
+// with a line in the capture log.
 Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const SpoolJob& job) {
   const VirtualPaper paper = FindPaper(job.paper).value_or(VirtualPapers()[0]);
-  return RenderPdf(path, paper, job.resolution, [&](const RenderedPage& page, int orientation) -> Status {
+  auto picture = [&](const RenderedPage& page, int orientation) -> Status {
     const int pw = orientation == 2 ? paper.length : paper.width;
     const int pl = orientation == 2 ? paper.width : paper.length;
     auto bytes = RecordBitmapPage(page, pw, pl);
     if (!bytes.ok()) return bytes.status();
-    gdi::HENHMETAFILE handle = gdi::SetEnhMetaFileBits(*bytes);
-    if (handle == 0) return Status::InvalidArgument("the recorded page is no metafile");
-    ZvOutEmfRecord record{36,          session,      handle, paper.code, static_cast<std::uint32_t>(orientation),
-                          paper.width, paper.length, 0,      0};
-    OutEMF(&record);
-    gdi::DeleteEnhMetaFile(handle);
-    return Status::Ok();
-  });
+    return HandOverPage(session, *bytes, paper, orientation);
+  };
+  std::size_t record_pages = 0, picture_pages = 0, records = 0, areas = 0;
+  Status s = pdfrecords::DrawPdf(
+      path, paper, job.resolution, [&](int index, Result<pdfrecords::PageRecords> page) -> Status {
+        if (page.ok()) {
+          ++record_pages;
+          records += page->stats.records;
+          areas += page->stats.area_pictures;
+          return HandOverPage(session, page->emf, paper, page->orientation);
+        }
+        ++picture_pages;
+        AppendCaptureLog("feeder: page " + std::to_string(index + 1) + " of " + job.id + " drawn as a picture (" +
+                         page.status().ToString() + ")");
+        return RenderPdf(path, paper, job.resolution, picture, 0, index);
+      });
+  AppendCaptureLog("feeder: " + (job.id.empty() ? path : job.id) + ": " + std::to_string(record_pages) +
+                   " pages as records (" + std::to_string(records) + " records, " + std::to_string(areas) +
+                   " areas as pictures), " + std::to_string(picture_pages) + " pages as pictures");
+  return s;
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
-// The feeder: what the print processor does on Windows. It renders each page of a spooled PDF
-// with poppler at the job's resolution onto a white image, records it as a metafile page
-// holding one bitmap in the smallest DIB format that keeps it (1 bit for black and white, 8
-// bits for grey, 24 bits for colour), and hands the pages to the capture library's exports:
-// OpenMkExe with the title and a device mode built from the job, one OutEMF per page, EndEMF.
+// The feeder: what the print processor does on Windows. It draws each page of a spooled PDF as
+// the drawing records of a metafile page (capture/pdfrecords), as an application drawing with
+// the platform's calls would, and hands the pages to the capture library's exports: OpenMkExe
+// with the title and a device mode built from the job, one OutEMF per page, EndEMF. A page
+// whose records would pass 64 MB, whose drawing takes over 10 s, or that cannot be drawn as
+// records is rendered with poppler at the job's resolution onto a white image instead and
+// recorded as one bitmap in the smallest DIB format that keeps it (1 bit for black and white,
+// 8 bits for grey, 24 bits for colour); the capture log counts both kinds of page.
 // From the command line it sends metafile or PDF files through the same exports.
 #pragma once
 

@@ -33,7 +33,8 @@ int ToPixels(int tenth_mm, int dpi) { return static_cast<int>(std::lround(tenth_
 }  // namespace
 
 Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
-                 const std::function<Status(const RenderedPage&, int orientation)>& each, int sheet_orientation) {
+                 const std::function<Status(const RenderedPage&, int orientation)>& each, int sheet_orientation,
+                 int only_page) {
   const std::string uri = FileUri(path);
   GError* error = nullptr;
   std::unique_ptr<PopplerDocument, GObjectFree> doc(
@@ -45,7 +46,8 @@ Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolut
   }
   const int pages = poppler_document_get_n_pages(doc.get());
   if (pages <= 0) return Status::InvalidArgument(path + " has no pages");
-  for (int i = 0; i < pages; ++i) {
+  if (only_page >= pages) return Status::InvalidArgument(path + " has no page " + std::to_string(only_page + 1));
+  for (int i = only_page < 0 ? 0 : only_page; i < (only_page < 0 ? pages : only_page + 1); ++i) {
     std::unique_ptr<PopplerPage, GObjectFree> page(poppler_document_get_page(doc.get(), i));
     if (!page) return Status::InvalidArgument("page " + std::to_string(i + 1) + " cannot be read");
     double wpt = 0, hpt = 0;

@@ -23,8 +23,10 @@ struct RenderedPage {
 // the paper's size (the page fitted into it, landscape pages on the turned paper). `each`
 // gets every page in order with its orientation (2 = landscape); a non-OK status stops.
 // `orientation` 1 or 2 puts every page on the paper turned that way (a page of the other
-// shape is fitted into it); 0 takes each page's own shape.
+// shape is fitted into it); 0 takes each page's own shape. `only_page` (0-based) renders that
+// page alone; -1 renders them all.
 Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
-                 const std::function<Status(const RenderedPage&, int orientation)>& each, int orientation = 0);
+                 const std::function<Status(const RenderedPage&, int orientation)>& each, int orientation = 0,
+                 int only_page = -1);
 
 }  // namespace zv::capture

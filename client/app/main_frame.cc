@@ -84,7 +84,7 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
   }
   view_host_ = new QWidget(this);
   view_host_->setObjectName("view");
-  view_host_->setMinimumSize(120, 120);
+  view_host_->setMinimumSize(kPreviewMinimumWidth, 120);
   setCentralWidget(view_host_);
   view_ = new viewer::CViewerView();
   view_->setParent(this);
@@ -101,6 +101,9 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
     }
   });
   BuildBars();
+  // The document told the view it changed (loading, a job appended, pages edited): the
+  // reduction line counts its pages again.
+  connect(view_, &viewer::CViewerView::documentNotice, this, [this] { UpdatePageCounts(); });
   // The default-button look follows the focus.
   connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
 
@@ -157,9 +160,11 @@ void CMainFrame::BuildBars() {
   tabs_->addTab(header_, QString::fromUtf8("ヘッダ"));
   tabs_->addTab(copies_, QString::fromUtf8("部数"));
   connect(header_, &HeaderPage::textsChanged, this, &CMainFrame::ApplyHeaderFooter);
+  connect(header_, &HeaderPage::fontRequested, this, &CMainFrame::ChooseHeaderFont);
   connect(layout_, &LayoutPage::splitChanged, this, [this] {
     const PreviewSplit s = ToPreviewSplit(layout_->choice(), 0, 0);
     view_->SetSheetLayout(static_cast<std::uint32_t>(s.pages), s.direction, s.separator);
+    UpdatePageCounts();  // the sheets follow the pages per sheet
   });
   layout_->set_prompt(options_.prompt);
   connect(layout_, &LayoutPage::offsetsChanged, this, [this] {
@@ -367,12 +372,23 @@ winmsg::LRESULT CMainFrame::WindowProc(winmsg::HWND h, winmsg::UINT m, winmsg::W
   return winmsg::DefWindowProc(h, m, w, l);
 }
 
+QRect FirstPlace(const QRect& free_area, const QSize& minimum) {
+  const QSize wanted(minimum.width() + kFirstPreviewWidth - kPreviewMinimumWidth,
+                     std::max(minimum.height(), kFirstHeight));
+  return QRect(free_area.topLeft(), wanted.boundedTo(free_area.size()));
+}
+
 void CMainFrame::PlaceWindow() {
   const QScreen* screen = QGuiApplication::primaryScreen();
   const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
-  WindowRect r = LoadWindowRect(area.width(), area.height());
-  // A first start stores no size: the frame opens at its own size.
-  if (r.right - r.left < 100 || r.bottom - r.top < 100) r = WindowRect{};
+  const WindowRect r = LoadWindowRect(area.width(), area.height());
+  // Nothing stored, a place off the screen (both give the stored format's 590 x 485) or a
+  // size no user chose: the frame opens at a size that shows a readable sheet beside the
+  // settings panel. At 590 x 485 the panel left the preview about 100 pixels.
+  if (r == WindowRect{} || r.right - r.left < 100 || r.bottom - r.top < 100) {
+    setGeometry(FirstPlace(screen ? screen->availableGeometry() : area, minimumSizeHint()));
+    return;
+  }
   setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
 
@@ -465,7 +481,7 @@ bool CMainFrame::StartUp(const StartArgs& args) {
   ApplyHeaderFooter();
   if (open_failed && !options_.auto_print)
     options_.prompt->Show(kOpenFailedAdminText, kSystemErrorTitle, PromptIcon::kStop);
-  rate_line_->setText(QString::fromStdString(SavingStatsText(settings_.real_count, settings_.original_count)));
+  UpdatePageCounts();
   ShowStatusTexts();
   LoadPrintersAsync();
   PostEndTopmost();
@@ -483,7 +499,18 @@ void CMainFrame::ShowStatusTexts() {
   const int32_t today = (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday;
   panes_[0]->setText(QString::fromStdString(PeriodStatusText(quota_, today)));
   panes_[1]->setText(QString::fromStdString(PagesStatusText(quota_)));
-  rate_line_->setText(QString::fromStdString(SavingStatsText(settings_.real_count, settings_.original_count)));
+  UpdatePageCounts();
+}
+
+void CMainFrame::UpdatePageCounts() {
+  const int pages = doc_.GetAllPage();
+  const int per_sheet = std::max(1, layout_->choice().pages_per_sheet);
+  doc_pages_ = pages;
+  doc_sheets_ = (pages + per_sheet - 1) / per_sheet;
+  // The totals printed so far with the document in the window counted in, so the line says
+  // what printing it as laid out saves.
+  rate_line_->setText(QString::fromStdString(
+      SavingStatsText(settings_.real_count + doc_sheets_, settings_.original_count + doc_pages_)));
 }
 
 void CMainFrame::RefreshQuotaAsync() {
@@ -667,6 +694,18 @@ RequestOrder CMainFrame::BuildOrder() const {
   o.device = printer_combo_->currentText().toStdString();
   o.paper = settings_.paper_size;
   auto& doc = const_cast<ClientDocument&>(doc_).viewer();  // page() has no const form
+  // The header and footer go as the print document holds them: date, time, user, machine
+  // and printer put in, the page numbers left to the printing side; and its font, the
+  // default one unless the font button chose another.
+  viewer::HeaderFooterTexts header, footer;
+  doc.GetHeaderFooter(&o.font_point, &header, &footer, nullptr);
+  doc.GetHeaderFooterFont(&o.font);
+  o.h_left = header.left;
+  o.h_center = header.centre;
+  o.h_right = header.right;
+  o.f_left = footer.left;
+  o.f_center = footer.centre;
+  o.f_right = footer.right;
   for (int p = 0; p < doc.page_count(); ++p) o.rotations.push_back(doc.page(p)->GetRotation());
   return o;
 }
@@ -675,7 +714,8 @@ Status CMainFrame::SaveSettingsNow() {
   layout_->Store(&settings_);
   copies_->Store(&settings_);
   settings_.output_printer = printer_combo_->currentText().toStdString();
-  return SaveSettings(settings_);
+  // During a run the job's sheets and pages count in the stored totals.
+  return printing_ ? SaveSettings(settings_, doc_sheets_, doc_pages_) : SaveSettings(settings_);
 }
 
 void CMainFrame::OnPrinterChosen() {
@@ -741,7 +781,7 @@ void CMainFrame::ClearReductionRate() {
     return;
   settings_.real_count = 0;
   settings_.original_count = 0;
-  rate_line_->setText(QString::fromStdString(SavingStatsText(0, 0)));
+  UpdatePageCounts();
 }
 
 QPushButton* CMainFrame::DefaultButton() const { return findChild<QPushButton*>(Id(printing_ ? 1003 : 1002)); }
@@ -884,6 +924,7 @@ void CMainFrame::OnTimerTick(int id) {
 
 void CMainFrame::PrintExecute() {
   (void)SaveSettingsNow();
+  ApplyHeaderFooter();  // the date and time in the header are those of the hand-over
   RequestOrder order = BuildOrder();
   const int run_jobs = jobs_.size();
   QPointer<CMainFrame> self(this);
@@ -996,6 +1037,11 @@ void CMainFrame::RemoveRunJobs(int run_jobs) {
 }
 
 void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone) {
+  if (outcome == PrintOutcome::kHandedOver || outcome == PrintOutcome::kPrinted) {
+    // The job went to paper: its sheets and pages join the totals kept from now on.
+    settings_.real_count += doc_sheets_;
+    settings_.original_count += doc_pages_;
+  }
   printing_ = false;
   timers_.RunEnded();
   answer_timer_->stop();
@@ -1104,6 +1150,15 @@ void CMainFrame::ApplyHeaderFooter() {
     doc_.viewer().SetHeaderFooter(side, ExpandHeaderTokens(t[0], values), ExpandHeaderTokens(t[1], values),
                                   ExpandHeaderTokens(t[2], values), header_->page_mode());
   }
+  view_->RefreshPages();
+}
+
+void CMainFrame::ChooseHeaderFont() {
+  win::LOGFONTA font{};
+  doc_.viewer().GetHeaderFooterFont(&font);
+  int points = 0;
+  if (!RunHeaderFontDialog(this, &font, &points)) return;
+  doc_.viewer().SetHeaderFooterFont(font, points);
   view_->RefreshPages();
 }
 

@@ -50,6 +50,13 @@ inline constexpr char kFrameProperty[] = "Zelvora";
 inline constexpr unsigned kMsgSetClientWindow = 0x40A;  // to the resident program "ZvPermanent"
 inline constexpr char kResidentText[] = "ZvPermanent";
 inline constexpr unsigned kMsgEndTopmost = 0x464;  // the frame leaves the topmost band
+// On a first start the preview gets kFirstPreviewWidth beside the settings panel (its
+// minimum is kPreviewMinimumWidth): a sheet of two A4 pages, each readable.
+inline constexpr int kFirstPreviewWidth = 660, kPreviewMinimumWidth = 120, kFirstHeight = 760;
+// Takes the screen's free area and the frame's minimum size; gives the frame's place on a
+// first start: the minimum widened by the preview's gain, at least kFirstHeight high, at the
+// area's top-left and within the area.
+QRect FirstPlace(const QRect& free_area, const QSize& minimum);
 inline constexpr char kOpenFailedAdminText[] = "管理者権限で実行して下さい。";
 inline constexpr char kSystemErrorTitle[] = "システムエラー";
 inline constexpr char kNoPrinterText[] = "プリンタが存在しません。";
@@ -206,7 +213,8 @@ class CMainFrame : public QMainWindow {
   // The two status panes' texts (period, pages).
   std::string pane_text(int i) const;
   // Gives the request of the document as the panel stands (account, machine, jobs, layout,
-  // header and footer, copies and range, printer, rotations); the job file is left empty.
+  // copies and range, printer, rotations) with the header and footer texts and font as the
+  // print document holds them; the job file is left empty.
   RequestOrder BuildOrder() const;
   // Stores the panel into the settings and writes them.
   Status SaveSettingsNow();
@@ -227,9 +235,16 @@ class CMainFrame : public QMainWindow {
   // user, machine and chosen printer put in for their tokens, and redraws the preview (on
   // every edit, list choice, page-rule click and printer change).
   void ApplyHeaderFooter();
+  // The font button of the header page (1091): runs the font dialog over the print
+  // document's header/footer font and hands the choice back to it.
+  void ChooseHeaderFont();
   // The reduction-rate clearing: asks "削減率をクリアします。\nよろしいですか？" and on Yes sets
   // both counters to 0 and the line 1067 to match.
   void ClearReductionRate();
+  // Takes the document's pages and, by the pages per sheet, its sheets; shows the line 1067
+  // with the totals printed so far and these counted in. Runs whenever the document or the
+  // layout changes (a job loaded or appended, pages inserted or deleted).
+  void UpdatePageCounts();
   // Whether the frame stands above other windows (for a moment after a job arrives).
   bool topmost() const { return topmost_; }
   // The address of the selected printer, or empty.
@@ -276,7 +291,7 @@ class CMainFrame : public QMainWindow {
   void RefreshJobRows();
   // Gives true when the key was a shortcut of the tab page shown.
   bool PageShortcut(int key, bool alt, bool keypad);
-  // Opens at the stored place, or at (0, 0, 590, 485) on a first start or off the screen.
+  // Opens at the stored place, or at FirstPlace on a first start or off the screen.
   void PlaceWindow();
   void SyncView();
   void OnPrinterChosen();
@@ -360,6 +375,7 @@ class CMainFrame : public QMainWindow {
   bool local_worker_ = false;  // a local print runs on its worker
   std::string local_answer_;   // its answer file once it has ended
   int run_jobs_ = 0;           // the jobs listed when the run started
+  int doc_pages_ = 0, doc_sheets_ = 0;  // the document's, as UpdatePageCounts took them
   FrameTimers timers_;
   QTimer* quota_timer_ = nullptr;
 };

@@ -1,8 +1,9 @@
 #include "client/app/panel_values.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
+
+#include "platform/paths/install_layout.h"
 
 namespace zv::client::app {
 
@@ -89,13 +90,7 @@ float StepOffset(float value, int step, const OffsetField& field) {
 int OffsetTenths(float value) { return static_cast<int>(value * 10.0f); }
 
 std::string HelpFilePath(const std::string& app_path, const std::string& data_folder) {
-  std::error_code ec;
-  for (const std::string& folder : {app_path, data_folder}) {
-    if (folder.empty()) continue;
-    const std::string path = folder + "/" + kHelpFileName;
-    if (std::filesystem::is_regular_file(path, ec)) return path;
-  }
-  return (app_path.empty() ? data_folder : app_path) + "/" + kHelpFileName;
+  return paths::FileInFolders(app_path, data_folder, kHelpFileName);
 }
 
 }  // namespace zv::client::app

@@ -1,19 +1,33 @@
 #include "client/app/settings_pages.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QFontDialog>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/codepage/codepage.h"
+#include "platform/gdi/fonts.h"
+#include "viewer/qt/prompter.h"
 
 namespace zv::client::app {
 namespace {
@@ -269,6 +283,144 @@ void LayoutPage::Fill(RequestOrder* order) const {
   order->scale = scale_;
 }
 
+namespace {
+
+// The buttons of the header page that show an icon: id, tooltip, the glyph drawn as icon.
+struct IconButton {
+  int id;
+  const char* tip;
+  const char* glyph;
+};
+constexpr IconButton kListButtons[] = {{1084, "名前の変更", "名"}, {1083, "削除", "×"}, {1094, "保存", "保"}};
+constexpr IconButton kFontButton = {1091, "フォント", "Ａ"};
+
+// The token buttons: id, tooltip, icon glyph and the token put into the text.
+struct TokenButton {
+  int id;
+  const char* tip;
+  const char* glyph;
+  const char* token;
+};
+constexpr TokenButton kTokenButtons[] = {
+    {1092, "ページ数", "頁", "<ページ>"},
+    {1093, "総ページ数", "総", "<総ページ>"},
+    {1095, "日付", "日", "<日付>"},
+    {1100, "時刻", "時", "<時刻>"},
+    {1096, "ユーザ名", "人", "<ユーザ名>"},
+    {1097, "マシン名", "機", "<マシン名>"},
+    {1098, "プリンタ名", "印", "<プリンタ名>"},
+};
+constexpr char kLineBreakToken[] = "<改行>";
+
+// Draws a glyph as a small icon: dark text on a light key.
+QIcon GlyphIcon(const char* glyph) {
+  QPixmap pm(20, 20);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QColor(0x60, 0x60, 0x60));
+  p.setBrush(QColor(0xF4, 0xF4, 0xF0));
+  p.drawRoundedRect(QRectF(0.5, 0.5, 19, 19), 3, 3);
+  p.setFont(viewer::ViewerFont(false, 13));
+  p.setPen(QColor(0x20, 0x30, 0x60));
+  p.drawText(QRect(0, 0, 20, 20), Qt::AlignCenter, U(glyph));
+  return QIcon(pm);
+}
+
+QToolButton* MakeIconButton(QWidget* parent, int id, const char* tip, const char* glyph) {
+  auto* b = new QToolButton(parent);
+  b->setObjectName(Id(id));
+  b->setIcon(GlyphIcon(glyph));
+  b->setIconSize(QSize(20, 20));
+  b->setToolTip(U(tip));
+  b->setAutoRaise(false);
+  // A click leaves the focus (and the selection) in the edit the token goes into.
+  b->setFocusPolicy(Qt::TabFocus);
+  return b;
+}
+
+}  // namespace
+
+NameDialog::NameDialog(int mode, Prompt* prompt, const std::string& text, QWidget* parent)
+    : QDialog(parent), prompt_(prompt) {
+  setObjectName(Id(148));
+  setWindowTitle(U(mode == kRename ? "名前の変更" : "ヘッダ・フッタの保存"));
+  setFont(viewer::ViewerFont());
+  auto* v = new QVBoxLayout(this);
+  auto* row = new QHBoxLayout;
+  edit_ = new QLineEdit(QString::fromStdString(text), this);
+  edit_->setObjectName(Id(1101));
+  edit_->setMinimumWidth(240);
+  auto* label = new QLabel(U("名前:"), this);
+  label->setBuddy(edit_);
+  row->addWidget(label);
+  row->addWidget(edit_, 1);
+  v->addLayout(row);
+  auto* buttons = new QHBoxLayout;
+  auto* ok = new QPushButton(U("OK"), this);
+  ok->setObjectName(Id(1102));
+  ok->setDefault(true);
+  auto* cancel = new QPushButton(U("キャンセル"), this);
+  cancel->setObjectName(Id(1103));
+  buttons->addStretch(1);
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  v->addLayout(buttons);
+  connect(ok, &QPushButton::clicked, this, &NameDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &NameDialog::reject);
+  edit_->selectAll();
+}
+
+void NameDialog::accept() {
+  if (edit_->text().toStdU32String().size() > kMaxFormatName) {
+    if (prompt_) prompt_->Show("入力値が適切ではありません。", kHeaderEditTitle, PromptIcon::kExclamation);
+    edit_->setCursorPosition(0);
+    edit_->setFocus();
+    return;
+  }
+  name_ = edit_->text().toStdString();
+  QDialog::accept();
+}
+
+QFont HeaderFontToQt(const win::LOGFONTA& lf) {
+  win::LOGFONTW w{};
+  std::memcpy(&w, &lf, offsetof(win::LOGFONTA, lfFaceName));
+  const std::string face(lf.lfFaceName, strnlen(lf.lfFaceName, sizeof lf.lfFaceName));
+  auto utf8 = codepage::Cp932ToUtf8(face, codepage::OnError::kSubstitute);
+  const std::u16string wide = QString::fromStdString(utf8.ok() ? *utf8 : std::string()).toStdU16String();
+  std::copy_n(wide.begin(), std::min<size_t>(wide.size(), win::LF_FACESIZE - 1), w.lfFaceName);
+  QFont f(QString::fromStdString(gdi::ChooseFont(w).family));
+  const int pixels = lf.lfHeight != 0 ? std::abs(lf.lfHeight) : 16;
+  f.setPointSize(std::clamp(static_cast<int>(std::lround(pixels * 72.0 / 96.0)), 8, 26));
+  f.setBold(lf.lfWeight >= 600);
+  f.setItalic(lf.lfItalic != 0);
+  return f;
+}
+
+win::LOGFONTA HeaderFontFromQt(const QFont& font, int* points) {
+  // The dialog gives tenths of a point; the size taken is their whole points.
+  const int pt = std::clamp(static_cast<int>(font.pointSizeF() * 10) / 10, 8, 26);
+  win::LOGFONTA lf{};
+  lf.lfHeight = -static_cast<win::LONG>(std::lround(pt * 96.0 / 72.0));
+  lf.lfWeight = font.bold() ? 700 : 400;
+  lf.lfItalic = font.italic() ? 1 : 0;
+  lf.lfCharSet = 128;  // SHIFTJIS_CHARSET
+  auto face = codepage::Utf8ToCp932(font.family().toStdString(), codepage::OnError::kSubstitute);
+  if (face.ok()) std::memcpy(lf.lfFaceName, face->data(), codepage::Cp932FitLength(*face, sizeof lf.lfFaceName - 1));
+  if (points) *points = pt;
+  return lf;
+}
+
+bool RunHeaderFontDialog(QWidget* owner, win::LOGFONTA* font, int* points) {
+  QFontDialog d(HeaderFontToQt(*font), owner);
+  d.setObjectName("HeaderFont");
+  d.setOption(QFontDialog::DontUseNativeDialog);
+  d.setOption(QFontDialog::ScalableFonts);
+  if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted) return false;
+  *font = HeaderFontFromQt(d.currentFont(), points);
+  return true;
+}
+
 HeaderPage::HeaderPage(Prompt* prompt, QWidget* parent) : QWidget(parent), prompt_(prompt) {
   setObjectName(Id(146));
   auto* v = new QVBoxLayout(this);
@@ -280,19 +432,47 @@ HeaderPage::HeaderPage(Prompt* prompt, QWidget* parent) : QWidget(parent), promp
   header_->setChecked(true);
   list_ = new QComboBox(g1);
   list_->setObjectName(Id(1070));
+  auto* list_row = new QHBoxLayout;
+  list_row->addWidget(list_, 1);
+  QToolButton* list_buttons[3];
+  for (int i = 0; i < 3; ++i) {
+    list_buttons[i] = MakeIconButton(g1, kListButtons[i].id, kListButtons[i].tip, kListButtons[i].glyph);
+    list_row->addWidget(list_buttons[i]);
+  }
+  connect(list_buttons[0], &QToolButton::clicked, this, &HeaderPage::RenameSelected);
+  connect(list_buttons[1], &QToolButton::clicked, this, &HeaderPage::DeleteSelected);
+  connect(list_buttons[2], &QToolButton::clicked, this, &HeaderPage::SaveNew);
   l1->addWidget(header_, 0, 0);
   l1->addWidget(footer, 0, 1);
-  l1->addWidget(list_, 1, 0, 1, 2);
+  l1->addLayout(list_row, 1, 0, 1, 2);
   auto* g2 = Group(this, 1082, "編集");
   auto* l2 = new QGridLayout(g2);
+  auto* tools = new QHBoxLayout;
+  tools->setSpacing(2);
+  auto* font = MakeIconButton(g2, kFontButton.id, kFontButton.tip, kFontButton.glyph);
+  connect(font, &QToolButton::clicked, this, [this] { emit fontRequested(); });
+  tools->addWidget(font);
+  tools->addSpacing(6);
+  for (const TokenButton& t : kTokenButtons) {
+    auto* b = MakeIconButton(g2, t.id, t.tip, t.glyph);
+    connect(b, &QToolButton::clicked, this, [this, id = t.id] { InsertToken(id); });
+    tools->addWidget(b);
+  }
+  auto* line_break = new QPushButton(U("改"), g2);
+  line_break->setObjectName(Id(1099));
+  line_break->setVisible(false);
+  connect(line_break, &QPushButton::clicked, this, [this] { InsertToken(1099); });
+  tools->addStretch(1);
+  l2->addLayout(tools, 0, 0, 1, 2);
   const char* labels[] = {"左側:", "中央:", "右側:"};
   const int ids[] = {1088, 1089, 1090};
   for (int i = 0; i < 3; ++i) {
     edits_[i] = new QLineEdit(g2);
     edits_[i]->setObjectName(Id(ids[i]));
     edits_[i]->setMaxLength(256);
-    l2->addWidget(new QLabel(U(labels[i]), g2), i, 0);
-    l2->addWidget(edits_[i], i, 1);
+    edits_[i]->installEventFilter(this);
+    l2->addWidget(new QLabel(U(labels[i]), g2), i + 1, 0);
+    l2->addWidget(edits_[i], i + 1, 1);
     connect(edits_[i], &QLineEdit::textEdited, this, [this] {
       KeepTexts();
       emit textsChanged();
@@ -313,59 +493,168 @@ HeaderPage::HeaderPage(Prompt* prompt, QWidget* parent) : QWidget(parent), promp
   v->addWidget(g2);
   v->addWidget(g3);
   v->addStretch(1);
-  connect(which, &QButtonGroup::idClicked, this, [this] { ShowTexts(); });
-  connect(list_, &QComboBox::activated, this, [this](int index) {
-    formats_.Select(index);
-    if (index < 0 || index >= static_cast<int>(formats_.items().size())) return;
-    const auto& it = formats_.items()[index];
-    const int side = header_->isChecked() ? 0 : 1;
-    texts_[side][0] = it.left;
-    texts_[side][1] = it.center;
-    texts_[side][2] = it.right;
-    ShowTexts();
-    emit textsChanged();
-  });
+  connect(which, &QButtonGroup::idClicked, this, [this](int id) { SwitchSide(id); });
+  connect(list_, &QComboBox::activated, this, [this](int index) { SelectFormat(index); });
+}
+
+int HeaderPage::side() const { return edit_side_; }
+
+bool HeaderPage::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn)
+    for (int i = 0; i < 3; ++i)
+      if (watched == edits_[i]) focused_edit_ = i;
+  return QWidget::eventFilter(watched, event);
 }
 
 void HeaderPage::ShowTexts() {
-  const int side = header_->isChecked() ? 0 : 1;
-  for (int i = 0; i < 3; ++i) edits_[i]->setText(QString::fromStdString(texts_[side][i]));
+  const int s = side();
+  for (int i = 0; i < 3; ++i) edits_[i]->setText(QString::fromStdString(texts_[s][i]));
 }
 
 void HeaderPage::KeepTexts() {
-  const int side = header_->isChecked() ? 0 : 1;
-  for (int i = 0; i < 3; ++i) texts_[side][i] = edits_[i]->text().toStdString();
+  const int s = side();
+  for (int i = 0; i < 3; ++i) texts_[s][i] = edits_[i]->text().toStdString();
+}
+
+void HeaderPage::WriteFormats() {
+  // The old file stays when it cannot be written; the list stays as edited.
+  if (!folder_.empty()) (void)formats_.Save(folder_);
+}
+
+void HeaderPage::RefreshList() {
+  list_->clear();
+  size_t widest = 0;
+  for (const auto& it : formats_.items()) {
+    list_->addItem(QString::fromStdString(it.name));
+    widest = std::max(widest, static_cast<size_t>(list_->itemText(list_->count() - 1).size()));
+  }
+  // The drop-down is 7 pixels a character of its longest entry wide (at least the box).
+  list_->view()->setMinimumWidth(static_cast<int>(7 * widest));
+  list_->setCurrentIndex(formats_.selection());
+}
+
+void HeaderPage::SelectFormat(int index) {
+  const auto& items = formats_.items();
+  const int count = static_cast<int>(items.size());
+  // The texts edited over the format shown before go back into it (not into item 0, nor
+  // after a save or a side change, which left other texts in the edits).
+  if (!skip_write_back_ && shown_ > 0 && shown_ < count) {
+    KeepTexts();
+    const std::string* t = texts_[side()];
+    if (formats_.SetTexts(shown_, t[0], t[1], t[2])) WriteFormats();
+  }
+  skip_write_back_ = false;
+  formats_.Select(index);
+  if (index < 0 || index >= count) return;
+  const auto& it = formats_.items()[index];
+  const int s = side();
+  texts_[s][0] = it.left;
+  texts_[s][1] = it.center;
+  texts_[s][2] = it.right;
+  shown_ = index;
+  ShowTexts();
+  emit textsChanged();
+}
+
+void HeaderPage::SwitchSide(int to) {
+  const int from = edit_side_;
+  if (to == from) return;
+  // The side left keeps its texts and its choice in the list; the other comes back.
+  for (int i = 0; i < 3; ++i) texts_[from][i] = edits_[i]->text().toStdString();
+  side_selection_[from] = list_->currentIndex();
+  edit_side_ = to;
+  skip_write_back_ = true;
+  const int back = side_selection_[to] < list_->count() ? side_selection_[to] : -1;
+  list_->setCurrentIndex(back);
+  formats_.Select(back);
+  shown_ = back;
+  ShowTexts();
 }
 
 void HeaderPage::LoadFormats(const std::string& folder) {
   folder_ = folder;
   formats_.Load(folder);
   if (formats_.items().empty()) formats_.Add("なし", "", "", "", nullptr);
-  list_->clear();
-  for (const auto& it : formats_.items()) list_->addItem(QString::fromStdString(it.name));
-  list_->setCurrentIndex(0);
   formats_.Select(0);
+  RefreshList();
+  side_selection_[0] = side_selection_[1] = 0;
+  // The edits start with the first format's texts.
+  skip_write_back_ = true;
+  SelectFormat(0);
 }
 
 bool HeaderPage::SaveAs(const std::string& name) {
   KeepTexts();
-  const int side = header_->isChecked() ? 0 : 1;
-  if (!formats_.Add(name, texts_[side][0], texts_[side][1], texts_[side][2], prompt_)) return false;
-  if (Status st = formats_.Save(folder_); !st.ok()) return false;
-  list_->addItem(QString::fromStdString(name));
-  list_->setCurrentIndex(list_->count() - 1);
+  const int s = side();
+  if (!formats_.Add(name, texts_[s][0], texts_[s][1], texts_[s][2], prompt_)) return false;
+  // The new format holds the edited texts; the one shown before keeps its own.
+  shown_ = formats_.selection();
+  RefreshList();
+  WriteFormats();
   return true;
 }
 
-void HeaderPage::Fill(RequestOrder* order) const {
-  order->h_left = texts_[0][0];
-  order->h_center = texts_[0][1];
-  order->h_right = texts_[0][2];
-  order->f_left = texts_[1][0];
-  order->f_center = texts_[1][1];
-  order->f_right = texts_[1][2];
-  order->page_mode = first_only_ ? 0 : 1;
+void HeaderPage::SaveNew() {
+  std::string text;
+  for (;;) {
+    NameDialog d(NameDialog::kSave, prompt_, text, this);
+    if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted || d.name().empty()) return;
+    if (SaveAs(d.name())) return;
+    text = d.name();  // refused: asked again
+  }
 }
+
+void HeaderPage::RenameSelected() {
+  formats_.Select(list_->currentIndex());
+  if (formats_.items().empty() || formats_.selection() < 0) {
+    list_->setFocus();
+    return;
+  }
+  if (!formats_.RenameAllowed(prompt_)) return;
+  const int index = formats_.selection();
+  const std::string old = formats_.items()[index].name;
+  std::string text = old;
+  for (;;) {
+    NameDialog d(NameDialog::kRename, prompt_, text, this);
+    if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted) return;
+    if (d.name().empty() || d.name() == old) return;
+    if (formats_.Rename(d.name(), prompt_)) break;
+    text = d.name();
+  }
+  RefreshList();
+  WriteFormats();
+}
+
+void HeaderPage::DeleteSelected() {
+  formats_.Select(list_->currentIndex());
+  if (formats_.selection() < 0) return;
+  if (!formats_.DeleteSelected(prompt_)) return;
+  // The texts of the deleted format go with it; the edits show the format now selected.
+  const int next = formats_.selection();
+  RefreshList();
+  WriteFormats();
+  skip_write_back_ = true;
+  if (next >= 0) {
+    SelectFormat(next);
+  } else {
+    shown_ = -1;
+    skip_write_back_ = false;
+  }
+  list_->setFocus();
+}
+
+void HeaderPage::InsertToken(int id) {
+  const char* token = id == 1099 ? kLineBreakToken : nullptr;
+  for (const TokenButton& t : kTokenButtons)
+    if (t.id == id) token = t.token;
+  if (token == nullptr) return;
+  QLineEdit* edit = edits_[focused_edit_];
+  // insert() replaces the selection and tells textEdited, so the preview follows.
+  edit->insert(U(token));
+  edit->setFocus();
+}
+
+void HeaderPage::Fill(RequestOrder* order) const { order->page_mode = first_only_ ? 0 : 1; }
 
 CopiesPage::CopiesPage(QWidget* parent) : QWidget(parent) {
   setObjectName(Id(133));

@@ -3,6 +3,7 @@
 // client settings and fills its part of a request; control ids are object names.
 #pragma once
 
+#include <QDialog>
 #include <QWidget>
 #include <functional>
 
@@ -11,6 +12,7 @@
 #include "client/prompt.h"
 #include "client/request_file.h"
 #include "client/settings_store.h"
+#include "platform/wintypes/wintypes.h"
 
 class QButtonGroup;
 class QComboBox;
@@ -18,6 +20,7 @@ class QLineEdit;
 class QCheckBox;
 class QRadioButton;
 class QSpinBox;
+class QToolButton;
 
 namespace zv::client::app {
 
@@ -90,17 +93,62 @@ class LayoutPage : public QWidget {
   int offset_left_ = 0, offset_top_ = 0, scale_ = 1000;  // tenths
 };
 
+// The name dialog (148) of the header formats: "名前:" and an edit (1101), OK (1102) and
+// Cancel (1103). Mode 0 renames ("名前の変更"), mode 1 saves ("ヘッダ・フッタの保存").
+class NameDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  enum Mode { kRename = 0, kSave = 1 };
+  // Takes the mode, the prompt for its message, the text it starts with and the owner.
+  NameDialog(int mode, Prompt* prompt, const std::string& text, QWidget* parent = nullptr);
+  QLineEdit* edit() const { return edit_; }
+  // The name taken by OK.
+  const std::string& name() const { return name_; }
+  // OK: a name of up to 256 characters is taken; a longer one says
+  // "入力値が適切ではありません。" and the caret goes back to the start of the edit.
+  void accept() override;
+
+ private:
+  Prompt* prompt_;
+  QLineEdit* edit_;
+  std::string name_;
+};
+
+// Takes the header/footer font record; gives the Qt font that shows it (a Windows face is
+// shown in the family that draws it) at its size (the record's height at 96 dots per inch).
+QFont HeaderFontToQt(const win::LOGFONTA& font);
+// Takes a font chosen in the font dialog; gives its record (height at 96 dots per inch,
+// Shift_JIS character set, the family as face name) and its size in points, cut to 8..26.
+win::LOGFONTA HeaderFontFromQt(const QFont& font, int* points);
+// Takes the owner and the current header/footer font; runs the font dialog (through the
+// viewer's prompter, so tests answer it) starting from it. On OK writes the chosen record
+// and point size back and gives true.
+bool RunHeaderFontDialog(QWidget* owner, win::LOGFONTA* font, int* points);
+
 class HeaderPage : public QWidget {
   Q_OBJECT
 
  public:
   // Takes the prompt for the format list's messages.
   HeaderPage(Prompt* prompt, QWidget* parent = nullptr);
-  // Takes the program folder; loads "Format.fmt" into the list (1070).
+  // Takes the program folder; loads "Format.fmt" into the list (1070) and shows the first
+  // format's texts.
   void LoadFormats(const std::string& folder);
-  // Saves the current texts as a new format named `name` and writes the file.
+  // Saves the current texts as a new format named `name`, selects it and writes the file.
+  // Gives false when the name was refused (its message was shown).
   bool SaveAs(const std::string& name);
-  // Writes the six texts into a request (header and footer).
+  // The buttons of the format list: rename (1084) and save (1094) ask for the name in the
+  // name dialog (again after a refused name, until it is taken or cancelled); delete
+  // (1083) asks first. Each writes "Format.fmt" when the list changed.
+  void RenameSelected();
+  void DeleteSelected();
+  void SaveNew();
+  // Takes a token button's id (1092, 1093, 1095, 1100, 1096, 1097, 1098, 1099); puts its
+  // token in place of the selection of the edit last focused and focuses that edit.
+  void InsertToken(int id);
+  // Writes the page rule into a request (the texts and the font are the print
+  // document's).
   void Fill(RequestOrder* order) const;
   const HeaderFormatList& formats() const { return formats_; }
   // Takes a side (0 header, 1 footer); gives its three texts as typed (tokens unexpanded).
@@ -111,10 +159,22 @@ class HeaderPage : public QWidget {
  signals:
   // The texts or the pages they apply to changed: the frame hands them to the preview.
   void textsChanged();
+  // The font button (1091): the frame runs the font dialog over the print document's font.
+  void fontRequested();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ShowTexts();
   void KeepTexts();
+  // Takes a list index; puts that format's texts into the edits (and so to the preview),
+  // first keeping the edited texts in the format shown before unless told to skip that.
+  void SelectFormat(int index);
+  void SwitchSide(int side);
+  void RefreshList();
+  void WriteFormats();
+  int side() const;
   Prompt* prompt_;
   std::string folder_;
   HeaderFormatList formats_;
@@ -122,6 +182,11 @@ class HeaderPage : public QWidget {
   QRadioButton* header_ = nullptr;
   QLineEdit* edits_[3] = {};
   std::string texts_[2][3];  // header, footer: left, centre, right
+  int edit_side_ = 0;        // the side the edits show: 0 header, 1 footer
+  int side_selection_[2] = {0, 0};
+  int shown_ = 0;  // the format whose texts the edits began with
+  bool skip_write_back_ = false;
+  int focused_edit_ = 0;  // 0 left, 1 centre, 2 right
   bool first_only_ = false;
 };
 

@@ -13,6 +13,7 @@
 #include "client/qt/status_popup.h"
 #include "platform/snmp/testing/snmpd.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::client {
@@ -177,10 +178,7 @@ TEST_F(PrinterStatusTest, ADeadAgentFailsOnceAndStopsTheQueries) {
 }
 
 TEST(StatusPopupWidget, SizesToTheLinesAndHidesWhenEmpty) {
-  int argc = 1;
-  char name[] = "printer_status_test";
-  char* argv[] = {name};
-  QApplication app(argc, argv);
+  zv::testing::QtApp();
   StatusPopup popup;
   popup.SetText(QString::fromUtf8("カバーオープン\r\nトナー切れ\r\n\r\n<その他情報>\r\n用紙残量少"));
   QSize two = popup.MeasuredSize();

@@ -188,11 +188,16 @@ TEST(HeaderFormats, NamesThatWouldBreakTheFileAreRefused) {
       {std::string("a\x7f"), false},
       {"報告書 (社外)", true},
       {"HEADERFORMAT2", true},
+      // The reader matches sections without regard to case: one name for two would give
+      // the second format the first one's texts.
+      {"MEMO", false},
+      {"Memo2", true},
   };
   for (const auto& c : cases) {
     HeaderFormatList list;
     RecordingPrompt prompt;
     ASSERT_TRUE(list.Add("なし", "", "", "", &prompt));
+    ASSERT_TRUE(list.Add("Memo", "", "", "", &prompt));
     EXPECT_EQ(list.Add(c.name, "l", "", "", &prompt), c.taken) << c.name;
     EXPECT_EQ(prompt.shown.empty(), c.taken) << c.name;
     // What was taken reads back whole from the file.

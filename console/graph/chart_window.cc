@@ -230,6 +230,14 @@ CChartFrame::~CChartFrame() {
   }
 }
 
+void SetCommandPrompt(QAction* action, const QString& prompt) {
+  const qsizetype split = prompt.indexOf('\n');
+  action->setStatusTip(prompt.left(split));
+  action->setToolTip(split < 0 ? QString() : prompt.mid(split + 1));
+  // A tool bar button reads the short name, not the menu entry with its access key.
+  if (split >= 0) action->setIconText(prompt.mid(split + 1));
+}
+
 void CChartFrame::BuildMenus() {
   struct Command {
     int id;
@@ -237,10 +245,8 @@ void CChartFrame::BuildMenus() {
     const char* prompt;
   };
   auto add = [&](QMenu* menu, const Command& c) {
-    const QStringList prompt = QString(c.prompt).split('\n');
     auto* a = menu->addAction(c.text);
-    a->setStatusTip(prompt.value(0));
-    a->setToolTip(prompt.value(1));
+    SetCommandPrompt(a, c.prompt);
     connect(a, &QAction::triggered, this, [this, id = c.id] { RunCommand(id); });
     actions_[c.id] = a;
   };

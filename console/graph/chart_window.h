@@ -25,6 +25,10 @@ namespace zv::console {
 
 class CConsoleSettings;
 
+// Takes a command and its prompt text, the status-bar prompt and the tool tip joined by
+// "\n"; gives the command both halves, the tool tip also as its tool bar button's text.
+void SetCommandPrompt(QAction* action, const QString& prompt);
+
 // Command ids of the graph window's menu and tool bar.
 enum ChartCommand : int {
   kCmdStandard = 32780,

@@ -66,28 +66,44 @@ Verdict CheckLimitPage(const LimitPageInput& in) {
   return {};
 }
 
-Verdict CheckGroupDialog(const std::string& name, int64_t mono, int64_t color,
-                         const std::vector<std::string>& other_names) {
+Verdict CheckGroupName(const std::string& name, const std::vector<std::string>& other_names) {
   if (name.empty()) return Fail(-1, "name");
   if (Cp932Length(name) > 255) return FailBounds(15, "name", 1, 255);
   for (const auto& other : other_names) {
     if (EqualsNoCase(name, other)) return Fail(6, "name");
   }
+  return {};
+}
+
+Verdict CheckGroupDialog(const std::string& name, int64_t mono, int64_t color,
+                         const std::vector<std::string>& other_names) {
+  if (Verdict v = CheckGroupName(name, other_names); !v.ok) return v;
   if (!InLimit(color)) return FailBounds(9, "color", 1, 32767);
   if (!InLimit(mono)) return FailBounds(9, "mono", 1, 32767);
   return {};
 }
 
+Verdict CheckAccountLength(const std::string& account) {
+  if (account.empty()) return Fail(-1, "account");
+  if (Cp932Length(account) > 128) return FailBounds(15, "account", 1, 128);
+  return {};
+}
+
+Verdict CheckAccountTaken(const std::string& account, const std::string& original_account,
+                          const std::vector<KnownUser>& users) {
+  for (const auto& u : users) {
+    if (!original_account.empty() && u.account == original_account) continue;
+    if (EqualsNoCase(account, u.account)) return Fail(7, "account", FormatTextMessage(7, u.user_name));
+  }
+  return {};
+}
+
 Verdict CheckUserDialog(const UserDialogInput& in, const std::vector<KnownUser>& users) {
   if (in.gid == 0) return Fail(5, "group");
-  if (in.account.empty()) return Fail(-1, "account");
-  if (Cp932Length(in.account) > 128) return FailBounds(15, "account", 1, 128);
+  if (Verdict v = CheckAccountLength(in.account); !v.ok) return v;
   if (Cp932Length(in.user_name) >= 256) return FailBounds(15, "username", 1, 255);
   if (Cp932Length(in.mail) >= 256) return FailBounds(15, "mail", 1, 255);
-  for (const auto& u : users) {
-    if (!in.original_account.empty() && u.account == in.original_account) continue;
-    if (EqualsNoCase(in.account, u.account)) return Fail(7, "account", FormatTextMessage(7, u.user_name));
-  }
+  if (Verdict v = CheckAccountTaken(in.account, in.original_account, users); !v.ok) return v;
   if (in.count_shubetsu == 3) {
     if (!InLimit(in.color)) return FailBounds(9, "color", 1, 32767);
     if (!InLimit(in.mono)) return FailBounds(9, "mono", 1, 32767);

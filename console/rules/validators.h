@@ -34,7 +34,11 @@ struct LimitPageInput {
 };
 Verdict CheckLimitPage(const LimitPageInput& in);
 
-// Group dialog. Fields: "name", "color", "mono".
+// A group's name as the group dialog and the tree's in-place edit check it: not empty, at
+// most 255 bytes, no other group's name in any letter case. Field: "name".
+Verdict CheckGroupName(const std::string& name, const std::vector<std::string>& other_names);
+
+// Group dialog: the name, then the limits. Fields: "name", "color", "mono".
 Verdict CheckGroupDialog(const std::string& name, int64_t mono, int64_t color,
                          const std::vector<std::string>& other_names);
 
@@ -43,6 +47,13 @@ struct KnownUser {
   std::string account;
   std::string user_name;
 };
+
+// An account as the user dialog and the list's in-place edit check it: not empty, at most
+// 128 bytes (the user name and mail come between in the dialog), no other user's account in
+// any letter case (`original_account` skipped when not empty). Field: "account".
+Verdict CheckAccountLength(const std::string& account);
+Verdict CheckAccountTaken(const std::string& account, const std::string& original_account,
+                          const std::vector<KnownUser>& users);
 
 // User dialog. `original_account` is skipped in the duplicate check (properties mode; empty
 // when registering). Limits are checked for kind 3 only. Fields: "group", "account",

@@ -165,9 +165,9 @@ std::vector<ImportedAccount> AccountListPanel::TakeSelection() {
 
 // ---- the wizard's pages ----
 
-class ImportAccountPage : public QWizardPage {
+class CDomainUserSelectPage : public QWizardPage {
  public:
-  explicit ImportAccountPage(AccountImportWizard* w) : wizard_(w) {
+  explicit CDomainUserSelectPage(CDomainReadWiz* w) : wizard_(w) {
     setObjectName("p114");
     auto* v = new QVBoxLayout(this);
     v->addWidget(Heading("ドメイン読込"));
@@ -180,12 +180,12 @@ class ImportAccountPage : public QWizardPage {
   }
 
  private:
-  AccountImportWizard* wizard_;
+  CDomainReadWiz* wizard_;
 };
 
-class ImportGroupPage : public QWizardPage {
+class CGroupSelectPage : public QWizardPage {
  public:
-  explicit ImportGroupPage(AccountImportWizard* w) : wizard_(w) {
+  explicit CGroupSelectPage(CDomainReadWiz* w) : wizard_(w) {
     setObjectName("p115");
     group_ = new QLineEdit;
     group_->setObjectName("e1040");
@@ -222,14 +222,14 @@ class ImportGroupPage : public QWizardPage {
   }
 
  private:
-  AccountImportWizard* wizard_;
+  CDomainReadWiz* wizard_;
   QLineEdit* group_;
   QTreeWidget* list_;
 };
 
-class ImportLimitPage : public QWizardPage {
+class CMaxPagesSetPage : public QWizardPage {
  public:
-  explicit ImportLimitPage(AccountImportWizard* w) : wizard_(w) {
+  explicit CMaxPagesSetPage(CDomainReadWiz* w) : wizard_(w) {
     setObjectName("p116");
     const std::pair<const char*, const char*> radios[] = {
         {"r1028", "制限しない(&N)"}, {"r1030", "デフォルトの設定に従う(&S)"}, {"r1031", "グループの設定に従う(&R)"}};
@@ -270,13 +270,13 @@ class ImportLimitPage : public QWizardPage {
   }
 
  private:
-  AccountImportWizard* wizard_;
+  CDomainReadWiz* wizard_;
   QRadioButton* radio_[3];
   QLabel* value_[4];
 };
 
-AccountImportWizard::AccountImportWizard(const ConsoleContext& ctx, const engine::GroupRecord& preset_group,
-                                         const AccountImportOptions& options, QWidget* parent)
+CDomainReadWiz::CDomainReadWiz(const ConsoleContext& ctx, const engine::GroupRecord& preset_group,
+                               const AccountImportOptions& options, QWidget* parent)
     : QWizard(parent), ctx_(ctx), options_(options), group_(preset_group) {
   setObjectName("wizard113");
   setWindowTitle("Wizard");
@@ -290,20 +290,20 @@ AccountImportWizard::AccountImportWizard(const ConsoleContext& ctx, const engine
   setButtonText(QWizard::CancelButton, "キャンセル");
   setButtonText(QWizard::HelpButton, "ヘルプ");
   panel_ = new AccountListPanel(ctx, options.source, true);
-  addPage(new ImportAccountPage(this));
-  addPage(new ImportGroupPage(this));
-  addPage(new ImportLimitPage(this));
+  addPage(new CDomainUserSelectPage(this));
+  addPage(new CGroupSelectPage(this));
+  addPage(new CMaxPagesSetPage(this));
 }
 
-ImportedAccounts AccountImportWizard::choice() const { return {chosen_, group_.GID, count_shubetsu_}; }
+ImportedAccounts CDomainReadWiz::choice() const { return {chosen_, group_.GID, count_shubetsu_}; }
 
-void AccountImportWizard::ChooseGroup() {
+void CDomainReadWiz::ChooseGroup() {
   std::optional<engine::GroupRecord> chosen;
   if (options_.choose_group) {
     chosen = options_.choose_group(this, group_);
   } else {
     // The group selection's stored changes reach the main frame's tree when it runs us.
-    GroupSelectDialog select(
+    CGroupSelectDlg select(
         ctx_, group_,
         [this](const engine::GroupRecord& g, int op) {
           QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
@@ -314,7 +314,7 @@ void AccountImportWizard::ChooseGroup() {
   }
   if (!chosen) return;
   group_ = *chosen;
-  if (auto* page = dynamic_cast<ImportGroupPage*>(currentPage())) page->ShowGroup();
+  if (auto* page = dynamic_cast<CGroupSelectPage*>(currentPage())) page->ShowGroup();
 }
 
 // ---- the picker ----
@@ -348,7 +348,7 @@ void AccountPickerDialog::accept() {
 std::optional<ImportedAccounts> RunAccountImportWizard(QWidget* parent, const ConsoleContext& ctx,
                                                        const engine::GroupRecord& preset_group,
                                                        const AccountImportOptions& options) {
-  AccountImportWizard wizard(ctx, preset_group, options, parent);
+  CDomainReadWiz wizard(ctx, preset_group, options, parent);
   if (wizard.exec() != QDialog::Accepted) return std::nullopt;
   return wizard.choice();
 }
@@ -359,7 +359,7 @@ std::optional<ImportedAccount> RunAccountPicker(QWidget* parent, const ConsoleCo
   return picker.picked();
 }
 
-void OfferAccountPicker(UserDialog& dialog, const ConsoleContext& ctx, QWidget* parent) {
+void OfferAccountPicker(CUserPropertyDlg& dialog, const ConsoleContext& ctx, QWidget* parent) {
   dialog.SetAccountPicker([&ctx, parent]() -> std::optional<std::pair<std::string, std::string>> {
     auto picked = RunAccountPicker(parent, ctx);
     if (!picked) return std::nullopt;

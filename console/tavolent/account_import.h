@@ -68,12 +68,12 @@ class AccountListPanel : public QWidget {
 };
 
 // The import wizard. Its pages are "p114", "p115" and "p116".
-class AccountImportWizard : public QWizard {
+class CDomainReadWiz : public QWizard {
   Q_OBJECT
  public:
   // Takes the context, the preset group (GID 0: none) and the options.
-  AccountImportWizard(const ConsoleContext& ctx, const engine::GroupRecord& preset_group,
-                      const AccountImportOptions& options = {}, QWidget* parent = nullptr);
+  CDomainReadWiz(const ConsoleContext& ctx, const engine::GroupRecord& preset_group,
+                 const AccountImportOptions& options = {}, QWidget* parent = nullptr);
   // Gives the choice (valid after Finish).
   ImportedAccounts choice() const;
   // Give the first page's account list and the chosen group.
@@ -83,9 +83,9 @@ class AccountImportWizard : public QWizard {
   void ChooseGroup();
 
  private:
-  friend class ImportGroupPage;
-  friend class ImportLimitPage;
-  friend class ImportAccountPage;
+  friend class CGroupSelectPage;
+  friend class CMaxPagesSetPage;
+  friend class CDomainUserSelectPage;
   const ConsoleContext& ctx_;
   AccountImportOptions options_;
   AccountListPanel* panel_ = nullptr;
@@ -124,6 +124,6 @@ std::optional<ImportedAccount> RunAccountPicker(QWidget* parent, const ConsoleCo
 
 // Takes a user dialog, the context and the picker's parent; lets the dialog's
 // "ドメインから選択(&D)..." button run the account picker over this machine's accounts.
-void OfferAccountPicker(UserDialog& dialog, const ConsoleContext& ctx, QWidget* parent);
+void OfferAccountPicker(CUserPropertyDlg& dialog, const ConsoleContext& ctx, QWidget* parent);
 
 }  // namespace zv::console

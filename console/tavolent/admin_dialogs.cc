@@ -196,8 +196,8 @@ void LogDeletionDialog::DeleteAll() {
 
 // ---- group selection ----
 
-GroupSelectDialog::GroupSelectDialog(const ConsoleContext& ctx, const engine::GroupRecord& preset,
-                                     std::function<void(const engine::GroupRecord&, int)> changed, QWidget* parent)
+CGroupSelectDlg::CGroupSelectDlg(const ConsoleContext& ctx, const engine::GroupRecord& preset,
+                                 std::function<void(const engine::GroupRecord&, int)> changed, QWidget* parent)
     : QDialog(parent), ctx_(ctx), changed_(std::move(changed)) {
   setObjectName("d177");
   setFont(ConsoleFont());
@@ -247,21 +247,21 @@ GroupSelectDialog::GroupSelectDialog(const ConsoleContext& ctx, const engine::Gr
   remove->setEnabled(!Selected().empty());
 }
 
-std::vector<int32_t> GroupSelectDialog::Selected() const {
+std::vector<int32_t> CGroupSelectDlg::Selected() const {
   std::vector<int32_t> out;
   for (int i = 0; i < list_->topLevelItemCount(); ++i)
     if (list_->topLevelItem(i)->isSelected()) out.push_back(list_->topLevelItem(i)->data(0, kIdRole).toInt());
   return out;
 }
 
-std::vector<std::string> GroupSelectDialog::NamesBut(int32_t gid) const {
+std::vector<std::string> CGroupSelectDlg::NamesBut(int32_t gid) const {
   std::vector<std::string> names;
   for (const auto& g : groups_)
     if (g.GID != gid) names.push_back(g.GroupName);
   return names;
 }
 
-void GroupSelectDialog::Fill(const std::vector<int32_t>& select) {
+void CGroupSelectDlg::Fill(const std::vector<int32_t>& select) {
   auto key = [this](const engine::GroupRecord& a, const engine::GroupRecord& b) {
     switch (sort_column_) {
       case 1:
@@ -289,15 +289,15 @@ void GroupSelectDialog::Fill(const std::vector<int32_t>& select) {
   list_->header()->resizeSections(QHeaderView::ResizeToContents);
 }
 
-void GroupSelectDialog::ClickColumn(int column) {
+void CGroupSelectDlg::ClickColumn(int column) {
   if (groups_.size() < 2) return;
   descending_ = DescendingAfterClick(column, sort_column_, descending_);
   sort_column_ = column;
   Fill(Selected());
 }
 
-void GroupSelectDialog::AddGroup() {
-  GroupDialog dialog(*ctx_.sink, engine::GroupRecord{0, "", 50, 20, 0}, NamesBut(-1), this);
+void CGroupSelectDlg::AddGroup() {
+  CGroupPropertyDlg dialog(*ctx_.sink, NewGroupRecord(), NamesBut(-1), this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::GroupRecord g = dialog.value();
   g.GID = 0;
@@ -311,13 +311,13 @@ void GroupSelectDialog::AddGroup() {
   Fill({g.GID});
 }
 
-void GroupSelectDialog::EditGroup() {
+void CGroupSelectDlg::EditGroup() {
   const auto selected = Selected();
   if (selected.size() != 1) return;
   auto it =
       std::find_if(groups_.begin(), groups_.end(), [&](const engine::GroupRecord& g) { return g.GID == selected[0]; });
   if (it == groups_.end()) return;
-  GroupDialog dialog(*ctx_.sink, *it, NamesBut(it->GID), this);
+  CGroupPropertyDlg dialog(*ctx_.sink, *it, NamesBut(it->GID), this);
   if (dialog.exec() != QDialog::Accepted) return;
   const engine::GroupRecord g = dialog.value();
   if (g.GroupName == it->GroupName && g.MaxPages == it->MaxPages && g.MaxPages_Color == it->MaxPages_Color) return;
@@ -333,7 +333,7 @@ void GroupSelectDialog::EditGroup() {
   Fill({g.GID});
 }
 
-void GroupSelectDialog::DeleteGroups() {
+void CGroupSelectDlg::DeleteGroups() {
   const auto selected = Selected();
   if (selected.empty() || ShowAppMessage(*ctx_.sink, 0) != kIdYes) return;
   WaitCursor wait;
@@ -363,7 +363,7 @@ void GroupSelectDialog::DeleteGroups() {
   Fill(Selected());
 }
 
-void GroupSelectDialog::accept() {
+void CGroupSelectDlg::accept() {
   const auto selected = Selected();
   if (selected.size() != 1) return;
   auto it =

@@ -51,12 +51,12 @@ class LogDeletionDialog : public QDialog {
 
 // "グループの選択": the live groups with their limits; adds, edits and deletes groups (each
 // change stored at once and told through `changed`) and gives the chosen group on OK.
-class GroupSelectDialog : public QDialog {
+class CGroupSelectDlg : public QDialog {
  public:
   // Takes the context, the preset group (GID 0: none), what to run after a stored change
   // (the group and 1 added, 2 changed, 3 deleted; may be empty) and the parent.
-  GroupSelectDialog(const ConsoleContext& ctx, const engine::GroupRecord& preset,
-                    std::function<void(const engine::GroupRecord&, int)> changed, QWidget* parent = nullptr);
+  CGroupSelectDlg(const ConsoleContext& ctx, const engine::GroupRecord& preset,
+                  std::function<void(const engine::GroupRecord&, int)> changed, QWidget* parent = nullptr);
   // Gives the chosen group (valid after OK).
   const engine::GroupRecord& chosen() const { return chosen_; }
   // Give the list (1044).

@@ -5,14 +5,20 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QProcess>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyleOptionHeader>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolBar>
 #include <algorithm>
@@ -25,12 +31,25 @@
 #include "console/tavolent/dialogs.h"
 #include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/storage_folder.h"
+#include "platform/paths/install_layout.h"
 #include "platform/spool/spool.h"
 
 namespace zv::console {
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The in-place editor of the tree and the list: at most 255 characters, as the dialogs'
+// name edits.
+class NameEditDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto* line = qobject_cast<QLineEdit*>(editor)) line->setMaxLength(255);
+    return editor;
+  }
+};
 std::string S(const QString& s) { return s.toStdString(); }
 
 constexpr int kGidRole = Qt::UserRole;
@@ -44,9 +63,9 @@ struct WaitCursor {
 
 // Takes a user dialog, the context and its owner; lets the dialog's group button run the
 // group selection, whose stored changes reach the main frame's group tree.
-void OfferGroupChoice(UserDialog& dialog, const ConsoleContext& ctx, QWidget* owner) {
+void OfferGroupChoice(CUserPropertyDlg& dialog, const ConsoleContext& ctx, QWidget* owner) {
   dialog.SetGroupChooser([&ctx, owner](const engine::GroupRecord& current) -> std::optional<engine::GroupRecord> {
-    GroupSelectDialog select(
+    CGroupSelectDlg select(
         ctx, current,
         [owner](const engine::GroupRecord& g, int op) {
           if (auto* frame = qobject_cast<CMainFrame*>(owner->window())) frame->ForwardGroupChange(&g, op);
@@ -84,9 +103,10 @@ std::string ConsoleContext::LockPassword(bool* stored) const {
 
 // ---- group tree ----
 
-CGroupTree::CGroupTree(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(parent), ctx_(ctx) {
+CTavolentGroupView::CTavolentGroupView(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(parent), ctx_(ctx) {
   setObjectName("groupTree");
   setFont(ConsoleFont());
+  setItemDelegate(new NameEditDelegate(this));
   setHeaderHidden(true);
   setColumnCount(1);
   setContextMenuPolicy(Qt::DefaultContextMenu);
@@ -110,7 +130,7 @@ CGroupTree::CGroupTree(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget
   });
 }
 
-void CGroupTree::FillGroupTree() {
+void CTavolentGroupView::FillGroupTree() {
   applying_ = true;
   clear();
   groups_.clear();
@@ -132,14 +152,14 @@ void CGroupTree::FillGroupTree() {
   applying_ = false;
 }
 
-QTreeWidgetItem* CGroupTree::ItemOf(int32_t gid) const {
+QTreeWidgetItem* CTavolentGroupView::ItemOf(int32_t gid) const {
   if (!root_ || gid == 0) return root_;
   for (int i = 0; i < root_->childCount(); ++i)
     if (root_->child(i)->data(0, kGidRole).toInt() == gid) return root_->child(i);
   return nullptr;
 }
 
-QTreeWidgetItem* CGroupTree::AddItem(const engine::GroupRecord& g) {
+QTreeWidgetItem* CTavolentGroupView::AddItem(const engine::GroupRecord& g) {
   groups_[g.GID] = g;
   applying_ = true;
   auto* item = new QTreeWidgetItem(root_, QStringList{Q(g.GroupName)});
@@ -150,7 +170,7 @@ QTreeWidgetItem* CGroupTree::AddItem(const engine::GroupRecord& g) {
   return item;
 }
 
-int CGroupTree::ApplyGroupChange(const engine::GroupRecord* record, int operation) {
+int CTavolentGroupView::ApplyGroupChange(const engine::GroupRecord* record, int operation) {
   if (!record || !root_) return 0;
   if (operation == 1) {
     AddItem(*record);
@@ -172,13 +192,13 @@ int CGroupTree::ApplyGroupChange(const engine::GroupRecord* record, int operatio
   return 1;
 }
 
-QRect CGroupTree::LabelRect(QTreeWidgetItem* item) const {
+QRect CTavolentGroupView::LabelRect(QTreeWidgetItem* item) const {
   QRect r = visualItemRect(item);
   if (r.isValid()) r.setWidth(std::min(r.width(), fontMetrics().horizontalAdvance(item->text(0)) + 6));
   return r;
 }
 
-std::unique_ptr<QMenu> CGroupTree::ContextMenu(bool keyboard, const QPoint& at, QPoint* global) {
+std::unique_ptr<QMenu> CTavolentGroupView::ContextMenu(bool keyboard, const QPoint& at, QPoint* global) {
   QTreeWidgetItem* selected = currentItem();
   QPoint p = at;
   if (keyboard) {
@@ -213,18 +233,18 @@ std::unique_ptr<QMenu> CGroupTree::ContextMenu(bool keyboard, const QPoint& at, 
   return menu;
 }
 
-void CGroupTree::contextMenuEvent(QContextMenuEvent* e) {
+void CTavolentGroupView::contextMenuEvent(QContextMenuEvent* e) {
   const bool keyboard = e->reason() == QContextMenuEvent::Keyboard;
   QPoint global;
   auto menu = ContextMenu(keyboard, viewport()->mapFrom(this, e->pos()), &global);
   menu->exec(global);
 }
 
-void CGroupTree::SelectGroup(int32_t gid) {
+void CTavolentGroupView::SelectGroup(int32_t gid) {
   if (QTreeWidgetItem* item = ItemOf(gid)) setCurrentItem(item);
 }
 
-int CGroupTree::SelectedGroup(engine::GroupRecord* out) const {
+int CTavolentGroupView::SelectedGroup(engine::GroupRecord* out) const {
   *out = {};
   QTreeWidgetItem* item = currentItem();
   if (!item) return 2;
@@ -235,14 +255,14 @@ int CGroupTree::SelectedGroup(engine::GroupRecord* out) const {
   return 0;
 }
 
-std::vector<std::string> CGroupTree::NamesBut(int32_t gid) const {
+std::vector<std::string> CTavolentGroupView::NamesBut(int32_t gid) const {
   std::vector<std::string> names;
   for (const auto& [id, g] : groups_)
     if (id != gid) names.push_back(g.GroupName);
   return names;
 }
 
-bool CGroupTree::UpdateGroup(QTreeWidgetItem* item, const engine::GroupRecord& g) {
+bool CTavolentGroupView::UpdateGroup(QTreeWidgetItem* item, const engine::GroupRecord& g) {
   {
     WaitCursor wait;
     auto db = ctx_.OpenDatabase();
@@ -261,7 +281,7 @@ bool CGroupTree::UpdateGroup(QTreeWidgetItem* item, const engine::GroupRecord& g
   return true;
 }
 
-bool CGroupTree::RenameItem(QTreeWidgetItem* item, const std::string& text) {
+bool CTavolentGroupView::RenameItem(QTreeWidgetItem* item, const std::string& text) {
   if (text.empty() || !item) return false;
   if (item == root_) {
     if (text != ctx_.settings->GetRootName()) ctx_.settings->SetRootName(text);
@@ -271,12 +291,8 @@ bool CGroupTree::RenameItem(QTreeWidgetItem* item, const std::string& text) {
   auto it = groups_.find(gid);
   if (it == groups_.end()) return false;
   if (text == it->second.GroupName) return true;
-  for (const std::string& other : NamesBut(gid)) {
-    if (spool::EqualsIgnoreAsciiCase(other, text)) {
-      ShowAppMessage(*ctx_.sink, 6);
-      return false;
-    }
-  }
+  // The group dialog's checks of a name: its length in bytes and the other groups' names.
+  if (!ApplyVerdict(this, *ctx_.sink, CheckGroupName(text, NamesBut(gid)))) return false;
   engine::GroupRecord g = it->second;
   g.GroupName = text;
   if (!UpdateGroup(item, g)) return false;
@@ -284,9 +300,9 @@ bool CGroupTree::RenameItem(QTreeWidgetItem* item, const std::string& text) {
   return true;
 }
 
-void CGroupTree::AddGroupCommand() {
+void CTavolentGroupView::AddGroupCommand() {
   if (ctx_.Locked() || !root_) return;
-  GroupDialog dialog(*ctx_.sink, engine::GroupRecord{}, NamesBut(-1), this);
+  CGroupPropertyDlg dialog(*ctx_.sink, NewGroupRecord(), NamesBut(-1), this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::GroupRecord g = dialog.value();
   g.GID = 0;
@@ -302,10 +318,10 @@ void CGroupTree::AddGroupCommand() {
   expandItem(root_);
 }
 
-void CGroupTree::EditGroupCommand() {
+void CTavolentGroupView::EditGroupCommand() {
   engine::GroupRecord g;
   if (ctx_.Locked() || SelectedGroup(&g) != 0) return;
-  GroupDialog dialog(*ctx_.sink, g, NamesBut(g.GID), this);
+  CGroupPropertyDlg dialog(*ctx_.sink, g, NamesBut(g.GID), this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::GroupRecord edited = dialog.value();
   if (edited.GroupName == g.GroupName && edited.MaxPages == g.MaxPages && edited.MaxPages_Color == g.MaxPages_Color)
@@ -313,7 +329,7 @@ void CGroupTree::EditGroupCommand() {
   if (UpdateGroup(currentItem(), edited)) RefreshSelected();
 }
 
-void CGroupTree::DeleteGroupCommand() {
+void CTavolentGroupView::DeleteGroupCommand() {
   engine::GroupRecord g;
   if (ctx_.Locked() || SelectedGroup(&g) != 0 || (list_ && !list_->rows().empty())) return;
   if (ShowAppMessage(*ctx_.sink, 0) != kIdYes) return;
@@ -329,22 +345,23 @@ void CGroupTree::DeleteGroupCommand() {
   delete currentItem();
 }
 
-void CGroupTree::RefreshSelected() {
+void CTavolentGroupView::RefreshSelected() {
   engine::GroupRecord g;
   SelectedGroup(&g);
   if (list_) list_->RefreshUserList(g);
 }
 
-bool CGroupTree::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+bool CTavolentGroupView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
   if (trigger != QAbstractItemView::NoEditTriggers && ctx_.Locked()) return false;
   return QTreeWidget::edit(index, trigger, event);
 }
 
 // ---- user list ----
 
-CUserList::CUserList(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(parent), ctx_(ctx) {
+CTavolentUserView::CTavolentUserView(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(parent), ctx_(ctx) {
   setObjectName("userList");
   setFont(ConsoleFont());
+  setItemDelegate(new NameEditDelegate(this));
   setRootIsDecorated(false);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setAllColumnsShowFocus(true);
@@ -370,7 +387,7 @@ CUserList::CUserList(const ConsoleContext& ctx, QWidget* parent) : QTreeWidget(p
   });
 }
 
-std::unique_ptr<QMenu> CUserList::ContextMenu(bool keyboard, const QPoint& at, QPoint* global) {
+std::unique_ptr<QMenu> CTavolentUserView::ContextMenu(bool keyboard, const QPoint& at, QPoint* global) {
   *global = keyboard ? mapToGlobal(QPoint(5, 5)) : viewport()->mapToGlobal(at);
   auto menu = std::make_unique<QMenu>();
   menu->setFont(ConsoleFont());
@@ -378,13 +395,13 @@ std::unique_ptr<QMenu> CUserList::ContextMenu(bool keyboard, const QPoint& at, Q
   return menu;
 }
 
-void CUserList::contextMenuEvent(QContextMenuEvent* e) {
+void CTavolentUserView::contextMenuEvent(QContextMenuEvent* e) {
   QPoint global;
   auto menu = ContextMenu(e->reason() == QContextMenuEvent::Keyboard, viewport()->mapFrom(this, e->pos()), &global);
   menu->exec(global);
 }
 
-std::vector<engine::UserRecord> CUserList::SelectedUsers() const {
+std::vector<engine::UserRecord> CTavolentUserView::SelectedUsers() const {
   std::vector<engine::UserRecord> out;
   for (int32_t uid : SelectedUids()) {
     auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == uid; });
@@ -393,19 +410,19 @@ std::vector<engine::UserRecord> CUserList::SelectedUsers() const {
   return out;
 }
 
-bool CUserList::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+bool CTavolentUserView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
   if (trigger != QAbstractItemView::NoEditTriggers && (ctx_.Locked() || index.column() != 0)) return false;
   return QTreeWidget::edit(index, trigger, event);
 }
 
-LimitContext CUserList::Limits() const {
+LimitContext CTavolentUserView::Limits() const {
   LimitContext c;
   c.system = SystemLimits(*ctx_.settings);
   c.group = {group_.MaxPages, group_.MaxPages_Color};
   return c;
 }
 
-DayRange CUserList::ListRange() const {
+DayRange CTavolentUserView::ListRange() const {
   auto span = ctx_.settings->GetDisplaySpan();
   DisplayPeriod d{span.kind, span.selector, span.before, span.start, span.end};
   int32_t week_flag = 0;
@@ -416,14 +433,14 @@ DayRange CUserList::ListRange() const {
   return r;
 }
 
-void CUserList::StoreWidths() {
+void CTavolentUserView::StoreWidths() {
   if (columnCount() == 0 || header()->isHidden()) return;
   std::vector<int> widths;
   for (int i = 0; i < columnCount(); ++i) widths.push_back(columnWidth(i));
   ctx_.settings->SetColumnWidths(widths);
 }
 
-void CUserList::RefreshUserList(const engine::GroupRecord& group) {
+void CTavolentUserView::RefreshUserList(const engine::GroupRecord& group) {
   StoreWidths();
   group_ = group;
   if (group_.GID == 0) {
@@ -464,14 +481,14 @@ void CUserList::RefreshUserList(const engine::GroupRecord& group) {
   Fill(true, {});
 }
 
-void CUserList::SortRows() {
+void CTavolentUserView::SortRows() {
   int32_t column = 0, direction = 0;
   ctx_.settings->GetListOrder(&column, &direction);
   if (column > 4) column = 0;
   SortUserRows(&rows_, column, direction != 0, Limits(), printer_ids_);
 }
 
-void CUserList::Fill(bool new_columns, const std::vector<int32_t>& select) {
+void CTavolentUserView::Fill(bool new_columns, const std::vector<int32_t>& select) {
   filling_ = true;
   const LimitContext limits = Limits();
   if (new_columns) {
@@ -482,8 +499,14 @@ void CUserList::Fill(bool new_columns, const std::vector<int32_t>& select) {
     for (const auto& t : titles) labels << Q(t);
     setHeaderLabels(labels);
     header()->show();
+    // The administrator's widths stay as stored; a column beyond them opens wide enough
+    // for its title.
     const auto widths = ctx_.settings->GetColumnWidths();
-    for (size_t i = 0; i < titles.size(); ++i) setColumnWidth(static_cast<int>(i), ColumnWidth(widths, i));
+    for (size_t i = 0; i < titles.size(); ++i) {
+      int width = ColumnWidth(widths, i);
+      if (i >= widths.size()) width = std::max(width, TitleWidth(Q(titles[i])));
+      setColumnWidth(static_cast<int>(i), width);
+    }
   } else {
     clear();
   }
@@ -501,21 +524,39 @@ void CUserList::Fill(bool new_columns, const std::vector<int32_t>& select) {
   emit statusChanged(Q(StatusText()));
 }
 
-std::vector<int32_t> CUserList::SelectedUids() const {
+int CTavolentUserView::TitleWidth(const QString& title) const {
+  QStyleOptionHeader option;
+  option.initFrom(header());
+  option.text = title;
+  option.fontMetrics = header()->fontMetrics();
+  return header()->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), header()).width();
+}
+
+int CTavolentUserView::WholeColumnsWidth(int printers) const {
+  const auto titles = UserColumnTitles(std::vector<std::string>(printers));
+  int width = 0;
+  for (size_t i = 0; i < titles.size(); ++i) width += std::max(ColumnWidth({}, i), TitleWidth(Q(titles[i])));
+  // The total column shows its longest cell whole.
+  const int total = fontMetrics().horizontalAdvance(QString::fromUtf8("9999枚/9999枚(999件)")) + 12;
+  width += std::max(0, total - std::max(ColumnWidth({}, 4), TitleWidth(Q(titles[4]))));
+  return width + 2 * frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+}
+
+std::vector<int32_t> CTavolentUserView::SelectedUids() const {
   std::vector<int32_t> out;
   for (int i = 0; i < topLevelItemCount(); ++i)
     if (topLevelItem(i)->isSelected()) out.push_back(topLevelItem(i)->data(0, kUidRole).toInt());
   return out;
 }
 
-void CUserList::SelectUids(const std::vector<int32_t>& uids) {
+void CTavolentUserView::SelectUids(const std::vector<int32_t>& uids) {
   for (int i = 0; i < topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = topLevelItem(i);
     item->setSelected(std::find(uids.begin(), uids.end(), item->data(0, kUidRole).toInt()) != uids.end());
   }
 }
 
-void CUserList::ClickColumn(int column) {
+void CTavolentUserView::ClickColumn(int column) {
   if (rows_.size() < 2) return;
   int32_t sort_column = 0, direction = 0;
   ctx_.settings->GetListOrder(&sort_column, &direction);
@@ -525,7 +566,7 @@ void CUserList::ClickColumn(int column) {
   Fill(false, SelectedUids());
 }
 
-std::vector<KnownUser> CUserList::LiveUsers(std::vector<engine::UserRecord>* records) const {
+std::vector<KnownUser> CTavolentUserView::LiveUsers(std::vector<engine::UserRecord>* records) const {
   std::vector<engine::UserRecord> users;
   auto db = ctx_.OpenDatabase();
   db->GetUserInfo(&users, 0, 1);
@@ -535,25 +576,25 @@ std::vector<KnownUser> CUserList::LiveUsers(std::vector<engine::UserRecord>* rec
   return known;
 }
 
-std::vector<engine::GroupRecord> CUserList::LiveGroups() const {
+std::vector<engine::GroupRecord> CTavolentUserView::LiveGroups() const {
   std::vector<engine::GroupRecord> groups;
   auto db = ctx_.OpenDatabase();
   db->GetGroupInfo(&groups, 0, 1);
   return groups;
 }
 
-bool CUserList::RenameAccount(int32_t uid, const std::string& account) {
+bool CTavolentUserView::RenameAccount(int32_t uid, const std::string& account) {
   auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == uid; });
   if (row == rows_.end() || account.empty() || account == row->Account) return false;
+  // The user dialog's checks of an account: its length in bytes, then the other users'.
+  if (!ApplyVerdict(this, *ctx_.sink, CheckAccountLength(account))) return false;
   WaitCursor wait;
   std::vector<engine::UserRecord> users;
   LiveUsers(&users);
-  for (const auto& u : users) {
-    if (u.UID != uid && spool::EqualsIgnoreAsciiCase(u.Account, account)) {
-      ShowFilledMessage(*ctx_.sink, 7, FormatTextMessage(7, u.UserName));
-      return false;
-    }
-  }
+  std::vector<KnownUser> others;
+  for (const auto& u : users)
+    if (u.UID != uid) others.push_back({u.Account, u.UserName});
+  if (!ApplyVerdict(this, *ctx_.sink, CheckAccountTaken(account, {}, others))) return false;
   engine::UserRecord record = *row;
   record.Account = account;
   auto db = ctx_.OpenDatabase();
@@ -567,12 +608,10 @@ bool CUserList::RenameAccount(int32_t uid, const std::string& account) {
   return true;
 }
 
-void CUserList::AddUserCommand() {
+void CTavolentUserView::AddUserCommand() {
   if (ctx_.Locked()) return;
-  engine::UserRecord preset;
-  preset.GID = group_.GID;
-  preset.CountShubetsu = 1;
-  UserDialog dialog(*ctx_.sink, preset, LiveGroups(), LiveUsers(nullptr), this);
+  CUserPropertyDlg dialog(*ctx_.sink, NewUserRecord(group_.GID), SystemLimits(*ctx_.settings), LiveGroups(),
+                          LiveUsers(nullptr), this);
   OfferGroupChoice(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::UserRecord user = dialog.value();
@@ -594,12 +633,12 @@ void CUserList::AddUserCommand() {
   Fill(false, SelectedUids());
 }
 
-void CUserList::EditUserCommand() {
+void CTavolentUserView::EditUserCommand() {
   const auto selected = SelectedUids();
   if (ctx_.Locked() || selected.size() != 1) return;
   auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == selected[0]; });
   if (row == rows_.end()) return;
-  UserDialog dialog(*ctx_.sink, *row, LiveGroups(), LiveUsers(nullptr), this);
+  CUserPropertyDlg dialog(*ctx_.sink, *row, SystemLimits(*ctx_.settings), LiveGroups(), LiveUsers(nullptr), this);
   OfferGroupChoice(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   engine::UserRecord user = dialog.value();
@@ -627,7 +666,7 @@ void CUserList::EditUserCommand() {
   }
 }
 
-void CUserList::DeleteUsersCommand() {
+void CTavolentUserView::DeleteUsersCommand() {
   const auto uids = SelectedUids();
   if (ctx_.Locked() || uids.empty()) return;
   if (ShowAppMessage(*ctx_.sink, 1) != kIdYes) return;
@@ -649,7 +688,7 @@ void CUserList::DeleteUsersCommand() {
   Fill(false, {});
 }
 
-std::string CUserList::StatusText() const {
+std::string CTavolentUserView::StatusText() const {
   const auto uids = SelectedUids();
   if (uids.empty()) return {};
   auto row = std::find_if(rows_.begin(), rows_.end(), [&](const UserPageRow& r) { return r.UID == uids[0]; });
@@ -678,18 +717,26 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
   const auto rect = ctx_.settings->GetMainRect();
   if (!rect.Empty() && rect.right > rect.left && rect.bottom > rect.top)
     setGeometry(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
-  else resize(760, 480);
 
   splitter_ = new QSplitter(this);
   splitter_->setObjectName("splitter");
-  tree_ = new CGroupTree(ctx_, splitter_);
-  list_ = new CUserList(ctx_, splitter_);
+  tree_ = new CTavolentGroupView(ctx_, splitter_);
+  list_ = new CTavolentUserView(ctx_, splitter_);
   tree_->set_user_list(list_);
+  // Without a stored placement the window opens wide enough for the tree and the list's
+  // columns with three printers, each whole (within the screen).
+  if (rect.Empty() || rect.right <= rect.left || rect.bottom <= rect.top) {
+    const int tree = ctx_.settings->GetTreeWidth() > 0 ? ctx_.settings->GetTreeWidth() : 200;
+    int width = tree + splitter_->handleWidth() + list_->WholeColumnsWidth(3);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+      width = std::min(width, screen->availableGeometry().width());
+    resize(width, 480);
+  }
   splitter_->setStretchFactor(0, 0);
   splitter_->setStretchFactor(1, 1);
   setCentralWidget(splitter_);
 
-  auto* bar = addToolBar("tool");
+  auto* bar = addToolBar("ツールバー");
   bar->setObjectName("t59392");
   bar->setMovable(true);
   bar->setVisible(ctx_.settings->GetToolBar() != 0);
@@ -697,39 +744,42 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
     int id;
     const char* text;
     bool checkable, on_bar;
-    const char* prompt;  // shown in the status bar while the entry is highlighted
+    // The status-bar prompt shown while the entry is highlighted and the tool tip, joined
+    // by "\n".
+    const char* prompt;
   };
   const Def defs[] = {
-      {kCmdGroupAdd, "グループの登録", false, true, "新しいグループを登録します"},
-      {kCmdGroupEdit, "グループの編集", false, true, "選択されているグループの設定を変更します"},
-      {kCmdGroupDelete, "グループの削除", false, true, "選択されているグループを削除します"},
-      {kCmdUserAdd, "ユーザの登録", false, true, "新しいユーザを登録します"},
-      {kCmdUserEdit, "ユーザの編集", false, true, "選択されているユーザの設定を変更します"},
-      {kCmdUserDelete, "ユーザの削除", false, true, "選択されているユーザを削除します"},
-      {kCmdGraph, "グラフ", false, true, "選択されているユーザの印刷枚数をグラフで表示します"},
-      {kCmdLockToggle, "設定情報のロック", true, true, "設定情報をロックまたは解除します"},
-      {kCmdLock, "ロック", false, false, "設定情報をロックします"},
-      {kCmdUnlock, "ロックの解除", false, false, "設定情報のロックを解除します"},
-      {kCmdPassword, "パスワードの設定", false, true, "ロックのパスワードを設定します"},
-      {kCmdThumbnail, "強制ｻﾑﾈｲﾙ印刷の設定", false, true, "サムネイル印刷のページ数を設定します"},
-      {kCmdStorage, "保存フォルダ", false, false, "印刷データの保存フォルダを変更します"},
-      {kCmdDeleteLog, "印刷ログの削除", false, false, "印刷ログを削除します"},
-      {kCmdSpanStandard, "標準期間", true, false, "現在の集計期間を表示します"},
-      {kCmdSpanMonth, "今月", true, false, "今月の印刷枚数を表示します"},
-      {kCmdSpanWeek, "今週", true, false, "今週の印刷枚数を表示します"},
-      {kCmdSpanToday, "今日", true, false, "今日の印刷枚数を表示します"},
-      {kCmdSpanChosen, "期間指定...", true, true, "表示する期間を指定します"},
-      {kCmdLimitSettings, "制限の設定", false, false, "印刷枚数の制限を設定します"},
-      {kCmdGeneralSettings, "全般の設定", false, false, "管理するプリンタとメールを設定します"},
-      {kCmdDomainImport, "ドメインユーザの読込", false, false, "ドメインのユーザを読み込みます"},
-      {kCmdHelp, "ヘルプ", false, true, "ヘルプを表示します"},
-      {kCmdAbout, "バージョン情報", false, false, "プログラムの情報とバージョンを表示します"},
-      {kCmdToolBar, "ツール バー(&T)", true, false, "ツール バーの表示/非表示を切り替えます"},
-      {kCmdStatusBar, "ステータス バー(&S)", true, false, "ステータス バーの表示/非表示を切り替えます"},
+      {kCmdGroupAdd, "グループの登録", false, true, "新しいグループを登録します\nグループの登録"},
+      {kCmdGroupEdit, "グループの編集", false, true, "選択されているグループの設定を変更します\nグループの編集"},
+      {kCmdGroupDelete, "グループの削除", false, true, "選択されているグループを削除します\nグループの削除"},
+      {kCmdUserAdd, "ユーザの登録", false, true, "新しいユーザを登録します\nユーザの登録"},
+      {kCmdUserEdit, "ユーザの編集", false, true, "選択されているユーザの設定を変更します\nユーザの編集"},
+      {kCmdUserDelete, "ユーザの削除", false, true, "選択されているユーザを削除します\nユーザの削除"},
+      {kCmdGraph, "グラフ", false, true, "選択されているユーザの印刷枚数をグラフで表示します\nグラフ"},
+      {kCmdLockToggle, "設定情報のロック", true, true, "設定情報をロックまたは解除します\n設定情報のロック"},
+      {kCmdLock, "ロック", false, false, "設定情報をロックします\nロック"},
+      {kCmdUnlock, "ロックの解除", false, false, "設定情報のロックを解除します\nロックの解除"},
+      {kCmdPassword, "パスワードの設定", false, true, "ロックのパスワードを設定します\nパスワードの設定"},
+      {kCmdThumbnail, "強制ｻﾑﾈｲﾙ印刷の設定", false, true, "強制ｻﾑﾈｲﾙ印刷の設定\nｻﾑﾈｲﾙ印刷設定"},
+      {kCmdStorage, "保存フォルダの変更(&F)...", false, false, "印刷ﾛｸﾞを保存するﾌｫﾙﾀﾞを変更\n保存ﾌｫﾙﾀﾞ変更"},
+      {kCmdDeleteLog, "印刷ログの削除(&D)...", false, false, "印刷ログを削除します\n印刷ログの削除"},
+      {kCmdSpanStandard, "標準(&N)", true, false, "印刷制限範囲内の印刷枚数、印刷件数を表示\n標準"},
+      {kCmdSpanMonth, "今月(&M)", true, false, "今月分の印刷枚数、印刷件数を表示\n今月"},
+      {kCmdSpanWeek, "今週(&W)", true, false, "今週分の印刷枚数、印刷件数を表示\n今週"},
+      {kCmdSpanToday, "今日(&T)", true, false, "今日の印刷枚数、印刷件数を表示\n今日"},
+      {kCmdSpanChosen, "期間指定(&O)...", true, true, "指定された期間の印刷枚数、印刷件数を表示\n期間指定"},
+      {kCmdLimitSettings, "印刷制限(&L)...", false, false, "印刷制限に関する設定\n印刷制限"},
+      {kCmdGeneralSettings, "全般(&G)...", false, false, "運用に必要な動作環境の設定\n全般"},
+      {kCmdDomainImport, "ドメイン読込(&R)...", false, false, "ﾄﾞﾒｲﾝに登録されているﾕｰｻﾞを一括登録\nﾄﾞﾒｲﾝ読込"},
+      {kCmdHelp, "ヘルプ", false, true, "ヘルプを表示します\nヘルプ"},
+      {kCmdAbout, "バージョン情報", false, false, "プログラムの情報とバージョンを表示します\nバージョン情報"},
+      {kCmdToolBar, "ツール バー(&T)", true, false, "ツール バーの表示/非表示を切り替えます\nツール バー"},
+      {kCmdStatusBar, "ステータス バー(&S)", true, false,
+       "ステータス バーの表示/非表示を切り替えます\nステータス バー"},
   };
   for (const Def& d : defs) {
     QAction* a = AddAction(d.id, d.text, d.checkable);
-    a->setStatusTip(QString::fromUtf8(d.prompt));
+    SetCommandPrompt(a, QString::fromUtf8(d.prompt));
     if (d.on_bar) bar->addAction(a);
   }
   actions_[kCmdToolBar]->setChecked(bar->isVisibleTo(this));
@@ -746,6 +796,8 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
   };
   for (const auto& [title, ids] : menus) {
     QMenu* menu = menuBar()->addMenu(QString::fromUtf8(title));
+    menu->installEventFilter(this);
+    connect(menu, &QMenu::aboutToHide, statusBar(), &QStatusBar::clearMessage);
     for (int id : ids) {
       if (id == 0) menu->addSeparator();
       else menu->addAction(actions_[id]);
@@ -770,8 +822,8 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
   // Pane 0 stretches; a highlighted menu entry's prompt covers it while pane 1 stays.
   statusBar()->addWidget(period_pane_, 1);
   statusBar()->addPermanentWidget(pages_pane_);
-  connect(list_, &CUserList::statusChanged, this, [this](const QString& text) { SetStatusTexts(1, text); });
-  connect(tree_, &CGroupTree::selectionCleared, this, [this] { SetStatusTexts(1, {}); });
+  connect(list_, &CTavolentUserView::statusChanged, this, [this](const QString& text) { SetStatusTexts(1, text); });
+  connect(tree_, &CTavolentGroupView::selectionCleared, this, [this] { SetStatusTexts(1, {}); });
   connect(this, &CMainFrame::rebuildRequested, tree_, [this] {
     tree_->RefreshSelected();
     SetStatusTexts(1, {});
@@ -1020,14 +1072,14 @@ void CMainFrame::LockCommand() {
   bool stored = false;
   const std::string password = ctx_.LockPassword(&stored);
   const bool locked = ctx_.Locked();
-  LockDialog dialog(*ctx_.sink, !locked, password, this);
+  CSettingsLockDlg dialog(*ctx_.sink, !locked, password, this);
   if (dialog.exec() == QDialog::Accepted) ctx_.settings->SetLogEnv1(locked ? 0 : 1);
 }
 
 void CMainFrame::PasswordCommand() {
   if (ctx_.Locked()) return;
   bool stored = false;
-  PasswordDialog dialog(*ctx_.sink, ctx_.LockPassword(&stored), this);
+  CPasswordDlg dialog(*ctx_.sink, ctx_.LockPassword(&stored), this);
   if (dialog.exec() == QDialog::Accepted) ctx_.settings->SetLogEnv2(ScrambleLockPassword(dialog.password()));
 }
 
@@ -1035,7 +1087,7 @@ void CMainFrame::ThumbnailCommand() {
   if (ctx_.Locked()) return;
   int32_t count = 0;
   ctx_.settings->GetThumbnailCount(&count);
-  ThumbnailDialog dialog(count, this);
+  CThumbnailPrintDlg dialog(count, this);
   if (dialog.exec() == QDialog::Accepted) ctx_.settings->SetThumbnailCount(dialog.value());
 }
 
@@ -1052,7 +1104,7 @@ void CMainFrame::ChosenSpanCommand() {
   preset.months = preset.days = span.before;
   preset.from = span.start;
   preset.to = span.end;
-  PeriodDialog dialog(*ctx_.sink, preset, ctx_.today(), this);
+  CPeriodDlg dialog(*ctx_.sink, preset, ctx_.today(), this);
   if (dialog.exec() != QDialog::Accepted) return;
   const PeriodChoice v = dialog.value();
   if (v.choice == 2) {
@@ -1066,9 +1118,11 @@ void CMainFrame::ChosenSpanCommand() {
 void CMainFrame::HelpCommand() {
   std::string folder;
   ctx_.settings->GetAppPath(&folder);
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  // An argument vector: a folder with blanks reaches the viewer as one argument.
-  (void)run_program("xdg-open", {folder + "ZvmHelp.chm"});
+  auto data = paths::InstalledFolder(paths::kDataFolder);
+  // The administrator's guide: in the program folder when one lies there, else the one the
+  // install lays into its data folder. The same file each time, so the browser shows the
+  // page it has open. An argument vector: a folder with blanks reaches it as one argument.
+  (void)run_program("xdg-open", {paths::FileInFolders(folder, data.ok() ? *data : std::string(), kHelpFileName)});
 }
 
 void CMainFrame::DomainImportCommand() {
@@ -1105,6 +1159,16 @@ void CMainFrame::showEvent(QShowEvent* e) {
   const int stored = ctx_.settings->GetTreeWidth();
   const int tree = stored > 0 ? stored : 200;
   splitter_->setSizes({tree, std::max(100, splitter_->width() - tree)});
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseMove) {
+    if (auto* menu = qobject_cast<QMenu*>(watched)) {
+      const QAction* entry = menu->actionAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+      if (entry && !entry->isEnabled() && !entry->isSeparator()) statusBar()->showMessage(entry->statusTip());
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {

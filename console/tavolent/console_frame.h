@@ -39,6 +39,9 @@ inline constexpr char kConsoleTitle[] = "Zelvoraエクスプローラ";
 // The single-instance guard's name.
 inline constexpr char kConsoleGuard[] = "Zelvora ExplorerMultiplexStartingPrevention";
 
+// The administrator's guide the help command opens.
+inline constexpr char kHelpFileName[] = "ZvmHelp.html";
+
 // Command ids.
 enum Command : int {
   kCmdLock = 32771,
@@ -87,16 +90,16 @@ struct ConsoleContext {
   std::string LockPassword(bool* stored) const;
 };
 
-class CUserList;
+class CTavolentUserView;
 
 // The left pane: the root (the "RootName" setting) and one item per live group, sorted.
-class CGroupTree : public QTreeWidget {
+class CTavolentGroupView : public QTreeWidget {
   Q_OBJECT
  public:
   // Takes the context (kept by reference); the tree is empty until FillGroupTree.
-  CGroupTree(const ConsoleContext& ctx, QWidget* parent = nullptr);
+  CTavolentGroupView(const ConsoleContext& ctx, QWidget* parent = nullptr);
   // Takes the list the selection rebuilds.
-  void set_user_list(CUserList* list) { list_ = list; }
+  void set_user_list(CTavolentUserView* list) { list_ = list; }
 
   // Rebuilds the tree from the database (the root alone when the read fails).
   void FillGroupTree();
@@ -145,7 +148,7 @@ class CGroupTree : public QTreeWidget {
   bool UpdateGroup(QTreeWidgetItem* item, const engine::GroupRecord& g);
 
   const ConsoleContext& ctx_;
-  CUserList* list_ = nullptr;
+  CTavolentUserView* list_ = nullptr;
   QTreeWidgetItem* root_ = nullptr;
   std::map<int32_t, engine::GroupRecord> groups_;
   bool applying_ = false;
@@ -153,11 +156,11 @@ class CGroupTree : public QTreeWidget {
 
 // The right pane: the users of the current group with their limits, the display period's
 // pages and one column per printer of the group's print log in that period.
-class CUserList : public QTreeWidget {
+class CTavolentUserView : public QTreeWidget {
   Q_OBJECT
  public:
   // Takes the context (kept by reference); the list is empty until RefreshUserList.
-  CUserList(const ConsoleContext& ctx, QWidget* parent = nullptr);
+  CTavolentUserView(const ConsoleContext& ctx, QWidget* parent = nullptr);
 
   // The limit period the frame holds (for kind 0 of the display period and the status).
   void set_limit_period(const LimitPeriod& p) { limit_ = p; }
@@ -187,6 +190,11 @@ class CUserList : public QTreeWidget {
   std::string StatusText() const;
   // Stores the column widths in the settings.
   void StoreWidths();
+  // Takes a column title; gives the width its header needs to show it whole.
+  int TitleWidth(const QString& title) const;
+  // Takes a number of printer columns; gives the width the list needs to show the fixed
+  // columns and that many printer columns whole at their first widths, without scrolling.
+  int WholeColumnsWidth(int printers) const;
   // Gives the current group (GID 0: none).
   const engine::GroupRecord& group() const { return group_; }
   // Gives the selected users' records, in row order.
@@ -240,8 +248,8 @@ class CMainFrame : public QMainWindow {
   // Recomputes the limit period (writing a rolled "LimitDate" back) and its pane text.
   void UpdatePeriodText();
   // Give the panes of the frame.
-  CGroupTree* tree() const { return tree_; }
-  CUserList* list() const { return list_; }
+  CTavolentGroupView* tree() const { return tree_; }
+  CTavolentUserView* list() const { return list_; }
   QLabel* period_pane() const { return period_pane_; }
   QLabel* pages_pane() const { return pages_pane_; }
   // Lists the frame under the console's title for a second start to find; gives success.
@@ -285,6 +293,9 @@ class CMainFrame : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* e) override;
   void showEvent(QShowEvent* e) override;
+  // Shows the prompt of a disabled menu entry under the pointer, which the menu itself
+  // passes over.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QAction* AddAction(int id, const char* text, bool checkable = false);
@@ -299,8 +310,8 @@ class CMainFrame : public QMainWindow {
 
   const ConsoleContext& ctx_;
   QSplitter* splitter_;
-  CGroupTree* tree_;
-  CUserList* list_;
+  CTavolentGroupView* tree_;
+  CTavolentUserView* list_;
   QLabel* period_pane_;
   QLabel* pages_pane_;
   QTimer* timer_;

@@ -1,11 +1,14 @@
 #include "console/tavolent/dialogs.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -110,7 +113,7 @@ bool ApplyVerdict(QWidget* dialog, MessageSink& sink, const Verdict& verdict) {
 
 // ---- lock and password ----
 
-LockDialog::LockDialog(MessageSink& sink, bool lock_mode, std::string current, QWidget* parent)
+CSettingsLockDlg::CSettingsLockDlg(MessageSink& sink, bool lock_mode, std::string current, QWidget* parent)
     : QDialog(parent), sink_(sink), lock_mode_(lock_mode), current_(std::move(current)) {
   setObjectName("d170");
   setFont(ConsoleFont());
@@ -128,11 +131,11 @@ LockDialog::LockDialog(MessageSink& sink, bool lock_mode, std::string current, Q
   lay->addWidget(OkCancel(this));
 }
 
-void LockDialog::accept() {
+void CSettingsLockDlg::accept() {
   if (ApplyVerdict(this, sink_, CheckLockEntry(S(entry_->text()), current_, lock_mode_))) QDialog::accept();
 }
 
-PasswordDialog::PasswordDialog(MessageSink& sink, const std::string& preset, QWidget* parent)
+CPasswordDlg::CPasswordDlg(MessageSink& sink, const std::string& preset, QWidget* parent)
     : QDialog(parent), sink_(sink) {
   setObjectName("d169");
   setFont(ConsoleFont());
@@ -147,15 +150,15 @@ PasswordDialog::PasswordDialog(MessageSink& sink, const std::string& preset, QWi
   form->addRow(OkCancel(this));
 }
 
-std::string PasswordDialog::password() const { return S(password_->text()); }
+std::string CPasswordDlg::password() const { return S(password_->text()); }
 
-void PasswordDialog::accept() {
+void CPasswordDlg::accept() {
   if (ApplyVerdict(this, sink_, CheckNewPassword(S(password_->text()), S(confirm_->text())))) QDialog::accept();
 }
 
 // ---- mail settings ----
 
-MailSettingsDialog::MailSettingsDialog(MessageSink& sink, const MailSettings& preset, QWidget* parent)
+CMailSettingsDlg::CMailSettingsDlg(MessageSink& sink, const MailSettings& preset, QWidget* parent)
     : QDialog(parent), sink_(sink) {
   setObjectName("d179");
   setFont(ConsoleFont());
@@ -173,18 +176,18 @@ MailSettingsDialog::MailSettingsDialog(MessageSink& sink, const MailSettings& pr
   form->addRow(OkCancel(this));
 }
 
-MailSettings MailSettingsDialog::value() const {
+MailSettings CMailSettingsDlg::value() const {
   return {S(server_->text()), port_->text().toLongLong(), S(admin_->text()), S(sender_->text())};
 }
 
-void MailSettingsDialog::accept() {
+void CMailSettingsDlg::accept() {
   MailSettings v = value();
   if (ApplyVerdict(this, sink_, CheckMailSettings(v.server, v.port, v.admin, v.sender))) QDialog::accept();
 }
 
 // ---- period ----
 
-PeriodDialog::PeriodDialog(MessageSink& sink, const PeriodChoice& preset, int32_t today, QWidget* parent)
+CPeriodDlg::CPeriodDlg(MessageSink& sink, const PeriodChoice& preset, int32_t today, QWidget* parent)
     : QDialog(parent), sink_(sink) {
   setObjectName("d173");
   setFont(ConsoleFont());
@@ -216,14 +219,14 @@ PeriodDialog::PeriodDialog(MessageSink& sink, const PeriodChoice& preset, int32_
   Enable();
 }
 
-void PeriodDialog::Enable() {
+void CPeriodDlg::Enable() {
   months_->setEnabled(months_radio_->isChecked());
   days_->setEnabled(days_radio_->isChecked());
   from_->setEnabled(range_radio_->isChecked());
   to_->setEnabled(range_radio_->isChecked());
 }
 
-PeriodChoice PeriodDialog::value() const {
+PeriodChoice CPeriodDlg::value() const {
   PeriodChoice v;
   v.choice = days_radio_->isChecked() ? 1 : range_radio_->isChecked() ? 2 : 0;
   v.months = months_->value();
@@ -233,14 +236,14 @@ PeriodChoice PeriodDialog::value() const {
   return v;
 }
 
-void PeriodDialog::accept() {
+void CPeriodDlg::accept() {
   PeriodChoice v = value();
   if (ApplyVerdict(this, sink_, CheckPeriodDialog(v.choice, v.months, v.days, v.from, v.to))) QDialog::accept();
 }
 
 // ---- thumbnail print ----
 
-ThumbnailDialog::ThumbnailDialog(int32_t count, QWidget* parent) : QDialog(parent) {
+CThumbnailPrintDlg::CThumbnailPrintDlg(int32_t count, QWidget* parent) : QDialog(parent) {
   setObjectName("d171");
   setFont(ConsoleFont());
   setWindowTitle("サムネイル印刷設定");
@@ -262,26 +265,37 @@ ThumbnailDialog::ThumbnailDialog(int32_t count, QWidget* parent) : QDialog(paren
   Enable();
 }
 
-void ThumbnailDialog::Enable() {
+void CThumbnailPrintDlg::Enable() {
   for (QRadioButton* r : pages_) r->setEnabled(on_->isChecked());
 }
 
-int32_t ThumbnailDialog::value() const {
+int32_t CThumbnailPrintDlg::value() const {
   if (!on_->isChecked()) return 0;
   return pages_[2]->isChecked() ? 3 : pages_[1]->isChecked() ? 2 : 1;
 }
 
 // ---- group and user ----
 
-GroupDialog::GroupDialog(MessageSink& sink, const engine::GroupRecord& preset, std::vector<std::string> other_names,
-                         QWidget* parent)
+engine::GroupRecord NewGroupRecord() { return {0, "", 50, 20, 0}; }
+
+engine::UserRecord NewUserRecord(int32_t gid) {
+  engine::UserRecord u;
+  u.GID = gid;
+  u.CountShubetsu = 1;
+  u.MaxPages = 100;
+  u.MaxPages_Color = 100;
+  return u;
+}
+
+CGroupPropertyDlg::CGroupPropertyDlg(MessageSink& sink, const engine::GroupRecord& preset,
+                                     std::vector<std::string> other_names, QWidget* parent)
     : QDialog(parent), sink_(sink), record_(preset), others_(std::move(other_names)) {
   setObjectName("d168");
   setFont(ConsoleFont());
   setWindowTitle(preset.GID ? "グループのプロパティ" : "グループの登録");
   name_ = Field(new QLineEdit(Q(preset.GroupName)), "e1000", "name");
-  color_ = Spin(0, 99999, preset.MaxPages_Color, "e1002", "color");
-  mono_ = Spin(0, 99999, preset.MaxPages, "e1001", "mono");
+  mono_ = Spin(1, 32767, preset.MaxPages, "e1001", "mono");
+  color_ = Spin(1, 32767, preset.MaxPages_Color, "e1003", "color");
   auto* form = new QFormLayout(this);
   form->addRow("グループ名(&N):", name_);
   form->addRow("印刷可能枚数-カラー(&C):", color_);
@@ -289,7 +303,7 @@ GroupDialog::GroupDialog(MessageSink& sink, const engine::GroupRecord& preset, s
   form->addRow(OkCancel(this));
 }
 
-engine::GroupRecord GroupDialog::value() const {
+engine::GroupRecord CGroupPropertyDlg::value() const {
   engine::GroupRecord g = record_;
   g.GroupName = S(name_->text());
   g.MaxPages = mono_->value();
@@ -297,31 +311,31 @@ engine::GroupRecord GroupDialog::value() const {
   return g;
 }
 
-void GroupDialog::accept() {
+void CGroupPropertyDlg::accept() {
   engine::GroupRecord g = value();
   if (ApplyVerdict(this, sink_, CheckGroupDialog(g.GroupName, g.MaxPages, g.MaxPages_Color, others_)))
     QDialog::accept();
 }
 
-UserDialog::UserDialog(MessageSink& sink, const engine::UserRecord& preset,
-                       const std::vector<engine::GroupRecord>& groups, std::vector<KnownUser> users, QWidget* parent)
+CUserPropertyDlg::CUserPropertyDlg(MessageSink& sink, const engine::UserRecord& preset,
+                                   const engine::UserLimits& system, const std::vector<engine::GroupRecord>& groups,
+                                   std::vector<KnownUser> users, QWidget* parent)
     : QDialog(parent), sink_(sink), record_(preset), groups_(groups), users_(std::move(users)) {
   setObjectName("d174");
   setFont(ConsoleFont());
   setWindowTitle(preset.UID ? "ユーザのプロパティ" : "ユーザの登録");
-  group_ = Field(new QComboBox, "cb1010", "group");
+  group_ = Field(new QComboBox, "cb1040", "group");
   for (const auto& g : groups) {
     group_->addItem(Q(g.GroupName), g.GID);
     if (g.GID == preset.GID) group_->setCurrentIndex(group_->count() - 1);
   }
-  account_ = Field(new QLineEdit(Q(preset.Account)), "e1011", "account");
-  user_name_ = Field(new QLineEdit(Q(preset.UserName)), "e1012", "username");
-  mail_ = Field(new QLineEdit(Q(preset.Mail)), "e1013", "mail");
-  kind_ = Field(new QComboBox, "cb1014", "kind");
-  kind_->addItems({"制限なし", "システムの設定", "グループの設定", "ユーザ個別に設定"});
-  kind_->setCurrentIndex(std::clamp<int>(preset.CountShubetsu, 0, 3));
-  color_ = Spin(0, 99999, preset.MaxPages_Color, "e1016", "color");
-  mono_ = Spin(0, 99999, preset.MaxPages, "e1015", "mono");
+  account_ = Field(new QLineEdit(Q(preset.Account)), "e1027", "account");
+  user_name_ = Field(new QLineEdit(Q(preset.UserName)), "e1029", "username");
+  mail_ = Field(new QLineEdit(Q(preset.Mail)), "e1032", "mail");
+  // The own limits show the user's own only in the own mode; otherwise the dialog's 100.
+  const bool own = preset.CountShubetsu == 3;
+  mono_ = Spin(1, 32767, own ? preset.MaxPages : 100, "e1034", "mono");
+  color_ = Spin(1, 32767, own ? preset.MaxPages_Color : 100, "e1035", "color");
   auto* form = new QFormLayout(this);
   choose_ = new QPushButton("グループの選択(&C)...");
   choose_->setObjectName("b4");
@@ -339,8 +353,11 @@ UserDialog::UserDialog(MessageSink& sink, const engine::UserRecord& preset,
       group_->addItem(Q(chosen->GroupName), chosen->GID);
       at = group_->count() - 1;
     }
+    for (auto& g : groups_)
+      if (g.GID == chosen->GID) g = *chosen;
     group_->setItemText(at, Q(chosen->GroupName));
     group_->setCurrentIndex(at);
+    ShowGroupLimits();
   });
   pick_ = new QPushButton("ドメインから選択(&D)...");
   pick_->setObjectName("b3");
@@ -368,31 +385,100 @@ UserDialog::UserDialog(MessageSink& sink, const engine::UserRecord& preset,
   form->addRow(account_label, account_row);
   form->addRow("ユーザ名(&U):", user_name_);
   form->addRow("メールアドレス(&M):", mail_);
-  form->addRow("印刷可能枚数(&K):", kind_);
-  form->addRow("カラー:", color_);
-  form->addRow("モノクロ:", mono_);
-  form->addRow(OkCancel(this));
-  auto enable = [this] {
-    color_->setEnabled(kind_->currentIndex() == 3);
-    mono_->setEnabled(kind_->currentIndex() == 3);
+
+  // The limit modes, each with the limits it brings: the system's and the group's as
+  // numbers, the user's own in the two edits.
+  auto* box = new QGroupBox("印刷可能枚数");
+  auto* grid = new QGridLayout(box);
+  mode_ = new QButtonGroup(this);
+  const std::pair<const char*, const char*> modes[] = {{"r1028", "制限しない(&N)"},
+                                                       {"r1030", "デフォルトの設定に従う(&S)"},
+                                                       {"r1031", "グループの設定に従う(&R)"},
+                                                       {"r1033", "ユーザ個別に指定する(&P)"}};
+  for (int m = 0; m < 4; ++m) {
+    auto* radio = new QRadioButton(QString::fromUtf8(modes[m].second));
+    radio->setObjectName(modes[m].first);
+    radio->setProperty("field", "kind");
+    mode_->addButton(radio, m);
+    grid->addWidget(radio, m, 0);
+  }
+  auto number = [](const char* id) {
+    auto* l = new QLabel;
+    l->setObjectName(id);
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    l->setMinimumWidth(48);
+    return l;
   };
-  connect(kind_, &QComboBox::currentIndexChanged, this, enable);
+  QLabel* system_color = number("s1044");
+  QLabel* system_mono = number("s1038");
+  system_color->setText(QString::number(system.color));
+  system_mono->setText(QString::number(system.mono));
+  group_color_ = number("s1043");
+  group_mono_ = number("s1039");
+  grid->addWidget(new QLabel("カラー:"), 1, 1);
+  grid->addWidget(system_color, 1, 2);
+  grid->addWidget(new QLabel("モノクロ:"), 1, 3);
+  grid->addWidget(system_mono, 1, 4);
+  grid->addWidget(new QLabel("カラー:"), 2, 1);
+  grid->addWidget(group_color_, 2, 2);
+  grid->addWidget(new QLabel("モノクロ:"), 2, 3);
+  grid->addWidget(group_mono_, 2, 4);
+  auto* color_label = new QLabel("カラー(&K):");
+  color_label->setBuddy(color_);
+  auto* mono_label = new QLabel("モノクロ(&T):");
+  mono_label->setBuddy(mono_);
+  grid->addWidget(color_label, 3, 1);
+  grid->addWidget(color_, 3, 2);
+  grid->addWidget(mono_label, 3, 3);
+  grid->addWidget(mono_, 3, 4);
+  grid->setColumnStretch(0, 1);
+  form->addRow(box);
+  form->addRow(OkCancel(this));
+
+  QAbstractButton* chosen = mode_->button(preset.CountShubetsu);
+  (chosen ? chosen : mode_->button(0))->setChecked(true);
+  auto enable = [this, color_label, mono_label] {
+    const bool own_mode = Mode() == 3;
+    for (QWidget* w : std::initializer_list<QWidget*>{color_, mono_, color_label, mono_label}) w->setEnabled(own_mode);
+  };
+  connect(mode_, &QButtonGroup::idToggled, this, [enable](int, bool on) {
+    if (on) enable();
+  });
   enable();
+  connect(group_, &QComboBox::currentIndexChanged, this, [this] { ShowGroupLimits(); });
+  ShowGroupLimits();
 }
 
-engine::UserRecord UserDialog::value() const {
+int CUserPropertyDlg::Mode() const { return std::max(0, mode_->checkedId()); }
+
+void CUserPropertyDlg::ShowGroupLimits() {
+  const int32_t gid = group_->currentIndex() >= 0 ? group_->currentData().toInt() : 0;
+  QString mono, color;
+  for (const auto& g : groups_) {
+    if (g.GID != gid) continue;
+    mono = QString::number(g.MaxPages);
+    color = QString::number(g.MaxPages_Color);
+  }
+  group_mono_->setText(mono);
+  group_color_->setText(color);
+}
+
+engine::UserRecord CUserPropertyDlg::value() const {
   engine::UserRecord u = record_;
   u.GID = group_->currentIndex() >= 0 ? group_->currentData().toInt() : 0;
   u.Account = S(account_->text());
   u.UserName = S(user_name_->text());
   u.Mail = S(mail_->text());
-  u.CountShubetsu = static_cast<int16_t>(kind_->currentIndex());
-  u.MaxPages = mono_->value();
-  u.MaxPages_Color = color_->value();
+  u.CountShubetsu = static_cast<int16_t>(Mode());
+  // The own limits are the user's only in the own mode; other modes keep what was stored.
+  if (u.CountShubetsu == 3) {
+    u.MaxPages = mono_->value();
+    u.MaxPages_Color = color_->value();
+  }
   return u;
 }
 
-void UserDialog::accept() {
+void CUserPropertyDlg::accept() {
   engine::UserRecord u = value();
   UserDialogInput in{u.GID,           u.Account,  u.UserName,       u.Mail,
                      u.CountShubetsu, u.MaxPages, u.MaxPages_Color, record_.UID ? record_.Account : std::string()};
@@ -407,13 +493,13 @@ void UserDialog::accept() {
   QDialog::accept();
 }
 
-void UserDialog::SetGroupChooser(
+void CUserPropertyDlg::SetGroupChooser(
     std::function<std::optional<engine::GroupRecord>(const engine::GroupRecord&)> chooser) {
   chooser_ = std::move(chooser);
   choose_->setVisible(static_cast<bool>(chooser_));
 }
 
-void UserDialog::SetAccountPicker(std::function<std::optional<std::pair<std::string, std::string>>()> picker) {
+void CUserPropertyDlg::SetAccountPicker(std::function<std::optional<std::pair<std::string, std::string>>()> picker) {
   picker_ = std::move(picker);
   pick_->setVisible(static_cast<bool>(picker_));
 }

@@ -14,6 +14,7 @@
 #include "console/rules/messages.h"
 #include "console/rules/validators.h"
 #include "engine/db/zvm_database.h"
+#include "engine/rules/check_rules.h"
 
 class QIcon;
 class QLineEdit;
@@ -24,6 +25,7 @@ class QDateEdit;
 class QCheckBox;
 class QComboBox;
 class QPushButton;
+class QButtonGroup;
 
 namespace zv::console {
 
@@ -61,10 +63,10 @@ bool ApplyVerdict(QWidget* dialog, MessageSink& sink, const Verdict& verdict);
 
 // Settings lock (template 170): takes the mode (lock when true) and the current password;
 // OK only for the exact password.
-class LockDialog : public QDialog {
+class CSettingsLockDlg : public QDialog {
  public:
   // Takes the sink, the mode and the current password; builds the dialog.
-  LockDialog(MessageSink& sink, bool lock_mode, std::string current, QWidget* parent = nullptr);
+  CSettingsLockDlg(MessageSink& sink, bool lock_mode, std::string current, QWidget* parent = nullptr);
   // Gives the password edit (1004).
   QLineEdit* entry() const { return entry_; }
   // Closes with OK only for the exact password; else message 16 or 17 (none when empty).
@@ -78,10 +80,10 @@ class LockDialog : public QDialog {
 };
 
 // Password (template 169): takes the preset password; password() gives the checked entry.
-class PasswordDialog : public QDialog {
+class CPasswordDlg : public QDialog {
  public:
   // Takes the sink and the preset password; the confirmation starts empty.
-  PasswordDialog(MessageSink& sink, const std::string& preset, QWidget* parent = nullptr);
+  CPasswordDlg(MessageSink& sink, const std::string& preset, QWidget* parent = nullptr);
   // Gives the entered password.
   std::string password() const;
   // Give the password (1003) and confirmation (1004) edits.
@@ -102,10 +104,10 @@ struct MailSettings {
   int64_t port = 25;
   std::string admin, sender;
 };
-class MailSettingsDialog : public QDialog {
+class CMailSettingsDlg : public QDialog {
  public:
   // Takes the sink and the preset values.
-  MailSettingsDialog(MessageSink& sink, const MailSettings& preset, QWidget* parent = nullptr);
+  CMailSettingsDlg(MessageSink& sink, const MailSettings& preset, QWidget* parent = nullptr);
   // Gives the entered values.
   MailSettings value() const;
   // Closes with OK once CheckMailSettings passes.
@@ -123,10 +125,10 @@ struct PeriodChoice {
   int32_t months = 1, days = 1;
   int32_t from = 0, to = 0;
 };
-class PeriodDialog : public QDialog {
+class CPeriodDlg : public QDialog {
  public:
   // Takes the sink, the preset and today (shown by a picker whose date is 0).
-  PeriodDialog(MessageSink& sink, const PeriodChoice& preset, int32_t today, QWidget* parent = nullptr);
+  CPeriodDlg(MessageSink& sink, const PeriodChoice& preset, int32_t today, QWidget* parent = nullptr);
   // Gives the choice, both counts and both dates.
   PeriodChoice value() const;
   // Closes with OK once CheckPeriodDialog passes.
@@ -142,10 +144,10 @@ class PeriodDialog : public QDialog {
 
 // Thumbnail print (template 171): takes and gives the stored "ThumbnailCount" (0 off,
 // 1 two pages, 2 four pages, 3 eight pages per sheet; 3 or more reads as eight).
-class ThumbnailDialog : public QDialog {
+class CThumbnailPrintDlg : public QDialog {
  public:
   // Takes the stored count.
-  ThumbnailDialog(int32_t count, QWidget* parent = nullptr);
+  CThumbnailPrintDlg(int32_t count, QWidget* parent = nullptr);
   // Gives the count to store.
   int32_t value() const;
 
@@ -155,12 +157,18 @@ class ThumbnailDialog : public QDialog {
   QRadioButton* pages_[3];
 };
 
+// Gives a group to register: no name yet, 50 monochrome and 20 colour pages.
+engine::GroupRecord NewGroupRecord();
+// Takes the group; gives a user to register in it: following the system defaults, with
+// own limits of 100 monochrome and 100 colour pages ready for the user's own mode.
+engine::UserRecord NewUserRecord(int32_t gid);
+
 // Group properties: name and the two limits, checked against the other groups' names.
-class GroupDialog : public QDialog {
+class CGroupPropertyDlg : public QDialog {
  public:
   // Takes the sink, the group (GID 0: a new one) and the other groups' names.
-  GroupDialog(MessageSink& sink, const engine::GroupRecord& preset, std::vector<std::string> other_names,
-              QWidget* parent = nullptr);
+  CGroupPropertyDlg(MessageSink& sink, const engine::GroupRecord& preset, std::vector<std::string> other_names,
+                    QWidget* parent = nullptr);
   // Gives the preset with the entered name and limits.
   engine::GroupRecord value() const;
   // Closes with OK once CheckGroupDialog passes.
@@ -174,13 +182,18 @@ class GroupDialog : public QDialog {
   QSpinBox *mono_, *color_;
 };
 
-// User properties: group, account, user name, mail, limit kind and the own limits, checked
-// against the registered users (the preset's own account is skipped when it has a UID).
-class UserDialog : public QDialog {
+// User properties: group, account, user name, mail, limit mode (radio buttons 1028, 1030,
+// 1031, 1033 for modes 0 to 3) and the own limits, checked against the registered users
+// (the preset's own account is skipped when it has a UID). Beside the system-default mode
+// stand the system limits (monochrome 1038, colour 1044), beside the group mode the chosen
+// group's (monochrome 1039, colour 1043).
+class CUserPropertyDlg : public QDialog {
  public:
-  // Takes the sink, the user (UID 0: a new one), the groups to choose from and the users.
-  UserDialog(MessageSink& sink, const engine::UserRecord& preset, const std::vector<engine::GroupRecord>& groups,
-             std::vector<KnownUser> users, QWidget* parent = nullptr);
+  // Takes the sink, the user (UID 0: a new one), the system limits in force, the groups to
+  // choose from and the users.
+  CUserPropertyDlg(MessageSink& sink, const engine::UserRecord& preset, const engine::UserLimits& system,
+                   const std::vector<engine::GroupRecord>& groups, std::vector<KnownUser> users,
+                   QWidget* parent = nullptr);
   // Gives the preset with the entered fields.
   engine::UserRecord value() const;
   // Closes with OK once CheckUserDialog passes; a user's properties left as they were
@@ -195,6 +208,10 @@ class UserDialog : public QDialog {
   void SetAccountPicker(std::function<std::optional<std::pair<std::string, std::string>>()> picker);
 
  private:
+  // Shows the chosen group's limits beside the group mode.
+  void ShowGroupLimits();
+  // Gives the chosen limit mode (0 to 3).
+  int Mode() const;
   MessageSink& sink_;
   engine::UserRecord record_;
   std::vector<engine::GroupRecord> groups_;
@@ -203,7 +220,9 @@ class UserDialog : public QDialog {
   QPushButton* pick_ = nullptr;
   std::function<std::optional<engine::GroupRecord>(const engine::GroupRecord&)> chooser_;
   std::function<std::optional<std::pair<std::string, std::string>>()> picker_;
-  QComboBox *group_, *kind_;
+  QComboBox* group_;
+  QButtonGroup* mode_;
+  QLabel *group_mono_, *group_color_;
   QLineEdit *account_, *user_name_, *mail_;
   QSpinBox *mono_, *color_;
 };

@@ -157,7 +157,7 @@ void PrinterListsBox::Enable() {
 
 // ---- limit fields ----
 
-LimitFields::LimitFields(MessageSink& sink, const EnvironmentValues& values, int parts, QWidget* parent)
+CEnvironLimitPage::CEnvironLimitPage(MessageSink& sink, const EnvironmentValues& values, int parts, QWidget* parent)
     : QWidget(parent), sink_(sink), values_(values), parts_(parts) {
   setFont(ConsoleFont());
   auto* grid = new QGridLayout(this);
@@ -245,7 +245,7 @@ LimitFields::LimitFields(MessageSink& sink, const EnvironmentValues& values, int
   Enable();
 }
 
-void LimitFields::Enable() {
+void CEnvironLimitPage::Enable() {
   if (days_) {
     const bool days = period_[4]->isChecked();
     // Choosing another period puts a number the spin accepts back into the edit.
@@ -259,7 +259,7 @@ void LimitFields::Enable() {
   }
 }
 
-EnvironmentValues LimitFields::value() const {
+EnvironmentValues CEnvironLimitPage::value() const {
   EnvironmentValues v = values_;
   if (color_) v.color = color_->value();
   if (mono_) v.mono = mono_->value();
@@ -281,7 +281,7 @@ EnvironmentValues LimitFields::value() const {
   return v;
 }
 
-bool LimitFields::Leave() {
+bool CEnvironLimitPage::Leave() {
   const EnvironmentValues v = value();
   LimitPageInput in;
   if (parts_ & kPartLimits) {
@@ -303,8 +303,8 @@ bool LimitFields::Leave() {
   return ApplyVerdict(this, sink_, CheckLimitPage(in));
 }
 
-void LimitFields::EditMail() {
-  MailSettingsDialog dialog(
+void CEnvironLimitPage::EditMail() {
+  CMailSettingsDlg dialog(
       sink_, {values_.smtp_server, values_.smtp_port, values_.admin_address, values_.sender_address}, this);
   if (dialog.exec() != QDialog::Accepted) return;
   const MailSettings m = dialog.value();
@@ -316,41 +316,55 @@ void LimitFields::EditMail() {
 
 // ---- sheet ----
 
-EnvironmentSheet::EnvironmentSheet(const ConsoleContext& ctx, const EnvironmentValues& values,
-                                   const std::vector<engine::PrinterRecord>& managed,
-                                   const std::vector<std::string>& candidates, int start_page,
-                                   std::function<void(QWidget*)> storage_dialog, QWidget* parent)
+CEnvironGenericPage::CEnvironGenericPage(const PrinterLists& lists, bool buttons, std::function<void()> storage,
+                                         std::function<void()> log_deletion, QWidget* parent)
+    : QWidget(parent) {
+  auto* v = new QVBoxLayout(this);
+  if (!buttons) v->setContentsMargins(0, 0, 0, 0);
+  v->addWidget(
+      new QLabel("Zelvoraで印刷枚数を管理するプリンタを指定して下さい。\n"
+                 "管理するプリンタは、カラー／モノクロの指定が可能です。"));
+  printers_ = new PrinterListsBox(lists);
+  v->addWidget(printers_, 1);
+  if (!buttons) return;
+  auto* row = new QHBoxLayout;
+  auto* storage_button = Named(new QPushButton("保存フォルダの変更(&F)..."), "b4");
+  auto* logs = Named(new QPushButton("印刷ログの削除(&R)..."), "b5");
+  storage_button->setEnabled(static_cast<bool>(storage));
+  connect(storage_button, &QPushButton::clicked, this, [storage] {
+    if (storage) storage();
+  });
+  connect(logs, &QPushButton::clicked, this, [log_deletion] {
+    if (log_deletion) log_deletion();
+  });
+  row->addStretch();
+  row->addWidget(storage_button);
+  row->addWidget(logs);
+  v->addLayout(row);
+}
+
+CEnvironSheet::CEnvironSheet(const ConsoleContext& ctx, const EnvironmentValues& values,
+                             const std::vector<engine::PrinterRecord>& managed,
+                             const std::vector<std::string>& candidates, int start_page,
+                             std::function<void(QWidget*)> storage_dialog, QWidget* parent)
     : QDialog(parent), ctx_(ctx), before_(values), managed_(managed) {
   setObjectName("environSheet");
   setFont(ConsoleFont());
   setWindowTitle("環境設定");
   setWindowIcon(ConsoleIcon());
   tabs_ = new QTabWidget;
-  limits_ = Named(new LimitFields(*ctx.sink, values, kPartAll), "d214");
+  limits_ = Named(new CEnvironLimitPage(*ctx.sink, values, kPartAll), "d214");
   tabs_->addTab(limits_, "印刷制限");
 
-  auto* general = Named(new QWidget, "d112");
-  auto* v = new QVBoxLayout(general);
-  v->addWidget(
-      new QLabel("Zelvoraで印刷枚数を管理するプリンタを指定して下さい。\n"
-                 "管理するプリンタは、カラー／モノクロの指定が可能です。"));
-  printers_ = new PrinterListsBox(SortPrinterLists(managed, candidates));
-  v->addWidget(printers_, 1);
-  auto* buttons = new QHBoxLayout;
-  auto* storage = Named(new QPushButton("保存フォルダの変更(&F)..."), "b4");
-  auto* logs = Named(new QPushButton("印刷ログの削除(&R)..."), "b5");
-  storage->setEnabled(static_cast<bool>(storage_dialog));
-  connect(storage, &QPushButton::clicked, this, [this, storage_dialog] {
-    if (storage_dialog) storage_dialog(this);
-  });
-  connect(logs, &QPushButton::clicked, this, [this] {
-    LogDeletionDialog dialog(ctx_, log_deleted, this);
-    dialog.exec();
-  });
-  buttons->addStretch();
-  buttons->addWidget(storage);
-  buttons->addWidget(logs);
-  v->addLayout(buttons);
+  std::function<void()> storage;
+  if (storage_dialog) storage = [this, storage_dialog] { storage_dialog(this); };
+  auto* general = Named(new CEnvironGenericPage(SortPrinterLists(managed, candidates), true, storage,
+                                                [this] {
+                                                  LogDeletionDialog dialog(ctx_, log_deleted, this);
+                                                  dialog.exec();
+                                                }),
+                        "d112");
+  printers_ = general->printers();
   tabs_->addTab(general, "全般");
 
   tabs_->setCurrentIndex(start_page == 1 ? 1 : 0);
@@ -377,17 +391,17 @@ EnvironmentSheet::EnvironmentSheet(const ConsoleContext& ctx, const EnvironmentV
   resize(560, 460);
 }
 
-bool EnvironmentSheet::LeavePage(int index) {
+bool CEnvironSheet::LeavePage(int index) {
   if (index == 0) return limits_->Leave();
   if (printers_->Color().empty() && printers_->Mono().empty()) return ShowAppMessage(*ctx_.sink, 4) == kIdYes;
   return true;
 }
 
-void EnvironmentSheet::accept() {
+void CEnvironSheet::accept() {
   if (LeavePage(tabs_->currentIndex())) QDialog::accept();
 }
 
-EnvironmentEdit EnvironmentSheet::edit() const {
+EnvironmentEdit CEnvironSheet::edit() const {
   EnvironmentEdit e;
   e.before = before_;
   e.after = limits_->value();
@@ -411,7 +425,7 @@ EnvironmentOutcome RunEnvironmentSettings(const ConsoleContext& ctx, int start_p
   auto spooler = spool::OpenSpooler();
   std::vector<std::string> candidates;
   if (spooler.ok()) candidates = ListCandidatePrinters(**spooler);
-  EnvironmentSheet sheet(ctx, values, managed, candidates, start_page, storage_dialog, owner);
+  CEnvironSheet sheet(ctx, values, managed, candidates, start_page, storage_dialog, owner);
   sheet.log_deleted = log_deleted;
   if (sheet.exec() != QDialog::Accepted) return {};
   return ApplyEnvironment(*ctx.settings, *db, spooler.ok() ? spooler->get() : nullptr, sheet.edit(), ctx.today(),

@@ -50,6 +50,22 @@ class PrinterListsBox : public QWidget {
   bool modified_ = false;
 };
 
+// The general page "全般" (template 112): the note, the printer lists and, in the sheet, the
+// buttons "保存フォルダの変更(&F)..." (4) and "印刷ログの削除(&R)..." (5). The first-run
+// wizard's printer page is this page without the buttons.
+class CEnvironGenericPage : public QWidget {
+ public:
+  // Takes the printer lists, whether to show the buttons and what they run (no storage
+  // action: its button is disabled).
+  CEnvironGenericPage(const PrinterLists& lists, bool buttons, std::function<void()> storage,
+                      std::function<void()> log_deletion, QWidget* parent = nullptr);
+  // Gives the printer lists.
+  PrinterListsBox* printers() const { return printers_; }
+
+ private:
+  PrinterListsBox* printers_;
+};
+
 // The limit fields: which parts a page shows.
 enum LimitParts : int {
   kPartLimits = 1,    // the two default limits
@@ -61,10 +77,10 @@ enum LimitParts : int {
 };
 
 // A page of limit fields over EnvironmentValues with the sheet's enabling rules.
-class LimitFields : public QWidget {
+class CEnvironLimitPage : public QWidget {
  public:
   // Takes the sink, the values to show, the parts and the parent.
-  LimitFields(MessageSink& sink, const EnvironmentValues& values, int parts, QWidget* parent = nullptr);
+  CEnvironLimitPage(MessageSink& sink, const EnvironmentValues& values, int parts, QWidget* parent = nullptr);
   // Gives the shown values over the ones the fields were given (parts not shown keep theirs).
   EnvironmentValues value() const;
   // Runs the leaving checks of the shown parts (limits, days, then the mail settings); a
@@ -87,20 +103,20 @@ class LimitFields : public QWidget {
 };
 
 // The environment settings sheet "環境設定".
-class EnvironmentSheet : public QDialog {
+class CEnvironSheet : public QDialog {
  public:
   // Takes the context, the values and managed printers read when it opens, this machine's
   // candidate printers, the start page (0 limits, 1 general) and the storage-folder dialog
   // (button 4 is disabled without one).
-  EnvironmentSheet(const ConsoleContext& ctx, const EnvironmentValues& values,
-                   const std::vector<engine::PrinterRecord>& managed, const std::vector<std::string>& candidates,
-                   int start_page, std::function<void(QWidget*)> storage_dialog, QWidget* parent = nullptr);
+  CEnvironSheet(const ConsoleContext& ctx, const EnvironmentValues& values,
+                const std::vector<engine::PrinterRecord>& managed, const std::vector<std::string>& candidates,
+                int start_page, std::function<void(QWidget*)> storage_dialog, QWidget* parent = nullptr);
   // Gives what OK hands back: before and after values, the old and new printers and the
   // general page's modified flag.
   EnvironmentEdit edit() const;
   // Gives the tab widget (page 0 limits, 1 general), the limit fields and the lists.
   QTabWidget* tabs() const { return tabs_; }
-  LimitFields* limits() const { return limits_; }
+  CEnvironLimitPage* limits() const { return limits_; }
   PrinterListsBox* printers() const { return printers_; }
   // Closes with OK once the current page may be left.
   void accept() override;
@@ -113,7 +129,7 @@ class EnvironmentSheet : public QDialog {
   EnvironmentValues before_;
   std::vector<engine::PrinterRecord> managed_;
   QTabWidget* tabs_;
-  LimitFields* limits_;
+  CEnvironLimitPage* limits_;
   PrinterListsBox* printers_;
   int current_ = 0;
   bool switching_ = false;

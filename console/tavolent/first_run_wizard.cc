@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "console/core/environment.h"
 #include "console/core/quota_files.h"
 #include "console/rules/user_list.h"
 #include "console/tavolent/account_import.h"
@@ -46,6 +47,21 @@ class CheckedPage : public QWizardPage {
   std::function<bool()> check_;
 };
 
+// The wizard's pages before the users: the managed printers, the default limits with the
+// period (stored on Next), and the over-limit actions.
+class CFirstWizPrinterPage : public CheckedPage {
+ public:
+  using CheckedPage::CheckedPage;
+};
+class CFirstWizLimitPage : public CheckedPage {
+ public:
+  using CheckedPage::CheckedPage;
+};
+class CFirstWizActionPage : public CheckedPage {
+ public:
+  using CheckedPage::CheckedPage;
+};
+
 bool LessNoCase(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
     return static_cast<unsigned char>(LowerAscii(x)) < static_cast<unsigned char>(LowerAscii(y));
@@ -56,7 +72,7 @@ bool LessNoCase(const std::string& a, const std::string& b) {
 
 // ---- user page ----
 
-FirstRunUserPage::FirstRunUserPage(const ConsoleContext& ctx, AccountImportRunner import, QWidget* parent)
+CFirstWizUserPage::CFirstWizUserPage(const ConsoleContext& ctx, AccountImportRunner import, QWidget* parent)
     : QWizardPage(parent), ctx_(ctx), import_(std::move(import)) {
   setObjectName("p106");
   setTitle("初期導入ウィザード-ユーザアカウントの登録");
@@ -97,12 +113,12 @@ FirstRunUserPage::FirstRunUserPage(const ConsoleContext& ctx, AccountImportRunne
   layout->addLayout(buttons);
 }
 
-void FirstRunUserPage::initializePage() {
+void CFirstWizUserPage::initializePage() {
   Reload();
   Fill(users_.empty() ? std::vector<int32_t>{} : std::vector<int32_t>{users_.front().UID});
 }
 
-void FirstRunUserPage::Reload() {
+void CFirstWizUserPage::Reload() {
   auto db = ctx_.OpenDatabase();
   users_.clear();
   groups_.clear();
@@ -110,14 +126,14 @@ void FirstRunUserPage::Reload() {
   if (!db->GetGroupInfo(&groups_, -1, 1)) groups_.clear();
 }
 
-std::vector<int32_t> FirstRunUserPage::Selected() const {
+std::vector<int32_t> CFirstWizUserPage::Selected() const {
   std::vector<int32_t> out;
   for (int i = 0; i < list_->topLevelItemCount(); ++i)
     if (list_->topLevelItem(i)->isSelected()) out.push_back(list_->topLevelItem(i)->data(0, kUidRole).toInt());
   return out;
 }
 
-void FirstRunUserPage::Fill(const std::vector<int32_t>& select) {
+void CFirstWizUserPage::Fill(const std::vector<int32_t>& select) {
   auto group_name = [this](int32_t gid) {
     for (const auto& g : groups_)
       if (g.GID == gid) return g.GroupName;
@@ -150,20 +166,20 @@ void FirstRunUserPage::Fill(const std::vector<int32_t>& select) {
   delete_->setEnabled(!Selected().empty());
 }
 
-void FirstRunUserPage::ClickColumn(int column) {
+void CFirstWizUserPage::ClickColumn(int column) {
   if (users_.size() < 2) return;
   descending_ = DescendingAfterClick(column, sort_column_, descending_);
   sort_column_ = column;
   Fill(Selected());
 }
 
-std::optional<engine::GroupRecord> FirstRunUserPage::ChooseGroup(const engine::GroupRecord& current) {
-  GroupSelectDialog dialog(ctx_, current, nullptr, this);
+std::optional<engine::GroupRecord> CFirstWizUserPage::ChooseGroup(const engine::GroupRecord& current) {
+  CGroupSelectDlg dialog(ctx_, current, nullptr, this);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.chosen();
 }
 
-void FirstRunUserPage::ImportAccounts() {
+void CFirstWizUserPage::ImportAccounts() {
   if (!import_) return;
   const auto chosen = import_(this);
   if (!chosen) return;
@@ -186,14 +202,13 @@ std::vector<KnownUser> Known(const std::vector<engine::UserRecord>& users) {
 
 }  // namespace
 
-void FirstRunUserPage::AddUser() {
-  engine::UserRecord preset;
-  preset.CountShubetsu = 1;
+void CFirstWizUserPage::AddUser() {
+  engine::UserRecord preset = NewUserRecord(0);
   const auto selected = Selected();
   for (const auto& u : users_)
     if (!selected.empty() && u.UID == selected.front()) preset.GID = u.GID;
   if (preset.GID == 0 && !groups_.empty()) preset.GID = groups_.front().GID;
-  UserDialog dialog(*ctx_.sink, preset, groups_, Known(users_), this);
+  CUserPropertyDlg dialog(*ctx_.sink, preset, SystemLimits(*ctx_.settings), groups_, Known(users_), this);
   dialog.SetGroupChooser([this](const engine::GroupRecord& g) { return ChooseGroup(g); });
   OfferAccountPicker(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
@@ -207,13 +222,13 @@ void FirstRunUserPage::AddUser() {
   Fill({user.UID});
 }
 
-void FirstRunUserPage::EditUser() {
+void CFirstWizUserPage::EditUser() {
   const auto selected = Selected();
   if (selected.size() != 1) return;
   auto it =
       std::find_if(users_.begin(), users_.end(), [&](const engine::UserRecord& u) { return u.UID == selected[0]; });
   if (it == users_.end()) return;
-  UserDialog dialog(*ctx_.sink, *it, groups_, Known(users_), this);
+  CUserPropertyDlg dialog(*ctx_.sink, *it, SystemLimits(*ctx_.settings), groups_, Known(users_), this);
   dialog.SetGroupChooser([this](const engine::GroupRecord& g) { return ChooseGroup(g); });
   OfferAccountPicker(dialog, ctx_, this);
   if (dialog.exec() != QDialog::Accepted) return;
@@ -231,7 +246,7 @@ void FirstRunUserPage::EditUser() {
   Fill({user.UID});
 }
 
-void FirstRunUserPage::DeleteUsers() {
+void CFirstWizUserPage::DeleteUsers() {
   const auto selected = Selected();
   if (selected.empty() || ShowAppMessage(*ctx_.sink, 1) != kIdYes) return;
   WaitCursor wait;
@@ -246,7 +261,7 @@ void FirstRunUserPage::DeleteUsers() {
   Fill({});
 }
 
-bool FirstRunUserPage::validatePage() {
+bool CFirstWizUserPage::validatePage() {
   if (!users_.empty()) return true;
   ShowAppMessage(*ctx_.sink, 8);
   return false;
@@ -254,8 +269,8 @@ bool FirstRunUserPage::validatePage() {
 
 // ---- wizard ----
 
-FirstRunWizard::FirstRunWizard(const ConsoleContext& ctx, const std::vector<std::string>& candidates,
-                               AccountImportRunner import, QWidget* parent)
+CFirstWiz::CFirstWiz(const ConsoleContext& ctx, const std::vector<std::string>& candidates, AccountImportRunner import,
+                     QWidget* parent)
     : QWizard(parent), ctx_(ctx) {
   setObjectName("firstWizard");
   // The wizard derives its page titles from the font's point size, so it takes one.
@@ -271,21 +286,15 @@ FirstRunWizard::FirstRunWizard(const ConsoleContext& ctx, const std::vector<std:
   setWizardStyle(QWizard::ClassicStyle);
   setOption(QWizard::NoBackButtonOnStartPage, true);
 
-  printers_ = new PrinterListsBox(SortPrinterLists({}, candidates));
-  auto* printer_body = new QWidget;
-  auto* pv = new QVBoxLayout(printer_body);
-  pv->setContentsMargins(0, 0, 0, 0);
-  pv->addWidget(
-      new QLabel("Zelvoraで印刷枚数を管理するプリンタを指定して下さい。\n"
-                 "管理するプリンタは、カラー／モノクロの指定が可能です。"));
-  pv->addWidget(printers_, 1);
-  addPage(new CheckedPage("p103", "初期導入ウィザード-管理対象プリンタ", printer_body, [this] {
+  auto* printer_body = new CEnvironGenericPage(SortPrinterLists({}, candidates), false, nullptr, nullptr);
+  printers_ = printer_body->printers();
+  addPage(new CFirstWizPrinterPage("p103", "初期導入ウィザード-管理対象プリンタ", printer_body, [this] {
     if (printers_->Color().empty() && printers_->Mono().empty()) return ShowAppMessage(*ctx_.sink, 4) == kIdYes;
     return true;
   }));
 
-  limits_ = new LimitFields(*ctx.sink, FirstRunDefaults(), kPartLimits | kPartPeriod);
-  addPage(new CheckedPage("p104", "初期導入ウィザード-印刷制限", limits_, [this] {
+  limits_ = new CEnvironLimitPage(*ctx.sink, FirstRunDefaults(), kPartLimits | kPartPeriod);
+  addPage(new CFirstWizLimitPage("p104", "初期導入ウィザード-印刷制限", limits_, [this] {
     if (!limits_->Leave()) return false;
     WaitCursor wait;
     auto db = ctx_.OpenDatabase();
@@ -293,15 +302,16 @@ FirstRunWizard::FirstRunWizard(const ConsoleContext& ctx, const std::vector<std:
     return true;
   }));
 
-  actions_ = new LimitFields(*ctx.sink, FirstRunDefaults(), kPartActions | kPartCrossing);
-  addPage(new CheckedPage("p105", "初期導入ウィザード-印刷制限", actions_, [this] { return actions_->Leave(); }));
+  actions_ = new CEnvironLimitPage(*ctx.sink, FirstRunDefaults(), kPartActions | kPartCrossing);
+  addPage(
+      new CFirstWizActionPage("p105", "初期導入ウィザード-印刷制限", actions_, [this] { return actions_->Leave(); }));
 
-  users_ = new FirstRunUserPage(ctx, std::move(import));
+  users_ = new CFirstWizUserPage(ctx, std::move(import));
   addPage(users_);
   resize(600, 480);
 }
 
-FirstRunChoices FirstRunWizard::choices() const {
+FirstRunChoices CFirstWiz::choices() const {
   FirstRunChoices c;
   c.printers = printers_->Mono();
   for (const auto& p : printers_->Color()) c.printers.push_back(p);
@@ -322,7 +332,7 @@ FirstRunChoices FirstRunWizard::choices() const {
 
 int RunFirstSetupWizard(const ConsoleContext& ctx, const AccountImportRunner& import, spool::Spooler& spooler) {
   auto wizard = [&](FirstRunChoices* choices) {
-    FirstRunWizard w(ctx, ListCandidatePrinters(spooler), import);
+    CFirstWiz w(ctx, ListCandidatePrinters(spooler), import);
     if (w.exec() != QDialog::Accepted) return kWizardStop;
     *choices = w.choices();
     return kWizardFinish;

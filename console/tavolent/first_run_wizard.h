@@ -17,7 +17,7 @@ class QTreeWidget;
 namespace zv::console {
 
 struct ConsoleContext;
-class LimitFields;
+class CEnvironLimitPage;
 class PrinterListsBox;
 
 // Runs the account import wizard (owned by the given window); gives the chosen accounts,
@@ -26,10 +26,10 @@ using AccountImportRunner = std::function<std::optional<ImportedAccounts>(QWidge
 
 // The user page: the registered users with their groups, and import, add, properties and
 // delete.
-class FirstRunUserPage : public QWizardPage {
+class CFirstWizUserPage : public QWizardPage {
  public:
   // Takes the context, the import wizard (button 3 is disabled without one) and the parent.
-  FirstRunUserPage(const ConsoleContext& ctx, AccountImportRunner import, QWidget* parent = nullptr);
+  CFirstWizUserPage(const ConsoleContext& ctx, AccountImportRunner import, QWidget* parent = nullptr);
   // Reloads users and groups and fills the list (each time the page is shown).
   void initializePage() override;
   // Finish: refuses with message 8 while no user is registered.
@@ -60,25 +60,25 @@ class FirstRunUserPage : public QWizardPage {
 };
 
 // The wizard "Wizard" with its four pages.
-class FirstRunWizard : public QWizard {
+class CFirstWiz : public QWizard {
  public:
   // Takes the context, this machine's candidate printers, the import wizard and the parent.
-  FirstRunWizard(const ConsoleContext& ctx, const std::vector<std::string>& candidates, AccountImportRunner import,
-                 QWidget* parent = nullptr);
+  CFirstWiz(const ConsoleContext& ctx, const std::vector<std::string>& candidates, AccountImportRunner import,
+            QWidget* parent = nullptr);
   // Gives what the set-up reads after Finish.
   FirstRunChoices choices() const;
   // Give the pages' parts.
   PrinterListsBox* printers() const { return printers_; }
-  LimitFields* limits() const { return limits_; }
-  LimitFields* actions() const { return actions_; }
-  FirstRunUserPage* users() const { return users_; }
+  CEnvironLimitPage* limits() const { return limits_; }
+  CEnvironLimitPage* actions() const { return actions_; }
+  CFirstWizUserPage* users() const { return users_; }
 
  private:
   const ConsoleContext& ctx_;
   PrinterListsBox* printers_;
-  LimitFields* limits_;
-  LimitFields* actions_;
-  FirstRunUserPage* users_;
+  CEnvironLimitPage* limits_;
+  CEnvironLimitPage* actions_;
+  CFirstWizUserPage* users_;
 };
 
 // Takes the context, the import wizard and the spooler; runs the first-run set-up with

@@ -15,8 +15,8 @@
 
 namespace zv::console {
 
-StorageFolderDialog::StorageFolderDialog(CRegistryConfig& config, MessageSink& sink,
-                                         const StorageFolderOptions& options, QWidget* parent)
+CStorageFolderDlg::CStorageFolderDlg(CRegistryConfig& config, MessageSink& sink, const StorageFolderOptions& options,
+                                     QWidget* parent)
     : QDialog(parent), sink_(sink), browse_(options.browse) {
   setObjectName("d172");
   setWindowTitle("保存フォルダの変更");
@@ -65,7 +65,7 @@ StorageFolderDialog::StorageFolderDialog(CRegistryConfig& config, MessageSink& s
   v->addWidget(box);
 }
 
-void StorageFolderDialog::Browse() {
+void CStorageFolderDlg::Browse() {
   const std::string start = folder_->text().toStdString();
   std::string chosen;
   if (browse_) {
@@ -78,7 +78,7 @@ void StorageFolderDialog::Browse() {
   if (!chosen.empty()) folder_->setText(QString::fromStdString(chosen));
 }
 
-void StorageFolderDialog::accept() {
+void CStorageFolderDlg::accept() {
   const std::string folder = folder_->text().toStdString();
   if (!ApplyVerdict(this, sink_, model_->CheckTarget(folder))) return;
   bool ok = false;
@@ -92,7 +92,7 @@ void StorageFolderDialog::accept() {
 
 void RunStorageFolderDialog(QWidget* parent, CRegistryConfig& config, MessageSink& sink,
                             const StorageFolderOptions& options) {
-  StorageFolderDialog dialog(config, sink, options, parent);
+  CStorageFolderDlg dialog(config, sink, options, parent);
   if (!dialog.ready()) {
     (void)ShowAppMessage(sink, 24);  // an OK box
     return;

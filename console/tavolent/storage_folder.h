@@ -23,13 +23,13 @@ struct StorageFolderOptions {
   std::function<std::string(QWidget*, const std::string&)> browse;
 };
 
-class StorageFolderDialog : public QDialog {
+class CStorageFolderDlg : public QDialog {
   Q_OBJECT
  public:
   // Takes the registry store, the sink, the options and the parent; finds the database
   // file and shows its folder as the new one, with copy as the action.
-  StorageFolderDialog(CRegistryConfig& config, MessageSink& sink, const StorageFolderOptions& options = {},
-                      QWidget* parent = nullptr);
+  CStorageFolderDlg(CRegistryConfig& config, MessageSink& sink, const StorageFolderOptions& options = {},
+                    QWidget* parent = nullptr);
   // Gives whether the database file was found (else the dialog has nothing to do).
   bool ready() const { return ready_; }
   // Runs the browse button's folder choice.

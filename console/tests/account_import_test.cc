@@ -17,6 +17,7 @@
 #include "platform/fs/files.h"
 #include "platform/registry/registry.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::console {
@@ -41,12 +42,7 @@ std::vector<std::string> Column(QTreeWidget* list, int column) {
 
 class AccountImportTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "account_import_test";
-    static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { app_ = &zv::testing::QtApp(); }
   void SetUp() override {
     auto dsn = testing::SetUpServerRoot(root_.str());
     ASSERT_TRUE(dsn.ok()) << dsn.status().ToString();
@@ -86,7 +82,7 @@ TEST_F(AccountImportTest, WizardImportsChosenAccountsIntoAGroup) {
     EXPECT_EQ(preset.GID, 0);
     return staff_;
   };
-  AccountImportWizard wizard(ctx_, {}, options_);
+  CDomainReadWiz wizard(ctx_, {}, options_);
   wizard.resize(520, 400);
   wizard.show();
   AccountListPanel* panel = wizard.panel();
@@ -202,7 +198,7 @@ TEST_F(AccountImportTest, TheFrameCommandAddsTheChosenAccountsToTheSelectedGroup
   bool driven = false;
   QTimer drive;
   QObject::connect(&drive, &QTimer::timeout, [&] {
-    auto* wizard = qobject_cast<AccountImportWizard*>(QApplication::activeModalWidget());
+    auto* wizard = qobject_cast<CDomainReadWiz*>(QApplication::activeModalWidget());
     if (!wizard || driven) return;
     driven = true;
     wizard->panel()->address()->setText("localhost");

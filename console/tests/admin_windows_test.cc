@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -28,6 +29,7 @@
 #include "platform/fs/files.h"
 #include "platform/spool/folder_spooler.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::console {
@@ -89,12 +91,7 @@ std::vector<std::string> Texts(QTreeWidget* list) {
 
 class AdminWindowsTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "admin_windows_test";
-    static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { app_ = &zv::testing::QtApp(); }
   void SetUp() override {
     auto dsn = testing::SetUpServerRoot(root_.str());
     ASSERT_TRUE(dsn.ok()) << dsn.status().ToString();
@@ -143,8 +140,7 @@ QApplication* AdminWindowsTest::app_ = nullptr;
 
 TEST_F(AdminWindowsTest, EnvironmentSheetChecksPagesAndHandsBackThePrinters) {
   EnvironmentValues values;
-  EnvironmentSheet sheet(ctx_, values, {{1, "Office A4", 1, 1}, {2, "Laser", 0, 1}}, {"office a4", "Guest"}, 0,
-                         nullptr);
+  CEnvironSheet sheet(ctx_, values, {{1, "Office A4", 1, 1}, {2, "Laser", 0, 1}}, {"office a4", "Guest"}, 0, nullptr);
   sheet.show();
   Shot(&sheet, "tavolent_environ_limits.png");
   EXPECT_FALSE(sheet.findChild<QPushButton*>("b4")->isEnabled());      // no storage dialog given
@@ -256,7 +252,7 @@ TEST_F(AdminWindowsTest, GroupSelectionStoresItsChangesAndTheFollowersQuota) {
   User("tanaka", sales, 2);
   User("sato", sales, 3, 8, 4);
   std::vector<std::pair<int32_t, int>> told;
-  GroupSelectDialog dialog(ctx_, {sales, "Sales", 30, 10, 1}, [&](const engine::GroupRecord& g, int op) {
+  CGroupSelectDlg dialog(ctx_, {sales, "Sales", 30, 10, 1}, [&](const engine::GroupRecord& g, int op) {
     told.push_back({g.GID, op});
   });
   dialog.show();
@@ -267,12 +263,13 @@ TEST_F(AdminWindowsTest, GroupSelectionStoresItsChangesAndTheFollowersQuota) {
   // Renamed and given new limits at once: the followers' files take the limits.
   WhenModal([](QWidget* w) {
     w->findChild<QLineEdit*>("e1000")->setText("Sales 2");
-    w->findChild<QSpinBox*>("e1002")->setValue(12);
+    w->findChild<QSpinBox*>("e1003")->setValue(12);
     w->findChild<QSpinBox*>("e1001")->setValue(33);
     static_cast<QDialog*>(w)->accept();
   });
   dialog.EditGroup();
-  EXPECT_NE(Quota("tanaka").find("MaxPages=33\r\nPageCount=0\r\nMaxPages_Color=12\r\n"), std::string::npos) << Quota("tanaka");
+  EXPECT_NE(Quota("tanaka").find("MaxPages=33\r\nPageCount=0\r\nMaxPages_Color=12\r\n"), std::string::npos)
+      << Quota("tanaka");
   EXPECT_EQ(Quota("sato"), "(missing)");  // keeps its own limits
 
   Select(dialog.list(), {"Sales 2", "Empty"});
@@ -289,10 +286,11 @@ TEST_F(AdminWindowsTest, GroupSelectionStoresItsChangesAndTheFollowersQuota) {
 TEST_F(AdminWindowsTest, UserPropertiesLeftAsTheyWereStoreNothing) {
   const int32_t sales = Group("Sales", 30, 10);
   const engine::UserRecord user{7, "tanaka", "田中", sales, 3, 8, 4, "t@example.jp", 1};
-  UserDialog same(sink_, user, {{sales, "Sales", 30, 10, 1}}, {{"tanaka", "田中"}});
+  CUserPropertyDlg same(sink_, user, engine::kDefaultSystemLimits, {{sales, "Sales", 30, 10, 1}}, {{"tanaka", "田中"}});
   same.accept();
   EXPECT_EQ(same.result(), QDialog::Rejected);
-  UserDialog changed(sink_, user, {{sales, "Sales", 30, 10, 1}}, {{"tanaka", "田中"}});
+  CUserPropertyDlg changed(sink_, user, engine::kDefaultSystemLimits, {{sales, "Sales", 30, 10, 1}},
+                           {{"tanaka", "田中"}});
   changed.SetGroupChooser([](const engine::GroupRecord&) { return std::optional<engine::GroupRecord>(); });
   // The account picker's choice replaces the account and the user name; a cancelled pick
   // leaves them.
@@ -301,16 +299,87 @@ TEST_F(AdminWindowsTest, UserPropertiesLeftAsTheyWereStoreNothing) {
   changed.adjustSize();
   Shot(&changed, "tavolent_user_with_group_choice.png");
   changed.findChild<QPushButton*>("b3")->click();
-  EXPECT_EQ(changed.findChild<QLineEdit*>("e1011")->text(), "tanaka");
+  EXPECT_EQ(changed.findChild<QLineEdit*>("e1027")->text(), "tanaka");
   pick = std::make_pair(std::string("suzuki"), std::string("鈴木 一郎"));
   changed.findChild<QPushButton*>("b3")->click();
-  EXPECT_EQ(changed.findChild<QLineEdit*>("e1011")->text(), "suzuki");
-  EXPECT_EQ(changed.findChild<QLineEdit*>("e1012")->text(), QString::fromUtf8("鈴木 一郎"));
-  changed.findChild<QLineEdit*>("e1011")->setText("tanaka");
-  changed.findChild<QLineEdit*>("e1012")->setText(QString::fromUtf8("田中"));
-  changed.findChild<QLineEdit*>("e1013")->setText("tanaka@example.jp");
+  EXPECT_EQ(changed.findChild<QLineEdit*>("e1027")->text(), "suzuki");
+  EXPECT_EQ(changed.findChild<QLineEdit*>("e1029")->text(), QString::fromUtf8("鈴木 一郎"));
+  changed.findChild<QLineEdit*>("e1027")->setText("tanaka");
+  changed.findChild<QLineEdit*>("e1029")->setText(QString::fromUtf8("田中"));
+  changed.findChild<QLineEdit*>("e1032")->setText("tanaka@example.jp");
   changed.accept();
   EXPECT_EQ(changed.result(), QDialog::Accepted);
+}
+
+TEST_F(AdminWindowsTest, NewGroupsAndUsersStartFromTheDefaults) {
+  ASSERT_TRUE(settings_.SetLogEnv1(0));
+  const int32_t sales = Group("Sales", 30, 10);
+  CMainFrame frame(ctx_);
+
+  // A new group opens at 50 / 20 and is stored with them by OK once it has a name.
+  WhenModal([&](QWidget* w) {
+    EXPECT_EQ(w->findChild<QSpinBox*>("e1001")->value(), 50);
+    EXPECT_EQ(w->findChild<QSpinBox*>("e1003")->value(), 20);
+    w->findChild<QLineEdit*>("e1000")->setText("Dev");
+    Shot(w, "tavolent_new_group.png");
+    static_cast<QDialog*>(w)->accept();
+  });
+  frame.Run(kCmdGroupAdd);
+  std::vector<engine::GroupRecord> groups;
+  ASSERT_TRUE(db_->GetGroupInfo(&groups, 0, 1));
+  auto dev = std::find_if(groups.begin(), groups.end(), [](const auto& g) { return g.GroupName == "Dev"; });
+  ASSERT_NE(dev, groups.end());
+  EXPECT_EQ(std::make_pair(dev->MaxPages, dev->MaxPages_Color), std::make_pair(50, 20));
+
+  // A new user follows the system defaults, shown beside that mode as the machine key gives
+  // them (50 / 20 where missing), with the group's limits beside the group mode; OK with
+  // only an account stores the defaults' mode.
+  struct Case {
+    const char* account;
+    std::optional<int32_t> mono, color;  // in the machine key
+    const char* shown_mono;
+    const char* shown_color;
+  } cases[] = {{"aoki", std::nullopt, std::nullopt, "50", "20"}, {"baba", 70, 30, "70", "30"}};
+  frame.tree()->SelectGroup(sales);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.account);
+    if (c.mono) {
+      ASSERT_TRUE(settings_.SetMaxPages(*c.mono));
+    }
+    if (c.color) {
+      ASSERT_TRUE(settings_.SetMaxPages_Color(*c.color));
+    }
+    WhenModal([&](QWidget* w) {
+      const std::pair<const char*, const char*> radios[] = {{"r1028", "制限しない(&N)"},
+                                                            {"r1030", "デフォルトの設定に従う(&S)"},
+                                                            {"r1031", "グループの設定に従う(&R)"},
+                                                            {"r1033", "ユーザ個別に指定する(&P)"}};
+      for (const auto& [id, text] : radios) {
+        auto* radio = w->findChild<QRadioButton*>(id);
+        ASSERT_NE(radio, nullptr) << id;
+        EXPECT_EQ(radio->text().toStdString(), text);
+        EXPECT_EQ(radio->isChecked(), std::string(id) == "r1030") << id;
+      }
+      const std::pair<const char*, const char*> numbers[] = {
+          {"s1038", c.shown_mono}, {"s1044", c.shown_color}, {"s1039", "30"}, {"s1043", "10"}};
+      for (const auto& [id, text] : numbers) EXPECT_EQ(w->findChild<QLabel*>(id)->text().toStdString(), text) << id;
+      for (const char* id : {"e1034", "e1035"}) {
+        EXPECT_EQ(w->findChild<QSpinBox*>(id)->value(), 100) << id;
+        EXPECT_FALSE(w->findChild<QSpinBox*>(id)->isEnabled()) << id;
+      }
+      w->findChild<QLineEdit*>("e1027")->setText(c.account);
+      Shot(w, std::string("tavolent_new_user_") + c.account + ".png");
+      static_cast<QDialog*>(w)->accept();
+    });
+    frame.Run(kCmdUserAdd);
+    EXPECT_EQ(sink_.shown, std::vector<std::string>{});
+    engine::UserRecord stored;
+    bool found = false;
+    ASSERT_TRUE(db_->GetUserInfo(c.account, &stored, &found));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(stored.CountShubetsu, 1);
+    EXPECT_EQ(stored.GID, sales);
+  }
 }
 
 class FirstRunWizardTest : public AdminWindowsTest {
@@ -322,7 +391,7 @@ class FirstRunWizardTest : public AdminWindowsTest {
   }
   // Drives the wizard to the action page: Laser monochrome, Office A4 colour, 60 pages,
   // a weekly period.
-  static void ToActionPage(FirstRunWizard* w) {
+  static void ToActionPage(CFirstWiz* w) {
     PrinterListsBox* lists = w->printers();
     Select(lists->connected(), {"Laser"});
     w->findChild<QPushButton*>("b3")->click();
@@ -341,7 +410,7 @@ TEST_F(FirstRunWizardTest, EndToEnd) {
   const int32_t sales = Group("Sales", 30, 10);
   std::vector<int> pages;
   WhenModal([&](QWidget* modal) {
-    auto* w = dynamic_cast<FirstRunWizard*>(modal);
+    auto* w = dynamic_cast<CFirstWiz*>(modal);
     ASSERT_NE(w, nullptr);
     ToActionPage(w);
     pages.push_back(w->currentId());
@@ -396,7 +465,7 @@ TEST_F(FirstRunWizardTest, CancelAfterTheLimitPageKeepsItsValues) {
   const int32_t sales = Group("Sales", 30, 10);
   User("tanaka", sales, 1);
   WhenModal([](QWidget* modal) {
-    auto* w = dynamic_cast<FirstRunWizard*>(modal);
+    auto* w = dynamic_cast<CFirstWiz*>(modal);
     ASSERT_NE(w, nullptr);
     ToActionPage(w);
     w->reject();
@@ -444,9 +513,9 @@ TEST_F(AdminWindowsTest, UserEditWritesTheQuotaFileOnlyOnceStored) {
     std::filesystem::remove(result_ + "/tanaka-.ans");
     sink_.shown.clear();
     WhenModal([&](QWidget* w) {
-      w->findChild<QComboBox*>("cb1014")->setCurrentIndex(3);
-      w->findChild<QSpinBox*>("e1015")->setValue(c.fail ? 11 : 9);
-      w->findChild<QSpinBox*>("e1016")->setValue(3);
+      w->findChild<QRadioButton*>("r1033")->click();
+      w->findChild<QSpinBox*>("e1034")->setValue(c.fail ? 11 : 9);
+      w->findChild<QSpinBox*>("e1035")->setValue(3);
       if (c.fail) {
         ASSERT_TRUE(db_->ExecuteQuery("DROP TABLE Main", {}, nullptr, nullptr));
       }

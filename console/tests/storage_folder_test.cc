@@ -23,6 +23,7 @@
 #include "platform/service/service.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::console {
@@ -76,12 +77,7 @@ bool WaitFor(Pred pred, int timeout_ms) {
 
 class StorageFolderTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "storage_folder_test";
-    static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { app_ = &zv::testing::QtApp(); }
   static QApplication* app_;
   zv::testing::TempRoot root_;
   CConsoleSettings settings_;
@@ -265,7 +261,7 @@ TEST_F(StorageFolderTest, DialogChecksTheFolderAndTheFrameOffersItForFilesOnly) 
     browse_start = start;
     return dest;
   };
-  StorageFolderDialog dialog(settings_, sink_, options);
+  CStorageFolderDlg dialog(settings_, sink_, options);
   dialog.show();
   ASSERT_TRUE(dialog.ready());
   EXPECT_EQ(dialog.folder()->text().toStdString(), root_.str() + "/db");

@@ -10,14 +10,17 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QRadioButton>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QToolBar>
 #include <QtCharts/QAbstractSeries>
 #include <QtCharts/QChart>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 
 #include "console/graph/chart_window.h"
 #include "console/tavolent/console_frame.h"
@@ -25,8 +28,10 @@
 #include "console/tests/server_root.h"
 #include "engine/db/schema.h"
 #include "platform/fs/files.h"
+#include "platform/paths/install_layout.h"
 #include "platform/sync/guard.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/qt/qt_pump.h"
 
@@ -71,10 +76,18 @@ bool Editing(QAbstractItemView* view) {
 class TavolentTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    static int argc = 1;
+    // An office screen of 1920 x 1080 rather than the offscreen platform's 800 x 600, so
+    // that the main window's opening size is its own and not the screen's.
+    zv::testing::TempRoot screen_root;
+    const std::string config = screen_root.str() + "/screen.json";
+    std::ofstream(config) << R"({"screens": [{"name": "office", "x": 0, "y": 0, "width": 1920, "height": 1080}]})";
+    static std::string platform = "offscreen:configfile=" + config;
+    static int argc = 3;
     static char name[] = "tavolent_window_test";
-    static char* argv[] = {name, nullptr};
+    static char option[] = "-platform";
+    static char* argv[] = {name, option, platform.data(), nullptr};
     app_ = new QApplication(argc, argv);
+    (void)winmsg::LoadQtTranslations();
   }
   void SetUp() override {
     auto dsn = testing::SetUpServerRoot(root_.str());
@@ -159,19 +172,20 @@ TEST_F(TavolentTest, GroupRenamesCheckOtherNamesWithoutCase) {
   struct Case {
     std::string text;
     bool stands;
-    int message;  // -1 none
+    std::string shown;  // empty: none
     std::string stored;
   } cases[] = {
-      {"SALES", false, 6, "Dev"},
-      {"", false, -1, "Dev"},
-      {"DEV", true, -1, "DEV"},
-      {"Alpha", true, -1, "Alpha"},
+      {"SALES", false, Message(6), "Dev"},
+      {"", false, "", "Dev"},
+      {std::string(300, 'n'), false, FormatBoundsMessage(15, 1, 255), "Dev"},
+      {"DEV", true, "", "DEV"},
+      {"Alpha", true, "", "Alpha"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     sink_.shown.clear();
     EXPECT_EQ(frame.tree()->RenameItem(frame.tree()->ItemOf(dev), c.text), c.stands);
-    EXPECT_EQ(sink_.shown, c.message < 0 ? std::vector<std::string>{} : std::vector<std::string>{Message(c.message)});
+    EXPECT_EQ(sink_.shown, c.shown.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.shown});
     auto db = Db();
     engine::GroupRecord g;
     bool found = false;
@@ -235,6 +249,45 @@ TEST_F(TavolentTest, UserListShowsPrinterColumnsAndSortsWithTheTieRule) {
   frame.grab().save(QString::fromStdString(Artifact("tavolent_main.png")));
 }
 
+TEST_F(TavolentTest, MainWindowOpensWithEveryColumnWholeAndKeepsTheAdministratorsWidths) {
+  const int32_t gid = Group("営業部", 40, 15);
+  const int32_t a = User("aoki", gid, 1), b = User("baba", gid, 3, 120, 30);
+  const int32_t p1 = Printer("Office-Mono", 0), p2 = Printer("Office-Color", 1), p3 = Printer("Floor2-Laser", 0);
+  Log(a, p1, 20240110, 4, 0);
+  Log(a, p2, 20240111, 2, 1);
+  Log(b, p3, 20240112, 1234, 0);
+  auto whole = [](CMainFrame& frame) {
+    QTreeWidget* list = frame.list();
+    for (int c = 0; c < list->columnCount(); ++c) {
+      const QString title = list->headerItem()->text(c);
+      EXPECT_GE(list->columnWidth(c), frame.list()->TitleWidth(title)) << title.toStdString();
+    }
+    // No column lies beyond the list's right edge.
+    EXPECT_LE(list->header()->length(), list->viewport()->width());
+  };
+  {
+    CMainFrame frame(ctx_);
+    frame.show();
+    QApplication::processEvents();
+    frame.tree()->SelectGroup(gid);
+    QApplication::processEvents();
+    ASSERT_EQ(frame.list()->columnCount(), 8);
+    whole(frame);
+    frame.grab().save(QString::fromStdString(Artifact("tavolent_main_default.png")));
+    // The administrator's size and a narrower title column are kept.
+    frame.resize(700, 400);
+    frame.list()->setColumnWidth(2, 60);
+    QApplication::processEvents();
+    frame.close();
+  }
+  CMainFrame again(ctx_);
+  again.show();
+  QApplication::processEvents();
+  again.tree()->SelectGroup(gid);
+  EXPECT_EQ(again.size(), QSize(700, 400));
+  EXPECT_EQ(again.list()->columnWidth(2), 60);
+}
+
 TEST_F(TavolentTest, AccountRenameRefusesAnotherUsersAccount) {
   const int32_t gid = Group("Sales");
   const int32_t a = User("aoki", gid);
@@ -243,6 +296,29 @@ TEST_F(TavolentTest, AccountRenameRefusesAnotherUsersAccount) {
   frame.tree()->SelectGroup(gid);
   EXPECT_FALSE(frame.list()->RenameAccount(a, "BABA"));
   EXPECT_EQ(sink_.shown, std::vector<std::string>{FormatTextMessage(7, "name baba")});
+  // An account longer than the user dialog takes is refused with its message, unstored.
+  sink_.shown.clear();
+  EXPECT_FALSE(frame.list()->RenameAccount(a, std::string(300, 'a')));
+  EXPECT_EQ(sink_.shown, std::vector<std::string>{FormatBoundsMessage(15, 1, 128)});
+  {
+    auto db = Db();
+    engine::UserRecord stored;
+    bool found = false;
+    ASSERT_TRUE(db.GetUserInfo("aoki", &stored, &found));
+    EXPECT_TRUE(found);
+  }
+  // The in-place editors of both views take at most 255 characters.
+  frame.show();
+  QApplication::processEvents();
+  for (QTreeWidget* view : {static_cast<QTreeWidget*>(frame.tree()), static_cast<QTreeWidget*>(frame.list())}) {
+    QTreeWidgetItem* item = view == frame.tree() ? frame.tree()->ItemOf(gid) : view->topLevelItem(0);
+    view->editItem(item, 0);
+    QLineEdit* editor = view->viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr) << view->objectName().toStdString();
+    EXPECT_EQ(editor->maxLength(), 255);
+    emit view->itemDelegate()->closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+  }
+  frame.tree()->SelectGroup(gid);
   EXPECT_TRUE(frame.list()->RenameAccount(a, "zaoki"));
   auto db = Db();
   engine::UserRecord u;
@@ -332,7 +408,7 @@ TEST_F(TavolentTest, TheLockDisablesSettingCommandsButNotTheGraph) {
 
   // Unlocking takes the exact password.
   sink_.shown.clear();
-  LockDialog unlock(sink_, false, "Secret");
+  CSettingsLockDlg unlock(sink_, false, "Secret");
   unlock.entry()->setText("secret");
   unlock.accept();
   EXPECT_NE(unlock.result(), QDialog::Accepted);
@@ -344,7 +420,7 @@ TEST_F(TavolentTest, TheLockDisablesSettingCommandsButNotTheGraph) {
 
 TEST_F(TavolentTest, DialogsCheckOnOk) {
   sink_.shown.clear();
-  PasswordDialog password(sink_, std::string(128, 'x'));
+  CPasswordDlg password(sink_, std::string(128, 'x'));
   password.confirm()->setText(QString(128, 'x'));
   password.accept();
   EXPECT_NE(password.result(), QDialog::Accepted);
@@ -355,7 +431,7 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
   EXPECT_EQ(password.result(), QDialog::Accepted);
   EXPECT_EQ(password.password(), "abc");
 
-  PeriodDialog period(sink_, {2, 1, 1, 20040301, 20040229}, kToday);
+  CPeriodDlg period(sink_, {2, 1, 1, 20040301, 20040229}, kToday);
   sink_.shown.clear();
   period.accept();
   EXPECT_EQ(sink_.shown, std::vector<std::string>{Message(13)});
@@ -364,7 +440,7 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
   EXPECT_EQ(period.result(), QDialog::Accepted);
   EXPECT_EQ(period.value().to, 20040331);
 
-  MailSettingsDialog mail(sink_, {"smtp.example.jp", 10000, "admin@example.jp", "zv@example.jp"});
+  CMailSettingsDlg mail(sink_, {"smtp.example.jp", 10000, "admin@example.jp", "zv@example.jp"});
   sink_.shown.clear();
   mail.accept();
   EXPECT_EQ(sink_.shown, std::vector<std::string>{FormatBoundsMessage(15, 1, 4)});
@@ -376,19 +452,19 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
     int32_t saved;
   } cases[] = {{0, "r1007", 0}, {1, "r1007", 1}, {2, "r1008", 2}, {5, "r1009", 3}};
   for (const Case& c : cases) {
-    ThumbnailDialog d(c.stored);
+    CThumbnailPrintDlg d(c.stored);
     EXPECT_TRUE(d.findChild<QRadioButton*>(c.chosen)->isChecked()) << c.stored;
     EXPECT_EQ(d.findChild<QRadioButton*>(c.chosen)->isEnabled(), c.stored != 0);
     EXPECT_EQ(d.value(), c.saved) << c.stored;
   }
 
   // Screenshots of each dialog.
-  LockDialog lock(sink_, true, "x");
+  CSettingsLockDlg lock(sink_, true, "x");
   AboutDialog about;
-  ThumbnailDialog thumbnail(5);
-  GroupDialog group(sink_, {0, "営業部", 50, 20, 1}, {});
-  UserDialog user(sink_, {0, "tanaka", "田中 一郎", 1, 3, 50, 20, "tanaka@example.jp", 1}, {{1, "営業部", 0, 0, 1}},
-                  {});
+  CThumbnailPrintDlg thumbnail(5);
+  CGroupPropertyDlg group(sink_, {0, "営業部", 50, 20, 1}, {});
+  CUserPropertyDlg user(sink_, {0, "tanaka", "田中 一郎", 1, 3, 50, 20, "tanaka@example.jp", 1},
+                        engine::kDefaultSystemLimits, {{1, "営業部", 30, 10, 1}}, {});
   std::pair<QDialog*, const char*> shots[] = {
       {&lock, "tavolent_lock.png"},     {&password, "tavolent_password.png"},   {&mail, "tavolent_mail.png"},
       {&period, "tavolent_period.png"}, {&thumbnail, "tavolent_thumbnail.png"}, {&group, "tavolent_group.png"},
@@ -496,6 +572,67 @@ TEST_F(TavolentTest, StatusBarShowsPromptsAndSizesTheRemainingPagesPane) {
   EXPECT_EQ(settings_.GetStatusBar(), 0);
 }
 
+TEST_F(TavolentTest, CommandsCarryTheirPromptsAndToolTips) {
+  CMainFrame frame(ctx_);
+  struct Case {
+    int id;
+    const char* text;  // the menu entry (null: not checked)
+    const char* prompt;
+    const char* tip;
+  } cases[] = {
+      {kCmdLimitSettings, nullptr, "印刷制限に関する設定", "印刷制限"},
+      {kCmdGeneralSettings, nullptr, "運用に必要な動作環境の設定", "全般"},
+      {kCmdDomainImport, nullptr, "ﾄﾞﾒｲﾝに登録されているﾕｰｻﾞを一括登録", "ﾄﾞﾒｲﾝ読込"},
+      {kCmdStorage, nullptr, "印刷ﾛｸﾞを保存するﾌｫﾙﾀﾞを変更", "保存ﾌｫﾙﾀﾞ変更"},
+      {kCmdThumbnail, nullptr, "強制ｻﾑﾈｲﾙ印刷の設定", "ｻﾑﾈｲﾙ印刷設定"},
+      {kCmdDeleteLog, "印刷ログの削除(&D)...", nullptr, nullptr},
+      {kCmdSpanStandard, "標準(&N)", "印刷制限範囲内の印刷枚数、印刷件数を表示", "標準"},
+      {kCmdSpanMonth, "今月(&M)", "今月分の印刷枚数、印刷件数を表示", "今月"},
+      {kCmdSpanWeek, "今週(&W)", "今週分の印刷枚数、印刷件数を表示", "今週"},
+      {kCmdSpanChosen, "期間指定(&O)...", "指定された期間の印刷枚数、印刷件数を表示", "期間指定"},
+  };
+  auto* bar = frame.findChild<QToolBar*>("t59392");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    QAction* a = frame.action(c.id);
+    ASSERT_NE(a, nullptr);
+    if (c.text) {
+      EXPECT_EQ(a->text().toStdString(), c.text);
+    }
+    if (c.prompt) {
+      EXPECT_EQ(a->statusTip().toStdString(), c.prompt);
+    }
+    if (c.tip) {
+      EXPECT_EQ(a->toolTip().toStdString(), c.tip);
+      if (QWidget* button = bar->widgetForAction(a)) {
+        EXPECT_EQ(button->toolTip().toStdString(), c.tip);
+      }
+    }
+  }
+
+  // A disabled entry under the pointer shows its prompt as an enabled one does.
+  SetPassword("x", true);
+  frame.UpdateCommands();
+  frame.show();
+  QApplication::processEvents();
+  QAction* limits = frame.action(kCmdLimitSettings);
+  ASSERT_FALSE(limits->isEnabled());
+  QMenu* menu = nullptr;
+  for (QAction* top : frame.menuBar()->actions())
+    if (top->menu() && top->menu()->actions().contains(limits)) menu = top->menu();
+  ASSERT_NE(menu, nullptr);
+  menu->popup(frame.mapToGlobal(QPoint(10, 10)));
+  QApplication::processEvents();
+  QMouseEvent move(QEvent::MouseMove, QPointF(menu->actionGeometry(limits).center()),
+                   QPointF(menu->mapToGlobal(menu->actionGeometry(limits).center())), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(menu, &move);
+  EXPECT_EQ(frame.statusBar()->currentMessage().toStdString(), "印刷制限に関する設定");
+  menu->hide();
+  QApplication::processEvents();
+  EXPECT_TRUE(frame.statusBar()->currentMessage().isEmpty());
+}
+
 std::vector<int> MenuIds(QMenu* menu) {
   std::vector<int> ids;
   for (QAction* a : menu->actions()) ids.push_back(a->data().toInt());
@@ -508,7 +645,7 @@ TEST_F(TavolentTest, ContextMenusOpenAtTheirKeyboardPointsWithTheirEntries) {
   CMainFrame frame(ctx_);
   frame.show();
   QApplication::processEvents();
-  CGroupTree* tree = frame.tree();
+  CTavolentGroupView* tree = frame.tree();
   QPoint global;
 
   // On the selected group: the working edit and delete stay, the stand-ins go.
@@ -570,19 +707,33 @@ TEST_F(TavolentTest, GroupChangesFromOtherWindowsReachTheTree) {
 }
 
 // The help viewer gets the file as one argument, blanks and all; no shell reads it.
-TEST_F(TavolentTest, HelpRunsWithAnArgumentVector) {
-  auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
-  ASSERT_TRUE(key.SetString("AppPath", "/opt/my apps/zv;rm -rf x").ok());
-  CMainFrame frame(ctx_);
-  std::vector<std::vector<std::string>> runs;
-  frame.run_program = [&](const std::string& program, const std::vector<std::string>& args) {
-    std::vector<std::string> run{program};
-    run.insert(run.end(), args.begin(), args.end());
-    runs.push_back(run);
-    return true;
-  };
-  frame.Run(kCmdHelp);
-  EXPECT_EQ(runs, (std::vector<std::vector<std::string>>{{"xdg-open", "/opt/my apps/zv;rm -rf x/ZvmHelp.chm"}}));
+TEST_F(TavolentTest, HelpOpensTheGuideWithAnArgumentVector) {
+  // The program folder's guide when it holds one (a folder with blanks is one argument),
+  // else the one the install lays into its data folder; opened again, the same file.
+  const std::string own = root_.str() + "/my apps/zv;rm -rf x";
+  fs::create_directories(own);
+  std::ofstream(own + "/ZvmHelp.html") << "<html></html>";
+  const std::string installed = paths::InstalledFolder(paths::kDataFolder).value() + "/ZvmHelp.html";
+  ASSERT_TRUE(fs::is_regular_file(installed)) << installed;
+  struct Case {
+    std::string app_path, opened;
+  } cases[] = {{own, own + "/ZvmHelp.html"}, {root_.str() + "/none", installed}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.app_path);
+    auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
+    ASSERT_TRUE(key.SetString("AppPath", c.app_path).ok());
+    CMainFrame frame(ctx_);
+    std::vector<std::vector<std::string>> runs;
+    frame.run_program = [&](const std::string& program, const std::vector<std::string>& args) {
+      std::vector<std::string> run{program};
+      run.insert(run.end(), args.begin(), args.end());
+      runs.push_back(run);
+      return true;
+    };
+    frame.Run(kCmdHelp);
+    frame.Run(kCmdHelp);
+    EXPECT_EQ(runs, (std::vector<std::vector<std::string>>(2, {"xdg-open", c.opened})));
+  }
 }
 
 TEST_F(TavolentTest, LayoutIsWrittenAtExitAndRestored) {

@@ -16,15 +16,15 @@ namespace zv::driver::brastow {
 namespace {
 
 constexpr std::uint32_t kBauds[] = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200, 128000};
-const char* const kParities[] = {"None", "Odd", "Even", "Mark", "Space"};
+const char* const kParities[] = {"なし", "奇数", "偶数", "マーク", "スペース"};
 const char* const kStopBits[] = {"1", "1.5", "2"};
-const char* const kFlows[] = {"Xon / Xoff", "Hardware", "None"};
+const char* const kFlows[] = {"Xon / Xoff", "ハードウェア", "なし"};
 
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
 
 QHBoxLayout* Buttons(QDialog* d, QPushButton** ok_out) {
   auto* ok = new QPushButton("OK");
-  auto* cancel = new QPushButton("Cancel");
+  auto* cancel = new QPushButton(QString::fromUtf8("キャンセル"));
   ok->setDefault(true);
   QObject::connect(cancel, &QPushButton::clicked, d, &QDialog::reject);
   auto* row = new QHBoxLayout;
@@ -70,21 +70,22 @@ LptTimeoutDialog::LptTimeoutDialog(LptTimeoutModel& model, QWidget* parent) : QD
 
 CommSettingsDialog::CommSettingsDialog(const QString& port, CommSettings& settings, QWidget* parent)
     : QDialog(parent), settings_(settings) {
-  setWindowTitle(port + " Properties");
+  setWindowTitle(port + QString::fromUtf8(" のプロパティ"));
   auto* layout = new QVBoxLayout(this);
   auto* form = new QFormLayout;
-  const char* labels[5] = {"&Bits per second:", "&Data bits:", "&Parity:", "&Stop bits:", "&Flow control:"};
+  const char* labels[5] = {
+      "ビット/秒(&B):", "データ ビット(&D):", "パリティ(&P):", "ストップ ビット(&S):", "フロー制御(&F):"};
   for (int i = 0; i < 5; ++i) {
     combos_[i] = new QComboBox;
-    form->addRow(labels[i], combos_[i]);
+    form->addRow(QString::fromUtf8(labels[i]), combos_[i]);
   }
   for (std::uint32_t b : kBauds) combos_[0]->addItem(QString::number(b), b);
   for (int b = 5; b <= 8; ++b) combos_[1]->addItem(QString::number(b), b);
-  for (const char* p : kParities) combos_[2]->addItem(p);
+  for (const char* p : kParities) combos_[2]->addItem(QString::fromUtf8(p));
   for (const char* s : kStopBits) combos_[3]->addItem(s);
-  for (const char* f : kFlows) combos_[4]->addItem(f);
+  for (const char* f : kFlows) combos_[4]->addItem(QString::fromUtf8(f));
   layout->addLayout(form);
-  auto* defaults = new QPushButton("&Restore Defaults");
+  auto* defaults = new QPushButton(QString::fromUtf8("既定値に戻す(&R)"));
   auto* drow = new QHBoxLayout;
   drow->addStretch();
   drow->addWidget(defaults);

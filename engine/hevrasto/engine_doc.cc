@@ -146,13 +146,7 @@ void ApplyRequest(viewer::CViewerDocBase& doc, const CRequestInfo& r) {
     auto face = codepage::Utf8ToCp932(items[13], codepage::OnError::kSubstitute);
     std::string f = face.ok() ? *face : std::string();
     // Cut to the field's 31 bytes without splitting a double-byte character.
-    size_t n = 0;
-    while (n < f.size()) {
-      unsigned char c = static_cast<unsigned char>(f[n]);
-      size_t w = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
-      if (n + w > sizeof(lf.lfFaceName) - 1) break;
-      n += w;
-    }
+    const size_t n = codepage::Cp932FitLength(f, sizeof(lf.lfFaceName) - 1);
     std::memset(lf.lfFaceName, 0, sizeof(lf.lfFaceName));
     std::memcpy(lf.lfFaceName, f.data(), n);
   }

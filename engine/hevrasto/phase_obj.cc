@@ -308,8 +308,26 @@ void CPhaseObj::PhaseTake() {
     return;
   }
   if (ResumeInterrupted(s)) return;
+  if (SetAsideUnanswerable(s)) {
+    phase_ = WorkerPhase::kTake;
+    return;
+  }
   ForgetEarlierRequests();
   CheckRequest(s);
+}
+
+bool CPhaseObj::SetAsideUnanswerable(const EngineSettings& s) {
+  // A request whose answer the result folder would refuse is not served at all: printed and
+  // charged without an answer, it would be printed (and charged) again by a user left
+  // waiting. The answer makes the same check before it writes; a folder that fails only
+  // after this point keeps the answer until it works again.
+  Status folder = CheckOwnFolder(s.ResultPath, s.ShareRoot);
+  if (folder.ok()) return false;
+  MoveAside(fsys::path(slot_path_).filename().string(), "the answer cannot be written: " + folder.ToString());
+  slot_path_.clear();
+  slot_base_.clear();
+  identity_.clear();
+  return true;
 }
 
 EngineSettings CPhaseObj::SettingsForToday() {
@@ -559,6 +577,7 @@ void CPhaseObj::PhasePrint() {
 
 void CPhaseObj::Reached(const char* step) {
   PhaseStamp(step, slot_base_);
+  HoldPoint(step);
   CrashPoint(step);
 }
 

@@ -132,6 +132,10 @@ class CPhaseObj {
   // Gives whether the request in hand is one an engine stopped serving (its marks name
   // it); it is then finished from where that engine stopped and the next phase set.
   bool ResumeInterrupted(const EngineSettings& s);
+  // Gives whether the request in hand was set aside (moved into "Rejected", reported)
+  // because the result folder would refuse its answer; it is then neither printed nor
+  // charged, and nothing of it is in hand any more.
+  bool SetAsideUnanswerable(const EngineSettings& s);
   // Clears the marks left in the slot by an earlier request and drops kept answers that
   // the request in hand will replace.
   void ForgetEarlierRequests();
@@ -153,7 +157,7 @@ class CPhaseObj {
   Status DeleteWithRetries(const std::string& path);
   bool AlignPagesWithDocument();
   // Marks a step of the request in hand: stamped for the benchmark, and the test-only
-  // crash point of that name.
+  // hold and crash points of that name.
   void Reached(const char* step);
   // Stores the kept print-log rows (reports a failure; they stay kept).
   void StoreKeptRows();

@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <thread>
 
 #include "platform/fs/files.h"
 
@@ -91,6 +94,22 @@ void CrashPoint(const char* step) {
   // _exit, not exit: no destructor or buffered write may tidy up after the step, just as
   // after a kill; 86 tells the test the stop was this one.
   if (at && std::strcmp(at, step) == 0) ::_exit(86);
+}
+
+void HoldPoint(const char* step) {
+  static const char* at = std::getenv("ZELVORA_ENGINE_HOLD_AT");
+  static const char* file = std::getenv("ZELVORA_ENGINE_HOLD_FILE");
+  if (!at || !file) return;
+  bool named = false;
+  for (std::string_view list = at; !named && !list.empty();) {
+    size_t comma = list.find(',');
+    named = list.substr(0, comma) == step;
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+  }
+  if (!named) return;
+  if (!fs::WriteFileAtomic(file, step).ok()) return;
+  struct stat st {};
+  while (::lstat(file, &st) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 }  // namespace zv::engine

@@ -45,6 +45,12 @@ std::string StagedName(const std::string& name, const std::string& slot_base);
 // narrow to hit with a signal.
 void CrashPoint(const char* step);
 
+// Takes a step name; when the comma-separated list in ZELVORA_ENGINE_HOLD_AT names that
+// step, writes the step's name into the file that ZELVORA_ENGINE_HOLD_FILE names and waits
+// until that file is removed. Tests use it to change the share at a chosen step of serving
+// a request, with the engine held there meanwhile.
+void HoldPoint(const char* step);
+
 // Takes a step name and the slot served; appends "<slot> <step> <monotonic ns>" to the file
 // that the environment variable ZELVORA_ENGINE_PHASE_LOG names (nothing when unset). The
 // server benchmark reads it to time each step of a request, waits included.

@@ -449,16 +449,17 @@ Status SavePlacement(const Placement& p) {
   return Status::Ok();
 }
 
-std::vector<int> ReadColumnWidths() {
-  std::vector<int> w(kColumnCount, 100);
+std::optional<std::vector<int>> StoredColumnWidths() {
   std::vector<int> read;
   for (int i = 0; i < kColumnCount; ++i) {
     std::optional<uint32_t> v = UserDword(("Monitor_Col" + std::to_string(i)).c_str());
-    if (!v) return w;
+    if (!v) return std::nullopt;
     read.push_back(*v > 201093784 ? 100 : static_cast<int>(*v));
   }
   return read;
 }
+
+std::vector<int> ReadColumnWidths() { return StoredColumnWidths().value_or(std::vector<int>(kColumnCount, 100)); }
 
 Status SaveColumnWidths(const std::vector<int>& widths) {
   auto key = registry::Key::Create(registry::RootKey::kCurrentUser, kSettingsKey);

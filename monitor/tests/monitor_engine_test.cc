@@ -19,6 +19,7 @@
 #include "engine/hevrasto/tests/engine_harness.h"
 #include "monitor/welmoric/monitor_window.h"
 #include "platform/fs/files.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/qt/qt_pump.h"
 
@@ -36,10 +37,7 @@ struct UseRoot {
 };
 
 TEST(WelmoricEngine, ShowsTheEnginesAnswer) {
-  int argc = 1;
-  char name[] = "welmoric_engine_test";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
+  zv::testing::QtApp();
   zv::testing::TempRoot root;  // the engine's
   EngineHarness h(root, 0);
   h.Sql("UPDATE Main SET MaxPages=0, MaxPages_Color=0 WHERE Account='alice'");

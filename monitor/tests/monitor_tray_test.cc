@@ -7,16 +7,14 @@
 #include "client/config.h"
 #include "monitor/welmoric/monitor_window.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::monitor {
 namespace {
 
 TEST(WelmoricTray, DocksWithItsTooltipAndMenu) {
-  int argc = 1;
-  char name[] = "welmoric_tray_test";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
+  zv::testing::QtApp();
   zv::testing::TempRoot root;
   std::filesystem::create_directories(root.str() + "/share/PrintInfo");
   ASSERT_TRUE(client::JoinServer(root.str() + "/share", "SRV", "Zelvora", root.str() + "/app").ok());

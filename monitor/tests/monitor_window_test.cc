@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QPushButton>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "platform/process/process.h"
 #include "platform/sync/guard.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/qt/qt_pump.h"
 
@@ -43,12 +45,7 @@ std::vector<ResultPopup*> Popups() {
 
 class WelmoricTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "welmoric_window_test";
-    static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { app_ = &zv::testing::QtApp(); }
   void SetUp() override {
     share_ = root_.str() + "/server-share";
     fs::create_directories(share_ + "/PrintInfo");
@@ -98,6 +95,18 @@ TEST_F(WelmoricTest, ListsRequestsShowsAnswersAndPauses) {
   EXPECT_EQ(w.view()->item(1, 5)->text(), "A3");
   EXPECT_EQ(w.view()->item(1, 6)->text(), QString::fromUtf8("4分割"));
   EXPECT_EQ(w.view()->item(2, 5)->text(), QString::fromUtf8("文書の設定用紙"));
+  // At the default place with no widths stored: every column whole in the window, and each
+  // cell's text on one line within its column.
+  w.resize(w.size());
+  QApplication::processEvents();
+  const QTableWidget* view = w.view();
+  EXPECT_FALSE(view->wordWrap());
+  EXPECT_LE(view->horizontalHeader()->sectionViewportPosition(kColumnCount - 1) + view->columnWidth(kColumnCount - 1),
+            view->viewport()->width());
+  for (int row = 0; row < view->rowCount(); ++row)
+    for (int col = 0; col < kColumnCount; ++col)
+      EXPECT_LE(view->fontMetrics().horizontalAdvance(view->item(row, col)->text()), view->columnWidth(col) - 8)
+          << row << "," << col << " " << view->item(row, col)->text().toStdString();
   EXPECT_TRUE(w.grab().save(QString::fromStdString(Artifact("welmoric-three-requests.png"))));
 
   // The client hands over three answer names; a bad name is not queued.

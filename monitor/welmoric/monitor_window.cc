@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
+
+#include <algorithm>
 
 #include "client/handover.h"
 #include "platform/shm/shm.h"
@@ -83,7 +86,9 @@ MonitorWindow::MonitorWindow(std::function<void(const QString&)> notify) : notif
   QStringList headers;
   for (const char* h : kColumnHeaders) headers << QString::fromUtf8(h);
   view_->setHorizontalHeaderLabels(headers);
-  std::vector<int> widths = ReadColumnWidths();
+  // One line per cell: a date never breaks in two.
+  view_->setWordWrap(false);
+  const std::vector<int> widths = StoredColumnWidths().value_or(FittedColumnWidths());
   for (int i = 0; i < kColumnCount; ++i) view_->setColumnWidth(i, widths[i]);
   setCentralWidget(view_);
   count_ = new QLabel(Q(CountText(0)), this);
@@ -249,6 +254,8 @@ void MonitorWindow::ShowMonitor() {
   if (first_show_) {
     first_show_ = false;
     Placement p = ReadPlacement();
+    // The default place is widened to show every column whole.
+    if (p == Placement{}) p.width = std::max(p.width, ListWidth());
     setGeometry(p.left, p.top, p.width, p.height);
   }
   showNormal();
@@ -284,6 +291,32 @@ void MonitorWindow::SavePlacementNow() {
   if (r.isEmpty()) r = geometry();
   // A place that cannot be saved only costs the next start its last position.
   (void)SavePlacement({r.left(), r.top(), r.width(), r.height()});
+}
+
+std::vector<int> MonitorWindow::FittedColumnWidths() const {
+  // Per column the widest text it commonly shows: a date, a document name, an account, a
+  // printer, a page count, the longest paper text, a layout and a number of copies.
+  static const char* const kSamples[kColumnCount] = {"8888/88/88 88:88:88",
+                                                     "ドキュメント名の見本.docx",
+                                                     "account.name",
+                                                     "Office-Printer-A4",
+                                                     "9999",
+                                                     "文書の設定用紙",
+                                                     "8分割",
+                                                     "999"};
+  const QFontMetrics cell(view_->font()), head(view_->horizontalHeader()->font());
+  std::vector<int> widths;
+  for (int i = 0; i < kColumnCount; ++i)
+    widths.push_back(std::max(cell.horizontalAdvance(QString::fromUtf8(kSamples[i])),
+                              head.horizontalAdvance(QString::fromUtf8(kColumnHeaders[i]))) +
+                     20);
+  return widths;
+}
+
+int MonitorWindow::ListWidth() const {
+  int width = 2 * view_->frameWidth() + view_->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4;
+  for (int i = 0; i < kColumnCount; ++i) width += view_->columnWidth(i);
+  return width;
 }
 
 void MonitorWindow::SaveWidths() {

@@ -77,6 +77,11 @@ class MonitorWindow : public QMainWindow {
   void closeEvent(QCloseEvent* e) override;
 
  private:
+  // The column widths when none are stored: each column fits its header and the widest
+  // text it commonly shows, so a date stays on one line.
+  std::vector<int> FittedColumnWidths() const;
+  // The list's width with every column whole (frame and scroll bar included).
+  int ListWidth() const;
   void ApplyList(const ListView& v);
   void StartWork(bool answers, bool list);
   void PollDone(std::vector<AnswerQueue::Arrival> read, std::optional<ListView> list);

@@ -115,6 +115,17 @@ Result<std::string> Utf8ToCp932(std::string_view utf8, OnError on_error) {
   return Convert("CP932", "UTF-8", utf8, on_error, SkipUtf8, "?");
 }
 
+size_t Cp932FitLength(std::string_view cp932, size_t max_bytes) {
+  size_t n = 0;
+  while (n < cp932.size()) {
+    const unsigned char c = static_cast<unsigned char>(cp932[n]);
+    const size_t w = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
+    if (n + w > max_bytes) break;
+    n += w;
+  }
+  return n;
+}
+
 Result<std::string> Utf16LeBytesToUtf8(std::string_view bytes, OnError on_error) {
   if (bytes.size() % 2 != 0 && on_error == OnError::kFail) {
     return Status::InvalidArgument("UTF-16 text with an odd number of bytes");

@@ -25,6 +25,11 @@ Result<std::string> Cp932ToUtf8(std::string_view cp932, OnError on_error = OnErr
 // Takes UTF-8 text; gives CP932 bytes.
 Result<std::string> Utf8ToCp932(std::string_view utf8, OnError on_error = OnError::kFail);
 
+// Takes CP932 bytes and a byte count; gives the length of the longest start of the bytes
+// that fits into the count without splitting a double-byte character (for fixed fields
+// such as a face name).
+size_t Cp932FitLength(std::string_view cp932, size_t max_bytes);
+
 // Takes UTF-16LE text as 16-bit units; gives UTF-8 text. Unpaired surrogates are errors.
 Result<std::string> Utf16ToUtf8(std::u16string_view utf16, OnError on_error = OnError::kFail);
 

@@ -174,10 +174,14 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
     return true;
   }
 
-  // Reductions: the eliminated pixels are combined first, as the stretch mode says.
+  // Reductions: the eliminated pixels are combined first, as the stretch mode says; only
+  // those of the visible part of the destination.
+  const RECT vis = area.Box();
   std::optional<DecodedDib> reduced;
   if (need_src && !mask) {
-    reduced = Reduce(*src, xs, ys, cxs, cys, double(r) - l, double(b) - t);
+    const SeenSpan seen_x{double(l), double(r), vis.left, vis.right, (d1x < d0x) != (cxs < 0)};
+    const SeenSpan seen_y{double(t), double(b), vis.top, vis.bottom, (d1y < d0y) != (cys < 0)};
+    reduced = Reduce(*src, xs, ys, cxs, cys, double(r) - l, double(b) - t, &seen_x, &seen_y);
     if (reduced) {
       src = &*reduced;
       xs = cxs < 0 ? reduced->width : 0;
@@ -188,7 +192,6 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
   }
 
   // Source column/row of each visible destination column/row (-1: outside the source).
-  const RECT vis = area.Box();
   const bool mirror_x = (d1x < d0x) != (cxs < 0), mirror_y = (d1y < d0y) != (cys < 0);
   const std::int64_t acxs = std::llabs(std::int64_t(cxs)), acys = std::llabs(std::int64_t(cys));
   const std::int64_t sx0 = cxs < 0 ? std::int64_t(xs) + cxs : xs, sy0 = cys < 0 ? std::int64_t(ys) + cys : ys;
@@ -226,6 +229,41 @@ bool CairoDC::Blit(int x, int y, int cx, int cy, const DecodedDib* src, int xs, 
     }
     return BrushPixel(s_.brush, px, py);
   };
+  // The copies and the AND, OR and XOR with the source that pictures are drawn with (a
+  // transparent picture is its mask ANDed, then its pixels ORed): one tight loop per row.
+  if (need_src && !need_pat && !mask && (code == 0xCC || code == 0x88 || code == 0xEE || code == 0x66)) {
+    for (const RECT& q : area.Rects()) {
+      for (int py = q.top; py < q.bottom; ++py) {
+        const int sr = row[py - vis.top];
+        if (sr < 0) continue;
+        const std::uint32_t* srow = src->pixels.data() + size_t(sr) * src->width;
+        std::uint32_t* drow = dst + size_t(py - origin_y_) * stride - origin_x_;
+        const int* cols = col.data() - vis.left;
+        auto each = [&](auto combine) {
+          for (int px = q.left; px < q.right; ++px) {
+            const int sc = cols[px];
+            if (sc >= 0) drow[px] = 0xFF000000u | (combine(srow[sc], drow[px]) & 0xFFFFFF);
+          }
+        };
+        switch (code) {
+          case 0xCC:
+            each([](std::uint32_t S, std::uint32_t) { return S; });
+            break;
+          case 0x88:
+            each([](std::uint32_t S, std::uint32_t D) { return S & D; });
+            break;
+          case 0xEE:
+            each([](std::uint32_t S, std::uint32_t D) { return S | D; });
+            break;
+          default:
+            each([](std::uint32_t S, std::uint32_t D) { return S ^ D; });
+            break;
+        }
+      }
+      MarkDirty(q);
+    }
+    return true;
+  }
   for (const RECT& q : area.Rects()) {
     for (int py = q.top; py < q.bottom; ++py) {
       int sr = src ? row[py - vis.top] : 0;
@@ -282,7 +320,7 @@ void CairoDC::FillSolid(const Region& area, std::uint32_t rgb) {
 }
 
 std::optional<DecodedDib> CairoDC::Reduce(const DecodedDib& src, int xs, int ys, int cxs, int cys, double dw,
-                                          double dh) const {
+                                          double dh, const SeenSpan* seen_x, const SeenSpan* seen_y) const {
   const int mode = s_.stretch_mode;
   if (mode != win::BLACKONWHITE && mode != win::WHITEONBLACK && mode != win::HALFTONE) return std::nullopt;
   const std::int64_t acx = std::llabs(std::int64_t(cxs)), acy = std::llabs(std::int64_t(cys));
@@ -301,6 +339,27 @@ std::optional<DecodedDib> CairoDC::Reduce(const DecodedDib& src, int xs, int ys,
     return start;
   };
   const std::vector<std::int64_t> cs = spans(acx, nw), rs = spans(acy, nh);
+  // The reduced columns [i0, i1) and rows [j0, j1) that the seen destination pixels sample,
+  // found as the blit samples them.
+  auto seen = [](const SeenSpan* s, std::int64_t n, std::int64_t* lo, std::int64_t* hi) {
+    *lo = 0;
+    *hi = n;
+    if (!s || s->last <= s->first || !(s->to > s->from)) return;
+    auto k = [&](int i) {
+      const double f = (double(i) - s->from + 0.5) / (s->to - s->from);
+      return std::clamp<std::int64_t>(std::int64_t(f * double(n)), 0, n - 1);
+    };
+    std::int64_t a = k(s->first), b = k(s->last - 1);
+    if (s->mirror) {
+      a = n - 1 - a;
+      b = n - 1 - b;
+    }
+    *lo = std::min(a, b);
+    *hi = std::max(a, b) + 1;
+  };
+  std::int64_t i0, i1, j0, j1;
+  seen(seen_x, nw, &i0, &i1);
+  seen(seen_y, nh, &j0, &j1);
   DecodedDib out;
   out.width = int(nw);
   out.height = int(nh);
@@ -308,6 +367,8 @@ std::optional<DecodedDib> CairoDC::Reduce(const DecodedDib& src, int xs, int ys,
   // Each block of rows is first combined down the columns (a straight pass over the rows),
   // then each run of columns across.
   const size_t n = size_t(acx);
+  // The source columns [c0, c1) that the seen reduced columns combine.
+  const size_t c0 = size_t(cs[size_t(i0)]), c1 = size_t(cs[size_t(i1)]);
   if (mode == win::HALFTONE) {
     // Column sums of a block: red and blue packed in one 32-bit value (16 bits each, room for
     // 257 rows), green apart; taller blocks are summed in 64 bits per channel.
@@ -315,28 +376,28 @@ std::optional<DecodedDib> CairoDC::Reduce(const DecodedDib& src, int xs, int ys,
     for (std::int64_t i = 0; i < nw; ++i) inv_w[size_t(i)] = 1.0 / double(cs[size_t(i) + 1] - cs[size_t(i)]);
     std::vector<std::uint32_t> rb(n), gs(n);
     std::vector<std::uint64_t> r(n), g(n), b(n);
-    for (std::int64_t j = 0; j < nh; ++j) {
+    for (std::int64_t j = j0; j < j1; ++j) {
       const std::int64_t rows = rs[size_t(j) + 1] - rs[size_t(j)];
       const bool packed = rows <= 257;
       if (packed) {
-        std::fill(rb.begin(), rb.end(), 0u);
-        std::fill(gs.begin(), gs.end(), 0u);
+        std::fill(rb.begin() + c0, rb.begin() + c1, 0u);
+        std::fill(gs.begin() + c0, gs.begin() + c1, 0u);
       } else {
-        std::fill(r.begin(), r.end(), 0u);
-        std::fill(g.begin(), g.end(), 0u);
-        std::fill(b.begin(), b.end(), 0u);
+        std::fill(r.begin() + c0, r.begin() + c1, 0u);
+        std::fill(g.begin() + c0, g.begin() + c1, 0u);
+        std::fill(b.begin() + c0, b.begin() + c1, 0u);
       }
       for (std::int64_t y = rs[size_t(j)]; y < rs[size_t(j) + 1]; ++y) {
         const std::uint32_t* row = src.pixels.data() + size_t(y0 + y) * src.width + x0;
         if (packed) {
           std::uint32_t* prb = rb.data();
           std::uint32_t* pg = gs.data();
-          for (size_t x = 0; x < n; ++x) {
+          for (size_t x = c0; x < c1; ++x) {
             prb[x] += row[x] & 0xFF00FFu;
             pg[x] += (row[x] >> 8) & 0xFFu;
           }
         } else {
-          for (size_t x = 0; x < n; ++x) {
+          for (size_t x = c0; x < c1; ++x) {
             const std::uint32_t v = row[x];
             r[x] += (v >> 16) & 0xFF;
             g[x] += (v >> 8) & 0xFF;
@@ -345,7 +406,7 @@ std::optional<DecodedDib> CairoDC::Reduce(const DecodedDib& src, int xs, int ys,
         }
       }
       const double inv_h = 1.0 / double(rows);
-      for (std::int64_t i = 0; i < nw; ++i) {
+      for (std::int64_t i = i0; i < i1; ++i) {
         std::uint64_t sr = 0, sg = 0, sb = 0;
         for (std::int64_t x = cs[size_t(i)]; x < cs[size_t(i) + 1]; ++x) {
           if (packed) {
@@ -374,17 +435,17 @@ std::optional<DecodedDib> CairoDC::Reduce(const DecodedDib& src, int xs, int ys,
   const bool use_and = mode == win::BLACKONWHITE;
   const std::uint32_t seed = use_and ? 0xFFFFFFu : 0u;
   std::vector<std::uint32_t> acc(n);
-  for (std::int64_t j = 0; j < nh; ++j) {
-    std::fill(acc.begin(), acc.end(), seed);
+  for (std::int64_t j = j0; j < j1; ++j) {
+    std::fill(acc.begin() + c0, acc.begin() + c1, seed);
     for (std::int64_t y = rs[size_t(j)]; y < rs[size_t(j) + 1]; ++y) {
       const std::uint32_t* row = src.pixels.data() + size_t(y0 + y) * src.width + x0;
       if (use_and) {
-        for (size_t x = 0; x < n; ++x) acc[x] &= row[x];
+        for (size_t x = c0; x < c1; ++x) acc[x] &= row[x];
       } else {
-        for (size_t x = 0; x < n; ++x) acc[x] |= row[x];
+        for (size_t x = c0; x < c1; ++x) acc[x] |= row[x];
       }
     }
-    for (std::int64_t i = 0; i < nw; ++i) {
+    for (std::int64_t i = i0; i < i1; ++i) {
       std::uint32_t v = seed;
       for (std::int64_t x = cs[size_t(i)]; x < cs[size_t(i) + 1]; ++x)
         v = use_and ? (v & acc[size_t(x)]) : (v | acc[size_t(x)]);

@@ -79,6 +79,8 @@ int CairoDC::SetMetaRgn() {
   return s_.meta ? s_.meta->Kind() : win::SIMPLEREGION;
 }
 
+RECT CairoDC::DeviceClipBox() const { return EffectiveClip().Box(); }
+
 int CairoDC::GetClipBox(RECT* box) const {
   Region r = EffectiveClip();
   RECT b = r.Box();

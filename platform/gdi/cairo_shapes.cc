@@ -257,10 +257,13 @@ bool CairoDC::Rectangle(int left, int top, int right, int bottom) {
       if (s.r < s.l) s.l = s.r = std::floor((d.l + d.r) / 2);
       if (s.b < s.t) s.t = s.b = std::floor((d.t + d.b) / 2);
     }
-    fill = {{PathOp::kMove, {d.l}, {d.t}},
-            {PathOp::kLine, {d.r + 1}, {d.t}},
-            {PathOp::kLine, {d.r + 1}, {d.b + 1}},
-            {PathOp::kLine, {d.l}, {d.b + 1}},
+    // An inside-frame figure is shrunk as a whole: the fill ends under the outline's middle,
+    // so nothing of the brush shows past a rounded or bevelled corner.
+    const DevBox f = inside ? s : d;
+    fill = {{PathOp::kMove, {f.l}, {f.t}},
+            {PathOp::kLine, {f.r + 1}, {f.t}},
+            {PathOp::kLine, {f.r + 1}, {f.b + 1}},
+            {PathOp::kLine, {f.l}, {f.b + 1}},
             {PathOp::kClose, {}, {}}};
     stroke = {{PathOp::kMove, {s.l}, {s.t}},
               {PathOp::kLine, {s.r}, {s.t}},

@@ -149,11 +149,13 @@ Result<DecodedDib> DecodeDib(const DibRef& dib) {
   out.height = int(h);
   out.has_alpha = bpp == 32 && comp == win::BI_RGB;
   out.monochrome = bpp == 1;
-  out.pixels.assign(w * h, 0xFF000000u);
   if (rle) {
+    out.pixels.assign(w * h, 0xFF000000u);
     DecodeRle(dib.bits, comp == win::BI_RLE4, int(w), int(h), pal, out.pixels);
     return out;
   }
+  // Every pixel is written below: the array is only sized (a memset, not a fill by value).
+  out.pixels.resize(w * h);
   const std::uint64_t stride = ((w * bpp + 31) / 32) * 4;
   // The last row need not be padded.
   const std::uint64_t need = stride * (h - 1) + (w * bpp + 7) / 8;
@@ -177,12 +179,23 @@ Result<DecodedDib> DecodeDib(const DibRef& dib) {
           dst[x] = 0xFF000000u | (Channel(v, rmask) << 16) | (Channel(v, gmask) << 8) | Channel(v, bmask);
         }
         break;
-      case 24:
-        for (std::uint64_t x = 0; x < w; ++x) {
+      case 24: {
+        // Blue, green, red: four bytes read at once give 0x..RRGGBB on a little-endian machine;
+        // the row's last pixel is read byte by byte, as the row need not be padded.
+        std::uint64_t x = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+          for (; x + 1 < w; ++x) {
+            std::uint32_t v;
+            std::memcpy(&v, src + 3 * x, 4);
+            dst[x] = 0xFF000000u | (v & 0xFFFFFFu);
+          }
+        }
+        for (; x < w; ++x) {
           const std::uint8_t* p = src + 3 * x;
           dst[x] = 0xFF000000u | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
         }
         break;
+      }
       case 32:
         if (comp == win::BI_BITFIELDS) {
           for (std::uint64_t x = 0; x < w; ++x) {

@@ -186,6 +186,14 @@ FontChoice ChooseFont(const win::LOGFONTW& lf) {
   return c;
 }
 
+bool FaceKnown(const std::string& face) {
+  if (InstalledFamily(face)) return true;
+  for (const Entry& e : kTable) {
+    if (SameFace(face, e.face)) return true;
+  }
+  return false;
+}
+
 const char* JapaneseFallbackFamily(bool proportional) { return proportional ? "IPAPGothic" : "IPAGothic"; }
 const char* UnicodeFallbackFamily() { return "DejaVu Sans"; }
 

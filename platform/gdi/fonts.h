@@ -20,6 +20,10 @@ struct FontChoice {
 // prefixes for vertical faces are dropped).
 FontChoice ChooseFont(const win::LOGFONTW& lf);
 
+// True when `face` is drawn by a family of its own name or by the table's stand-in for it
+// (not by a fallback of its character set and kind).
+bool FaceKnown(const std::string& face);
+
 // The family used for characters the chosen family lacks: Japanese first, then a wide
 // Unicode family.
 const char* JapaneseFallbackFamily(bool proportional);

@@ -1,13 +1,19 @@
 // The printer surface: a page is collected as a list of drawing calls while a state-only
-// device context answers the queries; at the end of the page the list is replayed band by band
-// on image surfaces (exact raster operations, bounded memory) and each band is placed into the
-// page of a cairo PDF surface at the printer's resolution.
+// device context answers the queries; at the end of the page the list is replayed on the page
+// of a cairo PDF surface as vectors. Raster operations that read the destination's pixels need
+// pixels: the areas they touch are replayed on image surfaces at the printer's resolution and
+// placed over the vector drawing as pictures; a page whose raster work covers most of it, or
+// cannot be bounded, is replayed band by band as pixels (bounded memory) instead.
 #include <cairo-pdf.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <numeric>
+#include <thread>
 
 #include "platform/gdi/internal/cairo_dc.h"
 #include "platform/gdi/surfaces.h"
@@ -36,9 +42,12 @@ class PageRecorder final : public DeviceContext {
     cairo_surface_destroy(probe_);
   }
   const std::vector<Op>& ops() const { return ops_; }
-  // True when some call needs the destination's pixels (raster operations other than copies),
-  // so the page must be rendered as pixels.
-  bool needs_raster() const { return needs_raster_; }
+  // The areas (page pixels, within the clip) whose pixels raster operations read: the
+  // destination rectangles of blits other than copies, inversions of regions.
+  const std::vector<RECT>& raster_areas() const { return areas_; }
+  // True when raster work was done whose area is not known (binary raster operations of the
+  // pen and brush reach whatever is drawn after them): the whole page needs pixels.
+  bool whole_page_raster() const { return whole_page_; }
 
   int GetDeviceCaps(int i) const override { return state_->GetDeviceCaps(i); }
   int SaveDC() override {
@@ -113,7 +122,7 @@ class PageRecorder final : public DeviceContext {
   ZV_SET(int, SetBkMode, GetBkMode)
   ZV_SET(win::UINT, SetTextAlign, GetTextAlign)
   int SetROP2(int v) override {
-    if (v != win::R2_COPYPEN) needs_raster_ = true;
+    if (v != win::R2_COPYPEN) whole_page_ = true;
     Add([=](DeviceContext& d) { d.SetROP2(v); });
     return state_->SetROP2(v);
   }
@@ -237,7 +246,7 @@ class PageRecorder final : public DeviceContext {
     return state_->FrameRgn(r, b, w, h);
   }
   bool InvertRgn(const Region& r) override {
-    needs_raster_ = true;
+    TouchDevice(r.Box());
     Add([=](DeviceContext& d) { d.InvertRgn(r); });
     return state_->InvertRgn(r);
   }
@@ -307,7 +316,7 @@ class PageRecorder final : public DeviceContext {
   bool GetTextExtentPoint32A(std::string_view t, SIZE* s) const override { return state_->GetTextExtentPoint32A(t, s); }
   std::string GetTextFace() const override { return state_->GetTextFace(); }
   bool PatBlt(int x, int y, int cx, int cy, win::DWORD rop) override {
-    Rop(rop);
+    Rop(rop, x, y, cx, cy);
     Add([=](DeviceContext& d) { d.PatBlt(x, y, cx, cy, rop); });
     return state_->PatBlt(x, y, cx, cy, rop);
   }
@@ -318,7 +327,7 @@ class PageRecorder final : public DeviceContext {
   bool StretchBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs, int cys,
                   win::DWORD rop) override {
     if (!src) return PatBlt(x, y, cx, cy, rop);
-    Rop(rop);
+    Rop(rop, x, y, cx, cy);
     auto dib = Capture(src, xs, ys, cxs, cys);
     if (!dib) return false;
     Add([=](DeviceContext& d) {
@@ -329,7 +338,7 @@ class PageRecorder final : public DeviceContext {
   }
   bool StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys, const DibRef& dib,
                      win::DWORD rop) override {
-    Rop(rop);
+    Rop(rop, x, y, cx, cy);
     Add([=, k = Keep(dib)](DeviceContext& d) { d.StretchDIBits(x, y, cx, cy, xs, ys, cxs, cys, k->ref(), rop); });
     return true;
   }
@@ -340,7 +349,7 @@ class PageRecorder final : public DeviceContext {
   }
   bool MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, const DibRef* mask, int xm,
                int ym, win::DWORD rop4) override {
-    needs_raster_ = true;
+    TouchLogical(x, y, cx, cy);
     std::shared_ptr<const Dib> s = src ? Capture(src, xs, ys, cx, cy) : nullptr;
     std::shared_ptr<const Dib> m = mask ? Keep(*mask) : nullptr;
     Add([=](DeviceContext& d) {
@@ -362,7 +371,7 @@ class PageRecorder final : public DeviceContext {
   }
   bool DibBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, int cxs, int cys,
               win::DWORD rop) override {
-    Rop(rop);
+    Rop(rop, x, y, cx, cy);
     std::shared_ptr<const Dib> s = src ? Keep(*src) : nullptr;
     Add([=](DeviceContext& d) {
       std::optional<DibRef> r;
@@ -373,7 +382,7 @@ class PageRecorder final : public DeviceContext {
   }
   bool DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, const DibRef* mask, int xm, int ym,
                   win::DWORD rop4) override {
-    needs_raster_ = true;
+    TouchLogical(x, y, cx, cy);
     std::shared_ptr<const Dib> s = src ? Keep(*src) : nullptr;
     std::shared_ptr<const Dib> m = mask ? Keep(*mask) : nullptr;
     Add([=](DeviceContext& d) {
@@ -403,10 +412,33 @@ class PageRecorder final : public DeviceContext {
 
  private:
   void Add(Op op) { ops_.push_back(std::move(op)); }
-  // Copies of the source or the pattern, black and white need no destination pixels.
-  void Rop(win::DWORD rop) {
+  // Copies of the source or the pattern, black and white need no destination pixels; any
+  // other operation reads the pixels of its destination rectangle (logical units).
+  void Rop(win::DWORD rop, int x, int y, int cx, int cy) {
     unsigned code = (rop >> 16) & 0xFF;
-    if (code != 0x00 && code != 0xFF && code != 0xCC && code != 0xF0) needs_raster_ = true;
+    if (code != 0x00 && code != 0xFF && code != 0xCC && code != 0xF0) TouchLogical(x, y, cx, cy);
+  }
+  void TouchLogical(int x, int y, int cx, int cy) {
+    auto at = [](std::int64_t v) { return int(std::clamp<std::int64_t>(v, INT32_MIN / 2, INT32_MAX / 2)); };
+    POINT p[4] = {{x, y}, {at(std::int64_t(x) + cx), y}, {x, at(std::int64_t(y) + cy)},
+                  {at(std::int64_t(x) + cx), at(std::int64_t(y) + cy)}};
+    state_->LPtoDP(p);
+    RECT r{p[0].x, p[0].y, p[0].x, p[0].y};
+    for (const POINT& q : p) {
+      r.left = std::min(r.left, q.x);
+      r.top = std::min(r.top, q.y);
+      r.right = std::max(r.right, q.x);
+      r.bottom = std::max(r.bottom, q.y);
+    }
+    TouchDevice(r);
+  }
+  // Keeps a device rectangle, grown by a pixel each way for the rounding of its edges and cut
+  // to the clip.
+  void TouchDevice(RECT r) {
+    const RECT clip = state_->DeviceClipBox();
+    r = {std::max(r.left - 1, clip.left), std::max(r.top - 1, clip.top), std::min(r.right + 1, clip.right),
+         std::min(r.bottom + 1, clip.bottom)};
+    if (r.left < r.right && r.top < r.bottom) areas_.push_back(r);
   }
   static int DibWidth(const Dib& d) {
     auto h = win::LoadRecord<win::BITMAPINFOHEADER>(d.info);
@@ -429,12 +461,63 @@ class PageRecorder final : public DeviceContext {
   cairo_surface_t* probe_;
   std::unique_ptr<detail::CairoDC> state_;
   std::vector<Op> ops_;
-  bool needs_raster_ = false;
+  std::vector<RECT> areas_;
+  bool whole_page_ = false;
 };
 
 cairo_status_t WriteToFile(void* closure, const unsigned char* data, unsigned int length) {
   return std::fwrite(data, 1, length, static_cast<FILE*>(closure)) == length ? CAIRO_STATUS_SUCCESS
                                                                              : CAIRO_STATUS_WRITE_ERROR;
+}
+
+// Paints the pixels of `area` (page pixels) from an image surface whose first pixel is page
+// pixel (ox, oy) onto a page scaled by `pt` points per pixel. Grey pixels (black text and
+// lines) over a white page are kept as 8-bit coverage painted in black, a quarter of the
+// memory of colour ones. Opaque: the pixels cover the drawing beneath them, white included, so
+// they are painted as they are (a coverage mask would be composed and resampled apart).
+void PaintPixels(cairo_t* cr, cairo_surface_t* image, int ox, int oy, RECT area, double pt, bool opaque) {
+  const int stride = cairo_image_surface_get_stride(image) / 4;
+  const auto* px = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(image));
+  const int w = area.right - area.left, h = area.bottom - area.top;
+  auto row_of = [&](int y) { return px + size_t(y - oy) * stride + (area.left - ox); };
+  bool grey = !opaque;
+  for (int y = area.top; y < area.bottom && grey; ++y) {
+    const std::uint32_t* row = row_of(y);
+    for (int x = 0; x < w; ++x) {
+      const std::uint32_t v = row[x];
+      if (((v >> 16) & 0xFF) != (v & 0xFF) || ((v >> 8) & 0xFF) != (v & 0xFF)) {
+        grey = false;
+        break;
+      }
+    }
+  }
+  cairo_surface_t* tile = cairo_image_surface_create(grey ? CAIRO_FORMAT_A8 : CAIRO_FORMAT_RGB24, w, h);
+  cairo_surface_flush(tile);
+  unsigned char* tdata = cairo_image_surface_get_data(tile);
+  const int tstride = cairo_image_surface_get_stride(tile);
+  for (int y = 0; y < h; ++y) {
+    const std::uint32_t* src = row_of(area.top + y);
+    if (grey) {
+      for (int x = 0; x < w; ++x) tdata[size_t(y) * tstride + x] = std::uint8_t(255 - (src[x] & 0xFF));
+    } else {
+      std::memcpy(tdata + size_t(y) * tstride, src, size_t(w) * 4);
+    }
+  }
+  cairo_surface_mark_dirty(tile);
+  // The picture covers its area exactly; a clip around it would be written to the PDF rounded
+  // and leave hairline gaps between neighbouring pictures.
+  cairo_save(cr);
+  cairo_scale(cr, pt, pt);
+  if (grey) {
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_mask_surface(cr, tile, area.left, area.top);
+  } else {
+    cairo_set_source_surface(cr, tile, area.left, area.top);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    cairo_paint(cr);
+  }
+  cairo_restore(cr);
+  cairo_surface_destroy(tile);
 }
 
 // The PDF surface keeps every image painted on a page until the page ends, so only the tiles
@@ -460,48 +543,55 @@ void PaintInkedTiles(cairo_t* cr, cairo_surface_t* band, int y0, int rows, doubl
       }
     }
     if (bottom < 0) continue;
-    const int th = bottom - top + 1;
-    // Grey tiles (black text and lines) are kept as 8-bit coverage painted in black over the
-    // white page, a quarter of the memory of colour tiles.
-    bool grey = true;
-    for (int y = top; y <= bottom && grey; ++y) {
-      const std::uint32_t* row = px + size_t(y) * stride + x0;
-      for (int x = 0; x < tw; ++x) {
-        const std::uint32_t v = row[x];
-        if (((v >> 16) & 0xFF) != (v & 0xFF) || ((v >> 8) & 0xFF) != (v & 0xFF)) {
-          grey = false;
-          break;
-        }
-      }
-    }
-    cairo_surface_t* tile = cairo_image_surface_create(grey ? CAIRO_FORMAT_A8 : CAIRO_FORMAT_RGB24, tw, th);
-    cairo_surface_flush(tile);
-    unsigned char* tdata = cairo_image_surface_get_data(tile);
-    const int tstride = cairo_image_surface_get_stride(tile);
-    for (int y = 0; y < th; ++y) {
-      const std::uint32_t* src = px + size_t(top + y) * stride + x0;
-      if (grey) {
-        for (int x = 0; x < tw; ++x) tdata[size_t(y) * tstride + x] = std::uint8_t(255 - (src[x] & 0xFF));
-      } else {
-        std::memcpy(tdata + size_t(y) * tstride, src, size_t(tw) * 4);
-      }
-    }
-    cairo_surface_mark_dirty(tile);
-    cairo_save(cr);
-    cairo_scale(cr, pt, pt);
-    cairo_rectangle(cr, x0, y0 + top, tw, th);
-    cairo_clip(cr);
-    if (grey) {
-      cairo_set_source_rgb(cr, 0, 0, 0);
-      cairo_mask_surface(cr, tile, x0, y0 + top);
-    } else {
-      cairo_set_source_surface(cr, tile, x0, y0 + top);
-      cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
-      cairo_paint(cr);
-    }
-    cairo_restore(cr);
-    cairo_surface_destroy(tile);
+    PaintPixels(cr, band, 0, y0, RECT{x0, y0 + top, x0 + tw, y0 + bottom + 1}, pt, false);
   }
+}
+
+// Runs job(0) .. job(n - 1) on up to as many threads as the machine has cores.
+void RunOnAllCores(size_t n, const std::function<void(size_t)>& job) {
+  const size_t threads = std::min<size_t>(n, std::max(1u, std::thread::hardware_concurrency()));
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < n;) job(i);
+  };
+  std::vector<std::thread> pool;
+  for (size_t t = 1; t < threads; ++t) pool.emplace_back(work);
+  work();
+  for (std::thread& t : pool) t.join();
+}
+
+// The areas raster operations read, as pictures to place over the vector drawing: grown to
+// the grid of the page's pixels that fall on whole points (every 25 pixels at 300 or 600 dpi),
+// so that a reader placing a picture lands on whole pixels and does not resample it, and
+// joined where they overlap or lie close (one picture is cheaper than two neighbours).
+std::vector<RECT> PictureAreas(std::vector<RECT> areas, int dpi, int page_w, int page_h) {
+  const int grid = dpi / std::gcd(dpi, 72);
+  if (grid <= 50) {
+    auto down = [&](int v) { return v / grid * grid; };
+    auto up = [&](int v, int most) { return std::min(most, (v + grid - 1) / grid * grid); };
+    for (RECT& r : areas) r = {down(r.left), down(r.top), up(r.right, page_w), up(r.bottom, page_h)};
+  }
+  constexpr int kNear = 16;
+  auto near = [](const RECT& a, const RECT& b) {
+    return a.left <= b.right + kNear && b.left <= a.right + kNear && a.top <= b.bottom + kNear &&
+           b.top <= a.bottom + kNear;
+  };
+  for (bool joined = true; joined;) {
+    joined = false;
+    for (size_t i = 0; i < areas.size(); ++i) {
+      for (size_t j = i + 1; j < areas.size(); ++j) {
+        if (!near(areas[i], areas[j])) continue;
+        RECT& a = areas[i];
+        const RECT& b = areas[j];
+        a = {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+             std::max(a.bottom, b.bottom)};
+        areas.erase(areas.begin() + std::ptrdiff_t(j));
+        joined = true;
+        --j;
+      }
+    }
+  }
+  return areas;
 }
 
 }  // namespace
@@ -562,47 +652,85 @@ Status PrinterSurface::EndPage() {
   if (!m.page) return Status::InvalidArgument("no page is open");
   const double pt = 72.0 / m.dpi;
   cairo_pdf_surface_set_size(m.pdf, m.page_w * pt, m.page_h * pt);
-  detail::DeviceInfo info{m.page_w, m.page_h, double(m.dpi), double(m.dpi), win::DT_RASPRINTER, 24};
-  if (!m.page->needs_raster()) {
-    // Nothing needs the page's pixels: draw it as vectors, text as text.
+  const detail::DeviceInfo info{m.page_w, m.page_h, double(m.dpi), double(m.dpi), win::DT_RASPRINTER, 24};
+  const std::vector<Op>& ops = m.page->ops();
+  std::vector<RECT> pictures = PictureAreas(m.page->raster_areas(), m.dpi, m.page_w, m.page_h);
+  double covered = 0;
+  for (const RECT& r : pictures) covered += double(r.right - r.left) * (r.bottom - r.top);
+  // Pictures over half the page, or very many of them, cost more than the page as pixels.
+  constexpr size_t kMostPictures = 64;
+  const bool whole = m.page->whole_page_raster() || covered * 2 >= double(m.page_w) * m.page_h ||
+                     pictures.size() > kMostPictures;
+  Status result;
+  if (!whole) {
+    // The pictures are drawn on the other cores while this one draws the vectors: each is
+    // the whole page replayed on an image of its area, so it holds what lies beneath the
+    // raster operations and what is drawn over them afterwards.
+    std::vector<cairo_surface_t*> images(pictures.size(), nullptr);
+    auto draw_pictures = [&] {
+      RunOnAllCores(pictures.size(), [&](size_t i) {
+        const RECT& r = pictures[i];
+        cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, r.right - r.left, r.bottom - r.top);
+        if (cairo_surface_status(img) == CAIRO_STATUS_SUCCESS) {
+          cairo_surface_flush(img);
+          std::memset(cairo_image_surface_get_data(img), 0xFF,
+                      size_t(cairo_image_surface_get_stride(img)) * (r.bottom - r.top));
+          cairo_surface_mark_dirty(img);
+          detail::CairoDC dc(img, info, r.left, r.top);
+          for (const Op& op : ops) op(dc);
+        }
+        cairo_surface_flush(img);
+        images[i] = img;
+      });
+    };
+    std::thread painter;
+    if (!pictures.empty()) painter = std::thread(draw_pictures);
+    // Nothing else needs the page's pixels: the vectors, text as text.
     cairo_surface_set_device_scale(m.pdf, pt, pt);
     {
       detail::CairoDC dc(m.pdf, info);
-      for (const Op& op : m.page->ops()) op(dc);
+      for (const Op& op : ops) op(dc);
     }
     cairo_surface_set_device_scale(m.pdf, 1, 1);
-    cairo_surface_show_page(m.pdf);
-    m.page.reset();
-    ++pages_;
-    if (cairo_surface_status(m.pdf) != CAIRO_STATUS_SUCCESS) return Status::IOError("writing the PDF page failed");
-    return Status::Ok();
-  }
-  cairo_t* cr = cairo_create(m.pdf);
-  // A band of about 32 MiB: a whole page at 600 dpi would take far more, and the band is
-  // reused for every strip of the page.
-  int rows = band_rows_ > 0 ? band_rows_ : std::max(1, int((32u << 20) / (4u * unsigned(m.page_w))));
-  rows = std::min(rows, m.page_h);
-  cairo_surface_t* band = cairo_image_surface_create(CAIRO_FORMAT_RGB24, m.page_w, rows);
-  Status result;
-  if (cairo_surface_status(band) != CAIRO_STATUS_SUCCESS) {
-    result = Status::IOError("cannot allocate a band of the page");
-  } else {
-    for (int y0 = 0; y0 < m.page_h; y0 += rows) {
-      int h = std::min(rows, m.page_h - y0);
-      cairo_surface_flush(band);
-      std::memset(cairo_image_surface_get_data(band), 0xFF, size_t(cairo_image_surface_get_stride(band)) * rows);
-      cairo_surface_mark_dirty(band);
-      {
-        detail::CairoDC dc(band, info, 0, y0);
-        for (const Op& op : m.page->ops()) op(dc);
+    if (painter.joinable()) painter.join();
+    cairo_t* cr = cairo_create(m.pdf);
+    for (size_t i = 0; i < pictures.size(); ++i) {
+      if (cairo_surface_status(images[i]) != CAIRO_STATUS_SUCCESS) {
+        result = Status::IOError("cannot allocate a picture of the page");
+      } else {
+        PaintPixels(cr, images[i], pictures[i].left, pictures[i].top, pictures[i], pt, true);
       }
-      cairo_surface_flush(band);
-      PaintInkedTiles(cr, band, y0, h, pt);
+      cairo_surface_destroy(images[i]);
     }
+    cairo_show_page(cr);
+    cairo_destroy(cr);
+  } else {
+    cairo_t* cr = cairo_create(m.pdf);
+    // A band of about 32 MiB: a whole page at 600 dpi would take far more, and the band is
+    // reused for every strip of the page.
+    int rows = band_rows_ > 0 ? band_rows_ : std::max(1, int((32u << 20) / (4u * unsigned(m.page_w))));
+    rows = std::min(rows, m.page_h);
+    cairo_surface_t* band = cairo_image_surface_create(CAIRO_FORMAT_RGB24, m.page_w, rows);
+    if (cairo_surface_status(band) != CAIRO_STATUS_SUCCESS) {
+      result = Status::IOError("cannot allocate a band of the page");
+    } else {
+      for (int y0 = 0; y0 < m.page_h; y0 += rows) {
+        int h = std::min(rows, m.page_h - y0);
+        cairo_surface_flush(band);
+        std::memset(cairo_image_surface_get_data(band), 0xFF, size_t(cairo_image_surface_get_stride(band)) * rows);
+        cairo_surface_mark_dirty(band);
+        {
+          detail::CairoDC dc(band, info, 0, y0);
+          for (const Op& op : ops) op(dc);
+        }
+        cairo_surface_flush(band);
+        PaintInkedTiles(cr, band, y0, h, pt);
+      }
+    }
+    cairo_surface_destroy(band);
+    cairo_show_page(cr);
+    cairo_destroy(cr);
   }
-  cairo_surface_destroy(band);
-  cairo_show_page(cr);
-  cairo_destroy(cr);
   m.page.reset();
   ++pages_;
   if (result.ok() && cairo_surface_status(m.pdf) != CAIRO_STATUS_SUCCESS) {

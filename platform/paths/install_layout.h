@@ -52,4 +52,22 @@ inline std::string ProgramIn(std::string_view folder, std::string_view prefix, s
   return PrefixFolder(prefix, kProgramsFolder) + "/" + std::string(name);
 }
 
+// Takes the program folder of the settings ("AppPath"; empty: none), the install's data
+// folder (<prefix>/share/zelvora) and a file name; gives the file in the first folder that
+// holds it as a regular file (the settings' folder when neither does, so a viewer names the
+// file it missed). The help commands of the programs find their pages through this.
+inline std::string FileInFolders(std::string_view app_path, std::string_view data_folder, std::string_view name) {
+  for (std::string_view folder : {app_path, data_folder}) {
+    if (folder.empty()) continue;
+    std::string path(folder);
+    if (path.back() != '/') path += '/';
+    path += name;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
+  }
+  std::string path(app_path.empty() ? data_folder : app_path);
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path + std::string(name);
+}
+
 }  // namespace zv::paths

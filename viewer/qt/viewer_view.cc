@@ -568,10 +568,14 @@ int CViewerView::SetZoom(int zoom, int anchor_x, int anchor_y) {
   zoom_percent_ = z.percent;
   display_res_ = z.resolution;
   (void)anchor_x;
-  const int old_v = vpos_;
+  const int old_v = vpos_, old_row = current_;
   RecomputeScroll();
   if (layout_.vertical.enabled) {
-    const int target = int(fraction * layout_.content_height) - ay;
+    int target = int(fraction * layout_.content_height) - ay;
+    // Whole-page mode shows a sheet whole: the current sheet starts at the top rather than
+    // the anchor's point staying put, which would cut the sheet in two.
+    if (zoom_mode_ == view::kWholePage && layout_.rows > 0)
+      target = std::clamp(old_row, 0, layout_.rows - 1) * (page_h_ + 4);
     vpos_ = old_v;  // ScrollTo measures the move from here
     ScrollTo(-1, target);
   }

@@ -7,6 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cairo-pdf.h>
+#include <cairo.h>
+
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -15,6 +19,7 @@
 #include "capture/spool/spool.h"
 #include "capture/ulmerith/resident.h"
 #include "jobdoc/image.h"
+#include "jobdoc/private_records.h"
 #include "platform/fs/files.h"
 #include "platform/gdi/emf/builder.h"
 #include "platform/gdi/testing/box_pdf.h"
@@ -164,6 +169,89 @@ TEST(Feeder, CommandLineSendsMetafilesAndPdfsAsOneJob) {
   ASSERT_TRUE(doc.ok()) << doc.status().ToString();
   ASSERT_EQ(doc->pages.size(), 3u);
   EXPECT_EQ(doc->pages[2].trailer->paper_code, 13u);  // B5
+}
+
+// A PDF of text arrives as drawing: its page holds the words as the private text records the
+// capture library re-records text into (the page is no picture), and the capture log counts
+// the page as records.
+TEST(Feeder, TextPdfArrivesAsTextRecords) {
+  testing::TempRoot root;
+  std::vector<std::vector<std::string>> started;
+  winmsg::Window client;
+  Resident::Options o;
+  o.start_program = [&](const std::vector<std::string>& argv) {
+    started.push_back(argv);
+    auto w = winmsg::Window::Create("ClientFrame", "client", winmsg::DefWindowProc);
+    if (w.ok()) {
+      client = std::move(*w);
+      winmsg::SetProp(client.hwnd(), kClientProperty, 1);
+    }
+    return Status::Ok();
+  };
+  auto resident = Resident::Create(std::move(o));
+  ASSERT_TRUE(resident.ok());
+
+  const std::string pdf_path = root.str() + "/letter.pdf";
+  {
+    cairo_surface_t* s = cairo_pdf_surface_create(pdf_path.c_str(), 595.28, 841.89);
+    cairo_t* cr = cairo_create(s);
+    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, 12);
+    cairo_move_to(cr, 72, 100);
+    cairo_show_text(cr, "Dear colleague");
+    cairo_select_font_face(cr, "IPAGothic", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_move_to(cr, 72, 130);
+    cairo_show_text(cr, "会議");
+    cairo_show_page(cr);
+    cairo_destroy(cr);
+    cairo_surface_finish(s);
+    cairo_surface_destroy(s);
+  }
+  process::StartOptions p;
+  p.argv = {testing::BinPath("zelvora-feeder"), "--title", "letter", "--resolution", "300", pdf_path};
+  auto feeder = process::Start(p);
+  ASSERT_TRUE(feeder.ok());
+  Result<int> code = Status::Timeout("running");
+  for (int i = 0; i < 3000 && !code.ok(); ++i) {
+    winmsg::PumpMessages();
+    code = feeder->Wait(0);
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(code.ok());
+  EXPECT_EQ(*code, 0);
+  ASSERT_EQ(started.size(), 1u);
+  auto bytes = fs::ReadFile(started[0][1]);
+  ASSERT_TRUE(bytes.ok());
+  std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
+  auto doc = jobdoc::ReadDocumentImage(image, true);
+  ASSERT_TRUE(doc.ok()) << doc.status().ToString();
+  ASSERT_EQ(doc->pages.size(), 1u);
+  const std::vector<std::uint8_t>& mf = doc->pages[0].metafile;
+  std::string text;
+  bool bitmap = false;
+  for (std::size_t at = 0; at + 8 <= mf.size();) {
+    std::uint32_t type, size;
+    std::memcpy(&type, mf.data() + at, 4);
+    std::memcpy(&size, mf.data() + at + 4, 4);
+    if (size < 8 || at + size > mf.size()) break;
+    if (type == 81) bitmap = true;  // STRETCHDIBITS
+    auto pr = jobdoc::ParsePrivateRecord(std::span<const std::uint8_t>(mf.data() + at, size));
+    if (pr.ok() && pr->kind == jobdoc::PrivateRecord::Kind::kTextRun) text += pr->run.text;
+    if (pr.ok() && pr->kind == jobdoc::PrivateRecord::Kind::kCharList)
+      for (const auto& c : pr->chars) {
+        if (c.code > 0xFF) text.push_back(static_cast<char>(c.code >> 8));
+        text.push_back(static_cast<char>(c.code & 0xFF));
+      }
+    at += size;
+  }
+  EXPECT_FALSE(bitmap);
+  EXPECT_NE(text.find("Dear"), std::string::npos) << text;
+  EXPECT_NE(text.find("colleague"), std::string::npos) << text;
+  EXPECT_NE(text.find("\x89\xEF\x8B\x63"), std::string::npos);  // 会議 in CP932
+  auto log = fs::ReadFile(CaptureLogPath());
+  ASSERT_TRUE(log.ok());
+  EXPECT_NE(log->find("1 pages as records"), std::string::npos) << *log;
+  EXPECT_NE(log->find("0 pages as pictures"), std::string::npos) << *log;
 }
 
 }  // namespace

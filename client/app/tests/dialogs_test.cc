@@ -28,6 +28,7 @@
 #include "platform/registry/registry.h"
 #include "platform/shm/shm.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/winmsg.h"
 
@@ -36,12 +37,7 @@ namespace {
 
 namespace fsys = std::filesystem;
 
-void Init() {
-  static int argc = 1;
-  static char name[] = "ostrane_dialogs_test";
-  static char* argv[] = {name, nullptr};
-  if (QApplication::instance() == nullptr) new QApplication(argc, argv);
-}
+void Init() { zv::testing::QtApp(); }
 
 void Shot(QWidget& w, const char* name) {
   w.show();

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QFontDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -18,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTabBar>
@@ -28,6 +30,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <regex>
 
 #include "client/config.h"
 #include "client/handover.h"
@@ -38,7 +41,10 @@
 #include "platform/registry/registry.h"
 #include "platform/spool/folder_spooler.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/latin_texts.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
+#include "viewer/qt/prompter.h"
 #include "viewer/qt/viewer_view.h"
 #include "viewer/viewer_doc.h"
 
@@ -47,13 +53,7 @@ namespace {
 
 namespace fsys = std::filesystem;
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "ostrane_frame_test";
-  static char* argv[] = {name, nullptr};
-  if (QApplication::instance() == nullptr) new QApplication(argc, argv);
-  return *qApp;
-}
+QApplication& App() { return zv::testing::QtApp(); }
 
 class RecordingStatus : public PrinterStatusSource {
  public:
@@ -61,6 +61,36 @@ class RecordingStatus : public PrinterStatusSource {
   void OnStartUp(const std::string& address) override { asked.push_back("start " + address); }
   void OnPrinterSelected(const std::string& address) override { asked.push_back("select " + address); }
   void OnTimer4(bool run_active) override { asked.push_back(run_active ? "timer 1" : "timer 0"); }
+};
+
+// Answers the modal dialogs the frame runs through the viewer's prompter, one answer a
+// dialog in turn (none left: cancelled), and keeps their titles.
+class DialogAnswers : public viewer::ViewerPrompter {
+ public:
+  DialogAnswers() { viewer::SetPrompter(this); }
+  ~DialogAnswers() override { viewer::SetPrompter(nullptr); }
+  void Message(QWidget*, const std::string&, viewer::PromptIcon) override {}
+  bool AskYesNo(QWidget*, const std::string&) override { return false; }
+  std::optional<std::string> ChooseFolder(QWidget*, const std::string&) override { return std::nullopt; }
+  std::optional<unsigned> AskPageNumber(QWidget*, int) override { return std::nullopt; }
+  std::optional<int> AskZoomPercent(QWidget*, int) override { return std::nullopt; }
+  int RunDialog(QDialog* d) override {
+    titles.push_back(d->windowTitle().toStdString());
+    if (answers.empty()) return QDialog::Rejected;
+    auto answer = answers.front();
+    answers.erase(answers.begin());
+    return answer(d);
+  }
+  // An answer to the name dialog: types the name and presses OK.
+  static std::function<int(QDialog*)> Name(const std::string& name) {
+    return [name](QDialog* d) {
+      d->findChild<QLineEdit*>("1101")->setText(QString::fromStdString(name));
+      d->findChild<QPushButton*>("1102")->click();
+      return d->result();
+    };
+  }
+  std::vector<std::function<int(QDialog*)>> answers;
+  std::vector<std::string> titles;
 };
 
 class FrameTest : public ::testing::Test {
@@ -437,7 +467,8 @@ TEST_F(FrameTest, PanelShowsStoredSettingsAndFillsTheRequest) {
   EXPECT_EQ(o.copies, 100);
   EXPECT_TRUE(o.collate);
   EXPECT_EQ(o.device, "Office A");
-  EXPECT_EQ(o.h_left, "<日付>");
+  // The request's header is the print document's: the date put in, the page left.
+  EXPECT_TRUE(std::regex_match(o.h_left, std::regex("\\d{4}/\\d{2}/\\d{2}"))) << o.h_left;
   EXPECT_EQ(o.h_right, "<ページ>");
   ASSERT_EQ(o.jobs.size(), 1u);
   EXPECT_EQ(o.jobs[0].name, "A");
@@ -672,8 +703,11 @@ TEST_F(FrameTest, TabCycleDefaultLookTopmostAndRateClearing) {
     f->ClearReductionRate();
     ASSERT_EQ(prompt_.shown.size(), 1u);
     EXPECT_EQ(prompt_.shown[0].text, "削減率をクリアします。\nよろしいですか？");
-    EXPECT_EQ(rate->text().toStdString(), a == PromptAnswer::kYes ? "削減率: 0.0%  印刷枚数:0 総ﾍﾟｰｼﾞ数:0"
-                                                                  : "削減率:25.0%  印刷枚数:30 総ﾍﾟｰｼﾞ数:40");
+    // Cleared, the line counts only the document in the window (one page a sheet).
+    const std::string pages = std::to_string(f->document().GetAllPage());
+    EXPECT_EQ(rate->text().toStdString(), a == PromptAnswer::kYes
+                                              ? "削減率: 0.0%  印刷枚数:" + pages + " 総ﾍﾟｰｼﾞ数:" + pages
+                                              : "削減率:25.0%  印刷枚数:30 総ﾍﾟｰｼﾞ数:40");
   }
   prompt_.answer = PromptAnswer::kYes;
 }
@@ -703,6 +737,197 @@ TEST_F(FrameTest, HeaderTokensFollowThePrinterChoice) {
   f->show();
   QTest::qWait(300);  // let the page worker draw the preview before the picture
   f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_header_printer.png"));
+}
+
+TEST_F(FrameTest, HeaderPageButtonsEditTheFormatFileAndPutTokensAtTheCursor) {
+  WritePrinters({"Office A"});
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/Format.fmt", ComposeFormatFile({{"なし", "", "", ""},
+                                                                           {"社内", "<日付>", "社外秘", "<ページ>"},
+                                                                           {"控え", "a", "b", "c"}}))
+                  .ok());
+  DialogAnswers dialogs;
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQt.tmp", 2), "/n", "T"})));
+  WaitPrinters(*f);
+  f->findChild<QTabWidget*>("1005")->setCurrentIndex(1);
+  f->show();
+  QApplication::setActiveWindow(f.get());
+  auto* page = f->header_page();
+  auto* list = page->findChild<QComboBox*>("1070");
+  auto edit = [&](int i) { return page->findChild<QLineEdit*>(QString::number(1088 + i)); };
+  auto click = [&](int id) { page->findChild<QAbstractButton*>(QString::number(id))->click(); };
+  auto choose = [&](int index) {
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+  };
+  auto names = [&] {
+    std::vector<std::string> v;
+    for (const auto& it : ParseFormatFile(*fs::ReadFile(app_ + "/Format.fmt"))) v.push_back(it.name);
+    return v;
+  };
+  auto texts = [&](const std::string& name) {
+    for (const auto& it : ParseFormatFile(*fs::ReadFile(app_ + "/Format.fmt")))
+      if (it.name == name) return it.left + "|" + it.center + "|" + it.right;
+    return std::string("(none)");
+  };
+
+  // The icon buttons say what they do in their tooltips; "改" is there but hidden.
+  const std::pair<int, const char*> tips[] = {
+      {1084, "名前の変更"}, {1083, "削除"},       {1094, "保存"},       {1091, "フォント"},
+      {1092, "ページ数"},   {1093, "総ページ数"}, {1095, "日付"},       {1100, "時刻"},
+      {1096, "ユーザ名"},   {1097, "マシン名"},   {1098, "プリンタ名"},
+  };
+  for (const auto& [id, tip] : tips) {
+    auto* b = page->findChild<QAbstractButton*>(QString::number(id));
+    ASSERT_NE(b, nullptr) << id;
+    EXPECT_EQ(b->toolTip().toStdString(), tip) << id;
+    EXPECT_FALSE(b->icon().isNull()) << id;
+  }
+  auto* line_break = page->findChild<QPushButton*>("1099");
+  ASSERT_NE(line_break, nullptr);
+  EXPECT_EQ(line_break->text().toStdString(), "改");
+  EXPECT_TRUE(line_break->isHidden());
+
+  // A token goes where the caret (or the selection) of the edit last focused is, and the
+  // preview gets it with this side's values put in.
+  const std::string account = f->config().account, machine = f->config().machine;
+  struct TokenCase {
+    int edit, button;
+    int from, to;                 // the selection before the click
+    std::string typed, expanded;  // the edit's text after, the print document's ("" : pattern)
+  } cases[] = {
+      {1, 1092, 1, 1, "A<ページ>B", "A<ページ>B"},
+      {1, 1093, 0, 2, "<総ページ>", "<総ページ>"},
+      {0, 1096, 2, 2, "AB<ユーザ名>", "AB" + account},
+      {2, 1097, 0, 0, "<マシン名>AB", machine + "AB"},
+      {1, 1098, 1, 1, "A<プリンタ名>B", "AOffice AB"},
+      {0, 1095, 1, 2, "A<日付>", ""},
+      {2, 1100, 1, 2, "A<時刻>", ""},
+      {1, 1099, 1, 1, "A<改行>B", "A<改行>B"},
+  };
+  for (const auto& c : cases) {
+    for (int i = 0; i < 3; ++i) edit(i)->setText("AB");
+    edit(c.edit)->setFocus();
+    edit(c.edit)->setSelection(c.from, c.to - c.from);
+    if (c.from == c.to) edit(c.edit)->setCursorPosition(c.from);
+    click(c.button);
+    EXPECT_EQ(edit(c.edit)->text().toStdString(), c.typed) << c.button;
+    EXPECT_TRUE(edit(c.edit)->hasFocus()) << c.button;
+    int points = 0;
+    viewer::HeaderFooterTexts h, foot;
+    f->document().viewer().GetHeaderFooter(&points, &h, &foot, nullptr);
+    const std::string doc_text = c.edit == 0 ? h.left : c.edit == 1 ? h.centre : h.right;
+    if (c.expanded.empty()) {
+      EXPECT_TRUE(std::regex_match(doc_text, std::regex("A(\\d{4}/\\d{2}/\\d{2}|\\d{2}:\\d{2})"))) << doc_text;
+    } else {
+      EXPECT_EQ(doc_text, c.expanded) << c.button;
+    }
+  }
+
+  // Item 0 is neither renamed nor deleted, and no dialog opens for it.
+  choose(0);
+  click(1084);
+  click(1083);
+  EXPECT_TRUE(dialogs.titles.empty());
+  std::vector<std::string> said;
+  for (const auto& m : prompt_.shown) said.push_back(m.text);
+  EXPECT_EQ(said, (std::vector<std::string>{"項目[なし]の名前は変更できません。", "項目[なし]は削除できません。"}));
+  prompt_.shown.clear();
+
+  // Rename: a taken name asks again; the name taken reaches the list and the file.
+  choose(1);
+  EXPECT_EQ(edit(1)->text().toStdString(), "社外秘");
+  dialogs.answers = {DialogAnswers::Name("控え"), DialogAnswers::Name("社外")};
+  click(1084);
+  EXPECT_EQ(dialogs.titles, (std::vector<std::string>{"名前の変更", "名前の変更"}));
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, "その項目名は登録済みです。");
+  EXPECT_EQ(prompt_.shown[0].title, "ヘッダ・フッタ編集");
+  EXPECT_EQ(list->itemText(1).toStdString(), "社外");
+  EXPECT_EQ(names(), (std::vector<std::string>{"なし", "社外", "控え"}));
+  click(1084);  // cancelled: nothing changes
+  EXPECT_EQ(names(), (std::vector<std::string>{"なし", "社外", "控え"}));
+
+  // Texts edited over a format go back into it when another is chosen.
+  edit(0)->setFocus();
+  edit(0)->setCursorPosition(0);
+  click(1092);
+  choose(2);
+  EXPECT_EQ(texts("社外"), "<ページ><日付>|社外秘|<ページ>");
+  EXPECT_EQ(edit(0)->text().toStdString(), "a");
+
+  // Save: the edited texts become a new format; the one shown before keeps its own.
+  edit(0)->setText("");
+  edit(0)->insert("新");
+  dialogs.titles.clear();
+  dialogs.answers = {DialogAnswers::Name("新規")};
+  click(1094);
+  EXPECT_EQ(dialogs.titles, (std::vector<std::string>{"ヘッダ・フッタの保存"}));
+  EXPECT_EQ(names(), (std::vector<std::string>{"なし", "社外", "控え", "新規"}));
+  EXPECT_EQ(texts("新規"), "新|b|c");
+  EXPECT_EQ(texts("控え"), "a|b|c");
+  EXPECT_EQ(list->currentIndex(), 3);
+
+  // Delete asks (No keeps it); deleting the last selects the one before and shows it.
+  prompt_.answer = PromptAnswer::kNo;
+  click(1083);
+  EXPECT_EQ(names().size(), 4u);
+  prompt_.answer = PromptAnswer::kYes;
+  click(1083);
+  EXPECT_EQ(prompt_.shown.back().text, "選択した項目を削除してもよろしいですか？");
+  EXPECT_EQ(names(), (std::vector<std::string>{"なし", "社外", "控え"}));
+  EXPECT_EQ(list->count(), 3);
+  EXPECT_EQ(list->currentIndex(), 2);
+  EXPECT_EQ(edit(0)->text().toStdString(), "a");
+
+  // The font button: the dialog starts from the document's font (the default, 12 points)
+  // and its choice becomes the document's header and footer font.
+  QFont started;
+  dialogs.answers = {[&](QDialog* d) {
+    auto* fd = static_cast<QFontDialog*>(d);
+    started = fd->currentFont();
+    fd->setCurrentFont(QFont("IPAGothic", 14));
+    return int(QDialog::Accepted);
+  }};
+  click(1091);
+  EXPECT_EQ(started.pointSize(), 12);
+  EXPECT_EQ(started.family().toStdString(), "IPAPGothic");
+  win::LOGFONTA lf{};
+  f->document().viewer().GetHeaderFooterFont(&lf);
+  int points = 0;
+  f->document().viewer().GetHeaderFooter(&points, nullptr, nullptr, nullptr);
+  EXPECT_EQ(points, 14);
+  EXPECT_EQ(lf.lfHeight, -19);
+  EXPECT_STREQ(lf.lfFaceName, "IPAGothic");
+
+  choose(1);
+  QTest::qWait(300);  // let the page worker draw the preview before the picture
+  f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_header_page.png"));
+}
+
+TEST(NameDialogTest, TakesNamesUpTo256Characters) {
+  App();
+  std::string c256;  // 256 characters of three bytes each
+  for (int i = 0; i < 256; ++i) c256 += "字";
+  struct Case {
+    std::string text;
+    bool taken;
+  } cases[] = {{"", true}, {"控え", true}, {c256, true}, {c256 + "字", false}};
+  for (const auto& c : cases) {
+    RecordingPrompt prompt;
+    NameDialog d(NameDialog::kSave, &prompt, "", nullptr);
+    EXPECT_EQ(d.windowTitle().toStdString(), "ヘッダ・フッタの保存");
+    d.edit()->setText(QString::fromStdString(c.text));
+    d.accept();
+    EXPECT_EQ(d.result() == QDialog::Accepted, c.taken) << c.text.size();
+    EXPECT_EQ(d.name(), c.taken ? c.text : "");
+    EXPECT_EQ(prompt.shown.size(), c.taken ? 0u : 1u);
+    if (!c.taken) {
+      EXPECT_EQ(prompt.shown[0].text, "入力値が適切ではありません。");
+      EXPECT_EQ(d.edit()->cursorPosition(), 0);
+    }
+  }
+  EXPECT_EQ(NameDialog(NameDialog::kRename, nullptr, "x").windowTitle().toStdString(), "名前の変更");
 }
 
 TEST_F(FrameTest, ClosingWithJobsAsksAndMinimisingWaitsForAGoodOffset) {
@@ -787,13 +1012,15 @@ TEST_F(FrameTest, KeyboardShortcutsOfEachTab) {
 
 TEST_F(FrameTest, WindowPlaceOnFirstStartAndOffTheScreen) {
   WritePrinters({"P"});
+  // A first start and a place off the screen open at the first place, on the screen's free area.
+  const QRect first = FirstPlace(QGuiApplication::primaryScreen()->availableGeometry(), Make()->minimumSizeHint());
   struct Case {
     int left, top, width, height;
     QRect expected;
   } cases[] = {
-      {0, 0, 0, 0, QRect(0, 0, 590, 485)},          // first start: nothing stored
+      {0, 0, 0, 0, first},                          // first start: nothing stored
       {40, 30, 700, 500, QRect(40, 30, 700, 500)},  // on the screen
-      {5000, 30, 700, 500, QRect(0, 0, 590, 485)},  // off the screen
+      {5000, 30, 700, 500, first},                  // off the screen
   };
   for (const auto& c : cases) {
     {
@@ -842,6 +1069,110 @@ TEST_F(FrameTest, StatusPanesShowTheQuotaFromTheServersResultFolder) {
   EXPECT_FALSE(f->pane_text(0).empty());
   ASSERT_TRUE(printers.count() > 0 || printers.wait(5000));
   EXPECT_EQ(f->findChild<QComboBox*>("1068")->currentText(), "Office");  // the server's list
+}
+
+// Takes a text; gives a pattern that matches it literally.
+std::string Literal(const std::string& s) {
+  return std::regex_replace(s, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+}
+
+TEST_F(FrameTest, HandedOverRequestCarriesTheHeaderAsTheDocumentPrintsItAndItsFont) {
+  const std::string share = root_.str() + "/share";
+  for (const char* d : {"/PrintInfo", "/Jobs", "/Result"}) fsys::create_directories(share + d);
+  ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/printers.lst", "[PRINTERS]\r\nOffice=\r\n").ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/Wakeup.inf", "").ok());
+  ASSERT_TRUE(JoinServer(share, "SRV", "share", app_).ok());
+  const std::string user = Literal(CurrentUserName()), machine = Literal(CurrentMachineName());
+  const std::string date = R"(\d{4}/\d{2}/\d{2})", time = R"(\d{2}:\d{2})";
+  // The texts typed on each side (left, centre, right) and the patterns of the request's
+  // lines: the tokens this side knows are put in, the page tokens stay for the printer.
+  struct Case {
+    const char* header[3];
+    const char* footer[3];
+    std::string keys;
+  } cases[] = {
+      {{"<日付> 社外秘", "<ページ>/<総ページ>", "<ユーザ名>"},
+       {"", "", ""},
+       "H_Left=" + date + " 社外秘\nH_Center=<ページ>/<総ページ>\nH_Right=" + user +
+           "\nF_Left=\nF_Center=\nF_Right=\n"},
+      {{"", "", ""},
+       {"<マシン名>", "<プリンタ名> <時刻>", "<改行><ページ>"},
+       "H_Left=\nH_Center=\nH_Right=\nF_Left=" + machine + "\nF_Center=Office " + time + "\nF_Right=<改行><ページ>\n"},
+      {{"", "", ""}, {"", "", ""}, "H_Left=\nH_Center=\nH_Right=\nF_Left=\nF_Center=\nF_Right=\n"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    auto f = Make();
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQs" + std::to_string(n++) + ".tmp", 2), "/n", "S"})));
+    WaitPrinters(*f);
+    for (int side = 0; side < 2; ++side) {
+      f->findChild<QRadioButton*>(side == 0 ? "1076" : "1077")->click();
+      for (int i = 0; i < 3; ++i) {
+        auto* edit = f->findChild<QLineEdit*>(QString::number(1088 + i));
+        edit->clear();
+        edit->insert(QString::fromUtf8((side == 0 ? c.header : c.footer)[i]));  // typed
+      }
+    }
+    QSignalSpy done(f.get(), &CMainFrame::printFinished);
+    f->Print();
+    ASSERT_TRUE(done.wait(10000));
+    ASSERT_EQ(done.takeFirst().at(0).value<PrintOutcome>(), PrintOutcome::kHandedOver);
+    std::string request;
+    for (const auto& e : fsys::directory_iterator(share + "/PrintInfo"))
+      if (e.path().filename().string().rfind("order", 0) == 0) {
+        request = *fs::ReadFile(e.path().string());
+        fsys::remove(e.path());
+      }
+    const size_t from = request.find("H_Left="), to = request.find("FontPoint=");
+    ASSERT_NE(to, std::string::npos) << request;
+    EXPECT_TRUE(std::regex_match(request.substr(from, to - from), std::regex(c.keys))) << request;
+    // The font button was never used: the print document's default font goes.
+    EXPECT_NE(request.find("\nFontPoint=12\nLogFont=-16,0,0,0,400,0,0,0,128,0,0,0,0,ＭＳ Ｐゴシック\n"),
+              std::string::npos)
+        << request;
+  }
+  // Each hand-over counted its two sheets and pages in the stored totals.
+  ClientSettings stored;
+  ASSERT_TRUE(LoadSettings(&stored, app_, false).ok());
+  EXPECT_EQ(stored.real_count, 6);
+  EXPECT_EQ(stored.original_count, 6);
+}
+
+TEST_F(FrameTest, ReductionLineCountsTheDocumentWheneverItChanges) {
+  WritePrinters({"P"});
+  {
+    ClientSettings s;
+    ASSERT_TRUE(LoadSettings(&s, app_, false).ok());
+    s.thumbnail = 1;  // 2 pages per sheet
+    s.real_count = 30;
+    s.original_count = 40;
+    ASSERT_TRUE(SaveSettings(s).ok());
+  }
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(StartArgs{}));  // the window exists before any job
+  auto* line = f->findChild<QLabel*>("1067");
+  EXPECT_EQ(line->text().toStdString(), "削減率:25.0%  印刷枚数:30 総ﾍﾟｰｼﾞ数:40");
+  WaitPrinters(*f);
+  struct Step {
+    std::function<void()> act;
+    const char* line;
+  } steps[] = {
+      {[&] { ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQn1.tmp", 10), "A"), 1); },
+       "削減率:30.0%  印刷枚数:35 総ﾍﾟｰｼﾞ数:50"},
+      {[&] { f->layout_page()->ChoosePages(4); }, "削減率:34.0%  印刷枚数:33 総ﾍﾟｰｼﾞ数:50"},
+      {[&] { ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQn2.tmp", 3), "B"), 1); },
+       "削減率:35.8%  印刷枚数:34 総ﾍﾟｰｼﾞ数:53"},
+      {[&] {
+         f->PickPage(0);
+         f->DeleteSelectedPage();
+       },
+       "削減率:36.5%  印刷枚数:33 総ﾍﾟｰｼﾞ数:52"},
+      {[&] { f->ClearReductionRate(); }, "削減率:75.0%  印刷枚数:3 総ﾍﾟｰｼﾞ数:12"},
+  };
+  for (const auto& step : steps) {
+    step.act();
+    EXPECT_EQ(line->text().toStdString(), step.line);
+  }
 }
 
 TEST_F(FrameTest, RotationCommandsAndJobFiles) {
@@ -1228,6 +1559,41 @@ TEST_F(FrameTest, StartUpFailures) {
   EXPECT_FALSE(f->StartUp(StartArgs{}));
   ASSERT_EQ(prompt_.shown.size(), 1u);
   EXPECT_EQ(prompt_.shown[0].title, "初期設定");
+}
+
+TEST_F(FrameTest, FirstStartShowsATwoUpSheetWholeBesideTheSettings) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQ0001.tmp", 4), "/n", "月報"})));
+  WaitPrinters(*f);
+  f->findChild<QRadioButton*>("1037")->click();  // two pages per sheet
+  f->show();
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  ASSERT_NE(screen, nullptr);
+  EXPECT_EQ(f->size(), FirstPlace(screen->availableGeometry(), f->minimumSizeHint()).size());
+  auto* host = f->findChild<QWidget*>("view");
+  auto* panel = f->findChild<QWidget*>("105");
+  auto* view = f->findChild<viewer::CViewerView*>();
+  ASSERT_TRUE(host && panel && view);
+  // On this screen and on an office one the sheet lies whole in the preview; on the office
+  // screen the preview is as wide as the settings panel and each of the sheet's two pages
+  // is readable.
+  for (const QRect& area : {screen->availableGeometry(), QRect(0, 0, 1920, 1040)}) {
+    f->setGeometry(FirstPlace(area, f->minimumSizeHint()));
+    QApplication::processEvents();
+    view->WaitForPages();
+    const win::RECT r = view->RowRect(0);
+    EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= host->width() && r.bottom <= host->height())
+        << area.width() << ": " << r.left << "," << r.top << " " << r.right << "," << r.bottom << " in "
+        << host->width() << "x" << host->height();
+    if (area.width() == 1920) {
+      EXPECT_GE(host->width(), panel->width());
+      EXPECT_GE((r.right - r.left) / 2, 250);
+    }
+  }
+  // Japanese throughout, but for the names and units the window shows.
+  EXPECT_EQ(zv::testing::LatinTexts(f.get(), {"Zelvora", "PDF", "Ostrane", "mm"}), std::vector<std::string>{});
+  f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_frame_default_2up.png"));
 }
 
 }  // namespace

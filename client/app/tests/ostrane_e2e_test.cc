@@ -11,12 +11,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #include "capture/backend/testing/virtual_printer.h"
 #include "client/config.h"
 #include "client/handover.h"
+#include "client/header_formats.h"
 #include "engine/hevrasto/tests/engine_harness.h"
 #include "jobdoc/container.h"
 #include "jobdoc/sample/sample_document.h"
@@ -191,6 +194,45 @@ TEST_F(OstraneRoad, AutoPrintHandsTheCapturedJobToTheEngine) {
   EXPECT_NE(EngineHarness::ResultCode(refused), 0) << refused;
   EXPECT_TRUE(WaitClientEnded());
   EXPECT_EQ(harness_->PrintedPdfs().size(), 1u);
+}
+
+// Today's date as the header writes it.
+std::string Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char buf[16];
+  std::strftime(buf, sizeof buf, "%Y/%m/%d", &tm);
+  return buf;
+}
+
+TEST_F(OstraneRoad, HeaderWithEveryTokenReachesThePaperFilledIn) {
+  ManagedPrinters("Office");
+  // The format the client starts with holds all seven tokens.
+  ASSERT_TRUE(fs::WriteFileAtomic(client_ + "/app/Format.fmt",
+                                  ComposeFormatFile({{"なし", "<日付> <時刻>", "<ユーザ名>@<マシン名>",
+                                                      "<プリンタ名> <ページ>/<総ページ>"}}))
+                  .ok());
+  const std::string before = Today();
+  Feed("Header report", 2);
+  const std::string answer = WaitAnswer();
+  ASSERT_FALSE(answer.empty()) << Logs();
+  EXPECT_EQ(EngineHarness::ResultCode(answer), 0) << answer;
+  const std::string after = Today();
+  EXPECT_TRUE(WaitClientEnded());
+  ASSERT_EQ(harness_->PrintedPdfs().size(), 1u);
+  const std::string text_file = client_ + "/printed.txt";
+  ASSERT_EQ(Run({"pdftotext", harness_->PrintedPdfs()[0], text_file}), 0);
+  auto text = fs::ReadFile(text_file);
+  ASSERT_TRUE(text.ok());
+  const std::regex stamp(R"((\d{4}/\d{2}/\d{2}) \d{2}:\d{2})");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(*text, m, stamp)) << *text;
+  EXPECT_TRUE(m[1] == before || m[1] == after) << m[1];
+  EXPECT_NE(text->find(account_ + "@" + machine_), std::string::npos) << *text;
+  EXPECT_NE(text->find("Office 1/2"), std::string::npos) << *text;
+  EXPECT_NE(text->find("Office 2/2"), std::string::npos) << *text;
+  EXPECT_EQ(text->find("<"), std::string::npos) << *text;
 }
 
 TEST_F(OstraneRoad, PdfPrintedToTheVirtualPrinterIsPrintedByTheEngine) {

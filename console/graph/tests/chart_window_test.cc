@@ -15,6 +15,7 @@
 
 #include "console/core/registry_config.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::console {
@@ -67,12 +68,7 @@ std::vector<engine::UserRecord> Users(int n) {
 
 class ChartWindowTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "chart_window_test";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { zv::testing::QtApp(); }
   ChartWindowTest() : doc_(source_, sink_, [] { return GraphEnvironment{kToday, 0, 3, 0, {}}; }) {}
 
   zv::testing::TempRoot root_;

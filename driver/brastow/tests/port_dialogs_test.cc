@@ -14,18 +14,14 @@
 
 #include "platform/lasterror/last_error.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/latin_texts.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::driver::brastow {
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "port_dialogs_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& App() { return zv::testing::QtApp(); }
 
 void Save(QWidget& w, const char* name) { w.grab().save(QString::fromStdString(testing::ArtifactsDir() + "/" + name)); }
 
@@ -80,6 +76,9 @@ TEST(PortDialogs, SerialSettingsAndNothingToConfigure) {
     comm.baud()->setCurrentIndex(comm.baud()->findText("19200"));
     comm.parity()->setCurrentIndex(2);
     comm.flow()->setCurrentIndex(1);
+    // The serial settings are our own window: Japanese throughout but for the port's name
+    // and the flow control's "Xon / Xoff".
+    EXPECT_EQ(testing::LatinTexts(&d, {"COM", "Xon", "Xoff", "OK"}), std::vector<std::string>{});
     Save(d, "driver_port_serial_dialog.png");
     if (confirm) comm.ok()->click();
     else d.reject();

@@ -527,32 +527,94 @@ TEST_F(EngineE2E, NothingInTheShareButPlainFilesAndFoldersIsTrusted) {
   EXPECT_EQ(reports, 1);
 }
 
-TEST_F(EngineE2E, AnAnswerThatCannotBeWrittenIsKeptAndWrittenLater) {
-  // The result folder is replaced by a link (to a folder of the share): not written into.
-  const std::string real = h_->share() + "/Result.real";
-  fsys::rename(h_->result(), real);
-  fsys::create_directory_symlink(real, h_->result());
-  h_->StartEngine();
-  struct Order {
-    std::string machine, job;
-  } orders[] = {{"pcX", "x1.prc"}, {"pcY", "y1.prc"}, {"pcX", "x2.prc"}};
-  for (const auto& o : orders) {
-    h_->WriteJob(o.job, 1);
-    std::string s = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", o.machine, o.job, {{o.job, 1}}}));
-    // Served (printed, charged) and cleaned up: not moved aside.
-    EXPECT_TRUE(EngineHarness::WaitGone(h_->print_info() + "/" + s + ".lst"));
-    EXPECT_TRUE(EngineHarness::WaitGone(h_->jobs() + "/" + o.job));
+// Waits until the engine started with ZELVORA_ENGINE_HOLD_FILE=`hold` is held at `step`.
+bool WaitHeld(const std::string& hold, const std::string& step) {
+  for (int i = 0; i < 6000; ++i) {
+    auto text = fs::ReadFile(hold);
+    if (text.ok() && *text == step) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  return false;
+}
+
+// Replaces the result folder by a link to `real` (a folder of the share), or puts it back.
+void LinkResultFolder(EngineHarness& h, const std::string& real, bool link) {
+  if (link) {
+    fsys::rename(h.result(), real);
+    fsys::create_directory_symlink(real, h.result());
+  } else {
+    ASSERT_TRUE(fsys::remove(h.result()));
+    fsys::rename(real, h.result());
+  }
+}
+
+TEST_F(EngineE2E, ARequestWhoseAnswerTheResultFolderWouldRefuseIsSetAsideUnprinted) {
+  const std::string real = h_->share() + "/Result.real";
+  LinkResultFolder(*h_, real, true);
+  h_->StartEngine();
+  h_->WriteJob("r1.prc", 1);
+  std::string s = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcR", "r1.prc", {{"R", 1}}}));
+  const std::string aside = h_->print_info() + "/Rejected/" + s + ".lst";
+  for (int i = 0; i < 1500 && !fsys::exists(aside); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(fsys::exists(aside));
+  EXPECT_FALSE(fsys::exists(h_->print_info() + "/" + s + ".lst"));
+  EXPECT_TRUE(h_->PrintedPdfs().empty());
+  EXPECT_TRUE(h_->PrintLog().empty());
   EXPECT_TRUE(fsys::is_empty(real));
+  EXPECT_TRUE(EventHas("[" + s + ".lst] the answer cannot be written"));
+  // No answer is kept for it either: it was never served.
+  std::error_code ec;
+  EXPECT_TRUE(!fsys::exists(root_.str() + "/engine/pending-answers") ||
+              fsys::is_empty(root_.str() + "/engine/pending-answers", ec));
+  // The folder put back: the next request is served as ever.
+  LinkResultFolder(*h_, real, false);
+  h_->WriteJob("r2.prc", 1);
+  std::string s2 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcR", "r2.prc", {{"R2", 1}}}));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcR", s2)), 0);
+  EXPECT_EQ(h_->PrintLog().size(), 1u);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+TEST_F(EngineE2E, AnAnswerThatCannotBeWrittenIsKeptAndWrittenLater) {
+  // The engine is held once each job has started and once each request is cleaned up. While
+  // a job prints, the result folder is replaced by a link, which the answer does not write
+  // into; it is put back only once the next request is placed, so the engine takes that one
+  // (and checks the folder) without waiting idle in between.
+  const std::string real = h_->share() + "/Result.real";
+  const std::string hold = root_.str() + "/hold";
+  h_->StartEngine({"ZELVORA_ENGINE_HOLD_AT=job-started,cleaned", "ZELVORA_ENGINE_HOLD_FILE=" + hold});
+  struct Order {
+    std::string account, machine, job;
+  } orders[] = {{"alice", "pcX", "x1.prc"}, {"alice", "pcY", "y1.prc"}, {"alice", "pcX", "x2.prc"},
+                {"bob", "pcZ", "z1.prc"}};
+  const size_t last = std::size(orders) - 1;
+  std::string slot;
+  for (size_t i = 0; i <= last; ++i) {
+    const Order& o = orders[i];
+    SCOPED_TRACE(o.job);
+    h_->WriteJob(o.job, 1);
+    slot = h_->Submit(EngineHarness::RequestText(RequestSpec{o.account, o.machine, o.job, {{o.job, 1}}}));
+    if (i > 0) {
+      LinkResultFolder(*h_, real, false);
+      ASSERT_TRUE(fsys::remove(hold));  // held at "cleaned"
+    }
+    ASSERT_TRUE(WaitHeld(hold, "job-started"));
+    if (i < last) LinkResultFolder(*h_, real, true);
+    ASSERT_TRUE(fsys::remove(hold));
+    ASSERT_TRUE(WaitHeld(hold, "cleaned"));
+    if (i == last) break;
+    // Served (printed, charged) and cleaned up: not moved aside, and nothing written
+    // through the link.
+    EXPECT_FALSE(fsys::exists(h_->print_info() + "/" + slot + ".lst"));
+    EXPECT_FALSE(fsys::exists(h_->jobs() + "/" + o.job));
+    EXPECT_TRUE(fsys::is_empty(real));
+  }
+  ASSERT_TRUE(fsys::remove(hold));
   EXPECT_FALSE(fsys::exists(h_->print_info() + "/Rejected"));
-  EXPECT_EQ(h_->PrintLog().size(), 3u);
-  // The folder works again: the next answer brings the kept ones along, except the one a
+  EXPECT_EQ(h_->PrintLog().size(), 4u);
+  // The folder works again: the last answer brought the kept ones along, except the one a
   // newer request of the same account and machine replaced.
-  ASSERT_TRUE(fsys::remove(h_->result()));
-  fsys::rename(real, h_->result());
-  h_->WriteJob("z1.prc", 1);
-  std::string s = h_->Submit(EngineHarness::RequestText(RequestSpec{"bob", "pcZ", "z1.prc", {{"Z", 1}}}));
-  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("bob", "pcZ", s)), 0);
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("bob", "pcZ", slot)), 0);
   for (const char* machine : {"pcX", "pcY"}) {
     auto a = fs::ReadFile(h_->result() + "/alice-" + std::string(machine) + ".ans");
     ASSERT_TRUE(a.ok()) << machine;

@@ -29,6 +29,19 @@ TEST(Codepage, Cp932RoundTrips) {
   }
 }
 
+TEST(Codepage, FitLengthKeepsDoubleByteCharactersWhole) {
+  struct Case {
+    std::string bytes;
+    size_t max, fit;
+  } cases[] = {{"abc", 5, 3},
+               {"abc", 2, 2},
+               {"a" + kInsatsuCp932, 2, 1},  // the lead byte of "印" would be cut off
+               {"a" + kInsatsuCp932, 3, 3},
+               {kServiceCp932, 4, 4},  // half-width katakana are single bytes
+               {"", 0, 0}};
+  for (const auto& c : cases) EXPECT_EQ(Cp932FitLength(c.bytes, c.max), c.fit) << c.bytes << " " << c.max;
+}
+
 TEST(Codepage, UnmappableAndInvalidInput) {
   // A character CP932 lacks: a clear error by default, "?" when substitution is asked.
   auto r = Utf8ToCp932("a😀b");

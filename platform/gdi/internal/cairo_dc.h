@@ -186,6 +186,9 @@ class CairoDC final : public DeviceContext {
   int OffsetClipRgn(int dx, int dy) override;
   int SetMetaRgn() override;
   int GetClipBox(RECT* box) const override;
+  // The bounds of what drawing may reach: the clip and meta regions within the page, in
+  // device pixels.
+  RECT DeviceClipBox() const;
   std::optional<Region> GetClipRgn() const override { return s_.clip; }
 
   bool ExtTextOutW(int x, int y, win::UINT options, const RECT* rect, std::u16string_view text,
@@ -286,8 +289,16 @@ class CairoDC final : public DeviceContext {
   // For a picture of (cxs, cys) source pixels drawn on (dw, dh) device pixels: when either
   // way is a reduction and the source rectangle lies inside `src`, gives the source rectangle
   // reduced to the destination's pixels in that way, the eliminated pixels combined as the
-  // stretch mode says (AND, OR, dropped, averaged). None when nothing is reduced.
-  std::optional<DecodedDib> Reduce(const DecodedDib& src, int xs, int ys, int cxs, int cys, double dw, double dh) const;
+  // stretch mode says (AND, OR, dropped, averaged). None when nothing is reduced. With `seen_x`
+  // and `seen_y` only the reduced pixels that the seen part of the destination samples are
+  // computed (the others are left black): a picture mostly clipped away costs what is seen.
+  struct SeenSpan {
+    double from, to;    // the destination's device span along the axis
+    int first, last;    // the pixels [first, last) of it that are drawn
+    bool mirror;        // the picture runs backwards along the axis
+  };
+  std::optional<DecodedDib> Reduce(const DecodedDib& src, int xs, int ys, int cxs, int cys, double dw, double dh,
+                                   const SeenSpan* seen_x = nullptr, const SeenSpan* seen_y = nullptr) const;
   // Paints a bitmap through cairo (rotated destinations, vector surfaces): the source
   // rectangle (xs, ys, cxs, cys) onto the logical rectangle (x, y, cx, cy).
   void PaintThroughCairo(const DecodedDib& src, bool with_alpha, int x, int y, int cx, int cy, int xs, int ys, int cxs,

@@ -304,6 +304,42 @@ TEST(DrawingRulesTest, InsideFramePensStayInsideTheBox) {
   EXPECT_LT(InkOf(*b).left, box.left);
 }
 
+TEST(DrawingRulesTest, InsideFrameFiguresAreShrunkFillIncluded) {
+  struct Case {
+    Pen pen;
+    bool corner_inked;  // the box's outermost corner pixel is under the outline
+  };
+  const win::UINT geometric = win::PS_GEOMETRIC | win::PS_INSIDEFRAME;
+  const Case cases[] = {
+      {MakePen(win::PS_INSIDEFRAME, 15, false), false},  // round joins
+      {MakePen(geometric | win::PS_JOIN_ROUND, 14, true), false},
+      {MakePen(geometric | win::PS_JOIN_BEVEL, 15, true), false},
+      {MakePen(geometric | win::PS_JOIN_MITER, 15, true), true},
+  };
+  const RECT box{50, 50, 150, 150};
+  const std::uint32_t red = 0xFF0000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.pen.style << std::dec << " " << c.pen.width);
+    auto b = NewBitmap(200, 200);
+    DeviceContext& dc = b->dc();
+    dc.SelectPen(c.pen);
+    dc.SelectBrush(Brush::Solid(RGB(255, 0, 0)));
+    dc.Rectangle(box.left, box.top, box.right, box.bottom);
+    const POINT corners[] = {{box.left, box.top},
+                             {box.right - 1, box.top},
+                             {box.left, box.bottom - 1},
+                             {box.right - 1, box.bottom - 1}};
+    for (const POINT& p : corners) {
+      EXPECT_EQ(b->Pixel(p.x, p.y), c.corner_inked ? kBlack : kWhite) << p.x << "," << p.y;
+    }
+    // The outline keeps its width along the sides and the fill shows inside it.
+    EXPECT_EQ(b->Pixel(box.left, 100), kBlack);
+    EXPECT_EQ(b->Pixel(box.left + c.pen.width - 1, 100), kBlack);
+    EXPECT_EQ(b->Pixel(box.left + c.pen.width, 100), red);
+    EXPECT_EQ(b->Pixel(100, 100), red);
+  }
+}
+
 // A 24-bit checker of 1-pixel black and white squares.
 Dib Checker(int n) {
   std::vector<std::uint32_t> px(size_t(n) * n);
@@ -365,6 +401,50 @@ TEST(DrawingRulesTest, ReductionsCombineEliminatedPixelsAsTheStretchModeSays) {
   EXPECT_EQ(b->Pixel(5, 5), kBlack);
   EXPECT_EQ(b->Pixel(9, 9), kBlack);
   EXPECT_EQ(b->Pixel(10, 9), kWhite);
+}
+
+TEST(DrawingRulesTest, ClippedReductionsShowThePixelsOfTheWholeReduction) {
+  struct Case {
+    int mode;
+    bool mirror_x, mirror_y;
+    RECT clip;
+  };
+  const Case cases[] = {
+      {win::BLACKONWHITE, false, false, {23, 17, 41, 52}}, {win::WHITEONBLACK, false, false, {10, 10, 30, 30}},
+      {win::HALFTONE, false, false, {31, 12, 70, 29}},     {win::BLACKONWHITE, true, false, {23, 17, 41, 52}},
+      {win::HALFTONE, false, true, {12, 40, 66, 71}},      {win::BLACKONWHITE, true, true, {60, 60, 75, 75}},
+  };
+  // Noise: any pixel taken from the wrong place of the reduction shows.
+  std::vector<std::uint32_t> px(size_t(211) * 187);
+  std::uint32_t noise = 99;
+  for (std::uint32_t& v : px) {
+    noise = noise * 1103515245u + 12345u;
+    v = (noise >> 8) & 0xFFFFFF;
+  }
+  const Dib picture = EncodeDib(211, 187, px, 24);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << c.mode << (c.mirror_x ? " mirrored x" : "")
+                                    << (c.mirror_y ? " mirrored y" : ""));
+    auto draw = [&](const RECT* clip) {
+      auto b = NewBitmap(90, 90);
+      DeviceContext& dc = b->dc();
+      dc.SetStretchBltMode(c.mode);
+      if (clip) dc.IntersectClipRect(clip->left, clip->top, clip->right, clip->bottom);
+      // 211 x 187 pixels onto 67 x 61.
+      const int x = c.mirror_x ? 77 : 10, cx = c.mirror_x ? -67 : 67;
+      const int y = c.mirror_y ? 75 : 14, cy = c.mirror_y ? -61 : 61;
+      EXPECT_TRUE(dc.StretchDIBits(x, y, cx, cy, 0, 0, 211, 187, picture.ref(), win::SRCCOPY));
+      return b;
+    };
+    auto whole = draw(nullptr);
+    auto part = draw(&c.clip);
+    for (int y = 0; y < 90; ++y) {
+      for (int x = 0; x < 90; ++x) {
+        const bool seen = x >= c.clip.left && x < c.clip.right && y >= c.clip.top && y < c.clip.bottom;
+        ASSERT_EQ(part->Pixel(x, y), seen ? whole->Pixel(x, y) : kWhite) << x << "," << y;
+      }
+    }
+  }
 }
 
 // Records "T" at 200 px under `setup` on a 600 x 600 pixel reference device (4 pixels per

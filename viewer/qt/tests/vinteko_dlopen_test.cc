@@ -11,6 +11,7 @@
 
 #include "jobdoc/sample/sample_document.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "viewer/qt/viewer_view.h"
 
@@ -32,10 +33,7 @@ struct Library {
 };
 
 TEST(VintekoTest, ExportsThroughDlopen) {
-  static int argc = 1;
-  static char name[] = "vinteko_dlopen_test";
-  static char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
+  zv::testing::QtApp();
   zv::testing::TempRoot root;
   Library lib;
   ASSERT_NE(lib.handle, nullptr) << ::dlerror();

@@ -16,6 +16,7 @@
 #include "jobdoc/sample/sample_document.h"
 #include "platform/gdi/emf/builder.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/winmsg.h"
 #include "viewer/qt/dialogs.h"
@@ -31,13 +32,7 @@
 namespace zv::viewer {
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "viewer_windows_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& App() { return zv::testing::QtApp(); }
 
 // Answers the viewer's questions from queues and records what it was told.
 class RecordingPrompter : public ViewerPrompter {

@@ -15,18 +15,13 @@
 #include "driver/dromu/sheets/paper_page.h"
 #include "driver/dromu/sheets/paper_page_model.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::driver::sheets {
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "paper_page_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& App() { return zv::testing::QtApp(); }
 
 std::vector<std::string> Names() {
   std::vector<std::string> n;

@@ -9,10 +9,13 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <memory>
 
 #include "platform/testing/artifacts.h"
 
@@ -74,6 +77,17 @@ TEST(QtTranslations, FileDialogIsJapanese) {
   ASSERT_NE(buttons, nullptr);
   ASSERT_NE(buttons->button(QDialogButtonBox::Cancel), nullptr);
   EXPECT_EQ(Shown(buttons->button(QDialogButtonBox::Cancel)->text()).toStdString(), "キャンセル");
+}
+
+TEST(QtTranslations, TextFieldMenuIsJapanese) {
+  App();
+  // The edit menu every text field of the system's windows offers.
+  QLineEdit field;
+  std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+  QStringList shown;
+  for (const QAction* a : menu->actions())
+    if (!a->isSeparator()) shown << Shown(a->text()).section('\t', 0, 0);
+  EXPECT_EQ(shown.join(' ').toStdString(), "元に戻す やり直す 切り取り コピー 貼り付け 削除 すべてを選択");
 }
 
 }  // namespace

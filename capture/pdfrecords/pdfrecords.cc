@@ -1,0 +1,1137 @@
+#include "capture/pdfrecords/pdfrecords.h"
+
+#include <GfxFont.h>
+#include <GfxState.h>
+#include <GlobalParams.h>
+#include <OutputDev.h>
+#include <PDFDoc.h>
+#include <Page.h>
+#include <SplashOutputDev.h>
+#include <Stream.h>
+#include <goo/GooString.h>
+#include <splash/SplashBitmap.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <map>
+#include <optional>
+
+#include "capture/pdfrecords/glyph_outlines.h"
+#include "platform/codepage/codepage.h"
+#include "platform/gdi/dib.h"
+#include "platform/gdi/fonts.h"
+#include "platform/gdi/recorder/recorder.h"
+
+namespace zv::capture::pdfrecords {
+namespace {
+
+// poppler's global parameters live as long as the process: DrawPdf may run again at any time,
+// and poppler's font caches refer to them.
+void KeepPopplerParams() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    static auto* initer = new GlobalParamsIniter([](ErrorCategory, Goffset, const char*) {});
+    (void)initer;
+  });
+}
+
+int ToPixels(int tenth_mm, int dpi) { return static_cast<int>(std::lround(tenth_mm * dpi / 254.0)); }
+
+int Clamp32(double v) {
+  if (!(v == v)) return 0;
+  return static_cast<int>(std::lround(std::clamp(v, -1.0e9, 1.0e9)));
+}
+
+win::COLORREF Rgb(const GfxRGB& c) {
+  const unsigned r = colToByte(c.r), g = colToByte(c.g), b = colToByte(c.b);
+  return static_cast<win::COLORREF>(r | (g << 8) | (b << 16));
+}
+
+bool IsJapanese(char32_t c) {
+  return (c >= 0x3000 && c <= 0x30FF) || (c >= 0x3400 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) ||
+         (c >= 0xFF00 && c <= 0xFFEF);
+}
+
+// A glyph whose code reaches no usable Unicode: none at all, the replacement character, a
+// control character or the private use area (what a subset font without a ToUnicode map gives).
+bool NoUnicode(const Unicode* u, int n) {
+  if (n <= 0 || u == nullptr) return true;
+  const Unicode c = u[0];
+  return c == 0xFFFD || c < 0x20 || (c >= 0x7F && c < 0xA0) || (c >= 0xE000 && c <= 0xF8FF) || c > 0x10FFFF;
+}
+
+void AppendUtf16(std::u16string& out, Unicode c) {
+  if (c >= 0x10000) {
+    c -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+  } else {
+    out.push_back(static_cast<char16_t>(c));
+  }
+}
+
+// The whole page drawn by poppler's own rasteriser, for areas the records cannot express;
+// made the first time a page needs one, at no more than 300 dpi.
+class AreaPictures {
+ public:
+  AreaPictures(const std::string& path, int page, double scale_to_device) : path_(path), page_(page) {
+    // Device pixels per point of the recorded page; the picture at up to 300 dpi.
+    device_per_point_ = scale_to_device;
+    picture_per_point_ = std::min(scale_to_device, 300.0 / 72.0);
+  }
+
+  // Gives the picture's pixels of the device rectangle as a 24-bit DIB, or none.
+  std::optional<gdi::Dib> Cut(const win::RECT& device, int* cut_w, int* cut_h) {
+    if (!Ensure()) return std::nullopt;
+    const double k = picture_per_point_ / device_per_point_;
+    const int w = bitmap_->getWidth(), h = bitmap_->getHeight();
+    const int l = std::clamp(static_cast<int>(std::floor(device.left * k)), 0, w);
+    const int t = std::clamp(static_cast<int>(std::floor(device.top * k)), 0, h);
+    const int r = std::clamp(static_cast<int>(std::ceil(device.right * k)), 0, w);
+    const int b = std::clamp(static_cast<int>(std::ceil(device.bottom * k)), 0, h);
+    if (r <= l || b <= t) return std::nullopt;
+    std::vector<std::uint32_t> px(static_cast<std::size_t>(r - l) * (b - t));
+    const SplashColorPtr data = bitmap_->getDataPtr();
+    const int row = bitmap_->getRowSize();
+    for (int y = t; y < b; ++y) {
+      const unsigned char* p = data + static_cast<std::ptrdiff_t>(y) * row + 3 * l;
+      for (int x = l; x < r; ++x, p += 3)
+        px[static_cast<std::size_t>(y - t) * (r - l) + (x - l)] = (std::uint32_t{p[0]} << 16) | (p[1] << 8) | p[2];
+    }
+    *cut_w = r - l;
+    *cut_h = b - t;
+    origin_l_ = l / k;
+    origin_t_ = t / k;
+    extent_r_ = r / k;
+    extent_b_ = b / k;
+    return gdi::EncodeDib(r - l, b - t, px);
+  }
+  // The device rectangle the last cut covers (its pixels' edges).
+  win::RECT LastCutDevice() const {
+    return {Clamp32(origin_l_), Clamp32(origin_t_), Clamp32(extent_r_), Clamp32(extent_b_)};
+  }
+
+ private:
+  bool Ensure() {
+    if (bitmap_ || failed_) return bitmap_ != nullptr;
+    failed_ = true;
+    doc_ = std::make_unique<PDFDoc>(std::make_unique<GooString>(path_));
+    if (!doc_->isOk()) return false;
+    SplashColor white = {255, 255, 255};
+    out_ = std::make_unique<SplashOutputDev>(splashModeRGB8, 1, false, white);
+    out_->startDoc(doc_.get());
+    const double dpi = 72.0 * picture_per_point_;
+    doc_->displayPage(out_.get(), page_ + 1, dpi, dpi, 0, false, true, true);
+    bitmap_ = out_->getBitmap();
+    failed_ = bitmap_ == nullptr;
+    return bitmap_ != nullptr;
+  }
+
+  std::string path_;
+  int page_;
+  double device_per_point_ = 1, picture_per_point_ = 1;
+  std::unique_ptr<PDFDoc> doc_;
+  std::unique_ptr<SplashOutputDev> out_;
+  SplashBitmap* bitmap_ = nullptr;
+  bool failed_ = false;
+  double origin_l_ = 0, origin_t_ = 0, extent_r_ = 0, extent_b_ = 0;
+};
+
+struct Budget {
+  std::size_t max_bytes;
+  std::chrono::steady_clock::time_point deadline;
+  std::size_t bytes = 0;
+  bool over_bytes = false;
+  bool over_time = false;
+  bool Exceeded() {
+    if (bytes > max_bytes) over_bytes = true;
+    if (std::chrono::steady_clock::now() > deadline) over_time = true;
+    return over_bytes || over_time;
+  }
+};
+
+// The interpreter's drawing operations as recorder calls. Coordinates are the recorder's
+// device pixels (MM_TEXT), where poppler's transform already puts them.
+class RecordsDev final : public OutputDev {
+ public:
+  RecordsDev(gdi::MetafileRecorder& rec, Budget& budget, AreaPictures& pictures, PageStats& stats)
+      : rec_(rec), budget_(budget), pictures_(pictures), stats_(stats) {
+    rec_.SetBkMode(win::TRANSPARENT);
+    rec_.SetTextAlign(win::TA_BASELINE | win::TA_LEFT);
+    rec_.SetMapperFlags(0);
+  }
+
+  bool upsideDown() override { return true; }
+  bool useDrawChar() override { return true; }
+  bool interpretType3Chars() override { return true; }
+  bool needNonText() override { return true; }
+  bool useTilingPatternFill() override { return false; }
+
+  void saveState(GfxState*) override {
+    Flush();
+    neutralised_ = false;
+    rec_.SaveDC();
+    saved_.push_back(current_);
+  }
+  void restoreState(GfxState*) override {
+    Flush();
+    if (saved_.empty()) return;
+    rec_.RestoreDC(-1);
+    current_ = saved_.back();
+    saved_.pop_back();
+  }
+
+  void stroke(GfxState* state) override {
+    neutralised_ = false;
+    if (Hidden()) return;
+    Flush();
+    if (NeedsPicture(state, state->getStrokeOpacity())) return Picture(state, StrokeBox(state));
+    if (!BuildPath(state)) return;
+    SelectStrokePen(state);
+    SelectBrushNull();
+    rec_.StrokePath();
+    Spend(64);
+  }
+  void fill(GfxState* state) override { Fill(state, win::WINDING); }
+  void eoFill(GfxState* state) override { Fill(state, win::ALTERNATE); }
+
+  void clip(GfxState* state) override { Clip(state, win::WINDING); }
+  void eoClip(GfxState* state) override { Clip(state, win::ALTERNATE); }
+  void clipToStrokePath(GfxState* state) override {
+    // The stroke's outline as the clip: the widened stroke path.
+    Flush();
+    if (!BuildPath(state)) return;
+    SelectStrokePen(state);
+    rec_.WidenPath();
+    rec_.SelectClipPath(win::RGN_AND);
+    Spend(64);
+  }
+
+  // ---- text ----
+  void beginTextObject(GfxState*) override { clip_glyphs_ = false; }
+  void endTextObject(GfxState*) override {
+    Flush();
+    if (clip_glyphs_) {
+      // Text drawn as clip (render modes 4 to 7): the glyph outlines gathered in the text
+      // object become the clip path.
+      clip_glyphs_ = false;
+      if (!clip_path_.empty()) {
+        rec_.BeginPath();
+        EmitPoints(clip_path_, clip_types_);
+        rec_.EndPath();
+        rec_.SetPolyFillMode(win::WINDING);
+        rec_.SelectClipPath(win::RGN_AND);
+      } else {
+        // Nothing visible may show through a clip of no glyphs.
+        rec_.IntersectClipRect(0, 0, 0, 0);
+      }
+      clip_path_.clear();
+      clip_types_.clear();
+    }
+  }
+
+  void updateFont(GfxState*) override { Flush(); }
+
+  void drawChar(GfxState* state, double x, double y, double dx, double dy, double originX, double originY,
+                CharCode code, int nBytes, const Unicode* u, int uLen) override {
+    (void)nBytes;
+    neutralised_ = false;
+    if (Hidden()) return;
+    const int render = state->getRender() & 7;
+    const std::shared_ptr<GfxFont>& font = state->getFont();
+    if (!font) return;
+    if (render >= 4) clip_glyphs_ = true;
+    if (render == 3 || render == 7) {
+      if (render == 7) AddClipGlyph(state, x - originX, y - originY, code);
+      return;  // invisible text (over scans) draws nothing
+    }
+    if (render >= 4) AddClipGlyph(state, x - originX, y - originY, code);
+    const bool vertical = font->getWMode() == 1;
+    if (NeedsPicture(state, state->getFillOpacity())) {
+      Flush();
+      double x0, y0;
+      state->transform(x - originX, y - originY, &x0, &y0);
+      const double em = FontEmPixels(state);
+      Picture(state, win::RECT{Clamp32(x0 - em), Clamp32(y0 - em), Clamp32(x0 + 2 * em), Clamp32(y0 + em)});
+      return;
+    }
+    if (NoUnicode(u, uLen) || ForceOutline(font.get())) {
+      Flush();
+      DrawGlyphOutline(state, x - originX, y - originY, code);
+      return;
+    }
+    double m11, m12, m21, m22;
+    state->getFontTransMat(&m11, &m12, &m21, &m22);
+    const double hs = state->getHorizScaling();
+    m11 *= hs;
+    m12 *= hs;
+    double gx, gy, ax, ay;
+    state->transform(x - originX, y - originY, &gx, &gy);
+    state->transformDelta(dx, dy, &ax, &ay);
+    const win::COLORREF colour = FillColour(state);
+
+    // A glyph continues the run when the font, its matrix and colour are the same and it lies
+    // on the run's baseline; vertical text is drawn glyph by glyph.
+    bool continues = !run_.glyphs.empty() && !vertical && run_.font == font.get() && run_.colour == colour &&
+                     std::abs(run_.m[0] - m11) < 1e-6 && std::abs(run_.m[1] - m12) < 1e-6 &&
+                     std::abs(run_.m[2] - m21) < 1e-6 && std::abs(run_.m[3] - m22) < 1e-6;
+    double s = 0, t = 0;
+    if (continues) {
+      TextSpace(gx - run_.ox, gy - run_.oy, &s, &t);
+      continues = std::abs(t) < 0.02 && s > run_.glyphs.back().s - 0.01;
+    }
+    if (!continues) {
+      Flush();
+      run_ = Run{};
+      run_.font = font.get();
+      run_.colour = colour;
+      run_.m[0] = m11;
+      run_.m[1] = m12;
+      run_.m[2] = m21;
+      run_.m[3] = m22;
+      run_.ox = gx;
+      run_.oy = gy;
+      run_.vertical = vertical;
+      s = t = 0;
+    }
+    Glyph g;
+    g.s = s;
+    TextSpace(ax, ay, &g.advance, &t);
+    for (int i = 0; i < uLen; ++i) AppendUtf16(g.text, u[i]);
+    for (int i = 0; i < uLen; ++i)
+      if (IsJapanese(u[i])) run_.japanese = true;
+    for (int i = 0; i < uLen; ++i)
+      if (u[i] > 0xFF) run_.wide = true;
+    run_.glyphs.push_back(std::move(g));
+    if (vertical) Flush();
+  }
+
+  bool beginType3Char(GfxState* state, double, double, double, double, CharCode, const Unicode*, int) override {
+    Flush();
+    (void)state;
+    return false;  // the glyph's own drawing is interpreted and recorded
+  }
+
+  // ---- images ----
+  void drawImageMask(GfxState* state, Object*, Stream* str, int width, int height, bool invert, bool,
+                     bool inlineImg) override {
+    if (Hidden() || !SaneImage(width, height)) return SkipImage(str, width, height, 1, 1, inlineImg);
+    Flush();
+    if (NeedsPicture(state, state->getFillOpacity())) {
+      SkipImage(str, width, height, 1, 1, inlineImg);
+      return Picture(state, ImageBox(state));
+    }
+    GfxRGB rgb;
+    state->getFillRGB(&rgb);
+    const std::uint32_t r = colToByte(rgb.r), g = colToByte(rgb.g), b = colToByte(rgb.b);
+    std::vector<std::uint32_t> px(static_cast<std::size_t>(width) * height);
+    ImageStream img(str, width, 1, 1);
+    img.reset();
+    for (int y = 0; y < height; ++y) {
+      const unsigned char* line = img.getLine();
+      for (int x = 0; x < width; ++x) {
+        const bool paint = line ? ((line[x] != 0) == invert) : false;
+        // Premultiplied: the fill colour where the stencil paints, nothing elsewhere.
+        px[static_cast<std::size_t>(y) * width + x] = paint ? (0xFF000000u | (r << 16) | (g << 8) | b) : 0;
+      }
+    }
+    img.close();
+    DrawBitmap(state, width, height, px, true);
+  }
+
+  void drawImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* map, bool,
+                 const int* maskColors, bool inlineImg) override {
+    if (Hidden() || !SaneImage(width, height) || !map || !map->isOk())
+      return SkipImage(str, width, height, map ? map->getNumPixelComps() : 1, map ? map->getBits() : 8, inlineImg);
+    Flush();
+    if (NeedsPicture(state, state->getFillOpacity())) {
+      SkipImage(str, width, height, map->getNumPixelComps(), map->getBits(), inlineImg);
+      return Picture(state, ImageBox(state));
+    }
+    std::vector<std::uint32_t> px;
+    std::vector<std::uint8_t> alpha;
+    ReadImage(str, width, height, map, maskColors, &px, maskColors ? &alpha : nullptr);
+    if (maskColors) {
+      ApplyAlpha(px, alpha);
+      DrawBitmap(state, width, height, px, true);
+    } else {
+      DrawBitmap(state, width, height, px, false);
+    }
+  }
+
+  void drawMaskedImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* map, bool,
+                       Stream* maskStr, int maskWidth, int maskHeight, bool maskInvert, bool) override {
+    if (Hidden() || !SaneImage(width, height) || !SaneImage(maskWidth, maskHeight) || !map || !map->isOk()) return;
+    Flush();
+    if (NeedsPicture(state, state->getFillOpacity())) return Picture(state, ImageBox(state));
+    std::vector<std::uint32_t> px;
+    ReadImage(str, width, height, map, nullptr, &px, nullptr);
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(maskWidth) * maskHeight);
+    ImageStream m(maskStr, maskWidth, 1, 1);
+    m.reset();
+    for (int y = 0; y < maskHeight; ++y) {
+      const unsigned char* line = m.getLine();
+      for (int x = 0; x < maskWidth; ++x)
+        mask[static_cast<std::size_t>(y) * maskWidth + x] = line && ((line[x] != 0) != maskInvert) ? 255 : 0;
+    }
+    m.close();
+    ApplyAlpha(px, Resample(mask, maskWidth, maskHeight, width, height));
+    DrawBitmap(state, width, height, px, true);
+  }
+
+  void drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* map, bool,
+                           Stream* maskStr, int maskWidth, int maskHeight, GfxImageColorMap* maskMap, bool) override {
+    if (Hidden() || !SaneImage(width, height) || !SaneImage(maskWidth, maskHeight) || !map || !map->isOk() ||
+        !maskMap || !maskMap->isOk())
+      return;
+    Flush();
+    if (NeedsPicture(state, state->getFillOpacity())) return Picture(state, ImageBox(state));
+    std::vector<std::uint32_t> px;
+    ReadImage(str, width, height, map, nullptr, &px, nullptr);
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(maskWidth) * maskHeight);
+    ImageStream m(maskStr, maskWidth, maskMap->getNumPixelComps(), maskMap->getBits());
+    m.reset();
+    for (int y = 0; y < maskHeight; ++y) {
+      unsigned char* line = m.getLine();
+      for (int x = 0; x < maskWidth; ++x) {
+        GfxGray grey = 0;
+        if (line) maskMap->getGray(line + x * maskMap->getNumPixelComps(), &grey);
+        mask[static_cast<std::size_t>(y) * maskWidth + x] = colToByte(grey);
+      }
+    }
+    m.close();
+    ApplyAlpha(px, Resample(mask, maskWidth, maskHeight, width, height));
+    DrawBitmap(state, width, height, px, true);
+  }
+
+  // ---- transparency ----
+  // A group painted at full opacity in the normal blend mode without a soft mask draws the
+  // same as its content drawn straight onto the page (the page group every cairo page has,
+  // for one). Before any other group the interpreter resets the opacity, blend mode or soft
+  // mask it is painted with: that reset marks a group whose area becomes a picture.
+  void updateFillOpacity(GfxState* state) override { Neutralised(state->getFillOpacity() >= 0.999, &fill_alpha_); }
+  void updateStrokeOpacity(GfxState* state) override {
+    Neutralised(state->getStrokeOpacity() >= 0.999, &stroke_alpha_);
+  }
+  void updateBlendMode(GfxState* state) override { Neutralised(state->getBlendMode() == gfxBlendNormal, &blend_); }
+
+  bool checkTransparencyGroup(GfxState*, bool) override { return true; }
+  void beginTransparencyGroup(GfxState* state, const double* bbox, GfxColorSpace*, bool, bool knockout,
+                              bool forSoftMask) override {
+    Flush();
+    const bool picture = !forSoftMask && (neutralised_ || knockout);
+    neutralised_ = false;
+    // A soft mask's group is no drawing at all; a group that needs a picture is drawn as
+    // one once it is painted; any other group's content is drawn as it comes.
+    groups_.push_back(forSoftMask || picture || hidden_ > 0);
+    if (groups_.back()) {
+      if (hidden_ == 0 && picture) group_box_ = BoxOf(state, bbox[0], bbox[1], bbox[2], bbox[3]);
+      ++hidden_;
+    }
+  }
+  void endTransparencyGroup(GfxState*) override {
+    if (groups_.empty()) return;
+    if (groups_.back() && hidden_ > 0) --hidden_;
+    groups_.pop_back();
+  }
+  void paintTransparencyGroup(GfxState* state, const double*) override {
+    if (hidden_ == 0 && group_box_) {
+      const win::RECT box = *group_box_;
+      group_box_.reset();
+      Picture(state, box);
+    }
+  }
+  void setSoftMask(GfxState*, const double*, bool, Function*, GfxColor*) override { current_.soft_mask = true; }
+  void clearSoftMask(GfxState*) override {
+    if (current_.soft_mask) neutralised_ = true;
+    current_.soft_mask = false;
+  }
+
+  void endPage() override { Flush(); }
+
+  bool Aborted() { return budget_.Exceeded(); }
+
+ private:
+  struct Glyph {
+    double s = 0;        // place along the baseline from the run's origin, in ems
+    double advance = 0;  // in ems
+    std::u16string text;
+  };
+  struct Run {
+    GfxFont* font = nullptr;
+    win::COLORREF colour = 0;
+    double m[4] = {1, 0, 0, -1};  // text space (ems) to device pixels
+    double ox = 0, oy = 0;
+    bool japanese = false;
+    bool wide = false;
+    bool vertical = false;
+    std::vector<Glyph> glyphs;
+  };
+  struct Current {
+    std::optional<gdi::Pen> pen;
+    std::optional<gdi::Brush> brush;
+    int fill_mode = 0;
+    bool soft_mask = false;  // drawing is under a soft mask (kept with the saved states, as poppler's own devices do)
+  };
+
+  // After a RestoreDC of the recorder's own: the selected objects are those of before.
+  void ForgetObjects() {
+    current_.pen.reset();
+    current_.brush.reset();
+    current_.fill_mode = 0;
+  }
+
+  void Neutralised(bool neutral, bool* was_neutral) {
+    if (neutral && !*was_neutral) neutralised_ = true;
+    *was_neutral = neutral;
+  }
+
+  bool Hidden() const { return hidden_ > 0; }
+  void Spend(std::size_t bytes) { budget_.bytes += bytes; }
+
+  // Drawing that the records cannot express: constant alpha, blend modes, soft masks.
+  bool NeedsPicture(GfxState* state, double opacity) const {
+    return opacity < 0.999 || state->getBlendMode() != gfxBlendNormal || current_.soft_mask;
+  }
+
+  static double FontEmPixels(GfxState* state) {
+    double m11, m12, m21, m22;
+    state->getFontTransMat(&m11, &m12, &m21, &m22);
+    return std::max(1.0, std::hypot(m21, m22));
+  }
+
+  win::COLORREF FillColour(GfxState* state) const {
+    GfxRGB rgb;
+    state->getFillRGB(&rgb);
+    return Rgb(rgb);
+  }
+
+  // Text-space offset (ems along the baseline and across it) of a device offset.
+  void TextSpace(double ddx, double ddy, double* s, double* t) const {
+    const double* m = run_.m;
+    const double det = m[0] * m[3] - m[1] * m[2];
+    if (std::abs(det) < 1e-12) {
+      *s = *t = 0;
+      return;
+    }
+    *s = (ddx * m[3] - ddy * m[2]) / det;
+    *t = (m[0] * ddy - m[1] * ddx) / det;
+  }
+
+  std::optional<win::RECT> BoxOf(GfxState* state, double x0, double y0, double x1, double y1) const {
+    double xs[4], ys[4];
+    state->transform(x0, y0, &xs[0], &ys[0]);
+    state->transform(x1, y0, &xs[1], &ys[1]);
+    state->transform(x0, y1, &xs[2], &ys[2]);
+    state->transform(x1, y1, &xs[3], &ys[3]);
+    return win::RECT{Clamp32(std::floor(*std::min_element(xs, xs + 4))), Clamp32(std::floor(*std::min_element(ys, ys + 4))),
+                     Clamp32(std::ceil(*std::max_element(xs, xs + 4))), Clamp32(std::ceil(*std::max_element(ys, ys + 4)))};
+  }
+
+  win::RECT PathBox(GfxState* state, double grow) const {
+    const GfxPath* path = state->getPath();
+    double l = 1e300, t = 1e300, r = -1e300, b = -1e300;
+    for (int i = 0; path && i < path->getNumSubpaths(); ++i) {
+      const GfxSubpath* sp = path->getSubpath(i);
+      for (int j = 0; j < sp->getNumPoints(); ++j) {
+        double x, y;
+        state->transform(sp->getX(j), sp->getY(j), &x, &y);
+        l = std::min(l, x);
+        t = std::min(t, y);
+        r = std::max(r, x);
+        b = std::max(b, y);
+      }
+    }
+    if (l > r) return win::RECT{0, 0, 0, 0};
+    return win::RECT{Clamp32(std::floor(l - grow)), Clamp32(std::floor(t - grow)), Clamp32(std::ceil(r + grow)),
+                     Clamp32(std::ceil(b + grow))};
+  }
+  win::RECT StrokeBox(GfxState* state) const {
+    return PathBox(state, state->getTransformedLineWidth() * std::max(1.0, state->getMiterLimit()) / 2 + 1);
+  }
+  win::RECT ImageBox(GfxState* state) const { return BoxOf(state, 0, 0, 1, 1).value_or(win::RECT{}); }
+
+  // The area of the page as poppler's rasteriser draws it, placed over the records; the
+  // recorder's clip (the page's clip path) still applies.
+  void Picture(GfxState* state, win::RECT box) {
+    double cl, ct, cr, cb;
+    state->getClipBBox(&cl, &ct, &cr, &cb);
+    box.left = std::max(box.left, Clamp32(std::floor(cl)));
+    box.top = std::max(box.top, Clamp32(std::floor(ct)));
+    box.right = std::min(box.right, Clamp32(std::ceil(cr)));
+    box.bottom = std::min(box.bottom, Clamp32(std::ceil(cb)));
+    if (box.right <= box.left || box.bottom <= box.top) return;
+    int w = 0, h = 0;
+    auto dib = pictures_.Cut(box, &w, &h);
+    if (!dib) return;
+    const win::RECT at = pictures_.LastCutDevice();
+    rec_.StretchDIBits(at.left, at.top, at.right - at.left, at.bottom - at.top, 0, 0, w, h, dib->ref(), win::SRCCOPY);
+    ++stats_.area_pictures;
+    Spend(dib->bits.size() + 120);
+  }
+
+  void Fill(GfxState* state, int mode) {
+    neutralised_ = false;
+    if (Hidden()) return;
+    Flush();
+    if (NeedsPicture(state, state->getFillOpacity())) return Picture(state, PathBox(state, 1));
+    if (!BuildPath(state)) return;
+    SelectFillBrush(state);
+    SetFillMode(mode);
+    rec_.FillPath();
+    Spend(64);
+  }
+
+  void Clip(GfxState* state, int mode) {
+    Flush();
+    if (!BuildPath(state)) {
+      rec_.IntersectClipRect(0, 0, 0, 0);
+      return;
+    }
+    SetFillMode(mode);
+    rec_.SelectClipPath(win::RGN_AND);
+    Spend(64);
+  }
+
+  void SetFillMode(int mode) {
+    if (current_.fill_mode != mode) {
+      rec_.SetPolyFillMode(mode);
+      current_.fill_mode = mode;
+    }
+  }
+
+  void SelectFillBrush(GfxState* state) {
+    gdi::Brush b = gdi::Brush::Solid(FillColour(state));
+    if (!current_.brush || !(*current_.brush == b)) {
+      rec_.SelectBrush(b);
+      current_.brush = b;
+    }
+    // Fills draw no outline.
+    gdi::Pen none;
+    none.style = win::PS_NULL;
+    if (!current_.pen || !(*current_.pen == none)) {
+      rec_.SelectPen(none);
+      current_.pen = none;
+    }
+  }
+  void SelectBrushNull() {
+    gdi::Brush b = gdi::Brush::Null();
+    if (!current_.brush || !(*current_.brush == b)) {
+      rec_.SelectBrush(b);
+      current_.brush = b;
+    }
+  }
+
+  void SelectStrokePen(GfxState* state) {
+    GfxRGB rgb;
+    state->getStrokeRGB(&rgb);
+    gdi::Pen p;
+    p.extended = true;
+    p.color = Rgb(rgb);
+    p.brush_style = win::BS_SOLID;
+    const double w = state->getTransformedLineWidth();
+    p.width = std::max<win::LONG>(1, Clamp32(w));
+    win::UINT style = win::PS_GEOMETRIC;
+    switch (state->getLineCap()) {
+      case 1: style |= win::PS_ENDCAP_ROUND; break;
+      case 2: style |= win::PS_ENDCAP_SQUARE; break;
+      default: style |= win::PS_ENDCAP_FLAT; break;
+    }
+    switch (state->getLineJoin()) {
+      case 1: style |= win::PS_JOIN_ROUND; break;
+      case 2: style |= win::PS_JOIN_BEVEL; break;
+      default: style |= win::PS_JOIN_MITER; break;
+    }
+    double start = 0;
+    const std::vector<double>& dash = state->getLineDash(&start);
+    bool any = false;
+    for (double d : dash) any = any || d > 0;
+    if (any && dash.size() <= 16) {
+      // Dash lengths in device pixels (the user-space lengths scaled as the width is).
+      const double scale = state->getLineWidth() > 0 ? w / state->getLineWidth() : state->transformWidth(1);
+      std::vector<win::DWORD> entries;
+      for (std::size_t i = 0; i < (dash.size() % 2 ? 2 : 1); ++i)
+        for (double d : dash) entries.push_back(static_cast<win::DWORD>(std::max<long>(1, std::lround(d * scale))));
+      p.style_entries = std::move(entries);
+      style |= win::PS_USERSTYLE;
+    } else {
+      style |= win::PS_SOLID;
+    }
+    p.style = style;
+    if (!current_.pen || !(*current_.pen == p)) {
+      rec_.SelectPen(p);
+      current_.pen = p;
+    }
+    rec_.SetMiterLimit(static_cast<float>(std::max(1.0, state->getMiterLimit())));
+  }
+
+  // The state's path as the recorder's current path; false when it has no points.
+  bool BuildPath(GfxState* state) {
+    const GfxPath* path = state->getPath();
+    if (!path || path->getNumSubpaths() == 0) return false;
+    std::vector<win::POINT> pts;
+    std::vector<win::BYTE> types;
+    for (int i = 0; i < path->getNumSubpaths(); ++i) {
+      const GfxSubpath* sp = path->getSubpath(i);
+      const int n = sp->getNumPoints();
+      if (n <= 0) continue;
+      auto at = [&](int j) {
+        double x, y;
+        state->transform(sp->getX(j), sp->getY(j), &x, &y);
+        return win::POINT{Clamp32(x), Clamp32(y)};
+      };
+      pts.push_back(at(0));
+      types.push_back(win::PT_MOVETO);
+      for (int j = 1; j < n;) {
+        if (sp->getCurve(j) && j + 2 < n) {
+          for (int k = 0; k < 3; ++k) {
+            pts.push_back(at(j + k));
+            types.push_back(win::PT_BEZIERTO);
+          }
+          j += 3;
+        } else {
+          pts.push_back(at(j));
+          types.push_back(win::PT_LINETO);
+          ++j;
+        }
+      }
+      if (sp->isClosed()) types.back() |= win::PT_CLOSEFIGURE;
+    }
+    if (pts.empty()) return false;
+    rec_.BeginPath();
+    EmitPoints(pts, types);
+    rec_.EndPath();
+    Spend(pts.size() * 5 + 40);
+    return true;
+  }
+
+  void EmitPoints(const std::vector<win::POINT>& pts, const std::vector<win::BYTE>& types) {
+    // One PolyDraw per figure keeps each record small and the path exact.
+    std::size_t i = 0;
+    while (i < pts.size()) {
+      std::size_t j = i + 1;
+      while (j < pts.size() && (types[j] & ~win::PT_CLOSEFIGURE) != win::PT_MOVETO) ++j;
+      rec_.PolyDraw(std::span<const win::POINT>(pts.data() + i, j - i),
+                    std::span<const win::BYTE>(types.data() + i, j - i));
+      i = j;
+    }
+  }
+
+  // ---- glyph outlines ----
+  bool ForceOutline(GfxFont* font) {
+    auto it = outline_fonts_.find(font);
+    if (it != outline_fonts_.end()) return it->second;
+    // An embedded font whose name no installed face carries draws from its own outlines.
+    Ref id;
+    const bool force = font->getEmbeddedFontID(&id) && !InstalledFace(FaceFromFontName(NameOf(font)).face);
+    outline_fonts_[font] = force;
+    return force;
+  }
+
+  static std::string NameOf(GfxFont* font) {
+    if (font->getName()) return *font->getName();
+    if (font->getFamily()) return font->getFamily()->toStr();
+    return {};
+  }
+
+  GlyphOutlines* OutlinesOf(GfxState* state) {
+    GfxFont* font = state->getFont().get();
+    auto it = outlines_.find(font);
+    if (it == outlines_.end()) it = outlines_.emplace(font, GlyphOutlines::Load(font, xref_)).first;
+    return it->second.get();
+  }
+
+  // The glyph's outline in device pixels, appended to `pts`/`types`.
+  bool GlyphPath(GfxState* state, double x, double y, CharCode code, std::vector<win::POINT>* pts,
+                 std::vector<win::BYTE>* types) {
+    GlyphOutlines* outlines = OutlinesOf(state);
+    if (!outlines) return false;
+    double m11, m12, m21, m22;
+    state->getFontTransMat(&m11, &m12, &m21, &m22);
+    const double hs = state->getHorizScaling();
+    m11 *= hs;
+    m12 *= hs;
+    double ox, oy;
+    state->transform(x, y, &ox, &oy);
+    return outlines->Append(code, [&](double tx, double ty, win::POINT* out) {
+      *out = win::POINT{Clamp32(ox + tx * m11 + ty * m21), Clamp32(oy + tx * m12 + ty * m22)};
+    }, pts, types);
+  }
+
+  void DrawGlyphOutline(GfxState* state, double x, double y, CharCode code) {
+    std::vector<win::POINT> pts;
+    std::vector<win::BYTE> types;
+    if (!GlyphPath(state, x, y, code, &pts, &types) || pts.empty()) return;
+    rec_.BeginPath();
+    EmitPoints(pts, types);
+    rec_.EndPath();
+    SelectFillBrush(state);
+    SetFillMode(win::WINDING);
+    rec_.FillPath();
+    ++stats_.outline_glyphs;
+    Spend(pts.size() * 5 + 80);
+  }
+
+  void AddClipGlyph(GfxState* state, double x, double y, CharCode code) {
+    GlyphPath(state, x, y, code, &clip_path_, &clip_types_);
+  }
+
+  // ---- text runs ----
+  void SelectRunFont(double em_logical) {
+    GfxFont* font = run_.font;
+    const FaceOfName named = FaceFromFontName(NameOf(font));
+    std::string face = named.face;
+    // A name given in CP932 bytes (as Japanese applications write them) is read as such.
+    if (std::any_of(face.begin(), face.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+      auto u8 = codepage::Cp932ToUtf8(face);
+      face = u8.ok() ? *u8 : std::string();
+    }
+    win::BYTE charset = win::ANSI_CHARSET;
+    bool japanese_font = false;
+    if (font->isCIDFont()) {
+      const GooString* coll = static_cast<GfxCIDFont*>(font)->getCollection();
+      japanese_font = coll && coll->toStr().find("Japan") != std::string::npos;
+    }
+    if (run_.japanese || japanese_font) {
+      charset = win::SHIFTJIS_CHARSET;
+    } else if (run_.wide) {
+      charset = win::DEFAULT_CHARSET;
+    }
+    if (face.empty() || !InstalledFace(face)) face = FallbackFace(font, charset == win::SHIFTJIS_CHARSET, face);
+    const bool bold = named.bold || font->isBold() || font->getWeight() >= GfxFont::W600;
+    const bool italic = named.italic || font->isItalic();
+    win::LOGFONTW lf = gdi::MakeLogFont(face, -std::max<win::LONG>(1, Clamp32(em_logical)),
+                                        bold ? win::FW_BOLD : win::FW_NORMAL, italic, charset);
+    lf.lfPitchAndFamily = static_cast<win::BYTE>((font->isFixedWidth() ? win::FIXED_PITCH : win::VARIABLE_PITCH) |
+                                                  (font->isFixedWidth() ? win::FF_MODERN
+                                                   : font->isSerif()    ? win::FF_ROMAN
+                                                                        : win::FF_SWISS));
+    gdi::Font f{lf};
+    if (!(current_font_ && *current_font_ == f)) {
+      rec_.SelectFont(f);
+      current_font_ = f;
+    }
+    if (text_colour_ != run_.colour) {
+      rec_.SetTextColor(run_.colour);
+      text_colour_ = run_.colour;
+    }
+  }
+
+  static std::string FallbackFace(GfxFont* font, bool japanese, const std::string& face) {
+    std::string lower = face;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (japanese) {
+      const bool mincho = font->isSerif() || lower.find("mincho") != std::string::npos ||
+                          face.find("明朝") != std::string::npos;
+      const bool fixed = font->isFixedWidth();
+      return mincho ? (fixed ? "IPAMincho" : "IPAPMincho") : (fixed ? "IPAGothic" : "IPAPGothic");
+    }
+    if (font->isFixedWidth() || lower.find("courier") != std::string::npos) return "Liberation Mono";
+    if (font->isSerif() || lower.find("times") != std::string::npos) return "Liberation Serif";
+    return "Liberation Sans";
+  }
+
+  static bool InstalledFace(const std::string& face);
+
+  void Flush() {
+    if (run_.glyphs.empty()) return;
+    const double* m = run_.m;
+    // Upright text (the baseline along +x, glyphs upright, square ems) is drawn in device
+    // pixels; anything else through a world transform from the run's own text space.
+    const double em = std::hypot(m[2], m[3]);
+    const bool upright = std::abs(m[1]) < 1e-3 * em && std::abs(m[2]) < 1e-3 * em && m[0] > 0 && m[3] < 0 &&
+                         std::abs(m[0] + m[3]) < 0.01 * em;
+    std::u16string text;
+    std::vector<int> dx;
+    double em_logical;
+    int x0, y0;
+    if (upright) {
+      em_logical = -m[3];
+      x0 = Clamp32(run_.ox);
+      y0 = Clamp32(run_.oy);
+      int prev = x0;
+      for (std::size_t i = 0; i < run_.glyphs.size(); ++i) {
+        const Glyph& g = run_.glyphs[i];
+        const double next_s = i + 1 < run_.glyphs.size() ? run_.glyphs[i + 1].s : g.s + g.advance;
+        const int next = Clamp32(run_.ox + next_s * m[0]);
+        text += g.text;
+        dx.push_back(next - prev);
+        for (std::size_t k = 1; k < g.text.size(); ++k) dx.push_back(0);
+        prev = next;
+      }
+    } else {
+      // Logical units of 1/64 em: the transform scales them back to the run's em.
+      const double unit = 64;
+      em_logical = unit;
+      x0 = y0 = 0;
+      int prev = 0;
+      for (std::size_t i = 0; i < run_.glyphs.size(); ++i) {
+        const Glyph& g = run_.glyphs[i];
+        const double next_s = i + 1 < run_.glyphs.size() ? run_.glyphs[i + 1].s : g.s + g.advance;
+        const int next = Clamp32(next_s * unit);
+        text += g.text;
+        dx.push_back(next - prev);
+        for (std::size_t k = 1; k < g.text.size(); ++k) dx.push_back(0);
+        prev = next;
+      }
+      rec_.SaveDC();
+      rec_.SetGraphicsMode(win::GM_ADVANCED);
+      win::XFORM xf{static_cast<float>(m[0] / unit), static_cast<float>(m[1] / unit),
+                    static_cast<float>(-m[2] / unit), static_cast<float>(-m[3] / unit),
+                    static_cast<float>(run_.ox), static_cast<float>(run_.oy)};
+      rec_.SetWorldTransform(xf);
+    }
+    SelectRunFont(em_logical);
+    rec_.ExtTextOutW(x0, y0, 0, nullptr, text, dx);
+    ++stats_.text_runs;
+    Spend(text.size() * 6 + 100);
+    if (!upright) {
+      rec_.RestoreDC(-1);
+      // The saved state restored the font and colour selected before the run.
+      current_font_.reset();
+      text_colour_.reset();
+      ForgetObjects();
+    }
+    run_ = Run{};
+  }
+
+  // ---- bitmaps ----
+  static bool SaneImage(int w, int h) {
+    return w > 0 && h > 0 && w <= 20000 && h <= 20000 && static_cast<long long>(w) * h <= (1LL << 27);
+  }
+
+  void SkipImage(Stream* str, int width, int height, int comps, int bits, bool inlineImg) {
+    // An inline image's bytes must be read past so the content stream goes on after them.
+    if (!inlineImg || !str || width <= 0 || height <= 0) return;
+    const long long bytes = (static_cast<long long>(width) * comps * bits + 7) / 8 * height;
+    str->reset();
+    for (long long i = 0; i < bytes && str->getChar() != EOF; ++i) {
+    }
+    str->close();
+  }
+
+  static void ReadImage(Stream* str, int width, int height, GfxImageColorMap* map, const int* maskColors,
+                        std::vector<std::uint32_t>* px, std::vector<std::uint8_t>* alpha) {
+    const int comps = map->getNumPixelComps();
+    px->assign(static_cast<std::size_t>(width) * height, 0xFFFFFF);
+    if (alpha) alpha->assign(px->size(), 255);
+    ImageStream img(str, width, comps, map->getBits());
+    img.reset();
+    std::vector<unsigned int> line_rgb(width);
+    for (int y = 0; y < height; ++y) {
+      unsigned char* line = img.getLine();
+      if (!line) break;
+      std::uint32_t* row = px->data() + static_cast<std::size_t>(y) * width;
+      map->getRGBLine(line, line_rgb.data(), width);
+      for (int x = 0; x < width; ++x) row[x] = line_rgb[x] & 0xFFFFFF;
+      if (alpha) {
+        for (int x = 0; x < width; ++x) {
+          bool keyed = true;
+          for (int c = 0; c < comps; ++c) {
+            const int v = line[x * comps + c];
+            if (v < maskColors[2 * c] || v > maskColors[2 * c + 1]) keyed = false;
+          }
+          if (keyed) (*alpha)[static_cast<std::size_t>(y) * width + x] = 0;
+        }
+      }
+    }
+    img.close();
+  }
+
+  static std::vector<std::uint8_t> Resample(const std::vector<std::uint8_t>& a, int aw, int ah, int w, int h) {
+    if (aw == w && ah == h) return a;
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(w) * h);
+    for (int y = 0; y < h; ++y) {
+      const int sy = static_cast<int>(static_cast<long long>(y) * ah / h);
+      for (int x = 0; x < w; ++x) {
+        const int sx = static_cast<int>(static_cast<long long>(x) * aw / w);
+        out[static_cast<std::size_t>(y) * w + x] = a[static_cast<std::size_t>(sy) * aw + sx];
+      }
+    }
+    return out;
+  }
+
+  static void ApplyAlpha(std::vector<std::uint32_t>& px, const std::vector<std::uint8_t>& alpha) {
+    for (std::size_t i = 0; i < px.size() && i < alpha.size(); ++i) {
+      const std::uint32_t a = alpha[i], p = px[i];
+      const std::uint32_t r = ((p >> 16) & 0xFF) * a / 255, g = ((p >> 8) & 0xFF) * a / 255, b = (p & 0xFF) * a / 255;
+      px[i] = (a << 24) | (r << 16) | (g << 8) | b;  // premultiplied, as AlphaBlend takes it
+    }
+  }
+
+  // Places an image (top row first) on the unit square of the current transform: directly
+  // when the square is an upright rectangle, else through a world transform.
+  void DrawBitmap(GfxState* state, int width, int height, const std::vector<std::uint32_t>& px, bool alpha) {
+    neutralised_ = false;
+    const double* c = state->getCTM();
+    const double w = width, h = height;
+    // Image pixel (u, v), v down from the top row, to device: user (u/w, 1 - v/h).
+    double e11 = c[0] / w, e12 = c[1] / w, e21 = -c[2] / h, e22 = -c[3] / h, edx = c[2] + c[4], edy = c[3] + c[5];
+    const bool axis = std::abs(e12) < 1e-9 && std::abs(e21) < 1e-9 && e11 > 0 && e22 > 0;
+    gdi::Dib dib = gdi::EncodeDib(width, height, px, alpha ? 32 : 24);
+    ++stats_.images;
+    Spend(dib.bits.size() + 120);
+    int x = 0, y = 0, cx = width, cy = height;
+    if (axis) {
+      x = Clamp32(edx);
+      y = Clamp32(edy);
+      cx = Clamp32(edx + e11 * w) - x;
+      cy = Clamp32(edy + e22 * h) - y;
+      if (cx <= 0) cx = 1;
+      if (cy <= 0) cy = 1;
+    } else {
+      rec_.SaveDC();
+      rec_.SetGraphicsMode(win::GM_ADVANCED);
+      rec_.SetWorldTransform(win::XFORM{static_cast<float>(e11), static_cast<float>(e12), static_cast<float>(e21),
+                                        static_cast<float>(e22), static_cast<float>(edx), static_cast<float>(edy)});
+    }
+    if (alpha) {
+      rec_.DibAlphaBlend(x, y, cx, cy, dib.ref(), 0, 0, width, height,
+                         win::BLENDFUNCTION{win::AC_SRC_OVER, 0, 255, win::AC_SRC_ALPHA});
+    } else {
+      rec_.SetStretchBltMode(win::HALFTONE);
+      rec_.StretchDIBits(x, y, cx, cy, 0, 0, width, height, dib.ref(), win::SRCCOPY);
+    }
+    if (!axis) {
+      rec_.RestoreDC(-1);
+      ForgetObjects();
+      current_font_.reset();
+      text_colour_.reset();
+    }
+  }
+
+ public:
+  XRef* xref_ = nullptr;
+
+ private:
+  gdi::MetafileRecorder& rec_;
+  Budget& budget_;
+  AreaPictures& pictures_;
+  PageStats& stats_;
+  Run run_;
+  Current current_;
+  std::vector<Current> saved_;
+  std::optional<gdi::Font> current_font_;
+  std::optional<win::COLORREF> text_colour_;
+  int hidden_ = 0;
+  std::vector<bool> groups_;  // per open group: its content is not drawn as records
+  bool neutralised_ = false;
+  bool fill_alpha_ = true, stroke_alpha_ = true, blend_ = true;
+  std::optional<win::RECT> group_box_;
+  bool clip_glyphs_ = false;
+  std::vector<win::POINT> clip_path_;
+  std::vector<win::BYTE> clip_types_;
+  std::map<GfxFont*, bool> outline_fonts_;
+  std::map<GfxFont*, std::unique_ptr<GlyphOutlines>> outlines_;
+};
+
+bool RecordsDev::InstalledFace(const std::string& face) { return !face.empty() && gdi::FaceKnown(face); }
+
+bool AbortCheck(void* data) { return static_cast<RecordsDev*>(data)->Aborted(); }
+
+}  // namespace
+
+FaceOfName FaceFromFontName(const std::string& name) {
+  FaceOfName out;
+  std::string n = name;
+  // Subset prefix: six capital letters and "+".
+  if (n.size() > 7 && n[6] == '+' &&
+      std::all_of(n.begin(), n.begin() + 6, [](char c) { return c >= 'A' && c <= 'Z'; }))
+    n = n.substr(7);
+  std::string style;
+  const std::size_t cut = n.find_first_of("-,");
+  if (cut != std::string::npos) {
+    style = n.substr(cut + 1);
+    n = n.substr(0, cut);
+  }
+  // PostScript names of the usual office faces carry a maker's suffix.
+  for (const char* suffix : {"PSMT", "PS", "MT"}) {
+    const std::size_t len = std::strlen(suffix);
+    if (n.size() > len + 2 && n.compare(n.size() - len, len, suffix) == 0) {
+      n = n.substr(0, n.size() - len);
+      break;
+    }
+  }
+  std::string lower = style;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  out.bold = lower.find("bold") != std::string::npos || lower.find("black") != std::string::npos ||
+             lower.find("heavy") != std::string::npos;
+  out.italic = lower.find("italic") != std::string::npos || lower.find("oblique") != std::string::npos;
+  out.face = n;
+  return out;
+}
+
+Status DrawPdf(const std::string& path, const VirtualPaper& paper, int resolution, const PageCallback& each,
+               const Limits& limits, int sheet_orientation) {
+  KeepPopplerParams();
+  if (resolution <= 0 || resolution > 2400) return Status::InvalidArgument("resolution out of range");
+  auto doc = std::make_unique<PDFDoc>(std::make_unique<GooString>(path));
+  if (!doc->isOk()) return Status::InvalidArgument("cannot open " + path + ": not a readable PDF file");
+  const int pages = doc->getNumPages();
+  if (pages <= 0) return Status::InvalidArgument(path + " has no pages");
+  // A page tree that reaches no page (a loop, kids that are no pages) is no document.
+  bool any = false;
+  for (int i = 0; i < pages && !any; ++i) any = doc->getPage(i + 1) != nullptr;
+  if (!any) return Status::InvalidArgument(path + " has no readable page");
+  for (int i = 0; i < pages; ++i) {
+    Page* page = doc->getPage(i + 1);
+    if (!page) {
+      Status s = each(i, Status::Corruption("page " + std::to_string(i + 1) + " cannot be read"));
+      if (!s.ok()) return s;
+      continue;
+    }
+    const int rotate = ((doc->getPageRotate(i + 1) % 360) + 360) % 360;
+    double wpt = doc->getPageCropWidth(i + 1), hpt = doc->getPageCropHeight(i + 1);
+    if (rotate == 90 || rotate == 270) std::swap(wpt, hpt);
+    if (!(wpt > 0) || !(hpt > 0) || wpt > 14400 * 4 || hpt > 14400 * 4) {
+      Status s = each(i, Status::InvalidArgument("page " + std::to_string(i + 1) + " has no usable size"));
+      if (!s.ok()) return s;
+      continue;
+    }
+    const int orientation =
+        sheet_orientation == 1 || sheet_orientation == 2 ? sheet_orientation : (wpt > hpt ? 2 : 1);
+    const int pw = orientation == 2 ? paper.length : paper.width;
+    const int pl = orientation == 2 ? paper.width : paper.length;
+    const int width = ToPixels(pw, resolution), height = ToPixels(pl, resolution);
+    const double scale = std::min(width / wpt, height / hpt);
+
+    gdi::MetafileRecorder::Options o;
+    o.device = {width, height};
+    o.millimeters = {std::max(1, pw / 10), std::max(1, pl / 10)};
+    o.frame = win::RECTL{0, 0, pw * 10, pl * 10};
+    gdi::MetafileRecorder rec(o);
+    PageRecords out;
+    out.index = i;
+    out.orientation = orientation;
+    Budget budget{limits.max_bytes, std::chrono::steady_clock::now() + limits.max_time};
+    AreaPictures pictures(path, i, scale);
+    RecordsDev dev(rec, budget, pictures, out.stats);
+    dev.xref_ = doc->getXRef();
+    doc->displayPageSlice(&dev, i + 1, 72.0 * scale, 72.0 * scale, 0, false, true, true, -1, -1, -1, -1, AbortCheck,
+                          &dev);
+    Result<PageRecords> result = Status::Ok();
+    if (budget.Exceeded()) {
+      result = budget.over_bytes ? Status::Busy("page " + std::to_string(i + 1) + " exceeds the record limit")
+                                 : Status::Timeout("page " + std::to_string(i + 1) + " takes too long to draw");
+    } else {
+      auto bytes = rec.Close();
+      if (!bytes.ok()) {
+        result = bytes.status();
+      } else if (bytes->size() > limits.max_bytes) {
+        result = Status::Busy("page " + std::to_string(i + 1) + " exceeds the record limit");
+      } else {
+        out.stats.records = rec.RecordCount();
+        out.emf = std::move(*bytes);
+        result = std::move(out);
+      }
+    }
+    Status s = each(i, std::move(result));
+    if (!s.ok()) return s;
+  }
+  return Status::Ok();
+}
+
+}  // namespace zv::capture::pdfrecords
