@@ -139,6 +139,24 @@ class FrameTest : public ::testing::Test {
     o.capture_folder = tmp_;
     return std::make_unique<CMainFrame>(o);
   }
+  // A frame for print runs: the answer polled every 50 ms, `closed` set when the frame ends
+  // the program.
+  std::unique_ptr<CMainFrame> MakeRunner(bool* closed, bool auto_print = false) {
+    FrameOptions o;
+    o.prompt = &prompt_;
+    o.capture_folder = tmp_;
+    o.answer_poll_ms = 50;
+    o.auto_print = auto_print;
+    o.on_close = [closed] { *closed = true; };
+    return std::make_unique<CMainFrame>(o);
+  }
+  // Installs the folder printer "Office" at 100 dpi, so runs draw small sheets.
+  void InstallOffice(spool::FolderSpooler& spooler) {
+    auto office = spool::StandardFolderPrinter("Office");
+    office.caps.resolutions = {{100, 100}};
+    office.caps.default_resolution = {100, 100};
+    ASSERT_TRUE(spooler.AddPrinter(office).ok());
+  }
   void WaitPrinters(CMainFrame& f) {
     QSignalSpy spy(&f, &CMainFrame::printersLoaded);
     ASSERT_TRUE(spy.wait(5000));
@@ -500,10 +518,7 @@ TEST_F(FrameTest, PanelShowsStoredSettingsAndFillsTheRequest) {
 
 TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
   spool::FolderSpooler spooler;
-  auto office = spool::StandardFolderPrinter("Office");
-  office.caps.resolutions = {{100, 100}};
-  office.caps.default_resolution = {100, 100};
-  ASSERT_TRUE(spooler.AddPrinter(office).ok());
+  InstallOffice(spooler);
   struct Case {
     std::string printer;
     PrintOutcome outcome;
@@ -518,12 +533,7 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
     WritePrinters({c.printer});
     prompt_.shown.clear();
     bool closed = false;
-    FrameOptions o;
-    o.prompt = &prompt_;
-    o.capture_folder = tmp_;
-    o.answer_poll_ms = 50;
-    o.on_close = [&closed] { closed = true; };
-    auto f = std::make_unique<CMainFrame>(o);
+    auto f = MakeRunner(&closed);
     ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQp.tmp", 2), "/n", "report"})));
     WaitPrinters(*f);
     auto* printers = f->findChild<QComboBox*>("1068");
@@ -1351,10 +1361,7 @@ TEST_F(FrameTest, PrintChecksEmptyListRangeAndDuplicates) {
   WritePrinters({"P"});
   {
     bool closed = false;
-    FrameOptions o;
-    o.prompt = &prompt_;
-    o.on_close = [&closed] { closed = true; };
-    auto f = std::make_unique<CMainFrame>(o);
+    auto f = MakeRunner(&closed);
     ASSERT_TRUE(f->StartUp(StartArgs{}));
     WaitPrinters(*f);
     f->Print();
@@ -1395,10 +1402,7 @@ TEST_F(FrameTest, PrintChecksEmptyListRangeAndDuplicates) {
   // program (silently when unattended); one that has ended does not count. A folder
   // printer keeps its jobs queued until the test ends them.
   spool::FolderSpooler spooler;
-  auto office = spool::StandardFolderPrinter("Office");
-  office.caps.resolutions = {{100, 100}};
-  office.caps.default_resolution = {100, 100};
-  ASSERT_TRUE(spooler.AddPrinter(office).ok());
+  InstallOffice(spooler);
   WritePrinters({"Office"});
   {
     ClientSettings s;
@@ -1428,13 +1432,7 @@ TEST_F(FrameTest, PrintChecksEmptyListRangeAndDuplicates) {
     const size_t before = jobs->size();
     prompt_.shown.clear();
     bool closed = false;
-    FrameOptions o;
-    o.prompt = &prompt_;
-    o.capture_folder = tmp_;
-    o.answer_poll_ms = 50;
-    o.auto_print = r.auto_print;
-    o.on_close = [&closed] { closed = true; };
-    auto f = std::make_unique<CMainFrame>(o);
+    auto f = MakeRunner(&closed, r.auto_print);
     ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQd.tmp", 1), "/n", "見積書"})));
     WaitPrinters(*f);
     auto* printers = f->findChild<QComboBox*>("1068");
