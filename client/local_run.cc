@@ -14,21 +14,39 @@
 namespace zv::client {
 namespace {
 
-// Records the shared print job's failure in the client's result table.
+// Records the shared print job's failure in the client's result table and passes the
+// printing's progress on.
 class ResultHost : public printing::LocalPrintHost {
  public:
+  explicit ResultHost(printing::PrintJobObserver* progress) : progress_(progress) {}
   void SetResultMessage(int code, const std::vector<std::string>& lines) override {
     recorded = true;
     message = ClientResultMessage(code, lines);
   }
+  void OnPrintingStarted() override {
+    if (progress_) progress_->OnPrintingStarted();
+  }
+  void OnPrintingFinished() override {
+    if (progress_) progress_->OnPrintingFinished();
+  }
+  void SetPageLabel(std::string_view text) override {
+    if (progress_) progress_->SetPageLabel(text);
+  }
+  void SetProgress(int position) override {
+    if (progress_) progress_->SetProgress(position);
+  }
   bool recorded = false;
   ResultMessage message;
+
+ private:
+  printing::PrintJobObserver* progress_;
 };
 
 }  // namespace
 
 Result<std::string> RunLocally(const ClientConfig& config, ClientDocument& doc, RequestOrder order,
-                               spool::Spooler& spooler, printing::SheetSurfaceFactory surfaces) {
+                               spool::Spooler& spooler, printing::SheetSurfaceFactory surfaces,
+                               printing::PrintJobObserver* progress) {
   const std::string spool_folder = config.SpoolFolder();
   Status made = fs::MakeDirs(spool_folder);
   if (!made.ok()) return made;
@@ -59,7 +77,7 @@ Result<std::string> RunLocally(const ClientConfig& config, ClientDocument& doc, 
   s.copies = request.Copies;
   s.collate = request.Collate;
   printing::ViewerPrintDocument print_doc(doc.viewer());
-  ResultHost host;
+  ResultHost host(progress);
   printing::PrintOutcome outcome = printing::PrintDocumentLocally(print_doc, s, spooler, surfaces, &host);
   ResultMessage message = host.recorded                        ? host.message
                           : outcome.code == printing::kPrintOk ? ClientResultMessage(0)
@@ -74,6 +92,14 @@ Result<std::string> RunLocally(const ClientConfig& config, ClientDocument& doc, 
   Status written = result.CreateResultFile(answer_path, true, true);
   if (!written.ok()) return written;
   return answer_path;
+}
+
+bool IsDuplicatePrint(spool::Spooler& spooler, const std::string& printer, const std::string& document) {
+  auto jobs = spooler.EnumJobs(printer);
+  if (!jobs.ok()) return false;
+  for (const spool::JobInfo& j : *jobs)
+    if (spool::InQueue(j.state) && j.document == document) return true;
+  return false;
 }
 
 RunEnd DecideRunEnd(int code, bool newer_jobs, bool modal) {

@@ -12,6 +12,7 @@
 #include "client/request_file.h"
 #include "platform/base/status.h"
 #include "platform/spool/spool.h"
+#include "printing/print_job.h"
 #include "printing/printer_dc.h"
 
 namespace zv::client {
@@ -19,9 +20,17 @@ namespace zv::client {
 // Runs the job locally. `order`'s job file is the local copy's name. Gives the local answer
 // file's path ("<spool>/<account>-<machine>.ans"); the print's own failure is in the answer
 // (code 6 with its lines), not in the status. IOError when the request or the answer
-// cannot be written or read back.
+// cannot be written or read back. `progress` (may be null) hears the start and end of the
+// printing and each side's page label and bar position, on the calling thread.
 Result<std::string> RunLocally(const ClientConfig& config, ClientDocument& doc, RequestOrder order,
-                               spool::Spooler& spooler, printing::SheetSurfaceFactory surfaces);
+                               spool::Spooler& spooler, printing::SheetSurfaceFactory surfaces,
+                               printing::PrintJobObserver* progress = nullptr);
+
+// The duplicate-print check of a run without a server: takes the spooler, the chosen
+// printer and the top job's name; true when a job of that document name is still in the
+// printer's queue (jobs that have ended do not count). A queue that cannot be read holds
+// no duplicate.
+bool IsDuplicatePrint(spool::Spooler& spooler, const std::string& printer, const std::string& document);
 
 // What the frame does when the answer of a run has been read.
 struct RunEnd {

@@ -37,4 +37,10 @@ void ProgressModel::Step(int done) {
   position_ = (100 / total_) * done;
 }
 
+void ProgressModel::PrintSide(const std::string& label, int position) {
+  if (!open_) return;
+  if (!label.empty()) counter_ = label;
+  position_ = position;
+}
+
 }  // namespace zv::client

@@ -22,6 +22,9 @@ class ProgressModel {
   // Takes the number of printers done (from 1); sets the counter "%2d/%2d" and the bar to
   // (100 / total) x done. A total of 0 moves nothing (never a division by zero).
   virtual void Step(int done);
+  // Takes a printed side's page label ("%3d/%3d ページ", empty before the first side) and
+  // bar position; the counter shows the last label while printing.
+  virtual void PrintSide(const std::string& label, int position);
   // The window went away.
   virtual void Close() { open_ = false; }
 

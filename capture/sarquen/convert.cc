@@ -115,24 +115,20 @@ int ImportDocumentForConversion(CaptureSession& s, int slot) {
   if (map.data_ == nullptr) return fail("capture file not mapped");
   std::span<const std::uint8_t> image(static_cast<const std::uint8_t*>(map.data_), map.size_);
 
-  // 4, 5. Page size and the pages, each followed by its trailer.
+  // 4, 5. The pages, each followed by its trailer, and each page's own size from its
+  // trailer: a document of portrait and landscape pages keeps every page's shape.
   jobdoc::ImageWalker walker(image, true);
   std::vector<const void*> pages;
+  std::vector<std::uint32_t> sizes;
   for (;;) {
     auto item = walker.Next();
     if (!item.ok()) return fail("capture file damaged: " + item.status().ToString());
     if (item->kind == jobdoc::ImageItem::Kind::kEnd) break;
-    if (item->kind == jobdoc::ImageItem::Kind::kPage) pages.push_back(image.data() + item->offset);
-  }
-  const jobdoc::PageFormatRecord& format = walker.format();
-  std::uint32_t w = format.paper_width, h = format.paper_length;
-  if (format.flags & jobdoc::kFormatLandscape) std::swap(w, h);
-  w = w * 28800 / 254;
-  h = h * 28800 / 254;
-  std::vector<std::uint32_t> sizes;
-  for (std::size_t i = 0; i < pages.size(); ++i) {
-    sizes.push_back(w);
-    sizes.push_back(h);
+    if (item->kind != jobdoc::ImageItem::Kind::kPage) continue;
+    pages.push_back(image.data() + item->offset);
+    const auto [w, h] = jobdoc::PageExtent(item->attributes);
+    sizes.push_back(static_cast<std::uint32_t>(w));
+    sizes.push_back(static_cast<std::uint32_t>(h));
   }
 
   // 6. The converter.

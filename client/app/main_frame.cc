@@ -231,18 +231,43 @@ void CMainFrame::BuildBars() {
   connect(print, &QPushButton::clicked, this, &CMainFrame::Print);
   connect(help, &QPushButton::clicked, this, &CMainFrame::RunHelp);
   QMenu* file = menuBar()->addMenu(QString::fromUtf8("ファイル(&F)"));
+  // The menu twins of the bar's buttons and the job list's job files: print and the job
+  // save need pages and no run, the job commands no run.
+  QAction* print_item = file->addAction(QString::fromUtf8("印刷(&P)"), this, &CMainFrame::Print);
+  print_item->setObjectName("32797");
+  file->addSeparator();
+  QAction* open_item = file->addAction(QString::fromUtf8("保存されたジョブを開く(&J)..."), this,
+                                       [this] { findChild<QPushButton*>(Id(1084))->click(); });
+  open_item->setObjectName("32788");
+  QAction* save_item = file->addAction(QString::fromUtf8("ジョブの保存(&V)..."), this,
+                                       [this] { findChild<QPushButton*>(Id(1083))->click(); });
+  save_item->setObjectName("32800");
+  file->addSeparator();
+  connect(file, &QMenu::aboutToShow, this, [this, print_item, open_item, save_item] {
+    print_item->setEnabled(!printing_ && doc_.GetAllPage() > 0);
+    open_item->setEnabled(!printing_);
+    save_item->setEnabled(!printing_ && doc_.GetAllPage() > 0);
+  });
   QAction* options = file->addAction(QString::fromUtf8("オプション設定(&O)..."), this, &CMainFrame::RunOptions);
   options->setObjectName("32795");
   // The reduction-rate clearing; Linux window managers give programs no system menu to add
   // it to, so it stands in the file menu.
   QAction* clear_rate = file->addAction(QString::fromUtf8("削減率のクリア(&E)"), this, &CMainFrame::ClearReductionRate);
   clear_rate->setObjectName("clear-rate");
+  file->addSeparator();
+  QAction* cancel_item = file->addAction(QString::fromUtf8("キャンセル(&C)"), this, [this] {
+    if (auto* b = findChild<QPushButton*>(Id(1003))) b->click();
+  });
+  cancel_item->setObjectName("32801");
   // The menu bar's edit menu holds the page-edit commands of the right click as well.
   QMenu* edit = menuBar()->addMenu(QString::fromUtf8("編集(&E)"));
   QMenu* page_menu = BuildPageEditMenu(edit);
   for (QAction* a : page_menu->actions()) edit->addAction(a);
   connect(edit, &QMenu::aboutToShow, page_menu, &QMenu::aboutToShow);
   QMenu* help_menu = menuBar()->addMenu(QString::fromUtf8("ヘルプ(&H)"));
+  QAction* help_item = help_menu->addAction(QString::fromUtf8("ヘルプ(&H)"), this, &CMainFrame::RunHelp);
+  help_item->setObjectName("32785");
+  help_menu->addSeparator();
   QAction* about = help_menu->addAction(QString::fromUtf8("バージョン情報(&A)..."), this, &CMainFrame::RunAbout);
   about->setObjectName("57664");
 }
@@ -370,7 +395,7 @@ void CMainFrame::PlaceWindow() {
 void CMainFrame::closeEvent(QCloseEvent* event) {
   // A run whose answer has not come yet, or jobs not printed: the user is asked first.
   answer_timer_->stop();
-  if (jobs_.size() > 0 && options_.prompt->Show(kUnprintedJobsText, kCloseConfirmTitle, PromptIcon::kQuestion,
+  if (jobs_.size() > 0 && !ending_ && options_.prompt->Show(kUnprintedJobsText, kCloseConfirmTitle, PromptIcon::kQuestion,
                                                 PromptButtons::kYesNoDefaultNo) != PromptAnswer::kYes) {
     timers_.CloseDeclined();
     if (timers_.armed(kTimerAnswer)) answer_timer_->start();
@@ -451,6 +476,7 @@ bool CMainFrame::StartUp(const StartArgs& args) {
   PlaceWindow();
   layout_->Load(settings_);
   copies_->Load(settings_);
+  if (config_.has_server()) copies_->SetDlgDuplication(0);
   header_->LoadFormats(config_.app_path);
   ApplyHeaderFooter();
   if (open_failed && !options_.auto_print)
@@ -527,6 +553,23 @@ class PostingProgress : public ProgressModel {
   std::function<void(ProgressModel)> post_;
 };
 
+// Passes a local run's printing progress, heard on its worker, on through `post` (which
+// hands it to the window thread): 0 the printing started, 1 a side (its page label and bar
+// position), 2 it ended.
+class PrintProgressRelay : public printing::PrintJobObserver {
+ public:
+  using Post = std::function<void(int what, std::string label, int position)>;
+  explicit PrintProgressRelay(Post post) : post_(std::move(post)) {}
+  void OnPrintingStarted() override { post_(0, {}, 0); }
+  void SetPageLabel(std::string_view text) override { label_ = text; }
+  void SetProgress(int position) override { post_(1, label_, position); }
+  void OnPrintingFinished() override { post_(2, {}, 0); }
+
+ private:
+  Post post_;
+  std::string label_;
+};
+
 }  // namespace
 
 void CMainFrame::LoadPrintersAsync() {
@@ -577,6 +620,7 @@ void CMainFrame::ShowProgress(const ProgressModel& state) {
     progress_->setObjectName(Id(180));
   }
   progress_->Show(state);
+  if (state.mode() != ProgressModel::kPrinting) progress_total_ = state.total();
   if (state.open() && !options_.auto_print) {
     progress_->show();
   } else {
@@ -807,16 +851,43 @@ bool CMainFrame::focusNextPrevChild(bool next) {
 }
 
 void CMainFrame::Print() {
-  if (printing_ || doc_.GetAllPage() == 0 || !config_ok_) {
-    // An unattended run with nothing to print must not stay as a hidden process.
-    if (!printing_ && isHidden()) {
-      options_.auto_print = false;
-      show();
-    }
+  trace_.Trace("CMainFrame::OnDbbOk IN");
+  if (printing_ || !config_ok_) {
     emit printFinished(PrintOutcome::kNothing);
     return;
   }
+  // Nothing to print: the program ends.
+  if (jobs_.size() == 0) {
+    emit printFinished(PrintOutcome::kNothing);
+    EndProgram();
+    return;
+  }
+  const RangeCheck check = CheckPrinterAndRange(printer_combo_->count() > 0, copies_->range_chosen(),
+                                                copies_->first_page(), copies_->last_page(), jobs_.TotalPages());
+  if (!check.ok()) {
+    // A refused unattended run must not stay as a hidden process.
+    if (isHidden()) {
+      options_.auto_print = false;
+      show();
+    }
+    tabs_->setCurrentIndex(check.tab);
+    options_.prompt->Show(check.text, check.title, PromptIcon::kStop);
+    copies_->FocusRangeField(check.focus);
+    emit printFinished(PrintOutcome::kNothing);
+    return;
+  }
+  // With a server the engine checks for duplicates itself.
+  if (!config_.has_server() && copies_->GetDuplicationCheck()) {
+    auto spooler = spool::OpenSpooler();
+    if (spooler.ok() && IsDuplicatePrint(**spooler, printer_combo_->currentText().toStdString(), jobs_.row(0).name)) {
+      if (!options_.auto_print) options_.prompt->Show("2重印刷のため終了します。", kPrintErrorTitle, PromptIcon::kStop);
+      emit printFinished(PrintOutcome::kNothing);
+      EndProgram();
+      return;
+    }
+  }
   printing_ = true;
+  EnableJobEditButtons(false);
   if (auto* b = findChild<QPushButton*>(Id(1002))) {
     b->setEnabled(false);
     b->setDefault(false);
@@ -841,6 +912,9 @@ void CMainFrame::OnTimerTick(int id) {
         break;
       case FrameTimers::Action::kPollAnswer:
         PollAnswer();
+        break;
+      case FrameTimers::Action::kRefreshQuota:
+        ShowStatusTexts();
         break;
       default:
         break;
@@ -907,10 +981,24 @@ void CMainFrame::PrintExecute() {
   local_answer_.clear();
   run_jobs_ = run_jobs;
   answer_timer_->start();
-  std::thread([config = config_, doc, order, back, run_jobs] {
+  // The progress window "印刷実行中" follows the printing; its counter starts as the last
+  // printer gathering left it and then shows each side's page label.
+  auto relay = std::make_shared<PrintProgressRelay>([back](int what, std::string label, int position) {
+    back([what, label = std::move(label), position](CMainFrame* f) {
+      if (what == 0) {
+        f->print_progress_.Open(ProgressModel::kPrinting, f->progress_total_);
+      } else if (what == 1) {
+        f->print_progress_.PrintSide(label, position);
+      } else {
+        f->print_progress_.Close();
+      }
+      f->ShowProgress(f->print_progress_);
+    });
+  });
+  std::thread([config = config_, doc, order, back, run_jobs, relay] {
     Result<std::string> answer_path = Status::IOError("no spooler");
     if (auto spooler = spool::OpenSpooler(); spooler.ok())
-      answer_path = RunLocally(config, *doc, order, **spooler, printing::PrinterSurfaces());
+      answer_path = RunLocally(config, *doc, order, **spooler, printing::PrinterSurfaces(), relay.get());
     back([answer_path, run_jobs](CMainFrame* f) {
       f->local_worker_ = false;
       if (!answer_path.ok()) {
@@ -957,6 +1045,11 @@ void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alo
   printing_ = false;
   timers_.RunEnded();
   answer_timer_->stop();
+  EnableJobEditButtons(true);
+  if (print_progress_.open()) {
+    print_progress_.Close();
+    ShowProgress(print_progress_);
+  }
   if (auto* b = findChild<QPushButton*>(Id(1002))) {
     b->setEnabled(true);
     b->setDefault(true);
@@ -1001,6 +1094,9 @@ void CMainFrame::RunServerSettings() {
   ServerDialog d(config_, QuotaState{}, options_.prompt, this);
   if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted) return;
   config_.server_name = d.server_name();
+  // With a server the duplicate check is the engine's; back to local printing it is the
+  // user's again.
+  copies_->SetDlgDuplication(config_.has_server() ? 0 : 1);
   LoadPrintersAsync();
 }
 
@@ -1186,6 +1282,7 @@ bool CMainFrame::CanEditPage(int command) const {
 }
 
 void CMainFrame::EditPage(int command) {
+  const int before = selected_page_;
   const std::optional<int> selected =
       page_edit_.Run(command, {printing_, selected_page_, layout_->choice().pages_per_sheet});
   if (!selected) return;
@@ -1197,6 +1294,9 @@ void CMainFrame::EditPage(int command) {
   }
   RefreshJobRows();
   SyncView();
+  // A blank page is shown where it went in: the sheet that holds it.
+  if (command == kCmdBlankBefore || command == kCmdBlankAfter)
+    view_->ShowPage((before + (command == kCmdBlankAfter ? 1 : 0)) / std::max(1, layout_->choice().pages_per_sheet));
 }
 
 QMenu* CMainFrame::BuildPageEditMenu(QWidget* parent) {
@@ -1274,13 +1374,32 @@ void CMainFrame::AutoSaveJob() {
   }
   const std::string path = AutoSavePath(folder, settings_.save_times);
   std::filesystem::remove(path, ec);
-  if (!doc_.Save(path).ok()) trace_.Trace("CMainFrame::AutoSave failed");
+  if (!WriteDocument(path)) trace_.Trace("CMainFrame::AutoSave failed");
   settings_.save_times = NextAutoSaveNumber(settings_.save_times, settings_.auto_save_times);
+}
+
+void CMainFrame::EndProgram() {
+  ending_ = true;
+  hide();
+  close();
+  if (options_.on_close) options_.on_close();
 }
 
 bool CMainFrame::SaveJob(const std::string& path) {
   if (jobs_.size() == 0) return false;
-  return doc_.Save(path).ok();
+  return WriteDocument(path);
+}
+
+bool CMainFrame::WriteDocument(const std::string& path) {
+  if (doc_.Save(path).ok()) return true;
+  if (!options_.auto_print)
+    options_.prompt->Show("ファイルの保存中に失敗しました。", kFrameText, PromptIcon::kExclamation);
+  return false;
+}
+
+void CMainFrame::EnableJobEditButtons(bool on) {
+  for (int id : {1006, 1007, 1008, 1009, 1012, 1084, 1083, 1011})
+    if (auto* b = findChild<QPushButton*>(Id(id))) b->setEnabled(on);
 }
 
 void CMainFrame::PickPage(int page) {

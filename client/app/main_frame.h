@@ -140,6 +140,11 @@ class CMainFrame : public QMainWindow {
   // Before the hand-over the document is saved as "<folder>/AutoSave%03d.prc" in the
   // auto-save folder (the number wraps at "AutoSaveTimes"); a missing folder is told and the
   // print goes on.
+  // First the checks: an empty job list ends the program; without a printer or with a page
+  // range outside the document the run is refused with its message (the page and field
+  // concerned shown); without a server and with the duplicate-print box checked, a job of
+  // the top job's name still in the printer's queue ends the program after
+  // "2重印刷のため終了します。" (said only when someone is there to read it).
   void Print();
   bool printing() const { return printing_; }
 
@@ -304,6 +309,14 @@ class CMainFrame : public QMainWindow {
   bool OpenJob(const std::string& path, const std::string& title);
 
   void AutoSaveJob();
+  // Ends the program as the close command does, but without asking about the jobs listed.
+  void EndProgram();
+  // Enables or disables the job list's edit buttons (1006, 1007, 1008, 1009, 1012, 1084,
+  // 1083, 1011) together: off during a run, so the rows a run removes are those it printed.
+  void EnableJobEditButtons(bool on);
+  // Takes a path; writes the document there, telling "ファイルの保存中に失敗しました。" when it
+  // cannot (unless nobody is there to read it). Gives whether it was written.
+  bool WriteDocument(const std::string& path);
   // The run proper (timer 3's tick): settings saved, request built, hand-over or local run.
   void PrintExecute();
   // Takes a timer's id; does what the timer machine says for its tick.
@@ -360,7 +373,10 @@ class CMainFrame : public QMainWindow {
   QTimer* start_timer_ = nullptr;
   QTimer* answer_timer_ = nullptr;
   ProgressDialog* progress_ = nullptr;
+  int progress_total_ = 0;         // the total of the last printer gathering
+  ProgressModel print_progress_;  // the progress window while a local run prints
   bool topmost_ = false;
+  bool ending_ = false;  // EndProgram closes: no question about the jobs listed
   bool local_worker_ = false;  // a local print runs on its worker
   std::string local_answer_;   // its answer file once it has ended
   int run_jobs_ = 0;           // the jobs listed when the run started

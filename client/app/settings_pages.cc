@@ -718,7 +718,25 @@ void CopiesPage::Load(const ClientSettings& s) {
 void CopiesPage::Store(ClientSettings* s) const {
   s->copies = ClampCopies(copies_->text().toStdString());
   s->collate = collate_->isChecked() ? 1 : 0;
-  s->dup_check = dup_check_->isChecked() ? 1 : 0;
+  if (dup_check_->isEnabled()) s->dup_check = dup_check_->isChecked() ? 1 : 0;
+}
+
+void CopiesPage::SetDlgDuplication(int mode) {
+  dup_check_->setEnabled(mode == 1);
+  if (mode != 1) dup_check_->setChecked(true);
+}
+
+bool CopiesPage::GetDuplicationCheck() const { return dup_check_->isChecked(); }
+
+bool CopiesPage::range_chosen() const { return span_->isChecked(); }
+int CopiesPage::first_page() const { return first_->value(); }
+int CopiesPage::last_page() const { return last_->value(); }
+
+void CopiesPage::FocusRangeField(int id) {
+  QSpinBox* field = id == 1022 ? first_ : id == 1025 ? last_ : nullptr;
+  if (field == nullptr) return;
+  field->setFocus();
+  field->selectAll();
 }
 
 void CopiesPage::Fill(RequestOrder* order) const {

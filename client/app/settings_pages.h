@@ -200,6 +200,19 @@ class CopiesPage : public QWidget {
   void Fill(RequestOrder* order) const;
   // The copies clamp, run when the field loses the focus or Enter is pressed.
   void ClampCopiesField();
+  // Takes 1 to let the user decide the duplicate-print check (the box is enabled, its check
+  // kept), any other value when the server checks for duplicates (the box is checked and
+  // greyed; the stored setting keeps the user's own choice meanwhile).
+  void SetDlgDuplication(int mode);
+  // Gives whether the duplicate-print box is checked.
+  bool GetDuplicationCheck() const;
+  // The print range as the page stands: whether "ページ指定(&G)" is chosen and its fields.
+  bool range_chosen() const;
+  int first_page() const;
+  int last_page() const;
+  // Takes a range field's id (1022 first page, 1025 last page); focuses it with its whole
+  // text selected.
+  void FocusRangeField(int id);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

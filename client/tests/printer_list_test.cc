@@ -159,6 +159,13 @@ TEST(Progress, ModesAndSteps) {
   EXPECT_FALSE(p.count_label_visible());
   p.Step(1);  // a total of 0 divides nothing
   EXPECT_EQ(p.position(), 0);
+  // Printing: the counter keeps the last gathering's total until the first side's label.
+  p.Open(ProgressModel::kPrinting, 7);
+  p.PrintSide("", 0);
+  EXPECT_EQ(p.counter(), " 1/ 7");
+  p.PrintSide("  2/  2 ページ", 100);
+  EXPECT_EQ(p.counter(), "  2/  2 ページ");
+  EXPECT_EQ(p.position(), 100);
 }
 
 }  // namespace

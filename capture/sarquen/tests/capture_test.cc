@@ -483,6 +483,33 @@ TEST_F(ConversionTest, ConverterGetsEveryPageAndTheNoticeFileTheOutcome) {
   EXPECT_TRUE(copydata_.empty());
 }
 
+TEST_F(ConversionTest, EveryPageKeepsItsOwnSize) {
+  // A portrait job with a landscape page and an A3 page among its A4 pages.
+  Configure(100, 1u << 1, 1);
+  const auto dm = Devmode(9, 1, 2100, 2970);
+  ZvCaptureSession s = OpenMkExe("mixed", &dm);
+  ASSERT_NE(s, 0u) << Log();
+  const Bytes page = Page(300, 300);
+  struct PagePaper {
+    std::uint16_t paper, orientation, width, length;
+  } papers[] = {{9, 1, 2100, 2970}, {9, 2, 2100, 2970}, {8, 1, 2970, 4200}};
+  for (const auto& p : papers) {
+    ZvOutEmfRecord r{36, s, gdi::SetEnhMetaFileBits(page), p.paper, p.orientation, p.width, p.length, 0, 0};
+    OutEMF(&r);
+    gdi::DeleteEnhMetaFile(r.metafile);
+  }
+  EXPECT_EQ(EndEMF(s), 0);
+  // Each page's line of the stub's description ends with the size it was given.
+  const std::string described = ReadText(out_ + "/mixed.txt");
+  const char* sizes[] = {"size=238110x336755", "size=336755x238110", "size=336755x476220"};
+  for (int i = 0; i < 3; ++i) {
+    const size_t at = described.find("page " + std::to_string(i) + " offset=");
+    ASSERT_NE(at, std::string::npos) << described;
+    const std::string line = described.substr(at, described.find('\n', at) - at);
+    EXPECT_TRUE(line.ends_with(sizes[i])) << line;
+  }
+}
+
 TEST_F(ConversionTest, TheConversionLibraryWritesThePagesAsPdf) {
   // Loaded once for the whole process (as the programs keep it), so that unloading it after
   // the run leaves its caches alone.

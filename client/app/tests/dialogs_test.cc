@@ -14,6 +14,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -287,6 +288,53 @@ TEST_F(DialogsTest, PagesSavedAsPdfAndImagesThroughTheConversionLibrary) {
   bad.accept();
   ASSERT_EQ(prompt_.shown.size(), 1u);
   EXPECT_EQ(prompt_.shown[0].text, "画像ファイルの保存に失敗しました。");
+}
+
+TEST_F(DialogsTest, ImagesOfAMixedDocumentTakeEachPagesOwnSize) {
+  // A4 pages, one of them turned to landscape, as a capture file (the page trailers carry
+  // each page's paper) and as a saved job (the format record and the attribute records).
+  struct Case {
+    const char* file;
+    jobdoc::DocumentWriteMode mode;
+    int landscape_page;
+  } cases[] = {
+      {"WXQmixed.tmp", jobdoc::DocumentWriteMode::kUnpacked, 1},
+      {"mixed.prc", jobdoc::DocumentWriteMode::kPacked, 1},
+      {"WXQfirst.tmp", jobdoc::DocumentWriteMode::kUnpacked, 0},
+      {"first.prc", jobdoc::DocumentWriteMode::kPacked, 0},
+  };
+  for (const auto& c : cases) {
+    jobdoc::DocumentImage d = jobdoc::sample::MakeDocument(2, 2, false);
+    for (auto& page : d.pages) page.attributes = {9, 2100, 2970};
+    d.pages[c.landscape_page].attributes.word |= jobdoc::kAttrLandscape;
+    const std::string in = root_.str() + "/" + c.file;
+    ASSERT_TRUE(jobdoc::WriteDocumentData(d, c.mode, in).ok());
+    ClientDocument doc;
+    ASSERT_TRUE(doc.OnOpenDocument(in, "mixed", &prompt_)) << c.file;
+    doc.set_name("mixed");
+    const std::string out = root_.str() + "/images-" + c.file;
+    fsys::create_directories(out);
+    ImageSaveDialog dialog(&doc, "21000" + out, &prompt_);  // thumbnail size (15 dpi), BMP
+    dialog.accept();
+    // The BMP header's width and height (offsets 18 and 22) of each page's file.
+    std::vector<std::pair<int, int>> sizes;
+    for (const char* name : {"/mixed_1.bmp", "/mixed_2.bmp"}) {
+      auto bytes = fs::ReadFile(out + name);
+      ASSERT_TRUE(bytes.ok()) << c.file << name;
+      ASSERT_GE(bytes->size(), 26u);
+      auto at = [&](size_t o) {
+        std::int32_t v;
+        std::memcpy(&v, bytes->data() + o, 4);
+        return v;
+      };
+      sizes.emplace_back(at(18), std::abs(at(22)));
+    }
+    // 210 x 297 mm at 15 dpi: 124 x 175 pixels, and the landscape page 175 x 124.
+    std::vector<std::pair<int, int>> expected = {{124, 175}, {124, 175}};
+    expected[c.landscape_page] = {175, 124};
+    EXPECT_EQ(sizes, expected) << c.file;
+  }
+  EXPECT_TRUE(prompt_.shown.empty());
 }
 
 }  // namespace

@@ -14,21 +14,26 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <regex>
 
 #include "client/config.h"
+#include "client/handover.h"
 #include "client/request_file.h"
 #include "engine/rules/request_result.h"
 #include "jobdoc/container.h"
@@ -134,6 +139,24 @@ class FrameTest : public ::testing::Test {
     o.auto_print = auto_print;
     o.capture_folder = tmp_;
     return std::make_unique<CMainFrame>(o);
+  }
+  // A frame for print runs: the answer polled every 50 ms, `closed` set when the frame ends
+  // the program.
+  std::unique_ptr<CMainFrame> MakeRunner(bool* closed, bool auto_print = false) {
+    FrameOptions o;
+    o.prompt = &prompt_;
+    o.capture_folder = tmp_;
+    o.answer_poll_ms = 50;
+    o.auto_print = auto_print;
+    o.on_close = [closed] { *closed = true; };
+    return std::make_unique<CMainFrame>(o);
+  }
+  // Installs the folder printer "Office" at 100 dpi, so runs draw small sheets.
+  void InstallOffice(spool::FolderSpooler& spooler) {
+    auto office = spool::StandardFolderPrinter("Office");
+    office.caps.resolutions = {{100, 100}};
+    office.caps.default_resolution = {100, 100};
+    ASSERT_TRUE(spooler.AddPrinter(office).ok());
   }
   void WaitPrinters(CMainFrame& f) {
     QSignalSpy spy(&f, &CMainFrame::printersLoaded);
@@ -496,10 +519,7 @@ TEST_F(FrameTest, PanelShowsStoredSettingsAndFillsTheRequest) {
 
 TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
   spool::FolderSpooler spooler;
-  auto office = spool::StandardFolderPrinter("Office");
-  office.caps.resolutions = {{100, 100}};
-  office.caps.default_resolution = {100, 100};
-  ASSERT_TRUE(spooler.AddPrinter(office).ok());
+  InstallOffice(spooler);
   struct Case {
     std::string printer;
     PrintOutcome outcome;
@@ -514,12 +534,7 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
     WritePrinters({c.printer});
     prompt_.shown.clear();
     bool closed = false;
-    FrameOptions o;
-    o.prompt = &prompt_;
-    o.capture_folder = tmp_;
-    o.answer_poll_ms = 50;
-    o.on_close = [&closed] { closed = true; };
-    auto f = std::make_unique<CMainFrame>(o);
+    auto f = MakeRunner(&closed);
     ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQp.tmp", 2), "/n", "report"})));
     WaitPrinters(*f);
     auto* printers = f->findChild<QComboBox*>("1068");
@@ -568,13 +583,24 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
   auto* timer3 = f->findChild<QTimer*>("timer3");
   ASSERT_NE(timer3, nullptr);
   f->Print();
-  // The run waits for timer 3's tick; the print button is off meanwhile.
+  // The run waits for timer 3's tick; the print button and the job list's edit buttons are
+  // off meanwhile, so the rows the run removes are the ones it prints.
   EXPECT_TRUE(f->printing());
   EXPECT_TRUE(timer3->isActive());
-  EXPECT_FALSE(f->findChild<QPushButton*>("1002")->isEnabled());
+  for (const char* id : {"1002", "1006", "1007", "1008", "1009", "1012", "1084", "1083", "1011"})
+    EXPECT_FALSE(f->findChild<QPushButton*>(id)->isEnabled()) << id;
   ASSERT_TRUE(done.wait(60000));
   EXPECT_FALSE(timer3->isActive());
   EXPECT_FALSE(f->printing());
+  // The progress window followed the printing: its title, no printer count, the page label
+  // of the last side and a full bar; it is gone now.
+  auto* progress = f->findChild<QDialog*>("180");
+  ASSERT_NE(progress, nullptr);
+  EXPECT_EQ(progress->windowTitle().toStdString(), "印刷実行中");
+  EXPECT_FALSE(progress->isVisible());
+  EXPECT_EQ(progress->findChild<QLabel*>("1157")->text().toStdString(), "  1/  1 ページ");
+  EXPECT_FALSE(progress->findChild<QLabel*>("1159")->isVisibleTo(progress));
+  EXPECT_EQ(progress->findChild<QProgressBar*>("1156")->value(), 100);
   ASSERT_GE(prompt_.shown.size(), 2u);
   EXPECT_EQ(prompt_.shown[0].text, "指定されたフォルダがありません。\n自動保存に失敗しました。");
   EXPECT_EQ(prompt_.shown[0].title, "印刷ジョブ自動保存失敗");
@@ -1329,6 +1355,172 @@ TEST_F(FrameTest, PageEditMenuEditsThePagesAndTheRequestFollows) {
   ASSERT_LT(area.right, host->width());
   EXPECT_FALSE(right_click(QPoint(host->width() - 2, centre.y()), nullptr));
   QCoreApplication::processEvents();  // the check of the click without a menu ends
+}
+
+TEST_F(FrameTest, PrintChecksEmptyListRangeAndDuplicates) {
+  // An empty job list ends the program and prints nothing.
+  WritePrinters({"P"});
+  {
+    bool closed = false;
+    auto f = MakeRunner(&closed);
+    ASSERT_TRUE(f->StartUp(StartArgs{}));
+    WaitPrinters(*f);
+    f->Print();
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(f->printing());
+  }
+
+  // A range outside the document's 3 pages is refused on the copies page, the field
+  // concerned focused; no run starts.
+  {
+    auto f = Make();
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQr1.tmp", 3), "/n", "R"})));
+    WaitPrinters(*f);
+    f->show();
+    QApplication::setActiveWindow(f.get());
+    f->findChild<QRadioButton*>("1021")->setChecked(true);
+    struct Case {
+      int from, to;
+      const char* focus;
+    } cases[] = {{4, 4, "1022"}, {2, 5, "1025"}, {3, 2, "1025"}};
+    for (const auto& c : cases) {
+      f->findChild<QTabWidget*>("1005")->setCurrentIndex(0);
+      f->findChild<QSpinBox*>("1022")->setValue(c.from);
+      f->findChild<QSpinBox*>("1025")->setValue(c.to);
+      prompt_.shown.clear();
+      f->Print();
+      ASSERT_EQ(prompt_.shown.size(), 1u) << c.from << "-" << c.to;
+      EXPECT_EQ(prompt_.shown[0].text, "印刷ページ範囲が異常です。");
+      EXPECT_EQ(prompt_.shown[0].title, "印刷パラメータエラー");
+      EXPECT_EQ(f->findChild<QTabWidget*>("1005")->currentIndex(), 2);
+      ASSERT_NE(QApplication::focusWidget(), nullptr);
+      EXPECT_EQ(QApplication::focusWidget()->objectName(), c.focus) << c.from << "-" << c.to;
+      EXPECT_FALSE(f->printing());
+    }
+  }
+
+  // Without a server a job of the top job's name still in the printer's queue ends the
+  // program (silently when unattended); one that has ended does not count. A folder
+  // printer keeps its jobs queued until the test ends them.
+  spool::FolderSpooler spooler;
+  InstallOffice(spooler);
+  WritePrinters({"Office"});
+  {
+    ClientSettings s;
+    ASSERT_TRUE(LoadSettings(&s, app_, false).ok());
+    s.dup_check = 1;
+    ASSERT_TRUE(SaveSettings(s).ok());
+  }
+  struct Run {
+    bool end_last_job, auto_print;
+    PrintOutcome outcome;
+    bool duplicate_message;
+  } runs[] = {
+      {false, false, PrintOutcome::kPrinted, false},
+      {true, false, PrintOutcome::kPrinted, false},
+      {false, false, PrintOutcome::kNothing, true},
+      {false, true, PrintOutcome::kNothing, false},
+  };
+  for (const auto& r : runs) {
+    auto jobs = spooler.EnumJobs("Office");
+    ASSERT_TRUE(jobs.ok());
+    if (r.end_last_job) {
+      ASSERT_FALSE(jobs->empty());
+      ASSERT_TRUE(spooler.SetJobState("Office", jobs->back().id, spool::JobState::kCompleted).ok());
+      jobs = spooler.EnumJobs("Office");
+      ASSERT_TRUE(jobs.ok());
+    }
+    const size_t before = jobs->size();
+    prompt_.shown.clear();
+    bool closed = false;
+    auto f = MakeRunner(&closed, r.auto_print);
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQd.tmp", 1), "/n", "見積書"})));
+    WaitPrinters(*f);
+    auto* printers = f->findChild<QComboBox*>("1068");
+    printers->setCurrentIndex(printers->findText("Office"));
+    EXPECT_TRUE(f->copies_page()->GetDuplicationCheck());
+    QSignalSpy done(f.get(), &CMainFrame::printFinished);
+    f->Print();
+    ASSERT_TRUE(done.count() > 0 || done.wait(60000));
+    EXPECT_EQ(done.at(0).at(0).value<PrintOutcome>(), r.outcome);
+    EXPECT_TRUE(closed);
+    const bool told = std::any_of(prompt_.shown.begin(), prompt_.shown.end(), [](const auto& m) {
+      return m.text == "2重印刷のため終了します。" && m.title == "印刷実行エラー";
+    });
+    EXPECT_EQ(told, r.duplicate_message);
+    jobs = spooler.EnumJobs("Office");
+    ASSERT_TRUE(jobs.ok());
+    EXPECT_EQ(jobs->size(), before + (r.outcome == PrintOutcome::kPrinted ? 1 : 0));
+  }
+
+  // With a server the box is the engine's (checked and greyed) and the client does not
+  // look at local queues: the hand-over is tried and finds no server running.
+  const std::string share = root_.str() + "/share";
+  for (const char* d : {"/PrintInfo", "/Jobs", "/Result"}) fsys::create_directories(share + d);
+  ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/printers.lst", "[PRINTERS]\r\nOffice=\r\n").ok());
+  ASSERT_TRUE(JoinServer(share, "SRV", "share", app_).ok());
+  {
+    ClientSettings s;
+    ASSERT_TRUE(LoadSettings(&s, app_, false).ok());
+    s.dup_check = 0;
+    ASSERT_TRUE(SaveSettings(s).ok());
+  }
+  prompt_.shown.clear();
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQs.tmp", 1), "/n", "見積書"})));
+  WaitPrinters(*f);
+  auto* box = f->findChild<QCheckBox*>("1033");
+  EXPECT_TRUE(box->isChecked());
+  EXPECT_FALSE(box->isEnabled());
+  QSignalSpy done(f.get(), &CMainFrame::printFinished);
+  f->Print();
+  ASSERT_TRUE(done.count() > 0 || done.wait(60000));
+  EXPECT_EQ(done.at(0).at(0).value<PrintOutcome>(), PrintOutcome::kFailed);
+  ASSERT_FALSE(prompt_.shown.empty());
+  EXPECT_EQ(prompt_.shown.back().text, kServerNotRunningText);
+  // The stored setting keeps the user's own choice.
+  ASSERT_TRUE(f->SaveSettingsNow().ok());
+  ClientSettings back;
+  ASSERT_TRUE(LoadSettings(&back, app_, false).ok());
+  EXPECT_EQ(back.dup_check, 0);
+}
+
+TEST_F(FrameTest, MenuCommandsAndAFailedJobSave) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(StartArgs{}));
+  WaitPrinters(*f);
+  struct Item {
+    const char* id;
+    const char* text;
+    bool enabled_without_pages;
+  } items[] = {
+      {"32797", "印刷(&P)", false},
+      {"32788", "保存されたジョブを開く(&J)...", true},
+      {"32800", "ジョブの保存(&V)...", false},
+      {"32801", "キャンセル(&C)", true},
+      {"32785", "ヘルプ(&H)", true},
+  };
+  auto show_menus = [&] {
+    for (QMenu* m : f->menuBar()->findChildren<QMenu*>()) emit m->aboutToShow();
+  };
+  show_menus();
+  for (const auto& i : items) {
+    QAction* a = f->findChild<QAction*>(i.id);
+    ASSERT_NE(a, nullptr) << i.id;
+    EXPECT_EQ(a->text().toStdString(), i.text) << i.id;
+    EXPECT_EQ(a->isEnabled(), i.enabled_without_pages) << i.id;
+  }
+  ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQm.tmp", 2), "M"), 1);
+  show_menus();
+  for (const auto& i : items) EXPECT_TRUE(f->findChild<QAction*>(i.id)->isEnabled()) << i.id;
+
+  // A job file that cannot be written says so.
+  prompt_.shown.clear();
+  EXPECT_FALSE(f->SaveJob(root_.str() + "/no such folder/job.prc"));
+  ASSERT_EQ(prompt_.shown.size(), 1u);
+  EXPECT_EQ(prompt_.shown[0].text, "ファイルの保存中に失敗しました。");
+  EXPECT_EQ(prompt_.shown[0].icon, PromptIcon::kExclamation);
 }
 
 TEST_F(FrameTest, StartUpFailures) {
