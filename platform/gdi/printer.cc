@@ -657,8 +657,9 @@ Status PrinterSurface::EndPage() {
   std::vector<RECT> pictures = PictureAreas(m.page->raster_areas(), m.dpi, m.page_w, m.page_h);
   double covered = 0;
   for (const RECT& r : pictures) covered += double(r.right - r.left) * (r.bottom - r.top);
-  // Pictures over half the page, or very many of them, cost more than the page as pixels.
-  constexpr size_t kMostPictures = 64;
+  // Pictures over half the page, or very many of them (each replays the whole page), cost
+  // more than the page as pixels.
+  constexpr size_t kMostPictures = 16;
   const bool whole = m.page->whole_page_raster() || covered * 2 >= double(m.page_w) * m.page_h ||
                      pictures.size() > kMostPictures;
   Status result;
