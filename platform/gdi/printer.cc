@@ -24,6 +24,23 @@ namespace {
 
 using Op = std::function<void(DeviceContext&)>;
 
+// A recorded call and, for calls that only draw, the device pixels it can reach when known.
+struct Call {
+  Op op;
+  std::optional<RECT> reach;
+};
+
+// Replays the calls on `dc`, leaving out drawing known to fall outside `area` (device pixels).
+void Replay(const std::vector<Call>& calls, DeviceContext& dc, const RECT& area) {
+  for (const Call& c : calls) {
+    if (c.reach && (c.reach->right <= area.left || c.reach->left >= area.right || c.reach->bottom <= area.top ||
+                    c.reach->top >= area.bottom)) {
+      continue;
+    }
+    c.op(dc);
+  }
+}
+
 std::shared_ptr<const Dib> Keep(const DibRef& d) { return std::make_shared<Dib>(Dib::Copy(d)); }
 std::optional<RECT> Keep(const RECT* r) { return r ? std::optional<RECT>(*r) : std::nullopt; }
 
@@ -41,7 +58,7 @@ class PageRecorder final : public DeviceContext {
     state_.reset();
     cairo_surface_destroy(probe_);
   }
-  const std::vector<Op>& ops() const { return ops_; }
+  const std::vector<Call>& calls() const { return calls_; }
   // The areas (page pixels, within the clip) whose pixels raster operations read: the
   // destination rectangles of blits other than copies, inversions of regions.
   const std::vector<RECT>& raster_areas() const { return areas_; }
@@ -297,17 +314,20 @@ class PageRecorder final : public DeviceContext {
   }
   int GetClipBox(RECT* b) const override { return state_->GetClipBox(b); }
   std::optional<Region> GetClipRgn() const override { return state_->GetClipRgn(); }
+  // Text is laid out on the state context anyway: what it can reach comes with it.
   bool ExtTextOutW(int x, int y, win::UINT o, const RECT* r, std::u16string_view t, std::span<const int> dx) override {
+    const bool ok = state_->ExtTextOutW(x, y, o, r, t, dx);
     Add([=, k = Keep(r), s = std::u16string(t), v = std::vector<int>(dx.begin(), dx.end())](DeviceContext& d) {
       d.ExtTextOutW(x, y, o, k ? &*k : nullptr, s, v);
-    });
-    return state_->ExtTextOutW(x, y, o, r, t, dx);
+    }, state_->last_text_bounds());
+    return ok;
   }
   bool ExtTextOutA(int x, int y, win::UINT o, const RECT* r, std::string_view t, std::span<const int> dx) override {
+    const bool ok = state_->ExtTextOutA(x, y, o, r, t, dx);
     Add([=, k = Keep(r), s = std::string(t), v = std::vector<int>(dx.begin(), dx.end())](DeviceContext& d) {
       d.ExtTextOutA(x, y, o, k ? &*k : nullptr, s, v);
-    });
-    return state_->ExtTextOutA(x, y, o, r, t, dx);
+    }, state_->last_text_bounds());
+    return ok;
   }
   bool GetTextMetricsW(win::TEXTMETRICW* tm) const override { return state_->GetTextMetricsW(tm); }
   bool GetTextExtentPoint32W(std::u16string_view t, SIZE* s) const override {
@@ -411,7 +431,7 @@ class PageRecorder final : public DeviceContext {
   }
 
  private:
-  void Add(Op op) { ops_.push_back(std::move(op)); }
+  void Add(Op op, std::optional<RECT> reach = std::nullopt) { calls_.push_back({std::move(op), reach}); }
   // Copies of the source or the pattern, black and white need no destination pixels; any
   // other operation reads the pixels of its destination rectangle (logical units).
   void Rop(win::DWORD rop, int x, int y, int cx, int cy) {
@@ -460,7 +480,7 @@ class PageRecorder final : public DeviceContext {
 
   cairo_surface_t* probe_;
   std::unique_ptr<detail::CairoDC> state_;
-  std::vector<Op> ops_;
+  std::vector<Call> calls_;
   std::vector<RECT> areas_;
   bool whole_page_ = false;
 };
@@ -653,12 +673,13 @@ Status PrinterSurface::EndPage() {
   const double pt = 72.0 / m.dpi;
   cairo_pdf_surface_set_size(m.pdf, m.page_w * pt, m.page_h * pt);
   const detail::DeviceInfo info{m.page_w, m.page_h, double(m.dpi), double(m.dpi), win::DT_RASPRINTER, 24};
-  const std::vector<Op>& ops = m.page->ops();
+  const std::vector<Call>& calls = m.page->calls();
   std::vector<RECT> pictures = PictureAreas(m.page->raster_areas(), m.dpi, m.page_w, m.page_h);
   double covered = 0;
   for (const RECT& r : pictures) covered += double(r.right - r.left) * (r.bottom - r.top);
-  // Pictures over half the page, or very many of them, cost more than the page as pixels.
-  constexpr size_t kMostPictures = 64;
+  // Pictures over half the page, or very many of them (each replays the whole page), cost
+  // more than the page as pixels.
+  constexpr size_t kMostPictures = 16;
   const bool whole = m.page->whole_page_raster() || covered * 2 >= double(m.page_w) * m.page_h ||
                      pictures.size() > kMostPictures;
   Status result;
@@ -677,7 +698,7 @@ Status PrinterSurface::EndPage() {
                       size_t(cairo_image_surface_get_stride(img)) * (r.bottom - r.top));
           cairo_surface_mark_dirty(img);
           detail::CairoDC dc(img, info, r.left, r.top);
-          for (const Op& op : ops) op(dc);
+          Replay(calls, dc, r);
         }
         cairo_surface_flush(img);
         images[i] = img;
@@ -689,7 +710,7 @@ Status PrinterSurface::EndPage() {
     cairo_surface_set_device_scale(m.pdf, pt, pt);
     {
       detail::CairoDC dc(m.pdf, info);
-      for (const Op& op : ops) op(dc);
+      for (const Call& c : calls) c.op(dc);
     }
     cairo_surface_set_device_scale(m.pdf, 1, 1);
     if (painter.joinable()) painter.join();
@@ -706,28 +727,38 @@ Status PrinterSurface::EndPage() {
     cairo_destroy(cr);
   } else {
     cairo_t* cr = cairo_create(m.pdf);
-    // A band of about 32 MiB: a whole page at 600 dpi would take far more, and the band is
-    // reused for every strip of the page.
-    int rows = band_rows_ > 0 ? band_rows_ : std::max(1, int((32u << 20) / (4u * unsigned(m.page_w))));
+    // Bands of about 32 MiB together, one per core drawn at the same time: a whole page at
+    // 600 dpi would take far more, and the bands are reused for every group of strips.
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    int rows = band_rows_ > 0 ? band_rows_ : std::max(1, int((32u << 20) / (4u * unsigned(m.page_w) * cores)));
     rows = std::min(rows, m.page_h);
-    cairo_surface_t* band = cairo_image_surface_create(CAIRO_FORMAT_RGB24, m.page_w, rows);
-    if (cairo_surface_status(band) != CAIRO_STATUS_SUCCESS) {
-      result = Status::IOError("cannot allocate a band of the page");
-    } else {
-      for (int y0 = 0; y0 < m.page_h; y0 += rows) {
-        int h = std::min(rows, m.page_h - y0);
+    const int bands = (m.page_h + rows - 1) / rows;
+    std::vector<cairo_surface_t*> strips(std::min<size_t>(cores, size_t(bands)), nullptr);
+    for (cairo_surface_t*& b : strips) {
+      b = cairo_image_surface_create(CAIRO_FORMAT_RGB24, m.page_w, rows);
+      if (cairo_surface_status(b) != CAIRO_STATUS_SUCCESS) result = Status::IOError("cannot allocate a band of the page");
+    }
+    for (int first = 0; result.ok() && first < bands; first += int(strips.size())) {
+      const size_t n = std::min(strips.size(), size_t(bands - first));
+      RunOnAllCores(n, [&](size_t i) {
+        cairo_surface_t* band = strips[i];
+        const int y0 = (first + int(i)) * rows, h = std::min(rows, m.page_h - y0);
         cairo_surface_flush(band);
         std::memset(cairo_image_surface_get_data(band), 0xFF, size_t(cairo_image_surface_get_stride(band)) * rows);
         cairo_surface_mark_dirty(band);
         {
           detail::CairoDC dc(band, info, 0, y0);
-          for (const Op& op : ops) op(dc);
+          Replay(calls, dc, RECT{0, y0, m.page_w, y0 + h});
         }
         cairo_surface_flush(band);
-        PaintInkedTiles(cr, band, y0, h, pt);
+      });
+      // The PDF surface takes the bands one after another, in order.
+      for (size_t i = 0; i < n; ++i) {
+        const int y0 = (first + int(i)) * rows;
+        PaintInkedTiles(cr, strips[i], y0, std::min(rows, m.page_h - y0), pt);
       }
     }
-    cairo_surface_destroy(band);
+    for (cairo_surface_t* b : strips) cairo_surface_destroy(b);
     cairo_show_page(cr);
     cairo_destroy(cr);
   }

@@ -261,6 +261,7 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
 
 bool CairoDC::ExtTextOutW(int x, int y, win::UINT options, const RECT* rect, std::u16string_view text,
                           std::span<const int> dx) {
+  text_bounds_.reset();
   std::vector<double> adv;
   if (!dx.empty()) {
     const bool pdy = options & win::ETO_PDY;
@@ -273,6 +274,7 @@ bool CairoDC::ExtTextOutW(int x, int y, win::UINT options, const RECT* rect, std
 
 bool CairoDC::ExtTextOutA(int x, int y, win::UINT options, const RECT* rect, std::string_view text,
                           std::span<const int> dx) {
+  text_bounds_.reset();
   DecodedText d = DecodeAnsi(text, s_.font.lf.lfCharSet);
   std::vector<double> adv;
   if (!dx.empty()) {
@@ -291,6 +293,7 @@ bool CairoDC::ExtTextOutA(int x, int y, win::UINT options, const RECT* rect, std
 
 bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u16string_view text,
                        std::vector<double> adv_log) {
+  text_bounds_.reset();
   if (s_.path_open) return true;  // text in paths is not kept
   const bool update_cp = s_.text_align & win::TA_UPDATECP;
   if (update_cp) {
@@ -308,7 +311,19 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
     FillRgn(*opaque, Brush::Solid(s_.bk_color));
     s_.rop2 = rop2;
   }
-  if (text.empty()) return true;
+  auto grow = [&](const RECT& r) {
+    if (!text_bounds_) {
+      text_bounds_ = r;
+    } else {
+      text_bounds_ = RECT{std::min(text_bounds_->left, r.left), std::min(text_bounds_->top, r.top),
+                          std::max(text_bounds_->right, r.right), std::max(text_bounds_->bottom, r.bottom)};
+    }
+  };
+  if (text.empty()) {
+    if (opaque) text_bounds_ = opaque->Box();
+    else text_bounds_ = RECT{0, 0, 0, 0};
+    return true;
+  }
   std::lock_guard<std::mutex> text_lock(g_text_mu);
   TextLayout lay;
   if (!Layout(text, &lay)) return false;
@@ -337,6 +352,33 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
   double down = v == win::TA_BASELINE ? 0 : v == win::TA_BOTTOM ? -lay.descent : lay.ascent;
   const double nx = lay.down_x, ny = lay.down_y;  // the glyphs' "down"
   double bx = ox + lay.dir_x * shift + nx * down, by = oy + lay.dir_y * shift + ny * down;
+  if (!update_cp) {
+    // Along the baseline from the leftmost to the rightmost glyph position, and across it, with
+    // room of twice the em and the cell on every side for glyphs wider or taller than their
+    // advances.
+    double lo = 0, hi = 0, pos = 0;
+    for (double a : adv) {
+      pos += a;
+      lo = std::min(lo, pos);
+      hi = std::max(hi, pos);
+    }
+    const double room = 2 * (std::fabs(lay.em) + std::fabs(lay.ascent) + std::fabs(lay.descent)) + 2;
+    double l = 1e300, t = 1e300, r = -1e300, b = -1e300;
+    for (double along : {lo - room, hi + room}) {
+      for (double across : {-room, room}) {
+        const double px = bx + lay.dir_x * along + nx * across, py = by + lay.dir_y * along + ny * across;
+        l = std::min(l, px);
+        t = std::min(t, py);
+        r = std::max(r, px);
+        b = std::max(b, py);
+      }
+    }
+    if (std::isfinite(l) && std::isfinite(t) && std::isfinite(r) && std::isfinite(b) && r - l < 1e9 && b - t < 1e9) {
+      grow(RECT{int(std::clamp(std::floor(l), -1e9, 1e9)), int(std::clamp(std::floor(t), -1e9, 1e9)),
+                int(std::clamp(std::ceil(r), -1e9, 1e9)), int(std::clamp(std::ceil(b), -1e9, 1e9))});
+      if (opaque) grow(opaque->Box());
+    }
+  }
   if (draw_) {
     if (s_.bk_mode == win::OPAQUE && !(options & win::ETO_OPAQUE)) {
       Path cell;

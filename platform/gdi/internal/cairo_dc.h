@@ -80,6 +80,10 @@ class CairoDC final : public DeviceContext {
 
   // Turns drawing off (the state still changes and queries are answered).
   void set_draw_enabled(bool on) { draw_ = on; }
+  // The device pixels the last text call could have drawn on (its glyphs with room for their
+  // overhangs, its opaque box), drawing on or off; none when not known (text that moves the
+  // current position included). Lets a caller replaying calls skip text far from its pixels.
+  const std::optional<RECT>& last_text_bounds() const { return text_bounds_; }
   cairo_surface_t* surface() const { return surface_; }
   const DeviceInfo& info() const { return info_; }
   // Moves the band this context draws on (for band-by-band replay).
@@ -317,6 +321,7 @@ class CairoDC final : public DeviceContext {
   int origin_x_, origin_y_;
   int surf_w_, surf_h_;
   bool draw_ = true;
+  std::optional<RECT> text_bounds_;
   // The surface is not an image (a PDF page): drawing goes through cairo only, raster
   // operations that need the destination's pixels are drawn as copies.
   bool vector_ = false;
