@@ -24,6 +24,7 @@
 #include "platform/gdi/dib.h"
 #include "platform/gdi/fonts.h"
 #include "platform/gdi/recorder/recorder.h"
+#include "platform/gdi/surfaces.h"
 
 namespace zv::capture::pdfrecords {
 namespace {
@@ -222,7 +223,7 @@ class RecordsDev final : public OutputDev {
         rec_.BeginPath();
         EmitPoints(clip_path_, clip_types_);
         rec_.EndPath();
-        rec_.SetPolyFillMode(win::WINDING);
+        SetFillMode(win::WINDING);
         rec_.SelectClipPath(win::RGN_AND);
       } else {
         // Nothing visible may show through a clip of no glyphs.
@@ -474,6 +475,8 @@ class RecordsDev final : public OutputDev {
     std::optional<gdi::Pen> pen;
     std::optional<gdi::Brush> brush;
     int fill_mode = 0;
+    std::optional<gdi::Font> font;
+    std::optional<win::COLORREF> text_colour;
     bool soft_mask = false;  // drawing is under a soft mask (kept with the saved states, as poppler's own devices do)
   };
 
@@ -482,6 +485,8 @@ class RecordsDev final : public OutputDev {
     current_.pen.reset();
     current_.brush.reset();
     current_.fill_mode = 0;
+    current_.font.reset();
+    current_.text_colour.reset();
   }
 
   void Neutralised(bool neutral, bool* was_neutral) {
@@ -745,8 +750,10 @@ class RecordsDev final : public OutputDev {
   }
 
   // The glyph's outline in device pixels, appended to `pts`/`types`.
+  static constexpr int kSub = 16;
+
   bool GlyphPath(GfxState* state, double x, double y, CharCode code, std::vector<win::POINT>* pts,
-                 std::vector<win::BYTE>* types) {
+                 std::vector<win::BYTE>* types, int sub = 1) {
     GlyphOutlines* outlines = OutlinesOf(state);
     if (!outlines) return false;
     double m11, m12, m21, m22;
@@ -757,20 +764,27 @@ class RecordsDev final : public OutputDev {
     double ox, oy;
     state->transform(x, y, &ox, &oy);
     return outlines->Append(code, [&](double tx, double ty, win::POINT* out) {
-      *out = win::POINT{Clamp32(ox + tx * m11 + ty * m21), Clamp32(oy + tx * m12 + ty * m22)};
+      *out = win::POINT{Clamp32((ox + tx * m11 + ty * m21) * sub), Clamp32((oy + tx * m12 + ty * m22) * sub)};
     }, pts, types);
   }
 
   void DrawGlyphOutline(GfxState* state, double x, double y, CharCode code) {
     std::vector<win::POINT> pts;
     std::vector<win::BYTE> types;
-    if (!GlyphPath(state, x, y, code, &pts, &types) || pts.empty()) return;
+    // Outlines in sixteenths of a pixel (through the world transform): small glyphs keep
+    // their shape.
+    if (!GlyphPath(state, x, y, code, &pts, &types, kSub) || pts.empty()) return;
+    rec_.SaveDC();
+    rec_.SetGraphicsMode(win::GM_ADVANCED);
+    rec_.SetWorldTransform(win::XFORM{1.0f / kSub, 0, 0, 1.0f / kSub, 0, 0});
     rec_.BeginPath();
     EmitPoints(pts, types);
     rec_.EndPath();
     SelectFillBrush(state);
     SetFillMode(win::WINDING);
     rec_.FillPath();
+    rec_.RestoreDC(-1);
+    ForgetObjects();
     ++stats_.outline_glyphs;
     Spend(pts.size() * 5 + 80);
   }
@@ -810,13 +824,13 @@ class RecordsDev final : public OutputDev {
                                                    : font->isSerif()    ? win::FF_ROMAN
                                                                         : win::FF_SWISS));
     gdi::Font f{lf};
-    if (!(current_font_ && *current_font_ == f)) {
+    if (!(current_.font && *current_.font == f)) {
       rec_.SelectFont(f);
-      current_font_ = f;
+      current_.font = f;
     }
-    if (text_colour_ != run_.colour) {
+    if (current_.text_colour != run_.colour) {
       rec_.SetTextColor(run_.colour);
-      text_colour_ = run_.colour;
+      current_.text_colour = run_.colour;
     }
   }
 
@@ -885,17 +899,77 @@ class RecordsDev final : public OutputDev {
       rec_.SetWorldTransform(xf);
     }
     SelectRunFont(em_logical);
-    rec_.ExtTextOutW(x0, y0, 0, nullptr, text, dx);
-    ++stats_.text_runs;
-    Spend(text.size() * 6 + 100);
+    EmitWords(x0, y0, text, dx, em_logical);
     if (!upright) {
       rec_.RestoreDC(-1);
-      // The saved state restored the font and colour selected before the run.
-      current_font_.reset();
-      text_colour_.reset();
       ForgetObjects();
     }
     run_ = Run{};
+  }
+
+  // True when the face's own advances put every glyph of text[i, j) within a pixel (or a
+  // twenty-fifth of an em) of the place the document's advances give it.
+  bool NaturalAdvances(const std::u16string& text, const std::vector<int>& dx, std::size_t i, std::size_t j,
+                       double em) {
+    const double tolerance = std::max(1.0, em / 25);
+    long want = 0, have = 0;
+    for (std::size_t k = i; k < j; ++k) {
+      const int w = NaturalAdvance(text[k]);
+      if (w < 0) return false;
+      want += dx[k];
+      have += w;
+      if (std::abs(want - have) > tolerance) return false;
+    }
+    return true;
+  }
+
+  // The run as ExtTextOutW records that keep its words readable wherever the page's text is
+  // read again (re-recorded text, a saved PDF): the whole run without advances when the
+  // face's own advances place it (spaces stay in the text); otherwise word by word at the
+  // document's places, each word without advances where its own glyphs allow, so the
+  // spaces show as gaps between words rather than disappearing between glyphs.
+  void EmitWords(int x0, int y0, const std::u16string& text, const std::vector<int>& dx, double em) {
+    if (NaturalAdvances(text, dx, 0, text.size(), em)) {
+      rec_.ExtTextOutW(x0, y0, 0, nullptr, text);
+      ++stats_.text_runs;
+      Spend(text.size() * 2 + 90);
+      return;
+    }
+    std::size_t i = 0;
+    long x = x0;
+    while (i < text.size()) {
+      if (text[i] == u' ') {
+        x += dx[i];
+        ++i;
+        continue;
+      }
+      std::size_t j = i;
+      while (j < text.size() && text[j] != u' ') ++j;
+      const std::u16string word = text.substr(i, j - i);
+      std::vector<int> advances(dx.begin() + static_cast<std::ptrdiff_t>(i), dx.begin() + static_cast<std::ptrdiff_t>(j));
+      const bool natural = NaturalAdvances(text, dx, i, j, em);
+      rec_.ExtTextOutW(static_cast<int>(x), y0, 0, nullptr, word,
+                       natural ? std::span<const int>() : std::span<const int>(advances));
+      ++stats_.text_runs;
+      Spend(word.size() * 6 + 90);
+      for (int a : advances) x += a;
+      i = j;
+    }
+  }
+
+  // The advance of one UTF-16 unit in the selected font, as the reference device measures
+  // it (-1 when it cannot; a surrogate half measures nothing on its own).
+  int NaturalAdvance(char16_t c) {
+    if (c >= 0xD800 && c < 0xE000) return -1;
+    std::string key(reinterpret_cast<const char*>(&current_.font->lf), sizeof(win::LOGFONTW));
+    key.append(reinterpret_cast<const char*>(&c), sizeof c);
+    auto it = advances_.find(key);
+    if (it != advances_.end()) return it->second;
+    win::SIZE size{};
+    const int w = rec_.GetTextExtentPoint32W(std::u16string_view(&c, 1), &size) ? size.cx : -1;
+    if (advances_.size() > 65536) advances_.clear();
+    advances_.emplace(std::move(key), w);
+    return w;
   }
 
   // ---- bitmaps ----
@@ -998,8 +1072,6 @@ class RecordsDev final : public OutputDev {
     if (!axis) {
       rec_.RestoreDC(-1);
       ForgetObjects();
-      current_font_.reset();
-      text_colour_.reset();
     }
   }
 
@@ -1014,8 +1086,6 @@ class RecordsDev final : public OutputDev {
   Run run_;
   Current current_;
   std::vector<Current> saved_;
-  std::optional<gdi::Font> current_font_;
-  std::optional<win::COLORREF> text_colour_;
   int hidden_ = 0;
   std::vector<bool> groups_;  // per open group: its content is not drawn as records
   bool neutralised_ = false;
@@ -1025,6 +1095,7 @@ class RecordsDev final : public OutputDev {
   std::vector<win::POINT> clip_path_;
   std::vector<win::BYTE> clip_types_;
   std::map<GfxFont*, bool> outline_fonts_;
+  std::map<std::string, int> advances_;
   std::map<GfxFont*, std::unique_ptr<GlyphOutlines>> outlines_;
 };
 
@@ -1102,6 +1173,9 @@ Status DrawPdf(const std::string& path, const VirtualPaper& paper, int resolutio
     o.device = {width, height};
     o.millimeters = {std::max(1, pw / 10), std::max(1, pl / 10)};
     o.frame = win::RECTL{0, 0, pw * 10, pl * 10};
+    // Measures text in the faces the player draws with, at the page's resolution.
+    auto reference = gdi::MemoryBitmap::Create(8, 8, 24, resolution);
+    if (reference.ok()) o.reference = &(*reference)->dc();
     gdi::MetafileRecorder rec(o);
     PageRecords out;
     out.index = i;
