@@ -119,6 +119,61 @@ TEST(SpoolWorker, FeedsJobsAndSetsFailedOnesAside) {
   EXPECT_NE(log->find("print job 2 failed"), std::string::npos);
 }
 
+// A document that brings the feeder down (poppler is not proof against every damaged file)
+// costs only its own job: the job moves to failed/ with a log line naming the signal, and
+// the next job is fed.
+TEST(SpoolWorker, AFeederEndedBySignalFailsOnlyItsJob) {
+  testing::TempRoot root;
+  std::vector<std::vector<std::string>> started;
+  winmsg::Window client;
+  Resident::Options o;
+  o.start_program = [&](const std::vector<std::string>& argv) {
+    started.push_back(argv);
+    auto w = winmsg::Window::Create("ClientFrame", "client", winmsg::DefWindowProc);
+    if (w.ok()) {
+      client = std::move(*w);
+      winmsg::SetProp(client.hwnd(), kClientProperty, 1);
+    }
+    return Status::Ok();
+  };
+  auto resident = Resident::Create(std::move(o));
+  ASSERT_TRUE(resident.ok());
+
+  // The feeder of job 1 dies as a crash in the interpreter would; other jobs get the real one.
+  const std::string script = root.str() + "/feeder.sh";
+  std::ofstream(script) << "#!/bin/sh\ncase \"$2\" in */1.job) ulimit -c 0; kill -SEGV $$ ;; esac\nexec '"
+                        << testing::BinPath("zelvora-feeder") << "' \"$@\"\n";
+  ::chmod(script.c_str(), 0755);
+  const std::string spool = root.str() + "/spool";
+  SpoolWorker::Options so;
+  so.folder = spool;
+  so.feeder = script;
+  so.rescan_ms = 100;
+  so.seconds = 60;
+  auto worker = SpoolWorker::Start(so);
+  ASSERT_TRUE(worker.ok()) << worker.status().ToString();
+  for (const char* id : {"1", "2"}) {
+    zv::testing::WriteBoxPdf(spool + "/" + id + ".pdf", {{595.28, 841.89, 10, 10, 100, 100}});
+    ASSERT_TRUE(fs::WriteFileAtomic(spool + "/" + id + ".job", FormatJobFile(JobFromOptions(id, "job", 1, "")), 0600)
+                    .ok());
+  }
+  auto done = [&] { return !(*worker)->busy() && !sfs::exists(spool + "/1.job") && !sfs::exists(spool + "/2.job"); };
+  const auto end = std::chrono::steady_clock::now() + 60s;
+  while (!done() && std::chrono::steady_clock::now() < end) {
+    winmsg::PumpMessages();
+    (*worker)->Tick();
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(done());
+  EXPECT_TRUE(sfs::exists(spool + "/failed/1.pdf"));
+  EXPECT_TRUE(sfs::exists(spool + "/failed/1.job"));
+  EXPECT_FALSE(sfs::exists(spool + "/2.pdf"));
+  EXPECT_EQ(started.size(), 1u);  // job 2 reached the client
+  auto log = fs::ReadFile(CaptureLogPath());
+  ASSERT_TRUE(log.ok());
+  EXPECT_NE(log->find("print job 1 failed (the feeder was ended by signal 11)"), std::string::npos) << *log;
+}
+
 TEST(Feeder, CommandLineSendsMetafilesAndPdfsAsOneJob) {
   testing::TempRoot root;
   std::vector<std::vector<std::string>> started;
