@@ -18,6 +18,7 @@
 #include <mutex>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "capture/pdfrecords/glyph_outlines.h"
 #include "platform/codepage/codepage.h"
@@ -244,6 +245,9 @@ class RecordsDev final : public OutputDev {
     const int render = state->getRender() & 7;
     const std::shared_ptr<GfxFont>& font = state->getFont();
     if (!font) return;
+    // The page holds every font it meets, so the caches below, keyed by the font's address,
+    // never meet a freed font or another font at a freed one's address.
+    if (seen_fonts_.insert(font.get()).second) held_fonts_.push_back(font);
     if (render >= 4) clip_glyphs_ = true;
     if (render == 3 || render == 7) {
       if (render == 7) AddClipGlyph(state, x - originX, y - originY, code);
@@ -814,7 +818,15 @@ class RecordsDev final : public OutputDev {
     } else if (run_.wide) {
       charset = win::DEFAULT_CHARSET;
     }
-    if (face.empty() || !InstalledFace(face)) face = FallbackFace(font, charset == win::SHIFTJIS_CHARSET, face);
+    // Whether the face is installed is asked once per font and kind of text (fontconfig is slow).
+    const std::pair<GfxFont*, bool> key{font, charset == win::SHIFTJIS_CHARSET};
+    auto known = faces_.find(key);
+    if (known == faces_.end()) {
+      std::string chosen = face;
+      if (chosen.empty() || !InstalledFace(chosen)) chosen = FallbackFace(font, key.second, chosen);
+      known = faces_.emplace(key, std::move(chosen)).first;
+    }
+    face = known->second;
     const bool bold = named.bold || font->isBold() || font->getWeight() >= GfxFont::W600;
     const bool italic = named.italic || font->isItalic();
     win::LOGFONTW lf = gdi::MakeLogFont(face, -std::max<win::LONG>(1, Clamp32(em_logical)),
@@ -1096,6 +1108,9 @@ class RecordsDev final : public OutputDev {
   std::vector<win::BYTE> clip_types_;
   std::map<GfxFont*, bool> outline_fonts_;
   std::map<std::string, int> advances_;
+  std::map<std::pair<GfxFont*, bool>, std::string> faces_;
+  std::set<GfxFont*> seen_fonts_;
+  std::vector<std::shared_ptr<GfxFont>> held_fonts_;
   std::map<GfxFont*, std::unique_ptr<GlyphOutlines>> outlines_;
 };
 
