@@ -14,9 +14,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <map>
 #include <optional>
 #include <set>
 
@@ -536,8 +536,9 @@ class RecordsDev final : public OutputDev {
     state->transform(x1, y0, &xs[1], &ys[1]);
     state->transform(x0, y1, &xs[2], &ys[2]);
     state->transform(x1, y1, &xs[3], &ys[3]);
-    return win::RECT{Clamp32(std::floor(*std::min_element(xs, xs + 4))), Clamp32(std::floor(*std::min_element(ys, ys + 4))),
-                     Clamp32(std::ceil(*std::max_element(xs, xs + 4))), Clamp32(std::ceil(*std::max_element(ys, ys + 4)))};
+    return win::RECT{
+        Clamp32(std::floor(*std::min_element(xs, xs + 4))), Clamp32(std::floor(*std::min_element(ys, ys + 4))),
+        Clamp32(std::ceil(*std::max_element(xs, xs + 4))), Clamp32(std::ceil(*std::max_element(ys, ys + 4)))};
   }
 
   win::RECT PathBox(GfxState* state, double grow) const {
@@ -645,14 +646,26 @@ class RecordsDev final : public OutputDev {
     p.width = std::max<win::LONG>(1, Clamp32(w));
     win::UINT style = win::PS_GEOMETRIC;
     switch (state->getLineCap()) {
-      case 1: style |= win::PS_ENDCAP_ROUND; break;
-      case 2: style |= win::PS_ENDCAP_SQUARE; break;
-      default: style |= win::PS_ENDCAP_FLAT; break;
+      case 1:
+        style |= win::PS_ENDCAP_ROUND;
+        break;
+      case 2:
+        style |= win::PS_ENDCAP_SQUARE;
+        break;
+      default:
+        style |= win::PS_ENDCAP_FLAT;
+        break;
     }
     switch (state->getLineJoin()) {
-      case 1: style |= win::PS_JOIN_ROUND; break;
-      case 2: style |= win::PS_JOIN_BEVEL; break;
-      default: style |= win::PS_JOIN_MITER; break;
+      case 1:
+        style |= win::PS_JOIN_ROUND;
+        break;
+      case 2:
+        style |= win::PS_JOIN_BEVEL;
+        break;
+      default:
+        style |= win::PS_JOIN_MITER;
+        break;
     }
     double start = 0;
     const std::vector<double>& dash = state->getLineDash(&start);
@@ -767,9 +780,12 @@ class RecordsDev final : public OutputDev {
     m12 *= hs;
     double ox, oy;
     state->transform(x, y, &ox, &oy);
-    return outlines->Append(code, [&](double tx, double ty, win::POINT* out) {
-      *out = win::POINT{Clamp32((ox + tx * m11 + ty * m21) * sub), Clamp32((oy + tx * m12 + ty * m22) * sub)};
-    }, pts, types);
+    return outlines->Append(
+        code,
+        [&](double tx, double ty, win::POINT* out) {
+          *out = win::POINT{Clamp32((ox + tx * m11 + ty * m21) * sub), Clamp32((oy + tx * m12 + ty * m22) * sub)};
+        },
+        pts, types);
   }
 
   void DrawGlyphOutline(GfxState* state, double x, double y, CharCode code) {
@@ -832,9 +848,9 @@ class RecordsDev final : public OutputDev {
     win::LOGFONTW lf = gdi::MakeLogFont(face, -std::max<win::LONG>(1, Clamp32(em_logical)),
                                         bold ? win::FW_BOLD : win::FW_NORMAL, italic, charset);
     lf.lfPitchAndFamily = static_cast<win::BYTE>((font->isFixedWidth() ? win::FIXED_PITCH : win::VARIABLE_PITCH) |
-                                                  (font->isFixedWidth() ? win::FF_MODERN
-                                                   : font->isSerif()    ? win::FF_ROMAN
-                                                                        : win::FF_SWISS));
+                                                 (font->isFixedWidth() ? win::FF_MODERN
+                                                  : font->isSerif()    ? win::FF_ROMAN
+                                                                       : win::FF_SWISS));
     gdi::Font f{lf};
     if (!(current_.font && *current_.font == f)) {
       rec_.SelectFont(f);
@@ -850,8 +866,8 @@ class RecordsDev final : public OutputDev {
     std::string lower = face;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
     if (japanese) {
-      const bool mincho = font->isSerif() || lower.find("mincho") != std::string::npos ||
-                          face.find("明朝") != std::string::npos;
+      const bool mincho =
+          font->isSerif() || lower.find("mincho") != std::string::npos || face.find("明朝") != std::string::npos;
       const bool fixed = font->isFixedWidth();
       return mincho ? (fixed ? "IPAMincho" : "IPAPMincho") : (fixed ? "IPAGothic" : "IPAPGothic");
     }
@@ -905,9 +921,8 @@ class RecordsDev final : public OutputDev {
       }
       rec_.SaveDC();
       rec_.SetGraphicsMode(win::GM_ADVANCED);
-      win::XFORM xf{static_cast<float>(m[0] / unit), static_cast<float>(m[1] / unit),
-                    static_cast<float>(-m[2] / unit), static_cast<float>(-m[3] / unit),
-                    static_cast<float>(run_.ox), static_cast<float>(run_.oy)};
+      win::XFORM xf{static_cast<float>(m[0] / unit),  static_cast<float>(m[1] / unit), static_cast<float>(-m[2] / unit),
+                    static_cast<float>(-m[3] / unit), static_cast<float>(run_.ox),     static_cast<float>(run_.oy)};
       rec_.SetWorldTransform(xf);
     }
     SelectRunFont(em_logical);
@@ -958,7 +973,8 @@ class RecordsDev final : public OutputDev {
       std::size_t j = i;
       while (j < text.size() && text[j] != u' ') ++j;
       const std::u16string word = text.substr(i, j - i);
-      std::vector<int> advances(dx.begin() + static_cast<std::ptrdiff_t>(i), dx.begin() + static_cast<std::ptrdiff_t>(j));
+      std::vector<int> advances(dx.begin() + static_cast<std::ptrdiff_t>(i),
+                                dx.begin() + static_cast<std::ptrdiff_t>(j));
       const bool natural = NaturalAdvances(text, dx, i, j, em);
       rec_.ExtTextOutW(static_cast<int>(x), y0, 0, nullptr, word,
                        natural ? std::span<const int>() : std::span<const int>(advances));
@@ -1124,8 +1140,7 @@ FaceOfName FaceFromFontName(const std::string& name) {
   FaceOfName out;
   std::string n = name;
   // Subset prefix: six capital letters and "+".
-  if (n.size() > 7 && n[6] == '+' &&
-      std::all_of(n.begin(), n.begin() + 6, [](char c) { return c >= 'A' && c <= 'Z'; }))
+  if (n.size() > 7 && n[6] == '+' && std::all_of(n.begin(), n.begin() + 6, [](char c) { return c >= 'A' && c <= 'Z'; }))
     n = n.substr(7);
   std::string style;
   const std::size_t cut = n.find_first_of("-,");
@@ -1177,8 +1192,7 @@ Status DrawPdf(const std::string& path, const VirtualPaper& paper, int resolutio
       if (!s.ok()) return s;
       continue;
     }
-    const int orientation =
-        sheet_orientation == 1 || sheet_orientation == 2 ? sheet_orientation : (wpt > hpt ? 2 : 1);
+    const int orientation = sheet_orientation == 1 || sheet_orientation == 2 ? sheet_orientation : (wpt > hpt ? 2 : 1);
     const int pw = orientation == 2 ? paper.length : paper.width;
     const int pl = orientation == 2 ? paper.width : paper.length;
     const int width = ToPixels(pw, resolution), height = ToPixels(pl, resolution);

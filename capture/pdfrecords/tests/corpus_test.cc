@@ -15,7 +15,6 @@
 #include "capture/pdfrecords/tests/page_compare.h"
 #include "capture/sarquen/rerecord.h"
 #include "jobdoc/private_records.h"
-#include "platform/codepage/codepage.h"
 #include "pdfwriter/tests/pdf_test_util.h"
 #include "platform/testing/temp_root.h"
 
@@ -79,7 +78,8 @@ class CorpusTest : public ::testing::Test {
     const std::size_t at = info.find("Page size:");
     if (at != std::string::npos) std::sscanf(info.c_str() + at, "Page size: %lf x %lf", &w, &h);
     EXPECT_GT(w, 0);
-    const std::string scale = w / h > 1654.0 / 2339.0 ? "-scale-to-x 1654 -scale-to-y -1" : "-scale-to-x -1 -scale-to-y 2339";
+    const std::string scale =
+        w / h > 1654.0 / 2339.0 ? "-scale-to-x 1654 -scale-to-y -1" : "-scale-to-x -1 -scale-to-y 2339";
     EXPECT_EQ(RunCommand("pdftoppm -cropbox " + scale + " " + Quote(pdf) + " " + Quote(ref)).status, 0);
     for (const PageRecords& p : pages) {
       SCOPED_TRACE("page " + std::to_string(p.index + 1));

@@ -29,8 +29,7 @@ constexpr double kA4W = 595.276, kA4H = 841.89;
 
 VirtualPaper A4() { return FindPaper("A4").value(); }
 
-void MakeCairoPdf(const fs::path& path, const std::function<void(cairo_t*)>& draw, double w = kA4W,
-                  double h = kA4H) {
+void MakeCairoPdf(const fs::path& path, const std::function<void(cairo_t*)>& draw, double w = kA4W, double h = kA4H) {
   cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), w, h);
   cairo_t* cr = cairo_create(s);
   draw(cr);
@@ -54,14 +53,17 @@ struct Converted {
 
 Converted Convert(const fs::path& pdf, const Limits& limits = {}) {
   Converted out;
-  Status s = DrawPdf(pdf.string(), A4(), 200, [&](int, Result<PageRecords> page) {
-    if (page.ok()) {
-      out.pages.push_back(std::move(*page));
-    } else {
-      out.failures.push_back(page.status());
-    }
-    return Status::Ok();
-  }, limits);
+  Status s = DrawPdf(
+      pdf.string(), A4(), 200,
+      [&](int, Result<PageRecords> page) {
+        if (page.ok()) {
+          out.pages.push_back(std::move(*page));
+        } else {
+          out.failures.push_back(page.status());
+        }
+        return Status::Ok();
+      },
+      limits);
   EXPECT_TRUE(s.ok()) << s.ToString();
   return out;
 }
@@ -250,8 +252,7 @@ TEST_F(PdfRecordsTest, PagesDrawnAsRecordsLookLikePopplersRendering) {
          for (int y = 0; y < 50; ++y)
            for (int x = 0; x < 50; ++x) {
              const bool in = (x - 25) * (x - 25) + (y - 25) * (y - 25) < 400;
-             *(reinterpret_cast<std::uint32_t*>(ad + y * cairo_image_surface_get_stride(a)) + x) =
-                 in ? 0xFFFF8000u : 0;
+             *(reinterpret_cast<std::uint32_t*>(ad + y * cairo_image_surface_get_stride(a)) + x) = in ? 0xFFFF8000u : 0;
            }
          cairo_surface_mark_dirty(a);
          cairo_save(cr);
@@ -310,20 +311,22 @@ TEST_F(PdfRecordsTest, TextRunsCarryTheDocumentsFaceAndCharset) {
   ASSERT_TRUE(player.ok());
   auto bmp = gdi::MemoryBitmap::Create(8, 8, 24);
   ASSERT_TRUE(bmp.ok());
-  ASSERT_TRUE(player->Play((*bmp)->dc(), nullptr, [&](gdi::Player& pl, const emf::Record& r) -> Status {
-                       Status s = pl.PlayRecord(r);
-                       if (r.type == 84) {
-                         const gdi::Font f = pl.dc().GetCurrentFont();
-                         fonts.emplace_back(gdi::FaceName(f.lf), f.lf.lfCharSet);
-                       }
-                       return s;
-                     }).ok());
+  ASSERT_TRUE(player
+                  ->Play((*bmp)->dc(), nullptr,
+                         [&](gdi::Player& pl, const emf::Record& r) -> Status {
+                           Status s = pl.PlayRecord(r);
+                           if (r.type == 84) {
+                             const gdi::Font f = pl.dc().GetCurrentFont();
+                             fonts.emplace_back(gdi::FaceName(f.lf), f.lf.lfCharSet);
+                           }
+                           return s;
+                         })
+                  .ok());
   using FontSet = std::set<std::pair<std::string, int>>;
   EXPECT_THAT(FontSet(fonts.begin(), fonts.end()),
               ::testing::ElementsAre(::testing::Pair("IPAGothic", 128), ::testing::Pair("LiberationSerif", 0)));
   EXPECT_GE(conv.pages[0].stats.text_runs, 2u);
 }
-
 
 // Pages written by hand: the CropBox and /Rotate, invisible text, a Type 3 font, and
 // annotations that print or do not.
@@ -332,29 +335,32 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
   struct Case {
     const char* name;
     std::vector<std::string> objects;
-    std::u16string words;    // must be in the text records
-    std::u16string hidden;   // must not be in them
+    std::u16string words;   // must be in the text records
+    std::u16string hidden;  // must not be in them
   } cases[] = {
       {"crop box and rotation",
        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 1000 1000] /CropBox [100 50 942 645.276] /Rotate 90 "
         "/Contents 4 0 R >>",
         Stream("", "0 0 1 rg 100 50 200 100 re f 1 0 0 rg 700 400 242 245 re f 0 g 400 300 50 50 re f")},
-       u"", u""},
+       u"",
+       u""},
       {"invisible text over a picture of text",
        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
         "/Resources << /Font << /F1 5 0 R >> >> >>",
         Stream("", "BT /F1 24 Tf 3 Tr 72 700 Td (Hidden) Tj ET BT /F1 24 Tf 0 Tr 72 600 Td (Shown) Tj ET"),
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"},
-       u"Shown", u"Hidden"},
+       u"Shown",
+       u"Hidden"},
       {"text inside and after a saved state",
        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
         "/Resources << /Font << /F1 5 0 R >> >> >>",
         Stream("", "q 1 0 0 rg BT /F1 40 Tf 72 700 Td (Inside) Tj ET Q BT /F1 40 Tf 72 600 Td (Outside) Tj ET"),
         "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>"},
-       u"Outside", u""},
+       u"Outside",
+       u""},
       {"type 3 glyphs",
        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
@@ -364,7 +370,8 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
         "/CharProcs << /sq 6 0 R >> /Encoding << /Type /Encoding /Differences [97 /sq] >> /FirstChar 97 "
         "/LastChar 97 /Widths [1200] >>",
         square_glyph},
-       u"", u""},
+       u"",
+       u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -384,13 +391,13 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
 
   // Annotations as for printing: the one with the print flag is drawn, the other is not.
   const std::string ap = Stream("/Type /XObject /Subtype /Form /BBox [0 0 100 100]", "0 g 0 0 100 100 re f");
-  WriteFile(dir_ / "annots.pdf",
-            HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                     "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
-                     "/Annots [5 0 R 6 0 R] >>",
-                     Stream("", ""),
-                     "<< /Type /Annot /Subtype /Square /Rect [100 600 200 700] /F 4 /AP << /N 7 0 R >> >>",
-                     "<< /Type /Annot /Subtype /Square /Rect [300 600 400 700] /F 0 /AP << /N 7 0 R >> >>", ap}));
+  WriteFile(
+      dir_ / "annots.pdf",
+      HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+               "/Annots [5 0 R 6 0 R] >>",
+               Stream("", ""), "<< /Type /Annot /Subtype /Square /Rect [100 600 200 700] /F 4 /AP << /N 7 0 R >> >>",
+               "<< /Type /Annot /Subtype /Square /Rect [300 600 400 700] /F 0 /AP << /N 7 0 R >> >>", ap}));
   Converted conv = Convert(dir_ / "annots.pdf");
   ASSERT_EQ(conv.pages.size(), 1u);
   auto played = testing::PlayPage(conv.pages[0].emf, 1654, 2339);
@@ -408,8 +415,8 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
 TEST_F(PdfRecordsTest, MalformedDocumentsEndWithAClearError) {
   const std::string good_page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >>";
   const std::string box = Stream("", "0 g 100 100 200 200 re f");
-  const std::string whole = HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                                     good_page, box});
+  const std::string whole =
+      HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", good_page, box});
   struct Case {
     const char* name;
     std::string bytes;
@@ -503,10 +510,18 @@ TEST_F(PdfRecordsTest, MutatedDocumentsNeverFault) {
     for (int e = 0; e < edits && !bytes.empty(); ++e) {
       const std::size_t at = next() % bytes.size();
       switch (next() % 4) {
-        case 0: bytes[at] = static_cast<char>(next()); break;
-        case 1: bytes.erase(at, 1 + next() % 64); break;
-        case 2: bytes.insert(at, bytes.substr(at, std::min<std::size_t>(bytes.size() - at, 1 + next() % 64))); break;
-        default: bytes[at] = "0123456789 /<>[]()"[next() % 18]; break;
+        case 0:
+          bytes[at] = static_cast<char>(next());
+          break;
+        case 1:
+          bytes.erase(at, 1 + next() % 64);
+          break;
+        case 2:
+          bytes.insert(at, bytes.substr(at, std::min<std::size_t>(bytes.size() - at, 1 + next() % 64)));
+          break;
+        default:
+          bytes[at] = "0123456789 /<>[]()"[next() % 18];
+          break;
       }
     }
     WriteFile(pdf, bytes);
