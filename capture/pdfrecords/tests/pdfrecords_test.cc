@@ -345,6 +345,12 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
         Stream("", "0 0 1 rg 100 50 200 100 re f 1 0 0 rg 700 400 242 245 re f 0 g 400 300 50 50 re f")},
        u"",
        u""},
+      {"landscape page",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 841.89 595.276] /Contents 4 0 R >>",
+        Stream("", "0 0 1 rg 0 0 300 100 re f 1 0 0 rg 600 400 241.89 195.276 re f")},
+       u"",
+       u""},
       {"invisible text over a picture of text",
        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
