@@ -1,4 +1,4 @@
-// Documents made here by real programs (LibreOffice Writer, cups-filters' text-to-PDF, cairo)
+// Documents made here by real programs (LibreOffice Writer and Calc, cups-filters' text-to-PDF, cairo)
 // and a scanned page and a page with transparency: every page drawn as records, played at
 // 200 dpi, looks like poppler's own rendering; the text of a Writer letter survives
 // re-recording into the private text records and the conversion to PDF, Japanese included.
@@ -153,6 +153,21 @@ TEST_F(CorpusTest, RealDocumentsLookTheSameAsRecords) {
   EXPECT_THAT(words, ::testing::HasSubstr("Sales rose"));
   EXPECT_THAT(words, ::testing::HasSubstr("今期の売上"));
   EXPECT_THAT(words, ::testing::HasSubstr("東京"));
+
+  // A table from LibreOffice Calc, Latin and Japanese cells.
+  WriteFile(dir_ / "sheet.csv", "Item,Count,Note\nPaper,120,印刷用紙\nToner,4,Black\nStaples,1000,ホチキス\n");
+  ASSERT_EQ(
+      RunCommand("cd " + Quote(dir_) + " && HOME=" + Quote(dir_) +
+                 " soffice --headless --norestore -env:UserInstallation=file://" + (dir_ / "profile").string() +
+                 " --infilter=CSV:44,34,76,1 --convert-to pdf:calc_pdf_Export --outdir " + Quote(dir_) + " sheet.csv")
+          .status,
+      0);
+  const std::vector<PageRecords> sheet = CheckDocument(dir_ / "sheet.pdf");
+  ASSERT_EQ(sheet.size(), 1u);
+  std::u16string cells;
+  for (const auto& t : testing::TextRecords(sheet[0].emf)) cells += t;
+  EXPECT_NE(cells.find(u"印刷用紙"), std::u16string::npos);
+  EXPECT_NE(cells.find(u"Staples"), std::u16string::npos);
 
   // cups-filters' text-to-PDF: its fonts carry no Unicode, so its glyphs become outlines.
   std::string text;
