@@ -1,7 +1,8 @@
 // Documents made here by real programs (LibreOffice Writer and Calc, cups-filters' text-to-PDF, cairo)
 // and a scanned page and a page with transparency: every page drawn as records, played at
 // 200 dpi, looks like poppler's own rendering; the text of a Writer letter survives
-// re-recording into the private text records and the conversion to PDF, Japanese included.
+// re-recording into the private text records, the conversion to PDF and printing, Japanese
+// included.
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <gmock/gmock.h>
@@ -16,7 +17,9 @@
 #include "capture/sarquen/rerecord.h"
 #include "jobdoc/private_records.h"
 #include "pdfwriter/tests/pdf_test_util.h"
+#include "platform/gdi/surfaces.h"
 #include "platform/testing/temp_root.h"
+#include "viewer/playback/playback.h"
 
 namespace zv::capture::pdfrecords {
 namespace {
@@ -153,6 +156,27 @@ TEST_F(CorpusTest, RealDocumentsLookTheSameAsRecords) {
   EXPECT_THAT(words, ::testing::HasSubstr("Sales rose"));
   EXPECT_THAT(words, ::testing::HasSubstr("今期の売上"));
   EXPECT_THAT(words, ::testing::HasSubstr("東京"));
+
+  // Printed at 600 dpi as the engine prints a job's pages (the repairing playback onto a
+  // printer), the sheet carries real text: fonts in the PDF and the words in its text.
+  {
+    const fs::path printed = dir_ / "printed.pdf";
+    auto printer = gdi::PrinterSurface::Create(printed.string(), 600);
+    ASSERT_TRUE(printer.ok());
+    std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
+    for (const auto& b : rerecorded) {
+      auto dc = (*printer)->StartPage(4961, 7016);
+      ASSERT_TRUE(dc.ok());
+      playback::PlaybackState ps;
+      EXPECT_EQ(playback::PlayRepaired(b, **dc, win::RECT{0, 0, 4961, 7016}, ps), 1);
+      ASSERT_TRUE((*printer)->EndPage().ok());
+    }
+    ASSERT_TRUE((*printer)->Close().ok());
+    EXPECT_THAT(RunCommand("pdffonts " + Quote(printed)).out, ::testing::HasSubstr("TrueType"));
+    const std::string printed_words = RunCommand("pdftotext " + Quote(printed) + " -").out;
+    EXPECT_THAT(printed_words, ::testing::HasSubstr("Sales rose"));
+    EXPECT_THAT(printed_words, ::testing::HasSubstr("今期の売上"));
+  }
 
   // A table from LibreOffice Calc, Latin and Japanese cells.
   WriteFile(dir_ / "sheet.csv", "Item,Count,Note\nPaper,120,印刷用紙\nToner,4,Black\nStaples,1000,ホチキス\n");
