@@ -152,6 +152,9 @@ Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const Spo
   Status s = pdfrecords::DrawPdf(
       path, paper, job.resolution, [&](int index, Result<pdfrecords::PageRecords> page) -> Status {
         if (page.ok()) {
+          if (page->stats.dropped_images > 0)
+            AppendCaptureLog("feeder: page " + std::to_string(index + 1) + " of " + job.id + ": " +
+                             std::to_string(page->stats.dropped_images) + " damaged images of absurd size not drawn");
           ++record_pages;
           records += page->stats.records;
           areas += page->stats.area_pictures;

@@ -79,7 +79,8 @@ void AppendUtf16(std::u16string& out, Unicode c) {
 // made the first time a page needs one, at no more than 300 dpi.
 class AreaPictures {
  public:
-  AreaPictures(const std::string& path, int page, double scale_to_device) : path_(path), page_(page) {
+  AreaPictures(const std::string& path, int page, double scale_to_device, bool (*abort)(void*), void* abort_data)
+      : path_(path), page_(page), abort_(abort), abort_data_(abort_data) {
     // Device pixels per point of the recorded page; the picture at up to 300 dpi.
     device_per_point_ = scale_to_device;
     picture_per_point_ = std::min(scale_to_device, 300.0 / 72.0);
@@ -126,7 +127,7 @@ class AreaPictures {
     out_ = std::make_unique<SplashOutputDev>(splashModeRGB8, 1, false, white);
     out_->startDoc(doc_.get());
     const double dpi = 72.0 * picture_per_point_;
-    doc_->displayPage(out_.get(), page_ + 1, dpi, dpi, 0, false, true, true);
+    doc_->displayPage(out_.get(), page_ + 1, dpi, dpi, 0, false, true, true, abort_, abort_data_);
     bitmap_ = out_->getBitmap();
     failed_ = bitmap_ == nullptr;
     return bitmap_ != nullptr;
@@ -139,6 +140,8 @@ class AreaPictures {
   std::unique_ptr<SplashOutputDev> out_;
   SplashBitmap* bitmap_ = nullptr;
   bool failed_ = false;
+  bool (*abort_)(void*) = nullptr;  // the page's limits apply to its pictures too
+  void* abort_data_ = nullptr;
   double origin_l_ = 0, origin_t_ = 0, extent_r_ = 0, extent_b_ = 0;
 };
 
@@ -154,6 +157,8 @@ struct Budget {
     return over_bytes || over_time;
   }
 };
+
+bool BudgetCheck(void* data) { return static_cast<Budget*>(data)->Exceeded(); }
 
 // The interpreter's drawing operations as recorder calls. Coordinates are the recorder's
 // device pixels (MM_TEXT), where poppler's transform already puts them.
@@ -323,8 +328,13 @@ class RecordsDev final : public OutputDev {
   // ---- images ----
   void drawImageMask(GfxState* state, Object*, Stream* str, int width, int height, bool invert, bool,
                      bool inlineImg) override {
-    if (Hidden() || !SaneImage(width, height)) return SkipImage(str, width, height, 1, 1, inlineImg);
+    if (Hidden()) return SkipImage(str, width, height, 1, 1, inlineImg);
     Flush();
+    if (DropAbsurd(str, width, height, 1, 1, inlineImg)) return;
+    if (!ImageFits(width, height)) {
+      SkipImage(str, width, height, 1, 1, inlineImg);
+      return Picture(state, ImageBox(state));
+    }
     if (NeedsPicture(state, state->getFillOpacity())) {
       SkipImage(str, width, height, 1, 1, inlineImg);
       return Picture(state, ImageBox(state));
@@ -349,9 +359,14 @@ class RecordsDev final : public OutputDev {
 
   void drawImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* map, bool,
                  const int* maskColors, bool inlineImg) override {
-    if (Hidden() || !SaneImage(width, height) || !map || !map->isOk())
+    if (Hidden() || !map || !map->isOk())
       return SkipImage(str, width, height, map ? map->getNumPixelComps() : 1, map ? map->getBits() : 8, inlineImg);
     Flush();
+    if (DropAbsurd(str, width, height, map->getNumPixelComps(), map->getBits(), inlineImg)) return;
+    if (!ImageFits(width, height)) {
+      SkipImage(str, width, height, map->getNumPixelComps(), map->getBits(), inlineImg);
+      return Picture(state, ImageBox(state));
+    }
     if (NeedsPicture(state, state->getFillOpacity())) {
       SkipImage(str, width, height, map->getNumPixelComps(), map->getBits(), inlineImg);
       return Picture(state, ImageBox(state));
@@ -369,8 +384,10 @@ class RecordsDev final : public OutputDev {
 
   void drawMaskedImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* map, bool,
                        Stream* maskStr, int maskWidth, int maskHeight, bool maskInvert, bool) override {
-    if (Hidden() || !SaneImage(width, height) || !SaneImage(maskWidth, maskHeight) || !map || !map->isOk()) return;
+    if (Hidden() || !map || !map->isOk()) return;
     Flush();
+    if (DropAbsurd(str, width, height, 1, 1, false) || Absurd(maskWidth, maskHeight)) return;
+    if (!ImageFits(width, height) || !ImageFits(maskWidth, maskHeight)) return Picture(state, ImageBox(state));
     if (NeedsPicture(state, state->getFillOpacity())) return Picture(state, ImageBox(state));
     std::vector<std::uint32_t> px;
     ReadImage(str, width, height, map, nullptr, &px, nullptr);
@@ -389,10 +406,10 @@ class RecordsDev final : public OutputDev {
 
   void drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* map, bool,
                            Stream* maskStr, int maskWidth, int maskHeight, GfxImageColorMap* maskMap, bool) override {
-    if (Hidden() || !SaneImage(width, height) || !SaneImage(maskWidth, maskHeight) || !map || !map->isOk() ||
-        !maskMap || !maskMap->isOk())
-      return;
+    if (Hidden() || !map || !map->isOk() || !maskMap || !maskMap->isOk()) return;
     Flush();
+    if (DropAbsurd(str, width, height, 1, 1, false) || Absurd(maskWidth, maskHeight)) return;
+    if (!ImageFits(width, height) || !ImageFits(maskWidth, maskHeight)) return Picture(state, ImageBox(state));
     if (NeedsPicture(state, state->getFillOpacity())) return Picture(state, ImageBox(state));
     std::vector<std::uint32_t> px;
     ReadImage(str, width, height, map, nullptr, &px, nullptr);
@@ -1001,8 +1018,21 @@ class RecordsDev final : public OutputDev {
   }
 
   // ---- bitmaps ----
-  static bool SaneImage(int w, int h) {
-    return w > 0 && h > 0 && w <= 20000 && h <= 20000 && static_cast<long long>(w) * h <= (1LL << 27);
+  // An image is drawn from its own pixels when they stay within reason (32 M pixels) and the
+  // page's byte limit; otherwise its area becomes a picture at no more than 300 dpi.
+  bool ImageFits(int w, int h) const {
+    if (w <= 0 || h <= 0 || w > 20000 || h > 20000) return false;
+    const std::size_t pixels = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    return pixels <= (std::size_t{1} << 25) && budget_.bytes + 4 * pixels <= budget_.max_bytes;
+  }
+  // An image of more than 256 M pixels (what only a damaged file declares) is not drawn at
+  // all: even poppler's own rasteriser would read every one of its pixels.
+  static bool Absurd(int w, int h) { return static_cast<long long>(w) * h > (1LL << 28); }
+  bool DropAbsurd(Stream* str, int w, int h, int comps, int bits, bool inlineImg) {
+    if (!Absurd(w, h)) return false;
+    SkipImage(str, w, h, comps, bits, inlineImg);
+    ++stats_.dropped_images;
+    return true;
   }
 
   void SkipImage(Stream* str, int width, int height, int comps, int bits, bool inlineImg) {
@@ -1210,7 +1240,7 @@ Status DrawPdf(const std::string& path, const VirtualPaper& paper, int resolutio
     out.index = i;
     out.orientation = orientation;
     Budget budget{limits.max_bytes, std::chrono::steady_clock::now() + limits.max_time};
-    AreaPictures pictures(path, i, scale);
+    AreaPictures pictures(path, i, scale, BudgetCheck, &budget);
     RecordsDev dev(rec, budget, pictures, out.stats);
     dev.xref_ = doc->getXRef();
     doc->displayPageSlice(&dev, i + 1, 72.0 * scale, 72.0 * scale, 0, false, true, true, -1, -1, -1, -1, AbortCheck,

@@ -31,6 +31,7 @@ struct PageStats {
   std::size_t images = 0;          // bitmaps of the document's own images
   std::size_t area_pictures = 0;   // areas drawn as pictures (transparency, blend modes)
   std::size_t outline_glyphs = 0;  // glyphs drawn as outline paths
+  std::size_t dropped_images = 0;  // images of absurd size (damaged files), not drawn
 };
 
 struct PageRecords {
