@@ -860,6 +860,9 @@ class RecordsDev final : public OutputDev {
       known = faces_.emplace(key, std::move(chosen)).first;
     }
     face = known->second;
+    // Vertical writing names the face's vertical form, as applications do; each glyph is
+    // drawn upright at its own place, so the player need not turn glyphs for it.
+    if (run_.vertical) face = "@" + face;
     const bool bold = named.bold || font->isBold() || font->getWeight() >= GfxFont::W600;
     const bool italic = named.italic || font->isItalic();
     win::LOGFONTW lf = gdi::MakeLogFont(face, -std::max<win::LONG>(1, Clamp32(em_logical)),

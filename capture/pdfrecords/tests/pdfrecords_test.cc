@@ -127,6 +127,23 @@ std::string Stream(const std::string& dict, const std::string& data) {
   return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
 }
 
+// The face and charset each ExtTextOutW record of a page is drawn in.
+std::vector<std::pair<std::string, int>> TextFonts(const PageRecords& p) {
+  std::vector<std::pair<std::string, int>> fonts;
+  auto player = gdi::Player::Open(p.emf);
+  auto bmp = gdi::MemoryBitmap::Create(8, 8, 24);
+  if (!player.ok() || !bmp.ok()) return fonts;
+  (void)player->Play((*bmp)->dc(), nullptr, [&](gdi::Player& pl, const emf::Record& r) -> Status {
+    Status s = pl.PlayRecord(r);
+    if (r.type == 84) {
+      const gdi::Font f = pl.dc().GetCurrentFont();
+      fonts.emplace_back(gdi::FaceName(f.lf), f.lf.lfCharSet);
+    }
+    return s;
+  });
+  return fonts;
+}
+
 class PdfRecordsTest : public ::testing::Test {
  protected:
   zv::testing::TempRoot root_;
@@ -306,22 +323,7 @@ TEST_F(PdfRecordsTest, TextRunsCarryTheDocumentsFaceAndCharset) {
   });
   Converted conv = Convert(pdf);
   ASSERT_EQ(conv.pages.size(), 1u);
-  std::vector<std::pair<std::string, int>> fonts;
-  auto player = gdi::Player::Open(conv.pages[0].emf);
-  ASSERT_TRUE(player.ok());
-  auto bmp = gdi::MemoryBitmap::Create(8, 8, 24);
-  ASSERT_TRUE(bmp.ok());
-  ASSERT_TRUE(player
-                  ->Play((*bmp)->dc(), nullptr,
-                         [&](gdi::Player& pl, const emf::Record& r) -> Status {
-                           Status s = pl.PlayRecord(r);
-                           if (r.type == 84) {
-                             const gdi::Font f = pl.dc().GetCurrentFont();
-                             fonts.emplace_back(gdi::FaceName(f.lf), f.lf.lfCharSet);
-                           }
-                           return s;
-                         })
-                  .ok());
+  const auto fonts = TextFonts(conv.pages[0]);
   using FontSet = std::set<std::pair<std::string, int>>;
   EXPECT_THAT(FontSet(fonts.begin(), fonts.end()),
               ::testing::ElementsAre(::testing::Pair("IPAGothic", 128), ::testing::Pair("LiberationSerif", 0)));
@@ -337,7 +339,21 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
     std::vector<std::string> objects;
     std::u16string words;   // must be in the text records
     std::u16string hidden;  // must not be in them
+    std::string face = "";  // the face of every text record, when given
   } cases[] = {
+      {"vertical Japanese text",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+        "/Resources << /Font << /F1 5 0 R >> >> >>",
+        Stream("", "BT /F1 40 Tf 300 700 Td <034B034D034F0351> Tj ET"),  // あいうえ, top to bottom
+        "<< /Type /Font /Subtype /Type0 /BaseFont /IPAMincho /Encoding /Identity-V /DescendantFonts [6 0 R] >>",
+        "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /IPAMincho /CIDSystemInfo << /Registry (Adobe) "
+        "/Ordering (Japan1) /Supplement 6 >> /FontDescriptor 7 0 R >>",
+        "<< /Type /FontDescriptor /FontName /IPAMincho /Flags 6 /FontBBox [0 -141 1000 859] /ItalicAngle 0 "
+        "/Ascent 859 /Descent -141 /CapHeight 700 /StemV 80 >>"},
+       u"う",
+       u"",
+       "@IPAMincho"},
       {"crop box and rotation",
        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 1000 1000] /CropBox [100 50 942 645.276] /Rotate 90 "
@@ -392,6 +408,9 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
     }
     if (!c.hidden.empty()) {
       EXPECT_EQ(text.find(c.hidden), std::u16string::npos);
+    }
+    if (!c.face.empty()) {
+      for (const auto& f : TextFonts(conv.pages[0])) EXPECT_EQ(f.first, c.face);
     }
   }
 
