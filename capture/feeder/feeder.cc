@@ -138,7 +138,7 @@ Status HandOverPage(ZvCaptureSession session, const std::vector<std::uint8_t>& b
 // Draws a PDF into an open session as drawing records, one OutEMF per page. A page that
 // cannot be drawn as records within the limits (or at all) is rendered as a picture instead,
 // with a line in the capture log.
-Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const SpoolJob& job) {
+Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const SpoolJob& job, PdfRoad road) {
   const VirtualPaper paper = FindPaper(job.paper).value_or(VirtualPapers()[0]);
   auto picture = [&](const RenderedPage& page, int orientation) -> Status {
     const int pw = orientation == 2 ? paper.length : paper.width;
@@ -147,10 +147,14 @@ Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const Spo
     if (!bytes.ok()) return bytes.status();
     return HandOverPage(session, *bytes, paper, orientation);
   };
+  if (road == PdfRoad::kPictures) return RenderPdf(path, paper, job.resolution, picture);
   std::size_t record_pages = 0, picture_pages = 0, records = 0, areas = 0;
   Status s = pdfrecords::DrawPdf(
       path, paper, job.resolution, [&](int index, Result<pdfrecords::PageRecords> page) -> Status {
         if (page.ok()) {
+          if (page->stats.dropped_images > 0)
+            AppendCaptureLog("feeder: page " + std::to_string(index + 1) + " of " + job.id + ": " +
+                             std::to_string(page->stats.dropped_images) + " damaged images of absurd size not drawn");
           ++record_pages;
           records += page->stats.records;
           areas += page->stats.area_pictures;
@@ -169,9 +173,11 @@ Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const Spo
 
 }  // namespace
 
-Status FeedJob(const SpoolJob& job, const std::string& pdf_path) { return FeedFiles({pdf_path}, job); }
+Status FeedJob(const SpoolJob& job, const std::string& pdf_path, PdfRoad road) {
+  return FeedFiles({pdf_path}, job, road);
+}
 
-Status FeedFiles(const std::vector<std::string>& files, const SpoolJob& settings) {
+Status FeedFiles(const std::vector<std::string>& files, const SpoolJob& settings, PdfRoad road) {
   const win::DEVMODEA dm = DevmodeForJob(settings);
   const std::string title = TitleCp932(settings.title);
   ZvCaptureSession session = OpenMkExe(title.c_str(), &dm);
@@ -180,7 +186,7 @@ Status FeedFiles(const std::vector<std::string>& files, const SpoolJob& settings
   for (const std::string& f : files) {
     const bool pdf = f.size() > 4 && (f.substr(f.size() - 4) == ".pdf" || f.substr(f.size() - 4) == ".PDF");
     if (pdf) {
-      result = FeedPdfPages(session, f, settings);
+      result = FeedPdfPages(session, f, settings, road);
     } else {
       SetEmf(session, f.c_str(), 0);
     }

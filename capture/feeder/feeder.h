@@ -34,10 +34,14 @@ void PrepareFeederProcess();
 // Takes a job; gives the device mode the capture library is opened with.
 win::DEVMODEA DevmodeForJob(const SpoolJob& job);
 
+// How a PDF's pages are captured: as drawing records (pictures only for the pages that need
+// them), or every page as a picture (for comparison in benchmarks).
+enum class PdfRoad { kRecords, kPictures };
+
 // Feeds a spooled job (the PDF beside its job file) through the exports. Gives the failure
-// of rendering or of opening the capture; what happens to the pages afterwards is the
+// of drawing or of opening the capture; what happens to the pages afterwards is the
 // capture library's (hand-over, conversion, or a line in the capture log).
-Status FeedJob(const SpoolJob& job, const std::string& pdf_path);
+Status FeedJob(const SpoolJob& job, const std::string& pdf_path, PdfRoad road = PdfRoad::kRecords);
 
 // Feeds a job that came as a page raster stream (the raster queue's "<id>.zvr"): reads it with
 // the stream's checked reader and hands each page to the capture library through SetDIB, as a
@@ -48,6 +52,6 @@ Status FeedRasterJob(const SpoolJob& job, const std::string& stream_path);
 
 // Feeds files (".pdf" rendered, anything else sent as metafile pages through SetEmf) as one
 // job with the given title and settings.
-Status FeedFiles(const std::vector<std::string>& files, const SpoolJob& settings);
+Status FeedFiles(const std::vector<std::string>& files, const SpoolJob& settings, PdfRoad road = PdfRoad::kRecords);
 
 }  // namespace zv::capture

@@ -14,16 +14,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <map>
 #include <optional>
+#include <set>
 
 #include "capture/pdfrecords/glyph_outlines.h"
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/dib.h"
 #include "platform/gdi/fonts.h"
 #include "platform/gdi/recorder/recorder.h"
+#include "platform/gdi/surfaces.h"
 
 namespace zv::capture::pdfrecords {
 namespace {
@@ -77,7 +79,8 @@ void AppendUtf16(std::u16string& out, Unicode c) {
 // made the first time a page needs one, at no more than 300 dpi.
 class AreaPictures {
  public:
-  AreaPictures(const std::string& path, int page, double scale_to_device) : path_(path), page_(page) {
+  AreaPictures(const std::string& path, int page, double scale_to_device, bool (*abort)(void*), void* abort_data)
+      : path_(path), page_(page), abort_(abort), abort_data_(abort_data) {
     // Device pixels per point of the recorded page; the picture at up to 300 dpi.
     device_per_point_ = scale_to_device;
     picture_per_point_ = std::min(scale_to_device, 300.0 / 72.0);
@@ -124,7 +127,7 @@ class AreaPictures {
     out_ = std::make_unique<SplashOutputDev>(splashModeRGB8, 1, false, white);
     out_->startDoc(doc_.get());
     const double dpi = 72.0 * picture_per_point_;
-    doc_->displayPage(out_.get(), page_ + 1, dpi, dpi, 0, false, true, true);
+    doc_->displayPage(out_.get(), page_ + 1, dpi, dpi, 0, false, true, true, abort_, abort_data_);
     bitmap_ = out_->getBitmap();
     failed_ = bitmap_ == nullptr;
     return bitmap_ != nullptr;
@@ -137,6 +140,8 @@ class AreaPictures {
   std::unique_ptr<SplashOutputDev> out_;
   SplashBitmap* bitmap_ = nullptr;
   bool failed_ = false;
+  bool (*abort_)(void*) = nullptr;  // the page's limits apply to its pictures too
+  void* abort_data_ = nullptr;
   double origin_l_ = 0, origin_t_ = 0, extent_r_ = 0, extent_b_ = 0;
 };
 
@@ -152,6 +157,8 @@ struct Budget {
     return over_bytes || over_time;
   }
 };
+
+bool BudgetCheck(void* data) { return static_cast<Budget*>(data)->Exceeded(); }
 
 // The interpreter's drawing operations as recorder calls. Coordinates are the recorder's
 // device pixels (MM_TEXT), where poppler's transform already puts them.
@@ -222,7 +229,7 @@ class RecordsDev final : public OutputDev {
         rec_.BeginPath();
         EmitPoints(clip_path_, clip_types_);
         rec_.EndPath();
-        rec_.SetPolyFillMode(win::WINDING);
+        SetFillMode(win::WINDING);
         rec_.SelectClipPath(win::RGN_AND);
       } else {
         // Nothing visible may show through a clip of no glyphs.
@@ -243,6 +250,9 @@ class RecordsDev final : public OutputDev {
     const int render = state->getRender() & 7;
     const std::shared_ptr<GfxFont>& font = state->getFont();
     if (!font) return;
+    // The page holds every font it meets, so the caches below, keyed by the font's address,
+    // never meet a freed font or another font at a freed one's address.
+    if (seen_fonts_.insert(font.get()).second) held_fonts_.push_back(font);
     if (render >= 4) clip_glyphs_ = true;
     if (render == 3 || render == 7) {
       if (render == 7) AddClipGlyph(state, x - originX, y - originY, code);
@@ -318,8 +328,13 @@ class RecordsDev final : public OutputDev {
   // ---- images ----
   void drawImageMask(GfxState* state, Object*, Stream* str, int width, int height, bool invert, bool,
                      bool inlineImg) override {
-    if (Hidden() || !SaneImage(width, height)) return SkipImage(str, width, height, 1, 1, inlineImg);
+    if (Hidden()) return SkipImage(str, width, height, 1, 1, inlineImg);
     Flush();
+    if (DropAbsurd(str, width, height, 1, 1, inlineImg)) return;
+    if (!ImageFits(width, height)) {
+      SkipImage(str, width, height, 1, 1, inlineImg);
+      return Picture(state, ImageBox(state));
+    }
     if (NeedsPicture(state, state->getFillOpacity())) {
       SkipImage(str, width, height, 1, 1, inlineImg);
       return Picture(state, ImageBox(state));
@@ -344,9 +359,14 @@ class RecordsDev final : public OutputDev {
 
   void drawImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* map, bool,
                  const int* maskColors, bool inlineImg) override {
-    if (Hidden() || !SaneImage(width, height) || !map || !map->isOk())
+    if (Hidden() || !map || !map->isOk())
       return SkipImage(str, width, height, map ? map->getNumPixelComps() : 1, map ? map->getBits() : 8, inlineImg);
     Flush();
+    if (DropAbsurd(str, width, height, map->getNumPixelComps(), map->getBits(), inlineImg)) return;
+    if (!ImageFits(width, height)) {
+      SkipImage(str, width, height, map->getNumPixelComps(), map->getBits(), inlineImg);
+      return Picture(state, ImageBox(state));
+    }
     if (NeedsPicture(state, state->getFillOpacity())) {
       SkipImage(str, width, height, map->getNumPixelComps(), map->getBits(), inlineImg);
       return Picture(state, ImageBox(state));
@@ -364,8 +384,10 @@ class RecordsDev final : public OutputDev {
 
   void drawMaskedImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* map, bool,
                        Stream* maskStr, int maskWidth, int maskHeight, bool maskInvert, bool) override {
-    if (Hidden() || !SaneImage(width, height) || !SaneImage(maskWidth, maskHeight) || !map || !map->isOk()) return;
+    if (Hidden() || !map || !map->isOk()) return;
     Flush();
+    if (DropAbsurd(str, width, height, 1, 1, false) || Absurd(maskWidth, maskHeight)) return;
+    if (!ImageFits(width, height) || !ImageFits(maskWidth, maskHeight)) return Picture(state, ImageBox(state));
     if (NeedsPicture(state, state->getFillOpacity())) return Picture(state, ImageBox(state));
     std::vector<std::uint32_t> px;
     ReadImage(str, width, height, map, nullptr, &px, nullptr);
@@ -384,10 +406,10 @@ class RecordsDev final : public OutputDev {
 
   void drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* map, bool,
                            Stream* maskStr, int maskWidth, int maskHeight, GfxImageColorMap* maskMap, bool) override {
-    if (Hidden() || !SaneImage(width, height) || !SaneImage(maskWidth, maskHeight) || !map || !map->isOk() ||
-        !maskMap || !maskMap->isOk())
-      return;
+    if (Hidden() || !map || !map->isOk() || !maskMap || !maskMap->isOk()) return;
     Flush();
+    if (DropAbsurd(str, width, height, 1, 1, false) || Absurd(maskWidth, maskHeight)) return;
+    if (!ImageFits(width, height) || !ImageFits(maskWidth, maskHeight)) return Picture(state, ImageBox(state));
     if (NeedsPicture(state, state->getFillOpacity())) return Picture(state, ImageBox(state));
     std::vector<std::uint32_t> px;
     ReadImage(str, width, height, map, nullptr, &px, nullptr);
@@ -474,6 +496,8 @@ class RecordsDev final : public OutputDev {
     std::optional<gdi::Pen> pen;
     std::optional<gdi::Brush> brush;
     int fill_mode = 0;
+    std::optional<gdi::Font> font;
+    std::optional<win::COLORREF> text_colour;
     bool soft_mask = false;  // drawing is under a soft mask (kept with the saved states, as poppler's own devices do)
   };
 
@@ -482,6 +506,8 @@ class RecordsDev final : public OutputDev {
     current_.pen.reset();
     current_.brush.reset();
     current_.fill_mode = 0;
+    current_.font.reset();
+    current_.text_colour.reset();
   }
 
   void Neutralised(bool neutral, bool* was_neutral) {
@@ -527,8 +553,9 @@ class RecordsDev final : public OutputDev {
     state->transform(x1, y0, &xs[1], &ys[1]);
     state->transform(x0, y1, &xs[2], &ys[2]);
     state->transform(x1, y1, &xs[3], &ys[3]);
-    return win::RECT{Clamp32(std::floor(*std::min_element(xs, xs + 4))), Clamp32(std::floor(*std::min_element(ys, ys + 4))),
-                     Clamp32(std::ceil(*std::max_element(xs, xs + 4))), Clamp32(std::ceil(*std::max_element(ys, ys + 4)))};
+    return win::RECT{
+        Clamp32(std::floor(*std::min_element(xs, xs + 4))), Clamp32(std::floor(*std::min_element(ys, ys + 4))),
+        Clamp32(std::ceil(*std::max_element(xs, xs + 4))), Clamp32(std::ceil(*std::max_element(ys, ys + 4)))};
   }
 
   win::RECT PathBox(GfxState* state, double grow) const {
@@ -636,14 +663,26 @@ class RecordsDev final : public OutputDev {
     p.width = std::max<win::LONG>(1, Clamp32(w));
     win::UINT style = win::PS_GEOMETRIC;
     switch (state->getLineCap()) {
-      case 1: style |= win::PS_ENDCAP_ROUND; break;
-      case 2: style |= win::PS_ENDCAP_SQUARE; break;
-      default: style |= win::PS_ENDCAP_FLAT; break;
+      case 1:
+        style |= win::PS_ENDCAP_ROUND;
+        break;
+      case 2:
+        style |= win::PS_ENDCAP_SQUARE;
+        break;
+      default:
+        style |= win::PS_ENDCAP_FLAT;
+        break;
     }
     switch (state->getLineJoin()) {
-      case 1: style |= win::PS_JOIN_ROUND; break;
-      case 2: style |= win::PS_JOIN_BEVEL; break;
-      default: style |= win::PS_JOIN_MITER; break;
+      case 1:
+        style |= win::PS_JOIN_ROUND;
+        break;
+      case 2:
+        style |= win::PS_JOIN_BEVEL;
+        break;
+      default:
+        style |= win::PS_JOIN_MITER;
+        break;
     }
     double start = 0;
     const std::vector<double>& dash = state->getLineDash(&start);
@@ -745,8 +784,10 @@ class RecordsDev final : public OutputDev {
   }
 
   // The glyph's outline in device pixels, appended to `pts`/`types`.
+  static constexpr int kSub = 16;
+
   bool GlyphPath(GfxState* state, double x, double y, CharCode code, std::vector<win::POINT>* pts,
-                 std::vector<win::BYTE>* types) {
+                 std::vector<win::BYTE>* types, int sub = 1) {
     GlyphOutlines* outlines = OutlinesOf(state);
     if (!outlines) return false;
     double m11, m12, m21, m22;
@@ -756,21 +797,31 @@ class RecordsDev final : public OutputDev {
     m12 *= hs;
     double ox, oy;
     state->transform(x, y, &ox, &oy);
-    return outlines->Append(code, [&](double tx, double ty, win::POINT* out) {
-      *out = win::POINT{Clamp32(ox + tx * m11 + ty * m21), Clamp32(oy + tx * m12 + ty * m22)};
-    }, pts, types);
+    return outlines->Append(
+        code,
+        [&](double tx, double ty, win::POINT* out) {
+          *out = win::POINT{Clamp32((ox + tx * m11 + ty * m21) * sub), Clamp32((oy + tx * m12 + ty * m22) * sub)};
+        },
+        pts, types);
   }
 
   void DrawGlyphOutline(GfxState* state, double x, double y, CharCode code) {
     std::vector<win::POINT> pts;
     std::vector<win::BYTE> types;
-    if (!GlyphPath(state, x, y, code, &pts, &types) || pts.empty()) return;
+    // Outlines in sixteenths of a pixel (through the world transform): small glyphs keep
+    // their shape.
+    if (!GlyphPath(state, x, y, code, &pts, &types, kSub) || pts.empty()) return;
+    rec_.SaveDC();
+    rec_.SetGraphicsMode(win::GM_ADVANCED);
+    rec_.SetWorldTransform(win::XFORM{1.0f / kSub, 0, 0, 1.0f / kSub, 0, 0});
     rec_.BeginPath();
     EmitPoints(pts, types);
     rec_.EndPath();
     SelectFillBrush(state);
     SetFillMode(win::WINDING);
     rec_.FillPath();
+    rec_.RestoreDC(-1);
+    ForgetObjects();
     ++stats_.outline_glyphs;
     Spend(pts.size() * 5 + 80);
   }
@@ -800,23 +851,34 @@ class RecordsDev final : public OutputDev {
     } else if (run_.wide) {
       charset = win::DEFAULT_CHARSET;
     }
-    if (face.empty() || !InstalledFace(face)) face = FallbackFace(font, charset == win::SHIFTJIS_CHARSET, face);
+    // Whether the face is installed is asked once per font and kind of text (fontconfig is slow).
+    const std::pair<GfxFont*, bool> key{font, charset == win::SHIFTJIS_CHARSET};
+    auto known = faces_.find(key);
+    if (known == faces_.end()) {
+      std::string chosen = face;
+      if (chosen.empty() || !InstalledFace(chosen)) chosen = FallbackFace(font, key.second, chosen);
+      known = faces_.emplace(key, std::move(chosen)).first;
+    }
+    face = known->second;
+    // Vertical writing names the face's vertical form, as applications do; each glyph is
+    // drawn upright at its own place, so the player need not turn glyphs for it.
+    if (run_.vertical) face = "@" + face;
     const bool bold = named.bold || font->isBold() || font->getWeight() >= GfxFont::W600;
     const bool italic = named.italic || font->isItalic();
     win::LOGFONTW lf = gdi::MakeLogFont(face, -std::max<win::LONG>(1, Clamp32(em_logical)),
                                         bold ? win::FW_BOLD : win::FW_NORMAL, italic, charset);
     lf.lfPitchAndFamily = static_cast<win::BYTE>((font->isFixedWidth() ? win::FIXED_PITCH : win::VARIABLE_PITCH) |
-                                                  (font->isFixedWidth() ? win::FF_MODERN
-                                                   : font->isSerif()    ? win::FF_ROMAN
-                                                                        : win::FF_SWISS));
+                                                 (font->isFixedWidth() ? win::FF_MODERN
+                                                  : font->isSerif()    ? win::FF_ROMAN
+                                                                       : win::FF_SWISS));
     gdi::Font f{lf};
-    if (!(current_font_ && *current_font_ == f)) {
+    if (!(current_.font && *current_.font == f)) {
       rec_.SelectFont(f);
-      current_font_ = f;
+      current_.font = f;
     }
-    if (text_colour_ != run_.colour) {
+    if (current_.text_colour != run_.colour) {
       rec_.SetTextColor(run_.colour);
-      text_colour_ = run_.colour;
+      current_.text_colour = run_.colour;
     }
   }
 
@@ -824,8 +886,8 @@ class RecordsDev final : public OutputDev {
     std::string lower = face;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
     if (japanese) {
-      const bool mincho = font->isSerif() || lower.find("mincho") != std::string::npos ||
-                          face.find("明朝") != std::string::npos;
+      const bool mincho =
+          font->isSerif() || lower.find("mincho") != std::string::npos || face.find("明朝") != std::string::npos;
       const bool fixed = font->isFixedWidth();
       return mincho ? (fixed ? "IPAMincho" : "IPAPMincho") : (fixed ? "IPAGothic" : "IPAPGothic");
     }
@@ -879,28 +941,101 @@ class RecordsDev final : public OutputDev {
       }
       rec_.SaveDC();
       rec_.SetGraphicsMode(win::GM_ADVANCED);
-      win::XFORM xf{static_cast<float>(m[0] / unit), static_cast<float>(m[1] / unit),
-                    static_cast<float>(-m[2] / unit), static_cast<float>(-m[3] / unit),
-                    static_cast<float>(run_.ox), static_cast<float>(run_.oy)};
+      win::XFORM xf{static_cast<float>(m[0] / unit),  static_cast<float>(m[1] / unit), static_cast<float>(-m[2] / unit),
+                    static_cast<float>(-m[3] / unit), static_cast<float>(run_.ox),     static_cast<float>(run_.oy)};
       rec_.SetWorldTransform(xf);
     }
     SelectRunFont(em_logical);
-    rec_.ExtTextOutW(x0, y0, 0, nullptr, text, dx);
-    ++stats_.text_runs;
-    Spend(text.size() * 6 + 100);
+    EmitWords(x0, y0, text, dx, em_logical);
     if (!upright) {
       rec_.RestoreDC(-1);
-      // The saved state restored the font and colour selected before the run.
-      current_font_.reset();
-      text_colour_.reset();
       ForgetObjects();
     }
     run_ = Run{};
   }
 
+  // True when the face's own advances put every glyph of text[i, j) within a pixel (or a
+  // twenty-fifth of an em) of the place the document's advances give it.
+  bool NaturalAdvances(const std::u16string& text, const std::vector<int>& dx, std::size_t i, std::size_t j,
+                       double em) {
+    const double tolerance = std::max(1.0, em / 25);
+    long want = 0, have = 0;
+    for (std::size_t k = i; k < j; ++k) {
+      const int w = NaturalAdvance(text[k]);
+      if (w < 0) return false;
+      want += dx[k];
+      have += w;
+      if (std::abs(want - have) > tolerance) return false;
+    }
+    return true;
+  }
+
+  // The run as ExtTextOutW records that keep its words readable wherever the page's text is
+  // read again (re-recorded text, a saved PDF): the whole run without advances when the
+  // face's own advances place it (spaces stay in the text); otherwise word by word at the
+  // document's places, each word without advances where its own glyphs allow, so the
+  // spaces show as gaps between words rather than disappearing between glyphs.
+  void EmitWords(int x0, int y0, const std::u16string& text, const std::vector<int>& dx, double em) {
+    if (NaturalAdvances(text, dx, 0, text.size(), em)) {
+      rec_.ExtTextOutW(x0, y0, 0, nullptr, text);
+      ++stats_.text_runs;
+      Spend(text.size() * 2 + 90);
+      return;
+    }
+    std::size_t i = 0;
+    long x = x0;
+    while (i < text.size()) {
+      if (text[i] == u' ') {
+        x += dx[i];
+        ++i;
+        continue;
+      }
+      std::size_t j = i;
+      while (j < text.size() && text[j] != u' ') ++j;
+      const std::u16string word = text.substr(i, j - i);
+      std::vector<int> advances(dx.begin() + static_cast<std::ptrdiff_t>(i),
+                                dx.begin() + static_cast<std::ptrdiff_t>(j));
+      const bool natural = NaturalAdvances(text, dx, i, j, em);
+      rec_.ExtTextOutW(static_cast<int>(x), y0, 0, nullptr, word,
+                       natural ? std::span<const int>() : std::span<const int>(advances));
+      ++stats_.text_runs;
+      Spend(word.size() * 6 + 90);
+      for (int a : advances) x += a;
+      i = j;
+    }
+  }
+
+  // The advance of one UTF-16 unit in the selected font, as the reference device measures
+  // it (-1 when it cannot; a surrogate half measures nothing on its own).
+  int NaturalAdvance(char16_t c) {
+    if (c >= 0xD800 && c < 0xE000) return -1;
+    std::string key(reinterpret_cast<const char*>(&current_.font->lf), sizeof(win::LOGFONTW));
+    key.append(reinterpret_cast<const char*>(&c), sizeof c);
+    auto it = advances_.find(key);
+    if (it != advances_.end()) return it->second;
+    win::SIZE size{};
+    const int w = rec_.GetTextExtentPoint32W(std::u16string_view(&c, 1), &size) ? size.cx : -1;
+    if (advances_.size() > 65536) advances_.clear();
+    advances_.emplace(std::move(key), w);
+    return w;
+  }
+
   // ---- bitmaps ----
-  static bool SaneImage(int w, int h) {
-    return w > 0 && h > 0 && w <= 20000 && h <= 20000 && static_cast<long long>(w) * h <= (1LL << 27);
+  // An image is drawn from its own pixels when they stay within reason (32 M pixels) and the
+  // page's byte limit; otherwise its area becomes a picture at no more than 300 dpi.
+  bool ImageFits(int w, int h) const {
+    if (w <= 0 || h <= 0 || w > 20000 || h > 20000) return false;
+    const std::size_t pixels = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    return pixels <= (std::size_t{1} << 25) && budget_.bytes + 4 * pixels <= budget_.max_bytes;
+  }
+  // An image of more than 256 M pixels (what only a damaged file declares) is not drawn at
+  // all: even poppler's own rasteriser would read every one of its pixels.
+  static bool Absurd(int w, int h) { return static_cast<long long>(w) * h > (1LL << 28); }
+  bool DropAbsurd(Stream* str, int w, int h, int comps, int bits, bool inlineImg) {
+    if (!Absurd(w, h)) return false;
+    SkipImage(str, w, h, comps, bits, inlineImg);
+    ++stats_.dropped_images;
+    return true;
   }
 
   void SkipImage(Stream* str, int width, int height, int comps, int bits, bool inlineImg) {
@@ -998,8 +1133,6 @@ class RecordsDev final : public OutputDev {
     if (!axis) {
       rec_.RestoreDC(-1);
       ForgetObjects();
-      current_font_.reset();
-      text_colour_.reset();
     }
   }
 
@@ -1014,8 +1147,6 @@ class RecordsDev final : public OutputDev {
   Run run_;
   Current current_;
   std::vector<Current> saved_;
-  std::optional<gdi::Font> current_font_;
-  std::optional<win::COLORREF> text_colour_;
   int hidden_ = 0;
   std::vector<bool> groups_;  // per open group: its content is not drawn as records
   bool neutralised_ = false;
@@ -1025,6 +1156,10 @@ class RecordsDev final : public OutputDev {
   std::vector<win::POINT> clip_path_;
   std::vector<win::BYTE> clip_types_;
   std::map<GfxFont*, bool> outline_fonts_;
+  std::map<std::string, int> advances_;
+  std::map<std::pair<GfxFont*, bool>, std::string> faces_;
+  std::set<GfxFont*> seen_fonts_;
+  std::vector<std::shared_ptr<GfxFont>> held_fonts_;
   std::map<GfxFont*, std::unique_ptr<GlyphOutlines>> outlines_;
 };
 
@@ -1038,8 +1173,7 @@ FaceOfName FaceFromFontName(const std::string& name) {
   FaceOfName out;
   std::string n = name;
   // Subset prefix: six capital letters and "+".
-  if (n.size() > 7 && n[6] == '+' &&
-      std::all_of(n.begin(), n.begin() + 6, [](char c) { return c >= 'A' && c <= 'Z'; }))
+  if (n.size() > 7 && n[6] == '+' && std::all_of(n.begin(), n.begin() + 6, [](char c) { return c >= 'A' && c <= 'Z'; }))
     n = n.substr(7);
   std::string style;
   const std::size_t cut = n.find_first_of("-,");
@@ -1091,8 +1225,7 @@ Status DrawPdf(const std::string& path, const VirtualPaper& paper, int resolutio
       if (!s.ok()) return s;
       continue;
     }
-    const int orientation =
-        sheet_orientation == 1 || sheet_orientation == 2 ? sheet_orientation : (wpt > hpt ? 2 : 1);
+    const int orientation = sheet_orientation == 1 || sheet_orientation == 2 ? sheet_orientation : (wpt > hpt ? 2 : 1);
     const int pw = orientation == 2 ? paper.length : paper.width;
     const int pl = orientation == 2 ? paper.width : paper.length;
     const int width = ToPixels(pw, resolution), height = ToPixels(pl, resolution);
@@ -1102,12 +1235,15 @@ Status DrawPdf(const std::string& path, const VirtualPaper& paper, int resolutio
     o.device = {width, height};
     o.millimeters = {std::max(1, pw / 10), std::max(1, pl / 10)};
     o.frame = win::RECTL{0, 0, pw * 10, pl * 10};
+    // Measures text in the faces the player draws with, at the page's resolution.
+    auto reference = gdi::MemoryBitmap::Create(8, 8, 24, resolution);
+    if (reference.ok()) o.reference = &(*reference)->dc();
     gdi::MetafileRecorder rec(o);
     PageRecords out;
     out.index = i;
     out.orientation = orientation;
     Budget budget{limits.max_bytes, std::chrono::steady_clock::now() + limits.max_time};
-    AreaPictures pictures(path, i, scale);
+    AreaPictures pictures(path, i, scale, BudgetCheck, &budget);
     RecordsDev dev(rec, budget, pictures, out.stats);
     dev.xref_ = doc->getXRef();
     doc->displayPageSlice(&dev, i + 1, 72.0 * scale, 72.0 * scale, 0, false, true, true, -1, -1, -1, -1, AbortCheck,

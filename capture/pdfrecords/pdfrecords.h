@@ -26,16 +26,17 @@ struct Limits {
 };
 
 struct PageStats {
-  std::size_t records = 0;        // records of the finished page
-  std::size_t text_runs = 0;      // ExtTextOutW records
-  std::size_t images = 0;         // bitmaps of the document's own images
-  std::size_t area_pictures = 0;  // areas drawn as pictures (transparency, blend modes)
-  std::size_t outline_glyphs = 0; // glyphs drawn as outline paths
+  std::size_t records = 0;         // records of the finished page
+  std::size_t text_runs = 0;       // ExtTextOutW records
+  std::size_t images = 0;          // bitmaps of the document's own images
+  std::size_t area_pictures = 0;   // areas drawn as pictures (transparency, blend modes)
+  std::size_t outline_glyphs = 0;  // glyphs drawn as outline paths
+  std::size_t dropped_images = 0;  // images of absurd size (damaged files), not drawn
 };
 
 struct PageRecords {
-  int index = 0;        // 0-based page number
-  int orientation = 1;  // 1 portrait, 2 landscape (the paper the page lies on)
+  int index = 0;                  // 0-based page number
+  int orientation = 1;            // 1 portrait, 2 landscape (the paper the page lies on)
   std::vector<std::uint8_t> emf;  // a whole enhanced metafile
   PageStats stats;
 };

@@ -48,7 +48,10 @@ void SpoolWorker::Tick() {
   if (running_) {
     auto code = running_->Wait(0);
     if (code.ok()) {
-      Finish(*code == 0, "the feeder ended with " + std::to_string(*code));
+      // A code above 128 is a feeder ended by a signal: a document that crashed the PDF
+      // interpreter, or one that passed the feeder's memory or time limit.
+      Finish(*code == 0, *code > 128 ? "the feeder was ended by signal " + std::to_string(*code - 128)
+                                     : "the feeder ended with " + std::to_string(*code));
     } else if (now - started_ > std::chrono::seconds(options_.seconds + 5)) {
       (void)running_->Kill();
       (void)running_->Wait(5000);

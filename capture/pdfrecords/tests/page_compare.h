@@ -65,9 +65,8 @@ inline double DifferingShare(const Image& a, const Image& b) {
   std::vector<std::uint8_t> diff(static_cast<std::size_t>(w) * h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      diff[static_cast<std::size_t>(y) * w + x] =
-          std::abs(Luma(a.px[static_cast<std::size_t>(y) * a.width + x]) -
-                   Luma(b.px[static_cast<std::size_t>(y) * b.width + x])) > 64;
+      diff[static_cast<std::size_t>(y) * w + x] = std::abs(Luma(a.px[static_cast<std::size_t>(y) * a.width + x]) -
+                                                           Luma(b.px[static_cast<std::size_t>(y) * b.width + x])) > 64;
   std::size_t count = 0;
   for (int y = 1; y + 1 < h; ++y)
     for (int x = 1; x + 1 < w; ++x) {

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <functional>
+#include <set>
 
 #include "capture/pdfrecords/tests/page_compare.h"
 #include "pdfwriter/tests/pdf_test_util.h"
@@ -28,8 +29,7 @@ constexpr double kA4W = 595.276, kA4H = 841.89;
 
 VirtualPaper A4() { return FindPaper("A4").value(); }
 
-void MakeCairoPdf(const fs::path& path, const std::function<void(cairo_t*)>& draw, double w = kA4W,
-                  double h = kA4H) {
+void MakeCairoPdf(const fs::path& path, const std::function<void(cairo_t*)>& draw, double w = kA4W, double h = kA4H) {
   cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), w, h);
   cairo_t* cr = cairo_create(s);
   draw(cr);
@@ -53,14 +53,17 @@ struct Converted {
 
 Converted Convert(const fs::path& pdf, const Limits& limits = {}) {
   Converted out;
-  Status s = DrawPdf(pdf.string(), A4(), 200, [&](int, Result<PageRecords> page) {
-    if (page.ok()) {
-      out.pages.push_back(std::move(*page));
-    } else {
-      out.failures.push_back(page.status());
-    }
-    return Status::Ok();
-  }, limits);
+  Status s = DrawPdf(
+      pdf.string(), A4(), 200,
+      [&](int, Result<PageRecords> page) {
+        if (page.ok()) {
+          out.pages.push_back(std::move(*page));
+        } else {
+          out.failures.push_back(page.status());
+        }
+        return Status::Ok();
+      },
+      limits);
   EXPECT_TRUE(s.ok()) << s.ToString();
   return out;
 }
@@ -122,6 +125,23 @@ std::string HandPdf(const std::vector<std::string>& objects, bool xref = true) {
 
 std::string Stream(const std::string& dict, const std::string& data) {
   return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+}
+
+// The face and charset each ExtTextOutW record of a page is drawn in.
+std::vector<std::pair<std::string, int>> TextFonts(const PageRecords& p) {
+  std::vector<std::pair<std::string, int>> fonts;
+  auto player = gdi::Player::Open(p.emf);
+  auto bmp = gdi::MemoryBitmap::Create(8, 8, 24);
+  if (!player.ok() || !bmp.ok()) return fonts;
+  (void)player->Play((*bmp)->dc(), nullptr, [&](gdi::Player& pl, const emf::Record& r) -> Status {
+    Status s = pl.PlayRecord(r);
+    if (r.type == 84) {
+      const gdi::Font f = pl.dc().GetCurrentFont();
+      fonts.emplace_back(gdi::FaceName(f.lf), f.lf.lfCharSet);
+    }
+    return s;
+  });
+  return fonts;
 }
 
 class PdfRecordsTest : public ::testing::Test {
@@ -249,8 +269,7 @@ TEST_F(PdfRecordsTest, PagesDrawnAsRecordsLookLikePopplersRendering) {
          for (int y = 0; y < 50; ++y)
            for (int x = 0; x < 50; ++x) {
              const bool in = (x - 25) * (x - 25) + (y - 25) * (y - 25) < 400;
-             *(reinterpret_cast<std::uint32_t*>(ad + y * cairo_image_surface_get_stride(a)) + x) =
-                 in ? 0xFFFF8000u : 0;
+             *(reinterpret_cast<std::uint32_t*>(ad + y * cairo_image_surface_get_stride(a)) + x) = in ? 0xFFFF8000u : 0;
            }
          cairo_surface_mark_dirty(a);
          cairo_save(cr);
@@ -304,23 +323,12 @@ TEST_F(PdfRecordsTest, TextRunsCarryTheDocumentsFaceAndCharset) {
   });
   Converted conv = Convert(pdf);
   ASSERT_EQ(conv.pages.size(), 1u);
-  std::vector<std::pair<std::string, int>> fonts;
-  auto player = gdi::Player::Open(conv.pages[0].emf);
-  ASSERT_TRUE(player.ok());
-  auto bmp = gdi::MemoryBitmap::Create(8, 8, 24);
-  ASSERT_TRUE(bmp.ok());
-  ASSERT_TRUE(player->Play((*bmp)->dc(), nullptr, [&](gdi::Player& pl, const emf::Record& r) -> Status {
-                       Status s = pl.PlayRecord(r);
-                       if (r.type == 84) {
-                         const gdi::Font f = pl.dc().GetCurrentFont();
-                         fonts.emplace_back(gdi::FaceName(f.lf), f.lf.lfCharSet);
-                       }
-                       return s;
-                     }).ok());
-  EXPECT_THAT(fonts, ::testing::ElementsAre(::testing::Pair("LiberationSerif", 0), ::testing::Pair("IPAGothic", 128)));
+  const auto fonts = TextFonts(conv.pages[0]);
+  using FontSet = std::set<std::pair<std::string, int>>;
+  EXPECT_THAT(FontSet(fonts.begin(), fonts.end()),
+              ::testing::ElementsAre(::testing::Pair("IPAGothic", 128), ::testing::Pair("LiberationSerif", 0)));
   EXPECT_GE(conv.pages[0].stats.text_runs, 2u);
 }
-
 
 // Pages written by hand: the CropBox and /Rotate, invisible text, a Type 3 font, and
 // annotations that print or do not.
@@ -329,22 +337,52 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
   struct Case {
     const char* name;
     std::vector<std::string> objects;
-    std::u16string words;    // must be in the text records
-    std::u16string hidden;   // must not be in them
+    std::u16string words;   // must be in the text records
+    std::u16string hidden;  // must not be in them
+    std::string face = "";  // the face of every text record, when given
   } cases[] = {
+      {"vertical Japanese text",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+        "/Resources << /Font << /F1 5 0 R >> >> >>",
+        Stream("", "BT /F1 40 Tf 300 700 Td <034B034D034F0351> Tj ET"),  // あいうえ, top to bottom
+        "<< /Type /Font /Subtype /Type0 /BaseFont /IPAMincho /Encoding /Identity-V /DescendantFonts [6 0 R] >>",
+        "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /IPAMincho /CIDSystemInfo << /Registry (Adobe) "
+        "/Ordering (Japan1) /Supplement 6 >> /FontDescriptor 7 0 R >>",
+        "<< /Type /FontDescriptor /FontName /IPAMincho /Flags 6 /FontBBox [0 -141 1000 859] /ItalicAngle 0 "
+        "/Ascent 859 /Descent -141 /CapHeight 700 /StemV 80 >>"},
+       u"う",
+       u"",
+       "@IPAMincho"},
       {"crop box and rotation",
        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 1000 1000] /CropBox [100 50 942 645.276] /Rotate 90 "
         "/Contents 4 0 R >>",
         Stream("", "0 0 1 rg 100 50 200 100 re f 1 0 0 rg 700 400 242 245 re f 0 g 400 300 50 50 re f")},
-       u"", u""},
+       u"",
+       u""},
+      {"landscape page",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 841.89 595.276] /Contents 4 0 R >>",
+        Stream("", "0 0 1 rg 0 0 300 100 re f 1 0 0 rg 600 400 241.89 195.276 re f")},
+       u"",
+       u""},
       {"invisible text over a picture of text",
        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
         "/Resources << /Font << /F1 5 0 R >> >> >>",
         Stream("", "BT /F1 24 Tf 3 Tr 72 700 Td (Hidden) Tj ET BT /F1 24 Tf 0 Tr 72 600 Td (Shown) Tj ET"),
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"},
-       u"Shown", u"Hidden"},
+       u"Shown",
+       u"Hidden"},
+      {"text inside and after a saved state",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+        "/Resources << /Font << /F1 5 0 R >> >> >>",
+        Stream("", "q 1 0 0 rg BT /F1 40 Tf 72 700 Td (Inside) Tj ET Q BT /F1 40 Tf 72 600 Td (Outside) Tj ET"),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>"},
+       u"Outside",
+       u""},
       {"type 3 glyphs",
        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
@@ -354,7 +392,8 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
         "/CharProcs << /sq 6 0 R >> /Encoding << /Type /Encoding /Differences [97 /sq] >> /FirstChar 97 "
         "/LastChar 97 /Widths [1200] >>",
         square_glyph},
-       u"", u""},
+       u"",
+       u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -370,17 +409,20 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
     if (!c.hidden.empty()) {
       EXPECT_EQ(text.find(c.hidden), std::u16string::npos);
     }
+    if (!c.face.empty()) {
+      for (const auto& f : TextFonts(conv.pages[0])) EXPECT_EQ(f.first, c.face);
+    }
   }
 
   // Annotations as for printing: the one with the print flag is drawn, the other is not.
   const std::string ap = Stream("/Type /XObject /Subtype /Form /BBox [0 0 100 100]", "0 g 0 0 100 100 re f");
-  WriteFile(dir_ / "annots.pdf",
-            HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                     "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
-                     "/Annots [5 0 R 6 0 R] >>",
-                     Stream("", ""),
-                     "<< /Type /Annot /Subtype /Square /Rect [100 600 200 700] /F 4 /AP << /N 7 0 R >> >>",
-                     "<< /Type /Annot /Subtype /Square /Rect [300 600 400 700] /F 0 /AP << /N 7 0 R >> >>", ap}));
+  WriteFile(
+      dir_ / "annots.pdf",
+      HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+               "/Annots [5 0 R 6 0 R] >>",
+               Stream("", ""), "<< /Type /Annot /Subtype /Square /Rect [100 600 200 700] /F 4 /AP << /N 7 0 R >> >>",
+               "<< /Type /Annot /Subtype /Square /Rect [300 600 400 700] /F 0 /AP << /N 7 0 R >> >>", ap}));
   Converted conv = Convert(dir_ / "annots.pdf");
   ASSERT_EQ(conv.pages.size(), 1u);
   auto played = testing::PlayPage(conv.pages[0].emf, 1654, 2339);
@@ -398,8 +440,8 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
 TEST_F(PdfRecordsTest, MalformedDocumentsEndWithAClearError) {
   const std::string good_page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >>";
   const std::string box = Stream("", "0 g 100 100 200 200 re f");
-  const std::string whole = HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                                     good_page, box});
+  const std::string whole =
+      HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", good_page, box});
   struct Case {
     const char* name;
     std::string bytes;
@@ -460,6 +502,55 @@ TEST_F(PdfRecordsTest, MalformedDocumentsEndWithAClearError) {
       EXPECT_TRUE(s.ok()) << s.ToString();
       EXPECT_EQ(outcomes, 1);
     }
+  }
+}
+
+// Mutated documents (bytes changed, cut or repeated at seeded places) end with an error or
+// with records, never a crash, a hang or a fault of our own code (the test runs under the
+// sanitizers too).
+TEST_F(PdfRecordsTest, MutatedDocumentsNeverFault) {
+  const fs::path seed = dir_ / "seed.pdf";
+  MakeCairoPdf(seed, [](cairo_t* cr) {
+    Text(cr, "DejaVu Sans", 12, 72, 100, "Seed words");
+    Text(cr, "IPAGothic", 12, 72, 130, "日本");
+    cairo_set_source_rgba(cr, 0, 0, 1, 0.5);
+    cairo_rectangle(cr, 100, 200, 100, 100);
+    cairo_fill(cr);
+    cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 8, 8);
+    cairo_set_source_surface(cr, img, 300, 300);
+    cairo_paint(cr);
+    cairo_surface_destroy(img);
+  });
+  const std::string original = pdf::testing::ReadFile(seed);
+  std::uint32_t state = 12345;
+  auto next = [&] {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+  };
+  const fs::path pdf = dir_ / "mutated.pdf";
+  const VirtualPaper paper = A4();
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes = original;
+    const int edits = 1 + static_cast<int>(next() % 4);
+    for (int e = 0; e < edits && !bytes.empty(); ++e) {
+      const std::size_t at = next() % bytes.size();
+      switch (next() % 4) {
+        case 0:
+          bytes[at] = static_cast<char>(next());
+          break;
+        case 1:
+          bytes.erase(at, 1 + next() % 64);
+          break;
+        case 2:
+          bytes.insert(at, bytes.substr(at, std::min<std::size_t>(bytes.size() - at, 1 + next() % 64)));
+          break;
+        default:
+          bytes[at] = "0123456789 /<>[]()"[next() % 18];
+          break;
+      }
+    }
+    WriteFile(pdf, bytes);
+    (void)DrawPdf(pdf.string(), paper, 30, [](int, Result<PageRecords>) { return Status::Ok(); });
   }
 }
 

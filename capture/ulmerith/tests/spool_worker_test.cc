@@ -33,6 +33,68 @@ namespace {
 namespace sfs = std::filesystem;
 using namespace std::chrono_literals;
 
+// A resident program whose client start opens the client's frame at once (as the started
+// client does, and the capture file from its arguments); `started` lists the command lines.
+struct ResidentWithClient {
+  std::vector<std::vector<std::string>> started;
+  winmsg::Window client;
+  Result<std::unique_ptr<Resident>> resident = Create();
+
+ private:
+  Result<std::unique_ptr<Resident>> Create() {
+    Resident::Options o;
+    o.start_program = [this](const std::vector<std::string>& argv) {
+      started.push_back(argv);
+      auto w = winmsg::Window::Create("ClientFrame", "client", winmsg::DefWindowProc);
+      if (w.ok()) {
+        client = std::move(*w);
+        winmsg::SetProp(client.hwnd(), kClientProperty, 1);
+      }
+      return Status::Ok();
+    };
+    return Resident::Create(std::move(o));
+  }
+};
+
+// Runs a feeder command line to its end while pumping the resident program's messages;
+// gives its exit code.
+Result<int> RunFeeder(const std::vector<std::string>& argv) {
+  process::StartOptions p;
+  p.argv = argv;
+  auto feeder = process::Start(p);
+  if (!feeder.ok()) return feeder.status();
+  Result<int> code = Status::Timeout("running");
+  for (int i = 0; i < 3000 && !code.ok(); ++i) {
+    winmsg::PumpMessages();
+    code = feeder->Wait(0);
+    std::this_thread::sleep_for(10ms);
+  }
+  return code;
+}
+
+// Starts a spool worker on `spool` with the given feeder program, as the resident program does.
+Result<std::unique_ptr<SpoolWorker>> StartWorker(const std::string& spool, const std::string& feeder) {
+  SpoolWorker::Options so;
+  so.folder = spool;
+  so.feeder = feeder;
+  so.rescan_ms = 100;
+  so.seconds = 60;
+  return SpoolWorker::Start(so);
+}
+
+// Runs the worker (pumping the resident program's messages) until it is idle and jobs 1 and
+// 2 have left the spool folder, for a minute at most; gives whether they did.
+bool RunUntilJobsOneAndTwoLeave(SpoolWorker& worker, const std::string& spool) {
+  auto done = [&] { return !worker.busy() && !sfs::exists(spool + "/1.job") && !sfs::exists(spool + "/2.job"); };
+  const auto end = std::chrono::steady_clock::now() + 60s;
+  while (!done() && std::chrono::steady_clock::now() < end) {
+    winmsg::PumpMessages();
+    worker.Tick();
+    std::this_thread::sleep_for(10ms);
+  }
+  return done();
+}
+
 // A spool folder that is a link, or another user's, is refused before anything in it is
 // touched: the link's target keeps its mode.
 TEST(SpoolWorker, RefusesALinkedOrForeignSpoolFolder) {
@@ -63,29 +125,12 @@ TEST(SpoolWorker, RefusesALinkedOrForeignSpoolFolder) {
 
 TEST(SpoolWorker, FeedsJobsAndSetsFailedOnesAside) {
   testing::TempRoot root;
-  std::vector<std::vector<std::string>> started;
-  winmsg::Window client;
-  Resident::Options o;
-  o.start_program = [&](const std::vector<std::string>& argv) {
-    started.push_back(argv);
-    // The started client opens its frame at once (and the capture file from its arguments).
-    auto w = winmsg::Window::Create("ClientFrame", "client", winmsg::DefWindowProc);
-    if (w.ok()) {
-      client = std::move(*w);
-      winmsg::SetProp(client.hwnd(), kClientProperty, 1);
-    }
-    return Status::Ok();
-  };
-  auto resident = Resident::Create(std::move(o));
-  ASSERT_TRUE(resident.ok());
+  ResidentWithClient rc;
+  ASSERT_TRUE(rc.resident.ok());
+  const auto& started = rc.started;
 
   const std::string spool = root.str() + "/spool";
-  SpoolWorker::Options so;
-  so.folder = spool;
-  so.feeder = testing::BinPath("zelvora-feeder");
-  so.rescan_ms = 100;
-  so.seconds = 60;
-  auto worker = SpoolWorker::Start(so);
+  auto worker = StartWorker(spool, testing::BinPath("zelvora-feeder"));
   ASSERT_TRUE(worker.ok()) << worker.status().ToString();
 
   // Job 1: a one-page PDF; job 2: not a PDF; job 3: its PDF has not arrived.
@@ -97,14 +142,7 @@ TEST(SpoolWorker, FeedsJobsAndSetsFailedOnesAside) {
                     .ok());
   }
 
-  auto done = [&] { return !(*worker)->busy() && !sfs::exists(spool + "/1.job") && !sfs::exists(spool + "/2.job"); };
-  const auto end = std::chrono::steady_clock::now() + 60s;
-  while (!done() && std::chrono::steady_clock::now() < end) {
-    winmsg::PumpMessages();
-    (*worker)->Tick();
-    std::this_thread::sleep_for(10ms);
-  }
-  ASSERT_TRUE(done());
+  ASSERT_TRUE(RunUntilJobsOneAndTwoLeave(**worker, spool));
   // No client ran: the resident program was asked to start one for job 1.
   ASSERT_EQ(started.size(), 1u);
   ASSERT_EQ(started[0].size(), 4u);
@@ -119,22 +157,43 @@ TEST(SpoolWorker, FeedsJobsAndSetsFailedOnesAside) {
   EXPECT_NE(log->find("print job 2 failed"), std::string::npos);
 }
 
+// A document that brings the feeder down (poppler is not proof against every damaged file)
+// costs only its own job: the job moves to failed/ with a log line naming the signal, and
+// the next job is fed.
+TEST(SpoolWorker, AFeederEndedBySignalFailsOnlyItsJob) {
+  testing::TempRoot root;
+  ResidentWithClient rc;
+  ASSERT_TRUE(rc.resident.ok());
+  const auto& started = rc.started;
+
+  // The feeder of job 1 dies as a crash in the interpreter would; other jobs get the real one.
+  const std::string script = root.str() + "/feeder.sh";
+  std::ofstream(script) << "#!/bin/sh\ncase \"$2\" in */1.job) ulimit -c 0; kill -SEGV $$ ;; esac\nexec '"
+                        << testing::BinPath("zelvora-feeder") << "' \"$@\"\n";
+  ::chmod(script.c_str(), 0755);
+  const std::string spool = root.str() + "/spool";
+  auto worker = StartWorker(spool, script);
+  ASSERT_TRUE(worker.ok()) << worker.status().ToString();
+  for (const char* id : {"1", "2"}) {
+    zv::testing::WriteBoxPdf(spool + "/" + id + ".pdf", {{595.28, 841.89, 10, 10, 100, 100}});
+    ASSERT_TRUE(
+        fs::WriteFileAtomic(spool + "/" + id + ".job", FormatJobFile(JobFromOptions(id, "job", 1, "")), 0600).ok());
+  }
+  ASSERT_TRUE(RunUntilJobsOneAndTwoLeave(**worker, spool));
+  EXPECT_TRUE(sfs::exists(spool + "/failed/1.pdf"));
+  EXPECT_TRUE(sfs::exists(spool + "/failed/1.job"));
+  EXPECT_FALSE(sfs::exists(spool + "/2.pdf"));
+  EXPECT_EQ(started.size(), 1u);  // job 2 reached the client
+  auto log = fs::ReadFile(CaptureLogPath());
+  ASSERT_TRUE(log.ok());
+  EXPECT_NE(log->find("print job 1 failed (the feeder was ended by signal 11)"), std::string::npos) << *log;
+}
+
 TEST(Feeder, CommandLineSendsMetafilesAndPdfsAsOneJob) {
   testing::TempRoot root;
-  std::vector<std::vector<std::string>> started;
-  winmsg::Window client;
-  Resident::Options o;
-  o.start_program = [&](const std::vector<std::string>& argv) {
-    started.push_back(argv);
-    auto w = winmsg::Window::Create("ClientFrame", "client", winmsg::DefWindowProc);
-    if (w.ok()) {
-      client = std::move(*w);
-      winmsg::SetProp(client.hwnd(), kClientProperty, 1);
-    }
-    return Status::Ok();
-  };
-  auto resident = Resident::Create(std::move(o));
-  ASSERT_TRUE(resident.ok());
+  ResidentWithClient rc;
+  ASSERT_TRUE(rc.resident.ok());
+  const auto& started = rc.started;
 
   // Two metafile pages in one file, and a one-page PDF.
   std::vector<std::uint8_t> page = emf::MetafileBuilder().Rectangle(5, 5, 50, 50).Build();
@@ -147,17 +206,8 @@ TEST(Feeder, CommandLineSendsMetafilesAndPdfsAsOneJob) {
   const std::string pdf_path = root.str() + "/one.pdf";
   zv::testing::WriteBoxPdf(pdf_path, {});
 
-  process::StartOptions p;
-  p.argv = {
-      testing::BinPath("zelvora-feeder"), "--title", "Microsoft Word - cli.DOC", "--paper", "B5", emf_path, pdf_path};
-  auto feeder = process::Start(p);
-  ASSERT_TRUE(feeder.ok());
-  Result<int> code = Status::Timeout("running");
-  for (int i = 0; i < 3000 && !code.ok(); ++i) {
-    winmsg::PumpMessages();
-    code = feeder->Wait(0);
-    std::this_thread::sleep_for(10ms);
-  }
+  Result<int> code = RunFeeder(
+      {testing::BinPath("zelvora-feeder"), "--title", "Microsoft Word - cli.DOC", "--paper", "B5", emf_path, pdf_path});
   ASSERT_TRUE(code.ok());
   EXPECT_EQ(*code, 0);
   ASSERT_EQ(started.size(), 1u);
@@ -176,20 +226,9 @@ TEST(Feeder, CommandLineSendsMetafilesAndPdfsAsOneJob) {
 // the page as records.
 TEST(Feeder, TextPdfArrivesAsTextRecords) {
   testing::TempRoot root;
-  std::vector<std::vector<std::string>> started;
-  winmsg::Window client;
-  Resident::Options o;
-  o.start_program = [&](const std::vector<std::string>& argv) {
-    started.push_back(argv);
-    auto w = winmsg::Window::Create("ClientFrame", "client", winmsg::DefWindowProc);
-    if (w.ok()) {
-      client = std::move(*w);
-      winmsg::SetProp(client.hwnd(), kClientProperty, 1);
-    }
-    return Status::Ok();
-  };
-  auto resident = Resident::Create(std::move(o));
-  ASSERT_TRUE(resident.ok());
+  ResidentWithClient rc;
+  ASSERT_TRUE(rc.resident.ok());
+  const auto& started = rc.started;
 
   const std::string pdf_path = root.str() + "/letter.pdf";
   {
@@ -207,16 +246,8 @@ TEST(Feeder, TextPdfArrivesAsTextRecords) {
     cairo_surface_finish(s);
     cairo_surface_destroy(s);
   }
-  process::StartOptions p;
-  p.argv = {testing::BinPath("zelvora-feeder"), "--title", "letter", "--resolution", "300", pdf_path};
-  auto feeder = process::Start(p);
-  ASSERT_TRUE(feeder.ok());
-  Result<int> code = Status::Timeout("running");
-  for (int i = 0; i < 3000 && !code.ok(); ++i) {
-    winmsg::PumpMessages();
-    code = feeder->Wait(0);
-    std::this_thread::sleep_for(10ms);
-  }
+  Result<int> code =
+      RunFeeder({testing::BinPath("zelvora-feeder"), "--title", "letter", "--resolution", "300", pdf_path});
   ASSERT_TRUE(code.ok());
   EXPECT_EQ(*code, 0);
   ASSERT_EQ(started.size(), 1u);
