@@ -37,10 +37,10 @@ bool IsInCaptureFolder(const std::string& path, const std::string& capture_folde
   return file.parent_path() == folder;
 }
 
-ClientDocument::ClientDocument() : viewer_(std::make_unique<viewer::CViewerDoc>()) {}
-ClientDocument::~ClientDocument() = default;
+COstraneDoc::COstraneDoc() : viewer_(std::make_unique<viewer::CViewerDoc>()) {}
+COstraneDoc::~COstraneDoc() = default;
 
-bool ClientDocument::ReadImage(const std::string& path, Prompt* prompt, std::vector<uint8_t>* image, bool* trailers,
+bool COstraneDoc::ReadImage(const std::string& path, Prompt* prompt, std::vector<uint8_t>* image, bool* trailers,
                                int* version) {
   if (IsCaptureFileName(path)) {
     auto bytes = fs::ReadFile(path, kMaxDocumentBytes);
@@ -78,7 +78,7 @@ bool ClientDocument::ReadImage(const std::string& path, Prompt* prompt, std::vec
   return true;
 }
 
-int ClientDocument::AddData(std::span<const uint8_t> image, bool trailers) {
+int COstraneDoc::AddData(std::span<const uint8_t> image, bool trailers) {
   if (version_ == 1) return 0;  // pages of the older form cannot be converted
   jobdoc::ImageWalker walker(image, trailers);
   int added = 0;
@@ -111,7 +111,7 @@ int ClientDocument::AddData(std::span<const uint8_t> image, bool trailers) {
   return added;
 }
 
-bool ClientDocument::OnOpenDocument(const std::string& path, const std::string& job_name, Prompt* prompt) {
+bool COstraneDoc::OnOpenDocument(const std::string& path, const std::string& job_name, Prompt* prompt) {
   std::vector<uint8_t> image;
   bool trailers = false;
   int version = 2;
@@ -150,7 +150,7 @@ bool ClientDocument::OnOpenDocument(const std::string& path, const std::string& 
   return true;
 }
 
-bool ClientDocument::AddTempDoc(const std::string& quoted, const std::string& job_name, Prompt* prompt) {
+bool COstraneDoc::AddTempDoc(const std::string& quoted, const std::string& job_name, Prompt* prompt) {
   std::string path = quoted;
   if (!path.empty() && path[0] == '"') {
     size_t end = path.find('"', 1);
@@ -165,12 +165,12 @@ bool ClientDocument::AddTempDoc(const std::string& quoted, const std::string& jo
   return AddData(image, trailers) > 0;
 }
 
-std::string ClientDocument::DisplayName() const {
+std::string COstraneDoc::DisplayName() const {
   auto utf8 = codepage::Cp932ToUtf8(name_, codepage::OnError::kSubstitute);
   return utf8.ok() ? *utf8 : std::string();
 }
 
-Result<jobdoc::DocumentImage> ClientDocument::Snapshot() const {
+Result<jobdoc::DocumentImage> COstraneDoc::Snapshot() const {
   jobdoc::DocumentImage d;
   d.format = format_;
   d.format.client_mode = mode_;
@@ -193,13 +193,13 @@ Result<jobdoc::DocumentImage> ClientDocument::Snapshot() const {
   return d;
 }
 
-Result<std::vector<uint8_t>> ClientDocument::EncodePacked() const {
+Result<std::vector<uint8_t>> COstraneDoc::EncodePacked() const {
   auto d = Snapshot();
   if (!d.ok()) return d.status();
   return jobdoc::EncodeDocumentData(*d, jobdoc::DocumentWriteMode::kPacked);
 }
 
-Status ClientDocument::Save(const std::string& path) const {
+Status COstraneDoc::Save(const std::string& path) const {
   auto d = Snapshot();
   if (!d.ok()) return d.status();
   return jobdoc::WriteDocumentData(*d, jobdoc::DocumentWriteMode::kPacked, path);

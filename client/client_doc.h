@@ -28,12 +28,12 @@ bool IsCaptureFileName(const std::string& path);
 // (after resolving "..", links and relative parts).
 bool IsInCaptureFolder(const std::string& path, const std::string& capture_folder);
 
-class ClientDocument {
+class COstraneDoc {
  public:
-  ClientDocument();
-  ~ClientDocument();
-  ClientDocument(const ClientDocument&) = delete;
-  ClientDocument& operator=(const ClientDocument&) = delete;
+  COstraneDoc();
+  ~COstraneDoc();
+  COstraneDoc(const COstraneDoc&) = delete;
+  COstraneDoc& operator=(const COstraneDoc&) = delete;
 
   // Takes a path (a document path, or a capture file), the job name a capture file takes as
   // its document name and the prompt for the failure messages; opens it as the document.

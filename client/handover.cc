@@ -75,7 +75,7 @@ Result<int> PlaceRequest(const std::string& request_folder, const std::string& t
   return Status::Busy("all request slots are taken");
 }
 
-HandOverResult HandOverJob(const ClientConfig& config, const std::vector<uint8_t>& packed, RequestOrder order,
+HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t>& packed, RequestOrder order,
                            Prompt* prompt, const HandOverOptions& options) {
   HandOverResult r;
   auto show = [&](const char* text, const char* title, PromptIcon icon) {

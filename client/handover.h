@@ -69,7 +69,7 @@ struct HandOverOptions {
 // request with the job file name and places it. Busy: the busy message, and the job copy is
 // removed; any failure: the internal-error message, and the job copy is removed. Every
 // message goes through `prompt` (may be null).
-HandOverResult HandOverJob(const ClientConfig& config, const std::vector<uint8_t>& packed_document, RequestOrder order,
+HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t>& packed_document, RequestOrder order,
                            Prompt* prompt, const HandOverOptions& options = {});
 
 // Tells the job monitor of this root which answer copy to wait for: puts the name into the

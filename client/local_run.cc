@@ -44,7 +44,7 @@ class ResultHost : public printing::LocalPrintHost {
 
 }  // namespace
 
-Result<std::string> RunLocally(const ClientConfig& config, ClientDocument& doc, RequestOrder order,
+Result<std::string> RunLocally(const ClientConfig& config, COstraneDoc& doc, RequestOrder order,
                                spool::Spooler& spooler, printing::SheetSurfaceFactory surfaces,
                                printing::PrintJobObserver* progress) {
   const std::string spool_folder = config.SpoolFolder();

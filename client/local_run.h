@@ -22,7 +22,7 @@ namespace zv::client {
 // (code 6 with its lines), not in the status. IOError when the request or the answer
 // cannot be written or read back. `progress` (may be null) hears the start and end of the
 // printing and each side's page label and bar position, on the calling thread.
-Result<std::string> RunLocally(const ClientConfig& config, ClientDocument& doc, RequestOrder order,
+Result<std::string> RunLocally(const ClientConfig& config, COstraneDoc& doc, RequestOrder order,
                                spool::Spooler& spooler, printing::SheetSurfaceFactory surfaces,
                                printing::PrintJobObserver* progress = nullptr);
 

@@ -80,7 +80,7 @@ std::vector<std::string> NetworkComputers() {
   return out;
 }
 
-BrowseDialog::BrowseDialog(Kind kind, const QString& caption, const QString& instruction, const std::string& start,
+CBrowseDialog::CBrowseDialog(Kind kind, const QString& caption, const QString& instruction, const std::string& start,
                            QWidget* parent)
     : QDialog(parent), kind_(kind), start_(start) {
   setWindowTitle(caption);
@@ -104,14 +104,14 @@ BrowseDialog::BrowseDialog(Kind kind, const QString& caption, const QString& ins
   resize(320, 360);
 }
 
-std::string BrowseDialog::chosen() const {
+std::string CBrowseDialog::chosen() const {
   auto* item = list_->currentItem();
   if (item == nullptr) return "";
   const std::string name = item->text().toStdString();
   return kind_ == Kind::kComputers ? name : start_ + "/" + name;
 }
 
-ServerDialog::ServerDialog(const ClientConfig& config, const QuotaState& quota, Prompt* prompt, QWidget* parent)
+_CServerSet::_CServerSet(const ClientConfig& config, const QuotaState& quota, Prompt* prompt, QWidget* parent)
     : QDialog(parent), config_(config), quota_(quota), prompt_(prompt) {
   setWindowTitle(U("サーバ設定"));
   setFont(viewer::ViewerFont());
@@ -134,7 +134,7 @@ ServerDialog::ServerDialog(const ClientConfig& config, const QuotaState& quota, 
   g->addWidget(printers_, 2, 0, 1, 3);
   g->addWidget(box, 3, 0, 1, 3);
   connect(browse, &QPushButton::clicked, this, [this] {
-    BrowseDialog b(BrowseDialog::Kind::kComputers, U("ネットワークの参照"), U("参照するマシン名を選択してください"), "",
+    CBrowseDialog b(CBrowseDialog::Kind::kComputers, U("ネットワークの参照"), U("参照するマシン名を選択してください"), "",
                    this);
     if (viewer::Prompter().RunDialog(&b) == QDialog::Accepted && !b.chosen().empty()) ChooseComputer(b.chosen());
     else computer_->setFocus();
@@ -144,7 +144,7 @@ ServerDialog::ServerDialog(const ClientConfig& config, const QuotaState& quota, 
   resize(360, 300);
 }
 
-std::string ServerDialog::SourcePath(const std::string& field) const {
+std::string _CServerSet::SourcePath(const std::string& field) const {
   const std::string server = NormaliseServerName(field);
   if (server.empty()) return config_.app_path + "/printers.lst";
   ClientConfig c = config_;
@@ -153,7 +153,7 @@ std::string ServerDialog::SourcePath(const std::string& field) const {
   return folder.ok() ? *folder + "/printers.lst" : std::string();
 }
 
-bool ServerDialog::MakePrinterList() {
+bool _CServerSet::MakePrinterList() {
   const std::string local = config_.app_path + "/printers.lst";
   bool copy_failed = false;
   if (source_ != local) {
@@ -181,7 +181,7 @@ bool ServerDialog::MakePrinterList() {
   return true;
 }
 
-bool ServerDialog::ChooseComputer(const std::string& computer) {
+bool _CServerSet::ChooseComputer(const std::string& computer) {
   const std::string previous = source_;
   source_ = SourcePath("\\\\" + computer);
   if (!MakePrinterList()) {
@@ -193,9 +193,9 @@ bool ServerDialog::ChooseComputer(const std::string& computer) {
   return true;
 }
 
-std::string ServerDialog::server_name() const { return NormaliseServerName(computer_->text().toStdString()); }
+std::string _CServerSet::server_name() const { return NormaliseServerName(computer_->text().toStdString()); }
 
-bool ServerDialog::eventFilter(QObject* watched, QEvent* event) {
+bool _CServerSet::eventFilter(QObject* watched, QEvent* event) {
   if (watched == computer_ && event->type() == QEvent::KeyPress) {
     auto* k = static_cast<QKeyEvent*>(event);
     if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
@@ -208,7 +208,7 @@ bool ServerDialog::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
-void ServerDialog::accept() {
+void _CServerSet::accept() {
   source_ = SourcePath(computer_->text().toStdString());
   if (!MakePrinterList() || !ok_->isEnabled()) return;
   const std::string server = server_name();
@@ -314,7 +314,7 @@ OptionsDialog::OptionsDialog(ClientSettings* settings, const std::vector<std::st
   v->addWidget(OkCancel(this, "OK", "キャンセル"));
   connect(clear, &QPushButton::clicked, this, &OptionsDialog::ClearHistory);
   connect(browse, &QPushButton::clicked, this, [this] {
-    BrowseDialog b(BrowseDialog::Kind::kFolders, U("フォルダの参照"), U("参照するフォルダを選択してください"),
+    CBrowseDialog b(CBrowseDialog::Kind::kFolders, U("フォルダの参照"), U("参照するフォルダを選択してください"),
                    folder_->text().toStdString(), this);
     if (viewer::Prompter().RunDialog(&b) == QDialog::Accepted && !b.chosen().empty()) folder_->setText(U(b.chosen()));
   });
@@ -366,7 +366,7 @@ void OptionsDialog::ClearHistory() {
   prompt_->Show("印刷ジョブ履歴ファイルをクリアしました。", "印刷ジョブ履歴クリア完了", PromptIcon::kInformation);
 }
 
-ImageSaveDialog::ImageSaveDialog(ClientDocument* doc, const std::string& options, Prompt* prompt, QWidget* parent)
+_CImgSave::_CImgSave(COstraneDoc* doc, const std::string& options, Prompt* prompt, QWidget* parent)
     : QDialog(parent), doc_(doc), prompt_(prompt) {
   setObjectName("137");
   setWindowTitle(U("イメージで保存"));
@@ -411,17 +411,17 @@ ImageSaveDialog::ImageSaveDialog(ClientDocument* doc, const std::string& options
   auto* box = OkCancel(this, "OK", "キャンセル");
   g->addWidget(box, 5, 0, 1, 4);
   if (doc_ == nullptr || doc_->GetAllPage() == 0) box->findChild<QPushButton*>("1")->setEnabled(false);
-  connect(format_, &QComboBox::currentIndexChanged, this, &ImageSaveDialog::ApplyRules);
-  connect(fixed_, &QCheckBox::toggled, this, &ImageSaveDialog::ApplyRules);
+  connect(format_, &QComboBox::currentIndexChanged, this, &_CImgSave::ApplyRules);
+  connect(fixed_, &QCheckBox::toggled, this, &_CImgSave::ApplyRules);
   connect(browse, &QPushButton::clicked, this, [this] {
-    BrowseDialog b(BrowseDialog::Kind::kFolders, U("フォルダの参照"), U("参照するフォルダを選択してください"),
+    CBrowseDialog b(CBrowseDialog::Kind::kFolders, U("フォルダの参照"), U("参照するフォルダを選択してください"),
                    folder_->text().toStdString(), this);
     if (viewer::Prompter().RunDialog(&b) == QDialog::Accepted && !b.chosen().empty()) folder_->setText(U(b.chosen()));
   });
   ApplyRules();
 }
 
-void ImageSaveDialog::ApplyRules() {
+void _CImgSave::ApplyRules() {
   const bool tiff = format_->currentIndex() == 0;
   no_number_->setEnabled(!tiff);
   fixed_->setEnabled(!tiff);
@@ -430,7 +430,7 @@ void ImageSaveDialog::ApplyRules() {
   digits_label_->setEnabled(digits);
 }
 
-std::string ImageSaveDialog::options() const {
+std::string _CImgSave::options() const {
   ImageSaveChoice c;
   c.size = size_->currentIndex();
   c.format = format_->currentIndex();
@@ -441,7 +441,7 @@ std::string ImageSaveDialog::options() const {
   return ComposeImageSaveText(c);
 }
 
-void ImageSaveDialog::accept() {
+void _CImgSave::accept() {
   const ImageSaveChoice c = ParseImageSaveText(options());
   std::uint32_t w = 0, h = 0;
   FirstPageSize(*doc_, &w, &h);
@@ -463,7 +463,7 @@ void ImageSaveDialog::accept() {
   QDialog::accept();
 }
 
-ImageSaveDialog::~ImageSaveDialog() {
+_CImgSave::~_CImgSave() {
   if (saved_block_.empty()) return;
   if (auto block = shm::SharedBlock::Open(capture::SlotBlockName(3, 2), shm::Access::kReadWrite);
       block.ok() && block->size() >= 12)

@@ -29,14 +29,14 @@ namespace zv::client::app {
 
 // The browser: computers (the folders under $ZELVORA_ROOT/net/, each a joined server) or
 // the folders below a start folder.
-class BrowseDialog : public QDialog {
+class CBrowseDialog : public QDialog {
   Q_OBJECT
 
  public:
   enum class Kind { kComputers, kFolders };
   // Takes the kind, the caption, the instruction and, for folders, the folder to start at;
   // the OK button reads "選択", cancel "キャンセル".
-  BrowseDialog(Kind kind, const QString& caption, const QString& instruction, const std::string& start,
+  CBrowseDialog(Kind kind, const QString& caption, const QString& instruction, const std::string& start,
                QWidget* parent = nullptr);
   // The chosen computer name or folder path ("" before OK).
   std::string chosen() const;
@@ -51,13 +51,13 @@ class BrowseDialog : public QDialog {
 // Gives the computers of this root: the names of the folders under $ZELVORA_ROOT/net/, sorted.
 std::vector<std::string> NetworkComputers();
 
-class ServerDialog : public QDialog {
+class _CServerSet : public QDialog {
   Q_OBJECT
 
  public:
   // Takes the client's configuration (server, share, folder names, program folder), the
   // quota state written back with the server, and the prompt.
-  ServerDialog(const ClientConfig& config, const QuotaState& quota, Prompt* prompt, QWidget* parent = nullptr);
+  _CServerSet(const ClientConfig& config, const QuotaState& quota, Prompt* prompt, QWidget* parent = nullptr);
   // Copies the chosen computer's printer list over the local copy and shows its printers.
   // Gives false (with the message when the copy failed) when no printer could be shown.
   bool MakePrinterList();
@@ -105,20 +105,20 @@ class OptionsDialog : public QDialog {
 // The image save dialog (137): size, format, numbering and folder; OK writes the image
 // options into the shared block of slot 3 (restored when the dialog goes) and saves every
 // page through the conversion library.
-class ImageSaveDialog : public QDialog {
+class _CImgSave : public QDialog {
   Q_OBJECT
 
  public:
   // Takes the document, the remembered options text and the prompt.
-  ImageSaveDialog(ClientDocument* doc, const std::string& options, Prompt* prompt, QWidget* parent = nullptr);
-  ~ImageSaveDialog() override;
+  _CImgSave(COstraneDoc* doc, const std::string& options, Prompt* prompt, QWidget* parent = nullptr);
+  ~_CImgSave() override;
   // The options text to remember after OK.
   std::string options() const;
   void accept() override;
 
  private:
   void ApplyRules();
-  ClientDocument* doc_;
+  COstraneDoc* doc_;
   Prompt* prompt_;
   QComboBox* size_ = nullptr;
   QComboBox* format_ = nullptr;

@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,33 @@ bool ReadAutoPrint() {
   return v.ok() && *v == 1;
 }
 
+// The application object: holds the one-instance guard for the program's life, loads Qt's
+// translations, runs the window-message pump and reads the two machine-wide switches
+// ("AutoPrint" and "LogOutput") once at start.
+class COstraneApp : public QApplication {
+ public:
+  // Takes the command line and the guard the start acquired.
+  COstraneApp(int& argc, char** argv, sync::NamedGuard guard) : QApplication(argc, argv), guard_(std::move(guard)) {}
+
+  // Loads the translations (a missing catalogue is reported and Qt's texts stay as they
+  // are), starts the message pump and reads the switches.
+  void InitInstance() {
+    if (Status s = winmsg::LoadQtTranslations(); !s.ok()) std::fprintf(stderr, "ostrane: %s\n", s.ToString().c_str());
+    pump_ = std::make_unique<winmsg::QtMessagePump>();
+    auto_print_ = ReadAutoPrint();
+    trace_ = client::app::ReadLogOutput(jobdoc::RegistryMachineSettings());
+  }
+
+  bool auto_print() const { return auto_print_; }
+  bool trace() const { return trace_; }
+
+ private:
+  sync::NamedGuard guard_;
+  std::unique_ptr<winmsg::QtMessagePump> pump_;
+  bool auto_print_ = false;
+  bool trace_ = false;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,14 +132,13 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  QApplication app(argc, argv);
-  if (Status s = winmsg::LoadQtTranslations(); !s.ok()) std::fprintf(stderr, "ostrane: %s\n", s.ToString().c_str());
-  winmsg::QtMessagePump pump;
+  COstraneApp app(argc, argv, std::move(*guard));
+  app.InitInstance();
   client::app::QtPrompt prompt;
   client::app::FrameOptions options;
   options.prompt = &prompt;
-  options.auto_print = ReadAutoPrint();
-  options.trace = client::app::ReadLogOutput(jobdoc::RegistryMachineSettings());
+  options.auto_print = app.auto_print();
+  options.trace = app.trace();
   if (auto tmp = paths::TempFolder(); tmp.ok()) options.capture_folder = *tmp;
   options.on_close = [] { QCoreApplication::exit(0); };
   // The printer-status service posts its outcomes to the interface thread; the popup sits

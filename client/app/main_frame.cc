@@ -153,31 +153,31 @@ void CMainFrame::BuildBars() {
   rate_line_->setObjectName(Id(1067));
   tabs_ = new QTabWidget(left);
   tabs_->setObjectName(Id(1005));
-  layout_ = new LayoutPage(tabs_);
-  header_ = new HeaderPage(options_.prompt, tabs_);
-  copies_ = new CopiesPage(tabs_);
+  layout_ = new _CLayout(tabs_);
+  header_ = new _CPrtHdr(options_.prompt, tabs_);
+  copies_ = new _CPrtSet(tabs_);
   tabs_->addTab(layout_, QString::fromUtf8("レイアウト"));
   tabs_->addTab(header_, QString::fromUtf8("ヘッダ"));
   tabs_->addTab(copies_, QString::fromUtf8("部数"));
-  connect(header_, &HeaderPage::textsChanged, this, &CMainFrame::ApplyHeaderFooter);
-  connect(header_, &HeaderPage::fontRequested, this, &CMainFrame::ChooseHeaderFont);
-  connect(layout_, &LayoutPage::splitChanged, this, [this] {
+  connect(header_, &_CPrtHdr::textsChanged, this, &CMainFrame::ApplyHeaderFooter);
+  connect(header_, &_CPrtHdr::fontRequested, this, &CMainFrame::ChooseHeaderFont);
+  connect(layout_, &_CLayout::splitChanged, this, [this] {
     const PreviewSplit s = ToPreviewSplit(layout_->choice(), 0, 0);
     view_->SetSheetLayout(static_cast<std::uint32_t>(s.pages), s.direction, s.separator);
     UpdatePageCounts();  // the sheets follow the pages per sheet
   });
   layout_->set_prompt(options_.prompt);
-  connect(layout_, &LayoutPage::offsetsChanged, this, [this] {
+  connect(layout_, &_CLayout::offsetsChanged, this, [this] {
     view_->SetOffsetTop(layout_->top_offset());
     view_->SetOffsetLeft(layout_->left_offset());
     view_->SetOffsetSize(layout_->scale_offset());
     view_->RefreshPages();
   });
-  connect(layout_, &LayoutPage::offsetRejected, this, [this] {
+  connect(layout_, &_CLayout::offsetRejected, this, [this] {
     tabs_->setCurrentIndex(0);
     view_->SetInputFrozen(1);
   });
-  connect(layout_, &LayoutPage::offsetResumed, this, [this] { view_->SetInputFrozen(0); });
+  connect(layout_, &_CLayout::offsetResumed, this, [this] { view_->SetInputFrozen(0); });
   tabs_->addTab(BuildJobPage(), QString::fromUtf8("ジョブ"));
   lv->addWidget(plabel);
   lv->addWidget(printer_combo_);
@@ -693,7 +693,7 @@ RequestOrder CMainFrame::BuildOrder() const {
   copies_->Fill(&o);
   o.device = printer_combo_->currentText().toStdString();
   o.paper = settings_.paper_size;
-  auto& doc = const_cast<ClientDocument&>(doc_).viewer();  // page() has no const form
+  auto& doc = const_cast<COstraneDoc&>(doc_).viewer();  // page() has no const form
   // The header and footer go as the print document holds them: date, time, user, machine
   // and printer put in, the page numbers left to the printing side; and its font, the
   // default one unless the font button chose another.
@@ -905,7 +905,7 @@ void CMainFrame::OnTimerTick(int id) {
     switch (a) {
       case FrameTimers::Action::kPostPrintExecute:
         start_timer_->stop();
-        PrintExecute();
+        OnPrintExecute();
         break;
       case FrameTimers::Action::kQueryPrinter:
         if (options_.status) options_.status->OnTimer4(timers_.run_active());
@@ -922,7 +922,7 @@ void CMainFrame::OnTimerTick(int id) {
   }
 }
 
-void CMainFrame::PrintExecute() {
+void CMainFrame::OnPrintExecute() {
   (void)SaveSettingsNow();
   ApplyHeaderFooter();  // the date and time in the header are those of the hand-over
   RequestOrder order = BuildOrder();
@@ -946,7 +946,7 @@ void CMainFrame::PrintExecute() {
     }
     const bool quiet_monitor = options_.auto_print;
     std::thread([config = config_, bytes = std::move(*packed), order, back, run_jobs, quiet_monitor]() mutable {
-      HandOverResult r = HandOverJob(config, bytes, order, nullptr);
+      HandOverResult r = SendRequest(config, bytes, order, nullptr);
       // Unattended, nobody would read that the job monitor is missing.
       if (r.outcome == HandOverResult::kHandedOver) (void)NotifyMonitor(r.answer_copy, nullptr);
       back([r, run_jobs, quiet_monitor](CMainFrame* f) {
@@ -975,7 +975,7 @@ void CMainFrame::PrintExecute() {
   // Without a server the job is printed here; the document stays untouched until the run
   // has ended, because arriving jobs wait meanwhile. The worker writes the answer file and
   // timer 1 reads it.
-  ClientDocument* doc = &doc_;
+  COstraneDoc* doc = &doc_;
   timers_.LocalRunStarted();
   local_worker_ = true;
   local_answer_.clear();
@@ -1091,7 +1091,7 @@ void CMainFrame::RunOptions() {
 }
 
 void CMainFrame::RunServerSettings() {
-  ServerDialog d(config_, QuotaState{}, options_.prompt, this);
+  _CServerSet d(config_, QuotaState{}, options_.prompt, this);
   if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted) return;
   config_.server_name = d.server_name();
   // With a server the duplicate check is the engine's; back to local printing it is the
@@ -1103,7 +1103,7 @@ void CMainFrame::RunServerSettings() {
 void CMainFrame::RunImageSave() {
   if (jobs_.size() == 0) return;
   if (image_options_.empty()) image_options_ = "00000" + config_.app_path;
-  ImageSaveDialog d(&doc_, image_options_, options_.prompt, this);
+  _CImgSave d(&doc_, image_options_, options_.prompt, this);
   if (viewer::Prompter().RunDialog(&d) == QDialog::Accepted) image_options_ = d.options();
 }
 

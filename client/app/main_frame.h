@@ -203,7 +203,7 @@ class CMainFrame : public QMainWindow {
   // Selects page `page` of the view (from 0); a negative page is ignored.
   void PickPage(int page);
 
-  ClientDocument& document() { return doc_; }
+  COstraneDoc& document() { return doc_; }
   const JobList& jobs() const { return jobs_; }
   const ClientConfig& config() const { return config_; }
   bool has_config() const { return config_ok_; }
@@ -211,9 +211,9 @@ class CMainFrame : public QMainWindow {
   int selected_page() const { return selected_page_; }
   const std::string& job_name() const { return job_name_; }
   bool document_opened() const { return document_opened_; }
-  LayoutPage* layout_page() const { return layout_; }
-  HeaderPage* header_page() const { return header_; }
-  CopiesPage* copies_page() const { return copies_; }
+  _CLayout* layout_page() const { return layout_; }
+  _CPrtHdr* header_page() const { return header_; }
+  _CPrtSet* copies_page() const { return copies_; }
   const ClientSettings& settings() const { return settings_; }
   // The two status panes' texts (period, pages).
   std::string pane_text(int i) const;
@@ -318,7 +318,7 @@ class CMainFrame : public QMainWindow {
   // cannot (unless nobody is there to read it). Gives whether it was written.
   bool WriteDocument(const std::string& path);
   // The run proper (timer 3's tick): settings saved, request built, hand-over or local run.
-  void PrintExecute();
+  void OnPrintExecute();
   // Takes a timer's id; does what the timer machine says for its tick.
   void OnTimerTick(int id);
   // The topmost band: set when a job arrives, cleared by 0x464 (posted to the platform
@@ -345,10 +345,10 @@ class CMainFrame : public QMainWindow {
   std::vector<CopyDataJob> waiting_;
   FrameOptions options_;
   ClientSettings settings_;
-  LayoutPage* layout_ = nullptr;
-  HeaderPage* header_ = nullptr;
-  CopiesPage* copies_ = nullptr;
-  ClientDocument doc_;
+  _CLayout* layout_ = nullptr;
+  _CPrtHdr* header_ = nullptr;
+  _CPrtSet* copies_ = nullptr;
+  COstraneDoc doc_;
   ClientConfig config_;
   bool config_ok_ = false;
   JobList jobs_;

@@ -86,13 +86,13 @@ std::string ImageOptionsBlock(const ImageSaveChoice& c, Pixels first_page) {
   return b;
 }
 
-void FirstPageSize(ClientDocument& doc, std::uint32_t* width, std::uint32_t* height) {
+void FirstPageSize(COstraneDoc& doc, std::uint32_t* width, std::uint32_t* height) {
   *width = *height = 0;
   if (doc.GetAllPage() == 0) return;
   if (viewer::ViewerPage* p = doc.viewer().page(0)) PageSize(*p, width, height);
 }
 
-Status ExportPages(ClientDocument& doc, std::uint32_t type, const std::string& output) {
+Status ExportPages(COstraneDoc& doc, std::uint32_t type, const std::string& output) {
   const int count = doc.GetAllPage();
   if (count == 0) return Status::InvalidArgument("the document has no pages");
   auto folder = paths::InstalledFolder(paths::kLibrariesFolder);

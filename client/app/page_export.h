@@ -46,9 +46,9 @@ std::string ImageOptionsBlock(const ImageSaveChoice& c, Pixels first_page);
 // 100 PDF) and the output text; hands every page's metafile and size to the converter.
 // NotFound when the library or the converter cannot be had; IOError when it reports failure;
 // InvalidArgument for a document without pages.
-Status ExportPages(ClientDocument& doc, std::uint32_t type, const std::string& output);
+Status ExportPages(COstraneDoc& doc, std::uint32_t type, const std::string& output);
 
 // Gives the first page's size in 1/28800 inch (0 x 0 without pages).
-void FirstPageSize(ClientDocument& doc, std::uint32_t* width, std::uint32_t* height);
+void FirstPageSize(COstraneDoc& doc, std::uint32_t* width, std::uint32_t* height);
 
 }  // namespace zv::client::app

@@ -50,7 +50,7 @@ QGroupBox* Group(QWidget* parent, int id, const char* title) {
 
 }  // namespace
 
-LayoutPage::LayoutPage(QWidget* parent) : QWidget(parent) {
+_CLayout::_CLayout(QWidget* parent) : QWidget(parent) {
   setObjectName(Id(135));
   auto* v = new QVBoxLayout(this);
   auto* g1 = Group(this, 1034, "１枚のページ数");
@@ -107,13 +107,13 @@ LayoutPage::LayoutPage(QWidget* parent) : QWidget(parent) {
   UpdateEnables();
 }
 
-void LayoutPage::UpdateEnables() {
+void _CLayout::UpdateEnables() {
   const LayoutEnables e = EnablesFor(pages_->checkedId());
   for (auto* b : direction_->buttons()) b->setEnabled(e.direction);
   for (auto* b : separator_->buttons()) b->setEnabled(e.separators);
 }
 
-LayoutChoice LayoutPage::choice() const {
+LayoutChoice _CLayout::choice() const {
   LayoutChoice c;
   c.pages_per_sheet = pages_->checkedId() > 0 ? pages_->checkedId() : 1;
   c.direction = direction_->checkedId() == 2 ? 2 : 1;
@@ -121,11 +121,11 @@ LayoutChoice LayoutPage::choice() const {
   return c;
 }
 
-void LayoutPage::ChoosePages(int pages) {
+void _CLayout::ChoosePages(int pages) {
   if (auto* b = pages_->button(pages)) b->click();
 }
 
-void LayoutPage::Load(const ClientSettings& s) {
+void _CLayout::Load(const ClientSettings& s) {
   pages_->button(PagesPerSheet(s.thumbnail))->setChecked(true);
   direction_->button(s.lodrin == 1 ? 1 : 2)->setChecked(true);
   separator_->button(s.page_line >= 0 && s.page_line <= 3 ? s.page_line : 0)->setChecked(true);
@@ -144,15 +144,15 @@ void LayoutPage::Load(const ClientSettings& s) {
   emit offsetsChanged();
 }
 
-QLineEdit* LayoutPage::OffsetEdit(int id) const {
+QLineEdit* _CLayout::OffsetEdit(int id) const {
   return id == 1049 ? top_edit_ : id == 1053 ? left_edit_ : id == 1057 ? scale_edit_ : nullptr;
 }
 
-const OffsetField& LayoutPage::FieldOf(int id) const {
+const OffsetField& _CLayout::FieldOf(int id) const {
   return id == 1049 ? kTopOffset : id == 1053 ? kLeftOffset : kScaleOffset;
 }
 
-void LayoutPage::ShowOffsetError(QLineEdit* edit) {
+void _CLayout::ShowOffsetError(QLineEdit* edit) {
   if (!message_guard_ && prompt_ != nullptr) {
     message_guard_ = true;
     prompt_->Show("印字補正の補正値が異常です。", "印字補正エラー", PromptIcon::kStop);
@@ -162,14 +162,14 @@ void LayoutPage::ShowOffsetError(QLineEdit* edit) {
   edit->selectAll();
 }
 
-void LayoutPage::SyncTenths() {
+void _CLayout::SyncTenths() {
   // The request and the settings carry what the fields show, in tenths.
   offset_top_ = OffsetTenths(ReadOffset(top_edit_->text().toStdString()));
   offset_left_ = OffsetTenths(ReadOffset(left_edit_->text().toStdString()));
   scale_ = OffsetTenths(ReadOffset(scale_edit_->text().toStdString()));
 }
 
-bool LayoutPage::SetOffset(int id, float value, int step) {
+bool _CLayout::SetOffset(int id, float value, int step) {
   QLineEdit* edit = OffsetEdit(id);
   if (edit == nullptr) return false;
   const OffsetField& field = FieldOf(id);
@@ -188,7 +188,7 @@ bool LayoutPage::SetOffset(int id, float value, int step) {
   return true;
 }
 
-void LayoutPage::StepField(int id, int delta) {
+void _CLayout::StepField(int id, int delta) {
   QLineEdit* edit = OffsetEdit(id);
   if (edit == nullptr) return;
   const std::string text = edit->text().toStdString();
@@ -201,7 +201,7 @@ void LayoutPage::StepField(int id, int delta) {
   edit->selectAll();
 }
 
-bool LayoutPage::CheckOffsetError() {
+bool _CLayout::CheckOffsetError() {
   for (int id : {1049, 1053, 1057}) {
     QLineEdit* edit = OffsetEdit(id);
     if (!edit->hasFocus()) continue;
@@ -215,7 +215,7 @@ bool LayoutPage::CheckOffsetError() {
   return true;
 }
 
-bool LayoutPage::eventFilter(QObject* watched, QEvent* event) {
+bool _CLayout::eventFilter(QObject* watched, QEvent* event) {
   auto* edit = qobject_cast<QLineEdit*>(watched);
   if (edit != nullptr && (edit == top_edit_ || edit == left_edit_ || edit == scale_edit_)) {
     const int id = edit->objectName().toInt();
@@ -263,7 +263,7 @@ bool LayoutPage::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void LayoutPage::Store(ClientSettings* s) const {
+void _CLayout::Store(ClientSettings* s) const {
   const LayoutChoice c = choice();
   s->thumbnail = ThumbnailCode(c.pages_per_sheet);
   s->lodrin = c.direction;
@@ -273,7 +273,7 @@ void LayoutPage::Store(ClientSettings* s) const {
   s->dest_size = scale_;
 }
 
-void LayoutPage::Fill(RequestOrder* order) const {
+void _CLayout::Fill(RequestOrder* order) const {
   const LayoutChoice c = choice();
   order->orientation = c.direction;
   order->thumbnail = ThumbnailCode(c.pages_per_sheet);
@@ -421,7 +421,7 @@ bool RunHeaderFontDialog(QWidget* owner, win::LOGFONTA* font, int* points) {
   return true;
 }
 
-HeaderPage::HeaderPage(Prompt* prompt, QWidget* parent) : QWidget(parent), prompt_(prompt) {
+_CPrtHdr::_CPrtHdr(Prompt* prompt, QWidget* parent) : QWidget(parent), prompt_(prompt) {
   setObjectName(Id(146));
   auto* v = new QVBoxLayout(this);
   auto* g1 = Group(this, 1073, "ヘッダ・フッタの選択");
@@ -439,9 +439,9 @@ HeaderPage::HeaderPage(Prompt* prompt, QWidget* parent) : QWidget(parent), promp
     list_buttons[i] = MakeIconButton(g1, kListButtons[i].id, kListButtons[i].tip, kListButtons[i].glyph);
     list_row->addWidget(list_buttons[i]);
   }
-  connect(list_buttons[0], &QToolButton::clicked, this, &HeaderPage::RenameSelected);
-  connect(list_buttons[1], &QToolButton::clicked, this, &HeaderPage::DeleteSelected);
-  connect(list_buttons[2], &QToolButton::clicked, this, &HeaderPage::SaveNew);
+  connect(list_buttons[0], &QToolButton::clicked, this, &_CPrtHdr::RenameSelected);
+  connect(list_buttons[1], &QToolButton::clicked, this, &_CPrtHdr::DeleteSelected);
+  connect(list_buttons[2], &QToolButton::clicked, this, &_CPrtHdr::SaveNew);
   l1->addWidget(header_, 0, 0);
   l1->addWidget(footer, 0, 1);
   l1->addLayout(list_row, 1, 0, 1, 2);
@@ -497,31 +497,31 @@ HeaderPage::HeaderPage(Prompt* prompt, QWidget* parent) : QWidget(parent), promp
   connect(list_, &QComboBox::activated, this, [this](int index) { SelectFormat(index); });
 }
 
-int HeaderPage::side() const { return edit_side_; }
+int _CPrtHdr::side() const { return edit_side_; }
 
-bool HeaderPage::eventFilter(QObject* watched, QEvent* event) {
+bool _CPrtHdr::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::FocusIn)
     for (int i = 0; i < 3; ++i)
       if (watched == edits_[i]) focused_edit_ = i;
   return QWidget::eventFilter(watched, event);
 }
 
-void HeaderPage::ShowTexts() {
+void _CPrtHdr::ShowTexts() {
   const int s = side();
   for (int i = 0; i < 3; ++i) edits_[i]->setText(QString::fromStdString(texts_[s][i]));
 }
 
-void HeaderPage::KeepTexts() {
+void _CPrtHdr::KeepTexts() {
   const int s = side();
   for (int i = 0; i < 3; ++i) texts_[s][i] = edits_[i]->text().toStdString();
 }
 
-void HeaderPage::WriteFormats() {
+void _CPrtHdr::WriteFormats() {
   // The old file stays when it cannot be written; the list stays as edited.
   if (!folder_.empty()) (void)formats_.Save(folder_);
 }
 
-void HeaderPage::RefreshList() {
+void _CPrtHdr::RefreshList() {
   list_->clear();
   size_t widest = 0;
   for (const auto& it : formats_.items()) {
@@ -533,7 +533,7 @@ void HeaderPage::RefreshList() {
   list_->setCurrentIndex(formats_.selection());
 }
 
-void HeaderPage::SelectFormat(int index) {
+void _CPrtHdr::SelectFormat(int index) {
   const auto& items = formats_.items();
   const int count = static_cast<int>(items.size());
   // The texts edited over the format shown before go back into it (not into item 0, nor
@@ -556,7 +556,7 @@ void HeaderPage::SelectFormat(int index) {
   emit textsChanged();
 }
 
-void HeaderPage::SwitchSide(int to) {
+void _CPrtHdr::SwitchSide(int to) {
   const int from = edit_side_;
   if (to == from) return;
   // The side left keeps its texts and its choice in the list; the other comes back.
@@ -571,7 +571,7 @@ void HeaderPage::SwitchSide(int to) {
   ShowTexts();
 }
 
-void HeaderPage::LoadFormats(const std::string& folder) {
+void _CPrtHdr::LoadFormats(const std::string& folder) {
   folder_ = folder;
   formats_.Load(folder);
   if (formats_.items().empty()) formats_.Add("なし", "", "", "", nullptr);
@@ -583,7 +583,7 @@ void HeaderPage::LoadFormats(const std::string& folder) {
   SelectFormat(0);
 }
 
-bool HeaderPage::SaveAs(const std::string& name) {
+bool _CPrtHdr::SaveAs(const std::string& name) {
   KeepTexts();
   const int s = side();
   if (!formats_.Add(name, texts_[s][0], texts_[s][1], texts_[s][2], prompt_)) return false;
@@ -594,7 +594,7 @@ bool HeaderPage::SaveAs(const std::string& name) {
   return true;
 }
 
-void HeaderPage::SaveNew() {
+void _CPrtHdr::SaveNew() {
   std::string text;
   for (;;) {
     NameDialog d(NameDialog::kSave, prompt_, text, this);
@@ -604,7 +604,7 @@ void HeaderPage::SaveNew() {
   }
 }
 
-void HeaderPage::RenameSelected() {
+void _CPrtHdr::RenameSelected() {
   formats_.Select(list_->currentIndex());
   if (formats_.items().empty() || formats_.selection() < 0) {
     list_->setFocus();
@@ -625,7 +625,7 @@ void HeaderPage::RenameSelected() {
   WriteFormats();
 }
 
-void HeaderPage::DeleteSelected() {
+void _CPrtHdr::DeleteSelected() {
   formats_.Select(list_->currentIndex());
   if (formats_.selection() < 0) return;
   if (!formats_.DeleteSelected(prompt_)) return;
@@ -643,7 +643,7 @@ void HeaderPage::DeleteSelected() {
   list_->setFocus();
 }
 
-void HeaderPage::InsertToken(int id) {
+void _CPrtHdr::InsertToken(int id) {
   const char* token = id == 1099 ? kLineBreakToken : nullptr;
   for (const TokenButton& t : kTokenButtons)
     if (t.id == id) token = t.token;
@@ -654,9 +654,9 @@ void HeaderPage::InsertToken(int id) {
   edit->setFocus();
 }
 
-void HeaderPage::Fill(RequestOrder* order) const { order->page_mode = first_only_ ? 0 : 1; }
+void _CPrtHdr::Fill(RequestOrder* order) const { order->page_mode = first_only_ ? 0 : 1; }
 
-CopiesPage::CopiesPage(QWidget* parent) : QWidget(parent) {
+_CPrtSet::_CPrtSet(QWidget* parent) : QWidget(parent) {
   setObjectName(Id(133));
   auto* v = new QVBoxLayout(this);
   auto* g1 = Group(this, 1019, "印刷範囲");
@@ -697,49 +697,49 @@ CopiesPage::CopiesPage(QWidget* parent) : QWidget(parent) {
     last_->setEnabled(on);
   };
   connect(span_, &QRadioButton::toggled, this, spans);
-  connect(copies_, &QLineEdit::editingFinished, this, &CopiesPage::ClampCopiesField);
+  connect(copies_, &QLineEdit::editingFinished, this, &_CPrtSet::ClampCopiesField);
   all_->setChecked(true);
   spans(false);
 }
 
-bool CopiesPage::eventFilter(QObject* watched, QEvent* event) {
+bool _CPrtSet::eventFilter(QObject* watched, QEvent* event) {
   if (watched == copies_ && event->type() == QEvent::FocusOut) ClampCopiesField();
   return QWidget::eventFilter(watched, event);
 }
 
-void CopiesPage::ClampCopiesField() { copies_->setText(QString::number(ClampCopies(copies_->text().toStdString()))); }
+void _CPrtSet::ClampCopiesField() { copies_->setText(QString::number(ClampCopies(copies_->text().toStdString()))); }
 
-void CopiesPage::Load(const ClientSettings& s) {
+void _CPrtSet::Load(const ClientSettings& s) {
   copies_->setText(QString::number(s.copies >= 1 && s.copies <= 100 ? s.copies : 1));
   collate_->setChecked(s.collate != 0);
   dup_check_->setChecked(s.dup_check != 0);
 }
 
-void CopiesPage::Store(ClientSettings* s) const {
+void _CPrtSet::Store(ClientSettings* s) const {
   s->copies = ClampCopies(copies_->text().toStdString());
   s->collate = collate_->isChecked() ? 1 : 0;
   if (dup_check_->isEnabled()) s->dup_check = dup_check_->isChecked() ? 1 : 0;
 }
 
-void CopiesPage::SetDlgDuplication(int mode) {
+void _CPrtSet::SetDlgDuplication(int mode) {
   dup_check_->setEnabled(mode == 1);
   if (mode != 1) dup_check_->setChecked(true);
 }
 
-bool CopiesPage::GetDuplicationCheck() const { return dup_check_->isChecked(); }
+bool _CPrtSet::GetDuplicationCheck() const { return dup_check_->isChecked(); }
 
-bool CopiesPage::range_chosen() const { return span_->isChecked(); }
-int CopiesPage::first_page() const { return first_->value(); }
-int CopiesPage::last_page() const { return last_->value(); }
+bool _CPrtSet::range_chosen() const { return span_->isChecked(); }
+int _CPrtSet::first_page() const { return first_->value(); }
+int _CPrtSet::last_page() const { return last_->value(); }
 
-void CopiesPage::FocusRangeField(int id) {
+void _CPrtSet::FocusRangeField(int id) {
   QSpinBox* field = id == 1022 ? first_ : id == 1025 ? last_ : nullptr;
   if (field == nullptr) return;
   field->setFocus();
   field->selectAll();
 }
 
-void CopiesPage::Fill(RequestOrder* order) const {
+void _CPrtSet::Fill(RequestOrder* order) const {
   order->copies = ClampCopies(copies_->text().toStdString());
   order->collate = collate_->isChecked();
   if (span_->isChecked()) {

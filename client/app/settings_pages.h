@@ -24,11 +24,11 @@ class QToolButton;
 
 namespace zv::client::app {
 
-class LayoutPage : public QWidget {
+class _CLayout : public QWidget {
   Q_OBJECT
 
  public:
-  explicit LayoutPage(QWidget* parent = nullptr);
+  explicit _CLayout(QWidget* parent = nullptr);
   // Takes the stored settings; sets the radios and the (hidden) offsets.
   void Load(const ClientSettings& s);
   // Writes the page's values into the settings.
@@ -126,12 +126,12 @@ win::LOGFONTA HeaderFontFromQt(const QFont& font, int* points);
 // and point size back and gives true.
 bool RunHeaderFontDialog(QWidget* owner, win::LOGFONTA* font, int* points);
 
-class HeaderPage : public QWidget {
+class _CPrtHdr : public QWidget {
   Q_OBJECT
 
  public:
   // Takes the prompt for the format list's messages.
-  HeaderPage(Prompt* prompt, QWidget* parent = nullptr);
+  _CPrtHdr(Prompt* prompt, QWidget* parent = nullptr);
   // Takes the program folder; loads "Format.fmt" into the list (1070) and shows the first
   // format's texts.
   void LoadFormats(const std::string& folder);
@@ -190,11 +190,11 @@ class HeaderPage : public QWidget {
   bool first_only_ = false;
 };
 
-class CopiesPage : public QWidget {
+class _CPrtSet : public QWidget {
   Q_OBJECT
 
  public:
-  explicit CopiesPage(QWidget* parent = nullptr);
+  explicit _CPrtSet(QWidget* parent = nullptr);
   void Load(const ClientSettings& s);
   void Store(ClientSettings* s) const;
   void Fill(RequestOrder* order) const;

@@ -55,7 +55,7 @@ TEST_F(ClientDocTest, WrittenDocumentReadsBackTheSame) {
   jobdoc::DocumentImage d = jobdoc::sample::MakeDocument(6, 3, true, 500);
   d.format.client_mode = 2;
   const std::string in = Write("in.prc", d, jobdoc::DocumentWriteMode::kPacked);
-  ClientDocument doc;
+  COstraneDoc doc;
   ASSERT_TRUE(doc.OnOpenDocument(in, "ignored", &prompt_));
   EXPECT_TRUE(prompt_.shown.empty());
   EXPECT_EQ(doc.GetAllPage(), 6);
@@ -89,7 +89,7 @@ TEST_F(ClientDocTest, WrittenDocumentReadsBackTheSame) {
 TEST_F(ClientDocTest, CaptureFilesTakeTheJobNameAndAreDeleted) {
   jobdoc::DocumentImage d = jobdoc::sample::MakeDocument(3, 2, false);
   const std::string capture = Write("WXQ0001.tmp", d, jobdoc::DocumentWriteMode::kUnpacked);
-  ClientDocument doc;
+  COstraneDoc doc;
   ASSERT_TRUE(doc.OnOpenDocument(capture, "見積書", &prompt_));
   EXPECT_FALSE(fsys::exists(capture));
   EXPECT_EQ(doc.GetAllPage(), 3);
@@ -105,7 +105,7 @@ TEST_F(ClientDocTest, CaptureFilesTakeTheJobNameAndAreDeleted) {
 }
 
 TEST_F(ClientDocTest, FailuresTellWhy) {
-  ClientDocument doc;
+  COstraneDoc doc;
   const std::string missing = root_.str() + "/none.prc";
   EXPECT_FALSE(doc.OnOpenDocument(missing, "", &prompt_));
   const std::string junk = root_.str() + "/junk.prc";

@@ -101,7 +101,7 @@ TEST_F(HandOverTest, SlotSearchTable) {
 TEST_F(HandOverTest, AllSlotsTakenIsBusyAndTheJobCopyGoes) {
   for (int s = 0; s < engine::kSlotCount; ++s) Put(Req(engine::SlotFileName(s)));
   RecordingPrompt prompt;
-  HandOverResult r = HandOverJob(config_, {1, 2, 3}, Order(), &prompt);
+  HandOverResult r = SendRequest(config_, {1, 2, 3}, Order(), &prompt);
   EXPECT_EQ(r.outcome, HandOverResult::kBusy);
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text, kBusyText);
@@ -116,7 +116,7 @@ TEST_F(HandOverTest, ALockHeldElsewhereEndsBusyWithinItsLimit) {
   HandOverOptions options;
   options.lock_limit = 300ms;
   auto start = std::chrono::steady_clock::now();
-  HandOverResult r = HandOverJob(config_, {1, 2, 3}, Order(), &prompt, options);
+  HandOverResult r = SendRequest(config_, {1, 2, 3}, Order(), &prompt, options);
   auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(r.outcome, HandOverResult::kBusy);
   EXPECT_LT(took, 10s);  // bounded: no endless wait
@@ -132,7 +132,7 @@ TEST_F(HandOverTest, HandsOverTheJobAndTheRequest) {
   Put(share_ + "/Result/order00-tanaka-PC01.an2", "stale");
   Put(share_ + "/Jobs/PC010.prc");
   RecordingPrompt prompt;
-  HandOverResult r = HandOverJob(config_, {7, 8, 9}, Order(), &prompt);
+  HandOverResult r = SendRequest(config_, {7, 8, 9}, Order(), &prompt);
   ASSERT_EQ(r.outcome, HandOverResult::kHandedOver) << r.error;
   EXPECT_TRUE(prompt.shown.empty());
   EXPECT_EQ(r.slot_base, "order00");
@@ -147,7 +147,7 @@ TEST_F(HandOverTest, HandsOverTheJobAndTheRequest) {
   EXPECT_NE(request->find("\nAccountName=tanaka\n"), std::string::npos);
 
   fsys::remove(Req("Wakeup.inf"));
-  r = HandOverJob(config_, {1}, Order(), &prompt);
+  r = SendRequest(config_, {1}, Order(), &prompt);
   EXPECT_EQ(r.outcome, HandOverResult::kNotRunning);
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text, kServerNotRunningText);

@@ -25,7 +25,7 @@ TEST(LocalRun, PrintsAndAnswersWithTheClientsTable) {
   ASSERT_TRUE(
       jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(2, 1, false), jobdoc::DocumentWriteMode::kPacked, prc)
           .ok());
-  ClientDocument doc;
+  COstraneDoc doc;
   ASSERT_TRUE(doc.OnOpenDocument(prc, "", nullptr));
   ClientConfig config;
   config.app_path = root.str() + "/app";

@@ -166,7 +166,7 @@ int Send(std::vector<std::string> args) {
   }
   if (path.empty() || count < 1) return Usage();
   ConsolePrompt prompt;
-  ClientDocument doc;
+  COstraneDoc doc;
   if (!doc.OnOpenDocument(path, "", &prompt)) return 1;
   auto packed = doc.EncodePacked();
   if (!packed.ok()) {
@@ -188,7 +188,7 @@ int Send(std::vector<std::string> args) {
     HandOverResult r;
     for (;;) {
       // Busy (every slot taken) is tried again quietly; the message is for people.
-      r = HandOverJob(*config, *packed, order, nullptr);
+      r = SendRequest(*config, *packed, order, nullptr);
       if (r.outcome != HandOverResult::kBusy) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

@@ -78,7 +78,7 @@ TEST(WelmoricEngine, ShowsTheEnginesAnswer) {
   const std::string job = client_root.str() + "/job.prc";
   ASSERT_TRUE(engine::WriteSampleJob(job, 1).ok());
   client::RecordingPrompt prompt;
-  client::ClientDocument doc;
+  client::COstraneDoc doc;
   ASSERT_TRUE(doc.OnOpenDocument(job, "", &prompt));
   auto packed = doc.EncodePacked();
   ASSERT_TRUE(packed.ok());
@@ -86,7 +86,7 @@ TEST(WelmoricEngine, ShowsTheEnginesAnswer) {
   send.device = "Office";
   send.paper = -1;
   send.jobs = {{"monitor-e2e", doc.GetAllPage()}};
-  client::HandOverResult r = client::HandOverJob(*config, *packed, send, &prompt);
+  client::HandOverResult r = client::SendRequest(*config, *packed, send, &prompt);
   ASSERT_EQ(r.outcome, client::HandOverResult::kHandedOver) << r.error;
   ASSERT_TRUE(client::NotifyMonitor(r.answer_copy, &prompt).ok());
   ASSERT_EQ(w.queue().size(), 1u);

@@ -882,7 +882,7 @@ void CViewerView::SetInputFrozen(int frozen) { input_frozen_ = frozen; }
 
 void CViewerView::DiscardCaches() {
   cache_.Clear();
-  lens_cache_.Clear();
+  lens_.cache.Clear();
 }
 
 void CViewerView::Repaint() {
@@ -998,7 +998,7 @@ void CViewerView::Paint(QPainter& p, const QRect& update) {
     p.fillRect(ToQRect(PickRect()), Qt::white);
     p.restore();
   }
-  if (lens_open_) PaintLens(p);
+  if (lens_.open) PaintLens(p);
   if (middle_shown_) {
     p.save();
     p.setPen(QPen(Qt::black, 2));
@@ -1034,7 +1034,7 @@ void CViewerView::OpenLensAt(QPoint pt) {
   const int lens_res = 2 * screen_res_;
   const int w = int(std::int64_t(page_w_) * lens_res / std::max(1, display_res_));
   const int h = int(std::int64_t(page_h_) * lens_res / std::max(1, display_res_));
-  if (!lens_cache_.Find(row)) {
+  if (!lens_.cache.Find(row)) {
     auto surface = gdi::ScreenSurface::Create(std::max(1, w), std::max(1, h), screen_res_);
     if (!surface.ok()) return;
     view::RenderRequest rq;
@@ -1048,43 +1048,43 @@ void CViewerView::OpenLensAt(QPoint pt) {
     rq.layout = sheet_;
     rq.background = kBackground & 0xFFFFFF;
     view::DrawRow(*doc_, rq, **surface);
-    lens_cache_.Insert(row, std::move(*surface), row, row);
+    lens_.cache.Insert(row, std::move(*surface), row, row);
   }
-  lens_open_ = true;
-  lens_row_ = row;
+  lens_.open = true;
+  lens_.row = row;
   if (host_) host_->setCursor(Qt::BlankCursor);
   UpdateLens(pt);
 }
 
 void CViewerView::UpdateLens(QPoint pt) {
-  if (!lens_open_) return;
-  const QRect old = ToQRect(view::LensRect(win::POINT{lens_centre_.x(), lens_centre_.y()}));
-  const win::RECT slot = RowRect(lens_row_);
+  if (!lens_.open) return;
+  const QRect old = ToQRect(view::LensRect(win::POINT{lens_.centre.x(), lens_.centre.y()}));
+  const win::RECT slot = RowRect(lens_.row);
   const win::POINT off = view::LensPlacement(win::POINT{pt.x(), pt.y()}, slot, display_res_, screen_res_);
-  lens_centre_ = pt;
-  lens_offset_ = QPoint(off.x, off.y);
+  lens_.centre = pt;
+  lens_.offset = QPoint(off.x, off.y);
   const QRect now = ToQRect(view::LensRect(win::POINT{pt.x(), pt.y()}));
   if (host_) host_->update(old.united(now).adjusted(-2, -2, 2, 2).intersected(ToQRect(AreaRect())));
 }
 
 void CViewerView::CloseLens() {
-  if (!lens_open_) return;
-  lens_open_ = false;
+  if (!lens_.open) return;
+  lens_.open = false;
   if (host_) {
-    host_->update(ToQRect(view::LensRect(win::POINT{lens_centre_.x(), lens_centre_.y()})).adjusted(-2, -2, 2, 2));
+    host_->update(ToQRect(view::LensRect(win::POINT{lens_.centre.x(), lens_.centre.y()})).adjusted(-2, -2, 2, 2));
     SetMouseMode(mouse_mode_);
   }
 }
 
 void CViewerView::PaintLens(QPainter& p) {
-  gdi::ScreenSurface* s = lens_cache_.Find(lens_row_);
-  const QRect lens = ToQRect(view::LensRect(win::POINT{lens_centre_.x(), lens_centre_.y()}));
+  gdi::ScreenSurface* s = lens_.cache.Find(lens_.row);
+  const QRect lens = ToQRect(view::LensRect(win::POINT{lens_.centre.x(), lens_.centre.y()}));
   QPainterPath path;
   path.addRoundedRect(QRectF(lens), view::kLensCorner / 2.0, view::kLensCorner / 2.0);
   p.save();
   p.setClipPath(path, Qt::IntersectClip);
   p.fillRect(lens, QColor(kBackground));
-  if (s) p.drawImage(lens_centre_ + lens_offset_, ImageOf(*s));
+  if (s) p.drawImage(lens_.centre + lens_.offset, ImageOf(*s));
   p.restore();
   p.save();
   p.setPen(QPen(Qt::black, 3));

@@ -209,7 +209,7 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   // Shows a magnifier lens at a point as a press in magnifier mode would (tests).
   void OpenLensAt(QPoint p);
   void CloseLens();
-  bool lens_open() const { return lens_open_; }
+  bool lens_open() const { return lens_.open; }
   // Takes a page; gives its thumbnail (116 pixels high) when drawn, else asks the
   // thumbnail worker for it and gives null (the pane shows a placeholder meanwhile).
   gdi::ScreenSurface* Thumbnail(int page);
@@ -308,12 +308,17 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   QPoint middle_origin_;
   bool middle_shown_ = false;
 
-  // Lens.
-  bool lens_open_ = false;
-  QPoint lens_centre_;
-  QPoint lens_offset_;
-  int lens_row_ = -1;
-  view::PageCache<gdi::ScreenSurface> lens_cache_{2};
+  // The magnifier lens: whether it shows, its centre in the view, the magnified page's
+  // placement relative to the cursor, the page (row) it magnifies and its own small cache of
+  // magnified pages.
+  struct CViewerLens {
+    bool open = false;
+    QPoint centre;
+    QPoint offset;
+    int row = -1;
+    view::PageCache<gdi::ScreenSurface> cache{2};
+  };
+  CViewerLens lens_;
 
   view::PageCache<gdi::ScreenSurface> cache_;
   std::size_t most_cached_ = 0;

@@ -147,7 +147,7 @@ TEST_F(DialogsTest, ServerDialogAgainstAShareUnderNet) {
   auto config = LoadClientConfig();
   ASSERT_TRUE(config.ok());
   config->server_name.clear();  // start from local printing
-  ServerDialog d(*config, QuotaState{}, &prompt_);
+  _CServerSet d(*config, QuotaState{}, &prompt_);
   auto* list = d.findChild<QPlainTextEdit*>("1055");
   auto* field = d.findChild<QLineEdit*>("1052");
   EXPECT_EQ(field->text().toStdString(), kLocalPrintingText);
@@ -248,7 +248,7 @@ TEST(PageExportTest, ImageOptionsAndNames) {
 }
 
 TEST_F(DialogsTest, PagesSavedAsPdfAndImagesThroughTheConversionLibrary) {
-  ClientDocument doc;
+  COstraneDoc doc;
   const std::string prc = root_.str() + "/job.prc";
   ASSERT_TRUE(
       jobdoc::WriteDocumentData(jobdoc::sample::MakeDocument(2, 2, false), jobdoc::DocumentWriteMode::kPacked, prc)
@@ -269,7 +269,7 @@ TEST_F(DialogsTest, PagesSavedAsPdfAndImagesThroughTheConversionLibrary) {
   const std::string out = root_.str() + "/images";
   fsys::create_directories(out);
   {
-    ImageSaveDialog d(&doc, "21000" + out, &prompt_);
+    _CImgSave d(&doc, "21000" + out, &prompt_);
     Shot(d, "ostrane_image_save.png");
     d.accept();
     EXPECT_EQ(d.options(), "21000" + out);
@@ -284,7 +284,7 @@ TEST_F(DialogsTest, PagesSavedAsPdfAndImagesThroughTheConversionLibrary) {
   EXPECT_EQ(written, 2);
   EXPECT_TRUE(prompt_.shown.empty());
   // A folder that does not exist: the failure message.
-  ImageSaveDialog bad(&doc, "01000" + root_.str() + "/missing", &prompt_);
+  _CImgSave bad(&doc, "01000" + root_.str() + "/missing", &prompt_);
   bad.accept();
   ASSERT_EQ(prompt_.shown.size(), 1u);
   EXPECT_EQ(prompt_.shown[0].text, "画像ファイルの保存に失敗しました。");
@@ -309,12 +309,12 @@ TEST_F(DialogsTest, ImagesOfAMixedDocumentTakeEachPagesOwnSize) {
     d.pages[c.landscape_page].attributes.word |= jobdoc::kAttrLandscape;
     const std::string in = root_.str() + "/" + c.file;
     ASSERT_TRUE(jobdoc::WriteDocumentData(d, c.mode, in).ok());
-    ClientDocument doc;
+    COstraneDoc doc;
     ASSERT_TRUE(doc.OnOpenDocument(in, "mixed", &prompt_)) << c.file;
     doc.set_name("mixed");
     const std::string out = root_.str() + "/images-" + c.file;
     fsys::create_directories(out);
-    ImageSaveDialog dialog(&doc, "21000" + out, &prompt_);  // thumbnail size (15 dpi), BMP
+    _CImgSave dialog(&doc, "21000" + out, &prompt_);  // thumbnail size (15 dpi), BMP
     dialog.accept();
     // The BMP header's width and height (offsets 18 and 22) of each page's file.
     std::vector<std::pair<int, int>> sizes;

@@ -306,7 +306,7 @@ TEST_F(FrameTest, JobListFollowsThePreviewTakesArrowKeysAndAsksBeforeDeleting) {
 TEST(LayoutOffsetTest, OffsetFieldsCheckWhatIsTypedAndKeepTheLastGoodValue) {
   App();
   RecordingPrompt prompt;
-  LayoutPage page;
+  _CLayout page;
   page.set_prompt(&prompt);
   page.findChild<QWidget*>("1047")->setVisible(true);  // hidden in the frame; shown to take focus
   page.show();
@@ -316,9 +316,9 @@ TEST(LayoutOffsetTest, OffsetFieldsCheckWhatIsTypedAndKeepTheLastGoodValue) {
   auto* scale = page.findChild<QLineEdit*>("1057");
   ASSERT_TRUE(top && left && scale);
   EXPECT_EQ(scale->text(), "100.0");
-  QSignalSpy changed(&page, &LayoutPage::offsetsChanged);
-  QSignalSpy rejected(&page, &LayoutPage::offsetRejected);
-  QSignalSpy resumed(&page, &LayoutPage::offsetResumed);
+  QSignalSpy changed(&page, &_CLayout::offsetsChanged);
+  QSignalSpy rejected(&page, &_CLayout::offsetRejected);
+  QSignalSpy resumed(&page, &_CLayout::offsetResumed);
 
   // Setters: in range written "%3.1f" and kept; out of range refused with the message.
   struct Case {

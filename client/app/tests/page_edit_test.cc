@@ -44,7 +44,7 @@ class PageEditTest : public ::testing::Test {
 
   zv::testing::TempRoot root_;
   RecordingPrompt prompt_;
-  ClientDocument doc_;
+  COstraneDoc doc_;
   JobList jobs_;
   PageEditor editor_{&doc_.viewer(), &jobs_};
 };
