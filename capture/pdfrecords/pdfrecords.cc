@@ -474,6 +474,9 @@ class RecordsDev final : public OutputDev {
     std::optional<gdi::Pen> pen;
     std::optional<gdi::Brush> brush;
     int fill_mode = 0;
+    // The text font and colour are the DC's state too: a RestoreDC takes them back.
+    std::optional<gdi::Font> font;
+    std::optional<win::COLORREF> text_colour;
     bool soft_mask = false;  // drawing is under a soft mask (kept with the saved states, as poppler's own devices do)
   };
 
@@ -482,6 +485,8 @@ class RecordsDev final : public OutputDev {
     current_.pen.reset();
     current_.brush.reset();
     current_.fill_mode = 0;
+    current_.font.reset();
+    current_.text_colour.reset();
   }
 
   void Neutralised(bool neutral, bool* was_neutral) {
@@ -810,13 +815,13 @@ class RecordsDev final : public OutputDev {
                                                    : font->isSerif()    ? win::FF_ROMAN
                                                                         : win::FF_SWISS));
     gdi::Font f{lf};
-    if (!(current_font_ && *current_font_ == f)) {
+    if (!(current_.font && *current_.font == f)) {
       rec_.SelectFont(f);
-      current_font_ = f;
+      current_.font = f;
     }
-    if (text_colour_ != run_.colour) {
+    if (current_.text_colour != run_.colour) {
       rec_.SetTextColor(run_.colour);
-      text_colour_ = run_.colour;
+      current_.text_colour = run_.colour;
     }
   }
 
@@ -891,8 +896,6 @@ class RecordsDev final : public OutputDev {
     if (!upright) {
       rec_.RestoreDC(-1);
       // The saved state restored the font and colour selected before the run.
-      current_font_.reset();
-      text_colour_.reset();
       ForgetObjects();
     }
     run_ = Run{};
@@ -998,8 +1001,6 @@ class RecordsDev final : public OutputDev {
     if (!axis) {
       rec_.RestoreDC(-1);
       ForgetObjects();
-      current_font_.reset();
-      text_colour_.reset();
     }
   }
 
@@ -1014,8 +1015,6 @@ class RecordsDev final : public OutputDev {
   Run run_;
   Current current_;
   std::vector<Current> saved_;
-  std::optional<gdi::Font> current_font_;
-  std::optional<win::COLORREF> text_colour_;
   int hidden_ = 0;
   std::vector<bool> groups_;  // per open group: its content is not drawn as records
   bool neutralised_ = false;

@@ -355,6 +355,18 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
         "/LastChar 97 /Widths [1200] >>",
         square_glyph},
        u"", u""},
+      // Each line its own text object in a saved state, as office suites print them: the
+      // font and colour the first line selects end with its state, the next line selects
+      // them again.
+      {"text objects in saved states",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+        "/Resources << /Font << /F1 5 0 R >> >> >>",
+        Stream("", "q 1 0 0 rg BT 40 700 Td /F1 90 Tf [(MMM) -20 (MMM)] TJ ET Q "
+                   "q 1 0 0 rg BT 40 550 Td /F1 90 Tf [(MMM) -20 (MMM)] TJ ET Q "
+                   "q 0 0 1 rg BT 40 400 Td /F1 90 Tf [(MMM) -20 (MMM)] TJ ET Q"),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"},
+       u"MMM", u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
