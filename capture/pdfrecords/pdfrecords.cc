@@ -249,6 +249,13 @@ class RecordsDev final : public OutputDev {
       return;  // invisible text (over scans) draws nothing
     }
     if (render >= 4) AddClipGlyph(state, x - originX, y - originY, code);
+    Unicode from_program = 0;
+    if (CodesAreGlyphs(font.get())) {
+      GlyphOutlines* outlines = OutlinesOf(font.get());
+      const bool found = outlines && outlines->UnicodeOf(code, &from_program);
+      u = found ? &from_program : nullptr;
+      uLen = found ? 1 : 0;
+    }
     const bool vertical = font->getWMode() == 1;
     if (NeedsPicture(state, state->getFillOpacity())) {
       Flush();
@@ -727,13 +734,42 @@ class RecordsDev final : public OutputDev {
 
   // ---- glyph outlines ----
   bool ForceOutline(GfxFont* font) {
-    auto it = outline_fonts_.find(font);
-    if (it != outline_fonts_.end()) return it->second;
-    // An embedded font whose name no installed face carries draws from its own outlines.
+    // An embedded font that no installed face draws draws from its own outlines.
     Ref id;
-    const bool force = font->getEmbeddedFontID(&id) && !InstalledFace(FaceFromFontName(NameOf(font)).face);
-    outline_fonts_[font] = force;
-    return force;
+    return font->getEmbeddedFontID(&id) && InstalledFaceOf(font).empty();
+  }
+
+  // The installed face a font's text is drawn with: the one its name gives or, for an
+  // embedded font whose name is made up (as subsetting tools do), the one its program names
+  // itself; empty when neither is installed.
+  const std::string& InstalledFaceOf(GfxFont* font) {
+    auto it = installed_faces_.find(font);
+    if (it != installed_faces_.end()) return it->second;
+    std::string face = NamedFace(font);
+    if (!InstalledFace(face)) {
+      GlyphOutlines* outlines = OutlinesOf(font);  // none for a font that is not embedded
+      face = outlines && InstalledFace(outlines->Family()) ? outlines->Family() : std::string();
+    }
+    return installed_faces_.emplace(font, std::move(face)).first->second;
+  }
+
+  // The face a font's name gives, without subset prefix and style; a name given in CP932
+  // bytes (as Japanese applications write them) is read as such.
+  static std::string NamedFace(GfxFont* font) {
+    std::string face = FaceFromFontName(NameOf(font)).face;
+    if (std::any_of(face.begin(), face.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+      auto u8 = codepage::Cp932ToUtf8(face);
+      face = u8.ok() ? *u8 : std::string();
+    }
+    return face;
+  }
+
+  // A CID font of the identity ordering without a ToUnicode map: its codes are glyph numbers,
+  // which poppler passes on as if they were characters.
+  static bool CodesAreGlyphs(GfxFont* font) {
+    if (!font->isCIDFont() || font->hasToUnicodeCMap()) return false;
+    const GooString* coll = static_cast<GfxCIDFont*>(font)->getCollection();
+    return coll && coll->toStr() == "Adobe-Identity";
   }
 
   static std::string NameOf(GfxFont* font) {
@@ -742,8 +778,8 @@ class RecordsDev final : public OutputDev {
     return {};
   }
 
-  GlyphOutlines* OutlinesOf(GfxState* state) {
-    GfxFont* font = state->getFont().get();
+  GlyphOutlines* OutlinesOf(GfxState* state) { return OutlinesOf(state->getFont().get()); }
+  GlyphOutlines* OutlinesOf(GfxFont* font) {
     auto it = outlines_.find(font);
     if (it == outlines_.end()) it = outlines_.emplace(font, GlyphOutlines::Load(font, xref_)).first;
     return it->second.get();
@@ -788,12 +824,7 @@ class RecordsDev final : public OutputDev {
   void SelectRunFont(double em_logical) {
     GfxFont* font = run_.font;
     const FaceOfName named = FaceFromFontName(NameOf(font));
-    std::string face = named.face;
-    // A name given in CP932 bytes (as Japanese applications write them) is read as such.
-    if (std::any_of(face.begin(), face.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
-      auto u8 = codepage::Cp932ToUtf8(face);
-      face = u8.ok() ? *u8 : std::string();
-    }
+    std::string face = InstalledFaceOf(font);
     win::BYTE charset = win::ANSI_CHARSET;
     bool japanese_font = false;
     if (font->isCIDFont()) {
@@ -805,7 +836,7 @@ class RecordsDev final : public OutputDev {
     } else if (run_.wide) {
       charset = win::DEFAULT_CHARSET;
     }
-    if (face.empty() || !InstalledFace(face)) face = FallbackFace(font, charset == win::SHIFTJIS_CHARSET, face);
+    if (face.empty()) face = FallbackFace(font, charset == win::SHIFTJIS_CHARSET, NamedFace(font));
     const bool bold = named.bold || font->isBold() || font->getWeight() >= GfxFont::W600;
     const bool italic = named.italic || font->isItalic();
     win::LOGFONTW lf = gdi::MakeLogFont(face, -std::max<win::LONG>(1, Clamp32(em_logical)),
@@ -1023,7 +1054,7 @@ class RecordsDev final : public OutputDev {
   bool clip_glyphs_ = false;
   std::vector<win::POINT> clip_path_;
   std::vector<win::BYTE> clip_types_;
-  std::map<GfxFont*, bool> outline_fonts_;
+  std::map<GfxFont*, std::string> installed_faces_;
   std::map<GfxFont*, std::unique_ptr<GlyphOutlines>> outlines_;
 };
 
