@@ -5,6 +5,7 @@
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 
+#include <map>
 #include <optional>
 
 namespace zv::capture::pdfrecords {
@@ -14,6 +15,7 @@ struct GlyphOutlines::Impl {
   FT_Face face = nullptr;
   std::vector<unsigned char> data;  // FreeType reads the font from here for the face's life
   GfxFont* font = nullptr;
+  std::optional<std::map<FT_UInt, Unicode>> unicode_of_glyph;  // read on first use
   ~Impl() {
     if (face) FT_Done_Face(face);
     if (lib) FT_Done_FreeType(lib);
@@ -140,6 +142,30 @@ bool GlyphOutlines::Append(CharCode code, const std::function<void(double, doubl
   Walk w{&to_device, 1.0 / units, pts, types};
   if (FT_Outline_Decompose(&face->glyph->outline, &funcs, &w) != 0) return false;
   w.Close();
+  return true;
+}
+
+std::string GlyphOutlines::Family() const {
+  const char* name = impl_->face->family_name;
+  return name ? std::string(name) : std::string();
+}
+
+bool GlyphOutlines::UnicodeOf(CharCode code, Unicode* out) {
+  Impl& im = *impl_;
+  if (!im.unicode_of_glyph) {
+    im.unicode_of_glyph.emplace();
+    if (FT_Select_Charmap(im.face, FT_ENCODING_UNICODE) == 0) {
+      // The lowest character of a glyph several characters share (a space and a no-break
+      // space, say) stands for it.
+      FT_UInt glyph = 0;
+      for (FT_ULong c = FT_Get_First_Char(im.face, &glyph); glyph != 0; c = FT_Get_Next_Char(im.face, c, &glyph))
+        im.unicode_of_glyph->emplace(glyph, static_cast<Unicode>(c));
+    }
+  }
+  const FT_UInt glyph = im.GlyphOf(code);
+  auto it = im.unicode_of_glyph->find(glyph);
+  if (glyph == 0 || it == im.unicode_of_glyph->end()) return false;
+  *out = it->second;
   return true;
 }
 

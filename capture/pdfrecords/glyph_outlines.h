@@ -1,11 +1,13 @@
 // Glyph outlines of a PDF's embedded fonts, for glyphs that cannot be drawn as text: codes
 // without Unicode, fonts no installed face draws, text used as a clip. The font program is read
 // with FreeType; codes are mapped to glyphs as the font's kind says (CIDs through the
-// CIDToGIDMap, simple fonts through their encoding's glyph names or their own cmap).
+// CIDToGIDMap, simple fonts through their encoding's glyph names or their own cmap). The program
+// also tells its own family name and the characters its glyphs stand for.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <CharTypes.h>
@@ -29,6 +31,13 @@ class GlyphOutlines {
   // glyph's contours as PolyDraw points and types. False when the code reaches no glyph.
   bool Append(CharCode code, const std::function<void(double x, double y, win::POINT* out)>& to_device,
               std::vector<win::POINT>* pts, std::vector<win::BYTE>* types);
+
+  // The family name the font program gives itself (its name table), or empty.
+  std::string Family() const;
+
+  // Takes a character code; gives the character the program's own Unicode cmap draws with the
+  // code's glyph, for fonts whose codes carry no Unicode of their own. False when none does.
+  bool UnicodeOf(CharCode code, Unicode* out);
 
  private:
   GlyphOutlines() = default;

@@ -259,6 +259,13 @@ class RecordsDev final : public OutputDev {
       return;  // invisible text (over scans) draws nothing
     }
     if (render >= 4) AddClipGlyph(state, x - originX, y - originY, code);
+    Unicode from_program = 0;
+    if (CodesAreGlyphs(font.get())) {
+      GlyphOutlines* outlines = OutlinesOf(font.get());
+      const bool found = outlines && outlines->UnicodeOf(code, &from_program);
+      u = found ? &from_program : nullptr;
+      uLen = found ? 1 : 0;
+    }
     const bool vertical = font->getWMode() == 1;
     if (NeedsPicture(state, state->getFillOpacity())) {
       Flush();
@@ -496,6 +503,7 @@ class RecordsDev final : public OutputDev {
     std::optional<gdi::Pen> pen;
     std::optional<gdi::Brush> brush;
     int fill_mode = 0;
+    // The text font and colour are the DC's state too: a RestoreDC takes them back.
     std::optional<gdi::Font> font;
     std::optional<win::COLORREF> text_colour;
     bool soft_mask = false;  // drawing is under a soft mask (kept with the saved states, as poppler's own devices do)
@@ -761,13 +769,42 @@ class RecordsDev final : public OutputDev {
 
   // ---- glyph outlines ----
   bool ForceOutline(GfxFont* font) {
-    auto it = outline_fonts_.find(font);
-    if (it != outline_fonts_.end()) return it->second;
-    // An embedded font whose name no installed face carries draws from its own outlines.
+    // An embedded font that no installed face draws draws from its own outlines.
     Ref id;
-    const bool force = font->getEmbeddedFontID(&id) && !InstalledFace(FaceFromFontName(NameOf(font)).face);
-    outline_fonts_[font] = force;
-    return force;
+    return font->getEmbeddedFontID(&id) && InstalledFaceOf(font).empty();
+  }
+
+  // The installed face a font's text is drawn with: the one its name gives or, for an
+  // embedded font whose name is made up (as subsetting tools do), the one its program names
+  // itself; empty when neither is installed.
+  const std::string& InstalledFaceOf(GfxFont* font) {
+    auto it = installed_faces_.find(font);
+    if (it != installed_faces_.end()) return it->second;
+    std::string face = NamedFace(font);
+    if (!InstalledFace(face)) {
+      GlyphOutlines* outlines = OutlinesOf(font);  // none for a font that is not embedded
+      face = outlines && InstalledFace(outlines->Family()) ? outlines->Family() : std::string();
+    }
+    return installed_faces_.emplace(font, std::move(face)).first->second;
+  }
+
+  // The face a font's name gives, without subset prefix and style; a name given in CP932
+  // bytes (as Japanese applications write them) is read as such.
+  static std::string NamedFace(GfxFont* font) {
+    std::string face = FaceFromFontName(NameOf(font)).face;
+    if (std::any_of(face.begin(), face.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+      auto u8 = codepage::Cp932ToUtf8(face);
+      face = u8.ok() ? *u8 : std::string();
+    }
+    return face;
+  }
+
+  // A CID font of the identity ordering without a ToUnicode map: its codes are glyph numbers,
+  // which poppler passes on as if they were characters.
+  static bool CodesAreGlyphs(GfxFont* font) {
+    if (!font->isCIDFont() || font->hasToUnicodeCMap()) return false;
+    const GooString* coll = static_cast<GfxCIDFont*>(font)->getCollection();
+    return coll && coll->toStr() == "Adobe-Identity";
   }
 
   static std::string NameOf(GfxFont* font) {
@@ -776,8 +813,8 @@ class RecordsDev final : public OutputDev {
     return {};
   }
 
-  GlyphOutlines* OutlinesOf(GfxState* state) {
-    GfxFont* font = state->getFont().get();
+  GlyphOutlines* OutlinesOf(GfxState* state) { return OutlinesOf(state->getFont().get()); }
+  GlyphOutlines* OutlinesOf(GfxFont* font) {
     auto it = outlines_.find(font);
     if (it == outlines_.end()) it = outlines_.emplace(font, GlyphOutlines::Load(font, xref_)).first;
     return it->second.get();
@@ -834,12 +871,7 @@ class RecordsDev final : public OutputDev {
   void SelectRunFont(double em_logical) {
     GfxFont* font = run_.font;
     const FaceOfName named = FaceFromFontName(NameOf(font));
-    std::string face = named.face;
-    // A name given in CP932 bytes (as Japanese applications write them) is read as such.
-    if (std::any_of(face.begin(), face.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
-      auto u8 = codepage::Cp932ToUtf8(face);
-      face = u8.ok() ? *u8 : std::string();
-    }
+    std::string face = InstalledFaceOf(font);
     win::BYTE charset = win::ANSI_CHARSET;
     bool japanese_font = false;
     if (font->isCIDFont()) {
@@ -851,12 +883,11 @@ class RecordsDev final : public OutputDev {
     } else if (run_.wide) {
       charset = win::DEFAULT_CHARSET;
     }
-    // Whether the face is installed is asked once per font and kind of text (fontconfig is slow).
+    // The face is chosen once per font and kind of text (fontconfig is slow).
     const std::pair<GfxFont*, bool> key{font, charset == win::SHIFTJIS_CHARSET};
     auto known = faces_.find(key);
     if (known == faces_.end()) {
-      std::string chosen = face;
-      if (chosen.empty() || !InstalledFace(chosen)) chosen = FallbackFace(font, key.second, chosen);
+      std::string chosen = face.empty() ? FallbackFace(font, key.second, NamedFace(font)) : face;
       known = faces_.emplace(key, std::move(chosen)).first;
     }
     face = known->second;
@@ -949,16 +980,18 @@ class RecordsDev final : public OutputDev {
     EmitWords(x0, y0, text, dx, em_logical);
     if (!upright) {
       rec_.RestoreDC(-1);
+      // The saved state restored the font and colour selected before the run.
       ForgetObjects();
     }
     run_ = Run{};
   }
 
   // True when the face's own advances put every glyph of text[i, j) within a pixel (or a
-  // twenty-fifth of an em) of the place the document's advances give it.
+  // hundredth of an em) of the place the document's advances give it: a kerning step of the
+  // document (a fiftieth of an em is common) is kept, not rounded away.
   bool NaturalAdvances(const std::u16string& text, const std::vector<int>& dx, std::size_t i, std::size_t j,
                        double em) {
-    const double tolerance = std::max(1.0, em / 25);
+    const double tolerance = std::max(1.0, em / 100);
     long want = 0, have = 0;
     for (std::size_t k = i; k < j; ++k) {
       const int w = NaturalAdvance(text[k]);
@@ -1155,11 +1188,11 @@ class RecordsDev final : public OutputDev {
   bool clip_glyphs_ = false;
   std::vector<win::POINT> clip_path_;
   std::vector<win::BYTE> clip_types_;
-  std::map<GfxFont*, bool> outline_fonts_;
   std::map<std::string, int> advances_;
   std::map<std::pair<GfxFont*, bool>, std::string> faces_;
   std::set<GfxFont*> seen_fonts_;
   std::vector<std::shared_ptr<GfxFont>> held_fonts_;
+  std::map<GfxFont*, std::string> installed_faces_;
   std::map<GfxFont*, std::unique_ptr<GlyphOutlines>> outlines_;
 };
 

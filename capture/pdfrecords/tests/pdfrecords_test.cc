@@ -4,10 +4,13 @@
 
 #include <cairo-pdf.h>
 #include <cairo.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <set>
 
@@ -394,6 +397,18 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
         square_glyph},
        u"",
        u""},
+      // Each line its own text object in a saved state, as office suites print them: the
+      // font and colour the first line selects end with its state, the next line selects
+      // them again.
+      {"text objects in saved states",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+        "/Resources << /Font << /F1 5 0 R >> >> >>",
+        Stream("", "q 1 0 0 rg BT 40 700 Td /F1 90 Tf [(MMM) -20 (MMM)] TJ ET Q "
+                   "q 1 0 0 rg BT 40 550 Td /F1 90 Tf [(MMM) -20 (MMM)] TJ ET Q "
+                   "q 0 0 1 rg BT 40 400 Td /F1 90 Tf [(MMM) -20 (MMM)] TJ ET Q"),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"},
+       u"MMM", u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -566,6 +581,63 @@ TEST_F(PdfRecordsTest, PageOverTheLimitIsReported) {
   EXPECT_TRUE(conv.pages.empty());
   ASSERT_EQ(conv.failures.size(), 1u);
   EXPECT_EQ(conv.failures[0].code(), Status::Code::kBusy);
+}
+
+// An embedded font that an installed face draws is drawn as text in that face, whether its
+// name says so or only its program does (text filters give subsets made-up names and codes
+// that are glyph numbers, with no ToUnicode map).
+TEST_F(PdfRecordsTest, EmbeddedFontsOfAnInstalledFaceAreDrawnAsText) {
+  const std::string file = RunCommand("fc-match -f '%{file}' 'DejaVu Sans Mono'").out;
+  auto program = pdf::testing::ReadFile(file);
+  if (file.find("DejaVuSansMono") == std::string::npos || program.empty())
+    GTEST_SKIP() << "needs the DejaVu Sans Mono font";
+  FT_Library lib = nullptr;
+  FT_Face face = nullptr;
+  ASSERT_EQ(FT_Init_FreeType(&lib), 0);
+  ASSERT_EQ(FT_New_Face(lib, file.c_str(), 0, &face), 0);
+  const std::string words = "NOTES 1 WWW";
+  std::string glyph_codes;
+  for (char c : words) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%04X", FT_Get_Char_Index(face, static_cast<unsigned char>(c)));
+    glyph_codes += hex;
+  }
+  FT_Done_Face(face);
+  FT_Done_FreeType(lib);
+  std::string widths;
+  for (int c = 32; c <= 126; ++c) widths += " 602";
+
+  const std::string page =
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+      "/Resources << /Font << /F1 5 0 R >> >> >>";
+  const std::string descriptor =
+      "<< /Type /FontDescriptor /FontName /MXUFZ /Flags 5 /FontBBox [-558 -374 717 1028] /ItalicAngle 0 "
+      "/Ascent 759 /Descent -240 /CapHeight 729 /StemV 87 /FontFile2 7 0 R >>";
+  const std::string embedded = Stream("/Length1 " + std::to_string(program.size()), program);
+  struct Case {
+    const char* name;
+    std::string content, font, descendant;
+  } cases[] = {
+      {"made-up name, glyph numbers as codes", "BT /F1 40 Tf 72 700 Td <" + glyph_codes + "> Tj ET",
+       "<< /Type /Font /Subtype /Type0 /BaseFont /MXUFZ /Encoding /Identity-H /DescendantFonts [8 0 R] >>",
+       "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /MXUFZ /CIDSystemInfo << /Registry (Adobe) "
+       "/Ordering (Identity) /Supplement 0 >> /DW 602 /FontDescriptor 6 0 R >>"},
+      {"subset of the face's own name", "BT /F1 40 Tf 72 700 Td (" + words + ") Tj ET",
+       "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+DejaVuSansMono /Encoding /WinAnsiEncoding "
+       "/FirstChar 32 /LastChar 126 /Widths [" + widths + "] /FontDescriptor 6 0 R >>",
+       "<< >>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path pdf = dir_ / "embedded.pdf";
+    WriteFile(pdf, HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", page,
+                            Stream("", c.content), c.font, descriptor, embedded, c.descendant}));
+    Converted conv = Convert(pdf);
+    ASSERT_EQ(conv.pages.size(), 1u);
+    EXPECT_EQ(conv.pages[0].stats.outline_glyphs, 0u);
+    EXPECT_NE(AllText(conv.pages[0]).find(std::u16string(words.begin(), words.end())), std::u16string::npos);
+    for (double share : CompareWithPoppler(pdf, conv, dir_)) EXPECT_LE(share, 0.01);
+  }
 }
 
 TEST(FaceFromFontName, DropsSubsetPrefixAndStyle) {
