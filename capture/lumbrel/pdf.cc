@@ -303,15 +303,32 @@ class TextPass {
     const bool two_byte = ch.size() == 2;
     const int font = (two_byte && !st.japanese) ? st.system_font : st.font;
     if (font == -1) return;  // the writer knows not even "System"
-    if (run_.active && (font != run_.font || st.colour != run_.colour)) Flush();
-    const bool room = 512 - int(run_.text.size()) - int(ch.size()) > 2;
-    const bool continues = run_.active && room && std::abs(st.size - run_.size) < 0.01 &&
-                           // Two pixels of slack for the rounding of advances: characters that follow one another
-                           // on a line join one run.
-                           std::abs(x - (run_.last_x + run_.last_advance)) <= 2 && std::abs(y - run_.y) <= 2;
+    // A character further along the same line than the run's end by more than a sixth of the
+    // text height (up to two heights) stands after a word gap that the page gives only by its
+    // place: text whose spaces were dropped, or advances that leave room. The gap becomes a
+    // space in the run's text: the writer's fonts need not be as narrow as the page's, so a
+    // word placed where the page has it could overlap the one before, and a reader of the
+    // PDF's text would see one word.
+    const bool same_line = run_.active && std::abs(y - run_.y) <= 2;
+    const double gap = same_line ? x - (run_.last_x + run_.last_advance) : 0;
+    const bool after_space = run_.active && !run_.text.empty() && run_.text.back() == ' ';
+    const bool word_gap = same_line && gap > 2 && (after_space || gap > run_.size / 6);
+    const bool space = word_gap && !after_space;
+    const bool same_style =
+        run_.active && font == run_.font && st.colour == run_.colour && std::abs(st.size - run_.size) < 0.01;
+    const bool room = 512 - int(run_.text.size()) - int(ch.size()) - (space ? 1 : 0) > 2;
+    // Two pixels of slack for the rounding of advances: characters that follow one another on
+    // a line join one run.
+    const bool continues =
+        same_style && room && same_line && (std::abs(gap) <= 2 || (word_gap && gap <= 2 * run_.size));
     if (!continues) {
+      // A farther gap or another style still ends the run with a space, for readers that part
+      // words by their text alone.
+      if (space && run_.text.size() < 509) run_.text += ' ';
       Flush();
       run_ = Run{true, font, st.size, st.colour, x, y, x, advance, ""};
+    } else if (space) {
+      run_.text += ' ';
     }
     run_.text += ch;
     run_.last_x = x;

@@ -263,7 +263,7 @@ class PageRerecorder {
     if (t.rect) clip = win::RECT{t.rect->left, t.rect->top, t.rect->right, t.rect->bottom};
 
     if (t.dx.size() == 0) {
-      WriteChunk(origin.x, origin.y, ansi, special, t.options, clip, font);
+      WriteChunk(origin.x, origin.y, TrimTrailingSpaces(ansi), special, t.options, clip, font);
       return Status::Ok();
     }
 
@@ -311,7 +311,15 @@ class PageRerecorder {
       x -= total * cs;
       y += total * sn;
     }
-    for (const Chunk& p : chunks) {
+    // Only the spaces at the end of the whole text are trimmed: the spaces between its words
+    // stay as characters at their places, so whoever reads the page's text again (a saved PDF)
+    // still finds the words apart.
+    std::size_t end = chunks.size();
+    if (TrimsSpaces()) {
+      while (end > 0 && IsSpace(chunks[end - 1].bytes)) --end;
+    }
+    for (std::size_t i = 0; i < end; ++i) {
+      const Chunk& p = chunks[i];
       WriteChunk(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), p.bytes, p.special, t.options,
                  clip, font);
       x += p.advance * cs;
@@ -321,16 +329,28 @@ class PageRerecorder {
     return Status::Ok();
   }
 
-  void WriteChunk(int x, int y, std::string bytes, bool special, win::DWORD options,
+  static bool IsSpace(std::string_view ch) { return ch == " " || ch == "\x81\x40"; }
+
+  // Trailing spaces draw nothing when the background is transparent and the text does not
+  // move the current position.
+  bool TrimsSpaces() const {
+    return !(state_->GetTextAlign() & win::TA_UPDATECP) && state_->GetBkMode() == win::TRANSPARENT;
+  }
+
+  // Takes text; gives it without the single-byte and full-width spaces it ends with, where
+  // they draw nothing.
+  std::string TrimTrailingSpaces(std::string bytes) const {
+    if (!TrimsSpaces()) return bytes;
+    auto chars = SplitCp932(bytes);
+    while (!chars.empty() && IsSpace(chars.back())) chars.pop_back();
+    std::size_t keep = 0;
+    for (auto c : chars) keep += c.size();
+    bytes.resize(keep);
+    return bytes;
+  }
+
+  void WriteChunk(int x, int y, const std::string& bytes, bool special, win::DWORD options,
                   const std::optional<win::RECT>& clip, const gdi::Font& font) {
-    if (!(state_->GetTextAlign() & win::TA_UPDATECP) && state_->GetBkMode() == win::TRANSPARENT) {
-      // Trailing single-byte and full-width spaces draw nothing.
-      auto chars = SplitCp932(bytes);
-      while (!chars.empty() && (chars.back() == " " || chars.back() == "\x81\x40")) chars.pop_back();
-      std::size_t keep = 0;
-      for (auto c : chars) keep += c.size();
-      bytes.resize(keep);
-    }
     if (bytes.empty()) return;
     const bool one_char = bytes.size() == 1 || (bytes.size() == 2 && IsCp932Lead(static_cast<unsigned char>(bytes[0])));
     if (one_char && options == 0 && !special) {

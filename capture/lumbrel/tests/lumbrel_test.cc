@@ -19,7 +19,9 @@
 #include "capture/lumbrel/convert.h"
 #include "capture/lumbrel/lumbrel.h"
 #include "capture/lumbrel/tests/pages.h"
+#include "capture/sarquen/rerecord.h"
 #include "pdfwriter/tests/pdf_test_util.h"
+#include "platform/gdi/emf/builder.h"
 #include "platform/gdi/surfaces.h"
 #include "platform/shm/shm.h"
 #include "platform/testing/bin_dir.h"
@@ -476,7 +478,10 @@ TEST_F(LumbrelTest, PdfTextJoinsNeighbouringCharactersAndFollowsAlignment) {
     std::string base_font = "/BaseFont /Arial";
   } cases[] = {
       {"adjacent", {{1000, 1000, 'A', 0, 0}, {1000 + wa, 1000, 'B', 0, 0}}, {"AB"}},
-      {"apart", {{1000, 1000, 'A', 0, 0}, {1000 + wa + 60, 1000, 'B', 0, 0}}, {"A", "B"}},
+      // A gap of a word space on the line is a space in the text; a far one ends the run.
+      {"a word apart", {{1000, 1000, 'A', 0, 0}, {1000 + wa + 60, 1000, 'B', 0, 0}}, {"A B"}},
+      {"far apart", {{1000, 1000, 'A', 0, 0}, {1000 + wa + 400, 1000, 'B', 0, 0}}, {"A ", "B"}},
+      {"overlapping", {{1000, 1000, 'A', 0, 0}, {1000 + wa - 20, 1000, 'B', 0, 0}}, {"A", "B"}},
       {"other line", {{1000, 1000, 'A', 0, 0}, {1000 + wa, 1100, 'B', 0, 0}}, {"A", "B"}},
       // A face the writer does not know is written in its "System" font (a Type0 font).
       {"unknown face", {{1000, 1000, 'A', 0, 0}}, {"A"}, "NoSuchFace", "/Subtype /Type0"},
@@ -499,6 +504,51 @@ TEST_F(LumbrelTest, PdfTextJoinsNeighbouringCharactersAndFollowsAlignment) {
   const std::vector<TextOp> ops = TextOps(ReadFile(pdf));
   ASSERT_EQ(ops.size(), 1u);
   EXPECT_NEAR(ops[0].x + ArialWidth("Hello") * scale, 1240 * scale, 3);
+}
+
+TEST_F(LumbrelTest, CapturedTextWithAdvancesKeepsItsWordsApartInThePdf) {
+  // A line as an application draws it with its own advances, captured (re-recorded) and
+  // saved as PDF. Liberation Serif and IPAGothic are not among the writer's fonts, whose
+  // stand-in is wider than they are.
+  struct Case {
+    const char* name;
+    const char* face;
+    std::u16string text;
+    bool gaps_only;  // no space glyphs: the words are apart by their advances alone
+  } cases[] = {
+      {"space glyphs", "Liberation Serif", u"This letter was printed", false},
+      {"gaps only", "Liberation Serif", u"Thisletterwasprinted", true},
+      {"gaps only, Japanese face", "IPAGothic", u"Thisletterwasprinted", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const win::LOGFONTW lf = gdi::MakeLogFont(c.face, -50);
+    auto measure = gdi::MemoryBitmap::Create(10, 10, 24, 300);
+    ASSERT_TRUE(measure.ok());
+    (*measure)->dc().SelectFont(gdi::Font{lf});
+    auto width = [&](std::u16string_view s) {
+      win::SIZE size{};
+      (*measure)->dc().GetTextExtentPoint32W(s, &size);
+      return size.cx;
+    };
+    // Each advance a unit wider than the face's own, as a document's layout gives them.
+    std::vector<win::LONG> dx;
+    for (char16_t ch : c.text) dx.push_back(width(std::u16string(1, ch)) + 1);
+    if (c.gaps_only) {
+      for (std::size_t end : {3, 9, 12}) dx[end] += width(u" ");  // after "This", "letter", "was"
+    }
+    emf::Writer::Options o;
+    o.device = {2480, 3508};
+    o.millimeters = {210, 297};
+    o.frame = win::RECTL{0, 0, 21000, 29700};
+    emf::MetafileBuilder b(o);
+    b.CreateFont(1, lf).SelectObject(1).SetBkMode(win::TRANSPARENT).ExtTextOutW(200, 400, c.text, 0, nullptr, dx);
+    auto captured = capture::RerecordPage(b.Build(), capture::RerecordOptions{});
+    ASSERT_TRUE(captured.ok()) << captured.status().ToString();
+    const fs::path pdf = out_ / "words.pdf";
+    ASSERT_EQ(lib_.Convert(100, pdf.string(), {TestPage{captured->bytes, testing::kA4Short, testing::kA4Long}}), 1);
+    EXPECT_THAT(RunCommand("pdftotext " + Quote(pdf) + " -").out, ::testing::HasSubstr("This letter was printed"));
+  }
 }
 
 TEST_F(LumbrelTest, FailuresLeaveNothingBehind) {

@@ -152,6 +152,13 @@ TEST(Rerecord, TextPositionsAndKinds) {
        [](emf::MetafileBuilder& b) { b.SetBkMode(win::TRANSPARENT).ExtTextOutA(5, 5, "   "); },
        {},
        0},
+      {"spaces between words kept with advances, trailing ones trimmed",
+       [](emf::MetafileBuilder& b) {
+         const std::vector<win::LONG> four = {10, 12, 14, 16};
+         b.SetBkMode(win::TRANSPARENT).ExtTextOutW(0, 0, u"a b ", 0, nullptr, four);
+       },
+       {{0, 0}, {10, 0}, {22, 0}},
+       0},
       {"trailing spaces trimmed",
        [](emf::MetafileBuilder& b) { b.SetBkMode(win::TRANSPARENT).ExtTextOutA(5, 5, "ab \x81\x40"); },
        {},
