@@ -4,6 +4,9 @@
 // poppler, record the one-bitmap page); either way the page passes through the capture
 // exports and is re-recorded and written. The counter "MB/page" is the capture file's size
 // per page. BM_Pdftoppm is poppler's own rasteriser writing the page at 200 dpi, for scale.
+// BM_PrintCapturedFourUp prints a 10-page text document captured at 600 dpi by either road,
+// opened as the client opens a capture file, four pages a sheet on a 600 dpi folder printer
+// through the engine's print path; "printed_MB" is the size of the printed PDF.
 #include <benchmark/benchmark.h>
 #include <cairo-pdf.h>
 #include <cairo.h>
@@ -16,9 +19,13 @@
 
 #include "capture/common/blocks.h"
 #include "capture/feeder/feeder.h"
+#include "client/client_doc.h"
 #include "platform/paths/paths.h"
 #include "platform/shm/shm.h"
+#include "platform/spool/folder_spooler.h"
 #include "platform/testing/temp_root.h"
+#include "printing/print_job.h"
+#include "printing/viewer_document.h"
 
 namespace {
 
@@ -64,12 +71,14 @@ void PhotoPage(cairo_t* cr) {
   cairo_surface_destroy(img);
 }
 
-std::string MakePdf(const std::string& folder, const char* name, void (*draw)(cairo_t*)) {
+std::string MakePdf(const std::string& folder, const char* name, void (*draw)(cairo_t*), int pages = 1) {
   const std::string path = folder + "/" + name + ".pdf";
   cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), kA4W, kA4H);
   cairo_t* cr = cairo_create(s);
-  draw(cr);
-  cairo_show_page(cr);
+  for (int i = 0; i < pages; ++i) {
+    draw(cr);
+    cairo_show_page(cr);
+  }
   cairo_destroy(cr);
   cairo_surface_destroy(s);
   return path;
@@ -78,7 +87,7 @@ std::string MakePdf(const std::string& folder, const char* name, void (*draw)(ca
 struct Setup {
   zv::testing::TempRoot root;
   zv::shm::SharedBlock temp_path;
-  std::string text, grey, photo;
+  std::string text, grey, photo, letter;
   Setup() {
     zv::capture::PrepareFeederProcess();  // as the feeder program does
     // The block the resident program publishes: where capture files go.
@@ -90,6 +99,7 @@ struct Setup {
     text = MakePdf(work, "text", TextPage);
     grey = MakePdf(work, "grey", GreyPage);
     photo = MakePdf(work, "photo", PhotoPage);
+    letter = MakePdf(work, "letter", TextPage, 10);
   }
 };
 
@@ -147,6 +157,75 @@ void BM_Pdftoppm(benchmark::State& state, int kind) {
 }
 BENCHMARK_CAPTURE(BM_Pdftoppm, text, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Pdftoppm, photo, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Argument: road (0 records, 1 pictures).
+void BM_PrintCapturedFourUp(benchmark::State& state) {
+  Setup& s = TheSetup();
+  const auto road = state.range(0) == 0 ? zv::capture::PdfRoad::kRecords : zv::capture::PdfRoad::kPictures;
+  zv::capture::SpoolJob job;
+  job.title = "bench";
+  job.resolution = 600;
+  const std::string tmp = s.root.str() + "/tmp";
+  for (auto& e : sfs::directory_iterator(tmp)) sfs::remove_all(e.path());
+  zv::Status st = zv::capture::FeedJob(job, s.letter, road);
+  if (!st.ok()) {
+    state.SkipWithError(st.ToString().c_str());
+    return;
+  }
+  // The capture file, opened as the client opens it (and removes it).
+  std::string capture;
+  for (auto& e : sfs::directory_iterator(tmp)) {
+    if (zv::client::IsCaptureFileName(e.path().string())) capture = e.path().string();
+  }
+  if (capture.empty()) {
+    state.SkipWithError("no capture file");
+    return;
+  }
+  const double capture_mb = static_cast<double>(sfs::file_size(capture)) / 1e6;
+  zv::client::ClientDocument doc;
+  if (!doc.OnOpenDocument(capture, "bench", nullptr) || doc.GetAllPage() != 10) {
+    state.SkipWithError("the capture file did not open with its 10 pages");
+    return;
+  }
+
+  zv::spool::FolderSpooler spooler;
+  zv::spool::FolderPrinter printer = zv::spool::StandardFolderPrinter("Office600");
+  printer.caps.default_resolution = {600, 600};
+  if (!spooler.AddPrinter(printer).ok()) {
+    state.SkipWithError("no printer");
+    return;
+  }
+  zv::printing::ViewerPrintDocument print_doc(doc.viewer());
+  zv::printing::PrintJobSpec order;
+  order.printer = "Office600";
+  order.document_name = "bench";
+  order.layout_mode = zv::printing::kModeFourByColumn;
+  order.sheet.separators = 0;
+  double printed = 0;
+  std::int64_t sides = 0;
+  for (auto _ : state) {
+    zv::printing::PrintOutcome out =
+        zv::printing::RunPrintJob(spooler, print_doc, order, zv::printing::PrinterSurfaces(), nullptr);
+    if (out.code != zv::printing::kPrintOk) {
+      state.SkipWithError(out.detail.c_str());
+      return;
+    }
+    sides += out.sides;
+    state.PauseTiming();
+    auto pdf = spooler.JobDocumentPath("Office600", out.job_id);
+    if (pdf.ok()) printed += static_cast<double>(sfs::file_size(*pdf));
+    if (!spooler.CancelJob("Office600", out.job_id).ok()) {
+      state.SkipWithError("the printed job could not be cancelled");
+      return;
+    }
+    state.ResumeTiming();
+  }
+  const auto n = static_cast<double>(state.iterations());
+  state.counters["capture_MB"] = capture_mb;
+  state.counters["printed_MB"] = printed / 1e6 / n;
+  state.counters["sheets"] = static_cast<double>(sides) / n;
+}
+BENCHMARK(BM_PrintCapturedFourUp)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 }  // namespace
 
