@@ -182,7 +182,7 @@ void BM_PrintCapturedFourUp(benchmark::State& state) {
     return;
   }
   const double capture_mb = static_cast<double>(sfs::file_size(capture)) / 1e6;
-  zv::client::ClientDocument doc;
+  zv::client::COstraneDoc doc;
   if (!doc.OnOpenDocument(capture, "bench", nullptr) || doc.GetAllPage() != 10) {
     state.SkipWithError("the capture file did not open with its 10 pages");
     return;
