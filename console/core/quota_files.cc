@@ -1,6 +1,7 @@
 #include "console/core/quota_files.h"
 
 #include "client/printer_list.h"
+#include "engine/core/account_owner.h"
 #include "engine/rules/quota_file.h"
 #include "engine/rules/quota_period.h"
 #include "platform/base/ascii.h"
@@ -58,7 +59,16 @@ Status WriteQuotaFile(CRegistryConfig& config, const std::string& name, int32_t 
     v.page_count_color = count(color_count);
     v.page_count = count(mono_count);
   }
-  return fs::WriteFileAtomic(*full, engine::ComposeQuotaText(v));
+  // An account's quota file is its own, readable by it alone, as the engine writes it; the
+  // period file is everyone's.
+  std::optional<fs::Ownership> owner;
+  if (!period_file) {
+    int32_t check = 1;
+    if (!config.GetCheckRequestOwner(&check)) check = 1;
+    owner = engine::AccountFilesOwner(check, name);
+  }
+  return fs::WriteFileAtomic(*full, engine::ComposeQuotaText(v), 0644, fs::Durability::kSynced,
+                             owner ? &*owner : nullptr);
 }
 
 }  // namespace

@@ -59,6 +59,8 @@ class CRegistryConfig {
   bool GetSenderMailAddress(std::string* v) { return Text("SenderMailAddress", v); }
   bool SetSenderMailAddress(const std::string& v) { return SetText("SenderMailAddress", v); }
   bool GetWeekFlag(int32_t* v) { return Number("WeekFlag", v); }
+  // Whether request owners are checked and answer files handed to their accounts.
+  bool GetCheckRequestOwner(int32_t* v) { return Number("CheckRequestOwner", v); }
 
   // Three flags from bits 1, 2, 4 (mail the user, mail the administrator, refuse); a flag
   // is stored only when it is exactly 1.

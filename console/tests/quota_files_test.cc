@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "platform/fs/files.h"
@@ -72,6 +75,41 @@ TEST_F(QuotaFilesTest, BytesPerMode) {
         WriteLimitAnswerFiles(settings_, c.name, 20, 50, c.mode, c.color_count, c.mono_count, period, 20260415, &sink_);
     ASSERT_TRUE(s.ok()) << c.name << ": " << s.ToString();
     EXPECT_EQ(Read(c.file), c.bytes) << c.name;
+  }
+  EXPECT_TRUE(sink_.shown.empty());
+}
+
+// An account's quota file is readable by that account alone, as the engine writes it: the
+// console runs as root, and a file of root's with mode 0644 would show every user's quota.
+// "root" is the one account every machine's NSS knows.
+TEST_F(QuotaFilesTest, AnAccountsQuotaFileIsItsOwn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "handing files to an account needs root";
+  auto key = registry::Key::Open(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
+  struct Case {
+    const char* name;
+    QuotaWriteMode mode;
+    int check;  // -1: "CheckRequestOwner" missing
+    const char* file;
+    mode_t want;
+  } cases[] = {
+      {"root", QuotaWriteMode::kUser, -1, "root-.ans", 0600},
+      {"ROOT", QuotaWriteMode::kCounts, 1, "ROOT-.ans", 0600},
+      {"root", QuotaWriteMode::kUser, 0, "root-.ans", 0644},
+      {"zv-no-such-account", QuotaWriteMode::kUser, 1, "zv-no-such-account-.ans", 0644},
+      {"Aperiod", QuotaWriteMode::kPeriod, 1, "Aperiod.prd", 0644},
+  };
+  for (const auto& c : cases) {
+    if (c.check < 0) {
+      (void)key.DeleteValue("CheckRequestOwner");
+    } else {
+      ASSERT_TRUE(key.SetDword("CheckRequestOwner", static_cast<uint32_t>(c.check)).ok());
+    }
+    ASSERT_TRUE(WriteLimitAnswerFiles(settings_, c.name, 20, 50, c.mode, 0, 0, std::nullopt, 20260415, &sink_).ok())
+        << c.name;
+    struct stat st {};
+    ASSERT_EQ(::lstat((result_ + "/" + c.file).c_str(), &st), 0) << c.file;
+    EXPECT_EQ(st.st_mode & 07777, c.want) << c.name << " check " << c.check;
+    EXPECT_EQ(st.st_uid, 0u) << c.name;
   }
   EXPECT_TRUE(sink_.shown.empty());
 }

@@ -13,7 +13,11 @@ Result<accounts::Account> FindMachineAccount(const std::string& account) {
 }
 
 std::optional<fs::Ownership> AccountFilesOwner(const EngineSettings& settings, const std::string& account) {
-  if (!settings.CheckRequestOwner) return std::nullopt;
+  return AccountFilesOwner(settings.CheckRequestOwner, account);
+}
+
+std::optional<fs::Ownership> AccountFilesOwner(int32_t check, const std::string& account) {
+  if (!check) return std::nullopt;
   auto found = FindMachineAccount(account);
   if (!found.ok()) return std::nullopt;
   return fs::Ownership{static_cast<uid_t>(found->uid), static_cast<gid_t>(found->gid), 0600};

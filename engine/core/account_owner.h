@@ -26,6 +26,9 @@ Result<accounts::Account> FindMachineAccount(const std::string& account);
 // files are handed to (the machine account, mode 0600). Nothing where the check is off or
 // the machine does not know the account: the files are then written as ever.
 std::optional<fs::Ownership> AccountFilesOwner(const EngineSettings& settings, const std::string& account);
+// As above, for a writer that reads "CheckRequestOwner" itself (the console): `check` is
+// that setting (missing: 1).
+std::optional<fs::Ownership> AccountFilesOwner(int32_t check, const std::string& account);
 
 // Takes the settings, the account a request names and the owner of its request file; gives
 // Ok when that owner may ask for the account: root, the machine account itself (or an
