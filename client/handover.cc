@@ -75,6 +75,12 @@ Result<int> PlaceRequest(const std::string& request_folder, const std::string& t
   return Status::Busy("all request slots are taken");
 }
 
+bool ServerEngineRunning(const ClientConfig& config) {
+  auto requests = config.RequestFolder();
+  std::error_code ec;
+  return requests.ok() && fsys::exists(*requests + "/Wakeup.inf", ec);
+}
+
 HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t>& packed, RequestOrder order,
                            Prompt* prompt, const HandOverOptions& options) {
   HandOverResult r;
@@ -92,7 +98,7 @@ HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t
   auto results = config.ResultFolder();
   if (!requests.ok() || !jobs.ok() || !results.ok()) return fail("server folders: " + requests.status().ToString());
   std::error_code ec;
-  if (!fsys::exists(*requests + "/Wakeup.inf", ec)) {
+  if (!ServerEngineRunning(config)) {
     r.outcome = HandOverResult::kNotRunning;
     show(kServerNotRunningText, kPrintErrorTitle, PromptIcon::kStop);
     return r;

@@ -63,6 +63,10 @@ struct HandOverOptions {
   std::chrono::milliseconds lock_limit{30000};
 };
 
+// Takes the client configuration (with a server); gives true when the server's engine runs:
+// "Wakeup.inf" lies in its request folder. False when the folder cannot be named either.
+bool ServerEngineRunning(const ClientConfig& config);
+
 // Hands a packed job document (its bytes) and the request over to the server of `config`:
 // checks "Wakeup.inf" (kNotRunning with its message), creates the job file name, writes the
 // document there, deletes the earlier answer "<account>-<machine>.ans", composes the

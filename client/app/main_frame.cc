@@ -886,6 +886,17 @@ void CMainFrame::Print() {
       return;
     }
   }
+  // With a server whose engine does not run, nothing is saved or started: the user is told
+  // and the job stays as it is.
+  if (config_.has_server() && !ServerEngineRunning(config_)) {
+    if (isHidden()) {
+      options_.auto_print = false;
+      show();
+    }
+    options_.prompt->Show(kServerNotRunningText, kPrintErrorTitle, PromptIcon::kStop);
+    emit printFinished(PrintOutcome::kFailed);
+    return;
+  }
   printing_ = true;
   EnableJobEditButtons(false);
   if (auto* b = findChild<QPushButton*>(Id(1002))) {
