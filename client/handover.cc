@@ -75,10 +75,17 @@ Result<int> PlaceRequest(const std::string& request_folder, const std::string& t
   return Status::Busy("all request slots are taken");
 }
 
+namespace {
+// Takes the server's request folder; gives true when the engine's "Wakeup.inf" lies there.
+bool EngineRunningIn(const std::string& requests) {
+  std::error_code ec;
+  return fsys::exists(requests + "/Wakeup.inf", ec);
+}
+}  // namespace
+
 bool ServerEngineRunning(const ClientConfig& config) {
   auto requests = config.RequestFolder();
-  std::error_code ec;
-  return requests.ok() && fsys::exists(*requests + "/Wakeup.inf", ec);
+  return requests.ok() && EngineRunningIn(*requests);
 }
 
 HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t>& packed, RequestOrder order,
@@ -97,8 +104,7 @@ HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t
   auto jobs = config.JobsFolder();
   auto results = config.ResultFolder();
   if (!requests.ok() || !jobs.ok() || !results.ok()) return fail("server folders: " + requests.status().ToString());
-  std::error_code ec;
-  if (!ServerEngineRunning(config)) {
+  if (!EngineRunningIn(*requests)) {
     r.outcome = HandOverResult::kNotRunning;
     show(kServerNotRunningText, kPrintErrorTitle, PromptIcon::kStop);
     return r;

@@ -864,7 +864,10 @@ class RecordsDev final : public OutputDev {
   }
 
   void AddClipGlyph(GfxState* state, double x, double y, CharCode code) {
+    const std::size_t before = clip_path_.size();
     GlyphPath(state, x, y, code, &clip_path_, &clip_types_);
+    // Clipping text becomes records too: a page of it counts against the page's byte limit.
+    Spend((clip_path_.size() - before) * 5);
   }
 
   // ---- text runs ----
@@ -883,14 +886,9 @@ class RecordsDev final : public OutputDev {
     } else if (run_.wide) {
       charset = win::DEFAULT_CHARSET;
     }
-    // The face is chosen once per font and kind of text (fontconfig is slow).
-    const std::pair<GfxFont*, bool> key{font, charset == win::SHIFTJIS_CHARSET};
-    auto known = faces_.find(key);
-    if (known == faces_.end()) {
-      std::string chosen = face.empty() ? FallbackFace(font, key.second, NamedFace(font)) : face;
-      known = faces_.emplace(key, std::move(chosen)).first;
-    }
-    face = known->second;
+    // No installed face of the font's own: one of the same kind (InstalledFaceOf keeps the
+    // fontconfig answer per font, so this costs no look-up).
+    if (face.empty()) face = FallbackFace(font, charset == win::SHIFTJIS_CHARSET, NamedFace(font));
     // Vertical writing names the face's vertical form, as applications do; each glyph is
     // drawn upright at its own place, so the player need not turn glyphs for it.
     if (run_.vertical) face = "@" + face;
@@ -1189,7 +1187,6 @@ class RecordsDev final : public OutputDev {
   std::vector<win::POINT> clip_path_;
   std::vector<win::BYTE> clip_types_;
   std::map<std::string, int> advances_;
-  std::map<std::pair<GfxFont*, bool>, std::string> faces_;
   std::set<GfxFont*> seen_fonts_;
   std::vector<std::shared_ptr<GfxFont>> held_fonts_;
   std::map<GfxFont*, std::string> installed_faces_;

@@ -713,6 +713,7 @@ void _CPrtSet::Load(const ClientSettings& s) {
   copies_->setText(QString::number(s.copies >= 1 && s.copies <= 100 ? s.copies : 1));
   collate_->setChecked(s.collate != 0);
   dup_check_->setChecked(s.dup_check != 0);
+  own_dup_check_ = s.dup_check != 0;
 }
 
 void _CPrtSet::Store(ClientSettings* s) const {
@@ -722,6 +723,12 @@ void _CPrtSet::Store(ClientSettings* s) const {
 }
 
 void _CPrtSet::SetDlgDuplication(int mode) {
+  if (mode == 1) {
+    // Back to the user's decision: the box shows the user's own choice again.
+    if (!dup_check_->isEnabled()) dup_check_->setChecked(own_dup_check_);
+  } else if (dup_check_->isEnabled()) {
+    own_dup_check_ = dup_check_->isChecked();
+  }
   dup_check_->setEnabled(mode == 1);
   if (mode != 1) dup_check_->setChecked(true);
 }

@@ -225,6 +225,7 @@ class _CPrtSet : public QWidget {
   QLineEdit* copies_ = nullptr;
   QCheckBox* collate_ = nullptr;
   QCheckBox* dup_check_ = nullptr;
+  bool own_dup_check_ = false;  // the user's choice, kept while the server decides
 };
 
 }  // namespace zv::client::app

@@ -455,10 +455,17 @@ class PageRecorder final : public DeviceContext {
   // Keeps a device rectangle, grown by a pixel each way for the rounding of its edges and cut
   // to the clip.
   void TouchDevice(RECT r) {
+    if (whole_page_) return;  // the page is one picture already
     const RECT clip = state_->DeviceClipBox();
     r = {std::max(r.left - 1, clip.left), std::max(r.top - 1, clip.top), std::min(r.right + 1, clip.right),
          std::min(r.bottom + 1, clip.bottom)};
     if (r.left < r.right && r.top < r.bottom) areas_.push_back(r);
+    // A page of very many raster operations becomes one picture anyway; stop collecting
+    // before merging the areas costs more than drawing the whole page.
+    if (areas_.size() > kMostAreas) {
+      whole_page_ = true;
+      areas_.clear();
+    }
   }
   static int DibWidth(const Dib& d) {
     auto h = win::LoadRecord<win::BITMAPINFOHEADER>(d.info);
@@ -481,6 +488,7 @@ class PageRecorder final : public DeviceContext {
   cairo_surface_t* probe_;
   std::unique_ptr<detail::CairoDC> state_;
   std::vector<Call> calls_;
+  static constexpr size_t kMostAreas = 256;
   std::vector<RECT> areas_;
   bool whole_page_ = false;
 };

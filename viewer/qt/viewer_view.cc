@@ -575,7 +575,7 @@ int CViewerView::SetZoom(int zoom, int anchor_x, int anchor_y) {
     // Whole-page mode shows a sheet whole: the current sheet starts at the top rather than
     // the anchor's point staying put, which would cut the sheet in two.
     if (zoom_mode_ == view::kWholePage && layout_.rows > 0)
-      target = std::clamp(old_row, 0, layout_.rows - 1) * (page_h_ + 4);
+      target = view::RowPosition(std::clamp(old_row, 0, layout_.rows - 1), page_h_, layout_.vertical);
     vpos_ = old_v;  // ScrollTo measures the move from here
     ScrollTo(-1, target);
   }

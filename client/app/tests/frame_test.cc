@@ -1357,6 +1357,29 @@ TEST_F(FrameTest, PageEditMenuEditsThePagesAndTheRequestFollows) {
   QCoreApplication::processEvents();  // the check of the click without a menu ends
 }
 
+// While a server checks for duplicates the box is checked and greyed; back to local printing
+// it shows, and stores, the user's own choice again.
+TEST_F(FrameTest, TheDuplicateBoxKeepsTheUsersChoiceAcrossAServer) {
+  for (int own : {0, 1}) {
+    _CPrtSet page;
+    ClientSettings s;
+    s.dup_check = own;
+    page.Load(s);
+    page.SetDlgDuplication(0);
+    auto* box = page.findChild<QCheckBox*>("1033");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isChecked());
+    EXPECT_FALSE(box->isEnabled());
+    page.SetDlgDuplication(1);
+    EXPECT_EQ(box->isChecked(), own == 1) << own;
+    EXPECT_TRUE(box->isEnabled());
+    ClientSettings back;
+    back.dup_check = 1 - own;
+    page.Store(&back);
+    EXPECT_EQ(back.dup_check, own);
+  }
+}
+
 TEST_F(FrameTest, PrintChecksEmptyListRangeAndDuplicates) {
   // An empty job list ends the program and prints nothing.
   WritePrinters({"P"});
