@@ -573,6 +573,7 @@ class PrintProgressRelay : public printing::PrintJobObserver {
 }  // namespace
 
 void CMainFrame::LoadPrintersAsync() {
+  printers_pending_ = true;
   // printers.lst may lie on the server's share, and gathering the installed printers may
   // take long: both run off the window thread.
   std::string path = config_.app_path + "/printers.lst";
@@ -649,7 +650,13 @@ void CMainFrame::SetPrinterEntries(std::vector<PrinterEntry> printers) {
     SetPaper(settings_.paper_size);
     if (options_.status) options_.status->OnStartUp(selected_address());
   }
+  printers_pending_ = false;
   emit printersLoaded();
+  // A print asked for while the list was still being read runs now, against the list.
+  if (print_when_loaded_) {
+    print_when_loaded_ = false;
+    QTimer::singleShot(0, this, &CMainFrame::Print);
+  }
 }
 
 void CMainFrame::FillPapers() {
@@ -854,6 +861,12 @@ void CMainFrame::Print() {
   trace_.Trace("CMainFrame::OnDbbOk IN");
   if (printing_ || !config_ok_) {
     emit printFinished(PrintOutcome::kNothing);
+    return;
+  }
+  // The printers are still being read (an unattended start prints at once): the printer
+  // check would refuse a list that is only late, so the print waits for the list.
+  if (printers_pending_) {
+    print_when_loaded_ = true;
     return;
   }
   // Nothing to print: the program ends.

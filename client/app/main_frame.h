@@ -374,6 +374,8 @@ class CMainFrame : public QMainWindow {
   QTimer* answer_timer_ = nullptr;
   ProgressDialog* progress_ = nullptr;
   int progress_total_ = 0;         // the total of the last printer gathering
+  bool printers_pending_ = false;  // a printer list is being read on a worker
+  bool print_when_loaded_ = false; // a print waits for that list
   ProgressModel print_progress_;  // the progress window while a local run prints
   bool topmost_ = false;
   bool ending_ = false;  // EndProgram closes: no question about the jobs listed

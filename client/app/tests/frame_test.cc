@@ -607,6 +607,25 @@ TEST_F(FrameTest, LocalPrintingShowsTheClientsResultAndEndsOnlyWhenPrinted) {
   EXPECT_EQ(prompt_.shown.back().title, "印刷実行");
 }
 
+// An unattended start presses Print before the printer list is read: the print waits for
+// the list rather than being refused for a printer that is only late.
+TEST_F(FrameTest, APrintBeforeThePrinterListIsReadWaitsForIt) {
+  spool::FolderSpooler spooler;
+  InstallOffice(spooler);
+  WritePrinters({"Office"});
+  prompt_.shown.clear();
+  bool closed = false;
+  auto f = MakeRunner(&closed);
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQe.tmp", 1), "/n", "early"})));
+  QSignalSpy done(f.get(), &CMainFrame::printFinished);
+  // No event has run yet, so the worker's list cannot have arrived.
+  f->Print();
+  EXPECT_EQ(done.count(), 0);
+  ASSERT_TRUE(done.count() > 0 || done.wait(60000));
+  EXPECT_EQ(done.at(0).at(0).value<PrintOutcome>(), PrintOutcome::kPrinted);
+  for (const auto& shown : prompt_.shown) EXPECT_NE(shown.title, kPrinterErrorTitle) << shown.text;
+}
+
 TEST_F(FrameTest, LocalListFollowsTheInstalledPrinters) {
   spool::FolderSpooler spooler;
   for (const char* n : {"Office", "Annex", "Zelvora"})
