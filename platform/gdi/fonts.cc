@@ -508,8 +508,9 @@ struct FallbackFaces::Impl {
   std::unordered_map<std::uint32_t, std::vector<std::uint16_t>> blocks;
 
   // Every installed face in fontconfig's order for the family (and for Japanese characters a
-  // Japanese face of its kind before it), weight and slant, without the family itself and
-  // without faces that add no character to those before them.
+  // Japanese face of its kind before it), weight and slant, without faces that add no
+  // character to those before them. The family's own other files stay: a character its
+  // regular face lacks may be in its bold one.
   const Sorted& SortedFor(bool for_japanese) {
     std::unique_ptr<Sorted>& slot = for_japanese ? japanese : latin;
     if (slot) return *slot;
@@ -530,7 +531,6 @@ struct FallbackFaces::Impl {
         continue;
       }
       std::string f(reinterpret_cast<const char*>(name));
-      if (f == family) continue;
       // Drawn from this very file: another file of the family may lack the character (DejaVu
       // Serif has its mathematical letters in the bold file only).
       FcPattern* ready = FcFontRenderPrepare(nullptr, pat, set->fonts[i]);

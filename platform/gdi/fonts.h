@@ -56,8 +56,8 @@ class FallbackFaces {
     FcPattern* pattern = nullptr;
   };
 
-  // The `skip`+1-th face (other than the family's own) that has `c`; nullptr when there is
-  // none, and for private-use characters, whose meaning belongs to one font.
+  // The `skip`+1-th face that has `c`; nullptr when there is none, and for private-use
+  // characters, whose meaning belongs to one font.
   const Face* FaceFor(char32_t c, int skip = 0) const;
 
  private:

@@ -132,6 +132,8 @@ TEST(FontsTest, CharactersAFaceLacksComeFromAFaceOfItsKind) {
       {"Arial", win::FW_NORMAL, U'✓', "DejaVu Sans"},
       {"Courier New", win::FW_NORMAL, U'✓', "DejaVu Sans Mono"},
       {"Times New Roman", win::FW_NORMAL, U'𝐀', "DejaVu Serif"},
+      // ... from another file of the family itself first (DejaVu Serif has 𝐀 in bold only).
+      {"DejaVu Serif", win::FW_NORMAL, U'𝐀', "DejaVu Serif"},
       {"ＭＳ Ｐゴシック", win::FW_NORMAL, U'ﬁ', "DejaVu Sans"},
       // Private-use characters mean something else in every face.
       {"Arial", win::FW_NORMAL, U'\uF021', nullptr},
