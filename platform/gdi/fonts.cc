@@ -127,6 +127,8 @@ constexpr Entry kTable[] = {
     // Latin sans face (Century Gothic, Franklin Gothic); a Japanese family's name says it is one.
     // Fixed-pitch Japanese families are those without "P" (or "S", semi-proportional) of the
     // makers that give both; every other Japanese face is proportional.
+    {"hg*楷書*pro", kPMincho},
+    {"hg*pro", kPGothic},
     {"hgp*明朝*", kPMincho},
     {"hgp*mincho*", kPMincho},
     {"hgs*明朝*", kPMincho},
@@ -187,6 +189,19 @@ constexpr Entry kTable[] = {
     {"源ノ角*", kPGothic},
     {"osaka*", kPGothic},
     {"kochi*", kPGothic},
+    // Chinese and Korean faces: their Han characters from the Japanese face of their kind.
+    {"simsun*", kPMincho},
+    {"nsimsun*", kMincho},
+    {"pmingliu*", kPMincho},
+    {"*mingliu*", kMincho},
+    {"batang*", kPMincho},
+    {"gungsuh*", kMincho},
+    {"simhei*", kPGothic},
+    {"*yahei*", kPGothic},
+    {"*jhenghei*", kPGothic},
+    {"malgun*", kPGothic},
+    {"gulim*", kPGothic},
+    {"dotum*", kPGothic},
     // Latin names: fixed pitch, then sans (before serif: "Century Gothic", "PT Sans Serif"),
     // then serif. TeX's Computer Modern names (cmr10, cmss10, cmtt10) by their prefixes.
     {"monotype*", kSerif},
@@ -200,7 +215,9 @@ constexpr Entry kTable[] = {
     {"ocr*", kMono},
     {"cmtt*", kMono},
     {"sftt*", kMono},
+    {"*lucidabright*", kSerif},
     {"*sans*", kSans},
+    {"*lucida*", kSans},
     {"*gothic*", kSans},
     {"*grotesk*", kSans},
     {"*grotesque*", kSans},
@@ -246,6 +263,7 @@ constexpr Entry kTable[] = {
     {"*rockwell*", kSerif},
     {"*charter*", kSerif},
     {"*perpetua*", kSerif},
+    {"sitka*", kSerif},
     {"cm*", kSerif},
     {"sfrm*", kSerif},
 };

@@ -55,6 +55,10 @@ TEST(FontsTest, FacesMapToInstalledFamilies) {
       {"Noto Sans CJK JP", 0, 0, "IPAPGothic", false},
       {"IPAexGothic", 128, 0, "IPAPGothic", true},
       {"源ノ明朝", 128, 0, "IPAPMincho", false},
+      {"HG丸ｺﾞｼｯｸM-PRO", 128, 0, "IPAPGothic", false},
+      // Chinese and Korean faces draw their Han characters in the Japanese face of their kind.
+      {"Malgun Gothic", 129, 0, "IPAPGothic", false},
+      {"SimSun", 0, 0, "IPAPMincho", false},
       // Latin faces of any name: a Latin face of their kind, whatever the character set.
       {"arial", 0, 0, "Liberation Sans", true},
       {"Times New Roman", 0, 0, "Liberation Serif", true},
@@ -69,6 +73,7 @@ TEST(FontsTest, FacesMapToInstalledFamilies) {
       {"Georgia", 0, win::FF_SWISS, "Liberation Serif", false},
       {"Trebuchet MS", 0, win::FF_ROMAN, "Liberation Sans", false},
       {"Monotype Corsiva", 0, 0, "Liberation Serif", false},
+      {"Lucida Bright", 128, 0, "Liberation Serif", false},
       {"Century", 0, 0, "Liberation Serif", true},
       {"Century Schoolbook", 0, 0, "Liberation Serif", true, "C059"},
       {"Book Antiqua", 0, 0, "Liberation Serif", true, "P052"},
