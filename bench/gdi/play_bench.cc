@@ -4,7 +4,9 @@
 // a letter (text in several faces, a table, a logo of shapes) and a report recorded in
 // MM_LOMETRIC (a chart with hatched and dashed shapes, a photograph reduced in HALFTONE mode,
 // a table, text), and a clipping-heavy catalogue page of masked pictures. BM_PlayClippedPageSampled
-// plays the catalogue with its pictures sampled instead of reduced. BM_PlayerVsPdftoppm plays the whole set and, in the same run, renders a PDF
+// plays the catalogue with its pictures sampled instead of reduced. BM_PlayLinkedTextPage plays
+// a text page whose Latin faces lack most of its characters (Japanese, Cyrillic, symbols), each
+// drawn from another installed face. BM_PlayerVsPdftoppm plays the whole set and, in the same run, renders a PDF
 // of the same pages made by the printer surface with `pdftoppm -r 200`, and reports both
 // rates and their ratio. BM_ClearPage / BM_MemsetPage compare a whole-page solid fill with a
 // memset of the page's bytes.
@@ -308,6 +310,42 @@ void BM_PlayPage(benchmark::State& state) {
   state.counters["page_bytes"] = double(page.bytes.size());
 }
 BENCHMARK(BM_PlayPage)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+
+// A text page whose faces lack most of its characters: Japanese, Cyrillic and symbols in Latin
+// faces, each drawn from an installed face that has it.
+std::vector<std::uint8_t> LinkedTextPage() {
+  PageRecording p;
+  MetafileRecorder& rec = *p.rec;
+  rec.SetBkMode(win::TRANSPARENT);
+  const Font fonts[] = {Font{MakeLogFont("Arial", -38)}, Font{MakeLogFont("Times New Roman", -40)},
+                        Font{MakeLogFont("Courier New", -36, win::FW_BOLD)}};
+  const std::u16string lines[] = {u"Order 0042: 見積書 株式会社ゼルボラ御中 納期は受注後二週間以内です。",
+                                  u"Счёт № 17 → оплачено ✓ Ωμέγα ①②③ 日本語の文章 Sample 123",
+                                  u"SKU-7781 カタカナとひらがな 数量 12 単価 ¥1,250 合計 ¥15,000"};
+  for (int line = 0; line < 60; ++line) {
+    rec.SelectFont(fonts[line % 3]);
+    rec.ExtTextOutW(150, 150 + line * 52, 0, nullptr, lines[line % 3], {});
+  }
+  return p.Close();
+}
+
+void BM_PlayLinkedTextPage(benchmark::State& state) {
+  static const std::vector<std::uint8_t> page = LinkedTextPage();
+  auto bmp = MemoryBitmap::Create(kA4W200, kA4H200, 24, 200);
+  if (page.empty() || !bmp.ok()) {
+    state.SkipWithError("cannot build the page");
+    return;
+  }
+  for (auto _ : state) {
+    Status s = PlayOnto(**bmp, page);
+    if (!s.ok()) {
+      state.SkipWithError(s.ToString().c_str());
+      return;
+    }
+  }
+  state.counters["pages_per_s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_PlayLinkedTextPage)->Unit(benchmark::kMillisecond);
 
 // The clipped page with pictures sampled, not reduced by combining pixels.
 void BM_PlayClippedPageSampled(benchmark::State& state) {

@@ -1,6 +1,7 @@
 // The cairo-backed device context: fonts and text. Faces come from the font table
-// (fonts.h) through fontconfig and FreeType; a character the chosen face lacks is drawn
-// with the Japanese face, then with a wide Unicode face, never as an empty box.
+// (fonts.h) through fontconfig and FreeType; a character the chosen face lacks is drawn,
+// measured and printed with an installed face that has it (fontconfig's coverage, a face of
+// the same kind first, a Japanese one for Japanese characters), never as an empty box.
 #include <cairo-ft.h>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
@@ -42,31 +43,10 @@ std::map<std::string, FaceInfo>* g_faces = new std::map<std::string, FaceInfo>;
 // device contexts (pages drawn on several threads) therefore take turns here.
 std::mutex g_text_mu;
 
-const FaceInfo& GetFace(const std::string& family, int weight, bool italic) {
-  // Only a regular and a bold face exist per family here, so weights are folded to those two
-  // and share one cache entry.
-  std::string key = family + "|" + std::to_string(weight >= 600 ? 700 : 400) + (italic ? "|i" : "|r");
-  std::lock_guard<std::mutex> lock(g_faces_mu);
-  auto it = g_faces->find(key);
-  if (it != g_faces->end()) return it->second;
-  FcPattern* pat = FcPatternCreate();
-  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
-  FcPatternAddInteger(pat, FC_WEIGHT, weight >= 600 ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-  FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
-  FcDefaultSubstitute(pat);
-  FcResult res;
-  FcPattern* match = FcFontMatch(nullptr, pat, &res);
-  FcPatternDestroy(pat);
+// The metrics Windows uses, read from the face's tables.
+FaceInfo MakeFaceInfo(cairo_font_face_t* face) {
   FaceInfo info;
-  if (match) {
-    info.face = cairo_ft_font_face_create_for_pattern(match);
-    FcPatternDestroy(match);
-  } else {
-    info.face = cairo_toy_font_face_create(family.c_str(), italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
-                                           weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-  }
-  // Read the metrics Windows uses from the face's tables.
+  info.face = face;
   cairo_matrix_t fm, ctm;
   cairo_matrix_init_scale(&fm, 1000, 1000);
   cairo_matrix_init_identity(&ctm);
@@ -92,7 +72,40 @@ const FaceInfo& GetFace(const std::string& family, int weight, bool italic) {
     cairo_ft_scaled_font_unlock_face(sf);
   }
   cairo_scaled_font_destroy(sf);
-  return g_faces->emplace(key, info).first->second;
+  return info;
+}
+
+const FaceInfo& GetFace(const std::string& family, int weight, bool italic) {
+  // Only a regular and a bold face exist per family here, so weights are folded to those two
+  // and share one cache entry.
+  std::string key = family + "|" + std::to_string(weight >= 600 ? 700 : 400) + (italic ? "|i" : "|r");
+  std::lock_guard<std::mutex> lock(g_faces_mu);
+  auto it = g_faces->find(key);
+  if (it != g_faces->end()) return it->second;
+  FcPattern* pat = FamilyRequest(family, weight, italic);
+  FcResult res;
+  FcPattern* match = FcFontMatch(nullptr, pat, &res);
+  FcPatternDestroy(pat);
+  cairo_font_face_t* face;
+  if (match) {
+    face = cairo_ft_font_face_create_for_pattern(match);
+    FcPatternDestroy(match);
+  } else {
+    face = cairo_toy_font_face_create(family.c_str(), italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
+                                      weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+  }
+  return g_faces->emplace(key, MakeFaceInfo(face)).first->second;
+}
+
+// The face of a fallback font (kept for the process, as the fallback faces are).
+std::map<const FcPattern*, FaceInfo>* g_fallback_faces = new std::map<const FcPattern*, FaceInfo>;
+
+const FaceInfo& GetFallbackFace(const FallbackFaces::Face& f) {
+  std::lock_guard<std::mutex> lock(g_faces_mu);
+  auto it = g_fallback_faces->find(f.pattern);
+  if (it != g_fallback_faces->end()) return it->second;
+  return g_fallback_faces->emplace(f.pattern, MakeFaceInfo(cairo_ft_font_face_create_for_pattern(f.pattern)))
+      .first->second;
 }
 
 unsigned long GlyphIndex(cairo_scaled_font_t* sf, char32_t c) {
@@ -103,6 +116,14 @@ unsigned long GlyphIndex(cairo_scaled_font_t* sf, char32_t c) {
   return g;
 }
 
+// Format characters (joiners, direction marks, variation selectors, the byte-order mark) that
+// take no room and draw nothing where the face has no glyph for them.
+bool DefaultIgnorable(char32_t c) {
+  return c == 0xAD || c == 0x34F || (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2060 && c <= 0x206F) || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF ||
+         (c >= 0xE0000 && c <= 0xE0FFF);
+}
+
 }  // namespace
 
 // One text call laid out in device pixels.
@@ -111,7 +132,7 @@ struct CairoDC::TextLayout {
     cairo_scaled_font_t* upright = nullptr;  // along the baseline, unrotated: advances
     cairo_scaled_font_t* drawn = nullptr;    // through the transform: drawing
   };
-  std::vector<Face> faces;  // 0: the chosen face, 1: Japanese fallback, 2: Unicode fallback
+  std::vector<Face> faces;  // 0: the chosen face, then the faces drawing characters it lacks
   std::vector<char32_t> chars;
   std::vector<int> units;  // UTF-16 units per character
   std::vector<int> face_of;
@@ -230,21 +251,35 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
     out->chars.push_back(c);
     out->units.push_back(units);
   }
-  bool proportional = !main.fixed;
+  // Characters the chosen face lacks come from the faces fontconfig gives for them; each
+  // fallback face is made once per layout.
+  const FallbackFaces* fallback = nullptr;
+  std::vector<const FallbackFaces::Face*> face_source;  // of faces[1...]
   for (char32_t c : out->chars) {
     int fi = 0;
     unsigned long g = GlyphIndex(out->faces[0].upright, c);
-    if (g == 0 && c >= 0x20) {
-      // Fall back: the Japanese face, then the wide Unicode face.
-      const char* fams[2] = {JapaneseFallbackFamily(proportional), UnicodeFallbackFamily()};
-      for (int k = 0; k < 2 && g == 0; ++k) {
-        while (int(out->faces.size()) < k + 2) {
-          out->faces.push_back(make(GetFace(fams[out->faces.size() - 1], lf.lfWeight, lf.lfItalic)));
+    if (g == 0 && c >= 0x20 && !DefaultIgnorable(c)) {
+      if (!fallback) fallback = &FallbackFacesFor(choice, lf.lfWeight, lf.lfItalic, main.fixed);
+      // A face that has the character by fontconfig's account but gives no glyph gives way to
+      // the next one.
+      for (int k = 0; k < 3 && g == 0; ++k) {
+        const FallbackFaces::Face* source = fallback->FaceFor(c, k);
+        if (!source) break;
+        auto at = std::find(face_source.begin(), face_source.end(), source);
+        const int idx = int(at - face_source.begin()) + 1;
+        if (at == face_source.end()) {
+          TextLayout::Face f = make(GetFallbackFace(*source));
+          out->faces.push_back(f);
+          face_source.push_back(source);
+          if (cairo_scaled_font_status(f.upright) != CAIRO_STATUS_SUCCESS ||
+              cairo_scaled_font_status(f.drawn) != CAIRO_STATUS_SUCCESS) {
+            continue;
+          }
         }
-        unsigned long g2 = GlyphIndex(out->faces[k + 1].upright, c);
+        const unsigned long g2 = GlyphIndex(out->faces[size_t(idx)].upright, c);
         if (g2 != 0) {
           g = g2;
-          fi = k + 1;
+          fi = idx;
         }
       }
     }
@@ -253,7 +288,7 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
     cairo_glyph_t gl{g, 0, 0};
     cairo_text_extents_t ext;
     cairo_scaled_font_glyph_extents(out->faces[fi].upright, &gl, 1, &ext);
-    out->adv.push_back(c < 0x20 ? 0.0 : ext.x_advance);
+    out->adv.push_back(c < 0x20 || (g == 0 && DefaultIgnorable(c)) ? 0.0 : ext.x_advance);
   }
   cairo_font_options_destroy(opt);
   return true;

@@ -10,6 +10,7 @@
 #include "platform/gdi/player.h"
 #include "platform/gdi/recorder/recorder.h"
 #include "platform/gdi/surfaces.h"
+#include "platform/gdi/testing/installed_family.h"
 
 namespace zv::gdi {
 namespace {
@@ -84,21 +85,6 @@ int RunRight(const MemoryBitmap& b, int x, int y) {
   return n;
 }
 
-bool Installed(const char* family) {
-  FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>(family));
-  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
-  FcDefaultSubstitute(pat);
-  FcResult res;
-  FcPattern* match = FcFontMatch(nullptr, pat, &res);
-  FcPatternDestroy(pat);
-  bool found = false;
-  FcChar8* name = nullptr;
-  if (match && FcPatternGetString(match, FC_FAMILY, 0, &name) == FcResultMatch) {
-    found = std::string(reinterpret_cast<const char*>(name)) == family;
-  }
-  if (match) FcPatternDestroy(match);
-  return found;
-}
 
 TEST(DrawingRulesTest, InstalledFamiliesNamedByFaceAreDrawnInThem) {
   enum Kind { kSerif, kSans, kMono };
@@ -120,7 +106,7 @@ TEST(DrawingRulesTest, InstalledFamiliesNamedByFaceAreDrawnInThem) {
       {"IPAPGothic", "IPAPGothic", kSans},
   };
   for (const Case& c : cases) {
-    if (!Installed(c.family)) continue;  // scripts/packages.txt installs them all
+    if (!FamilyInstalled(c.family)) continue;  // scripts/packages.txt installs them all
     SCOPED_TRACE(c.face);
     auto b = NewBitmap(200, 200);
     DeviceContext& dc = b->dc();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <sstream>
 
 #include "platform/gdi/surfaces.h"
+#include "platform/testing/artifacts.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::gdi {
@@ -277,6 +279,48 @@ TEST(PrinterTest, RasterOperationsBecomePicturesOfTheAreasTheyTouch) {
     const RECT first = work.areas.front();
     const unsigned char* p = parts.at(first.left + 5, first.bottom - 5);
     EXPECT_LT(int(p[0]) + p[1] + p[2], 3 * 128);
+  }
+}
+
+// Characters the chosen faces lack are printed from faces that have them, as text: pdftotext
+// reads every one back, upright and turned lines alike.
+TEST(PrinterTest, CharactersTheFaceLacksArePrintedAsText) {
+  testing::TempRoot root;
+  const std::string pdf = (root.path() / "chars.pdf").string();
+  auto printer = PrinterSurface::Create(pdf, 100);
+  ASSERT_TRUE(printer.ok()) << printer.status().ToString();
+  auto dc = (*printer)->StartPage(827, 1169);
+  ASSERT_TRUE(dc.ok());
+  struct Line {
+    const char* face;
+    std::u16string text;
+    const char* utf8;
+    int escapement = 0;
+  };
+  const Line lines[] = {
+      {"Liberation Mono", u"Жизнь カタカナ", "Жизнь カタカナ"},
+      {"Courier New", u"Ωμέγα №→✓", "Ωμέγα №→✓"},
+      {"Times New Roman", u"𝐀𝐁 漢字", "𝐀𝐁 漢字"},
+      {"Arial", u"縦書きテスト", "縦書きテスト", 900},
+  };
+  int y = 100;
+  for (const Line& l : lines) {
+    LOGFONTW lf = MakeLogFont(l.face, -40);
+    lf.lfEscapement = lf.lfOrientation = l.escapement;
+    (*dc)->SelectFont(Font{lf});
+    ASSERT_TRUE((*dc)->TextOutW(l.escapement ? 700 : 100, l.escapement ? 1000 : y, l.text));
+    y += 80;
+  }
+  ASSERT_TRUE((*printer)->Close().ok());
+  // The printed page, for a person to look at.
+  RunCommand("pdftoppm -r 50 -png -singlefile '" + pdf + "' '" + zv::testing::ArtifactsDir() +
+             "/gdi_printed_fallback_characters' 2>&1");
+  std::string text = RunCommand("pdftotext -enc UTF-8 '" + pdf + "' - 2>&1");
+  text.erase(std::remove_if(text.begin(), text.end(), [](unsigned char c) { return std::isspace(c); }), text.end());
+  for (const Line& l : lines) {
+    std::string want = l.utf8;
+    want.erase(std::remove(want.begin(), want.end(), ' '), want.end());
+    EXPECT_NE(text.find(want), std::string::npos) << want << " in " << text;
   }
 }
 
