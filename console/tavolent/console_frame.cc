@@ -515,7 +515,12 @@ void CTavolentUserView::Fill(bool new_columns, const std::vector<int32_t>& selec
     auto* item = new QTreeWidgetItem(this);
     item->setData(0, kUidRole, row.UID);
     item->setFlags(item->flags() | Qt::ItemIsEditable);
-    for (int c = 0; c < columnCount(); ++c) item->setText(c, Q(UserCellText(row, c, limits, printer_ids_)));
+    for (int c = 0; c < columnCount(); ++c) {
+      item->setText(c, Q(UserCellText(row, c, limits, printer_ids_)));
+      // Counts stand at the right, so that their digits line up in a proportional face
+      // (whose blanks are narrower than digits).
+      if (c >= 2) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    }
     if (std::find(select.begin(), select.end(), row.UID) != select.end()) item->setSelected(true);
   }
   // The total column's text is long: a new column is widened to show it whole.
@@ -758,10 +763,10 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
       {kCmdUserDelete, "ユーザの削除", false, true, "選択されているユーザを削除します\nユーザの削除"},
       {kCmdGraph, "グラフ", false, true, "選択されているユーザの印刷枚数をグラフで表示します\nグラフ"},
       {kCmdLockToggle, "設定情報のロック", true, true, "設定情報をロックまたは解除します\n設定情報のロック"},
-      {kCmdLock, "ロック", false, false, "設定情報をロックします\nロック"},
-      {kCmdUnlock, "ロックの解除", false, false, "設定情報のロックを解除します\nロックの解除"},
-      {kCmdPassword, "パスワードの設定", false, true, "ロックのパスワードを設定します\nパスワードの設定"},
-      {kCmdThumbnail, "強制ｻﾑﾈｲﾙ印刷の設定", false, true, "強制ｻﾑﾈｲﾙ印刷の設定\nｻﾑﾈｲﾙ印刷設定"},
+      {kCmdLock, "ロック(&K)...", false, false, "設定情報をロックします\nロック"},
+      {kCmdUnlock, "ロックの解除(&U)...", false, false, "設定情報のロックを解除します\nロックの解除"},
+      {kCmdPassword, "パスワードの設定(&P)...", false, true, "ロックのパスワードを設定します\nパスワードの設定"},
+      {kCmdThumbnail, "強制ｻﾑﾈｲﾙ印刷の設定(&T)...", false, true, "強制ｻﾑﾈｲﾙ印刷の設定\nｻﾑﾈｲﾙ印刷設定"},
       {kCmdStorage, "保存フォルダの変更(&F)...", false, false, "印刷ﾛｸﾞを保存するﾌｫﾙﾀﾞを変更\n保存ﾌｫﾙﾀﾞ変更"},
       {kCmdDeleteLog, "印刷ログの削除(&D)...", false, false, "印刷ログを削除します\n印刷ログの削除"},
       {kCmdSpanStandard, "標準(&N)", true, false, "印刷制限範囲内の印刷枚数、印刷件数を表示\n標準"},
