@@ -12,7 +12,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QProcess>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSplitter>
@@ -31,8 +30,7 @@
 #include "console/tavolent/dialogs.h"
 #include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/storage_folder.h"
-#include "platform/paths/install_layout.h"
-#include "platform/process/open_file.h"
+#include "platform/help/help_page.h"
 #include "platform/spool/spool.h"
 
 namespace zv::console {
@@ -858,11 +856,6 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
     return std::make_unique<DatabaseGraphSource>(dsn, uid, pwd);
   };
   storage_dialog = [this](QWidget* owner) { RunStorageFolderDialog(owner, *ctx_.settings, *ctx_.sink); };
-  run_program = [](const std::string& program, const std::vector<std::string>& args) {
-    QStringList list;
-    for (const auto& a : args) list << Q(a);
-    return QProcess::startDetached(Q(program), list);
-  };
 }
 
 CMainFrame::~CMainFrame() {
@@ -1124,13 +1117,7 @@ void CMainFrame::ChosenSpanCommand() {
 void CMainFrame::HelpCommand() {
   std::string folder;
   ctx_.settings->GetAppPath(&folder);
-  auto data = paths::InstalledFolder(paths::kDataFolder);
-  // The administrator's guide: in the program folder when one lies there, else the one the
-  // install lays into its data folder. The same file each time, so the browser shows the
-  // page it has open. An argument vector: a folder with blanks reaches it as one argument.
-  const std::vector<std::string> open =
-      process::OpenFileCommand(paths::FileInFolders(folder, data.ok() ? *data : std::string(), kHelpFileName));
-  (void)run_program(open.front(), {open.begin() + 1, open.end()});
+  help_.Open(help::HelpPage(folder, kHelpFileName));
 }
 
 void CMainFrame::DomainImportCommand() {
@@ -1180,6 +1167,8 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {
+  // The console ends: its help window goes first, then the layout is stored.
+  help_.Close();
   StoreLayout();
   QMainWindow::closeEvent(e);
 }

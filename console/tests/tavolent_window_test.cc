@@ -16,6 +16,7 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTextBrowser>
 #include <QToolBar>
 #include <QtCharts/QAbstractSeries>
 #include <QtCharts/QChart>
@@ -748,33 +749,47 @@ TEST_F(TavolentTest, GroupChangesFromOtherWindowsReachTheTree) {
   EXPECT_EQ(rebuilds, 1);
 }
 
-// The help viewer gets the file as one argument, blanks and all; no shell reads it.
-TEST_F(TavolentTest, HelpOpensTheGuideWithAnArgumentVector) {
-  // The program folder's guide when it holds one (a folder with blanks is one argument),
-  // else the one the install lays into its data folder; opened again, the same file.
+// The help command shows the administrator's guide in the console's own window: the program
+// folder's guide when it holds one (a folder with blanks and a semicolon is just a folder),
+// else the one the install lays into its data folder. Help again closes the earlier window
+// and opens a new one; the window closes with the console.
+TEST_F(TavolentTest, HelpOpensTheGuideInTheConsolesOwnWindow) {
   const std::string own = root_.str() + "/my apps/zv;rm -rf x";
   fs::create_directories(own);
-  std::ofstream(own + "/ZvmHelp.html") << "<html></html>";
+  std::ofstream(own + "/ZvmHelp.html") << "<html><head><title>own guide</title></head></html>";
   const std::string installed = paths::InstalledFolder(paths::kDataFolder).value() + "/ZvmHelp.html";
   ASSERT_TRUE(fs::is_regular_file(installed)) << installed;
   struct Case {
-    std::string app_path, opened;
-  } cases[] = {{own, own + "/ZvmHelp.html"}, {root_.str() + "/none", installed}};
+    std::string app_path, opened, title;
+  } cases[] = {{own, own + "/ZvmHelp.html", "own guide"}, {root_.str() + "/none", installed, ""}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.app_path);
     auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
     ASSERT_TRUE(key.SetString("AppPath", c.app_path).ok());
-    CMainFrame frame(ctx_);
-    std::vector<std::vector<std::string>> runs;
-    frame.run_program = [&](const std::string& program, const std::vector<std::string>& args) {
-      std::vector<std::string> run{program};
-      run.insert(run.end(), args.begin(), args.end());
-      runs.push_back(run);
-      return true;
-    };
-    frame.Run(kCmdHelp);
-    frame.Run(kCmdHelp);
-    EXPECT_EQ(runs, (std::vector<std::vector<std::string>>(2, {"xdg-open", c.opened})));
+    QPointer<help::HelpWindow> second;
+    {
+      CMainFrame frame(ctx_);
+      frame.show();
+      frame.Run(kCmdHelp);
+      QPointer<help::HelpWindow> first = frame.help_viewer().window();
+      ASSERT_NE(first, nullptr);
+      EXPECT_TRUE(first->isVisible());
+      EXPECT_EQ(first->page(), c.opened);
+      if (!c.title.empty()) {
+        EXPECT_EQ(first->windowTitle().toStdString(), c.title);
+      } else {
+        EXPECT_TRUE(first->browser()->toPlainText().contains("グラフ"));
+        first->grab().save(QString::fromStdString(Artifact("tavolent_help_window.png")));
+      }
+      frame.Run(kCmdHelp);
+      EXPECT_TRUE(first.isNull());
+      second = frame.help_viewer().window();
+      ASSERT_NE(second, nullptr);
+      EXPECT_TRUE(second->isVisible());
+      frame.close();
+      EXPECT_TRUE(second.isNull());
+    }
+    for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_NE(w->objectName(), "zvHelpWindow");
   }
 }
 
