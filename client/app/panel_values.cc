@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <string>
 
-
 namespace zv::client::app {
 
 LayoutEnables EnablesFor(int pages_per_sheet) {

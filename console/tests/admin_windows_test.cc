@@ -5,17 +5,17 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QKeyEvent>
-#include <QTest>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <deque>
@@ -377,9 +377,9 @@ TEST_F(AdminWindowsTest, UserDialogControlsAndKeys) {
     Qt::KeyboardModifiers mods;
     bool swallowed;
   } cases[] = {
-      {false, radio, Qt::Key_K, Qt::NoModifier, true},   {false, radio, Qt::Key_T, Qt::ShiftModifier, true},
-      {false, radio, Qt::Key_T, Qt::AltModifier, true},  {false, account, Qt::Key_K, Qt::NoModifier, false},
-      {false, account, Qt::Key_K, Qt::AltModifier, true}, {false, radio, Qt::Key_J, Qt::NoModifier, false},
+      {false, radio, Qt::Key_K, Qt::NoModifier, true},       {false, radio, Qt::Key_T, Qt::ShiftModifier, true},
+      {false, radio, Qt::Key_T, Qt::AltModifier, true},      {false, account, Qt::Key_K, Qt::NoModifier, false},
+      {false, account, Qt::Key_K, Qt::AltModifier, true},    {false, radio, Qt::Key_J, Qt::NoModifier, false},
       {false, radio, Qt::Key_K, Qt::ControlModifier, false}, {true, radio, Qt::Key_K, Qt::NoModifier, false},
       {true, radio, Qt::Key_K, Qt::AltModifier, false},
   };

@@ -254,8 +254,7 @@ TEST_F(TavolentTest, UserListShowsPrinterColumnsAndSortsWithTheTieRule) {
   // left.
   for (int r = 0; r < list->topLevelItemCount(); ++r)
     for (int c = 0; c < list->columnCount(); ++c)
-      EXPECT_EQ((list->topLevelItem(r)->textAlignment(c) & Qt::AlignRight) != 0, c >= 2)
-          << r << "," << c;
+      EXPECT_EQ((list->topLevelItem(r)->textAlignment(c) & Qt::AlignRight) != 0, c >= 2) << r << "," << c;
   frame.grab().save(QString::fromStdString(Artifact("tavolent_main.png")));
 }
 

@@ -38,9 +38,9 @@ HelpWindow::HelpWindow(const std::string& page, Opener open_outside)
   if (file.isFile() && file.isReadable()) {
     browser_->setSource(QUrl::fromLocalFile(file.absoluteFilePath()));
   } else {
-    // What hh.exe says of a help file it cannot open, in the window itself.
-    browser_->setHtml(QString("<h2>ヘルプファイルを開けません。</h2><p>%1</p>")
-                          .arg(QString::fromStdString(page).toHtmlEscaped()));
+    // A page that cannot be read: the window says so and names it.
+    browser_->setHtml(
+        QString("<h2>ヘルプファイルを開けません。</h2><p>%1</p>").arg(QString::fromStdString(page).toHtmlEscaped()));
   }
   const QString title = browser_->documentTitle();
   setWindowTitle(title.isEmpty() ? QString("ヘルプ") : title);
@@ -61,8 +61,7 @@ void HelpWindow::FollowLink(const QUrl& link) {
   if (open_outside_) (void)open_outside_(process::OpenFileCommand(outside));
 }
 
-HelpViewer::HelpViewer(Opener open_outside)
-    : open_outside_(open_outside ? std::move(open_outside) : DesktopOpener()) {}
+HelpViewer::HelpViewer(Opener open_outside) : open_outside_(open_outside ? std::move(open_outside) : DesktopOpener()) {}
 
 HelpViewer::~HelpViewer() { Close(); }
 

@@ -182,12 +182,9 @@ TEST(KelvadRasterJob, TheFilterSaysWhatIsWrongWithItsFile) {
     int code;
     std::string said;
   } cases[] = {
-      {"two.pdf", 0, "INFO: 2 page(s) rendered at 200 dpi"},
-      {"sub/../two.pdf", 0, "INFO: 2 page(s)"},
-      {"missing.pdf", 1, dir + "/missing.pdf: no such file"},
-      {"sub/missing.pdf/x", 1, "no such file"},
-      {"sub", 1, dir + "/sub: not a regular file"},
-      {"notes.txt", 1, dir + "/notes.txt: not a PDF file"},
+      {"two.pdf", 0, "INFO: 2 page(s) rendered at 200 dpi"},  {"sub/../two.pdf", 0, "INFO: 2 page(s)"},
+      {"missing.pdf", 1, dir + "/missing.pdf: no such file"}, {"sub/missing.pdf/x", 1, "no such file"},
+      {"sub", 1, dir + "/sub: not a regular file"},           {"notes.txt", 1, dir + "/notes.txt: not a PDF file"},
       {"empty.pdf", 1, dir + "/empty.pdf: not a PDF file"},
   };
   for (const Case& c : cases) {
