@@ -199,10 +199,14 @@ Result<std::vector<uint8_t>> COstraneDoc::EncodePacked() const {
   return jobdoc::EncodeDocumentData(*d, jobdoc::DocumentWriteMode::kPacked);
 }
 
-Status COstraneDoc::Save(const std::string& path) const {
+Status COstraneDoc::Save(const std::string& path) const { return WriteData(0, path); }
+
+Status COstraneDoc::WriteData(int mode, const std::string& path) const {
+  if (mode != 0 && mode != 1) return Status::InvalidArgument("no write mode " + std::to_string(mode));
   auto d = Snapshot();
   if (!d.ok()) return d.status();
-  return jobdoc::WriteDocumentData(*d, jobdoc::DocumentWriteMode::kPacked, path);
+  return jobdoc::WriteDocumentData(
+      *d, mode == 0 ? jobdoc::DocumentWriteMode::kPacked : jobdoc::DocumentWriteMode::kUnpacked, path);
 }
 
 }  // namespace zv::client

@@ -71,6 +71,11 @@ class COstraneDoc {
   Result<std::vector<uint8_t>> EncodePacked() const;
   // Writes the packed job document to `path` (through a temporary name). Gives the failure.
   Status Save(const std::string& path) const;
+  // Takes the mode and a path; writes the document there through a temporary name: mode 0
+  // the packed job document (as Save), mode 1 the image unpacked with a 36-byte trailer
+  // behind each page (paper code, orientation, width and length of the page), as a capture
+  // file holds it. Gives the failure; InvalidArgument for another mode.
+  Status WriteData(int mode, const std::string& path) const;
 
  private:
   // Takes an image and whether its pages carry trailers; reads names, texts, attachments

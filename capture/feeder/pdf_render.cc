@@ -3,8 +3,15 @@
 #include <cairo.h>
 #include <poppler.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 
 namespace zv::capture {
@@ -28,6 +35,33 @@ std::string FileUri(const std::string& path) {
   return out;
 }
 
+// Takes a path (relative ones are taken from the current folder); gives the absolute path of
+// a regular file the caller may read, or what keeps it from being read: missing, a folder,
+// not readable. `head` gets its first bytes, where a PDF's "%PDF-" mark lies.
+Result<std::string> ReadablePdfPath(const std::string& path, std::string* head) {
+  if (path.empty()) return Status::InvalidArgument("no PDF file named");
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  if (ec) return Status::IOError(path + ": the current folder cannot be read: " + ec.message());
+  const std::string name = absolute.lexically_normal().string();
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int e = errno;
+    if (e == ENOENT || e == ENOTDIR) return Status::NotFound(name + ": no such file");
+    return Status::IOError(name + ": cannot be read: " + std::strerror(e));
+  }
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  head->assign(1024, '\0');
+  const ssize_t n = regular ? ::read(fd, head->data(), head->size()) : -1;
+  const int e = errno;
+  ::close(fd);
+  if (!regular) return Status::InvalidArgument(name + ": not a regular file");
+  if (n < 0) return Status::IOError(name + ": cannot be read: " + std::strerror(e));
+  head->resize(static_cast<std::size_t>(n));
+  return name;
+}
+
 int ToPixels(int tenth_mm, int dpi) { return static_cast<int>(std::lround(tenth_mm * dpi / 254.0)); }
 
 }  // namespace
@@ -35,14 +69,19 @@ int ToPixels(int tenth_mm, int dpi) { return static_cast<int>(std::lround(tenth_
 Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
                  const std::function<Status(const RenderedPage&, int orientation)>& each, int sheet_orientation,
                  int only_page) {
-  const std::string uri = FileUri(path);
+  std::string head;
+  auto file = ReadablePdfPath(path, &head);
+  if (!file.ok()) return file.status();
+  // Readers accept a PDF whose mark lies anywhere in its first kilobyte.
+  if (head.find("%PDF-") == std::string::npos) return Status::InvalidArgument(*file + ": not a PDF file");
+  const std::string uri = FileUri(*file);
   GError* error = nullptr;
   std::unique_ptr<PopplerDocument, GObjectFree> doc(
       uri.empty() ? nullptr : poppler_document_new_from_file(uri.c_str(), nullptr, &error));
   if (!doc) {
-    std::string why = error ? error->message : "not a PDF file";
+    std::string why = error ? error->message : "no file name for it";
     if (error) g_error_free(error);
-    return Status::InvalidArgument("cannot open " + path + ": " + why);
+    return Status::InvalidArgument("cannot open " + *file + ": " + why);
   }
   const int pages = poppler_document_get_n_pages(doc.get());
   if (pages <= 0) return Status::InvalidArgument(path + " has no pages");

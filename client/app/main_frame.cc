@@ -42,9 +42,9 @@
 #include "client/printer_list.h"
 #include "client/quota_cache.h"
 #include "platform/fs/files.h"
+#include "platform/help/help_page.h"
 #include "platform/paths/install_layout.h"
 #include "platform/paths/paths.h"
-#include "platform/process/open_file.h"
 #include "platform/spool/spool.h"
 #include "printing/printer_dc.h"
 #include "viewer/page.h"
@@ -69,7 +69,8 @@ QPushButton* Button(QWidget* parent, int id, const QString& text) {
 
 }  // namespace
 
-CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(parent), options_(std::move(options)) {
+CMainFrame::CMainFrame(FrameOptions options, QWidget* parent)
+    : QMainWindow(parent), options_(std::move(options)), help_(options_.run_program) {
   setWindowTitle(QString::fromUtf8(kFrameText));
   setFont(viewer::ViewerFont());
   resize(590, 485);
@@ -403,6 +404,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     return;
   }
   timers_.Closing();
+  help_.Close();
   status_timer_->stop();
   start_timer_->stop();
   // A local print still running uses the document: it ends before the frame goes.
@@ -1084,6 +1086,7 @@ void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alo
     if (!newer && close_if_alone) {
       emit printFinished(outcome);
       hide();
+      help_.Close();
       if (options_.on_close) options_.on_close();
       return;
     }
@@ -1095,6 +1098,7 @@ void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alo
   emit printFinished(outcome);
   if (outcome == PrintOutcome::kPrinted && close_if_alone) {
     hide();
+    help_.Close();
     if (options_.on_close) options_.on_close();
     return;
   }
@@ -1186,13 +1190,7 @@ void CMainFrame::ChooseHeaderFont() {
   view_->RefreshPages();
 }
 
-void CMainFrame::RunHelp() {
-  auto data = paths::InstalledFolder(paths::kDataFolder);
-  const auto argv = process::OpenFileCommand(HelpFilePath(config_.app_path, data.ok() ? *data : std::string()));
-  // A failed start of the viewer is not reported.
-  if (options_.run_program) (void)options_.run_program(argv);
-  else (void)process::RunDetached(argv);
-}
+void CMainFrame::RunHelp() { help_.Open(help::HelpPage(config_.app_path, kHelpFileName)); }
 
 void CMainFrame::RefreshJobRows() {
   int selected = job_rows_->currentItem() ? job_rows_->indexOfTopLevelItem(job_rows_->currentItem()) : -1;

@@ -25,6 +25,7 @@
 #include "client/prompt.h"
 #include "client/request_file.h"
 #include "client/settings_store.h"
+#include "platform/help/help_window.h"
 #include "platform/winmsg/winmsg.h"
 
 class QComboBox;
@@ -101,8 +102,8 @@ struct FrameOptions {
   std::function<void()> on_close;  // the program ends (main quits the Qt loop)
   bool trace = false;              // "LogOutput": trace lines into ZvkTrace.log
   int answer_poll_ms = 0;          // timer 1's period; 0: 2,000 ms (tests go faster)
-  // Starts a program by its argument vector and forgets it (the help command's opener);
-  // empty: process::RunDetached.
+  // Starts a program by its argument vector and forgets it (the help window's opener of
+  // links that leave its page); empty: help::DesktopOpener().
   std::function<bool(const std::vector<std::string>& argv)> run_program;
 };
 
@@ -161,10 +162,12 @@ class CMainFrame : public QMainWindow {
   bool SavePdf(const std::string& path);
   const std::string& image_options() const { return image_options_; }
 
-  // Help (1004): opens the help page "ZvkHelp.html" of the program folder, else the
-  // install's data folder, with the desktop's opener (process::OpenFileCommand, an argument
-  // vector, never a shell line) through FrameOptions::run_program.
+  // Help (1004): closes the help window opened earlier, then opens the help page
+  // "ZvkHelp.html" of the program folder, else the install's data folder, in a new one
+  // (help::HelpViewer). The window closes when the program ends.
   void RunHelp();
+  // Gives the help window's keeper.
+  help::HelpViewer& help_viewer() { return help_; }
 
   // Job list commands (buttons 1006, 1007, 1008): act on the selected row. Deleting asks
   // "選択したジョブを削除しますか？" first and then selects the row at the same place (the
@@ -344,6 +347,7 @@ class CMainFrame : public QMainWindow {
   std::string image_options_;
   std::vector<CopyDataJob> waiting_;
   FrameOptions options_;
+  help::HelpViewer help_;
   ClientSettings settings_;
   _CLayout* layout_ = nullptr;
   _CPrtHdr* header_ = nullptr;

@@ -3,8 +3,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/paths/install_layout.h"
-
 namespace zv::client::app {
 
 LayoutEnables EnablesFor(int pages_per_sheet) {
@@ -88,9 +86,5 @@ float StepOffset(float value, int step, const OffsetField& field) {
 }
 
 int OffsetTenths(float value) { return static_cast<int>(value * 10.0f); }
-
-std::string HelpFilePath(const std::string& app_path, const std::string& data_folder) {
-  return paths::FileInFolders(app_path, data_folder, kHelpFileName);
-}
 
 }  // namespace zv::client::app

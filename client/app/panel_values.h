@@ -67,9 +67,5 @@ int JobRowForPage(const std::vector<int>& page_counts, int page);
 
 // The help file's name.
 inline constexpr char kHelpFileName[] = "ZvkHelp.html";
-// Takes the program folder of the settings ("AppPath") and the install's data folder
-// (<prefix>/share/zelvora); gives the help file of the first that holds one (the settings'
-// folder when neither does, so the viewer names the file it missed).
-std::string HelpFilePath(const std::string& app_path, const std::string& data_folder);
 
 }  // namespace zv::client::app

@@ -86,6 +86,114 @@ TEST_F(ClientDocTest, WrittenDocumentReadsBackTheSame) {
   EXPECT_EQ(*packed, std::vector<uint8_t>(written.begin(), written.end()));
 }
 
+uint32_t U16(const std::string& b, size_t at) {
+  return static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8;
+}
+uint32_t U32(const std::string& b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
+
+// The unpacked write, read byte by byte as the layout gives it: the 35-byte page-format
+// record, each page's metafile with a 36-byte trailer behind it, the records and the end
+// byte; then opened again as the client opens a capture file.
+TEST_F(ClientDocTest, UnpackedWriteFollowsTheImageLayoutAndOpensAsACaptureFile) {
+  jobdoc::DocumentImage d = jobdoc::sample::MakeDocument(6, 3, true, 500);
+  const std::string in = Write("in.prc", d, jobdoc::DocumentWriteMode::kPacked);
+  COstraneDoc doc;
+  ASSERT_TRUE(doc.OnOpenDocument(in, "", &prompt_));
+  doc.set_mode(1);
+  const std::string out = root_.str() + "/unpacked.img";
+  EXPECT_EQ(doc.WriteData(2, out).code(), Status::Code::kInvalidArgument);
+  EXPECT_FALSE(fsys::exists(out));
+  ASSERT_TRUE(doc.WriteData(1, out).ok());
+  const std::string b = *fs::ReadFile(out);
+
+  // The page-format record: length, page count, the first page's paper, its rotated and
+  // landscape bits, the client mode and the chain offset.
+  ASSERT_GE(b.size(), 35u);
+  const jobdoc::PageAttributes& first = d.pages[0].attributes;
+  EXPECT_EQ(static_cast<uint8_t>(b[0]), 35);
+  EXPECT_EQ(U16(b, 2), 6u);
+  EXPECT_EQ(U16(b, 7), first.paper_code());
+  EXPECT_EQ(U16(b, 9), first.width);
+  EXPECT_EQ(U16(b, 11), first.length);
+  EXPECT_EQ(static_cast<uint8_t>(b[13]) & 3u, (first.rotated() ? 1u : 0u) | (first.landscape() ? 2u : 0u));
+  EXPECT_EQ(static_cast<uint8_t>(b[26]), 1);
+  const size_t chain = U32(b, 22);
+
+  // The pages, each a metafile of nBytes bytes followed by its trailer.
+  size_t at = 35;
+  std::vector<size_t> changed;  // pages whose attributes differ from the page before
+  for (size_t i = 0; i < d.pages.size(); ++i) {
+    SCOPED_TRACE(i);
+    const auto& page = d.pages[i];
+    ASSERT_LE(at + 52, b.size());
+    EXPECT_EQ(U32(b, at), 1u);  // EMR_HEADER
+    const size_t n = U32(b, at + 48);
+    ASSERT_EQ(n, page.metafile.size());
+    EXPECT_EQ(b.compare(at, n, std::string(page.metafile.begin(), page.metafile.end())), 0);
+    const size_t t = at + n;
+    ASSERT_LE(t + 36, b.size());
+    EXPECT_EQ(U32(b, t), 36u);
+    EXPECT_EQ(U32(b, t + 12) & 0xFFFF, page.attributes.paper_code());
+    EXPECT_EQ(U32(b, t + 16), page.attributes.landscape() ? 2u : 1u);
+    EXPECT_EQ(U32(b, t + 20) & 0xFFFF, page.attributes.width);
+    EXPECT_EQ(U32(b, t + 24) & 0xFFFF, page.attributes.length);
+    at = t + 36;
+    if (i > 0 && !(page.attributes == d.pages[i - 1].attributes)) changed.push_back(i);
+  }
+  ASSERT_FALSE(changed.empty());
+  EXPECT_EQ(chain, at);
+
+  // The chain: the name, the two texts, a type 4 record per changed page, the attachment,
+  // the end byte and nothing after it.
+  auto record = [&](uint16_t type) {
+    EXPECT_LE(at + 6, b.size());
+    EXPECT_EQ(U16(b, at + 4), type) << "at " << at;
+    const size_t size = U32(b, at);
+    const size_t start = at;
+    at += size;
+    return b.substr(start + 6, size - 6);
+  };
+  EXPECT_EQ(record(1), doc.name() + '\0');
+  EXPECT_EQ(record(2), doc.text2() + '\0');
+  EXPECT_EQ(record(3), doc.text3() + '\0');
+  for (size_t i : changed) {
+    const std::string r = record(4);
+    ASSERT_EQ(r.size(), 8u);
+    EXPECT_EQ(U16(r, 0), i);
+    EXPECT_EQ(U16(r, 2), d.pages[i].attributes.word);
+    EXPECT_EQ(U16(r, 4), d.pages[i].attributes.width);
+    EXPECT_EQ(U16(r, 6), d.pages[i].attributes.length);
+  }
+  const jobdoc::Attachment& att = d.attachments.at(0);
+  const std::string r5 = record(5);
+  EXPECT_EQ(r5.size(), 8 + att.name.size() + 1 + att.data.size());
+  EXPECT_EQ(r5.substr(8, att.name.size() + 1), att.name + '\0');
+  EXPECT_EQ(r5.substr(8 + att.name.size() + 1), std::string(att.data.begin(), att.data.end()));
+  ASSERT_EQ(at + 1, b.size());
+  EXPECT_EQ(b[at], '\0');
+
+  // The client opens the file as a capture file: the same pages, each with its own paper.
+  const std::string capture = root_.str() + "/WXQ00A1.tmp";
+  fsys::copy_file(out, capture);
+  COstraneDoc again;
+  ASSERT_TRUE(again.OnOpenDocument(capture, "再読込", &prompt_));
+  EXPECT_TRUE(prompt_.shown.empty());
+  EXPECT_FALSE(fsys::exists(capture));
+  ASSERT_EQ(again.GetAllPage(), 6);
+  EXPECT_EQ(again.name(), "再読込");
+  EXPECT_EQ(again.mode(), 1);
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    const viewer::ViewerPage* p = again.viewer().page(i);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->attributes(), d.pages[i].attributes.word);
+    EXPECT_EQ(p->width(), d.pages[i].attributes.width);
+    EXPECT_EQ(p->length(), d.pages[i].attributes.length);
+  }
+  ASSERT_EQ(again.attachments().size(), 1u);
+  EXPECT_EQ(again.attachments()[0], att);
+}
+
 TEST_F(ClientDocTest, CaptureFilesTakeTheJobNameAndAreDeleted) {
   jobdoc::DocumentImage d = jobdoc::sample::MakeDocument(3, 2, false);
   const std::string capture = Write("WXQ0001.tmp", d, jobdoc::DocumentWriteMode::kUnpacked);

@@ -280,6 +280,7 @@ void CGroupSelectDlg::Fill(const std::vector<int32_t>& select) {
     auto* item = new QTreeWidgetItem({Q(g.GroupName), QString::asprintf("%4ld枚", static_cast<long>(g.MaxPages_Color)),
                                       QString::asprintf("%4ld枚", static_cast<long>(g.MaxPages))});
     item->setData(0, kIdRole, g.GID);
+    for (int c : {1, 2}) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     list_->addTopLevelItem(item);
     if (std::find(select.begin(), select.end(), g.GID) != select.end()) {
       item->setSelected(true);

@@ -12,7 +12,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QProcess>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSplitter>
@@ -31,8 +30,7 @@
 #include "console/tavolent/dialogs.h"
 #include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/storage_folder.h"
-#include "platform/paths/install_layout.h"
-#include "platform/process/open_file.h"
+#include "platform/help/help_page.h"
 #include "platform/spool/spool.h"
 
 namespace zv::console {
@@ -515,7 +513,12 @@ void CTavolentUserView::Fill(bool new_columns, const std::vector<int32_t>& selec
     auto* item = new QTreeWidgetItem(this);
     item->setData(0, kUidRole, row.UID);
     item->setFlags(item->flags() | Qt::ItemIsEditable);
-    for (int c = 0; c < columnCount(); ++c) item->setText(c, Q(UserCellText(row, c, limits, printer_ids_)));
+    for (int c = 0; c < columnCount(); ++c) {
+      item->setText(c, Q(UserCellText(row, c, limits, printer_ids_)));
+      // Counts stand at the right, so that their digits line up in a proportional face
+      // (whose blanks are narrower than digits).
+      if (c >= 2) item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    }
     if (std::find(select.begin(), select.end(), row.UID) != select.end()) item->setSelected(true);
   }
   // The total column's text is long: a new column is widened to show it whole.
@@ -758,10 +761,10 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
       {kCmdUserDelete, "ユーザの削除", false, true, "選択されているユーザを削除します\nユーザの削除"},
       {kCmdGraph, "グラフ", false, true, "選択されているユーザの印刷枚数をグラフで表示します\nグラフ"},
       {kCmdLockToggle, "設定情報のロック", true, true, "設定情報をロックまたは解除します\n設定情報のロック"},
-      {kCmdLock, "ロック", false, false, "設定情報をロックします\nロック"},
-      {kCmdUnlock, "ロックの解除", false, false, "設定情報のロックを解除します\nロックの解除"},
-      {kCmdPassword, "パスワードの設定", false, true, "ロックのパスワードを設定します\nパスワードの設定"},
-      {kCmdThumbnail, "強制ｻﾑﾈｲﾙ印刷の設定", false, true, "強制ｻﾑﾈｲﾙ印刷の設定\nｻﾑﾈｲﾙ印刷設定"},
+      {kCmdLock, "ロック(&K)...", false, false, "設定情報をロックします\nロック"},
+      {kCmdUnlock, "ロックの解除(&U)...", false, false, "設定情報のロックを解除します\nロックの解除"},
+      {kCmdPassword, "パスワードの設定(&P)...", false, true, "ロックのパスワードを設定します\nパスワードの設定"},
+      {kCmdThumbnail, "強制ｻﾑﾈｲﾙ印刷の設定(&T)...", false, true, "強制ｻﾑﾈｲﾙ印刷の設定\nｻﾑﾈｲﾙ印刷設定"},
       {kCmdStorage, "保存フォルダの変更(&F)...", false, false, "印刷ﾛｸﾞを保存するﾌｫﾙﾀﾞを変更\n保存ﾌｫﾙﾀﾞ変更"},
       {kCmdDeleteLog, "印刷ログの削除(&D)...", false, false, "印刷ログを削除します\n印刷ログの削除"},
       {kCmdSpanStandard, "標準(&N)", true, false, "印刷制限範囲内の印刷枚数、印刷件数を表示\n標準"},
@@ -853,11 +856,6 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
     return std::make_unique<DatabaseGraphSource>(dsn, uid, pwd);
   };
   storage_dialog = [this](QWidget* owner) { RunStorageFolderDialog(owner, *ctx_.settings, *ctx_.sink); };
-  run_program = [](const std::string& program, const std::vector<std::string>& args) {
-    QStringList list;
-    for (const auto& a : args) list << Q(a);
-    return QProcess::startDetached(Q(program), list);
-  };
 }
 
 CMainFrame::~CMainFrame() {
@@ -1119,13 +1117,7 @@ void CMainFrame::ChosenSpanCommand() {
 void CMainFrame::HelpCommand() {
   std::string folder;
   ctx_.settings->GetAppPath(&folder);
-  auto data = paths::InstalledFolder(paths::kDataFolder);
-  // The administrator's guide: in the program folder when one lies there, else the one the
-  // install lays into its data folder. The same file each time, so the browser shows the
-  // page it has open. An argument vector: a folder with blanks reaches it as one argument.
-  const std::vector<std::string> open =
-      process::OpenFileCommand(paths::FileInFolders(folder, data.ok() ? *data : std::string(), kHelpFileName));
-  (void)run_program(open.front(), {open.begin() + 1, open.end()});
+  help_.Open(help::HelpPage(folder, kHelpFileName));
 }
 
 void CMainFrame::DomainImportCommand() {
@@ -1175,6 +1167,8 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {
+  // The console ends: its help window goes first, then the layout is stored.
+  help_.Close();
   StoreLayout();
   QMainWindow::closeEvent(e);
 }

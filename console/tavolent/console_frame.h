@@ -22,6 +22,7 @@
 #include "console/rules/periods.h"
 #include "console/rules/user_list.h"
 #include "console/rules/validators.h"
+#include "platform/help/help_window.h"
 #include "platform/winmsg/winmsg.h"
 
 class QLabel;
@@ -276,8 +277,10 @@ class CMainFrame : public QMainWindow {
   // default; its button is disabled when none is given or the data source has no file).
   std::function<void(QWidget*)> storage_dialog;
 
-  // Where the help command's program and argument come from; tests replace the runner.
-  std::function<bool(const std::string& program, const std::vector<std::string>& args)> run_program;
+  // Gives the keeper of the help window: the help command (57670) closes the window opened
+  // earlier and opens the administrator's guide "ZvmHelp.html" anew (the program folder's,
+  // else the install's); the window closes when the console ends.
+  help::HelpViewer& help_viewer() { return help_; }
 
  signals:
   // A command ran (its id).
@@ -323,6 +326,7 @@ class CMainFrame : public QMainWindow {
   std::vector<QPointer<CChartFrame>> graphs_;
   bool layout_stored_ = false;
   bool sized_ = false;
+  help::HelpViewer help_;
 };
 
 }  // namespace zv::console

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -11,6 +10,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -51,9 +51,7 @@ QSpinBox* Spin(int lo, int hi, int v, const char* id, const char* field) {
   return s;
 }
 
-// What a limit edit takes: more than the 32767 that OK accepts, so a wrong number reaches
-// the check and its message.
-constexpr int kLimitEditMax = 99999;
+constexpr int kLimitMin = 1, kLimitMax = 32767;
 
 QDate ToDate(int32_t ymd) { return QDate(ymd / 10000, ymd / 100 % 100, ymd % 100); }
 int32_t FromDate(const QDate& d) { return d.year() * 10000 + d.month() * 100 + d.day(); }
@@ -298,10 +296,10 @@ CGroupPropertyDlg::CGroupPropertyDlg(MessageSink& sink, const engine::GroupRecor
   setFont(ConsoleFont());
   setWindowTitle(preset.GID ? "グループのプロパティ" : "グループの登録");
   name_ = Field(new QLineEdit(Q(preset.GroupName)), "e1000", "name");
-  // The edits show a stored limit as it is (0 for none) rather than clamp it, and take
-  // numbers outside 1 to 32767, which OK refuses with message 9.
-  mono_ = Spin(0, kLimitEditMax, preset.MaxPages, "e1001", "mono");
-  color_ = Spin(0, kLimitEditMax, preset.MaxPages_Color, "e1003", "color");
+  // A stored limit outside the range shows as it is (0 for none) rather than clamped: OK
+  // refuses it with message 9 instead of storing another number.
+  mono_ = new LimitSpin(preset.MaxPages, "e1001", "mono");
+  color_ = new LimitSpin(preset.MaxPages_Color, "e1003", "color");
   auto* form = new QFormLayout(this);
   form->addRow("グループ名(&N):", name_);
   form->addRow("印刷可能枚数-カラー(&C):", color_);
@@ -312,8 +310,8 @@ CGroupPropertyDlg::CGroupPropertyDlg(MessageSink& sink, const engine::GroupRecor
 engine::GroupRecord CGroupPropertyDlg::value() const {
   engine::GroupRecord g = record_;
   g.GroupName = S(name_->text());
-  g.MaxPages = mono_->value();
-  g.MaxPages_Color = color_->value();
+  g.MaxPages = mono_->limit();
+  g.MaxPages_Color = color_->limit();
   return g;
 }
 
@@ -323,47 +321,67 @@ void CGroupPropertyDlg::accept() {
     QDialog::accept();
 }
 
+LimitSpin::LimitSpin(int stored, const char* id, const char* field, QWidget* parent) : QSpinBox(parent) {
+  setObjectName(id);
+  setProperty("field", field);
+  if (stored < kLimitMin || stored > kLimitMax) held_ = stored;
+  setRange(kLimitMin, kLimitMax);
+  setValue(std::clamp(stored, kLimitMin, kLimitMax));
+  lineEdit()->setText(textFromValue(value()));
+  // What the administrator types, or a number set, replaces a kept one.
+  connect(lineEdit(), &QLineEdit::textEdited, this, [this] { held_.reset(); });
+  connect(this, &QSpinBox::valueChanged, this, [this] { Reset(); });
+}
+
+int LimitSpin::limit() const { return held_ ? *held_ : value(); }
+
+void LimitSpin::Reset() {
+  if (!held_) return;
+  held_.reset();
+  lineEdit()->setText(textFromValue(value()));
+}
+
+void LimitSpin::stepBy(int steps) {
+  if (held_) {
+    Reset();
+    return;
+  }
+  QSpinBox::stepBy(steps);
+}
+
+QString LimitSpin::textFromValue(int value) const {
+  return held_ ? QString::number(*held_) : QSpinBox::textFromValue(value);
+}
+
 CUserPropertyDlg::CUserPropertyDlg(MessageSink& sink, const engine::UserRecord& preset,
                                    const engine::UserLimits& system, const std::vector<engine::GroupRecord>& groups,
                                    std::vector<KnownUser> users, QWidget* parent)
-    : QDialog(parent), sink_(sink), record_(preset), groups_(groups), users_(std::move(users)) {
+    : QDialog(parent), sink_(sink), record_(preset), users_(std::move(users)) {
   setObjectName("d174");
   setFont(ConsoleFont());
   setWindowTitle(preset.UID ? "ユーザのプロパティ" : "ユーザの登録");
-  group_ = Field(new QComboBox, "cb1040", "group");
-  for (const auto& g : groups) {
-    group_->addItem(Q(g.GroupName), g.GID);
-    if (g.GID == preset.GID) group_->setCurrentIndex(group_->count() - 1);
-  }
+  for (const auto& g : groups)
+    if (g.GID == preset.GID) group_record_ = g;
+  group_ = Field(new QLineEdit, "e1040", "group");
+  group_->setReadOnly(true);
   account_ = Field(new QLineEdit(Q(preset.Account)), "e1027", "account");
   user_name_ = Field(new QLineEdit(Q(preset.UserName)), "e1029", "username");
   mail_ = Field(new QLineEdit(Q(preset.Mail)), "e1032", "mail");
   // The own limits show the user's own only in the own mode; otherwise the dialog's 100.
   const bool own = preset.CountShubetsu == 3;
-  mono_ = Spin(0, kLimitEditMax, own ? preset.MaxPages : 100, "e1034", "mono");
-  color_ = Spin(0, kLimitEditMax, own ? preset.MaxPages_Color : 100, "e1035", "color");
+  mono_ = new LimitSpin(own ? preset.MaxPages : 100, "e1034", "mono");
+  color_ = new LimitSpin(own ? preset.MaxPages_Color : 100, "e1035", "color");
   auto* form = new QFormLayout(this);
   choose_ = new QPushButton("グループの選択(&C)...");
   choose_->setObjectName("b4");
-  choose_->hide();
+  choose_->setEnabled(false);
   connect(choose_, &QPushButton::clicked, this, [this] {
     if (!chooser_) return;
-    engine::GroupRecord current;
-    for (const auto& g : groups_)
-      if (g.GID == group_->currentData().toInt()) current = g;
-    const auto chosen = chooser_(current);
+    const auto chosen = chooser_(group_record_);
     if (!chosen) return;
-    int at = group_->findData(chosen->GID);
-    if (at < 0) {
-      groups_.push_back(*chosen);
-      group_->addItem(Q(chosen->GroupName), chosen->GID);
-      at = group_->count() - 1;
-    }
-    for (auto& g : groups_)
-      if (g.GID == chosen->GID) g = *chosen;
-    group_->setItemText(at, Q(chosen->GroupName));
-    group_->setCurrentIndex(at);
-    ShowGroupLimits();
+    group_record_ = *chosen;
+    group_changed_ = true;
+    ShowGroup();
   });
   pick_ = new QPushButton("ドメインから選択(&D)...");
   pick_->setObjectName("b3");
@@ -375,21 +393,21 @@ CUserPropertyDlg::CUserPropertyDlg(MessageSink& sink, const engine::UserRecord& 
     account_->setText(Q(picked->first));
     user_name_->setText(Q(picked->second));
   });
-  auto* group_row = new QHBoxLayout;
-  group_row->addWidget(group_, 1);
-  group_row->addWidget(choose_);
-  // A row holding a layout gets no buddy from the form: give the labels their fields, or the
-  // access keys show as a literal "&".
-  auto* group_label = new QLabel("グループ(&G):");
-  group_label->setBuddy(group_);
-  form->addRow(group_label, group_row);
   auto* account_row = new QHBoxLayout;
   account_row->addWidget(account_, 1);
   account_row->addWidget(pick_);
+  // A row holding a layout gets no buddy from the form: give the labels their fields, or the
+  // access keys show as a literal "&".
   auto* account_label = new QLabel("アカウント(&A):");
   account_label->setBuddy(account_);
   form->addRow(account_label, account_row);
   form->addRow("ユーザ名(&U):", user_name_);
+  auto* group_row = new QHBoxLayout;
+  group_row->addWidget(group_, 1);
+  group_row->addWidget(choose_);
+  auto* group_label = new QLabel("グループ(&G):");
+  group_label->setBuddy(group_);
+  form->addRow(group_label, group_row);
   form->addRow("メールアドレス(&M):", mail_);
 
   // The limit modes, each with the limits it brings: the system's and the group's as
@@ -447,39 +465,58 @@ CUserPropertyDlg::CUserPropertyDlg(MessageSink& sink, const engine::UserRecord& 
     const bool own_mode = Mode() == 3;
     for (QWidget* w : std::initializer_list<QWidget*>{color_, mono_, color_label, mono_label}) w->setEnabled(own_mode);
   };
-  connect(mode_, &QButtonGroup::idToggled, this, [enable](int, bool on) {
-    if (on) enable();
+  // Choosing a mode first sets both spins to their own positions again: a kept outside
+  // number gives way to the nearest limit.
+  connect(mode_, &QButtonGroup::idToggled, this, [this, enable](int, bool on) {
+    if (!on) return;
+    mono_->Reset();
+    color_->Reset();
+    enable();
   });
   enable();
-  connect(group_, &QComboBox::currentIndexChanged, this, [this] { ShowGroupLimits(); });
-  ShowGroupLimits();
+  ShowGroup();
+  // The dialog sees every key before its controls do.
+  for (QWidget* w : findChildren<QWidget*>()) w->installEventFilter(this);
+  installEventFilter(this);
+}
+
+bool CUserPropertyDlg::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride) return QDialog::eventFilter(watched, event);
+  auto* key = static_cast<QKeyEvent*>(event);
+  if ((key->key() != Qt::Key_K && key->key() != Qt::Key_T) || mono_->isEnabled())
+    return QDialog::eventFilter(watched, event);
+  const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+  const bool alt = mods == Qt::AltModifier;
+  const bool plain = mods == Qt::NoModifier || mods == Qt::ShiftModifier;
+  QWidget* focus = QApplication::focusWidget();
+  const bool in_text = focus == account_ || focus == user_name_ || focus == mail_;
+  if (!alt && !(plain && !in_text)) return QDialog::eventFilter(watched, event);
+  // Taken here: no shortcut fires, and the control never gets the key.
+  event->accept();
+  return true;
 }
 
 int CUserPropertyDlg::Mode() const { return std::max(0, mode_->checkedId()); }
 
-void CUserPropertyDlg::ShowGroupLimits() {
-  const int32_t gid = group_->currentIndex() >= 0 ? group_->currentData().toInt() : 0;
-  QString mono, color;
-  for (const auto& g : groups_) {
-    if (g.GID != gid) continue;
-    mono = QString::number(g.MaxPages);
-    color = QString::number(g.MaxPages_Color);
-  }
-  group_mono_->setText(mono);
-  group_color_->setText(color);
+void CUserPropertyDlg::ShowGroup() {
+  const bool known = group_record_.GID != 0;
+  group_->setText(known ? Q(group_record_.GroupName) : QString());
+  group_mono_->setText(known ? QString::number(group_record_.MaxPages) : QString());
+  group_color_->setText(known ? QString::number(group_record_.MaxPages_Color) : QString());
 }
 
 engine::UserRecord CUserPropertyDlg::value() const {
   engine::UserRecord u = record_;
-  u.GID = group_->currentIndex() >= 0 ? group_->currentData().toInt() : 0;
+  u.GID = group_record_.GID;
   u.Account = S(account_->text());
   u.UserName = S(user_name_->text());
   u.Mail = S(mail_->text());
   u.CountShubetsu = static_cast<int16_t>(Mode());
   // The own limits are the user's only in the own mode; other modes keep what was stored.
   if (u.CountShubetsu == 3) {
-    u.MaxPages = mono_->value();
-    u.MaxPages_Color = color_->value();
+    u.MaxPages = mono_->limit();
+    u.MaxPages_Color = color_->limit();
   }
   return u;
 }
@@ -492,7 +529,7 @@ void CUserPropertyDlg::accept() {
   const engine::UserRecord& o = record_;
   const bool own_same = u.CountShubetsu != 3 || (u.MaxPages == o.MaxPages && u.MaxPages_Color == o.MaxPages_Color);
   if (o.UID != 0 && u.Account == o.Account && u.UserName == o.UserName && u.GID == o.GID &&
-      u.CountShubetsu == o.CountShubetsu && own_same && u.Mail == o.Mail) {
+      u.CountShubetsu == o.CountShubetsu && own_same && u.Mail == o.Mail && !group_changed_) {
     QDialog::reject();
     return;
   }
@@ -502,7 +539,7 @@ void CUserPropertyDlg::accept() {
 void CUserPropertyDlg::SetGroupChooser(
     std::function<std::optional<engine::GroupRecord>(const engine::GroupRecord&)> chooser) {
   chooser_ = std::move(chooser);
-  choose_->setVisible(static_cast<bool>(chooser_));
+  choose_->setEnabled(static_cast<bool>(chooser_));
 }
 
 void CUserPropertyDlg::SetAccountPicker(std::function<std::optional<std::pair<std::string, std::string>>()> picker) {

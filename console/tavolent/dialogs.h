@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QSpinBox>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -20,7 +21,6 @@ class QIcon;
 class QLineEdit;
 class QLabel;
 class QRadioButton;
-class QSpinBox;
 class QDateEdit;
 class QCheckBox;
 class QComboBox;
@@ -157,6 +157,29 @@ class CThumbnailPrintDlg : public QDialog {
   QRadioButton* pages_[3];
 };
 
+// A page-limit spin of the group and user dialogs: 1 to 32767, the range OK accepts. A stored
+// number outside it (0 from an older database) is shown and kept as it is until the
+// administrator types, steps or resets, so OK without a change does not rewrite it (and the
+// limit check names it).
+class LimitSpin : public QSpinBox {
+ public:
+  // Takes the stored number, the control id and the field name the checks focus.
+  LimitSpin(int stored, const char* id, const char* field, QWidget* parent = nullptr);
+  // Gives the kept stored number while it stands, else the spin's.
+  int limit() const;
+  // Drops a kept outside number: the spin shows its own position, the nearest of 1 and
+  // 32767.
+  void Reset();
+  // A step from a kept outside number lands on the nearest limit.
+  void stepBy(int steps) override;
+
+ protected:
+  QString textFromValue(int value) const override;
+
+ private:
+  std::optional<int> held_;
+};
+
 // Gives a group to register: no name yet, 50 monochrome and 20 colour pages.
 engine::GroupRecord NewGroupRecord();
 // Takes the group; gives a user to register in it: following the system defaults, with
@@ -179,52 +202,58 @@ class CGroupPropertyDlg : public QDialog {
   engine::GroupRecord record_;
   std::vector<std::string> others_;
   QLineEdit* name_;
-  QSpinBox *mono_, *color_;
+  LimitSpin *mono_, *color_;
 };
 
-// User properties: group, account, user name, mail, limit mode (radio buttons 1028, 1030,
+// User properties (template 174): account, user name, the group (its name in the read-only
+// edit 1040, chosen with "グループの選択(&C)..."), mail, limit mode (radio buttons 1028, 1030,
 // 1031, 1033 for modes 0 to 3) and the own limits, checked against the registered users
 // (the preset's own account is skipped when it has a UID). Beside the system-default mode
 // stand the system limits (monochrome 1038, colour 1044), beside the group mode the chosen
 // group's (monochrome 1039, colour 1043).
 class CUserPropertyDlg : public QDialog {
  public:
-  // Takes the sink, the user (UID 0: a new one), the system limits in force, the groups to
-  // choose from and the users.
+  // Takes the sink, the user (UID 0: a new one), the system limits in force, the groups
+  // (the user's own is taken from them by its GID) and the users.
   CUserPropertyDlg(MessageSink& sink, const engine::UserRecord& preset, const engine::UserLimits& system,
                    const std::vector<engine::GroupRecord>& groups, std::vector<KnownUser> users,
                    QWidget* parent = nullptr);
   // Gives the preset with the entered fields.
   engine::UserRecord value() const;
   // Closes with OK once CheckUserDialog passes; a user's properties left as they were
-  // close as Cancel, so that nothing is stored.
+  // (the group not chosen again) close as Cancel, so that nothing is stored.
   void accept() override;
   // Takes the group selection (given the current group; gives the chosen one, or nothing on
-  // Cancel); shows the button "グループの選択(&C)..." (4) that runs it.
+  // Cancel), which the button "グループの選択(&C)..." (4) runs.
   void SetGroupChooser(std::function<std::optional<engine::GroupRecord>(const engine::GroupRecord&)> chooser);
   // Takes the account picker (gives the picked account and full name, or nothing on
   // Cancel); shows the button "ドメインから選択(&D)..." (3), whose pick replaces the account
   // and user name fields.
   void SetAccountPicker(std::function<std::optional<std::pair<std::string, std::string>>()> picker);
+  // While the own limits are disabled, swallows K and T (but in the account, user name and
+  // mail edits) and Alt+K and Alt+T, so that the access keys of the disabled limit labels do
+  // nothing. Gives whether the event was swallowed.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  // Shows the chosen group's limits beside the group mode.
-  void ShowGroupLimits();
+  // Shows the chosen group's name and limits.
+  void ShowGroup();
   // Gives the chosen limit mode (0 to 3).
   int Mode() const;
   MessageSink& sink_;
   engine::UserRecord record_;
-  std::vector<engine::GroupRecord> groups_;
+  engine::GroupRecord group_record_;
+  bool group_changed_ = false;
   std::vector<KnownUser> users_;
   QPushButton* choose_ = nullptr;
   QPushButton* pick_ = nullptr;
   std::function<std::optional<engine::GroupRecord>(const engine::GroupRecord&)> chooser_;
   std::function<std::optional<std::pair<std::string, std::string>>()> picker_;
-  QComboBox* group_;
+  QLineEdit* group_;
   QButtonGroup* mode_;
   QLabel *group_mono_, *group_color_;
   QLineEdit *account_, *user_name_, *mail_;
-  QSpinBox *mono_, *color_;
+  LimitSpin *mono_, *color_;
 };
 
 }  // namespace zv::console

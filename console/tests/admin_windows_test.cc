@@ -8,16 +8,19 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <deque>
 #include <filesystem>
+#include <optional>
 
 #include "console/tavolent/admin_dialogs.h"
 #include "console/tavolent/console_frame.h"
@@ -309,6 +312,95 @@ TEST_F(AdminWindowsTest, UserPropertiesLeftAsTheyWereStoreNothing) {
   changed.findChild<QLineEdit*>("e1032")->setText("tanaka@example.jp");
   changed.accept();
   EXPECT_EQ(changed.result(), QDialog::Accepted);
+}
+
+TEST_F(AdminWindowsTest, UserDialogControlsAndKeys) {
+  const engine::GroupRecord sales{3, "営業部", 30, 10, 1}, dev{4, "開発部", 70, 40, 1};
+  // A user of the own mode stored with limits of 0, as an older database holds them.
+  const engine::UserRecord user{7, "tanaka", "田中", sales.GID, 3, 0, 0, "t@example.jp", 1};
+  CUserPropertyDlg d(sink_, user, engine::kDefaultSystemLimits, {sales, dev}, {{"tanaka", "田中"}});
+  std::optional<engine::GroupRecord> pick;
+  d.SetGroupChooser([&pick](const engine::GroupRecord& current) {
+    EXPECT_EQ(current.GID, 3);
+    return pick;
+  });
+  EXPECT_EQ(d.windowTitle(), "ユーザのプロパティ");
+  // The group is a read-only edit beside its button; there is no list to pick from.
+  auto* group = d.findChild<QLineEdit*>("e1040");
+  ASSERT_NE(group, nullptr);
+  EXPECT_TRUE(group->isReadOnly());
+  EXPECT_EQ(group->text(), "営業部");
+  EXPECT_EQ(d.findChildren<QComboBox*>().size(), 0);
+  EXPECT_EQ(d.findChild<QPushButton*>("b4")->text(), "グループの選択(&C)...");
+  auto* mono = d.findChild<QSpinBox*>("e1034");
+  auto* color = d.findChild<QSpinBox*>("e1035");
+  for (QSpinBox* spin : {mono, color}) {
+    EXPECT_EQ(std::make_pair(spin->minimum(), spin->maximum()), std::make_pair(1, 32767));
+    EXPECT_EQ(spin->text(), "0");  // shown as stored, not clamped
+    EXPECT_TRUE(spin->isEnabled());
+  }
+  d.adjustSize();
+  Shot(&d, "tavolent_user_dialog.png");
+
+  // OK without an edit leaves the stored 0 alone: the check names it and nothing closes.
+  d.accept();
+  EXPECT_EQ(sink_.shown, std::vector<std::string>{FormatBoundsMessage(9, 1, 32767)});
+  EXPECT_NE(d.result(), QDialog::Accepted);
+  EXPECT_EQ(std::make_pair(d.value().MaxPages, d.value().MaxPages_Color), std::make_pair(0, 0));
+
+  // Choosing another mode first sets both spins to their positions again (0 gives way to 1).
+  d.findChild<QRadioButton*>("r1030")->click();
+  EXPECT_FALSE(mono->isEnabled());
+  d.findChild<QRadioButton*>("r1033")->click();
+  EXPECT_EQ(mono->text(), "1");
+  EXPECT_EQ(color->text(), "1");
+  EXPECT_EQ(d.value().MaxPages, 1);
+
+  // The chosen group is shown with its limits beside the group mode.
+  pick = dev;
+  d.findChild<QPushButton*>("b4")->click();
+  EXPECT_EQ(group->text(), "開発部");
+  EXPECT_EQ(d.findChild<QLabel*>("s1039")->text(), "70");
+  EXPECT_EQ(d.findChild<QLabel*>("s1043")->text(), "40");
+  EXPECT_EQ(d.value().GID, 4);
+
+  // K and T, plain or with Alt, are swallowed while the own limits are disabled, but not
+  // typed into the account, user name and mail edits; Alt+K and Alt+T always while disabled.
+  d.show();
+  QApplication::setActiveWindow(&d);
+  QWidget* radio = d.findChild<QRadioButton*>("r1030");
+  QWidget* account = d.findChild<QLineEdit*>("e1027");
+  struct Case {
+    bool own_mode;
+    QWidget* focus;
+    int key;
+    Qt::KeyboardModifiers mods;
+    bool swallowed;
+  } cases[] = {
+      {false, radio, Qt::Key_K, Qt::NoModifier, true},       {false, radio, Qt::Key_T, Qt::ShiftModifier, true},
+      {false, radio, Qt::Key_T, Qt::AltModifier, true},      {false, account, Qt::Key_K, Qt::NoModifier, false},
+      {false, account, Qt::Key_K, Qt::AltModifier, true},    {false, radio, Qt::Key_J, Qt::NoModifier, false},
+      {false, radio, Qt::Key_K, Qt::ControlModifier, false}, {true, radio, Qt::Key_K, Qt::NoModifier, false},
+      {true, radio, Qt::Key_K, Qt::AltModifier, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(&c - cases));
+    d.findChild<QRadioButton*>(c.own_mode ? "r1033" : "r1030")->click();
+    c.focus->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), c.focus);
+    for (QEvent::Type type : {QEvent::ShortcutOverride, QEvent::KeyPress}) {
+      QKeyEvent key(type, c.key, c.mods);
+      EXPECT_EQ(d.eventFilter(c.focus, &key), c.swallowed) << type;
+    }
+  }
+  // Delivered as a person presses it: Alt+K reaches the colour limit only in the own mode.
+  for (bool own_mode : {false, true}) {
+    d.findChild<QRadioButton*>(own_mode ? "r1033" : "r1030")->click();
+    radio->setFocus();
+    QTest::keyClick(radio, Qt::Key_K, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget() == color || QApplication::focusWidget() == color->findChild<QLineEdit*>(),
+              own_mode);
+  }
 }
 
 TEST_F(AdminWindowsTest, NewGroupsAndUsersStartFromTheDefaults) {

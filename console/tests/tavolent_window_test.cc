@@ -16,12 +16,14 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTextBrowser>
 #include <QToolBar>
 #include <QtCharts/QAbstractSeries>
 #include <QtCharts/QChart>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "console/graph/chart_window.h"
 #include "console/tavolent/console_frame.h"
@@ -248,6 +250,11 @@ TEST_F(TavolentTest, UserListShowsPrinterColumnsAndSortsWithTheTieRule) {
   // The total column shows its text whole.
   for (int r = 0; r < list->topLevelItemCount(); ++r)
     EXPECT_GT(list->columnWidth(4), list->fontMetrics().horizontalAdvance(list->topLevelItem(r)->text(4))) << r;
+  // The counts stand at the right of their cells, so their digits line up; the names at the
+  // left.
+  for (int r = 0; r < list->topLevelItemCount(); ++r)
+    for (int c = 0; c < list->columnCount(); ++c)
+      EXPECT_EQ((list->topLevelItem(r)->textAlignment(c) & Qt::AlignRight) != 0, c >= 2) << r << "," << c;
   frame.grab().save(QString::fromStdString(Artifact("tavolent_main.png")));
 }
 
@@ -445,7 +452,7 @@ TEST_F(TavolentTest, DialogsCheckOnOk) {
   // A group stored without limits shows them as they are: OK refuses them rather than
   // storing a clamped number.
   CGroupPropertyDlg unlimited(sink_, {5, "営業部", 0, 0, 1}, {});
-  EXPECT_EQ(unlimited.findChild<QSpinBox*>("e1001")->value(), 0);
+  EXPECT_EQ(unlimited.findChild<QSpinBox*>("e1001")->text(), "0");
   sink_.shown.clear();
   unlimited.accept();
   EXPECT_NE(unlimited.result(), QDialog::Accepted);
@@ -597,7 +604,10 @@ TEST_F(TavolentTest, CommandsCarryTheirPromptsAndToolTips) {
       {kCmdGeneralSettings, nullptr, "運用に必要な動作環境の設定", "全般"},
       {kCmdDomainImport, nullptr, "ﾄﾞﾒｲﾝに登録されているﾕｰｻﾞを一括登録", "ﾄﾞﾒｲﾝ読込"},
       {kCmdStorage, nullptr, "印刷ﾛｸﾞを保存するﾌｫﾙﾀﾞを変更", "保存ﾌｫﾙﾀﾞ変更"},
-      {kCmdThumbnail, nullptr, "強制ｻﾑﾈｲﾙ印刷の設定", "ｻﾑﾈｲﾙ印刷設定"},
+      {kCmdThumbnail, "強制ｻﾑﾈｲﾙ印刷の設定(&T)...", "強制ｻﾑﾈｲﾙ印刷の設定", "ｻﾑﾈｲﾙ印刷設定"},
+      {kCmdLock, "ロック(&K)...", "設定情報をロックします", "ロック"},
+      {kCmdUnlock, "ロックの解除(&U)...", "設定情報のロックを解除します", "ロックの解除"},
+      {kCmdPassword, "パスワードの設定(&P)...", "ロックのパスワードを設定します", "パスワードの設定"},
       {kCmdDeleteLog, "印刷ログの削除(&D)...", nullptr, nullptr},
       {kCmdSpanStandard, "標準(&N)", "印刷制限範囲内の印刷枚数、印刷件数を表示", "標準"},
       {kCmdSpanMonth, "今月(&M)", "今月分の印刷枚数、印刷件数を表示", "今月"},
@@ -621,6 +631,19 @@ TEST_F(TavolentTest, CommandsCarryTheirPromptsAndToolTips) {
         EXPECT_EQ(button->toolTip().toStdString(), c.tip);
       }
     }
+  }
+
+  // Every entry of the settings menu has an access key of its own.
+  for (QAction* top : frame.menuBar()->actions()) {
+    if (!top->menu() || top->text() != "設定(&S)") continue;
+    std::set<QChar> keys;
+    for (QAction* entry : top->menu()->actions()) {
+      if (entry->isSeparator()) continue;
+      const qsizetype amp = entry->text().indexOf('&');
+      ASSERT_GE(amp, 0) << entry->text().toStdString();
+      EXPECT_TRUE(keys.insert(entry->text().at(amp + 1).toUpper()).second) << entry->text().toStdString();
+    }
+    EXPECT_EQ(keys.size(), 9u);
   }
 
   // A disabled entry under the pointer shows its prompt as an enabled one does.
@@ -725,33 +748,47 @@ TEST_F(TavolentTest, GroupChangesFromOtherWindowsReachTheTree) {
   EXPECT_EQ(rebuilds, 1);
 }
 
-// The help viewer gets the file as one argument, blanks and all; no shell reads it.
-TEST_F(TavolentTest, HelpOpensTheGuideWithAnArgumentVector) {
-  // The program folder's guide when it holds one (a folder with blanks is one argument),
-  // else the one the install lays into its data folder; opened again, the same file.
+// The help command shows the administrator's guide in the console's own window: the program
+// folder's guide when it holds one (a folder with blanks and a semicolon is just a folder),
+// else the one the install lays into its data folder. Help again closes the earlier window
+// and opens a new one; the window closes with the console.
+TEST_F(TavolentTest, HelpOpensTheGuideInTheConsolesOwnWindow) {
   const std::string own = root_.str() + "/my apps/zv;rm -rf x";
   fs::create_directories(own);
-  std::ofstream(own + "/ZvmHelp.html") << "<html></html>";
+  std::ofstream(own + "/ZvmHelp.html") << "<html><head><title>own guide</title></head></html>";
   const std::string installed = paths::InstalledFolder(paths::kDataFolder).value() + "/ZvmHelp.html";
   ASSERT_TRUE(fs::is_regular_file(installed)) << installed;
   struct Case {
-    std::string app_path, opened;
-  } cases[] = {{own, own + "/ZvmHelp.html"}, {root_.str() + "/none", installed}};
+    std::string app_path, opened, title;
+  } cases[] = {{own, own + "/ZvmHelp.html", "own guide"}, {root_.str() + "/none", installed, ""}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.app_path);
     auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "Software\\Orbelin\\Zelvora\\1.0").value();
     ASSERT_TRUE(key.SetString("AppPath", c.app_path).ok());
-    CMainFrame frame(ctx_);
-    std::vector<std::vector<std::string>> runs;
-    frame.run_program = [&](const std::string& program, const std::vector<std::string>& args) {
-      std::vector<std::string> run{program};
-      run.insert(run.end(), args.begin(), args.end());
-      runs.push_back(run);
-      return true;
-    };
-    frame.Run(kCmdHelp);
-    frame.Run(kCmdHelp);
-    EXPECT_EQ(runs, (std::vector<std::vector<std::string>>(2, {"xdg-open", c.opened})));
+    QPointer<help::HelpWindow> second;
+    {
+      CMainFrame frame(ctx_);
+      frame.show();
+      frame.Run(kCmdHelp);
+      QPointer<help::HelpWindow> first = frame.help_viewer().window();
+      ASSERT_NE(first, nullptr);
+      EXPECT_TRUE(first->isVisible());
+      EXPECT_EQ(first->page(), c.opened);
+      if (!c.title.empty()) {
+        EXPECT_EQ(first->windowTitle().toStdString(), c.title);
+      } else {
+        EXPECT_TRUE(first->browser()->toPlainText().contains("グラフ"));
+        first->grab().save(QString::fromStdString(Artifact("tavolent_help_window.png")));
+      }
+      frame.Run(kCmdHelp);
+      EXPECT_TRUE(first.isNull());
+      second = frame.help_viewer().window();
+      ASSERT_NE(second, nullptr);
+      EXPECT_TRUE(second->isVisible());
+      frame.close();
+      EXPECT_TRUE(second.isNull());
+    }
+    for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_NE(w->objectName(), "zvHelpWindow");
   }
 }
 

@@ -1,5 +1,5 @@
-// Opening a file in the desktop's program for its kind (a help page in the browser), as the
-// windows' help commands do: one command for every program, started and forgotten.
+// Opening a file in the desktop's program for its kind (a link that leaves a help page, in
+// the browser): one command for every program, started and forgotten.
 #pragma once
 
 #include <string>

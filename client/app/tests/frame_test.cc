@@ -25,6 +25,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
@@ -1638,7 +1639,7 @@ TEST_F(FrameTest, FirstStartShowsATwoUpSheetWholeBesideTheSettings) {
   f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_frame_default_2up.png"));
 }
 
-TEST_F(FrameTest, HelpOpensTheShippedGuideThatCoversEveryAnswer) {
+TEST_F(FrameTest, HelpOpensTheShippedGuideInAWindowOfItsOwn) {
   WritePrinters({"P"});
   std::vector<std::vector<std::string>> runs;
   FrameOptions o;
@@ -1648,29 +1649,45 @@ TEST_F(FrameTest, HelpOpensTheShippedGuideThatCoversEveryAnswer) {
     runs.push_back(argv);
     return true;
   };
-  CMainFrame f(o);
-  ASSERT_TRUE(f.StartUp(StartArgs{}));
-  // The program folder holds no guide: the one the build lays into the data folder opens.
-  f.findChild<QPushButton*>("1004")->click();
-  ASSERT_EQ(runs.size(), 1u);
-  ASSERT_EQ(runs[0].size(), 2u);
-  EXPECT_EQ(runs[0][0], "xdg-open");
-  EXPECT_EQ(fsys::path(runs[0][1]).filename(), "ZvkHelp.html");
-  auto read = fs::ReadFile(runs[0][1]);
-  ASSERT_TRUE(read.ok()) << runs[0][1];
-  const std::string guide = *read;
-  // Every answer the server can give is explained with the server's own words.
-  for (int code = 0; code <= 10; ++code) {
-    engine::CRequestResult r;
-    r.SetResultMessage(code, code == 7 ? engine::DatabaseErrorLines() : std::vector<std::string>{});
-    for (const auto& line : r.Messages) EXPECT_NE(guide.find(line), std::string::npos) << code << ": " << line;
+  {
+    CMainFrame f(o);
+    ASSERT_TRUE(f.StartUp(StartArgs{}));
+    // The program folder holds no guide: the one the build lays into the data folder opens,
+    // in the program's own window (no browser is started).
+    f.findChild<QPushButton*>("1004")->click();
+    QPointer<help::HelpWindow> first = f.help_viewer().window();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(fsys::path(first->page()).filename(), "ZvkHelp.html");
+    EXPECT_EQ(first->windowTitle(), "Ostrane ヘルプ");
+    EXPECT_TRUE(first->browser()->toPlainText().contains("Ostrane ヘルプ"));
+    auto read = fs::ReadFile(first->page());
+    ASSERT_TRUE(read.ok()) << first->page();
+    const std::string guide = *read;
+    // Every answer the server can give is explained with the server's own words.
+    for (int code = 0; code <= 10; ++code) {
+      engine::CRequestResult r;
+      r.SetResultMessage(code, code == 7 ? engine::DatabaseErrorLines() : std::vector<std::string>{});
+      for (const auto& line : r.Messages) EXPECT_NE(guide.find(line), std::string::npos) << code << ": " << line;
+    }
+    first->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_help_window.png"));
+    EXPECT_EQ(runs, std::vector<std::vector<std::string>>{});
+
+    // Help again, from the menu: the earlier window is closed, a new one shows the guide of
+    // the settings' program folder, which comes first.
+    const std::string own = app_ + "/ZvkHelp.html";
+    ASSERT_TRUE(fs::WriteFileAtomic(own, "<html><head><title>own</title></head></html>").ok());
+    f.findChild<QAction*>("32785")->trigger();
+    EXPECT_TRUE(first.isNull());
+    ASSERT_NE(f.help_viewer().window(), nullptr);
+    EXPECT_EQ(f.help_viewer().window()->page(), own);
+
+    // The program ends: its help window closes with it.
+    QPointer<help::HelpWindow> second = f.help_viewer().window();
+    f.close();
+    EXPECT_TRUE(second.isNull());
   }
-  // A guide of the settings' program folder comes first; a folder with a blank stays one argument.
-  const std::string own = app_ + "/ZvkHelp.html";
-  ASSERT_TRUE(fs::WriteFileAtomic(own, "<html></html>").ok());
-  f.RunHelp();
-  ASSERT_EQ(runs.size(), 2u);
-  EXPECT_EQ(runs[1], (std::vector<std::string>{"xdg-open", own}));
+  for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_NE(w->objectName(), "zvHelpWindow");
 }
 
 }  // namespace

@@ -2,11 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include "platform/testing/temp_root.h"
-
 namespace zv::client::app {
 namespace {
 
@@ -83,24 +78,6 @@ TEST(PanelValuesTest, OffsetTextsStepsAndTenths) {
   EXPECT_EQ(OffsetTenths(12.5f), 125);
   EXPECT_EQ(OffsetTenths(-2.5f), -25);
   EXPECT_EQ(OffsetTenths(0.05f), 0);
-}
-
-TEST(PanelValuesTest, HelpFileFromTheSettingsFolderThenTheDataFolder) {
-  zv::testing::TempRoot root;
-  const std::string app = root.str() + "/app", data = root.str() + "/share/zelvora", none = root.str() + "/none";
-  std::filesystem::create_directories(app);
-  std::filesystem::create_directories(data);
-  std::ofstream(data + "/ZvkHelp.html") << "<html></html>";
-  struct Case {
-    std::string app, data, want;
-  } cases[] = {
-      {app, data, data + "/ZvkHelp.html"},   // only the install's data folder holds it
-      {none, none, none + "/ZvkHelp.html"},  // nowhere: the settings' folder is named
-      {"", data, data + "/ZvkHelp.html"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(HelpFilePath(c.app, c.data), c.want) << c.app;
-  std::ofstream(app + "/ZvkHelp.html") << "<html></html>";
-  EXPECT_EQ(HelpFilePath(app, data), app + "/ZvkHelp.html");
 }
 
 }  // namespace

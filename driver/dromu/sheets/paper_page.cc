@@ -18,8 +18,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/process/open_file.h"
-
 namespace zv::driver::sheets {
 namespace {
 
@@ -51,10 +49,6 @@ std::string HelpFile(const std::string& driver_folder) {
   }
   return driver_folder + "/2/Mirrastel.HLP";
 }
-
-std::vector<std::string> HelpCommand(const std::string& file) { return process::OpenFileCommand(file); }
-
-void OpenHelp(const std::vector<std::string>& argv) { (void)process::RunDetached(argv); }
 
 VersionDialog::VersionDialog(const gastrelo::Resources& res, QWidget* parent) : QDialog(parent) {
   using namespace gastrelo;
@@ -238,7 +232,7 @@ PaperPage::PaperPage(PaperPageModel& model, const gastrelo::Resources& res, QWid
 void PaperPage::Help() {
   auto folder = gastrelo::InstallLibraryFolder();
   if (!folder.ok()) return;
-  open_help(HelpCommand(HelpFile(*folder)));
+  help_.Open(HelpFile(*folder));
 }
 
 void PaperPage::Refresh() {

@@ -13,6 +13,7 @@
 #include "driver/dromu/sheets/paper_page_model.h"
 #include "driver/dromu/sheets/property_sheets.h"
 #include "driver/gastrelo/gastrelo.h"
+#include "platform/help/help_window.h"
 
 class QComboBox;
 class QLineEdit;
@@ -41,10 +42,6 @@ class UserSizeDialog : public QDialog {
 // Takes the printer-driver folder; gives its "Mirrastel.HLP" when that regular file can be opened,
 // else the one in its "2" subfolder.
 std::string HelpFile(const std::string& driver_folder);
-// Takes the help file; gives the argument vector that opens it ({"xdg-open", file}).
-std::vector<std::string> HelpCommand(const std::string& file);
-// Takes an argument vector; starts it detached, never through a shell.
-void OpenHelp(const std::vector<std::string>& argv);
 
 // The version information dialog (400): four centred lines and OK.
 class VersionDialog : public QDialog {
@@ -70,11 +67,12 @@ class PaperPage : public QWidget {
   std::function<bool(UserSizeDialog&)> run_user_size = [](UserSizeDialog& d) { return d.exec() == QDialog::Accepted; };
   // Runs the version dialog (button 100); set to show it without blocking in tests.
   std::function<void(VersionDialog&)> run_version = [](VersionDialog& d) { d.exec(); };
-  // Opens the help (command 112, the Help key); set in tests to see the argument vector.
-  std::function<void(const std::vector<std::string>& argv)> open_help = OpenHelp;
   QPushButton* version_button() const { return version_; }
-  // Runs the help command.
+  // Runs the help command (command 112, the Help key): closes the help window opened
+  // earlier and opens the driver's help file anew in the help window, which closes with
+  // the page.
   void Help();
+  help::HelpViewer& help_viewer() { return help_; }
 
  private:
   PaperPageModel& model_;
@@ -87,6 +85,7 @@ class PaperPage : public QWidget {
   QPushButton* version_;
   QLineEdit* edits_[4];
   QSpinBox* spins_[4];
+  help::HelpViewer help_;
 };
 
 // A property sheet's frame: the paper page under its tab name with OK and Cancel.

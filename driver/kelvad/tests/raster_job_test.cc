@@ -2,11 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "driver/kelvad/device.h"
 #include "platform/gdi/testing/box_pdf.h"
+#include "platform/process/process.h"
+#include "platform/testing/bin_dir.h"
 #include "platform/testing/temp_root.h"
 
 namespace zv::driver {
@@ -158,7 +165,45 @@ TEST(KelvadRasterJob, FailedWriteEndsTheJob) {
   EXPECT_EQ(WriteRasterJob(root.str() + "/missing.pdf", ops, kQueue, JobDevmode(ops, kQueue, ""),
                            [](std::span<const std::uint8_t>) { return true; })
                 .code(),
-            Status::Code::kInvalidArgument);
+            Status::Code::kNotFound);
+}
+
+// The filter run by hand, as a person trying it does: a path relative to the current folder
+// is the file there, and a file that cannot be rendered is named with what is wrong with it.
+TEST(KelvadRasterJob, TheFilterSaysWhatIsWrongWithItsFile) {
+  testing::TempRoot root;
+  const std::string dir = root.str();
+  MakePdf(dir + "/two.pdf");
+  std::filesystem::create_directories(dir + "/sub");
+  std::ofstream(dir + "/notes.txt") << "hello, printer\n";
+  std::ofstream(dir + "/empty.pdf");
+  struct Case {
+    std::string file;
+    int code;
+    std::string said;
+  } cases[] = {
+      {"two.pdf", 0, "INFO: 2 page(s) rendered at 200 dpi"},  {"sub/../two.pdf", 0, "INFO: 2 page(s)"},
+      {"missing.pdf", 1, dir + "/missing.pdf: no such file"}, {"sub/missing.pdf/x", 1, "no such file"},
+      {"sub", 1, dir + "/sub: not a regular file"},           {"notes.txt", 1, dir + "/notes.txt: not a PDF file"},
+      {"empty.pdf", 1, dir + "/empty.pdf: not a PDF file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string out = dir + "/out-" + std::to_string(&c - cases) + ".log";
+    process::StartOptions o;
+    o.argv = {testing::BinPath("kelvad"), "1", "user", "title", "1", "", c.file};
+    o.working_dir = dir;
+    o.env = {"PPD=", "PRINTER="};
+    o.output_file = out;
+    auto p = process::Start(o);
+    ASSERT_TRUE(p.ok()) << p.status().ToString();
+    auto code = p->Wait(60000);
+    ASSERT_TRUE(code.ok());
+    EXPECT_EQ(*code, c.code);
+    std::ifstream in(out, std::ios::binary);
+    const std::string said(std::istreambuf_iterator<char>(in), {});
+    EXPECT_NE(said.find(c.said), std::string::npos) << said.substr(said.size() > 300 ? said.size() - 300 : 0);
+  }
 }
 
 }  // namespace

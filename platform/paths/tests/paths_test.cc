@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <regex>
 #include <set>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/paths/install_layout.h"
 #include "platform/paths/root_session.h"
 #include "platform/testing/temp_root.h"
 
@@ -188,6 +190,24 @@ TEST(Paths, RootKeepsItsXdgFoldersInItsRuntimeRoot) {
     if (v) ::setenv(n.c_str(), v->c_str(), 1);
     else ::unsetenv(n.c_str());
   }
+}
+
+TEST(Paths, FileInFoldersTakesTheSettingsFolderThenTheDataFolder) {
+  zv::testing::TempRoot root;
+  const std::string app = root.str() + "/app", data = root.str() + "/share/zelvora", none = root.str() + "/none";
+  std::filesystem::create_directories(app);
+  std::filesystem::create_directories(data);
+  std::ofstream(data + "/ZvkHelp.html") << "<html></html>";
+  struct Case {
+    std::string app, data, want;
+  } cases[] = {
+      {app, data, data + "/ZvkHelp.html"},   // only the install's data folder holds it
+      {none, none, none + "/ZvkHelp.html"},  // nowhere: the settings' folder is named
+      {"", data, data + "/ZvkHelp.html"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FileInFolders(c.app, c.data, "ZvkHelp.html"), c.want) << c.app;
+  std::ofstream(app + "/ZvkHelp.html") << "<html></html>";
+  EXPECT_EQ(FileInFolders(app, data, "ZvkHelp.html"), app + "/ZvkHelp.html");
 }
 
 }  // namespace
