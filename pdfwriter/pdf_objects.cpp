@@ -255,12 +255,18 @@ bool PdfContentStream::ContinueText(const char* text) {
   e += ColourComponent(color_ >> 8);
   e += ' ';
   e += ColourComponent(color_ >> 16);
-  e += "  rg\r\n 0 Tc\r\n(";
+  e += "  rg\r\n 0 Tc\r\n";
+  // Invisible text sets its render mode inside its own text object and sets it back, so the
+  // text after it draws as before.
+  if (render_ == 3) e += "3 Tr\r\n";
+  e += '(';
   for (const char* p = text; *p; ++p) {
     if (*p == '\\' || *p == '(' || *p == ')') e += '\\';
     e += *p;
   }
-  e += ")Tj\r\nET\r\n";
+  e += ")Tj\r\n";
+  if (render_ == 3) e += "0 Tr\r\n";
+  e += "ET\r\n";
   entries_.push_back(std::move(e));
   return true;
 }

@@ -120,6 +120,9 @@ class PdfContentStream : public PdfStream {
     y_ = y;
   }
   void SetTextColor(uint32_t color) { color_ = color; }
+  // 0 fills the following text (the default); 3 makes it invisible (text kept for readers
+  // over a picture that draws its glyphs).
+  void SetTextRenderMode(int mode) { render_ = mode == 3 ? 3 : 0; }
   // Appends one text block; false (nothing appended) when no font is selected.
   bool ContinueText(const char* text);
   void ClipRect(int x, int y, int w, int h, int rule);
@@ -140,6 +143,7 @@ class PdfContentStream : public PdfStream {
   int x_ = 0;
   int y_ = 0;
   uint32_t color_ = 0;
+  int render_ = 0;
   std::vector<std::string> entries_;
 };
 

@@ -254,6 +254,12 @@ void CQuorvel::SetTextColor(unsigned long color) {
   Guard([&] { Drawing(writer_, page)->SetTextColor(static_cast<uint32_t>(color & 0xFFFFFF)); });
 }
 
+void CQuorvel::SetTextRenderMode(int mode) {
+  pdf::PdfPage* page = Page();
+  if (page == nullptr) return;
+  Guard([&] { Drawing(writer_, page)->SetTextRenderMode(mode); });
+}
+
 void CQuorvel::ContinueText(const char* text) {
   pdf::PdfPage* page = Page();
   // Text needs a selected font, and a font needs the drawing stream.

@@ -89,6 +89,10 @@ class ZV_QUORVEL_API CQuorvel {
   // Takes a Windows COLORREF (0x00BBGGRR) for the next text.
   void SetTextColor(unsigned long color);
 
+  // Takes a text render mode: 3 makes the following text invisible (kept for readers and
+  // searches, drawn by nothing), anything else draws it filled as before.
+  void SetTextRenderMode(int mode);
+
   // Takes text in the font's encoding (Windows ANSI or Shift_JIS) and draws it; refused
   // (nothing drawn) before a font was selected on the page.
   void ContinueText(const char* text);

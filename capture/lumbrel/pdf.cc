@@ -150,6 +150,7 @@ class TextPass {
     writer_.SetFont(run_.font, float(run_.size));
     writer_.SetTextPos(float(run_.x), float(page_height_ - run_.y));
     writer_.SetTextColor(run_.colour);
+    writer_.SetTextRenderMode(run_.hidden ? 3 : 0);
     writer_.ContinueText(run_.text.c_str());
     ++runs_written_;
   }
@@ -165,6 +166,7 @@ class TextPass {
     double x = 0, y = 0;
     double last_x = 0, last_advance = 0;
     std::string text;
+    bool hidden = false;  // invisible text: the glyphs are the picture's
   };
 
   // The drawing facts shared by the characters of one record.
@@ -177,6 +179,7 @@ class TextPass {
     double sx = 1;                   // pixels per logical unit along x
     win::UINT align = 0;
     win::COLORREF colour = 0;
+    bool hidden = false;
   };
 
   // Pixels per logical unit along x and y, from the device context's mapping.
@@ -269,8 +272,10 @@ class TextPass {
         }
         return Status::Ok();
       }
-      case jobdoc::PrivateRecord::Kind::kTextRun: {
-        const TextStyle st = Style(dc);
+      case jobdoc::PrivateRecord::Kind::kTextRun:
+      case jobdoc::PrivateRecord::Kind::kHiddenTextRun: {
+        TextStyle st = Style(dc);
+        st.hidden = pr->kind == jobdoc::PrivateRecord::Kind::kHiddenTextRun;
         const std::vector<std::string> chars = Characters(pr->run.text);
         if (chars.empty()) return Status::Ok();
         std::vector<double> advances;
@@ -314,8 +319,8 @@ class TextPass {
     const bool after_space = run_.active && !run_.text.empty() && run_.text.back() == ' ';
     const bool word_gap = same_line && gap > 2 && (after_space || gap > run_.size / 6);
     const bool space = word_gap && !after_space;
-    const bool same_style =
-        run_.active && font == run_.font && st.colour == run_.colour && std::abs(st.size - run_.size) < 0.01;
+    const bool same_style = run_.active && font == run_.font && st.colour == run_.colour &&
+                            std::abs(st.size - run_.size) < 0.01 && st.hidden == run_.hidden;
     const bool room = 512 - int(run_.text.size()) - int(ch.size()) - (space ? 1 : 0) > 2;
     // Two pixels of slack for the rounding of advances: characters that follow one another on
     // a line join one run.
@@ -326,7 +331,7 @@ class TextPass {
       // words by their text alone.
       if (space && run_.text.size() < 509) run_.text += ' ';
       Flush();
-      run_ = Run{true, font, st.size, st.colour, x, y, x, advance, ""};
+      run_ = Run{true, font, st.size, st.colour, x, y, x, advance, "", st.hidden};
     } else if (space) {
       run_.text += ' ';
     }

@@ -20,6 +20,7 @@
 #include <optional>
 #include <set>
 
+#include "capture/pdfrecords/font_twins.h"
 #include "capture/pdfrecords/glyph_outlines.h"
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/dib.h"
@@ -72,6 +73,40 @@ void AppendUtf16(std::u16string& out, Unicode c) {
     out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
   } else {
     out.push_back(static_cast<char16_t>(c));
+  }
+}
+
+// A character as UTF-16, a ligature (U+FB00 to U+FB06: ff, fi, fl, ffi, ffl, long st, st) as
+// its letters, so the text reads "file" where the page draws the "fi" glyph.
+void AppendLetters(std::u16string& out, Unicode c) {
+  static constexpr const char16_t* kLigatures[] = {u"ff", u"fi", u"fl", u"ffi", u"ffl", u"st", u"st"};
+  if (c >= 0xFB00 && c <= 0xFB06) {
+    out += kLigatures[c - 0xFB00];
+    return;
+  }
+  AppendUtf16(out, c);
+}
+
+// Takes the UTF-16 text one glyph stands for and the glyph's advance; appends one advance per
+// UTF-16 unit: a glyph of several characters (a ligature) shares its advance among them, so
+// its letters stand within the glyph's place and the next glyph keeps its own; the second
+// half of a surrogate pair advances nothing.
+void AppendAdvances(const std::u16string& text, int advance, std::vector<int>* dx) {
+  std::size_t chars = 0;
+  for (char16_t c : text)
+    if (c < 0xDC00 || c >= 0xE000) ++chars;
+  if (chars == 0) return;
+  int given = 0;
+  std::size_t seen = 0;
+  for (char16_t c : text) {
+    if (c >= 0xDC00 && c < 0xE000) {
+      dx->push_back(0);
+      continue;
+    }
+    ++seen;
+    const int upto = static_cast<int>(std::lround(static_cast<double>(advance) * seen / chars));
+    dx->push_back(upto - given);
+    given = upto;
   }
 }
 
@@ -275,11 +310,15 @@ class RecordsDev final : public OutputDev {
       Picture(state, win::RECT{Clamp32(x0 - em), Clamp32(y0 - em), Clamp32(x0 + 2 * em), Clamp32(y0 + em)});
       return;
     }
-    if (NoUnicode(u, uLen) || ForceOutline(font.get())) {
+    if (NoUnicode(u, uLen)) {
       Flush();
       DrawGlyphOutline(state, x - originX, y - originY, code);
       return;
     }
+    // A font no installed face draws is drawn from its outlines; its text still goes into a
+    // run, one that draws nothing, so whoever reads the page's text finds it.
+    const bool hidden = ForceOutline(font.get());
+    if (hidden) DrawGlyphOutline(state, x - originX, y - originY, code);
     double m11, m12, m21, m22;
     state->getFontTransMat(&m11, &m12, &m21, &m22);
     const double hs = state->getHorizScaling();
@@ -293,6 +332,7 @@ class RecordsDev final : public OutputDev {
     // A glyph continues the run when the font, its matrix and colour are the same and it lies
     // on the run's baseline; vertical text is drawn glyph by glyph.
     bool continues = !run_.glyphs.empty() && !vertical && run_.font == font.get() && run_.colour == colour &&
+                     run_.hidden == hidden &&
                      std::abs(run_.m[0] - m11) < 1e-6 && std::abs(run_.m[1] - m12) < 1e-6 &&
                      std::abs(run_.m[2] - m21) < 1e-6 && std::abs(run_.m[3] - m22) < 1e-6;
     double s = 0, t = 0;
@@ -312,12 +352,13 @@ class RecordsDev final : public OutputDev {
       run_.ox = gx;
       run_.oy = gy;
       run_.vertical = vertical;
+      run_.hidden = hidden;
       s = t = 0;
     }
     Glyph g;
     g.s = s;
     TextSpace(ax, ay, &g.advance, &t);
-    for (int i = 0; i < uLen; ++i) AppendUtf16(g.text, u[i]);
+    for (int i = 0; i < uLen; ++i) AppendLetters(g.text, u[i]);
     for (int i = 0; i < uLen; ++i)
       if (IsJapanese(u[i])) run_.japanese = true;
     for (int i = 0; i < uLen; ++i)
@@ -497,6 +538,7 @@ class RecordsDev final : public OutputDev {
     bool japanese = false;
     bool wide = false;
     bool vertical = false;
+    bool hidden = false;  // the glyphs are drawn as outlines: the run carries only their text
     std::vector<Glyph> glyphs;
   };
   struct Current {
@@ -783,7 +825,11 @@ class RecordsDev final : public OutputDev {
     std::string face = NamedFace(font);
     if (!InstalledFace(face)) {
       GlyphOutlines* outlines = OutlinesOf(font);  // none for a font that is not embedded
-      face = outlines && InstalledFace(outlines->Family()) ? outlines->Family() : std::string();
+      const std::string family = outlines ? outlines->Family() : std::string();
+      face = InstalledFace(family) ? family : std::string();
+      // A design installed under another name (a clone or metric twin) draws it as text.
+      if (face.empty()) face = InstalledTwinFace(NameOf(font));
+      if (face.empty() && !family.empty()) face = InstalledTwinFace(family);
     }
     return installed_faces_.emplace(font, std::move(face)).first->second;
   }
@@ -892,8 +938,9 @@ class RecordsDev final : public OutputDev {
     // Vertical writing names the face's vertical form, as applications do; each glyph is
     // drawn upright at its own place, so the player need not turn glyphs for it.
     if (run_.vertical) face = "@" + face;
-    const bool bold = named.bold || font->isBold() || font->getWeight() >= GfxFont::W600;
-    const bool italic = named.italic || font->isItalic();
+    const TwinStyle style = StyleOfName(NameOf(font));
+    const bool bold = named.bold || style.bold || font->isBold() || font->getWeight() >= GfxFont::W600;
+    const bool italic = named.italic || style.italic || font->isItalic();
     win::LOGFONTW lf = gdi::MakeLogFont(face, -std::max<win::LONG>(1, Clamp32(em_logical)),
                                         bold ? win::FW_BOLD : win::FW_NORMAL, italic, charset);
     lf.lfPitchAndFamily = static_cast<win::BYTE>((font->isFixedWidth() ? win::FIXED_PITCH : win::VARIABLE_PITCH) |
@@ -949,8 +996,7 @@ class RecordsDev final : public OutputDev {
         const double next_s = i + 1 < run_.glyphs.size() ? run_.glyphs[i + 1].s : g.s + g.advance;
         const int next = Clamp32(run_.ox + next_s * m[0]);
         text += g.text;
-        dx.push_back(next - prev);
-        for (std::size_t k = 1; k < g.text.size(); ++k) dx.push_back(0);
+        AppendAdvances(g.text, next - prev, &dx);
         prev = next;
       }
     } else {
@@ -964,8 +1010,7 @@ class RecordsDev final : public OutputDev {
         const double next_s = i + 1 < run_.glyphs.size() ? run_.glyphs[i + 1].s : g.s + g.advance;
         const int next = Clamp32(next_s * unit);
         text += g.text;
-        dx.push_back(next - prev);
-        for (std::size_t k = 1; k < g.text.size(); ++k) dx.push_back(0);
+        AppendAdvances(g.text, next - prev, &dx);
         prev = next;
       }
       rec_.SaveDC();
@@ -975,7 +1020,7 @@ class RecordsDev final : public OutputDev {
       rec_.SetWorldTransform(xf);
     }
     SelectRunFont(em_logical);
-    EmitWords(x0, y0, text, dx, em_logical);
+    EmitWords(x0, y0, text, dx, em_logical, run_.hidden);
     if (!upright) {
       rec_.RestoreDC(-1);
       // The saved state restored the font and colour selected before the run.
@@ -1006,9 +1051,13 @@ class RecordsDev final : public OutputDev {
   // face's own advances place it (spaces stay in the text); otherwise word by word at the
   // document's places, each word without advances where its own glyphs allow, so the
   // spaces show as gaps between words rather than disappearing between glyphs.
-  void EmitWords(int x0, int y0, const std::u16string& text, const std::vector<int>& dx, double em) {
+  // A hidden run's records are clipped to an empty rectangle: they draw nothing anywhere.
+  void EmitWords(int x0, int y0, const std::u16string& text, const std::vector<int>& dx, double em, bool hidden) {
+    const win::RECT nowhere{x0, y0, x0, y0};
+    const win::UINT options = hidden ? win::ETO_CLIPPED : 0;
+    const win::RECT* clip = hidden ? &nowhere : nullptr;
     if (NaturalAdvances(text, dx, 0, text.size(), em)) {
-      rec_.ExtTextOutW(x0, y0, 0, nullptr, text);
+      rec_.ExtTextOutW(x0, y0, options, clip, text);
       ++stats_.text_runs;
       Spend(text.size() * 2 + 90);
       return;
@@ -1027,7 +1076,7 @@ class RecordsDev final : public OutputDev {
       std::vector<int> advances(dx.begin() + static_cast<std::ptrdiff_t>(i),
                                 dx.begin() + static_cast<std::ptrdiff_t>(j));
       const bool natural = NaturalAdvances(text, dx, i, j, em);
-      rec_.ExtTextOutW(static_cast<int>(x), y0, 0, nullptr, word,
+      rec_.ExtTextOutW(static_cast<int>(x), y0, options, clip, word,
                        natural ? std::span<const int>() : std::span<const int>(advances));
       ++stats_.text_runs;
       Spend(word.size() * 6 + 90);
