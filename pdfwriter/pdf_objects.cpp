@@ -453,6 +453,10 @@ bool PdfPage::Write(OutputFile& out) {
   out.Write(resources_->GetReference());
   out.Write("\r\n/MediaBox");
   out.Write(media_box_);
+  if (rotation_ != 0) {
+    out.Write("\r\n/Rotate ");
+    out.Write(std::to_string(rotation_));
+  }
   out.Write("\r\n/Contents[\r\n");
   for (const PdfStream* s : contents_) {
     out.Write(s->GetReference());

@@ -231,6 +231,8 @@ class PdfPage : public PdfObject {
   PdfPage(int number, int generation, PdfPageTree* parent);
   // Sets the media box, with width and height clamped to 1..59500 and 1..84200.
   void SetMediaBox(int width, int height);
+  // Takes 0, 90, 180 or 270: the page is shown turned clockwise by that much (/Rotate).
+  void SetRotation(int degrees) { rotation_ = degrees == 90 || degrees == 180 || degrees == 270 ? degrees : 0; }
   void AddContentStream(PdfStream* s) { contents_.push_back(s); }
   PdfContentStream* drawing() const { return drawing_; }
   void set_drawing(PdfContentStream* s) { drawing_ = s; }
@@ -243,6 +245,7 @@ class PdfPage : public PdfObject {
   std::vector<PdfStream*> contents_;
   PdfResources* resources_ = nullptr;
   std::string media_box_;
+  int rotation_ = 0;
   int width_ = 0;
   int height_ = 0;
   PdfPageTree* parent_;

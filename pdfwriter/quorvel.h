@@ -68,6 +68,10 @@ class ZV_QUORVEL_API CQuorvel {
   // until then.
   int OpenImageFile(const char* kind, const char* path, const char* extra, int flag);
 
+  // Takes 0, 90, 180 or 270 (other values count as 0); the current page is shown turned
+  // clockwise by that much, as a page drawn in the frame of its turned text.
+  void SetPageRotation(int degrees);
+
   // Takes an image number from OpenImageFile, the lower-left corner and a scale (not used);
   // draws the image on the current page at one unit per pixel. Unknown numbers are ignored.
   void PlaceImage(int image, float x, float y, float scale);

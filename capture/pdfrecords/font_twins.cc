@@ -20,12 +20,14 @@ struct Design {
 constexpr Design kDesigns[] = {
     {{"helveticanarrow", "arialnarrow", "nimbussansnarrow", "nimbussanlcond", "nimbussansn"},
      {"Nimbus Sans Narrow", "Liberation Sans Narrow"}},
-    {{"helvetica", "arial", "nimbussans", "nimbussanl", "texgyreheros", "liberationsans", "arimo", "freesans"},
-     {"Nimbus Sans", "Liberation Sans"}},
-    {{"times", "nimbusroman", "nimbusromno9l", "texgyretermes", "liberationserif", "tinos", "freeserif", "nimbusrom"},
-     {"Nimbus Roman", "Liberation Serif"}},
-    {{"courier", "nimbusmono", "nimbusmonl", "texgyrecursor", "liberationmono", "cousine", "freemono"},
-     {"Nimbus Mono PS", "Liberation Mono"}},
+    // Arial, Times New Roman and Courier New are drawn first by their metric twins, the
+    // older designs by their own clones.
+    {{"arial", "liberationsans", "arimo"}, {"Liberation Sans", "Nimbus Sans"}},
+    {{"helvetica", "nimbussans", "nimbussanl", "texgyreheros", "freesans"}, {"Nimbus Sans", "Liberation Sans"}},
+    {{"timesnewroman", "liberationserif", "tinos"}, {"Liberation Serif", "Nimbus Roman"}},
+    {{"times", "nimbusrom", "texgyretermes", "freeserif"}, {"Nimbus Roman", "Liberation Serif"}},
+    {{"couriernew", "liberationmono", "cousine"}, {"Liberation Mono", "Nimbus Mono PS"}},
+    {{"courier", "nimbusmono", "nimbusmonl", "texgyrecursor", "freemono"}, {"Nimbus Mono PS", "Liberation Mono"}},
     {{"palatino", "urwpalladio", "p052", "texgyrepagella", "bookantiqua"}, {"P052"}},
     {{"bookman", "urwbookman", "texgyrebonum"}, {"URW Bookman"}},
     {{"avantgarde", "itcavantgarde", "urwgothic", "texgyreadventor"}, {"URW Gothic"}},

@@ -823,13 +823,16 @@ class RecordsDev final : public OutputDev {
     auto it = installed_faces_.find(font);
     if (it != installed_faces_.end()) return it->second;
     std::string face = NamedFace(font);
+    // A name no installed face carries, or one only a bitmap face answers (Courier), draws in
+    // the installed clone or metric twin of its design.
+    if (!InstalledFace(face) || gdi::ChooseFont(gdi::MakeLogFont(face, 0)).raster) {
+      std::string twin = InstalledTwinFace(NameOf(font));
+      if (!twin.empty()) face = std::move(twin);
+    }
     if (!InstalledFace(face)) {
       GlyphOutlines* outlines = OutlinesOf(font);  // none for a font that is not embedded
       const std::string family = outlines ? outlines->Family() : std::string();
-      face = InstalledFace(family) ? family : std::string();
-      // A design installed under another name (a clone or metric twin) draws it as text.
-      if (face.empty()) face = InstalledTwinFace(NameOf(font));
-      if (face.empty() && !family.empty()) face = InstalledTwinFace(family);
+      face = InstalledFace(family) ? family : InstalledTwinFace(family);
     }
     return installed_faces_.emplace(font, std::move(face)).first->second;
   }
@@ -984,6 +987,7 @@ class RecordsDev final : public OutputDev {
                          std::abs(m[0] + m[3]) < 0.01 * em;
     std::u16string text;
     std::vector<int> dx;
+    std::vector<std::pair<std::size_t, std::size_t>> shared;  // glyphs of several characters
     double em_logical;
     int x0, y0;
     if (upright) {
@@ -995,6 +999,7 @@ class RecordsDev final : public OutputDev {
         const Glyph& g = run_.glyphs[i];
         const double next_s = i + 1 < run_.glyphs.size() ? run_.glyphs[i + 1].s : g.s + g.advance;
         const int next = Clamp32(run_.ox + next_s * m[0]);
+        if (g.text.size() > 1) shared.emplace_back(text.size(), g.text.size());
         text += g.text;
         AppendAdvances(g.text, next - prev, &dx);
         prev = next;
@@ -1009,6 +1014,7 @@ class RecordsDev final : public OutputDev {
         const Glyph& g = run_.glyphs[i];
         const double next_s = i + 1 < run_.glyphs.size() ? run_.glyphs[i + 1].s : g.s + g.advance;
         const int next = Clamp32(next_s * unit);
+        if (g.text.size() > 1) shared.emplace_back(text.size(), g.text.size());
         text += g.text;
         AppendAdvances(g.text, next - prev, &dx);
         prev = next;
@@ -1020,6 +1026,7 @@ class RecordsDev final : public OutputDev {
       rec_.SetWorldTransform(xf);
     }
     SelectRunFont(em_logical);
+    ShareByWidths(text, shared, &dx);
     EmitWords(x0, y0, text, dx, em_logical, run_.hidden);
     if (!upright) {
       rec_.RestoreDC(-1);
@@ -1027,6 +1034,31 @@ class RecordsDev final : public OutputDev {
       ForgetObjects();
     }
     run_ = Run{};
+  }
+
+  // A glyph of several characters (a ligature) shares its advance among them by their widths in
+  // the run's face, so each letter stands about where the face would put it.
+  void ShareByWidths(const std::u16string& text, const std::vector<std::pair<std::size_t, std::size_t>>& shared,
+                     std::vector<int>* dx) {
+    for (const auto& [at, n] : shared) {
+      if (at + n > text.size() || at + n > dx->size()) continue;
+      long total = 0, widths = 0;
+      std::vector<int> w(n);
+      for (std::size_t k = 0; k < n; ++k) {
+        total += (*dx)[at + k];
+        w[k] = NaturalAdvance(text[at + k]);
+        if (w[k] < 0) widths = -1;
+        if (widths >= 0) widths += w[k];
+      }
+      if (widths <= 0) continue;
+      long given = 0, upto = 0;
+      for (std::size_t k = 0; k < n; ++k) {
+        upto += w[k];
+        const long next = std::lround(static_cast<double>(total) * upto / widths);
+        (*dx)[at + k] = static_cast<int>(next - given);
+        given = next;
+      }
+    }
   }
 
   // True when the face's own advances put every glyph of text[i, j) within a pixel (or a

@@ -74,6 +74,7 @@ struct Outcome {
   std::size_t saved_bytes_per_page = 0;
   std::size_t text_runs = 0, outline_glyphs = 0;
   std::string saved_fonts;
+  std::string saved_text, printed_text;
 };
 
 class WordsTest : public ::testing::Test {
@@ -149,6 +150,8 @@ class WordsTest : public ::testing::Test {
     RunCommand("pdftotext " + Quote(source) + " " + Quote(want));
     RunCommand("pdftotext " + Quote(saved) + " " + Quote(got_saved));
     RunCommand("pdftotext " + Quote(printed) + " " + Quote(got_printed));
+    o.saved_text = RunCommand("cat " + Quote(got_saved)).out;
+    o.printed_text = RunCommand("cat " + Quote(got_printed)).out;
     o.saved_recall = Recall(want, got_saved);
     o.printed_recall = Recall(want, got_printed);
     return o;
@@ -166,8 +169,12 @@ TEST_F(WordsTest, TextOfGroffAndGhostscriptSurvivesSavingAndPrinting) {
   struct Case {
     const char* file;
     bool all_text;  // every glyph drawn as text
+    std::vector<std::string> words;  // read back whole, ligatures as letters
   };
-  for (const Case& c : {Case{"man.pdf", true}, Case{"rotated.pdf", true}, Case{"renamed.pdf", false}}) {
+  const std::vector<std::string> man_words = {"first official file", "Efficient", "flaw", "flow", "affluent",
+                                              "offices", "file_find(2);"};
+  for (const Case& c : {Case{"man.pdf", true, man_words}, Case{"rotated.pdf", true, man_words},
+                        Case{"renamed.pdf", false, {"fluffy", "offices", "Official minutes", "efficiency"}}}) {
     SCOPED_TRACE(c.file);
     const Outcome o = Road(dir_ / c.file);
     std::printf("%s: saved recall %.3f, printed recall %.3f, %zu bytes per saved page, %zu text runs, %zu outline glyphs\n",
@@ -175,6 +182,10 @@ TEST_F(WordsTest, TextOfGroffAndGhostscriptSurvivesSavingAndPrinting) {
     EXPECT_GE(o.saved_recall, 0.98);
     EXPECT_GE(o.printed_recall, 0.98);
     EXPECT_GT(o.text_runs, 0u);
+    for (const std::string& w : c.words) {
+      EXPECT_THAT(o.saved_text, ::testing::HasSubstr(w));
+      EXPECT_THAT(o.printed_text, ::testing::HasSubstr(w));
+    }
     if (c.all_text) EXPECT_EQ(o.outline_glyphs, 0u);
     else EXPECT_GT(o.outline_glyphs, 0u);
   }
