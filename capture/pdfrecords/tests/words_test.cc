@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 
@@ -14,6 +15,7 @@
 #include "capture/pdfrecords/pdfrecords.h"
 #include "capture/pdfrecords/tests/page_compare.h"
 #include "capture/sarquen/rerecord.h"
+#include "jobdoc/private_records.h"
 #include "pdfwriter/tests/pdf_test_util.h"
 #include "platform/gdi/surfaces.h"
 #include "platform/testing/temp_root.h"
@@ -69,12 +71,39 @@ constexpr const char* kRenamedFonts = R"(%!PS
 showpage
 )";
 
+// The page without its hidden text runs (its header's length and record count patched).
+std::vector<std::uint8_t> WithoutHiddenText(const std::vector<std::uint8_t>& emf, std::size_t* hidden) {
+  std::vector<std::uint8_t> out;
+  std::uint32_t records = 0;
+  for (std::size_t at = 0; at + 8 <= emf.size();) {
+    std::uint32_t size;
+    std::memcpy(&size, emf.data() + at + 4, 4);
+    if (size < 8 || at + size > emf.size()) break;
+    auto pr = jobdoc::ParsePrivateRecord(std::span<const std::uint8_t>(emf.data() + at, size));
+    if (pr.ok() && pr->kind == jobdoc::PrivateRecord::Kind::kHiddenTextRun) {
+      ++*hidden;
+    } else {
+      out.insert(out.end(), emf.begin() + static_cast<std::ptrdiff_t>(at),
+                 emf.begin() + static_cast<std::ptrdiff_t>(at + size));
+      ++records;
+    }
+    at += size;
+  }
+  const auto bytes = static_cast<std::uint32_t>(out.size());
+  if (out.size() >= 56) {
+    std::memcpy(out.data() + 48, &bytes, 4);
+    std::memcpy(out.data() + 52, &records, 4);
+  }
+  return out;
+}
+
 struct Outcome {
   double saved_recall = 0, printed_recall = 0;
   std::size_t saved_bytes_per_page = 0;
   std::size_t text_runs = 0, outline_glyphs = 0;
   std::string saved_fonts;
   std::string saved_text, printed_text;
+  std::size_t hidden_runs = 0;
 };
 
 class WordsTest : public ::testing::Test {
@@ -96,6 +125,43 @@ class WordsTest : public ::testing::Test {
     const std::string out =
         RunCommand("/usr/bin/python3 " + Quote(dir_ / "recall.py") + " " + Quote(reference) + " " + Quote(got)).out;
     return std::atof(out.c_str());
+  }
+
+  // Prints the pages as the engine prints a job's pages (the repairing playback onto the
+  // printer surface at 600 dpi).
+  void Print(const std::vector<std::vector<std::uint8_t>>& rerecorded, const std::vector<PageRecords>& pages,
+             const fs::path& printed) {
+    auto printer = gdi::PrinterSurface::Create(printed.string(), 600);
+    ASSERT_TRUE(printer.ok());
+    std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
+    for (std::size_t i = 0; i < rerecorded.size(); ++i) {
+      const bool landscape = pages[i].orientation == 2;
+      const int w = landscape ? 7016 : 4961, h = landscape ? 4961 : 7016;
+      auto dc = (*printer)->StartPage(w, h);
+      ASSERT_TRUE(dc.ok());
+      playback::PlaybackState ps;
+      EXPECT_EQ(playback::PlayRepaired(rerecorded[i], **dc, win::RECT{0, 0, w, h}, ps), 1);
+      EXPECT_TRUE((*printer)->EndPage().ok());
+    }
+    EXPECT_TRUE((*printer)->Close().ok());
+  }
+
+  // The page as the preview draws it (the repairing playback onto a bitmap at 100 dpi).
+  static std::vector<std::uint32_t> Preview(const std::vector<std::uint8_t>& page) {
+    auto bmp = gdi::MemoryBitmap::Create(827, 1169, 24, 100);
+    if (!bmp.ok()) return {};
+    std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
+    playback::PlaybackState ps;
+    playback::PlayRepaired(page, (*bmp)->dc(), win::RECT{0, 0, 827, 1169}, ps);
+    std::vector<std::uint32_t> px;
+    for (int y = 0; y < 1169; ++y)
+      for (int x = 0; x < 827; ++x) px.push_back((*bmp)->Pixel(x, y) & 0xFFFFFF);
+    return px;
+  }
+
+  // The first page of a PDF as pdftoppm draws it at 100 dpi.
+  std::string Render(const fs::path& pdf) {
+    return RunCommand("pdftoppm -r 100 -f 1 -l 1 " + Quote(pdf)).out;
   }
 
   Outcome Road(const fs::path& source) {
@@ -129,22 +195,21 @@ class WordsTest : public ::testing::Test {
     o.saved_fonts = RunCommand("pdffonts " + Quote(saved)).out;
 
     const fs::path printed = dir_ / (source.stem().string() + "-printed.pdf");
-    {
-      auto printer = gdi::PrinterSurface::Create(printed.string(), 600);
-      EXPECT_TRUE(printer.ok());
-      if (!printer.ok()) return o;
-      std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
-      for (std::size_t i = 0; i < rerecorded.size(); ++i) {
-        const bool landscape = pages[i].orientation == 2;
-        const int w = landscape ? 7016 : 4961, h = landscape ? 4961 : 7016;
-        auto dc = (*printer)->StartPage(w, h);
-        EXPECT_TRUE(dc.ok());
-        if (!dc.ok()) return o;
-        playback::PlaybackState ps;
-        EXPECT_EQ(playback::PlayRepaired(rerecorded[i], **dc, win::RECT{0, 0, w, h}, ps), 1);
-        EXPECT_TRUE((*printer)->EndPage().ok());
-      }
-      EXPECT_TRUE((*printer)->Close().ok());
+    Print(rerecorded, pages, printed);
+
+    // Hidden text draws nothing: the preview, the saved and the printed pages look the same
+    // without it.
+    std::vector<std::vector<std::uint8_t>> bare;
+    for (const auto& b : rerecorded) bare.push_back(WithoutHiddenText(b, &o.hidden_runs));
+    if (o.hidden_runs > 0) {
+      for (std::size_t i = 0; i < bare.size(); ++i) EXPECT_EQ(Preview(rerecorded[i]), Preview(bare[i]));
+      const fs::path bare_printed = dir_ / "bare-printed.pdf", bare_saved = dir_ / "bare-saved.pdf";
+      Print(bare, pages, bare_printed);
+      std::vector<lumbrel::Page> bare_pages = saved_pages;
+      for (std::size_t i = 0; i < bare.size(); ++i) bare_pages[i].metafile = bare[i];
+      EXPECT_TRUE(lumbrel::ConvertToPdf(bare_saved.string(), bare_pages).ok());
+      EXPECT_EQ(Render(printed), Render(bare_printed));
+      EXPECT_EQ(Render(saved), Render(bare_saved));
     }
     const fs::path want = dir_ / "want.txt", got_saved = dir_ / "saved.txt", got_printed = dir_ / "printed.txt";
     RunCommand("pdftotext " + Quote(source) + " " + Quote(want));
@@ -163,6 +228,8 @@ TEST_F(WordsTest, TextOfGroffAndGhostscriptSurvivesSavingAndPrinting) {
   ASSERT_EQ(RunCommand("groff -man -Tps " + Quote(dir_ / "man.man") + " > " + Quote(dir_ / "man.ps")).status, 0);
   ASSERT_EQ(RunCommand("ps2pdf " + Quote(dir_ / "man.ps") + " " + Quote(dir_ / "man.pdf")).status, 0);
   ASSERT_EQ(RunCommand("qpdf --rotate=90 " + Quote(dir_ / "man.pdf") + " " + Quote(dir_ / "rotated.pdf")).status, 0);
+  ASSERT_EQ(RunCommand("qpdf --rotate=270 " + Quote(dir_ / "man.pdf") + " " + Quote(dir_ / "rotated270.pdf")).status,
+            0);
   WriteFile(dir_ / "renamed.ps", kRenamedFonts);
   ASSERT_EQ(RunCommand("ps2pdf " + Quote(dir_ / "renamed.ps") + " " + Quote(dir_ / "renamed.pdf")).status, 0);
 
@@ -174,6 +241,7 @@ TEST_F(WordsTest, TextOfGroffAndGhostscriptSurvivesSavingAndPrinting) {
   const std::vector<std::string> man_words = {"first official file", "Efficient", "flaw", "flow", "affluent",
                                               "offices", "file_find(2);"};
   for (const Case& c : {Case{"man.pdf", true, man_words}, Case{"rotated.pdf", true, man_words},
+                        Case{"rotated270.pdf", true, man_words},
                         Case{"renamed.pdf", false, {"fluffy", "offices", "Official minutes", "efficiency"}}}) {
     SCOPED_TRACE(c.file);
     const Outcome o = Road(dir_ / c.file);
@@ -182,12 +250,17 @@ TEST_F(WordsTest, TextOfGroffAndGhostscriptSurvivesSavingAndPrinting) {
     EXPECT_GE(o.saved_recall, 0.98);
     EXPECT_GE(o.printed_recall, 0.98);
     EXPECT_GT(o.text_runs, 0u);
+    EXPECT_THAT(o.saved_fonts, ::testing::HasSubstr("TrueType"));
     for (const std::string& w : c.words) {
       EXPECT_THAT(o.saved_text, ::testing::HasSubstr(w));
       EXPECT_THAT(o.printed_text, ::testing::HasSubstr(w));
     }
-    if (c.all_text) EXPECT_EQ(o.outline_glyphs, 0u);
-    else EXPECT_GT(o.outline_glyphs, 0u);
+    if (c.all_text) {
+      EXPECT_EQ(o.outline_glyphs, 0u);
+    } else {
+      EXPECT_GT(o.outline_glyphs, 0u);
+      EXPECT_GT(o.hidden_runs, 0u);
+    }
   }
 }
 
