@@ -316,9 +316,10 @@ class RecordsDev final : public OutputDev {
       return;
     }
     // A font no installed face draws is drawn from its outlines; its text still goes into a
-    // run, one that draws nothing, so whoever reads the page's text finds it.
-    const bool hidden = ForceOutline(font.get());
-    if (hidden) DrawGlyphOutline(state, x - originX, y - originY, code);
+    // run, one that draws nothing, so whoever reads the page's text finds it. A glyph its
+    // program does not hold (or a program FreeType cannot read) is drawn as text in a face of
+    // the same kind instead of not at all.
+    const bool hidden = ForceOutline(font.get()) && DrawGlyphOutline(state, x - originX, y - originY, code);
     double m11, m12, m21, m22;
     state->getFontTransMat(&m11, &m12, &m21, &m22);
     const double hs = state->getHorizScaling();
@@ -891,12 +892,14 @@ class RecordsDev final : public OutputDev {
         pts, types);
   }
 
-  void DrawGlyphOutline(GfxState* state, double x, double y, CharCode code) {
+  // True when the code reaches a glyph of the font's program (drawn, or empty as a space is).
+  bool DrawGlyphOutline(GfxState* state, double x, double y, CharCode code) {
     std::vector<win::POINT> pts;
     std::vector<win::BYTE> types;
     // Outlines in sixteenths of a pixel (through the world transform): small glyphs keep
     // their shape.
-    if (!GlyphPath(state, x, y, code, &pts, &types, kSub) || pts.empty()) return;
+    if (!GlyphPath(state, x, y, code, &pts, &types, kSub)) return false;
+    if (pts.empty()) return true;
     rec_.SaveDC();
     rec_.SetGraphicsMode(win::GM_ADVANCED);
     rec_.SetWorldTransform(win::XFORM{1.0f / kSub, 0, 0, 1.0f / kSub, 0, 0});
@@ -910,6 +913,7 @@ class RecordsDev final : public OutputDev {
     ForgetObjects();
     ++stats_.outline_glyphs;
     Spend(pts.size() * 5 + 80);
+    return true;
   }
 
   void AddClipGlyph(GfxState* state, double x, double y, CharCode code) {
