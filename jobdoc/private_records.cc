@@ -67,8 +67,9 @@ Result<PrivateRecord> ParsePrivateRecord(std::span<const std::uint8_t> record) {
       }
       break;
     case kMarkerTextRun:
+    case kMarkerHiddenTextRun:
       if (ParseTextRun(rec, arg, out.run)) {
-        out.kind = PrivateRecord::Kind::kTextRun;
+        out.kind = marker == kMarkerTextRun ? PrivateRecord::Kind::kTextRun : PrivateRecord::Kind::kHiddenTextRun;
         return out;
       }
       out.run = TextRun{};
@@ -105,7 +106,8 @@ Result<std::vector<std::uint8_t>> BuildCharListRecord(std::span<const CharListIt
   return out;
 }
 
-Result<std::vector<std::uint8_t>> BuildTextRunRecord(const TextRun& run) {
+namespace {
+Result<std::vector<std::uint8_t>> BuildRun(const TextRun& run, std::uint16_t marker) {
   if (run.text.find('\0') != std::string::npos) {
     return Status::InvalidArgument("a text run holds a NUL character");
   }
@@ -114,7 +116,7 @@ Result<std::vector<std::uint8_t>> BuildTextRunRecord(const TextRun& run) {
   out.reserve(RoundUp4(used));
   Append32(out, win::EMR_GDICOMMENT);
   Append32(out, static_cast<std::uint32_t>(RoundUp4(used)));
-  Append16(out, kMarkerTextRun);
+  Append16(out, marker);
   Append16(out, run.width);
   Append32(out, static_cast<std::uint32_t>(run.x));
   Append32(out, static_cast<std::uint32_t>(run.y));
@@ -126,6 +128,12 @@ Result<std::vector<std::uint8_t>> BuildTextRunRecord(const TextRun& run) {
   }
   out.resize(RoundUp4(used), 0);
   return out;
+}
+}  // namespace
+
+Result<std::vector<std::uint8_t>> BuildTextRunRecord(const TextRun& run) { return BuildRun(run, kMarkerTextRun); }
+Result<std::vector<std::uint8_t>> BuildHiddenTextRunRecord(const TextRun& run) {
+  return BuildRun(run, kMarkerHiddenTextRun);
 }
 
 std::vector<std::uint8_t> BuildFontScaleRecord(std::uint16_t text_height) {

@@ -1,7 +1,10 @@
 // Private page records: enhanced-metafile comment records (EMR_GDICOMMENT) in which the
 // field that normally holds the comment's data size holds a 16-bit marker and a 16-bit
 // argument instead. Marker 100 is a list of positioned characters, 101 a positioned text
-// run, 102 the page's text height. Captured pages carry them; the viewer and the converter
+// run, 102 the page's text height, 103 a positioned text run that draws nothing (laid out as
+// 101): the text of glyphs the page draws as outlines, kept for whoever reads the page's text
+// (a saved PDF writes it as invisible text, a printed one keeps it without ink). Readers that
+// do not know 103 pass over it as a damaged comment. Captured pages carry them; the viewer and the converter
 // draw them. All values little-endian, records packed.
 #pragma once
 
@@ -19,6 +22,7 @@ namespace zv::jobdoc {
 constexpr std::uint16_t kMarkerCharList = 100;
 constexpr std::uint16_t kMarkerTextRun = 101;
 constexpr std::uint16_t kMarkerFontScale = 102;
+constexpr std::uint16_t kMarkerHiddenTextRun = 103;
 constexpr std::size_t kMaxCharListItems = 255;
 
 #pragma pack(push, 1)
@@ -68,10 +72,10 @@ struct TextRun {
 
 // What a comment record turned out to be.
 struct PrivateRecord {
-  enum class Kind { kNotPrivate, kCharList, kTextRun, kFontScale };
+  enum class Kind { kNotPrivate, kCharList, kTextRun, kFontScale, kHiddenTextRun };
   Kind kind = Kind::kNotPrivate;
   std::vector<CharListItem> chars;  // kCharList
-  TextRun run;                      // kTextRun
+  TextRun run;                      // kTextRun, kHiddenTextRun
   std::uint16_t text_height = 0;    // kFontScale
 };
 
@@ -88,6 +92,8 @@ Result<std::vector<std::uint8_t>> BuildCharListRecord(std::span<const CharListIt
 // Takes a run; gives a marker-101 record, its size rounded up to a multiple of 4.
 // InvalidArgument when the text holds a NUL.
 Result<std::vector<std::uint8_t>> BuildTextRunRecord(const TextRun& run);
+// The same as a marker-103 record: a run that draws nothing.
+Result<std::vector<std::uint8_t>> BuildHiddenTextRunRecord(const TextRun& run);
 // Takes the text height; gives the 12-byte marker-102 record.
 std::vector<std::uint8_t> BuildFontScaleRecord(std::uint16_t text_height);
 

@@ -255,12 +255,18 @@ bool PdfContentStream::ContinueText(const char* text) {
   e += ColourComponent(color_ >> 8);
   e += ' ';
   e += ColourComponent(color_ >> 16);
-  e += "  rg\r\n 0 Tc\r\n(";
+  e += "  rg\r\n 0 Tc\r\n";
+  // Invisible text sets its render mode inside its own text object and sets it back, so the
+  // text after it draws as before.
+  if (render_ == 3) e += "3 Tr\r\n";
+  e += '(';
   for (const char* p = text; *p; ++p) {
     if (*p == '\\' || *p == '(' || *p == ')') e += '\\';
     e += *p;
   }
-  e += ")Tj\r\nET\r\n";
+  e += ")Tj\r\n";
+  if (render_ == 3) e += "0 Tr\r\n";
+  e += "ET\r\n";
   entries_.push_back(std::move(e));
   return true;
 }
@@ -447,6 +453,10 @@ bool PdfPage::Write(OutputFile& out) {
   out.Write(resources_->GetReference());
   out.Write("\r\n/MediaBox");
   out.Write(media_box_);
+  if (rotation_ != 0) {
+    out.Write("\r\n/Rotate ");
+    out.Write(std::to_string(rotation_));
+  }
   out.Write("\r\n/Contents[\r\n");
   for (const PdfStream* s : contents_) {
     out.Write(s->GetReference());

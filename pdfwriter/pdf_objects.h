@@ -120,6 +120,9 @@ class PdfContentStream : public PdfStream {
     y_ = y;
   }
   void SetTextColor(uint32_t color) { color_ = color; }
+  // 0 fills the following text (the default); 3 makes it invisible (text kept for readers
+  // over a picture that draws its glyphs).
+  void SetTextRenderMode(int mode) { render_ = mode == 3 ? 3 : 0; }
   // Appends one text block; false (nothing appended) when no font is selected.
   bool ContinueText(const char* text);
   void ClipRect(int x, int y, int w, int h, int rule);
@@ -140,6 +143,7 @@ class PdfContentStream : public PdfStream {
   int x_ = 0;
   int y_ = 0;
   uint32_t color_ = 0;
+  int render_ = 0;
   std::vector<std::string> entries_;
 };
 
@@ -227,6 +231,8 @@ class PdfPage : public PdfObject {
   PdfPage(int number, int generation, PdfPageTree* parent);
   // Sets the media box, with width and height clamped to 1..59500 and 1..84200.
   void SetMediaBox(int width, int height);
+  // Takes 0, 90, 180 or 270: the page is shown turned clockwise by that much (/Rotate).
+  void SetRotation(int degrees) { rotation_ = degrees == 90 || degrees == 180 || degrees == 270 ? degrees : 0; }
   void AddContentStream(PdfStream* s) { contents_.push_back(s); }
   PdfContentStream* drawing() const { return drawing_; }
   void set_drawing(PdfContentStream* s) { drawing_ = s; }
@@ -239,6 +245,7 @@ class PdfPage : public PdfObject {
   std::vector<PdfStream*> contents_;
   PdfResources* resources_ = nullptr;
   std::string media_box_;
+  int rotation_ = 0;
   int width_ = 0;
   int height_ = 0;
   PdfPageTree* parent_;

@@ -148,6 +148,10 @@ void CQuorvel::BeginPage(float width, float height) {
   Guard([&] { page_ = writer_->NewPage(Trunc(width), Trunc(height)); });
 }
 
+void CQuorvel::SetPageRotation(int degrees) {
+  if (pdf::PdfPage* page = Page()) page->SetRotation(degrees);
+}
+
 int CQuorvel::OpenImageFile(const char*, const char* path, const char*, int) {
   if (writer_ == nullptr || writer_->closed()) return 0;
   JpegFile jpeg;
@@ -252,6 +256,12 @@ void CQuorvel::SetTextColor(unsigned long color) {
   pdf::PdfPage* page = Page();
   if (page == nullptr) return;
   Guard([&] { Drawing(writer_, page)->SetTextColor(static_cast<uint32_t>(color & 0xFFFFFF)); });
+}
+
+void CQuorvel::SetTextRenderMode(int mode) {
+  pdf::PdfPage* page = Page();
+  if (page == nullptr) return;
+  Guard([&] { Drawing(writer_, page)->SetTextRenderMode(mode); });
 }
 
 void CQuorvel::ContinueText(const char* text) {

@@ -68,6 +68,10 @@ class ZV_QUORVEL_API CQuorvel {
   // until then.
   int OpenImageFile(const char* kind, const char* path, const char* extra, int flag);
 
+  // Takes 0, 90, 180 or 270 (other values count as 0); the current page is shown turned
+  // clockwise by that much, as a page drawn in the frame of its turned text.
+  void SetPageRotation(int degrees);
+
   // Takes an image number from OpenImageFile, the lower-left corner and a scale (not used);
   // draws the image on the current page at one unit per pixel. Unknown numbers are ignored.
   void PlaceImage(int image, float x, float y, float scale);
@@ -88,6 +92,10 @@ class ZV_QUORVEL_API CQuorvel {
 
   // Takes a Windows COLORREF (0x00BBGGRR) for the next text.
   void SetTextColor(unsigned long color);
+
+  // Takes a text render mode: 3 makes the following text invisible (kept for readers and
+  // searches, drawn by nothing), anything else draws it filled as before.
+  void SetTextRenderMode(int mode);
 
   // Takes text in the font's encoding (Windows ANSI or Shift_JIS) and draws it; refused
   // (nothing drawn) before a font was selected on the page.

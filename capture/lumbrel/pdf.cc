@@ -3,6 +3,8 @@
 // where the picture would have drawn it.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +16,7 @@
 #include "jobdoc/private_records.h"
 #include "pdfwriter/quorvel.h"
 #include "platform/base/ascii.h"
+#include "platform/gdi/dib.h"
 #include "platform/gdi/emf/reader.h"
 #include "platform/gdi/player.h"
 #include "platform/paths/paths.h"
@@ -98,6 +101,29 @@ Result<std::vector<std::uint8_t>> WithoutComments(const emf::Metafile& mf) {
   return out;
 }
 
+// Takes an installed face name; gives the Windows face of the same design and metrics that the
+// writer's catalogue holds (Liberation and URW's clones of Times, Helvetica and Courier), or
+// null.
+const char* KnownFaceOfDesign(const std::string& face) {
+  std::string folded;
+  for (char ch : face) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (std::isalnum(c)) folded.push_back(static_cast<char>(std::tolower(c)));
+  }
+  struct Design {
+    const char* prefix;
+    const char* face;
+  };
+  static constexpr Design kDesigns[] = {
+      {"liberationserif", "Times New Roman"}, {"nimbusroman", "Times New Roman"}, {"times", "Times New Roman"},
+      {"liberationsans", "Arial"},            {"nimbussans", "Arial"},            {"helvetica", "Arial"},
+      {"liberationmono", "Courier New"},      {"nimbusmono", "Courier New"},
+  };
+  for (const Design& d : kDesigns)
+    if (folded.rfind(d.prefix, 0) == 0) return d.face;
+  return nullptr;
+}
+
 // Splits CP932 bytes into characters (a lead byte takes the byte after it).
 std::vector<std::string> Characters(std::string_view text) {
   std::vector<std::string> out;
@@ -111,12 +137,78 @@ std::vector<std::string> Characters(std::string_view text) {
   return out;
 }
 
+// The frame a saved page is written in: the page's own (rotation 0), or, when the page's text
+// runs down, upside down or up (a page turned by its document), the frame in which that text
+// is upright. The page is then written in that frame and shown turned back (/Rotate), so its
+// text reads line by line rather than in columns of single characters.
+struct PageFrame {
+  int rotation = 0;  // 0, 90 (text runs down), 180, 270 (text runs up)
+  int width = 0, height = 0;  // the device page, pixels
+  int frame_width() const { return rotation == 90 || rotation == 270 ? height : width; }
+  int frame_height() const { return rotation == 90 || rotation == 270 ? width : height; }
+  // Device pixel (x, y down) to the frame's (u, v down).
+  void Map(double x, double y, double* u, double* v) const {
+    switch (rotation) {
+      case 90:
+        *u = y, *v = width - x;
+        return;
+      case 180:
+        *u = width - x, *v = height - y;
+        return;
+      case 270:
+        *u = height - y, *v = x;
+        return;
+      default:
+        *u = x, *v = y;
+    }
+  }
+};
+
+// Takes the direction a text record's baseline runs in, device pixels (y down); gives the
+// page turn that makes it upright.
+int TurnOf(double dx, double dy) {
+  if (std::abs(dx) >= std::abs(dy)) return dx >= 0 ? 0 : 180;
+  return dy > 0 ? 90 : 270;
+}
+
+// Plays the page to follow its drawing state and weighs its private text by the direction its
+// baselines run in; gives the turn of the text when more than half of its characters share one.
+int TextTurn(gdi::Player& player, gdi::DeviceContext& dc, const RECT& rect) {
+  std::size_t chars[4] = {0, 0, 0, 0}, total = 0;
+  (void)player.Play(dc, &rect, [&](gdi::Player& p, const emf::Record& rec) -> Status {
+    if (OnlyDrawsPixels(rec.type)) return Status::Ok();
+    if (rec.type != kEmrGdiComment) return p.PlayRecord(rec);
+    Result<jobdoc::PrivateRecord> pr = jobdoc::ParsePrivateRecord(rec.bytes);
+    if (!pr.ok()) return Status::Ok();
+    std::size_t n = 0;
+    POINT at{0, 0};
+    if (pr->kind == jobdoc::PrivateRecord::Kind::kCharList && !pr->chars.empty()) {
+      n = pr->chars.size();
+      at = POINT{pr->chars[0].x, pr->chars[0].y};
+    } else if (pr->kind == jobdoc::PrivateRecord::Kind::kTextRun ||
+               pr->kind == jobdoc::PrivateRecord::Kind::kHiddenTextRun) {
+      n = pr->run.text.size();
+      at = POINT{pr->run.x, pr->run.y};
+    }
+    if (n == 0) return Status::Ok();
+    POINT d[2] = {at, {at.x + 1024, at.y}};
+    p.dc().LPtoDP(d);
+    chars[TurnOf(double(d[1].x - d[0].x), double(d[1].y - d[0].y)) / 90] += n;
+    total += n;
+    return Status::Ok();
+  });
+  for (int k = 1; k < 4; ++k)
+    if (chars[k] * 2 > total) return k * 90;
+  return 0;
+}
+
 // The text pass of one page: plays the page again to follow its drawing state, turns its
 // private text records into writer text calls and its clip records into clip rectangles.
 class TextPass {
  public:
-  TextPass(CQuorvel& writer, int page_width, int page_height) : writer_(writer), page_height_(page_height) {
-    text_height_ = std::int64_t(page_width) * 1536 / kDefaultDpi;
+  TextPass(CQuorvel& writer, const PageFrame& frame)
+      : writer_(writer), frame_(frame), page_height_(frame.frame_height()) {
+    text_height_ = std::int64_t(frame.width) * 1536 / kDefaultDpi;
   }
 
   Status operator()(gdi::Player& player, const emf::Record& rec) {
@@ -150,6 +242,7 @@ class TextPass {
     writer_.SetFont(run_.font, float(run_.size));
     writer_.SetTextPos(float(run_.x), float(page_height_ - run_.y));
     writer_.SetTextColor(run_.colour);
+    writer_.SetTextRenderMode(run_.hidden ? 3 : 0);
     writer_.ContinueText(run_.text.c_str());
     ++runs_written_;
   }
@@ -165,6 +258,7 @@ class TextPass {
     double x = 0, y = 0;
     double last_x = 0, last_advance = 0;
     std::string text;
+    bool hidden = false;  // invisible text: the glyphs are the picture's
   };
 
   // The drawing facts shared by the characters of one record.
@@ -177,6 +271,7 @@ class TextPass {
     double sx = 1;                   // pixels per logical unit along x
     win::UINT align = 0;
     win::COLORREF colour = 0;
+    bool hidden = false;
   };
 
   // Pixels per logical unit along x and y, from the device context's mapping.
@@ -200,6 +295,11 @@ class TextPass {
     }
     const bool bold = lf.lfWeight > 699, italic = lf.lfItalic != 0;
     st.font = writer_.FindFont(face.c_str(), bold, italic);
+    if (st.font == -1) {
+      // An installed clone or metric twin of a classic design is written as the face the
+      // writer knows for that design, which readers of the PDF substitute alike.
+      if (const char* known = KnownFaceOfDesign(face)) st.font = writer_.FindFont(known, bold, italic);
+    }
     st.system_font = writer_.FindFont("System", bold, italic);
     if (st.font == -1) st.font = st.system_font;
     st.japanese = lf.lfCharSet == win::SHIFTJIS_CHARSET;
@@ -265,12 +365,16 @@ class TextPass {
           double y = 0;
           const POINT p = Origin(dc, st, it.x, it.y, &y);
           const double advance = ExtentPixels(dc, st, ch);
-          AddChar(st, ch, Aligned(st, p.x, advance), y, advance);
+          double u = 0, v = 0;
+          frame_.Map(Aligned(st, p.x, advance), y, &u, &v);
+          AddChar(st, ch, u, v, advance);
         }
         return Status::Ok();
       }
-      case jobdoc::PrivateRecord::Kind::kTextRun: {
-        const TextStyle st = Style(dc);
+      case jobdoc::PrivateRecord::Kind::kTextRun:
+      case jobdoc::PrivateRecord::Kind::kHiddenTextRun: {
+        TextStyle st = Style(dc);
+        st.hidden = pr->kind == jobdoc::PrivateRecord::Kind::kHiddenTextRun;
         const std::vector<std::string> chars = Characters(pr->run.text);
         if (chars.empty()) return Status::Ok();
         std::vector<double> advances;
@@ -288,9 +392,11 @@ class TextPass {
         }
         double y = 0;
         const POINT p = Origin(dc, st, pr->run.x, pr->run.y, &y);
-        double x = Aligned(st, p.x, total);
+        // Along the run's baseline, which the frame makes its x axis.
+        double x = 0, v = 0;
+        frame_.Map(Aligned(st, p.x, total), y, &x, &v);
         for (std::size_t i = 0; i < chars.size(); ++i) {
-          if (chars[i].find('\0') == std::string::npos) AddChar(st, chars[i], x, y, advances[i]);
+          if (chars[i].find('\0') == std::string::npos) AddChar(st, chars[i], x, v, advances[i]);
           x += advances[i];
         }
         return Status::Ok();
@@ -314,8 +420,8 @@ class TextPass {
     const bool after_space = run_.active && !run_.text.empty() && run_.text.back() == ' ';
     const bool word_gap = same_line && gap > 2 && (after_space || gap > run_.size / 6);
     const bool space = word_gap && !after_space;
-    const bool same_style =
-        run_.active && font == run_.font && st.colour == run_.colour && std::abs(st.size - run_.size) < 0.01;
+    const bool same_style = run_.active && font == run_.font && st.colour == run_.colour &&
+                            std::abs(st.size - run_.size) < 0.01 && st.hidden == run_.hidden;
     const bool room = 512 - int(run_.text.size()) - int(ch.size()) - (space ? 1 : 0) > 2;
     // Two pixels of slack for the rounding of advances: characters that follow one another on
     // a line join one run.
@@ -326,7 +432,7 @@ class TextPass {
       // words by their text alone.
       if (space && run_.text.size() < 509) run_.text += ' ';
       Flush();
-      run_ = Run{true, font, st.size, st.colour, x, y, x, advance, ""};
+      run_ = Run{true, font, st.size, st.colour, x, y, x, advance, "", st.hidden};
     } else if (space) {
       run_.text += ' ';
     }
@@ -342,8 +448,10 @@ class TextPass {
     if (kind == win::RGN_ERROR) return;
     POINT p[2] = {{box.left, box.top}, {box.right, box.bottom}};
     dc.LPtoDP(p);
-    const int left = std::min(p[0].x, p[1].x), right = std::max(p[0].x, p[1].x);
-    const int top = std::min(p[0].y, p[1].y), bottom = std::max(p[0].y, p[1].y);
+    double u[2], v[2];
+    for (int k = 0; k < 2; ++k) frame_.Map(p[k].x, p[k].y, &u[k], &v[k]);
+    const int left = int(std::min(u[0], u[1])), right = int(std::max(u[0], u[1]));
+    const int top = int(std::min(v[0], v[1])), bottom = int(std::max(v[0], v[1]));
     // Text gathered so far belongs to the clipping it was drawn under.
     Flush();
     // A clip in PDF can only narrow: to replace it, the state saved before any clip is restored
@@ -354,11 +462,31 @@ class TextPass {
   }
 
   CQuorvel& writer_;
+  PageFrame frame_;
   int page_height_;
   std::int64_t text_height_ = 0;
   Run run_;
   int runs_written_ = 0;
 };
+
+// Takes the page's picture and its frame; gives the picture in the frame (turned so its text
+// is upright).
+gdi::Dib Turned(const gdi::Dib& dib, const PageFrame& frame) {
+  Result<gdi::DecodedDib> d = gdi::DecodeDib(dib.ref());
+  if (!d.ok() || d->width != frame.width || d->height != frame.height) return dib;
+  const int fw = frame.frame_width(), fh = frame.frame_height();
+  std::vector<std::uint32_t> px(std::size_t(fw) * fh, 0xFFFFFF);
+  for (int y = 0; y < frame.height; ++y) {
+    for (int x = 0; x < frame.width; ++x) {
+      double u = 0, v = 0;
+      // Pixel centres: the pixel at (x, y) covers x..x+1.
+      frame.Map(x + 0.5, y + 0.5, &u, &v);
+      const int pu = std::clamp(int(std::floor(u)), 0, fw - 1), pv = std::clamp(int(std::floor(v)), 0, fh - 1);
+      px[std::size_t(pv) * fw + pu] = d->pixels[std::size_t(y) * frame.width + x] & 0xFFFFFF;
+    }
+  }
+  return gdi::EncodeDib(fw, fh, px);
+}
 
 // Writes one page: picture, then text.
 Status WritePage(CQuorvel& writer, const Page& page, const std::string& jpeg_path) {
@@ -370,24 +498,34 @@ Status WritePage(CQuorvel& writer, const Page& page, const std::string& jpeg_pat
   if (!picture.ok()) return picture.status();
   Result<std::unique_ptr<gdi::MemoryBitmap>> bitmap = RenderPage(*picture, *size, 24, kDefaultDpi);
   if (!bitmap.ok()) return bitmap.status();
-  Status s = WriteJpeg(jpeg_path, (*bitmap)->ToDib(), kDefaultDpi, kJpegQuality);
+  gdi::Dib dib = (*bitmap)->ToDib();
+
+  // The passes below play the page again on the same bitmap: its picture is taken already.
+  const win::RECT rect{0, 0, size->width, size->height};
+  std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
+  PageFrame frame;
+  frame.width = size->width;
+  frame.height = size->height;
+  {
+    Result<gdi::Player> player = gdi::Player::Open(page.metafile);
+    if (!player.ok()) return player.status();
+    frame.rotation = TextTurn(*player, (*bitmap)->dc(), rect);
+  }
+  if (frame.rotation != 0) dib = Turned(dib, frame);
+  Status s = WriteJpeg(jpeg_path, dib, kDefaultDpi, kJpegQuality);
   if (!s.ok()) return s;
 
-  writer.BeginPage(float(size->width), float(size->height));
+  writer.BeginPage(float(frame.frame_width()), float(frame.frame_height()));
+  writer.SetPageRotation(frame.rotation);
   const int image = writer.OpenImageFile("jpeg", jpeg_path.c_str(), "", 1);
   if (image == 0) return Status::IOError("the PDF writer cannot read " + jpeg_path);
   writer.PlaceImage(image, 1, 1, 1);
   writer.Save();
 
-  // The text pass plays the page again on the same bitmap; its pixels are no longer needed.
   Result<gdi::Player> player = gdi::Player::Open(page.metafile);
   if (!player.ok()) return player.status();
-  TextPass pass(writer, size->width, size->height);
-  const win::RECT rect{0, 0, size->width, size->height};
-  {
-    std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
-    (void)player->Play((*bitmap)->dc(), &rect, std::ref(pass));
-  }
+  TextPass pass(writer, frame);
+  (void)player->Play((*bitmap)->dc(), &rect, std::ref(pass));
   pass.Flush();
   writer.Restore();
   writer.EndPage();

@@ -20,6 +20,7 @@
 #include <optional>
 #include <set>
 
+#include "capture/pdfrecords/font_twins.h"
 #include "capture/pdfrecords/glyph_outlines.h"
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/dib.h"
@@ -72,6 +73,40 @@ void AppendUtf16(std::u16string& out, Unicode c) {
     out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
   } else {
     out.push_back(static_cast<char16_t>(c));
+  }
+}
+
+// A character as UTF-16, a ligature (U+FB00 to U+FB06: ff, fi, fl, ffi, ffl, long st, st) as
+// its letters, so the text reads "file" where the page draws the "fi" glyph.
+void AppendLetters(std::u16string& out, Unicode c) {
+  static constexpr const char16_t* kLigatures[] = {u"ff", u"fi", u"fl", u"ffi", u"ffl", u"st", u"st"};
+  if (c >= 0xFB00 && c <= 0xFB06) {
+    out += kLigatures[c - 0xFB00];
+    return;
+  }
+  AppendUtf16(out, c);
+}
+
+// Takes the UTF-16 text one glyph stands for and the glyph's advance; appends one advance per
+// UTF-16 unit: a glyph of several characters (a ligature) shares its advance among them, so
+// its letters stand within the glyph's place and the next glyph keeps its own; the second
+// half of a surrogate pair advances nothing.
+void AppendAdvances(const std::u16string& text, int advance, std::vector<int>* dx) {
+  std::size_t chars = 0;
+  for (char16_t c : text)
+    if (c < 0xDC00 || c >= 0xE000) ++chars;
+  if (chars == 0) return;
+  int given = 0;
+  std::size_t seen = 0;
+  for (char16_t c : text) {
+    if (c >= 0xDC00 && c < 0xE000) {
+      dx->push_back(0);
+      continue;
+    }
+    ++seen;
+    const int upto = static_cast<int>(std::lround(static_cast<double>(advance) * seen / chars));
+    dx->push_back(upto - given);
+    given = upto;
   }
 }
 
@@ -275,11 +310,16 @@ class RecordsDev final : public OutputDev {
       Picture(state, win::RECT{Clamp32(x0 - em), Clamp32(y0 - em), Clamp32(x0 + 2 * em), Clamp32(y0 + em)});
       return;
     }
-    if (NoUnicode(u, uLen) || ForceOutline(font.get())) {
+    if (NoUnicode(u, uLen)) {
       Flush();
       DrawGlyphOutline(state, x - originX, y - originY, code);
       return;
     }
+    // A font no installed face draws is drawn from its outlines; its text still goes into a
+    // run, one that draws nothing, so whoever reads the page's text finds it. A glyph its
+    // program does not hold (or a program FreeType cannot read) is drawn as text in a face of
+    // the same kind instead of not at all.
+    const bool hidden = ForceOutline(font.get()) && DrawGlyphOutline(state, x - originX, y - originY, code);
     double m11, m12, m21, m22;
     state->getFontTransMat(&m11, &m12, &m21, &m22);
     const double hs = state->getHorizScaling();
@@ -293,6 +333,7 @@ class RecordsDev final : public OutputDev {
     // A glyph continues the run when the font, its matrix and colour are the same and it lies
     // on the run's baseline; vertical text is drawn glyph by glyph.
     bool continues = !run_.glyphs.empty() && !vertical && run_.font == font.get() && run_.colour == colour &&
+                     run_.hidden == hidden &&
                      std::abs(run_.m[0] - m11) < 1e-6 && std::abs(run_.m[1] - m12) < 1e-6 &&
                      std::abs(run_.m[2] - m21) < 1e-6 && std::abs(run_.m[3] - m22) < 1e-6;
     double s = 0, t = 0;
@@ -312,12 +353,13 @@ class RecordsDev final : public OutputDev {
       run_.ox = gx;
       run_.oy = gy;
       run_.vertical = vertical;
+      run_.hidden = hidden;
       s = t = 0;
     }
     Glyph g;
     g.s = s;
     TextSpace(ax, ay, &g.advance, &t);
-    for (int i = 0; i < uLen; ++i) AppendUtf16(g.text, u[i]);
+    for (int i = 0; i < uLen; ++i) AppendLetters(g.text, u[i]);
     for (int i = 0; i < uLen; ++i)
       if (IsJapanese(u[i])) run_.japanese = true;
     for (int i = 0; i < uLen; ++i)
@@ -497,6 +539,7 @@ class RecordsDev final : public OutputDev {
     bool japanese = false;
     bool wide = false;
     bool vertical = false;
+    bool hidden = false;  // the glyphs are drawn as outlines: the run carries only their text
     std::vector<Glyph> glyphs;
   };
   struct Current {
@@ -781,9 +824,16 @@ class RecordsDev final : public OutputDev {
     auto it = installed_faces_.find(font);
     if (it != installed_faces_.end()) return it->second;
     std::string face = NamedFace(font);
+    // A name no installed face carries, or one only a bitmap face answers (Courier), draws in
+    // the installed clone or metric twin of its design.
+    if (!InstalledFace(face) || gdi::ChooseFont(gdi::MakeLogFont(face, 0)).raster) {
+      std::string twin = InstalledTwinFace(NameOf(font));
+      if (!twin.empty()) face = std::move(twin);
+    }
     if (!InstalledFace(face)) {
       GlyphOutlines* outlines = OutlinesOf(font);  // none for a font that is not embedded
-      face = outlines && InstalledFace(outlines->Family()) ? outlines->Family() : std::string();
+      const std::string family = outlines ? outlines->Family() : std::string();
+      face = InstalledFace(family) ? family : InstalledTwinFace(family);
     }
     return installed_faces_.emplace(font, std::move(face)).first->second;
   }
@@ -842,12 +892,14 @@ class RecordsDev final : public OutputDev {
         pts, types);
   }
 
-  void DrawGlyphOutline(GfxState* state, double x, double y, CharCode code) {
+  // True when the code reaches a glyph of the font's program (drawn, or empty as a space is).
+  bool DrawGlyphOutline(GfxState* state, double x, double y, CharCode code) {
     std::vector<win::POINT> pts;
     std::vector<win::BYTE> types;
     // Outlines in sixteenths of a pixel (through the world transform): small glyphs keep
     // their shape.
-    if (!GlyphPath(state, x, y, code, &pts, &types, kSub) || pts.empty()) return;
+    if (!GlyphPath(state, x, y, code, &pts, &types, kSub)) return false;
+    if (pts.empty()) return true;
     rec_.SaveDC();
     rec_.SetGraphicsMode(win::GM_ADVANCED);
     rec_.SetWorldTransform(win::XFORM{1.0f / kSub, 0, 0, 1.0f / kSub, 0, 0});
@@ -861,6 +913,7 @@ class RecordsDev final : public OutputDev {
     ForgetObjects();
     ++stats_.outline_glyphs;
     Spend(pts.size() * 5 + 80);
+    return true;
   }
 
   void AddClipGlyph(GfxState* state, double x, double y, CharCode code) {
@@ -892,8 +945,9 @@ class RecordsDev final : public OutputDev {
     // Vertical writing names the face's vertical form, as applications do; each glyph is
     // drawn upright at its own place, so the player need not turn glyphs for it.
     if (run_.vertical) face = "@" + face;
-    const bool bold = named.bold || font->isBold() || font->getWeight() >= GfxFont::W600;
-    const bool italic = named.italic || font->isItalic();
+    const TwinStyle style = StyleOfName(NameOf(font));
+    const bool bold = named.bold || style.bold || font->isBold() || font->getWeight() >= GfxFont::W600;
+    const bool italic = named.italic || style.italic || font->isItalic();
     win::LOGFONTW lf = gdi::MakeLogFont(face, -std::max<win::LONG>(1, Clamp32(em_logical)),
                                         bold ? win::FW_BOLD : win::FW_NORMAL, italic, charset);
     lf.lfPitchAndFamily = static_cast<win::BYTE>((font->isFixedWidth() ? win::FIXED_PITCH : win::VARIABLE_PITCH) |
@@ -937,6 +991,7 @@ class RecordsDev final : public OutputDev {
                          std::abs(m[0] + m[3]) < 0.01 * em;
     std::u16string text;
     std::vector<int> dx;
+    std::vector<std::pair<std::size_t, std::size_t>> shared;  // glyphs of several characters
     double em_logical;
     int x0, y0;
     if (upright) {
@@ -948,9 +1003,9 @@ class RecordsDev final : public OutputDev {
         const Glyph& g = run_.glyphs[i];
         const double next_s = i + 1 < run_.glyphs.size() ? run_.glyphs[i + 1].s : g.s + g.advance;
         const int next = Clamp32(run_.ox + next_s * m[0]);
+        if (g.text.size() > 1) shared.emplace_back(text.size(), g.text.size());
         text += g.text;
-        dx.push_back(next - prev);
-        for (std::size_t k = 1; k < g.text.size(); ++k) dx.push_back(0);
+        AppendAdvances(g.text, next - prev, &dx);
         prev = next;
       }
     } else {
@@ -963,9 +1018,9 @@ class RecordsDev final : public OutputDev {
         const Glyph& g = run_.glyphs[i];
         const double next_s = i + 1 < run_.glyphs.size() ? run_.glyphs[i + 1].s : g.s + g.advance;
         const int next = Clamp32(next_s * unit);
+        if (g.text.size() > 1) shared.emplace_back(text.size(), g.text.size());
         text += g.text;
-        dx.push_back(next - prev);
-        for (std::size_t k = 1; k < g.text.size(); ++k) dx.push_back(0);
+        AppendAdvances(g.text, next - prev, &dx);
         prev = next;
       }
       rec_.SaveDC();
@@ -975,13 +1030,39 @@ class RecordsDev final : public OutputDev {
       rec_.SetWorldTransform(xf);
     }
     SelectRunFont(em_logical);
-    EmitWords(x0, y0, text, dx, em_logical);
+    ShareByWidths(text, shared, &dx);
+    EmitWords(x0, y0, text, dx, em_logical, run_.hidden);
     if (!upright) {
       rec_.RestoreDC(-1);
       // The saved state restored the font and colour selected before the run.
       ForgetObjects();
     }
     run_ = Run{};
+  }
+
+  // A glyph of several characters (a ligature) shares its advance among them by their widths in
+  // the run's face, so each letter stands about where the face would put it.
+  void ShareByWidths(const std::u16string& text, const std::vector<std::pair<std::size_t, std::size_t>>& shared,
+                     std::vector<int>* dx) {
+    for (const auto& [at, n] : shared) {
+      if (at + n > text.size() || at + n > dx->size()) continue;
+      long total = 0, widths = 0;
+      std::vector<int> w(n);
+      for (std::size_t k = 0; k < n; ++k) {
+        total += (*dx)[at + k];
+        w[k] = NaturalAdvance(text[at + k]);
+        if (w[k] < 0) widths = -1;
+        if (widths >= 0) widths += w[k];
+      }
+      if (widths <= 0) continue;
+      long given = 0, upto = 0;
+      for (std::size_t k = 0; k < n; ++k) {
+        upto += w[k];
+        const long next = std::lround(static_cast<double>(total) * upto / widths);
+        (*dx)[at + k] = static_cast<int>(next - given);
+        given = next;
+      }
+    }
   }
 
   // True when the face's own advances put every glyph of text[i, j) within a pixel (or a
@@ -1006,9 +1087,13 @@ class RecordsDev final : public OutputDev {
   // face's own advances place it (spaces stay in the text); otherwise word by word at the
   // document's places, each word without advances where its own glyphs allow, so the
   // spaces show as gaps between words rather than disappearing between glyphs.
-  void EmitWords(int x0, int y0, const std::u16string& text, const std::vector<int>& dx, double em) {
+  // A hidden run's records are clipped to an empty rectangle: they draw nothing anywhere.
+  void EmitWords(int x0, int y0, const std::u16string& text, const std::vector<int>& dx, double em, bool hidden) {
+    const win::RECT nowhere{x0, y0, x0, y0};
+    const win::UINT options = hidden ? win::ETO_CLIPPED : 0;
+    const win::RECT* clip = hidden ? &nowhere : nullptr;
     if (NaturalAdvances(text, dx, 0, text.size(), em)) {
-      rec_.ExtTextOutW(x0, y0, 0, nullptr, text);
+      rec_.ExtTextOutW(x0, y0, options, clip, text);
       ++stats_.text_runs;
       Spend(text.size() * 2 + 90);
       return;
@@ -1027,7 +1112,7 @@ class RecordsDev final : public OutputDev {
       std::vector<int> advances(dx.begin() + static_cast<std::ptrdiff_t>(i),
                                 dx.begin() + static_cast<std::ptrdiff_t>(j));
       const bool natural = NaturalAdvances(text, dx, i, j, em);
-      rec_.ExtTextOutW(static_cast<int>(x), y0, 0, nullptr, word,
+      rec_.ExtTextOutW(static_cast<int>(x), y0, options, clip, word,
                        natural ? std::span<const int>() : std::span<const int>(advances));
       ++stats_.text_runs;
       Spend(word.size() * 6 + 90);

@@ -253,7 +253,12 @@ class PageRerecorder {
       // The user-defined area of CP932: the reading machine's fonts need not hold these characters.
       if (ch.size() == 2 && lead >= 0xF0 && lead <= 0xF9) to_pixels = true;
     }
-    if (to_pixels) return Pixels(t, utf16);
+    // Text clipped to an empty rectangle draws nothing: the text of glyphs drawn as outlines,
+    // kept for readers of the page's text. It becomes hidden text runs; what cannot be kept as
+    // text is dropped rather than drawn as pixels.
+    const bool hidden = (t.options & win::ETO_CLIPPED) && t.rect &&
+                        (t.rect->right <= t.rect->left || t.rect->bottom <= t.rect->top);
+    if (to_pixels) return hidden ? Status::Ok() : Pixels(t, utf16);
 
     const bool special = std::any_of(utf16.begin(), utf16.end(), InSpecialRange);
     const win::UINT align = state_->GetTextAlign();
@@ -263,7 +268,7 @@ class PageRerecorder {
     if (t.rect) clip = win::RECT{t.rect->left, t.rect->top, t.rect->right, t.rect->bottom};
 
     if (t.dx.size() == 0) {
-      WriteChunk(origin.x, origin.y, TrimTrailingSpaces(ansi), special, t.options, clip, font);
+      WriteChunk(origin.x, origin.y, TrimTrailingSpaces(ansi), special, t.options, clip, font, hidden);
       return Status::Ok();
     }
 
@@ -321,7 +326,7 @@ class PageRerecorder {
     for (std::size_t i = 0; i < end; ++i) {
       const Chunk& p = chunks[i];
       WriteChunk(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), p.bytes, p.special, t.options,
-                 clip, font);
+                 clip, font, hidden);
       x += p.advance * cs;
       y -= p.advance * sn;
     }
@@ -350,8 +355,11 @@ class PageRerecorder {
   }
 
   void WriteChunk(int x, int y, const std::string& bytes, bool special, win::DWORD options,
-                  const std::optional<win::RECT>& clip, const gdi::Font& font) {
+                  const std::optional<win::RECT>& clip, const gdi::Font& font, bool hidden = false) {
     if (bytes.empty()) return;
+    // A hidden run keeps neither clip nor options: it draws nothing anyway, and readers of its
+    // text need it unclipped.
+    if (hidden) return WriteRun(x, y, bytes, special, 0, std::nullopt, font, true);
     const bool one_char = bytes.size() == 1 || (bytes.size() == 2 && IsCp932Lead(static_cast<unsigned char>(bytes[0])));
     if (one_char && options == 0 && !special) {
       std::uint16_t code = bytes.size() == 1 ? static_cast<unsigned char>(bytes[0])
@@ -360,6 +368,13 @@ class PageRerecorder {
       pending_.push_back(jobdoc::CharListItem{x, y, code, 0, 0});
       return;
     }
+    WriteRun(x, y, bytes, special, options, clip, font, false);
+  }
+
+  // One text run record (hidden: marker 103) at (x, y), its width measured in the font, with
+  // an extension when there are options or special-range characters.
+  void WriteRun(int x, int y, const std::string& bytes, bool special, win::DWORD options,
+                const std::optional<win::RECT>& clip, const gdi::Font& font, bool hidden) {
     jobdoc::TextRun run;
     run.x = x;
     run.y = y;
@@ -377,7 +392,7 @@ class PageRerecorder {
       ext.flags = special ? 1 : 0;
       run.extension = ext;
     }
-    auto rec = jobdoc::BuildTextRunRecord(run);
+    auto rec = hidden ? jobdoc::BuildHiddenTextRunRecord(run) : jobdoc::BuildTextRunRecord(run);
     if (rec.ok()) Write(*rec);
   }
 

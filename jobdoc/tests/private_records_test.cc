@@ -51,6 +51,15 @@ TEST(PrivateRecords, BuiltRecordsHaveTheirLayoutAndReadBack) {
     r = ParsePrivateRecord(rec);
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(r->run, run);
+
+    // A hidden run is laid out as a text run under its own marker.
+    Bytes hidden = *BuildHiddenTextRunRecord(run);
+    EXPECT_EQ(hidden.size(), rec.size());
+    EXPECT_EQ(internal::Load16(hidden.data() + 8), 103);
+    r = ParsePrivateRecord(hidden);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r->kind, Kind::kHiddenTextRun);
+    EXPECT_EQ(r->run, run);
   }
 
   Bytes scale = BuildFontScaleRecord(96);

@@ -247,6 +247,13 @@ class DeviceContext {
                            std::span<const int> dx = {}) = 0;
   virtual bool ExtTextOutA(int x, int y, win::UINT options, const RECT* rect, std::string_view text,
                            std::span<const int> dx = {}) = 0;
+  // ExtTextOutA's text laid out the same way, drawing nothing a reader of the page sees: a
+  // device that keeps text for readers of its output (a PDF) keeps it there, without ink.
+  // Devices without such output draw nothing.
+  virtual bool InvisibleTextOutA(int x, int y, win::UINT options, const RECT* rect, std::string_view text,
+                                 std::span<const int> dx = {}) {
+    return true;
+  }
   bool TextOutW(int x, int y, std::u16string_view text) { return ExtTextOutW(x, y, 0, nullptr, text); }
   bool TextOutA(int x, int y, std::string_view text) { return ExtTextOutA(x, y, 0, nullptr, text); }
   // Metrics of the selected font in logical units; false when there is none.

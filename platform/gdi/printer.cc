@@ -329,6 +329,14 @@ class PageRecorder final : public DeviceContext {
     }, state_->last_text_bounds());
     return ok;
   }
+  bool InvisibleTextOutA(int x, int y, win::UINT o, const RECT* r, std::string_view t,
+                         std::span<const int> dx) override {
+    const bool ok = state_->InvisibleTextOutA(x, y, o, r, t, dx);
+    Add([=, k = Keep(r), s = std::string(t), v = std::vector<int>(dx.begin(), dx.end())](DeviceContext& d) {
+      d.InvisibleTextOutA(x, y, o, k ? &*k : nullptr, s, v);
+    }, state_->last_text_bounds());
+    return ok;
+  }
   bool GetTextMetricsW(win::TEXTMETRICW* tm) const override { return state_->GetTextMetricsW(tm); }
   bool GetTextExtentPoint32W(std::u16string_view t, SIZE* s) const override {
     return state_->GetTextExtentPoint32W(t, s);

@@ -202,7 +202,7 @@ class RepairingHook {
     if (pr->kind == jobdoc::PrivateRecord::Kind::kCharList) {
       DrawCharList(dc, pr->chars, ysign);
     } else {
-      DrawTextRun(dc, pr->run, ysign);
+      DrawTextRun(dc, pr->run, ysign, pr->kind == jobdoc::PrivateRecord::Kind::kHiddenTextRun);
     }
     if (flipped) dc.SetWorldTransform(saved);
     dc.MoveToEx(saved_pos.x, saved_pos.y);
@@ -252,7 +252,9 @@ class RepairingHook {
     }
   }
 
-  void DrawTextRun(gdi::DeviceContext& dc, const jobdoc::TextRun& run, int ysign) {
+  // A hidden run (the text of glyphs the page draws as outlines) is laid out the same way and
+  // drawn without ink, for readers of the device's output.
+  void DrawTextRun(gdi::DeviceContext& dc, const jobdoc::TextRun& run, int ysign, bool hidden) {
     if (run.text.empty()) return;
     const int y = Clamp32(std::int64_t(run.y) * ysign);
     std::optional<gdi::Font> restore = SelectCharset(dc, run.extension && (run.extension->flags & 1) != 0);
@@ -278,10 +280,11 @@ class RepairingHook {
         options = run.extension->options & (win::ETO_OPAQUE | win::ETO_CLIPPED);
       }
     }
-    if (run.width == 0) {
-      dc.ExtTextOutA(run.x, y, options, clip_ptr, run.text);
+    std::vector<int> dx;
+    if (run.width != 0) dx = SpreadAdvances(dc, run.text, run.width);
+    if (hidden) {
+      dc.InvisibleTextOutA(run.x, y, options, clip_ptr, run.text, dx);
     } else {
-      const std::vector<int> dx = SpreadAdvances(dc, run.text, run.width);
       dc.ExtTextOutA(run.x, y, options, clip_ptr, run.text, dx);
     }
     if (restore) dc.SelectFont(*restore);

@@ -199,6 +199,8 @@ class CairoDC final : public DeviceContext {
                    std::span<const int> dx) override;
   bool ExtTextOutA(int x, int y, win::UINT options, const RECT* rect, std::string_view text,
                    std::span<const int> dx) override;
+  bool InvisibleTextOutA(int x, int y, win::UINT options, const RECT* rect, std::string_view text,
+                         std::span<const int> dx) override;
   bool GetTextMetricsW(win::TEXTMETRICW* tm) const override;
   bool GetTextExtentPoint32W(std::u16string_view text, SIZE* size) const override;
   bool GetTextExtentPoint32A(std::string_view text, SIZE* size) const override;
