@@ -335,6 +335,11 @@ class CMainFrame : public QMainWindow {
   // Timer 1's tick during a local run: once the print has ended, reads its answer file;
   // when complete, deletes it, shows the result and ends the run.
   void PollAnswer();
+  // Reads the local run's answer file; when it is complete, deletes it, takes its quota and
+  // gives it (none while it is incomplete or unreadable).
+  std::optional<AnswerInfo> TakeAnswer();
+  // Shows an answer's result text (titled "Ostrane" when it has no title).
+  void ShowAnswer(const AnswerInfo& answer);
   void FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone);
   void RemoveRunJobs(int run_jobs);
 
@@ -376,6 +381,10 @@ class CMainFrame : public QMainWindow {
   int progress_total_ = 0;         // the total of the last printer gathering
   bool printers_pending_ = false;  // a printer list is being read on a worker
   bool print_when_loaded_ = false; // a print waits for that list
+  std::vector<std::string> print_waiting_jobs_;  // the jobs listed when it was asked for
+  bool print_after_list_ = false;  // the print running is the one that waited
+  bool no_printer_told_ = false;   // the last list read was empty and the user was told
+  bool asking_close_ = false;      // the close question is open
   ProgressModel print_progress_;  // the progress window while a local run prints
   bool topmost_ = false;
   bool ending_ = false;  // EndProgram closes: no question about the jobs listed

@@ -1675,3 +1675,128 @@ TEST_F(FrameTest, HelpOpensTheShippedGuideThatCoversEveryAnswer) {
 
 }  // namespace
 }  // namespace zv::client::app
+
+namespace zv::client::app {
+namespace {
+
+// The messages the frame shows by itself come once for their cause, a print waits for the
+// printer list only with the jobs it was asked for, the status panes stay empty without a
+// server, and the copies page's labels carry their fields' access keys.
+TEST_F(FrameTest, MessagesComeOnceAndAWaitingPrintPrintsOnlyWhatWasAsked) {
+  auto count = [this](const std::string& text) {
+    return std::count_if(prompt_.shown.begin(), prompt_.shown.end(), [&](const auto& s) { return s.text == text; });
+  };
+  auto no_answer_left = [this] {
+    for (const auto& e : fsys::recursive_directory_iterator(app_))
+      if (e.path().extension() == ".ans") return false;
+    return true;
+  };
+  // An empty printer list, with 印刷 pressed while it is read: "プリンタが存在しません。" once.
+  {
+    ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/printers.lst", "[PRINTERS]\r\n\r\n").ok());
+    prompt_.shown.clear();
+    auto f = Make();
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQn.tmp", 1), "/n", "none"})));
+    QSignalSpy done(f.get(), &CMainFrame::printFinished);
+    f->Print();
+    ASSERT_TRUE(done.wait(10000));
+    EXPECT_EQ(done.at(0).at(0).value<PrintOutcome>(), PrintOutcome::kNothing);
+    EXPECT_EQ(count(kNoPrinterText), 1);
+    EXPECT_EQ(f->findChild<QTabWidget*>("1005")->currentIndex(), 1);
+    // Without a server there is no quota to show: both panes are empty.
+    EXPECT_EQ(f->pane_text(0), "");
+    EXPECT_EQ(f->pane_text(1), "");
+    // The copies page: each label's access key is its field's (the "&" marks the key and is
+    // not drawn), and Alt with that key moves the focus there.
+    f->show();
+    f->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(f.get()));
+    f->findChild<QTabWidget*>("1005")->setCurrentIndex(2);
+    f->findChild<QRadioButton*>("1021")->setChecked(true);
+    const std::pair<const char*, const char*> labels[] = {
+        {"ページから(&K)", "1022"}, {"ページまで(&M)", "1025"}, {"部数(&B):", "1030"}};
+    const Qt::Key keys[] = {Qt::Key_K, Qt::Key_M, Qt::Key_B};
+    for (size_t i = 0; i < std::size(labels); ++i) {
+      QLabel* label = nullptr;
+      for (QLabel* l : f->findChildren<QLabel*>())
+        if (l->text() == QString::fromUtf8(labels[i].first)) label = l;
+      ASSERT_NE(label, nullptr) << labels[i].first;
+      QWidget* field = f->findChild<QWidget*>(labels[i].second);
+      EXPECT_EQ(label->buddy(), field) << labels[i].first;
+      f->findChild<QWidget*>("1068")->setFocus();
+      QTest::keyClick(f.get(), keys[i], Qt::AltModifier);
+      EXPECT_TRUE(field->hasFocus() || field->isAncestorOf(QApplication::focusWidget())) << labels[i].first;
+    }
+    f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_copies_page.png"));
+  }
+  spool::FolderSpooler spooler;
+  InstallOffice(spooler);
+  fsys::remove(app_ + "/printers.lst");  // built anew, under the progress window
+  // A print asked for while the list is read, then another job arrives: the job list is no
+  // longer the one the user printed, so nothing prints; jobs arriving meanwhile with no
+  // print asked for never print either (AutoPrint 0).
+  {
+    prompt_.shown.clear();
+    bool closed = false;
+    auto f = MakeRunner(&closed);
+    QSignalSpy done(f.get(), &CMainFrame::printFinished);
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQa.tmp", 1), "/n", "asked"})));
+    f->Print();
+    EXPECT_EQ(f->OnCopyData(FormatCopyData(Capture(tmp_, "WXQb.tmp", 1), "arrived")), 1);
+    WaitPrinters(*f);
+    EXPECT_EQ(f->OnCopyData(FormatCopyData(Capture(tmp_, "WXQc.tmp", 1), "later")), 1);
+    // A waiting print would start at the list's arrival, through one posted call.
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f->printing());
+    EXPECT_FALSE(f->findChild<QTimer*>("timer3")->isActive());
+    EXPECT_EQ(done.count(), 0);
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(f->jobs().size(), 3);
+    auto jobs = spooler.EnumJobs("Office");
+    ASSERT_TRUE(jobs.ok());
+    EXPECT_TRUE(jobs->empty());
+  }
+  // 印刷 pressed while "Zelvora起動準備中..." still shows: the print runs once the list is
+  // read; one result box, no close question, the answer file removed.
+  {
+    fsys::remove(app_ + "/printers.lst");
+    prompt_.shown.clear();
+    bool closed = false;
+    auto f = MakeRunner(&closed);
+    QSignalSpy done(f.get(), &CMainFrame::printFinished);
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQp.tmp", 2), "/n", "early"})));
+    f->show();
+    f->findChild<QPushButton*>("1002")->click();
+    ASSERT_TRUE(done.count() > 0 || done.wait(60000));
+    EXPECT_EQ(done.at(0).at(0).value<PrintOutcome>(), PrintOutcome::kPrinted);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(count("印刷が完了しました。"), 1);
+    EXPECT_EQ(count(kUnprintedJobsText), 0);
+    EXPECT_TRUE(no_answer_left());
+  }
+  // The window closed during a run (answered Yes): the run ends first, its result is shown
+  // once and its answer file removed rather than left behind.
+  {
+    prompt_.shown.clear();
+    prompt_.answer = PromptAnswer::kYes;
+    bool closed = false;
+    auto f = MakeRunner(&closed);
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQq.tmp", 1), "/n", "closing"})));
+    WaitPrinters(*f);
+    f->show();
+    f->Print();
+    auto* timer1 = f->findChild<QTimer*>("timer1");
+    // Timer 1 runs from the moment the local run starts on its worker.
+    QTRY_VERIFY_WITH_TIMEOUT(timer1->isActive(), 10000);
+    f->close();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(count(kUnprintedJobsText), 1);
+    EXPECT_EQ(count("印刷が完了しました。"), 1);
+    EXPECT_TRUE(no_answer_left());
+  }
+  EXPECT_EQ(spooler.EnumJobs("Office")->size(), 2u);
+}
+
+}  // namespace
+}  // namespace zv::client::app
