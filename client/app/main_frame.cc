@@ -36,6 +36,8 @@
 #include "capture/lumbrel/lumbrel.h"
 #include "client/answer.h"
 #include "client/app/dialogs.h"
+#include "client/app/driver_sheets.h"
+#include "client/app/queue_window.h"
 #include "client/app/page_export.h"
 #include "client/handover.h"
 #include "client/local_run.h"
@@ -137,9 +139,14 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent) : QMainWindow(pare
   quota_timer_->setInterval(15000);
   connect(quota_timer_, &QTimer::timeout, this, &CMainFrame::RefreshQuotaAsync);
   if (options_.register_window) RegisterWindow();
+  offers_ = options_.printer_offers ? *options_.printer_offers : MachinePrinterOffers();
+  UpdatePrinterCommands();
 }
 
 CMainFrame::~CMainFrame() {
+  // Child windows still shown (a queue window) hand the focus back as they go: the frame,
+  // half destroyed by then, hears no more of it.
+  disconnect(qApp, &QApplication::focusChanged, this, nullptr);
   if (hwnd_ != 0) winmsg::DestroyWindow(hwnd_);
   view_->SetDocument(nullptr);
 }
@@ -213,12 +220,12 @@ void CMainFrame::BuildBars() {
   bottom->setObjectName("103");
   auto* bl = new QHBoxLayout(bottom);
   bl->setContentsMargins(4, 2, 4, 2);
-  // The print queue and printer properties commands need the shell's printer commands,
-  // which this system lacks: they stay disabled.
+  // The print queue and printer properties commands: enabled where the machine serves
+  // them (UpdatePrinterCommands).
   QPushButton* queue = Button(bottom, 1000, QString::fromUtf8("プリンタ(&P)"));
   QPushButton* props = Button(bottom, 1072, QString::fromUtf8("プロパティ(&R)"));
-  queue->setEnabled(false);
-  props->setEnabled(false);
+  connect(queue, &QPushButton::clicked, this, &CMainFrame::RunQueueCommand);
+  connect(props, &QPushButton::clicked, this, &CMainFrame::RunPropertiesCommand);
   QPushButton* print = Button(bottom, 1002, QString::fromUtf8("印刷"));
   print->setDefault(true);
   QPushButton* cancel = Button(bottom, 1003, QString::fromUtf8("キャンセル"));
@@ -243,6 +250,11 @@ void CMainFrame::BuildBars() {
   // save need pages and no run, the job commands no run.
   QAction* print_item = file->addAction(QString::fromUtf8("印刷(&P)"), this, &CMainFrame::Print);
   print_item->setObjectName("32797");
+  queue_item_ = file->addAction(QString::fromUtf8("プリンタのキュー(&Q)..."), this, &CMainFrame::RunQueueCommand);
+  queue_item_->setObjectName("32798");
+  properties_item_ =
+      file->addAction(QString::fromUtf8("プリンタのプロパティ(&I)..."), this, &CMainFrame::RunPropertiesCommand);
+  properties_item_->setObjectName("32799");
   file->addSeparator();
   QAction* open_item = file->addAction(QString::fromUtf8("保存されたジョブを開く(&J)..."), this,
                                        [this] { findChild<QPushButton*>(Id(1084))->click(); });
@@ -672,6 +684,7 @@ void CMainFrame::SetPrinterEntries(std::vector<PrinterEntry> printers) {
   if (!printers_.empty()) printer_combo_->setCurrentIndex(PrinterIndexFor(printers_, settings_.output_printer));
   printer_combo_->blockSignals(false);
   FillPapers();
+  UpdatePrinterCommands();
   // The list is read: a print asked for from now on runs against it. This is settled before
   // any message, whose wait runs the event loop.
   printers_pending_ = false;
@@ -773,6 +786,7 @@ void CMainFrame::OnPrinterChosen() {
   }
   // "<プリンタ名>" in the header and footer names the printer just chosen.
   ApplyHeaderFooter();
+  UpdatePrinterCommands();
   trace_.Trace("_CPrtSet::OnSelchangeComboPrinter OUT");
 }
 
@@ -1241,6 +1255,68 @@ void CMainFrame::ChooseHeaderFont() {
   if (!RunHeaderFontDialog(this, &font, &points)) return;
   doc_.viewer().SetHeaderFooterFont(font, points);
   view_->RefreshPages();
+}
+
+PrinterCommand CMainFrame::queue_command() const {
+  return QueueCommand(CommandPrinter(config_ok_ && config_.has_server(), printer_combo_->currentText().toStdString()),
+                      offers_);
+}
+
+PrinterCommand CMainFrame::properties_command() const {
+  return PropertiesCommand(
+      CommandPrinter(config_ok_ && config_.has_server(), printer_combo_->currentText().toStdString()), offers_);
+}
+
+void CMainFrame::UpdatePrinterCommands() {
+  const std::pair<int, PrinterCommand> commands[] = {{1000, queue_command()}, {1072, properties_command()}};
+  for (const auto& [id, c] : commands) {
+    const bool on = c.road != PrinterCommand::kUnavailable;
+    const QString prompt = QString::fromStdString(c.prompt);
+    if (auto* b = findChild<QPushButton*>(Id(id))) {
+      b->setEnabled(on);
+      b->setStatusTip(prompt);
+      b->setToolTip(prompt);
+    }
+    if (QAction* item = id == 1000 ? queue_item_ : properties_item_) {
+      item->setEnabled(on);
+      item->setStatusTip(prompt);
+    }
+  }
+}
+
+void CMainFrame::RunQueueCommand() { RunPrinterCommand(queue_command()); }
+
+void CMainFrame::RunPropertiesCommand() { RunPrinterCommand(properties_command()); }
+
+void CMainFrame::RunPrinterCommand(const PrinterCommand& command) {
+  switch (command.road) {
+    case PrinterCommand::kUnavailable:
+      return;
+    case PrinterCommand::kDesktopTool:
+      // A tool that does not start is not reported, as with the help viewer.
+      if (options_.run_program) (void)options_.run_program(command.argv);
+      else (void)process::RunDetached(command.argv);
+      return;
+    case PrinterCommand::kQueueWindow: {
+      // One window per printer: a second command raises the one open.
+      for (CQueueWindow* w : findChildren<CQueueWindow*>())
+        if (w->printer() == command.printer) {
+          w->show();
+          w->raise();
+          w->activateWindow();
+          return;
+        }
+      auto* w = new CQueueWindow(command.printer, {}, this);
+      w->show();
+      return;
+    }
+    case PrinterCommand::kDriverSheets: {
+      const Status shown = options_.open_sheets ? options_.open_sheets(command.printer) : OpenDriverSheets(command.printer);
+      if (!shown.ok())
+        options_.prompt->Show(kPropertiesFailedText, kPrinterErrorTitle, PromptIcon::kExclamation);
+      return;
+    }
+  }
 }
 
 void CMainFrame::RunHelp() {

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "client/app/start_args.h"
 #include "client/client_doc.h"
 #include "client/config.h"
+#include "client/printer_commands.h"
 #include "client/printer_status.h"
 #include "client/progress.h"
 #include "client/prompt.h"
@@ -64,6 +66,7 @@ inline constexpr char kNoPrinterText[] = "プリンタが存在しません。";
 inline constexpr char kPrinterErrorTitle[] = "プリンタエラー";
 inline constexpr char kUnprintedJobsText[] = "未印刷のジョブが存在します。\n終了しますか？";
 inline constexpr char kCloseConfirmTitle[] = "終了確認";
+inline constexpr char kPropertiesFailedText[] = "プリンタのプロパティを表示できませんでした。";
 
 // The printer-status hooks of the frame, each given the printer's address ("IPaddr" of
 // printers.lst, empty when the list has none): at start-up with the printer selected
@@ -104,6 +107,10 @@ struct FrameOptions {
   // Starts a program by its argument vector and forgets it (the help command's opener);
   // empty: process::RunDetached.
   std::function<bool(const std::vector<std::string>& argv)> run_program;
+  // What the machine offers the printer commands (1000, 1072); none: MachinePrinterOffers.
+  std::optional<PrinterCommandOffers> printer_offers;
+  // Opens the driver's property sheets of a project queue; empty: OpenDriverSheets.
+  std::function<Status(const std::string& queue)> open_sheets;
 };
 
 // How a print run ended.
@@ -160,6 +167,15 @@ class CMainFrame : public QMainWindow {
   // Saves the pages as one PDF file at `path`; gives whether it was written.
   bool SavePdf(const std::string& path);
   const std::string& image_options() const { return image_options_; }
+
+  // The printer commands: the queue (1000, menu 32798) and the properties (1072, menu
+  // 32799) of the printer they act on (with a server "Zelvora", else the chosen one), each
+  // by the road the machine offers (PrinterCommand). Enabled only where one serves; the
+  // buttons' status prompt says what they do, or why they cannot.
+  PrinterCommand queue_command() const;
+  PrinterCommand properties_command() const;
+  void RunQueueCommand();
+  void RunPropertiesCommand();
 
   // Help (1004): opens the help page "ZvkHelp.html" of the program folder, else the
   // install's data folder, with the desktop's opener (process::OpenFileCommand, an argument
@@ -314,6 +330,11 @@ class CMainFrame : public QMainWindow {
   // Enables or disables the job list's edit buttons (1006, 1007, 1008, 1009, 1012, 1084,
   // 1083, 1011) together: off during a run, so the rows a run removes are those it printed.
   void EnableJobEditButtons(bool on);
+  // Enables the printer commands' buttons and menu items as the machine and the printer
+  // chosen allow, with their status prompts.
+  void UpdatePrinterCommands();
+  // Takes a command; runs it by its road.
+  void RunPrinterCommand(const PrinterCommand& command);
   // Takes a path; writes the document there, telling "ファイルの保存中に失敗しました。" when it
   // cannot (unless nobody is there to read it). Gives whether it was written.
   bool WriteDocument(const std::string& path);
@@ -394,6 +415,9 @@ class CMainFrame : public QMainWindow {
   int doc_pages_ = 0, doc_sheets_ = 0;  // the document's, as UpdatePageCounts took them
   FrameTimers timers_;
   QTimer* quota_timer_ = nullptr;
+  PrinterCommandOffers offers_;
+  QAction* queue_item_ = nullptr;
+  QAction* properties_item_ = nullptr;
 };
 
 }  // namespace zv::client::app

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "client/app/queue_window.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -210,8 +212,8 @@ TEST_F(FrameTest, StartsWithTheCommandLineJobAndTakesFurtherJobsByCopyData) {
   EXPECT_EQ(status_.asked, std::vector<std::string>{"start 10.0.0.1"});
   f->findChild<QComboBox*>("1068")->setCurrentIndex(1);
   EXPECT_EQ(status_.asked, (std::vector<std::string>{"start 10.0.0.1", "select 10.0.0.2"}));
-  // The shell's printer commands do not exist here.
-  EXPECT_FALSE(f->findChild<QPushButton*>("1000")->isEnabled());
+  // Folder printers: the queue is the client's own window; properties need CUPS.
+  EXPECT_TRUE(f->findChild<QPushButton*>("1000")->isEnabled());
   EXPECT_FALSE(f->findChild<QPushButton*>("1072")->isEnabled());
 
   f->findChild<QTabWidget*>("1005")->setCurrentIndex(3);
@@ -684,12 +686,13 @@ TEST_F(FrameTest, TabCycleDefaultLookTopmostAndRateClearing) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   }
   // The bar's lists, the tab control, the layout page's controls, then the enabled buttons
-  // (1000 and 1072 stay disabled), and round again.
-  ASSERT_GE(forward.size(), 6u);
+  // (1072 is disabled with folder printers), and round again.
+  ASSERT_GE(forward.size(), 7u);
   EXPECT_EQ(std::vector<std::string>(forward.begin(), forward.begin() + 3),
             (std::vector<std::string>{"1068", "1071", "1005"}));
-  EXPECT_EQ(std::vector<std::string>(forward.end() - 2, forward.end()), (std::vector<std::string>{"1002", "1003"}));
-  for (size_t i = 3; i + 2 < forward.size(); ++i)
+  EXPECT_EQ(std::vector<std::string>(forward.end() - 3, forward.end()),
+            (std::vector<std::string>{"1000", "1002", "1003"}));
+  for (size_t i = 3; i + 3 < forward.size(); ++i)
     EXPECT_TRUE(f->layout_page()->isAncestorOf(f->findChild<QWidget*>(QString::fromStdString(forward[i]))))
         << forward[i];
   EXPECT_EQ(focused(), "1068");
@@ -1796,6 +1799,99 @@ TEST_F(FrameTest, MessagesComeOnceAndAWaitingPrintPrintsOnlyWhatWasAsked) {
     EXPECT_TRUE(no_answer_left());
   }
   EXPECT_EQ(spooler.EnumJobs("Office")->size(), 2u);
+}
+
+// The queue and properties commands: each by the road the machine offers, disabled with
+// the reason in its status prompt where none serves.
+TEST_F(FrameTest, PrinterCommandsTakeTheRoadTheMachineOffers) {
+  WritePrinters({"Office"});
+  std::vector<std::vector<std::string>> started;
+  std::vector<std::string> sheets;
+  auto make = [&](PrinterCommandOffers offers) {
+    FrameOptions o;
+    o.prompt = &prompt_;
+    o.capture_folder = tmp_;
+    o.printer_offers = offers;
+    o.run_program = [&](const std::vector<std::string>& argv) {
+      started.push_back(argv);
+      return true;
+    };
+    o.open_sheets = [&](const std::string& queue) {
+      sheets.push_back(queue);
+      return Status::NotFound("no sheets here");
+    };
+    auto f = std::make_unique<CMainFrame>(o);
+    EXPECT_TRUE(f->StartUp(ParseStartArguments({})));
+    WaitPrinters(*f);
+    return f;
+  };
+  auto button = [](CMainFrame& f, const char* id) { return f.findChild<QPushButton*>(id); };
+  auto item = [](CMainFrame& f, const char* id) { return f.findChild<QAction*>(id); };
+  // Folder printers and no printer tool: the client's own queue window; no properties.
+  {
+    spool::FolderSpooler spooler;
+    auto mode = spooler.DefaultDevMode("Office");
+    ASSERT_TRUE(mode.ok());
+    auto first = spooler.StartDoc("Office", {"見積書.pdf"}, *mode);
+    auto second = spooler.StartDoc("Office", {"週報.xlsx"}, *mode);
+    ASSERT_TRUE(first.ok() && second.ok());
+    auto f = make({"", true, false});
+    EXPECT_TRUE(button(*f, "1000")->isEnabled());
+    EXPECT_TRUE(item(*f, "32798")->isEnabled());
+    EXPECT_EQ(button(*f, "1000")->statusTip().toStdString(), kQueuePromptText);
+    EXPECT_FALSE(button(*f, "1072")->isEnabled());
+    EXPECT_FALSE(item(*f, "32799")->isEnabled());
+    EXPECT_EQ(button(*f, "1072")->statusTip().toStdString(), kNotCupsText);
+    f->show();
+    button(*f, "1000")->click();
+    auto* w = f->findChild<CQueueWindow*>();
+    ASSERT_NE(w, nullptr);
+    QSignalSpy refreshed(w, &CQueueWindow::refreshed);
+    ASSERT_TRUE(refreshed.count() > 0 || refreshed.wait(10000));
+    EXPECT_EQ(w->windowTitle().toStdString(), "Office - 印刷キュー");
+    ASSERT_EQ(w->model()->rowCount(), 2);
+    EXPECT_EQ(w->model()->data(w->model()->index(0, 0)).toString().toStdString(), "見積書.pdf");
+    EXPECT_EQ(w->model()->headerData(1, Qt::Horizontal).toString().toStdString(), "状態");
+    EXPECT_EQ(w->count_text().toStdString(), "キューに2個のドキュメント");
+    // A job leaving the queue leaves the window at its next refresh.
+    ASSERT_TRUE((*first)->Abort().ok());
+    w->findChild<QPushButton*>("refresh")->click();
+    ASSERT_TRUE(refreshed.wait(10000));
+    EXPECT_EQ(w->model()->rowCount(), 1);
+    EXPECT_TRUE(w->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_queue_window.png")));
+    // The command again raises the window open rather than opening another.
+    item(*f, "32798")->trigger();
+    EXPECT_EQ(f->findChildren<CQueueWindow*>().size(), 1u);
+    EXPECT_TRUE(started.empty());
+  }
+  // CUPS with the desktop's printer tool: both commands open it on the chosen printer.
+  {
+    auto f = make({"/usr/bin/system-config-printer", true, true});
+    button(*f, "1000")->click();
+    button(*f, "1072")->click();
+    EXPECT_EQ(started, (std::vector<std::vector<std::string>>{
+                           {"/usr/bin/system-config-printer", "--show-jobs", "Office"},
+                           {"/usr/bin/system-config-printer", "--configure-printer", "Office"}}));
+  }
+  // With a server the commands act on the virtual printer, whose properties are the
+  // driver's own sheets; sheets that cannot be shown are told.
+  {
+    const std::string share = root_.str() + "/share";
+    for (const char* d : {"/PrintInfo", "/Jobs", "/Result"}) fsys::create_directories(share + d);
+    ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/printers.lst", "[PRINTERS]\r\nOffice=\r\n").ok());
+    ASSERT_TRUE(JoinServer(share, "SRV", "share", app_).ok());
+    prompt_.shown.clear();
+    auto f = make({"", true, true});
+    EXPECT_TRUE(button(*f, "1072")->isEnabled());
+    button(*f, "1072")->click();
+    EXPECT_EQ(sheets, std::vector<std::string>{"Zelvora"});
+    ASSERT_EQ(prompt_.shown.size(), 1u);
+    EXPECT_EQ(prompt_.shown[0].text, kPropertiesFailedText);
+  }
+  // Nothing serves either: both disabled, each with its reason.
+  auto f = make({"", false, false});
+  EXPECT_FALSE(button(*f, "1000")->isEnabled());
+  EXPECT_EQ(button(*f, "1000")->toolTip().toStdString(), kNoQueueReaderText);
 }
 
 }  // namespace
