@@ -12,7 +12,7 @@
 
 namespace zv::client::app {
 
-Status OpenDriverSheets(const std::string& queue) {
+Status OpenDriverSheets(const std::string& queue, std::function<void(driver::sheets::SheetDialog&)> before) {
   auto res = driver::gastrelo::Resources::Load();
   if (!res.ok()) return res.status();
   // The queue's PPD holds its defaults; without one the driver's tables give them.
@@ -30,7 +30,7 @@ Status OpenDriverSheets(const std::string& queue) {
   // the print processor's backend would lie) is Debian's.
   driver::dromu::CupsQueries queries([queue](driver::PrinterHandle) { return queue; }, "/usr/lib/cups");
   const driver::PrinterHandle handle = ops.OpenPrinter(queue);
-  const driver::sheets::SheetInfo sheet{**res, driver::sheets::QtShowPage(**res, QString::fromStdString(queue))};
+  const driver::sheets::SheetInfo sheet{**res, driver::sheets::QtShowPage(**res, QString::fromStdString(queue), std::move(before))};
   // The sheet's own outcome (OK or Cancel) changes nothing here: the queue's settings stay
   // the administrator's.
   const long shown = driver::sheets::DrvDevicePropertySheets(

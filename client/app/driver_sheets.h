@@ -4,15 +4,22 @@
 // the administrator's.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/base/status.h"
 
+namespace zv::driver::sheets {
+class SheetDialog;
+}
+
 namespace zv::client::app {
 
-// Takes the queue's name; runs its property sheet modally. Ok once the sheet was shown
-// (closed with OK or Cancel); an error when the sheet's resources or the queue cannot be
-// had.
-Status OpenDriverSheets(const std::string& queue);
+// Takes the queue's name and, for tests, a hook that shows and closes the sheet itself
+// (empty: the sheet runs modally); shows the queue's property sheet. Ok once the sheet was
+// shown (closed with OK or Cancel); an error when the sheet's resources or the queue cannot
+// be had.
+Status OpenDriverSheets(const std::string& queue,
+                        std::function<void(driver::sheets::SheetDialog&)> before = {});
 
 }  // namespace zv::client::app

@@ -1311,7 +1311,7 @@ void CMainFrame::RunPrinterCommand(const PrinterCommand& command) {
       return;
     }
     case PrinterCommand::kDriverSheets: {
-      const Status shown = options_.open_sheets ? options_.open_sheets(command.printer) : OpenDriverSheets(command.printer);
+      const Status shown = options_.open_sheets ? options_.open_sheets(command.printer) : OpenDriverSheets(command.printer, {});
       if (!shown.ok())
         options_.prompt->Show(kPropertiesFailedText, kPrinterErrorTitle, PromptIcon::kExclamation);
       return;
