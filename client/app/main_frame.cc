@@ -912,6 +912,7 @@ bool CMainFrame::focusNextPrevChild(bool next) {
 
 void CMainFrame::Print() {
   trace_.Trace("CMainFrame::OnDbbOk IN");
+  const bool waited = std::exchange(print_after_list_, false);  // this is the print that waited
   if (printing_ || !config_ok_) {
     emit printFinished(PrintOutcome::kNothing);
     return;
@@ -934,7 +935,6 @@ void CMainFrame::Print() {
   }
   const RangeCheck check = CheckPrinterAndRange(printer_combo_->count() > 0, copies_->range_chosen(),
                                                 copies_->first_page(), copies_->last_page(), jobs_.TotalPages());
-  const bool waited = std::exchange(print_after_list_, false);
   if (!check.ok()) {
     // A refused unattended run must not stay as a hidden process.
     if (isHidden()) {
