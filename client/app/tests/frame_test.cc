@@ -1760,6 +1760,24 @@ TEST_F(FrameTest, MessagesComeOnceAndAWaitingPrintPrintsOnlyWhatWasAsked) {
     ASSERT_TRUE(jobs.ok());
     EXPECT_TRUE(jobs->empty());
   }
+  // 印刷 pressed on an empty job list while the list is read ends the program at once, as
+  // it does later; a job arriving afterwards is not printed by it.
+  {
+    fsys::remove(app_ + "/printers.lst");
+    bool closed = false;
+    auto f = MakeRunner(&closed);
+    QSignalSpy done(f.get(), &CMainFrame::printFinished);
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({})));
+    f->Print();
+    EXPECT_TRUE(closed);
+    ASSERT_EQ(done.count(), 1);
+    EXPECT_EQ(done.at(0).at(0).value<PrintOutcome>(), PrintOutcome::kNothing);
+    EXPECT_EQ(f->OnCopyData(FormatCopyData(Capture(tmp_, "WXQd.tmp", 1), "after")), 1);
+    WaitPrinters(*f);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f->printing());
+    EXPECT_TRUE(spooler.EnumJobs("Office")->empty());
+  }
   // 印刷 pressed while "Zelvora起動準備中..." still shows: the print runs once the list is
   // read; one result box, no close question, the answer file removed.
   {
