@@ -133,6 +133,10 @@ int main(int argc, char** argv) {
   }
 
   COstraneApp app(argc, argv, std::move(*guard));
+  // The frame ends the program itself (on_close): a message box or the progress window
+  // closing while the frame is hidden must not start the application's own quit, which
+  // closes the frame behind the user's back.
+  app.setQuitOnLastWindowClosed(false);
   app.InitInstance();
   client::app::QtPrompt prompt;
   client::app::FrameOptions options;

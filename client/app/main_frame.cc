@@ -36,6 +36,8 @@
 #include "capture/lumbrel/lumbrel.h"
 #include "client/answer.h"
 #include "client/app/dialogs.h"
+#include "client/app/driver_sheets.h"
+#include "client/app/queue_window.h"
 #include "client/app/page_export.h"
 #include "client/handover.h"
 #include "client/local_run.h"
@@ -56,6 +58,14 @@ namespace {
 
 // True when the job monitor's window runs in this root.
 bool FindWindowOfMonitor() { return winmsg::FindWindow(kMonitorClass, nullptr) != 0; }
+
+// Takes the job list; gives each row's name and page count, so two lists compare equal
+// only when they hold the same jobs.
+std::vector<std::string> JobNames(const JobList& jobs) {
+  std::vector<std::string> names;
+  for (const auto& r : jobs.rows()) names.push_back(r.name + '\t' + std::to_string(r.pages));
+  return names;
+}
 
 // Gives a child control's object name from its id.
 QString Id(int id) { return QString::number(id); }
@@ -130,9 +140,14 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent)
   quota_timer_->setInterval(15000);
   connect(quota_timer_, &QTimer::timeout, this, &CMainFrame::RefreshQuotaAsync);
   if (options_.register_window) RegisterWindow();
+  offers_ = options_.printer_offers ? *options_.printer_offers : MachinePrinterOffers();
+  UpdatePrinterCommands();
 }
 
 CMainFrame::~CMainFrame() {
+  // Child windows still shown (a queue window) hand the focus back as they go: the frame,
+  // half destroyed by then, hears no more of it.
+  disconnect(qApp, &QApplication::focusChanged, this, nullptr);
   if (hwnd_ != 0) winmsg::DestroyWindow(hwnd_);
   view_->SetDocument(nullptr);
 }
@@ -206,12 +221,12 @@ void CMainFrame::BuildBars() {
   bottom->setObjectName("103");
   auto* bl = new QHBoxLayout(bottom);
   bl->setContentsMargins(4, 2, 4, 2);
-  // The print queue and printer properties commands need the shell's printer commands,
-  // which this system lacks: they stay disabled.
+  // The print queue and printer properties commands: enabled where the machine serves
+  // them (UpdatePrinterCommands).
   QPushButton* queue = Button(bottom, 1000, QString::fromUtf8("プリンタ(&P)"));
   QPushButton* props = Button(bottom, 1072, QString::fromUtf8("プロパティ(&R)"));
-  queue->setEnabled(false);
-  props->setEnabled(false);
+  connect(queue, &QPushButton::clicked, this, &CMainFrame::RunQueueCommand);
+  connect(props, &QPushButton::clicked, this, &CMainFrame::RunPropertiesCommand);
   QPushButton* print = Button(bottom, 1002, QString::fromUtf8("印刷"));
   print->setDefault(true);
   QPushButton* cancel = Button(bottom, 1003, QString::fromUtf8("キャンセル"));
@@ -236,6 +251,11 @@ void CMainFrame::BuildBars() {
   // save need pages and no run, the job commands no run.
   QAction* print_item = file->addAction(QString::fromUtf8("印刷(&P)"), this, &CMainFrame::Print);
   print_item->setObjectName("32797");
+  queue_item_ = file->addAction(QString::fromUtf8("プリンタのキュー(&Q)..."), this, &CMainFrame::RunQueueCommand);
+  queue_item_->setObjectName("32798");
+  properties_item_ =
+      file->addAction(QString::fromUtf8("プリンタのプロパティ(&I)..."), this, &CMainFrame::RunPropertiesCommand);
+  properties_item_->setObjectName("32799");
   file->addSeparator();
   QAction* open_item = file->addAction(QString::fromUtf8("保存されたジョブを開く(&J)..."), this,
                                        [this] { findChild<QPushButton*>(Id(1084))->click(); });
@@ -394,21 +414,37 @@ void CMainFrame::PlaceWindow() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-  // A run whose answer has not come yet, or jobs not printed: the user is asked first.
-  answer_timer_->stop();
-  if (jobs_.size() > 0 && !ending_ && options_.prompt->Show(kUnprintedJobsText, kCloseConfirmTitle, PromptIcon::kQuestion,
-                                                PromptButtons::kYesNoDefaultNo) != PromptAnswer::kYes) {
-    timers_.CloseDeclined();
-    if (timers_.armed(kTimerAnswer)) answer_timer_->start();
+  // The question is open already: its wait runs the event loop, where a further close
+  // request may arrive; that is the same request and is not asked again.
+  if (asking_close_) {
     event->ignore();
     return;
+  }
+  // A run whose answer has not come yet, or jobs not printed: the user is asked first.
+  answer_timer_->stop();
+  if (jobs_.size() > 0 && !ending_) {
+    asking_close_ = true;
+    const PromptAnswer answer = options_.prompt->Show(kUnprintedJobsText, kCloseConfirmTitle, PromptIcon::kQuestion,
+                                                      PromptButtons::kYesNoDefaultNo);
+    asking_close_ = false;
+    if (answer != PromptAnswer::kYes) {
+      timers_.CloseDeclined();
+      if (timers_.armed(kTimerAnswer)) answer_timer_->start();
+      event->ignore();
+      return;
+    }
   }
   timers_.Closing();
   help_.Close();
   status_timer_->stop();
   start_timer_->stop();
-  // A local print still running uses the document: it ends before the frame goes.
+  // A local print still running uses the document: it ends before the frame goes. Its
+  // answer is then shown once and its file removed, as at the end of a run.
   while (local_worker_) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  if (!local_answer_.empty()) {
+    if (std::optional<AnswerInfo> answer = TakeAnswer()) ShowAnswer(*answer);
+    local_answer_.clear();
+  }
   if (config_ok_) {
     const QRect g = geometry();
     settings_.left = g.x();
@@ -418,6 +454,9 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     (void)SaveSettingsNow();
   }
   QMainWindow::closeEvent(event);
+  // The frame closed is the program's end (the application does not end by itself when
+  // its last window closes, so a message box closing never ends it).
+  if (!ending_ && options_.on_close) options_.on_close();
 }
 
 void CMainFrame::changeEvent(QEvent* event) {
@@ -499,8 +538,10 @@ void CMainFrame::ShowStatusTexts() {
   std::tm tm{};
   localtime_r(&t, &tm);
   const int32_t today = (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday;
-  panes_[0]->setText(QString::fromStdString(PeriodStatusText(quota_, today)));
-  panes_[1]->setText(QString::fromStdString(PagesStatusText(quota_)));
+  // The quota is the server's: without one there is none to show, and both panes are empty.
+  const bool server = config_ok_ && config_.has_server();
+  panes_[0]->setText(server ? QString::fromStdString(PeriodStatusText(quota_, today)) : QString());
+  panes_[1]->setText(server ? QString::fromStdString(PagesStatusText(quota_)) : QString());
   UpdatePageCounts();
 }
 
@@ -645,19 +686,30 @@ void CMainFrame::SetPrinterEntries(std::vector<PrinterEntry> printers) {
   if (!printers_.empty()) printer_combo_->setCurrentIndex(PrinterIndexFor(printers_, settings_.output_printer));
   printer_combo_->blockSignals(false);
   FillPapers();
+  UpdatePrinterCommands();
+  // The list is read: a print asked for from now on runs against it. This is settled before
+  // any message, whose wait runs the event loop.
+  printers_pending_ = false;
+  const bool print_now = std::exchange(print_when_loaded_, false) && print_waiting_jobs_ == JobNames(jobs_);
+  print_waiting_jobs_.clear();
+  no_printer_told_ = false;
   if (printers_.empty()) {
     tabs_->setCurrentIndex(1);
-    if (!options_.auto_print) options_.prompt->Show(kNoPrinterText, kPrinterErrorTitle, PromptIcon::kStop);
+    if (!options_.auto_print) {
+      no_printer_told_ = true;
+      options_.prompt->Show(kNoPrinterText, kPrinterErrorTitle, PromptIcon::kStop);
+    }
   } else {
     SetPaper(settings_.paper_size);
     if (options_.status) options_.status->OnStartUp(selected_address());
   }
-  printers_pending_ = false;
   emit printersLoaded();
   // A print asked for while the list was still being read runs now, against the list.
-  if (print_when_loaded_) {
-    print_when_loaded_ = false;
-    QTimer::singleShot(0, this, &CMainFrame::Print);
+  if (print_now) {
+    QTimer::singleShot(0, this, [this] {
+      print_after_list_ = true;
+      Print();
+    });
   }
 }
 
@@ -736,6 +788,7 @@ void CMainFrame::OnPrinterChosen() {
   }
   // "<プリンタ名>" in the header and footer names the printer just chosen.
   ApplyHeaderFooter();
+  UpdatePrinterCommands();
   trace_.Trace("_CPrtSet::OnSelchangeComboPrinter OUT");
 }
 
@@ -861,20 +914,25 @@ bool CMainFrame::focusNextPrevChild(bool next) {
 
 void CMainFrame::Print() {
   trace_.Trace("CMainFrame::OnDbbOk IN");
+  const bool waited = std::exchange(print_after_list_, false);  // this is the print that waited
   if (printing_ || !config_ok_) {
     emit printFinished(PrintOutcome::kNothing);
     return;
   }
-  // The printers are still being read (an unattended start prints at once): the printer
-  // check would refuse a list that is only late, so the print waits for the list.
-  if (printers_pending_) {
-    print_when_loaded_ = true;
-    return;
-  }
-  // Nothing to print: the program ends.
+  // Nothing to print: the program ends (also while the printers are still being read: the
+  // print asked for nothing, and jobs arriving later are not part of it).
   if (jobs_.size() == 0) {
     emit printFinished(PrintOutcome::kNothing);
     EndProgram();
+    return;
+  }
+  // The printers are still being read (an unattended start prints at once): the printer
+  // check would refuse a list that is only late, so the print waits for the list. It
+  // prints the jobs listed now: when the job list changes meanwhile, the waiting print is
+  // dropped, so no job is printed that its user did not print.
+  if (printers_pending_) {
+    print_when_loaded_ = true;
+    print_waiting_jobs_ = JobNames(jobs_);
     return;
   }
   const RangeCheck check = CheckPrinterAndRange(printer_combo_->count() > 0, copies_->range_chosen(),
@@ -886,7 +944,10 @@ void CMainFrame::Print() {
       show();
     }
     tabs_->setCurrentIndex(check.tab);
-    options_.prompt->Show(check.text, check.title, PromptIcon::kStop);
+    // A print that waited for an empty printer list: the list's own box has just said so;
+    // the same cause is not told twice.
+    const bool told = waited && printer_combo_->count() == 0 && no_printer_told_;
+    if (!told) options_.prompt->Show(check.text, check.title, PromptIcon::kStop);
     copies_->FocusRangeField(check.focus);
     emit printFinished(PrintOutcome::kNothing);
     return;
@@ -1041,18 +1102,28 @@ void CMainFrame::PollAnswer() {
   // The answer counts only once the local print has ended: an answer file left by an
   // earlier run must not end this one.
   if (local_worker_ || local_answer_.empty()) return;
-  Result<AnswerInfo> answer = ReadAnswerFile(local_answer_, quota_);
-  if (!answer.ok() || !answer->complete) return;  // read again at the next tick
+  std::optional<AnswerInfo> answer = TakeAnswer();
+  if (!answer) return;  // read again at the next tick
   answer_timer_->stop();
-  ::unlink(local_answer_.c_str());  // a leftover would be overwritten by the next run anyway
   local_answer_.clear();
-  quota_ = answer->quota;
-  const std::string title = answer->title.empty() ? std::string(kFrameText) : answer->title;
-  options_.prompt->Show(answer->message, title, answer->code == 0 ? PromptIcon::kInformation : PromptIcon::kStop);
+  ShowAnswer(*answer);
   const RunEnd end = DecideRunEnd(answer->code, !waiting_.empty(), false);
   if (end.remove_jobs) RemoveRunJobs(run_jobs_);
   FinishRun(answer->code == 0 ? PrintOutcome::kPrinted : PrintOutcome::kFailed, end.remove_jobs ? 0 : run_jobs_,
             end.close);
+}
+
+std::optional<AnswerInfo> CMainFrame::TakeAnswer() {
+  Result<AnswerInfo> answer = ReadAnswerFile(local_answer_, quota_);
+  if (!answer.ok() || !answer->complete) return std::nullopt;
+  ::unlink(local_answer_.c_str());  // a leftover would be overwritten by the next run anyway
+  quota_ = answer->quota;
+  return *answer;
+}
+
+void CMainFrame::ShowAnswer(const AnswerInfo& answer) {
+  const std::string title = answer.title.empty() ? std::string(kFrameText) : answer.title;
+  options_.prompt->Show(answer.message, title, answer.code == 0 ? PromptIcon::kInformation : PromptIcon::kStop);
 }
 
 void CMainFrame::RemoveRunJobs(int run_jobs) {
@@ -1188,6 +1259,68 @@ void CMainFrame::ChooseHeaderFont() {
   if (!RunHeaderFontDialog(this, &font, &points)) return;
   doc_.viewer().SetHeaderFooterFont(font, points);
   view_->RefreshPages();
+}
+
+PrinterCommand CMainFrame::queue_command() const {
+  return QueueCommand(CommandPrinter(config_ok_ && config_.has_server(), printer_combo_->currentText().toStdString()),
+                      offers_);
+}
+
+PrinterCommand CMainFrame::properties_command() const {
+  return PropertiesCommand(
+      CommandPrinter(config_ok_ && config_.has_server(), printer_combo_->currentText().toStdString()), offers_);
+}
+
+void CMainFrame::UpdatePrinterCommands() {
+  const std::pair<int, PrinterCommand> commands[] = {{1000, queue_command()}, {1072, properties_command()}};
+  for (const auto& [id, c] : commands) {
+    const bool on = c.road != PrinterCommand::kUnavailable;
+    const QString prompt = QString::fromStdString(c.prompt);
+    if (auto* b = findChild<QPushButton*>(Id(id))) {
+      b->setEnabled(on);
+      b->setStatusTip(prompt);
+      b->setToolTip(prompt);
+    }
+    if (QAction* item = id == 1000 ? queue_item_ : properties_item_) {
+      item->setEnabled(on);
+      item->setStatusTip(prompt);
+    }
+  }
+}
+
+void CMainFrame::RunQueueCommand() { RunPrinterCommand(queue_command()); }
+
+void CMainFrame::RunPropertiesCommand() { RunPrinterCommand(properties_command()); }
+
+void CMainFrame::RunPrinterCommand(const PrinterCommand& command) {
+  switch (command.road) {
+    case PrinterCommand::kUnavailable:
+      return;
+    case PrinterCommand::kDesktopTool:
+      // A tool that does not start is not reported, as with the help viewer.
+      if (options_.run_program) (void)options_.run_program(command.argv);
+      else (void)process::RunDetached(command.argv);
+      return;
+    case PrinterCommand::kQueueWindow: {
+      // One window per printer: a second command raises the one open.
+      for (CQueueWindow* w : findChildren<CQueueWindow*>())
+        if (w->printer() == command.printer) {
+          w->show();
+          w->raise();
+          w->activateWindow();
+          return;
+        }
+      auto* w = new CQueueWindow(command.printer, {}, this);
+      w->show();
+      return;
+    }
+    case PrinterCommand::kDriverSheets: {
+      const Status shown = options_.open_sheets ? options_.open_sheets(command.printer) : OpenDriverSheets(command.printer, {});
+      if (!shown.ok())
+        options_.prompt->Show(kPropertiesFailedText, kPrinterErrorTitle, PromptIcon::kExclamation);
+      return;
+    }
+  }
 }
 
 void CMainFrame::RunHelp() { help_.Open(help::HelpPage(config_.app_path, kHelpFileName)); }

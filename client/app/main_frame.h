@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "client/app/start_args.h"
 #include "client/client_doc.h"
 #include "client/config.h"
+#include "client/printer_commands.h"
 #include "client/printer_status.h"
 #include "client/progress.h"
 #include "client/prompt.h"
@@ -65,6 +67,7 @@ inline constexpr char kNoPrinterText[] = "プリンタが存在しません。";
 inline constexpr char kPrinterErrorTitle[] = "プリンタエラー";
 inline constexpr char kUnprintedJobsText[] = "未印刷のジョブが存在します。\n終了しますか？";
 inline constexpr char kCloseConfirmTitle[] = "終了確認";
+inline constexpr char kPropertiesFailedText[] = "プリンタのプロパティを表示できませんでした。";
 
 // The printer-status hooks of the frame, each given the printer's address ("IPaddr" of
 // printers.lst, empty when the list has none): at start-up with the printer selected
@@ -105,6 +108,10 @@ struct FrameOptions {
   // Starts a program by its argument vector and forgets it (the help window's opener of
   // links that leave its page); empty: help::DesktopOpener().
   std::function<bool(const std::vector<std::string>& argv)> run_program;
+  // What the machine offers the printer commands (1000, 1072); none: MachinePrinterOffers.
+  std::optional<PrinterCommandOffers> printer_offers;
+  // Opens the driver's property sheets of a project queue; empty: OpenDriverSheets.
+  std::function<Status(const std::string& queue)> open_sheets;
 };
 
 // How a print run ended.
@@ -161,6 +168,15 @@ class CMainFrame : public QMainWindow {
   // Saves the pages as one PDF file at `path`; gives whether it was written.
   bool SavePdf(const std::string& path);
   const std::string& image_options() const { return image_options_; }
+
+  // The printer commands: the queue (1000, menu 32798) and the properties (1072, menu
+  // 32799) of the printer they act on (with a server "Zelvora", else the chosen one), each
+  // by the road the machine offers (PrinterCommand). Enabled only where one serves; the
+  // buttons' status prompt says what they do, or why they cannot.
+  PrinterCommand queue_command() const;
+  PrinterCommand properties_command() const;
+  void RunQueueCommand();
+  void RunPropertiesCommand();
 
   // Help (1004): closes the help window opened earlier, then opens the help page
   // "ZvkHelp.html" of the program folder, else the install's data folder, in a new one
@@ -317,6 +333,11 @@ class CMainFrame : public QMainWindow {
   // Enables or disables the job list's edit buttons (1006, 1007, 1008, 1009, 1012, 1084,
   // 1083, 1011) together: off during a run, so the rows a run removes are those it printed.
   void EnableJobEditButtons(bool on);
+  // Enables the printer commands' buttons and menu items as the machine and the printer
+  // chosen allow, with their status prompts.
+  void UpdatePrinterCommands();
+  // Takes a command; runs it by its road.
+  void RunPrinterCommand(const PrinterCommand& command);
   // Takes a path; writes the document there, telling "ファイルの保存中に失敗しました。" when it
   // cannot (unless nobody is there to read it). Gives whether it was written.
   bool WriteDocument(const std::string& path);
@@ -338,6 +359,11 @@ class CMainFrame : public QMainWindow {
   // Timer 1's tick during a local run: once the print has ended, reads its answer file;
   // when complete, deletes it, shows the result and ends the run.
   void PollAnswer();
+  // Reads the local run's answer file; when it is complete, deletes it, takes its quota and
+  // gives it (none while it is incomplete or unreadable).
+  std::optional<AnswerInfo> TakeAnswer();
+  // Shows an answer's result text (titled "Ostrane" when it has no title).
+  void ShowAnswer(const AnswerInfo& answer);
   void FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone);
   void RemoveRunJobs(int run_jobs);
 
@@ -380,6 +406,10 @@ class CMainFrame : public QMainWindow {
   int progress_total_ = 0;         // the total of the last printer gathering
   bool printers_pending_ = false;  // a printer list is being read on a worker
   bool print_when_loaded_ = false; // a print waits for that list
+  std::vector<std::string> print_waiting_jobs_;  // the jobs listed when it was asked for
+  bool print_after_list_ = false;  // the print running is the one that waited
+  bool no_printer_told_ = false;   // the last list read was empty and the user was told
+  bool asking_close_ = false;      // the close question is open
   ProgressModel print_progress_;  // the progress window while a local run prints
   bool topmost_ = false;
   bool ending_ = false;  // EndProgram closes: no question about the jobs listed
@@ -389,6 +419,9 @@ class CMainFrame : public QMainWindow {
   int doc_pages_ = 0, doc_sheets_ = 0;  // the document's, as UpdatePageCounts took them
   FrameTimers timers_;
   QTimer* quota_timer_ = nullptr;
+  PrinterCommandOffers offers_;
+  QAction* queue_item_ = nullptr;
+  QAction* properties_item_ = nullptr;
 };
 
 }  // namespace zv::client::app

@@ -671,10 +671,16 @@ _CPrtSet::_CPrtSet(QWidget* parent) : QWidget(parent) {
   for (QSpinBox* s : {first_, last_}) s->setRange(1, 999);
   l1->addWidget(all_, 0, 0, 1, 2);
   l1->addWidget(span_, 1, 0, 1, 2);
+  // Each label's access key reaches its field (the label is the field's buddy, so the "&"
+  // marks the key and is not shown).
+  auto* from = new QLabel(U("ページから(&K)"), g1);
+  from->setBuddy(first_);
+  auto* to = new QLabel(U("ページまで(&M)"), g1);
+  to->setBuddy(last_);
   l1->addWidget(first_, 2, 0);
-  l1->addWidget(new QLabel(U("ページから(&K)"), g1), 2, 1);
+  l1->addWidget(from, 2, 1);
   l1->addWidget(last_, 3, 0);
-  l1->addWidget(new QLabel(U("ページまで(&M)"), g1), 3, 1);
+  l1->addWidget(to, 3, 1);
   auto* g2 = Group(this, 1028, "印刷部数");
   auto* l2 = new QGridLayout(g2);
   copies_ = new QLineEdit(g2);
@@ -685,7 +691,9 @@ _CPrtSet::_CPrtSet(QWidget* parent) : QWidget(parent) {
   collate_->setObjectName(Id(1032));
   dup_check_ = new QCheckBox(U("2重印刷をチェックする(&2)"), g2);
   dup_check_->setObjectName(Id(1033));
-  l2->addWidget(new QLabel(U("部数(&B):"), g2), 0, 0);
+  auto* copies_label = new QLabel(U("部数(&B):"), g2);
+  copies_label->setBuddy(copies_);
+  l2->addWidget(copies_label, 0, 0);
   l2->addWidget(copies_, 0, 1);
   l2->addWidget(collate_, 1, 0, 1, 2);
   l2->addWidget(dup_check_, 2, 0, 1, 2);

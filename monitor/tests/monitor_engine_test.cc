@@ -46,6 +46,7 @@ TEST(WelmoricEngine, ShowsTheEnginesAnswer) {
   winmsg::QtMessagePump pump;
   CMainFrame w(nullptr);
   ASSERT_TRUE(w.ok());
+  w.ShowMonitor();  // offscreen there is no tray: the list opens as a second start opens it
 
   // A request as the client writes it is listed with its columns.
   client::RequestOrder order;

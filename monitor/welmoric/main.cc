@@ -23,7 +23,8 @@ constexpr zv::process::Usage kUsage{
     "It takes no arguments of its own (--help shows this text); Qt's window options such as\n"
     "-platform NAME or -display HOST:SCREEN are passed to Qt. It sits in the system tray; one\n"
     "runs per user and runtime root, and a second start opens the first one's window. Without a\n"
-    "tray its notices go to standard error as well.\n"
+    "tray it keeps running with its window hidden (its notices also go to standard error) and\n"
+    "puts its icon into a tray that appears later.\n"
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
     "  ZELVORA_SYSTEM_CONFIG  the machine-wide settings folder (default PREFIX/etc)\n"
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
   app.setQuitOnLastWindowClosed(false);
   winmsg::QtMessagePump pump;
   // Without a tray the notice is written to the error output as well as shown, so a monitor
-  // started where no one looks still says why its window is open.
+  // started where no one looks still says why it has no icon.
   monitor::CMainFrame window([](const QString& text) {
     fprintf(stderr, "welmoric: %s\n", text.toUtf8().constData());
     if (QGuiApplication::platformName() != "offscreen") {

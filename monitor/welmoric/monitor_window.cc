@@ -114,17 +114,21 @@ CMainFrame::CMainFrame(std::function<void(const QString&)> notify) : notify_(std
   menu_->addSeparator();
   pause_action_ = menu_->addAction(label(kMenuPause), this, [this] { TogglePause(); });
   pause_action_->setCheckable(true);
-  if (QSystemTrayIcon::isSystemTrayAvailable()) {
-    tray_ = new CTrayNotifyIcon(MonitorIcon(false), kTrayTooltip, menu_, this);
-    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-      if (r == QSystemTrayIcon::DoubleClick) ShowMonitor();
-    });
-    connect(menu_, &QMenu::aboutToShow, this, [this] { pause_action_->setChecked(!monitoring()); });
-    tray_->show();
+  connect(menu_, &QMenu::aboutToShow, this, [this] { pause_action_->setChecked(!monitoring()); });
+  tray_available_ = QSystemTrayIcon::isSystemTrayAvailable();
+  if (tray_available_) {
+    MakeTrayIcon();
   } else {
-    // No tray host: say so once and keep monitoring with the window shown.
+    // No tray host: said once. The monitor keeps running with its list hidden (its result
+    // popups still come, and starting the program again opens the list); the icon is made
+    // once a tray appears.
     if (notify_) notify_(QString::fromUtf8(kNoTrayText));
   }
+  // The tray may come later (a panel started after the session) or go and come back (a
+  // panel restarted): each time one appears the icon is put into it again.
+  tray_watch_.setInterval(kTrayWatchMs);
+  connect(&tray_watch_, &QTimer::timeout, this, [this] { WatchTray(); });
+  tray_watch_.start();
 
   auto h = winmsg::CreateWindow(
       kAppTitle, kAppTitle,
@@ -134,7 +138,24 @@ CMainFrame::CMainFrame(std::function<void(const QString&)> notify) : notify_(std
   winmsg::SetProp(hwnd_, kAppTitle, 1);
   connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(); });
   timer_.start(PollPeriodMs());
-  if (!tray_) ShowMonitor();
+}
+
+void CMainFrame::MakeTrayIcon() {
+  if (tray_ == nullptr) {
+    tray_ = new CTrayNotifyIcon(MonitorIcon(!monitoring() && hwnd_ != 0), kTrayTooltip, menu_, this);
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+      if (r == QSystemTrayIcon::DoubleClick) ShowMonitor();
+    });
+  } else {
+    tray_->hide();  // docked again into the new tray
+  }
+  tray_->show();
+}
+
+void CMainFrame::WatchTray() {
+  const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+  if (available && !tray_available_) MakeTrayIcon();
+  tray_available_ = available;
 }
 
 CMainFrame::~CMainFrame() {

@@ -52,11 +52,15 @@ class CTrayNotifyIcon : public QSystemTrayIcon {
   CTrayNotifyIcon(const QIcon& icon, const QString& tooltip, QMenu* menu, QObject* owner);
 };
 
+// How often the monitor looks whether a tray has appeared (or a new one replaced the last).
+inline constexpr int kTrayWatchMs = 1000;
+
 class CMainFrame : public QMainWindow {
  public:
   // Takes a function that shows a message (the no-tray notice); creates the window hidden,
-  // its tray icon when a tray exists (else says so once and shows the window), its message
-  // window and starts monitoring. Check ok() afterwards.
+  // its tray icon when a tray exists (else says so once; the window stays hidden and the
+  // icon is made when a tray appears), its message window and starts monitoring. Check
+  // ok() afterwards.
   explicit CMainFrame(std::function<void(const QString&)> notify);
   ~CMainFrame() override;
 
@@ -99,6 +103,10 @@ class CMainFrame : public QMainWindow {
   // The list's width with every column whole (frame and scroll bar included).
   int ListWidth() const;
   void ApplyList(const ListView& v);
+  // Makes the tray icon and shows it, or puts the one made into the tray again.
+  void MakeTrayIcon();
+  // The tray watch's tick: a tray that appeared since the last tick gets the icon.
+  void WatchTray();
   void StartWork(bool answers, bool list);
   void PollDone(std::vector<AnswerQueue::Arrival> read, std::optional<ListView> list);
   void SavePlacementNow();
@@ -114,6 +122,8 @@ class CMainFrame : public QMainWindow {
   QMenu* menu_ = nullptr;
   QAction* pause_action_ = nullptr;
   QTimer timer_;
+  QTimer tray_watch_;
+  bool tray_available_ = false;
   AnswerQueue queue_;
   RequestList list_;
   bool first_show_ = true;

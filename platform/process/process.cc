@@ -18,6 +18,24 @@
 extern char** environ;
 
 namespace zv::process {
+
+std::string FindProgram(const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos) return {};
+  const char* path = std::getenv("PATH");
+  std::string p = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  size_t i = 0;
+  while (i <= p.size()) {
+    size_t j = p.find(':', i);
+    if (j == std::string::npos) j = p.size();
+    std::string dir = p.substr(i, j - i);
+    if (dir.empty()) dir = ".";
+    std::string cand = dir + "/" + name;
+    if (::access(cand.c_str(), X_OK) == 0) return cand;
+    i = j + 1;
+  }
+  return {};
+}
+
 namespace {
 
 constexpr int kErrFd = 3;    // in the child: reports an exec failure (close-on-exec)
@@ -29,19 +47,8 @@ int PidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid
 // Finds a bare program name in PATH, as the shell would, but in the parent (before fork).
 std::string Resolve(const std::string& prog) {
   if (prog.find('/') != std::string::npos) return prog;
-  const char* path = std::getenv("PATH");
-  std::string p = path ? path : "/usr/local/bin:/usr/bin:/bin";
-  size_t i = 0;
-  while (i <= p.size()) {
-    size_t j = p.find(':', i);
-    if (j == std::string::npos) j = p.size();
-    std::string dir = p.substr(i, j - i);
-    if (dir.empty()) dir = ".";
-    std::string cand = dir + "/" + prog;
-    if (::access(cand.c_str(), X_OK) == 0) return cand;
-    i = j + 1;
-  }
-  return prog;  // exec then fails with ENOENT
+  std::string found = FindProgram(prog);
+  return found.empty() ? prog : found;  // exec then fails with ENOENT
 }
 
 void WriteInt(int fd, int v) {

@@ -79,6 +79,10 @@ class Process {
   int exit_code_ = -1;
 };
 
+// Takes a bare program name; gives the path under which PATH finds it (as the shell would),
+// or empty when it is not installed there.
+std::string FindProgram(const std::string& name);
+
 // Takes the start options; starts the program and gives its handle once exec has
 // succeeded. InvalidArgument for an empty argv, NotFound when the program cannot be
 // found or run (with the reason), IOError when the system refuses.

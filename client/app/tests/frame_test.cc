@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "client/app/queue_window.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -211,8 +213,8 @@ TEST_F(FrameTest, StartsWithTheCommandLineJobAndTakesFurtherJobsByCopyData) {
   EXPECT_EQ(status_.asked, std::vector<std::string>{"start 10.0.0.1"});
   f->findChild<QComboBox*>("1068")->setCurrentIndex(1);
   EXPECT_EQ(status_.asked, (std::vector<std::string>{"start 10.0.0.1", "select 10.0.0.2"}));
-  // The shell's printer commands do not exist here.
-  EXPECT_FALSE(f->findChild<QPushButton*>("1000")->isEnabled());
+  // Folder printers: the queue is the client's own window; properties need CUPS.
+  EXPECT_TRUE(f->findChild<QPushButton*>("1000")->isEnabled());
   EXPECT_FALSE(f->findChild<QPushButton*>("1072")->isEnabled());
 
   f->findChild<QTabWidget*>("1005")->setCurrentIndex(3);
@@ -685,12 +687,13 @@ TEST_F(FrameTest, TabCycleDefaultLookTopmostAndRateClearing) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   }
   // The bar's lists, the tab control, the layout page's controls, then the enabled buttons
-  // (1000 and 1072 stay disabled), and round again.
-  ASSERT_GE(forward.size(), 6u);
+  // (1072 is disabled with folder printers), and round again.
+  ASSERT_GE(forward.size(), 7u);
   EXPECT_EQ(std::vector<std::string>(forward.begin(), forward.begin() + 3),
             (std::vector<std::string>{"1068", "1071", "1005"}));
-  EXPECT_EQ(std::vector<std::string>(forward.end() - 2, forward.end()), (std::vector<std::string>{"1002", "1003"}));
-  for (size_t i = 3; i + 2 < forward.size(); ++i)
+  EXPECT_EQ(std::vector<std::string>(forward.end() - 3, forward.end()),
+            (std::vector<std::string>{"1000", "1002", "1003"}));
+  for (size_t i = 3; i + 3 < forward.size(); ++i)
     EXPECT_TRUE(f->layout_page()->isAncestorOf(f->findChild<QWidget*>(QString::fromStdString(forward[i]))))
         << forward[i];
   EXPECT_EQ(focused(), "1068");
@@ -1688,6 +1691,242 @@ TEST_F(FrameTest, HelpOpensTheShippedGuideInAWindowOfItsOwn) {
     EXPECT_TRUE(second.isNull());
   }
   for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_NE(w->objectName(), "zvHelpWindow");
+}
+
+}  // namespace
+}  // namespace zv::client::app
+
+namespace zv::client::app {
+namespace {
+
+// The messages the frame shows by itself come once for their cause, a print waits for the
+// printer list only with the jobs it was asked for, the status panes stay empty without a
+// server, and the copies page's labels carry their fields' access keys.
+TEST_F(FrameTest, MessagesComeOnceAndAWaitingPrintPrintsOnlyWhatWasAsked) {
+  auto count = [this](const std::string& text) {
+    return std::count_if(prompt_.shown.begin(), prompt_.shown.end(), [&](const auto& s) { return s.text == text; });
+  };
+  auto no_answer_left = [this] {
+    for (const auto& e : fsys::recursive_directory_iterator(app_))
+      if (e.path().extension() == ".ans") return false;
+    return true;
+  };
+  // An empty printer list, with 印刷 pressed while it is read: "プリンタが存在しません。" once.
+  {
+    ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/printers.lst", "[PRINTERS]\r\n\r\n").ok());
+    prompt_.shown.clear();
+    auto f = Make();
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQn.tmp", 1), "/n", "none"})));
+    QSignalSpy done(f.get(), &CMainFrame::printFinished);
+    f->Print();
+    ASSERT_TRUE(done.wait(10000));
+    EXPECT_EQ(done.at(0).at(0).value<PrintOutcome>(), PrintOutcome::kNothing);
+    EXPECT_EQ(count(kNoPrinterText), 1);
+    EXPECT_EQ(f->findChild<QTabWidget*>("1005")->currentIndex(), 1);
+    // Without a server there is no quota to show: both panes are empty.
+    EXPECT_EQ(f->pane_text(0), "");
+    EXPECT_EQ(f->pane_text(1), "");
+    // The copies page: each label's access key is its field's (the "&" marks the key and is
+    // not drawn), and Alt with that key moves the focus there.
+    f->show();
+    f->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(f.get()));
+    f->findChild<QTabWidget*>("1005")->setCurrentIndex(2);
+    f->findChild<QRadioButton*>("1021")->setChecked(true);
+    const std::pair<const char*, const char*> labels[] = {
+        {"ページから(&K)", "1022"}, {"ページまで(&M)", "1025"}, {"部数(&B):", "1030"}};
+    const Qt::Key keys[] = {Qt::Key_K, Qt::Key_M, Qt::Key_B};
+    for (size_t i = 0; i < std::size(labels); ++i) {
+      QLabel* label = nullptr;
+      for (QLabel* l : f->findChildren<QLabel*>())
+        if (l->text() == QString::fromUtf8(labels[i].first)) label = l;
+      ASSERT_NE(label, nullptr) << labels[i].first;
+      QWidget* field = f->findChild<QWidget*>(labels[i].second);
+      EXPECT_EQ(label->buddy(), field) << labels[i].first;
+      f->findChild<QWidget*>("1068")->setFocus();
+      QTest::keyClick(f.get(), keys[i], Qt::AltModifier);
+      EXPECT_TRUE(field->hasFocus() || field->isAncestorOf(QApplication::focusWidget())) << labels[i].first;
+    }
+    f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_copies_page.png"));
+  }
+  spool::FolderSpooler spooler;
+  InstallOffice(spooler);
+  fsys::remove(app_ + "/printers.lst");  // built anew, under the progress window
+  // A print asked for while the list is read, then another job arrives: the job list is no
+  // longer the one the user printed, so nothing prints; jobs arriving meanwhile with no
+  // print asked for never print either (AutoPrint 0).
+  {
+    prompt_.shown.clear();
+    bool closed = false;
+    auto f = MakeRunner(&closed);
+    QSignalSpy done(f.get(), &CMainFrame::printFinished);
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQa.tmp", 1), "/n", "asked"})));
+    f->Print();
+    EXPECT_EQ(f->OnCopyData(FormatCopyData(Capture(tmp_, "WXQb.tmp", 1), "arrived")), 1);
+    WaitPrinters(*f);
+    EXPECT_EQ(f->OnCopyData(FormatCopyData(Capture(tmp_, "WXQc.tmp", 1), "later")), 1);
+    // A waiting print would start at the list's arrival, through one posted call.
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f->printing());
+    EXPECT_FALSE(f->findChild<QTimer*>("timer3")->isActive());
+    EXPECT_EQ(done.count(), 0);
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(f->jobs().size(), 3);
+    auto jobs = spooler.EnumJobs("Office");
+    ASSERT_TRUE(jobs.ok());
+    EXPECT_TRUE(jobs->empty());
+  }
+  // 印刷 pressed on an empty job list while the list is read ends the program at once, as
+  // it does later; a job arriving afterwards is not printed by it.
+  {
+    fsys::remove(app_ + "/printers.lst");
+    bool closed = false;
+    auto f = MakeRunner(&closed);
+    QSignalSpy done(f.get(), &CMainFrame::printFinished);
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({})));
+    f->Print();
+    EXPECT_TRUE(closed);
+    ASSERT_EQ(done.count(), 1);
+    EXPECT_EQ(done.at(0).at(0).value<PrintOutcome>(), PrintOutcome::kNothing);
+    EXPECT_EQ(f->OnCopyData(FormatCopyData(Capture(tmp_, "WXQd.tmp", 1), "after")), 1);
+    WaitPrinters(*f);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f->printing());
+    EXPECT_TRUE(spooler.EnumJobs("Office")->empty());
+  }
+  // 印刷 pressed while "Zelvora起動準備中..." still shows: the print runs once the list is
+  // read; one result box, no close question, the answer file removed.
+  {
+    fsys::remove(app_ + "/printers.lst");
+    prompt_.shown.clear();
+    bool closed = false;
+    auto f = MakeRunner(&closed);
+    QSignalSpy done(f.get(), &CMainFrame::printFinished);
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQp.tmp", 2), "/n", "early"})));
+    f->show();
+    f->findChild<QPushButton*>("1002")->click();
+    ASSERT_TRUE(done.count() > 0 || done.wait(60000));
+    EXPECT_EQ(done.at(0).at(0).value<PrintOutcome>(), PrintOutcome::kPrinted);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(count("印刷が完了しました。"), 1);
+    EXPECT_EQ(count(kUnprintedJobsText), 0);
+    EXPECT_TRUE(no_answer_left());
+  }
+  // The window closed during a run (answered Yes): the run ends first, its result is shown
+  // once and its answer file removed rather than left behind.
+  {
+    prompt_.shown.clear();
+    prompt_.answer = PromptAnswer::kYes;
+    bool closed = false;
+    auto f = MakeRunner(&closed);
+    ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQq.tmp", 1), "/n", "closing"})));
+    WaitPrinters(*f);
+    f->show();
+    f->Print();
+    auto* timer1 = f->findChild<QTimer*>("timer1");
+    // Timer 1 runs from the moment the local run starts on its worker.
+    QTRY_VERIFY_WITH_TIMEOUT(timer1->isActive(), 10000);
+    f->close();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(count(kUnprintedJobsText), 1);
+    EXPECT_EQ(count("印刷が完了しました。"), 1);
+    EXPECT_TRUE(no_answer_left());
+  }
+  EXPECT_EQ(spooler.EnumJobs("Office")->size(), 2u);
+}
+
+// The queue and properties commands: each by the road the machine offers, disabled with
+// the reason in its status prompt where none serves.
+TEST_F(FrameTest, PrinterCommandsTakeTheRoadTheMachineOffers) {
+  WritePrinters({"Office"});
+  std::vector<std::vector<std::string>> started;
+  std::vector<std::string> sheets;
+  auto make = [&](PrinterCommandOffers offers) {
+    FrameOptions o;
+    o.prompt = &prompt_;
+    o.capture_folder = tmp_;
+    o.printer_offers = offers;
+    o.run_program = [&](const std::vector<std::string>& argv) {
+      started.push_back(argv);
+      return true;
+    };
+    o.open_sheets = [&](const std::string& queue) {
+      sheets.push_back(queue);
+      return Status::NotFound("no sheets here");
+    };
+    auto f = std::make_unique<CMainFrame>(o);
+    EXPECT_TRUE(f->StartUp(ParseStartArguments({})));
+    WaitPrinters(*f);
+    return f;
+  };
+  auto button = [](CMainFrame& f, const char* id) { return f.findChild<QPushButton*>(id); };
+  auto item = [](CMainFrame& f, const char* id) { return f.findChild<QAction*>(id); };
+  // Folder printers and no printer tool: the client's own queue window; no properties.
+  {
+    spool::FolderSpooler spooler;
+    auto mode = spooler.DefaultDevMode("Office");
+    ASSERT_TRUE(mode.ok());
+    auto first = spooler.StartDoc("Office", {"見積書.pdf"}, *mode);
+    auto second = spooler.StartDoc("Office", {"週報.xlsx"}, *mode);
+    ASSERT_TRUE(first.ok() && second.ok());
+    auto f = make({"", true, false});
+    EXPECT_TRUE(button(*f, "1000")->isEnabled());
+    EXPECT_TRUE(item(*f, "32798")->isEnabled());
+    EXPECT_EQ(button(*f, "1000")->statusTip().toStdString(), kQueuePromptText);
+    EXPECT_FALSE(button(*f, "1072")->isEnabled());
+    EXPECT_FALSE(item(*f, "32799")->isEnabled());
+    EXPECT_EQ(button(*f, "1072")->statusTip().toStdString(), kNotCupsText);
+    f->show();
+    button(*f, "1000")->click();
+    auto* w = f->findChild<CQueueWindow*>();
+    ASSERT_NE(w, nullptr);
+    QSignalSpy refreshed(w, &CQueueWindow::refreshed);
+    ASSERT_TRUE(refreshed.count() > 0 || refreshed.wait(10000));
+    EXPECT_EQ(w->windowTitle().toStdString(), "Office - 印刷キュー");
+    ASSERT_EQ(w->model()->rowCount(), 2);
+    EXPECT_EQ(w->model()->data(w->model()->index(0, 0)).toString().toStdString(), "見積書.pdf");
+    EXPECT_EQ(w->model()->headerData(1, Qt::Horizontal).toString().toStdString(), "状態");
+    EXPECT_EQ(w->count_text().toStdString(), "キューに2個のドキュメント");
+    // A job leaving the queue leaves the window at its next refresh.
+    ASSERT_TRUE((*first)->Abort().ok());
+    w->findChild<QPushButton*>("refresh")->click();
+    ASSERT_TRUE(refreshed.wait(10000));
+    EXPECT_EQ(w->model()->rowCount(), 1);
+    EXPECT_TRUE(w->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_queue_window.png")));
+    // The command again raises the window open rather than opening another.
+    item(*f, "32798")->trigger();
+    EXPECT_EQ(f->findChildren<CQueueWindow*>().size(), 1u);
+    EXPECT_TRUE(started.empty());
+  }
+  // CUPS with the desktop's printer tool: both commands open it on the chosen printer.
+  {
+    auto f = make({"/usr/bin/system-config-printer", true, true});
+    button(*f, "1000")->click();
+    button(*f, "1072")->click();
+    EXPECT_EQ(started, (std::vector<std::vector<std::string>>{
+                           {"/usr/bin/system-config-printer", "--show-jobs", "Office"},
+                           {"/usr/bin/system-config-printer", "--configure-printer", "Office"}}));
+  }
+  // With a server the commands act on the virtual printer, whose properties are the
+  // driver's own sheets; sheets that cannot be shown are told.
+  {
+    const std::string share = root_.str() + "/share";
+    for (const char* d : {"/PrintInfo", "/Jobs", "/Result"}) fsys::create_directories(share + d);
+    ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/printers.lst", "[PRINTERS]\r\nOffice=\r\n").ok());
+    ASSERT_TRUE(JoinServer(share, "SRV", "share", app_).ok());
+    prompt_.shown.clear();
+    auto f = make({"", true, true});
+    EXPECT_TRUE(button(*f, "1072")->isEnabled());
+    button(*f, "1072")->click();
+    EXPECT_EQ(sheets, std::vector<std::string>{"Zelvora"});
+    ASSERT_EQ(prompt_.shown.size(), 1u);
+    EXPECT_EQ(prompt_.shown[0].text, kPropertiesFailedText);
+  }
+  // Nothing serves either: both disabled, each with its reason.
+  auto f = make({"", false, false});
+  EXPECT_FALSE(button(*f, "1000")->isEnabled());
+  EXPECT_EQ(button(*f, "1000")->toolTip().toStdString(), kNoQueueReaderText);
 }
 
 }  // namespace
