@@ -171,7 +171,8 @@ std::unique_ptr<DeployedMachine> DeployedMachine::Install(const std::string& bui
   m->cupsd_ = capture::testing::VirtualPrinter::StartScheduler(so, error);
   if (!m->cupsd_) return nullptr;
 
-  if (m->Run(nullptr, m->InstallCommand({"--server", "--client", "--no-build"}), &out) != 0) {
+  // The engine prints on the test's folder printer (SetUpOffice), not through the scheduler.
+  if (m->Run(nullptr, m->InstallCommand({"--server", "--client", "--no-build", "--spooler", "folder"}), &out) != 0) {
     *error = "the role set-up failed:\n" + out + "\n" + m->Logs();
     m->roles_ = true;  // undo what it did set up
     return nullptr;
