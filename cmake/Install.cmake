@@ -25,16 +25,18 @@ set(CPACK_PACKAGE_NAME zelvora)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Zelvora")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "office print control with page quotas, preview and layout")
-set(CPACK_PACKAGE_DESCRIPTION "Users print to a virtual printer; each job is captured, previewed and laid out
-in a client (pages per sheet, headers and footers, copies, ranges, saving as
-images or PDF) and handed through a shared folder to a print server, which checks
-it against page quotas per user and group, prints it on the office's printers,
-logs it in a database, answers the client and mails quota notices.
+set(CPACK_PACKAGE_DESCRIPTION "Users print to a virtual printer; each job is captured, previewed
+and laid out in a client (pages per sheet, headers and footers,
+copies, ranges, saving as images or PDF) and handed through a shared
+folder to a print server, which checks it against page quotas per
+user and group, prints it on the office's printers, logs it in a
+database, answers the client and mails quota notices.
 .
-This package holds the print engine and its service host, the administration
-console, the client, the resident program and the virtual printer queues, the
-job monitor and the job-result reader. Installing it sets the machine up as a
-client; the installed role script sets up a server.")
+This package holds the print engine and its service host, the
+administration console, the client, the resident program and the
+virtual printer queues, the job monitor and the job-result reader.
+Installing it sets the machine up as a client; the installed role
+script sets up a server.")
 # DESTDIR staging below /opt/zelvora whatever the build's own prefix, so that what the install
 # writes (the filter script) names /opt/zelvora.
 set(CPACK_SET_DESTDIR ON)
