@@ -24,16 +24,35 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zelvora)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Zelvora")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Zelvora office print control (server, client, virtual printer)")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "office print control with page quotas, preview and layout")
+set(CPACK_PACKAGE_DESCRIPTION "Users print to a virtual printer; each job is captured, previewed
+and laid out in a client (pages per sheet, headers and footers,
+copies, ranges, saving as images or PDF) and handed through a shared
+folder to a print server, which checks it against page quotas per
+user and group, prints it on the office's printers, logs it in a
+database, answers the client and mails quota notices.
+.
+This package holds the print engine and its service host, the
+administration console, the client, the resident program and the
+virtual printer queues, the job monitor and the job-result reader.
+Installing it sets the machine up as a client; the installed role
+script sets up a server.")
 # DESTDIR staging below /opt/zelvora whatever the build's own prefix, so that what the install
 # writes (the filter script) names /opt/zelvora.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_INSTALL_PREFIX /opt/zelvora)
 set(CPACK_PACKAGING_INSTALL_PREFIX /opt/zelvora)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
-set(CPACK_STRIP_FILES ON)
+# Stripping, with the debug parts kept apart for the debug-symbols package, the copyright and
+# changelog files and the lintian override are added by the step below, after the install
+# rules have filled the staging folder.
+set(CPACK_STRIP_FILES OFF)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package/prebuild.cmake)
+set(CPACK_ZELVORA_DOC_SOURCE ${CMAKE_BINARY_DIR}/package)
+set(CPACK_ZELVORA_DEBUG_DIR ${CMAKE_BINARY_DIR}/package/debug)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Zelvora developers <zelvora@localhost>")
+set(ZELVORA_PACKAGE_MAINTAINER "Zelvora developers <developers@zelvora.org>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZELVORA_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # cups-*: the queues, backends and filter; cups-filters turns text and office files into the
@@ -47,6 +66,13 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/package/postinst.in ${CMAKE_BINARY_DI
   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/package/prerm.in ${CMAKE_BINARY_DIR}/package/prerm @ONLY
   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/package/postinst ${CMAKE_BINARY_DIR}/package/prerm)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/package/postrm.in ${CMAKE_BINARY_DIR}/package/postrm @ONLY
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/package/changelog.in ${CMAKE_BINARY_DIR}/package/changelog @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/package/copyright ${CMAKE_BINARY_DIR}/package/copyright COPYONLY)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/package/lintian-overrides ${CMAKE_BINARY_DIR}/package/lintian-overrides
+  COPYONLY)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_BINARY_DIR}/package/postinst ${CMAKE_BINARY_DIR}/package/prerm ${CMAKE_BINARY_DIR}/package/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

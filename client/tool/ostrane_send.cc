@@ -59,7 +59,8 @@ constexpr process::Usage kUsage{
     "\n"
     "Commands:\n"
     "  join FOLDER        link this client's root to a server's share folder, named\n"
-    "                     \\\\NAME\\SHARE (--server, default ZELVORA; --share, default share);\n"
+    "                     \\\\NAME\\SHARE (--server, default this host's short name;\n"
+    "                     --share, default ZELVORA);\n"
     "                     --system: for every user of the machine, in the machine-wide settings\n"
     "  autoprint on|off   set \"AutoPrint\" of the machine key (the client prints unattended)\n"
     "  send DOCUMENT      send a job document and wait for its answer:\n"
@@ -101,7 +102,10 @@ int32_t Today() {
 }
 
 int Join(std::vector<std::string> args) {
-  std::string server = "ZELVORA", share = "share", folder;
+  // The names the installer gives a server by default: this host's short name and "ZELVORA".
+  std::string server = CurrentMachineName(), share = "ZELVORA", folder;
+  server = server.substr(0, server.find('.'));
+  if (server.empty()) server = "ZELVORA";
   bool system = false;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--server" && i + 1 < args.size()) {

@@ -84,8 +84,14 @@ Status WriteLimitAnswerFiles(CRegistryConfig& config, const std::string& name, i
 
 std::vector<std::string> ListCandidatePrinters(spool::Spooler& spooler) {
   std::vector<std::string> names;
-  for (auto& n : client::ListLocalPrinters(spooler)) {
-    if (!EqualsNoCase(n, client::kVirtualPrinterName)) names.push_back(std::move(n));
+  auto printers = spooler.EnumPrinters();
+  if (!printers.ok()) return names;
+  for (auto& p : *printers) {
+    // The machine's own virtual printer queues ("Zelvora" to the zelvora backend,
+    // "Zelvora-Raster" to the olviport port) capture jobs; they print nothing on paper.
+    const bool own_queue = EqualsNoCase(p.name, client::kVirtualPrinterName) || p.port.rfind("zelvora:", 0) == 0 ||
+                           p.port.rfind("olviport:", 0) == 0;
+    if (!own_queue) names.push_back(std::move(p.name));
   }
   return names;
 }

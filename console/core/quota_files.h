@@ -41,7 +41,8 @@ Status WriteLimitAnswerFiles(CRegistryConfig& config, const std::string& name, i
                              const std::optional<LimitPeriod>& period, int32_t today, MessageSink* sink);
 
 // Takes the spooler; gives the names of its printers but the system's own virtual printer
-// ("Zelvora" in any letter case), in the spooler's order.
+// queues ("Zelvora" in any letter case, and every queue whose device is the zelvora backend
+// or the olviport port, such as "Zelvora-Raster"), in the spooler's order.
 std::vector<std::string> ListCandidatePrinters(spool::Spooler& spooler);
 
 }  // namespace zv::console

@@ -143,7 +143,8 @@ int DeployedMachine::Run(const Account* who, const std::vector<std::string>& arg
 }
 
 std::unique_ptr<DeployedMachine> DeployedMachine::Install(const std::string& build_dir, const std::string& source_dir,
-                                                          std::vector<Account> users, std::string* error) {
+                                                          std::vector<Account> users, std::string* error,
+                                                          const std::string& spooler) {
   std::unique_ptr<DeployedMachine> m(new DeployedMachine());
   char pattern[] = "/tmp/zelvora-deploy.XXXXXX";
   if (::mkdtemp(pattern) == nullptr) {
@@ -171,7 +172,9 @@ std::unique_ptr<DeployedMachine> DeployedMachine::Install(const std::string& bui
   m->cupsd_ = capture::testing::VirtualPrinter::StartScheduler(so, error);
   if (!m->cupsd_) return nullptr;
 
-  if (m->Run(nullptr, m->InstallCommand({"--server", "--client", "--no-build"}), &out) != 0) {
+  std::vector<std::string> roles = {"--server", "--client", "--no-build"};
+  if (!spooler.empty()) roles.insert(roles.end(), {"--spooler", spooler});
+  if (m->Run(nullptr, m->InstallCommand(roles), &out) != 0) {
     *error = "the role set-up failed:\n" + out + "\n" + m->Logs();
     m->roles_ = true;  // undo what it did set up
     return nullptr;
@@ -187,9 +190,14 @@ std::string DeployedMachine::Installer() const {
 }
 
 std::vector<std::string> DeployedMachine::InstallCommand(const std::vector<std::string>& roles) const {
-  std::vector<std::string> argv = {Installer()};
+  return InstallCommand(Installer(), roles);
+}
+
+std::vector<std::string> DeployedMachine::InstallCommand(const std::string& installer,
+                                                         const std::vector<std::string>& roles) const {
+  std::vector<std::string> argv = {installer};
   argv.insert(argv.end(), roles.begin(), roles.end());
-  if (Installer() != prefix() + "/share/zelvora/install") {
+  if (installer != prefix() + "/share/zelvora/install") {
     argv.push_back("--prefix");
     argv.push_back(prefix());
   }
@@ -273,6 +281,14 @@ int DeployedMachine::Shutdown() {
   }
   roles_ = false;
   cupsd_.reset();
+  return rc;
+}
+
+int DeployedMachine::Purge(std::string* output) {
+  EndSessions();
+  if (!roles_ || !cupsd_) return -1;
+  const int rc = Run(nullptr, InstallCommand(source_dir_ + "/scripts/install", {"--remove", "--purge"}), output);
+  roles_ = false;
   return rc;
 }
 

@@ -33,8 +33,11 @@ class DeployedMachine {
   static std::string Missing();
   // Takes the build folder, the source tree and the client users; installs and sets up the
   // roles. Gives null with `error` set (and the logs) on failure; what was started is stopped.
+  // `spooler` is what the engine prints through: "folder" (the test's folder printers) or
+  // empty for the set-up's own default (the scheduler's queues).
   static std::unique_ptr<DeployedMachine> Install(const std::string& build_dir, const std::string& source_dir,
-                                                  std::vector<Account> users, std::string* error);
+                                                  std::vector<Account> users, std::string* error,
+                                                  const std::string& spooler = "folder");
   // Stops everything (Shutdown) and removes the folder unless ZELVORA_KEEP_TEST_ROOT is set.
   ~DeployedMachine();
   DeployedMachine(const DeployedMachine&) = delete;
@@ -43,6 +46,11 @@ class DeployedMachine {
   // Ends the users' sessions (every process of their ids), removes the roles (which stops
   // the engine's service) and stops the scheduler. Gives the role removal's exit code.
   int Shutdown();
+  // Ends the users' sessions and removes the roles with --purge through the source tree's
+  // set-up script, as an administrator removes a system installed from the sources (the
+  // runtime root, the installed tree and the scheduler's job-owner block go too); the
+  // scheduler keeps running. Gives the script's exit code, its output in `output`.
+  int Purge(std::string* output);
 
   const std::string& dir() const { return dir_; }
   std::string prefix() const { return dir_ + "/prefix"; }
@@ -88,6 +96,7 @@ class DeployedMachine {
   // Takes the roles' options (--server --client, --remove); gives the script's command line
   // with every path pointed into the test's folder.
   std::vector<std::string> InstallCommand(const std::vector<std::string>& roles) const;
+  std::vector<std::string> InstallCommand(const std::string& installer, const std::vector<std::string>& roles) const;
   std::string dir_;
   std::string build_dir_, source_dir_;
   std::vector<Account> users_;

@@ -32,7 +32,7 @@ std::string Sql(const std::string& dsn, const std::string& sql) {
   return r.ok() ? "" : sql + ": " + r.status().ToString();
 }
 
-std::string SetUpOffice(const DeployedMachine& machine, std::string* dsn) {
+std::string SetUpUsers(const DeployedMachine& machine, std::string* dsn) {
   ::setenv("ZELVORA_ROOT", machine.server_root().c_str(), 1);
   auto key = registry::Key::Open(registry::RootKey::kLocalMachine, engine::kZelvoraKey);
   if (!key.ok()) return "the server's registry key: " + key.status().ToString();
@@ -47,9 +47,21 @@ std::string SetUpOffice(const DeployedMachine& machine, std::string* dsn) {
   for (const std::string& sql :
        {std::string("INSERT OR IGNORE INTO Groups (GID,GroupName,MaxPages,MaxPages_Color,Used) VALUES "
                     "(1,'staff',100,30,1)"),
-        "INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) VALUES " + users,
-        std::string("INSERT OR IGNORE INTO Printers (PID,PrinterName,Ptype,Used) VALUES (1,'Office',0,1)")})
+        "INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) VALUES " + users})
     if (std::string e = Sql(*dsn, sql); !e.empty()) return e;
+  for (const auto& a : machine.users()) {
+    std::string out;
+    if (machine.Run(&a, {machine.prefix() + "/bin/ostrane-send", "autoprint", "on"}, &out) != 0)
+      return "ostrane-send autoprint on as " + a.name + ": " + out;
+  }
+  return "";
+}
+
+std::string SetUpOffice(const DeployedMachine& machine, std::string* dsn) {
+  if (std::string e = SetUpUsers(machine, dsn); !e.empty()) return e;
+  if (std::string e = Sql(*dsn, "INSERT OR IGNORE INTO Printers (PID,PrinterName,Ptype,Used) VALUES (1,'Office',0,1)");
+      !e.empty())
+    return e;
   spool::FolderSpooler spooler(machine.printers());
   auto office = spool::StandardFolderPrinter("Office");
   office.caps.resolutions = {{150, 150}};
@@ -58,11 +70,6 @@ std::string SetUpOffice(const DeployedMachine& machine, std::string* dsn) {
   if (Status st = fs::WriteFileAtomic(machine.share() + "/PrintInfo/printers.lst", "[PRINTERS]\r\nOffice=\r\n");
       !st.ok())
     return "printers.lst: " + st.ToString();
-  for (const auto& a : machine.users()) {
-    std::string out;
-    if (machine.Run(&a, {machine.prefix() + "/bin/ostrane-send", "autoprint", "on"}, &out) != 0)
-      return "ostrane-send autoprint on as " + a.name + ": " + out;
-  }
   return "";
 }
 

@@ -22,6 +22,11 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 // the server. Gives the server's data source in `dsn`, or an error text (empty on success).
 std::string SetUpOffice(const DeployedMachine& machine, std::string* dsn);
 
+// Takes the machine; the users' part of SetUpOffice alone: every client user in the database
+// (group "staff", a page limit of 100) and AutoPrint for each. Gives the data source in `dsn`,
+// or an error text (empty on success).
+std::string SetUpUsers(const DeployedMachine& machine, std::string* dsn);
+
 // Takes a data source and one SQL statement; runs it; gives an error text (empty on success).
 std::string Sql(const std::string& dsn, const std::string& sql);
 

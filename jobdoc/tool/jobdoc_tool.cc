@@ -112,11 +112,24 @@ int Info(const std::string& path) {
   zv::Result<jd::DocumentImage> doc = Load(path, &about);
   if (!doc.ok()) return Fail(path, doc.status());
   std::printf("%s: %s\n", path.c_str(), about.c_str());
-  std::printf("  name: \"%s\"\n", Show(doc->name).c_str());
+  if (doc->name.empty()) {
+    // A capture file carries no name record: the client names the job from the title the
+    // resident program passes with it.
+    std::printf("  name: none stored (the client names the job from its title)\n");
+  } else {
+    std::printf("  name: \"%s\"\n", Show(doc->name).c_str());
+  }
   if (!doc->text2.empty()) std::printf("  text 2: \"%s\"\n", Show(doc->text2).c_str());
   if (!doc->text3.empty()) std::printf("  text 3: \"%s\"\n", Show(doc->text3).c_str());
-  std::printf("  pages: %zu (record says %u), client mode %u\n", doc->pages.size(), unsigned{doc->format.page_count},
-              unsigned{doc->format.client_mode});
+  // The page-format record of a capture file is the user's default record, whose page count
+  // the capture library leaves as it is; the pages themselves are what counts.
+  if (doc->format.page_count == doc->pages.size()) {
+    std::printf("  pages: %zu, client mode %u\n", doc->pages.size(), unsigned{doc->format.client_mode});
+  } else {
+    std::printf("  pages: %zu (the page-format record's own count, %u, is not updated for captured pages), "
+                "client mode %u\n",
+                doc->pages.size(), unsigned{doc->format.page_count}, unsigned{doc->format.client_mode});
+  }
   for (std::size_t i = 0; i < doc->pages.size(); ++i) {
     const jd::DocumentPage& p = doc->pages[i];
     std::printf("  page %zu: %zu bytes, paper %u, %u x %u (0.1 mm), %s; %s\n", i + 1, p.metafile.size(),

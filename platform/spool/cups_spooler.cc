@@ -457,6 +457,14 @@ class CupsJob : public PrintJob {
       return Status::Ok();
     }
     Status st = Send(http->get());
+    // A scheduler that authenticates the senders of documents (a machine that is also a
+    // client: job owners must be who they say they are) answers the first document on a
+    // connection with a challenge; libcups has then authenticated the connection (PeerCred
+    // on the local socket), so the document is sent once more.
+    if (!st.ok() && (httpGetStatus(http->get()) == HTTP_STATUS_UNAUTHORIZED ||
+                     cupsLastError() == IPP_STATUS_ERROR_NOT_AUTHORIZED)) {
+      st = Send(http->get());
+    }
     if (!st.ok()) cupsCancelJob2(http->get(), printer_.c_str(), static_cast<int>(id_), 0);
     return st;
   }

@@ -170,6 +170,8 @@ app/share/Jobs root:zelvora 3730
 app/share/Result root:zelvora 2770
 EOF
 [ -f "$root/db/zelvora.db" ] || fail "no embedded database"
+# The engine prints through the machine's CUPS queues.
+[ "$(cat "$root/printers/backend")" = cups ] || fail "the engine's spooler is not cups"
 
 # The machine-wide client settings: the server as this host's name, the share linked.
 host=$(hostname -s)
