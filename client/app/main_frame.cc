@@ -47,6 +47,7 @@
 #include "platform/help/help_page.h"
 #include "platform/paths/install_layout.h"
 #include "platform/paths/paths.h"
+#include "platform/process/open_file.h"
 #include "platform/spool/spool.h"
 #include "printing/printer_dc.h"
 #include "viewer/page.h"
