@@ -20,6 +20,7 @@
 #include <optional>
 #include <set>
 
+#include "capture/pdfrecords/coverage.h"
 #include "capture/pdfrecords/glyph_outlines.h"
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/dib.h"
@@ -275,9 +276,9 @@ class RecordsDev final : public OutputDev {
       Picture(state, win::RECT{Clamp32(x0 - em), Clamp32(y0 - em), Clamp32(x0 + 2 * em), Clamp32(y0 + em)});
       return;
     }
-    if (NoUnicode(u, uLen) || ForceOutline(font.get())) {
+    if (NoUnicode(u, uLen) || ForceOutline(font.get()) || !Drawable(u, uLen)) {
       Flush();
-      DrawGlyphOutline(state, x - originX, y - originY, code);
+      if (!DrawGlyphOutline(state, x - originX, y - originY, code)) Lost(u, uLen);
       return;
     }
     double m11, m12, m21, m22;
@@ -842,12 +843,33 @@ class RecordsDev final : public OutputDev {
         pts, types);
   }
 
-  void DrawGlyphOutline(GfxState* state, double x, double y, CharCode code) {
+  // Characters of a glyph that an installed face draws (as text, where fallback finds it).
+  static bool Drawable(const Unicode* u, int n) {
+    for (int i = 0; i < n; ++i)
+      if (!InstalledFacesCover(static_cast<char32_t>(u[i]))) return false;
+    return true;
+  }
+
+  // A glyph neither text nor outline draws: counted, its characters kept for the log.
+  void Lost(const Unicode* u, int n) {
+    ++stats_.lost_chars;
+    if (stats_.lost_text.size() >= 32) return;
+    if (NoUnicode(u, n)) {
+      stats_.lost_text.push_back(u'\uFFFD');
+    } else {
+      for (int i = 0; i < n; ++i) AppendUtf16(stats_.lost_text, u[i]);
+    }
+  }
+
+  // Draws the glyph from the document's own font program; false when the program has no
+  // outline for it (a blank glyph, such as a space, is drawn as nothing).
+  bool DrawGlyphOutline(GfxState* state, double x, double y, CharCode code) {
     std::vector<win::POINT> pts;
     std::vector<win::BYTE> types;
     // Outlines in sixteenths of a pixel (through the world transform): small glyphs keep
     // their shape.
-    if (!GlyphPath(state, x, y, code, &pts, &types, kSub) || pts.empty()) return;
+    if (!GlyphPath(state, x, y, code, &pts, &types, kSub)) return false;
+    if (pts.empty()) return true;
     rec_.SaveDC();
     rec_.SetGraphicsMode(win::GM_ADVANCED);
     rec_.SetWorldTransform(win::XFORM{1.0f / kSub, 0, 0, 1.0f / kSub, 0, 0});
@@ -861,6 +883,7 @@ class RecordsDev final : public OutputDev {
     ForgetObjects();
     ++stats_.outline_glyphs;
     Spend(pts.size() * 5 + 80);
+    return true;
   }
 
   void AddClipGlyph(GfxState* state, double x, double y, CharCode code) {
