@@ -76,6 +76,17 @@ void AppendUtf16(std::u16string& out, Unicode c) {
   }
 }
 
+// A character as the text keeps it: the Latin ligatures (U+FB00 to U+FB06) as their letters,
+// which every face draws and every reader of the text finds.
+void AppendLetters(std::u16string& out, Unicode c) {
+  static const char16_t* const kLigatures[] = {u"ff", u"fi", u"fl", u"ffi", u"ffl", u"st", u"st"};
+  if (c >= 0xFB00 && c <= 0xFB06) {
+    out += kLigatures[c - 0xFB00];
+    return;
+  }
+  AppendUtf16(out, c);
+}
+
 // The whole page drawn by poppler's own rasteriser, for areas the records cannot express;
 // made the first time a page needs one, at no more than 300 dpi.
 class AreaPictures {
@@ -318,7 +329,7 @@ class RecordsDev final : public OutputDev {
     Glyph g;
     g.s = s;
     TextSpace(ax, ay, &g.advance, &t);
-    for (int i = 0; i < uLen; ++i) AppendUtf16(g.text, u[i]);
+    for (int i = 0; i < uLen; ++i) AppendLetters(g.text, u[i]);
     for (int i = 0; i < uLen; ++i)
       if (IsJapanese(u[i])) run_.japanese = true;
     for (int i = 0; i < uLen; ++i)
@@ -950,6 +961,27 @@ class RecordsDev final : public OutputDev {
 
   static bool InstalledFace(const std::string& face);
 
+  // One glyph's advance as the advances of the characters it stands for: a ligature ("fi",
+  // "ffl") gives each letter an equal share, so its letters stand side by side rather than
+  // on top of each other; a surrogate pair is one character.
+  static void SpreadOverLetters(const std::u16string& text, int advance, std::vector<int>* dx) {
+    std::size_t letters = 0;
+    for (char16_t c : text) letters += !(c >= 0xDC00 && c < 0xE000);
+    if (letters == 0) letters = 1;
+    int given = 0;
+    std::size_t letter = 0;
+    for (char16_t c : text) {
+      if (c >= 0xDC00 && c < 0xE000) {
+        dx->push_back(0);
+        continue;
+      }
+      ++letter;
+      const int upto = static_cast<int>(std::lround(static_cast<double>(advance) * letter / letters));
+      dx->push_back(upto - given);
+      given = upto;
+    }
+  }
+
   void Flush() {
     if (run_.glyphs.empty()) return;
     const double* m = run_.m;
@@ -972,8 +1004,7 @@ class RecordsDev final : public OutputDev {
         const double next_s = i + 1 < run_.glyphs.size() ? run_.glyphs[i + 1].s : g.s + g.advance;
         const int next = Clamp32(run_.ox + next_s * m[0]);
         text += g.text;
-        dx.push_back(next - prev);
-        for (std::size_t k = 1; k < g.text.size(); ++k) dx.push_back(0);
+        SpreadOverLetters(g.text, next - prev, &dx);
         prev = next;
       }
     } else {
@@ -987,8 +1018,7 @@ class RecordsDev final : public OutputDev {
         const double next_s = i + 1 < run_.glyphs.size() ? run_.glyphs[i + 1].s : g.s + g.advance;
         const int next = Clamp32(next_s * unit);
         text += g.text;
-        dx.push_back(next - prev);
-        for (std::size_t k = 1; k < g.text.size(); ++k) dx.push_back(0);
+        SpreadOverLetters(g.text, next - prev, &dx);
         prev = next;
       }
       rec_.SaveDC();
@@ -1029,8 +1059,27 @@ class RecordsDev final : public OutputDev {
   // face's own advances place it (spaces stay in the text); otherwise word by word at the
   // document's places, each word without advances where its own glyphs allow, so the
   // spaces show as gaps between words rather than disappearing between glyphs.
+  // Characters the capture library keeps as page text (its text records hold CP932): a
+  // word mixing them with others is split, so that only the others become pixels there and
+  // the rest of the word stays text.
+  bool KeptAsText(char16_t c) {
+    if (c < 0x80) return true;
+    if (c >= 0xD800 && c < 0xE000) return false;
+    auto it = kept_as_text_.find(c);
+    if (it != kept_as_text_.end()) return it->second;
+    bool kept = false;
+    auto u8 = codepage::Utf16ToUtf8(std::u16string_view(&c, 1));
+    auto cp = u8.ok() ? codepage::Utf8ToCp932(*u8) : Result<std::string>(u8.status());
+    if (cp.ok()) {
+      auto back = codepage::Cp932ToUtf8(*cp);
+      kept = back.ok() && *back == *u8;
+    }
+    return kept_as_text_.emplace(c, kept).first->second;
+  }
+
   void EmitWords(int x0, int y0, const std::u16string& text, const std::vector<int>& dx, double em) {
-    if (NaturalAdvances(text, dx, 0, text.size(), em)) {
+    const bool all_kept = std::all_of(text.begin(), text.end(), [&](char16_t c) { return KeptAsText(c); });
+    if (all_kept && NaturalAdvances(text, dx, 0, text.size(), em)) {
       rec_.ExtTextOutW(x0, y0, 0, nullptr, text);
       ++stats_.text_runs;
       Spend(text.size() * 2 + 90);
@@ -1045,7 +1094,8 @@ class RecordsDev final : public OutputDev {
         continue;
       }
       std::size_t j = i;
-      while (j < text.size() && text[j] != u' ') ++j;
+      const bool kept = KeptAsText(text[i]);
+      while (j < text.size() && text[j] != u' ' && KeptAsText(text[j]) == kept) ++j;
       const std::u16string word = text.substr(i, j - i);
       std::vector<int> advances(dx.begin() + static_cast<std::ptrdiff_t>(i),
                                 dx.begin() + static_cast<std::ptrdiff_t>(j));
@@ -1210,6 +1260,7 @@ class RecordsDev final : public OutputDev {
   std::vector<win::POINT> clip_path_;
   std::vector<win::BYTE> clip_types_;
   std::map<std::string, int> advances_;
+  std::map<char16_t, bool> kept_as_text_;
   std::set<GfxFont*> seen_fonts_;
   std::vector<std::shared_ptr<GfxFont>> held_fonts_;
   std::map<GfxFont*, std::string> installed_faces_;

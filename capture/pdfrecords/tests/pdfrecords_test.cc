@@ -409,6 +409,17 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
                    "q 0 0 1 rg BT 40 400 Td /F1 90 Tf [(MMM) -20 (MMM)] TJ ET Q"),
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"},
        u"MMM", u""},
+      // A ligature glyph (its Unicode U+FB01) stands in the text as its two letters.
+      {"ligature glyphs",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+        "/Resources << /Font << /F1 5 0 R >> >> >>",
+        Stream("", "BT /F1 40 Tf 72 700 Td (xay) Tj ET"),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode 6 0 R >>",
+        Stream("", "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /L def "
+                   "1 begincodespacerange <00> <FF> endcodespacerange 3 beginbfchar <61> <FB01> <78> <0078> "
+                   "<79> <0079> endbfchar endcmap CMapName currentdict /CMap defineresource pop end end")},
+       u"xfiy", u"\uFB01"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
