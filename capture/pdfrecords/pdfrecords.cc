@@ -905,7 +905,7 @@ class RecordsDev final : public OutputDev {
   }
 
   // ---- text runs ----
-  void SelectRunFont(double em_logical) {
+  void SelectRunFont(double em_logical, int escapement = 0, bool slanted = false) {
     GfxFont* font = run_.font;
     const FaceOfName named = FaceFromFontName(NameOf(font));
     std::string face = InstalledFaceOf(font);
@@ -927,9 +927,10 @@ class RecordsDev final : public OutputDev {
     // drawn upright at its own place, so the player need not turn glyphs for it.
     if (run_.vertical) face = "@" + face;
     const bool bold = named.bold || font->isBold() || font->getWeight() >= GfxFont::W600;
-    const bool italic = named.italic || font->isItalic();
+    const bool italic = named.italic || font->isItalic() || slanted;
     win::LOGFONTW lf = gdi::MakeLogFont(face, -std::max<win::LONG>(1, Clamp32(em_logical)),
                                         bold ? win::FW_BOLD : win::FW_NORMAL, italic, charset);
+    lf.lfEscapement = lf.lfOrientation = escapement;
     lf.lfPitchAndFamily = static_cast<win::BYTE>((font->isFixedWidth() ? win::FIXED_PITCH : win::VARIABLE_PITCH) |
                                                  (font->isFixedWidth() ? win::FF_MODERN
                                                   : font->isSerif()    ? win::FF_ROMAN
@@ -990,6 +991,39 @@ class RecordsDev final : public OutputDev {
     const double em = std::hypot(m[2], m[3]);
     const bool upright = std::abs(m[1]) < 1e-3 * em && std::abs(m[2]) < 1e-3 * em && m[0] > 0 && m[3] < 0 &&
                          std::abs(m[0] + m[3]) < 0.01 * em;
+    // A turned run (square ems, not mirrored, as on pages with /Rotate) is drawn in device
+    // pixels with the font's escapement, as applications draw turned text, so that every
+    // reader of the records (the re-recorded page, the saved PDF) places its glyphs along
+    // the turned baseline.
+    // A slanted one (an italic made by slanting the upright face, as office suites print
+    // it) is drawn turned in the face's italic.
+    const double b2 = m[0] * m[0] + m[1] * m[1];
+    const double square = b2 > 0 ? (m[2] * m[1] - m[3] * m[0]) / b2 : 0;  // the ems' share across the baseline
+    const double slant = b2 > 0 ? (m[2] * m[0] + m[3] * m[1]) / b2 : 0;   // their lean along it
+    const double angle = std::atan2(-m[1], m[0]);
+    int escapement = static_cast<int>(std::lround(angle * 1800 / M_PI));
+    escapement = ((escapement % 3600) + 3600) % 3600;
+    const bool turned = !upright && std::abs(square - 1) < 0.01 &&
+                        (std::abs(slant) < 0.01 || (escapement != 0 && std::abs(slant) < 0.4));
+    if (turned) {
+      const double along = std::sqrt(b2);
+      const double cs = std::cos(angle), sn = std::sin(angle);
+      std::u16string text;
+      std::vector<int> dx;
+      int prev = 0;
+      for (std::size_t i = 0; i < run_.glyphs.size(); ++i) {
+        const Glyph& g = run_.glyphs[i];
+        const double next_s = i + 1 < run_.glyphs.size() ? run_.glyphs[i + 1].s : g.s + g.advance;
+        const int next = Clamp32(next_s * along);
+        text += g.text;
+        SpreadOverLetters(g.text, next - prev, &dx);
+        prev = next;
+      }
+      SelectRunFont(along, escapement, std::abs(slant) >= 0.01);
+      EmitWords(Clamp32(run_.ox), Clamp32(run_.oy), text, dx, along, cs, -sn);
+      run_ = Run{};
+      return;
+    }
     std::u16string text;
     std::vector<int> dx;
     double em_logical;
@@ -1077,7 +1111,9 @@ class RecordsDev final : public OutputDev {
     return kept_as_text_.emplace(c, kept).first->second;
   }
 
-  void EmitWords(int x0, int y0, const std::u16string& text, const std::vector<int>& dx, double em) {
+  // (ux, uy): the baseline's direction in device pixels, for turned runs.
+  void EmitWords(int x0, int y0, const std::u16string& text, const std::vector<int>& dx, double em, double ux = 1,
+                 double uy = 0) {
     const bool all_kept = std::all_of(text.begin(), text.end(), [&](char16_t c) { return KeptAsText(c); });
     if (all_kept && NaturalAdvances(text, dx, 0, text.size(), em)) {
       rec_.ExtTextOutW(x0, y0, 0, nullptr, text);
@@ -1086,10 +1122,10 @@ class RecordsDev final : public OutputDev {
       return;
     }
     std::size_t i = 0;
-    long x = x0;
+    long along = 0;  // pixels along the baseline from (x0, y0)
     while (i < text.size()) {
       if (text[i] == u' ') {
-        x += dx[i];
+        along += dx[i];
         ++i;
         continue;
       }
@@ -1100,11 +1136,11 @@ class RecordsDev final : public OutputDev {
       std::vector<int> advances(dx.begin() + static_cast<std::ptrdiff_t>(i),
                                 dx.begin() + static_cast<std::ptrdiff_t>(j));
       const bool natural = NaturalAdvances(text, dx, i, j, em);
-      rec_.ExtTextOutW(static_cast<int>(x), y0, 0, nullptr, word,
+      rec_.ExtTextOutW(Clamp32(x0 + along * ux), Clamp32(y0 + along * uy), 0, nullptr, word,
                        natural ? std::span<const int>() : std::span<const int>(advances));
       ++stats_.text_runs;
       Spend(word.size() * 6 + 90);
-      for (int a : advances) x += a;
+      for (int a : advances) along += a;
       i = j;
     }
   }

@@ -409,6 +409,14 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
                    "q 0 0 1 rg BT 40 400 Td /F1 90 Tf [(MMM) -20 (MMM)] TJ ET Q"),
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"},
        u"MMM", u""},
+      // Text on a page turned by /Rotate, upright and slanted as office suites make italics.
+      {"turned and slanted text",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Rotate 90 /Contents 4 0 R "
+        "/Resources << /Font << /F1 5 0 R >> >> >>",
+        Stream("", "BT /F1 36 Tf 72 700 Td (Turned words) Tj ET BT /F1 36 Tf 1 0 0.2 1 72 600 Tm (Slanted words) Tj ET"),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"},
+       u"Slanted", u""},
       // A ligature glyph (its Unicode U+FB01) stands in the text as its two letters.
       {"ligature glyphs",
        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
