@@ -625,6 +625,9 @@ class RecordsDev final : public OutputDev {
     if (Hidden()) return;
     Flush();
     if (NeedsPicture(state, state->getFillOpacity())) return Picture(state, PathBox(state, 1));
+    // Figures thinner than a pixel (the dots of a fine dotted rule) would each fill a whole
+    // pixel, far darker than they are: their area is drawn as the rasteriser shows it.
+    if (ThinFigures(state)) return Picture(state, PathBox(state, 1));
     if (!BuildPath(state)) return;
     SelectFillBrush(state);
     SetFillMode(mode);
@@ -648,6 +651,30 @@ class RecordsDev final : public OutputDev {
       rec_.SetPolyFillMode(mode);
       current_.fill_mode = mode;
     }
+  }
+
+  // True when every figure of the path is thinner than a pixel one way or the other.
+  bool ThinFigures(GfxState* state) const {
+    const GfxPath* path = state->getPath();
+    if (!path || path->getNumSubpaths() == 0) return false;
+    bool any = false;
+    for (int i = 0; i < path->getNumSubpaths(); ++i) {
+      const GfxSubpath* sp = path->getSubpath(i);
+      if (sp->getNumPoints() == 0) continue;
+      double l = 1e300, t = 1e300, r = -1e300, b = -1e300;
+      for (int j = 0; j < sp->getNumPoints(); ++j) {
+        double x, y;
+        state->transform(sp->getX(j), sp->getY(j), &x, &y);
+        l = std::min(l, x);
+        t = std::min(t, y);
+        r = std::max(r, x);
+        b = std::max(b, y);
+      }
+      if (std::min(r - l, b - t) >= 1) return false;
+      // A figure with no area (a line given as a fill) draws nothing either way.
+      any = any || (r - l > 0 && b - t > 0);
+    }
+    return any;
   }
 
   void SelectFillBrush(GfxState* state) {
