@@ -304,7 +304,11 @@ class RecordsDev final : public OutputDev {
 
     // A glyph continues the run when the font, its matrix and colour are the same and it lies
     // on the run's baseline; vertical text is drawn glyph by glyph.
+    // Filled and stroked glyphs (render mode 2, as office suites make a bold of a face that
+    // has none) are drawn in the face's bold.
+    const bool emboldened = render == 2 && state->getTransformedLineWidth() > 0.01 * FontEmPixels(state);
     bool continues = !run_.glyphs.empty() && !vertical && run_.font == font.get() && run_.colour == colour &&
+                     run_.emboldened == emboldened &&
                      std::abs(run_.m[0] - m11) < 1e-6 && std::abs(run_.m[1] - m12) < 1e-6 &&
                      std::abs(run_.m[2] - m21) < 1e-6 && std::abs(run_.m[3] - m22) < 1e-6;
     double s = 0, t = 0;
@@ -324,6 +328,7 @@ class RecordsDev final : public OutputDev {
       run_.ox = gx;
       run_.oy = gy;
       run_.vertical = vertical;
+      run_.emboldened = emboldened;
       s = t = 0;
     }
     Glyph g;
@@ -509,6 +514,7 @@ class RecordsDev final : public OutputDev {
     bool japanese = false;
     bool wide = false;
     bool vertical = false;
+    bool emboldened = false;
     std::vector<Glyph> glyphs;
   };
   struct Current {
@@ -953,7 +959,7 @@ class RecordsDev final : public OutputDev {
     // Vertical writing names the face's vertical form, as applications do; each glyph is
     // drawn upright at its own place, so the player need not turn glyphs for it.
     if (run_.vertical) face = "@" + face;
-    const bool bold = named.bold || font->isBold() || font->getWeight() >= GfxFont::W600;
+    const bool bold = named.bold || font->isBold() || font->getWeight() >= GfxFont::W600 || run_.emboldened;
     const bool italic = named.italic || font->isItalic() || slanted;
     win::LOGFONTW lf = gdi::MakeLogFont(face, -std::max<win::LONG>(1, Clamp32(em_logical)),
                                         bold ? win::FW_BOLD : win::FW_NORMAL, italic, charset);
