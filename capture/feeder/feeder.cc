@@ -148,16 +148,25 @@ Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const Spo
     return HandOverPage(session, *bytes, paper, orientation);
   };
   if (road == PdfRoad::kPictures) return RenderPdf(path, paper, job.resolution, picture);
-  std::size_t record_pages = 0, picture_pages = 0, records = 0, areas = 0;
+  std::size_t record_pages = 0, picture_pages = 0, records = 0, areas = 0, outlines = 0, lost = 0;
   Status s = pdfrecords::DrawPdf(
       path, paper, job.resolution, [&](int index, Result<pdfrecords::PageRecords> page) -> Status {
         if (page.ok()) {
           if (page->stats.dropped_images > 0)
             AppendCaptureLog("feeder: page " + std::to_string(index + 1) + " of " + job.id + ": " +
                              std::to_string(page->stats.dropped_images) + " damaged images of absurd size not drawn");
+          if (page->stats.lost_chars > 0) {
+            auto text = codepage::Utf16ToUtf8(page->stats.lost_text, codepage::OnError::kSubstitute);
+            AppendCaptureLog("feeder: page " + std::to_string(index + 1) + " of " + job.id + ": " +
+                             std::to_string(page->stats.lost_chars) +
+                             " characters lost: no installed face and no outline of the document's font draws them (" +
+                             (text.ok() ? *text : std::string("?")) + ")");
+          }
           ++record_pages;
           records += page->stats.records;
           areas += page->stats.area_pictures;
+          outlines += page->stats.outline_glyphs;
+          lost += page->stats.lost_chars;
           return HandOverPage(session, page->emf, paper, page->orientation);
         }
         ++picture_pages;
@@ -167,7 +176,8 @@ Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const Spo
       });
   AppendCaptureLog("feeder: " + (job.id.empty() ? path : job.id) + ": " + std::to_string(record_pages) +
                    " pages as records (" + std::to_string(records) + " records, " + std::to_string(areas) +
-                   " areas as pictures), " + std::to_string(picture_pages) + " pages as pictures");
+                   " areas as pictures), " + std::to_string(picture_pages) + " pages as pictures, " +
+                   std::to_string(outlines) + " glyphs as outlines, " + std::to_string(lost) + " characters lost");
   return s;
 }
 

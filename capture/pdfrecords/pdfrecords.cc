@@ -21,6 +21,7 @@
 #include <set>
 
 #include "capture/pdfrecords/font_twins.h"
+#include "capture/pdfrecords/coverage.h"
 #include "capture/pdfrecords/glyph_outlines.h"
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/dib.h"
@@ -76,38 +77,15 @@ void AppendUtf16(std::u16string& out, Unicode c) {
   }
 }
 
-// A character as UTF-16, a ligature (U+FB00 to U+FB06: ff, fi, fl, ffi, ffl, long st, st) as
-// its letters, so the text reads "file" where the page draws the "fi" glyph.
+// A character as the text keeps it: the Latin ligatures (U+FB00 to U+FB06) as their letters,
+// which every face draws and every reader of the text finds.
 void AppendLetters(std::u16string& out, Unicode c) {
-  static constexpr const char16_t* kLigatures[] = {u"ff", u"fi", u"fl", u"ffi", u"ffl", u"st", u"st"};
+  static const char16_t* const kLigatures[] = {u"ff", u"fi", u"fl", u"ffi", u"ffl", u"st", u"st"};
   if (c >= 0xFB00 && c <= 0xFB06) {
     out += kLigatures[c - 0xFB00];
     return;
   }
   AppendUtf16(out, c);
-}
-
-// Takes the UTF-16 text one glyph stands for and the glyph's advance; appends one advance per
-// UTF-16 unit: a glyph of several characters (a ligature) shares its advance among them, so
-// its letters stand within the glyph's place and the next glyph keeps its own; the second
-// half of a surrogate pair advances nothing.
-void AppendAdvances(const std::u16string& text, int advance, std::vector<int>* dx) {
-  std::size_t chars = 0;
-  for (char16_t c : text)
-    if (c < 0xDC00 || c >= 0xE000) ++chars;
-  if (chars == 0) return;
-  int given = 0;
-  std::size_t seen = 0;
-  for (char16_t c : text) {
-    if (c >= 0xDC00 && c < 0xE000) {
-      dx->push_back(0);
-      continue;
-    }
-    ++seen;
-    const int upto = static_cast<int>(std::lround(static_cast<double>(advance) * seen / chars));
-    dx->push_back(upto - given);
-    given = upto;
-  }
 }
 
 // The whole page drawn by poppler's own rasteriser, for areas the records cannot express;
@@ -311,15 +289,25 @@ class RecordsDev final : public OutputDev {
       return;
     }
     if (NoUnicode(u, uLen)) {
+      // No text to carry: the glyph is drawn from the document's font program, or counted.
       Flush();
-      DrawGlyphOutline(state, x - originX, y - originY, code);
+      if (!DrawGlyphOutline(state, x - originX, y - originY, code)) Lost(u, uLen);
       return;
     }
-    // A font no installed face draws is drawn from its outlines; its text still goes into a
-    // run, one that draws nothing, so whoever reads the page's text finds it. A glyph its
-    // program does not hold (or a program FreeType cannot read) is drawn as text in a face of
-    // the same kind instead of not at all.
-    const bool hidden = ForceOutline(font.get()) && DrawGlyphOutline(state, x - originX, y - originY, code);
+    // A font no installed face draws, or characters no installed face has, are drawn from the
+    // document's outlines; their text still goes into a run, one that draws nothing, so
+    // whoever reads the page's text finds it. A glyph its program does not hold (or a program
+    // FreeType cannot read) is drawn as text in a face of the same kind where one has its
+    // characters, and counted as lost where none has.
+    bool hidden = false;
+    if (ForceOutline(font.get()) || !Drawable(u, uLen)) {
+      hidden = DrawGlyphOutline(state, x - originX, y - originY, code);
+      if (!hidden && !Drawable(u, uLen)) {
+        Flush();
+        Lost(u, uLen);
+        return;
+      }
+    }
     double m11, m12, m21, m22;
     state->getFontTransMat(&m11, &m12, &m21, &m22);
     const double hs = state->getHorizScaling();
@@ -332,8 +320,12 @@ class RecordsDev final : public OutputDev {
 
     // A glyph continues the run when the font, its matrix and colour are the same and it lies
     // on the run's baseline; vertical text is drawn glyph by glyph.
+    // Filled and stroked glyphs (render mode 2, as office suites make a bold of a face that
+    // has none) are drawn in the face's bold.
+    const bool emboldened = render == 2 && state->getTransformedLineWidth() > 0.01 * FontEmPixels(state);
     bool continues = !run_.glyphs.empty() && !vertical && run_.font == font.get() && run_.colour == colour &&
                      run_.hidden == hidden &&
+                     run_.emboldened == emboldened &&
                      std::abs(run_.m[0] - m11) < 1e-6 && std::abs(run_.m[1] - m12) < 1e-6 &&
                      std::abs(run_.m[2] - m21) < 1e-6 && std::abs(run_.m[3] - m22) < 1e-6;
     double s = 0, t = 0;
@@ -354,6 +346,7 @@ class RecordsDev final : public OutputDev {
       run_.oy = gy;
       run_.vertical = vertical;
       run_.hidden = hidden;
+      run_.emboldened = emboldened;
       s = t = 0;
     }
     Glyph g;
@@ -540,6 +533,7 @@ class RecordsDev final : public OutputDev {
     bool wide = false;
     bool vertical = false;
     bool hidden = false;  // the glyphs are drawn as outlines: the run carries only their text
+    bool emboldened = false;
     std::vector<Glyph> glyphs;
   };
   struct Current {
@@ -656,6 +650,9 @@ class RecordsDev final : public OutputDev {
     if (Hidden()) return;
     Flush();
     if (NeedsPicture(state, state->getFillOpacity())) return Picture(state, PathBox(state, 1));
+    // Figures thinner than a pixel (the dots of a fine dotted rule) would each fill a whole
+    // pixel, far darker than they are: their area is drawn as the rasteriser shows it.
+    if (ThinFigures(state)) return Picture(state, PathBox(state, 1));
     if (!BuildPath(state)) return;
     SelectFillBrush(state);
     SetFillMode(mode);
@@ -679,6 +676,30 @@ class RecordsDev final : public OutputDev {
       rec_.SetPolyFillMode(mode);
       current_.fill_mode = mode;
     }
+  }
+
+  // True when every figure of the path is thinner than a pixel one way or the other.
+  bool ThinFigures(GfxState* state) const {
+    const GfxPath* path = state->getPath();
+    if (!path || path->getNumSubpaths() == 0) return false;
+    bool any = false;
+    for (int i = 0; i < path->getNumSubpaths(); ++i) {
+      const GfxSubpath* sp = path->getSubpath(i);
+      if (sp->getNumPoints() == 0) continue;
+      double l = 1e300, t = 1e300, r = -1e300, b = -1e300;
+      for (int j = 0; j < sp->getNumPoints(); ++j) {
+        double x, y;
+        state->transform(sp->getX(j), sp->getY(j), &x, &y);
+        l = std::min(l, x);
+        t = std::min(t, y);
+        r = std::max(r, x);
+        b = std::max(b, y);
+      }
+      if (std::min(r - l, b - t) >= 1) return false;
+      // A figure with no area (a line given as a fill) draws nothing either way.
+      any = any || (r - l > 0 && b - t > 0);
+    }
+    return any;
   }
 
   void SelectFillBrush(GfxState* state) {
@@ -892,7 +913,26 @@ class RecordsDev final : public OutputDev {
         pts, types);
   }
 
-  // True when the code reaches a glyph of the font's program (drawn, or empty as a space is).
+  // Characters of a glyph that an installed face draws (as text, where fallback finds it).
+  static bool Drawable(const Unicode* u, int n) {
+    for (int i = 0; i < n; ++i)
+      if (!InstalledFacesCover(static_cast<char32_t>(u[i]))) return false;
+    return true;
+  }
+
+  // A glyph neither text nor outline draws: counted, its characters kept for the log.
+  void Lost(const Unicode* u, int n) {
+    ++stats_.lost_chars;
+    if (stats_.lost_text.size() >= 32) return;
+    if (NoUnicode(u, n)) {
+      stats_.lost_text.push_back(u'\uFFFD');
+    } else {
+      for (int i = 0; i < n; ++i) AppendUtf16(stats_.lost_text, u[i]);
+    }
+  }
+
+  // Draws the glyph from the document's own font program; false when the program has no
+  // outline for it (a blank glyph, such as a space, is drawn as nothing).
   bool DrawGlyphOutline(GfxState* state, double x, double y, CharCode code) {
     std::vector<win::POINT> pts;
     std::vector<win::BYTE> types;
@@ -924,7 +964,7 @@ class RecordsDev final : public OutputDev {
   }
 
   // ---- text runs ----
-  void SelectRunFont(double em_logical) {
+  void SelectRunFont(double em_logical, int escapement = 0, bool slanted = false) {
     GfxFont* font = run_.font;
     const FaceOfName named = FaceFromFontName(NameOf(font));
     std::string face = InstalledFaceOf(font);
@@ -946,10 +986,12 @@ class RecordsDev final : public OutputDev {
     // drawn upright at its own place, so the player need not turn glyphs for it.
     if (run_.vertical) face = "@" + face;
     const TwinStyle style = StyleOfName(NameOf(font));
-    const bool bold = named.bold || style.bold || font->isBold() || font->getWeight() >= GfxFont::W600;
-    const bool italic = named.italic || style.italic || font->isItalic();
+    const bool bold =
+        named.bold || style.bold || font->isBold() || font->getWeight() >= GfxFont::W600 || run_.emboldened;
+    const bool italic = named.italic || style.italic || font->isItalic() || slanted;
     win::LOGFONTW lf = gdi::MakeLogFont(face, -std::max<win::LONG>(1, Clamp32(em_logical)),
                                         bold ? win::FW_BOLD : win::FW_NORMAL, italic, charset);
+    lf.lfEscapement = lf.lfOrientation = escapement;
     lf.lfPitchAndFamily = static_cast<win::BYTE>((font->isFixedWidth() ? win::FIXED_PITCH : win::VARIABLE_PITCH) |
                                                  (font->isFixedWidth() ? win::FF_MODERN
                                                   : font->isSerif()    ? win::FF_ROMAN
@@ -981,6 +1023,27 @@ class RecordsDev final : public OutputDev {
 
   static bool InstalledFace(const std::string& face);
 
+  // One glyph's advance as the advances of the characters it stands for: a ligature ("fi",
+  // "ffl") gives each letter an equal share, so its letters stand side by side rather than
+  // on top of each other; a surrogate pair is one character.
+  static void SpreadOverLetters(const std::u16string& text, int advance, std::vector<int>* dx) {
+    std::size_t letters = 0;
+    for (char16_t c : text) letters += !(c >= 0xDC00 && c < 0xE000);
+    if (letters == 0) letters = 1;
+    int given = 0;
+    std::size_t letter = 0;
+    for (char16_t c : text) {
+      if (c >= 0xDC00 && c < 0xE000) {
+        dx->push_back(0);
+        continue;
+      }
+      ++letter;
+      const int upto = static_cast<int>(std::lround(static_cast<double>(advance) * letter / letters));
+      dx->push_back(upto - given);
+      given = upto;
+    }
+  }
+
   void Flush() {
     if (run_.glyphs.empty()) return;
     const double* m = run_.m;
@@ -989,6 +1052,39 @@ class RecordsDev final : public OutputDev {
     const double em = std::hypot(m[2], m[3]);
     const bool upright = std::abs(m[1]) < 1e-3 * em && std::abs(m[2]) < 1e-3 * em && m[0] > 0 && m[3] < 0 &&
                          std::abs(m[0] + m[3]) < 0.01 * em;
+    // A turned run (square ems, not mirrored, as on pages with /Rotate) is drawn in device
+    // pixels with the font's escapement, as applications draw turned text, so that every
+    // reader of the records (the re-recorded page, the saved PDF) places its glyphs along
+    // the turned baseline.
+    // A slanted one (an italic made by slanting the upright face, as office suites print
+    // it) is drawn turned in the face's italic.
+    const double b2 = m[0] * m[0] + m[1] * m[1];
+    const double square = b2 > 0 ? (m[2] * m[1] - m[3] * m[0]) / b2 : 0;  // the ems' share across the baseline
+    const double slant = b2 > 0 ? (m[2] * m[0] + m[3] * m[1]) / b2 : 0;   // their lean along it
+    const double angle = std::atan2(-m[1], m[0]);
+    int escapement = static_cast<int>(std::lround(angle * 1800 / M_PI));
+    escapement = ((escapement % 3600) + 3600) % 3600;
+    const bool turned = !upright && std::abs(square - 1) < 0.01 &&
+                        (std::abs(slant) < 0.01 || (escapement != 0 && std::abs(slant) < 0.4));
+    if (turned) {
+      const double along = std::sqrt(b2);
+      const double cs = std::cos(angle), sn = std::sin(angle);
+      std::u16string text;
+      std::vector<int> dx;
+      int prev = 0;
+      for (std::size_t i = 0; i < run_.glyphs.size(); ++i) {
+        const Glyph& g = run_.glyphs[i];
+        const double next_s = i + 1 < run_.glyphs.size() ? run_.glyphs[i + 1].s : g.s + g.advance;
+        const int next = Clamp32(next_s * along);
+        text += g.text;
+        SpreadOverLetters(g.text, next - prev, &dx);
+        prev = next;
+      }
+      SelectRunFont(along, escapement, std::abs(slant) >= 0.01);
+      EmitWords(Clamp32(run_.ox), Clamp32(run_.oy), text, dx, along, run_.hidden, cs, -sn);
+      run_ = Run{};
+      return;
+    }
     std::u16string text;
     std::vector<int> dx;
     std::vector<std::pair<std::size_t, std::size_t>> shared;  // glyphs of several characters
@@ -1005,7 +1101,7 @@ class RecordsDev final : public OutputDev {
         const int next = Clamp32(run_.ox + next_s * m[0]);
         if (g.text.size() > 1) shared.emplace_back(text.size(), g.text.size());
         text += g.text;
-        AppendAdvances(g.text, next - prev, &dx);
+        SpreadOverLetters(g.text, next - prev, &dx);
         prev = next;
       }
     } else {
@@ -1020,7 +1116,7 @@ class RecordsDev final : public OutputDev {
         const int next = Clamp32(next_s * unit);
         if (g.text.size() > 1) shared.emplace_back(text.size(), g.text.size());
         text += g.text;
-        AppendAdvances(g.text, next - prev, &dx);
+        SpreadOverLetters(g.text, next - prev, &dx);
         prev = next;
       }
       rec_.SaveDC();
@@ -1087,36 +1183,58 @@ class RecordsDev final : public OutputDev {
   // face's own advances place it (spaces stay in the text); otherwise word by word at the
   // document's places, each word without advances where its own glyphs allow, so the
   // spaces show as gaps between words rather than disappearing between glyphs.
-  // A hidden run's records are clipped to an empty rectangle: they draw nothing anywhere.
-  void EmitWords(int x0, int y0, const std::u16string& text, const std::vector<int>& dx, double em, bool hidden) {
+  // Characters the capture library keeps as page text (its text records hold CP932): a
+  // word mixing them with others is split, so that only the others become pixels there and
+  // the rest of the word stays text.
+  bool KeptAsText(char16_t c) {
+    if (c < 0x80) return true;
+    if (c >= 0xD800 && c < 0xE000) return false;
+    auto it = kept_as_text_.find(c);
+    if (it != kept_as_text_.end()) return it->second;
+    bool kept = false;
+    auto u8 = codepage::Utf16ToUtf8(std::u16string_view(&c, 1));
+    auto cp = u8.ok() ? codepage::Utf8ToCp932(*u8) : Result<std::string>(u8.status());
+    if (cp.ok()) {
+      auto back = codepage::Cp932ToUtf8(*cp);
+      kept = back.ok() && *back == *u8;
+    }
+    return kept_as_text_.emplace(c, kept).first->second;
+  }
+
+  // (ux, uy): the baseline's direction in device pixels, for turned runs. A hidden run's
+  // records are clipped to an empty rectangle: they draw nothing anywhere.
+  void EmitWords(int x0, int y0, const std::u16string& text, const std::vector<int>& dx, double em, bool hidden,
+                 double ux = 1, double uy = 0) {
     const win::RECT nowhere{x0, y0, x0, y0};
     const win::UINT options = hidden ? win::ETO_CLIPPED : 0;
     const win::RECT* clip = hidden ? &nowhere : nullptr;
-    if (NaturalAdvances(text, dx, 0, text.size(), em)) {
+    const bool all_kept = std::all_of(text.begin(), text.end(), [&](char16_t c) { return KeptAsText(c); });
+    if (all_kept && NaturalAdvances(text, dx, 0, text.size(), em)) {
       rec_.ExtTextOutW(x0, y0, options, clip, text);
       ++stats_.text_runs;
       Spend(text.size() * 2 + 90);
       return;
     }
     std::size_t i = 0;
-    long x = x0;
+    long along = 0;  // pixels along the baseline from (x0, y0)
     while (i < text.size()) {
       if (text[i] == u' ') {
-        x += dx[i];
+        along += dx[i];
         ++i;
         continue;
       }
       std::size_t j = i;
-      while (j < text.size() && text[j] != u' ') ++j;
+      const bool kept = KeptAsText(text[i]);
+      while (j < text.size() && text[j] != u' ' && KeptAsText(text[j]) == kept) ++j;
       const std::u16string word = text.substr(i, j - i);
       std::vector<int> advances(dx.begin() + static_cast<std::ptrdiff_t>(i),
                                 dx.begin() + static_cast<std::ptrdiff_t>(j));
       const bool natural = NaturalAdvances(text, dx, i, j, em);
-      rec_.ExtTextOutW(static_cast<int>(x), y0, options, clip, word,
+      rec_.ExtTextOutW(Clamp32(x0 + along * ux), Clamp32(y0 + along * uy), options, clip, word,
                        natural ? std::span<const int>() : std::span<const int>(advances));
       ++stats_.text_runs;
       Spend(word.size() * 6 + 90);
-      for (int a : advances) x += a;
+      for (int a : advances) along += a;
       i = j;
     }
   }
@@ -1272,6 +1390,7 @@ class RecordsDev final : public OutputDev {
   std::vector<win::POINT> clip_path_;
   std::vector<win::BYTE> clip_types_;
   std::map<std::string, int> advances_;
+  std::map<char16_t, bool> kept_as_text_;
   std::set<GfxFont*> seen_fonts_;
   std::vector<std::shared_ptr<GfxFont>> held_fonts_;
   std::map<GfxFont*, std::string> installed_faces_;

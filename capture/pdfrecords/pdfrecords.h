@@ -31,6 +31,10 @@ struct PageStats {
   std::size_t images = 0;          // bitmaps of the document's own images
   std::size_t area_pictures = 0;   // areas drawn as pictures (transparency, blend modes)
   std::size_t outline_glyphs = 0;  // glyphs drawn as outline paths
+  // Characters no installed face draws and no outline of the document's own font draws
+  // either: lost from the page. `lost_text` holds the first of them.
+  std::size_t lost_chars = 0;
+  std::u16string lost_text;
   std::size_t dropped_images = 0;  // images of absurd size (damaged files), not drawn
 };
 

@@ -295,7 +295,9 @@ class RepairingHook {
   // pixel from its exact value. Natural places are the running sum of the characters'
   // widths (each distinct character measured once), scaled so that the last one is the
   // whole text's extent; the work grows with the text's length, not with its square, so a
-  // long run in a damaged page cannot stall the drawing.
+  // long run in a damaged page cannot stall the drawing. The advances are given per byte, as
+  // ExtTextOutA takes them: a double-byte character's advance on its lead byte and none on
+  // its trail byte (one advance per character would be too few, and nothing would be drawn).
   static std::vector<int> SpreadAdvances(gdi::DeviceContext& dc, const std::string& text, int width) {
     const std::vector<std::string_view> chars = Cp932Chars(text);
     const std::size_t n = chars.size();
@@ -316,11 +318,13 @@ class RepairingHook {
     }
     const double fit = sum > 0 ? double(whole.cx) / double(sum) : 0.0;
     const double extra = double(width - whole.cx) / double(n);
-    std::vector<int> dx(n);
+    std::vector<int> dx;
+    dx.reserve(text.size());
     int placed = 0;
     for (std::size_t i = 0; i < n; ++i) {
       const int next = int(std::lround(double(ends[i]) * fit + extra * double(i + 1)));
-      dx[i] = next - placed;
+      dx.push_back(next - placed);
+      dx.resize(dx.size() + chars[i].size() - 1, 0);
       placed = next;
     }
     return dx;

@@ -409,6 +409,25 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
                    "q 0 0 1 rg BT 40 400 Td /F1 90 Tf [(MMM) -20 (MMM)] TJ ET Q"),
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"},
        u"MMM", u""},
+      // Text on a page turned by /Rotate, upright and slanted as office suites make italics.
+      {"turned and slanted text",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Rotate 90 /Contents 4 0 R "
+        "/Resources << /Font << /F1 5 0 R >> >> >>",
+        Stream("", "BT /F1 36 Tf 72 700 Td (Turned words) Tj ET BT /F1 36 Tf 1 0 0.2 1 72 600 Tm (Slanted words) Tj ET"),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"},
+       u"Slanted", u""},
+      // A ligature glyph (its Unicode U+FB01) stands in the text as its two letters.
+      {"ligature glyphs",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+        "/Resources << /Font << /F1 5 0 R >> >> >>",
+        Stream("", "BT /F1 40 Tf 72 700 Td (xay) Tj ET"),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode 6 0 R >>",
+        Stream("", "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /L def "
+                   "1 begincodespacerange <00> <FF> endcodespacerange 3 beginbfchar <61> <FB01> <78> <0078> "
+                   "<79> <0079> endbfchar endcmap CMapName currentdict /CMap defineresource pop end end")},
+       u"xfiy", u"\uFB01"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -448,6 +467,26 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
   };
   EXPECT_EQ(at(150, 650), 0u);         // printed
   EXPECT_EQ(at(350, 650), 0xFFFFFFu);  // shown on screen only
+}
+
+// A character that no installed face has and whose font brings no program of its own is
+// counted as lost, with the character itself; the characters the faces have are not.
+TEST_F(PdfRecordsTest, CharactersNoFaceDrawsAreCounted) {
+  const std::string cmap =
+      "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /Z def "
+      "1 begincodespacerange <00> <FF> endcodespacerange "
+      "2 beginbfchar <61> <D800DC00> <62> <0042> endbfchar endcmap CMapName currentdict /CMap defineresource pop end end";
+  WriteFile(dir_ / "lost.pdf",
+            HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                     "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
+                     "/Resources << /Font << /F1 5 0 R >> >> >>",
+                     Stream("", "BT /F1 30 Tf 72 700 Td (abba) Tj ET"),
+                     "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode 6 0 R >>", Stream("", cmap)}));
+  Converted conv = Convert(dir_ / "lost.pdf");
+  ASSERT_EQ(conv.pages.size(), 1u);
+  EXPECT_EQ(conv.pages[0].stats.lost_chars, 2u);
+  EXPECT_EQ(conv.pages[0].stats.lost_text, u"\U00010000\U00010000");
+  EXPECT_NE(AllText(conv.pages[0]).find(u"B"), std::u16string::npos);
 }
 
 // Damaged documents end with a clear error or with pages drawn as far as they go, never a

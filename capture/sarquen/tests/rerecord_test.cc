@@ -248,6 +248,21 @@ TEST(Rerecord, TextThatIsNotPlainCp932BecomesPixels) {
   }
 }
 
+// A page drawn on a white bitmap: by the plain player, or repaired as the viewer draws.
+std::unique_ptr<gdi::MemoryBitmap> Render(const Bytes& page, bool repaired, int w, int h) {
+  auto bmp = gdi::MemoryBitmap::Create(w, h, 24);
+  EXPECT_TRUE(bmp.ok());
+  win::RECT rect{0, 0, w, h};
+  if (repaired) {
+    std::lock_guard lock(playback::DrawingLock());
+    playback::PlaybackState state;
+    EXPECT_EQ(playback::PlayRepaired(page, (*bmp)->dc(), rect, state), 1);
+  } else {
+    EXPECT_TRUE(gdi::PlayMetafile((*bmp)->dc(), page, &rect).ok());
+  }
+  return std::move(*bmp);
+}
+
 TEST(Rerecord, ReRecordedPageDrawsLikeTheOriginal) {
   emf::MetafileBuilder b = WithFont();
   b.CreateBrush(2, win::BS_SOLID, 0x000000).SelectObject(2);
@@ -256,21 +271,8 @@ TEST(Rerecord, ReRecordedPageDrawsLikeTheOriginal) {
   const Bytes original = b.Build();
   const Out out = Rerecord(original);
 
-  auto render = [](const Bytes& page, bool repaired) {
-    auto bmp = gdi::MemoryBitmap::Create(400, 400, 24);
-    EXPECT_TRUE(bmp.ok());
-    win::RECT rect{0, 0, 400, 400};
-    if (repaired) {
-      std::lock_guard lock(playback::DrawingLock());
-      playback::PlaybackState state;
-      EXPECT_EQ(playback::PlayRepaired(page, (*bmp)->dc(), rect, state), 1);
-    } else {
-      EXPECT_TRUE(gdi::PlayMetafile((*bmp)->dc(), page, &rect).ok());
-    }
-    return std::move(*bmp);
-  };
-  auto a = render(original, false);
-  auto r = render(out.bytes, true);
+  auto a = Render(original, false, 400, 400);
+  auto r = Render(out.bytes, true, 400, 400);
   // Fills and the joint between the rectangles, white space, and ink in the text's box.
   const std::pair<int, int> probes[] = {{60, 40}, {119, 40}, {121, 40}, {180, 40}, {300, 300}, {10, 10}};
   auto scale = [](int v) { return v * 400 / 1000; };  // 1000-pixel page on a 400-pixel bitmap
@@ -283,6 +285,42 @@ TEST(Rerecord, ReRecordedPageDrawsLikeTheOriginal) {
   };
   EXPECT_GT(ink(*a), 10);
   EXPECT_GT(ink(*r), ink(*a) / 3);
+}
+
+
+// Runs of double-byte characters placed by the document's own advances (what a PDF page's
+// words become) are drawn by the repairing playback as the original draws them: Japanese
+// and Cyrillic, in a Japanese and in a default-charset face.
+TEST(Rerecord, DoubleByteRunsWithAdvancesStillDraw) {
+  struct Case {
+    const char* face;
+    int charset;
+    std::u16string text;
+  };
+  const Case cases[] = {{"IPAGothic", 128, u"日本語の文書"}, {"DejaVu Sans Mono", 1, u"Задание"},
+                        {"Liberation Sans", 1, u"GTKページ"}};
+  for (const Case& c : cases) {
+    emf::MetafileBuilder b;
+    b.CreateFont(1, gdi::MakeLogFont(c.face, -20, win::FW_NORMAL, false, static_cast<win::BYTE>(c.charset)))
+        .SelectObject(1);
+    // Advances a little wider than the face's own, as a document's layout gives them.
+    std::vector<win::LONG> dx(c.text.size(), 23);
+    // Two dots in the corners give the page its size.
+    b.Rectangle(0, 0, 2, 2).Rectangle(398, 198, 400, 200);
+    b.SetBkMode(win::TRANSPARENT).ExtTextOutW(30, 100, c.text, 0, nullptr, dx);
+    const Bytes original = b.Build();
+    const Out out = Rerecord(original);
+    auto ink = [](const Bytes& page, bool repaired) {
+      auto bmp = Render(page, repaired, 400, 200);
+      int n = 0;
+      for (int y = 60; y < 140; ++y)
+        for (int x = 20; x < 300; ++x) n += (bmp->Pixel(x, y) & 0xFF) < 160;
+      return n;
+    };
+    const int want = ink(original, false);
+    EXPECT_GT(want, 50) << c.face;
+    EXPECT_GT(ink(out.bytes, true), want * 2 / 3) << c.face;
+  }
 }
 
 }  // namespace

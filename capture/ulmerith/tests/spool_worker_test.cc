@@ -283,6 +283,7 @@ TEST(Feeder, TextPdfArrivesAsTextRecords) {
   ASSERT_TRUE(log.ok());
   EXPECT_NE(log->find("1 pages as records"), std::string::npos) << *log;
   EXPECT_NE(log->find("0 pages as pictures"), std::string::npos) << *log;
+  EXPECT_NE(log->find("0 glyphs as outlines, 0 characters lost"), std::string::npos) << *log;
 }
 
 }  // namespace
