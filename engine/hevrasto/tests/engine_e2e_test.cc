@@ -879,6 +879,24 @@ TEST_P(EngineOnBothDatabases, NobodyPrintsOnAnotherUsersQuota) {
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 
+TEST_F(EngineE2E, JobFilesNoRequestNamesGoAfterADay) {
+  // Left by requests set aside or never placed: an old one goes, a fresh one and an old one
+  // that a waiting request names stay.
+  for (const char* name : {"old.prc", "fresh.prc", "named.prc"}) h_->WriteJob(name, 1);
+  for (const char* name : {"old.prc", "named.prc"}) {
+    struct timespec times[2] = {{::time(nullptr) - 2 * 86400, 0}, {::time(nullptr) - 2 * 86400, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (h_->jobs() + "/" + name).c_str(), times, 0), 0);
+  }
+  // Placed before the engine starts: its first look at the jobs folder finds it waiting.
+  std::string s = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcJ", "named.prc", {{"J", 1}}}));
+  h_->StartEngine();
+  EXPECT_TRUE(EngineHarness::WaitGone(h_->jobs() + "/old.prc"));
+  EXPECT_TRUE(EventHas("1 job file(s) that no request named for a day removed"));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcJ", s)), 0);  // its job was still there
+  EXPECT_TRUE(fsys::exists(h_->jobs() + "/fresh.prc"));
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
 TEST_F(EngineE2E, ARequestWaitsUnprintedWhileNoAnswerCanBeCreated) {
   // An immutable result folder is sound (no link) yet takes no file: nothing is printed or
   // charged until it does again.

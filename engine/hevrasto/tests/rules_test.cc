@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine/core/pending_log.h"
+#include "engine/hevrasto/phase_obj.h"
 #include "engine/hevrasto/print_records.h"
 #include "engine/hevrasto/quota_mail.h"
 #include "engine/hevrasto/request_marks.h"
@@ -146,6 +147,9 @@ TEST(Slots, LockHoldersFromProcLocks) {
   auto mine = ParseLockHolders(*live, major(st.st_dev), minor(st.st_dev), st.st_ino);
   ASSERT_EQ(mine.size(), 1u);
   EXPECT_EQ(mine[0].pid, ::getpid());
+  const std::string told = DescribeLockHolders(root.str() + "/Sequence.seq");
+  EXPECT_NE(told.find("held by process " + std::to_string(::getpid()) + " ("), std::string::npos) << told;
+  EXPECT_NE(told.find("(FLOCK WRITE)"), std::string::npos) << told;
 }
 
 TEST(Slots, JobFilesNobodyNamesGoAfterADay) {
