@@ -1,9 +1,10 @@
 // Who may ask for an account's pages, and who owns its answers. On a server whose share is
 // a folder every user of the machine may write, a request's account name is whatever its
-// writer typed; where the machine knows the account (NSS), only that account (or root)
-// may place a request for it, and its answer and quota files are handed to it, readable
-// by it alone. The machine-key setting "CheckRequestOwner" (default 1) turns both off, for
-// shares whose file owners are not the users (network mounts).
+// writer typed; only root, or the user whose NSS name is the account the request is
+// charged to, may place a request for it (an account NSS does not know: root alone), and
+// its answer and quota files are handed to that user, readable by it alone. The
+// machine-key setting "CheckRequestOwner" (default 1) turns both off, for shares whose file
+// owners are not the users (network mounts).
 #pragma once
 
 #include <cstdint>
