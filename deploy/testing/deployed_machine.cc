@@ -143,7 +143,8 @@ int DeployedMachine::Run(const Account* who, const std::vector<std::string>& arg
 }
 
 std::unique_ptr<DeployedMachine> DeployedMachine::Install(const std::string& build_dir, const std::string& source_dir,
-                                                          std::vector<Account> users, std::string* error) {
+                                                          std::vector<Account> users, std::string* error,
+                                                          std::vector<std::string> server_options) {
   std::unique_ptr<DeployedMachine> m(new DeployedMachine());
   char pattern[] = "/tmp/zelvora-deploy.XXXXXX";
   if (::mkdtemp(pattern) == nullptr) {
@@ -171,7 +172,9 @@ std::unique_ptr<DeployedMachine> DeployedMachine::Install(const std::string& bui
   m->cupsd_ = capture::testing::VirtualPrinter::StartScheduler(so, error);
   if (!m->cupsd_) return nullptr;
 
-  if (m->Run(nullptr, m->InstallCommand({"--server", "--client", "--no-build"}), &out) != 0) {
+  std::vector<std::string> roles = {"--server", "--client", "--no-build"};
+  roles.insert(roles.end(), server_options.begin(), server_options.end());
+  if (m->Run(nullptr, m->InstallCommand(roles), &out) != 0) {
     *error = "the role set-up failed:\n" + out + "\n" + m->Logs();
     m->roles_ = true;  // undo what it did set up
     return nullptr;
