@@ -90,7 +90,8 @@ AnswerInfo ParseAnswer(std::string_view text, const QuotaState& before) {
 }
 
 Result<AnswerInfo> ReadAnswerFile(const std::string& path, const QuotaState& before) {
-  auto text = fs::ReadFile(path, 1 << 20);
+  // Another member's file in the answer's name is no answer.
+  auto text = fs::ReadTrustedFile(path, 1 << 20);
   if (!text.ok()) return text.status();
   return ParseAnswer(*text, before);
 }
@@ -140,8 +141,7 @@ std::string PeriodStatusText(QuotaState& s, int32_t today) {
   if (s.limit_date <= 1900 || !engine::IsValidDate(s.limit_date)) {
     engine::EngineSettings engine_defaults;
     engine_defaults.ApplyCheckRange(s.kind);
-    s.limit_date =
-        engine::RolledLimitDate(0, today, engine_defaults.PeriodIndex, s.days, engine_defaults.WeekFlag);
+    s.limit_date = engine::RolledLimitDate(0, today, engine_defaults.PeriodIndex, s.days, engine_defaults.WeekFlag);
   }
   const int32_t n = engine::EffectiveDays(s.days);
   auto first_of = [&](int32_t last) -> int32_t {

@@ -1,6 +1,7 @@
 #include "client/handover.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,7 +24,8 @@ Result<std::string> CreateJobFile(const std::string& jobs_folder, const std::str
   for (int n = 0; n <= kMaxJobFileNumber; ++n) {
     std::string name = machine + std::to_string(n) + ".prc";
     std::string path = jobs_folder + "/" + name;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // The job's pages are its owner's alone (the engine reads them as root).
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);
       return name;
@@ -46,6 +48,20 @@ std::string TempRequestName() {
 
 }  // namespace
 
+namespace {
+// Takes two paths; renames the first onto the second only when the second is free (never
+// replacing it). Where the folder's file system cannot (a network mount may not), the file
+// is linked there and its first name removed: the request then has two names for an
+// instant, which the engine accepts only where it does not check owners (such shares).
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  if (::link(from.c_str(), to.c_str()) != 0) return -1;
+  ::unlink(from.c_str());
+  return 0;
+}
+}  // namespace
+
 Result<int> PlaceRequest(const std::string& request_folder, const std::string& text,
                          std::chrono::milliseconds lock_limit, const std::function<void(int slot)>& stale_copy_for) {
   std::string tmp = request_folder + "/" + TempRequestName();
@@ -56,21 +72,26 @@ Result<int> PlaceRequest(const std::string& request_folder, const std::string& t
     ~Remove() { ::unlink(path.c_str()); }
   } remove_tmp{tmp};
 
-  auto seq = engine::SequenceFile::Lock(request_folder, nullptr, static_cast<int>(lock_limit.count()));
-  if (!seq.ok()) {
-    if (seq.status().code() == Status::Code::kTimeout) return Status::Busy("Sequence.seq stays locked");
+  // "Sequence.seq" is the engine's and only read here. Its lock keeps this side in step with
+  // the engine, but anyone may hold it: past the limit the request is placed without it.
+  bool locked = false;
+  auto seq = engine::SequenceFile::OpenShared(request_folder, static_cast<int>(lock_limit.count()), &locked);
+  int start = 0;
+  if (seq.ok()) {
+    auto started = seq->ReadStart();
+    if (!started.ok()) return started.status();
+    start = *started;
+  } else if (seq.status().code() != Status::Code::kNotFound) {
     return seq.status();
   }
-  auto started = seq->ReadStart();
-  if (!started.ok()) return started.status();
   for (int i = 0; i < engine::kSlotCount; ++i) {
-    int slot = (*started + i) % engine::kSlotCount;
+    int slot = (start + i) % engine::kSlotCount;
     std::string path = request_folder + "/" + engine::SlotFileName(slot);
     if (::access(path.c_str(), F_OK) == 0) continue;
     if (stale_copy_for) stale_copy_for(slot);
-    // link() never replaces an existing file: a slot taken meanwhile moves on to the next.
-    if (::link(tmp.c_str(), path.c_str()) == 0) return slot;
-    if (errno != EEXIST) return Status::IOError(fs::ErrnoText("link " + path, errno));
+    // Never replaces an existing file: a slot taken meanwhile moves on to the next.
+    if (RenameNoReplace(tmp, path) == 0) return slot;
+    if (errno != EEXIST) return Status::IOError(fs::ErrnoText("rename onto " + path, errno));
   }
   return Status::Busy("all request slots are taken");
 }
@@ -125,8 +146,8 @@ HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t
   r.job_file = *job;
   const std::string job_path = *jobs + "/" + *job;
   auto drop_job = [&] { ::unlink(job_path.c_str()); };
-  Status s =
-      fs::WriteFileAtomic(job_path, std::string_view(reinterpret_cast<const char*>(packed.data()), packed.size()));
+  Status s = fs::WriteFileAtomic(job_path,
+                                 std::string_view(reinterpret_cast<const char*>(packed.data()), packed.size()), 0600);
   if (!s.ok()) {
     drop_job();
     return fail(s.ToString());

@@ -35,17 +35,18 @@ inline constexpr size_t kMonitorBlockSize = 128;
 inline constexpr int kMaxJobFileNumber = 4999;
 
 // Takes the jobs folder and the machine name; creates the first free "<machine><n>.prc"
-// (n from 0 to 4999) exclusively, empty, and gives its name. Busy when none is free;
+// (n from 0 to 4999) exclusively, empty and readable by its owner alone, and gives its
+// name (names taken by anyone else are passed over). Busy when none is free;
 // InvalidArgument when the machine name is not plain; IOError for other failures.
 Result<std::string> CreateJobFile(const std::string& jobs_folder, const std::string& machine);
 
-// Takes the request folder, the request text and the most time to wait for the lock on
-// "Sequence.seq"; writes the text whole to a temporary name (never matching "order*.lst"),
-// then under the lock links it onto the first free slot from the start slot on (ring
-// order), never replacing a slot file; before that it deletes `stale_copy_for` (a function
-// giving the answer copy of a slot that must not be left from an earlier request, may be
-// empty). Gives the slot taken; Busy when every slot is taken or the lock was not had in
-// time; IOError when the request could not be written.
+// Takes the request folder, the request text and the most time to wait for the shared lock
+// on "Sequence.seq" (opened read-only; past the limit the request is placed without it);
+// writes the text whole to a temporary name (never matching "order*.lst"), then renames it
+// onto the first free slot from the start slot on (ring order), never replacing a slot
+// file; before that it deletes `stale_copy_for` (a function giving the answer copy of a
+// slot that must not be left from an earlier request, may be empty). Gives the slot taken;
+// Busy when every slot is taken; IOError when the request could not be written.
 Result<int> PlaceRequest(const std::string& request_folder, const std::string& text,
                          std::chrono::milliseconds lock_limit,
                          const std::function<void(int slot)>& stale_copy_for = {});
@@ -60,7 +61,7 @@ struct HandOverResult {
 };
 
 struct HandOverOptions {
-  std::chrono::milliseconds lock_limit{30000};
+  std::chrono::milliseconds lock_limit{2000};
 };
 
 // Takes the client configuration (with a server); gives true when the server's engine runs:

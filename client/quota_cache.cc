@@ -20,7 +20,9 @@ std::string NewestQuotaFile(const std::string& folder, const std::string& accoun
   for (const auto& name : QuotaFileCandidates(account, machine)) {
     std::string path = folder + "/" + name;
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    // Only root's (the engine's) and the user's own files count: another member's file (or
+    // a link) in one of these names is passed over.
+    if (::lstat(path.c_str(), &st) != 0 || !fs::TrustedForCaller(st)) continue;
     bool newer = best.empty() || st.st_mtim.tv_sec > best_time.tv_sec ||
                  (st.st_mtim.tv_sec == best_time.tv_sec && st.st_mtim.tv_nsec > best_time.tv_nsec);
     if (newer) {
@@ -68,7 +70,9 @@ void RefreshQuotaCache(const ClientConfig& config, QuotaState& state) {
                                       "PageCount",  "MaxPages_Color", "PageCount_Color"};
   std::string newest = NewestQuotaFile(*folder, config.account, config.machine);
   if (!newest.empty()) {
-    auto doc = profile::Load(newest);
+    auto text = fs::ReadTrustedFile(newest, 1 << 20);
+    auto doc = text.ok() ? Result<profile::IniDocument>(profile::IniDocument::Parse(*text))
+                         : Result<profile::IniDocument>(text.status());
     if (doc.ok()) {
       int empties = 0;
       for (int i = 0; i < 6; ++i) {
@@ -79,7 +83,9 @@ void RefreshQuotaCache(const ClientConfig& config, QuotaState& state) {
       if (empties == 3) state.max_pages = state.page_count = state.max_color = state.count_color = -1;
     }
   }
-  auto period = profile::Load(*folder + "/Aperiod.prd");
+  auto period_text = fs::ReadTrustedFile(*folder + "/Aperiod.prd", 1 << 20);
+  auto period = period_text.ok() ? Result<profile::IniDocument>(profile::IniDocument::Parse(*period_text))
+                                 : Result<profile::IniDocument>(period_text.status());
   if (period.ok()) {
     StoreQuotaKey(0, period->Get("PrintLimit", "CheckRange").value_or(""), state);
     StoreQuotaKey(1, period->Get("PrintLimit", "LimitDate").value_or(""), state);

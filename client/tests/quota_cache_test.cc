@@ -71,6 +71,17 @@ TEST_F(QuotaCacheTest, NewestOfTheAccountsOwnFilesWinsAndNothingIsDeleted) {
   RefreshQuotaCache(config_, q);
   EXPECT_EQ(q.max_pages, 60);
   EXPECT_EQ(q.page_count, 30);
+
+  // A newer file that another member put in one of the names is passed over, and so is
+  // another member's period file.
+  if (::geteuid() != 0) return;
+  Put("tan.ans", Limit(999, 0), -60);
+  ASSERT_EQ(::chown((result_ + "/tan.ans").c_str(), 4242, 4242), 0);
+  ASSERT_TRUE(fs::WriteFileAtomic(result_ + "/Aperiod.prd", "[PrintLimit]\r\nCheckRange=1\r\n").ok());
+  ASSERT_EQ(::chown((result_ + "/Aperiod.prd").c_str(), 4242, 4242), 0);
+  RefreshQuotaCache(config_, q);
+  EXPECT_EQ(q.max_pages, 60);
+  EXPECT_EQ(q.kind, kKindMonth);
 }
 
 TEST_F(QuotaCacheTest, StoreRulesAndThePeriodFile) {

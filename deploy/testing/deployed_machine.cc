@@ -1,5 +1,6 @@
 #include "deploy/testing/deployed_machine.h"
 
+#include <algorithm>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -144,7 +145,7 @@ int DeployedMachine::Run(const Account* who, const std::vector<std::string>& arg
 
 std::unique_ptr<DeployedMachine> DeployedMachine::Install(const std::string& build_dir, const std::string& source_dir,
                                                           std::vector<Account> users, std::string* error,
-                                                          const std::string& spooler) {
+                                                          std::vector<std::string> server_options) {
   std::unique_ptr<DeployedMachine> m(new DeployedMachine());
   char pattern[] = "/tmp/zelvora-deploy.XXXXXX";
   if (::mkdtemp(pattern) == nullptr) {
@@ -173,7 +174,9 @@ std::unique_ptr<DeployedMachine> DeployedMachine::Install(const std::string& bui
   if (!m->cupsd_) return nullptr;
 
   std::vector<std::string> roles = {"--server", "--client", "--no-build"};
-  if (!spooler.empty()) roles.insert(roles.end(), {"--spooler", spooler});
+  roles.insert(roles.end(), server_options.begin(), server_options.end());
+  if (std::find(server_options.begin(), server_options.end(), "--spooler") == server_options.end())
+    roles.insert(roles.end(), {"--spooler", "folder"});
   if (m->Run(nullptr, m->InstallCommand(roles), &out) != 0) {
     *error = "the role set-up failed:\n" + out + "\n" + m->Logs();
     m->roles_ = true;  // undo what it did set up

@@ -31,13 +31,14 @@ class DeployedMachine {
   // Gives what this machine lacks to run one (empty when it can): root, cupsd, nss_wrapper,
   // setpriv.
   static std::string Missing();
-  // Takes the build folder, the source tree and the client users; installs and sets up the
-  // roles. Gives null with `error` set (and the logs) on failure; what was started is stopped.
-  // `spooler` is what the engine prints through: "folder" (the test's folder printers) or
-  // empty for the set-up's own default (the scheduler's queues).
+  // Takes the build folder, the source tree, the client users and extra options of the
+  // server role (`--dsn DSN`, say); installs and sets up the roles. Gives null with `error`
+  // set (and the logs) on failure; what was started is stopped. The engine prints on the
+  // test's folder printers unless the options name a spooler (`--spooler cups`: the
+  // scheduler's queues, the set-up's own default).
   static std::unique_ptr<DeployedMachine> Install(const std::string& build_dir, const std::string& source_dir,
                                                   std::vector<Account> users, std::string* error,
-                                                  const std::string& spooler = "folder");
+                                                  std::vector<std::string> server_options = {});
   // Stops everything (Shutdown) and removes the folder unless ZELVORA_KEEP_TEST_ROOT is set.
   ~DeployedMachine();
   DeployedMachine(const DeployedMachine&) = delete;

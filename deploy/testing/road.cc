@@ -45,8 +45,8 @@ std::string SetUpUsers(const DeployedMachine& machine, std::string* dsn) {
     users += std::string(users.empty() ? "" : ",") + "(" + std::to_string(uid++) + ",'" + a.name + "','" + a.name +
              "',1,3,100,0,'',1)";
   for (const std::string& sql :
-       {std::string("INSERT OR IGNORE INTO Groups (GID,GroupName,MaxPages,MaxPages_Color,Used) VALUES "
-                    "(1,'staff',100,30,1)"),
+       {std::string("INSERT INTO Groups (GID,GroupName,MaxPages,MaxPages_Color,Used) SELECT 1,'staff',100,30,1 "
+                    "WHERE NOT EXISTS (SELECT 1 FROM Groups WHERE GID=1)"),
         "INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) VALUES " + users})
     if (std::string e = Sql(*dsn, sql); !e.empty()) return e;
   for (const auto& a : machine.users()) {
@@ -59,7 +59,9 @@ std::string SetUpUsers(const DeployedMachine& machine, std::string* dsn) {
 
 std::string SetUpOffice(const DeployedMachine& machine, std::string* dsn) {
   if (std::string e = SetUpUsers(machine, dsn); !e.empty()) return e;
-  if (std::string e = Sql(*dsn, "INSERT OR IGNORE INTO Printers (PID,PrinterName,Ptype,Used) VALUES (1,'Office',0,1)");
+  if (std::string e = Sql(*dsn,
+                          "INSERT INTO Printers (PID,PrinterName,Ptype,Used) SELECT 1,'Office',0,1 "
+                          "WHERE NOT EXISTS (SELECT 1 FROM Printers WHERE PID=1)");
       !e.empty())
     return e;
   spool::FolderSpooler spooler(machine.printers());

@@ -6,7 +6,9 @@
 // owner's client, the engine prints it on its folder printer, the answer reaches the owner and
 // the print log counts it under the owner's account. A forged job owner is refused, a user
 // over the page limit is refused, and nothing is written outside the test's folders. Each
-// user's client is shown on its last job for a screenshot in the build's artifacts folder.
+// user's client is shown on its last job for a screenshot in the build's artifacts folder. On
+// a second machine set up the same way, a hostile member tries every way in to another
+// user's jobs, answers and quota, and is refused each time.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +27,7 @@
 #include "deploy/testing/tree_state.h"
 #include "platform/fs/files.h"
 #include "platform/odbc/odbc.h"
+#include "platform/odbc/testing/postgres_server.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/bin_dir.h"
 
@@ -509,6 +512,209 @@ TEST_F(DeployRoad, StopsEverythingAndWritesNothingOutsideItsFolders) {
     EXPECT_TRUE(it != after.end() && it->second == state) << path << " changed or vanished";
   }
   for (const auto& [path, state] : after) EXPECT_TRUE(before_.count(path)) << path << " appeared";
+}
+
+// One more member of "zelvora", hostile, on a machine of its own set up the same way: every
+// way in to another user's jobs, answers and quota is tried while the victim's job waits
+// (the result folder made immutable holds every request unprinted), and each is refused;
+// the victim's job then prints once, on the victim's quota, and the victim's answer is the
+// engine's.
+class HostileMember : public DeployRoad {
+ protected:
+  static void SetUpTestSuite() { SetUpMachine({}); }
+  // Takes the server role's extra options; sets up the machine with the victim and goro.
+  static void SetUpMachine(const std::vector<std::string>& server_options) {
+    missing_ = DeployedMachine::Missing();
+    if (!missing_.empty()) return;
+    std::string error;
+    machine_ = DeployedMachine::Install(ZELVORA_BUILD_DIR, ZELVORA_SOURCE_DIR,
+                                        {{"aiko", 2001, ""}, {"goro", 2003, ""}}, &error, server_options)
+                   .release();
+    failure_ = machine_ == nullptr ? error : testing::SetUpOffice(*machine_, &dsn_);
+  }
+  // Tries everything; `unicode_folding`: the database folds names by Unicode rules.
+  void Attack(bool unicode_folding);
+  // Takes a user and a shell script; runs it as that user; gives its exit code.
+  static int Sh(const Account& who, const std::string& script, std::string* out = nullptr) {
+    return machine_->Run(&who, {"/bin/sh", "-c", script}, out, 120000);
+  }
+  // Gives the request files in the slots, each with its owner's uid.
+  static std::map<std::string, uid_t> Slots() {
+    std::map<std::string, uid_t> out;
+    std::error_code ec;
+    for (const auto& e : sfs::directory_iterator(machine_->share() + "/PrintInfo", ec)) {
+      const std::string n = e.path().filename().string();
+      struct stat st {};
+      if (n.rfind("order", 0) == 0 && e.path().extension() == ".lst" && ::lstat(e.path().c_str(), &st) == 0)
+        out[n] = st.st_uid;
+    }
+    return out;
+  }
+};
+
+// The same on PostgreSQL (a cluster with a UTF-8 locale, which folds U+0130 to "i").
+class HostileMemberOnPostgres : public HostileMember {
+ protected:
+  static void SetUpTestSuite() {
+    Status why;
+    auto* pg = zv::testing::SharedPostgresServer(&why);
+    if (!pg) {
+      missing_ = "needs PostgreSQL: " + why.ToString();
+      return;
+    }
+    if (Status made = pg->CreateDatabase("zvhostile"); !made.ok()) {
+      missing_ = "needs a PostgreSQL database: " + made.ToString();
+      return;
+    }
+    SetUpMachine({"--dsn", pg->ConnectionString("zvhostile")});
+  }
+};
+
+TEST_F(HostileMember, ReadsStealsForgesHidesAndBlocksNothingOfAnotherUsers) { Attack(false); }
+TEST_F(HostileMemberOnPostgres, ReadsStealsForgesHidesAndBlocksNothingOfAnotherUsers) { Attack(true); }
+
+void HostileMember::Attack(bool unicode_folding) {
+  const Account& victim = machine_->user("aiko");
+  const Account& goro = machine_->user("goro");
+  const std::string share = machine_->share(), info = share + "/PrintInfo", jobs = share + "/Jobs",
+                    result = share + "/Result", server = machine_->server_root(), host = MachineName();
+  const std::string send = machine_->prefix() + "/bin/ostrane-send";
+  const std::string doc = machine_->dir() + "/docs/hostile.prc";
+  ASSERT_EQ(machine_->Run(nullptr, {machine_->prefix() + "/bin/jobdoc-tool", "sample", doc, "2"}), 0);
+  ASSERT_EQ(::chmod(doc.c_str(), 0644), 0);
+  ASSERT_EQ(Sql("INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) "
+                "VALUES (50,'dbonly','dbonly',1,3,100,0,'',1)"),
+            "");
+  const auto log_before = PrintLog();
+
+  // 6, 11: the print log, the data sources and the printed output are root's alone; 2, 3:
+  // "Sequence.seq" is neither written nor linked into a slot.
+  for (const std::string& probe :
+       {"cat " + server + "/db/zelvora.db", "ls " + server + "/db", "cat " + server + "/odbc/odbc.ini",
+        "ls " + server + "/printers/Office", "printf 02 > " + info + "/Sequence.seq",
+        "ln " + info + "/Sequence.seq " + info + "/order77.lst"})
+    EXPECT_NE(Sh(goro, probe), 0) << probe;
+  EXPECT_FALSE(sfs::exists(info + "/order77.lst"));
+
+  // 7, 8: a forged answer and a folder in every name of the answer's copy, put there first.
+  ASSERT_EQ(Sh(goro, "cd " + result +
+                         " && printf '[PrintResult]\\r\\nResult=0\\r\\n[NormalMessage]\\r\\n"
+                         "Message=FORGED\\r\\n' > aiko-" +
+                         host +
+                         ".ans && for i in $(seq -w 0 99); do "
+                         "mkdir -p order$i-aiko-" +
+                         host + ".an2/pin; done"),
+            0);
+  // 9: the first job file names taken, and the lock on "Sequence.seq" held for good.
+  ASSERT_EQ(Sh(goro, "cd " + jobs + " && for i in 0 1 2 3 4 5 6 7 8 9; do : > " + host + "$i.prc; done"), 0);
+  auto holder = machine_->StartAs(goro, {"/usr/bin/flock", info + "/Sequence.seq", "/bin/sleep", "600"}, {}, "flock");
+  ASSERT_TRUE(holder.ok()) << holder.status().ToString();
+  struct Kill {
+    process::Process& p;
+    ~Kill() {
+      (void)p.Kill();
+      (void)p.Wait(10000);
+    }
+  } kill_holder{*holder};
+
+  // 10: the result folder takes no file; the victim's job waits, unprinted.
+  ASSERT_EQ(machine_->Run(nullptr, {"chattr", "+i", result}), 0);
+  struct Release {
+    std::string path;
+    ~Release() { machine_->Run(nullptr, {"chattr", "-i", path}); }
+  } release{result};
+  std::string out;
+  // 2: goro queues a request first and points it at the job name the victim will get next
+  // (the first free one after goro's own): it is served first, ahead of the victim's.
+  EXPECT_EQ(machine_->Run(&goro, {send, "send", "--printer", "Office", "--wait", "1", doc}, &out), 4) << out;
+  std::string goro_slot;
+  for (const auto& [name, uid] : Slots())
+    if (uid == goro.uid) goro_slot = name;
+  ASSERT_FALSE(goro_slot.empty()) << machine_->Logs();
+  ASSERT_EQ(Sh(goro, "cd " + info + " && sed 's/^JobFileName=.*/JobFileName=" + host + "11.prc/' " + goro_slot +
+                         " > s.tmp && mv s.tmp " + goro_slot),
+            0);
+  const auto started = std::chrono::steady_clock::now();
+  // No answer can come yet (exit code 4), but the hand-over is not held by the lock.
+  EXPECT_EQ(machine_->Run(&victim, {send, "send", "--printer", "Office", "--wait", "2", doc}, &out), 4) << out;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 60s);
+  std::string victim_slot;
+  for (const auto& [name, uid] : Slots())
+    if (uid == victim.uid) victim_slot = name;
+  ASSERT_FALSE(victim_slot.empty()) << machine_->Logs();
+  const std::string request = ReadOr(info + "/" + victim_slot, "");
+  const auto at = request.find("JobFileName=");
+  ASSERT_NE(at, std::string::npos) << request;
+  const std::string job = request.substr(at + 12, request.find_first_of("\r\n", at) - at - 12);
+  EXPECT_EQ(job, host + "11.prc");  // the names taken are passed over
+  struct stat st {};
+  ASSERT_EQ(::lstat((jobs + "/" + job).c_str(), &st), 0) << job;
+  EXPECT_EQ(st.st_uid, victim.uid);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // 1: the queued job cannot be read.
+  EXPECT_NE(Sh(goro, "cat " + jobs + "/" + job + " > /dev/null"), 0);
+  // 5, 4: goro's own job on an account only the database knows, and on a name PostgreSQL
+  // folds to the victim's.
+  ASSERT_EQ(
+      Sh(goro, "cd " + jobs + " && for f in goro-own goro-fold; do cp " + doc + " $f.prc && chmod 600 $f.prc; done"),
+      0);
+  const std::string forged_requests =
+      "cd " + info +
+      " && "
+      "sed 's/^AccountName=.*/AccountName=dbonly/; s/^JobFileName=.*/JobFileName=goro-own.prc/' " +
+      goro_slot +
+      " > db.tmp && mv -n db.tmp order61.lst && "
+      "sed 's/^AccountName=.*/AccountName=a\xC4\xB0ko/; s/^JobFileName=.*/JobFileName=goro-fold.prc/' " +
+      goro_slot + " > fold.tmp && mv -n fold.tmp order62.lst";
+  ASSERT_EQ(Sh(goro, forged_requests, &out), 0) << out;
+  // 7: nobody renames or deletes another user's request.
+  EXPECT_NE(Sh(goro, "rm -f " + info + "/" + victim_slot + " || exit 1; test ! -e " + info + "/" + victim_slot), 0);
+  EXPECT_NE(Sh(goro, "mv " + info + "/" + victim_slot + " " + info + "/order63.lst"), 0);
+  EXPECT_TRUE(sfs::exists(info + "/" + victim_slot));
+  EXPECT_EQ(PrintLog(), log_before);
+  EXPECT_TRUE(Printed().empty());
+
+  // The folder works again: every request is served or set aside.
+  ASSERT_EQ(machine_->Run(nullptr, {"chattr", "-i", result}), 0);
+  EXPECT_TRUE(WaitUntil([&] { return Slots().empty(); })) << machine_->Logs();
+  EXPECT_TRUE(WaitUntil([&] { return ResultOf(ReadOr(AnswerPath(victim), "")) == 0; }));
+  // Printed once, on the victim's quota; nothing on goro's, dbonly's or anyone's else.
+  auto log = PrintLog();
+  ASSERT_EQ(log.size(), log_before.size() + 1) << machine_->Logs();
+  EXPECT_EQ(log.back().rfind("aiko|", 0), 0u) << log.back();
+  EXPECT_EQ(Printed().size(), 1u);
+  // The answer and its copy are the engine's, handed to the victim: readable by the victim
+  // alone, neither forged nor hidden, and goro deletes neither.
+  const std::string answer = ReadOr(AnswerPath(victim), "");
+  EXPECT_EQ(answer.find("FORGED"), std::string::npos) << answer;
+  ASSERT_EQ(::lstat(AnswerPath(victim).c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, victim.uid);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  const std::string copy = result + "/" + victim_slot.substr(0, 7) + "-aiko-" + host + ".an2";
+  ASSERT_EQ(::lstat(copy.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_TRUE(UserReads(victim));
+  EXPECT_NE(Sh(goro, "cat " + AnswerPath(victim)), 0);
+  EXPECT_NE(Sh(goro, "rm -f " + AnswerPath(victim) + " " + copy + " || exit 1; test ! -e " + copy), 0);
+  EXPECT_NE(Sh(goro, "cat " + result + "/aiko-.ans"), 0);
+  // goro's requests were set aside, unprinted; the jobs they named are left alone.
+  int aside = 0;
+  std::error_code ec;
+  for (const auto& e : sfs::directory_iterator(info + "/Rejected", ec)) (void)e, ++aside;
+  // The steal, the database-only account, and on PostgreSQL the name it folds to aiko's
+  // (SQLite knows no such user and answers so).
+  EXPECT_EQ(aside, unicode_folding ? 3 : 2) << ReadOr(server + "/log/events.log", "");
+  EXPECT_TRUE(sfs::exists(jobs + "/goro-own.prc"));
+  // Printed, then deleted by the engine (after its request).
+  EXPECT_TRUE(WaitUntil([&] { return !sfs::exists(jobs + "/" + job); }));
+
+  // 11: the account typed in capitals keeps one quota file.
+  EXPECT_EQ(
+      machine_->Run(&victim, {send, "send", "--account", "AIKO", "--printer", "Office", "--wait", "120", doc}, &out), 0)
+      << out;
+  EXPECT_TRUE(sfs::exists(result + "/aiko-.ans"));
+  EXPECT_FALSE(sfs::exists(result + "/AIKO-.ans"));
+  EXPECT_EQ(PrintLog().size(), log_before.size() + 2);
 }
 
 }  // namespace

@@ -71,7 +71,8 @@ TEST(OfficeRoad, AUsersLibreOfficeJobPrintsOnTheOfficesIppPrinterAndThePurgeLeav
   if (std::string missing = DeployedMachine::Missing(); !missing.empty()) GTEST_SKIP() << missing;
   ASSERT_EQ(::access("/usr/sbin/ippeveprinter", X_OK), 0) << "ippeveprinter (cups-ipp-utils) is not installed";
   std::string error;
-  auto machine = DeployedMachine::Install(ZELVORA_BUILD_DIR, ZELVORA_SOURCE_DIR, {{"emi", 2011, ""}}, &error, "");
+  auto machine =
+      DeployedMachine::Install(ZELVORA_BUILD_DIR, ZELVORA_SOURCE_DIR, {{"emi", 2011, ""}}, &error, {"--spooler", "cups"});
   ASSERT_NE(machine, nullptr) << error;
   const Account& emi = machine->user("emi");
   EXPECT_EQ(ReadOr(machine->printers() + "/backend"), "cups\n");

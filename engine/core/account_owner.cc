@@ -23,16 +23,28 @@ std::optional<fs::Ownership> AccountFilesOwner(int32_t check, const std::string&
   return fs::Ownership{static_cast<uid_t>(found->uid), static_cast<gid_t>(found->gid), 0600};
 }
 
-Status CheckRequestFileOwner(const EngineSettings& settings, const std::string& account, uint32_t owner_uid) {
+Status SameAccountName(const std::string& requested, const std::string& stored) {
+  if (EqualsNoCase(requested, stored)) return Status::Ok();
+  return Status::InvalidArgument("the account " + requested + " matched the stored account " + stored +
+                                 " only by other case rules: not printed");
+}
+
+std::string OwnerName(uint32_t uid) {
+  auto owner = accounts::FindAccountByUid(uid);
+  return owner.ok() ? owner->name : "uid " + std::to_string(uid);
+}
+
+Status DecideRequestOwner(const EngineSettings& settings, const std::string& requested, const std::string& stored,
+                          uint32_t owner_uid) {
+  Status same = SameAccountName(requested, stored);
+  if (!same.ok()) return same;
   if (!settings.CheckRequestOwner || owner_uid == 0) return Status::Ok();
   auto owner = accounts::FindAccountByUid(owner_uid);
-  // The owner's own account, typed in another case, is the owner's.
-  if (owner.ok() && EqualsNoCase(owner->name, account)) return Status::Ok();
-  // An account the machine does not know (or cannot look up now) is not checked.
-  auto named = FindMachineAccount(account);
-  if (!named.ok() || named->uid == owner_uid) return Status::Ok();
-  const std::string who = owner.ok() ? owner->name : "uid " + std::to_string(owner_uid);
-  return Status::InvalidArgument("written by " + who + " for the account " + named->name +
+  if (owner.ok() && EqualsNoCase(owner->name, stored)) return Status::Ok();
+  auto named = FindMachineAccount(stored);
+  const std::string whose = named.ok() ? "the account " + named->name
+                                       : "the account " + stored + " (no user of this machine: only root may ask)";
+  return Status::InvalidArgument("written by " + OwnerName(owner_uid) + " for " + whose +
                                  ": not printed on another user's quota");
 }
 

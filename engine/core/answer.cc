@@ -34,6 +34,25 @@ Status Report(const Status& s, const std::string& what) {
 
 }  // namespace
 
+Status ClearAnswerName(const std::string& path, uid_t owner) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return Status::Ok();
+    return Status::IOError(fs::ErrnoText("lstat " + path, errno));
+  }
+  if (S_ISREG(st.st_mode) && st.st_nlink == 1 && (st.st_uid == 0 || st.st_uid == owner)) return Status::Ok();
+  const char* what = S_ISDIR(st.st_mode)   ? "a folder"
+                     : S_ISLNK(st.st_mode) ? "a link"
+                     : S_ISREG(st.st_mode) ? "a file"
+                                           : "a special file";
+  Status gone = fs::RemoveNoFollow(path);
+  std::string text = "[" + fsys::path(path).filename().string() + "] " + what + " of " + OwnerName(st.st_uid) +
+                     " stood in an answer's name: " + (gone.ok() ? "removed" : "not removed: " + gone.ToString());
+  int no_code = 0;
+  (void)WriteEventLog(kEngineEventSource, kEvWorkerError, &text, &no_code);
+  return gone;
+}
+
 namespace {
 
 void CompleteResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
@@ -104,10 +123,25 @@ Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestI
   st.copy_path = *copy_path;
   st.answer_tmp = *tmp;
   st.copy_tmp = *copy_tmp;
-  // The answers and the quota file are the account's: handed to it where the machine knows it.
-  const std::optional<fs::Ownership> owner = AccountFilesOwner(settings, request.AccountName);
+  // The answers and the quota file are the account's: handed to it where the machine knows
+  // it. The answers keep the request's spelling of the name; the quota file takes the
+  // stored one, so that an account has one quota file however its users type the name.
+  const std::string& account = user.Used == 1 && !user.Account.empty() ? user.Account : request.AccountName;
+  const std::optional<fs::Ownership> owner = AccountFilesOwner(settings, account);
   const fs::Ownership* own = owner ? &*owner : nullptr;
-  Status s = result.CreateResultFile(st.answer_tmp, settings.ShowCompletion, settings.ShowErrors, own);
+  // Whatever another member put in the names written here (a folder, a link, a file of
+  // theirs) is removed first, so that no one hides or forges an account's answer.
+  const uid_t to = owner ? owner->uid : 0;
+  Status s = Status::Ok();
+  for (const std::string& p : {st.answer_tmp, st.copy_tmp})
+    if (s.ok()) s = ClearAnswerName(p, to);
+  if (s.ok() && with_quota_file && result.CarriesQuota()) {
+    auto quota_name = AccountQuotaFileName(account);
+    auto quota_path = quota_name.ok() ? paths::JoinInside(settings.ResultPath, *quota_name) : quota_name;
+    if (quota_path.ok()) s = ClearAnswerName(*quota_path, to);
+  }
+  if (!s.ok()) return Report(s, "answer file " + st.answer_path + " not written");
+  s = result.CreateResultFile(st.answer_tmp, settings.ShowCompletion, settings.ShowErrors, own);
   if (!s.ok()) return Report(s, "answer file " + st.answer_path + " not written");
   s = result.CreateResultFile(st.copy_tmp, settings.ShowCompletion, settings.ShowErrors, own);
   if (!s.ok()) {
@@ -116,11 +150,11 @@ Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestI
   }
   // The account's quota file is state, not an answer: written in place beside it.
   if (with_quota_file && result.CarriesQuota()) {
-    s = WriteAccountQuotaFile(settings.ResultPath, request.AccountName, ComposeAccountQuotaText(result), own);
+    s = WriteAccountQuotaFile(settings.ResultPath, account, ComposeAccountQuotaText(result), own);
     if (!s.ok()) {
       if (st.answer_tmp != st.answer_path) ::unlink(st.answer_tmp.c_str());
       if (st.copy_tmp != st.copy_path) ::unlink(st.copy_tmp.c_str());
-      return Report(s, "quota file of " + request.AccountName + " not written");
+      return Report(s, "quota file of " + account + " not written");
     }
   }
   return st;
@@ -129,6 +163,10 @@ Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestI
 Status PublishStaged(const StagedAnswer& st) {
   for (const auto& [from, to] : {std::pair{st.answer_tmp, st.answer_path}, std::pair{st.copy_tmp, st.copy_path}}) {
     if (from == to) continue;
+    struct stat staged {};
+    if (::lstat(from.c_str(), &staged) != 0) continue;  // put in place already
+    Status cleared = ClearAnswerName(to, staged.st_uid);
+    if (!cleared.ok()) return Report(cleared, "answer not put in place");
     if (::rename(from.c_str(), to.c_str()) != 0 && errno != ENOENT)
       return Report(Status::IOError(fs::ErrnoText("rename " + from, errno)), "answer not put in place");
   }
@@ -188,7 +226,8 @@ int DeliverKeptResults(const std::string& result_folder) {
       auto text = fs::ReadFile(f.path().string(), 1u << 20, &kept);
       auto to = paths::JoinInside(result_folder, f.path().filename().string());
       const fs::Ownership owner{kept.st_uid, kept.st_gid, static_cast<mode_t>(kept.st_mode & 0777)};
-      ok = text.ok() && to.ok() && fs::WriteFileAtomic(*to, *text, 0644, fs::Durability::kSynced, &owner).ok();
+      ok = text.ok() && to.ok() && ClearAnswerName(*to, kept.st_uid).ok() &&
+           fs::WriteFileAtomic(*to, *text, 0644, fs::Durability::kSynced, &owner).ok();
       if (!ok) break;
     }
     if (!ok || ec) break;

@@ -3,6 +3,8 @@
 // as "<slot>-<account>-<machine>.an2" for the job monitor.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "engine/db/zvm_database.h"
@@ -53,6 +55,13 @@ int DeliverKeptResults(const std::string& result_folder);
 // Takes an answer file name; forgets the kept answers of that name (a newer request of the
 // same account and machine was taken, whose answer replaces them). Gives how many.
 int DropKeptResults(const std::string& answer_name);
+
+// Takes a path in the result folder about to be written and the owner the file written
+// there gets; removes (never following a link) whatever else occupies it: a folder, a
+// link, a special file, a file with more names, or a file of anyone but root and that
+// owner, and records an event naming its owner. Ok when the name is free or holds a file
+// the write may replace.
+Status ClearAnswerName(const std::string& path, uid_t owner);
 
 // Takes a staged answer; renames each temporary file that is still there into its place
 // (one already renamed is not looked for again). IOError when a rename fails.

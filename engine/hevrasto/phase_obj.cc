@@ -1,7 +1,10 @@
 #include "engine/hevrasto/phase_obj.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -94,6 +97,12 @@ Status SingleNamedFile(const std::string& folder, const std::string& name) {
   if (S_ISREG(st.st_mode) && st.st_nlink != 1)
     return Status::InvalidArgument(*path + " has " + std::to_string(st.st_nlink) + " names");
   return Status::Ok();
+}
+
+bool SameJobFile(const std::string& path, const JobFileId& id) {
+  if (id.ino == 0) return false;
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == id.dev && st.st_ino == id.ino;
 }
 
 std::vector<std::string> InterruptedPrintLines() {
@@ -228,6 +237,10 @@ void CPhaseObj::PhaseWait() {
     EngineSettings s = settings();
     if (CheckOwnFolder(s.ResultPath, s.ShareRoot).ok()) DeliverKeptResults(s.ResultPath);
   }
+  if (now - swept_ >= std::chrono::milliseconds(options_.job_sweep_ms)) {
+    swept_ = now;
+    SweepJobFiles(settings(), std::chrono::system_clock::now());
+  }
   auto scan = ScanRequestFolder(folder_);
   if (scan.ok()) TidyScan(&*scan);
   if (scan.ok() && scan->any()) {
@@ -297,8 +310,70 @@ void CPhaseObj::DropIgnored(RequestFolderScan* scan) {
   ignored_ = std::move(still);
 }
 
+Status ProbeFolder(const std::string& folder) {
+  std::string probe = folder + "/.probe-XXXXXX";
+  int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+  if (fd < 0) return Status::IOError(fs::ErrnoText("create a file in " + folder, errno));
+  ::close(fd);
+  if (::unlink(probe.c_str()) != 0) return Status::IOError(fs::ErrnoText("unlink " + probe, errno));
+  return Status::Ok();
+}
+
+bool CPhaseObj::ResultFolderTakesFiles(const EngineSettings& s) {
+  // A folder that is no folder of the share is SetAsideUnanswerable's to judge.
+  if (!CheckOwnFolder(s.ResultPath, s.ShareRoot).ok()) return true;
+  Status probe = ProbeFolder(s.ResultPath);
+  if (probe.ok()) {
+    result_failing_ = false;
+    return true;
+  }
+  if (!result_failing_)
+    Event(kEvWorkerError,
+          "[" + s.ResultPath + "] requests wait unprinted until answers can be written: " + probe.ToString());
+  result_failing_ = true;
+  stop_.Wait(options_.rescan_ms);
+  return false;
+}
+
+void CPhaseObj::SweepJobFiles(const EngineSettings& s, std::chrono::system_clock::time_point now) {
+  if (!CheckOwnFolder(s.JobsPath, s.ShareRoot).ok() || folder_.empty()) return;
+  std::set<std::string> named;
+  auto scan = ScanRequestFolder(folder_);
+  if (!scan.ok()) return;
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (!scan->present[i]) continue;
+    CRequestInfo r;
+    r.Init();
+    // A request that cannot be read now keeps every job: nothing is removed this time.
+    if (!r.ReadTopRequest(folder_ + "/" + SlotFileName(i), 1, std::chrono::milliseconds(0)).ok()) return;
+    named.insert(r.JobFileName);
+  }
+  int dir = ::open(s.JobsPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return;
+  std::vector<JobFileAge> files;
+  if (DIR* d = ::fdopendir(::dup(dir))) {
+    while (dirent* e = ::readdir(d)) {
+      struct stat st {};
+      if (::fstatat(dir, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+      files.push_back(JobFileAge{e->d_name, std::chrono::system_clock::from_time_t(st.st_mtime)});
+    }
+    ::closedir(d);
+  }
+  int removed = 0;
+  for (const std::string& name : StaleJobFiles(files, named, now, std::chrono::hours(24)))
+    removed += ::unlinkat(dir, name.c_str(), 0) == 0;
+  ::close(dir);
+  if (removed > 0)
+    Event(kEvWorkerError,
+          "[" + s.JobsPath + "] " + std::to_string(removed) + " job file(s) that no request named for a day removed");
+}
+
 void CPhaseObj::PhaseTake() {
   EngineSettings s = SettingsForToday();
+  if (!ResultFolderTakesFiles(s)) {  // checked again after the rescan pause
+    phase_ = WorkerPhase::kWait;
+    return;
+  }
   int slot = PickNextSlot();
   if (slot < 0) {  // nothing left to take, or the folder failed: back to waiting
     phase_ = WorkerPhase::kWait;
@@ -308,8 +383,12 @@ void CPhaseObj::PhaseTake() {
     phase_ = WorkerPhase::kTake;
     return;
   }
+  // A request an engine stopped serving passed the checks then: its job file is only
+  // identified, so that the clean-up deletes that file alone.
+  job_id_ = JobFileId{};
+  if (s.CheckRequestOwner) (void)CheckJobFile(s.JobsPath, request_.JobFileName, request_owner_, &job_id_);
   if (ResumeInterrupted(s)) return;
-  if (SetAsideUnanswerable(s) || SetAsideForeign(s)) {
+  if (SetAsideUnanswerable(s) || SetAsideForeign(s) || SetAsideForeignJob(s)) {
     phase_ = WorkerPhase::kTake;
     return;
   }
@@ -329,9 +408,53 @@ bool CPhaseObj::SetAsideUnanswerable(const EngineSettings& s) {
 }
 
 bool CPhaseObj::SetAsideForeign(const EngineSettings& s) {
-  Status owner = CheckRequestFileOwner(s, request_.AccountName, request_owner_);
+  // A second name for a request file means someone linked a file that is not theirs (or
+  // not a request) into a slot: a request the client places never has one.
+  if (s.CheckRequestOwner && request_links_ != 1) {
+    SetAside("the request file has " + std::to_string(request_links_) + " names (written by " +
+             OwnerName(request_owner_) + ")");
+    return true;
+  }
+  // The database row the request will be charged to decides who may ask for it. A request
+  // for no user, or one the database cannot look up now, is answered by the check.
+  CZvmDatbase db(s.DSN, s.UID, s.PWD);
+  UserRecord row;
+  bool found = false;
+  if (!db.GetUserInfo(request_.AccountName, &row, &found) || !found) return false;
+  Status owner = DecideRequestOwner(s, request_.AccountName, row.Account, request_owner_);
   if (owner.ok()) return false;
   SetAside(owner.message());
+  return true;
+}
+
+Status CheckJobFile(const std::string& folder, const std::string& name, uint32_t request_owner, JobFileId* id) {
+  auto path = paths::JoinInside(folder, name);
+  if (!path.ok()) return Status::Ok();  // not a plain name: the check refuses the request
+  int fd = ::open(path->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  // A missing job, or a link in its name, is the opener's to refuse (and answer): the
+  // opener never follows a link.
+  if (fd < 0) return Status::Ok();
+  struct stat st {};
+  const bool stated = ::fstat(fd, &st) == 0;
+  ::close(fd);
+  if (!stated) return Status::IOError(fs::ErrnoText("fstat " + *path, errno));
+  if (request_owner != 0 && st.st_uid != request_owner)
+    return Status::InvalidArgument(*path + " belongs to " + OwnerName(st.st_uid) + ", the request to " +
+                                   OwnerName(request_owner));
+  // The writer's own file that is no plain file (a FIFO, a second name) is refused by the
+  // opener and answered; only a plain one is identified, and so ever deleted.
+  if (S_ISREG(st.st_mode) && st.st_nlink == 1 && id) *id = JobFileId{st.st_dev, st.st_ino};
+  return Status::Ok();
+}
+
+bool CPhaseObj::SetAsideForeignJob(const EngineSettings& s) {
+  job_id_ = JobFileId{};
+  if (!s.CheckRequestOwner) return false;
+  // Only a job file of the request's own writer is read, and later deleted: another user's
+  // job named in a request is left where it is, untouched.
+  Status job = CheckJobFile(s.JobsPath, request_.JobFileName, request_owner_, &job_id_);
+  if (job.ok()) return false;
+  SetAside("job file " + request_.JobFileName + " not taken: " + job.message());
   return true;
 }
 
@@ -362,10 +485,16 @@ void CPhaseObj::TidyScan(RequestFolderScan* scan) {
 }
 
 int CPhaseObj::PickNextSlot() {
-  // "Sequence.seq" is held only while the folder is scanned and the next slot written: the
-  // client holds it while it fills a slot, so a slot seen here is complete, and the client
-  // is kept waiting no longer than that.
+  // The lock of "Sequence.seq" only keeps the engine and the clients in step; every member
+  // may take it, so the engine tries for it a short while and goes on without it (a slot is
+  // always a whole request: clients rename complete files into place).
   auto seq = SequenceFile::Lock(folder_, &stop_, options_.sequence_lock_ms);
+  if (!seq.ok() && seq.status().code() == Status::Code::kTimeout) {
+    NoteSequenceHeld();
+    seq = SequenceFile::OpenOwn(folder_);
+  } else if (seq.ok()) {
+    sequence_held_since_.reset();
+  }
   if (!seq.ok()) {
     // Busy: Stop was asked for while waiting for the lock; no error to report then.
     if (seq.status().code() != Status::Code::kBusy) {
@@ -393,6 +522,44 @@ int CPhaseObj::PickNextSlot() {
   return slot;
 }
 
+void CPhaseObj::NoteSequenceHeld() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!sequence_held_since_) {
+    sequence_held_since_ = now;
+    sequence_held_reported_ = false;
+    return;
+  }
+  if (sequence_held_reported_ || now - *sequence_held_since_ < std::chrono::milliseconds(options_.sequence_held_ms))
+    return;
+  sequence_held_reported_ = true;
+  Event(kEvWorkerError, "[Sequence.seq] " + DescribeLockHolders(folder_ + "/" + kSequenceFileName) +
+                            ": the lock was held for over " + std::to_string(options_.sequence_held_ms / 1000) +
+                            " s (requests are taken without it)");
+}
+
+std::string DescribeLockHolders(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "held by an unknown process";
+  auto locks = fs::ReadFile("/proc/locks", 16u << 20);
+  // /proc files report a size of 0: ReadFile reads them whole all the same.
+  if (!locks.ok()) return "held by an unknown process (" + locks.status().ToString() + ")";
+  std::string out;
+  for (const LockHolder& h : ParseLockHolders(*locks, major(st.st_dev), minor(st.st_dev), st.st_ino)) {
+    struct stat proc {};
+    std::string user = "an unknown user";
+    if (::stat(("/proc/" + std::to_string(h.pid)).c_str(), &proc) == 0) user = OwnerName(proc.st_uid);
+    std::string comm;
+    if (auto c = fs::ReadFile("/proc/" + std::to_string(h.pid) + "/comm", 256); c.ok()) {
+      comm = *c;
+      while (!comm.empty() && (comm.back() == '\n' || comm.back() == '\r')) comm.pop_back();
+    }
+    if (!out.empty()) out += ", ";
+    out += "process " + std::to_string(h.pid) + (comm.empty() ? "" : " (" + comm + ")") + " of " + user + " (" +
+           h.kind + ")";
+  }
+  return out.empty() ? "held by an unknown process" : "held by " + out;
+}
+
 bool CPhaseObj::ReadSlotRequest(int slot) {
   slot_base_ = SlotBaseName(slot);
   slot_path_ = folder_ + "/" + SlotFileName(slot);
@@ -408,8 +575,10 @@ bool CPhaseObj::ReadSlotRequest(int slot) {
     return false;
   }
   request_owner_ = 0;
-  Status read = request_.ReadTopRequest(slot_path_, options_.read_attempts,
-                                        std::chrono::milliseconds(options_.read_retry_ms), &request_owner_);
+  request_links_ = 1;
+  Status read =
+      request_.ReadTopRequest(slot_path_, options_.read_attempts, std::chrono::milliseconds(options_.read_retry_ms),
+                              &request_owner_, &request_links_);
   if (!read.ok()) {
     std::error_code ec;
     if (fsys::exists(slot_path_, ec)) {
@@ -784,8 +953,9 @@ void CPhaseObj::PhaseCleanUp() {
       if (!jobs_folder.ok()) {
         Event(kEvWorkerError, "[" + request_.JobFileName + "] not deleted: " + jobs_folder.ToString());
       } else if (job.ok() && !request_.JobFileName.empty()) {
-        // A job file that stays is only litter: its request is answered and gone.
-        (void)DeleteWithRetries(*job);
+        // A job file that stays is only litter: its request is answered and gone. With the
+        // owner check on, only the very file that was checked is deleted.
+        if (!s.CheckRequestOwner || SameJobFile(*job, job_id_)) (void)DeleteWithRetries(*job);
       }
       Reached("cleaning");
     } else {

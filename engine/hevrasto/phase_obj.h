@@ -19,10 +19,13 @@
 // never through a link put in their place.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -85,6 +88,30 @@ Status CheckOwnFolder(const std::string& folder, const std::string& share);
 // with more than one name (hard links), Ok otherwise.
 Status SingleNamedFile(const std::string& folder, const std::string& name);
 
+// Takes a file's path; gives who holds locks on it, from /proc/locks: "held by process
+// PID (NAME) of USER (FLOCK WRITE)", several joined by ", ".
+std::string DescribeLockHolders(const std::string& path);
+
+// Takes a folder; creates a file there under a fresh name and removes it. IOError when
+// either fails (a full, read-only or immutable folder).
+Status ProbeFolder(const std::string& folder);
+
+// Which file a job file was when it was checked.
+struct JobFileId {
+  dev_t dev = 0;
+  ino_t ino = 0;  // 0: none checked
+};
+
+// Takes the jobs folder, a job file name and the owner of the request naming it (0: root,
+// who may name any); judged on the opened file itself (never through a link), gives
+// InvalidArgument naming both owners when the file belongs to anyone else. Otherwise Ok,
+// with `id` set only when it is a regular file with one name (a missing file, a link, a
+// FIFO or a second name is the opener's to refuse, and is never deleted).
+Status CheckJobFile(const std::string& folder, const std::string& name, uint32_t request_owner, JobFileId* id);
+
+// Gives whether `path` is still the regular file `id` names.
+bool SameJobFile(const std::string& path, const JobFileId& id);
+
 // Lines of the answer to a request that was being printed when the engine stopped.
 std::vector<std::string> InterruptedPrintLines();
 
@@ -93,10 +120,12 @@ class CPhaseObj {
   struct Options {
     int rescan_ms = 5000;          // the periodic rescan behind the folder watch
     int settings_retry_ms = 5000;  // pause after settings that cannot be read
-    int sequence_lock_ms = -1;     // longest wait for the lock of "Sequence.seq" (-1: while running)
+    int sequence_lock_ms = 200;    // longest wait for the lock of "Sequence.seq"; then without it
+    int sequence_held_ms = 60000;  // a lock held longer than this is reported with its holder
     int read_attempts = 5;         // tries to read a request file ...
     int read_retry_ms = 2000;      // ... this far apart
     int pending_retry_ms = 30000;  // kept print-log rows are tried again this often while idle
+    int job_sweep_ms = 3600000;    // job files nobody names are looked for this often while idle
   };
 
   // Takes the frame link, the mail sender (may be null: no mail), the queue probe of the
@@ -130,6 +159,9 @@ class CPhaseObj {
   // Takes a slot; makes its request the one in hand (all else forgotten) and reads it.
   // Gives false when it is gone or cannot be read (it is moved aside then).
   bool ReadSlotRequest(int slot);
+  // Notes that the lock of "Sequence.seq" was not had; once it stays held longer than
+  // sequence_held_ms, reports its holders once (until it is had again).
+  void NoteSequenceHeld();
   // Gives whether the request in hand is one an engine stopped serving (its marks name
   // it); it is then finished from where that engine stopped and the next phase set.
   bool ResumeInterrupted(const EngineSettings& s);
@@ -137,9 +169,14 @@ class CPhaseObj {
   // because the result folder would refuse its answer; it is then neither printed nor
   // charged, and nothing of it is in hand any more.
   bool SetAsideUnanswerable(const EngineSettings& s);
-  // Gives whether the request in hand was set aside because its file's owner may not ask
-  // for the account it names (CheckRequestFileOwner), as SetAsideUnanswerable sets aside.
+  // Gives whether the request in hand was set aside because its file has a second name or
+  // its owner may not ask for the account it names (DecideRequestOwner, from the database
+  // row it would be charged to), as SetAsideUnanswerable sets aside.
   bool SetAsideForeign(const EngineSettings& s);
+  // Gives whether the request in hand was set aside because, with the owner check on, its
+  // job file belongs to another user than the request's writer (CheckJobFile); the job file
+  // is then left alone.
+  bool SetAsideForeignJob(const EngineSettings& s);
   // Moves the request in hand into "Rejected" (reporting `why`) and forgets it.
   void SetAside(const std::string& why);
   // Clears the marks left in the slot by an earlier request and drops kept answers that
@@ -149,6 +186,12 @@ class CPhaseObj {
   void CheckRequest(const EngineSettings& s);
   // Clears the marks of slots whose request is gone and drops the names passed over.
   void TidyScan(RequestFolderScan* scan);
+  // Gives whether a file can be created in the result folder now; if not, reports it once
+  // and takes the rescan pause: no request is taken, printed or charged meanwhile.
+  bool ResultFolderTakesFiles(const EngineSettings& s);
+  // Removes the job files that no request in the slots names and that were written more
+  // than a day before `now` (jobs of requests set aside or never placed).
+  void SweepJobFiles(const EngineSettings& s, std::chrono::system_clock::time_point now);
   void PhaseOpen();
   void PhasePrint();
   void PhaseAnswer();
@@ -197,6 +240,8 @@ class CPhaseObj {
   std::string slot_base_;
   std::string identity_;        // RequestIdentity of the request in hand
   uint32_t request_owner_ = 0;  // the owner of the request file in hand, as it was read
+  uint32_t request_links_ = 1;  // and its number of names
+  JobFileId job_id_;            // its job file as checked
   RequestMark taken_;           // its taken mark
   bool answered_ = false;
   bool settings_failing_ = false;
@@ -209,6 +254,10 @@ class CPhaseObj {
   bool watching_ = false;
   bool watch_failing_ = false;   // reported once until the watch works again
   bool folder_failing_ = false;  // the request folder is no folder of the share (reported once)
+  std::optional<std::chrono::steady_clock::time_point> sequence_held_since_;
+  bool sequence_held_reported_ = false;
+  bool result_failing_ = false;  // no file can be created in the result folder (reported once)
+  std::chrono::steady_clock::time_point swept_{};
 };
 
 }  // namespace zv::engine

@@ -129,33 +129,98 @@ void SequenceFile::Close() {
   fd_ = -1;
 }
 
-Result<SequenceFile> SequenceFile::Lock(const std::string& folder, const sync::Event* stop, int timeout_ms) {
-  std::string path = folder + "/" + kSequenceFileName;
-  // Never through a link (the number would be written wherever it points) and never
-  // anything but a regular file.
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-  if (fd < 0) return Status::IOError(fs::ErrnoText("open " + path, errno));
-  SequenceFile f(fd);
-  struct stat kind {};
-  if (fstat(fd, &kind) != 0 || !S_ISREG(kind.st_mode)) return Status::IOError(path + " is not a regular file");
-  // The other side holds the lock only while it places one request: try again soon, from
-  // 1 ms doubling to 20 ms, looking at the stop event each time.
+namespace {
+
+// Takes the lock on an open "Sequence.seq" (`how` LOCK_EX or LOCK_SH), trying again after
+// 1 ms, doubling to 20 ms, looking at the stop event each time. Busy when the stop event
+// is set first, Timeout when the limit (below 0: none) passes first.
+Status TakeLock(int fd, int how, const std::string& path, const sync::Event* stop, int timeout_ms) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   int pause_ms = 1;
   for (;;) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) break;
+    if (flock(fd, how | LOCK_NB) == 0) return Status::Ok();
     if (errno != EWOULDBLOCK && errno != EINTR) return Status::IOError(fs::ErrnoText("flock " + path, errno));
     if (timeout_ms >= 0 && std::chrono::steady_clock::now() >= deadline) return Status::Timeout(path + " stays locked");
     if (stop ? stop->Wait(pause_ms) : (usleep(static_cast<useconds_t>(pause_ms) * 1000), false))
       return Status::Busy("stopped while waiting for " + path);
     pause_ms = std::min(pause_ms * 2, 20);
   }
-  struct stat st {};
-  if (fstat(fd, &st) == 0 && st.st_size == 0) {
+}
+
+}  // namespace
+
+Result<SequenceFile> SequenceFile::OpenOwn(const std::string& folder) {
+  std::string path = folder + "/" + kSequenceFileName;
+  // Never through a link (the number would be written wherever it points) and never
+  // anything but a regular file. Members only read it: whoever could write it could put a
+  // request's text in it and link it into a slot.
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0640);
+  if (fd < 0) return Status::IOError(fs::ErrnoText("open " + path, errno));
+  SequenceFile f(fd);
+  struct stat kind {};
+  if (fstat(fd, &kind) != 0 || !S_ISREG(kind.st_mode)) return Status::IOError(path + " is not a regular file");
+  if ((kind.st_mode & 0022) != 0 && kind.st_uid == ::geteuid()) (void)fchmod(fd, kind.st_mode & 07755);
+  if (kind.st_size == 0) {
     // A missing (or emptied) sequence file starts the ring at slot 00.
     if (pwrite(fd, "00", 2, 0) != 2) return Status::IOError(fs::ErrnoText("write " + path, errno));
   }
   return f;
+}
+
+Result<SequenceFile> SequenceFile::Lock(const std::string& folder, const sync::Event* stop, int timeout_ms) {
+  auto f = OpenOwn(folder);
+  if (!f.ok()) return f;
+  Status locked = TakeLock(f->fd_, LOCK_EX, folder + "/" + kSequenceFileName, stop, timeout_ms);
+  if (!locked.ok()) return locked;
+  return f;
+}
+
+Result<SequenceFile> SequenceFile::OpenShared(const std::string& folder, int timeout_ms, bool* locked) {
+  *locked = false;
+  std::string path = folder + "/" + kSequenceFileName;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno == ENOENT) return Status::NotFound(path + " is missing");
+    return Status::IOError(fs::ErrnoText("open " + path, errno));
+  }
+  SequenceFile f(fd);
+  struct stat kind {};
+  if (fstat(fd, &kind) != 0 || !S_ISREG(kind.st_mode)) return Status::IOError(path + " is not a regular file");
+  Status taken = TakeLock(fd, LOCK_SH, path, nullptr, timeout_ms);
+  if (!taken.ok() && taken.code() != Status::Code::kTimeout) return taken;
+  *locked = taken.ok();
+  return f;
+}
+
+std::vector<std::string> StaleJobFiles(const std::vector<JobFileAge>& files, const std::set<std::string>& named,
+                                       std::chrono::system_clock::time_point now, std::chrono::seconds max_age) {
+  std::vector<std::string> out;
+  for (const JobFileAge& f : files)
+    if (!named.count(f.name) && now - f.written > max_age) out.push_back(f.name);
+  return out;
+}
+
+std::vector<LockHolder> ParseLockHolders(std::string_view proc_locks, uint64_t dev_major, uint64_t dev_minor,
+                                         uint64_t ino) {
+  std::vector<LockHolder> out;
+  size_t pos = 0;
+  while (pos < proc_locks.size()) {
+    size_t eol = proc_locks.find('\n', pos);
+    std::string line(proc_locks.substr(pos, eol == std::string_view::npos ? std::string_view::npos : eol - pos));
+    pos = eol == std::string_view::npos ? proc_locks.size() : eol + 1;
+    // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; a waiter's line has "->" after
+    // its number and holds nothing.
+    if (line.find("->") != std::string::npos) continue;
+    char kind[16] = {}, mode[16] = {}, access[16] = {};
+    long pid = 0;
+    unsigned long long maj = 0, min = 0, node = 0;
+    if (std::sscanf(line.c_str(), "%*d: %15s %15s %15s %ld %llx:%llx:%llu", kind, mode, access, &pid, &maj, &min,
+                    &node) != 7)
+      continue;
+    if (maj == dev_major && min == dev_minor && node == ino && pid > 0)
+      out.push_back(LockHolder{static_cast<int>(pid), std::string(kind) + " " + access});
+  }
+  return out;
 }
 
 Result<int> SequenceFile::ReadStart() {

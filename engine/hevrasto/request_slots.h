@@ -1,15 +1,18 @@
 // The request folder's slots, shared by the engine and the client: the 100 request files
 // "order00.lst" to "order99.lst", taken in ring order from the number in "Sequence.seq".
 //
-// "Sequence.seq" is also the lock between the two sides: whoever picks a slot (the engine
-// to take a request, the client to place one) holds an exclusive advisory lock (flock) on
-// that file itself while it reads the number, looks at the slots and writes the number back
-// in place (never by replacing the file, which would give the other side a different lock).
-// The client copies its request into the slot while it holds the lock, so the engine never
-// takes a half-written request.
+// "Sequence.seq" is the engine's: only it writes the number (in place, never by replacing
+// the file); clients open it read-only. A client places a request by renaming a file it
+// wrote whole onto a free slot without replacing one (so a slot never holds a half-written
+// request, and never a request with two names); the advisory lock (flock) on the file only
+// keeps the two sides in step: the engine tries for it exclusively, a client shared, each
+// for a bounded time, and each goes on without it, so that a member who holds it stops
+// nobody.
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +52,27 @@ struct RequestFolderScan {
 // Lists the request folder. IOError when it cannot be read.
 Result<RequestFolderScan> ScanRequestFolder(const std::string& folder);
 
+// A process holding a lock that /proc/locks lists.
+struct LockHolder {
+  int pid = 0;
+  std::string kind;  // "FLOCK WRITE", "POSIX READ", ...
+};
+// Takes the text of /proc/locks and a file's device (major, minor) and inode; gives the
+// processes that hold a lock on that file (waiters left out).
+std::vector<LockHolder> ParseLockHolders(std::string_view proc_locks, uint64_t dev_major, uint64_t dev_minor,
+                                         uint64_t ino);
+
+// A file of the jobs folder and when it was last written.
+struct JobFileAge {
+  std::string name;
+  std::chrono::system_clock::time_point written;
+};
+// Takes the jobs folder's files, the job file names that requests in the slots name, the
+// time now and the age past which a job nobody names is litter; gives the names to remove:
+// those no request names that were written longer ago than `max_age`.
+std::vector<std::string> StaleJobFiles(const std::vector<JobFileAge>& files, const std::set<std::string>& named,
+                                       std::chrono::system_clock::time_point now, std::chrono::seconds max_age);
+
 // "Sequence.seq" held under its lock.
 class SequenceFile {
  public:
@@ -59,12 +83,22 @@ class SequenceFile {
   SequenceFile(const SequenceFile&) = delete;
   SequenceFile& operator=(const SequenceFile&) = delete;
 
-  // Takes the request folder, a stop event (may be null) and a time limit (below 0: none);
-  // opens "Sequence.seq" (created holding "00" when missing; never through a link) and
-  // takes its lock, trying again after 1 ms, doubling to 20 ms. Busy when the stop event is
-  // set first, Timeout when the limit passes first, IOError when the file cannot be opened
-  // or is no regular file.
+  // The engine's side. Takes the request folder; opens "Sequence.seq" for writing without
+  // a lock (created 0640 holding "00" when missing; never through a link; write bits of the
+  // group and others dropped where it is the caller's). IOError when it cannot be opened or
+  // is no regular file.
+  static Result<SequenceFile> OpenOwn(const std::string& folder);
+  // As OpenOwn, and takes the exclusive lock, trying again after 1 ms, doubling to 20 ms,
+  // below 0: no limit). Busy when the stop event (may be null) is set first, Timeout when
+  // the time limit passes first.
   static Result<SequenceFile> Lock(const std::string& folder, const sync::Event* stop, int timeout_ms);
+  // The clients' side. Takes the request folder and a time limit; opens "Sequence.seq"
+  // read-only (never through a link) and tries for a shared lock until the limit;
+  // `locked` says whether it was had (a file whose lock someone holds is still given, so
+  // that nobody who holds it stops others). NotFound when it is missing, IOError when it
+  // cannot be opened or is no regular file.
+  static Result<SequenceFile> OpenShared(const std::string& folder, int timeout_ms, bool* locked);
+  int fd() const { return fd_; }
 
   // Gives the start slot the file names (ParseSequence of its first line).
   Result<int> ReadStart();

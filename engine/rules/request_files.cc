@@ -12,7 +12,7 @@
 namespace zv::engine {
 
 Status CRequestInfo::ReadTopRequest(const std::string& path, int attempts, std::chrono::milliseconds retry_delay,
-                                    uint32_t* owner_uid) {
+                                    uint32_t* owner_uid, uint32_t* links) {
   Result<std::string> text = Status::NotFound(path);
   struct stat read {};
   for (int i = 0; i < attempts; ++i) {
@@ -24,6 +24,7 @@ Status CRequestInfo::ReadTopRequest(const std::string& path, int attempts, std::
   if (!text.ok()) return text.status();
   if (!ParseRequestText(*text)) return Status::InvalidArgument(path + ": no [RequestInfo] section");
   if (owner_uid) *owner_uid = read.st_uid;
+  if (links) *links = static_cast<uint32_t>(read.st_nlink);
   return Status::Ok();
 }
 

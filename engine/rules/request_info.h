@@ -69,10 +69,10 @@ class CRequestInfo {
   // apart (after each failed try, the last too), then ParseRequestText. Gives NotFound or
   // IOError when it cannot be read, InvalidArgument when it is bigger than
   // kMaxRequestFileBytes or holds no "[RequestInfo]" section. `owner_uid`, when given,
-  // receives the owner of the very file whose text was read.
+  // receives the owner of the very file whose text was read, `links` its number of names.
   Status ReadTopRequest(const std::string& path, int attempts = 5,
                         std::chrono::milliseconds retry_delay = std::chrono::milliseconds(2000),
-                        uint32_t* owner_uid = nullptr);
+                        uint32_t* owner_uid = nullptr, uint32_t* links = nullptr);
 
   // Empties `messages`, appends at most one message naming the first missing or unusable
   // item and gives true when it appended none. Account, machine and job file must be plain

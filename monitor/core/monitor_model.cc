@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "client/config.h"
+#include "platform/fs/files.h"
 #include "platform/paths/paths.h"
 #include "platform/profile/profile.h"
 #include "platform/registry/registry.h"
@@ -66,7 +67,9 @@ MonitorAnswer ReadAnswer(const std::string& path) {
   if (fd < 0) return a;
   struct stat st {};
   std::string text;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) <= kMaxAnswerBytes) {
+  // Only root's (the engine's) and the user's own answers count: a file another member put
+  // in the answer's name is no answer.
+  if (::fstat(fd, &st) == 0 && fs::TrustedForCaller(st) && static_cast<size_t>(st.st_size) <= kMaxAnswerBytes) {
     text.resize(static_cast<size_t>(st.st_size));
     size_t got = 0;
     while (got < text.size()) {

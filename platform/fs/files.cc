@@ -1,5 +1,6 @@
 #include "platform/fs/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -8,8 +9,65 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace zv::fs {
+
+namespace {
+// Removes `name` inside the open folder `dir`; `depth` bounds the walk.
+Status RemoveAt(int dir, const std::string& name, const std::string& shown, int depth) {
+  if (::unlinkat(dir, name.c_str(), 0) == 0 || errno == ENOENT) return Status::Ok();
+  if (errno != EISDIR && errno != EPERM) return Status::IOError(ErrnoText("unlink " + shown, errno));
+  if (depth > 64) return Status::IOError(shown + ": folders nested too deep");
+  int sub = ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (sub < 0) return Status::IOError(ErrnoText("open " + shown, errno));
+  DIR* d = ::fdopendir(sub);
+  if (!d) {
+    ::close(sub);
+    return Status::IOError(ErrnoText("opendir " + shown, errno));
+  }
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(d)) {
+    std::string n = e->d_name;
+    if (n != "." && n != "..") names.push_back(n);
+  }
+  Status st = Status::Ok();
+  for (const std::string& n : names) {
+    st = RemoveAt(::dirfd(d), n, shown + "/" + n, depth + 1);
+    if (!st.ok()) break;
+  }
+  ::closedir(d);
+  if (!st.ok()) return st;
+  if (::unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+    return Status::IOError(ErrnoText("rmdir " + shown, errno));
+  return Status::Ok();
+}
+}  // namespace
+
+bool TrustedForCaller(const struct stat& st) {
+  return S_ISREG(st.st_mode) && (st.st_uid == 0 || st.st_uid == ::geteuid());
+}
+
+Result<std::string> ReadTrustedFile(const std::string& path, size_t max_bytes, struct stat* info) {
+  struct stat st {};
+  auto text = ReadFile(path, max_bytes, &st);
+  if (!text.ok()) return text;
+  if (!TrustedForCaller(st))
+    return Status::InvalidArgument(path + " belongs to uid " + std::to_string(st.st_uid) + ": not read");
+  if (info) *info = st;
+  return text;
+}
+
+Status RemoveNoFollow(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Status::IOError(ErrnoText("open " + dir, errno));
+  Status st = RemoveAt(fd, name, path, 0);
+  ::close(fd);
+  return st;
+}
 
 std::string ErrnoText(const std::string& what, int e) { return what + ": " + std::strerror(e); }
 

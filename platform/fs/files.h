@@ -24,6 +24,13 @@ namespace zv::fs {
 // `info`, when given, receives the status of the very file read (its owner, say).
 Result<std::string> ReadFile(const std::string& path, size_t max_bytes = 64u << 20, struct stat* info = nullptr);
 
+// Takes a file's status; gives whether the caller may trust it in a folder others write
+// too: a regular file owned by root or by the caller (effective uid).
+bool TrustedForCaller(const struct stat& st);
+// As ReadFile, but gives PermissionDenied (as InvalidArgument) for a file that is not
+// TrustedForCaller: what another member put there is never read.
+Result<std::string> ReadTrustedFile(const std::string& path, size_t max_bytes = 64u << 20, struct stat* info = nullptr);
+
 // How far WriteFileAtomic makes the new content last.
 enum class Durability {
   kSynced,      // flushed to disk before the rename: survives a power loss
@@ -79,6 +86,11 @@ class FileLock {
   static Result<FileLock> Take(const std::string& path, bool wait);
   int fd_ = -1;
 };
+
+// Takes a path; removes what lies there (a file, a link itself, a FIFO, or a folder with
+// everything in it), never following a link, at any depth. Ok when nothing is left there
+// (nothing there to begin with included); IOError naming what stayed.
+Status RemoveNoFollow(const std::string& path);
 
 // Gives strerror text for errno value e, prefixed by what, e.g. "open /x: No such file".
 std::string ErrnoText(const std::string& what, int e);

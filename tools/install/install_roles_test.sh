@@ -156,6 +156,7 @@ done
 grep -qx "Exec=$P/bin/ulmerith" "$t/autostart/ulmerith.desktop" || fail "autostart entry"
 
 # The share: members of zelvora place requests and job files and read answers; others nothing.
+# The database, its data sources and the printed output are root's alone.
 while read -r path want; do
   got=$(env LD_PRELOAD="$nss" NSS_WRAPPER_PASSWD="$t/nss/passwd" NSS_WRAPPER_GROUP="$t/nss/group" \
         stat -c '%U:%G %a' "$root/$path")
@@ -165,9 +166,13 @@ done <<EOF
 app root:zelvora 750
 app/share root:zelvora 2750
 app/share/PrintInfo root:zelvora 3770
-app/share/PrintInfo/Sequence.seq root:zelvora 660
+app/share/PrintInfo/Sequence.seq root:zelvora 640
 app/share/Jobs root:zelvora 3730
-app/share/Result root:zelvora 2770
+app/share/Result root:zelvora 3770
+db root:root 700
+db/zelvora.db root:root 600
+odbc root:root 700
+printers root:root 700
 EOF
 [ -f "$root/db/zelvora.db" ] || fail "no embedded database"
 # The engine prints through the machine's CUPS queues.

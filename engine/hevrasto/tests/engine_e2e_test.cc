@@ -747,7 +747,7 @@ TEST_F(EngineE2E, TheSystemLimitsAndTheAccountQuotaFileAreOneForTheCheckTheRenew
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 
-TEST_F(EngineE2E, NobodyPrintsOnAnotherUsersQuota) {
+TEST_P(EngineOnBothDatabases, NobodyPrintsOnAnotherUsersQuota) {
   // Two users of the machine (through nss_wrapper) who may both write the share.
   if (::geteuid() != 0) GTEST_SKIP() << "request files of other users can only be made as root (chown)";
   const std::string nss = "/usr/lib/x86_64-linux-gnu/libnss_wrapper.so";
@@ -781,54 +781,142 @@ TEST_F(EngineE2E, NobodyPrintsOnAnotherUsersQuota) {
     snprintf(text, sizeof text, "%u %04o", static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_mode & 07777));
     return std::string(text);
   };
-
-  // kenji's requests on aiko's quota (her name in any case) are set aside, both named,
-  // nothing printed or charged; an account the machine does not know is not checked.
-  struct Case {
-    std::string account, machine;
-    bool set_aside;
-  } cases[] = {{"aiko", "pcK", true}, {"AIKO", "pcK1", true}, {"bob", "pcB", false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.account);
-    const std::string job = c.machine + ".prc";
-    h_->WriteJob(job, 1);
-    std::string s = h_->Submit(EngineHarness::RequestText(RequestSpec{c.account, c.machine, job, {{"K", 1}}}), &kenji);
-    if (!c.set_aside) {
-      EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer(c.account, c.machine, s)), 0);
-      continue;
-    }
-    const std::string aside = h_->print_info() + "/Rejected/" + s + ".lst";
+  // Writes a one-page job file of `who`, mode 0600 as the client makes it.
+  auto job_of = [&](const std::string& name, const fs::Ownership& who) {
+    h_->WriteJob(name, 1);
+    ASSERT_EQ(::chown((h_->jobs() + "/" + name).c_str(), who.uid, who.gid), 0);
+    ASSERT_EQ(::chmod((h_->jobs() + "/" + name).c_str(), 0600), 0);
+  };
+  auto wait_aside = [&](const std::string& slot) {
+    const std::string aside = h_->print_info() + "/Rejected/" + slot + ".lst";
     for (int i = 0; i < 1500 && !fsys::exists(aside); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_TRUE(fsys::exists(aside));
-    EXPECT_TRUE(EventHas("[" + s + ".lst] written by kenji for the account aiko"));
-    EXPECT_FALSE(fsys::exists(h_->result() + "/" + c.account + "-" + c.machine + ".ans"));
-  }
-  EXPECT_EQ(h_->PrintLog().size(), 1u);
-  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+    return fsys::exists(aside);
+  };
 
-  // aiko's own request goes through; her answers and quota files are hers alone.
-  h_->WriteJob("a1.prc", 1);
-  std::string s2 = h_->Submit(EngineHarness::RequestText(RequestSpec{"aiko", "pcA", "a1.prc", {{"A", 1}}}), &aiko);
+  // kenji's requests on another's quota (aiko's in any case, an account only the database
+  // knows, a name the database folds to aiko's by other rules), for a job of aiko's, or
+  // through a second name: each is set aside with both owners named, nothing printed or
+  // charged, and the jobs it names stay as they are.
+  struct Case {
+    std::string account, machine, job;
+    const fs::Ownership* job_owner;
+    bool second_name;
+    std::string event;
+  } cases[] = {
+      {"aiko", "pcK", "k0.prc", &kenji, false, "written by kenji for the account aiko"},
+      {"AIKO", "pcK1", "k1.prc", &kenji, false, "written by kenji for the account aiko"},
+      {"bob", "pcB", "k2.prc", &kenji, false, "written by kenji for the account bob (no user of this machine"},
+      {"kenji", "pcK3", "a0.prc", &aiko, false, "belongs to aiko, the request to kenji"},
+      {"kenji", "pcK4", "k4.prc", &kenji, true, "has 2 names (written by kenji)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.account + " " + c.job);
+    job_of(c.job, *c.job_owner);
+    std::string text = EngineHarness::RequestText(RequestSpec{c.account, c.machine, c.job, {{"K", 1}}});
+    std::string s;
+    if (c.second_name) {
+      // Its first name outside the request folder, the second in a free slot.
+      const std::string first = root_.str() + "/second-name.lst";
+      ASSERT_TRUE(fs::WriteFileAtomic(first, text, 0644, fs::Durability::kSynced, &kenji).ok());
+      s = "order50";
+      ASSERT_EQ(::link(first.c_str(), (h_->print_info() + "/order50.lst").c_str()), 0);
+    } else {
+      s = h_->Submit(text, &kenji);
+    }
+    ASSERT_TRUE(wait_aside(s));
+    EXPECT_TRUE(EventHas("[" + s + ".lst] ")) << s;
+    EXPECT_TRUE(EventHas(c.event));
+    EXPECT_FALSE(fsys::exists(h_->result() + "/" + c.account + "-" + c.machine + ".ans"));
+    EXPECT_TRUE(fsys::exists(h_->jobs() + "/" + c.job));
+  }
+  // A name PostgreSQL folds to kenji's (KELVIN SIGN for the K), written by aiko: set aside
+  // where the database matched it, refused as no user where it did not; never printed.
+  const std::string kelvin =
+      "\xE2\x84\xAA"
+      "enji";
+  job_of("a1.prc", aiko);
+  std::string sk = h_->Submit(EngineHarness::RequestText(RequestSpec{kelvin, "pcA1", "a1.prc", {{"K", 1}}}), &aiko);
+  if (GetParam() == "postgres") {
+    ASSERT_TRUE(wait_aside(sk));
+    EXPECT_TRUE(EventHas("only by other case rules"));
+  } else {
+    EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer(kelvin, "pcA1", sk)), 2);
+  }
+  EXPECT_EQ(h_->PrintLog().size(), 0u);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 0u);
+
+  // aiko's own request goes through, even past a folder kenji put in its answer's name;
+  // her answers and quota files are hers alone. Her name typed in capitals keeps one quota
+  // file, under the stored spelling.
+  ASSERT_TRUE(fs::MakeDirs(h_->result() + "/aiko-pcA.ans/pin").ok());
+  ASSERT_EQ(::chown((h_->result() + "/aiko-pcA.ans").c_str(), kenji.uid, kenji.gid), 0);
+  job_of("a2.prc", aiko);
+  std::string s2 = h_->Submit(EngineHarness::RequestText(RequestSpec{"aiko", "pcA", "a2.prc", {{"A", 1}}}), &aiko);
   EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("aiko", "pcA", s2)), 0);
+  EXPECT_TRUE(EventHas("[aiko-pcA.ans] a folder of kenji stood in an answer's name: removed"));
+  EXPECT_TRUE(EngineHarness::WaitGone(h_->jobs() + "/a2.prc"));  // deleted after its request
+  job_of("a3.prc", aiko);
+  std::string s3 = h_->Submit(EngineHarness::RequestText(RequestSpec{"AIKO", "pcA3", "a3.prc", {{"A", 1}}}), &aiko);
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("AIKO", "pcA3", s3)), 0);
+  EXPECT_FALSE(fsys::exists(h_->result() + "/AIKO-.ans"));
   for (int i = 0; i < 1000 && !fsys::exists(h_->result() + "/kenji.ans"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  for (const std::string& name :
-       {std::string("aiko-pcA.ans"), s2 + "-aiko-pcA.an2", std::string("aiko-.ans"), std::string("aiko.ans")})
+  for (const std::string& name : {std::string("aiko-pcA.ans"), s2 + "-aiko-pcA.an2", std::string("aiko-.ans"),
+                                  std::string("aiko.ans"), std::string("AIKO-pcA3.ans")})
     EXPECT_EQ(owner_of(name), "2001 0600") << name;
   EXPECT_EQ(owner_of("kenji.ans"), "2002 0600");
+  EXPECT_EQ(h_->PrintLog().size(), 2u);
 
-  // With the check off (a share whose owners are not the users), both go through, and the
-  // answers are written as ever.
+  // With the check off (a share whose owners are not the users), kenji's request for aiko
+  // goes through, and the answers are written as ever.
   h_->SetDword("CheckRequestOwner", 0);
-  h_->WriteJob("k2.prc", 1);
-  std::string s3 = h_->Submit(EngineHarness::RequestText(RequestSpec{"aiko", "pcK2", "k2.prc", {{"K2", 1}}}), &kenji);
-  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("aiko", "pcK2", s3)), 0);
+  job_of("k5.prc", kenji);
+  std::string s5 = h_->Submit(EngineHarness::RequestText(RequestSpec{"aiko", "pcK2", "k5.prc", {{"K2", 1}}}), &kenji);
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("aiko", "pcK2", s5)), 0);
   EXPECT_EQ(owner_of("aiko-pcK2.ans"), "0 0644");
-  h_->WriteJob("a2.prc", 1);
-  std::string s4 = h_->Submit(EngineHarness::RequestText(RequestSpec{"aiko", "pcA2", "a2.prc", {{"A2", 1}}}), &aiko);
-  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("aiko", "pcA2", s4)), 0);
-  EXPECT_EQ(h_->PrintLog().size(), 4u);
-  EXPECT_EQ(h_->PrintedPdfs().size(), 4u);
+  EXPECT_EQ(h_->PrintLog().size(), 3u);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 3u);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+TEST_F(EngineE2E, JobFilesNoRequestNamesGoAfterADay) {
+  // Left by requests set aside or never placed: an old one goes, a fresh one and an old one
+  // that a waiting request names stay.
+  for (const char* name : {"old.prc", "fresh.prc", "named.prc"}) h_->WriteJob(name, 1);
+  for (const char* name : {"old.prc", "named.prc"}) {
+    struct timespec times[2] = {{::time(nullptr) - 2 * 86400, 0}, {::time(nullptr) - 2 * 86400, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (h_->jobs() + "/" + name).c_str(), times, 0), 0);
+  }
+  // Placed before the engine starts: its first look at the jobs folder finds it waiting.
+  std::string s = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcJ", "named.prc", {{"J", 1}}}));
+  h_->StartEngine();
+  EXPECT_TRUE(EngineHarness::WaitGone(h_->jobs() + "/old.prc"));
+  EXPECT_TRUE(EventHas("1 job file(s) that no request named for a day removed"));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcJ", s)), 0);  // its job was still there
+  EXPECT_TRUE(fsys::exists(h_->jobs() + "/fresh.prc"));
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+TEST_F(EngineE2E, ARequestWaitsUnprintedWhileNoAnswerCanBeCreated) {
+  // An immutable result folder is sound (no link) yet takes no file: nothing is printed or
+  // charged until it does again.
+  if (!SetImmutable(h_->result(), true)) GTEST_SKIP() << "no immutable folders here";
+  struct Release {
+    std::string path;
+    ~Release() { SetImmutable(path, false); }
+  } release{h_->result()};
+  h_->StartEngine();
+  h_->WriteJob("w1.prc", 1);
+  std::string s = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcW", "w1.prc", {{"W", 1}}}));
+  for (int i = 0; i < 1500 && !EventHas("requests wait unprinted until answers can be written"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(EventHas("requests wait unprinted until answers can be written"));
+  EXPECT_TRUE(fsys::exists(h_->print_info() + "/" + s + ".lst"));
+  EXPECT_TRUE(h_->PrintedPdfs().empty());
+  EXPECT_TRUE(h_->PrintLog().empty());
+  ASSERT_TRUE(SetImmutable(h_->result(), false));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcW", s)), 0);
+  EXPECT_EQ(h_->PrintLog().size(), 1u);
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 

@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
 #include "engine/core/pending_log.h"
+#include "engine/hevrasto/phase_obj.h"
 #include "engine/hevrasto/print_records.h"
 #include "engine/hevrasto/quota_mail.h"
 #include "engine/hevrasto/request_marks.h"
@@ -87,6 +90,77 @@ TEST(Slots, SequenceFileLockIsSharedBoundedAndStoppable) {
   ASSERT_EQ(::symlink((dir + "/target").c_str(), (other + "/Sequence.seq").c_str()), 0);
   EXPECT_FALSE(SequenceFile::Lock(other, nullptr, 100).ok());
   EXPECT_EQ(fs::ReadFile(dir + "/target").value(), "42");
+}
+
+TEST(Slots, ClientsOpenTheSequenceReadOnlyAndNoHolderStopsThem) {
+  zv::testing::TempRoot root;
+  const std::string dir = root.str();
+  bool locked = true;
+  EXPECT_EQ(SequenceFile::OpenShared(dir, 100, &locked).status().code(), Status::Code::kNotFound);
+  auto own = SequenceFile::OpenOwn(dir);  // the engine's: made 0640, "00"
+  ASSERT_TRUE(own.ok());
+  struct stat st {};
+  ASSERT_EQ(::stat((dir + "/Sequence.seq").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  ASSERT_TRUE(own->WriteNext(6).ok());
+  own->Close();
+  // A client's shared lock is had beside another client's; the engine's exclusive one
+  // waits for both, and a client facing an exclusive holder gets the file unlocked.
+  auto a = SequenceFile::OpenShared(dir, 100, &locked);
+  ASSERT_TRUE(a.ok());
+  EXPECT_TRUE(locked);
+  EXPECT_EQ(*a->ReadStart(), 7);
+  EXPECT_EQ(::fcntl(a->fd(), F_GETFL) & O_ACCMODE, O_RDONLY);
+  auto b = SequenceFile::OpenShared(dir, 100, &locked);
+  ASSERT_TRUE(b.ok());
+  EXPECT_TRUE(locked);
+  EXPECT_EQ(SequenceFile::Lock(dir, nullptr, 50).status().code(), Status::Code::kTimeout);
+  a->Close();
+  b->Close();
+  auto engine = SequenceFile::Lock(dir, nullptr, 50);
+  ASSERT_TRUE(engine.ok());
+  auto c = SequenceFile::OpenShared(dir, 50, &locked);
+  ASSERT_TRUE(c.ok());
+  EXPECT_FALSE(locked);
+  EXPECT_EQ(*c->ReadStart(), 7);
+}
+
+TEST(Slots, LockHoldersFromProcLocks) {
+  const std::string text =
+      "1: FLOCK  ADVISORY  WRITE 4242 fd:01:1234 0 EOF\n"
+      "1: -> FLOCK  ADVISORY  WRITE 77 fd:01:1234 0 EOF\n"
+      "2: POSIX  ADVISORY  READ 99 fd:01:999 0 EOF\n"
+      "3: FLOCK  ADVISORY  READ 500 00:2f:1234 0 EOF\n"
+      "garbage\n";
+  auto holders = ParseLockHolders(text, 0xfd, 0x01, 1234);
+  ASSERT_EQ(holders.size(), 1u);  // the waiter (->) and other files are left out
+  EXPECT_EQ(holders[0].pid, 4242);
+  EXPECT_EQ(holders[0].kind, "FLOCK WRITE");
+  // The live table names this very process as the holder of its own lock.
+  zv::testing::TempRoot root;
+  auto held = SequenceFile::Lock(root.str(), nullptr, 100);
+  ASSERT_TRUE(held.ok());
+  struct stat st {};
+  ASSERT_EQ(::stat((root.str() + "/Sequence.seq").c_str(), &st), 0);
+  auto live = fs::ReadFile("/proc/locks");
+  ASSERT_TRUE(live.ok());
+  auto mine = ParseLockHolders(*live, major(st.st_dev), minor(st.st_dev), st.st_ino);
+  ASSERT_EQ(mine.size(), 1u);
+  EXPECT_EQ(mine[0].pid, ::getpid());
+  const std::string told = DescribeLockHolders(root.str() + "/Sequence.seq");
+  EXPECT_NE(told.find("held by process " + std::to_string(::getpid()) + " ("), std::string::npos) << told;
+  EXPECT_NE(told.find("(FLOCK WRITE)"), std::string::npos) << told;
+}
+
+TEST(Slots, JobFilesNobodyNamesGoAfterADay) {
+  using namespace std::chrono;
+  const system_clock::time_point now = system_clock::from_time_t(1'800'000'000);
+  const std::vector<JobFileAge> files = {{"pc0.prc", now - hours(25)},
+                                         {"pc1.prc", now - hours(25)},
+                                         {"pc2.prc", now - hours(23)},
+                                         {"pc3.prc", now - hours(24) - seconds(1)}};
+  EXPECT_EQ(StaleJobFiles(files, {"pc1.prc"}, now, hours(24)), (std::vector<std::string>{"pc0.prc", "pc3.prc"}));
+  EXPECT_TRUE(StaleJobFiles(files, {}, now - hours(2), hours(24)).empty());
 }
 
 CRequestInfo TwoJobs(int pages_a, int pages_b) {

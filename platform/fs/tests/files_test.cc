@@ -42,6 +42,41 @@ TEST(Files, OnlyARegularFileIsRead) {
   EXPECT_EQ(ReadFile(dir + "/via/real").value(), "content");
 }
 
+TEST(Files, ATrustedFileIsARegularFileOfRootOrTheCaller) {
+  zv::testing::TempRoot root;
+  const std::string mine = root.str() + "/mine", theirs = root.str() + "/theirs";
+  ASSERT_TRUE(WriteFileAtomic(mine, "ok").ok());
+  EXPECT_EQ(ReadTrustedFile(mine).value(), "ok");
+  std::filesystem::create_symlink(mine, root.str() + "/link");
+  EXPECT_FALSE(ReadTrustedFile(root.str() + "/link").ok());
+  if (::geteuid() != 0) GTEST_SKIP() << "files of other users can only be made as root";
+  const Ownership other{4242, 4242, 0644};
+  ASSERT_TRUE(WriteFileAtomic(theirs, "forged", 0644, Durability::kSynced, &other).ok());
+  EXPECT_EQ(ReadTrustedFile(theirs).status().code(), Status::Code::kInvalidArgument);
+}
+
+TEST(Files, RemoveNoFollowTakesAFolderAwayButNothingALinkPointsTo) {
+  zv::testing::TempRoot root;
+  const std::string dir = root.str();
+  ASSERT_TRUE(MakeDirs(dir + "/outside").ok());
+  ASSERT_TRUE(WriteFileAtomic(dir + "/outside/keep", "keep").ok());
+  ASSERT_TRUE(MakeDirs(dir + "/squat/deeper/still").ok());
+  ASSERT_TRUE(WriteFileAtomic(dir + "/squat/deeper/pin", "x").ok());
+  std::filesystem::create_directory_symlink(dir + "/outside", dir + "/squat/deeper/to-outside");
+  ASSERT_EQ(::mkfifo((dir + "/squat/fifo").c_str(), 0600), 0);
+  // A folder its owner made unwritable is no hindrance to root.
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chmod((dir + "/squat/deeper").c_str(), 0500), 0);
+  }
+  EXPECT_TRUE(RemoveNoFollow(dir + "/squat").ok());
+  EXPECT_FALSE(std::filesystem::exists(dir + "/squat"));
+  EXPECT_EQ(ReadFile(dir + "/outside/keep").value(), "keep");
+  std::filesystem::create_symlink(dir + "/outside", dir + "/link");
+  EXPECT_TRUE(RemoveNoFollow(dir + "/link").ok());
+  EXPECT_TRUE(std::filesystem::exists(dir + "/outside/keep"));
+  EXPECT_TRUE(RemoveNoFollow(dir + "/nothing").ok());
+}
+
 TEST(Files, AtomicWriteSetsModeAndLeavesNoTemporaryFile) {
   zv::testing::TempRoot root;
   std::string p = root.str() + "/secret";
