@@ -937,6 +937,20 @@ void CPhaseObj::PhaseCleanUp() {
   bool keep_answered_mark = false;
   if (!slot_path_.empty()) {
     if (answered_) {
+      // The job file goes before the request: an engine that stops in between finds the
+      // answered request at its next start and cleans up after it, whereas a job file whose
+      // request is gone would be named by nothing and stay.
+      EngineSettings s = settings();
+      auto job = paths::JoinInside(s.JobsPath, request_.JobFileName);
+      Status jobs_folder = CheckOwnFolder(s.JobsPath, s.ShareRoot);
+      if (!jobs_folder.ok()) {
+        Event(kEvWorkerError, "[" + request_.JobFileName + "] not deleted: " + jobs_folder.ToString());
+      } else if (job.ok() && !request_.JobFileName.empty()) {
+        // A job file that stays is only litter: its request is answered. With the owner
+        // check on, only the very file that was checked is deleted.
+        if (!s.CheckRequestOwner || SameJobFile(*job, job_id_)) (void)DeleteWithRetries(*job);
+      }
+      Reached("job-deleted");
       Status gone = DeleteWithRetries(slot_path_);
       if (!gone.ok()) {
         // An answered request that stays in its slot would be printed and answered again
@@ -946,16 +960,6 @@ void CPhaseObj::PhaseCleanUp() {
         ignored_.insert(name);
         keep_answered_mark = true;
         Event(kEvWorkerError, "[" + name + "] answered but not removed: " + gone.ToString());
-      }
-      EngineSettings s = settings();
-      auto job = paths::JoinInside(s.JobsPath, request_.JobFileName);
-      Status jobs_folder = CheckOwnFolder(s.JobsPath, s.ShareRoot);
-      if (!jobs_folder.ok()) {
-        Event(kEvWorkerError, "[" + request_.JobFileName + "] not deleted: " + jobs_folder.ToString());
-      } else if (job.ok() && !request_.JobFileName.empty()) {
-        // A job file that stays is only litter: its request is answered and gone. With the
-        // owner check on, only the very file that was checked is deleted.
-        if (!s.CheckRequestOwner || SameJobFile(*job, job_id_)) (void)DeleteWithRetries(*job);
       }
       Reached("cleaning");
     } else {

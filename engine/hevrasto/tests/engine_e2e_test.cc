@@ -292,7 +292,8 @@ TEST_P(EngineOnBothDatabases, AnEngineStoppedAtAnyStepChargesAndAnswersEachReque
       {"charged", 0, true, false},       {"answer-staged", 0, true, false},  // staged but not marked: answered afresh
       {"answer-marked", 0, true, false},                                     // the staged answer is put in place
       {"answered", -1, true, true},                                          // answered: nothing new is written
-      {"cleaning", -1, true, true},
+      {"job-deleted", -1, true, true},                                       // the request still to remove
+      {"cleaning", -1, true, true},                                          // the marks still to remove
   };
   size_t rows = 0;
   int n = 0;
@@ -321,6 +322,8 @@ TEST_P(EngineOnBothDatabases, AnEngineStoppedAtAnyStepChargesAndAnswersEachReque
     EXPECT_TRUE(EngineHarness::WaitGone(h_->print_info() + "/" + slot + ".lst"));
     EXPECT_TRUE(EngineHarness::WaitGone(h_->print_info() + "/" + slot + ".taken"));
     EXPECT_TRUE(EngineHarness::WaitGone(h_->print_info() + "/" + slot + ".answered"));
+    // The answered request's job file goes with it, whichever step the engine stopped at.
+    EXPECT_TRUE(EngineHarness::WaitGone(h_->jobs() + "/" + job));
     if (c.answer_after_restart < 0) {
       EXPECT_FALSE(fsys::exists(answer));
     }
