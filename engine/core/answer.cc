@@ -64,17 +64,18 @@ void CompleteResult(const EngineSettings& settings, const CRequestInfo& request,
     if (result.MaxPages == -1) result.MaxPages = user.MaxPages;
     if (result.MaxPages_Color == -1) result.MaxPages_Color = user.MaxPages_Color;
     CZvmDatbase db(settings.DSN, settings.UID, settings.PWD);
-    for (int kind : {kMonoPages, kColorPages}) {
-      int64_t pages = 0;
-      if (PeriodPagesUsed(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, user.UID,
-                          kind, &pages)) {
-        int32_t v = static_cast<int32_t>(std::min<int64_t>(pages, std::numeric_limits<int32_t>::max()));
-        (kind == kMonoPages ? result.PageCount : result.PageCount_Color) = v;
-      } else {
-        std::string text = RequestEventText(db.ErrorLines, request);
-        int no_code = 0;
-        (void)WriteEventLog(kEngineEventSource, kEvDatabaseError, &text, &no_code);
-      }
+    int64_t mono = 0, color = 0;
+    if (PeriodPagesUsedByKind(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, user.UID,
+                              &mono, &color)) {
+      auto clamp = [](int64_t pages) {
+        return static_cast<int32_t>(std::min<int64_t>(pages, std::numeric_limits<int32_t>::max()));
+      };
+      result.PageCount = clamp(mono);
+      result.PageCount_Color = clamp(color);
+    } else {
+      std::string text = RequestEventText(db.ErrorLines, request);
+      int no_code = 0;
+      (void)WriteEventLog(kEngineEventSource, kEvDatabaseError, &text, &no_code);
     }
   }
   if (result.ResultCode == kResultPrinted) result.SetResultMessage(kResultPrinted);

@@ -186,6 +186,16 @@ int64_t KeptPageTotal(int32_t uid, int kind, const PeriodDays& days) {
   return total;
 }
 
+bool PeriodPagesUsedByKind(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                           const std::string& account, int32_t uid, int64_t* mono, int64_t* color) {
+  int64_t m = 0, c = 0;
+  if (!GetPeriodPageTotals(db, period_index, days, limit_date, account, &m, &c)) return false;
+  const PeriodDays period = PeriodSumDays(period_index, days, limit_date);
+  *mono = m + KeptPageTotal(uid, kMonoPages, period);
+  *color = c + KeptPageTotal(uid, kColorPages, period);
+  return true;
+}
+
 bool PeriodPagesUsed(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
                      const std::string& account, int32_t uid, int kind, int64_t* pages) {
   int64_t stored = 0;

@@ -340,23 +340,55 @@ bool CZvmDatbase::GetPrinterInfo(int32_t pid, PrinterRecord* out, bool* found) {
                   &ReadPrinter, out, found);
 }
 
+namespace {
+// Gives the sum in column `column` of the current row: the leading number of its text (a sum
+// is never beyond 64 bits of pages), 0 for NULL.
+int64_t SumValue(const odbc::Rows& rows, int column) {
+  const auto& v = rows.Get(column);
+  if (!v) return 0;
+  int64_t n = 0;
+  size_t i = 0;
+  bool neg = i < v->size() && (*v)[i] == '-';
+  if (neg) ++i;
+  while (i < v->size() && (*v)[i] >= '0' && (*v)[i] <= '9' && n < std::numeric_limits<int64_t>::max() / 10)
+    n = n * 10 + ((*v)[i++] - '0');
+  return neg ? -n : n;
+}
+}  // namespace
+
 bool CZvmDatbase::SumPages(const std::string& sql, const std::vector<odbc::Value>& params, int64_t* pages) {
   *pages = 0;
   std::unique_ptr<odbc::Rows> rows;
   bool empty = true;
   if (!Lookup("SumPages", sql, params, &rows, &empty)) return false;
+  if (!empty) *pages = SumValue(*rows, 0);
+  return true;
+}
+
+bool CZvmDatbase::SumPagesByKind(int64_t* mono, int64_t* color, const std::string& account, int form,
+                                 int32_t first_date, int32_t last_date) {
+  *mono = *color = 0;
+  // One pass over the account's rows of the period gives both kinds: the index on (UID,
+  // PDate, Ptype, Pages) holds every column the statement reads.
+  std::string sql =
+      "SELECT SUM(CASE WHEN Ptype=0 THEN Pages ELSE 0 END), SUM(CASE WHEN Ptype=1 THEN Pages ELSE 0 END)"
+      " FROM PrintLog WHERE ";
+  std::vector<odbc::Value> params;
+  if (form == PeriodDays::kRange) {
+    sql += "PDate>=? AND PDate<=?";
+    params = {ToDate(first_date), ToDate(last_date)};
+  } else {
+    sql += form == PeriodDays::kOnDay ? "PDate=?" : "PDate<=?";
+    params = {ToDate(last_date)};
+  }
+  sql += kAccountUids;
+  params.emplace_back(account);
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("SumPages", sql, params, &rows, &empty)) return false;
   if (!empty) {
-    const auto& v = rows->Get(0);
-    if (v) {
-      // The leading number of the text; a sum is never beyond 64 bits of pages.
-      int64_t n = 0;
-      size_t i = 0;
-      bool neg = i < v->size() && (*v)[i] == '-';
-      if (neg) ++i;
-      while (i < v->size() && (*v)[i] >= '0' && (*v)[i] <= '9' && n < std::numeric_limits<int64_t>::max() / 10)
-        n = n * 10 + ((*v)[i++] - '0');
-      *pages = neg ? -n : n;
-    }
+    *mono = SumValue(*rows, 0);
+    *color = SumValue(*rows, 1);
   }
   return true;
 }
@@ -549,8 +581,24 @@ bool CZvmDatbase::DupCheckPrintLog(int32_t uid, const std::string& spool_name, c
   return FirstRow("DupCheckPrintLog", sql, params, &ReadPrintLog, out, found);
 }
 
+bool GetPeriodPageTotals(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                         const std::string& account, int64_t* mono, int64_t* color) {
+  PeriodDays p = PeriodSumDays(period_index, days, limit_date);
+  int64_t m = 0, c = 0;
+  if (!db.SumPagesByKind(&m, &c, account, p.form, p.first, p.last)) return false;
+  *mono = m;
+  *color = c;
+  return true;
+}
+
 bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
                         const std::string& account, int kind, int64_t* pages) {
+  if (kind == kMonoPages || kind == kColorPages) {
+    int64_t mono = 0, color = 0;
+    if (!GetPeriodPageTotals(db, period_index, days, limit_date, account, &mono, &color)) return false;
+    *pages = kind == kMonoPages ? mono : color;
+    return true;
+  }
   PeriodDays p = PeriodSumDays(period_index, days, limit_date);
   int64_t sum = 0;
   bool ok = p.form == PeriodDays::kRange

@@ -160,6 +160,10 @@ TEST_P(DatabaseTest, PageSumsByKindAndPeriod) {
     pages = -1;
     ASSERT_TRUE(GetPeriodPageTotal(db, c.index, c.days, c.end, "Tanaka", c.kind, &pages));
     EXPECT_EQ(pages, c.want);
+    // Both kinds of one statement give the same figures.
+    int64_t mono = -1, color = -1;
+    ASSERT_TRUE(GetPeriodPageTotals(db, c.index, c.days, c.end, "Tanaka", &mono, &color));
+    EXPECT_EQ(c.kind == kMonoPages ? mono : c.kind == kColorPages ? color : mono + color, c.want);
   }
 }
 
