@@ -368,20 +368,23 @@ bool CZvmDatbase::SumPages(const std::string& sql, const std::vector<odbc::Value
 bool CZvmDatbase::SumPagesByKind(int64_t* mono, int64_t* color, const std::string& account, int form,
                                  int32_t first_date, int32_t last_date) {
   *mono = *color = 0;
-  // One pass over the account's rows of the period gives both kinds: the index on (UID,
-  // PDate, Ptype, Pages) holds every column the statement reads.
-  std::string sql =
-      "SELECT SUM(CASE WHEN Ptype=0 THEN Pages ELSE 0 END), SUM(CASE WHEN Ptype=1 THEN Pages ELSE 0 END)"
-      " FROM PrintLog WHERE ";
-  std::vector<odbc::Value> params;
+  // One statement, one round trip: each kind's sum reads only its own rows of the period
+  // through the index on (UID, Ptype, PDate, Pages), which holds every column it needs.
+  std::string when;
+  std::vector<odbc::Value> period;
   if (form == PeriodDays::kRange) {
-    sql += "PDate>=? AND PDate<=?";
-    params = {ToDate(first_date), ToDate(last_date)};
+    when = "PDate>=? AND PDate<=?";
+    period = {ToDate(first_date), ToDate(last_date)};
   } else {
-    sql += form == PeriodDays::kOnDay ? "PDate=?" : "PDate<=?";
-    params = {ToDate(last_date)};
+    when = form == PeriodDays::kOnDay ? "PDate=?" : "PDate<=?";
+    period = {ToDate(last_date)};
   }
-  sql += kAccountUids;
+  std::string sql = "SELECT (SELECT SUM(Pages) FROM PrintLog WHERE " + when + kAccountUids + KindCondition(kMonoPages) +
+                    "), (SELECT SUM(Pages) FROM PrintLog WHERE " + when + kAccountUids + KindCondition(kColorPages) +
+                    ")";
+  std::vector<odbc::Value> params = period;
+  params.emplace_back(account);
+  params.insert(params.end(), period.begin(), period.end());
   params.emplace_back(account);
   std::unique_ptr<odbc::Rows> rows;
   bool empty = true;
@@ -593,12 +596,6 @@ bool GetPeriodPageTotals(CZvmDatbase& db, int32_t period_index, int32_t days, in
 
 bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
                         const std::string& account, int kind, int64_t* pages) {
-  if (kind == kMonoPages || kind == kColorPages) {
-    int64_t mono = 0, color = 0;
-    if (!GetPeriodPageTotals(db, period_index, days, limit_date, account, &mono, &color)) return false;
-    *pages = kind == kMonoPages ? mono : color;
-    return true;
-  }
   PeriodDays p = PeriodSumDays(period_index, days, limit_date);
   int64_t sum = 0;
   bool ok = p.form == PeriodDays::kRange

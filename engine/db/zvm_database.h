@@ -215,8 +215,7 @@ PrinterRecord PrinterFromRow(const odbc::Rows& rows);
 // month and N days the period's range, no period everything up to the end.
 bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
                         const std::string& account, int kind, int64_t* pages);
-// As above for both kinds at once, in one statement (the one GetPeriodPageTotal sends for
-// the monochrome and colour kinds, so both run one prepared statement).
+// As above for the monochrome and the colour kind at once, in one statement.
 bool GetPeriodPageTotals(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
                          const std::string& account, int64_t* mono, int64_t* color);
 
