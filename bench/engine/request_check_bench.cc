@@ -38,6 +38,19 @@ struct World {
   bool ok = false;
 };
 
+// One request per user, to the four printers in turn.
+void AddRequests(World* w) {
+  static const char* const kPrinters[] = {"Mono A", "Color A", "mono b", "COLOR B"};
+  for (int u = 1; u <= kUsers; ++u) {
+    CRequestInfo r;
+    r.ParseRequestText("[RequestInfo]\nAccountName=USER" + std::to_string(u) +
+                       "\nMachineName=PC01\nJobFileName=j.prc\nJobName=new job\nJobPages=3\nDeviceName=" +
+                       kPrinters[u % 4] + "\nPaperSize=9\n");
+    w->requests.push_back(r);
+  }
+  w->ok = true;
+}
+
 World* Setup() {
   static World* world = [] {
     auto* w = new World();
@@ -47,13 +60,21 @@ World* Setup() {
     (void)key->SetString("ShareDir", "share");
     (void)key->SetDword("LimitAction", 4);
     (void)key->SetDword("LimitDate", 20260430);
-    auto dsn = SetupEmbeddedDatabase();
+    // ZELVORA_BENCH_DSN: a connection string of a database already filled the same way
+    // (e.g. a PostgreSQL one); the embedded database is made and filled otherwise.
+    const char* given = std::getenv("ZELVORA_BENCH_DSN");
+    auto dsn = given && *given ? Result<std::string>(std::string(given)) : SetupEmbeddedDatabase();
     if (!dsn.ok()) return w;
     (void)key->SetString("DSN", *dsn);
     auto c = odbc::Connection::Open(*dsn, "", "");
     if (!c.ok()) return w;
     auto& conn = **c;
     auto t0 = std::chrono::steady_clock::now();
+    if (given && *given) {
+      if (!LoadSettings(&w->settings, 20260415).ok()) return w;
+      AddRequests(w);
+      return w;
+    }
     auto run = [&](const std::string& sql) {
       auto r = conn.Execute(sql);
       if (!r.ok()) std::fprintf(stderr, "%s: %s\n", sql.c_str(), r.status().ToString().c_str());
@@ -82,15 +103,7 @@ World* Setup() {
     std::fprintf(stderr, "print log of %lld rows made in %.1f s\n", static_cast<long long>(RowCount()),
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     if (!LoadSettings(&w->settings, 20260415).ok()) return w;
-    static const char* const kPrinters[] = {"Mono A", "Color A", "mono b", "COLOR B"};
-    for (int u = 1; u <= kUsers; ++u) {
-      CRequestInfo r;
-      r.ParseRequestText("[RequestInfo]\nAccountName=USER" + std::to_string(u) +
-                         "\nMachineName=PC01\nJobFileName=j.prc\nJobName=new job\nJobPages=3\nDeviceName=" +
-                         kPrinters[u % 4] + "\nPaperSize=9\n");
-      w->requests.push_back(r);
-    }
-    w->ok = true;
+    AddRequests(w);
     return w;
   }();
   return world;
