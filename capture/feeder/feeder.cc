@@ -18,6 +18,7 @@
 #include "driver/kelvad/stream.h"
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/dib.h"
+#include "platform/gdi/dib_depth.h"
 #include "platform/gdi/handles/handles.h"
 #include "platform/gdi/recorder/recorder.h"
 
@@ -57,68 +58,39 @@ win::DEVMODEA DevmodeForJob(const SpoolJob& job) {
   return dm;
 }
 
+namespace {
+
+// Takes a bitmap and the paper it lies on (0.1 mm, already turned for landscape); gives a
+// metafile of one StretchDIBits of the bitmap's size on a frame of the paper's size.
+Result<std::vector<std::uint8_t>> RecordDibPage(const gdi::Dib& dib, int width, int height, int paper_width,
+                                                int paper_length) {
+  gdi::MetafileRecorder::Options o;
+  o.device = {width, height};
+  o.millimeters = {std::max(1, paper_width / 10), std::max(1, paper_length / 10)};
+  o.frame = win::RECTL{0, 0, paper_width * 10, paper_length * 10};
+  gdi::MetafileRecorder rec(o);
+  if (!rec.StretchDIBits(0, 0, width, height, 0, 0, width, height, dib.ref(), win::SRCCOPY))
+    return Status::InvalidArgument("the bitmap could not be recorded");
+  return rec.Close();
+}
+
+}  // namespace
+
 Result<std::vector<std::uint8_t>> RecordBitmapPage(const RenderedPage& page, int paper_width, int paper_length,
                                                    int* bits_used) {
   const int w = page.width, h = page.height;
   if (w <= 0 || h <= 0 || page.pixels.size() != static_cast<std::size_t>(w) * static_cast<std::size_t>(h))
     return Status::InvalidArgument("page pixels do not match the page size");
-  bool black_white = true, grey = true;
-  for (std::uint32_t p : page.pixels) {
-    p &= 0xFFFFFF;
-    const std::uint32_t r = p >> 16, g = (p >> 8) & 0xFF, b = p & 0xFF;
-    if (r != g || g != b) {
-      grey = black_white = false;
-      break;
-    }
-    if (p != 0 && p != 0xFFFFFF) black_white = false;
-  }
   // The smallest depth that holds the page exactly: a page of black text stays a 1-bit bitmap,
   // a twenty-fourth of the 24-bit size.
-  const int bits = black_white ? 1 : grey ? 8 : 24;
+  gdi::Dib dib = gdi::EncodeDib(w, h, page.pixels);
+  int bits = 24;
+  if (auto narrow = gdi::NarrowDib(dib.ref())) {
+    dib = std::move(*narrow);
+    bits = dib.info[14];
+  }
   if (bits_used) *bits_used = bits;
-  const int colours = bits == 1 ? 2 : bits == 8 ? 256 : 0;
-  const std::size_t stride = ((static_cast<std::size_t>(w) * bits + 31) / 32) * 4;
-  gdi::Dib dib;
-  dib.info.assign(40 + 4 * colours, 0);
-  win::BITMAPINFOHEADER bih{};
-  bih.biSize = 40;
-  bih.biWidth = w;
-  bih.biHeight = h;  // bottom-up
-  bih.biPlanes = 1;
-  bih.biBitCount = static_cast<win::WORD>(bits);
-  bih.biSizeImage = static_cast<win::DWORD>(stride * static_cast<std::size_t>(h));
-  bih.biClrUsed = static_cast<win::DWORD>(colours);
-  std::memcpy(dib.info.data(), &bih, sizeof bih);
-  for (int i = 0; i < colours; ++i) {
-    std::uint8_t v = bits == 1 ? static_cast<std::uint8_t>(i * 255) : static_cast<std::uint8_t>(i);
-    std::uint8_t* e = dib.info.data() + 40 + 4 * i;
-    e[0] = e[1] = e[2] = v;
-  }
-  dib.bits.assign(stride * static_cast<std::size_t>(h), 0);
-  for (int y = 0; y < h; ++y) {
-    const std::uint32_t* src = page.pixels.data() + static_cast<std::size_t>(y) * w;
-    std::uint8_t* row = dib.bits.data() + static_cast<std::size_t>(h - 1 - y) * stride;
-    if (bits == 1) {
-      for (int x = 0; x < w; ++x)
-        if (src[x] & 0xFFFFFF) row[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7));
-    } else if (bits == 8) {
-      for (int x = 0; x < w; ++x) row[x] = static_cast<std::uint8_t>(src[x] & 0xFF);
-    } else {
-      for (int x = 0; x < w; ++x) {
-        row[3 * x] = static_cast<std::uint8_t>(src[x]);
-        row[3 * x + 1] = static_cast<std::uint8_t>(src[x] >> 8);
-        row[3 * x + 2] = static_cast<std::uint8_t>(src[x] >> 16);
-      }
-    }
-  }
-  gdi::MetafileRecorder::Options o;
-  o.device = {w, h};
-  o.millimeters = {std::max(1, paper_width / 10), std::max(1, paper_length / 10)};
-  o.frame = win::RECTL{0, 0, paper_width * 10, paper_length * 10};
-  gdi::MetafileRecorder rec(o);
-  if (!rec.StretchDIBits(0, 0, w, h, 0, 0, w, h, dib.ref(), win::SRCCOPY))
-    return Status::InvalidArgument("the bitmap could not be recorded");
-  return rec.Close();
+  return RecordDibPage(dib, w, h, paper_width, paper_length);
 }
 
 namespace {
@@ -133,6 +105,19 @@ Status HandOverPage(ZvCaptureSession session, const std::vector<std::uint8_t>& b
   OutEMF(&record);
   gdi::DeleteEnhMetaFile(handle);
   return Status::Ok();
+}
+
+// Hands one raster page, its bitmap as wide and high as the laid-out paper, as a metafile
+// page with the page's own paper and orientation.
+Status HandOverRasterPage(ZvCaptureSession session, const gdi::Dib& dib, const driver::PaperRow& row,
+                          int orientation) {
+  const int w = row.width_px, h = row.height_px;
+  auto bytes = RecordDibPage(dib, w, h, row.width_mm10, row.height_mm10);
+  if (!bytes.ok()) return bytes.status();
+  const auto portrait_w = static_cast<std::uint16_t>(std::min(row.width_mm10, row.height_mm10));
+  const auto portrait_l = static_cast<std::uint16_t>(std::max(row.width_mm10, row.height_mm10));
+  const VirtualPaper paper = FindPaperByCode(row.code).value_or(VirtualPaper{"", row.code, portrait_w, portrait_l});
+  return HandOverPage(session, *bytes, paper, orientation);
 }
 
 // Draws a PDF into an open session as drawing records, one OutEMF per page. A page that
@@ -267,10 +252,20 @@ Status FeedRasterJob(const SpoolJob& job, const std::string& stream_path) {
       }
     }
     if (!result.ok()) break;
-    result = lumbrel::WriteBmp(bmp, dib);
-    if (!result.ok()) break;
-    SetDIB(session, bmp.c_str());
-    ::unlink(bmp.c_str());
+    // A page of at most 256 colours (grey, black and white) goes as a metafile of the smaller
+    // bitmap, and so does a page turned otherwise than the job (its record carries its own
+    // orientation); SetDIB takes the 24-bit rest.
+    const int orientation = page->mode.dm.dmOrientation == 2 ? 2 : 1;
+    std::optional<gdi::Dib> narrow = gdi::NarrowDib(dib.ref());
+    if (narrow || orientation != settings.orientation) {
+      result = HandOverRasterPage(session, narrow ? *narrow : dib, paper, orientation);
+      if (!result.ok()) break;
+    } else {
+      result = lumbrel::WriteBmp(bmp, dib);
+      if (!result.ok()) break;
+      SetDIB(session, bmp.c_str());
+      ::unlink(bmp.c_str());
+    }
     auto next = reader.NextPage();
     if (!next.ok()) {
       result = next.status();
