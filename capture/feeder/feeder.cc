@@ -4,7 +4,13 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -37,6 +43,52 @@ void PrepareFeederProcess() {
   // instead of mapping and faulting them in afresh each time.
   mallopt(M_MMAP_THRESHOLD, 512 << 20);
   mallopt(M_TRIM_THRESHOLD, 1024 << 20);
+}
+
+namespace {
+
+struct PageClock {
+  std::atomic<long long> cpu_ns{0};
+  std::atomic<long long> wall_ns{0};
+  std::atomic<int> index{0};
+};
+
+PageClock& Clock() {
+  static PageClock* c = new PageClock;  // read by the watchdog until the process ends
+  return *c;
+}
+
+long long Nanoseconds(clockid_t id) {
+  timespec t{};
+  ::clock_gettime(id, &t);
+  return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+}  // namespace
+
+void NotePageStart(int index) {
+  PageClock& c = Clock();
+  c.cpu_ns = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
+  c.wall_ns = Nanoseconds(CLOCK_MONOTONIC);
+  c.index = index;
+}
+
+void StartPageWatchdog(int cpu_seconds, int wall_seconds, std::string job) {
+  NotePageStart(0);
+  std::thread([cpu_seconds, wall_seconds, job = std::move(job)] {
+    PageClock& c = Clock();
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const long long cpu = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID) - c.cpu_ns;
+      const long long wall = Nanoseconds(CLOCK_MONOTONIC) - c.wall_ns;
+      if (cpu < cpu_seconds * 1000000000LL && wall < wall_seconds * 1000000000LL) continue;
+      AppendCaptureLog("feeder: print job " + job + ", page " + std::to_string(c.index + 1) + " passed its limit (" +
+                       std::to_string(cpu_seconds) + " s of work, " + std::to_string(wall_seconds) +
+                       " s in all); the job is ended");
+      std::fprintf(stderr, "zelvora-feeder: page %d passed its limit\n", c.index + 1);
+      ::_exit(kPageLimitExit);
+    }
+  }).detach();
 }
 
 win::DEVMODEA DevmodeForJob(const SpoolJob& job) {
@@ -120,6 +172,12 @@ Status HandOverRasterPage(ZvCaptureSession session, const gdi::Dib& dib, const d
   return HandOverPage(session, *bytes, paper, orientation);
 }
 
+// Names a page in the capture log: "print job 281, page 2" (or the file's path for a
+// command-line job).
+std::string PageLabel(const SpoolJob& job, const std::string& path, int index) {
+  return (job.id.empty() ? path : "print job " + job.id) + ", page " + std::to_string(index + 1);
+}
+
 // Draws a PDF into an open session as drawing records, one OutEMF per page. A page that
 // cannot be drawn as records within the limits (or at all) is rendered as a picture instead,
 // with a line in the capture log.
@@ -136,9 +194,14 @@ Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const Spo
   std::size_t record_pages = 0, picture_pages = 0, records = 0, areas = 0;
   Status s = pdfrecords::DrawPdf(
       path, paper, job.resolution, [&](int index, Result<pdfrecords::PageRecords> page) -> Status {
+        // The next page's time starts when this one has been handed over.
+        struct NextPage {
+          int index;
+          ~NextPage() { NotePageStart(index + 1); }
+        } next{index};
         if (page.ok()) {
           if (page->stats.dropped_images > 0)
-            AppendCaptureLog("feeder: page " + std::to_string(index + 1) + " of " + job.id + ": " +
+            AppendCaptureLog("feeder: " + PageLabel(job, path, index) + ": " +
                              std::to_string(page->stats.dropped_images) + " damaged images of absurd size not drawn");
           ++record_pages;
           records += page->stats.records;
@@ -146,7 +209,7 @@ Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const Spo
           return HandOverPage(session, page->emf, paper, page->orientation);
         }
         ++picture_pages;
-        AppendCaptureLog("feeder: page " + std::to_string(index + 1) + " of " + job.id + " drawn as a picture (" +
+        AppendCaptureLog("feeder: " + PageLabel(job, path, index) + " drawn as a picture (" +
                          page.status().ToString() + ")");
         return RenderPdf(path, paper, job.resolution, picture, 0, index);
       });
@@ -177,7 +240,9 @@ Status FeedFiles(const std::vector<std::string>& files, const SpoolJob& settings
     }
     if (!result.ok()) break;
   }
-  EndEMF(session);
+  // A job that failed is handed over nowhere: it goes to failed/ whole, and the capture file
+  // it began is swept once this process has ended (its lock goes with it).
+  if (result.ok()) EndEMF(session);
   return result;
 }
 
@@ -213,6 +278,7 @@ Status FeedRasterJob(const SpoolJob& job, const std::string& stream_path) {
 
   const std::string bmp = stream_path + ".page.bmp";
   Status result;
+  int page_index = 0;
   std::optional<driver::PageInfo> page = std::move(*first);
   while (page) {
     auto layout = driver::ComputePageLayout(page->mode);
@@ -272,9 +338,10 @@ Status FeedRasterJob(const SpoolJob& job, const std::string& stream_path) {
       break;
     }
     page = std::move(*next);
+    NotePageStart(++page_index);
   }
   ::unlink(bmp.c_str());
-  EndEMF(session);
+  if (result.ok()) EndEMF(session);
   return result;
 }
 

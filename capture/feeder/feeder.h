@@ -31,6 +31,17 @@ Result<std::vector<std::uint8_t>> RecordBitmapPage(const RenderedPage& page, int
 // at the start of the feeder program.
 void PrepareFeederProcess();
 
+// The exit code of a feeder whose page passed its limit.
+inline constexpr int kPageLimitExit = 3;
+
+// Bounds the work of each page from outside the drawing: a thread that ends the process
+// (exit code kPageLimitExit, with a line in the capture log naming `job` and the page) when
+// the current page has taken more than `cpu_seconds` of the process's processor time or
+// `wall_seconds` in all. Pages are counted from the call on, each by NotePageStart.
+void StartPageWatchdog(int cpu_seconds, int wall_seconds, std::string job);
+// Takes the index (from 0) of the page whose work begins now.
+void NotePageStart(int index);
+
 // Takes a job; gives the device mode the capture library is opened with.
 win::DEVMODEA DevmodeForJob(const SpoolJob& job);
 
