@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <ctime>
 #include <tuple>
 
 #include "platform/base/ascii.h"
@@ -61,7 +63,13 @@ std::string KeptFolder(std::string_view temp_folder) {
 
 bool IsCaptureName(std::string_view name) { return HasPrefixAndTmp(name, "WXQ"); }
 
-Status KeepCapture(const std::string& capture_path, const std::string& program, const std::string& title) {
+Status KeepCapture(const std::string& capture_path, const std::string& program, const std::string& title,
+                   long long order) {
+  if (order == 0) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    order = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+  }
   const std::string kept = KeptFolder(Folder(capture_path));
   if (Status made = fs::MakeDirs(kept, 0700); !made.ok()) return made;
   const std::string target = kept + "/" + BaseName(capture_path);
@@ -70,8 +78,8 @@ Status KeepCapture(const std::string& capture_path, const std::string& program, 
     return s;
   };
   // The side file first: a capture file in the kept folder always has its program and title.
-  if (Status s = fs::WriteFileAtomic(target + kSideSuffix, clean(program) + "\n" + clean(title) + "\n", 0600); !s.ok())
-    return s;
+  const std::string side = std::to_string(order) + "\n" + clean(program) + "\n" + clean(title) + "\n";
+  if (Status s = fs::WriteFileAtomic(target + kSideSuffix, side, 0600); !s.ok()) return s;
   if (::rename(capture_path.c_str(), target.c_str()) != 0) {
     const int e = errno;
     ::unlink((target + kSideSuffix).c_str());
@@ -81,28 +89,31 @@ Status KeepCapture(const std::string& capture_path, const std::string& program, 
 }
 
 std::vector<KeptJob> ListKeptJobs(const std::string& kept_folder) {
-  std::vector<std::tuple<long long, long long, KeptJob>> found;
+  std::vector<KeptJob> found;
   for (const std::string& name : Names(kept_folder)) {
     if (!IsCaptureName(name)) continue;
     const std::string path = kept_folder + "/" + name;
     auto side = fs::ReadFile(path + kSideSuffix, 1 << 16);
-    struct stat st {};
-    if (!side.ok() || ::stat((path + kSideSuffix).c_str(), &st) != 0) continue;
+    if (!side.ok()) continue;
+    // Three lines: the order, the program, the title.
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < side->size() && lines.size() < 3;) {
+      std::size_t nl = side->find('\n', at);
+      if (nl == std::string::npos) nl = side->size();
+      lines.push_back(side->substr(at, nl - at));
+      at = nl + 1;
+    }
+    if (lines.size() < 2) continue;
     KeptJob job;
     job.path = path;
-    const std::size_t nl = side->find('\n');
-    job.program = side->substr(0, nl);
-    if (nl != std::string::npos) job.title = side->substr(nl + 1);
-    while (!job.title.empty() && job.title.back() == '\n') job.title.pop_back();
-    found.emplace_back(st.st_mtim.tv_sec, st.st_mtim.tv_nsec, std::move(job));
+    job.order = std::atoll(lines[0].c_str());
+    job.program = lines[1];
+    if (lines.size() > 2) job.title = lines[2];
+    found.push_back(std::move(job));
   }
-  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-    return std::tie(std::get<0>(a), std::get<1>(a), std::get<2>(a).path) <
-           std::tie(std::get<0>(b), std::get<1>(b), std::get<2>(b).path);
-  });
-  std::vector<KeptJob> out;
-  for (auto& f : found) out.push_back(std::move(std::get<2>(f)));
-  return out;
+  std::sort(found.begin(), found.end(),
+            [](const KeptJob& a, const KeptJob& b) { return std::tie(a.order, a.path) < std::tie(b.order, b.path); });
+  return found;
 }
 
 void ForgetKeptJob(const KeptJob& job) { ::unlink((job.path + kSideSuffix).c_str()); }

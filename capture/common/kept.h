@@ -25,13 +25,16 @@ struct KeptJob {
   std::string path;     // the capture file in the kept folder
   std::string program;  // the client program to start with it
   std::string title;    // UTF-8
+  long long order = 0;  // when it was first kept (ns): jobs go to the client in this order
 };
 
-// Takes a capture file, the client program and the title; moves the file into the kept
-// folder of its folder (made mode 0700) beside its side file. IOError when it cannot.
-Status KeepCapture(const std::string& capture_path, const std::string& program, const std::string& title);
+// Takes a capture file, the client program, the title and the job's place in the order (0:
+// now, for a job kept for the first time); moves the file into the kept folder of its folder
+// (made mode 0700) beside its side file. IOError when it cannot.
+Status KeepCapture(const std::string& capture_path, const std::string& program, const std::string& title,
+                   long long order = 0);
 
-// Takes the kept folder; gives its jobs, the longest kept first.
+// Takes the kept folder; gives its jobs in their order.
 std::vector<KeptJob> ListKeptJobs(const std::string& kept_folder);
 
 // Takes a kept job; removes its side file (the capture file has gone to the client).

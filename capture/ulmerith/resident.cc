@@ -213,13 +213,13 @@ void Resident::StartProgram(const winmsg::COPYDATASTRUCT* cds) {
     return;
   }
   // Every captured job joins the kept ones, so jobs reach the client in the order they came.
-  Keep(job->path, argv[0], job->title, "it waits for the client");
+  Keep(job->path, argv[0], job->title, 0, "it waits for the client");
   start_wanted_ = true;  // served on the next tick: the capture library waits for this answer
 }
 
 void Resident::Keep(const std::string& capture, const std::string& program, const std::string& title,
-                    const std::string& why) {
-  Status kept = KeepCapture(capture, program, title);
+                    long long order, const std::string& why) {
+  Status kept = KeepCapture(capture, program, title, order);
   if (!kept.ok()) {
     AppendCaptureLog("the job " + capture + " could not be kept (" + kept.ToString() + "); it stays where it is");
     return;
@@ -234,7 +234,7 @@ void Resident::ServeKeptJobs() {
     Status ready = starting_->process.WaitReady(0);
     if (ready.code() == Status::Code::kTimeout) return;
     if (!ready.ok() && Exists(starting_->capture)) {
-      Keep(starting_->capture, starting_->program, starting_->title,
+      Keep(starting_->capture, starting_->program, starting_->title, starting_->order,
            "the client ended without taking it; it is handed over at the next client start");
       start_wanted_ = false;  // not started again at once: the same failure would follow
     }
@@ -282,10 +282,10 @@ void Resident::ServeKeptJobs() {
   auto started = StartDetached({job.program, path, "/n", job.title}, true);
   if (!started.ok()) {
     AppendCaptureLog("program not started: " + job.program + " " + path + ": " + started.status().ToString());
-    Keep(path, job.program, job.title, "it is handed over at the next client start");
+    Keep(path, job.program, job.title, job.order, "it is handed over at the next client start");
     return;
   }
-  starting_ = Starting{std::move(*started), path, job.program, job.title};
+  starting_ = Starting{std::move(*started), path, job.program, job.title, job.order};
   // The rest follow once the client's window is there.
   start_wanted_ = kept.size() > 1;
 }

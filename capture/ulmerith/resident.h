@@ -61,7 +61,8 @@ class Resident {
   std::optional<std::vector<std::byte>> ReadTransferRecord();
   void StartProgram(const winmsg::COPYDATASTRUCT* cds);
   void ServeKeptJobs();
-  void Keep(const std::string& capture, const std::string& program, const std::string& title, const std::string& why);
+  void Keep(const std::string& capture, const std::string& program, const std::string& title, long long order,
+            const std::string& why);
   shm::SharedBlock* Block(int slot, int kind);
 
   Options options_;
@@ -79,6 +80,7 @@ class Resident {
   struct Starting {
     process::Process process;
     std::string capture, program, title;
+    long long order = 0;
   };
   std::optional<Starting> starting_;
   bool start_wanted_ = false;     // a new job asked for a client start
