@@ -192,6 +192,42 @@ TEST(SpoolWorker, AFeederEndedBySignalFailsOnlyItsJob) {
   EXPECT_NE(log->find("print job 1 failed (the feeder was ended by signal 11)"), std::string::npos) << *log;
 }
 
+// The limits bound each page, not the length of a document: a thousand pages of text arrive
+// whole through the worker under the page limits every job is fed with.
+TEST(SpoolWorker, AThousandPageDocumentArrivesWhole) {
+  testing::TempRoot root;
+  ResidentWithClient rc;
+  ASSERT_TRUE(rc.resident.ok());
+  const std::string spool = root.str() + "/spool";
+  auto worker = StartWorker(spool, testing::BinPath("zelvora-feeder"));
+  ASSERT_TRUE(worker.ok()) << worker.status().ToString();
+  {
+    cairo_surface_t* s = cairo_pdf_surface_create((spool + "/1.pdf").c_str(), 595.28, 841.89);
+    cairo_t* cr = cairo_create(s);
+    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, 10);
+    for (int page = 1; page <= 1000; ++page) {
+      for (int line = 0; line < 20; ++line) {
+        cairo_move_to(cr, 50, 60 + line * 14);
+        cairo_show_text(cr, ("Page " + std::to_string(page) + ", line " + std::to_string(line)).c_str());
+      }
+      cairo_show_page(cr);
+    }
+    cairo_destroy(cr);
+    cairo_surface_destroy(s);
+  }
+  ASSERT_TRUE(fs::WriteFileAtomic(spool + "/1.job", FormatJobFile(JobFromOptions("1", "long", 1, "")), 0600).ok());
+  ASSERT_TRUE(RunUntilJobsOneAndTwoLeave(**worker, spool));
+  ASSERT_EQ(rc.started.size(), 1u);
+  auto bytes = fs::ReadFile(rc.started[0][1], 1u << 30);
+  ASSERT_TRUE(bytes.ok());
+  std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
+  auto doc = jobdoc::ReadDocumentImage(image, true);
+  ASSERT_TRUE(doc.ok()) << doc.status().ToString();
+  EXPECT_EQ(doc->pages.size(), 1000u);
+  EXPECT_FALSE(sfs::exists(spool + "/failed"));
+}
+
 TEST(Feeder, CommandLineSendsMetafilesAndPdfsAsOneJob) {
   testing::TempRoot root;
   ResidentWithClient rc;
