@@ -10,6 +10,7 @@
 #include "platform/process/command_line.h"
 #include "platform/process/process.h"
 #include "platform/registry/registry.h"
+#include "platform/sync/guard.h"
 
 namespace zv::capture {
 namespace {
@@ -234,9 +235,14 @@ void Resident::ServeKeptJobs() {
     Status ready = starting_->process.WaitReady(0);
     if (ready.code() == Status::Code::kTimeout) return;
     if (!ready.ok() && Exists(starting_->capture)) {
+      (void)starting_->process.Wait(5000);  // gone, and its guard with it
       Keep(starting_->capture, starting_->program, starting_->title, starting_->order,
            "the client ended without taking it; it is handed over at the next client start");
-      start_wanted_ = false;  // not started again at once: the same failure would follow
+      // A client that failed alone is not started again at once (the same failure would
+      // follow); one that met another instance still running is, once that one has ended.
+      auto other = sync::NamedGuard::IsHeld("Ostrane");
+      await_other_client_ = other.ok() && *other;
+      start_wanted_ = await_other_client_;
     }
     starting_.reset();
   }
@@ -274,6 +280,14 @@ void Resident::ServeKeptJobs() {
   }
   refused_by_ = 0;
   if (!start_wanted_) return;
+  if (await_other_client_) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_probe_) return;
+    next_probe_ = now + std::chrono::milliseconds(500);
+    auto other = sync::NamedGuard::IsHeld("Ostrane");
+    if (!other.ok() || *other) return;
+    await_other_client_ = false;
+  }
   start_wanted_ = false;
   const KeptJob& job = kept.front();
   const std::string path = *folder + "/" + job.path.substr(job.path.rfind('/') + 1);

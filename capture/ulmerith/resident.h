@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -84,6 +85,10 @@ class Resident {
   };
   std::optional<Starting> starting_;
   bool start_wanted_ = false;     // a new job asked for a client start
+  // The started client ended while another instance held the client's guard (one still
+  // ending, or printing unattended): the start is tried again once that one has ended.
+  bool await_other_client_ = false;
+  std::chrono::steady_clock::time_point next_probe_{};
   winmsg::HWND refused_by_ = 0;   // the client window that last refused a kept job
 };
 
