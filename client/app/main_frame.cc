@@ -497,6 +497,14 @@ bool CMainFrame::OpenJob(const std::string& path, const std::string& title) {
 }
 
 bool CMainFrame::StartUp(const StartArgs& args) {
+  // The settings are checked before the job is opened: a client that ends for want of them
+  // has not read (and so not removed) the capture file, which the resident program keeps for
+  // the next start.
+  auto config = LoadClientConfig();
+  if (!config.ok()) {
+    options_.prompt->Show("アプリケーションに必要なレジストリが存在しません。", "初期設定", PromptIcon::kStop);
+    return false;
+  }
   job_name_ = args.job_name;
   bool open_failed = false;
   if (!args.doc_path.empty()) {
@@ -506,11 +514,6 @@ bool CMainFrame::StartUp(const StartArgs& args) {
     }
   } else {
     job_name_.clear();
-  }
-  auto config = LoadClientConfig();
-  if (!config.ok()) {
-    options_.prompt->Show("アプリケーションに必要なレジストリが存在しません。", "初期設定", PromptIcon::kStop);
-    return false;
   }
   config_ = *config;
   config_ok_ = true;

@@ -360,10 +360,11 @@ TEST_F(DeployRoad, EachUsersJobsTravelThroughTheirOwnClientToTheEngineAndBack) {
        1, {}, 0.3},
       {"raster", "Raster",
        [](const Account& a) {
-         const std::string pdf = Document(a.name + "-raster.pdf", {{595.28, 841.89, a.name + " raster"}});
+         const std::string pdf = Document(a.name + "-raster.pdf", {{595.28, 841.89, a.name + " raster"},
+                                                                  {841.89, 595.28, a.name + " raster landscape"}});
          return std::vector<std::string>{"lp", "-d", "Zelvora-Raster", "-o", "Resolution=600dpi", "-t", "Raster", pdf};
        },
-       1, {}, 0.3},
+       2, {false, true}, 0.3},
   };
   for (const auto& a : machine_->users()) {
     for (const auto& c : cases) {
