@@ -9,6 +9,8 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,6 +25,14 @@ namespace zv::fs {
 // file, or larger than max_bytes (refused before reading), IOError for other failures.
 // `info`, when given, receives the status of the very file read (its owner, say).
 Result<std::string> ReadFile(const std::string& path, size_t max_bytes = 64u << 20, struct stat* info = nullptr);
+
+// Takes a descriptor (a pipe, say) and a limit in bytes; reads it to its end. InvalidArgument
+// when it holds more than max_bytes, IOError when a read fails.
+Result<std::string> ReadToEnd(int fd, size_t max_bytes = 64u << 20);
+
+// Takes a descriptor and bytes; writes every byte (through short writes and interrupted
+// calls); gives whether it did.
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes);
 
 // How far WriteFileAtomic makes the new content last.
 enum class Durability {
