@@ -583,7 +583,8 @@ TEST_F(DeployRoad, JapaneseFromTextLibreOfficeAndGtkArrivesWhole) {
     const std::string log_before = ReadOr(CaptureLog(aiko.home), "");
     const Outcome o = PrintAs(aiko, c.command);
     EXPECT_EQ(ResultOf(o.answer), 0) << o.answer;
-    ASSERT_FALSE(o.printed.empty()) << machine_->Logs();
+    EXPECT_FALSE(o.printed.empty()) << machine_->Logs();
+    if (o.printed.empty()) continue;  // the other applications' jobs are still tried
     EXPECT_EQ(Facts(o.printed).pages, c.pages);
     std::string text;
     machine_->Run(nullptr, {"pdftotext", "-enc", "UTF-8", o.printed, "-"}, &text, 60000);
