@@ -200,10 +200,15 @@ class PageRerecorder {
     ++records_;
   }
 
+  // Writes the pending characters as character lists of at most the record's limit each: one
+  // text record can add many characters to a list that was nearly full (a justified line whose
+  // words keep their own advances), and a list over the limit cannot be written at all.
   void FlushPending() {
-    if (pending_.empty()) return;
-    auto rec = jobdoc::BuildCharListRecord(pending_);
-    if (rec.ok()) Write(*rec);
+    for (std::size_t from = 0; from < pending_.size(); from += jobdoc::kMaxCharListItems) {
+      const std::size_t n = std::min<std::size_t>(jobdoc::kMaxCharListItems, pending_.size() - from);
+      auto rec = jobdoc::BuildCharListRecord(std::span<const jobdoc::CharListItem>(pending_).subspan(from, n));
+      if (rec.ok()) Write(*rec);
+    }
     pending_.clear();
   }
 
