@@ -1023,18 +1023,14 @@ class RecordsDev final : public OutputDev {
     }
   }
 
+  // The face the font table gives a font of this name and kind (Japanese or not, serif,
+  // fixed pitch) that no installed face draws.
   static std::string FallbackFace(GfxFont* font, bool japanese, const std::string& face) {
-    std::string lower = face;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (japanese) {
-      const bool mincho =
-          font->isSerif() || lower.find("mincho") != std::string::npos || face.find("明朝") != std::string::npos;
-      const bool fixed = font->isFixedWidth();
-      return mincho ? (fixed ? "IPAMincho" : "IPAPMincho") : (fixed ? "IPAGothic" : "IPAPGothic");
-    }
-    if (font->isFixedWidth() || lower.find("courier") != std::string::npos) return "Liberation Mono";
-    if (font->isSerif() || lower.find("times") != std::string::npos) return "Liberation Serif";
-    return "Liberation Sans";
+    win::LOGFONTW lf =
+        gdi::MakeLogFont(face, 0, win::FW_NORMAL, false, japanese ? win::SHIFTJIS_CHARSET : win::ANSI_CHARSET);
+    lf.lfPitchAndFamily = static_cast<win::BYTE>((font->isFixedWidth() ? win::FIXED_PITCH : win::VARIABLE_PITCH) |
+                                                 (font->isSerif() ? win::FF_ROMAN : win::FF_DONTCARE));
+    return gdi::ChooseFont(lf).family;
   }
 
   static bool InstalledFace(const std::string& face);

@@ -17,7 +17,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -780,7 +779,7 @@ Status CMainFrame::SaveSettingsNow() {
   copies_->Store(&settings_);
   settings_.output_printer = printer_combo_->currentText().toStdString();
   // During a run the job's sheets and pages count in the stored totals.
-  return printing_ ? SaveSettings(settings_, doc_sheets_, doc_pages_) : SaveSettings(settings_);
+  return printing_ ? SaveSettings(settings_, run_sheets_, run_pages_) : SaveSettings(settings_);
 }
 
 void CMainFrame::OnPrinterChosen() {
@@ -978,6 +977,8 @@ void CMainFrame::Print() {
     return;
   }
   printing_ = true;
+  run_sheets_ = doc_sheets_;
+  run_pages_ = doc_pages_;
   EnableJobEditButtons(false);
   if (auto* b = findChild<QPushButton*>(Id(1002))) {
     b->setEnabled(false);
@@ -1014,6 +1015,9 @@ void CMainFrame::OnTimerTick(int id) {
 }
 
 void CMainFrame::OnPrintExecute() {
+  // The run prints the document as it is laid out now: what it counts is taken once, here.
+  run_sheets_ = doc_sheets_;
+  run_pages_ = doc_pages_;
   (void)SaveSettingsNow();
   ApplyHeaderFooter();  // the date and time in the header are those of the hand-over
   RequestOrder order = BuildOrder();
@@ -1140,8 +1144,8 @@ void CMainFrame::RemoveRunJobs(int run_jobs) {
 void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone) {
   if (outcome == PrintOutcome::kHandedOver || outcome == PrintOutcome::kPrinted) {
     // The job went to paper: its sheets and pages join the totals kept from now on.
-    settings_.real_count += doc_sheets_;
-    settings_.original_count += doc_pages_;
+    settings_.real_count += run_sheets_;
+    settings_.original_count += run_pages_;
   }
   printing_ = false;
   timers_.RunEnded();
@@ -1495,14 +1499,12 @@ void CMainFrame::contextMenuEvent(QContextMenuEvent* event) {
   win::RECT area{};
   view_->GetPageArea(&area);
   if (at.x() < area.left || at.x() >= area.right || at.y() < area.top || at.y() >= area.bottom) return;
-  // A click there first, so the page under the cursor is the one the commands act on.
-  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-    QMouseEvent click(type, QPointF(at), view_host_->mapToGlobal(QPointF(at)), Qt::LeftButton,
-                      type == QEvent::MouseButtonPress ? Qt::LeftButton | Qt::RightButton : Qt::RightButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(view_host_, &click);
+  // The page under the cursor is the one the commands act on.
+  if (const int page = view_->PageAt(at); page >= 0) {
+    view_->SetSelectedPage(page, 0);
+    PickPage(page);
+    SetJobPos(page);
   }
-  QCoreApplication::processEvents();
   std::unique_ptr<QMenu> menu(BuildPageEditMenu(this));
   menu->exec(event->globalPos());
 }
