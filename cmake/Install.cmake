@@ -55,12 +55,14 @@ set(ZELVORA_PACKAGE_MAINTAINER "Zelvora developers <developers@zelvora.org>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZELVORA_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# cups-*: the queues, backends and filter; cups-filters turns text and office files into the
-# PDF the queue takes. The SQLite ODBC driver and unixODBC's odbcinst: the embedded database.
-# The IPA faces draw every Japanese text; qt6-qpa-plugins lets the windows open on a desktop;
+# cups-*: the queues, backends and filter; cups-filters turns office files and pictures into
+# the PDF the queue takes (plain text goes through the queues' own text filter, whose Pango and
+# cairo libraries dpkg-shlibdeps adds). The SQLite ODBC driver and unixODBC's odbcinst: the embedded database.
+# The IPA faces draw every Japanese text, DejaVu the characters they lack (the text filter
+# falls back to it, U+FFFD included); qt6-qpa-plugins lets the windows open on a desktop;
 # xdg-utils opens the help pages.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "cups-daemon, cups-client, cups-filters, unixodbc, odbcinst, libsqliteodbc, fonts-ipafont-gothic, fonts-ipafont-mincho, qt6-qpa-plugins, xdg-utils")
+  "cups-daemon, cups-client, cups-filters, unixodbc, odbcinst, libsqliteodbc, fonts-ipafont-gothic, fonts-ipafont-mincho, fonts-dejavu-core, qt6-qpa-plugins, xdg-utils")
 set(ZELVORA_PACKAGE_PREFIX ${CPACK_PACKAGING_INSTALL_PREFIX})
 configure_file(${PROJECT_SOURCE_DIR}/cmake/package/postinst.in ${CMAKE_BINARY_DIR}/package/postinst @ONLY
   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -4,7 +4,13 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -18,6 +24,7 @@
 #include "driver/kelvad/stream.h"
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/dib.h"
+#include "platform/gdi/dib_depth.h"
 #include "platform/gdi/handles/handles.h"
 #include "platform/gdi/recorder/recorder.h"
 
@@ -36,6 +43,52 @@ void PrepareFeederProcess() {
   // instead of mapping and faulting them in afresh each time.
   mallopt(M_MMAP_THRESHOLD, 512 << 20);
   mallopt(M_TRIM_THRESHOLD, 1024 << 20);
+}
+
+namespace {
+
+struct PageClock {
+  std::atomic<long long> cpu_ns{0};
+  std::atomic<long long> wall_ns{0};
+  std::atomic<int> index{0};
+};
+
+PageClock& Clock() {
+  static PageClock* c = new PageClock;  // read by the watchdog until the process ends
+  return *c;
+}
+
+long long Nanoseconds(clockid_t id) {
+  timespec t{};
+  ::clock_gettime(id, &t);
+  return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+}  // namespace
+
+void NotePageStart(int index) {
+  PageClock& c = Clock();
+  c.cpu_ns = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
+  c.wall_ns = Nanoseconds(CLOCK_MONOTONIC);
+  c.index = index;
+}
+
+void StartPageWatchdog(int cpu_seconds, int wall_seconds, std::string job) {
+  NotePageStart(0);
+  std::thread([cpu_seconds, wall_seconds, job = std::move(job)] {
+    PageClock& c = Clock();
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const long long cpu = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID) - c.cpu_ns;
+      const long long wall = Nanoseconds(CLOCK_MONOTONIC) - c.wall_ns;
+      if (cpu < cpu_seconds * 1000000000LL && wall < wall_seconds * 1000000000LL) continue;
+      AppendCaptureLog("feeder: print job " + job + ", page " + std::to_string(c.index + 1) + " passed its limit (" +
+                       std::to_string(cpu_seconds) + " s of work, " + std::to_string(wall_seconds) +
+                       " s in all); the job is ended");
+      std::fprintf(stderr, "zelvora-feeder: page %d passed its limit\n", c.index + 1);
+      ::_exit(kPageLimitExit);
+    }
+  }).detach();
 }
 
 win::DEVMODEA DevmodeForJob(const SpoolJob& job) {
@@ -57,68 +110,39 @@ win::DEVMODEA DevmodeForJob(const SpoolJob& job) {
   return dm;
 }
 
+namespace {
+
+// Takes a bitmap and the paper it lies on (0.1 mm, already turned for landscape); gives a
+// metafile of one StretchDIBits of the bitmap's size on a frame of the paper's size.
+Result<std::vector<std::uint8_t>> RecordDibPage(const gdi::Dib& dib, int width, int height, int paper_width,
+                                                int paper_length) {
+  gdi::MetafileRecorder::Options o;
+  o.device = {width, height};
+  o.millimeters = {std::max(1, paper_width / 10), std::max(1, paper_length / 10)};
+  o.frame = win::RECTL{0, 0, paper_width * 10, paper_length * 10};
+  gdi::MetafileRecorder rec(o);
+  if (!rec.StretchDIBits(0, 0, width, height, 0, 0, width, height, dib.ref(), win::SRCCOPY))
+    return Status::InvalidArgument("the bitmap could not be recorded");
+  return rec.Close();
+}
+
+}  // namespace
+
 Result<std::vector<std::uint8_t>> RecordBitmapPage(const RenderedPage& page, int paper_width, int paper_length,
                                                    int* bits_used) {
   const int w = page.width, h = page.height;
   if (w <= 0 || h <= 0 || page.pixels.size() != static_cast<std::size_t>(w) * static_cast<std::size_t>(h))
     return Status::InvalidArgument("page pixels do not match the page size");
-  bool black_white = true, grey = true;
-  for (std::uint32_t p : page.pixels) {
-    p &= 0xFFFFFF;
-    const std::uint32_t r = p >> 16, g = (p >> 8) & 0xFF, b = p & 0xFF;
-    if (r != g || g != b) {
-      grey = black_white = false;
-      break;
-    }
-    if (p != 0 && p != 0xFFFFFF) black_white = false;
-  }
   // The smallest depth that holds the page exactly: a page of black text stays a 1-bit bitmap,
   // a twenty-fourth of the 24-bit size.
-  const int bits = black_white ? 1 : grey ? 8 : 24;
+  gdi::Dib dib = gdi::EncodeDib(w, h, page.pixels);
+  int bits = 24;
+  if (auto narrow = gdi::NarrowDib(dib.ref())) {
+    dib = std::move(*narrow);
+    bits = dib.info[14];
+  }
   if (bits_used) *bits_used = bits;
-  const int colours = bits == 1 ? 2 : bits == 8 ? 256 : 0;
-  const std::size_t stride = ((static_cast<std::size_t>(w) * bits + 31) / 32) * 4;
-  gdi::Dib dib;
-  dib.info.assign(40 + 4 * colours, 0);
-  win::BITMAPINFOHEADER bih{};
-  bih.biSize = 40;
-  bih.biWidth = w;
-  bih.biHeight = h;  // bottom-up
-  bih.biPlanes = 1;
-  bih.biBitCount = static_cast<win::WORD>(bits);
-  bih.biSizeImage = static_cast<win::DWORD>(stride * static_cast<std::size_t>(h));
-  bih.biClrUsed = static_cast<win::DWORD>(colours);
-  std::memcpy(dib.info.data(), &bih, sizeof bih);
-  for (int i = 0; i < colours; ++i) {
-    std::uint8_t v = bits == 1 ? static_cast<std::uint8_t>(i * 255) : static_cast<std::uint8_t>(i);
-    std::uint8_t* e = dib.info.data() + 40 + 4 * i;
-    e[0] = e[1] = e[2] = v;
-  }
-  dib.bits.assign(stride * static_cast<std::size_t>(h), 0);
-  for (int y = 0; y < h; ++y) {
-    const std::uint32_t* src = page.pixels.data() + static_cast<std::size_t>(y) * w;
-    std::uint8_t* row = dib.bits.data() + static_cast<std::size_t>(h - 1 - y) * stride;
-    if (bits == 1) {
-      for (int x = 0; x < w; ++x)
-        if (src[x] & 0xFFFFFF) row[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7));
-    } else if (bits == 8) {
-      for (int x = 0; x < w; ++x) row[x] = static_cast<std::uint8_t>(src[x] & 0xFF);
-    } else {
-      for (int x = 0; x < w; ++x) {
-        row[3 * x] = static_cast<std::uint8_t>(src[x]);
-        row[3 * x + 1] = static_cast<std::uint8_t>(src[x] >> 8);
-        row[3 * x + 2] = static_cast<std::uint8_t>(src[x] >> 16);
-      }
-    }
-  }
-  gdi::MetafileRecorder::Options o;
-  o.device = {w, h};
-  o.millimeters = {std::max(1, paper_width / 10), std::max(1, paper_length / 10)};
-  o.frame = win::RECTL{0, 0, paper_width * 10, paper_length * 10};
-  gdi::MetafileRecorder rec(o);
-  if (!rec.StretchDIBits(0, 0, w, h, 0, 0, w, h, dib.ref(), win::SRCCOPY))
-    return Status::InvalidArgument("the bitmap could not be recorded");
-  return rec.Close();
+  return RecordDibPage(dib, w, h, paper_width, paper_length);
 }
 
 namespace {
@@ -133,6 +157,25 @@ Status HandOverPage(ZvCaptureSession session, const std::vector<std::uint8_t>& b
   OutEMF(&record);
   gdi::DeleteEnhMetaFile(handle);
   return Status::Ok();
+}
+
+// Hands one raster page, its bitmap as wide and high as the laid-out paper, as a metafile
+// page with the page's own paper and orientation.
+Status HandOverRasterPage(ZvCaptureSession session, const gdi::Dib& dib, const driver::PaperRow& row,
+                          int orientation) {
+  const int w = row.width_px, h = row.height_px;
+  auto bytes = RecordDibPage(dib, w, h, row.width_mm10, row.height_mm10);
+  if (!bytes.ok()) return bytes.status();
+  const auto portrait_w = static_cast<std::uint16_t>(std::min(row.width_mm10, row.height_mm10));
+  const auto portrait_l = static_cast<std::uint16_t>(std::max(row.width_mm10, row.height_mm10));
+  const VirtualPaper paper = FindPaperByCode(row.code).value_or(VirtualPaper{"", row.code, portrait_w, portrait_l});
+  return HandOverPage(session, *bytes, paper, orientation);
+}
+
+// Names a page in the capture log: "print job 281, page 2" (or the file's path for a
+// command-line job).
+std::string PageLabel(const SpoolJob& job, const std::string& path, int index) {
+  return (job.id.empty() ? path : "print job " + job.id) + ", page " + std::to_string(index + 1);
 }
 
 // Draws a PDF into an open session as drawing records, one OutEMF per page. A page that
@@ -151,9 +194,14 @@ Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const Spo
   std::size_t record_pages = 0, picture_pages = 0, records = 0, areas = 0, outlines = 0, lost = 0;
   Status s = pdfrecords::DrawPdf(
       path, paper, job.resolution, [&](int index, Result<pdfrecords::PageRecords> page) -> Status {
+        // The next page's time starts when this one has been handed over.
+        struct NextPage {
+          int index;
+          ~NextPage() { NotePageStart(index + 1); }
+        } next{index};
         if (page.ok()) {
           if (page->stats.dropped_images > 0)
-            AppendCaptureLog("feeder: page " + std::to_string(index + 1) + " of " + job.id + ": " +
+            AppendCaptureLog("feeder: " + PageLabel(job, path, index) + ": " +
                              std::to_string(page->stats.dropped_images) + " damaged images of absurd size not drawn");
           if (page->stats.lost_chars > 0) {
             auto text = codepage::Utf16ToUtf8(page->stats.lost_text, codepage::OnError::kSubstitute);
@@ -170,7 +218,7 @@ Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const Spo
           return HandOverPage(session, page->emf, paper, page->orientation);
         }
         ++picture_pages;
-        AppendCaptureLog("feeder: page " + std::to_string(index + 1) + " of " + job.id + " drawn as a picture (" +
+        AppendCaptureLog("feeder: " + PageLabel(job, path, index) + " drawn as a picture (" +
                          page.status().ToString() + ")");
         return RenderPdf(path, paper, job.resolution, picture, 0, index);
       });
@@ -202,7 +250,9 @@ Status FeedFiles(const std::vector<std::string>& files, const SpoolJob& settings
     }
     if (!result.ok()) break;
   }
-  EndEMF(session);
+  // A job that failed is handed over nowhere: it goes to failed/ whole, and the capture file
+  // it began is swept once this process has ended (its lock goes with it).
+  if (result.ok()) EndEMF(session);
   return result;
 }
 
@@ -238,6 +288,7 @@ Status FeedRasterJob(const SpoolJob& job, const std::string& stream_path) {
 
   const std::string bmp = stream_path + ".page.bmp";
   Status result;
+  int page_index = 0;
   std::optional<driver::PageInfo> page = std::move(*first);
   while (page) {
     auto layout = driver::ComputePageLayout(page->mode);
@@ -277,19 +328,30 @@ Status FeedRasterJob(const SpoolJob& job, const std::string& stream_path) {
       }
     }
     if (!result.ok()) break;
-    result = lumbrel::WriteBmp(bmp, dib);
-    if (!result.ok()) break;
-    SetDIB(session, bmp.c_str());
-    ::unlink(bmp.c_str());
+    // A page of at most 256 colours (grey, black and white) goes as a metafile of the smaller
+    // bitmap, and so does a page turned otherwise than the job (its record carries its own
+    // orientation); SetDIB takes the 24-bit rest.
+    const int orientation = page->mode.dm.dmOrientation == 2 ? 2 : 1;
+    std::optional<gdi::Dib> narrow = gdi::NarrowDib(dib.ref());
+    if (narrow || orientation != settings.orientation) {
+      result = HandOverRasterPage(session, narrow ? *narrow : dib, paper, orientation);
+      if (!result.ok()) break;
+    } else {
+      result = lumbrel::WriteBmp(bmp, dib);
+      if (!result.ok()) break;
+      SetDIB(session, bmp.c_str());
+      ::unlink(bmp.c_str());
+    }
     auto next = reader.NextPage();
     if (!next.ok()) {
       result = next.status();
       break;
     }
     page = std::move(*next);
+    NotePageStart(++page_index);
   }
   ::unlink(bmp.c_str());
-  EndEMF(session);
+  if (result.ok()) EndEMF(session);
   return result;
 }
 

@@ -21,7 +21,7 @@ using Kind = zv::process::Option::Kind;
 
 constexpr zv::process::Usage kUsage{
     "zelvora-feeder",
-    "Usage: zelvora-feeder --job SPOOL/ID.job [--memory-mb N] [--seconds N]\n"
+    "Usage: zelvora-feeder --job SPOOL/ID.job [--memory-mb N] [--seconds N] [--page-seconds N]\n"
     "       zelvora-feeder [--title TITLE] [--paper A4] [--orientation 1|2] [--resolution DPI] FILE...\n"
     "Feeds a spooled print job, or files, through the capture library as one print job.\n"
     "\n"
@@ -29,7 +29,9 @@ constexpr zv::process::Usage kUsage{
     "  --job FILE         the job file of a spooled job; its pages are ID.zvr (a page raster\n"
     "                     stream) or ID.pdf beside it\n"
     "  --memory-mb N      limit the address space to N MiB\n"
-    "  --seconds N        end after N seconds\n"
+    "  --seconds N        end after N seconds, or N seconds of processor time\n"
+    "  --page-seconds N   end when one page takes more than N seconds of processor time\n"
+    "                     (or 6 x N seconds in all; default 10)\n"
     "  --title TITLE      the job's title (for FILE...)\n"
     "  --paper NAME       the paper (default A4)\n"
     "  --orientation 1|2  portrait or landscape\n"
@@ -43,7 +45,7 @@ constexpr zv::process::Usage kUsage{
 constexpr zv::process::Option kOptions[] = {
     {"--job", Kind::kValue},        {"--memory-mb", Kind::kValue}, {"--seconds", Kind::kValue},
     {"--title", Kind::kValue},      {"--paper", Kind::kValue},     {"--orientation", Kind::kValue},
-    {"--resolution", Kind::kValue},
+    {"--resolution", Kind::kValue}, {"--page-seconds", Kind::kValue},
 };
 
 }  // namespace
@@ -51,7 +53,7 @@ constexpr zv::process::Option kOptions[] = {
 int main(int argc, char** argv) {
   if (auto done = zv::process::CheckOptions({argv + 1, argv + argc}, kOptions, kUsage)) return *done;
   std::string job_file;
-  long memory_mb = 0, seconds = 0;
+  long memory_mb = 0, seconds = 0, page_seconds = 10;
   zv::capture::SpoolJob settings;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
@@ -60,6 +62,7 @@ int main(int argc, char** argv) {
     if (a == "--job") job_file = next();
     else if (a == "--memory-mb") memory_mb = std::atol(next().c_str());
     else if (a == "--seconds") seconds = std::atol(next().c_str());
+    else if (a == "--page-seconds") page_seconds = std::atol(next().c_str());
     else if (a == "--title") settings.title = next();
     else if (a == "--paper") settings.paper = next();
     else if (a == "--orientation") settings.orientation = std::atoi(next().c_str());
@@ -71,7 +74,12 @@ int main(int argc, char** argv) {
     rlimit lim{static_cast<rlim_t>(memory_mb) << 20, static_cast<rlim_t>(memory_mb) << 20};
     ::setrlimit(RLIMIT_AS, &lim);
   }
-  if (seconds > 0) ::alarm(static_cast<unsigned>(seconds));
+  if (seconds > 0) {
+    ::alarm(static_cast<unsigned>(seconds));
+    // The same bound on processor time, which a busy machine does not stretch.
+    rlimit cpu{static_cast<rlim_t>(seconds), static_cast<rlim_t>(seconds) + 5};
+    ::setrlimit(RLIMIT_CPU, &cpu);
+  }
 
   zv::Status result;
   if (!job_file.empty()) {
@@ -83,6 +91,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     const std::string id = name.substr(0, name.size() - 4);
+    if (page_seconds > 0) zv::capture::StartPageWatchdog(static_cast<int>(page_seconds), static_cast<int>(page_seconds) * 6, id);
     auto text = zv::fs::ReadFile(job_file, 1 << 20);
     auto job = text.ok() ? zv::capture::ParseJobFile(*text, id) : zv::Result<zv::capture::SpoolJob>(text.status());
     // A job of the raster queue comes as a page raster stream, one of the PDF queue as PDF.

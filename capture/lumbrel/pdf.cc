@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <numbers>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -191,7 +192,12 @@ int TextTurn(gdi::Player& player, gdi::DeviceContext& dc, const RECT& rect) {
       at = POINT{pr->run.x, pr->run.y};
     }
     if (n == 0) return Status::Ok();
-    POINT d[2] = {at, {at.x + 1024, at.y}};
+    // The baseline runs along x turned by the font's escapement (tenths of a degree,
+    // counter-clockwise as seen), then through the world transform: a run may be turned by
+    // either, as applications draw turned text.
+    const double esc = p.dc().GetCurrentFont().lf.lfEscapement / 10.0 * std::numbers::pi / 180.0;
+    POINT d[2] = {at, {at.x + static_cast<int>(std::lround(1024 * std::cos(esc))),
+                       at.y - static_cast<int>(std::lround(1024 * std::sin(esc)))}};
     p.dc().LPtoDP(d);
     chars[TurnOf(double(d[1].x - d[0].x), double(d[1].y - d[0].y)) / 90] += n;
     total += n;

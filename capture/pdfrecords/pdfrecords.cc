@@ -308,13 +308,21 @@ class RecordsDev final : public OutputDev {
         return;
       }
     }
+    AddGlyph(state, x - originX, y - originY, dx, dy, u, uLen, vertical, hidden, render);
+  }
+
+  // Takes a glyph's place (user space, origin applied), its advance, its characters and how
+  // it is drawn; adds its text to the current run, or starts a new run for it.
+  void AddGlyph(GfxState* state, double x, double y, double dx, double dy, const Unicode* u, int uLen, bool vertical,
+                bool hidden, int render) {
+    const std::shared_ptr<GfxFont>& font = state->getFont();
     double m11, m12, m21, m22;
     state->getFontTransMat(&m11, &m12, &m21, &m22);
     const double hs = state->getHorizScaling();
     m11 *= hs;
     m12 *= hs;
     double gx, gy, ax, ay;
-    state->transform(x - originX, y - originY, &gx, &gy);
+    state->transform(x, y, &gx, &gy);
     state->transformDelta(dx, dy, &ax, &ay);
     const win::COLORREF colour = FillColour(state);
 
@@ -361,10 +369,18 @@ class RecordsDev final : public OutputDev {
     if (vertical) Flush();
   }
 
-  bool beginType3Char(GfxState* state, double, double, double, double, CharCode, const Unicode*, int) override {
+  // A Type 3 glyph is drawn by its own content, interpreted and recorded as drawing; its
+  // characters go into a hidden run, so whoever reads the page's text finds them.
+  bool beginType3Char(GfxState* state, double x, double y, double dx, double dy, CharCode, const Unicode* u,
+                      int uLen) override {
     Flush();
-    (void)state;
-    return false;  // the glyph's own drawing is interpreted and recorded
+    if (Hidden() || !state->getFont() || NoUnicode(u, uLen)) return false;
+    const int render = state->getRender() & 7;
+    if (render == 3 || render == 7) return false;
+    if (seen_fonts_.insert(state->getFont().get()).second) held_fonts_.push_back(state->getFont());
+    AddGlyph(state, x, y, dx, dy, u, uLen, state->getFont()->getWMode() == 1, true, render);
+    Flush();
+    return false;
   }
 
   // ---- images ----
@@ -1007,18 +1023,14 @@ class RecordsDev final : public OutputDev {
     }
   }
 
+  // The face the font table gives a font of this name and kind (Japanese or not, serif,
+  // fixed pitch) that no installed face draws.
   static std::string FallbackFace(GfxFont* font, bool japanese, const std::string& face) {
-    std::string lower = face;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (japanese) {
-      const bool mincho =
-          font->isSerif() || lower.find("mincho") != std::string::npos || face.find("明朝") != std::string::npos;
-      const bool fixed = font->isFixedWidth();
-      return mincho ? (fixed ? "IPAMincho" : "IPAPMincho") : (fixed ? "IPAGothic" : "IPAPGothic");
-    }
-    if (font->isFixedWidth() || lower.find("courier") != std::string::npos) return "Liberation Mono";
-    if (font->isSerif() || lower.find("times") != std::string::npos) return "Liberation Serif";
-    return "Liberation Sans";
+    win::LOGFONTW lf =
+        gdi::MakeLogFont(face, 0, win::FW_NORMAL, false, japanese ? win::SHIFTJIS_CHARSET : win::ANSI_CHARSET);
+    lf.lfPitchAndFamily = static_cast<win::BYTE>((font->isFixedWidth() ? win::FIXED_PITCH : win::VARIABLE_PITCH) |
+                                                 (font->isSerif() ? win::FF_ROMAN : win::FF_DONTCARE));
+    return gdi::ChooseFont(lf).family;
   }
 
   static bool InstalledFace(const std::string& face);

@@ -12,6 +12,7 @@
 #include "platform/base/ascii.h"
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/dc.h"
+#include "platform/gdi/dib_depth.h"
 #include "platform/gdi/emf/records.h"
 #include "platform/gdi/player.h"
 #include "platform/gdi/recorder/recorder.h"
@@ -83,6 +84,29 @@ std::vector<std::string_view> SplitCp932(std::string_view s) {
   return out;
 }
 
+// A bitmap record whose 24-bit bitmap holds at most 256 colours, written again with the
+// bitmap at 1 or 8 bits (the same pixels in a third or less of the bytes); none for any
+// other record.
+std::optional<std::vector<uint8_t>> NarrowStretchDib(const emf::Record& r) {
+  auto sd = emf::ReadStretchDib(r);
+  if (!sd.ok() || !sd->source || sd->source->compressed) return std::nullopt;
+  const emf::Dib& src = *sd->source;
+  auto narrow = gdi::NarrowDib(gdi::DibRef{src.info, src.bits, src.usage});
+  if (!narrow) return std::nullopt;
+  win::EMRSTRETCHDIBITS rec = sd->rec;
+  const std::size_t head = sizeof rec;
+  rec.offBmiSrc = static_cast<win::DWORD>(head);
+  rec.cbBmiSrc = static_cast<win::DWORD>(narrow->info.size());
+  rec.offBitsSrc = static_cast<win::DWORD>(head + narrow->info.size());
+  rec.cbBitsSrc = static_cast<win::DWORD>(narrow->bits.size());
+  rec.emr.nSize = static_cast<win::DWORD>(head + narrow->info.size() + narrow->bits.size());
+  std::vector<uint8_t> out(rec.emr.nSize);
+  std::memcpy(out.data(), &rec, head);
+  std::memcpy(out.data() + head, narrow->info.data(), narrow->info.size());
+  std::memcpy(out.data() + rec.offBitsSrc, narrow->bits.data(), narrow->bits.size());
+  return out;
+}
+
 class PageRerecorder {
  public:
   PageRerecorder(const RerecordOptions& options, const emf::Header& header) : options_(options), header_(header) {}
@@ -137,6 +161,12 @@ class PageRerecorder {
       if (!s.ok()) return s;
     }
     if (r.type == kTypeEof) saw_eof_ = true;
+    if (r.type == kTypeStretchDib) {
+      if (auto narrow = NarrowStretchDib(r)) {
+        Write(*narrow);
+        return Status::Ok();
+      }
+    }
     Write(r.bytes);
     return Status::Ok();
   }
@@ -170,10 +200,15 @@ class PageRerecorder {
     ++records_;
   }
 
+  // Writes the pending characters as character lists of at most the record's limit each: one
+  // text record can add many characters to a list that was nearly full (a justified line whose
+  // words keep their own advances), and a list over the limit cannot be written at all.
   void FlushPending() {
-    if (pending_.empty()) return;
-    auto rec = jobdoc::BuildCharListRecord(pending_);
-    if (rec.ok()) Write(*rec);
+    for (std::size_t from = 0; from < pending_.size(); from += jobdoc::kMaxCharListItems) {
+      const std::size_t n = std::min<std::size_t>(jobdoc::kMaxCharListItems, pending_.size() - from);
+      auto rec = jobdoc::BuildCharListRecord(std::span<const jobdoc::CharListItem>(pending_).subspan(from, n));
+      if (rec.ok()) Write(*rec);
+    }
     pending_.clear();
   }
 

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "capture/common/blocks.h"
+#include "capture/common/kept.h"
 #include "capture/common/log.h"
 #include "capture/common/title.h"
 #include "capture/sarquen/rerecord.h"
@@ -197,13 +198,9 @@ bool SendCopyData(winmsg::HWND hwnd, std::uintptr_t number, const std::string& t
   cds.cbData = static_cast<std::uint32_t>(text.size() + 1);
   cds.lpData = text.c_str();
   auto r = winmsg::SendMessageTimeout(hwnd, winmsg::WM_COPYDATA, 0, reinterpret_cast<winmsg::LPARAM>(&cds), kSendLimit);
-  return r.ok();
-}
-
-winmsg::HWND FindClientWindow() {
-  for (winmsg::HWND h : winmsg::EnumWindows())
-    if (winmsg::GetProp(h, kClientProperty) != 0) return h;
-  return 0;
+  // A window that answers 0 did not take the text (a client printing unattended refuses
+  // jobs that arrive meanwhile).
+  return r.ok() && *r != 0;
 }
 
 // The client program: ostrane in "AppPath" of the machine key when it lies there, else the
@@ -246,15 +243,15 @@ bool HandOver(CaptureSession& s) {
   const std::string command = "\"" + ClientProgram() + "\" \"" + s.path + "\" /n \"" + title + "\" ";
   winmsg::HWND resident = ResidentWindow();
   if (resident == 0 || !SendCopyData(resident, static_cast<std::uintptr_t>(s.file_length & 0xFFFFFFFFu), command)) {
-    AppendCaptureLog("the resident program did not take the job " + s.path + " (" + command + ")");
+    // Nobody starts a client now: the job waits in the kept folder for the next client start
+    // instead of being lost in the temporary folder.
+    Status kept = KeepCapture(s.path, ClientProgram(), title);
+    AppendCaptureLog("the resident program did not take the job " + s.path + " (" + command + "); " +
+                     (kept.ok() ? "it is kept and handed over at the next client start"
+                                : "it could not be kept: " + kept.ToString()));
     return false;
   }
-  for (int i = 0; i < 10; ++i) {
-    if (FindClientWindow() != 0) return true;
-    std::this_thread::sleep_for(1000ms);
-  }
-  AppendCaptureLog("no client window appeared for the job " + s.path);
-  return true;  // the client was started; it picks the file up when it is ready
+  return true;  // the resident program keeps the job until a client has taken it
 }
 
 void FailOpen(CaptureSession& s, int error, const std::string& why) {
@@ -417,8 +414,13 @@ ZvCaptureSession OpenSession(const char* document_name, const void* devmode) {
   if (file.ok()) {
     s->fd = ::open(file->c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     s->path = *file;
+    // Held until the hand-over has been tried: a file left unlocked by a process that ended
+    // is swept.
+    s->lock_fd = LockCaptureFile(*file);
   }
-  if (s->fd < 0) {
+  if (s->fd < 0 || s->lock_fd < 0) {
+    if (s->fd >= 0) ::close(s->fd);
+    if (s->lock_fd >= 0) ::close(s->lock_fd);
     if (file.ok()) ::unlink(file->c_str());
     FailOpen(*s, kErrorTooLarge,
              "capture file not created in '" + folder +
@@ -439,6 +441,7 @@ ZvCaptureSession OpenSession(const char* document_name, const void* devmode) {
   s->format.chain_offset = 0;
   if (!WriteCapture(*s, {reinterpret_cast<const std::uint8_t*>(&s->format), sizeof s->format}).ok()) {
     ::close(s->fd);
+    ::close(s->lock_fd);
     ::unlink(s->path.c_str());
     FailOpen(*s, kErrorTooLarge, "capture file not writable: " + s->path);
     return 0;
@@ -587,6 +590,12 @@ int OutEmfPage(const ZvOutEmfRecord* record) {
 int EndSession(ZvCaptureSession id) {
   auto s = Take(id);
   if (!s) return 1;
+  struct Unlock {
+    int fd;
+    ~Unlock() {
+      if (fd >= 0) ::close(fd);
+    }
+  } unlock{std::exchange(s->lock_fd, -1)};
   const int fd = std::exchange(s->fd, -1);
   // A failed close can mean data never reached the disk: such a file is not handed on.
   if (::close(fd) != 0) {

@@ -31,6 +31,7 @@ struct CaptureSession {
   bool control_job = false;
   int nonempty_page_calls = 0;
   int fd = -1;
+  int lock_fd = -1;  // holds the capture file's lock while the session lives
   std::string path;
   std::uint64_t file_length = 0;
   std::uint64_t write_position = 0;

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "capture/common/kept.h"
 #include "capture/common/log.h"
 #include "capture/spool/spool.h"
 #include "capture/ulmerith/resident.h"
@@ -59,6 +60,18 @@ void StartJobMonitor() {
   if (!p.ok()) zv::capture::AppendCaptureLog("job monitor not started: " + p.status().ToString());
 }
 
+// What earlier sessions left in the temporary folder: capture files of feeders that were
+// ended and the page files of a client that was. Nothing is touched while a client runs (its
+// page files are in use, and a job it was handed may still wait there to be read).
+void SweepTemporaryFolder() {
+  auto tmp = zv::capture::ResidentTempFolder();
+  if (!tmp.ok()) return;
+  auto client = zv::sync::NamedGuard::TryAcquire("Ostrane");
+  if (!client.ok()) return;
+  for (const std::string& name : zv::capture::SweepCaptureFolder(*tmp, {}, true))
+    zv::capture::AppendCaptureLog("left over from an earlier session and removed: " + *tmp + "/" + name);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,6 +84,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ulmerith: already running\n");
     return 0;
   }
+  SweepTemporaryFolder();
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGINT, OnSignal);
   zv::capture::Resident::Options options;
@@ -92,6 +106,7 @@ int main(int argc, char** argv) {
     zv::capture::SpoolWorker::Options so;
     so.folder = zv::capture::SpoolFolder(zv::capture::OwnCaptureRoot(home, std::getenv("ZELVORA_CAPTURE_ROOT")));
     so.feeder = *folder + "/zelvora-feeder";
+    if (auto tmp = zv::capture::ResidentTempFolder(); tmp.ok()) so.capture_folder = *tmp;
     auto worker = zv::capture::SpoolWorker::Start(so);
     if (worker.ok()) {
       spool = std::move(*worker);

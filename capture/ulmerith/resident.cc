@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unistd.h>
 
+#include "capture/common/kept.h"
 #include "capture/common/log.h"
 #include "platform/paths/paths.h"
 #include "platform/process/command_line.h"
 #include "platform/process/process.h"
 #include "platform/registry/registry.h"
+#include "platform/sync/guard.h"
 
 namespace zv::capture {
 namespace {
@@ -28,17 +31,42 @@ std::optional<std::string> Text(const Result<registry::Key>& key, const std::str
   return v.ok() ? std::optional(*v) : std::nullopt;
 }
 
-Status DefaultStart(const std::vector<std::string>& argv, int limit_ms) {
+// A window of a client that takes jobs (it carries the client property and is enabled).
+winmsg::HWND FindClientWindow() {
+  for (winmsg::HWND h : winmsg::EnumWindows())
+    if (winmsg::GetProp(h, kClientProperty) != 0 && winmsg::IsWindowEnabled(h)) return h;
+  return 0;
+}
+
+// The capture file and title of a client command line ("PROGRAM" "FILE" /n "TITLE"), or
+// none for another program's line.
+struct CaptureJob {
+  std::string path, title;
+};
+std::optional<CaptureJob> CaptureOf(const std::vector<std::string>& argv) {
+  if (argv.size() < 2) return std::nullopt;
+  const std::string& path = argv[1];
+  const std::size_t slash = path.rfind('/');
+  if (path.empty() || path[0] != '/' || !IsCaptureName(path.substr(slash + 1))) return std::nullopt;
+  CaptureJob job{path, {}};
+  for (std::size_t i = 2; i < argv.size(); ++i) {
+    if (argv[i] == "/n" || argv[i] == "-n" || argv[i] == "/N" || argv[i] == "-N") {
+      for (std::size_t j = i + 1; j < argv.size(); ++j) job.title += (j > i + 1 ? " " : "") + argv[j];
+      break;
+    }
+  }
+  return job;
+}
+
+Result<process::Process> StartDetached(const std::vector<std::string>& argv, bool ready_signal) {
   process::StartOptions o;
   o.argv = argv;
   o.detached = true;
-  o.ready_signal = true;
-  auto p = process::Start(o);
-  if (!p.ok()) return p.status();
-  Status ready = p->WaitReady(limit_ms);
-  if (ready.code() == Status::Code::kNotSupported) return Status::Ok();
-  return ready;
+  o.ready_signal = ready_signal;
+  return process::Start(o);
 }
+
+bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 }  // namespace
 
@@ -174,8 +202,106 @@ void Resident::StartProgram(const winmsg::COPYDATASTRUCT* cds) {
   std::string line(p, strnlen(p, cds->cbData));
   std::vector<std::string> argv = process::SplitCommandLine(line);
   if (argv.empty()) return;
-  Status s = options_.start_program ? options_.start_program(argv) : DefaultStart(argv, options_.start_ready_limit_ms);
-  if (!s.ok()) AppendCaptureLog("program not started: " + line + ": " + s.ToString());
+  if (options_.start_program) {
+    Status s = options_.start_program(argv);
+    if (!s.ok()) AppendCaptureLog("program not started: " + line + ": " + s.ToString());
+    return;
+  }
+  auto job = CaptureOf(argv);
+  if (!job) {
+    auto started = StartDetached(argv, false);
+    if (!started.ok()) AppendCaptureLog("program not started: " + line + ": " + started.status().ToString());
+    return;
+  }
+  // Every captured job joins the kept ones, so jobs reach the client in the order they came.
+  Keep(job->path, argv[0], job->title, 0, "it waits for the client");
+  start_wanted_ = true;  // served on the next tick: the capture library waits for this answer
+}
+
+void Resident::Keep(const std::string& capture, const std::string& program, const std::string& title,
+                    long long order, const std::string& why) {
+  Status kept = KeepCapture(capture, program, title, order);
+  if (!kept.ok()) {
+    AppendCaptureLog("the job " + capture + " could not be kept (" + kept.ToString() + "); it stays where it is");
+    return;
+  }
+  AppendCaptureLog("the job " + capture + " is kept in " + KeptFolder(capture.substr(0, capture.rfind('/'))) + ": " +
+                   why);
+}
+
+void Resident::ServeKeptJobs() {
+  if (starting_) {
+    // The client is waited for as long as it takes to become ready or to end.
+    Status ready = starting_->process.WaitReady(0);
+    if (ready.code() == Status::Code::kTimeout) return;
+    if (!ready.ok() && Exists(starting_->capture)) {
+      (void)starting_->process.Wait(5000);  // gone, and its guard with it
+      Keep(starting_->capture, starting_->program, starting_->title, starting_->order,
+           "the client ended without taking it; it is handed over at the next client start");
+      // A client that failed alone is not started again at once (the same failure would
+      // follow); one that met another instance still running is, once that one has ended.
+      auto other = sync::NamedGuard::IsHeld("Ostrane");
+      await_other_client_ = other.ok() && *other;
+      start_wanted_ = await_other_client_;
+    }
+    starting_.reset();
+  }
+  auto folder = paths::TempFolder();
+  if (!folder.ok()) return;
+  std::vector<KeptJob> kept = ListKeptJobs(KeptFolder(*folder));
+  if (kept.empty()) {
+    start_wanted_ = false;
+    return;
+  }
+  const winmsg::HWND client = FindClientWindow();
+  if (client != 0) {
+    if (client == refused_by_) return;
+    for (const KeptJob& job : kept) {
+      const std::string name = job.path.substr(job.path.rfind('/') + 1);
+      const std::string path = *folder + "/" + name;
+      // Back in the temporary folder, where the client reads a capture file once and removes it.
+      if (::rename(job.path.c_str(), path.c_str()) != 0) continue;
+      const std::string text = path + " /n \"" + job.title + "\" ";
+      winmsg::COPYDATASTRUCT cds{0, static_cast<std::uint32_t>(text.size() + 1), text.c_str()};
+      auto r = winmsg::SendMessageTimeout(client, winmsg::WM_COPYDATA, 0, reinterpret_cast<winmsg::LPARAM>(&cds),
+                                          std::chrono::seconds(30));
+      if (r.ok() && *r != 0) {
+        ForgetKeptJob(job);
+        AppendCaptureLog("the kept job " + path + " was handed to the client");
+        continue;
+      }
+      ::rename(path.c_str(), job.path.c_str());
+      refused_by_ = client;  // tried again with the next client window
+      AppendCaptureLog("the client refused the kept job " + path + "; it stays kept");
+      return;
+    }
+    start_wanted_ = false;
+    return;
+  }
+  refused_by_ = 0;
+  if (!start_wanted_) return;
+  if (await_other_client_) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_probe_) return;
+    next_probe_ = now + std::chrono::milliseconds(500);
+    auto other = sync::NamedGuard::IsHeld("Ostrane");
+    if (!other.ok() || *other) return;
+    await_other_client_ = false;
+  }
+  start_wanted_ = false;
+  const KeptJob& job = kept.front();
+  const std::string path = *folder + "/" + job.path.substr(job.path.rfind('/') + 1);
+  if (::rename(job.path.c_str(), path.c_str()) != 0) return;
+  ForgetKeptJob(job);
+  auto started = StartDetached({job.program, path, "/n", job.title}, true);
+  if (!started.ok()) {
+    AppendCaptureLog("program not started: " + job.program + " " + path + ": " + started.status().ToString());
+    Keep(path, job.program, job.title, job.order, "it is handed over at the next client start");
+    return;
+  }
+  starting_ = Starting{std::move(*started), path, job.program, job.title, job.order};
+  // The rest follow once the client's window is there.
+  start_wanted_ = kept.size() > 1;
 }
 
 winmsg::LRESULT Resident::Handle(winmsg::UINT message, winmsg::WPARAM wParam, winmsg::LPARAM lParam) {
@@ -238,6 +364,7 @@ winmsg::LRESULT Resident::Handle(winmsg::UINT message, winmsg::WPARAM wParam, wi
       StartProgram(reinterpret_cast<const winmsg::COPYDATASTRUCT*>(lParam));
       return 1;
     case winmsg::WM_TIMER:
+      if (!options_.start_program) ServeKeptJobs();
       if (on_tick_) on_tick_();
       return 0;
     case winmsg::WM_DESTROY:

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 
 #include "capture/common/blocks.h"
 #include "platform/base/status.h"
+#include "platform/process/process.h"
 #include "platform/shm/shm.h"
 #include "platform/winmsg/winmsg.h"
 
@@ -22,10 +24,9 @@ namespace zv::capture {
 class Resident {
  public:
   struct Options {
-    // How long a started program may take to become ready before the window goes on.
-    int start_ready_limit_ms = 5000;
     // Starts a program for WM_COPYDATA (tests put a recorder here); by default the argument
-    // vector is started detached and waited for with the limit above.
+    // vector is started detached, and a client started with a capture file is watched (see
+    // below) without holding the window.
     std::function<Status(const std::vector<std::string>& argv)> start_program;
     // End the thread's message loop when the window is destroyed (WM_CLOSE).
     bool quit_on_destroy = false;
@@ -41,6 +42,12 @@ class Resident {
   winmsg::HWND hwnd() const { return window_.hwnd(); }
   std::uint32_t out_kind() const { return out_kind_; }
 
+  // A client started with a capture file is waited for until it is ready (it has taken the
+  // job) or has ended, however long that takes. One that ends without taking the job leaves
+  // the file in the kept folder beside the temporary folder, as does every job that arrives
+  // while a client is starting or jobs are kept; kept jobs go, longest kept first, to the
+  // next client window that appears, or start the client when a new job asks for one.
+
   // Takes a function the window runs on every timer tick (every 100 ms).
   void SetTickHandler(std::function<void()> on_tick) { on_tick_ = std::move(on_tick); }
 
@@ -54,6 +61,9 @@ class Resident {
   bool StoreRecord(std::span<const std::byte> record);
   std::optional<std::vector<std::byte>> ReadTransferRecord();
   void StartProgram(const winmsg::COPYDATASTRUCT* cds);
+  void ServeKeptJobs();
+  void Keep(const std::string& capture, const std::string& program, const std::string& title, long long order,
+            const std::string& why);
   shm::SharedBlock* Block(int slot, int kind);
 
   Options options_;
@@ -67,6 +77,19 @@ class Resident {
   bool overlay_ = false;
   std::uint32_t out_kind_ = 0;
   std::uint32_t saved_out_kind_ = 0;
+  // The client being started with a capture file, until it is ready or has ended.
+  struct Starting {
+    process::Process process;
+    std::string capture, program, title;
+    long long order = 0;
+  };
+  std::optional<Starting> starting_;
+  bool start_wanted_ = false;     // a new job asked for a client start
+  // The started client ended while another instance held the client's guard (one still
+  // ending, or printing unattended): the start is tried again once that one has ended.
+  bool await_other_client_ = false;
+  std::chrono::steady_clock::time_point next_probe_{};
+  winmsg::HWND refused_by_ = 0;   // the client window that last refused a kept job
 };
 
 // Takes the runtime's registry; gives the folder the resident program and the capture

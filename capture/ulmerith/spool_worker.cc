@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "capture/common/kept.h"
 #include "capture/common/log.h"
 #include "capture/spool/spool.h"
 #include "platform/fs/files.h"
@@ -37,10 +38,19 @@ void SpoolWorker::Finish(bool success, const std::string& why) {
     }
     if (!moved) given_up_.insert(running_id_);
     AppendCaptureLog("print job " + running_id_ + " failed (" + why + "); its files are in " + failed);
+    SweepAfterFeeder();
   }
   running_.reset();
   running_id_.clear();
   dirty_ = true;
+}
+
+void SpoolWorker::SweepAfterFeeder() {
+  // A failed job hands nothing over: the capture file its feeder began is removed, never
+  // left half written.
+  if (options_.capture_folder.empty()) return;
+  for (const std::string& name : SweepCaptureFolder(options_.capture_folder, captures_before_, false))
+    AppendCaptureLog("the unfinished capture file " + name + " of print job " + running_id_ + " was removed");
 }
 
 void SpoolWorker::Tick() {
@@ -79,6 +89,7 @@ void SpoolWorker::Tick() {
               std::to_string(options_.memory_mb),
               "--seconds",
               std::to_string(options_.seconds)};
+    if (!options_.capture_folder.empty()) captures_before_ = CaptureNames(options_.capture_folder);
     auto p = process::Start(o);
     running_id_ = id;
     if (!p.ok()) {

@@ -25,6 +25,9 @@ class SpoolWorker {
     int memory_mb = 2048;  // address-space limit of a feeder
     int seconds = 600;     // time limit of a feeder
     int rescan_ms = 2000;  // periodic rescan
+    // The temporary folder the feeder's capture files are made in: what a feeder that
+    // failed or was ended leaves there unlocked is removed. Empty: none is looked at.
+    std::string capture_folder;
   };
   // Takes the options; makes the folder, arms the watch and schedules the first scan.
   static Result<std::unique_ptr<SpoolWorker>> Start(Options options);
@@ -36,6 +39,7 @@ class SpoolWorker {
  private:
   SpoolWorker() = default;
   void Finish(bool success, const std::string& why);
+  void SweepAfterFeeder();
   Options options_;
   fs::FolderWatch watch_;
   bool dirty_ = true;
@@ -44,6 +48,7 @@ class SpoolWorker {
   std::string running_id_;
   std::chrono::steady_clock::time_point started_{};
   std::set<std::string> given_up_;  // ids whose files could not be moved away
+  std::set<std::string> captures_before_;  // capture files there before the running feeder
 };
 
 }  // namespace zv::capture

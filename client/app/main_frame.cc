@@ -17,7 +17,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -497,6 +496,14 @@ bool CMainFrame::OpenJob(const std::string& path, const std::string& title) {
 }
 
 bool CMainFrame::StartUp(const StartArgs& args) {
+  // The settings are checked before the job is opened: a client that ends for want of them
+  // has not read (and so not removed) the capture file, which the resident program keeps for
+  // the next start.
+  auto config = LoadClientConfig();
+  if (!config.ok()) {
+    options_.prompt->Show("アプリケーションに必要なレジストリが存在しません。", "初期設定", PromptIcon::kStop);
+    return false;
+  }
   job_name_ = args.job_name;
   bool open_failed = false;
   if (!args.doc_path.empty()) {
@@ -506,11 +513,6 @@ bool CMainFrame::StartUp(const StartArgs& args) {
     }
   } else {
     job_name_.clear();
-  }
-  auto config = LoadClientConfig();
-  if (!config.ok()) {
-    options_.prompt->Show("アプリケーションに必要なレジストリが存在しません。", "初期設定", PromptIcon::kStop);
-    return false;
   }
   config_ = *config;
   config_ok_ = true;
@@ -777,7 +779,7 @@ Status CMainFrame::SaveSettingsNow() {
   copies_->Store(&settings_);
   settings_.output_printer = printer_combo_->currentText().toStdString();
   // During a run the job's sheets and pages count in the stored totals.
-  return printing_ ? SaveSettings(settings_, doc_sheets_, doc_pages_) : SaveSettings(settings_);
+  return printing_ ? SaveSettings(settings_, run_sheets_, run_pages_) : SaveSettings(settings_);
 }
 
 void CMainFrame::OnPrinterChosen() {
@@ -975,6 +977,8 @@ void CMainFrame::Print() {
     return;
   }
   printing_ = true;
+  run_sheets_ = doc_sheets_;
+  run_pages_ = doc_pages_;
   EnableJobEditButtons(false);
   if (auto* b = findChild<QPushButton*>(Id(1002))) {
     b->setEnabled(false);
@@ -1011,6 +1015,9 @@ void CMainFrame::OnTimerTick(int id) {
 }
 
 void CMainFrame::OnPrintExecute() {
+  // The run prints the document as it is laid out now: what it counts is taken once, here.
+  run_sheets_ = doc_sheets_;
+  run_pages_ = doc_pages_;
   (void)SaveSettingsNow();
   ApplyHeaderFooter();  // the date and time in the header are those of the hand-over
   RequestOrder order = BuildOrder();
@@ -1137,8 +1144,8 @@ void CMainFrame::RemoveRunJobs(int run_jobs) {
 void CMainFrame::FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone) {
   if (outcome == PrintOutcome::kHandedOver || outcome == PrintOutcome::kPrinted) {
     // The job went to paper: its sheets and pages join the totals kept from now on.
-    settings_.real_count += doc_sheets_;
-    settings_.original_count += doc_pages_;
+    settings_.real_count += run_sheets_;
+    settings_.original_count += run_pages_;
   }
   printing_ = false;
   timers_.RunEnded();
@@ -1492,14 +1499,12 @@ void CMainFrame::contextMenuEvent(QContextMenuEvent* event) {
   win::RECT area{};
   view_->GetPageArea(&area);
   if (at.x() < area.left || at.x() >= area.right || at.y() < area.top || at.y() >= area.bottom) return;
-  // A click there first, so the page under the cursor is the one the commands act on.
-  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-    QMouseEvent click(type, QPointF(at), view_host_->mapToGlobal(QPointF(at)), Qt::LeftButton,
-                      type == QEvent::MouseButtonPress ? Qt::LeftButton | Qt::RightButton : Qt::RightButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(view_host_, &click);
+  // The page under the cursor is the one the commands act on.
+  if (const int page = view_->PageAt(at); page >= 0) {
+    view_->SetSelectedPage(page, 0);
+    PickPage(page);
+    SetJobPos(page);
   }
-  QCoreApplication::processEvents();
   std::unique_ptr<QMenu> menu(BuildPageEditMenu(this));
   menu->exec(event->globalPos());
 }

@@ -417,6 +417,7 @@ class CMainFrame : public QMainWindow {
   std::string local_answer_;   // its answer file once it has ended
   int run_jobs_ = 0;           // the jobs listed when the run started
   int doc_pages_ = 0, doc_sheets_ = 0;  // the document's, as UpdatePageCounts took them
+  int run_pages_ = 0, run_sheets_ = 0;  // the running print's, taken as it started
   FrameTimers timers_;
   QTimer* quota_timer_ = nullptr;
   PrinterCommandOffers offers_;

@@ -26,6 +26,7 @@
 #include <cstring>
 
 #include "platform/codepage/codepage.h"
+#include "platform/gdi/dc.h"
 #include "platform/gdi/fonts.h"
 #include "viewer/qt/prompter.h"
 
@@ -383,13 +384,8 @@ void NameDialog::accept() {
 }
 
 QFont HeaderFontToQt(const win::LOGFONTA& lf) {
-  win::LOGFONTW w{};
-  std::memcpy(&w, &lf, offsetof(win::LOGFONTA, lfFaceName));
-  const std::string face(lf.lfFaceName, strnlen(lf.lfFaceName, sizeof lf.lfFaceName));
-  auto utf8 = codepage::Cp932ToUtf8(face, codepage::OnError::kSubstitute);
-  const std::u16string wide = QString::fromStdString(utf8.ok() ? *utf8 : std::string()).toStdU16String();
-  std::copy_n(wide.begin(), std::min<size_t>(wide.size(), win::LF_FACESIZE - 1), w.lfFaceName);
-  QFont f(QString::fromStdString(gdi::ChooseFont(w).family));
+  const gdi::Font font = *gdi::FontFromLogFontA(lf, lf.lfHeight, /*substitute=*/true);
+  QFont f(QString::fromStdString(gdi::ChooseFont(font.lf).family));
   const int pixels = lf.lfHeight != 0 ? std::abs(lf.lfHeight) : 16;
   f.setPointSize(std::clamp(static_cast<int>(std::lround(pixels * 72.0 / 96.0)), 8, 26));
   f.setBold(lf.lfWeight >= 600);

@@ -18,10 +18,11 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || { cat "$tmp/install.log" >&2; exit 1; }
 
 programs="hevrasto inkarrow hevrasto-demo ostrane ostrane-send ulmerith zelvora-feeder tavolent tavolent-db
-          welmoric kelvad zelvora-install zelvora-ppd jobdoc-tool vinteko-preview"
+          welmoric kelvad zelvora-texttopdf zelvora-install zelvora-ppd jobdoc-tool vinteko-preview"
 libraries="libsarquen.so liblumbrel.so libquorvel.so libvinteko.so libnebrastol.so libzvemfhandles.so
            libzvlasterror.so libzvgastrelo.so"
-for p in $programs lib/cups/backend/zelvora lib/cups/backend/olviport lib/cups/filter/kelvad; do
+for p in $programs lib/cups/backend/zelvora lib/cups/backend/olviport lib/cups/filter/kelvad \
+         lib/cups/filter/zelvora-texttopdf lib/cups/filter/zelvora-texttoraster; do
   case $p in */*) f=$prefix/$p ;; *) f=$prefix/bin/$p ;; esac
   [ -f "$f" ] && [ -x "$f" ] || fail "$f is not an executable file"
 done
@@ -30,6 +31,10 @@ for d in ZvkHelp.html ZvmHelp.html ppd/zelvora.ppd ppd/zelvora-raster.ppd instal
   [ -s "$prefix/share/zelvora/$d" ] || fail "$prefix/share/zelvora/$d is missing"
 done
 grep -qx "exec \"$prefix/bin/kelvad\" \"\$@\"" "$prefix/lib/cups/filter/kelvad" || fail "the filter script does not run $prefix/bin/kelvad"
+grep -qx "exec \"$prefix/bin/zelvora-texttopdf\" \"\$@\"" "$prefix/lib/cups/filter/zelvora-texttopdf" ||
+  fail "the text filter script does not run $prefix/bin/zelvora-texttopdf"
+grep -q "\"$prefix/bin/zelvora-texttopdf\" \"\$@\" | \"$prefix/bin/kelvad\"" "$prefix/lib/cups/filter/zelvora-texttoraster" ||
+  fail "the raster queue's text filter script does not run $prefix/bin/zelvora-texttopdf into kelvad"
 # Nothing of the tests or benchmarks.
 leftover=$(find "$prefix" -name '*_test' -o -name '*_bench' -o -name '*stubconverter*' -o -name '*test_peer*')
 [ -z "$leftover" ] || fail "test files installed: $leftover"

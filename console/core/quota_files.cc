@@ -4,6 +4,7 @@
 #include "engine/core/account_owner.h"
 #include "engine/rules/quota_file.h"
 #include "engine/rules/quota_period.h"
+#include "engine/rules/settings.h"
 #include "platform/base/ascii.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
@@ -27,15 +28,13 @@ Status WriteQuotaFile(CRegistryConfig& config, const std::string& name, int32_t 
   auto folder = ConsoleResultFolder(config);
   if (!folder.ok()) return folder.status();
   const bool period_file = mode == QuotaWriteMode::kPeriod;
-  Result<std::string> file_name =
-      period_file ? (paths::IsPlainFileName(name) ? Result<std::string>(name + ".prd")
-                                                  : Result<std::string>(Status::InvalidArgument("not a plain name")))
-                  : engine::AccountQuotaFileName(name);
   *path = *folder + "/" + name + (period_file ? ".prd" : "-.ans");
-  if (!file_name.ok()) return file_name.status();
-  auto full = paths::JoinInside(*folder, *file_name);
-  if (!full.ok()) return full.status();
-  *path = *full;
+  if (period_file) {
+    if (!paths::IsPlainFileName(name)) return Status::InvalidArgument("not a plain name");
+    auto full = paths::JoinInside(*folder, name + ".prd");
+    if (!full.ok()) return full.status();
+    *path = *full;
+  }
 
   engine::QuotaFileValues v;
   if (period) {
@@ -59,16 +58,14 @@ Status WriteQuotaFile(CRegistryConfig& config, const std::string& name, int32_t 
     v.page_count_color = count(color_count);
     v.page_count = count(mono_count);
   }
-  // An account's quota file is its own, readable by it alone, as the engine writes it; the
-  // period file is everyone's.
-  std::optional<fs::Ownership> owner;
-  if (!period_file) {
-    int32_t check = 1;
-    if (!config.GetCheckRequestOwner(&check)) check = 1;
-    owner = engine::AccountFilesOwner(check, name);
-  }
-  return fs::WriteFileAtomic(*full, engine::ComposeQuotaText(v), 0644, fs::Durability::kSynced,
-                             owner ? &*owner : nullptr);
+  const std::string text = engine::ComposeQuotaText(v);
+  // The period file is everyone's.
+  if (period_file) return fs::WriteFileAtomic(*path, text, 0644, fs::Durability::kSynced);
+  // An account's quota file is its own, readable by it alone, as the engine writes it.
+  int32_t check = 0;
+  if (!config.GetCheckRequestOwner(&check)) check = engine::EngineSettings{}.CheckRequestOwner;
+  const std::optional<fs::Ownership> owner = engine::AccountFilesOwner(check, name);
+  return engine::WriteAccountQuotaFile(*folder, name, text, owner ? &*owner : nullptr);
 }
 
 }  // namespace

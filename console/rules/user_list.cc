@@ -117,16 +117,9 @@ bool DescendingAfterClick(int clicked, int sort_column, bool descending) {
 std::string StatusName(const std::string& account) {
   auto bytes = codepage::Utf8ToCp932(account, codepage::OnError::kSubstitute);
   if (!bytes.ok() || bytes->size() < 31) return account;
-  // Cut at a character boundary within the first 30 bytes: lead bytes of double-byte
-  // characters are 0x81-0x9F and 0xE0-0xFC.
-  size_t cut = 0;
+  // Cut at a character boundary within the first 30 bytes.
   const std::string& b = *bytes;
-  while (cut < b.size()) {
-    unsigned char c = static_cast<unsigned char>(b[cut]);
-    size_t len = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
-    if (cut + len > 30) break;
-    cut += len;
-  }
+  const size_t cut = codepage::Cp932FitLength(b, 30);
   auto head = codepage::Cp932ToUtf8(b.substr(0, cut), codepage::OnError::kSubstitute);
   return (head.ok() ? *head : std::string()) + "...";
 }

@@ -4,7 +4,9 @@
 // test's own) whose sessions start the resident program from the autostart entry. Each user
 // prints a PDF, a text file, a LibreOffice document and a raster job; each job reaches only its
 // owner's client, the engine prints it on its folder printer, the answer reaches the owner and
-// the print log counts it under the owner's account. A forged job owner is refused, a user
+// the print log counts it under the owner's account. Japanese printed from a text file,
+// LibreOffice and a GTK program is read back whole from the engine's print, and no capture log
+// tells of a lost character. A forged job owner is refused, a user
 // over the page limit is refused, and nothing is written outside the test's folders. Each
 // user's client is shown on its last job for a screenshot in the build's artifacts folder. On
 // a second machine set up the same way, a hostile member tries every way in to another
@@ -30,6 +32,7 @@
 #include "platform/odbc/testing/postgres_server.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/char_counts.h"
 
 namespace zv::deploy {
 namespace {
@@ -114,6 +117,27 @@ std::string MachineName() {
   ::gethostname(host, sizeof host - 1);
   return std::string(host).substr(0, 49);
 }
+
+// The phrase with which the capture log tells that characters of a page were lost (drawn by
+// no face and by no outline of the document's font): a line holding it fails the test. The
+// job's own line counts them too ("…, 0 characters lost") and is not such a line.
+constexpr std::string_view kLostCharacterPhrases[] = {" characters lost: "};
+
+// Takes capture log text; gives its lines that tell of lost characters (empty: none).
+std::string LostCharacterLines(const std::string& log) {
+  std::string lost;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);)
+    for (std::string_view phrase : kLostCharacterPhrases)
+      if (line.find(phrase) != std::string::npos) {
+        lost += line + "\n";
+        break;
+      }
+  return lost;
+}
+
+// Takes a user's home; gives the path of the capture log of that user's session.
+std::string CaptureLog(const std::string& home) { return home + "/.local/state/zelvora/log/capture.log"; }
 
 class DeployRoad : public ::testing::Test {
  protected:
@@ -360,10 +384,11 @@ TEST_F(DeployRoad, EachUsersJobsTravelThroughTheirOwnClientToTheEngineAndBack) {
        1, {}, 0.3},
       {"raster", "Raster",
        [](const Account& a) {
-         const std::string pdf = Document(a.name + "-raster.pdf", {{595.28, 841.89, a.name + " raster"}});
+         const std::string pdf = Document(a.name + "-raster.pdf", {{595.28, 841.89, a.name + " raster"},
+                                                                  {841.89, 595.28, a.name + " raster landscape"}});
          return std::vector<std::string>{"lp", "-d", "Zelvora-Raster", "-o", "Resolution=600dpi", "-t", "Raster", pdf};
        },
-       1, {}, 0.3},
+       2, {false, true}, 0.3},
   };
   for (const auto& a : machine_->users()) {
     for (const auto& c : cases) {
@@ -501,6 +526,83 @@ TEST_F(DeployRoad, AUserOverThePageLimitIsRefused) {
   EXPECT_EQ(ResultOf(o.answer), 4) << o.answer;
   EXPECT_TRUE(UserReads(kenji));
   EXPECT_EQ(PrintLog().size(), log_before.size());
+}
+
+// Japanese through the applications users print from: a text file (the queue's text filter),
+// a LibreOffice document (a bold heading, a second page) and a GTK program (Gtk.PrintOperation),
+// each with Japanese lines. Every character of each source is read back (pdftotext) from what
+// the engine printed, and the capture log tells of no lost character.
+TEST_F(DeployRoad, JapaneseFromTextLibreOfficeAndGtkArrivesWhole) {
+  StartSessions();
+  const Account& aiko = machine_->user("aiko");
+  const std::string docs = machine_->dir() + "/docs/";
+  auto write = [&](const std::string& name, const std::string& content) {
+    {
+      std::ofstream(docs + name, std::ios::binary) << content;
+    }
+    ::chmod((docs + name).c_str(), 0644);
+    return docs + name;
+  };
+  std::string long_line = "長い行：";
+  for (int i = 0; i < 12; ++i) long_line += "日本語の文章 Sample 123 ";
+  const std::string text_source = "日本語のメモ：文書の一行目です。\n"
+                                  "Latin: The quick brown fox jumps over the lazy dog. 0123456789\n"
+                                  "Кириллица: Съешь же ещё этих мягких французских булок.\n"
+                                  "\tタブ\t区切り\tTab\n" +
+                                  long_line + "\n\f二ページ目。\n";
+  const std::string heading = "報告文書 Report", body = "本文の一行目です。カタカナとひらがな、漢字。",
+                    second = "二ページ目。";
+  const std::string odt =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+      "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
+      "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+      "xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" office:version=\"1.2\" "
+      "office:mimetype=\"application/vnd.oasis.opendocument.text\">\n"
+      "<office:automatic-styles>\n"
+      "<style:style style:name=\"Heading\" style:family=\"paragraph\"><style:text-properties fo:font-size=\"20pt\" "
+      "fo:font-weight=\"bold\" style:font-size-asian=\"20pt\" style:font-weight-asian=\"bold\"/></style:style>\n"
+      "<style:style style:name=\"Second\" style:family=\"paragraph\"><style:paragraph-properties "
+      "fo:break-before=\"page\"/></style:style>\n"
+      "</office:automatic-styles>\n"
+      "<office:body><office:text>\n"
+      "<text:p text:style-name=\"Heading\">" + heading + "</text:p>\n"
+      "<text:p>" + body + "</text:p>\n"
+      "<text:p text:style-name=\"Second\">" + second + "</text:p>\n"
+      "</office:text></office:body></office:document>\n";
+  const std::string gtk_script = write("gtk_print.py", ReadOr(ZELVORA_SOURCE_DIR "/deploy/testing/gtk_print.py", ""));
+  struct Case {
+    std::string what, source;
+    std::vector<std::string> command;
+    int pages;
+  };
+  const std::vector<Case> cases = {
+      {"gtk", "GTKページ 1", {"/usr/bin/python3", gtk_script, "Zelvora", "GTK", "GTKページ 1"}, 1},
+      {"text", text_source,
+       {"lp", "-d", "Zelvora", "-t", "日本語メモ", write("aiko-japanese.txt", text_source)}, 2},
+      {"libreoffice", heading + body + second,
+       {"soffice", "--headless", "--norestore", "--pt", "Zelvora", write("aiko-report.fodt", odt)}, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string log_before = ReadOr(CaptureLog(aiko.home), "");
+    const Outcome o = PrintAs(aiko, c.command);
+    EXPECT_EQ(ResultOf(o.answer), 0) << o.answer;
+    EXPECT_FALSE(o.printed.empty()) << machine_->Logs();
+    if (o.printed.empty()) continue;  // the other applications' jobs are still tried
+    EXPECT_EQ(Facts(o.printed).pages, c.pages);
+    std::string text;
+    machine_->Run(nullptr, {"pdftotext", "-enc", "UTF-8", o.printed, "-"}, &text, 60000);
+    EXPECT_EQ(zv::testing::MissingCharacters(c.source, text), "") << "read back:\n" << text;
+    const std::string log = ReadOr(CaptureLog(aiko.home), "");
+    EXPECT_EQ(LostCharacterLines(log.substr(std::min(log_before.size(), log.size()))), "");
+  }
+}
+
+// No job of any user lost a character on its way into the client, as the capture log says.
+TEST_F(DeployRoad, NoCaptureLogTellsOfALostCharacter) {
+  for (const auto& a : machine_->users())
+    EXPECT_EQ(LostCharacterLines(ReadOr(CaptureLog(a.home), "")), "") << a.name;
 }
 
 // Runs last: everything stops, and the machine's own folders are as they were.

@@ -35,17 +35,6 @@ constexpr zv::process::Usage kUsage{
     "  PRINTER                the queue's name (default Zelvora-Raster)\n"
     "  TMPDIR                 where standard input is copied before rendering (default /tmp)\n"};
 
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Copies standard input to a temporary file (poppler reads files); gives its path or "".
 std::string SpoolStdin() {
   const char* dir = std::getenv("TMPDIR");
@@ -61,7 +50,7 @@ std::string SpoolStdin() {
       ok = n == 0;
       break;
     }
-    if (!WriteAll(fd, {reinterpret_cast<const std::uint8_t*>(buf), static_cast<std::size_t>(n)})) {
+    if (!zv::fs::WriteAll(fd, {reinterpret_cast<const std::uint8_t*>(buf), static_cast<std::size_t>(n)})) {
       ok = false;
       break;
     }
@@ -99,7 +88,7 @@ int main(int argc, char** argv) {
   const zv::driver::PRIVDEVMODE mode = zv::driver::JobDevmode(ops, printer, argv[5]);
   int pages = 0;
   zv::Status s = zv::driver::WriteRasterJob(
-      pdf, ops, printer, mode, [](std::span<const std::uint8_t> b) { return WriteAll(1, b); }, &pages);
+      pdf, ops, printer, mode, [](std::span<const std::uint8_t> b) { return zv::fs::WriteAll(1, b); }, &pages);
   if (temporary) ::unlink(pdf.c_str());
   if (!s.ok()) {
     std::fprintf(stderr, "ERROR: %s\n", s.ToString().c_str());

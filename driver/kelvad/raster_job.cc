@@ -87,22 +87,45 @@ PRIVDEVMODE JobDevmode(PlatformOps& ops, std::string_view printer, std::string_v
 Status WriteRasterJob(const std::string& pdf_path, PlatformOps& ops, std::string_view printer,
                       const PRIVDEVMODE& job_mode, const WriteFn& write, int* pages) {
   if (pages) *pages = 0;
-  auto device = KelvadDevice::Enable(ops, printer, Bytes(job_mode), write);
-  Status s = device->EnableSurface();
-  if (!s.ok()) return s;
-  const PageLayout& l = device->layout();
-  const PRIVDEVMODE& mode = device->mode();
-  // Every page lies on the job's sheet, turned as the job says (a page of the other shape is
-  // fitted into it), so the printable area is cut from where the device mode puts it.
-  const PaperRow portrait = ComputePaperRow(l.row, mode);
+  // A job that names an orientation lays every page on its sheet turned that way (a page of
+  // the other shape is fitted into it); one that names none keeps each page's own shape, as
+  // the PDF queue does: a landscape page goes on the turned sheet, with its own device mode.
+  const bool own_shape = (job_mode.dm.dmFields & win::DM_ORIENTATION) == 0;
+  std::unique_ptr<KelvadDevice> devices[2];  // portrait, landscape
+  auto device_for = [&](int orientation) -> Result<KelvadDevice*> {
+    std::unique_ptr<KelvadDevice>& d = devices[orientation == 2 ? 1 : 0];
+    if (!d) {
+      PRIVDEVMODE m = job_mode;
+      if (own_shape) {
+        m.dm.dmOrientation = static_cast<win::SHORT>(orientation == 2 ? 2 : 1);
+        m.dm.dmFields |= win::DM_ORIENTATION;
+      }
+      d = KelvadDevice::Enable(ops, printer, Bytes(m), write);
+      Status s = d->EnableSurface();
+      if (!s.ok()) {
+        d.reset();
+        return s;
+      }
+      d->StartDoc();
+    }
+    return d.get();
+  };
+  auto first = device_for(1);
+  if (!first.ok()) return first.status();
+  const PageLayout& l0 = (*first)->layout();
+  const PRIVDEVMODE& mode = (*first)->mode();
+  const PaperRow portrait = ComputePaperRow(l0.row, mode);
   const PaperInfo* info = PaperByCode(portrait.code);
   const capture::VirtualPaper paper{info ? info->ppd_name : "A4", portrait.code, portrait.width_mm10,
                                     portrait.height_mm10};
-  device->StartDoc();
   bool write_failed = false;
-  s = capture::RenderPdf(
+  Status s = capture::RenderPdf(
       pdf_path, paper, static_cast<std::uint16_t>(mode.dm.dmPrintQuality),
-      [&](const capture::RenderedPage& page, int) -> Status {
+      [&](const capture::RenderedPage& page, int orientation) -> Status {
+        auto chosen = device_for(own_shape ? orientation : 1);
+        if (!chosen.ok()) return chosen.status();
+        KelvadDevice* device = *chosen;
+        const PageLayout& l = device->layout();
         if (!device->StartPage()) {
           write_failed = true;
           return Status::IOError("the port refused the page");
@@ -136,8 +159,9 @@ Status WriteRasterJob(const std::string& pdf_path, PlatformOps& ops, std::string
         if (pages) ++*pages;
         return Status::Ok();
       },
-      l.landscape ? 2 : 1);
-  device->EndDoc();
+      own_shape ? 0 : (l0.landscape ? 2 : 1));
+  for (auto& d : devices)
+    if (d) d->EndDoc();
   if (write_failed) return Status::IOError("writing the page raster stream failed");
   return s;
 }

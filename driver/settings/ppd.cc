@@ -89,6 +89,10 @@ std::string GeneratePpd(PpdQueue queue) {
   line("*cupsVersion: 2.4");
   line(raster ? "*cupsFilter2: \"application/pdf application/vnd.zelvora-raster 0 kelvad\""
               : "*cupsFilter2: \"application/pdf application/vnd.cups-pdf 0 -\"");
+  // Plain text is laid out by the queues' own text filter (in a Japanese face), not by the
+  // distribution's text filter.
+  line(raster ? "*cupsFilter2: \"text/plain application/vnd.zelvora-raster 0 zelvora-texttoraster\""
+              : "*cupsFilter2: \"text/plain application/vnd.cups-pdf 0 zelvora-texttopdf\"");
   line("");
 
   // The papers of the table at 200 dpi; the user-defined paper is set through the device mode.

@@ -28,6 +28,8 @@ constexpr FileEntry kFiles[] = {
     {"zelvora", "backend", 0700},  // backends run as root to hand jobs to their users
     {"olviport", "backend", 0700},
     {"kelvad", "filter", 0755},
+    {"zelvora-texttopdf", "filter", 0755},  // the queues' text filters
+    {"zelvora-texttoraster", "filter", 0755},
 };
 
 std::optional<std::string> FromCp932(const char* text) {

@@ -71,6 +71,30 @@ Status RemoveNoFollow(const std::string& path) {
 
 std::string ErrnoText(const std::string& what, int e) { return what + ": " + std::strerror(e); }
 
+Result<std::string> ReadToEnd(int fd, size_t max_bytes) {
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Status::IOError(ErrnoText("read", errno));
+    if (n == 0) return out;
+    if (out.size() + static_cast<size_t>(n) > max_bytes) return Status::InvalidArgument("input too large");
+    out.append(buf, static_cast<size_t>(n));
+  }
+}
+
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 Result<std::string> ReadFile(const std::string& path, size_t max_bytes, struct stat* info) {
   // Without blocking (a FIFO would wait for a writer) and without following a link in the
   // last component; only a regular file is read.

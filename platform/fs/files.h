@@ -9,6 +9,8 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -30,6 +32,14 @@ bool TrustedForCaller(const struct stat& st);
 // As ReadFile, but gives PermissionDenied (as InvalidArgument) for a file that is not
 // TrustedForCaller: what another member put there is never read.
 Result<std::string> ReadTrustedFile(const std::string& path, size_t max_bytes = 64u << 20, struct stat* info = nullptr);
+
+// Takes a descriptor (a pipe, say) and a limit in bytes; reads it to its end. InvalidArgument
+// when it holds more than max_bytes, IOError when a read fails.
+Result<std::string> ReadToEnd(int fd, size_t max_bytes = 64u << 20);
+
+// Takes a descriptor and bytes; writes every byte (through short writes and interrupted
+// calls); gives whether it did.
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes);
 
 // How far WriteFileAtomic makes the new content last.
 enum class Durability {

@@ -507,51 +507,30 @@ cairo_status_t WriteToFile(void* closure, const unsigned char* data, unsigned in
 }
 
 // Paints the pixels of `area` (page pixels) from an image surface whose first pixel is page
-// pixel (ox, oy) onto a page scaled by `pt` points per pixel. Grey pixels (black text and
-// lines) over a white page are kept as 8-bit coverage painted in black, a quarter of the
-// memory of colour ones. Opaque: the pixels cover the drawing beneath them, white included, so
-// they are painted as they are (a coverage mask would be composed and resampled apart).
-void PaintPixels(cairo_t* cr, cairo_surface_t* image, int ox, int oy, RECT area, double pt, bool opaque) {
+// pixel (ox, oy) onto a page scaled by `pt` points per pixel, as an image placed on the page's
+// own pixel grid. The pixels cover the drawing beneath them, white included. (A grey picture
+// painted as a coverage mask would take less memory until the page ends, but cairo writes a
+// mask as a soft-masked group whose box is rounded to whole points, which readers draw with
+// hairline gaps between neighbours and rasterise many times slower.)
+void PaintPixels(cairo_t* cr, cairo_surface_t* image, int ox, int oy, RECT area, double pt) {
   const int stride = cairo_image_surface_get_stride(image) / 4;
   const auto* px = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(image));
   const int w = area.right - area.left, h = area.bottom - area.top;
-  auto row_of = [&](int y) { return px + size_t(y - oy) * stride + (area.left - ox); };
-  bool grey = !opaque;
-  for (int y = area.top; y < area.bottom && grey; ++y) {
-    const std::uint32_t* row = row_of(y);
-    for (int x = 0; x < w; ++x) {
-      const std::uint32_t v = row[x];
-      if (((v >> 16) & 0xFF) != (v & 0xFF) || ((v >> 8) & 0xFF) != (v & 0xFF)) {
-        grey = false;
-        break;
-      }
-    }
-  }
-  cairo_surface_t* tile = cairo_image_surface_create(grey ? CAIRO_FORMAT_A8 : CAIRO_FORMAT_RGB24, w, h);
+  cairo_surface_t* tile = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
   cairo_surface_flush(tile);
   unsigned char* tdata = cairo_image_surface_get_data(tile);
   const int tstride = cairo_image_surface_get_stride(tile);
   for (int y = 0; y < h; ++y) {
-    const std::uint32_t* src = row_of(area.top + y);
-    if (grey) {
-      for (int x = 0; x < w; ++x) tdata[size_t(y) * tstride + x] = std::uint8_t(255 - (src[x] & 0xFF));
-    } else {
-      std::memcpy(tdata + size_t(y) * tstride, src, size_t(w) * 4);
-    }
+    std::memcpy(tdata + size_t(y) * tstride, px + size_t(area.top + y - oy) * stride + (area.left - ox), size_t(w) * 4);
   }
   cairo_surface_mark_dirty(tile);
   // The picture covers its area exactly; a clip around it would be written to the PDF rounded
   // and leave hairline gaps between neighbouring pictures.
   cairo_save(cr);
   cairo_scale(cr, pt, pt);
-  if (grey) {
-    cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_mask_surface(cr, tile, area.left, area.top);
-  } else {
-    cairo_set_source_surface(cr, tile, area.left, area.top);
-    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
-    cairo_paint(cr);
-  }
+  cairo_set_source_surface(cr, tile, area.left, area.top);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+  cairo_paint(cr);
   cairo_restore(cr);
   cairo_surface_destroy(tile);
 }
@@ -559,14 +538,13 @@ void PaintPixels(cairo_t* cr, cairo_surface_t* image, int ox, int oy, RECT area,
 // The PDF surface keeps every image painted on a page until the page ends, so only the tiles
 // of a band that hold ink (anything not white) are copied out and painted: a mostly white sheet
 // costs little memory however large it is.
-void PaintInkedTiles(cairo_t* cr, cairo_surface_t* band, int y0, int rows, double pt) {
-  constexpr int kTile = 256;
+void PaintInkedTiles(cairo_t* cr, cairo_surface_t* band, int y0, int rows, double pt, int tile) {
   cairo_surface_flush(band);
   const int w = cairo_image_surface_get_width(band);
   const int stride = cairo_image_surface_get_stride(band) / 4;
   const auto* px = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(band));
-  for (int x0 = 0; x0 < w; x0 += kTile) {
-    const int tw = std::min(kTile, w - x0);
+  for (int x0 = 0; x0 < w; x0 += tile) {
+    const int tw = std::min(tile, w - x0);
     int top = rows, bottom = -1;
     for (int y = 0; y < rows; ++y) {
       const std::uint32_t* row = px + size_t(y) * stride + x0;
@@ -579,7 +557,7 @@ void PaintInkedTiles(cairo_t* cr, cairo_surface_t* band, int y0, int rows, doubl
       }
     }
     if (bottom < 0) continue;
-    PaintPixels(cr, band, 0, y0, RECT{x0, y0 + top, x0 + tw, y0 + bottom + 1}, pt, false);
+    PaintPixels(cr, band, 0, y0, RECT{x0, y0 + top, x0 + tw, y0 + bottom + 1}, pt);
   }
 }
 
@@ -596,13 +574,20 @@ void RunOnAllCores(size_t n, const std::function<void(size_t)>& job) {
   for (std::thread& t : pool) t.join();
 }
 
+// The step of the page's pixels that fall on whole points (25 pixels at 300 or 600 dpi): a
+// picture placed there is placed by a reader on whole pixels and not resampled (poppler places
+// an image whose edge falls a rounding error short of a pixel a row or column off, and
+// stretches it by one). Too coarse a step to follow at odd resolutions gives 0.
+int WholePointStep(int dpi) {
+  const int step = dpi / std::gcd(dpi, 72);
+  return step <= 50 ? step : 0;
+}
+
 // The areas raster operations read, as pictures to place over the vector drawing: grown to
-// the grid of the page's pixels that fall on whole points (every 25 pixels at 300 or 600 dpi),
-// so that a reader placing a picture lands on whole pixels and does not resample it, and
-// joined where they overlap or lie close (one picture is cheaper than two neighbours).
+// the pixels on whole points, and joined where they overlap or lie close (one picture is
+// cheaper than two neighbours).
 std::vector<RECT> PictureAreas(std::vector<RECT> areas, int dpi, int page_w, int page_h) {
-  const int grid = dpi / std::gcd(dpi, 72);
-  if (grid <= 50) {
+  if (const int grid = WholePointStep(dpi); grid > 0) {
     auto down = [&](int v) { return v / grid * grid; };
     auto up = [&](int v, int most) { return std::min(most, (v + grid - 1) / grid * grid); };
     for (RECT& r : areas) r = {down(r.left), down(r.top), up(r.right, page_w), up(r.bottom, page_h)};
@@ -639,12 +624,16 @@ struct PrinterSurface::Impl {
   cairo_surface_t* pdf = nullptr;
   std::unique_ptr<PageRecorder> page;
   int page_w = 0, page_h = 0;
+  bool open = false;
+  double sheet_w = 0, sheet_h = 0;  // the PDF surface's page size now (points)
   ~Impl() {
     page.reset();
     if (pdf) cairo_surface_destroy(pdf);
     if (file) std::fclose(file);
     if (!temp_path.empty()) std::remove(temp_path.c_str());
   }
+  // Makes the PDF surface at the page size (points) or gives it that size.
+  Status SizeSheet(double w, double h);
 };
 
 Result<std::unique_ptr<PrinterSurface>> PrinterSurface::Create(const std::string& pdf_path, int dpi) {
@@ -660,17 +649,32 @@ Result<std::unique_ptr<PrinterSurface>> PrinterSurface::Create(const std::string
     m.temp_path.clear();
     return Status::IOError("cannot create " + pdf_path);
   }
-  // A placeholder size: each page sets its own before it is drawn.
-  m.pdf = cairo_pdf_surface_create_for_stream(WriteToFile, m.file, 595, 842);
-  if (cairo_surface_status(m.pdf) != CAIRO_STATUS_SUCCESS) return Status::IOError("cannot start the PDF file");
+  m.open = true;
   return p;
+}
+
+// cairo (1.16) keeps the area a page may be drawn in as whole points: rounded up when the
+// surface is made, but cut down when cairo_pdf_surface_set_size changes the size, which
+// clips away the last fraction of a point along the right and bottom edges (a white strip
+// under a picture that fills the sheet). So the surface is made at the first page's size and
+// resized only for a page of another size.
+Status PrinterSurface::Impl::SizeSheet(double w, double h) {
+  if (!pdf) {
+    pdf = cairo_pdf_surface_create_for_stream(WriteToFile, file, w, h);
+    if (cairo_surface_status(pdf) != CAIRO_STATUS_SUCCESS) return Status::IOError("cannot start the PDF file");
+  } else if (w != sheet_w || h != sheet_h) {
+    cairo_pdf_surface_set_size(pdf, w, h);
+  }
+  sheet_w = w;
+  sheet_h = h;
+  return Status::Ok();
 }
 
 PrinterSurface::~PrinterSurface() = default;
 
 Result<DeviceContext*> PrinterSurface::StartPage(int width, int height) {
   Impl& m = *impl_;
-  if (!m.pdf) return Status::InvalidArgument("the printer is closed");
+  if (!m.open) return Status::InvalidArgument("the printer is closed");
   if (m.page) {
     if (Status s = EndPage(); !s.ok()) return s;
   }
@@ -687,7 +691,10 @@ Status PrinterSurface::EndPage() {
   Impl& m = *impl_;
   if (!m.page) return Status::InvalidArgument("no page is open");
   const double pt = 72.0 / m.dpi;
-  cairo_pdf_surface_set_size(m.pdf, m.page_w * pt, m.page_h * pt);
+  if (Status s = m.SizeSheet(m.page_w * pt, m.page_h * pt); !s.ok()) {
+    m.page.reset();
+    return s;
+  }
   const detail::DeviceInfo info{m.page_w, m.page_h, double(m.dpi), double(m.dpi), win::DT_RASPRINTER, 24};
   const std::vector<Call>& calls = m.page->calls();
   std::vector<RECT> pictures = PictureAreas(m.page->raster_areas(), m.dpi, m.page_w, m.page_h);
@@ -735,7 +742,7 @@ Status PrinterSurface::EndPage() {
       if (cairo_surface_status(images[i]) != CAIRO_STATUS_SUCCESS) {
         result = Status::IOError("cannot allocate a picture of the page");
       } else {
-        PaintPixels(cr, images[i], pictures[i].left, pictures[i].top, pictures[i], pt, true);
+        PaintPixels(cr, images[i], pictures[i].left, pictures[i].top, pictures[i], pt);
       }
       cairo_surface_destroy(images[i]);
     }
@@ -746,7 +753,11 @@ Status PrinterSurface::EndPage() {
     // Bands of about 32 MiB together, one per core drawn at the same time: a whole page at
     // 600 dpi would take far more, and the bands are reused for every group of strips.
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    // Bands and their tiles start on whole points, so that no reader resamples them.
+    const int step = WholePointStep(m.dpi);
     int rows = band_rows_ > 0 ? band_rows_ : std::max(1, int((32u << 20) / (4u * unsigned(m.page_w) * cores)));
+    if (band_rows_ <= 0 && step > 0) rows = std::max(step, rows / step * step);
+    const int tile = step > 0 ? 256 / step * step : 256;
     rows = std::min(rows, m.page_h);
     const int bands = (m.page_h + rows - 1) / rows;
     std::vector<cairo_surface_t*> strips(std::min<size_t>(cores, size_t(bands)), nullptr);
@@ -771,7 +782,7 @@ Status PrinterSurface::EndPage() {
       // The PDF surface takes the bands one after another, in order.
       for (size_t i = 0; i < n; ++i) {
         const int y0 = (first + int(i)) * rows;
-        PaintInkedTiles(cr, strips[i], y0, std::min(rows, m.page_h - y0), pt);
+        PaintInkedTiles(cr, strips[i], y0, std::min(rows, m.page_h - y0), pt, tile);
       }
     }
     for (cairo_surface_t* b : strips) cairo_surface_destroy(b);
@@ -788,9 +799,14 @@ Status PrinterSurface::EndPage() {
 
 Result<int> PrinterSurface::Close() {
   Impl& m = *impl_;
-  if (!m.pdf) return Status::InvalidArgument("the printer is closed");
+  if (!m.open) return Status::InvalidArgument("the printer is closed");
   Status s;
   if (m.page) s = EndPage();
+  m.open = false;
+  if (!m.pdf) {
+    // No page was printed: an empty document of the placeholder size.
+    if (Status made = m.SizeSheet(595, 842); !made.ok()) return made;
+  }
   cairo_surface_finish(m.pdf);
   bool ok = cairo_surface_status(m.pdf) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(m.pdf);

@@ -269,6 +269,7 @@ constexpr BYTE VARIABLE_PITCH = 2;
 constexpr BYTE TMPF_FIXED_PITCH = 0x01;  // set means VARIABLE pitch, as Windows defines it
 constexpr BYTE TMPF_VECTOR = 0x02;
 constexpr BYTE TMPF_TRUETYPE = 0x04;
+constexpr BYTE FF_DONTCARE = 0x00;
 constexpr BYTE FF_ROMAN = 0x10;
 constexpr BYTE FF_SWISS = 0x20;
 constexpr BYTE FF_MODERN = 0x30;

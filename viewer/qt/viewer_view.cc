@@ -703,19 +703,23 @@ win::RECT CViewerView::PickRect() const {
   return view::SlotRect(sheet, sheet_, selected_page_ - RowFirstPage(selected_sheet_));
 }
 
-void CViewerView::PickPage(QPoint p, bool keep) {
-  const win::RECT area = AreaRect();
-  const int row = view::RowAt(win::POINT{p.x(), p.y()}, area, page_w_, page_h_, hpos_, vpos_, layout_);
-  if (row < 0) return;
-  const win::RECT sheet = RowRect(row);
-  const int slot = view::SlotAt(sheet, sheet_, win::POINT{p.x(), p.y()});
-  if (slot < 0) return;
+int CViewerView::PageAt(QPoint p) const {
+  if (page_count_ == 0) return -1;
+  const int row = view::RowAt(win::POINT{p.x(), p.y()}, AreaRect(), page_w_, page_h_, hpos_, vpos_, layout_);
+  if (row < 0) return -1;
+  const int slot = view::SlotAt(RowRect(row), sheet_, win::POINT{p.x(), p.y()});
+  if (slot < 0) return -1;
   const int page = RowFirstPage(row) + slot;
-  if (page >= page_count_) return;
-  if (page == selected_page_ && !keep) {
+  return page < page_count_ ? page : -1;
+}
+
+void CViewerView::PickPage(QPoint p) {
+  const int page = PageAt(p);
+  if (page < 0) return;
+  if (page == selected_page_) {
     selected_sheet_ = selected_page_ = -1;
   } else {
-    selected_sheet_ = row;
+    selected_sheet_ = page / int(std::max<std::uint32_t>(sheet_.pages, 1));
     selected_page_ = page;
   }
   Repaint();
@@ -1105,7 +1109,7 @@ void CViewerView::EndDrag() {
   CloseLens();
 }
 
-void CViewerView::MousePress(QPoint p, Qt::MouseButton b, bool dbl, bool right_held) {
+void CViewerView::MousePress(QPoint p, Qt::MouseButton b, bool dbl) {
   if (page_count_ == 0) return;
   last_cursor_ = p;
   if (dbl && mouse_mode_ != kPagePick && b == Qt::LeftButton) {
@@ -1147,7 +1151,7 @@ void CViewerView::MousePress(QPoint p, Qt::MouseButton b, bool dbl, bool right_h
       break;
     }
     case kPagePick:
-      PickPage(p, right_held);
+      PickPage(p);
       break;
     default:
       break;
@@ -1253,8 +1257,7 @@ bool CViewerView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonDblClick: {
       auto* m = static_cast<QMouseEvent*>(event);
       host_->setFocus();
-      MousePress(m->position().toPoint(), m->button(), event->type() == QEvent::MouseButtonDblClick,
-                 m->buttons().testFlag(Qt::RightButton));
+      MousePress(m->position().toPoint(), m->button(), event->type() == QEvent::MouseButtonDblClick);
       return true;
     }
     case QEvent::MouseMove:

@@ -139,6 +139,8 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   virtual int SetMouseMode(int mode);
   // Writes the selected sheet and page (-1 none).
   virtual void GetSelectedPage(int out[2]);
+  // Takes a point of the window; gives the page drawn there, or -1 where none is.
+  int PageAt(QPoint p) const;
   virtual void ClearSelectedPage();
   virtual int GetPageCount();
   // Print offsets of the document (millimetres, percent).
@@ -246,15 +248,14 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   void UpdateScrollTip();
   void UpdateCurrentFromScroll();
   void OnTimer();
-  // Takes the point, the button, whether it is a double click and whether the right button
-  // is held too (the host's right click picking the page under the cursor for its menu).
-  void MousePress(QPoint p, Qt::MouseButton b, bool dbl, bool right_held = false);
+  // Takes the point, the button and whether it is a double click.
+  void MousePress(QPoint p, Qt::MouseButton b, bool dbl);
   void MouseMove(QPoint p);
   void MouseRelease(QPoint p, Qt::MouseButton b);
   void EndDrag();
   // Takes a point; selects the page there, or clears the selection when it is selected
-  // already, unless `keep` is set (a pick for the host's menu keeps it).
-  void PickPage(QPoint p, bool keep = false);
+  // already.
+  void PickPage(QPoint p);
   win::RECT PickRect() const;
   void UpdateLens(QPoint p);
   std::vector<view::UnitSize> PageSizes() const;

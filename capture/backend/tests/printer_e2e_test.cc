@@ -22,7 +22,9 @@
 #include "platform/gdi/player.h"
 #include "platform/gdi/surfaces.h"
 #include "platform/gdi/testing/box_pdf.h"
+#include "platform/gdi/testing/hand_pdf.h"
 #include "platform/process/process.h"
+#include "platform/registry/registry.h"
 #include "platform/testing/bin_dir.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/winmsg.h"
@@ -63,8 +65,8 @@ class PrinterEndToEnd : public ::testing::Test {
   }
 
   // Starts the resident program as installed (the feeder and library beside it) and makes
-  // the test's window its client.
-  void StartResident() {
+  // the test's window its client (unless told not to).
+  void StartResident(bool with_client = true) {
     process::StartOptions o;
     o.argv = {programs_ + "/ulmerith"};  // as installed: the feeder and library beside it
     o.ready_signal = true;
@@ -74,7 +76,11 @@ class PrinterEndToEnd : public ::testing::Test {
     ASSERT_TRUE(r.ok());
     resident_ = std::move(*r);
     ASSERT_TRUE(resident_->WaitReady(10000).ok());
+    if (with_client) MakeClient();
+  }
 
+  // Makes the test's window, which records every job it is handed, the client.
+  void MakeClient() {
     auto w = winmsg::Window::Create(
         "ClientFrame", "client",
         [this](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp, winmsg::LPARAM lp) -> winmsg::LRESULT {
@@ -279,6 +285,110 @@ TEST_F(PrinterEndToEnd, RasterQueueArrivesThroughTheStream) {
     }
   }
   EXPECT_TRUE(PumpUntil([&] { return sfs::is_empty(spool); }, 10s)) << Logs();
+}
+
+// The capture files in a folder.
+std::vector<std::string> CaptureFiles(const std::string& folder) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto& e : sfs::directory_iterator(folder, ec))
+    if (const std::string n = e.path().filename().string(); n.rfind("WXQ", 0) == 0 && e.path().extension() == ".tmp")
+      out.push_back(n);
+  return out;
+}
+
+// The feeder the resident program runs, found among its children.
+pid_t RunningFeeder(pid_t resident) {
+  std::error_code ec;
+  for (const auto& task : sfs::directory_iterator("/proc/" + std::to_string(resident) + "/task", ec)) {
+    std::ifstream children(task.path() / "children");
+    for (pid_t child; children >> child;) {
+      std::ifstream cmd("/proc/" + std::to_string(child) + "/cmdline");
+      std::string line;
+      std::getline(cmd, line);
+      if (line.find("zelvora-feeder") != std::string::npos) return child;
+    }
+  }
+  return 0;
+}
+
+// Every job reaches the client once, or fails alone: a client that ends before it takes the
+// job (here one that fails at once, as a client without its settings does) leaves the job
+// kept until the next client window, which gets the kept jobs in the order they came; a PDF
+// of fanning-out forms passes its page limit and lands in failed/ while the good job behind
+// it goes on; a feeder killed in mid-job leaves its job in failed/ and nothing in tmp/.
+TEST_F(PrinterEndToEnd, EveryJobReachesTheClientOnceOrFailsAlone) {
+  StopResident();
+  const std::string stubs = root_.str() + "/stubs";
+  sfs::create_directories(stubs);
+  {
+    std::ofstream(stubs + "/ostrane") << "#!/bin/sh\nexit 1\n";
+  }
+  sfs::permissions(stubs + "/ostrane", sfs::perms::owner_all);
+  auto key = registry::Key::Create(registry::RootKey::kLocalMachine, "SOFTWARE\\Orbelin\\Zelvora\\1.0");
+  ASSERT_TRUE(key.ok());
+  ASSERT_TRUE(key->SetString("AppPath", stubs).ok());
+  StartResident(/*with_client=*/false);
+
+  const std::string two = cups_ + "/two.pdf", one = cups_ + "/one.pdf", fan = cups_ + "/fan.pdf";
+  MakePdf(two);
+  zv::testing::WriteBoxPdf(one, {{595.28, 841.89, 50, 50, 100, 100, 0, 0, 0}});
+  zv::testing::WriteFanOutPdf(fan);
+  for (const std::string* f : {&two, &one, &fan}) ::chmod(f->c_str(), 0644);
+  const std::string tmp = capture_root_ + "/tmp", kept = capture_root_ + "/kept";
+  const std::string spool = capture_root_ + "/spool";
+  auto log_has = [&](const std::string& text) {
+    auto b = fs::ReadFile(capture_root_ + "/log/capture.log");
+    return b.ok() && b->find(text) != std::string::npos;
+  };
+
+  ASSERT_EQ(Run({"lp", "-d", "Zelvora", "-t", "two", two}), 0);
+  ASSERT_TRUE(PumpUntil([&] { return log_has("the client ended without taking it"); }, 60s)) << Logs();
+  EXPECT_EQ(CaptureFiles(kept).size(), 1u) << Logs();
+  EXPECT_FALSE(log_has("Timeout")) << Logs();
+
+  // A bad job, a good one behind it.
+  ASSERT_EQ(Run({"lp", "-d", "Zelvora", "-t", "fan", fan}), 0);
+  const auto bad_sent = std::chrono::steady_clock::now();
+  ASSERT_EQ(Run({"lp", "-d", "Zelvora", "-t", "one", one}), 0);
+  ASSERT_TRUE(PumpUntil([&] { return CaptureFiles(kept).size() == 2 && sfs::exists(spool + "/failed/2.pdf") &&
+                                     !sfs::exists(spool + "/2.job") && !sfs::exists(spool + "/3.job"); },
+                        120s))
+      << Logs();
+  const double good_after =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - bad_sent).count();
+  std::printf("the good job behind the bad one was kept %.1f s after the bad one was printed\n", good_after);
+  EXPECT_TRUE(log_has("passed its limit")) << Logs();
+  EXPECT_TRUE(CaptureFiles(tmp).empty()) << Logs();
+
+  // The next client start takes the kept jobs, the first printed first.
+  MakeClient();
+  ASSERT_TRUE(PumpUntil([&] { return received_.size() == 2; }, 60s)) << Logs();
+  std::vector<std::size_t> pages;
+  for (const std::string& text : received_) {
+    auto bytes = fs::ReadFile(text.substr(0, text.find(" /n ")));
+    ASSERT_TRUE(bytes.ok()) << bytes.status().ToString();
+    std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
+    auto doc = jobdoc::ReadDocumentImage(image, true);
+    ASSERT_TRUE(doc.ok()) << doc.status().ToString();
+    pages.push_back(doc->pages.size());
+  }
+  EXPECT_EQ(pages, (std::vector<std::size_t>{2, 1}));
+  EXPECT_NE(received_[0].find("\"two\""), std::string::npos);
+  EXPECT_TRUE(CaptureFiles(kept).empty());
+  for (const std::string& text : received_) sfs::remove(text.substr(0, text.find(" /n ")));  // read, as a client does
+
+  // A feeder killed in mid-job.
+  ASSERT_EQ(Run({"lp", "-d", "Zelvora", "-t", "fan", fan}), 0);
+  pid_t feeder = 0;
+  ASSERT_TRUE(PumpUntil([&] { return (feeder = RunningFeeder(resident_->pid())) != 0 && !CaptureFiles(tmp).empty(); },
+                        60s))
+      << Logs();
+  ASSERT_EQ(::kill(feeder, SIGKILL), 0);
+  ASSERT_TRUE(PumpUntil([&] { return log_has("ended by signal 9"); }, 60s)) << Logs();
+  EXPECT_TRUE(CaptureFiles(tmp).empty()) << Logs();
+  EXPECT_EQ(received_.size(), 2u);
+  EXPECT_TRUE(sfs::exists(spool + "/failed/4.pdf")) << Logs();
 }
 
 }  // namespace

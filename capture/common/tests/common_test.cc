@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "capture/common/blocks.h"
+#include "capture/common/kept.h"
 #include "capture/common/title.h"
+#include "platform/testing/temp_root.h"
 
 namespace zv::capture {
 namespace {
@@ -108,6 +114,42 @@ TEST(SettingsBlocks, InitFormatDecodesToAValidRecordWhateverItsLength) {
   EXPECT_EQ(t[1], 10);
   EXPECT_EQ(t[2], 11);
   EXPECT_EQ(t[4], 1);
+}
+
+// The temporary folder is swept of what no process holds: a locked capture file (one being
+// written) and a spared one stay, page files go only when asked; kept jobs come back in the
+// order they were first kept, however often they were kept again.
+TEST(KeptCaptures, SweepSparesLockedFilesAndKeptJobsKeepTheirOrder) {
+  testing::TempRoot root;
+  const std::string tmp = root.str() + "/tmp";
+  std::filesystem::create_directories(tmp);
+  for (const char* name : {"WXQ00000001.tmp", "WXQ00000002.tmp", "WXQ00000003.tmp", "PRC00000001.tmp", "other.tmp"})
+    std::ofstream(tmp + "/" + name) << "x";
+  const int lock = LockCaptureFile(tmp + "/WXQ00000001.tmp");
+  ASSERT_GE(lock, 0);
+  EXPECT_EQ(SweepCaptureFolder(tmp, {"WXQ00000002.tmp"}, false), std::vector<std::string>{"WXQ00000003.tmp"});
+  EXPECT_EQ(SweepCaptureFolder(tmp, {"WXQ00000002.tmp"}, true), std::vector<std::string>{"PRC00000001.tmp"});
+  EXPECT_EQ(CaptureNames(tmp), (std::set<std::string>{"WXQ00000001.tmp", "WXQ00000002.tmp"}));
+  EXPECT_TRUE(std::filesystem::exists(tmp + "/other.tmp"));
+  ::close(lock);
+
+  // Kept: 2 first, then 1; 2 taken out and kept again keeps its place.
+  ASSERT_TRUE(KeepCapture(tmp + "/WXQ00000002.tmp", "/bin/ostrane", "第二").ok());
+  ASSERT_TRUE(KeepCapture(tmp + "/WXQ00000001.tmp", "/bin/ostrane", "first").ok());
+  const std::string kept = KeptFolder(tmp);
+  EXPECT_EQ(kept, root.str() + "/kept");
+  auto jobs = ListKeptJobs(kept);
+  ASSERT_EQ(jobs.size(), 2u);
+  EXPECT_EQ(jobs[0].title, "第二");
+  EXPECT_EQ(jobs[0].program, "/bin/ostrane");
+  ASSERT_EQ(::rename(jobs[0].path.c_str(), (tmp + "/WXQ00000002.tmp").c_str()), 0);
+  ForgetKeptJob(jobs[0]);
+  ASSERT_TRUE(KeepCapture(tmp + "/WXQ00000002.tmp", jobs[0].program, jobs[0].title, jobs[0].order).ok());
+  jobs = ListKeptJobs(kept);
+  ASSERT_EQ(jobs.size(), 2u);
+  EXPECT_EQ(jobs[0].path, kept + "/WXQ00000002.tmp");
+  EXPECT_EQ(jobs[1].path, kept + "/WXQ00000001.tmp");
+  EXPECT_TRUE(CaptureNames(tmp).empty());
 }
 
 }  // namespace

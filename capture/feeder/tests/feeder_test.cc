@@ -9,12 +9,17 @@
 namespace zv::capture {
 namespace {
 
+// A page of two colours is a 1-bit bitmap with those two in its table, one of up to 256 an
+// 8-bit one with its colours (grey shades, a palette image), any other stays 24-bit.
 TEST(Feeder, PagesKeepTheirPixelsInTheSmallestBitmap) {
   struct Case {
     const char* name;
-    std::uint32_t ink;
+    std::uint32_t ink, second;  // second: the lower half's ink; 0xFFFFFFFF: a colour ramp there
     int bits;
-  } cases[] = {{"black and white", 0x000000, 1}, {"grey", 0x808080, 8}, {"colour", 0x2060C0, 24}};
+  } cases[] = {{"black and white", 0x000000, 0x000000, 1},
+               {"one colour on white", 0x2060C0, 0x2060C0, 1},
+               {"grey shades", 0x808080, 0x404040, 8},
+               {"many colours", 0x2060C0, 0xFFFFFFFF, 24}};
   for (const Case& c : cases) {
     RenderedPage page;
     page.width = 41;  // rows that need padding
@@ -22,6 +27,11 @@ TEST(Feeder, PagesKeepTheirPixelsInTheSmallestBitmap) {
     page.pixels.assign(41 * 23, 0xFFFFFF);
     for (int y = 5; y < 15; ++y)
       for (int x = 3; x < 30; ++x) page.pixels[y * 41 + x] = c.ink;
+    for (int y = 16; y < 23; ++y)
+      for (int x = 0; x < 30; ++x)
+        page.pixels[y * 41 + x] = c.second == 0xFFFFFFFF ? static_cast<std::uint32_t>(y * 41 + x) * 0x010305 : c.second;
+    if (c.second == 0xFFFFFFFF)  // more than 256 colours in all
+      for (int i = 0; i < 5 * 41; ++i) page.pixels[i] = static_cast<std::uint32_t>(i) * 0x030201;
     int bits = 0;
     auto bytes = RecordBitmapPage(page, 2100, 2970, &bits);
     ASSERT_TRUE(bytes.ok()) << c.name;

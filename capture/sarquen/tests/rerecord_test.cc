@@ -120,6 +120,17 @@ TEST(Rerecord, SingleCharactersAreBatchedUpTo255) {
   ASSERT_EQ(out.chars.size(), 300u);
   EXPECT_EQ(out.chars[299].x, 299);
   EXPECT_EQ(out.chars[0].code, 'A');
+
+  // Runs that keep their own advances add several characters each, so a list that was not
+  // yet full overflows inside one run (a justified line of kerned words): every character is
+  // still kept, in lists within the limit.
+  emf::MetafileBuilder words = WithFont();
+  const std::vector<win::LONG> advances(7, 11);
+  for (int i = 0; i < 40; ++i) words.ExtTextOutA(i * 80, 7, "KERNING", 0, nullptr, advances);
+  Out kerned = Rerecord(words.Build());
+  ASSERT_EQ(kerned.chars.size(), 280u);
+  for (std::size_t n : kerned.list_sizes) EXPECT_LE(n, 255u);
+  EXPECT_EQ(kerned.chars[279].x, 39 * 80 + 6 * 11);
 }
 
 TEST(Rerecord, TextPositionsAndKinds) {

@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <thread>
 
+#include "capture/common/kept.h"
 #include "capture/common/log.h"
 #include "platform/fs/files.h"
+#include "platform/paths/paths.h"
 #include "platform/process/process.h"
 #include "platform/registry/registry.h"
 #include "platform/testing/bin_dir.h"
@@ -173,30 +175,97 @@ TEST_F(ResidentTest, SetOverlayAndRestore) {
   EXPECT_EQ(BlockBytes(3, 2)[11], std::byte{4});
 }
 
+// Pumps the calling thread's messages (the resident's timer among them) until `done`, for a
+// minute at most.
+bool PumpUntil(const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + 60s;
+  while (!done() && std::chrono::steady_clock::now() < end) {
+    winmsg::PumpMessages();
+    std::this_thread::sleep_for(10ms);
+  }
+  return done();
+}
+
 TEST_F(ResidentTest, CopyDataStartsTheProgramWithItsArguments) {
   auto r = Start();
   const std::string out = root_.str() + "/argv.bin";
   setenv("ZV_ARGV_OUT", out.c_str(), 1);
   const std::string stub = testing::BinPath("capture_stub_program");
-  const std::string line = "\"" + stub + "\" \"/tmp/a b/WXQ1.tmp\" /n \"月次 報告\" ";
+  const std::string line = "\"" + stub + "\" \"/tmp/a b/report.txt\" /n \"月次 報告\" ";
   winmsg::COPYDATASTRUCT cds{5, static_cast<std::uint32_t>(line.size() + 1), line.c_str()};
   EXPECT_EQ(Send(*r, winmsg::WM_COPYDATA, 0, reinterpret_cast<winmsg::LPARAM>(&cds)), 1);
+  ASSERT_TRUE(PumpUntil([&] { return sfs::exists(out); }));
   unsetenv("ZV_ARGV_OUT");
-  auto got = fs::ReadFile(out);  // the resident waited until the program was ready
+  auto got = fs::ReadFile(out);
   ASSERT_TRUE(got.ok()) << got.status().ToString();
-  EXPECT_EQ(*got, stub + std::string(1, '\0') + "/tmp/a b/WXQ1.tmp" + std::string(1, '\0') + "/n" +
+  EXPECT_EQ(*got, stub + std::string(1, '\0') + "/tmp/a b/report.txt" + std::string(1, '\0') + "/n" +
                       std::string(1, '\0') + "月次 報告" + std::string(1, '\0'));
 
-  // A program that never becomes ready does not hold the window for longer than its limit.
-  Resident::Options quick;
-  r.reset();
-  quick.start_ready_limit_ms = 300;
-  r = Start(std::move(quick));
+  // A program that is slow to start never holds the window.
   const std::string sleeper = "/bin/sleep 1";
   winmsg::COPYDATASTRUCT s{0, static_cast<std::uint32_t>(sleeper.size() + 1), sleeper.c_str()};
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(Send(*r, winmsg::WM_COPYDATA, 0, reinterpret_cast<winmsg::LPARAM>(&s)), 1);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
+}
+
+// A captured job stays with the resident program until a client has taken it: a client that
+// ends without taking it (here one that fails at once) leaves it kept, however long the
+// client took, and the next client window gets it; a window that refuses it leaves it kept.
+TEST_F(ResidentTest, AJobNoClientTookWaitsForTheNextClient) {
+  auto r = Start();
+  auto tmp = paths::TempFolder();
+  ASSERT_TRUE(tmp.ok());
+  const std::string capture = *tmp + "/WXQ0000abcd.tmp";
+  ASSERT_TRUE(fs::WriteFileAtomic(capture, "capture", 0600).ok());
+  const std::string kept = KeptFolder(*tmp) + "/WXQ0000abcd.tmp";
+  const std::string line = "\"/bin/false\" \"" + capture + "\" /n \"月次 報告\" ";
+  winmsg::COPYDATASTRUCT cds{7, static_cast<std::uint32_t>(line.size() + 1), line.c_str()};
+  EXPECT_EQ(Send(*r, winmsg::WM_COPYDATA, 0, reinterpret_cast<winmsg::LPARAM>(&cds)), 1);
+  // Started, ended, and kept: the file waits outside the temporary folder.
+  auto log_has = [](const std::string& text) {
+    auto log = fs::ReadFile(CaptureLogPath());
+    return log.ok() && log->find(text) != std::string::npos;
+  };
+  ASSERT_TRUE(PumpUntil([&] { return log_has("the client ended without taking it"); }));
+  EXPECT_TRUE(sfs::exists(kept));
+  EXPECT_FALSE(sfs::exists(capture));
+  EXPECT_EQ(ListKeptJobs(KeptFolder(*tmp)).size(), 1u);
+  EXPECT_FALSE(log_has("Timeout"));
+
+  std::vector<std::string> received;
+  winmsg::LRESULT answer = 0;
+  // A client window that records what it is handed and answers `answer`.
+  auto client = [&] {
+    auto w = winmsg::Window::Create("ClientFrame", "client",
+                                    [&](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp, winmsg::LPARAM lp) {
+                                      if (m != winmsg::WM_COPYDATA) return winmsg::DefWindowProc(h, m, wp, lp);
+                                      auto* c = reinterpret_cast<const winmsg::COPYDATASTRUCT*>(lp);
+                                      received.emplace_back(static_cast<const char*>(c->lpData));
+                                      return answer;
+                                    });
+    if (w.ok()) winmsg::SetProp(w->hwnd(), kClientProperty, 1);
+    return w;
+  };
+  auto w = client();
+  ASSERT_TRUE(w.ok());
+  // Refused: kept, and not offered to the same window again.
+  ASSERT_TRUE(PumpUntil([&] { return received.size() == 1; }));
+  for (int i = 0; i < 30; ++i) {
+    winmsg::PumpMessages();
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(received.size(), 1u);
+  EXPECT_TRUE(sfs::exists(kept));
+  // The next client window takes it, from the temporary folder where a client removes it.
+  w->Reset();
+  answer = 1;
+  auto w2 = client();
+  ASSERT_TRUE(w2.ok());
+  ASSERT_TRUE(PumpUntil([&] { return received.size() == 2; }));
+  EXPECT_EQ(received[1], capture + " /n \"月次 報告\" ");
+  EXPECT_TRUE(sfs::exists(capture));
+  EXPECT_TRUE(ListKeptJobs(KeptFolder(*tmp)).empty());
 }
 
 TEST_F(ResidentTest, SecondInstanceLeavesTheBlocksAlone) {

@@ -18,10 +18,13 @@
 #include "capture/common/log.h"
 #include "capture/spool/spool.h"
 #include "capture/ulmerith/resident.h"
+#include "driver/kelvad/raster_job.h"
 #include "jobdoc/image.h"
 #include "jobdoc/private_records.h"
 #include "platform/fs/files.h"
 #include "platform/gdi/emf/builder.h"
+#include "platform/gdi/player.h"
+#include "platform/gdi/surfaces.h"
 #include "platform/gdi/testing/box_pdf.h"
 #include "platform/process/process.h"
 #include "platform/testing/bin_dir.h"
@@ -189,6 +192,42 @@ TEST(SpoolWorker, AFeederEndedBySignalFailsOnlyItsJob) {
   EXPECT_NE(log->find("print job 1 failed (the feeder was ended by signal 11)"), std::string::npos) << *log;
 }
 
+// The limits bound each page, not the length of a document: a thousand pages of text arrive
+// whole through the worker under the page limits every job is fed with.
+TEST(SpoolWorker, AThousandPageDocumentArrivesWhole) {
+  testing::TempRoot root;
+  ResidentWithClient rc;
+  ASSERT_TRUE(rc.resident.ok());
+  const std::string spool = root.str() + "/spool";
+  auto worker = StartWorker(spool, testing::BinPath("zelvora-feeder"));
+  ASSERT_TRUE(worker.ok()) << worker.status().ToString();
+  {
+    cairo_surface_t* s = cairo_pdf_surface_create((spool + "/1.pdf").c_str(), 595.28, 841.89);
+    cairo_t* cr = cairo_create(s);
+    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, 10);
+    for (int page = 1; page <= 1000; ++page) {
+      for (int line = 0; line < 20; ++line) {
+        cairo_move_to(cr, 50, 60 + line * 14);
+        cairo_show_text(cr, ("Page " + std::to_string(page) + ", line " + std::to_string(line)).c_str());
+      }
+      cairo_show_page(cr);
+    }
+    cairo_destroy(cr);
+    cairo_surface_destroy(s);
+  }
+  ASSERT_TRUE(fs::WriteFileAtomic(spool + "/1.job", FormatJobFile(JobFromOptions("1", "long", 1, "")), 0600).ok());
+  ASSERT_TRUE(RunUntilJobsOneAndTwoLeave(**worker, spool));
+  ASSERT_EQ(rc.started.size(), 1u);
+  auto bytes = fs::ReadFile(rc.started[0][1], 1u << 30);
+  ASSERT_TRUE(bytes.ok());
+  std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
+  auto doc = jobdoc::ReadDocumentImage(image, true);
+  ASSERT_TRUE(doc.ok()) << doc.status().ToString();
+  EXPECT_EQ(doc->pages.size(), 1000u);
+  EXPECT_FALSE(sfs::exists(spool + "/failed"));
+}
+
 TEST(Feeder, CommandLineSendsMetafilesAndPdfsAsOneJob) {
   testing::TempRoot root;
   ResidentWithClient rc;
@@ -284,6 +323,99 @@ TEST(Feeder, TextPdfArrivesAsTextRecords) {
   EXPECT_NE(log->find("1 pages as records"), std::string::npos) << *log;
   EXPECT_NE(log->find("0 pages as pictures"), std::string::npos) << *log;
   EXPECT_NE(log->find("0 glyphs as outlines, 0 characters lost"), std::string::npos) << *log;
+}
+
+// Writes a one-page A4 PDF holding one 200 dpi picture of the whole page: a grey scan (many
+// shades of grey) or a colour photo (more colours than a table holds).
+void WriteScanPdf(const std::string& path, bool colour) {
+  const int w = 1654, h = 2339;  // A4 at 200 dpi
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+  auto* data = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(image));
+  const int stride = cairo_image_surface_get_stride(image) / 4;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const std::uint32_t v = 96 + static_cast<std::uint32_t>((x * 31 + y * 17 + (x ^ y)) % 150);
+      data[y * stride + x] = colour ? (v << 16) | (((v + x) & 0xFF) << 8) | ((v + y) & 0xFF) : v * 0x010101;
+    }
+  cairo_surface_mark_dirty(image);
+  cairo_surface_t* pdf = cairo_pdf_surface_create(path.c_str(), 595.28, 841.89);
+  cairo_t* cr = cairo_create(pdf);
+  cairo_scale(cr, 72.0 / 200, 72.0 / 200);
+  cairo_set_source_surface(cr, image, 0, 0);
+  cairo_paint(cr);
+  cairo_show_page(cr);
+  cairo_destroy(cr);
+  cairo_surface_destroy(pdf);
+  cairo_surface_destroy(image);
+}
+
+// Captured pictures take the bytes their pixels need: a grey scanned A4 page at 200 dpi stays
+// under 4 MB (8 bits a pixel where 24 took 11.6 MB), a black-and-white page of the raster
+// queue at 600 dpi under an eighth of its 24-bit size (1 bit a pixel), a colour photo keeps
+// its 24 bits. The sizes are printed for the record.
+TEST(Feeder, CapturedPicturesKeepTheirOwnDepth) {
+  testing::TempRoot root;
+  ResidentWithClient rc;
+  ASSERT_TRUE(rc.resident.ok());
+  const auto& started = rc.started;
+  auto capture_size = [&](std::size_t job) -> std::uintmax_t {
+    if (started.size() <= job) return 0;
+    return sfs::file_size(started[job][1]);
+  };
+  const std::string grey = root.str() + "/grey.pdf", photo = root.str() + "/photo.pdf";
+  WriteScanPdf(grey, false);
+  WriteScanPdf(photo, true);
+  for (const std::string* pdf : {&grey, &photo}) {
+    Result<int> code = RunFeeder({testing::BinPath("zelvora-feeder"), "--title", "scan", "--resolution", "200", *pdf});
+    ASSERT_TRUE(code.ok());
+    EXPECT_EQ(*code, 0);
+  }
+  const std::uintmax_t full = 1654ull * 2339 * 3;
+  std::printf("grey scan: %ju bytes, colour photo: %ju bytes (24 bits a pixel: %ju)\n", capture_size(0),
+              capture_size(1), full);
+  EXPECT_LE(capture_size(0), 4000000u);
+  EXPECT_GE(capture_size(1), full);
+
+  // Two 600 dpi pages of the raster queue, black boxes on white: portrait, then landscape
+  // (which keeps its orientation).
+  const std::string spool = root.str() + "/spool";
+  sfs::create_directories(spool);
+  const std::string box = root.str() + "/box.pdf";
+  zv::testing::WriteBoxPdf(box, {{595.28, 841.89, 72, 72, 300, 200, 0, 0, 0}, {841.89, 595.28, 72, 72, 300, 200, 0, 0, 0}});
+  driver::PpdQueuePlatform ops("Zelvora-Raster", "");
+  std::ofstream stream(spool + "/1.zvr", std::ios::binary);
+  ASSERT_TRUE(driver::WriteRasterJob(box, ops, "Zelvora-Raster", driver::JobDevmode(ops, "Zelvora-Raster", "Resolution=600dpi"),
+                                     [&](std::span<const std::uint8_t> b) {
+                                       stream.write(reinterpret_cast<const char*>(b.data()),
+                                                    static_cast<std::streamsize>(b.size()));
+                                       return true;
+                                     })
+                  .ok());
+  stream.close();
+  ASSERT_TRUE(fs::WriteFileAtomic(spool + "/1.job", FormatJobFile(JobFromOptions("1", "bilevel", 1, "")), 0600).ok());
+  Result<int> code = RunFeeder({testing::BinPath("zelvora-feeder"), "--job", spool + "/1.job"});
+  ASSERT_TRUE(code.ok());
+  EXPECT_EQ(*code, 0);
+  const std::uintmax_t full600 = 4961ull * 7016 * 3;
+  std::printf("600 dpi black-and-white raster page: %ju bytes (24 bits a pixel: %ju)\n", capture_size(2) / 2, full600);
+  ASSERT_EQ(started.size(), 3u);
+  EXPECT_LE(capture_size(2), 2 * full600 / 8);
+  // The same pixels: the box is black, the paper around it white.
+  auto bytes = fs::ReadFile(started[2][1], 1u << 30);
+  ASSERT_TRUE(bytes.ok());
+  std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
+  auto doc = jobdoc::ReadDocumentImage(image, true);
+  ASSERT_TRUE(doc.ok()) << doc.status().ToString();
+  ASSERT_EQ(doc->pages.size(), 2u);
+  ASSERT_TRUE(doc->pages[0].trailer && doc->pages[1].trailer);
+  EXPECT_EQ(doc->pages[0].trailer->orientation, 1u);
+  EXPECT_EQ(doc->pages[1].trailer->orientation, 2u);
+  auto bmp = gdi::MemoryBitmap::Create(4961 / 10, 7016 / 10, 24);
+  ASSERT_TRUE(bmp.ok());
+  win::RECT rect{0, 0, 4961 / 10, 7016 / 10};
+  ASSERT_TRUE(gdi::PlayMetafile((*bmp)->dc(), doc->pages[0].metafile, &rect).ok());
+  EXPECT_EQ((*bmp)->Pixel(150, 100) & 0xFFFFFF, 0u);          // inside the box (1 to 5 inches across)
+  EXPECT_EQ((*bmp)->Pixel(400, 500) & 0xFFFFFF, 0xFFFFFFu);   // below it
 }
 
 }  // namespace

@@ -34,6 +34,7 @@
 #include <filesystem>
 #include <functional>
 #include <regex>
+#include <utility>
 
 #include "client/config.h"
 #include "client/handover.h"
@@ -1170,6 +1171,45 @@ TEST_F(FrameTest, HandedOverRequestCarriesTheHeaderAsTheDocumentPrintsItAndItsFo
   ASSERT_TRUE(LoadSettings(&stored, app_, false).ok());
   EXPECT_EQ(stored.real_count, 6);
   EXPECT_EQ(stored.original_count, 6);
+}
+
+// The pages per sheet changed while a run is on its way (here as its hand-over tells that no
+// job monitor runs): the run still counts the sheets it printed, in the totals kept after it.
+TEST_F(FrameTest, ARunCountsTheSheetsItPrintedWhenThePagesPerSheetChangeMeanwhile) {
+  const std::string share = root_.str() + "/share";
+  for (const char* d : {"/PrintInfo", "/Jobs", "/Result"}) fsys::create_directories(share + d);
+  ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/printers.lst", "[PRINTERS]\r\nOffice=\r\n").ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/Wakeup.inf", "").ok());
+  ASSERT_TRUE(JoinServer(share, "SRV", "share", app_).ok());
+  struct ActingPrompt : RecordingPrompt {
+    std::function<void()> act;
+    PromptAnswer Show(std::string_view text, std::string_view title, PromptIcon icon, PromptButtons buttons) override {
+      if (act) std::exchange(act, nullptr)();
+      return RecordingPrompt::Show(text, title, icon, buttons);
+    }
+  } prompt;
+  FrameOptions o;
+  o.prompt = &prompt;
+  o.status = &status_;
+  o.capture_folder = tmp_;
+  auto f = std::make_unique<CMainFrame>(o);
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQc.tmp", 4), "/n", "C"})));
+  WaitPrinters(*f);
+  QSignalSpy done(f.get(), &CMainFrame::printFinished);
+  f->Print();  // four pages, one per sheet
+  bool changed = false;
+  prompt.act = [&] {
+    f->layout_page()->ChoosePages(4);
+    changed = true;
+  };
+  ASSERT_TRUE(done.wait(10000));
+  ASSERT_EQ(done.takeFirst().at(0).value<PrintOutcome>(), PrintOutcome::kHandedOver);
+  ASSERT_TRUE(changed);
+  f->close();  // the totals are stored as the frame closes
+  ClientSettings stored;
+  ASSERT_TRUE(LoadSettings(&stored, app_, false).ok());
+  EXPECT_EQ(stored.real_count, 4);
+  EXPECT_EQ(stored.original_count, 4);
 }
 
 TEST_F(FrameTest, ReductionLineCountsTheDocumentWheneverItChanges) {

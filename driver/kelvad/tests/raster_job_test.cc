@@ -149,6 +149,46 @@ TEST(KelvadRasterJob, PortraitPagesOnALandscapeJobAreFittedNotCut) {
   EXPECT_NEAR(static_cast<double>(black), 142.0 * 142.0, 142.0 * 6);
 }
 
+// A job that names no orientation keeps each page's own shape, as the PDF queue does: the
+// landscape page goes on the turned sheet at full size (its device mode says landscape), not
+// shrunk onto a portrait one.
+TEST(KelvadRasterJob, EachPageKeepsItsOrientationWhenTheJobNamesNone) {
+  testing::TempRoot root;
+  const std::string pdf = root.str() + "/mixed.pdf";
+  // A one-inch square one inch from the top left of a portrait page, then of a landscape one.
+  zv::testing::WriteBoxPdf(pdf,
+                           {{595.28, 841.89, 72, 72, 72, 72, 0, 0, 0}, {841.89, 595.28, 72, 72, 72, 72, 0, 0, 0}});
+  PpdQueuePlatform ops(kQueue, "");
+  std::vector<std::uint8_t> port;
+  ASSERT_TRUE(WriteRasterJob(pdf, ops, kQueue, JobDevmode(ops, kQueue, ""), [&](std::span<const std::uint8_t> b) {
+                port.insert(port.end(), b.begin(), b.end());
+                return true;
+              }).ok());
+  std::size_t at = 0;
+  PageStreamReader reader([&](std::span<std::uint8_t> b) -> std::optional<std::size_t> {
+    std::size_t n = std::min(b.size(), port.size() - at);
+    std::memcpy(b.data(), port.data() + at, n);
+    at += n;
+    return n;
+  });
+  for (int orientation : {1, 2}) {
+    SCOPED_TRACE(orientation);
+    auto page = reader.NextPage();
+    ASSERT_TRUE(page.ok() && page->has_value());
+    const PageInfo& p = **page;
+    EXPECT_EQ(p.mode.dm.dmOrientation, orientation);
+    EXPECT_EQ(p.width > p.height, orientation == 2);
+    // The square keeps its size: 200 pixels at 200 dpi, whichever way the sheet is turned.
+    std::vector<std::uint8_t> row(p.bytes_per_row);
+    std::size_t black = 0;
+    for (std::uint32_t y = 0; y < p.height; ++y) {
+      ASSERT_TRUE(reader.ReadRow(row).ok());
+      for (std::size_t i = 1; i < row.size(); i += 3) black += row[i] == 0;
+    }
+    EXPECT_NEAR(static_cast<double>(black), 200.0 * 200.0, 200.0 * 6);
+  }
+}
+
 TEST(KelvadRasterJob, FailedWriteEndsTheJob) {
   testing::TempRoot root;
   const std::string pdf = root.str() + "/two.pdf";

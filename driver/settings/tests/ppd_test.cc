@@ -30,6 +30,8 @@ TEST(DriverPpd, GeneratedFromTheTables) {
     EXPECT_FALSE(Has(ppd, "*Resolution 800dpi/800 dpi: \"<</HWResolution[800 800]>>setpagedevice\""));
     EXPECT_EQ(ppd.find("User/"), std::string::npos);
     EXPECT_EQ(Has(ppd, "*cupsFilter2: \"application/pdf application/vnd.zelvora-raster 0 kelvad\""), raster);
+    EXPECT_TRUE(Has(ppd, raster ? "*cupsFilter2: \"text/plain application/vnd.zelvora-raster 0 zelvora-texttoraster\""
+                                : "*cupsFilter2: \"text/plain application/vnd.cups-pdf 0 zelvora-texttopdf\""));
     EXPECT_EQ(Has(ppd, "*NickName: \"Zelvora Printer (raster)\""), raster);
     EXPECT_EQ(PpdDefault(ppd, "Resolution"), "200dpi");
     EXPECT_EQ(PpdDefault(ppd, "ZelvoraTopMargin"), "5mm");

@@ -282,6 +282,77 @@ TEST(PrinterTest, RasterOperationsBecomePicturesOfTheAreasTheyTouch) {
   }
 }
 
+// A dark sheet printed as one picture, by either road to it (a binary raster operation of the
+// pen, or more raster areas than pictures are worth), with inverted bars of odd heights across
+// it: read back at the printer's resolution every pixel is the dark or the inverted colour, so
+// no white row, column or hairline shows at the joins of bands or tiles nor along the sheet's
+// edges, and every row of each bar inside its edges is inverted whole.
+TEST(PrinterTest, WholeSheetPicturesHaveNoSeams) {
+  testing::TempRoot root;
+  constexpr int kDark = 40;
+  struct Road {
+    const char* name;
+    bool pen_rop;
+    int bars;
+  };
+  const Road roads[] = {{"binary raster operation", true, 3}, {"many areas", false, 20}};
+  for (const int dpi : {300, 600}) {
+    const int w = 2480 * dpi / 300, h = 3508 * dpi / 300;  // A4
+    for (const Road& road : roads) {
+      SCOPED_TRACE(std::string(road.name) + " at " + std::to_string(dpi) + " dpi");
+      // Bars far enough apart to stay pictures of their own, each of a height that is no
+      // multiple of anything, the last one at the sheet's bottom edge.
+      std::vector<RECT> bars;
+      for (int i = 0; i < road.bars; ++i) {
+        const int top = (i + 1) * (h - 200) / (road.bars + 1), left = (i % 4) * (w / 4) + 37;
+        bars.push_back(RECT{left, top, left + w / 5, top + 37 + i * 3});
+      }
+      bars.push_back(RECT{w / 2, h - 53, w / 2 + 301, h});
+      Raster printed;
+      PrintPage(root.path(), "dark-" + std::to_string(dpi) + (road.pen_rop ? "-rop" : "-areas"), dpi, w, h,
+                [&](DeviceContext& dc) {
+                  if (road.pen_rop) {
+                    dc.SetROP2(win::R2_NOT);
+                    dc.SetROP2(win::R2_COPYPEN);
+                  }
+                  dc.SelectBrush(Brush::Solid(win::RGB(kDark, kDark, kDark)));
+                  dc.PatBlt(0, 0, w, h, win::PATCOPY);
+                  for (const RECT& b : bars) dc.PatBlt(b.left, b.top, b.right - b.left, b.bottom - b.top, win::DSTINVERT);
+                },
+                &printed);
+      ASSERT_EQ(printed.w, w);
+      ASSERT_EQ(printed.h, h);
+      std::vector<int> bad_rows(size_t(h), 0), bad_cols(size_t(w), 0);
+      long bad = 0;
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+          auto in_bar = [&](int grow) {
+            return std::any_of(bars.begin(), bars.end(), [&](const RECT& b) {
+              return x >= b.left - grow && x < b.right + grow && y >= b.top - grow && y < b.bottom + grow;
+            });
+          };
+          // poppler resamples a picture's pixels by a fraction of a pixel: along a bar's edges a
+          // pixel may mix the two colours, but never be lighter or darker than both.
+          const bool edge = in_bar(1) && !in_bar(-1);
+          const int lo = edge || !in_bar(0) ? kDark : 255 - kDark, hi = edge || in_bar(0) ? 255 - kDark : kDark;
+          const unsigned char* p = printed.at(x, y);
+          if (std::any_of(p, p + 3, [&](int c) { return c < lo - 24 || c > hi + 24; })) {
+            ++bad, ++bad_rows[size_t(y)], ++bad_cols[size_t(x)];
+          }
+        }
+      }
+      std::string rows, cols;
+      for (int y = 0; y < h && rows.size() < 200; ++y) {
+        if (bad_rows[size_t(y)]) rows += " " + std::to_string(y) + "(" + std::to_string(bad_rows[size_t(y)]) + ")";
+      }
+      for (int x = 0; x < w && cols.size() < 200; ++x) {
+        if (bad_cols[size_t(x)] > 1) cols += " " + std::to_string(x) + "(" + std::to_string(bad_cols[size_t(x)]) + ")";
+      }
+      EXPECT_EQ(bad, 0) << "rows:" << rows << " columns:" << cols;
+    }
+  }
+}
+
 // Characters the chosen faces lack are printed from faces that have them, as text: pdftotext
 // reads every one back, upright and turned lines alike.
 TEST(PrinterTest, CharactersTheFaceLacksArePrintedAsText) {
