@@ -241,6 +241,7 @@ void CPhaseObj::PhaseWait() {
     swept_ = now;
     SweepJobFiles(settings(), std::chrono::system_clock::now());
   }
+  if (!leftovers_swept_) SweepLeftoversOnce();
   auto scan = ScanRequestFolder(folder_);
   if (scan.ok()) TidyScan(&*scan);
   if (scan.ok() && scan->any()) {
@@ -337,17 +338,12 @@ bool CPhaseObj::ResultFolderTakesFiles(const EngineSettings& s) {
 
 void CPhaseObj::SweepJobFiles(const EngineSettings& s, std::chrono::system_clock::time_point now) {
   if (!CheckOwnFolder(s.JobsPath, s.ShareRoot).ok() || folder_.empty()) return;
-  std::set<std::string> named;
   auto scan = ScanRequestFolder(folder_);
   if (!scan.ok()) return;
-  for (int i = 0; i < kSlotCount; ++i) {
-    if (!scan->present[i]) continue;
-    CRequestInfo r;
-    r.Init();
-    // A request that cannot be read now keeps every job: nothing is removed this time.
-    if (!r.ReadTopRequest(folder_ + "/" + SlotFileName(i), 1, std::chrono::milliseconds(0)).ok()) return;
-    named.insert(r.JobFileName);
-  }
+  // A request that cannot be read now keeps every job: nothing is removed this time.
+  auto waiting = WaitingJobNames(folder_, *scan);
+  if (!waiting.ok()) return;
+  const std::set<std::string>& named = *waiting;
   int dir = ::open(s.JobsPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (dir < 0) return;
   std::vector<JobFileAge> files;
@@ -366,6 +362,23 @@ void CPhaseObj::SweepJobFiles(const EngineSettings& s, std::chrono::system_clock
   if (removed > 0)
     Event(kEvWorkerError,
           "[" + s.JobsPath + "] " + std::to_string(removed) + " job file(s) that no request named for a day removed");
+}
+
+void CPhaseObj::SweepLeftoversOnce() {
+  EngineSettings s = settings();
+  const std::string jobs = CheckOwnFolder(s.JobsPath, s.ShareRoot).ok() ? s.JobsPath : std::string();
+  auto swept = SweepLeftovers(folder_, jobs, [this](const RequestMark& mark) {
+    bool known = true;
+    SettleHeldJob(mark, &known);
+  });
+  if (!swept.ok()) return;  // the folder is judged again at the next look
+  leftovers_swept_ = true;
+  if (!swept->jobs.empty()) {
+    std::string names;
+    for (const std::string& n : swept->jobs) names += (names.empty() ? "" : ", ") + n;
+    Event(kEvWorkerError, "[" + s.JobsPath + "] job file(s) of requests answered or gone before the last stop removed: " +
+                              names);
+  }
 }
 
 void CPhaseObj::PhaseTake() {
@@ -703,6 +716,7 @@ void CPhaseObj::PhaseOpen() {
   // an engine that stops from here on settles the job at its next start.
   taken_ = RequestMark{};
   taken_.request = identity_;
+  taken_.job_file = request_.JobFileName;
   DateTimeValue when = LocalDateTime(std::chrono::system_clock::now());
   std::vector<PrintLogRecord> planned =
       BuildPrintLogRows(request_, RequestRange(request_, frame_.OpenPages()),
@@ -880,6 +894,7 @@ void CPhaseObj::PhaseAnswer() {
   answered_ = false;
   RequestMark mark;
   mark.request = identity_;
+  mark.job_file = request_.JobFileName;
   if (staged.ok()) {
     Reached("answer-staged");
     mark.answer = staged->answer_name;

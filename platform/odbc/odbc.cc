@@ -5,6 +5,7 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -61,6 +62,9 @@ std::string AttrValue(const std::string& v) {
 }
 
 const std::optional<std::string> kNoValue;
+
+std::atomic<uint64_t> round_trips{0};
+void CountRoundTrip() { round_trips.fetch_add(1, std::memory_order_relaxed); }
 
 }  // namespace
 
@@ -182,6 +186,7 @@ Result<std::unique_ptr<Connection>> Connection::Open(const std::string& source, 
   c->pool_key_ = conn_str;
   // An unreachable server would otherwise hold the caller for the driver's own, often long, timeout.
   SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
+  CountRoundTrip();
   SQLRETURN r = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(conn_str.data()),
                                  static_cast<SQLSMALLINT>(conn_str.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(r)) {
@@ -308,6 +313,7 @@ Result<int64_t> Connection::Execute(const std::string& sql, const std::vector<Va
   auto st = Prepare(params, &buffers);
   if (!st.ok()) return st.status();
   auto* h = static_cast<SQLHSTMT>(*st);
+  CountRoundTrip();
   SQLRETURN r = SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
   int64_t count = -1;
   Status s;
@@ -332,6 +338,7 @@ Result<std::unique_ptr<Rows>> Connection::Query(const std::string& sql, const st
   auto* h = static_cast<SQLHSTMT>(*st);
   std::vector<std::vector<char>> buffers;
   Status bound = Bind(h, params, &buffers);
+  if (bound.ok()) CountRoundTrip();
   SQLRETURN r = bound.ok() ? SQLExecute(h) : SQL_ERROR;
   if (!bound.ok() || (!SQL_SUCCEEDED(r) && r != SQL_NO_DATA)) {
     Status s = bound.ok() ? Fail(SQL_HANDLE_STMT, h, "execute") : bound;
@@ -369,6 +376,7 @@ Status Connection::Begin() {
 
 Status Connection::Commit() {
   diagnostics_.clear();
+  CountRoundTrip();
   SQLRETURN r = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(dbc_), SQL_COMMIT);
   Status s = SQL_SUCCEEDED(r) ? Status::Ok() : Fail(SQL_HANDLE_DBC, dbc_, "commit");
   if (!s.ok()) return s;  // the transaction stays open so that the caller can roll it back
@@ -380,6 +388,7 @@ Status Connection::Commit() {
 
 Status Connection::Rollback() {
   diagnostics_.clear();
+  CountRoundTrip();
   SQLRETURN r = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(dbc_), SQL_ROLLBACK);
   Status s = SQL_SUCCEEDED(r) ? Status::Ok() : Fail(SQL_HANDLE_DBC, dbc_, "rollback");
   in_transaction_ = false;
@@ -387,6 +396,8 @@ Status Connection::Rollback() {
                     0);
   return s;
 }
+
+uint64_t RoundTrips() { return round_trips.load(std::memory_order_relaxed); }
 
 // ---------------------------------------------------------------------------------------
 namespace {

@@ -133,6 +133,10 @@ class Connection {
   bool rows_open_ = false;
 };
 
+// Gives how often this process has asked a database for something so far: connections
+// opened, statements executed and transactions ended, each a round trip to a server.
+uint64_t RoundTrips();
+
 // A process-wide pool of idle connections, so that short-lived users of the database (one
 // object per unit of work) do not pay for a new connection each time. Connections are
 // keyed by their resolved connection string, account and password: a data source that is
