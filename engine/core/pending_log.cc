@@ -261,10 +261,15 @@ namespace {
 // Drops the rows whose UID no longer belongs to the account they were kept with (the user
 // was deleted and the UID given to another), listing them in *dropped. False when the
 // users cannot be read.
-bool DropForeignRows(CZvmDatbase& db, std::vector<PrintLogRecord>* rows, std::vector<std::string>* dropped) {
+bool DropForeignRows(CZvmDatbase& db, std::vector<PrintLogRecord>* rows, std::vector<std::string>* dropped,
+                     const UserRecord* known) {
   std::map<std::pair<int32_t, std::string>, bool> owner_ok;
   for (const auto& r : *rows) {
     if (r.Account.empty() || owner_ok.count({r.UID, r.Account})) continue;
+    if (known && known->UID == r.UID && !known->Account.empty() && EqualsNoCase(known->Account, r.Account)) {
+      owner_ok[{r.UID, r.Account}] = true;
+      continue;
+    }
     std::vector<UserRecord> users;
     if (!db.GetUserInfo(&users, r.UID, -1)) return false;
     owner_ok[{r.UID, r.Account}] = !users.empty() && EqualsNoCase(users.front().Account, r.Account);
@@ -284,7 +289,8 @@ bool DropForeignRows(CZvmDatbase& db, std::vector<PrintLogRecord>* rows, std::ve
 
 }  // namespace
 
-int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vector<std::string>* dropped) {
+int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vector<std::string>* dropped,
+                     const UserRecord* known) {
   auto dir = PendingFolder();
   if (!dir.ok()) return 0;
   std::vector<fsys::path> files;
@@ -304,7 +310,7 @@ int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vec
       fsys::rename(f, fsys::path(f).replace_extension(".bad"), ec);
       continue;
     }
-    if (!DropForeignRows(db, &*rows, dropped) || (!rows->empty() && !db.InsertPrintLog(*rows))) {
+    if (!DropForeignRows(db, &*rows, dropped, known) || (!rows->empty() && !db.InsertPrintLog(*rows))) {
       if (errors) *errors = db.ErrorLines;
       break;
     }

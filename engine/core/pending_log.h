@@ -24,7 +24,10 @@ Status SavePendingRows(const std::vector<PrintLogRecord>& rows);
 // lines in *errors when given). Damaged files are renamed "*.bad" and skipped. A row kept
 // with an account whose UID now belongs to another account (or to none) is dropped, not
 // charged to the UID's new owner, and described in *dropped when given.
-int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vector<std::string>* dropped = nullptr);
+// `known`, when given, is a user row read a moment ago: rows of its UID and account are
+// taken as its own without asking the database again.
+int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vector<std::string>* dropped = nullptr,
+                     const UserRecord* known = nullptr);
 
 // Gives whether rows are waiting.
 bool HasPendingRows();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
 #include <filesystem>
 #include <thread>
 
@@ -72,12 +73,37 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 }
 }  // namespace
 
+namespace {
+// A folder found inside its share, by the files its path, its parent's and the share's
+// path led to then.
+struct FolderInShare {
+  std::string folder, share;
+  dev_t dev[3];
+  ino_t ino[3];  // the folder, its parent, the share
+};
+std::mutex verified_mutex;
+std::vector<FolderInShare> verified;  // a few folders: the share's own
+}  // namespace
+
 Status CheckOwnFolder(const std::string& folder, const std::string& share) {
   struct stat st {};
   if (::lstat(folder.c_str(), &st) != 0) return Status::IOError(fs::ErrnoText("lstat " + folder, errno));
   if (S_ISLNK(st.st_mode)) return Status::InvalidArgument(folder + " is a link");
   if (!S_ISDIR(st.st_mode)) return Status::InvalidArgument(folder + " is not a folder");
   if (share.empty()) return Status::Ok();
+  // Resolving both paths link by link costs a call per part of each; while the folder, its
+  // parent and the share are still the very folders found inside the share before, the
+  // folder still lies there (a link put in any part's place leads to another folder).
+  struct stat parent {}, root_st {};
+  const bool known = ::stat((folder + "/..").c_str(), &parent) == 0 && ::stat(share.c_str(), &root_st) == 0;
+  if (known) {
+    std::lock_guard<std::mutex> l(verified_mutex);
+    for (const FolderInShare& v : verified)
+      if (v.folder == folder && v.share == share && v.dev[0] == st.st_dev && v.ino[0] == st.st_ino &&
+          v.dev[1] == parent.st_dev && v.ino[1] == parent.st_ino && v.dev[2] == root_st.st_dev &&
+          v.ino[2] == root_st.st_ino)
+        return Status::Ok();
+  }
   std::error_code ec;
   fsys::path real = fsys::canonical(folder, ec);
   if (ec) return Status::IOError(folder + ": " + ec.message());
@@ -85,6 +111,15 @@ Status CheckOwnFolder(const std::string& folder, const std::string& share) {
   if (ec) return Status::IOError(share + ": " + ec.message());
   auto mismatch = std::mismatch(root.begin(), root.end(), real.begin(), real.end());
   if (mismatch.first != root.end()) return Status::InvalidArgument(folder + " lies outside the share " + share);
+  if (known) {
+    std::lock_guard<std::mutex> l(verified_mutex);
+    std::erase_if(verified, [&](const FolderInShare& v) { return v.folder == folder && v.share == share; });
+    if (verified.size() >= 16) verified.erase(verified.begin());
+    verified.push_back(FolderInShare{folder,
+                                     share,
+                                     {st.st_dev, parent.st_dev, root_st.st_dev},
+                                     {st.st_ino, parent.st_ino, root_st.st_ino}});
+  }
   return Status::Ok();
 }
 
@@ -434,6 +469,8 @@ bool CPhaseObj::SetAsideForeign(const EngineSettings& s) {
   UserRecord row;
   bool found = false;
   if (!db.GetUserInfo(request_.AccountName, &row, &found) || !found) return false;
+  // The same row serves the check and the charge of this request: looked up once.
+  user_row_ = row;
   Status owner = DecideRequestOwner(s, request_.AccountName, row.Account, request_owner_);
   if (owner.ok()) return false;
   SetAside(owner.message());
@@ -579,6 +616,7 @@ bool CPhaseObj::ReadSlotRequest(int slot) {
   request_.Init();
   result_.Init();
   user_ = UserRecord{};
+  user_row_.reset();
   printer_ = PrinterRecord{};
   answered_ = false;
 
@@ -638,6 +676,7 @@ void CPhaseObj::ForgetEarlierRequests() {
 
 void CPhaseObj::CheckRequest(const EngineSettings& s) {
   RequestCheck check(s, probe_);
+  if (user_row_) check.UseUserRow(*user_row_);
   CheckStep r = check.Run(request_, result_);
   user_ = check.user();
   printer_ = check.printer();
@@ -704,6 +743,7 @@ void CPhaseObj::PhaseOpen() {
   if (AlignPagesWithDocument()) {
     EngineSettings s = settings();
     RequestCheck check(s, probe_);
+    if (user_row_) check.UseUserRow(*user_row_);
     CheckStep step = check.Run(request_, result_);
     user_ = check.user();
     printer_ = check.printer();
@@ -781,7 +821,7 @@ void CPhaseObj::StoreKeptRows() {
   EngineSettings s = settings();
   CZvmDatbase db(s.DSN, s.UID, s.PWD);
   std::vector<std::string> errors, dropped;
-  StorePendingRows(db, &errors, &dropped);
+  StorePendingRows(db, &errors, &dropped, user_row_ ? &*user_row_ : nullptr);
   // The rows stay kept and are stored later; the answer does not change.
   if (!errors.empty()) Event(kEvDatabaseError, JoinLines(errors));
   if (!dropped.empty())
@@ -995,6 +1035,7 @@ void CPhaseObj::PhaseCleanUp() {
   request_.Init();
   result_.Init();
   user_ = UserRecord{};
+  user_row_.reset();
   printer_ = PrinterRecord{};
   identity_.clear();
   taken_ = RequestMark{};

@@ -239,6 +239,7 @@ class CPhaseObj {
   CRequestResult result_;
   CRequestInfo request_;
   UserRecord user_;
+  std::optional<UserRecord> user_row_;  // the account's row as read for the request in hand
   PrinterRecord printer_;
   std::string slot_path_;
   std::string slot_base_;
