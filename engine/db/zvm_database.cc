@@ -530,20 +530,15 @@ bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bo
   const char* lock =
       postgres ? "LOCK TABLE PrintLog IN SHARE ROW EXCLUSIVE MODE" : "UPDATE PrintLog SET ID=ID WHERE 1=0";
   if (!ExecuteQuery(lock, {}, nullptr, nullptr)) return rollback();
-  // The maximum is read inside the transaction, so the numbers and the rows go together.
-  std::unique_ptr<odbc::Rows> rows;
-  bool empty = true;
-  if (!Lookup("GetPringLogMaxID", "SELECT MAX(ID) FROM PrintLog", {}, &rows, &empty)) return rollback();
-  int64_t first = 1;
-  if (!empty && rows->Get(0)) first = int64_t{LeadingInt(*rows->Get(0))} + 1;
-  rows.reset();
+  // Each row takes the largest number plus one in the statement that inserts it: read under
+  // the lock, within the transaction, so the numbers and the rows go together (and a row
+  // costs one round trip).
   static const char kInsert[] =
       "INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,JobName,SpoolName,Pages,Ptype,ThumbnailCount,PaperSize,JobPages)"
-      " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)";
+      " SELECT COALESCE(MAX(ID),0)+1,?,?,?,?,?,?,?,?,?,?,? FROM PrintLog";
   for (size_t i = 0; i < list.size(); ++i) {
     const PrintLogRecord& r = list[i];
-    std::vector<odbc::Value> v = {first + static_cast<int64_t>(i),
-                                  int64_t{r.UID},
+    std::vector<odbc::Value> v = {int64_t{r.UID},
                                   int64_t{r.PID},
                                   ToDate(r.PDate),
                                   ToTime(r.PTime),
