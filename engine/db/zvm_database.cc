@@ -500,9 +500,29 @@ bool CZvmDatbase::RunInTransaction(const std::string& operation, const std::stri
   return false;
 }
 
+namespace {
+// Each row takes the largest number plus one in the statement that inserts it.
+const char kInsertPrintLog[] =
+    "INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,JobName,SpoolName,Pages,Ptype,ThumbnailCount,PaperSize,JobPages)"
+    " SELECT COALESCE(MAX(ID),0)+1,?,?,?,?,?,?,?,?,?,?,? FROM PrintLog";
+
+std::vector<odbc::Value> PrintLogValues(const PrintLogRecord& r) {
+  return {int64_t{r.UID},   int64_t{r.PID},   ToDate(r.PDate),          ToTime(r.PTime),
+          r.JobName,        r.SpoolName,      int64_t{r.Pages},         int64_t{r.Ptype},
+          int64_t{r.ThumbnailCount}, int64_t{r.PaperSize}, int64_t{r.JobPages}};
+}
+}  // namespace
+
 bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bool* clash) {
   *clash = false;
   if (!ConnectDB()) return false;
+  if (list.size() == 1 && conn_->DbmsName().find("PostgreSQL") == std::string::npos) {
+    // SQLite runs one writing statement at a time, holding the database's write lock from
+    // its read of the largest number to its insert: a single row needs no transaction.
+    if (ExecuteQuery(kInsertPrintLog, PrintLogValues(list.front()), nullptr, nullptr)) return true;
+    *clash = IsUniqueClash(ErrorLines);
+    return false;
+  }
   Status begun = conn_->Begin();
   if (!begun.ok()) {
     std::vector<std::string> diag = conn_->Diagnostics();
@@ -530,26 +550,10 @@ bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bo
   const char* lock =
       postgres ? "LOCK TABLE PrintLog IN SHARE ROW EXCLUSIVE MODE" : "UPDATE PrintLog SET ID=ID WHERE 1=0";
   if (!ExecuteQuery(lock, {}, nullptr, nullptr)) return rollback();
-  // Each row takes the largest number plus one in the statement that inserts it: read under
-  // the lock, within the transaction, so the numbers and the rows go together (and a row
-  // costs one round trip).
-  static const char kInsert[] =
-      "INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,JobName,SpoolName,Pages,Ptype,ThumbnailCount,PaperSize,JobPages)"
-      " SELECT COALESCE(MAX(ID),0)+1,?,?,?,?,?,?,?,?,?,?,? FROM PrintLog";
-  for (size_t i = 0; i < list.size(); ++i) {
-    const PrintLogRecord& r = list[i];
-    std::vector<odbc::Value> v = {int64_t{r.UID},
-                                  int64_t{r.PID},
-                                  ToDate(r.PDate),
-                                  ToTime(r.PTime),
-                                  r.JobName,
-                                  r.SpoolName,
-                                  int64_t{r.Pages},
-                                  int64_t{r.Ptype},
-                                  int64_t{r.ThumbnailCount},
-                                  int64_t{r.PaperSize},
-                                  int64_t{r.JobPages}};
-    if (!ExecuteQuery(kInsert, v, nullptr, nullptr)) return rollback();
+  // The largest number is read under the lock, within the transaction, so the numbers and
+  // the rows go together.
+  for (const PrintLogRecord& r : list) {
+    if (!ExecuteQuery(kInsertPrintLog, PrintLogValues(r), nullptr, nullptr)) return rollback();
   }
   Status committed = conn_->Commit();
   if (!committed.ok()) {
