@@ -18,6 +18,7 @@
 #include "engine/core/request_check.h"
 #include "engine/rules/quota_file.h"
 #include "engine/rules/quota_period.h"
+#include "platform/base/root.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
 
@@ -179,10 +180,10 @@ Result<std::string> KeptFolder() { return paths::RootFolder("engine/pending-answ
 
 std::vector<fsys::path> KeptAnswers() {
   std::vector<fsys::path> out;
-  auto dir = KeptFolder();
-  if (!dir.ok()) return out;
+  // Listed, not made: a folder that is not there keeps no answer.
+  const std::string dir = RuntimeRoot() + "/engine/pending-answers";
   std::error_code ec;
-  for (const auto& e : fsys::directory_iterator(*dir, ec))
+  for (const auto& e : fsys::directory_iterator(dir, ec))
     if (e.is_directory(ec) && !e.is_symlink(ec)) out.push_back(e.path());
   std::sort(out.begin(), out.end());
   return out;

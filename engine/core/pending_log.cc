@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "platform/base/ascii.h"
+#include "platform/base/root.h"
 
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
@@ -91,7 +92,11 @@ bool ToInt(const std::string& s, int32_t* v) {
 // no file the engine wrote and is not read into memory.
 constexpr size_t kMaxKeptFileBytes = 16u << 20;
 
+// The folder of kept and held rows, made where missing: for writing rows there.
 Result<std::string> PendingFolder() { return paths::RootFolder("engine/pending-printlog"); }
+// The same folder for reading and moving rows, not made: a folder that is not there holds
+// no rows, and the calls to make it would be spent at every look.
+Result<std::string> PendingPath() { return RuntimeRoot() + "/engine/pending-printlog"; }
 
 }  // namespace
 
@@ -151,7 +156,7 @@ constexpr char kHeld[] = ".held";
 Result<std::string> HeldPath(const std::string& name) {
   if (name.size() <= sizeof kHeld - 1 || name.compare(name.size() - (sizeof kHeld - 1), std::string::npos, kHeld) != 0)
     return Status::InvalidArgument("not held rows: " + name);
-  auto dir = PendingFolder();
+  auto dir = PendingPath();
   if (!dir.ok()) return dir.status();
   return paths::JoinInside(*dir, name);
 }
@@ -166,7 +171,7 @@ Status SavePendingRows(const std::vector<PrintLogRecord>& rows) {
 }
 
 int64_t KeptPageTotal(int32_t uid, int kind, const PeriodDays& days) {
-  auto dir = PendingFolder();
+  auto dir = PendingPath();
   if (!dir.ok()) return 0;
   int64_t total = 0;
   std::error_code ec;
@@ -247,7 +252,7 @@ void DropHeldRows(const std::string& name) {
 }
 
 bool HasPendingRows() {
-  auto dir = PendingFolder();
+  auto dir = PendingPath();
   if (!dir.ok()) return false;
   std::error_code ec;
   for (const auto& e : fsys::directory_iterator(*dir, ec)) {
@@ -291,7 +296,7 @@ bool DropForeignRows(CZvmDatbase& db, std::vector<PrintLogRecord>* rows, std::ve
 
 int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vector<std::string>* dropped,
                      const UserRecord* known) {
-  auto dir = PendingFolder();
+  auto dir = PendingPath();
   if (!dir.ok()) return 0;
   std::vector<fsys::path> files;
   std::error_code ec;
