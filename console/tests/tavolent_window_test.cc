@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QDateEdit>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -29,7 +28,6 @@
 #include "console/tavolent/console_frame.h"
 #include "console/tavolent/dialogs.h"
 #include "console/tests/server_root.h"
-#include "engine/db/schema.h"
 #include "platform/fs/files.h"
 #include "platform/paths/install_layout.h"
 #include "platform/sync/guard.h"
