@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "client/app/job_list_page.h"
 #include "client/app/queue_window.h"
 
 #include <QAbstractButton>
@@ -175,6 +176,19 @@ class FrameTest : public ::testing::Test {
     auto r = winmsg::SendMessage(f.platform_window(), winmsg::WM_COPYDATA, 0, reinterpret_cast<winmsg::LPARAM>(&cds));
     return static_cast<long>(r);
   }
+  // Runs a page-edit command as the user does, through its item of the page-edit menu
+  // enabled as things stand; gives whether the item was enabled (a disabled one does
+  // nothing when triggered).
+  static bool MenuCommand(CMainFrame& f, int command) {
+    std::unique_ptr<QMenu> menu(f.BuildPageEditMenu(nullptr));
+    emit menu->aboutToShow();
+    QAction* item = menu->findChild<QAction*>(QString::number(command));
+    EXPECT_NE(item, nullptr) << command;
+    if (item == nullptr) return false;
+    const bool enabled = item->isEnabled();
+    item->trigger();
+    return enabled;
+  }
   std::vector<std::pair<std::string, int>> Rows(CMainFrame& f) {
     std::vector<std::pair<std::string, int>> v;
     auto* tree = f.findChild<QTreeWidget*>("1010");
@@ -234,24 +248,24 @@ TEST_F(FrameTest, JobRowsFollowPageEditsSoLaterDeletesHitTheRightPages) {
 
   f->PickPage(-1);  // a pick of nothing is ignored
   EXPECT_EQ(f->selected_page(), -1);
-  f->PickPage(1);            // A's last page
-  f->InsertBlankPage(true);  // A grows to 3
-  f->PickPage(3);            // B's first page
-  f->DeleteSelectedPage();   // B shrinks to 2
+  f->PickPage(1);                                   // A's last page
+  EXPECT_TRUE(MenuCommand(*f, kCmdBlankAfter));      // A grows to 3
+  f->PickPage(3);                                   // B's first page
+  EXPECT_TRUE(MenuCommand(*f, kCmdDeletePage));      // B shrinks to 2
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"A", 3}, {"B", 2}, {"C", 1}}));
 
   // Moving C up puts its one page before B's two.
   tree->setCurrentItem(tree->topLevelItem(2));
-  f->MoveSelectedJob(true);
+  f->job_page()->MoveSelectedJob(true);
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"A", 3}, {"C", 1}, {"B", 2}}));
   EXPECT_EQ(f->document().GetAllPage(), 6);
   tree->setCurrentItem(tree->topLevelItem(0));
-  f->MoveSelectedJob(false);
+  f->job_page()->MoveSelectedJob(false);
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"C", 1}, {"A", 3}, {"B", 2}}));
 
   // Deleting A removes exactly its three pages.
   tree->setCurrentItem(tree->topLevelItem(1));
-  f->DeleteSelectedJob();
+  f->job_page()->DeleteSelectedJob();
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"C", 1}, {"B", 2}}));
   EXPECT_EQ(f->document().GetAllPage(), 3);
   EXPECT_EQ(f->findChild<QLineEdit*>("1014")->text(), "3");
@@ -269,13 +283,13 @@ TEST_F(FrameTest, JobListFollowsThePreviewTakesArrowKeysAndAsksBeforeDeleting) {
 
   // The row holding the preview's page: A 0-2, B 3-7, C 8; past the end, the last row.
   for (auto [page, row] : std::vector<std::pair<int, int>>{{0, 0}, {2, 0}, {3, 1}, {7, 1}, {8, 2}, {20, 2}}) {
-    f->SetJobPos(page);
-    EXPECT_EQ(f->selected_job_row(), row) << page;
+    f->job_page()->SetJobPos(page);
+    EXPECT_EQ(f->job_page()->selected_job_row(), row) << page;
   }
   // A page picked in the view selects its job.
   auto* view = f->findChild<viewer::CViewerView*>();
   emit view->hostMessage(viewer::kMsgPageChanged, 1, 4);
-  EXPECT_EQ(f->selected_job_row(), 1);
+  EXPECT_EQ(f->job_page()->selected_job_row(), 1);
   EXPECT_EQ(f->selected_page(), 4);
 
   // Arrow and page keys move one row and stop at the ends.
@@ -287,24 +301,24 @@ TEST_F(FrameTest, JobListFollowsThePreviewTakesArrowKeysAndAsksBeforeDeleting) {
               {Qt::Key_Down, 2}, {Qt::Key_Down, 2}, {Qt::Key_PageUp, 1}};
   for (const auto& k : keys) {
     QTest::keyClick(tree, k.key);
-    EXPECT_EQ(f->selected_job_row(), k.row) << k.key;
+    EXPECT_EQ(f->job_page()->selected_job_row(), k.row) << k.key;
   }
   EXPECT_EQ(view->GetCurrentPage(), 3);  // B's first page, one page per sheet
 
   // No keeps the job; Yes deletes it and the row after takes its place.
   prompt_.answer = PromptAnswer::kNo;
-  f->DeleteSelectedJob();
+  f->job_page()->DeleteSelectedJob();
   ASSERT_FALSE(prompt_.shown.empty());
   EXPECT_EQ(prompt_.shown.back().text, "選択したジョブを削除しますか？");
   EXPECT_EQ(prompt_.shown.back().title, "ジョブ編集");
   EXPECT_EQ(Rows(*f).size(), 3u);
   prompt_.answer = PromptAnswer::kYes;
-  f->DeleteSelectedJob();
+  f->job_page()->DeleteSelectedJob();
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"A", 3}, {"C", 1}}));
-  EXPECT_EQ(f->selected_job_row(), 1);
-  f->DeleteSelectedJob();  // the last row goes: the one before is selected
+  EXPECT_EQ(f->job_page()->selected_job_row(), 1);
+  f->job_page()->DeleteSelectedJob();  // the last row goes: the one before is selected
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"A", 3}}));
-  EXPECT_EQ(f->selected_job_row(), 0);
+  EXPECT_EQ(f->job_page()->selected_job_row(), 0);
 }
 
 TEST(LayoutOffsetTest, OffsetFieldsCheckWhatIsTypedAndKeepTheLastGoodValue) {
@@ -1238,7 +1252,7 @@ TEST_F(FrameTest, ReductionLineCountsTheDocumentWheneverItChanges) {
        "削減率:35.8%  印刷枚数:34 総ﾍﾟｰｼﾞ数:53"},
       {[&] {
          f->PickPage(0);
-         f->DeleteSelectedPage();
+         EXPECT_TRUE(MenuCommand(*f, kCmdDeletePage));
        },
        "削減率:36.5%  印刷枚数:33 総ﾍﾟｰｼﾞ数:52"},
       {[&] { f->ClearReductionRate(); }, "削減率:75.0%  印刷枚数:3 総ﾍﾟｰｼﾞ数:12"},
@@ -1256,7 +1270,8 @@ TEST_F(FrameTest, RotationCommandsAndJobFiles) {
   auto rotation = [&](int page) { return f->document().viewer().page(page)->GetRotation(); };
   // One page per sheet: no rotation.
   f->PickPage(1);
-  EXPECT_FALSE(f->CanRotate(32806));
+  EXPECT_FALSE(MenuCommand(*f, kCmdRotateRight));
+  EXPECT_EQ(rotation(1), 0);
   f->layout_page()->ChoosePages(2);
   struct Case {
     int page, command;
@@ -1272,16 +1287,15 @@ TEST_F(FrameTest, RotationCommandsAndJobFiles) {
   };
   for (const auto& c : cases) {
     f->PickPage(c.page);
-    EXPECT_EQ(f->CanRotate(c.command), c.allowed) << c.page << " " << c.command;
-    f->Rotate(c.command);
+    EXPECT_EQ(MenuCommand(*f, c.command), c.allowed) << c.page << " " << c.command;
     EXPECT_EQ(rotation(c.page), c.after) << c.page << " " << c.command;
   }
   EXPECT_EQ(f->BuildOrder().rotations, (std::vector<std::uint16_t>{0, 16, 16}));
 
   // A saved job reads back appended, named after its file.
   const std::string saved = root_.str() + "/saved job.prc";
-  ASSERT_TRUE(f->SaveJob(saved));
-  ASSERT_TRUE(f->OpenSavedJob(saved));
+  ASSERT_TRUE(f->job_page()->SaveJob(saved));
+  ASSERT_TRUE(f->job_page()->OpenSavedJob(saved));
   EXPECT_EQ(Rows(*f), (std::vector<std::pair<std::string, int>>{{"R", 3}, {"saved job", 3}}));
   EXPECT_EQ(f->document().GetAllPage(), 6);
   EXPECT_TRUE(fsys::exists(saved));  // a job file is never deleted after reading
@@ -1604,7 +1618,7 @@ TEST_F(FrameTest, MenuCommandsAndAFailedJobSave) {
 
   // A job file that cannot be written says so.
   prompt_.shown.clear();
-  EXPECT_FALSE(f->SaveJob(root_.str() + "/no such folder/job.prc"));
+  EXPECT_FALSE(f->job_page()->SaveJob(root_.str() + "/no such folder/job.prc"));
   ASSERT_EQ(prompt_.shown.size(), 1u);
   EXPECT_EQ(prompt_.shown[0].text, "ファイルの保存中に失敗しました。");
   EXPECT_EQ(prompt_.shown[0].icon, PromptIcon::kExclamation);
