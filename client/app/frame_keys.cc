@@ -3,58 +3,18 @@
 // Enter, Alt with the bars' letters, the tab pages' shortcuts).
 #include "client/app/main_frame.h"
 
-#include <unistd.h>
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QApplication>
-#include <QCloseEvent>
-#include <QComboBox>
-#include <QContextMenuEvent>
-#include <QDockWidget>
-#include <QFileDialog>
-#include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
-#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTimer>
-#include <QTreeWidget>
-#include <QVBoxLayout>
 #include <algorithm>
-#include <chrono>
-#include <ctime>
-#include <filesystem>
-#include <thread>
 
-#include "capture/lumbrel/lumbrel.h"
-#include "client/answer.h"
-#include "client/app/dialogs.h"
 #include "client/app/focus_button.h"
-#include "client/app/driver_sheets.h"
-#include "client/app/queue_window.h"
-#include "client/app/page_export.h"
-#include "client/handover.h"
-#include "client/local_run.h"
-#include "client/printer_list.h"
-#include "client/quota_cache.h"
-#include "platform/fs/files.h"
-#include "platform/help/help_page.h"
-#include "platform/paths/install_layout.h"
-#include "platform/paths/paths.h"
-#include "platform/process/open_file.h"
-#include "platform/spool/spool.h"
-#include "printing/printer_dc.h"
-#include "viewer/page.h"
-#include "viewer/qt/prompter.h"
 #include "viewer/qt/viewer_view.h"
 
 namespace zv::client::app {

@@ -5,58 +5,22 @@
 // road the machine offers.
 #include "client/app/main_frame.h"
 
-#include <unistd.h>
-#include <QAbstractButton>
-#include <QAbstractSpinBox>
-#include <QApplication>
-#include <QCloseEvent>
 #include <QComboBox>
-#include <QContextMenuEvent>
-#include <QDockWidget>
-#include <QFileDialog>
-#include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
+#include <QCoreApplication>
+#include <QPointer>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QScreen>
-#include <QStatusBar>
-#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
-#include <QTreeWidget>
-#include <QVBoxLayout>
-#include <algorithm>
-#include <chrono>
-#include <ctime>
-#include <filesystem>
 #include <thread>
 
-#include "capture/lumbrel/lumbrel.h"
-#include "client/answer.h"
 #include "client/app/dialogs.h"
-#include "client/app/focus_button.h"
 #include "client/app/driver_sheets.h"
+#include "client/app/focus_button.h"
 #include "client/app/queue_window.h"
-#include "client/app/page_export.h"
-#include "client/handover.h"
-#include "client/local_run.h"
 #include "client/printer_list.h"
-#include "client/quota_cache.h"
 #include "platform/fs/files.h"
-#include "platform/help/help_page.h"
-#include "platform/paths/install_layout.h"
-#include "platform/paths/paths.h"
 #include "platform/process/open_file.h"
 #include "platform/spool/spool.h"
-#include "printing/printer_dc.h"
-#include "viewer/page.h"
-#include "viewer/qt/prompter.h"
 #include "viewer/qt/viewer_view.h"
 
 namespace zv::client::app {
@@ -140,12 +104,6 @@ void CMainFrame::ShowProgress(const ProgressModel& state) {
   } else {
     progress_->hide();
   }
-}
-
-void CMainFrame::SetPrinters(const std::vector<std::string>& names) {
-  std::vector<PrinterEntry> printers;
-  for (const auto& n : names) printers.push_back({n, "", {PaperChoice{-1, kDocumentPaperName}}});
-  SetPrinterEntries(std::move(printers));
 }
 
 void CMainFrame::SetPrinterEntries(std::vector<PrinterEntry> printers) {

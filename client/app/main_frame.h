@@ -13,9 +13,7 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QPointer>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -202,7 +200,6 @@ class CMainFrame : public QMainWindow {
   COstraneDoc& document() { return doc_; }
   const JobList& jobs() const { return jobs_; }
   const ClientConfig& config() const { return config_; }
-  bool has_config() const { return config_ok_; }
   winmsg::HWND platform_window() const { return hwnd_; }
   int selected_page() const { return selected_page_; }
   const std::string& job_name() const { return job_name_; }
@@ -212,7 +209,6 @@ class CMainFrame : public QMainWindow {
   _CPrtSet* copies_page() const { return copies_; }
   // The job list page (its rows, job commands, job files and saving of the pages).
   _CPrtList* job_page() const { return job_page_; }
-  const ClientSettings& settings() const { return settings_; }
   // The two status panes' texts (period, pages).
   std::string pane_text(int i) const;
   // Gives the request of the document as the panel stands (account, machine, jobs, layout,
@@ -221,9 +217,6 @@ class CMainFrame : public QMainWindow {
   RequestOrder BuildOrder() const;
   // Stores the panel into the settings and writes them.
   Status SaveSettingsNow();
-  // Fills the printer combo (1068) from names, each printer with only the document's own
-  // paper.
-  void SetPrinters(const std::vector<std::string>& names);
   // Fills the printer combo from the printers of printers.lst (the frame reads the file on
   // a worker), selects the stored printer (the first when it is gone) and its stored paper,
   // and tells the status hooks the selected printer's address.
