@@ -317,24 +317,24 @@ class PageRecorder final : public DeviceContext {
   // Text is laid out on the state context anyway: what it can reach comes with it.
   bool ExtTextOutW(int x, int y, win::UINT o, const RECT* r, std::u16string_view t, std::span<const int> dx) override {
     const bool ok = state_->ExtTextOutW(x, y, o, r, t, dx);
-    Add([=, k = Keep(r), s = std::u16string(t), v = std::vector<int>(dx.begin(), dx.end())](DeviceContext& d) {
-      d.ExtTextOutW(x, y, o, k ? &*k : nullptr, s, v);
-    }, state_->last_text_bounds());
+    Add([=, k = Keep(r), s = std::u16string(t), v = std::vector<int>(dx.begin(), dx.end())](
+            DeviceContext& d) { d.ExtTextOutW(x, y, o, k ? &*k : nullptr, s, v); },
+        state_->last_text_bounds());
     return ok;
   }
   bool ExtTextOutA(int x, int y, win::UINT o, const RECT* r, std::string_view t, std::span<const int> dx) override {
     const bool ok = state_->ExtTextOutA(x, y, o, r, t, dx);
-    Add([=, k = Keep(r), s = std::string(t), v = std::vector<int>(dx.begin(), dx.end())](DeviceContext& d) {
-      d.ExtTextOutA(x, y, o, k ? &*k : nullptr, s, v);
-    }, state_->last_text_bounds());
+    Add([=, k = Keep(r), s = std::string(t), v = std::vector<int>(dx.begin(), dx.end())](
+            DeviceContext& d) { d.ExtTextOutA(x, y, o, k ? &*k : nullptr, s, v); },
+        state_->last_text_bounds());
     return ok;
   }
   bool InvisibleTextOutA(int x, int y, win::UINT o, const RECT* r, std::string_view t,
                          std::span<const int> dx) override {
     const bool ok = state_->InvisibleTextOutA(x, y, o, r, t, dx);
-    Add([=, k = Keep(r), s = std::string(t), v = std::vector<int>(dx.begin(), dx.end())](DeviceContext& d) {
-      d.InvisibleTextOutA(x, y, o, k ? &*k : nullptr, s, v);
-    }, state_->last_text_bounds());
+    Add([=, k = Keep(r), s = std::string(t), v = std::vector<int>(dx.begin(), dx.end())](
+            DeviceContext& d) { d.InvisibleTextOutA(x, y, o, k ? &*k : nullptr, s, v); },
+        state_->last_text_bounds());
     return ok;
   }
   bool GetTextMetricsW(win::TEXTMETRICW* tm) const override { return state_->GetTextMetricsW(tm); }
@@ -358,21 +358,25 @@ class PageRecorder final : public DeviceContext {
     Rop(rop, x, y, cx, cy);
     auto dib = Capture(src, xs, ys, cxs, cys);
     if (!dib) return false;
-    Add([=](DeviceContext& d) {
-      DibRef r = dib->ref();
-      d.DibBlt(x, y, cx, cy, &r, 0, 0, DibWidth(*dib), DibHeight(*dib), rop);
-    });
+    Add(
+        [=](DeviceContext& d) {
+          DibRef r = dib->ref();
+          d.DibBlt(x, y, cx, cy, &r, 0, 0, DibWidth(*dib), DibHeight(*dib), rop);
+        },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys, const DibRef& dib,
                      win::DWORD rop) override {
     Rop(rop, x, y, cx, cy);
-    Add([=, k = Keep(dib)](DeviceContext& d) { d.StretchDIBits(x, y, cx, cy, xs, ys, cxs, cys, k->ref(), rop); });
+    Add([=, k = Keep(dib)](DeviceContext& d) { d.StretchDIBits(x, y, cx, cy, xs, ys, cxs, cys, k->ref(), rop); },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys, win::UINT st, win::UINT n,
                          const DibRef& dib) override {
-    Add([=, k = Keep(dib)](DeviceContext& d) { d.SetDIBitsToDevice(x, y, cx, cy, xs, ys, st, n, k->ref()); });
+    Add([=, k = Keep(dib)](DeviceContext& d) { d.SetDIBitsToDevice(x, y, cx, cy, xs, ys, st, n, k->ref()); },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, const DibRef* mask, int xm,
@@ -380,32 +384,35 @@ class PageRecorder final : public DeviceContext {
     TouchLogical(x, y, cx, cy);
     std::shared_ptr<const Dib> s = src ? Capture(src, xs, ys, cx, cy) : nullptr;
     std::shared_ptr<const Dib> m = mask ? Keep(*mask) : nullptr;
-    Add([=](DeviceContext& d) {
-      std::optional<DibRef> sr, mr;
-      if (s) sr = s->ref();
-      if (m) mr = m->ref();
-      d.DibMaskBlt(x, y, cx, cy, sr ? &*sr : nullptr, 0, 0, mr ? &*mr : nullptr, xm, ym, rop4);
-    });
+    Add(
+        [=](DeviceContext& d) {
+          std::optional<DibRef> sr, mr;
+          if (s) sr = s->ref();
+          if (m) mr = m->ref();
+          d.DibMaskBlt(x, y, cx, cy, sr ? &*sr : nullptr, 0, 0, mr ? &*mr : nullptr, xm, ym, rop4);
+        },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool AlphaBlend(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs, int cys,
                   win::BLENDFUNCTION bf) override {
     auto dib = src ? Capture(src, xs, ys, cxs, cys) : nullptr;
     if (!dib) return false;
-    Add([=](DeviceContext& d) {
-      d.DibAlphaBlend(x, y, cx, cy, dib->ref(), 0, 0, DibWidth(*dib), DibHeight(*dib), bf);
-    });
+    Add([=](DeviceContext& d) { d.DibAlphaBlend(x, y, cx, cy, dib->ref(), 0, 0, DibWidth(*dib), DibHeight(*dib), bf); },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool DibBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, int cxs, int cys,
               win::DWORD rop) override {
     Rop(rop, x, y, cx, cy);
     std::shared_ptr<const Dib> s = src ? Keep(*src) : nullptr;
-    Add([=](DeviceContext& d) {
-      std::optional<DibRef> r;
-      if (s) r = s->ref();
-      d.DibBlt(x, y, cx, cy, r ? &*r : nullptr, xs, ys, cxs, cys, rop);
-    });
+    Add(
+        [=](DeviceContext& d) {
+          std::optional<DibRef> r;
+          if (s) r = s->ref();
+          d.DibBlt(x, y, cx, cy, r ? &*r : nullptr, xs, ys, cxs, cys, rop);
+        },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, const DibRef* mask, int xm, int ym,
@@ -413,17 +420,20 @@ class PageRecorder final : public DeviceContext {
     TouchLogical(x, y, cx, cy);
     std::shared_ptr<const Dib> s = src ? Keep(*src) : nullptr;
     std::shared_ptr<const Dib> m = mask ? Keep(*mask) : nullptr;
-    Add([=](DeviceContext& d) {
-      std::optional<DibRef> sr, mr;
-      if (s) sr = s->ref();
-      if (m) mr = m->ref();
-      d.DibMaskBlt(x, y, cx, cy, sr ? &*sr : nullptr, xs, ys, mr ? &*mr : nullptr, xm, ym, rop4);
-    });
+    Add(
+        [=](DeviceContext& d) {
+          std::optional<DibRef> sr, mr;
+          if (s) sr = s->ref();
+          if (m) mr = m->ref();
+          d.DibMaskBlt(x, y, cx, cy, sr ? &*sr : nullptr, xs, ys, mr ? &*mr : nullptr, xm, ym, rop4);
+        },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool DibAlphaBlend(int x, int y, int cx, int cy, const DibRef& src, int xs, int ys, int cxs, int cys,
                      win::BLENDFUNCTION bf) override {
-    Add([=, k = Keep(src)](DeviceContext& d) { d.DibAlphaBlend(x, y, cx, cy, k->ref(), xs, ys, cxs, cys, bf); });
+    Add([=, k = Keep(src)](DeviceContext& d) { d.DibAlphaBlend(x, y, cx, cy, k->ref(), xs, ys, cxs, cys, bf); },
+        Reach(x, y, cx, cy));
     return true;
   }
   std::optional<Dib> ReadPixels(const RECT&) const override { return std::nullopt; }
@@ -446,9 +456,12 @@ class PageRecorder final : public DeviceContext {
     unsigned code = (rop >> 16) & 0xFF;
     if (code != 0x00 && code != 0xFF && code != 0xCC && code != 0xF0) TouchLogical(x, y, cx, cy);
   }
-  void TouchLogical(int x, int y, int cx, int cy) {
+  // The device pixels a rectangle in logical units covers, through the transforms now.
+  RECT DeviceBox(int x, int y, int cx, int cy) const {
     auto at = [](std::int64_t v) { return int(std::clamp<std::int64_t>(v, INT32_MIN / 2, INT32_MAX / 2)); };
-    POINT p[4] = {{x, y}, {at(std::int64_t(x) + cx), y}, {x, at(std::int64_t(y) + cy)},
+    POINT p[4] = {{x, y},
+                  {at(std::int64_t(x) + cx), y},
+                  {x, at(std::int64_t(y) + cy)},
                   {at(std::int64_t(x) + cx), at(std::int64_t(y) + cy)}};
     state_->LPtoDP(p);
     RECT r{p[0].x, p[0].y, p[0].x, p[0].y};
@@ -458,7 +471,16 @@ class PageRecorder final : public DeviceContext {
       r.right = std::max(r.right, q.x);
       r.bottom = std::max(r.bottom, q.y);
     }
-    TouchDevice(r);
+    return r;
+  }
+  void TouchLogical(int x, int y, int cx, int cy) { TouchDevice(DeviceBox(x, y, cx, cy)); }
+  // The device pixels a bitmap drawn to a destination rectangle (logical units) can reach:
+  // its box grown by a pixel each way for the rounding of its edges, cut to the clip. A band
+  // or picture the bitmap does not reach leaves it out without decoding it.
+  std::optional<RECT> Reach(int x, int y, int cx, int cy) const {
+    const RECT b = DeviceBox(x, y, cx, cy), clip = state_->DeviceClipBox();
+    return RECT{std::max(b.left - 1, clip.left), std::max(b.top - 1, clip.top), std::min(b.right + 1, clip.right),
+                std::min(b.bottom + 1, clip.bottom)};
   }
   // Keeps a device rectangle, grown by a pixel each way for the rounding of its edges and cut
   // to the clip.
@@ -703,8 +725,8 @@ Status PrinterSurface::EndPage() {
   // Pictures over half the page, or very many of them (each replays the whole page), cost
   // more than the page as pixels.
   constexpr size_t kMostPictures = 16;
-  const bool whole = m.page->whole_page_raster() || covered * 2 >= double(m.page_w) * m.page_h ||
-                     pictures.size() > kMostPictures;
+  const bool whole =
+      m.page->whole_page_raster() || covered * 2 >= double(m.page_w) * m.page_h || pictures.size() > kMostPictures;
   Status result;
   if (!whole) {
     // The pictures are drawn on the other cores while this one draws the vectors: each is
@@ -763,7 +785,8 @@ Status PrinterSurface::EndPage() {
     std::vector<cairo_surface_t*> strips(std::min<size_t>(cores, size_t(bands)), nullptr);
     for (cairo_surface_t*& b : strips) {
       b = cairo_image_surface_create(CAIRO_FORMAT_RGB24, m.page_w, rows);
-      if (cairo_surface_status(b) != CAIRO_STATUS_SUCCESS) result = Status::IOError("cannot allocate a band of the page");
+      if (cairo_surface_status(b) != CAIRO_STATUS_SUCCESS)
+        result = Status::IOError("cannot allocate a band of the page");
     }
     for (int first = 0; result.ok() && first < bands; first += int(strips.size())) {
       const size_t n = std::min(strips.size(), size_t(bands - first));
