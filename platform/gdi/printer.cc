@@ -7,16 +7,15 @@
 #include <cairo-pdf.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <numeric>
-#include <thread>
 
 #include "platform/gdi/internal/cairo_dc.h"
 #include "platform/gdi/surfaces.h"
+#include "platform/workers/workers.h"
 
 namespace zv::gdi {
 
@@ -583,19 +582,6 @@ void PaintInkedTiles(cairo_t* cr, cairo_surface_t* band, int y0, int rows, doubl
   }
 }
 
-// Runs job(0) .. job(n - 1) on up to as many threads as the machine has cores.
-void RunOnAllCores(size_t n, const std::function<void(size_t)>& job) {
-  const size_t threads = std::min<size_t>(n, std::max(1u, std::thread::hardware_concurrency()));
-  std::atomic<size_t> next{0};
-  auto work = [&] {
-    for (size_t i; (i = next.fetch_add(1)) < n;) job(i);
-  };
-  std::vector<std::thread> pool;
-  for (size_t t = 1; t < threads; ++t) pool.emplace_back(work);
-  work();
-  for (std::thread& t : pool) t.join();
-}
-
 // The step of the page's pixels that fall on whole points (25 pixels at 300 or 600 dpi): a
 // picture placed there is placed by a reader on whole pixels and not resampled (poppler places
 // an image whose edge falls a rounding error short of a pixel a row or column off, and
@@ -732,33 +718,33 @@ Status PrinterSurface::EndPage() {
     // The pictures are drawn on the other cores while this one draws the vectors: each is
     // the whole page replayed on an image of its area, so it holds what lies beneath the
     // raster operations and what is drawn over them afterwards.
+    // Part 0 is the vector drawing, the others the pictures; any worker takes any part, so
+    // the page is drawn whole even when no thread could be started.
     std::vector<cairo_surface_t*> images(pictures.size(), nullptr);
-    auto draw_pictures = [&] {
-      RunOnAllCores(pictures.size(), [&](size_t i) {
-        const RECT& r = pictures[i];
-        cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, r.right - r.left, r.bottom - r.top);
-        if (cairo_surface_status(img) == CAIRO_STATUS_SUCCESS) {
-          cairo_surface_flush(img);
-          std::memset(cairo_image_surface_get_data(img), 0xFF,
-                      size_t(cairo_image_surface_get_stride(img)) * (r.bottom - r.top));
-          cairo_surface_mark_dirty(img);
-          detail::CairoDC dc(img, info, r.left, r.top);
-          Replay(calls, dc, r);
+    workers::ForEachPart(pictures.size() + 1, [&](size_t part) {
+      if (part == 0) {
+        // Nothing else needs the page's pixels: the vectors, text as text.
+        cairo_surface_set_device_scale(m.pdf, pt, pt);
+        {
+          detail::CairoDC dc(m.pdf, info);
+          for (const Call& c : calls) c.op(dc);
         }
+        cairo_surface_set_device_scale(m.pdf, 1, 1);
+        return;
+      }
+      const RECT& r = pictures[part - 1];
+      cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, r.right - r.left, r.bottom - r.top);
+      if (cairo_surface_status(img) == CAIRO_STATUS_SUCCESS) {
         cairo_surface_flush(img);
-        images[i] = img;
-      });
-    };
-    std::thread painter;
-    if (!pictures.empty()) painter = std::thread(draw_pictures);
-    // Nothing else needs the page's pixels: the vectors, text as text.
-    cairo_surface_set_device_scale(m.pdf, pt, pt);
-    {
-      detail::CairoDC dc(m.pdf, info);
-      for (const Call& c : calls) c.op(dc);
-    }
-    cairo_surface_set_device_scale(m.pdf, 1, 1);
-    if (painter.joinable()) painter.join();
+        std::memset(cairo_image_surface_get_data(img), 0xFF,
+                    size_t(cairo_image_surface_get_stride(img)) * (r.bottom - r.top));
+        cairo_surface_mark_dirty(img);
+        detail::CairoDC dc(img, info, r.left, r.top);
+        Replay(calls, dc, r);
+      }
+      cairo_surface_flush(img);
+      images[part - 1] = img;
+    });
     cairo_t* cr = cairo_create(m.pdf);
     for (size_t i = 0; i < pictures.size(); ++i) {
       if (cairo_surface_status(images[i]) != CAIRO_STATUS_SUCCESS) {
@@ -774,7 +760,7 @@ Status PrinterSurface::EndPage() {
     cairo_t* cr = cairo_create(m.pdf);
     // Bands of about 32 MiB together, one per core drawn at the same time: a whole page at
     // 600 dpi would take far more, and the bands are reused for every group of strips.
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned cores = workers::UsableCores();
     // Bands and their tiles start on whole points, so that no reader resamples them.
     const int step = WholePointStep(m.dpi);
     int rows = band_rows_ > 0 ? band_rows_ : std::max(1, int((32u << 20) / (4u * unsigned(m.page_w) * cores)));
@@ -790,7 +776,7 @@ Status PrinterSurface::EndPage() {
     }
     for (int first = 0; result.ok() && first < bands; first += int(strips.size())) {
       const size_t n = std::min(strips.size(), size_t(bands - first));
-      RunOnAllCores(n, [&](size_t i) {
+      workers::ForEachPart(n, [&](size_t i) {
         cairo_surface_t* band = strips[i];
         const int y0 = (first + int(i)) * rows, h = std::min(rows, m.page_h - y0);
         cairo_surface_flush(band);
