@@ -545,11 +545,19 @@ void PaintPixels(cairo_t* cr, cairo_surface_t* image, int ox, int oy, RECT area,
     std::memcpy(tdata + size_t(y) * tstride, px + size_t(area.top + y - oy) * stride + (area.left - ox), size_t(w) * 4);
   }
   cairo_surface_mark_dirty(tile);
-  // The picture covers its area exactly; a clip around it would be written to the PDF rounded
-  // and leave hairline gaps between neighbouring pictures.
+  // The picture covers its area but for a thousandth of a pixel along each edge; a clip around
+  // it would be written to the PDF rounded and leave hairline gaps between neighbouring
+  // pictures. Readers that paint the pixels whose centres an image covers paint the same
+  // pixels either way; poppler paints an image to one pixel past the pixel its edge falls in,
+  // so an image whose edges fall exactly on pixel edges is stretched by a row and a column and
+  // resampled (its edges and every edge inside it smeared over two rows), where this one is
+  // painted pixel for pixel.
+  constexpr double kInset = 1.0 / 1024;
   cairo_save(cr);
   cairo_scale(cr, pt, pt);
-  cairo_set_source_surface(cr, tile, area.left, area.top);
+  cairo_translate(cr, area.left + kInset, area.top + kInset);
+  cairo_scale(cr, (w - 2 * kInset) / w, (h - 2 * kInset) / h);
+  cairo_set_source_surface(cr, tile, 0, 0);
   cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
   cairo_paint(cr);
   cairo_restore(cr);
