@@ -5,7 +5,6 @@
 // printable area and the header and footer with the sheet number.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/player.h"

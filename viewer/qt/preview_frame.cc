@@ -1,6 +1,5 @@
 #include "viewer/qt/preview_frame.h"
 
-#include <QApplication>
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QGuiApplication>
