@@ -99,8 +99,8 @@ int CViewerDocBase::DrawSheetPages(gdi::DeviceContext& dc, int resolution, int f
   } else {
     paper_.width = first_page->width();
     paper_.height = first_page->length();
-    paper_.unit_width = std::int64_t(paper_.width) * 28800 / 254;
-    paper_.unit_height = std::int64_t(paper_.height) * 28800 / 254;
+    paper_.unit_width = TenthMmToPageUnits(paper_.width);
+    paper_.unit_height = TenthMmToPageUnits(paper_.height);
   }
   if (L.pages != 1) {
     bw = paper_.unit_width;

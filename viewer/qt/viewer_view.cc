@@ -469,7 +469,7 @@ std::vector<UnitSize> CViewerView::PageSizes() const {
 UnitSize CViewerView::PaperUnits() const {
   if (paper_.code == -1 || paper_.width <= 0 || paper_.height <= 0) return {};
   // The paper is in tenths of a millimetre, page extents in 1/28800 inch.
-  return UnitSize{std::int64_t(paper_.width) * 28800 / 254, std::int64_t(paper_.height) * 28800 / 254};
+  return UnitSize{TenthMmToPageUnits(paper_.width), TenthMmToPageUnits(paper_.height)};
 }
 
 int CViewerView::SetZoom(int zoom, int anchor_x, int anchor_y) {
@@ -553,6 +553,20 @@ bool CViewerView::RowTurned(int row) const {
   if (sheet_.pages > 1 || !doc_) return false;
   ViewerPage* p = doc_->page(row);
   return p && p->rotated();
+}
+
+view::RenderRequest CViewerView::RowRequest(int row, int width, int height, int resolution) const {
+  view::RenderRequest rq;
+  rq.row = row;
+  rq.first_page = RowFirstPage(row);
+  rq.width = width;
+  rq.height = height;
+  rq.resolution = resolution;
+  rq.screen_res = screen_res_;
+  rq.turned = RowTurned(row);
+  rq.layout = sheet_;
+  rq.background = kBackground & 0xFFFFFF;
+  return rq;
 }
 
 // ---- Offsets, paper, sheet layout, pages ----

@@ -271,6 +271,9 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   view::UnitSize PaperUnits() const;
   int RowFirstPage(int row) const;
   bool RowTurned(int row) const;
+  // Takes a row and the size and resolution to draw it at; gives the request that draws it
+  // as the view shows it (its pages, their turn, the sheet layout, the grey behind).
+  view::RenderRequest RowRequest(int row, int width, int height, int resolution) const;
   win::RECT AreaRect() const;
   int Rows() const { return layout_.rows; }
   void SetZoomFromCommand(int zoom);

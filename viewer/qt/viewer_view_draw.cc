@@ -25,17 +25,7 @@ void CViewerView::Repaint() {
 
 void CViewerView::RequestRow(int row, int first_visible, int last_visible) {
   if (!doc_ || worker_->Pending(row) || !cache_.HasRoomFor(first_visible, last_visible)) return;
-  view::RenderRequest rq;
-  rq.row = row;
-  rq.first_page = RowFirstPage(row);
-  rq.width = page_w_;
-  rq.height = page_h_;
-  rq.resolution = display_res_;
-  rq.screen_res = screen_res_;
-  rq.turned = RowTurned(row);
-  rq.layout = sheet_;
-  rq.background = kBackground & 0xFFFFFF;
-  worker_->Request(rq);
+  worker_->Request(RowRequest(row, page_w_, page_h_, display_res_));
 }
 
 void CViewerView::OnRowReady(std::shared_ptr<view::RenderedRow> row) {

@@ -24,17 +24,7 @@ void CViewerView::OpenLensAt(QPoint pt) {
   if (!lens_.cache.Find(row)) {
     auto surface = gdi::ScreenSurface::Create(std::max(1, w), std::max(1, h), screen_res_);
     if (!surface.ok()) return;
-    view::RenderRequest rq;
-    rq.row = row;
-    rq.first_page = RowFirstPage(row);
-    rq.width = w;
-    rq.height = h;
-    rq.resolution = lens_res;
-    rq.screen_res = screen_res_;
-    rq.turned = RowTurned(row);
-    rq.layout = sheet_;
-    rq.background = kBackground & 0xFFFFFF;
-    view::DrawRow(*doc_, rq, **surface);
+    view::DrawRow(*doc_, RowRequest(row, w, h, lens_res), **surface);
     lens_.cache.Insert(row, std::move(*surface), row, row);
   }
   lens_.open = true;

@@ -109,7 +109,7 @@ gdi::ScreenSurface* CViewerView::Thumbnail(int page) {
   rq.resolution = std::max(res, 1);
   rq.screen_res = screen_res_;
   rq.turned = p->rotated();
-  rq.background = 0x808080;
+  rq.background = kBackground & 0xFFFFFF;
   if (!thumb_worker_->Pending(page)) thumb_worker_->Request(rq);
   return nullptr;
 }
