@@ -268,7 +268,7 @@ void CViewerView::OnDocumentNotice(std::uint32_t notice, std::uint64_t wparam) {
     if (doc_ && doc_->page_count() != page_count_) ApplyPageCount(doc_->page_count());
     if (pane_) {
       pane_->clear();
-      for (int i = 0; i < page_count_; ++i) pane_->addItem(QStringLiteral("-%1-").arg(i + 1));
+      for (int i = 0; i < page_count_; ++i) pane_->addItem(QString::fromStdString(view::PageTagText(i)));
     }
     DiscardCaches();
     thumb_cache_.Clear();
@@ -317,7 +317,7 @@ void CViewerView::Reset() {
 
 void CViewerView::ApplyPageCount(int n) {
   if (pane_) {
-    while (pane_->count() < n) pane_->addItem(QStringLiteral("-%1-").arg(pane_->count() + 1));
+    while (pane_->count() < n) pane_->addItem(QString::fromStdString(view::PageTagText(pane_->count())));
   }
   page_count_ = n;
   RecomputeScroll();

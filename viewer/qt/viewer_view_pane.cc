@@ -12,6 +12,7 @@
 
 #include "viewer/qt/prompter.h"
 #include "viewer/qt/viewer_view_parts.h"
+#include "viewer/view/doc_info.h"
 #include "viewer/viewer_doc.h"
 
 namespace zv::viewer {
@@ -20,8 +21,9 @@ namespace {
 
 using view::UnitSize;
 
-constexpr int kThumbHeight = 132;
-constexpr int kThumbSquare = 117;
+constexpr int kThumbHeight = 132;  // a thumbnail's entry
+constexpr int kThumbSquare = 117;  // the square a thumbnail is centred in
+constexpr int kThumbImage = 116;   // a thumbnail's height: the page scaled to it
 
 }  // namespace
 
@@ -47,7 +49,7 @@ void PaneDelegate::paint(QPainter* p, const QStyleOptionViewItem& o, const QMode
   }
   p->setFont(ViewerFont(false, kTagHeight));
   p->setPen(ink);
-  p->drawText(label, Qt::AlignCenter, QStringLiteral("-%1-").arg(index.row() + 1));
+  p->drawText(label, Qt::AlignCenter, QString::fromStdString(view::PageTagText(index.row())));
 }
 
 QSize PaneDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
@@ -60,18 +62,18 @@ int CViewerView::ResizeTagPane(int steps) {
     if (pane_open()) {
       pane_width_ = 3;
     } else if (pane_kind_ == 1) {
-      const QFontMetrics fm(ViewerFont(false, 15));
-      const int chars = int(QStringLiteral("-%1-").arg(page_count_).size());
+      const QFontMetrics fm(ViewerFont(false, kTagHeight));
+      const int chars = int(view::PageTagText(page_count_ - 1).size());
       int w = std::max(30, fm.horizontalAdvance(QLatin1Char('1')) * chars + 16);
-      if (host_ && page_count_ * 15 + 6 > host_->height()) w += 16;
+      if (host_ && page_count_ * kTagHeight + 6 > host_->height()) w += 16;
       pane_width_ = w;
     } else {
-      // Thumbnails: a page scaled to a height of 116 pixels, widest over all pages.
+      // Thumbnails: a page scaled to kThumbImage pixels high, widest over all pages.
       int w = 123;
       for (const UnitSize& s : PageSizes()) {
-        if (s.h > 0) w = std::max(w, int(s.w * 116 / s.h) - 116 + 123);
+        if (s.h > 0) w = std::max(w, int(s.w * kThumbImage / s.h) - kThumbImage + 123);
       }
-      if (host_ && page_count_ * 132 + 6 > host_->height()) w += 16;
+      if (host_ && page_count_ * kThumbHeight + 6 > host_->height()) w += 16;
       pane_width_ = w;
     }
     Post(kMsgPaneChanged, 0, 0);
@@ -99,13 +101,13 @@ gdi::ScreenSurface* CViewerView::Thumbnail(int page) {
   if (gdi::ScreenSurface* s = thumb_cache_.Find(page)) return s;
   ViewerPage* p = doc_ ? doc_->page(page) : nullptr;
   if (!p || p->extent_y() <= 0) return nullptr;
-  // The page scaled to a height of 116 pixels: resolution 116 x 28800 / page height.
-  const int res = int(std::int64_t(116) * view::kPageUnitsPerInch / p->extent_y());
+  // The page scaled to kThumbImage pixels high: resolution kThumbImage x 28800 / page height.
+  const int res = int(std::int64_t(kThumbImage) * view::kPageUnitsPerInch / p->extent_y());
   view::RenderRequest rq;
   rq.row = page;
   rq.first_page = page;
   rq.width = std::max(1, view::UnitsToPixels(p->extent_x(), res));
-  rq.height = 116;
+  rq.height = kThumbImage;
   rq.resolution = std::max(res, 1);
   rq.screen_res = screen_res_;
   rq.turned = p->rotated();

@@ -126,6 +126,7 @@ std::vector<AttachmentInfo> AttachmentsOf(const CViewerDocBase& doc) {
 
 std::string PageLabel(int current_page) { return Format("%d頁", current_page + 1); }
 std::string StatusText(int current_page) { return PageLabel(current_page) + "表示中     "; }
+std::string PageTagText(int page) { return Format("-%d-", page + 1); }
 std::string ScrollTipText(int current_page) { return Format("%d ページ", current_page + 1); }
 
 std::string ZoomLabel(int mode, int percent) {
