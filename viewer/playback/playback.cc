@@ -8,7 +8,6 @@
 
 #include "jobdoc/private_records.h"
 #include "platform/base/ascii.h"
-#include "platform/codepage/codepage.h"
 #include "platform/gdi/player.h"
 
 namespace zv::playback {
