@@ -26,6 +26,7 @@
 #include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "viewer/qt/prompter.h"
+#include "viewer/qt/viewer_view.h"
 
 namespace zv::client::app {
 
@@ -161,6 +162,12 @@ class FrameTest : public ::testing::Test {
     const bool enabled = item->isEnabled();
     item->trigger();
     return enabled;
+  }
+  // Waits until the frame's preview has drawn its pages, so a picture of the window shows them.
+  static void PreviewDrawn(QWidget& f) {
+    QApplication::processEvents();
+    if (auto* view = f.findChild<viewer::CViewerView*>()) view->WaitForPages();
+    QApplication::processEvents();
   }
   std::vector<std::pair<std::string, int>> Rows(CMainFrame& f) {
     std::vector<std::pair<std::string, int>> v;

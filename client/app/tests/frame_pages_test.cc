@@ -259,7 +259,7 @@ TEST_F(FrameTest, PageEditMenuEditsThePagesAndTheRequestFollows) {
   f->layout_page()->ChoosePages(1);
   f->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(f.get()));
-  QTest::qWait(300);  // let the page worker draw the preview before the picture
+  PreviewDrawn(*f);
   auto* host = f->findChild<QWidget*>("view");
   auto* view = f->findChild<viewer::CViewerView*>();
   ASSERT_NE(view, nullptr);

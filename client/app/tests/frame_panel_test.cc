@@ -233,7 +233,7 @@ TEST_F(FrameTest, PanelShowsStoredSettingsAndFillsTheRequest) {
   const char* names[] = {"ostrane_tab_layout.png", "ostrane_tab_header.png", "ostrane_tab_copies.png"};
   for (int i = 0; i < 3; ++i) {
     f->findChild<QTabWidget*>("1005")->setCurrentIndex(i);
-    QTest::qWait(300);  // let the page worker draw the preview before the picture
+    PreviewDrawn(*f);
     f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/" + names[i]));
   }
 }
@@ -298,7 +298,7 @@ TEST_F(FrameTest, HeaderTokensFollowThePrinterChoice) {
   EXPECT_EQ(header(), "Office B|" + machine + "/<ページ>|0");
   f->findChild<QTabWidget*>("1005")->setCurrentIndex(1);
   f->show();
-  QTest::qWait(300);  // let the page worker draw the preview before the picture
+  PreviewDrawn(*f);
   f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_header_printer.png"));
 }
 
@@ -464,7 +464,7 @@ TEST_F(FrameTest, HeaderPageButtonsEditTheFormatFileAndPutTokensAtTheCursor) {
   EXPECT_STREQ(lf.lfFaceName, "IPAGothic");
 
   choose(1);
-  QTest::qWait(300);  // let the page worker draw the preview before the picture
+  PreviewDrawn(*f);
   f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_header_page.png"));
 }
 

@@ -56,7 +56,7 @@ TEST_F(FrameTest, StartsWithTheCommandLineJobAndTakesFurtherJobsByCopyData) {
 
   f->findChild<QTabWidget*>("1005")->setCurrentIndex(3);
   f->show();
-  QTest::qWait(300);  // let the page worker draw the preview before the picture
+  PreviewDrawn(*f);
   f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_frame_jobs.png"));
 }
 
