@@ -1,9 +1,11 @@
 // PDF pages per second from a spooled job to a finished capture file, at 200 and 600 dpi, for
-// a text page, a grey page and a colour photo page, by both roads: drawing records (the
+// a text page, a grey page, a colour photo page, a 10-page text document and a 10-page
+// document whose translucent boxes become pictures of their areas, by both roads: drawing records (the
 // page interpreted by poppler into the metafile recorder) and the picture road (render with
 // poppler, record the one-bitmap page); either way the page passes through the capture
 // exports and is re-recorded and written. The counter "MB/page" is the capture file's size
-// per page. BM_Pdftoppm is poppler's own rasteriser writing the page at 200 dpi, for scale.
+// per page. BM_PdfToRecords is the converter alone (DrawPdf, the records dropped) on the same
+// documents. BM_Pdftoppm is poppler's own rasteriser writing the page at 200 dpi, for scale.
 // BM_PrintCapturedFourUp prints a 10-page text document captured at 600 dpi by either road,
 // opened as the client opens a capture file, four pages a sheet on a 600 dpi folder printer
 // through the engine's print path; "printed_MB" is the size of the printed PDF.
@@ -19,6 +21,7 @@
 
 #include "capture/common/blocks.h"
 #include "capture/feeder/feeder.h"
+#include "capture/pdfrecords/pdfrecords.h"
 #include "client/client_doc.h"
 #include "platform/paths/paths.h"
 #include "platform/shm/shm.h"
@@ -71,6 +74,16 @@ void PhotoPage(cairo_t* cr) {
   cairo_surface_destroy(img);
 }
 
+// Text under translucent boxes: each box's area becomes a picture on the records road.
+void ShadedPage(cairo_t* cr) {
+  TextPage(cr);
+  for (int i = 0; i < 4; ++i) {
+    cairo_set_source_rgba(cr, 0.2 * i, 0.4, 0.8, 0.4);
+    cairo_rectangle(cr, 60 + i * 110, 100 + i * 150, 160, 90);
+    cairo_fill(cr);
+  }
+}
+
 std::string MakePdf(const std::string& folder, const char* name, void (*draw)(cairo_t*), int pages = 1) {
   const std::string path = folder + "/" + name + ".pdf";
   cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), kA4W, kA4H);
@@ -87,7 +100,7 @@ std::string MakePdf(const std::string& folder, const char* name, void (*draw)(ca
 struct Setup {
   zv::testing::TempRoot root;
   zv::shm::SharedBlock temp_path;
-  std::string text, grey, photo, letter;
+  std::string text, grey, photo, letter, shaded;
   Setup() {
     zv::capture::PrepareFeederProcess();  // as the feeder program does
     // The block the resident program publishes: where capture files go.
@@ -100,7 +113,14 @@ struct Setup {
     grey = MakePdf(work, "grey", GreyPage);
     photo = MakePdf(work, "photo", PhotoPage);
     letter = MakePdf(work, "letter", TextPage, 10);
+    shaded = MakePdf(work, "shaded", ShadedPage, 10);
   }
+  // Kinds: 0 text page, 1 grey page, 2 photo page, 3 ten text pages, 4 ten shaded pages.
+  const std::string& Pdf(int kind) const {
+    const std::string* all[] = {&text, &grey, &photo, &letter, &shaded};
+    return *all[kind];
+  }
+  static int Pages(int kind) { return kind >= 3 ? 10 : 1; }
 };
 
 Setup& TheSetup() {
@@ -111,7 +131,7 @@ Setup& TheSetup() {
 void BM_PdfToCapture(benchmark::State& state, int kind) {
   Setup& s = TheSetup();
   const auto road = state.range(1) == 0 ? zv::capture::PdfRoad::kRecords : zv::capture::PdfRoad::kPictures;
-  const std::string& pdf = kind == 0 ? s.text : kind == 1 ? s.grey : s.photo;
+  const std::string& pdf = s.Pdf(kind);
   zv::capture::SpoolJob job;
   job.title = "bench";
   job.resolution = static_cast<int>(state.range(0));
@@ -127,8 +147,9 @@ void BM_PdfToCapture(benchmark::State& state, int kind) {
     }
     state.ResumeTiming();
   }
-  state.counters["pages/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-  state.counters["MB/page"] = bytes / 1e6 / static_cast<double>(state.iterations());
+  const double pages = static_cast<double>(state.iterations()) * Setup::Pages(kind);
+  state.counters["pages/s"] = benchmark::Counter(pages, benchmark::Counter::kIsRate);
+  state.counters["MB/page"] = bytes / 1e6 / pages;
 }
 
 // Arguments: dots per inch, road (0 records, 1 pictures).
@@ -144,10 +165,36 @@ BENCHMARK_CAPTURE(BM_PdfToCapture, photo, 2)
     ->ArgsProduct({{200, 600}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+BENCHMARK_CAPTURE(BM_PdfToCapture, letter, 3)->Args({200, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PdfToCapture, shaded, 4)->Args({200, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The converter alone: every page drawn as records and dropped. Argument: dots per inch.
+void BM_PdfToRecords(benchmark::State& state, int kind) {
+  Setup& s = TheSetup();
+  const zv::capture::VirtualPaper a4 = zv::capture::FindPaper("A4").value();
+  std::size_t areas = 0;
+  for (auto _ : state) {
+    zv::Status st = zv::capture::pdfrecords::DrawPdf(
+        s.Pdf(kind), a4, static_cast<int>(state.range(0)),
+        [&](int, zv::Result<zv::capture::pdfrecords::PageRecords> page) {
+          if (!page.ok()) return page.status();
+          areas += page->stats.area_pictures;
+          benchmark::DoNotOptimize(page->emf.data());
+          return zv::Status::Ok();
+        });
+    if (!st.ok()) state.SkipWithError(st.ToString().c_str());
+  }
+  const double pages = static_cast<double>(state.iterations()) * Setup::Pages(kind);
+  state.counters["pages/s"] = benchmark::Counter(pages, benchmark::Counter::kIsRate);
+  state.counters["areas/page"] = static_cast<double>(areas) / pages;
+}
+BENCHMARK_CAPTURE(BM_PdfToRecords, text, 0)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PdfToRecords, letter, 3)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PdfToRecords, shaded, 4)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Pdftoppm(benchmark::State& state, int kind) {
   Setup& s = TheSetup();
-  const std::string& pdf = kind == 0 ? s.text : kind == 1 ? s.grey : s.photo;
+  const std::string& pdf = s.Pdf(kind);
   const std::string out = s.root.str() + "/ppm";
   const std::string cmd = "pdftoppm -r 200 -singlefile '" + pdf + "' '" + out + "'";
   for (auto _ : state) {

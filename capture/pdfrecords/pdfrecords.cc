@@ -18,11 +18,13 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
+#include <unordered_map>
 
 #include "capture/pdfrecords/font_twins.h"
 #include "capture/pdfrecords/coverage.h"
+#include "capture/pdfrecords/document_fonts.h"
 #include "capture/pdfrecords/glyph_outlines.h"
+#include "capture/spool/placement.h"
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/dib.h"
 #include "platform/gdi/fonts.h"
@@ -41,8 +43,6 @@ void KeepPopplerParams() {
     (void)initer;
   });
 }
-
-int ToPixels(int tenth_mm, int dpi) { return static_cast<int>(std::lround(tenth_mm * dpi / 254.0)); }
 
 int Clamp32(double v) {
   if (!(v == v)) return 0;
@@ -88,12 +88,36 @@ void AppendLetters(std::u16string& out, Unicode c) {
   AppendUtf16(out, c);
 }
 
+// poppler's own rasteriser for the document being drawn as records: one for the whole
+// document, so the fonts and glyphs it makes serve every page, drawing from the same open
+// document the records are drawn from.
+class DocumentPictures {
+ public:
+  explicit DocumentPictures(PDFDoc* doc) : doc_(doc) {}
+
+  // Takes a page (0-based), its resolution and the page's limits; gives the whole page drawn,
+  // valid until the next call, or null.
+  SplashBitmap* Render(int page, double dpi, bool (*abort)(void*), void* abort_data) {
+    if (!out_) {
+      SplashColor white = {255, 255, 255};
+      out_ = std::make_unique<SplashOutputDev>(splashModeRGB8, 1, false, white);
+      out_->startDoc(doc_);
+    }
+    doc_->displayPage(out_.get(), page + 1, dpi, dpi, 0, false, true, true, abort, abort_data);
+    return out_->getBitmap();
+  }
+
+ private:
+  PDFDoc* doc_;
+  std::unique_ptr<SplashOutputDev> out_;
+};
+
 // The whole page drawn by poppler's own rasteriser, for areas the records cannot express;
 // made the first time a page needs one, at no more than 300 dpi.
 class AreaPictures {
  public:
-  AreaPictures(const std::string& path, int page, double scale_to_device, bool (*abort)(void*), void* abort_data)
-      : path_(path), page_(page), abort_(abort), abort_data_(abort_data) {
+  AreaPictures(DocumentPictures& pictures, int page, double scale_to_device, bool (*abort)(void*), void* abort_data)
+      : pictures_(pictures), page_(page), abort_(abort), abort_data_(abort_data) {
     // Device pixels per point of the recorded page; the picture at up to 300 dpi.
     device_per_point_ = scale_to_device;
     picture_per_point_ = std::min(scale_to_device, 300.0 / 72.0);
@@ -134,23 +158,14 @@ class AreaPictures {
   bool Ensure() {
     if (bitmap_ || failed_) return bitmap_ != nullptr;
     failed_ = true;
-    doc_ = std::make_unique<PDFDoc>(std::make_unique<GooString>(path_));
-    if (!doc_->isOk()) return false;
-    SplashColor white = {255, 255, 255};
-    out_ = std::make_unique<SplashOutputDev>(splashModeRGB8, 1, false, white);
-    out_->startDoc(doc_.get());
-    const double dpi = 72.0 * picture_per_point_;
-    doc_->displayPage(out_.get(), page_ + 1, dpi, dpi, 0, false, true, true, abort_, abort_data_);
-    bitmap_ = out_->getBitmap();
+    bitmap_ = pictures_.Render(page_, 72.0 * picture_per_point_, abort_, abort_data_);
     failed_ = bitmap_ == nullptr;
     return bitmap_ != nullptr;
   }
 
-  std::string path_;
+  DocumentPictures& pictures_;
   int page_;
   double device_per_point_ = 1, picture_per_point_ = 1;
-  std::unique_ptr<PDFDoc> doc_;
-  std::unique_ptr<SplashOutputDev> out_;
   SplashBitmap* bitmap_ = nullptr;
   bool failed_ = false;
   bool (*abort_)(void*) = nullptr;  // the page's limits apply to its pictures too
@@ -177,8 +192,9 @@ bool BudgetCheck(void* data) { return static_cast<Budget*>(data)->Exceeded(); }
 // device pixels (MM_TEXT), where poppler's transform already puts them.
 class RecordsDev final : public OutputDev {
  public:
-  RecordsDev(gdi::MetafileRecorder& rec, Budget& budget, AreaPictures& pictures, PageStats& stats)
-      : rec_(rec), budget_(budget), pictures_(pictures), stats_(stats) {
+  RecordsDev(gdi::MetafileRecorder& rec, Budget& budget, AreaPictures& pictures, PageStats& stats,
+             DocumentFonts& fonts)
+      : rec_(rec), budget_(budget), pictures_(pictures), stats_(stats), fonts_(fonts) {
     rec_.SetBkMode(win::TRANSPARENT);
     rec_.SetTextAlign(win::TA_BASELINE | win::TA_LEFT);
     rec_.SetMapperFlags(0);
@@ -263,9 +279,9 @@ class RecordsDev final : public OutputDev {
     const int render = state->getRender() & 7;
     const std::shared_ptr<GfxFont>& font = state->getFont();
     if (!font) return;
-    // The page holds every font it meets, so the caches below, keyed by the font's address,
-    // never meet a freed font or another font at a freed one's address.
-    if (seen_fonts_.insert(font.get()).second) held_fonts_.push_back(font);
+    // The page holds every font it meets, so the work kept by the font's address never
+    // meets a freed font or another font at a freed one's address.
+    fonts_.Meet(font);
     if (render >= 4) clip_glyphs_ = true;
     if (render == 3 || render == 7) {
       if (render == 7) AddClipGlyph(state, x - originX, y - originY, code);
@@ -377,7 +393,7 @@ class RecordsDev final : public OutputDev {
     if (Hidden() || !state->getFont() || NoUnicode(u, uLen)) return false;
     const int render = state->getRender() & 7;
     if (render == 3 || render == 7) return false;
-    if (seen_fonts_.insert(state->getFont().get()).second) held_fonts_.push_back(state->getFont());
+    fonts_.Meet(state->getFont());
     AddGlyph(state, x, y, dx, dy, u, uLen, state->getFont()->getWMode() == 1, true, render);
     Flush();
     return false;
@@ -858,8 +874,10 @@ class RecordsDev final : public OutputDev {
   // embedded font whose name is made up (as subsetting tools do), the one its program names
   // itself; empty when neither is installed.
   const std::string& InstalledFaceOf(GfxFont* font) {
-    auto it = installed_faces_.find(font);
-    if (it != installed_faces_.end()) return it->second;
+    static const std::string kNone;
+    FontWork* work = fonts_.Find(font);
+    if (!work) return kNone;
+    if (work->installed_face) return *work->installed_face;
     std::string face = NamedFace(font);
     // A name no installed face carries, or one only a bitmap face answers (Courier), draws in
     // the installed clone or metric twin of its design.
@@ -872,7 +890,7 @@ class RecordsDev final : public OutputDev {
       const std::string family = outlines ? outlines->Family() : std::string();
       face = InstalledFace(family) ? family : InstalledTwinFace(family);
     }
-    return installed_faces_.emplace(font, std::move(face)).first->second;
+    return work->installed_face.emplace(std::move(face));
   }
 
   // The face a font's name gives, without subset prefix and style; a name given in CP932
@@ -900,11 +918,20 @@ class RecordsDev final : public OutputDev {
     return {};
   }
 
-  GlyphOutlines* OutlinesOf(GfxState* state) { return OutlinesOf(state->getFont().get()); }
+  GlyphOutlines* OutlinesOf(GfxState* state) {
+    if (!state->getFont()) return nullptr;
+    return OutlinesOf(fonts_.Meet(state->getFont()));
+  }
   GlyphOutlines* OutlinesOf(GfxFont* font) {
-    auto it = outlines_.find(font);
-    if (it == outlines_.end()) it = outlines_.emplace(font, GlyphOutlines::Load(font, xref_)).first;
-    return it->second.get();
+    FontWork* work = fonts_.Find(font);
+    return work ? OutlinesOf(*work) : nullptr;
+  }
+  GlyphOutlines* OutlinesOf(FontWork& work) {
+    if (!work.outlines_loaded) {
+      work.outlines = GlyphOutlines::Load(work.font.get(), fonts_.xref());
+      work.outlines_loaded = true;
+    }
+    return work.outlines.get();
   }
 
   // The glyph's outline in device pixels, appended to `pts`/`types`.
@@ -997,7 +1024,7 @@ class RecordsDev final : public OutputDev {
     }
     // No installed face of the font's own: one of the same kind (InstalledFaceOf keeps the
     // fontconfig answer per font, so this costs no look-up).
-    if (face.empty()) face = FallbackFace(font, charset == win::SHIFTJIS_CHARSET, NamedFace(font));
+    if (face.empty()) face = FallbackFace(font, charset == win::SHIFTJIS_CHARSET);
     // Vertical writing names the face's vertical form, as applications do; each glyph is
     // drawn upright at its own place, so the player need not turn glyphs for it.
     if (run_.vertical) face = "@" + face;
@@ -1024,8 +1051,15 @@ class RecordsDev final : public OutputDev {
   }
 
   // The face the font table gives a font of this name and kind (Japanese or not, serif,
-  // fixed pitch) that no installed face draws.
-  static std::string FallbackFace(GfxFont* font, bool japanese, const std::string& face) {
+  // fixed pitch) that no installed face draws; worked out once per font.
+  std::string FallbackFace(GfxFont* font, bool japanese) {
+    FontWork* work = fonts_.Find(font);
+    if (!work) return ChooseFallbackFace(font, japanese, NamedFace(font));
+    std::optional<std::string>& known = work->fallback_face[japanese ? 1 : 0];
+    if (!known) known = ChooseFallbackFace(font, japanese, NamedFace(font));
+    return *known;
+  }
+  static std::string ChooseFallbackFace(GfxFont* font, bool japanese, const std::string& face) {
     win::LOGFONTW lf =
         gdi::MakeLogFont(face, 0, win::FW_NORMAL, false, japanese ? win::SHIFTJIS_CHARSET : win::ANSI_CHARSET);
     lf.lfPitchAndFamily = static_cast<win::BYTE>((font->isFixedWidth() ? win::FIXED_PITCH : win::VARIABLE_PITCH) |
@@ -1201,16 +1235,16 @@ class RecordsDev final : public OutputDev {
   bool KeptAsText(char16_t c) {
     if (c < 0x80) return true;
     if (c >= 0xD800 && c < 0xE000) return false;
-    auto it = kept_as_text_.find(c);
-    if (it != kept_as_text_.end()) return it->second;
-    bool kept = false;
-    auto u8 = codepage::Utf16ToUtf8(std::u16string_view(&c, 1));
-    auto cp = u8.ok() ? codepage::Utf8ToCp932(*u8) : Result<std::string>(u8.status());
-    if (cp.ok()) {
-      auto back = codepage::Cp932ToUtf8(*cp);
-      kept = back.ok() && *back == *u8;
-    }
-    return kept_as_text_.emplace(c, kept).first->second;
+    return fonts_.KeptAsText(c, [c] {
+      bool kept = false;
+      auto u8 = codepage::Utf16ToUtf8(std::u16string_view(&c, 1));
+      auto cp = u8.ok() ? codepage::Utf8ToCp932(*u8) : Result<std::string>(u8.status());
+      if (cp.ok()) {
+        auto back = codepage::Cp932ToUtf8(*cp);
+        kept = back.ok() && *back == *u8;
+      }
+      return kept;
+    });
   }
 
   // (ux, uy): the baseline's direction in device pixels, for turned runs. A hidden run's
@@ -1255,14 +1289,16 @@ class RecordsDev final : public OutputDev {
   // it (-1 when it cannot; a surrogate half measures nothing on its own).
   int NaturalAdvance(char16_t c) {
     if (c >= 0xD800 && c < 0xE000) return -1;
-    std::string key(reinterpret_cast<const char*>(&current_.font->lf), sizeof(win::LOGFONTW));
-    key.append(reinterpret_cast<const char*>(&c), sizeof c);
-    auto it = advances_.find(key);
-    if (it != advances_.end()) return it->second;
+    // The table of the selected font, looked up again only when the font changes.
+    if (!widths_ || std::memcmp(&widths_font_, &current_.font->lf, sizeof widths_font_) != 0) {
+      widths_font_ = current_.font->lf;
+      widths_ = &fonts_.WidthsOf(widths_font_);
+    }
+    auto it = widths_->find(c);
+    if (it != widths_->end()) return it->second;
     win::SIZE size{};
     const int w = rec_.GetTextExtentPoint32W(std::u16string_view(&c, 1), &size) ? size.cx : -1;
-    if (advances_.size() > 65536) advances_.clear();
-    advances_.emplace(std::move(key), w);
+    widths_->emplace(c, w);
     return w;
   }
 
@@ -1382,14 +1418,14 @@ class RecordsDev final : public OutputDev {
     }
   }
 
- public:
-  XRef* xref_ = nullptr;
-
  private:
   gdi::MetafileRecorder& rec_;
   Budget& budget_;
   AreaPictures& pictures_;
   PageStats& stats_;
+  DocumentFonts& fonts_;
+  std::unordered_map<char16_t, int>* widths_ = nullptr;  // of widths_font_
+  win::LOGFONTW widths_font_{};
   Run run_;
   Current current_;
   std::vector<Current> saved_;
@@ -1401,12 +1437,6 @@ class RecordsDev final : public OutputDev {
   bool clip_glyphs_ = false;
   std::vector<win::POINT> clip_path_;
   std::vector<win::BYTE> clip_types_;
-  std::map<std::string, int> advances_;
-  std::map<char16_t, bool> kept_as_text_;
-  std::set<GfxFont*> seen_fonts_;
-  std::vector<std::shared_ptr<GfxFont>> held_fonts_;
-  std::map<GfxFont*, std::string> installed_faces_;
-  std::map<GfxFont*, std::unique_ptr<GlyphOutlines>> outlines_;
 };
 
 bool RecordsDev::InstalledFace(const std::string& face) { return !face.empty() && gdi::FaceKnown(face); }
@@ -1456,6 +1486,8 @@ Status DrawPdf(const std::string& path, const VirtualPaper& paper, int resolutio
   bool any = false;
   for (int i = 0; i < pages && !any; ++i) any = doc->getPage(i + 1) != nullptr;
   if (!any) return Status::InvalidArgument(path + " has no readable page");
+  DocumentFonts fonts(doc->getXRef());
+  DocumentPictures document_pictures(doc.get());
   for (int i = 0; i < pages; ++i) {
     Page* page = doc->getPage(i + 1);
     if (!page) {
@@ -1471,11 +1503,11 @@ Status DrawPdf(const std::string& path, const VirtualPaper& paper, int resolutio
       if (!s.ok()) return s;
       continue;
     }
-    const int orientation = sheet_orientation == 1 || sheet_orientation == 2 ? sheet_orientation : (wpt > hpt ? 2 : 1);
-    const int pw = orientation == 2 ? paper.length : paper.width;
-    const int pl = orientation == 2 ? paper.width : paper.length;
-    const int width = ToPixels(pw, resolution), height = ToPixels(pl, resolution);
-    const double scale = std::min(width / wpt, height / hpt);
+    const PagePlacement placed = PlacePage(paper, resolution, wpt, hpt, sheet_orientation);
+    const int orientation = placed.orientation;
+    const int pw = placed.paper.width, pl = placed.paper.length;
+    const int width = placed.width, height = placed.height;
+    const double scale = placed.scale;
 
     gdi::MetafileRecorder::Options o;
     o.device = {width, height};
@@ -1489,11 +1521,11 @@ Status DrawPdf(const std::string& path, const VirtualPaper& paper, int resolutio
     out.index = i;
     out.orientation = orientation;
     Budget budget{limits.max_bytes, std::chrono::steady_clock::now() + limits.max_time};
-    AreaPictures pictures(path, i, scale, BudgetCheck, &budget);
-    RecordsDev dev(rec, budget, pictures, out.stats);
-    dev.xref_ = doc->getXRef();
+    AreaPictures pictures(document_pictures, i, scale, BudgetCheck, &budget);
+    RecordsDev dev(rec, budget, pictures, out.stats, fonts);
     doc->displayPageSlice(&dev, i + 1, 72.0 * scale, 72.0 * scale, 0, false, true, true, -1, -1, -1, -1, AbortCheck,
                           &dev);
+    fonts.EndPage();
     Result<PageRecords> result = Status::Ok();
     if (budget.Exceeded()) {
       result = budget.over_bytes ? Status::Busy("page " + std::to_string(i + 1) + " exceeds the record limit")
