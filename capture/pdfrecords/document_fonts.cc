@@ -29,6 +29,7 @@ FontWork& DocumentFonts::Meet(const std::shared_ptr<GfxFont>& font) {
     work = page_only_.back().get();
     work->font = font;
   }
+  work->last_page = page_number_;
   page_.emplace(font.get(), work);
   return *work;
 }
@@ -42,6 +43,12 @@ void DocumentFonts::EndPage() {
   page_.clear();
   page_only_.clear();
   page_held_.clear();
+  std::size_t bytes = 0;
+  for (const auto& [id, work] : by_object_) bytes += work->outlines ? work->outlines->ProgramBytes() : 0;
+  if (bytes > kMaxProgramBytes) {
+    std::erase_if(by_object_, [this](const auto& entry) { return entry.second->last_page != page_number_; });
+  }
+  ++page_number_;
 }
 
 std::unordered_map<char16_t, int>& DocumentFonts::WidthsOf(const win::LOGFONTW& lf) {

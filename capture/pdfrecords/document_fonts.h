@@ -4,7 +4,9 @@
 // the glyph widths measured for its runs. A font is known by its object number, so the pages
 // of a document that share a font (every page of most documents) share that work instead of
 // redoing it page by page. A font without an object of its own (written straight into a
-// page's resources) is kept for its page only.
+// page's resources) is kept for its page only, and once the font programs kept pass 64 MB
+// the fonts the last page did not use are let go (a document whose every page brings fonts
+// of its own keeps no more than that).
 //
 // One DrawPdf call owns one DocumentFonts and draws its pages one after another on its own
 // thread: the cache takes no lock.
@@ -34,6 +36,7 @@ struct FontWork {
   std::unique_ptr<GlyphOutlines> outlines;  // null when the font is not embedded or unreadable
   std::optional<std::string> installed_face;
   std::optional<std::string> fallback_face[2];  // [0] of its own kind, [1] for Japanese text
+  int last_page = 0;                            // the last page (counted from 0) that used it
 };
 
 class DocumentFonts {
@@ -51,8 +54,9 @@ class DocumentFonts {
   // Takes a font met on the current page; gives its work, or null for a font not met.
   FontWork* Find(const GfxFont* font) const;
 
-  // Ends the current page: forgets its fonts' addresses and drops the work on fonts that
-  // have no object of their own.
+  // Ends the current page: forgets its fonts' addresses, drops the work on fonts that have
+  // no object of their own, and, once the font programs kept pass their bound, the work on
+  // fonts this page did not use.
   void EndPage();
 
   // Takes a selected font; gives the widths of its characters measured so far in this
@@ -70,10 +74,12 @@ class DocumentFonts {
 
  private:
   static constexpr std::size_t kMaxWidthTables = 4096;
+  static constexpr std::size_t kMaxProgramBytes = 64u << 20;
 
   XRef* xref_;
   std::map<std::pair<int, int>, std::unique_ptr<FontWork>> by_object_;
   std::vector<std::unique_ptr<FontWork>> page_only_;
+  int page_number_ = 0;
   std::map<const GfxFont*, FontWork*> page_;
   std::vector<std::shared_ptr<GfxFont>> page_held_;
   std::map<std::string, std::unordered_map<char16_t, int>> widths_;
