@@ -1,7 +1,6 @@
 #include "client/printer_list.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "platform/base/ascii.h"
 #include "platform/fs/files.h"

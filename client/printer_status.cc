@@ -1,5 +1,6 @@
 #include "client/printer_status.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>

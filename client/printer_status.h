@@ -5,7 +5,6 @@
 // longer selected is dropped. After the first failure no further query is made.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>

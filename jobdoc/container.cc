@@ -1,7 +1,5 @@
 #include "jobdoc/container.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
@@ -10,11 +8,10 @@
 #include <mutex>
 #include <new>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "jobdoc/internal/names.h"
 #include "platform/fs/files.h"
+#include "platform/workers/workers.h"
 
 namespace zv::jobdoc {
 
@@ -103,25 +100,6 @@ std::unique_ptr<JobCodecState> NewWorkerState() {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-}
-
-// Runs work(i) for the workers i = 0 .. threads-1: worker 0 on the calling thread, the
-// others on threads started here and joined before returning. A thread that cannot be
-// started is done without: every worker loop lets any worker take any block, and worker 0
-// alone finishes the job.
-template <typename Work>
-void RunWorkers(unsigned threads, Work& work) {
-  std::vector<std::thread> pool;
-  pool.reserve(threads > 0 ? threads - 1 : 0);
-  for (unsigned i = 1; i < threads; ++i) {
-    try {
-      pool.emplace_back([&work, i] { work(i); });
-    } catch (const std::system_error&) {
-      break;
-    }
-  }
-  work(0);
-  for (std::thread& t : pool) t.join();
 }
 
 }  // namespace
@@ -305,7 +283,7 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
     }
     changed.notify_all();
   };
-  RunWorkers(workers, work);
+  zv::workers::RunWorkers(workers, work);
   if (abandoned) throw std::bad_alloc();
   if (failure) return std::move(*failure);
 
@@ -316,15 +294,7 @@ UnpackResult UnpackDocumentBytes(std::span<const std::uint8_t> file, JobCodecSta
 }
 
 unsigned CodecThreadCount(std::size_t blocks, unsigned requested) {
-  // The cores this process may run on (taskset, cgroup cpusets), else all of them.
-  std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
-    cores = std::min<std::size_t>(cores, static_cast<std::size_t>(CPU_COUNT(&set)));
-  }
-  std::size_t n = requested != 0 ? requested : blocks / kBlocksPerWorker;
-  n = std::min({n, cores, blocks});
-  return static_cast<unsigned>(std::max<std::size_t>(n, 1));
+  return zv::workers::ThreadCount(blocks, requested, kBlocksPerWorker);
 }
 
 UnpackResult UnpackDocumentFile(const std::string& path, unsigned threads) {
@@ -410,7 +380,7 @@ Status PackDocumentImage(std::span<const std::uint8_t> image, std::vector<std::u
       if (freed) room.notify_all();
     }
   };
-  RunWorkers(workers, work);
+  zv::workers::RunWorkers(workers, work);
   if (refused) {
     out.clear();
     return Status::Corruption("the codec refused the block at offset " + std::to_string(*refused * kCodecBlockSize));

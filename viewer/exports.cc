@@ -1,7 +1,6 @@
 #include "viewer/exports.h"
 
 #include <QApplication>
-#include <memory>
 #include <new>
 
 #include "platform/gdi/dc.h"

@@ -64,8 +64,8 @@ void ViewerPage::DropData() {
 }
 
 void ViewerPage::ComputeExtent() {
-  extent_x_ = std::int32_t(std::int64_t(width_) * 28800 / 254);
-  extent_y_ = std::int32_t(std::int64_t(length_) * 28800 / 254);
+  extent_x_ = std::int32_t(TenthMmToPageUnits(width_));
+  extent_y_ = std::int32_t(TenthMmToPageUnits(length_));
 }
 
 void ViewerPage::set_attributes(std::uint16_t a, std::uint16_t w, std::uint16_t l) {
@@ -82,11 +82,11 @@ void ViewerPage::ApplyOrientation(std::uint32_t flags) {
   if (landscape()) std::swap(extent_x_, extent_y_);
   if (rotated()) std::swap(extent_x_, extent_y_);
   if ((flags & 2) && !landscape()) {
-    attributes_ |= kLandscapeBit;
+    attributes_ |= jobdoc::kAttrLandscape;
     std::swap(extent_x_, extent_y_);
   }
   if ((flags & 1) && !rotated()) {
-    attributes_ |= kRotatedBit;
+    attributes_ |= jobdoc::kAttrRotated;
     std::swap(extent_x_, extent_y_);
   }
 }
@@ -157,12 +157,12 @@ void ViewerPage::ReleasePageData() {
 }
 
 void ViewerPage::SetTrailer(std::span<const std::uint8_t> trailer) {
-  if (trailer.size() < kTrailerSize) return;
-  std::memcpy(trailer_, trailer.data(), kTrailerSize);
+  if (trailer.size() < jobdoc::kPageTrailerSize) return;
+  std::memcpy(trailer_, trailer.data(), jobdoc::kPageTrailerSize);
 }
 
 void ViewerPage::FillTrailer() {
-  Put32(trailer_ + 0, kTrailerSize);
+  Put32(trailer_ + 0, jobdoc::kPageTrailerSize);
   Put32(trailer_ + 12, paper_code());
   Put32(trailer_ + 16, landscape() ? 2 : 1);
   Put32(trailer_ + 20, width_);
@@ -173,7 +173,7 @@ Result<std::unique_ptr<ViewerPage>> ViewerPage::Clone() const {
   auto copy = std::make_unique<ViewerPage>(attributes_, width_, length_);
   copy->extent_x_ = extent_x_;
   copy->extent_y_ = extent_y_;
-  std::memcpy(copy->trailer_, trailer_, kTrailerSize);
+  std::memcpy(copy->trailer_, trailer_, jobdoc::kPageTrailerSize);
   copy->rotation_ = rotation_;
   copy->blank_ = blank_;
   if (data_size_ != 0) {

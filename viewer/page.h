@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "jobdoc/image.h"
 #include "platform/base/status.h"
 #include "platform/wintypes/wintypes.h"
 
@@ -16,12 +17,12 @@ namespace zv::viewer {
 
 // Pages up to this many bytes stay in memory; larger ones go to a temporary file.
 inline constexpr std::size_t kMaxInMemoryPage = 20480;
-inline constexpr std::size_t kTrailerSize = 36;
 
-// Attribute word bits.
-inline constexpr std::uint16_t kPaperMask = 0x3FFF;
-inline constexpr std::uint16_t kRotatedBit = 0x4000;
-inline constexpr std::uint16_t kLandscapeBit = 0x8000;
+// The attribute word (paper code, rotated and landscape bits) and the 36-byte trailer are
+// the job document's: jobdoc::kAttr* and jobdoc::kPageTrailerSize.
+
+// Takes a length in 0.1 mm; gives it in page units of 1/28800 inch (truncated).
+inline constexpr std::int64_t TenthMmToPageUnits(std::int64_t tenth_mm) { return tenth_mm * 28800 / 254; }
 
 // Rotation values: drawn upright, turned clockwise, turned counter-clockwise.
 inline constexpr std::uint16_t kUpright = 0;
@@ -64,9 +65,9 @@ class ViewerPage {
 
   std::uint16_t attributes() const { return attributes_; }
   void set_attributes(std::uint16_t a, std::uint16_t w, std::uint16_t l);
-  std::uint16_t paper_code() const { return attributes_ & kPaperMask; }
-  bool landscape() const { return (attributes_ & kLandscapeBit) != 0; }
-  bool rotated() const { return (attributes_ & kRotatedBit) != 0; }
+  std::uint16_t paper_code() const { return attributes_ & jobdoc::kAttrPaperMask; }
+  bool landscape() const { return (attributes_ & jobdoc::kAttrLandscape) != 0; }
+  bool rotated() const { return (attributes_ & jobdoc::kAttrRotated) != 0; }
   std::uint16_t width() const { return width_; }
   std::uint16_t length() const { return length_; }
   std::int32_t extent_x() const { return extent_x_; }
@@ -102,7 +103,7 @@ class ViewerPage {
   std::vector<std::uint8_t> memory_;
   std::string file_path_;
   void* mapping_ = nullptr;
-  std::uint8_t trailer_[kTrailerSize] = {};
+  std::uint8_t trailer_[jobdoc::kPageTrailerSize] = {};
   std::uint16_t rotation_ = kUpright;
   bool blank_ = false;
   win::RECT sheet_rect_{};

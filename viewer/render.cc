@@ -64,10 +64,7 @@ int CViewerDocBase::RenderPage(gdi::DeviceContext& dc, int resolution, int flag,
   const RECT draw = FitCentred(*rect, box.x, box.y);
   if (Width(draw) > 0 && Height(draw) > 0) {
     FillWhite(dc, draw);
-    draw_.resolution = resolution;
-    draw_.text_scale = resolution > 0 ? std::int64_t(Width(draw)) * 1536 / resolution : 0;
-    draw_.origin = flag ? POINT{0, 0} : POINT{draw.left, draw.top};
-    draw_.made_font.reset();
+    draw_ = playback::StartState(resolution, Width(draw), flag ? POINT{0, 0} : POINT{draw.left, draw.top});
     const std::uint16_t rotation = page->GetRotation();
     if (rotation != kTurnClockwise && rotation != kTurnCounterClockwise) {
       dc.SaveDC();

@@ -5,7 +5,6 @@
 // printable area and the header and footer with the sheet number.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "platform/codepage/codepage.h"
 #include "platform/gdi/player.h"
@@ -100,8 +99,8 @@ int CViewerDocBase::DrawSheetPages(gdi::DeviceContext& dc, int resolution, int f
   } else {
     paper_.width = first_page->width();
     paper_.height = first_page->length();
-    paper_.unit_width = std::int64_t(paper_.width) * 28800 / 254;
-    paper_.unit_height = std::int64_t(paper_.height) * 28800 / 254;
+    paper_.unit_width = TenthMmToPageUnits(paper_.width);
+    paper_.unit_height = TenthMmToPageUnits(paper_.height);
   }
   if (L.pages != 1) {
     bw = paper_.unit_width;
@@ -133,10 +132,7 @@ int CViewerDocBase::DrawSheetPages(gdi::DeviceContext& dc, int resolution, int f
   const SheetMargins m = MarginsInPixels(sheet_w, sheet_h, paper_w, paper_h, pm, landscape);
   RECT area{sheet.left + m.left, sheet.top + m.top, sheet.right - 1 - m.right, sheet.bottom - 1 - m.bottom};
 
-  draw_.resolution = resolution;
-  draw_.text_scale = resolution > 0 ? std::int64_t(sheet_w) * 1536 / resolution : 0;
-  draw_.origin = flag ? POINT{0, 0} : POINT{sheet.left, sheet.top};
-  draw_.made_font.reset();
+  draw_ = playback::StartState(resolution, sheet_w, flag ? POINT{0, 0} : POINT{sheet.left, sheet.top});
 
   // Header and footer font and heights.
   const gdi::Font old_font = dc.GetCurrentFont();
@@ -178,10 +174,7 @@ int CViewerDocBase::DrawSheetPages(gdi::DeviceContext& dc, int resolution, int f
       reference_rect_ = prect;
       rotation_rect_ = prect;
     }
-    draw_.resolution = resolution;
-    draw_.text_scale = resolution > 0 ? std::int64_t(sheet_w) * 1536 / resolution : 0;
-    draw_.origin = flag ? POINT{0, 0} : POINT{sheet.left, sheet.top};
-    draw_.made_font.reset();
+    draw_ = playback::StartState(resolution, sheet_w, flag ? POINT{0, 0} : POINT{sheet.left, sheet.top});
     if (room) viewer::OffsetSlotRect(&prect, hh, fh, L, int(s));
 
     RECT copy_rect = prect;

@@ -158,8 +158,8 @@ void CViewerDocBase::SetPaperRecord(std::int32_t code, std::string_view name, st
   paper_.width = width;
   paper_.height = height;
   paper_.margins = std::move(margins);
-  paper_.unit_width = std::int64_t(width) * 28800 / 254;
-  paper_.unit_height = std::int64_t(height) * 28800 / 254;
+  paper_.unit_width = TenthMmToPageUnits(width);
+  paper_.unit_height = TenthMmToPageUnits(height);
 }
 
 Status CViewerDocBase::WriteAttachment(std::string_view stored_name, win::FILETIME time,
@@ -272,7 +272,7 @@ int CViewerDocBase::LoadDocument(std::span<const std::uint8_t> image, std::uint1
       case Kind::kPage: {
         if (!pages_.empty()) PostNotice(kNoticeProgress, pages_.size());
         const jobdoc::PageAttributes& a = item->attributes;
-        auto p = std::make_unique<ViewerPage>(std::uint16_t(a.word & kPaperMask), a.width, a.length);
+        auto p = std::make_unique<ViewerPage>(a.paper_code(), a.width, a.length);
         if (!p->StoreEmfPage(item->bytes).ok()) {
           failed = true;
           break;
@@ -325,8 +325,8 @@ int CViewerDocBase::AppendData(std::uint16_t index, std::uint16_t attributes, st
   if (!p->StoreEmfPage(data).ok()) return 0;
   p->ApplyOrientation(flags);
   const std::size_t n = p->data_size();
-  if (data.size() >= n + kTrailerSize) {
-    p->SetTrailer(data.subspan(n, kTrailerSize));
+  if (data.size() >= n + jobdoc::kPageTrailerSize) {
+    p->SetTrailer(data.subspan(n, jobdoc::kPageTrailerSize));
   } else {
     p->FillTrailer();
   }

@@ -1,9 +1,11 @@
 // PDF pages per second from a spooled job to a finished capture file, at 200 and 600 dpi, for
-// a text page, a grey page and a colour photo page, by both roads: drawing records (the
+// a text page, a grey page, a colour photo page, a 10-page text document and a 10-page
+// document whose translucent boxes become pictures of their areas, by both roads: drawing records (the
 // page interpreted by poppler into the metafile recorder) and the picture road (render with
 // poppler, record the one-bitmap page); either way the page passes through the capture
 // exports and is re-recorded and written. The counter "MB/page" is the capture file's size
-// per page. BM_Pdftoppm is poppler's own rasteriser writing the page at 200 dpi, for scale.
+// per page. BM_PdfToRecords is the converter alone (DrawPdf, the records dropped) on the same
+// documents. BM_Pdftoppm is poppler's own rasteriser writing the page at 200 dpi, for scale.
 // BM_PrintCapturedFourUp prints a 10-page text document captured at 600 dpi by either road,
 // opened as the client opens a capture file, four pages a sheet on a 600 dpi folder printer
 // through the engine's print path; "printed_MB" is the size of the printed PDF.
@@ -19,6 +21,7 @@
 
 #include "capture/common/blocks.h"
 #include "capture/feeder/feeder.h"
+#include "capture/pdfrecords/pdfrecords.h"
 #include "client/client_doc.h"
 #include "platform/paths/paths.h"
 #include "platform/shm/shm.h"
@@ -71,6 +74,16 @@ void PhotoPage(cairo_t* cr) {
   cairo_surface_destroy(img);
 }
 
+// Text under translucent boxes: each box's area becomes a picture on the records road.
+void ShadedPage(cairo_t* cr) {
+  TextPage(cr);
+  for (int i = 0; i < 4; ++i) {
+    cairo_set_source_rgba(cr, 0.2 * i, 0.4, 0.8, 0.4);
+    cairo_rectangle(cr, 60 + i * 110, 100 + i * 150, 160, 90);
+    cairo_fill(cr);
+  }
+}
+
 std::string MakePdf(const std::string& folder, const char* name, void (*draw)(cairo_t*), int pages = 1) {
   const std::string path = folder + "/" + name + ".pdf";
   cairo_surface_t* s = cairo_pdf_surface_create(path.c_str(), kA4W, kA4H);
@@ -87,7 +100,7 @@ std::string MakePdf(const std::string& folder, const char* name, void (*draw)(ca
 struct Setup {
   zv::testing::TempRoot root;
   zv::shm::SharedBlock temp_path;
-  std::string text, grey, photo, letter;
+  std::string text, grey, photo, letter, shaded;
   Setup() {
     zv::capture::PrepareFeederProcess();  // as the feeder program does
     // The block the resident program publishes: where capture files go.
@@ -100,35 +113,56 @@ struct Setup {
     grey = MakePdf(work, "grey", GreyPage);
     photo = MakePdf(work, "photo", PhotoPage);
     letter = MakePdf(work, "letter", TextPage, 10);
+    shaded = MakePdf(work, "shaded", ShadedPage, 10);
   }
+  // Kinds: 0 text page, 1 grey page, 2 photo page, 3 ten text pages, 4 ten shaded pages.
+  const std::string& Pdf(int kind) const {
+    const std::string* all[] = {&text, &grey, &photo, &letter, &shaded};
+    return *all[kind];
+  }
+  static int Pages(int kind) { return kind >= 3 ? 10 : 1; }
 };
 
 Setup& TheSetup() {
   static Setup* s = new Setup;
+  // The setup lives as long as the benchmarks; its folder (documents and every capture the
+  // runs left) goes when the program ends.
+  static const bool removed_at_exit = [] {
+    return std::atexit([] {
+      std::error_code ec;
+      sfs::remove_all(s->root.path(), ec);
+    }) == 0;
+  }();
+  (void)removed_at_exit;
   return *s;
 }
 
 void BM_PdfToCapture(benchmark::State& state, int kind) {
   Setup& s = TheSetup();
   const auto road = state.range(1) == 0 ? zv::capture::PdfRoad::kRecords : zv::capture::PdfRoad::kPictures;
-  const std::string& pdf = kind == 0 ? s.text : kind == 1 ? s.grey : s.photo;
+  const std::string& pdf = s.Pdf(kind);
   zv::capture::SpoolJob job;
   job.title = "bench";
   job.resolution = static_cast<int>(state.range(0));
-  const std::string tmp = s.root.str() + "/tmp";
   double bytes = 0;
   for (auto _ : state) {
     zv::Status st = zv::capture::FeedJob(job, pdf, road);
     if (!st.ok()) state.SkipWithError(st.ToString().c_str());
     state.PauseTiming();
-    for (auto& e : sfs::directory_iterator(tmp)) {
-      bytes += static_cast<double>(sfs::file_size(e.path()));
-      sfs::remove(e.path());
+    // With no resident program to take it, the capture file is kept for the next client
+    // start: it is counted and removed wherever it lies.
+    for (const char* folder : {"/tmp", "/kept"}) {
+      std::error_code ec;
+      for (auto& e : sfs::directory_iterator(s.root.str() + folder, ec)) {
+        bytes += static_cast<double>(sfs::file_size(e.path()));
+        sfs::remove(e.path());
+      }
     }
     state.ResumeTiming();
   }
-  state.counters["pages/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-  state.counters["MB/page"] = bytes / 1e6 / static_cast<double>(state.iterations());
+  const double pages = static_cast<double>(state.iterations()) * Setup::Pages(kind);
+  state.counters["pages/s"] = benchmark::Counter(pages, benchmark::Counter::kIsRate);
+  state.counters["MB/page"] = bytes / 1e6 / pages;
 }
 
 // Arguments: dots per inch, road (0 records, 1 pictures).
@@ -144,10 +178,36 @@ BENCHMARK_CAPTURE(BM_PdfToCapture, photo, 2)
     ->ArgsProduct({{200, 600}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+BENCHMARK_CAPTURE(BM_PdfToCapture, letter, 3)->Args({200, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PdfToCapture, shaded, 4)->Args({200, 0})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The converter alone: every page drawn as records and dropped. Argument: dots per inch.
+void BM_PdfToRecords(benchmark::State& state, int kind) {
+  Setup& s = TheSetup();
+  const zv::capture::VirtualPaper a4 = zv::capture::FindPaper("A4").value();
+  std::size_t areas = 0;
+  for (auto _ : state) {
+    zv::Status st = zv::capture::pdfrecords::DrawPdf(
+        s.Pdf(kind), a4, static_cast<int>(state.range(0)),
+        [&](int, zv::Result<zv::capture::pdfrecords::PageRecords> page) {
+          if (!page.ok()) return page.status();
+          areas += page->stats.area_pictures;
+          benchmark::DoNotOptimize(page->emf.data());
+          return zv::Status::Ok();
+        });
+    if (!st.ok()) state.SkipWithError(st.ToString().c_str());
+  }
+  const double pages = static_cast<double>(state.iterations()) * Setup::Pages(kind);
+  state.counters["pages/s"] = benchmark::Counter(pages, benchmark::Counter::kIsRate);
+  state.counters["areas/page"] = static_cast<double>(areas) / pages;
+}
+BENCHMARK_CAPTURE(BM_PdfToRecords, text, 0)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PdfToRecords, letter, 3)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PdfToRecords, shaded, 4)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Pdftoppm(benchmark::State& state, int kind) {
   Setup& s = TheSetup();
-  const std::string& pdf = kind == 0 ? s.text : kind == 1 ? s.grey : s.photo;
+  const std::string& pdf = s.Pdf(kind);
   const std::string out = s.root.str() + "/ppm";
   const std::string cmd = "pdftoppm -r 200 -singlefile '" + pdf + "' '" + out + "'";
   for (auto _ : state) {
@@ -165,17 +225,24 @@ void BM_PrintCapturedFourUp(benchmark::State& state) {
   zv::capture::SpoolJob job;
   job.title = "bench";
   job.resolution = 600;
-  const std::string tmp = s.root.str() + "/tmp";
-  for (auto& e : sfs::directory_iterator(tmp)) sfs::remove_all(e.path());
+  const std::string tmp = s.root.str() + "/tmp", kept = s.root.str() + "/kept";
+  for (const std::string& folder : {tmp, kept}) {
+    std::error_code ec;
+    for (auto& e : sfs::directory_iterator(folder, ec)) sfs::remove_all(e.path());
+  }
   zv::Status st = zv::capture::FeedJob(job, s.letter, road);
   if (!st.ok()) {
     state.SkipWithError(st.ToString().c_str());
     return;
   }
-  // The capture file, opened as the client opens it (and removes it).
+  // The capture file (in the temporary folder, or kept when no resident program took it),
+  // opened as the client opens it (and removes it).
   std::string capture;
-  for (auto& e : sfs::directory_iterator(tmp)) {
-    if (zv::client::IsCaptureFileName(e.path().string())) capture = e.path().string();
+  for (const std::string& folder : {tmp, kept}) {
+    std::error_code ec;
+    for (auto& e : sfs::directory_iterator(folder, ec)) {
+      if (zv::client::IsCaptureFileName(e.path().string())) capture = e.path().string();
+    }
   }
   if (capture.empty()) {
     state.SkipWithError("no capture file");

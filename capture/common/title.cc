@@ -75,7 +75,7 @@ std::string DeriveDocumentTitle(std::string_view name) {
   for (std::size_t i = 0; i < rest.size();) {
     unsigned char c = static_cast<unsigned char>(rest[i]);
     std::string chunk;
-    if (IsCp932Lead(c)) {
+    if (codepage::IsCp932Lead(c)) {
       if (i + 1 >= rest.size()) break;  // a lone lead byte at the end: dropped
       unsigned char t = static_cast<unsigned char>(rest[i + 1]);
       if (t == 0) break;

@@ -23,7 +23,4 @@ std::string DeriveDocumentTitle(std::string_view name);
 // do not convert become substitutes).
 std::string TitleToUtf8(std::string_view title);
 
-// True for a CP932 lead byte.
-inline bool IsCp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 }  // namespace zv::capture

@@ -20,6 +20,7 @@
 #include "capture/lumbrel/image_files.h"
 #include "capture/pdfrecords/pdfrecords.h"
 #include "capture/sarquen/sarquen.h"
+#include "capture/spool/placement.h"
 #include "driver/kelvad/device.h"
 #include "driver/kelvad/stream.h"
 #include "platform/codepage/codepage.h"
@@ -184,14 +185,15 @@ std::string PageLabel(const SpoolJob& job, const std::string& path, int index) {
 Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const SpoolJob& job, PdfRoad road) {
   const VirtualPaper paper = FindPaper(job.paper).value_or(VirtualPapers()[0]);
   auto picture = [&](const RenderedPage& page, int orientation) -> Status {
-    const int pw = orientation == 2 ? paper.length : paper.width;
-    const int pl = orientation == 2 ? paper.width : paper.length;
-    auto bytes = RecordBitmapPage(page, pw, pl);
+    const LaidPaper laid = LayPaper(paper, orientation);
+    auto bytes = RecordBitmapPage(page, laid.width, laid.length);
     if (!bytes.ok()) return bytes.status();
     return HandOverPage(session, *bytes, paper, orientation);
   };
   if (road == PdfRoad::kPictures) return RenderPdf(path, paper, job.resolution, picture);
   std::size_t record_pages = 0, picture_pages = 0, records = 0, areas = 0, outlines = 0, lost = 0;
+  // The document opened for pictures at its first page that needs one, then kept for the rest.
+  std::unique_ptr<PdfPictures> pictures;
   Status s = pdfrecords::DrawPdf(
       path, paper, job.resolution, [&](int index, Result<pdfrecords::PageRecords> page) -> Status {
         // The next page's time starts when this one has been handed over.
@@ -220,7 +222,12 @@ Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const Spo
         ++picture_pages;
         AppendCaptureLog("feeder: " + PageLabel(job, path, index) + " drawn as a picture (" +
                          page.status().ToString() + ")");
-        return RenderPdf(path, paper, job.resolution, picture, 0, index);
+        if (!pictures) {
+          auto opened = PdfPictures::Open(path);
+          if (!opened.ok()) return opened.status();
+          pictures = std::move(*opened);
+        }
+        return pictures->Render(index, paper, job.resolution, picture);
       });
   AppendCaptureLog("feeder: " + (job.id.empty() ? path : job.id) + ": " + std::to_string(record_pages) +
                    " pages as records (" + std::to_string(records) + " records, " + std::to_string(areas) +

@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "capture/spool/placement.h"
+
 namespace zv::capture {
 namespace {
 
@@ -62,13 +64,15 @@ Result<std::string> ReadablePdfPath(const std::string& path, std::string* head) 
   return name;
 }
 
-int ToPixels(int tenth_mm, int dpi) { return static_cast<int>(std::lround(tenth_mm * dpi / 254.0)); }
-
 }  // namespace
 
-Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
-                 const std::function<Status(const RenderedPage&, int orientation)>& each, int sheet_orientation,
-                 int only_page) {
+struct PdfPictures::Impl {
+  std::string path;
+  std::unique_ptr<PopplerDocument, GObjectFree> doc;
+  int pages = 0;
+};
+
+Result<std::unique_ptr<PdfPictures>> PdfPictures::Open(const std::string& path) {
   std::string head;
   auto file = ReadablePdfPath(path, &head);
   if (!file.ok()) return file.status();
@@ -85,44 +89,67 @@ Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolut
   }
   const int pages = poppler_document_get_n_pages(doc.get());
   if (pages <= 0) return Status::InvalidArgument(path + " has no pages");
+  std::unique_ptr<PdfPictures> out(new PdfPictures);
+  out->impl_ = std::make_unique<Impl>();
+  out->impl_->path = path;
+  out->impl_->doc = std::move(doc);
+  out->impl_->pages = pages;
+  return out;
+}
+
+PdfPictures::~PdfPictures() = default;
+
+int PdfPictures::pages() const { return impl_->pages; }
+
+Status PdfPictures::Render(int i, const VirtualPaper& paper, int resolution,
+                           const std::function<Status(const RenderedPage&, int orientation)>& each,
+                           int sheet_orientation) const {
+  if (i < 0 || i >= impl_->pages)
+    return Status::InvalidArgument(impl_->path + " has no page " + std::to_string(i + 1));
+  std::unique_ptr<PopplerPage, GObjectFree> page(poppler_document_get_page(impl_->doc.get(), i));
+  if (!page) return Status::InvalidArgument("page " + std::to_string(i + 1) + " cannot be read");
+  double wpt = 0, hpt = 0;
+  poppler_page_get_size(page.get(), &wpt, &hpt);
+  if (!(wpt > 0) || !(hpt > 0)) return Status::InvalidArgument("page " + std::to_string(i + 1) + " has no size");
+  const PagePlacement placed = PlacePage(paper, resolution, wpt, hpt, sheet_orientation);
+  RenderedPage out;
+  out.width = placed.width;
+  out.height = placed.height;
+  // Drawn straight into the page's pixels (RGB24 rows of width x 4 bytes, as cairo wants).
+  out.pixels.resize(static_cast<std::size_t>(out.width) * out.height);
+  cairo_surface_t* surface = cairo_image_surface_create_for_data(
+      reinterpret_cast<unsigned char*>(out.pixels.data()), CAIRO_FORMAT_RGB24, out.width, out.height, out.width * 4);
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    return Status::IOError("no page surface of " + std::to_string(out.width) + "x" + std::to_string(out.height));
+  }
+  cairo_t* cr = cairo_create(surface);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_paint(cr);
+  // A printer at its own resolution: no antialiasing, so black text stays black and white
+  // and the page keeps to one bit per pixel.
+  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+  cairo_font_options_t* fo = cairo_font_options_create();
+  cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_NONE);
+  cairo_set_font_options(cr, fo);
+  cairo_font_options_destroy(fo);
+  cairo_scale(cr, placed.scale, placed.scale);
+  poppler_page_render_for_printing(page.get(), cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  cairo_surface_destroy(surface);
+  return each(out, placed.orientation);
+}
+
+Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
+                 const std::function<Status(const RenderedPage&, int orientation)>& each, int sheet_orientation,
+                 int only_page) {
+  auto pictures = PdfPictures::Open(path);
+  if (!pictures.ok()) return pictures.status();
+  const int pages = (*pictures)->pages();
   if (only_page >= pages) return Status::InvalidArgument(path + " has no page " + std::to_string(only_page + 1));
   for (int i = only_page < 0 ? 0 : only_page; i < (only_page < 0 ? pages : only_page + 1); ++i) {
-    std::unique_ptr<PopplerPage, GObjectFree> page(poppler_document_get_page(doc.get(), i));
-    if (!page) return Status::InvalidArgument("page " + std::to_string(i + 1) + " cannot be read");
-    double wpt = 0, hpt = 0;
-    poppler_page_get_size(page.get(), &wpt, &hpt);
-    if (!(wpt > 0) || !(hpt > 0)) return Status::InvalidArgument("page " + std::to_string(i + 1) + " has no size");
-    const int orientation = sheet_orientation == 1 || sheet_orientation == 2 ? sheet_orientation : (wpt > hpt ? 2 : 1);
-    const int pw = orientation == 2 ? paper.length : paper.width;
-    const int pl = orientation == 2 ? paper.width : paper.length;
-    RenderedPage out;
-    out.width = ToPixels(pw, resolution);
-    out.height = ToPixels(pl, resolution);
-    // Drawn straight into the page's pixels (RGB24 rows of width x 4 bytes, as cairo wants).
-    out.pixels.resize(static_cast<std::size_t>(out.width) * out.height);
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(
-        reinterpret_cast<unsigned char*>(out.pixels.data()), CAIRO_FORMAT_RGB24, out.width, out.height, out.width * 4);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-      cairo_surface_destroy(surface);
-      return Status::IOError("no page surface of " + std::to_string(out.width) + "x" + std::to_string(out.height));
-    }
-    cairo_t* cr = cairo_create(surface);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
-    // A printer at its own resolution: no antialiasing, so black text stays black and white
-    // and the page keeps to one bit per pixel.
-    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-    cairo_font_options_t* fo = cairo_font_options_create();
-    cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_NONE);
-    cairo_set_font_options(cr, fo);
-    cairo_font_options_destroy(fo);
-    const double scale = std::min(out.width / wpt, out.height / hpt);
-    cairo_scale(cr, scale, scale);
-    poppler_page_render_for_printing(page.get(), cr);
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    cairo_surface_destroy(surface);
-    Status s = each(out, orientation);
+    Status s = (*pictures)->Render(i, paper, resolution, each, sheet_orientation);
     if (!s.ok()) return s;
   }
   return Status::Ok();

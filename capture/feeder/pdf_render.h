@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,28 @@ struct RenderedPage {
 Status RenderPdf(const std::string& path, const VirtualPaper& paper, int resolution,
                  const std::function<Status(const RenderedPage&, int orientation)>& each, int orientation = 0,
                  int only_page = -1);
+
+// A PDF opened once and rendered page by page on demand, as RenderPdf renders its pages: the
+// feeder's pictures of the pages that cannot be drawn as records read the document once, not
+// once a page.
+class PdfPictures {
+ public:
+  // Takes a PDF file; gives it opened, or what keeps it from being read (NotFound, IOError,
+  // InvalidArgument for no PDF or one without pages).
+  static Result<std::unique_ptr<PdfPictures>> Open(const std::string& path);
+  ~PdfPictures();
+
+  int pages() const;
+
+  // Takes a page (0-based) and renders it as RenderPdf does; gives InvalidArgument for a page
+  // the document lacks or cannot draw, else the callback's status.
+  Status Render(int index, const VirtualPaper& paper, int resolution,
+                const std::function<Status(const RenderedPage&, int orientation)>& each, int orientation = 0) const;
+
+ private:
+  PdfPictures() = default;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace zv::capture

@@ -17,6 +17,7 @@
 #include "jobdoc/private_records.h"
 #include "pdfwriter/quorvel.h"
 #include "platform/base/ascii.h"
+#include "platform/codepage/codepage.h"
 #include "platform/gdi/dib.h"
 #include "platform/gdi/emf/reader.h"
 #include "platform/gdi/player.h"
@@ -125,18 +126,6 @@ const char* KnownFaceOfDesign(const std::string& face) {
   return nullptr;
 }
 
-// Splits CP932 bytes into characters (a lead byte takes the byte after it).
-std::vector<std::string> Characters(std::string_view text) {
-  std::vector<std::string> out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    const std::size_t n = (lead && i + 1 < text.size()) ? 2 : 1;
-    out.emplace_back(text.substr(i, n));
-    i += n;
-  }
-  return out;
-}
 
 // The frame a saved page is written in: the page's own (rotation 0), or, when the page's text
 // runs down, upside down or up (a page turned by its document), the frame in which that text
@@ -381,12 +370,12 @@ class TextPass {
       case jobdoc::PrivateRecord::Kind::kHiddenTextRun: {
         TextStyle st = Style(dc);
         st.hidden = pr->kind == jobdoc::PrivateRecord::Kind::kHiddenTextRun;
-        const std::vector<std::string> chars = Characters(pr->run.text);
+        const std::vector<std::string_view> chars = codepage::Cp932Chars(pr->run.text);
         if (chars.empty()) return Status::Ok();
         std::vector<double> advances;
         advances.reserve(chars.size());
         double total = 0;
-        for (const std::string& ch : chars) {
+        for (std::string_view ch : chars) {
           advances.push_back(ExtentPixels(dc, st, ch));
           total += advances.back();
         }
@@ -402,7 +391,7 @@ class TextPass {
         double x = 0, v = 0;
         frame_.Map(Aligned(st, p.x, total), y, &x, &v);
         for (std::size_t i = 0; i < chars.size(); ++i) {
-          if (chars[i].find('\0') == std::string::npos) AddChar(st, chars[i], x, v, advances[i]);
+          if (chars[i].find('\0') == std::string::npos) AddChar(st, std::string(chars[i]), x, v, advances[i]);
           x += advances[i];
         }
         return Status::Ok();

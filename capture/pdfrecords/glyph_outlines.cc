@@ -150,6 +150,8 @@ std::string GlyphOutlines::Family() const {
   return name ? std::string(name) : std::string();
 }
 
+std::size_t GlyphOutlines::ProgramBytes() const { return impl_->data.size(); }
+
 bool GlyphOutlines::UnicodeOf(CharCode code, Unicode* out) {
   Impl& im = *impl_;
   if (!im.unicode_of_glyph) {

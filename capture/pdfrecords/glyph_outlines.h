@@ -5,6 +5,7 @@
 // also tells its own family name and the characters its glyphs stand for.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,6 +35,9 @@ class GlyphOutlines {
 
   // The family name the font program gives itself (its name table), or empty.
   std::string Family() const;
+
+  // Gives the size of the font program held for the outlines, in bytes.
+  std::size_t ProgramBytes() const;
 
   // Takes a character code; gives the character the program's own Unicode cmap draws with the
   // code's glyph, for fonts whose codes carry no Unicode of their own. False when none does.

@@ -13,6 +13,7 @@
 #include "capture/common/log.h"
 #include "capture/common/title.h"
 #include "capture/sarquen/session.h"
+#include "platform/codepage/codepage.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
 #include "platform/shm/shm.h"
@@ -45,7 +46,7 @@ bool EndsInSeparator(const std::string& s) { return !s.empty() && (s.back() == '
 std::string ShortName(const std::string& name) {
   std::string out;
   for (std::size_t i = 0; i < name.size();) {
-    std::size_t n = (IsCp932Lead(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) ? 2 : 1;
+    std::size_t n = (codepage::IsCp932Lead(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) ? 2 : 1;
     if (out.size() + n > 255) break;
     out.append(name, i, n);
     i += n;

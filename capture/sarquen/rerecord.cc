@@ -77,7 +77,7 @@ bool InSpecialRange(char16_t c) {
 std::vector<std::string_view> SplitCp932(std::string_view s) {
   std::vector<std::string_view> out;
   for (std::size_t i = 0; i < s.size();) {
-    std::size_t n = (IsCp932Lead(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) ? 2 : 1;
+    std::size_t n = (codepage::IsCp932Lead(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) ? 2 : 1;
     out.push_back(s.substr(i, n));
     i += n;
   }
@@ -395,7 +395,7 @@ class PageRerecorder {
     // A hidden run keeps neither clip nor options: it draws nothing anyway, and readers of its
     // text need it unclipped.
     if (hidden) return WriteRun(x, y, bytes, special, 0, std::nullopt, font, true);
-    const bool one_char = bytes.size() == 1 || (bytes.size() == 2 && IsCp932Lead(static_cast<unsigned char>(bytes[0])));
+    const bool one_char = bytes.size() == 1 || (bytes.size() == 2 && codepage::IsCp932Lead(static_cast<unsigned char>(bytes[0])));
     if (one_char && options == 0 && !special) {
       std::uint16_t code = bytes.size() == 1 ? static_cast<unsigned char>(bytes[0])
                                              : static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[0]) * 256 +

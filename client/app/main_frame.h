@@ -1,20 +1,25 @@
-// The client's main window: status bar with two panes, the left bar with the printer and
-// paper lists, the reduction-rate line and the four tab pages (layout, header and footer,
-// copies and printer, job list), the bottom bar with the command buttons, and the page
-// view over the client document in the middle. It is a platform window too (class
-// "AfxFrameOrView42" with the property "Zelvora"), so the capture side hands it further
-// jobs by WM_COPYDATA on the Qt loop. Every message goes through the injected prompt.
+// CMainFrame, the client's main window: status bar with two panes, the left bar (105)
+// with the printer and paper lists, the reduction-rate line and the four tab pages (layout,
+// header and footer, copies and printer, job list), the bottom bar (103) with the command
+// buttons, and the client's view (COstraneView) over the client document in the middle. It
+// is a platform window too (class "AfxFrameOrView42" with the property "Zelvora"), so the
+// capture side hands it further jobs by WM_COPYDATA on the Qt loop. Every message goes
+// through the injected prompt.
+//
+// Its code stands in several files: main_frame.cc (creation, start-up, jobs arriving,
+// settings, status panes, dialogs, header and footer, page-edit commands), frame_printers.cc
+// (the printer and paper lists and the printer commands), print_run.cc (the print run and
+// its answer) and frame_keys.cc (keyboard and focus).
 #pragma once
 
 #include <QMainWindow>
-#include <QPointer>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "client/answer.h"
+#include "client/app/ostrane_view.h"
 #include "client/app/page_edit.h"
 #include "client/app/printer_entries.h"
 #include "client/app/settings_pages.h"
@@ -32,11 +37,9 @@
 
 class QComboBox;
 class QLabel;
-class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTabWidget;
-class QTreeWidget;
 class QTimer;
 
 namespace zv::viewer {
@@ -46,6 +49,7 @@ class CViewerView;
 namespace zv::client::app {
 
 class ProgressDialog;
+class _CPrtList;
 
 // The frame's platform window class and the messages it takes.
 inline constexpr char kFrameClass[] = "AfxFrameOrView42";
@@ -54,9 +58,9 @@ inline constexpr char kFrameProperty[] = "Zelvora";
 inline constexpr unsigned kMsgSetClientWindow = 0x40A;  // to the resident program "ZvPermanent"
 inline constexpr char kResidentText[] = "ZvPermanent";
 inline constexpr unsigned kMsgEndTopmost = 0x464;  // the frame leaves the topmost band
-// On a first start the preview gets kFirstPreviewWidth beside the settings panel (its
-// minimum is kPreviewMinimumWidth): a sheet of two A4 pages, each readable.
-inline constexpr int kFirstPreviewWidth = 660, kPreviewMinimumWidth = 120, kFirstHeight = 760;
+// On a first start the frame is at least kFirstHeight high (the preview's widths are
+// COstraneView's).
+inline constexpr int kFirstHeight = 760;
 // Takes the screen's free area and the frame's minimum size; gives the frame's place on a
 // first start: the minimum widened by the preview's gain, at least kFirstHeight high, at the
 // area's top-left and within the area.
@@ -156,18 +160,10 @@ class CMainFrame : public QMainWindow {
   void Print();
   bool printing() const { return printing_; }
 
-  // The dialogs: options (32795), server settings (1011), about (57664). Each runs modally
-  // through the viewer's prompter, so tests answer them.
+  // The dialogs: options (32795), about (57664); the server settings (1011) are the job
+  // list page's. Each runs modally through the viewer's prompter, so tests answer them.
   void RunOptions();
-  void RunServerSettings();
   void RunAbout();
-  // Saving the pages (1009 as images through the image dialog, 1012 as PDF after a file
-  // dialog); failures show "画像ファイルの保存に失敗しました。".
-  void RunImageSave();
-  void RunPdfSave();
-  // Saves the pages as one PDF file at `path`; gives whether it was written.
-  bool SavePdf(const std::string& path);
-  const std::string& image_options() const { return image_options_; }
 
   // The printer commands: the queue (1000, menu 32798) and the properties (1072, menu
   // 32799) of the printer they act on (with a server "Zelvora", else the chosen one), each
@@ -185,39 +181,18 @@ class CMainFrame : public QMainWindow {
   // Gives the help window's keeper.
   help::HelpViewer& help_viewer() { return help_; }
 
-  // Job list commands (buttons 1006, 1007, 1008): act on the selected row. Deleting asks
-  // "選択したジョブを削除しますか？" first and then selects the row at the same place (the
-  // one before when the last went) and shows its first sheet.
-  void MoveSelectedJob(bool up);
-  void DeleteSelectedJob();
-  // Selects the job row holding page `page` (from 0; the last row when none holds it), as
-  // the preview's page changes. Nothing while the job list itself moves the preview.
-  void SetJobPos(int page);
-  // The selected job row, or -1.
-  int selected_job_row() const;
-  // Page edits of the view's selected page (commands 32778, 32779 and delete): the job
-  // rows' page counts follow.
-  void InsertBlankPage(bool after);
-  void DeleteSelectedPage();
-  // Rotation commands of the selected page: 32806 turns it clockwise (value 1) and 32805
-  // counter-clockwise (16); each sets its value on an upright page and puts a turned one
-  // back upright. Allowed unless a run is under way, no page or a blank page is selected,
-  // the layout prints one page per sheet, the page is the first, or it already holds the
-  // command's value.
-  bool CanRotate(int command) const;
-  void Rotate(int command);
   // The page-edit commands of the selected page (cut, copy, paste before and after, delete,
-  // blank pages, rotation) with their enabling: nothing during a run or without a selected
-  // page. Every edit refreshes the job rows, the total and the preview.
+  // blank pages before and after, rotation) with their enabling: nothing during a run or
+  // without a selected page. Rotation (32806 clockwise, value 1; 32805 counter-clockwise,
+  // 16) sets its value on an upright page and puts a turned one back upright; it is refused
+  // for a blank page, one page per sheet, the first page, or a page already holding the
+  // command's value. Every edit refreshes the job rows, the total and the preview.
   bool CanEditPage(int command) const;
   void EditPage(int command);
   // Builds the page-edit menu ("ページ編集メニュー") with its items enabled as things stand;
   // owned by the caller. A right click on the pages selects the page under the cursor and
   // opens it there.
   QMenu* BuildPageEditMenu(QWidget* parent);
-  // Job files (1084 open and append, 1083 save): through file dialogs, or directly.
-  bool OpenSavedJob(const std::string& path);
-  bool SaveJob(const std::string& path);
 
   // Selects page `page` of the view (from 0); a negative page is ignored.
   void PickPage(int page);
@@ -225,7 +200,6 @@ class CMainFrame : public QMainWindow {
   COstraneDoc& document() { return doc_; }
   const JobList& jobs() const { return jobs_; }
   const ClientConfig& config() const { return config_; }
-  bool has_config() const { return config_ok_; }
   winmsg::HWND platform_window() const { return hwnd_; }
   int selected_page() const { return selected_page_; }
   const std::string& job_name() const { return job_name_; }
@@ -233,7 +207,8 @@ class CMainFrame : public QMainWindow {
   _CLayout* layout_page() const { return layout_; }
   _CPrtHdr* header_page() const { return header_; }
   _CPrtSet* copies_page() const { return copies_; }
-  const ClientSettings& settings() const { return settings_; }
+  // The job list page (its rows, job commands, job files and saving of the pages).
+  _CPrtList* job_page() const { return job_page_; }
   // The two status panes' texts (period, pages).
   std::string pane_text(int i) const;
   // Gives the request of the document as the panel stands (account, machine, jobs, layout,
@@ -242,9 +217,6 @@ class CMainFrame : public QMainWindow {
   RequestOrder BuildOrder() const;
   // Stores the panel into the settings and writes them.
   Status SaveSettingsNow();
-  // Fills the printer combo (1068) from names, each printer with only the document's own
-  // paper.
-  void SetPrinters(const std::vector<std::string>& names);
   // Fills the printer combo from the printers of printers.lst (the frame reads the file on
   // a worker), selects the stored printer (the first when it is gone) and its stored paper,
   // and tells the status hooks the selected printer's address.
@@ -298,8 +270,16 @@ class CMainFrame : public QMainWindow {
   void contextMenuEvent(class QContextMenuEvent* event) override;
 
  private:
+  // The job list page works on the frame's document, jobs and configuration; the buttons'
+  // default look follows the frame's print run and tab control.
+  friend class _CPrtList;
+  friend class _CButton;
+
+  // Takes the job list; gives each row's name and page count, so two lists compare equal
+  // only when they hold the same jobs.
+  static std::vector<std::string> JobNames(const JobList& jobs);
+  // Builds the two dialog bars, connects their controls, and builds the menus.
   void BuildBars();
-  QWidget* BuildJobPage();
   void RegisterWindow();
   // Reads printers.lst on a worker: with a server its copy from the share first; without
   // one the list is first checked against the installed printers (built anew when missing,
@@ -312,27 +292,18 @@ class CMainFrame : public QMainWindow {
   // period and pages texts in the status panes.
   void RefreshQuotaAsync();
   void ShowStatusTexts();
-  void RefreshJobRows();
   // Gives true when the key was a shortcut of the tab page shown.
   bool PageShortcut(int key, bool alt, bool keypad);
   // Opens at the stored place, or at FirstPlace on a first start or off the screen.
   void PlaceWindow();
-  void SyncView();
   void OnPrinterChosen();
   void FillPapers();
-  // Shows the sheet of the row's first page; the preview's page notices meanwhile are the
-  // job list's own and do not move the selection.
-  void ShowJob(int row);
-  bool eventFilter(QObject* watched, QEvent* event) override;
   winmsg::LRESULT WindowProc(winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM);
   bool OpenJob(const std::string& path, const std::string& title);
 
   void AutoSaveJob();
   // Ends the program as the close command does, but without asking about the jobs listed.
   void EndProgram();
-  // Enables or disables the job list's edit buttons (1006, 1007, 1008, 1009, 1012, 1084,
-  // 1083, 1011) together: off during a run, so the rows a run removes are those it printed.
-  void EnableJobEditButtons(bool on);
   // Enables the printer commands' buttons and menu items as the machine and the printer
   // chosen allow, with their status prompts.
   void UpdatePrinterCommands();
@@ -351,9 +322,6 @@ class CMainFrame : public QMainWindow {
   void PostEndTopmost();
   // The button that looks like the default: Cancel (1003) during a run, else Print (1002).
   QPushButton* DefaultButton() const;
-  // Moves the default-button look as the focus moves between the bar's and the job list's
-  // buttons and other controls.
-  void OnFocusChanged(QWidget* old, QWidget* now);
   // The members of the Tab cycle, in order.
   std::vector<QWidget*> FocusCycle() const;
   // Timer 1's tick during a local run: once the print has ended, reads its answer file;
@@ -370,7 +338,6 @@ class CMainFrame : public QMainWindow {
   jobdoc::TraceLog trace_;
   QuotaState quota_;
   bool printing_ = false;
-  std::string image_options_;
   std::vector<CopyDataJob> waiting_;
   FrameOptions options_;
   help::HelpViewer help_;
@@ -386,19 +353,17 @@ class CMainFrame : public QMainWindow {
   std::string job_name_;
   bool document_opened_ = false;
   int selected_page_ = -1;
-  bool job_list_busy_ = false;
   winmsg::HWND hwnd_ = 0;
 
-  zv::viewer::CViewerView* view_ = nullptr;
-  QWidget* view_host_ = nullptr;
+  zv::viewer::CViewerView* view_ = nullptr;  // the page view that view_host_ hosts
+  COstraneView* view_host_ = nullptr;
   QLabel* panes_[2] = {};
   QComboBox* printer_combo_ = nullptr;
   QComboBox* paper_combo_ = nullptr;
   std::vector<PrinterEntry> printers_;
   QLabel* rate_line_ = nullptr;
   QTabWidget* tabs_ = nullptr;
-  QTreeWidget* job_rows_ = nullptr;
-  QLineEdit* total_edit_ = nullptr;
+  _CPrtList* job_page_ = nullptr;
   QTimer* status_timer_ = nullptr;
   QTimer* start_timer_ = nullptr;
   QTimer* answer_timer_ = nullptr;

@@ -2,7 +2,6 @@
 // the request number them, the copies clamp and the print range.
 #pragma once
 
-#include <string>
 #include <string_view>
 #include <vector>
 

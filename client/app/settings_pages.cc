@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFontDialog>
-#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>

@@ -5,7 +5,6 @@
 
 #include <QDialog>
 #include <QWidget>
-#include <functional>
 
 #include "client/app/panel_values.h"
 #include "client/header_formats.h"

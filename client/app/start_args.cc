@@ -114,13 +114,6 @@ bool JobList::Remove(int r) {
   return true;
 }
 
-void JobList::PagesInserted(int at, int count) {
-  if (count <= 0 || rows_.empty()) return;
-  int r = at <= 0 ? 0 : RowOfPage(at - 1);
-  if (r < 0) r = size() - 1;
-  rows_[r].pages += count;
-}
-
 void JobList::PagesInsertedInRow(int r, int count) {
   if (count > 0 && r >= 0 && r < size()) rows_[r].pages += count;
 }

@@ -79,12 +79,9 @@ class JobList {
   bool Move(int r, bool up);
   // Removes row r; false for no such row.
   bool Remove(int r);
-  // Page edits: `count` pages inserted at page index `at` (they belong to the row holding
-  // the page before, or the first row when inserted at 0), or removed from `at` on.
-  // Rows left with no pages are removed.
-  void PagesInserted(int at, int count);
-  // `count` pages inserted within row r's pages (a paste or a blank page beside one of its
-  // pages); nothing for no such row.
+  // Page edits: `count` pages inserted within row r's pages (a paste or a blank page beside
+  // one of its pages; nothing for no such row), or removed from page index `at` on (rows
+  // left with no pages are removed).
   void PagesInsertedInRow(int r, int count);
   void PagesRemoved(int at, int count);
   void Clear() { rows_.clear(); }

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QImage>
 #include <chrono>
 #include <deque>
 #include <filesystem>

@@ -19,7 +19,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <span>
 #include <string>
 #include <thread>
@@ -30,8 +29,6 @@
 #include "client/config.h"
 #include "client/handover.h"
 #include "client/prompt.h"
-#include "engine/rules/quota_period.h"
-#include "platform/fs/files.h"
 #include "platform/process/usage.h"
 #include "platform/registry/registry.h"
 

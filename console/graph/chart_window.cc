@@ -1,7 +1,6 @@
 #include "console/graph/chart_window.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QApplication>
 #include <QBarSeries>
 #include <QBarSet>
@@ -21,7 +20,6 @@
 #include <QPrinter>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
 #include <QVBoxLayout>

@@ -1,6 +1,5 @@
 #include "console/tavolent/account_import.h"
 
-#include <QApplication>
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QGridLayout>
@@ -13,6 +12,7 @@
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWizardPage>
 #include <set>
 
 #include "console/tavolent/admin_dialogs.h"
@@ -23,11 +23,6 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
-
-struct WaitCursor {
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
 
 // The page's title as a heading of its own: the wizard's title area shrinks a face given in
 // pixels to an unreadable size.
@@ -306,8 +301,7 @@ void CDomainReadWiz::ChooseGroup() {
     CGroupSelectDlg select(
         ctx_, group_,
         [this](const engine::GroupRecord& g, int op) {
-          QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-          if (auto* frame = qobject_cast<CMainFrame*>(owner)) (void)frame->ForwardGroupChange(&g, op);
+          ReportGroupChange(parentWidget() ? parentWidget()->window() : nullptr, g, op);
         },
         this);
     if (select.exec() == QDialog::Accepted) chosen = select.chosen();

@@ -6,13 +6,12 @@
 
 #include <QDialog>
 #include <QWizard>
-#include <QWizardPage>
 #include <functional>
 #include <optional>
 
 #include "console/core/account_import.h"
 #include "console/core/account_import_choice.h"
-#include "console/tavolent/console_frame.h"
+#include "console/tavolent/console_context.h"
 #include "console/tavolent/dialogs.h"
 
 class QLineEdit;

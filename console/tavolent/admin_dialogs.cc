@@ -1,6 +1,5 @@
 #include "console/tavolent/admin_dialogs.h"
 
-#include <QApplication>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,7 +13,7 @@
 #include "console/core/environment.h"
 #include "console/core/log_deletion.h"
 #include "console/rules/user_list.h"
-#include "console/tavolent/console_frame.h"
+#include "console/tavolent/console_context.h"
 #include "console/tavolent/dialogs.h"
 #include "platform/base/ascii.h"
 
@@ -24,11 +23,6 @@ namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 constexpr int kIdRole = Qt::UserRole;
-
-struct WaitCursor {
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
 
 QTreeWidget* ReportList(const char* id, const QStringList& titles) {
   auto* list = new QTreeWidget;

@@ -20,7 +20,7 @@
 #include "console/core/quota_files.h"
 #include "console/rules/validators.h"
 #include "console/tavolent/admin_dialogs.h"
-#include "console/tavolent/console_frame.h"
+#include "console/tavolent/console_context.h"
 #include "console/tavolent/dialogs.h"
 
 namespace zv::console {

@@ -1,6 +1,5 @@
 #include "console/tavolent/first_run_wizard.h"
 
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -14,7 +13,7 @@
 #include "console/rules/user_list.h"
 #include "console/tavolent/account_import.h"
 #include "console/tavolent/admin_dialogs.h"
-#include "console/tavolent/console_frame.h"
+#include "console/tavolent/console_context.h"
 #include "console/tavolent/dialogs.h"
 #include "console/tavolent/environment_sheet.h"
 #include "platform/base/ascii.h"
@@ -25,11 +24,6 @@ namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 constexpr int kUidRole = Qt::UserRole;
-
-struct WaitCursor {
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-};
 
 // A wizard page whose Next (or Finish) runs a check first.
 class CheckedPage : public QWizardPage {

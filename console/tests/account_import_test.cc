@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -12,8 +11,8 @@
 #include <fstream>
 
 #include "console/tavolent/account_import.h"
+#include "console/tavolent/console_frame.h"
 #include "console/tests/server_root.h"
-#include "engine/db/schema.h"
 #include "platform/fs/files.h"
 #include "platform/registry/registry.h"
 #include "platform/testing/artifacts.h"

@@ -3,7 +3,6 @@
 // are answered from a timer), with screenshots of every page.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,7 +13,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -28,7 +26,6 @@
 #include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/first_run_wizard.h"
 #include "console/tests/server_root.h"
-#include "engine/db/schema.h"
 #include "platform/fs/files.h"
 #include "platform/spool/folder_spooler.h"
 #include "platform/testing/bin_dir.h"

@@ -7,7 +7,6 @@
 #include "console/core/log_deletion.h"
 #include "console/core/quota_files.h"
 #include "console/tests/server_root.h"
-#include "engine/db/schema.h"
 #include "platform/fs/files.h"
 #include "platform/spool/folder_spooler.h"
 #include "platform/testing/temp_root.h"

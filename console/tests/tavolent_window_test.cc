@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QDateEdit>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -29,7 +28,6 @@
 #include "console/tavolent/console_frame.h"
 #include "console/tavolent/dialogs.h"
 #include "console/tests/server_root.h"
-#include "engine/db/schema.h"
 #include "platform/fs/files.h"
 #include "platform/paths/install_layout.h"
 #include "platform/sync/guard.h"
@@ -740,6 +738,15 @@ TEST_F(TavolentTest, GroupChangesFromOtherWindowsReachTheTree) {
       names.push_back(frame.tree()->root()->child(i)->text(0).toStdString());
     EXPECT_EQ(names, c.names) << c.operation;
   }
+  // A dialog's stored change reaches the tree through the window the dialog runs in; a window
+  // that is no main frame (nothing, or the first-run wizard's) drops it.
+  QWidget lone;
+  ReportGroupChange(nullptr, added, 1);
+  ReportGroupChange(&lone, added, 1);
+  EXPECT_EQ(frame.tree()->root()->childCount(), 1);
+  ReportGroupChange(frame.list()->window(), added, 1);
+  ASSERT_EQ(frame.tree()->root()->childCount(), 2);
+  EXPECT_NE(frame.tree()->ItemOf(added.GID), nullptr);
   // A display-period command asks for the rebuild by signal.
   int rebuilds = 0;
   QObject::connect(&frame, &CMainFrame::rebuildRequested, [&] { ++rebuilds; });

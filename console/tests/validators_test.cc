@@ -4,8 +4,6 @@
 
 #include <functional>
 
-#include "console/rules/messages.h"
-
 namespace zv::console {
 namespace {
 

@@ -148,17 +148,7 @@ void FillComputerName(PrivatePart& priv, PlatformOps& ops) {
   std::string ansi = WideToAnsi(name, ops.AnsiCodePage());
   std::size_t n = std::min(ansi.size(), sizeof priv.computer_name - 1);
   // Do not leave half of a double-byte character at the end.
-  if (ops.AnsiCodePage() == 932) {
-    std::size_t i = 0;
-    while (i < n) {
-      auto c = static_cast<unsigned char>(ansi[i]);
-      // Lead bytes of Shift-JIS double-byte characters.
-      std::size_t step = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
-      if (i + step > n) break;
-      i += step;
-    }
-    n = i;
-  }
+  if (ops.AnsiCodePage() == 932) n = codepage::Cp932FitLength(ansi, n);
   std::memcpy(priv.computer_name, ansi.data(), n);
 }
 

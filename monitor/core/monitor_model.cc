@@ -462,8 +462,6 @@ std::optional<std::vector<int>> StoredColumnWidths() {
   return read;
 }
 
-std::vector<int> ReadColumnWidths() { return StoredColumnWidths().value_or(std::vector<int>(kColumnCount, 100)); }
-
 Status SaveColumnWidths(const std::vector<int>& widths) {
   auto key = registry::Key::Create(registry::RootKey::kCurrentUser, kSettingsKey);
   if (!key.ok()) return key.status();

@@ -179,11 +179,9 @@ int PollPeriodMs();
 // top above 32766 read unsigned becomes 240 or 330).
 Placement ReadPlacement();
 Status SavePlacement(const Placement& p);
-// Gives the eight column widths (100 each when any is missing; a value above 201093784
-// read unsigned becomes 100).
-std::vector<int> ReadColumnWidths();
-// Gives the eight stored column widths as ReadColumnWidths reads them, or std::nullopt when
-// any of them is missing (the user never closed the window with its list).
+// Gives the eight stored column widths (a value above 201093784 read unsigned becomes 100),
+// or std::nullopt when any of them is missing (the user never closed the window with its
+// list; the window then fits its columns to their texts).
 std::optional<std::vector<int>> StoredColumnWidths();
 Status SaveColumnWidths(const std::vector<int>& widths);
 

@@ -185,7 +185,7 @@ TEST(MonitorSettings, PlacementCycleAndColumnWidths) {
   zv::testing::TempRoot root;
   EXPECT_EQ(ReadPlacement(), Placement{});
   EXPECT_EQ(PollPeriodMs(), 3000);
-  EXPECT_EQ(ReadColumnWidths(), std::vector<int>(8, 100));
+  EXPECT_EQ(StoredColumnWidths(), std::nullopt);
   auto key = registry::Key::Create(registry::RootKey::kCurrentUser, kSettingsKey);
   ASSERT_TRUE(key.ok());
   ASSERT_TRUE(key->SetDword("Monitor_Cycle", 0).ok());
@@ -199,11 +199,11 @@ TEST(MonitorSettings, PlacementCycleAndColumnWidths) {
   EXPECT_EQ(ReadPlacement(), Placement{});
 
   ASSERT_TRUE(SaveColumnWidths({0, 120, 130, 140, 150, 160, 170, 180}).ok());
-  EXPECT_EQ(ReadColumnWidths(), (std::vector<int>{0, 120, 130, 140, 150, 160, 170, 180}));
+  EXPECT_EQ(StoredColumnWidths(), (std::vector<int>{0, 120, 130, 140, 150, 160, 170, 180}));
   ASSERT_TRUE(key->SetDword("Monitor_Col3", 201093785).ok());
-  EXPECT_EQ(ReadColumnWidths()[3], 100);
+  EXPECT_EQ(StoredColumnWidths().value_or(std::vector<int>(8, 0))[3], 100);
   ASSERT_TRUE(key->DeleteValue("Monitor_Col7").ok());
-  EXPECT_EQ(ReadColumnWidths(), std::vector<int>(8, 100));
+  EXPECT_EQ(StoredColumnWidths(), std::nullopt);
 }
 
 }  // namespace

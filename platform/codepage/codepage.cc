@@ -35,9 +35,7 @@ iconv_t ThreadConverter(const char* to, const char* from) {
 using SkipFn = size_t (*)(const unsigned char* p, size_t left);
 
 size_t SkipCp932(const unsigned char* p, size_t left) {
-  unsigned char c = p[0];
-  bool lead = (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
-  return (lead && left >= 2) ? 2 : 1;
+  return (IsCp932Lead(p[0]) && left >= 2) ? 2 : 1;
 }
 
 size_t SkipUtf8(const unsigned char* p, size_t left) {
@@ -115,11 +113,21 @@ Result<std::string> Utf8ToCp932(std::string_view utf8, OnError on_error) {
   return Convert("CP932", "UTF-8", utf8, on_error, SkipUtf8, "?");
 }
 
+std::vector<std::string_view> Cp932Chars(std::string_view text) {
+  std::vector<std::string_view> out;
+  for (size_t i = 0; i < text.size();) {
+    const size_t n = (IsCp932Lead(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) ? 2 : 1;
+    out.push_back(text.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
 size_t Cp932FitLength(std::string_view cp932, size_t max_bytes) {
   size_t n = 0;
   while (n < cp932.size()) {
     const unsigned char c = static_cast<unsigned char>(cp932[n]);
-    const size_t w = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
+    const size_t w = IsCp932Lead(c) ? 2 : 1;
     if (n + w > max_bytes) break;
     n += w;
   }

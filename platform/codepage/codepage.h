@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/base/status.h"
 
@@ -24,6 +25,13 @@ Result<std::string> Cp932ToUtf8(std::string_view cp932, OnError on_error = OnErr
 
 // Takes UTF-8 text; gives CP932 bytes.
 Result<std::string> Utf8ToCp932(std::string_view utf8, OnError on_error = OnError::kFail);
+
+// True for a byte that opens a CP932 double-byte character (0x81-0x9F, 0xE0-0xFC).
+inline bool IsCp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// Takes CP932 bytes; gives them split into characters, each a view into `text`: a lead byte
+// takes the byte after it, a lead byte at the very end stands alone.
+std::vector<std::string_view> Cp932Chars(std::string_view text);
 
 // Takes CP932 bytes and a byte count; gives the length of the longest start of the bytes
 // that fits into the count without splitting a double-byte character (for fixed fields

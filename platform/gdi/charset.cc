@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/codepage/codepage.h"
 #include "platform/gdi/internal/utf.h"
 
 namespace zv::gdi::detail {
@@ -51,7 +52,7 @@ namespace {
 bool IsLeadByte(int cp, unsigned char b) {
   switch (cp) {
     case 932:
-      return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+      return codepage::IsCp932Lead(b);
     case 936:
     case 949:
     case 950:

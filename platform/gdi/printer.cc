@@ -7,16 +7,15 @@
 #include <cairo-pdf.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <numeric>
-#include <thread>
 
 #include "platform/gdi/internal/cairo_dc.h"
 #include "platform/gdi/surfaces.h"
+#include "platform/workers/workers.h"
 
 namespace zv::gdi {
 
@@ -317,24 +316,24 @@ class PageRecorder final : public DeviceContext {
   // Text is laid out on the state context anyway: what it can reach comes with it.
   bool ExtTextOutW(int x, int y, win::UINT o, const RECT* r, std::u16string_view t, std::span<const int> dx) override {
     const bool ok = state_->ExtTextOutW(x, y, o, r, t, dx);
-    Add([=, k = Keep(r), s = std::u16string(t), v = std::vector<int>(dx.begin(), dx.end())](DeviceContext& d) {
-      d.ExtTextOutW(x, y, o, k ? &*k : nullptr, s, v);
-    }, state_->last_text_bounds());
+    Add([=, k = Keep(r), s = std::u16string(t), v = std::vector<int>(dx.begin(), dx.end())](
+            DeviceContext& d) { d.ExtTextOutW(x, y, o, k ? &*k : nullptr, s, v); },
+        state_->last_text_bounds());
     return ok;
   }
   bool ExtTextOutA(int x, int y, win::UINT o, const RECT* r, std::string_view t, std::span<const int> dx) override {
     const bool ok = state_->ExtTextOutA(x, y, o, r, t, dx);
-    Add([=, k = Keep(r), s = std::string(t), v = std::vector<int>(dx.begin(), dx.end())](DeviceContext& d) {
-      d.ExtTextOutA(x, y, o, k ? &*k : nullptr, s, v);
-    }, state_->last_text_bounds());
+    Add([=, k = Keep(r), s = std::string(t), v = std::vector<int>(dx.begin(), dx.end())](
+            DeviceContext& d) { d.ExtTextOutA(x, y, o, k ? &*k : nullptr, s, v); },
+        state_->last_text_bounds());
     return ok;
   }
   bool InvisibleTextOutA(int x, int y, win::UINT o, const RECT* r, std::string_view t,
                          std::span<const int> dx) override {
     const bool ok = state_->InvisibleTextOutA(x, y, o, r, t, dx);
-    Add([=, k = Keep(r), s = std::string(t), v = std::vector<int>(dx.begin(), dx.end())](DeviceContext& d) {
-      d.InvisibleTextOutA(x, y, o, k ? &*k : nullptr, s, v);
-    }, state_->last_text_bounds());
+    Add([=, k = Keep(r), s = std::string(t), v = std::vector<int>(dx.begin(), dx.end())](
+            DeviceContext& d) { d.InvisibleTextOutA(x, y, o, k ? &*k : nullptr, s, v); },
+        state_->last_text_bounds());
     return ok;
   }
   bool GetTextMetricsW(win::TEXTMETRICW* tm) const override { return state_->GetTextMetricsW(tm); }
@@ -358,21 +357,25 @@ class PageRecorder final : public DeviceContext {
     Rop(rop, x, y, cx, cy);
     auto dib = Capture(src, xs, ys, cxs, cys);
     if (!dib) return false;
-    Add([=](DeviceContext& d) {
-      DibRef r = dib->ref();
-      d.DibBlt(x, y, cx, cy, &r, 0, 0, DibWidth(*dib), DibHeight(*dib), rop);
-    });
+    Add(
+        [=](DeviceContext& d) {
+          DibRef r = dib->ref();
+          d.DibBlt(x, y, cx, cy, &r, 0, 0, DibWidth(*dib), DibHeight(*dib), rop);
+        },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys, const DibRef& dib,
                      win::DWORD rop) override {
     Rop(rop, x, y, cx, cy);
-    Add([=, k = Keep(dib)](DeviceContext& d) { d.StretchDIBits(x, y, cx, cy, xs, ys, cxs, cys, k->ref(), rop); });
+    Add([=, k = Keep(dib)](DeviceContext& d) { d.StretchDIBits(x, y, cx, cy, xs, ys, cxs, cys, k->ref(), rop); },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool SetDIBitsToDevice(int x, int y, int cx, int cy, int xs, int ys, win::UINT st, win::UINT n,
                          const DibRef& dib) override {
-    Add([=, k = Keep(dib)](DeviceContext& d) { d.SetDIBitsToDevice(x, y, cx, cy, xs, ys, st, n, k->ref()); });
+    Add([=, k = Keep(dib)](DeviceContext& d) { d.SetDIBitsToDevice(x, y, cx, cy, xs, ys, st, n, k->ref()); },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool MaskBlt(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, const DibRef* mask, int xm,
@@ -380,32 +383,35 @@ class PageRecorder final : public DeviceContext {
     TouchLogical(x, y, cx, cy);
     std::shared_ptr<const Dib> s = src ? Capture(src, xs, ys, cx, cy) : nullptr;
     std::shared_ptr<const Dib> m = mask ? Keep(*mask) : nullptr;
-    Add([=](DeviceContext& d) {
-      std::optional<DibRef> sr, mr;
-      if (s) sr = s->ref();
-      if (m) mr = m->ref();
-      d.DibMaskBlt(x, y, cx, cy, sr ? &*sr : nullptr, 0, 0, mr ? &*mr : nullptr, xm, ym, rop4);
-    });
+    Add(
+        [=](DeviceContext& d) {
+          std::optional<DibRef> sr, mr;
+          if (s) sr = s->ref();
+          if (m) mr = m->ref();
+          d.DibMaskBlt(x, y, cx, cy, sr ? &*sr : nullptr, 0, 0, mr ? &*mr : nullptr, xm, ym, rop4);
+        },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool AlphaBlend(int x, int y, int cx, int cy, const DeviceContext* src, int xs, int ys, int cxs, int cys,
                   win::BLENDFUNCTION bf) override {
     auto dib = src ? Capture(src, xs, ys, cxs, cys) : nullptr;
     if (!dib) return false;
-    Add([=](DeviceContext& d) {
-      d.DibAlphaBlend(x, y, cx, cy, dib->ref(), 0, 0, DibWidth(*dib), DibHeight(*dib), bf);
-    });
+    Add([=](DeviceContext& d) { d.DibAlphaBlend(x, y, cx, cy, dib->ref(), 0, 0, DibWidth(*dib), DibHeight(*dib), bf); },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool DibBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, int cxs, int cys,
               win::DWORD rop) override {
     Rop(rop, x, y, cx, cy);
     std::shared_ptr<const Dib> s = src ? Keep(*src) : nullptr;
-    Add([=](DeviceContext& d) {
-      std::optional<DibRef> r;
-      if (s) r = s->ref();
-      d.DibBlt(x, y, cx, cy, r ? &*r : nullptr, xs, ys, cxs, cys, rop);
-    });
+    Add(
+        [=](DeviceContext& d) {
+          std::optional<DibRef> r;
+          if (s) r = s->ref();
+          d.DibBlt(x, y, cx, cy, r ? &*r : nullptr, xs, ys, cxs, cys, rop);
+        },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool DibMaskBlt(int x, int y, int cx, int cy, const DibRef* src, int xs, int ys, const DibRef* mask, int xm, int ym,
@@ -413,17 +419,20 @@ class PageRecorder final : public DeviceContext {
     TouchLogical(x, y, cx, cy);
     std::shared_ptr<const Dib> s = src ? Keep(*src) : nullptr;
     std::shared_ptr<const Dib> m = mask ? Keep(*mask) : nullptr;
-    Add([=](DeviceContext& d) {
-      std::optional<DibRef> sr, mr;
-      if (s) sr = s->ref();
-      if (m) mr = m->ref();
-      d.DibMaskBlt(x, y, cx, cy, sr ? &*sr : nullptr, xs, ys, mr ? &*mr : nullptr, xm, ym, rop4);
-    });
+    Add(
+        [=](DeviceContext& d) {
+          std::optional<DibRef> sr, mr;
+          if (s) sr = s->ref();
+          if (m) mr = m->ref();
+          d.DibMaskBlt(x, y, cx, cy, sr ? &*sr : nullptr, xs, ys, mr ? &*mr : nullptr, xm, ym, rop4);
+        },
+        Reach(x, y, cx, cy));
     return true;
   }
   bool DibAlphaBlend(int x, int y, int cx, int cy, const DibRef& src, int xs, int ys, int cxs, int cys,
                      win::BLENDFUNCTION bf) override {
-    Add([=, k = Keep(src)](DeviceContext& d) { d.DibAlphaBlend(x, y, cx, cy, k->ref(), xs, ys, cxs, cys, bf); });
+    Add([=, k = Keep(src)](DeviceContext& d) { d.DibAlphaBlend(x, y, cx, cy, k->ref(), xs, ys, cxs, cys, bf); },
+        Reach(x, y, cx, cy));
     return true;
   }
   std::optional<Dib> ReadPixels(const RECT&) const override { return std::nullopt; }
@@ -446,9 +455,12 @@ class PageRecorder final : public DeviceContext {
     unsigned code = (rop >> 16) & 0xFF;
     if (code != 0x00 && code != 0xFF && code != 0xCC && code != 0xF0) TouchLogical(x, y, cx, cy);
   }
-  void TouchLogical(int x, int y, int cx, int cy) {
+  // The device pixels a rectangle in logical units covers, through the transforms now.
+  RECT DeviceBox(int x, int y, int cx, int cy) const {
     auto at = [](std::int64_t v) { return int(std::clamp<std::int64_t>(v, INT32_MIN / 2, INT32_MAX / 2)); };
-    POINT p[4] = {{x, y}, {at(std::int64_t(x) + cx), y}, {x, at(std::int64_t(y) + cy)},
+    POINT p[4] = {{x, y},
+                  {at(std::int64_t(x) + cx), y},
+                  {x, at(std::int64_t(y) + cy)},
                   {at(std::int64_t(x) + cx), at(std::int64_t(y) + cy)}};
     state_->LPtoDP(p);
     RECT r{p[0].x, p[0].y, p[0].x, p[0].y};
@@ -458,7 +470,16 @@ class PageRecorder final : public DeviceContext {
       r.right = std::max(r.right, q.x);
       r.bottom = std::max(r.bottom, q.y);
     }
-    TouchDevice(r);
+    return r;
+  }
+  void TouchLogical(int x, int y, int cx, int cy) { TouchDevice(DeviceBox(x, y, cx, cy)); }
+  // The device pixels a bitmap drawn to a destination rectangle (logical units) can reach:
+  // its box grown by a pixel each way for the rounding of its edges, cut to the clip. A band
+  // or picture the bitmap does not reach leaves it out without decoding it.
+  std::optional<RECT> Reach(int x, int y, int cx, int cy) const {
+    const RECT b = DeviceBox(x, y, cx, cy), clip = state_->DeviceClipBox();
+    return RECT{std::max(b.left - 1, clip.left), std::max(b.top - 1, clip.top), std::min(b.right + 1, clip.right),
+                std::min(b.bottom + 1, clip.bottom)};
   }
   // Keeps a device rectangle, grown by a pixel each way for the rounding of its edges and cut
   // to the clip.
@@ -524,11 +545,19 @@ void PaintPixels(cairo_t* cr, cairo_surface_t* image, int ox, int oy, RECT area,
     std::memcpy(tdata + size_t(y) * tstride, px + size_t(area.top + y - oy) * stride + (area.left - ox), size_t(w) * 4);
   }
   cairo_surface_mark_dirty(tile);
-  // The picture covers its area exactly; a clip around it would be written to the PDF rounded
-  // and leave hairline gaps between neighbouring pictures.
+  // The picture covers its area but for a thousandth of a pixel along each edge; a clip around
+  // it would be written to the PDF rounded and leave hairline gaps between neighbouring
+  // pictures. Readers that paint the pixels whose centres an image covers paint the same
+  // pixels either way; poppler paints an image to one pixel past the pixel its edge falls in,
+  // so an image whose edges fall exactly on pixel edges is stretched by a row and a column and
+  // resampled (its edges and every edge inside it smeared over two rows), where this one is
+  // painted pixel for pixel.
+  constexpr double kInset = 1.0 / 1024;
   cairo_save(cr);
   cairo_scale(cr, pt, pt);
-  cairo_set_source_surface(cr, tile, area.left, area.top);
+  cairo_translate(cr, area.left + kInset, area.top + kInset);
+  cairo_scale(cr, (w - 2 * kInset) / w, (h - 2 * kInset) / h);
+  cairo_set_source_surface(cr, tile, 0, 0);
   cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
   cairo_paint(cr);
   cairo_restore(cr);
@@ -559,19 +588,6 @@ void PaintInkedTiles(cairo_t* cr, cairo_surface_t* band, int y0, int rows, doubl
     if (bottom < 0) continue;
     PaintPixels(cr, band, 0, y0, RECT{x0, y0 + top, x0 + tw, y0 + bottom + 1}, pt);
   }
-}
-
-// Runs job(0) .. job(n - 1) on up to as many threads as the machine has cores.
-void RunOnAllCores(size_t n, const std::function<void(size_t)>& job) {
-  const size_t threads = std::min<size_t>(n, std::max(1u, std::thread::hardware_concurrency()));
-  std::atomic<size_t> next{0};
-  auto work = [&] {
-    for (size_t i; (i = next.fetch_add(1)) < n;) job(i);
-  };
-  std::vector<std::thread> pool;
-  for (size_t t = 1; t < threads; ++t) pool.emplace_back(work);
-  work();
-  for (std::thread& t : pool) t.join();
 }
 
 // The step of the page's pixels that fall on whole points (25 pixels at 300 or 600 dpi): a
@@ -703,40 +719,40 @@ Status PrinterSurface::EndPage() {
   // Pictures over half the page, or very many of them (each replays the whole page), cost
   // more than the page as pixels.
   constexpr size_t kMostPictures = 16;
-  const bool whole = m.page->whole_page_raster() || covered * 2 >= double(m.page_w) * m.page_h ||
-                     pictures.size() > kMostPictures;
+  const bool whole =
+      m.page->whole_page_raster() || covered * 2 >= double(m.page_w) * m.page_h || pictures.size() > kMostPictures;
   Status result;
   if (!whole) {
     // The pictures are drawn on the other cores while this one draws the vectors: each is
     // the whole page replayed on an image of its area, so it holds what lies beneath the
     // raster operations and what is drawn over them afterwards.
+    // Part 0 is the vector drawing, the others the pictures; any worker takes any part, so
+    // the page is drawn whole even when no thread could be started.
     std::vector<cairo_surface_t*> images(pictures.size(), nullptr);
-    auto draw_pictures = [&] {
-      RunOnAllCores(pictures.size(), [&](size_t i) {
-        const RECT& r = pictures[i];
-        cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, r.right - r.left, r.bottom - r.top);
-        if (cairo_surface_status(img) == CAIRO_STATUS_SUCCESS) {
-          cairo_surface_flush(img);
-          std::memset(cairo_image_surface_get_data(img), 0xFF,
-                      size_t(cairo_image_surface_get_stride(img)) * (r.bottom - r.top));
-          cairo_surface_mark_dirty(img);
-          detail::CairoDC dc(img, info, r.left, r.top);
-          Replay(calls, dc, r);
+    workers::ForEachPart(pictures.size() + 1, [&](size_t part) {
+      if (part == 0) {
+        // Nothing else needs the page's pixels: the vectors, text as text.
+        cairo_surface_set_device_scale(m.pdf, pt, pt);
+        {
+          detail::CairoDC dc(m.pdf, info);
+          for (const Call& c : calls) c.op(dc);
         }
+        cairo_surface_set_device_scale(m.pdf, 1, 1);
+        return;
+      }
+      const RECT& r = pictures[part - 1];
+      cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, r.right - r.left, r.bottom - r.top);
+      if (cairo_surface_status(img) == CAIRO_STATUS_SUCCESS) {
         cairo_surface_flush(img);
-        images[i] = img;
-      });
-    };
-    std::thread painter;
-    if (!pictures.empty()) painter = std::thread(draw_pictures);
-    // Nothing else needs the page's pixels: the vectors, text as text.
-    cairo_surface_set_device_scale(m.pdf, pt, pt);
-    {
-      detail::CairoDC dc(m.pdf, info);
-      for (const Call& c : calls) c.op(dc);
-    }
-    cairo_surface_set_device_scale(m.pdf, 1, 1);
-    if (painter.joinable()) painter.join();
+        std::memset(cairo_image_surface_get_data(img), 0xFF,
+                    size_t(cairo_image_surface_get_stride(img)) * (r.bottom - r.top));
+        cairo_surface_mark_dirty(img);
+        detail::CairoDC dc(img, info, r.left, r.top);
+        Replay(calls, dc, r);
+      }
+      cairo_surface_flush(img);
+      images[part - 1] = img;
+    });
     cairo_t* cr = cairo_create(m.pdf);
     for (size_t i = 0; i < pictures.size(); ++i) {
       if (cairo_surface_status(images[i]) != CAIRO_STATUS_SUCCESS) {
@@ -752,7 +768,7 @@ Status PrinterSurface::EndPage() {
     cairo_t* cr = cairo_create(m.pdf);
     // Bands of about 32 MiB together, one per core drawn at the same time: a whole page at
     // 600 dpi would take far more, and the bands are reused for every group of strips.
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned cores = workers::UsableCores();
     // Bands and their tiles start on whole points, so that no reader resamples them.
     const int step = WholePointStep(m.dpi);
     int rows = band_rows_ > 0 ? band_rows_ : std::max(1, int((32u << 20) / (4u * unsigned(m.page_w) * cores)));
@@ -763,11 +779,12 @@ Status PrinterSurface::EndPage() {
     std::vector<cairo_surface_t*> strips(std::min<size_t>(cores, size_t(bands)), nullptr);
     for (cairo_surface_t*& b : strips) {
       b = cairo_image_surface_create(CAIRO_FORMAT_RGB24, m.page_w, rows);
-      if (cairo_surface_status(b) != CAIRO_STATUS_SUCCESS) result = Status::IOError("cannot allocate a band of the page");
+      if (cairo_surface_status(b) != CAIRO_STATUS_SUCCESS)
+        result = Status::IOError("cannot allocate a band of the page");
     }
     for (int first = 0; result.ok() && first < bands; first += int(strips.size())) {
       const size_t n = std::min(strips.size(), size_t(bands - first));
-      RunOnAllCores(n, [&](size_t i) {
+      workers::ForEachPart(n, [&](size_t i) {
         cairo_surface_t* band = strips[i];
         const int y0 = (first + int(i)) * rows, h = std::min(rows, m.page_h - y0);
         cairo_surface_flush(band);

@@ -3,6 +3,7 @@
 // measured and printed with an installed face that has it (fontconfig's coverage, a face of
 // the same kind first, a Japanese one for Japanese characters), never as an empty box.
 #include <cairo-ft.h>
+#include <fontconfig/fcfreetype.h>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -10,7 +11,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
+#include <cstdint>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <numbers>
 
@@ -24,28 +27,79 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 
-// A face and the metrics the Windows text calls need, per em.
+// A face and the metrics the Windows text calls need, per em. The face is released with the
+// last holder.
 struct FaceInfo {
   cairo_font_face_t* face = nullptr;
   double ascent = 0.88;  // winAscent / unitsPerEm
   double descent = 0.12;
   double avg_width = 0.5;
   bool fixed = false;
+  FaceInfo() = default;
+  FaceInfo(const FaceInfo&) = delete;
+  FaceInfo& operator=(const FaceInfo&) = delete;
+  ~FaceInfo() {
+    if (face) cairo_font_face_destroy(face);
+  }
 };
+using FaceRef = std::shared_ptr<const FaceInfo>;
 
-std::mutex g_faces_mu;
-std::map<std::string, FaceInfo>* g_faces = new std::map<std::string, FaceInfo>;
+// FreeType faces of our own, one per face drawn. The font backend opens only a few faces of
+// font files at a time and closes an idle one whenever it opens another, so text in many
+// faces had its font files mapped, read and unmapped again and again; and its test whether a
+// face is idle is made without that face's lock, so a face another thread is about to use
+// could be closed under it. A face made from a FreeType face of ours is never closed by the
+// backend: the backend takes the face's own lock around every use of it (loading glyphs,
+// cairo_ft_scaled_font_lock_face), so text of different device contexts is drawn on several
+// threads at once, and only threads drawing in the same face take turns. The library is
+// shared: FreeType asks for a lock around FT_New_Face and FT_Done_Face only.
+std::mutex g_freetype_mu;
+FT_Library g_freetype = nullptr;
 
-// Held around all work with the shared faces: laying text out, drawing its glyphs and
-// freeing its scaled fonts. The font backend keeps only a few faces open and closes an
-// idle one when it opens another; its idle test is not made under the face's own lock, so
-// a face one thread is about to use can be closed by another. Text calls on different
-// device contexts (pages drawn on several threads) therefore take turns here.
-std::mutex g_text_mu;
+void DoneFreeTypeFace(void* face) {
+  std::lock_guard<std::mutex> lock(g_freetype_mu);
+  FT_Done_Face(static_cast<FT_Face>(face));
+}
+
+// Takes a pattern ready to draw with (a file, its face index and the rendering options
+// fontconfig gives for it); gives a face drawing it through a FreeType face of our own that
+// lives as long as the cairo face, or the backend's own face of the pattern where the file
+// cannot be opened here.
+cairo_font_face_t* FaceForPattern(FcPattern* pattern) {
+  FcChar8* file = nullptr;
+  int index = 0;
+  if (FcPatternGetString(pattern, FC_FILE, 0, &file) != FcResultMatch) {
+    return cairo_ft_font_face_create_for_pattern(pattern);
+  }
+  if (FcPatternGetInteger(pattern, FC_INDEX, 0, &index) != FcResultMatch) index = 0;
+  FT_Face ft = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_freetype_mu);
+    if (!g_freetype && FT_Init_FreeType(&g_freetype) != 0) g_freetype = nullptr;
+    if (!g_freetype || FT_New_Face(g_freetype, reinterpret_cast<const char*>(file), index, &ft) != 0) ft = nullptr;
+  }
+  if (!ft) return cairo_ft_font_face_create_for_pattern(pattern);
+  // The pattern's rendering options (hinting, anti-aliasing, synthetic bold) stay those of the
+  // pattern: only where the face comes from changes.
+  FcPattern* own = FcPatternDuplicate(pattern);
+  FcPatternDel(own, FC_FT_FACE);
+  FcPatternAddFTFace(own, FC_FT_FACE, ft);
+  cairo_font_face_t* face = cairo_ft_font_face_create_for_pattern(own);
+  FcPatternDestroy(own);
+  static cairo_user_data_key_t owner;
+  if (cairo_font_face_status(face) != CAIRO_STATUS_SUCCESS ||
+      cairo_font_face_set_user_data(face, &owner, ft, DoneFreeTypeFace) != CAIRO_STATUS_SUCCESS) {
+    cairo_font_face_destroy(face);
+    DoneFreeTypeFace(ft);
+    return cairo_ft_font_face_create_for_pattern(pattern);
+  }
+  return face;
+}
 
 // The metrics Windows uses, read from the face's tables.
-FaceInfo MakeFaceInfo(cairo_font_face_t* face) {
-  FaceInfo info;
+FaceRef MakeFaceInfo(cairo_font_face_t* face) {
+  auto made = std::make_shared<FaceInfo>();
+  FaceInfo& info = *made;
   info.face = face;
   cairo_matrix_t fm, ctm;
   cairo_matrix_init_scale(&fm, 1000, 1000);
@@ -72,40 +126,63 @@ FaceInfo MakeFaceInfo(cairo_font_face_t* face) {
     cairo_ft_scaled_font_unlock_face(sf);
   }
   cairo_scaled_font_destroy(sf);
-  return info;
+  return made;
 }
 
-const FaceInfo& GetFace(const std::string& family, int weight, bool italic) {
+// The faces in use, the most recently used first: a document names only a few faces, but a
+// process that prints many documents could name many, each holding a font file open, so the
+// faces least recently used are let go beyond a bound (a face still drawing a layout stays
+// with its holders until they end).
+class FaceCache {
+ public:
+  // Gives the face kept under `key`, or the one `make` gives, kept under it.
+  template <typename Make>
+  FaceRef Get(const std::string& key, Make make) {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (auto it = faces_.begin(); it != faces_.end(); ++it) {
+      if (it->first == key) {
+        faces_.splice(faces_.begin(), faces_, it);
+        return faces_.front().second;
+      }
+    }
+    faces_.emplace_front(key, make());
+    if (faces_.size() > kMostFaces) faces_.pop_back();
+    return faces_.front().second;
+  }
+
+ private:
+  static constexpr size_t kMostFaces = 48;
+  std::mutex mu_;
+  std::list<std::pair<std::string, FaceRef>> faces_;
+};
+
+FaceCache* g_faces = new FaceCache;
+
+FaceRef GetFace(const std::string& family, int weight, bool italic) {
   // Only a regular and a bold face exist per family here, so weights are folded to those two
   // and share one cache entry.
   std::string key = family + "|" + std::to_string(weight >= 600 ? 700 : 400) + (italic ? "|i" : "|r");
-  std::lock_guard<std::mutex> lock(g_faces_mu);
-  auto it = g_faces->find(key);
-  if (it != g_faces->end()) return it->second;
-  FcPattern* pat = FamilyRequest(family, weight, italic);
-  FcResult res;
-  FcPattern* match = FcFontMatch(nullptr, pat, &res);
-  FcPatternDestroy(pat);
-  cairo_font_face_t* face;
-  if (match) {
-    face = cairo_ft_font_face_create_for_pattern(match);
-    FcPatternDestroy(match);
-  } else {
-    face = cairo_toy_font_face_create(family.c_str(), italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
-                                      weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-  }
-  return g_faces->emplace(key, MakeFaceInfo(face)).first->second;
+  return g_faces->Get(key, [&] {
+    FcPattern* pat = FamilyRequest(family, weight, italic);
+    FcResult res;
+    FcPattern* match = FcFontMatch(nullptr, pat, &res);
+    FcPatternDestroy(pat);
+    cairo_font_face_t* face;
+    if (match) {
+      face = FaceForPattern(match);
+      FcPatternDestroy(match);
+    } else {
+      face = cairo_toy_font_face_create(family.c_str(), italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
+                                        weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    }
+    return MakeFaceInfo(face);
+  });
 }
 
-// The face of a fallback font (kept for the process, as the fallback faces are).
-std::map<const FcPattern*, FaceInfo>* g_fallback_faces = new std::map<const FcPattern*, FaceInfo>;
-
-const FaceInfo& GetFallbackFace(const FallbackFaces::Face& f) {
-  std::lock_guard<std::mutex> lock(g_faces_mu);
-  auto it = g_fallback_faces->find(f.pattern);
-  if (it != g_fallback_faces->end()) return it->second;
-  return g_fallback_faces->emplace(f.pattern, MakeFaceInfo(cairo_ft_font_face_create_for_pattern(f.pattern)))
-      .first->second;
+// The face of a fallback font (whose pattern is kept for the process, as the fallback faces are).
+FaceRef GetFallbackFace(const FallbackFaces::Face& f) {
+  return g_faces->Get("fallback|" + std::to_string(reinterpret_cast<std::uintptr_t>(f.pattern)),
+                      [&] { return MakeFaceInfo(FaceForPattern(f.pattern)); });
 }
 
 unsigned long GlyphIndex(cairo_scaled_font_t* sf, char32_t c) {
@@ -120,8 +197,7 @@ unsigned long GlyphIndex(cairo_scaled_font_t* sf, char32_t c) {
 // take no room and draw nothing where the face has no glyph for them.
 bool DefaultIgnorable(char32_t c) {
   return c == 0xAD || c == 0x34F || (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) ||
-         (c >= 0x2060 && c <= 0x206F) || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF ||
-         (c >= 0xE0000 && c <= 0xE0FFF);
+         (c >= 0x2060 && c <= 0x206F) || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF || (c >= 0xE0000 && c <= 0xE0FFF);
 }
 
 }  // namespace
@@ -179,7 +255,8 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
   }
   double sx = std::hypot(g11, g21), sy = std::hypot(g12, g22);
   if (sx <= 0 || sy <= 0 || !std::isfinite(sx) || !std::isfinite(sy)) return false;
-  const FaceInfo& main = GetFace(choice.family, lf.lfWeight, lf.lfItalic);
+  const FaceRef main_face = GetFace(choice.family, lf.lfWeight, lf.lfItalic);
+  const FaceInfo& main = *main_face;
   double cell = main.ascent + main.descent;
   double em_log;
   // As on Windows: a negative height is the em size, a positive one the whole cell
@@ -268,7 +345,7 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
         auto at = std::find(face_source.begin(), face_source.end(), source);
         const int idx = int(at - face_source.begin()) + 1;
         if (at == face_source.end()) {
-          TextLayout::Face f = make(GetFallbackFace(*source));
+          TextLayout::Face f = make(*GetFallbackFace(*source));
           out->faces.push_back(f);
           face_source.push_back(source);
           if (cairo_scaled_font_status(f.upright) != CAIRO_STATUS_SUCCESS ||
@@ -359,7 +436,6 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
     else text_bounds_ = RECT{0, 0, 0, 0};
     return true;
   }
-  std::lock_guard<std::mutex> text_lock(g_text_mu);
   TextLayout lay;
   if (!Layout(text, &lay)) return false;
   // Advances along the baseline in device pixels, one per character.
@@ -479,12 +555,12 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
 }
 
 bool CairoDC::GetTextMetricsW(win::TEXTMETRICW* tm) const {
-  std::lock_guard<std::mutex> text_lock(g_text_mu);
   TextLayout lay;
   if (!Layout(u"x", &lay)) return false;
   const LOGFONTW& lf = s_.font.lf;
   FontChoice choice = ChooseFont(lf);
-  const FaceInfo& fi = GetFace(choice.family, lf.lfWeight, lf.lfItalic);
+  const FaceRef face = GetFace(choice.family, lf.lfWeight, lf.lfItalic);
+  const FaceInfo& fi = *face;
   *tm = {};
   double sy = lay.scale_y, sx = lay.scale_x;
   tm->tmAscent = int(std::lround(lay.ascent / sy));
@@ -514,7 +590,6 @@ bool CairoDC::GetTextMetricsW(win::TEXTMETRICW* tm) const {
 }
 
 bool CairoDC::GetTextExtentPoint32W(std::u16string_view text, SIZE* size) const {
-  std::lock_guard<std::mutex> text_lock(g_text_mu);
   TextLayout lay;
   if (!Layout(text, &lay)) return false;
   double total = 0;

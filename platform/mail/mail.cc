@@ -25,7 +25,6 @@ void Switch(std::string& out, Mode& mode, Mode to) {
   mode = to;
 }
 
-bool IsLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 bool IsTrail(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
 
 const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -76,7 +75,7 @@ std::string Cp932ToIso2022Jp(std::string_view in) {
     } else if (c >= 0xA1 && c <= 0xDF) {
       Switch(out, mode, Mode::kKana);
       out += static_cast<char>(c - 0x80);
-    } else if (IsLead(c) && i + 1 < in.size() && IsTrail(static_cast<unsigned char>(in[i + 1]))) {
+    } else if (codepage::IsCp932Lead(c) && i + 1 < in.size() && IsTrail(static_cast<unsigned char>(in[i + 1]))) {
       unsigned char t = static_cast<unsigned char>(in[++i]);
       Switch(out, mode, Mode::kKanji);
       if (c > 0xEF) {  // user-defined and IBM extension rows: no JIS form

@@ -45,18 +45,6 @@ void SetFace(win::LOGFONTW& lf, const char* utf8_face) {
   std::memcpy(lf.lfFaceName, made.lfFaceName, sizeof(lf.lfFaceName));
 }
 
-// Splits CP932 bytes into characters (a lead byte takes the byte after it).
-std::vector<std::string_view> Cp932Chars(std::string_view text) {
-  std::vector<std::string_view> out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    const std::size_t n = (lead && i + 1 < text.size()) ? 2 : 1;
-    out.push_back(text.substr(i, n));
-    i += n;
-  }
-  return out;
-}
 
 // The hook that plays a page's records onto the device context with the repairs.
 class RepairingHook {
@@ -299,7 +287,7 @@ class RepairingHook {
   // ExtTextOutA takes them: a double-byte character's advance on its lead byte and none on
   // its trail byte (one advance per character would be too few, and nothing would be drawn).
   static std::vector<int> SpreadAdvances(gdi::DeviceContext& dc, const std::string& text, int width) {
-    const std::vector<std::string_view> chars = Cp932Chars(text);
+    const std::vector<std::string_view> chars = codepage::Cp932Chars(text);
     const std::size_t n = chars.size();
     SIZE whole{};
     dc.GetTextExtentPoint32A(text, &whole);

@@ -18,4 +18,15 @@ struct PlaybackState {
   std::optional<win::LOGFONTW> made_font;
 };
 
+// Takes the resolution a page is drawn at, the width it is drawn in (pixels) and its origin;
+// gives the state its drawing starts with: text height width x 1536 / resolution (0 without
+// a resolution) and no font made yet.
+inline PlaybackState StartState(int resolution, int width, win::POINT origin) {
+  PlaybackState s;
+  s.resolution = resolution;
+  s.text_scale = resolution > 0 ? std::int64_t(width) * 1536 / resolution : 0;
+  s.origin = origin;
+  return s;
+}
+
 }  // namespace zv::playback

@@ -1,7 +1,6 @@
 #include "viewer/qt/menus.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QMenu>
 
 #include "viewer/qt/prompter.h"

@@ -1,6 +1,5 @@
 #include "viewer/qt/preview_frame.h"
 
-#include <QApplication>
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QGuiApplication>
@@ -244,6 +243,8 @@ void CViewerPreviewFrame::ButtonClicked(int id) {
 
 void CViewerPreviewFrame::OnCommand(int id) {
   if (!view_) return;
+  // The frame's own commands open windows over the frame; every other (navigation, zoom,
+  // auto-scroll, the page pane, the mouse modes) is the view's own command.
   switch (id) {
     case cmd::kClose:
       reject();
@@ -251,64 +252,20 @@ void CViewerPreviewFrame::OnCommand(int id) {
     case cmd::kPrint:
       ShowPrintDialog(this, *doc_);
       break;
-    case cmd::kPrevious:
-      if (view_->CanGoPrevious()) view_->GoPrevious();
-      break;
     case cmd::kDocInfo:
       ShowDocumentInfo(this, *doc_);
       break;
     case cmd::kPageNumber:
       if (view_->CanChoosePage()) view_->ChoosePage();
       break;
-    case cmd::kNext:
-      if (view_->CanGoNext()) view_->GoNext();
-      break;
     case cmd::kHelp:
       ShowHelp(this);
-      break;
-    case cmd::kAutoScroll:
-      view_->SetAutoScroll(view_->auto_scroll_active ? 0 : 1, view_->auto_scroll_loop);
-      if (CViewerToolButton* b = button(cmd::kAutoScroll)) b->update();
       break;
     case cmd::kAttachments:
       SaveAttachmentsToFolder(this, *doc_);
       break;
-    case cmd::kZoomMax:
-      if (view_->zoom_mode() != view::kMaximum) view_->SetZoom(view::kMaximum, -1, -1);
-      break;
-    case cmd::kZoomWidth:
-      if (view_->zoom_mode() != view::kPageWidth) view_->SetZoom(view::kPageWidth, -1, -1);
-      break;
-    case cmd::kZoomWhole:
-      if (view_->zoom_mode() != view::kWholePage) view_->SetZoom(view::kWholePage, -1, -1);
-      break;
-    case cmd::kZoomFree:
-      view_->SetZoom(view::kFree, -1, -1);
-      break;
-    case cmd::kPaneTags:
-      if (view_->pane_kind() == 1) view_->ResizeTagPane(0);
-      else view_->SwitchTagKind();
-      break;
-    case cmd::kPaneThumbs:
-      if (view_->pane_kind() == 1) view_->SwitchTagKind();
-      else view_->ResizeTagPane(0);
-      break;
-    case cmd::kPaneClose:
-      if (view_->pane_open()) view_->ResizeTagPane(0);
-      break;
-    case cmd::kMouseHand:
-      if (view_->mouse_mode() != kHand) view_->SetMouseMode(kHand);
-      break;
-    case cmd::kMouseMagnifier:
-      if (view_->mouse_mode() != kMagnifier) view_->SetMouseMode(kMagnifier);
-      break;
-    case cmd::kMouseSelect:
-      if (view_->mouse_mode() != kImageSelect) view_->SetMouseMode(kImageSelect);
-      break;
-    case cmd::kMouseWheel:
-      if (view_->mouse_mode() != kPseudoWheel) view_->SetMouseMode(kPseudoWheel);
-      break;
     default:
+      view_->Command(id);
       break;
   }
   for (CViewerToolButton* b : buttons_) b->update();

@@ -5,14 +5,12 @@
 #pragma once
 
 #include <QDialog>
-#include <QPointer>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/gdi/surfaces.h"
 #include "viewer/view/mapped_file.h"
-#include "viewer/view/page_cache.h"
 #include "viewer/view/page_worker.h"
 
 class QLabel;

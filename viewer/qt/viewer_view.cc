@@ -1,31 +1,29 @@
+// CViewerView's life and layout: construction and teardown, attaching to the host widget
+// and making the child controls, the document's notices, scrolling and page navigation, zoom,
+// the print offsets, the paper record and the sheet layout. Drawing, input, the selection,
+// the page pane and the magnifier lens are in the viewer_view_*.cc units beside this one.
 #include "viewer/qt/viewer_view.h"
 
 #include <QApplication>
-#include <QClipboard>
-#include <QContextMenuEvent>
-#include <QFontMetrics>
 #include <QGuiApplication>
-#include <QImage>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSlider>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/winmsg/winmsg.h"
-#include "viewer/qt/dialogs.h"
 #include "viewer/qt/menus.h"
 #include "viewer/qt/prompter.h"
+#include "viewer/qt/viewer_view_parts.h"
 #include "viewer/view/doc_info.h"
 #include "viewer/view/driven.h"
 #include "viewer/viewer_doc.h"
@@ -36,59 +34,8 @@ namespace {
 
 using view::UnitSize;
 
-constexpr QRgb kBackground = 0xFF808080;   // the grey of the page area
-constexpr QRgb kPlaceholder = 0xFFD8D8D8;  // a row not drawn yet
 constexpr int kTimerMs = 100;
 constexpr int kTipMs = 9000;
-// Largest selection copied as one image (pixels); beyond it the copy is refused.
-constexpr std::int64_t kMaxCopyPixels = 64LL * 1024 * 1024;
-constexpr int kMaxCopySide = 32767;
-
-QRect ToQRect(const win::RECT& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
-win::RECT ToRect(const QRect& r) { return win::RECT{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
-
-QImage ImageOf(gdi::ScreenSurface& s) {
-  return QImage(s.data(), s.width(), s.height(), s.stride(), QImage::Format_RGB32);
-}
-
-constexpr int kTagHeight = 15;
-constexpr int kThumbHeight = 132;
-constexpr int kThumbSquare = 117;
-
-// Draws the page pane's entries: the label "-%d-" in the caption colours (active when
-// selected), and for thumbnails the page's image centred in a square above it.
-class PaneDelegate : public QStyledItemDelegate {
- public:
-  explicit PaneDelegate(CViewerView* view) : QStyledItemDelegate(view), view_(view) {}
-  void paint(QPainter* p, const QStyleOptionViewItem& o, const QModelIndex& index) const override {
-    const bool selected = o.state & QStyle::State_Selected;
-    const QPalette& pal = o.palette;
-    p->fillRect(o.rect, selected ? pal.color(QPalette::Highlight) : pal.color(QPalette::Mid));
-    const QColor ink = selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Light);
-    QRect label = o.rect;
-    if (view_->pane_kind() == 0) {
-      const QRect square(o.rect.left() + (o.rect.width() - kThumbSquare) / 2, o.rect.top() + 1, kThumbSquare,
-                         kThumbSquare);
-      if (gdi::ScreenSurface* s = view_->Thumbnail(index.row())) {
-        const QImage img = ImageOf(*s);
-        p->drawImage(square.left() + (square.width() - img.width()) / 2,
-                     square.top() + (square.height() - img.height()) / 2, img);
-      } else {
-        p->fillRect(square.adjusted(20, 0, -20, 0), QColor(kPlaceholder));
-      }
-      label.setTop(square.bottom());
-    }
-    p->setFont(ViewerFont(false, kTagHeight));
-    p->setPen(ink);
-    p->drawText(label, Qt::AlignCenter, QStringLiteral("-%1-").arg(index.row() + 1));
-  }
-  QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override {
-    return QSize(30, view_->pane_kind() == 0 ? kThumbHeight : kTagHeight);
-  }
-
- private:
-  CViewerView* view_;
-};
 
 }  // namespace
 
@@ -321,7 +268,7 @@ void CViewerView::OnDocumentNotice(std::uint32_t notice, std::uint64_t wparam) {
     if (doc_ && doc_->page_count() != page_count_) ApplyPageCount(doc_->page_count());
     if (pane_) {
       pane_->clear();
-      for (int i = 0; i < page_count_; ++i) pane_->addItem(QStringLiteral("-%1-").arg(i + 1));
+      for (int i = 0; i < page_count_; ++i) pane_->addItem(QString::fromStdString(view::PageTagText(i)));
     }
     DiscardCaches();
     thumb_cache_.Clear();
@@ -370,7 +317,7 @@ void CViewerView::Reset() {
 
 void CViewerView::ApplyPageCount(int n) {
   if (pane_) {
-    while (pane_->count() < n) pane_->addItem(QStringLiteral("-%1-").arg(pane_->count() + 1));
+    while (pane_->count() < n) pane_->addItem(QString::fromStdString(view::PageTagText(pane_->count())));
   }
   page_count_ = n;
   RecomputeScroll();
@@ -522,7 +469,7 @@ std::vector<UnitSize> CViewerView::PageSizes() const {
 UnitSize CViewerView::PaperUnits() const {
   if (paper_.code == -1 || paper_.width <= 0 || paper_.height <= 0) return {};
   // The paper is in tenths of a millimetre, page extents in 1/28800 inch.
-  return UnitSize{std::int64_t(paper_.width) * 28800 / 254, std::int64_t(paper_.height) * 28800 / 254};
+  return UnitSize{TenthMmToPageUnits(paper_.width), TenthMmToPageUnits(paper_.height)};
 }
 
 int CViewerView::SetZoom(int zoom, int anchor_x, int anchor_y) {
@@ -594,94 +541,7 @@ void CViewerView::SetZoomFromCommand(int zoom) {
   SetZoom(zoom, Width(a) / 2, Height(a) / 2);
 }
 
-// ---- Mouse mode, selection, page pick ----
-
-int CViewerView::SetMouseMode(int mode) {
-  if (!host_) return 0;
-  EndDrag();
-  mouse_mode_ = mode;
-  switch (mode) {
-    case kHand:
-      host_->setCursor(Qt::OpenHandCursor);
-      break;
-    case kMagnifier:
-      host_->setCursor(Qt::CrossCursor);
-      break;
-    case kImageSelect:
-      host_->setCursor(Qt::IBeamCursor);
-      break;
-    case kPseudoWheel:
-      host_->setCursor(Qt::SizeAllCursor);
-      break;
-    default:
-      break;
-  }
-  return 1;
-}
-
-int CViewerView::IsImageSelectMode() { return mouse_mode_ == kImageSelect ? 1 : 0; }
-int CViewerView::HasSelection() { return view::IsEmpty(view::Normalised(selection_)) ? 0 : 1; }
-
-int CViewerView::ClearSelection() {
-  selection_ = {};
-  Repaint();
-  return 1;
-}
-
-void CViewerView::SetSelectionRect(const win::RECT& r) {
-  selection_ = r;
-  Repaint();
-}
-
-int CViewerView::SelectCurrentPage() {
-  if (page_count_ == 0) return 0;
-  selection_ = RowRect(current_);
-  Repaint();
-  return 1;
-}
-
-int CViewerView::CopySelection() {
-  const win::RECT sel = view::Normalised(selection_);
-  if (view::IsEmpty(sel)) return 0;
-  const std::int64_t w = sel.right - sel.left, h = sel.bottom - sel.top;
-  QImage image;
-  if (w <= kMaxCopySide && h <= kMaxCopySide && w * h <= kMaxCopyPixels) {
-    image = QImage(int(w), int(h), QImage::Format_RGB32);
-  }
-  if (image.isNull()) {
-    Prompter().Message(host_, "選択した範囲が大き過ぎるためコピーできません", PromptIcon::kExclamation);
-    return 0;
-  }
-  image.fill(QColor(kBackground));
-  {
-    QPainter p(&image);
-    p.translate(-sel.left, -sel.top);
-    const win::RECT area = AreaRect();
-    const view::RowSpan rows = view::VisibleRows(sel, area, page_w_, page_h_, hpos_, vpos_, layout_);
-    for (int r = rows.first; r <= rows.last; ++r) {
-      if (gdi::ScreenSurface* s = cache_.Find(r)) p.drawImage(ToQRect(RowRect(r)).topLeft(), ImageOf(*s));
-    }
-  }
-  QGuiApplication::clipboard()->setImage(image);
-  return 1;
-}
-
-void CViewerView::GetSelectedPage(int out[2]) {
-  if (!out) return;
-  out[0] = selected_sheet_;
-  out[1] = selected_page_;
-}
-
-void CViewerView::ClearSelectedPage() {
-  selected_sheet_ = selected_page_ = -1;
-  Repaint();
-}
-
-void CViewerView::SetSelectedPage(int page, int relative) {
-  selected_page_ = relative == 1 ? selected_page_ + page : page;
-  selected_sheet_ = selected_page_ < 0 ? -1 : selected_page_ / int(std::max<std::uint32_t>(sheet_.pages, 1));
-  Repaint();
-}
+// ---- Rows ----
 
 win::RECT CViewerView::RowRect(int row) const {
   return view::RowRect(row, AreaRect(), page_w_, page_h_, hpos_, vpos_, layout_);
@@ -695,105 +555,18 @@ bool CViewerView::RowTurned(int row) const {
   return p && p->rotated();
 }
 
-win::RECT CViewerView::PickRect() const {
-  if (selected_page_ < 0 || selected_sheet_ < 0) return {};
-  const win::RECT slot = RowRect(selected_sheet_);
-  const UnitSize box{std::int64_t(page_w_), std::int64_t(page_h_)};
-  const win::RECT sheet = view::SheetRectInSlot(slot, box);
-  return view::SlotRect(sheet, sheet_, selected_page_ - RowFirstPage(selected_sheet_));
-}
-
-int CViewerView::PageAt(QPoint p) const {
-  if (page_count_ == 0) return -1;
-  const int row = view::RowAt(win::POINT{p.x(), p.y()}, AreaRect(), page_w_, page_h_, hpos_, vpos_, layout_);
-  if (row < 0) return -1;
-  const int slot = view::SlotAt(RowRect(row), sheet_, win::POINT{p.x(), p.y()});
-  if (slot < 0) return -1;
-  const int page = RowFirstPage(row) + slot;
-  return page < page_count_ ? page : -1;
-}
-
-void CViewerView::PickPage(QPoint p) {
-  const int page = PageAt(p);
-  if (page < 0) return;
-  if (page == selected_page_) {
-    selected_sheet_ = selected_page_ = -1;
-  } else {
-    selected_sheet_ = page / int(std::max<std::uint32_t>(sheet_.pages, 1));
-    selected_page_ = page;
-  }
-  Repaint();
-  Post(kMsgPageChanged, 1, selected_page_);
-}
-
-// ---- Page pane ----
-
-int CViewerView::ResizeTagPane(int steps) {
-  if (page_count_ == 0) return 0;
-  if (steps == 0) {
-    if (pane_open()) {
-      pane_width_ = 3;
-    } else if (pane_kind_ == 1) {
-      const QFontMetrics fm(ViewerFont(false, 15));
-      const int chars = int(QStringLiteral("-%1-").arg(page_count_).size());
-      int w = std::max(30, fm.horizontalAdvance(QLatin1Char('1')) * chars + 16);
-      if (host_ && page_count_ * 15 + 6 > host_->height()) w += 16;
-      pane_width_ = w;
-    } else {
-      // Thumbnails: a page scaled to a height of 116 pixels, widest over all pages.
-      int w = 123;
-      for (const UnitSize& s : PageSizes()) {
-        if (s.h > 0) w = std::max(w, int(s.w * 116 / s.h) - 116 + 123);
-      }
-      if (host_ && page_count_ * 132 + 6 > host_->height()) w += 16;
-      pane_width_ = w;
-    }
-    Post(kMsgPaneChanged, 0, 0);
-  } else {
-    const int most = host_ ? std::max(6, host_->width() - 7 * 16) : 6;
-    pane_width_ = std::clamp(pane_width_ + steps * 48, 6, most);
-  }
-  PaneChanged();
-  return 1;
-}
-
-void CViewerView::PaneChanged() {
-  if (pane_) {
-    pane_->doItemsLayout();
-    pane_->viewport()->update();
-  }
-  Layout();
-  if (page_count_ > 0 && host_) {
-    SetZoom(zoom_mode_ == view::kFree ? zoom_percent_ : zoom_mode_, -1, -1);
-  }
-  Repaint();
-}
-
-gdi::ScreenSurface* CViewerView::Thumbnail(int page) {
-  if (gdi::ScreenSurface* s = thumb_cache_.Find(page)) return s;
-  ViewerPage* p = doc_ ? doc_->page(page) : nullptr;
-  if (!p || p->extent_y() <= 0) return nullptr;
-  // The page scaled to a height of 116 pixels: resolution 116 x 28800 / page height.
-  const int res = int(std::int64_t(116) * view::kPageUnitsPerInch / p->extent_y());
+view::RenderRequest CViewerView::RowRequest(int row, int width, int height, int resolution) const {
   view::RenderRequest rq;
-  rq.row = page;
-  rq.first_page = page;
-  rq.width = std::max(1, view::UnitsToPixels(p->extent_x(), res));
-  rq.height = 116;
-  rq.resolution = std::max(res, 1);
+  rq.row = row;
+  rq.first_page = RowFirstPage(row);
+  rq.width = width;
+  rq.height = height;
+  rq.resolution = resolution;
   rq.screen_res = screen_res_;
-  rq.turned = p->rotated();
-  rq.background = 0x808080;
-  if (!thumb_worker_->Pending(page)) thumb_worker_->Request(rq);
-  return nullptr;
-}
-
-void CViewerView::SwitchTagKind() {
-  pane_kind_ = pane_kind_ == 1 ? 0 : 1;
-  pane_width_ = 3;
-  if (page_count_ == 0) return;
-  ResizeTagPane(0);
-  Post(kMsgPaneChanged, 0, 0);
+  rq.turned = RowTurned(row);
+  rq.layout = sheet_;
+  rq.background = kBackground & 0xFFFFFF;
+  return rq;
 }
 
 // ---- Offsets, paper, sheet layout, pages ----
@@ -881,538 +654,5 @@ int CViewerView::MoveDocumentPages(int first, int last, int target) {
 QScrollBar* CViewerView::GetVerticalScrollBar() { return vbar_; }
 QWidget* CViewerView::GetScrollTip() { return scroll_tip_; }
 void CViewerView::SetInputFrozen(int frozen) { input_frozen_ = frozen; }
-
-// ---- Rendering ----
-
-void CViewerView::DiscardCaches() {
-  cache_.Clear();
-  lens_.cache.Clear();
-}
-
-void CViewerView::Repaint() {
-  if (host_) host_->update();
-}
-
-void CViewerView::RequestRow(int row, int first_visible, int last_visible) {
-  if (!doc_ || worker_->Pending(row) || !cache_.HasRoomFor(first_visible, last_visible)) return;
-  view::RenderRequest rq;
-  rq.row = row;
-  rq.first_page = RowFirstPage(row);
-  rq.width = page_w_;
-  rq.height = page_h_;
-  rq.resolution = display_res_;
-  rq.screen_res = screen_res_;
-  rq.turned = RowTurned(row);
-  rq.layout = sheet_;
-  rq.background = kBackground & 0xFFFFFF;
-  worker_->Request(rq);
-}
-
-void CViewerView::OnRowReady(std::shared_ptr<view::RenderedRow> row) {
-  if (!row || row->request.generation != worker_->generation()) return;
-  // A row drawn for an earlier zoom still arrives after the change; its image is the wrong size.
-  if (row->request.width != page_w_ || row->request.height != page_h_ || !row->surface) return;
-  const win::RECT area = AreaRect();
-  const view::RowSpan vis = view::VisibleRows(area, area, page_w_, page_h_, hpos_, vpos_, layout_);
-  if (cache_.Insert(row->request.row, std::move(row->surface), vis.first, vis.last)) {
-    most_cached_ = std::max(most_cached_, cache_.size());
-    if (host_) host_->update(ToQRect(RowRect(row->request.row)));
-  }
-}
-
-int CViewerView::RenderRotatedPages(const std::uint16_t* pages, int width, int height, int resolution) {
-  if (!doc_ || !pages) return 0;
-  int drawn = 0;
-  const win::RECT area = AreaRect();
-  const view::RowSpan vis = view::VisibleRows(area, area, page_w_, page_h_, hpos_, vpos_, layout_);
-  for (const std::uint16_t* p = pages; *p != 0xFFFF; ++p) {
-    auto surface = gdi::ScreenSurface::Create(width, height, screen_res_);
-    if (!surface.ok()) continue;
-    view::RenderRequest rq;
-    rq.row = *p;
-    rq.first_page = *p;
-    rq.width = width;
-    rq.height = height;
-    rq.resolution = resolution;
-    rq.screen_res = screen_res_;
-    rq.turned = true;
-    rq.background = kBackground & 0xFFFFFF;
-    view::DrawRow(*doc_, rq, **surface);
-    if (cache_.Insert(*p, std::move(*surface), vis.first, vis.last)) ++drawn;
-  }
-  return drawn;
-}
-
-void CViewerView::WaitForPages() {
-  // Asks for the rows on screen (a window not yet exposed paints nothing), waits for the
-  // worker and takes its images in, until every row on screen is cached or no room is left.
-  for (int i = 0; i < 50 && host_ && page_count_ > 0 && page_w_ > 0; ++i) {
-    QCoreApplication::sendPostedEvents();
-    const win::RECT area = AreaRect();
-    const view::RowSpan vis = view::VisibleRows(area, area, page_w_, page_h_, hpos_, vpos_, layout_);
-    bool all = true;
-    for (int r = vis.first; r <= vis.last; ++r) {
-      if (!cache_.Find(r)) {
-        all = false;
-        RequestRow(r, vis.first, vis.last);
-      }
-    }
-    if (all || !cache_.HasRoomFor(vis.first, vis.last)) break;
-    worker_->WaitIdle();
-    QCoreApplication::sendPostedEvents();
-  }
-  // The thumbnails of the pane's entries on screen.
-  if (pane_ && pane_->isVisible() && pane_kind_ == 0) {
-    for (int i = 0; i < 20; ++i) {
-      bool all = true;
-      for (int row = 0; row < pane_->count(); ++row) {
-        const QRect r = pane_->visualItemRect(pane_->item(row));
-        if (!r.intersects(pane_->viewport()->rect())) continue;
-        if (!Thumbnail(row)) all = false;
-      }
-      if (all) break;
-      thumb_worker_->WaitIdle();
-      QCoreApplication::sendPostedEvents();
-    }
-  }
-  if (host_) host_->repaint();
-}
-
-void CViewerView::Paint(QPainter& p, const QRect& update) {
-  const win::RECT area = AreaRect();
-  const QRect clip = update.intersected(ToQRect(area));
-  p.setClipRect(clip);
-  p.fillRect(clip, QColor(kBackground));
-  if (page_count_ == 0 || page_w_ <= 0 || page_h_ <= 0) return;
-  const view::RowSpan vis = view::VisibleRows(ToRect(clip), area, page_w_, page_h_, hpos_, vpos_, layout_);
-  const view::RowSpan all = view::VisibleRows(area, area, page_w_, page_h_, hpos_, vpos_, layout_);
-  for (int r = vis.first; r <= vis.last; ++r) {
-    const QRect slot = ToQRect(RowRect(r));
-    if (gdi::ScreenSurface* s = cache_.Find(r)) {
-      p.drawImage(slot.topLeft(), ImageOf(*s));
-    } else {
-      p.fillRect(slot.adjusted(2, 2, -2, -2), QColor(kPlaceholder));
-      RequestRow(r, all.first, all.last);
-    }
-  }
-  // The picked page slot, inverted.
-  if (selected_sheet_ >= vis.first && selected_sheet_ <= vis.last) {
-    p.save();
-    p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-    p.fillRect(ToQRect(PickRect()), Qt::white);
-    p.restore();
-  }
-  if (lens_.open) PaintLens(p);
-  if (middle_shown_) {
-    p.save();
-    p.setPen(QPen(Qt::black, 2));
-    p.setBrush(Qt::white);
-    p.drawEllipse(middle_origin_, 13, 13);
-    p.restore();
-  }
-  const win::RECT sel = view::Normalised(selection_);
-  if (!view::IsEmpty(sel)) {
-    p.save();
-    QPen pen(Qt::black, 1, Qt::DotLine);
-    p.setPen(pen);
-    p.setBrush(Qt::NoBrush);
-    p.drawRect(ToQRect(sel).adjusted(0, 0, -1, -1));
-    if (mouse_mode_ == kImageSelect && sel.right - sel.left > 6 && sel.bottom - sel.top > 6) {
-      p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-      for (QPoint c : {QPoint(sel.left, sel.top), QPoint(sel.right - 6, sel.top), QPoint(sel.left, sel.bottom - 6),
-                       QPoint(sel.right - 6, sel.bottom - 6)}) {
-        p.fillRect(QRect(c, QSize(6, 6)), Qt::white);
-      }
-    }
-    p.restore();
-  }
-}
-
-// ---- Lens ----
-
-void CViewerView::OpenLensAt(QPoint pt) {
-  if (!doc_ || page_count_ == 0) return;
-  const win::RECT area = AreaRect();
-  const int row = view::RowAt(win::POINT{pt.x(), pt.y()}, area, page_w_, page_h_, hpos_, vpos_, layout_);
-  if (row < 0) return;
-  const int lens_res = 2 * screen_res_;
-  const int w = int(std::int64_t(page_w_) * lens_res / std::max(1, display_res_));
-  const int h = int(std::int64_t(page_h_) * lens_res / std::max(1, display_res_));
-  if (!lens_.cache.Find(row)) {
-    auto surface = gdi::ScreenSurface::Create(std::max(1, w), std::max(1, h), screen_res_);
-    if (!surface.ok()) return;
-    view::RenderRequest rq;
-    rq.row = row;
-    rq.first_page = RowFirstPage(row);
-    rq.width = w;
-    rq.height = h;
-    rq.resolution = lens_res;
-    rq.screen_res = screen_res_;
-    rq.turned = RowTurned(row);
-    rq.layout = sheet_;
-    rq.background = kBackground & 0xFFFFFF;
-    view::DrawRow(*doc_, rq, **surface);
-    lens_.cache.Insert(row, std::move(*surface), row, row);
-  }
-  lens_.open = true;
-  lens_.row = row;
-  if (host_) host_->setCursor(Qt::BlankCursor);
-  UpdateLens(pt);
-}
-
-void CViewerView::UpdateLens(QPoint pt) {
-  if (!lens_.open) return;
-  const QRect old = ToQRect(view::LensRect(win::POINT{lens_.centre.x(), lens_.centre.y()}));
-  const win::RECT slot = RowRect(lens_.row);
-  const win::POINT off = view::LensPlacement(win::POINT{pt.x(), pt.y()}, slot, display_res_, screen_res_);
-  lens_.centre = pt;
-  lens_.offset = QPoint(off.x, off.y);
-  const QRect now = ToQRect(view::LensRect(win::POINT{pt.x(), pt.y()}));
-  if (host_) host_->update(old.united(now).adjusted(-2, -2, 2, 2).intersected(ToQRect(AreaRect())));
-}
-
-void CViewerView::CloseLens() {
-  if (!lens_.open) return;
-  lens_.open = false;
-  if (host_) {
-    host_->update(ToQRect(view::LensRect(win::POINT{lens_.centre.x(), lens_.centre.y()})).adjusted(-2, -2, 2, 2));
-    SetMouseMode(mouse_mode_);
-  }
-}
-
-void CViewerView::PaintLens(QPainter& p) {
-  gdi::ScreenSurface* s = lens_.cache.Find(lens_.row);
-  const QRect lens = ToQRect(view::LensRect(win::POINT{lens_.centre.x(), lens_.centre.y()}));
-  QPainterPath path;
-  path.addRoundedRect(QRectF(lens), view::kLensCorner / 2.0, view::kLensCorner / 2.0);
-  p.save();
-  p.setClipPath(path, Qt::IntersectClip);
-  p.fillRect(lens, QColor(kBackground));
-  if (s) p.drawImage(lens_.centre + lens_.offset, ImageOf(*s));
-  p.restore();
-  p.save();
-  p.setPen(QPen(Qt::black, 3));
-  p.setBrush(Qt::NoBrush);
-  p.drawRoundedRect(QRectF(lens).adjusted(1, 1, -1, -1), view::kLensCorner / 2.0, view::kLensCorner / 2.0);
-  p.restore();
-}
-
-// ---- Input ----
-
-void CViewerView::EndDrag() {
-  if (drag_ == 2) {
-    middle_shown_ = false;
-    Repaint();
-  }
-  drag_ = 0;
-  drag_handle_ = 0;
-  CloseLens();
-}
-
-void CViewerView::MousePress(QPoint p, Qt::MouseButton b, bool dbl) {
-  if (page_count_ == 0) return;
-  last_cursor_ = p;
-  if (dbl && mouse_mode_ != kPagePick && b == Qt::LeftButton) {
-    const int next = zoom_mode_ == view::kWholePage   ? view::kPageWidth
-                     : zoom_mode_ == view::kPageWidth ? view::kMaximum
-                                                      : view::kWholePage;
-    SetZoom(next, p.x(), p.y());
-    return;
-  }
-  const bool middle = b == Qt::MiddleButton || (b == Qt::LeftButton && mouse_mode_ == kPseudoWheel);
-  if (middle) {
-    if (!layout_.vertical.enabled && !layout_.horizontal.enabled) return;
-    drag_ = 2;
-    middle_origin_ = p;
-    middle_shown_ = true;
-    Repaint();
-    return;
-  }
-  if (b != Qt::LeftButton) return;
-  switch (mouse_mode_) {
-    case kHand:
-      drag_ = 1;
-      pan_start_ = p;
-      pan_anchor_ = QPoint(hpos_, vpos_);
-      host_->setCursor(Qt::ClosedHandCursor);
-      break;
-    case kMagnifier:
-      drag_ = 1;
-      OpenLensAt(p);
-      break;
-    case kImageSelect: {
-      drag_ = 1;
-      drag_handle_ = view::HandleAt(selection_, win::POINT{p.x(), p.y()});
-      if (drag_handle_ == 0) {
-        Repaint();
-        selection_ = win::RECT{p.x(), p.y(), p.x(), p.y()};
-        drag_handle_ = 4;
-      }
-      break;
-    }
-    case kPagePick:
-      PickPage(p);
-      break;
-    default:
-      break;
-  }
-}
-
-void CViewerView::MouseMove(QPoint p) {
-  last_cursor_ = p;
-  if (drag_ != 1) return;
-  if (mouse_mode_ == kHand) {
-    ScrollTo(pan_anchor_.x() - (p.x() - pan_start_.x()), pan_anchor_.y() - (p.y() - pan_start_.y()));
-  } else if (mouse_mode_ == kMagnifier) {
-    UpdateLens(p);
-  } else if (mouse_mode_ == kImageSelect && drag_handle_) {
-    selection_ = view::DragHandle(selection_, drag_handle_, win::POINT{p.x(), p.y()});
-    Repaint();
-  }
-}
-
-void CViewerView::MouseRelease(QPoint p, Qt::MouseButton b) {
-  const bool middle = b == Qt::MiddleButton || (b == Qt::LeftButton && mouse_mode_ == kPseudoWheel);
-  if (middle && drag_ == 2) {
-    EndDrag();
-    return;
-  }
-  if (drag_ != 1 || b != Qt::LeftButton) return;
-  if (mouse_mode_ == kHand) {
-    if (auto_scroll_active) auto_scroll_step = view::AutoScrollStep(pan_start_.y(), p.y(), auto_scroll_step);
-    host_->setCursor(Qt::OpenHandCursor);
-  } else if (mouse_mode_ == kImageSelect) {
-    selection_ = view::Normalised(selection_);
-    Repaint();
-  }
-  drag_ = 0;
-  drag_handle_ = 0;
-  CloseLens();
-}
-
-void CViewerView::OnTimer() {
-  if (!host_ || page_count_ == 0) return;
-  if (drag_ == 2) {
-    const win::POINT d = view::MiddleScroll(win::POINT{middle_origin_.x(), middle_origin_.y()},
-                                            win::POINT{last_cursor_.x(), last_cursor_.y()});
-    if (d.x || d.y) ScrollTo(hpos_ + d.x, vpos_ + d.y);
-    return;
-  }
-  if (drag_ == 1) {
-    const win::POINT d = view::EdgeScroll(AreaRect(), win::POINT{last_cursor_.x(), last_cursor_.y()});
-    if (d.x || d.y) {
-      if (mouse_mode_ == kHand) {
-        ScrollTo(hpos_ - d.x, vpos_ - d.y);
-      } else {
-        ScrollTo(hpos_ + d.x, vpos_ + d.y);
-        MouseMove(last_cursor_);
-      }
-    }
-    return;
-  }
-  if (!auto_scroll_active || !layout_.vertical.enabled) return;
-  const int max = layout_.vertical.max;
-  const bool forward = auto_scroll_step >= 0;
-  const int end = forward ? max : 0, start = forward ? 0 : max;
-  if (vpos_ == end) {
-    if (!auto_scroll_loop) {
-      auto_scroll_active = 0;
-      return;
-    }
-    // About a second's pause (eleven ticks of the timer) at the end before starting again, so
-    // the reader sees the last page; the same pause follows at the start.
-    if (++auto_scroll_pause < 11) return;
-    auto_scroll_pause = 0;
-    ScrollTo(-1, start);
-    return;
-  }
-  if (vpos_ == start && auto_scroll_pause < 11 && auto_scroll_loop) {
-    ++auto_scroll_pause;
-    return;
-  }
-  auto_scroll_pause = 0;
-  ScrollTo(-1, vpos_ + auto_scroll_step);
-}
-
-bool CViewerView::eventFilter(QObject* watched, QEvent* event) {
-  if (watched != host_ || input_frozen_) return QObject::eventFilter(watched, event);
-  switch (event->type()) {
-    case QEvent::Paint: {
-      QPainter p(host_);
-      Paint(p, static_cast<QPaintEvent*>(event)->rect());
-      return true;
-    }
-    case QEvent::Resize:
-      Layout();
-      if (page_count_ > 0) {
-        SetZoom(zoom_mode_ == view::kFree ? zoom_percent_ : zoom_mode_, -1, -1);
-      } else {
-        RecomputeScroll();
-      }
-      return false;
-    case QEvent::FocusOut:
-      if (drag_) EndDrag();
-      return false;
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick: {
-      auto* m = static_cast<QMouseEvent*>(event);
-      host_->setFocus();
-      MousePress(m->position().toPoint(), m->button(), event->type() == QEvent::MouseButtonDblClick);
-      return true;
-    }
-    case QEvent::MouseMove:
-      MouseMove(static_cast<QMouseEvent*>(event)->position().toPoint());
-      return true;
-    case QEvent::MouseButtonRelease: {
-      auto* m = static_cast<QMouseEvent*>(event);
-      MouseRelease(m->position().toPoint(), m->button());
-      return true;
-    }
-    case QEvent::KeyPress: {
-      auto* k = static_cast<QKeyEvent*>(event);
-      const int half = Height(AreaRect()) / 2;
-      switch (k->key()) {
-        case Qt::Key_Left:
-          ScrollTo(hpos_ - 20, -1);
-          break;
-        case Qt::Key_Right:
-          ScrollTo(hpos_ + 20, -1);
-          break;
-        case Qt::Key_Up:
-          ScrollTo(-1, vpos_ - 32);
-          break;
-        case Qt::Key_Down:
-          ScrollTo(-1, vpos_ + 32);
-          break;
-        case Qt::Key_PageUp:
-          ScrollTo(-1, vpos_ - half);
-          break;
-        case Qt::Key_PageDown:
-          ScrollTo(-1, vpos_ + half);
-          break;
-        default:
-          return false;
-      }
-      UpdateScrollTip();
-      return true;
-    }
-    case QEvent::ContextMenu: {
-      auto* c = static_cast<QContextMenuEvent*>(event);
-      if (drag_) return true;
-      QMenu* menu = BuildContextMenu();
-      if (!menu) return false;
-      const QPoint at = c->reason() == QContextMenuEvent::Keyboard ? QPoint(0, 0) : c->pos();
-      menu->exec(host_->mapToGlobal(at));
-      delete menu;
-      return true;
-    }
-    default:
-      return QObject::eventFilter(watched, event);
-  }
-}
-
-QMenu* CViewerView::BuildContextMenu() {
-  if (HasSelection()) {
-    QMenu* m = BuildPopup137(2, host_);
-    connect(m, &QMenu::triggered, this, [this](QAction* a) {
-      if (a->data().toInt() == cmd::kCopy) CopySelection();
-      if (a->data().toInt() == cmd::kCancelSelection) ClearSelection();
-    });
-    return m;
-  }
-  if (!view::DrivenThroughExports()) return nullptr;
-  QMenu* m = BuildMenu1013(host_);
-  MarkViewState(m, *this);
-  for (int id : {cmd::kClose, cmd::kHelp}) {
-    if (QAction* a = FindCommand(m, id)) {
-      m->removeAction(a);
-      delete a;
-    }
-  }
-  auto add = [m](const char* text, int id) {
-    QAction* a = m->addAction(QString::fromUtf8(text));
-    a->setObjectName(QString::number(id));
-    a->setData(id);
-  };
-  add("文書情報(&I)...", cmd::kDocInfo);
-  add("添付ﾌｧｲﾙ(&T)...", cmd::kAttachments);
-  connect(m, &QMenu::triggered, this, [this](QAction* a) { Command(a->data().toInt()); });
-  return m;
-}
-
-void CViewerView::ShowContextMenu(QPoint pos, bool from_keyboard) {
-  QContextMenuEvent e(from_keyboard ? QContextMenuEvent::Keyboard : QContextMenuEvent::Mouse, pos,
-                      host_ ? host_->mapToGlobal(pos) : pos);
-  if (host_) eventFilter(host_, &e);
-}
-
-bool CViewerView::Command(int id) {
-  QWidget* owner = host_;
-  switch (id) {
-    case cmd::kPrint:
-      if (doc_) ShowPrintDialog(owner, *doc_);
-      return true;
-    case cmd::kPrevious:
-      if (CanGoPrevious()) GoPrevious();
-      return true;
-    case cmd::kNext:
-      if (CanGoNext()) GoNext();
-      return true;
-    case cmd::kPageNumber:
-      ChoosePage();
-      return true;
-    case cmd::kDocInfo:
-      if (doc_) ShowDocumentInfo(owner, *doc_);
-      return true;
-    case cmd::kAttachments:
-      if (!doc_) return true;
-      if (doc_->attachments().empty()) {
-        Prompter().Message(owner, "添付ﾌｧｲﾙはありません。", PromptIcon::kNone);
-      } else {
-        SaveAttachmentsToFolder(owner, *doc_);
-      }
-      return true;
-    case cmd::kZoomMax:
-      if (zoom_mode_ != view::kMaximum) SetZoomFromCommand(view::kMaximum);
-      return true;
-    case cmd::kZoomWidth:
-      if (zoom_mode_ != view::kPageWidth) SetZoomFromCommand(view::kPageWidth);
-      return true;
-    case cmd::kZoomWhole:
-      if (zoom_mode_ != view::kWholePage) SetZoomFromCommand(view::kWholePage);
-      return true;
-    case cmd::kZoomFree:
-      SetZoomFromCommand(view::kFree);
-      return true;
-    case cmd::kAutoScroll:
-      SetAutoScroll(auto_scroll_active ? 0 : 1, auto_scroll_loop);
-      return true;
-    case cmd::kPaneTags:
-      if (pane_kind_ == 1) ResizeTagPane(0);
-      else SwitchTagKind();
-      return true;
-    case cmd::kPaneThumbs:
-      if (pane_kind_ == 1) SwitchTagKind();
-      else ResizeTagPane(0);
-      return true;
-    case cmd::kPaneClose:
-      if (pane_open()) ResizeTagPane(0);
-      return true;
-    case cmd::kMouseHand:
-      if (mouse_mode_ != kHand) SetMouseMode(kHand);
-      return true;
-    case cmd::kMouseMagnifier:
-      if (mouse_mode_ != kMagnifier) SetMouseMode(kMagnifier);
-      return true;
-    case cmd::kMouseSelect:
-      if (mouse_mode_ != kImageSelect) SetMouseMode(kImageSelect);
-      return true;
-    case cmd::kMouseWheel:
-      if (mouse_mode_ != kPseudoWheel) SetMouseMode(kPseudoWheel);
-      return true;
-    default:
-      return false;
-  }
-}
 
 }  // namespace zv::viewer

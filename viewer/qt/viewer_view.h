@@ -9,7 +9,9 @@
 // Its operations are virtual and keep their order: the client programs against this
 // table. The arithmetic lives in viewer/view (view_geometry.h); pages are drawn by the page
 // worker into ScreenSurface images off the window thread and shown from a cache of at most
-// seven rows, with a placeholder until a row is ready.
+// seven rows, with a placeholder until a row is ready. The members are defined in
+// viewer_view.cc (life, layout, notices, scrolling, zoom, paper) and in the units beside it:
+// viewer_view_draw.cc, _input.cc, _selection.cc, _pane.cc and _lens.cc.
 //
 // Messages keep their numbers: the document's notices 0x405/0x406/0x40A arrive through
 // OnDocumentNotice; to the host the view emits hostMessage(WM_USER+21 / +22, ...) (and
@@ -32,7 +34,6 @@
 #include "viewer/view/page_worker.h"
 #include "viewer/view/view_geometry.h"
 
-class QWidget;
 class QScrollBar;
 class QPushButton;
 class QListWidget;
@@ -42,7 +43,6 @@ class QTimer;
 class QMenu;
 class QEvent;
 class QPainter;
-class QImage;
 
 namespace zv::viewer {
 
@@ -108,6 +108,7 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   virtual int ClearSelection();
   // Selects the current row's rectangle; gives 1, 0 without pages.
   virtual int SelectCurrentPage();
+  // Give 1 in image-selection mode / while a selection is shown, else 0.
   virtual int IsImageSelectMode();
   virtual int HasSelection();
   // Takes pages (ending with 0xFFFF), the page size in pixels and a resolution; draws each
@@ -117,6 +118,7 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   virtual int ResizeTagPane(int steps);
   // Switches the pane between page tags and thumbnails and opens it.
   virtual void SwitchTagKind();
+  // Give 1 when there is a row above / a page to choose / a row below to go to, else 0.
   virtual int CanGoPrevious();
   virtual int CanChoosePage();
   virtual int CanGoNext();
@@ -141,7 +143,9 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   virtual void GetSelectedPage(int out[2]);
   // Takes a point of the window; gives the page drawn there, or -1 where none is.
   int PageAt(QPoint p) const;
+  // Clears the selected sheet and page (both -1) and repaints.
   virtual void ClearSelectedPage();
+  // Gives the pages loaded, 0 without a document.
   virtual int GetPageCount();
   // Print offsets of the document (millimetres, percent).
   virtual void SetOffsetLeft(float value);
@@ -155,13 +159,17 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
                         const std::vector<PaperMargins>& margins);
   // Takes pages per sheet, slot order and separator setting.
   virtual void SetSheetLayout(std::uint32_t pages, std::int32_t order, std::int32_t separators);
+  // Writes the paper record.
   virtual void GetPaper(ViewPaper* out);
+  // Gives the current row (the one at the top of the area).
   virtual std::uint16_t GetCurrentPage();
+  // Takes a row; goes to it when there are pages.
   virtual void ShowPage(int page);
   // Takes a page and a relative flag; selects it (the sheet follows).
   virtual void SetSelectedPage(int page, int relative);
   // Moves pages in the document (the worker is stopped first). Gives the document's result.
   virtual int MoveDocumentPages(int first, int last, int target);
+  // Gives the vertical scroll bar (null before AttachWindow).
   virtual QScrollBar* GetVerticalScrollBar();
   // The scroll tooltip (a label shown beside the scroll bar).
   virtual QWidget* GetScrollTip();
@@ -210,6 +218,7 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   void WaitForPages();
   // Shows a magnifier lens at a point as a press in magnifier mode would (tests).
   void OpenLensAt(QPoint p);
+  // Closes the lens when it shows and restores the mouse mode's cursor.
   void CloseLens();
   bool lens_open() const { return lens_.open; }
   // Takes a page; gives its thumbnail (116 pixels high) when drawn, else asks the
@@ -262,6 +271,9 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   view::UnitSize PaperUnits() const;
   int RowFirstPage(int row) const;
   bool RowTurned(int row) const;
+  // Takes a row and the size and resolution to draw it at; gives the request that draws it
+  // as the view shows it (its pages, their turn, the sheet layout, the grey behind).
+  view::RenderRequest RowRequest(int row, int width, int height, int resolution) const;
   win::RECT AreaRect() const;
   int Rows() const { return layout_.rows; }
   void SetZoomFromCommand(int zoom);

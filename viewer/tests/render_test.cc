@@ -63,7 +63,7 @@ std::unique_ptr<gdi::MemoryBitmap> Bitmap(int w, int h, std::uint32_t fill = kWh
 }
 
 void Add(CViewerDoc& doc, const Bytes& page, bool landscape = false) {
-  const std::uint16_t attr = std::uint16_t(9 | (landscape ? kLandscapeBit : 0));
+  const std::uint16_t attr = std::uint16_t(9 | (landscape ? jobdoc::kAttrLandscape : 0));
   ASSERT_EQ(doc.AppendData(0x8000, attr, 2100, 2970, page, 0, 0), 1);
 }
 

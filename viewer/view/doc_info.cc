@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "jobdoc/image.h"
 #include "platform/codepage/codepage.h"
 #include "viewer/viewer_doc.h"
 
@@ -36,10 +37,10 @@ const char* PaperName(int code) {
   }
 }
 
-constexpr std::uint16_t kRunBits = 0xC000;  // landscape and rotated bits
+constexpr std::uint16_t kRunBits = jobdoc::kAttrLandscape | jobdoc::kAttrRotated;
 
 bool SamePaper(const PaperOfPage& a, const PaperOfPage& b) {
-  const int ca = a.attributes & 0x3FFF, cb = b.attributes & 0x3FFF;
+  const int ca = a.attributes & jobdoc::kAttrPaperMask, cb = b.attributes & jobdoc::kAttrPaperMask;
   if (ca != cb || (a.attributes & kRunBits) != (b.attributes & kRunBits)) return false;
   if (PaperName(ca)) return true;
   return std::int64_t(a.width) * a.length == std::int64_t(b.width) * b.length;
@@ -60,14 +61,14 @@ std::string PaperListText(const std::vector<PaperOfPage>& pages) {
     std::size_t j = i;
     while (j + 1 < pages.size() && SamePaper(pages[i], pages[j + 1])) ++j;
     const PaperOfPage& p = pages[i];
-    const int code = p.attributes & 0x3FFF;
+    const int code = p.attributes & jobdoc::kAttrPaperMask;
     if (const char* name = PaperName(code)) {
       out += name;
-      out += (p.attributes & 0x8000) ? "横" : "縦";
+      out += (p.attributes & jobdoc::kAttrLandscape) ? "横" : "縦";
     } else {
       out += Format("横:%dmm 縦%dmm ", int(p.width / 10), int(p.length / 10));
     }
-    if (p.attributes & 0x4000) out += " 縦横変換";
+    if (p.attributes & jobdoc::kAttrRotated) out += " 縦横変換";
     out += Format(" %d", int(i + 1));
     const bool last_run = j + 1 >= pages.size();
     if (j > i) {
@@ -125,6 +126,7 @@ std::vector<AttachmentInfo> AttachmentsOf(const CViewerDocBase& doc) {
 
 std::string PageLabel(int current_page) { return Format("%d頁", current_page + 1); }
 std::string StatusText(int current_page) { return PageLabel(current_page) + "表示中     "; }
+std::string PageTagText(int page) { return Format("-%d-", page + 1); }
 std::string ScrollTipText(int current_page) { return Format("%d ページ", current_page + 1); }
 
 std::string ZoomLabel(int mode, int percent) {

@@ -48,6 +48,8 @@ std::vector<AttachmentInfo> AttachmentsOf(const CViewerDocBase& doc);
 std::string PageLabel(int current_page);
 // Gives the frame's status text: the page label, "表示中" and five spaces.
 std::string StatusText(int current_page);
+// Takes a page (from 0); gives its page tag "-%d-" with page + 1.
+std::string PageTagText(int page);
 // Gives the scroll tooltip "%d ページ" with page + 1.
 std::string ScrollTipText(int current_page);
 // Gives the zoom button's label: "全体", "全幅", "最大" or "%d%%".

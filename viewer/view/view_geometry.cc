@@ -1,7 +1,6 @@
 #include "viewer/view/view_geometry.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace zv::viewer::view {
 

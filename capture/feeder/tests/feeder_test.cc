@@ -1,10 +1,20 @@
 #include "capture/feeder/feeder.h"
 
+#include <cairo-pdf.h>
+#include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "capture/common/blocks.h"
+#include "capture/common/log.h"
+#include "platform/fs/files.h"
 #include "platform/gdi/emf/reader.h"
 #include "platform/gdi/player.h"
 #include "platform/gdi/surfaces.h"
+#include "platform/paths/paths.h"
+#include "platform/shm/shm.h"
+#include "platform/testing/temp_root.h"
 
 namespace zv::capture {
 namespace {
@@ -64,6 +74,45 @@ TEST(Feeder, DeviceModeFromTheJob) {
   EXPECT_EQ(dm.dmOrientation, 2);
   EXPECT_EQ(dm.dmPrintQuality, 600);
   EXPECT_EQ(dm.dmCopies, 3);
+}
+
+// Pages the records cannot take (here pages larger than any paper a record describes) are
+// rendered as pictures of the whole page, each from the document opened once for them, and
+// the job goes through with every page.
+TEST(Feeder, PagesThatCannotBeRecordsBecomePictures) {
+  zv::testing::TempRoot root;
+  // The block the resident program publishes: where capture files go.
+  auto folder = paths::TempFolder();
+  ASSERT_TRUE(folder.ok());
+  auto block = shm::SharedBlock::Create(kTempPathBlock, kTempPathBlockSize);
+  ASSERT_TRUE(block.ok());
+  std::memcpy(block->mutable_bytes().data(), folder->data(), folder->size());
+
+  const std::string pdf = root.str() + "/mixed.pdf";
+  cairo_surface_t* s = cairo_pdf_surface_create(pdf.c_str(), 595, 842);
+  cairo_t* cr = cairo_create(s);
+  for (int page = 0; page < 3; ++page) {
+    const double side = page == 1 ? 595 : 60000;  // the first and last page have no usable size
+    cairo_pdf_surface_set_size(s, side, page == 1 ? 842 : side);
+    cairo_rectangle(cr, side / 4, side / 4, side / 2, side / 2);
+    cairo_fill(cr);
+    cairo_show_page(cr);
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(s);
+
+  SpoolJob job;
+  job.id = "7";
+  job.title = "mixed";
+  job.resolution = 100;
+  ASSERT_TRUE(FeedJob(job, pdf).ok());
+  auto log = fs::ReadFile(CaptureLogPath());
+  ASSERT_TRUE(log.ok());
+  EXPECT_NE(log->find("print job 7, page 1 drawn as a picture"), std::string::npos) << *log;
+  EXPECT_NE(log->find("print job 7, page 3 drawn as a picture"), std::string::npos) << *log;
+  const std::size_t summary = log->find("feeder: 7: 1 pages as records (");
+  ASSERT_NE(summary, std::string::npos) << *log;
+  EXPECT_NE(log->find("areas as pictures), 2 pages as pictures", summary), std::string::npos) << *log;
 }
 
 }  // namespace

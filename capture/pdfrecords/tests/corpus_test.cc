@@ -13,13 +13,11 @@
 
 #include "capture/lumbrel/convert.h"
 #include "capture/pdfrecords/pdfrecords.h"
+#include "capture/pdfrecords/tests/capture_road.h"
 #include "capture/pdfrecords/tests/page_compare.h"
-#include "capture/sarquen/rerecord.h"
 #include "jobdoc/private_records.h"
 #include "pdfwriter/tests/pdf_test_util.h"
-#include "platform/gdi/surfaces.h"
 #include "platform/testing/temp_root.h"
-#include "viewer/playback/playback.h"
 
 namespace zv::capture::pdfrecords {
 namespace {
@@ -65,14 +63,7 @@ class CorpusTest : public ::testing::Test {
   // Every page of `pdf` drawn as records and compared with pdftoppm; gives the pages.
   std::vector<PageRecords> CheckDocument(const fs::path& pdf) {
     SCOPED_TRACE(pdf.filename().string());
-    std::vector<PageRecords> pages;
-    const VirtualPaper a4 = FindPaper("A4").value();
-    Status s = DrawPdf(pdf.string(), a4, 200, [&](int index, Result<PageRecords> page) {
-      EXPECT_TRUE(page.ok()) << "page " << index + 1 << ": " << page.status().ToString();
-      if (page.ok()) pages.push_back(std::move(*page));
-      return Status::Ok();
-    });
-    EXPECT_TRUE(s.ok()) << s.ToString();
+    std::vector<PageRecords> pages = testing::CapturePages(pdf, 200);
     // The reference at the scale the page is fitted into A4 at 200 dpi (1654 x 2339 pixels),
     // for pages of other sizes (cups-filters makes Letter pages).
     const fs::path ref = dir_ / "ref";
@@ -128,30 +119,24 @@ TEST_F(CorpusTest, RealDocumentsLookTheSameAsRecords) {
 
   // Re-recorded as the capture library does, the words become private text records, and the
   // PDF the conversion library saves from them carries the words.
-  std::vector<std::vector<std::uint8_t>> rerecorded;
+  const std::vector<std::vector<std::uint8_t>> rerecorded = testing::RerecordPages(letter, 200);
+  ASSERT_EQ(rerecorded.size(), letter.size());
   std::size_t private_text = 0;
-  for (const PageRecords& p : letter) {
-    RerecordOptions o;
-    o.text_height = TextHeightForQuality(200);
-    auto r = RerecordPage(p.emf, o);
-    ASSERT_TRUE(r.ok()) << r.status().ToString();
-    for (std::size_t at = 0; at + 8 <= r->bytes.size();) {
+  for (const auto& bytes : rerecorded) {
+    for (std::size_t at = 0; at + 8 <= bytes.size();) {
       std::uint32_t size;
-      std::memcpy(&size, r->bytes.data() + at + 4, 4);
-      if (size < 8 || at + size > r->bytes.size()) break;
-      auto pr = jobdoc::ParsePrivateRecord(std::span<const std::uint8_t>(r->bytes.data() + at, size));
+      std::memcpy(&size, bytes.data() + at + 4, 4);
+      if (size < 8 || at + size > bytes.size()) break;
+      auto pr = jobdoc::ParsePrivateRecord(std::span<const std::uint8_t>(bytes.data() + at, size));
       if (pr.ok() && pr->kind != jobdoc::PrivateRecord::Kind::kNotPrivate &&
           pr->kind != jobdoc::PrivateRecord::Kind::kFontScale)
         ++private_text;
       at += size;
     }
-    rerecorded.push_back(std::move(r->bytes));
   }
   EXPECT_GT(private_text, 0u);
-  std::vector<lumbrel::Page> pages;
-  for (const auto& b : rerecorded) pages.push_back(lumbrel::Page{b, 238110, 336756});
   const fs::path saved = dir_ / "saved.pdf";
-  ASSERT_TRUE(lumbrel::ConvertToPdf(saved.string(), pages).ok());
+  ASSERT_TRUE(lumbrel::ConvertToPdf(saved.string(), testing::SavedPages(rerecorded, letter)).ok());
   const std::string words = RunCommand("pdftotext " + Quote(saved) + " -").out;
   EXPECT_THAT(words, ::testing::HasSubstr("Sales rose"));
   EXPECT_THAT(words, ::testing::HasSubstr("今期の売上"));
@@ -161,17 +146,7 @@ TEST_F(CorpusTest, RealDocumentsLookTheSameAsRecords) {
   // printer), the sheet carries real text: fonts in the PDF and the words in its text.
   {
     const fs::path printed = dir_ / "printed.pdf";
-    auto printer = gdi::PrinterSurface::Create(printed.string(), 600);
-    ASSERT_TRUE(printer.ok());
-    std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
-    for (const auto& b : rerecorded) {
-      auto dc = (*printer)->StartPage(4961, 7016);
-      ASSERT_TRUE(dc.ok());
-      playback::PlaybackState ps;
-      EXPECT_EQ(playback::PlayRepaired(b, **dc, win::RECT{0, 0, 4961, 7016}, ps), 1);
-      ASSERT_TRUE((*printer)->EndPage().ok());
-    }
-    ASSERT_TRUE((*printer)->Close().ok());
+    ASSERT_TRUE(testing::PrintPages(rerecorded, letter, printed));
     EXPECT_THAT(RunCommand("pdffonts " + Quote(printed)).out, ::testing::HasSubstr("TrueType"));
     const std::string printed_words = RunCommand("pdftotext " + Quote(printed) + " -").out;
     EXPECT_THAT(printed_words, ::testing::HasSubstr("Sales rose"));

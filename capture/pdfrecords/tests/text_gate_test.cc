@@ -12,17 +12,14 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
-#include <mutex>
 
 #include "capture/lumbrel/convert.h"
 #include "capture/pdfrecords/pdfrecords.h"
+#include "capture/pdfrecords/tests/capture_road.h"
 #include "capture/pdfrecords/tests/page_compare.h"
 #include "capture/pdfrecords/tests/text_gate.h"
-#include "capture/sarquen/rerecord.h"
 #include "pdfwriter/tests/pdf_test_util.h"
-#include "platform/gdi/surfaces.h"
 #include "platform/testing/temp_root.h"
-#include "viewer/playback/playback.h"
 
 namespace zv::capture::pdfrecords {
 namespace {
@@ -261,48 +258,16 @@ class TextGateTest : public ::testing::Test {
     SCOPED_TRACE(name);
     ASSERT_TRUE(fs::exists(pdf)) << "not made";
     const VirtualPaper a4 = FindPaper("A4").value();
-    std::vector<PageRecords> pages;
-    Status s = DrawPdf(pdf.string(), a4, kDpi, [&](int index, Result<PageRecords> page) {
-      EXPECT_TRUE(page.ok()) << "page " << index + 1 << ": " << page.status().ToString();
-      if (page.ok()) pages.push_back(std::move(*page));
-      return Status::Ok();
-    });
-    ASSERT_TRUE(s.ok()) << s.ToString();
+    const std::vector<PageRecords> pages = testing::CapturePages(pdf, kDpi);
+    ASSERT_FALSE(pages.empty());
 
     // The saved PDF: each page re-recorded as the capture library does and converted as the
     // client saves; the printed PDF: played as the engine prints, at 600 dpi.
-    std::vector<std::vector<std::uint8_t>> rerecorded;
-    for (const PageRecords& p : pages) {
-      RerecordOptions o;
-      o.text_height = TextHeightForQuality(kDpi);
-      auto r = RerecordPage(p.emf, o);
-      ASSERT_TRUE(r.ok()) << r.status().ToString();
-      rerecorded.push_back(std::move(r->bytes));
-    }
-    const auto units = [](int tenth_mm) { return static_cast<std::uint32_t>(std::lround(tenth_mm * 28800.0 / 254)); };
-    std::vector<lumbrel::Page> saved_pages;
-    for (std::size_t i = 0; i < pages.size(); ++i) {
-      const bool land = pages[i].orientation == 2;
-      saved_pages.push_back(lumbrel::Page{rerecorded[i], units(land ? a4.length : a4.width),
-                                          units(land ? a4.width : a4.length)});
-    }
+    const std::vector<std::vector<std::uint8_t>> rerecorded = testing::RerecordPages(pages, kDpi);
+    ASSERT_EQ(rerecorded.size(), pages.size());
     const fs::path saved = dir_ / (name + ".saved.pdf"), printed = dir_ / (name + ".printed.pdf");
-    ASSERT_TRUE(lumbrel::ConvertToPdf(saved.string(), saved_pages).ok());
-    {
-      auto printer = gdi::PrinterSurface::Create(printed.string(), 600);
-      ASSERT_TRUE(printer.ok());
-      std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
-      for (std::size_t i = 0; i < pages.size(); ++i) {
-        const bool land = pages[i].orientation == 2;
-        const int w = land ? 7016 : 4961, h = land ? 4961 : 7016;
-        auto dc = (*printer)->StartPage(w, h);
-        ASSERT_TRUE(dc.ok());
-        playback::PlaybackState ps;
-        EXPECT_EQ(playback::PlayRepaired(rerecorded[i], **dc, win::RECT{0, 0, w, h}, ps), 1);
-        ASSERT_TRUE((*printer)->EndPage().ok());
-      }
-      ASSERT_TRUE((*printer)->Close().ok());
-    }
+    ASSERT_TRUE(lumbrel::ConvertToPdf(saved.string(), testing::SavedPages(rerecorded, pages)).ok());
+    ASSERT_TRUE(testing::PrintPages(rerecorded, pages, printed));
 
     for (std::size_t i = 0; i < pages.size(); ++i) {
       const PageRecords& p = pages[i];

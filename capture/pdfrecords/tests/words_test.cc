@@ -13,8 +13,8 @@
 
 #include "capture/lumbrel/convert.h"
 #include "capture/pdfrecords/pdfrecords.h"
+#include "capture/pdfrecords/tests/capture_road.h"
 #include "capture/pdfrecords/tests/page_compare.h"
-#include "capture/sarquen/rerecord.h"
 #include "jobdoc/private_records.h"
 #include "pdfwriter/tests/pdf_test_util.h"
 #include "platform/gdi/surfaces.h"
@@ -127,25 +127,6 @@ class WordsTest : public ::testing::Test {
     return std::atof(out.c_str());
   }
 
-  // Prints the pages as the engine prints a job's pages (the repairing playback onto the
-  // printer surface at 600 dpi).
-  void Print(const std::vector<std::vector<std::uint8_t>>& rerecorded, const std::vector<PageRecords>& pages,
-             const fs::path& printed) {
-    auto printer = gdi::PrinterSurface::Create(printed.string(), 600);
-    ASSERT_TRUE(printer.ok());
-    std::lock_guard<std::recursive_mutex> lock(playback::DrawingLock());
-    for (std::size_t i = 0; i < rerecorded.size(); ++i) {
-      const bool landscape = pages[i].orientation == 2;
-      const int w = landscape ? 7016 : 4961, h = landscape ? 4961 : 7016;
-      auto dc = (*printer)->StartPage(w, h);
-      ASSERT_TRUE(dc.ok());
-      playback::PlaybackState ps;
-      EXPECT_EQ(playback::PlayRepaired(rerecorded[i], **dc, win::RECT{0, 0, w, h}, ps), 1);
-      EXPECT_TRUE((*printer)->EndPage().ok());
-    }
-    EXPECT_TRUE((*printer)->Close().ok());
-  }
-
   // The page as the preview draws it (the repairing playback onto a bitmap at 100 dpi).
   static std::vector<std::uint32_t> Preview(const std::vector<std::uint8_t>& page) {
     auto bmp = gdi::MemoryBitmap::Create(827, 1169, 24, 100);
@@ -166,36 +147,21 @@ class WordsTest : public ::testing::Test {
 
   Outcome Road(const fs::path& source) {
     Outcome o;
-    std::vector<PageRecords> pages;
-    Status s = DrawPdf(source.string(), FindPaper("A4").value(), 200, [&](int index, Result<PageRecords> page) {
-      EXPECT_TRUE(page.ok()) << "page " << index + 1 << ": " << page.status().ToString();
-      if (page.ok()) pages.push_back(std::move(*page));
-      return Status::Ok();
-    });
-    EXPECT_TRUE(s.ok()) << s.ToString();
-    std::vector<std::vector<std::uint8_t>> rerecorded;
+    const std::vector<PageRecords> pages = testing::CapturePages(source, 200);
     for (const PageRecords& p : pages) {
       o.text_runs += p.stats.text_runs;
       o.outline_glyphs += p.stats.outline_glyphs;
-      RerecordOptions ro;
-      ro.text_height = TextHeightForQuality(200);
-      auto r = RerecordPage(p.emf, ro);
-      EXPECT_TRUE(r.ok()) << r.status().ToString();
-      if (r.ok()) rerecorded.push_back(std::move(r->bytes));
     }
+    const std::vector<std::vector<std::uint8_t>> rerecorded = testing::RerecordPages(pages, 200);
     if (rerecorded.empty()) return o;
-    std::vector<lumbrel::Page> saved_pages;
-    for (std::size_t i = 0; i < rerecorded.size(); ++i) {
-      const bool landscape = pages[i].orientation == 2;
-      saved_pages.push_back(lumbrel::Page{rerecorded[i], landscape ? 336756u : 238110u, landscape ? 238110u : 336756u});
-    }
+    const std::vector<lumbrel::Page> saved_pages = testing::SavedPages(rerecorded, pages);
     const fs::path saved = dir_ / (source.stem().string() + "-saved.pdf");
     EXPECT_TRUE(lumbrel::ConvertToPdf(saved.string(), saved_pages).ok());
     o.saved_bytes_per_page = fs::file_size(saved) / rerecorded.size();
     o.saved_fonts = RunCommand("pdffonts " + Quote(saved)).out;
 
     const fs::path printed = dir_ / (source.stem().string() + "-printed.pdf");
-    Print(rerecorded, pages, printed);
+    testing::PrintPages(rerecorded, pages, printed);
 
     // Hidden text draws nothing: the preview, the saved and the printed pages look the same
     // without it.
@@ -204,7 +170,7 @@ class WordsTest : public ::testing::Test {
     if (o.hidden_runs > 0) {
       for (std::size_t i = 0; i < bare.size(); ++i) EXPECT_EQ(Preview(rerecorded[i]), Preview(bare[i]));
       const fs::path bare_printed = dir_ / "bare-printed.pdf", bare_saved = dir_ / "bare-saved.pdf";
-      Print(bare, pages, bare_printed);
+      testing::PrintPages(bare, pages, bare_printed);
       std::vector<lumbrel::Page> bare_pages = saved_pages;
       for (std::size_t i = 0; i < bare.size(); ++i) bare_pages[i].metafile = bare[i];
       EXPECT_TRUE(lumbrel::ConvertToPdf(bare_saved.string(), bare_pages).ok());

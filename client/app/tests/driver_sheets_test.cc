@@ -5,9 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDialog>
-#include <QPushButton>
-
 #include "driver/dromu/sheets/paper_page.h"
 #include "platform/spool/testing/private_cupsd.h"
 #include "platform/testing/artifacts.h"

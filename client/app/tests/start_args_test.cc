@@ -159,9 +159,10 @@ TEST(StartArgsTest, JobRowsFollowPageEdits) {
     std::function<void(JobList&)> edit;
     std::vector<int> pages;
   } cases[] = {
-      {"insert at start", [](JobList& l) { l.PagesInserted(0, 1); }, {4, 2, 4}},
-      {"insert after b's last page", [](JobList& l) { l.PagesInserted(5, 1); }, {3, 3, 4}},
-      {"insert at end", [](JobList& l) { l.PagesInserted(9, 2); }, {3, 2, 6}},
+      {"insert into a", [](JobList& l) { l.PagesInsertedInRow(0, 1); }, {4, 2, 4}},
+      {"insert into b", [](JobList& l) { l.PagesInsertedInRow(1, 1); }, {3, 3, 4}},
+      {"insert two into c", [](JobList& l) { l.PagesInsertedInRow(2, 2); }, {3, 2, 6}},
+      {"insert into no such row", [](JobList& l) { l.PagesInsertedInRow(3, 1); }, {3, 2, 4}},
       {"remove b's first page", [](JobList& l) { l.PagesRemoved(3, 1); }, {3, 1, 4}},
       {"remove all of b", [](JobList& l) { l.PagesRemoved(3, 2); }, {3, 4}},
       {"remove across rows", [](JobList& l) { l.PagesRemoved(2, 3); }, {2, 4}},

@@ -7,7 +7,6 @@
 #include <QBarSet>
 #include <QCategoryAxis>
 #include <QChart>
-#include <QChartView>
 #include <QLineSeries>
 #include <QPrinter>
 #include <QStyle>

@@ -42,6 +42,24 @@ TEST(Codepage, FitLengthKeepsDoubleByteCharactersWhole) {
   for (const auto& c : cases) EXPECT_EQ(Cp932FitLength(c.bytes, c.max), c.fit) << c.bytes << " " << c.max;
 }
 
+TEST(Codepage, CharactersSplitAtLeadBytes) {
+  using V = std::vector<std::string>;
+  struct Case {
+    std::string bytes;
+    V chars;
+  } cases[] = {{"", {}},
+               {"ab", {"a", "b"}},
+               {"a" + kInsatsuCp932, {"a", kInsatsuCp932.substr(0, 2), kInsatsuCp932.substr(2, 2)}},
+               {"\xe0\x40x", {"\xe0\x40", "x"}},  // the upper lead range too
+               {"a\x82", {"a", "\x82"}},          // a lead byte at the end stands alone
+               {kServiceCp932.substr(0, 2), {kServiceCp932.substr(0, 1), kServiceCp932.substr(1, 1)}}};
+  for (const auto& c : cases) {
+    V got;
+    for (std::string_view ch : Cp932Chars(c.bytes)) got.emplace_back(ch);
+    EXPECT_EQ(got, c.chars) << c.bytes;
+  }
+}
+
 TEST(Codepage, UnmappableAndInvalidInput) {
   // A character CP932 lacks: a clear error by default, "?" when substitution is asked.
   auto r = Utf8ToCp932("a😀b");

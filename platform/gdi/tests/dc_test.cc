@@ -294,24 +294,28 @@ TEST(DcTest, OpaqueAndClippedTextRectangles) {
   EXPECT_EQ(b2->Pixel(2, 2), 0x00FF00u);
 }
 
-// Pages are drawn on several threads at once; faces are shared between them. More faces than
-// the font layer keeps open at a time are in use, so faces are closed and reopened while
-// other threads draw.
+// Pages are drawn on several threads at once; faces are shared between them. More faces (16
+// families, each regular, bold, italic and bold italic) are in use than the font backend keeps
+// open of its own and than the drawing layer keeps, so faces are let go and made again while
+// other threads draw in them.
 TEST(DcTest, TextInManyFacesOnSeveralThreadsDrawsAsOnOne) {
-  const char* faces[] = {"Arial",     "Times New Roman", "Courier New", "MS Mincho",
-                         "MS Gothic", "MS PGothic",      "MS PMincho",  "Symbol"};
+  const char* faces[] = {
+      "Arial",       "Times New Roman", "Courier New", "MS Mincho",         "MS Gothic",          "MS PGothic",
+      "MS PMincho",  "Symbol",          "Palatino",    "Bookman",           "Century Schoolbook", "AvantGarde",
+      "DejaVu Sans", "DejaVu Serif",    "Lato",        "Nimbus Sans Narrow"};
+  constexpr int kFaces = int(std::size(faces));
   auto draw = [&](int seed) {
     auto b = NewBitmap(400, 260);
     DeviceContext& dc = b->dc();
     dc.SetBkMode(win::TRANSPARENT);
-    for (int k = 0; k < 8; ++k) {
-      for (int f = 0; f < 8; ++f) {
-        dc.SelectFont(Font{MakeLogFont(faces[(f + seed + k) % 8], -(12 + k % 4 * 3),
+    for (int k = 0; k < 16; ++k) {
+      for (int f = 0; f < kFaces; ++f) {
+        dc.SelectFont(Font{MakeLogFont(faces[(f + seed + k) % kFaces], -(12 + k % 4 * 3),
                                        k & 1 ? win::FW_BOLD : win::FW_NORMAL, (k & 2) != 0, win::SHIFTJIS_CHARSET)});
-        dc.TextOutW(4, 4 + f * 30, u"Hello 日本語 テスト");
+        dc.TextOutW(4, 4 + f % 8 * 30, u"Hello 日本語 テスト");
       }
     }
-    // The picture compared: one pass in every face at one size.
+    // The picture compared: one pass in eight faces at one size.
     dc.PatBlt(0, 0, 400, 260, win::WHITENESS);
     for (int f = 0; f < 8; ++f) {
       dc.SelectFont(Font{MakeLogFont(faces[f], -20, win::FW_NORMAL, false, win::SHIFTJIS_CHARSET)});

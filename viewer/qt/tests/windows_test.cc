@@ -20,7 +20,6 @@
 #include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/winmsg.h"
-#include "viewer/qt/dialogs.h"
 #include "viewer/qt/menus.h"
 #include "viewer/qt/preview_frame.h"
 #include "viewer/qt/prompter.h"

@@ -37,6 +37,7 @@ TEST(DocInfoTest, AttachmentsLabelsAndTips) {
   EXPECT_EQ(AttachmentListText({{"a.txt", 3, t}}, false), "ﾌﾟﾚﾋﾞｭｰの場合、添付ﾌｧｲﾙは扱いません");
   EXPECT_EQ(StatusText(2), "3頁表示中     ");
   EXPECT_EQ(ScrollTipText(0), "1 ページ");
+  EXPECT_EQ(PageTagText(11), "-12-");
   EXPECT_EQ(ZoomLabel(0, 50), "全体");
   EXPECT_EQ(ZoomLabel(3, 150), "150%");
   EXPECT_EQ(ZoomSliderTip(1, 73), "任意倍率変更(73%相当)");

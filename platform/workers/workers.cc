@@ -1,0 +1,51 @@
+// The worker runner (workers.h).
+#include "platform/workers/workers.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace zv::workers {
+
+unsigned UsableCores() {
+  unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+    cores = std::min(cores, static_cast<unsigned>(CPU_COUNT(&set)));
+  }
+  return cores;
+}
+
+unsigned ThreadCount(std::size_t parts, unsigned requested, std::size_t parts_per_worker) {
+  std::size_t n = requested != 0 ? requested : parts / std::max<std::size_t>(parts_per_worker, 1);
+  n = std::min({n, static_cast<std::size_t>(UsableCores()), parts});
+  return static_cast<unsigned>(std::max<std::size_t>(n, 1));
+}
+
+void RunWorkers(unsigned threads, const std::function<void(unsigned)>& work) {
+  std::vector<std::thread> pool;
+  pool.reserve(threads > 0 ? threads - 1 : 0);
+  for (unsigned i = 1; i < threads; ++i) {
+    try {
+      pool.emplace_back([&work, i] { work(i); });
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  work(0);
+  for (std::thread& t : pool) t.join();
+}
+
+void ForEachPart(std::size_t n, const std::function<void(std::size_t)>& job, unsigned threads) {
+  if (n == 0) return;
+  std::atomic<std::size_t> next{0};
+  RunWorkers(ThreadCount(n, threads), [&](unsigned) {
+    for (std::size_t i; (i = next.fetch_add(1)) < n;) job(i);
+  });
+}
+
+}  // namespace zv::workers
