@@ -1,10 +1,12 @@
-// The request check against a print log of 1,000,000 rows for 1,000 users on the embedded
-// SQLite database: user, group and printer look-ups, the period sum of the printer's kind
-// and the duplicate search per check; and the two period sums of an answer.
+// The request check against a print log of 1,000,000 rows (ZELVORA_BENCH_ROWS sets another
+// count, e.g. 10000000) for 1,000 users on the embedded SQLite database: user, group and
+// printer look-ups, the period sum of the printer's kind and the duplicate search per
+// check; and the period sums of both kinds of an answer (one statement).
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "engine/core/request_check.h"
@@ -19,7 +21,15 @@ namespace zv::engine {
 namespace {
 
 constexpr int kUsers = 1000;
-constexpr int kRows = 1000000;
+
+int64_t RowCount() {
+  static const int64_t rows = [] {
+    const char* v = std::getenv("ZELVORA_BENCH_ROWS");
+    long long n = v ? std::atoll(v) : 0;
+    return n >= kUsers ? static_cast<int64_t>(n) : int64_t{1000000};
+  }();
+  return rows;
+}
 
 struct World {
   zv::testing::TempRoot root;
@@ -27,6 +37,19 @@ struct World {
   std::vector<CRequestInfo> requests;
   bool ok = false;
 };
+
+// One request per user, to the four printers in turn.
+void AddRequests(World* w) {
+  static const char* const kPrinters[] = {"Mono A", "Color A", "mono b", "COLOR B"};
+  for (int u = 1; u <= kUsers; ++u) {
+    CRequestInfo r;
+    r.ParseRequestText("[RequestInfo]\nAccountName=USER" + std::to_string(u) +
+                       "\nMachineName=PC01\nJobFileName=j.prc\nJobName=new job\nJobPages=3\nDeviceName=" +
+                       kPrinters[u % 4] + "\nPaperSize=9\n");
+    w->requests.push_back(r);
+  }
+  w->ok = true;
+}
 
 World* Setup() {
   static World* world = [] {
@@ -37,13 +60,21 @@ World* Setup() {
     (void)key->SetString("ShareDir", "share");
     (void)key->SetDword("LimitAction", 4);
     (void)key->SetDword("LimitDate", 20260430);
-    auto dsn = SetupEmbeddedDatabase();
+    // ZELVORA_BENCH_DSN: a connection string of a database already filled the same way
+    // (e.g. a PostgreSQL one); the embedded database is made and filled otherwise.
+    const char* given = std::getenv("ZELVORA_BENCH_DSN");
+    auto dsn = given && *given ? Result<std::string>(std::string(given)) : SetupEmbeddedDatabase();
     if (!dsn.ok()) return w;
     (void)key->SetString("DSN", *dsn);
     auto c = odbc::Connection::Open(*dsn, "", "");
     if (!c.ok()) return w;
     auto& conn = **c;
     auto t0 = std::chrono::steady_clock::now();
+    if (given && *given) {
+      if (!LoadSettings(&w->settings, 20260415).ok()) return w;
+      AddRequests(w);
+      return w;
+    }
     auto run = [&](const std::string& sql) {
       auto r = conn.Execute(sql);
       if (!r.ok()) std::fprintf(stderr, "%s: %s\n", sql.c_str(), r.status().ToString().c_str());
@@ -61,25 +92,18 @@ World* Setup() {
                 // leave them: 1,000 rows a user over the year up to the end of April 2026.
                 run("INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,JobName,SpoolName,Pages,Ptype,ThumbnailCount,"
                     "PaperSize,JobPages) WITH RECURSIVE c(x) AS (SELECT 0 UNION ALL SELECT x+1 FROM c WHERE x<" +
-                    std::to_string(kRows - 1) + ") SELECT x+1, x/" + std::to_string(kRows / kUsers) +
+                    std::to_string(RowCount() - 1) + ") SELECT x+1, x/" + std::to_string(RowCount() / kUsers) +
                     "+1, (x%4)+1,"
-                    " date('2025-05-01','+'||((x%1000)*365/1000)||' days'),"
+                    " date('2025-05-01','+'||((x%" + std::to_string(RowCount() / kUsers) + ")*365/" +
+                    std::to_string(RowCount() / kUsers) + ")||' days'),"
                     " printf('%02d:%02d:%02d',x%24,x%60,(x*7)%60), 'job'||x, 'spool'||x, (x%7)+1,"
                     " CASE WHEN x%4>=2 THEN 1 ELSE 0 END, 0, 9, (x%7)+1 FROM c") &&
                 run("ANALYZE");
     if (!fine) return w;
-    std::fprintf(stderr, "print log of %d rows made in %.1f s\n", kRows,
+    std::fprintf(stderr, "print log of %lld rows made in %.1f s\n", static_cast<long long>(RowCount()),
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     if (!LoadSettings(&w->settings, 20260415).ok()) return w;
-    static const char* const kPrinters[] = {"Mono A", "Color A", "mono b", "COLOR B"};
-    for (int u = 1; u <= kUsers; ++u) {
-      CRequestInfo r;
-      r.ParseRequestText("[RequestInfo]\nAccountName=USER" + std::to_string(u) +
-                         "\nMachineName=PC01\nJobFileName=j.prc\nJobName=new job\nJobPages=3\nDeviceName=" +
-                         kPrinters[u % 4] + "\nPaperSize=9\n");
-      w->requests.push_back(r);
-    }
-    w->ok = true;
+    AddRequests(w);
     return w;
   }();
   return world;
@@ -125,8 +149,7 @@ void BM_AnswerTotals(benchmark::State& state) {
   for (auto _ : state) {
     const std::string& account = w->requests[i++ % w->requests.size()].AccountName;
     int64_t mono = 0, color = 0;
-    if (!GetPeriodPageTotal(db, 3, 0, 20260430, account, kMonoPages, &mono) ||
-        !GetPeriodPageTotal(db, 3, 0, 20260430, account, kColorPages, &color)) {
+    if (!GetPeriodPageTotals(db, 3, 0, 20260430, account, &mono, &color)) {
       state.SkipWithError("sum failed");
       return;
     }

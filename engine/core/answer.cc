@@ -18,6 +18,7 @@
 #include "engine/core/request_check.h"
 #include "engine/rules/quota_file.h"
 #include "engine/rules/quota_period.h"
+#include "platform/base/root.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
 
@@ -64,17 +65,18 @@ void CompleteResult(const EngineSettings& settings, const CRequestInfo& request,
     if (result.MaxPages == -1) result.MaxPages = user.MaxPages;
     if (result.MaxPages_Color == -1) result.MaxPages_Color = user.MaxPages_Color;
     CZvmDatbase db(settings.DSN, settings.UID, settings.PWD);
-    for (int kind : {kMonoPages, kColorPages}) {
-      int64_t pages = 0;
-      if (PeriodPagesUsed(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, user.UID,
-                          kind, &pages)) {
-        int32_t v = static_cast<int32_t>(std::min<int64_t>(pages, std::numeric_limits<int32_t>::max()));
-        (kind == kMonoPages ? result.PageCount : result.PageCount_Color) = v;
-      } else {
-        std::string text = RequestEventText(db.ErrorLines, request);
-        int no_code = 0;
-        (void)WriteEventLog(kEngineEventSource, kEvDatabaseError, &text, &no_code);
-      }
+    int64_t mono = 0, color = 0;
+    if (PeriodPagesUsedByKind(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, user.UID,
+                              &mono, &color)) {
+      auto clamp = [](int64_t pages) {
+        return static_cast<int32_t>(std::min<int64_t>(pages, std::numeric_limits<int32_t>::max()));
+      };
+      result.PageCount = clamp(mono);
+      result.PageCount_Color = clamp(color);
+    } else {
+      std::string text = RequestEventText(db.ErrorLines, request);
+      int no_code = 0;
+      (void)WriteEventLog(kEngineEventSource, kEvDatabaseError, &text, &no_code);
     }
   }
   if (result.ResultCode == kResultPrinted) result.SetResultMessage(kResultPrinted);
@@ -178,10 +180,10 @@ Result<std::string> KeptFolder() { return paths::RootFolder("engine/pending-answ
 
 std::vector<fsys::path> KeptAnswers() {
   std::vector<fsys::path> out;
-  auto dir = KeptFolder();
-  if (!dir.ok()) return out;
+  // Listed, not made: a folder that is not there keeps no answer.
+  const std::string dir = RuntimeRoot() + "/engine/pending-answers";
   std::error_code ec;
-  for (const auto& e : fsys::directory_iterator(*dir, ec))
+  for (const auto& e : fsys::directory_iterator(dir, ec))
     if (e.is_directory(ec) && !e.is_symlink(ec)) out.push_back(e.path());
   std::sort(out.begin(), out.end());
   return out;

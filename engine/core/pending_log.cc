@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "platform/base/ascii.h"
+#include "platform/base/root.h"
 
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
@@ -91,7 +92,11 @@ bool ToInt(const std::string& s, int32_t* v) {
 // no file the engine wrote and is not read into memory.
 constexpr size_t kMaxKeptFileBytes = 16u << 20;
 
+// The folder of kept and held rows, made where missing: for writing rows there.
 Result<std::string> PendingFolder() { return paths::RootFolder("engine/pending-printlog"); }
+// The same folder for reading and moving rows, not made: a folder that is not there holds
+// no rows, and the calls to make it would be spent at every look.
+Result<std::string> PendingPath() { return RuntimeRoot() + "/engine/pending-printlog"; }
 
 }  // namespace
 
@@ -151,7 +156,7 @@ constexpr char kHeld[] = ".held";
 Result<std::string> HeldPath(const std::string& name) {
   if (name.size() <= sizeof kHeld - 1 || name.compare(name.size() - (sizeof kHeld - 1), std::string::npos, kHeld) != 0)
     return Status::InvalidArgument("not held rows: " + name);
-  auto dir = PendingFolder();
+  auto dir = PendingPath();
   if (!dir.ok()) return dir.status();
   return paths::JoinInside(*dir, name);
 }
@@ -166,7 +171,7 @@ Status SavePendingRows(const std::vector<PrintLogRecord>& rows) {
 }
 
 int64_t KeptPageTotal(int32_t uid, int kind, const PeriodDays& days) {
-  auto dir = PendingFolder();
+  auto dir = PendingPath();
   if (!dir.ok()) return 0;
   int64_t total = 0;
   std::error_code ec;
@@ -184,6 +189,16 @@ int64_t KeptPageTotal(int32_t uid, int kind, const PeriodDays& days) {
     }
   }
   return total;
+}
+
+bool PeriodPagesUsedByKind(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                           const std::string& account, int32_t uid, int64_t* mono, int64_t* color) {
+  int64_t m = 0, c = 0;
+  if (!GetPeriodPageTotals(db, period_index, days, limit_date, account, &m, &c)) return false;
+  const PeriodDays period = PeriodSumDays(period_index, days, limit_date);
+  *mono = m + KeptPageTotal(uid, kMonoPages, period);
+  *color = c + KeptPageTotal(uid, kColorPages, period);
+  return true;
 }
 
 bool PeriodPagesUsed(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
@@ -237,7 +252,7 @@ void DropHeldRows(const std::string& name) {
 }
 
 bool HasPendingRows() {
-  auto dir = PendingFolder();
+  auto dir = PendingPath();
   if (!dir.ok()) return false;
   std::error_code ec;
   for (const auto& e : fsys::directory_iterator(*dir, ec)) {
@@ -251,10 +266,15 @@ namespace {
 // Drops the rows whose UID no longer belongs to the account they were kept with (the user
 // was deleted and the UID given to another), listing them in *dropped. False when the
 // users cannot be read.
-bool DropForeignRows(CZvmDatbase& db, std::vector<PrintLogRecord>* rows, std::vector<std::string>* dropped) {
+bool DropForeignRows(CZvmDatbase& db, std::vector<PrintLogRecord>* rows, std::vector<std::string>* dropped,
+                     const UserRecord* known) {
   std::map<std::pair<int32_t, std::string>, bool> owner_ok;
   for (const auto& r : *rows) {
     if (r.Account.empty() || owner_ok.count({r.UID, r.Account})) continue;
+    if (known && known->UID == r.UID && !known->Account.empty() && EqualsNoCase(known->Account, r.Account)) {
+      owner_ok[{r.UID, r.Account}] = true;
+      continue;
+    }
     std::vector<UserRecord> users;
     if (!db.GetUserInfo(&users, r.UID, -1)) return false;
     owner_ok[{r.UID, r.Account}] = !users.empty() && EqualsNoCase(users.front().Account, r.Account);
@@ -274,8 +294,9 @@ bool DropForeignRows(CZvmDatbase& db, std::vector<PrintLogRecord>* rows, std::ve
 
 }  // namespace
 
-int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vector<std::string>* dropped) {
-  auto dir = PendingFolder();
+int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vector<std::string>* dropped,
+                     const UserRecord* known) {
+  auto dir = PendingPath();
   if (!dir.ok()) return 0;
   std::vector<fsys::path> files;
   std::error_code ec;
@@ -294,7 +315,7 @@ int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vec
       fsys::rename(f, fsys::path(f).replace_extension(".bad"), ec);
       continue;
     }
-    if (!DropForeignRows(db, &*rows, dropped) || (!rows->empty() && !db.InsertPrintLog(*rows))) {
+    if (!DropForeignRows(db, &*rows, dropped, known) || (!rows->empty() && !db.InsertPrintLog(*rows))) {
       if (errors) *errors = db.ErrorLines;
       break;
     }

@@ -24,7 +24,10 @@ Status SavePendingRows(const std::vector<PrintLogRecord>& rows);
 // lines in *errors when given). Damaged files are renamed "*.bad" and skipped. A row kept
 // with an account whose UID now belongs to another account (or to none) is dropped, not
 // charged to the UID's new owner, and described in *dropped when given.
-int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vector<std::string>* dropped = nullptr);
+// `known`, when given, is a user row read a moment ago: rows of its UID and account are
+// taken as its own without asking the database again.
+int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vector<std::string>* dropped = nullptr,
+                     const UserRecord* known = nullptr);
 
 // Gives whether rows are waiting.
 bool HasPendingRows();
@@ -38,6 +41,9 @@ int64_t KeptPageTotal(int32_t uid, int kind, const PeriodDays& days);
 // (GetPeriodPageTotal) plus this engine's kept rows. False when the database failed.
 bool PeriodPagesUsed(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
                      const std::string& account, int32_t uid, int kind, int64_t* pages);
+// As above for the monochrome and colour pages at once (one statement).
+bool PeriodPagesUsedByKind(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                           const std::string& account, int32_t uid, int64_t* mono, int64_t* color);
 
 // Rows of a job about to be submitted are held beside the kept rows (not stored, not
 // counted) until the job is known to have reached the printer; charging them is one

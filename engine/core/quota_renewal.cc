@@ -77,13 +77,16 @@ Status RenewQuotaPeriod(const EngineSettings& settings, int32_t today, RenewalRe
                                                 system, have_group ? &group : nullptr);
     const int32_t mono = limits.mono, color = limits.color;
     auto path = paths::JoinInside(settings.ResultPath, u.Account + ".ans");
-    std::string text = ComposeQuotaFile(index, new_end, days, color, mono);
+    // "<account>.ans" in its eight fixed lines; "<account>-.ans", the file the answers and the
+    // console rewrite, in their layout.
+    const std::string renewal_text = ComposeQuotaFile(index, new_end, days, color, mono);
+    const std::string quota_text = ComposeQuotaText({index, new_end, days, true, color, mono, 0, 0});
     // The account's files, handed to it where the machine knows it.
     const std::optional<fs::Ownership> owner = AccountFilesOwner(settings, u.Account);
     const fs::Ownership* own = owner ? &*owner : nullptr;
-    Status w = path.ok() ? fs::WriteFileAtomic(*path, text, 0644, fs::Durability::kSynced, own)
+    Status w = path.ok() ? fs::WriteFileAtomic(*path, renewal_text, 0644, fs::Durability::kSynced, own)
                          : Status::InvalidArgument("account name is not a plain name");
-    if (w.ok()) w = WriteAccountQuotaFile(settings.ResultPath, u.Account, text, own);
+    if (w.ok()) w = WriteAccountQuotaFile(settings.ResultPath, u.Account, quota_text, own);
     if (w.ok()) {
       ++report->files_written;
     } else {

@@ -85,7 +85,12 @@ CheckStep RequestCheck::Completeness(CRequestInfo& request, CRequestResult& resu
 CheckStep RequestCheck::User(CRequestInfo& request, CRequestResult& result) {
   CZvmDatbase db(settings_.DSN, settings_.UID, settings_.PWD);
   bool found = false;
-  if (!db.GetUserInfo(request.AccountName, &user_, &found)) return DatabaseError(db, request, result);
+  if (known_user_) {
+    user_ = *known_user_;
+    found = true;
+  } else if (!db.GetUserInfo(request.AccountName, &user_, &found)) {
+    return DatabaseError(db, request, result);
+  }
   if (!found) return Refuse(kResultUnknownUser, kEvUnknownUser, {}, request, result, {request.AccountName});
   UserLimits group{};
   bool have_group = false;
@@ -117,6 +122,7 @@ CheckStep RequestCheck::LookUpPrinter(CZvmDatbase& db, CRequestInfo& request, CR
 CheckStep RequestCheck::Printer(CRequestInfo& request, CRequestResult& result) {
   CZvmDatbase db(settings_.DSN, settings_.UID, settings_.PWD);
   CheckStep r = LookUpPrinter(db, request, result);
+  printer_found_ = r == CheckStep::kNextStep;
   if (r == CheckStep::kNextStep && settings_.ThumbnailCount != 0) {
     request.ThumbnailCount =
         (settings_.ThumbnailCount >= 0 && settings_.ThumbnailCount <= 3) ? settings_.ThumbnailCount : 0;
@@ -133,8 +139,11 @@ CheckStep RequestCheck::QuotaAndDuplicates(CRequestInfo& request, CRequestResult
   result.MaxPages = user_.MaxPages;
   result.MaxPages_Color = user_.MaxPages_Color;
 
-  CheckStep r = LookUpPrinter(db, request, result);
-  if (r != CheckStep::kNextStep) return r;
+  // The row step 3 read a moment ago stands; a step run alone looks the printer up itself.
+  if (!printer_found_) {
+    CheckStep r = LookUpPrinter(db, request, result);
+    if (r != CheckStep::kNextStep) return r;
+  }
 
   int64_t used = 0;
   if (!PeriodPagesUsed(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, user_.UID,
@@ -168,7 +177,11 @@ CheckStep RequestCheck::QuotaAndDuplicates(CRequestInfo& request, CRequestResult
       PrinterRecord queued;
       bool printer_found = false;
       // Whether this look-up works does not matter: without a name there is no queue to ask.
-      if (!db.GetPrinterInfo(row.PID, &queued, &printer_found) || !printer_found) queued.PrinterName.clear();
+      if (row.PID == printer_.PID && printer_.Used == 1) {
+        queued = printer_;  // the printer of this request, read a moment ago
+      } else if (!db.GetPrinterInfo(row.PID, &queued, &printer_found) || !printer_found) {
+        queued.PrinterName.clear();
+      }
       if (!queued.PrinterName.empty() && probe_ && PrinterQueueHoldsJob(*probe_, queued.PrinterName, row))
         return Refuse(kResultDuplicate, kNoEvent, {}, request, result, {});
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 
 #include "engine/core/job_queue.h"
 #include "engine/db/zvm_database.h"
@@ -46,6 +47,10 @@ class RequestCheck {
   CheckStep Run(CRequestInfo& request, CRequestResult& result,
                 std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 
+  // Takes the user row of the request's account already read for this request (as
+  // GetUserInfo gives it, Used 1); step 2 takes it instead of asking the database again.
+  void UseUserRow(const UserRecord& row) { known_user_ = row; }
+
   // The user row found in step 2 (Used is 1 then; an empty record before), with MaxPages
   // and MaxPages_Color holding the limits that apply to the user.
   const UserRecord& user() const { return user_; }
@@ -68,6 +73,8 @@ class RequestCheck {
   UserRecord user_;
   GroupRecord group_;
   PrinterRecord printer_;
+  std::optional<UserRecord> known_user_;
+  bool printer_found_ = false;  // step 3 found the printer: step 4 does not look again
 };
 
 // Gives the extra text of a refusal event: `lines`, then the request report, joined by

@@ -25,9 +25,11 @@ Status CreateSchema(odbc::Connection& conn) {
       // Lookups by name compare lower-cased names.
       "CREATE INDEX IF NOT EXISTS IX_Main_Account ON Main (LOWER(Account))",
       "CREATE INDEX IF NOT EXISTS IX_Printers_Name ON Printers (LOWER(PrinterName))",
-      // Period sums (a user's rows in a day range, by kind) read this index alone; the
-      // duplicate search finds a user's rows of one day through it.
+      // The duplicate search finds a user's rows of one day through this index.
       "CREATE INDEX IF NOT EXISTS IX_PrintLog_User ON PrintLog (UID, PDate, Ptype, Pages)",
+      // The quota check's sum of one kind seeks the user's rows of that kind in the period
+      // and reads nothing else.
+      "CREATE INDEX IF NOT EXISTS IX_PrintLog_Kind ON PrintLog (UID, Ptype, PDate, Pages)",
   };
   for (const char* sql : kStatements) {
     auto r = conn.Execute(sql);

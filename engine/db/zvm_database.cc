@@ -340,23 +340,58 @@ bool CZvmDatbase::GetPrinterInfo(int32_t pid, PrinterRecord* out, bool* found) {
                   &ReadPrinter, out, found);
 }
 
+namespace {
+// Gives the sum in column `column` of the current row: the leading number of its text (a sum
+// is never beyond 64 bits of pages), 0 for NULL.
+int64_t SumValue(const odbc::Rows& rows, int column) {
+  const auto& v = rows.Get(column);
+  if (!v) return 0;
+  int64_t n = 0;
+  size_t i = 0;
+  bool neg = i < v->size() && (*v)[i] == '-';
+  if (neg) ++i;
+  while (i < v->size() && (*v)[i] >= '0' && (*v)[i] <= '9' && n < std::numeric_limits<int64_t>::max() / 10)
+    n = n * 10 + ((*v)[i++] - '0');
+  return neg ? -n : n;
+}
+}  // namespace
+
 bool CZvmDatbase::SumPages(const std::string& sql, const std::vector<odbc::Value>& params, int64_t* pages) {
   *pages = 0;
   std::unique_ptr<odbc::Rows> rows;
   bool empty = true;
   if (!Lookup("SumPages", sql, params, &rows, &empty)) return false;
+  if (!empty) *pages = SumValue(*rows, 0);
+  return true;
+}
+
+bool CZvmDatbase::SumPagesByKind(int64_t* mono, int64_t* color, const std::string& account, int form,
+                                 int32_t first_date, int32_t last_date) {
+  *mono = *color = 0;
+  // One statement, one round trip: each kind's sum reads only its own rows of the period
+  // through the index on (UID, Ptype, PDate, Pages), which holds every column it needs.
+  std::string when;
+  std::vector<odbc::Value> period;
+  if (form == PeriodDays::kRange) {
+    when = "PDate>=? AND PDate<=?";
+    period = {ToDate(first_date), ToDate(last_date)};
+  } else {
+    when = form == PeriodDays::kOnDay ? "PDate=?" : "PDate<=?";
+    period = {ToDate(last_date)};
+  }
+  std::string sql = "SELECT (SELECT SUM(Pages) FROM PrintLog WHERE " + when + kAccountUids + KindCondition(kMonoPages) +
+                    "), (SELECT SUM(Pages) FROM PrintLog WHERE " + when + kAccountUids + KindCondition(kColorPages) +
+                    ")";
+  std::vector<odbc::Value> params = period;
+  params.emplace_back(account);
+  params.insert(params.end(), period.begin(), period.end());
+  params.emplace_back(account);
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("SumPages", sql, params, &rows, &empty)) return false;
   if (!empty) {
-    const auto& v = rows->Get(0);
-    if (v) {
-      // The leading number of the text; a sum is never beyond 64 bits of pages.
-      int64_t n = 0;
-      size_t i = 0;
-      bool neg = i < v->size() && (*v)[i] == '-';
-      if (neg) ++i;
-      while (i < v->size() && (*v)[i] >= '0' && (*v)[i] <= '9' && n < std::numeric_limits<int64_t>::max() / 10)
-        n = n * 10 + ((*v)[i++] - '0');
-      *pages = neg ? -n : n;
-    }
+    *mono = SumValue(*rows, 0);
+    *color = SumValue(*rows, 1);
   }
   return true;
 }
@@ -465,9 +500,29 @@ bool CZvmDatbase::RunInTransaction(const std::string& operation, const std::stri
   return false;
 }
 
+namespace {
+// Each row takes the largest number plus one in the statement that inserts it.
+const char kInsertPrintLog[] =
+    "INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,JobName,SpoolName,Pages,Ptype,ThumbnailCount,PaperSize,JobPages)"
+    " SELECT COALESCE(MAX(ID),0)+1,?,?,?,?,?,?,?,?,?,?,? FROM PrintLog";
+
+std::vector<odbc::Value> PrintLogValues(const PrintLogRecord& r) {
+  return {int64_t{r.UID},   int64_t{r.PID},   ToDate(r.PDate),          ToTime(r.PTime),
+          r.JobName,        r.SpoolName,      int64_t{r.Pages},         int64_t{r.Ptype},
+          int64_t{r.ThumbnailCount}, int64_t{r.PaperSize}, int64_t{r.JobPages}};
+}
+}  // namespace
+
 bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bool* clash) {
   *clash = false;
   if (!ConnectDB()) return false;
+  if (list.size() == 1 && conn_->DbmsName().find("PostgreSQL") == std::string::npos) {
+    // SQLite runs one writing statement at a time, holding the database's write lock from
+    // its read of the largest number to its insert: a single row needs no transaction.
+    if (ExecuteQuery(kInsertPrintLog, PrintLogValues(list.front()), nullptr, nullptr)) return true;
+    *clash = IsUniqueClash(ErrorLines);
+    return false;
+  }
   Status begun = conn_->Begin();
   if (!begun.ok()) {
     std::vector<std::string> diag = conn_->Diagnostics();
@@ -495,31 +550,10 @@ bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bo
   const char* lock =
       postgres ? "LOCK TABLE PrintLog IN SHARE ROW EXCLUSIVE MODE" : "UPDATE PrintLog SET ID=ID WHERE 1=0";
   if (!ExecuteQuery(lock, {}, nullptr, nullptr)) return rollback();
-  // The maximum is read inside the transaction, so the numbers and the rows go together.
-  std::unique_ptr<odbc::Rows> rows;
-  bool empty = true;
-  if (!Lookup("GetPringLogMaxID", "SELECT MAX(ID) FROM PrintLog", {}, &rows, &empty)) return rollback();
-  int64_t first = 1;
-  if (!empty && rows->Get(0)) first = int64_t{LeadingInt(*rows->Get(0))} + 1;
-  rows.reset();
-  static const char kInsert[] =
-      "INSERT INTO PrintLog (ID,UID,PID,PDate,PTime,JobName,SpoolName,Pages,Ptype,ThumbnailCount,PaperSize,JobPages)"
-      " VALUES (?,?,?,?,?,?,?,?,?,?,?,?)";
-  for (size_t i = 0; i < list.size(); ++i) {
-    const PrintLogRecord& r = list[i];
-    std::vector<odbc::Value> v = {first + static_cast<int64_t>(i),
-                                  int64_t{r.UID},
-                                  int64_t{r.PID},
-                                  ToDate(r.PDate),
-                                  ToTime(r.PTime),
-                                  r.JobName,
-                                  r.SpoolName,
-                                  int64_t{r.Pages},
-                                  int64_t{r.Ptype},
-                                  int64_t{r.ThumbnailCount},
-                                  int64_t{r.PaperSize},
-                                  int64_t{r.JobPages}};
-    if (!ExecuteQuery(kInsert, v, nullptr, nullptr)) return rollback();
+  // The largest number is read under the lock, within the transaction, so the numbers and
+  // the rows go together.
+  for (const PrintLogRecord& r : list) {
+    if (!ExecuteQuery(kInsertPrintLog, PrintLogValues(r), nullptr, nullptr)) return rollback();
   }
   Status committed = conn_->Commit();
   if (!committed.ok()) {
@@ -547,6 +581,16 @@ bool CZvmDatbase::DupCheckPrintLog(int32_t uid, const std::string& spool_name, c
   std::string sql =
       "SELECT * FROM PrintLog WHERE (UID=? AND LOWER(SpoolName)=LOWER(?) AND " + when + ") ORDER BY ID DESC";
   return FirstRow("DupCheckPrintLog", sql, params, &ReadPrintLog, out, found);
+}
+
+bool GetPeriodPageTotals(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                         const std::string& account, int64_t* mono, int64_t* color) {
+  PeriodDays p = PeriodSumDays(period_index, days, limit_date);
+  int64_t m = 0, c = 0;
+  if (!db.SumPagesByKind(&m, &c, account, p.form, p.first, p.last)) return false;
+  *mono = m;
+  *color = c;
+  return true;
 }
 
 bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,

@@ -162,6 +162,11 @@ class CZvmDatbase {
   bool SumPages(int kind, int64_t* pages, const std::string& account, int32_t date, SumMode mode);
   // Runs a statement whose first column is a sum and gives it (NULL gives 0).
   bool SumPages(const std::string& sql, const std::vector<odbc::Value>& params, int64_t* pages);
+  // Sums the monochrome (Ptype 0) and the colour (Ptype 1) Pages of every user row of the
+  // account name in one statement, over the days that PeriodSumDays gives (`form` its
+  // kOnDay, kUpTo or kRange, `first` used by kRange only). Both are 0 first.
+  bool SumPagesByKind(int64_t* mono, int64_t* color, const std::string& account, int form, int32_t first_date,
+                      int32_t last_date);
 
   // Gives the largest ID of PrintLog; 0 when the table is empty or the query failed.
   int32_t GetPringLogMaxID();
@@ -210,6 +215,9 @@ PrinterRecord PrinterFromRow(const odbc::Rows& rows);
 // month and N days the period's range, no period everything up to the end.
 bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
                         const std::string& account, int kind, int64_t* pages);
+// As above for the monochrome and the colour kind at once, in one statement.
+bool GetPeriodPageTotals(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                         const std::string& account, int64_t* mono, int64_t* color);
 
 // Gives yyyymmdd of a date text "YYYY-MM-DD" (also "/" separated, a time part may follow),
 // 0 when it is not a valid date.

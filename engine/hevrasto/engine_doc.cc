@@ -216,11 +216,6 @@ int CHevrastoDoc::PrintRequest(const CRequestInfo& request, CRequestResult& resu
 }
 
 void CHevrastoDoc::CheckPrintedJobStatus(CRequestResult& result) {
-  auto info = spooler_.GetPrinter(printer_);
-  if (info.ok() && (info->attributes & spool::PRINTER_ATTRIBUTE_LOCAL)) {
-    for (const char* d : kDriverExempt)
-      if (spool::EqualsIgnoreAsciiCase(info->driver, d)) return;
-  }
   // A job that left the queue or completed has printed; only an error or offline state fails.
   auto job = spooler_.GetJob(printer_, job_id_);
   if (!job.ok()) return;
@@ -231,6 +226,13 @@ void CHevrastoDoc::CheckPrintedJobStatus(CRequestResult& result) {
     what = "オフラインエラーが発生しました プリンタを確認してください";
   }
   if (!what) return;
+  // Only a job that failed asks for the printer's driver (an exempt local one never fails a
+  // print): the printer's record costs a look at its whole queue.
+  auto info = spooler_.GetPrinter(printer_);
+  if (info.ok() && (info->attributes & spool::PRINTER_ATTRIBUTE_LOCAL)) {
+    for (const char* d : kDriverExempt)
+      if (spool::EqualsIgnoreAsciiCase(info->driver, d)) return;
+  }
   result.Messages.clear();
   result.SetResultMessage(kResultPrintFailed,
                           {"プリンタ[" + printer_ + "]でエラーが発生しました", std::string("「") + what + "」"});

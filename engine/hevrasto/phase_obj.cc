@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
 #include <filesystem>
 #include <thread>
 
@@ -72,12 +73,37 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 }
 }  // namespace
 
+namespace {
+// A folder found inside its share, by the files its path, its parent's and the share's
+// path led to then.
+struct FolderInShare {
+  std::string folder, share;
+  dev_t dev[3];
+  ino_t ino[3];  // the folder, its parent, the share
+};
+std::mutex verified_mutex;
+std::vector<FolderInShare> verified;  // a few folders: the share's own
+}  // namespace
+
 Status CheckOwnFolder(const std::string& folder, const std::string& share) {
   struct stat st {};
   if (::lstat(folder.c_str(), &st) != 0) return Status::IOError(fs::ErrnoText("lstat " + folder, errno));
   if (S_ISLNK(st.st_mode)) return Status::InvalidArgument(folder + " is a link");
   if (!S_ISDIR(st.st_mode)) return Status::InvalidArgument(folder + " is not a folder");
   if (share.empty()) return Status::Ok();
+  // Resolving both paths link by link costs a call per part of each; while the folder, its
+  // parent and the share are still the very folders found inside the share before, the
+  // folder still lies there (a link put in any part's place leads to another folder).
+  struct stat parent {}, root_st {};
+  const bool known = ::stat((folder + "/..").c_str(), &parent) == 0 && ::stat(share.c_str(), &root_st) == 0;
+  if (known) {
+    std::lock_guard<std::mutex> l(verified_mutex);
+    for (const FolderInShare& v : verified)
+      if (v.folder == folder && v.share == share && v.dev[0] == st.st_dev && v.ino[0] == st.st_ino &&
+          v.dev[1] == parent.st_dev && v.ino[1] == parent.st_ino && v.dev[2] == root_st.st_dev &&
+          v.ino[2] == root_st.st_ino)
+        return Status::Ok();
+  }
   std::error_code ec;
   fsys::path real = fsys::canonical(folder, ec);
   if (ec) return Status::IOError(folder + ": " + ec.message());
@@ -85,6 +111,15 @@ Status CheckOwnFolder(const std::string& folder, const std::string& share) {
   if (ec) return Status::IOError(share + ": " + ec.message());
   auto mismatch = std::mismatch(root.begin(), root.end(), real.begin(), real.end());
   if (mismatch.first != root.end()) return Status::InvalidArgument(folder + " lies outside the share " + share);
+  if (known) {
+    std::lock_guard<std::mutex> l(verified_mutex);
+    std::erase_if(verified, [&](const FolderInShare& v) { return v.folder == folder && v.share == share; });
+    if (verified.size() >= 16) verified.erase(verified.begin());
+    verified.push_back(FolderInShare{folder,
+                                     share,
+                                     {st.st_dev, parent.st_dev, root_st.st_dev},
+                                     {st.st_ino, parent.st_ino, root_st.st_ino}});
+  }
   return Status::Ok();
 }
 
@@ -241,6 +276,7 @@ void CPhaseObj::PhaseWait() {
     swept_ = now;
     SweepJobFiles(settings(), std::chrono::system_clock::now());
   }
+  if (!leftovers_swept_) SweepLeftoversOnce();
   auto scan = ScanRequestFolder(folder_);
   if (scan.ok()) TidyScan(&*scan);
   if (scan.ok() && scan->any()) {
@@ -337,17 +373,12 @@ bool CPhaseObj::ResultFolderTakesFiles(const EngineSettings& s) {
 
 void CPhaseObj::SweepJobFiles(const EngineSettings& s, std::chrono::system_clock::time_point now) {
   if (!CheckOwnFolder(s.JobsPath, s.ShareRoot).ok() || folder_.empty()) return;
-  std::set<std::string> named;
   auto scan = ScanRequestFolder(folder_);
   if (!scan.ok()) return;
-  for (int i = 0; i < kSlotCount; ++i) {
-    if (!scan->present[i]) continue;
-    CRequestInfo r;
-    r.Init();
-    // A request that cannot be read now keeps every job: nothing is removed this time.
-    if (!r.ReadTopRequest(folder_ + "/" + SlotFileName(i), 1, std::chrono::milliseconds(0)).ok()) return;
-    named.insert(r.JobFileName);
-  }
+  // A request that cannot be read now keeps every job: nothing is removed this time.
+  auto waiting = WaitingJobNames(folder_, *scan);
+  if (!waiting.ok()) return;
+  const std::set<std::string>& named = *waiting;
   int dir = ::open(s.JobsPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (dir < 0) return;
   std::vector<JobFileAge> files;
@@ -366,6 +397,23 @@ void CPhaseObj::SweepJobFiles(const EngineSettings& s, std::chrono::system_clock
   if (removed > 0)
     Event(kEvWorkerError,
           "[" + s.JobsPath + "] " + std::to_string(removed) + " job file(s) that no request named for a day removed");
+}
+
+void CPhaseObj::SweepLeftoversOnce() {
+  EngineSettings s = settings();
+  const std::string jobs = CheckOwnFolder(s.JobsPath, s.ShareRoot).ok() ? s.JobsPath : std::string();
+  auto swept = SweepLeftovers(folder_, jobs, [this](const RequestMark& mark) {
+    bool known = true;
+    SettleHeldJob(mark, &known);
+  });
+  if (!swept.ok()) return;  // the folder is judged again at the next look
+  leftovers_swept_ = true;
+  if (!swept->jobs.empty()) {
+    std::string names;
+    for (const std::string& n : swept->jobs) names += (names.empty() ? "" : ", ") + n;
+    Event(kEvWorkerError, "[" + s.JobsPath + "] job file(s) of requests answered or gone before the last stop removed: " +
+                              names);
+  }
 }
 
 void CPhaseObj::PhaseTake() {
@@ -421,6 +469,8 @@ bool CPhaseObj::SetAsideForeign(const EngineSettings& s) {
   UserRecord row;
   bool found = false;
   if (!db.GetUserInfo(request_.AccountName, &row, &found) || !found) return false;
+  // The same row serves the check and the charge of this request: looked up once.
+  user_row_ = row;
   Status owner = DecideRequestOwner(s, request_.AccountName, row.Account, request_owner_);
   if (owner.ok()) return false;
   SetAside(owner.message());
@@ -566,6 +616,7 @@ bool CPhaseObj::ReadSlotRequest(int slot) {
   request_.Init();
   result_.Init();
   user_ = UserRecord{};
+  user_row_.reset();
   printer_ = PrinterRecord{};
   answered_ = false;
 
@@ -625,6 +676,7 @@ void CPhaseObj::ForgetEarlierRequests() {
 
 void CPhaseObj::CheckRequest(const EngineSettings& s) {
   RequestCheck check(s, probe_);
+  if (user_row_) check.UseUserRow(*user_row_);
   CheckStep r = check.Run(request_, result_);
   user_ = check.user();
   printer_ = check.printer();
@@ -691,6 +743,7 @@ void CPhaseObj::PhaseOpen() {
   if (AlignPagesWithDocument()) {
     EngineSettings s = settings();
     RequestCheck check(s, probe_);
+    if (user_row_) check.UseUserRow(*user_row_);
     CheckStep step = check.Run(request_, result_);
     user_ = check.user();
     printer_ = check.printer();
@@ -703,6 +756,7 @@ void CPhaseObj::PhaseOpen() {
   // an engine that stops from here on settles the job at its next start.
   taken_ = RequestMark{};
   taken_.request = identity_;
+  taken_.job_file = request_.JobFileName;
   DateTimeValue when = LocalDateTime(std::chrono::system_clock::now());
   std::vector<PrintLogRecord> planned =
       BuildPrintLogRows(request_, RequestRange(request_, frame_.OpenPages()),
@@ -767,7 +821,7 @@ void CPhaseObj::StoreKeptRows() {
   EngineSettings s = settings();
   CZvmDatbase db(s.DSN, s.UID, s.PWD);
   std::vector<std::string> errors, dropped;
-  StorePendingRows(db, &errors, &dropped);
+  StorePendingRows(db, &errors, &dropped, user_row_ ? &*user_row_ : nullptr);
   // The rows stay kept and are stored later; the answer does not change.
   if (!errors.empty()) Event(kEvDatabaseError, JoinLines(errors));
   if (!dropped.empty())
@@ -880,6 +934,7 @@ void CPhaseObj::PhaseAnswer() {
   answered_ = false;
   RequestMark mark;
   mark.request = identity_;
+  mark.job_file = request_.JobFileName;
   if (staged.ok()) {
     Reached("answer-staged");
     mark.answer = staged->answer_name;
@@ -937,6 +992,20 @@ void CPhaseObj::PhaseCleanUp() {
   bool keep_answered_mark = false;
   if (!slot_path_.empty()) {
     if (answered_) {
+      // The job file goes before the request: an engine that stops in between finds the
+      // answered request at its next start and cleans up after it, whereas a job file whose
+      // request is gone would be named by nothing and stay.
+      EngineSettings s = settings();
+      auto job = paths::JoinInside(s.JobsPath, request_.JobFileName);
+      Status jobs_folder = CheckOwnFolder(s.JobsPath, s.ShareRoot);
+      if (!jobs_folder.ok()) {
+        Event(kEvWorkerError, "[" + request_.JobFileName + "] not deleted: " + jobs_folder.ToString());
+      } else if (job.ok() && !request_.JobFileName.empty()) {
+        // A job file that stays is only litter: its request is answered. With the owner
+        // check on, only the very file that was checked is deleted.
+        if (!s.CheckRequestOwner || SameJobFile(*job, job_id_)) (void)DeleteWithRetries(*job);
+      }
+      Reached("job-deleted");
       Status gone = DeleteWithRetries(slot_path_);
       if (!gone.ok()) {
         // An answered request that stays in its slot would be printed and answered again
@@ -946,16 +1015,6 @@ void CPhaseObj::PhaseCleanUp() {
         ignored_.insert(name);
         keep_answered_mark = true;
         Event(kEvWorkerError, "[" + name + "] answered but not removed: " + gone.ToString());
-      }
-      EngineSettings s = settings();
-      auto job = paths::JoinInside(s.JobsPath, request_.JobFileName);
-      Status jobs_folder = CheckOwnFolder(s.JobsPath, s.ShareRoot);
-      if (!jobs_folder.ok()) {
-        Event(kEvWorkerError, "[" + request_.JobFileName + "] not deleted: " + jobs_folder.ToString());
-      } else if (job.ok() && !request_.JobFileName.empty()) {
-        // A job file that stays is only litter: its request is answered and gone. With the
-        // owner check on, only the very file that was checked is deleted.
-        if (!s.CheckRequestOwner || SameJobFile(*job, job_id_)) (void)DeleteWithRetries(*job);
       }
       Reached("cleaning");
     } else {
@@ -976,6 +1035,7 @@ void CPhaseObj::PhaseCleanUp() {
   request_.Init();
   result_.Init();
   user_ = UserRecord{};
+  user_row_.reset();
   printer_ = PrinterRecord{};
   identity_.clear();
   taken_ = RequestMark{};

@@ -192,6 +192,10 @@ class CPhaseObj {
   // Removes the job files that no request in the slots names and that were written more
   // than a day before `now` (jobs of requests set aside or never placed).
   void SweepJobFiles(const EngineSettings& s, std::chrono::system_clock::time_point now);
+  // Once a run, before the first request is taken: removes the marks and job files an
+  // engine stopped before it could (SweepLeftovers); tried again at the next look while
+  // the request folder cannot be read.
+  void SweepLeftoversOnce();
   void PhaseOpen();
   void PhasePrint();
   void PhaseAnswer();
@@ -235,6 +239,7 @@ class CPhaseObj {
   CRequestResult result_;
   CRequestInfo request_;
   UserRecord user_;
+  std::optional<UserRecord> user_row_;  // the account's row as read for the request in hand
   PrinterRecord printer_;
   std::string slot_path_;
   std::string slot_base_;
@@ -258,6 +263,7 @@ class CPhaseObj {
   bool sequence_held_reported_ = false;
   bool result_failing_ = false;  // no file can be created in the result folder (reported once)
   std::chrono::steady_clock::time_point swept_{};
+  bool leftovers_swept_ = false;
 };
 
 }  // namespace zv::engine

@@ -12,7 +12,10 @@
 #include <string_view>
 #include <thread>
 
+#include "engine/rules/request_info.h"
 #include "platform/fs/files.h"
+#include "platform/odbc/odbc.h"
+#include "platform/paths/paths.h"
 
 namespace zv::engine {
 
@@ -23,6 +26,7 @@ std::string FormatMark(const RequestMark& m) {
   if (!m.rows.empty()) t += "rows=" + m.rows + "\n";
   if (!m.answer.empty()) t += "answer=" + m.answer + "\n";
   if (!m.copy.empty()) t += "copy=" + m.copy + "\n";
+  if (!m.job_file.empty()) t += "jobfile=" + m.job_file + "\n";
   return t;
 }
 
@@ -52,6 +56,8 @@ Result<RequestMark> ParseMark(const std::string& text) {
       m.answer = value;
     } else if (key == "copy") {
       m.copy = value;
+    } else if (key == "jobfile") {
+      m.job_file = value;
     }  // other keys are passed over, so a mark with more to say still reads
   }
   if (m.request.empty()) return Status::Corruption("mark names no request");
@@ -70,6 +76,61 @@ Result<std::string> RequestIdentity(const std::string& path) {
   return std::to_string(st.st_ino) + ":" + std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec);
 }
 
+Result<std::set<std::string>> WaitingJobNames(const std::string& folder, const RequestFolderScan& scan) {
+  std::set<std::string> named;
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (!scan.present[i]) continue;
+    CRequestInfo r;
+    r.Init();
+    Status read = r.ReadTopRequest(folder + "/" + SlotFileName(i), 1, std::chrono::milliseconds(0));
+    if (!read.ok()) return read;
+    named.insert(r.JobFileName);
+  }
+  return named;
+}
+
+Result<LeftoverSweep> SweepLeftovers(const std::string& folder, const std::string& jobs,
+                                     const std::function<void(const RequestMark&)>& settle) {
+  auto scan = ScanRequestFolder(folder);
+  if (!scan.ok()) return scan.status();
+  // A waiting request that cannot be read might name any job: then none is removed.
+  auto named = WaitingJobNames(folder, *scan);
+  const int jobs_dir =
+      jobs.empty() || !named.ok() ? -1 : ::open(jobs.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  LeftoverSweep out;
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (!scan->marked[i]) continue;
+    std::string now_in_slot;
+    if (scan->present[i]) {
+      auto id = RequestIdentity(folder + "/" + SlotFileName(i));
+      if (!id.ok()) continue;  // judged at the next scan
+      now_in_slot = *id;
+    }
+    for (const char* suffix : {kTakenSuffix, kAnsweredSuffix}) {
+      const std::string name = SlotBaseName(i) + suffix;
+      const std::string path = folder + "/" + name;
+      struct stat st {};
+      auto text = fs::ReadFile(path, kMaxRequestFileBytes, &st);
+      if (!text.ok() && text.status().code() == Status::Code::kNotFound) continue;
+      auto mark = text.ok() ? ParseMark(*text) : Result<RequestMark>(text.status());
+      if (mark.ok() && mark->request == now_in_slot) continue;  // its request's to finish
+      const bool own = text.ok() && fs::TrustedForCaller(st) && st.st_nlink == 1;
+      if (mark.ok() && own && std::string(suffix) == kTakenSuffix) settle(*mark);
+      if (::unlink(path.c_str()) != 0 && errno != ENOENT) continue;
+      out.marks.push_back(name);
+      if (!mark.ok() || !own || jobs_dir < 0 || mark->job_file.empty() || named->count(mark->job_file) ||
+          !paths::IsPlainFileName(mark->job_file))
+        continue;
+      struct stat job {};
+      if (::fstatat(jobs_dir, mark->job_file.c_str(), &job, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(job.st_mode) &&
+          job.st_nlink == 1 && ::unlinkat(jobs_dir, mark->job_file.c_str(), 0) == 0)
+        out.jobs.push_back(mark->job_file);
+    }
+  }
+  if (jobs_dir >= 0) ::close(jobs_dir);
+  return out;
+}
+
 std::string StagedName(const std::string& name, const std::string& slot_base) {
   // The slot is part of it: the monitor copy's name already holds it, and two requests of
   // one account and machine never share a staged answer.
@@ -85,7 +146,8 @@ void PhaseStamp(const char* step, const std::string& slot) {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   std::string line = (slot.empty() ? std::string("-") : slot) + " " + step + " " +
-                     std::to_string(static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec) + "\n";
+                     std::to_string(static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec) + " " +
+                     std::to_string(odbc::RoundTrips()) + "\n";
   (void)!::write(fd, line.data(), line.size());
 }
 

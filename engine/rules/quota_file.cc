@@ -19,7 +19,12 @@ std::string ComposeQuotaText(const QuotaFileValues& v) {
 
 std::string ComposeQuotaFile(int32_t period_index, int32_t limit_date, int32_t limit_days, int32_t max_pages_color,
                              int32_t max_pages) {
-  return ComposeQuotaText({period_index, limit_date, limit_days, true, max_pages_color, max_pages, 0, 0});
+  // Always these eight lines in this order, whatever the period: readers of "<account>.ans"
+  // may take the lines by position.
+  auto line = [](const char* key, int32_t value) { return std::string(key) + "=" + std::to_string(value) + "\r\n"; };
+  return "[PrintLimit]\r\n" + line("CheckRange", period_index) + line("LimitDate", limit_date) +
+         line("LimitDays", limit_days) + line("MaxPages_Color", max_pages_color) + line("MaxPages", max_pages) +
+         "PageCount_Color=0\r\nPageCount=0\r\n";
 }
 
 }  // namespace zv::engine

@@ -34,7 +34,9 @@ struct QuotaFileValues {
 // console) writes this one layout.
 std::string ComposeQuotaText(const QuotaFileValues& values);
 
-// Gives the eight lines of a quota file with both counts 0, each ended by CR LF.
+// Gives the renewal's "<account>.ans": exactly eight lines, each ended by CR LF,
+// "[PrintLimit]", "CheckRange", "LimitDate", "LimitDays" (also when 0), "MaxPages_Color",
+// "MaxPages", "PageCount_Color=0", "PageCount=0".
 std::string ComposeQuotaFile(int32_t period_index, int32_t limit_date, int32_t limit_days, int32_t max_pages_color,
                              int32_t max_pages);
 

@@ -108,12 +108,20 @@ TEST(Settings, PackedValues) {
 
 TEST(QuotaFile, EightLines) {
   EXPECT_EQ(ComposeQuotaFile(4, 20260121, 10, 20, 50),
-            "[PrintLimit]\r\nCheckRange=4\r\nLimitDate=20260121\r\nLimitDays=10\r\nMaxPages=50\r\nPageCount=0\r\n"
-            "MaxPages_Color=20\r\nPageCount_Color=0\r\n");
-  // A period without a day count has no "LimitDays" line.
+            "[PrintLimit]\r\nCheckRange=4\r\nLimitDate=20260121\r\nLimitDays=10\r\nMaxPages_Color=20\r\n"
+            "MaxPages=50\r\nPageCount_Color=0\r\nPageCount=0\r\n");
+  // A period without a day count still has its "LimitDays" line: always eight lines.
   EXPECT_EQ(ComposeQuotaFile(3, 20260131, 0, 20, 50),
-            "[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20260131\r\nMaxPages=50\r\nPageCount=0\r\n"
-            "MaxPages_Color=20\r\nPageCount_Color=0\r\n");
+            "[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20260131\r\nLimitDays=0\r\nMaxPages_Color=20\r\n"
+            "MaxPages=50\r\nPageCount_Color=0\r\nPageCount=0\r\n");
+}
+
+TEST(QuotaFile, AccountQuotaTextLeavesOutAMissingDayCount) {
+  EXPECT_EQ(ComposeQuotaText({3, 20260131, 0, true, 20, 50, 1, 2}),
+            "[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20260131\r\nMaxPages=50\r\nPageCount=2\r\n"
+            "MaxPages_Color=20\r\nPageCount_Color=1\r\n");
+  EXPECT_EQ(ComposeQuotaText({4, 20260121, 10, false, {}, {}, {}, {}}),
+            "[PrintLimit]\r\nCheckRange=4\r\nLimitDate=20260121\r\nLimitDays=10\r\n");
 }
 
 }  // namespace

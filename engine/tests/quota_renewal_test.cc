@@ -45,18 +45,33 @@ TEST_F(QuotaRenewalTest, RenewsAnEndedMonth) {
   EXPECT_TRUE(report.renewed);
   EXPECT_EQ(report.new_limit_date, 20260430);
   EXPECT_EQ(profile::GetString(period_, "PrintLimit", "LimitDate", ""), "20260430");
+  // "<account>.ans": the eight fixed lines; "<account>-.ans" beside it: the answers' layout.
   auto file = [](int mono, int color) {
+    return "[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20260430\r\nLimitDays=0\r\nMaxPages_Color=" +
+           std::to_string(color) + "\r\nMaxPages=" + std::to_string(mono) +
+           "\r\nPageCount_Color=0\r\nPageCount=0\r\n";
+  };
+  auto dash_file = [](int mono, int color) {
     return "[PrintLimit]\r\nCheckRange=3\r\nLimitDate=20260430\r\nMaxPages=" + std::to_string(mono) +
            "\r\nPageCount=0\r\nMaxPages_Color=" + std::to_string(color) + "\r\nPageCount_Color=0\r\n";
   };
-  EXPECT_EQ(Quota("tanaka"), file(70, 7));   // registry defaults read afresh
-  EXPECT_EQ(Quota("sato"), file(100, 30));   // group
-  EXPECT_EQ(Quota("kato"), file(70, 7));     // no live group: the system's, as the check counts
-  EXPECT_EQ(Quota("nogroup"), file(70, 7));  // no group at all, not the first group listed
-  EXPECT_EQ(Quota("free"), file(0, 0));
-  EXPECT_EQ(Quota("own"), file(10, 5));
-  EXPECT_EQ(Quota("own-"), file(10, 5));  // the file the clients read, beside it
+  const struct {
+    const char* account;
+    int mono, color;
+  } cases[] = {
+      {"tanaka", 70, 7},    // registry defaults read afresh
+      {"sato", 100, 30},    // group
+      {"kato", 70, 7},      // no live group: the system's, as the check counts
+      {"nogroup", 70, 7},   // no group at all, not the first group listed
+      {"free", 0, 0},       //
+      {"own", 10, 5},       //
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Quota(c.account), file(c.mono, c.color)) << c.account;
+    EXPECT_EQ(Quota(std::string(c.account) + "-"), dash_file(c.mono, c.color)) << c.account;
+  }
   EXPECT_EQ(Quota("gone"), "(missing)");
+  EXPECT_EQ(Quota("gone-"), "(missing)");
   EXPECT_EQ(report.files_written, 6);
   ASSERT_EQ(report.failures.size(), 1u);  // the account that is no plain name
   EXPECT_EQ(report.failures[0].rfind("x..y", 0), 0u);
@@ -95,6 +110,12 @@ TEST_F(QuotaRenewalTest, PeriodsAndMissingFile) {
   Period(4, 20260101, 10);
   ASSERT_TRUE(RenewQuotaPeriod(settings_, 20260115, &report).ok());
   EXPECT_EQ(report.new_limit_date, 20260121);
+  EXPECT_EQ(Quota("own"),
+            "[PrintLimit]\r\nCheckRange=4\r\nLimitDate=20260121\r\nLimitDays=10\r\nMaxPages_Color=5\r\n"
+            "MaxPages=10\r\nPageCount_Color=0\r\nPageCount=0\r\n");
+  EXPECT_EQ(Quota("own-"),
+            "[PrintLimit]\r\nCheckRange=4\r\nLimitDate=20260121\r\nLimitDays=10\r\nMaxPages=10\r\n"
+            "PageCount=0\r\nMaxPages_Color=5\r\nPageCount_Color=0\r\n");
 
   Period(4, 20260101, 0);  // N below 1: one day
   ASSERT_TRUE(RenewQuotaPeriod(settings_, 20260115, &report).ok());

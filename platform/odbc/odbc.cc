@@ -4,6 +4,8 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -61,15 +63,19 @@ std::string AttrValue(const std::string& v) {
 
 const std::optional<std::string> kNoValue;
 
+std::atomic<uint64_t> round_trips{0};
+void CountRoundTrip() { round_trips.fetch_add(1, std::memory_order_relaxed); }
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
-Rows::Rows(Connection* conn, void* stmt) : conn_(conn), stmt_(stmt) {}
+Rows::Rows(Connection* conn, void* stmt, bool owned) : conn_(conn), stmt_(stmt), owned_(owned) {}
 
 Rows::~Rows() {
   if (stmt_) {
     SQLFreeStmt(static_cast<SQLHSTMT>(stmt_), SQL_CLOSE);
-    SQLFreeHandle(SQL_HANDLE_STMT, static_cast<SQLHSTMT>(stmt_));
+    // A prepared statement the connection keeps is only closed, for its next execution.
+    if (owned_) SQLFreeHandle(SQL_HANDLE_STMT, static_cast<SQLHSTMT>(stmt_));
   }
   if (conn_) conn_->rows_open_ = false;
 }
@@ -123,6 +129,7 @@ Result<bool> Rows::Next() {
 
 // ---------------------------------------------------------------------------------------
 Connection::~Connection() {
+  for (auto& p : prepared_) SQLFreeHandle(SQL_HANDLE_STMT, static_cast<SQLHSTMT>(p.second));
   if (dbc_) {
     auto* dbc = static_cast<SQLHDBC>(dbc_);
     // Roll back first: with a transaction open some drivers refuse to disconnect and others commit it.
@@ -179,6 +186,7 @@ Result<std::unique_ptr<Connection>> Connection::Open(const std::string& source, 
   c->pool_key_ = conn_str;
   // An unreachable server would otherwise hold the caller for the driver's own, often long, timeout.
   SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
+  CountRoundTrip();
   SQLRETURN r = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(conn_str.data()),
                                  static_cast<SQLSMALLINT>(conn_str.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(r)) {
@@ -194,13 +202,22 @@ Result<std::unique_ptr<Connection>> Connection::Open(const std::string& source, 
   return c;
 }
 
-Result<void*> Connection::Prepare(const std::string& sql, const std::vector<Value>& params,
-                                  std::vector<std::vector<char>>* buffers) {
+Result<void*> Connection::Prepare(const std::vector<Value>& params, std::vector<std::vector<char>>* buffers) {
   diagnostics_.clear();
   if (rows_open_) return Status::Busy("a result of this connection is still open");
   SQLHSTMT st = SQL_NULL_HSTMT;
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(dbc_), &st)))
     return Fail(SQL_HANDLE_DBC, dbc_, "statement handle");
+  Status bound = Bind(st, params, buffers);
+  if (!bound.ok()) {
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    return bound;
+  }
+  return static_cast<void*>(st);
+}
+
+Status Connection::Bind(void* stmt, const std::vector<Value>& params, std::vector<std::vector<char>>* buffers) {
+  auto* st = static_cast<SQLHSTMT>(stmt);
   buffers->reserve(params.size() * 2);
   // Each parameter gets a value buffer and an indicator buffer that live until the statement ends.
   auto alloc = [&](size_t n) -> char* {
@@ -250,20 +267,53 @@ Result<void*> Connection::Prepare(const std::string& sql, const std::vector<Valu
       *ind = 0;
       r = SQLBindParameter(st, n, SQL_PARAM_INPUT, SQL_C_TYPE_TIME, SQL_TYPE_TIME, 8, 0, p, 0, ind);
     }
-    if (!SQL_SUCCEEDED(r)) {
-      Status s = Fail(SQL_HANDLE_STMT, st, "bind parameter " + std::to_string(n));
-      SQLFreeHandle(SQL_HANDLE_STMT, st);
-      return s;
-    }
+    if (!SQL_SUCCEEDED(r)) return Fail(SQL_HANDLE_STMT, st, "bind parameter " + std::to_string(n));
   }
+  return Status::Ok();
+}
+
+Result<void*> Connection::PreparedStatement(const std::string& sql) {
+  diagnostics_.clear();
+  if (rows_open_) return Status::Busy("a result of this connection is still open");
+  for (size_t i = 0; i < prepared_.size(); ++i) {
+    if (prepared_[i].first != sql) continue;
+    // Most recently used last: the first is the one given up when the cache is full.
+    std::rotate(prepared_.begin() + static_cast<std::ptrdiff_t>(i), prepared_.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                prepared_.end());
+    return prepared_.back().second;
+  }
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(dbc_), &st)))
+    return Fail(SQL_HANDLE_DBC, dbc_, "statement handle");
+  SQLRETURN r = SQLPrepare(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+  if (!SQL_SUCCEEDED(r)) {
+    Status s = Fail(SQL_HANDLE_STMT, st, "prepare");
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    return s;
+  }
+  if (prepared_.size() >= kPreparedKept) {
+    SQLFreeHandle(SQL_HANDLE_STMT, static_cast<SQLHSTMT>(prepared_.front().second));
+    prepared_.erase(prepared_.begin());
+  }
+  prepared_.emplace_back(sql, static_cast<void*>(st));
   return static_cast<void*>(st);
+}
+
+void Connection::ForgetPrepared(void* stmt) {
+  for (auto it = prepared_.begin(); it != prepared_.end(); ++it) {
+    if (it->second != stmt) continue;
+    SQLFreeHandle(SQL_HANDLE_STMT, static_cast<SQLHSTMT>(stmt));
+    prepared_.erase(it);
+    return;
+  }
 }
 
 Result<int64_t> Connection::Execute(const std::string& sql, const std::vector<Value>& params) {
   std::vector<std::vector<char>> buffers;
-  auto st = Prepare(sql, params, &buffers);
+  auto st = Prepare(params, &buffers);
   if (!st.ok()) return st.status();
   auto* h = static_cast<SQLHSTMT>(*st);
+  CountRoundTrip();
   SQLRETURN r = SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
   int64_t count = -1;
   Status s;
@@ -281,19 +331,24 @@ Result<int64_t> Connection::Execute(const std::string& sql, const std::vector<Va
 }
 
 Result<std::unique_ptr<Rows>> Connection::Query(const std::string& sql, const std::vector<Value>& params) {
-  std::vector<std::vector<char>> buffers;
-  auto st = Prepare(sql, params, &buffers);
+  // Queries are prepared once per connection and executed again with new values: the
+  // server plans them once, not at every request.
+  auto st = PreparedStatement(sql);
   if (!st.ok()) return st.status();
   auto* h = static_cast<SQLHSTMT>(*st);
-  SQLRETURN r = SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
-  if (!SQL_SUCCEEDED(r) && r != SQL_NO_DATA) {
-    Status s = Fail(SQL_HANDLE_STMT, h, "execute");
-    SQLFreeHandle(SQL_HANDLE_STMT, h);
+  std::vector<std::vector<char>> buffers;
+  Status bound = Bind(h, params, &buffers);
+  if (bound.ok()) CountRoundTrip();
+  SQLRETURN r = bound.ok() ? SQLExecute(h) : SQL_ERROR;
+  if (!bound.ok() || (!SQL_SUCCEEDED(r) && r != SQL_NO_DATA)) {
+    Status s = bound.ok() ? Fail(SQL_HANDLE_STMT, h, "execute") : bound;
+    // A statement that failed is not kept: the next try prepares it afresh.
+    ForgetPrepared(h);
     return s;
   }
   // The parameters were read by the execution; unbind them before the buffers go.
   SQLFreeStmt(h, SQL_RESET_PARAMS);
-  std::unique_ptr<Rows> rows(new Rows(this, h));
+  std::unique_ptr<Rows> rows(new Rows(this, h, false));
   SQLSMALLINT cols = 0;
   if (!SQL_SUCCEEDED(SQLNumResultCols(h, &cols))) {
     Status s = Fail(SQL_HANDLE_STMT, h, "result columns");
@@ -321,6 +376,7 @@ Status Connection::Begin() {
 
 Status Connection::Commit() {
   diagnostics_.clear();
+  CountRoundTrip();
   SQLRETURN r = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(dbc_), SQL_COMMIT);
   Status s = SQL_SUCCEEDED(r) ? Status::Ok() : Fail(SQL_HANDLE_DBC, dbc_, "commit");
   if (!s.ok()) return s;  // the transaction stays open so that the caller can roll it back
@@ -332,6 +388,7 @@ Status Connection::Commit() {
 
 Status Connection::Rollback() {
   diagnostics_.clear();
+  CountRoundTrip();
   SQLRETURN r = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(dbc_), SQL_ROLLBACK);
   Status s = SQL_SUCCEEDED(r) ? Status::Ok() : Fail(SQL_HANDLE_DBC, dbc_, "rollback");
   in_transaction_ = false;
@@ -339,6 +396,8 @@ Status Connection::Rollback() {
                     0);
   return s;
 }
+
+uint64_t RoundTrips() { return round_trips.load(std::memory_order_relaxed); }
 
 // ---------------------------------------------------------------------------------------
 namespace {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -58,9 +59,10 @@ class Rows {
 
  private:
   friend class Connection;
-  Rows(Connection* conn, void* stmt);
+  Rows(Connection* conn, void* stmt, bool owned);
   Connection* conn_;
   void* stmt_;
+  bool owned_;  // false: the connection's prepared statement, only closed at the end
   std::vector<std::string> names_;
   std::vector<std::optional<std::string>> values_;
 };
@@ -87,7 +89,9 @@ class Connection {
   Result<int64_t> Execute(const std::string& sql, const std::vector<Value>& params = {});
 
   // Runs a SELECT with bound parameters and hands back its rows. Only one Rows object per
-  // connection may be open at a time; destroy it before the next statement.
+  // connection may be open at a time; destroy it before the next statement. The connection
+  // keeps the statement prepared (its 32 most recent ones) and executes it again when the
+  // same text comes back.
   Result<std::unique_ptr<Rows>> Query(const std::string& sql, const std::vector<Value>& params = {});
 
   // Transactions: Begin switches autocommit off; Commit and Rollback end the transaction
@@ -115,13 +119,23 @@ class Connection {
   std::string pool_key_;
   bool in_transaction_ = false;
   Status Fail(short handle_type, void* handle, const std::string& what);
-  Result<void*> Prepare(const std::string& sql, const std::vector<Value>& params,
-                        std::vector<std::vector<char>>* buffers);
+  // A new statement handle with `params` bound (statements that return no rows).
+  Result<void*> Prepare(const std::vector<Value>& params, std::vector<std::vector<char>>* buffers);
+  Status Bind(void* stmt, const std::vector<Value>& params, std::vector<std::vector<char>>* buffers);
+  // The connection's prepared statement for `sql` (prepared now when not kept yet).
+  Result<void*> PreparedStatement(const std::string& sql);
+  void ForgetPrepared(void* stmt);
+  static constexpr size_t kPreparedKept = 32;
+  std::vector<std::pair<std::string, void*>> prepared_;  // least recently used first
   void* dbc_ = nullptr;
   std::string dbms_;
   std::vector<std::string> diagnostics_;
   bool rows_open_ = false;
 };
+
+// Gives how often this process has asked a database for something so far: connections
+// opened, statements executed and transactions ended, each a round trip to a server.
+uint64_t RoundTrips();
 
 // A process-wide pool of idle connections, so that short-lived users of the database (one
 // object per unit of work) do not pay for a new connection each time. Connections are

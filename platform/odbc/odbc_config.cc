@@ -3,6 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
+#include <mutex>
+#include <tuple>
+
 #include "platform/base/root.h"
 #include "platform/fs/files.h"
 #include "platform/profile/profile.h"
@@ -68,6 +72,59 @@ std::vector<std::pair<std::string, std::string>> SplitConnectionString(const std
     i = j;
   }
   return out;
+}
+
+// Which file a path named when it was read: a rewrite (a new file renamed into place, or one
+// changed in place) gives another stamp.
+struct Stamp {
+  bool present = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  long long mtime_ns = 0;
+  bool operator==(const Stamp& o) const {
+    return std::tie(present, dev, ino, size, mtime_ns) == std::tie(o.present, o.dev, o.ino, o.size, o.mtime_ns);
+  }
+};
+
+Stamp StampOf(const std::string& path) {
+  struct stat st {};
+  Stamp s;
+  if (::stat(path.c_str(), &st) != 0) return s;
+  s.present = true;
+  s.dev = st.st_dev;
+  s.ino = st.st_ino;
+  s.size = st.st_size;
+  s.mtime_ns = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  return s;
+}
+
+// Resolutions kept while both configuration files are the ones they were read from: every
+// connection of a process asks for the same one or two, and reading the files each time
+// costs more calls than the connection itself.
+struct Resolution {
+  Stamp sources, drivers;
+  std::optional<std::string> value;
+};
+std::mutex resolutions_mutex;
+std::map<std::string, Resolution> resolutions;
+
+template <typename Compute>
+std::optional<std::string> Resolve(const std::string& key, Compute compute) {
+  const std::string dir = ConfigDir();
+  const Stamp sources = StampOf(dir + "/odbc.ini"), drivers = StampOf(dir + "/odbcinst.ini");
+  const std::string full_key = dir + "\n" + key;
+  {
+    std::lock_guard<std::mutex> l(resolutions_mutex);
+    auto it = resolutions.find(full_key);
+    if (it != resolutions.end() && it->second.sources == sources && it->second.drivers == drivers)
+      return it->second.value;
+  }
+  std::optional<std::string> value = compute();
+  std::lock_guard<std::mutex> l(resolutions_mutex);
+  if (resolutions.size() >= 64) resolutions.clear();
+  resolutions[full_key] = Resolution{sources, drivers, value};
+  return value;
 }
 
 // Gives the library of a driver name from the private odbcinst.ini; empty when unknown.
@@ -151,7 +208,8 @@ Status AddSqliteDataSource(const std::string& name, const std::string& database_
   return AddDataSource(name, "SQLite3", {{"Database", database_path}, {"Timeout", "10000"}});
 }
 
-std::optional<std::string> DataSourceConnectionString(const std::string& name) {
+namespace {
+std::optional<std::string> ReadDataSourceConnectionString(const std::string& name) {
   auto ini = profile::Load(ConfigDir() + "/odbc.ini");
   if (!ini.ok() || !ini->HasSection(name)) return std::nullopt;
   std::string out;
@@ -169,7 +227,7 @@ std::optional<std::string> DataSourceConnectionString(const std::string& name) {
   return out;
 }
 
-std::string ResolveConnectionString(const std::string& connection_string) {
+std::string ReadResolvedConnectionString(const std::string& connection_string) {
   auto parts = SplitConnectionString(connection_string);
   bool changed = false;
   for (auto& [k, v] : parts) {
@@ -188,6 +246,16 @@ std::string ResolveConnectionString(const std::string& connection_string) {
     out += k + "=" + AttrValue(v);
   }
   return out;
+}
+}  // namespace
+
+std::optional<std::string> DataSourceConnectionString(const std::string& name) {
+  return Resolve("source\n" + name, [&] { return ReadDataSourceConnectionString(name); });
+}
+
+std::string ResolveConnectionString(const std::string& connection_string) {
+  return *Resolve("string\n" + connection_string,
+                  [&] { return std::optional<std::string>(ReadResolvedConnectionString(connection_string)); });
 }
 
 }  // namespace zv::odbc

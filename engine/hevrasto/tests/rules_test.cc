@@ -299,10 +299,73 @@ TEST(RequestMarks, RoundTripAndWhatIsNoMark) {
   EXPECT_EQ(back->job, 17u);
   EXPECT_EQ(back->printer, "Office");
   EXPECT_EQ(back->rows, "1-2-3.held");
+  m.job_file = "WXQ1.prc";
+  EXPECT_EQ(ParseMark(FormatMark(m))->job_file, "WXQ1.prc");
   // A mark of the old kind (the request text) or a damaged one is no mark of any request.
   for (const char* bad :
        {"[RequestInfo]\r\nAccountName=a\r\n", "", "job=5\n", "request=x\njob=-1\n", "request=x\njob=99999999999\n"})
     EXPECT_FALSE(ParseMark(bad).ok()) << bad;
+}
+
+TEST(RequestMarks, TheStartSweepsWhatAStoppedEngineLeftBesideRequestsAnsweredOrGone) {
+  zv::testing::TempRoot root;
+  const std::string info = root.str() + "/PrintInfo", jobs = root.str() + "/Jobs";
+  ASSERT_TRUE(fs::MakeDirs(info).ok());
+  ASSERT_TRUE(fs::MakeDirs(jobs).ok());
+  auto put = [](const std::string& path, const std::string& text) { ASSERT_TRUE(fs::WriteFileAtomic(path, text).ok()); };
+  auto request = [&](int slot, const std::string& job) {
+    put(info + "/" + SlotFileName(slot), "[RequestInfo]\nAccountName=a\nJobFileName=" + job + "\n");
+    return *RequestIdentity(info + "/" + SlotFileName(slot));
+  };
+  auto mark = [&](const std::string& name, const std::string& request, const std::string& job) {
+    RequestMark m;
+    m.request = request;
+    m.job_file = job;
+    put(info + "/" + name, FormatMark(m));
+  };
+  for (const char* j : {"j1.prc", "j2.prc", "j3.prc", "j3new.prc", "j5.prc", "loose.prc"}) put(jobs + "/" + j, "job");
+  put(root.str() + "/outside.prc", "not the engine's");
+  // order01: answered before the stop and still waiting: left for its serving.
+  mark("order01.answered", request(1, "j1.prc"), "j1.prc");
+  // order02: answered, the request removed, its job not yet.
+  mark("order02.answered", "7:1.0", "j2.prc");
+  // order03: a taken mark of an earlier request; a new request waits in the slot.
+  mark("order03.taken", "8:1.0", "j3.prc");
+  (void)request(3, "j3new.prc");
+  // order04: a mark naming a job a waiting request names; order06: a name out of the folder.
+  mark("order04.answered", "9:1.0", "j1.prc");
+  mark("order06.answered", "10:1.0", "../outside.prc");
+  // order05: a mark someone else wrote: neither settled nor trusted with a job.
+  mark("order05.taken", "11:1.0", "j5.prc");
+  const bool root_user = ::geteuid() == 0;
+  if (root_user) {
+    ASSERT_EQ(::chown((info + "/order05.taken").c_str(), 4242, 4242), 0);
+  }
+
+  std::vector<std::string> settled;
+  auto swept = SweepLeftovers(info, jobs, [&](const RequestMark& m) { settled.push_back(m.job_file); });
+  ASSERT_TRUE(swept.ok()) << swept.status().ToString();
+  EXPECT_EQ(swept->marks, (std::vector<std::string>{"order02.answered", "order03.taken", "order04.answered",
+                                                    "order05.taken", "order06.answered"}));
+  EXPECT_EQ(swept->jobs, (std::vector<std::string>{"j2.prc", "j3.prc"}));
+  const std::vector<std::string> settled_expected =
+      root_user ? std::vector<std::string>{"j3.prc"} : std::vector<std::string>{"j3.prc", "j5.prc"};
+  EXPECT_EQ(settled, settled_expected);
+  for (const char* stays : {"PrintInfo/order01.answered", "PrintInfo/order01.lst", "PrintInfo/order03.lst",
+                            "Jobs/j1.prc", "Jobs/j3new.prc", "Jobs/loose.prc", "outside.prc"})
+    EXPECT_EQ(::access((root.str() + "/" + stays).c_str(), F_OK), 0) << stays;
+  if (root_user) {
+    EXPECT_EQ(::access((jobs + "/j5.prc").c_str(), F_OK), 0);
+  }
+
+  // A waiting request that cannot be read might name any job: marks go, no job does.
+  mark("order07.answered", "12:1.0", "loose.prc");
+  put(info + "/order08.lst", "no request");
+  swept = SweepLeftovers(info, jobs, [&](const RequestMark&) {});
+  ASSERT_TRUE(swept.ok());
+  EXPECT_EQ(swept->marks, std::vector<std::string>{"order07.answered"});
+  EXPECT_TRUE(swept->jobs.empty());
+  EXPECT_EQ(::access((jobs + "/loose.prc").c_str(), F_OK), 0);
 }
 
 }  // namespace

@@ -91,6 +91,31 @@ TEST_P(OdbcTest, RollbackDiscardsAndErrorsCarryDiagnostics) {
   EXPECT_TRUE(conn_->Diagnostics().empty());
 }
 
+TEST_P(OdbcTest, KeptQueriesRunAgainWithTheirNewValues) {
+  for (int id = 1; id <= 3; ++id)
+    ASSERT_TRUE(conn_->Execute("INSERT INTO T (ID, N) VALUES (?, ?)", {int64_t{id}, int64_t{id * 10}}).ok());
+  auto n_of = [&](int64_t id) {
+    auto rows = conn_->Query("SELECT N FROM T WHERE ID>=? ORDER BY ID", {id});
+    if (!rows.ok()) return std::string("error: ") + rows.status().ToString();
+    auto more = (*rows)->Next();
+    // Only the first row is read: the rest of the result is dropped with it.
+    return more.ok() && *more ? (*rows)->Get(0).value_or("null") : std::string("none");
+  };
+  EXPECT_EQ(n_of(2), "20");
+  EXPECT_EQ(n_of(1), "10");
+  EXPECT_EQ(n_of(3), "30");
+  EXPECT_EQ(n_of(4), "none");
+  // Enough other statements to push it out of the kept ones, then it again.
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(conn_->Query("SELECT " + std::to_string(i) + " FROM T").ok());
+  EXPECT_EQ(n_of(2), "20");
+  // The table made anew under the same name: the kept statement reads the new one.
+  ASSERT_TRUE(conn_->Execute("DROP TABLE T").ok());
+  EXPECT_EQ(n_of(1).rfind("error: ", 0), 0u);
+  ASSERT_TRUE(conn_->Execute("CREATE TABLE T (N INTEGER, ID INTEGER)").ok());
+  ASSERT_TRUE(conn_->Execute("INSERT INTO T (N, ID) VALUES (?, ?)", {int64_t{77}, int64_t{5}}).ok());
+  EXPECT_EQ(n_of(1), "77");
+}
+
 TEST_P(OdbcTest, PoolReusesIdleConnectionsOfTheSameTarget) {
   ClearConnectionPool();
   bool reused = true;
