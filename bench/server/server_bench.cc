@@ -19,6 +19,14 @@
 // ("fs_printer": the spooler's part, which a scheduler does over IPP as deployed) and the
 // rest ("fs_engine"); it is skipped where strace is missing. Its times are strace's, not
 // the engine's.
+// With "--engines 1,2,4" (taken out of the arguments before the benchmark library reads
+// them), BM_Engines/<count> runs that many engines side by side, in the order given, on one
+// database of a private PostgreSQL server on 127.0.0.1, each engine with its own root and
+// share and 4 clients: requests per second, the ratio to one engine, the percentiles, and
+// the quota overshoot of a user printing through all of them at once (see Engines below).
+// A count may come again ("--engines 1,2,4,1,2,4": rounds, each against its own one-engine
+// run), which on a machine whose load changes gives ratios of runs close in time.
+// Without PostgreSQL (or root, which the server needs) it says so and is skipped.
 //
 // BM_OneClient and BM_TwentyClients give the median time of each step of the engine
 // (counters "ms_<step>": from the previous step of the same request; for one client
@@ -35,10 +43,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -47,10 +60,11 @@
 #include "engine/hevrasto/main_frame.h"
 #include "engine/hevrasto/server_setup.h"
 #include "engine/rules/settings.h"
+#include "platform/fs/watch.h"
 #include "platform/odbc/odbc.h"
+#include "platform/odbc/testing/postgres_server.h"
 #include "platform/process/process.h"
 #include "platform/testing/temp_root.h"
-#include "platform/winmsg/winmsg.h"
 
 namespace {
 namespace fsys = std::filesystem;
@@ -69,21 +83,32 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(i, v.size() - 1)];
 }
 
-// A set-up server with a running engine that stamps its steps.
+// How a benchmark's server is set up and run.
+struct ServerOptions {
+  ServerSetupOptions setup;  // the embedded database unless `setup.dsn` names another
+  bool stamps = true;        // the engine writes its step stamps (ZELVORA_ENGINE_PHASE_LOG)
+};
+
+// A set-up server (its own root, which is $ZELVORA_ROOT while it is set up, and its own
+// share) with a running engine.
 class Server {
  public:
-  explicit Server(benchmark::State& state) {
-    auto folders = SetUpServer(ServerSetupOptions{});
+  explicit Server(benchmark::State& state, const ServerOptions& options = {}) {
+    auto folders = SetUpServer(options.setup);
     if (!folders.ok()) {
       state.SkipWithError(folders.status().ToString().c_str());
       return;
     }
     folders_ = *folders;
-    // No limit for alice: the benchmark prints far more than her quota.
-    auto c = zv::odbc::Connection::Open(std::string(kEmbeddedDataSource), "", "");
-    if (!c.ok() || !(*c)->Execute("UPDATE Main SET MaxPages=0 WHERE Account='alice'").ok()) {
-      state.SkipWithError("database not set up");
-      return;
+    // No limit for alice: the benchmark prints far more than her quota. A server on a
+    // database another one seeded leaves it to that one.
+    if (options.setup.seed) {
+      const std::string source = options.setup.dsn.empty() ? std::string(kEmbeddedDataSource) : options.setup.dsn;
+      auto c = zv::odbc::Connection::Open(source, "", "");
+      if (!c.ok() || !(*c)->Execute("UPDATE Main SET MaxPages=0 WHERE Account='alice'").ok()) {
+        state.SkipWithError("database not set up");
+        return;
+      }
     }
     const char* bin = std::getenv("ZELVORA_BENCH_BIN_DIR");
     // The engine program lies beside the benchmark unless told otherwise.
@@ -91,7 +116,9 @@ class Server {
     phase_log_ = root_.str() + "/phases.log";
     zv::process::StartOptions o;
     o.argv = {dir + "/hevrasto", "-ZelvoraPrintService"};
-    o.env = {"ZELVORA_ENGINE_PHASE_LOG=" + phase_log_};
+    // Its own root, whatever root a server made later sets for this process.
+    o.env = {"ZELVORA_ROOT=" + root_.str()};
+    if (options.stamps) o.env.push_back("ZELVORA_ENGINE_PHASE_LOG=" + phase_log_);
     o.ready_signal = true;
     o.output_file = root_.str() + "/hevrasto.out";
     auto engine = zv::process::Start(o);
@@ -104,8 +131,9 @@ class Server {
   }
   ~Server() {
     if (!engine_) return;
-    zv::winmsg::PostMessage(zv::winmsg::FindWindow(kEngineWindowClass, nullptr), zv::winmsg::WM_CLOSE, 0, 0);
-    if (!engine_->Wait(30000).ok()) (void)engine_->Kill(9);  // ended either way
+    // SIGTERM ends the engine as its window's close does; with several engines running, a
+    // window looked up by class could be another engine's.
+    if (!engine_->Kill(SIGTERM).ok() || !engine_->Wait(30000).ok()) (void)engine_->Kill(9);  // ended either way
   }
   bool ok() const { return ok_; }
   const ServerFolders& folders() const { return folders_; }
@@ -128,17 +156,25 @@ class Server {
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
   }
 
-  // Places one request of `machine` and waits for its answer; takes the answer away as the
+  // Places one request of `machine` (for `account`) and waits for its answer; takes the answer away as the
   // client does. Gives the seconds from the rename to the answer, or -1 (with *why) when it
   // failed; *renamed gets the moment of the rename.
-  double Request(const std::string& machine, int n, int64_t* renamed, std::string* why) {
+  double Request(const std::string& machine, int n, int64_t* renamed, std::string* why,
+                 const std::string& account = "alice") {
     std::string job = machine + "-" + std::to_string(n) + ".prc";
     if (!WriteSampleJob(folders_.jobs + "/" + job, 1).ok()) {
       *why = "job not written";
       return -1;
     }
-    std::string text = RequestText(RequestSpec{"alice", machine, job, {{"Bench", 1}}});
-    std::string answer = folders_.result + "/alice-" + machine + ".ans";
+    std::string text = RequestText(RequestSpec{account, machine, job, {{"Bench", 1}}});
+    std::string answer = folders_.result + "/" + account + "-" + machine + ".ans";
+    // Woken by the answer's arrival rather than polling, so that many clients leave the
+    // CPUs to the engines. Armed before the request goes in, so no answer is missed.
+    auto watch = zv::fs::FolderWatch::Start(folders_.result);
+    if (!watch.ok()) {
+      *why = "answer folder not watched: " + watch.status().ToString();
+      return -1;
+    }
     auto start = std::chrono::steady_clock::now();
     *renamed = MonotonicNs();
     auto slot = SubmitRequest(folders_.print_info, text);
@@ -146,7 +182,7 @@ class Server {
       *why = "no free slot";
       return -1;
     }
-    std::string an2 = folders_.result + "/" + *slot + "-alice-" + machine + ".an2";
+    std::string an2 = folders_.result + "/" + *slot + "-" + account + "-" + machine + ".an2";
     auto deadline = start + std::chrono::seconds(60);
     std::error_code ec;
     while (!(fsys::exists(answer, ec) && fsys::exists(an2, ec))) {
@@ -154,7 +190,11 @@ class Server {
         *why = "no answer for " + machine;
         return -1;
       }
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      // The limit makes up for an event lost to a full queue.
+      if (!watch->Wait(nullptr, 100).ok()) {
+        *why = "answer folder gone";
+        return -1;
+      }
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     fsys::remove(answer, ec);
@@ -460,6 +500,203 @@ void BM_FileSystemCalls(benchmark::State& state) {
 }
 BENCHMARK(BM_FileSystemCalls)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// The requests per second of one engine, from the latest BM_Engines run of this process with
+// one engine (so "--engines 1,2,4,1,2,4" compares each round with its own one-engine run);
+// 0 before.
+double one_engine_per_second = 0;
+
+// Gives the first column of the first row of `sql` as a number, or -1.
+double QueryNumber(zv::odbc::Connection& c, const std::string& sql) {
+  auto rows = c.Query(sql);
+  if (!rows.ok()) return -1;
+  auto next = (*rows)->Next();
+  if (!next.ok() || !*next || !(*rows)->Get(0)) return -1;
+  return std::stod(*(*rows)->Get(0));
+}
+
+// `engines` engines, each with its own root and share, on one fresh PostgreSQL database
+// (on a private server on 127.0.0.1), 4 clients per engine. Each client sends
+// kEach one-page requests of alice (no limit), one after the other; gives the requests per
+// second of all engines ("requests_per_s"), its ratio to one engine's ("ratio_to_one", when
+// a one-engine run came before), the percentiles and the engines' CPU per request. Then
+// every client sends kBobEach one-page requests of bob (limit 3 pages) at once:
+// "overshoot_pages" is what was charged to him beyond his limit, which may be one job per
+// other engine ("overshoot_bound", engines - 1 pages). Beyond the bound, or with a request
+// of alice lost or printed twice, the run fails.
+void Engines(benchmark::State& state, int engines) {
+  constexpr int kClients = 4, kEach = 50, kBobEach = 3;
+  zv::Status why;
+  auto* pg = zv::testing::SharedPostgresServer(&why);
+  if (!pg) {
+    state.SkipWithError(("skipped, PostgreSQL is not available: " + why.ToString()).c_str());
+    return;
+  }
+  if (zv::Status s = pg->CreateDatabase("zvbench"); !s.ok()) {
+    state.SkipWithError(("database not created: " + s.ToString()).c_str());
+    return;
+  }
+  const std::string dsn = pg->ConnectionString("zvbench");
+  // Made one after the other (each root is $ZELVORA_ROOT while its server is set up) and
+  // ended in the reverse order, so $ZELVORA_ROOT is put back.
+  std::vector<std::unique_ptr<Server>> servers;
+  auto end_all = [&] {
+    while (!servers.empty()) servers.pop_back();
+  };
+  for (int e = 0; e < engines; ++e) {
+    ServerOptions o;
+    o.setup.dsn = dsn;
+    o.setup.seed = e == 0;
+    o.stamps = false;
+    servers.push_back(std::make_unique<Server>(state, o));
+    if (!servers.back()->ok()) return end_all();
+  }
+  auto db = zv::odbc::Connection::Open(dsn, "", "");
+  if (!db.ok()) {
+    state.SkipWithError("database not reachable");
+    return end_all();
+  }
+  std::vector<int> n(static_cast<size_t>(engines), 0);
+  for (int e = 0; e < engines; ++e)
+    if (!WarmUp(state, *servers[static_cast<size_t>(e)], &n[static_cast<size_t>(e)], nullptr)) return end_all();
+  double cpu_start = 0;
+  for (auto& s : servers) cpu_start += s->CpuSeconds();
+
+  // Runs kClients clients on every engine, each calling `client(engine, machine, &why)`;
+  // gives the first failure, or "".
+  auto run_clients = [&](const std::function<bool(Server&, const std::string&, std::string*)>& client) {
+    std::string first_failure;
+    std::mutex failure_mutex;
+    std::vector<std::thread> threads;
+    for (int e = 0; e < engines; ++e)
+      for (int c = 0; c < kClients; ++c)
+        threads.emplace_back([&, e, c] {
+          std::string failure;
+          if (client(*servers[static_cast<size_t>(e)], "pc" + std::to_string(c), &failure)) return;
+          std::lock_guard<std::mutex> l(failure_mutex);
+          if (first_failure.empty()) first_failure = failure;
+        });
+    for (auto& t : threads) t.join();
+    return first_failure;
+  };
+
+  std::mutex latency_mutex;
+  std::vector<double> latencies;
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    std::string failure = run_clients([&](Server& server, const std::string& machine, std::string* failed) {
+      std::vector<double> own;
+      for (int i = 0; i < kEach; ++i) {
+        int64_t at = 0;
+        double seconds = server.Request(machine, i, &at, failed);
+        if (seconds < 0) return false;
+        own.push_back(seconds);
+      }
+      std::lock_guard<std::mutex> l(latency_mutex);
+      latencies.insert(latencies.end(), own.begin(), own.end());
+      return true;
+    });
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    state.SetIterationTime(wall);
+    if (!failure.empty()) {
+      state.SkipWithError(failure.c_str());
+      return end_all();
+    }
+    double cpu = 0;
+    for (auto& s : servers) cpu += s->CpuSeconds();
+    const double per_second = static_cast<double>(latencies.size()) / wall;
+    state.counters["requests_per_s"] = per_second;
+    state.counters["cpu_ms"] = (cpu - cpu_start) * 1000 / static_cast<double>(latencies.size());
+    if (engines == 1) one_engine_per_second = per_second;
+    if (one_engine_per_second > 0) state.counters["ratio_to_one"] = per_second / one_engine_per_second;
+    Report(state, latencies);
+  }
+
+  // bob through every engine at once: answered or refused, each request has its answer.
+  std::string failure = run_clients([&](Server& server, const std::string& machine, std::string* failed) {
+    for (int i = 0; i < kBobEach; ++i) {
+      int64_t at = 0;
+      if (server.Request("bob" + machine, i, &at, failed, "bob") < 0) return false;
+    }
+    return true;
+  });
+  if (!failure.empty()) {
+    state.SkipWithError(failure.c_str());
+    return end_all();
+  }
+  const double limit = QueryNumber(**db, "SELECT MaxPages FROM Main WHERE Account='bob'");
+  const double charged = QueryNumber(
+      **db, "SELECT COALESCE(SUM(Pages),0) FROM PrintLog WHERE UID=(SELECT UID FROM Main WHERE Account='bob')");
+  const double overshoot = std::max(0.0, charged - limit);
+  state.counters["overshoot_pages"] = overshoot;
+  state.counters["overshoot_bound"] = engines - 1;
+  // Every request of alice printed once, as one row of its own number.
+  const double expected = static_cast<double>(engines) * (3 + kClients * kEach);
+  const double rows = QueryNumber(
+      **db, "SELECT COUNT(*) FROM PrintLog WHERE UID=(SELECT UID FROM Main WHERE Account='alice')");
+  if (limit < 0 || charged < limit || overshoot > engines - 1) {
+    state.SkipWithError(("bob charged " + std::to_string(charged) + " pages, limit " + std::to_string(limit)).c_str());
+  } else if (rows != expected) {
+    state.SkipWithError(("print log holds " + std::to_string(rows) + " rows of alice, " +
+                         std::to_string(expected) + " requests printed")
+                            .c_str());
+  }
+  db->reset();
+  end_all();
+}
+
+// Gives the engine counts of "--engines 1,2,4" (or "--engines=1,2,4"), taking the option out
+// of argv; empty when the option is absent; nullopt (after saying why) when it is malformed.
+std::optional<std::vector<int>> TakeEngineCounts(int* argc, char** argv) {
+  std::vector<int> counts;
+  int out = 1;
+  for (int i = 1; i < *argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    if (arg == "--engines") {
+      if (i + 1 >= *argc) {
+        std::fprintf(stderr, "--engines needs engine counts, such as --engines 1,2,4\n");
+        return std::nullopt;
+      }
+      value = argv[++i];
+    } else if (arg.rfind("--engines=", 0) == 0) {
+      value = arg.substr(10);
+    } else {
+      argv[out++] = argv[i];
+      continue;
+    }
+    std::istringstream list(value);
+    std::string item;
+    while (std::getline(list, item, ',')) {
+      char* end = nullptr;
+      long count = std::strtol(item.c_str(), &end, 10);
+      if (item.empty() || *end != '\0' || count < 1 || count > 16) {
+        std::fprintf(stderr, "--engines: \"%s\" is not an engine count from 1 to 16\n", item.c_str());
+        return std::nullopt;
+      }
+      counts.push_back(static_cast<int>(count));
+    }
+  }
+  *argc = out;
+  argv[out] = nullptr;
+  return counts;
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+// The benchmarks above, and with "--engines 1,2,4" one BM_Engines/<count> run per count in
+// that order (only with the option: they need a private PostgreSQL server and root).
+int main(int argc, char** argv) {
+  auto counts = TakeEngineCounts(&argc, argv);
+  if (!counts) return 2;
+  for (int count : *counts)
+    benchmark::RegisterBenchmark(("BM_Engines/" + std::to_string(count)).c_str(),
+                                 [count](benchmark::State& state) { Engines(state, count); })
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
