@@ -1,6 +1,7 @@
 #include "platform/spool/folder_spooler.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,6 +46,15 @@ namespace {
 
 constexpr const char* kDescription = "printer.ini";
 constexpr std::uint64_t kMaxPdfBytes = std::uint64_t(4) << 30;
+// A file changed less than this long ago is read afresh on each call: the file system's clock
+// moves in coarse ticks (at most 10 ms), so a second rewrite within one tick could keep the
+// size and times (and, through a reused inode, the inode) of the version cached. A file older
+// than this is trusted by its stamp: any later change gives it a later time. A file system that
+// keeps whole seconds only gets the longer wait.
+constexpr std::int64_t kSettledNs = 100'000'000;
+constexpr std::int64_t kSettledWholeSecondsNs = 2'000'000'000;
+// Job records cached at most; past it the cache starts afresh.
+constexpr std::size_t kMaxCachedRecords = 8192;
 
 std::string Hex(std::uint32_t v) {
   char buf[16];
@@ -574,31 +584,67 @@ class FolderJob : public PrintJob {
 FolderSpooler::FolderSpooler(fs::path root)
     : root_(root.empty() ? fs::path(RuntimeRoot()) / "printers" : std::move(root)) {}
 
-Result<fs::path> FolderSpooler::FindPrinterDir(const std::string& name) {
+template <typename T, typename Read>
+Result<T> FolderSpooler::ReadStamped(std::map<std::string, Stamped<T>>& cache, const fs::path& file, Read&& read) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Status::NotFound(file.string() + ": no such file");
+  FileStamp stamp;
+  stamp.dev = st.st_dev;
+  stamp.ino = st.st_ino;
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.mtime_ns = std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  stamp.ctime_ns = std::int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+  const std::string key = file.string();
+  {
+    std::lock_guard<std::mutex> lock(cache_mutex_);
+    if (auto it = cache.find(key); it != cache.end() && it->second.stamp == stamp) return it->second.value;
+  }
+  // Read after the stamp was taken: a change in between leaves a newer file than the stamp
+  // says, and the next call sees a different stamp and reads again.
+  Result<T> value = read(file);
+  const std::int64_t now_ns = NowUnixMs() * 1'000'000;
+  const bool whole_seconds = st.st_mtim.tv_nsec == 0 && st.st_ctim.tv_nsec == 0;
+  const std::int64_t wait_ns = whole_seconds ? kSettledWholeSecondsNs : kSettledNs;
+  const bool settled = stamp.mtime_ns < now_ns - wait_ns && stamp.ctime_ns < now_ns - wait_ns;
+  std::lock_guard<std::mutex> lock(cache_mutex_);
+  if (value.ok() && settled) {
+    if (cache.size() >= kMaxCachedRecords) cache.clear();
+    cache.insert_or_assign(key, Stamped<T>{stamp, *value});
+  } else {
+    cache.erase(key);
+  }
+  return value;
+}
+
+Result<FolderPrinter> FolderSpooler::Description(const fs::path& dir) {
+  return ReadStamped(descriptions_, dir / kDescription, [](const fs::path& f) { return ParseFolderPrinter(f); });
+}
+
+Result<FolderSpooler::Located> FolderSpooler::Locate(const std::string& name) {
   if (name.empty()) return Status::InvalidArgument("empty printer name");
   std::error_code ec;
-  if (!fs::is_directory(root_, ec)) return Status::NotFound("no printer \"" + name + "\"");
   // The folder made from the name is tried first; any other folder whose description
-  // carries the name is found by the scan.
+  // carries the name is found by the scan (none when the printers folder is missing).
   fs::path direct = root_ / SafeFolderName(name);
-  if (fs::is_regular_file(direct / kDescription, ec)) {
-    auto p = ParseFolderPrinter(direct / kDescription);
-    if (p.ok() && p->info.name == name) return direct;
-  }
+  if (auto p = Description(direct); p.ok() && p->info.name == name) return Located{direct, std::move(*p)};
   for (const auto& entry : fs::directory_iterator(root_, ec)) {
     if (!entry.is_directory(ec) || entry.path() == direct) continue;
-    fs::path desc = entry.path() / kDescription;
-    if (!fs::is_regular_file(desc, ec)) continue;
-    auto p = ParseFolderPrinter(desc);
-    if (p.ok() && p->info.name == name) return entry.path();
+    auto p = Description(entry.path());
+    if (p.ok() && p->info.name == name) return Located{entry.path(), std::move(*p)};
   }
   return Status::NotFound("no printer \"" + name + "\"");
 }
 
+Result<fs::path> FolderSpooler::FindPrinterDir(const std::string& name) {
+  auto found = Locate(name);
+  if (!found.ok()) return found.status();
+  return std::move(found->dir);
+}
+
 Result<FolderPrinter> FolderSpooler::ReadPrinter(const std::string& name) {
-  auto dir = FindPrinterDir(name);
-  if (!dir.ok()) return dir.status();
-  return ParseFolderPrinter(*dir / kDescription);
+  auto found = Locate(name);
+  if (!found.ok()) return found.status();
+  return std::move(found->printer);
 }
 
 Result<std::vector<PrinterInfo>> FolderSpooler::EnumPrinters() {
@@ -608,38 +654,49 @@ Result<std::vector<PrinterInfo>> FolderSpooler::EnumPrinters() {
   std::string def;
   if (auto d = DefaultPrinter(); d.ok()) def = *d;
   for (const auto& entry : fs::directory_iterator(root_, ec)) {
-    fs::path desc = entry.path() / kDescription;
-    if (!entry.is_directory(ec) || !fs::is_regular_file(desc, ec)) continue;
-    auto p = ParseFolderPrinter(desc);
+    if (!entry.is_directory(ec)) continue;
+    auto p = Description(entry.path());
     if (!p.ok()) continue;  // a broken description hides that printer only
     PrinterInfo info = p->info;
     info.is_default = info.name == def;
     if (info.is_default) info.attributes |= PRINTER_ATTRIBUTE_DEFAULT;
-    if (auto jobs = EnumJobs(info.name); jobs.ok()) info.jobs = static_cast<std::uint32_t>(jobs->size());
+    // The jobs counted are those of the folder that holds the name first, as a look-up by
+    // name finds it.
+    if (auto dir = FindPrinterDir(info.name); dir.ok())
+      info.jobs = static_cast<std::uint32_t>(QueuedJobsIn(*dir).size());
     out.push_back(std::move(info));
   }
   std::sort(out.begin(), out.end(), [](const PrinterInfo& a, const PrinterInfo& b) { return a.name < b.name; });
   return out;
 }
 
+Result<std::string> FolderSpooler::DefaultName() {
+  return ReadStamped(default_names_, root_ / "default", [](const fs::path& f) -> Result<std::string> {
+    std::ifstream in(f);
+    std::string name;
+    if (!in || !std::getline(in, name) || name.empty()) return Status::NotFound("no default printer");
+    if (!name.empty() && name.back() == '\r') name.pop_back();
+    return name;
+  });
+}
+
 Result<std::string> FolderSpooler::DefaultPrinter() {
-  std::ifstream in(root_ / "default");
-  std::string name;
-  if (!in || !std::getline(in, name) || name.empty()) return Status::NotFound("no default printer");
-  if (!name.empty() && name.back() == '\r') name.pop_back();
-  if (!FindPrinterDir(name).ok()) return Status::NotFound("the default printer \"" + name + "\" is gone");
+  auto name = DefaultName();
+  if (!name.ok()) return Status::NotFound("no default printer");
+  if (!FindPrinterDir(*name).ok()) return Status::NotFound("the default printer \"" + *name + "\" is gone");
   return name;
 }
 
 Result<PrinterInfo> FolderSpooler::GetPrinter(const std::string& name) {
-  auto p = ReadPrinter(name);
-  if (!p.ok()) return p.status();
-  PrinterInfo info = p->info;
-  if (auto d = DefaultPrinter(); d.ok() && *d == name) {
+  auto found = Locate(name);
+  if (!found.ok()) return found.status();
+  PrinterInfo info = found->printer.info;
+  // The printer named there was just found, so it is the default printer.
+  if (auto d = DefaultName(); d.ok() && *d == name) {
     info.is_default = true;
     info.attributes |= PRINTER_ATTRIBUTE_DEFAULT;
   }
-  if (auto jobs = EnumJobs(name); jobs.ok()) info.jobs = static_cast<std::uint32_t>(jobs->size());
+  info.jobs = static_cast<std::uint32_t>(QueuedJobsIn(found->dir).size());
   return info;
 }
 
@@ -677,10 +734,10 @@ Result<std::uint32_t> FolderSpooler::NextJobId(const fs::path& printer_dir) {
 
 Result<std::unique_ptr<PrintJob>> FolderSpooler::StartDoc(const std::string& printer, const DocInfo& doc,
                                                           const DevMode& mode) {
-  auto dir = FindPrinterDir(printer);
-  if (!dir.ok()) return dir.status();
-  auto desc = ParseFolderPrinter(*dir / kDescription);
-  if (!desc.ok()) return desc.status();
+  auto found = Locate(printer);
+  if (!found.ok()) return found.status();
+  const fs::path* dir = &found->dir;
+  const FolderPrinter* desc = &found->printer;
   if (!desc->info.accepting) {
     return Status::Busy("printer \"" + printer + "\" does not accept jobs");
   }
@@ -711,14 +768,12 @@ Result<std::unique_ptr<PrintJob>> FolderSpooler::StartDoc(const std::string& pri
   return std::unique_ptr<PrintJob>(std::make_unique<FolderJob>(*dir, std::move(info)));
 }
 
-Result<std::vector<JobInfo>> FolderSpooler::EnumJobs(const std::string& printer) {
-  auto dir = FindPrinterDir(printer);
-  if (!dir.ok()) return dir.status();
+std::vector<JobInfo> FolderSpooler::QueuedJobsIn(const fs::path& dir) {
   std::vector<JobInfo> jobs;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(*dir / "jobs", ec)) {
+  for (const auto& entry : fs::directory_iterator(dir / "jobs", ec)) {
     if (entry.path().extension() != ".job") continue;
-    auto j = ReadJob(entry.path());
+    auto j = ReadStamped(job_records_, entry.path(), [](const fs::path& f) { return ReadJob(f); });
     if (!j.ok() || !InQueue(j->state)) continue;
     jobs.push_back(std::move(*j));
   }
@@ -726,14 +781,20 @@ Result<std::vector<JobInfo>> FolderSpooler::EnumJobs(const std::string& printer)
   return jobs;
 }
 
+Result<std::vector<JobInfo>> FolderSpooler::EnumJobs(const std::string& printer) {
+  auto dir = FindPrinterDir(printer);
+  if (!dir.ok()) return dir.status();
+  return QueuedJobsIn(*dir);
+}
+
 Result<JobInfo> FolderSpooler::GetJob(const std::string& printer, std::uint32_t id) {
   auto dir = FindPrinterDir(printer);
   if (!dir.ok()) return dir.status();
-  std::error_code ec;
-  if (id == 0 || !fs::exists(JobFile(*dir, id), ec)) {
+  auto job = id == 0 ? Result<JobInfo>(Status::NotFound(""))
+                     : ReadStamped(job_records_, JobFile(*dir, id), [](const fs::path& f) { return ReadJob(f); });
+  if (!job.ok() && job.status().code() == Status::Code::kNotFound)
     return Status::NotFound("no job " + std::to_string(id) + " on \"" + printer + "\"");
-  }
-  return ReadJob(JobFile(*dir, id));
+  return job;
 }
 
 Status FolderSpooler::CancelJob(const std::string& printer, std::uint32_t id) {

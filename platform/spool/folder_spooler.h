@@ -16,7 +16,10 @@
 // "jobs" folder: "<id>.job" (the job record, key=value) and "<id>.pdf" (its sheets).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/spool/spool.h"
@@ -66,11 +69,45 @@ class FolderSpooler : public Spooler {
 
  private:
   friend class FolderJob;
+  // What a file was like when it was read: a rewrite through a rename gives it a new inode, an
+  // edit in place a new size or time.
+  struct FileStamp {
+    std::uint64_t dev = 0, ino = 0, size = 0;
+    std::int64_t mtime_ns = 0, ctime_ns = 0;
+    bool operator==(const FileStamp&) const = default;
+  };
+  template <typename T>
+  struct Stamped {
+    FileStamp stamp;
+    T value;
+  };
+  // A printer's folder with its description.
+  struct Located {
+    std::filesystem::path dir;
+    FolderPrinter printer;
+  };
+  // Takes a file, a cache and the file's reader; gives the file's value, read again only when
+  // the file's stamp differs from the cached one. Other processes change these files, so the
+  // stamp is checked on every call.
+  template <typename T, typename Read>
+  Result<T> ReadStamped(std::map<std::string, Stamped<T>>& cache, const std::filesystem::path& file, Read&& read);
+  // Takes a printer's folder; gives its description (cached by stamp).
+  Result<FolderPrinter> Description(const std::filesystem::path& dir);
+  // Takes a printer's name; gives its folder and description.
+  Result<Located> Locate(const std::string& name);
   Result<std::filesystem::path> FindPrinterDir(const std::string& name);
+  // Gives the name in the "default" file, whether or not that printer exists.
+  Result<std::string> DefaultName();
+  // Takes a printer's folder; gives its jobs in the queue by id (records cached by stamp).
+  std::vector<JobInfo> QueuedJobsIn(const std::filesystem::path& dir);
   // Takes the printer's folder; gives the next job id, passing over ids whose record or
   // document is already in that printer's jobs folder.
   Result<std::uint32_t> NextJobId(const std::filesystem::path& printer_dir);
   std::filesystem::path root_;
+  std::mutex cache_mutex_;  // guards the three caches below
+  std::map<std::string, Stamped<FolderPrinter>> descriptions_;
+  std::map<std::string, Stamped<JobInfo>> job_records_;
+  std::map<std::string, Stamped<std::string>> default_names_;
 };
 
 // A typical office printer to start from: A4 (the default), A3, B4, B5, Letter and Legal

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -53,6 +54,13 @@ class FolderSpoolerTest : public ::testing::Test {
                   "paper = 8\n"
                   "paper = 300, 1000, 2000, 0, 0, 0, 0, Banner, long\n");
     ASSERT_TRUE(spooler_.SetDefaultPrinter("Office 2F").ok());
+  }
+
+  // Queues a one-page job "Doc" on the office printer; gives its id (0 when that failed).
+  std::uint32_t QueueOneJob() {
+    auto job = spooler_.StartDoc("Office 2F", {"Doc"}, *spooler_.DefaultDevMode("Office 2F"));
+    if (!job.ok() || !(*job)->WriteDocument(WriteTinyPdf(root_.path() / "a.pdf", 1), 1).ok()) return 0;
+    return (*job)->End().ok() ? (*job)->id() : 0;
   }
 
   zv::testing::TempRoot root_;
@@ -193,12 +201,8 @@ TEST_F(FolderSpoolerTest, JobLandsAsPdfAndRecord) {
 }
 
 TEST_F(FolderSpoolerTest, StatesDrivenByTestsShowInQueueAndJob) {
-  DevMode mode = *spooler_.DefaultDevMode("Office 2F");
-  auto job = spooler_.StartDoc("Office 2F", {"Doc"}, mode);
-  ASSERT_TRUE(job.ok());
-  ASSERT_TRUE((*job)->WriteDocument(WriteTinyPdf(root_.path() / "a.pdf", 1), 1).ok());
-  ASSERT_TRUE((*job)->End().ok());
-  const std::uint32_t id = (*job)->id();
+  const std::uint32_t id = QueueOneJob();
+  ASSERT_NE(id, 0u);
   struct Case {
     JobState state;
     std::uint32_t status;
@@ -218,6 +222,45 @@ TEST_F(FolderSpoolerTest, StatesDrivenByTestsShowInQueueAndJob) {
   }
   EXPECT_FALSE(spooler_.SetJobState("Office 2F", id + 100, JobState::kError).ok());
   EXPECT_FALSE(spooler_.GetJob("Office 2F", 0).ok());
+}
+
+TEST_F(FolderSpoolerTest, ChangesByAnotherProcessShowThroughTheCache) {
+  // A spooler keeps what it read while the file stays the same; files only moments old are
+  // always read afresh, so the files are let age before the first read that may be kept.
+  const std::uint32_t id = QueueOneJob();
+  ASSERT_NE(id, 0u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  FolderSpooler other(spooler_.root());
+  ASSERT_EQ(spooler_.GetPrinter("Office 2F")->status, 0u);
+  ASSERT_EQ(spooler_.GetCapabilities("Office 2F")->max_copies, 99);
+  ASSERT_EQ(spooler_.GetJob("Office 2F", id)->state, JobState::kQueued);
+  ASSERT_EQ(spooler_.GetPrinter("Office 2F")->jobs, 1u);
+
+  // Each change keeps the file's size: edited in place (same inode), then rewritten through
+  // a rename by another spooler.
+  auto edit = [](const fs::path& file, const std::string& from, const std::string& to) {
+    std::string text = Slurp(file);
+    ASSERT_NE(text.find(from), std::string::npos) << file;
+    text.replace(text.find(from), from.size(), to);
+    std::fstream(file, std::ios::in | std::ios::out | std::ios::binary) << text;
+  };
+  const fs::path dir = root_.path() / "printers" / "office";
+  edit(dir / "printer.ini", "copies = 99", "copies = 98");
+  edit(dir / "jobs" / (std::to_string(id) + ".job"), "state=queued", "state=paused");
+  EXPECT_EQ(spooler_.GetCapabilities("Office 2F")->max_copies, 98);
+  EXPECT_EQ(spooler_.GetJob("Office 2F", id)->state, JobState::kPaused);
+  ASSERT_TRUE(other.SetPrinterStatus("Office 2F", PRINTER_STATUS_PAUSED).ok());
+  ASSERT_TRUE(other.SetJobState("Office 2F", id, JobState::kQueued).ok());
+  EXPECT_EQ(spooler_.GetPrinter("Office 2F")->status, std::uint32_t(PRINTER_STATUS_PAUSED));
+  EXPECT_EQ(spooler_.GetJob("Office 2F", id)->state, JobState::kQueued);
+  ASSERT_TRUE(other.CancelJob("Office 2F", id).ok());
+  EXPECT_EQ(spooler_.GetPrinter("Office 2F")->jobs, 0u);
+  EXPECT_EQ(spooler_.GetJob("Office 2F", id)->state, JobState::kDeleted);
+  fs::remove(dir / "jobs" / (std::to_string(id) + ".job"));
+  EXPECT_FALSE(spooler_.GetJob("Office 2F", id).ok());
+  ASSERT_TRUE(other.RemovePrinter("Office 2F").ok());
+  EXPECT_FALSE(spooler_.GetPrinter("Office 2F").ok());
+  EXPECT_FALSE(spooler_.DefaultPrinter().ok());
 }
 
 TEST_F(FolderSpoolerTest, FailuresOfStartWriteAndEndAreReported) {
