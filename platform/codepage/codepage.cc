@@ -10,27 +10,6 @@
 namespace zv::codepage {
 namespace {
 
-// The converter from `from` to `to` of the calling thread, opened on first use and kept
-// for the thread's life (iconv descriptors are not shared between threads); null when the
-// system has no such converter. Reset to its initial state before it is handed out.
-iconv_t ThreadConverter(const char* to, const char* from) {
-  struct Cache {
-    std::map<std::pair<std::string, std::string>, iconv_t> open;
-    ~Cache() {
-      for (auto& [k, cd] : open) {
-        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
-      }
-    }
-  };
-  thread_local Cache cache;
-  auto key = std::make_pair(std::string(to), std::string(from));
-  auto it = cache.open.find(key);
-  if (it == cache.open.end()) it = cache.open.emplace(key, iconv_open(to, from)).first;
-  if (it->second == reinterpret_cast<iconv_t>(-1)) return nullptr;
-  iconv(it->second, nullptr, nullptr, nullptr, nullptr);
-  return it->second;
-}
-
 // Length of the unit that failed at `p` in the source encoding, so substitution can skip it.
 using SkipFn = size_t (*)(const unsigned char* p, size_t left);
 
@@ -104,6 +83,24 @@ Result<std::string> Convert(const char* to, const char* from, std::string_view i
 }
 
 }  // namespace
+
+iconv_t ThreadConverter(const char* to, const char* from) {
+  struct Cache {
+    std::map<std::pair<std::string, std::string>, iconv_t> open;
+    ~Cache() {
+      for (auto& [k, cd] : open) {
+        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+      }
+    }
+  };
+  thread_local Cache cache;
+  auto key = std::make_pair(std::string(to), std::string(from));
+  auto it = cache.open.find(key);
+  if (it == cache.open.end()) it = cache.open.emplace(key, iconv_open(to, from)).first;
+  if (it->second == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  iconv(it->second, nullptr, nullptr, nullptr, nullptr);
+  return it->second;
+}
 
 Result<std::string> Cp932ToUtf8(std::string_view cp932, OnError on_error) {
   return Convert("UTF-8", "CP932", cp932, on_error, SkipCp932, "\xEF\xBF\xBD");
