@@ -4,32 +4,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <map>
+#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace zv::codepage {
 namespace {
-
-// The converter from `from` to `to` of the calling thread, opened on first use and kept
-// for the thread's life (iconv descriptors are not shared between threads); null when the
-// system has no such converter. Reset to its initial state before it is handed out.
-iconv_t ThreadConverter(const char* to, const char* from) {
-  struct Cache {
-    std::map<std::pair<std::string, std::string>, iconv_t> open;
-    ~Cache() {
-      for (auto& [k, cd] : open) {
-        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
-      }
-    }
-  };
-  thread_local Cache cache;
-  auto key = std::make_pair(std::string(to), std::string(from));
-  auto it = cache.open.find(key);
-  if (it == cache.open.end()) it = cache.open.emplace(key, iconv_open(to, from)).first;
-  if (it->second == reinterpret_cast<iconv_t>(-1)) return nullptr;
-  iconv(it->second, nullptr, nullptr, nullptr, nullptr);
-  return it->second;
-}
 
 // Length of the unit that failed at `p` in the source encoding, so substitution can skip it.
 using SkipFn = size_t (*)(const unsigned char* p, size_t left);
@@ -103,13 +84,144 @@ Result<std::string> Convert(const char* to, const char* from, std::string_view i
   return out;
 }
 
+// Text conversions are asked for a few characters at a time; most text is plain ASCII, which
+// CP932 and UTF-8 write alike, and Unicode's own forms convert without iconv. Input that is
+// not plain (invalid or unusual sequences) goes through iconv, so what it gives stays iconv's.
+bool AllAscii(std::string_view s) {
+  for (unsigned char c : s) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// UTF-16LE bytes of well-formed text (whole units, surrogates in pairs) as UTF-8; none for
+// anything else.
+std::optional<std::string> PlainUtf16LeToUtf8(std::string_view bytes) {
+  if (bytes.size() % 2 != 0) return std::nullopt;
+  std::string out;
+  out.reserve(bytes.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size() / 2;
+  for (size_t i = 0; i < n; ++i) {
+    char32_t u = p[2 * i] | (p[2 * i + 1] << 8);
+    if (u >= 0xD800 && u <= 0xDFFF) {
+      if (u > 0xDBFF || i + 1 >= n) return std::nullopt;
+      const char32_t v = p[2 * i + 2] | (p[2 * i + 3] << 8);
+      if (v < 0xDC00 || v > 0xDFFF) return std::nullopt;
+      u = 0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00);
+      ++i;
+    }
+    AppendUtf8(out, u);
+  }
+  return out;
+}
+
+// Well-formed UTF-8 (shortest forms, no surrogates, nothing past U+10FFFF) as UTF-16LE bytes;
+// none for anything else.
+std::optional<std::string> PlainUtf8ToUtf16Le(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size() * 2);
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const size_t n = utf8.size();
+  auto put = [&](char32_t u) {
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>(u >> 8));
+  };
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    char32_t cp;
+    size_t len;
+    if (c < 0x80) {
+      cp = c, len = 1;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      cp = c & 0x1F, len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      cp = c & 0x0F, len = 3;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      cp = c & 0x07, len = 4;
+    } else {
+      return std::nullopt;
+    }
+    if (i + len > n) return std::nullopt;
+    for (size_t k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return std::nullopt;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) {
+      return std::nullopt;
+    }
+    if (cp >= 0x10000) {
+      put(0xD800 + ((cp - 0x10000) >> 10));
+      put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      put(cp);
+    }
+    i += len;
+  }
+  return out;
+}
+
 }  // namespace
 
+iconv_t ThreadConverter(const char* to, const char* from) {
+  // A thread uses a handful of converters: they are found by comparing names, without making
+  // strings, as text calls ask for one per few characters.
+  struct Open {
+    std::string to, from;
+    iconv_t cd;
+  };
+  struct Cache {
+    std::vector<Open> open;
+    ~Cache() {
+      for (Open& o : open) {
+        if (o.cd != reinterpret_cast<iconv_t>(-1)) iconv_close(o.cd);
+      }
+    }
+  };
+  thread_local Cache cache;
+  iconv_t cd = nullptr;
+  bool found = false;
+  for (const Open& o : cache.open) {
+    if (std::strcmp(o.to.c_str(), to) == 0 && std::strcmp(o.from.c_str(), from) == 0) {
+      cd = o.cd;
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    cd = iconv_open(to, from);
+    cache.open.push_back(Open{to, from, cd});
+  }
+  if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  return cd;
+}
+
 Result<std::string> Cp932ToUtf8(std::string_view cp932, OnError on_error) {
+  if (AllAscii(cp932)) return std::string(cp932);
   return Convert("UTF-8", "CP932", cp932, on_error, SkipCp932, "\xEF\xBF\xBD");
 }
 
 Result<std::string> Utf8ToCp932(std::string_view utf8, OnError on_error) {
+  if (AllAscii(utf8)) return std::string(utf8);
   return Convert("CP932", "UTF-8", utf8, on_error, SkipUtf8, "?");
 }
 
@@ -138,6 +250,7 @@ Result<std::string> Utf16LeBytesToUtf8(std::string_view bytes, OnError on_error)
   if (bytes.size() % 2 != 0 && on_error == OnError::kFail) {
     return Status::InvalidArgument("UTF-16 text with an odd number of bytes");
   }
+  if (auto plain = PlainUtf16LeToUtf8(bytes)) return std::move(*plain);
   return Convert("UTF-8", "UTF-16LE", bytes, on_error, SkipUtf16Le, "\xEF\xBF\xBD");
 }
 
@@ -152,6 +265,7 @@ Result<std::string> Utf16ToUtf8(std::u16string_view utf16, OnError on_error) {
 }
 
 Result<std::string> Utf8ToUtf16LeBytes(std::string_view utf8, OnError on_error) {
+  if (auto plain = PlainUtf8ToUtf16Le(utf8)) return std::move(*plain);
   return Convert("UTF-16LE", "UTF-8", utf8, on_error, SkipUtf8, std::string_view("\xFD\xFF", 2));
 }
 

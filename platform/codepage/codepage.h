@@ -4,6 +4,8 @@
 // Backed by glibc iconv.
 #pragma once
 
+#include <iconv.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +21,12 @@ enum class OnError {
   kSubstitute,  // put a substitute in its place ("?" for CP932 output, U+FFFD for UTF-8
                 // output, U+FFFD for UTF-16 output) and go on
 };
+
+// Takes iconv's names of a target and a source encoding; gives the calling thread's converter
+// between them, opened on first use and kept for the thread's life (a descriptor is used by one
+// thread at a time), reset to its initial state; null when the system has no such converter.
+// The caller never closes it.
+iconv_t ThreadConverter(const char* to, const char* from);
 
 // Takes CP932 bytes; gives UTF-8 text.
 Result<std::string> Cp932ToUtf8(std::string_view cp932, OnError on_error = OnError::kFail);

@@ -93,7 +93,9 @@ DecodedText DecodeAnsi(std::string_view bytes, int charset) {
     return r;
   }
   int cp = CodePageOfCharset(charset);
-  iconv_t cd = iconv_open("UTF-16LE", IconvName(cp).c_str());
+  // The thread's converter, kept open: text calls decode a few characters each, and opening a
+  // converter costs more than the conversion.
+  iconv_t cd = codepage::ThreadConverter("UTF-16LE", IconvName(cp).c_str());
   size_t i = 0;
   while (i < bytes.size()) {
     unsigned char b = bytes[i];
@@ -101,7 +103,7 @@ DecodedText DecodeAnsi(std::string_view bytes, int charset) {
     std::u16string u;
     if (b < 0x80) {
       u.push_back(char16_t(b));
-    } else if (cd != iconv_t(-1)) {
+    } else if (cd) {
       u = ConvertOne(cd, bytes.substr(i, len));
     }
     if (u.empty()) {
@@ -113,7 +115,6 @@ DecodedText DecodeAnsi(std::string_view bytes, int charset) {
     }
     i += len;
   }
-  if (cd != iconv_t(-1)) iconv_close(cd);
   return r;
 }
 
@@ -124,8 +125,8 @@ std::string EncodeAnsi(std::u16string_view text, int charset) {
     for (char16_t c : text) out.push_back(char(c >= 0xF000 ? c - 0xF000 : c));
     return out;
   }
-  iconv_t cd = iconv_open((IconvName(cp) + "//TRANSLIT").c_str(), "UTF-16LE");
-  if (cd == iconv_t(-1)) return Utf16To8(text);
+  iconv_t cd = codepage::ThreadConverter((IconvName(cp) + "//TRANSLIT").c_str(), "UTF-16LE");
+  if (!cd) return Utf16To8(text);
   std::string out(text.size() * 4 + 4, '\0');
   char* ip = reinterpret_cast<char*>(const_cast<char16_t*>(text.data()));
   size_t il = text.size() * 2;
@@ -145,7 +146,6 @@ std::string EncodeAnsi(std::u16string_view text, int charset) {
     }
   }
   out.resize(out.size() - ol);
-  iconv_close(cd);
   return out;
 }
 

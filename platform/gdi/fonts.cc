@@ -457,6 +457,8 @@ using ChoiceKey = std::tuple<std::u16string, win::BYTE, win::BYTE>;
 std::mutex g_choices_mu;
 std::map<ChoiceKey, FontChoice>* g_choices = new std::map<ChoiceKey, FontChoice>;
 constexpr size_t kMaxChoices = 4096;
+// FaceKnown's answers by face name, under the same lock and bound.
+std::map<std::string, bool>* g_known = new std::map<std::string, bool>;
 
 }  // namespace
 
@@ -478,7 +480,19 @@ FontChoice ChooseFont(const win::LOGFONTW& lf) {
   return c;
 }
 
-bool FaceKnown(const std::string& face) { return KnownFamily(face).has_value(); }
+bool FaceKnown(const std::string& face) {
+  {
+    std::lock_guard<std::mutex> lock(g_choices_mu);
+    auto it = g_known->find(face);
+    if (it != g_known->end()) return it->second;
+  }
+  // Asked outside the lock, as ChooseFont does.
+  const bool known = KnownFamily(face).has_value();
+  std::lock_guard<std::mutex> lock(g_choices_mu);
+  if (g_known->size() >= kMaxChoices) g_known->clear();
+  g_known->emplace(face, known);
+  return known;
+}
 
 FcPattern* FamilyRequest(const std::string& family, int weight, bool italic, const char* japanese_first) {
   FcPattern* pat = FcPatternCreate();

@@ -16,6 +16,10 @@
 #include <memory>
 #include <mutex>
 #include <numbers>
+#include <shared_mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/gdi/fonts.h"
 #include "platform/gdi/internal/cairo_dc.h"
@@ -129,32 +133,34 @@ FaceRef MakeFaceInfo(cairo_font_face_t* face) {
   return made;
 }
 
-// The faces in use, the most recently used first: a document names only a few faces, but a
-// process that prints many documents could name many, each holding a font file open, so the
-// faces least recently used are let go beyond a bound (a face still drawing a layout stays
-// with its holders until they end).
-class FaceCache {
+// The most recently used entries first, those least recently used let go beyond `kMost` (an
+// entry still in use stays with its holders until they end). Thread-safe.
+template <typename Value, size_t kMost>
+class LruCache {
  public:
-  // Gives the face kept under `key`, or the one `make` gives, kept under it.
+  // Gives the value kept under `key`, or the one `make` gives, kept under it.
   template <typename Make>
-  FaceRef Get(const std::string& key, Make make) {
+  Value Get(const std::string& key, Make make) {
     std::lock_guard<std::mutex> lock(mu_);
-    for (auto it = faces_.begin(); it != faces_.end(); ++it) {
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
       if (it->first == key) {
-        faces_.splice(faces_.begin(), faces_, it);
-        return faces_.front().second;
+        if (it != entries_.begin()) entries_.splice(entries_.begin(), entries_, it);
+        return entries_.front().second;
       }
     }
-    faces_.emplace_front(key, make());
-    if (faces_.size() > kMostFaces) faces_.pop_back();
-    return faces_.front().second;
+    entries_.emplace_front(key, make());
+    if (entries_.size() > kMost) entries_.pop_back();
+    return entries_.front().second;
   }
 
  private:
-  static constexpr size_t kMostFaces = 48;
   std::mutex mu_;
-  std::list<std::pair<std::string, FaceRef>> faces_;
+  std::list<std::pair<std::string, Value>> entries_;
 };
+
+// The faces in use: a document names only a few faces, but a process that prints many
+// documents could name many, each holding a font file open.
+using FaceCache = LruCache<FaceRef, 48>;
 
 FaceCache* g_faces = new FaceCache;
 
@@ -200,26 +206,154 @@ bool DefaultIgnorable(char32_t c) {
          (c >= 0x2060 && c <= 0x206F) || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF || (c >= 0xE0000 && c <= 0xE0FFF);
 }
 
+// Two scaled fonts of one face at a text call's size.
+struct ScaledFace {
+  cairo_scaled_font_t* upright = nullptr;  // along the baseline, unrotated: advances
+  cairo_scaled_font_t* drawn = nullptr;    // through the transform: drawing
+  bool Usable() const {
+    return cairo_scaled_font_status(upright) == CAIRO_STATUS_SUCCESS &&
+           cairo_scaled_font_status(drawn) == CAIRO_STATUS_SUCCESS;
+  }
+};
+
+// What laying text out derives from one font (its whole description) drawn through one
+// transform: the chosen face, the size, the scaled fonts of the chosen face and of the fallback
+// faces met so far, and each character met so far with the face drawing it, its glyph and its
+// advance. Made once and kept in a bounded cache, so a text call only looks its characters up.
+// The character table and the fallback faces grow under the exclusive lock; look-ups take the
+// shared one.
+struct FontLayout {
+  bool usable = false;  // false: the font cannot be laid out through this transform
+  FontChoice choice;
+  FaceRef main;
+  double ascent = 0, descent = 0, em = 0;
+  double dir_x = 1, dir_y = 0, down_x = 0, down_y = 1, scale_x = 1, scale_y = 1;
+  // The scaled fonts' matrices.
+  double ex = 0, ey = 0, g11 = 1, g21 = 0, g12 = 0, g22 = 1;
+  bool plain = true;
+  cairo_font_options_t* options = nullptr;
+
+  struct Glyph {
+    int face = 0;
+    unsigned long glyph = 0;
+    double adv = 0;  // natural advance in device pixels, when `measured`
+    bool measured = false;
+  };
+  mutable std::shared_mutex mu;
+  std::vector<ScaledFace> faces;  // 0: the chosen face, then fallback faces
+  std::vector<FaceRef> face_refs;
+  std::vector<const FallbackFaces::Face*> face_source;  // of faces[1...]
+  const FallbackFaces* fallback = nullptr;
+  std::unordered_map<char32_t, Glyph> glyphs;
+
+  FontLayout() = default;
+  FontLayout(const FontLayout&) = delete;
+  FontLayout& operator=(const FontLayout&) = delete;
+  ~FontLayout() {
+    for (ScaledFace& f : faces) {
+      if (f.upright) cairo_scaled_font_destroy(f.upright);
+      if (f.drawn) cairo_scaled_font_destroy(f.drawn);
+    }
+    if (options) cairo_font_options_destroy(options);
+  }
+
+  ScaledFace Make(const FaceInfo& fi) const {
+    ScaledFace f;
+    cairo_matrix_t fm, identity;
+    cairo_matrix_init_identity(&identity);
+    cairo_matrix_init_scale(&fm, ex * scale_x, ey * scale_y);
+    f.upright = cairo_scaled_font_create(fi.face, &fm, &identity, options);
+    if (!plain) {
+      cairo_matrix_t full;
+      cairo_matrix_init(&full, g11 * ex, g21 * ex, g12 * ey, g22 * ey, 0, 0);
+      f.drawn = cairo_scaled_font_create(fi.face, &full, &identity, options);
+    } else {
+      f.drawn = cairo_scaled_font_reference(f.upright);
+    }
+    return f;
+  }
+
+  // Under the exclusive lock: the face and glyph of `c` (a character the chosen face lacks
+  // comes from the faces fontconfig gives for it), measured when `need_adv`.
+  Glyph Resolve(char32_t c, const Glyph* known, bool need_adv, int weight, bool italic) {
+    Glyph r;
+    if (known) {
+      r = *known;
+    } else {
+      unsigned long g = GlyphIndex(faces[0].upright, c);
+      int fi = 0;
+      if (g == 0 && c >= 0x20 && !DefaultIgnorable(c)) {
+        if (!fallback) fallback = &FallbackFacesFor(choice, weight, italic, main->fixed);
+        // A face that has the character by fontconfig's account but gives no glyph gives way
+        // to the next one.
+        for (int k = 0; k < 3 && g == 0; ++k) {
+          const FallbackFaces::Face* source = fallback->FaceFor(c, k);
+          if (!source) break;
+          auto at = std::find(face_source.begin(), face_source.end(), source);
+          const int idx = int(at - face_source.begin()) + 1;
+          if (at == face_source.end()) {
+            FaceRef ref = GetFallbackFace(*source);
+            faces.push_back(Make(*ref));
+            face_refs.push_back(std::move(ref));
+            face_source.push_back(source);
+          }
+          if (!faces[size_t(idx)].Usable()) continue;
+          const unsigned long g2 = GlyphIndex(faces[size_t(idx)].upright, c);
+          if (g2 != 0) {
+            g = g2;
+            fi = idx;
+          }
+        }
+      }
+      r.face = fi;
+      r.glyph = g;
+    }
+    if (need_adv && !r.measured) {
+      if (c < 0x20 || (r.glyph == 0 && DefaultIgnorable(c))) {
+        r.adv = 0;
+      } else {
+        cairo_glyph_t gl{r.glyph, 0, 0};
+        cairo_text_extents_t ext;
+        cairo_scaled_font_glyph_extents(faces[size_t(r.face)].upright, &gl, 1, &ext);
+        r.adv = ext.x_advance;
+      }
+      r.measured = true;
+    }
+    // A font that draws very many characters (a large CJK document) keeps only the first ones.
+    if (known) {
+      glyphs[c] = r;
+    } else if (glyphs.size() < kMostGlyphs) {
+      glyphs.emplace(c, r);
+    }
+    return r;
+  }
+
+  static constexpr size_t kMostGlyphs = 16384;
+};
+using FontLayoutRef = std::shared_ptr<FontLayout>;
+
+// The font layouts in use: a page uses a few fonts at a few sizes; a bound keeps a long run of
+// documents from holding every size it met.
+LruCache<FontLayoutRef, 64>* g_layouts = new LruCache<FontLayoutRef, 64>;
+
 }  // namespace
 
 // One text call laid out in device pixels.
 struct CairoDC::TextLayout {
-  struct Face {
-    cairo_scaled_font_t* upright = nullptr;  // along the baseline, unrotated: advances
-    cairo_scaled_font_t* drawn = nullptr;    // through the transform: drawing
-  };
+  using Face = ScaledFace;
   std::vector<Face> faces;  // 0: the chosen face, then the faces drawing characters it lacks
   std::vector<char32_t> chars;
   std::vector<int> units;  // UTF-16 units per character
   std::vector<int> face_of;
   std::vector<unsigned long> glyph;
-  std::vector<double> adv;  // natural advance of each character, device pixels
+  std::vector<double> adv;  // natural advance of each character, device pixels (0 unless measured)
   double ascent = 0, descent = 0, em = 0;
   double dir_x = 1, dir_y = 0;    // baseline direction in device pixels (unit length)
   double down_x = 0, down_y = 1;  // the glyphs' downward direction in device pixels (unit length)
   double scale_x = 1;             // device pixels per logical unit along the baseline
   double scale_y = 1;             // device pixels per logical unit downwards
   bool underline = false, strike = false;
+  FontLayoutRef font;
 
   ~TextLayout() {
     for (Face& f : faces) {
@@ -233,9 +367,8 @@ struct CairoDC::TextLayout {
 // unevenly scaled rotation slants them as it slants shapes. In GM_COMPATIBLE a transform that
 // mirrors (a map mode with y upwards) is taken with y turned back first: the glyphs stay
 // upright and unmirrored. In GM_ADVANCED they are mirrored like everything else.
-bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
+bool CairoDC::Layout(std::u16string_view text, TextLayout* out, bool need_adv) const {
   const LOGFONTW& lf = s_.font.lf;
-  FontChoice choice = ChooseFont(lf);
   XFORM m = Total();
   double det = double(m.eM11) * m.eM22 - double(m.eM12) * m.eM21;
   if (!std::isfinite(det) || det == 0) return false;
@@ -245,77 +378,82 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
     g12 = -g12;
     g22 = -g22;
   }
-  // The escapement turns the glyphs in logical space (counter-clockwise as seen).
-  double esc = -double(lf.lfEscapement % 3600) / 10.0 * kPi / 180.0;
-  if (esc != 0) {
-    const double c = std::cos(esc), sn = std::sin(esc);
-    const double n11 = g11 * c + g12 * sn, n12 = -g11 * sn + g12 * c;
-    const double n21 = g21 * c + g22 * sn, n22 = -g21 * sn + g22 * c;
-    g11 = n11, g12 = n12, g21 = n21, g22 = n22;
-  }
-  double sx = std::hypot(g11, g21), sy = std::hypot(g12, g22);
-  if (sx <= 0 || sy <= 0 || !std::isfinite(sx) || !std::isfinite(sy)) return false;
-  const FaceRef main_face = GetFace(choice.family, lf.lfWeight, lf.lfItalic);
-  const FaceInfo& main = *main_face;
-  double cell = main.ascent + main.descent;
-  double em_log;
-  // As on Windows: a negative height is the em size, a positive one the whole cell
-  // (ascent plus descent), and 0 a default size.
-  if (lf.lfHeight < 0) {
-    em_log = -double(lf.lfHeight);
-  } else if (lf.lfHeight > 0) {
-    em_log = lf.lfHeight / (cell > 0 ? cell : 1.0);
-  } else {
-    em_log = 12.0 * GetDeviceCaps(win::LOGPIXELSY) / 72.0 / sy;  // 12 points
-  }
-  double em_dev = std::min(em_log * sy, 1e4);  // FreeType refuses much larger sizes
-  // Too small to see (or from a damaged record): nothing to lay out.
-  if (!(em_dev >= 0.05)) return false;
-  double wfac = 1.0;
-  if (lf.lfWidth > 0 && em_log > 0) wfac = std::clamp(lf.lfWidth / (em_log * main.avg_width), 0.01, 100.0);
-  if (!(wfac * sx / sy >= 1e-3) || !(em_dev * wfac * sx / sy <= 1e4)) return false;
-  em_log = em_dev / sy;
-  out->dir_x = g11 / sx;
-  out->dir_y = g21 / sx;
-  out->down_x = g12 / sy;
-  out->down_y = g22 / sy;
-  out->scale_x = sx;
-  out->scale_y = sy;
-  out->em = em_dev;
-  out->ascent = main.ascent * em_dev;
-  out->descent = main.descent * em_dev;
+  // The font is laid out once per description, transform and resolution.
+  const int dpi_y = GetDeviceCaps(win::LOGPIXELSY);
+  std::string key(reinterpret_cast<const char*>(&lf), sizeof lf);
+  for (double v : {g11, g21, g12, g22}) key.append(reinterpret_cast<const char*>(&v), sizeof v);
+  key.append(reinterpret_cast<const char*>(&dpi_y), sizeof dpi_y);
+  FontLayoutRef font = g_layouts->Get(key, [&] {
+    auto made = std::make_shared<FontLayout>();
+    FontLayout& f = *made;
+    // The escapement turns the glyphs in logical space (counter-clockwise as seen).
+    double esc = -double(lf.lfEscapement % 3600) / 10.0 * kPi / 180.0;
+    if (esc != 0) {
+      const double c = std::cos(esc), sn = std::sin(esc);
+      const double n11 = g11 * c + g12 * sn, n12 = -g11 * sn + g12 * c;
+      const double n21 = g21 * c + g22 * sn, n22 = -g21 * sn + g22 * c;
+      g11 = n11, g12 = n12, g21 = n21, g22 = n22;
+    }
+    double sx = std::hypot(g11, g21), sy = std::hypot(g12, g22);
+    if (sx <= 0 || sy <= 0 || !std::isfinite(sx) || !std::isfinite(sy)) return made;
+    f.choice = ChooseFont(lf);
+    f.main = GetFace(f.choice.family, lf.lfWeight, lf.lfItalic);
+    const FaceInfo& main = *f.main;
+    double cell = main.ascent + main.descent;
+    double em_log;
+    // As on Windows: a negative height is the em size, a positive one the whole cell
+    // (ascent plus descent), and 0 a default size.
+    if (lf.lfHeight < 0) {
+      em_log = -double(lf.lfHeight);
+    } else if (lf.lfHeight > 0) {
+      em_log = lf.lfHeight / (cell > 0 ? cell : 1.0);
+    } else {
+      em_log = 12.0 * dpi_y / 72.0 / sy;  // 12 points
+    }
+    double em_dev = std::min(em_log * sy, 1e4);  // FreeType refuses much larger sizes
+    // Too small to see (or from a damaged record): nothing to lay out.
+    if (!(em_dev >= 0.05)) return made;
+    double wfac = 1.0;
+    if (lf.lfWidth > 0 && em_log > 0) wfac = std::clamp(lf.lfWidth / (em_log * main.avg_width), 0.01, 100.0);
+    if (!(wfac * sx / sy >= 1e-3) || !(em_dev * wfac * sx / sy <= 1e4)) return made;
+    em_log = em_dev / sy;
+    f.dir_x = g11 / sx;
+    f.dir_y = g21 / sx;
+    f.down_x = g12 / sy;
+    f.down_y = g22 / sy;
+    f.scale_x = sx;
+    f.scale_y = sy;
+    f.em = em_dev;
+    f.ascent = main.ascent * em_dev;
+    f.descent = main.descent * em_dev;
+    f.options = cairo_font_options_create();
+    // Unhinted metrics scale linearly: text measured at the screen's resolution keeps its width
+    // at the printer's.
+    cairo_font_options_set_hint_metrics(f.options, CAIRO_HINT_METRICS_OFF);
+    cairo_font_options_set_hint_style(f.options, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_antialias(f.options, CAIRO_ANTIALIAS_GRAY);
+    f.ex = em_log * wfac;
+    f.ey = em_log;
+    f.g11 = g11, f.g21 = g21, f.g12 = g12, f.g22 = g22;
+    f.plain = g21 == 0 && g12 == 0 && g11 > 0 && g22 > 0;
+    f.faces.push_back(f.Make(main));
+    f.face_refs.push_back(f.main);
+    f.usable = f.faces[0].Usable();
+    return made;
+  });
+  if (!font->usable) return false;
+  const FontLayout& f = *font;
+  out->dir_x = f.dir_x;
+  out->dir_y = f.dir_y;
+  out->down_x = f.down_x;
+  out->down_y = f.down_y;
+  out->scale_x = f.scale_x;
+  out->scale_y = f.scale_y;
+  out->em = f.em;
+  out->ascent = f.ascent;
+  out->descent = f.descent;
   out->underline = lf.lfUnderline;
   out->strike = lf.lfStrikeOut;
-  cairo_font_options_t* opt = cairo_font_options_create();
-  // Unhinted metrics scale linearly: text measured at the screen's resolution keeps its width at
-  // the printer's.
-  cairo_font_options_set_hint_metrics(opt, CAIRO_HINT_METRICS_OFF);
-  cairo_font_options_set_hint_style(opt, CAIRO_HINT_STYLE_NONE);
-  cairo_font_options_set_antialias(opt, CAIRO_ANTIALIAS_GRAY);
-  cairo_matrix_t identity;
-  cairo_matrix_init_identity(&identity);
-  const double ex = em_log * wfac, ey = em_log;
-  const bool plain = g21 == 0 && g12 == 0 && g11 > 0 && g22 > 0;
-  auto make = [&](const FaceInfo& fi) {
-    TextLayout::Face f;
-    cairo_matrix_t fm;
-    cairo_matrix_init_scale(&fm, ex * sx, ey * sy);
-    f.upright = cairo_scaled_font_create(fi.face, &fm, &identity, opt);
-    if (!plain) {
-      cairo_matrix_t full;
-      cairo_matrix_init(&full, g11 * ex, g21 * ex, g12 * ey, g22 * ey, 0, 0);
-      f.drawn = cairo_scaled_font_create(fi.face, &full, &identity, opt);
-    } else {
-      f.drawn = cairo_scaled_font_reference(f.upright);
-    }
-    return f;
-  };
-  out->faces.push_back(make(main));
-  if (cairo_scaled_font_status(out->faces[0].upright) != CAIRO_STATUS_SUCCESS ||
-      cairo_scaled_font_status(out->faces[0].drawn) != CAIRO_STATUS_SUCCESS) {
-    cairo_font_options_destroy(opt);
-    return false;
-  }
   // Characters.
   for (size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
@@ -328,46 +466,45 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out) const {
     out->chars.push_back(c);
     out->units.push_back(units);
   }
-  // Characters the chosen face lacks come from the faces fontconfig gives for them; each
-  // fallback face is made once per layout.
-  const FallbackFaces* fallback = nullptr;
-  std::vector<const FallbackFaces::Face*> face_source;  // of faces[1...]
-  for (char32_t c : out->chars) {
-    int fi = 0;
-    unsigned long g = GlyphIndex(out->faces[0].upright, c);
-    if (g == 0 && c >= 0x20 && !DefaultIgnorable(c)) {
-      if (!fallback) fallback = &FallbackFacesFor(choice, lf.lfWeight, lf.lfItalic, main.fixed);
-      // A face that has the character by fontconfig's account but gives no glyph gives way to
-      // the next one.
-      for (int k = 0; k < 3 && g == 0; ++k) {
-        const FallbackFaces::Face* source = fallback->FaceFor(c, k);
-        if (!source) break;
-        auto at = std::find(face_source.begin(), face_source.end(), source);
-        const int idx = int(at - face_source.begin()) + 1;
-        if (at == face_source.end()) {
-          TextLayout::Face f = make(*GetFallbackFace(*source));
-          out->faces.push_back(f);
-          face_source.push_back(source);
-          if (cairo_scaled_font_status(f.upright) != CAIRO_STATUS_SUCCESS ||
-              cairo_scaled_font_status(f.drawn) != CAIRO_STATUS_SUCCESS) {
-            continue;
-          }
-        }
-        const unsigned long g2 = GlyphIndex(out->faces[size_t(idx)].upright, c);
-        if (g2 != 0) {
-          g = g2;
-          fi = idx;
-        }
+  const size_t n = out->chars.size();
+  out->face_of.resize(n);
+  out->glyph.resize(n);
+  out->adv.resize(n);
+  auto take = [&](size_t i, const FontLayout::Glyph& g) {
+    out->face_of[i] = g.face;
+    out->glyph[i] = g.glyph;
+    out->adv[i] = g.measured ? g.adv : 0.0;
+  };
+  auto take_faces = [&] {
+    for (const ScaledFace& sf : f.faces) {
+      out->faces.push_back({cairo_scaled_font_reference(sf.upright), cairo_scaled_font_reference(sf.drawn)});
+    }
+  };
+  bool complete = true;
+  {
+    std::shared_lock<std::shared_mutex> lock(f.mu);
+    for (size_t i = 0; i < n && complete; ++i) {
+      auto it = f.glyphs.find(out->chars[i]);
+      if (it == f.glyphs.end() || (need_adv && !it->second.measured)) complete = false;
+      else take(i, it->second);
+    }
+    if (complete) take_faces();
+  }
+  if (!complete) {
+    std::unique_lock<std::shared_mutex> lock(font->mu);
+    for (size_t i = 0; i < n; ++i) {
+      const char32_t c = out->chars[i];
+      auto it = font->glyphs.find(c);
+      if (it != font->glyphs.end() && (!need_adv || it->second.measured)) {
+        take(i, it->second);
+      } else {
+        take(i, font->Resolve(c, it == font->glyphs.end() ? nullptr : &it->second, need_adv, lf.lfWeight,
+                              lf.lfItalic));
       }
     }
-    out->face_of.push_back(fi);
-    out->glyph.push_back(g);
-    cairo_glyph_t gl{g, 0, 0};
-    cairo_text_extents_t ext;
-    cairo_scaled_font_glyph_extents(out->faces[fi].upright, &gl, 1, &ext);
-    out->adv.push_back(c < 0x20 || (g == 0 && DefaultIgnorable(c)) ? 0.0 : ext.x_advance);
+    take_faces();
   }
-  cairo_font_options_destroy(opt);
+  out->font = std::move(font);
   return true;
 }
 
@@ -437,7 +574,8 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
     return true;
   }
   TextLayout lay;
-  if (!Layout(text, &lay)) return false;
+  // Advances given by the call fix where every glyph goes: the glyphs' own are not measured.
+  if (!Layout(text, &lay, adv_log.empty())) return false;
   // Advances along the baseline in device pixels, one per character.
   std::vector<double> adv(lay.chars.size());
   size_t unit = 0;
@@ -558,9 +696,8 @@ bool CairoDC::GetTextMetricsW(win::TEXTMETRICW* tm) const {
   TextLayout lay;
   if (!Layout(u"x", &lay)) return false;
   const LOGFONTW& lf = s_.font.lf;
-  FontChoice choice = ChooseFont(lf);
-  const FaceRef face = GetFace(choice.family, lf.lfWeight, lf.lfItalic);
-  const FaceInfo& fi = *face;
+  const FontChoice& choice = lay.font->choice;
+  const FaceInfo& fi = *lay.font->main;
   *tm = {};
   double sy = lay.scale_y, sx = lay.scale_x;
   tm->tmAscent = int(std::lround(lay.ascent / sy));

@@ -315,7 +315,9 @@ class CairoDC final : public DeviceContext {
   // Text.
   bool DrawText(int x, int y, win::UINT options, const RECT* rect, std::u16string_view text,
                 std::vector<double> adv_log);
-  bool Layout(std::u16string_view text, TextLayout* out) const;
+  // Lays `text` out in the selected font through the current transform; the characters'
+  // natural advances are measured only with `need_adv`. False when nothing can be laid out.
+  bool Layout(std::u16string_view text, TextLayout* out, bool need_adv = true) const;
 
   cairo_surface_t* surface_;
   cairo_t* cr_;

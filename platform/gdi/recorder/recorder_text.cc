@@ -9,8 +9,11 @@ SIZE MetafileRecorder::Impl::Extent(std::u16string_view text, std::string_view a
   bool have = false;
   if (opt.reference) {
     opt.reference->SelectFont(st.font);
-    have = ansi.empty() ? opt.reference->GetTextExtentPoint32W(text, &measured)
-                        : opt.reference->GetTextExtentPoint32A(ansi, &measured);
+    // Given advances fix the width: only the font's height is asked for, which does not depend
+    // on the characters.
+    if (!dx.empty()) have = opt.reference->GetTextExtentPoint32W(std::u16string_view(), &measured);
+    else have = ansi.empty() ? opt.reference->GetTextExtentPoint32W(text, &measured)
+                             : opt.reference->GetTextExtentPoint32A(ansi, &measured);
   }
   if (!dx.empty()) {
     long long w = 0;
