@@ -231,6 +231,12 @@ Result<ImageItem> ImageWalker::Next() {
   return end;
 }
 
+Result<DocumentImage> ReadDocumentImageFile(const std::string& path) {
+  Result<std::string> bytes = fs::ReadFile(path, std::size_t{1} << 31);
+  if (!bytes.ok()) return bytes.status();
+  return ReadDocumentImage({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, true);
+}
+
 Result<DocumentImage> ReadDocumentImage(std::span<const std::uint8_t> image, bool page_trailers) {
   ImageWalker walker(image, page_trailers);
   DocumentImage doc;

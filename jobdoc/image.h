@@ -205,6 +205,11 @@ class ImageWalker {
 // attribute records whose page is never reached are stepped over.
 Result<DocumentImage> ReadDocumentImage(std::span<const std::uint8_t> image, bool page_trailers);
 
+// Takes the path of a file that holds an image whose pages carry trailers (a capture file);
+// gives its whole content as ReadDocumentImage does, or the error of reading the file.
+// Files over 2 GiB are refused.
+Result<DocumentImage> ReadDocumentImageFile(const std::string& path);
+
 // How a document is written.
 enum class DocumentWriteMode {
   kPacked = 0,    // a ".prc" file: version 2, the image length, the packed blocks

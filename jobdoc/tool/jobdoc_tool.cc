@@ -8,6 +8,7 @@
 // Texts inside documents are CP932; they are shown as UTF-8.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +18,6 @@
 #include "jobdoc/private_records.h"
 #include "jobdoc/sample/sample_document.h"
 #include "platform/codepage/codepage.h"
-#include "platform/fs/files.h"
 #include "platform/gdi/emf/reader.h"
 #include "platform/process/usage.h"
 
@@ -70,10 +70,13 @@ zv::Result<jd::DocumentImage> Load(const std::string& path, std::string* about) 
     }
     return jd::ReadDocumentImage(r.document->image(), r.document->has_page_trailers());
   }
-  zv::Result<std::string> bytes = zv::fs::ReadFile(path, std::size_t{1} << 31);
-  if (!bytes.ok()) return bytes.status();
-  if (about) *about = "image with page trailers, " + std::to_string(bytes->size()) + " bytes";
-  return jd::ReadDocumentImage({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, true);
+  zv::Result<jd::DocumentImage> doc = jd::ReadDocumentImageFile(path);
+  if (doc.ok() && about) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    *about = ec ? std::string("image with page trailers") : "image with page trailers, " + std::to_string(size) + " bytes";
+  }
+  return doc;
 }
 
 const char* Orientation(const jd::PageAttributes& a) {

@@ -150,10 +150,7 @@ TEST_F(PrinterEndToEnd, PrintedPdfArrivesAsACaptureFile) {
   const std::string text = received_[0];
   const std::string path = text.substr(0, text.find(" /n "));
   EXPECT_EQ(text, path + " /n \"report\" ");
-  auto bytes = fs::ReadFile(path);
-  ASSERT_TRUE(bytes.ok());
-  std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
-  auto doc = jobdoc::ReadDocumentImage(image, true);
+  auto doc = jobdoc::ReadDocumentImageFile(path);
   ASSERT_TRUE(doc.ok()) << doc.status().ToString();
   ASSERT_EQ(doc->pages.size(), 2u);
   ASSERT_TRUE(doc->pages[0].trailer && doc->pages[1].trailer);
@@ -258,10 +255,7 @@ TEST_F(PrinterEndToEnd, RasterQueueArrivesThroughTheStream) {
   ASSERT_TRUE(PumpUntil([&] { return !received_.empty(); }, 120s)) << Logs();
   const std::string text = received_[0];
   const std::string path = text.substr(0, text.find(" /n "));
-  auto bytes = fs::ReadFile(path, 1u << 30);
-  ASSERT_TRUE(bytes.ok()) << bytes.status().ToString();
-  std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
-  auto doc = jobdoc::ReadDocumentImage(image, true);
+  auto doc = jobdoc::ReadDocumentImageFile(path);
   ASSERT_TRUE(doc.ok()) << doc.status().ToString();
   ASSERT_EQ(doc->pages.size(), 2u);
   struct Probe {
@@ -366,10 +360,7 @@ TEST_F(PrinterEndToEnd, EveryJobReachesTheClientOnceOrFailsAlone) {
   ASSERT_TRUE(PumpUntil([&] { return received_.size() == 2; }, 60s)) << Logs();
   std::vector<std::size_t> pages;
   for (const std::string& text : received_) {
-    auto bytes = fs::ReadFile(text.substr(0, text.find(" /n ")));
-    ASSERT_TRUE(bytes.ok()) << bytes.status().ToString();
-    std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
-    auto doc = jobdoc::ReadDocumentImage(image, true);
+    auto doc = jobdoc::ReadDocumentImageFile(text.substr(0, text.find(" /n ")));
     ASSERT_TRUE(doc.ok()) << doc.status().ToString();
     pages.push_back(doc->pages.size());
   }

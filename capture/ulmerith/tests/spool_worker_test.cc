@@ -219,10 +219,7 @@ TEST(SpoolWorker, AThousandPageDocumentArrivesWhole) {
   ASSERT_TRUE(fs::WriteFileAtomic(spool + "/1.job", FormatJobFile(JobFromOptions("1", "long", 1, "")), 0600).ok());
   ASSERT_TRUE(RunUntilJobsOneAndTwoLeave(**worker, spool));
   ASSERT_EQ(rc.started.size(), 1u);
-  auto bytes = fs::ReadFile(rc.started[0][1], 1u << 30);
-  ASSERT_TRUE(bytes.ok());
-  std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
-  auto doc = jobdoc::ReadDocumentImage(image, true);
+  auto doc = jobdoc::ReadDocumentImageFile(rc.started[0][1]);
   ASSERT_TRUE(doc.ok()) << doc.status().ToString();
   EXPECT_EQ(doc->pages.size(), 1000u);
   EXPECT_FALSE(sfs::exists(spool + "/failed"));
@@ -251,10 +248,7 @@ TEST(Feeder, CommandLineSendsMetafilesAndPdfsAsOneJob) {
   EXPECT_EQ(*code, 0);
   ASSERT_EQ(started.size(), 1u);
   EXPECT_EQ(started[0][3], "cli");
-  auto bytes = fs::ReadFile(started[0][1]);
-  ASSERT_TRUE(bytes.ok());
-  std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
-  auto doc = jobdoc::ReadDocumentImage(image, true);
+  auto doc = jobdoc::ReadDocumentImageFile(started[0][1]);
   ASSERT_TRUE(doc.ok()) << doc.status().ToString();
   ASSERT_EQ(doc->pages.size(), 3u);
   EXPECT_EQ(doc->pages[2].trailer->paper_code, 13u);  // B5
@@ -290,10 +284,7 @@ TEST(Feeder, TextPdfArrivesAsTextRecords) {
   ASSERT_TRUE(code.ok());
   EXPECT_EQ(*code, 0);
   ASSERT_EQ(started.size(), 1u);
-  auto bytes = fs::ReadFile(started[0][1]);
-  ASSERT_TRUE(bytes.ok());
-  std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
-  auto doc = jobdoc::ReadDocumentImage(image, true);
+  auto doc = jobdoc::ReadDocumentImageFile(started[0][1]);
   ASSERT_TRUE(doc.ok()) << doc.status().ToString();
   ASSERT_EQ(doc->pages.size(), 1u);
   const std::vector<std::uint8_t>& mf = doc->pages[0].metafile;
@@ -401,10 +392,7 @@ TEST(Feeder, CapturedPicturesKeepTheirOwnDepth) {
   ASSERT_EQ(started.size(), 3u);
   EXPECT_LE(capture_size(2), 2 * full600 / 8);
   // The same pixels: the box is black, the paper around it white.
-  auto bytes = fs::ReadFile(started[2][1], 1u << 30);
-  ASSERT_TRUE(bytes.ok());
-  std::vector<std::uint8_t> image(bytes->begin(), bytes->end());
-  auto doc = jobdoc::ReadDocumentImage(image, true);
+  auto doc = jobdoc::ReadDocumentImageFile(started[2][1]);
   ASSERT_TRUE(doc.ok()) << doc.status().ToString();
   ASSERT_EQ(doc->pages.size(), 2u);
   ASSERT_TRUE(doc->pages[0].trailer && doc->pages[1].trailer);
