@@ -90,6 +90,14 @@ TEST(Codepage, Utf16) {
   EXPECT_EQ(Utf16ToUtf8(lone, OnError::kSubstitute).value(),
             "a\xEF\xBF\xBD"
             "b");
+  // Surrogate pairs whole, cut off at the end and in the wrong order.
+  EXPECT_EQ(Utf16LeBytesToUtf8(std::string("\x3D\xD8\x00\xDE", 4)).value(), "😀");
+  EXPECT_EQ(Utf8ToUtf16LeBytes("😀").value(), std::string("\x3D\xD8\x00\xDE", 4));
+  for (const std::string& bad : {std::string("a\0\x3D\xD8", 4), std::string("\x00\xDE\x3D\xD8", 4)})
+    EXPECT_FALSE(Utf16LeBytesToUtf8(bad).ok());
+  // UTF-8 that is not the shortest form, a surrogate written out, past U+10FFFF, cut off.
+  for (const char* bad : {"\xC0\x80", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\xE5\x8D"})
+    EXPECT_FALSE(Utf8ToUtf16LeBytes(bad).ok()) << bad;
 }
 
 TEST(Codepage, ThreadsConvertAtOnce) {
