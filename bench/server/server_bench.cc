@@ -118,6 +118,18 @@ class Server {
     o.argv = {dir + "/hevrasto", "-ZelvoraPrintService"};
     // Its own root, whatever root a server made later sets for this process.
     o.env = {"ZELVORA_ROOT=" + root_.str()};
+    // As deployed, the accounts that print are users of the machine: through nss_wrapper the
+    // engine knows alice (and root), so it looks her up as it would a real user instead of
+    // probing every account source for a name nobody has.
+    const std::string nss = "/usr/lib/x86_64-linux-gnu/libnss_wrapper.so";
+    if (::access(nss.c_str(), R_OK) == 0) {
+      const std::string passwd = root_.str() + "/bench-passwd", group = root_.str() + "/bench-group";
+      std::ofstream(passwd) << "root:x:0:0:root:/root:/bin/sh\nalice:x:2001:2001:Alice:/nonexistent:/bin/sh\n";
+      std::ofstream(group) << "root:x:0:\nalice:x:2001:\n";
+      o.env.push_back("LD_PRELOAD=" + nss);
+      o.env.push_back("NSS_WRAPPER_PASSWD=" + passwd);
+      o.env.push_back("NSS_WRAPPER_GROUP=" + group);
+    }
     if (options.stamps) o.env.push_back("ZELVORA_ENGINE_PHASE_LOG=" + phase_log_);
     o.ready_signal = true;
     o.output_file = root_.str() + "/hevrasto.out";
