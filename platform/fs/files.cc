@@ -144,6 +144,27 @@ Result<std::string> ReadFile(const std::string& path, size_t max_bytes, struct s
 
 namespace {
 
+// True when a file created with mode 0600 gets exactly that: the process's umask takes
+// neither of the owner's read and write bits. The umask is read once, from /proc (asking
+// umask() for it would set it meanwhile under the other threads); nothing in these
+// programs changes it later.
+bool CreatedOwnerOnly() {
+  static const bool owner_only = [] {
+    int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char buf[4096];
+    ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    ::close(fd);
+    if (n <= 0) return false;
+    buf[n] = 0;
+    const char* at = std::strstr(buf, "\nUmask:");
+    if (!at) return false;
+    const unsigned long mask = std::strtoul(at + 7, nullptr, 8);
+    return (mask & 0600) == 0;
+  }();
+  return owner_only;
+}
+
 Status WriteAll(int fd, std::string_view data, const std::string& path) {
   while (!data.empty()) {
     ssize_t n = ::write(fd, data.data(), data.size());
@@ -170,10 +191,11 @@ Status WriteFileAtomic(const std::string& path, std::string_view content, mode_t
   int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return Status::IOError(ErrnoText("create temporary file for " + path, errno));
   Status st = Status::Ok();
-  // mkostemp makes the file 0600 whatever the umask; the owner and the wanted mode are set
-  // before any data lands.
+  // mkostemp makes the file 0600 less the umask; the owner and the wanted mode are set
+  // before any data lands (a file that is 0600 already is left so).
   if (owned && ::fchown(fd, owned->uid, owned->gid) == 0) mode = owned->mode;
-  if (::fchmod(fd, mode) != 0) st = Status::IOError(ErrnoText("chmod " + tmp, errno));
+  if ((mode != 0600 || !CreatedOwnerOnly()) && ::fchmod(fd, mode) != 0)
+    st = Status::IOError(ErrnoText("chmod " + tmp, errno));
   if (st.ok()) st = WriteAll(fd, content, tmp);
   if (st.ok() && durability == Durability::kSynced && ::fsync(fd) != 0)
     st = Status::IOError(ErrnoText("fsync " + tmp, errno));

@@ -15,6 +15,7 @@ namespace {
 // Close-after-write and moved-in rather than every modify: a file is reported once it is whole,
 // which is also how files written temp-and-rename arrive.
 constexpr uint32_t kChangeMask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO;
+constexpr uint32_t kRemovalMask = IN_DELETE | IN_MOVED_FROM;
 constexpr uint32_t kGoneMask = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
 }  // namespace
 
@@ -23,7 +24,7 @@ FolderWatch::~FolderWatch() {
 }
 
 FolderWatch::FolderWatch(FolderWatch&& o) noexcept
-    : fd_(o.fd_), folder_(std::move(o.folder_)), names_(std::move(o.names_)) {
+    : fd_(o.fd_), mask_(o.mask_), folder_(std::move(o.folder_)), names_(std::move(o.names_)) {
   o.fd_ = -1;
 }
 
@@ -31,6 +32,7 @@ FolderWatch& FolderWatch::operator=(FolderWatch&& o) noexcept {
   if (this != &o) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = o.fd_;
+    mask_ = o.mask_;
     folder_ = std::move(o.folder_);
     names_ = std::move(o.names_);
     o.fd_ = -1;
@@ -38,10 +40,11 @@ FolderWatch& FolderWatch::operator=(FolderWatch&& o) noexcept {
   return *this;
 }
 
-Result<FolderWatch> FolderWatch::Start(const std::string& folder) {
+Result<FolderWatch> FolderWatch::Start(const std::string& folder, Events events) {
+  const uint32_t mask = events == Events::kArrivalsAndRemovals ? kChangeMask | kRemovalMask : kChangeMask;
   int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd < 0) return Status::IOError(ErrnoText("inotify_init1", errno));
-  if (::inotify_add_watch(fd, folder.c_str(), kChangeMask | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
+  if (::inotify_add_watch(fd, folder.c_str(), mask | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
     int e = errno;
     ::close(fd);
     if (e == ENOENT || e == ENOTDIR) return Status::NotFound(ErrnoText("watch " + folder, e));
@@ -49,6 +52,7 @@ Result<FolderWatch> FolderWatch::Start(const std::string& folder) {
   }
   FolderWatch w;
   w.fd_ = fd;
+  w.mask_ = mask;
   w.folder_ = folder;
   return w;
 }
@@ -76,7 +80,7 @@ Result<bool> FolderWatch::Drain() {
         changed = true;
       } else if (ev.mask & kGoneMask) {
         gone = true;
-      } else if (ev.mask & kChangeMask) {
+      } else if (ev.mask & mask_) {
         changed = true;
         if (ev.len > 0) {
           const char* name = buf + off + sizeof(inotify_event);

@@ -5,13 +5,16 @@
 // that arrives during the scan is not missed, because its event is already queued and the
 // next Wait returns at once. Each Wait takes every queued event (that is the re-arming).
 // Events that count as a change: a file created (IN_CREATE), a file written and closed
-// (IN_CLOSE_WRITE) and a file renamed into the folder (IN_MOVED_TO); also a queue
-// overflow, after which the caller rescans anyway.
+// (IN_CLOSE_WRITE) and a file renamed into the folder (IN_MOVED_TO), with kArrivalsAndRemovals
+// also a file removed (IN_DELETE) or renamed out (IN_MOVED_FROM); also a queue overflow,
+// after which the caller rescans anyway. Wait with no time (0) only asks whether anything
+// changed since the last Wait, without blocking.
 // inotify sees only changes made through this machine's kernel: on a network mount, files
 // written by other machines raise no event. Callers therefore wait with a time limit and
 // rescan when it passes (the periodic rescan), instead of waiting without limit.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,9 +34,14 @@ class FolderWatch {
   FolderWatch(const FolderWatch&) = delete;
   FolderWatch& operator=(const FolderWatch&) = delete;
 
+  // Which events count as a change: files that arrive (the default: made, written and
+  // closed, renamed in), or also files that go (removed, renamed out), for a caller that
+  // keeps what it read from the folder and must hear of any change to it.
+  enum class Events { kArrivals, kArrivalsAndRemovals };
+
   // Takes a folder path; gives an armed watch on it (the folder alone, not its subfolders).
   // NotFound when the folder does not exist; IOError when inotify refuses.
-  static Result<FolderWatch> Start(const std::string& folder);
+  static Result<FolderWatch> Start(const std::string& folder, Events events = Events::kArrivals);
 
   // Waits until a change arrives, the stop event is set, or timeout_ms passes (-1: no
   // limit). The stop event (may be null) is checked first, so a set stop event ends the
@@ -51,6 +59,7 @@ class FolderWatch {
   // Reads every queued event; true when one of them was a change.
   Result<bool> Drain();
   int fd_ = -1;
+  uint32_t mask_ = 0;
   std::string folder_;
   std::vector<std::string> names_;
 };

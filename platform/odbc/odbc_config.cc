@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <tuple>
 
 #include "platform/base/root.h"
 #include "platform/fs/files.h"
+#include "platform/fs/watch.h"
 #include "platform/profile/profile.h"
 
 namespace zv::odbc {
@@ -108,16 +111,58 @@ struct Resolution {
 };
 std::mutex resolutions_mutex;
 std::map<std::string, Resolution> resolutions;
+// A watch on the configuration folder, armed before the resolutions kept for it were made:
+// while it reports nothing, neither file changed, and they are given without looking at the
+// files at all. Without a watch (no folder yet, inotify refused) the files' stamps decide.
+struct ConfigWatch {
+  std::string dir;
+  std::optional<fs::FolderWatch> watch;
+};
+ConfigWatch config_watch;
+
+// Takes the configuration folder (with resolutions_mutex held); gives true when the kept
+// resolutions for it still hold by the watch's word. Drops them when the folder changed,
+// and arms the watch (dropping them too) when there was none.
+bool KeptByWatch(const std::string& dir) {
+  auto forget = [&] {
+    for (auto it = resolutions.begin(); it != resolutions.end();)
+      it = it->first.compare(0, dir.size() + 1, dir + "\n") == 0 ? resolutions.erase(it) : std::next(it);
+  };
+  if (config_watch.watch && config_watch.dir == dir) {
+    auto r = config_watch.watch->Wait(nullptr, 0);
+    if (r.ok() && *r == fs::FolderWatch::WaitResult::kTimeout) return true;
+    forget();
+    if (r.ok()) return true;  // changed: what is read from now on is seen by the watch
+    config_watch.watch.reset();
+  }
+  auto w = fs::FolderWatch::Start(dir, fs::FolderWatch::Events::kArrivalsAndRemovals);
+  forget();
+  if (!w.ok()) {
+    config_watch.watch.reset();
+    return false;
+  }
+  config_watch.dir = dir;
+  config_watch.watch = std::move(*w);
+  return true;
+}
 
 template <typename Compute>
 std::optional<std::string> Resolve(const std::string& key, Compute compute) {
   const std::string dir = ConfigDir();
-  const Stamp sources = StampOf(dir + "/odbc.ini"), drivers = StampOf(dir + "/odbcinst.ini");
   const std::string full_key = dir + "\n" + key;
+  bool watched = false;
+  {
+    std::lock_guard<std::mutex> l(resolutions_mutex);
+    watched = KeptByWatch(dir);
+    auto it = resolutions.find(full_key);
+    if (watched && it != resolutions.end()) return it->second.value;
+  }
+  const Stamp sources = watched ? Stamp{} : StampOf(dir + "/odbc.ini");
+  const Stamp drivers = watched ? Stamp{} : StampOf(dir + "/odbcinst.ini");
   {
     std::lock_guard<std::mutex> l(resolutions_mutex);
     auto it = resolutions.find(full_key);
-    if (it != resolutions.end() && it->second.sources == sources && it->second.drivers == drivers)
+    if (!watched && it != resolutions.end() && it->second.sources == sources && it->second.drivers == drivers)
       return it->second.value;
   }
   std::optional<std::string> value = compute();

@@ -12,12 +12,11 @@
 namespace zv::workers {
 
 unsigned UsableCores() {
-  unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  // The affinity mask holds only CPUs that are online, and asking for it touches no file
+  // (the count of online CPUs is read from /sys on each call).
   cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
-    cores = std::min(cores, static_cast<unsigned>(CPU_COUNT(&set)));
-  }
-  return cores;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return static_cast<unsigned>(CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 unsigned ThreadCount(std::size_t parts, unsigned requested, std::size_t parts_per_worker) {

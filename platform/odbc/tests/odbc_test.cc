@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 
 #include "platform/odbc/odbc_config.h"
@@ -164,6 +166,14 @@ TEST(OdbcConfig, PrivateDataSourceAndMissingOne) {
   EXPECT_FALSE(reused);
   EXPECT_EQ((*c)->DbmsName(), "SQLite");
   EXPECT_TRUE(std::ifstream(root.str() + "/b c.db").good());
+  // With the sources' file removed, no source is known any more.
+  ASSERT_TRUE(DataSourceConnectionString("Second").has_value());
+  ASSERT_EQ(::unlink((ConfigDir() + "/odbc.ini").c_str()), 0);
+  EXPECT_FALSE(DataSourceConnectionString("Second").has_value());
+  ASSERT_TRUE(AddSqliteDataSource("Second", root.str() + "/again.db").ok());
+  cs = DataSourceConnectionString("Second");
+  ASSERT_TRUE(cs.has_value());
+  EXPECT_NE(cs->find("again.db"), std::string::npos);
 
   std::vector<std::string> diag;
   auto missing = Connection::Open("NoSuchSource", "", "", &diag);
