@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "engine/core/account_owner.h"
+#include "engine/core/own_folder.h"
 #include "engine/core/event_writer.h"
 #include "engine/core/pending_log.h"
 #include "engine/core/request_check.h"
@@ -178,15 +179,28 @@ Status PublishStaged(const StagedAnswer& st) {
 namespace {
 Result<std::string> KeptFolder() { return paths::RootFolder("engine/pending-answers"); }
 
+// The kept answers' folders as this process made and removed them (listed once).
+OwnFolderIndex kept_index;
+
+std::string KeptPath() { return RuntimeRoot() + "/engine/pending-answers"; }
+
 std::vector<fsys::path> KeptAnswers() {
   std::vector<fsys::path> out;
   // Listed, not made: a folder that is not there keeps no answer.
-  const std::string dir = RuntimeRoot() + "/engine/pending-answers";
+  const std::string dir = KeptPath();
   std::error_code ec;
-  for (const auto& e : fsys::directory_iterator(dir, ec))
-    if (e.is_directory(ec) && !e.is_symlink(ec)) out.push_back(e.path());
-  std::sort(out.begin(), out.end());
+  for (const std::string& name : kept_index.Names(dir)) {
+    const fsys::path one = fsys::path(dir) / name;
+    if (fsys::is_directory(fsys::symlink_status(one, ec))) out.push_back(one);
+  }
   return out;
+}
+
+// Takes a kept answer's folder; removes it and forgets it.
+void RemoveKept(const fsys::path& one) {
+  std::error_code ec;
+  fsys::remove_all(one, ec);
+  if (!ec) kept_index.Removed(one.parent_path().string(), one.filename().string());
 }
 }  // namespace
 
@@ -210,6 +224,7 @@ Status KeepResult(const EngineSettings& settings, const CRequestInfo& request, C
     fsys::remove_all(one, ec);
     return kept.status();
   }
+  kept_index.Added(fsys::path(one).parent_path().string(), fsys::path(one).filename().string());
   return Status::Ok();
 }
 
@@ -233,7 +248,7 @@ int DeliverKeptResults(const std::string& result_folder) {
       if (!ok) break;
     }
     if (!ok || ec) break;
-    fsys::remove_all(one, ec);
+    RemoveKept(one);
     ++written;
   }
   return written;
@@ -244,7 +259,7 @@ int DropKeptResults(const std::string& answer_name) {
   for (const fsys::path& one : KeptAnswers()) {
     std::error_code ec;
     if (!fsys::exists(one / answer_name, ec)) continue;
-    fsys::remove_all(one, ec);
+    RemoveKept(one);
     ++dropped;
   }
   return dropped;

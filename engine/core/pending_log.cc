@@ -12,9 +12,9 @@
 #include <map>
 #include <sstream>
 
+#include "engine/core/own_folder.h"
 #include "platform/base/ascii.h"
 #include "platform/base/root.h"
-
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
 
@@ -98,6 +98,18 @@ Result<std::string> PendingFolder() { return paths::RootFolder("engine/pending-p
 // no rows, and the calls to make it would be spent at every look.
 Result<std::string> PendingPath() { return RuntimeRoot() + "/engine/pending-printlog"; }
 
+// The folder's files as this process wrote and removed them (listed once).
+OwnFolderIndex pending_index;
+
+// Takes the folder and an extension; gives the paths of its files with that extension, in
+// order (oldest first: names begin with the time they were kept).
+std::vector<fsys::path> PendingFiles(const std::string& dir, const std::string& extension) {
+  std::vector<fsys::path> out;
+  for (const std::string& name : pending_index.Names(dir))
+    if (fsys::path(name).extension() == extension) out.push_back(fsys::path(dir) / name);
+  return out;
+}
+
 }  // namespace
 
 std::string FormatPendingRows(const std::vector<PrintLogRecord>& rows) {
@@ -167,17 +179,18 @@ Status SavePendingRows(const std::vector<PrintLogRecord>& rows) {
   if (!dir.ok()) return dir.status();
   // Synced (the default): these rows are the only record of pages already printed, and a
   // power loss must not give them back to the user's quota.
-  return fs::WriteFileAtomic(*dir + "/" + FreshName(".tsv"), FormatPendingRows(rows), 0600);
+  const std::string name = FreshName(".tsv");
+  Status s = fs::WriteFileAtomic(*dir + "/" + name, FormatPendingRows(rows), 0600);
+  if (s.ok()) pending_index.Added(*dir, name);
+  return s;
 }
 
 int64_t KeptPageTotal(int32_t uid, int kind, const PeriodDays& days) {
   auto dir = PendingPath();
   if (!dir.ok()) return 0;
   int64_t total = 0;
-  std::error_code ec;
-  for (const auto& e : fsys::directory_iterator(*dir, ec)) {
-    if (e.path().extension() != ".tsv") continue;
-    auto text = fs::ReadFile(e.path().string(), kMaxKeptFileBytes);
+  for (const fsys::path& file : PendingFiles(*dir, ".tsv")) {
+    auto text = fs::ReadFile(file.string(), kMaxKeptFileBytes);
     auto rows = text.ok() ? ParsePendingRows(*text) : Result<std::vector<PrintLogRecord>>(text.status());
     if (!rows.ok()) continue;
     for (const PrintLogRecord& r : *rows) {
@@ -217,6 +230,7 @@ Result<std::string> HoldRows(const std::vector<PrintLogRecord>& rows) {
   // a flush per request would cost more than it saves.
   Status s = fs::WriteFileAtomic(*dir + "/" + name, FormatPendingRows(rows), 0600, fs::Durability::kProcessSafe);
   if (!s.ok()) return s;
+  pending_index.Added(*dir, name);
   return name;
 }
 
@@ -243,22 +257,22 @@ Status ChargeHeldRows(const std::string& name) {
     if (e == ENOENT) return Status::NotFound("held rows gone: " + name);
     return Status::IOError(fs::ErrnoText("rename " + *path, e));
   }
+  const fsys::path charged(to);
+  pending_index.Removed(charged.parent_path().string(), name);
+  pending_index.Added(charged.parent_path().string(), charged.filename().string());
   return Status::Ok();
 }
 
 void DropHeldRows(const std::string& name) {
   auto path = HeldPath(name);
-  if (path.ok()) ::unlink(path->c_str());
+  if (!path.ok()) return;
+  ::unlink(path->c_str());
+  pending_index.Removed(fsys::path(*path).parent_path().string(), name);
 }
 
 bool HasPendingRows() {
   auto dir = PendingPath();
-  if (!dir.ok()) return false;
-  std::error_code ec;
-  for (const auto& e : fsys::directory_iterator(*dir, ec)) {
-    if (e.path().extension() == ".tsv") return true;
-  }
-  return false;
+  return dir.ok() && !PendingFiles(*dir, ".tsv").empty();
 }
 
 namespace {
@@ -298,21 +312,26 @@ int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vec
                      const UserRecord* known) {
   auto dir = PendingPath();
   if (!dir.ok()) return 0;
-  std::vector<fsys::path> files;
-  std::error_code ec;
-  for (const auto& e : fsys::directory_iterator(*dir, ec)) {
-    if (e.path().extension() == ".tsv") files.push_back(e.path());
-  }
   // Oldest first (names begin with the time they were kept), so the print log keeps its
   // order; the first refusal ends the round, the rest waiting for the next one.
-  std::sort(files.begin(), files.end());
+  const std::vector<fsys::path> files = PendingFiles(*dir, ".tsv");
+  std::error_code ec;
   int stored = 0;
   for (const auto& f : files) {
     auto text = fs::ReadFile(f.string(), kMaxKeptFileBytes);
+    if (!text.ok() && text.status().code() == Status::Code::kNotFound) {
+      pending_index.Removed(*dir, f.filename().string());
+      continue;
+    }
     auto rows = text.ok() ? ParsePendingRows(*text) : Result<std::vector<PrintLogRecord>>(text.status());
     if (!rows.ok()) {
       // A damaged file would be refused at every round: set aside for the administrator.
-      fsys::rename(f, fsys::path(f).replace_extension(".bad"), ec);
+      const fsys::path bad = fsys::path(f).replace_extension(".bad");
+      fsys::rename(f, bad, ec);
+      if (!ec) {
+        pending_index.Removed(*dir, f.filename().string());
+        pending_index.Added(*dir, bad.filename().string());
+      }
       continue;
     }
     if (!DropForeignRows(db, &*rows, dropped, known) || (!rows->empty() && !db.InsertPrintLog(*rows))) {
@@ -320,6 +339,7 @@ int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vec
       break;
     }
     fsys::remove(f, ec);
+    if (!ec) pending_index.Removed(*dir, f.filename().string());
     ++stored;
   }
   return stored;

@@ -124,4 +124,19 @@ Result<FolderWatch::WaitResult> FolderWatch::Wait(const sync::Event* stop, int t
   }
 }
 
+bool FolderChanges::Unchanged(const std::string& folder) {
+  if (armed_ && watch_.folder() == folder) {
+    auto r = watch_.Wait(nullptr, 0);
+    if (r.ok() && *r == FolderWatch::WaitResult::kTimeout) return true;
+    // Changed: the watch goes on and sees what comes after this; gone: armed afresh below.
+    if (r.ok()) return false;
+  }
+  armed_ = false;
+  auto w = FolderWatch::Start(folder, FolderWatch::Events::kArrivalsAndRemovals);
+  if (!w.ok()) return false;
+  watch_ = std::move(*w);
+  armed_ = true;
+  return false;
+}
+
 }  // namespace zv::fs

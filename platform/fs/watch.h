@@ -64,4 +64,20 @@ class FolderWatch {
   std::vector<std::string> names_;
 };
 
+// Tells a reader that keeps what it read from a folder whether that still holds, without a
+// call on the folder's files: the watch is one on the folder's arrivals and removals.
+class FolderChanges {
+ public:
+  // Takes the folder. Gives true while the watch armed at an earlier call has seen no change
+  // in it; false when something changed, when it is another folder than last time, or when
+  // the folder cannot be watched (missing, inotify refused: then every call gives false and
+  // the reader reads afresh each time). After a false the watch is armed again: what the
+  // caller reads now is what the next true vouches for.
+  bool Unchanged(const std::string& folder);
+
+ private:
+  FolderWatch watch_;
+  bool armed_ = false;
+};
+
 }  // namespace zv::fs

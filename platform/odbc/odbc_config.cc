@@ -114,36 +114,16 @@ std::map<std::string, Resolution> resolutions;
 // A watch on the configuration folder, armed before the resolutions kept for it were made:
 // while it reports nothing, neither file changed, and they are given without looking at the
 // files at all. Without a watch (no folder yet, inotify refused) the files' stamps decide.
-struct ConfigWatch {
-  std::string dir;
-  std::optional<fs::FolderWatch> watch;
-};
-ConfigWatch config_watch;
+fs::FolderChanges config_changes;
 
 // Takes the configuration folder (with resolutions_mutex held); gives true when the kept
-// resolutions for it still hold by the watch's word. Drops them when the folder changed,
-// and arms the watch (dropping them too) when there was none.
+// resolutions for it still hold by the watch's word, dropping them when they may not.
 bool KeptByWatch(const std::string& dir) {
-  auto forget = [&] {
-    for (auto it = resolutions.begin(); it != resolutions.end();)
-      it = it->first.compare(0, dir.size() + 1, dir + "\n") == 0 ? resolutions.erase(it) : std::next(it);
-  };
-  if (config_watch.watch && config_watch.dir == dir) {
-    auto r = config_watch.watch->Wait(nullptr, 0);
-    if (r.ok() && *r == fs::FolderWatch::WaitResult::kTimeout) return true;
-    forget();
-    if (r.ok()) return true;  // changed: what is read from now on is seen by the watch
-    config_watch.watch.reset();
-  }
-  auto w = fs::FolderWatch::Start(dir, fs::FolderWatch::Events::kArrivalsAndRemovals);
-  forget();
-  if (!w.ok()) {
-    config_watch.watch.reset();
-    return false;
-  }
-  config_watch.dir = dir;
-  config_watch.watch = std::move(*w);
-  return true;
+  if (config_changes.Unchanged(dir)) return true;
+  for (auto it = resolutions.begin(); it != resolutions.end();)
+    it = it->first.compare(0, dir.size() + 1, dir + "\n") == 0 ? resolutions.erase(it) : std::next(it);
+  // Armed now (when it could be): what is read from here on is vouched for by its next word.
+  return config_changes.Unchanged(dir);
 }
 
 template <typename Compute>

@@ -144,12 +144,18 @@ Result<std::string> RootFolder(std::string_view sub, mode_t mode) {
 }
 
 Result<std::string> ProgramPath() {
-  std::string buf(4096, '\0');
-  ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
-  if (n < 0) return Status::IOError(fs::ErrnoText("readlink /proc/self/exe", errno));
-  if (static_cast<size_t>(n) >= buf.size()) return Status::IOError("program path too long");
-  buf.resize(static_cast<size_t>(n));
-  return buf;
+  // Read once: the program's path is where it was started from (a later upgrade that
+  // replaces the file would make the link name a deleted file), and the folders of the
+  // installation are derived from it at every look at the settings.
+  static const Result<std::string> path = []() -> Result<std::string> {
+    std::string buf(4096, '\0');
+    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return Status::IOError(fs::ErrnoText("readlink /proc/self/exe", errno));
+    if (static_cast<size_t>(n) >= buf.size()) return Status::IOError("program path too long");
+    buf.resize(static_cast<size_t>(n));
+    return buf;
+  }();
+  return path;
 }
 
 Result<std::string> ProgramFolder() {

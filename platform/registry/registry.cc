@@ -3,9 +3,12 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <mutex>
+#include <optional>
 
 #include "platform/base/root.h"
 #include "platform/fs/files.h"
+#include "platform/fs/watch.h"
 #include "platform/paths/paths.h"
 
 namespace zv::registry {
@@ -16,7 +19,7 @@ std::string HiveBaseName(RootKey root) {
   return root == RootKey::kLocalMachine ? "machine" : "user-" + std::to_string(::getuid());
 }
 
-Result<HiveData> Load(const std::string& path) {
+Result<HiveData> ReadHive(const std::string& path) {
   auto text = fs::ReadFile(path, kMaxHiveFileSize);
   if (!text.ok()) {
     if (text.status().code() == Status::Code::kNotFound) return HiveData();
@@ -25,16 +28,58 @@ Result<HiveData> Load(const std::string& path) {
   return HiveData::Parse(*text);
 }
 
-// Gives the machine-wide hive, or an empty one when it is missing or cannot be read (a link,
-// a folder, no permission: the installer never wrote it so); Corruption when it is damaged.
-Result<HiveData> LoadSystem() {
-  std::string path = SystemHivePath();
-  if (path.empty()) return HiveData();
+// Gives the machine-wide hive file's hive, or an empty one when it is missing or cannot be
+// read (a link, a folder, no permission: the installer never wrote it so); Corruption when it
+// is damaged.
+Result<HiveData> ReadSystemHive(const std::string& path) {
   auto text = fs::ReadFile(path, kMaxHiveFileSize);
   if (!text.ok()) return HiveData();
   auto hive = HiveData::Parse(*text);
   if (!hive.ok()) return Status::Corruption("machine-wide registry hive " + path + ": " + hive.status().message());
   return hive;
+}
+
+// A hive as last read, kept while a watch on its folder sees no change there: a program
+// reads many values one after the other (the engine some thirty at each look at its
+// settings), and each would otherwise read and parse the whole file again.
+struct KeptHive {
+  std::string path;
+  fs::FolderChanges changes;
+  std::optional<Result<HiveData>> hive;
+};
+std::mutex kept_mutex;
+KeptHive kept_hives[2];  // this root's hive and the machine-wide one
+size_t next_kept = 0;
+
+// Takes a hive file's path and how to read it; gives its hive, from the kept copy when the
+// file's folder has not changed since it was read.
+Result<HiveData> LoadKept(const std::string& path, Result<HiveData> (*read)(const std::string&)) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+  std::lock_guard<std::mutex> l(kept_mutex);
+  KeptHive* kept = nullptr;
+  for (KeptHive& k : kept_hives)
+    if (k.path == path) kept = &k;
+  if (!kept) {
+    kept = &kept_hives[next_kept++ % 2];
+    kept->path = path;
+    kept->hive.reset();
+  }
+  // A false arms the watch (where the folder can be watched) before the read below, so a
+  // change made while it reads is seen at the next look.
+  if (kept->changes.Unchanged(folder) && kept->hive) return *kept->hive;
+  kept->hive = read(path);
+  return *kept->hive;
+}
+
+// Takes a hive file's path; gives its hive (an empty one when the file is missing).
+Result<HiveData> Load(const std::string& path) { return LoadKept(path, &ReadHive); }
+
+// Gives the machine-wide hive (see ReadSystemHive).
+Result<HiveData> LoadSystem() {
+  std::string path = SystemHivePath();
+  if (path.empty()) return HiveData();
+  return LoadKept(path, &ReadSystemHive);
 }
 
 // Takes the hive below and the hive above; copies every key and value of the upper hive into
@@ -91,7 +136,8 @@ Status UpdateFile(const std::string& path, const std::string& lock_path, mode_t 
                   const std::function<Status(HiveData&)>& fn) {
   auto lock = fs::FileLock::Acquire(lock_path);
   if (!lock.ok()) return lock.status();
-  auto hive = Load(path);
+  // Read afresh, not from the kept copy: the change is made on the file as it is now.
+  auto hive = ReadHive(path);
   if (!hive.ok()) return hive.status();  // never overwrite a damaged hive
   Status st = fn(*hive);
   if (!st.ok()) return st;

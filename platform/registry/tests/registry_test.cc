@@ -153,6 +153,9 @@ TEST(Registry, ChangesOfAnotherProcessAreSeenAtOnce) {
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   for (int fd : {to_child[0], to_child[1], to_parent[0], to_parent[1]}) close(fd);
+  // A hive removed by another hand takes its values with it.
+  ASSERT_EQ(::unlink(HivePath(RootKey::kLocalMachine).c_str()), 0);
+  EXPECT_FALSE(k.GetString("SMTPServer").ok());
 }
 
 Status Increment(HiveData& h) {
