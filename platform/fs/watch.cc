@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -124,6 +125,28 @@ Result<FolderWatch::WaitResult> FolderWatch::Wait(const sync::Event* stop, int t
   }
 }
 
+namespace {
+// True when the folder lies on a file system of this machine's own disks or memory, where
+// every change goes through this kernel and so raises its event. A network file system
+// (or one served by a user program) changes behind the watch's back: never vouched for.
+bool OnLocalFileSystem(const std::string& folder) {
+  struct statfs fs {};
+  if (::statfs(folder.c_str(), &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0x01021994:  // tmpfs
+    case 0xF2F52010:  // f2fs
+    case 0x2FC12FC1:  // zfs
+    case 0x794C7630:  // overlayfs
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
+
 bool FolderChanges::Unchanged(const std::string& folder) {
   if (armed_ && watch_.folder() == folder) {
     auto r = watch_.Wait(nullptr, 0);
@@ -132,6 +155,7 @@ bool FolderChanges::Unchanged(const std::string& folder) {
     if (r.ok()) return false;
   }
   armed_ = false;
+  if (!OnLocalFileSystem(folder)) return false;
   auto w = FolderWatch::Start(folder, FolderWatch::Events::kArrivalsAndRemovals);
   if (!w.ok()) return false;
   watch_ = std::move(*w);

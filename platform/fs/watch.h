@@ -70,8 +70,9 @@ class FolderChanges {
  public:
   // Takes the folder. Gives true while the watch armed at an earlier call has seen no change
   // in it; false when something changed, when it is another folder than last time, or when
-  // the folder cannot be watched (missing, inotify refused: then every call gives false and
-  // the reader reads afresh each time). After a false the watch is armed again: what the
+  // the folder cannot be watched (missing, inotify refused, or on a network file system,
+  // where other machines' changes raise no event: then every call gives false and the reader
+  // reads afresh each time). After a false the watch is armed again: what the
   // caller reads now is what the next true vouches for.
   bool Unchanged(const std::string& folder);
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "engine/core/pending_log.h"
@@ -366,6 +367,41 @@ TEST(RequestMarks, TheStartSweepsWhatAStoppedEngineLeftBesideRequestsAnsweredOrG
   EXPECT_EQ(swept->marks, std::vector<std::string>{"order07.answered"});
   EXPECT_TRUE(swept->jobs.empty());
   EXPECT_EQ(::access((jobs + "/loose.prc").c_str(), F_OK), 0);
+}
+
+TEST(OwnFolder, AFolderSwappedAfterItWasFoundIsCheckedAgain) {
+  zv::testing::TempRoot root;
+  const std::string share = root.str() + "/share", result = share + "/Result", outside = root.str() + "/outside";
+  ASSERT_TRUE(fs::MakeDirs(result).ok());
+  ASSERT_TRUE(fs::MakeDirs(outside).ok());
+  ASSERT_TRUE(CheckOwnFolder(result, share).ok());
+  ASSERT_TRUE(CheckOwnFolder(result, share).ok());  // found before: vouched for by the watch
+  // Each swap is made after the folder was found; the next check must see it.
+  struct Swap {
+    const char* what;
+    std::function<void()> make;
+    bool ok;
+  } swaps[] = {
+      {"a link to a folder outside the share",
+       [&] {
+         ASSERT_EQ(::rename(result.c_str(), (share + "/old").c_str()), 0);
+         ASSERT_EQ(::symlink(outside.c_str(), result.c_str()), 0);
+       },
+       false},
+      {"a real folder again",
+       [&] {
+         ASSERT_EQ(::unlink(result.c_str()), 0);
+         ASSERT_TRUE(fs::MakeDirs(result).ok());
+       },
+       true},
+      {"nothing", [&] { ASSERT_EQ(::rmdir(result.c_str()), 0); }, false},
+      {"a plain file", [&] { ASSERT_TRUE(fs::WriteFileAtomic(result, "x").ok()); }, false},
+  };
+  for (const Swap& swap : swaps) {
+    swap.make();
+    EXPECT_EQ(CheckOwnFolder(result, share).ok(), swap.ok) << swap.what;
+    EXPECT_EQ(CheckOwnFolder(result, share).ok(), swap.ok) << swap.what << ", asked again";
+  }
 }
 
 }  // namespace
