@@ -606,6 +606,7 @@ int CPhaseObj::PickNextSlot() {
   TidyScan(&*scan);
   for (const std::string& stray : scan->strays) MoveAside(stray, "not a request slot");
   int slot = PickSlot(scan->present, *start);
+  picked_marked_ = slot < 0 || scan->marked[slot];
   // A start number that cannot be written back costs nothing but order: the next pick
   // starts at this slot again and goes on from there in ring order.
   if (slot >= 0) (void)seq->WriteNext(slot);
@@ -686,6 +687,7 @@ bool CPhaseObj::ReadSlotRequest(int slot) {
 }
 
 bool CPhaseObj::ResumeInterrupted(const EngineSettings& s) {
+  if (!picked_marked_) return false;
   // Marks of this very request were left by an engine that stopped while serving it.
   auto answered = ReadMark(slot_base_ + kAnsweredSuffix);
   if (answered.ok() && answered->request == identity_) {
@@ -705,7 +707,7 @@ bool CPhaseObj::ResumeInterrupted(const EngineSettings& s) {
 
 void CPhaseObj::ForgetEarlierRequests() {
   // Marks of an earlier request in this slot are cleared.
-  ClearMarks(slot_base_);
+  if (picked_marked_) ClearMarks(slot_base_);
   // A newer request of the same account and machine was taken: its answer (of the same
   // name) replaces a kept one.
   if (auto answer_name = AnswerFileName(request_.AccountName, request_.MachineName); answer_name.ok()) {

@@ -244,6 +244,9 @@ class CPhaseObj {
   std::string slot_path_;
   std::string slot_base_;
   std::string identity_;        // RequestIdentity of the request in hand
+  // Whether the listing that picked the slot in hand showed a mark of it: marks are the
+  // engine's own, so a slot listed without one has none to resume from or to clear.
+  bool picked_marked_ = true;
   uint32_t request_owner_ = 0;  // the owner of the request file in hand, as it was read
   uint32_t request_links_ = 1;  // and its number of names
   JobFileId job_id_;            // its job file as checked
