@@ -2,11 +2,14 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 
 #include "platform/fs/files.h"
 
@@ -16,6 +19,32 @@ namespace {
 // which is also how files written temp-and-rename arrive.
 constexpr uint32_t kChangeMask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO;
 constexpr uint32_t kGoneMask = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
+
+// Takes an inotify descriptor (non-blocking), what to call it in errors and a function of one
+// event and its name (empty for an event on the folder itself); hands it every queued event.
+Status ReadEvents(int fd, const std::string& what, const std::function<void(const inotify_event&, std::string)>& each) {
+  alignas(inotify_event) char buf[16384];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) break;
+      return Status::IOError(ErrnoText("read " + what, errno));
+    }
+    if (n == 0) break;
+    size_t off = 0;
+    while (off + sizeof(inotify_event) <= static_cast<size_t>(n)) {
+      inotify_event ev;
+      std::memcpy(&ev, buf + off, sizeof ev);
+      size_t total = sizeof(inotify_event) + ev.len;
+      if (off + total > static_cast<size_t>(n)) break;  // never read past what came
+      const char* name = buf + off + sizeof(inotify_event);
+      each(ev, std::string(name, ev.len > 0 ? strnlen(name, ev.len) : 0));
+      off += total;
+    }
+  }
+  return Status::Ok();
+}
 }  // namespace
 
 FolderWatch::~FolderWatch() {
@@ -54,41 +83,21 @@ Result<FolderWatch> FolderWatch::Start(const std::string& folder) {
 }
 
 Result<bool> FolderWatch::Drain() {
-  alignas(inotify_event) char buf[16384];
   bool changed = false;
   bool gone = false;
-  for (;;) {
-    ssize_t n = ::read(fd_, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN) break;
-      return Status::IOError(ErrnoText("read inotify for " + folder_, errno));
+  Status st = ReadEvents(fd_, "inotify for " + folder_, [&](const inotify_event& ev, std::string name) {
+    // Events were lost: report a change, so the caller rescans the folder instead of trusting names.
+    if (ev.mask & IN_Q_OVERFLOW) {
+      changed = true;
+    } else if (ev.mask & kGoneMask) {
+      gone = true;
+    } else if (ev.mask & kChangeMask) {
+      changed = true;
+      if (!name.empty() && std::find(names_.begin(), names_.end(), name) == names_.end())
+        names_.push_back(std::move(name));
     }
-    if (n == 0) break;
-    size_t off = 0;
-    while (off + sizeof(inotify_event) <= static_cast<size_t>(n)) {
-      inotify_event ev;
-      std::memcpy(&ev, buf + off, sizeof ev);
-      size_t total = sizeof(inotify_event) + ev.len;
-      if (off + total > static_cast<size_t>(n)) break;  // never read past what came
-      // Events were lost: report a change, so the caller rescans the folder instead of trusting names.
-      if (ev.mask & IN_Q_OVERFLOW) {
-        changed = true;
-      } else if (ev.mask & kGoneMask) {
-        gone = true;
-      } else if (ev.mask & kChangeMask) {
-        changed = true;
-        if (ev.len > 0) {
-          const char* name = buf + off + sizeof(inotify_event);
-          std::string s(name, strnlen(name, ev.len));
-          bool seen = false;
-          for (const auto& x : names_) seen = seen || x == s;
-          if (!seen) names_.push_back(std::move(s));
-        }
-      }
-      off += total;
-    }
-  }
+  });
+  if (!st.ok()) return st;
   if (gone) return Status::IOError("watched folder was removed or moved: " + folder_);
   return changed;
 }
@@ -118,6 +127,85 @@ Result<FolderWatch::WaitResult> FolderWatch::Wait(const sync::Event* stop, int t
     }
     if (timeout_ms >= 0 && std::chrono::steady_clock::now() >= deadline) return WaitResult::kTimeout;
   }
+}
+
+namespace {
+constexpr uint32_t kEveryChangeMask = IN_CREATE | IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB | IN_MOVED_TO |
+                                      IN_MOVED_FROM | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+// File systems whose files other machines change without this kernel seeing it.
+bool NetworkFileSystem(long type) {
+  switch (static_cast<std::uint32_t>(type)) {
+    case 0x6969:      // NFS
+    case 0x517B:      // SMB
+    case 0xFF534D42:  // CIFS
+    case 0xFE534D42:  // SMB2
+    case 0x65735546:  // FUSE (sshfs, smbnetfs, ...)
+    case 0x00C36400:  // Ceph
+    case 0x5346414F:  // AFS
+    case 0x6B414653:  // kAFS
+    case 0x01021997:  // 9P
+    case 0x73757245:  // Coda
+    case 0x564C:      // NCP
+    case 0x01161970:  // GFS2
+    case 0x7461636F:  // OCFS2
+    case 0x0BD00BD0:  // Lustre
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
+
+FolderEvents::~FolderEvents() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Result<std::unique_ptr<FolderEvents>> FolderEvents::Open() {
+  int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0) return Status::IOError(ErrnoText("inotify_init1", errno));
+  auto events = std::make_unique<FolderEvents>();
+  events->fd_ = fd;
+  return events;
+}
+
+Result<int> FolderEvents::Add(const std::string& folder) {
+  struct statfs sf {};
+  if (::statfs(folder.c_str(), &sf) != 0) {
+    int e = errno;
+    if (e == ENOENT || e == ENOTDIR) return Status::NotFound(ErrnoText("watch " + folder, e));
+    return Status::IOError(ErrnoText("watch " + folder, e));
+  }
+  if (NetworkFileSystem(sf.f_type)) return Status::NotSupported(folder + ": on a network file system");
+  int wd = ::inotify_add_watch(fd_, folder.c_str(), kEveryChangeMask);
+  if (wd < 0) {
+    int e = errno;
+    if (e == ENOENT || e == ENOTDIR) return Status::NotFound(ErrnoText("watch " + folder, e));
+    return Status::IOError(ErrnoText("watch " + folder, e));
+  }
+  return wd;
+}
+
+void FolderEvents::Remove(int folder) { (void)::inotify_rm_watch(fd_, folder); }
+
+Result<FolderEvents::Batch> FolderEvents::Take() {
+  Batch batch;
+  Status st = ReadEvents(fd_, "inotify", [&](const inotify_event& ev, std::string name) {
+    if (ev.mask & IN_Q_OVERFLOW) {
+      batch.overflow = true;
+    } else if (ev.mask & kGoneMask) {
+      batch.gone.push_back(ev.wd);
+    } else if (!name.empty()) {
+      Change c;
+      c.folder = ev.wd;
+      c.name = std::move(name);
+      c.appeared = (ev.mask & (IN_CREATE | IN_MOVED_TO)) != 0;
+      c.went = (ev.mask & (IN_DELETE | IN_MOVED_FROM)) != 0;
+      batch.changes.push_back(std::move(c));
+    }
+  });
+  if (!st.ok()) return st;
+  return batch;
 }
 
 }  // namespace zv::fs

@@ -12,6 +12,8 @@
 // rescan when it passes (the periodic rescan), instead of waiting without limit.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,47 @@ class FolderWatch {
   int fd_ = -1;
   std::string folder_;
   std::vector<std::string> names_;
+};
+
+// Every change in several folders, taken without waiting: what a cache of files that other
+// processes rewrite needs to know which of its entries went stale. One inotify instance;
+// each folder added is watched (the folder alone) for files created, written, changed in
+// their attributes, moved in or out and removed, and for the folder itself going.
+// Add a folder before reading anything in it: a change after Add is then never missed.
+// inotify sees only this machine's changes, so a folder on a network file system is refused
+// (Add gives NotSupported): such a cache keeps checking the files themselves.
+class FolderEvents {
+ public:
+  struct Change {
+    int folder = -1;   // the id Add gave
+    std::string name;  // the entry within that folder
+    bool appeared = false;  // created or moved in
+    bool went = false;      // removed or moved out
+  };
+  struct Batch {
+    std::vector<Change> changes;
+    std::vector<int> gone;  // folders no longer watched (removed, moved away, unmounted)
+    bool overflow = false;  // events were lost: nothing said before can be trusted
+  };
+
+  FolderEvents() = default;
+  ~FolderEvents();
+  FolderEvents(const FolderEvents&) = delete;
+  FolderEvents& operator=(const FolderEvents&) = delete;
+
+  // Gives an instance with no folders yet; IOError when inotify refuses.
+  static Result<std::unique_ptr<FolderEvents>> Open();
+  // Takes a folder path; gives its id. The same folder (by inode) gives the same id again.
+  // NotFound when it does not exist or is no folder, NotSupported when it lies on a network
+  // file system, IOError when inotify refuses (out of watches, say).
+  Result<int> Add(const std::string& folder);
+  // Stops watching a folder (its later changes are not reported).
+  void Remove(int folder);
+  // Takes every queued change without waiting; IOError when reading the queue fails.
+  Result<Batch> Take();
+
+ private:
+  int fd_ = -1;
 };
 
 }  // namespace zv::fs

@@ -15,6 +15,7 @@
 #include "platform/base/root.h"
 #include "platform/fs/files.h"
 #include "platform/spool/internal/kv_file.h"
+#include "platform/spool/internal/spool_cache.h"
 #include "platform/spool/media.h"
 
 namespace zv::spool {
@@ -46,15 +47,6 @@ namespace {
 
 constexpr const char* kDescription = "printer.ini";
 constexpr std::uint64_t kMaxPdfBytes = std::uint64_t(4) << 30;
-// A file changed less than this long ago is read afresh on each call: the file system's clock
-// moves in coarse ticks (at most 10 ms), so a second rewrite within one tick could keep the
-// size and times (and, through a reused inode, the inode) of the version cached. A file older
-// than this is trusted by its stamp: any later change gives it a later time. A file system that
-// keeps whole seconds only gets the longer wait.
-constexpr std::int64_t kSettledNs = 100'000'000;
-constexpr std::int64_t kSettledWholeSecondsNs = 2'000'000'000;
-// Job records cached at most; past it the cache starts afresh.
-constexpr std::size_t kMaxCachedRecords = 8192;
 
 std::string Hex(std::uint32_t v) {
   char buf[16];
@@ -269,12 +261,13 @@ Result<JobInfo> ReadJob(const fs::path& file) {
   return j;
 }
 
-// Reads, changes and rewrites a job record under the printer's job lock.
+// Reads, changes and rewrites a job record under the printer's job lock. The record is read
+// through the cache once the lock is held: every write before it was taken is known then.
 template <typename Fn>
-Status UpdateJob(const fs::path& dir, std::uint32_t id, Fn&& change) {
+Status UpdateJob(internal::SpoolCache& cache, const fs::path& dir, std::uint32_t id, Fn&& change) {
   FileLock lock(dir / "jobs" / ".lock");
   if (!lock.ok()) return Status::IOError("cannot lock the job folder of " + dir.string());
-  auto job = ReadJob(JobFile(dir, id));
+  auto job = cache.Read(cache.job_records, JobFile(dir, id), [](const fs::path& f) { return ReadJob(f); });
   if (!job.ok()) return job.status();
   change(*job);
   return WriteFileAtomic(JobFile(dir, id), FormatJob(*job));
@@ -491,7 +484,8 @@ Result<FolderPrinter> ParseFolderPrinter(const fs::path& file) {
 
 class FolderJob : public PrintJob {
  public:
-  FolderJob(fs::path dir, JobInfo info) : dir_(std::move(dir)), info_(std::move(info)) {}
+  FolderJob(std::shared_ptr<internal::SpoolCache> cache, fs::path dir, JobInfo info)
+      : cache_(std::move(cache)), dir_(std::move(dir)), info_(std::move(info)) {}
   // A job dropped without End or Abort leaves the queue; a destructor cannot report.
   ~FolderJob() override {
     if (!done_) (void)Abort();
@@ -516,20 +510,20 @@ class FolderJob : public PrintJob {
     done_ = true;
     if (pdf_.empty()) {
       // Nothing was printed: the job leaves the queue.
-      return UpdateJob(dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
+      return UpdateJob(*cache_, dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
     }
     Status st = CopyIn();
     if (!st.ok()) {
       // The copy's error is the one returned: the job was not printed whether or not the
       // mark as deleted succeeds.
-      (void)UpdateJob(dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
+      (void)UpdateJob(*cache_, dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
       return st;
     }
     std::error_code ec;
     std::uint64_t size = fs::file_size(JobPdf(dir_, info_.id), ec);
     int pages = pages_;
     bool cancelled = false;
-    Status updated = UpdateJob(dir_, info_.id, [&](JobInfo& j) {
+    Status updated = UpdateJob(*cache_, dir_, info_.id, [&](JobInfo& j) {
       // A test or the device may have moved the job on meanwhile; only a spooling job
       // becomes queued.
       if (j.state == JobState::kSpooling) j.state = JobState::kQueued;
@@ -547,7 +541,7 @@ class FolderJob : public PrintJob {
     done_ = true;
     std::error_code ec;
     fs::remove(JobPdf(dir_, info_.id), ec);
-    return UpdateJob(dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
+    return UpdateJob(*cache_, dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
   }
 
  private:
@@ -571,6 +565,7 @@ class FolderJob : public PrintJob {
     return Status::Ok();
   }
 
+  std::shared_ptr<internal::SpoolCache> cache_;
   fs::path dir_;
   JobInfo info_;
   fs::path pdf_;
@@ -581,43 +576,22 @@ class FolderJob : public PrintJob {
 // ---------------------------------------------------------------------------------------
 // The spooler
 
-FolderSpooler::FolderSpooler(fs::path root)
-    : root_(root.empty() ? fs::path(RuntimeRoot()) / "printers" : std::move(root)) {}
-
-template <typename T, typename Read>
-Result<T> FolderSpooler::ReadStamped(std::map<std::string, Stamped<T>>& cache, const fs::path& file, Read&& read) {
-  struct stat st {};
-  if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Status::NotFound(file.string() + ": no such file");
-  FileStamp stamp;
-  stamp.dev = st.st_dev;
-  stamp.ino = st.st_ino;
-  stamp.size = static_cast<std::uint64_t>(st.st_size);
-  stamp.mtime_ns = std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-  stamp.ctime_ns = std::int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
-  const std::string key = file.string();
-  {
-    std::lock_guard<std::mutex> lock(cache_mutex_);
-    if (auto it = cache.find(key); it != cache.end() && it->second.stamp == stamp) return it->second.value;
-  }
-  // Read after the stamp was taken: a change in between leaves a newer file than the stamp
-  // says, and the next call sees a different stamp and reads again.
-  Result<T> value = read(file);
-  const std::int64_t now_ns = NowUnixMs() * 1'000'000;
-  const bool whole_seconds = st.st_mtim.tv_nsec == 0 && st.st_ctim.tv_nsec == 0;
-  const std::int64_t wait_ns = whole_seconds ? kSettledWholeSecondsNs : kSettledNs;
-  const bool settled = stamp.mtime_ns < now_ns - wait_ns && stamp.ctime_ns < now_ns - wait_ns;
-  std::lock_guard<std::mutex> lock(cache_mutex_);
-  if (value.ok() && settled) {
-    if (cache.size() >= kMaxCachedRecords) cache.clear();
-    cache.insert_or_assign(key, Stamped<T>{stamp, *value});
-  } else {
-    cache.erase(key);
-  }
-  return value;
+namespace {
+// The printers folder without "." or ".." parts or a trailing slash, so that the paths made
+// from it name each folder one way.
+fs::path CleanRoot(fs::path root) {
+  root = root.lexically_normal();
+  if (!root.has_filename() && root.has_parent_path() && root != root.root_path()) root = root.parent_path();
+  return root;
 }
+}  // namespace
+
+FolderSpooler::FolderSpooler(fs::path root, ChangeCheck check)
+    : root_(CleanRoot(root.empty() ? fs::path(RuntimeRoot()) / "printers" : std::move(root))),
+      cache_(std::make_shared<internal::SpoolCache>(root_, check == ChangeCheck::kWatch)) {}
 
 Result<FolderPrinter> FolderSpooler::Description(const fs::path& dir) {
-  return ReadStamped(descriptions_, dir / kDescription, [](const fs::path& f) { return ParseFolderPrinter(f); });
+  return cache_->Read(cache_->descriptions, dir / kDescription, [](const fs::path& f) { return ParseFolderPrinter(f); });
 }
 
 Result<FolderSpooler::Located> FolderSpooler::Locate(const std::string& name) {
@@ -671,7 +645,7 @@ Result<std::vector<PrinterInfo>> FolderSpooler::EnumPrinters() {
 }
 
 Result<std::string> FolderSpooler::DefaultName() {
-  return ReadStamped(default_names_, root_ / "default", [](const fs::path& f) -> Result<std::string> {
+  return cache_->Read(cache_->default_names, root_ / "default", [](const fs::path& f) -> Result<std::string> {
     std::ifstream in(f);
     std::string name;
     if (!in || !std::getline(in, name) || name.empty()) return Status::NotFound("no default printer");
@@ -725,7 +699,11 @@ Result<std::uint32_t> FolderSpooler::NextJobId(const fs::path& printer_dir) {
     if (tries == 1000000) return Status::IOError("no free job id in " + printer_dir.string());
     // Id 0 means "no job" to callers, so the counter skips it when it wraps.
     if (++id == 0) id = 1;
-    if (!fs::exists(JobFile(printer_dir, id), ec) && !fs::exists(JobPdf(printer_dir, id), ec)) break;
+    auto taken = [&](const fs::path& file) {
+      if (auto known = cache_->Holds(file.parent_path(), file.filename().string())) return *known;
+      return fs::exists(file, ec);
+    };
+    if (!taken(JobFile(printer_dir, id)) && !taken(JobPdf(printer_dir, id))) break;
   }
   Status st = WriteFileAtomic(root_ / ".jobid", std::to_string(id) + "\n");
   if (!st.ok()) return st;
@@ -742,8 +720,11 @@ Result<std::unique_ptr<PrintJob>> FolderSpooler::StartDoc(const std::string& pri
     return Status::Busy("printer \"" + printer + "\" does not accept jobs");
   }
   std::error_code ec;
-  fs::create_directories(*dir / "jobs", ec);
-  if (ec) return Status::IOError("cannot make the job folder: " + ec.message());
+  // A jobs folder whose names the cache keeps is there.
+  if (!cache_->Holds(*dir / "jobs", ".lock").has_value()) {
+    fs::create_directories(*dir / "jobs", ec);
+    if (ec) return Status::IOError("cannot make the job folder: " + ec.message());
+  }
   auto id = NextJobId(*dir);
   if (!id.ok()) return id.status();
 
@@ -765,15 +746,19 @@ Result<std::unique_ptr<PrintJob>> FolderSpooler::StartDoc(const std::string& pri
     Status st = WriteFileAtomic(JobFile(*dir, info.id), FormatJob(info));
     if (!st.ok()) return st;
   }
-  return std::unique_ptr<PrintJob>(std::make_unique<FolderJob>(*dir, std::move(info)));
+  return std::unique_ptr<PrintJob>(std::make_unique<FolderJob>(cache_, *dir, std::move(info)));
 }
 
 std::vector<JobInfo> FolderSpooler::QueuedJobsIn(const fs::path& dir) {
   std::vector<JobInfo> jobs;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(dir / "jobs", ec)) {
-    if (entry.path().extension() != ".job") continue;
-    auto j = ReadStamped(job_records_, entry.path(), [](const fs::path& f) { return ReadJob(f); });
+  const fs::path folder = dir / "jobs";
+  // The names the watch keeps, else a listing (kept for the next walk when it can be).
+  auto names = cache_->Names(folder);
+  if (!names) names = cache_->ListNames(folder);
+  for (const std::string& name : *names) {
+    const fs::path file = folder / name;
+    if (file.extension() != ".job") continue;
+    auto j = cache_->Read(cache_->job_records, file, [](const fs::path& f) { return ReadJob(f); });
     if (!j.ok() || !InQueue(j->state)) continue;
     jobs.push_back(std::move(*j));
   }
@@ -791,7 +776,7 @@ Result<JobInfo> FolderSpooler::GetJob(const std::string& printer, std::uint32_t 
   auto dir = FindPrinterDir(printer);
   if (!dir.ok()) return dir.status();
   auto job = id == 0 ? Result<JobInfo>(Status::NotFound(""))
-                     : ReadStamped(job_records_, JobFile(*dir, id), [](const fs::path& f) { return ReadJob(f); });
+                     : cache_->Read(cache_->job_records, JobFile(*dir, id), [](const fs::path& f) { return ReadJob(f); });
   if (!job.ok() && job.status().code() == Status::Code::kNotFound)
     return Status::NotFound("no job " + std::to_string(id) + " on \"" + printer + "\"");
   return job;
@@ -805,7 +790,7 @@ Status FolderSpooler::CancelJob(const std::string& printer, std::uint32_t id) {
     return Status::NotFound("no job " + std::to_string(id) + " on \"" + printer + "\"");
   }
   bool cancelled = false;
-  Status st = UpdateJob(*dir, id, [&](JobInfo& j) {
+  Status st = UpdateJob(*cache_, *dir, id, [&](JobInfo& j) {
     if (j.state != JobState::kCompleted) j.state = JobState::kDeleted;
     cancelled = j.state == JobState::kDeleted;
   });
@@ -820,7 +805,7 @@ Status FolderSpooler::SetJobState(const std::string& printer, std::uint32_t id, 
   if (id == 0 || !fs::exists(JobFile(*dir, id), ec)) {
     return Status::NotFound("no job " + std::to_string(id) + " on \"" + printer + "\"");
   }
-  return UpdateJob(*dir, id, [&](JobInfo& j) {
+  return UpdateJob(*cache_, *dir, id, [&](JobInfo& j) {
     j.state = state;
     if (state == JobState::kCompleted) j.pages_printed = j.total_pages;
   });

@@ -1,0 +1,169 @@
+#include "platform/spool/internal/spool_cache.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+
+namespace zv::spool::internal {
+
+namespace fs = std::filesystem;
+
+namespace {
+// Folders watched at most (the printers folder, each printer's folder and its jobs folder);
+// past it the others are checked by stamp.
+constexpr std::size_t kMaxWatchedFolders = 256;
+}  // namespace
+
+Result<FileStamp> StampOf(const fs::path& file, bool* whole_seconds) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Status::NotFound(file.string() + ": no such file");
+  FileStamp stamp;
+  stamp.dev = st.st_dev;
+  stamp.ino = st.st_ino;
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.mtime_ns = std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  stamp.ctime_ns = std::int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+  *whole_seconds = st.st_mtim.tv_nsec == 0 && st.st_ctim.tv_nsec == 0;
+  return stamp;
+}
+
+std::int64_t NowUnixNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+SpoolCache::SpoolCache(fs::path root, bool watch) : root_(root.string()), events_tried_(!watch) {}
+
+std::optional<std::vector<std::string>> SpoolCache::Names(const fs::path& folder) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  TakeChanges();
+  if (!Watch(folder.string())) return std::nullopt;
+  const auto& names = folders_[folder.string()].names;
+  if (!names) return std::nullopt;
+  return std::vector<std::string>(names->begin(), names->end());
+}
+
+std::vector<std::string> SpoolCache::ListNames(const fs::path& folder) {
+  const std::string key = folder.string();
+  std::uint64_t seq = 0;
+  bool watched = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    TakeChanges();
+    watched = Watch(key);
+    seq = seq_;
+  }
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) names.push_back(entry.path().filename().string());
+  if (ec || !watched || names.size() > kMaxCachedEntries) return names;
+  std::lock_guard<std::mutex> lock(mutex_);
+  TakeChanges();
+  // Listed after the watch was armed and no event came meanwhile: every later change to the
+  // folder's names arrives as an event.
+  if (seq == seq_ && folders_.count(key)) folders_[key].names.emplace(names.begin(), names.end());
+  return names;
+}
+
+std::optional<bool> SpoolCache::Holds(const fs::path& folder, const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  TakeChanges();
+  auto it = folders_.find(folder.string());
+  if (it == folders_.end() || !it->second.names) return std::nullopt;
+  return it->second.names->count(name) != 0;
+}
+
+void SpoolCache::ForgetFile(const std::string& key) {
+  descriptions.erase(key);
+  job_records.erase(key);
+  default_names.erase(key);
+}
+
+void SpoolCache::ForgetWatched() {
+  auto forget = [](auto& cache) { std::erase_if(cache, [](const auto& e) { return e.second.watched; }); };
+  forget(descriptions);
+  forget(job_records);
+  forget(default_names);
+  for (auto& [path, w] : folders_) w.names.reset();
+}
+
+bool SpoolCache::DropWatches(const std::string& folder) {
+  bool dropped = false;
+  for (auto it = folders_.lower_bound(folder); it != folders_.end();) {
+    const std::string& path = it->first;
+    if (path.compare(0, folder.size(), folder) != 0) break;
+    if (path.size() != folder.size() && path[folder.size()] != '/') {
+      ++it;
+      continue;
+    }
+    if (events_) events_->Remove(it->second.id);
+    by_id_.erase(it->second.id);
+    it = folders_.erase(it);
+    dropped = true;
+  }
+  return dropped;
+}
+
+void SpoolCache::TakeChanges() {
+  if (!events_) return;
+  auto batch = events_->Take();
+  if (!batch.ok()) {
+    // The queue cannot be read: nothing it said can be relied on, now or later.
+    events_.reset();
+    folders_.clear();
+    by_id_.clear();
+    ForgetWatched();
+    ++seq_;
+    return;
+  }
+  if (batch->changes.empty() && batch->gone.empty() && !batch->overflow) return;
+  ++seq_;
+  bool forget_all = batch->overflow;
+  for (int id : batch->gone) {
+    if (auto it = by_id_.find(id); it != by_id_.end()) forget_all = DropWatches(std::string(it->second)) || forget_all;
+  }
+  for (const auto& c : batch->changes) {
+    auto it = by_id_.find(c.folder);
+    if (it == by_id_.end()) continue;  // a folder dropped meanwhile
+    const std::string path = it->second + "/" + c.name;
+    ForgetFile(path);
+    if (auto& names = folders_[it->second].names) {
+      if (c.appeared) names->insert(c.name);
+      if (c.went) names->erase(c.name);
+      if (names->size() > kMaxCachedEntries) names.reset();
+    }
+    // A folder moved or removed below a watched one: what was watched there is gone with it,
+    // and a folder moved in under that name is not the one watched.
+    if (c.appeared || c.went) forget_all = DropWatches(path) || forget_all;
+  }
+  if (forget_all) ForgetWatched();
+}
+
+bool SpoolCache::Watch(const std::string& folder) {
+  if (folders_.count(folder)) return true;
+  if (!events_) {
+    if (events_tried_) return false;
+    events_tried_ = true;
+    auto events = zv::fs::FolderEvents::Open();
+    if (!events.ok()) return false;
+    events_ = std::move(*events);
+  }
+  // The folders between the root and this one are watched first, so that a move or removal
+  // of any of them is seen; a folder outside the root is not watched.
+  if (folder != root_) {
+    if (folder.compare(0, root_.size(), root_) != 0 || folder.size() <= root_.size() || folder[root_.size()] != '/')
+      return false;
+    const std::string parent = fs::path(folder).parent_path().string();
+    if (!Watch(parent)) return false;
+  }
+  if (folders_.size() >= kMaxWatchedFolders) return false;
+  auto id = events_->Add(folder);
+  if (!id.ok()) return false;
+  // The same folder under another path (through a link): its events name the other path.
+  if (by_id_.count(*id)) return false;
+  folders_[folder] = Watched{*id, std::nullopt};
+  by_id_[*id] = folder;
+  return true;
+}
+
+}  // namespace zv::spool::internal

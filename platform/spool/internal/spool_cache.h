@@ -1,0 +1,180 @@
+// The folder spooler's memory of the printers' files: printer descriptions, job records, the
+// default printer's name and the names in each jobs folder, with how each is known to be
+// still current.
+//
+// Where inotify watches a file's folder (armed before the file is read), an entry stays until
+// an event names its file, or the folder goes, or events were lost (the queue overflowed):
+// reading it again then costs no file-system call, and a walk of a jobs folder costs what
+// changed in it, not what it holds. Elsewhere (no inotify, a folder on a network file system,
+// more folders than are watched) an entry is checked against the file's stamp on every read,
+// and a file changed moments ago is always read afresh. Both ways another process's change is
+// seen by the next read that follows it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/base/status.h"
+#include "platform/fs/watch.h"
+#include "platform/spool/folder_spooler.h"
+
+namespace zv::spool::internal {
+
+// What a file was like when it was read: a rewrite through a rename gives it a new inode, an
+// edit in place a new size or time.
+struct FileStamp {
+  std::uint64_t dev = 0, ino = 0, size = 0;
+  std::int64_t mtime_ns = 0, ctime_ns = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+template <typename T>
+struct CacheEntry {
+  FileStamp stamp;       // when trusted by stamp
+  bool watched = false;  // trusted until an event names the file
+  Result<T> value;       // a missing file is kept (as NotFound) only when watched
+};
+
+class SpoolCache {
+ public:
+  // Takes the printers folder (every folder watched lies in it) and whether to watch at all
+  // (without, every entry is checked by stamp).
+  SpoolCache(std::filesystem::path root, bool watch);
+
+  // Takes a file, one of the caches below and the file's reader (path -> Result<T>); gives the
+  // file's value, read again only when the file may have changed since it was last read.
+  template <typename T, typename ReadFn>
+  Result<T> Read(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& file, ReadFn&& read);
+
+  // Takes a folder; gives every name in it when the watch keeps them, else nothing.
+  std::optional<std::vector<std::string>> Names(const std::filesystem::path& folder);
+  // Takes a folder; lists it and gives its names, and keeps them when its watch guarantees no
+  // change was missed while listing. Empty when the folder cannot be read.
+  std::vector<std::string> ListNames(const std::filesystem::path& folder);
+  // Takes a folder and a name; gives whether the folder holds that name, when the watch keeps
+  // the folder's names (nothing when it does not).
+  std::optional<bool> Holds(const std::filesystem::path& folder, const std::string& name);
+
+  std::map<std::string, CacheEntry<FolderPrinter>> descriptions;
+  std::map<std::string, CacheEntry<JobInfo>> job_records;
+  std::map<std::string, CacheEntry<std::string>> default_names;
+
+ private:
+  struct Watched {
+    int id = -1;
+    std::optional<std::set<std::string>> names;  // every name in the folder, when known
+  };
+  // The read of a file no watch vouches for: the file's stamp is checked on every call, and
+  // the value kept only for a file that changed long enough ago.
+  template <typename T, typename ReadFn>
+  Result<T> ReadByStamp(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& file, ReadFn&& read);
+  // The rest run with mutex_ held.
+  // Takes every queued event and forgets what each one names.
+  void TakeChanges();
+  // Takes a folder; gives whether it is watched, arming a watch on it (and on the folders
+  // between it and the root) when it is not yet.
+  bool Watch(const std::string& folder);
+  // Stops watching `folder` and every folder below it; gives whether one was watched.
+  bool DropWatches(const std::string& folder);
+  // Forgets every entry and name list that a watch vouched for.
+  void ForgetWatched();
+  void ForgetFile(const std::string& key);
+
+  std::mutex mutex_;
+  std::string root_;
+  std::unique_ptr<zv::fs::FolderEvents> events_;  // null when inotify is not to be had
+  bool events_tried_ = false;
+  std::map<std::string, Watched> folders_;  // by folder path
+  std::map<int, std::string> by_id_;
+  // Counts the events taken: a read or a listing is kept as watched only when no event came
+  // in while it ran (which might have named what it read).
+  std::uint64_t seq_ = 0;
+};
+
+// Entries kept at most in one cache (and names kept for one folder); past it the cache starts
+// afresh.
+inline constexpr std::size_t kMaxCachedEntries = 8192;
+
+// A file changed less than this long ago is read afresh on each call when no watch vouches
+// for it: the file system's clock moves in coarse ticks (at most 10 ms), so a second rewrite
+// within one tick could keep the size and times (and, through a reused inode, the inode) of
+// the version cached. A file older than this is trusted by its stamp: any later change gives
+// it a later time. A file system that keeps whole seconds only gets the longer wait.
+inline constexpr std::int64_t kSettledNs = 100'000'000;
+inline constexpr std::int64_t kSettledWholeSecondsNs = 2'000'000'000;
+
+// Takes a file; gives its stamp, and in *whole_seconds whether its times lack fractions.
+// NotFound when it is no regular file.
+Result<FileStamp> StampOf(const std::filesystem::path& file, bool* whole_seconds);
+std::int64_t NowUnixNs();
+
+template <typename T, typename ReadFn>
+Result<T> SpoolCache::Read(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& file,
+                           ReadFn&& read) {
+  const std::string key = file.string();
+  const std::string folder = file.parent_path().string();
+  std::uint64_t seq = 0;
+  bool watched = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    TakeChanges();
+    watched = Watch(folder);
+    if (watched) {
+      if (auto it = cache.find(key); it != cache.end() && it->second.watched) return it->second.value;
+      const auto& names = folders_[folder].names;
+      if (names && !names->count(file.filename().string())) return Status::NotFound(key + ": no such file");
+      seq = seq_;
+    }
+  }
+  if (watched) {
+    Result<T> value = read(file);
+    std::lock_guard<std::mutex> lock(mutex_);
+    TakeChanges();
+    const bool kept = value.ok() || value.status().code() == Status::Code::kNotFound;
+    if (seq == seq_ && kept && folders_.count(folder)) {
+      if (cache.size() >= kMaxCachedEntries) cache.clear();
+      cache.insert_or_assign(key, CacheEntry<T>{{}, true, value});
+    } else {
+      cache.erase(key);
+    }
+    return value;
+  }
+  return ReadByStamp(cache, file, read);
+}
+
+template <typename T, typename ReadFn>
+Result<T> SpoolCache::ReadByStamp(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& file,
+                                  ReadFn&& read) {
+  bool whole_seconds = false;
+  auto stamp = StampOf(file, &whole_seconds);
+  if (!stamp.ok()) return stamp.status();
+  const std::string key = file.string();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (auto it = cache.find(key); it != cache.end() && !it->second.watched && it->second.stamp == *stamp)
+      return it->second.value;
+  }
+  // Read after the stamp was taken: a change in between leaves a newer file than the stamp
+  // says, and the next call sees a different stamp and reads again.
+  Result<T> value = read(file);
+  const std::int64_t now_ns = NowUnixNs();
+  const std::int64_t wait_ns = whole_seconds ? kSettledWholeSecondsNs : kSettledNs;
+  const bool settled = stamp->mtime_ns < now_ns - wait_ns && stamp->ctime_ns < now_ns - wait_ns;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (value.ok() && settled) {
+    if (cache.size() >= kMaxCachedEntries) cache.clear();
+    cache.insert_or_assign(key, CacheEntry<T>{*stamp, false, value});
+  } else {
+    cache.erase(key);
+  }
+  return value;
+}
+
+}  // namespace zv::spool::internal
