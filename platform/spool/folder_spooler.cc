@@ -1,5 +1,6 @@
 #include "platform/spool/folder_spooler.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -176,8 +177,11 @@ std::string FormatJob(const JobInfo& j) {
   return o.str();
 }
 
-Result<JobInfo> ReadJob(const fs::path& file) {
-  auto lines = ReadKvFile(file, 64 * 1024);
+constexpr std::size_t kMaxJobRecordBytes = 64 * 1024;
+
+// Takes a job record's text and its file (for errors); gives the job.
+Result<JobInfo> ParseJob(const std::string& text, const fs::path& file) {
+  auto lines = internal::ParseKvText(text, file);
   if (!lines.ok()) return lines.status();
   JobInfo j;
   bool have_id = false, have_state = false;
@@ -261,16 +265,47 @@ Result<JobInfo> ReadJob(const fs::path& file) {
   return j;
 }
 
+Result<JobInfo> ReadJob(const fs::path& file) {
+  auto text = zv::fs::ReadFile(file.string(), kMaxJobRecordBytes);
+  if (!text.ok()) return text.status();
+  return ParseJob(*text, file);
+}
+
+// The first line of a small file's text (a printer's name, a counter), without its line end.
+Result<std::string> FirstLine(const std::string& text, const fs::path&) {
+  std::string line = text.substr(0, text.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+Result<std::string> ReadFirstLine(const fs::path& file) {
+  auto text = zv::fs::ReadFile(file.string(), 4096);
+  if (!text.ok()) return text.status();
+  return FirstLine(*text, file);
+}
+
+// Replaces a file the cache keeps (a job record, the job counter) while the caller holds the
+// lock that every writer of it takes; what was written is then kept as the file's value when
+// the watch shows no other change to it came in between.
+template <typename T, typename Parse>
+Status WriteKept(internal::SpoolCache& cache, std::map<std::string, internal::CacheEntry<T>>& entries,
+                 const fs::path& file, const std::string& text, Parse&& parse) {
+  const std::uint64_t token = cache.Writing(file);
+  Status st = WriteFileAtomic(file, text);
+  if (st.ok()) cache.Wrote(entries, file, parse(text, file), token);
+  return st;
+}
+
 // Reads, changes and rewrites a job record under the printer's job lock. The record is read
 // through the cache once the lock is held: every write before it was taken is known then.
 template <typename Fn>
 Status UpdateJob(internal::SpoolCache& cache, const fs::path& dir, std::uint32_t id, Fn&& change) {
   FileLock lock(dir / "jobs" / ".lock");
   if (!lock.ok()) return Status::IOError("cannot lock the job folder of " + dir.string());
-  auto job = cache.Read(cache.job_records, JobFile(dir, id), [](const fs::path& f) { return ReadJob(f); });
+  auto job = cache.Read(cache.job_records, JobFile(dir, id), ReadJob, internal::SpoolCache::Trust::kWatchOnly);
   if (!job.ok()) return job.status();
   change(*job);
-  return WriteFileAtomic(JobFile(dir, id), FormatJob(*job));
+  return WriteKept(cache, cache.job_records, JobFile(dir, id), FormatJob(*job), ParseJob);
 }
 
 // Takes a printer's folder and a job id; removes what the job left besides its record: its
@@ -512,15 +547,14 @@ class FolderJob : public PrintJob {
       // Nothing was printed: the job leaves the queue.
       return UpdateJob(*cache_, dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
     }
-    Status st = CopyIn();
-    if (!st.ok()) {
+    auto copied = CopyIn();
+    if (!copied.ok()) {
       // The copy's error is the one returned: the job was not printed whether or not the
       // mark as deleted succeeds.
       (void)UpdateJob(*cache_, dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
-      return st;
+      return copied.status();
     }
-    std::error_code ec;
-    std::uint64_t size = fs::file_size(JobPdf(dir_, info_.id), ec);
+    const std::uint64_t size = *copied;
     int pages = pages_;
     bool cancelled = false;
     Status updated = UpdateJob(*cache_, dir_, info_.id, [&](JobInfo& j) {
@@ -545,24 +579,58 @@ class FolderJob : public PrintJob {
   }
 
  private:
-  Status CopyIn() {
-    std::error_code ec;
-    auto size = fs::file_size(pdf_, ec);
-    if (ec) return Status::IOError(pdf_.string() + ": " + ec.message());
-    if (size > kMaxPdfBytes) return Status::InvalidArgument(pdf_.string() + ": document too large");
+  // Copies the document into the queue: to a temporary name beside its place, then renamed
+  // there, so the queue never shows half a document; the copy keeps the source's permissions.
+  // Gives the bytes copied.
+  Result<std::uint64_t> CopyIn() {
+    const std::string source = pdf_.string();
+    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (in < 0) return Status::IOError(zv::fs::ErrnoText("open " + source, errno));
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(in);
+      return Status::IOError(source + ": not a regular file");
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxPdfBytes) {
+      ::close(in);
+      return Status::InvalidArgument(source + ": document too large");
+    }
     fs::path dest = JobPdf(dir_, info_.id);
     fs::path tmp = dest;
     tmp += ".tmp";
-    if (!fs::copy_file(pdf_, tmp, fs::copy_options::overwrite_existing, ec)) {
-      fs::remove(tmp, ec);
-      return Status::IOError("cannot copy the document into the queue: " + ec.message());
+    const mode_t mode = st.st_mode & 07777;
+    int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (out < 0) {
+      int e = errno;
+      ::close(in);
+      return Status::IOError(zv::fs::ErrnoText("cannot copy the document into the queue: open " + tmp.string(), e));
     }
-    fs::rename(tmp, dest, ec);
-    if (ec) {
-      fs::remove(tmp, ec);
-      return Status::IOError("cannot place the document in the queue: " + ec.message());
+    std::string failed;
+    if (::fchmod(out, mode) != 0) failed = zv::fs::ErrnoText("chmod", errno);
+    std::uint64_t copied = 0;
+    std::vector<std::uint8_t> buf(1 << 16);
+    while (failed.empty()) {
+      ssize_t n = ::read(in, buf.data(), buf.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) failed = zv::fs::ErrnoText("read " + source, errno);
+      if (n <= 0) break;
+      if (copied + static_cast<std::uint64_t>(n) > kMaxPdfBytes) failed = source + ": document too large";
+      else if (!zv::fs::WriteAll(out, {buf.data(), static_cast<std::size_t>(n)})) failed = zv::fs::ErrnoText("write", errno);
+      copied += static_cast<std::uint64_t>(n);
     }
-    return Status::Ok();
+    ::close(in);
+    if (::close(out) != 0 && failed.empty()) failed = zv::fs::ErrnoText("close", errno);
+    std::error_code ec;
+    if (!failed.empty()) {
+      fs::remove(tmp, ec);
+      return Status::IOError("cannot copy the document into the queue: " + failed);
+    }
+    if (::rename(tmp.c_str(), dest.c_str()) != 0) {
+      int e = errno;
+      fs::remove(tmp, ec);
+      return Status::IOError(zv::fs::ErrnoText("cannot place the document in the queue", e));
+    }
+    return copied;
   }
 
   std::shared_ptr<internal::SpoolCache> cache_;
@@ -591,7 +659,7 @@ FolderSpooler::FolderSpooler(fs::path root, ChangeCheck check)
       cache_(std::make_shared<internal::SpoolCache>(root_, check == ChangeCheck::kWatch)) {}
 
 Result<FolderPrinter> FolderSpooler::Description(const fs::path& dir) {
-  return cache_->Read(cache_->descriptions, dir / kDescription, [](const fs::path& f) { return ParseFolderPrinter(f); });
+  return cache_->Read(cache_->descriptions, dir / kDescription, ParseFolderPrinter);
 }
 
 Result<FolderSpooler::Located> FolderSpooler::Locate(const std::string& name) {
@@ -645,13 +713,9 @@ Result<std::vector<PrinterInfo>> FolderSpooler::EnumPrinters() {
 }
 
 Result<std::string> FolderSpooler::DefaultName() {
-  return cache_->Read(cache_->default_names, root_ / "default", [](const fs::path& f) -> Result<std::string> {
-    std::ifstream in(f);
-    std::string name;
-    if (!in || !std::getline(in, name) || name.empty()) return Status::NotFound("no default printer");
-    if (!name.empty() && name.back() == '\r') name.pop_back();
-    return name;
-  });
+  auto name = cache_->Read(cache_->texts, root_ / "default", ReadFirstLine);
+  if (!name.ok() || name->empty()) return Status::NotFound("no default printer");
+  return name;
 }
 
 Result<std::string> FolderSpooler::DefaultPrinter() {
@@ -686,10 +750,10 @@ Result<std::uint32_t> FolderSpooler::NextJobId(const fs::path& printer_dir) {
   FileLock lock(root_ / ".jobid.lock");
   if (!lock.ok()) return Status::IOError("cannot lock the job counter in " + root_.string());
   std::uint32_t last = 0;
-  if (std::ifstream in(root_ / ".jobid"); in) {
-    std::string text;
-    std::getline(in, text);
-    if (auto n = ParseInt(text, 0, UINT32_MAX)) last = static_cast<std::uint32_t>(*n);
+  const fs::path counter = root_ / ".jobid";
+  if (auto text = cache_->Read(cache_->texts, counter, ReadFirstLine, internal::SpoolCache::Trust::kWatchOnly);
+      text.ok()) {
+    if (auto n = ParseInt(*text, 0, UINT32_MAX)) last = static_cast<std::uint32_t>(*n);
   }
   // The counter may be missing or behind the jobs folder (a printer folder brought from
   // elsewhere, a lost counter file): an id already taken there would overwrite that job.
@@ -705,7 +769,7 @@ Result<std::uint32_t> FolderSpooler::NextJobId(const fs::path& printer_dir) {
     };
     if (!taken(JobFile(printer_dir, id)) && !taken(JobPdf(printer_dir, id))) break;
   }
-  Status st = WriteFileAtomic(root_ / ".jobid", std::to_string(id) + "\n");
+  Status st = WriteKept(*cache_, cache_->texts, counter, std::to_string(id) + "\n", FirstLine);
   if (!st.ok()) return st;
   return id;
 }
@@ -743,7 +807,7 @@ Result<std::unique_ptr<PrintJob>> FolderSpooler::StartDoc(const std::string& pri
   info.options = ResolveJobOptions(merged, caps);
   {
     FileLock lock(*dir / "jobs" / ".lock");
-    Status st = WriteFileAtomic(JobFile(*dir, info.id), FormatJob(info));
+    Status st = WriteKept(*cache_, cache_->job_records, JobFile(*dir, info.id), FormatJob(info), ParseJob);
     if (!st.ok()) return st;
   }
   return std::unique_ptr<PrintJob>(std::make_unique<FolderJob>(cache_, *dir, std::move(info)));
@@ -758,7 +822,7 @@ std::vector<JobInfo> FolderSpooler::QueuedJobsIn(const fs::path& dir) {
   for (const std::string& name : *names) {
     const fs::path file = folder / name;
     if (file.extension() != ".job") continue;
-    auto j = cache_->Read(cache_->job_records, file, [](const fs::path& f) { return ReadJob(f); });
+    auto j = cache_->Read(cache_->job_records, file, ReadJob);
     if (!j.ok() || !InQueue(j->state)) continue;
     jobs.push_back(std::move(*j));
   }
@@ -776,7 +840,7 @@ Result<JobInfo> FolderSpooler::GetJob(const std::string& printer, std::uint32_t 
   auto dir = FindPrinterDir(printer);
   if (!dir.ok()) return dir.status();
   auto job = id == 0 ? Result<JobInfo>(Status::NotFound(""))
-                     : cache_->Read(cache_->job_records, JobFile(*dir, id), [](const fs::path& f) { return ReadJob(f); });
+                     : cache_->Read(cache_->job_records, JobFile(*dir, id), ReadJob);
   if (!job.ok() && job.status().code() == Status::Code::kNotFound)
     return Status::NotFound("no job " + std::to_string(id) + " on \"" + printer + "\"");
   return job;

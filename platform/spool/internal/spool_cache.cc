@@ -76,14 +76,14 @@ std::optional<bool> SpoolCache::Holds(const fs::path& folder, const std::string&
 void SpoolCache::ForgetFile(const std::string& key) {
   descriptions.erase(key);
   job_records.erase(key);
-  default_names.erase(key);
+  texts.erase(key);
 }
 
 void SpoolCache::ForgetWatched() {
   auto forget = [](auto& cache) { std::erase_if(cache, [](const auto& e) { return e.second.watched; }); };
   forget(descriptions);
   forget(job_records);
-  forget(default_names);
+  forget(texts);
   for (auto& [path, w] : folders_) w.names.reset();
 }
 
@@ -104,8 +104,14 @@ bool SpoolCache::DropWatches(const std::string& folder) {
   return dropped;
 }
 
-void SpoolCache::TakeChanges() {
-  if (!events_) return;
+std::uint64_t SpoolCache::Writing(const fs::path& file) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  TakeChanges();
+  return seq_;
+}
+
+bool SpoolCache::TakeChanges(const std::string* own) {
+  if (!events_) return false;
   auto batch = events_->Take();
   if (!batch.ok()) {
     // The queue cannot be read: nothing it said can be relied on, now or later.
@@ -114,11 +120,30 @@ void SpoolCache::TakeChanges() {
     by_id_.clear();
     ForgetWatched();
     ++seq_;
-    return;
+    return false;
   }
-  if (batch->changes.empty() && batch->gone.empty() && !batch->overflow) return;
+  if (batch->changes.empty() && batch->gone.empty() && !batch->overflow) return false;
   ++seq_;
   bool forget_all = batch->overflow;
+  // Whether the changes are those of one replacement of *own and nothing else.
+  bool only_own = own && batch->gone.empty() && !batch->overflow;
+  int replaced = 0;
+  if (own) {
+    const std::string folder = fs::path(*own).parent_path().string();
+    const std::string name = fs::path(*own).filename().string();
+    const std::string temporary = "." + name + ".tmp";
+    for (const auto& c : batch->changes) {
+      auto it = by_id_.find(c.folder);
+      if (it == by_id_.end() || it->second != folder) {
+        only_own = false;
+      } else if (c.name == name) {
+        ++replaced;
+        only_own = only_own && c.appeared && !c.went;
+      } else if (c.name.rfind(temporary, 0) != 0) {
+        only_own = false;
+      }
+    }
+  }
   for (int id : batch->gone) {
     if (auto it = by_id_.find(id); it != by_id_.end()) forget_all = DropWatches(std::string(it->second)) || forget_all;
   }
@@ -137,6 +162,7 @@ void SpoolCache::TakeChanges() {
     if (c.appeared || c.went) forget_all = DropWatches(path) || forget_all;
   }
   if (forget_all) ForgetWatched();
+  return only_own && replaced == 1;
 }
 
 bool SpoolCache::Watch(const std::string& folder) {

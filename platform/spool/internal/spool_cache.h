@@ -48,10 +48,17 @@ class SpoolCache {
   // (without, every entry is checked by stamp).
   SpoolCache(std::filesystem::path root, bool watch);
 
+  // How far a kept value may stand for the file.
+  enum class Trust {
+    kWatchOrStamp,  // for reads
+    kWatchOnly,     // for a read that a write will follow (under the writers' lock): a value
+                    // kept by stamp could be a tick old, and the write would undo a change
+  };
   // Takes a file, one of the caches below and the file's reader (path -> Result<T>); gives the
   // file's value, read again only when the file may have changed since it was last read.
   template <typename T, typename ReadFn>
-  Result<T> Read(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& file, ReadFn&& read);
+  Result<T> Read(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& file, ReadFn&& read,
+                 Trust trust = Trust::kWatchOrStamp);
 
   // Takes a folder; gives every name in it when the watch keeps them, else nothing.
   std::optional<std::vector<std::string>> Names(const std::filesystem::path& folder);
@@ -62,9 +69,19 @@ class SpoolCache {
   // the folder's names (nothing when it does not).
   std::optional<bool> Holds(const std::filesystem::path& folder, const std::string& name);
 
+  // Takes a file the caller is about to replace (holding the lock every writer of it takes);
+  // gives the token to hand to Wrote.
+  std::uint64_t Writing(const std::filesystem::path& file);
+  // Takes the file just replaced, one of the caches below, the value of what was written and
+  // the token of Writing; keeps the value as the file's when the only changes seen since
+  // Writing are that write's own (its temporary file and the rename onto the file).
+  template <typename T>
+  void Wrote(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& file, Result<T> value,
+             std::uint64_t token);
+
   std::map<std::string, CacheEntry<FolderPrinter>> descriptions;
   std::map<std::string, CacheEntry<JobInfo>> job_records;
-  std::map<std::string, CacheEntry<std::string>> default_names;
+  std::map<std::string, CacheEntry<std::string>> texts;  // first lines: the default's name, the job counter
 
  private:
   struct Watched {
@@ -76,8 +93,10 @@ class SpoolCache {
   template <typename T, typename ReadFn>
   Result<T> ReadByStamp(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& file, ReadFn&& read);
   // The rest run with mutex_ held.
-  // Takes every queued event and forgets what each one names.
-  void TakeChanges();
+  // Takes every queued event and forgets what each one names. Gives, when `own` names a file,
+  // whether every change taken was part of replacing that file through a temporary one beside
+  // it (files written by zv::fs::WriteFileAtomic) and it was replaced once.
+  bool TakeChanges(const std::string* own = nullptr);
   // Takes a folder; gives whether it is watched, arming a watch on it (and on the folders
   // between it and the root) when it is not yet.
   bool Watch(const std::string& folder);
@@ -117,7 +136,7 @@ std::int64_t NowUnixNs();
 
 template <typename T, typename ReadFn>
 Result<T> SpoolCache::Read(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& file,
-                           ReadFn&& read) {
+                           ReadFn&& read, Trust trust) {
   const std::string key = file.string();
   const std::string folder = file.parent_path().string();
   std::uint64_t seq = 0;
@@ -146,7 +165,22 @@ Result<T> SpoolCache::Read(std::map<std::string, CacheEntry<T>>& cache, const st
     }
     return value;
   }
+  if (trust == Trust::kWatchOnly) return read(file);
   return ReadByStamp(cache, file, read);
+}
+
+template <typename T>
+void SpoolCache::Wrote(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& file, Result<T> value,
+                       std::uint64_t token) {
+  const std::string key = file.string();
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Another thread took changes meanwhile: which of them were this write's is not known.
+  const bool alone = seq_ == token;
+  const bool own = TakeChanges(&key);
+  if (alone && own && value.ok() && folders_.count(file.parent_path().string())) {
+    if (cache.size() >= kMaxCachedEntries) cache.clear();
+    cache.insert_or_assign(key, CacheEntry<T>{{}, true, std::move(value)});
+  }
 }
 
 template <typename T, typename ReadFn>

@@ -180,6 +180,8 @@ TEST_F(FolderSpoolerTest, JobLandsAsPdfAndRecord) {
   EXPECT_EQ(spooler_.GetPrinter("Office 2F")->jobs, 1u);
 
   fs::path pdf = WriteTinyPdf(root_.path() / "sheets.pdf", 3, 1191, 842);
+  const fs::perms pdf_mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(pdf, pdf_mode);
   ASSERT_TRUE((*job)->WriteDocument(pdf, 3).ok());
   ASSERT_TRUE((*job)->End().ok());
   EXPECT_FALSE((*job)->End().ok());
@@ -200,6 +202,7 @@ TEST_F(FolderSpoolerTest, JobLandsAsPdfAndRecord) {
   auto stored = spooler_.JobDocumentPath("Office 2F", id);
   ASSERT_TRUE(stored.ok());
   EXPECT_EQ(Slurp(*stored), TinyPdf(3, 1191, 842));
+  EXPECT_EQ(fs::status(*stored).permissions(), pdf_mode);  // the copy keeps the source's mode
   EXPECT_EQ(info->size, TinyPdf(3, 1191, 842).size());
 }
 
