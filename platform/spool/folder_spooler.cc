@@ -300,7 +300,7 @@ Status WriteKept(internal::SpoolCache& cache, std::map<std::string, internal::Ca
 // through the cache once the lock is held: every write before it was taken is known then.
 template <typename Fn>
 Status UpdateJob(internal::SpoolCache& cache, const fs::path& dir, std::uint32_t id, Fn&& change) {
-  FileLock lock(dir / "jobs" / ".lock");
+  auto lock = cache.Lock(dir / "jobs" / ".lock");
   if (!lock.ok()) return Status::IOError("cannot lock the job folder of " + dir.string());
   auto job = cache.Read(cache.job_records, JobFile(dir, id), ReadJob, internal::SpoolCache::Trust::kWatchOnly);
   if (!job.ok()) return job.status();
@@ -747,7 +747,7 @@ Result<Capabilities> FolderSpooler::GetCapabilities(const std::string& name) {
 Result<std::uint32_t> FolderSpooler::NextJobId(const fs::path& printer_dir) {
   // One counter for the whole root, so job ids are unique across printers; the lock keeps two
   // processes from taking the same number.
-  FileLock lock(root_ / ".jobid.lock");
+  auto lock = cache_->Lock(root_ / ".jobid.lock");
   if (!lock.ok()) return Status::IOError("cannot lock the job counter in " + root_.string());
   std::uint32_t last = 0;
   const fs::path counter = root_ / ".jobid";
@@ -806,7 +806,8 @@ Result<std::unique_ptr<PrintJob>> FolderSpooler::StartDoc(const std::string& pri
   info.submitted = SystemTimeFromUnixMs(info.submitted_unix_ms);
   info.options = ResolveJobOptions(merged, caps);
   {
-    FileLock lock(*dir / "jobs" / ".lock");
+    auto lock = cache_->Lock(*dir / "jobs" / ".lock");
+    if (!lock.ok()) return Status::IOError("cannot lock the job folder of " + dir->string());
     Status st = WriteKept(*cache_, cache_->job_records, JobFile(*dir, info.id), FormatJob(info), ParseJob);
     if (!st.ok()) return st;
   }
@@ -921,7 +922,7 @@ Status FolderSpooler::SetDefaultPrinter(const std::string& name) {
 Status FolderSpooler::SetPrinterStatus(const std::string& name, std::uint32_t status) {
   auto dir = FindPrinterDir(name);
   if (!dir.ok()) return dir.status();
-  FileLock lock(*dir / "jobs" / ".lock");
+  auto lock = cache_->Lock(*dir / "jobs" / ".lock");
   auto p = ParseFolderPrinter(*dir / kDescription);
   if (!p.ok()) return p.status();
   p->info.status = status;

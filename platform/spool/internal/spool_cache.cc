@@ -1,8 +1,13 @@
 #include "platform/spool/internal/spool_cache.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+
+#include "platform/fs/files.h"
 
 namespace zv::spool::internal {
 
@@ -33,6 +38,72 @@ std::int64_t NowUnixNs() {
 }
 
 SpoolCache::SpoolCache(fs::path root, bool watch) : root_(root.string()), events_tried_(!watch) {}
+
+SpoolCache::~SpoolCache() {
+  // No lock is held now: every HeldLock shares this cache's owner.
+  for (auto& [path, lock] : locks_)
+    if (lock->fd >= 0) ::close(lock->fd);
+}
+
+SpoolCache::HeldLock::~HeldLock() {
+  if (!lock_) return;
+  if (lock_->keep) {
+    (void)::flock(lock_->fd, LOCK_UN);
+  } else {
+    ::close(lock_->fd);  // closing the only descriptor drops the flock
+    lock_->fd = -1;
+  }
+  lock_->threads.unlock();
+}
+
+Result<SpoolCache::HeldLock> SpoolCache::Lock(const fs::path& lock_file) {
+  const std::string key = lock_file.string();
+  std::shared_ptr<KeptLock> lock;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto& slot = locks_[key];
+    if (!slot) slot = std::make_shared<KeptLock>();
+    lock = slot;
+  }
+  lock->threads.lock();
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      TakeChanges();
+      const bool watched = Watch(lock_file.parent_path().string());
+      if (lock->stale || !watched) {
+        if (lock->fd >= 0) ::close(lock->fd);
+        lock->fd = -1;
+      }
+      lock->stale = false;
+      lock->keep = watched && locks_.size() <= kMaxWatchedFolders;
+    }
+    // Opened for reading only, so that closing it reports no write to anyone watching.
+    if (lock->fd < 0) lock->fd = ::open(key.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lock->fd < 0) {
+      int e = errno;
+      lock->threads.unlock();
+      return Status::IOError(zv::fs::ErrnoText("open lock " + key, e));
+    }
+    int r;
+    do r = ::flock(lock->fd, LOCK_EX);
+    while (r != 0 && errno == EINTR);
+    if (r != 0) {
+      int e = errno;
+      ::close(lock->fd);
+      lock->fd = -1;
+      lock->threads.unlock();
+      return Status::IOError(zv::fs::ErrnoText("flock " + key, e));
+    }
+    // Locked: the file is still the one at that path unless an event says otherwise (a file
+    // put in its place meanwhile, or the one just created here), in which case the lock is
+    // taken again on the file that is there now.
+    std::lock_guard<std::mutex> guard(mutex_);
+    TakeChanges();
+    if (!lock->keep || !lock->stale) return HeldLock(lock);
+    (void)::flock(lock->fd, LOCK_UN);
+  }
+}
 
 std::optional<std::vector<std::string>> SpoolCache::Names(const fs::path& folder) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -85,6 +156,7 @@ void SpoolCache::ForgetWatched() {
   forget(job_records);
   forget(texts);
   for (auto& [path, w] : folders_) w.names.reset();
+  for (auto& [path, lock] : locks_) lock->stale = true;
 }
 
 bool SpoolCache::DropWatches(const std::string& folder) {
@@ -152,6 +224,8 @@ bool SpoolCache::TakeChanges(const std::string* own) {
     if (it == by_id_.end()) continue;  // a folder dropped meanwhile
     const std::string path = it->second + "/" + c.name;
     ForgetFile(path);
+    if (c.appeared || c.went)
+      if (auto lock = locks_.find(path); lock != locks_.end()) lock->second->stale = true;
     if (auto& names = folders_[it->second].names) {
       if (c.appeared) names->insert(c.name);
       if (c.went) names->erase(c.name);

@@ -79,11 +79,26 @@ class SpoolCache {
   void Wrote(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& file, Result<T> value,
              std::uint64_t token);
 
+  class HeldLock;
+  // Takes a lock file (created when missing; its folder must exist); gives an exclusive lock
+  // on it, held against other processes (flock) and this process's other threads alike.
+  // Where the watch shows the lock file stays the same, its descriptor is kept open for the
+  // next lock. IOError when the file cannot be opened.
+  Result<HeldLock> Lock(const std::filesystem::path& lock_file);
+
   std::map<std::string, CacheEntry<FolderPrinter>> descriptions;
   std::map<std::string, CacheEntry<JobInfo>> job_records;
   std::map<std::string, CacheEntry<std::string>> texts;  // first lines: the default's name, the job counter
 
  private:
+  // A lock file's descriptor kept open between locks. `fd` and `keep` belong to whoever holds
+  // `threads`; `stale` (set when an event says the file was replaced or removed) to mutex_.
+  struct KeptLock {
+    std::mutex threads;
+    int fd = -1;
+    bool keep = false;
+    bool stale = false;
+  };
   struct Watched {
     int id = -1;
     std::optional<std::set<std::string>> names;  // every name in the folder, when known
@@ -112,9 +127,27 @@ class SpoolCache {
   bool events_tried_ = false;
   std::map<std::string, Watched> folders_;  // by folder path
   std::map<int, std::string> by_id_;
+  std::map<std::string, std::shared_ptr<KeptLock>> locks_;  // by lock file
   // Counts the events taken: a read or a listing is kept as watched only when no event came
   // in while it ran (which might have named what it read).
   std::uint64_t seq_ = 0;
+
+ public:
+  SpoolCache(const SpoolCache&) = delete;
+  SpoolCache& operator=(const SpoolCache&) = delete;
+  ~SpoolCache();
+};
+
+class SpoolCache::HeldLock {
+ public:
+  HeldLock(HeldLock&& o) noexcept : lock_(std::move(o.lock_)) {}
+  HeldLock& operator=(HeldLock&&) = delete;
+  ~HeldLock();
+
+ private:
+  friend class SpoolCache;
+  explicit HeldLock(std::shared_ptr<KeptLock> lock) : lock_(std::move(lock)) {}
+  std::shared_ptr<KeptLock> lock_;
 };
 
 // Entries kept at most in one cache (and names kept for one folder); past it the cache starts
