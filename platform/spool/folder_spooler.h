@@ -25,7 +25,7 @@
 
 namespace zv::spool {
 namespace internal {
-struct SpoolCache;
+class SpoolCache;
 }
 
 // A printer description as the folder backend keeps it.
