@@ -820,10 +820,8 @@ std::vector<JobInfo> FolderSpooler::QueuedJobsIn(const fs::path& dir) {
   // The names the watch keeps, else a listing (kept for the next walk when it can be).
   auto names = cache_->Names(folder);
   if (!names) names = cache_->ListNames(folder);
-  for (const std::string& name : *names) {
-    const fs::path file = folder / name;
-    if (file.extension() != ".job") continue;
-    auto j = cache_->Read(cache_->job_records, file, ReadJob);
+  std::erase_if(*names, [](const std::string& name) { return fs::path(name).extension() != ".job"; });
+  for (auto& j : cache_->ReadEach(cache_->job_records, folder, *names, ReadJob)) {
     if (!j.ok() || !InQueue(j->state)) continue;
     jobs.push_back(std::move(*j));
   }

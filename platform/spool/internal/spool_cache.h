@@ -60,6 +60,13 @@ class SpoolCache {
   Result<T> Read(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& file, ReadFn&& read,
                  Trust trust = Trust::kWatchOrStamp);
 
+  // As Read, for several files of one folder (a walk of a jobs folder): the changes are taken
+  // once for all of them, so unchanged files of a watched folder cost no call at all. Gives
+  // their values in the order of `files`.
+  template <typename T, typename ReadFn>
+  std::vector<Result<T>> ReadEach(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& folder,
+                                  const std::vector<std::string>& names, ReadFn&& read);
+
   // Takes a folder; gives every name in it when the watch keeps them, else nothing.
   std::optional<std::vector<std::string>> Names(const std::filesystem::path& folder);
   // Takes a folder; lists it and gives its names, and keeps them when its watch guarantees no
@@ -108,6 +115,10 @@ class SpoolCache {
   template <typename T, typename ReadFn>
   Result<T> ReadByStamp(std::map<std::string, CacheEntry<T>>& cache, const std::filesystem::path& file, ReadFn&& read);
   // The rest run with mutex_ held.
+  // Keeps a value that the watch vouches for; a failure other than a missing file is not kept
+  // (and drops what was kept).
+  template <typename T>
+  void KeepWatched(std::map<std::string, CacheEntry<T>>& cache, const std::string& key, const Result<T>& value);
   // Takes every queued event and forgets what each one names. Gives, when `own` names a file,
   // whether every change taken was part of replacing that file through a temporary one beside
   // it (files written by zv::fs::WriteFileAtomic) and it was replaced once.
@@ -189,17 +200,55 @@ Result<T> SpoolCache::Read(std::map<std::string, CacheEntry<T>>& cache, const st
     Result<T> value = read(file);
     std::lock_guard<std::mutex> lock(mutex_);
     TakeChanges();
-    const bool kept = value.ok() || value.status().code() == Status::Code::kNotFound;
-    if (seq == seq_ && kept && folders_.count(folder)) {
-      if (cache.size() >= kMaxCachedEntries) cache.clear();
-      cache.insert_or_assign(key, CacheEntry<T>{{}, true, value});
-    } else {
+    if (seq == seq_ && folders_.count(folder))
+      KeepWatched(cache, key, value);
+    else
       cache.erase(key);
-    }
     return value;
   }
   if (trust == Trust::kWatchOnly) return read(file);
   return ReadByStamp(cache, file, read);
+}
+
+template <typename T, typename ReadFn>
+std::vector<Result<T>> SpoolCache::ReadEach(std::map<std::string, CacheEntry<T>>& cache,
+                                            const std::filesystem::path& folder, const std::vector<std::string>& names,
+                                            ReadFn&& read) {
+  std::vector<Result<T>> out;
+  out.reserve(names.size());
+  const std::string dir = folder.string();
+  std::vector<std::size_t> missing;  // indexes of the files to read
+  std::uint64_t seq = 0;
+  bool watched = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    TakeChanges();
+    watched = Watch(dir);
+    if (watched) {
+      seq = seq_;
+      for (const std::string& name : names) {
+        auto it = cache.find(dir + "/" + name);
+        if (it != cache.end() && it->second.watched) {
+          out.push_back(it->second.value);
+        } else {
+          out.push_back(Status::NotFound(dir + "/" + name + ": not read yet"));
+          missing.push_back(out.size() - 1);
+        }
+      }
+    }
+  }
+  if (!watched) {
+    // Each file by its stamp.
+    for (const std::string& name : names) out.push_back(Read(cache, folder / name, read));
+    return out;
+  }
+  for (std::size_t i : missing) out[i] = read(folder / names[i]);
+  if (missing.empty()) return out;
+  std::lock_guard<std::mutex> lock(mutex_);
+  TakeChanges();
+  if (seq != seq_ || !folders_.count(dir)) return out;
+  for (std::size_t i : missing) KeepWatched(cache, dir + "/" + names[i], out[i]);
+  return out;
 }
 
 template <typename T>
@@ -210,10 +259,18 @@ void SpoolCache::Wrote(std::map<std::string, CacheEntry<T>>& cache, const std::f
   // Another thread took changes meanwhile: which of them were this write's is not known.
   const bool alone = seq_ == token;
   const bool own = TakeChanges(&key);
-  if (alone && own && value.ok() && folders_.count(file.parent_path().string())) {
-    if (cache.size() >= kMaxCachedEntries) cache.clear();
-    cache.insert_or_assign(key, CacheEntry<T>{{}, true, std::move(value)});
+  if (alone && own && value.ok() && folders_.count(file.parent_path().string())) KeepWatched(cache, key, value);
+}
+
+template <typename T>
+void SpoolCache::KeepWatched(std::map<std::string, CacheEntry<T>>& cache, const std::string& key,
+                             const Result<T>& value) {
+  if (!value.ok() && value.status().code() != Status::Code::kNotFound) {
+    cache.erase(key);
+    return;
   }
+  if (cache.size() >= kMaxCachedEntries) cache.clear();
+  cache.insert_or_assign(key, CacheEntry<T>{{}, true, value});
 }
 
 template <typename T, typename ReadFn>
