@@ -279,7 +279,7 @@ Result<std::string> FirstLine(const std::string& text, const fs::path&) {
 }
 
 Result<std::string> ReadFirstLine(const fs::path& file) {
-  auto text = zv::fs::ReadFile(file.string(), 4096);
+  auto text = zv::fs::ReadFile(file.string(), 64 * 1024);
   if (!text.ok()) return text.status();
   return FirstLine(*text, file);
 }
