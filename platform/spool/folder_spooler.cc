@@ -1,5 +1,6 @@
 #include "platform/spool/folder_spooler.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include "platform/base/root.h"
 #include "platform/fs/files.h"
 #include "platform/spool/internal/kv_file.h"
+#include "platform/spool/internal/spool_cache.h"
 #include "platform/spool/media.h"
 
 namespace zv::spool {
@@ -46,15 +48,6 @@ namespace {
 
 constexpr const char* kDescription = "printer.ini";
 constexpr std::uint64_t kMaxPdfBytes = std::uint64_t(4) << 30;
-// A file changed less than this long ago is read afresh on each call: the file system's clock
-// moves in coarse ticks (at most 10 ms), so a second rewrite within one tick could keep the
-// size and times (and, through a reused inode, the inode) of the version cached. A file older
-// than this is trusted by its stamp: any later change gives it a later time. A file system that
-// keeps whole seconds only gets the longer wait.
-constexpr std::int64_t kSettledNs = 100'000'000;
-constexpr std::int64_t kSettledWholeSecondsNs = 2'000'000'000;
-// Job records cached at most; past it the cache starts afresh.
-constexpr std::size_t kMaxCachedRecords = 8192;
 
 std::string Hex(std::uint32_t v) {
   char buf[16];
@@ -184,8 +177,11 @@ std::string FormatJob(const JobInfo& j) {
   return o.str();
 }
 
-Result<JobInfo> ReadJob(const fs::path& file) {
-  auto lines = ReadKvFile(file, 64 * 1024);
+constexpr std::size_t kMaxJobRecordBytes = 64 * 1024;
+
+// Takes a job record's text and its file (for errors); gives the job.
+Result<JobInfo> ParseJob(const std::string& text, const fs::path& file) {
+  auto lines = internal::ParseKvText(text, file);
   if (!lines.ok()) return lines.status();
   JobInfo j;
   bool have_id = false, have_state = false;
@@ -269,15 +265,47 @@ Result<JobInfo> ReadJob(const fs::path& file) {
   return j;
 }
 
-// Reads, changes and rewrites a job record under the printer's job lock.
+Result<JobInfo> ReadJob(const fs::path& file) {
+  auto text = zv::fs::ReadFile(file.string(), kMaxJobRecordBytes);
+  if (!text.ok()) return text.status();
+  return ParseJob(*text, file);
+}
+
+// The first line of a small file's text (a printer's name, a counter), without its line end.
+Result<std::string> FirstLine(const std::string& text, const fs::path&) {
+  std::string line = text.substr(0, text.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+Result<std::string> ReadFirstLine(const fs::path& file) {
+  auto text = zv::fs::ReadFile(file.string(), 64 * 1024);
+  if (!text.ok()) return text.status();
+  return FirstLine(*text, file);
+}
+
+// Replaces a file the cache keeps (a job record, the job counter) while the caller holds the
+// lock that every writer of it takes; what was written is then kept as the file's value when
+// the watch shows no other change to it came in between.
+template <typename T, typename Parse>
+Status WriteKept(internal::SpoolCache& cache, std::map<std::string, internal::CacheEntry<T>>& entries,
+                 const fs::path& file, const std::string& text, Parse&& parse) {
+  const std::uint64_t token = cache.Writing(file);
+  Status st = WriteFileAtomic(file, text);
+  if (st.ok()) cache.Wrote(entries, file, parse(text, file), token);
+  return st;
+}
+
+// Reads, changes and rewrites a job record under the printer's job lock. The record is read
+// through the cache once the lock is held: every write before it was taken is known then.
 template <typename Fn>
-Status UpdateJob(const fs::path& dir, std::uint32_t id, Fn&& change) {
-  FileLock lock(dir / "jobs" / ".lock");
+Status UpdateJob(internal::SpoolCache& cache, const fs::path& dir, std::uint32_t id, Fn&& change) {
+  auto lock = cache.Lock(dir / "jobs" / ".lock");
   if (!lock.ok()) return Status::IOError("cannot lock the job folder of " + dir.string());
-  auto job = ReadJob(JobFile(dir, id));
+  auto job = cache.Read(cache.job_records, JobFile(dir, id), ReadJob, internal::SpoolCache::Trust::kWatchOnly);
   if (!job.ok()) return job.status();
   change(*job);
-  return WriteFileAtomic(JobFile(dir, id), FormatJob(*job));
+  return WriteKept(cache, cache.job_records, JobFile(dir, id), FormatJob(*job), ParseJob);
 }
 
 // Takes a printer's folder and a job id; removes what the job left besides its record: its
@@ -491,7 +519,8 @@ Result<FolderPrinter> ParseFolderPrinter(const fs::path& file) {
 
 class FolderJob : public PrintJob {
  public:
-  FolderJob(fs::path dir, JobInfo info) : dir_(std::move(dir)), info_(std::move(info)) {}
+  FolderJob(std::shared_ptr<internal::SpoolCache> cache, fs::path dir, JobInfo info)
+      : cache_(std::move(cache)), dir_(std::move(dir)), info_(std::move(info)) {}
   // A job dropped without End or Abort leaves the queue; a destructor cannot report.
   ~FolderJob() override {
     if (!done_) (void)Abort();
@@ -516,20 +545,19 @@ class FolderJob : public PrintJob {
     done_ = true;
     if (pdf_.empty()) {
       // Nothing was printed: the job leaves the queue.
-      return UpdateJob(dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
+      return UpdateJob(*cache_, dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
     }
-    Status st = CopyIn();
-    if (!st.ok()) {
+    auto copied = CopyIn();
+    if (!copied.ok()) {
       // The copy's error is the one returned: the job was not printed whether or not the
       // mark as deleted succeeds.
-      (void)UpdateJob(dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
-      return st;
+      (void)UpdateJob(*cache_, dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
+      return copied.status();
     }
-    std::error_code ec;
-    std::uint64_t size = fs::file_size(JobPdf(dir_, info_.id), ec);
+    const std::uint64_t size = *copied;
     int pages = pages_;
     bool cancelled = false;
-    Status updated = UpdateJob(dir_, info_.id, [&](JobInfo& j) {
+    Status updated = UpdateJob(*cache_, dir_, info_.id, [&](JobInfo& j) {
       // A test or the device may have moved the job on meanwhile; only a spooling job
       // becomes queued.
       if (j.state == JobState::kSpooling) j.state = JobState::kQueued;
@@ -547,30 +575,65 @@ class FolderJob : public PrintJob {
     done_ = true;
     std::error_code ec;
     fs::remove(JobPdf(dir_, info_.id), ec);
-    return UpdateJob(dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
+    return UpdateJob(*cache_, dir_, info_.id, [](JobInfo& j) { j.state = JobState::kDeleted; });
   }
 
  private:
-  Status CopyIn() {
-    std::error_code ec;
-    auto size = fs::file_size(pdf_, ec);
-    if (ec) return Status::IOError(pdf_.string() + ": " + ec.message());
-    if (size > kMaxPdfBytes) return Status::InvalidArgument(pdf_.string() + ": document too large");
+  // Copies the document into the queue: to a temporary name beside its place, then renamed
+  // there, so the queue never shows half a document; the copy keeps the source's permissions.
+  // Gives the bytes copied.
+  Result<std::uint64_t> CopyIn() {
+    const std::string source = pdf_.string();
+    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (in < 0) return Status::IOError(zv::fs::ErrnoText("open " + source, errno));
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(in);
+      return Status::IOError(source + ": not a regular file");
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxPdfBytes) {
+      ::close(in);
+      return Status::InvalidArgument(source + ": document too large");
+    }
     fs::path dest = JobPdf(dir_, info_.id);
     fs::path tmp = dest;
     tmp += ".tmp";
-    if (!fs::copy_file(pdf_, tmp, fs::copy_options::overwrite_existing, ec)) {
-      fs::remove(tmp, ec);
-      return Status::IOError("cannot copy the document into the queue: " + ec.message());
+    const mode_t mode = st.st_mode & 07777;
+    int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (out < 0) {
+      int e = errno;
+      ::close(in);
+      return Status::IOError(zv::fs::ErrnoText("cannot copy the document into the queue: open " + tmp.string(), e));
     }
-    fs::rename(tmp, dest, ec);
-    if (ec) {
-      fs::remove(tmp, ec);
-      return Status::IOError("cannot place the document in the queue: " + ec.message());
+    std::string failed;
+    if (::fchmod(out, mode) != 0) failed = zv::fs::ErrnoText("chmod", errno);
+    std::uint64_t copied = 0;
+    std::vector<std::uint8_t> buf(1 << 16);
+    while (failed.empty()) {
+      ssize_t n = ::read(in, buf.data(), buf.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) failed = zv::fs::ErrnoText("read " + source, errno);
+      if (n <= 0) break;
+      if (copied + static_cast<std::uint64_t>(n) > kMaxPdfBytes) failed = source + ": document too large";
+      else if (!zv::fs::WriteAll(out, {buf.data(), static_cast<std::size_t>(n)})) failed = zv::fs::ErrnoText("write", errno);
+      copied += static_cast<std::uint64_t>(n);
     }
-    return Status::Ok();
+    ::close(in);
+    if (::close(out) != 0 && failed.empty()) failed = zv::fs::ErrnoText("close", errno);
+    std::error_code ec;
+    if (!failed.empty()) {
+      fs::remove(tmp, ec);
+      return Status::IOError("cannot copy the document into the queue: " + failed);
+    }
+    if (::rename(tmp.c_str(), dest.c_str()) != 0) {
+      int e = errno;
+      fs::remove(tmp, ec);
+      return Status::IOError(zv::fs::ErrnoText("cannot place the document in the queue", e));
+    }
+    return copied;
   }
 
+  std::shared_ptr<internal::SpoolCache> cache_;
   fs::path dir_;
   JobInfo info_;
   fs::path pdf_;
@@ -581,43 +644,22 @@ class FolderJob : public PrintJob {
 // ---------------------------------------------------------------------------------------
 // The spooler
 
-FolderSpooler::FolderSpooler(fs::path root)
-    : root_(root.empty() ? fs::path(RuntimeRoot()) / "printers" : std::move(root)) {}
-
-template <typename T, typename Read>
-Result<T> FolderSpooler::ReadStamped(std::map<std::string, Stamped<T>>& cache, const fs::path& file, Read&& read) {
-  struct stat st {};
-  if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Status::NotFound(file.string() + ": no such file");
-  FileStamp stamp;
-  stamp.dev = st.st_dev;
-  stamp.ino = st.st_ino;
-  stamp.size = static_cast<std::uint64_t>(st.st_size);
-  stamp.mtime_ns = std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-  stamp.ctime_ns = std::int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
-  const std::string key = file.string();
-  {
-    std::lock_guard<std::mutex> lock(cache_mutex_);
-    if (auto it = cache.find(key); it != cache.end() && it->second.stamp == stamp) return it->second.value;
-  }
-  // Read after the stamp was taken: a change in between leaves a newer file than the stamp
-  // says, and the next call sees a different stamp and reads again.
-  Result<T> value = read(file);
-  const std::int64_t now_ns = NowUnixMs() * 1'000'000;
-  const bool whole_seconds = st.st_mtim.tv_nsec == 0 && st.st_ctim.tv_nsec == 0;
-  const std::int64_t wait_ns = whole_seconds ? kSettledWholeSecondsNs : kSettledNs;
-  const bool settled = stamp.mtime_ns < now_ns - wait_ns && stamp.ctime_ns < now_ns - wait_ns;
-  std::lock_guard<std::mutex> lock(cache_mutex_);
-  if (value.ok() && settled) {
-    if (cache.size() >= kMaxCachedRecords) cache.clear();
-    cache.insert_or_assign(key, Stamped<T>{stamp, *value});
-  } else {
-    cache.erase(key);
-  }
-  return value;
+namespace {
+// The printers folder without "." or ".." parts or a trailing slash, so that the paths made
+// from it name each folder one way.
+fs::path CleanRoot(fs::path root) {
+  root = root.lexically_normal();
+  if (!root.has_filename() && root.has_parent_path() && root != root.root_path()) root = root.parent_path();
+  return root;
 }
+}  // namespace
+
+FolderSpooler::FolderSpooler(fs::path root, ChangeCheck check)
+    : root_(CleanRoot(root.empty() ? fs::path(RuntimeRoot()) / "printers" : std::move(root))),
+      cache_(std::make_shared<internal::SpoolCache>(root_, check == ChangeCheck::kWatch)) {}
 
 Result<FolderPrinter> FolderSpooler::Description(const fs::path& dir) {
-  return ReadStamped(descriptions_, dir / kDescription, [](const fs::path& f) { return ParseFolderPrinter(f); });
+  return cache_->Read(cache_->descriptions, dir / kDescription, ParseFolderPrinter);
 }
 
 Result<FolderSpooler::Located> FolderSpooler::Locate(const std::string& name) {
@@ -671,13 +713,9 @@ Result<std::vector<PrinterInfo>> FolderSpooler::EnumPrinters() {
 }
 
 Result<std::string> FolderSpooler::DefaultName() {
-  return ReadStamped(default_names_, root_ / "default", [](const fs::path& f) -> Result<std::string> {
-    std::ifstream in(f);
-    std::string name;
-    if (!in || !std::getline(in, name) || name.empty()) return Status::NotFound("no default printer");
-    if (!name.empty() && name.back() == '\r') name.pop_back();
-    return name;
-  });
+  auto name = cache_->Read(cache_->texts, root_ / "default", ReadFirstLine);
+  if (!name.ok() || name->empty()) return Status::NotFound("no default printer");
+  return name;
 }
 
 Result<std::string> FolderSpooler::DefaultPrinter() {
@@ -709,13 +747,13 @@ Result<Capabilities> FolderSpooler::GetCapabilities(const std::string& name) {
 Result<std::uint32_t> FolderSpooler::NextJobId(const fs::path& printer_dir) {
   // One counter for the whole root, so job ids are unique across printers; the lock keeps two
   // processes from taking the same number.
-  FileLock lock(root_ / ".jobid.lock");
+  auto lock = cache_->Lock(root_ / ".jobid.lock");
   if (!lock.ok()) return Status::IOError("cannot lock the job counter in " + root_.string());
   std::uint32_t last = 0;
-  if (std::ifstream in(root_ / ".jobid"); in) {
-    std::string text;
-    std::getline(in, text);
-    if (auto n = ParseInt(text, 0, UINT32_MAX)) last = static_cast<std::uint32_t>(*n);
+  const fs::path counter = root_ / ".jobid";
+  if (auto text = cache_->Read(cache_->texts, counter, ReadFirstLine, internal::SpoolCache::Trust::kWatchOnly);
+      text.ok()) {
+    if (auto n = ParseInt(*text, 0, UINT32_MAX)) last = static_cast<std::uint32_t>(*n);
   }
   // The counter may be missing or behind the jobs folder (a printer folder brought from
   // elsewhere, a lost counter file): an id already taken there would overwrite that job.
@@ -725,9 +763,13 @@ Result<std::uint32_t> FolderSpooler::NextJobId(const fs::path& printer_dir) {
     if (tries == 1000000) return Status::IOError("no free job id in " + printer_dir.string());
     // Id 0 means "no job" to callers, so the counter skips it when it wraps.
     if (++id == 0) id = 1;
-    if (!fs::exists(JobFile(printer_dir, id), ec) && !fs::exists(JobPdf(printer_dir, id), ec)) break;
+    auto taken = [&](const fs::path& file) {
+      if (auto known = cache_->Holds(file.parent_path(), file.filename().string())) return *known;
+      return fs::exists(file, ec);
+    };
+    if (!taken(JobFile(printer_dir, id)) && !taken(JobPdf(printer_dir, id))) break;
   }
-  Status st = WriteFileAtomic(root_ / ".jobid", std::to_string(id) + "\n");
+  Status st = WriteKept(*cache_, cache_->texts, counter, std::to_string(id) + "\n", FirstLine);
   if (!st.ok()) return st;
   return id;
 }
@@ -742,8 +784,11 @@ Result<std::unique_ptr<PrintJob>> FolderSpooler::StartDoc(const std::string& pri
     return Status::Busy("printer \"" + printer + "\" does not accept jobs");
   }
   std::error_code ec;
-  fs::create_directories(*dir / "jobs", ec);
-  if (ec) return Status::IOError("cannot make the job folder: " + ec.message());
+  // A jobs folder whose names the cache keeps is there.
+  if (!cache_->Holds(*dir / "jobs", ".lock").has_value()) {
+    fs::create_directories(*dir / "jobs", ec);
+    if (ec) return Status::IOError("cannot make the job folder: " + ec.message());
+  }
   auto id = NextJobId(*dir);
   if (!id.ok()) return id.status();
 
@@ -761,19 +806,22 @@ Result<std::unique_ptr<PrintJob>> FolderSpooler::StartDoc(const std::string& pri
   info.submitted = SystemTimeFromUnixMs(info.submitted_unix_ms);
   info.options = ResolveJobOptions(merged, caps);
   {
-    FileLock lock(*dir / "jobs" / ".lock");
-    Status st = WriteFileAtomic(JobFile(*dir, info.id), FormatJob(info));
+    auto lock = cache_->Lock(*dir / "jobs" / ".lock");
+    if (!lock.ok()) return Status::IOError("cannot lock the job folder of " + dir->string());
+    Status st = WriteKept(*cache_, cache_->job_records, JobFile(*dir, info.id), FormatJob(info), ParseJob);
     if (!st.ok()) return st;
   }
-  return std::unique_ptr<PrintJob>(std::make_unique<FolderJob>(*dir, std::move(info)));
+  return std::unique_ptr<PrintJob>(std::make_unique<FolderJob>(cache_, *dir, std::move(info)));
 }
 
 std::vector<JobInfo> FolderSpooler::QueuedJobsIn(const fs::path& dir) {
   std::vector<JobInfo> jobs;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(dir / "jobs", ec)) {
-    if (entry.path().extension() != ".job") continue;
-    auto j = ReadStamped(job_records_, entry.path(), [](const fs::path& f) { return ReadJob(f); });
+  const fs::path folder = dir / "jobs";
+  // The names the watch keeps, else a listing (kept for the next walk when it can be).
+  auto names = cache_->Names(folder);
+  if (!names) names = cache_->ListNames(folder);
+  std::erase_if(*names, [](const std::string& name) { return fs::path(name).extension() != ".job"; });
+  for (auto& j : cache_->ReadEach(cache_->job_records, folder, *names, ReadJob)) {
     if (!j.ok() || !InQueue(j->state)) continue;
     jobs.push_back(std::move(*j));
   }
@@ -791,7 +839,7 @@ Result<JobInfo> FolderSpooler::GetJob(const std::string& printer, std::uint32_t 
   auto dir = FindPrinterDir(printer);
   if (!dir.ok()) return dir.status();
   auto job = id == 0 ? Result<JobInfo>(Status::NotFound(""))
-                     : ReadStamped(job_records_, JobFile(*dir, id), [](const fs::path& f) { return ReadJob(f); });
+                     : cache_->Read(cache_->job_records, JobFile(*dir, id), ReadJob);
   if (!job.ok() && job.status().code() == Status::Code::kNotFound)
     return Status::NotFound("no job " + std::to_string(id) + " on \"" + printer + "\"");
   return job;
@@ -805,7 +853,7 @@ Status FolderSpooler::CancelJob(const std::string& printer, std::uint32_t id) {
     return Status::NotFound("no job " + std::to_string(id) + " on \"" + printer + "\"");
   }
   bool cancelled = false;
-  Status st = UpdateJob(*dir, id, [&](JobInfo& j) {
+  Status st = UpdateJob(*cache_, *dir, id, [&](JobInfo& j) {
     if (j.state != JobState::kCompleted) j.state = JobState::kDeleted;
     cancelled = j.state == JobState::kDeleted;
   });
@@ -820,7 +868,7 @@ Status FolderSpooler::SetJobState(const std::string& printer, std::uint32_t id, 
   if (id == 0 || !fs::exists(JobFile(*dir, id), ec)) {
     return Status::NotFound("no job " + std::to_string(id) + " on \"" + printer + "\"");
   }
-  return UpdateJob(*dir, id, [&](JobInfo& j) {
+  return UpdateJob(*cache_, *dir, id, [&](JobInfo& j) {
     j.state = state;
     if (state == JobState::kCompleted) j.pages_printed = j.total_pages;
   });
@@ -872,7 +920,7 @@ Status FolderSpooler::SetDefaultPrinter(const std::string& name) {
 Status FolderSpooler::SetPrinterStatus(const std::string& name, std::uint32_t status) {
   auto dir = FindPrinterDir(name);
   if (!dir.ok()) return dir.status();
-  FileLock lock(*dir / "jobs" / ".lock");
+  auto lock = cache_->Lock(*dir / "jobs" / ".lock");
   auto p = ParseFolderPrinter(*dir / kDescription);
   if (!p.ok()) return p.status();
   p->info.status = status;

@@ -18,13 +18,15 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
-#include <mutex>
+#include <memory>
 #include <string>
 
 #include "platform/spool/spool.h"
 
 namespace zv::spool {
+namespace internal {
+class SpoolCache;
+}
 
 // A printer description as the folder backend keeps it.
 struct FolderPrinter {
@@ -34,8 +36,14 @@ struct FolderPrinter {
 
 class FolderSpooler : public Spooler {
  public:
+  // How the spooler learns that another process changed a printer's files it read before.
+  enum class ChangeCheck {
+    kWatch,  // inotify on the printers' folders: a read of an unchanged file costs nothing
+             // (a folder on a network file system, or one past the watch limit, gets kStamp)
+    kStamp,  // the file's stamp (inode, size, times) on every read
+  };
   // `root` is the printers folder; empty means $ZELVORA_ROOT/printers.
-  explicit FolderSpooler(std::filesystem::path root = {});
+  explicit FolderSpooler(std::filesystem::path root = {}, ChangeCheck check = ChangeCheck::kWatch);
 
   std::string backend() const override { return "folder"; }
   Result<std::vector<PrinterInfo>> EnumPrinters() override;
@@ -69,45 +77,27 @@ class FolderSpooler : public Spooler {
 
  private:
   friend class FolderJob;
-  // What a file was like when it was read: a rewrite through a rename gives it a new inode, an
-  // edit in place a new size or time.
-  struct FileStamp {
-    std::uint64_t dev = 0, ino = 0, size = 0;
-    std::int64_t mtime_ns = 0, ctime_ns = 0;
-    bool operator==(const FileStamp&) const = default;
-  };
-  template <typename T>
-  struct Stamped {
-    FileStamp stamp;
-    T value;
-  };
   // A printer's folder with its description.
   struct Located {
     std::filesystem::path dir;
     FolderPrinter printer;
   };
-  // Takes a file, a cache and the file's reader; gives the file's value, read again only when
-  // the file's stamp differs from the cached one. Other processes change these files, so the
-  // stamp is checked on every call.
-  template <typename T, typename Read>
-  Result<T> ReadStamped(std::map<std::string, Stamped<T>>& cache, const std::filesystem::path& file, Read&& read);
-  // Takes a printer's folder; gives its description (cached by stamp).
+  // Takes a printer's folder; gives its description (cached).
   Result<FolderPrinter> Description(const std::filesystem::path& dir);
   // Takes a printer's name; gives its folder and description.
   Result<Located> Locate(const std::string& name);
   Result<std::filesystem::path> FindPrinterDir(const std::string& name);
   // Gives the name in the "default" file, whether or not that printer exists.
   Result<std::string> DefaultName();
-  // Takes a printer's folder; gives its jobs in the queue by id (records cached by stamp).
+  // Takes a printer's folder; gives its jobs in the queue by id (records cached).
   std::vector<JobInfo> QueuedJobsIn(const std::filesystem::path& dir);
   // Takes the printer's folder; gives the next job id, passing over ids whose record or
   // document is already in that printer's jobs folder.
   Result<std::uint32_t> NextJobId(const std::filesystem::path& printer_dir);
   std::filesystem::path root_;
-  std::mutex cache_mutex_;  // guards the three caches below
-  std::map<std::string, Stamped<FolderPrinter>> descriptions_;
-  std::map<std::string, Stamped<JobInfo>> job_records_;
-  std::map<std::string, Stamped<std::string>> default_names_;
+  // What was read of the printers' files, and how it is known to be still current; shared
+  // with the jobs this spooler started, which may outlive it.
+  std::shared_ptr<internal::SpoolCache> cache_;
 };
 
 // A typical office printer to start from: A4 (the default), A3, B4, B5, Letter and Legal

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -86,6 +87,36 @@ TEST_F(WatchTest, MissingOrRemovedFolder) {
   EXPECT_EQ(r.status().code(), Status::Code::kIOError);
   FolderWatch empty;
   EXPECT_FALSE(empty.Wait(nullptr, 0).ok());
+}
+
+TEST_F(WatchTest, FolderEventsNameEveryChangeAndTheFolderGoing) {
+  auto events = FolderEvents::Open();
+  ASSERT_TRUE(events.ok()) << events.status().ToString();
+  EXPECT_EQ((*events)->Add(root_.str() + "/none").status().code(), Status::Code::kNotFound);
+  auto id = (*events)->Add(dir_);
+  ASSERT_TRUE(id.ok()) << id.status().ToString();
+  EXPECT_EQ((*events)->Add(dir_ + "/.").value(), *id);  // the same folder, the same id
+  ASSERT_TRUE(WriteFileAtomic(dir_ + "/a", "1").ok());
+  std::filesystem::rename(dir_ + "/a", dir_ + "/b");
+  std::filesystem::remove(dir_ + "/b");
+  auto batch = (*events)->Take();
+  ASSERT_TRUE(batch.ok());
+  // What each name went through: appeared (+), went (-), changed in place (~).
+  std::map<std::string, std::string> seen;
+  for (const auto& c : batch->changes) {
+    EXPECT_EQ(c.folder, *id);
+    seen[c.name.rfind(".a.tmp", 0) == 0 ? "tmp" : c.name] += c.appeared ? "+" : c.went ? "-" : "~";
+  }
+  EXPECT_EQ(seen["a"], "+-");
+  EXPECT_EQ(seen["b"], "+-");
+  EXPECT_EQ(seen["tmp"].front(), '+');
+  EXPECT_EQ(seen["tmp"].back(), '-');
+  EXPECT_TRUE(batch->gone.empty());
+  EXPECT_TRUE((*events)->Take()->changes.empty());
+  std::filesystem::remove_all(dir_);
+  batch = (*events)->Take();
+  ASSERT_TRUE(batch.ok());
+  EXPECT_NE(std::find(batch->gone.begin(), batch->gone.end(), *id), batch->gone.end());
 }
 
 }  // namespace

@@ -23,7 +23,11 @@ std::string Trim(const std::string& s) {
 Result<std::vector<KvLine>> ReadKvFile(const fs::path& path, std::uintmax_t max_bytes) {
   auto text = zv::fs::ReadFile(path.string(), static_cast<std::size_t>(max_bytes));
   if (!text.ok()) return text.status();
-  std::istringstream in(*text);
+  return ParseKvText(*text, path);
+}
+
+Result<std::vector<KvLine>> ParseKvText(const std::string& text, const fs::path& path) {
+  std::istringstream in(text);
   std::vector<KvLine> out;
   std::string line;
   int n = 0;

@@ -21,6 +21,8 @@ struct KvLine {
 // spaces around keys and values trimmed, values unescaped. Fails on a line without '=',
 // a file larger than `max_bytes`, or a file that cannot be read.
 Result<std::vector<KvLine>> ReadKvFile(const std::filesystem::path& path, std::uintmax_t max_bytes = 1 << 20);
+// The same for text already read; `path` names it in errors.
+Result<std::vector<KvLine>> ParseKvText(const std::string& text, const std::filesystem::path& path);
 
 // Escapes '%', CR, LF and tabs in a value so it stays on one line and keeps its spaces.
 std::string EscapeValue(const std::string& value);
