@@ -85,9 +85,9 @@ CheckStep RequestCheck::Completeness(CRequestInfo& request, CRequestResult& resu
 CheckStep RequestCheck::User(CRequestInfo& request, CRequestResult& result) {
   CZvmDatbase db(settings_.DSN, settings_.UID, settings_.PWD);
   bool found = false;
-  if (known_user_) {
-    user_ = *known_user_;
-    found = true;
+  if (known_rows_) {
+    user_ = known_rows_->user;
+    found = known_rows_->user_found;
   } else if (!db.GetUserInfo(request.AccountName, &user_, &found)) {
     return DatabaseError(db, request, result);
   }
@@ -95,7 +95,12 @@ CheckStep RequestCheck::User(CRequestInfo& request, CRequestResult& result) {
   UserLimits group{};
   bool have_group = false;
   if (user_.CountShubetsu == kCountGroup) {
-    if (!db.GetGroupInfo(user_.GID, &group_, &found)) return DatabaseError(db, request, result);
+    if (known_rows_) {
+      group_ = known_rows_->group;
+      found = known_rows_->group_found;
+    } else if (!db.GetGroupInfo(user_.GID, &group_, &found)) {
+      return DatabaseError(db, request, result);
+    }
     if (found) {
       group = {group_.MaxPages, group_.MaxPages_Color};
       have_group = true;
@@ -114,7 +119,12 @@ CheckStep RequestCheck::User(CRequestInfo& request, CRequestResult& result) {
 
 CheckStep RequestCheck::LookUpPrinter(CZvmDatbase& db, CRequestInfo& request, CRequestResult& result) {
   bool found = false;
-  if (!db.GetPrinterInfo(request.DeviceName, &printer_, &found)) return DatabaseError(db, request, result);
+  if (known_rows_) {
+    printer_ = known_rows_->printer;
+    found = known_rows_->printer_found;
+  } else if (!db.GetPrinterInfo(request.DeviceName, &printer_, &found)) {
+    return DatabaseError(db, request, result);
+  }
   if (!found) return Refuse(kResultUnmanagedPrinter, kEvUnmanagedPrinter, {}, request, result, {request.DeviceName});
   return CheckStep::kNextStep;
 }

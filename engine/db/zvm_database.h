@@ -78,6 +78,18 @@ struct DateTimeValue {
   int32_t time = 0;
 };
 
+// The rows a request is checked against, read together: the live user of its account, the
+// user's live group and the live printer of its name. A record whose *_found is false is
+// empty.
+struct RequestRows {
+  UserRecord user;
+  bool user_found = false;
+  GroupRecord group;  // the group of user.GID
+  bool group_found = false;
+  PrinterRecord printer;
+  bool printer_found = false;
+};
+
 // Page-sum kinds: 0 monochrome pages, 1 colour pages, any other value all pages.
 enum PageKind : int { kMonoPages = 0, kColorPages = 1, kAllPages = 2 };
 
@@ -153,6 +165,10 @@ class CZvmDatbase {
   bool GetPrinterInfo(const std::string& printer_name, PrinterRecord* out, bool* found);
   // Looks the live printer of a PID up; *out is changed only when a row is found.
   bool GetPrinterInfo(int32_t pid, PrinterRecord* out, bool* found);
+  // Looks up, in one statement, what GetUserInfo(account), GetGroupInfo(the user's GID) and
+  // GetPrinterInfo(printer_name) each give: the same rows and the same found flags (among
+  // several matching rows one of them, as those do). *out is emptied first.
+  bool GetRequestRows(const std::string& account, const std::string& printer_name, RequestRows* out);
 
   // Sums the Pages of `kind` printed by every user row of the account name (any Used
   // value) on days first..last (yyyymmdd, both included). *pages is 0 first.
@@ -171,10 +187,12 @@ class CZvmDatbase {
   // Gives the largest ID of PrintLog; 0 when the table is empty or the query failed.
   int32_t GetPringLogMaxID();
 
-  // Inserts the rows in one transaction, numbered from the largest ID + 1 in list order
-  // under a lock of the print log (several engines may share the database); a clash on the
-  // number is tried again. Either all rows are stored or none (rolled back on the first
-  // failure).
+  // Inserts the rows numbered from the largest ID + 1 in list order; either all rows are
+  // stored or none. One row is one statement that takes its number and commits at once, so
+  // engines sharing the database never wait for each other's commit; several rows are one
+  // transaction under a lock of the print log, so that their numbers follow each other. A
+  // number that another writer took meanwhile is refused by the primary key, and the insert
+  // is tried again.
   bool InsertPrintLog(const std::vector<PrintLogRecord>& rows);
 
   // Finds the newest print-log row (highest ID) of the user `uid` whose SpoolName equals
@@ -201,7 +219,8 @@ class CZvmDatbase {
   std::string password_;
   std::unique_ptr<odbc::Connection> conn_;
   bool reused_ = false;
-  bool in_transaction_ = false;  // RunInTransaction is running its body
+  bool in_transaction_ = false;             // RunInTransaction is running its body
+  std::vector<std::string> failed_states_;  // the SQLSTATEs of the last statement that failed
 };
 
 // Give a record of the row the result stands on, its columns found by name without regard
