@@ -109,6 +109,42 @@ std::string KindCondition(int kind) {
 // again keeps the pages of the period.
 const char kAccountUids[] = " AND UID IN (SELECT UID FROM Main WHERE LOWER(Account)=LOWER(?))";
 
+// A statement's text and the values of its parameters.
+struct Statement {
+  std::string sql;
+  std::vector<odbc::Value> params;
+};
+
+// The sum of the pages of `kind` printed by the account's users on the days of a period
+// (`form` as PeriodSumDays gives it; `first` used by kRange only).
+Statement PeriodSum(int kind, const std::string& account, int form, int32_t first, int32_t last) {
+  if (form == PeriodDays::kRange)
+    return {
+        std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate>=? AND PDate<=?") + kAccountUids + KindCondition(kind),
+        {ToDate(first), ToDate(last), account}};
+  return {std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate") + (form == PeriodDays::kOnDay ? "=" : "<=") + "?" +
+              kAccountUids + KindCondition(kind),
+          {ToDate(last), account}};
+}
+
+// The print-log rows of a user and spool name printed between two moments, newest first.
+Statement DuplicateRows(int32_t uid, const std::string& spool_name, const DateTimeValue& start,
+                        const DateTimeValue& end) {
+  std::string when;
+  std::vector<odbc::Value> params = {int64_t{uid}, spool_name};
+  if (start.date == end.date) {
+    when = "(PDate=? AND (PTime>=? AND PTime<=?))";
+    params.insert(params.end(), {ToDate(start.date), ToTime(start.time), ToTime(end.time)});
+  } else {
+    // The first day from the start time, the whole days between, the last day up to the end.
+    when = "((PDate=? AND PTime>=?) OR (PDate>? AND PDate<?) OR (PDate=? AND PTime<=?))";
+    params.insert(params.end(), {ToDate(start.date), ToTime(start.time), ToDate(start.date), ToDate(end.date),
+                                 ToDate(end.date), ToTime(end.time)});
+  }
+  return {"SELECT * FROM PrintLog WHERE (UID=? AND LOWER(SpoolName)=LOWER(?) AND " + when + ") ORDER BY ID DESC",
+          std::move(params)};
+}
+
 // Takes a connection whose transaction failed; rolls it back and drops it. The rollback's own
 // error is not reported: the first error was, and the connection is discarded either way (the
 // server ends an abandoned transaction when its connection closes).
@@ -451,16 +487,39 @@ bool CZvmDatbase::SumPagesByKind(int64_t* mono, int64_t* color, const std::strin
 bool CZvmDatbase::SumPages(int kind, int64_t* pages, const std::string& account, int32_t first_date,
                            int32_t last_date) {
   *pages = 0;
-  std::string sql =
-      std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate>=? AND PDate<=?") + kAccountUids + KindCondition(kind);
-  return SumPages(sql, {ToDate(first_date), ToDate(last_date), account}, pages);
+  Statement sum = PeriodSum(kind, account, PeriodDays::kRange, first_date, last_date);
+  return SumPages(sum.sql, sum.params, pages);
 }
 
 bool CZvmDatbase::SumPages(int kind, int64_t* pages, const std::string& account, int32_t date, SumMode mode) {
   *pages = 0;
-  std::string sql = std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate") + (mode == kSumOnDay ? "=" : "<=") +
-                    "?" + kAccountUids + KindCondition(kind);
-  return SumPages(sql, {ToDate(date), account}, pages);
+  Statement sum = PeriodSum(kind, account, mode == kSumOnDay ? PeriodDays::kOnDay : PeriodDays::kUpTo, 0, date);
+  return SumPages(sum.sql, sum.params, pages);
+}
+
+bool CZvmDatbase::SumPagesAndDupCheck(int kind, int64_t* pages, const std::string& account, int form,
+                                      int32_t first_date, int32_t last_date, const DuplicateSearch& search,
+                                      PrintLogRecord* out, bool* found) {
+  *pages = 0;
+  *found = false;
+  Statement sum = PeriodSum(kind, account, form, first_date, last_date);
+  Statement dup = DuplicateRows(search.uid, search.spool_name, search.start, search.end);
+  // One row always: the sum, and the newest matching print-log row's columns (NULL when
+  // there is none) beside it.
+  std::string sql = "SELECT (" + sum.sql + ") AS PeriodSum, d.* FROM (SELECT 1 AS one) o LEFT JOIN (" + dup.sql +
+                    " LIMIT 1) d ON 1=1";
+  std::vector<odbc::Value> params = std::move(sum.params);
+  params.insert(params.end(), dup.params.begin(), dup.params.end());
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("SumPages", sql, params, &rows, &empty)) return false;
+  if (empty) return true;
+  *pages = SumValue(*rows, rows->FindColumn("PeriodSum"));
+  if (rows->Get("ID").has_value()) {  // ID is the primary key: NULL is no row
+    *out = ReadPrintLog(*rows);
+    *found = true;
+  }
+  return true;
 }
 
 int32_t CZvmDatbase::GetPringLogMaxID() {
@@ -632,21 +691,8 @@ bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bo
 
 bool CZvmDatbase::DupCheckPrintLog(int32_t uid, const std::string& spool_name, const DateTimeValue& start,
                                    const DateTimeValue& end, PrintLogRecord* out, bool* found) {
-  *found = false;
-  std::string when;
-  std::vector<odbc::Value> params = {int64_t{uid}, spool_name};
-  if (start.date == end.date) {
-    when = "(PDate=? AND (PTime>=? AND PTime<=?))";
-    params.insert(params.end(), {ToDate(start.date), ToTime(start.time), ToTime(end.time)});
-  } else {
-    // The first day from the start time, the whole days between, the last day up to the end.
-    when = "((PDate=? AND PTime>=?) OR (PDate>? AND PDate<?) OR (PDate=? AND PTime<=?))";
-    params.insert(params.end(), {ToDate(start.date), ToTime(start.time), ToDate(start.date), ToDate(end.date),
-                                 ToDate(end.date), ToTime(end.time)});
-  }
-  std::string sql =
-      "SELECT * FROM PrintLog WHERE (UID=? AND LOWER(SpoolName)=LOWER(?) AND " + when + ") ORDER BY ID DESC";
-  return FirstRow("DupCheckPrintLog", sql, params, &ReadPrintLog, out, found);
+  Statement dup = DuplicateRows(uid, spool_name, start, end);
+  return FirstRow("DupCheckPrintLog", dup.sql, dup.params, &ReadPrintLog, out, found);
 }
 
 bool GetPeriodPageTotals(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
@@ -669,6 +715,16 @@ bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int
                               p.form == PeriodDays::kOnDay ? CZvmDatbase::kSumOnDay : CZvmDatbase::kSumUpTo);
   if (ok) *pages = sum;
   return ok;
+}
+
+bool GetPeriodPageTotalAndDupCheck(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                                   const std::string& account, int kind, int64_t* pages, const DuplicateSearch& search,
+                                   PrintLogRecord* row, bool* found) {
+  PeriodDays p = PeriodSumDays(period_index, days, limit_date);
+  int64_t sum = 0;
+  if (!db.SumPagesAndDupCheck(kind, &sum, account, p.form, p.first, p.last, search, row, found)) return false;
+  *pages = sum;
+  return true;
 }
 
 UserRecord UserFromRow(const odbc::Rows& rows) { return ReadUser(rows); }

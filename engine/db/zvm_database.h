@@ -90,6 +90,15 @@ struct RequestRows {
   bool printer_found = false;
 };
 
+// What the duplicate search looks for: the user's print-log rows of a spool name printed
+// between two moments (both included).
+struct DuplicateSearch {
+  int32_t uid = 0;
+  std::string spool_name;
+  DateTimeValue start;
+  DateTimeValue end;
+};
+
 // Page-sum kinds: 0 monochrome pages, 1 colour pages, any other value all pages.
 enum PageKind : int { kMonoPages = 0, kColorPages = 1, kAllPages = 2 };
 
@@ -184,6 +193,12 @@ class CZvmDatbase {
   bool SumPagesByKind(int64_t* mono, int64_t* color, const std::string& account, int form, int32_t first_date,
                       int32_t last_date);
 
+  // Gives in one statement what SumPages of `kind` over the days of a period (`form` and the
+  // days as SumPagesByKind takes them) and DupCheckPrintLog of `search` give: the sum in
+  // *pages, the newest matching print-log row in *out (changed only when *found).
+  bool SumPagesAndDupCheck(int kind, int64_t* pages, const std::string& account, int form, int32_t first_date,
+                           int32_t last_date, const DuplicateSearch& search, PrintLogRecord* out, bool* found);
+
   // Gives the largest ID of PrintLog; 0 when the table is empty or the query failed.
   int32_t GetPringLogMaxID();
 
@@ -234,6 +249,11 @@ PrinterRecord PrinterFromRow(const odbc::Rows& rows);
 // month and N days the period's range, no period everything up to the end.
 bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
                         const std::string& account, int kind, int64_t* pages);
+// As GetPeriodPageTotal, with the duplicate search of `search` in the same statement (see
+// SumPagesAndDupCheck).
+bool GetPeriodPageTotalAndDupCheck(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                                   const std::string& account, int kind, int64_t* pages, const DuplicateSearch& search,
+                                   PrintLogRecord* row, bool* found);
 // As above for the monochrome and the colour kind at once, in one statement.
 bool GetPeriodPageTotals(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
                          const std::string& account, int64_t* mono, int64_t* color);

@@ -317,6 +317,19 @@ TEST_P(DatabaseTest, DuplicateWindow) {
     ASSERT_TRUE(db.DupCheckPrintLog(1, "JOB", c.from, c.to, &got, &found));
     EXPECT_EQ(found, c.found);
     EXPECT_EQ(got.ID, c.id);
+    // The search beside a period sum in one statement finds the same row, and the sum is
+    // the sum alone (the user's kind-0 pages up to 2 January: rows 1 to 3).
+    User(1, "Tanaka", 0, 0, 0, 0);
+    PrintLogRecord beside;
+    bool beside_found = !c.found;
+    int64_t pages = -1;
+    ASSERT_TRUE(db.SumPagesAndDupCheck(kMonoPages, &pages, "tanaka", PeriodDays::kUpTo, 0, 20260102,
+                                       DuplicateSearch{1, "JOB", c.from, c.to}, &beside, &beside_found));
+    EXPECT_EQ(beside_found, c.found);
+    EXPECT_EQ(beside.ID, c.id);
+    EXPECT_EQ(beside.PTime, got.PTime);
+    EXPECT_EQ(pages, 3);
+    Sql("DELETE FROM Main");
   }
 }
 
