@@ -222,6 +222,16 @@ bool PeriodPagesUsed(CZvmDatbase& db, int32_t period_index, int32_t days, int32_
   return true;
 }
 
+bool PeriodPagesUsedAndDupCheck(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                                const std::string& account, int32_t uid, int kind, int64_t* pages,
+                                const DuplicateSearch& search, PrintLogRecord* row, bool* found) {
+  int64_t stored = 0;
+  if (!GetPeriodPageTotalAndDupCheck(db, period_index, days, limit_date, account, kind, &stored, search, row, found))
+    return false;
+  *pages = stored + KeptPageTotal(uid, kind, PeriodSumDays(period_index, days, limit_date));
+  return true;
+}
+
 Result<std::string> HoldRows(const std::vector<PrintLogRecord>& rows) {
   auto dir = PendingFolder();
   if (!dir.ok()) return dir.status();

@@ -41,6 +41,11 @@ int64_t KeptPageTotal(int32_t uid, int kind, const PeriodDays& days);
 // (GetPeriodPageTotal) plus this engine's kept rows. False when the database failed.
 bool PeriodPagesUsed(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
                      const std::string& account, int32_t uid, int kind, int64_t* pages);
+// As above, with the duplicate search of `search` in the same statement (its newest row in
+// *row, changed only when *found).
+bool PeriodPagesUsedAndDupCheck(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                                const std::string& account, int32_t uid, int kind, int64_t* pages,
+                                const DuplicateSearch& search, PrintLogRecord* row, bool* found);
 // As above for the monochrome and colour pages at once (one statement).
 bool PeriodPagesUsedByKind(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
                            const std::string& account, int32_t uid, int64_t* mono, int64_t* color);

@@ -85,17 +85,20 @@ CheckStep RequestCheck::Completeness(CRequestInfo& request, CRequestResult& resu
 CheckStep RequestCheck::User(CRequestInfo& request, CRequestResult& result) {
   CZvmDatbase db(settings_.DSN, settings_.UID, settings_.PWD);
   bool found = false;
-  if (known_user_) {
-    user_ = *known_user_;
-    found = true;
-  } else if (!db.GetUserInfo(request.AccountName, &user_, &found)) {
-    return DatabaseError(db, request, result);
+  if (!known_rows_) {
+    // The group and the printer come in the same statement, for this step and the next.
+    RequestRows rows;
+    if (!db.GetRequestRows(request.AccountName, request.DeviceName, &rows)) return DatabaseError(db, request, result);
+    known_rows_ = rows;
   }
+  user_ = known_rows_->user;
+  found = known_rows_->user_found;
   if (!found) return Refuse(kResultUnknownUser, kEvUnknownUser, {}, request, result, {request.AccountName});
   UserLimits group{};
   bool have_group = false;
   if (user_.CountShubetsu == kCountGroup) {
-    if (!db.GetGroupInfo(user_.GID, &group_, &found)) return DatabaseError(db, request, result);
+    group_ = known_rows_->group;
+    found = known_rows_->group_found;
     if (found) {
       group = {group_.MaxPages, group_.MaxPages_Color};
       have_group = true;
@@ -114,7 +117,12 @@ CheckStep RequestCheck::User(CRequestInfo& request, CRequestResult& result) {
 
 CheckStep RequestCheck::LookUpPrinter(CZvmDatbase& db, CRequestInfo& request, CRequestResult& result) {
   bool found = false;
-  if (!db.GetPrinterInfo(request.DeviceName, &printer_, &found)) return DatabaseError(db, request, result);
+  if (known_rows_) {
+    printer_ = known_rows_->printer;
+    found = known_rows_->printer_found;
+  } else if (!db.GetPrinterInfo(request.DeviceName, &printer_, &found)) {
+    return DatabaseError(db, request, result);
+  }
   if (!found) return Refuse(kResultUnmanagedPrinter, kEvUnmanagedPrinter, {}, request, result, {request.DeviceName});
   return CheckStep::kNextStep;
 }
@@ -145,10 +153,23 @@ CheckStep RequestCheck::QuotaAndDuplicates(CRequestInfo& request, CRequestResult
     if (r != CheckStep::kNextStep) return r;
   }
 
+  // With the duplicate check on, its search rides in the statement of the sum; what it
+  // found counts only once the quota let the request through.
+  const bool dup_check = settings_.DupCheck == 1 && !request.Jobs.empty();
+  PrintLogRecord row;
+  bool row_found = false;
   int64_t used = 0;
-  if (!PeriodPagesUsed(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, user_.UID,
-                       printer_.Ptype, &used))
-    return DatabaseError(db, request, result);
+  bool summed = false;
+  if (dup_check) {
+    const DuplicateSearch search{user_.UID, request.Jobs.front().name, LocalDateTime(now - std::chrono::hours(1)),
+                                 LocalDateTime(now)};
+    summed = PeriodPagesUsedAndDupCheck(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName,
+                                        user_.UID, printer_.Ptype, &used, search, &row, &row_found);
+  } else {
+    summed = PeriodPagesUsed(db, result.CheckRange, result.LimitDays, result.LimitDate, request.AccountName, user_.UID,
+                             printer_.Ptype, &used);
+  }
+  if (!summed) return DatabaseError(db, request, result);
   if (printer_.Ptype == kPrinterMono) {
     result.PageCount = Clamp32(used);
   } else {
@@ -166,25 +187,17 @@ CheckStep RequestCheck::QuotaAndDuplicates(CRequestInfo& request, CRequestResult
       break;
   }
 
-  if (settings_.DupCheck == 1 && !request.Jobs.empty()) {
-    DateTimeValue end = LocalDateTime(now);
-    DateTimeValue start = LocalDateTime(now - std::chrono::hours(1));
-    PrintLogRecord row;
-    bool found = false;
-    if (!db.DupCheckPrintLog(user_.UID, request.Jobs.front().name, start, end, &row, &found))
-      return DatabaseError(db, request, result);
-    if (found) {
-      PrinterRecord queued;
-      bool printer_found = false;
-      // Whether this look-up works does not matter: without a name there is no queue to ask.
-      if (row.PID == printer_.PID && printer_.Used == 1) {
-        queued = printer_;  // the printer of this request, read a moment ago
-      } else if (!db.GetPrinterInfo(row.PID, &queued, &printer_found) || !printer_found) {
-        queued.PrinterName.clear();
-      }
-      if (!queued.PrinterName.empty() && probe_ && PrinterQueueHoldsJob(*probe_, queued.PrinterName, row))
-        return Refuse(kResultDuplicate, kNoEvent, {}, request, result, {});
+  if (dup_check && row_found) {
+    PrinterRecord queued;
+    bool printer_found = false;
+    // Whether this look-up works does not matter: without a name there is no queue to ask.
+    if (row.PID == printer_.PID && printer_.Used == 1) {
+      queued = printer_;  // the printer of this request, read a moment ago
+    } else if (!db.GetPrinterInfo(row.PID, &queued, &printer_found) || !printer_found) {
+      queued.PrinterName.clear();
     }
+    if (!queued.PrinterName.empty() && probe_ && PrinterQueueHoldsJob(*probe_, queued.PrinterName, row))
+      return Refuse(kResultDuplicate, kNoEvent, {}, request, result, {});
   }
   return CheckStep::kPassed;
 }

@@ -47,9 +47,10 @@ class RequestCheck {
   CheckStep Run(CRequestInfo& request, CRequestResult& result,
                 std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 
-  // Takes the user row of the request's account already read for this request (as
-  // GetUserInfo gives it, Used 1); step 2 takes it instead of asking the database again.
-  void UseUserRow(const UserRecord& row) { known_user_ = row; }
+  // Takes the rows of the request's account, the account's group and the request's printer
+  // already read for this request (as GetRequestRows gives them); steps 2 and 3 take them
+  // instead of asking the database again.
+  void UseRequestRows(const RequestRows& rows) { known_rows_ = rows; }
 
   // The user row found in step 2 (Used is 1 then; an empty record before), with MaxPages
   // and MaxPages_Color holding the limits that apply to the user.
@@ -73,7 +74,7 @@ class RequestCheck {
   UserRecord user_;
   GroupRecord group_;
   PrinterRecord printer_;
-  std::optional<UserRecord> known_user_;
+  std::optional<RequestRows> known_rows_;
   bool printer_found_ = false;  // step 3 found the printer: step 4 does not look again
 };
 

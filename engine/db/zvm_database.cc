@@ -12,15 +12,31 @@ namespace {
 odbc::Date ToDate(int32_t d) { return odbc::Date{d / 10000, (d / 100) % 100, d % 100}; }
 odbc::Time ToTime(int32_t t) { return odbc::Time{t / 10000, (t / 100) % 100, t % 100}; }
 
-const std::string& Text(const odbc::Rows& r, const char* col) {
+// The columns of a result whose names carry `prefix` before each one (a statement that
+// reads several tables names their columns apart).
+struct PrefixedRow {
+  const odbc::Rows& rows;
+  std::string prefix;
+  const std::optional<std::string>& Get(const char* col) const { return rows.Get(prefix + col); }
+};
+
+template <typename Row>
+const std::string& Text(const Row& r, const char* col) {
   static const std::string kEmpty;
   const auto& v = r.Get(col);
   return v ? *v : kEmpty;
 }
-int32_t Int(const odbc::Rows& r, const char* col) { return LeadingInt(Text(r, col)); }
-int16_t Small(const odbc::Rows& r, const char* col) { return static_cast<int16_t>(Int(r, col)); }
+template <typename Row>
+int32_t Int(const Row& r, const char* col) {
+  return LeadingInt(Text(r, col));
+}
+template <typename Row>
+int16_t Small(const Row& r, const char* col) {
+  return static_cast<int16_t>(Int(r, col));
+}
 
-UserRecord ReadUser(const odbc::Rows& r) {
+template <typename Row>
+UserRecord ReadUser(const Row& r) {
   UserRecord u;
   u.UID = Int(r, "UID");
   u.Account = Text(r, "Account");
@@ -34,7 +50,8 @@ UserRecord ReadUser(const odbc::Rows& r) {
   return u;
 }
 
-GroupRecord ReadGroup(const odbc::Rows& r) {
+template <typename Row>
+GroupRecord ReadGroup(const Row& r) {
   GroupRecord g;
   g.GID = Int(r, "GID");
   g.GroupName = Text(r, "GroupName");
@@ -44,7 +61,8 @@ GroupRecord ReadGroup(const odbc::Rows& r) {
   return g;
 }
 
-PrinterRecord ReadPrinter(const odbc::Rows& r) {
+template <typename Row>
+PrinterRecord ReadPrinter(const Row& r) {
   PrinterRecord p;
   p.PID = Int(r, "PID");
   p.PrinterName = Text(r, "PrinterName");
@@ -90,6 +108,42 @@ std::string KindCondition(int kind) {
 // Pages are summed by account name, over every UID it has had: a user deleted and entered
 // again keeps the pages of the period.
 const char kAccountUids[] = " AND UID IN (SELECT UID FROM Main WHERE LOWER(Account)=LOWER(?))";
+
+// A statement's text and the values of its parameters.
+struct Statement {
+  std::string sql;
+  std::vector<odbc::Value> params;
+};
+
+// The sum of the pages of `kind` printed by the account's users on the days of a period
+// (`form` as PeriodSumDays gives it; `first` used by kRange only).
+Statement PeriodSum(int kind, const std::string& account, int form, int32_t first, int32_t last) {
+  if (form == PeriodDays::kRange)
+    return {
+        std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate>=? AND PDate<=?") + kAccountUids + KindCondition(kind),
+        {ToDate(first), ToDate(last), account}};
+  return {std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate") + (form == PeriodDays::kOnDay ? "=" : "<=") + "?" +
+              kAccountUids + KindCondition(kind),
+          {ToDate(last), account}};
+}
+
+// The print-log rows of a user and spool name printed between two moments, newest first.
+Statement DuplicateRows(int32_t uid, const std::string& spool_name, const DateTimeValue& start,
+                        const DateTimeValue& end) {
+  std::string when;
+  std::vector<odbc::Value> params = {int64_t{uid}, spool_name};
+  if (start.date == end.date) {
+    when = "(PDate=? AND (PTime>=? AND PTime<=?))";
+    params.insert(params.end(), {ToDate(start.date), ToTime(start.time), ToTime(end.time)});
+  } else {
+    // The first day from the start time, the whole days between, the last day up to the end.
+    when = "((PDate=? AND PTime>=?) OR (PDate>? AND PDate<?) OR (PDate=? AND PTime<=?))";
+    params.insert(params.end(), {ToDate(start.date), ToTime(start.time), ToDate(start.date), ToDate(end.date),
+                                 ToDate(end.date), ToTime(end.time)});
+  }
+  return {"SELECT * FROM PrintLog WHERE (UID=? AND LOWER(SpoolName)=LOWER(?) AND " + when + ") ORDER BY ID DESC",
+          std::move(params)};
+}
 
 // Takes a connection whose transaction failed; rolls it back and drops it. The rollback's own
 // error is not reported: the first error was, and the connection is discarded either way (the
@@ -206,7 +260,9 @@ bool CZvmDatbase::ExecuteQuery(const std::string& sql, const std::vector<odbc::V
   }
   if (rows) rows->reset();
   if (!ConnectDB()) return false;
+  failed_states_.clear();
   auto fail = [&](const Status& s) {
+    failed_states_ = conn_->DiagnosticStates();
     std::vector<std::string> diag = conn_->Diagnostics();
     if (diag.empty()) diag.push_back(s.message());
     ReportDbError("ExecuteQuery", &sql, &diag, 0);
@@ -312,32 +368,64 @@ bool CZvmDatbase::ForEachRow(const std::string& operation, const std::string& sq
 bool CZvmDatbase::GetUserInfo(const std::string& account, UserRecord* out, bool* found) {
   *out = UserRecord();
   return FirstRow("GetUserInfo", "SELECT * FROM Main WHERE LOWER(Account)=LOWER(?) AND Used=?", {account, int64_t{1}},
-                  &ReadUser, out, found);
+                  &ReadUser<odbc::Rows>, out, found);
 }
 
 bool CZvmDatbase::GetUserInfo(std::vector<UserRecord>* out, int32_t uid_filter, int32_t used_filter) {
-  return AllRows("GetUserInfo", "Main", "UID", uid_filter, used_filter, &ReadUser, out);
+  return AllRows("GetUserInfo", "Main", "UID", uid_filter, used_filter, &ReadUser<odbc::Rows>, out);
 }
 
 bool CZvmDatbase::GetGroupInfo(int32_t gid, GroupRecord* out, bool* found) {
   *out = GroupRecord();
-  return FirstRow("GetGroupInfo", "SELECT * FROM Groups WHERE GID=? AND Used=?", {int64_t{gid}, int64_t{1}}, &ReadGroup,
-                  out, found);
+  return FirstRow("GetGroupInfo", "SELECT * FROM Groups WHERE GID=? AND Used=?", {int64_t{gid}, int64_t{1}},
+                  &ReadGroup<odbc::Rows>, out, found);
 }
 
 bool CZvmDatbase::GetGroupInfo(std::vector<GroupRecord>* out, int32_t gid_filter, int32_t used_filter) {
-  return AllRows("GetGroupInfo", "Groups", "GID", gid_filter, used_filter, &ReadGroup, out);
+  return AllRows("GetGroupInfo", "Groups", "GID", gid_filter, used_filter, &ReadGroup<odbc::Rows>, out);
 }
 
 bool CZvmDatbase::GetPrinterInfo(const std::string& printer_name, PrinterRecord* out, bool* found) {
   *out = PrinterRecord();
   return FirstRow("GetPrinterInfo", "SELECT * FROM Printers WHERE LOWER(PrinterName)=LOWER(?) AND Used=?",
-                  {printer_name, int64_t{1}}, &ReadPrinter, out, found);
+                  {printer_name, int64_t{1}}, &ReadPrinter<odbc::Rows>, out, found);
 }
 
 bool CZvmDatbase::GetPrinterInfo(int32_t pid, PrinterRecord* out, bool* found) {
   return FirstRow("GetPrinterInfo", "SELECT * FROM Printers WHERE PID=? AND Used=?", {int64_t{pid}, int64_t{1}},
-                  &ReadPrinter, out, found);
+                  &ReadPrinter<odbc::Rows>, out, found);
+}
+
+namespace {
+// The columns of each table under a name of their own ("u_", "g_", "p_" before the column).
+const char kRequestRows[] =
+    "SELECT m.UID AS u_UID, m.Account AS u_Account, m.UserName AS u_UserName, m.GID AS u_GID,"
+    " m.CountShubetsu AS u_CountShubetsu, m.MaxPages AS u_MaxPages, m.MaxPages_Color AS u_MaxPages_Color,"
+    " m.Mail AS u_Mail, m.Used AS u_Used,"
+    " g.GID AS g_GID, g.GroupName AS g_GroupName, g.MaxPages AS g_MaxPages, g.MaxPages_Color AS g_MaxPages_Color,"
+    " g.Used AS g_Used,"
+    " p.PID AS p_PID, p.PrinterName AS p_PrinterName, p.Ptype AS p_Ptype, p.Used AS p_Used"
+    // One row always, whether the user, the group or the printer is there or not.
+    " FROM (SELECT 1 AS one) o"
+    " LEFT JOIN Main m ON LOWER(m.Account)=LOWER(?) AND m.Used=1"
+    " LEFT JOIN Groups g ON g.GID=m.GID AND g.Used=1"
+    " LEFT JOIN Printers p ON LOWER(p.PrinterName)=LOWER(?) AND p.Used=1";
+}  // namespace
+
+bool CZvmDatbase::GetRequestRows(const std::string& account, const std::string& printer_name, RequestRows* out) {
+  *out = RequestRows();
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("GetRequestRows", kRequestRows, {account, printer_name}, &rows, &empty)) return false;
+  if (empty) return true;
+  // The ids are primary keys: a NULL one is a row that is not there.
+  out->user_found = rows->Get("u_UID").has_value();
+  out->group_found = rows->Get("g_GID").has_value();
+  out->printer_found = rows->Get("p_PID").has_value();
+  if (out->user_found) out->user = ReadUser(PrefixedRow{*rows, "u_"});
+  if (out->group_found) out->group = ReadGroup(PrefixedRow{*rows, "g_"});
+  if (out->printer_found) out->printer = ReadPrinter(PrefixedRow{*rows, "p_"});
+  return true;
 }
 
 namespace {
@@ -399,16 +487,39 @@ bool CZvmDatbase::SumPagesByKind(int64_t* mono, int64_t* color, const std::strin
 bool CZvmDatbase::SumPages(int kind, int64_t* pages, const std::string& account, int32_t first_date,
                            int32_t last_date) {
   *pages = 0;
-  std::string sql =
-      std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate>=? AND PDate<=?") + kAccountUids + KindCondition(kind);
-  return SumPages(sql, {ToDate(first_date), ToDate(last_date), account}, pages);
+  Statement sum = PeriodSum(kind, account, PeriodDays::kRange, first_date, last_date);
+  return SumPages(sum.sql, sum.params, pages);
 }
 
 bool CZvmDatbase::SumPages(int kind, int64_t* pages, const std::string& account, int32_t date, SumMode mode) {
   *pages = 0;
-  std::string sql = std::string("SELECT SUM(Pages) FROM PrintLog WHERE PDate") + (mode == kSumOnDay ? "=" : "<=") +
-                    "?" + kAccountUids + KindCondition(kind);
-  return SumPages(sql, {ToDate(date), account}, pages);
+  Statement sum = PeriodSum(kind, account, mode == kSumOnDay ? PeriodDays::kOnDay : PeriodDays::kUpTo, 0, date);
+  return SumPages(sum.sql, sum.params, pages);
+}
+
+bool CZvmDatbase::SumPagesAndDupCheck(int kind, int64_t* pages, const std::string& account, int form,
+                                      int32_t first_date, int32_t last_date, const DuplicateSearch& search,
+                                      PrintLogRecord* out, bool* found) {
+  *pages = 0;
+  *found = false;
+  Statement sum = PeriodSum(kind, account, form, first_date, last_date);
+  Statement dup = DuplicateRows(search.uid, search.spool_name, search.start, search.end);
+  // One row always: the sum, and the newest matching print-log row's columns (NULL when
+  // there is none) beside it.
+  std::string sql = "SELECT (" + sum.sql + ") AS PeriodSum, d.* FROM (SELECT 1 AS one) o LEFT JOIN (" + dup.sql +
+                    " LIMIT 1) d ON 1=1";
+  std::vector<odbc::Value> params = std::move(sum.params);
+  params.insert(params.end(), dup.params.begin(), dup.params.end());
+  std::unique_ptr<odbc::Rows> rows;
+  bool empty = true;
+  if (!Lookup("SumPages", sql, params, &rows, &empty)) return false;
+  if (empty) return true;
+  *pages = SumValue(*rows, rows->FindColumn("PeriodSum"));
+  if (rows->Get("ID").has_value()) {  // ID is the primary key: NULL is no row
+    *out = ReadPrintLog(*rows);
+    *found = true;
+  }
+  return true;
 }
 
 int32_t CZvmDatbase::GetPringLogMaxID() {
@@ -421,9 +532,11 @@ int32_t CZvmDatbase::GetPringLogMaxID() {
 }
 
 namespace {
-// Whether the driver's diagnostics tell of a clash on a unique key (SQLSTATE 23505 on
-// PostgreSQL, 23000 with "UNIQUE constraint" on SQLite).
-bool IsUniqueClash(const std::vector<std::string>& diagnostics) {
+// Whether a statement failed on a unique key: SQLSTATE 23505 on PostgreSQL (in any language
+// of its messages), "UNIQUE constraint" in SQLite's text.
+bool IsUniqueClash(const std::vector<std::string>& states, const std::vector<std::string>& diagnostics) {
+  for (const std::string& s : states)
+    if (s == "23505") return true;
   for (const std::string& d : diagnostics) {
     if (d.find("23505") != std::string::npos || d.find("UNIQUE constraint") != std::string::npos ||
         d.find("duplicate key") != std::string::npos)
@@ -445,12 +558,12 @@ bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
       return false;
     }
   }
-  // Rows are numbered MAX(ID)+1 under a lock that every writer of the print log takes, so
-  // that engines sharing one database never hand out one number twice. Should another
-  // writer (one that takes no lock) still take a number first, the insert is tried again.
-  // A clash needs an unlocked writer racing this one; several in a row mean something else
-  // is wrong, and the insert is given up and reported then.
-  constexpr int kAttempts = 5;
+  // Rows are numbered MAX(ID)+1. Two engines that read the same largest number at once
+  // meet on the primary key: one of them is refused and numbers its row again. Each try
+  // loses only to a row that was stored meanwhile, so a run of refusals needs as many
+  // other engines storing rows at that very moment; beyond this many something else is
+  // wrong, and the insert is given up and reported.
+  constexpr int kAttempts = 32;
   for (int attempt = 1;; ++attempt) {
     bool clash = false;
     if (InsertPrintLogOnce(list, &clash)) return true;
@@ -507,20 +620,28 @@ const char kInsertPrintLog[] =
     " SELECT COALESCE(MAX(ID),0)+1,?,?,?,?,?,?,?,?,?,?,? FROM PrintLog";
 
 std::vector<odbc::Value> PrintLogValues(const PrintLogRecord& r) {
-  return {int64_t{r.UID},   int64_t{r.PID},   ToDate(r.PDate),          ToTime(r.PTime),
-          r.JobName,        r.SpoolName,      int64_t{r.Pages},         int64_t{r.Ptype},
-          int64_t{r.ThumbnailCount}, int64_t{r.PaperSize}, int64_t{r.JobPages}};
+  return {int64_t{r.UID},     int64_t{r.PID},   ToDate(r.PDate),  ToTime(r.PTime),           r.JobName,
+          r.SpoolName,        int64_t{r.Pages}, int64_t{r.Ptype}, int64_t{r.ThumbnailCount}, int64_t{r.PaperSize},
+          int64_t{r.JobPages}};
 }
 }  // namespace
 
 bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bool* clash) {
   *clash = false;
   if (!ConnectDB()) return false;
-  if (list.size() == 1 && conn_->DbmsName().find("PostgreSQL") == std::string::npos) {
-    // SQLite runs one writing statement at a time, holding the database's write lock from
-    // its read of the largest number to its insert: a single row needs no transaction.
-    if (ExecuteQuery(kInsertPrintLog, PrintLogValues(list.front()), nullptr, nullptr)) return true;
-    *clash = IsUniqueClash(ErrorLines);
+  if (list.size() == 1) {
+    // One statement reads the largest number and stores the row under the next one, and
+    // commits by itself: no lock outlives it. Of two engines that read the same number, the
+    // second waits on the key until the first committed and is then refused; a refused
+    // statement leaves its connection as it was, for the next try.
+    auto done = conn_->Execute(kInsertPrintLog, PrintLogValues(list.front()));
+    if (done.ok()) return true;
+    std::vector<std::string> diag = conn_->Diagnostics();
+    *clash = IsUniqueClash(conn_->DiagnosticStates(), diag);
+    if (diag.empty()) diag.push_back(done.status().message());
+    const std::string sql = kInsertPrintLog;
+    ReportDbError("ExecuteQuery", &sql, &diag, 0);
+    if (!*clash) conn_.reset();  // the next statement starts on a fresh connection
     return false;
   }
   Status begun = conn_->Begin();
@@ -530,22 +651,26 @@ bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bo
     conn_.reset();
     return false;
   }
-  std::vector<std::string> diagnostics;
+  std::vector<std::string> diagnostics, states;
   auto rollback = [&] {
     std::vector<std::string> lines = ErrorLines;
     if (conn_) {
       diagnostics = conn_->Diagnostics();
+      states = conn_->DiagnosticStates();
       AbandonConnection(conn_);
+    } else {
+      states = failed_states_;
     }
-    *clash = IsUniqueClash(diagnostics) || IsUniqueClash(lines);
+    *clash = IsUniqueClash(states, diagnostics) || IsUniqueClash({}, lines);
     ErrorLines = lines;
     return false;
   };
-  // Take the table's write lock before reading the highest number. On PostgreSQL a lock
-  // that conflicts with itself and with every writer (SHARE ROW EXCLUSIVE) makes a second
-  // engine wait until the first committed; readers go on. On SQLite a statement that writes
-  // nothing takes the database's write lock (a transaction that first reads and then writes
-  // could otherwise be refused at once by another writer).
+  // Take the table's write lock before reading the highest number, so that the rows' numbers
+  // follow each other. On PostgreSQL a lock that conflicts with itself and with every writer
+  // (SHARE ROW EXCLUSIVE) makes a second engine wait until the first committed (one-row
+  // inserts too); readers go on. On SQLite a statement that writes nothing takes the
+  // database's write lock (a transaction that first reads and then writes could otherwise be
+  // refused at once by another writer).
   const bool postgres = conn_->DbmsName().find("PostgreSQL") != std::string::npos;
   const char* lock =
       postgres ? "LOCK TABLE PrintLog IN SHARE ROW EXCLUSIVE MODE" : "UPDATE PrintLog SET ID=ID WHERE 1=0";
@@ -566,21 +691,8 @@ bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bo
 
 bool CZvmDatbase::DupCheckPrintLog(int32_t uid, const std::string& spool_name, const DateTimeValue& start,
                                    const DateTimeValue& end, PrintLogRecord* out, bool* found) {
-  *found = false;
-  std::string when;
-  std::vector<odbc::Value> params = {int64_t{uid}, spool_name};
-  if (start.date == end.date) {
-    when = "(PDate=? AND (PTime>=? AND PTime<=?))";
-    params.insert(params.end(), {ToDate(start.date), ToTime(start.time), ToTime(end.time)});
-  } else {
-    // The first day from the start time, the whole days between, the last day up to the end.
-    when = "((PDate=? AND PTime>=?) OR (PDate>? AND PDate<?) OR (PDate=? AND PTime<=?))";
-    params.insert(params.end(), {ToDate(start.date), ToTime(start.time), ToDate(start.date), ToDate(end.date),
-                                 ToDate(end.date), ToTime(end.time)});
-  }
-  std::string sql =
-      "SELECT * FROM PrintLog WHERE (UID=? AND LOWER(SpoolName)=LOWER(?) AND " + when + ") ORDER BY ID DESC";
-  return FirstRow("DupCheckPrintLog", sql, params, &ReadPrintLog, out, found);
+  Statement dup = DuplicateRows(uid, spool_name, start, end);
+  return FirstRow("DupCheckPrintLog", dup.sql, dup.params, &ReadPrintLog, out, found);
 }
 
 bool GetPeriodPageTotals(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
@@ -603,6 +715,16 @@ bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int
                               p.form == PeriodDays::kOnDay ? CZvmDatbase::kSumOnDay : CZvmDatbase::kSumUpTo);
   if (ok) *pages = sum;
   return ok;
+}
+
+bool GetPeriodPageTotalAndDupCheck(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                                   const std::string& account, int kind, int64_t* pages, const DuplicateSearch& search,
+                                   PrintLogRecord* row, bool* found) {
+  PeriodDays p = PeriodSumDays(period_index, days, limit_date);
+  int64_t sum = 0;
+  if (!db.SumPagesAndDupCheck(kind, &sum, account, p.form, p.first, p.last, search, row, found)) return false;
+  *pages = sum;
+  return true;
 }
 
 UserRecord UserFromRow(const odbc::Rows& rows) { return ReadUser(rows); }

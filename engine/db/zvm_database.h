@@ -78,6 +78,27 @@ struct DateTimeValue {
   int32_t time = 0;
 };
 
+// The rows a request is checked against, read together: the live user of its account, the
+// user's live group and the live printer of its name. A record whose *_found is false is
+// empty.
+struct RequestRows {
+  UserRecord user;
+  bool user_found = false;
+  GroupRecord group;  // the group of user.GID
+  bool group_found = false;
+  PrinterRecord printer;
+  bool printer_found = false;
+};
+
+// What the duplicate search looks for: the user's print-log rows of a spool name printed
+// between two moments (both included).
+struct DuplicateSearch {
+  int32_t uid = 0;
+  std::string spool_name;
+  DateTimeValue start;
+  DateTimeValue end;
+};
+
 // Page-sum kinds: 0 monochrome pages, 1 colour pages, any other value all pages.
 enum PageKind : int { kMonoPages = 0, kColorPages = 1, kAllPages = 2 };
 
@@ -153,6 +174,10 @@ class CZvmDatbase {
   bool GetPrinterInfo(const std::string& printer_name, PrinterRecord* out, bool* found);
   // Looks the live printer of a PID up; *out is changed only when a row is found.
   bool GetPrinterInfo(int32_t pid, PrinterRecord* out, bool* found);
+  // Looks up, in one statement, what GetUserInfo(account), GetGroupInfo(the user's GID) and
+  // GetPrinterInfo(printer_name) each give: the same rows and the same found flags (among
+  // several matching rows one of them, as those do). *out is emptied first.
+  bool GetRequestRows(const std::string& account, const std::string& printer_name, RequestRows* out);
 
   // Sums the Pages of `kind` printed by every user row of the account name (any Used
   // value) on days first..last (yyyymmdd, both included). *pages is 0 first.
@@ -168,13 +193,21 @@ class CZvmDatbase {
   bool SumPagesByKind(int64_t* mono, int64_t* color, const std::string& account, int form, int32_t first_date,
                       int32_t last_date);
 
+  // Gives in one statement what SumPages of `kind` over the days of a period (`form` and the
+  // days as SumPagesByKind takes them) and DupCheckPrintLog of `search` give: the sum in
+  // *pages, the newest matching print-log row in *out (changed only when *found).
+  bool SumPagesAndDupCheck(int kind, int64_t* pages, const std::string& account, int form, int32_t first_date,
+                           int32_t last_date, const DuplicateSearch& search, PrintLogRecord* out, bool* found);
+
   // Gives the largest ID of PrintLog; 0 when the table is empty or the query failed.
   int32_t GetPringLogMaxID();
 
-  // Inserts the rows in one transaction, numbered from the largest ID + 1 in list order
-  // under a lock of the print log (several engines may share the database); a clash on the
-  // number is tried again. Either all rows are stored or none (rolled back on the first
-  // failure).
+  // Inserts the rows numbered from the largest ID + 1 in list order; either all rows are
+  // stored or none. One row is one statement that takes its number and commits at once, so
+  // engines sharing the database never wait for each other's commit; several rows are one
+  // transaction under a lock of the print log, so that their numbers follow each other. A
+  // number that another writer took meanwhile is refused by the primary key, and the insert
+  // is tried again.
   bool InsertPrintLog(const std::vector<PrintLogRecord>& rows);
 
   // Finds the newest print-log row (highest ID) of the user `uid` whose SpoolName equals
@@ -201,7 +234,8 @@ class CZvmDatbase {
   std::string password_;
   std::unique_ptr<odbc::Connection> conn_;
   bool reused_ = false;
-  bool in_transaction_ = false;  // RunInTransaction is running its body
+  bool in_transaction_ = false;             // RunInTransaction is running its body
+  std::vector<std::string> failed_states_;  // the SQLSTATEs of the last statement that failed
 };
 
 // Give a record of the row the result stands on, its columns found by name without regard
@@ -215,6 +249,11 @@ PrinterRecord PrinterFromRow(const odbc::Rows& rows);
 // month and N days the period's range, no period everything up to the end.
 bool GetPeriodPageTotal(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
                         const std::string& account, int kind, int64_t* pages);
+// As GetPeriodPageTotal, with the duplicate search of `search` in the same statement (see
+// SumPagesAndDupCheck).
+bool GetPeriodPageTotalAndDupCheck(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
+                                   const std::string& account, int kind, int64_t* pages, const DuplicateSearch& search,
+                                   PrintLogRecord* row, bool* found);
 // As above for the monochrome and the colour kind at once, in one statement.
 bool GetPeriodPageTotals(CZvmDatbase& db, int32_t period_index, int32_t days, int32_t limit_date,
                          const std::string& account, int64_t* mono, int64_t* color);

@@ -507,12 +507,13 @@ bool CPhaseObj::SetAsideForeign(const EngineSettings& s) {
   // The database row the request will be charged to decides who may ask for it. A request
   // for no user, or one the database cannot look up now, is answered by the check.
   CZvmDatbase db(s.DSN, s.UID, s.PWD);
-  UserRecord row;
-  bool found = false;
-  if (!db.GetUserInfo(request_.AccountName, &row, &found) || !found) return false;
-  // The same row serves the check and the charge of this request: looked up once.
-  user_row_ = row;
-  Status owner = DecideRequestOwner(s, request_.AccountName, row.Account, request_owner_);
+  RequestRows rows;
+  if (!db.GetRequestRows(request_.AccountName, request_.DeviceName, &rows)) return false;
+  // The same rows serve the check and the charge of this request: looked up once.
+  request_rows_ = rows;
+  if (!rows.user_found) return false;
+  user_row_ = rows.user;
+  Status owner = DecideRequestOwner(s, request_.AccountName, rows.user.Account, request_owner_);
   if (owner.ok()) return false;
   SetAside(owner.message());
   return true;
@@ -659,6 +660,7 @@ bool CPhaseObj::ReadSlotRequest(int slot) {
   result_.Init();
   user_ = UserRecord{};
   user_row_.reset();
+  request_rows_.reset();
   printer_ = PrinterRecord{};
   answered_ = false;
 
@@ -719,7 +721,7 @@ void CPhaseObj::ForgetEarlierRequests() {
 
 void CPhaseObj::CheckRequest(const EngineSettings& s) {
   RequestCheck check(s, probe_);
-  if (user_row_) check.UseUserRow(*user_row_);
+  if (request_rows_) check.UseRequestRows(*request_rows_);
   CheckStep r = check.Run(request_, result_);
   user_ = check.user();
   printer_ = check.printer();
@@ -786,7 +788,7 @@ void CPhaseObj::PhaseOpen() {
   if (AlignPagesWithDocument()) {
     EngineSettings s = settings();
     RequestCheck check(s, probe_);
-    if (user_row_) check.UseUserRow(*user_row_);
+    if (request_rows_) check.UseRequestRows(*request_rows_);
     CheckStep step = check.Run(request_, result_);
     user_ = check.user();
     printer_ = check.printer();
@@ -1079,6 +1081,7 @@ void CPhaseObj::PhaseCleanUp() {
   result_.Init();
   user_ = UserRecord{};
   user_row_.reset();
+  request_rows_.reset();
   printer_ = PrinterRecord{};
   identity_.clear();
   taken_ = RequestMark{};

@@ -240,6 +240,7 @@ class CPhaseObj {
   CRequestInfo request_;
   UserRecord user_;
   std::optional<UserRecord> user_row_;  // the account's row as read for the request in hand
+  std::optional<RequestRows> request_rows_;  // its rows of user, group and printer, read together
   PrinterRecord printer_;
   std::string slot_path_;
   std::string slot_base_;

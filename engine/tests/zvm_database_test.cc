@@ -104,6 +104,48 @@ TEST_P(DatabaseTest, SingleRowLookups) {
   EXPECT_TRUE(db.ErrorLines.empty());
 }
 
+// The rows of a request read in one statement are those the three look-ups give one by
+// one, whichever of them is missing.
+TEST_P(DatabaseTest, RequestRowsAreTheLookUpsRows) {
+  User(1, "Tanaka", 10, 2, 7, 3);
+  User(2, "Sato", 11, 2, 0, 0);
+  User(3, "Kato", 12, 3, 40, 20);
+  User(4, "gone", 10, 1, 0, 0, 0);
+  User(5, "O'Neil", 10, 2, 0, 0);
+  Sql("INSERT INTO Groups (GID,GroupName,MaxPages,MaxPages_Color,Used) VALUES (10,'営業',100,30,1),(11,'old',1,1,0)");
+  Sql("INSERT INTO Printers (PID,PrinterName,Ptype,Used) VALUES (1,'Office Color',1,1),(2,'Old',0,0),"
+      "(3,'Mono',0,1)");
+  auto text = [](const UserRecord& u, const GroupRecord& g, const PrinterRecord& p) {
+    return std::to_string(u.UID) + "|" + u.Account + "|" + u.UserName + "|" + std::to_string(u.GID) + "|" +
+           std::to_string(u.CountShubetsu) + "|" + std::to_string(u.MaxPages) + "|" + std::to_string(u.MaxPages_Color) +
+           "|" + u.Mail + "|" + std::to_string(u.Used) + " / " + std::to_string(g.GID) + "|" + g.GroupName + "|" +
+           std::to_string(g.MaxPages) + "|" + std::to_string(g.MaxPages_Color) + "|" + std::to_string(g.Used) + " / " +
+           std::to_string(p.PID) + "|" + p.PrinterName + "|" + std::to_string(p.Ptype) + "|" + std::to_string(p.Used);
+  };
+  CZvmDatbase db = Db();
+  for (const char* account : {"tanaka", "Sato", "KATO", "gone", "nobody", "o'neil"}) {
+    for (const char* printer : {"office COLOR", "Mono", "Old", "none"}) {
+      SCOPED_TRACE(std::string(account) + " on " + printer);
+      UserRecord u;
+      GroupRecord g;
+      PrinterRecord p;
+      bool user_found = false, group_found = false, printer_found = false;
+      ASSERT_TRUE(db.GetUserInfo(account, &u, &user_found));
+      if (user_found) {
+        ASSERT_TRUE(db.GetGroupInfo(u.GID, &g, &group_found));
+      }
+      ASSERT_TRUE(db.GetPrinterInfo(printer, &p, &printer_found));
+      RequestRows rows;
+      rows.user_found = rows.group_found = rows.printer_found = true;  // to be set again
+      ASSERT_TRUE(db.GetRequestRows(account, printer, &rows)) << db.ErrorLines.back();
+      EXPECT_EQ(rows.user_found, user_found);
+      EXPECT_EQ(rows.group_found, group_found);
+      EXPECT_EQ(rows.printer_found, printer_found);
+      EXPECT_EQ(text(rows.user, rows.group, rows.printer), text(u, g, p));
+    }
+  }
+}
+
 TEST_P(DatabaseTest, Lists) {
   User(3, "c", 0, 1, 0, 0);
   User(1, "a", 0, 1, 0, 0);
@@ -168,29 +210,44 @@ TEST_P(DatabaseTest, PageSumsByKindAndPeriod) {
 }
 
 // Several writers at once (engines sharing one database, each with its own connection)
-// wait for each other instead of failing, and the rows are numbered without clashes.
+// store every row: one-row inserts, which take their number without a lock, and lists,
+// which take theirs under the lock, mixed. The numbers are 1..N without a gap, and a
+// list's rows follow each other.
 TEST_P(DatabaseTest, ConcurrentPrintLogWritersAllSucceed) {
-  PrintLogRecord r;
-  r.UID = 1;
-  r.PID = 1;
-  r.PDate = 20261210;
-  r.PTime = 120000;
-  r.JobName = r.SpoolName = "job";
-  r.Pages = 1;
-  constexpr int kThreads = 4, kJobs = 15;
+  constexpr int kThreads = 4, kJobs = 20;
   std::atomic<int> failures{0};
   std::vector<std::thread> writers;
   for (int t = 0; t < kThreads; ++t) {
-    writers.emplace_back([&] {
+    writers.emplace_back([&, t] {
       CZvmDatbase db = Db();
       for (int j = 0; j < kJobs; ++j) {
-        if (!db.InsertPrintLog({r, r})) ++failures;
+        PrintLogRecord r;
+        r.UID = 1;
+        r.PID = 1;
+        r.PDate = 20261210;
+        r.PTime = 120000;
+        r.JobName = r.SpoolName = "t" + std::to_string(t) + "-" + std::to_string(j);
+        r.Pages = 1;
+        // Every third job of a writer is a list of two rows.
+        std::vector<PrintLogRecord> rows(j % 3 == 2 ? 2 : 1, r);
+        if (!db.InsertPrintLog(rows)) ++failures;
       }
     });
   }
   for (auto& w : writers) w.join();
   EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(Db().GetPringLogMaxID(), kThreads * kJobs * 2);
+  const int rows = kThreads * (kJobs + kJobs / 3);
+  EXPECT_EQ(Db().GetPringLogMaxID(), rows);
+  CZvmDatbase db = Db();
+  int64_t count = 0, apart = -1;
+  ASSERT_TRUE(db.SumPages("SELECT COUNT(*) FROM PrintLog", {}, &count));
+  EXPECT_EQ(count, rows);
+  // The rows of one list: their numbers differ by one.
+  ASSERT_TRUE(
+      db.SumPages("SELECT COUNT(*) FROM PrintLog a JOIN PrintLog b ON a.JobName=b.JobName AND a.ID<b.ID"
+                  " WHERE b.ID<>a.ID+1",
+                  {}, &apart));
+  EXPECT_EQ(apart, 0);
 }
 
 TEST_P(DatabaseTest, InsertNumbersRowsInOneTransaction) {
@@ -260,6 +317,19 @@ TEST_P(DatabaseTest, DuplicateWindow) {
     ASSERT_TRUE(db.DupCheckPrintLog(1, "JOB", c.from, c.to, &got, &found));
     EXPECT_EQ(found, c.found);
     EXPECT_EQ(got.ID, c.id);
+    // The search beside a period sum in one statement finds the same row, and the sum is
+    // the sum alone (the user's kind-0 pages up to 2 January: rows 1 to 3).
+    User(1, "Tanaka", 0, 0, 0, 0);
+    PrintLogRecord beside;
+    bool beside_found = !c.found;
+    int64_t pages = -1;
+    ASSERT_TRUE(db.SumPagesAndDupCheck(kMonoPages, &pages, "tanaka", PeriodDays::kUpTo, 0, 20260102,
+                                       DuplicateSearch{1, "JOB", c.from, c.to}, &beside, &beside_found));
+    EXPECT_EQ(beside_found, c.found);
+    EXPECT_EQ(beside.ID, c.id);
+    EXPECT_EQ(beside.PTime, got.PTime);
+    EXPECT_EQ(pages, 3);
+    Sql("DELETE FROM Main");
   }
 }
 

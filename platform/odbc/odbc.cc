@@ -25,8 +25,12 @@ SQLHENV Environment() {
   return env;
 }
 
-std::vector<std::string> CollectDiagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+// Gives the diagnostic texts of a handle, one per record; their SQLSTATEs go to *states in
+// the same order when given.
+std::vector<std::string> CollectDiagnostics(SQLSMALLINT type, SQLHANDLE handle,
+                                            std::vector<std::string>* states = nullptr) {
   std::vector<std::string> out;
+  if (states) states->clear();
   if (handle == nullptr) return out;
   for (SQLSMALLINT i = 1; i < 50; ++i) {
     SQLCHAR state[8] = {0};
@@ -36,6 +40,7 @@ std::vector<std::string> CollectDiagnostics(SQLSMALLINT type, SQLHANDLE handle) 
     SQLRETURN r = SQLGetDiagRec(type, handle, i, state, &native, msg, sizeof msg, &len);
     if (!SQL_SUCCEEDED(r)) break;
     std::string text = reinterpret_cast<char*>(msg);
+    if (states) states->emplace_back(reinterpret_cast<char*>(state));
     out.push_back(text.empty() ? std::string("SQLSTATE ") + reinterpret_cast<char*>(state) : text);
   }
   return out;
@@ -124,6 +129,7 @@ Result<bool> Rows::Next() {
     if (!is_null) values_[c] = std::move(value);
   }
   conn_->diagnostics_.clear();
+  conn_->states_.clear();
   return true;
 }
 
@@ -140,7 +146,7 @@ Connection::~Connection() {
 }
 
 Status Connection::Fail(short handle_type, void* handle, const std::string& what) {
-  diagnostics_ = CollectDiagnostics(handle_type, handle);
+  diagnostics_ = CollectDiagnostics(handle_type, handle, &states_);
   std::string msg = what;
   if (!diagnostics_.empty()) msg += ": " + Join(diagnostics_);
   return Status::IOError(msg);
@@ -204,6 +210,7 @@ Result<std::unique_ptr<Connection>> Connection::Open(const std::string& source, 
 
 Result<void*> Connection::Prepare(const std::vector<Value>& params, std::vector<std::vector<char>>* buffers) {
   diagnostics_.clear();
+  states_.clear();
   if (rows_open_) return Status::Busy("a result of this connection is still open");
   SQLHSTMT st = SQL_NULL_HSTMT;
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(dbc_), &st)))
@@ -274,12 +281,13 @@ Status Connection::Bind(void* stmt, const std::vector<Value>& params, std::vecto
 
 Result<void*> Connection::PreparedStatement(const std::string& sql) {
   diagnostics_.clear();
+  states_.clear();
   if (rows_open_) return Status::Busy("a result of this connection is still open");
   for (size_t i = 0; i < prepared_.size(); ++i) {
     if (prepared_[i].first != sql) continue;
     // Most recently used last: the first is the one given up when the cache is full.
-    std::rotate(prepared_.begin() + static_cast<std::ptrdiff_t>(i), prepared_.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                prepared_.end());
+    std::rotate(prepared_.begin() + static_cast<std::ptrdiff_t>(i),
+                prepared_.begin() + static_cast<std::ptrdiff_t>(i) + 1, prepared_.end());
     return prepared_.back().second;
   }
   SQLHSTMT st = SQL_NULL_HSTMT;
@@ -367,6 +375,7 @@ Result<std::unique_ptr<Rows>> Connection::Query(const std::string& sql, const st
 
 Status Connection::Begin() {
   diagnostics_.clear();
+  states_.clear();
   SQLRETURN r = SQLSetConnectAttr(static_cast<SQLHDBC>(dbc_), SQL_ATTR_AUTOCOMMIT,
                                   reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
   if (!SQL_SUCCEEDED(r)) return Fail(SQL_HANDLE_DBC, dbc_, "begin transaction");
@@ -376,6 +385,7 @@ Status Connection::Begin() {
 
 Status Connection::Commit() {
   diagnostics_.clear();
+  states_.clear();
   CountRoundTrip();
   SQLRETURN r = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(dbc_), SQL_COMMIT);
   Status s = SQL_SUCCEEDED(r) ? Status::Ok() : Fail(SQL_HANDLE_DBC, dbc_, "commit");
@@ -388,6 +398,7 @@ Status Connection::Commit() {
 
 Status Connection::Rollback() {
   diagnostics_.clear();
+  states_.clear();
   CountRoundTrip();
   SQLRETURN r = SQLEndTran(SQL_HANDLE_DBC, static_cast<SQLHDBC>(dbc_), SQL_ROLLBACK);
   Status s = SQL_SUCCEEDED(r) ? Status::Ok() : Fail(SQL_HANDLE_DBC, dbc_, "rollback");
@@ -461,6 +472,7 @@ Result<std::unique_ptr<Connection>> AcquireConnection(const std::string& source,
 void ReleaseConnection(std::unique_ptr<Connection> connection) {
   if (!connection || connection->InTransaction() || connection->rows_open_ || connection->pool_key_.empty()) return;
   connection->diagnostics_.clear();
+  connection->states_.clear();
   Pool& pool = ThePool();
   // Declared before the lock, so a surplus connection is closed after the lock is released:
   // disconnecting may wait on the network.

@@ -105,6 +105,9 @@ class Connection {
 
   // The diagnostic texts of the last failed call on this connection (empty after success).
   const std::vector<std::string>& Diagnostics() const { return diagnostics_; }
+  // The SQLSTATEs of those diagnostics, in the same order (e.g. "23505" for a unique key
+  // that PostgreSQL refused, whatever language its messages are in).
+  const std::vector<std::string>& DiagnosticStates() const { return states_; }
 
   // Whether a transaction begun with Begin is still open.
   bool InTransaction() const { return in_transaction_; }
@@ -130,6 +133,7 @@ class Connection {
   void* dbc_ = nullptr;
   std::string dbms_;
   std::vector<std::string> diagnostics_;
+  std::vector<std::string> states_;
   bool rows_open_ = false;
 };
 
