@@ -27,6 +27,28 @@ void MakePdf(const std::string& path) {
                            {{595.28, 841.89, 72, 72, 72, 72, 0, 0, 0}, {595.28, 841.89, 72, 72, 72, 72, 1, 0, 0}});
 }
 
+// The bytes a job sends to the port, kept to be read back as a page stream.
+struct PortBytes {
+  std::vector<std::uint8_t> bytes;
+  std::size_t at = 0;
+  // Gives the sink a job writes its bytes to.
+  WriteFn Sink() {
+    return [this](std::span<const std::uint8_t> b) {
+      bytes.insert(bytes.end(), b.begin(), b.end());
+      return true;
+    };
+  }
+  // Gives a reader of the page stream in the bytes, from the first one not read yet.
+  PageStreamReader Reader() {
+    return PageStreamReader([this](std::span<std::uint8_t> b) -> std::optional<std::size_t> {
+      std::size_t n = std::min(b.size(), bytes.size() - at);
+      std::memcpy(b.data(), bytes.data() + at, n);
+      at += n;
+      return n;
+    });
+  }
+};
+
 TEST(KelvadRasterJob, JobOptionsMakeTheDeviceMode) {
   struct Case {
     const char* ppd;
@@ -63,25 +85,13 @@ TEST(KelvadRasterJob, PdfPagesBecomeTheStream) {
   PpdQueuePlatform ops(kQueue, "");
   for (int dpi : {200, 600}) {
     SCOPED_TRACE(dpi);
-    std::vector<std::uint8_t> port;
+    PortBytes port;
     int pages = 0;
     const PRIVDEVMODE mode = JobDevmode(ops, kQueue, "Resolution=" + std::to_string(dpi) + "dpi");
-    Status s = WriteRasterJob(
-        pdf, ops, kQueue, mode,
-        [&](std::span<const std::uint8_t> b) {
-          port.insert(port.end(), b.begin(), b.end());
-          return true;
-        },
-        &pages);
+    Status s = WriteRasterJob(pdf, ops, kQueue, mode, port.Sink(), &pages);
     ASSERT_TRUE(s.ok()) << s.ToString();
     EXPECT_EQ(pages, 2);
-    std::size_t at = 0;
-    PageStreamReader reader([&](std::span<std::uint8_t> b) -> std::optional<std::size_t> {
-      std::size_t n = std::min(b.size(), port.size() - at);
-      std::memcpy(b.data(), port.data() + at, n);
-      at += n;
-      return n;
-    });
+    PageStreamReader reader = port.Reader();
     // The square covers 1 to 2 inches of the paper; the stream starts at the 5 mm margin.
     const int margin = static_cast<int>(TenthMmToPixels(dpi, 50));
     const int inside = dpi * 3 / 2 - margin, outside = dpi / 2 - margin;
@@ -115,19 +125,9 @@ TEST(KelvadRasterJob, PortraitPagesOnALandscapeJobAreFittedNotCut) {
   const std::string pdf = root.str() + "/two.pdf";
   MakePdf(pdf);
   PpdQueuePlatform ops(kQueue, "");
-  std::vector<std::uint8_t> port;
-  ASSERT_TRUE(
-      WriteRasterJob(pdf, ops, kQueue, JobDevmode(ops, kQueue, "landscape"), [&](std::span<const std::uint8_t> b) {
-        port.insert(port.end(), b.begin(), b.end());
-        return true;
-      }).ok());
-  std::size_t at = 0;
-  PageStreamReader reader([&](std::span<std::uint8_t> b) -> std::optional<std::size_t> {
-    std::size_t n = std::min(b.size(), port.size() - at);
-    std::memcpy(b.data(), port.data() + at, n);
-    at += n;
-    return n;
-  });
+  PortBytes port;
+  ASSERT_TRUE(WriteRasterJob(pdf, ops, kQueue, JobDevmode(ops, kQueue, "landscape"), port.Sink()).ok());
+  PageStreamReader reader = port.Reader();
   auto page = reader.NextPage();
   ASSERT_TRUE(page.ok() && page->has_value());
   EXPECT_EQ((*page)->width, 2260u);
@@ -156,21 +156,11 @@ TEST(KelvadRasterJob, EachPageKeepsItsOrientationWhenTheJobNamesNone) {
   testing::TempRoot root;
   const std::string pdf = root.str() + "/mixed.pdf";
   // A one-inch square one inch from the top left of a portrait page, then of a landscape one.
-  zv::testing::WriteBoxPdf(pdf,
-                           {{595.28, 841.89, 72, 72, 72, 72, 0, 0, 0}, {841.89, 595.28, 72, 72, 72, 72, 0, 0, 0}});
+  zv::testing::WriteBoxPdf(pdf, {{595.28, 841.89, 72, 72, 72, 72, 0, 0, 0}, {841.89, 595.28, 72, 72, 72, 72, 0, 0, 0}});
   PpdQueuePlatform ops(kQueue, "");
-  std::vector<std::uint8_t> port;
-  ASSERT_TRUE(WriteRasterJob(pdf, ops, kQueue, JobDevmode(ops, kQueue, ""), [&](std::span<const std::uint8_t> b) {
-                port.insert(port.end(), b.begin(), b.end());
-                return true;
-              }).ok());
-  std::size_t at = 0;
-  PageStreamReader reader([&](std::span<std::uint8_t> b) -> std::optional<std::size_t> {
-    std::size_t n = std::min(b.size(), port.size() - at);
-    std::memcpy(b.data(), port.data() + at, n);
-    at += n;
-    return n;
-  });
+  PortBytes port;
+  ASSERT_TRUE(WriteRasterJob(pdf, ops, kQueue, JobDevmode(ops, kQueue, ""), port.Sink()).ok());
+  PageStreamReader reader = port.Reader();
   for (int orientation : {1, 2}) {
     SCOPED_TRACE(orientation);
     auto page = reader.NextPage();
