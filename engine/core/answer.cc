@@ -13,8 +13,8 @@
 #include <utility>
 
 #include "engine/core/account_owner.h"
-#include "engine/core/own_folder.h"
 #include "engine/core/event_writer.h"
+#include "engine/core/own_folder.h"
 #include "engine/core/pending_log.h"
 #include "engine/core/request_check.h"
 #include "engine/rules/quota_file.h"

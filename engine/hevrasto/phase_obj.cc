@@ -475,7 +475,8 @@ void CPhaseObj::PhaseTake() {
   // A request an engine stopped serving passed the checks then: its job file is only
   // identified, so that the clean-up deletes that file alone.
   job_id_ = JobFileId{};
-  if (s.CheckRequestOwner && picked_marked_) (void)CheckJobFile(s.JobsPath, request_.JobFileName, request_owner_, &job_id_);
+  if (s.CheckRequestOwner && picked_marked_)
+    (void)CheckJobFile(s.JobsPath, request_.JobFileName, request_owner_, &job_id_);
   if (ResumeInterrupted(s)) return;
   if (SetAsideUnanswerable(s) || SetAsideForeign(s) || SetAsideForeignJob(s)) {
     phase_ = WorkerPhase::kTake;

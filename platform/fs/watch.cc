@@ -130,8 +130,8 @@ Result<FolderWatch::WaitResult> FolderWatch::Wait(const sync::Event* stop, int t
 }
 
 namespace {
-constexpr uint32_t kEveryChangeMask = IN_CREATE | IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB | IN_MOVED_TO |
-                                      IN_MOVED_FROM | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr uint32_t kEveryChangeMask = IN_CREATE | IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB | IN_MOVED_TO | IN_MOVED_FROM |
+                                      IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 // File systems of this machine's own disks or memory, where every change goes through this
 // kernel and so raises its event. Any other (a network file system, one served by a user

@@ -68,8 +68,8 @@ class FolderWatch {
 class FolderEvents {
  public:
   struct Change {
-    int folder = -1;   // the id Add gave
-    std::string name;  // the entry within that folder
+    int folder = -1;        // the id Add gave
+    std::string name;       // the entry within that folder
     bool appeared = false;  // created or moved in
     bool went = false;      // removed or moved out
   };

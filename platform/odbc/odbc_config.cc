@@ -5,8 +5,8 @@
 
 #include <iterator>
 #include <map>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <tuple>
 
 #include "platform/base/root.h"
