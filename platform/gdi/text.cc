@@ -8,6 +8,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_TRUETYPE_TABLES_H
+#include FT_TRUETYPE_TAGS_H
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +25,8 @@
 #include "platform/gdi/fonts.h"
 #include "platform/gdi/internal/cairo_dc.h"
 #include "platform/gdi/internal/charset.h"
+#include "platform/gdi/internal/utf.h"
+#include "platform/gdi/internal/vertical_glyphs.h"
 
 namespace zv::gdi::detail {
 
@@ -39,6 +42,8 @@ struct FaceInfo {
   double descent = 0.12;
   double avg_width = 0.5;
   bool fixed = false;
+  // The glyphs vertical writing draws instead (an "@" face): the face's "vert" forms.
+  std::unordered_map<std::uint16_t, std::uint16_t> vertical;
   FaceInfo() = default;
   FaceInfo(const FaceInfo&) = delete;
   FaceInfo& operator=(const FaceInfo&) = delete;
@@ -126,6 +131,11 @@ FaceRef MakeFaceInfo(cairo_font_face_t* face) {
         info.descent = -ft->descender / upem;
       }
       info.fixed = FT_IS_FIXED_WIDTH(ft);
+      FT_ULong length = 0;
+      if (FT_Load_Sfnt_Table(ft, TTAG_GSUB, 0, nullptr, &length) == 0 && length > 0 && length <= (16u << 20)) {
+        std::vector<std::uint8_t> gsub(length);
+        if (FT_Load_Sfnt_Table(ft, TTAG_GSUB, 0, gsub.data(), &length) == 0) info.vertical = VerticalSubstitutions(gsub);
+      }
     }
     cairo_ft_scaled_font_unlock_face(sf);
   }
@@ -231,6 +241,7 @@ struct FontLayout {
   // The scaled fonts' matrices.
   double ex = 0, ey = 0, g11 = 1, g21 = 0, g12 = 0, g22 = 1;
   bool plain = true;
+  bool vertical = false;  // an "@" face: characters take their vertical forms
   cairo_font_options_t* options = nullptr;
 
   struct Glyph {
@@ -304,6 +315,12 @@ struct FontLayout {
             fi = idx;
           }
         }
+      }
+      // Vertical writing draws the face's vertical form of a glyph where it has one.
+      if (vertical && g != 0) {
+        const FaceInfo& drawing = *face_refs[size_t(fi)];
+        if (auto form = drawing.vertical.find(static_cast<std::uint16_t>(g)); form != drawing.vertical.end())
+          g = form->second;
       }
       r.face = fi;
       r.glyph = g;
@@ -397,6 +414,7 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out, bool need_adv) c
     double sx = std::hypot(g11, g21), sy = std::hypot(g12, g22);
     if (sx <= 0 || sy <= 0 || !std::isfinite(sx) || !std::isfinite(sy)) return made;
     f.choice = ChooseFont(lf);
+    f.vertical = lf.lfFaceName[0] == u'@';
     f.main = GetFace(f.choice.family, lf.lfWeight, lf.lfItalic);
     const FaceInfo& main = *f.main;
     double cell = main.ascent + main.descent;
@@ -650,13 +668,20 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
     std::uint32_t c = s_.text_color;
     cairo_set_source_rgb(cr_, (c & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0, ((c >> 16) & 0xFF) / 255.0);
     double pos = 0;
+    // Each glyph goes with its character, so that a PDF drawn here reads back as the text
+    // even where the glyph is no character's own in the face (a vertical form).
     std::vector<cairo_glyph_t> run;
+    std::string run_text;
+    std::vector<cairo_text_cluster_t> clusters;
     int run_face = -1;
     auto flush = [&] {
       if (!run.empty()) {
         cairo_set_scaled_font(cr_, lay.faces[run_face].drawn);
-        cairo_show_glyphs(cr_, run.data(), int(run.size()));
+        cairo_show_text_glyphs(cr_, run_text.data(), int(run_text.size()), run.data(), int(run.size()),
+                               clusters.data(), int(clusters.size()), cairo_text_cluster_flags_t(0));
         run.clear();
+        run_text.clear();
+        clusters.clear();
       }
     };
     for (size_t i = 0; i < lay.chars.size(); ++i) {
@@ -666,6 +691,10 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
           run_face = lay.face_of[i];
         }
         run.push_back({lay.glyph[i], bx + lay.dir_x * pos - origin_x_, by + lay.dir_y * pos - origin_y_});
+        const size_t before = run_text.size();
+        const char32_t ch = lay.chars[i];
+        detail::AppendUtf8(run_text, ch > 0x10FFFF || (ch >= 0xD800 && ch < 0xE000) ? char32_t(0xFFFD) : ch);
+        clusters.push_back({int(run_text.size() - before), 1});
       }
       pos += adv[i];
     }
