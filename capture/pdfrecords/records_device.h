@@ -158,10 +158,14 @@ class RecordsDev final : public OutputDev {
 
   // ---- text (records_text.cc) ----
   // Text objects: text in a clip render mode gathers its glyphs' outlines into the clip
-  // path the object ends with. A change of font ends the current run.
+  // path the object ends with. A change of font ends the current run; a new text matrix
+  // (which the interpreter also reports as a font update) ends it only where the next glyph
+  // does not continue it, which AddGlyph decides.
   void beginTextObject(GfxState*) override { clip_glyphs_ = false; }
   void endTextObject(GfxState*) override;
-  void updateFont(GfxState*) override { Flush(); }
+  void updateFont(GfxState* state) override {
+    if (!state->getFont() || state->getFont().get() != run_.font) Flush();
+  }
   // Takes one glyph as the interpreter shows it (its place, advance, origin, code and
   // characters); adds it to a run of text, draws it from its outline, or counts it lost.
   void drawChar(GfxState* state, double x, double y, double dx, double dy, double originX, double originY,

@@ -164,6 +164,19 @@ void RecordsDev::AddGlyph(GfxState* state, double x, double y, double dx, double
     TextSpace(gx - run_.ox, gy - run_.oy, &s, &t);
     continues = std::abs(t) < 0.02 && s > run_.glyphs.back().s - 0.01;
   }
+  // Wide characters set upright one below the other, as office suites lay vertical writing
+  // out glyph by glyph in a horizontal font, are vertical writing: the glyph above and this
+  // one are drawn in the face's vertical forms (the full stop in the cell's top right, the
+  // brackets and the long vowel mark turned), as their document's glyphs were.
+  bool below = false;
+  if (!continues && !vertical && run_.glyphs.size() == 1 && run_.wide && run_.font == font.get() &&
+      std::abs(run_.m[0] - m11) < 1e-6 && std::abs(run_.m[1] - m12) < 1e-6 && std::abs(run_.m[2] - m21) < 1e-6 &&
+      std::abs(run_.m[3] - m22) < 1e-6 && std::any_of(u, u + uLen, [](Unicode c) { return c > 0xFF; })) {
+    double bs = 0, bt = 0;
+    TextSpace(gx - run_.ox, gy - run_.oy, &bs, &bt);
+    below = std::abs(bs) < 0.15 && bt < -0.8 && bt > -1.6;
+    if (below) run_.vertical = true;
+  }
   if (!continues) {
     Flush();
     run_ = Run{};
@@ -175,7 +188,7 @@ void RecordsDev::AddGlyph(GfxState* state, double x, double y, double dx, double
     run_.m[3] = m22;
     run_.ox = gx;
     run_.oy = gy;
-    run_.vertical = vertical;
+    run_.vertical = vertical || below;
     run_.hidden = hidden;
     run_.emboldened = emboldened;
     s = t = 0;

@@ -29,7 +29,7 @@ using pdf::testing::Quote;
 using pdf::testing::RunCommand;
 using pdf::testing::WriteFile;
 
-constexpr double kRecall = 0.97, kPrecision = 0.95, kCharRecall = 0.98;
+constexpr double kRecall = 0.98, kPrecision = 0.95, kCharRecall = 0.98;
 constexpr int kDpi = 200;
 
 // ---- sources ----
