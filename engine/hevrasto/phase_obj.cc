@@ -925,8 +925,13 @@ void CPhaseObj::RecoverTaken(const RequestMark& mark, const EngineSettings& s) {
 }
 
 Result<RequestMark> CPhaseObj::ReadMark(const std::string& name) {
-  auto text = fs::ReadFile(folder_ + "/" + name, kMaxRequestFileBytes);
+  // Marks are the engine's own: one that another member of the share put in the request
+  // folder (or a second name of one) is never taken for a request's, or it could make the
+  // engine publish that member's file as an answer or settle a job that never printed.
+  struct stat st {};
+  auto text = fs::ReadTrustedFile(folder_ + "/" + name, kMaxRequestFileBytes, &st);
   if (!text.ok()) return text.status();
+  if (st.st_nlink != 1) return Status::InvalidArgument(name + " has more than one name");
   return ParseMark(*text);
 }
 

@@ -220,6 +220,8 @@ class CPhaseObj {
   bool SettleHeldJob(const RequestMark& mark, bool* known);
   // Answers the request of a taken mark of an engine that stopped while printing it.
   void RecoverTaken(const RequestMark& mark, const EngineSettings& s);
+  // Takes a mark's name in the request folder; gives the mark, read only when the engine
+  // wrote it (a file of the engine's user or root with one name): InvalidArgument otherwise.
   Result<RequestMark> ReadMark(const std::string& name);
   void WriteMark(const std::string& name, const RequestMark& mark);
   // Clears the marks of a slot whose request is gone or was replaced (settling a job that

@@ -13,6 +13,7 @@
 
 #include "engine/core/clock.h"
 #include "engine/hevrasto/phase_obj.h"
+#include "engine/hevrasto/request_marks.h"
 #include "engine/hevrasto/tests/engine_harness.h"
 #include "engine/rules/quota_period.h"
 #include "platform/eventlog/eventlog.h"
@@ -387,6 +388,37 @@ TEST_F(EngineE2E, MarksLeftByAStoppedCleanUpDoNotApplyToTheNextRequestInTheSlot)
   EXPECT_TRUE(EngineHarness::WaitGone(h_->jobs() + "/m1.prc"));
   EXPECT_EQ(h_->PrintLog().size(), 2u);
   EXPECT_EQ(h_->PrintedPdfs().size(), 2u);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+TEST_F(EngineE2E, MarksAnotherMemberForgedAreNotTheEnginesOwn) {
+  // Another member of the share forges an "answered" mark for a waiting request, with the
+  // staged answer and copy it names, all of them their own files: taken for the engine's,
+  // they would put the forger's answer in place and drop the request unprinted.
+  if (::geteuid() != 0) GTEST_SKIP() << "files of another user can only be made as root (chown)";
+  h_->WriteJob("f1.prc", 1);
+  const std::string slot = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcF", "f1.prc", {{"F", 1}}}));
+  auto identity = RequestIdentity(h_->print_info() + "/" + slot + ".lst");
+  ASSERT_TRUE(identity.ok());
+  RequestMark mark;
+  mark.request = *identity;
+  mark.answer = "alice-pcF.ans";
+  mark.copy = slot + "-alice-pcF.an2";
+  const fs::Ownership forger{2001, 2001, 0644};
+  ASSERT_TRUE(fs::WriteFileAtomic(h_->print_info() + "/" + slot + ".answered", FormatMark(mark), 0644,
+                                  fs::Durability::kProcessSafe, &forger)
+                  .ok());
+  for (const std::string& name : {mark.answer, mark.copy})
+    ASSERT_TRUE(fs::WriteFileAtomic(h_->result() + "/" + StagedName(name, slot), "[Result]\r\nResult=0\r\n", 0644,
+                                    fs::Durability::kProcessSafe, &forger)
+                    .ok());
+  h_->StartEngine();
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcF", slot)), 0);
+  struct stat st {};
+  ASSERT_EQ(::stat((h_->result() + "/alice-pcF.ans").c_str(), &st), 0);
+  EXPECT_NE(st.st_uid, 2001u);
+  EXPECT_EQ(h_->PrintLog().size(), 1u);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
   EXPECT_EQ(h_->StopEngine(), 0);
 }
 
