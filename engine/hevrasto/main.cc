@@ -29,7 +29,7 @@ constexpr zv::process::Usage kUsage{
     "  --help                 show this text\n"
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
-    "  ZELVORA_SPOOLER        the printers: \"folder\" (folder printers, the default) or \"cups\"\n"
+    ZV_USAGE_SPOOLER_ENVIRONMENT
     "  ZELVORA_ENGINE_RESCAN_MS  how often the request folder is read again, in ms (default 5000)\n"};
 
 void Event(int number, const std::string* extra = nullptr) {
