@@ -4,6 +4,7 @@
 #include "viewer/qt/viewer_view.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -213,6 +214,29 @@ bool CViewerView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::KeyPress: {
       auto* k = static_cast<QKeyEvent*>(event);
       const int half = Height(AreaRect()) / 2;
+      // The menu key and Shift+F10 open the context menu at the selected page, as a right
+      // click there does.
+      if (k->key() == Qt::Key_Menu || (k->key() == Qt::Key_F10 && k->modifiers() == Qt::ShiftModifier)) {
+        const QPoint at = MenuPoint();
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, host_->mapToGlobal(at));
+        QCoreApplication::sendEvent(host_, &menu);
+        return true;
+      }
+      // In page-pick mode the arrows with Shift or Ctrl pick the page before or after, and
+      // Space picks the page at the top or lets the picked one go, as clicks do.
+      const bool pick_keys = mouse_mode_ == kPagePick && (k->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier));
+      if (pick_keys && (k->key() == Qt::Key_Left || k->key() == Qt::Key_Up)) {
+        StepSelectedPage(-1);
+        return true;
+      }
+      if (pick_keys && (k->key() == Qt::Key_Right || k->key() == Qt::Key_Down)) {
+        StepSelectedPage(1);
+        return true;
+      }
+      if (mouse_mode_ == kPagePick && k->key() == Qt::Key_Space) {
+        ToggleSelectedPage();
+        return true;
+      }
       switch (k->key()) {
         case Qt::Key_Left:
           ScrollTo(hpos_ - 20, -1);
