@@ -274,6 +274,8 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   // Gives the point (host coordinates) where a menu opened from the keyboard points: the
   // selected page's middle, else the top of the row at the top.
   QPoint MenuPoint() const;
+  // Opens the context menu (the view's, else the host's) at MenuPoint, as from the keyboard.
+  void OpenKeyboardMenu();
   win::RECT PickRect() const;
   void UpdateLens(QPoint p);
   std::vector<view::UnitSize> PageSizes() const;
@@ -319,6 +321,8 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   ViewPaper paper_;
   SheetLayout sheet_;
   int input_frozen_ = 0;
+  bool aiming_menu_ = false;             // a keyboard menu event of the view's own is under way
+  bool platform_keyboard_menus_ = false;  // the platform turns the menu key into menu events
   bool attached_to_doc_ = false;
   std::uint32_t host_hwnd_ = 0;
 
