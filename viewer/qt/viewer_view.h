@@ -321,7 +321,7 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   ViewPaper paper_;
   SheetLayout sheet_;
   int input_frozen_ = 0;
-  bool aiming_menu_ = false;             // a keyboard menu event of the view's own is under way
+  bool aiming_menu_ = false;              // a keyboard menu event of the view's own is under way
   bool platform_keyboard_menus_ = false;  // the platform turns the menu key into menu events
   bool attached_to_doc_ = false;
   std::uint32_t host_hwnd_ = 0;
