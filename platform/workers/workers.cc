@@ -48,3 +48,72 @@ void ForEachPart(std::size_t n, const std::function<void(std::size_t)>& job, uns
 }
 
 }  // namespace zv::workers
+
+namespace zv::workers {
+
+Crew::Crew(unsigned seats, std::size_t most_waiting)
+    : seats_(std::max(1u, seats)), most_waiting_(std::max<std::size_t>(1, most_waiting)) {
+  threads_.reserve(seats_ - 1);
+  for (unsigned i = 1; i < seats_; ++i) {
+    try {
+      threads_.emplace_back([this, i] { Serve(i); });
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+}
+
+Crew::~Crew() { Finish(); }
+
+void Crew::Serve(unsigned seat) {
+  for (;;) {
+    std::function<void(unsigned)> part;
+    {
+      std::unique_lock<std::mutex> lock(mu_);
+      wake_.wait(lock, [&] { return stopping_ || !waiting_.empty(); });
+      if (waiting_.empty()) return;
+      part = std::move(waiting_.front());
+      waiting_.pop_front();
+    }
+    part(seat);
+  }
+}
+
+void Crew::Submit(std::function<void(unsigned seat)> part) {
+  std::function<void(unsigned)> oldest;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (threads_.empty()) {
+      oldest = std::move(part);
+    } else {
+      waiting_.push_back(std::move(part));
+      if (waiting_.size() > most_waiting_) {
+        oldest = std::move(waiting_.front());
+        waiting_.pop_front();
+      }
+    }
+  }
+  wake_.notify_one();
+  if (oldest) oldest(0);
+}
+
+void Crew::Finish() {
+  for (;;) {
+    std::function<void(unsigned)> part;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (waiting_.empty()) {
+        stopping_ = true;
+        break;
+      }
+      part = std::move(waiting_.front());
+      waiting_.pop_front();
+    }
+    part(0);
+  }
+  wake_.notify_all();
+  for (std::thread& t : threads_) t.join();
+  threads_.clear();
+}
+
+}  // namespace zv::workers
