@@ -535,11 +535,6 @@ class PageRecorder final : public DeviceContext {
   bool whole_page_ = false;
 };
 
-cairo_status_t WriteToFile(void* closure, const unsigned char* data, unsigned int length) {
-  return std::fwrite(data, 1, length, static_cast<FILE*>(closure)) == length ? CAIRO_STATUS_SUCCESS
-                                                                             : CAIRO_STATUS_WRITE_ERROR;
-}
-
 // Paints the pixels of `area` (page pixels) from an image surface whose first pixel is page
 // pixel (ox, oy) onto a page scaled by `pt` points per pixel, as an image placed on the page's
 // own pixel grid. The pixels cover the drawing beneath them, white included. (A grey picture
@@ -653,10 +648,15 @@ struct SheetSize {
 };
 
 // One PDF file that sheets are drawn into: a cairo PDF surface writing to a file, with the
-// bands a sheet drawn as pixels is rendered in, kept from sheet to sheet.
+// bands a sheet drawn as pixels is rendered in, kept from sheet to sheet. A worker's file is
+// held in memory until it grows past a bound (a small job's sheets are assembled without
+// files of their own), then written on to its path.
 struct SheetFile {
   std::string path;
   FILE* file = nullptr;
+  bool on_disk = false;       // the file at `path` was made
+  std::size_t most_held = 0;  // bytes held in memory before the file is made
+  std::string held;
   cairo_surface_t* pdf = nullptr;
   double sheet_w = 0, sheet_h = 0;  // the PDF surface's page size now (points)
   bool resized = false;             // cairo_pdf_surface_set_size was called
@@ -671,13 +671,31 @@ struct SheetFile {
     DropBands();
     if (pdf) cairo_surface_destroy(pdf);
     if (file) std::fclose(file);
-    if (!path.empty()) std::remove(path.c_str());
+    if (on_disk && !path.empty()) std::remove(path.c_str());
   }
-  Status Open(const std::string& p) {
-    file = std::fopen(p.c_str(), "wb");
-    if (!file) return Status::IOError("cannot create " + p);
+  // Takes the path and the bytes to hold in memory before making the file (0: made now).
+  Status Open(const std::string& p, std::size_t hold = 0) {
     path = p;
+    most_held = hold;
+    if (hold == 0 && !MakeFile()) return Status::IOError("cannot create " + p);
     return Status::Ok();
+  }
+  bool MakeFile() {
+    file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    on_disk = true;
+    const bool ok = std::fwrite(held.data(), 1, held.size(), file) == held.size();
+    std::string().swap(held);
+    return ok;
+  }
+  static cairo_status_t Write(void* closure, const unsigned char* data, unsigned int length) {
+    SheetFile& f = *static_cast<SheetFile*>(closure);
+    if (!f.file && f.held.size() + length <= f.most_held) {
+      f.held.append(reinterpret_cast<const char*>(data), length);
+      return CAIRO_STATUS_SUCCESS;
+    }
+    if (!f.file && !f.MakeFile()) return CAIRO_STATUS_WRITE_ERROR;
+    return std::fwrite(data, 1, length, f.file) == length ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
   }
   void DropBands() {
     for (cairo_surface_t* b : bands) cairo_surface_destroy(b);
@@ -703,7 +721,14 @@ struct SheetFile {
   Status SizeSheet(const SheetSize& size, double pt);
   // Finishes the PDF surface and the file; the file stays (Keep() lets it stay afterwards).
   Status Finish();
-  void Keep() { path.clear(); }
+  void Keep() { on_disk = false; }
+  // Writes what is held in memory to `to`.
+  Status WriteHeld(const std::string& to) const {
+    FILE* f = std::fopen(to.c_str(), "wb");
+    bool ok = f && std::fwrite(held.data(), 1, held.size(), f) == held.size();
+    if (f) ok = std::fclose(f) == 0 && ok;
+    return ok ? Status::Ok() : Status::IOError("writing " + to + " failed");
+  }
 };
 
 // cairo (1.16) keeps the area a page may be drawn in as whole points: rounded up when the
@@ -715,7 +740,7 @@ struct SheetFile {
 Status SheetFile::SizeSheet(const SheetSize& size, double pt) {
   const double w = size.w * pt, h = size.h * pt;
   if (!pdf) {
-    pdf = cairo_pdf_surface_create_for_stream(WriteToFile, file, size.first_w * pt, size.first_h * pt);
+    pdf = cairo_pdf_surface_create_for_stream(Write, this, size.first_w * pt, size.first_h * pt);
     if (cairo_surface_status(pdf) != CAIRO_STATUS_SUCCESS) return Status::IOError("cannot start the PDF file");
     sheet_w = size.first_w * pt;
     sheet_h = size.first_h * pt;
@@ -924,7 +949,12 @@ Status MergeSheets(const std::vector<std::unique_ptr<SheetFile>>& files, const s
     for (size_t i = 0; i < files.size(); ++i) {
       if (!files[i] || files[i]->pages == 0) continue;
       in[i] = std::make_unique<QPDF>();
-      in[i]->processFile(files[i]->path.c_str());
+      in[i]->setSuppressWarnings(true);
+      if (files[i]->on_disk) {
+        in[i]->processFile(files[i]->path.c_str());
+      } else {
+        in[i]->processMemoryFile(files[i]->path.c_str(), files[i]->held.data(), files[i]->held.size());
+      }
       // Attributes a page inherits from cairo's page tree move onto the page, which is
       // copied without its tree.
       in[i]->pushInheritedAttributesToPage();
@@ -962,6 +992,9 @@ Status MergeSheets(const std::vector<std::unique_ptr<SheetFile>>& files, const s
 }
 
 }  // namespace
+
+// The bytes of a worker's file held in memory before it is written to disk.
+constexpr std::size_t kMostHeld = 4u << 20;
 
 struct PrinterSurface::Impl {
   std::string path, temp_path;
@@ -1057,7 +1090,7 @@ Status PrinterSurface::EndPage() {
     std::unique_ptr<SheetFile>& file = m.files[seat];
     if (!file) {
       file = std::make_unique<SheetFile>();
-      if (Status s = file->Open(m.SeatPath(seat)); !s.ok()) {
+      if (Status s = file->Open(m.SeatPath(seat), kMostHeld); !s.ok()) {
         file.reset();
         m.Fail(s);
         return;
@@ -1096,7 +1129,9 @@ Result<int> PrinterSurface::Close() {
     for (size_t i = 0; i < m.files.size(); ++i) {
       if (m.files[i] && m.files[i]->pages > 0) ++used, last = i;
     }
-    if (s.ok() && used == 1) {
+    if (s.ok() && used == 1 && !m.files[last]->on_disk) {
+      s = m.files[last]->WriteHeld(m.temp_path);
+    } else if (s.ok() && used == 1) {
       std::error_code ec;
       std::filesystem::rename(m.files[last]->path, m.temp_path, ec);
       if (ec) s = Status::IOError("cannot rename the PDF into place: " + ec.message());
