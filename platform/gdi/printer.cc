@@ -946,20 +946,32 @@ Status MergeSheets(const std::vector<std::unique_ptr<SheetFile>>& files, const s
     std::vector<std::unique_ptr<QPDF>> in(files.size());
     std::vector<std::vector<QPDFPageObjectHelper>> pages(files.size());
     std::string version = "1.3";
-    for (size_t i = 0; i < files.size(); ++i) {
-      if (!files[i] || files[i]->pages == 0) continue;
-      in[i] = std::make_unique<QPDF>();
-      in[i]->setSuppressWarnings(true);
-      if (files[i]->on_disk) {
-        in[i]->processFile(files[i]->path.c_str());
-      } else {
-        in[i]->processMemoryFile(files[i]->path.c_str(), files[i]->held.data(), files[i]->held.size());
+    // The files are read on as many cores, each object parsed there, so that copying them
+    // below only joins what was read.
+    std::vector<std::string> failed(files.size());
+    workers::ForEachPart(files.size(), [&](size_t i) {
+      if (!files[i] || files[i]->pages == 0) return;
+      try {
+        auto pdf = std::make_unique<QPDF>();
+        pdf->setSuppressWarnings(true);
+        if (files[i]->on_disk) {
+          pdf->processFile(files[i]->path.c_str());
+        } else {
+          pdf->processMemoryFile(files[i]->path.c_str(), files[i]->held.data(), files[i]->held.size());
+        }
+        // Attributes a page inherits from cairo's page tree move onto the page, which is
+        // copied without its tree.
+        pdf->pushInheritedAttributesToPage();
+        pages[i] = QPDFPageDocumentHelper(*pdf).getAllPages();
+        for (QPDFObjectHandle& o : pdf->getAllObjects()) (void)o.getTypeCode();
+        in[i] = std::move(pdf);
+      } catch (const std::exception& e) {
+        failed[i] = e.what();
       }
-      // Attributes a page inherits from cairo's page tree move onto the page, which is
-      // copied without its tree.
-      in[i]->pushInheritedAttributesToPage();
-      pages[i] = QPDFPageDocumentHelper(*in[i]).getAllPages();
-      if (in[i]->getPDFVersion() > version) version = in[i]->getPDFVersion();
+    });
+    for (size_t i = 0; i < files.size(); ++i) {
+      if (!failed[i].empty()) return Status::IOError("cannot read a worker's sheets: " + failed[i]);
+      if (in[i] && in[i]->getPDFVersion() > version) version = in[i]->getPDFVersion();
     }
     QPDF merged;
     merged.emptyPDF();
