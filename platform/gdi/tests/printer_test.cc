@@ -10,6 +10,7 @@
 #include <functional>
 #include <sstream>
 
+#include "platform/fs/files.h"
 #include "platform/gdi/surfaces.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/temp_root.h"
@@ -394,14 +395,6 @@ TEST(PrinterTest, CharactersTheFaceLacksArePrintedAsText) {
   }
 }
 
-// Reads a file whole.
-std::string FileBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
 // A job of the sheets above (vector office pages, raster areas as pictures, whole sheets as
 // pixels, turned text, a smaller sheet, characters from other faces) printed with its sheets
 // rendered in parallel gives, sheet by sheet and in order, exactly the pixels (pdftoppm at 300
@@ -419,15 +412,21 @@ TEST(PrinterTest, SheetsRenderedInParallelMatchTheSerialRoad) {
     dc.PatBlt(150, 150, 1000, 180, win::DSTINVERT);
     dc.PatBlt(150, 500, 1000, 18, win::DSTINVERT);
   };
+  // An office page with `finish` drawn over it, as pixels (a binary raster operation of the
+  // pen selected first) when asked.
+  const auto office = [](std::function<void(DeviceContext&)> finish, bool as_pixels = false) {
+    return [=](DeviceContext& dc) {
+      if (as_pixels) {
+        dc.SetROP2(win::R2_NOT);
+        dc.SetROP2(win::R2_COPYPEN);
+      }
+      DrawOfficePage(dc, finish);
+    };
+  };
   const std::vector<Sheet> sheets = {
-      {kW, kH, [&](DeviceContext& dc) { DrawOfficePage(dc, none); }},
-      {kW, kH, [&](DeviceContext& dc) { DrawOfficePage(dc, title); }},
-      {kW, kH,
-       [&](DeviceContext& dc) {
-         dc.SetROP2(win::R2_NOT);
-         dc.SetROP2(win::R2_COPYPEN);
-         DrawOfficePage(dc, title);
-       }},
+      {kW, kH, office(none)},
+      {kW, kH, office(title)},
+      {kW, kH, office(title, true)},
       {kH, kW,
        [](DeviceContext& dc) {
          Font up{MakeLogFont("Liberation Sans", -60)};
@@ -439,18 +438,12 @@ TEST(PrinterTest, SheetsRenderedInParallelMatchTheSerialRoad) {
          Dib green = EncodeDib(1, 1, std::vector<std::uint32_t>{0x00FF00}, 24);
          dc.StretchDIBits(1800, 900, 300, 300, 0, 0, 1, 1, green.ref(), win::SRCCOPY);
        }},
-      {1748, 2480,
-       [&](DeviceContext& dc) {
-         DrawOfficePage(dc, [](DeviceContext& d) { d.InvertRgn(Region(RECT{600, 900, 900, 1200})); });
-       }},
-      {kW, kH, [&](DeviceContext& dc) { DrawOfficePage(dc, none); }},
-      {kW, kH,
-       [&](DeviceContext& dc) {
-         dc.SetROP2(win::R2_NOT);
-         dc.SetROP2(win::R2_COPYPEN);
-         DrawOfficePage(dc, none);
-       }},
-      {kW, kH, [&](DeviceContext& dc) { DrawOfficePage(dc, title); }},
+      {1748, 2480, office([](DeviceContext& d) {
+         d.InvertRgn(Region(RECT{600, 900, 900, 1200}));
+       })},
+      {kW, kH, office(none)},
+      {kW, kH, office(none, true)},
+      {kW, kH, office(title)},
   };
   auto print = [&](const std::string& name, bool serial) {
     const std::string pdf = (root.path() / (name + ".pdf")).string();
@@ -486,7 +479,8 @@ TEST(PrinterTest, SheetsRenderedInParallelMatchTheSerialRoad) {
       const std::string base = (root.path() / (road ? "p" : "s")).string();
       RunCommand("pdftoppm -r 300 -f " + std::to_string(i) + " -l " + std::to_string(i) + " -singlefile '" +
                  (road ? parallel : serial) + "' '" + base + "' 2>&1");
-      ppm[road] = FileBytes(base + ".ppm");
+      auto bytes = fs::ReadFile(base + ".ppm");
+      ppm[road] = bytes.ok() ? *bytes : std::string();
       std::filesystem::remove(base + ".ppm");
     }
     ASSERT_GT(ppm[0].size(), 1000u);
