@@ -1,11 +1,13 @@
 // Sheets per second: a 50-page document printed four pages per sheet to a folder printer at
 // 300 dpi through the printer device context (drawing layer printer surface, spooler job),
 // with the peak resident memory of the process after the run (BM_FourUpThousandSheets: a job
-// of 1,000 sheets). Run each case alone (--benchmark_filter) to read its own peak.
+// of 1,000 sheets) and the size of the job's PDF. Run each case alone (--benchmark_filter) to
+// read its own peak.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/gdi/recorder/recorder.h"
 #include "platform/spool/folder_spooler.h"
@@ -72,6 +74,7 @@ void PrintFourUp(benchmark::State& state, int pages) {
   order.layout_mode = kModeFourByColumn;
   order.sheet.separators = 0;
   std::int64_t sides = 0;
+  double pdf_bytes = 0;
   for (auto _ : state) {
     PrintOutcome out = RunPrintJob(spooler, doc, order, PrinterSurfaces(), nullptr);
     if (out.code != kPrintOk) {
@@ -80,6 +83,10 @@ void PrintFourUp(benchmark::State& state, int pages) {
     }
     sides += out.sides;
     state.PauseTiming();
+    const std::string name = std::to_string(out.job_id) + ".pdf";
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root.path())) {
+      if (e.path().filename() == name) pdf_bytes = double(e.file_size());
+    }
     if (!spooler.CancelJob("Office", out.job_id).ok()) {
       state.SkipWithError("the printed job could not be cancelled");
       return;
@@ -90,6 +97,7 @@ void PrintFourUp(benchmark::State& state, int pages) {
   getrusage(RUSAGE_SELF, &usage);
   state.counters["sheets_per_s"] = benchmark::Counter(double(sides), benchmark::Counter::kIsRate);
   state.counters["peak_rss_MB"] = double(usage.ru_maxrss) / 1024.0;
+  state.counters["job_pdf_KB"] = pdf_bytes / 1024.0;
 }
 void BM_FourUpFiftyPages(benchmark::State& state) { PrintFourUp(state, 50); }
 BENCHMARK(BM_FourUpFiftyPages)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
