@@ -2,7 +2,9 @@
 // printing them through the printer surface.
 //
 // BM_PlayCorpusPage plays each page of the EMF corpus (emf_corpus.h) on one thread;
-// BM_PrintCorpus prints the whole corpus at 300 dpi on all cores.
+// BM_PrintCorpus prints the whole corpus at 300 dpi on all cores (the cores the process may
+// use: print_cores.py runs it under taskset on 1, 2, 4 and 8 cores, beside the printing
+// bench's BM_FourUpFiftyPages, for two builds in turn).
 //
 // BM_PlayPage's pages, from the corpus: a text-heavy page, a bitmap-heavy page, two pages like those office programs
 // print: a letter (text in several faces, a table, a logo of shapes) and a report recorded in MM_LOMETRIC (a chart with

@@ -1,11 +1,13 @@
 // Sheets per second: a 50-page document printed four pages per sheet to a folder printer at
 // 300 dpi through the printer device context (drawing layer printer surface, spooler job),
-// with the peak resident memory of the process after the run. Run each case alone
-// (--benchmark_filter) to read its own peak.
+// with the peak resident memory of the process after the run (BM_FourUpThousandSheets: a job
+// of 1,000 sheets) and the size of the job's PDF. Run each case alone (--benchmark_filter) to
+// read its own peak.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/gdi/recorder/recorder.h"
 #include "platform/spool/folder_spooler.h"
@@ -45,8 +47,9 @@ std::vector<std::uint8_t> OfficePage(int n, bool raster_op) {
   return bytes.ok() ? *bytes : std::vector<std::uint8_t>{};
 }
 
-// Argument 0: vector pages; 1: pages with a raster operation.
-void BM_FourUpFiftyPages(benchmark::State& state) {
+// Prints `pages` office pages four to a sheet; argument 0: vector pages; 1: pages with a
+// raster operation.
+void PrintFourUp(benchmark::State& state, int pages) {
   zv::testing::TempRoot root;
   spool::FolderSpooler spooler;
   spool::FolderPrinter printer = spool::StandardFolderPrinter("Office");
@@ -57,8 +60,9 @@ void BM_FourUpFiftyPages(benchmark::State& state) {
   }
   viewer::CViewerDoc vdoc;
   vdoc.SetDocName("bench");
-  for (int i = 0; i < 50; ++i) {
-    if (vdoc.AppendData(0x8000, 9, 2100, 2970, OfficePage(i, state.range(0) != 0), 0, 0) != 1) {
+  const std::vector<std::uint8_t> page[2] = {OfficePage(0, state.range(0) != 0), OfficePage(1, state.range(0) != 0)};
+  for (int i = 0; i < pages; ++i) {
+    if (vdoc.AppendData(0x8000, 9, 2100, 2970, page[i % 2], 0, 0) != 1) {
       state.SkipWithError("page not stored");
       return;
     }
@@ -70,6 +74,7 @@ void BM_FourUpFiftyPages(benchmark::State& state) {
   order.layout_mode = kModeFourByColumn;
   order.sheet.separators = 0;
   std::int64_t sides = 0;
+  double pdf_bytes = 0;
   for (auto _ : state) {
     PrintOutcome out = RunPrintJob(spooler, doc, order, PrinterSurfaces(), nullptr);
     if (out.code != kPrintOk) {
@@ -78,6 +83,10 @@ void BM_FourUpFiftyPages(benchmark::State& state) {
     }
     sides += out.sides;
     state.PauseTiming();
+    const std::string name = std::to_string(out.job_id) + ".pdf";
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root.path())) {
+      if (e.path().filename() == name) pdf_bytes = double(e.file_size());
+    }
     if (!spooler.CancelJob("Office", out.job_id).ok()) {
       state.SkipWithError("the printed job could not be cancelled");
       return;
@@ -88,8 +97,14 @@ void BM_FourUpFiftyPages(benchmark::State& state) {
   getrusage(RUSAGE_SELF, &usage);
   state.counters["sheets_per_s"] = benchmark::Counter(double(sides), benchmark::Counter::kIsRate);
   state.counters["peak_rss_MB"] = double(usage.ru_maxrss) / 1024.0;
+  state.counters["job_pdf_KB"] = pdf_bytes / 1024.0;
 }
+void BM_FourUpFiftyPages(benchmark::State& state) { PrintFourUp(state, 50); }
 BENCHMARK(BM_FourUpFiftyPages)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// A job of 1,000 sheets (4,000 pages), for the peak memory of a large job: run alone.
+void BM_FourUpThousandSheets(benchmark::State& state) { PrintFourUp(state, 4000); }
+BENCHMARK(BM_FourUpThousandSheets)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 }  // namespace
 }  // namespace zv::printing

@@ -4,13 +4,26 @@
 // pixels: the areas they touch are replayed on image surfaces at the printer's resolution and
 // placed over the vector drawing as pictures; a page whose raster work covers most of it, or
 // cannot be bounded, is replayed band by band as pixels (bounded memory) instead.
+//
+// The sheets of a job are drawn in parallel: each recorded page is handed to a crew of
+// workers, one per core, each drawing its sheets into a PDF file of its own (its pictures
+// compressed there, its band memory kept from sheet to sheet, the fonts of its sheets written
+// once); when the job closes, the sheets are copied in order, streams as they are, into the
+// job's file.
 #include <cairo-pdf.h>
+// qpdf's headers without its older pointer type.
+#define POINTERHOLDER_TRANSITION 4
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <numeric>
 
 #include "platform/gdi/internal/cairo_dc.h"
@@ -522,11 +535,6 @@ class PageRecorder final : public DeviceContext {
   bool whole_page_ = false;
 };
 
-cairo_status_t WriteToFile(void* closure, const unsigned char* data, unsigned int length) {
-  return std::fwrite(data, 1, length, static_cast<FILE*>(closure)) == length ? CAIRO_STATUS_SUCCESS
-                                                                             : CAIRO_STATUS_WRITE_ERROR;
-}
-
 // Paints the pixels of `area` (page pixels) from an image surface whose first pixel is page
 // pixel (ox, oy) onto a page scaled by `pt` points per pixel, as an image placed on the page's
 // own pixel grid. The pixels cover the drawing beneath them, white included. (A grey picture
@@ -631,25 +639,403 @@ std::vector<RECT> PictureAreas(std::vector<RECT> areas, int dpi, int page_w, int
   return areas;
 }
 
+// A sheet's size in pixels, the size of the job's first sheet, and whether a sheet of another
+// size than the first came in the job up to this one.
+struct SheetSize {
+  int w = 0, h = 0;
+  int first_w = 0, first_h = 0;
+  bool resized = false;
+};
+
+// One PDF file that sheets are drawn into: a cairo PDF surface writing to a file, with the
+// bands a sheet drawn as pixels is rendered in, kept from sheet to sheet. A worker's file is
+// held in memory until it grows past a bound (a small job's sheets are assembled without
+// files of their own), then written on to its path.
+struct SheetFile {
+  std::string path;
+  FILE* file = nullptr;
+  bool on_disk = false;       // the file at `path` was made
+  std::size_t most_held = 0;  // bytes held in memory before the file is made
+  std::string held;
+  cairo_surface_t* pdf = nullptr;
+  double sheet_w = 0, sheet_h = 0;  // the PDF surface's page size now (points)
+  bool resized = false;             // cairo_pdf_surface_set_size was called
+  int pages = 0;                    // pages written
+  std::vector<cairo_surface_t*> bands;
+  int band_w = 0, band_rows = 0;
+
+  SheetFile() = default;
+  SheetFile(const SheetFile&) = delete;
+  SheetFile& operator=(const SheetFile&) = delete;
+  ~SheetFile() {
+    DropBands();
+    if (pdf) cairo_surface_destroy(pdf);
+    if (file) std::fclose(file);
+    if (on_disk && !path.empty()) std::remove(path.c_str());
+  }
+  // Takes the path and the bytes to hold in memory before making the file (0: made now).
+  Status Open(const std::string& p, std::size_t hold = 0) {
+    path = p;
+    most_held = hold;
+    if (hold == 0 && !MakeFile()) return Status::IOError("cannot create " + p);
+    return Status::Ok();
+  }
+  bool MakeFile() {
+    file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    on_disk = true;
+    const bool ok = std::fwrite(held.data(), 1, held.size(), file) == held.size();
+    std::string().swap(held);
+    return ok;
+  }
+  static cairo_status_t Write(void* closure, const unsigned char* data, unsigned int length) {
+    SheetFile& f = *static_cast<SheetFile*>(closure);
+    if (!f.file && f.held.size() + length <= f.most_held) {
+      f.held.append(reinterpret_cast<const char*>(data), length);
+      return CAIRO_STATUS_SUCCESS;
+    }
+    if (!f.file && !f.MakeFile()) return CAIRO_STATUS_WRITE_ERROR;
+    return std::fwrite(data, 1, length, f.file) == length ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
+  }
+  void DropBands() {
+    for (cairo_surface_t* b : bands) cairo_surface_destroy(b);
+    bands.clear();
+  }
+  // Gives `count` bands of width x rows pixels, reusing those of the sheet before when they
+  // have that size; false when they cannot be allocated.
+  bool Bands(size_t count, int width, int rows) {
+    if (band_w != width || band_rows != rows) DropBands();
+    band_w = width;
+    band_rows = rows;
+    while (bands.size() < count) {
+      cairo_surface_t* b = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, rows);
+      if (cairo_surface_status(b) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(b);
+        return false;
+      }
+      bands.push_back(b);
+    }
+    return true;
+  }
+  // Makes the PDF surface or gives it the sheet's size; takes the size and points per pixel.
+  Status SizeSheet(const SheetSize& size, double pt);
+  // Finishes the PDF surface and the file; the file stays (Keep() lets it stay afterwards).
+  Status Finish();
+  void Keep() { on_disk = false; }
+  // Writes what is held in memory to `to`.
+  Status WriteHeld(const std::string& to) const {
+    FILE* f = std::fopen(to.c_str(), "wb");
+    bool ok = f && std::fwrite(held.data(), 1, held.size(), f) == held.size();
+    if (f) ok = std::fclose(f) == 0 && ok;
+    return ok ? Status::Ok() : Status::IOError("writing " + to + " failed");
+  }
+};
+
+// cairo (1.16) keeps the area a page may be drawn in as whole points: rounded up when the
+// surface is made, but cut down once cairo_pdf_surface_set_size has changed the size, which
+// clips away the last fraction of a point along the right and bottom edges (a white strip
+// under a picture that fills the sheet). So the surface is made at the job's first sheet's
+// size and resized only once a sheet of another size came in the job: every file a sheet is
+// drawn into clips it as the job's one surface would.
+Status SheetFile::SizeSheet(const SheetSize& size, double pt) {
+  const double w = size.w * pt, h = size.h * pt;
+  if (!pdf) {
+    pdf = cairo_pdf_surface_create_for_stream(Write, this, size.first_w * pt, size.first_h * pt);
+    if (cairo_surface_status(pdf) != CAIRO_STATUS_SUCCESS) return Status::IOError("cannot start the PDF file");
+    sheet_w = size.first_w * pt;
+    sheet_h = size.first_h * pt;
+  }
+  if (size.resized && (!resized || w != sheet_w || h != sheet_h)) {
+    cairo_pdf_surface_set_size(pdf, w, h);
+    resized = true;
+  }
+  sheet_w = w;
+  sheet_h = h;
+  return Status::Ok();
+}
+
+Status SheetFile::Finish() {
+  DropBands();
+  bool ok = true;
+  if (pdf) {
+    cairo_surface_finish(pdf);
+    ok = cairo_surface_status(pdf) == CAIRO_STATUS_SUCCESS;
+    cairo_surface_destroy(pdf);
+    pdf = nullptr;
+  }
+  if (file) {
+    ok = std::fclose(file) == 0 && ok;
+    file = nullptr;
+  }
+  return ok ? Status::Ok() : Status::IOError("writing " + path + " failed");
+}
+
+// Draws a recorded page of the sheet's size at `dpi` as the next page of `out`. `threads` is the
+// number of workers its bands and pictures are spread over (0: all cores; 1: the calling
+// thread alone). Bands are as many rows as fit in 32 MiB shared by one band per core however
+// many workers draw them (`band_rows` when not 0), so a page is cut into the same bands and
+// tiles by every road.
+Status DrawSheet(SheetFile& out, const PageRecorder& page, const SheetSize& size, int dpi, int band_rows,
+                 unsigned threads) {
+  const double pt = 72.0 / dpi;
+  if (Status s = out.SizeSheet(size, pt); !s.ok()) return s;
+  const int w = size.w, h = size.h;
+  const detail::DeviceInfo info{w, h, double(dpi), double(dpi), win::DT_RASPRINTER, 24};
+  const std::vector<Call>& calls = page.calls();
+  std::vector<RECT> pictures = PictureAreas(page.raster_areas(), dpi, w, h);
+  double covered = 0;
+  for (const RECT& r : pictures) covered += double(r.right - r.left) * (r.bottom - r.top);
+  // Pictures over half the page, or very many of them (each replays the whole page), cost
+  // more than the page as pixels.
+  constexpr size_t kMostPictures = 16;
+  const bool whole = page.whole_page_raster() || covered * 2 >= double(w) * h || pictures.size() > kMostPictures;
+  Status result;
+  if (!whole) {
+    // The pictures are drawn on the other workers while one draws the vectors: each is the
+    // whole page replayed on an image of its area, so it holds what lies beneath the raster
+    // operations and what is drawn over them afterwards.
+    // Part 0 is the vector drawing, the others the pictures; any worker takes any part, so
+    // the page is drawn whole even when no thread could be started.
+    std::vector<cairo_surface_t*> images(pictures.size(), nullptr);
+    workers::ForEachPart(
+        pictures.size() + 1,
+        [&](size_t part) {
+          if (part == 0) {
+            // Nothing else needs the page's pixels: the vectors, text as text.
+            cairo_surface_set_device_scale(out.pdf, pt, pt);
+            {
+              detail::CairoDC dc(out.pdf, info);
+              for (const Call& c : calls) c.op(dc);
+            }
+            cairo_surface_set_device_scale(out.pdf, 1, 1);
+            return;
+          }
+          const RECT& r = pictures[part - 1];
+          cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, r.right - r.left, r.bottom - r.top);
+          if (cairo_surface_status(img) == CAIRO_STATUS_SUCCESS) {
+            cairo_surface_flush(img);
+            std::memset(cairo_image_surface_get_data(img), 0xFF,
+                        size_t(cairo_image_surface_get_stride(img)) * (r.bottom - r.top));
+            cairo_surface_mark_dirty(img);
+            detail::CairoDC dc(img, info, r.left, r.top);
+            Replay(calls, dc, r);
+          }
+          cairo_surface_flush(img);
+          images[part - 1] = img;
+        },
+        threads);
+    cairo_t* cr = cairo_create(out.pdf);
+    for (size_t i = 0; i < pictures.size(); ++i) {
+      if (cairo_surface_status(images[i]) != CAIRO_STATUS_SUCCESS) {
+        result = Status::IOError("cannot allocate a picture of the page");
+      } else {
+        PaintPixels(cr, images[i], pictures[i].left, pictures[i].top, pictures[i], pt);
+      }
+      cairo_surface_destroy(images[i]);
+    }
+    cairo_show_page(cr);
+    cairo_destroy(cr);
+  } else {
+    cairo_t* cr = cairo_create(out.pdf);
+    // Bands of about 32 MiB together, one per core drawn at the same time: a whole page at
+    // 600 dpi would take far more, and the bands are reused for every group of strips.
+    const unsigned cores = workers::UsableCores();
+    // Bands and their tiles start on whole points, so that no reader resamples them.
+    const int step = WholePointStep(dpi);
+    int rows = band_rows > 0 ? band_rows : std::max(1, int((32u << 20) / (4u * unsigned(w) * cores)));
+    if (band_rows <= 0 && step > 0) rows = std::max(step, rows / step * step);
+    const int tile = step > 0 ? 256 / step * step : 256;
+    rows = std::min(rows, h);
+    const int bands = (h + rows - 1) / rows;
+    const size_t strips = std::min<size_t>(threads == 0 ? cores : threads, size_t(bands));
+    if (!out.Bands(strips, w, rows)) result = Status::IOError("cannot allocate a band of the page");
+    for (int first = 0; result.ok() && first < bands; first += int(strips)) {
+      const size_t n = std::min(strips, size_t(bands - first));
+      workers::ForEachPart(
+          n,
+          [&](size_t i) {
+            cairo_surface_t* band = out.bands[i];
+            const int y0 = (first + int(i)) * rows, bh = std::min(rows, h - y0);
+            cairo_surface_flush(band);
+            std::memset(cairo_image_surface_get_data(band), 0xFF, size_t(cairo_image_surface_get_stride(band)) * rows);
+            cairo_surface_mark_dirty(band);
+            {
+              detail::CairoDC dc(band, info, 0, y0);
+              Replay(calls, dc, RECT{0, y0, w, y0 + bh});
+            }
+            cairo_surface_flush(band);
+          },
+          threads);
+      // The PDF surface takes the bands one after another, in order.
+      for (size_t i = 0; i < n; ++i) {
+        const int y0 = (first + int(i)) * rows;
+        PaintInkedTiles(cr, out.bands[i], y0, std::min(rows, h - y0), pt, tile);
+      }
+    }
+    cairo_show_page(cr);
+    cairo_destroy(cr);
+  }
+  ++out.pages;
+  if (result.ok() && cairo_surface_status(out.pdf) != CAIRO_STATUS_SUCCESS) {
+    result = Status::IOError("writing the PDF page failed");
+  }
+  return result;
+}
+
+// Where a sheet of the job was drawn: the file (a worker's seat) and its page there.
+struct Placement {
+  int file = -1;
+  int page = -1;
+};
+
+// A key of an object and everything it refers to (streams by their raw data): two objects
+// with the same key write the same bytes under other numbers. `memo` keeps the keys of
+// indirect objects met; a reference deeper than a font's own graph gives a key of its own.
+std::string GraphKey(QPDFObjectHandle o, std::map<QPDFObjGen, std::string>& memo, int depth = 0) {
+  if (depth > 16) return "#" + o.getObjGen().unparse(',');
+  const bool indirect = o.isIndirect();
+  if (indirect) {
+    if (auto it = memo.find(o.getObjGen()); it != memo.end()) return it->second;
+  }
+  std::string key;
+  if (o.isStream()) {
+    key = "S" + GraphKey(o.getDict(), memo, depth + 1) + ":";
+    std::shared_ptr<Buffer> data = o.getRawStreamData();
+    key += std::to_string(std::hash<std::string_view>{}(
+               std::string_view(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()))) +
+           "/" + std::to_string(data->getSize());
+  } else if (o.isDictionary()) {
+    key = "<<";
+    for (const std::string& k : o.getKeys()) key += k + " " + GraphKey(o.getKey(k), memo, depth + 1) + " ";
+    key += ">>";
+  } else if (o.isArray()) {
+    key = "[";
+    for (const QPDFObjectHandle& item : o.aitems()) key += GraphKey(item, memo, depth + 1) + " ";
+    key += "]";
+  } else {
+    key = o.unparse();
+  }
+  if (indirect) memo[o.getObjGen()] = key;
+  return key;
+}
+
+// Points every page's fonts that equal a font met before (the same subset of a face, drawn
+// into two workers' files) to that one, so it is written once.
+void ShareEqualFonts(QPDF& pdf) {
+  std::map<QPDFObjGen, std::string> memo;
+  std::map<std::string, QPDFObjectHandle> first;
+  for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+    QPDFObjectHandle fonts = page.getObjectHandle().getKey("/Resources").getKey("/Font");
+    if (!fonts.isDictionary()) continue;
+    for (const std::string& name : fonts.getKeys()) {
+      QPDFObjectHandle font = fonts.getKey(name);
+      if (!font.isIndirect()) continue;
+      auto [it, fresh] = first.emplace(GraphKey(font, memo), font);
+      if (!fresh && it->second.getObjGen() != font.getObjGen()) fonts.replaceKey(name, it->second);
+    }
+  }
+}
+
+// Writes the sheets, taken in order from the files they were drawn into, as one PDF at
+// `out`: page objects and their streams copied as they are (nothing decoded or compressed
+// again), what pages of one file share (fonts, above all) copied once, and fonts equal in
+// two files written once.
+Status MergeSheets(const std::vector<std::unique_ptr<SheetFile>>& files, const std::vector<Placement>& sheets,
+                   const std::string& out) {
+  try {
+    std::vector<std::unique_ptr<QPDF>> in(files.size());
+    std::vector<std::vector<QPDFPageObjectHelper>> pages(files.size());
+    std::string version = "1.3";
+    // The files are read on as many cores, each object parsed there, so that copying them
+    // below only joins what was read.
+    std::vector<std::string> failed(files.size());
+    workers::ForEachPart(files.size(), [&](size_t i) {
+      if (!files[i] || files[i]->pages == 0) return;
+      try {
+        auto pdf = std::make_unique<QPDF>();
+        pdf->setSuppressWarnings(true);
+        if (files[i]->on_disk) {
+          pdf->processFile(files[i]->path.c_str());
+        } else {
+          pdf->processMemoryFile(files[i]->path.c_str(), files[i]->held.data(), files[i]->held.size());
+        }
+        // Attributes a page inherits from cairo's page tree move onto the page, which is
+        // copied without its tree.
+        pdf->pushInheritedAttributesToPage();
+        pages[i] = QPDFPageDocumentHelper(*pdf).getAllPages();
+        for (QPDFObjectHandle& o : pdf->getAllObjects()) (void)o.getTypeCode();
+        in[i] = std::move(pdf);
+      } catch (const std::exception& e) {
+        failed[i] = e.what();
+      }
+    });
+    for (size_t i = 0; i < files.size(); ++i) {
+      if (!failed[i].empty()) return Status::IOError("cannot read a worker's sheets: " + failed[i]);
+      if (in[i] && in[i]->getPDFVersion() > version) version = in[i]->getPDFVersion();
+    }
+    QPDF merged;
+    merged.emptyPDF();
+    QPDFPageDocumentHelper tree(merged);
+    bool info = false;
+    for (const Placement& p : sheets) {
+      if (p.file < 0 || size_t(p.file) >= files.size() || !in[size_t(p.file)] ||
+          p.page >= int(pages[size_t(p.file)].size())) {
+        return Status::IOError("a sheet of the job is missing");
+      }
+      tree.addPage(pages[size_t(p.file)][size_t(p.page)], false);
+      if (!info) {
+        // The document information (producer, creation date) of the file the first sheet
+        // was drawn into.
+        QPDFObjectHandle source = in[size_t(p.file)]->getTrailer().getKey("/Info");
+        if (source.isIndirect()) merged.getTrailer().replaceKey("/Info", merged.copyForeignObject(source));
+        info = true;
+      }
+    }
+    ShareEqualFonts(merged);
+    QPDFWriter writer(merged, out.c_str());
+    writer.setDecodeLevel(qpdf_dl_none);
+    writer.setCompressStreams(false);
+    writer.setMinimumPDFVersion(version);
+    writer.write();
+  } catch (const std::exception& e) {
+    return Status::IOError(std::string("cannot assemble the job's sheets: ") + e.what());
+  }
+  return Status::Ok();
+}
+
 }  // namespace
+
+// The bytes of a worker's file held in memory before it is written to disk.
+constexpr std::size_t kMostHeld = 4u << 20;
 
 struct PrinterSurface::Impl {
   std::string path, temp_path;
   int dpi = 600;
-  FILE* file = nullptr;
-  cairo_surface_t* pdf = nullptr;
+  bool open = false;
+  bool serial = false;
   std::unique_ptr<PageRecorder> page;
   int page_w = 0, page_h = 0;
-  bool open = false;
-  double sheet_w = 0, sheet_h = 0;  // the PDF surface's page size now (points)
+  SheetSize first;  // the first sheet's size; `resized` once a sheet of another size came
+  // The serial road: every sheet drawn on the calling thread into this file (temp_path).
+  std::unique_ptr<SheetFile> one;
+  // Sheets in parallel: one file per worker seat, created with the seat's first sheet.
+  std::unique_ptr<workers::Crew> crew;
+  std::vector<std::unique_ptr<SheetFile>> files;
+  std::mutex mu;  // guards `sheets` and `error` while the crew draws
+  std::vector<Placement> sheets;
+  Status error;  // the first failure of a sheet
+
   ~Impl() {
+    // Sheets still being drawn finish before their files go.
+    if (crew) crew->Finish();
     page.reset();
-    if (pdf) cairo_surface_destroy(pdf);
-    if (file) std::fclose(file);
     if (!temp_path.empty()) std::remove(temp_path.c_str());
   }
-  // Makes the PDF surface at the page size (points) or gives it that size.
-  Status SizeSheet(double w, double h);
+  std::string SeatPath(unsigned seat) const { return temp_path + "." + std::to_string(seat); }
+  void Fail(const Status& s) {
+    std::lock_guard<std::mutex> lock(mu);
+    if (error.ok()) error = s;
+  }
 };
 
 Result<std::unique_ptr<PrinterSurface>> PrinterSurface::Create(const std::string& pdf_path, int dpi) {
@@ -658,35 +1044,20 @@ Result<std::unique_ptr<PrinterSurface>> PrinterSurface::Create(const std::string
   p->impl_ = std::make_unique<Impl>();
   Impl& m = *p->impl_;
   m.path = pdf_path;
-  m.temp_path = pdf_path + ".tmp";
   m.dpi = dpi;
-  m.file = std::fopen(m.temp_path.c_str(), "wb");
-  if (!m.file) {
-    m.temp_path.clear();
-    return Status::IOError("cannot create " + pdf_path);
-  }
+  // The job's file is made now, so that a folder that takes no file fails here.
+  m.one = std::make_unique<SheetFile>();
+  if (Status s = m.one->Open(pdf_path + ".tmp"); !s.ok()) return Status::IOError("cannot create " + pdf_path);
+  m.temp_path = m.one->path;
   m.open = true;
   return p;
 }
 
-// cairo (1.16) keeps the area a page may be drawn in as whole points: rounded up when the
-// surface is made, but cut down when cairo_pdf_surface_set_size changes the size, which
-// clips away the last fraction of a point along the right and bottom edges (a white strip
-// under a picture that fills the sheet). So the surface is made at the first page's size and
-// resized only for a page of another size.
-Status PrinterSurface::Impl::SizeSheet(double w, double h) {
-  if (!pdf) {
-    pdf = cairo_pdf_surface_create_for_stream(WriteToFile, file, w, h);
-    if (cairo_surface_status(pdf) != CAIRO_STATUS_SUCCESS) return Status::IOError("cannot start the PDF file");
-  } else if (w != sheet_w || h != sheet_h) {
-    cairo_pdf_surface_set_size(pdf, w, h);
-  }
-  sheet_w = w;
-  sheet_h = h;
-  return Status::Ok();
-}
-
 PrinterSurface::~PrinterSurface() = default;
+
+void PrinterSurface::set_serial(bool serial) {
+  if (pages_ == 0) impl_->serial = serial;
+}
 
 Result<DeviceContext*> PrinterSurface::StartPage(int width, int height) {
   Impl& m = *impl_;
@@ -706,132 +1077,91 @@ Result<DeviceContext*> PrinterSurface::StartPage(int width, int height) {
 Status PrinterSurface::EndPage() {
   Impl& m = *impl_;
   if (!m.page) return Status::InvalidArgument("no page is open");
-  const double pt = 72.0 / m.dpi;
-  if (Status s = m.SizeSheet(m.page_w * pt, m.page_h * pt); !s.ok()) {
-    m.page.reset();
+  std::shared_ptr<const PageRecorder> page = std::move(m.page);
+  if (pages_++ == 0) m.first = SheetSize{m.page_w, m.page_h, m.page_w, m.page_h, false};
+  if (m.page_w != m.first.w || m.page_h != m.first.h) m.first.resized = true;
+  const SheetSize size{m.page_w, m.page_h, m.first.w, m.first.h, m.first.resized};
+  if (m.serial) {
+    Status s = DrawSheet(*m.one, *page, size, m.dpi, band_rows_, 0);
+    if (!s.ok()) m.Fail(s);
     return s;
   }
-  const detail::DeviceInfo info{m.page_w, m.page_h, double(m.dpi), double(m.dpi), win::DT_RASPRINTER, 24};
-  const std::vector<Call>& calls = m.page->calls();
-  std::vector<RECT> pictures = PictureAreas(m.page->raster_areas(), m.dpi, m.page_w, m.page_h);
-  double covered = 0;
-  for (const RECT& r : pictures) covered += double(r.right - r.left) * (r.bottom - r.top);
-  // Pictures over half the page, or very many of them (each replays the whole page), cost
-  // more than the page as pixels.
-  constexpr size_t kMostPictures = 16;
-  const bool whole =
-      m.page->whole_page_raster() || covered * 2 >= double(m.page_w) * m.page_h || pictures.size() > kMostPictures;
-  Status result;
-  if (!whole) {
-    // The pictures are drawn on the other cores while this one draws the vectors: each is
-    // the whole page replayed on an image of its area, so it holds what lies beneath the
-    // raster operations and what is drawn over them afterwards.
-    // Part 0 is the vector drawing, the others the pictures; any worker takes any part, so
-    // the page is drawn whole even when no thread could be started.
-    std::vector<cairo_surface_t*> images(pictures.size(), nullptr);
-    workers::ForEachPart(pictures.size() + 1, [&](size_t part) {
-      if (part == 0) {
-        // Nothing else needs the page's pixels: the vectors, text as text.
-        cairo_surface_set_device_scale(m.pdf, pt, pt);
-        {
-          detail::CairoDC dc(m.pdf, info);
-          for (const Call& c : calls) c.op(dc);
-        }
-        cairo_surface_set_device_scale(m.pdf, 1, 1);
+  if (!m.crew) {
+    // One seat per core; the sheets waiting are bounded (each holds its recorded calls).
+    const unsigned cores = workers::UsableCores();
+    m.crew = std::make_unique<workers::Crew>(cores, 2 * size_t(cores));
+    m.files.resize(m.crew->seats());
+  }
+  size_t index;
+  {
+    std::lock_guard<std::mutex> lock(m.mu);
+    index = m.sheets.size();
+    m.sheets.emplace_back();
+  }
+  m.crew->Submit([&m, page, index, size, rows = band_rows_](unsigned seat) {
+    std::unique_ptr<SheetFile>& file = m.files[seat];
+    if (!file) {
+      file = std::make_unique<SheetFile>();
+      if (Status s = file->Open(m.SeatPath(seat), kMostHeld); !s.ok()) {
+        file.reset();
+        m.Fail(s);
         return;
       }
-      const RECT& r = pictures[part - 1];
-      cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, r.right - r.left, r.bottom - r.top);
-      if (cairo_surface_status(img) == CAIRO_STATUS_SUCCESS) {
-        cairo_surface_flush(img);
-        std::memset(cairo_image_surface_get_data(img), 0xFF,
-                    size_t(cairo_image_surface_get_stride(img)) * (r.bottom - r.top));
-        cairo_surface_mark_dirty(img);
-        detail::CairoDC dc(img, info, r.left, r.top);
-        Replay(calls, dc, r);
-      }
-      cairo_surface_flush(img);
-      images[part - 1] = img;
-    });
-    cairo_t* cr = cairo_create(m.pdf);
-    for (size_t i = 0; i < pictures.size(); ++i) {
-      if (cairo_surface_status(images[i]) != CAIRO_STATUS_SUCCESS) {
-        result = Status::IOError("cannot allocate a picture of the page");
-      } else {
-        PaintPixels(cr, images[i], pictures[i].left, pictures[i].top, pictures[i], pt);
-      }
-      cairo_surface_destroy(images[i]);
     }
-    cairo_show_page(cr);
-    cairo_destroy(cr);
-  } else {
-    cairo_t* cr = cairo_create(m.pdf);
-    // Bands of about 32 MiB together, one per core drawn at the same time: a whole page at
-    // 600 dpi would take far more, and the bands are reused for every group of strips.
-    const unsigned cores = workers::UsableCores();
-    // Bands and their tiles start on whole points, so that no reader resamples them.
-    const int step = WholePointStep(m.dpi);
-    int rows = band_rows_ > 0 ? band_rows_ : std::max(1, int((32u << 20) / (4u * unsigned(m.page_w) * cores)));
-    if (band_rows_ <= 0 && step > 0) rows = std::max(step, rows / step * step);
-    const int tile = step > 0 ? 256 / step * step : 256;
-    rows = std::min(rows, m.page_h);
-    const int bands = (m.page_h + rows - 1) / rows;
-    std::vector<cairo_surface_t*> strips(std::min<size_t>(cores, size_t(bands)), nullptr);
-    for (cairo_surface_t*& b : strips) {
-      b = cairo_image_surface_create(CAIRO_FORMAT_RGB24, m.page_w, rows);
-      if (cairo_surface_status(b) != CAIRO_STATUS_SUCCESS)
-        result = Status::IOError("cannot allocate a band of the page");
-    }
-    for (int first = 0; result.ok() && first < bands; first += int(strips.size())) {
-      const size_t n = std::min(strips.size(), size_t(bands - first));
-      workers::ForEachPart(n, [&](size_t i) {
-        cairo_surface_t* band = strips[i];
-        const int y0 = (first + int(i)) * rows, h = std::min(rows, m.page_h - y0);
-        cairo_surface_flush(band);
-        std::memset(cairo_image_surface_get_data(band), 0xFF, size_t(cairo_image_surface_get_stride(band)) * rows);
-        cairo_surface_mark_dirty(band);
-        {
-          detail::CairoDC dc(band, info, 0, y0);
-          Replay(calls, dc, RECT{0, y0, m.page_w, y0 + h});
-        }
-        cairo_surface_flush(band);
-      });
-      // The PDF surface takes the bands one after another, in order.
-      for (size_t i = 0; i < n; ++i) {
-        const int y0 = (first + int(i)) * rows;
-        PaintInkedTiles(cr, strips[i], y0, std::min(rows, m.page_h - y0), pt, tile);
-      }
-    }
-    for (cairo_surface_t* b : strips) cairo_surface_destroy(b);
-    cairo_show_page(cr);
-    cairo_destroy(cr);
-  }
-  m.page.reset();
-  ++pages_;
-  if (result.ok() && cairo_surface_status(m.pdf) != CAIRO_STATUS_SUCCESS) {
-    result = Status::IOError("writing the PDF page failed");
-  }
-  return result;
+    const int at = file->pages;
+    Status s = DrawSheet(*file, *page, size, m.dpi, rows, 1);
+    std::lock_guard<std::mutex> lock(m.mu);
+    if (file->pages > at) m.sheets[index] = Placement{int(seat), at};
+    if (!s.ok() && m.error.ok()) m.error = s;
+  });
+  std::lock_guard<std::mutex> lock(m.mu);
+  return m.error;
 }
 
 Result<int> PrinterSurface::Close() {
   Impl& m = *impl_;
   if (!m.open) return Status::InvalidArgument("the printer is closed");
-  Status s;
-  if (m.page) s = EndPage();
+  if (m.page) (void)EndPage();  // its failure is kept in m.error
   m.open = false;
-  if (!m.pdf) {
+  Status s;
+  if (m.crew) {
+    m.crew->Finish();
+    // The files finish (fonts are written then) on as many cores.
+    std::vector<Status> finished(m.files.size());
+    workers::ForEachPart(m.files.size(), [&](size_t i) {
+      if (m.files[i]) finished[i] = m.files[i]->Finish();
+    });
+    s = m.error;
+    for (const Status& f : finished) {
+      if (s.ok() && !f.ok()) s = f;
+    }
+    if (s.ok()) s = m.one->Finish();
+    // Sheets drawn all into one file, in order, are the job as they are.
+    size_t used = 0, last = 0;
+    for (size_t i = 0; i < m.files.size(); ++i) {
+      if (m.files[i] && m.files[i]->pages > 0) ++used, last = i;
+    }
+    if (s.ok() && used == 1 && !m.files[last]->on_disk) {
+      s = m.files[last]->WriteHeld(m.temp_path);
+    } else if (s.ok() && used == 1) {
+      std::error_code ec;
+      std::filesystem::rename(m.files[last]->path, m.temp_path, ec);
+      if (ec) s = Status::IOError("cannot rename the PDF into place: " + ec.message());
+      if (s.ok()) m.files[last]->Keep();
+    } else if (s.ok()) {
+      s = MergeSheets(m.files, m.sheets, m.temp_path);
+    }
+    m.files.clear();
+  } else {
+    s = m.error;
     // No page was printed: an empty document of the placeholder size.
-    if (Status made = m.SizeSheet(595, 842); !made.ok()) return made;
+    if (!m.one->pdf) {
+      if (Status made = m.one->SizeSheet(SheetSize{595, 842, 595, 842, false}, 1); !made.ok() && s.ok()) s = made;
+    }
+    if (Status f = m.one->Finish(); s.ok()) s = f;
   }
-  cairo_surface_finish(m.pdf);
-  bool ok = cairo_surface_status(m.pdf) == CAIRO_STATUS_SUCCESS;
-  cairo_surface_destroy(m.pdf);
-  m.pdf = nullptr;
-  ok = std::fclose(m.file) == 0 && ok;
-  m.file = nullptr;
+  m.one->Keep();  // temp_path is removed by the Impl unless renamed below
   if (!s.ok()) return s;
-  if (!ok) return Status::IOError("writing " + m.path + " failed");
   std::error_code ec;
   std::filesystem::rename(m.temp_path, m.path, ec);
   if (ec) return Status::IOError("cannot rename the PDF into place: " + ec.message());

@@ -73,7 +73,9 @@ class ScreenSurface {
 
 // A printer: each page is drawn at the printer's resolution on a device context the size of
 // the sheet, then rendered band by band (never one buffer for the whole sheet) into a page of
-// a PDF file of the sheet's physical size. Page sizes may change from page to page.
+// a PDF file of the sheet's physical size. Page sizes may change from page to page. The pages
+// are rendered on the cores the process may use while the caller draws the next ones, and
+// the file holds them in the order they were drawn.
 class PrinterSurface {
  public:
   // Takes the output PDF path and the resolution (dots per inch); gives the printer, or
@@ -85,13 +87,19 @@ class PrinterSurface {
   // Starts a page of width x height printer pixels; gives the device context to draw it on
   // (valid until EndPage).
   Result<DeviceContext*> StartPage(int width, int height);
-  // Renders the page into the PDF.
+  // Hands the page over to be rendered into the PDF; gives the first failure of rendering a
+  // page so far (Close gives it too), OK when none.
   Status EndPage();
-  // Finishes the file (an open page is ended first); gives the number of pages written.
+  // Waits for the pages handed over, finishes the file (an open page is ended first); gives
+  // the number of pages written, or the first failure of any page.
   Result<int> Close();
   int pages() const { return pages_; }
   // Rows per band (default: as many rows as fit in 32 MB of pixels).
   void set_band_rows(int rows) { band_rows_ = rows; }
+  // Before the first page: renders each page as it ends, on the calling thread, into one PDF
+  // surface (its bands and pictures spread over the cores): the road that rendering pages in
+  // parallel is checked against.
+  void set_serial(bool serial);
 
  private:
   PrinterSurface() = default;

@@ -48,3 +48,78 @@ void ForEachPart(std::size_t n, const std::function<void(std::size_t)>& job, uns
 }
 
 }  // namespace zv::workers
+
+namespace zv::workers {
+
+Crew::Crew(unsigned seats, std::size_t most_waiting)
+    : seats_(std::max(1u, seats)), most_waiting_(std::max<std::size_t>(1, most_waiting)) {
+  threads_.reserve(seats_ - 1);
+}
+
+Crew::~Crew() { Finish(); }
+
+void Crew::Serve(unsigned seat) {
+  std::unique_lock<std::mutex> lock(mu_);
+  for (;;) {
+    ++idle_;
+    wake_.wait(lock, [&] { return stopping_ || !waiting_.empty(); });
+    --idle_;
+    if (waiting_.empty()) return;
+    std::function<void(unsigned)> part = std::move(waiting_.front());
+    waiting_.pop_front();
+    lock.unlock();
+    part(seat);
+    lock.lock();
+  }
+}
+
+void Crew::Submit(std::function<void(unsigned seat)> part) {
+  std::function<void(unsigned)> mine;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (stopping_) {
+      mine = std::move(part);
+    } else {
+      waiting_.push_back(std::move(part));
+      // A seat more when the parts waiting are more than the free seats take: the first at
+      // once, the others once two parts wait unclaimed (a part taken a moment later by a
+      // seat just freed needs no thread of its own).
+      const std::size_t unclaimed = waiting_.size() > idle_ ? waiting_.size() - idle_ : 0;
+      if (!no_more_threads_ && threads_.size() + 1 < seats_ && unclaimed > (threads_.empty() ? 0u : 1u)) {
+        try {
+          const unsigned seat = unsigned(threads_.size()) + 1;
+          threads_.emplace_back([this, seat] { Serve(seat); });
+        } catch (const std::system_error&) {
+          no_more_threads_ = true;
+        }
+      }
+      if (threads_.empty() || waiting_.size() > most_waiting_) {
+        mine = std::move(waiting_.front());
+        waiting_.pop_front();
+      }
+    }
+  }
+  wake_.notify_one();
+  if (mine) mine(0);
+}
+
+void Crew::Finish() {
+  for (;;) {
+    std::function<void(unsigned)> part;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (waiting_.empty()) {
+        stopping_ = true;
+        break;
+      }
+      part = std::move(waiting_.front());
+      waiting_.pop_front();
+    }
+    part(0);
+  }
+  wake_.notify_all();
+  for (std::thread& t : threads_) t.join();
+  threads_.clear();
+}
+
+}  // namespace zv::workers

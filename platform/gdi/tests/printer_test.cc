@@ -10,6 +10,7 @@
 #include <functional>
 #include <sstream>
 
+#include "platform/fs/files.h"
 #include "platform/gdi/surfaces.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/temp_root.h"
@@ -391,6 +392,99 @@ TEST(PrinterTest, CharactersTheFaceLacksArePrintedAsText) {
     std::string want = l.utf8;
     want.erase(std::remove(want.begin(), want.end(), ' '), want.end());
     EXPECT_NE(text.find(want), std::string::npos) << want << " in " << text;
+  }
+}
+
+// A job of the sheets above (vector office pages, raster areas as pictures, whole sheets as
+// pixels, turned text, a smaller sheet, characters from other faces) printed with its sheets
+// rendered in parallel gives, sheet by sheet and in order, exactly the pixels (pdftoppm at 300
+// dpi) and the text of the same job rendered one sheet after another into one PDF surface; the
+// assembled file passes qpdf's check and is hardly larger.
+TEST(PrinterTest, SheetsRenderedInParallelMatchTheSerialRoad) {
+  testing::TempRoot root;
+  constexpr int kW = 2480, kH = 3508;  // A4 at 300 dpi
+  struct Sheet {
+    int w, h;
+    std::function<void(DeviceContext&)> draw;
+  };
+  const auto none = [](DeviceContext&) {};
+  const auto title = [](DeviceContext& dc) {
+    dc.PatBlt(150, 150, 1000, 180, win::DSTINVERT);
+    dc.PatBlt(150, 500, 1000, 18, win::DSTINVERT);
+  };
+  // An office page with `finish` drawn over it, as pixels (a binary raster operation of the
+  // pen selected first) when asked.
+  const auto office = [](std::function<void(DeviceContext&)> finish, bool as_pixels = false) {
+    return [=](DeviceContext& dc) {
+      if (as_pixels) {
+        dc.SetROP2(win::R2_NOT);
+        dc.SetROP2(win::R2_COPYPEN);
+      }
+      DrawOfficePage(dc, finish);
+    };
+  };
+  const std::vector<Sheet> sheets = {
+      {kW, kH, office(none)},
+      {kW, kH, office(title)},
+      {kW, kH, office(title, true)},
+      {kH, kW,
+       [](DeviceContext& dc) {
+         Font up{MakeLogFont("Liberation Sans", -60)};
+         up.lf.lfEscapement = up.lf.lfOrientation = 900;
+         dc.SelectFont(up);
+         dc.TextOutW(300, 2000, u"Turned sheet 横向き");
+         dc.SelectFont(Font{MakeLogFont("Liberation Mono", -50)});
+         dc.TextOutW(600, 300, u"Жизнь カタカナ Ωμέγα №→✓");
+         Dib green = EncodeDib(1, 1, std::vector<std::uint32_t>{0x00FF00}, 24);
+         dc.StretchDIBits(1800, 900, 300, 300, 0, 0, 1, 1, green.ref(), win::SRCCOPY);
+       }},
+      {1748, 2480, office([](DeviceContext& d) {
+         d.InvertRgn(Region(RECT{600, 900, 900, 1200}));
+       })},
+      {kW, kH, office(none)},
+      {kW, kH, office(none, true)},
+      {kW, kH, office(title)},
+  };
+  auto print = [&](const std::string& name, bool serial) {
+    const std::string pdf = (root.path() / (name + ".pdf")).string();
+    auto printer = PrinterSurface::Create(pdf, 300);
+    EXPECT_TRUE(printer.ok());
+    if (!printer.ok()) return pdf;
+    (*printer)->set_serial(serial);
+    for (const Sheet& sheet : sheets) {
+      auto dc = (*printer)->StartPage(sheet.w, sheet.h);
+      EXPECT_TRUE(dc.ok());
+      if (!dc.ok()) return pdf;
+      sheet.draw(**dc);
+      EXPECT_TRUE((*printer)->EndPage().ok());
+    }
+    auto pages = (*printer)->Close();
+    EXPECT_TRUE(pages.ok());
+    EXPECT_EQ(pages.ok() ? *pages : 0, int(sheets.size()));
+    EXPECT_FALSE(std::filesystem::exists(pdf + ".tmp"));
+    return pdf;
+  };
+  const std::string serial = print("serial", true), parallel = print("parallel", false);
+  const std::string check = RunCommand("qpdf --check '" + parallel + "' 2>&1");
+  EXPECT_NE(check.find("No syntax or stream encoding errors found"), std::string::npos) << check;
+  EXPECT_EQ(check.find("WARNING"), std::string::npos) << check;
+  EXPECT_LE(std::filesystem::file_size(parallel) * 10, std::filesystem::file_size(serial) * 11)
+      << std::filesystem::file_size(parallel) << " against " << std::filesystem::file_size(serial);
+  EXPECT_EQ(RunCommand("pdftotext -enc UTF-8 '" + parallel + "' - 2>&1"),
+            RunCommand("pdftotext -enc UTF-8 '" + serial + "' - 2>&1"));
+  for (size_t i = 1; i <= sheets.size(); ++i) {
+    SCOPED_TRACE("sheet " + std::to_string(i));
+    std::string ppm[2];
+    for (int road = 0; road < 2; ++road) {
+      const std::string base = (root.path() / (road ? "p" : "s")).string();
+      RunCommand("pdftoppm -r 300 -f " + std::to_string(i) + " -l " + std::to_string(i) + " -singlefile '" +
+                 (road ? parallel : serial) + "' '" + base + "' 2>&1");
+      auto bytes = fs::ReadFile(base + ".ppm");
+      ppm[road] = bytes.ok() ? *bytes : std::string();
+      std::filesystem::remove(base + ".ppm");
+    }
+    ASSERT_GT(ppm[0].size(), 1000u);
+    EXPECT_TRUE(ppm[0] == ppm[1]) << "the sheet's pixels differ";
   }
 }
 

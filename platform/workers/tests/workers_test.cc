@@ -87,5 +87,48 @@ TEST(WorkersTest, AFailedThreadStartStillCompletesTheWork) {
   EXPECT_EXIT(std::_Exit(WithoutRoomForThreads()), ::testing::ExitedWithCode(0), "");
 }
 
+// A crew's parts: each done once, on a seat no other thread holds meanwhile; parts handed
+// over beyond the bound are done by the caller on seat 0 (so no more than the bound wait);
+// with one seat, every part is done at once on the calling thread.
+TEST(WorkersTest, ACrewDoesEachPartOnceOnOneThreadPerSeat) {
+  for (const unsigned seats : {1u, 4u}) {
+    SCOPED_TRACE(seats);
+    constexpr int kParts = 300;
+    std::vector<std::atomic<int>> done(kParts);
+    std::vector<std::atomic<int>> in_seat(seats);
+    std::atomic<bool> shared_seat{false};
+    std::atomic<int> on_caller{0};
+    const std::thread::id caller = std::this_thread::get_id();
+    {
+      Crew crew(seats, 2);
+      ASSERT_EQ(crew.seats(), seats);
+      for (int i = 0; i < kParts; ++i) {
+        crew.Submit([&, i](unsigned seat) {
+          if (seat >= seats || in_seat[seat].fetch_add(1) != 0) shared_seat = true;
+          if ((seat == 0) != (std::this_thread::get_id() == caller)) shared_seat = true;
+          on_caller += seat == 0;
+          done[size_t(i)].fetch_add(1);
+          std::this_thread::yield();
+          if (seat < seats) in_seat[seat].fetch_sub(1);
+        });
+        // One seat: done before Submit returns.
+        if (seats == 1) {
+          EXPECT_EQ(done[size_t(i)].load(), 1);
+        }
+      }
+      crew.Finish();
+      // Finished: what comes after is done at once, on the calling thread.
+      std::atomic<int> late{0};
+      crew.Submit([&](unsigned seat) { late = seat == 0 && std::this_thread::get_id() == caller ? 1 : 2; });
+      EXPECT_EQ(late.load(), 1);
+    }
+    EXPECT_FALSE(shared_seat.load());
+    for (const auto& d : done) EXPECT_EQ(d.load(), 1);
+    if (seats == 1) {
+      EXPECT_EQ(on_caller.load(), kParts);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zv::workers
