@@ -108,6 +108,7 @@ OwnFolderIndex pending_index;
 // rows were stored, to be deleted from the database with the next rows stored.
 std::mutex store_lock;
 std::vector<std::string> forget_ids;
+constexpr size_t kForgetBatch = 32;
 
 std::atomic<void (*)(const char*)> step_hook{nullptr};
 void Step(const char* step) {
@@ -445,11 +446,13 @@ int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vec
     if (!rows.empty()) {
       Step("log-inserting");
       bool already = false;
-      if (!db.InsertKeptPrintLog(rows, id, forget_ids, &already)) {
+      // Identities of removed files are deleted a batch at a time, with the rows stored.
+      const bool forget = forget_ids.size() >= kForgetBatch;
+      if (!db.InsertKeptPrintLog(rows, id, forget ? forget_ids : std::vector<std::string>{}, &already)) {
         if (errors) *errors = db.ErrorLines;
         break;
       }
-      forget_ids.clear();
+      if (forget) forget_ids.clear();
       inserted = true;
       Step("log-committed");
     }
@@ -457,8 +460,8 @@ int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vec
     fsys::remove(f, ec);
     if (!ec) {
       pending_index.Removed(*dir, f.filename().string());
-      // Its identity is no longer needed once the file is gone: deleted with the next rows
-      // stored. One left by an engine that stopped here only takes a row of its own.
+      // Its identity is no longer needed once the file is gone: deleted with rows stored
+      // later. Those an engine that stopped meant to delete stay, a small row each.
       if (inserted) forget_ids.push_back(id);
     }
     Step("log-unlinked");

@@ -8,6 +8,7 @@
 #include "engine/db/schema.h"
 #include "engine/rules/quota_period.h"
 #include "engine/rules/text_util.h"
+#include "platform/base/ascii.h"
 #include "platform/base/root.h"
 
 namespace zv::engine {
@@ -711,36 +712,43 @@ bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bo
   // (SHARE ROW EXCLUSIVE) makes a second engine wait until the first committed (one-row
   // inserts too); readers go on. On SQLite a statement that writes nothing takes the
   // database's write lock (a transaction that first reads and then writes could otherwise be
-  // refused at once by another writer).
+  // refused at once by another writer). One kept row needs no lock: its identity is written
+  // first, which on SQLite takes the write lock, and on PostgreSQL a number another engine
+  // took meanwhile is refused by the key and tried again, as for a single row.
   const bool postgres = conn_->DbmsName().find("PostgreSQL") != std::string::npos;
   const char* lock =
       postgres ? "LOCK TABLE PrintLog IN SHARE ROW EXCLUSIVE MODE" : "UPDATE PrintLog SET ID=ID WHERE 1=0";
-  if (!ExecuteQuery(lock, {}, nullptr, nullptr)) return rollback();
-  // Rows of a kept file go in with its identity, in this transaction, and never when the
-  // identity is there already: an engine that stopped after the commit but before it removed
-  // the file finds them stored at its next try. Under the lock no other engine stores rows
-  // meanwhile (each engine's kept files are its own anyway).
-  bool store = true;
-  if (kept) {
-    std::unique_ptr<odbc::Rows> found;
-    bool none = true;
-    if (!ExecuteQuery("SELECT KeptID FROM PrintLogKept WHERE KeptID=?", {kept->id}, &found, &none)) return rollback();
-    found.reset();
-    *kept->already = !none;
-    store = none;
+  if ((!kept || list.size() > 1) && !ExecuteQuery(lock, {}, nullptr, nullptr)) return rollback();
+  // Rows of a kept file go in with its identity, in this transaction: an identity that is
+  // there already (the engine stopped after the commit but before it removed the file) is
+  // refused by its key, and the rows are not stored again. Each engine's kept files are its
+  // own, so two engines never store one identity.
+  if (kept && !ExecuteQuery("INSERT INTO PrintLogKept (KeptID) VALUES (?)", {kept->id}, nullptr, nullptr)) {
+    bool named = false;
+    for (const std::string& line : ErrorLines)
+      named = named || ToLowerAscii(line).find("printlogkept") != std::string::npos;
+    if (named && IsUniqueClash(failed_states_, ErrorLines)) {
+      if (conn_) AbandonConnection(conn_);
+      ErrorLines.clear();
+      *kept->already = true;
+      return true;
+    }
+    return rollback();
   }
   // The largest number is read under the lock, within the transaction, so the numbers and
   // the rows go together.
-  for (const PrintLogRecord& r : store ? list : std::vector<PrintLogRecord>{}) {
+  for (const PrintLogRecord& r : list) {
     if (!ExecuteQuery(kInsertPrintLog, PrintLogValues(r), nullptr, nullptr)) return rollback();
   }
-  if (kept) {
-    if (store && !ExecuteQuery("INSERT INTO PrintLogKept (KeptID) VALUES (?)", {kept->id}, nullptr, nullptr))
-      return rollback();
+  if (kept && !kept->forget.empty()) {
+    std::string sql = "DELETE FROM PrintLogKept WHERE KeptID IN (";
+    std::vector<odbc::Value> ids;
     for (const std::string& gone : kept->forget) {
-      if (gone != kept->id && !ExecuteQuery("DELETE FROM PrintLogKept WHERE KeptID=?", {gone}, nullptr, nullptr))
-        return rollback();
+      if (gone == kept->id) continue;
+      sql += ids.empty() ? "?" : ",?";
+      ids.push_back(gone);
     }
+    if (!ids.empty() && !ExecuteQuery(sql + ")", ids, nullptr, nullptr)) return rollback();
   }
   Status committed = conn_->Commit();
   if (!committed.ok()) {

@@ -210,11 +210,11 @@ class CZvmDatbase {
   // is tried again.
   bool InsertPrintLog(const std::vector<PrintLogRecord>& rows);
   // Inserts the rows of one kept file under its identity `kept_id`, once: in one
-  // transaction under the print log's lock it looks for the identity in PrintLogKept and,
-  // when it is not there, inserts the rows and the identity together. *already tells that
-  // the identity was found (the rows were stored before, nothing is inserted). The
-  // identities in `forget` (of kept files removed since they were stored) are deleted in
-  // the same transaction. Gives false when nothing could be committed.
+  // transaction the identity goes into PrintLogKept (its key) and the rows into the print
+  // log; an identity that is there already is refused by the key and nothing is stored, and
+  // *already tells so (the rows were stored before). The identities in `forget` (of kept
+  // files removed since they were stored) are deleted in the same transaction. Gives false
+  // when nothing could be committed.
   bool InsertKeptPrintLog(const std::vector<PrintLogRecord>& rows, const std::string& kept_id,
                           const std::vector<std::string>& forget, bool* already);
   static constexpr size_t kKeptIdMax = 100;  // the width of PrintLogKept's KeptID
