@@ -207,6 +207,9 @@ Result<FolderEvents::Batch> FolderEvents::Take() {
 }
 
 bool FolderChanges::Unchanged(const std::string& folder) {
+  // A watch armed before a fork is shared with the other process: whichever reads its events
+  // takes them from the other. A child arms its own.
+  if (events_ && armed_by_ != ::getpid()) events_.reset();
   if (events_ && folder_ == folder) {
     auto batch = events_->Take();
     if (batch.ok() && batch->changes.empty() && batch->gone.empty() && !batch->overflow) return true;
@@ -225,6 +228,7 @@ bool FolderChanges::Unchanged(const std::string& folder) {
     if (added.ok()) {
       events_ = std::move(*events);
       folder_ = folder;
+      armed_by_ = ::getpid();
       return false;
     }
     if (added.status().code() != Status::Code::kNotFound) return false;
@@ -248,6 +252,7 @@ bool FolderChanges::Unchanged(const std::string& folder) {
       events_ = std::move(*events);
       folder_ = folder;
       on_ancestor_ = true;
+      armed_by_ = ::getpid();
       return false;
     }
     auto fresh = FolderEvents::Open();  // it appeared meanwhile: watched itself next round

@@ -12,6 +12,8 @@
 // rescan when it passes (the periodic rescan), instead of waiting without limit.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -117,6 +119,7 @@ class FolderChanges {
   std::unique_ptr<FolderEvents> events_;
   std::string folder_;
   bool on_ancestor_ = false;  // the folder was missing: its ancestor is watched
+  pid_t armed_by_ = 0;        // the process that armed the watch
 };
 
 }  // namespace zv::fs
