@@ -10,6 +10,8 @@
 // (and taking it away, as the client does) before its next request; it gives the requests
 // per minute and the same percentiles, and fails when a request is not answered exactly
 // once.
+// BM_OneClient and BM_FileSystemCalls run with the roots on the disk (tmpfs:0) and on tmpfs
+// (tmpfs:1, under /dev/shm), so the file system's part of the cost shows beside the engine's.
 // BM_FileSystemCalls sends ZELVORA_BENCH_REQUESTS (100) requests one after the other with
 // `strace -f -c` attached to every thread of the engine (after three requests to warm up),
 // and gives the engine's file-system calls per request by kind ("fs_open": open, openat;
@@ -283,7 +285,26 @@ bool WarmUp(benchmark::State& state, Server& server, int* n, std::vector<int64_t
   return true;
 }
 
+// Puts the roots made while it lives on the disk (the default temporary folder) or, for
+// a range argument of 1, on tmpfs (/dev/shm): the same work with the file system's own
+// costs taken out, to tell the engine's part from the file system's.
+class RootsOn {
+ public:
+  explicit RootsOn(const benchmark::State& state) {
+    if (const char* t = std::getenv("TMPDIR")) old_ = t;
+    if (state.range(0) == 1) setenv("TMPDIR", "/dev/shm", 1);
+  }
+  ~RootsOn() {
+    if (old_) setenv("TMPDIR", old_->c_str(), 1);
+    else unsetenv("TMPDIR");
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
 void BM_OneClient(benchmark::State& state) {
+  RootsOn on(state);
   Server server(state);
   if (!server.ok()) return;
   std::vector<double> latencies;
@@ -311,7 +332,13 @@ void BM_OneClient(benchmark::State& state) {
   if (total > 0) state.counters["requests_per_min"] = static_cast<double>(latencies.size()) * 60 / total;
   server.PhaseCounters(state, &renamed, 3);
 }
-BENCHMARK(BM_OneClient)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(200);
+BENCHMARK(BM_OneClient)
+    ->ArgName("tmpfs")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(200);
 
 void BM_TwentyClients(benchmark::State& state) {
   constexpr int kClients = 20, kEach = 25;
@@ -468,6 +495,7 @@ void BM_FileSystemCalls(benchmark::State& state) {
   }
   const char* count_env = std::getenv("ZELVORA_BENCH_REQUESTS");
   const int requests = count_env ? std::max(1, std::atoi(count_env)) : 100;
+  RootsOn on(state);
   Server server(state);
   if (!server.ok()) return;
   int n = 0;
@@ -514,7 +542,13 @@ void BM_FileSystemCalls(benchmark::State& state) {
     state.counters["fs_engine"] = (total - printer) / requests;
   }
 }
-BENCHMARK(BM_FileSystemCalls)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_FileSystemCalls)
+    ->ArgName("tmpfs")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 // The requests per second of one engine, from the latest BM_Engines run of this process with
 // one engine (so "--engines 1,2,4,1,2,4" compares each round with its own one-engine run);

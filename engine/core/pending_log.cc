@@ -1,6 +1,7 @@
 #include "engine/core/pending_log.h"
 
 #include <stdio.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,7 +10,9 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <sstream>
 
 #include "engine/core/own_folder.h"
@@ -101,6 +104,26 @@ Result<std::string> PendingPath() { return RuntimeRoot() + "/engine/pending-prin
 // The folder's files as this process wrote and removed them (listed once).
 OwnFolderIndex pending_index;
 
+// Stores of kept rows follow each other; the identities of the files removed since their
+// rows were stored, to be deleted from the database with the next rows stored.
+std::mutex store_lock;
+std::vector<std::string> forget_ids;
+constexpr size_t kForgetBatch = 32;
+
+std::atomic<void (*)(const char*)> step_hook{nullptr};
+void Step(const char* step) {
+  if (auto hook = step_hook.load()) hook(step);
+}
+
+// The identity of a kept file written without one: its name (the time it was kept, the
+// process and a counter) with the machine's name.
+std::string LegacyKeptId(const std::string& file_name) {
+  char host[65] = {};
+  (void)::gethostname(host, sizeof host - 1);
+  std::string id = std::string("file-") + std::string(host).substr(0, 40) + "-" + file_name;
+  return id.substr(0, CZvmDatbase::kKeptIdMax);
+}
+
 // Takes the folder and an extension; gives the paths of its files with that extension, in
 // order (oldest first: names begin with the time they were kept).
 std::vector<fsys::path> PendingFiles(const std::string& dir, const std::string& extension) {
@@ -123,10 +146,72 @@ std::string FormatPendingRows(const std::vector<PrintLogRecord>& rows) {
   return t;
 }
 
+namespace {
+constexpr char kKeptLine[] = "#kept\t";
+
+// An identity is 1 to 64 ASCII letters and digits.
+bool IsPlainId(const std::string& id) {
+  if (id.empty() || id.size() > 64) return false;
+  for (char c : id)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
+  return true;
+}
+}  // namespace
+
+std::string FormatKeptFile(const KeptFile& file) { return kKeptLine + file.id + "\n" + FormatPendingRows(file.rows); }
+
+Result<KeptFile> ParseKeptFile(const std::string& text) {
+  KeptFile file;
+  size_t start = 0;
+  if (text.starts_with(kKeptLine)) {
+    size_t eol = text.find('\n');
+    if (eol == std::string::npos) return Status::Corruption("unfinished identity line");
+    file.id = text.substr(sizeof kKeptLine - 1, eol - (sizeof kKeptLine - 1));
+    if (!IsPlainId(file.id)) return Status::Corruption("bad identity line");
+    start = eol + 1;
+  }
+  auto rows = ParsePendingRows(text.substr(start));
+  if (!rows.ok()) return rows.status();
+  file.rows = std::move(*rows);
+  return file;
+}
+
+std::string NewKeptId() {
+  unsigned char bytes[16] = {};
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n > 0) got += static_cast<size_t>(n);
+    else if (n < 0 && errno != EINTR) break;
+  }
+  if (got < sizeof bytes) {
+    // No random source: the time, the process and a counter are still unique on this
+    // machine, and the host name sets machines apart.
+    static std::atomic<unsigned> seq{0};
+    char host[64] = {};
+    (void)::gethostname(host, sizeof host - 1);
+    const uint64_t mix = static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) ^
+                         (static_cast<uint64_t>(::getpid()) << 40) ^ seq++ ^ std::hash<std::string>{}(host);
+    for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] ^= static_cast<unsigned char>(mix >> (8 * (i % 8)) ^ i);
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string id;
+  for (unsigned char b : bytes) {
+    id += kHex[b >> 4];
+    id += kHex[b & 15];
+  }
+  return id;
+}
+
 Result<std::vector<PrintLogRecord>> ParsePendingRows(const std::string& text) {
   std::vector<PrintLogRecord> rows;
   size_t pos = 0;
   int line_no = 0;
+  // The identity line of a kept file is not a row.
+  if (text.starts_with(kKeptLine)) {
+    pos = text.find('\n');
+    pos = pos == std::string::npos ? text.size() : pos + 1;
+  }
   while (pos < text.size()) {
     size_t eol = text.find('\n', pos);
     if (eol == std::string::npos) return Status::Corruption("unfinished line " + std::to_string(line_no + 1));
@@ -180,7 +265,7 @@ Status SavePendingRows(const std::vector<PrintLogRecord>& rows) {
   // Synced (the default): these rows are the only record of pages already printed, and a
   // power loss must not give them back to the user's quota.
   const std::string name = FreshName(".tsv");
-  Status s = fs::WriteFileAtomic(*dir + "/" + name, FormatPendingRows(rows), 0600);
+  Status s = fs::WriteFileAtomic(*dir + "/" + name, FormatKeptFile({NewKeptId(), rows}), 0600);
   if (s.ok()) pending_index.Added(*dir, name);
   return s;
 }
@@ -238,7 +323,8 @@ Result<std::string> HoldRows(const std::vector<PrintLogRecord>& rows) {
   std::string name = FreshName(kHeld);
   // Held rows only guard against the engine's own death between the print and the charge;
   // a flush per request would cost more than it saves.
-  Status s = fs::WriteFileAtomic(*dir + "/" + name, FormatPendingRows(rows), 0600, fs::Durability::kProcessSafe);
+  Status s =
+      fs::WriteFileAtomic(*dir + "/" + name, FormatKeptFile({NewKeptId(), rows}), 0600, fs::Durability::kProcessSafe);
   if (!s.ok()) return s;
   pending_index.Added(*dir, name);
   return name;
@@ -251,7 +337,9 @@ Status RewriteHeldRows(const std::string& name, const std::vector<PrintLogRecord
   if (!held.ok())
     return held.status().code() == Status::Code::kNotFound ? Status::NotFound("held rows gone: " + name)
                                                            : held.status();
-  std::string text = FormatPendingRows(rows);
+  // The rows keep the identity they were held with.
+  auto before = ParseKeptFile(*held);
+  std::string text = FormatKeptFile({before.ok() && !before->id.empty() ? before->id : NewKeptId(), rows});
   if (*held == text) return Status::Ok();
   return fs::WriteFileAtomic(*path, text, 0600, fs::Durability::kProcessSafe);
 }
@@ -279,6 +367,8 @@ void DropHeldRows(const std::string& name) {
   ::unlink(path->c_str());
   pending_index.Removed(fsys::path(*path).parent_path().string(), name);
 }
+
+void SetKeptRowsStepHook(void (*hook)(const char*)) { step_hook = hook; }
 
 bool HasPendingRows() {
   auto dir = PendingPath();
@@ -322,6 +412,7 @@ int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vec
                      const UserRecord* known) {
   auto dir = PendingPath();
   if (!dir.ok()) return 0;
+  std::lock_guard<std::mutex> hold(store_lock);
   // Oldest first (names begin with the time they were kept), so the print log keeps its
   // order; the first refusal ends the round, the rest waiting for the next one.
   const std::vector<fsys::path> files = PendingFiles(*dir, ".tsv");
@@ -333,8 +424,8 @@ int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vec
       pending_index.Removed(*dir, f.filename().string());
       continue;
     }
-    auto rows = text.ok() ? ParsePendingRows(*text) : Result<std::vector<PrintLogRecord>>(text.status());
-    if (!rows.ok()) {
+    auto kept = text.ok() ? ParseKeptFile(*text) : Result<KeptFile>(text.status());
+    if (!kept.ok()) {
       // A damaged file would be refused at every round: set aside for the administrator.
       const fsys::path bad = fsys::path(f).replace_extension(".bad");
       fsys::rename(f, bad, ec);
@@ -344,12 +435,36 @@ int StorePendingRows(CZvmDatbase& db, std::vector<std::string>* errors, std::vec
       }
       continue;
     }
-    if (!DropForeignRows(db, &*rows, dropped, known) || (!rows->empty() && !db.InsertPrintLog(*rows))) {
+    // A file kept before files had an identity is known by its name on this machine.
+    const std::string id = kept->id.empty() ? LegacyKeptId(f.filename().string()) : kept->id;
+    std::vector<PrintLogRecord>& rows = kept->rows;
+    if (!DropForeignRows(db, &rows, dropped, known)) {
       if (errors) *errors = db.ErrorLines;
       break;
     }
+    bool inserted = false;
+    if (!rows.empty()) {
+      Step("log-inserting");
+      bool already = false;
+      // Identities of removed files are deleted a batch at a time, with the rows stored.
+      const bool forget = forget_ids.size() >= kForgetBatch;
+      if (!db.InsertKeptPrintLog(rows, id, forget ? forget_ids : std::vector<std::string>{}, &already)) {
+        if (errors) *errors = db.ErrorLines;
+        break;
+      }
+      if (forget) forget_ids.clear();
+      inserted = true;
+      Step("log-committed");
+    }
+    Step("log-unlinking");
     fsys::remove(f, ec);
-    if (!ec) pending_index.Removed(*dir, f.filename().string());
+    if (!ec) {
+      pending_index.Removed(*dir, f.filename().string());
+      // Its identity is no longer needed once the file is gone: deleted with rows stored
+      // later. Those an engine that stopped meant to delete stay, a small row each.
+      if (inserted) forget_ids.push_back(id);
+    }
+    Step("log-unlinked");
     ++stored;
   }
   return stored;

@@ -16,6 +16,25 @@ namespace zv::engine {
 std::string FormatPendingRows(const std::vector<PrintLogRecord>& rows);
 Result<std::vector<PrintLogRecord>> ParsePendingRows(const std::string& text);
 
+// The rows of one kept file and its identity: taken when the rows are first written, it
+// goes into the database with them (PrintLogKept), so a file whose rows were stored is
+// never stored again, whatever moment the engine stopped at. Files written before files
+// had one have none (empty id); they are stored under an identity made from their name.
+struct KeptFile {
+  std::string id;
+  std::vector<PrintLogRecord> rows;
+};
+// Gives the text of a kept file: the line "#kept\t<id>" before the rows; and back.
+std::string FormatKeptFile(const KeptFile& file);
+Result<KeptFile> ParseKeptFile(const std::string& text);
+// Gives a fresh identity: 32 random hexadecimal digits.
+std::string NewKeptId();
+
+// Takes a function called with the name of each step of storing a kept file ("log-inserting"
+// before the insert, "log-committed" after its commit, "log-unlinking" before the file is
+// removed, "log-unlinked" after): the engine stops there in tests.
+void SetKeptRowsStepHook(void (*hook)(const char* step));
+
 // Keeps rows for a later insert. IOError when they cannot be written.
 Status SavePendingRows(const std::vector<PrintLogRecord>& rows);
 

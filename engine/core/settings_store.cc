@@ -99,6 +99,8 @@ Status LoadSettings(EngineSettings* s, int32_t today) {
   ReadInt(*key, "WeekFlag", &s->WeekFlag);
   ReadInt(*key, "DupCheck", &s->DupCheck);
   ReadInt(*key, "CheckRequestOwner", &s->CheckRequestOwner);
+  ReadInt(*key, "MaxJobFileMB", &s->MaxJobFileMB);
+  if (s->MaxJobFileMB <= 0) s->MaxJobFileMB = EngineSettings::kDefaultMaxJobFileMB;
   return Status::Ok();
 }
 

@@ -22,6 +22,7 @@ Status CreateSchema(odbc::Connection& conn) {
       " PDate DATE NOT NULL, PTime TIME NOT NULL, JobName TEXT, SpoolName TEXT, Pages INTEGER DEFAULT 0,"
       " Ptype INTEGER DEFAULT 0, ThumbnailCount INTEGER DEFAULT 0, PaperSize INTEGER DEFAULT 0,"
       " JobPages INTEGER DEFAULT 0)",
+      kCreateKeptTableSql,
       // Lookups by name compare lower-cased names.
       "CREATE INDEX IF NOT EXISTS IX_Main_Account ON Main (LOWER(Account))",
       "CREATE INDEX IF NOT EXISTS IX_Printers_Name ON Printers (LOWER(PrinterName))",

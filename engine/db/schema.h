@@ -13,7 +13,12 @@ namespace zv::engine {
 // The data source name of the embedded database.
 inline constexpr char kEmbeddedDataSource[] = "Zelvora";
 
-// Creates the four tables and their indexes where missing (existing ones are kept).
+// The engine's own table beside the print log: the identity of each kept file of
+// print-log rows whose rows are stored, so that a file stored once is never stored again.
+inline constexpr char kCreateKeptTableSql[] =
+    "CREATE TABLE IF NOT EXISTS PrintLogKept (KeptID VARCHAR(100) PRIMARY KEY)";
+
+// Creates the four tables (and PrintLogKept) and their indexes where missing (existing ones are kept).
 Status CreateSchema(odbc::Connection& conn);
 
 // Connects to `source` with `account` and `password` and runs CreateSchema.

@@ -2,9 +2,14 @@
 
 #include <cctype>
 #include <limits>
+#include <mutex>
+#include <set>
 
+#include "engine/db/schema.h"
 #include "engine/rules/quota_period.h"
 #include "engine/rules/text_util.h"
+#include "platform/base/ascii.h"
+#include "platform/base/root.h"
 
 namespace zv::engine {
 namespace {
@@ -549,6 +554,25 @@ bool IsUniqueClash(const std::vector<std::string>& states, const std::vector<std
 bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
   ErrorLines.clear();
   if (list.empty()) return true;
+  if (!ValidPrintLogTimes(list)) return false;
+  return InsertWithRetries(list, nullptr);
+}
+
+bool CZvmDatbase::InsertKeptPrintLog(const std::vector<PrintLogRecord>& list, const std::string& kept_id,
+                                     const std::vector<std::string>& forget, bool* already) {
+  ErrorLines.clear();
+  *already = false;
+  if (kept_id.empty() || kept_id.size() > kKeptIdMax) {
+    const std::string msg = "kept print-log rows without a valid identity";
+    ReportDbError("InsertKeptPrintLog", &msg, nullptr, 0);
+    return false;
+  }
+  if (!ValidPrintLogTimes(list) || !EnsureKeptTable()) return false;
+  const KeptIdentity kept{kept_id, forget, already};
+  return InsertWithRetries(list, &kept);
+}
+
+bool CZvmDatbase::ValidPrintLogTimes(const std::vector<PrintLogRecord>& list) {
   for (size_t i = 0; i < list.size(); ++i) {
     const PrintLogRecord& r = list[i];
     int h = r.PTime / 10000, m = r.PTime / 100 % 100, sec = r.PTime % 100;
@@ -558,6 +582,10 @@ bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
       return false;
     }
   }
+  return true;
+}
+
+bool CZvmDatbase::InsertWithRetries(const std::vector<PrintLogRecord>& list, const KeptIdentity* kept) {
   // Rows are numbered MAX(ID)+1. Two engines that read the same largest number at once
   // meet on the primary key: one of them is refused and numbers its row again. Each try
   // loses only to a row that was stored meanwhile, so a run of refusals needs as many
@@ -566,7 +594,7 @@ bool CZvmDatbase::InsertPrintLog(const std::vector<PrintLogRecord>& list) {
   constexpr int kAttempts = 32;
   for (int attempt = 1;; ++attempt) {
     bool clash = false;
-    if (InsertPrintLogOnce(list, &clash)) return true;
+    if (InsertPrintLogOnce(list, &clash, kept)) return true;
     if (!clash || attempt >= kAttempts) return false;
     ErrorLines.clear();
   }
@@ -626,10 +654,24 @@ std::vector<odbc::Value> PrintLogValues(const PrintLogRecord& r) {
 }
 }  // namespace
 
-bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bool* clash) {
+bool CZvmDatbase::EnsureKeptTable() {
+  // Databases set up before the table existed get it at the first kept rows; a failure
+  // here shows again in the insert that follows.
+  static std::mutex made_lock;
+  static std::set<std::string> made;
+  std::lock_guard<std::mutex> hold(made_lock);
+  // A data source's name means one database within one runtime root.
+  const std::string which = RuntimeRoot() + '\n' + dsn_;
+  if (made.count(which)) return true;
+  if (!ExecuteQuery(kCreateKeptTableSql, {}, nullptr, nullptr)) return false;
+  made.insert(which);
+  return true;
+}
+
+bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bool* clash, const KeptIdentity* kept) {
   *clash = false;
   if (!ConnectDB()) return false;
-  if (list.size() == 1) {
+  if (list.size() == 1 && !kept) {
     // One statement reads the largest number and stores the row under the next one, and
     // commits by itself: no lock outlives it. Of two engines that read the same number, the
     // second waits on the key until the first committed and is then refused; a refused
@@ -670,15 +712,43 @@ bool CZvmDatbase::InsertPrintLogOnce(const std::vector<PrintLogRecord>& list, bo
   // (SHARE ROW EXCLUSIVE) makes a second engine wait until the first committed (one-row
   // inserts too); readers go on. On SQLite a statement that writes nothing takes the
   // database's write lock (a transaction that first reads and then writes could otherwise be
-  // refused at once by another writer).
+  // refused at once by another writer). One kept row needs no lock: its identity is written
+  // first, which on SQLite takes the write lock, and on PostgreSQL a number another engine
+  // took meanwhile is refused by the key and tried again, as for a single row.
   const bool postgres = conn_->DbmsName().find("PostgreSQL") != std::string::npos;
   const char* lock =
       postgres ? "LOCK TABLE PrintLog IN SHARE ROW EXCLUSIVE MODE" : "UPDATE PrintLog SET ID=ID WHERE 1=0";
-  if (!ExecuteQuery(lock, {}, nullptr, nullptr)) return rollback();
+  if ((!kept || list.size() > 1) && !ExecuteQuery(lock, {}, nullptr, nullptr)) return rollback();
+  // Rows of a kept file go in with its identity, in this transaction: an identity that is
+  // there already (the engine stopped after the commit but before it removed the file) is
+  // refused by its key, and the rows are not stored again. Each engine's kept files are its
+  // own, so two engines never store one identity.
+  if (kept && !ExecuteQuery("INSERT INTO PrintLogKept (KeptID) VALUES (?)", {kept->id}, nullptr, nullptr)) {
+    bool named = false;
+    for (const std::string& line : ErrorLines)
+      named = named || ToLowerAscii(line).find("printlogkept") != std::string::npos;
+    if (named && IsUniqueClash(failed_states_, ErrorLines)) {
+      if (conn_) AbandonConnection(conn_);
+      ErrorLines.clear();
+      *kept->already = true;
+      return true;
+    }
+    return rollback();
+  }
   // The largest number is read under the lock, within the transaction, so the numbers and
   // the rows go together.
   for (const PrintLogRecord& r : list) {
     if (!ExecuteQuery(kInsertPrintLog, PrintLogValues(r), nullptr, nullptr)) return rollback();
+  }
+  if (kept && !kept->forget.empty()) {
+    std::string sql = "DELETE FROM PrintLogKept WHERE KeptID IN (";
+    std::vector<odbc::Value> ids;
+    for (const std::string& gone : kept->forget) {
+      if (gone == kept->id) continue;
+      sql += ids.empty() ? "?" : ",?";
+      ids.push_back(gone);
+    }
+    if (!ids.empty() && !ExecuteQuery(sql + ")", ids, nullptr, nullptr)) return rollback();
   }
   Status committed = conn_->Commit();
   if (!committed.ok()) {

@@ -209,6 +209,15 @@ class CZvmDatbase {
   // number that another writer took meanwhile is refused by the primary key, and the insert
   // is tried again.
   bool InsertPrintLog(const std::vector<PrintLogRecord>& rows);
+  // Inserts the rows of one kept file under its identity `kept_id`, once: in one
+  // transaction the identity goes into PrintLogKept (its key) and the rows into the print
+  // log; an identity that is there already is refused by the key and nothing is stored, and
+  // *already tells so (the rows were stored before). The identities in `forget` (of kept
+  // files removed since they were stored) are deleted in the same transaction. Gives false
+  // when nothing could be committed.
+  bool InsertKeptPrintLog(const std::vector<PrintLogRecord>& rows, const std::string& kept_id,
+                          const std::vector<std::string>& forget, bool* already);
+  static constexpr size_t kKeptIdMax = 100;  // the width of PrintLogKept's KeptID
 
   // Finds the newest print-log row (highest ID) of the user `uid` whose SpoolName equals
   // `spool_name` (without regard to case), printed between `start` and `end` (both
@@ -218,7 +227,17 @@ class CZvmDatbase {
 
  private:
   // One attempt of InsertPrintLog; *clash tells whether it failed on a taken number.
-  bool InsertPrintLogOnce(const std::vector<PrintLogRecord>& rows, bool* clash);
+  // With `kept`, the rows go in under the identity of their kept file (InsertKeptPrintLog).
+  struct KeptIdentity {
+    const std::string& id;
+    const std::vector<std::string>& forget;
+    bool* already;
+  };
+  bool InsertPrintLogOnce(const std::vector<PrintLogRecord>& rows, bool* clash, const KeptIdentity* kept = nullptr);
+  // Makes the table of kept-file identities where it is missing (once per process).
+  bool EnsureKeptTable();
+  bool ValidPrintLogTimes(const std::vector<PrintLogRecord>& rows);
+  bool InsertWithRetries(const std::vector<PrintLogRecord>& rows, const KeptIdentity* kept);
   // Reads the first row of a query into *out (left as it is when there is none).
   template <typename Record>
   bool FirstRow(const std::string& operation, const std::string& sql, const std::vector<odbc::Value>& params,

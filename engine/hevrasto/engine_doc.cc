@@ -7,7 +7,9 @@
 #include <filesystem>
 
 #include "engine/core/clock.h"
+#include "engine/core/event_writer.h"
 #include "engine/hevrasto/print_records.h"
+#include "engine/rules/event_table.h"
 #include "jobdoc/container.h"
 #include "platform/codepage/codepage.h"
 #include "platform/paths/paths.h"
@@ -47,8 +49,19 @@ void CHevrastoDoc::OnNewDocument() {
   submitted_ = {};
 }
 
-bool CHevrastoDoc::OnOpenDocument(const std::string& path, CRequestResult& result) {
+bool CHevrastoDoc::OnOpenDocument(const std::string& path, CRequestResult& result, uint64_t max_bytes) {
   OnNewDocument();
+  std::error_code ec;
+  const uintmax_t size = fsys::file_size(path, ec);
+  if (!ec && size > max_bytes) {
+    // Not read at all: one job must not take the engine's memory. Answered as a job file
+    // that cannot be opened; the event says why.
+    const std::string why = "[job file too large] " + path + ": " + std::to_string(size) + " bytes, the limit " +
+                            std::to_string(max_bytes) + " (MaxJobFileMB)";
+    (void)WriteEventLog(kEngineEventSource, kEvWorkerError, &why, nullptr);
+    result.SetResultMessage(kResultJobNotOpened);
+    return false;
+  }
   jobdoc::UnpackResult unpacked = jobdoc::UnpackDocumentFile(path);
   if (unpacked.ok()) {
     const jobdoc::UnpackedDocument& d = *unpacked.document;

@@ -34,7 +34,8 @@ class CHevrastoDoc {
   // Takes the path of a job document (".prc", any case); unpacks and reads it. On failure
   // sets result 5 in `result`, leaves the document empty and gives false. A document whose
   // page-format record names no page, or that holds no page, fails too.
-  bool OnOpenDocument(const std::string& path, CRequestResult& result);
+  // A file larger than `max_bytes` is not read: not opened, with a line that says so.
+  bool OnOpenDocument(const std::string& path, CRequestResult& result, uint64_t max_bytes = UINT64_MAX);
 
   // Prints the open document as `request` says on its printer; the outcome goes to
   // `result` (6 with the printer's name when it cannot be used or the print fails, 6 with

@@ -10,7 +10,9 @@
 #include <thread>
 
 #include "engine/core/event_writer.h"
+#include "engine/core/pending_log.h"
 #include "engine/hevrasto/main_frame.h"
+#include "engine/hevrasto/request_marks.h"
 #include "engine/rules/event_table.h"
 #include "platform/process/usage.h"
 #include "platform/spool/spool.h"
@@ -68,6 +70,13 @@ int main(int argc, char** argv) {
     Event(kEvEngineEnded);
     return 1;
   }
+  // The steps of storing kept print-log rows are stamped and can be stopped at, as the
+  // steps of serving a request are.
+  SetKeptRowsStepHook([](const char* step) {
+    PhaseStamp(step, "");
+    HoldPoint(step);
+    CrashPoint(step);
+  });
   CMainFrame::Options options;
   if (const char* t = getenv("ZELVORA_ENGINE_RESCAN_MS")) options.worker.rescan_ms = atoi(t) > 0 ? atoi(t) : 5000;
   if (const char* t = getenv("ZELVORA_ENGINE_CLAIM_MS"))

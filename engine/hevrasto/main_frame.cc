@@ -130,7 +130,7 @@ winmsg::LRESULT CMainFrame::Proc(winmsg::HWND hwnd, winmsg::UINT msg, winmsg::WP
       }
       EngineSettings s = worker_->settings();
       auto path = paths::JoinInside(s.JobsPath, *pending_.name);
-      bool ok = path.ok() && doc_.OnOpenDocument(*path, *pending_.result);
+      bool ok = path.ok() && doc_.OnOpenDocument(*path, *pending_.result, uint64_t{uint32_t(s.MaxJobFileMB)} << 20);
       if (!path.ok()) pending_.result->SetResultMessage(kResultJobNotOpened);
       pages_ = doc_.page_count();
       return ok ? kJobOpened : kResultJobNotOpened;

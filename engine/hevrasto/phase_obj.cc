@@ -23,6 +23,7 @@
 #include "engine/hevrasto/engine_doc.h"
 #include "engine/hevrasto/print_records.h"
 #include "engine/hevrasto/request_slots.h"
+#include "engine/hevrasto/result_sweep.h"
 #include "engine/rules/event_table.h"
 #include "platform/fs/files.h"
 #include "platform/fs/watch.h"
@@ -316,6 +317,7 @@ void CPhaseObj::PhaseWait() {
   }
   if (swept_.Take(now, std::chrono::milliseconds(options_.job_sweep_ms))) {
     SweepJobFiles(settings(), std::chrono::system_clock::now());
+    SweepResultFolder(settings(), std::chrono::system_clock::now());
   }
   if (!leftovers_swept_) SweepLeftoversOnce();
   auto scan = ScanRequestFolder(folder_);
@@ -449,6 +451,14 @@ void CPhaseObj::SweepJobFiles(const EngineSettings& s, std::chrono::system_clock
   if (removed > 0)
     Event(kEvWorkerError,
           "[" + s.JobsPath + "] " + std::to_string(removed) + " job file(s) that no request named for a day removed");
+}
+
+void CPhaseObj::SweepResultFolder(const EngineSettings& s, std::chrono::system_clock::time_point now) {
+  if (!CheckOwnFolder(s.ResultPath, s.ShareRoot).ok()) return;
+  const int removed = SweepAnswerCopies(s.ResultPath, now);
+  if (removed > 0)
+    Event(kEvWorkerError,
+          "[" + s.ResultPath + "] " + std::to_string(removed) + " answer copies that no reader took for a day removed");
 }
 
 void CPhaseObj::SweepLeftoversOnce() {

@@ -215,6 +215,9 @@ class CPhaseObj {
   // Removes the job files that no request in the slots names and that were written more
   // than a day before `now` (jobs of requests set aside or never placed).
   void SweepJobFiles(const EngineSettings& s, std::chrono::system_clock::time_point now);
+  // Removes the answer copies in the result folder that no reader took for a day
+  // (SweepAnswerCopies), at the same look as the job files.
+  void SweepResultFolder(const EngineSettings& s, std::chrono::system_clock::time_point now);
   // Once a run, before the first request is taken: removes the marks and job files an
   // engine stopped before it could (SweepLeftovers); tried again at the next look while
   // the request folder cannot be read.

@@ -41,6 +41,11 @@ struct EngineSettings {
   // root's) file, and the account's answer files are handed to it; 0: neither (shares whose
   // file owners are not the users).
   int32_t CheckRequestOwner = 1;
+  // A job file larger than this many MiB is refused when the engine reads it, so that one
+  // job cannot take the engine's memory (a 1,000-page job of scanned pages stays well
+  // below it). Registry value "MaxJobFileMB"; 0 or missing: the default.
+  int32_t MaxJobFileMB = kDefaultMaxJobFileMB;
+  static constexpr int32_t kDefaultMaxJobFileMB = 1024;
 
   // Sets the defaults: all texts empty (the folder names to their default names),
   // LimitDate `today`.

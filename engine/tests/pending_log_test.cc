@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "engine/tests/engine_fixture.h"
+#include "platform/fs/files.h"
 
 namespace zv::engine {
 namespace {
@@ -41,6 +44,37 @@ TEST_F(PendingLogTest, RowsOfAUidTakenOverAreDropped) {
   EXPECT_EQ(pages, 3);
   ASSERT_TRUE(db.SumPages(kAllPages, &pages, "sato", 20260401, 20260430));
   EXPECT_EQ(pages, 7);
+}
+
+// Kept files with an identity and those an older engine wrote without one are both
+// stored; a damaged identity line makes a damaged file, set aside.
+TEST_F(PendingLogTest, KeptFilesOfBothFormatsAreStoredAndDamagedOnesSetAside) {
+  Load();
+  CZvmDatbase db(settings_.DSN, settings_.UID, settings_.PWD);
+  PrintLogRecord r;
+  r.UID = 5;
+  r.PID = 1;
+  r.PDate = 20260415;
+  r.PTime = 101500;
+  r.JobName = "j";
+  r.Pages = 2;
+  const std::string dir = root_.str() + "/engine/pending-printlog";
+  std::filesystem::create_directories(dir);
+  ASSERT_TRUE(fs::WriteFileAtomic(dir + "/1-1-0.tsv", FormatKeptFile({NewKeptId(), {r}}), 0600).ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(dir + "/2-1-0.tsv", FormatPendingRows({r, r}), 0600).ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(dir + "/3-1-0.tsv", "#kept\tno/such\n", 0600).ok());
+  std::vector<std::string> errors;
+  EXPECT_EQ(StorePendingRows(db, &errors), 2);
+  EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors[0]);
+  EXPECT_FALSE(HasPendingRows());
+  EXPECT_TRUE(std::filesystem::exists(dir + "/3-1-0.bad"));
+  int64_t pages = 0;
+  ASSERT_TRUE(db.SumPages("SELECT SUM(Pages) FROM PrintLog", {}, &pages));
+  EXPECT_EQ(pages, 6);
+  auto back = ParseKeptFile(FormatKeptFile({"abc123", {r}}));
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ(back->id, "abc123");
+  EXPECT_EQ(back->rows.size(), 1u);
 }
 
 }  // namespace

@@ -292,6 +292,41 @@ TEST_P(DatabaseTest, InsertNumbersRowsInOneTransaction) {
   EXPECT_EQ(got.JobPages, 6);
 }
 
+TEST_P(DatabaseTest, RowsOfAKeptFileAreStoredOnceUnderItsIdentity) {
+  // A database set up before the table of identities existed gets it at the first insert.
+  Sql("DROP TABLE PrintLogKept");
+  CZvmDatbase db = Db();
+  PrintLogRecord r;
+  r.UID = 1;
+  r.PID = 2;
+  r.PDate = 20260415;
+  r.PTime = 101500;
+  r.Pages = 3;
+  struct Step {
+    const char* id;
+    std::vector<std::string> forget;
+    bool already;
+    int32_t max_id;
+  } steps[] = {
+      {"a1", {}, false, 2},      // stored: two rows
+      {"a1", {}, true, 2},       // found again after its commit: nothing
+      {"b2", {"a1"}, false, 4},  // a1's file is gone: its identity goes with b2's rows
+      {"b2", {"b2"}, true, 4},   // an identity is never forgotten by its own store
+      {"a1", {}, false, 6},      // forgotten: a file of that identity would be new rows
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.id);
+    bool already = !s.already;
+    ASSERT_TRUE(db.InsertKeptPrintLog({r, r}, s.id, s.forget, &already))
+        << (db.ErrorLines.empty() ? "" : db.ErrorLines.back());
+    EXPECT_EQ(already, s.already);
+    EXPECT_EQ(db.GetPringLogMaxID(), s.max_id);
+  }
+  bool already = false;
+  EXPECT_FALSE(db.InsertKeptPrintLog({r}, "", {}, &already));
+  EXPECT_FALSE(db.InsertKeptPrintLog({r}, std::string(101, 'x'), {}, &already));
+}
+
 TEST_P(DatabaseTest, DuplicateWindow) {
   Log(1, 1, 20260101, 233500, "job", 1, 0);
   Log(2, 1, 20260102, 2500, "job", 1, 0);

@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <mutex>
@@ -157,6 +158,45 @@ Result<Event> ParseLine(std::string_view line) {
   return e;
 }
 
+namespace {
+std::atomic<uint64_t> max_bytes{kDefaultMaxBytes};
+std::atomic<int> kept_files{kDefaultKeptFiles};
+
+// Moves events.log to events.log.1, each older one a number up, and drops the oldest.
+// Called under the lock of the current file.
+void Rotate(const std::string& path) {
+  const int keep = kept_files.load();
+  std::string oldest = path + "." + std::to_string(keep);
+  ::unlink(oldest.c_str());
+  for (int i = keep - 1; i >= 1; --i)
+    (void)::rename((path + "." + std::to_string(i)).c_str(), (path + "." + std::to_string(i + 1)).c_str());
+  if (keep >= 1) (void)::rename(path.c_str(), (path + ".1").c_str());
+  else ::unlink(path.c_str());
+}
+
+// Opens the log file and takes its lock; the file under the lock is the one at `path`
+// (another writer may have rotated it away while this one waited).
+int OpenLocked(const std::string& path, struct stat* st) {
+  for (int tries = 0; tries < 16; ++tries) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    struct stat now;
+    if (::fstat(fd, st) == 0 && ::stat(path.c_str(), &now) == 0 && now.st_ino == st->st_ino && now.st_dev == st->st_dev)
+      return fd;
+    ::close(fd);
+  }
+  errno = EAGAIN;
+  return -1;
+}
+}  // namespace
+
+void SetRotation(uint64_t bytes, int keep) {
+  max_bytes = bytes == 0 ? kDefaultMaxBytes : bytes;
+  kept_files = keep < 0 ? 0 : keep;
+}
+
 Status Report(std::string_view source, EventType type, uint32_t id, const std::vector<std::string>& strings) {
   if (source.empty()) return Status::InvalidArgument("event source is empty");
   Event e{NowUtc(), std::string(source), type, id, static_cast<long>(::getpid()), strings};
@@ -164,15 +204,20 @@ Status Report(std::string_view source, EventType type, uint32_t id, const std::v
   auto dir = paths::RootFolder("log", 0700);
   if (!dir.ok()) return dir.status();
   std::string path = *dir + "/events.log";
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return Status::IOError(fs::ErrnoText("open " + path, errno));
-  Status st = Status::Ok();
   // O_APPEND alone keeps short lines whole, but a long line may be written in pieces; the lock
   // keeps another writer's line out of the middle, and lets a failed write be taken back.
-  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  struct stat before {};
+  int fd = OpenLocked(path, &before);
+  if (fd < 0) return Status::IOError(fs::ErrnoText("open " + path, errno));
+  // A full file is set aside before the line goes in, so the log never grows past its
+  // bound by more than one line, and the old files are at most `kept_files`.
+  if (before.st_size > 0 && static_cast<uint64_t>(before.st_size) + line.size() > max_bytes.load()) {
+    Rotate(path);
+    ::close(fd);
+    fd = OpenLocked(path, &before);
+    if (fd < 0) return Status::IOError(fs::ErrnoText("open " + path, errno));
   }
-  struct stat before;
-  const bool sized = ::fstat(fd, &before) == 0;
+  Status st = Status::Ok();
   std::string_view rest = line;
   while (!rest.empty()) {
     ssize_t n = ::write(fd, rest.data(), rest.size());
@@ -180,8 +225,13 @@ Status Report(std::string_view source, EventType type, uint32_t id, const std::v
       if (errno == EINTR) continue;
       st = Status::IOError(fs::ErrnoText("write " + path, errno));
       // Take back the part written (a full disk, a size limit): a line left without its end
-      // would swallow the next writer's line.
-      if (sized && rest.size() != line.size()) (void)::ftruncate(fd, before.st_size);
+      // would swallow the next writer's line. Where it cannot be taken back, the line is
+      // ended instead, so the next one still starts a line of its own.
+      if (rest.size() != line.size() && ::ftruncate(fd, before.st_size) != 0) {
+        const int e = errno;
+        (void)!::write(fd, "\n", 1);
+        st = Status::IOError(st.message() + "; " + fs::ErrnoText("the part written cannot be taken back", e));
+      }
       break;
     }
     rest.remove_prefix(static_cast<size_t>(n));

@@ -35,6 +35,14 @@ struct Event {
   std::vector<std::string> strings;
 };
 
+// The log is bounded: a line that would take events.log past kDefaultMaxBytes (8 MiB) first
+// moves it to events.log.1 (events.log.1 to .2, and so on), keeping kDefaultKeptFiles (4)
+// old files and dropping the oldest: 40 MiB at most in all. ReadAll reads events.log only.
+inline constexpr uint64_t kDefaultMaxBytes = uint64_t{8} << 20;
+inline constexpr int kDefaultKeptFiles = 4;
+// Sets the bound of this process's writes (0 bytes: the default); for tests.
+void SetRotation(uint64_t max_bytes, int kept_files);
+
 // Gives the path of the event log file of the current $ZELVORA_ROOT.
 std::string LogPath();
 

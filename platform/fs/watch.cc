@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -206,19 +207,58 @@ Result<FolderEvents::Batch> FolderEvents::Take() {
 }
 
 bool FolderChanges::Unchanged(const std::string& folder) {
+  // A watch armed before a fork is shared with the other process: whichever reads its events
+  // takes them from the other. A child arms its own.
+  if (events_ && armed_by_ != ::getpid()) events_.reset();
   if (events_ && folder_ == folder) {
     auto batch = events_->Take();
     if (batch.ok() && batch->changes.empty() && batch->gone.empty() && !batch->overflow) return true;
     // Changed: the watch goes on and sees what comes after this; gone or failed: armed
-    // afresh below.
-    if (batch.ok() && batch->gone.empty()) return false;
+    // afresh below. A watch on the folder's ancestor (the folder missing) is armed afresh
+    // too: the change may be the folder appearing.
+    if (batch.ok() && batch->gone.empty() && !on_ancestor_) return false;
   }
   events_.reset();
   folder_.clear();
+  on_ancestor_ = false;
   auto events = FolderEvents::Open();
-  if (!events.ok() || !(*events)->Add(folder).ok()) return false;
-  events_ = std::move(*events);
-  folder_ = folder;
+  if (!events.ok()) return false;
+  for (int tries = 0; tries < 4; ++tries) {
+    Result<int> added = (*events)->Add(folder);
+    if (added.ok()) {
+      events_ = std::move(*events);
+      folder_ = folder;
+      armed_by_ = ::getpid();
+      return false;
+    }
+    if (added.status().code() != Status::Code::kNotFound) return false;
+    // A missing folder: its nearest existing ancestor is watched instead, so that it is
+    // looked for again only once something changes there (the folder, or a folder on the
+    // way to it, made). Armed first, then the folder is looked for once more: one made
+    // meanwhile is watched itself.
+    std::string ancestor = folder;
+    bool armed = false;
+    while (!armed) {
+      const size_t slash = ancestor.find_last_of('/');
+      if (slash == std::string::npos || slash == 0) break;
+      ancestor.resize(slash);
+      Result<int> up = (*events)->Add(ancestor);
+      if (up.ok()) armed = true;
+      else if (up.status().code() != Status::Code::kNotFound) return false;
+    }
+    if (!armed) return false;
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0 && errno == ENOENT) {
+      events_ = std::move(*events);
+      folder_ = folder;
+      on_ancestor_ = true;
+      armed_by_ = ::getpid();
+      return false;
+    }
+    auto fresh = FolderEvents::Open();  // it appeared meanwhile: watched itself next round
+    if (!fresh.ok()) return false;
+    events = std::move(fresh);
+  }
   return false;
 }
 

@@ -12,6 +12,8 @@
 // rescan when it passes (the periodic rescan), instead of waiting without limit.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -109,11 +111,15 @@ class FolderChanges {
   // raise no event: then every call gives false and the reader reads afresh each time).
   // After a false the watch is armed again: what the caller reads now is what the next true
   // vouches for.
+  // A folder that does not exist is vouched for as still missing while its nearest
+  // existing ancestor sees no change.
   bool Unchanged(const std::string& folder);
 
  private:
   std::unique_ptr<FolderEvents> events_;
   std::string folder_;
+  bool on_ancestor_ = false;  // the folder was missing: its ancestor is watched
+  pid_t armed_by_ = 0;        // the process that armed the watch
 };
 
 }  // namespace zv::fs

@@ -4,8 +4,9 @@
 // A block has a name ("ZvPermanent", "ZvPerm3_2", "ZELVORA_MONITOR", ...) and a fixed size
 // in bytes. Names are scoped to the user and to the runtime root ($ZELVORA_ROOT): two roots
 // never see each other's blocks, and any text is a safe name ("/" and ".." are plain
-// characters here, not paths). Blocks are POSIX shared memory objects of mode 0600; a block
-// that belongs to another user is refused.
+// characters here, not paths). Blocks are POSIX shared memory objects of mode 0600 whose
+// names other users cannot tell (see ObjectName); an object under a block's name that
+// belongs to another user is never used, and never stops Create.
 //
 // Lifetime: a block made by Create lives until the handle that created it is closed (or its
 // process ends), like a mapping that only its creator keeps open. Handles opened later keep
@@ -95,6 +96,12 @@ Status RemoveBlock(std::string_view name);
 
 // Takes a block name; gives the POSIX shared memory object name that stands for it in this
 // user's runtime root (for diagnostics and tests). InvalidArgument for a bad name.
+// The object's name holds a keyed hash of the root and the name under the user's key
+// ("run/shm.key" under the root, made at the first use, mode 0600): every program of the
+// user finds the same objects, and no other user can tell them beforehand. Each name has
+// kNameCandidates objects, tried in order: one held by another user is passed over.
+inline constexpr int kNameCandidates = 8;
 Result<std::string> ObjectName(std::string_view name);
+Result<std::string> ObjectName(std::string_view name, int candidate);
 
 }  // namespace zv::shm

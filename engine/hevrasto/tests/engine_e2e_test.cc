@@ -4,11 +4,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "engine/core/clock.h"
@@ -349,9 +353,16 @@ TEST_P(EngineOnBothDatabases, AnEngineStoppedAtAnyStepChargesAndAnswersEachReque
       {"taken", 6, false, false},         // nothing submitted yet
       {"job-started", 6, false, false},   // a submission that never completed: cancelled
       {"job-submitted", 0, true, false},  // in the queue: charged once, answered as printed
-      {"charged", 0, true, false},       {"answer-staged", 0, true, false},  // staged but not marked: answered afresh
-      {"answer-marked", 0, true, false},                                     // the staged answer is put in place
-      {"answered", -1, true, true},                                          // answered: nothing new is written
+      {"charged", 0, true, false},
+      // The print-log row's own road: before its insert, after its commit, before and after
+      // its kept file is removed. Stored once whichever.
+      {"log-inserting", 0, true, false},
+      {"log-committed", 0, true, false},
+      {"log-unlinking", 0, true, false},
+      {"log-unlinked", 0, true, false},
+      {"answer-staged", 0, true, false},  // staged but not marked: answered afresh
+      {"answer-marked", 0, true, false},  // the staged answer is put in place
+      {"answered", -1, true, true},       // answered: nothing new is written
       {"cleaning", -1, true, true},
   };
   size_t rows = 0;
@@ -400,6 +411,84 @@ TEST_P(EngineOnBothDatabases, AnEngineStoppedAtAnyStepChargesAndAnswersEachReque
   // Nothing staged is left in the result folder.
   for (const auto& e : fsys::directory_iterator(h_->result()))
     EXPECT_EQ(e.path().filename().string().find(".staged-"), std::string::npos) << e.path();
+}
+
+TEST_F(EngineE2E, AJobFileOverTheSizeSettingIsRefusedUnread) {
+  h_->SetDword("MaxJobFileMB", 1);
+  h_->StartEngine();
+  h_->WriteJobBytes("big.prc", std::string((1u << 20) + 1, 'b'));
+  std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcB", "big.prc"}));
+  std::string a1 = h_->WaitForAnswer("alice", "pcB", s1);
+  EXPECT_EQ(EngineHarness::ResultCode(a1), 5) << a1;
+  EXPECT_NE(a1.find("印刷ジョブファイルがオープンできませんでした。"), std::string::npos) << a1;
+  EXPECT_TRUE(EventHas("[job file too large]"));
+  EXPECT_TRUE(EngineHarness::WaitGone(h_->jobs() + "/big.prc"));
+  EXPECT_TRUE(h_->PrintLog().empty());
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+// The share on a file system of its own (a small tmpfs, in a mount namespace of this
+// process alone) filled up by a member: the engine keeps its database and its event log,
+// says what it cannot do, and prints the waiting job once, when space is freed.
+TEST_F(EngineE2E, AFullShareStopsNeitherTheDatabaseNorTheEventLog) {
+  if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0) GTEST_SKIP() << "needs root for a mount namespace";
+  ASSERT_EQ(::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+  // The share's folders, with their modes and owners, moved onto the small file system.
+  const std::string saved = root_.str() + "/share-saved";
+  ASSERT_EQ(std::system(("cp -a " + h_->share() + " " + saved).c_str()), 0);
+  ASSERT_EQ(::mount("tmpfs", h_->share().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=1m,mode=0755"), 0);
+  struct Unmount {
+    std::string at;
+    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{h_->share()};
+  ASSERT_EQ(std::system(("cp -a " + saved + "/. " + h_->share() + "/").c_str()), 0);
+
+  h_->WriteJob("f1.prc", 1);
+  std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcF", "f1.prc", {{"Full", 1}}}));
+  // A member's file takes every byte left.
+  const std::string filler = h_->jobs() + "/filler.prc";
+  {
+    int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    std::string block(4096, 'f');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    EXPECT_EQ(errno, ENOSPC);
+    ::close(fd);
+  }
+  h_->StartEngine();
+  // What cannot be done is said in the event log (which lies outside the share).
+  EXPECT_TRUE(EventHas(std::strerror(ENOSPC)));
+  ASSERT_TRUE(fsys::remove(filler));
+  std::string a1 = h_->WaitForAnswer("alice", "pcF", s1);
+  EXPECT_EQ(EngineHarness::ResultCode(a1), 0) << a1;
+  EXPECT_EQ(h_->StopEngine(), 0);
+  EXPECT_EQ(h_->PrintLog().size(), 1u);
+  EXPECT_EQ(h_->PrintedPdfs().size(), 1u);
+}
+
+TEST_P(EngineOnBothDatabases, KeptRowsOfAnOlderEngineAreStoredOnceByThisOne) {
+  // A kept file as engines before this one wrote it (rows only, no identity). This engine
+  // stops right after committing its rows and before removing it, then starts again.
+  const std::string dir = root_.str() + "/engine/pending-printlog";
+  fsys::create_directories(dir);
+  ASSERT_TRUE(
+      fs::WriteFileAtomic(dir + "/1000-1-0.tsv", "1\t1\t20260415\t101500\tOld\tOld\t4\t0\t0\t9\t4\talice\n", 0600)
+          .ok());
+  StartToStopAt(*h_, "log-committed");
+  h_->WriteJob("u1.prc", 1);
+  std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcU", "u1.prc", {{"U1", 1}}}));
+  ASSERT_TRUE(WaitStopped(*h_));
+  ASSERT_EQ(h_->PrintLog().size(), 1u);  // the old file's row, committed
+  h_->StartEngine();
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("alice", "pcU", s1)), 0);
+  EXPECT_EQ(h_->StopEngine(), 0);
+  std::map<std::string, int> rows;
+  for (const auto& r : h_->PrintLog()) rows[r.JobName] += 1;
+  EXPECT_EQ(rows["Old"], 1);
+  EXPECT_EQ(rows["U1"], 1);
+  std::error_code ec;
+  for (const auto& e : fsys::directory_iterator(dir, ec)) ADD_FAILURE() << "left behind: " << e.path();
 }
 
 TEST_P(EngineOnBothDatabases, KeptPrintLogRowsCountInTheQuota) {

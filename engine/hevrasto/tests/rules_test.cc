@@ -17,6 +17,7 @@
 #include "engine/hevrasto/quota_mail.h"
 #include "engine/hevrasto/request_marks.h"
 #include "engine/hevrasto/request_slots.h"
+#include "engine/hevrasto/result_sweep.h"
 #include "platform/fs/files.h"
 #include "platform/testing/temp_root.h"
 
@@ -162,6 +163,38 @@ TEST(Slots, JobFilesNobodyNamesGoAfterADay) {
                                          {"pc3.prc", now - hours(24) - seconds(1)}};
   EXPECT_EQ(StaleJobFiles(files, {"pc1.prc"}, now, hours(24)), (std::vector<std::string>{"pc0.prc", "pc3.prc"}));
   EXPECT_TRUE(StaleJobFiles(files, {}, now - hours(2), hours(24)).empty());
+}
+
+TEST(ResultSweep, OnlyAnswerCopiesAndStagedAnswersADayOldAreRemoved) {
+  using std::chrono::hours;
+  const auto now = std::chrono::system_clock::now();
+  const auto old = now - hours(25), fresh = now - hours(23);
+  const std::vector<JobFileAge> files = {
+      {"order07-alice-pc1.an2", old},
+      {"order07-alice-pc2.an2", fresh},
+      {".alice-pc1.ans.staged-order07", old},
+      {"alice-pc1.ans", old},  // the answer, replaced by the next
+      {"alice.ans", old},
+      {"alice-.ans", old},  // quota files
+      {"order-x.an2", old},
+      {"orderly-a.an2", old},
+      {"order3.an2", old},
+  };
+  EXPECT_EQ(StaleAnswerCopies(files, now, hours(24)),
+            (std::vector<std::string>{"order07-alice-pc1.an2", ".alice-pc1.ans.staged-order07"}));
+  // Through the folder: regular files only, never through a link.
+  zv::testing::TempRoot root;
+  const std::string dir = root.str() + "/Result";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  const std::string target = root.str() + "/keep.an2";
+  ASSERT_TRUE(fs::WriteFileAtomic(target, "x").ok());
+  for (const char* name : {"order01-a-b.an2", "a-.ans", "a.ans"})
+    ASSERT_TRUE(fs::WriteFileAtomic(dir + "/" + name, "x").ok());
+  ASSERT_EQ(::symlink(target.c_str(), (dir + "/order02-a-b.an2").c_str()), 0);
+  EXPECT_EQ(SweepAnswerCopies(dir, now + hours(48)), 1);
+  EXPECT_NE(::access((dir + "/order01-a-b.an2").c_str(), F_OK), 0);
+  for (const char* name : {"a-.ans", "a.ans"}) EXPECT_EQ(::access((dir + "/" + name).c_str(), F_OK), 0) << name;
+  EXPECT_EQ(::access(target.c_str(), F_OK), 0);
 }
 
 CRequestInfo TwoJobs(int pages_a, int pages_b) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include "engine/hevrasto/tests/engine_harness.h"
@@ -100,6 +101,53 @@ TEST(SharedDatabase, TwoEnginesNumberRowsApartAndKeepTheLimitBound) {
   EXPECT_LE(bob_pages, 3 + 1);
   StopBoth(engines);
   // The roots go in the reverse order of their making, so $ZELVORA_ROOT is put back.
+  for (int i = 1; i >= 0; --i) {
+    engines[i].h.reset();
+    engines[i].root.reset();
+  }
+}
+
+// One engine stops right after committing a row while the other stores rows of its own:
+// after its restart every job is charged once, on the one database.
+TEST(SharedDatabase, AnEngineStoppedAfterItsCommitChargesOnceBesideAnother) {
+  Status why;
+  auto* pg = zv::testing::SharedPostgresServer(&why);
+  if (!pg) GTEST_SKIP() << why.ToString();
+  ASSERT_TRUE(pg->CreateDatabase("zvsharedkept").ok());
+  const std::string dsn = pg->ConnectionString("zvsharedkept");
+  Engine engines[2];
+  for (int i = 0; i < 2; ++i) {
+    engines[i].root = std::make_unique<zv::testing::TempRoot>();
+    ServerSetupOptions o;
+    o.dsn = dsn;
+    o.seed = i == 0;
+    engines[i].h = std::make_unique<EngineHarness>(*engines[i].root, 0, o);
+    engines[i].h->StartEngine(i == 1 ? std::vector<std::string>{"ZELVORA_ENGINE_CRASH_AT=log-committed"}
+                                     : std::vector<std::string>{});
+  }
+  struct Placed {
+    int engine;
+    std::string machine, slot;
+  };
+  std::vector<Placed> placed;
+  for (int n = 0; n < 6; ++n) {
+    const int i = n == 0 ? 1 : 0;
+    std::string machine = "s" + std::to_string(n), job = machine + ".prc";
+    engines[i].h->WriteJob(job, 1);
+    placed.push_back(
+        {i, machine,
+         engines[i].h->Submit(EngineHarness::RequestText(RequestSpec{"alice", machine, job, {{machine, 1}}}))});
+  }
+  auto stopped = engines[1].h->engine().Wait(30000);
+  ASSERT_TRUE(stopped.ok() && *stopped == 86);
+  engines[1].h->StartEngine();
+  for (const auto& p : placed)
+    EXPECT_EQ(EngineHarness::ResultCode(engines[p.engine].h->WaitForAnswer("alice", p.machine, p.slot)), 0);
+  std::map<std::string, int> rows;
+  for (const auto& r : engines[0].h->PrintLog()) rows[r.JobName] += 1;
+  EXPECT_EQ(rows.size(), placed.size());
+  for (const auto& p : placed) EXPECT_EQ(rows[p.machine], 1) << p.machine;
+  StopBoth(engines);
   for (int i = 1; i >= 0; --i) {
     engines[i].h.reset();
     engines[i].root.reset();

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 
@@ -96,6 +97,53 @@ TEST(EventLog, AnEventThatCouldNotBeWrittenWholeLeavesNoPartOfItsLine) {
   ASSERT_EQ(events->size(), 2u);
   EXPECT_EQ((*events)[0].id, 1u);
   EXPECT_EQ((*events)[1].id, 3u);
+}
+
+// Writers in several processes past the bound: the log is moved aside to numbered files,
+// no file goes past the bound by more than a line, only the newest old files are kept, and
+// every line of the files kept is whole (the newest events all there).
+TEST(EventLog, TheLogIsRotatedBySizeKeepingAFewOldFiles) {
+  zv::testing::TempRoot root;
+  constexpr uint64_t kBound = 20000;
+  SetRotation(kBound, 2);
+  const std::string text(300, 'r');
+  pid_t kids[3];
+  for (int k = 0; k < 3; ++k) {
+    kids[k] = fork();
+    if (kids[k] == 0) {
+      for (int i = 0; i < 100; ++i)
+        if (!Report("R", EventType::kInformation, static_cast<uint32_t>(k), {text, std::to_string(i)}).ok()) _exit(1);
+      _exit(0);
+    }
+  }
+  for (pid_t kid : kids) {
+    int status = 0;
+    waitpid(kid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  SetRotation(0, kDefaultKeptFiles);
+  size_t lines = 0;
+  for (const std::string suffix : {"", ".1", ".2"}) {
+    std::ifstream in(LogPath() + suffix);
+    ASSERT_TRUE(in.good()) << suffix;
+    std::string line;
+    uint64_t bytes = 0;
+    while (std::getline(in, line)) {
+      EXPECT_TRUE(ParseLine(line).ok()) << suffix;
+      bytes += line.size() + 1;
+      ++lines;
+    }
+    EXPECT_LE(bytes, kBound) << suffix;
+  }
+  EXPECT_NE(::access((LogPath() + ".3").c_str(), F_OK), 0);
+  EXPECT_LT(lines, 300u);  // the oldest went
+  EXPECT_GT(lines, 2 * kBound / 400);
+  auto events = ReadAll();
+  ASSERT_TRUE(events.ok());
+  ASSERT_FALSE(events->empty());
+  int last = 0;
+  for (const auto& e : *events) last = std::max(last, std::stoi(e.strings[1]));
+  EXPECT_EQ(last, 99);
 }
 
 }  // namespace

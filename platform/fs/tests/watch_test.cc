@@ -119,5 +119,29 @@ TEST_F(WatchTest, FolderEventsNameEveryChangeAndTheFolderGoing) {
   EXPECT_NE(std::find(batch->gone.begin(), batch->gone.end(), *id), batch->gone.end());
 }
 
+// A missing folder is vouched for as missing until something changes on the way to it:
+// a reader looks for it once per change, not at every read.
+TEST_F(WatchTest, AMissingFolderIsLookedForAgainOnlyAfterAChangeOnItsWay) {
+  const std::string top = root_.str() + "/tree";
+  std::filesystem::create_directories(top);
+  const std::string folder = top + "/etc/zelvora";
+  FolderChanges changes;
+  EXPECT_FALSE(changes.Unchanged(folder));
+  EXPECT_TRUE(changes.Unchanged(folder));
+  EXPECT_TRUE(changes.Unchanged(folder));
+  std::filesystem::create_directories(top + "/etc");  // on the way
+  EXPECT_FALSE(changes.Unchanged(folder));
+  EXPECT_TRUE(changes.Unchanged(folder));
+  std::filesystem::create_directories(folder);
+  EXPECT_FALSE(changes.Unchanged(folder));
+  EXPECT_TRUE(changes.Unchanged(folder));
+  ASSERT_TRUE(WriteFileAtomic(folder + "/machine.reg", "x").ok());  // now the folder itself is watched
+  EXPECT_FALSE(changes.Unchanged(folder));
+  EXPECT_TRUE(changes.Unchanged(folder));
+  std::filesystem::remove_all(top + "/etc");
+  EXPECT_FALSE(changes.Unchanged(folder));
+  EXPECT_TRUE(changes.Unchanged(folder));
+}
+
 }  // namespace
 }  // namespace zv::fs

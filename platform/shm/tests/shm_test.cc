@@ -262,5 +262,68 @@ TEST(ProcessIdentity, TellsLiveFromGone) {
   EXPECT_FALSE(IsAlive(ProcessIdentity{0, 1}));
 }
 
+// Objects another user made under a block's name (it could only guess them with this
+// user's key): Create passes over them, every program finds the block it made, they are
+// left alone, and only a name whose every object is taken fails, with an error.
+TEST_F(ShmTest, ObjectsOfAnotherUserUnderABlocksNameAreNeverUsedNorFatal) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make another user's objects";
+  auto squat = [](const std::string& object, mode_t mode) {
+    int fd = ::shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, mode) == 0 && ::fchown(fd, 54321, 54321) == 0 && ::ftruncate(fd, 4096) == 0;
+    ::close(fd);
+    return ok;
+  };
+  std::vector<std::string> squatted;
+  for (mode_t mode : {0600, 0666}) {
+    SCOPED_TRACE(mode);
+    const std::string name = "ZvPerm" + std::to_string(mode);
+    const std::string first = *ObjectName(name, 0);
+    ASSERT_TRUE(squat(first, mode));
+    squatted.push_back(first);
+    auto made = SharedBlock::Create(name, 32);
+    ASSERT_TRUE(made.ok()) << made.status().ToString();
+    EXPECT_FALSE(made->existed());
+    Put(*made, "mine");
+    auto again = SharedBlock::Create(name, 32);  // a second instance finds the first one's
+    ASSERT_TRUE(again.ok());
+    EXPECT_TRUE(again->existed());
+    auto read = SharedBlock::Open(name, Access::kRead);
+    ASSERT_TRUE(read.ok()) << read.status().ToString();
+    EXPECT_EQ(Text(read->bytes()), "mine");
+    struct stat st;
+    ASSERT_EQ(::stat(("/dev/shm" + first).c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 54321u);  // left as it was
+    EXPECT_TRUE(RemoveBlock(name).ok());
+    EXPECT_EQ(::stat(("/dev/shm" + first).c_str(), &st), 0);
+  }
+  // Every object of one name taken: an error, not a crash or a hang.
+  for (int c = 0; c < kNameCandidates; ++c) {
+    squatted.push_back(*ObjectName("ZvTaken", c));
+    ASSERT_TRUE(squat(squatted.back(), 0600));
+  }
+  EXPECT_EQ(SharedBlock::Create("ZvTaken", 8).status().code(), Status::Code::kIOError);
+  EXPECT_EQ(SharedBlock::Open("ZvTaken", Access::kRead).status().code(), Status::Code::kNotFound);
+  for (const auto& o : squatted) ::shm_unlink(o.c_str());
+}
+
+// The names rest on a key of the user's own in the root, private to the user: another key
+// gives other names.
+TEST_F(ShmTest, NamesComeFromAPrivateKeyOfTheRoot) {
+  auto before = ObjectName("ZvPermanent");
+  ASSERT_TRUE(before.ok()) << before.status().ToString();
+  const std::string key = root_.str() + "/run/shm.key";
+  struct stat st;
+  ASSERT_EQ(::lstat(key.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(before->find("ZvPermanent"), before->size() - 11);
+  EXPECT_NE(*ObjectName("ZvPermanent", 1), *before);
+  ASSERT_EQ(::unlink(key.c_str()), 0);
+  auto after = ObjectName("ZvPermanent");
+  ASSERT_TRUE(after.ok());
+  EXPECT_NE(*after, *before);
+  EXPECT_EQ(*ObjectName("ZvPermanent"), *after);
+}
+
 }  // namespace
 }  // namespace zv::shm
