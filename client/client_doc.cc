@@ -147,7 +147,9 @@ bool COstraneDoc::OnOpenDocument(const std::string& path, const std::string& job
     text2_.clear();
     text3_.clear();
   }
-  viewer_->SetDocName(name_);
+  // The viewer document's name goes to the print road (the spooler's job name, the duplicate
+  // check against the job list): UTF-8, as every name inside the program.
+  viewer_->SetDocName(DisplayName());
   return true;
 }
 

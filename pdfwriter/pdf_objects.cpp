@@ -238,10 +238,9 @@ void AppendInt(std::string& s, long long v) {
 
 }  // namespace
 
-bool PdfContentStream::ContinueText(const char* text) {
-  if (font_ < 0) return false;
+std::string PdfContentStream::TextObjectStart(std::size_t reserve) const {
   std::string e;
-  e.reserve(96 + std::strlen(text));
+  e.reserve(reserve);
   e += "BT\r\n/F";
   AppendInt(e, font_);
   e += ' ';
@@ -260,6 +259,12 @@ bool PdfContentStream::ContinueText(const char* text) {
   // Invisible text sets its render mode inside its own text object and sets it back, so the
   // text after it draws as before.
   if (render_ == 3) e += "3 Tr\r\n";
+  return e;
+}
+
+bool PdfContentStream::ContinueText(const char* text) {
+  if (font_ < 0) return false;
+  std::string e = TextObjectStart(96 + std::strlen(text));
   e += '(';
   for (const char* p = text; *p; ++p) {
     if (*p == '\\' || *p == '(' || *p == ')') e += '\\';
@@ -274,22 +279,7 @@ bool PdfContentStream::ContinueText(const char* text) {
 
 bool PdfContentStream::ContinueTextW(const std::u16string& text, const std::vector<float>& advances) {
   if (font_ < 0 || size_ <= 0) return false;
-  std::string e = "BT\r\n/F";
-  AppendInt(e, font_);
-  e += ' ';
-  AppendInt(e, size_);
-  e += " Tf\r\n";
-  AppendInt(e, x_);
-  e += ' ';
-  AppendInt(e, y_);
-  e += " TD\r\n";
-  e += ColourComponent(color_);
-  e += ' ';
-  e += ColourComponent(color_ >> 8);
-  e += ' ';
-  e += ColourComponent(color_ >> 16);
-  e += "  rg\r\n 0 Tc\r\n";
-  if (render_ == 3) e += "3 Tr\r\n";
+  std::string e = TextObjectStart(96 + 24 * text.size());
   // Each code is one em wide in the font: a horizontal scaling of its own makes it as wide as
   // its advance, so readers see each character where the page puts it and as wide as it is
   // there.

@@ -141,6 +141,8 @@ class PdfContentStream : public PdfStream {
 
  private:
   void Rect(int x, int y, int w, int h, int rule, const char* op0, const char* op1);
+  // The start of a text object: font, place, colour and render mode.
+  std::string TextObjectStart(std::size_t reserve) const;
 
   int font_ = -1;
   int size_ = 0;

@@ -376,6 +376,8 @@ class RecordsDev final : public OutputDev {
   // The area of the page as poppler's rasteriser draws it, placed over the records; the
   // recorder's clip (the page's clip path) still applies.
   void Picture(GfxState* state, win::RECT box);
+  // Takes a device box; gives it cut to the state's clip box.
+  static win::RECT WithinClip(GfxState* state, win::RECT box);
 
   gdi::MetafileRecorder& rec_;
   Budget& budget_;

@@ -119,12 +119,7 @@ bool RecordsDev::Translucent(GfxState* state, GfxColorSpace* space, const GfxRGB
   // rasteriser.
   if (state->getBlendMode() != gfxBlendNormal || current_.soft_mask) return false;
   if (!space || space->getMode() == csPattern) return false;
-  double cl, ct, cr, cb;
-  state->getClipBBox(&cl, &ct, &cr, &cb);
-  box.left = std::max(box.left, Clamp32(std::floor(cl)));
-  box.top = std::max(box.top, Clamp32(std::floor(ct)));
-  box.right = std::min(box.right, Clamp32(std::ceil(cr)));
-  box.bottom = std::min(box.bottom, Clamp32(std::ceil(cb)));
+  box = WithinClip(state, box);
   if (box.right <= box.left || box.bottom <= box.top || pts.empty()) return true;  // nothing shows
   // The figure as the clip, and one pixel of its colour blended over its box at its
   // opacity: a few hundred bytes however large the figure.

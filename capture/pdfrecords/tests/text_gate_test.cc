@@ -335,6 +335,12 @@ class TextGateTest : public ::testing::Test {
     const auto r = RunCommand("cd " + Quote(dir_) + " && " + command);
     ASSERT_EQ(r.status, 0) << what << ": " << command;
   }
+  // LibreOffice converts the documents (names relative to the test's folder) to PDF, in one
+  // start.
+  void Office(const std::string& documents) {
+    Run("LibreOffice", "HOME=" + Quote(dir_) + " soffice --headless --norestore -env:UserInstallation=file://" +
+                           (dir_ / "profile").string() + " --convert-to pdf --outdir . " + documents + " >/dev/null");
+  }
   void Need(const char* program) {
     ASSERT_EQ(RunCommand(std::string("command -v ") + program).status, 0)
         << program << " is missing: the corpus is made with it (see scripts/packages.txt)";
@@ -474,9 +480,7 @@ TEST_F(TextGateTest, EveryPageKeepsItsInkAndItsCharacters) {
                          P("Standard", "日本語の縦書きの本文です。句読点、「かぎ括弧」と長音ー記号も縦に並びます。") +
                          P("Standard", "二行目の段落は東京で書きました。")));
   WriteFile(dir_ / "calc.fods", FlatSheet());
-  Run("LibreOffice", "HOME=" + Quote(dir_) + " soffice --headless --norestore -env:UserInstallation=file://" +
-                         (dir_ / "profile").string() +
-                         " --convert-to pdf --outdir . writer.fodt landscape.fodt vertical.fodt calc.fods >/dev/null");
+  Office("writer.fodt landscape.fodt vertical.fodt calc.fods");
 
   // GTK, groff, ghostscript, cups-filters, cairo.
   WriteFile(dir_ / "gtkprint.py", kGtkPrint);
@@ -538,10 +542,7 @@ TEST_F(TextGateTest, TextBeyondCp932KeepsItsInkAndItsCharacters) {
   WriteFile(dir_ / "asian.fodt", writer(AsianText()));
   WriteFile(dir_ / "rtl.fodt", writer(RightToLeft()));
   WriteFile(dir_ / "slide.fodp", kImpress);
-  Run("LibreOffice", "HOME=" + Quote(dir_) + " soffice --headless --norestore -env:UserInstallation=file://" +
-                         (dir_ / "profile").string() +
-                         " --convert-to pdf --outdir . european.fodt accents.fodt asian.fodt rtl.fodt slide.fodp "
-                         ">/dev/null");
+  Office("european.fodt accents.fodt asian.fodt rtl.fodt slide.fodp");
   WriteFile(dir_ / "drawing.svg", kSvg);
   Run("rsvg-convert", "rsvg-convert -f pdf -o svg.pdf drawing.svg");
   WriteFile(dir_ / "plot.py", kPlot);
