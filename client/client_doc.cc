@@ -142,11 +142,14 @@ bool COstraneDoc::OnOpenDocument(const std::string& path, const std::string& job
   attachments_.clear();
   if (AddData(image, trailers) == 0) return fail();
   if (IsCaptureFileName(path)) {
-    name_ = job_name;
+    // The capture road names its job in UTF-8; the document keeps its name in CP932.
+    name_ = codepage::Utf8ToCp932Marking(job_name);
     text2_.clear();
     text3_.clear();
   }
-  viewer_->SetDocName(name_);
+  // The viewer document's name goes to the print road (the spooler's job name, the duplicate
+  // check against the job list): UTF-8, as every name inside the program.
+  viewer_->SetDocName(DisplayName());
   return true;
 }
 

@@ -36,7 +36,8 @@ class COstraneDoc {
   COstraneDoc& operator=(const COstraneDoc&) = delete;
 
   // Takes a path (a document path, or a capture file), the job name a capture file takes as
-  // its document name and the prompt for the failure messages; opens it as the document.
+  // its document name (UTF-8, kept as CP932: characters CP932 lacks become "？") and the
+  // prompt for the failure messages; opens it as the document.
   // A capture file is deleted whether it could be read or not. Gives true when opened.
   bool OnOpenDocument(const std::string& path, const std::string& job_name, Prompt* prompt);
   // Appends another job (a path, possibly in double quotes) after the pages; on an empty

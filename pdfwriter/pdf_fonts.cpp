@@ -85,4 +85,54 @@ PdfFont* PdfFileWriter::FindFontEntry(const std::string& face, int style) {
   return font;
 }
 
+namespace {
+
+// A ToUnicode map that reads each two-byte code as the UTF-16 code unit it is (the surrogate
+// codes excepted, which stand for no character alone).
+std::string IdentityToUnicode() {
+  std::string ranges;
+  int count = 0;
+  std::string out =
+      "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
+      "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+      "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
+      "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
+  auto flush = [&] {
+    if (count == 0) return;
+    out += std::to_string(count) + " beginbfrange\n" + ranges + "endbfrange\n";
+    ranges.clear();
+    count = 0;
+  };
+  for (int high = 0; high < 256; ++high) {
+    if (high >= 0xD8 && high <= 0xDF) continue;
+    char line[40];
+    std::snprintf(line, sizeof line, "<%02X00> <%02XFF> <%02X00>\n", high, high, high);
+    ranges += line;
+    if (++count == 100) flush();
+  }
+  flush();
+  out += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+  return out;
+}
+
+}  // namespace
+
+PdfFont* PdfFileWriter::UnicodeFont() {
+  if (unicode_font_) return unicode_font_;
+  const std::string base = "ZelvoraUnicode";
+  auto* map = Make<PdfStream>(this);
+  map->SetData(IdentityToUnicode());
+  auto* type0 = Make<PdfType0Font>(base, "/Encoding /Identity-H\r\n/ToUnicode " + map->GetReference());
+  auto* cid =
+      Make<PdfCidFont>(base, "/CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) /Supplement 0 >>\r\n/DW 1000");
+  auto* desc = Make<PdfFontDescriptor>(
+      base, "/Flags 4\r\n/FontBBox [ 0 -200 1000 800 ]\r\n/Ascent 800\r\n/Descent -200\r\n/CapHeight 700\r\n/StemV 80",
+      false);
+  type0->AddDescendant(cid);
+  cid->SetDescriptor(desc);
+  type0->set_selectable(true);
+  unicode_font_ = type0;
+  return type0;
+}
+
 }  // namespace zv::pdf

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -237,10 +238,9 @@ void AppendInt(std::string& s, long long v) {
 
 }  // namespace
 
-bool PdfContentStream::ContinueText(const char* text) {
-  if (font_ < 0) return false;
+std::string PdfContentStream::TextObjectStart(std::size_t reserve) const {
   std::string e;
-  e.reserve(96 + std::strlen(text));
+  e.reserve(reserve);
   e += "BT\r\n/F";
   AppendInt(e, font_);
   e += ' ';
@@ -259,12 +259,41 @@ bool PdfContentStream::ContinueText(const char* text) {
   // Invisible text sets its render mode inside its own text object and sets it back, so the
   // text after it draws as before.
   if (render_ == 3) e += "3 Tr\r\n";
+  return e;
+}
+
+bool PdfContentStream::ContinueText(const char* text) {
+  if (font_ < 0) return false;
+  std::string e = TextObjectStart(96 + std::strlen(text));
   e += '(';
   for (const char* p = text; *p; ++p) {
     if (*p == '\\' || *p == '(' || *p == ')') e += '\\';
     e += *p;
   }
   e += ")Tj\r\n";
+  if (render_ == 3) e += "0 Tr\r\n";
+  e += "ET\r\n";
+  entries_.push_back(std::move(e));
+  return true;
+}
+
+bool PdfContentStream::ContinueTextW(const std::u16string& text, const std::vector<float>& advances) {
+  if (font_ < 0 || size_ <= 0) return false;
+  std::string e = TextObjectStart(96 + 24 * text.size());
+  // Each code is one em wide in the font: a horizontal scaling of its own makes it as wide as
+  // its advance, so readers see each character where the page puts it and as wide as it is
+  // there.
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    const double advance = std::max(0.0, double(i < advances.size() ? advances[i] : float(size_)));
+    const double scale = std::min(advance * 100.0 / size_, 10000.0);
+    if (c < 0xD800 || c > 0xDFFF) {
+      e += Format("%.2f Tz <%04X>Tj\r\n", scale, unsigned(c));
+    } else {
+      e += Format("100 Tz [%ld]TJ\r\n", std::lround(-advance * 1000.0 / size_));  // no code: only its advance
+    }
+  }
+  e += "100 Tz\r\n";
   if (render_ == 3) e += "0 Tr\r\n";
   e += "ET\r\n";
   entries_.push_back(std::move(e));

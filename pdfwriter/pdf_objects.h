@@ -125,6 +125,10 @@ class PdfContentStream : public PdfStream {
   void SetTextRenderMode(int mode) { render_ = mode == 3 ? 3 : 0; }
   // Appends one text block; false (nothing appended) when no font is selected.
   bool ContinueText(const char* text);
+  // Appends one text block of UTF-16 code units in the selected Unicode font (two bytes a
+  // code, each its own character), each moved by its advance (PDF units) rather than by the
+  // font's width; false when no font is selected.
+  bool ContinueTextW(const std::u16string& text, const std::vector<float>& advances);
   void ClipRect(int x, int y, int w, int h, int rule);
   void FillRect(int x, int y, int w, int h, int rule);
   void FillStrokeRect(int x, int y, int w, int h, int rule);
@@ -137,6 +141,8 @@ class PdfContentStream : public PdfStream {
 
  private:
   void Rect(int x, int y, int w, int h, int rule, const char* op0, const char* op1);
+  // The start of a text object: font, place, colour and render mode.
+  std::string TextObjectStart(std::size_t reserve) const;
 
   int font_ = -1;
   int size_ = 0;
@@ -335,6 +341,10 @@ class PdfFileWriter {
   // Finds or creates the font objects of a catalogue face for a style (bold + 2 x italic);
   // null when the face is not in the catalogue.
   PdfFont* FindFontEntry(const std::string& face, int style);
+  // The document's Unicode font (made at the first call): codes are UTF-16 code units, read
+  // back through its ToUnicode map; no program of its own, so it serves text kept for
+  // readers (invisible text over a picture that draws the glyphs).
+  PdfFont* UnicodeFont();
 
   // Writes the whole file and moves it into place; false when nothing usable was written.
   bool Write();
@@ -362,6 +372,7 @@ class PdfFileWriter {
   int version_;
   std::vector<std::unique_ptr<PdfObject>> objects_;  // [0] stands for the writer itself
   std::map<std::string, PdfFont*> font_cache_;
+  PdfFont* unicode_font_ = nullptr;
   PdfCatalog* catalog_ = nullptr;
   PdfInfo* info_ = nullptr;
   PdfPageTree* tree_ = nullptr;

@@ -271,6 +271,20 @@ void CQuorvel::ContinueText(const char* text) {
   Guard([&] { page->drawing()->ContinueText(text); });
 }
 
+int CQuorvel::FindUnicodeFont() {
+  if (writer_ == nullptr || writer_->closed()) return -1;
+  return Guard([&] { return writer_->UnicodeFont()->GetNumber(); }, -1);
+}
+
+void CQuorvel::ContinueTextW(const char16_t* text, int count, const float* advances) {
+  pdf::PdfPage* page = Page();
+  if (page == nullptr || text == nullptr || count <= 0 || advances == nullptr || page->drawing() == nullptr) return;
+  Guard([&] {
+    page->drawing()->ContinueTextW(std::u16string(text, std::size_t(count)),
+                                   std::vector<float>(advances, advances + count));
+  });
+}
+
 void CQuorvel::ClipRect(int x, int y, int width, int height, int rule) {
   if (pdf::PdfPage* page = Page()) Guard([&] { Drawing(writer_, page)->ClipRect(x, y, width, height, rule); });
 }

@@ -83,6 +83,11 @@ class ZV_QUORVEL_API CQuorvel {
   // The same with a UTF-16 face name.
   int FindFont(const char16_t* face, bool bold, bool italic);
 
+  // Takes nothing; gives the number of the document's Unicode font (made at the first call):
+  // its text is UTF-16, it draws from no program of its own, and readers of the PDF read its
+  // characters back (for invisible text over a picture that draws the glyphs), or -1.
+  int FindUnicodeFont();
+
   // Takes a font number from FindFont and a size; selects it for the following text of the
   // current page. Numbers that are not fonts of this document are ignored.
   void SetFont(int font, float size);
@@ -100,6 +105,10 @@ class ZV_QUORVEL_API CQuorvel {
   // Takes text in the font's encoding (Windows ANSI or Shift_JIS) and draws it; refused
   // (nothing drawn) before a font was selected on the page.
   void ContinueText(const char* text);
+  // Takes UTF-16 text of `count` code units and one advance (PDF units) per code unit, for
+  // the Unicode font: each character is placed where the one before it plus its advance
+  // puts it. Refused before a font was selected on the page.
+  void ContinueTextW(const char16_t* text, int count, const float* advances);
 
   // Take a rectangle and a rule (0 nonzero winding, 1 even-odd, other: path only):
   // intersect the clipping path with it, fill it, or fill and stroke it.

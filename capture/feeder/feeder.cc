@@ -206,11 +206,10 @@ Status FeedPdfPages(ZvCaptureSession session, const std::string& path, const Spo
             AppendCaptureLog("feeder: " + PageLabel(job, path, index) + ": " +
                              std::to_string(page->stats.dropped_images) + " damaged images of absurd size not drawn");
           if (page->stats.lost_chars > 0) {
-            auto text = codepage::Utf16ToUtf8(page->stats.lost_text, codepage::OnError::kSubstitute);
             AppendCaptureLog("feeder: page " + std::to_string(index + 1) + " of " + job.id + ": " +
                              std::to_string(page->stats.lost_chars) +
                              " characters lost: no installed face and no outline of the document's font draws them (" +
-                             (text.ok() ? *text : std::string("?")) + ")");
+                             page->stats.lost_text + ")");
           }
           ++record_pages;
           records += page->stats.records;

@@ -39,6 +39,17 @@ constexpr std::uint32_t kEmrIntersectClipRect = 30;
 constexpr std::uint32_t kEmrSelectClipPath = 67;
 constexpr std::uint32_t kEmrGdiComment = 70;
 constexpr std::uint32_t kEmrExtSelectClipRgn = 75;
+constexpr std::uint32_t kEmrExtTextOutW = 84;
+constexpr std::uint32_t kEmrSmallTextOut = 108;
+
+// A text record whose characters are UTF-16 (wide text CP932 cannot hold, kept as it is).
+bool IsWideText(const emf::Record& rec, emf::Text* out) {
+  if (rec.type != kEmrExtTextOutW && rec.type != kEmrSmallTextOut) return false;
+  Result<emf::Text> t = emf::ReadText(rec);
+  if (!t.ok() || !t->wide || t->count == 0) return false;
+  *out = *t;
+  return true;
+}
 
 // Records that only put pixels on the page: the text pass, which plays the page again only
 // to follow the drawing state, passes over them.
@@ -167,18 +178,26 @@ int TextTurn(gdi::Player& player, gdi::DeviceContext& dc, const RECT& rect) {
   std::size_t chars[4] = {0, 0, 0, 0}, total = 0;
   (void)player.Play(dc, &rect, [&](gdi::Player& p, const emf::Record& rec) -> Status {
     if (OnlyDrawsPixels(rec.type)) return Status::Ok();
-    if (rec.type != kEmrGdiComment) return p.PlayRecord(rec);
-    Result<jobdoc::PrivateRecord> pr = jobdoc::ParsePrivateRecord(rec.bytes);
-    if (!pr.ok()) return Status::Ok();
     std::size_t n = 0;
     POINT at{0, 0};
-    if (pr->kind == jobdoc::PrivateRecord::Kind::kCharList && !pr->chars.empty()) {
-      n = pr->chars.size();
-      at = POINT{pr->chars[0].x, pr->chars[0].y};
-    } else if (pr->kind == jobdoc::PrivateRecord::Kind::kTextRun ||
-               pr->kind == jobdoc::PrivateRecord::Kind::kHiddenTextRun) {
-      n = pr->run.text.size();
-      at = POINT{pr->run.x, pr->run.y};
+    emf::Text wide;
+    if (IsWideText(rec, &wide)) {
+      n = wide.count;
+      at = POINT{wide.reference.x, wide.reference.y};
+    } else if (rec.type != kEmrGdiComment) {
+      return p.PlayRecord(rec);
+    }
+    if (n == 0) {
+      Result<jobdoc::PrivateRecord> pr = jobdoc::ParsePrivateRecord(rec.bytes);
+      if (!pr.ok()) return Status::Ok();
+      if (pr->kind == jobdoc::PrivateRecord::Kind::kCharList && !pr->chars.empty()) {
+        n = pr->chars.size();
+        at = POINT{pr->chars[0].x, pr->chars[0].y};
+      } else if (pr->kind == jobdoc::PrivateRecord::Kind::kTextRun ||
+                 pr->kind == jobdoc::PrivateRecord::Kind::kHiddenTextRun) {
+        n = pr->run.text.size();
+        at = POINT{pr->run.x, pr->run.y};
+      }
     }
     if (n == 0) return Status::Ok();
     // The baseline runs along x turned by the font's escapement (tenths of a degree,
@@ -213,6 +232,12 @@ class TextPass {
     }
     if (rec.type == kEmrGdiComment) return Comment(player.dc(), rec);
     if (OnlyDrawsPixels(rec.type)) return Status::Ok();
+    emf::Text wide;
+    if (IsWideText(rec, &wide)) {
+      WideText(player.dc(), wide);
+      // The picture draws the text; it is played here only to move the current position.
+      if (!(player.dc().GetTextAlign() & win::TA_UPDATECP)) return Status::Ok();
+    }
     Status s = player.PlayRecord(rec);
     if (!s.ok()) return s;
     switch (rec.type) {
@@ -398,6 +423,44 @@ class TextPass {
       }
     }
     return Status::Ok();
+  }
+
+  // Wide text (characters CP932 cannot hold): the picture draws its glyphs from a font, and
+  // its characters go above them as invisible text in the writer's Unicode font, each where
+  // the record's advances (or the font's own widths) put it.
+  void WideText(gdi::DeviceContext& dc, const emf::Text& t) {
+    const std::u16string text = t.Utf16();
+    if (text.empty()) return;
+    const TextStyle st = Style(dc);
+    const int font = writer_.FindUnicodeFont();
+    if (font == -1 || st.size < 1) return;
+    const bool pdy = (t.options & win::ETO_PDY) != 0;
+    std::vector<float> advances;
+    advances.reserve(text.size());
+    double total = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      double a = 0;
+      const std::size_t k = pdy ? 2 * i : i;
+      if (k < t.dx.size()) {
+        a = double(t.dx[k]) * st.sx;
+      } else {
+        SIZE one{};
+        if (dc.GetTextExtentPoint32W(std::u16string_view(text).substr(i, 1), &one)) a = double(one.cx) * st.sx;
+      }
+      advances.push_back(float(a));
+      total += a;
+    }
+    double y = 0;
+    const POINT p = Origin(dc, st, t.reference.x, t.reference.y, &y);
+    double u = 0, v = 0;
+    frame_.Map(Aligned(st, p.x, total), y, &u, &v);
+    Flush();
+    writer_.SetFont(font, float(st.size));
+    writer_.SetTextPos(float(u), float(page_height_ - v));
+    writer_.SetTextColor(st.colour);
+    writer_.SetTextRenderMode(3);
+    writer_.ContinueTextW(text.data(), int(text.size()), advances.data());
+    ++runs_written_;
   }
 
   void AddChar(const TextStyle& st, const std::string& ch, double x, double y, double advance) {

@@ -41,6 +41,9 @@ constexpr Design kDesigns[] = {
     {{"cmss", "sfss", "lmsans", "cmusans"}, {"Latin Modern Sans", "CMU Sans Serif"}},
     {{"cmr", "cmbx", "cmti", "cmsl", "cmcsc", "sfrm", "sfbx", "sfti", "lmroman", "cmuserif"},
      {"Latin Modern Roman", "CMU Serif"}},
+    // Math italic is the roman's italic; the math symbols (CMSY, CMEX) are Latin Modern Math's.
+    {{"cmmi", "lmmathitalic"}, {"Latin Modern Roman", "CMU Serif"}},
+    {{"cmsy", "cmex", "lmmathsymbols", "lmmathextension", "latinmodernmath"}, {"Latin Modern Math"}},
 };
 
 // The name without its subset prefix, folded: ASCII letters in lower case and digits, nothing
@@ -82,7 +85,7 @@ TwinStyle StyleOfName(const std::string& name) {
   s.bold = has("bold") || has("medi") || has("demi") || has("black") || has("heavy") || starts("cmbx") ||
            starts("cmb") || starts("sfbx");
   s.italic = has("ital") || has("obli") || has("slant") || starts("cmti") || starts("cmsl") || starts("sfti") ||
-             starts("sfsl");
+             starts("sfsl") || starts("cmmi") || starts("lmmathitalic");
   return s;
 }
 

@@ -32,9 +32,12 @@ struct PageStats {
   std::size_t area_pictures = 0;   // areas drawn as pictures (transparency, blend modes)
   std::size_t outline_glyphs = 0;  // glyphs drawn as outline paths
   // Characters no installed face draws and no outline of the document's own font draws
-  // either: lost from the page. `lost_text` holds the first of them.
+  // either: lost from the page. `lost_text` names the first of them, each once, with its code
+  // point ("× U+00D7", or "code 0x41" for a glyph that stands for no character), separated by
+  // ", "; `lost_names` counts the names.
   std::size_t lost_chars = 0;
-  std::u16string lost_text;
+  std::string lost_text;
+  std::size_t lost_names = 0;
   std::size_t dropped_images = 0;  // images of absurd size (damaged files), not drawn
 };
 

@@ -289,7 +289,7 @@ class RecordsDev final : public OutputDev {
   // Characters of a glyph that an installed face draws (as text, where fallback finds it).
   static bool Drawable(const Unicode* u, int n);
   // A glyph neither text nor outline draws: counted, its characters kept for the log.
-  void Lost(const Unicode* u, int n);
+  void Lost(const Unicode* u, int n, CharCode code);
   // Draws the glyph from the document's own font program; false when the program has no
   // outline for it (a blank glyph, such as a space, is drawn as nothing).
   bool DrawGlyphOutline(GfxState* state, double x, double y, CharCode code);
@@ -362,9 +362,22 @@ class RecordsDev final : public OutputDev {
   void Neutralised(bool neutral, bool* was_neutral);
   // Drawing that the records cannot express: constant alpha, blend modes, soft masks.
   bool NeedsPicture(GfxState* state, double opacity) const;
+  // Takes a figure (device points, nonzero winding or even-odd), its colour space, colour and
+  // opacity and its box; draws it as a blend of one pixel of the colour at that opacity
+  // through the figure as clip. False where that cannot express it (blend modes, soft masks,
+  // patterns): a picture then.
+  bool Translucent(GfxState* state, GfxColorSpace* space, const GfxRGB& rgb, double opacity,
+                   const std::vector<win::POINT>& pts, const std::vector<win::BYTE>& types, int mode, win::RECT box);
+  // The outline of the state's stroke: a quadrilateral of its width per segment of the
+  // flattened path, all turning the same way (their nonzero-winding union).
+  void StrokeOutline(GfxState* state, std::vector<win::POINT>* pts, std::vector<win::BYTE>* types) const;
+  // The state's path in device points, as PolyDraw takes them.
+  void PathPoints(GfxState* state, std::vector<win::POINT>* pts, std::vector<win::BYTE>* types) const;
   // The area of the page as poppler's rasteriser draws it, placed over the records; the
   // recorder's clip (the page's clip path) still applies.
   void Picture(GfxState* state, win::RECT box);
+  // Takes a device box; gives it cut to the state's clip box.
+  static win::RECT WithinClip(GfxState* state, win::RECT box);
 
   gdi::MetafileRecorder& rec_;
   Budget& budget_;

@@ -32,12 +32,114 @@ void RecordsDev::stroke(GfxState* state) {
   neutralised_ = false;
   if (Hidden()) return;
   Flush();
-  if (NeedsPicture(state, state->getStrokeOpacity())) return Picture(state, StrokeBox(state));
+  if (NeedsPicture(state, state->getStrokeOpacity())) {
+    // A translucent stroke (grid lines, the edges of translucent areas): its outline as the
+    // clip of a blend; a picture would be the whole area it surrounds.
+    std::vector<win::POINT> pts;
+    std::vector<win::BYTE> types;
+    StrokeOutline(state, &pts, &types);
+    GfxRGB rgb;
+    state->getStrokeRGB(&rgb);
+    if (Translucent(state, state->getStrokeColorSpace(), rgb, state->getStrokeOpacity(), pts, types, win::WINDING,
+                    StrokeBox(state)))
+      return;
+    return Picture(state, StrokeBox(state));
+  }
   if (!BuildPath(state)) return;
   SelectStrokePen(state);
   SelectBrushNull();
   rec_.StrokePath();
   Spend(64);
+}
+
+void RecordsDev::StrokeOutline(GfxState* state, std::vector<win::POINT>* pts, std::vector<win::BYTE>* types) const {
+  // Each segment of the flattened path as a quadrilateral of the line's width, all turning
+  // the same way, so that their nonzero-winding union is the stroke (joins and caps aside,
+  // which a translucent line's width hardly shows).
+  const GfxPath* path = state->getPath();
+  if (!path) return;
+  const double half = std::max(0.5, state->getTransformedLineWidth() / 2);
+  auto quad = [&](double x0, double y0, double x1, double y1) {
+    const double len = std::hypot(x1 - x0, y1 - y0);
+    if (!(len > 1e-9) || pts->size() > (1u << 20)) return;
+    double nx = -(y1 - y0) / len * half, ny = (x1 - x0) / len * half;
+    const win::POINT c[4] = {{Clamp32(x0 + nx), Clamp32(y0 + ny)},
+                             {Clamp32(x1 + nx), Clamp32(y1 + ny)},
+                             {Clamp32(x1 - nx), Clamp32(y1 - ny)},
+                             {Clamp32(x0 - nx), Clamp32(y0 - ny)}};
+    // The same orientation for every quadrilateral (device y down: clockwise as seen).
+    const double area = double(c[1].x - c[0].x) * (c[2].y - c[0].y) - double(c[2].x - c[0].x) * (c[1].y - c[0].y);
+    const int order[4] = {0, 1, 2, 3}, reversed[4] = {0, 3, 2, 1};
+    const int* o = area >= 0 ? order : reversed;
+    for (int k = 0; k < 4; ++k) {
+      pts->push_back(c[o[k]]);
+      types->push_back(k == 0 ? win::PT_MOVETO : win::PT_LINETO);
+    }
+    types->back() |= win::PT_CLOSEFIGURE;
+  };
+  for (int i = 0; i < path->getNumSubpaths(); ++i) {
+    const GfxSubpath* sp = path->getSubpath(i);
+    const int n = sp->getNumPoints();
+    if (n <= 0) continue;
+    auto at = [&](int j, double* x, double* y) { state->transform(sp->getX(j), sp->getY(j), x, y); };
+    double px, py;
+    at(0, &px, &py);
+    const double sx = px, sy = py;
+    for (int j = 1; j < n;) {
+      if (sp->getCurve(j) && j + 2 < n) {
+        double x1, y1, x2, y2, x3, y3;
+        at(j, &x1, &y1);
+        at(j + 1, &x2, &y2);
+        at(j + 2, &x3, &y3);
+        // A curve as 16 lines.
+        for (int k = 1; k <= 16; ++k) {
+          const double t = k / 16.0, u = 1 - t;
+          const double qx = u * u * u * px + 3 * u * u * t * x1 + 3 * u * t * t * x2 + t * t * t * x3;
+          const double qy = u * u * u * py + 3 * u * u * t * y1 + 3 * u * t * t * y2 + t * t * t * y3;
+          quad(px, py, qx, qy);
+          px = qx, py = qy;
+        }
+        j += 3;
+      } else {
+        double x, y;
+        at(j, &x, &y);
+        quad(px, py, x, y);
+        px = x, py = y;
+        ++j;
+      }
+    }
+    if (sp->isClosed()) quad(px, py, sx, sy);
+  }
+}
+
+bool RecordsDev::Translucent(GfxState* state, GfxColorSpace* space, const GfxRGB& rgb, double opacity,
+                             const std::vector<win::POINT>& pts, const std::vector<win::BYTE>& types, int mode,
+                             win::RECT box) {
+  // Only a plain colour at a constant opacity: blend modes, soft masks and patterns need the
+  // rasteriser.
+  if (state->getBlendMode() != gfxBlendNormal || current_.soft_mask) return false;
+  if (!space || space->getMode() == csPattern) return false;
+  box = WithinClip(state, box);
+  if (box.right <= box.left || box.bottom <= box.top || pts.empty()) return true;  // nothing shows
+  // The figure as the clip, and one pixel of its colour blended over its box at its
+  // opacity: a few hundred bytes however large the figure.
+  rec_.SaveDC();
+  rec_.BeginPath();
+  EmitPoints(pts, types);
+  rec_.EndPath();
+  SetFillMode(mode);
+  rec_.SelectClipPath(win::RGN_AND);
+  const std::uint32_t px =
+      (std::uint32_t(colToByte(rgb.r)) << 16) | (std::uint32_t(colToByte(rgb.g)) << 8) | colToByte(rgb.b);
+  const gdi::Dib one = gdi::EncodeDib(1, 1, std::vector<std::uint32_t>{px}, 24);
+  win::BLENDFUNCTION bf{};
+  bf.BlendOp = win::AC_SRC_OVER;
+  bf.SourceConstantAlpha = static_cast<win::BYTE>(std::lround(std::clamp(opacity, 0.0, 1.0) * 255));
+  rec_.DibAlphaBlend(box.left, box.top, box.right - box.left, box.bottom - box.top, one.ref(), 0, 0, 1, 1, bf);
+  rec_.RestoreDC(-1);
+  ForgetObjects();
+  Spend(pts.size() * 5 + 400);
+  return true;
 }
 
 void RecordsDev::clipToStrokePath(GfxState* state) {
@@ -81,7 +183,17 @@ void RecordsDev::Fill(GfxState* state, int mode) {
   neutralised_ = false;
   if (Hidden()) return;
   Flush();
-  if (NeedsPicture(state, state->getFillOpacity())) return Picture(state, PathBox(state, 1));
+  if (NeedsPicture(state, state->getFillOpacity())) {
+    std::vector<win::POINT> pts;
+    std::vector<win::BYTE> types;
+    PathPoints(state, &pts, &types);
+    GfxRGB rgb;
+    state->getFillRGB(&rgb);
+    if (Translucent(state, state->getFillColorSpace(), rgb, state->getFillOpacity(), pts, types, mode,
+                    PathBox(state, 1)))
+      return;
+    return Picture(state, PathBox(state, 1));
+  }
   // Figures thinner than a pixel (the dots of a fine dotted rule) would each fill a whole
   // pixel, far darker than they are: their area is drawn as the rasteriser shows it.
   if (ThinFigures(state)) return Picture(state, PathBox(state, 1));
@@ -188,11 +300,12 @@ void RecordsDev::SelectStrokePen(GfxState* state) {
   rec_.SetMiterLimit(static_cast<float>(std::max(1.0, state->getMiterLimit())));
 }
 
-bool RecordsDev::BuildPath(GfxState* state) {
+void RecordsDev::PathPoints(GfxState* state, std::vector<win::POINT>* pts_out,
+                            std::vector<win::BYTE>* types_out) const {
   const GfxPath* path = state->getPath();
-  if (!path || path->getNumSubpaths() == 0) return false;
-  std::vector<win::POINT> pts;
-  std::vector<win::BYTE> types;
+  if (!path) return;
+  std::vector<win::POINT>& pts = *pts_out;
+  std::vector<win::BYTE>& types = *types_out;
   for (int i = 0; i < path->getNumSubpaths(); ++i) {
     const GfxSubpath* sp = path->getSubpath(i);
     const int n = sp->getNumPoints();
@@ -219,6 +332,12 @@ bool RecordsDev::BuildPath(GfxState* state) {
     }
     if (sp->isClosed()) types.back() |= win::PT_CLOSEFIGURE;
   }
+}
+
+bool RecordsDev::BuildPath(GfxState* state) {
+  std::vector<win::POINT> pts;
+  std::vector<win::BYTE> types;
+  PathPoints(state, &pts, &types);
   if (pts.empty()) return false;
   rec_.BeginPath();
   EmitPoints(pts, types);

@@ -112,13 +112,18 @@ bool RecordsDev::NeedsPicture(GfxState* state, double opacity) const {
   return opacity < 0.999 || state->getBlendMode() != gfxBlendNormal || current_.soft_mask;
 }
 
-void RecordsDev::Picture(GfxState* state, win::RECT box) {
+win::RECT RecordsDev::WithinClip(GfxState* state, win::RECT box) {
   double cl, ct, cr, cb;
   state->getClipBBox(&cl, &ct, &cr, &cb);
   box.left = std::max(box.left, Clamp32(std::floor(cl)));
   box.top = std::max(box.top, Clamp32(std::floor(ct)));
   box.right = std::min(box.right, Clamp32(std::ceil(cr)));
   box.bottom = std::min(box.bottom, Clamp32(std::ceil(cb)));
+  return box;
+}
+
+void RecordsDev::Picture(GfxState* state, win::RECT box) {
+  box = WithinClip(state, box);
   if (box.right <= box.left || box.bottom <= box.top) return;
   int w = 0, h = 0;
   auto dib = pictures_.Cut(box, &w, &h);

@@ -1,14 +1,17 @@
 // The converter's text: each glyph the interpreter shows goes into a run of ExtTextOutW text
 // in the installed face that draws the document's font (its own, its design's twin, or the
-// face of its kind); glyphs no installed face draws are drawn from the document's own font
-// program as outlines, their text still kept in a run that draws nothing; text as clip
-// gathers its outlines into the clip path. Part of the one output device
+// face of its kind), one record a word whatever its characters; glyphs no installed face
+// draws, and the glyphs of scripts the application shaped (Arabic, the Indic scripts), are
+// drawn from the document's own font program as outlines, their text still kept in a run
+// that draws nothing; vertical writing goes down the page in the face's "@" form; text as
+// clip gathers its outlines into the clip path. Part of the one output device
 // (records_device.h).
 #include <GfxFont.h>
 #include <GfxState.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <span>
 #include <string>
@@ -26,6 +29,20 @@ namespace {
 bool IsJapanese(char32_t c) {
   return (c >= 0x3000 && c <= 0x30FF) || (c >= 0x3400 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) ||
          (c >= 0xFF00 && c <= 0xFFEF);
+}
+
+// Characters of the scripts whose glyphs the application shapes (joining forms, ligatures,
+// marks placed on their bases): Arabic and Syriac, Thaana, N'Ko, the Indic scripts, Myanmar,
+// Khmer, and Arabic's presentation forms. Their glyphs as placed are the writing; drawn
+// character by character they fall apart.
+bool ShapedScript(const Unicode* u, int n) {
+  for (int i = 0; i < n; ++i) {
+    const Unicode c = u[i];
+    if ((c >= 0x0600 && c <= 0x07FF) || (c >= 0x0860 && c <= 0x0DFF) || (c >= 0x1000 && c <= 0x109F) ||
+        (c >= 0x1780 && c <= 0x17FF) || (c >= 0xFB50 && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF))
+      return true;
+  }
+  return false;
 }
 
 // A glyph whose code reaches no usable Unicode: none at all, the replacement character, a
@@ -116,7 +133,7 @@ void RecordsDev::drawChar(GfxState* state, double x, double y, double dx, double
   if (NoUnicode(u, uLen)) {
     // No text to carry: the glyph is drawn from the document's font program, or counted.
     Flush();
-    if (!DrawGlyphOutline(state, x - originX, y - originY, code)) Lost(u, uLen);
+    if (!DrawGlyphOutline(state, x - originX, y - originY, code)) Lost(u, uLen, code);
     return;
   }
   // A font no installed face draws, or characters no installed face has, are drawn from the
@@ -124,12 +141,14 @@ void RecordsDev::drawChar(GfxState* state, double x, double y, double dx, double
   // whoever reads the page's text finds it. A glyph its program does not hold (or a program
   // FreeType cannot read) is drawn as text in a face of the same kind where one has its
   // characters, and counted as lost where none has.
+  // Shaped scripts keep the application's shaping: their glyphs are drawn as placed, from
+  // the document's font program, their characters kept in a run that draws nothing.
   bool hidden = false;
-  if (ForceOutline(font.get()) || !Drawable(u, uLen)) {
+  if (ForceOutline(font.get()) || !Drawable(u, uLen) || ShapedScript(u, uLen)) {
     hidden = DrawGlyphOutline(state, x - originX, y - originY, code);
     if (!hidden && !Drawable(u, uLen)) {
       Flush();
-      Lost(u, uLen);
+      Lost(u, uLen, code);
       return;
     }
   }
@@ -324,14 +343,29 @@ bool RecordsDev::Drawable(const Unicode* u, int n) {
   return true;
 }
 
-void RecordsDev::Lost(const Unicode* u, int n) {
+void RecordsDev::Lost(const Unicode* u, int n, CharCode code) {
   ++stats_.lost_chars;
-  if (stats_.lost_text.size() >= 32) return;
+  // Each lost character named once, by itself and its code point; a glyph that stands for no
+  // character by its code in the font.
+  std::string name;
+  char buf[32];
   if (NoUnicode(u, n)) {
-    stats_.lost_text.push_back(u'\uFFFD');
+    std::snprintf(buf, sizeof buf, "code 0x%X", static_cast<unsigned>(code));
+    name = buf;
   } else {
-    for (int i = 0; i < n; ++i) AppendUtf16(stats_.lost_text, u[i]);
+    for (int i = 0; i < n; ++i) {
+      std::u16string one;
+      AppendUtf16(one, u[i]);
+      auto u8 = codepage::Utf16ToUtf8(one, codepage::OnError::kSubstitute);
+      std::snprintf(buf, sizeof buf, " U+%04X", static_cast<unsigned>(u[i]));
+      if (!name.empty()) name += ' ';
+      name += (u8.ok() ? *u8 : std::string()) + buf;
+    }
   }
+  if (stats_.lost_names >= 16 || stats_.lost_text.find(name) != std::string::npos) return;
+  if (!stats_.lost_text.empty()) stats_.lost_text += ", ";
+  stats_.lost_text += name;
+  ++stats_.lost_names;
 }
 
 bool RecordsDev::DrawGlyphOutline(GfxState* state, double x, double y, CharCode code) {
@@ -382,8 +416,8 @@ void RecordsDev::SelectRunFont(double em_logical, int escapement, bool slanted) 
   // No installed face of the font's own: one of the same kind (InstalledFaceOf keeps the
   // fontconfig answer per font, so this costs no look-up).
   if (face.empty()) face = FallbackFace(font, charset == win::SHIFTJIS_CHARSET);
-  // Vertical writing names the face's vertical form, as applications do; each glyph is
-  // drawn upright at its own place, so the player need not turn glyphs for it.
+  // Vertical writing names the face's vertical form, as applications do (drawn down the page,
+  // each glyph at its own place).
   if (run_.vertical) face = "@" + face;
   const TwinStyle style = StyleOfName(NameOf(font));
   const bool bold =
@@ -477,8 +511,19 @@ void RecordsDev::Flush() {
       SpreadOverLetters(g.text, next - prev, &dx);
       prev = next;
     }
-    SelectRunFont(along, escapement, std::abs(slant) >= 0.01);
-    EmitWords(Clamp32(run_.ox), Clamp32(run_.oy), text, dx, along, run_.hidden, cs, -sn);
+    double rx = run_.ox, ry = run_.oy;
+    if (run_.vertical) {
+      // Down the turned line (see below): the reference point on the cell's top edge.
+      SelectRunFont(along, (escapement + 2700) % 3600, std::abs(slant) >= 0.01);
+      win::TEXTMETRICW tm{};
+      if (rec_.GetTextMetricsW(&tm)) {
+        rx += tm.tmDescent * cs - tm.tmAscent * sn;
+        ry += -tm.tmDescent * sn - tm.tmAscent * cs;
+      }
+    } else {
+      SelectRunFont(along, escapement, std::abs(slant) >= 0.01);
+    }
+    EmitWords(Clamp32(rx), Clamp32(ry), text, dx, along, run_.hidden, cs, -sn);
     run_ = Run{};
     return;
   }
@@ -522,7 +567,19 @@ void RecordsDev::Flush() {
                   static_cast<float>(-m[3] / unit), static_cast<float>(run_.ox),     static_cast<float>(run_.oy)};
     rec_.SetWorldTransform(xf);
   }
-  SelectRunFont(em_logical);
+  if (run_.vertical) {
+    // Vertical writing as applications write it: the "@" face down the page (escapement
+    // 2700), which stands its double-byte glyphs upright, the line's reference point on the
+    // cell's top edge, the descent's width right of the glyph's left side.
+    SelectRunFont(em_logical, 2700);
+    win::TEXTMETRICW tm{};
+    if (rec_.GetTextMetricsW(&tm)) {
+      x0 += tm.tmDescent;
+      y0 -= tm.tmAscent;
+    }
+  } else {
+    SelectRunFont(em_logical);
+  }
   ShareByWidths(text, shared, &dx);
   EmitWords(x0, y0, text, dx, em_logical, run_.hidden);
   if (!upright) {
@@ -605,9 +662,10 @@ void RecordsDev::EmitWords(int x0, int y0, const std::u16string& text, const std
       ++i;
       continue;
     }
+    // A word is one record whatever its characters: the capture keeps a word CP932 cannot
+    // hold as wide text, whole, so that no reader cuts it at the characters CP932 lacks.
     std::size_t j = i;
-    const bool kept = KeptAsText(text[i]);
-    while (j < text.size() && text[j] != u' ' && KeptAsText(text[j]) == kept) ++j;
+    while (j < text.size() && text[j] != u' ') ++j;
     const std::u16string word = text.substr(i, j - i);
     std::vector<int> advances(dx.begin() + static_cast<std::ptrdiff_t>(i),
                               dx.begin() + static_cast<std::ptrdiff_t>(j));

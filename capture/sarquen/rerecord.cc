@@ -151,7 +151,7 @@ class PageRerecorder {
       case kTypeTextA:
       case kTypeTextW:
       case kTypeSmallText:
-        return Text(r);
+        return Text(player, r);
       default:
         break;
     }
@@ -246,7 +246,7 @@ class PageRerecorder {
     return (x == 0 && y >= b.bottom && y <= b.bottom + 4) || (y == 0 && x >= b.right + 1 && x <= b.right + 4);
   }
 
-  Status Text(const emf::Record& r) {
+  Status Text(gdi::Player& player, const emf::Record& r) {
     auto text = emf::ReadText(r);
     if (!text.ok()) return text.status();
     const emf::Text& t = *text;
@@ -278,9 +278,13 @@ class PageRerecorder {
           u8.ok() ? codepage::Utf8ToUtf16(*u8, codepage::OnError::kSubstitute) : Result<std::u16string>(u8.status());
       if (u16.ok()) utf16 = *u16;
     }
-    // Outside the Shift-JIS and default character sets the stored bytes would be read in another
-    // font's encoding: characters beyond Latin-1 are kept as pixels.
-    if (charset != 128 && charset != 1 && std::any_of(utf16.begin(), utf16.end(), [](char16_t c) { return c > 255; })) {
+    // Outside the Shift-JIS and default character sets the stored bytes would be read in the
+    // font's own encoding (Windows Latin, a symbol font's glyph codes): only ASCII and the
+    // special ranges (which readers draw with the Japanese character set) are read as CP932.
+    // Wide text of any other character stays wide; narrow text keeps the old way (pixels).
+    if (charset != 128 && charset != 1 && std::any_of(utf16.begin(), utf16.end(), [&](char16_t c) {
+          return t.wide ? c >= 0x80 && (charset == win::SYMBOL_CHARSET || !InSpecialRange(c)) : c > 255;
+        })) {
       to_pixels = true;
     }
     for (std::string_view ch : SplitCp932(ansi)) {
@@ -293,6 +297,10 @@ class PageRerecorder {
     // text is dropped rather than drawn as pixels.
     const bool hidden = (t.options & win::ETO_CLIPPED) && t.rect &&
                         (t.rect->right <= t.rect->left || t.rect->bottom <= t.rect->top);
+    // Wide text CP932 cannot hold stays the wide-text record it is: every reader of the page
+    // plays it, drawn from a font, and finds its characters. Only the user-defined area (whose
+    // glyphs the reading machine's fonts need not have) still goes to pixels.
+    if (to_pixels && t.wide && !UserDefined(utf16)) return KeepWide(player, r);
     if (to_pixels) return hidden ? Status::Ok() : Pixels(t, utf16);
 
     const bool special = std::any_of(utf16.begin(), utf16.end(), InSpecialRange);
@@ -370,6 +378,23 @@ class PageRerecorder {
   }
 
   static bool IsSpace(std::string_view ch) { return ch == " " || ch == "\x81\x40"; }
+
+  // The private use area CP932's user-defined characters map to.
+  static bool UserDefined(std::u16string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char16_t c) { return c >= 0xE000 && c <= 0xE757; });
+  }
+
+  // Writes a wide-text record as it is. Text that moves the current position is played into
+  // the state context too, so the text after it starts where this ends.
+  Status KeepWide(gdi::Player& player, const emf::Record& r) {
+    FlushPending();
+    if (state_->GetTextAlign() & win::TA_UPDATECP) {
+      Status s = player.PlayRecord(r);
+      if (!s.ok()) return s;
+    }
+    Write(r.bytes);
+    return Status::Ok();
+  }
 
   // Trailing spaces draw nothing when the background is transparent and the text does not
   // move the current position.

@@ -1,8 +1,9 @@
 // Re-recording a captured page: every record of the page is looked at in order, played into a
 // state-keeping device context where its effect matters for later text, and written to the
 // captured page, except that text becomes private text records (character lists of up to 255
-// items, text runs) or pixels, control comments go to the caller and are never written,
-// record types the document format does not carry are dropped, and rectangles that touch the
+// items, text runs) where CP932 holds it, stays wide text (EMR_EXTTEXTOUTW, which every reader
+// plays) where it does not, and becomes pixels only for user-defined characters; control comments go to the caller and
+// are never written, record types the document format does not carry are dropped, and rectangles that touch the
 // previous one are widened by one unit so no hairline gap shows.
 #pragma once
 

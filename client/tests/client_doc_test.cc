@@ -6,6 +6,7 @@
 
 #include "jobdoc/container.h"
 #include "jobdoc/sample/sample_document.h"
+#include "platform/codepage/codepage.h"
 #include "platform/fs/files.h"
 #include "platform/testing/temp_root.h"
 
@@ -180,7 +181,7 @@ TEST_F(ClientDocTest, UnpackedWriteFollowsTheImageLayoutAndOpensAsACaptureFile) 
   EXPECT_TRUE(prompt_.shown.empty());
   EXPECT_FALSE(fsys::exists(capture));
   ASSERT_EQ(again.GetAllPage(), 6);
-  EXPECT_EQ(again.name(), "再読込");
+  EXPECT_EQ(again.DisplayName(), "再読込");
   EXPECT_EQ(again.mode(), 1);
   for (int i = 0; i < 6; ++i) {
     SCOPED_TRACE(i);
@@ -201,7 +202,10 @@ TEST_F(ClientDocTest, CaptureFilesTakeTheJobNameAndAreDeleted) {
   ASSERT_TRUE(doc.OnOpenDocument(capture, "見積書", &prompt_));
   EXPECT_FALSE(fsys::exists(capture));
   EXPECT_EQ(doc.GetAllPage(), 3);
-  EXPECT_EQ(doc.name(), "見積書");
+  // The job name comes in UTF-8 and is kept as the document's CP932 name: the list, the saved
+  // file names and the saved job show it as it was printed.
+  EXPECT_EQ(doc.name(), "\x8C\xA9\x90\xCF\x8F\x91");
+  EXPECT_EQ(doc.DisplayName(), "見積書");
   EXPECT_EQ(doc.text2(), "");
   for (int i = 0; i < 3; ++i) EXPECT_EQ(doc.viewer().page(i)->attributes(), d.pages[i].attributes.word) << i;
 
@@ -210,6 +214,29 @@ TEST_F(ClientDocTest, CaptureFilesTakeTheJobNameAndAreDeleted) {
       Write("more.prc", jobdoc::sample::MakeDocument(2, 1, false), jobdoc::DocumentWriteMode::kPacked);
   ASSERT_TRUE(doc.AddTempDoc("\"" + more + "\" trailing", "", &prompt_));
   EXPECT_EQ(doc.GetAllPage(), 5);
+}
+
+TEST_F(ClientDocTest, AJobNameKeepsWhatCp932HoldsAndMarksTheRest) {
+  const struct {
+    const char* job_name;
+    const char* shown;
+  } kCases[] = {
+      {"週報", "週報"},
+      {"Müller 週報 €", "M？ller 週報 ？"},
+      {"Bericht \xFF end", "Bericht ？ end"},  // a byte that is not UTF-8
+      {"", ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.job_name);
+    const std::string capture =
+        Write("WXQ0002.tmp", jobdoc::sample::MakeDocument(1, 1, false), jobdoc::DocumentWriteMode::kUnpacked);
+    COstraneDoc doc;
+    ASSERT_TRUE(doc.OnOpenDocument(capture, c.job_name, &prompt_));
+    EXPECT_EQ(doc.DisplayName(), c.shown);
+    auto stored = codepage::Cp932ToUtf8(doc.name());
+    ASSERT_TRUE(stored.ok());
+    EXPECT_EQ(*stored, c.shown);
+  }
 }
 
 TEST_F(ClientDocTest, FailuresTellWhy) {

@@ -530,8 +530,9 @@ TEST_F(DeployRoad, AUserOverThePageLimitIsRefused) {
 
 // Japanese through the applications users print from: a text file (the queue's text filter),
 // a LibreOffice document (a bold heading, a second page) and a GTK program (Gtk.PrintOperation),
-// each with Japanese lines. Every character of each source is read back (pdftotext) from what
-// the engine printed, and the capture log tells of no lost character.
+// each with Japanese lines (and a European name, "€" and "−", which CP932 cannot hold). Every
+// character of each source is read back (pdftotext) from what the engine printed, and the
+// capture log tells of no lost character.
 TEST_F(DeployRoad, JapaneseFromTextLibreOfficeAndGtkArrivesWhole) {
   StartSessions();
   const Account& aiko = machine_->user("aiko");
@@ -545,13 +546,15 @@ TEST_F(DeployRoad, JapaneseFromTextLibreOfficeAndGtkArrivesWhole) {
   };
   std::string long_line = "長い行：";
   for (int i = 0; i < 12; ++i) long_line += "日本語の文章 Sample 123 ";
-  const std::string text_source = "日本語のメモ：文書の一行目です。\n"
-                                  "Latin: The quick brown fox jumps over the lazy dog. 0123456789\n"
-                                  "Кириллица: Съешь же ещё этих мягких французских булок.\n"
-                                  "\tタブ\t区切り\tTab\n" +
-                                  long_line + "\n\f二ページ目。\n";
-  const std::string heading = "報告文書 Report", body = "本文の一行目です。カタカナとひらがな、漢字。",
-                    second = "二ページ目。";
+  const std::string text_source =
+      "日本語のメモ：文書の一行目です。\n"
+      "Latin: The quick brown fox jumps over the lazy dog. 0123456789\n"
+      "Кириллица: Съешь же ещё этих мягких французских булок.\n"
+      "Europa: Herr Müller zahlt 1.250 € − 5 % Rabatt.\n"
+      "\tタブ\t区切り\tTab\n" +
+      long_line + "\n\f二ページ目。\n";
+  const std::string heading = "報告文書 Report",
+                    body = "本文の一行目です。カタカナとひらがな、漢字。Müller: 1.250 € − 5 %", second = "二ページ目。";
   const std::string odt =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "

@@ -233,6 +233,30 @@ Result<std::string> Utf8ToCp932(std::string_view utf8, OnError on_error) {
   return Convert("CP932", "UTF-8", utf8, on_error, SkipUtf8, "?");
 }
 
+std::string Utf8ToCp932Marking(std::string_view utf8) {
+  static constexpr std::string_view kMark = "\x81\x48";  // "？"
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (n == 0 || i + n > utf8.size()) {
+      out += kMark;
+      ++i;
+      continue;
+    }
+    const std::string_view ch = utf8.substr(i, n);
+    i += n;
+    Result<std::string> cp = Utf8ToCp932(ch);
+    Result<std::string> back = cp.ok() ? Cp932ToUtf8(*cp) : Result<std::string>(cp.status());
+    if (back.ok() && *back == ch) {
+      out += *cp;
+    } else {
+      out += kMark;
+    }
+  }
+  return out;
+}
+
 std::vector<std::string_view> Cp932Chars(std::string_view text) {
   std::vector<std::string_view> out;
   for (size_t i = 0; i < text.size();) {

@@ -34,6 +34,11 @@ Result<std::string> Cp932ToUtf8(std::string_view cp932, OnError on_error = OnErr
 // Takes UTF-8 text; gives CP932 bytes.
 Result<std::string> Utf8ToCp932(std::string_view utf8, OnError on_error = OnError::kFail);
 
+// Takes UTF-8 text (a title, a name); gives it as CP932 with every character CP932 holds,
+// each character it cannot hold (or that does not come back from CP932 as itself) and each
+// byte that is not UTF-8 written as the full-width question mark "？".
+std::string Utf8ToCp932Marking(std::string_view utf8);
+
 // True for a byte that opens a CP932 double-byte character (0x81-0x9F, 0xE0-0xFC).
 inline bool IsCp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 

@@ -1,18 +1,15 @@
-// Text that draws no ink: laid out and drawn as ExtTextOutA draws it, into a group that is
-// painted through a mask of no coverage. An image shows nothing of it; a PDF keeps the glyphs
-// (the text a reader extracts or searches) inside the masked group, and no viewer or printer
-// renders them.
+// Text that draws no ink: laid out and drawn as ExtTextOutA or ExtTextOutW draws it, into a
+// group that is painted through a mask of no coverage. An image shows nothing of it; a PDF
+// keeps the glyphs (the text a reader extracts or searches) inside the masked group, and no
+// viewer or printer renders them.
 #include <cstring>
 
 #include "platform/gdi/internal/cairo_dc.h"
 
 namespace zv::gdi::detail {
 
-bool CairoDC::InvisibleTextOutA(int x, int y, win::UINT options, const RECT* rect, std::string_view text,
-                                std::span<const int> dx) {
-  // Only the text: no opaque box of its own.
-  options &= ~win::ETO_OPAQUE;
-  if (!draw_) return ExtTextOutA(x, y, options, rect, text, dx);
+template <typename Draw>
+bool CairoDC::Invisibly(Draw draw) {
   cairo_surface_t* none = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
   if (cairo_surface_status(none) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(none);
@@ -27,7 +24,7 @@ bool CairoDC::InvisibleTextOutA(int x, int y, win::UINT options, const RECT* rec
   const int bk = s_.bk_mode;
   s_.bk_mode = win::TRANSPARENT;
   cairo_push_group(cr_);
-  const bool ok = ExtTextOutA(x, y, options, rect, text, dx);
+  const bool ok = draw();
   cairo_pattern_t* group = cairo_pop_group(cr_);
   s_.bk_mode = bk;
   cairo_pattern_t* mask = cairo_pattern_create_for_surface(none);
@@ -40,6 +37,34 @@ bool CairoDC::InvisibleTextOutA(int x, int y, win::UINT options, const RECT* rec
   cairo_pattern_destroy(group);
   cairo_surface_destroy(none);
   return ok;
+}
+
+// A context that draws only text draws every text call as an invisible one.
+template <typename Draw>
+bool CairoDC::TextOnly(Draw draw) {
+  text_only_ = false;
+  draw_ = true;
+  const bool ok = draw();
+  text_only_ = true;
+  draw_ = false;
+  return ok;
+}
+
+bool CairoDC::InvisibleTextOutA(int x, int y, win::UINT options, const RECT* rect, std::string_view text,
+                                std::span<const int> dx) {
+  if (text_only_) return TextOnly([&] { return InvisibleTextOutA(x, y, options, rect, text, dx); });
+  // Only the text: no opaque box of its own.
+  options &= ~win::ETO_OPAQUE;
+  if (!draw_) return ExtTextOutA(x, y, options, rect, text, dx);
+  return Invisibly([&] { return ExtTextOutA(x, y, options, rect, text, dx); });
+}
+
+bool CairoDC::InvisibleTextOutW(int x, int y, win::UINT options, const RECT* rect, std::u16string_view text,
+                                std::span<const int> dx) {
+  if (text_only_) return TextOnly([&] { return InvisibleTextOutW(x, y, options, rect, text, dx); });
+  options &= ~win::ETO_OPAQUE;
+  if (!draw_) return ExtTextOutW(x, y, options, rect, text, dx);
+  return Invisibly([&] { return ExtTextOutW(x, y, options, rect, text, dx); });
 }
 
 }  // namespace zv::gdi::detail

@@ -254,6 +254,11 @@ class DeviceContext {
                                  std::span<const int> dx = {}) {
     return true;
   }
+  // The same for ExtTextOutW's text.
+  virtual bool InvisibleTextOutW(int x, int y, win::UINT options, const RECT* rect, std::u16string_view text,
+                                 std::span<const int> dx = {}) {
+    return true;
+  }
   bool TextOutW(int x, int y, std::u16string_view text) { return ExtTextOutW(x, y, 0, nullptr, text); }
   bool TextOutA(int x, int y, std::string_view text) { return ExtTextOutA(x, y, 0, nullptr, text); }
   // Metrics of the selected font in logical units; false when there is none.

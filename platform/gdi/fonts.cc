@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
@@ -119,7 +120,7 @@ constexpr Entry kTable[] = {
     {"NimbusMonL", kMono, false, "Nimbus Mono PS"},
     {"TeX Gyre Cursor", kMono, false, "Nimbus Mono PS"},
     {"Lucida Console", kMono},
-    {"Symbol", "DejaVu Sans"},
+    {"Symbol", "DejaVu Sans", false, "Standard Symbols PS"},
     {"ZapfDingbats", "DejaVu Sans", false, "D050000L"},
     {"Dingbats", "DejaVu Sans", false, "D050000L"},
 
@@ -368,6 +369,15 @@ std::string PostScriptFamily(std::string_view name) {
   return n == name ? std::string() : n;
 }
 
+// LyX's TeX fonts (cmr10, cmmi10, msbm10, ...) put their glyphs at TeX's own codes rather than
+// at the characters they stand for: a character drawn in one of them draws another glyph.
+// They are no face to draw text with.
+bool CodesNotCharacters(FcPattern* font) {
+  FcChar8* style = nullptr;
+  return FcPatternGetString(font, FC_STYLE, 0, &style) == FcResultMatch &&
+         std::string_view(reinterpret_cast<const char*>(style)) == "LyX";
+}
+
 // The installed family that `face` names: fontconfig's best match for the name, taken only
 // when one of the match's own family names is the face (so aliases such as "Helvetica",
 // which fontconfig answers with a stand-in, are left to the table).
@@ -382,6 +392,10 @@ std::optional<FontChoice> InstalledFamily(const std::string& face) {
   FcPattern* match = FcFontMatch(nullptr, pat, &res);
   FcPatternDestroy(pat);
   if (!match) return std::nullopt;
+  if (CodesNotCharacters(match)) {
+    FcPatternDestroy(match);
+    return std::nullopt;
+  }
   std::optional<FontChoice> found;
   FcChar8* name = nullptr;
   for (int i = 0; FcPatternGetString(match, FC_FAMILY, i, &name) == FcResultMatch; ++i) {
@@ -430,7 +444,9 @@ FontChoice ChooseUncached(const win::LOGFONTW& lf) {
     FontChoice c = std::move(*known);
     // An installed face's kind, for the faces its missing characters come from: what its
     // name says, else its family bits.
-    if (!c.raster && !IsSerifFamily(c.family)) {
+    if (IsSerifFamily(c.family)) {
+      c.serif = true;
+    } else if (!c.raster) {
       const Entry* kind = Lookup(FoldFace(c.family), true);
       c.serif = kind ? IsSerifFamily(kind->family) : family == win::FF_ROMAN;
     }
@@ -562,6 +578,7 @@ struct FallbackFaces::Impl {
           FcPatternGetCharSet(set->fonts[i], FC_CHARSET, 0, &cs) != FcResultMatch) {
         continue;
       }
+      if (CodesNotCharacters(set->fonts[i])) continue;
       std::string f(reinterpret_cast<const char*>(name));
       // Drawn from this very file: another file of the family may lack the character (DejaVu
       // Serif has its mathematical letters in the bold file only).

@@ -666,7 +666,13 @@ Status Player::Dispatch(const emf::Record& r) {
       }
       // Each text record carries the graphics mode it was recorded in.
       const int mode = dc.SetGraphicsMode(GraphicsModeOf(*t));
-      if (t->wide)
+      // Wide text clipped to an empty rectangle draws nothing: the text of glyphs the page
+      // draws otherwise (as outlines, or shaped), kept for readers of the device's output.
+      const bool hidden = rect && (opts & win::ETO_CLIPPED) && (rect->right <= rect->left || rect->bottom <= rect->top);
+      if (t->wide && hidden && t->count > 0)
+        dc.InvisibleTextOutW(t->reference.x, t->reference.y, opts & ~(win::ETO_CLIPPED | win::ETO_OPAQUE), nullptr,
+                             t->Utf16(), dx);
+      else if (t->wide)
         dc.ExtTextOutW(t->reference.x, t->reference.y, opts, rect, t->chars.empty() ? std::u16string() : t->Utf16(),
                        dx);
       else dc.ExtTextOutA(t->reference.x, t->reference.y, opts, rect, t->Bytes(), dx);

@@ -349,6 +349,14 @@ class PageRecorder final : public DeviceContext {
         state_->last_text_bounds());
     return ok;
   }
+  bool InvisibleTextOutW(int x, int y, win::UINT o, const RECT* r, std::u16string_view t,
+                         std::span<const int> dx) override {
+    const bool ok = state_->InvisibleTextOutW(x, y, o, r, t, dx);
+    Add([=, k = Keep(r), s = std::u16string(t), v = std::vector<int>(dx.begin(), dx.end())](
+            DeviceContext& d) { d.InvisibleTextOutW(x, y, o, k ? &*k : nullptr, s, v); },
+        state_->last_text_bounds());
+    return ok;
+  }
   bool GetTextMetricsW(win::TEXTMETRICW* tm) const override { return state_->GetTextMetricsW(tm); }
   bool GetTextExtentPoint32W(std::u16string_view t, SIZE* s) const override {
     return state_->GetTextExtentPoint32W(t, s);
@@ -872,6 +880,16 @@ Status DrawSheet(SheetFile& out, const PageRecorder& page, const SheetSize& size
         PaintInkedTiles(cr, out.bands[i], y0, std::min(rows, h - y0), pt, tile);
       }
     }
+    // The sheet's text over its pictures, without ink: readers of the PDF find it still.
+    cairo_surface_flush(out.pdf);
+    cairo_surface_set_device_scale(out.pdf, pt, pt);
+    {
+      detail::CairoDC dc(out.pdf, info);
+      dc.set_text_only(true);
+      for (const Call& c : calls) c.op(dc);
+    }
+    cairo_surface_flush(out.pdf);
+    cairo_surface_set_device_scale(out.pdf, 1, 1);
     cairo_show_page(cr);
     cairo_destroy(cr);
   }

@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/codepage/codepage.h"
 #include "platform/gdi/fonts.h"
 #include "platform/gdi/internal/cairo_dc.h"
 #include "platform/gdi/internal/charset.h"
@@ -134,7 +135,8 @@ FaceRef MakeFaceInfo(cairo_font_face_t* face) {
       FT_ULong length = 0;
       if (FT_Load_Sfnt_Table(ft, TTAG_GSUB, 0, nullptr, &length) == 0 && length > 0 && length <= (16u << 20)) {
         std::vector<std::uint8_t> gsub(length);
-        if (FT_Load_Sfnt_Table(ft, TTAG_GSUB, 0, gsub.data(), &length) == 0) info.vertical = VerticalSubstitutions(gsub);
+        if (FT_Load_Sfnt_Table(ft, TTAG_GSUB, 0, gsub.data(), &length) == 0)
+          info.vertical = VerticalSubstitutions(gsub, std::size_t(ft->num_glyphs));
       }
     }
     cairo_ft_scaled_font_unlock_face(sf);
@@ -216,10 +218,24 @@ bool DefaultIgnorable(char32_t c) {
          (c >= 0x2060 && c <= 0x206F) || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF || (c >= 0xE0000 && c <= 0xE0FFF);
 }
 
-// Two scaled fonts of one face at a text call's size.
+// A character Windows draws turned a quarter to the left in an "@" face: a double-byte one
+// (two bytes in CP932, or a wide character CP932 lacks), so that a line written down the page
+// (escapement 2700) stands it upright.
+bool TurnedInVerticalFace(char32_t c) {
+  if (c < 0x80) return false;
+  if ((c >= 0xFF61 && c <= 0xFFDC) || (c >= 0xFFE8 && c <= 0xFFEE)) return false;  // half-width forms
+  if (c >= 0x3000) return true;
+  std::string u8;
+  detail::AppendUtf8(u8, c);
+  Result<std::string> cp = codepage::Utf8ToCp932(u8);
+  return cp.ok() && cp->size() == 2;
+}
+
+// The scaled fonts of one face at a text call's size.
 struct ScaledFace {
   cairo_scaled_font_t* upright = nullptr;  // along the baseline, unrotated: advances
   cairo_scaled_font_t* drawn = nullptr;    // through the transform: drawing
+  cairo_scaled_font_t* turned = nullptr;   // drawn turned a quarter to the left ("@" faces only)
   bool Usable() const {
     return cairo_scaled_font_status(upright) == CAIRO_STATUS_SUCCESS &&
            cairo_scaled_font_status(drawn) == CAIRO_STATUS_SUCCESS;
@@ -249,6 +265,7 @@ struct FontLayout {
     unsigned long glyph = 0;
     double adv = 0;  // natural advance in device pixels, when `measured`
     bool measured = false;
+    bool turned = false;  // drawn turned a quarter to the left (an "@" face's double-byte character)
   };
   mutable std::shared_mutex mu;
   std::vector<ScaledFace> faces;  // 0: the chosen face, then fallback faces
@@ -264,6 +281,7 @@ struct FontLayout {
     for (ScaledFace& f : faces) {
       if (f.upright) cairo_scaled_font_destroy(f.upright);
       if (f.drawn) cairo_scaled_font_destroy(f.drawn);
+      if (f.turned) cairo_scaled_font_destroy(f.turned);
     }
     if (options) cairo_font_options_destroy(options);
   }
@@ -280,6 +298,12 @@ struct FontLayout {
       f.drawn = cairo_scaled_font_create(fi.face, &full, &identity, options);
     } else {
       f.drawn = cairo_scaled_font_reference(f.upright);
+    }
+    if (vertical) {
+      // A glyph point (x, y) drawn at (y, -x): a quarter turn to the left as seen.
+      cairo_matrix_t turned;
+      cairo_matrix_init(&turned, -g12 * ey, -g22 * ey, g11 * ex, g21 * ex, 0, 0);
+      f.turned = cairo_scaled_font_create(fi.face, &turned, &identity, options);
     }
     return f;
   }
@@ -324,6 +348,7 @@ struct FontLayout {
       }
       r.face = fi;
       r.glyph = g;
+      r.turned = vertical && TurnedInVerticalFace(c);
     }
     if (need_adv && !r.measured) {
       if (c < 0x20 || (r.glyph == 0 && DefaultIgnorable(c))) {
@@ -363,6 +388,7 @@ struct CairoDC::TextLayout {
   std::vector<int> units;  // UTF-16 units per character
   std::vector<int> face_of;
   std::vector<unsigned long> glyph;
+  std::vector<char> turned;  // drawn turned a quarter to the left (an "@" face's double-byte character)
   std::vector<double> adv;  // natural advance of each character, device pixels (0 unless measured)
   double ascent = 0, descent = 0, em = 0;
   double dir_x = 1, dir_y = 0;    // baseline direction in device pixels (unit length)
@@ -376,6 +402,7 @@ struct CairoDC::TextLayout {
     for (Face& f : faces) {
       if (f.upright) cairo_scaled_font_destroy(f.upright);
       if (f.drawn) cairo_scaled_font_destroy(f.drawn);
+      if (f.turned) cairo_scaled_font_destroy(f.turned);
     }
   }
 };
@@ -487,15 +514,18 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out, bool need_adv) c
   const size_t n = out->chars.size();
   out->face_of.resize(n);
   out->glyph.resize(n);
+  out->turned.resize(n);
   out->adv.resize(n);
   auto take = [&](size_t i, const FontLayout::Glyph& g) {
     out->face_of[i] = g.face;
     out->glyph[i] = g.glyph;
+    out->turned[i] = g.turned;
     out->adv[i] = g.measured ? g.adv : 0.0;
   };
   auto take_faces = [&] {
     for (const ScaledFace& sf : f.faces) {
-      out->faces.push_back({cairo_scaled_font_reference(sf.upright), cairo_scaled_font_reference(sf.drawn)});
+      out->faces.push_back({cairo_scaled_font_reference(sf.upright), cairo_scaled_font_reference(sf.drawn),
+                            sf.turned ? cairo_scaled_font_reference(sf.turned) : nullptr});
     }
   };
   bool complete = true;
@@ -528,6 +558,7 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out, bool need_adv) c
 
 bool CairoDC::ExtTextOutW(int x, int y, win::UINT options, const RECT* rect, std::u16string_view text,
                           std::span<const int> dx) {
+  if (text_only_) return InvisibleTextOutW(x, y, options, rect, text, dx);
   text_bounds_.reset();
   std::vector<double> adv;
   if (!dx.empty()) {
@@ -541,6 +572,7 @@ bool CairoDC::ExtTextOutW(int x, int y, win::UINT options, const RECT* rect, std
 
 bool CairoDC::ExtTextOutA(int x, int y, win::UINT options, const RECT* rect, std::string_view text,
                           std::span<const int> dx) {
+  if (text_only_) return InvisibleTextOutA(x, y, options, rect, text, dx);
   text_bounds_.reset();
   DecodedText d = DecodeAnsi(text, s_.font.lf.lfCharSet);
   std::vector<double> adv;
@@ -674,9 +706,11 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
     std::string run_text;
     std::vector<cairo_text_cluster_t> clusters;
     int run_face = -1;
+    bool run_turned = false;
     auto flush = [&] {
       if (!run.empty()) {
-        cairo_set_scaled_font(cr_, lay.faces[run_face].drawn);
+        const ScaledFace& sf = lay.faces[size_t(run_face)];
+        cairo_set_scaled_font(cr_, run_turned && sf.turned ? sf.turned : sf.drawn);
         cairo_show_text_glyphs(cr_, run_text.data(), int(run_text.size()), run.data(), int(run.size()),
                                clusters.data(), int(clusters.size()), cairo_text_cluster_flags_t(0));
         run.clear();
@@ -686,11 +720,17 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
     };
     for (size_t i = 0; i < lay.chars.size(); ++i) {
       if (lay.chars[i] >= 0x20 && lay.glyph[i] != 0) {
-        if (lay.face_of[i] != run_face) {
+        const bool turned = lay.turned[i] != 0;
+        if (lay.face_of[i] != run_face || turned != run_turned) {
           flush();
           run_face = lay.face_of[i];
+          run_turned = turned;
         }
-        run.push_back({lay.glyph[i], bx + lay.dir_x * pos - origin_x_, by + lay.dir_y * pos - origin_y_});
+        // A turned glyph stands in its cell with its top at the cell's start along the
+        // baseline and its left side on the cell's descent side.
+        const double along = turned ? pos + lay.ascent : pos, across = turned ? lay.descent : 0;
+        run.push_back({lay.glyph[i], bx + lay.dir_x * along + nx * across - origin_x_,
+                       by + lay.dir_y * along + ny * across - origin_y_});
         const size_t before = run_text.size();
         const char32_t ch = lay.chars[i];
         detail::AppendUtf8(run_text, ch > 0x10FFFF || (ch >= 0xD800 && ch < 0xE000) ? char32_t(0xFFFD) : ch);

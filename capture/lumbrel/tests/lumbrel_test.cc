@@ -551,6 +551,44 @@ TEST_F(LumbrelTest, CapturedTextWithAdvancesKeepsItsWordsApartInThePdf) {
   }
 }
 
+// Text CP932 cannot hold stays wide text in the captured page: the saved PDF draws it in its
+// picture and carries its characters, for readers of the PDF, whole words where the page has
+// them, the text of glyphs drawn otherwise (a run clipped to nothing) too.
+TEST_F(LumbrelTest, WideTextReachesTheSavedPdfAsCharacters) {
+  struct Case {
+    const char* name;
+    const char* face;
+    int charset;
+    std::u16string text;
+    bool hidden;
+    const char* want;
+  } cases[] = {
+      {"European names", "Liberation Serif", 0, u"Gr\u00fc\u00dfe aus K\u00f6ln, J\u00fcrgen M\u00fcller", false,
+       "Grüße aus Köln, Jürgen Müller"},
+      {"symbols in a Latin face", "Liberation Sans", 0, u"1.250 \u20ac \u2212 5 \u2264 3 \u00d7 4", false,
+       "1.250 € − 5 ≤ 3 × 4"},
+      {"Korean", "IPAGothic", 1, u"\uc11c\uc6b8 \u5317\u4eac", false, "서울 北京"},
+      {"glyphs drawn otherwise", "Liberation Serif", 0, u"na\u00efve caf\u00e9", true, "naïve café"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    win::LOGFONTW lf = gdi::MakeLogFont(c.face, -50, win::FW_NORMAL, false, static_cast<win::BYTE>(c.charset));
+    emf::Writer::Options o;
+    o.device = {2480, 3508};
+    o.millimeters = {210, 297};
+    o.frame = win::RECTL{0, 0, 21000, 29700};
+    emf::MetafileBuilder b(o);
+    const win::RECTL nowhere{200, 400, 200, 400};
+    b.CreateFont(1, lf).SelectObject(1).SetBkMode(win::TRANSPARENT);
+    b.ExtTextOutW(200, 400, c.text, c.hidden ? win::ETO_CLIPPED : 0, c.hidden ? &nowhere : nullptr);
+    auto captured = capture::RerecordPage(b.Build(), capture::RerecordOptions{});
+    ASSERT_TRUE(captured.ok()) << captured.status().ToString();
+    const fs::path pdf = out_ / "wide.pdf";
+    ASSERT_EQ(lib_.Convert(100, pdf.string(), {TestPage{captured->bytes, testing::kA4Short, testing::kA4Long}}), 1);
+    EXPECT_THAT(RunCommand("pdftotext " + Quote(pdf) + " -").out, ::testing::HasSubstr(c.want));
+  }
+}
+
 TEST_F(LumbrelTest, FailuresLeaveNothingBehind) {
   TestPage bad = testing::RectanglePage(false, 0);
   bad.metafile[40] ^= 0xFF;  // the header's signature

@@ -470,12 +470,13 @@ TEST_F(PdfRecordsTest, HandWrittenPagesFollowCropRotationAndPrinting) {
 }
 
 // A character that no installed face has and whose font brings no program of its own is
-// counted as lost, with the character itself; the characters the faces have are not.
+// counted as lost and named once with its code point; the characters the faces have are not.
 TEST_F(PdfRecordsTest, CharactersNoFaceDrawsAreCounted) {
   const std::string cmap =
       "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /Z def "
       "1 begincodespacerange <00> <FF> endcodespacerange "
-      "2 beginbfchar <61> <D800DC00> <62> <0042> endbfchar endcmap CMapName currentdict /CMap defineresource pop end end";
+      "2 beginbfchar <61> <D834DD1E> <62> <0042> endbfchar endcmap CMapName currentdict /CMap defineresource pop end "
+      "end";
   WriteFile(dir_ / "lost.pdf",
             HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
                      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R "
@@ -485,7 +486,7 @@ TEST_F(PdfRecordsTest, CharactersNoFaceDrawsAreCounted) {
   Converted conv = Convert(dir_ / "lost.pdf");
   ASSERT_EQ(conv.pages.size(), 1u);
   EXPECT_EQ(conv.pages[0].stats.lost_chars, 2u);
-  EXPECT_EQ(conv.pages[0].stats.lost_text, u"\U00010000\U00010000");
+  EXPECT_EQ(conv.pages[0].stats.lost_text, "\U0001D11E U+1D11E");
   EXPECT_NE(AllText(conv.pages[0]).find(u"B"), std::u16string::npos);
 }
 

@@ -228,34 +228,55 @@ TEST(Rerecord, EscapementMovesAlongTheAngle) {
   }
 }
 
-TEST(Rerecord, TextThatIsNotPlainCp932BecomesPixels) {
+// Wide text CP932 cannot hold (or that the font's character set would read as something else)
+// stays the wide-text record it is, whole; CP932 text becomes private records; only
+// user-defined characters still go to pixels.
+TEST(Rerecord, TextCp932CannotHoldStaysWideText) {
+  const win::RECTL nowhere{5, 5, 5, 5};
+  win::RECTL huge{0, 0, 30000, 30000};
   struct Case {
     const char* name;
     std::function<void(emf::MetafileBuilder&)> draw;
-    std::uint32_t pixel_type;  // 0: nothing that draws (the font has no glyph for it)
+    bool wide;  // kept as the wide-text record, else private records or pixels
     int charset = 128;
   } cases[] = {
-      {"symbol font", [](emf::MetafileBuilder& b) { b.ExtTextOutW(200, 200, u"\u00e9x"); }, 81, 2},
-      {"user-defined character", [](emf::MetafileBuilder& b) { b.ExtTextOutA(10, 10, "\xF0\x40"); }, 0},
-      {"no CP932 form", [](emf::MetafileBuilder& b) { b.ExtTextOutW(10, 10, u"caf\u00e9"); }, 81},
-      {"coloured text", [](emf::MetafileBuilder& b) { b.SetTextColor(0x0000FF).ExtTextOutW(10, 10, u"\u00e9"); }, 15},
+      {"no CP932 form", [](emf::MetafileBuilder& b) { b.ExtTextOutW(10, 10, u"M\u00fcller"); }, true},
+      {"coloured", [](emf::MetafileBuilder& b) { b.SetTextColor(0x0000FF).ExtTextOutW(10, 10, u"\u00e9"); }, true},
       {"an opaque box of a whole damaged page",
-       [](emf::MetafileBuilder& b) {
-         win::RECTL huge{0, 0, 30000, 30000};
-         b.SetTextColor(0x0000FF).ExtTextOutW(10, 10, u"\u00e9", win::ETO_OPAQUE, &huge);
-       },
-       0},
+       [&](emf::MetafileBuilder& b) { b.ExtTextOutW(10, 10, u"\u00e9", win::ETO_OPAQUE, &huge); }, true},
+      {"the text of glyphs drawn otherwise",
+       [&](emf::MetafileBuilder& b) { b.ExtTextOutW(10, 10, u"\u20ac 5", win::ETO_CLIPPED, &nowhere); }, true},
+      {"CP932's sign in a Latin font", [](emf::MetafileBuilder& b) { b.ExtTextOutW(10, 10, u"3 \u00d7 4"); }, true, 0},
+      {"a symbol font", [](emf::MetafileBuilder& b) { b.ExtTextOutW(200, 200, u"\u00b1x"); }, true, 2},
+      {"CP932 text", [](emf::MetafileBuilder& b) { b.ExtTextOutW(10, 10, u"\u9031\u5831 \u00d7"); }, false},
+      {"Cyrillic in a Latin font", [](emf::MetafileBuilder& b) { b.ExtTextOutW(10, 10, u"\u0414\u0430"); }, false, 0},
+      {"user-defined character", [](emf::MetafileBuilder& b) { b.ExtTextOutW(10, 10, u"\ue000"); }, false},
+      {"user-defined bytes", [](emf::MetafileBuilder& b) { b.ExtTextOutA(10, 10, "\xF0\x40"); }, false},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     emf::MetafileBuilder b = WithFont(0, c.charset);
     c.draw(b);
-    Out out = Rerecord(b.Build());
-    EXPECT_TRUE(out.chars.empty()) << c.name;
-    EXPECT_TRUE(out.runs.empty()) << c.name;
-    if (c.pixel_type != 0) {
-      EXPECT_GT(std::count(out.types.begin(), out.types.end(), c.pixel_type), 0) << c.name;
+    const Bytes page = b.Build();
+    Out out = Rerecord(page);
+    const auto wide = std::count(out.types.begin(), out.types.end(), 84u);
+    EXPECT_EQ(wide, c.wide ? 1 : 0);
+    if (c.wide) {
+      // The very record the page had.
+      std::vector<Bytes> source;
+      auto mf = emf::Metafile::Parse(page);
+      ASSERT_TRUE(mf.ok());
+      ASSERT_TRUE(emf::ForEachRecord(*mf, [&](const emf::Record& r) {
+                    if (r.type == 84) source.emplace_back(r.bytes.begin(), r.bytes.end());
+                    return Status::Ok();
+                  }).ok());
+      ASSERT_EQ(source.size(), 1u);
+      EXPECT_EQ(out.records[std::size_t(std::find(out.types.begin(), out.types.end(), 84u) - out.types.begin())],
+                source[0]);
+      EXPECT_TRUE(out.chars.empty());
+      EXPECT_TRUE(out.runs.empty());
     }
-    EXPECT_LT(out.bytes.size(), 4u << 20) << c.name;
+    EXPECT_LT(out.bytes.size(), 4u << 20);
   }
 }
 

@@ -80,6 +80,12 @@ class CairoDC final : public DeviceContext {
 
   // Turns drawing off (the state still changes and queries are answered).
   void set_draw_enabled(bool on) { draw_ = on; }
+  // Draws only text, and that without ink (as the invisible text calls draw it): the text of
+  // a page whose ink is drawn otherwise (as pictures), kept for readers of a PDF.
+  void set_text_only(bool on) {
+    text_only_ = on;
+    draw_ = !on;
+  }
   // The device pixels the last text call could have drawn on (its glyphs with room for their
   // overhangs, its opaque box), drawing on or off; none when not known (text that moves the
   // current position included). Lets a caller replaying calls skip text far from its pixels.
@@ -201,6 +207,8 @@ class CairoDC final : public DeviceContext {
                    std::span<const int> dx) override;
   bool InvisibleTextOutA(int x, int y, win::UINT options, const RECT* rect, std::string_view text,
                          std::span<const int> dx) override;
+  bool InvisibleTextOutW(int x, int y, win::UINT options, const RECT* rect, std::u16string_view text,
+                         std::span<const int> dx) override;
   bool GetTextMetricsW(win::TEXTMETRICW* tm) const override;
   bool GetTextExtentPoint32W(std::u16string_view text, SIZE* size) const override;
   bool GetTextExtentPoint32A(std::string_view text, SIZE* size) const override;
@@ -234,6 +242,12 @@ class CairoDC final : public DeviceContext {
  private:
   struct Source;  // the pixels of a blit source, decoded
   struct TextLayout;
+  // Runs `draw` (a text call) into a group painted through a mask of no coverage.
+  template <typename Draw>
+  bool Invisibly(Draw draw);
+  // Runs `draw` (an invisible text call) with drawing on, in a context that draws only text.
+  template <typename Draw>
+  bool TextOnly(Draw draw);
 
   // Logical -> device transform (world, page, base).
   XFORM Total() const;
@@ -325,6 +339,7 @@ class CairoDC final : public DeviceContext {
   int origin_x_, origin_y_;
   int surf_w_, surf_h_;
   bool draw_ = true;
+  bool text_only_ = false;
   std::optional<RECT> text_bounds_;
   // The surface is not an image (a PDF page): drawing goes through cairo only, raster
   // operations that need the destination's pixels are drawn as copies.

@@ -1,7 +1,9 @@
 // Drawing on memory bitmaps, checked at probe pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -275,6 +277,43 @@ TEST(DcTest, TextInkStaysInsideItsBoxAndUpdatesCurrentPosition) {
                  "A",
                  dx);
   EXPECT_GT(Ink(*b, 80, 50, 95, 75), 0);  // "A" starts at 80
+}
+
+// An "@" face turns its double-byte glyphs a quarter to the left, as Windows does, so that a
+// line written down the page (escapement 2700) stands them upright; single-byte glyphs turn
+// with the line only. "一" is one wide stroke and "-" one wide dash: drawn upright or upside
+// down their ink is wider than tall, turned a quarter it is taller than wide.
+TEST(DcTest, AnAtFaceStandsItsDoubleByteGlyphsUprightDownThePage) {
+  struct Case {
+    const char* face;
+    int escapement;
+    const char16_t* text;
+    bool wide;  // the ink wider than tall
+  } cases[] = {
+      {"IPAGothic", 0, u"一", true},     {"@IPAGothic", 0, u"一", false},   {"@IPAGothic", 0, u"-", true},
+      {"@IPAGothic", 900, u"一", true},  {"@IPAGothic", 900, u"-", false},  {"@IPAGothic", 2700, u"一", true},
+      {"@IPAGothic", 2700, u"-", false}, {"IPAGothic", 2700, u"一", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.face) + " at " + std::to_string(c.escapement));
+    auto b = NewBitmap(200, 200);
+    DeviceContext& dc = b->dc();
+    LOGFONTW lf = MakeLogFont(c.face, -60, win::FW_NORMAL, false, win::SHIFTJIS_CHARSET);
+    lf.lfEscapement = lf.lfOrientation = c.escapement;
+    dc.SelectFont(Font{lf});
+    dc.SetTextAlign(win::TA_BASELINE);
+    dc.TextOutW(100, 100, c.text);
+    int l = 200, t = 200, r = -1, bot = -1;
+    for (int y = 0; y < 200; ++y)
+      for (int x = 0; x < 200; ++x)
+        if ((b->Pixel(x, y) & 0xFF) < 128)
+          l = std::min(l, x), t = std::min(t, y), r = std::max(r, x), bot = std::max(bot, y);
+    ASSERT_GE(r, l) << "no ink";
+    EXPECT_EQ(r - l > bot - t, c.wide) << "ink " << r - l + 1 << " x " << bot - t + 1;
+    // The glyph stays in the cell beside its reference point.
+    EXPECT_LT(std::abs((l + r) / 2 - 100), 70);
+    EXPECT_LT(std::abs((t + bot) / 2 - 100), 70);
+  }
 }
 
 TEST(DcTest, OpaqueAndClippedTextRectangles) {

@@ -95,7 +95,7 @@ TEST(FontsTest, FacesMapToInstalledFamilies) {
       {"NimbusRomNo9L-Regu", 0, 0, "Liberation Serif", true, "Nimbus Roman"},
       {"Palatino-Roman", 0, 0, "Liberation Serif", true, "P052"},
       {"URW Gothic", 0, 0, "Liberation Sans", true, "URW Gothic"},
-      {"cmr10", 0, 0, "Liberation Serif", false},
+      {"cmr12", 0, 0, "Liberation Serif", false},  // cmr10 itself comes with fonts-lyx
       {"CMTT10", 0, 0, "Liberation Mono", false},
       {"cmss12", 0, 0, "Liberation Sans", false},
       // Unknown faces fall back by language and family.
@@ -130,6 +130,7 @@ TEST(FontsTest, CharactersAFaceLacksComeFromAFaceOfItsKind) {
       // Japanese characters from the Japanese face of the face's kind and pitch.
       {"Times New Roman", win::FW_NORMAL, U'カ', "IPAPMincho"},
       {"Times New Roman", win::FW_BOLD, U'漢', "IPAPMincho"},
+      {"Liberation Serif", win::FW_NORMAL, U'漢', "IPAPMincho"},
       {"Arial", win::FW_NORMAL, U'漢', "IPAPGothic"},
       {"Courier New", win::FW_NORMAL, U'カ', "IPAGothic"},
       {"Century Gothic", win::FW_NORMAL, U'。', "IPAPGothic"},

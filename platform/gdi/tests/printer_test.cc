@@ -58,6 +58,11 @@ TEST(PrinterTest, PagesOfTwoSizesVectorTextAndBandedRasterOperations) {
   (*dc)->SetROP2(win::R2_COPYPEN);
   (*dc)->SelectBrush(Brush::Solid(win::RGB(255, 0, 0)));
   (*dc)->Rectangle(300, 300, 500, 500);
+  // The page is printed as pictures; its text still reaches readers of the PDF, without ink
+  // of its own.
+  (*dc)->SelectFont(Font{MakeLogFont("Arial", -30)});
+  (*dc)->SetTextColor(win::RGB(0, 0, 255));
+  (*dc)->TextOutW(120, 1050, u"Picture sheet M\u00fcller");
   ASSERT_TRUE((*printer)->EndPage().ok());
   // Page 2, landscape: text stays text.
   dc = (*printer)->StartPage(1169, 827);
@@ -77,6 +82,8 @@ TEST(PrinterTest, PagesOfTwoSizesVectorTextAndBandedRasterOperations) {
   EXPECT_NE(info.find("595.44 x 841.68"), std::string::npos) << info;
   EXPECT_NE(info.find("841.68 x 595.44"), std::string::npos) << info;
   EXPECT_NE(RunCommand("pdftotext -f 2 -l 2 '" + pdf + "' - 2>&1").find("Zelvora sheet"), std::string::npos);
+  EXPECT_NE(RunCommand("pdftotext -enc UTF-8 -f 1 -l 1 '" + pdf + "' - 2>&1").find("Picture sheet Müller"),
+            std::string::npos);
 
   const std::string base = (root.path() / "p").string();
   RunCommand("pdftoppm -r 100 '" + pdf + "' '" + base + "' 2>&1");

@@ -44,6 +44,48 @@ TEST(VerticalGlyphs, OnlyTheVerticalFeaturesSingleSubstitutionsAreRead) {
   EXPECT_EQ(forms, want);
 }
 
+TEST(VerticalGlyphs, FormsPastTheGlyphCountAreLeftOut) {
+  // A face of 150 glyphs has no glyphs 200 and 201: those characters keep their horizontal
+  // glyphs.
+  const auto forms = VerticalSubstitutions(SampleTable(), 150);
+  const std::unordered_map<std::uint16_t, std::uint16_t> want{{30, 130}};
+  EXPECT_EQ(forms, want);
+}
+
+// A "vert" feature naming one lookup 300 times, the lookup of 3000 subtables, each its own
+// (a delta of its own) over one coverage of every glyph: about 60 KB that would name two
+// hundred billion substitutions.
+TEST(VerticalGlyphs, ATableThatRepeatsItsLookupsIsReadInBoundedWork) {
+  std::vector<std::uint8_t> t;
+  auto u16 = [&](unsigned v) {
+    t.push_back(static_cast<std::uint8_t>(v >> 8));
+    t.push_back(static_cast<std::uint8_t>(v));
+  };
+  constexpr unsigned kRepeats = 300, kSubtables = 3000;
+  const unsigned features = 10, feature = features + 8, lookups = feature + 4 + 2 * kRepeats;
+  const unsigned lookup = lookups + 4, first_sub = lookup + 6 + 2 * kSubtables;
+  const unsigned coverage = first_sub + 6 * kSubtables;
+  u16(1), u16(0), u16(10), u16(features), u16(lookups);
+  u16(1);  // one feature, at 18
+  t.insert(t.end(), {'v', 'e', 'r', 't'});
+  u16(8);
+  u16(0), u16(kRepeats);
+  for (unsigned i = 0; i < kRepeats; ++i) u16(0);  // lookup 0, again and again
+  u16(1), u16(4);                                  // one lookup
+  u16(1), u16(0), u16(kSubtables);
+  for (unsigned i = 0; i < kSubtables; ++i) u16(first_sub + 6 * i - lookup);
+  for (unsigned i = 0; i < kSubtables; ++i) {
+    const unsigned at = first_sub + 6 * i;
+    u16(1), u16(coverage - at), u16(i + 1);
+  }
+  u16(2), u16(1), u16(0), u16(0xFFFF), u16(0);  // every glyph
+  ASSERT_LT(t.size(), 65536u);
+  const auto forms = VerticalSubstitutions(t);
+  // What the table says first: glyph g becomes g + 1.
+  EXPECT_EQ(forms.size(), 65536u);
+  EXPECT_EQ(forms.at(7), 8);
+}
+
 TEST(VerticalGlyphs, ADamagedTableGivesOnlyWhatItsSoundPartsSay) {
   const std::vector<std::uint8_t> whole = SampleTable();
   const auto all = VerticalSubstitutions(whole);
