@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 
@@ -17,6 +19,11 @@
 
 namespace zv::client {
 namespace fsys = std::filesystem;
+
+namespace {
+// How long an answer copy written to a slot is taken to be still awaited by its sender.
+constexpr std::chrono::minutes kAnswerCopyAwaited{10};
+}  // namespace
 
 std::string ShareReasonText(int error) {
   switch (error) {
@@ -51,7 +58,7 @@ Result<std::string> WriteJobFile(const std::string& jobs_folder, const std::stri
 }
 
 Result<int> PlaceRequest(const std::string& request_folder, const std::string& text,
-                         std::chrono::milliseconds lock_limit, const std::function<void(int slot)>& stale_copy_for,
+                         std::chrono::milliseconds lock_limit, const std::function<bool(int slot)>& slot_allowed,
                          share::FileOps& ops) {
   // "Sequence.seq" is the engine's and only read here. Its lock keeps this side in step with
   // an engine on this machine, but anyone may hold it, and a network mount keeps it on the
@@ -67,7 +74,7 @@ Result<int> PlaceRequest(const std::string& request_folder, const std::string& t
   } else if (seq.status().code() != Status::Code::kNotFound) {
     return seq.status();
   }
-  return share::PlaceRequestText(ops, request_folder, text, start, stale_copy_for);
+  return share::PlaceRequestText(ops, request_folder, text, start, slot_allowed);
 }
 
 ServerCheck CheckServer(const ClientConfig& config, share::FileOps& ops) {
@@ -151,11 +158,21 @@ HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t
   order.request_id = share::NewRequestId();
   r.request_id = order.request_id;
   std::string text = ComposeRequestText(order);
-  auto stale = [&](int slot) {
+  // A slot whose answer copy for this account and machine was written lately is passed over:
+  // another sender of this user here may still be waiting for that copy (the engine frees
+  // the slot once its answer is written), and the answer to a request placed there would
+  // take the copy's place. The copy is never deleted here: it may be that sender's, and an
+  // older one is told from this request's answer by the key. A copy no reader took (its
+  // sender gone) stops passing the slot over after a while.
+  auto slot_allowed = [&](int slot) {
     auto copy = engine::MonitorCopyName(engine::SlotBaseName(slot), config.account, config.machine);
-    if (copy.ok()) ops.Unlink(*results + "/" + *copy);
+    if (!copy.ok()) return true;
+    struct stat st {};
+    if (ops.Lstat(*results + "/" + *copy, &st) != 0) return true;
+    const auto age = std::chrono::system_clock::now() - std::chrono::system_clock::from_time_t(st.st_mtime);
+    return age > kAnswerCopyAwaited || age < -kAnswerCopyAwaited;
   };
-  auto slot = PlaceRequest(*requests, text, options.lock_limit, stale, ops);
+  auto slot = PlaceRequest(*requests, text, options.lock_limit, slot_allowed, ops);
   if (!slot.ok()) {
     drop_job();
     if (slot.status().code() == Status::Code::kBusy) {

@@ -54,12 +54,11 @@ Result<std::string> WriteJobFile(const std::string& jobs_folder, const std::stri
 // on "Sequence.seq" (opened read-only; past the limit the request is placed without it: the
 // lock only keeps this side in step with an engine on this machine, and a network mount
 // keeps it on the client); places the text on the first free slot from the start slot on
-// (share::PlaceRequestText); before each try it calls `stale_copy_for` (a function that
-// removes the answer copy of a slot that must not be left from an earlier request, may be
-// empty). Gives the slot taken; Busy when every slot is taken; IOError when the request
-// could not be written.
+// (share::PlaceRequestText) that `slot_allowed` allows (may be empty: every free slot).
+// Gives the slot taken; Busy when every slot is taken; IOError when the request could not
+// be written.
 Result<int> PlaceRequest(const std::string& request_folder, const std::string& text,
-                         std::chrono::milliseconds lock_limit, const std::function<void(int slot)>& stale_copy_for = {},
+                         std::chrono::milliseconds lock_limit, const std::function<bool(int slot)>& slot_allowed = {},
                          share::FileOps& ops = share::DefaultFileOps());
 
 // What a hand-over came to.

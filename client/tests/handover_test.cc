@@ -86,11 +86,14 @@ TEST_F(HandOverTest, SlotSearchTable) {
     for (auto& e : fsys::directory_iterator(folder)) fsys::remove(e.path());
     if (c.sequence != "-") Put(folder + "/Sequence.seq", c.sequence);
     for (int t : c.taken) Put(folder + "/" + engine::SlotFileName(t), "earlier");
-    std::vector<int> stale;
-    auto slot = PlaceRequest(folder, "[RequestInfo]\n", 1000ms, [&](int s) { stale.push_back(s); });
+    std::vector<int> asked;
+    auto slot = PlaceRequest(folder, "[RequestInfo]\n", 1000ms, [&](int s) {
+      asked.push_back(s);
+      return true;
+    });
     ASSERT_TRUE(slot.ok()) << c.what << ": " << slot.status().ToString();
     EXPECT_EQ(*slot, c.want) << c.what;
-    EXPECT_EQ(stale, std::vector<int>{c.want}) << c.what;
+    EXPECT_EQ(asked, std::vector<int>{c.want}) << c.what;
     EXPECT_EQ(*fs::ReadFile(folder + "/" + engine::SlotFileName(*slot)), "[RequestInfo]\n") << c.what;
     for (int t : c.taken) EXPECT_EQ(*fs::ReadFile(folder + "/" + engine::SlotFileName(t)), "earlier") << c.what;
     // Only slot files and Sequence.seq remain: no temporary name is left behind.
@@ -178,23 +181,31 @@ TEST_F(HandOverTest, ThousandRequestsPlacedAtOnceNeverShowTwoNames) {
 
 TEST_F(HandOverTest, HandsOverTheJobAndTheRequest) {
   Put(share_ + "/Result/tanaka-PC01.ans", "[PrintResult]\r\nResult=0\r\n");  // an earlier answer
-  Put(share_ + "/Result/order00-tanaka-PC01.an2", "stale");
+  // Slot 00's copy was written just now: another sender of this user here may still wait for
+  // it, so the slot is passed over and the copy left alone. Slot 01's copy is an hour old,
+  // taken by nobody: its slot is taken, and the copy is still left to the engine to replace.
+  Put(share_ + "/Result/order00-tanaka-PC01.an2", "awaited");
+  Put(share_ + "/Result/order01-tanaka-PC01.an2", "stale");
+  const auto hour_ago = fsys::file_time_type::clock::now() - std::chrono::hours(1);
+  fsys::last_write_time(share_ + "/Result/order01-tanaka-PC01.an2", hour_ago);
   Put(share_ + "/Jobs/PC010.prc");
   RecordingPrompt prompt;
   HandOverResult r = SendRequest(config_, {7, 8, 9}, Order(), &prompt);
   ASSERT_EQ(r.outcome, HandOverResult::kHandedOver) << r.error;
   EXPECT_TRUE(prompt.shown.empty());
-  EXPECT_EQ(r.slot_base, "order00");
-  EXPECT_EQ(r.answer_copy, "order00-tanaka-PC01.an2");
+  EXPECT_EQ(r.slot_base, "order01");
+  EXPECT_EQ(r.answer_copy, "order01-tanaka-PC01.an2");
+  EXPECT_FALSE(fsys::exists(Req("order00.lst")));
+  EXPECT_EQ(*fs::ReadFile(share_ + "/Result/order00-tanaka-PC01.an2"), "awaited");
+  EXPECT_EQ(*fs::ReadFile(share_ + "/Result/order01-tanaka-PC01.an2"), "stale");
   EXPECT_EQ(r.job_file, "PC011.prc");
   struct stat job {};
   ASSERT_EQ(::lstat((share_ + "/Jobs/PC011.prc").c_str(), &job), 0);
   EXPECT_EQ(job.st_mode & 0777, 0600u);  // the job's pages are its owner's alone
   EXPECT_EQ(*fs::ReadFile(share_ + "/Jobs/PC011.prc"), std::string("\x07\x08\x09"));
   EXPECT_FALSE(fsys::exists(share_ + "/Result/tanaka-PC01.ans"));
-  EXPECT_FALSE(fsys::exists(share_ + "/Result/order00-tanaka-PC01.an2"));
   struct stat queued {};
-  auto request = fs::ReadFile(Req("order00.lst"), 1 << 16, &queued);
+  auto request = fs::ReadFile(Req("order01.lst"), 1 << 16, &queued);
   ASSERT_TRUE(request.ok());
   EXPECT_NE(request->find("\nJobFileName=PC011.prc\n"), std::string::npos);
   EXPECT_NE(request->find("\nAccountName=tanaka\n"), std::string::npos);

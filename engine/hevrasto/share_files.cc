@@ -234,7 +234,7 @@ bool AnswerBelongs(std::string_view sent, std::string_view carried, bool accept_
 }
 
 Result<int> PlaceRequestText(FileOps& ops, const std::string& folder, const std::string& text, int start,
-                             const std::function<void(int slot)>& before_slot) {
+                             const std::function<bool(int slot)>& slot_allowed) {
   if (start < 0 || start >= engine::kSlotCount) start = 0;
   // First a whole copy under a temporary name, renamed onto the slot where the mount can do
   // that without replacing; a mount that cannot has the slot claimed and written in place.
@@ -262,7 +262,7 @@ Result<int> PlaceRequestText(FileOps& ops, const std::string& folder, const std:
     const int slot = (start + i) % engine::kSlotCount;
     const std::string path = folder + "/" + engine::SlotFileName(slot);
     if (Exists(ops, path)) continue;
-    if (before_slot) before_slot(slot);
+    if (slot_allowed && !slot_allowed(slot)) continue;
     if (renaming) {
       if (RetryBusy([&] { return ops.RenameNoReplace(tmp, path); }) == 0) {
         remove_tmp.armed = false;

@@ -119,15 +119,16 @@ bool AnswerBelongs(std::string_view sent, std::string_view carried, bool accept_
 inline constexpr int kClaimAbandonMs = 60000;
 
 // Takes the table, the request folder, the whole request text, the slot to start from and
-// a function called with each free slot before it is tried (may be empty); places the text
-// on the first free slot in ring order, never replacing one: renamed there whole from a
+// a function that says of each free slot whether it may be taken (may be empty: every free
+// slot may); places the text on the first free slot it allows, in ring order, never
+// replacing one: renamed there whole from a
 // temporary name (never matching "order*.lst") where the mount can rename without
 // replacing, else claimed by an exclusive create and written in place (the engine takes it
 // once its closing line is there). A slot taken meanwhile is passed over whatever error
 // the mount gives for it; a transient EBUSY is tried again. Gives the slot; Busy when every
 // slot is taken; IOError when the text could not be written.
 Result<int> PlaceRequestText(FileOps& ops, const std::string& folder, const std::string& text, int start,
-                             const std::function<void(int slot)>& before_slot = {});
+                             const std::function<bool(int slot)>& slot_allowed = {});
 
 // Takes the table, the jobs folder, the machine name and the job's bytes; creates the first
 // free "<machine><n>.prc" (n from 0 to 4999) exclusively (kJobMode) and writes the bytes
