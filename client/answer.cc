@@ -1,9 +1,13 @@
 #include "client/answer.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 
+#include "engine/hevrasto/request_slots.h"
+#include "engine/hevrasto/share_files.h"
 #include "engine/rules/quota_period.h"
 #include "engine/rules/settings.h"
 #include "engine/rules/text_util.h"
@@ -65,6 +69,8 @@ AnswerInfo ParseAnswer(std::string_view text, const QuotaState& before) {
   if (!result || engine::Trim(*result).empty()) return a;
   a.complete = true;
   a.code = engine::LeadingInt(*result);
+  if (auto key = doc.Get("PrintResult", share::kRequestIdKey); key && share::IsRequestId(engine::Trim(*key)))
+    a.request_id = engine::Trim(*key);
   const char* section = a.code == 0 ? "NormalMessage" : "ErrorMessage";
   a.title = doc.Get(section, "Title").value_or("");
   a.message = JoinMarkedLines(doc.Get(section, "Message").value_or(""));
@@ -93,6 +99,41 @@ Result<AnswerInfo> ReadAnswerFile(const std::string& path, const QuotaState& bef
   auto text = fs::ReadTrustedFile(path, 1 << 20);
   if (!text.ok()) return text.status();
   return ParseAnswer(*text, before);
+}
+
+std::optional<AnswerInfo> ReadAnswerOf(const std::string& path, const QuotaState& before, std::string_view sent,
+                                       bool accept_keyless) {
+  auto answer = ReadAnswerFile(path, before);
+  if (!answer.ok() || !answer->complete) return std::nullopt;
+  if (!share::AnswerBelongs(sent, answer->request_id, accept_keyless)) return std::nullopt;
+  return *answer;
+}
+
+bool RequestWaitsInSlot(const std::string& request_folder, const std::string& slot_base, std::string_view key) {
+  const int slot = engine::ParseSlotFileName(slot_base + ".lst");
+  if (slot < 0) return false;
+  auto text = fs::ReadFile(request_folder + "/" + engine::SlotFileName(slot), 1 << 20);
+  if (!text.ok()) {
+    if (text.status().code() == Status::Code::kNotFound) return false;
+    // A file the client cannot read in a folder it reaches is another's request (its own it
+    // can read); while the folder itself cannot be reached, nothing can be told.
+    struct stat folder {};
+    return ::stat(request_folder.c_str(), &folder) != 0;
+  }
+  if (share::ClassifyRequestText(*text) == share::RequestTextState::kPartial) return true;
+  return share::RequestIdOf(*text) == key;
+}
+
+bool NoAnswerNotice::Due(bool waiting_in_slot, std::chrono::steady_clock::time_point now) {
+  if (told_) return false;
+  if (waiting_in_slot) {
+    gone_since_.reset();
+    return false;
+  }
+  if (!gone_since_) gone_since_ = now;
+  if (now - *gone_since_ < grace_) return false;
+  told_ = true;
+  return true;
 }
 
 ResultMessage ClientResultMessage(int code, const std::vector<std::string>& extra) {

@@ -3,7 +3,9 @@
 // timers as a state machine that the frame drives.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,6 +43,7 @@ struct AnswerInfo {
   std::string title;
   std::string message;  // lines joined by "\n"
   QuotaState quota;     // the "[PrintLimit]" values stored over the given state
+  std::string request_id;  // the request's key the engine echoed ("[PrintResult]" "RequestID")
 };
 
 // Takes the answer text and the frame's quota state; gives what it says. Without "Result"
@@ -49,6 +52,42 @@ struct AnswerInfo {
 AnswerInfo ParseAnswer(std::string_view text, const QuotaState& before);
 // Reads the answer file at `path` (NotFound when it is missing).
 Result<AnswerInfo> ReadAnswerFile(const std::string& path, const QuotaState& before);
+// Reads the answer file at `path` as the answer of the request whose key is `sent`; gives
+// it only when it is complete and that request's (share::AnswerBelongs: its key, or none
+// where `accept_keyless`); nothing while it is missing, incomplete or another request's (a
+// copy left from before the slots wrapped, one another member put there).
+std::optional<AnswerInfo> ReadAnswerOf(const std::string& path, const QuotaState& before, std::string_view sent,
+                                       bool accept_keyless);
+
+// Told once while a request waits for its answer, when the engine took the request from its
+// slot and no answer came within the grace: the likely cause is that the engine set the
+// request aside (its event log says why), as it does for every request of a share whose
+// files all belong to one login while it checks who wrote them.
+inline constexpr char kNoAnswerText[] =
+    "印刷依頼はサーバに受け取られましたが、印刷結果が届きません。\n"
+    "共有フォルダのファイルがすべて1つのログオン名のものになっていると、サーバは依頼した人を確かめられず、"
+    "依頼を保留します。\n利用者ごとのログオン名で共有フォルダに接続し、サーバのイベントログを確認して下さい。";
+inline constexpr char kNoAnswerTitle[] = "Zelvora";
+inline constexpr std::chrono::milliseconds kNoAnswerGrace{10000};
+
+// Takes the request folder, a slot's base name ("order07") and the request's key; gives
+// whether that request still waits in its slot (the slot's file is there and carries the
+// key, or cannot be read whole yet).
+bool RequestWaitsInSlot(const std::string& request_folder, const std::string& slot_base, std::string_view key);
+
+// When to tell kNoAnswerText during one wait.
+class NoAnswerNotice {
+ public:
+  explicit NoAnswerNotice(std::chrono::milliseconds grace = kNoAnswerGrace) : grace_(grace) {}
+  // Takes whether the request still waits in its slot and the time now; gives true once:
+  // when the request has been gone from its slot for the grace with no answer read.
+  bool Due(bool waiting_in_slot, std::chrono::steady_clock::time_point now);
+
+ private:
+  std::chrono::milliseconds grace_;
+  std::optional<std::chrono::steady_clock::time_point> gone_since_;
+  bool told_ = false;
+};
 
 // The client's result table for local runs: the title "印刷実行" and the code's lines, then
 // the caller's extra lines.

@@ -140,6 +140,7 @@ Result<ClientConfig> LoadClientConfig() {
   text("PrintInfoDir", &c.print_info_dir);
   text("JobsDir", &c.jobs_dir);
   text("ResultDir", &c.result_dir);
+  if (auto keyless = key->GetDword(kAcceptKeylessValue); keyless.ok()) c.accept_keyless_answers = *keyless != 0;
   std::string server;
   text("ServerName", &server);
   c.server_name = NormaliseServerName(server);

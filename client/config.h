@@ -28,6 +28,11 @@ struct ClientConfig {
   std::string result_dir = "Result";
   std::string account;  // the user name of the requests
   std::string machine;  // the computer name of the requests
+  // "AcceptAnswersWithoutKey" of the machine key (REG_DWORD, default 0): set to 1 where the
+  // server's engine is one that echoes no request key in its answers, so that the client
+  // and the job monitor read an answer without one. An answer carrying another request's
+  // key is never read.
+  bool accept_keyless_answers = false;
 
   bool has_server() const { return !server_name.empty(); }
   // Gives the local spool folder (app_path/spool_dir).
@@ -41,12 +46,15 @@ struct ClientConfig {
 };
 
 // Reads the machine key ("AppPath", "SpoolDir", "ServerName", "ShareName", "PrintInfoDir",
-// "JobsDir", "ResultDir"; a missing or empty folder name keeps its default) and the user and
+// "JobsDir", "ResultDir", "AcceptAnswersWithoutKey"; a missing or empty folder name keeps its default) and the user and
 // machine names of this process (login name, host name). The machine key is the root's own
 // laid over the machine-wide settings, so a user whose root holds nothing yet sees the
 // server the installer joined. Without a stored "AppPath" the program folder is
 // DefaultAppPath() (created when missing). NotFound when the key is missing.
 Result<ClientConfig> LoadClientConfig();
+
+// The machine key's value that lets answers without a request key be read.
+inline constexpr char kAcceptKeylessValue[] = "AcceptAnswersWithoutKey";
 
 // Gives the client's own data folder of this runtime root: $ZELVORA_ROOT/app, absolute.
 std::string DefaultAppPath();

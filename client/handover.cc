@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <random>
 
 #include "engine/hevrasto/request_slots.h"
 #include "engine/rules/request_result.h"
@@ -19,61 +18,45 @@
 namespace zv::client {
 namespace fsys = std::filesystem;
 
-Result<std::string> CreateJobFile(const std::string& jobs_folder, const std::string& machine) {
-  if (!paths::IsPlainFileName(machine, 100)) return Status::InvalidArgument("machine name is not a plain name");
-  for (int n = 0; n <= kMaxJobFileNumber; ++n) {
-    std::string name = machine + std::to_string(n) + ".prc";
-    std::string path = jobs_folder + "/" + name;
-    // The job's pages are its owner's alone (the engine reads them as root).
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      ::close(fd);
-      return name;
-    }
-    if (errno != EEXIST) return Status::IOError(fs::ErrnoText("create " + path, errno));
+std::string ShareReasonText(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return "アクセスが拒否されました。";
+    case ENOENT:
+      return "フォルダが見つかりません。";
+    case ENOTDIR:
+      return "フォルダではありません。";
+    case ENOTCONN:
+    case ECONNABORTED:
+    case ECONNRESET:
+    case ECONNREFUSED:
+      return "サーバとの接続が切れています。";
+    case ETIMEDOUT:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case ENETUNREACH:
+      return "サーバから応答がありません。";
+    case EIO:
+      return "入出力エラーが発生しました。";
+    default:
+      return "エラーが発生しました(" + std::to_string(error) + ")。";
   }
-  return Status::Busy("no free job file name in " + jobs_folder);
 }
 
-namespace {
-
-// A temporary name in the request folder that no request search takes ("order*.lst").
-std::string TempRequestName() {
-  static thread_local std::mt19937_64 rng{std::random_device{}()};
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "zvreq-%d-%016llx.tmp", static_cast<int>(::getpid()),
-                static_cast<unsigned long long>(rng()));
-  return buf;
+Result<std::string> WriteJobFile(const std::string& jobs_folder, const std::string& machine,
+                                 std::span<const uint8_t> bytes, share::FileOps& ops) {
+  return share::WriteJobFile(ops, jobs_folder, machine, bytes);
 }
-
-}  // namespace
-
-namespace {
-// Takes two paths; renames the first onto the second only when the second is free (never
-// replacing it). Where the folder's file system cannot (a network mount may not), the file
-// is linked there and its first name removed: the request then has two names for an
-// instant, which the engine accepts only where it does not check owners (such shares).
-int RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return -1;
-  if (::link(from.c_str(), to.c_str()) != 0) return -1;
-  ::unlink(from.c_str());
-  return 0;
-}
-}  // namespace
 
 Result<int> PlaceRequest(const std::string& request_folder, const std::string& text,
-                         std::chrono::milliseconds lock_limit, const std::function<void(int slot)>& stale_copy_for) {
-  std::string tmp = request_folder + "/" + TempRequestName();
-  Status w = fs::WriteFileAtomic(tmp, text);
-  if (!w.ok()) return w;
-  struct Remove {
-    std::string path;
-    ~Remove() { ::unlink(path.c_str()); }
-  } remove_tmp{tmp};
-
+                         std::chrono::milliseconds lock_limit, const std::function<void(int slot)>& stale_copy_for,
+                         share::FileOps& ops) {
   // "Sequence.seq" is the engine's and only read here. Its lock keeps this side in step with
-  // the engine, but anyone may hold it: past the limit the request is placed without it.
+  // an engine on this machine, but anyone may hold it, and a network mount keeps it on the
+  // client: past the limit the request is placed without it, and the placing itself never
+  // needs it (a slot is taken without replacing one).
   bool locked = false;
   auto seq = engine::SequenceFile::OpenShared(request_folder, static_cast<int>(lock_limit.count()), &locked);
   int start = 0;
@@ -84,29 +67,37 @@ Result<int> PlaceRequest(const std::string& request_folder, const std::string& t
   } else if (seq.status().code() != Status::Code::kNotFound) {
     return seq.status();
   }
-  for (int i = 0; i < engine::kSlotCount; ++i) {
-    int slot = (start + i) % engine::kSlotCount;
-    std::string path = request_folder + "/" + engine::SlotFileName(slot);
-    if (::access(path.c_str(), F_OK) == 0) continue;
-    if (stale_copy_for) stale_copy_for(slot);
-    // Never replaces an existing file: a slot taken meanwhile moves on to the next.
-    if (RenameNoReplace(tmp, path) == 0) return slot;
-    if (errno != EEXIST) return Status::IOError(fs::ErrnoText("rename onto " + path, errno));
-  }
-  return Status::Busy("all request slots are taken");
+  return share::PlaceRequestText(ops, request_folder, text, start, stale_copy_for);
 }
 
-namespace {
-// Takes the server's request folder; gives true when the engine's "Wakeup.inf" lies there.
-bool EngineRunningIn(const std::string& requests) {
-  std::error_code ec;
-  return fsys::exists(requests + "/Wakeup.inf", ec);
+ServerCheck CheckServer(const ClientConfig& config, share::FileOps& ops) {
+  ServerCheck c;
+  auto requests = config.RequestFolder();
+  if (!requests.ok()) {
+    c.text = std::string(kShareUnreachableText) + "\n" + kShareReasonLabel + requests.status().message();
+    return c;
+  }
+  c.folder = *requests;
+  share::ShareCheck look = share::CheckRequestFolder(ops, c.folder);
+  c.state = look.state;
+  switch (look.state) {
+    case share::ShareCheck::kRunning:
+      break;
+    case share::ShareCheck::kNotRunning:
+      c.text = kServerNotRunningText;
+      break;
+    case share::ShareCheck::kUnreachable:
+    case share::ShareCheck::kUnreadable:
+      c.text =
+          std::string(look.state == share::ShareCheck::kUnreadable ? kShareUnreadableText : kShareUnreachableText) +
+          "\n" + kShareFolderLabel + c.folder + "\n" + kShareReasonLabel + ShareReasonText(look.error);
+      break;
+  }
+  return c;
 }
-}  // namespace
 
 bool ServerEngineRunning(const ClientConfig& config) {
-  auto requests = config.RequestFolder();
-  return requests.ok() && EngineRunningIn(*requests);
+  return CheckServer(config).state == share::ShareCheck::kRunning;
 }
 
 HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t>& packed, RequestOrder order,
@@ -121,19 +112,23 @@ HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t
     show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop);
     return r;
   };
+  share::FileOps& ops = options.ops ? *options.ops : share::DefaultFileOps();
   auto requests = config.RequestFolder();
   auto jobs = config.JobsFolder();
   auto results = config.ResultFolder();
   if (!requests.ok() || !jobs.ok() || !results.ok()) return fail("server folders: " + requests.status().ToString());
-  if (!EngineRunningIn(*requests)) {
-    r.outcome = HandOverResult::kNotRunning;
-    show(kServerNotRunningText, kPrintErrorTitle, PromptIcon::kStop);
+  ServerCheck server = CheckServer(config, ops);
+  if (server.state != share::ShareCheck::kRunning) {
+    r.outcome = server.state == share::ShareCheck::kNotRunning ? HandOverResult::kNotRunning : HandOverResult::kNoShare;
+    r.message = server.text;
+    r.error = server.text;
+    show(server.text.c_str(), kPrintErrorTitle, PromptIcon::kStop);
     return r;
   }
   auto answer = engine::AnswerFileName(config.account, config.machine);
   if (!answer.ok()) return fail(answer.status().ToString());
 
-  auto job = CreateJobFile(*jobs, config.machine);
+  auto job = WriteJobFile(*jobs, config.machine, packed, ops);
   if (!job.ok()) {
     if (job.status().code() == Status::Code::kBusy) {
       r.outcome = HandOverResult::kBusy;
@@ -145,24 +140,22 @@ HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t
   }
   r.job_file = *job;
   const std::string job_path = *jobs + "/" + *job;
-  auto drop_job = [&] { ::unlink(job_path.c_str()); };
-  Status s = fs::WriteFileAtomic(job_path,
-                                 std::string_view(reinterpret_cast<const char*>(packed.data()), packed.size()), 0600);
-  if (!s.ok()) {
-    drop_job();
-    return fail(s.ToString());
-  }
-  ::unlink((*results + "/" + *answer).c_str());
+  auto drop_job = [&] { ops.Unlink(job_path); };
+  // The earlier answer goes where it may (a network mount or the sticky result folder may
+  // refuse): the answer read later is known by the request's key, not by this delete.
+  ops.Unlink(*results + "/" + *answer);
 
   order.account = config.account;
   order.machine = config.machine;
   order.job_file = *job;
+  order.request_id = share::NewRequestId();
+  r.request_id = order.request_id;
   std::string text = ComposeRequestText(order);
   auto stale = [&](int slot) {
     auto copy = engine::MonitorCopyName(engine::SlotBaseName(slot), config.account, config.machine);
-    if (copy.ok()) ::unlink((*results + "/" + *copy).c_str());
+    if (copy.ok()) ops.Unlink(*results + "/" + *copy);
   };
-  auto slot = PlaceRequest(*requests, text, options.lock_limit, stale);
+  auto slot = PlaceRequest(*requests, text, options.lock_limit, stale, ops);
   if (!slot.ok()) {
     drop_job();
     if (slot.status().code() == Status::Code::kBusy) {
@@ -180,7 +173,8 @@ HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t
   return r;
 }
 
-Status NotifyMonitor(const std::string& answer_copy, Prompt* prompt, std::chrono::milliseconds limit) {
+Status NotifyMonitor(const std::string& answer_copy, Prompt* prompt, std::chrono::milliseconds limit,
+                     std::string_view request_id) {
   winmsg::HWND hwnd = winmsg::FindWindow(kMonitorClass, nullptr);
   if (hwnd == 0) {
     if (prompt) prompt->Show(kNoMonitorText, kNoMonitorTitle, PromptIcon::kExclamation);
@@ -193,6 +187,9 @@ Status NotifyMonitor(const std::string& answer_copy, Prompt* prompt, std::chrono
   size_t n = std::min(answer_copy.size(), kMonitorBlockSize - 1);
   std::memset(bytes.data(), 0, kMonitorBlockSize);
   std::memcpy(bytes.data(), answer_copy.data(), n);
+  // The request's key follows the name's zero, where it fits with its own zero.
+  if (!request_id.empty() && n + 1 + request_id.size() + 1 <= kMonitorBlockSize)
+    std::memcpy(bytes.data() + n + 1, request_id.data(), request_id.size());
   // The block stays open until the monitor has handled the message, so it can read the
   // name even when this process ends right after.
   auto sent = winmsg::SendMessageTimeout(hwnd, kMonitorAddResult, 0, 0, limit);

@@ -6,12 +6,14 @@
 
 #include <chrono>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "client/config.h"
 #include "client/prompt.h"
 #include "client/request_file.h"
+#include "engine/hevrasto/share_files.h"
 #include "platform/base/status.h"
 
 namespace zv::client {
@@ -31,58 +33,83 @@ inline constexpr char kMonitorClass[] = "Welmoric";
 inline constexpr unsigned kMonitorAddResult = 0xBD3;
 inline constexpr char kMonitorBlock[] = "ZELVORA_MONITOR";
 inline constexpr size_t kMonitorBlockSize = 128;
-// Job file numbers tried: machine name followed by 0 .. 4999 and ".prc".
-inline constexpr int kMaxJobFileNumber = 4999;
+// Where the server's share cannot be reached or read: the first line, the folder, and the
+// reason (ShareReasonText).
+inline constexpr char kShareUnreachableText[] = "サーバの共有フォルダに接続できません。";
+inline constexpr char kShareUnreadableText[] = "サーバの共有フォルダを読み取れません。";
+inline constexpr char kShareFolderLabel[] = "フォルダ: ";
+inline constexpr char kShareReasonLabel[] = "理由: ";
 
-// Takes the jobs folder and the machine name; creates the first free "<machine><n>.prc"
-// (n from 0 to 4999) exclusively, empty and readable by its owner alone, and gives its
-// name (names taken by anyone else are passed over). Busy when none is free;
+// Takes an errno of a share that cannot be reached or read; gives the reason in words.
+std::string ShareReasonText(int error);
+
+// Takes the jobs folder, the machine name and the job's bytes; writes the job into the
+// first free "<machine><n>.prc" (n from 0 to 4999), created exclusively and readable by its
+// owner alone (share::WriteJobFile), and gives its name. Busy when none is free;
 // InvalidArgument when the machine name is not plain; IOError for other failures.
-Result<std::string> CreateJobFile(const std::string& jobs_folder, const std::string& machine);
+Result<std::string> WriteJobFile(const std::string& jobs_folder, const std::string& machine,
+                                 std::span<const uint8_t> bytes, share::FileOps& ops = share::DefaultFileOps());
 
 // Takes the request folder, the request text and the most time to wait for the shared lock
-// on "Sequence.seq" (opened read-only; past the limit the request is placed without it);
-// writes the text whole to a temporary name (never matching "order*.lst"), then renames it
-// onto the first free slot from the start slot on (ring order), never replacing a slot
-// file; before that it deletes `stale_copy_for` (a function giving the answer copy of a
-// slot that must not be left from an earlier request, may be empty). Gives the slot taken;
-// Busy when every slot is taken; IOError when the request could not be written.
+// on "Sequence.seq" (opened read-only; past the limit the request is placed without it: the
+// lock only keeps this side in step with an engine on this machine, and a network mount
+// keeps it on the client); places the text on the first free slot from the start slot on
+// (share::PlaceRequestText); before each try it calls `stale_copy_for` (a function that
+// removes the answer copy of a slot that must not be left from an earlier request, may be
+// empty). Gives the slot taken; Busy when every slot is taken; IOError when the request
+// could not be written.
 Result<int> PlaceRequest(const std::string& request_folder, const std::string& text,
-                         std::chrono::milliseconds lock_limit,
-                         const std::function<void(int slot)>& stale_copy_for = {});
+                         std::chrono::milliseconds lock_limit, const std::function<void(int slot)>& stale_copy_for = {},
+                         share::FileOps& ops = share::DefaultFileOps());
 
 // What a hand-over came to.
 struct HandOverResult {
-  enum Outcome { kHandedOver, kNotRunning, kBusy, kFailed } outcome = kFailed;
+  enum Outcome { kHandedOver, kNotRunning, kNoShare, kBusy, kFailed } outcome = kFailed;
   std::string slot_base;    // "order07" when handed over
   std::string answer_copy;  // "order07-<account>-<machine>.an2"
   std::string job_file;     // the job's name in the jobs folder
+  std::string request_id;   // the request's key, which its answer carries
+  std::string message;      // the text shown for kNoShare (names the folder and the reason)
   std::string error;        // why it failed (for logs; the user sees the fixed text)
 };
 
 struct HandOverOptions {
   std::chrono::milliseconds lock_limit{2000};
+  share::FileOps* ops = nullptr;  // the share's file operations (null: the system's own)
 };
 
-// Takes the client configuration (with a server); gives true when the server's engine runs:
-// "Wakeup.inf" lies in its request folder. False when the folder cannot be named either.
+// What a look at the server's request folder found, and what the user is told.
+struct ServerCheck {
+  share::ShareCheck::State state = share::ShareCheck::kUnreachable;
+  std::string folder;  // the request folder's local path ("" when it cannot be named)
+  std::string text;    // the message for the user; "" while the engine runs
+};
+// Takes the client configuration (with a server); looks at the request folder anew each
+// time (a share that comes back is used again at once): the engine runs where "Wakeup.inf"
+// lies there; a readable folder without it is an engine that does not run
+// (kServerNotRunningText); a folder that cannot be reached or read is told as such, naming
+// the folder and the reason. A configuration whose folder cannot be named is unreachable.
+ServerCheck CheckServer(const ClientConfig& config, share::FileOps& ops = share::DefaultFileOps());
+// Gives whether the server's engine runs (CheckServer's kRunning).
 bool ServerEngineRunning(const ClientConfig& config);
 
 // Hands a packed job document (its bytes) and the request over to the server of `config`:
-// checks "Wakeup.inf" (kNotRunning with its message), creates the job file name, writes the
-// document there, deletes the earlier answer "<account>-<machine>.ans", composes the
-// request with the job file name and places it. Busy: the busy message, and the job copy is
-// removed; any failure: the internal-error message, and the job copy is removed. Every
+// checks the server (kNotRunning with its message, kNoShare with the share's), writes the
+// job file, deletes the earlier answer "<account>-<machine>.ans", composes the request with
+// the job file name and a fresh key and places it. Busy: the busy message, and the job copy
+// is removed; any failure: the internal-error message, and the job copy is removed. Every
 // message goes through `prompt` (may be null).
 HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t>& packed_document, RequestOrder order,
                            Prompt* prompt, const HandOverOptions& options = {});
 
 // Tells the job monitor of this root which answer copy to wait for: puts the name into the
-// 128-byte block "ZELVORA_MONITOR" and sends the monitor's window message 0xBD3, waiting at
-// most `limit` for it to be handled, then closes the block. Without a monitor window shows
-// kNoMonitorText through `prompt` and gives NotFound; a monitor that does not answer in
-// time gives Timeout.
+// 128-byte block "ZELVORA_MONITOR", ended by a zero and followed by the request's key and
+// its zero where both fit (the monitor then shows only an answer carrying it), and sends
+// the monitor's window message 0xBD3, waiting at most `limit` for it to be handled, then
+// closes the block. Without a monitor window shows kNoMonitorText through `prompt` and
+// gives NotFound; a monitor that does not answer in time gives Timeout.
 Status NotifyMonitor(const std::string& answer_copy, Prompt* prompt,
-                     std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+                     std::chrono::milliseconds limit = std::chrono::milliseconds(5000),
+                     std::string_view request_id = {});
 
 }  // namespace zv::client

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/hevrasto/share_files.h"
 #include "platform/codepage/codepage.h"
 #include "platform/fs/files.h"
 
@@ -99,6 +100,7 @@ std::string ComposeRequestText(const RequestOrder& o) {
   };
   std::string text = "[RequestInfo]\n";
   for (const auto& [key, value] : lines) text += std::string(key) + "=" + CleanRequestValue(value) + "\n";
+  if (share::IsRequestId(o.request_id)) return share::SealRequestText(text, o.request_id);
   return text;
 }
 

@@ -1,6 +1,7 @@
 // The request file the client hands to the server (or reads back for a local run): the
 // section "[RequestInfo]" and 24 keys, each line ended by a line feed alone. Every value is
-// cleaned so that it stays on its line.
+// cleaned so that it stays on its line. A request for a server carries its key: the first
+// key "RequestID" and the closing line "RequestEnd" (share::SealRequestText).
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,7 @@ struct RequestJobEntry {
 // What one request carries: the frame's names and the settings panel's values.
 struct RequestOrder {
   std::string account, machine, job_file;
+  std::string request_id;  // the request's key ("": none, as for a local run)
   std::vector<RequestJobEntry> jobs;
   int orientation = 1;  // 1 portrait, 2 landscape
   int thumbnail = 0;    // 0..3: 1, 2, 4, 8 pages per sheet
@@ -62,7 +64,8 @@ std::string RotateText(const RequestOrder& order);
 // Gives the "LogFont" text: the thirteen numbers and the face name (as UTF-8).
 std::string LogFontText(const win::LOGFONTA& font);
 
-// Gives the request file's whole text (25 lines, each ended by "\n").
+// Gives the request file's whole text (25 lines, each ended by "\n"; with a request key
+// sealed with it: 27 lines).
 std::string ComposeRequestText(const RequestOrder& order);
 
 // Writes the request text anew (never appended to) to `path` through a temporary name and a

@@ -98,16 +98,19 @@ void CMainFrame::Print() {
       return;
     }
   }
-  // With a server whose engine does not run, nothing is saved or started: the user is told
-  // and the job stays as it is.
-  if (config_.has_server() && !ServerEngineRunning(config_)) {
-    if (isHidden()) {
-      options_.auto_print = false;
-      show();
+  // With a server whose engine does not run, or whose share cannot be reached or read,
+  // nothing is saved or started: the user is told which, and the job stays as it is.
+  if (config_.has_server()) {
+    const ServerCheck server = CheckServer(config_);
+    if (server.state != share::ShareCheck::kRunning) {
+      if (isHidden()) {
+        options_.auto_print = false;
+        show();
+      }
+      options_.prompt->Show(server.text, kPrintErrorTitle, PromptIcon::kStop);
+      emit printFinished(PrintOutcome::kFailed);
+      return;
     }
-    options_.prompt->Show(kServerNotRunningText, kPrintErrorTitle, PromptIcon::kStop);
-    emit printFinished(PrintOutcome::kFailed);
-    return;
   }
   printing_ = true;
   run_sheets_ = doc_sheets_;
@@ -176,7 +179,8 @@ void CMainFrame::OnPrintExecute() {
     std::thread([config = config_, bytes = std::move(*packed), order, back, run_jobs, quiet_monitor]() mutable {
       HandOverResult r = SendRequest(config, bytes, order, nullptr);
       // Unattended, nobody would read that the job monitor is missing.
-      if (r.outcome == HandOverResult::kHandedOver) (void)NotifyMonitor(r.answer_copy, nullptr);
+      if (r.outcome == HandOverResult::kHandedOver)
+        (void)NotifyMonitor(r.answer_copy, nullptr, std::chrono::milliseconds(5000), r.request_id);
       back([r, run_jobs, quiet_monitor](CMainFrame* f) {
         switch (r.outcome) {
           case HandOverResult::kHandedOver:
@@ -186,6 +190,9 @@ void CMainFrame::OnPrintExecute() {
             return;
           case HandOverResult::kNotRunning:
             f->options_.prompt->Show(kServerNotRunningText, kPrintErrorTitle, PromptIcon::kStop);
+            break;
+          case HandOverResult::kNoShare:
+            f->options_.prompt->Show(r.message, kPrintErrorTitle, PromptIcon::kStop);
             break;
           case HandOverResult::kBusy:
             f->options_.prompt->Show(kBusyText, kBusyTitle, PromptIcon::kExclamation);

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/hevrasto/share_files.h"
 #include "engine/rules/request_result.h"
+#include "platform/fs/files.h"
+#include "platform/testing/temp_root.h"
 
 namespace zv::client {
 namespace {
@@ -25,6 +28,74 @@ TEST(Answer, ReadsWhatTheEngineWrites) {
   EXPECT_EQ(a.message,
             "モノクロ印刷可能枚数に達しています。\nモノクロ印刷可能枚数を超えた印刷は禁止されています。\ntanaka");
   EXPECT_EQ(a.quota, (QuotaState{kKindDays, 30, 20260430, 100, 120, 50, 10}));
+}
+
+TEST(Answer, OnlyTheAnswerCarryingTheRequestsKeyIsRead) {
+  zv::testing::TempRoot root;
+  const std::string mine = "0123456789abcdef01234567", other = "fedcba9876543210fedcba98";
+  auto answer_with = [](const std::string& key, int code) {
+    engine::CRequestResult r;
+    r.Init();
+    r.SetResultMessage(code);
+    r.RequestID = key;
+    return r.ComposeResultText(true, true);
+  };
+  const std::string path = root.str() + "/order07-tanaka-PC01.an2";
+  struct Case {
+    const char* what;
+    std::string text;  // "" for no file
+    bool keyless;
+    bool read;
+  } cases[] = {
+      {"its own", answer_with(mine, 0), false, true},
+      {"a copy left from before the slots wrapped", answer_with(other, 4), false, false},
+      {"the same, for a client that reads keyless answers", answer_with(other, 4), true, false},
+      {"one without a key another member put there", answer_with("", 0), false, false},
+      {"one without a key, read where the engine echoes none", answer_with("", 0), true, true},
+      {"no answer yet", "", false, false},
+  };
+  for (const auto& c : cases) {
+    ::unlink(path.c_str());
+    if (!c.text.empty()) {
+      ASSERT_TRUE(fs::WriteFileAtomic(path, c.text).ok());
+    }
+    auto got = ReadAnswerOf(path, QuotaState{}, mine, c.keyless);
+    EXPECT_EQ(got.has_value(), c.read) << c.what;
+    if (got) {
+      EXPECT_EQ(got->request_id, c.keyless ? "" : mine) << c.what;
+    }
+  }
+}
+
+TEST(Answer, NoAnswerIsToldOnceTheRequestLeftItsSlotForTheGrace) {
+  zv::testing::TempRoot root;
+  const std::string folder = root.str(), mine = "0123456789abcdef01234567";
+  const std::string sealed = share::SealRequestText("[RequestInfo]\nAccountName=a\n", mine);
+  struct Case {
+    const char* what;
+    std::string text;  // "-": no file
+    bool waits;
+  } cases[] = {
+      {"its request", sealed, true},
+      {"its request still being written", sealed.substr(0, 30), true},
+      {"another request in the slot", share::SealRequestText("[RequestInfo]\n", "fedcba9876543210fedcba98"), false},
+      {"the slot empty", "-", false},
+  };
+  for (const auto& c : cases) {
+    ::unlink((folder + "/order07.lst").c_str());
+    if (c.text != "-") {
+      ASSERT_TRUE(fs::WriteFileAtomic(folder + "/order07.lst", c.text).ok());
+    }
+    EXPECT_EQ(RequestWaitsInSlot(folder, "order07", mine), c.waits) << c.what;
+  }
+  using namespace std::chrono_literals;
+  const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
+  NoAnswerNotice notice(10s);
+  EXPECT_FALSE(notice.Due(true, t0));
+  EXPECT_FALSE(notice.Due(false, t0 + 1s));   // gone: the grace starts
+  EXPECT_FALSE(notice.Due(false, t0 + 10s));  // 9 s
+  EXPECT_TRUE(notice.Due(false, t0 + 11s));
+  EXPECT_FALSE(notice.Due(false, t0 + 30s));  // told once
 }
 
 TEST(Answer, ParseTable) {

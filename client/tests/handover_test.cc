@@ -59,13 +59,14 @@ class HandOverTest : public ::testing::Test {
 
 TEST_F(HandOverTest, JobFileNamesAreCreatedExclusively) {
   const std::string jobs = share_ + "/Jobs";
+  const std::vector<uint8_t> bytes = {5};
   Put(jobs + "/PC010.prc");
   Put(jobs + "/PC011.prc");
-  EXPECT_EQ(*CreateJobFile(jobs, "PC01"), "PC012.prc");
-  EXPECT_EQ(*CreateJobFile(jobs, "PC01"), "PC013.prc");  // the one just made counts as taken
-  for (int n = 4; n <= kMaxJobFileNumber; ++n) Put(jobs + "/PC01" + std::to_string(n) + ".prc", "");
-  EXPECT_EQ(CreateJobFile(jobs, "PC01").status().code(), Status::Code::kBusy);
-  EXPECT_EQ(CreateJobFile(jobs, "../x").status().code(), Status::Code::kInvalidArgument);
+  EXPECT_EQ(*WriteJobFile(jobs, "PC01", bytes), "PC012.prc");
+  EXPECT_EQ(*WriteJobFile(jobs, "PC01", bytes), "PC013.prc");  // the one just made counts as taken
+  for (int n = 4; n <= share::kMaxJobFileNumber; ++n) Put(jobs + "/PC01" + std::to_string(n) + ".prc", "");
+  EXPECT_EQ(WriteJobFile(jobs, "PC01", bytes).status().code(), Status::Code::kBusy);
+  EXPECT_EQ(WriteJobFile(jobs, "../x", bytes).status().code(), Status::Code::kInvalidArgument);
 }
 
 TEST_F(HandOverTest, SlotSearchTable) {
@@ -192,16 +193,104 @@ TEST_F(HandOverTest, HandsOverTheJobAndTheRequest) {
   EXPECT_EQ(*fs::ReadFile(share_ + "/Jobs/PC011.prc"), std::string("\x07\x08\x09"));
   EXPECT_FALSE(fsys::exists(share_ + "/Result/tanaka-PC01.ans"));
   EXPECT_FALSE(fsys::exists(share_ + "/Result/order00-tanaka-PC01.an2"));
-  auto request = fs::ReadFile(Req("order00.lst"));
+  struct stat queued {};
+  auto request = fs::ReadFile(Req("order00.lst"), 1 << 16, &queued);
   ASSERT_TRUE(request.ok());
   EXPECT_NE(request->find("\nJobFileName=PC011.prc\n"), std::string::npos);
   EXPECT_NE(request->find("\nAccountName=tanaka\n"), std::string::npos);
+  // The queued request and its key are its writer's alone; the key is the one handed back.
+  EXPECT_EQ(queued.st_mode & 0777, 0600u);
+  EXPECT_TRUE(share::IsRequestId(r.request_id));
+  EXPECT_EQ(share::RequestIdOf(*request), r.request_id);
+  EXPECT_EQ(share::ClassifyRequestText(*request), share::RequestTextState::kWhole);
 
   fsys::remove(Req("Wakeup.inf"));
   r = SendRequest(config_, {1}, Order(), &prompt);
   EXPECT_EQ(r.outcome, HandOverResult::kNotRunning);
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text, kServerNotRunningText);
+}
+
+TEST_F(HandOverTest, HandsOverThroughMountsWithoutLinksOrRenameWithoutReplace) {
+  // smbnetfs refuses links and RENAME_NOREPLACE; sshfs says EPERM for a name that exists.
+  for (share::MountKind kind : {share::MountKind::kSmbnetfs, share::MountKind::kSshfs}) {
+    SCOPED_TRACE(kind == share::MountKind::kSmbnetfs ? "smbnetfs" : "sshfs");
+    for (auto& e : fsys::directory_iterator(share_ + "/PrintInfo"))
+      if (e.path().filename() != "Wakeup.inf") fsys::remove(e.path());
+    Put(Req("order00.lst"), "earlier");
+    share::NetworkMountOps mount(share::DefaultFileOps(), kind);
+    mount.FailNextCreates(1);
+    // Another client takes slot 01 just before this one claims it.
+    mount.before_create = [&](const std::string& path) {
+      if (path == Req("order01.lst")) Put(path, "theirs");
+    };
+    RecordingPrompt prompt;
+    HandOverOptions options;
+    options.ops = &mount;
+    HandOverResult r = SendRequest(config_, {7, 8, 9}, Order(), &prompt, options);
+    ASSERT_EQ(r.outcome, HandOverResult::kHandedOver) << r.error;
+    EXPECT_TRUE(prompt.shown.empty());
+    EXPECT_EQ(r.slot_base, "order02");
+    auto request = fs::ReadFile(Req("order02.lst"));
+    ASSERT_TRUE(request.ok());
+    EXPECT_EQ(share::ClassifyRequestText(*request), share::RequestTextState::kWhole);
+    EXPECT_EQ(share::RequestIdOf(*request), r.request_id);
+    EXPECT_EQ(*fs::ReadFile(share_ + "/Jobs/" + r.job_file), std::string("\x07\x08\x09"));
+    EXPECT_EQ(*fs::ReadFile(Req("order01.lst")), "theirs");
+  }
+}
+
+TEST_F(HandOverTest, AShareThatCannotBeReachedOrReadIsToldAsSuchAndUsedAgainOnceBack) {
+  class Refusing : public share::FileOps {
+   public:
+    std::string path;
+    int error = 0;
+    int Lstat(const std::string& p, struct stat* st) override {
+      if (error != 0 && p == path) {
+        errno = error;
+        return -1;
+      }
+      return share::FileOps::Lstat(p, st);
+    }
+  } ops;
+  ops.path = Req("");
+  ops.path.pop_back();
+  HandOverOptions options;
+  options.ops = &ops;
+  struct Case {
+    int error;
+    HandOverResult::Outcome outcome;
+    std::string text;
+  } cases[] = {
+      {EACCES, HandOverResult::kNoShare,
+       std::string(kShareUnreadableText) + "\nフォルダ: " + ops.path + "\n理由: アクセスが拒否されました。"},
+      {ENOTCONN, HandOverResult::kNoShare,
+       std::string(kShareUnreachableText) + "\nフォルダ: " + ops.path + "\n理由: サーバとの接続が切れています。"},
+      {ETIMEDOUT, HandOverResult::kNoShare,
+       std::string(kShareUnreachableText) + "\nフォルダ: " + ops.path + "\n理由: サーバから応答がありません。"},
+  };
+  for (const auto& c : cases) {
+    ops.error = c.error;
+    RecordingPrompt prompt;
+    HandOverResult r = SendRequest(config_, {1}, Order(), &prompt, options);
+    EXPECT_EQ(r.outcome, c.outcome) << c.error;
+    ASSERT_EQ(prompt.shown.size(), 1u);
+    EXPECT_EQ(prompt.shown[0].text, c.text);
+    EXPECT_EQ(prompt.shown[0].title, kPrintErrorTitle);
+    EXPECT_EQ(CheckServer(config_, ops).text, c.text);
+    EXPECT_EQ(FilesIn(share_ + "/Jobs"), 0);
+  }
+  // The share is back: the next print goes through, without a new start.
+  ops.error = 0;
+  RecordingPrompt prompt;
+  EXPECT_EQ(SendRequest(config_, {1}, Order(), &prompt, options).outcome, HandOverResult::kHandedOver);
+  EXPECT_TRUE(prompt.shown.empty());
+  EXPECT_TRUE(ServerEngineRunning(config_));
+  // A readable folder without "Wakeup.inf" is an engine that does not run.
+  fsys::remove(Req("Wakeup.inf"));
+  EXPECT_EQ(CheckServer(config_).state, share::ShareCheck::kNotRunning);
+  EXPECT_EQ(CheckServer(config_).text, kServerNotRunningText);
+  EXPECT_FALSE(ServerEngineRunning(config_));
 }
 
 TEST_F(HandOverTest, MonitorReadsTheNameBeforeTheBlockCloses) {
@@ -212,14 +301,17 @@ TEST_F(HandOverTest, MonitorReadsTheNameBeforeTheBlockCloses) {
   EXPECT_EQ(prompt.shown[0].title, "Zelvora2");
 
   std::atomic<winmsg::HWND> hwnd{0};
-  std::string got;
+  std::string got, got_key;
   std::thread monitor([&] {
     auto w = winmsg::CreateWindow(
         kMonitorClass, "monitor",
         [&](winmsg::HWND h, winmsg::UINT m, winmsg::WPARAM wp, winmsg::LPARAM lp) -> winmsg::LRESULT {
           if (m == kMonitorAddResult) {
             auto block = shm::SharedBlock::Open(kMonitorBlock, shm::Access::kRead);
-            if (block.ok()) got = reinterpret_cast<const char*>(block->bytes().data());
+            if (block.ok()) {
+              got = reinterpret_cast<const char*>(block->bytes().data());
+              got_key = reinterpret_cast<const char*>(block->bytes().data()) + got.size() + 1;
+            }
             winmsg::PostQuitMessage(0);
             return 1;
           }
@@ -232,9 +324,10 @@ TEST_F(HandOverTest, MonitorReadsTheNameBeforeTheBlockCloses) {
   });
   for (int i = 0; i < 200 && hwnd == 0; ++i) std::this_thread::sleep_for(10ms);
   ASSERT_NE(hwnd.load(), 0u);
-  EXPECT_TRUE(NotifyMonitor("order01-tanaka-PC01.an2", &prompt).ok());
+  EXPECT_TRUE(NotifyMonitor("order01-tanaka-PC01.an2", &prompt, 5000ms, "0123456789abcdef01234567").ok());
   monitor.join();
   EXPECT_EQ(got, "order01-tanaka-PC01.an2");
+  EXPECT_EQ(got_key, "0123456789abcdef01234567");
   EXPECT_EQ(shm::SharedBlock::Open(kMonitorBlock, shm::Access::kRead).status().code(), Status::Code::kNotFound);
 }
 

@@ -12,10 +12,16 @@
 // With --monitor the job monitor is told each answer copy's name; the copy is left to it
 // and the tool reads the account's answer "<account>-<machine>.ans" instead.
 //
+// Only an answer carrying the request's key is read (or one without a key where the machine
+// key's "AcceptAnswersWithoutKey" is 1). When the engine took the request from its slot and
+// no answer came within 10 s (at most half the wait), the likely cause is told once.
+//
 // Exit codes: 0 every answer read, 1 a failure, 2 a wrong command line (or "--help" with 0),
-// 3 server not running, 4 no answer in time (a busy engine is asked again).
+// 3 server not running, 4 no answer in time (a busy engine is asked again), 5 the share
+// cannot be reached or read.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -70,7 +76,7 @@ constexpr process::Usage kUsage{
     "  --help             show this text\n"
     "\n"
     "Exit codes: 0 every answer read, 1 a failure, 2 a wrong command line, 3 server not\n"
-    "running, 4 no answer in time.\n"
+    "running, 4 no answer in time, 5 the share cannot be reached or read.\n"
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
     "  ZELVORA_SYSTEM_CONFIG  the machine-wide settings folder (default PREFIX/etc)\n"};
@@ -177,8 +183,9 @@ int Send(std::vector<std::string> args) {
   order.paper = -1;
   for (int i = 0; i < doc.GetAllPage(); ++i) order.rotations.push_back(doc.viewer().page(i)->GetRotation());
   auto results = config->ResultFolder();
-  if (!results.ok()) {
-    std::fprintf(stderr, "send: %s\n", results.status().ToString().c_str());
+  auto requests = config->RequestFolder();
+  if (!results.ok() || !requests.ok()) {
+    std::fprintf(stderr, "send: %s\n", (results.ok() ? requests.status() : results.status()).ToString().c_str());
     return 1;
   }
   QuotaState quota;
@@ -197,6 +204,10 @@ int Send(std::vector<std::string> args) {
       prompt.Show(kServerNotRunningText, kPrintErrorTitle, PromptIcon::kStop, PromptButtons::kOk);
       return 3;
     }
+    if (r.outcome == HandOverResult::kNoShare) {
+      prompt.Show(r.message, kPrintErrorTitle, PromptIcon::kStop, PromptButtons::kOk);
+      return 5;
+    }
     if (r.outcome != HandOverResult::kHandedOver) {
       std::fprintf(stderr, "send: %s\n", r.error.c_str());
       prompt.Show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop, PromptButtons::kOk);
@@ -206,20 +217,30 @@ int Send(std::vector<std::string> args) {
     // leave the copy to the monitor and wait for the account's answer.
     std::string copy = *results + "/" + r.answer_copy;
     if (monitor) {
-      (void)NotifyMonitor(r.answer_copy, &prompt);
+      (void)NotifyMonitor(r.answer_copy, &prompt, std::chrono::milliseconds(5000), r.request_id);
       copy = *results + "/" + config->account + "-" + config->machine + ".ans";
     }
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(wait_s);
+    const auto begun = std::chrono::steady_clock::now();
+    auto end = begun + std::chrono::seconds(wait_s);
+    NoAnswerNotice notice(std::min<std::chrono::milliseconds>(kNoAnswerGrace, std::chrono::seconds(wait_s) / 2));
+    auto next_look = begun;
     AnswerInfo answer;
     for (;;) {
-      auto got = ReadAnswerFile(copy, quota);
-      if (got.ok() && got->complete) {
+      if (auto got = ReadAnswerOf(copy, quota, r.request_id, config->accept_keyless_answers)) {
         answer = *got;
         break;
       }
-      if (std::chrono::steady_clock::now() > end) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now > end) {
         std::fprintf(stderr, "send: no answer for %s in %d s\n", r.slot_base.c_str(), wait_s);
         return 4;
+      }
+      // Whether the engine took the request is looked at now and then (a network share is
+      // slow to read).
+      if (now >= next_look) {
+        next_look = now + std::chrono::milliseconds(500);
+        if (notice.Due(RequestWaitsInSlot(*requests, r.slot_base, r.request_id), now))
+          prompt.Show(kNoAnswerText, kNoAnswerTitle, PromptIcon::kExclamation, PromptButtons::kOk);
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

@@ -19,6 +19,7 @@
 #include "engine/core/request_check.h"
 #include "engine/rules/quota_file.h"
 #include "engine/rules/quota_period.h"
+#include "platform/base/ascii.h"
 #include "platform/base/root.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
@@ -36,6 +37,28 @@ Status Report(const Status& s, const std::string& what) {
 
 }  // namespace
 
+bool NameCouldBeUsersAnswer(const std::string& name, const std::string& user) {
+  if (user.empty()) return false;
+  const std::string n = ToLowerAscii(name), u = ToLowerAscii(user) + "-";
+  if (n.compare(0, u.size(), u) == 0) return true;  // "<user>-<machine>.ans", "<user>-.ans"
+  // "orderNN-<user>-<machine>.an2"
+  const size_t dash = n.find('-');
+  return n.size() > 4 && n.compare(n.size() - 4, 4, ".an2") == 0 && dash != std::string::npos &&
+         n.compare(dash + 1, u.size(), u) == 0;
+}
+
+Status CheckAnswerNameOwner(const std::string& path, uid_t owner) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || st.st_uid == 0 || st.st_uid == owner) return Status::Ok();
+  auto holder = accounts::FindAccountByUid(st.st_uid);
+  const std::string name = fsys::path(path).filename().string();
+  if (!holder.ok() || !NameCouldBeUsersAnswer(name, holder->name)) return Status::Ok();
+  return Status::InvalidArgument("[" + name + "] a file of " + holder->name +
+                                 ", whose own answer the name may be, stands in the name of an answer to " +
+                                 (owner == 0 ? std::string("root") : OwnerName(owner)) +
+                                 ": it is not removed, and that answer is not written over it");
+}
+
 Status ClearAnswerName(const std::string& path, uid_t owner) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
@@ -43,6 +66,14 @@ Status ClearAnswerName(const std::string& path, uid_t owner) {
     return Status::IOError(fs::ErrnoText("lstat " + path, errno));
   }
   if (S_ISREG(st.st_mode) && st.st_nlink == 1 && (st.st_uid == 0 || st.st_uid == owner)) return Status::Ok();
+  int no_code = 0;
+  // Names are "<account>-<machine>" joined by "-": another user's file may be that user's
+  // own answer, and is never deleted for someone else's.
+  if (Status theirs = CheckAnswerNameOwner(path, owner); !theirs.ok()) {
+    std::string text = theirs.message();
+    (void)WriteEventLog(kEngineEventSource, kEvWorkerError, &text, &no_code);
+    return theirs;
+  }
   const char* what = S_ISDIR(st.st_mode)   ? "a folder"
                      : S_ISLNK(st.st_mode) ? "a link"
                      : S_ISREG(st.st_mode) ? "a file"
@@ -50,7 +81,6 @@ Status ClearAnswerName(const std::string& path, uid_t owner) {
   Status gone = fs::RemoveNoFollow(path);
   std::string text = "[" + fsys::path(path).filename().string() + "] " + what + " of " + OwnerName(st.st_uid) +
                      " stood in an answer's name: " + (gone.ok() ? "removed" : "not removed: " + gone.ToString());
-  int no_code = 0;
   (void)WriteEventLog(kEngineEventSource, kEvWorkerError, &text, &no_code);
   return gone;
 }
@@ -59,6 +89,8 @@ namespace {
 
 void CompleteResult(const EngineSettings& settings, const CRequestInfo& request, CRequestResult& result,
                     const UserRecord& user) {
+  // The answer and its copy carry the request's key: its client shows no other answer.
+  result.RequestID = request.RequestID;
   if (result.CheckRange == -1) result.CheckRange = settings.PeriodIndex;
   if (result.LimitDays == -1) result.LimitDays = settings.LimitDays;
   if (result.LimitDate == -1) result.LimitDate = settings.LimitDate;

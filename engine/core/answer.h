@@ -56,11 +56,22 @@ int DeliverKeptResults(const std::string& result_folder);
 // same account and machine was taken, whose answer replaces them). Gives how many.
 int DropKeptResults(const std::string& answer_name);
 
+// Takes a file name of the result folder and a user name; gives whether the name is one of
+// that user's answer names ("<user>-...", "orderNN-<user>-....an2"; ASCII case folded):
+// answer names join account and machine by "-", so that one name may be two users' answers.
+bool NameCouldBeUsersAnswer(const std::string& name, const std::string& user);
+// Takes a path in the result folder and the owner an answer written there gets; gives
+// InvalidArgument (naming both users) when a file of another user of the machine lies there
+// whose own answer the name may be (NameCouldBeUsersAnswer): it is never deleted for
+// someone else's answer. Ok otherwise.
+Status CheckAnswerNameOwner(const std::string& path, uid_t owner);
+
 // Takes a path in the result folder about to be written and the owner the file written
 // there gets; removes (never following a link) whatever else occupies it: a folder, a
 // link, a special file, a file with more names, or a file of anyone but root and that
-// owner, and records an event naming its owner. Ok when the name is free or holds a file
-// the write may replace.
+// owner, and records an event naming its owner; except a file that CheckAnswerNameOwner
+// refuses, which stays (its event names both users; InvalidArgument). Ok when the name is
+// free or holds a file the write may replace.
 Status ClearAnswerName(const std::string& path, uid_t owner);
 
 // Takes a staged answer; renames each temporary file that is still there into its place

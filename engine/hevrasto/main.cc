@@ -4,6 +4,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -30,7 +31,9 @@ constexpr zv::process::Usage kUsage{
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
     "  ZELVORA_SPOOLER        the printers: \"folder\" (folder printers, the default) or \"cups\"\n"
-    "  ZELVORA_ENGINE_RESCAN_MS  how often the request folder is read again, in ms (default 5000)\n"};
+    "  ZELVORA_ENGINE_RESCAN_MS  how often the request folder is read again, in ms (default 5000)\n"
+    "  ZELVORA_ENGINE_CLAIM_MS   how long a request slot claimed but not written whole waits\n"
+    "                         before it is set aside as abandoned, in ms (default and most 60000)\n"};
 
 void Event(int number, const std::string* extra = nullptr) {
   int zero = 0;
@@ -67,6 +70,9 @@ int main(int argc, char** argv) {
   }
   CMainFrame::Options options;
   if (const char* t = getenv("ZELVORA_ENGINE_RESCAN_MS")) options.worker.rescan_ms = atoi(t) > 0 ? atoi(t) : 5000;
+  if (const char* t = getenv("ZELVORA_ENGINE_CLAIM_MS"))
+    options.worker.claim_abandon_ms =
+        atoi(t) > 0 ? std::min(atoi(t), zv::share::kClaimAbandonMs) : zv::share::kClaimAbandonMs;
   CMainFrame frame(**spooler, options);
   if (!frame.Create().ok()) {
     Event(kEvEngineEnded);

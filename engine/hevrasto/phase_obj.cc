@@ -319,7 +319,11 @@ void CPhaseObj::PhaseWait() {
   }
   if (!leftovers_swept_) SweepLeftoversOnce();
   auto scan = ScanRequestFolder(folder_);
-  if (scan.ok()) TidyScan(&*scan);
+  int wait_ms = options_.rescan_ms;
+  if (scan.ok()) {
+    TidyScan(&*scan);
+    wait_ms = PassOverClaims(&*scan, wait_ms);
+  }
   if (scan.ok() && scan->any()) {
     Reached("woke");
     if (ReloadSettings()) {
@@ -329,7 +333,7 @@ void CPhaseObj::PhaseWait() {
     }
     return;
   }
-  auto r = watch_.Wait(&stop_, options_.rescan_ms);
+  auto r = watch_.Wait(&stop_, wait_ms);
   if (!r.ok()) {
     watching_ = false;
     stop_.Wait(options_.rescan_ms);
@@ -342,11 +346,18 @@ void CPhaseObj::MoveAside(const std::string& name, const std::string& why) {
   bool moved = false;
   int dir = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (dir >= 0) {
-    if (::mkdirat(dir, kRejectedFolder, 0755) != 0 && errno != EEXIST) {
+    // With the owner check on, what was set aside (other users' requests and their keys
+    // among them) is root's to read alone.
+    const bool private_rejected = settings().CheckRequestOwner != 0;
+    if (::mkdirat(dir, kRejectedFolder, private_rejected ? 0700 : 0755) != 0 && errno != EEXIST) {
       // reported below as not moved
     }
     int rejected = ::openat(dir, kRejectedFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (rejected >= 0) {
+      struct stat folder {};
+      if (private_rejected && ::fstat(rejected, &folder) == 0 && folder.st_uid == ::geteuid() &&
+          (folder.st_mode & 0077) != 0)
+        (void)::fchmod(rejected, folder.st_mode & 07700);
       std::string target = name;
       struct stat st {};
       // A name already there gets a number; past a thousand the last is replaced rather
@@ -478,7 +489,8 @@ void CPhaseObj::PhaseTake() {
   if (s.CheckRequestOwner && picked_marked_)
     (void)CheckJobFile(s.JobsPath, request_.JobFileName, request_owner_, &job_id_);
   if (ResumeInterrupted(s)) return;
-  if (SetAsideUnanswerable(s) || SetAsideForeign(s) || SetAsideForeignJob(s)) {
+  if (SetAsideUnanswerable(s) || SetAsideForeign(s) || SetAsideUnknownAccount(s) || SetAsideForeignJob(s) ||
+      SetAsideAnswerNameTaken(s)) {
     phase_ = WorkerPhase::kTake;
     return;
   }
@@ -518,6 +530,34 @@ bool CPhaseObj::SetAsideForeign(const EngineSettings& s) {
   if (owner.ok()) return false;
   SetAside(owner.message());
   return true;
+}
+
+bool CPhaseObj::SetAsideUnknownAccount(const EngineSettings& s) {
+  if (!s.CheckRequestOwner || request_owner_ == 0) return false;
+  auto known = FindMachineAccount(request_.AccountName);
+  if (known.ok() || known.status().code() != Status::Code::kNotFound) return false;
+  SetAside("written by " + OwnerName(request_owner_) + " for the account " + request_.AccountName +
+           " (no user of this machine: only root may ask for it, and no answer is written for it)");
+  return true;
+}
+
+bool CPhaseObj::SetAsideAnswerNameTaken(const EngineSettings& s) {
+  auto answer = AnswerFileName(request_.AccountName, request_.MachineName);
+  auto copy = MonitorCopyName(slot_base_, request_.AccountName, request_.MachineName);
+  if (!answer.ok() || !copy.ok()) return false;  // the check refuses such names
+  // The owner the answer will be handed to, as the answer itself finds it.
+  const std::optional<fs::Ownership> owner = AccountFilesOwner(s, request_.AccountName);
+  const uid_t to = owner ? owner->uid : 0;
+  for (const std::string& name : {*answer, *copy}) {
+    auto path = paths::JoinInside(s.ResultPath, name);
+    if (!path.ok()) continue;
+    Status theirs = CheckAnswerNameOwner(*path, to);
+    if (theirs.ok()) continue;
+    SetAside("the request of " + OwnerName(request_owner_) + " for the account " + request_.AccountName +
+             " is not served: " + theirs.message());
+    return true;
+  }
+  return false;
 }
 
 Status CheckJobFile(const std::string& folder, const std::string& name, uint32_t request_owner, JobFileId* id) {
@@ -607,13 +647,72 @@ int CPhaseObj::PickNextSlot() {
   }
   TidyScan(&*scan);
   for (const std::string& stray : scan->strays) MoveAside(stray, "not a request slot");
-  int slot = PickSlot(scan->present, *start);
+  // A claim still being written is passed over: the next whole request in ring order is
+  // taken, and the claim is looked at again when it changes.
+  std::array<bool, kSlotCount> whole = scan->present;
+  int slot = -1;
+  for (int candidate; (candidate = PickSlot(whole, *start)) >= 0; whole[candidate] = false) {
+    if (SlotRequestWhole(candidate)) {
+      slot = candidate;
+      break;
+    }
+  }
   picked_marked_ = slot < 0 || scan->marked[slot];
   // A start number that cannot be written back costs nothing but order: the next pick
   // starts at this slot again and goes on from there in ring order.
   if (slot >= 0) (void)seq->WriteNext(slot);
   seq->Close();
   return slot;
+}
+
+namespace {
+int64_t MtimeNs(const struct stat& st) { return int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec; }
+}  // namespace
+
+bool CPhaseObj::SlotRequestWhole(int slot) {
+  const std::string name = SlotFileName(slot);
+  struct stat st {};
+  auto text = fs::ReadFile(folder_ + "/" + name, kMaxRequestFileBytes, &st);
+  if (!text.ok() || share::ClassifyRequestText(*text) == share::RequestTextState::kWhole) {
+    partial_.erase(slot);
+    return true;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  auto it = partial_.find(slot);
+  if (it == partial_.end() || it->second.ino != st.st_ino || it->second.size != st.st_size ||
+      it->second.mtime_ns != MtimeNs(st)) {
+    partial_[slot] = PartialClaim{st.st_ino, st.st_size, MtimeNs(st), now};
+    return false;
+  }
+  if (now - it->second.since < std::chrono::milliseconds(options_.claim_abandon_ms)) return false;
+  partial_.erase(it);
+  MoveAside(name, "a claimed request slot was not written whole within " +
+                      std::to_string(options_.claim_abandon_ms / 1000) + " s (" + std::to_string(st.st_size) +
+                      " bytes, written by " + OwnerName(st.st_uid) + "): abandoned");
+  return false;
+}
+
+int CPhaseObj::PassOverClaims(RequestFolderScan* scan, int limit_ms) {
+  const auto now = std::chrono::steady_clock::now();
+  int wait_ms = limit_ms;
+  for (auto it = partial_.begin(); it != partial_.end();) {
+    const int slot = it->first;
+    struct stat st {};
+    if (!scan->present[slot] || ::lstat((folder_ + "/" + SlotFileName(slot)).c_str(), &st) != 0) {
+      it = partial_.erase(it);
+      continue;
+    }
+    const bool unchanged =
+        st.st_ino == it->second.ino && st.st_size == it->second.size && MtimeNs(st) == it->second.mtime_ns;
+    const auto due = it->second.since + std::chrono::milliseconds(options_.claim_abandon_ms);
+    if (unchanged && now < due) {
+      scan->present[slot] = false;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1;
+      if (left < wait_ms) wait_ms = static_cast<int>(left);
+    }
+    ++it;
+  }
+  return wait_ms;
 }
 
 void CPhaseObj::NoteSequenceHeld() {

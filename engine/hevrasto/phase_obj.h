@@ -24,6 +24,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -35,6 +36,7 @@
 #include "engine/hevrasto/quota_mail.h"
 #include "engine/hevrasto/request_marks.h"
 #include "engine/hevrasto/request_slots.h"
+#include "engine/hevrasto/share_files.h"
 #include "engine/rules/request_info.h"
 #include "engine/rules/request_result.h"
 #include "engine/rules/settings.h"
@@ -126,6 +128,9 @@ class CPhaseObj {
     int read_retry_ms = 2000;      // ... this far apart
     int pending_retry_ms = 30000;  // kept print-log rows are tried again this often while idle
     int job_sweep_ms = 3600000;    // job files nobody names are looked for this often while idle
+    // A request slot claimed and still being written (share::ClassifyRequestText) is
+    // neither read nor set aside until it is whole, or unchanged for this long (abandoned).
+    int claim_abandon_ms = share::kClaimAbandonMs;
   };
 
   // Takes the frame link, the mail sender (may be null: no mail), the queue probe of the
@@ -159,6 +164,23 @@ class CPhaseObj {
   // Takes a slot; makes its request the one in hand (all else forgotten) and reads it.
   // Gives false when it is gone or cannot be read (it is moved aside then).
   bool ReadSlotRequest(int slot);
+  // Takes a slot present in the folder; gives whether its request is whole (or cannot be
+  // read at all: reading it reports that). A claim still being written is remembered and
+  // passed over; one that stayed unchanged for claim_abandon_ms is set aside as abandoned.
+  bool SlotRequestWhole(int slot);
+  // Drops from a scan the claimed slots still being written that have not changed since
+  // they were last looked at and are not yet abandoned; gives how long the wait may last
+  // before the next of them is due (at most `limit_ms`).
+  int PassOverClaims(RequestFolderScan* scan, int limit_ms);
+  // Gives whether the request in hand was set aside because, with the owner check on, a
+  // user other than root asked for an account that is no user of this machine: no answer
+  // (root's, readable by others) is written for it.
+  bool SetAsideUnknownAccount(const EngineSettings& s);
+  // Gives whether the request in hand was set aside because a file of another user than
+  // the one it answers, whose own answer the name may be (CheckAnswerNameOwner), lies in
+  // the name of its answer or answer copy: that file is never deleted, and the answer is
+  // not written over it.
+  bool SetAsideAnswerNameTaken(const EngineSettings& s);
   // Notes that the lock of "Sequence.seq" was not had; once it stays held longer than
   // sequence_held_ms, reports its holders once (until it is had again).
   void NoteSequenceHeld();
@@ -270,6 +292,14 @@ class CPhaseObj {
   bool result_failing_ = false;  // no file can be created in the result folder (reported once)
   std::chrono::steady_clock::time_point swept_{};
   bool leftovers_swept_ = false;
+  // Claimed slots seen still being written: the file as it was and since when it is so.
+  struct PartialClaim {
+    ino_t ino = 0;
+    off_t size = 0;
+    int64_t mtime_ns = 0;
+    std::chrono::steady_clock::time_point since;
+  };
+  std::map<int, PartialClaim> partial_;
 };
 
 }  // namespace zv::engine

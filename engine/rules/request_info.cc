@@ -9,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/hevrasto/share_files.h"
 #include "engine/rules/text_util.h"
 #include "platform/paths/paths.h"
 #include "printing/print_rules.h"
@@ -129,6 +130,11 @@ bool CRequestInfo::ParseRequestText(std::string_view text) {
       continue;
     }
     if (!begun) continue;
+    if (upper.rfind("REQUESTID=", 0) == 0) {
+      std::string id = Trim(line.substr(10));
+      if (share::IsRequestId(id)) RequestID = id;
+      continue;
+    }
     int key = -1;
     size_t klen = 0;
     for (int k = 0; k < kKeyCount; ++k) {

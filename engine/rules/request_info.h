@@ -52,6 +52,9 @@ class CRequestInfo {
   std::string LogFont;
   int32_t PrintPageMode = 1;
   std::string Rotate;
+  // The request's key ("RequestID", share::IsRequestId), echoed in its answer; empty for a
+  // request without one (or with a value that is no key).
+  std::string RequestID;
   // The first numeric key (as written) whose value is not a whole number, and that value
   // as a message shows it (cut to 16 bytes, bytes outside printable ASCII as "?");
   // empty when every number was whole. Such a request is invalid.

@@ -69,6 +69,7 @@ std::string CRequestResult::ComposeResultText(bool show_normal, bool show_error)
   std::vector<std::string> lines;
   lines.push_back("[PrintResult]");
   lines.push_back("Result=" + std::to_string(ResultCode));
+  if (!RequestID.empty()) lines.push_back("RequestID=" + RequestID.substr(0, RequestID.find_first_of("\r\n")));
   bool show = ResultCode == kResultPrinted ? show_normal : show_error;
   if (show) {
     std::vector<std::string> parts;

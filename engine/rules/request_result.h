@@ -46,6 +46,9 @@ class CRequestResult {
   int32_t PageCount = -1;
   int32_t MaxPages_Color = -1;
   int32_t PageCount_Color = -1;
+  // The key of the request answered, written as "RequestID" in "[PrintResult]" after
+  // "Result" (nothing when empty); readers that know it not skip it.
+  std::string RequestID;
 
   // Code 0, no title, no lines, the seven numbers -1.
   void Init();

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "client/config.h"
+#include "engine/hevrasto/share_files.h"
 #include "platform/fs/files.h"
 #include "platform/paths/paths.h"
 #include "platform/profile/profile.h"
@@ -56,6 +57,18 @@ std::optional<std::string> AnswerNameFromBlock(std::span<const std::byte> block)
   return name;
 }
 
+std::string RequestKeyFromBlock(std::span<const std::byte> block) {
+  const char* begin = reinterpret_cast<const char*>(block.data());
+  const char* nul = static_cast<const char*>(std::memchr(begin, 0, block.size()));
+  if (nul == nullptr) return {};
+  const char* key = nul + 1;
+  const char* end = begin + block.size();
+  const void* key_end = std::memchr(key, 0, static_cast<size_t>(end - key));
+  if (key_end == nullptr) return {};
+  std::string text(key, static_cast<const char*>(key_end));
+  return share::IsRequestId(text) ? text : std::string();
+}
+
 std::string CountText(int count) { return Fmt(kCountFormat, count); }
 std::string WindowTitle(const std::string& server_name) { return kTitlePrefix + server_name; }
 
@@ -88,6 +101,7 @@ MonitorAnswer ReadAnswer(const std::string& path) {
   a.result = Cut(doc.Get("PrintResult", "Result").value_or(""), kMaxValueBytes);
   if (a.result.empty()) return a;
   a.arrived = true;
+  a.request_id = share::RequestIdOf(text);
   const char* section = a.result == "0" ? "NormalMessage" : "ErrorMessage";
   a.title = Cut(doc.Get(section, "Title").value_or(""), kMaxValueBytes);
   a.message = Cut(doc.Get(section, "Message").value_or(""), kMaxValueBytes);
@@ -142,7 +156,10 @@ std::vector<AnswerQueue::Arrival> AnswerQueue::Take(const std::vector<Arrival>& 
     if (!r.answer.arrived) continue;
     auto it = std::find(paths_.begin(), paths_.end(), r.path);
     if (it == paths_.end()) continue;
+    auto key = keys_.begin() + (it - paths_.begin());
+    if (!share::AnswerBelongs(*key, r.answer.request_id, accept_keyless_)) continue;  // not this request's
     paths_.erase(it);
+    keys_.erase(key);
     if (r.answer.message.empty()) {
       DeleteIfUnchanged(r.path, r.answer.identity);
       continue;
@@ -150,6 +167,41 @@ std::vector<AnswerQueue::Arrival> AnswerQueue::Take(const std::vector<Arrival>& 
     shown.push_back(r);
   }
   return shown;
+}
+
+std::string AnswerQueue::key_of(const std::string& path) const {
+  auto it = std::find(paths_.begin(), paths_.end(), path);
+  return it == paths_.end() ? std::string() : keys_[static_cast<size_t>(it - paths_.begin())];
+}
+
+std::vector<std::string> AnswerQueue::Overdue(const std::vector<Arrival>& read,
+                                              std::chrono::steady_clock::time_point now) {
+  std::vector<std::string> due;
+  for (const Arrival& r : read) {
+    if (std::find(paths_.begin(), paths_.end(), r.path) == paths_.end()) {
+      notices_.erase(r.path);  // answered: nothing to tell
+      continue;
+    }
+    if (notices_.try_emplace(r.path).first->second.Due(r.request_waits, now)) due.push_back(r.path);
+  }
+  return due;
+}
+
+bool CopysRequestWaits(const std::string& request_folder, const std::string& copy_path, const std::string& key) {
+  if (key.empty()) return true;
+  const std::string name = copy_path.substr(copy_path.rfind('/') + 1);
+  return client::RequestWaitsInSlot(request_folder, name.substr(0, name.find('-')), key);
+}
+
+MonitorAnswer NoAnswerNoticeAnswer() {
+  MonitorAnswer a;
+  a.arrived = true;
+  a.result = "0";
+  a.title = client::kNoAnswerTitle;
+  std::string text = client::kNoAnswerText;
+  for (size_t at; (at = text.find('\n')) != std::string::npos;) text.replace(at, 1, kLineBreakMarker);
+  a.message = text;
+  return a;
 }
 
 ServerNames ReadServerNames() {
@@ -166,6 +218,7 @@ ServerNames ReadServerNames() {
   n.share = get("ShareName");
   n.print_info_dir = get("PrintInfoDir");
   n.result_dir = get("ResultDir");
+  if (auto keyless = key->GetDword(client::kAcceptKeylessValue); keyless.ok()) n.accept_keyless = *keyless != 0;
   return n;
 }
 

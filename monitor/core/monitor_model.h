@@ -6,13 +6,16 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "client/answer.h"
 #include "platform/base/status.h"
 
 namespace zv::monitor {
@@ -47,6 +50,10 @@ extern const char* const kColumnHeaders[kColumnCount];
 // "*.an2" file name of at most 127 bytes ended by a zero inside the block; else nothing.
 std::optional<std::string> AnswerNameFromBlock(std::span<const std::byte> block);
 
+// Takes the bytes of the shared block; gives the request key that follows the answer
+// name's zero (ended by its own zero inside the block), or "" when there is none.
+std::string RequestKeyFromBlock(std::span<const std::byte> block);
+
 // Gives "キューに%d個のドキュメント" with the count, and the window title for a server name.
 std::string CountText(int count);
 std::string WindowTitle(const std::string& server_name);
@@ -64,6 +71,7 @@ struct FileIdentity {
 struct MonitorAnswer {
   bool arrived = false;  // the file is there and "Result" is not empty
   std::string result, title, message;
+  std::string request_id;  // the request's key the answer carries ("" for none)
   FileIdentity identity;
 };
 
@@ -92,34 +100,64 @@ struct PopupLayout {
 };
 PopupLayout LayoutResultPopup(int text_width, int text_height, int ok_width, int ok_height);
 
-// The queue of awaited answer copies (full local paths), in hand-over order.
+// The queue of awaited answer copies (full local paths, each with the key of its request),
+// in hand-over order. An answer copy counts only when it is its request's
+// (share::AnswerBelongs): a copy left from before the slots wrapped, or one another member
+// put in its name, is passed over and the wait goes on.
 class AnswerQueue {
  public:
-  void Add(std::string path) { paths_.push_back(std::move(path)); }
+  void Add(std::string path, std::string key = {}) {
+    paths_.push_back(std::move(path));
+    keys_.push_back(std::move(key));
+  }
   size_t size() const { return paths_.size(); }
   const std::vector<std::string>& paths() const { return paths_; }
+  // Whether answers without a key are read (an engine that echoes none).
+  void set_accept_keyless(bool accept) { accept_keyless_ = accept; }
+
+  // The key of a queued path ("" where its request carried none or it is not queued).
+  std::string key_of(const std::string& path) const;
 
   // What one poll found: answers to show and copies already deleted (empty messages).
   struct Arrival {
     std::string path;
     MonitorAnswer answer;
+    // Whether the request still waits in its slot (RequestWaitsInSlot; true where unknown).
+    bool request_waits = true;
   };
   // Reads every queued path in order; removes those that have arrived and gives the ones
   // with a message; an arrived answer without a message is deleted at once.
   std::vector<Arrival> Poll();
   // As Poll, over answers read elsewhere (by a worker): takes each path's answer.
   std::vector<Arrival> Take(const std::vector<Arrival>& read);
+  // Takes what a poll read and the time now; gives the awaited copies whose request the
+  // engine took from its slot without an answer coming within the grace (each once): the
+  // user is told that no answer came and why that may be (client::kNoAnswerText).
+  std::vector<std::string> Overdue(const std::vector<Arrival>& read, std::chrono::steady_clock::time_point now);
 
  private:
   std::vector<std::string> paths_;
+  std::vector<std::string> keys_;  // beside paths_
+  bool accept_keyless_ = false;
+  std::map<std::string, client::NoAnswerNotice> notices_;
 };
+
+// Takes the request folder and an awaited answer copy's path with its request's key; gives
+// whether the request still waits in its slot (the slot named by the copy's "orderNN"
+// prefix); true where there is no key to tell it by.
+bool CopysRequestWaits(const std::string& request_folder, const std::string& copy_path, const std::string& key);
+
+// The popup's content when no answer came (Overdue).
+MonitorAnswer NoAnswerNoticeAnswer();
 
 // The machine key's names the monitor uses.
 struct ServerNames {
   bool key_found = false;
   std::optional<std::string> server, share, print_info_dir, result_dir;
+  bool accept_keyless = false;  // "AcceptAnswersWithoutKey" (client::kAcceptKeylessValue)
 };
-// Reads the machine key's "ServerName", "ShareName", "PrintInfoDir" and "ResultDir".
+// Reads the machine key's "ServerName", "ShareName", "PrintInfoDir", "ResultDir" and
+// "AcceptAnswersWithoutKey".
 ServerNames ReadServerNames();
 // Takes the names and a folder name; gives the local path of that folder of the server's
 // share; InvalidArgument when the server or share is missing or empty or a name is not plain.

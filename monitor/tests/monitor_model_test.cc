@@ -107,6 +107,59 @@ TEST(MonitorAnswers, PollRemovesArrivalsAndDeletesOnlyTheFileRead) {
   EXPECT_FALSE(fs::exists(loud));
 }
 
+TEST(MonitorAnswers, OnlyTheAnswerCarryingTheRequestsKeyIsShown) {
+  // The client passes the request's key behind the name's zero.
+  const std::string mine = "0123456789abcdef01234567", other = "fedcba9876543210fedcba98";
+  struct KeyCase {
+    std::string bytes;
+    std::string key;
+  } keys[] = {
+      {std::string("order07-a-PC.an2\0", 17) + mine + std::string(1, '\0'), mine},
+      {std::string("order07-a-PC.an2\0", 17), ""},
+      {std::string("order07-a-PC.an2\0", 17) + "not a key" + std::string(1, '\0'), ""},
+  };
+  for (const KeyCase& c : keys) {
+    std::string block = c.bytes;
+    block.resize(128, '\0');
+    EXPECT_EQ(RequestKeyFromBlock(std::as_bytes(std::span(block.data(), block.size()))), c.key) << c.bytes;
+  }
+  std::string unended = std::string("order07-a-PC.an2\0", 17) + std::string(111, 'a');
+  EXPECT_EQ(RequestKeyFromBlock(std::as_bytes(std::span(unended.data(), unended.size()))), "");
+
+  zv::testing::TempRoot root;
+  const std::string copy = root.str() + "/order07-a-PC.an2";
+  auto answer = [](const std::string& key, const std::string& message) {
+    return "[PrintResult]\r\nResult=4\r\n" + (key.empty() ? "" : "RequestID=" + key + "\r\n") +
+           "\r\n[ErrorMessage]\r\nTitle=t\r\nMessage=" + message + "\r\n";
+  };
+  struct Case {
+    const char* what;
+    std::string text;
+    bool keyless;
+    bool shown;
+  } cases[] = {
+      {"a copy left from before the slots wrapped", answer(other, "old"), false, false},
+      {"a copy without a key another member put there", answer("", "forged"), false, false},
+      {"the same where keyless answers are read", answer("", "forged"), true, true},
+      {"its own", answer(mine, "own"), false, true},
+  };
+  for (const Case& c : cases) {
+    Write(copy, c.text);
+    AnswerQueue q;
+    q.set_accept_keyless(c.keyless);
+    q.Add(copy, mine);
+    auto shown = q.Poll();
+    EXPECT_EQ(shown.size(), c.shown ? 1u : 0u) << c.what;
+    EXPECT_EQ(q.size(), c.shown ? 0u : 1u) << c.what;  // still waited for
+    EXPECT_TRUE(fs::exists(copy)) << c.what;           // not this request's: left alone
+  }
+  // A request handed over without a key (an older client) takes the answer as ever.
+  Write(copy, answer(other, "any"));
+  AnswerQueue q;
+  q.Add(copy);
+  EXPECT_EQ(q.Poll().size(), 1u);
+}
+
 TEST(MonitorPopup, LayoutFollowsTheMeasuredText) {
   PopupLayout l = LayoutResultPopup(200, 26, 20, 13);
   EXPECT_EQ(l.window_width, 264);

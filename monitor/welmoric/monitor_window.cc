@@ -207,8 +207,10 @@ winmsg::LRESULT CMainFrame::OnAddResult() {
   if (!block.ok()) return 0;
   std::optional<std::string> name = AnswerNameFromBlock(block->bytes());
   if (!name) return 1;
-  Result<std::string> folder = ResultFolder(ReadServerNames());
-  if (folder.ok()) queue_.Add(*folder + "/" + *name);
+  const ServerNames names = ReadServerNames();
+  Result<std::string> folder = ResultFolder(names);
+  queue_.set_accept_keyless(names.accept_keyless);
+  if (folder.ok()) queue_.Add(*folder + "/" + *name, RequestKeyFromBlock(block->bytes()));
   return 1;
 }
 
@@ -224,12 +226,24 @@ void CMainFrame::StartWork(bool answers, bool list) {
   if (worker_.joinable()) worker_.join();
   polling_ = true;
   refresh_pending_ = false;
-  std::vector<std::string> paths;
-  if (answers) paths = queue_.paths();
+  std::vector<std::pair<std::string, std::string>> paths;  // with their requests' keys
+  if (answers)
+    for (const std::string& p : queue_.paths()) paths.emplace_back(p, queue_.key_of(p));
   bool monitoring_now = monitoring();
   worker_ = std::thread([this, paths, list, monitoring_now] {
     std::vector<AnswerQueue::Arrival> read;
-    for (const std::string& p : paths) read.push_back({p, ReadAnswer(p)});
+    Result<std::string> requests = std::string();
+    if (!paths.empty()) {
+      const ServerNames names = ReadServerNames();
+      requests = ShareFolder(names, names.print_info_dir.value_or("PrintInfo"));
+    }
+    for (const auto& [p, key] : paths) {
+      AnswerQueue::Arrival a{p, ReadAnswer(p)};
+      // Whether the engine took the request matters only while no answer of it is there.
+      if (!a.answer.arrived || a.answer.request_id != key)
+        a.request_waits = !requests.ok() || CopysRequestWaits(*requests, p, key);
+      read.push_back(std::move(a));
+    }
     std::optional<ListView> view;
     if (list) view = list_.Refresh(monitoring_now);
     QMetaObject::invokeMethod(
@@ -239,9 +253,15 @@ void CMainFrame::StartWork(bool answers, bool list) {
 
 void CMainFrame::PollDone(std::vector<AnswerQueue::Arrival> read, std::optional<ListView> list) {
   polling_ = false;
-  for (const AnswerQueue::Arrival& a : queue_.Take(read)) {
-    if (on_shown_) on_shown_(PopupTextFor(a.answer));
-    auto* popup = new ResultPopup(a.path, a.answer);
+  std::vector<std::pair<std::string, MonitorAnswer>> popups;
+  for (const AnswerQueue::Arrival& a : queue_.Take(read)) popups.emplace_back(a.path, a.answer);
+  // A request the engine took without an answer coming: the user is told once, and the
+  // wait goes on (an answer kept by the engine may still come).
+  const size_t overdue = queue_.Overdue(read, std::chrono::steady_clock::now()).size();
+  for (size_t i = 0; i < overdue; ++i) popups.emplace_back(std::string(), NoAnswerNoticeAnswer());
+  for (const auto& [path, answer] : popups) {
+    if (on_shown_) on_shown_(PopupTextFor(answer));
+    auto* popup = new ResultPopup(path, answer);
     popup->show();
     popup->raise();
     popup->activateWindow();

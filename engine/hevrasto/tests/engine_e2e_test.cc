@@ -14,6 +14,7 @@
 #include "engine/core/clock.h"
 #include "engine/hevrasto/phase_obj.h"
 #include "engine/hevrasto/request_marks.h"
+#include "engine/hevrasto/share_files.h"
 #include "engine/hevrasto/tests/engine_harness.h"
 #include "engine/rules/quota_period.h"
 #include "platform/eventlog/eventlog.h"
@@ -160,6 +161,59 @@ TEST_F(EngineE2E, PrintsAnswersAndRefusesAsTheRequestsDeserve) {
     for (const auto& str : e.strings)
       if (str.find("[order77.lst]") != std::string::npos) ++bad_request_events;
   EXPECT_EQ(bad_request_events, 1);
+}
+
+TEST_F(EngineE2E, AClaimedSlotIsTakenOnlyOnceWrittenWholeAndItsKeyIsEchoed) {
+  h_->StartEngine();
+  // A client on a mount without rename-without-replace claims order00 and is still writing
+  // it; a whole request placed after it in order01 is served meanwhile.
+  const std::string key = "00112233445566778899aabb";
+  h_->WriteJob("claimed.prc", 1);
+  const std::string sealed =
+      share::SealRequestText(EngineHarness::RequestText(RequestSpec{"alice", "pcC", "claimed.prc"}), key);
+  const std::string claim = h_->print_info() + "/order00.lst";
+  const size_t cut = sealed.size() / 2;
+  ASSERT_TRUE(fs::WriteFileAtomic(claim, sealed.substr(0, cut)).ok());
+  h_->WriteJob("next.prc", 1);
+  std::string next = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcN", "next.prc"}));
+  ASSERT_EQ(next, "order01");
+  const std::string unkeyed = h_->WaitForAnswer("alice", "pcN", next);
+  EXPECT_EQ(EngineHarness::ResultCode(unkeyed), 0);
+  EXPECT_EQ(unkeyed.find("RequestID="), std::string::npos) << unkeyed;  // a request without a key
+  // The claim was neither read nor set aside.
+  EXPECT_EQ(*fs::ReadFile(claim), sealed.substr(0, cut));
+  EXPECT_FALSE(fsys::exists(h_->print_info() + "/Rejected/order00.lst"));
+  EXPECT_EQ(h_->PrintLog().size(), 1u);
+  // The rest arrives (in place, as the client writes it): served, its key in the answer and
+  // in the copy, every section and key of the answer as before.
+  {
+    int fd = ::open(claim.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, sealed.data() + cut, sealed.size() - cut), static_cast<ssize_t>(sealed.size() - cut));
+    ::close(fd);
+  }
+  const std::string answer = h_->WaitForAnswer("alice", "pcC", "order00");
+  EXPECT_EQ(EngineHarness::ResultCode(answer), 0) << answer;
+  EXPECT_NE(answer.find("[PrintResult]\r\nResult=0\r\nRequestID=" + key + "\r\n"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("[PrintLimit]\r\n"), std::string::npos) << answer;
+  auto copy = fs::ReadFile(h_->result() + "/order00-alice-pcC.an2");
+  ASSERT_TRUE(copy.ok());
+  EXPECT_EQ(*copy, answer);
+  EXPECT_EQ(h_->PrintLog().size(), 2u);
+  EXPECT_EQ(h_->StopEngine(), 0);
+}
+
+TEST_F(EngineE2E, AClaimLeftUnwrittenIsSetAsideOnceAbandoned) {
+  // Abandoned after 1 ms unchanged: the claim is set aside at the engine's second look.
+  h_->StartEngine({"ZELVORA_ENGINE_CLAIM_MS=1"});
+  for (const std::string& text : {std::string(), std::string("[RequestInfo]\nRequestID=0011")})
+    h_->PlaceFile(text.empty() ? "order03.lst" : "order04.lst", text);
+  for (const char* slot : {"order03.lst", "order04.lst"}) {
+    EXPECT_TRUE(EventHas("[" + std::string(slot) + "] a claimed request slot was not written whole")) << slot;
+    EXPECT_TRUE(fsys::exists(h_->print_info() + "/Rejected/" + slot)) << slot;
+  }
+  EXPECT_EQ(h_->PrintLog().size(), 0u);
+  EXPECT_EQ(h_->StopEngine(), 0);
 }
 
 TEST_F(EngineE2E, QuotaRefusalMailsAndCountsTheDocumentsPages) {
@@ -794,9 +848,11 @@ TEST_P(EngineOnBothDatabases, NobodyPrintsOnAnotherUsersQuota) {
   ASSERT_TRUE(fs::WriteFileAtomic(accounts + "/passwd",
                                   "root:x:0:0:root:/root:/bin/sh\n"
                                   "aiko:x:2001:2001:Aiko:/home/aiko:/bin/sh\n"
-                                  "kenji:x:2002:2002:Kenji:/home/kenji:/bin/sh\n")
+                                  "kenji:x:2002:2002:Kenji:/home/kenji:/bin/sh\n"
+                                  "kenji-pc:x:2003:2003:Kenji PC:/home/kenji-pc:/bin/sh\n")
                   .ok());
-  ASSERT_TRUE(fs::WriteFileAtomic(accounts + "/group", "root:x:0:\naiko:x:2001:\nkenji:x:2002:\n").ok());
+  ASSERT_TRUE(
+      fs::WriteFileAtomic(accounts + "/group", "root:x:0:\naiko:x:2001:\nkenji:x:2002:\nkenji-pc:x:2003:\n").ok());
   h_->Sql(
       "INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) VALUES "
       "(11,'aiko','Aiko',0,0,0,0,'',1)");
@@ -867,20 +923,45 @@ TEST_P(EngineOnBothDatabases, NobodyPrintsOnAnotherUsersQuota) {
     EXPECT_TRUE(fsys::exists(h_->jobs() + "/" + c.job));
   }
   // A name PostgreSQL folds to kenji's (KELVIN SIGN for the K), written by aiko: set aside
-  // where the database matched it, refused as no user where it did not; never printed.
+  // where the database matched it, and as no user of the machine where it did not (no
+  // root's answer is written for it); never printed.
   const std::string kelvin =
       "\xE2\x84\xAA"
       "enji";
   job_of("a1.prc", aiko);
   std::string sk = h_->Submit(EngineHarness::RequestText(RequestSpec{kelvin, "pcA1", "a1.prc", {{"K", 1}}}), &aiko);
-  if (GetParam() == "postgres") {
-    ASSERT_TRUE(wait_aside(sk));
-    EXPECT_TRUE(EventHas("only by other case rules"));
-  } else {
-    EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer(kelvin, "pcA1", sk)), 2);
-  }
+  ASSERT_TRUE(wait_aside(sk));
+  EXPECT_TRUE(EventHas(GetParam() == "postgres" ? "only by other case rules" : "(no user of this machine"));
+  EXPECT_FALSE(fsys::exists(h_->result() + "/" + kelvin + "-pcA1.ans"));
   EXPECT_EQ(h_->PrintLog().size(), 0u);
   EXPECT_EQ(h_->PrintedPdfs().size(), 0u);
+  // What was set aside is root's to read alone.
+  struct stat rejected {};
+  ASSERT_EQ(::lstat((h_->print_info() + "/Rejected").c_str(), &rejected), 0);
+  EXPECT_EQ(rejected.st_mode & 0777, 0700u);
+  // Root may ask for an account the machine does not know: its answer is root's alone.
+  h_->WriteJob("r0.prc", 1);
+  std::string sr = h_->Submit(EngineHarness::RequestText(RequestSpec{"zvg2-pc", "042", "r0.prc", {{"R", 1}}}));
+  EXPECT_EQ(EngineHarness::ResultCode(h_->WaitForAnswer("zvg2-pc", "042", sr)), 2);
+  EXPECT_EQ(owner_of("zvg2-pc-042.ans"), "0 0600");
+  EXPECT_EQ(owner_of(sr + "-zvg2-pc-042.an2"), "0 0600");
+
+  // Answer names join account and machine by "-": "kenji-pc-Z.ans" answers kenji on
+  // "pc-Z" and kenji-pc on "Z". kenji's file in that name is never deleted for kenji-pc's
+  // answer: kenji-pc's request is set aside, naming both.
+  ASSERT_TRUE(
+      fs::WriteFileAtomic(h_->result() + "/kenji-pc-Z.ans", "kenji's own answer", 0600, fs::Durability::kSynced, &kenji)
+          .ok());
+  const fs::Ownership kenji_pc{2003, 2003, 0644};
+  job_of("q1.prc", kenji_pc);
+  std::string sk2 =
+      h_->Submit(EngineHarness::RequestText(RequestSpec{"kenji-pc", "Z", "q1.prc", {{"Q", 1}}}), &kenji_pc);
+  ASSERT_TRUE(wait_aside(sk2));
+  EXPECT_TRUE(
+      EventHas("[kenji-pc-Z.ans] a file of kenji, whose own answer the name may be, stands in the name of an "
+               "answer to kenji-pc"));
+  EXPECT_EQ(*fs::ReadFile(h_->result() + "/kenji-pc-Z.ans"), "kenji's own answer");
+  EXPECT_EQ(h_->PrintLog().size(), 0u);
 
   // aiko's own request goes through, even past a folder kenji put in its answer's name;
   // her answers and quota files are hers alone. Her name typed in capitals keeps one quota
