@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
   {
     std::string error, dsn;
     auto m = dt::DeployedMachine::Install(ZELVORA_BUILD_DIR, ZELVORA_SOURCE_DIR,
-                                          {{"aiko", 2001, ""}, {"kenji", 2002, ""}}, &error);
+                                          {{"aiko", 2501, ""}, {"kenji", 2502, ""}}, &error);
     if (!m || !(error = dt::SetUpOffice(*m, &dsn)).empty() ||
         !(error = dt::Sql(dsn, "UPDATE Main SET MaxPages=100000")).empty()) {
       std::fprintf(stderr, "road_smb_bench: %s\n", error.c_str());
@@ -137,7 +137,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   dt::OfficeOptions o;
-  o.clients = {{"pc-1", {{"aiko", 6001, ""}}}, {"pc-2", {{"kenji", 7002, ""}}}};
+  o.clients = {{"pc-1", {{"aiko", 6501, ""}}}, {"pc-2", {{"kenji", 7502, ""}}}};
+  o.server_uid_base = 5600;  // numbers of its own: the office test may run meanwhile
   std::string error;
   auto office = dt::SmbOffice::Start(ZELVORA_BUILD_DIR, ZELVORA_SOURCE_DIR, o, &error);
   if (!office || !(error = dt::Sql(office->dsn(), "UPDATE Main SET MaxPages=100000")).empty()) {

@@ -23,13 +23,6 @@ using namespace std::chrono_literals;
 constexpr char kNssWrapper[] = "/usr/lib/x86_64-linux-gnu/libnss_wrapper.so";
 constexpr gid_t kZelvoraGid = 2100;
 
-// Takes a path; gives the last `limit` bytes of the file (empty when unreadable).
-std::string Tail(const std::string& path, std::size_t limit = 4000) {
-  auto t = fs::ReadFile(path);
-  if (!t.ok()) return "";
-  return t->size() > limit ? t->substr(t->size() - limit) : *t;
-}
-
 // Takes a process id; gives its real user id, or -1 when it is gone or a zombie.
 long RealUid(const std::string& pid) {
   std::ifstream in("/proc/" + pid + "/status");
@@ -44,6 +37,27 @@ long RealUid(const std::string& pid) {
 }
 
 }  // namespace
+
+std::string FileTail(const std::string& path, std::size_t limit) {
+  auto t = fs::ReadFile(path);
+  if (!t.ok()) return "";
+  return t->size() > limit ? t->substr(t->size() - limit) : *t;
+}
+
+int RunToEnd(const process::StartOptions& options, int timeout_ms, std::string* output) {
+  auto p = process::Start(options);
+  if (!p.ok()) {
+    if (output) *output = p.status().ToString();
+    return -1;
+  }
+  auto code = p->Wait(timeout_ms);
+  if (!code.ok()) {
+    (void)p->Kill();
+    (void)p->Wait(10000);
+  }
+  if (output) *output = FileTail(options.output_file, 1 << 20);
+  return code.ok() ? *code : -1;
+}
 
 std::string DeployedMachine::Missing() {
   if (::geteuid() != 0) return "needs root";
@@ -140,18 +154,7 @@ int DeployedMachine::Run(const Account* who, const std::vector<std::string>& arg
   o.argv = full;
   o.env = AccountEnv();  // setpriv looks the user's groups up in the test's account database
   o.output_file = out;
-  auto p = process::Start(o);
-  if (!p.ok()) {
-    if (output) *output = p.status().ToString();
-    return -1;
-  }
-  auto code = p->Wait(timeout_ms);
-  if (!code.ok()) {
-    (void)p->Kill();
-    (void)p->Wait(10000);
-  }
-  if (output) *output = Tail(out, 1 << 20);
-  return code.ok() ? *code : -1;
+  return RunToEnd(o, timeout_ms, output);
 }
 
 std::unique_ptr<DeployedMachine> DeployedMachine::Install(const std::string& build_dir, const std::string& source_dir,
@@ -341,7 +344,7 @@ std::string DeployedMachine::Logs() const {
     files.push_back(a.home + "/.local/state/zelvora/log/events.log");
   }
   for (const auto& f : files)
-    if (std::string t = Tail(f, 3000); !t.empty()) text += "--- " + f + "\n" + t + "\n";
+    if (std::string t = FileTail(f, 3000); !t.empty()) text += "--- " + f + "\n" + t + "\n";
   return text;
 }
 

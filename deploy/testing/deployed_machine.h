@@ -36,6 +36,15 @@ struct MachineOptions {
   std::vector<std::string> enter;
 };
 
+// Takes a path and a limit; gives the last `limit` bytes of the file (empty when unreadable).
+std::string FileTail(const std::string& path, std::size_t limit = 4000);
+
+// Takes start options whose output goes to a file, and a time limit; runs the program to its
+// end (killed when it outlasts the limit). Gives its exit code (-1 when it did not start or
+// end in time) and in `output`, when given, the end of its output (at most 1 MiB) or why it
+// did not start.
+int RunToEnd(const process::StartOptions& options, int timeout_ms, std::string* output);
+
 class DeployedMachine {
  public:
   // Gives what this machine lacks to run one (empty when it can): root, cupsd, nss_wrapper,

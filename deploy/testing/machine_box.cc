@@ -8,18 +8,13 @@
 #include <fstream>
 #include <thread>
 
+#include "deploy/testing/deployed_machine.h"
 #include "platform/fs/files.h"
 
 namespace zv::deploy::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Takes a path; gives the file's text, or an empty text.
-std::string ReadOrEmpty(const std::string& path) {
-  auto t = fs::ReadFile(path);
-  return t.ok() ? *t : std::string();
-}
 
 }  // namespace
 
@@ -46,7 +41,7 @@ std::unique_ptr<MachineBox> MachineBox::Start(const std::string& dir, const std:
   auto cp = process::Start(copy);
   auto copied = cp.ok() ? cp->Wait(60000) : Result<int>(cp.status());
   if (!copied.ok() || *copied != 0) {
-    *error = "cannot copy /etc for " + hostname + ": " + ReadOrEmpty(copy.output_file);
+    *error = "cannot copy /etc for " + hostname + ": " + FileTail(copy.output_file);
     return nullptr;
   }
   // /run of its own too: what runs inside keeps its state there (sshd's folder, the mount
@@ -78,7 +73,7 @@ std::unique_ptr<MachineBox> MachineBox::Start(const std::string& dir, const std:
   const auto end = std::chrono::steady_clock::now() + 30s;
   while (::access(ready.c_str(), F_OK) != 0) {
     if (!box->holder_.Running() || std::chrono::steady_clock::now() > end) {
-      *error = "the box " + hostname + " did not start: " + ReadOrEmpty(o.output_file);
+      *error = "the box " + hostname + " did not start: " + FileTail(o.output_file);
       return nullptr;
     }
     std::this_thread::sleep_for(10ms);
@@ -98,19 +93,11 @@ std::vector<std::string> MachineBox::Enter() const {
 }
 
 int MachineBox::Run(const std::vector<std::string>& argv, std::string* output, int timeout_ms) const {
-  const std::string log = dir_ + "/log/run-" + std::to_string(++runs_) + ".out";
-  auto p = Spawn(argv, {}, log);
-  if (!p.ok()) {
-    if (output) *output = p.status().ToString();
-    return -1;
-  }
-  auto code = p->Wait(timeout_ms);
-  if (!code.ok()) {
-    (void)p->Kill();
-    (void)p->Wait(10000);
-  }
-  if (output) *output = ReadOrEmpty(log);
-  return code.ok() ? *code : -1;
+  process::StartOptions o;
+  o.argv = Enter();
+  o.argv.insert(o.argv.end(), argv.begin(), argv.end());
+  o.output_file = dir_ + "/log/run-" + std::to_string(++runs_) + ".out";
+  return RunToEnd(o, timeout_ms, output);
 }
 
 Result<process::Process> MachineBox::Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,

@@ -28,15 +28,7 @@ using namespace std::chrono_literals;
 constexpr char kPgBin[] = "/usr/lib/postgresql/15/bin";
 constexpr int kPgPort = 5432;
 
-std::string ReadOrEmpty(const std::string& path) {
-  auto t = fs::ReadFile(path);
-  return t.ok() ? *t : std::string();
-}
-
-std::string Tail(const std::string& path, std::size_t limit = 3000) {
-  std::string t = ReadOrEmpty(path);
-  return t.size() > limit ? t.substr(t.size() - limit) : t;
-}
+std::string ReadOrEmpty(const std::string& path) { return FileTail(path, 1 << 20); }
 
 // Takes a user's name; gives that user's Samba password (the test's own logins).
 std::string Password(const std::string& name) { return "pw-" + name + "-7Q"; }
@@ -241,7 +233,7 @@ Status SmbOffice::StartPostgres(std::string* engine_dsn) {
   const auto end = std::chrono::steady_clock::now() + 60s;
   while (!Listens(postgres_.pid(), kPgPort) || ::access((pg + "/.s.PGSQL." + std::to_string(kPgPort)).c_str(), F_OK)) {
     if (!postgres_.Running() || std::chrono::steady_clock::now() > end)
-      return Status::IOError("PostgreSQL did not start: " + Tail(pg + "/server.log"));
+      return Status::IOError("PostgreSQL did not start: " + FileTail(pg + "/server.log"));
     std::this_thread::sleep_for(50ms);
   }
   const std::string common = "Driver=" + driver + ";Port=" + std::to_string(kPgPort) + ";Uid=test;CommLog=0;Debug=0";
@@ -261,7 +253,7 @@ Status SmbOffice::StartSmbd() {
   const auto end = std::chrono::steady_clock::now() + 60s;
   while (!Listens(smbd_.pid(), 445)) {
     if (!smbd_.Running() || std::chrono::steady_clock::now() > end)
-      return Status::IOError("smbd did not start: " + Tail(dir_ + "/smb/smbd.out"));
+      return Status::IOError("smbd did not start: " + FileTail(dir_ + "/smb/smbd.out"));
     std::this_thread::sleep_for(20ms);
   }
   return Status::Ok();
@@ -277,7 +269,6 @@ Status SmbOffice::RestartSmbd() {
 }
 
 Status SmbOffice::Mount(int i, const Account& who, std::chrono::seconds limit) {
-  DeployedMachine& m = *clients_[i];
   const std::string smb = who.home + "/.smb", point = who.home + "/smb";
   for (const auto& d : {smb, point}) {
     if (Status st = fs::MakeDirs(d, 0700); !st.ok()) return st;
@@ -291,11 +282,16 @@ Status SmbOffice::Mount(int i, const Account& who, std::chrono::seconds limit) {
     if (Status st = fs::WriteFileAtomic(path, text, 0600); !st.ok()) return st;
     if (::chown(path.c_str(), who.uid, who.uid) != 0) return Status::IOError("chown " + path);
   }
-  auto p = m.StartAs(who, {"/usr/bin/smbnetfs", point, "-f"}, {}, "smbnetfs-" + who.name);
+  return StartMount(i, who, {"/usr/bin/smbnetfs", point, "-f"}, "smbnetfs-" + who.name, ShareView(i, who), limit);
+}
+
+Status SmbOffice::StartMount(int i, const Account& who, const std::vector<std::string>& argv, const std::string& log,
+                             const std::string& view, std::chrono::seconds limit) {
+  DeployedMachine& m = *clients_[i];
+  auto p = m.StartAs(who, argv, {}, log);
   if (!p.ok()) return p.status();
   mounts_.push_back(std::move(*p));
   process::Process& mount = mounts_.back();
-  const std::string view = ShareView(i, who);
   const bool up = WaitUntil(
       [&] {
         return !mount.Running() || m.Run(&who, {"/usr/bin/test", "-d", view + "/PrintInfo"}, nullptr, 40000) == 0;
@@ -303,7 +299,7 @@ Status SmbOffice::Mount(int i, const Account& who, std::chrono::seconds limit) {
       limit);
   if (!up || !mount.Running())
     return Status::IOError("the share did not show for " + who.name + " on " + client_boxes_[i]->hostname() + ": " +
-                           Tail(m.dir() + "/log/smbnetfs-" + who.name + ".out"));
+                           FileTail(m.dir() + "/log/" + log + ".out"));
   return Status::Ok();
 }
 
@@ -329,7 +325,7 @@ Status SmbOffice::StartSshd() {
   const auto end = std::chrono::steady_clock::now() + 30s;
   while (!Listens(sshd_.pid(), 22)) {
     if (!sshd_.Running() || std::chrono::steady_clock::now() > end)
-      return Status::IOError("sshd did not start: " + Tail(ssh + "/sshd.out"));
+      return Status::IOError("sshd did not start: " + FileTail(ssh + "/sshd.out"));
     std::this_thread::sleep_for(20ms);
   }
   return Status::Ok();
@@ -348,24 +344,16 @@ Result<std::string> SmbOffice::MountSshfs(int i, const Account& who) {
     return Status::IOError("ssh-keygen as " + who.name + ": " + out);
   if (Status st = fs::WriteFileAtomic(dir_ + "/ssh/keys/" + who.name, ReadOrEmpty(key + ".pub"), 0644); !st.ok())
     return st;
-  auto p = m.StartAs(who,
-                     {"/usr/bin/sshfs", "-f", "-o",
-                      "IdentityFile=" + key +
-                          ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes,dir_cache=no,"
-                          "ServerAliveInterval=2",
-                      who.name + "@" + ServerAddress(i) + ":" + server_->share(), point},
-                     {}, "sshfs-" + who.name);
-  if (!p.ok()) return p.status();
-  mounts_.push_back(std::move(*p));
-  process::Process& mount = mounts_.back();
-  const bool up = WaitUntil(
-      [&] {
-        return !mount.Running() || m.Run(&who, {"/usr/bin/test", "-d", point + "/PrintInfo"}, nullptr, 40000) == 0;
-      },
-      60s);
-  if (!up || !mount.Running())
-    return Status::IOError("the share did not show over sshfs for " + who.name + ": " +
-                           Tail(m.dir() + "/log/sshfs-" + who.name + ".out") + Tail(dir_ + "/ssh/sshd.out"));
+  const std::vector<std::string> argv = {
+      "/usr/bin/sshfs",
+      "-f",
+      "-o",
+      "IdentityFile=" + key +
+          ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes,dir_cache=no,ServerAliveInterval=2",
+      who.name + "@" + ServerAddress(i) + ":" + server_->share(),
+      point};
+  if (Status st = StartMount(i, who, argv, "sshfs-" + who.name, point, 60s); !st.ok())
+    return Status::IOError(st.ToString() + FileTail(dir_ + "/ssh/sshd.out"));
   return point;
 }
 
@@ -386,10 +374,10 @@ std::string SmbOffice::Logs() const {
   for (std::size_t i = 0; i < clients_.size(); ++i) {
     text += "=== client " + client_boxes_[i]->hostname() + "\n" + clients_[i]->Logs();
     for (const auto& a : clients_[i]->users())
-      if (std::string t = Tail(clients_[i]->dir() + "/log/smbnetfs-" + a.name + ".out", 1500); !t.empty())
+      if (std::string t = FileTail(clients_[i]->dir() + "/log/smbnetfs-" + a.name + ".out", 1500); !t.empty())
         text += "--- smbnetfs " + a.name + "\n" + t + "\n";
   }
-  if (std::string t = Tail(dir_ + "/smb/smbd.out"); !t.empty()) text += "--- smbd\n" + t + "\n";
+  if (std::string t = FileTail(dir_ + "/smb/smbd.out"); !t.empty()) text += "--- smbd\n" + t + "\n";
   return text;
 }
 

@@ -91,6 +91,10 @@ class SmbOffice {
   Status StartSmbd();
   Status StartPostgres(std::string* engine_dsn);
   Status StartSshd();
+  // Takes a client machine, the user, the mount program, its log's name, the folder the
+  // share shows as and a limit; starts the mount as the user and waits for the share.
+  Status StartMount(int i, const Account& who, const std::vector<std::string>& argv, const std::string& log,
+                    const std::string& view, std::chrono::seconds limit);
   void Stop();
   OfficeOptions options_;
   std::string dir_, dsn_;
