@@ -47,14 +47,14 @@ std::string Document(const dt::DeployedMachine& m) {
 }
 
 // Takes the machine, the user and the count; sends that many requests one after the other
-// and gives the milliseconds between each answer read and the next (the sender prints a line
-// as it reads each answer; its output file is watched every millisecond).
+// and gives the milliseconds between each answer read and the next (the sender prints a line,
+// line-buffered, as it reads each answer; its output file is watched every millisecond).
 std::vector<double> AnswerTimes(const dt::DeployedMachine& m, const dt::Account& who, int runs) {
   const std::string tag = "latency-" + who.name;
   const std::string out = m.dir() + "/log/" + tag + ".out";
   auto p = m.StartAs(who,
-                     {m.prefix() + "/bin/ostrane-send", "send", "--printer", "Office", "--count",
-                      std::to_string(runs + 1), "--tag", tag, "--wait", "120", Document(m)},
+                     {"/usr/bin/stdbuf", "-oL", m.prefix() + "/bin/ostrane-send", "send", "--printer", "Office",
+                      "--count", std::to_string(runs + 1), "--tag", tag, "--wait", "120", Document(m)},
                      {}, tag);
   if (!p.ok()) {
     std::fprintf(stderr, "road_smb_bench: %s\n", p.status().ToString().c_str());

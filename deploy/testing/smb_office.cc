@@ -237,7 +237,12 @@ Status SmbOffice::StartPostgres(std::string* engine_dsn) {
     std::this_thread::sleep_for(50ms);
   }
   const std::string common = "Driver=" + driver + ";Port=" + std::to_string(kPgPort) + ";Uid=test;CommLog=0;Debug=0";
+  // The socket is there before the server takes connections: ask until it does.
   auto c = odbc::Connection::Open(common + ";Server=" + pg + ";Database=postgres", "", "");
+  while (!c.ok() && postgres_.Running() && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(100ms);
+    c = odbc::Connection::Open(common + ";Server=" + pg + ";Database=postgres", "", "");
+  }
   if (!c.ok()) return c.status();
   if (auto r = (*c)->Execute("CREATE DATABASE zvoffice"); !r.ok()) return r.status();
   dsn_ = common + ";Server=" + pg + ";Database=zvoffice";
@@ -349,7 +354,8 @@ Result<std::string> SmbOffice::MountSshfs(int i, const Account& who) {
       "-f",
       "-o",
       "IdentityFile=" + key +
-          ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes,dir_cache=no,ServerAliveInterval=2",
+          ",StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,BatchMode=yes,dir_cache=no,ServerAliveInterval=2,"
+          "idmap=user",
       who.name + "@" + ServerAddress(i) + ":" + server_->share(),
       point};
   if (Status st = StartMount(i, who, argv, "sshfs-" + who.name, point, 60s); !st.ok())

@@ -74,8 +74,8 @@ class SmbOffice {
   // own login) and waits, up to `limit`, until it shows the share's folders, or gives an error.
   Status Mount(int i, const Account& who, std::chrono::seconds limit = std::chrono::seconds(60));
   // Takes a client machine and a user; mounts the share for that user with sshfs (sshd on the
-  // server's addresses, a key of the user's own) at ~/sshfs, the second road a share can take,
-  // and waits until it shows the share's folders. Gives the mount point, or an error.
+  // server's addresses, a key of the user's own, the login's number shown as the user's) at ~/sshfs, the second road a
+  // share can take, and waits until it shows the share's folders. Gives the mount point, or an error.
   Result<std::string> MountSshfs(int i, const Account& who);
   // Takes a client machine; cuts its link to the server or mends it.
   Status SetLink(int i, bool up);
