@@ -9,6 +9,8 @@ endif()
 if(EXISTS ${PROJECT_SOURCE_DIR}/scripts/install-printer)
   install(PROGRAMS scripts/install-printer DESTINATION ${ZELVORA_INSTALL_DATADIR})
 endif()
+# The removal steps the set-up script sources (and the package's postrm carries a copy of).
+install(FILES scripts/removal.sh DESTINATION ${ZELVORA_INSTALL_DATADIR})
 
 # The layout test installs this build into a temporary prefix and checks it (programs there,
 # relative run paths, libraries resolved inside the prefix).
@@ -64,6 +66,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "cups-daemon, cups-client, cups-filters, unixodbc, odbcinst, libsqliteodbc, fonts-ipafont-gothic, fonts-ipafont-mincho, fonts-dejavu-core, qt6-qpa-plugins, xdg-utils")
 set(ZELVORA_PACKAGE_PREFIX ${CPACK_PACKAGING_INSTALL_PREFIX})
+# The postrm runs after the package's files are gone: it carries the removal steps itself.
+file(READ ${PROJECT_SOURCE_DIR}/scripts/removal.sh ZELVORA_REMOVAL_FUNCTIONS)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/scripts/removal.sh)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/package/postinst.in ${CMAKE_BINARY_DIR}/package/postinst @ONLY
   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/package/prerm.in ${CMAKE_BINARY_DIR}/package/prerm @ONLY

@@ -45,12 +45,15 @@ if(NOT TARGET sanitize_tests)
   add_custom_target(sanitize_tests)
 endif()
 
-# zelvora_add_test(NAME <name> SOURCES <files...> [LIBS <libs...>] [SANITIZE]
+# zelvora_add_test(NAME <name> SOURCES <files...> [LIBS <libs...>] [SANITIZE] [JUST_BOOTED]
 #                  [TIMEOUT <seconds>] [LABELS <labels...>] [RESOURCE_LOCK <name>])
 # Builds one GoogleTest executable and registers it as one ctest test. SANITIZE adds it
-# to the sanitizer run. Tests get a fresh ZELVORA_ROOT through the test fixture helpers.
+# to the sanitizer run. JUST_BOOTED registers it a second time as <name>_just_booted, run
+# by tools/testing/just-booted as on a machine booted a minute ago (for tests of timers;
+# skipped where no time namespace can be made). Tests get a fresh ZELVORA_ROOT through the
+# test fixture helpers.
 function(zelvora_add_test)
-  cmake_parse_arguments(T "SANITIZE" "NAME;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "SANITIZE;JUST_BOOTED" "NAME;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   set_property(GLOBAL APPEND PROPERTY ZELVORA_TEST_TARGETS ${T_NAME})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
@@ -70,6 +73,18 @@ function(zelvora_add_test)
   endif()
   if(T_RESOURCE_LOCK)
     set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
+  if(T_JUST_BOOTED)
+    set(booted ${T_NAME}_just_booted)
+    add_test(NAME ${booted} COMMAND ${PROJECT_SOURCE_DIR}/tools/testing/just-booted $<TARGET_FILE:${T_NAME}>)
+    set_tests_properties(${booted} PROPERTIES TIMEOUT ${T_TIMEOUT} SKIP_RETURN_CODE 77
+      ENVIRONMENT "ZELVORA_TEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin;QT_QPA_PLATFORM=offscreen")
+    if(T_LABELS)
+      set_tests_properties(${booted} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    if(T_RESOURCE_LOCK)
+      set_tests_properties(${booted} PROPERTIES RESOURCE_LOCK ${T_RESOURCE_LOCK})
+    endif()
   endif()
 endfunction()
 

@@ -282,8 +282,7 @@ void Resident::ServeKeptJobs() {
   if (!start_wanted_) return;
   if (await_other_client_) {
     const auto now = std::chrono::steady_clock::now();
-    if (now < next_probe_) return;
-    next_probe_ = now + std::chrono::milliseconds(500);
+    if (!probed_.Take(now, std::chrono::milliseconds(500))) return;
     auto other = sync::NamedGuard::IsHeld("Ostrane");
     if (!other.ok() || *other) return;
     await_other_client_ = false;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "capture/common/blocks.h"
+#include "platform/base/every.h"
 #include "platform/base/status.h"
 #include "platform/process/process.h"
 #include "platform/shm/shm.h"
@@ -88,7 +89,7 @@ class Resident {
   // The started client ended while another instance held the client's guard (one still
   // ending, or printing unattended): the start is tried again once that one has ended.
   bool await_other_client_ = false;
-  std::chrono::steady_clock::time_point next_probe_{};
+  Every probed_;  // the other client's guard, looked at every 500 ms while awaited
   winmsg::HWND refused_by_ = 0;   // the client window that last refused a kept job
 };
 

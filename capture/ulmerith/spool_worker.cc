@@ -70,10 +70,10 @@ void SpoolWorker::Tick() {
     return;
   }
   if (auto w = watch_.Wait(nullptr, 0); w.ok() && *w == fs::FolderWatch::WaitResult::kChanged) dirty_ = true;
-  if (now - last_scan_ > std::chrono::milliseconds(options_.rescan_ms)) dirty_ = true;
+  if (scanned_.Due(now, std::chrono::milliseconds(options_.rescan_ms))) dirty_ = true;
   if (!dirty_) return;
   dirty_ = false;
-  last_scan_ = now;
+  scanned_.Ran(now);
   for (const std::string& id : ListSpoolJobs(options_.folder)) {
     if (given_up_.count(id) != 0) continue;
     const std::string job = options_.folder + "/" + id + ".job";

@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "platform/base/every.h"
 #include "platform/base/status.h"
 #include "platform/fs/watch.h"
 #include "platform/process/process.h"
@@ -43,10 +44,10 @@ class SpoolWorker {
   Options options_;
   fs::FolderWatch watch_;
   bool dirty_ = true;
-  std::chrono::steady_clock::time_point last_scan_{};
+  Every scanned_;  // the spool folder is listed at the start, then every rescan_ms at least
   std::optional<process::Process> running_;
   std::string running_id_;
-  std::chrono::steady_clock::time_point started_{};
+  std::chrono::steady_clock::time_point started_;  // the running feeder's start
   std::set<std::string> given_up_;  // ids whose files could not be moved away
   std::set<std::string> captures_before_;  // capture files there before the running feeder
 };

@@ -17,8 +17,8 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || { cat "$tmp/install.log" >&2; exit 1; }
 
-programs="hevrasto inkarrow hevrasto-demo ostrane ostrane-send ulmerith zelvora-feeder tavolent tavolent-db
-          welmoric kelvad zelvora-texttopdf zelvora-install zelvora-ppd jobdoc-tool vinteko-preview"
+programs="hevrasto inkarrow hevrasto-setup ostrane ostrane-send ulmerith zelvora-feeder tavolent tavolent-db
+          welmoric kelvad zelvora-texttopdf zelvora-install zelvora-ppd jobdoc-tool"
 libraries="libsarquen.so liblumbrel.so libquorvel.so libvinteko.so libnebrastol.so libzvemfhandles.so
            libzvlasterror.so libzvgastrelo.so"
 for p in $programs lib/cups/backend/zelvora lib/cups/backend/olviport lib/cups/filter/kelvad \
@@ -35,6 +35,10 @@ grep -qx "exec \"$prefix/bin/zelvora-texttopdf\" \"\$@\"" "$prefix/lib/cups/filt
   fail "the text filter script does not run $prefix/bin/zelvora-texttopdf"
 grep -q "\"$prefix/bin/zelvora-texttopdf\" \"\$@\" | \"$prefix/bin/kelvad\"" "$prefix/lib/cups/filter/zelvora-texttoraster" ||
   fail "the raster queue's text filter script does not run $prefix/bin/zelvora-texttopdf into kelvad"
+# The demo's and developers' tools stay in the build.
+for p in hevrasto-demo vinteko-preview; do
+  [ ! -e "$prefix/bin/$p" ] || fail "$prefix/bin/$p is installed (a demo or developer's tool)"
+done
 # Nothing of the tests or benchmarks.
 leftover=$(find "$prefix" -name '*_test' -o -name '*_bench' -o -name '*stubconverter*' -o -name '*test_peer*')
 [ -z "$leftover" ] || fail "test files installed: $leftover"

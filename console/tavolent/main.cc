@@ -30,7 +30,7 @@ constexpr zv::process::Usage kUsage{
     "runs the first-run wizard first (exit code 2 when it is cancelled).\n"
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
-    "  ZELVORA_SPOOLER        the printers: \"folder\" (folder printers, the default) or \"cups\"\n"
+    ZV_USAGE_SPOOLER_ENVIRONMENT
     "  QT_QPA_PLATFORM        Qt's window system (\"offscreen\" runs without a display)\n" ZV_USAGE_XDG_ENVIRONMENT};
 
 // The console's application object: the single-instance guard, the layout settings through

@@ -320,11 +320,71 @@ int DeployedMachine::Shutdown() {
   return rc;
 }
 
+int DeployedMachine::Remove(Removal road, bool purge, std::string* output) {
+  if (!cupsd_) return -1;
+  std::string out;
+  int rc = 0;
+  if (road == Removal::kScript) {
+    std::vector<std::string> what = {"--remove"};
+    if (purge) what.push_back("--purge");
+    rc = Run(nullptr, InstallCommand(source_dir_ + "/scripts/install", what), &out);
+    if (output) *output = out;
+    if (rc == 0) roles_ = false;
+    return rc;
+  }
+  // The prerm: the installed set-up script undoes the roles (once; a purge after a removal
+  // finds it done, as dpkg runs no prerm for a package that is only configured away).
+  const std::string installed = prefix() + "/share/zelvora/install";
+  if (::access(installed.c_str(), X_OK) == 0 && roles_) {
+    rc = Run(nullptr, InstallCommand(installed, {"--remove", "--no-build"}), &out);
+    if (output) *output = out;
+    if (rc != 0) return rc;
+    roles_ = false;
+  }
+  if (!purge) return 0;
+  // dpkg deletes the package's files: the installed tree but for what the roles wrote (etc/).
+  std::error_code ec;
+  for (const auto& e : sfs::directory_iterator(prefix(), ec))
+    if (e.path().filename() != "etc") sfs::remove_all(e.path(), ec);
+  // The postrm as the package build writes it, with this machine's prefix, cupsd.conf and
+  // scheduler restart in place of the system's.
+  auto text = fs::ReadFile(source_dir_ + "/cmake/package/postrm.in");
+  auto functions = fs::ReadFile(source_dir_ + "/scripts/removal.sh");
+  if (!text.ok() || !functions.ok()) {
+    if (output) *output = "the package's postrm or the removal steps cannot be read";
+    return -1;
+  }
+  std::string script = *text;
+  const std::pair<std::string, std::string> fills[] = {
+      {"@ZELVORA_REMOVAL_FUNCTIONS@", *functions},
+      {"@ZELVORA_PACKAGE_PREFIX@", prefix()},
+      {"cupsd_conf=/etc/cups/cupsd.conf", "cupsd_conf=" + cupsd_->cupsd_conf()},
+      {"invoke-rc.d --quiet cups try-restart || true", "kill -HUP " + std::to_string(cupsd_->pid())},
+  };
+  for (const auto& [from, to] : fills) {
+    const auto at = script.find(from);
+    if (at == std::string::npos) {
+      if (output) *output = "the package's postrm has no \"" + from + "\" to fill in";
+      return -1;
+    }
+    script.replace(at, from.size(), to);
+  }
+  const std::string postrm = dir_ + "/postrm";
+  if (Status st = fs::WriteFileAtomic(postrm, script, 0755); !st.ok()) {
+    if (output) *output = st.ToString();
+    return -1;
+  }
+  for (const char* step : {"remove", "purge"}) {
+    rc = Run(nullptr, {"/bin/sh", postrm, step}, &out);
+    if (output) *output += "--- postrm " + std::string(step) + "\n" + out;
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
 int DeployedMachine::Purge(std::string* output) {
+  const int rc = Remove(Removal::kScript, true, output);
   EndSessions();
-  if (!roles_ || !cupsd_) return -1;
-  const int rc = Run(nullptr, InstallCommand(source_dir_ + "/scripts/install", {"--remove", "--purge"}), output);
-  roles_ = false;
   return rc;
 }
 

@@ -70,10 +70,20 @@ class DeployedMachine {
   // Ends the users' sessions (every process of their ids), removes the roles (which stops
   // the engine's service) and stops the scheduler. Gives the role removal's exit code.
   int Shutdown();
-  // Ends the users' sessions and removes the roles with --purge through the source tree's
-  // set-up script, as an administrator removes a system installed from the sources (the
-  // runtime root, the installed tree and the scheduler's job-owner block go too); the
-  // scheduler keeps running. Gives the script's exit code, its output in `output`.
+  // How the system is taken off the machine.
+  enum class Removal {
+    kScript,   // the source tree's set-up script, as an administrator removes a system
+               // installed from the sources: --remove, or --remove --purge
+    kPackage,  // as the package manager removes the package: the installed set-up script's
+               // --remove (the package's prerm); purged, then the package's files deleted and
+               // its postrm run for "remove" and "purge", written as the package build writes it
+  };
+  // Takes the road, whether to purge (the runtime root, the installed tree and the
+  // scheduler's job-owner block go too) and where to put the output; removes the roles while
+  // the users' sessions still run, so the removal itself must end their programs. The
+  // scheduler keeps running. Gives the first failing step's exit code (0 when all passed).
+  int Remove(Removal road, bool purge, std::string* output);
+  // Remove(kScript, purge) followed by the end of whatever of the users' sessions is left.
   int Purge(std::string* output);
 
   const std::string& dir() const { return dir_; }

@@ -1,16 +1,20 @@
 // The office's road as the README orders it, on a machine deployed as the deployment test
 // deploys it: the installer sets up the server and client roles (the engine printing through
 // the scheduler's queues), an IPP Everywhere printer (the scheduler's own ippeveprinter on
-// 127.0.0.1) is added as the README says with lpadmin, the console offers it (and not the
-// virtual printer's queues) and writes the managed list from the scheduler's answers, a user
-// prints from LibreOffice, the printer receives the pages, the console's data counts them
-// under that user, and the purge removes everything of the system but the users' own folders.
+// 127.0.0.1) is added as the README says with lpadmin, the users are members of the group
+// "zelvora", the console offers the printer (and not the virtual printer's queues), writes the
+// managed list from the scheduler's answers and registers the users, a user prints from
+// LibreOffice, the printer receives the pages, the console's data counts them under that
+// user, and the purge removes everything of the system but the users' own folders. Both
+// roads of removal (the set-up script's and the package's) end the programs of users still
+// logged in and leave the same nothing behind.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -67,6 +71,45 @@ std::vector<std::string> Received(const std::string& dir) {
   return out;
 }
 
+// Takes an installed tree; gives the processes whose program is one of its programs (the
+// kernel's record of each process's program, a deleted file's included), a "pid program"
+// line each.
+std::string ProgramsRunningFrom(const std::string& prefix) {
+  std::string found;
+  std::error_code ec;
+  for (const auto& e : sfs::directory_iterator("/proc", ec)) {
+    const std::string pid = e.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink((e.path() / "exe").c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;
+    const std::string program(target, static_cast<std::size_t>(n));
+    if (program.rfind(prefix + "/bin/", 0) == 0) found += pid + " " + program + "\n";
+  }
+  return found;
+}
+
+// Takes a machine purged while the user `who` was logged in; checks that nothing of the
+// system is left but the user's own folder: no runtime root, installed tree, autostart entry,
+// backend, filter, queue, job-owner block in cupsd.conf or program running on.
+void ExpectNothingLeft(DeployedMachine& machine, const Account& who) {
+  for (const std::string& gone :
+       {machine.server_root(), machine.prefix(), machine.autostart() + "/ulmerith.desktop",
+        machine.scheduler().dir() + "/serverbin/backend/zelvora", machine.scheduler().dir() + "/serverbin/backend/olviport",
+        machine.scheduler().dir() + "/serverbin/filter/kelvad"}) {
+    struct stat st {};
+    EXPECT_NE(::lstat(gone.c_str(), &st), 0) << gone << " is left after the purge";
+  }
+  std::string out;
+  EXPECT_NE(machine.Run(nullptr, {"lpstat", "-h", machine.scheduler().socket(), "-p", "Zelvora"}, &out), 0) << out;
+  EXPECT_NE(machine.Run(nullptr, {"lpstat", "-h", machine.scheduler().socket(), "-p", "Zelvora-Raster"}, &out), 0)
+      << out;
+  EXPECT_EQ(ReadOr(machine.scheduler().dir() + "/etc/cupsd.conf").find("# zelvora"), std::string::npos);
+  // Only this machine's programs count: other tests may run their own meanwhile.
+  EXPECT_EQ(ProgramsRunningFrom(machine.prefix()), "");
+  EXPECT_TRUE(sfs::exists(who.home + "/.local/state/zelvora")) << "the user's own folder is the user's";
+}
+
 TEST(OfficeRoad, AUsersLibreOfficeJobPrintsOnTheOfficesIppPrinterAndThePurgeLeavesNothing) {
   if (std::string missing = DeployedMachine::Missing(); !missing.empty()) GTEST_SKIP() << missing;
   ASSERT_EQ(::access("/usr/sbin/ippeveprinter", X_OK), 0) << "ippeveprinter (cups-ipp-utils) is not installed";
@@ -77,7 +120,7 @@ TEST(OfficeRoad, AUsersLibreOfficeJobPrintsOnTheOfficesIppPrinterAndThePurgeLeav
   const Account& emi = machine->user("emi");
   EXPECT_EQ(ReadOr(machine->printers() + "/backend"), "cups\n");
 
-  // 3. The office printer: an IPP Everywhere printer, added as the README says.
+  // 2. The office printer: an IPP Everywhere printer, added as the README says.
   const std::string received = machine->dir() + "/ipp-printer";
   sfs::create_directories(received);
   const int port = FreePort(*machine);
@@ -109,9 +152,10 @@ TEST(OfficeRoad, AUsersLibreOfficeJobPrintsOnTheOfficesIppPrinterAndThePurgeLeav
             0)
       << out;
 
-  // 2. The console: the users, the printer offered from the scheduler's queues (the virtual
-  // printer's own are not), managed as a monochrome printer, the list written from the
-  // scheduler's answers.
+  // 3. The users are members of "zelvora" (the test's account database makes them so).
+  // 4. The console: the printer offered from the scheduler's queues (the virtual printer's own
+  // are not), managed as a monochrome printer, the list written from the scheduler's
+  // answers, and the users registered.
   std::string dsn;
   ASSERT_EQ(testing::SetUpUsers(*machine, &dsn), "");
   ::setenv("CUPS_SERVER", machine->scheduler().socket().c_str(), 1);
@@ -156,22 +200,43 @@ TEST(OfficeRoad, AUsersLibreOfficeJobPrintsOnTheOfficesIppPrinterAndThePurgeLeav
   }, 60s)) << out;
   EXPECT_NE(out.find(std::to_string(pages)), std::string::npos) << out;
 
-  // Removal: nothing of the system is left but the user's own folder.
+  // The set-up script's purge while the user is still logged in.
   ASSERT_EQ(machine->Purge(&out), 0) << out;
-  for (const std::string& gone :
-       {machine->server_root(), machine->prefix(), machine->autostart() + "/ulmerith.desktop",
-        machine->scheduler().dir() + "/serverbin/backend/zelvora", machine->scheduler().dir() + "/serverbin/backend/olviport",
-        machine->scheduler().dir() + "/serverbin/filter/kelvad"}) {
-    struct stat st {};
-    EXPECT_NE(::lstat(gone.c_str(), &st), 0) << gone << " is left after the purge";
-  }
-  EXPECT_NE(machine->Run(nullptr, {"lpstat", "-h", machine->scheduler().socket(), "-p", "Zelvora"}, &out), 0) << out;
-  EXPECT_NE(machine->Run(nullptr, {"lpstat", "-h", machine->scheduler().socket(), "-p", "Zelvora-Raster"}, &out), 0)
+  ExpectNothingLeft(*machine, emi);
+}
+
+// The package's road of removal while a user is logged in, as the package manager takes it:
+// the removal (the installed set-up script's --remove, which is also the script's own road)
+// ends the user's resident program, which would otherwise run on from the removed files, and
+// keeps the data and the scheduler's owner check; the purge ends a program started meanwhile,
+// whose files are gone by then, and leaves the same nothing behind as the script's purge
+// above.
+TEST(OfficeRoad, ThePackagesRemovalEndsTheUsersProgramsAndItsPurgeLeavesTheSameNothing) {
+  if (std::string missing = DeployedMachine::Missing(); !missing.empty()) GTEST_SKIP() << missing;
+  std::string error, out;
+  auto machine = DeployedMachine::Install(ZELVORA_BUILD_DIR, ZELVORA_SOURCE_DIR, {{"emi", 2011, ""}}, &error);
+  ASSERT_NE(machine, nullptr) << error;
+  const Account& emi = machine->user("emi");
+  const std::string cupsd_conf = machine->scheduler().dir() + "/etc/cupsd.conf";
+  auto resident_runs = [&] { return ProgramsRunningFrom(machine->prefix()).find("/ulmerith") != std::string::npos; };
+  ASSERT_TRUE(machine->StartSession(emi).ok()) << machine->Logs();
+  ASSERT_TRUE(WaitUntil(resident_runs, 30s)) << machine->Logs();
+
+  ASSERT_EQ(machine->Remove(DeployedMachine::Removal::kPackage, false, &out), 0) << out;
+  EXPECT_EQ(ProgramsRunningFrom(machine->prefix()), "") << "after the removal";
+  EXPECT_NE(ReadOr(cupsd_conf).find("# zelvora: job owners"), std::string::npos)
+      << "a removal keeps the scheduler's owner check";
+  EXPECT_TRUE(sfs::exists(machine->server_root() + "/db")) << "a removal keeps the data";
+
+  auto again = machine->StartAs(emi, {machine->prefix() + "/bin/ulmerith"}, {}, "again");
+  ASSERT_TRUE(again.ok()) << again.status().ToString();
+  ASSERT_TRUE(WaitUntil(resident_runs, 30s)) << machine->Logs();
+  ASSERT_EQ(machine->Remove(DeployedMachine::Removal::kPackage, true, &out), 0) << out;
+  (void)again->Wait(5000);
+  EXPECT_NE(out.find("removed " + machine->server_root()), std::string::npos)
+      << "the purge says what it removed, after removing it:\n"
       << out;
-  EXPECT_EQ(ReadOr(machine->scheduler().dir() + "/etc/cupsd.conf").find("# zelvora"), std::string::npos);
-  // Only this machine's programs count: other tests may run their own meanwhile.
-  EXPECT_NE(machine->Run(nullptr, {"pgrep", "-f", machine->prefix() + "/bin/(ulmerith|welmoric)"}, &out), 0) << out;
-  EXPECT_TRUE(sfs::exists(emi.home + "/.local/state/zelvora")) << "the user's own folder is the user's";
+  ExpectNothingLeft(*machine, emi);
 }
 
 }  // namespace

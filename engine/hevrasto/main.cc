@@ -30,7 +30,7 @@ constexpr zv::process::Usage kUsage{
     "  --help                 show this text\n"
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
-    "  ZELVORA_SPOOLER        the printers: \"folder\" (folder printers, the default) or \"cups\"\n"
+    ZV_USAGE_SPOOLER_ENVIRONMENT
     "  ZELVORA_ENGINE_RESCAN_MS  how often the request folder is read again, in ms (default 5000)\n"
     "  ZELVORA_ENGINE_CLAIM_MS   how long a request slot claimed but not written whole waits\n"
     "                         before it is set aside as abandoned, in ms (default and most 60000)\n"};

@@ -299,8 +299,9 @@ void CPhaseObj::PhaseWait() {
   // Kept print-log rows are stored before the next print's rows in any case; while idle they
   // are tried now and then only, so that a database that refuses them is not pressed.
   auto now = std::chrono::steady_clock::now();
-  if (now - pending_tried_ >= std::chrono::milliseconds(options_.pending_retry_ms) && HasPendingRows()) {
-    pending_tried_ = now;
+  const auto retry = std::chrono::milliseconds(options_.pending_retry_ms);
+  if (pending_tried_.Due(now, retry) && HasPendingRows()) {
+    pending_tried_.Ran(now);
     EngineSettings s = settings();
     CZvmDatbase db(s.DSN, s.UID, s.PWD);
     std::vector<std::string> dropped;
@@ -308,13 +309,12 @@ void CPhaseObj::PhaseWait() {
     if (!dropped.empty())
       Event(kEvDatabaseError, "kept print-log rows of a user who is gone were dropped:\n" + JoinLines(dropped));
   }
-  if (now - kept_tried_ >= std::chrono::milliseconds(options_.pending_retry_ms) && HasKeptResults()) {
-    kept_tried_ = now;
+  if (kept_tried_.Due(now, retry) && HasKeptResults()) {
+    kept_tried_.Ran(now);
     EngineSettings s = settings();
     if (CheckOwnFolder(s.ResultPath, s.ShareRoot).ok()) DeliverKeptResults(s.ResultPath);
   }
-  if (now - swept_ >= std::chrono::milliseconds(options_.job_sweep_ms)) {
-    swept_ = now;
+  if (swept_.Take(now, std::chrono::milliseconds(options_.job_sweep_ms))) {
     SweepJobFiles(settings(), std::chrono::system_clock::now());
   }
   if (!leftovers_swept_) SweepLeftoversOnce();

@@ -40,6 +40,7 @@
 #include "engine/rules/request_info.h"
 #include "engine/rules/request_result.h"
 #include "engine/rules/settings.h"
+#include "platform/base/every.h"
 #include "platform/fs/watch.h"
 #include "platform/spool/spool.h"
 #include "platform/sync/event.h"
@@ -280,8 +281,8 @@ class CPhaseObj {
   bool settings_failing_ = false;
   std::atomic<WorkerPhase> phase_{WorkerPhase::kWait};
   std::atomic<bool> running_{false};
-  std::chrono::steady_clock::time_point pending_tried_{};
-  std::chrono::steady_clock::time_point kept_tried_{};  // kept answers, tried as often
+  Every pending_tried_;  // kept print-log rows: tried at the start, then every pending_retry_ms
+  Every kept_tried_;     // kept answers, tried as often
   std::set<std::string> ignored_;                       // reported once; left where they are
   fs::FolderWatch watch_;
   bool watching_ = false;
@@ -290,7 +291,7 @@ class CPhaseObj {
   std::optional<std::chrono::steady_clock::time_point> sequence_held_since_;
   bool sequence_held_reported_ = false;
   bool result_failing_ = false;  // no file can be created in the result folder (reported once)
-  std::chrono::steady_clock::time_point swept_{};
+  Every swept_;  // job files nobody names: looked for at the start, then every job_sweep_ms
   bool leftovers_swept_ = false;
   // Claimed slots seen still being written: the file as it was and since when it is so.
   struct PartialClaim {

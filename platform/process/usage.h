@@ -67,6 +67,14 @@ std::vector<Option> WithQtOptions(std::span<const Option> own = {});
   "  ZELVORA_ROOT           the runtime root (default ~/.local/state/zelvora; when run as\n" \
   "                         root /var/lib/zelvora)\n"
 
+// The usage lines about the printers, for the programs that print or list them
+// (spool::OpenSpooler decides the same way).
+#define ZV_USAGE_SPOOLER_ENVIRONMENT                                                              \
+  "  ZELVORA_SPOOLER        the printers: \"cups\" (the machine's CUPS queues) or \"folder\"\n" \
+  "                         (folder printers); unset, the runtime root's printers/backend\n"     \
+  "                         decides, which `install --server` writes as \"cups\" (a root\n"      \
+  "                         without that file uses folder printers)\n"
+
 // The usage lines about Qt's folders, for window programs (see paths::KeepRootOutOfHome).
 #define ZV_USAGE_XDG_ENVIRONMENT                                                         \
   "  XDG_RUNTIME_DIR, XDG_CONFIG_HOME, XDG_CACHE_HOME, XDG_DATA_HOME, XDG_STATE_HOME\n"  \

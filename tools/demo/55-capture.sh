@@ -2,7 +2,8 @@
 # The virtual printer: a private cupsd with the "Zelvora" queue installed by
 # scripts/install-printer, the resident program of this user watching its spool folder, and
 # a two-page PDF printed with lp arriving as a capture file (no client window runs yet, so
-# the file stays in the temporary folder; its pages are shown with jobdoc-tool).
+# the resident program keeps the job in its kept/ folder for the next client; its pages are
+# shown with jobdoc-tool).
 # $1 is the build's bin folder; files go under $ZELVORA_ROOT/demo/capture.
 set -euo pipefail
 bin=$1
@@ -102,10 +103,11 @@ qpdf "$work/raw.pdf" "$work/report.pdf" 2>/dev/null || [ $? -eq 3 ]
 chmod 0644 "$work/report.pdf"
 lp -d Zelvora -t "Microsoft Word - report.DOC" "$work/report.pdf"
 
-# The capture file appears once the feeder has passed the pages through the exports.
+# The capture file appears once the feeder has passed the pages through the exports; with
+# no client to take it, the resident program moves it into kept/.
 capture=
 for _ in $(seq 1 300); do
-  capture=$(ls "$capture_root"/tmp/WXQ*.tmp 2>/dev/null | head -1 || true)
+  capture=$(ls "$capture_root"/kept/WXQ*.tmp 2>/dev/null | head -1 || true)
   if [ -n "$capture" ] && [ -z "$(ls -A "$capture_root/spool" 2>/dev/null | grep -v '^failed$' || true)" ]; then break; fi
   sleep 0.1
 done
@@ -114,5 +116,5 @@ if [ -z "$capture" ]; then
 fi
 echo "capture file: $capture"
 "$bin/jobdoc-tool" info "$capture"
-echo "capture log (this step installs no client program, so the capture library says it could not start one; the next steps run the client):"
+echo "capture log (this step installs no client program, so the job is kept for the next client window; the next steps run the client):"
 sed 's/^/  /' "$capture_root/log/capture.log" 2>/dev/null || true

@@ -15,7 +15,7 @@ cleanup() {
   [ -n "$resident" ] && kill "$resident" 2>/dev/null && wait "$resident" 2>/dev/null || true
   # The job monitor the resident program started for this client root.
   for pid in $(pgrep -x welmoric || true); do
-    if tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qx "ZELVORA_ROOT=$client_root"; then
+    if { tr '\0' '\n' < "/proc/$pid/environ"; } 2>/dev/null | grep -qx "ZELVORA_ROOT=$client_root"; then
       kill "$pid" 2>/dev/null || true
     fi
   done

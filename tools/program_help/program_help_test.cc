@@ -104,6 +104,7 @@ TEST(ProgramHelp, EveryProgramSaysWhatItIsAndRefusesUnknownOptions) {
       {"hevrasto", 2, "unknown option --no-such-option"},
       {"inkarrow", 2, "unknown option --no-such-option"},
       {"hevrasto-demo", 2, "unknown option --no-such-option"},
+      {"hevrasto-setup", 2, "unknown option --no-such-option"},
       {"ostrane", 2, "unknown option --no-such-option"},
       {"ostrane-send", 2, "unknown option --no-such-option"},
       {"ulmerith", 2, "unknown option --no-such-option"},
