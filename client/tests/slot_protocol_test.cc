@@ -5,11 +5,19 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <set>
 #include <sstream>
+#include <thread>
 
+#include "client/answer.h"
+#include "client/handover.h"
 #include "engine/hevrasto/server_setup.h"
+#include "engine/hevrasto/share_files.h"
 #include "engine/hevrasto/tests/engine_harness.h"
 #include "platform/fs/files.h"
 #include "platform/process/process.h"
@@ -108,6 +116,105 @@ TEST(SlotProtocol, ManyClientsAgainstTheEngine) {
   for (int c = 0; c < kClients; ++c)
     for (int r = 0; r < kRequests; ++r)
       EXPECT_EQ(printed["c" + std::to_string(c) + "-" + std::to_string(r)], 1) << c << "/" << r;
+  std::error_code ec;
+  EXPECT_FALSE(fsys::exists(h.print_info() + "/Rejected", ec) && !fsys::is_empty(h.print_info() + "/Rejected", ec));
+  EXPECT_EQ(h.StopEngine(), 0);
+}
+
+// smbnetfs as the client sees it, and slow: each request slot is claimed and written in
+// small pieces, so that the engine meets claims still being written.
+class SlowSmb : public share::NetworkMountOps {
+ public:
+  explicit SlowSmb(std::string request_folder)
+      : share::NetworkMountOps(share::DefaultFileOps(), share::MountKind::kSmbnetfs),
+        folder_(std::move(request_folder)) {}
+  int Open(const std::string& path, int flags, mode_t mode) override {
+    int fd = share::NetworkMountOps::Open(path, flags, mode);
+    if (fd >= 0 && path.rfind(folder_ + "/order", 0) == 0) slow_.insert(fd);
+    return fd;
+  }
+  ssize_t Write(int fd, const void* data, size_t size) override {
+    if (!slow_.count(fd)) return share::NetworkMountOps::Write(fd, data, size);
+    ::usleep(300);
+    return share::NetworkMountOps::Write(fd, data, std::min<size_t>(size, 40));
+  }
+  int Close(int fd) override {
+    slow_.erase(fd);
+    return share::NetworkMountOps::Close(fd);
+  }
+
+ private:
+  std::string folder_;
+  std::set<int> slow_;
+};
+
+TEST(SlotProtocol, ClaimsWrittenInPiecesOverAMountWithoutRenameAreEachServedOnce) {
+  // 8 clients x 5 requests through a mount that can neither rename without replacing nor
+  // link: every slot is claimed and written in place, in pieces. The engine takes each
+  // request once it is whole, serves it once, and each client reads the answer carrying
+  // its own request's key.
+  constexpr int kClients = 8;
+  constexpr int kRequests = 5;
+  zv::testing::TempRoot root;
+  EngineHarness h(root, 0);
+  h.Sql("UPDATE Main SET MaxPages=0, MaxPages_Color=0 WHERE Account='alice'");  // no limit
+  ASSERT_TRUE(fs::MakeDirs(root.str() + "/net/SRV").ok());
+  ASSERT_EQ(::symlink(h.share().c_str(), (root.str() + "/net/SRV/share").c_str()), 0);
+  const std::string job = root.str() + "/job.prc";
+  ASSERT_TRUE(engine::WriteSampleJob(job, 1).ok());
+  auto bytes = fs::ReadFile(job);
+  ASSERT_TRUE(bytes.ok());
+  const std::vector<uint8_t> packed(bytes->begin(), bytes->end());
+  h.StartEngine();
+
+  std::mutex m;
+  std::vector<std::string> failures;
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c)
+    clients.emplace_back([&, c] {
+      ClientConfig config;
+      config.server_name = "\\\\SRV";
+      config.share_name = "share";
+      config.account = "alice";
+      config.machine = "pc" + std::to_string(c);
+      SlowSmb mount(*config.RequestFolder());
+      HandOverOptions options;
+      options.ops = &mount;
+      auto fail = [&](const std::string& why) {
+        std::lock_guard<std::mutex> l(m);
+        failures.push_back(config.machine + ": " + why);
+      };
+      for (int r = 0; r < kRequests; ++r) {
+        RequestOrder order;
+        order.jobs = {{"c" + std::to_string(c) + "-" + std::to_string(r), 1}};
+        order.device = "Office";
+        order.paper = -1;  // the document's own paper
+        HandOverResult sent;
+        for (int attempt = 0; attempt < 2000; ++attempt) {
+          sent = SendRequest(config, packed, order, nullptr, options);
+          if (sent.outcome != HandOverResult::kBusy) break;
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (sent.outcome != HandOverResult::kHandedOver) return fail("not handed over: " + sent.error);
+        const std::string copy = *config.ResultFolder() + "/" + sent.answer_copy;
+        std::optional<AnswerInfo> answer;
+        for (int i = 0; i < 12000 && !answer; ++i) {
+          answer = ReadAnswerOf(copy, QuotaState{}, sent.request_id, false);
+          if (!answer) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!answer) return fail("no answer for " + sent.slot_base);
+        if (answer->code != 0)
+          fail("result " + std::to_string(answer->code) + " for " + sent.slot_base + ": " + answer->message);
+        ::unlink(copy.c_str());
+      }
+    });
+  for (auto& t : clients) t.join();
+  EXPECT_TRUE(failures.empty()) << failures.front();
+
+  std::map<std::string, int> printed;
+  for (const auto& row : h.PrintLog()) ++printed[row.JobName];
+  EXPECT_EQ(printed.size(), static_cast<size_t>(kClients * kRequests));
+  for (const auto& [name, times] : printed) EXPECT_EQ(times, 1) << name;
   std::error_code ec;
   EXPECT_FALSE(fsys::exists(h.print_info() + "/Rejected", ec) && !fsys::is_empty(h.print_info() + "/Rejected", ec));
   EXPECT_EQ(h.StopEngine(), 0);

@@ -19,9 +19,6 @@ std::optional<fs::Ownership> AccountFilesOwner(const EngineSettings& settings, c
 std::optional<fs::Ownership> AccountFilesOwner(int32_t check, const std::string& account) {
   if (!check) return std::nullopt;
   auto found = FindMachineAccount(account);
-  // An account the machine does not know has no user to hand its files to: they are root's
-  // alone (only root may ask for such an account).
-  if (!found.ok() && found.status().code() == Status::Code::kNotFound) return fs::Ownership{0, 0, 0600};
   if (!found.ok()) return std::nullopt;
   return fs::Ownership{static_cast<uid_t>(found->uid), static_cast<gid_t>(found->gid), 0600};
 }

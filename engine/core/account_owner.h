@@ -24,9 +24,8 @@ namespace zv::engine {
 Result<accounts::Account> FindMachineAccount(const std::string& account);
 
 // Takes the settings and an account name; gives the owner the account's answer and quota
-// files are handed to (the machine account, mode 0600; root with mode 0600 for an account
-// the machine does not know). Nothing where the check is off or the look-up fails: the
-// files are then written as ever.
+// files are handed to (the machine account, mode 0600). Nothing where the check is off or
+// the machine does not know the account: the files are then written as ever.
 std::optional<fs::Ownership> AccountFilesOwner(const EngineSettings& settings, const std::string& account);
 // As above, for a writer that reads "CheckRequestOwner" itself (the console): `check` is
 // that setting (missing: 1).

@@ -176,9 +176,17 @@ Result<StagedAnswer> StageResult(const EngineSettings& settings, const CRequestI
     if (quota_path.ok()) s = ClearAnswerName(*quota_path, to);
   }
   if (!s.ok()) return Report(s, "answer file " + st.answer_path + " not written");
-  s = result.CreateResultFile(st.answer_tmp, settings.ShowCompletion, settings.ShowErrors, own);
+  // With the owner check on, an answer to an account the machine does not know (only root
+  // may ask for one) is root's alone: nobody else's client may take it for its own.
+  const fs::Ownership root_alone{0, 0, 0600};
+  const fs::Ownership* answer_own = own;
+  if (!own && settings.CheckRequestOwner) {
+    auto known = FindMachineAccount(account);
+    if (!known.ok() && known.status().code() == Status::Code::kNotFound) answer_own = &root_alone;
+  }
+  s = result.CreateResultFile(st.answer_tmp, settings.ShowCompletion, settings.ShowErrors, answer_own);
   if (!s.ok()) return Report(s, "answer file " + st.answer_path + " not written");
-  s = result.CreateResultFile(st.copy_tmp, settings.ShowCompletion, settings.ShowErrors, own);
+  s = result.CreateResultFile(st.copy_tmp, settings.ShowCompletion, settings.ShowErrors, answer_own);
   if (!s.ok()) {
     if (st.answer_tmp != st.answer_path) ::unlink(st.answer_tmp.c_str());
     return Report(s, "answer copy " + st.copy_path + " not written");

@@ -182,7 +182,7 @@ std::vector<std::string> AnswerQueue::Overdue(const std::vector<Arrival>& read,
       notices_.erase(r.path);  // answered: nothing to tell
       continue;
     }
-    if (notices_.try_emplace(r.path).first->second.Due(r.request_waits, now)) due.push_back(r.path);
+    if (notices_.try_emplace(r.path, grace_).first->second.Due(r.request_waits, now)) due.push_back(r.path);
   }
   return due;
 }

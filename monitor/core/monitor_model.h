@@ -114,6 +114,9 @@ class AnswerQueue {
   const std::vector<std::string>& paths() const { return paths_; }
   // Whether answers without a key are read (an engine that echoes none).
   void set_accept_keyless(bool accept) { accept_keyless_ = accept; }
+  // How long after the engine took a request without an answer coming the user is told
+  // (client::kNoAnswerGrace unless set).
+  void set_no_answer_grace(std::chrono::milliseconds grace) { grace_ = grace; }
 
   // The key of a queued path ("" where its request carried none or it is not queued).
   std::string key_of(const std::string& path) const;
@@ -140,6 +143,7 @@ class AnswerQueue {
   std::vector<std::string> keys_;  // beside paths_
   bool accept_keyless_ = false;
   std::map<std::string, client::NoAnswerNotice> notices_;
+  std::chrono::milliseconds grace_ = client::kNoAnswerGrace;
 };
 
 // Takes the request folder and an awaited answer copy's path with its request's key; gives

@@ -13,6 +13,7 @@
 #include "client/config.h"
 #include "client/handover.h"
 #include "client/prompt.h"
+#include "engine/hevrasto/share_files.h"
 #include "platform/process/process.h"
 #include "platform/sync/guard.h"
 #include "platform/testing/bin_dir.h"
@@ -155,6 +156,55 @@ TEST_F(WelmoricTest, ListsRequestsShowsAnswersAndPauses) {
   w.WaitIdle();
   EXPECT_EQ(w.state_text(), QString::fromUtf8(kMonitoringText));
   EXPECT_EQ(w.view()->rowCount(), 3);
+}
+
+TEST_F(WelmoricTest, ShowsOnlyItsRequestsAnswerAndSaysWhenNoneCame) {
+  std::vector<QString> notices;
+  CMainFrame w([&](const QString& t) { notices.push_back(t); });
+  ASSERT_TRUE(w.ok());
+  w.queue().set_no_answer_grace(std::chrono::milliseconds(0));
+  const std::string machine = client::CurrentMachineName(), account = client::CurrentUserName();
+  const std::string mine = "0123456789abcdef01234567", other = "fedcba9876543210fedcba98";
+  const std::string copy = "order04-" + account + "-" + machine + ".an2";
+  Write(share_ + "/PrintInfo/order04.lst", share::SealRequestText("[RequestInfo]\n", mine));
+  client::RecordingPrompt prompt;
+  ASSERT_TRUE(client::NotifyMonitor(copy, &prompt, std::chrono::milliseconds(5000), mine).ok());
+  ASSERT_EQ(w.queue().size(), 1u);
+  // The copy a request of this slot left before the slots wrapped: passed over, kept.
+  const std::string stale = Answer(copy, "[PrintResult]\r\nResult=0\r\nRequestID=" + other +
+                                             "\r\n\r\n[NormalMessage]\r\nTitle=t\r\nMessage=old\r\n");
+  w.OnTimer();
+  w.WaitIdle();
+  EXPECT_TRUE(Popups().empty());
+  EXPECT_EQ(w.queue().size(), 1u);
+  // The engine took the request and wrote no answer: said once, and the wait goes on.
+  fs::remove(share_ + "/PrintInfo/order04.lst");
+  for (int tick = 0; tick < 2; ++tick) {
+    w.OnTimer();
+    w.WaitIdle();
+  }
+  std::vector<ResultPopup*> popups = Popups();
+  ASSERT_EQ(popups.size(), 1u);
+  EXPECT_EQ(popups[0]->windowTitle(), QString::fromUtf8(client::kNoAnswerTitle));
+  auto* label = popups[0]->findChild<QLabel*>("1003");
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->text(), QString::fromUtf8(client::kNoAnswerText));
+  EXPECT_TRUE(popups[0]->grab().save(QString::fromStdString(Artifact("welmoric-no-answer.png"))));
+  popups[0]->findChild<QPushButton*>("1")->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(fs::exists(stale));
+  EXPECT_EQ(w.queue().size(), 1u);
+  // Its own answer comes after all: shown.
+  Answer(copy, "[PrintResult]\r\nResult=2\r\nRequestID=" + mine +
+                   "\r\n\r\n[ErrorMessage]\r\nTitle=Zelvoraサーバ\r\nMessage=own\r\n");
+  w.OnTimer();
+  w.WaitIdle();
+  popups = Popups();
+  ASSERT_EQ(popups.size(), 1u);
+  EXPECT_EQ(popups[0]->findChild<QLabel*>("1003")->text(), QString::fromUtf8("own[2]"));
+  EXPECT_EQ(w.queue().size(), 0u);
+  popups[0]->findChild<QPushButton*>("1")->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST_F(WelmoricTest, ASecondInstanceOpensTheFirstOnesWindow) {

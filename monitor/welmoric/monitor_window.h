@@ -74,6 +74,7 @@ class CMainFrame : public QMainWindow {
   QString count_text() const { return count_->text(); }
   QString state_text() const { return state_->text(); }
   const AnswerQueue& queue() const { return queue_; }
+  AnswerQueue& queue() { return queue_; }
 
   // The commands of the menus and the tray.
   void ShowMonitor();

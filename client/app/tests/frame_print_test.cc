@@ -359,6 +359,15 @@ TEST_F(FrameTest, PrintChecksEmptyListRangeAndDuplicates) {
   EXPECT_EQ(done.at(0).at(0).value<PrintOutcome>(), PrintOutcome::kFailed);
   ASSERT_FALSE(prompt_.shown.empty());
   EXPECT_EQ(prompt_.shown.back().text, kServerNotRunningText);
+  // A share that cannot be reached is told as such, naming the folder and the reason.
+  fsys::rename(share, share + ".away");
+  f->Print();
+  ASSERT_EQ(done.count(), 2);
+  EXPECT_EQ(done.at(1).at(0).value<PrintOutcome>(), PrintOutcome::kFailed);
+  EXPECT_EQ(prompt_.shown.back().text.rfind(kShareUnreachableText, 0), 0u) << prompt_.shown.back().text;
+  EXPECT_NE(prompt_.shown.back().text.find("/PrintInfo\n理由: フォルダが見つかりません。"), std::string::npos)
+      << prompt_.shown.back().text;
+  fsys::rename(share + ".away", share);
   // The stored setting keeps the user's own choice.
   ASSERT_TRUE(f->SaveSettingsNow().ok());
   ClientSettings back;
