@@ -113,4 +113,16 @@ std::string QueueWindowTitle(const std::string& printer) { return printer + " - 
 
 std::string QueueCountText(size_t jobs) { return "キューに" + std::to_string(jobs) + "個のドキュメント"; }
 
+std::string QueueErrorText(const std::string& printer, const Status& error) {
+  switch (error.code()) {
+    case Status::Code::kNotFound:
+      return "プリンタ「" + printer + "」が見つからないため、キューを読めません。";
+    case Status::Code::kTimeout:
+    case Status::Code::kBusy:
+      return "プリンタ「" + printer + "」が応答しないため、キューを読めません。";
+    default:
+      return "プリンタ「" + printer + "」のキューを読めません。";
+  }
+}
+
 }  // namespace zv::client

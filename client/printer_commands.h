@@ -76,5 +76,8 @@ std::vector<std::vector<std::string>> QueueRows(const std::vector<spool::JobInfo
 std::string QueueWindowTitle(const std::string& printer);
 // Takes the number of jobs; gives the queue window's count line.
 std::string QueueCountText(size_t jobs);
+// Takes the printer and the spooler's error for a queue that could not be read; gives the
+// queue window's count line, in the user's words (the spooler's own text is not shown).
+std::string QueueErrorText(const std::string& printer, const Status& error);
 
 }  // namespace zv::client

@@ -18,7 +18,9 @@ CommandBar::CommandBar(QWidget* parent) : QWidget(parent) {
   QWidget* bottom = this;
   bottom->setObjectName("103");
   auto* bl = new QHBoxLayout(bottom);
-  bl->setContentsMargins(4, 2, 4, 2);
+  // Print and Cancel keep to the bar's right end however wide it is: Cancel 20 pixels from
+  // the end, Print 10 pixels to its left, both centred in the bar's height.
+  bl->setContentsMargins(4, 2, 20, 2);
   // The print queue and printer properties commands: enabled where the machine serves
   // them (the frame's UpdatePrinterCommands).
   queue_ = _CButton::Make(bottom, 1000, QString::fromUtf8("プリンタ(&P)"));
@@ -29,10 +31,13 @@ CommandBar::CommandBar(QWidget* parent) : QWidget(parent) {
   help_ = _CButton::Make(bottom, 1004, QString::fromUtf8("ヘルプ"));
   bl->addWidget(queue_);
   bl->addWidget(properties_);
-  bl->addStretch(1);
-  bl->addWidget(print_);
-  bl->addWidget(cancel_);
   bl->addWidget(help_);
+  bl->addStretch(1);
+  auto* right = new QHBoxLayout;
+  right->setSpacing(10);
+  right->addWidget(print_, 0, Qt::AlignVCenter);
+  right->addWidget(cancel_, 0, Qt::AlignVCenter);
+  bl->addLayout(right);
 }
 
 PrinterBar::PrinterBar(CMainFrame* frame, Prompt* prompt, QWidget* parent) : QWidget(parent) {

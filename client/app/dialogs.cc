@@ -110,8 +110,13 @@ std::string CBrowseDialog::chosen() const {
   return kind_ == Kind::kComputers ? name : start_ + "/" + name;
 }
 
-_CServerSet::_CServerSet(const ClientConfig& config, const QuotaState& quota, Prompt* prompt, QWidget* parent)
-    : QDialog(parent), config_(config), quota_(quota), prompt_(prompt) {
+_CServerSet::_CServerSet(const ClientConfig& config, const QuotaState& quota, Prompt* prompt, QWidget* parent,
+                         std::string working_copy)
+    : QDialog(parent),
+      config_(config),
+      quota_(quota),
+      prompt_(prompt),
+      working_copy_(working_copy.empty() ? config.SpoolFolder() + "/printers.lst" : std::move(working_copy)) {
   setWindowTitle(U("サーバ設定"));
   setFont(viewer::ViewerFont());
   auto* g = new QGridLayout(this);
@@ -153,10 +158,11 @@ std::string _CServerSet::SourcePath(const std::string& field) const {
 }
 
 bool _CServerSet::MakePrinterList() {
-  const std::string local = config_.app_path + "/printers.lst";
+  const std::string& local = working_copy_;
   bool copy_failed = false;
   if (source_ != local) {
     auto bytes = source_.empty() ? Result<std::string>(Status::NotFound("no server folder")) : fs::ReadFile(source_);
+    if (bytes.ok()) (void)fs::MakeDirs(fsys::path(local).parent_path().string());
     copy_failed = !bytes.ok() || !fs::WriteFileAtomic(local, *bytes).ok();
   }
   std::vector<std::string> names;
@@ -177,6 +183,7 @@ bool _CServerSet::MakePrinterList() {
   printers_->setPlainText(U(text));
   ok_->setEnabled(true);
   ok_->setDefault(true);
+  ok_->setFocus();
   return true;
 }
 

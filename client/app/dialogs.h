@@ -56,11 +56,18 @@ class _CServerSet : public QDialog {
 
  public:
   // Takes the client's configuration (server, share, folder names, program folder), the
-  // quota state written back with the server, and the prompt.
-  _CServerSet(const ClientConfig& config, const QuotaState& quota, Prompt* prompt, QWidget* parent = nullptr);
-  // Copies the chosen computer's printer list over the local copy and shows its printers.
-  // Gives false (with the message when the copy failed) when no printer could be shown.
+  // quota state written back with the server, the prompt and the working copy of the printer
+  // list (empty: "printers.lst" of the spool folder). The dialog fills only the working
+  // copy; the caller copies it over the program folder's list after OK, so a cancelled
+  // dialog leaves the client's printers as they were.
+  _CServerSet(const ClientConfig& config, const QuotaState& quota, Prompt* prompt, QWidget* parent = nullptr,
+              std::string working_copy = {});
+  // Copies the chosen computer's printer list over the working copy and shows its printers;
+  // with printers shown, OK is the default button and takes the focus. Gives false (with the
+  // message when the copy failed) when no printer could be shown.
   bool MakePrinterList();
+  // The working copy the dialog fills.
+  const std::string& working_copy() const { return working_copy_; }
   // Takes a computer name as chosen in the browser; switches to it when its list can be
   // read, else keeps the previous server and list. Gives whether it switched.
   bool ChooseComputer(const std::string& computer);
@@ -77,6 +84,7 @@ class _CServerSet : public QDialog {
   QuotaState quota_;
   Prompt* prompt_;
   std::string source_;
+  std::string working_copy_;
   QLineEdit* computer_ = nullptr;
   QPlainTextEdit* printers_ = nullptr;
   QPushButton* ok_ = nullptr;

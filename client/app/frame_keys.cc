@@ -1,6 +1,7 @@
 // CMainFrame's keyboard and focus: the button that looks like the default, the fixed Tab
 // cycle through the bars and the shown tab page, and the keys of the whole window (Esc,
-// Enter, Alt with the bars' letters, the tab pages' shortcuts).
+// Enter, F1 help, F6 between the page view and the panel, Alt with the bars' letters, the
+// tab pages' shortcuts).
 #include "client/app/main_frame.h"
 
 #include <QAbstractButton>
@@ -162,6 +163,15 @@ void CMainFrame::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Escape:
       view_->ClearSelectedPage();
       selected_page_ = -1;
+      return;
+    case Qt::Key_F6:
+      // The pane key: between the page view (where the keys pick pages) and the settings
+      // panel, as the Tab cycle keeps to the bars.
+      if (view_host_->hasFocus()) tabs_->setFocus(Qt::OtherFocusReason);
+      else view_host_->setFocus(Qt::OtherFocusReason);
+      return;
+    case Qt::Key_F1:
+      RunHelp();
       return;
     case Qt::Key_Return:
     case Qt::Key_Enter:

@@ -17,6 +17,7 @@
 #include "client/app/focus_button.h"
 #include "client/app/main_frame.h"
 #include "client/app/page_export.h"
+#include "platform/fs/files.h"
 #include "viewer/qt/prompter.h"
 #include "viewer/qt/viewer_view.h"
 
@@ -133,7 +134,7 @@ void _CPrtList::DeleteSelectedJob() {
   if (item == nullptr) return;
   const int r = job_rows_->indexOfTopLevelItem(item);
   const int first = jobs.FirstPage(r), count = jobs.row(r).pages;
-  if (count > 0 && frame_->doc_.viewer().DeletePages(first, first + count - 1) != 1) return;
+  if (count > 0 && !frame_->DeletePages(first, first + count - 1)) return;
   jobs.Remove(r);
   frame_->selected_page_ = -1;
   RefreshJobRows();
@@ -246,6 +247,9 @@ void _CPrtList::RunServerSettings() {
   CMainFrame& f = *frame_;
   _CServerSet d(f.config_, QuotaState{}, f.options_.prompt, frame_);
   if (viewer::Prompter().RunDialog(&d) != QDialog::Accepted) return;
+  // Only OK makes the chosen server's list the client's own.
+  if (auto bytes = fs::ReadFile(d.working_copy()); bytes.ok())
+    (void)fs::WriteFileAtomic(f.config_.app_path + "/printers.lst", *bytes);
   f.config_.server_name = d.server_name();
   // With a server the duplicate check is the engine's; back to local printing it is the
   // user's again.

@@ -65,6 +65,10 @@ CMainFrame::CMainFrame(FrameOptions options, QWidget* parent)
   connect(view_, &viewer::CViewerView::hostMessage, this, [this](int msg, qintptr wparam, qintptr lparam) {
     if (msg != viewer::kMsgPageChanged) return;
     if (wparam == 1) {
+      if (lparam < 0) {
+        selected_page_ = -1;  // the view let go of its picked page: the edits have none
+        return;
+      }
       const int page = static_cast<int>(lparam & 0xFFFF);
       PickPage(page);
       job_page_->SetJobPos(page);
@@ -126,6 +130,7 @@ void CMainFrame::BuildBars() {
   header_ = left->header_page();
   copies_ = left->copies_page();
   job_page_ = left->job_page();
+  layout_->set_trace(&trace_);
   connect(header_, &_CPrtHdr::textsChanged, this, &CMainFrame::ApplyHeaderFooter);
   connect(header_, &_CPrtHdr::fontRequested, this, &CMainFrame::ChooseHeaderFont);
   connect(layout_, &_CLayout::splitChanged, this, [this] {
@@ -333,6 +338,9 @@ void CMainFrame::changeEvent(QEvent* event) {
     return;
   }
   QMainWindow::changeEvent(event);
+  // Made active with the layout tab shown, the frame gives the layout page the focus.
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && tabs_->isVisible() && tabs_->currentIndex() == 0)
+    layout_->SetDlgPageFocus();
 }
 
 bool CMainFrame::OpenJob(const std::string& path, const std::string& title) {

@@ -269,6 +269,11 @@ class CMainFrame : public QMainWindow {
   // selected one and the page-edit menu opens there; elsewhere in the view no menu opens.
   void contextMenuEvent(class QContextMenuEvent* event) override;
 
+ public:
+  // The bars are fixed (they cannot be hidden, moved or floated), so a right click on the
+  // menu bar or a bar opens no menu: gives null.
+  QMenu* createPopupMenu() override { return nullptr; }
+
  private:
   // The job list page works on the frame's document, jobs and configuration; the buttons'
   // default look follows the frame's print run and tab control.
@@ -334,6 +339,10 @@ class CMainFrame : public QMainWindow {
   void ShowAnswer(const AnswerInfo& answer);
   void FinishRun(PrintOutcome outcome, int run_jobs, bool close_if_alone);
   void RemoveRunJobs(int run_jobs);
+  // WM_DELETEPAGES: takes a range of pages (from 0, both included); removes them from the
+  // document. When they are all its pages the page view is told first (WM_USER+5), so it
+  // lets go of what it shows of them. Gives whether the document removed them.
+  bool DeletePages(int first, int last);
 
   jobdoc::TraceLog trace_;
   QuotaState quota_;

@@ -22,6 +22,7 @@
 #include "client/local_run.h"
 #include "platform/spool/spool.h"
 #include "printing/printer_dc.h"
+#include "viewer/qt/viewer_view.h"
 
 namespace zv::client::app {
 namespace {
@@ -274,9 +275,14 @@ void CMainFrame::ShowAnswer(const AnswerInfo& answer) {
   options_.prompt->Show(answer.message, title, answer.code == 0 ? PromptIcon::kInformation : PromptIcon::kStop);
 }
 
+bool CMainFrame::DeletePages(int first, int last) {
+  if (doc_.GetAllPage() - (last - first + 1) < 1) view_->OnDocumentNotice(viewer::kNoticeReset, 0);
+  return doc_.viewer().DeletePages(static_cast<std::int16_t>(first), static_cast<std::int16_t>(last)) == 1;
+}
+
 void CMainFrame::RemoveRunJobs(int run_jobs) {
   const int pages = jobs_.FirstPage(run_jobs);
-  if (pages > 0) doc_.viewer().DeletePages(0, static_cast<std::int16_t>(pages - 1));
+  if (pages > 0) DeletePages(0, pages - 1);
   for (int i = 0; i < run_jobs && jobs_.size() > 0; ++i) jobs_.Remove(0);
   if (jobs_.size() == 0) document_opened_ = doc_.GetAllPage() > 0;
 }

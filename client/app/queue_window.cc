@@ -121,7 +121,7 @@ void CQueueWindow::Done(Result<std::vector<spool::JobInfo>> jobs) {
     count_->setText(QString::fromStdString(QueueCountText(jobs->size())));
   } else {
     model_->SetJobs({});
-    count_->setText(QString::fromUtf8("キューを読めません: ") + QString::fromStdString(jobs.status().message()));
+    count_->setText(QString::fromStdString(QueueErrorText(printer_, jobs.status())));
   }
   emit refreshed();
   if (std::exchange(again_, false)) Refresh();

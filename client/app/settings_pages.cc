@@ -98,12 +98,24 @@ _CLayout::_CLayout(QWidget* parent) : QWidget(parent) {
   pages_->button(1)->setChecked(true);
   direction_->button(1)->setChecked(true);
   separator_->button(3)->setChecked(true);
-  connect(pages_, &QButtonGroup::idClicked, this, [this] {
-    UpdateEnables();
+  // Each click runs its handler, which hands the choice to the preview (SetDispSplit).
+  auto split = [this](const std::string& handler) {
+    Trace("_CLayout::" + handler + " IN");
+    Trace("_CLayout::SetDispSplit IN");
     emit splitChanged();
+    Trace("_CLayout::SetDispSplit OUT");
+    Trace("_CLayout::" + handler + " OUT");
+  };
+  connect(pages_, &QButtonGroup::idClicked, this, [this, split](int pages) {
+    UpdateEnables();
+    split("OnLayoutGpage" + std::to_string(pages));
   });
-  connect(direction_, &QButtonGroup::idClicked, this, [this] { emit splitChanged(); });
-  connect(separator_, &QButtonGroup::idClicked, this, [this] { emit splitChanged(); });
+  connect(direction_, &QButtonGroup::idClicked, this,
+          [split](int id) { split(id == 1 ? "OnLayoutGdirectTate" : "OnLayoutGdirectYoko"); });
+  connect(separator_, &QButtonGroup::idClicked, this, [split](int id) {
+    const char* names[] = {"OnLayoutGkugiriAll", "OnLayoutGkugiriTate", "OnLayoutGkugiriYoko", "OnLayoutGkugiriNon"};
+    split(names[std::clamp(id, 0, 3)]);
+  });
   UpdateEnables();
 }
 
@@ -119,6 +131,13 @@ LayoutChoice _CLayout::choice() const {
   c.direction = direction_->checkedId() == 2 ? 2 : 1;
   c.separator = separator_->checkedId() >= 0 ? separator_->checkedId() : 3;
   return c;
+}
+
+void _CLayout::SetDlgPageFocus() {
+  Trace("_CLayout::SetDlgPageFocus IN");
+  if (QAbstractButton* chosen = pages_->checkedButton()) chosen->setFocus(Qt::ActiveWindowFocusReason);
+  UpdateEnables();
+  Trace("_CLayout::SetDlgPageFocus OUT");
 }
 
 void _CLayout::ChoosePages(int pages) {
@@ -172,9 +191,14 @@ void _CLayout::SyncTenths() {
 bool _CLayout::SetOffset(int id, float value, int step) {
   QLineEdit* edit = OffsetEdit(id);
   if (edit == nullptr) return false;
+  const std::string name = std::string("_CLayout::") + (id == 1049   ? "SetOffSetTop"
+                                                        : id == 1053 ? "SetOffSetLeft"
+                                                                     : "SetOffSetSize");
+  Trace(name + " IN");
   const OffsetField& field = FieldOf(id);
   if (value < field.min || value > field.max) {
     ShowOffsetError(edit);
+    Trace(name + " 1 OUT");
     return false;
   }
   value = StepOffset(value, step, field);
@@ -185,6 +209,7 @@ bool _CLayout::SetOffset(int id, float value, int step) {
     SyncTenths();
     emit offsetsChanged();
   }
+  Trace(name + " OUT");
   return true;
 }
 
@@ -202,16 +227,21 @@ void _CLayout::StepField(int id, int delta) {
 }
 
 bool _CLayout::CheckOffsetError() {
+  Trace("_CLayout::CheckOffSetErr IN");
   for (int id : {1049, 1053, 1057}) {
     QLineEdit* edit = OffsetEdit(id);
     if (!edit->hasFocus()) continue;
     const std::string text = edit->text().toStdString();
     if (!IsOffsetNumber(text)) {
       ShowOffsetError(edit);
+      Trace("_CLayout::CheckOffSetErr 2 OUT");
       return false;
     }
-    return SetOffset(id, ReadOffset(text), 0);
+    const bool ok = SetOffset(id, ReadOffset(text), 0);
+    Trace("_CLayout::CheckOffSetErr 3 OUT");
+    return ok;
   }
+  Trace("_CLayout::CheckOffSetErr 1 OUT");
   return true;
 }
 
@@ -274,13 +304,19 @@ void _CLayout::Store(ClientSettings* s) const {
 }
 
 void _CLayout::Fill(RequestOrder* order) const {
-  const LayoutChoice c = choice();
-  order->orientation = c.direction;
-  order->thumbnail = ThumbnailCode(c.pages_per_sheet);
-  order->separator = c.separator;
-  order->offset_left = offset_left_;
-  order->offset_top = offset_top_;
-  order->scale = scale_;
+  // Each value as its accessor gives it, traced as the accessor.
+  auto get = [this](const char* accessor, auto value) {
+    Trace(std::string("_CLayout::") + accessor + " IN");
+    const auto v = value();
+    Trace(std::string("_CLayout::") + accessor + " OUT");
+    return v;
+  };
+  order->orientation = get("GetOrderOrientation", [this] { return choice().direction; });
+  order->thumbnail = get("GetOrderThumbnailCount", [this] { return ThumbnailCode(choice().pages_per_sheet); });
+  order->separator = get("GetOrderSeparator", [this] { return choice().separator; });
+  order->offset_left = get("GetOrderOffsetLeft", [this] { return offset_left_; });
+  order->offset_top = get("GetOrderOffsetTop", [this] { return offset_top_; });
+  order->scale = get("GetOrderOffsetScale", [this] { return scale_; });
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include "client/prompt.h"
 #include "client/request_file.h"
 #include "client/settings_store.h"
+#include "jobdoc/trace.h"
 #include "platform/wintypes/wintypes.h"
 
 class QButtonGroup;
@@ -37,10 +38,17 @@ class _CLayout : public QWidget {
   LayoutChoice choice() const;
   // Clicks the radio of pages per sheet (1, 2, 4, 8).
   void ChoosePages(int pages);
+  // The page becomes the shown tab: the chosen pages-per-sheet radio takes the focus and the
+  // other groups are enabled as that choice wants them.
+  void SetDlgPageFocus();
 
   // The print-offset fields (1049 top, 1053 left, 1057 scale; kept hidden). Takes the prompt
   // their error message goes through.
   void set_prompt(Prompt* prompt) { prompt_ = prompt; }
+  // Takes the client's trace log (not owned; null: none). The page's operations write their
+  // lines there: "_CLayout::<operation> IN" on entry, "... OUT" on the normal exit and
+  // "_CLayout::<operation> <n> OUT" on the early exit numbered n.
+  void set_trace(const jobdoc::TraceLog* trace) { trace_ = trace; }
   // Takes a field's id, a value and an up-down step: a value out of range shows
   // "印字補正の補正値が異常です。" and sends the focus back to the field, giving false;
   // otherwise steps it, writes it "%3.1f" into the field and, when it changed, keeps it and
@@ -78,7 +86,11 @@ class _CLayout : public QWidget {
   const OffsetField& FieldOf(int id) const;
   void ShowOffsetError(QLineEdit* edit);
   void SyncTenths();
+  void Trace(const std::string& line) const {
+    if (trace_ != nullptr) trace_->Trace(line);
+  }
   Prompt* prompt_ = nullptr;
+  const jobdoc::TraceLog* trace_ = nullptr;
   QLineEdit* top_edit_ = nullptr;
   QLineEdit* left_edit_ = nullptr;
   QLineEdit* scale_edit_ = nullptr;

@@ -70,6 +70,13 @@ TEST(PrinterCommands, QueueRowsGiveEachJobsTextsInLocalTime) {
   ASSERT_EQ(kQueueColumnCount, 6);
   EXPECT_EQ(QueueWindowTitle("Office"), "Office - 印刷キュー");
   EXPECT_EQ(QueueCountText(2), "キューに2個のドキュメント");
+  // A queue that cannot be read is told in Japanese, never in the spooler's words.
+  EXPECT_EQ(QueueErrorText("Zelvora", Status::NotFound("no printer \"Zelvora\"")),
+            "プリンタ「Zelvora」が見つからないため、キューを読めません。");
+  EXPECT_EQ(QueueErrorText("P", Status::Timeout("ipp timed out")),
+            "プリンタ「P」が応答しないため、キューを読めません。");
+  EXPECT_EQ(QueueErrorText("P", Status::IOError("cups: server-error-internal-error")),
+            "プリンタ「P」のキューを読めません。");
   ::unsetenv("TZ");
   ::tzset();
 }

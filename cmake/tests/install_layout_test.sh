@@ -27,7 +27,7 @@ for p in $programs lib/cups/backend/zelvora lib/cups/backend/olviport lib/cups/f
   [ -f "$f" ] && [ -x "$f" ] || fail "$f is not an executable file"
 done
 for l in $libraries; do [ -f "$prefix/lib/$l" ] || fail "$prefix/lib/$l is missing"; done
-for d in ZvkHelp.html ZvmHelp.html ppd/zelvora.ppd ppd/zelvora-raster.ppd install-printer; do
+for d in ZvkHelp.html ZvmHelp.html Mirrastel.html ppd/zelvora.ppd ppd/zelvora-raster.ppd install-printer; do
   [ -s "$prefix/share/zelvora/$d" ] || fail "$prefix/share/zelvora/$d is missing"
 done
 grep -qx "exec \"$prefix/bin/kelvad\" \"\$@\"" "$prefix/lib/cups/filter/kelvad" || fail "the filter script does not run $prefix/bin/kelvad"

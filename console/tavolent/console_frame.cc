@@ -70,13 +70,13 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
     const char* prompt;
   };
   const Def defs[] = {
-      {kCmdGroupAdd, "グループの登録", false, true, "新しいグループを登録します\nグループの登録"},
-      {kCmdGroupEdit, "グループの編集", false, true, "選択されているグループの設定を変更します\nグループの編集"},
-      {kCmdGroupDelete, "グループの削除", false, true, "選択されているグループを削除します\nグループの削除"},
-      {kCmdUserAdd, "ユーザの登録", false, true, "新しいユーザを登録します\nユーザの登録"},
-      {kCmdUserEdit, "ユーザの編集", false, true, "選択されているユーザの設定を変更します\nユーザの編集"},
-      {kCmdUserDelete, "ユーザの削除", false, true, "選択されているユーザを削除します\nユーザの削除"},
-      {kCmdGraph, "グラフ", false, true, "選択されているユーザの印刷枚数をグラフで表示します\nグラフ"},
+      {kCmdGroupAdd, "グループの登録(&A)...", false, true, "新しいグループを登録します\nグループの登録"},
+      {kCmdGroupEdit, "グループの編集(&E)...", false, true, "選択されているグループの設定を変更します\nグループの編集"},
+      {kCmdGroupDelete, "グループの削除(&D)", false, true, "選択されているグループを削除します\nグループの削除"},
+      {kCmdUserAdd, "ユーザの登録(&A)...", false, true, "新しいユーザを登録します\nユーザの登録"},
+      {kCmdUserEdit, "ユーザの編集(&E)...", false, true, "選択されているユーザの設定を変更します\nユーザの編集"},
+      {kCmdUserDelete, "ユーザの削除(&D)", false, true, "選択されているユーザを削除します\nユーザの削除"},
+      {kCmdGraph, "グラフ(&G)...", false, true, "選択されているユーザの印刷枚数をグラフで表示します\nグラフ"},
       {kCmdLockToggle, "設定情報のロック", true, true, "設定情報をロックまたは解除します\n設定情報のロック"},
       {kCmdLock, "ロック(&K)...", false, false, "設定情報をロックします\nロック"},
       {kCmdUnlock, "ロックの解除(&U)...", false, false, "設定情報のロックを解除します\nロックの解除"},
@@ -92,9 +92,9 @@ CMainFrame::CMainFrame(const ConsoleContext& ctx, QWidget* parent) : QMainWindow
       {kCmdLimitSettings, "印刷制限(&L)...", false, false, "印刷制限に関する設定\n印刷制限"},
       {kCmdGeneralSettings, "全般(&G)...", false, false, "運用に必要な動作環境の設定\n全般"},
       {kCmdDomainImport, "ドメイン読込(&R)...", false, false, "ﾄﾞﾒｲﾝに登録されているﾕｰｻﾞを一括登録\nﾄﾞﾒｲﾝ読込"},
-      {kCmdHelp, "ヘルプ", false, true, "ヘルプを表示します\nヘルプ"},
-      {kCmdAbout, "バージョン情報", false, false, "プログラムの情報とバージョンを表示します\nバージョン情報"},
-      {kCmdToolBar, "ツール バー(&T)", true, false, "ツール バーの表示/非表示を切り替えます\nツール バー"},
+      {kCmdHelp, "ヘルプ(&H)", false, true, "ヘルプを表示します\nヘルプ"},
+      {kCmdAbout, "バージョン情報(&A)...", false, false, "プログラムの情報とバージョンを表示します\nバージョン情報"},
+      {kCmdToolBar, "ツール バー(&B)", true, false, "ツール バーの表示/非表示を切り替えます\nツール バー"},
       {kCmdStatusBar, "ステータス バー(&S)", true, false,
        "ステータス バーの表示/非表示を切り替えます\nステータス バー"},
   };

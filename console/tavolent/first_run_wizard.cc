@@ -4,6 +4,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -14,9 +16,11 @@
 #include "console/tavolent/account_import.h"
 #include "console/tavolent/admin_dialogs.h"
 #include "console/tavolent/console_context.h"
+#include "console/tavolent/console_frame.h"
 #include "console/tavolent/dialogs.h"
 #include "console/tavolent/environment_sheet.h"
 #include "platform/base/ascii.h"
+#include "platform/help/help_page.h"
 
 namespace zv::console {
 namespace {
@@ -105,6 +109,19 @@ CFirstWizUserPage::CFirstWizUserPage(const ConsoleContext& ctx, AccountImportRun
   buttons->addWidget(edit_);
   buttons->addWidget(delete_);
   layout->addLayout(buttons);
+}
+
+void CFirstWizUserPage::SizeColumns() {
+  const int client = list_->contentsRect().width() - list_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  const int third = std::max(client / 3, 1);
+  list_->header()->setStretchLastSection(true);
+  list_->setColumnWidth(0, third);
+  list_->setColumnWidth(1, third);
+}
+
+void CFirstWizUserPage::showEvent(QShowEvent* event) {
+  QWizardPage::showEvent(event);
+  SizeColumns();
 }
 
 void CFirstWizUserPage::initializePage() {
@@ -279,6 +296,13 @@ CFirstWiz::CFirstWiz(const ConsoleContext& ctx, const std::vector<std::string>& 
   setWindowIcon(ConsoleIcon());
   setWizardStyle(QWizard::ClassicStyle);
   setOption(QWizard::NoBackButtonOnStartPage, true);
+  setOption(QWizard::HaveHelpButton, true);
+  setButtonText(QWizard::HelpButton, "ヘルプ");
+  connect(this, &QWizard::helpRequested, this, [this] {
+    std::string folder;
+    ctx_.settings->GetAppPath(&folder);
+    help_.Open(help::HelpPage(folder, kHelpFileName));
+  });
 
   auto* printer_body = new CEnvironGenericPage(SortPrinterLists({}, candidates), false, nullptr, nullptr);
   printers_ = printer_body->printers();
@@ -288,6 +312,10 @@ CFirstWiz::CFirstWiz(const ConsoleContext& ctx, const std::vector<std::string>& 
   }));
 
   limits_ = new CEnvironLimitPage(*ctx.sink, FirstRunDefaults(), kPartLimits | kPartPeriod);
+  // Alt+N and Alt+B belong to the wizard's 次へ(N) > and < 戻る(B) here: the two period
+  // radios that the settings sheet keys N and B take U and R on this page.
+  limits_->findChild<QRadioButton*>("r1011")->setText("無期限(&U)");
+  limits_->findChild<QRadioButton*>("r1015")->setText("期間(&R)");
   addPage(new CFirstWizLimitPage("p104", "初期導入ウィザード-印刷制限", limits_, [this] {
     if (!limits_->Leave()) return false;
     WaitCursor wait;

@@ -10,6 +10,7 @@
 
 #include "console/core/account_import_choice.h"
 #include "console/core/first_run.h"
+#include "platform/help/help_window.h"
 
 class QPushButton;
 class QTreeWidget;
@@ -32,6 +33,14 @@ class CFirstWizUserPage : public QWizardPage {
   CFirstWizUserPage(const ConsoleContext& ctx, AccountImportRunner import, QWidget* parent = nullptr);
   // Reloads users and groups and fills the list (each time the page is shown).
   void initializePage() override;
+  // Sizes the columns: account and user name a third each of the list's client width less
+  // a vertical scroll bar, the group the rest.
+  void SizeColumns();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ public:
   // Finish: refuses with message 8 while no user is registered.
   bool validatePage() override;
   // The buttons' commands: import (3), add (4), properties (5), delete (6).
@@ -72,9 +81,12 @@ class CFirstWiz : public QWizard {
   CEnvironLimitPage* limits() const { return limits_; }
   CEnvironLimitPage* actions() const { return actions_; }
   CFirstWizUserPage* users() const { return users_; }
+  // The Help button opens the console's guide in the help window.
+  help::HelpViewer& help_viewer() { return help_; }
 
  private:
   const ConsoleContext& ctx_;
+  help::HelpViewer help_;
   PrinterListsBox* printers_;
   CEnvironLimitPage* limits_;
   CEnvironLimitPage* actions_;

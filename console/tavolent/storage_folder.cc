@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -64,15 +66,35 @@ CStorageFolderDlg::CStorageFolderDlg(CRegistryConfig& config, MessageSink& sink,
   v->addWidget(box);
 }
 
+CBrowseDialog::CBrowseDialog(QWidget* parent, const QString& caption, const std::string& start, bool show_path)
+    : QFileDialog(parent, caption, QString::fromStdString(start)), status_(new QLabel(this)) {
+  setOption(QFileDialog::DontUseNativeDialog);
+  setOption(QFileDialog::ShowDirsOnly);
+  setFileMode(QFileDialog::Directory);
+  setLabelText(QFileDialog::Accept, "選択");
+  setLabelText(QFileDialog::Reject, "キャンセル");
+  status_->setObjectName("14146");
+  // The status line stands under the browser's own controls.
+  if (auto* grid = qobject_cast<QGridLayout*>(layout())) grid->addWidget(status_, grid->rowCount(), 0, 1, -1);
+  if (show_path)
+    connect(this, &QFileDialog::currentChanged, this, [this](const QString& path) {
+      status_->setText(QString("選択中のパス：%1").arg(QDir::toNativeSeparators(path)));
+    });
+}
+
+std::string CBrowseDialog::chosen() const {
+  const QStringList files = selectedFiles();
+  return result() == QDialog::Accepted && !files.isEmpty() ? files.front().toStdString() : std::string();
+}
+
 void CStorageFolderDlg::Browse() {
   const std::string start = folder_->text().toStdString();
   std::string chosen;
   if (browse_) {
     chosen = browse_(this, start);
   } else {
-    chosen = QFileDialog::getExistingDirectory(this, "フォルダの参照", QString::fromStdString(start),
-                                               QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog)
-                 .toStdString();
+    CBrowseDialog browser(this, "フォルダの参照", start, true);
+    if (browser.exec() == QDialog::Accepted) chosen = browser.chosen();
   }
   if (!chosen.empty()) folder_->setText(QString::fromStdString(chosen));
 }

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <QDialog>
+#include <QFileDialog>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "console/core/storage_folder.h"
 
+class QLabel;
 class QLineEdit;
 class QRadioButton;
 
@@ -21,6 +23,23 @@ struct StorageFolderOptions {
   // Takes the parent and the folder to start at; gives the chosen folder ("" on cancel).
   // Null: the folder browser.
   std::function<std::string(QWidget*, const std::string&)> browse;
+};
+
+// The console's folder browser: the folders from a start folder, the caption, "選択" and
+// "キャンセル"; with the show-path flag its status line (14146) reads "選択中のパス：<path>"
+// for the folder selected (it never refuses a folder).
+class CBrowseDialog : public QFileDialog {
+  Q_OBJECT
+ public:
+  // Takes the parent, the caption, the folder to start at and the show-path flag.
+  CBrowseDialog(QWidget* parent, const QString& caption, const std::string& start, bool show_path);
+  // Gives the chosen folder ("" before OK).
+  std::string chosen() const;
+  // Gives the status line.
+  QLabel* status() const { return status_; }
+
+ private:
+  QLabel* status_;
 };
 
 class CStorageFolderDlg : public QDialog {

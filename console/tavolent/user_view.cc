@@ -49,7 +49,7 @@ CTavolentUserView::CTavolentUserView(const ConsoleContext& ctx, QWidget* parent)
   setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
   header()->setSectionsClickable(true);
   header()->setStretchLastSection(false);
-  header()->hide();
+  ShowEmptyColumns();
   connect(header(), &QHeaderView::sectionClicked, this, [this](int c) { ClickColumn(c); });
   connect(this, &QTreeWidget::itemSelectionChanged, this, [this] {
     if (!filling_) emit statusChanged(Q(StatusText()));
@@ -113,8 +113,24 @@ DayRange CTavolentUserView::ListRange() const {
   return r;
 }
 
+void CTavolentUserView::ShowEmptyColumns() {
+  // With no group the list still shows what it lists: the titles without printer columns,
+  // at the administrator's widths.
+  const auto titles = UserColumnTitles({});
+  setColumnCount(static_cast<int>(titles.size()));
+  QStringList labels;
+  for (const auto& t : titles) labels << Q(t);
+  setHeaderLabels(labels);
+  const auto widths = ctx_.settings->GetColumnWidths();
+  for (size_t i = 0; i < titles.size(); ++i)
+    setColumnWidth(static_cast<int>(i), std::max(ColumnWidth(widths, i), TitleWidth(Q(titles[i]))));
+  header()->show();
+  empty_columns_ = true;
+}
+
 void CTavolentUserView::StoreWidths() {
-  if (columnCount() == 0 || header()->isHidden()) return;
+  // The titles shown without a group are not the administrator's layout to keep.
+  if (columnCount() == 0 || header()->isHidden() || empty_columns_) return;
   std::vector<int> widths;
   for (int i = 0; i < columnCount(); ++i) widths.push_back(columnWidth(i));
   ctx_.settings->SetColumnWidths(widths);
@@ -126,8 +142,7 @@ void CTavolentUserView::RefreshUserList(const engine::GroupRecord& group) {
   if (group_.GID == 0) {
     filling_ = true;
     clear();
-    setColumnCount(0);
-    header()->hide();
+    ShowEmptyColumns();
     filling_ = false;
     rows_.clear();
     printer_ids_.clear();
@@ -173,6 +188,7 @@ void CTavolentUserView::Fill(bool new_columns, const std::vector<int32_t>& selec
   const LimitContext limits = Limits();
   if (new_columns) {
     clear();
+    empty_columns_ = false;
     const auto titles = UserColumnTitles(printer_names_);
     setColumnCount(static_cast<int>(titles.size()));
     QStringList labels;

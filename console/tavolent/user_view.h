@@ -53,6 +53,8 @@ class CTavolentUserView : public QTreeWidget {
   std::string StatusText() const;
   // Stores the column widths in the settings.
   void StoreWidths();
+  // Shows the standard titles without rows or printer columns (no group chosen).
+  void ShowEmptyColumns();
   // Takes a column title; gives the width its header needs to show it whole.
   int TitleWidth(const QString& title) const;
   // Takes a number of printer columns; gives the width the list needs to show the fixed
@@ -95,6 +97,7 @@ class CTavolentUserView : public QTreeWidget {
   std::vector<int32_t> printer_ids_;
   std::vector<std::string> printer_names_;
   bool filling_ = false;
+  bool empty_columns_ = false;  // the titles without a group are shown
 };
 
 }  // namespace zv::console

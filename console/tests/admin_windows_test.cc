@@ -3,6 +3,7 @@
 // are answered from a timer), with screenshots of every page.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -25,6 +27,7 @@
 #include "console/tavolent/dialogs.h"
 #include "console/tavolent/environment_sheet.h"
 #include "console/tavolent/first_run_wizard.h"
+#include "console/tavolent/storage_folder.h"
 #include "console/tests/server_root.h"
 #include "platform/fs/files.h"
 #include "platform/spool/folder_spooler.h"
@@ -137,6 +140,28 @@ class AdminWindowsTest : public ::testing::Test {
   std::string result_;
 };
 QApplication* AdminWindowsTest::app_ = nullptr;
+
+// The storage folder's browser names the folder selected in its status line.
+TEST_F(AdminWindowsTest, FolderBrowserShowsTheSelectedPath) {
+  const std::string start = root_.str() + "/browse";
+  stdfs::create_directories(start + "/logs");
+  for (bool show_path : {true, false}) {
+    CBrowseDialog browser(nullptr, "フォルダの参照", start, show_path);
+    browser.show();
+    QApplication::processEvents();
+    // With the keys: the folder list (read in the background) takes the focus and Down
+    // selects its one folder.
+    auto* view = browser.findChild<QAbstractItemView*>("listView");
+    ASSERT_NE(view, nullptr);
+    for (int i = 0; i < 200 && view->model()->rowCount(view->rootIndex()) == 0; ++i) QTest::qWait(10);
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Down);
+    QApplication::processEvents();
+    EXPECT_EQ(browser.status()->text().toStdString(), show_path ? "選択中のパス：" + start + "/logs" : "");
+    EXPECT_EQ(browser.windowTitle().toStdString(), "フォルダの参照");
+    if (show_path) Shot(&browser, "tavolent_folder_browser.png");
+  }
+}
 
 TEST_F(AdminWindowsTest, EnvironmentSheetChecksPagesAndHandsBackThePrinters) {
   EnvironmentValues values;
@@ -490,8 +515,17 @@ class FirstRunWizardTest : public AdminWindowsTest {
     w->next();
     w->findChild<QSpinBox*>("e1047")->setValue(60);
     w->findChild<QRadioButton*>("r1013")->setChecked(true);
+    // 無期限 and 期間 keep out of the buttons' way: Alt+N goes to the next page.
+    EXPECT_EQ(w->findChild<QRadioButton*>("r1011")->text().toStdString(), "無期限(&U)");
+    EXPECT_EQ(w->findChild<QRadioButton*>("r1015")->text().toStdString(), "期間(&R)");
     Shot(w, "tavolent_wizard_limits.png");
-    w->next();
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_N, Qt::AltModifier);
+    // The access key clicks the button the way a press does, after its short press.
+    for (int i = 0; i < 100 && w->currentId() == 1; ++i) QTest::qWait(10);
+    EXPECT_EQ(w->currentId(), 2);
+    EXPECT_TRUE(w->findChild<QRadioButton*>("r1013")->isChecked());
   }
 };
 
@@ -519,6 +553,18 @@ TEST_F(FirstRunWizardTest, EndToEnd) {
     EXPECT_EQ(w->users()->list()->topLevelItem(0)->text(2), "Sales");
     EXPECT_FALSE(w->findChild<QPushButton*>("b3")->isEnabled());  // no import wizard given
     Shot(w, "tavolent_wizard_users.png");
+    // Account and user name take a third each of the list less a scroll bar.
+    QTreeWidget* list = w->users()->list();
+    const int third = (list->contentsRect().width() - list->style()->pixelMetric(QStyle::PM_ScrollBarExtent)) / 3;
+    EXPECT_EQ(list->columnWidth(0), third);
+    EXPECT_EQ(list->columnWidth(1), third);
+    // The Help button opens the console's guide in the help window.
+    ASSERT_NE(w->button(QWizard::HelpButton), nullptr);
+    EXPECT_TRUE(w->button(QWizard::HelpButton)->isVisible());
+    w->button(QWizard::HelpButton)->click();
+    ASSERT_NE(w->help_viewer().window(), nullptr);
+    EXPECT_TRUE(w->help_viewer().window()->page().ends_with("/ZvmHelp.html")) << w->help_viewer().window()->page();
+    w->help_viewer().Close();
     w->button(QWizard::FinishButton)->click();
   });
   spool::FolderSpooler spooler;

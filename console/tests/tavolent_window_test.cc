@@ -12,9 +12,11 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTest>
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QtCharts/QAbstractSeries>
@@ -31,6 +33,7 @@
 #include "platform/fs/files.h"
 #include "platform/paths/install_layout.h"
 #include "platform/sync/guard.h"
+#include "platform/testing/artifacts.h"
 #include "platform/testing/bin_dir.h"
 #include "platform/testing/latin_texts.h"
 #include "platform/testing/qt_app.h"
@@ -159,9 +162,21 @@ TEST_F(TavolentTest, EmptyDatabaseShowsTheRootAlone) {
   ASSERT_EQ(frame.tree()->topLevelItemCount(), 1);
   EXPECT_EQ(frame.tree()->root()->text(0), "Zelvora");
   EXPECT_EQ(frame.tree()->root()->childCount(), 0);
+  // At start-up, and with the root chosen, the user list shows its titles and no rows.
+  auto titles = [&] {
+    std::vector<std::string> out;
+    for (int c = 0; c < frame.list()->columnCount(); ++c)
+      out.push_back(frame.list()->headerItem()->text(c).toStdString());
+    return out;
+  };
+  const std::vector<std::string> standard = {"アカウント", "ユーザ名", "印刷可能枚数-カラー", "印刷可能枚数-モノクロ",
+                                             "合計"};
+  EXPECT_FALSE(frame.list()->header()->isHidden());
+  EXPECT_EQ(titles(), standard);
   frame.tree()->setCurrentItem(frame.tree()->root());
   EXPECT_EQ(frame.list()->topLevelItemCount(), 0);
-  EXPECT_TRUE(frame.list()->header()->isHidden());
+  EXPECT_FALSE(frame.list()->header()->isHidden());
+  EXPECT_EQ(titles(), standard);
   EXPECT_TRUE(sink_.shown.empty());
 }
 
@@ -631,17 +646,39 @@ TEST_F(TavolentTest, CommandsCarryTheirPromptsAndToolTips) {
     }
   }
 
-  // Every entry of the settings menu has an access key of its own.
+  // Every entry of every menu has an access key of its own in its menu.
   for (QAction* top : frame.menuBar()->actions()) {
-    if (!top->menu() || top->text() != "設定(&S)") continue;
+    if (!top->menu()) continue;
     std::set<QChar> keys;
     for (QAction* entry : top->menu()->actions()) {
       if (entry->isSeparator()) continue;
       const qsizetype amp = entry->text().indexOf('&');
       ASSERT_GE(amp, 0) << entry->text().toStdString();
-      EXPECT_TRUE(keys.insert(entry->text().at(amp + 1).toUpper()).second) << entry->text().toStdString();
+      EXPECT_TRUE(keys.insert(entry->text().at(amp + 1).toUpper()).second)
+          << top->text().toStdString() << ": " << entry->text().toStdString();
     }
-    EXPECT_EQ(keys.size(), 9u);
+    if (top->text() == "設定(&S)") {
+      EXPECT_EQ(keys.size(), 9u);
+    }
+  }
+  EXPECT_EQ(frame.action(kCmdToolBar)->text().toStdString(), "ツール バー(&B)");
+  EXPECT_EQ(frame.action(kCmdSpanToday)->text().toStdString(), "今日(&T)");
+
+  // With keys alone: Alt+V opens 表示(V), T runs 今日(&T) at once.
+  {
+    frame.show();
+    frame.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    QSignalSpy today(frame.action(kCmdSpanToday), &QAction::triggered);
+    QTest::keyClick(&frame, Qt::Key_V, Qt::AltModifier);
+    auto* view_menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(view_menu, nullptr);
+    EXPECT_EQ(view_menu->title().toStdString(), "表示(&V)");
+    view_menu->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/tavolent_view_menu_keys.png"));
+    QTest::keyClick(view_menu, Qt::Key_T);
+    EXPECT_EQ(today.count(), 1);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    QApplication::processEvents();
   }
 
   // A disabled entry under the pointer shows its prompt as an enabled one does.

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <charconv>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "capture/spool/spool.h"
 #include "driver/settings/ppd.h"
@@ -65,6 +67,37 @@ std::size_t CharBoundary(std::string_view s, std::size_t limit) {
   std::size_t n = limit;
   while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
   return n;
+}
+
+// Takes valid UTF-8; gives the byte ranges of its Greek and Cyrillic letters (U+0370 to
+// U+052F), which a Japanese face draws full-width.
+std::vector<std::pair<std::size_t, std::size_t>> WesternRuns(std::string_view s) {
+  std::vector<std::pair<std::size_t, std::size_t>> runs;
+  for (std::size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const std::size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    char32_t cp = n == 1 ? c : c & (0x7F >> n);
+    for (std::size_t k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+    if (cp >= 0x370 && cp <= 0x52F) {
+      if (!runs.empty() && runs.back().second == i) runs.back().second = i + n;
+      else runs.emplace_back(i, i + n);
+    }
+    i += n;
+  }
+  return runs;
+}
+
+// Takes a layout and a face; gives the width of the digit 0 in that face at 10 points (in
+// points), 0 when nothing was laid out.
+double DigitWidth(PangoLayout* pl, const char* family) {
+  Owned<PangoFontDescription> font(pango_font_description_new());
+  pango_font_description_set_family(font.get(), family);
+  pango_font_description_set_absolute_size(font.get(), 10.0 * PANGO_SCALE);
+  pango_layout_set_font_description(pl, font.get());
+  pango_layout_set_text(pl, "0", 1);
+  int width = 0;
+  pango_layout_get_size(pl, &width, nullptr);
+  return static_cast<double>(width) / PANGO_SCALE;
 }
 
 }  // namespace
@@ -147,15 +180,15 @@ Status WriteTextPdf(std::string_view text, const TextLayout& layout, const TextP
   pango_context_set_language(context, pango_language_from_string("ja"));
   pango_layout_context_changed(pl.get());
 
-  // The face's size: a half-width character (the digit 0) advances 1/cpi inch.
+  // The faces' sizes: a half-width character (the digit 0) advances 1/cpi inch in each.
+  auto size_for = [&](const std::string& family) {
+    const double probe = DigitWidth(pl.get(), family.c_str());
+    return probe > 0 ? 10.0 * advance / probe : 2 * advance;
+  };
+  const double western_size = size_for(layout.western_family);
+  const double size = size_for(layout.family);
   Owned<PangoFontDescription> font(pango_font_description_new());
   pango_font_description_set_family(font.get(), layout.family.c_str());
-  pango_font_description_set_absolute_size(font.get(), 10.0 * PANGO_SCALE);
-  pango_layout_set_font_description(pl.get(), font.get());
-  pango_layout_set_text(pl.get(), "0", 1);
-  int probe_width = 0;
-  pango_layout_get_size(pl.get(), &probe_width, nullptr);
-  const double size = probe_width > 0 ? 10.0 * advance / (static_cast<double>(probe_width) / PANGO_SCALE) : 2 * advance;
   pango_font_description_set_absolute_size(font.get(), size * PANGO_SCALE);
   pango_layout_set_font_description(pl.get(), font.get());
   Owned<PangoFontMetrics> metrics(pango_context_get_metrics(context, font.get(), pango_language_from_string("ja")));
@@ -165,13 +198,26 @@ Status WriteTextPdf(std::string_view text, const TextLayout& layout, const TextP
   const double baseline = (pitch - ascent - descent) / 2 + ascent;
 
   pango_layout_set_width(pl.get(), static_cast<int>(text_width * PANGO_SCALE));
-  pango_layout_set_wrap(pl.get(), PANGO_WRAP_CHAR);
-  // A line broken inside a word gets no hyphen: the text stays as the file has it.
-  PangoAttrList* attrs = pango_attr_list_new();
-  pango_attr_list_insert(attrs, pango_attr_insert_hyphens_new(FALSE));
-  pango_layout_set_attributes(pl.get(), attrs);
-  pango_attr_list_unref(attrs);
+  // A long line breaks at its last space (or other break) that fits, inside a word only
+  // where the word alone is wider than the line.
+  pango_layout_set_wrap(pl.get(), PANGO_WRAP_WORD_CHAR);
   cairo_set_source_rgb(cr.get(), 0, 0, 0);
+  // Each piece's attributes: a line broken inside a word gets no hyphen (the text stays as
+  // the file has it), and its Greek and Cyrillic letters come from the western face.
+  auto set_attributes = [&](std::string_view piece) {
+    PangoAttrList* attrs = pango_attr_list_new();
+    pango_attr_list_insert(attrs, pango_attr_insert_hyphens_new(FALSE));
+    for (const auto& [from, to] : WesternRuns(piece)) {
+      for (PangoAttribute* a : {pango_attr_family_new(layout.western_family.c_str()),
+                                pango_attr_size_new_absolute(static_cast<int>(western_size * PANGO_SCALE))}) {
+        a->start_index = static_cast<guint>(from);
+        a->end_index = static_cast<guint>(to);
+        pango_attr_list_insert(attrs, a);
+      }
+    }
+    pango_layout_set_attributes(pl.get(), attrs);
+    pango_attr_list_unref(attrs);
+  };
 
   int done = 0, row = 0;
   bool break_pending = false;
@@ -182,6 +228,7 @@ Status WriteTextPdf(std::string_view text, const TextLayout& layout, const TextP
   };
   auto put_piece = [&](std::string_view piece) {
     pango_layout_set_text(pl.get(), piece.data(), static_cast<int>(piece.size()));
+    set_attributes(piece);
     const int n = pango_layout_get_line_count(pl.get());
     for (int i = 0; i < n && !sink.failed; ++i) {
       if (break_pending || row == rows) {

@@ -1,7 +1,9 @@
 // The queues' text filter as a library: a plain text file (UTF-8) laid out on the job's paper
 // in a Japanese-capable fixed-pitch face and written as PDF with the text as text. Pango lays
 // the lines out, so a character the face lacks falls back to an installed face that has it
-// (fontconfig's coverage); long lines wrap at the right margin, tabs stop every eight
+// (fontconfig's coverage), and Greek and Cyrillic come from a Latin face, half-width; long
+// lines wrap at the last space (or other break) before the right margin, inside a word only
+// where the word alone is longer than the line; tabs stop every eight
 // columns, a form feed starts a new page. CUPS's text options cpi, lpi and page-left,
 // page-right, page-top, page-bottom (points) are taken; copies are left to CUPS.
 #pragma once
@@ -23,6 +25,9 @@ struct TextLayout {
   double cpi = 12;                                      // half-width characters per inch
   double lpi = 6;                                       // lines per inch
   std::string family = "IPAGothic";                     // the text's face
+  // The face of Greek and Cyrillic letters, which the Japanese face draws full-width: a
+  // Latin and Cyrillic fixed-pitch face, set so that each letter is half-width.
+  std::string western_family = "DejaVu Sans Mono";
   std::string title;                                    // the PDF's title
 };
 

@@ -19,12 +19,20 @@ size_t SkipCp932(const unsigned char* p, size_t left) {
   return (IsCp932Lead(p[0]) && left >= 2) ? 2 : 1;
 }
 
+// Takes bytes at an invalid UTF-8 sequence; gives the length of its maximal subpart (the
+// longest start of a well-formed sequence, at least one byte), so that each such subpart
+// costs one substitute, as Unicode recommends (Table 3-7), and the next character survives:
+// "\xE0\x80\x80" is three subparts, a truncated "\xE3\x81" one.
 size_t SkipUtf8(const unsigned char* p, size_t left) {
-  unsigned char c = p[0];
-  size_t n = (c >= 0xc2 && c <= 0xdf) ? 2 : (c >= 0xe0 && c <= 0xef) ? 3 : (c >= 0xf0 && c <= 0xf4) ? 4 : 1;
-  // Skip only the continuation bytes that are there, so that a broken sequence costs one
-  // substitute and the next character survives.
-  size_t i = 1;
+  const unsigned char c = p[0];
+  const size_t n = (c >= 0xc2 && c <= 0xdf) ? 2 : (c >= 0xe0 && c <= 0xef) ? 3 : (c >= 0xf0 && c <= 0xf4) ? 4 : 1;
+  if (n == 1 || left < 2) return 1;
+  // The second byte's range depends on the lead (no overlong forms, surrogates or code
+  // points past U+10FFFF); later ones are plain continuation bytes.
+  const unsigned char low = c == 0xe0 ? 0xa0 : c == 0xf0 ? 0x90 : 0x80;
+  const unsigned char high = c == 0xed ? 0x9f : c == 0xf4 ? 0x8f : 0xbf;
+  if (p[1] < low || p[1] > high) return 1;
+  size_t i = 2;
   while (i < n && i < left && (p[i] & 0xc0) == 0x80) ++i;
   return i;
 }

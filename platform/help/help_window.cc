@@ -1,8 +1,12 @@
 #include "platform/help/help_window.h"
 
+#include <QApplication>
+#include <QCloseEvent>
 #include <QFileInfo>
 #include <QFont>
+#include <QKeySequence>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -44,7 +48,21 @@ HelpWindow::HelpWindow(const std::string& page, Opener open_outside)
   }
   const QString title = browser_->documentTitle();
   setWindowTitle(title.isEmpty() ? QString("ヘルプ") : title);
+  // Escape and Ctrl+W close the window, as they close a dialog and a document window.
+  for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+    auto* close_keys = new QShortcut(keys, this);
+    close_keys->setContext(Qt::WindowShortcut);
+    connect(close_keys, &QShortcut::activated, this, &QWidget::close);
+  }
   resize(760, 640);
+}
+
+void HelpWindow::closeEvent(QCloseEvent* event) {
+  QWidget::closeEvent(event);
+  if (event->isAccepted() && return_to_ && return_to_->isVisible()) {
+    return_to_->raise();
+    return_to_->activateWindow();
+  }
 }
 
 void HelpWindow::FollowLink(const QUrl& link) {
@@ -66,8 +84,10 @@ HelpViewer::HelpViewer(Opener open_outside) : open_outside_(open_outside ? std::
 HelpViewer::~HelpViewer() { Close(); }
 
 void HelpViewer::Open(const std::string& page) {
+  QWidget* opener = QApplication::activeWindow();
   Close();
   window_ = new HelpWindow(page, open_outside_);
+  window_->SetReturnWindow(opener);
   window_->show();
   window_->raise();
   window_->activateWindow();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+class QCloseEvent;
 class QTextBrowser;
 class QUrl;
 
@@ -34,9 +35,16 @@ class HelpWindow : public QWidget {
   // Takes a link of the page: an anchor of the page scrolls to it; any other link goes to
   // the opener (a relative one as the file beside the page).
   void FollowLink(const QUrl& link);
+  // Takes the window that opened the help (null: none); it gets the focus back when the
+  // help window closes (Escape, Ctrl+W or the window's close box).
+  void SetReturnWindow(QWidget* window) { return_to_ = window; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   std::string page_;
+  QPointer<QWidget> return_to_;
   Opener open_outside_;
   QTextBrowser* browser_;
 };
@@ -51,7 +59,8 @@ class HelpViewer {
   HelpViewer(const HelpViewer&) = delete;
   HelpViewer& operator=(const HelpViewer&) = delete;
 
-  // Takes a page; closes the window opened earlier, then opens the page in a new window.
+  // Takes a page; closes the window opened earlier, then opens the page in a new window,
+  // which hands the focus back to the window active before it when it closes.
   void Open(const std::string& page);
   // Closes the window when one is open.
   void Close();

@@ -265,6 +265,17 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   // Takes a point; selects the page there, or clears the selection when it is selected
   // already.
   void PickPage(QPoint p);
+  // The keyboard's page picks, telling the host as a click does: takes a step (-1 the page
+  // before, 1 the page after); moves the selection by it (none selected: the first page of
+  // the row at the top), bringing its row into view.
+  void StepSelectedPage(int step);
+  // Clears the selection, or selects as StepSelectedPage does when there is none.
+  void ToggleSelectedPage();
+  // Gives the point (host coordinates) where a menu opened from the keyboard points: the
+  // selected page's middle, else the top of the row at the top.
+  QPoint MenuPoint() const;
+  // Opens the context menu (the view's, else the host's) at MenuPoint, as from the keyboard.
+  void OpenKeyboardMenu();
   win::RECT PickRect() const;
   void UpdateLens(QPoint p);
   std::vector<view::UnitSize> PageSizes() const;
@@ -310,6 +321,8 @@ class CViewerView : public QObject, public CViewerAutoScroll, public DocumentVie
   ViewPaper paper_;
   SheetLayout sheet_;
   int input_frozen_ = 0;
+  bool aiming_menu_ = false;              // a keyboard menu event of the view's own is under way
+  bool platform_keyboard_menus_ = false;  // the platform turns the menu key into menu events
   bool attached_to_doc_ = false;
   std::uint32_t host_hwnd_ = 0;
 

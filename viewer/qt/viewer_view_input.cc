@@ -4,6 +4,7 @@
 #include "viewer/qt/viewer_view.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -213,6 +214,30 @@ bool CViewerView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::KeyPress: {
       auto* k = static_cast<QKeyEvent*>(event);
       const int half = Height(AreaRect()) / 2;
+      // The menu key and Shift+F10 open the context menu at the selected page, as a right
+      // click there does. Where the platform turns the menu key into a context-menu event
+      // of its own (desktop platforms do), that event opens the menu and the key does not.
+      if ((k->key() == Qt::Key_Menu && !platform_keyboard_menus_) ||
+          (k->key() == Qt::Key_F10 && k->modifiers() == Qt::ShiftModifier)) {
+        OpenKeyboardMenu();
+        return true;
+      }
+      if (k->key() == Qt::Key_Menu) return true;
+      // In page-pick mode the arrows with Shift or Ctrl pick the page before or after, and
+      // Space picks the page at the top or lets the picked one go, as clicks do.
+      const bool pick_keys = mouse_mode_ == kPagePick && (k->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier));
+      if (pick_keys && (k->key() == Qt::Key_Left || k->key() == Qt::Key_Up)) {
+        StepSelectedPage(-1);
+        return true;
+      }
+      if (pick_keys && (k->key() == Qt::Key_Right || k->key() == Qt::Key_Down)) {
+        StepSelectedPage(1);
+        return true;
+      }
+      if (mouse_mode_ == kPagePick && k->key() == Qt::Key_Space) {
+        ToggleSelectedPage();
+        return true;
+      }
       switch (k->key()) {
         case Qt::Key_Left:
           ScrollTo(hpos_ - 20, -1);
@@ -241,10 +266,16 @@ bool CViewerView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::ContextMenu: {
       auto* c = static_cast<QContextMenuEvent*>(event);
       if (drag_) return true;
+      // The platform's menu from the keyboard points at the cursor or the view's middle:
+      // it is aimed at the selected page instead.
+      if (c->reason() == QContextMenuEvent::Keyboard && !aiming_menu_) {
+        platform_keyboard_menus_ = true;
+        OpenKeyboardMenu();
+        return true;
+      }
       QMenu* menu = BuildContextMenu();
       if (!menu) return false;
-      const QPoint at = c->reason() == QContextMenuEvent::Keyboard ? QPoint(0, 0) : c->pos();
-      menu->exec(host_->mapToGlobal(at));
+      menu->exec(host_->mapToGlobal(c->pos()));
       delete menu;
       return true;
     }
@@ -282,10 +313,20 @@ QMenu* CViewerView::BuildContextMenu() {
   return m;
 }
 
+void CViewerView::OpenKeyboardMenu() {
+  const QPoint at = MenuPoint();
+  QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, host_->mapToGlobal(at));
+  aiming_menu_ = true;
+  QCoreApplication::sendEvent(host_, &menu);
+  aiming_menu_ = false;
+}
+
 void CViewerView::ShowContextMenu(QPoint pos, bool from_keyboard) {
   QContextMenuEvent e(from_keyboard ? QContextMenuEvent::Keyboard : QContextMenuEvent::Mouse, pos,
                       host_ ? host_->mapToGlobal(pos) : pos);
+  aiming_menu_ = true;  // the caller's point stands
   if (host_) eventFilter(host_, &e);
+  aiming_menu_ = false;
 }
 
 bool CViewerView::Command(int id) {

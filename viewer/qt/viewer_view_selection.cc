@@ -107,6 +107,38 @@ int CViewerView::PageAt(QPoint p) const {
   return page < page_count_ ? page : -1;
 }
 
+void CViewerView::StepSelectedPage(int step) {
+  if (page_count_ == 0) return;
+  // Without a selection the first page of the row at the top is the start.
+  const int page = selected_page_ < 0 ? RowFirstPage(current_) : std::clamp(selected_page_ + step, 0, page_count_ - 1);
+  selected_page_ = page;
+  selected_sheet_ = page / int(std::max<std::uint32_t>(sheet_.pages, 1));
+  // The chosen page's row is brought into view when it is not wholly shown.
+  const win::RECT row = RowRect(selected_sheet_), area = AreaRect();
+  if (row.top < area.top || row.bottom > area.bottom) GoToPage(std::uint16_t(selected_sheet_));
+  Repaint();
+  Post(kMsgPageChanged, 1, selected_page_);
+}
+
+void CViewerView::ToggleSelectedPage() {
+  if (page_count_ == 0) return;
+  if (selected_page_ >= 0) {
+    selected_sheet_ = selected_page_ = -1;
+    Repaint();
+    Post(kMsgPageChanged, 1, selected_page_);
+    return;
+  }
+  StepSelectedPage(0);
+}
+
+QPoint CViewerView::MenuPoint() const {
+  const win::RECT pick = PickRect();
+  if (selected_page_ >= 0 && pick.right > pick.left)
+    return QPoint((pick.left + pick.right) / 2, (pick.top + pick.bottom) / 2);
+  const win::RECT row = RowRect(current_);
+  return QPoint((row.left + row.right) / 2, std::max(row.top, AreaRect().top) + 8);
+}
+
 void CViewerView::PickPage(QPoint p) {
   const int page = PageAt(p);
   if (page < 0) return;

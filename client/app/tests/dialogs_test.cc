@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
@@ -175,6 +176,48 @@ TEST_F(DialogsTest, ServerDialogAgainstAShareUnderNet) {
   auto key = registry::Key::Open(registry::RootKey::kLocalMachine, kMachineKey);
   ASSERT_TRUE(key.ok());
   EXPECT_EQ(*key->GetString("ServerName"), "\\\\SRV");
+}
+
+// Typing another server, Enter and then Escape: the dialog filled its working copy only, so
+// the program folder's list still names the client's own printers. After a good list is
+// read, OK holds the focus, so a second Enter accepts.
+TEST_F(DialogsTest, ServerDialogByKeysFillsOnlyItsWorkingCopy) {
+  const std::string share = root_.str() + "/server-share";
+  fsys::create_directories(share + "/PrintInfo");
+  const std::string server_list = "[PRINTERS]\r\nOffice A=\r\n";
+  ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/printers.lst", server_list).ok());
+  ASSERT_TRUE(JoinServer(share, "SRV", "share", app_).ok());
+  const std::string own = "[PRINTERS]\r\nLocal P=\r\n";
+  ASSERT_TRUE(fs::WriteFileAtomic(app_ + "/printers.lst", own).ok());
+  auto config = LoadClientConfig();
+  ASSERT_TRUE(config.ok());
+  config->server_name.clear();
+  // A monitor runs already, so OK starts none.
+  auto monitor = winmsg::Window::Create(
+      kMonitorClass, "monitor",
+      [](winmsg::HWND, winmsg::UINT, winmsg::WPARAM, winmsg::LPARAM) -> winmsg::LRESULT { return 0; });
+  ASSERT_TRUE(monitor.ok());
+  for (bool cancel : {true, false}) {
+    SCOPED_TRACE(cancel ? "Escape" : "Enter");
+    _CServerSet d(*config, QuotaState{}, &prompt_);
+    EXPECT_EQ(d.working_copy(), config->SpoolFolder() + "/printers.lst");
+    d.show();
+    d.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+    auto* field = d.findChild<QLineEdit*>("1052");
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, "SRV");
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(d.findChild<QPlainTextEdit*>("1055")->toPlainText().toStdString(), "Office A\n");
+    EXPECT_EQ(QApplication::focusWidget(), d.findChild<QPushButton*>("1"));
+    if (!cancel) Shot(d, "ostrane_server_keys.png");
+    QTest::keyClick(QApplication::focusWidget(), cancel ? Qt::Key_Escape : Qt::Key_Return);
+    EXPECT_EQ(d.result(), cancel ? QDialog::Rejected : QDialog::Accepted);
+    EXPECT_EQ(*fs::ReadFile(app_ + "/printers.lst"), own);
+    EXPECT_EQ(*fs::ReadFile(d.working_copy()), server_list);
+  }
 }
 
 TEST_F(DialogsTest, ProgressAndAbout) {

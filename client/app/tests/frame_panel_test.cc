@@ -18,11 +18,48 @@
 #include "client/app/queue_window.h"
 #include "client/request_file.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/temp_root.h"
 #include "viewer/qt/viewer_view.h"
 #include "viewer/viewer_doc.h"
 
 namespace zv::client::app {
 namespace {
+
+// The layout page's operations write their trace lines: IN and OUT, an early exit with its
+// number.
+TEST(LayoutOffsetTest, OperationsWriteTheirTraceLines) {
+  App();
+  zv::testing::TempRoot root;
+  RecordingPrompt prompt;
+  jobdoc::TraceLog trace(true, root.str());
+  _CLayout page;
+  page.set_prompt(&prompt);
+  page.set_trace(&trace);
+  page.ChoosePages(4);
+  page.findChild<QRadioButton*>("1044")->click();
+  page.SetOffset(1049, 12.5f, 0);
+  page.SetOffset(1057, 5.0f, 0);
+  page.CheckOffsetError();
+  RequestOrder order;
+  page.Fill(&order);
+  auto log = fs::ReadFile(trace.path());
+  ASSERT_TRUE(log.ok());
+  EXPECT_EQ(*log,
+            "_CLayout::OnLayoutGpage4 IN\n_CLayout::SetDispSplit IN\n_CLayout::SetDispSplit OUT\n"
+            "_CLayout::OnLayoutGpage4 OUT\n"
+            "_CLayout::OnLayoutGkugiriTate IN\n_CLayout::SetDispSplit IN\n_CLayout::SetDispSplit OUT\n"
+            "_CLayout::OnLayoutGkugiriTate OUT\n"
+            "_CLayout::SetOffSetTop IN\n_CLayout::SetOffSetTop OUT\n"
+            "_CLayout::SetOffSetSize IN\n_CLayout::SetOffSetSize 1 OUT\n"
+            "_CLayout::CheckOffSetErr IN\n_CLayout::CheckOffSetErr 1 OUT\n"
+            "_CLayout::GetOrderOrientation IN\n_CLayout::GetOrderOrientation OUT\n"
+            "_CLayout::GetOrderThumbnailCount IN\n_CLayout::GetOrderThumbnailCount OUT\n"
+            "_CLayout::GetOrderSeparator IN\n_CLayout::GetOrderSeparator OUT\n"
+            "_CLayout::GetOrderOffsetLeft IN\n_CLayout::GetOrderOffsetLeft OUT\n"
+            "_CLayout::GetOrderOffsetTop IN\n_CLayout::GetOrderOffsetTop OUT\n"
+            "_CLayout::GetOrderOffsetScale IN\n_CLayout::GetOrderOffsetScale OUT\n");
+  EXPECT_EQ(order.thumbnail, 2);
+}
 
 TEST(LayoutOffsetTest, OffsetFieldsCheckWhatIsTypedAndKeepTheLastGoodValue) {
   App();
@@ -514,6 +551,18 @@ TEST_F(FrameTest, TheDuplicateBoxKeepsTheUsersChoiceAcrossAServer) {
     page.Store(&back);
     EXPECT_EQ(back.dup_check, own);
   }
+}
+
+// A queue the spooler cannot read: the window's line says so in Japanese, naming the
+// printer, and never shows the spooler's own words.
+TEST(QueueWindowTest, AQueueThatCannotBeReadIsToldInJapanese) {
+  App();
+  CQueueWindow w("Zelvora", [](const std::string&) -> Result<std::vector<spool::JobInfo>> {
+    return Status::NotFound("no printer \"Zelvora\"");
+  });
+  QSignalSpy refreshed(&w, &CQueueWindow::refreshed);
+  ASSERT_TRUE(refreshed.count() > 0 || refreshed.wait(10000));
+  EXPECT_EQ(w.count_text().toStdString(), "プリンタ「Zelvora」が見つからないため、キューを読めません。");
 }
 
 // The queue and properties commands: each by the road the machine offers, disabled with

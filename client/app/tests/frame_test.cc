@@ -310,6 +310,8 @@ TEST_F(FrameTest, MenuCommandsAndAFailedJobSave) {
   ASSERT_EQ(SendJob(*f, Capture(tmp_, "WXQm.tmp", 2), "M"), 1);
   show_menus();
   for (const auto& i : items) EXPECT_TRUE(f->findChild<QAction*>(i.id)->isEnabled()) << i.id;
+  // The bars are fixed: a right click on the menu bar or a bar offers no menu of them.
+  EXPECT_EQ(f->createPopupMenu(), nullptr);
 
   // A job file that cannot be written says so.
   prompt_.shown.clear();
@@ -389,6 +391,34 @@ TEST_F(FrameTest, FirstStartShowsATwoUpSheetWholeBesideTheSettings) {
   // Japanese throughout, but for the names and units the window shows.
   EXPECT_EQ(zv::testing::LatinTexts(f.get(), {"Zelvora", "PDF", "Ostrane", "mm"}), std::vector<std::string>{});
   f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_frame_default_2up.png"));
+}
+
+// Made active on the layout tab, the frame puts the focus on the chosen pages-per-sheet
+// radio; however wide the frame, Cancel stands 20 pixels from the bottom bar's right end and
+// Print 10 pixels to its left, both centred in the bar.
+TEST_F(FrameTest, ActivationFocusesTheLayoutPageAndTheBarKeepsPrintAndCancelRight) {
+  WritePrinters({"P"});
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(StartArgs{}));
+  WaitPrinters(*f);
+  f->show();
+  f->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(f.get()));
+  QApplication::processEvents();
+  EXPECT_EQ(QApplication::focusWidget(), f->findChild<QWidget*>("1035"));
+  auto* bar = f->findChild<QWidget*>("103");
+  auto* print = f->findChild<QPushButton*>("1002");
+  auto* cancel = f->findChild<QPushButton*>("1003");
+  for (int width : {640, 900}) {
+    f->resize(width, 520);
+    QApplication::processEvents();
+    const QRect p = print->geometry(), c = cancel->geometry();
+    EXPECT_EQ(c.x(), bar->width() - c.width() - 20) << width;
+    EXPECT_EQ(p.x() + p.width() + 10, c.x()) << width;
+    EXPECT_NEAR(c.center().y(), bar->height() / 2, 1) << width;
+    EXPECT_NEAR(p.center().y(), bar->height() / 2, 1) << width;
+  }
+  f->grab().save(QString::fromStdString(zv::testing::ArtifactsDir() + "/ostrane_frame_bar.png"));
 }
 
 TEST_F(FrameTest, HelpOpensTheShippedGuideInAWindowOfItsOwn) {

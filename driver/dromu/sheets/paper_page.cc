@@ -14,9 +14,10 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
+
+#include "platform/help/help_page.h"
+#include "platform/paths/install_layout.h"
 
 namespace zv::driver::sheets {
 namespace {
@@ -39,15 +40,10 @@ QPixmap OrientationPicture(bool landscape) {
 }  // namespace
 
 std::string HelpFile(const std::string& driver_folder) {
-  const std::string file = driver_folder + "/Mirrastel.HLP";
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    if (regular) return file;
-  }
-  return driver_folder + "/2/Mirrastel.HLP";
+  const std::string here = paths::FileInFolders(driver_folder, "", kDriverHelpFileName);
+  struct stat st {};
+  if (::stat(here.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return here;
+  return help::HelpPage(driver_folder + "/2", kDriverHelpFileName);
 }
 
 VersionDialog::VersionDialog(const gastrelo::Resources& res, QWidget* parent) : QDialog(parent) {

@@ -39,8 +39,13 @@ class UserSizeDialog : public QDialog {
   QSpinBox* spins_[2];
 };
 
-// Takes the printer-driver folder; gives its "Mirrastel.HLP" when that regular file can be opened,
-// else the one in its "2" subfolder.
+// The driver's help page, shipped into the install's data folder beside the programs' pages.
+inline constexpr char kDriverHelpFileName[] = "Mirrastel.html";
+
+// Takes the printer-driver folder; gives the driver's help page by the programs' rule: the
+// page of the driver folder when that regular file is there, else the one of its "2"
+// subfolder, else the install's data folder's (the folder's name when none holds it, so the
+// window names the page it missed).
 std::string HelpFile(const std::string& driver_folder);
 
 // The version information dialog (400): four centred lines and OK.

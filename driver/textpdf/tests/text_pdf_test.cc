@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -144,10 +145,47 @@ TEST_F(TextFilter, AnEmptyFileIsOneBlankPageAndMarginsWithoutRoomAreRefused) {
   EXPECT_EQ(Filter(Path("missing.txt"), "", "", false), 1);
 }
 
+// Cyrillic is set half-width like Latin (not in the Japanese face's full-width forms), and a
+// line of words longer than the page wraps at spaces, never inside a word.
+TEST_F(TextFilter, CyrillicIsHalfWidthAndLongLinesWrapAtSpaces) {
+  std::string words;
+  for (int i = 10; i < 50; ++i) words += "word" + std::to_string(i) + " ";
+  const std::string text = "ЖЖЖЖЖЖЖЖЖЖ\nAAAAAAAAAA\n" + words + "\n";
+  std::string pdf;
+  ASSERT_TRUE(WriteTextPdf(text, TextLayout{}, [&](std::span<const std::uint8_t> b) {
+                pdf.append(reinterpret_cast<const char*>(b.data()), b.size());
+                return true;
+              }).ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(Path("w.pdf"), pdf).ok());
+  const std::string boxes = Tool({"pdftotext", "-bbox", Path("w.pdf"), "-"});
+  const std::regex box("xMin=\"([0-9.]+)\"[^>]*xMax=\"([0-9.]+)\"[^>]*>([^<]*)<");
+  std::map<std::string, double> width;
+  std::vector<std::string> read;
+  for (auto it = std::sregex_iterator(boxes.begin(), boxes.end(), box); it != std::sregex_iterator(); ++it) {
+    width[(*it)[3]] = std::stod((*it)[2]) - std::stod((*it)[1]);
+    read.push_back((*it)[3]);
+  }
+  // Ten letters at 12 per inch: 60 points, as ten Latin letters.
+  ASSERT_TRUE(width.count("ЖЖЖЖЖЖЖЖЖЖ") && width.count("AAAAAAAAAA")) << boxes;
+  EXPECT_NEAR(width["ЖЖЖЖЖЖЖЖЖЖ"], 60, 3);
+  EXPECT_NEAR(width["AAAAAAAAAA"], 60, 3);
+  // Every word read back whole: the 280 columns broke at spaces.
+  std::vector<std::string> expected = {"ЖЖЖЖЖЖЖЖЖЖ", "AAAAAAAAAA"};
+  for (int i = 10; i < 50; ++i) expected.push_back("word" + std::to_string(i));
+  EXPECT_EQ(read, expected) << boxes;
+  EXPECT_NE(Tool({"pdffonts", Path("w.pdf")}).find("DejaVuSansMono"), std::string::npos);
+}
+
 // Form feeds: two in a row leave a blank page, one at the end adds none; CR LF and a lone CR
 // end lines; a leading byte order mark is no character.
 TEST(PrintableText, LineEndsControlsAndPages) {
   EXPECT_EQ(PrintableText("\xEF\xBB\xBF" "a\r\nb\rc\x1b[1m\x08\xc2\x85.\n"), "a\nb\nc[1m.\n");
+  // One replacement character per maximal invalid subpart: an overlong three-byte sequence
+  // is three, a truncated one a single one.
+  EXPECT_EQ(PrintableText("a\xE0\x80\x80"
+                          "b\xE3\x81"
+                          "c"),
+            "a\uFFFD\uFFFD\uFFFDb\uFFFDc");
   struct Case {
     std::string text;
     int pages;

@@ -76,6 +76,30 @@ TEST(Codepage, UnmappableAndInvalidInput) {
   EXPECT_EQ(Utf8ToCp932("a\xffz", OnError::kSubstitute).value(), "a?z");
 }
 
+// Invalid UTF-8 gets one substitute per maximal subpart (Unicode's recommendation): a lead
+// whose second byte is out of its range stands alone, a truncated sequence is one.
+TEST(Codepage, OneSubstitutePerMaximalInvalidSubpart) {
+  const std::string r = "\uFFFD";
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"a\xE0\x80\x80z", "a" + r + r + r + "z"},          // overlong: E0 needs A0..BF
+      {"a\xED\xA0\x80z", "a" + r + r + r + "z"},          // a surrogate: ED needs 80..9F
+      {"a\xF4\x90\x80\x80z", "a" + r + r + r + r + "z"},  // past U+10FFFF
+      {"a\xF0\x80\x80\x80z", "a" + r + r + r + r + "z"},  // overlong four bytes
+      {"a\xC0\xAFz", "a" + r + r + "z"},                  // C0, C1 never lead
+      {"a\xE3\x81z", "a" + r + "z"},                      // a truncated sequence is one
+      {"a\xF0\x9F\x98z", "a" + r + "z"},
+      {"a\xE3\x81", "a" + r},  // cut off at the end
+      {"\x80\x80", r + r},     // lone continuation bytes
+  };
+  for (const Case& c : cases) {
+    auto wide = Utf8ToUtf16(c.in, OnError::kSubstitute);
+    ASSERT_TRUE(wide.ok()) << c.in;
+    EXPECT_EQ(Utf16ToUtf8(*wide).value(), c.out) << c.in;
+  }
+}
+
 TEST(Codepage, Utf16) {
   EXPECT_EQ(Utf16ToUtf8(u"印刷 A").value(), "印刷 A");
   EXPECT_EQ(Utf8ToUtf16("印刷 A😀").value(), u"印刷 A😀");

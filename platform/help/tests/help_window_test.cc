@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QScrollBar>
+#include <QTest>
 #include <QTextBrowser>
 #include <QUrl>
 #include <fstream>
@@ -77,6 +78,26 @@ TEST_F(HelpWindowTest, OpensAgainInANewWindowAndClosesWithItsOwner) {
   // The owner ended: no help window stays.
   EXPECT_EQ(HelpWindows(), std::vector<QWidget*>{});
   EXPECT_EQ(opened_, std::vector<std::vector<std::string>>{});
+}
+
+// Escape and Ctrl+W close the window, and the window that opened it is active again.
+TEST_F(HelpWindowTest, EscapeAndCtrlWCloseItAndGiveTheFocusBack) {
+  QWidget program;
+  program.setObjectName("program");
+  program.show();
+  HelpViewer viewer(opener_);
+  for (const QKeyCombination keys : {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::CTRL | Qt::Key_W)}) {
+    program.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&program));
+    viewer.Open(page_);
+    QPointer<HelpWindow> w = viewer.window();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.data()));
+    QTest::keyClick(w->browser(), keys.key(), keys.keyboardModifiers());
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(w.isNull()) << keys.toCombined();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&program)) << keys.toCombined();
+    EXPECT_EQ(QApplication::activeWindow(), &program);
+  }
 }
 
 TEST_F(HelpWindowTest, AnchorsScrollTheWindowOtherLinksGoToTheOpener) {

@@ -15,6 +15,7 @@
 
 #include "driver/dromu/sheets/paper_page.h"
 #include "driver/dromu/sheets/paper_page_model.h"
+#include "platform/paths/install_layout.h"
 #include "platform/testing/artifacts.h"
 #include "platform/testing/qt_app.h"
 #include "platform/testing/temp_root.h"
@@ -102,30 +103,33 @@ TEST(PaperPageModel, PaperResolutionAndUserSize) {
   EXPECT_EQ(0, std::memcmp(&before, &mode, sizeof mode));
 }
 
-TEST(PaperPageWindow, HelpFileFallsBackToTheSubfolder) {
+TEST(PaperPageWindow, HelpFileFallsBackToTheSubfolderThenTheDataFolder) {
   testing::TempRoot root;
   const std::string dir = root.str();
   std::filesystem::create_directories(dir + "/2");
+  auto data = paths::InstalledFolder(paths::kDataFolder);
+  ASSERT_TRUE(data.ok());
+  const std::string name = kDriverHelpFileName;
   struct Case {
     bool top, sub;
     std::string want;
   };
   const Case cases[] = {
-      {true, true, dir + "/Mirrastel.HLP"},
-      {false, true, dir + "/2/Mirrastel.HLP"},
-      {false, false, dir + "/2/Mirrastel.HLP"},
+      {true, true, dir + "/" + name},
+      {false, true, dir + "/2/" + name},
+      {false, false, *data + "/" + name},
   };
   for (const Case& c : cases) {
-    std::filesystem::remove(dir + "/Mirrastel.HLP");
-    std::filesystem::remove(dir + "/2/Mirrastel.HLP");
-    if (c.top) std::ofstream(dir + "/Mirrastel.HLP") << "help";
-    if (c.sub) std::ofstream(dir + "/2/Mirrastel.HLP") << "help";
+    std::filesystem::remove(dir + "/" + name);
+    std::filesystem::remove(dir + "/2/" + name);
+    if (c.top) std::ofstream(dir + "/" + name) << "help";
+    if (c.sub) std::ofstream(dir + "/2/" + name) << "help";
     EXPECT_EQ(HelpFile(dir), c.want) << c.top << c.sub;
   }
-  // A folder of that name is not a help file.
-  std::filesystem::remove(dir + "/Mirrastel.HLP");
-  std::filesystem::create_directories(dir + "/Mirrastel.HLP");
-  EXPECT_EQ(HelpFile(dir), dir + "/2/Mirrastel.HLP");
+  // A folder of that name is not a help page.
+  std::filesystem::create_directories(dir + "/" + name);
+  std::ofstream(dir + "/2/" + name) << "help";
+  EXPECT_EQ(HelpFile(dir), dir + "/2/" + name);
 }
 
 TEST(PaperPageWindow, VersionBoxAndHelpWithoutPermission) {
@@ -152,16 +156,19 @@ TEST(PaperPageWindow, VersionBoxAndHelpWithoutPermission) {
   EXPECT_EQ(title, "Version Information");
   EXPECT_EQ(lines, (QStringList{"Wexlan Printer", "Version 1.10.00", "for Microsoft(R) Windows", "Zelvora"}));
 
-  // The Help key opens the driver's help file in the help window (the driver ships none, so
-  // the window names the file it missed); pressed again, a new window replaces the first;
-  // the window goes with the page.
+  // The Help key opens the driver's help page the build lays into the data folder, in the
+  // help window; pressed again, a new window replaces the first; the window goes with the
+  // page.
   page.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
   QTest::keyClick(&page, Qt::Key_F1);
   QPointer<help::HelpWindow> first = page.help_viewer().window();
   ASSERT_NE(first, nullptr);
-  EXPECT_TRUE(first->page().ends_with("/Mirrastel.HLP")) << first->page();
-  EXPECT_TRUE(first->browser()->toPlainText().contains(QString::fromStdString(first->page())));
+  EXPECT_TRUE(first->page().ends_with("/share/zelvora/Mirrastel.html")) << first->page();
+  EXPECT_EQ(first->windowTitle(), "Zelvora プリンタ ヘルプ");
+  EXPECT_FALSE(first->browser()->toPlainText().contains("ヘルプファイルを開けません。"));
+  EXPECT_TRUE(first->browser()->toPlainText().contains("余白設定"));
+  first->grab().save(QString::fromStdString(testing::ArtifactsDir() + "/driver_help_window.png"));
   page.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
   QTest::keyClick(&page, Qt::Key_F1);
