@@ -23,13 +23,6 @@ using namespace std::chrono_literals;
 constexpr char kNssWrapper[] = "/usr/lib/x86_64-linux-gnu/libnss_wrapper.so";
 constexpr gid_t kZelvoraGid = 2100;
 
-// Takes a path; gives the last `limit` bytes of the file (empty when unreadable).
-std::string Tail(const std::string& path, std::size_t limit = 4000) {
-  auto t = fs::ReadFile(path);
-  if (!t.ok()) return "";
-  return t->size() > limit ? t->substr(t->size() - limit) : *t;
-}
-
 // Takes a process id; gives its real user id, or -1 when it is gone or a zombie.
 long RealUid(const std::string& pid) {
   std::ifstream in("/proc/" + pid + "/status");
@@ -44,6 +37,27 @@ long RealUid(const std::string& pid) {
 }
 
 }  // namespace
+
+std::string FileTail(const std::string& path, std::size_t limit) {
+  auto t = fs::ReadFile(path);
+  if (!t.ok()) return "";
+  return t->size() > limit ? t->substr(t->size() - limit) : *t;
+}
+
+int RunToEnd(const process::StartOptions& options, int timeout_ms, std::string* output) {
+  auto p = process::Start(options);
+  if (!p.ok()) {
+    if (output) *output = p.status().ToString();
+    return -1;
+  }
+  auto code = p->Wait(timeout_ms);
+  if (!code.ok()) {
+    (void)p->Kill();
+    (void)p->Wait(10000);
+  }
+  if (output) *output = FileTail(options.output_file, 1 << 20);
+  return code.ok() ? *code : -1;
+}
 
 std::string DeployedMachine::Missing() {
   if (::geteuid() != 0) return "needs root";
@@ -74,20 +88,30 @@ std::vector<std::string> DeployedMachine::UserEnv(const Account& who) const {
   return env;
 }
 
-Status DeployedMachine::WriteAccounts() {
-  std::string passwd =
-      "root:x:0:0:root:" + dir_ + "/roothome:/bin/sh\nlp:x:7:7:lp:/var/spool/lpd:/usr/sbin/nologin\n"
-      "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n";
-  std::string group = "root:x:0:\nlp:x:7:\nlpadmin:x:105:\nnogroup:x:65534:\n";
-  std::string members;
-  for (auto& a : users_) {
-    a.home = dir_ + "/home/" + a.name;
+std::string DeployedMachine::PasswdLines() const {
+  std::string passwd;
+  for (const auto& a : users_)
     passwd += a.name + ":x:" + std::to_string(a.uid) + ":" + std::to_string(a.uid) + ":" + a.name + ":" + a.home +
               ":/bin/sh\n";
+  return passwd;
+}
+
+std::string DeployedMachine::GroupLines() const {
+  std::string group, members;
+  for (const auto& a : users_) {
     group += a.name + ":x:" + std::to_string(a.uid) + ":\n";
-    members += (members.empty() ? "" : ",") + a.name;
+    if (a.member) members += (members.empty() ? "" : ",") + a.name;
   }
-  group += "zelvora:x:" + std::to_string(kZelvoraGid) + ":" + members + "\n";
+  return group + "zelvora:x:" + std::to_string(kZelvoraGid) + ":" + members + "\n";
+}
+
+Status DeployedMachine::WriteAccounts() {
+  for (auto& a : users_) a.home = dir_ + "/home/" + a.name;
+  const std::string passwd = "root:x:0:0:root:" + dir_ +
+                             "/roothome:/bin/sh\nlp:x:7:7:lp:/var/spool/lpd:/usr/sbin/nologin\n"
+                             "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n" +
+                             PasswdLines();
+  const std::string group = "root:x:0:\nlp:x:7:\nlpadmin:x:105:\nnogroup:x:65534:\n" + GroupLines();
   for (const char* d : {"accounts", "home", "roothome", "log", "docs"})
     if (Status st = fs::MakeDirs(dir_ + "/" + d, 0755); !st.ok()) return st;
   if (Status st = fs::WriteFileAtomic(dir_ + "/accounts/passwd", passwd, 0644); !st.ok()) return st;
@@ -119,6 +143,7 @@ int DeployedMachine::Run(const Account* who, const std::vector<std::string>& arg
   }
   full.insert(full.end(), env.begin(), env.end());
   full.insert(full.end(), argv.begin(), argv.end());
+  full.insert(full.begin(), enter_.begin(), enter_.end());
   const std::string out = dir_ + "/log/run-" + std::to_string(++runs_) + ".out";
   {
     std::ofstream(dir_ + "/log/runs.log", std::ios::app)
@@ -129,24 +154,24 @@ int DeployedMachine::Run(const Account* who, const std::vector<std::string>& arg
   o.argv = full;
   o.env = AccountEnv();  // setpriv looks the user's groups up in the test's account database
   o.output_file = out;
-  auto p = process::Start(o);
-  if (!p.ok()) {
-    if (output) *output = p.status().ToString();
-    return -1;
-  }
-  auto code = p->Wait(timeout_ms);
-  if (!code.ok()) {
-    (void)p->Kill();
-    (void)p->Wait(10000);
-  }
-  if (output) *output = Tail(out, 1 << 20);
-  return code.ok() ? *code : -1;
+  return RunToEnd(o, timeout_ms, output);
 }
 
 std::unique_ptr<DeployedMachine> DeployedMachine::Install(const std::string& build_dir, const std::string& source_dir,
                                                           std::vector<Account> users, std::string* error,
                                                           std::vector<std::string> server_options) {
+  MachineOptions options;
+  options.role_options = std::move(server_options);
+  return Install(build_dir, source_dir, std::move(users), error, options);
+}
+
+std::unique_ptr<DeployedMachine> DeployedMachine::Install(const std::string& build_dir, const std::string& source_dir,
+                                                          std::vector<Account> users, std::string* error,
+                                                          const MachineOptions& options) {
+  const std::vector<std::string>& server_options = options.role_options;
   std::unique_ptr<DeployedMachine> m(new DeployedMachine());
+  m->enter_ = options.enter;
+  m->roles_given_ = options.roles;
   char pattern[] = "/tmp/zelvora-deploy.XXXXXX";
   if (::mkdtemp(pattern) == nullptr) {
     *error = "mkdtemp failed";
@@ -173,7 +198,8 @@ std::unique_ptr<DeployedMachine> DeployedMachine::Install(const std::string& bui
   m->cupsd_ = capture::testing::VirtualPrinter::StartScheduler(so, error);
   if (!m->cupsd_) return nullptr;
 
-  std::vector<std::string> roles = {"--server", "--client", "--no-build"};
+  std::vector<std::string> roles = options.roles;
+  roles.push_back("--no-build");
   roles.insert(roles.end(), server_options.begin(), server_options.end());
   if (std::find(server_options.begin(), server_options.end(), "--spooler") == server_options.end())
     roles.insert(roles.end(), {"--spooler", "folder"});
@@ -210,6 +236,10 @@ std::vector<std::string> DeployedMachine::InstallCommand(const std::string& inst
                         std::string("--restart-command"), "kill -HUP " + std::to_string(cupsd_->pid()),
                         std::string("--autostart-dir"), autostart(), std::string("--systemd-dir"), dir_ + "/systemd"})
     argv.push_back(a);
+  // On this machine Samba's settings are the machine's own: the share's section goes into a
+  // folder of the test's that is never made (so the installer prints it). A box has an /etc
+  // of its own, where the installer's default is the box's.
+  if (enter_.empty()) argv.insert(argv.end(), {"--samba-conf", dir_ + "/samba/smb.conf"});
   return argv;
 }
 
@@ -243,6 +273,7 @@ Result<process::Process> DeployedMachine::StartAs(const Account& who, const std:
   for (const auto& e : UserEnv(who)) full.push_back(e);
   for (const auto& e : extra_env) full.push_back(e);  // env(1) keeps the last of a name
   full.insert(full.end(), argv.begin(), argv.end());
+  full.insert(full.begin(), enter_.begin(), enter_.end());
   process::StartOptions o;
   o.argv = full;
   o.env = AccountEnv();
@@ -279,7 +310,9 @@ int DeployedMachine::Shutdown() {
   int rc = 0;
   if (roles_ && cupsd_) {
     std::string out;
-    rc = Run(nullptr, InstallCommand({"--remove"}), &out);
+    std::vector<std::string> remove = {"--remove"};
+    remove.insert(remove.end(), roles_given_.begin(), roles_given_.end());
+    rc = Run(nullptr, InstallCommand(remove), &out);
     if (rc != 0) std::ofstream(dir_ + "/log/remove.out") << out;
   }
   roles_ = false;
@@ -371,7 +404,7 @@ std::string DeployedMachine::Logs() const {
     files.push_back(a.home + "/.local/state/zelvora/log/events.log");
   }
   for (const auto& f : files)
-    if (std::string t = Tail(f, 3000); !t.empty()) text += "--- " + f + "\n" + t + "\n";
+    if (std::string t = FileTail(f, 3000); !t.empty()) text += "--- " + f + "\n" + t + "\n";
   return text;
 }
 

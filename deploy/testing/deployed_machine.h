@@ -24,7 +24,26 @@ struct Account {
   std::string name;
   uid_t uid = 0;
   std::string home;  // filled in by the machine: <dir>/home/<name>
+  bool member = true;  // of the group "zelvora"
 };
+
+// Where and as what a machine is set up: the roles' options (the installer's), and the
+// command prefix that runs its programs inside a machine box of its own (empty: on this
+// machine).
+struct MachineOptions {
+  std::vector<std::string> roles = {"--server", "--client"};
+  std::vector<std::string> role_options;
+  std::vector<std::string> enter;
+};
+
+// Takes a path and a limit; gives the last `limit` bytes of the file (empty when unreadable).
+std::string FileTail(const std::string& path, std::size_t limit = 4000);
+
+// Takes start options whose output goes to a file, and a time limit; runs the program to its
+// end (killed when it outlasts the limit). Gives its exit code (-1 when it did not start or
+// end in time) and in `output`, when given, the end of its output (at most 1 MiB) or why it
+// did not start.
+int RunToEnd(const process::StartOptions& options, int timeout_ms, std::string* output);
 
 class DeployedMachine {
  public:
@@ -39,6 +58,10 @@ class DeployedMachine {
   static std::unique_ptr<DeployedMachine> Install(const std::string& build_dir, const std::string& source_dir,
                                                   std::vector<Account> users, std::string* error,
                                                   std::vector<std::string> server_options = {});
+  // The same with the roles, their options and the box given (see MachineOptions).
+  static std::unique_ptr<DeployedMachine> Install(const std::string& build_dir, const std::string& source_dir,
+                                                  std::vector<Account> users, std::string* error,
+                                                  const MachineOptions& options);
   // Stops everything (Shutdown) and removes the folder unless ZELVORA_KEEP_TEST_ROOT is set.
   ~DeployedMachine();
   DeployedMachine(const DeployedMachine&) = delete;
@@ -97,6 +120,9 @@ class DeployedMachine {
 
   // Gives the end of the scheduler's, the installer's and the sessions' logs, for failure texts.
   std::string Logs() const;
+  // Gives the account database's lines (passwd(5), group(5)), for a box's own /etc.
+  std::string PasswdLines() const;
+  std::string GroupLines() const;
 
  private:
   DeployedMachine() = default;
@@ -111,6 +137,7 @@ class DeployedMachine {
   std::string dir_;
   std::string build_dir_, source_dir_;
   std::vector<Account> users_;
+  std::vector<std::string> enter_, roles_given_;
   std::unique_ptr<capture::testing::VirtualPrinter> cupsd_;
   std::vector<process::Process> sessions_;
   bool roles_ = false;

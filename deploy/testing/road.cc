@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -32,23 +33,35 @@ std::string Sql(const std::string& dsn, const std::string& sql) {
   return r.ok() ? "" : sql + ": " + r.status().ToString();
 }
 
-std::string SetUpUsers(const DeployedMachine& machine, std::string* dsn) {
+std::string AddUsers(const std::string& dsn, const std::vector<std::string>& accounts) {
+  std::string users;
+  int uid = 11;
+  for (const auto& name : accounts)
+    users += std::string(users.empty() ? "" : ",") + "(" + std::to_string(uid++) + ",'" + name + "','" + name +
+             "',1,3,100,0,'',1)";
+  for (const std::string& sql :
+       {std::string("INSERT INTO Groups (GID,GroupName,MaxPages,MaxPages_Color,Used) SELECT 1,'staff',100,30,1 "
+                    "WHERE NOT EXISTS (SELECT 1 FROM Groups WHERE GID=1)"),
+        "INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) VALUES " + users})
+    if (std::string e = Sql(dsn, sql); !e.empty()) return e;
+  return "";
+}
+
+std::string ServerDsn(const DeployedMachine& machine, std::string* dsn) {
   ::setenv("ZELVORA_ROOT", machine.server_root().c_str(), 1);
   auto key = registry::Key::Open(registry::RootKey::kLocalMachine, engine::kZelvoraKey);
   if (!key.ok()) return "the server's registry key: " + key.status().ToString();
   auto source = key->GetString("DSN");
   if (!source.ok()) return "the server's data source: " + source.status().ToString();
   *dsn = *source;
-  std::string users;
-  int uid = 11;
-  for (const auto& a : machine.users())
-    users += std::string(users.empty() ? "" : ",") + "(" + std::to_string(uid++) + ",'" + a.name + "','" + a.name +
-             "',1,3,100,0,'',1)";
-  for (const std::string& sql :
-       {std::string("INSERT INTO Groups (GID,GroupName,MaxPages,MaxPages_Color,Used) SELECT 1,'staff',100,30,1 "
-                    "WHERE NOT EXISTS (SELECT 1 FROM Groups WHERE GID=1)"),
-        "INSERT INTO Main (UID,Account,UserName,GID,CountShubetsu,MaxPages,MaxPages_Color,Mail,Used) VALUES " + users})
-    if (std::string e = Sql(*dsn, sql); !e.empty()) return e;
+  return "";
+}
+
+std::string SetUpUsers(const DeployedMachine& machine, std::string* dsn) {
+  if (std::string e = ServerDsn(machine, dsn); !e.empty()) return e;
+  std::vector<std::string> names;
+  for (const auto& a : machine.users()) names.push_back(a.name);
+  if (std::string e = AddUsers(*dsn, names); !e.empty()) return e;
   for (const auto& a : machine.users()) {
     std::string out;
     if (machine.Run(&a, {machine.prefix() + "/bin/ostrane-send", "autoprint", "on"}, &out) != 0)
@@ -57,9 +70,8 @@ std::string SetUpUsers(const DeployedMachine& machine, std::string* dsn) {
   return "";
 }
 
-std::string SetUpOffice(const DeployedMachine& machine, std::string* dsn) {
-  if (std::string e = SetUpUsers(machine, dsn); !e.empty()) return e;
-  if (std::string e = Sql(*dsn,
+std::string AddOfficePrinter(const DeployedMachine& machine, const std::string& dsn) {
+  if (std::string e = Sql(dsn,
                           "INSERT INTO Printers (PID,PrinterName,Ptype,Used) SELECT 1,'Office',0,1 "
                           "WHERE NOT EXISTS (SELECT 1 FROM Printers WHERE PID=1)");
       !e.empty())
@@ -73,6 +85,11 @@ std::string SetUpOffice(const DeployedMachine& machine, std::string* dsn) {
       !st.ok())
     return "printers.lst: " + st.ToString();
   return "";
+}
+
+std::string SetUpOffice(const DeployedMachine& machine, std::string* dsn) {
+  if (std::string e = SetUpUsers(machine, dsn); !e.empty()) return e;
+  return AddOfficePrinter(machine, *dsn);
 }
 
 std::map<std::string, long long> SavedDocuments(const Account& who) {
@@ -95,6 +112,40 @@ std::string ChangedDocument(const std::map<std::string, long long>& before,
     found = found.empty() ? path : "several";
   }
   return found;
+}
+
+std::vector<Sent> SendAtOnce(const std::vector<Sender>& senders, double* seconds, std::chrono::seconds limit) {
+  std::vector<Sent> out(senders.size());
+  std::vector<process::Process> running(senders.size());
+  const auto start = std::chrono::steady_clock::now();
+  for (std::size_t i = 0; i < senders.size(); ++i) {
+    const Sender& s = senders[i];
+    auto p = s.machine->StartAs(s.who,
+                                {s.machine->prefix() + "/bin/ostrane-send", "send", "--printer", "Office", "--count",
+                                 std::to_string(s.count), "--tag", s.tag, "--wait", "300", s.document},
+                                {}, "send-" + s.tag);
+    if (!p.ok()) {
+      out[i].output = p.status().ToString();
+      continue;
+    }
+    running[i] = std::move(*p);
+  }
+  const auto end = start + limit;
+  for (std::size_t i = 0; i < senders.size(); ++i) {
+    if (running[i].pid() <= 0) continue;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    auto code = running[i].Wait(static_cast<int>(std::max<long long>(left.count(), 1)));
+    if (!code.ok()) {
+      (void)running[i].Kill();
+      (void)running[i].Wait(10000);
+    }
+    out[i].exit_code = code.ok() ? *code : -1;
+  }
+  if (seconds) *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  for (std::size_t i = 0; i < senders.size(); ++i)
+    if (auto text = fs::ReadFile(senders[i].machine->dir() + "/log/send-" + senders[i].tag + ".out"); text.ok())
+      out[i].output += *text;
+  return out;
 }
 
 void WritePdf(const std::string& path, const std::vector<Page>& pages) {

@@ -27,6 +27,17 @@ std::string SetUpOffice(const DeployedMachine& machine, std::string* dsn);
 // or an error text (empty on success).
 std::string SetUpUsers(const DeployedMachine& machine, std::string* dsn);
 
+// Takes a data source and account names; adds each to the database (group "staff", a page
+// limit of 100). Gives an error text (empty on success).
+std::string AddUsers(const std::string& dsn, const std::vector<std::string>& accounts);
+
+// Takes the machine; gives the server's data source (its registry's) in `dsn`, or an error text.
+std::string ServerDsn(const DeployedMachine& machine, std::string* dsn);
+
+// Takes the machine and its data source; the engine's folder printer "Office", managed in the
+// database and listed in the share's printer list. Gives an error text (empty on success).
+std::string AddOfficePrinter(const DeployedMachine& machine, const std::string& dsn);
+
 // Takes a data source and one SQL statement; runs it; gives an error text (empty on success).
 std::string Sql(const std::string& dsn, const std::string& sql);
 
@@ -38,6 +49,28 @@ std::map<std::string, long long> SavedDocuments(const Account& who);
 // when none, "several" when more than one).
 std::string ChangedDocument(const std::map<std::string, long long>& before,
                             const std::map<std::string, long long>& after);
+
+// One sender of requests: `count` requests of a job document, named TAG-0, TAG-1 ..., sent
+// by ostrane-send as the user on the machine, one after the other, each waiting for its answer.
+struct Sender {
+  const DeployedMachine* machine;
+  Account who;
+  std::string tag;
+  int count = 10;
+  std::string document;
+};
+
+// What a sender ended with: its exit code (-1: it did not end in time) and its output.
+struct Sent {
+  int exit_code = -1;
+  std::string output;
+};
+
+// Takes senders; starts them all at once and waits for every one (at most `limit`); gives
+// each one's outcome, in order, and the seconds from the first start to the last end in
+// `seconds` when given.
+std::vector<Sent> SendAtOnce(const std::vector<Sender>& senders, double* seconds = nullptr,
+                             std::chrono::seconds limit = std::chrono::seconds(600));
 
 // One page of a test document: its size in points and the line of text drawn near its top.
 struct Page {
