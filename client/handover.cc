@@ -162,17 +162,25 @@ HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t
   // another sender of this user here may still be waiting for that copy (the engine frees
   // the slot once its answer is written), and the answer to a request placed there would
   // take the copy's place. The copy is never deleted here: it may be that sender's, and an
-  // older one is told from this request's answer by the key. A copy no reader took (its
-  // sender gone) stops passing the slot over after a while.
+  // older one is told from this request's answer by the key. Only a copy the engine could
+  // have written counts (this user's, as every file is on a network mount, or root's): one
+  // another member put there holds no slot, and the engine removes it. A copy no reader took
+  // (its sender gone) stops passing the slot over after a while.
   auto slot_allowed = [&](int slot) {
     auto copy = engine::MonitorCopyName(engine::SlotBaseName(slot), config.account, config.machine);
     if (!copy.ok()) return true;
     struct stat st {};
-    if (ops.Lstat(*results + "/" + *copy, &st) != 0) return true;
+    if (ops.Lstat(*results + "/" + *copy, &st) != 0 || !S_ISREG(st.st_mode)) return true;
+    if (st.st_uid != ::getuid() && st.st_uid != 0) return true;
     const auto age = std::chrono::system_clock::now() - std::chrono::system_clock::from_time_t(st.st_mtime);
     return age > kAnswerCopyAwaited || age < -kAnswerCopyAwaited;
   };
   auto slot = PlaceRequest(*requests, text, options.lock_limit, slot_allowed, ops);
+  // Copies in the names of every free slot (planted, on a mount that shows every file as
+  // this user's) hold no request back: a free slot is then taken all the same, and the
+  // engine deals with what stands in its answer's name.
+  if (!slot.ok() && slot.status().code() == Status::Code::kBusy)
+    slot = PlaceRequest(*requests, text, options.lock_limit, {}, ops);
   if (!slot.ok()) {
     drop_job();
     if (slot.status().code() == Status::Code::kBusy) {
