@@ -57,7 +57,7 @@ EOF
 cmake --install "$build" --prefix "$P" >/dev/null 2>&1 || true
 if ! [ -x "$P/bin/hevrasto" ]; then
   mkdir -p "$P/bin" "$P/lib/cups/backend"
-  for p in hevrasto inkarrow hevrasto-demo tavolent ostrane ostrane-send ulmerith zelvora-feeder welmoric \
+  for p in hevrasto inkarrow hevrasto-setup tavolent ostrane ostrane-send ulmerith zelvora-feeder welmoric \
            kelvad zelvora-install zelvora-ppd jobdoc-tool; do
     [ -e "$build/bin/$p" ] && cp -a "$build/bin/$p" "$P/bin/"
   done
@@ -66,7 +66,7 @@ if ! [ -x "$P/bin/hevrasto" ]; then
   cp -a "$build"/bin/*.so "$P/lib/" 2>/dev/null || true
 fi
 mkdir -p "$P/share/zelvora"
-cp "$src/scripts/install" "$src/scripts/install-printer" "$P/share/zelvora/"
+cp "$src/scripts/install" "$src/scripts/install-printer" "$src/scripts/removal.sh" "$P/share/zelvora/"
 chmod -R go+rX "$P"
 
 # A private scheduler configured like the distribution's (job files root-only).
@@ -123,7 +123,8 @@ run_install() {
   env LD_PRELOAD="$nss" NSS_WRAPPER_PASSWD="$t/nss/passwd" NSS_WRAPPER_GROUP="$t/nss/group" \
     "$P/share/zelvora/install" --root "$root" --cups-files "$cups/etc/cups-files.conf" \
     --cupsd-conf "$cups/etc/cupsd.conf" --serverbin "$cups/serverbin" --cups-server "$cups/cups.sock" \
-    --autostart-dir "$t/autostart" --systemd-dir "$t/systemd" --restart-command "kill -HUP $cupsd_pid" "$@"
+    --autostart-dir "$t/autostart" --systemd-dir "$t/systemd" --samba-conf "$t/smb.conf" \
+    --restart-command "kill -HUP $cupsd_pid" "$@"
 }
 # What the set-up leaves: path, type, mode, owner, group, link target and content digest of
 # every file in the folders it writes (the logs, the engine's run-time files and the files
