@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/road/percentile.h"
 #include "deploy/testing/deployed_machine.h"
 #include "deploy/testing/road.h"
 #include "platform/fs/files.h"
@@ -27,13 +28,7 @@ namespace {
 namespace dt = zv::deploy::testing;
 using Clock = std::chrono::steady_clock;
 
-// Takes milliseconds and a fraction; gives that percentile (nearest rank).
-double Percentile(std::vector<double> v, double q) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  const std::size_t rank = static_cast<std::size_t>(q * static_cast<double>(v.size()) + 0.999999);
-  return v[std::min(v.size(), std::max<std::size_t>(rank, 1)) - 1];
-}
+using zv::bench::Percentile;
 
 // Takes a path; writes a flat OpenDocument text of ten pages (a page break before each
 // paragraph but the first), readable by everyone.

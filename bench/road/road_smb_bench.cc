@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/road/percentile.h"
 #include "deploy/testing/deployed_machine.h"
 #include "deploy/testing/road.h"
 #include "deploy/testing/smb_office.h"
@@ -31,12 +32,7 @@ namespace {
 namespace dt = zv::deploy::testing;
 using Clock = std::chrono::steady_clock;
 
-double Percentile(std::vector<double> v, double q) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  const std::size_t rank = static_cast<std::size_t>(q * static_cast<double>(v.size()) + 0.999999);
-  return v[std::min(v.size(), std::max<std::size_t>(rank, 1)) - 1];
-}
+using zv::bench::Percentile;
 
 // Takes a machine and a user; makes a one-page job document readable by everyone; gives it.
 std::string Document(const dt::DeployedMachine& m) {
