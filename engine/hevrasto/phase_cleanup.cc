@@ -138,15 +138,9 @@ void CPhaseObj::PhaseCleanUp() {
   slot_path_.clear();
   CRequestResult scratch;
   frame_.OpenJob("", scratch);
-  request_.Init();
-  result_.Init();
-  user_ = UserRecord{};
-  user_row_.reset();
-  request_rows_.reset();
-  printer_ = PrinterRecord{};
+  ForgetRequestInHand();
   identity_.clear();
   taken_ = RequestMark{};
-  answered_ = false;
   phase_ = WorkerPhase::kTake;
 }
 

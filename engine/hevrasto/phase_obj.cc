@@ -259,4 +259,16 @@ void CPhaseObj::Reached(const char* step) {
   CrashPoint(step);
 }
 
+// Drops what the worker held of the request in hand (its sections, result, user, rows and
+// printer), so that the next request starts from nothing.
+void CPhaseObj::ForgetRequestInHand() {
+  request_.Init();
+  result_.Init();
+  user_ = UserRecord{};
+  user_row_.reset();
+  request_rows_.reset();
+  printer_ = PrinterRecord{};
+  answered_ = false;
+}
+
 }  // namespace zv::engine

@@ -238,6 +238,8 @@ class CPhaseObj {
   // Marks a step of the request in hand: stamped for the benchmark, and the test-only
   // hold and crash points of that name.
   void Reached(const char* step);
+  // Forgets the request in hand: its sections, result, user, rows and printer.
+  void ForgetRequestInHand();
   // Stores the kept print-log rows (reports a failure; they stay kept).
   void StoreKeptRows();
   // Takes a taken mark; asks the spooler about its job: one that reached the printer has

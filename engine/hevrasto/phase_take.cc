@@ -244,13 +244,7 @@ std::string DescribeLockHolders(const std::string& path) {
 bool CPhaseObj::ReadSlotRequest(int slot) {
   slot_base_ = SlotBaseName(slot);
   slot_path_ = folder_ + "/" + SlotFileName(slot);
-  request_.Init();
-  result_.Init();
-  user_ = UserRecord{};
-  user_row_.reset();
-  request_rows_.reset();
-  printer_ = PrinterRecord{};
-  answered_ = false;
+  ForgetRequestInHand();
 
   std::error_code gone;
   if (!fsys::exists(slot_path_, gone)) {  // taken away meanwhile: nothing to serve
