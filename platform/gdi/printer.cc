@@ -1104,6 +1104,8 @@ Status PrinterSurface::EndPage() {
     m.sheets.emplace_back();
   }
   m.crew->Submit([&m, page, index, size, rows = band_rows_](unsigned seat) {
+    // Each seat draws text in fonts of its own.
+    detail::UseFontSlot(seat);
     std::unique_ptr<SheetFile>& file = m.files[seat];
     if (!file) {
       file = std::make_unique<SheetFile>();

@@ -174,13 +174,21 @@ class LruCache {
 // documents could name many, each holding a font file open.
 using FaceCache = LruCache<FaceRef, 48>;
 
-FaceCache* g_faces = new FaceCache;
+// Threads drawing text in one face at once take turns on its locks (the scaled fonts' glyph
+// caches, cairo's lock of the FreeType face) and on these caches' own. A thread that draws much
+// text beside others (a printer's worker) takes a font slot of its own (UseFontSlot): faces and
+// layouts of the same font, made for its slot, are its own, and it draws them undisturbed.
+constexpr unsigned kFontSlots = 16;
+thread_local unsigned t_font_slot = 0;
+
+FaceCache* g_face_slots = new FaceCache[kFontSlots];
+FaceCache& Faces() { return g_face_slots[t_font_slot]; }
 
 FaceRef GetFace(const std::string& family, int weight, bool italic) {
   // Only a regular and a bold face exist per family here, so weights are folded to those two
   // and share one cache entry.
   std::string key = family + "|" + std::to_string(weight >= 600 ? 700 : 400) + (italic ? "|i" : "|r");
-  return g_faces->Get(key, [&] {
+  return Faces().Get(key, [&] {
     FcPattern* pat = FamilyRequest(family, weight, italic);
     FcResult res;
     FcPattern* match = FcFontMatch(nullptr, pat, &res);
@@ -199,8 +207,8 @@ FaceRef GetFace(const std::string& family, int weight, bool italic) {
 
 // The face of a fallback font (whose pattern is kept for the process, as the fallback faces are).
 FaceRef GetFallbackFace(const FallbackFaces::Face& f) {
-  return g_faces->Get("fallback|" + std::to_string(reinterpret_cast<std::uintptr_t>(f.pattern)),
-                      [&] { return MakeFaceInfo(FaceForPattern(f.pattern)); });
+  return Faces().Get("fallback|" + std::to_string(reinterpret_cast<std::uintptr_t>(f.pattern)),
+                     [&] { return MakeFaceInfo(FaceForPattern(f.pattern)); });
 }
 
 unsigned long GlyphIndex(cairo_scaled_font_t* sf, char32_t c) {
@@ -376,9 +384,11 @@ using FontLayoutRef = std::shared_ptr<FontLayout>;
 
 // The font layouts in use: a page uses a few fonts at a few sizes; a bound keeps a long run of
 // documents from holding every size it met.
-LruCache<FontLayoutRef, 64>* g_layouts = new LruCache<FontLayoutRef, 64>;
+LruCache<FontLayoutRef, 64>* g_layout_slots = new LruCache<FontLayoutRef, 64>[kFontSlots];
 
 }  // namespace
+
+void UseFontSlot(unsigned slot) { t_font_slot = slot % kFontSlots; }
 
 // One text call laid out in device pixels.
 struct CairoDC::TextLayout {
@@ -427,7 +437,7 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out, bool need_adv) c
   std::string key(reinterpret_cast<const char*>(&lf), sizeof lf);
   for (double v : {g11, g21, g12, g22}) key.append(reinterpret_cast<const char*>(&v), sizeof v);
   key.append(reinterpret_cast<const char*>(&dpi_y), sizeof dpi_y);
-  FontLayoutRef font = g_layouts->Get(key, [&] {
+  FontLayoutRef font = g_layout_slots[t_font_slot].Get(key, [&] {
     auto made = std::make_shared<FontLayout>();
     FontLayout& f = *made;
     // The escapement turns the glyphs in logical space (counter-clockwise as seen).
@@ -546,8 +556,7 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out, bool need_adv) c
       if (it != font->glyphs.end() && (!need_adv || it->second.measured)) {
         take(i, it->second);
       } else {
-        take(i, font->Resolve(c, it == font->glyphs.end() ? nullptr : &it->second, need_adv, lf.lfWeight,
-                              lf.lfItalic));
+        take(i, font->Resolve(c, it == font->glyphs.end() ? nullptr : &it->second, need_adv, lf.lfWeight, lf.lfItalic));
       }
     }
     take_faces();
@@ -711,8 +720,8 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
       if (!run.empty()) {
         const ScaledFace& sf = lay.faces[size_t(run_face)];
         cairo_set_scaled_font(cr_, run_turned && sf.turned ? sf.turned : sf.drawn);
-        cairo_show_text_glyphs(cr_, run_text.data(), int(run_text.size()), run.data(), int(run.size()),
-                               clusters.data(), int(clusters.size()), cairo_text_cluster_flags_t(0));
+        cairo_show_text_glyphs(cr_, run_text.data(), int(run_text.size()), run.data(), int(run.size()), clusters.data(),
+                               int(clusters.size()), cairo_text_cluster_flags_t(0));
         run.clear();
         run_text.clear();
         clusters.clear();
