@@ -45,11 +45,15 @@ struct FaceInfo {
   bool fixed = false;
   // The glyphs vertical writing draws instead (an "@" face): the face's "vert" forms.
   std::unordered_map<std::uint16_t, std::uint16_t> vertical;
+  // The pattern the face was made from (null for a toy face): a font slot's own face of it is
+  // made from it, its metrics taken from this one.
+  FcPattern* pattern = nullptr;
   FaceInfo() = default;
   FaceInfo(const FaceInfo&) = delete;
   FaceInfo& operator=(const FaceInfo&) = delete;
   ~FaceInfo() {
     if (face) cairo_font_face_destroy(face);
+    if (pattern) FcPatternDestroy(pattern);
   }
 };
 using FaceRef = std::shared_ptr<const FaceInfo>;
@@ -107,10 +111,11 @@ cairo_font_face_t* FaceForPattern(FcPattern* pattern) {
 }
 
 // The metrics Windows uses, read from the face's tables.
-FaceRef MakeFaceInfo(cairo_font_face_t* face) {
+FaceRef MakeFaceInfo(cairo_font_face_t* face, FcPattern* pattern = nullptr) {
   auto made = std::make_shared<FaceInfo>();
   FaceInfo& info = *made;
   info.face = face;
+  info.pattern = pattern;
   cairo_matrix_t fm, ctm;
   cairo_matrix_init_scale(&fm, 1000, 1000);
   cairo_matrix_init_identity(&ctm);
@@ -182,33 +187,52 @@ constexpr unsigned kFontSlots = 16;
 thread_local unsigned t_font_slot = 0;
 
 FaceCache* g_face_slots = new FaceCache[kFontSlots];
-FaceCache& Faces() { return g_face_slots[t_font_slot]; }
+
+// Takes a face's cache key and how to make it; gives the face of the calling thread's slot.
+// Slot 0 makes faces; another slot makes its own face of slot 0's pattern, with its metrics.
+template <typename Make>
+FaceRef SlotFace(const std::string& key, Make make) {
+  if (t_font_slot == 0) return g_face_slots[0].Get(key, make);
+  FaceRef base = g_face_slots[0].Get(key, make);
+  if (!base->pattern) return base;
+  return g_face_slots[t_font_slot].Get(key, [&] {
+    auto made = std::make_shared<FaceInfo>();
+    made->face = FaceForPattern(base->pattern);
+    FcPatternReference(base->pattern);
+    made->pattern = base->pattern;
+    made->ascent = base->ascent;
+    made->descent = base->descent;
+    made->avg_width = base->avg_width;
+    made->fixed = base->fixed;
+    made->vertical = base->vertical;
+    return FaceRef(made);
+  });
+}
 
 FaceRef GetFace(const std::string& family, int weight, bool italic) {
   // Only a regular and a bold face exist per family here, so weights are folded to those two
   // and share one cache entry.
   std::string key = family + "|" + std::to_string(weight >= 600 ? 700 : 400) + (italic ? "|i" : "|r");
-  return Faces().Get(key, [&] {
+  return SlotFace(key, [&] {
     FcPattern* pat = FamilyRequest(family, weight, italic);
     FcResult res;
     FcPattern* match = FcFontMatch(nullptr, pat, &res);
     FcPatternDestroy(pat);
-    cairo_font_face_t* face;
-    if (match) {
-      face = FaceForPattern(match);
-      FcPatternDestroy(match);
-    } else {
-      face = cairo_toy_font_face_create(family.c_str(), italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
-                                        weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    if (!match) {
+      return MakeFaceInfo(
+          cairo_toy_font_face_create(family.c_str(), italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
+                                     weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL));
     }
-    return MakeFaceInfo(face);
+    return MakeFaceInfo(FaceForPattern(match), match);
   });
 }
 
 // The face of a fallback font (whose pattern is kept for the process, as the fallback faces are).
 FaceRef GetFallbackFace(const FallbackFaces::Face& f) {
-  return Faces().Get("fallback|" + std::to_string(reinterpret_cast<std::uintptr_t>(f.pattern)),
-                     [&] { return MakeFaceInfo(FaceForPattern(f.pattern)); });
+  return SlotFace("fallback|" + std::to_string(reinterpret_cast<std::uintptr_t>(f.pattern)), [&] {
+    FcPatternReference(f.pattern);
+    return MakeFaceInfo(FaceForPattern(f.pattern), f.pattern);
+  });
 }
 
 unsigned long GlyphIndex(cairo_scaled_font_t* sf, char32_t c) {
