@@ -39,11 +39,11 @@ long PlaceholderIndex(const Buffer& b) {
   return long((std::uint32_t(i[0]) << 24) | (std::uint32_t(i[1]) << 16) | (std::uint32_t(i[2]) << 8) | i[3]);
 }
 
-// Puts the pictures of `pictures` in the streams of the placeholders of `pdf`; false when a
-// placeholder names no picture or a picture has no placeholder.
-bool FillPlaceholders(QPDF& pdf, const std::vector<DeflatedPicture>& pictures) {
+// Puts the pictures of `pictures` in the streams of the placeholders among `objects` (all of a
+// file's); false when a placeholder names no picture or a picture has no placeholder.
+bool FillPlaceholders(std::vector<QPDFObjectHandle>& objects, const std::vector<DeflatedPicture>& pictures) {
   std::vector<bool> placed(pictures.size(), false);
-  for (QPDFObjectHandle& o : pdf.getAllObjects()) {
+  for (QPDFObjectHandle& o : objects) {
     if (!o.isStream()) continue;
     QPDFObjectHandle dict = o.getDict();
     if (!dict.getKey("/Subtype").isNameAndEquals("/Image") || !dict.getKey("/Filter").isNameAndEquals("/DCTDecode")) {
@@ -220,8 +220,9 @@ Status AssembleSheets(const std::vector<SheetSource>& files, const std::vector<S
         // copied without its tree.
         pdf->pushInheritedAttributesToPage();
         pages[i] = QPDFPageDocumentHelper(*pdf).getAllPages();
-        for (QPDFObjectHandle& o : pdf->getAllObjects()) (void)o.getTypeCode();
-        if (files[i].pictures && !FillPlaceholders(*pdf, *files[i].pictures)) {
+        std::vector<QPDFObjectHandle> objects = pdf->getAllObjects();
+        for (QPDFObjectHandle& o : objects) (void)o.getTypeCode();
+        if (files[i].pictures && !FillPlaceholders(objects, *files[i].pictures)) {
           failed[i] = "a picture of a sheet is missing";
           return;
         }
@@ -234,30 +235,37 @@ Status AssembleSheets(const std::vector<SheetSource>& files, const std::vector<S
       if (!failed[i].empty()) return Status::IOError("cannot read a worker's sheets: " + failed[i]);
       if (in[i] && in[i]->getPDFVersion() > version) version = in[i]->getPDFVersion();
     }
-    QPDF merged;
-    merged.emptyPDF();
-    QPDFPageDocumentHelper tree(merged);
-    bool info = false;
-    for (const SheetPlace& p : sheets) {
-      if (p.file < 0 || size_t(p.file) >= files.size() || !in[size_t(p.file)] ||
-          p.page >= int(pages[size_t(p.file)].size())) {
-        return Status::IOError("a sheet of the job is missing");
+    {
+      QPDF merged;
+      merged.emptyPDF();
+      QPDFPageDocumentHelper tree(merged);
+      bool info = false;
+      for (const SheetPlace& p : sheets) {
+        if (p.file < 0 || size_t(p.file) >= files.size() || !in[size_t(p.file)] ||
+            p.page >= int(pages[size_t(p.file)].size())) {
+          return Status::IOError("a sheet of the job is missing");
+        }
+        tree.addPage(pages[size_t(p.file)][size_t(p.page)], false);
+        if (!info) {
+          // The document information (producer, creation date) of the file the first sheet
+          // was drawn into.
+          QPDFObjectHandle source = in[size_t(p.file)]->getTrailer().getKey("/Info");
+          if (source.isIndirect()) merged.getTrailer().replaceKey("/Info", merged.copyForeignObject(source));
+          info = true;
+        }
       }
-      tree.addPage(pages[size_t(p.file)][size_t(p.page)], false);
-      if (!info) {
-        // The document information (producer, creation date) of the file the first sheet
-        // was drawn into.
-        QPDFObjectHandle source = in[size_t(p.file)]->getTrailer().getKey("/Info");
-        if (source.isIndirect()) merged.getTrailer().replaceKey("/Info", merged.copyForeignObject(source));
-        info = true;
-      }
+      ShareEqualFonts(merged);
+      QPDFWriter writer(merged, out.c_str());
+      writer.setDecodeLevel(qpdf_dl_none);
+      writer.setCompressStreams(false);
+      writer.setMinimumPDFVersion(version);
+      writer.write();
     }
-    ShareEqualFonts(merged);
-    QPDFWriter writer(merged, out.c_str());
-    writer.setDecodeLevel(qpdf_dl_none);
-    writer.setCompressStreams(false);
-    writer.setMinimumPDFVersion(version);
-    writer.write();
+    // The files read are let go on as many cores.
+    workers::ForEachPart(in.size(), [&](size_t i) {
+      pages[i].clear();
+      in[i].reset();
+    });
   } catch (const std::exception& e) {
     return Status::IOError(std::string("cannot assemble the job's sheets: ") + e.what());
   }
