@@ -3,7 +3,8 @@
 BM_FourUpFiftyPages/0 and /1 (bench/printing) run under taskset on 1, 2, 4 and 8 cores, the
 builds given taken in turn for every core count (so a second build, e.g. the main branch's,
 runs interleaved with the first under the same load). Each run states the cores other
-processes kept busy meanwhile (from /proc/stat, the benchmark's own CPU time taken away).
+processes kept busy meanwhile (from /proc/stat, the benchmark's own CPU time taken away); the
+table ends with the machine's load average before and after the runs.
 
     bench/gdi/print_cores.py build [../base/build ...] [--cores 1,2,4,8] [--rounds 1]
 """
@@ -55,6 +56,7 @@ def main():
     p.add_argument("--rounds", type=int, default=1)
     a = p.parse_args()
     cores = [int(c) for c in a.cores.split(",")]
+    load_before = os.getloadavg()
     results = {}  # (build, name, cores) -> [rates]
     loads = {}  # (build, cores) -> [others]
     for n in cores:
@@ -79,6 +81,9 @@ def main():
     print("| others busy (cores) | | " + " | ".join(
         "%.1f" % (sum(sum(loads[(b, n)]) for b in a.builds) / sum(len(loads[(b, n)]) for b in a.builds))
         for n in cores) + " | |")
+    load_after = os.getloadavg()
+    print("\nLoad average (1, 5, 15 min): %.2f %.2f %.2f before, %.2f %.2f %.2f after (%d cores)" %
+          (load_before + load_after + (os.cpu_count(),)))
 
 
 if __name__ == "__main__":

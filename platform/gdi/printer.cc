@@ -11,6 +11,7 @@
 // once); when the job closes, the sheets are copied in order, streams as they are, into the
 // job's file.
 #include <cairo-pdf.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -539,24 +540,14 @@ class PageRecorder final : public DeviceContext {
   bool whole_page_ = false;
 };
 
-// Paints the pixels of `area` (page pixels) from an image surface whose first pixel is page
-// pixel (ox, oy) onto a page scaled by `pt` points per pixel, as an image placed on the page's
-// own pixel grid. The pixels cover the drawing beneath them, white included. (A grey picture
-// painted as a coverage mask would take less memory until the page ends, but cairo writes a
-// mask as a soft-masked group whose box is rounded to whole points, which readers draw with
-// hairline gaps between neighbours and rasterise many times slower.)
-void PaintPixels(cairo_t* cr, cairo_surface_t* image, int ox, int oy, RECT area, double pt) {
-  const int stride = cairo_image_surface_get_stride(image) / 4;
-  const auto* px = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(image));
+// Paints `image` (a picture of `area`, page pixels) onto a page scaled by `pt` points per
+// pixel, as an image placed on the page's own pixel grid. The pixels cover the drawing beneath
+// them, white included. (A grey picture painted as a coverage mask would take less memory
+// until the page ends, but cairo writes a mask as a soft-masked group whose box is rounded to
+// whole points, which readers draw with hairline gaps between neighbours and rasterise many
+// times slower.)
+void PlaceImage(cairo_t* cr, cairo_surface_t* image, RECT area, double pt) {
   const int w = area.right - area.left, h = area.bottom - area.top;
-  cairo_surface_t* tile = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
-  cairo_surface_flush(tile);
-  unsigned char* tdata = cairo_image_surface_get_data(tile);
-  const int tstride = cairo_image_surface_get_stride(tile);
-  for (int y = 0; y < h; ++y) {
-    std::memcpy(tdata + size_t(y) * tstride, px + size_t(area.top + y - oy) * stride + (area.left - ox), size_t(w) * 4);
-  }
-  cairo_surface_mark_dirty(tile);
   // The picture covers its area but for a thousandth of a pixel along each edge; a clip around
   // it would be written to the PDF rounded and leave hairline gaps between neighbouring
   // pictures. Readers that paint the pixels whose centres an image covers paint the same
@@ -569,21 +560,69 @@ void PaintPixels(cairo_t* cr, cairo_surface_t* image, int ox, int oy, RECT area,
   cairo_scale(cr, pt, pt);
   cairo_translate(cr, area.left + kInset, area.top + kInset);
   cairo_scale(cr, (w - 2 * kInset) / w, (h - 2 * kInset) / h);
-  cairo_set_source_surface(cr, tile, 0, 0);
+  cairo_set_source_surface(cr, image, 0, 0);
   cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
   cairo_paint(cr);
   cairo_restore(cr);
+}
+
+// The pixels of `area` (page pixels) of an image surface whose first pixel is page pixel
+// (ox, oy): their first pixel and the pixels from one row to the next.
+struct AreaPixels {
+  const std::uint32_t* first;
+  int stride;
+};
+AreaPixels PixelsOf(cairo_surface_t* image, int ox, int oy, RECT area) {
+  const int stride = cairo_image_surface_get_stride(image) / 4;
+  const auto* px = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(image));
+  return {px + size_t(area.top - oy) * size_t(stride) + size_t(area.left - ox), stride};
+}
+
+// Paints the pixels of `area` of an image surface whose first pixel is page pixel (ox, oy), as
+// PlaceImage does.
+void PaintPixels(cairo_t* cr, cairo_surface_t* image, int ox, int oy, RECT area, double pt) {
+  const AreaPixels src = PixelsOf(image, ox, oy, area);
+  const int w = area.right - area.left, h = area.bottom - area.top;
+  cairo_surface_t* tile = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+  cairo_surface_flush(tile);
+  unsigned char* tdata = cairo_image_surface_get_data(tile);
+  const int tstride = cairo_image_surface_get_stride(tile);
+  for (int y = 0; y < h; ++y) {
+    std::memcpy(tdata + size_t(y) * tstride, src.first + size_t(y) * size_t(src.stride), size_t(w) * 4);
+  }
+  cairo_surface_mark_dirty(tile);
+  PlaceImage(cr, tile, area, pt);
   cairo_surface_destroy(tile);
 }
 
-// The PDF surface keeps every image painted on a page until the page ends, so only the tiles
-// of a band that hold ink (anything not white) are copied out and painted: a mostly white sheet
-// costs little memory however large it is.
-void PaintInkedTiles(cairo_t* cr, cairo_surface_t* band, int y0, int rows, double pt, int tile) {
+// Paints, in the place of a picture of `area` compressed already (the file's picture
+// `index`), a placeholder the PDF surface writes as it is: an image of the picture's size,
+// never read, with the stand-in JPEG data that names it. `pixels` is memory of the image's
+// size (the picture's own); the image is kept in `keep` until the page is shown.
+void PaintPlaceholder(cairo_t* cr, const AreaPixels& pixels, RECT area, double pt, std::uint32_t index,
+                      std::vector<cairo_surface_t*>& keep) {
+  const int w = area.right - area.left, h = area.bottom - area.top;
+  cairo_surface_t* image =
+      cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(pixels.first)),
+                                          CAIRO_FORMAT_RGB24, w, h, pixels.stride * 4);
+  auto* jpeg = new std::string(PicturePlaceholder(index, w, h));
+  cairo_surface_set_mime_data(
+      image, CAIRO_MIME_TYPE_JPEG, reinterpret_cast<const unsigned char*>(jpeg->data()), jpeg->size(),
+      [](void* p) { delete static_cast<std::string*>(p); }, jpeg);
+  PlaceImage(cr, image, area, pt);
+  keep.push_back(image);
+}
+
+// The tiles of a band (band pixels, `tile` wide) that hold ink (anything not white), each cut
+// to the rows its ink spans. The PDF surface keeps every image painted on a page until the
+// page ends, so only these are painted: a mostly white sheet costs little memory however
+// large it is.
+std::vector<RECT> InkedTiles(cairo_surface_t* band, int rows, int tile) {
   cairo_surface_flush(band);
   const int w = cairo_image_surface_get_width(band);
   const int stride = cairo_image_surface_get_stride(band) / 4;
   const auto* px = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(band));
+  std::vector<RECT> tiles;
   for (int x0 = 0; x0 < w; x0 += tile) {
     const int tw = std::min(tile, w - x0);
     int top = rows, bottom = -1;
@@ -597,9 +636,9 @@ void PaintInkedTiles(cairo_t* cr, cairo_surface_t* band, int y0, int rows, doubl
         }
       }
     }
-    if (bottom < 0) continue;
-    PaintPixels(cr, band, 0, y0, RECT{x0, y0 + top, x0 + tw, y0 + bottom + 1}, pt);
+    if (bottom >= 0) tiles.push_back(RECT{x0, top, x0 + tw, bottom + 1});
   }
+  return tiles;
 }
 
 // The step of the page's pixels that fall on whole points (25 pixels at 300 or 600 dpi): a
@@ -667,6 +706,10 @@ struct SheetFile {
   int pages = 0;                    // pages written
   std::vector<cairo_surface_t*> bands;
   int band_w = 0, band_rows = 0;
+  // Pictures are compressed on the workers that drew them and written in the place of their
+  // placeholders when the job is assembled (not in a file that is the job as it is).
+  bool defer = false;
+  std::vector<DeflatedPicture> pictures;
 
   SheetFile() = default;
   SheetFile(const SheetFile&) = delete;
@@ -828,18 +871,36 @@ Status DrawSheet(SheetFile& out, const PageRecorder& page, const SheetSize& size
           images[part - 1] = img;
         },
         threads);
+    // Compressed where they were drawn when the file defers its pictures, on as many cores.
+    std::vector<DeflatedPicture> deflated(out.defer ? pictures.size() : 0);
+    workers::ForEachPart(deflated.size(), [&](size_t i) {
+      if (cairo_surface_status(images[i]) != CAIRO_STATUS_SUCCESS) return;
+      const RECT& r = pictures[i];
+      const AreaPixels px = PixelsOf(images[i], r.left, r.top, r);
+      deflated[i] = DeflatePixels(px.first, px.stride, r.right - r.left, r.bottom - r.top);
+    });
+    std::vector<cairo_surface_t*> keep;
     cairo_t* cr = cairo_create(out.pdf);
     for (size_t i = 0; i < pictures.size(); ++i) {
+      const RECT& r = pictures[i];
       if (cairo_surface_status(images[i]) != CAIRO_STATUS_SUCCESS) {
         result = Status::IOError("cannot allocate a picture of the page");
+      } else if (!out.defer) {
+        PaintPixels(cr, images[i], r.left, r.top, r, pt);
+      } else if (deflated[i].data.empty()) {
+        result = Status::IOError("cannot compress a picture of the page");
       } else {
-        PaintPixels(cr, images[i], pictures[i].left, pictures[i].top, pictures[i], pt);
+        out.pictures.push_back(std::move(deflated[i]));
+        PaintPlaceholder(cr, PixelsOf(images[i], r.left, r.top, r), r, pt, std::uint32_t(out.pictures.size() - 1),
+                         keep);
       }
-      cairo_surface_destroy(images[i]);
     }
     cairo_show_page(cr);
     cairo_destroy(cr);
+    for (cairo_surface_t* k : keep) cairo_surface_destroy(k);
+    for (cairo_surface_t* img : images) cairo_surface_destroy(img);
   } else {
+    std::vector<cairo_surface_t*> keep;  // placeholders, until the page is shown
     cairo_t* cr = cairo_create(out.pdf);
     // Bands of about 32 MiB together, one per core drawn at the same time: a whole page at
     // 600 dpi would take far more, and the bands are reused for every group of strips.
@@ -870,10 +931,39 @@ Status DrawSheet(SheetFile& out, const PageRecorder& page, const SheetSize& size
             cairo_surface_flush(band);
           },
           threads);
-      // The PDF surface takes the bands one after another, in order.
+      // The inked tiles of the bands, in order; compressed on as many cores when the file
+      // defers its pictures (the PDF surface would compress them one after another).
+      struct Tile {
+        size_t band;
+        int y0;
+        RECT area;  // page pixels
+      };
+      std::vector<Tile> tiles;
       for (size_t i = 0; i < n; ++i) {
         const int y0 = (first + int(i)) * rows;
-        PaintInkedTiles(cr, out.bands[i], y0, std::min(rows, h - y0), pt, tile);
+        for (const RECT& t : InkedTiles(out.bands[i], std::min(rows, h - y0), tile)) {
+          tiles.push_back(Tile{i, y0, RECT{t.left, y0 + t.top, t.right, y0 + t.bottom}});
+        }
+      }
+      if (!out.defer) {
+        for (const Tile& t : tiles) PaintPixels(cr, out.bands[t.band], 0, t.y0, t.area, pt);
+        continue;
+      }
+      std::vector<DeflatedPicture> deflated(tiles.size());
+      workers::ForEachPart(tiles.size(), [&](size_t j) {
+        const Tile& t = tiles[j];
+        const AreaPixels px = PixelsOf(out.bands[t.band], 0, t.y0, t.area);
+        deflated[j] = DeflatePixels(px.first, px.stride, t.area.right - t.area.left, t.area.bottom - t.area.top);
+      });
+      for (size_t j = 0; j < tiles.size(); ++j) {
+        if (deflated[j].data.empty()) {
+          result = Status::IOError("cannot compress a picture of the page");
+          break;
+        }
+        out.pictures.push_back(std::move(deflated[j]));
+        const Tile& t = tiles[j];
+        PaintPlaceholder(cr, PixelsOf(out.bands[t.band], 0, t.y0, t.area), t.area, pt,
+                         std::uint32_t(out.pictures.size() - 1), keep);
       }
     }
     // The sheet's text over its pictures, without ink: readers of the PDF find it still.
@@ -888,6 +978,7 @@ Status DrawSheet(SheetFile& out, const PageRecorder& page, const SheetSize& size
     cairo_surface_set_device_scale(out.pdf, 1, 1);
     cairo_show_page(cr);
     cairo_destroy(cr);
+    for (cairo_surface_t* k : keep) cairo_surface_destroy(k);
   }
   ++out.pages;
   if (result.ok() && cairo_surface_status(out.pdf) != CAIRO_STATUS_SUCCESS) {
@@ -909,7 +1000,8 @@ Status MergeSheets(const std::vector<std::unique_ptr<SheetFile>>& files, const s
   std::vector<SheetSource> sources(files.size());
   for (size_t i = 0; i < files.size(); ++i) {
     if (!files[i]) continue;
-    sources[i] = SheetSource{files[i]->path, files[i]->on_disk, &files[i]->held, files[i]->pages};
+    sources[i] = SheetSource{files[i]->path, files[i]->on_disk, &files[i]->held, files[i]->pages,
+                             files[i]->pictures.empty() ? nullptr : &files[i]->pictures};
   }
   std::vector<SheetPlace> places;
   places.reserve(sheets.size());
@@ -952,8 +1044,26 @@ struct PrinterSurface::Impl {
   }
 };
 
+namespace {
+
+// A job's sheets copy and free bitmaps, pictures and bands of megabytes on many threads at
+// once. Each such block malloc maps afresh and unmaps again, or returns to the system when it
+// is freed, costs page faults and, in a process of many threads, a flush of every core's
+// address cache: recording a page of large bitmaps took 40 times as long beside seven workers.
+// Blocks up to 32 MiB are kept in the heap instead, and up to 256 MiB of free heap is kept.
+void KeepLargeBlocks() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  });
+}
+
+}  // namespace
+
 Result<std::unique_ptr<PrinterSurface>> PrinterSurface::Create(const std::string& pdf_path, int dpi) {
   if (dpi < 10 || dpi > 4800) return Status::InvalidArgument("printer resolution out of range");
+  KeepLargeBlocks();
   std::unique_ptr<PrinterSurface> p(new PrinterSurface());
   p->impl_ = std::make_unique<Impl>();
   Impl& m = *p->impl_;
@@ -1013,6 +1123,8 @@ Status PrinterSurface::EndPage() {
     m.sheets.emplace_back();
   }
   m.crew->Submit([&m, page, index, size, rows = band_rows_](unsigned seat) {
+    // Each seat draws text in fonts of its own.
+    detail::UseFontSlot(seat);
     std::unique_ptr<SheetFile>& file = m.files[seat];
     if (!file) {
       file = std::make_unique<SheetFile>();
@@ -1021,6 +1133,8 @@ Status PrinterSurface::EndPage() {
         m.Fail(s);
         return;
       }
+      // With one seat the seat's file is the job as it is: its pictures are compressed there.
+      file->defer = m.crew->seats() > 1;
     }
     const int at = file->pages;
     Status s = DrawSheet(*file, *page, size, m.dpi, rows, 1);
@@ -1055,6 +1169,8 @@ Result<int> PrinterSurface::Close() {
     for (size_t i = 0; i < m.files.size(); ++i) {
       if (m.files[i] && m.files[i]->pages > 0) ++used, last = i;
     }
+    // (A file whose pictures wait for their placeholders is assembled all the same.)
+    if (used == 1 && !m.files[last]->pictures.empty()) used = 0;
     if (s.ok() && used == 1 && !m.files[last]->on_disk) {
       s = m.files[last]->WriteHeld(m.temp_path);
     } else if (s.ok() && used == 1) {

@@ -45,11 +45,15 @@ struct FaceInfo {
   bool fixed = false;
   // The glyphs vertical writing draws instead (an "@" face): the face's "vert" forms.
   std::unordered_map<std::uint16_t, std::uint16_t> vertical;
+  // The pattern the face was made from (null for a toy face): a font slot's own face of it is
+  // made from it, its metrics taken from this one.
+  FcPattern* pattern = nullptr;
   FaceInfo() = default;
   FaceInfo(const FaceInfo&) = delete;
   FaceInfo& operator=(const FaceInfo&) = delete;
   ~FaceInfo() {
     if (face) cairo_font_face_destroy(face);
+    if (pattern) FcPatternDestroy(pattern);
   }
 };
 using FaceRef = std::shared_ptr<const FaceInfo>;
@@ -107,10 +111,11 @@ cairo_font_face_t* FaceForPattern(FcPattern* pattern) {
 }
 
 // The metrics Windows uses, read from the face's tables.
-FaceRef MakeFaceInfo(cairo_font_face_t* face) {
+FaceRef MakeFaceInfo(cairo_font_face_t* face, FcPattern* pattern = nullptr) {
   auto made = std::make_shared<FaceInfo>();
   FaceInfo& info = *made;
   info.face = face;
+  info.pattern = pattern;
   cairo_matrix_t fm, ctm;
   cairo_matrix_init_scale(&fm, 1000, 1000);
   cairo_matrix_init_identity(&ctm);
@@ -174,33 +179,60 @@ class LruCache {
 // documents could name many, each holding a font file open.
 using FaceCache = LruCache<FaceRef, 48>;
 
-FaceCache* g_faces = new FaceCache;
+// Threads drawing text in one face at once take turns on its locks (the scaled fonts' glyph
+// caches, cairo's lock of the FreeType face) and on these caches' own. A thread that draws much
+// text beside others (a printer's worker) takes a font slot of its own (UseFontSlot): faces and
+// layouts of the same font, made for its slot, are its own, and it draws them undisturbed.
+constexpr unsigned kFontSlots = 16;
+thread_local unsigned t_font_slot = 0;
+
+FaceCache* g_face_slots = new FaceCache[kFontSlots];
+
+// Takes a face's cache key and how to make it; gives the face of the calling thread's slot.
+// Slot 0 makes faces; another slot makes its own face of slot 0's pattern, with its metrics.
+template <typename Make>
+FaceRef SlotFace(const std::string& key, Make make) {
+  if (t_font_slot == 0) return g_face_slots[0].Get(key, make);
+  FaceRef base = g_face_slots[0].Get(key, make);
+  if (!base->pattern) return base;
+  return g_face_slots[t_font_slot].Get(key, [&] {
+    auto made = std::make_shared<FaceInfo>();
+    made->face = FaceForPattern(base->pattern);
+    FcPatternReference(base->pattern);
+    made->pattern = base->pattern;
+    made->ascent = base->ascent;
+    made->descent = base->descent;
+    made->avg_width = base->avg_width;
+    made->fixed = base->fixed;
+    made->vertical = base->vertical;
+    return FaceRef(made);
+  });
+}
 
 FaceRef GetFace(const std::string& family, int weight, bool italic) {
   // Only a regular and a bold face exist per family here, so weights are folded to those two
   // and share one cache entry.
   std::string key = family + "|" + std::to_string(weight >= 600 ? 700 : 400) + (italic ? "|i" : "|r");
-  return g_faces->Get(key, [&] {
+  return SlotFace(key, [&] {
     FcPattern* pat = FamilyRequest(family, weight, italic);
     FcResult res;
     FcPattern* match = FcFontMatch(nullptr, pat, &res);
     FcPatternDestroy(pat);
-    cairo_font_face_t* face;
-    if (match) {
-      face = FaceForPattern(match);
-      FcPatternDestroy(match);
-    } else {
-      face = cairo_toy_font_face_create(family.c_str(), italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
-                                        weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    if (!match) {
+      return MakeFaceInfo(
+          cairo_toy_font_face_create(family.c_str(), italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
+                                     weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL));
     }
-    return MakeFaceInfo(face);
+    return MakeFaceInfo(FaceForPattern(match), match);
   });
 }
 
 // The face of a fallback font (whose pattern is kept for the process, as the fallback faces are).
 FaceRef GetFallbackFace(const FallbackFaces::Face& f) {
-  return g_faces->Get("fallback|" + std::to_string(reinterpret_cast<std::uintptr_t>(f.pattern)),
-                      [&] { return MakeFaceInfo(FaceForPattern(f.pattern)); });
+  return SlotFace("fallback|" + std::to_string(reinterpret_cast<std::uintptr_t>(f.pattern)), [&] {
+    FcPatternReference(f.pattern);
+    return MakeFaceInfo(FaceForPattern(f.pattern), f.pattern);
+  });
 }
 
 unsigned long GlyphIndex(cairo_scaled_font_t* sf, char32_t c) {
@@ -376,9 +408,11 @@ using FontLayoutRef = std::shared_ptr<FontLayout>;
 
 // The font layouts in use: a page uses a few fonts at a few sizes; a bound keeps a long run of
 // documents from holding every size it met.
-LruCache<FontLayoutRef, 64>* g_layouts = new LruCache<FontLayoutRef, 64>;
+LruCache<FontLayoutRef, 64>* g_layout_slots = new LruCache<FontLayoutRef, 64>[kFontSlots];
 
 }  // namespace
+
+void UseFontSlot(unsigned slot) { t_font_slot = slot % kFontSlots; }
 
 // One text call laid out in device pixels.
 struct CairoDC::TextLayout {
@@ -427,7 +461,7 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out, bool need_adv) c
   std::string key(reinterpret_cast<const char*>(&lf), sizeof lf);
   for (double v : {g11, g21, g12, g22}) key.append(reinterpret_cast<const char*>(&v), sizeof v);
   key.append(reinterpret_cast<const char*>(&dpi_y), sizeof dpi_y);
-  FontLayoutRef font = g_layouts->Get(key, [&] {
+  FontLayoutRef font = g_layout_slots[t_font_slot].Get(key, [&] {
     auto made = std::make_shared<FontLayout>();
     FontLayout& f = *made;
     // The escapement turns the glyphs in logical space (counter-clockwise as seen).
@@ -546,8 +580,7 @@ bool CairoDC::Layout(std::u16string_view text, TextLayout* out, bool need_adv) c
       if (it != font->glyphs.end() && (!need_adv || it->second.measured)) {
         take(i, it->second);
       } else {
-        take(i, font->Resolve(c, it == font->glyphs.end() ? nullptr : &it->second, need_adv, lf.lfWeight,
-                              lf.lfItalic));
+        take(i, font->Resolve(c, it == font->glyphs.end() ? nullptr : &it->second, need_adv, lf.lfWeight, lf.lfItalic));
       }
     }
     take_faces();
@@ -711,8 +744,8 @@ bool CairoDC::DrawText(int x, int y, win::UINT options, const RECT* rect, std::u
       if (!run.empty()) {
         const ScaledFace& sf = lay.faces[size_t(run_face)];
         cairo_set_scaled_font(cr_, run_turned && sf.turned ? sf.turned : sf.drawn);
-        cairo_show_text_glyphs(cr_, run_text.data(), int(run_text.size()), run.data(), int(run.size()),
-                               clusters.data(), int(clusters.size()), cairo_text_cluster_flags_t(0));
+        cairo_show_text_glyphs(cr_, run_text.data(), int(run_text.size()), run.data(), int(run.size()), clusters.data(),
+                               int(clusters.size()), cairo_text_cluster_flags_t(0));
         run.clear();
         run_text.clear();
         clusters.clear();

@@ -24,6 +24,12 @@ inline std::uint32_t ToRgb(COLORREF c) { return ((c & 0xFF) << 16) | (c & 0xFF00
 // Appends a device path to cairo's current path.
 void AppendPath(cairo_t* cr, const Path& p);
 
+// Takes a slot number; the text the calling thread draws from now on uses the faces and font
+// layouts of that slot (slots wrap around a small number), so that threads drawing much text
+// at once, each in a slot of its own, do not take turns on shared fonts. Slot 0 is every
+// thread's at first.
+void UseFontSlot(unsigned slot);
+
 // What the device looks like (for GetDeviceCaps).
 struct DeviceInfo {
   int width = 0;  // pixels of the whole device (page)
