@@ -135,14 +135,22 @@ HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t
   auto answer = engine::AnswerFileName(config.account, config.machine);
   if (!answer.ok()) return fail(answer.status().ToString());
 
+  // The share full, or every job name taken, is told with the folder to look at.
+  auto refuse = [&](HandOverResult::Outcome outcome, const Status& why, const std::string& folder) {
+    r.outcome = outcome;
+    r.error = why.ToString();
+    r.message =
+        std::string(outcome == HandOverResult::kShareFull ? kShareFullText
+                                                          : std::string(kBusyText) + "\n" + kJobNamesTakenText) +
+        "\n" + kShareFolderLabel + folder;
+    show(r.message.c_str(), outcome == HandOverResult::kShareFull ? kPrintErrorTitle : kBusyTitle,
+         PromptIcon::kExclamation);
+    return r;
+  };
   auto job = WriteJobFile(*jobs, config.machine, packed, ops);
   if (!job.ok()) {
-    if (job.status().code() == Status::Code::kBusy) {
-      r.outcome = HandOverResult::kBusy;
-      r.error = job.status().ToString();
-      show(kBusyText, kBusyTitle, PromptIcon::kExclamation);
-      return r;
-    }
+    if (job.status().code() == Status::Code::kBusy) return refuse(HandOverResult::kNamesTaken, job.status(), *jobs);
+    if (job.status().code() == Status::Code::kNoSpace) return refuse(HandOverResult::kShareFull, job.status(), *jobs);
     return fail(job.status().ToString());
   }
   r.job_file = *job;
@@ -189,6 +197,8 @@ HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t
       show(kBusyText, kBusyTitle, PromptIcon::kExclamation);
       return r;
     }
+    if (slot.status().code() == Status::Code::kNoSpace)
+      return refuse(HandOverResult::kShareFull, slot.status(), *requests);
     return fail(slot.status().ToString());
   }
   r.outcome = HandOverResult::kHandedOver;

@@ -39,6 +39,13 @@ inline constexpr char kShareUnreachableText[] = "サーバの共有フォルダ�
 inline constexpr char kShareUnreadableText[] = "サーバの共有フォルダを読み取れません。";
 inline constexpr char kShareFolderLabel[] = "フォルダ: ";
 inline constexpr char kShareReasonLabel[] = "理由: ";
+// Where every job file name of this machine in the jobs folder is taken (by earlier jobs,
+// or by files another member put there): the busy text, this line and the folder.
+inline constexpr char kJobNamesTakenText[] = "共有フォルダのジョブ用のファイル名がすべて使われています。";
+// Where the share (or this user's quota on it) has no room for the job or its request: this
+// text and the folder. Nothing is left behind; the job prints when it is sent again.
+inline constexpr char kShareFullText[] =
+    "サーバの共有フォルダがいっぱいで、印刷ジョブを置けません。\n空きができてから、もう一度印刷を行なってください。";
 
 // Takes an errno of a share that cannot be reached or read; gives the reason in words.
 std::string ShareReasonText(int error);
@@ -46,7 +53,8 @@ std::string ShareReasonText(int error);
 // Takes the jobs folder, the machine name and the job's bytes; writes the job into the
 // first free "<machine><n>.prc" (n from 0 to 4999), created exclusively and readable by its
 // owner alone (share::WriteJobFile), and gives its name. Busy when none is free;
-// InvalidArgument when the machine name is not plain; IOError for other failures.
+// InvalidArgument when the machine name is not plain; NoSpace when the share is full;
+// IOError for other failures.
 Result<std::string> WriteJobFile(const std::string& jobs_folder, const std::string& machine,
                                  std::span<const uint8_t> bytes, share::FileOps& ops = share::DefaultFileOps());
 
@@ -55,20 +63,29 @@ Result<std::string> WriteJobFile(const std::string& jobs_folder, const std::stri
 // lock only keeps this side in step with an engine on this machine, and a network mount
 // keeps it on the client); places the text on the first free slot from the start slot on
 // (share::PlaceRequestText) that `slot_allowed` allows (may be empty: every free slot).
-// Gives the slot taken; Busy when every slot is taken; IOError when the request could not
-// be written.
+// Gives the slot taken; Busy when every slot is taken; NoSpace when the share is full;
+// IOError when the request could not be written.
 Result<int> PlaceRequest(const std::string& request_folder, const std::string& text,
                          std::chrono::milliseconds lock_limit, const std::function<bool(int slot)>& slot_allowed = {},
                          share::FileOps& ops = share::DefaultFileOps());
 
 // What a hand-over came to.
 struct HandOverResult {
-  enum Outcome { kHandedOver, kNotRunning, kNoShare, kBusy, kFailed } outcome = kFailed;
+  enum Outcome {
+    kHandedOver,
+    kNotRunning,
+    kNoShare,
+    kBusy,        // every request slot taken: kBusyText
+    kNamesTaken,  // every job file name taken: the busy text naming the jobs folder
+    kShareFull,   // no room on the share: kShareFullText naming the folder
+    kFailed
+  } outcome = kFailed;
   std::string slot_base;    // "order07" when handed over
   std::string answer_copy;  // "order07-<account>-<machine>.an2"
   std::string job_file;     // the job's name in the jobs folder
   std::string request_id;   // the request's key, which its answer carries
-  std::string message;      // the text shown for kNoShare (names the folder and the reason)
+  std::string message;      // the text shown for kNoShare (the folder and the reason),
+                            // kNamesTaken and kShareFull (the folder)
   std::string error;        // why it failed (for logs; the user sees the fixed text)
 };
 
@@ -96,8 +113,10 @@ bool ServerEngineRunning(const ClientConfig& config);
 // checks the server (kNotRunning with its message, kNoShare with the share's), writes the
 // job file, deletes the earlier answer "<account>-<machine>.ans", composes the request with
 // the job file name and a fresh key and places it. Busy: the busy message, and the job copy
-// is removed; any failure: the internal-error message, and the job copy is removed. Every
-// message goes through `prompt` (may be null).
+// is removed; every job name taken (kNamesTaken) or no room on the share (kShareFull): the
+// message of HandOverResult::message, nothing left on the share; any failure: the
+// internal-error message, and the job copy is removed. Every message goes through `prompt`
+// (may be null). Each outcome but kHandedOver leaves the job to be sent again.
 HandOverResult SendRequest(const ClientConfig& config, const std::vector<uint8_t>& packed_document, RequestOrder order,
                            Prompt* prompt, const HandOverOptions& options = {});
 

@@ -11,6 +11,8 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/scripts/install-printer)
 endif()
 # The removal steps the set-up script sources (and the package's postrm carries a copy of).
 install(FILES scripts/removal.sh DESTINATION ${ZELVORA_INSTALL_DATADIR})
+# Where the share lies and what bounds it, which the set-up script sources too.
+install(FILES scripts/share_place.sh DESTINATION ${ZELVORA_INSTALL_DATADIR})
 
 # The layout test installs this build into a temporary prefix and checks it (programs there,
 # relative run paths, libraries resolved inside the prefix).

@@ -198,6 +198,12 @@ void CMainFrame::OnPrintExecute() {
           case HandOverResult::kBusy:
             f->options_.prompt->Show(kBusyText, kBusyTitle, PromptIcon::kExclamation);
             break;
+          case HandOverResult::kNamesTaken:
+            f->options_.prompt->Show(r.message, kBusyTitle, PromptIcon::kExclamation);
+            break;
+          case HandOverResult::kShareFull:
+            f->options_.prompt->Show(r.message, kPrintErrorTitle, PromptIcon::kExclamation);
+            break;
           case HandOverResult::kFailed:
             f->options_.prompt->Show(kInternalErrorText, kPrintErrorTitle, PromptIcon::kStop);
             break;

@@ -8,11 +8,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <thread>
 
 #include "engine/hevrasto/request_slots.h"
 #include "platform/fs/files.h"
 #include "platform/shm/shm.h"
+#include "platform/testing/small_fs.h"
 #include "platform/testing/temp_root.h"
 #include "platform/winmsg/winmsg.h"
 
@@ -113,6 +116,104 @@ TEST_F(HandOverTest, AllSlotsTakenIsBusyAndTheJobCopyGoes) {
   EXPECT_EQ(prompt.shown[0].text, kBusyText);
   EXPECT_EQ(prompt.shown[0].title, "Zelvora");
   EXPECT_EQ(FilesIn(share_ + "/Jobs"), 0);
+}
+
+// A share that cannot take the job now: every job file name of this machine taken (by
+// files another member put there), or no room for the job or for its request. The user is
+// told why with the folder to look at, nothing of the job is left holding a name, and the
+// same job goes through once the cause is gone.
+TEST_F(HandOverTest, NoJobNameOrNoRoomIsToldWithTheFolderAndTheJobGoesOnceFreed) {
+  class Full : public share::FileOps {
+   public:
+    std::string prefix;  // writes to paths starting so fail
+    int error = 0;
+    std::set<int> fds;
+    int Open(const std::string& p, int flags, mode_t mode) override {
+      int fd = share::FileOps::Open(p, flags, mode);
+      if (fd >= 0 && error != 0 && p.rfind(prefix, 0) == 0) fds.insert(fd);
+      return fd;
+    }
+    ssize_t Write(int fd, const void* data, size_t n) override {
+      if (fds.count(fd)) {
+        errno = error;
+        return -1;
+      }
+      return share::FileOps::Write(fd, data, n);
+    }
+    int Close(int fd) override {
+      fds.erase(fd);
+      return share::FileOps::Close(fd);
+    }
+  } ops;
+  const std::string jobs = share_ + "/Jobs", info = share_ + "/PrintInfo";
+  HandOverOptions options;
+  options.ops = &ops;
+  struct Case {
+    const char* what;
+    std::function<void()> block, unblock;
+    HandOverResult::Outcome outcome;
+    std::string text, title;
+  } cases[] = {
+      {"every job name taken",
+       [&] {
+         for (int n = 0; n <= share::kMaxJobFileNumber; ++n) Put(jobs + "/PC01" + std::to_string(n) + ".prc", "");
+       },
+       [&] { fsys::remove(jobs + "/PC014321.prc"); }, HandOverResult::kNamesTaken,
+       std::string(kBusyText) + "\n" + kJobNamesTakenText + "\nフォルダ: " + jobs, kBusyTitle},
+      {"no room for the job",
+       [&] {
+         ops.prefix = jobs + "/";
+         ops.error = ENOSPC;
+       },
+       [&] { ops.error = 0; }, HandOverResult::kShareFull, std::string(kShareFullText) + "\nフォルダ: " + jobs,
+       kPrintErrorTitle},
+      {"the quota full at the request",
+       [&] {
+         ops.prefix = info + "/";
+         ops.error = EDQUOT;
+       },
+       [&] { ops.error = 0; }, HandOverResult::kShareFull, std::string(kShareFullText) + "\nフォルダ: " + info,
+       kPrintErrorTitle},
+  };
+  for (const auto& c : cases) {
+    for (auto& e : fsys::directory_iterator(jobs)) fsys::remove(e.path());
+    for (auto& e : fsys::directory_iterator(info))
+      if (e.path().filename() != "Wakeup.inf") fsys::remove(e.path());
+    c.block();
+    const int jobs_before = FilesIn(jobs);
+    RecordingPrompt prompt;
+    HandOverResult r = SendRequest(config_, {1, 2, 3}, Order(), &prompt, options);
+    EXPECT_EQ(r.outcome, c.outcome) << c.what << ": " << r.error;
+    EXPECT_EQ(r.message, c.text) << c.what;
+    ASSERT_EQ(prompt.shown.size(), 1u) << c.what;
+    EXPECT_EQ(prompt.shown[0].text, c.text) << c.what;
+    EXPECT_EQ(prompt.shown[0].title, c.title) << c.what;
+    EXPECT_EQ(FilesIn(jobs), jobs_before) << c.what;
+    EXPECT_EQ(FilesIn(info), 1) << c.what;  // "Wakeup.inf" alone: no request, no temporary file
+    c.unblock();
+    r = SendRequest(config_, {1, 2, 3}, Order(), &prompt, options);
+    EXPECT_EQ(r.outcome, HandOverResult::kHandedOver) << c.what << ": " << r.error;
+    EXPECT_EQ(prompt.shown.size(), 1u) << c.what;
+  }
+}
+
+// The same on a real file system that is full: a small tmpfs under the share, filled by
+// another member's file. Nothing half-written is left, and the job goes once it is removed.
+TEST_F(HandOverTest, AFullShareIsToldAndLeavesNothingHalfWritten) {
+  zv::testing::SmallFileSystem small;
+  if (std::string why = small.Mount(share_); !why.empty()) GTEST_SKIP() << why;
+  const std::string jobs = share_ + "/Jobs", filler = jobs + "/filler.prc";
+  ASSERT_TRUE(zv::testing::SmallFileSystem::Fill(filler));
+  const std::vector<uint8_t> job(64 * 1024, 7);  // more than the last partial block left
+  RecordingPrompt prompt;
+  HandOverResult r = SendRequest(config_, job, Order(), &prompt);
+  EXPECT_EQ(r.outcome, HandOverResult::kShareFull) << r.error;
+  EXPECT_EQ(r.message, std::string(kShareFullText) + "\nフォルダ: " + jobs);
+  EXPECT_EQ(FilesIn(jobs), 1);  // the filler alone
+  fsys::remove(filler);
+  r = SendRequest(config_, job, Order(), &prompt);
+  ASSERT_EQ(r.outcome, HandOverResult::kHandedOver) << r.error;
+  EXPECT_EQ(fsys::file_size(jobs + "/" + r.job_file), job.size());
 }
 
 TEST_F(HandOverTest, ALockHeldElsewhereHoldsTheHandOverOnlyUpToItsLimit) {

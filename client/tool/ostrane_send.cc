@@ -7,7 +7,14 @@
 //                                     that every user's programs read (the installer, as root)
 //   ostrane-send autoprint on|off     sets "AutoPrint" of the machine key (unattended runs)
 //   ostrane-send send [--account A] [--machine M] [--printer P] [--copies N] [--pages F,L]
-//                     [--count N] [--tag TEXT] [--wait SECONDS] [--monitor] <job document>
+//                     [--count N] [--tag TEXT] [--wait SECONDS] [--busy-wait SECONDS] [--monitor]
+//                     <job document>
+//
+// A server that cannot take the job now is asked again quietly for --busy-wait seconds
+// (default 8); then the user is told why. Every job file name taken (the jobs folder named)
+// ends the tool with 6, the share full with 7, nothing of the job left on the share: the
+// document is sent again as it is. Every request slot taken is told as busy, and the slots
+// are asked for on up to --wait seconds in all, then the tool ends with 6.
 //
 // With --monitor the job monitor is told each answer copy's name; the copy is left to it
 // and the tool reads the account's answer "<account>-<machine>.ans" instead.
@@ -17,8 +24,8 @@
 // no answer came within 10 s (at most half the wait), the likely cause is told once.
 //
 // Exit codes: 0 every answer read, 1 a failure, 2 a wrong command line (or "--help" with 0),
-// 3 server not running, 4 no answer in time (a busy engine is asked again), 5 the share
-// cannot be reached or read.
+// 3 server not running, 4 no answer in time, 5 the share cannot be reached or read, 6 the
+// server busy (every request slot or job file name taken), 7 the share full.
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,7 +64,8 @@ constexpr process::Usage kUsage{
     "Usage: ostrane-send join FOLDER [--server NAME] [--share NAME] [--system]\n"
     "       ostrane-send autoprint on|off\n"
     "       ostrane-send send [--account A] [--machine M] [--printer P] [--copies N] [--pages F,L]\n"
-    "                         [--count N] [--tag TEXT] [--wait SECONDS] [--monitor] DOCUMENT\n"
+    "                         [--count N] [--tag TEXT] [--wait SECONDS] [--busy-wait SECONDS]\n"
+    "                         [--monitor] DOCUMENT\n"
     "Sends job documents to the print engine as the client does, and prints the answers.\n"
     "\n"
     "Commands:\n"
@@ -72,6 +80,11 @@ constexpr process::Usage kUsage{
     "    --pages F,L                the pages from F to L\n"
     "    --count N, --tag TEXT      send it N times, the jobs named TEXT-0, TEXT-1, ...\n"
     "    --wait SECONDS             how long to wait for each answer (default 60)\n"
+    "    --busy-wait SECONDS        how long a server that cannot take the job now is asked\n"
+    "                               again before the user is told (default 8); every job\n"
+    "                               file name taken or the share full then ends the tool,\n"
+    "                               every request slot taken is asked for on up to --wait\n"
+    "                               seconds in all\n"
     "    --monitor                  tell the job monitor each answer and read the account's answer\n"
     "    Only an answer carrying the request's key is read; where the server's engine echoes\n"
     "    no key, set the machine key's DWORD \"AcceptAnswersWithoutKey\" to 1. When the engine\n"
@@ -80,7 +93,9 @@ constexpr process::Usage kUsage{
     "  --help             show this text\n"
     "\n"
     "Exit codes: 0 every answer read, 1 a failure, 2 a wrong command line, 3 server not\n"
-    "running, 4 no answer in time, 5 the share cannot be reached or read.\n"
+    "running, 4 no answer in time, 5 the share cannot be reached or read, 6 the server\n"
+    "busy (every request slot or job file name taken), 7 the share full; with 6 and 7\n"
+    "nothing of the job is left on the share.\n"
     "\n"
     "Environment:\n" ZV_USAGE_ROOT_ENVIRONMENT
     "  ZELVORA_SYSTEM_CONFIG  the machine-wide settings folder (default PREFIX/etc)\n"};
@@ -91,15 +106,12 @@ int Usage() { return kUsage.Error("wrong command line"); }
 constexpr process::Option kJoinOptions[] = {{"--server", process::Option::Kind::kValue},
                                             {"--share", process::Option::Kind::kValue},
                                             {"--system"}};
-constexpr process::Option kSendOptions[] = {{"--account", process::Option::Kind::kValue},
-                                            {"--machine", process::Option::Kind::kValue},
-                                            {"--printer", process::Option::Kind::kValue},
-                                            {"--copies", process::Option::Kind::kValue},
-                                            {"--pages", process::Option::Kind::kValue},
-                                            {"--count", process::Option::Kind::kValue},
-                                            {"--tag", process::Option::Kind::kValue},
-                                            {"--wait", process::Option::Kind::kValue},
-                                            {"--monitor"}};
+constexpr process::Option kSendOptions[] = {
+    {"--account", process::Option::Kind::kValue},   {"--machine", process::Option::Kind::kValue},
+    {"--printer", process::Option::Kind::kValue},   {"--copies", process::Option::Kind::kValue},
+    {"--pages", process::Option::Kind::kValue},     {"--count", process::Option::Kind::kValue},
+    {"--tag", process::Option::Kind::kValue},       {"--wait", process::Option::Kind::kValue},
+    {"--busy-wait", process::Option::Kind::kValue}, {"--monitor"}};
 
 int32_t Today() {
   std::time_t t = std::time(nullptr);
@@ -145,7 +157,7 @@ int Send(std::vector<std::string> args) {
     return 1;
   }
   RequestOrder order;
-  int count = 1, wait_s = 60;
+  int count = 1, wait_s = 60, busy_wait_s = 8;
   bool monitor = false;
   std::string tag, path;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -171,11 +183,13 @@ int Send(std::vector<std::string> args) {
       monitor = true;
     } else if (args[i] == "--wait") {
       wait_s = std::atoi(next().c_str());
+    } else if (args[i] == "--busy-wait") {
+      busy_wait_s = std::atoi(next().c_str());
     } else {
       path = args[i];
     }
   }
-  if (path.empty() || count < 1) return Usage();
+  if (path.empty() || count < 1 || busy_wait_s < 0) return Usage();
   ConsolePrompt prompt;
   COstraneDoc doc;
   if (!doc.OnOpenDocument(path, "", &prompt)) return 1;
@@ -198,11 +212,37 @@ int Send(std::vector<std::string> args) {
     if (!tag.empty()) name = tag + "-" + std::to_string(n);
     order.jobs = {{name, doc.GetAllPage()}};
     HandOverResult r;
+    // A server that cannot take the job now is asked again quietly for a while; then the
+    // user is told why. Every job name taken or the share full ends the tool there (they
+    // clear only when files are removed); slots that the engine frees as it goes are asked
+    // for on, up to the answer's wait, the user told once that the server is busy.
+    const auto asked = std::chrono::steady_clock::now();
+    const auto busy_end = asked + std::chrono::seconds(busy_wait_s);
+    const auto slots_end = asked + std::chrono::seconds(std::max(busy_wait_s, wait_s));
+    bool told_busy = false;
     for (;;) {
-      // Busy (every slot taken) is tried again quietly; the message is for people.
       r = SendRequest(*config, *packed, order, nullptr);
-      if (r.outcome != HandOverResult::kBusy) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      const bool again = r.outcome == HandOverResult::kBusy || r.outcome == HandOverResult::kNamesTaken ||
+                         r.outcome == HandOverResult::kShareFull;
+      const auto now = std::chrono::steady_clock::now();
+      if (!again || now >= (r.outcome == HandOverResult::kBusy ? slots_end : busy_end)) break;
+      if (r.outcome == HandOverResult::kBusy && now >= busy_end && !told_busy) {
+        told_busy = true;
+        prompt.Show(kBusyText, kBusyTitle, PromptIcon::kExclamation, PromptButtons::kOk);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(r.outcome == HandOverResult::kBusy ? 50 : 250));
+    }
+    if (r.outcome == HandOverResult::kBusy || r.outcome == HandOverResult::kNamesTaken) {
+      if (!told_busy)
+        prompt.Show(r.outcome == HandOverResult::kBusy ? std::string(kBusyText) : r.message, kBusyTitle,
+                    PromptIcon::kExclamation, PromptButtons::kOk);
+      std::fprintf(stderr, "send: %s not handed over: %s\n", path.c_str(), r.error.c_str());
+      return 6;
+    }
+    if (r.outcome == HandOverResult::kShareFull) {
+      prompt.Show(r.message, kPrintErrorTitle, PromptIcon::kExclamation, PromptButtons::kOk);
+      std::fprintf(stderr, "send: %s not handed over: %s\n", path.c_str(), r.error.c_str());
+      return 7;
     }
     if (r.outcome == HandOverResult::kNotRunning) {
       prompt.Show(kServerNotRunningText, kPrintErrorTitle, PromptIcon::kStop, PromptButtons::kOk);

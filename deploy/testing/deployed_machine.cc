@@ -191,6 +191,14 @@ std::unique_ptr<DeployedMachine> DeployedMachine::Install(const std::string& bui
     *error = "cmake --install failed:\n" + out;
     return nullptr;
   }
+  if (!options.share_size.empty()) {
+    std::error_code ec;
+    sfs::create_directories(m->share(), ec);
+    if (std::string why = m->share_fs_.Mount(m->share(), options.share_size); !why.empty()) {
+      *error = "the share's own file system: " + why;
+      return nullptr;
+    }
+  }
   capture::testing::SchedulerOptions so;
   so.dir = m->dir_ + "/cups";
   so.env = m->AccountEnv();
@@ -390,6 +398,7 @@ int DeployedMachine::Purge(std::string* output) {
 
 DeployedMachine::~DeployedMachine() {
   (void)Shutdown();
+  share_fs_.Unmount();
   std::error_code ec;
   if (!dir_.empty() && std::getenv("ZELVORA_KEEP_TEST_ROOT") == nullptr) sfs::remove_all(dir_, ec);
 }

@@ -16,6 +16,7 @@
 #include "capture/backend/testing/virtual_printer.h"
 #include "platform/base/status.h"
 #include "platform/process/process.h"
+#include "platform/testing/small_fs.h"
 
 namespace zv::deploy::testing {
 
@@ -34,6 +35,10 @@ struct MachineOptions {
   std::vector<std::string> roles = {"--server", "--client"};
   std::vector<std::string> role_options;
   std::vector<std::string> enter;
+  // When set ("8m"), the share lies on a tmpfs of that size of its own, mounted before the
+  // set-up in a mount namespace of the test process (made then: every program of the
+  // machine starts inside it, and the machine's own mounts stay as they are). Root only.
+  std::string share_size;
 };
 
 // Takes a path and a limit; gives the last `limit` bytes of the file (empty when unreadable).
@@ -139,6 +144,7 @@ class DeployedMachine {
   std::vector<Account> users_;
   std::vector<std::string> enter_, roles_given_;
   std::unique_ptr<capture::testing::VirtualPrinter> cupsd_;
+  zv::testing::SmallFileSystem share_fs_;  // the share's own file system (MachineOptions::share_size)
   std::vector<process::Process> sessions_;
   bool roles_ = false;
   mutable int runs_ = 0;

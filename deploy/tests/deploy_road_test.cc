@@ -21,12 +21,16 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 
+#include "client/handover.h"
 #include "deploy/testing/deployed_machine.h"
 #include "deploy/testing/road.h"
 #include "deploy/testing/tree_state.h"
+#include "engine/hevrasto/share_files.h"
 #include "platform/fs/files.h"
 #include "platform/odbc/odbc.h"
 #include "platform/odbc/testing/postgres_server.h"
@@ -626,14 +630,20 @@ TEST_F(DeployRoad, StopsEverythingAndWritesNothingOutsideItsFolders) {
 // engine's.
 class HostileMember : public DeployRoad {
  protected:
-  static void SetUpTestSuite() { SetUpMachine({}); }
+  static void SetUpTestSuite() { SetUpMachine(std::vector<std::string>{}); }
   // Takes the server role's extra options; sets up the machine with the victim and goro.
   static void SetUpMachine(const std::vector<std::string>& server_options) {
+    testing::MachineOptions options;
+    options.role_options = server_options;
+    SetUpMachine(options);
+  }
+  // The same with every option of the machine given.
+  static void SetUpMachine(const testing::MachineOptions& options) {
     missing_ = DeployedMachine::Missing();
     if (!missing_.empty()) return;
     std::string error;
-    machine_ = DeployedMachine::Install(ZELVORA_BUILD_DIR, ZELVORA_SOURCE_DIR,
-                                        {{"aiko", 2001, ""}, {"goro", 2003, ""}}, &error, server_options)
+    machine_ = DeployedMachine::Install(ZELVORA_BUILD_DIR, ZELVORA_SOURCE_DIR, {{"aiko", 2001, ""}, {"goro", 2003, ""}},
+                                        &error, options)
                    .release();
     failure_ = machine_ == nullptr ? error : testing::SetUpOffice(*machine_, &dsn_);
   }
@@ -820,6 +830,181 @@ void HostileMember::Attack(bool unicode_folding) {
   EXPECT_TRUE(sfs::exists(result + "/aiko-.ans"));
   EXPECT_FALSE(sfs::exists(result + "/AIKO-.ans"));
   EXPECT_EQ(PrintLog().size(), log_before.size() + 2);
+}
+
+// The hostile member again, on a machine whose share has a small file system of its own
+// (16 MiB): it takes every job file name, fills the share, floods the request slots, and
+// takes beforehand the names of the resident program's shared memory. Each time the victim
+// is told why within 10 s (or waits its turn in the flood) and loses nothing, and the job
+// prints once when goro's files are gone.
+class HostileMemberOnASmallShare : public HostileMember {
+ protected:
+  static void SetUpTestSuite() {
+    testing::MachineOptions options;
+    options.share_size = "16m";
+    SetUpMachine(options);
+  }
+  // Takes a user; gives the names in /dev/shm that the user's programs of this machine hold
+  // (mapped or open): only the machine's own, known by the user's home in their environment.
+  static std::set<std::string> SharedMemoryOf(const Account& who) {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto& e : sfs::directory_iterator("/proc", ec)) {
+      const std::string dir = e.path().string();
+      struct stat st {};
+      if (::stat(dir.c_str(), &st) != 0 || st.st_uid != who.uid) continue;
+      const std::string env = ReadOr(dir + "/environ", "");
+      if (env.find(std::string("HOME=") + who.home + '\0') == std::string::npos) continue;
+      std::istringstream maps(ReadOr(dir + "/maps", ""));
+      for (std::string line; std::getline(maps, line);)
+        if (auto at = line.find("/dev/shm/"); at != std::string::npos) names.insert(line.substr(at + 9));
+      for (const auto& fd : sfs::directory_iterator(dir + "/fd", ec)) {
+        const std::string target = sfs::read_symlink(fd.path(), ec).string();
+        if (target.rfind("/dev/shm/", 0) == 0) names.insert(target.substr(9));
+      }
+    }
+    return names;
+  }
+};
+
+TEST_F(HostileMemberOnASmallShare, NamesFullShareFloodAndSharedMemoryHoldTheVictimOnlyWhileTheyLast) {
+  const Account& victim = machine_->user("aiko");
+  const Account& goro = machine_->user("goro");
+  const std::string share = machine_->share(), info = share + "/PrintInfo", jobs = share + "/Jobs",
+                    host = MachineName(), send = machine_->prefix() + "/bin/ostrane-send",
+                    doc = machine_->dir() + "/docs/small-share.prc", flood = machine_->dir() + "/docs/flood.lst";
+  ASSERT_EQ(machine_->Run(nullptr, {machine_->prefix() + "/bin/jobdoc-tool", "sample", doc, "2"}), 0);
+  ASSERT_EQ(::chmod(doc.c_str(), 0644), 0);
+  // goro's flood: complete requests of goro's own naming a job that is not there (each is
+  // answered at once), put in every free slot again and again for 20 s.
+  client::RequestOrder order;
+  order.account = "goro";
+  order.machine = host;
+  order.job_file = "goro-nothing.prc";
+  order.request_id = share::NewRequestId();
+  order.jobs = {{"flood", 1}};
+  ASSERT_TRUE(fs::WriteFileAtomic(flood, client::ComposeRequestText(order), 0644).ok());
+  const std::string victim_files = "find " + jobs + " " + info + " -user " + std::to_string(victim.uid);
+
+  struct Case {
+    const char* what;
+    std::string attack;  // goro's script (a background one for the flood)
+    bool background;
+    int told_code;        // the victim's exit code while it lasts (-1: 0, printed, or 6, busy)
+    std::string told;     // what the victim is told then
+    std::string release;  // goro's script that takes it away
+  } cases[] = {
+      {"every job name taken",
+       "cd " + jobs + " && i=0; while [ $i -le 4999 ]; do : > " + host + "$i.prc; i=$((i + 1)); done", false, 6,
+       std::string(client::kBusyText) + "\n" + client::kJobNamesTakenText + "\nフォルダ: ",
+       // goro cannot list the folder, only name its own files
+       "cd " + jobs + " && i=0; set --; while [ $i -le 4999 ]; do set -- \"$@\" " + host +
+           "$i.prc; i=$((i + 1)); done; rm -f \"$@\""},
+      {"the share filled", "cat /dev/zero > " + jobs + "/goro-fill.prc; test $? != 0", false, 7,
+       std::string(client::kShareFullText) + "\nフォルダ: ", "rm -f " + jobs + "/goro-fill.prc"},
+      {"every slot flooded",
+       "cd " + info +
+           " && set -C && end=$(($(date +%s) + 20)); while [ $(date +%s) -lt $end ]; do "
+           "for i in $(seq -w 0 99); do cat " +
+           flood + " > order$i.lst 2>/dev/null; done; done; true",
+       true, -1, std::string(client::kBusyText), ""},
+  };
+  for (const auto& c : cases) {
+    const auto log_before = PrintLog();
+    const auto printed_before = Printed().size();
+    std::optional<process::Process> attacker;
+    if (c.background) {
+      auto p = machine_->StartAs(goro, {"/bin/sh", "-c", c.attack}, {}, "goro-attack");
+      ASSERT_TRUE(p.ok()) << c.what << ": " << p.status().ToString();
+      attacker.emplace(std::move(*p));
+      ASSERT_TRUE(WaitUntil(
+          [&] {
+            for (const auto& [name, uid] : Slots())
+              if (uid == goro.uid) return true;
+            return false;
+          },
+          10s))
+          << c.what;
+    } else {
+      ASSERT_EQ(Sh(goro, c.attack), 0) << c.what;
+    }
+    std::string out;
+    const auto started = std::chrono::steady_clock::now();
+    const int code =
+        machine_->Run(&victim, {send, "send", "--printer", "Office", "--busy-wait", "3", "--wait", "120", doc}, &out);
+    const auto took = std::chrono::steady_clock::now() - started;
+    bool printed = code == 0;
+    if (c.told_code >= 0) {
+      // Told within 10 s, with the folder, and nothing of the job is left on the share.
+      EXPECT_EQ(code, c.told_code) << c.what << ": " << out;
+      EXPECT_LT(took, 10s) << c.what;
+      // The folder as the victim's client reaches it (through its link to the share).
+      EXPECT_NE(out.find(c.told + machine_->prefix() + "/etc/net/"), std::string::npos) << c.what << ": " << out;
+      EXPECT_NE(out.find("/ZELVORA/Jobs\n"), std::string::npos) << c.what << ": " << out;
+      std::string left;
+      machine_->Run(nullptr, {"/bin/sh", "-c", victim_files}, &left, 60000);
+      EXPECT_EQ(left, "") << c.what;
+      EXPECT_EQ(PrintLog(), log_before) << c.what;
+    } else {
+      // The flood holds the victim only in its turn: printed (told it is busy when the
+      // slots stay taken past 3 s), or told so and ended after the 120 s of its wait.
+      EXPECT_TRUE(code == 0 || (code == 6 && out.find(c.told) != std::string::npos)) << c.what << ": " << code << out;
+      EXPECT_LT(took, 130s) << c.what;
+    }
+    if (attacker) {
+      auto ended = attacker->Wait(60000);
+      EXPECT_TRUE(ended.ok() && *ended == 0) << c.what;
+    } else {
+      ASSERT_EQ(Sh(goro, c.release), 0) << c.what;
+    }
+    if (!printed) {
+      // goro's files are gone: the same document, sent again, prints.
+      EXPECT_EQ(machine_->Run(&victim, {send, "send", "--printer", "Office", "--wait", "120", doc}, &out), 0)
+          << c.what << ": " << out << machine_->Logs();
+    }
+    // Printed once, on the victim's quota.
+    EXPECT_TRUE(WaitUntil([&] { return Printed().size() > printed_before; }, 60s)) << c.what;
+    const auto log = PrintLog();
+    ASSERT_EQ(log.size(), log_before.size() + 1) << c.what << "\n" << machine_->Logs();
+    EXPECT_EQ(log.back().rfind("aiko|", 0), 0u) << c.what << ": " << log.back();
+    EXPECT_EQ(Printed().size(), printed_before + 1) << c.what;
+    EXPECT_TRUE(WaitUntil([&] { return Slots().empty(); })) << c.what;
+  }
+
+  // The resident program's shared memory: goro sees in /dev/shm the names the victim's
+  // session used and takes them (its own files, 0600) before the victim's next session. The
+  // session starts all the same and the victim's job prints once.
+  ASSERT_TRUE(machine_->StartSession(victim).ok()) << machine_->Logs();
+  std::set<std::string> seen;
+  ASSERT_TRUE(WaitUntil([&] { return !(seen = SharedMemoryOf(victim)).empty(); }, 60s)) << machine_->Logs();
+  machine_->EndSessions();
+  std::string taking;
+  for (const auto& name : seen) {
+    ::unlink(("/dev/shm/" + name).c_str());  // what the ended session left (the victim's own)
+    taking += ": > '/dev/shm/" + name + "' && chmod 600 '/dev/shm/" + name + "' && ";
+  }
+  ASSERT_EQ(Sh(goro, taking + "true"), 0);
+  struct Remove {
+    std::set<std::string> names;
+    ~Remove() {
+      for (const auto& n : names) ::unlink(("/dev/shm/" + n).c_str());
+    }
+  } remove{seen};
+  for (const auto& name : seen) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(("/dev/shm/" + name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_uid, goro.uid) << name;
+  }
+  const auto log_before = PrintLog();
+  ASSERT_TRUE(machine_->StartSession(victim).ok()) << machine_->Logs();
+  const std::string pdf = Document("shm.pdf", {{595.28, 841.89, "Shared memory taken"}});
+  const Outcome o = PrintAs(victim, {"lp", "-d", "Zelvora", "-t", "Shm taken", pdf});
+  EXPECT_EQ(ResultOf(o.answer), 0) << o.answer << machine_->Logs();
+  EXPECT_FALSE(o.printed.empty());
+  EXPECT_EQ(PrintLog().size(), log_before.size() + 1);
+  // The session holds other names than goro's.
+  for (const auto& name : SharedMemoryOf(victim)) EXPECT_EQ(seen.count(name), 0u) << name;
+  machine_->EndSessions();
 }
 
 }  // namespace

@@ -90,6 +90,13 @@ bool Exists(FileOps& ops, const std::string& path) {
   return ops.Lstat(path, &st) == 0;
 }
 
+// Takes what was being done and the errno it failed with; gives NoSpace where the file
+// system or the writer's quota is full (the caller tells the user so), else IOError.
+Status WriteFailure(const std::string& what, int error) {
+  const std::string text = fs::ErrnoText(what, error);
+  return error == ENOSPC || error == EDQUOT ? Status::NoSpace(text) : Status::IOError(text);
+}
+
 // What an exclusive create came to.
 enum class Created { kOk, kTaken, kFailed };
 
@@ -247,7 +254,7 @@ Result<int> PlaceRequestText(FileOps& ops, const std::string& folder, const std:
       renaming = false;
       break;
     case Created::kFailed:
-      return Status::IOError(fs::ErrnoText("write " + tmp, errno));
+      return WriteFailure("write " + tmp, errno);
   }
   struct Remove {
     FileOps& ops;
@@ -284,7 +291,7 @@ Result<int> PlaceRequestText(FileOps& ops, const std::string& folder, const std:
       case Created::kTaken:
         continue;
       case Created::kFailed:
-        return Status::IOError(fs::ErrnoText("claim " + path, errno));
+        return WriteFailure("claim " + path, errno);
     }
   }
   return Status::Busy("all request slots are taken");
@@ -303,7 +310,7 @@ Result<std::string> WriteJobFile(FileOps& ops, const std::string& folder, const 
       case Created::kTaken:
         continue;
       case Created::kFailed:
-        return Status::IOError(fs::ErrnoText("write " + path, errno));
+        return WriteFailure("write " + path, errno);
     }
   }
   return Status::Busy("no free job file name in " + folder);

@@ -126,7 +126,8 @@ inline constexpr int kClaimAbandonMs = 60000;
 // replacing, else claimed by an exclusive create and written in place (the engine takes it
 // once its closing line is there). A slot taken meanwhile is passed over whatever error
 // the mount gives for it; a transient EBUSY is tried again. Gives the slot; Busy when every
-// slot is taken; IOError when the text could not be written.
+// slot is taken; NoSpace when the share (or the writer's quota) is full, IOError when the
+// text could not be written otherwise (nothing is left either way).
 Result<int> PlaceRequestText(FileOps& ops, const std::string& folder, const std::string& text, int start,
                              const std::function<bool(int slot)>& slot_allowed = {});
 
@@ -136,7 +137,8 @@ Result<int> PlaceRequestText(FileOps& ops, const std::string& folder, const std:
 // in two steps), and the engine reads the file only once a request names it, after it was
 // written whole. A name taken meanwhile is passed over whatever error the mount gives; a
 // transient EBUSY is tried again. Gives the name; Busy when none is free; InvalidArgument
-// when the machine name is not plain; IOError for other failures (nothing is left then).
+// when the machine name is not plain; NoSpace when the share (or the writer's quota) is
+// full; IOError for other failures (nothing is left then, holding no name).
 inline constexpr int kMaxJobFileNumber = 4999;
 Result<std::string> WriteJobFile(FileOps& ops, const std::string& folder, const std::string& machine,
                                  std::span<const std::uint8_t> bytes);

@@ -24,6 +24,7 @@ class [[nodiscard]] Status {
     kBusy,  // a lock or slot is taken; try later
     kTimeout,
     kMoreData,  // the caller's buffer is too small
+    kNoSpace,   // the file system, or the writer's quota on it, has no room left
   };
 
   Status() = default;
@@ -36,6 +37,7 @@ class [[nodiscard]] Status {
   static Status Busy(std::string m) { return Status(Code::kBusy, std::move(m)); }
   static Status Timeout(std::string m) { return Status(Code::kTimeout, std::move(m)); }
   static Status MoreData(std::string m) { return Status(Code::kMoreData, std::move(m)); }
+  static Status NoSpace(std::string m) { return Status(Code::kNoSpace, std::move(m)); }
 
   bool ok() const { return code_ == Code::kOk; }
   Code code() const { return code_; }
@@ -50,7 +52,8 @@ class [[nodiscard]] Status {
 
 inline std::string Status::ToString() const {
   static const char* const kNames[] = {
-      "OK", "Not found", "Invalid argument", "Corruption", "IO error", "Not supported", "Busy", "Timeout", "More data"};
+      "OK",   "Not found", "Invalid argument", "Corruption", "IO error", "Not supported",
+      "Busy", "Timeout",   "More data",        "No space"};
   std::string s = kNames[static_cast<int>(code_)];
   if (!message_.empty()) s += ": " + message_;
   return s;

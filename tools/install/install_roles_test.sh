@@ -66,7 +66,8 @@ if ! [ -x "$P/bin/hevrasto" ]; then
   cp -a "$build"/bin/*.so "$P/lib/" 2>/dev/null || true
 fi
 mkdir -p "$P/share/zelvora"
-cp "$src/scripts/install" "$src/scripts/install-printer" "$src/scripts/removal.sh" "$P/share/zelvora/"
+cp "$src/scripts/install" "$src/scripts/install-printer" "$src/scripts/removal.sh" "$src/scripts/share_place.sh" \
+  "$P/share/zelvora/"
 chmod -R go+rX "$P"
 
 # A private scheduler configured like the distribution's (job files root-only).
@@ -142,7 +143,13 @@ grep -q -- '--purge' <<<"$out" || fail "--help does not name --purge"
 code=0; run_install --bogus >/dev/null 2>&1 || code=$?
 [ "$code" = 2 ] || fail "an unknown option gave $code, not 2"
 
-run_install --server --client || fail "the first set-up failed"
+out=$(run_install --server --client) || { echo "$out"; fail "the first set-up failed"; }
+echo "$out"
+# The share lies beside the database and the event log here, on a file system without
+# quotas: the set-up says so, how to give the share its own, and that it changed nothing.
+grep -qF "install: warning: the share $root/app/share lies on the file system of the database" <<<"$out" ||
+  fail "the set-up does not say where the share lies"
+grep -qF "Nothing was changed." <<<"$out" || fail "the set-up does not say what it did about the share"
 first=$(snapshot)
 run_install --server --client || fail "the second set-up failed"
 second=$(snapshot)

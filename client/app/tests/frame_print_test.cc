@@ -13,11 +13,13 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <fstream>
 #include <regex>
 #include <utility>
 
 #include "client/handover.h"
 #include "platform/testing/artifacts.h"
+#include "platform/testing/small_fs.h"
 
 namespace zv::client::app {
 namespace {
@@ -235,6 +237,50 @@ TEST_F(FrameTest, ARunCountsTheSheetsItPrintedWhenThePagesPerSheetChangeMeanwhil
   ASSERT_TRUE(LoadSettings(&stored, app_, false).ok());
   EXPECT_EQ(stored.real_count, 4);
   EXPECT_EQ(stored.original_count, 4);
+}
+
+// Every job file name of this machine taken in the server's jobs folder (another member
+// may create them), then the share full: each print is told why with the folder, the job
+// stays in the list, and it is handed over when printed again once the cause is gone.
+TEST_F(FrameTest, NoJobNameOrAFullShareKeepsTheJobAndItGoesWhenPrintedAgain) {
+  const std::string share = root_.str() + "/share", jobs = share + "/Jobs";
+  for (const char* d : {"/PrintInfo", "/Jobs", "/Result"}) fsys::create_directories(share + d);
+  ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/printers.lst", "[PRINTERS]\r\nOffice=\r\n").ok());
+  ASSERT_TRUE(fs::WriteFileAtomic(share + "/PrintInfo/Wakeup.inf", "").ok());
+  ASSERT_TRUE(JoinServer(share, "SRV", "share", app_).ok());
+  const std::string machine = CurrentMachineName(),
+                    seen = root_.str() + "/net/SRV/share/Jobs";  // as the client names it
+  for (int n = 0; n <= share::kMaxJobFileNumber; ++n)
+    std::ofstream(jobs + "/" + machine + std::to_string(n) + ".prc").put('x');
+  auto f = Make();
+  ASSERT_TRUE(f->StartUp(ParseStartArguments({Capture(tmp_, "WXQn.tmp", 1), "/n", "見積書"})));
+  WaitPrinters(*f);
+  QSignalSpy done(f.get(), &CMainFrame::printFinished);
+  prompt_.shown.clear();
+  f->Print();
+  ASSERT_TRUE(done.wait(10000));
+  EXPECT_EQ(done.takeFirst().at(0).value<PrintOutcome>(), PrintOutcome::kFailed);
+  ASSERT_FALSE(prompt_.shown.empty());
+  EXPECT_EQ(prompt_.shown.back().text, std::string(kBusyText) + "\n" + kJobNamesTakenText + "\nフォルダ: " + seen);
+  EXPECT_EQ(prompt_.shown.back().title, kBusyTitle);
+  EXPECT_EQ(f->jobs().size(), 1);
+  // The names are free again, and the share is full: told so, the job kept.
+  for (int n = 0; n <= share::kMaxJobFileNumber; ++n) fsys::remove(jobs + "/" + machine + std::to_string(n) + ".prc");
+  zv::testing::SmallFileSystem small;
+  if (std::string why = small.Mount(jobs, "256k"); why.empty()) {
+    ASSERT_TRUE(zv::testing::SmallFileSystem::Fill(jobs + "/filler.prc"));
+    f->Print();
+    ASSERT_TRUE(done.wait(10000));
+    EXPECT_EQ(done.takeFirst().at(0).value<PrintOutcome>(), PrintOutcome::kFailed);
+    EXPECT_EQ(prompt_.shown.back().text, std::string(kShareFullText) + "\nフォルダ: " + seen);
+    EXPECT_EQ(prompt_.shown.back().title, kPrintErrorTitle);
+    EXPECT_EQ(f->jobs().size(), 1);
+    fsys::remove(jobs + "/filler.prc");
+  }
+  f->Print();
+  ASSERT_TRUE(done.wait(10000));
+  EXPECT_EQ(done.takeFirst().at(0).value<PrintOutcome>(), PrintOutcome::kHandedOver);
+  EXPECT_TRUE(fsys::exists(jobs + "/" + machine + "0.prc"));
 }
 
 TEST_F(FrameTest, PrintChecksEmptyListRangeAndDuplicates) {

@@ -26,6 +26,7 @@
 #include "platform/odbc/testing/postgres_server.h"
 #include "platform/spool/folder_spooler.h"
 #include "platform/testing/bin_dir.h"
+#include "platform/testing/small_fs.h"
 
 namespace zv::engine::testing {
 namespace {
@@ -431,31 +432,14 @@ TEST_F(EngineE2E, AJobFileOverTheSizeSettingIsRefusedUnread) {
 // process alone) filled up by a member: the engine keeps its database and its event log,
 // says what it cannot do, and prints the waiting job once, when space is freed.
 TEST_F(EngineE2E, AFullShareStopsNeitherTheDatabaseNorTheEventLog) {
-  if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0) GTEST_SKIP() << "needs root for a mount namespace";
-  ASSERT_EQ(::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
-  // The share's folders, with their modes and owners, moved onto the small file system.
-  const std::string saved = root_.str() + "/share-saved";
-  ASSERT_EQ(std::system(("cp -a " + h_->share() + " " + saved).c_str()), 0);
-  ASSERT_EQ(::mount("tmpfs", h_->share().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=1m,mode=0755"), 0);
-  struct Unmount {
-    std::string at;
-    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-  } unmount{h_->share()};
-  ASSERT_EQ(std::system(("cp -a " + saved + "/. " + h_->share() + "/").c_str()), 0);
+  zv::testing::SmallFileSystem small;
+  if (std::string why = small.Mount(h_->share()); !why.empty()) GTEST_SKIP() << why;
 
   h_->WriteJob("f1.prc", 1);
   std::string s1 = h_->Submit(EngineHarness::RequestText(RequestSpec{"alice", "pcF", "f1.prc", {{"Full", 1}}}));
   // A member's file takes every byte left.
   const std::string filler = h_->jobs() + "/filler.prc";
-  {
-    int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ASSERT_GE(fd, 0);
-    std::string block(4096, 'f');
-    while (::write(fd, block.data(), block.size()) > 0) {
-    }
-    EXPECT_EQ(errno, ENOSPC);
-    ::close(fd);
-  }
+  ASSERT_TRUE(zv::testing::SmallFileSystem::Fill(filler));
   h_->StartEngine();
   // What cannot be done is said in the event log (which lies outside the share).
   EXPECT_TRUE(EventHas(std::strerror(ENOSPC)));
