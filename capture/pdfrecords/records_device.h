@@ -372,7 +372,8 @@ class RecordsDev final : public OutputDev {
   void DrawBitmap(GfxState* state, int width, int height, const std::vector<std::uint32_t>& px, bool alpha);
   // Calls `draw` with the device rectangle of the unit square, under a world transform when
   // the square is not an upright rectangle.
-  void PlaceImage(GfxState* state, int width, int height, const std::function<void(int x, int y, int cx, int cy)>& draw);
+  void PlaceImage(GfxState* state, int width, int height,
+                  const std::function<void(int x, int y, int cx, int cy)>& draw);
 
   // ---- pictures (records_pictures.cc) ----
   void Neutralised(bool neutral, bool* was_neutral);

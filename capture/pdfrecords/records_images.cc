@@ -181,8 +181,7 @@ bool RecordsDev::NotAsRecords(GfxState* state, Stream* str, int width, int heigh
 void RecordsDev::DrawMasked(GfxState* state, Stream* str, int width, int height, GfxImageColorMap* map, int maskWidth,
                             int maskHeight, const std::function<void(std::vector<std::uint8_t>& mask)>& read_mask) {
   Flush();
-  if (DropAbsurd(str, width, height, map->getNumPixelComps(), map->getBits(), false) ||
-      Absurd(maskWidth, maskHeight))
+  if (DropAbsurd(str, width, height, map->getNumPixelComps(), map->getBits(), false) || Absurd(maskWidth, maskHeight))
     return;
   if (!ImageFits(width, height) || !ImageFits(maskWidth, maskHeight)) return Picture(state, ImageBox(state));
   if (NeedsPicture(state, state->getFillOpacity())) return Picture(state, ImageBox(state));

@@ -911,7 +911,8 @@ bool CairoDC::PaintMonochrome(const DibRef& dib, int x, int y, int cx, int cy, i
     } else {
       for (std::int64_t c = 0; c < acx; ++c) {
         const std::int64_t sx = x0 + c;
-        if (((src[sx >> 3] >> (7 - (sx & 7))) & 1) == unsigned(through)) dst[c >> 3] |= little ? (1u << (c & 7)) : (0x80u >> (c & 7));
+        if (((src[sx >> 3] >> (7 - (sx & 7))) & 1) == unsigned(through))
+          dst[c >> 3] |= little ? (1u << (c & 7)) : (0x80u >> (c & 7));
       }
     }
   }
