@@ -395,6 +395,10 @@ class RecordsDev final : public OutputDev {
   void Picture(GfxState* state, win::RECT box);
   // Takes a device box; gives it cut to the state's clip box.
   static win::RECT WithinClip(GfxState* state, win::RECT box);
+  // Takes the device box of drawing hidden inside a group drawn as a picture; the picture
+  // covers the boxes of its content (within the clip), and a group that draws nothing is
+  // no picture.
+  void Ink(GfxState* state, win::RECT box);
 
   gdi::MetafileRecorder& rec_;
   Budget& budget_;
@@ -411,6 +415,9 @@ class RecordsDev final : public OutputDev {
   bool neutralised_ = false;
   bool fill_alpha_ = true, stroke_alpha_ = true, blend_ = true;
   std::optional<win::RECT> group_box_;
+  std::optional<win::RECT> group_ink_;  // what the group drawn as a picture draws
+  std::vector<bool> soft_groups_;       // per open group: it is a soft mask's
+  int soft_depth_ = 0;
   bool clip_glyphs_ = false;
   std::vector<win::POINT> clip_path_;
   std::vector<win::BYTE> clip_types_;

@@ -20,7 +20,10 @@ namespace zv::capture::pdfrecords {
 
 void RecordsDev::drawImageMask(GfxState* state, Object*, Stream* str, int width, int height, bool invert, bool,
                                bool inlineImg) {
-  if (Hidden()) return SkipImage(str, width, height, 1, 1, inlineImg);
+  if (Hidden()) {
+    Ink(state, ImageBox(state));
+    return SkipImage(str, width, height, 1, 1, inlineImg);
+  }
   Flush();
   GfxRGB rgb;
   state->getFillRGB(&rgb);
@@ -53,6 +56,7 @@ void RecordsDev::drawImageMask(GfxState* state, Object*, Stream* str, int width,
 
 void RecordsDev::drawImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* map, bool,
                            const int* maskColors, bool inlineImg) {
+  if (Hidden()) Ink(state, ImageBox(state));
   if (Hidden() || !map || !map->isOk())
     return SkipImage(str, width, height, map ? map->getNumPixelComps() : 1, map ? map->getBits() : 8, inlineImg);
   Flush();
@@ -77,6 +81,7 @@ void RecordsDev::drawImage(GfxState* state, Object*, Stream* str, int width, int
 
 void RecordsDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* map,
                                  bool, Stream* maskStr, int maskWidth, int maskHeight, bool maskInvert, bool) {
+  if (Hidden()) Ink(state, ImageBox(state));
   if (Hidden() || !map || !map->isOk()) return;
   DrawMasked(state, str, width, height, map, maskWidth, maskHeight, [&](std::vector<std::uint8_t>& mask) {
     ImageStream m(maskStr, maskWidth, 1, 1);
@@ -93,6 +98,7 @@ void RecordsDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int widt
 void RecordsDev::drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
                                      GfxImageColorMap* map, bool, Stream* maskStr, int maskWidth, int maskHeight,
                                      GfxImageColorMap* maskMap, bool) {
+  if (Hidden()) Ink(state, ImageBox(state));
   if (Hidden() || !map || !map->isOk() || !maskMap || !maskMap->isOk()) return;
   DrawMasked(state, str, width, height, map, maskWidth, maskHeight, [&](std::vector<std::uint8_t>& mask) {
     ImageStream m(maskStr, maskWidth, maskMap->getNumPixelComps(), maskMap->getBits());

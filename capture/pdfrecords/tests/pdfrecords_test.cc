@@ -623,6 +623,42 @@ TEST_F(PdfRecordsTest, PageOverTheLimitIsReported) {
   EXPECT_EQ(conv.failures[0].code(), Status::Code::kBusy);
 }
 
+// Translucent groups (an SVG's opacity, as cairo writes it: each group declares the whole
+// page as its box) cost the area they draw, not the page each: eight small translucent
+// circles are eight small pictures, well within the limit, and the page stays records with
+// its text.
+TEST_F(PdfRecordsTest, TranslucentGroupsCostTheAreaTheyDraw) {
+  const fs::path pdf = dir_ / "groups.pdf";
+  MakeCairoPdf(pdf, [](cairo_t* cr) {
+    for (int i = 0; i < 8; ++i) {
+      cairo_push_group(cr);
+      cairo_set_source_rgb(cr, 0.2, 0.3 + 0.05 * i, 0.6);
+      cairo_arc(cr, 100 + 55 * i, 200 + 60 * i, 60, 0, 2 * M_PI);
+      cairo_fill(cr);
+      cairo_pop_group_to_source(cr);
+      cairo_paint_with_alpha(cr, 0.6);
+      cairo_set_source_rgb(cr, 0, 0, 0);
+      Text(cr, "DejaVu Sans", 14, 60, 300 + 50 * i, "a line of text over the circles");
+    }
+    // A group that draws nothing is no picture at all.
+    cairo_push_group(cr);
+    cairo_pop_group_to_source(cr);
+    cairo_paint_with_alpha(cr, 0.5);
+  });
+  Converted conv = Convert(pdf);
+  ASSERT_TRUE(conv.failures.empty()) << conv.failures[0].ToString();
+  ASSERT_EQ(conv.pages.size(), 1u);
+  const PageRecords& page = conv.pages[0];
+  EXPECT_EQ(page.stats.area_pictures, 8u);
+  // A circle of 120 points is 334 pixels across at 200 dpi: 8 such pictures are 2.7 MB;
+  // eight of the whole page would be 93 MB.
+  EXPECT_LT(page.emf.size(), std::size_t(4) << 20);
+  EXPECT_GE(page.stats.text_runs, 8u);
+  const auto shares = CompareWithPoppler(pdf, conv, dir_);
+  ASSERT_EQ(shares.size(), 1u);
+  EXPECT_LT(shares[0], 0.02);
+}
+
 // An embedded font that an installed face draws is drawn as text in that face, whether its
 // name says so or only its program does (text filters give subsets made-up names and codes
 // that are glyph numbers, with no ToUnicode map).
