@@ -298,9 +298,12 @@ ax.grid(True, alpha=0.3)
 fig.savefig(sys.argv[1])
 )src";
 
-// groff's symbols from the non-embedded Symbol font.
+// groff's symbols from the non-embedded Symbol font, the radical's bar (a glyph that stands
+// for no character) among them.
 constexpr const char* kGroffSymbol = R"src(.PP
 Times and plus or minus: 3 \(mu 4 \(+- 1, and \(sr2 \(<= 2, \(*a \(*b \(*p.
+.PP
+A root with its bar: \(sr\(rn\(rn\(rn\(rn\(rn\(rn x + 1.
 .PP
 More symbols: \(if \(mo \(pt \(ca \(cu \(de \(-> \(<-.
 )src";
