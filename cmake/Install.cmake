@@ -64,9 +64,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # cairo libraries dpkg-shlibdeps adds). The SQLite ODBC driver and unixODBC's odbcinst: the embedded database.
 # The IPA faces draw every Japanese text, DejaVu the characters they lack (the text filter
 # falls back to it, U+FFFD included); qt6-qpa-plugins lets the windows open on a desktop;
-# xdg-utils opens the help pages.
+# xdg-utils opens the help pages. Latin Modern draws the text of TeX documents whose
+# Computer Modern or Latin Modern fonts are not embedded whole.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "cups-daemon, cups-client, cups-filters, unixodbc, odbcinst, libsqliteodbc, fonts-ipafont-gothic, fonts-ipafont-mincho, fonts-dejavu-core, qt6-qpa-plugins, xdg-utils")
+  "cups-daemon, cups-client, cups-filters, unixodbc, odbcinst, libsqliteodbc, fonts-ipafont-gothic, fonts-ipafont-mincho, fonts-dejavu-core, fonts-lmodern, qt6-qpa-plugins, xdg-utils")
 set(ZELVORA_PACKAGE_PREFIX ${CPACK_PACKAGING_INSTALL_PREFIX})
 # The postrm runs after the package's files are gone: it carries the removal steps itself.
 file(READ ${PROJECT_SOURCE_DIR}/scripts/removal.sh ZELVORA_REMOVAL_FUNCTIONS)

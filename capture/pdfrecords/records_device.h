@@ -335,9 +335,22 @@ class RecordsDev final : public OutputDev {
   // An image is drawn from its own pixels when they stay within reason (32 M pixels) and the
   // page's byte limit; otherwise its area becomes a picture at no more than 300 dpi.
   bool ImageFits(int w, int h) const;
-  // An image of more than 256 M pixels (what only a damaged file declares) is not drawn at
-  // all: even poppler's own rasteriser would read every one of its pixels.
-  static bool Absurd(int w, int h) { return static_cast<long long>(w) * h > (1LL << 28); }
+  // An image of more than 256 M pixels and 256 MiB of samples (what only a damaged file
+  // declares) is not drawn at all: even poppler's own rasteriser would read every one of its
+  // pixels. A 1-bit image is bounded by its bits: an A1 drawing at 600 dpi is 35 MB of them.
+  static bool Absurd(int w, int h, int comps = 1, int bits = 8) {
+    const long long pixels = static_cast<long long>(w) * h;
+    return pixels > (1LL << 28) && pixels / 8 * std::max(1, comps) * std::max(1, bits) > (1LL << 28);
+  }
+  // A 1-bit image too large for 32-bit pixels (ImageFits) whose bits fit the page's budget,
+  // drawn without transparency: drawn as a 1-bit bitmap of the two colours given (index 0
+  // for a sample of 0) with the raster operation given, its bits read straight into it.
+  bool OneBitFits(GfxState* state, int w, int h) const;
+  void DrawOneBit(GfxState* state, Stream* str, int width, int height, const std::uint32_t colours[2], win::DWORD rop);
+  static std::size_t OneBitStride(int w) { return (static_cast<std::size_t>(w) + 31) / 32 * 4; }
+  // The raster operation that selects the brush where the source is white and keeps the page
+  // where it is black (a stencil of another colour than black).
+  static constexpr win::DWORD kBrushWhereSource = 0x00E20746;
   bool DropAbsurd(Stream* str, int w, int h, int comps, int bits, bool inlineImg);
   // An image the records do not take: one of absurd size is dropped, one too large for the
   // records or drawn with transparency becomes a picture of its area (an inline image's
@@ -357,6 +370,10 @@ class RecordsDev final : public OutputDev {
   // Places an image (top row first) on the unit square of the current transform: directly
   // when the square is an upright rectangle, else through a world transform.
   void DrawBitmap(GfxState* state, int width, int height, const std::vector<std::uint32_t>& px, bool alpha);
+  // Calls `draw` with the device rectangle of the unit square, under a world transform when
+  // the square is not an upright rectangle.
+  void PlaceImage(GfxState* state, int width, int height,
+                  const std::function<void(int x, int y, int cx, int cy)>& draw);
 
   // ---- pictures (records_pictures.cc) ----
   void Neutralised(bool neutral, bool* was_neutral);
@@ -378,6 +395,10 @@ class RecordsDev final : public OutputDev {
   void Picture(GfxState* state, win::RECT box);
   // Takes a device box; gives it cut to the state's clip box.
   static win::RECT WithinClip(GfxState* state, win::RECT box);
+  // Takes the device box of drawing hidden inside a group drawn as a picture; the picture
+  // covers the boxes of its content (within the clip), and a group that draws nothing is
+  // no picture.
+  void Ink(GfxState* state, win::RECT box);
 
   gdi::MetafileRecorder& rec_;
   Budget& budget_;
@@ -394,6 +415,9 @@ class RecordsDev final : public OutputDev {
   bool neutralised_ = false;
   bool fill_alpha_ = true, stroke_alpha_ = true, blend_ = true;
   std::optional<win::RECT> group_box_;
+  std::optional<win::RECT> group_ink_;  // what the group drawn as a picture draws
+  std::vector<bool> soft_groups_;       // per open group: it is a soft mask's
+  int soft_depth_ = 0;
   bool clip_glyphs_ = false;
   std::vector<win::POINT> clip_path_;
   std::vector<win::BYTE> clip_types_;

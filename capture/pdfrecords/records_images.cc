@@ -1,6 +1,7 @@
 // The converter's images: the document's bitmaps read through their colour maps and drawn
 // as StretchDIBits (opaque) or AlphaBlend (stencil masks, colour-key masks, stencil and soft
-// masks of their own) at their own resolution; images beyond reason are dropped, images
+// masks of their own) at their own resolution; 1-bit images too large for 32-bit pixels as
+// 1-bit bitmaps, costing their own bits; images beyond reason are dropped, images
 // too large for the records or drawn with transparency become pictures of their area. Part
 // of the one output device (records_device.h).
 #include <GfxState.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -18,11 +20,24 @@ namespace zv::capture::pdfrecords {
 
 void RecordsDev::drawImageMask(GfxState* state, Object*, Stream* str, int width, int height, bool invert, bool,
                                bool inlineImg) {
-  if (Hidden()) return SkipImage(str, width, height, 1, 1, inlineImg);
+  if (Hidden()) {
+    Ink(state, ImageBox(state));
+    return SkipImage(str, width, height, 1, 1, inlineImg);
+  }
   Flush();
-  if (NotAsRecords(state, str, width, height, 1, 1, inlineImg)) return;
   GfxRGB rgb;
   state->getFillRGB(&rgb);
+  if (OneBitFits(state, width, height)) {
+    // Samples of 0 paint (1 with the mask inverted): black ANDed in, another colour selected
+    // by the bitmap between the brush and the page.
+    const std::uint32_t fill = Rgb(rgb);
+    const bool black = fill == 0;
+    const std::uint32_t paint = black ? 0x000000u : 0xFFFFFFu, keep = black ? 0xFFFFFFu : 0x000000u;
+    const std::uint32_t colours[2] = {invert ? keep : paint, invert ? paint : keep};
+    if (!black) SelectFillBrush(state);
+    return DrawOneBit(state, str, width, height, colours, black ? win::SRCAND : kBrushWhereSource);
+  }
+  if (NotAsRecords(state, str, width, height, 1, 1, inlineImg)) return;
   const std::uint32_t r = colToByte(rgb.r), g = colToByte(rgb.g), b = colToByte(rgb.b);
   std::vector<std::uint32_t> px(static_cast<std::size_t>(width) * height);
   ImageStream img(str, width, 1, 1);
@@ -41,9 +56,17 @@ void RecordsDev::drawImageMask(GfxState* state, Object*, Stream* str, int width,
 
 void RecordsDev::drawImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* map, bool,
                            const int* maskColors, bool inlineImg) {
+  if (Hidden()) Ink(state, ImageBox(state));
   if (Hidden() || !map || !map->isOk())
     return SkipImage(str, width, height, map ? map->getNumPixelComps() : 1, map ? map->getBits() : 8, inlineImg);
   Flush();
+  if (!maskColors && map->getNumPixelComps() == 1 && map->getBits() == 1 && OneBitFits(state, width, height)) {
+    unsigned char values[2] = {0, 1};
+    unsigned int rgb[2] = {0, 0};
+    map->getRGBLine(values, rgb, 2);
+    const std::uint32_t colours[2] = {rgb[0] & 0xFFFFFFu, rgb[1] & 0xFFFFFFu};
+    return DrawOneBit(state, str, width, height, colours, win::SRCCOPY);
+  }
   if (NotAsRecords(state, str, width, height, map->getNumPixelComps(), map->getBits(), inlineImg)) return;
   std::vector<std::uint32_t> px;
   std::vector<std::uint8_t> alpha;
@@ -58,6 +81,7 @@ void RecordsDev::drawImage(GfxState* state, Object*, Stream* str, int width, int
 
 void RecordsDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int width, int height, GfxImageColorMap* map,
                                  bool, Stream* maskStr, int maskWidth, int maskHeight, bool maskInvert, bool) {
+  if (Hidden()) Ink(state, ImageBox(state));
   if (Hidden() || !map || !map->isOk()) return;
   DrawMasked(state, str, width, height, map, maskWidth, maskHeight, [&](std::vector<std::uint8_t>& mask) {
     ImageStream m(maskStr, maskWidth, 1, 1);
@@ -74,6 +98,7 @@ void RecordsDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int widt
 void RecordsDev::drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
                                      GfxImageColorMap* map, bool, Stream* maskStr, int maskWidth, int maskHeight,
                                      GfxImageColorMap* maskMap, bool) {
+  if (Hidden()) Ink(state, ImageBox(state));
   if (Hidden() || !map || !map->isOk() || !maskMap || !maskMap->isOk()) return;
   DrawMasked(state, str, width, height, map, maskWidth, maskHeight, [&](std::vector<std::uint8_t>& mask) {
     ImageStream m(maskStr, maskWidth, maskMap->getNumPixelComps(), maskMap->getBits());
@@ -96,8 +121,55 @@ bool RecordsDev::ImageFits(int w, int h) const {
   return pixels <= (std::size_t{1} << 25) && budget_.bytes + 4 * pixels <= budget_.max_bytes;
 }
 
+bool RecordsDev::OneBitFits(GfxState* state, int w, int h) const {
+  // An image that fits as 32-bit pixels is drawn so; a larger 1-bit one costs its own bits.
+  if (ImageFits(w, h) || Absurd(w, h, 1, 1) || w > 65535 || h > 65535) return false;
+  if (NeedsPicture(state, state->getFillOpacity())) return false;
+  return budget_.bytes + OneBitStride(w) * std::size_t(h) + 200 <= budget_.max_bytes;
+}
+
+void RecordsDev::DrawOneBit(GfxState* state, Stream* str, int width, int height, const std::uint32_t colours[2],
+                            win::DWORD rop) {
+  neutralised_ = false;
+  gdi::Dib dib;
+  dib.info.assign(sizeof(win::BITMAPINFOHEADER) + 8, 0);
+  win::BITMAPINFOHEADER h{};
+  h.biSize = sizeof(h);
+  h.biWidth = width;
+  h.biHeight = -height;  // top row first, as the stream gives them
+  h.biPlanes = 1;
+  h.biBitCount = 1;
+  h.biCompression = win::BI_RGB;
+  h.biClrUsed = 2;
+  std::memcpy(dib.info.data(), &h, sizeof(h));
+  for (int k = 0; k < 2; ++k) {
+    std::uint8_t* q = dib.info.data() + sizeof(h) + 4 * k;
+    q[0] = colours[k] & 0xFF;
+    q[1] = (colours[k] >> 8) & 0xFF;
+    q[2] = (colours[k] >> 16) & 0xFF;
+  }
+  const std::size_t stride = OneBitStride(width);
+  dib.bits.assign(stride * std::size_t(height), 0);
+  ImageStream img(str, width, 1, 1);
+  img.reset();
+  for (int y = 0; y < height; ++y) {
+    const unsigned char* line = img.getLine();
+    if (!line) break;
+    std::uint8_t* row = dib.bits.data() + stride * std::size_t(y);
+    for (int x = 0; x < width; ++x)
+      if (line[x]) row[x >> 3] |= std::uint8_t(0x80u >> (x & 7));
+  }
+  img.close();
+  ++stats_.images;
+  Spend(dib.bits.size() + 200);
+  PlaceImage(state, width, height, [&](int x, int y, int cx, int cy) {
+    rec_.SetStretchBltMode(win::HALFTONE);
+    rec_.StretchDIBits(x, y, cx, cy, 0, 0, width, height, dib.ref(), rop);
+  });
+}
+
 bool RecordsDev::DropAbsurd(Stream* str, int w, int h, int comps, int bits, bool inlineImg) {
-  if (!Absurd(w, h)) return false;
+  if (!Absurd(w, h, comps, bits)) return false;
   SkipImage(str, w, h, comps, bits, inlineImg);
   ++stats_.dropped_images;
   return true;
@@ -115,7 +187,8 @@ bool RecordsDev::NotAsRecords(GfxState* state, Stream* str, int width, int heigh
 void RecordsDev::DrawMasked(GfxState* state, Stream* str, int width, int height, GfxImageColorMap* map, int maskWidth,
                             int maskHeight, const std::function<void(std::vector<std::uint8_t>& mask)>& read_mask) {
   Flush();
-  if (DropAbsurd(str, width, height, 1, 1, false) || Absurd(maskWidth, maskHeight)) return;
+  if (DropAbsurd(str, width, height, map->getNumPixelComps(), map->getBits(), false) || Absurd(maskWidth, maskHeight))
+    return;
   if (!ImageFits(width, height) || !ImageFits(maskWidth, maskHeight)) return Picture(state, ImageBox(state));
   if (NeedsPicture(state, state->getFillOpacity())) return Picture(state, ImageBox(state));
   std::vector<std::uint32_t> px;
@@ -187,14 +260,27 @@ void RecordsDev::ApplyAlpha(std::vector<std::uint32_t>& px, const std::vector<st
 
 void RecordsDev::DrawBitmap(GfxState* state, int width, int height, const std::vector<std::uint32_t>& px, bool alpha) {
   neutralised_ = false;
+  gdi::Dib dib = gdi::EncodeDib(width, height, px, alpha ? 32 : 24);
+  ++stats_.images;
+  Spend(dib.bits.size() + 120);
+  PlaceImage(state, width, height, [&](int x, int y, int cx, int cy) {
+    if (alpha) {
+      rec_.DibAlphaBlend(x, y, cx, cy, dib.ref(), 0, 0, width, height,
+                         win::BLENDFUNCTION{win::AC_SRC_OVER, 0, 255, win::AC_SRC_ALPHA});
+    } else {
+      rec_.SetStretchBltMode(win::HALFTONE);
+      rec_.StretchDIBits(x, y, cx, cy, 0, 0, width, height, dib.ref(), win::SRCCOPY);
+    }
+  });
+}
+
+void RecordsDev::PlaceImage(GfxState* state, int width, int height,
+                            const std::function<void(int x, int y, int cx, int cy)>& draw) {
   const double* c = state->getCTM();
   const double w = width, h = height;
   // Image pixel (u, v), v down from the top row, to device: user (u/w, 1 - v/h).
   double e11 = c[0] / w, e12 = c[1] / w, e21 = -c[2] / h, e22 = -c[3] / h, edx = c[2] + c[4], edy = c[3] + c[5];
   const bool axis = std::abs(e12) < 1e-9 && std::abs(e21) < 1e-9 && e11 > 0 && e22 > 0;
-  gdi::Dib dib = gdi::EncodeDib(width, height, px, alpha ? 32 : 24);
-  ++stats_.images;
-  Spend(dib.bits.size() + 120);
   int x = 0, y = 0, cx = width, cy = height;
   if (axis) {
     x = Clamp32(edx);
@@ -209,13 +295,7 @@ void RecordsDev::DrawBitmap(GfxState* state, int width, int height, const std::v
     rec_.SetWorldTransform(win::XFORM{static_cast<float>(e11), static_cast<float>(e12), static_cast<float>(e21),
                                       static_cast<float>(e22), static_cast<float>(edx), static_cast<float>(edy)});
   }
-  if (alpha) {
-    rec_.DibAlphaBlend(x, y, cx, cy, dib.ref(), 0, 0, width, height,
-                       win::BLENDFUNCTION{win::AC_SRC_OVER, 0, 255, win::AC_SRC_ALPHA});
-  } else {
-    rec_.SetStretchBltMode(win::HALFTONE);
-    rec_.StretchDIBits(x, y, cx, cy, 0, 0, width, height, dib.ref(), win::SRCCOPY);
-  }
+  draw(x, y, cx, cy);
   if (!axis) {
     rec_.RestoreDC(-1);
     ForgetObjects();

@@ -30,7 +30,7 @@ void WidenByPoints(GfxState* state, const GfxSubpath* sp, double* l, double* t, 
 
 void RecordsDev::stroke(GfxState* state) {
   neutralised_ = false;
-  if (Hidden()) return;
+  if (Hidden()) return Ink(state, StrokeBox(state));
   Flush();
   if (NeedsPicture(state, state->getStrokeOpacity())) {
     // A translucent stroke (grid lines, the edges of translucent areas): its outline as the
@@ -181,7 +181,7 @@ win::RECT RecordsDev::StrokeBox(GfxState* state) const {
 
 void RecordsDev::Fill(GfxState* state, int mode) {
   neutralised_ = false;
-  if (Hidden()) return;
+  if (Hidden()) return Ink(state, PathBox(state, 1));
   Flush();
   if (NeedsPicture(state, state->getFillOpacity())) {
     std::vector<win::POINT> pts;

@@ -78,8 +78,13 @@ void RecordsDev::beginTransparencyGroup(GfxState* state, const double* bbox, Gfx
   // A soft mask's group is no drawing at all; a group that needs a picture is drawn as
   // one once it is painted; any other group's content is drawn as it comes.
   groups_.push_back(forSoftMask || picture || hidden_ > 0);
+  soft_groups_.push_back(forSoftMask);
+  if (forSoftMask) ++soft_depth_;
   if (groups_.back()) {
-    if (hidden_ == 0 && picture) group_box_ = BoxOf(state, bbox[0], bbox[1], bbox[2], bbox[3]);
+    if (hidden_ == 0 && picture) {
+      group_box_ = BoxOf(state, bbox[0], bbox[1], bbox[2], bbox[3]);
+      group_ink_.reset();
+    }
     ++hidden_;
   }
 }
@@ -87,15 +92,41 @@ void RecordsDev::beginTransparencyGroup(GfxState* state, const double* bbox, Gfx
 void RecordsDev::endTransparencyGroup(GfxState*) {
   if (groups_.empty()) return;
   if (groups_.back() && hidden_ > 0) --hidden_;
+  if (soft_groups_.back() && soft_depth_ > 0) --soft_depth_;
   groups_.pop_back();
+  soft_groups_.pop_back();
 }
 
 void RecordsDev::paintTransparencyGroup(GfxState* state, const double*) {
   if (hidden_ == 0 && group_box_) {
-    const win::RECT box = *group_box_;
+    // The group's picture covers what its content draws, not the whole box it declares (a
+    // cairo group declares the whole page).
+    win::RECT box = *group_box_;
+    if (group_ink_) {
+      box.left = std::max(box.left, group_ink_->left - 2);
+      box.top = std::max(box.top, group_ink_->top - 2);
+      box.right = std::min(box.right, group_ink_->right + 2);
+      box.bottom = std::min(box.bottom, group_ink_->bottom + 2);
+    }
+    const bool drawn = group_ink_.has_value();
     group_box_.reset();
-    Picture(state, box);
+    group_ink_.reset();
+    if (drawn) Picture(state, box);
   }
+}
+
+void RecordsDev::Ink(GfxState* state, win::RECT box) {
+  if (hidden_ == 0 || !group_box_ || soft_depth_ > 0) return;
+  box = WithinClip(state, box);
+  if (box.right <= box.left || box.bottom <= box.top) return;
+  if (!group_ink_) {
+    group_ink_ = box;
+    return;
+  }
+  group_ink_->left = std::min(group_ink_->left, box.left);
+  group_ink_->top = std::min(group_ink_->top, box.top);
+  group_ink_->right = std::max(group_ink_->right, box.right);
+  group_ink_->bottom = std::max(group_ink_->bottom, box.bottom);
 }
 
 void RecordsDev::clearSoftMask(GfxState*) {

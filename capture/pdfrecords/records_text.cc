@@ -101,7 +101,15 @@ void RecordsDev::drawChar(GfxState* state, double x, double y, double dx, double
                           CharCode code, int nBytes, const Unicode* u, int uLen) {
   (void)nBytes;
   neutralised_ = false;
-  if (Hidden()) return;
+  if (Hidden()) {
+    // The glyph's box: an em and a half about its origin, its advance included.
+    double tx = 0, ty = 0, ex = 0, ey = 0;
+    state->transform(x - originX, y - originY, &tx, &ty);
+    state->transform(x - originX + dx, y - originY + dy, &ex, &ey);
+    const double em = 1.5 * FontEmPixels(state) + 2;
+    return Ink(state, win::RECT{Clamp32(std::min(tx, ex) - em), Clamp32(std::min(ty, ey) - em),
+                                Clamp32(std::max(tx, ex) + em), Clamp32(std::max(ty, ey) + em)});
+  }
   const int render = state->getRender() & 7;
   const std::shared_ptr<GfxFont>& font = state->getFont();
   if (!font) return;

@@ -1,8 +1,13 @@
 // The cairo-backed device context: bitmaps and raster operations. Ternary raster operations
 // are computed per pixel on the image surface (pattern, source, destination), exactly.
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <tuple>
+#include <utility>
 
 #include "platform/gdi/internal/cairo_dc.h"
 #include "platform/gdi/internal/round.h"
@@ -51,6 +56,11 @@ inline std::uint32_t Rop3(unsigned code, std::uint32_t P, std::uint32_t S, std::
 // S (or P) differ: shift the table by that input's weight and compare.
 bool UsesSource(unsigned code) { return ((code >> 2) ^ code) & 0x33; }
 bool UsesPattern(unsigned code) { return ((code >> 4) ^ code) & 0x0F; }
+
+// A bitmap of more pixels is drawn a band of rows at a time (64 MiB decoded), each band of
+// 4 M pixels (16 MiB decoded).
+constexpr std::int64_t kBandedPixels = std::int64_t(1) << 24;
+constexpr std::int64_t kBandPixels = std::int64_t(1) << 22;
 
 }  // namespace
 
@@ -581,9 +591,17 @@ bool CairoDC::StretchBlt(int x, int y, int cx, int cy, const DeviceContext* src,
 bool CairoDC::StretchDIBits(int x, int y, int cx, int cy, int xs, int ys, int cxs, int cys, const DibRef& dib,
                             win::DWORD rop) {
   if (!UsesSource((rop >> 16) & 0xFF)) return PatBlt(x, y, cx, cy, rop);
+  auto hdr = win::LoadRecord<win::BITMAPINFOHEADER>(dib.info);
+  if (!hdr || hdr->biWidth <= 0 || hdr->biHeight == 0 || hdr->biHeight == INT32_MIN) return false;
+  const std::int64_t full_h = std::abs(std::int64_t(hdr->biHeight));
+  if (std::int64_t(hdr->biWidth) * full_h > kBandedPixels &&
+      (hdr->biCompression == win::BI_RGB || hdr->biCompression == win::BI_BITFIELDS)) {
+    const std::int64_t top = hdr->biHeight > 0 ? full_h - ys - cys : ys;
+    return BandedStretch(x, y, cx, cy, xs, int(std::clamp<std::int64_t>(top, INT32_MIN, INT32_MAX)), cxs, cys, dib,
+                         rop);
+  }
   auto d = DecodeDib(dib);
   if (!d.ok()) return false;
-  auto hdr = win::LoadRecord<win::BITMAPINFOHEADER>(dib.info);
   // For bottom-up bitmaps the source origin is the lower-left corner.
   int top =
       int(std::clamp<std::int64_t>(hdr->biHeight > 0 ? std::int64_t(d->height) - ys - cys : ys, INT32_MIN, INT32_MAX));
@@ -673,6 +691,261 @@ bool CairoDC::DibAlphaBlend(int x, int y, int cx, int cy, const DibRef& src, int
   auto d = DecodeDib(src);
   if (!d.ok()) return false;
   return Blend(x, y, cx, cy, *d, xs, ys, cxs, cys, blend);
+}
+
+}  // namespace zv::gdi::detail
+
+namespace zv::gdi::detail {
+
+bool CairoDC::BandedStretch(int x, int y, int cx, int cy, int xs, int top, int cxs, int cys, const DibRef& dib,
+                            win::DWORD rop) {
+  if (s_.path_open || !draw_ || cx == 0 || cy == 0 || cxs == 0 || cys == 0) return true;
+  auto hdr = win::LoadRecord<win::BITMAPINFOHEADER>(dib.info);
+  const std::int64_t w = hdr->biWidth, h = std::abs(std::int64_t(hdr->biHeight));
+  const std::int64_t acx = std::llabs(std::int64_t(cxs)), acy = std::llabs(std::int64_t(cys));
+  const std::int64_t x0 = cxs < 0 ? std::int64_t(xs) + cxs : xs, y0 = cys < 0 ? std::int64_t(top) + cys : top;
+  // Only a source rectangle within the bitmap (what every writer records).
+  if (x0 < 0 || y0 < 0 || x0 + acx > w || y0 + acy > h) return false;
+  if (vector_ && hdr->biBitCount == 1 && dib.usage == win::DIB_RGB_COLORS)
+    return PaintMonochrome(dib, x, y, cx, cy, xs, top, cxs, cys, rop);
+  const XFORM t = Total();
+  const double dw = std::fabs(double(cx)) * std::hypot(t.eM11, t.eM12);
+  const double dh = std::fabs(double(cy)) * std::hypot(t.eM21, t.eM22);
+  const std::int64_t nw = std::clamp<std::int64_t>(std::int64_t(std::ceil(dw)), 1, acx);
+  const std::int64_t nh = std::clamp<std::int64_t>(std::int64_t(std::ceil(dh)), 1, acy);
+  // What is kept is the destination's pixels; a destination this large is a damaged record.
+  if (nw * nh > (std::int64_t(1) << 27)) return false;
+  // On an image surface only the kept rows the visible part of the destination samples are
+  // computed: a band of a page drawn picture by picture reads the bitmap's rows it shows.
+  std::int64_t j0 = 0, j1 = nh;
+  if (!vector_ && AxisAligned()) {
+    double d0x, d0y, d1x, d1y;
+    Xf(x, y, &d0x, &d0y);
+    Xf(double(x) + cx, double(y) + cy, &d1x, &d1y);
+    const double dt = std::min(d0y, d1y), db = std::max(d0y, d1y);
+    Region area(RECT{RoundI(std::min(d0x, d1x)), RoundI(dt), RoundI(std::max(d0x, d1x)), RoundI(db)});
+    area.Combine(EffectiveClip(), win::RGN_AND);
+    area.Combine(SurfaceRegion(), win::RGN_AND);
+    if (area.IsEmpty()) return true;
+    const RECT vis = area.Box();
+    if (db > dt) {
+      std::int64_t a = std::int64_t(std::floor((vis.top - dt) / (db - dt) * double(nh))) - 1;
+      std::int64_t z = std::int64_t(std::ceil((vis.bottom - dt) / (db - dt) * double(nh))) + 1;
+      if ((d1y < d0y) != (cys < 0)) std::tie(a, z) = std::pair{nh - z, nh - a};
+      j0 = std::clamp<std::int64_t>(a, 0, nh);
+      j1 = std::clamp<std::int64_t>(z, j0, nh);
+    }
+  }
+  std::optional<DecodedDib> reduced = ReduceBands(dib, x0, y0, acx, acy, nw, nh, j0, j1);
+  if (!reduced) return false;
+  // The kept rows [j0, j1) are those of the reduced picture from its row j0: the blit finds
+  // the rows before and after outside its source, and leaves them.
+  return Blit(x, y, cx, cy, &*reduced, cxs < 0 ? int(nw) : 0, int((cys < 0 ? nh : 0) - j0),
+              cxs < 0 ? -int(nw) : int(nw), cys < 0 ? -int(nh) : int(nh), rop, nullptr, 0, 0, 0);
+}
+
+std::optional<DecodedDib> CairoDC::ReduceBands(const DibRef& dib, std::int64_t x0, std::int64_t y0, std::int64_t w,
+                                               std::int64_t h, std::int64_t nw, std::int64_t nh, std::int64_t j0,
+                                               std::int64_t j1) const {
+  auto hdr = win::LoadRecord<win::BITMAPINFOHEADER>(dib.info);
+  const std::int64_t width = hdr->biWidth, height = std::abs(std::int64_t(hdr->biHeight));
+  const std::int64_t band_rows = std::max<std::int64_t>(1, kBandPixels / width);
+  std::optional<DecodedDib> band;
+  std::int64_t b0 = 0, b1 = 0;
+  // The pixels of bitmap row `r` (top row first), decoding the band that starts there.
+  auto row_at = [&](std::int64_t r) -> const std::uint32_t* {
+    if (!band || r < b0 || r >= b1) {
+      band.reset();
+      const std::int64_t rows = std::min(band_rows, height - r);
+      auto part = DibRows(dib, r, rows);
+      if (!part.ok()) return nullptr;
+      auto d = DecodeDib(part->ref());
+      if (!d.ok()) return nullptr;
+      band = std::move(*d);
+      b0 = r;
+      b1 = r + rows;
+    }
+    return band->pixels.data() + std::size_t(r - b0) * std::size_t(width);
+  };
+  DecodedDib out;
+  out.width = int(nw);
+  out.height = int(j1 - j0);
+  out.pixels.assign(std::size_t(nw * (j1 - j0)), 0xFFFFFF);
+  const int mode = s_.stretch_mode;
+  const bool combine = mode == win::BLACKONWHITE || mode == win::WHITEONBLACK || mode == win::HALFTONE;
+  // Source span [start[i], start[i + 1]) of each kept column / row (their middles sampled
+  // where nothing is combined).
+  auto spans = [](std::int64_t from, std::int64_t to) {
+    std::vector<std::int64_t> start(std::size_t(to) + 1);
+    for (std::int64_t i = 0; i <= to; ++i) start[std::size_t(i)] = i * from / to;
+    return start;
+  };
+  const std::vector<std::int64_t> cs = spans(w, nw), rs = spans(h, nh);
+  const std::size_t columns = std::size_t(w);
+  std::vector<std::uint64_t> r(columns), g(columns), b(columns);
+  std::vector<std::uint32_t> acc(columns);
+  const bool use_and = mode == win::BLACKONWHITE;
+  for (std::int64_t j = j0; j < j1; ++j) {
+    std::uint32_t* orow = out.pixels.data() + std::size_t((j - j0) * nw);
+    if (!combine) {
+      const std::uint32_t* p = row_at(y0 + (rs[std::size_t(j)] + rs[std::size_t(j) + 1]) / 2);
+      if (!p) return std::nullopt;
+      for (std::int64_t i = 0; i < nw; ++i)
+        orow[i] = p[x0 + (cs[std::size_t(i)] + cs[std::size_t(i) + 1]) / 2] & 0xFFFFFF;
+      continue;
+    }
+    std::fill(r.begin(), r.end(), 0);
+    std::fill(g.begin(), g.end(), 0);
+    std::fill(b.begin(), b.end(), 0);
+    std::fill(acc.begin(), acc.end(), use_and ? 0xFFFFFFu : 0u);
+    for (std::int64_t y = rs[std::size_t(j)]; y < rs[std::size_t(j) + 1]; ++y) {
+      const std::uint32_t* p = row_at(y0 + y);
+      if (!p) return std::nullopt;
+      p += x0;
+      if (mode == win::HALFTONE) {
+        for (std::int64_t x = 0; x < w; ++x) {
+          r[std::size_t(x)] += (p[x] >> 16) & 0xFF;
+          g[std::size_t(x)] += (p[x] >> 8) & 0xFF;
+          b[std::size_t(x)] += p[x] & 0xFF;
+        }
+      } else if (use_and) {
+        for (std::int64_t x = 0; x < w; ++x) acc[std::size_t(x)] &= p[x];
+      } else {
+        for (std::int64_t x = 0; x < w; ++x) acc[std::size_t(x)] |= p[x];
+      }
+    }
+    const std::int64_t rows = rs[std::size_t(j) + 1] - rs[std::size_t(j)];
+    for (std::int64_t i = 0; i < nw; ++i) {
+      const std::int64_t c0 = cs[std::size_t(i)], c1 = cs[std::size_t(i) + 1];
+      if (mode == win::HALFTONE) {
+        std::uint64_t sr = 0, sg = 0, sb = 0;
+        for (std::int64_t x = c0; x < c1; ++x) {
+          sr += r[std::size_t(x)];
+          sg += g[std::size_t(x)];
+          sb += b[std::size_t(x)];
+        }
+        const std::uint64_t n = std::uint64_t(std::max<std::int64_t>(1, rows * (c1 - c0)));
+        orow[i] = std::uint32_t((sr + n / 2) / n) << 16 | std::uint32_t((sg + n / 2) / n) << 8 |
+                  std::uint32_t((sb + n / 2) / n);
+      } else {
+        std::uint32_t v = use_and ? 0xFFFFFFu : 0u;
+        for (std::int64_t x = c0; x < c1; ++x) v = use_and ? (v & acc[std::size_t(x)]) : (v | acc[std::size_t(x)]);
+        orow[i] = v & 0xFFFFFF;
+      }
+    }
+  }
+  return out;
+}
+
+bool CairoDC::PaintMonochrome(const DibRef& dib, int x, int y, int cx, int cy, int xs, int top, int cxs, int cys,
+                              win::DWORD rop) {
+  auto hdr = win::LoadRecord<win::BITMAPINFOHEADER>(dib.info);
+  const std::int64_t width = hdr->biWidth, height = std::abs(std::int64_t(hdr->biHeight));
+  const std::int64_t acx = std::llabs(std::int64_t(cxs)), acy = std::llabs(std::int64_t(cys));
+  const std::int64_t x0 = cxs < 0 ? std::int64_t(xs) + cxs : xs, y0 = cys < 0 ? std::int64_t(top) + cys : top;
+  // The two colours of the table (a missing second one is white, as a decode reads it).
+  const std::size_t table = hdr->biSize;
+  std::uint32_t colour[2] = {0, 0xFFFFFF};
+  const std::uint32_t used = hdr->biClrUsed ? std::min<std::uint32_t>(hdr->biClrUsed, 2) : 2;
+  for (std::uint32_t k = 0; k < used; ++k) {
+    if (dib.info.size() < table + 4 * (k + 1)) return false;
+    const std::uint8_t* p = dib.info.data() + table + 4 * k;
+    colour[k] = (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
+  }
+  // What each colour of the bitmap paints: the copy paints both; AND keeps the page under
+  // white and OR under black; selecting the brush where the source is white paints the
+  // brush there and keeps the page under black. Other operations are drawn as copies, as
+  // every raster operation on this surface is.
+  bool paints[2] = {true, true};
+  const unsigned code = (rop >> 16) & 0xFF;
+  for (int k = 0; k < 2; ++k) {
+    if (code == 0x88) paints[k] = colour[k] != 0xFFFFFF;
+    if (code == 0xEE) paints[k] = colour[k] != 0;
+    if (code == 0xE2) {
+      paints[k] = colour[k] == 0xFFFFFF;
+      if (paints[k]) colour[k] = ToRgb(s_.brush.color);
+    }
+  }
+  if (!paints[0] && !paints[1]) return true;
+  // The colour drawn through the mask: the second, over the first painted whole, or the one
+  // that paints alone.
+  const int through = paints[1] ? 1 : 0;
+  const std::uint64_t stride = ((std::uint64_t(width) + 31) / 32) * 4;
+  if (dib.bits.size() < stride * std::uint64_t(height - 1) + std::uint64_t(width + 7) / 8) return false;
+  // The source rectangle as a 1-bit cairo mask: set where the pixel is of the colour drawn
+  // through it.
+  // cairo packs its first pixel in the low bit on this machine, the bitmap in the high bit.
+  cairo_surface_t* mask = cairo_image_surface_create(CAIRO_FORMAT_A1, int(acx), int(acy));
+  if (cairo_surface_status(mask) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(mask);
+    return false;
+  }
+  cairo_surface_flush(mask);
+  unsigned char* mp = cairo_image_surface_get_data(mask);
+  const int mstride = cairo_image_surface_get_stride(mask);
+  static const auto kReversed = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int v = 0; v < 256; ++v) {
+      int o = 0;
+      for (int k = 0; k < 8; ++k) o |= ((v >> k) & 1) << (7 - k);
+      t[std::size_t(v)] = std::uint8_t(o);
+    }
+    return t;
+  }();
+  const bool little = std::endian::native == std::endian::little;
+  for (std::int64_t row = 0; row < acy; ++row) {
+    const std::int64_t r = y0 + row;
+    const std::uint8_t* src = dib.bits.data() + stride * std::uint64_t(hdr->biHeight < 0 ? r : height - 1 - r);
+    unsigned char* dst = mp + std::size_t(row) * std::size_t(mstride);
+    std::memset(dst, 0, std::size_t(mstride));
+    const std::uint8_t flip = through == 1 ? 0 : 0xFF;
+    if (x0 % 8 == 0) {
+      const std::uint8_t* from = src + x0 / 8;
+      const std::size_t bytes = std::size_t((acx + 7) / 8);
+      for (std::size_t k = 0; k < bytes; ++k) {
+        const std::uint8_t v = from[k] ^ flip;
+        dst[k] = little ? kReversed[v] : v;
+      }
+      // Bits past the rectangle's last column are not the picture's.
+      if (acx % 8) dst[bytes - 1] &= little ? std::uint8_t((1u << (acx % 8)) - 1) : std::uint8_t(0xFF00u >> (acx % 8));
+    } else {
+      for (std::int64_t c = 0; c < acx; ++c) {
+        const std::int64_t sx = x0 + c;
+        if (((src[sx >> 3] >> (7 - (sx & 7))) & 1) == unsigned(through))
+          dst[c >> 3] |= little ? (1u << (c & 7)) : (0x80u >> (c & 7));
+      }
+    }
+  }
+  cairo_surface_mark_dirty(mask);
+  XFORM m = Total();
+  cairo_save(cr_);
+  cairo_identity_matrix(cr_);
+  ApplyClip(cr_, nullptr);
+  cairo_matrix_t cm;
+  cairo_matrix_init(&cm, m.eM11, m.eM12, m.eM21, m.eM22, m.eDx - origin_x_, m.eDy - origin_y_);
+  cairo_transform(cr_, &cm);
+  cairo_rectangle(cr_, x, y, cx, cy);
+  cairo_clip(cr_);
+  if (paints[0] && paints[1]) {
+    cairo_set_source_rgb(cr_, ((colour[0] >> 16) & 0xFF) / 255.0, ((colour[0] >> 8) & 0xFF) / 255.0,
+                         (colour[0] & 0xFF) / 255.0);
+    cairo_paint(cr_);
+  }
+  cairo_translate(cr_, x, y);
+  cairo_scale(cr_, double(cx) / cxs, double(cy) / cys);
+  cairo_set_source_rgb(cr_, ((colour[through] >> 16) & 0xFF) / 255.0, ((colour[through] >> 8) & 0xFF) / 255.0,
+                       (colour[through] & 0xFF) / 255.0);
+  cairo_pattern_t* pattern = cairo_pattern_create_for_surface(mask);
+  cairo_matrix_t pm;
+  // The rectangle's origin in the pattern: its left (or right, when mirrored) column.
+  cairo_matrix_init_translate(&pm, double(xs - x0), double(top - y0));
+  cairo_pattern_set_matrix(pattern, &pm);
+  cairo_pattern_set_filter(pattern, CAIRO_FILTER_NEAREST);
+  cairo_mask(cr_, pattern);
+  cairo_pattern_destroy(pattern);
+  cairo_restore(cr_);
+  cairo_surface_destroy(mask);
+  return true;
 }
 
 }  // namespace zv::gdi::detail

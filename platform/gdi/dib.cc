@@ -1,6 +1,8 @@
 #include "platform/gdi/dib.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 
 namespace zv::gdi {
@@ -76,6 +78,32 @@ void DecodeRle(std::span<const std::uint8_t> d, bool rle4, int w, int h, const s
 }
 
 }  // namespace
+
+Result<DibBand> DibRows(const DibRef& dib, std::int64_t first, std::int64_t rows) {
+  auto hdr = win::LoadRecord<win::BITMAPINFOHEADER>(dib.info);
+  if (!hdr || hdr->biSize < sizeof(win::BITMAPINFOHEADER) || hdr->biSize > dib.info.size())
+    return Status::InvalidArgument("bitmap header out of range");
+  if (hdr->biCompression != win::BI_RGB && hdr->biCompression != win::BI_BITFIELDS)
+    return Status::InvalidArgument("a band of a compressed bitmap");
+  if (hdr->biWidth <= 0 || hdr->biHeight == 0 || hdr->biHeight == INT32_MIN || hdr->biBitCount == 0)
+    return Status::InvalidArgument("bitmap size out of range");
+  const std::int64_t h = std::abs(std::int64_t(hdr->biHeight));
+  if (first < 0 || rows <= 0 || first + rows > h) return Status::InvalidArgument("band outside the bitmap");
+  const std::uint64_t stride = ((std::uint64_t(hdr->biWidth) * hdr->biBitCount + 31) / 32) * 4;
+  // Rows are stored bottom-up unless the height is negative.
+  const std::int64_t stored = hdr->biHeight < 0 ? first : h - first - rows;
+  const std::uint64_t at = stride * std::uint64_t(stored), size = stride * std::uint64_t(rows);
+  if (at > dib.bits.size()) return Status::InvalidArgument("bitmap bits shorter than its rows");
+  DibBand band;
+  band.info.assign(dib.info.begin(), dib.info.end());
+  win::BITMAPINFOHEADER h2 = *hdr;
+  h2.biHeight = hdr->biHeight < 0 ? -win::LONG(rows) : win::LONG(rows);
+  h2.biSizeImage = 0;
+  std::memcpy(band.info.data(), &h2, sizeof(h2));
+  band.bits = dib.bits.subspan(at, std::min<std::uint64_t>(size, dib.bits.size() - at));
+  band.usage = dib.usage;
+  return band;
+}
 
 Result<DecodedDib> DecodeDib(const DibRef& dib) {
   auto hdr = win::LoadRecord<win::BITMAPINFOHEADER>(dib.info);

@@ -49,6 +49,21 @@ struct DecodedDib {
 // InvalidArgument or NotSupported otherwise. DIB_PAL_COLORS tables are read as grey indexes.
 Result<DecodedDib> DecodeDib(const DibRef& dib);
 
+// A band of a bitmap's rows as a bitmap of its own: its header (the height the band's) with
+// the masks and colour table, and a view of the band's rows in the same bits.
+struct DibBand {
+  std::vector<std::uint8_t> info;
+  std::span<const std::uint8_t> bits;
+  win::UINT usage = win::DIB_RGB_COLORS;
+
+  DibRef ref() const { return DibRef{info, bits, usage}; }
+};
+
+// Takes a bitmap of uncompressed rows and a band of them (`first` counted from the top row,
+// `rows` rows); gives the band, or InvalidArgument when the band lies outside the bitmap, its
+// rows are short or run-length encoded. A large bitmap is decoded a band at a time so.
+Result<DibBand> DibRows(const DibRef& dib, std::int64_t first, std::int64_t rows);
+
 // Builds a 24-bit (or 32-bit when `bits` is 32) bottom-up BI_RGB bitmap from 0x00RRGGBB
 // pixels, top row first.
 Dib EncodeDib(int width, int height, std::span<const std::uint32_t> pixels, int bits = 24);

@@ -623,6 +623,78 @@ TEST_F(PdfRecordsTest, PageOverTheLimitIsReported) {
   EXPECT_EQ(conv.failures[0].code(), Status::Code::kBusy);
 }
 
+// Translucent groups (an SVG's opacity, as cairo writes it: each group declares the whole
+// page as its box) cost the area they draw, not the page each: eight small translucent
+// circles are eight small pictures, well within the limit, and the page stays records with
+// its text.
+TEST_F(PdfRecordsTest, TranslucentGroupsCostTheAreaTheyDraw) {
+  const fs::path pdf = dir_ / "groups.pdf";
+  MakeCairoPdf(pdf, [](cairo_t* cr) {
+    for (int i = 0; i < 8; ++i) {
+      cairo_push_group(cr);
+      cairo_set_source_rgb(cr, 0.2, 0.3 + 0.05 * i, 0.6);
+      cairo_arc(cr, 100 + 55 * i, 200 + 60 * i, 60, 0, 2 * M_PI);
+      cairo_fill(cr);
+      cairo_pop_group_to_source(cr);
+      cairo_paint_with_alpha(cr, 0.6);
+      cairo_set_source_rgb(cr, 0, 0, 0);
+      Text(cr, "DejaVu Sans", 14, 60, 300 + 50 * i, "a line of text over the circles");
+    }
+    // A group that draws nothing is no picture at all.
+    cairo_push_group(cr);
+    cairo_pop_group_to_source(cr);
+    cairo_paint_with_alpha(cr, 0.5);
+  });
+  Converted conv = Convert(pdf);
+  ASSERT_TRUE(conv.failures.empty()) << conv.failures[0].ToString();
+  ASSERT_EQ(conv.pages.size(), 1u);
+  const PageRecords& page = conv.pages[0];
+  EXPECT_EQ(page.stats.area_pictures, 8u);
+  // A circle of 120 points is 334 pixels across at 200 dpi: 8 such pictures are 2.7 MB;
+  // eight of the whole page would be 93 MB.
+  EXPECT_LT(page.emf.size(), std::size_t(4) << 20);
+  EXPECT_GE(page.stats.text_runs, 8u);
+  const auto shares = CompareWithPoppler(pdf, conv, dir_);
+  ASSERT_EQ(shares.size(), 1u);
+  EXPECT_LT(shares[0], 0.02);
+}
+
+// Hairlines (a chart's frame and grid): a stroke of width 0, or of at most one device pixel,
+// is drawn one device pixel wide; a wider one keeps its width.
+TEST_F(PdfRecordsTest, HairlinesAreOneDevicePixel) {
+  struct Case {
+    double width;  // points; 0.36 is one pixel at 200 dpi
+    int min_px, max_px;
+  };
+  const Case cases[] = {{0, 1, 1}, {0.05, 1, 1}, {0.36, 1, 2}, {1.8, 4, 6}};
+  // Written by hand: cairo draws nothing for a width of 0, where PDF draws its thinnest line.
+  std::string content = "0 G 1 0 0 -1 0 841.89 cm\n";
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%.2f w 72 %.1f m 500 %.1f l S\n", cases[i].width, 100.3 + 60 * i,
+                  100.3 + 60 * i);
+    content += line;
+  }
+  const fs::path pdf = dir_ / "hairlines.pdf";
+  WriteFile(pdf, HandPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                          "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.276 841.89] /Contents 4 0 R >>",
+                          Stream("", content)}));
+  Converted conv = Convert(pdf);
+  ASSERT_EQ(conv.pages.size(), 1u);
+  auto played = testing::PlayPage(conv.pages[0].emf, 1654, 2339);
+  ASSERT_TRUE(played);
+  const double px_per_pt = 1654 / kA4W;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE("width " + std::to_string(cases[i].width));
+    // The dark rows about the line, at the middle of its length.
+    const int x = int(286 * px_per_pt), y0 = int((100.3 + 60 * i) * px_per_pt);
+    int dark = 0;
+    for (int y = y0 - 10; y <= y0 + 10; ++y) dark += testing::Luma(played->px[std::size_t(y) * 1654 + x]) < 160;
+    EXPECT_GE(dark, cases[i].min_px);
+    EXPECT_LE(dark, cases[i].max_px);
+  }
+}
+
 // An embedded font that an installed face draws is drawn as text in that face, whether its
 // name says so or only its program does (text filters give subsets made-up names and codes
 // that are glyph numbers, with no ToUnicode map).

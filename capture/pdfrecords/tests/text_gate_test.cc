@@ -233,6 +233,35 @@ constexpr const char* kImpress = R"src(<?xml version="1.0" encoding="UTF-8"?>
 </draw:page></office:presentation></office:body></office:document>
 )src";
 
+// A flat OpenDocument spreadsheet with a bar chart of its cells: the chart's frame, axes and
+// grid are hairlines (a stroke of width 0: one device pixel).
+constexpr const char* kCalcChart = R"src(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" xmlns:chart="urn:oasis:names:tc:opendocument:xmlns:chart:1.0" office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.spreadsheet">
+<office:body><office:spreadsheet><table:table table:name="Umsatz">
+<table:table-row><table:table-cell office:value-type="string"><text:p>Monat</text:p></table:table-cell><table:table-cell office:value-type="string"><text:p>Umsatz €</text:p></table:table-cell></table:table-row>
+<table:table-row><table:table-cell office:value-type="string"><text:p>Januar</text:p></table:table-cell><table:table-cell office:value-type="float" office:value="120"><text:p>120</text:p></table:table-cell></table:table-row>
+<table:table-row><table:table-cell office:value-type="string"><text:p>Februar</text:p></table:table-cell><table:table-cell office:value-type="float" office:value="95"><text:p>95</text:p></table:table-cell></table:table-row>
+<table:table-row><table:table-cell office:value-type="string"><text:p>März</text:p></table:table-cell><table:table-cell office:value-type="float" office:value="143"><text:p>143</text:p></table:table-cell></table:table-row>
+<table:table-row><table:table-cell office:value-type="string"><text:p>Größe</text:p></table:table-cell><table:table-cell office:value-type="float" office:value="80"><text:p>80</text:p></table:table-cell>
+
+</table:table-row>
+<table:table-row><table:table-cell><draw:frame svg:x="0cm" svg:y="1cm" svg:width="10cm" svg:height="7cm" draw:z-index="0"><draw:object draw:notify-on-update-of-ranges="Umsatz.A1:Umsatz.B5">
+<office:document office:mimetype="application/vnd.oasis.opendocument.chart" office:version="1.3">
+<office:automatic-styles>
+<style:style style:name="ch1" style:family="chart"><style:graphic-properties draw:stroke="solid" svg:stroke-width="0cm" svg:stroke-color="#000000"/></style:style>
+<style:style style:name="ch2" style:family="chart"><style:graphic-properties draw:fill-color="#3465a4"/></style:style>
+</office:automatic-styles>
+<office:body><office:chart><chart:chart svg:width="10cm" svg:height="7cm" chart:class="chart:bar" chart:style-name="ch1">
+<chart:title><text:p>Umsatz 2026 – Übersicht</text:p></chart:title>
+<chart:plot-area table:cell-range-address="Umsatz.A1:Umsatz.B5" chart:data-source-has-labels="both">
+<chart:axis chart:dimension="x" chart:name="primary-x"><chart:categories table:cell-range-address="Umsatz.A2:Umsatz.A5"/></chart:axis>
+<chart:axis chart:dimension="y" chart:name="primary-y"><chart:grid chart:class="major"/></chart:axis>
+<chart:series chart:style-name="ch2" chart:values-cell-range-address="Umsatz.B2:Umsatz.B5" chart:label-cell-address="Umsatz.B1" chart:class="chart:bar"/>
+</chart:plot-area></chart:chart></office:chart></office:body></office:document>
+</draw:object></draw:frame></table:table-cell></table:table-row>
+</table:table></office:spreadsheet></office:body></office:document>
+)src";
+
 // An SVG of gradients, a pattern, a clip and text.
 constexpr const char* kSvg =
     R"src(<svg xmlns="http://www.w3.org/2000/svg" width="595" height="842" viewBox="0 0 595 842">
@@ -269,9 +298,12 @@ ax.grid(True, alpha=0.3)
 fig.savefig(sys.argv[1])
 )src";
 
-// groff's symbols from the non-embedded Symbol font.
+// groff's symbols from the non-embedded Symbol font, the radical's bar (a glyph that stands
+// for no character) among them.
 constexpr const char* kGroffSymbol = R"src(.PP
 Times and plus or minus: 3 \(mu 4 \(+- 1, and \(sr2 \(<= 2, \(*a \(*b \(*p.
+.PP
+A root with its bar: \(sr\(rn\(rn\(rn\(rn\(rn\(rn x + 1.
 .PP
 More symbols: \(if \(mo \(pt \(ca \(cu \(de \(-> \(<-.
 )src";
@@ -542,7 +574,8 @@ TEST_F(TextGateTest, TextBeyondCp932KeepsItsInkAndItsCharacters) {
   WriteFile(dir_ / "asian.fodt", writer(AsianText()));
   WriteFile(dir_ / "rtl.fodt", writer(RightToLeft()));
   WriteFile(dir_ / "slide.fodp", kImpress);
-  Office("european.fodt accents.fodt asian.fodt rtl.fodt slide.fodp");
+  WriteFile(dir_ / "chart.fods", kCalcChart);
+  Office("european.fodt accents.fodt asian.fodt rtl.fodt slide.fodp chart.fods");
   WriteFile(dir_ / "drawing.svg", kSvg);
   Run("rsvg-convert", "rsvg-convert -f pdf -o svg.pdf drawing.svg");
   WriteFile(dir_ / "plot.py", kPlot);
@@ -557,6 +590,7 @@ TEST_F(TextGateTest, TextBeyondCp932KeepsItsInkAndItsCharacters) {
   Measure("rtl.pdf", nullptr, Limits{.recall = 0.95});
   Measure("slide.pdf", nullptr, Limits{.bytes = 1536 << 10});
   Measure("svg.pdf");
+  Measure("chart.pdf", nullptr, Limits{.bytes = kTextPage});
   Measure("plot.pdf", nullptr, Limits{.bytes = 1 << 20});
   Measure("symbol.pdf");
   PrintTable();

@@ -329,6 +329,19 @@ class CairoDC final : public DeviceContext {
   // rectangle (xs, ys, cxs, cys) onto the logical rectangle (x, y, cx, cy).
   void PaintThroughCairo(const DecodedDib& src, bool with_alpha, int x, int y, int cx, int cy, int xs, int ys, int cxs,
                          int cys, double alpha);
+  // A bitmap too large to decode whole, drawn with its rows decoded a band at a time: reduced
+  // to the destination's device pixels as the stretch mode says (the reduction is what is
+  // kept, bounded by the destination), or on a vector surface a 1-bit bitmap kept 1-bit (a
+  // stencil of its second colour over its first). `top` is the source rectangle's top row.
+  bool BandedStretch(int x, int y, int cx, int cy, int xs, int top, int cxs, int cys, const DibRef& dib,
+                     win::DWORD rop);
+  // The source rectangle (x0, y0, w, h) reduced to nw x nh pixels, of which only the rows
+  // [j0, j1) are made (the picture given starts at row j0).
+  std::optional<DecodedDib> ReduceBands(const DibRef& dib, std::int64_t x0, std::int64_t y0, std::int64_t w,
+                                        std::int64_t h, std::int64_t nw, std::int64_t nh, std::int64_t j0,
+                                        std::int64_t j1) const;
+  bool PaintMonochrome(const DibRef& dib, int x, int y, int cx, int cy, int xs, int top, int cxs, int cys,
+                       win::DWORD rop);
   std::optional<DecodedDib> SourceOf(const DeviceContext* src, int xs, int ys, int cxs, int cys, int* sx,
                                      int* sy) const;
 
