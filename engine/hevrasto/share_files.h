@@ -66,7 +66,7 @@ class NetworkMountOps : public FileOps {
   int Unlink(const std::string& path) override;
   int Lstat(const std::string& path, struct stat* st) override;
 
-  // smbnetfs keeps the names it did not find (for 3 s by default): with this on, a name
+  // As a mount with a negative cache (smbnetfs has one, 3 s by default): with this on, a name
   // looked at and not found stays missing for Lstat until ForgetMisses, whatever is
   // written there meanwhile by others (what this layer itself creates or deletes it knows).
   void CacheMisses(bool on) { cache_misses_ = on; }
@@ -128,9 +128,10 @@ bool AnswerBelongs(std::string_view sent, std::string_view carried, bool accept_
 // An answer copy "orderNN-<account>-<machine>.an2" is named by the slot, so the answer to
 // the next request in that slot for the same account and machine takes its place. A
 // sender of that user on that machine may not yet have read it when another sender of the
-// same user takes the slot again: a client cannot always tell that the copy is there (a
-// mount caches names it did not find, smbnetfs for 3 s), and a slot that a client found
-// free with no copy may be taken, answered and freed before that client claims it. So the
+// same user takes the slot again: a slot that a client found free with no copy may be
+// taken by another sender, answered and freed before that client claims it (over SMB each
+// look and the claim are round trips, and one user's senders share one mount), and a mount
+// may keep for a while a name it did not find (smbnetfs has a negative cache). So the
 // engine holds a request whose answer would replace a copy another request's sender has
 // not taken yet, and serves the other requests meanwhile: until the copy is taken (its
 // reader deletes it), or for at most kAwaitedCopyHoldMs after it was written (a sender

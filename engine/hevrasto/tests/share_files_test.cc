@@ -227,9 +227,9 @@ TEST_F(ShareFilesTest, OnlyAnotherRequestsFreshAnswerCopyIsAwaited) {
   EXPECT_FALSE(AnswerCopyAwaited(copy, ours, 0, now)) << "a link";
 }
 
-// Two senders of one user on one machine, over a mount that keeps the names it did not
-// find: the second looked at slot 00's copy name before the first's answer was written
-// there, so it sees no copy, finds the slot freed and takes it. The engine holds the second
+// Two senders of one user on one machine: the second looked at slot 00's copy name before
+// the first's answer was written there (here: a mount that keeps the names it did not
+// find), so it sees no copy, finds the slot freed and takes it. The engine holds the second
 // request until the first sender has taken its copy, and serves it then.
 TEST_F(ShareFilesTest, ARequestWaitsWhileItsAnswerWouldReplaceAnAnswerNotTakenYet) {
   const std::string requests = folder_ + "/PrintInfo", results = folder_ + "/Result";
