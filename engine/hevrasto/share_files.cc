@@ -109,6 +109,9 @@ bool Exists(FileOps& ops, const std::string& path) {
   return ops.Lstat(path, &st) == 0;
 }
 
+// How often an exclusive create refused for a name that is not there is tried.
+constexpr int kCreateAttempts = 3;
+
 // What an exclusive create came to.
 enum class Created { kOk, kTaken, kFailed };
 
@@ -116,12 +119,19 @@ enum class Created { kOk, kTaken, kFailed };
 // whatever error the mount gives for it, is kTaken; on kFailed nothing is left and errno
 // says why.
 Created CreateAndWrite(FileOps& ops, const std::string& path, std::string_view bytes, mode_t mode) {
-  int fd = RetryBusy([&] { return ops.Open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode); });
-  if (fd < 0) {
-    int error = errno;
+  int fd = -1;
+  for (int attempt = 1;; ++attempt) {
+    fd = RetryBusy([&] { return ops.Open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode); });
+    if (fd >= 0) break;
+    const int error = errno;
     if (error == EEXIST || Exists(ops, path)) return Created::kTaken;
-    errno = error;
-    return Created::kFailed;
+    // Samba refuses a name that holds another user's file with "access denied" (EACCES),
+    // and the engine may have taken that file away before the look above: a name refused
+    // so is tried again, and only a refusal that stays is a failure.
+    if (attempt >= kCreateAttempts) {
+      errno = error;
+      return Created::kFailed;
+    }
   }
   bool written = WriteWhole(ops, fd, bytes);
   int error = errno;

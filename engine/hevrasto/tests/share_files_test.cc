@@ -107,6 +107,35 @@ TEST_F(ShareFilesTest, RequestsArePlacedWholeOnEveryMountAndATakenSlotIsPassedOv
   }
 }
 
+// Samba refuses a create in a name that holds another user's file with EACCES, and the
+// engine may take that file away before the client looks: the slot is tried again, and
+// taken when it is free; the job file's name too.
+TEST_F(ShareFilesTest, ANameRefusedWhileAnotherUsersFileWasThereIsTriedAgain) {
+  class RefusedOnce : public FileOps {
+   public:
+    std::string refused;
+    int Open(const std::string& path, int flags, mode_t mode) override {
+      if (path == refused) {
+        refused.clear();
+        errno = EACCES;
+        return -1;
+      }
+      return FileOps::Open(path, flags, mode);
+    }
+  } ops;
+  const std::string text = SealRequestText("[RequestInfo]\nAccountName=tanaka\n", "0123456789abcdef01234567");
+  ops.refused = folder_ + "/order03.lst";
+  NetworkMountOps smb(ops, MountKind::kSmbnetfs);
+  auto slot = PlaceRequestText(smb, folder_, text, 3);
+  ASSERT_TRUE(slot.ok()) << slot.status().ToString();
+  EXPECT_EQ(*slot, 3);
+  ops.refused = folder_ + "/pc0.prc";
+  const std::uint8_t bytes[] = {1, 2, 3};
+  auto job = WriteJobFile(smb, folder_, "pc", bytes);
+  ASSERT_TRUE(job.ok()) << job.status().ToString();
+  EXPECT_EQ(*job, "pc0.prc");
+}
+
 TEST_F(ShareFilesTest, FullSlotsAreBusyAndAFolderThatRefusesIsAnError) {
   NetworkMountOps smb(DefaultFileOps(), MountKind::kSmbnetfs);
   for (int s = 0; s < engine::kSlotCount; ++s)
