@@ -286,10 +286,8 @@ Status SmbOffice::Mount(int i, const Account& who, std::chrono::seconds limit) {
     if (::chown(d.c_str(), who.uid, who.uid) != 0) return Status::IOError("chown " + d);
   }
   const std::vector<std::pair<std::string, std::string>> files = {
-      // As the README has it: no negative cache, so that a client sees at once the answers
-      // the engine writes.
-      {smb + "/smbnetfs.conf", "smb_query_browsers \"false\"\nneg_cache \"false\"\nauth \"" + ServerAddress(i) +
-                                   "\" \"" + who.name + "\" \"" + Password(who.name) + "\"\n"},
+      {smb + "/smbnetfs.conf", "smb_query_browsers \"false\"\nauth \"" + ServerAddress(i) + "\" \"" + who.name +
+                                   "\" \"" + Password(who.name) + "\"\n"},
       {smb + "/smb.conf", "[global]\n   client min protocol = SMB2\n"}};
   for (const auto& [path, text] : files) {
     if (Status st = fs::WriteFileAtomic(path, text, 0600); !st.ok()) return st;
