@@ -188,6 +188,10 @@ class CPhaseObj {
   // Gives whether the request in hand is one an engine stopped serving (its marks name
   // it); it is then finished from where that engine stopped and the next phase set.
   bool ResumeInterrupted(const EngineSettings& s);
+  // Takes the slot in hand; gives whether its request is held (answer_holds_) because its
+  // answer would replace another request's answer copy not taken yet. It is then left in
+  // its slot, untouched, and nothing of it is in hand any more.
+  bool HoldForAwaitedCopy(const EngineSettings& s, int slot);
   // Gives whether the request in hand was set aside (moved into "Rejected", reported)
   // because the result folder would refuse its answer; it is then neither printed nor
   // charged, and nothing of it is in hand any more.
@@ -306,6 +310,9 @@ class CPhaseObj {
     std::chrono::steady_clock::time_point since;
   };
   std::map<int, PartialClaim> partial_;
+  // Whole requests held while their answer would replace another request's awaited answer
+  // copy (share::AnswerCopyAwaited).
+  share::AwaitedCopyHolds answer_holds_;
 };
 
 }  // namespace zv::engine

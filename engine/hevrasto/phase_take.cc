@@ -89,6 +89,10 @@ void CPhaseObj::PhaseTake() {
   if (s.CheckRequestOwner && picked_marked_)
     (void)CheckJobFile(s.JobsPath, request_.JobFileName, request_owner_, &job_id_);
   if (ResumeInterrupted(s)) return;
+  if (HoldForAwaitedCopy(s, slot)) {
+    phase_ = WorkerPhase::kTake;
+    return;
+  }
   if (SetAsideUnanswerable(s) || SetAsideForeign(s) || SetAsideUnknownAccount(s) || SetAsideForeignJob(s) ||
       SetAsideAnswerNameTaken(s)) {
     phase_ = WorkerPhase::kTake;
@@ -96,6 +100,21 @@ void CPhaseObj::PhaseTake() {
   }
   ForgetEarlierRequests();
   CheckRequest(s);
+}
+
+bool CPhaseObj::HoldForAwaitedCopy(const EngineSettings& s, int slot) {
+  auto copy = MonitorCopyName(slot_base_, request_.AccountName, request_.MachineName);
+  const std::optional<fs::Ownership> owner = AccountFilesOwner(s, request_.AccountName);
+  if (!copy.ok() || !answer_holds_.Hold(slot, slot_path_, s.ResultPath + "/" + *copy, request_.RequestID,
+                                        owner ? owner->uid : 0, std::chrono::system_clock::now()))
+    return false;
+  Event(kEvWorkerError, "[" + slot_base_ + "] held: its answer would replace " + *copy +
+                            ", another request's answer not taken yet (served once it is taken, or " +
+                            std::to_string(share::kAwaitedCopyHoldMs / 1000) + " s after it was written)");
+  slot_path_.clear();
+  slot_base_.clear();
+  identity_.clear();
+  return true;
 }
 
 void CPhaseObj::TidyScan(RequestFolderScan* scan) {
@@ -138,6 +157,7 @@ int CPhaseObj::PickNextSlot() {
   // A claim still being written is passed over: the next whole request in ring order is
   // taken, and the claim is looked at again when it changes.
   std::array<bool, kSlotCount> whole = scan->present;
+  (void)answer_holds_.PassOver(whole, 0, std::chrono::system_clock::now());
   int slot = -1;
   for (int candidate; (candidate = PickSlot(whole, *start)) >= 0; whole[candidate] = false) {
     if (SlotRequestWhole(candidate)) {

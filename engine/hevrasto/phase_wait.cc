@@ -82,6 +82,7 @@ void CPhaseObj::PhaseWait() {
   if (scan.ok()) {
     TidyScan(&*scan);
     wait_ms = PassOverClaims(&*scan, wait_ms);
+    wait_ms = answer_holds_.PassOver(scan->present, wait_ms, std::chrono::system_clock::now());
   }
   if (scan.ok() && scan->any()) {
     Reached("woke");

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <random>
@@ -42,7 +44,24 @@ int NetworkMountOps::Open(const std::string& path, int flags, mode_t mode) {
   }
   int fd = below_.Open(path, flags, mode);
   if (fd < 0 && errno == EEXIST && kind_ == MountKind::kSshfs) errno = EPERM;
+  if (fd >= 0 && (flags & O_CREAT)) misses_.erase(path);
   return fd;
+}
+
+int NetworkMountOps::Unlink(const std::string& path) {
+  int r = below_.Unlink(path);
+  if (r == 0 && cache_misses_) misses_.insert(path);
+  return r;
+}
+
+int NetworkMountOps::Lstat(const std::string& path, struct stat* st) {
+  if (misses_.count(path) != 0) {
+    errno = ENOENT;
+    return -1;
+  }
+  int r = below_.Lstat(path, st);
+  if (r != 0 && errno == ENOENT && cache_misses_) misses_.insert(path);
+  return r;
 }
 
 int NetworkMountOps::RenameNoReplace(const std::string&, const std::string&) {
@@ -97,6 +116,9 @@ Status WriteFailure(const std::string& what, int error) {
   return error == ENOSPC || error == EDQUOT ? Status::NoSpace(text) : Status::IOError(text);
 }
 
+// How often an exclusive create refused for a name that is not there is tried.
+constexpr int kCreateAttempts = 3;
+
 // What an exclusive create came to.
 enum class Created { kOk, kTaken, kFailed };
 
@@ -104,12 +126,19 @@ enum class Created { kOk, kTaken, kFailed };
 // whatever error the mount gives for it, is kTaken; on kFailed nothing is left and errno
 // says why.
 Created CreateAndWrite(FileOps& ops, const std::string& path, std::string_view bytes, mode_t mode) {
-  int fd = RetryBusy([&] { return ops.Open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode); });
-  if (fd < 0) {
-    int error = errno;
+  int fd = -1;
+  for (int attempt = 1;; ++attempt) {
+    fd = RetryBusy([&] { return ops.Open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode); });
+    if (fd >= 0) break;
+    const int error = errno;
     if (error == EEXIST || Exists(ops, path)) return Created::kTaken;
-    errno = error;
-    return Created::kFailed;
+    // Samba refuses a name that holds another user's file with "access denied" (EACCES),
+    // and the engine may have taken that file away before the look above: a name refused
+    // so is tried again, and only a refusal that stays is a failure.
+    if (attempt >= kCreateAttempts) {
+      errno = error;
+      return Created::kFailed;
+    }
   }
   bool written = WriteWhole(ops, fd, bytes);
   int error = errno;
@@ -238,6 +267,67 @@ bool AnswerBelongs(std::string_view sent, std::string_view carried, bool accept_
   if (sent.empty()) return true;  // nothing to compare: a request without a key
   if (carried.empty()) return accept_keyless;
   return carried == sent;
+}
+
+namespace {
+std::int64_t MtimeNs(const struct stat& st) {
+  return std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+}
+}  // namespace
+
+bool AnswerCopyAwaited(const std::string& copy_path, std::string_view key, uid_t owner,
+                       std::chrono::system_clock::time_point now) {
+  int fd = ::open(copy_path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;  // taken (or never written)
+  struct stat st {};
+  bool awaited = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_uid == owner || st.st_uid == 0);
+  if (awaited) {
+    const auto written = std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(MtimeNs(st))));
+    const auto age = now - written;
+    // A clock set back makes a copy look written later: too far either way is old.
+    awaited = age < std::chrono::milliseconds(kAwaitedCopyHoldMs) && age > -std::chrono::milliseconds(kAwaitedCopyHoldMs);
+  }
+  std::string text;
+  if (awaited) {
+    // The key is in the answer's first section: its head is enough.
+    char buf[4096];
+    ssize_t n;
+    while (text.size() < 16384 && ((n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)))
+      if (n > 0) text.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  if (!awaited) return false;
+  const std::string carried = RequestIdOf(text);
+  return !carried.empty() && carried != key;
+}
+
+bool AwaitedCopyHolds::Hold(int slot, const std::string& request_path, const std::string& copy_path,
+                            std::string_view key, uid_t owner, std::chrono::system_clock::time_point now) {
+  struct stat st {};
+  if (::lstat(request_path.c_str(), &st) != 0 || !AnswerCopyAwaited(copy_path, key, owner, now)) {
+    held_.erase(slot);
+    return false;
+  }
+  held_[slot] = Held{request_path, copy_path, std::string(key), owner, st.st_ino, MtimeNs(st)};
+  return true;
+}
+
+int AwaitedCopyHolds::PassOver(std::span<bool> present, int wait_ms, std::chrono::system_clock::time_point now) {
+  for (auto it = held_.begin(); it != held_.end();) {
+    const auto slot = static_cast<std::size_t>(it->first);
+    const Held& h = it->second;
+    struct stat st {};
+    if (slot >= present.size() || !present[slot] || ::lstat(h.request_path.c_str(), &st) != 0 ||
+        st.st_ino != h.ino || MtimeNs(st) != h.mtime_ns || !AnswerCopyAwaited(h.copy_path, h.key, h.owner, now)) {
+      it = held_.erase(it);
+      continue;
+    }
+    present[slot] = false;
+    wait_ms = std::min(wait_ms, kAwaitedCopyPollMs);
+    ++it;
+  }
+  return wait_ms;
 }
 
 Result<int> PlaceRequestText(FileOps& ops, const std::string& folder, const std::string& text, int start,

@@ -17,8 +17,11 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -60,8 +63,14 @@ class NetworkMountOps : public FileOps {
   int Close(int fd) override { return below_.Close(fd); }
   int RenameNoReplace(const std::string& from, const std::string& to) override;
   int Link(const std::string& from, const std::string& to) override;
-  int Unlink(const std::string& path) override { return below_.Unlink(path); }
-  int Lstat(const std::string& path, struct stat* st) override { return below_.Lstat(path, st); }
+  int Unlink(const std::string& path) override;
+  int Lstat(const std::string& path, struct stat* st) override;
+
+  // As a mount with a negative cache (smbnetfs has one, 3 s by default): with this on, a name
+  // looked at and not found stays missing for Lstat until ForgetMisses, whatever is
+  // written there meanwhile by others (what this layer itself creates or deletes it knows).
+  void CacheMisses(bool on) { cache_misses_ = on; }
+  void ForgetMisses() { misses_.clear(); }
 
   // The next `n` exclusive creates fail with EBUSY first (a transient refusal).
   void FailNextCreates(int n) { busy_ = n; }
@@ -73,6 +82,8 @@ class NetworkMountOps : public FileOps {
   FileOps& below_;
   MountKind kind_;
   int busy_ = 0;
+  bool cache_misses_ = false;
+  std::set<std::string> misses_;
 };
 
 // Modes of what the clients write into the share: a queued request and a job file are
@@ -113,6 +124,56 @@ std::string RequestIdOf(std::string_view text);
 // whether the answer is this request's: its key matches, or it has none and keyless answers
 // are read.
 bool AnswerBelongs(std::string_view sent, std::string_view carried, bool accept_keyless);
+
+// An answer copy "orderNN-<account>-<machine>.an2" is named by the slot, so the answer to
+// the next request in that slot for the same account and machine takes its place. A
+// sender of that user on that machine may not yet have read it when another sender of the
+// same user takes the slot again: a slot that a client found free with no copy may be
+// taken by another sender, answered and freed before that client claims it (over SMB each
+// look and the claim are round trips, and one user's senders share one mount), and a mount
+// may keep for a while a name it did not find (smbnetfs has a negative cache). So the
+// engine holds a request whose answer would replace a copy another request's sender has
+// not taken yet, and serves the other requests meanwhile: until the copy is taken (its
+// reader deletes it), or for at most kAwaitedCopyHoldMs after it was written (a sender
+// that is gone, or the job monitor, which keeps the copy it read until its popup closes).
+// A live sender reads its copy within its poll cycle, so the held request waits about
+// that long.
+inline constexpr int kAwaitedCopyHoldMs = 10000;
+// How often the engine looks again at a held request's copy.
+inline constexpr int kAwaitedCopyPollMs = 20;
+
+// Takes the path of the answer copy a request's answer will be written to, that request's
+// key, the owner the engine gives that account's answers and the time now; gives whether
+// the name holds another request's answer still awaited: a plain file of that owner or
+// root (one the engine wrote), written less than kAwaitedCopyHoldMs ago, carrying a key
+// that is not this request's. A keyless copy, one another member planted, and an old one
+// hold nothing.
+bool AnswerCopyAwaited(const std::string& copy_path, std::string_view key, uid_t owner,
+                       std::chrono::system_clock::time_point now);
+
+// The requests the engine holds for an awaited copy (AnswerCopyAwaited), by slot.
+class AwaitedCopyHolds {
+ public:
+  // Takes a slot, its request file's path, the path of the answer copy its answer will be
+  // written to, its key, the owner of that account's answers and now; gives whether the
+  // request is held, and remembers it while it is.
+  bool Hold(int slot, const std::string& request_path, const std::string& copy_path, std::string_view key,
+            uid_t owner, std::chrono::system_clock::time_point now);
+  // Takes the slots a scan found (one flag a slot) and the longest wait; clears the flag of
+  // each slot still held and gives the wait, at most kAwaitedCopyPollMs while one is held.
+  // A request whose copy was taken or grew old, or whose file went or changed, is let go.
+  int PassOver(std::span<bool> present, int wait_ms, std::chrono::system_clock::time_point now);
+  bool empty() const { return held_.empty(); }
+
+ private:
+  struct Held {
+    std::string request_path, copy_path, key;
+    uid_t owner = 0;
+    ino_t ino = 0;
+    std::int64_t mtime_ns = 0;
+  };
+  std::map<int, Held> held_;
+};
 
 // How long the engine waits for a claimed request slot to be written whole before it sets
 // the claim aside as abandoned.

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -104,6 +107,35 @@ TEST_F(ShareFilesTest, RequestsArePlacedWholeOnEveryMountAndATakenSlotIsPassedOv
   }
 }
 
+// Samba refuses a create in a name that holds another user's file with EACCES, and the
+// engine may take that file away before the client looks: the slot is tried again, and
+// taken when it is free; the job file's name too.
+TEST_F(ShareFilesTest, ANameRefusedWhileAnotherUsersFileWasThereIsTriedAgain) {
+  class RefusedOnce : public FileOps {
+   public:
+    std::string refused;
+    int Open(const std::string& path, int flags, mode_t mode) override {
+      if (path == refused) {
+        refused.clear();
+        errno = EACCES;
+        return -1;
+      }
+      return FileOps::Open(path, flags, mode);
+    }
+  } ops;
+  const std::string text = SealRequestText("[RequestInfo]\nAccountName=tanaka\n", "0123456789abcdef01234567");
+  ops.refused = folder_ + "/order03.lst";
+  NetworkMountOps smb(ops, MountKind::kSmbnetfs);
+  auto slot = PlaceRequestText(smb, folder_, text, 3);
+  ASSERT_TRUE(slot.ok()) << slot.status().ToString();
+  EXPECT_EQ(*slot, 3);
+  ops.refused = folder_ + "/pc0.prc";
+  const std::uint8_t bytes[] = {1, 2, 3};
+  auto job = WriteJobFile(smb, folder_, "pc", bytes);
+  ASSERT_TRUE(job.ok()) << job.status().ToString();
+  EXPECT_EQ(*job, "pc0.prc");
+}
+
 TEST_F(ShareFilesTest, FullSlotsAreBusyAndAFolderThatRefusesIsAnError) {
   NetworkMountOps smb(DefaultFileOps(), MountKind::kSmbnetfs);
   for (int s = 0; s < engine::kSlotCount; ++s)
@@ -182,6 +214,101 @@ TEST(RequestText, AnAnswerBelongsToTheRequestWhoseKeyItCarries) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(AnswerBelongs(c.sent, c.carried, c.keyless), c.want) << c.sent << " " << c.carried << " " << c.keyless;
+}
+
+// Which file in an answer copy's name holds the next answer of its slot back: only the
+// fresh answer of another request, written by the engine (the account's owner, or root).
+TEST_F(ShareFilesTest, OnlyAnotherRequestsFreshAnswerCopyIsAwaited) {
+  const std::string ours = "0123456789abcdef01234567", theirs = "fedcba9876543210fedcba98";
+  const std::string copy = folder_ + "/order03-aiko-pc.an2";
+  const uid_t owner = 4242, other = 4343;
+  const auto now = std::chrono::system_clock::now();
+  const auto old = now + std::chrono::milliseconds(2 * kAwaitedCopyHoldMs);
+  const auto answer = [](const std::string& key) {
+    return "[PrintResult]\r\nResult=0\r\nRequestID=" + key + "\r\n\r\n[NormalMessage]\r\nTitle=t\r\n";
+  };
+  struct Case {
+    const char* what;
+    std::string text;  // "" for no file
+    uid_t uid;
+    std::chrono::system_clock::time_point at;
+    bool want;
+  } cases[] = {
+      {"no copy", "", owner, now, false},
+      {"another request's, fresh", answer(theirs), owner, now, true},
+      {"another request's, written by root", answer(theirs), 0, now, true},
+      {"another request's, old", answer(theirs), owner, old, false},
+      {"this request's own", answer(ours), owner, now, false},
+      {"a keyless one", "[PrintResult]\r\nResult=0\r\n", owner, now, false},
+      {"planted by another member", answer(theirs), other, now, false},
+  };
+  for (const auto& c : cases) {
+    ::unlink(copy.c_str());
+    if (!c.text.empty()) {
+      ASSERT_TRUE(fs::WriteFileAtomic(copy, c.text).ok());
+      ASSERT_EQ(::chown(copy.c_str(), c.uid, 0), 0);
+    }
+    EXPECT_EQ(AnswerCopyAwaited(copy, ours, owner, c.at), c.want) << c.what;
+  }
+  ASSERT_EQ(::unlink(copy.c_str()), 0);
+  ASSERT_EQ(::symlink("order04-aiko-pc.an2", copy.c_str()), 0);
+  ASSERT_TRUE(fs::WriteFileAtomic(folder_ + "/order04-aiko-pc.an2", answer(theirs)).ok());
+  EXPECT_FALSE(AnswerCopyAwaited(copy, ours, 0, now)) << "a link";
+}
+
+// Two senders of one user on one machine: the second looked at slot 00's copy name before
+// the first's answer was written there (here: a mount that keeps the names it did not
+// find), so it sees no copy, finds the slot freed and takes it. The engine holds the second
+// request until the first sender has taken its copy, and serves it then.
+TEST_F(ShareFilesTest, ARequestWaitsWhileItsAnswerWouldReplaceAnAnswerNotTakenYet) {
+  const std::string requests = folder_ + "/PrintInfo", results = folder_ + "/Result";
+  ASSERT_TRUE(fs::MakeDirs(requests).ok());
+  ASSERT_TRUE(fs::MakeDirs(results).ok());
+  const std::string first = "0123456789abcdef01234567", second = "fedcba9876543210fedcba98";
+  const std::string copy = results + "/order00-aiko-pc.an2";
+  NetworkMountOps smb(DefaultFileOps(), MountKind::kSmbnetfs);
+  smb.CacheMisses(true);
+  // The client's own rule: a slot whose copy is there is passed over.
+  auto no_copy_seen = [&](int) {
+    struct stat st {};
+    return smb.Lstat(copy, &st) != 0;
+  };
+  ASSERT_TRUE(no_copy_seen(0));
+  // The first request was placed in slot 00, answered, and its slot freed.
+  ASSERT_TRUE(
+      fs::WriteFileAtomic(copy, "[PrintResult]\r\nResult=0\r\nRequestID=" + first + "\r\n").ok());
+  auto slot = PlaceRequestText(smb, requests, SealRequestText("[RequestInfo]\nAccountName=aiko\n", second), 0,
+                               no_copy_seen);
+  ASSERT_TRUE(slot.ok()) << slot.status().ToString();
+  ASSERT_EQ(*slot, 0) << "the mount showed the copy: nothing to hold";
+
+  AwaitedCopyHolds holds;
+  const auto now = std::chrono::system_clock::now();
+  const std::string request = requests + "/" + engine::SlotFileName(0);
+  EXPECT_TRUE(holds.Hold(0, request, copy, second, ::getuid(), now));
+  std::array<bool, engine::kSlotCount> present{};
+  present[0] = present[1] = true;
+  EXPECT_EQ(holds.PassOver(present, 1000, now), kAwaitedCopyPollMs);
+  EXPECT_FALSE(present[0]);
+  EXPECT_TRUE(present[1]);
+  // The first sender takes its copy: the second request is served.
+  ASSERT_EQ(::unlink(copy.c_str()), 0);
+  present[0] = true;
+  EXPECT_EQ(holds.PassOver(present, 1000, now), 1000);
+  EXPECT_TRUE(present[0]);
+  EXPECT_TRUE(holds.empty());
+  EXPECT_FALSE(holds.Hold(0, request, copy, second, ::getuid(), now));
+  // A copy nobody takes holds the request for a while only; a request that changed in its
+  // slot is looked at anew.
+  ASSERT_TRUE(
+      fs::WriteFileAtomic(copy, "[PrintResult]\r\nResult=0\r\nRequestID=" + first + "\r\n").ok());
+  EXPECT_TRUE(holds.Hold(0, request, copy, second, ::getuid(), now));
+  EXPECT_EQ(holds.PassOver(present, 1000, now + std::chrono::milliseconds(2 * kAwaitedCopyHoldMs)), 1000);
+  EXPECT_TRUE(present[0]);
+  EXPECT_TRUE(holds.Hold(0, request, copy, second, ::getuid(), now));
+  ASSERT_EQ(::unlink(request.c_str()), 0);
+  EXPECT_EQ(holds.PassOver(present, 1000, now), 1000);
+  EXPECT_TRUE(holds.empty());
 }
 
 TEST_F(ShareFilesTest, AShareThatCannotBeReachedIsNotAnEngineThatDoesNotRun) {
