@@ -64,6 +64,21 @@ constexpr std::int64_t kBandPixels = std::int64_t(1) << 22;
 
 }  // namespace
 
+// Saves the cairo state and sets it up for drawing into the logical rectangle (x, y, cx,
+// cy): the device clip applied, the world transform in force, and the rectangle as a clip.
+// The caller draws in logical units and ends with cairo_restore.
+void CairoDC::BeginLogicalRect(int x, int y, int cx, int cy) {
+  XFORM m = Total();
+  cairo_save(cr_);
+  cairo_identity_matrix(cr_);
+  ApplyClip(cr_, nullptr);
+  cairo_matrix_t cm;
+  cairo_matrix_init(&cm, m.eM11, m.eM12, m.eM21, m.eM22, m.eDx - origin_x_, m.eDy - origin_y_);
+  cairo_transform(cr_, &cm);
+  cairo_rectangle(cr_, x, y, cx, cy);
+  cairo_clip(cr_);
+}
+
 std::uint32_t CairoDC::BrushPixel(const Brush& b, int x, int y) const {
   const std::uint32_t fg = ToRgb(b.color);
   if (b.style == win::BS_SOLID) return fg;
@@ -492,15 +507,7 @@ void CairoDC::PaintThroughCairo(const DecodedDib& src_in, bool with_alpha, int x
     }
   }
   cairo_surface_mark_dirty(img);
-  XFORM m = Total();
-  cairo_save(cr_);
-  cairo_identity_matrix(cr_);
-  ApplyClip(cr_, nullptr);
-  cairo_matrix_t cm;
-  cairo_matrix_init(&cm, m.eM11, m.eM12, m.eM21, m.eM22, m.eDx - origin_x_, m.eDy - origin_y_);
-  cairo_transform(cr_, &cm);
-  cairo_rectangle(cr_, x, y, cx, cy);
-  cairo_clip(cr_);
+  BeginLogicalRect(x, y, cx, cy);
   cairo_translate(cr_, x, y);
   cairo_scale(cr_, double(cx) / cxs, double(cy) / cys);
   cairo_set_source_surface(cr_, img, -xs, -ys);
@@ -917,15 +924,7 @@ bool CairoDC::PaintMonochrome(const DibRef& dib, int x, int y, int cx, int cy, i
     }
   }
   cairo_surface_mark_dirty(mask);
-  XFORM m = Total();
-  cairo_save(cr_);
-  cairo_identity_matrix(cr_);
-  ApplyClip(cr_, nullptr);
-  cairo_matrix_t cm;
-  cairo_matrix_init(&cm, m.eM11, m.eM12, m.eM21, m.eM22, m.eDx - origin_x_, m.eDy - origin_y_);
-  cairo_transform(cr_, &cm);
-  cairo_rectangle(cr_, x, y, cx, cy);
-  cairo_clip(cr_);
+  BeginLogicalRect(x, y, cx, cy);
   if (paints[0] && paints[1]) {
     cairo_set_source_rgb(cr_, ((colour[0] >> 16) & 0xFF) / 255.0, ((colour[0] >> 8) & 0xFF) / 255.0,
                          (colour[0] & 0xFF) / 255.0);

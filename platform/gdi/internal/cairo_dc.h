@@ -298,6 +298,8 @@ class CairoDC final : public DeviceContext {
   bool DrawBoxShape(const Path& fill, const Path& stroke, bool do_fill, bool do_stroke, bool inside, int l, int t,
                     int r, int b);
   void ApplyClip(cairo_t* cr, const Region* extra) const;
+  // Saves the state and clips to the logical rectangle under the world transform.
+  void BeginLogicalRect(int x, int y, int cx, int cy);
   Region PathRegion(const Path& p, int fill_mode) const;
 
   // Pixels.
